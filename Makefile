@@ -1,0 +1,48 @@
+# Kestrane Photo Viewer: the commands a developer types.
+#   make run    install what is missing, build the release, start the viewer
+#   make test   install what is missing, build with the sanitizers, run every test
+#   make bench  install what is missing, build the release, run the benchmarks
+
+JOBS        ?= $(shell nproc)
+TEST_DIR    ?= build/test
+RELEASE_DIR ?= build/release
+CMAKE_COMMON = -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+
+export ASAN_OPTIONS  ?= detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1
+export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
+export LSAN_OPTIONS  ?= suppressions=$(CURDIR)/tools/lsan.supp:print_suppressions=0
+
+.PHONY: all deps run test bench build-test build-release clean
+
+all: build-release
+
+deps:
+	@bash tools/install-deps.sh
+
+build-test: deps
+	cmake -S . -B $(TEST_DIR) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Debug \
+	      -DCMAKE_C_FLAGS_DEBUG="-g -O1" -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
+	      -DKPV_SANITIZE=ON -DKPV_FUZZ=ON -DKPV_BUILD_TESTS=ON -DKPV_BUILD_BENCH=OFF
+	cmake --build $(TEST_DIR) -j $(JOBS)
+
+test: build-test
+	cd $(TEST_DIR) && xvfb-run -a -s "-screen 0 1920x1080x24" \
+	    ctest --output-on-failure --no-tests=error -j $(JOBS)
+
+build-release: deps
+	cmake -S . -B $(RELEASE_DIR) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release \
+	      -DKPV_SANITIZE=OFF -DKPV_FUZZ=OFF -DKPV_BUILD_TESTS=OFF -DKPV_BUILD_BENCH=ON
+	cmake --build $(RELEASE_DIR) -j $(JOBS)
+
+run: build-release
+	@if [ -x $(RELEASE_DIR)/app/kestrane-viewer ]; then \
+	    exec $(RELEASE_DIR)/app/kestrane-viewer; \
+	else \
+	    echo "Everything built; the viewer itself (kestrane-viewer) is not built yet."; \
+	fi
+
+bench: build-release
+	cmake --build $(RELEASE_DIR) --target run_benchmarks
+
+clean:
+	rm -rf build

@@ -1,0 +1,126 @@
+# Shared build helpers: warnings, sanitizers and the test, benchmark and fuzz target makers.
+
+set(KPV_WARNINGS -Wall -Wextra -Wno-unused-parameter)
+if(KPV_WERROR)
+  list(APPEND KPV_WARNINGS -Werror)
+endif()
+add_compile_options("$<$<COMPILE_LANGUAGE:CXX>:${KPV_WARNINGS}>" "$<$<COMPILE_LANGUAGE:C>:${KPV_WARNINGS}>")
+
+if(KPV_SANITIZE)
+  set(KPV_SAN_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  add_compile_options(${KPV_SAN_FLAGS})
+  add_link_options(${KPV_SAN_FLAGS})
+endif()
+
+if(KPV_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "KPV_FUZZ needs clang (libFuzzer)")
+  endif()
+  # Coverage feedback for libFuzzer in every library the targets link.
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
+# Adds every immediate sub-folder of the current folder that has a CMakeLists.txt.
+function(kpv_add_subdirectories)
+  file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  list(SORT children)
+  foreach(child ${children})
+    if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${child} AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
+      add_subdirectory(${child})
+    endif()
+  endforeach()
+endfunction()
+
+# Turns on moc, uic and rcc for a target that uses Qt.
+function(kpv_qt_target target)
+  set_target_properties(${target} PROPERTIES AUTOMOC ON AUTORCC ON)
+endfunction()
+
+# kpv_add_test(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2 [QT] [GL] [TIMEOUT s])
+# One GoogleTest executable, registered with CTest under NAME.
+#   QT: widget tests; they run on the offscreen platform.
+#   GL: OpenGL tests; they need the X server that `make test` starts with xvfb-run.
+function(kpv_add_test name)
+  cmake_parse_arguments(T "QT;GL" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  target_compile_definitions(${name} PRIVATE KPV_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data")
+  if(T_QT OR T_GL)
+    kpv_qt_target(${name})
+  endif()
+  add_test(NAME ${name} COMMAND ${name})
+  set(env "KPV_TEST_DATA_DIR=${PROJECT_SOURCE_DIR}/tests/data")
+  if(T_QT AND NOT T_GL)
+    list(APPEND env "QT_QPA_PLATFORM=offscreen")
+  endif()
+  if(T_GL)
+    list(APPEND env "LIBGL_ALWAYS_SOFTWARE=1")
+    set_tests_properties(${name} PROPERTIES LABELS gl)
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 600)
+  endif()
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT ${T_TIMEOUT})
+endfunction()
+
+# kpv_add_benchmark(NAME SOURCES ... LIBS ...): a Google Benchmark executable run by `make bench`.
+function(kpv_add_benchmark name)
+  cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${B_SOURCES})
+  target_link_libraries(${name} PRIVATE ${B_LIBS} benchmark::benchmark Threads::Threads)
+  set_property(GLOBAL APPEND PROPERTY KPV_BENCHMARKS ${name})
+endfunction()
+
+# kpv_add_fuzzer(NAME SOURCES ... LIBS ... [CORPUS dir] [SECONDS n])
+# A libFuzzer target. The test build runs it over its seed corpus (fuzz/corpus/NAME unless
+# CORPUS says otherwise) and then fuzzes for a few seconds; any crash fails the test.
+function(kpv_add_fuzzer name)
+  cmake_parse_arguments(F "" "CORPUS;SECONDS" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${F_SOURCES})
+  target_link_libraries(${name} PRIVATE ${F_LIBS})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  if(NOT F_CORPUS)
+    set(F_CORPUS ${PROJECT_SOURCE_DIR}/fuzz/corpus/${name})
+  endif()
+  if(NOT F_SECONDS)
+    set(F_SECONDS 5)
+  endif()
+  if(KPV_BUILD_TESTS)
+    add_test(NAME ${name}
+             COMMAND ${CMAKE_COMMAND} -DFUZZER=$<TARGET_FILE:${name}> -DCORPUS=${F_CORPUS}
+                     -DWORK=${CMAKE_CURRENT_BINARY_DIR}/${name}-work -DSECONDS=${F_SECONDS}
+                     -P ${PROJECT_SOURCE_DIR}/cmake/RunFuzzer.cmake)
+    set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 300)
+  endif()
+endfunction()
+
+# kpv_glob_library(NAME [QT] [PUBLIC_INCLUDE dir...] [LIBS ...])
+# A static library made of every .cpp/.c below src/ (or the folder itself when it has no src/),
+# so that adding a file never means editing a shared list.
+function(kpv_glob_library name)
+  cmake_parse_arguments(L "QT" "" "PUBLIC_INCLUDE;LIBS" ${ARGN})
+  if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/src)
+    set(root ${CMAKE_CURRENT_SOURCE_DIR}/src)
+  else()
+    set(root ${CMAKE_CURRENT_SOURCE_DIR})
+  endif()
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${root}/*.cpp ${root}/*.c)
+  file(GLOB_RECURSE headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  if(NOT sources)
+    add_library(${name} INTERFACE)
+    foreach(dir ${L_PUBLIC_INCLUDE})
+      target_include_directories(${name} INTERFACE ${dir})
+    endforeach()
+    target_link_libraries(${name} INTERFACE ${L_LIBS})
+    return()
+  endif()
+  add_library(${name} STATIC ${sources} ${headers})
+  target_include_directories(${name} PRIVATE ${root})
+  foreach(dir ${L_PUBLIC_INCLUDE})
+    target_include_directories(${name} PUBLIC ${dir})
+  endforeach()
+  target_link_libraries(${name} PUBLIC ${L_LIBS})
+  if(L_QT)
+    kpv_qt_target(${name})
+  endif()
+endfunction()
