@@ -1,0 +1,28 @@
+#pragma once
+// Folders and name comparison shared by the application.
+
+#include <QString>
+#include <QStringView>
+
+namespace kpv {
+
+// XDG folders of this application ("kestrane-viewer" inside $XDG_CONFIG_HOME, $XDG_DATA_HOME and
+// $XDG_CACHE_HOME, or their defaults under the home folder). Made when missing; the
+// configuration folder with mode 0700.
+QString configDirectory();
+QString dataDirectory();
+QString cacheDirectory();
+
+// A private folder (mode 0700) made once per run with mkdtemp inside $TMPDIR (or /tmp); never the
+// shared temporary folder itself. Empty when it could not be made.
+QString temporaryDirectory();
+// Removes the private folder and everything in it (at exit).
+void removeTemporaryDirectory();
+
+// Orders names as people expect: case-insensitive, runs of digits compared by their value
+// ("img2" before "img10"; "IMG" equals "img"; "01" equals "1" by value, then the shorter run first
+// so that the order is total for different strings: "1" before "01"). Returns -1, 0 or 1; 0 only
+// when the names are equal ignoring case.
+int naturalCompare(QStringView a, QStringView b);
+
+} // namespace kpv

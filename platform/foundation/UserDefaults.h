@@ -1,0 +1,78 @@
+#pragma once
+// The user's settings: a key-value store kept in memory and saved as a JSON file in the XDG
+// configuration folder ("kestrane-viewer/settings.json"). Values are QVariants: numbers, booleans,
+// strings, dates, byte arrays, URLs, and maps and lists of these; all of them come back with the
+// type they were stored with.
+//
+// Getters follow the usual defaults semantics: an absent or unconvertible integer, double or boolean
+// reads 0 / false; an absent string, map, list or URL reads empty. Numbers stored as strings
+// ("12", "YES") convert as one would expect.
+//
+// Saving (synchronize) writes a new file with mode 0600 next to the old one and renames it over
+// the old one only when it is complete, so an interrupted save leaves the previous file intact.
+// A file that cannot be parsed is moved aside to "<file>.corrupt" before the next save replaces it.
+// Thread-safe.
+
+#include <QString>
+#include <QUrl>
+#include <QVariant>
+#include <QVariantList>
+#include <QVariantMap>
+#include <functional>
+#include <mutex>
+
+namespace kpv {
+
+class UserDefaults {
+public:
+    // The process-wide store in the configuration folder. Saved on destruction when it has changes.
+    static UserDefaults& standardUserDefaults();
+
+    // A store over a file of the caller's choosing (loaded now when it exists).
+    explicit UserDefaults(const QString& filePath);
+    ~UserDefaults(); // saves unsaved changes
+    UserDefaults(const UserDefaults&) = delete;
+    UserDefaults& operator=(const UserDefaults&) = delete;
+
+    QString filePath() const;
+
+    QVariant objectForKey(const QString& key) const; // invalid QVariant when absent
+    void setObject(const QVariant& value, const QString& key); // an invalid value removes the key
+    void removeObjectForKey(const QString& key);
+
+    qint64 integerForKey(const QString& key) const;
+    double doubleForKey(const QString& key) const;
+    bool boolForKey(const QString& key) const;
+    QString stringForKey(const QString& key) const;
+    QVariantMap dictionaryForKey(const QString& key) const;
+    QVariantList arrayForKey(const QString& key) const;
+    QUrl URLForKey(const QString& key) const; // also accepts a stored string, read as a URL
+
+    void setInteger(qint64 value, const QString& key);
+    void setDouble(double value, const QString& key);
+    void setBool(bool value, const QString& key);
+    void setURL(const QUrl& url, const QString& key); // an empty URL removes the key
+
+    // Every key and value.
+    QVariantMap dictionaryRepresentation() const;
+
+    // Writes the store to its file (see the top of this file). Returns false, leaving the old file
+    // as it was, when the file could not be written. Nothing is written when nothing changed.
+    bool synchronize();
+    bool hasUnsavedChanges() const;
+
+    // Test seam: called with the finished temporary file just before it replaces the old one;
+    // returning false abandons the save there, as a crash at that moment would.
+    void setBeforeReplaceHookForTesting(std::function<bool(const QString& tempPath)> hook);
+
+private:
+    void load();
+    mutable std::mutex mutex_;
+    QString path_;
+    QVariantMap values_;
+    bool dirty_ = false;
+    bool loadFailed_ = false;
+    std::function<bool(const QString&)> beforeReplace_;
+};
+
+} // namespace kpv
