@@ -1,0 +1,58 @@
+#pragma once
+// The seam between ImageSource and the per-format readers. Each reader works on the whole file
+// held in memory; it never reads past the span it was given.
+
+#include <QByteArray>
+#include <QImage>
+#include <QSize>
+#include <QString>
+#include <QVariantMap>
+
+#include <memory>
+
+namespace kpv {
+
+class FormatDecoder {
+public:
+    virtual ~FormatDecoder() = default;
+
+    // Reads the header. False (with *error) when the bytes are not a usable file of the format.
+    virtual bool open(const QByteArray& data, QString* error) = 0;
+    virtual QString type() const = 0;
+    virtual int frameCount() const { return 1; }
+    // Stored pixel size of a frame (before any orientation).
+    virtual QSize frameSize(int index) const = 0;
+    // Decodes frame `index` as premultiplied RGBA. With `maxPixelSize` > 0 the reader may decode
+    // at a reduced size no smaller than that (DCT scaling); the caller makes the exact size.
+    virtual QImage decode(int index, int maxPixelSize, QString* error) = 0;
+    // Properties the format itself carries (GIF delays, PNG density, ...), merged over the
+    // metadata read from the file's EXIF block.
+    virtual QVariantMap formatProperties(int index) const { return {}; }
+    // An embedded preview stored in the file (besides the EXIF thumbnail), if any.
+    virtual QImage embeddedThumbnail() { return {}; }
+};
+
+// Sniffs the first bytes and makes the matching reader; null for an unknown format.
+std::unique_ptr<FormatDecoder> makeDecoderFor(const QByteArray& data, const QString& fileName);
+
+std::unique_ptr<FormatDecoder> makeJpegDecoder();
+std::unique_ptr<FormatDecoder> makePngDecoder();
+std::unique_ptr<FormatDecoder> makeGifDecoder();
+std::unique_ptr<FormatDecoder> makeTiffDecoder();
+std::unique_ptr<FormatDecoder> makeWebpDecoder();
+std::unique_ptr<FormatDecoder> makeJpeg2000Decoder();
+std::unique_ptr<FormatDecoder> makeBmpIcoDecoder(bool ico);
+std::unique_ptr<FormatDecoder> makeRawDecoder();
+
+// Shared helpers of the readers.
+namespace imageio_detail {
+// A premultiplied copy of straight-alpha RGBA rows (in place when possible).
+void premultiplyRgba(QImage& image);
+// A QImage of the given size in premultiplied RGBA, or null when the size is refused by the
+// limits or memory runs out (with *error set).
+QImage allocateFrame(int width, int height, QString* error);
+// Decodes a JPEG held in memory (used by the RAW reader for embedded previews).
+QImage decodeJpegBytes(const unsigned char* data, size_t size, int maxPixelSize, QString* error);
+}  // namespace imageio_detail
+
+}  // namespace kpv

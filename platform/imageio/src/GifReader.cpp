@@ -1,0 +1,315 @@
+// GIF through giflib, walked record by record so that every frame size is checked against the
+// limits before a pixel is allocated (a slurp of the whole file would let a tiny file claim
+// gigabytes). Frames are composited on the logical screen as a browser shows them: each frame
+// answers the whole canvas after the previous frame's disposal.
+
+#include "FormatDecoder.h"
+#include "imageio/ImageLimits.h"
+#include "imageio/ImageProperties.h"
+#include "imageio/ContentTypes.h"
+
+#include <gif_lib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace kpv {
+namespace {
+
+struct MemoryInput {
+    const GifByteType* data = nullptr;
+    size_t size = 0;
+    size_t pos = 0;
+};
+
+extern "C" int readGifBytes(GifFileType* gif, GifByteType* out, int length)
+{
+    auto* in = static_cast<MemoryInput*>(gif->UserData);
+    if (length <= 0)
+        return 0;
+    const size_t n = std::min(size_t(length), in->size - in->pos);
+    std::memcpy(out, in->data + in->pos, n);
+    in->pos += n;
+    return int(n);
+}
+
+struct FrameRecord {
+    int left = 0, top = 0, width = 0, height = 0;
+    bool interlaced = false;
+    int delayCentiseconds = 0;
+    int disposal = 0;
+    int transparentIndex = -1;
+};
+
+// An open giflib handle over the bytes, closed on destruction.
+class GifHandle {
+public:
+    explicit GifHandle(const QByteArray& data)
+    {
+        m_input.data = reinterpret_cast<const GifByteType*>(data.constData());
+        m_input.size = size_t(data.size());
+        int err = 0;
+        m_gif = DGifOpen(&m_input, readGifBytes, &err);
+    }
+    ~GifHandle()
+    {
+        if (m_gif) {
+            int err = 0;
+            DGifCloseFile(m_gif, &err);
+        }
+    }
+    GifFileType* get() const { return m_gif; }
+
+private:
+    MemoryInput m_input;
+    GifFileType* m_gif = nullptr;
+};
+
+// GIF89a 23: graphic control extension.
+void readGraphicControl(const GifByteType* block, FrameRecord& frame)
+{
+    if (block[0] < 4)
+        return;
+    const int packed = block[1];
+    frame.disposal = (packed >> 2) & 7;
+    frame.delayCentiseconds = block[2] | (block[3] << 8);
+    frame.transparentIndex = (packed & 1) ? block[4] : -1;
+}
+
+class GifDecoder final : public FormatDecoder {
+public:
+    bool open(const QByteArray& data, QString* error) override
+    {
+        m_data = data;
+        GifHandle handle(m_data);
+        GifFileType* gif = handle.get();
+        if (!gif) {
+            if (error)
+                *error = QStringLiteral("not a readable GIF file");
+            return false;
+        }
+        m_screen = QSize(gif->SWidth, gif->SHeight);
+        if (!ImageLimits::frameAllowed(uint64_t(std::max(0, gif->SWidth)), uint64_t(std::max(0, gif->SHeight)))) {
+            if (error)
+                *error = QStringLiteral("GIF screen of %1 x %2 pixels is empty or exceeds the size limit")
+                             .arg(gif->SWidth)
+                             .arg(gif->SHeight);
+            return false;
+        }
+        walk(gif, nullptr, -1);
+        if (m_frames.empty()) {
+            if (error)
+                *error = QStringLiteral("GIF file has no readable frame");
+            return false;
+        }
+        return true;
+    }
+
+    QString type() const override { return ContentTypes::kGif; }
+    int frameCount() const override { return int(m_frames.size()); }
+    QSize frameSize(int) const override { return m_screen; }
+
+    QImage decode(int index, int, QString* error) override
+    {
+        if (index < 0 || index >= int(m_frames.size())) {
+            if (error)
+                *error = QStringLiteral("no GIF frame %1").arg(index);
+            return {};
+        }
+        // Frames come in order; continue from the last one rather than starting over.
+        if (!m_canvas.isNull() && index == m_nextIndex)
+            return composeNext(error);
+        m_canvas = QImage();
+        m_nextIndex = 0;
+        QImage frame;
+        while (m_nextIndex <= index) {
+            frame = composeNext(error);
+            if (frame.isNull())
+                return {};
+        }
+        return frame;
+    }
+
+    QVariantMap formatProperties(int index) const override
+    {
+        QVariantMap gif;
+        if (index >= 0 && index < int(m_frames.size())) {
+            const double delay = m_frames[size_t(index)].delayCentiseconds / 100.0;
+            gif.insert(kCGImagePropertyGIFUnclampedDelayTime, delay);
+            // Very short delays are played at 0.1 s, as browsers do.
+            gif.insert(kCGImagePropertyGIFDelayTime, delay < 0.02 ? 0.1 : delay);
+        }
+        if (m_loopCount >= 0)
+            gif.insert(kCGImagePropertyGIFLoopCount, m_loopCount);
+        QVariantMap map;
+        map.insert(kCGImagePropertyGIFDictionary, gif);
+        return map;
+    }
+
+private:
+    // Walks the records. With `canvasFrame` null it only records the frames (open); otherwise it
+    // decodes frame `target` into *canvasFrame, skipping the data of the frames before it.
+    bool walk(GifFileType* gif, std::vector<GifByteType>* pixels, int target)
+    {
+        FrameRecord pending;
+        int index = 0;
+        for (;;) {
+            GifRecordType record;
+            if (DGifGetRecordType(gif, &record) == GIF_ERROR)
+                return false;
+            if (record == TERMINATE_RECORD_TYPE)
+                return true;
+            if (record == EXTENSION_RECORD_TYPE) {
+                int code = 0;
+                GifByteType* block = nullptr;
+                if (DGifGetExtension(gif, &code, &block) == GIF_ERROR)
+                    return false;
+                bool netscape = false;
+                bool first = true;
+                while (block) {
+                    if (code == GRAPHICS_EXT_FUNC_CODE && first)
+                        readGraphicControl(block, pending);
+                    else if (code == APPLICATION_EXT_FUNC_CODE && first)
+                        netscape = block[0] >= 11 && (!std::memcmp(block + 1, "NETSCAPE2.0", 11) ||
+                                                      !std::memcmp(block + 1, "ANIMEXTS1.0", 11));
+                    else if (netscape && block[0] >= 3 && block[1] == 1 && m_loopCount < 0)
+                        m_loopCount = block[2] | (block[3] << 8);
+                    first = false;
+                    if (DGifGetExtensionNext(gif, &block) == GIF_ERROR)
+                        return false;
+                }
+                continue;
+            }
+            if (record != IMAGE_DESC_RECORD_TYPE)
+                continue;
+            if (DGifGetImageDesc(gif) == GIF_ERROR)
+                return false;
+            FrameRecord frame = pending;
+            pending = FrameRecord();
+            frame.left = gif->Image.Left;
+            frame.top = gif->Image.Top;
+            frame.width = gif->Image.Width;
+            frame.height = gif->Image.Height;
+            frame.interlaced = gif->Image.Interlace;
+            if (!ImageLimits::frameAllowed(uint64_t(std::max(0, frame.width)), uint64_t(std::max(0, frame.height))))
+                return false;
+            if (pixels && index == target) {
+                pixels->assign(size_t(frame.width) * size_t(frame.height), 0);
+                std::vector<int> rows = rowOrder(frame.height, frame.interlaced);
+                for (int row : rows)
+                    if (DGifGetLine(gif, pixels->data() + size_t(row) * size_t(frame.width), frame.width) == GIF_ERROR)
+                        return false;
+                return true;
+            }
+            // Skip the image data without decoding it.
+            int codeSize = 0;
+            GifByteType* code = nullptr;
+            if (DGifGetCode(gif, &codeSize, &code) == GIF_ERROR)
+                return false;
+            while (code)
+                if (DGifGetCodeNext(gif, &code) == GIF_ERROR)
+                    return false;
+            if (!pixels)
+                m_frames.push_back(frame);
+            ++index;
+        }
+    }
+
+    // GIF89a appendix E: interlaced rows come in four passes.
+    static std::vector<int> rowOrder(int height, bool interlaced)
+    {
+        std::vector<int> rows;
+        rows.reserve(size_t(height));
+        if (!interlaced) {
+            for (int y = 0; y < height; ++y)
+                rows.push_back(y);
+            return rows;
+        }
+        static const int start[4] = {0, 4, 2, 1};
+        static const int step[4] = {8, 8, 4, 2};
+        for (int pass = 0; pass < 4; ++pass)
+            for (int y = start[pass]; y < height; y += step[pass])
+                rows.push_back(y);
+        return rows;
+    }
+
+    QImage composeNext(QString* error)
+    {
+        const int index = m_nextIndex;
+        const FrameRecord& frame = m_frames[size_t(index)];
+        if (m_canvas.isNull()) {
+            m_canvas = imageio_detail::allocateFrame(m_screen.width(), m_screen.height(), error);
+            if (m_canvas.isNull())
+                return {};
+            m_canvas.fill(0);
+        } else if (index > 0) {
+            applyDisposal(m_frames[size_t(index) - 1]);
+        }
+        if (frame.disposal == 3)
+            m_previous = m_canvas.copy();
+
+        GifHandle handle(m_data);
+        std::vector<GifByteType> pixels;
+        if (!handle.get() || !walk(handle.get(), &pixels, index) || pixels.empty()) {
+            if (error)
+                *error = QStringLiteral("GIF frame %1 is damaged").arg(index);
+            m_canvas = QImage();
+            return {};
+        }
+        const ColorMapObject* map = handle.get()->Image.ColorMap ? handle.get()->Image.ColorMap : handle.get()->SColorMap;
+        if (!map) {
+            if (error)
+                *error = QStringLiteral("GIF frame %1 has no colour table").arg(index);
+            m_canvas = QImage();
+            return {};
+        }
+        // Frames reaching past the logical screen are clipped to it.
+        const int x0 = std::max(0, frame.left), y0 = std::max(0, frame.top);
+        const int x1 = std::min(m_screen.width(), frame.left + frame.width);
+        const int y1 = std::min(m_screen.height(), frame.top + frame.height);
+        for (int y = y0; y < y1; ++y) {
+            const GifByteType* src = pixels.data() + size_t(y - frame.top) * size_t(frame.width);
+            uchar* dst = m_canvas.scanLine(y);
+            for (int x = x0; x < x1; ++x) {
+                const int c = src[x - frame.left];
+                if (c == frame.transparentIndex || c >= map->ColorCount)
+                    continue;
+                const GifColorType& rgb = map->Colors[c];
+                uchar* p = dst + size_t(x) * 4;
+                p[0] = rgb.Red;
+                p[1] = rgb.Green;
+                p[2] = rgb.Blue;
+                p[3] = 255;
+            }
+        }
+        m_nextIndex = index + 1;
+        return m_canvas.copy();
+    }
+
+    void applyDisposal(const FrameRecord& frame)
+    {
+        if (frame.disposal == 2) {
+            const QRect area = QRect(frame.left, frame.top, frame.width, frame.height) & m_canvas.rect();
+            for (int y = area.top(); y <= area.bottom(); ++y)
+                std::memset(m_canvas.scanLine(y) + size_t(area.left()) * 4, 0, size_t(area.width()) * 4);
+        } else if (frame.disposal == 3 && !m_previous.isNull()) {
+            m_canvas = m_previous;
+            m_previous = QImage();
+        }
+    }
+
+    QByteArray m_data;
+    QSize m_screen;
+    std::vector<FrameRecord> m_frames;
+    int m_loopCount = -1;
+    QImage m_canvas;    // the screen after frame m_nextIndex - 1
+    QImage m_previous;  // the screen before a frame that restores it
+    int m_nextIndex = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<FormatDecoder> makeGifDecoder() { return std::make_unique<GifDecoder>(); }
+
+}  // namespace kpv

@@ -1,0 +1,205 @@
+#include "imageio/ImageSource.h"
+
+#include "FormatDecoder.h"
+#include "Metadata.h"
+#include "imageio/ContentTypes.h"
+#include "imageio/ImageLimits.h"
+#include "imageio/ImageProperties.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstring>
+
+namespace kpv {
+
+namespace {
+
+// Files are read whole; nothing a camera or editor writes comes near this.
+constexpr qint64 kMaxFileBytes = qint64(1) << 30;
+
+bool startsWith(const QByteArray& data, const char* magic, int length, int offset = 0)
+{
+    return data.size() >= offset + length && std::memcmp(data.constData() + offset, magic, size_t(length)) == 0;
+}
+
+}  // namespace
+
+std::unique_ptr<FormatDecoder> makeDecoderFor(const QByteArray& data, const QString& fileName)
+{
+    // Many camera raw formats are TIFF containers: the name decides before the bytes do.
+    const QString byName = ContentTypes::typeForExtension(QFileInfo(fileName).suffix());
+    if (byName == ContentTypes::kCameraRaw)
+        return makeRawDecoder();
+    if (startsWith(data, "\xFF\xD8\xFF", 3))
+        return makeJpegDecoder();
+    if (startsWith(data, "\x89PNG\r\n\x1A\n", 8))
+        return makePngDecoder();
+    if (startsWith(data, "GIF87a", 6) || startsWith(data, "GIF89a", 6))
+        return makeGifDecoder();
+    if (startsWith(data, "II*\0", 4) || startsWith(data, "MM\0*", 4))
+        return makeTiffDecoder();
+    if (startsWith(data, "RIFF", 4) && startsWith(data, "WEBP", 4, 8))
+        return makeWebpDecoder();
+    if (startsWith(data, "\0\0\0\x0CjP  \r\n\x87\n", 12) || startsWith(data, "\xFF\x4F\xFF\x51", 4))
+        return makeJpeg2000Decoder();
+    if (startsWith(data, "BM", 2))
+        return makeBmpIcoDecoder(false);
+    if (startsWith(data, "\0\0\1\0", 4))
+        return makeBmpIcoDecoder(true);
+    return {};
+}
+
+namespace imageio_detail {
+
+QImage allocateFrame(int width, int height, QString* error)
+{
+    if (width <= 0 || height <= 0 || !ImageLimits::frameAllowed(uint64_t(width), uint64_t(height))) {
+        if (error)
+            *error = QStringLiteral("a frame of %1 x %2 pixels is empty or exceeds the size limit").arg(width).arg(height);
+        return {};
+    }
+    QImage image(width, height, QImage::Format_RGBA8888_Premultiplied);
+    if (image.isNull() && error)
+        *error = QStringLiteral("out of memory for a frame of %1 x %2 pixels").arg(width).arg(height);
+    return image;
+}
+
+void premultiplyRgba(QImage& image)
+{
+    for (int y = 0; y < image.height(); ++y) {
+        uchar* p = image.scanLine(y);
+        for (int x = 0; x < image.width(); ++x, p += 4) {
+            const unsigned a = p[3];
+            if (a == 255)
+                continue;
+            p[0] = uchar((p[0] * a + 127) / 255);
+            p[1] = uchar((p[1] * a + 127) / 255);
+            p[2] = uchar((p[2] * a + 127) / 255);
+        }
+    }
+}
+
+}  // namespace imageio_detail
+
+ImageSource::ImageSource(QByteArray data, std::unique_ptr<FormatDecoder> decoder)
+    : m_data(std::move(data)), m_decoder(std::move(decoder))
+{
+}
+
+ImageSource::~ImageSource() = default;
+
+std::unique_ptr<ImageSource> ImageSource::createWithFile(const QString& path, QString* error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = QStringLiteral("cannot open %1: %2").arg(path, file.errorString());
+        return {};
+    }
+    if (file.size() > kMaxFileBytes) {
+        if (error)
+            *error = QStringLiteral("%1 is too large to open").arg(path);
+        return {};
+    }
+    QByteArray data = file.readAll();
+    if (data.size() != file.size()) {
+        if (error)
+            *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return {};
+    }
+    std::unique_ptr<FormatDecoder> decoder = makeDecoderFor(data, path);
+    if (!decoder) {
+        if (error)
+            *error = QStringLiteral("%1 is not an image file of a supported format").arg(path);
+        return {};
+    }
+    QString why;
+    if (!decoder->open(data, &why)) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(path, why);
+        return {};
+    }
+    return std::unique_ptr<ImageSource>(new ImageSource(std::move(data), std::move(decoder)));
+}
+
+std::unique_ptr<ImageSource> ImageSource::createWithData(QByteArray data, QString* error)
+{
+    std::unique_ptr<FormatDecoder> decoder = makeDecoderFor(data, QString());
+    if (!decoder) {
+        if (error)
+            *error = QStringLiteral("not an image of a supported format");
+        return {};
+    }
+    if (!decoder->open(data, error))
+        return {};
+    return std::unique_ptr<ImageSource>(new ImageSource(std::move(data), std::move(decoder)));
+}
+
+QString ImageSource::type() const { return m_decoder->type(); }
+
+int ImageSource::count() const { return m_decoder->frameCount(); }
+
+QVariantMap ImageSource::propertiesAtIndex(int index) const
+{
+    if (index < 0 || index >= count())
+        return {};
+    if (!m_metadataRead) {
+        m_metadata = imageio_detail::readMetadata(m_data);
+        m_metadataRead = true;
+    }
+    QVariantMap map = m_metadata;
+    const QVariantMap own = m_decoder->formatProperties(index);
+    for (auto it = own.begin(); it != own.end(); ++it)
+        map.insert(it.key(), it.value());
+    const QSize size = m_decoder->frameSize(index);
+    map.insert(kCGImagePropertyPixelWidth, size.width());
+    map.insert(kCGImagePropertyPixelHeight, size.height());
+    return map;
+}
+
+QImage ImageSource::createImageAtIndex(int index, QString* error) const
+{
+    QString why;
+    QImage image;
+    if (index < 0 || index >= count())
+        why = QStringLiteral("no frame %1").arg(index);
+    else
+        image = m_decoder->decode(index, 0, &why);
+    if (image.isNull()) {
+        m_lastError = why;
+        if (error)
+            *error = why;
+    }
+    return image;
+}
+
+QImage ImageSource::createThumbnailAtIndex(int index, int maxPixelSize, bool fromImageAlways, QString* error) const
+{
+    QString why;
+    QImage image;
+    if (index < 0 || index >= count() || maxPixelSize <= 0) {
+        why = QStringLiteral("bad thumbnail request");
+    } else if (!fromImageAlways) {
+        image = m_decoder->embeddedThumbnail();
+        if (image.isNull())
+            image = imageio_detail::readExifThumbnail(m_data, maxPixelSize);
+        if (image.isNull())
+            why = QStringLiteral("the file holds no thumbnail");
+    } else {
+        image = m_decoder->decode(index, maxPixelSize, &why);
+    }
+    if (!image.isNull() && std::max(image.width(), image.height()) > maxPixelSize) {
+        const QSize target = image.size().scaled(maxPixelSize, maxPixelSize, Qt::KeepAspectRatio);
+        image = image.scaled(target.expandedTo(QSize(1, 1)), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                    .convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    }
+    if (image.isNull()) {
+        m_lastError = why;
+        if (error)
+            *error = why;
+    }
+    return image;
+}
+
+}  // namespace kpv

@@ -1,0 +1,212 @@
+// JPEG through libjpeg-turbo. Scaled decodes use the DCT scaling (M/8) so that a screen-sized
+// image of a large photo never decodes every pixel.
+
+#include "FormatDecoder.h"
+#include "imageio/ImageLimits.h"
+#include "imageio/ContentTypes.h"
+#include "imageio/ImageProperties.h"
+
+#include <csetjmp>
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+#include <jpeglib.h>
+
+namespace kpv {
+namespace {
+
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+extern "C" void onJpegError(j_common_ptr cinfo)
+{
+    auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, err->message);
+    std::longjmp(err->jump, 1);
+}
+
+extern "C" void onJpegMessage(j_common_ptr, int) {}
+
+// Owns a decompressor; the jmp_buf must be set by the caller before each libjpeg call chain.
+class Decompressor {
+public:
+    Decompressor()
+    {
+        m_info.err = jpeg_std_error(&m_err.pub);
+        m_err.pub.error_exit = onJpegError;
+        m_err.pub.emit_message = onJpegMessage;
+        m_err.message[0] = 0;
+    }
+    ~Decompressor()
+    {
+        if (m_created)
+            jpeg_destroy_decompress(&m_info);
+    }
+    jpeg_decompress_struct m_info{};
+    ErrorManager m_err{};
+    bool m_created = false;
+};
+
+// The smallest scale M/8 whose longer side still reaches `maxPixelSize`.
+unsigned scaleNumFor(unsigned width, unsigned height, int maxPixelSize)
+{
+    if (maxPixelSize <= 0)
+        return 8;
+    const unsigned longer = std::max(width, height);
+    for (unsigned m = 1; m < 8; ++m) {
+        // libjpeg rounds the scaled size up.
+        const unsigned scaled = (longer * m + 7) / 8;
+        if (scaled >= unsigned(maxPixelSize))
+            return m;
+    }
+    return 8;
+}
+
+// Everything that lives across setjmp sits in this object, reached through a pointer that never
+// changes after setjmp, so a longjmp from libjpeg leaves no local in an indeterminate state.
+struct DecodeJob {
+    Decompressor d;
+    QImage image;
+    QString error;
+};
+
+bool runDecode(DecodeJob* job, const unsigned char* data, size_t size, int maxPixelSize)
+{
+    jpeg_decompress_struct* info = &job->d.m_info;
+    if (setjmp(job->d.m_err.jump)) {
+        job->error = QStringLiteral("JPEG decoding failed: %1").arg(QString::fromLatin1(job->d.m_err.message));
+        return false;
+    }
+    jpeg_create_decompress(info);
+    job->d.m_created = true;
+    jpeg_mem_src(info, data, static_cast<unsigned long>(size));
+    jpeg_read_header(info, TRUE);
+    if (!ImageLimits::frameAllowed(info->image_width, info->image_height)) {
+        job->error = QStringLiteral("JPEG image of %1 x %2 pixels exceeds the size limit")
+                         .arg(info->image_width)
+                         .arg(info->image_height);
+        return false;
+    }
+    const bool cmyk = info->jpeg_color_space == JCS_CMYK || info->jpeg_color_space == JCS_YCCK;
+    info->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
+    info->scale_num = scaleNumFor(info->image_width, info->image_height, maxPixelSize);
+    info->scale_denom = 8;
+    info->dct_method = JDCT_ISLOW;
+    jpeg_start_decompress(info);
+
+    job->image = imageio_detail::allocateFrame(int(info->output_width), int(info->output_height), &job->error);
+    if (job->image.isNull())
+        return false;
+    // Files that write inverted CMYK say so with an APP14 marker.
+    const bool inverted = cmyk && info->saw_Adobe_marker;
+    while (info->output_scanline < info->output_height) {
+        JSAMPROW row = job->image.scanLine(int(info->output_scanline));
+        jpeg_read_scanlines(info, &row, 1);
+        if (!cmyk)
+            continue;
+        uchar* p = row;
+        for (unsigned x = 0; x < info->output_width; ++x, p += 4) {
+            int c = p[0], m = p[1], y = p[2], k = p[3];
+            if (!inverted) {
+                c = 255 - c;
+                m = 255 - m;
+                y = 255 - y;
+                k = 255 - k;
+            }
+            p[0] = uchar(c * k / 255);
+            p[1] = uchar(m * k / 255);
+            p[2] = uchar(y * k / 255);
+            p[3] = 255;
+        }
+    }
+    jpeg_finish_decompress(info);
+    return true;
+}
+
+QImage decodeJpeg(const unsigned char* data, size_t size, int maxPixelSize, QString* error)
+{
+    auto job = std::make_unique<DecodeJob>();
+    if (!runDecode(job.get(), data, size, maxPixelSize)) {
+        if (error)
+            *error = job->error;
+        return {};
+    }
+    return std::move(job->image);
+}
+
+bool runReadHeader(DecodeJob* job, const unsigned char* data, size_t size, QSize* out, double* dpiX, double* dpiY)
+{
+    if (setjmp(job->d.m_err.jump)) {
+        job->error = QStringLiteral("not a readable JPEG file: %1").arg(QString::fromLatin1(job->d.m_err.message));
+        return false;
+    }
+    jpeg_create_decompress(&job->d.m_info);
+    job->d.m_created = true;
+    jpeg_mem_src(&job->d.m_info, data, static_cast<unsigned long>(size));
+    jpeg_read_header(&job->d.m_info, TRUE);
+    *out = QSize(int(job->d.m_info.image_width), int(job->d.m_info.image_height));
+    // JFIF density: unit 1 is dots per inch, 2 dots per centimetre.
+    const jpeg_decompress_struct& info = job->d.m_info;
+    if (info.saw_JFIF_marker && info.X_density > 0 && info.Y_density > 0 &&
+        (info.density_unit == 1 || info.density_unit == 2)) {
+        const double toInch = info.density_unit == 2 ? 2.54 : 1.0;
+        *dpiX = info.X_density * toInch;
+        *dpiY = info.Y_density * toInch;
+    }
+    return true;
+}
+
+class JpegDecoder final : public FormatDecoder {
+public:
+    bool open(const QByteArray& data, QString* error) override
+    {
+        m_data = data;
+        auto job = std::make_unique<DecodeJob>();
+        if (!runReadHeader(job.get(), reinterpret_cast<const unsigned char*>(m_data.constData()),
+                           size_t(m_data.size()), &m_size, &m_dpiX, &m_dpiY)) {
+            if (error)
+                *error = job->error;
+            return false;
+        }
+        return true;
+    }
+    QString type() const override { return ContentTypes::kJpeg; }
+    QSize frameSize(int) const override { return m_size; }
+    QImage decode(int, int maxPixelSize, QString* error) override
+    {
+        return decodeJpeg(reinterpret_cast<const unsigned char*>(m_data.constData()), size_t(m_data.size()),
+                          maxPixelSize, error);
+    }
+
+    QVariantMap formatProperties(int) const override
+    {
+        QVariantMap map;
+        if (m_dpiX > 0 && m_dpiY > 0) {
+            map.insert(kCGImagePropertyDPIWidth, m_dpiX);
+            map.insert(kCGImagePropertyDPIHeight, m_dpiY);
+        }
+        return map;
+    }
+
+private:
+    QByteArray m_data;
+    QSize m_size;
+    double m_dpiX = 0, m_dpiY = 0;
+};
+
+}  // namespace
+
+namespace imageio_detail {
+QImage decodeJpegBytes(const unsigned char* data, size_t size, int maxPixelSize, QString* error)
+{
+    return decodeJpeg(data, size, maxPixelSize, error);
+}
+}  // namespace imageio_detail
+
+std::unique_ptr<FormatDecoder> makeJpegDecoder() { return std::make_unique<JpegDecoder>(); }
+
+}  // namespace kpv

@@ -1,0 +1,181 @@
+#include "Metadata.h"
+
+#include "FormatDecoder.h"
+#include "imageio/ImageProperties.h"
+
+#include <exiv2/exiv2.hpp>
+
+#include <cmath>
+#include <mutex>
+
+namespace kpv::imageio_detail {
+namespace {
+
+// Tags of more values than this (maker notes, tables) are not worth a dictionary entry.
+constexpr long kMaxValuesPerTag = 32;
+
+QVariant toVariant(const Exiv2::Exifdatum& d)
+{
+    const long count = long(d.count());
+    if (count <= 0 || count > kMaxValuesPerTag)
+        return {};
+    switch (d.typeId()) {
+    case Exiv2::asciiString:
+    case Exiv2::comment:
+        return QString::fromStdString(d.toString()).trimmed();
+    case Exiv2::unsignedRational:
+    case Exiv2::signedRational:
+    case Exiv2::tiffFloat:
+    case Exiv2::tiffDouble: {
+        if (count == 1)
+            return double(d.toFloat(0));
+        QVariantList list;
+        for (long i = 0; i < count; ++i)
+            list.append(double(d.toFloat(i)));
+        return list;
+    }
+    case Exiv2::unsignedByte:
+    case Exiv2::unsignedShort:
+    case Exiv2::unsignedLong:
+    case Exiv2::signedByte:
+    case Exiv2::signedShort:
+    case Exiv2::signedLong: {
+        if (count == 1)
+            return qlonglong(d.toLong(0));
+        QVariantList list;
+        for (long i = 0; i < count; ++i)
+            list.append(qlonglong(d.toLong(i)));
+        return list;
+    }
+    default:
+        return {};
+    }
+}
+
+// Degrees, minutes and seconds as three rationals to unsigned decimal degrees.
+QVariant degrees(const Exiv2::Exifdatum& d)
+{
+    if (d.count() < 1 || d.count() > 3)
+        return {};
+    double value = 0, scale = 1;
+    for (long i = 0; i < long(d.count()); ++i, scale *= 60) {
+        const double part = d.toFloat(i);
+        if (!std::isfinite(part))
+            return {};
+        value += part / scale;
+    }
+    return std::fabs(value);
+}
+
+void readGps(const Exiv2::ExifData& exif, QVariantMap& gps)
+{
+    struct Pair {
+        const char* tag;
+        const char* key;
+        bool angle;
+    };
+    static const Pair pairs[] = {
+        {"Exif.GPSInfo.GPSLatitude", kCGImagePropertyGPSLatitude, true},
+        {"Exif.GPSInfo.GPSLatitudeRef", kCGImagePropertyGPSLatitudeRef, false},
+        {"Exif.GPSInfo.GPSLongitude", kCGImagePropertyGPSLongitude, true},
+        {"Exif.GPSInfo.GPSLongitudeRef", kCGImagePropertyGPSLongitudeRef, false},
+        {"Exif.GPSInfo.GPSAltitude", kCGImagePropertyGPSAltitude, false},
+        {"Exif.GPSInfo.GPSAltitudeRef", kCGImagePropertyGPSAltitudeRef, false},
+        {"Exif.GPSInfo.GPSDateStamp", kCGImagePropertyGPSDateStamp, false},
+    };
+    for (const Pair& p : pairs) {
+        auto it = exif.findKey(Exiv2::ExifKey(p.tag));
+        if (it == exif.end())
+            continue;
+        const QVariant v = p.angle ? degrees(*it) : toVariant(*it);
+        if (v.isValid())
+            gps.insert(p.key, v);
+    }
+    auto time = exif.findKey(Exiv2::ExifKey("Exif.GPSInfo.GPSTimeStamp"));
+    if (time != exif.end() && time->count() == 3) {
+        const double h = time->toFloat(0), m = time->toFloat(1), s = time->toFloat(2);
+        if (std::isfinite(h) && std::isfinite(m) && std::isfinite(s) && h >= 0 && h < 24 && m >= 0 && m < 60 &&
+            s >= 0 && s < 61)
+            gps.insert(kCGImagePropertyGPSTimeStamp, QString::asprintf("%02d:%02d:%05.2f", int(h), int(m), s));
+    }
+}
+
+std::unique_ptr<Exiv2::Image> openImage(const QByteArray& file)
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+        Exiv2::XmpParser::initialize();
+    });
+    auto image = Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(file.constData()), long(file.size()));
+    if (!image.get())
+        return {};
+    image->readMetadata();
+    return std::unique_ptr<Exiv2::Image>(image.release());
+}
+
+}  // namespace
+
+QVariantMap readMetadata(const QByteArray& file)
+{
+    QVariantMap top;
+    try {
+        auto image = openImage(file);
+        if (!image)
+            return top;
+        const Exiv2::ExifData& exif = image->exifData();
+        QVariantMap exifDict, tiffDict, gpsDict, auxDict;
+        for (const Exiv2::Exifdatum& d : exif) {
+            const std::string group = d.groupName();
+            QVariantMap* target = group == "Image" ? &tiffDict : group == "Photo" ? &exifDict : nullptr;
+            if (!target)
+                continue;
+            const QVariant v = toVariant(d);
+            if (v.isValid())
+                target->insert(QString::fromStdString(d.tagName()), v);
+        }
+        readGps(exif, gpsDict);
+        if (exifDict.contains(kCGImagePropertyExifAuxLensModel))
+            auxDict.insert(kCGImagePropertyExifAuxLensModel, exifDict.value(kCGImagePropertyExifAuxLensModel));
+        if (const int o = tiffDict.value(kCGImagePropertyTIFFOrientation).toInt(); o >= 1 && o <= 8)
+            top.insert(kCGImagePropertyOrientation, o);
+        const double xr = tiffDict.value(kCGImagePropertyTIFFXResolution).toDouble();
+        const double yr = tiffDict.value(kCGImagePropertyTIFFYResolution).toDouble();
+        const int unit = tiffDict.value(kCGImagePropertyTIFFResolutionUnit, 2).toInt();
+        if (xr > 0 && yr > 0 && std::isfinite(xr) && std::isfinite(yr) && (unit == 2 || unit == 3)) {
+            const double toInch = unit == 3 ? 2.54 : 1.0;
+            top.insert(kCGImagePropertyDPIWidth, xr * toInch);
+            top.insert(kCGImagePropertyDPIHeight, yr * toInch);
+        }
+        if (!exifDict.isEmpty())
+            top.insert(kCGImagePropertyExifDictionary, exifDict);
+        if (!tiffDict.isEmpty())
+            top.insert(kCGImagePropertyTIFFDictionary, tiffDict);
+        if (!gpsDict.isEmpty())
+            top.insert(kCGImagePropertyGPSDictionary, gpsDict);
+        if (!auxDict.isEmpty())
+            top.insert(kCGImagePropertyExifAuxDictionary, auxDict);
+    } catch (...) {
+        // Damaged metadata is no reason to refuse the picture.
+    }
+    return top;
+}
+
+QImage readExifThumbnail(const QByteArray& file, int maxPixelSize)
+{
+    try {
+        auto image = openImage(file);
+        if (!image)
+            return {};
+        Exiv2::ExifThumbC thumb(image->exifData());
+        const Exiv2::DataBuf buf = thumb.copy();
+        if (buf.size_ <= 0 || std::string(thumb.mimeType()) != "image/jpeg")
+            return {};
+        QString error;
+        return decodeJpegBytes(buf.pData_, size_t(buf.size_), maxPixelSize, &error);
+    } catch (...) {
+        return {};
+    }
+}
+
+}  // namespace kpv::imageio_detail

@@ -1,0 +1,145 @@
+// TIFF through libtiff's RGBA interface, read from memory. The reader answers the pixels in
+// stored order: the file's orientation tag travels in the properties instead.
+
+#include "FormatDecoder.h"
+#include "imageio/ImageLimits.h"
+#include "imageio/ContentTypes.h"
+
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace kpv {
+namespace {
+
+struct MemoryFile {
+    const char* data = nullptr;
+    toff_t size = 0;
+    toff_t pos = 0;
+};
+
+extern "C" tmsize_t tiffRead(thandle_t h, void* out, tmsize_t n)
+{
+    auto* f = static_cast<MemoryFile*>(h);
+    if (n <= 0 || f->pos >= f->size)
+        return 0;
+    const toff_t count = std::min<toff_t>(toff_t(n), f->size - f->pos);
+    std::memcpy(out, f->data + f->pos, size_t(count));
+    f->pos += count;
+    return tmsize_t(count);
+}
+extern "C" tmsize_t tiffWrite(thandle_t, void*, tmsize_t) { return 0; }
+extern "C" toff_t tiffSeek(thandle_t h, toff_t off, int whence)
+{
+    auto* f = static_cast<MemoryFile*>(h);
+    toff_t base = whence == SEEK_CUR ? f->pos : whence == SEEK_END ? f->size : 0;
+    if (off > UINT64_MAX - base)
+        return toff_t(-1);
+    f->pos = base + off;
+    return f->pos;
+}
+extern "C" int tiffClose(thandle_t) { return 0; }
+extern "C" toff_t tiffSize(thandle_t h) { return static_cast<MemoryFile*>(h)->size; }
+extern "C" int tiffMap(thandle_t, void**, toff_t*) { return 0; }
+extern "C" void tiffUnmap(thandle_t, void*, toff_t) {}
+extern "C" void tiffSilence(const char*, const char*, va_list) {}
+
+class TiffHandle {
+public:
+    explicit TiffHandle(const QByteArray& data)
+    {
+        static const bool silenced = [] {
+            TIFFSetErrorHandler(tiffSilence);
+            TIFFSetWarningHandler(tiffSilence);
+            return true;
+        }();
+        (void)silenced;
+        m_file.data = data.constData();
+        m_file.size = toff_t(data.size());
+        m_tiff = TIFFClientOpen("memory", "rm", &m_file, tiffRead, tiffWrite, tiffSeek, tiffClose, tiffSize,
+                                tiffMap, tiffUnmap);
+    }
+    ~TiffHandle()
+    {
+        if (m_tiff)
+            TIFFClose(m_tiff);
+    }
+    TIFF* get() const { return m_tiff; }
+
+private:
+    MemoryFile m_file;
+    TIFF* m_tiff = nullptr;
+};
+
+class TiffDecoder final : public FormatDecoder {
+public:
+    bool open(const QByteArray& data, QString* error) override
+    {
+        m_data = data;
+        TiffHandle tiff(m_data);
+        uint32_t w = 0, h = 0;
+        if (!tiff.get() || !TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &w) ||
+            !TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &h)) {
+            if (error)
+                *error = QStringLiteral("not a readable TIFF file");
+            return false;
+        }
+        m_size = QSize(int(std::min<uint32_t>(w, INT32_MAX)), int(std::min<uint32_t>(h, INT32_MAX)));
+        return true;
+    }
+    QString type() const override { return ContentTypes::kTiff; }
+    QSize frameSize(int) const override { return m_size; }
+    QImage decode(int, int, QString* error) override
+    {
+        TiffHandle tiff(m_data);
+        if (!tiff.get()) {
+            if (error)
+                *error = QStringLiteral("not a readable TIFF file");
+            return {};
+        }
+        if (!ImageLimits::frameAllowed(uint64_t(m_size.width()), uint64_t(m_size.height()))) {
+            if (error)
+                *error = QStringLiteral("TIFF image of %1 x %2 pixels exceeds the size limit")
+                             .arg(m_size.width())
+                             .arg(m_size.height());
+            return {};
+        }
+        char message[1024] = {0};
+        if (!TIFFRGBAImageOK(tiff.get(), message)) {
+            if (error)
+                *error = QStringLiteral("unsupported TIFF layout: %1").arg(QString::fromLatin1(message));
+            return {};
+        }
+        QImage image = imageio_detail::allocateFrame(m_size.width(), m_size.height(), error);
+        if (image.isNull())
+            return {};
+        // Pretend the stored order is upright so the library does not flip rows for us.
+        TIFFSetField(tiff.get(), TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+        // The raster is one packed 32-bit word a pixel, R in the lowest byte, with associated
+        // alpha: on a little-endian machine that is premultiplied RGBA byte order.
+        static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "RGBA raster byte order assumes little endian");
+        if (image.bytesPerLine() != qsizetype(m_size.width()) * 4) {
+            if (error)
+                *error = QStringLiteral("unexpected row padding");
+            return {};
+        }
+        if (!TIFFReadRGBAImageOriented(tiff.get(), uint32_t(m_size.width()), uint32_t(m_size.height()),
+                                       reinterpret_cast<uint32_t*>(image.bits()), ORIENTATION_TOPLEFT, 0)) {
+            if (error)
+                *error = QStringLiteral("TIFF decoding failed");
+            return {};
+        }
+        return image;
+    }
+
+private:
+    QByteArray m_data;
+    QSize m_size;
+};
+
+}  // namespace
+
+std::unique_ptr<FormatDecoder> makeTiffDecoder() { return std::make_unique<TiffDecoder>(); }
+
+}  // namespace kpv

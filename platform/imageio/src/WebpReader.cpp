@@ -1,0 +1,83 @@
+// WebP through libwebp. An animated file answers its first frame.
+
+#include "FormatDecoder.h"
+#include "imageio/ImageLimits.h"
+#include "imageio/ContentTypes.h"
+
+#include <webp/decode.h>
+#include <webp/demux.h>
+
+namespace kpv {
+namespace {
+
+class WebpDecoder final : public FormatDecoder {
+public:
+    bool open(const QByteArray& data, QString* error) override
+    {
+        m_data = data;
+        WebPBitstreamFeatures features;
+        if (WebPGetFeatures(bytes(), size_t(m_data.size()), &features) != VP8_STATUS_OK) {
+            if (error)
+                *error = QStringLiteral("not a readable WebP file");
+            return false;
+        }
+        m_size = QSize(features.width, features.height);
+        m_animated = features.has_animation;
+        return true;
+    }
+    QString type() const override { return ContentTypes::kWebp; }
+    QSize frameSize(int) const override { return m_size; }
+    QImage decode(int, int, QString* error) override
+    {
+        const uint8_t* payload = bytes();
+        size_t payloadSize = size_t(m_data.size());
+        WebPDemuxer* demux = nullptr;
+        WebPIterator iter;
+        if (m_animated) {
+            WebPData whole = {payload, payloadSize};
+            demux = WebPDemux(&whole);
+            if (!demux || !WebPDemuxGetFrame(demux, 1, &iter)) {
+                if (demux)
+                    WebPDemuxDelete(demux);
+                if (error)
+                    *error = QStringLiteral("WebP animation has no readable frame");
+                return {};
+            }
+            payload = iter.fragment.bytes;
+            payloadSize = iter.fragment.size;
+        }
+        QImage image;
+        int w = 0, h = 0;
+        if (WebPGetInfo(payload, payloadSize, &w, &h) && ImageLimits::frameAllowed(uint64_t(w), uint64_t(h))) {
+            image = imageio_detail::allocateFrame(w, h, error);
+            if (!image.isNull() &&
+                !WebPDecodeRGBAInto(payload, payloadSize, image.bits(), size_t(image.sizeInBytes()),
+                                    int(image.bytesPerLine()))) {
+                image = QImage();
+                if (error)
+                    *error = QStringLiteral("WebP decoding failed");
+            }
+        } else if (error) {
+            *error = QStringLiteral("WebP frame is unreadable or exceeds the size limit");
+        }
+        if (demux) {
+            WebPDemuxReleaseIterator(&iter);
+            WebPDemuxDelete(demux);
+        }
+        if (!image.isNull())
+            imageio_detail::premultiplyRgba(image);
+        return image;
+    }
+
+private:
+    const uint8_t* bytes() const { return reinterpret_cast<const uint8_t*>(m_data.constData()); }
+    QByteArray m_data;
+    QSize m_size;
+    bool m_animated = false;
+};
+
+}  // namespace
+
+std::unique_ptr<FormatDecoder> makeWebpDecoder() { return std::make_unique<WebpDecoder>(); }
+
+}  // namespace kpv
