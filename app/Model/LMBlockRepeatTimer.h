@@ -40,5 +40,6 @@ private:
     RepeatBlock repeatBlock_;
     EndBlock endBlock_;
     QVariantMap userInfo_;
+    const QVariantMap* endingInfo_ = nullptr; // the ended run's data while its end block runs
     std::shared_ptr<kpv::Timer> timer_;
 };

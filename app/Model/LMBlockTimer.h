@@ -34,6 +34,7 @@ public:
 
 private:
     QVariantMap userInfo_;
+    const QVariantMap* firingInfo_ = nullptr; // the firing run's data while its block runs
     Block handleBlock_;
     std::shared_ptr<kpv::Timer> timer_;
 };

@@ -1,0 +1,292 @@
+#include "foundation/OperationQueue.h"
+
+#include "OperationLock.h"
+#include "foundation/RunLoop.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace kpv {
+
+namespace {
+
+class BlockOperation final : public Operation {
+public:
+    explicit BlockOperation(std::function<void()> block) : block_(std::move(block)) {}
+    void main() override
+    {
+        if (block_) {
+            block_();
+        }
+    }
+
+private:
+    std::function<void()> block_;
+};
+
+} // namespace
+
+struct OperationQueue::Worker {
+    std::thread thread;
+    bool exited = false;
+};
+
+OperationQueue::OperationQueue()
+{
+    auto& g = operationGlobals();
+    std::lock_guard lock(g.mutex);
+    g.queues.push_back(this);
+}
+
+OperationQueue::~OperationQueue()
+{
+    waitUntilAllOperationsAreFinished();
+    auto& g = operationGlobals();
+    std::vector<std::unique_ptr<Worker>> workers;
+    {
+        std::lock_guard lock(g.mutex);
+        shuttingDown_ = true;
+        g.queues.erase(std::remove(g.queues.begin(), g.queues.end(), this), g.queues.end());
+        workers.swap(workers_);
+    }
+    workCv_.notify_all();
+    // Joining makes sure every worker's thread_local objects are gone when we return.
+    for (auto& w : workers) {
+        if (w->thread.joinable()) {
+            w->thread.join();
+        }
+    }
+}
+
+void OperationQueue::setMaxConcurrentOperationCount(int count)
+{
+    std::lock_guard lock(operationGlobals().mutex);
+    maxConcurrent_ = (count < 1 && count != DefaultMaxConcurrentOperationCount) ? 1 : count;
+    dispatchLocked();
+}
+
+int OperationQueue::maxConcurrentOperationCount() const
+{
+    std::lock_guard lock(operationGlobals().mutex);
+    return maxConcurrent_;
+}
+
+void OperationQueue::setName(const QString& name)
+{
+    std::lock_guard lock(operationGlobals().mutex);
+    name_ = name;
+}
+
+QString OperationQueue::name() const
+{
+    std::lock_guard lock(operationGlobals().mutex);
+    return name_;
+}
+
+void OperationQueue::setIdleWorkerTimeout(double seconds)
+{
+    std::lock_guard lock(operationGlobals().mutex);
+    idleTimeout_ = std::max(0.0, seconds);
+}
+
+int OperationQueue::effectiveMaxLocked() const
+{
+    if (maxConcurrent_ == DefaultMaxConcurrentOperationCount) {
+        return std::max(1u, std::thread::hardware_concurrency());
+    }
+    return std::max(1, maxConcurrent_);
+}
+
+void OperationQueue::addOperation(std::shared_ptr<Operation> op)
+{
+    if (!op) {
+        return;
+    }
+    auto& g = operationGlobals();
+    std::vector<std::thread> exited;
+    {
+        std::lock_guard lock(g.mutex);
+        if (op->queue_ != nullptr || op->state_ != Operation::State::Pending || shuttingDown_) {
+            return;
+        }
+        op->queue_ = this;
+        op->sequence_ = g.nextSequence++;
+        ops_.push_back(std::move(op));
+        joinExitedWorkersLocked(exited);
+        dispatchLocked();
+    }
+    for (auto& t : exited) {
+        t.join();
+    }
+}
+
+void OperationQueue::addOperations(const std::vector<std::shared_ptr<Operation>>& ops, bool waitUntilFinished)
+{
+    for (const auto& op : ops) {
+        addOperation(op);
+    }
+    if (waitUntilFinished) {
+        for (const auto& op : ops) {
+            if (op) {
+                op->waitUntilFinished();
+            }
+        }
+    }
+}
+
+std::shared_ptr<Operation> OperationQueue::addOperationWithBlock(std::function<void()> block)
+{
+    auto op = std::make_shared<BlockOperation>(std::move(block));
+    addOperation(op);
+    return op;
+}
+
+void OperationQueue::cancelAllOperations()
+{
+    std::lock_guard lock(operationGlobals().mutex);
+    for (auto& op : ops_) {
+        op->cancelled_ = true;
+    }
+    dispatchLocked();
+}
+
+void OperationQueue::waitUntilAllOperationsAreFinished()
+{
+    auto& g = operationGlobals();
+    if (RunLoop::isMainThread()) {
+        RunLoop::main().runWhile([&] {
+            std::lock_guard lock(g.mutex);
+            return !ops_.empty();
+        });
+        return;
+    }
+    std::unique_lock lock(g.mutex);
+    g.finished.wait(lock, [&] { return ops_.empty(); });
+}
+
+std::vector<std::shared_ptr<Operation>> OperationQueue::operations() const
+{
+    std::lock_guard lock(operationGlobals().mutex);
+    return ops_;
+}
+
+int OperationQueue::operationCount() const
+{
+    std::lock_guard lock(operationGlobals().mutex);
+    return static_cast<int>(ops_.size());
+}
+
+std::shared_ptr<Operation> OperationQueue::takeNextLocked()
+{
+    std::shared_ptr<Operation> best;
+    for (const auto& op : ops_) {
+        if (op->state_ != Operation::State::Pending) {
+            continue;
+        }
+        const bool ready = op->cancelled_ ||
+                           std::all_of(op->dependencies_.begin(), op->dependencies_.end(), [](const auto& d) {
+                               return d->state_ == Operation::State::Finished;
+                           });
+        if (!ready) {
+            continue;
+        }
+        // Cancelled operations leave first: they hold a worker only for their completion block.
+        auto rank = [](const Operation& o) { return o.cancelled_ ? 1 : 0; };
+        if (!best || rank(*op) > rank(*best) ||
+            (rank(*op) == rank(*best) &&
+             (op->priority_ > best->priority_ ||
+              (op->priority_ == best->priority_ && op->sequence_ < best->sequence_)))) {
+            best = op;
+        }
+    }
+    return best;
+}
+
+void OperationQueue::dispatchLocked()
+{
+    const int max = effectiveMaxLocked();
+    if (executing_ >= max) {
+        return;
+    }
+    int ready = 0;
+    for (const auto& op : ops_) {
+        if (op->state_ == Operation::State::Pending &&
+            (op->cancelled_ || std::all_of(op->dependencies_.begin(), op->dependencies_.end(), [](const auto& d) {
+                 return d->state_ == Operation::State::Finished;
+             }))) {
+            ++ready;
+        }
+    }
+    const int wanted = std::min(ready, max - executing_);
+    if (wanted <= 0) {
+        return;
+    }
+    if (idleWorkers_ > 0) {
+        workCv_.notify_all();
+    }
+    int live = 0;
+    for (const auto& w : workers_) {
+        live += w->exited ? 0 : 1;
+    }
+    const int spawn = std::min(wanted - idleWorkers_, max - live);
+    for (int i = 0; i < spawn; ++i) {
+        auto worker = std::make_unique<Worker>();
+        Worker* raw = worker.get();
+        worker->thread = std::thread([this, raw] { workerLoop(raw); });
+        workers_.push_back(std::move(worker));
+    }
+}
+
+void OperationQueue::joinExitedWorkersLocked(std::vector<std::thread>& out)
+{
+    auto it = std::stable_partition(workers_.begin(), workers_.end(), [](const auto& w) { return !w->exited; });
+    for (auto i = it; i != workers_.end(); ++i) {
+        out.push_back(std::move((*i)->thread));
+    }
+    workers_.erase(it, workers_.end());
+}
+
+void OperationQueue::workerLoop(Worker* self)
+{
+    auto& g = operationGlobals();
+    std::unique_lock lock(g.mutex);
+    for (;;) {
+        std::shared_ptr<Operation> op;
+        if (executing_ < effectiveMaxLocked()) {
+            op = takeNextLocked();
+        }
+        if (op) {
+            op->state_ = Operation::State::Executing;
+            ++executing_;
+            lock.unlock();
+            op->runOnThisThread();
+            lock.lock();
+            --executing_;
+            op->state_ = Operation::State::Finished;
+            op->queue_ = nullptr;
+            ops_.erase(std::remove(ops_.begin(), ops_.end(), op), ops_.end());
+            for (OperationQueue* q : g.queues) {
+                q->dispatchLocked();
+            }
+            lock.unlock();
+            g.finished.notify_all();
+            RunLoop::main().wakeUp();
+            op.reset(); // the operation may be destroyed here, outside the lock
+            lock.lock();
+            continue;
+        }
+        if (shuttingDown_) {
+            break;
+        }
+        ++idleWorkers_;
+        const auto timeout = std::chrono::duration<double>(idleTimeout_);
+        const bool timedOut = workCv_.wait_for(lock, timeout) == std::cv_status::timeout;
+        --idleWorkers_;
+        if (timedOut && (executing_ >= effectiveMaxLocked() || !takeNextLocked())) {
+            break;
+        }
+    }
+    self->exited = true;
+}
+
+} // namespace kpv

@@ -1,0 +1,442 @@
+#include "foundation/UserDefaults.h"
+
+#include "foundation/FileHelpers.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cerrno>
+#include <cmath>
+#include <fcntl.h>
+#include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace kpv {
+
+namespace {
+
+// Values JSON has no type for are stored as one-key objects with these tags.
+const QString kUrlTag = QStringLiteral("@kpv:url");
+const QString kDateTag = QStringLiteral("@kpv:date");
+const QString kDataTag = QStringLiteral("@kpv:data");
+const QString kDoubleTag = QStringLiteral("@kpv:double");
+
+// A settings file larger than this is not ours; refuse it rather than read it into memory.
+constexpr qint64 kMaxFileSize = 64 * 1024 * 1024;
+
+QJsonValue toJson(const QVariant& v)
+{
+    switch (v.typeId()) {
+    case QMetaType::Bool:
+        return v.toBool();
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Char:
+    case QMetaType::SChar:
+    case QMetaType::UChar:
+        return v.toLongLong();
+    case QMetaType::ULong:
+    case QMetaType::ULongLong: {
+        const qulonglong u = v.toULongLong();
+        if (u <= qulonglong(std::numeric_limits<qint64>::max())) {
+            return qint64(u);
+        }
+        return double(u);
+    }
+    case QMetaType::Double:
+    case QMetaType::Float: {
+        const double d = v.toDouble();
+        if (!std::isfinite(d)) {
+            return QJsonValue(QJsonValue::Null);
+        }
+        // Tagged, so that 2.0 comes back as a double and not as the integer 2.
+        return QJsonObject{{kDoubleTag, d}};
+    }
+    case QMetaType::QString:
+        return v.toString();
+    case QMetaType::QUrl:
+        return QJsonObject{{kUrlTag, v.toUrl().toString(QUrl::FullyEncoded)}};
+    case QMetaType::QDateTime:
+        return QJsonObject{{kDateTag, v.toDateTime().toString(Qt::ISODateWithMs)}};
+    case QMetaType::QByteArray:
+        return QJsonObject{{kDataTag, QString::fromLatin1(v.toByteArray().toBase64())}};
+    case QMetaType::QVariantMap: {
+        QJsonObject o;
+        const QVariantMap m = v.toMap();
+        for (auto it = m.begin(); it != m.end(); ++it) {
+            o.insert(it.key(), toJson(it.value()));
+        }
+        return o;
+    }
+    case QMetaType::QVariantHash: {
+        QJsonObject o;
+        const QVariantHash m = v.toHash();
+        for (auto it = m.begin(); it != m.end(); ++it) {
+            o.insert(it.key(), toJson(it.value()));
+        }
+        return o;
+    }
+    case QMetaType::QVariantList:
+    case QMetaType::QStringList: {
+        QJsonArray a;
+        for (const QVariant& item : v.toList()) {
+            a.append(toJson(item));
+        }
+        return a;
+    }
+    default:
+        if (!v.isValid() || v.isNull()) {
+            return QJsonValue(QJsonValue::Null);
+        }
+        if (v.canConvert<QString>()) {
+            return v.toString();
+        }
+        return QJsonValue(QJsonValue::Null);
+    }
+}
+
+QVariant fromJson(const QJsonValue& j)
+{
+    switch (j.type()) {
+    case QJsonValue::Bool:
+        return j.toBool();
+    case QJsonValue::Double: {
+        const QVariant v = j.toVariant(); // qlonglong for integers, double otherwise
+        return v;
+    }
+    case QJsonValue::String:
+        return j.toString();
+    case QJsonValue::Array: {
+        QVariantList list;
+        for (const QJsonValue& item : j.toArray()) {
+            list.append(fromJson(item));
+        }
+        return list;
+    }
+    case QJsonValue::Object: {
+        const QJsonObject o = j.toObject();
+        if (o.size() == 1) {
+            const QString key = o.begin().key();
+            const QJsonValue value = o.begin().value();
+            if (key == kUrlTag && value.isString()) {
+                return QUrl(value.toString(), QUrl::StrictMode);
+            }
+            if (key == kDateTag && value.isString()) {
+                return QDateTime::fromString(value.toString(), Qt::ISODateWithMs);
+            }
+            if (key == kDataTag && value.isString()) {
+                return QByteArray::fromBase64(value.toString().toLatin1());
+            }
+            if (key == kDoubleTag && value.isDouble()) {
+                return value.toDouble();
+            }
+        }
+        QVariantMap map;
+        for (auto it = o.begin(); it != o.end(); ++it) {
+            map.insert(it.key(), fromJson(it.value()));
+        }
+        return map;
+    }
+    default:
+        return {};
+    }
+}
+
+bool writeAll(int fd, const QByteArray& bytes)
+{
+    const char* p = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, size_t(left));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        p += n;
+        left -= n;
+    }
+    return true;
+}
+
+} // namespace
+
+UserDefaults& UserDefaults::standardUserDefaults()
+{
+    static UserDefaults defaults(configDirectory() + QStringLiteral("/settings.json"));
+    return defaults;
+}
+
+UserDefaults::UserDefaults(const QString& filePath) : path_(filePath)
+{
+    load();
+}
+
+UserDefaults::~UserDefaults()
+{
+    synchronize();
+}
+
+QString UserDefaults::filePath() const
+{
+    return path_;
+}
+
+void UserDefaults::load()
+{
+    QFile file(path_);
+    if (!file.exists()) {
+        return;
+    }
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxFileSize) {
+        loadFailed_ = true;
+        return;
+    }
+    const QByteArray bytes = file.read(kMaxFileSize);
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject()) {
+        loadFailed_ = true;
+        return;
+    }
+    const QJsonObject root = doc.object();
+    for (auto it = root.begin(); it != root.end(); ++it) {
+        const QVariant value = fromJson(it.value());
+        if (value.isValid()) {
+            values_.insert(it.key(), value);
+        }
+    }
+}
+
+QVariant UserDefaults::objectForKey(const QString& key) const
+{
+    std::lock_guard lock(mutex_);
+    return values_.value(key);
+}
+
+void UserDefaults::setObject(const QVariant& value, const QString& key)
+{
+    std::lock_guard lock(mutex_);
+    if (!value.isValid()) {
+        dirty_ = values_.remove(key) > 0 || dirty_;
+        return;
+    }
+    values_.insert(key, value);
+    dirty_ = true;
+}
+
+void UserDefaults::removeObjectForKey(const QString& key)
+{
+    setObject(QVariant(), key);
+}
+
+qint64 UserDefaults::integerForKey(const QString& key) const
+{
+    const QVariant v = objectForKey(key);
+    switch (v.typeId()) {
+    case QMetaType::Bool:
+        return v.toBool() ? 1 : 0;
+    case QMetaType::Double:
+    case QMetaType::Float: {
+        const double d = v.toDouble();
+        if (!std::isfinite(d) || d >= 9.2e18 || d <= -9.2e18) {
+            return 0;
+        }
+        return static_cast<qint64>(d);
+    }
+    case QMetaType::QString: {
+        bool ok = false;
+        const QString s = v.toString().trimmed();
+        const qint64 i = s.toLongLong(&ok);
+        if (ok) {
+            return i;
+        }
+        const double d = s.toDouble(&ok);
+        return (ok && std::isfinite(d) && std::fabs(d) < 9.2e18) ? static_cast<qint64>(d) : 0;
+    }
+    default: {
+        bool ok = false;
+        const qint64 i = v.toLongLong(&ok);
+        return ok ? i : 0;
+    }
+    }
+}
+
+double UserDefaults::doubleForKey(const QString& key) const
+{
+    const QVariant v = objectForKey(key);
+    if (v.typeId() == QMetaType::Bool) {
+        return v.toBool() ? 1.0 : 0.0;
+    }
+    bool ok = false;
+    const double d = v.typeId() == QMetaType::QString ? v.toString().trimmed().toDouble(&ok) : v.toDouble(&ok);
+    return ok ? d : 0.0;
+}
+
+bool UserDefaults::boolForKey(const QString& key) const
+{
+    const QVariant v = objectForKey(key);
+    if (v.typeId() == QMetaType::Bool) {
+        return v.toBool();
+    }
+    if (v.typeId() == QMetaType::QString) {
+        const QString s = v.toString().trimmed().toLower();
+        if (s == QLatin1String("yes") || s == QLatin1String("true")) {
+            return true;
+        }
+        return integerForKey(key) != 0;
+    }
+    bool ok = false;
+    const double d = v.toDouble(&ok);
+    return ok && d != 0.0;
+}
+
+QString UserDefaults::stringForKey(const QString& key) const
+{
+    const QVariant v = objectForKey(key);
+    switch (v.typeId()) {
+    case QMetaType::QString:
+        return v.toString();
+    case QMetaType::Bool:
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::Double:
+        return v.toString();
+    default:
+        return {};
+    }
+}
+
+QVariantMap UserDefaults::dictionaryForKey(const QString& key) const
+{
+    const QVariant v = objectForKey(key);
+    return v.typeId() == QMetaType::QVariantMap || v.typeId() == QMetaType::QVariantHash ? v.toMap() : QVariantMap();
+}
+
+QVariantList UserDefaults::arrayForKey(const QString& key) const
+{
+    const QVariant v = objectForKey(key);
+    return v.typeId() == QMetaType::QVariantList || v.typeId() == QMetaType::QStringList ? v.toList() : QVariantList();
+}
+
+QUrl UserDefaults::URLForKey(const QString& key) const
+{
+    const QVariant v = objectForKey(key);
+    if (v.typeId() == QMetaType::QUrl) {
+        return v.toUrl();
+    }
+    if (v.typeId() == QMetaType::QString) {
+        const QString s = v.toString();
+        if (s.startsWith(QLatin1Char('/'))) {
+            return QUrl::fromLocalFile(s); // a plain path stands for a file URL
+        }
+        return QUrl(s, QUrl::StrictMode);
+    }
+    return {};
+}
+
+void UserDefaults::setInteger(qint64 value, const QString& key)
+{
+    setObject(QVariant::fromValue(value), key);
+}
+
+void UserDefaults::setDouble(double value, const QString& key)
+{
+    setObject(value, key);
+}
+
+void UserDefaults::setBool(bool value, const QString& key)
+{
+    setObject(value, key);
+}
+
+void UserDefaults::setURL(const QUrl& url, const QString& key)
+{
+    setObject(url.isEmpty() ? QVariant() : QVariant(url), key);
+}
+
+QVariantMap UserDefaults::dictionaryRepresentation() const
+{
+    std::lock_guard lock(mutex_);
+    return values_;
+}
+
+bool UserDefaults::hasUnsavedChanges() const
+{
+    std::lock_guard lock(mutex_);
+    return dirty_;
+}
+
+void UserDefaults::setBeforeReplaceHookForTesting(std::function<bool(const QString&)> hook)
+{
+    std::lock_guard lock(mutex_);
+    beforeReplace_ = std::move(hook);
+}
+
+bool UserDefaults::synchronize()
+{
+    std::lock_guard lock(mutex_);
+    if (!dirty_) {
+        return true;
+    }
+    QJsonObject root;
+    for (auto it = values_.begin(); it != values_.end(); ++it) {
+        root.insert(it.key(), toJson(it.value()));
+    }
+    const QByteArray bytes = QJsonDocument(root).toJson(QJsonDocument::Indented);
+
+    const QFileInfo info(path_);
+    const QString dir = info.absolutePath();
+    if (!QDir().mkpath(dir)) {
+        return false;
+    }
+    // A file we could not parse is kept aside instead of being overwritten.
+    if (loadFailed_ && info.exists()) {
+        const QString aside = path_ + QStringLiteral(".corrupt");
+        QFile::remove(aside);
+        if (::rename(QFile::encodeName(path_).constData(), QFile::encodeName(aside).constData()) != 0) {
+            return false;
+        }
+        loadFailed_ = false;
+    }
+
+    QByteArray templ = QFile::encodeName(dir + QLatin1Char('/') + QLatin1Char('.') + info.fileName() +
+                                         QStringLiteral(".XXXXXX"));
+    std::vector<char> tempName(templ.constData(), templ.constData() + templ.size() + 1);
+    const int fd = ::mkstemp(tempName.data()); // mode 0600 from the start: the file holds tokens
+    if (fd < 0) {
+        return false;
+    }
+    const QString tempPath = QFile::decodeName(tempName.data());
+    bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (ok && beforeReplace_ && !beforeReplace_(tempPath)) {
+        return false; // abandoned as a crash would: the temporary file stays, the old file too
+    }
+    if (!ok || ::rename(tempName.data(), QFile::encodeName(path_).constData()) != 0) {
+        ::unlink(tempName.data());
+        return false;
+    }
+    // Make the rename itself durable.
+    const int dirFd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    dirty_ = false;
+    return true;
+}
+
+} // namespace kpv
