@@ -1,0 +1,174 @@
+// Settings store: typed reads, a round trip through a real file, mode 0600, safe replacement.
+#include "foundation/UserDefaults.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace kpv;
+
+namespace {
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+class UserDefaultsTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString path() const { return dir.path() + "/conf/settings.json"; }
+};
+
+TEST_F(UserDefaultsTest, AbsentAndConvertedValues)
+{
+    UserDefaults d(path());
+    EXPECT_EQ(d.integerForKey("missing"), 0);
+    EXPECT_FALSE(d.boolForKey("missing"));
+    EXPECT_EQ(d.doubleForKey("missing"), 0.0);
+    EXPECT_TRUE(d.stringForKey("missing").isEmpty());
+    EXPECT_TRUE(d.dictionaryForKey("missing").isEmpty());
+    EXPECT_TRUE(d.URLForKey("missing").isEmpty());
+    EXPECT_FALSE(d.objectForKey("missing").isValid());
+
+    d.setObject(QString("12"), "s");
+    d.setObject(QString("YES"), "yes");
+    d.setObject(QString("abc"), "junk");
+    d.setDouble(2.9, "d");
+    d.setObject(QVariantList{1, 2}, "list");
+    EXPECT_EQ(d.integerForKey("s"), 12);
+    EXPECT_TRUE(d.boolForKey("s"));
+    EXPECT_TRUE(d.boolForKey("yes"));
+    EXPECT_EQ(d.integerForKey("junk"), 0);
+    EXPECT_FALSE(d.boolForKey("junk"));
+    EXPECT_EQ(d.integerForKey("d"), 2);
+    EXPECT_EQ(d.integerForKey("list"), 0); // wrong type reads as absent
+    EXPECT_TRUE(d.dictionaryForKey("list").isEmpty());
+    EXPECT_EQ(d.arrayForKey("list").size(), 2);
+    d.setObject(QString("/home/u/Pictures"), "pathAsString");
+    EXPECT_EQ(d.URLForKey("pathAsString"), QUrl::fromLocalFile("/home/u/Pictures"));
+}
+
+TEST_F(UserDefaultsTest, RoundTripThroughARealFileKeepsTypes)
+{
+    const QDateTime when = QDateTime::fromMSecsSinceEpoch(1700000000123, Qt::UTC);
+    {
+        UserDefaults d(path());
+        d.setInteger(5, "sortByType");
+        d.setInteger(-7, "neg");
+        d.setDouble(2.0, "two");
+        d.setBool(true, "flag");
+        d.setObject(QString("text with \"quotes\" and ünïcode"), "str");
+        d.setURL(QUrl::fromLocalFile("/tmp/some dir/x"), "lastSaveAsDirUrl");
+        d.setObject(QVariantMap{{"SlideshowType", 0}, {"ThemeID", 3}, {"nested", QVariantList{"a", 1.5}}}, "map");
+        d.setObject(when, "date");
+        d.setObject(QByteArray("\x00\x01\xff", 3), "data");
+        d.setObject(QVariantMap{{"@kpv:url", 5}}, "lookalike"); // a map that only resembles a tag
+        ASSERT_TRUE(d.synchronize());
+        EXPECT_FALSE(d.hasUnsavedChanges());
+    }
+    UserDefaults d(path());
+    EXPECT_EQ(d.integerForKey("sortByType"), 5);
+    EXPECT_EQ(d.integerForKey("neg"), -7);
+    EXPECT_EQ(d.objectForKey("two").typeId(), QMetaType::Double);
+    EXPECT_TRUE(d.objectForKey("flag").toBool());
+    EXPECT_EQ(d.objectForKey("flag").typeId(), QMetaType::Bool);
+    EXPECT_EQ(d.stringForKey("str"), QString("text with \"quotes\" and ünïcode"));
+    EXPECT_EQ(d.URLForKey("lastSaveAsDirUrl"), QUrl::fromLocalFile("/tmp/some dir/x"));
+    const QVariantMap map = d.dictionaryForKey("map");
+    EXPECT_EQ(map.value("ThemeID").toInt(), 3);
+    EXPECT_EQ(map.value("nested").toList().value(1).toDouble(), 1.5);
+    EXPECT_EQ(d.objectForKey("date").toDateTime(), when);
+    EXPECT_EQ(d.objectForKey("data").toByteArray(), QByteArray("\x00\x01\xff", 3));
+    EXPECT_EQ(d.dictionaryForKey("lookalike").value("@kpv:url").toInt(), 5);
+    EXPECT_EQ(d.dictionaryRepresentation().size(), 10);
+
+    d.removeObjectForKey("neg");
+    ASSERT_TRUE(d.synchronize());
+    EXPECT_FALSE(UserDefaults(path()).objectForKey("neg").isValid());
+}
+
+TEST_F(UserDefaultsTest, FileIsPrivateEvenWhenTheOldOneWasNot)
+{
+    QDir().mkpath(dir.path() + "/conf");
+    writeFile(path(), "{\"a\": 1}");
+    ::chmod(QFile::encodeName(path()).constData(), 0644);
+    UserDefaults d(path());
+    EXPECT_EQ(d.integerForKey("a"), 1);
+    d.setObject(QString("secret-token"), "token");
+    ASSERT_TRUE(d.synchronize());
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(path()).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(UserDefaultsTest, InterruptedSaveLeavesTheOldFileIntact)
+{
+    {
+        UserDefaults d(path());
+        d.setInteger(1, "generation");
+        ASSERT_TRUE(d.synchronize());
+    }
+    const QByteArray before = readFile(path());
+    QString tempSeen;
+    {
+        UserDefaults d(path());
+        d.setInteger(2, "generation");
+        d.setBeforeReplaceHookForTesting([&](const QString& temp) {
+            tempSeen = temp;
+            // The new file is complete and private before it replaces anything.
+            EXPECT_EQ(UserDefaults(temp).integerForKey("generation"), 2);
+            return false;
+        });
+        EXPECT_FALSE(d.synchronize());
+        EXPECT_EQ(readFile(path()), before);
+        d.setBeforeReplaceHookForTesting(nullptr);
+        d.setObject(QVariant(), "unused"); // the destructor's save then succeeds
+    }
+    EXPECT_FALSE(tempSeen.isEmpty());
+    EXPECT_EQ(QFileInfo(tempSeen).absolutePath(), QFileInfo(path()).absolutePath());
+    EXPECT_EQ(UserDefaults(path()).integerForKey("generation"), 2);
+}
+
+TEST_F(UserDefaultsTest, UnreadableFileIsKeptAsideNotOverwritten)
+{
+    QDir().mkpath(dir.path() + "/conf");
+    writeFile(path(), "{ not json");
+    UserDefaults d(path());
+    EXPECT_TRUE(d.dictionaryRepresentation().isEmpty());
+    d.setInteger(3, "k");
+    ASSERT_TRUE(d.synchronize());
+    EXPECT_EQ(readFile(path() + ".corrupt"), QByteArray("{ not json"));
+    EXPECT_EQ(UserDefaults(path()).integerForKey("k"), 3);
+}
+
+TEST_F(UserDefaultsTest, HostileFilesNeverCrashTheReader)
+{
+    QDir().mkpath(dir.path() + "/conf");
+    const QByteArray good = R"({"a": {"@kpv:url": "http://x/"}, "b": [1, {"@kpv:data": "AAE="}], "c": {"@kpv:date": 5}})";
+    for (qsizetype n = 0; n <= good.size(); ++n) {
+        writeFile(path(), good.left(n));
+        UserDefaults d(path());
+        (void)d.dictionaryRepresentation();
+        (void)d.URLForKey("a");
+        d.setBeforeReplaceHookForTesting([](const QString&) { return false; });
+    }
+    writeFile(path(), good);
+    UserDefaults d(path());
+    EXPECT_EQ(d.URLForKey("a"), QUrl("http://x/"));
+    EXPECT_EQ(d.dictionaryForKey("c").value("@kpv:date").toInt(), 5); // wrong tag type stays a map
+}
+
+} // namespace
