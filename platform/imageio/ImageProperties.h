@@ -75,3 +75,11 @@ inline constexpr char kCGImagePropertyGIFLoopCount[] = "LoopCount";             
 inline constexpr char kCGImagePropertyGIFHasGlobalColorMap[] = "HasGlobalColorMap";
 
 } // namespace kpv
+
+// Keys a writer reads besides the ones above.
+namespace kpv {
+inline constexpr char kCGImagePropertyTIFFCompression[] = "Compression";  // 1 none, 5 LZW, 32773 PackBits
+inline constexpr char kCGImagePropertyIPTCDictionary[] = "IPTC";
+inline constexpr char kCGImagePropertyIPTCImageOrientation[] = "ImageOrientation";
+inline constexpr char kCGImageDestinationLossyCompressionQuality[] = "kCGImageDestinationLossyCompressionQuality";  // 0 to 1
+} // namespace kpv

@@ -1,0 +1,24 @@
+#pragma once
+// Small pictures of image files for lists and strips: the desktop's shared thumbnail cache when
+// it holds a fresh entry for the file, else the thumbnail stored in the file, else a scaled
+// decode. "No thumbnail" (a null image) is an allowed answer.
+
+#include <QImage>
+#include <QString>
+
+namespace kpv {
+
+class Thumbnailer {
+public:
+    // A thumbnail of the file whose longer side is at most `maxPixelSize`, premultiplied RGBA,
+    // in the file's stored orientation.
+    static QImage thumbnail(const QString& path, int maxPixelSize);
+
+    // The shared cache folder of the desktop ($XDG_CACHE_HOME/thumbnails); tests point it elsewhere.
+    static QString cacheDirectory();
+    static void setCacheDirectoryForTesting(const QString& folder);
+    // The cache file that holds the thumbnail of `path` in a size folder ("normal", "large").
+    static QString cachePathFor(const QString& path, const QString& sizeFolder);
+};
+
+}  // namespace kpv

@@ -1,0 +1,24 @@
+#pragma once
+// Encoders of the writer: each turns an 8-bit RGBA image (straight alpha) into file bytes.
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+namespace kpv::imageio_detail {
+
+struct EncodeOptions {
+    double quality = 0.9;   // 0 to 1, lossy formats only
+    int orientation = 0;    // 0: not written
+    double dpiX = 0, dpiY = 0;
+    int tiffCompression = 1;
+    bool hasAlpha = true;
+};
+
+bool encodeJpeg(const QImage& rgba, const EncodeOptions& o, QByteArray* out, QString* error);
+bool encodePng(const QImage& rgba, const EncodeOptions& o, QByteArray* out, QString* error);
+bool encodeTiff(const QImage& rgba, const EncodeOptions& o, QByteArray* out, QString* error);
+bool encodeJpeg2000(const QImage& rgba, const EncodeOptions& o, QByteArray* out, QString* error);
+bool encodeBmp(const QImage& rgba, const EncodeOptions& o, QByteArray* out, QString* error);
+
+}  // namespace kpv::imageio_detail

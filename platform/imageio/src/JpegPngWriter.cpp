@@ -1,0 +1,160 @@
+// JPEG and PNG encoding into memory.
+
+#include "Encoders.h"
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include <jpeglib.h>
+#include <png.h>
+
+namespace kpv::imageio_detail {
+namespace {
+
+struct JpegErrors {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+extern "C" void onJpegWriteError(j_common_ptr cinfo)
+{
+    auto* err = reinterpret_cast<JpegErrors*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, err->message);
+    std::longjmp(err->jump, 1);
+}
+
+// Lives across setjmp; reached through an unchanging pointer.
+struct JpegJob {
+    ~JpegJob()
+    {
+        if (created)
+            jpeg_destroy_compress(&info);
+        std::free(buffer);
+    }
+    jpeg_compress_struct info{};
+    JpegErrors err{};
+    bool created = false;
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    std::vector<unsigned char> row;
+};
+
+bool runJpeg(JpegJob* job, const QImage& rgba, const EncodeOptions& o)
+{
+    job->info.err = jpeg_std_error(&job->err.pub);
+    job->err.pub.error_exit = onJpegWriteError;
+    if (setjmp(job->err.jump))
+        return false;
+    jpeg_create_compress(&job->info);
+    job->created = true;
+    jpeg_mem_dest(&job->info, &job->buffer, &job->size);
+    job->info.image_width = JDIMENSION(rgba.width());
+    job->info.image_height = JDIMENSION(rgba.height());
+    job->info.input_components = 3;
+    job->info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&job->info);
+    jpeg_set_quality(&job->info, std::clamp(int(o.quality * 100 + 0.5), 1, 100), TRUE);
+    if (o.dpiX > 0 && o.dpiY > 0) {
+        job->info.write_JFIF_header = TRUE;
+        job->info.density_unit = 1;
+        job->info.X_density = UINT16(std::clamp(o.dpiX + 0.5, 1.0, 65535.0));
+        job->info.Y_density = UINT16(std::clamp(o.dpiY + 0.5, 1.0, 65535.0));
+    }
+    jpeg_start_compress(&job->info, TRUE);
+    job->row.resize(size_t(rgba.width()) * 3);
+    while (job->info.next_scanline < job->info.image_height) {
+        const uchar* src = rgba.constScanLine(int(job->info.next_scanline));
+        // JPEG has no alpha: composite over white, as viewers show transparent areas.
+        for (int x = 0; x < rgba.width(); ++x) {
+            const unsigned a = src[4 * x + 3];
+            for (int c = 0; c < 3; ++c)
+                job->row[size_t(3 * x + c)] = uchar((src[4 * x + c] * a + 255 * (255 - a) + 127) / 255);
+        }
+        JSAMPROW rows[1] = {job->row.data()};
+        jpeg_write_scanlines(&job->info, rows, 1);
+    }
+    jpeg_finish_compress(&job->info);
+    return true;
+}
+
+extern "C" void pngWriteToArray(png_structp png, png_bytep data, png_size_t length)
+{
+    static_cast<QByteArray*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data), qsizetype(length));
+}
+extern "C" void pngFlushNothing(png_structp) {}
+extern "C" void onPngWriteError(png_structp png, png_const_charp message)
+{
+    if (auto* text = static_cast<QString*>(png_get_error_ptr(png)))
+        *text = QString::fromLatin1(message);
+    png_longjmp(png, 1);
+}
+extern "C" void onPngWriteWarning(png_structp, png_const_charp) {}
+
+struct PngJob {
+    ~PngJob()
+    {
+        if (png)
+            png_destroy_write_struct(&png, info ? &info : nullptr);
+    }
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    QString message;
+};
+
+bool runPng(PngJob* job, const QImage& rgba, const EncodeOptions& o, QByteArray* out)
+{
+    job->png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &job->message, onPngWriteError, onPngWriteWarning);
+    if (!job->png)
+        return false;
+    job->info = png_create_info_struct(job->png);
+    if (!job->info)
+        return false;
+    if (setjmp(png_jmpbuf(job->png)))
+        return false;
+    png_set_write_fn(job->png, out, pngWriteToArray, pngFlushNothing);
+    png_set_IHDR(job->png, job->info, png_uint_32(rgba.width()), png_uint_32(rgba.height()), 8,
+                 o.hasAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (o.dpiX > 0 && o.dpiY > 0)
+        png_set_pHYs(job->png, job->info, png_uint_32(o.dpiX / 0.0254 + 0.5), png_uint_32(o.dpiY / 0.0254 + 0.5),
+                     PNG_RESOLUTION_METER);
+    png_write_info(job->png, job->info);
+    if (!o.hasAlpha)
+        png_set_filler(job->png, 0, PNG_FILLER_AFTER);  // drop the fourth byte of each pixel
+    for (int y = 0; y < rgba.height(); ++y)
+        png_write_row(job->png, rgba.constScanLine(y));
+    png_write_end(job->png, job->info);
+    return true;
+}
+
+}  // namespace
+
+bool encodeJpeg(const QImage& rgba, const EncodeOptions& o, QByteArray* out, QString* error)
+{
+    auto job = std::make_unique<JpegJob>();
+    if (!runJpeg(job.get(), rgba, o)) {
+        if (error)
+            *error = QStringLiteral("JPEG encoding failed: %1").arg(QString::fromLatin1(job->err.message));
+        return false;
+    }
+    *out = QByteArray(reinterpret_cast<const char*>(job->buffer), qsizetype(job->size));
+    return true;
+}
+
+bool encodePng(const QImage& rgba, const EncodeOptions& o, QByteArray* out, QString* error)
+{
+    auto job = std::make_unique<PngJob>();
+    out->clear();
+    if (!runPng(job.get(), rgba, o, out)) {
+        if (error)
+            *error = QStringLiteral("PNG encoding failed: %1").arg(job->message);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace kpv::imageio_detail

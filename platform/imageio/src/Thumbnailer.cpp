@@ -1,0 +1,122 @@
+#include "imageio/Thumbnailer.h"
+
+#include "imageio/ImageSource.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QImageReader>
+#include <QMutex>
+#include <QStandardPaths>
+#include <QUrl>
+
+namespace kpv {
+namespace {
+
+QMutex g_cacheMutex;
+QString g_cacheOverride;
+
+// The tEXt chunks of a PNG file that come before its image data. Qt's reader folds keys that
+// hold a colon, and the cache's keys ("Thumb::URI") do, so the chunks are walked here.
+QHash<QByteArray, QByteArray> pngTextChunks(QFile& file)
+{
+    QHash<QByteArray, QByteArray> texts;
+    const QByteArray head = file.read(64 * 1024);
+    if (!head.startsWith("\x89PNG\r\n\x1A\n"))
+        return texts;
+    qsizetype pos = 8;
+    while (head.size() - pos >= 12) {
+        const auto* p = reinterpret_cast<const uchar*>(head.constData()) + pos;
+        const quint32 length = quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3];
+        const QByteArray type(reinterpret_cast<const char*>(p + 4), 4);
+        if (type == "IDAT" || length > quint32(head.size() - pos - 12))
+            break;
+        if (type == "tEXt") {
+            const QByteArray body = head.mid(pos + 8, qsizetype(length));
+            const qsizetype nul = body.indexOf('\0');
+            if (nul > 0)
+                texts.insert(body.left(nul), body.mid(nul + 1));
+        }
+        pos += 12 + qsizetype(length);
+    }
+    return texts;
+}
+
+// A cache entry is fresh when it names the file and its modification time (in whole seconds).
+QImage freshCacheEntry(const QString& cacheFile, const QByteArray& uri, qint64 mtime)
+{
+    QFile file(cacheFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QHash<QByteArray, QByteArray> texts = pngTextChunks(file);
+    if (texts.value("Thumb::URI") != uri || texts.value("Thumb::MTime") != QByteArray::number(mtime))
+        return {};
+    file.seek(0);
+    QImageReader reader(&file, "png");
+    const QSize size = reader.size();
+    if (!size.isValid() || size.width() > 1024 || size.height() > 1024)
+        return {};
+    return reader.read();
+}
+
+QImage fitted(QImage image, int maxPixelSize)
+{
+    if (image.isNull())
+        return image;
+    if (std::max(image.width(), image.height()) > maxPixelSize)
+        image = image.scaled(image.size().scaled(maxPixelSize, maxPixelSize, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)),
+                             Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+}
+
+}  // namespace
+
+QString Thumbnailer::cacheDirectory()
+{
+    QMutexLocker lock(&g_cacheMutex);
+    if (!g_cacheOverride.isEmpty())
+        return g_cacheOverride;
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/thumbnails");
+}
+
+void Thumbnailer::setCacheDirectoryForTesting(const QString& folder)
+{
+    QMutexLocker lock(&g_cacheMutex);
+    g_cacheOverride = folder;
+}
+
+QString Thumbnailer::cachePathFor(const QString& path, const QString& sizeFolder)
+{
+    const QByteArray uri = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded();
+    const QByteArray md5 = QCryptographicHash::hash(uri, QCryptographicHash::Md5).toHex();
+    return cacheDirectory() + u'/' + sizeFolder + u'/' + QString::fromLatin1(md5) + QStringLiteral(".png");
+}
+
+QImage Thumbnailer::thumbnail(const QString& path, int maxPixelSize)
+{
+    if (maxPixelSize <= 0)
+        return {};
+    const QFileInfo info(path);
+    if (!info.isFile())
+        return {};
+    const QByteArray uri = QUrl::fromLocalFile(info.absoluteFilePath()).toEncoded();
+    const qint64 mtime = info.lastModified().toSecsSinceEpoch();
+    // The larger cached size first: it scales down to our box without losing detail.
+    const char* folders[] = {maxPixelSize > 128 ? "large" : "normal", maxPixelSize > 128 ? "normal" : "large"};
+    for (const char* folder : folders) {
+        QImage cached = freshCacheEntry(cachePathFor(path, QString::fromLatin1(folder)), uri, mtime);
+        if (!cached.isNull())
+            return fitted(cached, maxPixelSize);
+    }
+    auto source = ImageSource::createWithFile(path);
+    if (!source)
+        return {};
+    QImage image = source->createThumbnailAtIndex(0, maxPixelSize, false);
+    if (image.isNull())
+        image = source->createThumbnailAtIndex(0, maxPixelSize, true);
+    return fitted(image, maxPixelSize);
+}
+
+}  // namespace kpv

@@ -1,0 +1,37 @@
+#pragma once
+// Generated inputs for the image input and output tests.
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <vector>
+
+namespace kpv::test {
+
+// A smooth colour pattern with fine detail; with `alpha`, a horizontal alpha ramp. Premultiplied RGBA.
+QImage pattern(int width, int height, bool alpha);
+
+// Largest difference of any channel between two images of one size (-1 when sizes differ).
+int maxChannelDifference(const QImage& a, const QImage& b);
+
+// Encoders of the reference libraries, producing files the way other programs write them.
+QByteArray referenceJpeg(const QImage& image, int quality, bool progressive, int subsampling);
+QByteArray referencePng(const QImage& image, bool alpha, bool interlaced,
+                        const std::vector<std::pair<QByteArray, QByteArray>>& texts = {});
+
+struct GifFrameSpec {
+    int left, top, width, height;
+    int delayCs;
+    int disposal;
+    int transparentIndex;  // -1 for none
+    bool interlaced;
+    std::vector<unsigned char> indices;  // width * height palette indices
+};
+// An animated GIF with a 4-colour global palette (black, red, green, blue) and a loop extension.
+QByteArray referenceGif(int screenW, int screenH, const std::vector<GifFrameSpec>& frames, int loopCount);
+
+QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes);
+
+}  // namespace kpv::test

@@ -1,0 +1,172 @@
+// Writing: round trips of every format, orientation and resolution carried through, TIFF
+// compressions, and failed saves that leave the existing file untouched. Also the thumbnailer.
+
+#include "imageio/ContentTypes.h"
+#include "imageio/ImageDestination.h"
+#include "imageio/ImageProperties.h"
+#include "imageio/ImageSource.h"
+#include "imageio/Thumbnailer.h"
+#include "imageio_support.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+using namespace kpv;
+using namespace kpv::test;
+
+namespace {
+
+QVariantMap withOrientationAndDpi(int orientation, double dpi)
+{
+    QVariantMap p;
+    p.insert(kCGImagePropertyOrientation, orientation);
+    p.insert(kCGImagePropertyDPIWidth, dpi);
+    p.insert(kCGImagePropertyDPIHeight, dpi);
+    return p;
+}
+
+struct WriteCase {
+    const char* name;
+    const char* file;
+    int tolerance;  // 0 for lossless formats
+    int compression;
+    double quality;
+    bool alpha;
+};
+
+class RoundTrip : public ::testing::TestWithParam<WriteCase> {};
+
+TEST_P(RoundTrip, PixelsOrientationAndResolutionComeBack)
+{
+    const WriteCase c = GetParam();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QString::fromLatin1(c.file));
+    const QImage original = pattern(48, 32, c.alpha);
+    QVariantMap props = withOrientationAndDpi(6, 300);
+    if (c.compression) {
+        QVariantMap tiff;
+        tiff.insert(kCGImagePropertyTIFFCompression, c.compression);
+        props.insert(kCGImagePropertyTIFFDictionary, tiff);
+    }
+    if (c.quality > 0)
+        props.insert(kCGImageDestinationLossyCompressionQuality, c.quality);
+    QString error;
+    ASSERT_TRUE(ImageDestination::writeImage(original, path, ImageDestination::typeForPath(path), props, &error))
+        << error.toStdString();
+
+    auto source = ImageSource::createWithFile(path, &error);
+    ASSERT_TRUE(source) << error.toStdString();
+    EXPECT_EQ(source->type(), ImageDestination::typeForPath(path));
+    const QImage back = source->createImageAtIndex(0);
+    ASSERT_EQ(back.size(), original.size());
+    EXPECT_LE(maxChannelDifference(back, original), c.tolerance);
+    const QVariantMap read = source->propertiesAtIndex(0);
+    const bool carriesOrientation = QByteArray(c.file).endsWith("jpg") || QByteArray(c.file).endsWith("png") ||
+                                    QByteArray(c.file).endsWith("tif");
+    if (carriesOrientation)
+        EXPECT_EQ(read.value(kCGImagePropertyOrientation).toInt(), 6);
+    if (!QByteArray(c.file).endsWith("jp2"))
+        EXPECT_NEAR(read.value(kCGImagePropertyDPIWidth).toDouble(), 300.0, 0.5);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, RoundTrip,
+    ::testing::Values(WriteCase{"jpeg", "a.jpg", 40, 0, 0.95, false}, WriteCase{"jpegUpperCase", "b.JPEG", 40, 0, 0.9, false},
+                      WriteCase{"png", "c.png", 1, 0, 0, true}, WriteCase{"pngOpaque", "c2.png", 0, 0, 0, false},
+                      WriteCase{"bmp", "d.bmp", 0, 0, 0, false}, WriteCase{"tiffNone", "e.tif", 1, 1, 0, true},
+                      WriteCase{"tiffLzw", "f.tiff", 1, 5, 0, true}, WriteCase{"tiffPackBits", "g.tif", 0, 32773, 0, false},
+                      WriteCase{"jp2Lossless", "h.jp2", 1, 0, 1.0, true}, WriteCase{"jp2Lossy", "i.jp2", 60, 0, 0.8, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ImageDestinationTypes, OnlyTheKnownExtensionsWrite)
+{
+    EXPECT_EQ(ImageDestination::typeForPath(QStringLiteral("/x/photo.JPG")), ContentTypes::kJpeg);
+    EXPECT_TRUE(ImageDestination::typeForPath(QStringLiteral("/x/anim.gif")).isEmpty());
+    EXPECT_TRUE(ImageDestination::typeForPath(QStringLiteral("/x/noextension")).isEmpty());
+    QTemporaryDir dir;
+    EXPECT_FALSE(ImageDestination::writeImage(pattern(4, 4, false), dir.filePath(QStringLiteral("a.gif")),
+                                              ImageDestination::typeForPath(QStringLiteral("a.gif")), {}));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("a.gif"))));
+}
+
+TEST(ImageDestinationSafety, AFailedSaveLeavesTheOriginalIntact)
+{
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, QStringLiteral("keep.jpg"), QByteArray("original bytes"));
+    // JPEG cannot hold 70000 pixels across: the encoder fails after the file would have been opened.
+    QImage wide(70000, 1, QImage::Format_RGBA8888_Premultiplied);
+    wide.fill(Qt::white);
+    QString error;
+    EXPECT_FALSE(ImageDestination::writeImage(wide, path, ContentTypes::kJpeg, {}, &error));
+    EXPECT_FALSE(error.isEmpty());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("original bytes"));
+    // Nothing else was left behind in the folder.
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    // A missing folder is a clear failure too.
+    EXPECT_FALSE(ImageDestination::writeImage(pattern(4, 4, false), dir.filePath(QStringLiteral("no/such.png")),
+                                              ContentTypes::kPng, {}, &error));
+}
+
+TEST(ImageDestinationMetadata, ExifEntriesAreCarriedIntoJpeg)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("exif.jpg"));
+    QVariantMap exif;
+    exif.insert(kCGImagePropertyExifFNumber, 2.8);
+    exif.insert(kCGImagePropertyExifDateTimeOriginal, QStringLiteral("2024:05:06 07:08:09"));
+    QVariantMap tiff;
+    tiff.insert(kCGImagePropertyTIFFMake, QStringLiteral("Maker"));
+    QVariantMap props = withOrientationAndDpi(1, 72);
+    props.insert(kCGImagePropertyExifDictionary, exif);
+    props.insert(kCGImagePropertyTIFFDictionary, tiff);
+    ASSERT_TRUE(ImageDestination::writeImage(pattern(16, 16, false), path, ContentTypes::kJpeg, props));
+    auto source = ImageSource::createWithFile(path);
+    ASSERT_TRUE(source);
+    const QVariantMap read = source->propertiesAtIndex(0);
+    EXPECT_NEAR(read.value(kCGImagePropertyExifDictionary).toMap().value(kCGImagePropertyExifFNumber).toDouble(), 2.8, 1e-3);
+    EXPECT_EQ(read.value(kCGImagePropertyExifDictionary).toMap().value(kCGImagePropertyExifDateTimeOriginal).toString(),
+              QStringLiteral("2024:05:06 07:08:09"));
+    EXPECT_EQ(read.value(kCGImagePropertyTIFFDictionary).toMap().value(kCGImagePropertyTIFFMake).toString(),
+              QStringLiteral("Maker"));
+}
+
+TEST(ThumbnailerCache, FreshEntriesAreUsedAndStaleOnesIgnored)
+{
+    QTemporaryDir dir;
+    Thumbnailer::setCacheDirectoryForTesting(dir.filePath(QStringLiteral("cache")));
+    const QString photo = dir.filePath(QStringLiteral("photo.png"));
+    ASSERT_TRUE(ImageDestination::writeImage(pattern(400, 200, false), photo, ContentTypes::kPng, {}));
+
+    // Without a cache entry: a scaled decode of the file.
+    EXPECT_EQ(Thumbnailer::thumbnail(photo, 160).size(), QSize(160, 80));
+
+    // A fresh cache entry (a plain red square) wins over decoding.
+    const QString entry = Thumbnailer::cachePathFor(photo, QStringLiteral("large"));
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(entry).path()));
+    QImage red(256, 256, QImage::Format_RGBA8888_Premultiplied);
+    red.fill(Qt::red);
+    const QByteArray uri = QUrl::fromLocalFile(photo).toEncoded();
+    const QByteArray mtime = QByteArray::number(QFileInfo(photo).lastModified().toSecsSinceEpoch());
+    // The desktop's thumbnailers store the file's address and time as PNG text chunks.
+    ASSERT_FALSE(writeFile(dir, QStringLiteral("cache/large/") + QFileInfo(entry).fileName(),
+                           referencePng(red, false, false, {{"Thumb::URI", uri}, {"Thumb::MTime", mtime}}))
+                     .isEmpty());
+    const QImage cached = Thumbnailer::thumbnail(photo, 160);
+    EXPECT_EQ(cached.size(), QSize(160, 160));
+    EXPECT_EQ(cached.pixel(10, 10), qRgba(255, 0, 0, 255));
+
+    // The same entry with another modification time is stale.
+    writeFile(dir, QStringLiteral("cache/large/") + QFileInfo(entry).fileName(),
+              referencePng(red, false, false, {{"Thumb::URI", uri}, {"Thumb::MTime", "12345"}}));
+    EXPECT_EQ(Thumbnailer::thumbnail(photo, 160).size(), QSize(160, 80));
+    EXPECT_TRUE(Thumbnailer::thumbnail(dir.filePath(QStringLiteral("missing.png")), 160).isNull());
+    Thumbnailer::setCacheDirectoryForTesting(QString());
+}
+
+}  // namespace

@@ -1,0 +1,247 @@
+// Reading: every format against its reference library, scaled decodes, properties, animated
+// GIF composition, size limits and truncated files.
+
+#include "imageio/ContentTypes.h"
+#include "imageio/ImageProperties.h"
+#include "imageio/ImageSource.h"
+#include "imageio_support.h"
+
+#include <turbojpeg.h>
+#include <webp/encode.h>
+
+#include <gtest/gtest.h>
+
+using namespace kpv;
+using namespace kpv::test;
+
+namespace {
+
+QImage decodeWithTurbo(const QByteArray& jpeg)
+{
+    tjhandle tj = tjInitDecompress();
+    int w = 0, h = 0, sub = 0, cs = 0;
+    tjDecompressHeader3(tj, reinterpret_cast<const unsigned char*>(jpeg.constData()), jpeg.size(), &w, &h, &sub, &cs);
+    QImage out(w, h, QImage::Format_RGBA8888);
+    tjDecompress2(tj, reinterpret_cast<const unsigned char*>(jpeg.constData()), jpeg.size(), out.bits(), w,
+                  int(out.bytesPerLine()), h, TJPF_RGBA, TJFLAG_ACCURATEDCT);
+    tjDestroy(tj);
+    return out;
+}
+
+struct JpegCase {
+    const char* name;
+    int width, height, quality, subsampling;
+    bool progressive;
+};
+
+class JpegAgainstReference : public ::testing::TestWithParam<JpegCase> {};
+
+TEST_P(JpegAgainstReference, DecodesLikeTheReferenceLibrary)
+{
+    const JpegCase c = GetParam();
+    const QByteArray file = referenceJpeg(pattern(c.width, c.height, false), c.quality, c.progressive, c.subsampling);
+    ASSERT_FALSE(file.isEmpty());
+    auto source = ImageSource::createWithData(file);
+    ASSERT_TRUE(source);
+    EXPECT_EQ(source->type(), ContentTypes::kJpeg);
+    EXPECT_EQ(source->count(), 1);
+    const QImage ours = source->createImageAtIndex(0);
+    ASSERT_EQ(ours.format(), QImage::Format_RGBA8888_Premultiplied);
+    EXPECT_EQ(maxChannelDifference(ours, decodeWithTurbo(file)), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Generated, JpegAgainstReference,
+                         ::testing::Values(JpegCase{"baseline444", 64, 48, 90, TJSAMP_444, false},
+                                           JpegCase{"baseline420odd", 101, 75, 75, TJSAMP_420, false},
+                                           JpegCase{"progressive422", 33, 17, 50, TJSAMP_422, true},
+                                           JpegCase{"grey", 17, 9, 95, TJSAMP_GRAY, false},
+                                           JpegCase{"tiny", 1, 1, 10, TJSAMP_420, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ImageSourceScaled, LongerSideBecomesTheAskedSizeAndSmallImagesAreNotEnlarged)
+{
+    const QByteArray file = referenceJpeg(pattern(2000, 1500, false), 85, false, TJSAMP_420);
+    auto source = ImageSource::createWithData(file);
+    ASSERT_TRUE(source);
+    const QImage thumb = source->createThumbnailAtIndex(0, 256, true);
+    EXPECT_EQ(thumb.size(), QSize(256, 192));
+    const QImage fit = source->createThumbnailAtIndex(0, 1024, true);
+    EXPECT_EQ(fit.size(), QSize(1024, 768));
+    // The scaled picture is the full one, smaller: compare against a smooth downscale.
+    const QImage full = source->createImageAtIndex(0).scaled(256, 192, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    EXPECT_LE(maxChannelDifference(thumb, full), 24);
+    EXPECT_EQ(source->createThumbnailAtIndex(0, 5000, true).size(), QSize(2000, 1500));
+    // No EXIF block: asking for the stored thumbnail only gives none.
+    EXPECT_TRUE(source->createThumbnailAtIndex(0, 160, false).isNull());
+}
+
+TEST(ImageSourcePng, EveryLayoutMatchesTheSourcePixels)
+{
+    for (bool alpha : {false, true})
+        for (bool interlaced : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "alpha " << alpha << " interlaced " << interlaced);
+            const QImage original = pattern(37, 23, alpha);
+            auto source = ImageSource::createWithData(referencePng(original, alpha, interlaced));
+            ASSERT_TRUE(source);
+            EXPECT_EQ(source->type(), ContentTypes::kPng);
+            // Straight alpha in the file, premultiplied on both sides here: rounding may differ by one.
+            EXPECT_LE(maxChannelDifference(source->createImageAtIndex(0), original), 1);
+        }
+}
+
+TEST(ImageSourcePng, InterlacedOpaqueBlackSurvives)
+{
+    QImage black(9, 9, QImage::Format_RGBA8888_Premultiplied);
+    black.fill(Qt::black);
+    auto source = ImageSource::createWithData(referencePng(black, true, true));
+    ASSERT_TRUE(source);
+    const QImage decoded = source->createImageAtIndex(0);
+    EXPECT_EQ(decoded.pixel(4, 4), qRgba(0, 0, 0, 255));
+}
+
+TEST(ImageSourceWebp, LosslessMatches)
+{
+    const QImage original = pattern(40, 30, true);
+    const QImage straight = original.convertToFormat(QImage::Format_RGBA8888);
+    uint8_t* out = nullptr;
+    const size_t size = WebPEncodeLosslessRGBA(straight.constBits(), straight.width(), straight.height(),
+                                               int(straight.bytesPerLine()), &out);
+    ASSERT_GT(size, 0u);
+    auto source = ImageSource::createWithData(QByteArray(reinterpret_cast<const char*>(out), qsizetype(size)));
+    WebPFree(out);
+    ASSERT_TRUE(source);
+    EXPECT_EQ(source->type(), ContentTypes::kWebp);
+    EXPECT_LE(maxChannelDifference(source->createImageAtIndex(0), original), 1);
+}
+
+std::vector<unsigned char> filled(int w, int h, unsigned char index)
+{
+    return std::vector<unsigned char>(size_t(w * h), index);
+}
+
+TEST(ImageSourceGif, FramesAreComposedWithDisposalTransparencyAndDelays)
+{
+    std::vector<GifFrameSpec> frames;
+    frames.push_back({0, 0, 8, 8, 10, 1, -1, false, filled(8, 8, 1)});  // red screen, kept
+    auto hole = filled(4, 4, 2);
+    hole[0] = 3;  // one blue pixel; index 3 is not transparent here
+    hole[5] = 0;  // transparent index 0 keeps the red below
+    frames.push_back({2, 2, 4, 4, 1, 2, 0, true, hole});  // green square, then cleared
+    frames.push_back({6, 6, 4, 4, 50, 0, -1, false, filled(4, 4, 3)});  // reaches past the screen
+    auto source = ImageSource::createWithData(referenceGif(8, 8, frames, 0));
+    ASSERT_TRUE(source);
+    EXPECT_EQ(source->type(), ContentTypes::kGif);
+    ASSERT_EQ(source->count(), 3);
+
+    const QImage f0 = source->createImageAtIndex(0);
+    const QImage f1 = source->createImageAtIndex(1);
+    const QImage f2 = source->createImageAtIndex(2);
+    ASSERT_EQ(f0.size(), QSize(8, 8));
+    EXPECT_EQ(f0.pixel(5, 5), qRgba(255, 0, 0, 255));
+    EXPECT_EQ(f1.pixel(2, 2), qRgba(0, 0, 255, 255));
+    EXPECT_EQ(f1.pixel(3, 3), qRgba(255, 0, 0, 255));  // transparent pixel shows the frame below
+    EXPECT_EQ(f1.pixel(4, 4), qRgba(0, 255, 0, 255));
+    // Frame 1 asked to be cleared: its square becomes transparent, the rest stays red.
+    EXPECT_EQ(qAlpha(f2.pixel(4, 4)), 0);
+    EXPECT_EQ(f2.pixel(1, 1), qRgba(255, 0, 0, 255));
+    EXPECT_EQ(f2.pixel(7, 7), qRgba(0, 0, 255, 255));  // clipped frame still drawn inside
+
+    // Random access gives the same frames as walking in order.
+    EXPECT_EQ(maxChannelDifference(source->createImageAtIndex(1), f1), 0);
+
+    const QVariantMap gif1 = source->propertiesAtIndex(1).value(kCGImagePropertyGIFDictionary).toMap();
+    EXPECT_DOUBLE_EQ(gif1.value(kCGImagePropertyGIFUnclampedDelayTime).toDouble(), 0.01);
+    EXPECT_DOUBLE_EQ(gif1.value(kCGImagePropertyGIFDelayTime).toDouble(), 0.1);
+    EXPECT_EQ(gif1.value(kCGImagePropertyGIFLoopCount).toInt(), 0);
+    const QVariantMap gif2 = source->propertiesAtIndex(2).value(kCGImagePropertyGIFDictionary).toMap();
+    EXPECT_DOUBLE_EQ(gif2.value(kCGImagePropertyGIFDelayTime).toDouble(), 0.5);
+}
+
+TEST(ImageSourceGif, DamagedLaterFrameKeepsTheEarlierOnes)
+{
+    std::vector<GifFrameSpec> frames;
+    frames.push_back({0, 0, 16, 16, 10, 1, -1, false, filled(16, 16, 1)});
+    std::vector<unsigned char> noise(16 * 16);
+    for (size_t i = 0; i < noise.size(); ++i)
+        noise[i] = uchar((i * 7) % 4);
+    frames.push_back({0, 0, 16, 16, 10, 1, -1, false, noise});
+    QByteArray file = referenceGif(16, 16, frames, 0);
+    file.chop(12);  // cut into the second frame's data
+    auto source = ImageSource::createWithData(file);
+    ASSERT_TRUE(source);
+    EXPECT_EQ(source->count(), 1);
+    EXPECT_EQ(source->createImageAtIndex(0).pixel(0, 0), qRgba(255, 0, 0, 255));
+}
+
+TEST(ImageSourceLimits, HeadersClaimingHugeImagesFailCleanly)
+{
+    // A GIF whose screen claims 65535 x 65535 pixels.
+    std::vector<GifFrameSpec> frames;
+    frames.push_back({0, 0, 1, 1, 0, 0, -1, false, filled(1, 1, 1)});
+    QString error;
+    EXPECT_FALSE(ImageSource::createWithData(referenceGif(65535, 65535, frames, 0), &error));
+    EXPECT_FALSE(error.isEmpty());
+
+    // A JPEG whose frame header claims 60000 x 60000 pixels.
+    QByteArray jpeg = referenceJpeg(pattern(16, 16, false), 80, false, TJSAMP_444);
+    const int sof = jpeg.indexOf(QByteArray("\xFF\xC0", 2));
+    ASSERT_GT(sof, 0);
+    jpeg[sof + 5] = char(0xEA);
+    jpeg[sof + 6] = char(0x60);
+    jpeg[sof + 7] = char(0xEA);
+    jpeg[sof + 8] = char(0x60);
+    auto source = ImageSource::createWithData(jpeg);
+    ASSERT_TRUE(source);
+    EXPECT_TRUE(source->createImageAtIndex(0, &error).isNull());
+    EXPECT_TRUE(error.contains(QStringLiteral("limit")));
+}
+
+TEST(ImageSourceHostile, EveryPrefixOfEveryFormatFailsOrDecodesWithoutHarm)
+{
+    std::vector<GifFrameSpec> frames;
+    frames.push_back({0, 0, 12, 10, 5, 2, 0, true, filled(12, 10, 2)});
+    frames.push_back({1, 1, 5, 5, 5, 3, -1, false, filled(5, 5, 3)});
+    const QImage picture = pattern(12, 10, true);
+    const std::vector<QByteArray> files = {
+        referenceJpeg(picture, 70, false, TJSAMP_420),
+        referenceJpeg(picture, 70, true, TJSAMP_422),
+        referencePng(picture, true, true),
+        referenceGif(12, 10, frames, 3),
+    };
+    for (const QByteArray& whole : files) {
+        const int step = std::max(1, int(whole.size() / 120));
+        for (int n = 0; n < whole.size(); n += step) {
+            auto source = ImageSource::createWithData(whole.left(n));
+            if (!source)
+                continue;
+            for (int i = 0; i < source->count(); ++i) {
+                source->propertiesAtIndex(i);
+                const QImage image = source->createImageAtIndex(i);
+                if (!image.isNull())
+                    EXPECT_EQ(image.format(), QImage::Format_RGBA8888_Premultiplied);
+            }
+        }
+    }
+}
+
+TEST(ImageSourceHostile, UnknownBytesAndMissingFilesAreRefusedWithAReason)
+{
+    QString error;
+    EXPECT_FALSE(ImageSource::createWithData(QByteArray("not an image at all"), &error));
+    EXPECT_FALSE(error.isEmpty());
+    error.clear();
+    EXPECT_FALSE(ImageSource::createWithFile(QStringLiteral("/nonexistent/photo.jpg"), &error));
+    EXPECT_FALSE(error.isEmpty());
+}
+
+TEST(ContentTypesTable, ExtensionsMapToTypesWithoutRegardToCase)
+{
+    EXPECT_EQ(ContentTypes::typeForExtension(QStringLiteral("JPG")), ContentTypes::kJpeg);
+    EXPECT_EQ(ContentTypes::typeForExtension(QStringLiteral("Nef")), ContentTypes::kCameraRaw);
+    EXPECT_TRUE(ContentTypes::typeForExtension(QStringLiteral("txt")).isEmpty());
+    EXPECT_TRUE(ContentTypes::conformsTo(ContentTypes::kCameraRaw, ContentTypes::kCameraRaw));
+    EXPECT_TRUE(ContentTypes::conformsTo(ContentTypes::kPng, ContentTypes::kImage));
+    EXPECT_FALSE(ContentTypes::conformsTo(ContentTypes::kPng, ContentTypes::kCameraRaw));
+}
+
+}  // namespace
