@@ -1,0 +1,221 @@
+#pragma once
+// A top-level window. Its frame is in screen coordinates (origin at the bottom-left of the
+// primary screen, y up); window coordinates have their origin at the content's bottom-left.
+// Key and main state changes post notifications on the default NotificationCenter with the
+// window as sender.
+
+#include "appkit/Color.h"
+#include "appkit/Event.h"
+#include "appkit/Geometry.h"
+#include "appkit/TrackingArea.h"
+
+#include <QString>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QWidget;
+
+namespace kpv {
+
+class View;
+class WindowWidget;
+
+enum WindowStyleMask : unsigned {
+    BorderlessWindowMask = 0,
+    TitledWindowMask = 1 << 0,
+    ClosableWindowMask = 1 << 1,
+    MiniaturizableWindowMask = 1 << 2,
+    ResizableWindowMask = 1 << 3,
+    FullScreenWindowMask = 1 << 14,
+};
+
+enum WindowLevel : int {
+    NormalWindowLevel = 0,
+    FloatingWindowLevel = 3,
+};
+
+// Return codes of sheets and panels.
+enum ModalResponse : long {
+    ModalResponseOK = 1,
+    ModalResponseCancel = 0,
+    AlertDefaultReturn = 1,
+    AlertAlternateReturn = 0,
+    AlertOtherReturn = -1,
+};
+
+extern const char* const WindowDidBecomeKeyNotification;
+extern const char* const WindowDidResignKeyNotification;
+extern const char* const WindowDidBecomeMainNotification;
+extern const char* const WindowDidResignMainNotification;
+extern const char* const WindowWillCloseNotification;
+extern const char* const WindowDidResizeNotification;
+extern const char* const WindowDidMoveNotification;
+extern const char* const WindowDidEnterFullScreenNotification;
+extern const char* const WindowDidExitFullScreenNotification;
+
+struct Screen {
+    Rect frame;
+    Rect visibleFrame;
+    double backingScaleFactor = 1.0;
+    static Screen mainScreen();
+};
+
+class Window;
+
+class WindowDelegate {
+public:
+    virtual ~WindowDelegate() = default;
+    virtual bool windowShouldClose(Window*) { return true; }
+    virtual void windowWillClose(Window*) {}
+    virtual void windowDidResize(Window*) {}
+};
+
+class Window {
+public:
+    Window(const Rect& contentRect, unsigned styleMask);
+    virtual ~Window();
+    Window(const Window&) = delete;
+    Window& operator=(const Window&) = delete;
+
+    QWidget* widget() const;
+
+    // Content. The window owns its content view.
+    View* contentView() const { return m_contentView; }
+    void setContentView(View* view);
+
+    unsigned styleMask() const { return m_styleMask; }
+    void setStyleMask(unsigned mask);
+    bool isOpaque() const { return m_opaque; }
+    void setOpaque(bool opaque);
+    Color backgroundColor() const { return m_backgroundColor; }
+    void setBackgroundColor(const Color& c);
+    bool hasShadow() const { return m_hasShadow; }
+    void setHasShadow(bool s) { m_hasShadow = s; }
+    QString title() const { return m_title; }
+    void setTitle(const QString& t);
+    int level() const { return m_level; }
+    void setLevel(int level);
+    WindowDelegate* delegate() const { return m_delegate; }
+    void setDelegate(WindowDelegate* d) { m_delegate = d; }
+
+    // Geometry (screen coordinates).
+    Rect frame() const;
+    void setFrame(const Rect& frame, bool display = true, bool animate = false);
+    void setFrameOrigin(Point p);
+    void setContentSize(Size s);
+    void center();
+    Screen screen() const;
+    double backingScaleFactor() const;
+    // Tests: pretend the window's device pixel density.
+    void setBackingScaleFactorOverride(double scale) { m_scaleOverride = scale; }
+    Point convertPointToScreen(Point p) const;
+    Point convertPointFromScreen(Point p) const;
+    Rect convertRectToScreen(const Rect& r) const;
+    Rect convertRectFromScreen(const Rect& r) const;
+
+    // Ordering and state.
+    bool isVisible() const;
+    void makeKeyAndOrderFront();
+    void orderFront();
+    void orderOut();
+    virtual void close();
+    void performClose();
+    bool isReleasedWhenClosed() const { return false; }
+    virtual bool canBecomeKeyWindow() const;
+    virtual bool canBecomeMainWindow() const;
+    bool isKeyWindow() const;
+    bool isMainWindow() const;
+    void makeKeyWindow();
+    void makeMainWindow();
+    virtual void becomeKeyWindow();
+    virtual void resignKeyWindow();
+    virtual void becomeMainWindow();
+    virtual void resignMainWindow();
+    void toggleFullScreen();
+    bool isFullScreen() const { return (m_styleMask & FullScreenWindowMask) != 0; }
+    bool isMovableByWindowBackground() const { return m_movableByBackground; }
+    void setMovableByWindowBackground(bool m) { m_movableByBackground = m; }
+    bool ignoresMouseEvents() const { return m_ignoresMouseEvents; }
+    void setIgnoresMouseEvents(bool ignore);
+
+    // Events.
+    // The pointer's position in window coordinates, as of the last mouse event the window saw.
+    Point mouseLocationOutsideOfEventStream() const { return m_mouseLocation; }
+    void setMouseLocationInternal(Point p) { m_mouseLocation = p; }
+    // Dispatches an event that passed the application's monitors.
+    virtual void sendEvent(const EventPtr& e);
+    // The next event for this window matching the mask, from a nested loop (see Application).
+    EventPtr nextEventMatchingMask(EventMask mask);
+    View* firstResponder() const { return m_firstResponder; }
+    bool makeFirstResponder(View* view);
+    // End of the responder chain.
+    virtual void mouseDown(const Event& e);
+    virtual void mouseUp(const Event&) {}
+    virtual void mouseDragged(const Event& e);
+    virtual void rightMouseDown(const Event&) {}
+    virtual void rightMouseUp(const Event&) {}
+    virtual void rightMouseDragged(const Event&) {}
+    virtual void otherMouseDown(const Event&) {}
+    virtual void otherMouseUp(const Event&) {}
+    virtual void scrollWheel(const Event&) {}
+    virtual void keyDown(const Event&) {}
+    virtual void keyUp(const Event&) {}
+    virtual void flagsChanged(const Event&) {}
+    virtual void magnifyWithEvent(const Event&) {}
+    virtual void rotateWithEvent(const Event&) {}
+    virtual void swipeWithEvent(const Event&) {}
+    virtual void smartMagnifyWithEvent(const Event&) {}
+    // Rechecks every tracking area against the mouse location, sending entered and exited events
+    // through the application (so monitors see them) and moved events to owners that want them.
+    void updateTrackingForMouse(Point locationInWindow, bool mouseInWindow, const Event* cause);
+    void invalidateCursorRectsForView(View* view);
+    // Does nothing: drawing reaches the screen through the toolkit's own flush.
+    void flushWindow() {}
+    void display();
+
+    // Sheets: a window-modal child. The handler gets the return code of endSheet.
+    void beginSheet(Window* sheet, std::function<void(long returnCode)> handler);
+    void endSheet(Window* sheet, long returnCode = ModalResponseOK);
+    Window* attachedSheet() const { return m_attachedSheet; }
+    Window* sheetParent() const { return m_sheetParent; }
+
+    // Views call this when they leave the window or are destroyed.
+    void viewWillBeDestroyed(View* v);
+
+protected:
+    // Tests and subclasses: the style mask the window was made with (before any change).
+    unsigned m_styleMask;
+
+private:
+    friend class WindowWidget;
+    friend class Application;
+    void applyWindowFlags();
+    void layoutContent();
+    void widgetResized();
+    void widgetMoved();
+    void widgetClosed();
+    void collectTracking(View* v, std::vector<std::pair<View*, TrackingAreaPtr>>& out);
+    View* cursorViewAt(View* v, Point p, struct CursorHit& hit);
+
+    WindowWidget* m_widget = nullptr;
+    View* m_contentView = nullptr;
+    WindowDelegate* m_delegate = nullptr;
+    bool m_opaque = true;
+    bool m_hasShadow = true;
+    Color m_backgroundColor;
+    QString m_title;
+    int m_level = NormalWindowLevel;
+    double m_scaleOverride = 0;
+    bool m_movableByBackground = false;
+    bool m_ignoresMouseEvents = false;
+    Point m_mouseLocation{-1e9, -1e9};
+    View* m_firstResponder = nullptr;
+    View* m_mouseDownView = nullptr;
+    Window* m_attachedSheet = nullptr;
+    Window* m_sheetParent = nullptr;
+    std::function<void(long)> m_sheetHandler;
+    bool m_closing = false;
+};
+
+} // namespace kpv

@@ -1,0 +1,356 @@
+#include "appkit/Application.h"
+
+#include "ViewWidget.h"
+#include "WindowWidget.h"
+#include "appkit/EventTranslation.h"
+#include "appkit/View.h"
+#include "appkit/Window.h"
+#include "foundation/NotificationCenter.h"
+#include "foundation/RunLoop.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QNativeGestureEvent>
+#include <QStyleHints>
+#include <QWheelEvent>
+#include <algorithm>
+
+namespace kpv {
+
+const char* const ApplicationDidBecomeActiveNotification = "ApplicationDidBecomeActiveNotification";
+const char* const ApplicationDidResignActiveNotification = "ApplicationDidResignActiveNotification";
+
+namespace {
+class QtEventFilter : public QObject {
+public:
+    bool eventFilter(QObject* receiver, QEvent* event) override
+    {
+        return Application::shared().handleQtEvent(receiver, event);
+    }
+};
+
+Window* windowOfWidget(const QWidget* w)
+{
+    if (!w)
+        return nullptr;
+    auto* ww = dynamic_cast<const WindowWidget*>(w->window());
+    return ww ? ww->kpvWindow() : nullptr;
+}
+} // namespace
+
+Application& Application::shared()
+{
+    static Application* app = new Application(); // lives for the process, like the platform's
+    return *app;
+}
+
+Application::Application() : m_translator(std::make_unique<EventTranslator>()) {}
+
+void Application::ensureEventFilter()
+{
+    if (m_filter || !QCoreApplication::instance())
+        return;
+    m_filter = new QtEventFilter();
+    QCoreApplication::instance()->installEventFilter(m_filter);
+    if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        m_translator->setDoubleClickInterval(QGuiApplication::styleHints()->mouseDoubleClickInterval());
+        QObject::connect(gui, &QGuiApplication::applicationStateChanged, m_filter,
+                         [this](Qt::ApplicationState s) { setActive(s == Qt::ApplicationActive); });
+    }
+}
+
+Application::MonitorToken Application::addLocalMonitorForEventsMatchingMask(EventMask mask, MonitorHandler handler)
+{
+    auto m = std::make_shared<Monitor>();
+    m->token = m_nextToken++;
+    m->mask = mask;
+    m->handler = std::move(handler);
+    m_monitors.push_back(m);
+    return m->token;
+}
+
+void Application::removeMonitor(MonitorToken token)
+{
+    for (auto it = m_monitors.begin(); it != m_monitors.end(); ++it) {
+        if ((*it)->token == token) {
+            (*it)->removed = true;
+            m_monitors.erase(it);
+            return;
+        }
+    }
+}
+
+int Application::monitorCount() const { return int(m_monitors.size()); }
+
+EventMask Application::monitorMask(MonitorToken token) const
+{
+    for (const auto& m : m_monitors)
+        if (m->token == token)
+            return m->mask;
+    return 0;
+}
+
+void Application::sendEvent(const EventPtr& event)
+{
+    if (!event)
+        return;
+    EventPtr e = event;
+    // A copy of the list: handlers may add or remove monitors.
+    auto monitors = m_monitors;
+    for (const auto& m : monitors) {
+        if (m->removed || !(m->mask & eventMaskFromType(e->type())))
+            continue;
+        e = m->handler(e);
+        if (!e)
+            return;
+    }
+    if (Window* w = e->window())
+        w->sendEvent(e);
+}
+
+void Application::postEvent(const EventPtr& e, bool atStart)
+{
+    if (!e)
+        return;
+    if (atStart)
+        m_queue.push_front(e);
+    else
+        m_queue.push_back(e);
+}
+
+void Application::discardQueuedEvents() { m_queue.clear(); }
+
+EventPtr Application::nextEventMatchingMask(EventMask mask, Window* window)
+{
+    for (auto it = m_queue.begin(); it != m_queue.end(); ++it) {
+        const EventPtr& e = *it;
+        if ((mask & eventMaskFromType(e->type())) && (!window || !e->window() || e->window() == window)) {
+            EventPtr found = e;
+            m_queue.erase(it);
+            if (found->window())
+                found->window()->setMouseLocationInternal(found->locationInWindow());
+            return found;
+        }
+    }
+    if (!QCoreApplication::instance() || (window && !window->isVisible()))
+        return nullptr;
+    ensureEventFilter();
+    QEventLoop loop;
+    Capture capture{mask, window, nullptr, &loop};
+    m_captures.push_back(&capture);
+    {
+        RunLoop::NestedScope nested(RunLoop::main());
+        loop.exec();
+    }
+    m_captures.erase(std::remove(m_captures.begin(), m_captures.end(), &capture), m_captures.end());
+    return capture.abandoned ? nullptr : capture.result;
+}
+
+void Application::abandonTrackingLoops()
+{
+    for (Capture* c : m_captures) {
+        c->abandoned = true;
+        c->loop->quit();
+    }
+}
+
+bool Application::offerToCapture(const EventPtr& e)
+{
+    if (m_captures.empty())
+        return false;
+    Capture* c = m_captures.back();
+    if (c->result)
+        return true; // already answered; the loop is ending
+    if ((c->mask & eventMaskFromType(e->type())) && (!c->window || e->window() == c->window)) {
+        c->result = e;
+        c->loop->quit();
+    }
+    return true;
+}
+
+void Application::setActive(bool active)
+{
+    if (m_active == active)
+        return;
+    m_active = active;
+    if (!active)
+        abandonTrackingLoops();
+    NotificationCenter::defaultCenter().postNotification(
+        active ? ApplicationDidBecomeActiveNotification : ApplicationDidResignActiveNotification, this);
+}
+
+void Application::activateIgnoringOtherApps()
+{
+    if (m_keyWindow && m_keyWindow->widget())
+        m_keyWindow->widget()->activateWindow();
+    setActive(true);
+}
+
+void Application::registerWindow(Window* w)
+{
+    ensureEventFilter();
+    m_windows.push_back(w);
+}
+
+void Application::unregisterWindow(Window* w)
+{
+    m_windows.erase(std::remove(m_windows.begin(), m_windows.end(), w), m_windows.end());
+    if (m_keyWindow == w)
+        m_keyWindow = nullptr;
+    if (m_mainWindow == w)
+        m_mainWindow = nullptr;
+    for (Capture* c : m_captures)
+        if (c->window == w) {
+            c->abandoned = true;
+            c->loop->quit();
+        }
+    m_queue.erase(std::remove_if(m_queue.begin(), m_queue.end(), [w](const EventPtr& e) { return e->window() == w; }),
+                  m_queue.end());
+}
+
+void Application::setKeyWindowInternal(Window* w)
+{
+    if (m_keyWindow == w)
+        return;
+    Window* old = m_keyWindow;
+    m_keyWindow = w;
+    if (old) {
+        for (Capture* c : m_captures)
+            if (c->window == old) {
+                c->abandoned = true;
+                c->loop->quit();
+            }
+        old->resignKeyWindow();
+    }
+    if (w)
+        w->becomeKeyWindow();
+}
+
+void Application::setMainWindowInternal(Window* w)
+{
+    if (m_mainWindow == w)
+        return;
+    Window* old = m_mainWindow;
+    m_mainWindow = w;
+    if (old)
+        old->resignMainWindow();
+    if (w)
+        w->becomeMainWindow();
+}
+
+void Application::beginSheet(Window* sheet, Window* parent, std::function<void(long)> didEnd)
+{
+    if (parent)
+        parent->beginSheet(sheet, std::move(didEnd));
+}
+
+void Application::endSheet(Window* sheet, long returnCode)
+{
+    if (sheet && sheet->sheetParent())
+        sheet->sheetParent()->endSheet(sheet, returnCode);
+}
+
+bool Application::sendAction(const Action& action, void*, View* sender)
+{
+    if (!action)
+        return false;
+    action(sender);
+    return true;
+}
+
+bool Application::handleQtEvent(QObject* receiver, QEvent* event)
+{
+    auto* widget = qobject_cast<QWidget*>(receiver);
+    if (!widget)
+        return false;
+    Window* window = windowOfWidget(widget);
+    if (!window)
+        return false;
+    QWidget* top = window->widget();
+    if (!top)
+        return false; // the window is still being made
+    const bool ours = viewForWidget(widget) != nullptr || widget == top;
+
+    auto locationOf = [&](QPointF local) {
+        QPointF p = widget->mapTo(top, local);
+        return Point{p.x(), top->height() - p.y()};
+    };
+
+    EventPtr e;
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+        e = m_translator->translateKey(*static_cast<QKeyEvent*>(event), window);
+        break;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove: {
+        if (!ours)
+            return false;
+        auto* me = static_cast<QMouseEvent*>(event);
+        const Point loc = locationOf(me->position());
+        window->setMouseLocationInternal(loc);
+        e = m_translator->translateMouse(*me, loc, window);
+        if (e && !m_captures.empty())
+            return offerToCapture(e);
+        if (e && (e->type() == MouseMoved || e->type() == LeftMouseDragged))
+            window->updateTrackingForMouse(loc, true, e.get());
+        break;
+    }
+    case QEvent::Wheel: {
+        if (!ours)
+            return false;
+        auto* we = static_cast<QWheelEvent*>(event);
+        e = m_translator->translateWheel(*we, locationOf(we->position()), window);
+        break;
+    }
+    case QEvent::NativeGesture: {
+        if (!ours)
+            return false;
+        auto* ge = static_cast<QNativeGestureEvent*>(event);
+        e = m_translator->translateGesture(*ge, locationOf(ge->position()), window);
+        break;
+    }
+    case QEvent::Leave:
+        if (widget == top && m_captures.empty()) {
+            window->setMouseLocationInternal(Point{-1e9, -1e9});
+            window->updateTrackingForMouse(Point{-1e9, -1e9}, false, nullptr);
+        }
+        return false;
+    case QEvent::WindowActivate:
+        if (widget == top && window->canBecomeKeyWindow())
+            setKeyWindowInternal(window);
+        return false;
+    case QEvent::WindowDeactivate:
+        if (widget == top && m_keyWindow == window)
+            setKeyWindowInternal(nullptr);
+        return false;
+    default:
+        return false;
+    }
+    if (!e)
+        return false;
+    if (!m_captures.empty())
+        return offerToCapture(e);
+    if (!ours) {
+        // A Qt widget inside one of our windows (a text field): monitors may consume its
+        // keys, otherwise Qt delivers them as usual.
+        EventPtr passed = e;
+        auto monitors = m_monitors;
+        for (const auto& m : monitors) {
+            if (m->removed || !(m->mask & eventMaskFromType(passed->type())))
+                continue;
+            passed = m->handler(passed);
+            if (!passed)
+                return true;
+        }
+        return false;
+    }
+    sendEvent(e);
+    return true;
+}
+
+} // namespace kpv

@@ -1,0 +1,542 @@
+#include "appkit/View.h"
+
+#include "ViewWidget.h"
+#include "appkit/GraphicsContext.h"
+#include "appkit/Window.h"
+#include "foundation/RunLoop.h"
+#include "foundation/Timer.h"
+
+#include <QGraphicsOpacityEffect>
+#include <QHash>
+#include <QImage>
+#include <algorithm>
+#include <cmath>
+
+namespace kpv {
+
+namespace {
+QHash<const QWidget*, View*>& widgetMap()
+{
+    static QHash<const QWidget*, View*> map;
+    return map;
+}
+} // namespace
+
+View* viewForWidget(const QWidget* w) { return widgetMap().value(w, nullptr); }
+void registerViewWidget(const QWidget* w, View* v) { widgetMap().insert(w, v); }
+void unregisterViewWidget(const QWidget* w) { widgetMap().remove(w); }
+
+void ViewWidget::paintEvent(QPaintEvent*)
+{
+    if (!m_view)
+        return;
+    QPainter painter(this);
+    m_view->paintFromWidget(&painter);
+}
+
+struct View::AlphaAnimation {
+    std::shared_ptr<Timer> timer;
+    std::function<void(bool)> completion;
+};
+
+View::View(const Rect& frame) : m_frame(frame)
+{
+    init(new ViewWidget(this));
+}
+
+View::View(const Rect& frame, QWidget* customWidget) : m_frame(frame)
+{
+    init(customWidget);
+}
+
+void View::init(QWidget* w)
+{
+    m_widget = w;
+    m_widget->setMouseTracking(true);
+    registerViewWidget(m_widget, this);
+    updateWidgetGeometry();
+}
+
+View::~View()
+{
+    if (m_alphaAnimation && m_alphaAnimation->timer)
+        m_alphaAnimation->timer->invalidate();
+    if (m_window)
+        m_window->viewWillBeDestroyed(this);
+    if (m_superview) {
+        auto& sibs = m_superview->m_subviews;
+        sibs.erase(std::remove(sibs.begin(), sibs.end(), this), sibs.end());
+        m_superview = nullptr;
+    }
+    std::vector<View*> children;
+    children.swap(m_subviews);
+    for (View* child : children) {
+        child->m_superview = nullptr;
+        delete child;
+    }
+    unregisterViewWidget(m_widget);
+    if (auto* vw = dynamic_cast<ViewWidget*>(m_widget))
+        vw->detachView();
+    delete m_widget;
+}
+
+QWidget* View::widget() const { return m_widget; }
+
+void View::setFrame(const Rect& frame)
+{
+    const Size oldSize = m_frame.size;
+    m_frame = frame;
+    updateWidgetGeometry();
+    if (oldSize != frame.size) {
+        resizeSubviewsWithOldSize(oldSize);
+        updateTrackingAreas();
+        discardCursorRects();
+    }
+}
+
+void View::updateWidgetGeometry()
+{
+    // Qt's geometry is top-left based; a subview of an unflipped view hangs from the bottom.
+    double y = m_frame.y();
+    if (m_superview && !m_superview->isFlipped())
+        y = m_superview->m_frame.height() - m_frame.y() - m_frame.height();
+    else if (!m_superview && m_window)
+        y = 0;
+    const double x = (!m_superview && m_window) ? 0 : m_frame.x();
+    m_widget->setGeometry(int(std::lround(x)), int(std::lround(y)), int(std::lround(m_frame.width())),
+                          int(std::lround(m_frame.height())));
+}
+
+void View::resizeSubviewsWithOldSize(Size oldSize)
+{
+    for (View* child : m_subviews)
+        child->resizeWithOldSuperviewSize(oldSize);
+}
+
+namespace {
+// Shares `delta` among the flexible parts of one axis in proportion to their sizes, as the
+// window system does; equally when they are all zero.
+void distribute(double delta, bool flexA, bool flexB, bool flexC, double& a, double& b, double& c)
+{
+    const double parts[3] = {flexA ? a : 0, flexB ? b : 0, flexC ? c : 0};
+    const int count = int(flexA) + int(flexB) + int(flexC);
+    if (count == 0)
+        return;
+    double sum = parts[0] + parts[1] + parts[2];
+    if (sum <= 0) {
+        if (flexA) a += delta / count;
+        if (flexB) b += delta / count;
+        if (flexC) c += delta / count;
+        return;
+    }
+    if (flexA) a += delta * parts[0] / sum;
+    if (flexB) b += delta * parts[1] / sum;
+    if (flexC) c += delta * parts[2] / sum;
+}
+} // namespace
+
+void View::resizeWithOldSuperviewSize(Size oldSize)
+{
+    if (!m_superview)
+        return;
+    const Size newSize = m_superview->m_frame.size;
+    Rect f = m_frame;
+    const unsigned m = m_autoresizingMask;
+    {
+        double left = f.x(), width = f.width(), right = oldSize.width - f.maxX();
+        distribute(newSize.width - oldSize.width, m & ViewMinXMargin, m & ViewWidthSizable, m & ViewMaxXMargin,
+                   left, width, right);
+        f.origin.x = left;
+        f.size.width = std::max(0.0, width);
+    }
+    {
+        // MinY is the bottom margin in an unflipped superview and the top one in a flipped one;
+        // either way it is the margin at the frame's origin.
+        double low = f.y(), height = f.height(), high = oldSize.height - f.maxY();
+        distribute(newSize.height - oldSize.height, m & ViewMinYMargin, m & ViewHeightSizable,
+                   m & ViewMaxYMargin, low, height, high);
+        f.origin.y = low;
+        f.size.height = std::max(0.0, height);
+    }
+    if (f != m_frame)
+        setFrame(f);
+    else
+        updateWidgetGeometry(); // the Qt position moves with the superview's height
+}
+
+Rect View::visibleRect() const
+{
+    Rect r = bounds();
+    const View* v = this;
+    while (v->m_superview) {
+        Rect inSuper = v->m_superview->convertRectFromView(r, v);
+        inSuper = intersectionRect(inSuper, v->m_superview->bounds());
+        r = v->convertRectFromView(inSuper, v->m_superview);
+        v = v->m_superview;
+    }
+    return intersectionRect(r, bounds());
+}
+
+void View::addSubview(View* view) { addSubview(view, true, nullptr); }
+
+void View::addSubview(View* view, bool above, View* relativeTo)
+{
+    if (!view || view == this)
+        return;
+    if (view->m_superview)
+        view->removeFromSuperview();
+    view->attachTo(this, above, relativeTo);
+}
+
+void View::attachTo(View* superview, bool above, View* relativeTo)
+{
+    auto& sibs = superview->m_subviews;
+    auto it = relativeTo ? std::find(sibs.begin(), sibs.end(), relativeTo) : sibs.end();
+    if (relativeTo && it == sibs.end())
+        relativeTo = nullptr;
+    if (!relativeTo)
+        it = above ? sibs.end() : sibs.begin();
+    else if (above)
+        ++it;
+    it = sibs.insert(it, this);
+    m_superview = superview;
+    if (m_window != superview->m_window)
+        viewWillMoveToWindow(superview->m_window);
+    m_widget->setParent(superview->m_widget);
+    // Qt stacks later children above earlier ones: restack to the list's order.
+    for (View* v : sibs)
+        v->m_widget->raise();
+    updateWidgetGeometry();
+    m_widget->setVisible(!m_hidden);
+    viewDidMoveToSuperview();
+    if (m_window != superview->m_window)
+        setWindowInternal(superview->m_window);
+}
+
+void View::removeFromSuperview()
+{
+    if (!m_superview)
+        return;
+    auto& sibs = m_superview->m_subviews;
+    sibs.erase(std::remove(sibs.begin(), sibs.end(), this), sibs.end());
+    m_superview->setNeedsDisplay();
+    m_superview = nullptr;
+    m_widget->hide();
+    m_widget->setParent(nullptr);
+    if (m_window) {
+        viewWillMoveToWindow(nullptr);
+        setWindowInternal(nullptr);
+    }
+    viewDidMoveToSuperview();
+}
+
+void View::setWindowInternal(Window* w)
+{
+    if (m_window && m_window != w)
+        m_window->viewWillBeDestroyed(this); // forget it as responder and tracking owner
+    m_window = w;
+    for (View* child : m_subviews)
+        child->setWindowInternal(w);
+    viewDidMoveToWindow();
+    updateTrackingAreas();
+    discardCursorRects();
+}
+
+bool View::isDescendantOf(const View* other) const
+{
+    for (const View* v = this; v; v = v->m_superview)
+        if (v == other)
+            return true;
+    return false;
+}
+
+Window* View::window() const { return m_window; }
+
+void View::setHidden(bool hidden)
+{
+    if (m_hidden == hidden)
+        return;
+    m_hidden = hidden;
+    if (m_superview || m_window)
+        m_widget->setVisible(!hidden);
+    if (m_window)
+        m_window->invalidateCursorRectsForView(this);
+}
+
+bool View::isHiddenOrHasHiddenAncestor() const
+{
+    for (const View* v = this; v; v = v->m_superview)
+        if (v->m_hidden)
+            return true;
+    return false;
+}
+
+void View::setAlphaValue(double alpha)
+{
+    if (m_alphaAnimation) {
+        auto anim = std::move(m_alphaAnimation);
+        if (anim->timer)
+            anim->timer->invalidate();
+        if (anim->completion)
+            anim->completion(false);
+    }
+    alpha = std::clamp(alpha, 0.0, 1.0);
+    if (alpha == m_alpha)
+        return;
+    m_alpha = alpha;
+    if (alpha >= 1.0) {
+        m_widget->setGraphicsEffect(nullptr);
+    } else {
+        auto* effect = dynamic_cast<QGraphicsOpacityEffect*>(m_widget->graphicsEffect());
+        if (!effect) {
+            effect = new QGraphicsOpacityEffect(m_widget);
+            m_widget->setGraphicsEffect(effect);
+        }
+        effect->setOpacity(alpha);
+    }
+    setNeedsDisplay();
+}
+
+bool View::isAnimatingAlpha() const { return m_alphaAnimation != nullptr; }
+
+void View::animateAlphaValue(double alpha, double duration, std::function<void(bool)> completion)
+{
+    setAlphaValue(m_alpha); // ends a running animation (not finished)
+    const double from = m_alpha;
+    const double to = std::clamp(alpha, 0.0, 1.0);
+    if (duration <= 0) {
+        setAlphaValue(to);
+        if (completion)
+            completion(true);
+        return;
+    }
+    auto anim = std::make_unique<AlphaAnimation>();
+    anim->completion = std::move(completion);
+    const double start = RunLoop::current().now();
+    auto* raw = anim.get();
+    m_alphaAnimation = std::move(anim);
+    raw->timer = Timer::scheduled(
+        1.0 / 60.0, true,
+        [this, from, to, start, duration](Timer& t) {
+            const double p = std::clamp((RunLoop::current().now() - start) / duration, 0.0, 1.0);
+            const double a = from + (to - from) * p;
+            auto anim = std::move(m_alphaAnimation); // keep it out while setting the value
+            setAlphaValue(a);
+            if (p >= 1.0) {
+                t.invalidate();
+                if (anim && anim->completion)
+                    anim->completion(true);
+                return;
+            }
+            m_alphaAnimation = std::move(anim);
+        },
+        TimerMode::Common);
+}
+
+void View::setNeedsDisplay(bool flag)
+{
+    m_needsDisplay = flag;
+    if (flag)
+        m_widget->update();
+}
+
+void View::setNeedsDisplayInRect(const Rect& r)
+{
+    m_needsDisplay = true;
+    Rect q = isFlipped() ? r : Rect(r.x(), m_frame.height() - r.maxY(), r.width(), r.height());
+    Rect i = integralRect(q);
+    m_widget->update(int(i.x()), int(i.y()), int(i.width()), int(i.height()));
+}
+
+void View::display()
+{
+    m_widget->repaint();
+}
+
+void View::drawRect(const Rect&) {}
+
+void View::paintFromWidget(QPainter* painter)
+{
+    m_needsDisplay = false;
+    const bool flipped = isFlipped();
+    if (!flipped) {
+        painter->translate(0, m_frame.height());
+        painter->scale(1, -1);
+    }
+    double scale = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+    GraphicsContext ctx(painter, flipped, scale);
+    drawRect(bounds());
+}
+
+QImage View::renderToImage(double scale)
+{
+    const int w = int(std::ceil(m_frame.width() * scale));
+    const int h = int(std::ceil(m_frame.height() * scale));
+    QImage img(std::max(1, w), std::max(1, h), QImage::Format_ARGB32_Premultiplied);
+    img.setDevicePixelRatio(scale);
+    img.fill(Qt::transparent);
+    m_widget->render(&img, QPoint(), QRegion(), QWidget::DrawChildren);
+    return img;
+}
+
+namespace {
+// One step up: a point in `v`'s coordinates to its superview's (or the window's for the root).
+Point toParent(const View* v, Point p)
+{
+    const Rect f = v->frame();
+    const View* s = v->superview();
+    if (!s) {
+        // The root view fills the window, whose coordinates are unflipped.
+        return v->isFlipped() ? Point{p.x, f.height() - p.y} : p;
+    }
+    Point q{f.x() + p.x, 0};
+    q.y = (v->isFlipped() != s->isFlipped()) ? f.y() + f.height() - p.y : f.y() + p.y;
+    return q;
+}
+
+Point fromParent(const View* v, Point q)
+{
+    const Rect f = v->frame();
+    const View* s = v->superview();
+    if (!s)
+        return v->isFlipped() ? Point{q.x, f.height() - q.y} : q;
+    Point p{q.x - f.x(), 0};
+    p.y = (v->isFlipped() != s->isFlipped()) ? f.y() + f.height() - q.y : q.y - f.y();
+    return p;
+}
+
+Point toWindow(const View* v, Point p)
+{
+    for (; v; v = v->superview())
+        p = toParent(v, p);
+    return p;
+}
+
+Point fromWindow(const View* v, Point p)
+{
+    std::vector<const View*> chain;
+    for (; v; v = v->superview())
+        chain.push_back(v);
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it)
+        p = fromParent(*it, p);
+    return p;
+}
+} // namespace
+
+Point View::convertPointFromView(Point p, const View* from) const
+{
+    if (from)
+        p = toWindow(from, p);
+    return fromWindow(this, p);
+}
+
+Point View::convertPointToView(Point p, const View* to) const
+{
+    Point w = toWindow(this, p);
+    return to ? fromWindow(to, w) : w;
+}
+
+Rect View::convertRectFromView(const Rect& r, const View* from) const
+{
+    Point a = convertPointFromView(r.origin, from);
+    Point b = convertPointFromView(Point{r.maxX(), r.maxY()}, from);
+    return Rect(std::min(a.x, b.x), std::min(a.y, b.y), std::fabs(b.x - a.x), std::fabs(b.y - a.y));
+}
+
+Rect View::convertRectToView(const Rect& r, const View* to) const
+{
+    Point a = convertPointToView(r.origin, to);
+    Point b = convertPointToView(Point{r.maxX(), r.maxY()}, to);
+    return Rect(std::min(a.x, b.x), std::min(a.y, b.y), std::fabs(b.x - a.x), std::fabs(b.y - a.y));
+}
+
+View* View::hitTest(Point pointInSuperview)
+{
+    if (m_hidden)
+        return nullptr;
+    Point local = m_superview ? fromParent(this, pointInSuperview) : fromWindow(this, pointInSuperview);
+    if (!mouseInBounds(local))
+        return nullptr;
+    Point inSelf = local;
+    for (auto it = m_subviews.rbegin(); it != m_subviews.rend(); ++it)
+        if (View* hit = (*it)->hitTest(inSelf))
+            return hit;
+    return this;
+}
+
+// The responder chain: a view hands what it does not handle to its superview, the root view
+// to its window.
+#define KPV_FORWARD(method)                                                                      \
+    void View::method(const Event& e)                                                            \
+    {                                                                                            \
+        if (m_superview)                                                                         \
+            m_superview->method(e);                                                              \
+        else if (m_window)                                                                       \
+            m_window->method(e);                                                                 \
+    }
+KPV_FORWARD(mouseDown)
+KPV_FORWARD(mouseUp)
+KPV_FORWARD(mouseDragged)
+KPV_FORWARD(rightMouseDown)
+KPV_FORWARD(rightMouseUp)
+KPV_FORWARD(rightMouseDragged)
+KPV_FORWARD(otherMouseDown)
+KPV_FORWARD(otherMouseUp)
+KPV_FORWARD(scrollWheel)
+KPV_FORWARD(keyDown)
+KPV_FORWARD(keyUp)
+KPV_FORWARD(flagsChanged)
+KPV_FORWARD(magnifyWithEvent)
+KPV_FORWARD(rotateWithEvent)
+KPV_FORWARD(swipeWithEvent)
+KPV_FORWARD(smartMagnifyWithEvent)
+#undef KPV_FORWARD
+
+// Tracking events go to their owner only.
+void View::mouseMoved(const Event&) {}
+void View::mouseEntered(const Event&) {}
+void View::mouseExited(const Event&) {}
+void View::cursorUpdate(const Event&) {}
+
+Menu* View::menuForEvent(const Event& e)
+{
+    return m_superview ? m_superview->menuForEvent(e) : nullptr;
+}
+
+void View::addTrackingArea(const TrackingAreaPtr& area)
+{
+    if (area && std::find(m_trackingAreas.begin(), m_trackingAreas.end(), area) == m_trackingAreas.end())
+        m_trackingAreas.push_back(area);
+}
+
+void View::removeTrackingArea(const TrackingAreaPtr& area)
+{
+    m_trackingAreas.erase(std::remove(m_trackingAreas.begin(), m_trackingAreas.end(), area),
+                          m_trackingAreas.end());
+}
+
+void View::addCursorRect(const Rect& r, const Cursor& cursor) { m_cursorRects.push_back({r, cursor}); }
+
+void View::discardCursorRects()
+{
+    m_cursorRects.clear();
+    m_cursorRectsValid = false;
+}
+
+const std::vector<View::CursorRect>& View::cursorRects()
+{
+    if (!m_cursorRectsValid) {
+        m_cursorRects.clear();
+        m_cursorRectsValid = true;
+        resetCursorRects();
+    }
+    return m_cursorRects;
+}
+
+void View::setToolTip(const QString& tip)
+{
+    m_toolTip = tip;
+    m_widget->setToolTip(tip);
+}
+
+} // namespace kpv

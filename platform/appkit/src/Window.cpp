@@ -1,0 +1,650 @@
+#include "appkit/Window.h"
+
+#include "WindowWidget.h"
+#include "appkit/Application.h"
+#include "appkit/View.h"
+#include "foundation/NotificationCenter.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QScreen>
+#include <QWindow>
+#include <algorithm>
+#include <cmath>
+
+namespace kpv {
+
+const char* const WindowDidBecomeKeyNotification = "WindowDidBecomeKeyNotification";
+const char* const WindowDidResignKeyNotification = "WindowDidResignKeyNotification";
+const char* const WindowDidBecomeMainNotification = "WindowDidBecomeMainNotification";
+const char* const WindowDidResignMainNotification = "WindowDidResignMainNotification";
+const char* const WindowWillCloseNotification = "WindowWillCloseNotification";
+const char* const WindowDidResizeNotification = "WindowDidResizeNotification";
+const char* const WindowDidMoveNotification = "WindowDidMoveNotification";
+const char* const WindowDidEnterFullScreenNotification = "WindowDidEnterFullScreenNotification";
+const char* const WindowDidExitFullScreenNotification = "WindowDidExitFullScreenNotification";
+
+namespace {
+double primaryScreenHeight()
+{
+    QScreen* s = QGuiApplication::primaryScreen();
+    return s ? s->geometry().height() : 0;
+}
+
+Rect fromQtScreenRect(const QRect& r)
+{
+    return Rect(r.x(), primaryScreenHeight() - r.y() - r.height(), r.width(), r.height());
+}
+
+void post(const char* name, const Window* w)
+{
+    NotificationCenter::defaultCenter().postNotification(name, w);
+}
+} // namespace
+
+Screen Screen::mainScreen()
+{
+    Screen s;
+    if (QScreen* q = QGuiApplication::primaryScreen()) {
+        s.frame = fromQtScreenRect(q->geometry());
+        s.visibleFrame = fromQtScreenRect(q->availableGeometry());
+        s.backingScaleFactor = q->devicePixelRatio();
+    }
+    return s;
+}
+
+void WindowWidget::resizeEvent(QResizeEvent*)
+{
+    if (m_window)
+        m_window->widgetResized();
+}
+
+void WindowWidget::moveEvent(QMoveEvent*)
+{
+    if (m_window)
+        m_window->widgetMoved();
+}
+
+void WindowWidget::closeEvent(QCloseEvent* e)
+{
+    // The title bar's close box and the window manager come here; our own close() too.
+    if (m_window && !m_window->m_closing) {
+        e->ignore();
+        m_window->performClose();
+        return;
+    }
+    e->accept();
+}
+
+void WindowWidget::paintEvent(QPaintEvent*)
+{
+    if (!m_window)
+        return;
+    QPainter p(this);
+    const Color bg = m_window->backgroundColor();
+    if (bg.isValid() && bg.alpha() > 0)
+        p.fillRect(rect(), bg.toQColor());
+    else if (m_window->isOpaque())
+        p.fillRect(rect(), QColor(40, 40, 40));
+}
+
+Window::Window(const Rect& contentRect, unsigned styleMask)
+    : m_styleMask(styleMask)
+{
+    m_widget = new WindowWidget(this);
+    Application::shared().registerWindow(this);
+    applyWindowFlags();
+    m_widget->resize(int(std::lround(contentRect.width())), int(std::lround(contentRect.height())));
+    setFrameOrigin(contentRect.origin);
+    setContentView(new View(Rect(0, 0, contentRect.width(), contentRect.height())));
+}
+
+Window::~Window()
+{
+    if (m_sheetParent)
+        m_sheetParent->m_attachedSheet = nullptr;
+    if (m_attachedSheet)
+        m_attachedSheet->m_sheetParent = nullptr;
+    Application::shared().unregisterWindow(this);
+    m_widget->detach();
+    View* content = m_contentView;
+    m_contentView = nullptr;
+    m_firstResponder = nullptr;
+    m_mouseDownView = nullptr;
+    if (content) {
+        content->setWindowInternal(nullptr);
+        delete content;
+    }
+    delete m_widget;
+}
+
+QWidget* Window::widget() const { return m_widget; }
+
+void Window::setContentView(View* view)
+{
+    if (view == m_contentView)
+        return;
+    View* old = m_contentView;
+    m_contentView = view;
+    if (old) {
+        old->setWindowInternal(nullptr);
+        delete old;
+    }
+    if (!view)
+        return;
+    view->removeFromSuperview();
+    view->widget()->setParent(m_widget);
+    view->setWindowInternal(this);
+    layoutContent();
+    view->widget()->setVisible(!view->isHidden());
+}
+
+void Window::layoutContent()
+{
+    if (!m_contentView)
+        return;
+    m_contentView->setFrame(Rect(0, 0, m_widget->width(), m_widget->height()));
+    m_contentView->updateWidgetGeometry();
+}
+
+void Window::applyWindowFlags()
+{
+    Qt::WindowFlags f = Qt::Window;
+    if (!(m_styleMask & TitledWindowMask))
+        f |= Qt::FramelessWindowHint;
+    if (m_level >= FloatingWindowLevel)
+        f |= Qt::WindowStaysOnTopHint | Qt::Tool;
+    if (m_sheetParent)
+        f = Qt::Sheet | Qt::FramelessWindowHint;
+    const bool visible = m_widget->isVisible();
+    m_widget->setWindowFlags(f);
+    m_widget->setAttribute(Qt::WA_TranslucentBackground, !m_opaque);
+    if (visible)
+        m_widget->show();
+}
+
+void Window::setStyleMask(unsigned mask)
+{
+    m_styleMask = mask;
+    applyWindowFlags();
+}
+
+void Window::setOpaque(bool opaque)
+{
+    m_opaque = opaque;
+    m_widget->setAttribute(Qt::WA_TranslucentBackground, !opaque);
+    m_widget->update();
+}
+
+void Window::setBackgroundColor(const Color& c)
+{
+    m_backgroundColor = c;
+    m_widget->update();
+}
+
+void Window::setTitle(const QString& t)
+{
+    m_title = t;
+    m_widget->setWindowTitle(t);
+}
+
+void Window::setLevel(int level)
+{
+    if (level == m_level)
+        return;
+    m_level = level;
+    applyWindowFlags();
+}
+
+Rect Window::frame() const
+{
+    const QRect g = m_widget->geometry();
+    return Rect(g.x(), primaryScreenHeight() - g.y() - g.height(), g.width(), g.height());
+}
+
+void Window::setFrame(const Rect& frame, bool display, bool)
+{
+    const int w = int(std::lround(frame.width()));
+    const int h = int(std::lround(frame.height()));
+    const int y = int(std::lround(primaryScreenHeight() - frame.y() - frame.height()));
+    m_widget->setGeometry(int(std::lround(frame.x())), y, w, h);
+    layoutContent();
+    if (display)
+        m_widget->update();
+}
+
+void Window::setFrameOrigin(Point p)
+{
+    Rect f = frame();
+    setFrame(Rect(p, f.size), true, false);
+}
+
+void Window::setContentSize(Size s)
+{
+    Rect f = frame();
+    // Keep the top-left corner in place, as a window grows downwards on screen.
+    setFrame(Rect(f.x(), f.maxY() - s.height, s.width, s.height));
+}
+
+void Window::center()
+{
+    Screen s = screen();
+    Rect f = frame();
+    setFrameOrigin(Point{s.visibleFrame.midX() - f.width() / 2,
+                         s.visibleFrame.y() + (s.visibleFrame.height() - f.height()) * 2 / 3});
+}
+
+Screen Window::screen() const
+{
+    Screen s = Screen::mainScreen();
+    if (QScreen* q = m_widget->screen()) {
+        s.frame = fromQtScreenRect(q->geometry());
+        s.visibleFrame = fromQtScreenRect(q->availableGeometry());
+        s.backingScaleFactor = q->devicePixelRatio();
+    }
+    return s;
+}
+
+double Window::backingScaleFactor() const
+{
+    if (m_scaleOverride > 0)
+        return m_scaleOverride;
+    return m_widget->devicePixelRatioF();
+}
+
+Point Window::convertPointToScreen(Point p) const
+{
+    Rect f = frame();
+    return Point{f.x() + p.x, f.y() + p.y};
+}
+
+Point Window::convertPointFromScreen(Point p) const
+{
+    Rect f = frame();
+    return Point{p.x - f.x(), p.y - f.y()};
+}
+
+Rect Window::convertRectToScreen(const Rect& r) const { return Rect(convertPointToScreen(r.origin), r.size); }
+Rect Window::convertRectFromScreen(const Rect& r) const { return Rect(convertPointFromScreen(r.origin), r.size); }
+
+bool Window::isVisible() const { return m_widget->isVisible(); }
+
+void Window::makeKeyAndOrderFront()
+{
+    orderFront();
+    makeKeyWindow();
+    if (canBecomeMainWindow())
+        makeMainWindow();
+}
+
+void Window::orderFront()
+{
+    m_widget->show();
+    m_widget->raise();
+}
+
+void Window::orderOut()
+{
+    if (Application::shared().keyWindow() == this)
+        Application::shared().setKeyWindowInternal(nullptr);
+    if (Application::shared().mainWindow() == this)
+        Application::shared().setMainWindowInternal(nullptr);
+    updateTrackingForMouse(Point{-1e9, -1e9}, false, nullptr);
+    m_widget->hide();
+}
+
+void Window::close()
+{
+    if (m_closing)
+        return;
+    m_closing = true;
+    post(WindowWillCloseNotification, this);
+    if (m_delegate)
+        m_delegate->windowWillClose(this);
+    if (m_attachedSheet)
+        endSheet(m_attachedSheet, ModalResponseCancel);
+    orderOut();
+    m_widget->close();
+    m_closing = false;
+}
+
+void Window::performClose()
+{
+    if (m_delegate && !m_delegate->windowShouldClose(this))
+        return;
+    close();
+}
+
+bool Window::canBecomeKeyWindow() const { return (m_styleMask & TitledWindowMask) != 0; }
+bool Window::canBecomeMainWindow() const { return (m_styleMask & TitledWindowMask) != 0 && !m_sheetParent; }
+bool Window::isKeyWindow() const { return Application::shared().keyWindow() == this; }
+bool Window::isMainWindow() const { return Application::shared().mainWindow() == this; }
+
+void Window::makeKeyWindow()
+{
+    if (!canBecomeKeyWindow())
+        return;
+    Application::shared().setKeyWindowInternal(this);
+    if (m_widget->isVisible())
+        m_widget->activateWindow();
+}
+
+void Window::makeMainWindow()
+{
+    if (canBecomeMainWindow())
+        Application::shared().setMainWindowInternal(this);
+}
+
+void Window::becomeKeyWindow() { post(WindowDidBecomeKeyNotification, this); }
+void Window::resignKeyWindow()
+{
+    // Tracking areas active only in the key window see the mouse leave.
+    updateTrackingForMouse(m_mouseLocation, false, nullptr);
+    post(WindowDidResignKeyNotification, this);
+}
+void Window::becomeMainWindow() { post(WindowDidBecomeMainNotification, this); }
+void Window::resignMainWindow() { post(WindowDidResignMainNotification, this); }
+
+void Window::toggleFullScreen()
+{
+    if (isFullScreen()) {
+        m_styleMask &= ~unsigned(FullScreenWindowMask);
+        m_widget->showNormal();
+        post(WindowDidExitFullScreenNotification, this);
+    } else {
+        m_styleMask |= FullScreenWindowMask;
+        m_widget->showFullScreen();
+        post(WindowDidEnterFullScreenNotification, this);
+    }
+}
+
+void Window::setIgnoresMouseEvents(bool ignore)
+{
+    m_ignoresMouseEvents = ignore;
+    m_widget->setAttribute(Qt::WA_TransparentForMouseEvents, ignore);
+}
+
+void Window::widgetResized()
+{
+    layoutContent();
+    if (m_delegate)
+        m_delegate->windowDidResize(this);
+    post(WindowDidResizeNotification, this);
+}
+
+void Window::widgetMoved() { post(WindowDidMoveNotification, this); }
+
+void Window::widgetClosed() {}
+
+bool Window::makeFirstResponder(View* view)
+{
+    if (view == m_firstResponder)
+        return true;
+    if (m_firstResponder && !m_firstResponder->resignFirstResponder())
+        return false;
+    if (view && (!view->acceptsFirstResponder() || !view->becomeFirstResponder())) {
+        m_firstResponder = nullptr;
+        return false;
+    }
+    m_firstResponder = view;
+    return true;
+}
+
+EventPtr Window::nextEventMatchingMask(EventMask mask)
+{
+    return Application::shared().nextEventMatchingMask(mask, this);
+}
+
+void Window::sendEvent(const EventPtr& ep)
+{
+    const Event& e = *ep;
+    if (e.isMouseEvent() && e.type() != MouseEntered && e.type() != MouseExited)
+        m_mouseLocation = e.locationInWindow();
+    auto hit = [&]() -> View* { return m_contentView ? m_contentView->hitTest(e.locationInWindow()) : nullptr; };
+    switch (e.type()) {
+    case LeftMouseDown: {
+        View* v = hit();
+        m_mouseDownView = v;
+        if (Application::shared().keyWindow() != this && canBecomeKeyWindow())
+            makeKeyWindow();
+        if (v && v->acceptsFirstResponder())
+            makeFirstResponder(v);
+        if (v)
+            v->mouseDown(e);
+        else
+            mouseDown(e);
+        break;
+    }
+    case LeftMouseDragged:
+        if (m_mouseDownView)
+            m_mouseDownView->mouseDragged(e);
+        else
+            mouseDragged(e);
+        break;
+    case LeftMouseUp: {
+        View* v = m_mouseDownView;
+        m_mouseDownView = nullptr;
+        if (v)
+            v->mouseUp(e);
+        else
+            mouseUp(e);
+        break;
+    }
+    case RightMouseDown:
+        if (View* v = hit()) {
+            m_mouseDownView = v;
+            v->rightMouseDown(e);
+        } else {
+            rightMouseDown(e);
+        }
+        break;
+    case RightMouseDragged:
+        if (m_mouseDownView)
+            m_mouseDownView->rightMouseDragged(e);
+        break;
+    case RightMouseUp: {
+        View* v = m_mouseDownView ? m_mouseDownView : hit();
+        m_mouseDownView = nullptr;
+        if (v)
+            v->rightMouseUp(e);
+        else
+            rightMouseUp(e);
+        break;
+    }
+    case OtherMouseDown:
+        if (View* v = hit())
+            v->otherMouseDown(e);
+        break;
+    case OtherMouseUp:
+        if (View* v = hit())
+            v->otherMouseUp(e);
+        break;
+    case MouseMoved:
+        break; // delivered to tracking-area owners by updateTrackingForMouse
+    case MouseEntered:
+        if (e.trackingArea() && e.trackingArea()->owner())
+            e.trackingArea()->owner()->mouseEntered(e);
+        break;
+    case MouseExited:
+        if (e.trackingArea() && e.trackingArea()->owner())
+            e.trackingArea()->owner()->mouseExited(e);
+        break;
+    case ScrollWheel:
+        if (View* v = hit())
+            v->scrollWheel(e);
+        else
+            scrollWheel(e);
+        break;
+    case EventTypeMagnify:
+        if (View* v = hit()) v->magnifyWithEvent(e); else magnifyWithEvent(e);
+        break;
+    case EventTypeRotate:
+        if (View* v = hit()) v->rotateWithEvent(e); else rotateWithEvent(e);
+        break;
+    case EventTypeSwipe:
+        if (View* v = hit()) v->swipeWithEvent(e); else swipeWithEvent(e);
+        break;
+    case EventTypeSmartMagnify:
+        if (View* v = hit()) v->smartMagnifyWithEvent(e); else smartMagnifyWithEvent(e);
+        break;
+    case KeyDown:
+        if (m_firstResponder) m_firstResponder->keyDown(e); else keyDown(e);
+        break;
+    case KeyUp:
+        if (m_firstResponder) m_firstResponder->keyUp(e); else keyUp(e);
+        break;
+    case FlagsChanged:
+        if (m_firstResponder) m_firstResponder->flagsChanged(e); else flagsChanged(e);
+        break;
+    default:
+        break;
+    }
+}
+
+void Window::mouseDown(const Event& e)
+{
+    if (!m_movableByBackground)
+        return;
+    // Dragging the background moves the window: follow the pointer in screen coordinates.
+    const Point start = convertPointToScreen(e.locationInWindow());
+    const Rect startFrame = frame();
+    for (;;) {
+        EventPtr next = nextEventMatchingMask(LeftMouseUpMask | LeftMouseDraggedMask);
+        if (!next || next->type() == LeftMouseUp)
+            break;
+        // The location of a drag is relative to the frame at the time; use the frame we set.
+        const Point now{frame().x() + next->locationInWindow().x, frame().y() + next->locationInWindow().y};
+        setFrameOrigin(Point{startFrame.x() + now.x - start.x, startFrame.y() + now.y - start.y});
+    }
+}
+
+void Window::mouseDragged(const Event&) {}
+
+struct CursorHit {
+    const Cursor* cursor = nullptr;
+};
+
+void Window::collectTracking(View* v, std::vector<std::pair<View*, TrackingAreaPtr>>& out)
+{
+    if (!v)
+        return;
+    for (const auto& a : v->trackingAreas())
+        out.emplace_back(v, a);
+    for (View* child : v->subviews())
+        collectTracking(child, out);
+}
+
+View* Window::cursorViewAt(View* v, Point p, CursorHit& hit)
+{
+    if (!v || v->isHidden())
+        return nullptr;
+    const Point local = v->convertPointFromView(p, nullptr);
+    if (!v->mouseInBounds(local))
+        return nullptr;
+    for (const auto& cr : v->cursorRects())
+        if (mouseInRect(local, cr.rect, v->isFlipped()))
+            hit.cursor = &cr.cursor;
+    View* found = v;
+    for (View* child : v->subviews())
+        if (View* deeper = cursorViewAt(child, p, hit))
+            found = deeper;
+    return found;
+}
+
+void Window::updateTrackingForMouse(Point loc, bool mouseInWindow, const Event* cause)
+{
+    std::vector<std::pair<View*, TrackingAreaPtr>> areas;
+    collectTracking(m_contentView, areas);
+    Application& app = Application::shared();
+    const bool key = app.keyWindow() == this;
+    const bool dragging = cause && cause->type() == LeftMouseDragged;
+    for (auto& [view, area] : areas) {
+        const unsigned o = area->options();
+        bool active = (o & TrackingActiveAlways) || ((o & TrackingActiveInKeyWindow) && key) ||
+                      ((o & TrackingActiveInActiveApp) && app.isActive()) ||
+                      ((o & TrackingActiveWhenFirstResponder) && m_firstResponder == view && key);
+        active = active && m_widget->isVisible() && !view->isHiddenOrHasHiddenAncestor();
+        if (dragging && !(o & TrackingEnabledDuringMouseDrag) && mouseInWindow)
+            continue; // hold the state until the drag ends
+        const Rect r = (o & TrackingInVisibleRect) ? view->visibleRect() : area->rect();
+        const Point local = view->convertPointFromView(loc, nullptr);
+        const bool inside = active && mouseInWindow && mouseInRect(local, r, view->isFlipped());
+        if (inside != area->isInside()) {
+            area->setInside(inside);
+            if (o & TrackingMouseEnteredAndExited) {
+                auto ev = Event::mouseEvent(inside ? MouseEntered : MouseExited, loc, this);
+                ev->setTrackingArea(area.get());
+                app.sendEvent(ev);
+            }
+        } else if (inside && (o & TrackingMouseMoved) && cause && cause->type() == MouseMoved) {
+            view->mouseMoved(*cause);
+        }
+    }
+    if (mouseInWindow && m_contentView) {
+        CursorHit hit;
+        cursorViewAt(m_contentView, loc, hit);
+        m_widget->setCursor(hit.cursor ? hit.cursor->qcursor() : QCursor(Qt::ArrowCursor));
+    }
+}
+
+void Window::invalidateCursorRectsForView(View* view)
+{
+    if (view)
+        view->discardCursorRects();
+}
+
+void Window::display()
+{
+    m_widget->repaint();
+}
+
+void Window::beginSheet(Window* sheet, std::function<void(long)> handler)
+{
+    if (!sheet || sheet == this)
+        return;
+    if (m_attachedSheet) {
+        // One sheet at a time: the new one ends at once with a cancel.
+        if (handler)
+            handler(ModalResponseCancel);
+        return;
+    }
+    m_attachedSheet = sheet;
+    sheet->m_sheetParent = this;
+    sheet->m_sheetHandler = std::move(handler);
+    const Rect pf = frame();
+    const Rect sf = sheet->frame();
+    sheet->m_widget->setParent(m_widget, Qt::Sheet | Qt::FramelessWindowHint);
+    sheet->m_widget->setWindowModality(Qt::WindowModal);
+    // Hang the sheet from the top of the parent, centred.
+    sheet->setFrame(Rect(pf.midX() - sf.width() / 2, pf.maxY() - sf.height(), sf.width(), sf.height()));
+    sheet->m_widget->show();
+    sheet->makeKeyWindow();
+}
+
+void Window::endSheet(Window* sheet, long returnCode)
+{
+    if (!sheet || sheet != m_attachedSheet)
+        return;
+    m_attachedSheet = nullptr;
+    auto handler = std::move(sheet->m_sheetHandler);
+    sheet->m_sheetHandler = nullptr;
+    sheet->m_sheetParent = nullptr;
+    if (handler)
+        handler(returnCode);
+    // The handler usually orders the sheet out; make sure it is no longer modal either way.
+    sheet->m_widget->setWindowModality(Qt::NonModal);
+    if (canBecomeKeyWindow() && isVisible())
+        makeKeyWindow();
+}
+
+void Window::viewWillBeDestroyed(View* v)
+{
+    auto inside = [v](View* x) { return x && x->isDescendantOf(v); };
+    if (inside(m_firstResponder))
+        m_firstResponder = nullptr;
+    if (inside(m_mouseDownView))
+        m_mouseDownView = nullptr;
+}
+
+} // namespace kpv

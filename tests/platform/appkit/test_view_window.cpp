@@ -1,0 +1,232 @@
+// View geometry in y-up coordinates, its Qt placement, conversion, hit testing, autoresizing,
+// drawing orientation, tracking areas, monitors and the nested tracking loop.
+#include "appkit/Application.h"
+#include "appkit/GraphicsContext.h"
+#include "appkit/View.h"
+#include "appkit/Window.h"
+#include "foundation/NotificationCenter.h"
+#include "foundation/RunLoop.h"
+
+#include <QWidget>
+#include <gtest/gtest.h>
+#include <vector>
+
+using namespace kpv;
+
+namespace {
+class FlippedView : public View {
+public:
+    using View::View;
+    bool isFlipped() const override { return true; }
+};
+
+class SquareAtOrigin : public View {
+public:
+    SquareAtOrigin(const Rect& f, bool flipped) : View(f), m_flipped(flipped) {}
+    bool isFlipped() const override { return m_flipped; }
+    void drawRect(const Rect&) override { GraphicsContext::current()->fillRect(Rect(0, 0, 4, 4), Color(1, 0, 0)); }
+
+private:
+    bool m_flipped;
+};
+
+class Recorder : public View {
+public:
+    using View::View;
+    std::vector<int> events;
+    void mouseDown(const Event&) override { events.push_back(LeftMouseDown); }
+    void mouseUp(const Event&) override { events.push_back(LeftMouseUp); }
+    void mouseEntered(const Event&) override { events.push_back(MouseEntered); }
+    void mouseExited(const Event&) override { events.push_back(MouseExited); }
+    void keyDown(const Event& e) override { events.push_back(1000 + e.keyCode()); }
+    bool acceptsFirstResponder() const override { return true; }
+};
+} // namespace
+
+TEST(ViewGeometry, FrameMapsToQtGeometryForFlippedAndUnflippedSuperviews)
+{
+    View parent(Rect(0, 0, 200, 100));
+    auto* child = new View(Rect(10, 20, 30, 40));
+    parent.addSubview(child);
+    // Unflipped: 20 up from the bottom of a 100-high parent puts the top at 100 - 20 - 40.
+    EXPECT_EQ(child->widget()->geometry(), QRect(10, 40, 30, 40));
+
+    FlippedView fparent(Rect(0, 0, 200, 100));
+    auto* fchild = new View(Rect(10, 20, 30, 40));
+    fparent.addSubview(fchild);
+    EXPECT_EQ(fchild->widget()->geometry(), QRect(10, 20, 30, 40));
+
+    // The parent grows: an unmasked child keeps its distance to the bottom-left corner.
+    parent.setFrameSize(Size{200, 150});
+    EXPECT_EQ(child->frame(), Rect(10, 20, 30, 40));
+    EXPECT_EQ(child->widget()->geometry(), QRect(10, 90, 30, 40));
+}
+
+TEST(ViewGeometry, AutoresizingFollowsTheMask)
+{
+    View parent(Rect(0, 0, 100, 100));
+    auto* stretch = new View(Rect(10, 10, 80, 80));
+    stretch->setAutoresizingMask(ViewWidthSizable | ViewHeightSizable);
+    auto* topRight = new View(Rect(70, 70, 20, 20));
+    topRight->setAutoresizingMask(ViewMinXMargin | ViewMinYMargin);
+    parent.addSubview(stretch);
+    parent.addSubview(topRight);
+    parent.setFrameSize(Size{200, 150});
+    EXPECT_EQ(stretch->frame(), Rect(10, 10, 180, 130));
+    EXPECT_EQ(topRight->frame(), Rect(170, 120, 20, 20));
+}
+
+TEST(ViewGeometry, ConversionAndHitTesting)
+{
+    Window window(Rect(100, 100, 300, 200), TitledWindowMask);
+    View* content = window.contentView();
+    auto* box = new FlippedView(Rect(50, 40, 100, 60));
+    auto* inner = new View(Rect(10, 10, 20, 20));
+    content->addSubview(box);
+    box->addSubview(inner);
+    // inner's bottom-left: box is flipped, so inner's frame hangs from box's top.
+    // box's top in window coordinates is 40 + 60 = 100; inner's top is 10 below, its bottom 30 below.
+    EXPECT_EQ(inner->convertPointToView(Point{0, 0}, nullptr), (Point{60, 70}));
+    EXPECT_EQ(box->convertPointFromView(Point{60, 70}, nullptr), (Point{10, 30}));
+    EXPECT_EQ(inner->convertPointFromView(Point{15, 25}, box), (Point{5, 5}));
+    EXPECT_EQ(content->hitTest(Point{65, 75}), inner);
+    EXPECT_EQ(content->hitTest(Point{140, 45}), box);
+    EXPECT_EQ(content->hitTest(Point{10, 10}), content);
+    inner->setHidden(true);
+    EXPECT_EQ(content->hitTest(Point{65, 75}), box);
+}
+
+TEST(ViewDrawing, OriginIsBottomLeftUnlessFlipped)
+{
+    for (bool flipped : {false, true}) {
+        SquareAtOrigin v(Rect(0, 0, 20, 10), flipped);
+        QImage img = v.renderToImage(1.0);
+        const QColor bottomLeft = img.pixelColor(1, 8);
+        const QColor topLeft = img.pixelColor(1, 1);
+        if (flipped) {
+            EXPECT_EQ(topLeft.red(), 255);
+            EXPECT_EQ(bottomLeft.alpha(), 0);
+        } else {
+            EXPECT_EQ(bottomLeft.red(), 255);
+            EXPECT_EQ(topLeft.alpha(), 0);
+        }
+    }
+}
+
+TEST(ViewDrawing, ImagesStandUprightInBothKindsOfContext)
+{
+    // A 2x2 image: top row red, bottom row blue.
+    QImage px(2, 2, QImage::Format_ARGB32_Premultiplied);
+    px.setPixelColor(0, 0, Qt::red);
+    px.setPixelColor(1, 0, Qt::red);
+    px.setPixelColor(0, 1, Qt::blue);
+    px.setPixelColor(1, 1, Qt::blue);
+    Image image(px);
+    for (bool flipped : {false, true}) {
+        class V : public View {
+        public:
+            V(Image& i, bool f) : View(Rect(0, 0, 2, 2)), img(i), fl(f) {}
+            bool isFlipped() const override { return fl; }
+            void drawRect(const Rect&) override { GraphicsContext::current()->drawImage(img, bounds()); }
+            Image& img;
+            bool fl;
+        } v(image, flipped);
+        QImage out = v.renderToImage(1.0);
+        EXPECT_EQ(out.pixelColor(0, 0).red(), 255) << flipped;
+        EXPECT_EQ(out.pixelColor(0, 1).blue(), 255) << flipped;
+    }
+}
+
+TEST(WindowEvents, DispatchMonitorsAndTrackingAreas)
+{
+    Window window(Rect(0, 0, 200, 100), TitledWindowMask);
+    window.orderFront();
+    window.makeKeyWindow();
+    auto* rec = new Recorder(Rect(10, 10, 50, 50));
+    window.contentView()->addSubview(rec);
+    auto area = std::make_shared<TrackingArea>(Rect(), TrackingMouseEnteredAndExited | TrackingActiveInKeyWindow |
+                                                          TrackingInVisibleRect, rec);
+    rec->addTrackingArea(area);
+
+    Application& app = Application::shared();
+    app.sendEvent(Event::mouseEvent(LeftMouseDown, Point{20, 20}, &window));
+    app.sendEvent(Event::mouseEvent(LeftMouseUp, Point{150, 90}, &window)); // up goes to the down view
+    EXPECT_EQ(rec->events, (std::vector<int>{LeftMouseDown, LeftMouseUp}));
+    EXPECT_EQ(window.firstResponder(), rec);
+
+    rec->events.clear();
+    window.updateTrackingForMouse(Point{20, 20}, true, nullptr);
+    window.updateTrackingForMouse(Point{30, 20}, true, nullptr);
+    window.updateTrackingForMouse(Point{150, 20}, true, nullptr);
+    EXPECT_EQ(rec->events, (std::vector<int>{MouseEntered, MouseExited}));
+
+    // A monitor sees events first and can consume them.
+    rec->events.clear();
+    int seen = 0;
+    auto token = app.addLocalMonitorForEventsMatchingMask(KeyDownMask, [&](const EventPtr& e) -> EventPtr {
+        ++seen;
+        return e->keyCode() == KeyCode::Escape ? nullptr : e;
+    });
+    app.sendEvent(Event::keyEvent(KeyDown, KeyCode::Escape, "\x1b", "\x1b", &window));
+    app.sendEvent(Event::keyEvent(KeyDown, KeyCode::A, "a", "a", &window));
+    EXPECT_EQ(seen, 2);
+    EXPECT_EQ(rec->events, (std::vector<int>{1000 + KeyCode::A}));
+    app.removeMonitor(token);
+}
+
+TEST(WindowEvents, NestedLoopTakesQueuedEventsAndIsAbandonedOnDeactivation)
+{
+    Window window(Rect(0, 0, 100, 100), TitledWindowMask);
+    window.orderFront();
+    Application& app = Application::shared();
+    app.postEvent(Event::mouseEvent(MouseMoved, Point{1, 1}, &window));
+    app.postEvent(Event::mouseEvent(LeftMouseDragged, Point{5, 6}, &window));
+    app.postEvent(Event::mouseEvent(LeftMouseUp, Point{7, 8}, &window));
+    auto e1 = window.nextEventMatchingMask(LeftMouseUpMask | LeftMouseDraggedMask);
+    ASSERT_TRUE(e1);
+    EXPECT_EQ(e1->type(), LeftMouseDragged);
+    EXPECT_EQ(window.mouseLocationOutsideOfEventStream(), (Point{5, 6}));
+    auto e2 = window.nextEventMatchingMask(LeftMouseUpMask | LeftMouseDraggedMask);
+    ASSERT_TRUE(e2);
+    EXPECT_EQ(e2->type(), LeftMouseUp);
+    app.discardQueuedEvents();
+
+    // With nothing queued the loop waits; deactivating the application abandons it.
+    RunLoop::main().performAfterDelay(0, [&] { app.setActive(false); }, TimerMode::Common);
+    EXPECT_EQ(window.nextEventMatchingMask(LeftMouseUpMask), nullptr);
+    app.setActive(true);
+}
+
+TEST(WindowState, KeyNotificationsAndSheets)
+{
+    Window a(Rect(0, 0, 100, 100), TitledWindowMask);
+    Window b(Rect(0, 0, 100, 100), TitledWindowMask);
+    std::vector<QString> names;
+    NotificationCenter::defaultCenter().addObserver(&names, {}, &a, [&](const Notification& n) {
+        names.push_back(n.name);
+    });
+    a.makeKeyAndOrderFront();
+    b.makeKeyAndOrderFront();
+    EXPECT_TRUE(b.isKeyWindow());
+    EXPECT_FALSE(a.isKeyWindow());
+    auto became = std::find(names.begin(), names.end(), QString(WindowDidBecomeKeyNotification));
+    auto resigned = std::find(names.begin(), names.end(), QString(WindowDidResignKeyNotification));
+    EXPECT_NE(became, names.end());
+    EXPECT_NE(resigned, names.end());
+    EXPECT_LT(became, resigned);
+    NotificationCenter::defaultCenter().removeObserver(&names);
+
+    Window sheet(Rect(0, 0, 50, 30), BorderlessWindowMask);
+    long code = -99;
+    a.beginSheet(&sheet, [&](long rc) { code = rc; });
+    EXPECT_EQ(a.attachedSheet(), &sheet);
+    EXPECT_EQ(sheet.sheetParent(), &a);
+    a.endSheet(&sheet, 7);
+    EXPECT_EQ(code, 7);
+    EXPECT_EQ(a.attachedSheet(), nullptr);
+
+    // Borderless windows never become key unless they say so.
+    Window borderless(Rect(0, 0, 10, 10), BorderlessWindowMask);
+    borderless.makeKeyWindow();
+    EXPECT_FALSE(borderless.isKeyWindow());
+}

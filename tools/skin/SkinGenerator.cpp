@@ -1,0 +1,201 @@
+// Draws the dark skin of the control kit. Every image is vector code, painted once at 1x and once
+// at 2x, and written as "<name>.png" and "<name>@2x.png" (names in lower case, as the kit looks
+// them up). Usage: kpv_skin_gen <output folder>
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QSaveFile>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The palette of the skin.
+const QColor kPanel(43, 45, 48, 245);
+const QColor kPanelBorder(90, 94, 100);
+const QColor kButtonTop(78, 82, 88);
+const QColor kButtonBottom(58, 61, 66);
+const QColor kAccent(64, 156, 255);
+const QColor kGlyph(225, 228, 232);
+
+struct SkinImage {
+    std::string name;
+    int width; // points
+    int height;
+    std::function<void(QPainter&, QRectF)> paint;
+};
+
+void roundedFill(QPainter& p, QRectF r, double radius, const QColor& top, const QColor& bottom,
+                 const QColor& border)
+{
+    QLinearGradient g(r.topLeft(), r.bottomLeft());
+    g.setColorAt(0, top);
+    g.setColorAt(1, bottom);
+    p.setPen(QPen(border, 1));
+    p.setBrush(g);
+    p.drawRoundedRect(r.adjusted(0.5, 0.5, -0.5, -0.5), radius, radius);
+}
+
+// A dialog button in one of its states: 0 normal, 1 roll-over, 2 pressed, 3 disabled.
+std::function<void(QPainter&, QRectF)> dialogButton(int state, bool on)
+{
+    return [state, on](QPainter& p, QRectF r) {
+        QColor top = on ? kAccent : kButtonTop;
+        QColor bottom = on ? kAccent.darker(130) : kButtonBottom;
+        if (state == 1) {
+            top = top.lighter(120);
+            bottom = bottom.lighter(120);
+        } else if (state == 2) {
+            std::swap(top, bottom);
+            top = top.darker(115);
+        } else if (state == 3) {
+            top.setAlpha(110);
+            bottom.setAlpha(110);
+        }
+        roundedFill(p, r, 5, top, bottom, state == 3 ? kPanelBorder.darker(150) : kPanelBorder);
+    };
+}
+
+std::function<void(QPainter&, QRectF)> closeButton(int state)
+{
+    return [state](QPainter& p, QRectF r) {
+        QColor fill = state == 0 ? QColor(90, 94, 100) : state == 1 ? QColor(220, 80, 70) : QColor(170, 55, 48);
+        p.setPen(Qt::NoPen);
+        p.setBrush(fill);
+        p.drawEllipse(r.adjusted(1, 1, -1, -1));
+        p.setPen(QPen(kGlyph, 1.6, Qt::SolidLine, Qt::RoundCap));
+        const QRectF c = r.adjusted(r.width() * 0.33, r.height() * 0.33, -r.width() * 0.33, -r.height() * 0.33);
+        p.drawLine(c.topLeft(), c.bottomRight());
+        p.drawLine(c.topRight(), c.bottomLeft());
+    };
+}
+
+std::function<void(QPainter&, QRectF)> knob(int state)
+{
+    return [state](QPainter& p, QRectF r) {
+        QColor c = state == 0 ? QColor(200, 204, 210) : state == 1 ? QColor(240, 242, 245) : kAccent;
+        p.setPen(QPen(QColor(30, 30, 32), 1));
+        p.setBrush(c);
+        p.drawEllipse(r.adjusted(1, 1, -1, -1));
+    };
+}
+
+// Check boxes (`radio` false) and radio buttons in a state, ticked or not.
+std::function<void(QPainter&, QRectF)> checkMark(bool radio, int state, bool on)
+{
+    return [=](QPainter& p, QRectF r) {
+        QRectF box = r.adjusted(1, 1, -1, -1);
+        QColor fill = on ? kAccent : QColor(60, 63, 68);
+        if (state == 1)
+            fill = fill.lighter(120);
+        else if (state == 2)
+            fill = fill.darker(120);
+        else if (state == 3)
+            fill.setAlpha(100);
+        p.setPen(QPen(kPanelBorder, 1));
+        p.setBrush(fill);
+        if (radio)
+            p.drawEllipse(box);
+        else
+            p.drawRoundedRect(box, 3, 3);
+        if (!on)
+            return;
+        p.setPen(QPen(state == 3 ? QColor(200, 200, 200, 120) : kGlyph, 1.8, Qt::SolidLine, Qt::RoundCap));
+        p.setBrush(radio ? kGlyph : Qt::NoBrush);
+        if (radio) {
+            p.setPen(Qt::NoPen);
+            p.drawEllipse(box.center(), box.width() * 0.2, box.height() * 0.2);
+        } else {
+            QPainterPath tick;
+            tick.moveTo(box.left() + box.width() * 0.25, box.center().y());
+            tick.lineTo(box.left() + box.width() * 0.45, box.bottom() - box.height() * 0.25);
+            tick.lineTo(box.right() - box.width() * 0.2, box.top() + box.height() * 0.25);
+            p.drawPath(tick);
+        }
+    };
+}
+
+std::vector<SkinImage> skin()
+{
+    std::vector<SkinImage> images = {
+        {"bg_popwin", 40, 40,
+         [](QPainter& p, QRectF r) { roundedFill(p, r.adjusted(2, 2, -2, -2), 8, kPanel, kPanel.darker(110), kPanelBorder); }},
+        {"bg_zoom", 60, 6,
+         [](QPainter& p, QRectF r) { roundedFill(p, r.adjusted(0, 1, 0, -1), 2, QColor(30, 31, 33), QColor(50, 52, 55), QColor(20, 20, 22)); }},
+        {"bg_progress", 40, 8,
+         [](QPainter& p, QRectF r) { roundedFill(p, r, 4, QColor(30, 31, 33), QColor(46, 48, 51), QColor(20, 20, 22)); }},
+        {"progress_bar", 20, 8,
+         [](QPainter& p, QRectF r) { roundedFill(p, r, 4, kAccent.lighter(115), kAccent.darker(115), kAccent.darker(140)); }},
+        {"bt_scrpicthm", 8, 30,
+         [](QPainter& p, QRectF r) { roundedFill(p, r.adjusted(1, 0, -1, 0), 3, QColor(120, 124, 130, 160), QColor(120, 124, 130, 160), Qt::transparent); }},
+        {"bt_scrpicthmr", 8, 30,
+         [](QPainter& p, QRectF r) { roundedFill(p, r.adjusted(1, 0, -1, 0), 3, QColor(180, 184, 190, 220), QColor(180, 184, 190, 220), Qt::transparent); }},
+        {"tm_zoom", 12, 12, knob(0)},
+        {"tm_zoomr", 12, 12, knob(1)},
+        {"tm_zoomp", 12, 12, knob(2)},
+        {"close", 16, 16, closeButton(0)},
+        {"close_roll", 16, 16, closeButton(1)},
+        {"close_push", 16, 16, closeButton(2)},
+    };
+    const char* dlgSuffix[4] = {"", "r", "p", "d"};
+    for (int on = 0; on < 2; ++on)
+        for (int s = 0; s < 4; ++s) {
+            images.push_back({std::string("bt_dlg") + (on ? "_on" : "") + dlgSuffix[s], 30, 24, dialogButton(s, on)});
+        }
+    const char* stateSuffix[4] = {"", "_roll", "_push", "_disable"};
+    for (int radio = 0; radio < 2; ++radio)
+        for (int on = 0; on < 2; ++on)
+            for (int s = 0; s < 4; ++s) {
+                images.push_back({std::string(radio ? "bt_radio" : "bt_check") + (on ? "_on" : "") + stateSuffix[s], 14, 14,
+                                  checkMark(radio, s, on)});
+            }
+    return images;
+}
+
+bool write(const QImage& img, const QString& path)
+{
+    QSaveFile f(path); // a temporary file renamed over the old one
+    if (!f.open(QIODevice::WriteOnly) || !img.save(&f, "PNG"))
+        return false;
+    return f.commit();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QGuiApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: kpv_skin_gen <output folder>\n");
+        return 2;
+    }
+    const QString out = QString::fromLocal8Bit(argv[1]);
+    if (!QDir().mkpath(out)) {
+        std::fprintf(stderr, "kpv_skin_gen: cannot create %s\n", argv[1]);
+        return 1;
+    }
+    for (const SkinImage& s : skin()) {
+        for (int scale = 1; scale <= 2; ++scale) {
+            QImage img(s.width * scale, s.height * scale, QImage::Format_ARGB32_Premultiplied);
+            img.fill(Qt::transparent);
+            {
+                QPainter p(&img);
+                p.setRenderHint(QPainter::Antialiasing);
+                p.scale(scale, scale);
+                s.paint(p, QRectF(0, 0, s.width, s.height));
+            }
+            const QString path = out + "/" + QString::fromStdString(s.name) + (scale == 2 ? "@2x" : "") + ".png";
+            if (!write(img, path)) {
+                std::fprintf(stderr, "kpv_skin_gen: cannot write %s\n", qPrintable(path));
+                return 1;
+            }
+        }
+    }
+    return 0;
+}
