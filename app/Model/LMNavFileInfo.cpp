@@ -1,0 +1,185 @@
+#include "Model/LMNavFileInfo.h"
+
+#include <cmath>
+
+namespace {
+
+constexpr uint64_t kGifImageType = 4;
+
+bool isScaleType(int type) { return type >= LMNavFileInfo::kMinScaleType && type <= LMNavFileInfo::kMaxScaleType; }
+
+} // namespace
+
+LMImagePtr LMNavFileInfo::atomImageByType(int type, bool *failFlag) const
+{
+    const bool failed = isScaleType(type) && (m_failedImageTypeMask & LMScaleTypeMask::bit(type)) != 0;
+    if (failFlag)
+        *failFlag = failed;
+    return failed ? nullptr : m_images.value(type);
+}
+
+LMImagePtr LMNavFileInfo::imageByType(int type, bool *failFlag) const
+{
+    std::lock_guard lock(m_lock);
+    return atomImageByType(type, failFlag);
+}
+
+void LMNavFileInfo::setImage(LMImagePtr image, bool failFlag, int type, int64_t equivalentImageTypeMask)
+{
+    if (!isScaleType(type))
+        return;
+    std::lock_guard lock(m_lock);
+    if (!failFlag && image) {
+        m_images.insert(type, image);
+        if (equivalentImageTypeMask != 0) {
+            for (int t = kMinScaleType; t <= kMaxScaleType; ++t) {
+                if (equivalentImageTypeMask & LMScaleTypeMask::bit(t))
+                    m_images.insert(t, image);
+            }
+            m_equivalentImageTypeMask.insert(type, equivalentImageTypeMask);
+        }
+    } else {
+        m_failedImageTypeMask |= LMScaleTypeMask::bit(type) | equivalentImageTypeMask;
+    }
+}
+
+void LMNavFileInfo::freeImages(int mode)
+{
+    std::lock_guard lock(m_lock);
+    if (mode == 3) {
+        m_images.clear();
+        m_equivalentImageTypeMask.clear();
+        m_failedImageTypeMask = 0;
+        return;
+    }
+    int64_t keep;
+    if (mode == 1)
+        keep = LMScaleTypeMask::kThumbnails;
+    else if (mode == 2)
+        keep = LMScaleTypeMask::kThumbnailsAndFitIn;
+    else
+        return;
+    // A larger image that is also filed under a kept type stays.
+    int64_t kept = keep;
+    for (int t = kMinScaleType; t <= kMaxScaleType; ++t) {
+        if (keep & LMScaleTypeMask::bit(t))
+            kept |= m_equivalentImageTypeMask.value(t, 0);
+    }
+    for (int t = kMinScaleType; t <= kMaxScaleType; ++t) {
+        if (!(kept & LMScaleTypeMask::bit(t))) {
+            m_images.remove(t);
+            m_equivalentImageTypeMask.remove(t);
+        }
+    }
+}
+
+LMImagePtr LMNavFileInfo::matchImageByScale(double scale, int *preferredImageType, bool *failFlag) const
+{
+    std::lock_guard lock(m_lock);
+    const double s = std::min(scale, 1.0);
+    // A zero, negative or undefined scale has no logarithm: show the small thumbnail.
+    if (!(s > 0))
+        return atomImageByType(kSmallThumbType, failFlag);
+
+    const double L = std::log2(s);
+    int typeAbove = 0, typeBelow = 0;
+    double distAbove = 1000, distBelow = 1000;
+    for (int t = kMinScaleType; t <= kMaxScaleType; ++t) {
+        const LMImagePtr image = atomImageByType(t);
+        if (!image)
+            continue;
+        const double ratio = image->scaleOfOriginal();
+        if (!(ratio > 0) || !std::isfinite(ratio))
+            continue;
+        const double d = std::log2(ratio);
+        if (d >= L) {
+            if (d - L < distAbove) {
+                distAbove = d - L;
+                typeAbove = t;
+            }
+        } else if (L - d < distBelow) {
+            distBelow = L - d;
+            typeBelow = t;
+        }
+    }
+    if (!typeAbove && !typeBelow)
+        return atomImageByType(kSmallThumbType, failFlag);
+
+    // Prefer the larger image unless it is much larger than asked; a smaller one is taken only
+    // when it is close, since enlarging shows blur sooner than reducing shows waste.
+    int chosen;
+    const double fu = std::floor(distAbove), fd = std::floor(distBelow);
+    if (fu != fd) {
+        chosen = fu < fd ? typeAbove : typeBelow;
+    } else {
+        const double ru = distAbove - fu, rd = distBelow - fd;
+        if (ru <= 0.65)
+            chosen = typeAbove;
+        else if (rd <= 0.35)
+            chosen = typeBelow;
+        else
+            chosen = (rd - 0.35 < ru - 0.65) ? typeBelow : typeAbove;
+    }
+
+    LMImagePtr result = atomImageByType(chosen, failFlag);
+    if (preferredImageType) {
+        *preferredImageType = 0;
+        const LMFileImgBaseInfoPtr info = imgBaseInfo();
+        // A GIF's frames are only kept at the raw size.
+        const int ideal = (info && info->AMCMImageType() == kGifImageType) ? 1 : estimateImageScaleTypeNearScale(s, true);
+        if (ideal != chosen)
+            *preferredImageType = ideal;
+    }
+    return result;
+}
+
+int LMNavFileInfo::estimateImageScaleTypeNearScale(double scale, bool onlyRealScale)
+{
+    if (scale == 0 || !(scale > 0))
+        return 0;
+    const double x = std::log2(std::min(scale, 1.0));
+    double f = std::floor(x);
+    const double r = x - f;
+    if (r > 0.35) {
+        f += 1;
+        if (!onlyRealScale && f - x > 0.35)
+            return 0;
+    }
+    if (f < -6 || f > 0)
+        return 0;
+    return 1 - int(f);
+}
+
+bool LMNavFileInfo::updateSmallThumb(LMImagePtr image)
+{
+    if (!image)
+        return false;
+    std::lock_guard lock(m_lock);
+    bool failed = false;
+    const LMImagePtr current = atomImageByType(kSmallThumbType, &failed);
+    if (failed || !current)
+        return false;
+    const LMFileImgBaseInfoPtr &a = current->originalImgBaseInfo();
+    const LMFileImgBaseInfoPtr &b = image->originalImgBaseInfo();
+    if (!a || !b || !a->isEqual(*b))
+        return false;
+    if (m_equivalentImageTypeMask.value(kSmallThumbType, 0) & LMScaleTypeMask::bit(kLargeThumbType))
+        return false;
+    m_images.insert(kSmallThumbType, std::move(image));
+    return true;
+}
+
+std::shared_ptr<LMNavFileInfo> LMNavFileInfo::navFileInfoByReplaceFilePath(const LMPathString &filePath) const
+{
+    auto record = std::make_shared<LMNavFileInfo>(filePath);
+    if (const LMFileImgBaseInfoPtr info = imgBaseInfo())
+        record->setImgBaseInfo(info->fileImgBaseInfoByReplaceFilePath(filePath));
+    // The tables are copied (their contents are shared until either side changes), so the two
+    // records never guard one container with two locks. The images keep describing their source
+    // by the old base information.
+    std::lock_guard lock(m_lock);
+    record->m_images = m_images;
+    record->m_equivalentImageTypeMask = m_equivalentImageTypeMask;
+    record->m_failedImageTypeMask = m_failedImageTypeMask;
+    return record;
+}
