@@ -1,6 +1,7 @@
 // Dynamic array of fixed-size elements, allocated from a memory context.
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "DArrayRecord.h"
 
@@ -11,6 +12,12 @@ namespace {
 int64_t countOf(const ADK_DArrayRecord* a)
 {
     return a->upperBound + 1;
+}
+
+bool insideBuffer(const ADK_DArrayRecord* a, const void* p)
+{
+    const auto* b = static_cast<const unsigned char*>(p);
+    return a->buffer != nullptr && b >= a->buffer && b < a->buffer + a->capacity * a->elementSize;
 }
 
 bool validIndex(const ADK_DArrayRecord* a, int64_t i)
@@ -140,10 +147,17 @@ MResult ADK_DArrayAdd(ADK_DArray array, const MVoid* pElement, MInt64* pIndex)
         *pIndex = -1;
     if (array == nullptr || pElement == nullptr)
         return MERR_INVALID_PARAM;
+    // An element taken from this array's own buffer is copied out first: growing may move it.
+    const size_t size = static_cast<size_t>(array->elementSize);
+    std::vector<unsigned char> own;
+    if (insideBuffer(array, pElement)) {
+        own.assign(static_cast<const unsigned char*>(pElement), static_cast<const unsigned char*>(pElement) + size);
+        pElement = own.data();
+    }
     MResult r = ADK_DArrayGrow(array, -1);
     if (r != MOK)
         return r;
-    std::memcpy(at(array, array->upperBound + 1), pElement, static_cast<size_t>(array->elementSize));
+    std::memcpy(at(array, array->upperBound + 1), pElement, size);
     ++array->upperBound;
     if (pIndex != nullptr)
         *pIndex = array->upperBound;
@@ -157,10 +171,11 @@ MResult ADK_DArrayInsertAt(ADK_DArray array, MInt64 index, const MVoid* pElement
     MResult r = ADK_DArrayAdd(array, pElement, nullptr);
     if (r != MOK || index == array->upperBound)
         return r;
-    // Open a gap at the index and put the appended element there.
+    // Open a gap at the index and move the appended element (the new last one) into it.
     const size_t size = static_cast<size_t>(array->elementSize);
+    std::vector<unsigned char> added(at(array, array->upperBound), at(array, array->upperBound) + size);
     std::memmove(at(array, index + 1), at(array, index), static_cast<size_t>(array->upperBound - index) * size);
-    std::memcpy(at(array, index), pElement, size);
+    std::memcpy(at(array, index), added.data(), size);
     return MOK;
 }
 

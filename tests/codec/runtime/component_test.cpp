@@ -2,7 +2,9 @@
 // dynamic array under them.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "../../../codec/runtime/DArrayRecord.h"
@@ -10,7 +12,7 @@
 
 namespace {
 
-int gCreated = 0;
+std::atomic<int> gCreated{0};
 
 MResult createDummy(AMCMHandle, MHandle* out)
 {
@@ -329,6 +331,55 @@ TEST(DynamicArray, InsertRemoveMoveSwap)
     MInt64 ub = 0;
     ADK_DArrayGetUpperBound(arr.a, &ub);
     EXPECT_EQ(ub, 3);
+}
+
+TEST(DynamicArray, AddingAnElementOfTheArrayItselfSurvivesGrowth)
+{
+    Array arr(64);
+    std::vector<unsigned char> e(64);
+    for (int i = 0; i < 32; ++i) {
+        std::fill(e.begin(), e.end(), static_cast<unsigned char>(i));
+        ADK_DArrayAdd(arr.a, e.data(), nullptr);
+    }
+    ASSERT_EQ(arr.a->capacity, 32);
+    void* first = nullptr;
+    ADK_DArrayGetAt(arr.a, 5, &first);
+    EXPECT_EQ(ADK_DArrayAdd(arr.a, first, nullptr), MOK); // the buffer moves while adding
+    EXPECT_EQ(ADK_DArrayGetAt(arr.a, 1, &first), MOK);
+    EXPECT_EQ(ADK_DArrayInsertAt(arr.a, 0, first), MOK);
+    void* p = nullptr;
+    ADK_DArrayGetAt(arr.a, 33, &p);
+    EXPECT_EQ(static_cast<unsigned char*>(p)[63], 5);
+    ADK_DArrayGetAt(arr.a, 0, &p);
+    EXPECT_EQ(static_cast<unsigned char*>(p)[0], 1);
+    ADK_DArrayGetAt(arr.a, 2, &p);
+    EXPECT_EQ(static_cast<unsigned char*>(p)[0], 1);
+}
+
+TEST(ComponentManager, IndependentManagersOnManyThreads)
+{
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([t, &failures] {
+            for (int round = 0; round < 50; ++round) {
+                AMCMHandle h = nullptr;
+                if (AMCM_Create(nullptr, &h) != MOK) {
+                    ++failures;
+                    return;
+                }
+                AMCM_RegisterEx(h, AMCM_CID_PNG_DECODER, AMCM_TYPECLASS_DECODER, 4, 3, createDummy);
+                int value = t * 1000 + round, back = -1;
+                AMCM_SetGlobalData(h, 1, &value, sizeof value);
+                if (AMCM_GetGlobalData(h, 1, &back, sizeof back) != MOK || back != value)
+                    ++failures;
+                AMCM_Destroy(h);
+            }
+        });
+    }
+    for (auto& th : threads)
+        th.join();
+    EXPECT_EQ(failures.load(), 0);
 }
 
 TEST(DynamicArray, RejectsBadElementSizesAndNullArrays)
