@@ -1,0 +1,31 @@
+// Feeds arbitrary bytes to the image reader: sniffing, header reading, properties, and full and
+// scaled decodes of the first frames.
+
+#include "imageio/ImageSource.h"
+
+#include <QCoreApplication>
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
+{
+    // Format plug-ins are found through the application object; it lives for the whole run.
+    static QCoreApplication app(*argc, *argv);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    auto source = kpv::ImageSource::createWithData(QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)));
+    if (!source)
+        return 0;
+    const int frames = std::min(source->count(), 3);
+    for (int i = 0; i < frames; ++i) {
+        source->propertiesAtIndex(i);
+        source->createImageAtIndex(i);
+    }
+    source->createThumbnailAtIndex(0, 16, true);
+    source->createThumbnailAtIndex(0, 16, false);
+    return 0;
+}
