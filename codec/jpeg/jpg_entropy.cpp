@@ -1,0 +1,276 @@
+// Huffman block decoding: sequential (T.81 F.2.2) and progressive (T.81 G.1.2), restart markers.
+#include "jpg_internal.h"
+
+namespace {
+
+inline int32_t extend(uint32_t v, int s) {
+    return v < (1u << (s - 1)) ? int32_t(v) + jpg_extend_tbl[s] : int32_t(v);
+}
+
+// Corrupt entropy data: the rest of the restart interval comes out grey.
+inline int64_t corrupt(JpgBitReader* br) {
+    br->starved = true;
+    return 0;
+}
+
+// DC difference (F.2.2.1). Symbols above 11 cannot occur with 8-bit samples.
+inline bool decodeDc(JpgBitReader* br, const JpgHuffTable* t, int32_t* diff) {
+    JpgBrFill(br);
+    int s = JpgHufDecode(br, t);
+    if (s < 0 || s > 11) {
+        return false;
+    }
+    *diff = s ? extend(JpgBrGet(br, s), s) : 0;
+    return true;
+}
+
+inline int16_t wrap16(int32_t v) {
+    return int16_t(uint16_t(uint32_t(v)));
+}
+
+} // namespace
+
+int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
+    if (br->starved) {
+        return 0;
+    }
+    int32_t diff;
+    if (!decodeDc(br, br->dc[comp->dcTbl], &diff)) {
+        return corrupt(br);
+    }
+    int16_t dc = wrap16(comp->dcPred + diff);
+    comp->dcPred = dc;
+    block[0] = dc;
+    const JpgHuffTable* act = br->ac[comp->acTbl];
+    const int last = br->lastIndex;
+    int lastStored = 0;
+    int k = 1;
+    // F.2.2.2: store coefficients up to the last index ...
+    while (k <= last) {
+        JpgBrFill(br);
+        int rs = JpgHufDecode(br, act);
+        if (rs < 0) {
+            return corrupt(br);
+        }
+        int r = rs >> 4, s = rs & 15;
+        if (s) {
+            k += r;
+            int32_t v = extend(JpgBrGet(br, s), s);
+            block[jpg_natural_order[k]] = wrap16(v); // runs past 63 land on 63 (table tail)
+            lastStored = k > 63 ? 63 : k;
+            ++k;
+        } else if (r == 15) {
+            k += 16;
+        } else {
+            k = 64;
+            break;
+        }
+    }
+    // ... and parse the rest without storing.
+    while (k <= 63) {
+        JpgBrFill(br);
+        int rs = JpgHufDecode(br, act);
+        if (rs < 0) {
+            return corrupt(br);
+        }
+        int r = rs >> 4, s = rs & 15;
+        if (s) {
+            k += r + 1;
+            JpgBrSkip(br, s);
+        } else if (r == 15) {
+            k += 16;
+        } else {
+            break;
+        }
+    }
+    comp->lastIdx = lastStored;
+    if (JpgBrOverrun(br)) {
+        br->starved = true;
+    }
+    return 0;
+}
+
+int64_t JpgDecBlockDCFirst(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
+    if (br->starved) {
+        return 0;
+    }
+    int32_t diff;
+    if (!decodeDc(br, br->dc[comp->dcTbl], &diff)) {
+        br->starved = true;
+        return JPG_ERR_DATA;
+    }
+    int16_t dc = wrap16(comp->dcPred + diff);
+    comp->dcPred = dc;
+    block[0] = wrap16(int32_t(dc) * (1 << br->al));
+    if (JpgBrOverrun(br)) {
+        br->starved = true;
+    }
+    return 0;
+}
+
+int64_t JpgDecBlockDCRefine(JpgBitReader* br, int16_t* block, JpgComponent*) {
+    if (br->starved) {
+        return 0;
+    }
+    JpgBrFill(br);
+    if (JpgBrGet(br, 1)) {
+        block[0] = int16_t(block[0] | (1 << br->al));
+    }
+    if (JpgBrOverrun(br)) {
+        br->starved = true;
+    }
+    return 0;
+}
+
+int64_t JpgDecBlockACFirst(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
+    if (br->starved) {
+        return 0;
+    }
+    if (br->eobrun > 0) {
+        br->eobrun--;
+        return 0;
+    }
+    const JpgHuffTable* act = br->ac[comp->acTbl];
+    const int al = br->al;
+    for (int k = br->ss; k <= br->se; ++k) {
+        JpgBrFill(br);
+        int rs = JpgHufDecode(br, act);
+        if (rs < 0) {
+            br->starved = true;
+            return JPG_ERR_DATA;
+        }
+        int r = rs >> 4, s = rs & 15;
+        if (s) {
+            k += r;
+            int32_t v = extend(JpgBrGet(br, s), s);
+            block[jpg_natural_order[k > 79 ? 79 : k]] = wrap16(v * (1 << al));
+        } else if (r < 15) {
+            // G.1.2.2: end-of-band run of 2^r + r extra bits blocks, this one included.
+            uint32_t run = 1u << r;
+            if (r) {
+                run += JpgBrGet(br, r);
+            }
+            br->eobrun = run - 1;
+            break;
+        } else {
+            k += 15;
+        }
+    }
+    if (JpgBrOverrun(br)) {
+        br->starved = true;
+    }
+    return 0;
+}
+
+int64_t JpgDecBlockACRefine(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
+    if (br->starved) {
+        return 0;
+    }
+    const JpgHuffTable* act = br->ac[comp->acTbl];
+    const int32_t p1 = 1 << br->al;
+    const int32_t m1 = -p1;
+    const int se = br->se;
+    int k = br->ss;
+    auto correct = [&](int16_t* c) {
+        // G.1.2.3: a correction bit for a coefficient that is already non-zero.
+        JpgBrFill(br);
+        if (JpgBrGet(br, 1) && (*c & p1) == 0) {
+            *c = wrap16(*c + (*c >= 0 ? p1 : m1));
+        }
+    };
+    if (br->eobrun == 0) {
+        for (; k <= se; ++k) {
+            JpgBrFill(br);
+            int rs = JpgHufDecode(br, act);
+            if (rs < 0) {
+                br->starved = true;
+                return JPG_ERR_DATA;
+            }
+            int r = rs >> 4, s = rs & 15;
+            int32_t value = 0;
+            if (s) {
+                if (s != 1) {
+                    br->starved = true;
+                    return JPG_ERR_DATA;
+                }
+                value = JpgBrGet(br, 1) ? p1 : m1;
+            } else if (r != 15) {
+                br->eobrun = 1u << r;
+                if (r) {
+                    br->eobrun += JpgBrGet(br, r);
+                }
+                break;
+            }
+            // Walk to the r-th zero coefficient, correcting the non-zero ones on the way.
+            while (k <= se) {
+                int16_t* c = &block[jpg_natural_order[k]];
+                if (*c != 0) {
+                    correct(c);
+                } else {
+                    if (r == 0) {
+                        break;
+                    }
+                    --r;
+                }
+                ++k;
+            }
+            if (value && k <= 63) {
+                block[jpg_natural_order[k]] = wrap16(value);
+            }
+        }
+    }
+    if (br->eobrun > 0) {
+        for (; k <= se; ++k) {
+            int16_t* c = &block[jpg_natural_order[k]];
+            if (*c != 0) {
+                correct(c);
+            }
+        }
+        br->eobrun--;
+    }
+    if (JpgBrOverrun(br)) {
+        br->starved = true;
+    }
+    return 0;
+}
+
+int64_t JpgDecRestart(JpgBitReader* br, JpgComponent** comps, int ncomp) {
+    int e = br->rstNext;
+    int m = JpgBrNextMarker(br);
+    bool resume = false;
+    // Resynchronisation: find the marker that belongs here, or leave a later one pending so the
+    // blocks up to it come out grey.
+    for (;;) {
+        if (m == 0) {
+            br->marker = 0xD9; // data ended
+            break;
+        }
+        if (m == 0xD0 + e) {
+            resume = true;
+            break;
+        }
+        if (m < 0xC0) {
+            m = JpgBrNextMarker(br);
+            continue;
+        }
+        if (m < 0xD0 || m > 0xD7 || m == 0xD0 + ((e + 1) & 7) || m == 0xD0 + ((e + 2) & 7)) {
+            br->p -= 2; // stand in front of the marker again
+            br->marker = m;
+            break;
+        }
+        if (m == 0xD0 + ((e + 7) & 7) || m == 0xD0 + ((e + 6) & 7)) {
+            m = JpgBrNextMarker(br);
+            continue;
+        }
+        resume = true; // a restart far from the expected one: drop it and go on
+        break;
+    }
+    br->starved = !resume;
+    br->rstNext = (e + 1) & 7;
+    for (int i = 0; i < ncomp; ++i) {
+        comps[i]->dcPred = 0;
+    }
+    br->rstLeft = br->rstInterval;
+    br->eobrun = 0;
+    return 0;
+}

@@ -1,0 +1,89 @@
+// Huffman lookup tables from DHT specifications (T.81 Annex C: canonical codes).
+#include <cstring>
+
+#include "jpg_internal.h"
+
+int64_t JpgDecSetHuffTable(JpgDecoder* d, const uint8_t* counts, const uint8_t* values,
+                           JpgHuffTable** out) {
+    *out = nullptr;
+    if (d->tableCount >= kJpgMaxHuffTables) {
+        return JPG_ERR_DATA;
+    }
+    uint16_t codes[256];
+    uint8_t lengths[256];
+    int n = 0;
+    uint32_t code = 0;
+    // C.2: code lengths and canonical codes; a code that reaches 2^length cannot exist.
+    for (int len = 1; len <= 16; ++len) {
+        for (int i = 0; i < counts[len - 1]; ++i) {
+            if (n >= 256 || code >= (1u << len)) {
+                return JPG_ERR_PARAM;
+            }
+            codes[n] = uint16_t(code);
+            lengths[n] = uint8_t(len);
+            ++n;
+            ++code;
+        }
+        code <<= 1;
+    }
+    // Second level sized per table: each 8-bit prefix of a longer code gets 2^k entries, k the
+    // longest remainder under that prefix.
+    uint8_t prefixK[256] = {};
+    for (int i = 0; i < n; ++i) {
+        if (lengths[i] > 8) {
+            uint32_t prefix = uint32_t(codes[i]) >> (lengths[i] - 8);
+            uint8_t k = uint8_t(lengths[i] - 8);
+            if (k > prefixK[prefix]) {
+                prefixK[prefix] = k;
+            }
+        }
+    }
+    uint32_t size = 256;
+    uint32_t start[256] = {};
+    for (int p = 0; p < 256; ++p) {
+        if (prefixK[p]) {
+            start[p] = size;
+            size += 1u << prefixK[p];
+        }
+    }
+    size_t bytes = sizeof(JpgHuffTable) + size_t(size) * sizeof(uint32_t);
+    auto* t = static_cast<JpgHuffTable*>(JpgDecAlloc(d, bytes));
+    if (!t) {
+        return JPG_ERR_MEMORY;
+    }
+    t->entries = reinterpret_cast<uint32_t*>(t + 1);
+    t->size = size;
+    std::memset(t->entries, 0, size_t(size) * sizeof(uint32_t)); // zero = no such code
+    for (int p = 0; p < 256; ++p) {
+        if (prefixK[p]) {
+            t->entries[p] = kHuffPointer | (start[p] << 8) | prefixK[p];
+        }
+    }
+    for (int i = 0; i < n; ++i) {
+        uint32_t len = lengths[i];
+        uint32_t c = codes[i];
+        uint32_t sym = values[i];
+        if (len <= 8) {
+            uint32_t first = c << (8 - len);
+            uint32_t count = 1u << (8 - len);
+            for (uint32_t j = 0; j < count; ++j) {
+                t->entries[first + j] = (sym << 8) | len;
+            }
+        } else {
+            uint32_t prefix = c >> (len - 8);
+            uint32_t k = prefixK[prefix];
+            uint32_t rest = len - 8;
+            uint32_t low = c & ((1u << rest) - 1);
+            uint32_t first = start[prefix] + (low << (k - rest));
+            uint32_t count = 1u << (k - rest);
+            for (uint32_t j = 0; j < count; ++j) {
+                t->entries[first + j] = (sym << 8) | rest;
+            }
+        }
+    }
+    t->next = d->tables;
+    d->tables = t;
+    d->tableCount++;
+    *out = t;
+    return 0;
+}

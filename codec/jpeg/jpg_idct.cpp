@@ -1,0 +1,239 @@
+// Scaled dequantising inverse DCTs (T.81 A.3.3), portable fixed-point versions and dispatch.
+//
+// The full-size transform is the factorised 8-point form whose input scaling c(u) c(v) lives in
+// the dequantisation table (jpg_idct_scale_tbl row 0, 14 fractional bits). Values carry
+// kFrac fractional bits through both passes in 64-bit arithmetic, so neither hostile
+// coefficients nor large quantisers can overflow; inputs are saturated far outside the range
+// of any valid file.
+//
+// The reduced transforms compute the 2:1 and 4:1 box average of the full transform directly:
+// y(m) = sum over u of F(u) W(u, m), with the table rows 1 and 2 folded out of W.
+#include <cmath>
+#include <cstring>
+
+#include "jpg_idct_impl.h"
+#include "jpg_internal.h"
+
+namespace {
+
+constexpr int kFrac = 8;        // fractional bits of the working values
+constexpr int kConstBits = 14;  // fractional bits of the multipliers
+constexpr int64_t kInLimit = int64_t(1) << (16 + kFrac);
+
+constexpr int64_t fix(double x) {
+    return int64_t(x * (1 << kConstBits) + (x < 0 ? -0.5 : 0.5));
+}
+constexpr int64_t kSqrt2 = fix(1.414213562);
+constexpr int64_t k1_847 = fix(1.847759065);
+constexpr int64_t k1_082 = fix(1.082392200);
+constexpr int64_t k2_613 = fix(2.613125930);
+
+inline int64_t mul(int64_t a, int64_t k) {
+    return (a * k + (int64_t(1) << (kConstBits - 1))) >> kConstBits;
+}
+
+inline uint8_t clampSample(int64_t v) {
+    return uint8_t(v < 0 ? 0 : v > 255 ? 255 : v);
+}
+
+// Dequantises to kFrac fractional bits of the (scaled) coefficient.
+inline int64_t dequant(int16_t c, int32_t q, int shift) {
+    int64_t v = (int64_t(c) * q) >> shift;
+    return v > kInLimit ? kInLimit : v < -kInLimit ? -kInLimit : v;
+}
+
+// One 8-point pass over in[0], in[s], ... in[7s] into out[0], out[os], ...
+inline void aan8(const int64_t* in, int s, int64_t* out, int os) {
+    int64_t tmp10 = in[0] + in[4 * s];
+    int64_t tmp11 = in[0] - in[4 * s];
+    int64_t tmp13 = in[2 * s] + in[6 * s];
+    int64_t tmp12 = mul(in[2 * s] - in[6 * s], kSqrt2) - tmp13;
+    int64_t e0 = tmp10 + tmp13, e3 = tmp10 - tmp13;
+    int64_t e1 = tmp11 + tmp12, e2 = tmp11 - tmp12;
+    int64_t z13 = in[5 * s] + in[3 * s];
+    int64_t z10 = in[5 * s] - in[3 * s];
+    int64_t z11 = in[1 * s] + in[7 * s];
+    int64_t z12 = in[1 * s] - in[7 * s];
+    int64_t o7 = z11 + z13;
+    int64_t t11 = mul(z11 - z13, kSqrt2);
+    int64_t z5 = mul(z10 + z12, k1_847);
+    int64_t t10 = z5 - mul(z12, k1_082);
+    int64_t t12 = z5 - mul(z10, k2_613);
+    int64_t o6 = t12 - o7;
+    int64_t o5 = t11 - o6;
+    int64_t o4 = t10 - o5;
+    out[0] = e0 + o7;
+    out[7 * os] = e0 - o7;
+    out[1 * os] = e1 + o6;
+    out[6 * os] = e1 - o6;
+    out[2 * os] = e2 + o5;
+    out[5 * os] = e2 - o5;
+    out[3 * os] = e3 + o4;
+    out[4 * os] = e3 - o4;
+}
+
+void fillBlock(uint8_t* dst, int n, int32_t step, int32_t pitch, uint8_t v) {
+    for (int y = 0; y < n; ++y) {
+        uint8_t* row = dst + ptrdiff_t(y) * pitch;
+        for (int x = 0; x < n; ++x) {
+            row[ptrdiff_t(x) * step] = v;
+        }
+    }
+}
+
+// Box-average kernels of the reduced transforms: W[u][m] in kConstBits fixed point.
+struct ReducedKernels {
+    int64_t w4[8][4];
+    int64_t w2[8][2];
+};
+
+ReducedKernels makeKernels() {
+    ReducedKernels k{};
+    const double pi = 3.14159265358979323846;
+    for (int u = 0; u < 8; ++u) {
+        double cu = (u == 0 ? std::sqrt(0.5) : 1.0) / 2.0;
+        double f4 = jpg_idct_scale_tbl[1][u] / 16384.0;
+        double f2 = jpg_idct_scale_tbl[2][u] / 16384.0;
+        for (int m = 0; m < 4; ++m) {
+            double avg = 0;
+            for (int j = 0; j < 2; ++j) {
+                avg += std::cos((2 * (2 * m + j) + 1) * u * pi / 16) / 2;
+            }
+            k.w4[u][m] = f4 != 0 ? fix(cu * avg / f4) : 0;
+        }
+        for (int m = 0; m < 2; ++m) {
+            double avg = 0;
+            for (int j = 0; j < 4; ++j) {
+                avg += std::cos((2 * (4 * m + j) + 1) * u * pi / 16) / 4;
+            }
+            k.w2[u][m] = f2 != 0 ? fix(cu * avg / f2) : 0;
+        }
+    }
+    return k;
+}
+
+const ReducedKernels& kernels() {
+    static const ReducedKernels k = makeKernels();
+    return k;
+}
+
+template <int N>
+void reducedIdct(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, const int32_t* dq,
+                 const int64_t (*w)[N]) {
+    int64_t tmp[8][N];
+    bool rowUsed[8] = {};
+    for (int u = 0; u < 8; ++u) {
+        int64_t in[8];
+        bool any = false;
+        for (int v = 0; v < 8; ++v) {
+            in[v] = coef[u * 8 + v] ? dequant(coef[u * 8 + v], dq[u * 8 + v], kConstBits - kFrac) : 0;
+            any |= in[v] != 0;
+        }
+        rowUsed[u] = any;
+        for (int n = 0; n < N; ++n) {
+            int64_t acc = 0;
+            if (any) {
+                for (int v = 0; v < 8; ++v) {
+                    acc += in[v] * w[v][n];
+                }
+            }
+            tmp[u][n] = acc >> kConstBits;
+        }
+    }
+    for (int m = 0; m < N; ++m) {
+        uint8_t* row = dst + ptrdiff_t(m) * pitch;
+        for (int n = 0; n < N; ++n) {
+            int64_t acc = 0;
+            for (int u = 0; u < 8; ++u) {
+                if (rowUsed[u]) {
+                    acc += tmp[u][n] * w[u][m];
+                }
+            }
+            int64_t v = ((acc >> kConstBits) + (int64_t(1) << (kFrac - 1))) >> kFrac;
+            row[ptrdiff_t(n) * step] = clampSample(v + 128);
+        }
+    }
+    std::memset(coef, 0, 64 * sizeof(int16_t));
+}
+
+} // namespace
+
+int32_t JpgIdct8Portable(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch,
+                         const int32_t* dq, int32_t lastIndex) {
+    constexpr int kInShift = kConstBits - kFrac;
+    if (lastIndex == 0) {
+        // DC only: x = F(0,0) / 8.
+        int64_t v = dequant(coef[0], dq[0], kInShift);
+        int64_t s = (v + (int64_t(1) << (kFrac + 2))) >> (kFrac + 3);
+        fillBlock(dst, 8, step, pitch, clampSample(s + 128));
+        coef[0] = 0;
+        return 0;
+    }
+    int64_t ws[64];
+    for (int u = 0; u < 8; ++u) {
+        const int16_t* c = coef + u * 8;
+        int64_t* w = ws + u * 8;
+        if ((c[1] | c[2] | c[3] | c[4] | c[5] | c[6] | c[7]) == 0) {
+            int64_t dc = c[0] ? dequant(c[0], dq[u * 8], kInShift) : 0;
+            for (int i = 0; i < 8; ++i) {
+                w[i] = dc;
+            }
+            continue;
+        }
+        int64_t in[8];
+        for (int v = 0; v < 8; ++v) {
+            in[v] = c[v] ? dequant(c[v], dq[u * 8 + v], kInShift) : 0;
+        }
+        aan8(in, 1, w, 1);
+    }
+    int64_t out[64];
+    for (int x = 0; x < 8; ++x) {
+        aan8(ws + x, 8, out + x, 8);
+    }
+    for (int y = 0; y < 8; ++y) {
+        uint8_t* row = dst + ptrdiff_t(y) * pitch;
+        for (int x = 0; x < 8; ++x) {
+            int64_t s = (out[y * 8 + x] + (int64_t(1) << (kFrac + 2))) >> (kFrac + 3);
+            row[ptrdiff_t(x) * step] = clampSample(s + 128);
+        }
+    }
+    std::memset(coef, 0, 64 * sizeof(int16_t));
+    return 0;
+}
+
+extern "C" {
+
+int32_t JpgDQIDCT8(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, const int32_t* dq,
+                   int32_t lineDouble, int32_t lastIndex, void* scratch) {
+    if (step == 1 && JpgIdct8Simd && lastIndex != 0) {
+        return JpgIdct8Simd(dst, coef, pitch, dq);
+    }
+    return JpgIdct8Portable(dst, coef, step, pitch, dq, lastIndex);
+}
+
+int32_t JpgDQIDCT4(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, const int32_t* dq,
+                   int32_t, int32_t, void*) {
+    reducedIdct<4>(dst, coef, step, pitch, dq, kernels().w4);
+    return 0;
+}
+
+int32_t JpgDQIDCT2(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, const int32_t* dq,
+                   int32_t, int32_t, void*) {
+    reducedIdct<2>(dst, coef, step, pitch, dq, kernels().w2);
+    return 0;
+}
+
+int32_t JpgDQIDCT1(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, const int32_t* dq,
+                   int32_t lineDouble, int32_t, void*) {
+    // dq = quantiser x 64: F(0,0) / 8 = DC x dq / 512, rounded.
+    int64_t v = (int64_t(coef[0]) * dq[0] + 256) >> 9;
+    uint8_t s = clampSample(v + 128);
+    dst[0] = s;
+    if (lineDouble) {
+        dst[pitch / 2] = s;
+    }
+    std::memset(coef, 0, 64 * sizeof(int16_t));
+    return 0;
+}
+
+} // extern "C"

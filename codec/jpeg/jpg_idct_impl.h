@@ -1,0 +1,14 @@
+// The full-size inverse transform: portable version and the vector version picked at start.
+#ifndef KPV_CODEC_JPEG_IDCT_IMPL_H
+#define KPV_CODEC_JPEG_IDCT_IMPL_H
+
+#include <cstdint>
+
+int32_t JpgIdct8Portable(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch,
+                         const int32_t* dq, int32_t lastIndex);
+
+// Writes 8 x 8 samples with pixel step 1; null when the processor lacks the instructions.
+using JpgIdct8SimdFn = int32_t (*)(uint8_t* dst, int16_t* coef, int32_t pitch, const int32_t* dq);
+extern JpgIdct8SimdFn JpgIdct8Simd;
+
+#endif

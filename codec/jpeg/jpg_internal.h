@@ -1,0 +1,321 @@
+// Records and stage functions shared by the files of the JPEG decoder. Not a public header.
+#ifndef KPV_CODEC_JPEG_INTERNAL_H
+#define KPV_CODEC_JPEG_INTERNAL_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "AjlJpgDecoder.h"
+#include "JpgIdct.h"
+
+extern const int32_t jpg_extend_tbl[16];
+extern const int32_t jpg_scalese_tbl[4];
+extern const int32_t jpg_mcumode_tbl[3][3];
+extern const uint8_t jpg_yccrun_tbl[24][3];
+extern const int32_t jpg_yuvsample_tbl[9];
+
+// Limits against hostile files.
+constexpr int kJpgMaxScans = 1000;        // SOS segments in one file
+constexpr int kJpgMaxHuffTables = 1024;   // DHT tables built over the life of a decoder
+constexpr int kJpgMaxScanBlocks = 10;     // T.81 B.2.3: blocks in an interleaved MCU
+constexpr int kJpgMaxFrameBlocks = 48;    // blocks per frame MCU, all components
+constexpr uint32_t kJpgGuard = 128;       // bytes behind every input buffer
+constexpr uint32_t kJpgHistory = 128;     // bytes kept before the read position on a refill
+constexpr int64_t kJpgMaxIndexBytes = int64_t(1) << 28;
+
+// Two-level Huffman lookup table. First level: 256 entries indexed by the next 8 bits.
+// Direct entry: (symbol << 8) | length (1..8). Pointer entry: kHuffPointer | (start << 8) | k,
+// the second level at `start` indexed by the next k bits. Second-level entry:
+// (symbol << 8) | (length - 8). A zero entry is a code that the table does not hold.
+constexpr uint32_t kHuffPointer = 0x80000000u;
+struct JpgHuffTable {
+    uint32_t* entries;
+    uint32_t size;
+    JpgHuffTable* next; // list of every table the decoder built
+};
+
+struct JpgDecoder;
+
+struct JpgBitReader {
+    void* stream;
+    JpgStreamCallback cb;
+    uint8_t* buf;      // bufSize + guard + slack bytes
+    uint32_t bufSize;
+    uint32_t cap;      // bytes the buffer may hold
+    int64_t bufOffset; // stream offset of buf[0]
+    uint32_t valid;    // bytes valid in buf (EOI appended after the end of data)
+    bool end;          // the stream has no more data
+    int64_t streamPos; // stream position after this reader's last read
+    int64_t* sharedPos; // where the stream stands, shared by every reader of the decoder
+
+    const uint8_t* p;  // next byte to enter the accumulator
+    uint64_t acc;      // bits, most significant first
+    int nbits;         // bits in acc
+    int fake;          // zero bits padded behind a marker or the end of data (tail of acc)
+    int marker;        // marker the reader stands before (0 none)
+    bool starved;      // a block ran out of data or met corrupt codes: output grey until restart
+
+    JpgHuffTable* dc[4];
+    JpgHuffTable* ac[4];
+    int lastIndex;     // last zig-zag index to store (Se or the scale limit)
+    int ss, se, ah, al;
+    uint32_t eobrun;
+    int64_t scanStart; // bit position of the scan's first entropy-coded bit
+
+    int rstNext;       // expected restart number 0..7
+    int rstInterval;   // MCUs per restart interval, 0 none
+    int rstLeft;       // MCUs left before the next restart
+};
+
+struct JpgComponent {
+    uint8_t* plane;
+    int32_t pitch;
+    int32_t width, height; // samples
+    int id, index, h, v, tq, dcTbl, acTbl;
+    int32_t dcPred;
+    int32_t lastIdx;
+    int hb, vb;            // blocks per MCU in the current scan
+    int firstBlock;
+    int32_t* dq;
+    int32_t lineDouble;
+};
+
+using JpgBlockFn = int64_t (*)(JpgBitReader* br, int16_t* block, JpgComponent* comp);
+
+struct JpgScan {
+    int64_t col, row;
+    int64_t mcusPerRow, mcuRows, wholePerRow, wholeRows;
+    int ncomp;
+    int blocksPerMcu;
+    JpgComponent* comp[4]; // copies taken at the SOS
+    JpgComponent compStore[4];
+    int frameComp[4];      // frame component index of each copy
+    uint8_t blockComp[kJpgMaxFrameBlocks];
+    int16_t bx[kJpgMaxFrameBlocks], by[kJpgMaxFrameBlocks];
+    JpgBlockFn block;
+    bool isAc;
+    JpgBitReader br;
+    JpgScan* next;
+    int firstBlock;
+    int64_t limit;
+};
+
+struct JpgIndex {
+    uint32_t interval;
+    uint32_t perRow;
+    uint32_t* bits;   // bit positions, 0 = not yet recorded
+    int16_t* dcs;     // DC predictors, entry after entry, components in scan order
+    uint32_t missing; // entries still unrecorded; 0 = complete
+    int64_t correction;
+    uint8_t* blob;
+    uint32_t blobSize;
+    uint32_t entries;
+};
+
+struct JpgDecoder;
+using JpgMcuFn = int64_t (*)(JpgDecoder* d, int64_t col, int64_t row);
+
+struct JpgDecoder {
+    // Frame
+    int precision;
+    int32_t width, height;
+    int64_t linesDone;
+    int layoutRow;
+    int32_t subsampling;
+    int outputMode; // 0 stream, 1 coefficients, 2 planes, 3 none
+    int maxH, maxV;
+    int ncomp;
+    int blocksPerMcu;
+    JpgComponent* comp; // four records
+    JpgBitReader* br;
+    JpgIndex* index;
+    JpgIndex* finer;
+
+    // Scan geometry
+    int scanMaxV;
+    int mcuHeight;
+    int64_t frameMcusPerRow, frameMcuRows;
+    int64_t mcuCol, mcuRow;
+    int64_t mcusPerRow, mcuRows, wholePerRow, wholeRows;
+
+    // Work area: one coefficient block, one 8 x 8 pixel block, four dequantisation tables
+    int16_t* block;
+    uint8_t* pixels;
+    int32_t* dq[4];
+    uint8_t* work;
+
+    int state; // 0 markers, 1 SOS read, 2 baseline MCUs, 3 EOI, 4 row-buffered
+    int scanComps;
+    int scanBlocks;
+    JpgComponent* scanComp[4];
+    uint8_t blockComp[kJpgMaxFrameBlocks];
+    int16_t bx[kJpgMaxFrameBlocks], by[kJpgMaxFrameBlocks];
+
+    JpgMcuFn mcuFn[4];
+    JpgIdctFn idct;
+    bool progressive;
+    int16_t* rowBuf;
+    size_t rowBufCount; // coefficients
+    bool seenSOI, seenSOF, seenDQT, seenDHT, seenSOS;
+    int shift;
+    int64_t scaledW, scaledH;
+
+    uint16_t* qt;          // 4 x 64 raw quantisers, natural order
+    bool qtDefined[4];
+    int tableSlots;
+    JpgHuffTable* tables;  // every table built
+    int tableCount;
+    JpgHuffTable* dcTbl[4];
+    JpgHuffTable* acTbl[4];
+    JpgScan* scans;
+    JpgScan* lastScan;
+    int scanCount;
+    int scanMode; // 0 baseline, 1 progressive, 2 multi-scan sequential, 3 unsupported
+    int32_t rgb;
+    uint32_t flags;
+    JpgProgressCallback progress;
+    void* progressUser;
+    void* memUser;
+    JpgAllocCallback memAlloc;
+    JpgFreeCallback memFree;
+    void** allocTable;
+    JpgStreamCallback streamCb;
+    int64_t sharedPos;
+
+    int64_t clipRows[4]; // absolute component rows (full resolution) output may reach
+    int64_t restartInterval;
+    uint8_t* scratch;
+    int64_t fatal; // after a fault that leaves the handle inconsistent, every call returns it
+};
+
+// Memory of one decoder (through its callbacks).
+void* JpgDecAlloc(JpgDecoder* d, size_t size);
+void JpgDecFree(JpgDecoder* d, void* block);
+
+// Bit reader (jpg_bitreader.cpp)
+int64_t JpgDecHufInit(JpgBitReader* br);
+int64_t JpgHufReset(JpgBitReader* br, int64_t bitPos);
+int64_t JpgScanHufInit(JpgDecoder* d, JpgBitReader* scanBr, uint8_t* buffer, uint32_t size);
+int64_t JpgScanHufReset(JpgBitReader* br);
+bool JpgBrEnsure(JpgBitReader* br, uint32_t n);
+void JpgBrFillSlow(JpgBitReader* br);
+int64_t JpgBrBitPosition(const JpgBitReader* br);
+void JpgBrSyncToByte(JpgBitReader* br);
+int JpgBrNextMarker(JpgBitReader* br); // 0 when the data ended
+bool JpgBrReadByte(JpgBitReader* br, int* value);
+
+inline uint32_t JpgBrAvail(const JpgBitReader* br) {
+    return br->valid - uint32_t(br->p - br->buf);
+}
+
+// Keeps at least 57 bits in the accumulator (zero bits after a marker or the end of data).
+inline void JpgBrFill(JpgBitReader* br) {
+    if (br->nbits > 56) {
+        return;
+    }
+    // Fast path: eight bytes without 0xFF in the buffer.
+    if (br->marker == 0 && JpgBrAvail(br) >= 8) {
+        while (br->nbits <= 56) {
+            uint8_t c = *br->p;
+            if (c == 0xFF) {
+                JpgBrFillSlow(br);
+                return;
+            }
+            br->p++;
+            br->acc |= uint64_t(c) << (56 - br->nbits);
+            br->nbits += 8;
+        }
+        return;
+    }
+    JpgBrFillSlow(br);
+}
+
+inline uint32_t JpgBrPeek(const JpgBitReader* br, int n) {
+    return uint32_t(br->acc >> (64 - n));
+}
+inline void JpgBrSkip(JpgBitReader* br, int n) {
+    br->acc <<= n;
+    br->nbits -= n;
+}
+inline uint32_t JpgBrGet(JpgBitReader* br, int n) {
+    if (n == 0) {
+        return 0;
+    }
+    uint32_t v = JpgBrPeek(br, n);
+    JpgBrSkip(br, n);
+    return v;
+}
+// True when the block consumed bits that were padding, not data.
+inline bool JpgBrOverrun(const JpgBitReader* br) {
+    return br->fake > br->nbits;
+}
+
+// Huffman tables (jpg_huffman.cpp)
+int64_t JpgDecSetHuffTable(JpgDecoder* d, const uint8_t* counts, const uint8_t* values,
+                           JpgHuffTable** out);
+// Decodes one symbol; -1 for a code that the table does not hold. Needs >= 16 bits in acc.
+inline int JpgHufDecode(JpgBitReader* br, const JpgHuffTable* t) {
+    uint32_t e = t->entries[br->acc >> 56];
+    if (!(e & kHuffPointer)) {
+        uint32_t len = e & 0xFF;
+        if (len == 0) {
+            return -1;
+        }
+        JpgBrSkip(br, int(len));
+        return int((e >> 8) & 0xFF);
+    }
+    uint32_t k = e & 0xFF;
+    uint32_t start = (e & ~kHuffPointer) >> 8;
+    uint32_t sub = uint32_t((br->acc << 8) >> (64 - k));
+    uint32_t e2 = t->entries[start + sub];
+    uint32_t len2 = e2 & 0xFF;
+    if (len2 == 0) {
+        return -1;
+    }
+    JpgBrSkip(br, int(8 + len2));
+    return int((e2 >> 8) & 0xFF);
+}
+
+// Markers (jpg_markers.cpp)
+int64_t JpgDecReadHeader(JpgDecoder* d);
+int64_t JpgDecSetDeQuantScale(JpgDecoder* d, int table);
+
+// Entropy decoding (jpg_entropy.cpp)
+int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp);
+int64_t JpgDecBlockDCFirst(JpgBitReader* br, int16_t* block, JpgComponent* comp);
+int64_t JpgDecBlockACFirst(JpgBitReader* br, int16_t* block, JpgComponent* comp);
+int64_t JpgDecBlockDCRefine(JpgBitReader* br, int16_t* block, JpgComponent* comp);
+int64_t JpgDecBlockACRefine(JpgBitReader* br, int16_t* block, JpgComponent* comp);
+int64_t JpgDecRestart(JpgBitReader* br, JpgComponent** comps, int ncomp);
+
+// Output (jpg_output.cpp)
+int64_t JpgDecStreamMCU(JpgDecoder* d, int64_t col, int64_t row);
+int64_t JpgDecCoefMCU(JpgDecoder* d, int64_t col, int64_t row);
+int64_t JpgDecYCbCrMCU(JpgDecoder* d, int64_t col, int64_t row);
+int64_t JpgDecYCbCrLastMCU(JpgDecoder* d, int64_t col, int64_t row);
+int64_t JpgDecRGBMCU(JpgDecoder* d, int64_t col, int64_t row);
+int64_t JpgDecPCoefMCU(JpgDecoder* d, JpgScan* scan, int64_t col, int64_t blockRow);
+int64_t JpgDecPOutYCbCr(JpgDecoder* d, int64_t col, int64_t row);
+int64_t JpgDecPOutCoef(JpgDecoder* d, int64_t col, int64_t row);
+int64_t JpgDecPScanRow(JpgDecoder* d);
+void JpgDecStuff(uint8_t* dst, int step, int pitch, int shift);
+int64_t JpgDecImage(JpgDecoder* d, int64_t width, int64_t lines);
+int64_t DecProgInit(JpgDecoder* d);
+int64_t DecScanInit(JpgDecoder* d);
+void JpgDecSetClipAll(JpgDecoder* d);
+void JpgDecSetClipLines(JpgDecoder* d, int64_t lines);
+void JpgDecRewindScans(JpgDecoder* d, int64_t* err);
+
+// Index and regions (jpg_index.cpp)
+int64_t DecIndexInit(JpgDecoder* d, int64_t interval);
+void JpgDecIdxUpdate(JpgDecoder* d);
+int64_t JpgDecBuildIndex(JpgDecoder* d);
+int64_t JpgDecGetIndexInfo(JpgDecoder* d, int64_t* size, void** blob);
+int64_t JpgDecSetIndexInfo(JpgDecoder* d, uint32_t size, const void* blob);
+int64_t JpgDecSetIndexByMemorySize(JpgDecoder* d, int64_t budget);
+void JpgDecFreeIndex(JpgDecoder* d, JpgIndex* idx);
+
+// Sets the output planes for mode 2 by subsampling type; 0x8008 for an unknown type.
+int64_t JpgDecSetPlanes(JpgDecoder* d, uint8_t** planes, const int64_t* pitches);
+
+#endif

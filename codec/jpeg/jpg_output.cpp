@@ -1,0 +1,445 @@
+// MCU output with edge clipping, the scanline state machine and the row-buffered decoding of
+// progressive and multi-scan images.
+#include <climits>
+#include <cstring>
+
+#include "jpg_internal.h"
+
+namespace {
+
+void restartIfDue(JpgBitReader* br, JpgComponent** comps, int ncomp) {
+    if (br->rstInterval > 0) {
+        if (br->rstLeft == 0) {
+            JpgDecRestart(br, comps, ncomp);
+        }
+        br->rstLeft--;
+    }
+}
+
+inline int edgeClass(int64_t pos, int64_t limit) {
+    return pos + 8 <= limit ? 0 : pos < limit ? 1 : 2;
+}
+
+// Reconstructs one block of component c: (ax, ay) is its absolute top-left sample at full
+// resolution, (rx, ry) the same relative to the output planes. Grey blocks stand for data that
+// could not be decoded. The coefficient block is all zero afterwards.
+void putBlock(JpgDecoder* d, JpgComponent* c, int16_t* blk, int64_t ax, int64_t ay, int64_t rx,
+              int64_t ry, int last, bool grey) {
+    const int shift = d->shift;
+    const int n = 8 >> shift;
+    int64_t limW = c->width < (1 << shift) ? (1 << shift) : c->width;
+    int64_t limH = c->height < (1 << shift) ? (1 << shift) : c->height;
+    if (d->clipRows[c->index] < limH) {
+        limH = d->clipRows[c->index];
+    }
+    int mode = jpg_mcumode_tbl[edgeClass(ay, limH)][edgeClass(ax, limW)];
+    if (mode == 4 || !c->plane) {
+        std::memset(blk, 0, 64 * sizeof(int16_t));
+        return;
+    }
+    const int step = jpg_yccrun_tbl[d->layoutRow][c->index];
+    uint8_t* dst = c->plane + ptrdiff_t(ry >> shift) * c->pitch + ptrdiff_t(rx >> shift) * step;
+    if (mode == 0) {
+        if (grey) {
+            JpgDecStuff(dst, step, c->pitch, shift);
+            std::memset(blk, 0, 64 * sizeof(int16_t));
+        } else {
+            d->idct(dst, blk, step, c->pitch, c->dq, c->lineDouble, last, d->scratch);
+        }
+        return;
+    }
+    int64_t unit = int64_t(1) << shift;
+    int cols = (mode & 1) ? int((limW - ax + unit - 1) >> shift) : n;
+    int rows = (mode & 2) ? int((limH - ay + unit - 1) >> shift) : n;
+    if (grey) {
+        std::memset(d->pixels, 128, 64);
+        std::memset(blk, 0, 64 * sizeof(int16_t));
+    } else {
+        d->idct(d->pixels, blk, 1, n, c->dq, c->lineDouble, last, d->scratch);
+    }
+    for (int y = 0; y < rows; ++y) {
+        uint8_t* o = dst + ptrdiff_t(y) * c->pitch;
+        const uint8_t* s = d->pixels + y * n;
+        for (int x = 0; x < cols; ++x) {
+            o[ptrdiff_t(x) * step] = s[x];
+        }
+    }
+}
+
+} // namespace
+
+void JpgDecStuff(uint8_t* dst, int step, int pitch, int shift) {
+    int n = 8 >> shift;
+    for (int y = 0; y < n; ++y) {
+        for (int x = 0; x < n; ++x) {
+            dst[ptrdiff_t(y) * pitch + ptrdiff_t(x) * step] = 128;
+        }
+    }
+}
+
+void JpgDecSetClipAll(JpgDecoder* d) {
+    for (int i = 0; i < 4; ++i) {
+        d->clipRows[i] = INT64_MAX;
+    }
+}
+
+void JpgDecSetClipLines(JpgDecoder* d, int64_t lines) {
+    for (int i = 0; i < d->ncomp; ++i) {
+        const JpgComponent& c = d->comp[i];
+        int64_t top = d->mcuRow * 8 * (d->scanComps == 1 && d->scanMode == 0 ? 1 : c.v);
+        d->clipRows[i] = top + (lines * c.v + d->maxV - 1) / d->maxV;
+    }
+}
+
+int64_t JpgDecStreamMCU(JpgDecoder* d, int64_t, int64_t) {
+    JpgBitReader* br = d->br;
+    restartIfDue(br, d->scanComp, d->scanComps);
+    int saved = br->lastIndex;
+    br->lastIndex = 1; // DC and the first AC coefficient keep the predictors exact
+    for (int b = 0; b < d->scanBlocks; ++b) {
+        JpgDecBlock(br, d->block, &d->comp[d->blockComp[b]]);
+        std::memset(d->block, 0, 64 * sizeof(int16_t));
+    }
+    br->lastIndex = saved;
+    return 0;
+}
+
+int64_t JpgDecCoefMCU(JpgDecoder* d, int64_t col, int64_t row) {
+    JpgBitReader* br = d->br;
+    restartIfDue(br, d->scanComp, d->scanComps);
+    int saved = br->lastIndex;
+    br->lastIndex = 63;
+    JpgComponent* first = d->scanComp[0];
+    auto* base = reinterpret_cast<int16_t*>(first->plane);
+    if (!base) {
+        br->lastIndex = saved;
+        return JPG_ERR_PARAM;
+    }
+    int16_t* mcu = base + ptrdiff_t(row) * first->pitch + ptrdiff_t(col) * d->blocksPerMcu * 64;
+    for (int b = 0; b < d->scanBlocks; ++b) {
+        int16_t* blk = mcu + ptrdiff_t(first->firstBlock + b) * 64;
+        std::memset(blk, 0, 64 * sizeof(int16_t));
+        JpgDecBlock(br, blk, &d->comp[d->blockComp[b]]);
+        if (br->starved) {
+            std::memset(blk, 0, 64 * sizeof(int16_t));
+        }
+    }
+    br->lastIndex = saved;
+    return 0;
+}
+
+int64_t JpgDecYCbCrMCU(JpgDecoder* d, int64_t col, int64_t row) {
+    JpgBitReader* br = d->br;
+    restartIfDue(br, d->scanComp, d->scanComps);
+    for (int b = 0; b < d->scanBlocks; ++b) {
+        JpgComponent* c = &d->comp[d->blockComp[b]];
+        JpgDecBlock(br, d->block, c);
+        int64_t ax = int64_t(c->hb) * d->mcuCol * 8 + d->bx[b];
+        int64_t ay = int64_t(c->vb) * d->mcuRow * 8 + d->by[b];
+        int64_t rx = int64_t(c->hb) * col * 8 + d->bx[b];
+        int64_t ry = int64_t(c->vb) * row * 8 + d->by[b];
+        putBlock(d, c, d->block, ax, ay, rx, ry, c->lastIdx, br->starved);
+    }
+    return 0;
+}
+
+int64_t JpgDecYCbCrLastMCU(JpgDecoder* d, int64_t col, int64_t row) {
+    return JpgDecYCbCrMCU(d, col, row); // putBlock clips every block by its edge class
+}
+
+int64_t JpgDecRGBMCU(JpgDecoder*, int64_t, int64_t) {
+    return 0;
+}
+
+namespace {
+
+void advance(JpgDecoder* d) {
+    if (++d->mcuCol >= d->mcusPerRow) {
+        d->mcuCol = 0;
+        d->mcuRow++;
+    }
+}
+
+int64_t imageBaseline(JpgDecoder* d, int64_t lines) {
+    int64_t rows = ((lines * d->scanMaxV + d->maxV - 1) / d->maxV + d->mcuHeight - 1) / d->mcuHeight;
+    JpgMcuFn fn = d->mcuFn[d->outputMode & 3];
+    for (int64_t r = 0; r < rows; ++r) {
+        for (int64_t c = 0; c < d->mcusPerRow; ++c) {
+            JpgDecIdxUpdate(d);
+            int64_t res = fn(d, c, r);
+            if (res != 0) {
+                return res;
+            }
+            advance(d);
+        }
+        if (d->mcuRow >= d->mcuRows) {
+            d->state = 0; // the parser meets EOI next
+            return 1;     // go on in the state machine
+        }
+        if (d->progress && r + 1 < rows &&
+            d->progress(int32_t((r + 1) * 100 / rows), d->progressUser) != 0) {
+            return JPG_ERR_CANCELLED;
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+int64_t JpgDecPCoefMCU(JpgDecoder* d, JpgScan* scan, int64_t col, int64_t blockRow) {
+    int64_t pos = scan->row * scan->mcusPerRow + scan->col;
+    if (pos >= scan->limit) {
+        return 0;
+    }
+    if (d->shift == 3 && scan->isAc) {
+        return 0; // 1/8 needs DC only
+    }
+    restartIfDue(&scan->br, scan->comp, scan->ncomp);
+    const bool clear = d->scanMode == 2;
+    auto run = [&](JpgComponent* c, int16_t* blk) {
+        if (clear) {
+            std::memset(blk, 0, 64 * sizeof(int16_t));
+        }
+        int64_t r = scan->block(&scan->br, blk, c);
+        if (clear && scan->br.starved) {
+            std::memset(blk, 0, 64 * sizeof(int16_t));
+        }
+        return r;
+    };
+    if (scan->ncomp == 1) {
+        JpgComponent* c = scan->comp[0];
+        const JpgComponent& fc = d->comp[scan->frameComp[0]];
+        int64_t mcu = col / fc.h;
+        int64_t blk = fc.firstBlock + blockRow * fc.h + col % fc.h;
+        int16_t* addr = d->rowBuf + (mcu * d->blocksPerMcu + blk) * 64;
+        if (run(c, addr) != 0) {
+            scan->limit = pos;
+        }
+        return 0;
+    }
+    for (int b = 0; b < scan->blocksPerMcu; ++b) {
+        int ci = scan->blockComp[b];
+        const JpgComponent& fc = d->comp[scan->frameComp[ci]];
+        int64_t blk = fc.firstBlock + (scan->by[b] / 8) * fc.h + scan->bx[b] / 8;
+        int16_t* addr = d->rowBuf + (col * d->blocksPerMcu + blk) * 64;
+        if (run(scan->comp[ci], addr) != 0) {
+            scan->limit = pos;
+            return 0;
+        }
+    }
+    return 0;
+}
+
+int64_t JpgDecPScanRow(JpgDecoder* d) {
+    for (JpgScan* s = d->scans; s; s = s->next) {
+        int64_t count = s->mcusPerRow * (s->ncomp == 1 ? d->comp[s->frameComp[0]].v : 1);
+        for (int64_t i = 0; i < count; ++i) {
+            int64_t blockRow = s->ncomp == 1 ? i / s->mcusPerRow : 0;
+            JpgDecPCoefMCU(d, s, s->col, blockRow);
+            if (++s->col >= s->mcusPerRow) {
+                s->col = 0;
+                s->row++;
+            }
+        }
+    }
+    return 0;
+}
+
+int64_t JpgDecPOutYCbCr(JpgDecoder* d, int64_t col, int64_t row) {
+    int16_t* mcu = d->rowBuf + d->mcuCol * d->blocksPerMcu * 64;
+    for (int b = 0; b < d->blocksPerMcu; ++b) {
+        JpgComponent* c = &d->comp[d->blockComp[b]];
+        int64_t ax = int64_t(c->h) * d->mcuCol * 8 + d->bx[b];
+        int64_t ay = int64_t(c->v) * d->mcuRow * 8 + d->by[b];
+        int64_t rx = int64_t(c->h) * col * 8 + d->bx[b];
+        int64_t ry = int64_t(c->v) * row * 8 + d->by[b];
+        putBlock(d, c, mcu + b * 64, ax, ay, rx, ry, 63, false);
+    }
+    return 0;
+}
+
+int64_t JpgDecPOutCoef(JpgDecoder* d, int64_t col, int64_t row) {
+    JpgComponent* first = &d->comp[0];
+    auto* base = reinterpret_cast<int16_t*>(first->plane);
+    int16_t* src = d->rowBuf + d->mcuCol * d->blocksPerMcu * 64;
+    size_t n = size_t(d->blocksPerMcu) * 64;
+    if (base) {
+        std::memcpy(base + ptrdiff_t(row) * first->pitch + ptrdiff_t(col) * n, src, n * sizeof(int16_t));
+    }
+    std::memset(src, 0, n * sizeof(int16_t));
+    return 0;
+}
+
+namespace {
+
+int64_t imageRowBuffered(JpgDecoder* d, int64_t lines) {
+    int64_t rows = (lines + 8 * d->maxV - 1) / (8 * d->maxV);
+    for (int64_t r = 0; r < rows && d->mcuRow < d->frameMcuRows; ++r) {
+        JpgDecPScanRow(d);
+        for (d->mcuCol = 0; d->mcuCol < d->frameMcusPerRow; d->mcuCol++) {
+            if (d->outputMode == 1) {
+                JpgDecPOutCoef(d, d->mcuCol, r);
+            } else {
+                JpgDecPOutYCbCr(d, d->mcuCol, r);
+            }
+        }
+        d->mcuCol = 0;
+        d->mcuRow++;
+        if (d->mcuRow >= d->frameMcuRows) {
+            d->state = 3;
+            return 0;
+        }
+        if (d->progress && r + 1 < rows &&
+            d->progress(int32_t((r + 1) * 100 / rows), d->progressUser) != 0) {
+            return JPG_ERR_CANCELLED;
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+int64_t JpgDecImage(JpgDecoder* d, int64_t width, int64_t lines) {
+    for (;;) {
+        switch (d->state) {
+        case 0: {
+            int64_t r = JpgDecReadHeader(d);
+            if (r != 0) {
+                return r;
+            }
+            if (d->state == 0) {
+                return JPG_ERR_DATA;
+            }
+            if (d->state == 1 && d->scanMode != 0) {
+                return JPG_ERR_DATA;
+            }
+            break;
+        }
+        case 1:
+            d->state = 2;
+            break;
+        case 2: {
+            int64_t r = imageBaseline(d, lines);
+            if (r != 1) {
+                return r;
+            }
+            break; // state 0: read the markers behind the scan
+        }
+        case 3:
+            return 0;
+        case 4:
+            return imageRowBuffered(d, lines);
+        default:
+            return JPG_ERR_DATA;
+        }
+    }
+}
+
+int64_t DecScanInit(JpgDecoder* d) {
+    auto* s = static_cast<JpgScan*>(JpgDecAlloc(d, sizeof(JpgScan)));
+    if (!s) {
+        return JPG_ERR_MEMORY;
+    }
+    std::memset(static_cast<void*>(s), 0, sizeof(JpgScan));
+    constexpr uint32_t kScanBuffer = 512;
+    auto* buf = static_cast<uint8_t*>(JpgDecAlloc(d, kScanBuffer + kJpgGuard + 16));
+    if (!buf) {
+        JpgDecFree(d, s);
+        return JPG_ERR_MEMORY;
+    }
+    // Link first, so that destruction finds both blocks whatever happens next.
+    if (d->lastScan) {
+        d->lastScan->next = s;
+    } else {
+        d->scans = s;
+    }
+    d->lastScan = s;
+    int64_t r = JpgScanHufInit(d, &s->br, buf, kScanBuffer);
+    if (r != 0) {
+        return r;
+    }
+    JpgBitReader* br = d->br;
+    if (d->scanMode == 1) {
+        if (br->ah != 0) {
+            s->block = br->ss != 0 ? JpgDecBlockACRefine : JpgDecBlockDCRefine;
+        } else {
+            s->block = br->ss != 0 ? JpgDecBlockACFirst : JpgDecBlockDCFirst;
+        }
+        s->isAc = br->ss != 0;
+    } else {
+        s->block = JpgDecBlock;
+    }
+    s->ncomp = d->scanComps;
+    int copyOf[4] = {-1, -1, -1, -1};
+    for (int i = 0; i < s->ncomp; ++i) {
+        s->compStore[i] = *d->scanComp[i];
+        s->compStore[i].dcPred = 0;
+        s->comp[i] = &s->compStore[i];
+        s->frameComp[i] = d->scanComp[i]->index;
+        copyOf[d->scanComp[i]->index] = i;
+    }
+    s->blocksPerMcu = d->scanBlocks;
+    for (int b = 0; b < d->scanBlocks; ++b) {
+        s->blockComp[b] = uint8_t(copyOf[d->blockComp[b]]);
+        s->bx[b] = d->bx[b];
+        s->by[b] = d->by[b];
+    }
+    s->mcusPerRow = d->mcusPerRow;
+    s->mcuRows = d->mcuRows;
+    s->wholePerRow = d->wholePerRow;
+    s->wholeRows = d->wholeRows;
+    s->firstBlock = d->scanComp[0]->firstBlock;
+    s->limit = s->mcusPerRow * s->mcuRows;
+    return 0;
+}
+
+int64_t DecProgInit(JpgDecoder* d) {
+    uint64_t count = uint64_t(d->blocksPerMcu) * uint64_t(d->frameMcusPerRow) * 64;
+    if (count * sizeof(int16_t) > UINT32_MAX - 64) {
+        return JPG_ERR_MEMORY;
+    }
+    d->rowBuf = static_cast<int16_t*>(JpgDecAlloc(d, size_t(count) * sizeof(int16_t)));
+    if (!d->rowBuf) {
+        return JPG_ERR_MEMORY;
+    }
+    std::memset(d->rowBuf, 0, size_t(count) * sizeof(int16_t));
+    d->rowBufCount = size_t(count);
+    // Frame block places: every component's H x V blocks, in frame order.
+    int b = 0;
+    for (int i = 0; i < d->ncomp; ++i) {
+        const JpgComponent& c = d->comp[i];
+        for (int y = 0; y < c.v; ++y) {
+            for (int x = 0; x < c.h; ++x) {
+                d->blockComp[b] = uint8_t(i);
+                d->bx[b] = int16_t(8 * x);
+                d->by[b] = int16_t(8 * y);
+                ++b;
+            }
+        }
+    }
+    d->mcuCol = 0;
+    d->mcuRow = 0;
+    d->state = 4;
+    return 0;
+}
+
+void JpgDecRewindScans(JpgDecoder* d, int64_t* err) {
+    *err = 0;
+    for (JpgScan* s = d->scans; s; s = s->next) {
+        s->col = 0;
+        s->row = 0;
+        s->limit = s->mcusPerRow * s->mcuRows;
+        int64_t r = JpgScanHufReset(&s->br);
+        if (r != 0) {
+            *err = r;
+        }
+        for (int i = 0; i < s->ncomp; ++i) {
+            s->comp[i]->dcPred = 0;
+        }
+    }
+    if (d->rowBuf) {
+        std::memset(d->rowBuf, 0, d->rowBufCount * sizeof(int16_t));
+    }
+    d->mcuCol = 0;
+    d->mcuRow = 0;
+}
