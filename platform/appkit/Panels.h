@@ -1,0 +1,90 @@
+#pragma once
+// Open and save panels, and alerts, as window-modal dialogs. Completions run on the main
+// thread. The panels' run and begin operations are virtual so that callers can be tested with
+// panels that answer at once.
+
+#include "appkit/Window.h"
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+class QFileDialog;
+class QMessageBox;
+class QWidget;
+
+namespace kpv {
+
+class View;
+
+class SavePanel {
+public:
+    SavePanel() = default;
+    virtual ~SavePanel() = default;
+
+    void setTitle(const QString& t) { m_title = t; }
+    void setMessage(const QString& m) { m_message = m; }
+    void setPrompt(const QString& p) { m_prompt = p; }
+    // Extensions without the dot; empty allows every file.
+    void setAllowedFileTypes(const QStringList& types) { m_types = types; }
+    QStringList allowedFileTypes() const { return m_types; }
+    void setNameFieldStringValue(const QString& n) { m_name = n; }
+    QString nameFieldStringValue() const { return m_name; }
+    void setDirectoryURL(const QString& dir) { m_directory = dir; }
+    QString directoryURL() const { return m_directory; }
+    void setCanCreateDirectories(bool c) { m_canCreateDirectories = c; }
+    // Shown below the file list; not owned (the caller keeps it alive while the panel runs).
+    void setAccessoryView(View* v) { m_accessory = v; }
+    View* accessoryView() const { return m_accessory; }
+
+    // The chosen file (save) or first chosen item (open); empty before a run or after cancel.
+    QString URL() const { return m_urls.isEmpty() ? QString() : m_urls.first(); }
+
+    // 1 (OK) or 0 (cancel). Runs a nested loop in which only common-mode timers fire.
+    virtual long runModal();
+    // Shows the panel as a sheet of the window (window-modal) and returns at once.
+    virtual void beginSheetModalForWindow(Window* window, std::function<void(long)> handler);
+
+protected:
+    virtual bool isOpenPanel() const { return false; }
+    QFileDialog* makeDialog(QWidget* parent);
+    void takeResult(QFileDialog* dialog, bool accepted);
+
+    QString m_title, m_message, m_prompt, m_name, m_directory;
+    QStringList m_types;
+    bool m_canCreateDirectories = true;
+    View* m_accessory = nullptr;
+    QStringList m_urls;
+
+    friend class OpenPanel;
+    bool m_canChooseFiles = true;
+    bool m_canChooseDirectories = false;
+    bool m_multiple = false;
+};
+
+class OpenPanel : public SavePanel {
+public:
+    void setCanChooseFiles(bool c) { m_canChooseFiles = c; }
+    void setCanChooseDirectories(bool c) { m_canChooseDirectories = c; }
+    void setAllowsMultipleSelection(bool m) { m_multiple = m; }
+    bool canChooseFiles() const { return m_canChooseFiles; }
+    bool canChooseDirectories() const { return m_canChooseDirectories; }
+    bool allowsMultipleSelection() const { return m_multiple; }
+    QStringList URLs() const { return m_urls; }
+
+protected:
+    bool isOpenPanel() const override { return true; }
+};
+
+// A message with up to three buttons, run as a sheet. The texts are shown as plain text.
+// Return codes: the default button 1, the alternate 0, the other -1.
+class AlertSheet {
+public:
+    // Any button title may be empty (no such button; with all empty, one "OK" button). With no
+    // window the alert is application-modal. The dialog is owned by Qt and deleted after use.
+    static QMessageBox* begin(const QString& title, const QString& defaultButton, const QString& alternateButton,
+                              const QString& otherButton, Window* window, std::function<void(long)> handler,
+                              const QString& message);
+};
+
+} // namespace kpv

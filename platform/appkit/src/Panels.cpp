@@ -1,0 +1,131 @@
+#include "appkit/Panels.h"
+
+#include "appkit/View.h"
+#include "foundation/RunLoop.h"
+
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace kpv {
+
+QFileDialog* SavePanel::makeDialog(QWidget* parent)
+{
+    auto* d = new QFileDialog(parent);
+    // Our own dialog, so that the accessory view can live inside it.
+    d->setOption(QFileDialog::DontUseNativeDialog, true);
+    d->setWindowTitle(m_title);
+    if (!m_directory.isEmpty())
+        d->setDirectory(m_directory);
+    if (!m_types.isEmpty()) {
+        QStringList patterns;
+        for (const QString& t : m_types)
+            patterns << "*." + t;
+        d->setNameFilter(patterns.join(' '));
+    }
+    if (isOpenPanel()) {
+        d->setAcceptMode(QFileDialog::AcceptOpen);
+        if (m_canChooseDirectories && !m_canChooseFiles)
+            d->setFileMode(QFileDialog::Directory);
+        else
+            d->setFileMode(m_multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    } else {
+        d->setAcceptMode(QFileDialog::AcceptSave);
+        d->setFileMode(QFileDialog::AnyFile);
+        d->setOption(QFileDialog::ReadOnly, !m_canCreateDirectories);
+        if (!m_name.isEmpty())
+            d->selectFile(m_name);
+        if (m_types.size() == 1)
+            d->setDefaultSuffix(m_types.first());
+    }
+    if (!m_prompt.isEmpty())
+        d->setLabelText(QFileDialog::Accept, m_prompt);
+    auto* grid = qobject_cast<QGridLayout*>(d->layout());
+    int row = grid ? grid->rowCount() : 0;
+    if (grid && !m_message.isEmpty())
+        grid->addWidget(new QLabel(m_message, d), row++, 0, 1, grid->columnCount());
+    if (grid && m_accessory) {
+        QWidget* w = m_accessory->widget();
+        w->setMinimumSize(int(m_accessory->frame().width()), int(m_accessory->frame().height()));
+        w->setParent(d);
+        grid->addWidget(w, row, 0, 1, grid->columnCount());
+        w->show();
+    }
+    return d;
+}
+
+void SavePanel::takeResult(QFileDialog* d, bool accepted)
+{
+    m_urls.clear();
+    if (accepted)
+        m_urls = d->selectedFiles();
+    if (m_accessory && m_accessory->widget()->parent() == d) {
+        // Hand the accessory view back before the dialog goes away.
+        m_accessory->widget()->hide();
+        m_accessory->widget()->setParent(nullptr);
+    }
+}
+
+long SavePanel::runModal()
+{
+    QFileDialog* d = makeDialog(nullptr);
+    int rc;
+    {
+        RunLoop::NestedScope nested(RunLoop::main());
+        rc = d->exec();
+    }
+    takeResult(d, rc == QDialog::Accepted);
+    delete d;
+    return rc == QDialog::Accepted ? ModalResponseOK : ModalResponseCancel;
+}
+
+void SavePanel::beginSheetModalForWindow(Window* window, std::function<void(long)> handler)
+{
+    QFileDialog* d = makeDialog(window ? window->widget() : nullptr);
+    d->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
+    QObject::connect(d, &QDialog::finished, d, [this, d, handler](int rc) {
+        takeResult(d, rc == QDialog::Accepted);
+        d->deleteLater();
+        if (handler)
+            handler(rc == QDialog::Accepted ? ModalResponseOK : ModalResponseCancel);
+    });
+    d->open();
+}
+
+QMessageBox* AlertSheet::begin(const QString& title, const QString& defaultButton, const QString& alternateButton,
+                               const QString& otherButton, Window* window, std::function<void(long)> handler,
+                               const QString& message)
+{
+    auto* box = new QMessageBox(window ? window->widget() : nullptr);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setTextFormat(Qt::PlainText);
+    box->setText(title);
+    box->setInformativeText(message); // never a format string: shown as it stands
+    box->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
+    QPushButton* def = box->addButton(defaultButton.isEmpty() ? QStringLiteral("OK") : defaultButton,
+                                      QMessageBox::AcceptRole);
+    QPushButton* alt = alternateButton.isEmpty() ? nullptr : box->addButton(alternateButton, QMessageBox::RejectRole);
+    QPushButton* other = otherButton.isEmpty() ? nullptr : box->addButton(otherButton, QMessageBox::DestructiveRole);
+    box->setDefaultButton(def);
+    if (alt)
+        box->setEscapeButton(alt);
+    QObject::connect(box, &QMessageBox::finished, box, [box, def, alt, other, handler](int) {
+        QAbstractButton* clicked = box->clickedButton();
+        long code = AlertDefaultReturn;
+        if (clicked && clicked == alt)
+            code = AlertAlternateReturn;
+        else if (clicked && clicked == other)
+            code = AlertOtherReturn;
+        else if (!clicked && alt)
+            code = AlertAlternateReturn; // closed without a button: as the cancelling one
+        (void)def;
+        if (handler)
+            handler(code);
+    });
+    box->open();
+    return box;
+}
+
+} // namespace kpv
