@@ -1,8 +1,9 @@
 #pragma once
 // The user's settings: a key-value store kept in memory and saved as a JSON file in the XDG
 // configuration folder ("kestrane-viewer/settings.json"). Values are QVariants: numbers, booleans,
-// strings, dates, byte arrays, URLs, and maps and lists of these; all of them come back with the
-// type they were stored with.
+// strings, dates, byte arrays, URLs, and maps and lists of these. After a reload they come back as
+// the same kind of value: integers of any width as qint64, floating point as double, string lists
+// as QVariantList; anything else that converts to text is stored as a string.
 //
 // Getters follow the usual defaults semantics: an absent or unconvertible integer, double or boolean
 // reads 0 / false; an absent string, map, list or URL reads empty. Numbers stored as strings
