@@ -14,8 +14,10 @@ MResult rgbToYUV(AMCMHandle hAMCM, MUInt64 target, MInt64 c0, MInt64 c1, MInt64 
 {
     if (!pY || !pU || !pV)
         return MERR_INVALID_PARAM;
-    // A 1 x 1 bitmap of memory order R, G, B holding the third, second and first argument.
-    MByte src[16] = {static_cast<MByte>(c2), static_cast<MByte>(c1), static_cast<MByte>(c0)};
+    // A 1 x 1 bitmap of memory order R, G, B. The arguments are R, G, B in that order, the order in
+    // which the fills pass a colour value's bytes (bits 0-7 are red there as in every RGB fill);
+    // taking them the other way round would fill YUV bitmaps with red and blue exchanged.
+    MByte src[16] = {static_cast<MByte>(c0), static_cast<MByte>(c1), static_cast<MByte>(c2)};
     MByte y[16] = {}, u[16] = {}, v[16] = {};
     PPFormat dstFmt{static_cast<MInt64>(target), 1, 1, nullptr};
     PPFormat srcFmt{0x16001777, 1, 1, nullptr};

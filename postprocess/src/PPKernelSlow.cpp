@@ -58,14 +58,8 @@ void rgbBytesKernel(const PPBand& band, const PPPlaneSet& dst, const PPPlaneSet&
 {
     const PPEngineContext* ctx = e->ctx;
     const Walk w = makeWalk(e);
-    int64_t du, dv;
-    if (!w.swap) {
-        du = w.sx * DB;
-        dv = w.sy * dst.pitch[0];
-    } else {
-        du = w.sy * dst.pitch[0];
-        dv = w.sx * DB;
-    }
+    // Byte step of the target per oriented column.
+    const int64_t du = w.swap ? w.sy * dst.pitch[0] : w.sx * DB;
     const int32_t* cols = ctx->colIndex;
     const uint16_t* fxs = ctx->colFrac;
     int s[NC], d[NC];
