@@ -1,0 +1,163 @@
+#include "Model/LMBitmap.h"
+#include "Model/LMImage.h"
+
+#include <gtest/gtest.h>
+
+#include <QColor>
+
+#include <cstring>
+#include <limits>
+
+namespace {
+
+LMFileImgBaseInfoPtr source(double rawWidth, double rawHeight, int64_t orientation = 1)
+{
+    return std::make_shared<LMFileImgBaseInfo>(LMPathString("/p/a.png", false), "public.png", 8, QDateTime::fromSecsSinceEpoch(1),
+                                               QSizeF(rawWidth, rawHeight), orientation, QVariantMap());
+}
+
+// A w x h opaque image whose pixel (x, y) has red x and green y, so every pixel tells where it came from.
+QImage coordinateImage(int w, int h)
+{
+    QImage img(w, h, QImage::Format_RGBA8888);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img.setPixelColor(x, y, QColor(x, y, 0));
+    return img;
+}
+
+TEST(RawBitmap, LayoutAndRefusedSizes)
+{
+    LMBitmap b(LMBitmap::kPixelArrayFormatRGBA, 3, 2);
+    ASSERT_TRUE(b.isValid());
+    EXPECT_EQ(b.bytesPerRow(), 12u);
+    EXPECT_EQ(b.bitsPerPixel(), 32u);
+    EXPECT_EQ(b.bitmapInfo(), 1u);
+    EXPECT_EQ(b.bitmap()->lPitch[0], 12);
+    EXPECT_EQ(b.bitmap()->pPlane[0], b.dataBits()->bytes());
+    EXPECT_EQ(b.bitmap()->pPlane[1], nullptr);
+    EXPECT_EQ(b.dataBits()->length(), 24u);
+    EXPECT_EQ(LMBitmap::pixelArrayFormatFromCGBitmapInfo(0x2002), 0x37001777u);
+    EXPECT_EQ(LMBitmap::pixelArrayFormatToCGBitmapInfo(0x16000777), 1u);
+
+    // Sizes whose byte count does not fit, non-positive sizes and blocks too small give no plane.
+    EXPECT_FALSE(LMBitmap(LMBitmap::kPixelArrayFormatRGBA, 0, 5).isValid());
+    EXPECT_FALSE(LMBitmap(LMBitmap::kPixelArrayFormatRGBA, -3, 5).isValid());
+    EXPECT_FALSE(LMBitmap(LMBitmap::kPixelArrayFormatRGBA, std::numeric_limits<int64_t>::max() / 2, 3).isValid());
+    EXPECT_FALSE(LMBitmap(LMBitmap::kPixelArrayFormatRGBA, 4, 4, LMData::create(63)).isValid());
+    auto block = LMData::create(64);
+    LMBitmap over(LMBitmap::kPixelArrayFormatRGBA, 4, 4, block);
+    ASSERT_TRUE(over.isValid());
+    EXPECT_EQ(over.bitmap()->pPlane[0], block->bytes()); // the given block, not a copy
+    EXPECT_EQ(LMBitmap::initEmptyBitmapWithPixelArrayFormat(LMBitmap::kPixelArrayFormatRGBA, 2, 2)->dataBits()->length(), 16u);
+}
+
+TEST(DecodedImage, FramesArePremultipliedAndShared)
+{
+    QImage src(2, 1, QImage::Format_RGBA8888);
+    src.setPixelColor(0, 0, QColor(255, 0, 0, 128));
+    src.setPixelColor(1, 0, QColor(0, 0, 0, 0));
+    const LMImage img(src, source(8, 4));
+    ASSERT_EQ(img.frameDatas().size(), 1);
+    const uint8_t *px = img.frameDatas()[0]->bytes();
+    EXPECT_EQ(px[0], 128);
+    EXPECT_EQ(px[1], 0);
+    EXPECT_EQ(px[3], 128);
+    EXPECT_EQ(std::memcmp(px + 4, "\0\0\0\0", 4), 0);
+    EXPECT_EQ(img.bytesPerRow(), 8u);
+    EXPECT_EQ(img.bitmapInfo(), 1u);
+    EXPECT_DOUBLE_EQ(img.scaleOfOriginal(), 0.25);
+
+    // Wrapping for display and for the codec library reads the same bytes, not copies.
+    const QImage shown = img.convertToImage();
+    EXPECT_EQ(shown.constBits(), px);
+    EXPECT_EQ(shown.pixelColor(0, 0).alpha(), 128);
+    const auto bitmap = img.preferredBitmap();
+    ASSERT_TRUE(bitmap);
+    EXPECT_EQ(bitmap->bitmap()->pPlane[0], px);
+
+    // The shown image keeps the pixels alive after the decoded image is gone.
+    QImage survivor;
+    {
+        const LMImage temp(coordinateImage(3, 3), source(3, 3));
+        survivor = temp.convertToImage();
+    }
+    EXPECT_EQ(survivor.pixelColor(2, 1), QColor(2, 1, 0));
+}
+
+TEST(DecodedImage, EmptyAndDamagedImagesAnswerNothing)
+{
+    const LMImage empty(QList<std::shared_ptr<LMBitmap>>{}, source(1, 1));
+    EXPECT_EQ(empty.width(), 0u);
+    EXPECT_TRUE(empty.frameDatas().isEmpty());
+    EXPECT_EQ(empty.originalImgBaseInfo(), nullptr);
+    EXPECT_TRUE(empty.convertToImage().isNull());
+    EXPECT_TRUE(empty.cropImage(QRectF(0, 0, 1, 1)).isNull());
+    EXPECT_EQ(empty.preferredBitmap(), nullptr);
+    EXPECT_EQ(empty.scaleOfOriginal(), 0);
+    EXPECT_TRUE(LMImage(QImage(), source(1, 1)).frameDatas().isEmpty());
+
+    // A frame shorter than its layout claims is never read past its end.
+    const LMImage shortFrame(1, 32, 40, 10, 10, {LMData::create(399)}, source(10, 10));
+    EXPECT_TRUE(shortFrame.convertToImage().isNull());
+    EXPECT_TRUE(shortFrame.cropImage(QRectF(0, 0, 10, 10)).isNull());
+    EXPECT_EQ(shortFrame.preferredBitmap(), nullptr);
+    const LMImage narrowRows(1, 32, 16, 10, 1, {LMData::create(400)}, source(10, 1));
+    EXPECT_TRUE(narrowRows.convertToImage().isNull());
+    const LMImage oddDepth(1, 48, 60, 10, 1, {LMData::create(60)}, source(10, 1));
+    EXPECT_TRUE(oddDepth.convertToImage().isNull());
+
+    // Bitmaps of different sizes cannot be frames of one image.
+    auto a = LMBitmap::initEmptyBitmapWithPixelArrayFormat(LMBitmap::kPixelArrayFormatRGBA, 2, 2);
+    auto b = LMBitmap::initEmptyBitmapWithPixelArrayFormat(LMBitmap::kPixelArrayFormatRGBA, 3, 2);
+    EXPECT_TRUE(LMImage(QList<std::shared_ptr<LMBitmap>>{a, b}, source(2, 2)).frameDatas().isEmpty());
+    EXPECT_EQ(LMImage(QList<std::shared_ptr<LMBitmap>>{a, a}, source(2, 2)).frameDatas().size(), 2);
+}
+
+TEST(DecodedImage, CropClipsToTheImage)
+{
+    const LMImage img(coordinateImage(100, 100), source(100, 100));
+    const QImage corner = img.cropImage(QRectF(-10, -10, 20, 20));
+    ASSERT_EQ(corner.size(), QSize(10, 10));
+    EXPECT_EQ(corner.pixelColor(9, 9), QColor(9, 9, 0));
+    EXPECT_TRUE(img.cropImage(QRectF(200, 200, 5, 5)).isNull());
+    const QImage inner = img.cropImage(QRectF(30.5, 40.2, 5.9, 3));
+    ASSERT_EQ(inner.size(), QSize(5, 3));
+    EXPECT_EQ(inner.pixelColor(0, 0), QColor(30, 40, 0));
+    const QImage edge = img.cropImage(QRectF(95.5, 95.5, 10, 10));
+    EXPECT_LE(edge.width(), 5);
+    EXPECT_EQ(edge.pixelColor(0, 0), QColor(95, 95, 0));
+}
+
+// Where stored pixel (x, y) of a w x h image lands when shown, for each EXIF orientation, written
+// from the orientation's definition (row 0 / column 0 placement), independently of the code.
+QPoint displayed(int orientation, int x, int y, int w, int h)
+{
+    switch (orientation) {
+    case 2: return {w - 1 - x, y};          // mirrored left-right
+    case 3: return {w - 1 - x, h - 1 - y};  // turned 180
+    case 4: return {x, h - 1 - y};          // mirrored top-bottom
+    case 5: return {y, x};                  // transposed
+    case 6: return {h - 1 - y, x};          // turned 90 clockwise
+    case 7: return {h - 1 - y, w - 1 - x};  // transversed
+    case 8: return {y, w - 1 - x};          // turned 90 counter-clockwise
+    default: return {x, y};
+    }
+}
+
+TEST(DecodedImage, UprightImageAppliesTurnAndMirror)
+{
+    const int w = 5, h = 3;
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        SCOPED_TRACE(orientation);
+        const LMImage img(coordinateImage(w, h), source(w, h, orientation));
+        const QImage upright = img.convertToUprightImage();
+        const bool quarter = orientation >= 5;
+        ASSERT_EQ(upright.size(), quarter ? QSize(h, w) : QSize(w, h));
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                EXPECT_EQ(upright.pixelColor(displayed(orientation, x, y, w, h)), QColor(x, y, 0)) << x << "," << y;
+    }
+}
+
+} // namespace
