@@ -52,7 +52,7 @@ struct ByteMap {
     int dst[4]; // byte of R, G, B, alpha in a target pixel
 };
 
-template <int SB, int DB, int NC>
+template <int SB, int DB, int NC, bool SameOrder>
 void rgbBytesKernel(const PPBand& band, const PPPlaneSet& dst, const PPPlaneSet& src, const PPEngine* e,
                     const ByteMap& bm)
 {
@@ -62,10 +62,11 @@ void rgbBytesKernel(const PPBand& band, const PPPlaneSet& dst, const PPPlaneSet&
     const int64_t du = w.swap ? w.sy * dst.pitch[0] : w.sx * DB;
     const int32_t* cols = ctx->colIndex;
     const uint16_t* fxs = ctx->colFrac;
+    // With the same byte order on both sides the channel offsets are constants.
     int s[NC], d[NC];
     for (int c = 0; c < NC; ++c) {
-        s[c] = bm.src[c];
-        d[c] = bm.dst[c];
+        s[c] = SameOrder ? c : bm.src[c];
+        d[c] = SameOrder ? c : bm.dst[c];
     }
     for (int64_t v = band.v0; v < band.v1; ++v) {
         const uint8_t* row0 = src.ptr[0] + ctx->rowIndex[2 * v] * src.pitch[0];
@@ -80,8 +81,13 @@ void rgbBytesKernel(const PPBand& band, const PPPlaneSet& dst, const PPPlaneSet&
             const uint8_t* p10 = row1 + static_cast<int64_t>(cols[2 * u]) * SB;
             const uint8_t* p11 = row1 + static_cast<int64_t>(cols[2 * u + 1]) * SB;
             const int fx = fxs[u];
-            for (int c = 0; c < NC; ++c)
-                out[d[c]] = static_cast<uint8_t>(blend(p00[s[c]], p01[s[c]], p10[s[c]], p11[s[c]], fx, fy));
+            if constexpr (SameOrder) {
+                for (int c = 0; c < NC; ++c)
+                    out[c] = static_cast<uint8_t>(blend(p00[c], p01[c], p10[c], p11[c], fx, fy));
+            } else {
+                for (int c = 0; c < NC; ++c)
+                    out[d[c]] = static_cast<uint8_t>(blend(p00[s[c]], p01[s[c]], p10[s[c]], p11[s[c]], fx, fy));
+            }
         }
     }
 }
@@ -119,13 +125,18 @@ bool tryRgbBytes(const PPBand& band, const PPPlaneSet& dst, const PPPlaneSet& sr
     if (sb == 4 && db == 4) {
         if (!srcAlpha)
             return false; // the zero alpha of such sources goes through the general path
-        rgbBytesKernel<4, 4, 4>(band, dst, src, e, bm);
+        const bool same = bm.src[0] == 0 && bm.src[1] == 1 && bm.src[2] == 2 && bm.src[3] == 3 &&
+                          bm.dst[0] == 0 && bm.dst[1] == 1 && bm.dst[2] == 2 && bm.dst[3] == 3;
+        if (same)
+            rgbBytesKernel<4, 4, 4, true>(band, dst, src, e, bm);
+        else
+            rgbBytesKernel<4, 4, 4, false>(band, dst, src, e, bm);
     } else if (sb == 4 && db == 3) {
-        rgbBytesKernel<4, 3, 3>(band, dst, src, e, bm);
+        rgbBytesKernel<4, 3, 3, false>(band, dst, src, e, bm);
     } else if (sb == 3 && db == 4) {
-        rgbBytesKernel<3, 4, 3>(band, dst, src, e, bm);
+        rgbBytesKernel<3, 4, 3, false>(band, dst, src, e, bm);
     } else {
-        rgbBytesKernel<3, 3, 3>(band, dst, src, e, bm);
+        rgbBytesKernel<3, 3, 3, false>(band, dst, src, e, bm);
     }
     return true;
 }
