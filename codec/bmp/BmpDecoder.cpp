@@ -85,7 +85,7 @@ MResult BMP_GetInfoFromFile(MSTREAM stream, MInt64* plWidth, MInt64* plHeight, M
         w = int32_t(mdio::le32(h + 4));
         int32_t sh = int32_t(mdio::le32(h + 8));
         // The height's sign gives the row order; -2^31 has no positive counterpart.
-        if (sh == INT32_MIN) return MERR_UNSUPPORTED;
+        if (sh == INT32_MIN) return MERR_INVALID_PARAM;
         hgt = sh < 0 ? -int64_t(sh) : sh;
         bits = mdio::le16(h + 14);
     }
@@ -120,7 +120,7 @@ static MResult readHeaders(BMPDecoder& d) {
         d.type = 0;
         d.width = int32_t(mdio::le32(ih + 4));
         int32_t sh = int32_t(mdio::le32(ih + 8));
-        if (sh == INT32_MIN) return MERR_UNSUPPORTED;
+        if (sh == INT32_MIN) return MERR_INVALID_PARAM;
         d.topDown = sh < 0;
         d.height = sh < 0 ? -int64_t(sh) : sh;
         d.info.wPlanes = mdio::le16(ih + 12);

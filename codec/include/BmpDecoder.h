@@ -49,7 +49,7 @@ typedef struct BMPDecoder* BMPHandle;
 
 /* Width, height (made positive) and bits per pixel from the header after the 14-byte file
  * header at position 0; each output optional. 2 when the header size cannot be read, 0x1005
- * seek failure, 0x1006 short header, 3 for a height of -2^31. */
+ * seek failure, 0x1006 short header, 2 for a height of -2^31. */
 MResult BMP_GetInfoFromFile(MSTREAM stream, MInt64* plWidth, MInt64* plHeight, MInt64* plBitCount);
 
 /* Opens a decoder on the BMP that starts at the stream's current position. On failure the handle
