@@ -1,0 +1,300 @@
+#include "Model/LMExifInfoFormat.h"
+
+#include "foundation/Bundle.h"
+#include "imageio/ImageProperties.h"
+
+#include <QLocale>
+#include <QTimeZone>
+
+#include <cmath>
+
+using namespace kpv;
+
+namespace {
+
+// A property read as a single-precision number; false when it is missing or not a number.
+bool readFloat(const QVariant &v, float *out)
+{
+    if (!v.isValid())
+        return false;
+    bool ok = false;
+    const float f = v.toFloat(&ok);
+    if (!ok || !std::isfinite(f))
+        return false;
+    *out = f;
+    return true;
+}
+
+bool readInteger(const QVariant &v, qint64 *out)
+{
+    if (!v.isValid())
+        return false;
+    bool ok = false;
+    qint64 n = v.toLongLong(&ok);
+    if (!ok) {
+        // Rationals arrive as doubles: take the whole part, as an integer reading of the text would.
+        const double d = v.toDouble(&ok);
+        if (!ok || !std::isfinite(d) || std::fabs(d) > 9.0e18)
+            return false;
+        n = qint64(d);
+    }
+    *out = n;
+    return true;
+}
+
+bool isWhole(float x) { return std::floor(x) == x; }
+
+// Printf-style with a point as decimal separator, as plain formatting does.
+QString fixed(double x, int decimals) { return QString::number(x == 0 ? 0.0 : x, 'f', decimals); }
+
+QString localizedFixed(double x, int decimals)
+{
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    return locale.toString(x == 0 ? 0.0 : x, 'f', decimals);
+}
+
+bool isTrimmed(QChar c) { return c == u'\t' || c.category() == QChar::Separator_Space; }
+
+QString trimSpaces(const QString &s)
+{
+    qsizetype begin = 0, end = s.size();
+    while (begin < end && isTrimmed(s[begin]))
+        ++begin;
+    while (end > begin && isTrimmed(s[end - 1]))
+        --end;
+    return s.mid(begin, end - begin);
+}
+
+} // namespace
+
+LMExifInfoFormat::LMExifInfoFormat(const QVariantMap &imageProperties, const kpv::Bundle *bundle)
+    : m_imageProperties(imageProperties), m_exif(imageProperties.value(kCGImagePropertyExifDictionary).toMap()),
+      m_auxExif(imageProperties.value(kCGImagePropertyExifAuxDictionary).toMap()),
+      m_tiff(imageProperties.value(kCGImagePropertyTIFFDictionary).toMap()), m_bundle(bundle ? *bundle : Bundle::mainBundle())
+{
+}
+
+QString LMExifInfoFormat::word(const kpv::Bundle &bundle, const char *key) { return bundle.localizedString(QString::fromLatin1(key)); }
+
+QString LMExifInfoFormat::word(const char *key) const { return word(m_bundle, key); }
+
+QVariant LMExifInfoFormat::exif(const char *key) const { return m_exif.value(QString::fromLatin1(key)); }
+
+QString LMExifInfoFormat::stringFromTakenTime() const
+{
+    const QString text = exif(kCGImagePropertyExifDateTimeOriginal).toString();
+    if (text.isEmpty())
+        return {};
+    const QDateTime taken = QDateTime::fromString(text, QStringLiteral("yyyy:MM:dd HH:mm:ss"));
+    if (!taken.isValid())
+        return {};
+    return stringFromDate(taken, true);
+}
+
+QString LMExifInfoFormat::maker() const
+{
+    const QVariant v = m_tiff.value(kCGImagePropertyTIFFMake);
+    return v.isValid() ? trimSpaces(v.toString()) : QString();
+}
+
+QString LMExifInfoFormat::model() const
+{
+    const QVariant v = m_tiff.value(kCGImagePropertyTIFFModel);
+    return v.isValid() ? trimSpaces(v.toString()) : QString();
+}
+
+QString LMExifInfoFormat::lensModel() const
+{
+    const QVariant v = m_auxExif.value(kCGImagePropertyExifAuxLensModel);
+    return v.isValid() ? v.toString() : QString();
+}
+
+QString LMExifInfoFormat::stringFromFNumber() const
+{
+    float v;
+    if (!readFloat(exif(kCGImagePropertyExifFNumber), &v))
+        return {};
+    // Single precision throughout: 2.8f x 100 is exactly 280 in float, but 279.99... in double.
+    const float hundredths = std::floor(v * 100.0f);
+    const float x = hundredths / 100.0f;
+    int decimals = 2;
+    if (isWhole(x))
+        decimals = 0;
+    else if (x == std::floor(x * 10.0f) / 10.0f)
+        decimals = 1;
+    return QStringLiteral("F/") + localizedFixed(double(x), decimals);
+}
+
+QString LMExifInfoFormat::stringFromExposureTime() const
+{
+    float v;
+    if (!readFloat(exif(kCGImagePropertyExifExposureTime), &v))
+        return {};
+    // A time of zero or less has no reciprocal worth showing ("1/inf").
+    if (!(v > 0.0f))
+        return {};
+    const QString unit = word("s");
+    if (v > 60.0f)
+        return fixed(double(v), 0) + unit;
+    const double d = double(v);
+    if (d >= 0.28) {
+        // Tenths in single precision, so that 1.3 s stored as a float shows as 1.3, not 1.2.
+        const float x = std::floor(v * 10.0f) / 10.0f;
+        return fixed(double(x), isWhole(x) ? 0 : 1) + unit;
+    }
+    return QStringLiteral("1/") + fixed(1.0 / d, 0) + unit;
+}
+
+QString LMExifInfoFormat::stringFromISOWithISOPrefix(bool isoPrefix) const
+{
+    const QVariant v = exif(kCGImagePropertyExifISOSpeedRatings);
+    const QVariantList list = v.toList();
+    if (list.isEmpty())
+        return {};
+    qint64 iso = 0;
+    if (!readInteger(list.first(), &iso))
+        iso = 0;
+    const QString number = QString::number(iso);
+    return isoPrefix ? word("ISO") + number : number;
+}
+
+namespace {
+
+// One decimal, rounded toward minus infinity in single precision; no decimal when whole.
+QString tenthsDown(float v)
+{
+    const float x = std::floor(v * 10.0f) / 10.0f;
+    return fixed(double(x), isWhole(x) ? 0 : 1);
+}
+
+} // namespace
+
+QString LMExifInfoFormat::stringFromExposureBias() const
+{
+    float v;
+    if (!readFloat(exif(kCGImagePropertyExifExposureBiasValue), &v))
+        return {};
+    return tenthsDown(v) + word("EV");
+}
+
+QString LMExifInfoFormat::stringFromFocalLength() const
+{
+    float v;
+    if (!readFloat(exif(kCGImagePropertyExifFocalLength), &v))
+        return {};
+    return tenthsDown(v) + word("IDS_PROPERTIES_MM");
+}
+
+QString LMExifInfoFormat::stringFromBrightness() const
+{
+    float v;
+    if (!readFloat(exif(kCGImagePropertyExifBrightnessValue), &v))
+        return {};
+    const float x = std::floor(v * 100.0f) / 100.0f;
+    int decimals = 2;
+    if (isWhole(x))
+        decimals = 0;
+    else if (x == std::floor(x * 10.0f) / 10.0f)
+        decimals = 1;
+    return fixed(double(x), decimals);
+}
+
+QString LMExifInfoFormat::stringFromFlash() const
+{
+    qint64 v;
+    if (!readInteger(exif(kCGImagePropertyExifFlash), &v))
+        return {};
+    return word((v & 1) ? "IDS_PROPERTIES_ON" : "IDS_PROPERTIES_OFF");
+}
+
+QString LMExifInfoFormat::stringFromMeteringMode() const
+{
+    qint64 v;
+    if (!readInteger(exif(kCGImagePropertyExifMeteringMode), &v))
+        return {};
+    switch (v) {
+    case 1: return word("IDS_PROPERTIES_AVERAGE");
+    case 2: return word("IDS_PROPERTIES_CENTER");
+    case 3: return word("IDS_PROPERTIES_SPOT");
+    case 4: return word("IDS_PROPERTIES_MULTISPOT");
+    case 5: return word("IDS_PROPERTIES_PATTERN");
+    case 6: return word("IDS_PROPERTIES_PARTIAL");
+    default: return word("IDS_PROPERTIES_OTHER");
+    }
+}
+
+QString LMExifInfoFormat::stringFromExposureProgram() const
+{
+    qint64 v;
+    if (!readInteger(exif(kCGImagePropertyExifExposureProgram), &v))
+        return {};
+    switch (v) {
+    case 1: return word("IDS_PROPERTIES_MANUAL");
+    case 3: return word("IDS_PROPERTIES_APERTUARE");
+    case 4: return word("IDS_PROPERTIES_SHUTTER");
+    case 5: return word("IDS_PROPERTIES_MINI");
+    case 6: return word("IDS_PROPERTIES_ACTION");
+    case 7: return word("IDS_PROPERTIES_PORTRAIT");
+    case 8: return word("IDS_PROPERTIES_LANDSCAPE");
+    default: return word("IDS_PROPERTIES_NORMAL");
+    }
+}
+
+QString LMExifInfoFormat::stringFromWhiteBalance() const
+{
+    qint64 v;
+    if (!readInteger(exif(kCGImagePropertyExifWhiteBalance), &v))
+        return {};
+    return word(v == 0 ? "IDS_PROPERTIES_AUTO" : "IDS_PROPERTIES_MANUAL");
+}
+
+QString LMExifInfoFormat::stringFromContrast() const
+{
+    qint64 v;
+    if (!readInteger(exif(kCGImagePropertyExifContrast), &v))
+        return {};
+    return word(v == 1 ? "IDS_PROPERTIES_SOFT" : v == 2 ? "IDS_PROPERTIES_HARD" : "IDS_PROPERTIES_NORMAL");
+}
+
+QString LMExifInfoFormat::stringFromSaturation() const
+{
+    qint64 v;
+    if (!readInteger(exif(kCGImagePropertyExifSaturation), &v))
+        return {};
+    return word(v == 1 ? "IDS_PROPERTIES_LOWSATURATION" : v == 2 ? "IDS_PROPERTIES_HIGHSTATURATION" : "IDS_PROPERTIES_NORMAL");
+}
+
+QString LMExifInfoFormat::stringFromFileSize(uint64_t bytes, const kpv::Bundle *bundle)
+{
+    const Bundle &b = bundle ? *bundle : Bundle::mainBundle();
+    const QString sep = QStringLiteral(" ");
+    if (bytes < 1000)
+        return QString::number(bytes) + sep + word(b, "IDS_UNIT_B");
+    const double k = double(bytes) / 1000.0;
+    if (k < 1000)
+        return localizedFixed(std::round(k), 0) + sep + word(b, "IDS_UNIT_KB");
+    const double m = k / 1000.0;
+    if (m < 1000) {
+        const double tenths = std::round(m * 10.0);
+        const bool hasTenth = std::fmod(tenths, 10.0) != 0;
+        return localizedFixed(tenths / 10.0, hasTenth ? 1 : 0) + sep + word(b, "IDS_UNIT_MB");
+    }
+    // No larger unit: terabytes show as thousands of gigabytes.
+    const double hundredths = std::round(m / 1000.0 * 100.0);
+    const int decimals = std::fmod(hundredths, 10.0) != 0 ? 2 : (std::fmod(hundredths, 100.0) != 0 ? 1 : 0);
+    return localizedFixed(hundredths / 100.0, decimals) + sep + word(b, "IDS_UNIT_GB");
+}
+
+QString LMExifInfoFormat::stringFromDate(const QDateTime &date, bool localDateFlag)
+{
+    if (!date.isValid())
+        return {};
+    const QDate day = localDateFlag ? date.toLocalTime().date() : date.toUTC().date();
+    // Medium style: the locale's short date with the full year.
+    const QLocale locale;
+    QString format = locale.dateFormat(QLocale::ShortFormat);
+    if (!format.contains(QLatin1String("yyyy")))
+        format.replace(QLatin1String("yy"), QLatin1String("yyyy"));
+    return locale.toString(day, format);
+}

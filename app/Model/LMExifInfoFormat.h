@@ -1,0 +1,63 @@
+#pragma once
+
+// Short display texts from an image's property dictionary (the EXIF, EXIF auxiliary and TIFF
+// sub-dictionaries): when the photo was taken, camera, lens, aperture, exposure, ISO, bias, focal
+// length, flash, metering, program, white balance, brightness, contrast and saturation; plus file
+// sizes and dates. Each getter answers a null QString when its property (or its sub-dictionary) is
+// absent or unusable. Words come from the bundle's string table.
+//
+// Numbers are read in single precision, as cameras store them: an aperture of 2.8 stored as a float
+// must show as F/2.8, not F/2.79.
+
+#include <QDateTime>
+#include <QString>
+#include <QVariantMap>
+
+#include <cstdint>
+
+namespace kpv {
+class Bundle;
+}
+
+class LMExifInfoFormat {
+public:
+    // `bundle` supplies the localised words; the main bundle when null. It must outlive this object.
+    explicit LMExifInfoFormat(const QVariantMap &imageProperties, const kpv::Bundle *bundle = nullptr);
+
+    // Date the photo was taken (EXIF "yyyy:MM:dd HH:mm:ss", local time), as a medium-style date.
+    QString stringFromTakenTime() const;
+    QString maker() const;
+    QString model() const;
+    QString lensModel() const;
+    // "F/2.8", "F/4", "F/0.95"; the decimal separator of the user's locale.
+    QString stringFromFNumber() const;
+    // "61s", "2s", "0.5s", "1/250s" (unit localised); nothing for times of zero or less.
+    QString stringFromExposureTime() const;
+    QString stringFromISOWithISOPrefix(bool isoPrefix) const;
+    // One decimal, rounded down: -0.33 gives "-0.4EV".
+    QString stringFromExposureBias() const;
+    QString stringFromFocalLength() const;
+    QString stringFromFlash() const;
+    QString stringFromMeteringMode() const;
+    QString stringFromExposureProgram() const;
+    QString stringFromWhiteBalance() const;
+    QString stringFromBrightness() const;
+    QString stringFromContrast() const;
+    QString stringFromSaturation() const;
+
+    // "999 B", "1 KB", "1.5 MB", "1.25 GB" (decimal multiples, units localised).
+    static QString stringFromFileSize(uint64_t bytes, const kpv::Bundle *bundle = nullptr);
+    // A medium-style date without the time of day, in the local time zone or in UTC.
+    static QString stringFromDate(const QDateTime &date, bool localDateFlag);
+
+    const QVariantMap &imageProperties() const { return m_imageProperties; }
+
+private:
+    QString word(const char *key) const;
+    static QString word(const kpv::Bundle &bundle, const char *key);
+    QVariant exif(const char *key) const;
+
+    QVariantMap m_imageProperties;
+    QVariantMap m_exif, m_auxExif, m_tiff;
+    const kpv::Bundle &m_bundle;
+};
