@@ -37,7 +37,7 @@ bool planesUsable(const MBITMAP* b)
 }
 
 // Plane pointers at the rectangle's origin (left, top).
-bool planesAt(const MBITMAP* b, MInt64 left, MInt64 top, bool sourceSide, MByte* out[3])
+bool planesAt(const MBITMAP* b, MInt64 left, MInt64 top, MByte* out[3])
 {
     MUInt64 hs = 1, vs = 1, bpp = 8, planes = 1, step = 1;
     if (MdUtilsFormatColorIDEx(b->dwPixelArrayFormat, &hs, &vs, &bpp, &planes, &step) != MOK)
@@ -54,13 +54,18 @@ bool planesAt(const MBITMAP* b, MInt64 left, MInt64 top, bool sourceSide, MByte*
     out[1] = out[2] = nullptr;
     if (planes == 3) {
         const MInt64 h = static_cast<MInt64>(hs), v = static_cast<MInt64>(vs), s = static_cast<MInt64>(step);
-        const uint64_t id = b->dwPixelArrayFormat;
-        const MInt64 col = (sourceSide && (id == 0x70000002 || id == 0x70000003)) ? (left / h) * s * bytes
-                                                                                   : (left * s / h) * bytes;
+        // Whole chroma groups: (left * step / h) would land an odd left edge of an interleaved
+        // plane on the second sample of a pair, exchanging U and V and writing one byte past it.
+        const MInt64 col = (left / h) * s * bytes;
         for (int i = 1; i < 3; ++i)
             out[i] = b->pPlane[i] ? b->pPlane[i] + col + (top / v) * b->lPitch[i] : nullptr;
     }
     return true;
+}
+
+bool isPacked422(uint64_t id)
+{
+    return MCOLOR_CLASS(id) == MCOLOR_CLASS_YUV && (id & 0xFF) == 0x10 && ((id >> 8) & 0xF) < 8;
 }
 
 MResult checkTransform(const MBITMAP* pSrc, const MBITMAP* pDst, const MRECT* pSrcRect, const MRECT* pDstRect,
@@ -76,6 +81,11 @@ MResult checkTransform(const MBITMAP* pSrc, const MBITMAP* pDst, const MRECT* pS
         !MdUtilIsRectValid(pDstRect, pDst->lWidth, pDst->lHeight))
         return MERR_INVALID_PARAM;
     if (!planesUsable(pSrc) || !planesUsable(pDst))
+        return MERR_INVALID_PARAM;
+    // Two pixels of a packed 4:2:2 row share one group of four bytes: a rectangle cannot begin
+    // on the second pixel of a group.
+    if ((isPacked422(pSrc->dwPixelArrayFormat) && (pSrcRect->left & 1)) ||
+        (isPacked422(pDst->dwPixelArrayFormat) && (pDstRect->left & 1)))
         return MERR_INVALID_PARAM;
     return MOK;
 }
@@ -112,8 +122,8 @@ MResult runTransform(AMCMHandle hAMCM, const MBITMAP* pSrc, MBITMAP* pDst, const
         para.lDither = lDither;
     MByte* dstPlanes[3];
     MByte* srcPlanes[3];
-    if (!planesAt(pDst, pDstRect->left, pDstRect->top, false, dstPlanes) ||
-        !planesAt(pSrc, pSrcRect->left, pSrcRect->top, true, srcPlanes))
+    if (!planesAt(pDst, pDstRect->left, pDstRect->top, dstPlanes) ||
+        !planesAt(pSrc, pSrcRect->left, pSrcRect->top, srcPlanes))
         return MERR_UNSUPPORTED;
     MdPPWrapper* wrapper = nullptr;
     PPHandle h = nullptr;

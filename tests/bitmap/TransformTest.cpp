@@ -55,6 +55,11 @@ TEST(Transform, RefusesBadArguments)
     EXPECT_EQ(MdBitmapResample(m.h, nullptr, &dst.b), MERR_INVALID_PARAM);
     EXPECT_EQ(MdBitmapColorConvert(m.h, &src.b, &dst.b), MERR_UNSUPPORTED);
     EXPECT_EQ(MdBitmapRotate(m.h, &src.b, nullptr, 90), MERR_INVALID_PARAM);
+    // A packed 4:2:2 rectangle cannot begin on the second pixel of a pair.
+    Owned yuyv(0x50000010, 8, 6);
+    const MRECT odd{1, 0, 4, 2};
+    EXPECT_EQ(MdBitmapCropRotFlipResample(m.h, &yuyv.b, &dst.b, &odd, &d, 0, 0), MERR_INVALID_PARAM);
+    EXPECT_EQ(MdBitmapCropRotFlipResample(m.h, &src.b, &yuyv.b, &s, &odd, 0, 0), MERR_INVALID_PARAM);
     // A palette bitmap has no palette in its record: refused rather than read through a stand-in.
     Owned pal(0x44000000, 8, 6);
     EXPECT_EQ(MdBitmapResample(m.h, &pal.b, &dst.b), MERR_INVALID_PARAM);

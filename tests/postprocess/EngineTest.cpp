@@ -236,6 +236,36 @@ TEST_F(Rectangles, OriginMovedPointersLandOnTheSamePixels)
     EXPECT_EQ(dst[(3 * W + 2) * 4], 0x44);
 }
 
+TEST(Aspect, FitCentresTheImageAndFillCropsTheSource)
+{
+    // A 40 x 20 source into a 40 x 40 target: fit uses rows 10..29 and leaves the rest alone.
+    std::vector<MByte> src(40 * 20 * 4, 0x66), dst(40 * 40 * 4, 0);
+    PPPara para{};
+    para.lAspectMode = PP_ASPECT_FIT;
+    Handle h;
+    ASSERT_EQ(create(h, 0x37001777, 40, 40, 0x37001777, 40, 20, para), MOK);
+    MByte* d[3] = {dst.data(), nullptr, nullptr};
+    const MByte* s[3] = {src.data(), nullptr, nullptr};
+    const MInt64 dp[3] = {160, 0, 0}, sp[3] = {160, 0, 0};
+    ASSERT_EQ(MPProcess(h.h, d, nullptr, dp, s, sp), MOK);
+    for (MInt64 y = 0; y < 40; ++y)
+        EXPECT_EQ(dst[static_cast<size_t>(y * 160 + 80)], (y >= 10 && y < 30) ? 0x66 : 0) << y;
+    // Fill: a 40 x 20 source whose left and right quarters differ; a 20 x 20 target shows only
+    // the middle half.
+    for (MInt64 y = 0; y < 20; ++y)
+        for (MInt64 x = 0; x < 40; ++x)
+            src[static_cast<size_t>((y * 40 + x) * 4)] = (x < 10 || x >= 30) ? 0xFF : 0x10;
+    std::vector<MByte> small(20 * 20 * 4, 0);
+    para.lAspectMode = PP_ASPECT_FILL;
+    Handle f;
+    ASSERT_EQ(create(f, 0x37001777, 20, 20, 0x37001777, 40, 20, para), MOK);
+    MByte* d2[3] = {small.data(), nullptr, nullptr};
+    const MInt64 dp2[3] = {80, 0, 0};
+    ASSERT_EQ(MPProcess(f.h, d2, nullptr, dp2, s, sp), MOK);
+    for (MInt64 x = 0; x < 20; ++x)
+        EXPECT_EQ(small[static_cast<size_t>((10 * 20 + x) * 4)], 0x10) << x;
+}
+
 TEST(Align, MapsRectanglesBothWays)
 {
     Handle h;
