@@ -10,6 +10,32 @@ const QString kMemoryFilePath = QStringLiteral("$memoryfile$");
 
 int sign(int v) { return v < 0 ? -1 : (v > 0 ? 1 : 0); }
 
+// Views of the parent folder and the last component of a path, without copying (sorting compares
+// millions of pairs). Same rules as the QString forms below.
+void splitPath(const QString &path, QStringView *parent, QStringView *name)
+{
+    static const QString root = QStringLiteral("/");
+    const QStringView all(path);
+    qsizetype end = all.size();
+    while (end > 1 && all[end - 1] == u'/')
+        --end;
+    if (end <= 1) {
+        const bool isRoot = end == 1 && all[0] == u'/';
+        *parent = isRoot ? QStringView(root) : QStringView();
+        *name = isRoot ? QStringView(root) : all.left(end);
+        return;
+    }
+    qsizetype slash = all.left(end).lastIndexOf(u'/');
+    *name = all.mid(slash + 1, end - slash - 1);
+    if (slash < 0) {
+        *parent = QStringView();
+        return;
+    }
+    while (slash > 0 && all[slash - 1] == u'/')
+        --slash;
+    *parent = slash == 0 ? QStringView(root) : all.left(slash);
+}
+
 } // namespace
 
 LMPathString::LMPathString(const QString &path, bool isDirectory) : m_path(path), m_isDirectory(isDirectory) {}
@@ -42,9 +68,12 @@ QString LMPathString::stringByDeletingLastPathComponent(const QString &path)
 
 int LMPathString::compare(const LMPathString &other) const
 {
-    int r = kpv::naturalCompare(stringByDeletingLastPathComponent(m_path), stringByDeletingLastPathComponent(other.m_path));
+    QStringView parentA, nameA, parentB, nameB;
+    splitPath(m_path, &parentA, &nameA);
+    splitPath(other.m_path, &parentB, &nameB);
+    int r = kpv::naturalCompare(parentA, parentB);
     if (r == 0)
-        r = kpv::naturalCompare(lastPathComponent(m_path), lastPathComponent(other.m_path));
+        r = kpv::naturalCompare(nameA, nameB);
     if (r == 0)
         r = m_path.compare(other.m_path, Qt::CaseSensitive);
     return sign(r);

@@ -1,5 +1,7 @@
 #include "Model/LMPathString.h"
 
+#include "foundation/FileHelpers.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -97,6 +99,19 @@ TEST(PathString, PathPieces)
     EXPECT_EQ(LMPathString::lastPathComponent("a.jpg"), "a.jpg");
     EXPECT_EQ(LMPathString::stringByDeletingLastPathComponent("a.jpg"), "");
     EXPECT_EQ(LMPathString::stringByDeletingLastPathComponent("//a"), "/");
+    // Ordering splits paths the same way as the string forms.
+    for (const char *a : {"/", "//x//", "a.jpg", "/p/q/", "/p//q", "p/q.jpg", ""}) {
+        for (const char *b : {"/", "/x", "a.jpg", "/p/q", "/p/q/r", "p/r.jpg", ""}) {
+            const QString pa = QString::fromUtf8(a), pb = QString::fromUtf8(b);
+            int expected = kpv::naturalCompare(LMPathString::stringByDeletingLastPathComponent(pa),
+                                               LMPathString::stringByDeletingLastPathComponent(pb));
+            if (expected == 0)
+                expected = kpv::naturalCompare(LMPathString::lastPathComponent(pa), LMPathString::lastPathComponent(pb));
+            if (expected == 0)
+                expected = pa.compare(pb) < 0 ? -1 : (pa == pb ? 0 : 1);
+            EXPECT_EQ(file(a).compare(file(b)), expected) << a << " / " << b;
+        }
+    }
 
     EXPECT_EQ(LMPathString("/p/q", true).filePathURL().toString(), "file:///p/q/");
     EXPECT_EQ(file("/p/a b.jpg").filePathURL().toLocalFile(), "/p/a b.jpg");
