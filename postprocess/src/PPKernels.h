@@ -2,6 +2,14 @@
 // the fast YUV selector, and only then to the general kernel. A selector returns 0 after doing the
 // band and 3 when it does not cover the case (touching nothing). The selectors below pick their
 // kernels from this table; an empty entry counts as "not covered".
+//
+// What a kernel receives: the band in oriented coordinates (u along the source's rows, v down its
+// columns, both relative to the engine's target area); both plane sets bound at the image origin
+// (target pixel (0, 0), source coordinate (0, 0)); the engine, whose context holds the sampling
+// position of every oriented column and row (colIndex/colFrac, rowIndex/rowFrac, clamped into the
+// source rectangle) and the colour tables. The target pixel of (u, v) follows from the engine's
+// target area and orientation flags exactly as in ANY_ANY_C_SLOW, whose output a kernel must
+// reproduce.
 #ifndef KPV_POSTPROCESS_PPKERNELS_H
 #define KPV_POSTPROCESS_PPKERNELS_H
 
