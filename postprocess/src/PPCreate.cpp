@@ -347,9 +347,8 @@ MResult buildTables(PPEngineContext* ctx)
         return MOK;
     }
     if (ctx->convClass == PPC_YUV2RGB) {
-        int cc = c, ss = s;
-        if (ctx->srcMap.layout == PPL_GREY)
-            cc = ss = 0;
+        // A grey source has no chroma to adjust, and its contrast is not applied either.
+        const bool grey = ctx->srcMap.layout == PPL_GREY;
         const int64_t std = ctx->srcMap.yuvStandard;
         const YUV2RGBCoef& k = is709(std) ? (isFullRange(std) ? MYCBCR2RGB709 : MYUV2RGB709)
                                           : (isFullRange(std) ? MYCBCR2RGB601 : MYUV2RGB601);
@@ -358,8 +357,11 @@ MResult buildTables(PPEngineContext* ctx)
         if (!t)
             return MERR_NO_MEMORY;
         ctx->table = reinterpret_cast<uint8_t*>(t);
-        const int64_t g = gainK(cc, k.gain);
-        const auto chroma = [&](int64_t coef) { return gainK(ss, gainK(cc, coef)); };
+        PPEngineContext gains;
+        gains.contrast = grey ? 0 : ctx->contrast;
+        gains.saturation = grey ? 0 : ctx->saturation;
+        const int64_t g = MCMul(&gains, k.gain, false);
+        const auto chroma = [&](int64_t coef) { return MCMul(&gains, coef, true); };
         const int64_t r = chroma(k.crR), pg = chroma(k.crG), u = chroma(k.cbB), q = chroma(k.cbG);
         const int yBlack = isFullRange(std) ? 0 : 16;
         for (int i = 0; i < 256; ++i) {
@@ -484,6 +486,14 @@ int maskPos(uint32_t m) { return MGetMaskPos(m); }
 } // namespace
 
 void MPPDestroyIn(PPEngine* engine) { destroyEngine(engine); }
+
+int64_t MCMul(const PPEngineContext* ctx, int64_t coefficient, bool withSaturation)
+{
+    int64_t v = coefficient;
+    if (withSaturation)
+        v = gainK(halveNegative(ctx->saturation), v);
+    return gainK(halveNegative(ctx->contrast), v);
+}
 
 MResult MPPCreateIn(const PPFormat* dst, const PPFormat* src, const PPPara* para, PPEngine** out)
 {

@@ -119,6 +119,8 @@ MResult MProcessImage_C(const PPEngine* engine, const PPPlaneSet* dst, const PPP
 MResult ANY_ANY_Bilinear_No_Table(const PPBand* band, const PPPlaneSet* dst, const PPPlaneSet* src,
                                   const PPEngine* engine);
 MResult ANY_ANY_C_SLOW(const PPBand* band, const PPPlaneSet* dst, const PPPlaneSet* src, const PPEngine* engine);
+// A 16.16 coefficient times the contrast gain, and the saturation gain too when asked.
+int64_t MCMul(const PPEngineContext* ctx, int64_t coefficient, bool withSaturation);
 // Counters of handles alive and handles ever made, for tests of the pool.
 int64_t PPDebugLiveHandles();
 int64_t PPDebugCreatedHandles();

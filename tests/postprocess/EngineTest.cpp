@@ -332,6 +332,34 @@ TEST(Layouts, VideoToFullRangeGreyStretchesLuma)
     EXPECT_NEAR(out[2], 128, 1);
 }
 
+TEST(Adjustments, BrightnessContrastAndSaturationChangeTheConvertedColour)
+{
+    // Full-range 4:4:4, one neutral and one coloured pixel.
+    const MByte y[2] = {100, 100}, u[2] = {128, 128}, v[2] = {128, 200};
+    const auto convert = [&](MInt64 brightness, MInt64 contrast, MInt64 saturation) {
+        std::array<MByte, 8> out{};
+        PPPara para{};
+        para.lBrightness = brightness;
+        para.lContrast = contrast;
+        para.lSaturation = saturation;
+        Handle h;
+        EXPECT_EQ(create(h, 0x16001777, 2, 1, 0x50001800, 2, 1, para), MOK);
+        MByte* d[3] = {out.data(), nullptr, nullptr};
+        const MByte* s[3] = {y, u, v};
+        const MInt64 dp[3] = {6, 0, 0}, sp[3] = {2, 2, 2};
+        EXPECT_EQ(MPProcess(h.h, d, nullptr, dp, s, sp), MOK);
+        return out;
+    };
+    const auto plain = convert(0, 0, 0);
+    EXPECT_EQ(plain[0], 100);
+    EXPECT_EQ(convert(20, 0, 0)[0], 120);
+    EXPECT_EQ(convert(500, 0, 0)[0], 228); // clamped to +128
+    EXPECT_GT(convert(0, 64, 0)[0], 100);  // more contrast lifts luma above black
+    const int red = plain[3], moreRed = convert(0, 0, 64)[3], lessRed = convert(0, 0, -128)[3];
+    EXPECT_GT(moreRed, red);
+    EXPECT_LT(lessRed, red);
+}
+
 TEST(Layouts, SixteenBitTargetKeepsTheTopBits)
 {
     const MByte src[3] = {0xFF, 0x84, 0x0F}; // R, G, B
