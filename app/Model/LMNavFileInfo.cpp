@@ -183,3 +183,39 @@ std::shared_ptr<LMNavFileInfo> LMNavFileInfo::navFileInfoByReplaceFilePath(const
     record->m_failedImageTypeMask = m_failedImageTypeMask;
     return record;
 }
+
+QHash<int, LMImagePtr> LMNavFileInfo::images() const
+{
+    std::lock_guard lock(m_lock);
+    return m_images;
+}
+
+void LMNavFileInfo::setImages(const QHash<int, LMImagePtr> &images)
+{
+    std::lock_guard lock(m_lock);
+    m_images = images;
+}
+
+QHash<int, int64_t> LMNavFileInfo::equivalentImageTypeMask() const
+{
+    std::lock_guard lock(m_lock);
+    return m_equivalentImageTypeMask;
+}
+
+void LMNavFileInfo::setEquivalentImageTypeMask(const QHash<int, int64_t> &masks)
+{
+    std::lock_guard lock(m_lock);
+    m_equivalentImageTypeMask = masks;
+}
+
+int64_t LMNavFileInfo::failedImageTypeMask() const
+{
+    std::lock_guard lock(m_lock);
+    return m_failedImageTypeMask;
+}
+
+void LMNavFileInfo::setFailedImageTypeMask(int64_t mask)
+{
+    std::lock_guard lock(m_lock);
+    m_failedImageTypeMask = mask;
+}

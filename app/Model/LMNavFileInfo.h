@@ -60,13 +60,14 @@ public:
     // onlyRealScale, the next larger reduced type instead).
     static int estimateImageScaleTypeNearScale(double scale, bool onlyRealScale);
 
-    // Plain accessors, without the lock (for the owner's single-threaded set-up and tests).
-    QHash<int, LMImagePtr> images() const { return m_images; }
-    void setImages(const QHash<int, LMImagePtr> &images) { m_images = images; }
-    QHash<int, int64_t> equivalentImageTypeMask() const { return m_equivalentImageTypeMask; }
-    void setEquivalentImageTypeMask(const QHash<int, int64_t> &masks) { m_equivalentImageTypeMask = masks; }
-    int64_t failedImageTypeMask() const { return m_failedImageTypeMask; }
-    void setFailedImageTypeMask(int64_t mask) { m_failedImageTypeMask = mask; }
+    // Whole-table accessors. They take the lock too (it is recursive), so that reading them while a
+    // loader files an image is never a data race.
+    QHash<int, LMImagePtr> images() const;
+    void setImages(const QHash<int, LMImagePtr> &images);
+    QHash<int, int64_t> equivalentImageTypeMask() const;
+    void setEquivalentImageTypeMask(const QHash<int, int64_t> &masks);
+    int64_t failedImageTypeMask() const;
+    void setFailedImageTypeMask(int64_t mask);
 
 private:
     mutable std::recursive_mutex m_lock;

@@ -225,6 +225,10 @@ TEST(NavFileInfo, WorkersFileWhileTheMainThreadMatches)
         bool failed = false;
         if (rec->matchImageByScale(1.0 / double(1 + i % 70), &preferred, &failed))
             ++found;
+        if (i % 50 == 0) {
+            EXPECT_LE(rec->images().size(), 11);
+            EXPECT_EQ(rec->failedImageTypeMask() & ~int64_t(0x7FF), 0);
+        }
         if (i % 100 == 0) {
             auto moved = rec->navFileInfoByReplaceFilePath(LMPathString("/p/b.jpg", false));
             EXPECT_EQ(moved->filePath().path(), "/p/b.jpg");
