@@ -6,6 +6,19 @@ namespace {
 
 constexpr uint64_t kGifImageType = 4;
 
+// A copy that shares no data with the source. Implicitly shared copies would let a reader outside
+// the lock and a writer inside it touch one table (the writer only detaches while the reader's
+// copy is alive, and that check is not ordered with the reader's release).
+template <typename Table>
+Table unsharedCopy(const Table &source)
+{
+    Table copy;
+    copy.reserve(source.size());
+    for (auto it = source.cbegin(); it != source.cend(); ++it)
+        copy.insert(it.key(), it.value());
+    return copy;
+}
+
 bool isScaleType(int type) { return type >= LMNavFileInfo::kMinScaleType && type <= LMNavFileInfo::kMaxScaleType; }
 
 } // namespace
@@ -174,12 +187,11 @@ std::shared_ptr<LMNavFileInfo> LMNavFileInfo::navFileInfoByReplaceFilePath(const
     auto record = std::make_shared<LMNavFileInfo>(filePath);
     if (const LMFileImgBaseInfoPtr info = imgBaseInfo())
         record->setImgBaseInfo(info->fileImgBaseInfoByReplaceFilePath(filePath));
-    // The tables are copied (their contents are shared until either side changes), so the two
-    // records never guard one container with two locks. The images keep describing their source
-    // by the old base information.
+    // The tables are copied, so the two records never guard one container with two locks. The
+    // images keep describing their source by the old base information.
     std::lock_guard lock(m_lock);
-    record->m_images = m_images;
-    record->m_equivalentImageTypeMask = m_equivalentImageTypeMask;
+    record->m_images = unsharedCopy(m_images);
+    record->m_equivalentImageTypeMask = unsharedCopy(m_equivalentImageTypeMask);
     record->m_failedImageTypeMask = m_failedImageTypeMask;
     return record;
 }
@@ -187,25 +199,25 @@ std::shared_ptr<LMNavFileInfo> LMNavFileInfo::navFileInfoByReplaceFilePath(const
 QHash<int, LMImagePtr> LMNavFileInfo::images() const
 {
     std::lock_guard lock(m_lock);
-    return m_images;
+    return unsharedCopy(m_images);
 }
 
 void LMNavFileInfo::setImages(const QHash<int, LMImagePtr> &images)
 {
     std::lock_guard lock(m_lock);
-    m_images = images;
+    m_images = unsharedCopy(images);
 }
 
 QHash<int, int64_t> LMNavFileInfo::equivalentImageTypeMask() const
 {
     std::lock_guard lock(m_lock);
-    return m_equivalentImageTypeMask;
+    return unsharedCopy(m_equivalentImageTypeMask);
 }
 
 void LMNavFileInfo::setEquivalentImageTypeMask(const QHash<int, int64_t> &masks)
 {
     std::lock_guard lock(m_lock);
-    m_equivalentImageTypeMask = masks;
+    m_equivalentImageTypeMask = unsharedCopy(masks);
 }
 
 int64_t LMNavFileInfo::failedImageTypeMask() const

@@ -13,7 +13,7 @@ using namespace LMScaleTypeMask;
 LMFileImgBaseInfoPtr source(uint64_t codecType = 2, qint64 secs = 100)
 {
     return std::make_shared<LMFileImgBaseInfo>(LMPathString("/p/a.jpg", false), "public.jpeg", codecType,
-                                               QDateTime::fromSecsSinceEpoch(secs), QSizeF(4000, 3000), 1, QVariantMap());
+                                               QDateTime::fromSecsSinceEpoch(secs, Qt::UTC), QSizeF(4000, 3000), 1, QVariantMap());
 }
 
 // An image of the given width from a 4000-pixel-wide source, so its scaleOfOriginal is width / 4000.
