@@ -5,6 +5,7 @@
 
 #include <QColor>
 
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -83,6 +84,30 @@ TEST(DecodedImage, FramesArePremultipliedAndShared)
         survivor = temp.convertToImage();
     }
     EXPECT_EQ(survivor.pixelColor(2, 1), QColor(2, 1, 0));
+}
+
+TEST(DecodedImage, PremultipliesLikeAFloatModel)
+{
+    // Random straight-alpha pixels against c * a / 255, rounded: within one step.
+    QImage src(64, 16, QImage::Format_RGBA8888);
+    uint32_t seed = 12345;
+    auto next = [&seed] { seed = seed * 1664525u + 1013904223u; return int(seed >> 24); };
+    for (int y = 0; y < src.height(); ++y)
+        for (int x = 0; x < src.width(); ++x)
+            src.setPixelColor(x, y, QColor(next(), next(), next(), next()));
+    const LMImage img(src, source(64, 16));
+    ASSERT_EQ(img.frameDatas().size(), 1);
+    const uint8_t *px = img.frameDatas()[0]->bytes();
+    for (int y = 0; y < src.height(); ++y) {
+        for (int x = 0; x < src.width(); ++x) {
+            const QColor c = src.pixelColor(x, y);
+            const uint8_t *p = px + (y * 64 + x) * 4;
+            const int model[4] = {int(std::lround(c.red() * c.alpha() / 255.0)), int(std::lround(c.green() * c.alpha() / 255.0)),
+                                  int(std::lround(c.blue() * c.alpha() / 255.0)), c.alpha()};
+            for (int k = 0; k < 4; ++k)
+                ASSERT_LE(std::abs(int(p[k]) - model[k]), 1) << x << "," << y << " channel " << k;
+        }
+    }
 }
 
 TEST(DecodedImage, EmptyAndDamagedImagesAnswerNothing)
