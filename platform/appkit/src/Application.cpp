@@ -243,13 +243,13 @@ void Application::setMainWindowInternal(Window* w)
 void Application::beginSheet(Window* sheet, Window* parent, std::function<void(long)> didEnd)
 {
     if (parent)
-        parent->beginSheet(sheet, std::move(didEnd));
+        parent->Window::beginSheet(sheet, std::move(didEnd));
 }
 
 void Application::endSheet(Window* sheet, long returnCode)
 {
     if (sheet && sheet->sheetParent())
-        sheet->sheetParent()->endSheet(sheet, returnCode);
+        sheet->sheetParent()->Window::endSheet(sheet, returnCode);
 }
 
 bool Application::sendAction(const Action& action, void*, View* sender)
