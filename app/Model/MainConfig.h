@@ -18,10 +18,10 @@
 #include <optional>
 #include <vector>
 
+#include "Model/LMPathString.h"
 #include "Share/ShareAutoLoginInfo.h"
 #include "Share/ShareWebsiteType.h"
 
-class LMPathString;
 class SlideshowBkgrdMusicList;
 
 namespace kpv {

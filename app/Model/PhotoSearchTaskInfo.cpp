@@ -52,7 +52,7 @@ void PhotoSearchTaskInfo::mergeFileInfos(QList<Entry> fileInfos, int sortType)
         sortedFresh = fresh; // not cancellable here; keeps the compiler honest
 
     // The same order the full sort gives: ties are impossible, because the comparison is total.
-    // Each new file finds its place by binary search from the place of the one before it, so a
+    // Each new file finds its place searching onwards from the place of the one before it, so a
     // batch costs a few comparisons per new file plus one pass that moves the existing paths.
     std::function<bool(const LMPathString&, const LMPathString&)> less;
     if (base == NavSortByName) {
@@ -84,9 +84,21 @@ void PhotoSearchTaskInfo::mergeFileInfos(QList<Entry> fileInfos, int sortType)
                 merged.append(old.at(i));
         }
     };
+    // Galloping search: the files of one batch mostly come from one folder and land side by side,
+    // so after the first one each needs only a few comparisons.
+    const qsizetype count = old.size();
     qsizetype next = 0;
     for (const LMPathString& path : *sortedFresh) {
-        const auto at = std::lower_bound(old.constBegin() + next, old.constEnd(), path, less);
+        qsizetype low = next;
+        qsizetype probe = next;
+        qsizetype step = 1;
+        while (probe < count && less(old.at(probe), path)) {
+            low = probe + 1;
+            probe = next + step;
+            step *= 2;
+        }
+        const qsizetype high = std::min(probe, count);
+        const auto at = std::lower_bound(old.constBegin() + low, old.constBegin() + high, path, less);
         const qsizetype index = at - old.constBegin();
         copyRange(next, index);
         merged.append(path);
