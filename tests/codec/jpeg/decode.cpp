@@ -67,6 +67,33 @@ TEST(JpegDecode, RestartIntervalsAndOptimisedTables) {
     }
 }
 
+TEST(JpegDecode, SequentialFilesWithOneScanPerComponent) {
+    for (const Layout& l : kLayouts) {
+        if (l.channels != 3) {
+            continue;
+        }
+        for (int ri : {0, 2}) {
+            EncodeOptions opt;
+            opt.lumaH = l.h;
+            opt.lumaV = l.v;
+            opt.separateScans = true;
+            opt.restartInterval = ri;
+            auto jpeg = encode(makeImage(77, 45, 3, 12), opt);
+            MemStream ms{jpeg.data(), int64_t(jpeg.size()), 0};
+            JpgDecParam param{};
+            param.stream = &ms;
+            param.streamCallback = memStreamCallback;
+            JpgDecoder* d = nullptr;
+            ASSERT_EQ(ajlJpgDecoderCreate(&d, &param), 0);
+            int32_t mode = -1;
+            EXPECT_EQ(ajlJpgDecoderGetProp(d, JPG_PROP_SCAN_MODE, &mode, 4), 0);
+            EXPECT_EQ(mode, 2);
+            ajlJpgDecoderDestroy(d);
+            expectClose(jpeg, std::string("multi-scan ") + l.name);
+        }
+    }
+}
+
 TEST(JpegDecode, OutputDoesNotDependOnBufferSize) {
     for (bool progressive : {false, true}) {
         Image img = makeImage(333, 211, 3, 5);

@@ -83,8 +83,15 @@ std::vector<uint8_t> encode(const Image& img, const EncodeOptions& opt) {
     }
     cinfo.restart_interval = unsigned(opt.restartInterval);
     cinfo.optimize_coding = opt.optimize ? TRUE : FALSE;
+    static jpeg_scan_info scans[3];
     if (opt.progressive) {
         jpeg_simple_progression(&cinfo);
+    } else if (opt.separateScans && img.channels == 3) {
+        for (int c = 0; c < 3; ++c) {
+            scans[c] = jpeg_scan_info{1, {c, 0, 0, 0}, 0, 63, 0, 0};
+        }
+        cinfo.scan_info = scans;
+        cinfo.num_scans = 3;
     }
     jpeg_start_compress(&cinfo, TRUE);
     while (cinfo.next_scanline < cinfo.image_height) {
@@ -164,7 +171,9 @@ int32_t memStreamCallback(int32_t op, void* stream, void* args) {
         if (n < 0) {
             n = 0;
         }
-        std::memcpy(io->buffer, s->data + s->pos, size_t(n));
+        if (n > 0) {
+            std::memcpy(io->buffer, s->data + s->pos, size_t(n));
+        }
         s->pos += n;
         return int32_t(n);
     }

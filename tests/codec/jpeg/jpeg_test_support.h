@@ -24,6 +24,7 @@ struct EncodeOptions {
     bool progressive = false;
     int restartInterval = 0;  // MCUs
     bool optimize = false;
+    bool separateScans = false; // sequential, one scan per component
 };
 
 std::vector<uint8_t> encode(const Image& img, const EncodeOptions& opt);

@@ -1,0 +1,222 @@
+// Region reads by MCU, with and without the random-access index, against the full decode.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "jpeg_test_support.h"
+
+using namespace jpgtest;
+
+namespace {
+
+struct Opened {
+    MemStream ms;
+    JpgDecoder* d = nullptr;
+    ~Opened() {
+        if (d) {
+            ajlJpgDecoderDestroy(d);
+        }
+    }
+};
+
+void open(Opened& o, const std::vector<uint8_t>& jpeg, int64_t interval, int64_t scale = 1) {
+    o.ms = MemStream{jpeg.data(), int64_t(jpeg.size()), 0};
+    JpgDecParam param{};
+    param.stream = &o.ms;
+    param.streamCallback = memStreamCallback;
+    param.indexInterval = interval;
+    ASSERT_EQ(ajlJpgDecoderCreate(&o.d, &param), 0);
+    if (scale != 1) {
+        ASSERT_EQ(ajlJpgDecoderSetProp(o.d, JPG_PROP_SCALE, &scale, 8), 0);
+    }
+}
+
+// Reads MCU columns [col, col + cols) of MCU rows [row, row + rows) one row per call and
+// checks them against the same samples of the full decode.
+void expectRegion(JpgDecoder* d, const Planes& full, int64_t col, int64_t row, int64_t cols,
+                  int64_t rows, const std::string& what) {
+    int64_t mcu[2], scale;
+    ajlJpgDecoderGetProp(d, JPG_PROP_MCU_SIZE, mcu, 16);
+    ajlJpgDecoderGetProp(d, JPG_PROP_SCALE, &scale, 8);
+    int maxH = int(mcu[0] / 8), maxV = int(mcu[1] / 8);
+    int64_t ratio[2];
+    ajlJpgDecoderGetProp(d, JPG_PROP_CHROMA_RATIO, ratio, 16);
+    for (int64_t r = row; r < row + rows; ++r) {
+        std::vector<uint8_t> buf[3];
+        uint8_t* planes[3] = {};
+        int64_t pitches[3] = {};
+        int bw[3], bh[3];
+        for (int c = 0; c < full.ncomp; ++c) {
+            int h = c == 0 ? maxH : int(maxH / ratio[0]);
+            int v = c == 0 ? maxV : int(maxV / ratio[1]);
+            bw[c] = int(cols * 8 * h / scale);
+            bh[c] = int(8 * v / scale);
+            buf[c].assign(size_t(bw[c]) * bh[c], 0xEE);
+            planes[c] = buf[c].data();
+            pitches[c] = bw[c];
+        }
+        JpgReadOutput out{planes, pitches};
+        JpgReadRequest req{2, cols, col, r, &out};
+        ASSERT_EQ(ajlJpgDecoderReadMCUs(d, &req), 0) << what;
+        EXPECT_EQ(req.count, 0);
+        for (int c = 0; c < full.ncomp; ++c) {
+            int x0 = int(col * bw[c] / cols), y0 = int(r * bh[c]);
+            for (int y = 0; y < bh[c] && y0 + y < full.h[c]; ++y) {
+                for (int x = 0; x < bw[c] && x0 + x < full.w[c]; ++x) {
+                    ASSERT_EQ(buf[c][size_t(y) * bw[c] + x],
+                              full.p[c][size_t(y0 + y) * full.w[c] + x0 + x])
+                        << what << " comp " << c << " at " << x0 + x << "," << y0 + y;
+                }
+            }
+        }
+    }
+}
+
+std::vector<uint8_t> file(int w, int h, int restart, bool progressive = false, int lumaH = 2,
+                          int lumaV = 2) {
+    EncodeOptions opt;
+    opt.restartInterval = restart;
+    opt.progressive = progressive;
+    opt.lumaH = lumaH;
+    opt.lumaV = lumaV;
+    return encode(makeImage(w, h, 3, uint32_t(w + restart)), opt);
+}
+
+const int64_t kRegions[][4] = {{3, 2, 4, 2}, {0, 0, 2, 1}, {10, 5, 3, 2}, {1, 1, 12, 1},
+                               {12, 5, 1, 2}, {0, 6, 13, 1}, {5, 0, 2, 7}};
+
+} // namespace
+
+TEST(JpegRegion, ReadsInAnyOrderWithAndWithoutIndex) {
+    for (int restart : {0, 3}) {
+        auto jpeg = file(203, 97, restart);
+        int64_t r;
+        Planes full = decode(jpeg, {}, &r);
+        ASSERT_EQ(r, 0);
+        for (int64_t interval : {0, 1, 4, 100}) {
+            Opened o;
+            open(o, jpeg, interval);
+            for (const auto& g : kRegions) {
+                expectRegion(o.d, full, g[0], g[1], g[2], g[3],
+                             "restart " + std::to_string(restart) + " interval " +
+                                 std::to_string(interval));
+            }
+        }
+    }
+}
+
+TEST(JpegRegion, ExportedIndexSeeksInAFreshDecoderAndInACopyWithALongerHeader) {
+    auto jpeg = file(203, 97, 2);
+    int64_t r;
+    Planes full = decode(jpeg, {}, &r);
+    ASSERT_EQ(r, 0);
+    Opened a;
+    open(a, jpeg, 2);
+    int64_t info[2];
+    EXPECT_EQ(ajlJpgDecoderGetProp(a.d, JPG_PROP_INDEX, info, 16), JPG_ERR_NO_INDEX);
+    ASSERT_EQ(ajlJpgDecoderGetProp(a.d, JPG_PROP_BUILD_INDEX, info, 0), 0);
+    ASSERT_EQ(ajlJpgDecoderGetProp(a.d, JPG_PROP_INDEX, info, 16), 0);
+    uint32_t magic;
+    std::vector<uint8_t> blob(static_cast<size_t>(info[0]));
+    std::memcpy(blob.data(), reinterpret_cast<void*>(info[1]), blob.size());
+    std::memcpy(&magic, blob.data(), 4);
+    EXPECT_EQ(magic, JPG_INDEX_MAGIC);
+    // 16 + 4N + 2NC with N = ceil(13 / 2) x 7 entries and C = 3.
+    EXPECT_EQ(blob.size(), 16u + 49 * 4 + 49 * 2 * 3);
+    expectRegion(a.d, full, 7, 3, 3, 2, "built");
+
+    // A copy with 1000 more header bytes: a comment segment right after SOI.
+    std::vector<uint8_t> longer(jpeg.begin(), jpeg.begin() + 2);
+    longer.insert(longer.end(), {0xFF, 0xFE, 0x03, 0xE6});
+    longer.resize(longer.size() + 996, 'x');
+    longer.insert(longer.end(), jpeg.begin() + 2, jpeg.end());
+    ASSERT_EQ(longer.size(), jpeg.size() + 1000);
+    for (const auto* target : {&jpeg, &longer}) {
+        Opened b;
+        open(b, *target, 0);
+        int64_t set[2] = {int64_t(blob.size()), 0};
+        void* p = blob.data();
+        std::memcpy(&set[1], &p, sizeof(p));
+        ASSERT_EQ(ajlJpgDecoderSetProp(b.d, JPG_PROP_INDEX, set, 16), 0);
+        for (const auto& g : kRegions) {
+            expectRegion(b.d, full, g[0], g[1], g[2], g[3], "loaded");
+        }
+        EXPECT_GT(b.ms.seeks, 1);
+    }
+}
+
+TEST(JpegRegion, RefusesBadIndexBlobsAndBadRequests) {
+    auto jpeg = file(64, 48, 0);
+    Opened o;
+    open(o, jpeg, 1);
+    ASSERT_EQ(ajlJpgDecoderGetProp(o.d, JPG_PROP_BUILD_INDEX, nullptr, 0), JPG_ERR_PARAM);
+    int64_t info[2];
+    ASSERT_EQ(ajlJpgDecoderGetProp(o.d, JPG_PROP_BUILD_INDEX, info, 0), 0);
+    ASSERT_EQ(ajlJpgDecoderGetProp(o.d, JPG_PROP_INDEX, info, 16), 0);
+    std::vector<uint8_t> blob(static_cast<size_t>(info[0]));
+    std::memcpy(blob.data(), reinterpret_cast<void*>(info[1]), blob.size());
+    auto setBlob = [&](std::vector<uint8_t>& b, int64_t size) {
+        int64_t set[2] = {size, 0};
+        void* p = b.data();
+        std::memcpy(&set[1], &p, sizeof(p));
+        return ajlJpgDecoderSetProp(o.d, JPG_PROP_INDEX, set, 16);
+    };
+    EXPECT_EQ(setBlob(blob, int64_t(blob.size()) - 2), JPG_ERR_UNSUPPORTED);
+    auto bad = blob;
+    bad[0] ^= 1;
+    EXPECT_EQ(setBlob(bad, int64_t(bad.size())), JPG_ERR_UNSUPPORTED);
+    bad = blob;
+    std::memset(bad.data() + 4, 0, 4); // interval 0
+    EXPECT_EQ(setBlob(bad, int64_t(bad.size())), JPG_ERR_UNSUPPORTED);
+    EXPECT_EQ(setBlob(blob, int64_t(blob.size())), 0);
+
+    std::vector<uint8_t> y(64 * 16), c(32 * 8);
+    uint8_t* planes[3] = {y.data(), c.data(), c.data()};
+    int64_t pitches[3] = {64, 32, 32};
+    JpgReadOutput out{planes, pitches};
+    const int64_t bad_requests[][3] = {{-1, 0, 1}, {4, 0, 1}, {0, 3, 1}, {0, -1, 1}, {0, 0, -5}};
+    for (const auto& b : bad_requests) {
+        JpgReadRequest req{2, b[2], b[0], b[1], &out};
+        EXPECT_EQ(ajlJpgDecoderReadMCUs(o.d, &req), JPG_ERR_PARAM) << b[0] << "," << b[1];
+    }
+    JpgReadRequest req{7, 1, 0, 0, &out};
+    EXPECT_EQ(ajlJpgDecoderReadMCUs(o.d, &req), JPG_ERR_UNSUPPORTED);
+    EXPECT_EQ(ajlJpgDecoderReadMCUs(o.d, nullptr), JPG_ERR_PARAM);
+    // Position only: the output address receives the decoder.
+    JpgReadRequest pos{0, 3, 2, 1, &out};
+    EXPECT_EQ(ajlJpgDecoderReadMCUs(o.d, &pos), 0);
+    EXPECT_EQ(reinterpret_cast<void*>(pos.output), reinterpret_cast<void*>(o.d));
+    EXPECT_EQ(pos.count, 0);
+}
+
+TEST(JpegRegion, ProgressiveAndMultiScanRegionsComeFromTheRowBuffer) {
+    auto jpeg = file(203, 97, 0, true);
+    int64_t r;
+    Planes full = decode(jpeg, {}, &r);
+    ASSERT_EQ(r, 0);
+    Opened o;
+    open(o, jpeg, 4); // ignored for progressive files
+    int64_t info[2];
+    EXPECT_EQ(ajlJpgDecoderGetProp(o.d, JPG_PROP_BUILD_INDEX, info, 0), JPG_ERR_UNSUPPORTED);
+    for (const auto& g : kRegions) {
+        expectRegion(o.d, full, g[0], g[1], g[2], g[3], "progressive");
+    }
+    JpgReadRequest req{0, 1, 0, 0, nullptr};
+    EXPECT_EQ(ajlJpgDecoderReadMCUs(o.d, &req), JPG_ERR_UNSUPPORTED);
+}
+
+TEST(JpegRegion, QuarterScaleRegionsAndAMemoryBudgetIndex) {
+    auto jpeg = file(203, 97, 1);
+    int64_t r;
+    Planes full = decode(jpeg, {0, 4}, &r);
+    ASSERT_EQ(r, 0);
+    Opened o;
+    open(o, jpeg, 0, 4);
+    int64_t budget = 4096;
+    ASSERT_EQ(ajlJpgDecoderSetProp(o.d, JPG_PROP_INDEX_BUDGET, &budget, 8), 0);
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const auto& g : kRegions) {
+            expectRegion(o.d, full, g[0], g[1], g[2], g[3], "quarter");
+        }
+    }
+}
