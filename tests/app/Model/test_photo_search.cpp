@@ -251,6 +251,14 @@ TEST_F(PhotoSearchTest, UnreadableFolderCompletesWithTheFlag)
     EXPECT_TRUE(rec.listSizes.empty());
     EXPECT_EQ(handler.taskInfo(), nullptr);
 
+    // A chosen folder that cannot be read reports it too, and leaves the handler idle.
+    handler.submitSearchTaskWithSearchedFilePaths({}, {root() + "/locked"}, true);
+    Recorder rec2;
+    handler.startSearchWithProcessBlock(rec2.process(), rec2.complete());
+    rec2.waitForCompletion();
+    EXPECT_TRUE(rec2.accessRefused);
+    EXPECT_EQ(handler.taskInfo(), nullptr);
+
     // An unreadable sub-folder costs only its own files.
     auto found = PhotoSearchHandler::EnumDirectoryFiles(QUrl::fromLocalFile(root() + "/open"), true, kExtensions, false);
     ASSERT_TRUE(found.has_value());
