@@ -51,6 +51,8 @@ void premultiplyRgba(QImage& image);
 // A QImage of the given size in premultiplied RGBA, or null when the size is refused by the
 // limits or memory runs out (with *error set).
 QImage allocateFrame(int width, int height, QString* error);
+// The DPI entries of a property dictionary; empty unless both densities are positive.
+QVariantMap densityProperties(double dpiX, double dpiY);
 // Decodes a JPEG held in memory (used by the RAW reader for embedded previews).
 QImage decodeJpegBytes(const unsigned char* data, size_t size, int maxPixelSize, QString* error);
 }  // namespace imageio_detail

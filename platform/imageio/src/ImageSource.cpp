@@ -65,6 +65,16 @@ QImage allocateFrame(int width, int height, QString* error)
     return image;
 }
 
+QVariantMap densityProperties(double dpiX, double dpiY)
+{
+    QVariantMap map;
+    if (dpiX > 0 && dpiY > 0) {
+        map.insert(kCGImagePropertyDPIWidth, dpiX);
+        map.insert(kCGImagePropertyDPIHeight, dpiY);
+    }
+    return map;
+}
+
 void premultiplyRgba(QImage& image)
 {
     for (int y = 0; y < image.height(); ++y) {

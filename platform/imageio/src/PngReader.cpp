@@ -4,7 +4,6 @@
 #include "FormatDecoder.h"
 #include "imageio/ImageLimits.h"
 #include "imageio/ContentTypes.h"
-#include "imageio/ImageProperties.h"
 
 #include <png.h>
 
@@ -155,15 +154,7 @@ public:
         imageio_detail::premultiplyRgba(image);
         return image;
     }
-    QVariantMap formatProperties(int) const override
-    {
-        QVariantMap map;
-        if (m_dpiX > 0 && m_dpiY > 0) {
-            map.insert(kCGImagePropertyDPIWidth, m_dpiX);
-            map.insert(kCGImagePropertyDPIHeight, m_dpiY);
-        }
-        return map;
-    }
+    QVariantMap formatProperties(int) const override { return imageio_detail::densityProperties(m_dpiX, m_dpiY); }
 
 private:
     QByteArray m_data;

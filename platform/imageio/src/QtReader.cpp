@@ -2,7 +2,6 @@
 
 #include "FormatDecoder.h"
 #include "imageio/ImageLimits.h"
-#include "imageio/ImageProperties.h"
 #include "imageio/ContentTypes.h"
 
 #include <QBuffer>
@@ -33,19 +32,16 @@ public:
     QVariantMap formatProperties(int) const override
     {
         // BMP info header: pixels per metre at offsets 38 and 42 of the file.
-        QVariantMap map;
         if (m_ico || m_data.size() < 46)
-            return map;
+            return {};
         const auto le32 = [this](int at) {
             const auto* p = reinterpret_cast<const uchar*>(m_data.constData()) + at;
             return qint32(quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24);
         };
         const qint32 headerSize = le32(14), x = le32(38), y = le32(42);
-        if (headerSize >= 40 && x > 0 && y > 0) {
-            map.insert(kCGImagePropertyDPIWidth, x * 0.0254);
-            map.insert(kCGImagePropertyDPIHeight, y * 0.0254);
-        }
-        return map;
+        if (headerSize < 40)
+            return {};
+        return imageio_detail::densityProperties(x * 0.0254, y * 0.0254);
     }
     QSize frameSize(int) const override { return m_size; }
     QImage decode(int, int, QString* error) override
