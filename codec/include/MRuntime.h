@@ -1,5 +1,5 @@
 /* The codec runtime in one include: types and result codes, memory, streams, the component
- * manager and the string and small utilities. */
+ * manager, the string and small utilities, and the virtual memory manager. */
 #ifndef KPV_CODEC_MRUNTIME_H
 #define KPV_CODEC_MRUNTIME_H
 
@@ -8,5 +8,6 @@
 #include "MMemory.h"
 #include "MStream.h"
 #include "MTypes.h"
+#include "MVmm.h"
 
 #endif
