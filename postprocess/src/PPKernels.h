@@ -43,13 +43,78 @@ enum PPFastKernelID {
     PPK_RGB2YUVFast_NORESAMPLE_NOROTATE_R8G8B8_2x2,
     PPK_RGB2YUVFast_NORESAMPLE,
     PPK_RGB2YUVFast,
+    // YUV to YUV: planar copies and chroma resampling by sampling factors
+    PPK_I422_TO_I420_NORESAMPLE_4x4,
+    PPK_YUV_TO_YUV_NORESAMPLE_NO_4x4,
+    PPK_YUV_TO_YUV_NORESAMPLE_NO_1x1,
+    // semi-planar 4:2:0 into planar 4:2:0
+    PPK_NV21toI420Fast_NORESAMPLE_R0_4x4,
+    PPK_NV21VtoI420Fast_NORESAMPLE_R270_4x4,
+    PPK_NV21VtoI420Fast_NORESAMPLE_R270_2x2,
+    PPK_NV21toI420Fast_Nearest_RESAMPLE_R0_4x4,
+    PPK_NV21toI420Fast_Nearest_RESAMPLE_R0_1x1,
+    // packed and semi-planar 4:2:2 into planar 4:2:0
+    PPK_YUYVtoI420Fast_NORESAMPLE_R0_4x4,
+    PPK_YUV422toI420Fast_NORESAMPLE_R0_4x4,
+    // semi-planar 4:2:0 onto the same layout
+    PPK_NV21toNV21Fast_NORESAMPLE_V_Flip_4x4,
+    PPK_NV21toNV21Fast_NORESAMPLE_H_Flip_4x4,
+    PPK_NV21toNV21Fast_NORESAMPLE_R180_4x4,
+    PPK_NV21toNV21Fast_NORESAMPLE_R90_4x4,
+    PPK_NV21toNV21Fast_NORESAMPLE_R270_4x4,
+    PPK_NV12_TO_NV12_NORESAMPLE_Rotate180,
+    PPK_NV12_TO_NV12_NORESAMPLE_Rotate,
+    PPK_NV21toNV21Fast_N_RESAMPLE_R0_4x4,
+    PPK_NV21_To_NV21_REAMPLE_NOROTATE_BILINEAR_Fast_2x2,
+    PPK_NV21_To_NV21_REAMPLE_NOROTATE_BILINEAR_Fast,
+    // between the two semi-planar 4:2:0 chroma orders
+    PPK_NV12_TO_NV21_NORESAMPLE_4x4,
+    PPK_NV12_TO_NV21_NORESAMPLE,
+    PPK_NV12_TO_NV21_NORESAMPLE_R180_4x4,
+    PPK_NV12_TO_NV21_NORESAMPLE_R180,
+    PPK_NV12_TO_NV21_NORESAMPLE_Rotate,
+    // planar or grey into semi-planar 4:2:0, by orientation
+    PPK_YUVtoNV21Fast_NORESAMPLE_R0_4x4,
+    PPK_YUVtoNV21Fast_NORESAMPLE_R90_4x4,
+    PPK_YUVtoNV21Fast_NORESAMPLE_R180_4x4,
+    PPK_YUVtoNV21Fast_NORESAMPLE_R270_4x4,
+    PPK_YUVtoNV21Fast_NORESAMPLE_H_Flip_4x4,
+    PPK_YUVtoNV21Fast_NORESAMPLE_V_Flip_4x4,
+    PPK_YUVtoNV21Fast_NORESAMPLE_SwapXY_4x4,
+    // semi-planar 4:2:2
+    PPK_YUV422toYUV422Fast_NORESAMPLE_H_Flip_4x4,
+    PPK_YUV422toYUV422Fast_NORESAMPLE_V_Flip_4x4,
+    PPK_YUV422toYUV422Fast_NORESAMPLE_R180_4x4,
+    PPK_YUV422toYUV422Fast_NORESAMPLE_R90_4x4,
+    PPK_YUV422toYUV422Fast_NORESAMPLE_R270_4x4,
+    PPK_YUV422toYUV422Fast_N_RESAMPLE_R0_4x4,
+    // planar or grey into semi-planar 4:2:2, by orientation
+    PPK_YUVtoYUV422Fast_NORESAMPLE_R0_4x4,
+    PPK_YUVtoYUV422Fast_NORESAMPLE_R90_4x4,
+    PPK_YUVtoYUV422Fast_NORESAMPLE_R180_4x4,
+    PPK_YUVtoYUV422Fast_NORESAMPLE_R270_4x4,
+    PPK_YUVtoYUV422Fast_NORESAMPLE_H_Flip_4x4,
+    PPK_YUVtoYUV422Fast_NORESAMPLE_V_Flip_4x4,
+    PPK_YUVtoYUV422Fast_NORESAMPLE_SwapXY_4x4,
+    // packed Y U Y V onto itself
+    PPK_YUYVtoYUYVFast_N_RESAMPLE_R0_4x4,
     PPK_FAST_KERNEL_COUNT
 };
 
-// Filled by the fast-kernel files; every entry is empty until they exist.
+// The kernel of each slot; an empty slot declines.
 extern PPKernel g_ppFastKernels[PPK_FAST_KERNEL_COUNT];
 
-// The two selectors. The YUV one declines every band until its kernels exist.
+// Test hooks: switch every fast kernel off (both selectors then decline, so the general kernel
+// does all the work) and count how often each slot ran. Not for production use.
+void PPSetFastKernelsEnabled(bool enabled);
+bool PPFastKernelsEnabled();
+int64_t PPDebugFastKernelRuns(PPFastKernelID id);
+
+// The kernel families behind the slots (PPFastRGB.cpp, PPFastYUV.cpp).
+void PPRegisterRGBKernels(PPKernel* slots);
+void PPRegisterYUVKernels(PPKernel* slots);
+
+// The two selectors.
 MResult ANY_ANY_C_FAST_R8G8B8(const PPBand* band, const PPPlaneSet* dst, const PPPlaneSet* src,
                              const PPEngine* engine);
 MResult YUV2YUV_Fast(const PPBand* band, const PPPlaneSet* dst, const PPPlaneSet* src, const PPEngine* engine);

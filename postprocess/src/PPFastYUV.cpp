@@ -1,0 +1,172 @@
+// The YUV-to-YUV kernels: copies, nearest and bilinear resampling, quarter turns and mirrors
+// between planar, grey, packed 4:2:2 and semi-planar layouts. None converts colour (the selector
+// leaves range and adjustment work to the general kernel).
+//
+// Every kernel works in two passes over the band: luma, one sample per target pixel, and chroma,
+// one write per target chroma sample from the pixel whose write the general kernel would leave
+// there (see PPFastCommon.h). The luma pass is specialised by direction: rows copied as runs when
+// the source columns are consecutive, and under a quarter turn four source rows gathered at once so
+// that every target store is a whole 32-bit word.
+#include "PPFastCommon.h"
+
+#include <cstring>
+
+namespace {
+
+// ---- Luma ----
+
+// One target row of nearest samples, target bytes du apart.
+// At one to one the columns rise by one or stay (at the clamped edges), so a rise of n - 1 over n
+// columns means a consecutive run.
+inline void nearestRow(uint8_t* out, int64_t du, const uint8_t* srow, int64_t sstep, const int32_t* cols, int64_t u0,
+                       int64_t u1, bool oneToOne)
+{
+    const int64_t n = u1 - u0;
+    const bool run = oneToOne && sstep == 1 && cols[2 * (u1 - 1)] - cols[2 * u0] == n - 1;
+    if (run && du == 1) {
+        std::memcpy(out, srow + cols[2 * u0], static_cast<size_t>(n));
+        return;
+    }
+    if (run && du == -1) {
+        const uint8_t* p = srow + cols[2 * u0];
+        for (int64_t i = 0; i < n; ++i)
+            out[-i] = p[i];
+        return;
+    }
+    for (int64_t u = u0; u < u1; ++u, out += du)
+        *out = srow[cols[2 * u] * sstep];
+}
+
+// Quarter turns, nearest: four oriented rows become four consecutive target bytes (dv = +1 or -1)
+// of the target rows that the oriented columns walk down or up.
+void nearestTransposed(uint8_t* d0, int64_t base, int64_t du, int64_t dv, const uint8_t* s0, int64_t spitch,
+                       int64_t sstep, const int32_t* cols, const int32_t* rows, const PPBand& b)
+{
+    int64_t v = b.v0;
+    for (; v + 4 <= b.v1; v += 4) {
+        const uint8_t* r0 = s0 + rows[2 * v] * spitch;
+        const uint8_t* r1 = s0 + rows[2 * v + 2] * spitch;
+        const uint8_t* r2 = s0 + rows[2 * v + 4] * spitch;
+        const uint8_t* r3 = s0 + rows[2 * v + 6] * spitch;
+        // Lowest target address of the four and the byte order within the word.
+        uint8_t* out = d0 + base + b.u0 * du + (dv > 0 ? v : v + 3) * dv;
+        if (dv > 0) {
+            for (int64_t u = b.u0; u < b.u1; ++u, out += du) {
+                const int64_t c = cols[2 * u] * sstep;
+                const uint32_t w = uint32_t{r0[c]} | uint32_t{r1[c]} << 8 | uint32_t{r2[c]} << 16 | uint32_t{r3[c]} << 24;
+                std::memcpy(out, &w, 4);
+            }
+        } else {
+            for (int64_t u = b.u0; u < b.u1; ++u, out += du) {
+                const int64_t c = cols[2 * u] * sstep;
+                const uint32_t w = uint32_t{r3[c]} | uint32_t{r2[c]} << 8 | uint32_t{r1[c]} << 16 | uint32_t{r0[c]} << 24;
+                std::memcpy(out, &w, 4);
+            }
+        }
+    }
+    for (; v < b.v1; ++v) {
+        const uint8_t* r = s0 + rows[2 * v] * spitch;
+        uint8_t* out = d0 + base + b.u0 * du + v * dv;
+        for (int64_t u = b.u0; u < b.u1; ++u, out += du)
+            *out = r[cols[2 * u] * sstep];
+    }
+}
+
+void lumaNearest(const PPBand& b, const PPPlaneSet& dst, const PPPlaneSet& src, const PPEngine* e)
+{
+    const PPEngineContext* ctx = e->ctx;
+    const PPTargetWalk w(e);
+    int64_t base, du, dv;
+    w.linear(dst.stepY, dst.pitch[0], &base, &du, &dv);
+    if (w.swap && (dv == 1 || dv == -1)) {
+        nearestTransposed(dst.ptr[0], base, du, dv, src.ptr[0], src.pitch[0], src.stepY, ctx->colIndex, ctx->rowIndex, b);
+        return;
+    }
+    for (int64_t v = b.v0; v < b.v1; ++v)
+        nearestRow(dst.ptr[0] + base + b.u0 * du + v * dv, du, src.ptr[0] + ctx->rowIndex[2 * v] * src.pitch[0],
+                   src.stepY, ctx->colIndex, b.u0, b.u1, ctx->oneToOne);
+}
+
+void lumaBilinear(const PPBand& b, const PPPlaneSet& dst, const PPPlaneSet& src, const PPEngine* e)
+{
+    const PPEngineContext* ctx = e->ctx;
+    const PPTargetWalk w(e);
+    int64_t base, du, dv;
+    w.linear(dst.stepY, dst.pitch[0], &base, &du, &dv);
+    const int64_t ss = src.stepY;
+    for (int64_t v = b.v0; v < b.v1; ++v) {
+        const uint8_t* r0 = src.ptr[0] + ctx->rowIndex[2 * v] * src.pitch[0];
+        const uint8_t* r1 = src.ptr[0] + ctx->rowIndex[2 * v + 1] * src.pitch[0];
+        const int fy = ctx->rowFrac[v];
+        uint8_t* out = dst.ptr[0] + base + b.u0 * du + v * dv;
+        for (int64_t u = b.u0; u < b.u1; ++u, out += du) {
+            const int64_t c0 = ctx->colIndex[2 * u] * ss, c1 = ctx->colIndex[2 * u + 1] * ss;
+            *out = static_cast<uint8_t>(ppBlend(r0[c0], r0[c1], r1[c0], r1[c1], ctx->colFrac[u], fy));
+        }
+    }
+}
+
+// ---- Chroma ----
+
+// Every target chroma sample that the band touches, once, from the source chroma at the sampling
+// position of the pixel that the general kernel writes last into it. A grey source gives 128.
+template <bool GreySource>
+void chroma(const PPBand& b, const PPPlaneSet& dst, const PPPlaneSet& src, const PPEngine* e)
+{
+    const PPEngineContext* ctx = e->ctx;
+    const PPTargetWalk w(e);
+    const int dhs = dst.hs[1] - 1, dvs = dst.vs[1] - 1; // shifts: factors are 1 or 2
+    const int shs = src.hs[1] - 1, svs = src.vs[1] - 1;
+    const PPLastWriters lu(b.u0, b.u1, w.swap ? w.cy : w.cx, w.swap ? w.sy : w.sx, w.swap ? dst.vs[1] : dst.hs[1]);
+    const PPLastWriters lv(b.v0, b.v1, w.swap ? w.cx : w.cy, w.swap ? w.sx : w.sy, w.swap ? dst.hs[1] : dst.vs[1]);
+    const int64_t dstep = dst.stepC, sstep = src.stepC;
+    lv.forEach([&](int64_t v) {
+        const int64_t sr = ctx->rowIndex[2 * v];
+        const uint8_t* s1 = GreySource ? nullptr : src.ptr[1] + (sr >> svs) * src.pitch[1];
+        const uint8_t* s2 = GreySource ? nullptr : src.ptr[2] + (sr >> svs) * src.pitch[2];
+        lu.forEach([&](int64_t u) {
+            const int64_t tx = w.tx(u, v), ty = w.ty(u, v);
+            uint8_t* d1 = dst.ptr[1] + (ty >> dvs) * dst.pitch[1] + (tx >> dhs) * dstep;
+            uint8_t* d2 = dst.ptr[2] + (ty >> dvs) * dst.pitch[2] + (tx >> dhs) * dstep;
+            if constexpr (GreySource) {
+                *d1 = 128;
+                *d2 = 128;
+            } else {
+                const int64_t sc = (ctx->colIndex[2 * u] >> shs) * sstep;
+                *d1 = s1[sc];
+                *d2 = s2[sc];
+            }
+        });
+    });
+}
+
+// ---- The kernels ----
+
+MResult yuvNearest(const PPBand* b, const PPPlaneSet* dst, const PPPlaneSet* src, const PPEngine* e)
+{
+    lumaNearest(*b, *dst, *src, e);
+    if (e->ctx->srcMap.layout == PPL_GREY)
+        chroma<true>(*b, *dst, *src, e);
+    else
+        chroma<false>(*b, *dst, *src, e);
+    return MOK;
+}
+
+MResult yuvBilinear(const PPBand* b, const PPPlaneSet* dst, const PPPlaneSet* src, const PPEngine* e)
+{
+    lumaBilinear(*b, *dst, *src, e);
+    chroma<false>(*b, *dst, *src, e);
+    return MOK;
+}
+
+} // namespace
+
+void PPRegisterYUVKernels(PPKernel* k)
+{
+    // Copies, turns and nearest resampling differ only in the sampling tables and the target walk,
+    // which the shared passes take from the engine; the bilinear pair interpolates luma.
+    for (int id = PPK_I422_TO_I420_NORESAMPLE_4x4; id <= PPK_YUYVtoYUYVFast_N_RESAMPLE_R0_4x4; ++id)
+        k[id] = yuvNearest;
+    k[PPK_NV21_To_NV21_REAMPLE_NOROTATE_BILINEAR_Fast_2x2] = yuvBilinear;
+    k[PPK_NV21_To_NV21_REAMPLE_NOROTATE_BILINEAR_Fast] = yuvBilinear;
+}

@@ -1,0 +1,409 @@
+// The fast kernels against the general kernel: for every case a selector takes, the conversion with
+// the fast kernels on must leave the target byte for byte as the conversion with them off. Inputs
+// are random, planes exactly as large as their formats need (so a stray read or write is caught by
+// the address sanitizer), and the parameters cover orientations, block modes, nearest and
+// bilinear, odd sizes, origins, source rectangles and target rectangles.
+#include "MPP.h"
+#include "PPKernels.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr MInt64 kRGB24 = 0x16000777, kBGR24 = 0x16001777, kRGB24x6 = 0x16000555, kRGBA = 0x17001777;
+constexpr MInt64 kGrey = 0x64000000, kYUYV = 0x50000010;
+constexpr MInt64 kI420 = 0x50000811, kI440 = 0x50000801, kI422 = 0x50000810, kI444 = 0x50000800;
+constexpr MInt64 kNV21 = 0x70000002, kNV12 = 0x70000003, kNV16 = 0x70000004;
+
+// Planes of one image with every byte that its format addresses and no more.
+struct Image {
+    std::vector<std::unique_ptr<MByte[]>> bufs;
+    MByte* ptr[3] = {};
+    MInt64 pitch[3] = {};
+    std::vector<size_t> sizes;
+
+    Image(MInt64 id, MInt64 w, MInt64 h, std::mt19937& rng)
+    {
+        const MInt64 cw = (w + 1) / 2, ch = (h + 1) / 2;
+        switch (id) {
+        case kRGB24: case kBGR24: case kRGB24x6: plane(0, w * 3, h); break;
+        case kRGBA: plane(0, w * 4, h); break;
+        case kGrey: plane(0, w, h); break;
+        case kYUYV: plane(0, cw * 4, h); break;
+        case kI420: planar(w, h, cw, ch); break;
+        case kI440: planar(w, h, w, ch); break;
+        case kI422: planar(w, h, cw, h); break;
+        case kI444: planar(w, h, w, h); break;
+        case kNV21: case kNV12: case kNV16: {
+            plane(0, w, h);
+            const MInt64 rows = id == kNV16 ? h : ch;
+            plane(1, cw * 2, rows);
+            // Interleaved chroma: the lower address holds V for 0x70000002, U otherwise.
+            MByte* base = ptr[1];
+            ptr[1] = id == kNV21 ? base + 1 : base;
+            ptr[2] = id == kNV21 ? base : base + 1;
+            pitch[2] = pitch[1];
+            break;
+        }
+        default: ADD_FAILURE() << "no layout for " << id;
+        }
+        for (size_t i = 0; i < bufs.size(); ++i)
+            for (size_t k = 0; k < sizes[i]; ++k)
+                bufs[i][k] = static_cast<MByte>(rng());
+    }
+    void plane(int i, MInt64 p, MInt64 rows)
+    {
+        bufs.emplace_back(new MByte[static_cast<size_t>(p * rows)]);
+        sizes.push_back(static_cast<size_t>(p * rows));
+        ptr[i] = bufs.back().get();
+        pitch[i] = p;
+    }
+    void planar(MInt64 w, MInt64 h, MInt64 cw, MInt64 ch)
+    {
+        plane(0, w, h);
+        plane(1, cw, ch);
+        plane(2, cw, ch);
+    }
+    std::vector<MByte> bytes() const
+    {
+        std::vector<MByte> all;
+        for (size_t i = 0; i < bufs.size(); ++i)
+            all.insert(all.end(), bufs[i].get(), bufs[i].get() + sizes[i]);
+        return all;
+    }
+    void restore(const std::vector<MByte>& all)
+    {
+        size_t at = 0;
+        for (size_t i = 0; i < bufs.size(); ++i) {
+            std::copy(all.begin() + static_cast<ptrdiff_t>(at), all.begin() + static_cast<ptrdiff_t>(at + sizes[i]),
+                      bufs[i].get());
+            at += sizes[i];
+        }
+    }
+};
+
+struct Job {
+    MInt64 dstID, srcID, dw, dh, sw, sh;
+    PPPara para{};
+    bool useRect = false;
+    MRECT rect{};
+    std::string describe() const
+    {
+        char text[256];
+        std::snprintf(text, sizeof text,
+                      "dst %llx %lldx%lld src %llx %lldx%lld resample %lld orient %lld block %lld origin %lld,%lld "
+                      "rect %d",
+                      static_cast<unsigned long long>(dstID), static_cast<long long>(dw), static_cast<long long>(dh),
+                      static_cast<unsigned long long>(srcID), static_cast<long long>(sw), static_cast<long long>(sh),
+                      static_cast<long long>(para.lResampleMode), static_cast<long long>(para.lOrientation),
+                      static_cast<long long>(para.lBlockMode), static_cast<long long>(para.lDstOriginX),
+                      static_cast<long long>(para.lDstOriginY), useRect ? 1 : 0);
+        return text;
+    }
+};
+
+// Runs the job twice, fast kernels on and off, over the same random target; true when the engine
+// accepted it. The two targets must agree.
+bool compare(const Job& job, std::mt19937& rng)
+{
+    PPFormat dst{job.dstID, job.dw, job.dh, nullptr}, src{job.srcID, job.sw, job.sh, nullptr};
+    PPPara para = job.para;
+    PPHandle h = nullptr;
+    if (MPPCreate(&dst, &src, &para, &h) != MOK)
+        return false;
+    Image in(job.srcID, job.sw + job.para.lSrcOriginX, job.sh + job.para.lSrcOriginY, rng);
+    Image out(job.dstID, job.dw, job.dh, rng);
+    const std::vector<MByte> before = out.bytes();
+    const MByte* sp[3] = {in.ptr[0], in.ptr[1], in.ptr[2]};
+    PPSetFastKernelsEnabled(true);
+    EXPECT_EQ(MPProcess(h, out.ptr, job.useRect ? &job.rect : nullptr, out.pitch, sp, in.pitch), MOK);
+    const std::vector<MByte> fast = out.bytes();
+    out.restore(before);
+    PPSetFastKernelsEnabled(false);
+    EXPECT_EQ(MPProcess(h, out.ptr, job.useRect ? &job.rect : nullptr, out.pitch, sp, in.pitch), MOK);
+    PPSetFastKernelsEnabled(true);
+    const std::vector<MByte> slow = out.bytes();
+    MPPDestroy(h);
+    EXPECT_EQ(fast, slow) << job.describe();
+    return true;
+}
+
+struct Pair {
+    MInt64 dst, src;
+};
+
+// Every layout pair a fast selector takes, and a few it must leave alone.
+const Pair kPairs[] = {
+    {kRGB24, kRGB24}, {kBGR24, kBGR24}, {kRGB24, kBGR24}, {kBGR24, kRGB24}, {kRGB24, kI420}, {kBGR24, kI420},
+    {kRGB24, kI422},  {kBGR24, kI444},  {kRGB24, kI440},  {kI420, kRGB24},  {kI422, kRGB24}, {kI444, kRGB24},
+    {kI440, kRGB24},  {kI422, kI420},   {kI440, kI420},   {kI420, kI422},   {kI420, kI440},  {kI420, kI420},
+    {kI422, kI422},   {kI440, kI440},   {kI444, kI444},   {kI420, kNV21},   {kI420, kNV12},  {kI420, kYUYV},
+    {kI420, kNV16},   {kNV21, kNV21},   {kNV12, kNV12},   {kNV12, kNV21},   {kNV21, kNV12},  {kNV21, kI420},
+    {kNV12, kI444},   {kNV21, kGrey},   {kNV12, kI422},   {kNV21, kI440},   {kNV16, kNV16},  {kNV16, kI420},
+    {kNV16, kGrey},   {kNV16, kI444},   {kYUYV, kYUYV},   {kRGB24x6, kRGB24x6}, {kRGB24, kRGB24x6},
+    {kRGBA, kRGB24},  {kI420, kRGBA},   {kRGB24, kGrey},  {kI444, kNV21},
+};
+
+TEST(FastKernels, WriteWhatTheGeneralKernelWrites)
+{
+    std::mt19937 rng(2024);
+    std::uniform_int_distribution<MInt64> extent(1, 37), origin(0, 5), coin(0, 1), orient(0, 7), adjust(-40, 40);
+    const MInt64 blocks[] = {1, 2, 3, 4, 256, 256};
+    std::uniform_int_distribution<size_t> pickBlock(0, std::size(blocks) - 1);
+    int accepted = 0;
+    for (int i = 0; i < 9000; ++i) {
+        const Pair& p = kPairs[static_cast<size_t>(i) % std::size(kPairs)];
+        Job job{p.dst, p.src, extent(rng), extent(rng), 0, 0};
+        job.para.lOrientation = orient(rng);
+        job.para.lBlockMode = blocks[pickBlock(rng)];
+        job.para.lResampleMode = coin(rng) ? PP_RESAMPLE_BILINEAR : PP_RESAMPLE_NEAREST;
+        job.para.lBandMode = coin(rng) ? 4 : 0;
+        // Half the jobs at one to one (the oriented target as large as the source), with even
+        // sizes more often, since the block kernels cover the aligned interior.
+        const bool swap = job.para.lOrientation & PP_ORIENT_SWAPXY;
+        if (i % 2 == 0) {
+            if (coin(rng)) {
+                job.dw = (job.dw + 3) / 4 * 4;
+                job.dh = (job.dh + 3) / 4 * 4;
+            }
+            job.sw = swap ? job.dh : job.dw;
+            job.sh = swap ? job.dw : job.dh;
+        } else {
+            job.sw = extent(rng) * (coin(rng) ? 2 : 1);
+            job.sh = extent(rng) * (coin(rng) ? 2 : 1);
+            if (i % 7 == 1) { // exact halving
+                job.sw = 2 * (swap ? job.dh : job.dw);
+                job.sh = 2 * (swap ? job.dw : job.dh);
+            }
+            job.para.lAspectMode = orient(rng) & 3;
+        }
+        if (i % 5 == 0) {
+            job.para.lSrcOriginX = origin(rng);
+            job.para.lSrcOriginY = origin(rng);
+            job.para.lDstOriginX = origin(rng) - 2;
+            job.para.lDstOriginY = origin(rng) - 2;
+        }
+        if (i % 6 == 0) {
+            job.para.lSrcLeft = job.para.lSrcOriginX + origin(rng);
+            job.para.lSrcTop = job.para.lSrcOriginY + origin(rng);
+            job.para.lSrcRight = job.para.lSrcLeft + extent(rng);
+            job.para.lSrcBottom = job.para.lSrcTop + extent(rng);
+        }
+        if (i % 9 == 0)
+            job.para.lBrightness = adjust(rng); // colour work: the fast kernels must decline
+        if (i % 4 == 0) {
+            job.useRect = true;
+            job.rect = MRECT{origin(rng) - 2, origin(rng) - 2, job.dw - origin(rng) + 2, job.dh - origin(rng) + 2};
+            if (coin(rng)) { // block-aligned, as the callers of block modes 2 and 3 pass
+                job.rect = MRECT{(job.rect.left + 4) / 4 * 4 - 4, (job.rect.top + 4) / 4 * 4 - 4,
+                                 job.rect.right / 4 * 4, job.rect.bottom / 4 * 4};
+            }
+        }
+        accepted += compare(job, rng);
+        if (::testing::Test::HasFailure())
+            return;
+    }
+    EXPECT_GT(accepted, 6000);
+}
+
+// The general kernel does large, exactly halved and exactly one-to-one jobs too: the run copies,
+// word packing and four-row gathers of the fast kernels meet their longer rows here.
+TEST(FastKernels, LargerImagesAgreeWithTheGeneralKernel)
+{
+    std::mt19937 rng(7);
+    const Pair pairs[] = {{kRGB24, kRGB24}, {kRGB24, kI420}, {kI420, kRGB24}, {kNV21, kNV21},
+                          {kI420, kNV12},   {kNV12, kNV21},  {kNV16, kI422},  {kBGR24, kRGB24}};
+    for (const Pair& p : pairs)
+        for (MInt64 o = 0; o < 8; ++o)
+            for (MInt64 block : {1, 2, 3, 256})
+                for (int halve = 0; halve < 2; ++halve)
+                    for (MInt64 resample : {PP_RESAMPLE_NEAREST, PP_RESAMPLE_BILINEAR}) {
+                    const bool swap = o & PP_ORIENT_SWAPXY;
+                    Job job{p.dst, p.src, 132, 68, 0, 0};
+                    job.sw = (swap ? job.dh : job.dw) << halve;
+                    job.sh = (swap ? job.dw : job.dh) << halve;
+                    job.para.lOrientation = o;
+                    job.para.lBlockMode = block;
+                    job.para.lResampleMode = resample;
+                    EXPECT_TRUE(compare(job, rng)) << job.describe();
+                }
+}
+
+// Whether the engine can ever hand a slot a band: the set-up lowers block mode 3 to 2 for a
+// non-bilinear semi-planar 4:2:0 source unless the target is planar 4:2:0 or the other chroma
+// order, so the 4 x 4 members between two sides of one semi-planar 4:2:0 layout never run.
+bool reachable(int id)
+{
+    switch (id) {
+    case PPK_NV21toNV21Fast_NORESAMPLE_V_Flip_4x4:
+    case PPK_NV21toNV21Fast_NORESAMPLE_H_Flip_4x4:
+    case PPK_NV21toNV21Fast_NORESAMPLE_R180_4x4:
+    case PPK_NV21toNV21Fast_NORESAMPLE_R90_4x4:
+    case PPK_NV21toNV21Fast_NORESAMPLE_R270_4x4:
+    case PPK_NV21toNV21Fast_N_RESAMPLE_R0_4x4:
+        return false;
+    default:
+        return true;
+    }
+}
+
+// Runs after the comparisons above (tests run in order of definition): every reachable slot ran at
+// least once, so they covered each kernel.
+TEST(FastKernels, EveryReachableSlotWasCompared)
+{
+    for (int id = 0; id < PPK_FAST_KERNEL_COUNT; ++id)
+        if (reachable(id))
+                EXPECT_GT(PPDebugFastKernelRuns(static_cast<PPFastKernelID>(id)), 0) << "slot " << id << " never ran";
+}
+
+// Calls a selector directly on a created engine over its whole oriented area.
+struct Direct {
+    PPHandle h = nullptr;
+    const PPEngine* e = nullptr;
+    PPPlaneSet dst{}, src{};
+    std::unique_ptr<Image> in, out;
+
+    Direct(MInt64 dstID, MInt64 srcID, MInt64 w, MInt64 h0, const PPPara& para, std::mt19937& rng)
+    {
+        PPFormat df{dstID, w, h0, nullptr}, sf{srcID, w, h0, nullptr};
+        PPPara copy = para;
+        EXPECT_EQ(MPPCreate(&df, &sf, &copy, &h), MOK);
+        e = reinterpret_cast<PPHandleRecord*>(h)->engine[0];
+        in = std::make_unique<Image>(srcID, w, h0, rng);
+        out = std::make_unique<Image>(dstID, w, h0, rng);
+        dst = e->dst;
+        src = e->src;
+        MInitConvertData(dst.layout, &dst, out->ptr, out->pitch);
+        MInitConvertData(src.layout, &src, in->ptr, in->pitch);
+    }
+    ~Direct() { MPPDestroy(h); }
+    PPBand band() const { return PPBand{0, e->orientedW, 0, e->orientedH}; }
+};
+
+TEST(FastKernels, SelectorsDeclineWhatTheyDoNotCoverAndTouchNothing)
+{
+    std::mt19937 rng(3);
+    struct Case {
+        const char* what;
+        MInt64 dst, src, orientation, block, resample, brightness;
+    };
+    const Case cases[] = {
+        {"same semi-planar layout, no turn", kNV21, kNV21, 0, 3, 1, 0},
+        {"same semi-planar layout, swap alone", kNV21, kNV21, PP_ORIENT_SWAPXY, 3, 1, 0},
+        {"same semi-planar layout, all three flags", kNV12, kNV12, 7, 3, 1, 0},
+        {"same semi-planar layout, mirror, one-pixel blocks", kNV21, kNV21, PP_ORIENT_MIRROR_LR, 1, 1, 0},
+        {"4:4:4 copy with a turn", kI444, kI444, PP_ORIENT_SWAPXY, 3, 1, 0},
+        {"4:2:0 copy with a mirror", kI420, kI420, PP_ORIENT_MIRROR_TB, 3, 1, 0},
+        {"planar into semi-planar, all three flags", kNV21, kI420, 7, 3, 1, 0},
+        {"planar into semi-planar, one-pixel blocks", kNV12, kI420, 0, 1, 1, 0},
+        {"brightness needs the range table", kI420, kNV21, 0, 3, 1, 20},
+        {"brightness on a planar copy", kI420, kI420, 0, 3, 1, -5},
+        {"both sides BGR order, one to one", kBGR24, kBGR24, 0, 3, 1, 0},
+        {"24-bit RGB with six-bit channels", kRGB24x6, kRGB24x6, 0, 3, 1, 0},
+        {"24-bit into 6-bit channels", kRGB24x6, kRGB24, 0, 1, 1, 0},
+        {"32-bit RGB on both sides", kRGBA, kRGBA, 0, 3, 1, 0},
+        {"BGR-order RGB into YUV", kI420, kBGR24, 0, 3, 1, 0},
+        {"YUV into 32-bit RGB", kRGBA, kI420, 0, 3, 1, 0},
+        {"YUYV copy at one to one", kYUYV, kYUYV, 0, 2, 1, 0},
+    };
+    for (const Case& c : cases) {
+        PPPara para{};
+        para.lOrientation = c.orientation;
+        para.lBlockMode = c.block;
+        para.lResampleMode = c.resample;
+        para.lBrightness = c.brightness;
+        Direct d(c.dst, c.src, 8, 8, para, rng);
+        const std::vector<MByte> before = d.out->bytes();
+        const PPBand band = d.band();
+        EXPECT_EQ(ANY_ANY_C_FAST_R8G8B8(&band, &d.dst, &d.src, d.e), MERR_UNSUPPORTED) << c.what;
+        EXPECT_EQ(YUV2YUV_Fast(&band, &d.dst, &d.src, d.e), MERR_UNSUPPORTED) << c.what;
+        EXPECT_EQ(d.out->bytes(), before) << c.what;
+    }
+}
+
+// Exact pixels of a few conversions whose result is easy to state, checked without the general
+// kernel (the two could share a mistake).
+TEST(FastKernels, QuarterTurnOfSemiPlanarBlock)
+{
+    std::mt19937 rng(5);
+    PPPara para{};
+    para.lOrientation = PP_ORIENT_SWAPXY | PP_ORIENT_MIRROR_LR; // 90 degrees clockwise
+    para.lBlockMode = PP_BLOCK_4X4; // lowered to 2 x 2 blocks for this layout pair
+    para.lResampleMode = PP_RESAMPLE_NEAREST;
+    for (MInt64 id : {kNV21, kNV12}) {
+        Direct d(id, id, 4, 4, para, rng);
+        const PPBand band = d.band();
+        const int64_t before = PPDebugFastKernelRuns(PPK_NV12_TO_NV12_NORESAMPLE_Rotate);
+        ASSERT_EQ(YUV2YUV_Fast(&band, &d.dst, &d.src, d.e), MOK);
+        EXPECT_EQ(PPDebugFastKernelRuns(PPK_NV12_TO_NV12_NORESAMPLE_Rotate), before + 1);
+        // Target row j is source column j read from the bottom row upwards.
+        for (int j = 0; j < 4; ++j)
+            for (int i = 0; i < 4; ++i)
+                EXPECT_EQ(d.out->ptr[0][j * 4 + i], d.in->ptr[0][(3 - i) * 4 + j]) << j << "," << i;
+        // Chroma pairs keep their layout's order; target pair (cx, cy) comes from source pair
+        // (cy, 1 - cx) turned the same way, U and V each from its own component.
+        for (int cy = 0; cy < 2; ++cy)
+            for (int cx = 0; cx < 2; ++cx) {
+                EXPECT_EQ(d.out->ptr[1][cy * 4 + cx * 2], d.in->ptr[1][(1 - cx) * 4 + cy * 2]);
+                EXPECT_EQ(d.out->ptr[2][cy * 4 + cx * 2], d.in->ptr[2][(1 - cx) * 4 + cy * 2]);
+            }
+    }
+}
+
+TEST(FastKernels, GreyIntoSemiPlanarGivesNeutralChroma)
+{
+    std::mt19937 rng(6);
+    PPPara para{};
+    para.lOrientation = PP_ORIENT_SWAPXY | PP_ORIENT_MIRROR_LR;
+    para.lBlockMode = PP_BLOCK_4X4;
+    Direct d(kNV21, kGrey, 8, 8, para, rng);
+    const PPBand band = d.band();
+    ASSERT_EQ(YUV2YUV_Fast(&band, &d.dst, &d.src, d.e), MOK);
+    for (int k = 0; k < 8 * 4; ++k)
+        EXPECT_EQ(d.out->bufs[1][static_cast<size_t>(k)], 0x80);
+}
+
+TEST(FastKernels, ChromaOrderSwapKeepsEveryValue)
+{
+    std::mt19937 rng(8);
+    PPPara para{};
+    para.lBlockMode = PP_BLOCK_4X4;
+    Direct d(kNV12, kNV21, 8, 4, para, rng);
+    const PPBand band = d.band();
+    ASSERT_EQ(YUV2YUV_Fast(&band, &d.dst, &d.src, d.e), MOK);
+    // Source pairs are V, U; target pairs U, V.
+    for (int k = 0; k < 8; k += 2) {
+        EXPECT_EQ(d.out->bufs[1][static_cast<size_t>(k)], d.in->bufs[1][static_cast<size_t>(k + 1)]);
+        EXPECT_EQ(d.out->bufs[1][static_cast<size_t>(k + 1)], d.in->bufs[1][static_cast<size_t>(k)]);
+    }
+    EXPECT_EQ(0, std::memcmp(d.out->ptr[0], d.in->ptr[0], 32));
+}
+
+TEST(FastKernels, RedAndBlueExchangeBetweenByteOrders)
+{
+    std::mt19937 rng(9);
+    PPPara para{};
+    para.lBlockMode = PP_BLOCK_4X4;
+    para.lResampleMode = PP_RESAMPLE_NEAREST;
+    PPFormat df{kRGB24, 4, 4, nullptr}, sf{kBGR24, 8, 8, nullptr};
+    PPHandle h = nullptr;
+    ASSERT_EQ(MPPCreate(&df, &sf, &para, &h), MOK);
+    Image in(kBGR24, 8, 8, rng), out(kRGB24, 4, 4, rng);
+    const MByte* sp[3] = {in.ptr[0], nullptr, nullptr};
+    const int64_t before = PPDebugFastKernelRuns(PPK_BGR2RGBFast_RGB888_N_RESIZE_4x4);
+    ASSERT_EQ(MPProcess(h, out.ptr, nullptr, out.pitch, sp, in.pitch), MOK);
+    EXPECT_EQ(PPDebugFastKernelRuns(PPK_BGR2RGBFast_RGB888_N_RESIZE_4x4), before + 1);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x)
+            for (int c = 0; c < 3; ++c)
+                EXPECT_EQ(out.ptr[0][y * 12 + x * 3 + c], in.ptr[0][(2 * y) * 24 + (2 * x) * 3 + (2 - c)]);
+    MPPDestroy(h);
+}
+
+} // namespace
