@@ -47,6 +47,11 @@ int64_t JpgDecSetHuffTable(JpgDecoder* d, const uint8_t* counts, const uint8_t* 
         }
     }
     size_t bytes = sizeof(JpgHuffTable) + size_t(size) * sizeof(uint32_t);
+    // Tables stay alive while any scan may use them; redefinitions must not grow without bound.
+    if (d->tableBytes + bytes > kJpgMaxHuffBytes) {
+        return JPG_ERR_DATA;
+    }
+    d->tableBytes += bytes;
     auto* t = static_cast<JpgHuffTable*>(JpgDecAlloc(d, bytes));
     if (!t) {
         return JPG_ERR_MEMORY;

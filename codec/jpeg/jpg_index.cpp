@@ -11,7 +11,7 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the index blob is kept
 namespace {
 
 bool rowBuffered(const JpgDecoder* d) {
-    return d->scanMode != 0;
+    return d->scanMode == 1 || d->scanMode == 2;
 }
 
 void put32(uint8_t* p, uint32_t v) {
@@ -281,6 +281,9 @@ void restartStateAt(JpgDecoder* d, int64_t q) {
 int64_t readRowBuffered(JpgDecoder* d, JpgReadRequest* req, JpgMcuFn) {
     if (req->mode == 0) {
         return JPG_ERR_UNSUPPORTED;
+    }
+    if (!d->rowBuf) {
+        return JPG_ERR_DATA;
     }
     int64_t err = 0;
     if (d->mcuRow > req->startRow) {

@@ -17,6 +17,7 @@ extern const int32_t jpg_yuvsample_tbl[9];
 // Limits against hostile files.
 constexpr int kJpgMaxScans = 1000;        // SOS segments in one file
 constexpr int kJpgMaxHuffTables = 1024;   // DHT tables built over the life of a decoder
+constexpr size_t kJpgMaxHuffBytes = size_t(8) << 20; // and their memory
 constexpr int kJpgMaxScanBlocks = 10;     // T.81 B.2.3: blocks in an interleaved MCU
 constexpr int kJpgMaxFrameBlocks = 48;    // blocks per frame MCU, all components
 constexpr uint32_t kJpgGuard = 128;       // bytes behind every input buffer
@@ -165,6 +166,7 @@ struct JpgDecoder {
     int tableSlots;
     JpgHuffTable* tables;  // every table built
     int tableCount;
+    size_t tableBytes;
     JpgHuffTable* dcTbl[4];
     JpgHuffTable* acTbl[4];
     JpgScan* scans;

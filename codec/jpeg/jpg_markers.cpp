@@ -107,10 +107,11 @@ int64_t JpgDecSetFrameInfo(JpgDecoder* d) {
     return 0;
 }
 
-int64_t GetSOF(JpgDecoder* d, bool progressive) {
+int64_t GetSOF(JpgDecoder* d, bool progressive, int tableSlots) {
     if (d->seenSOF) {
         return JPG_ERR_DATA;
     }
+    d->tableSlots = tableSlots;
     int len, prec, h, w, n;
     if (!word(d, &len) || !byte(d, &prec) || !word(d, &h) || !word(d, &w) || !byte(d, &n)) {
         return JPG_ERR_DATA;
@@ -120,6 +121,9 @@ int64_t GetSOF(JpgDecoder* d, bool progressive) {
     }
     if (n == 4) {
         return JPG_ERR_UNSUPPORTED;
+    }
+    if (progressive) {
+        d->scanMode = 1;
     }
     d->precision = prec;
     d->width = w;
@@ -477,21 +481,19 @@ int64_t JpgDecReadHeader(JpgDecoder* d) {
         int64_t r = 0;
         switch (m) {
         case 0xC0:
-            d->tableSlots = 2;
-            r = GetSOF(d, false);
+            r = GetSOF(d, false, 2);
             break;
         case 0xC1:
-            d->tableSlots = 4;
-            r = GetSOF(d, false);
+            r = GetSOF(d, false, 4);
             break;
         case 0xC2:
-            d->tableSlots = 4;
-            d->scanMode = 1;
-            r = GetSOF(d, true);
+            r = GetSOF(d, true, 4);
             break;
         case 0xC3: case 0xC5: case 0xC6: case 0xC7: case 0xC8: case 0xC9: case 0xCA:
         case 0xCB: case 0xCD: case 0xCE: case 0xCF:
-            d->scanMode = 3;
+            if (!d->seenSOF) {
+                d->scanMode = 3; // a frame of another coding process
+            }
             return JPG_ERR_UNSUPPORTED;
         case 0xC4:
             r = GetDHT(d);
@@ -511,6 +513,11 @@ int64_t JpgDecReadHeader(JpgDecoder* d) {
             }
             break;
         case 0xDA:
+            if (d->scanMode == 0 && d->seenSOS) {
+                // A sequential frame whose components were all in one scan has no more scans.
+                d->state = 3;
+                return 0;
+            }
             r = GetSOS(d);
             if (d->scanMode == 0 || r != 0) {
                 return r;

@@ -267,3 +267,34 @@ TEST(JpegRobustness, ManyScansAreCapped) {
     many.insert(many.end(), {0xFF, 0xD9});
     EXPECT_EQ(createResult(many), JPG_ERR_DATA);
 }
+
+TEST(JpegRobustness, AScanAfterTheOnlySequentialScanEndsTheImage) {
+    auto jpeg = encode(makeImage(32, 16, 3, 12), {});
+    std::vector<uint8_t> twice(jpeg.begin(), jpeg.end() - 2);
+    const uint8_t scan[] = {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00, 0x12, 0x34};
+    twice.insert(twice.end(), std::begin(scan), std::end(scan));
+    twice.insert(twice.end(), {0xFF, 0xD9});
+    int64_t r;
+    Planes a = decode(jpeg, {}, &r);
+    ASSERT_EQ(r, 0);
+    Planes b = decode(twice, {}, &r);
+    ASSERT_EQ(r, 0);
+    EXPECT_EQ(compare(a, b).maxError, 0);
+    // Region reads after the end stay on the first scan.
+    MemStream ms{twice.data(), int64_t(twice.size()), 0};
+    JpgDecParam param{};
+    param.stream = &ms;
+    param.streamCallback = memStreamCallback;
+    JpgDecoder* d = nullptr;
+    ASSERT_EQ(ajlJpgDecoderCreate(&d, &param), 0);
+    Planes p = allocatePlanes(d);
+    uint8_t* planes[3] = {p.p[0].data(), p.p[1].data(), p.p[2].data()};
+    int64_t pitches[3] = {p.w[0], p.w[1], p.w[2]};
+    int64_t lines = 16;
+    ASSERT_EQ(ajlJpgDecoderScanlines(d, planes, pitches, 0, &lines), 0);
+    JpgReadOutput out{planes, pitches};
+    JpgReadRequest req{2, 2, 0, 0, &out};
+    EXPECT_EQ(ajlJpgDecoderReadMCUs(d, &req), 0);
+    EXPECT_EQ(compare(p, a).maxError, 0);
+    ajlJpgDecoderDestroy(d);
+}
