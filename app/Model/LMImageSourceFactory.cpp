@@ -1,0 +1,66 @@
+#include "Model/LMImageSourceFactory.h"
+
+#include "imageio/ImageSource.h"
+#include "imageio/Thumbnailer.h"
+
+#include <QDebug>
+
+namespace {
+
+class PlatformImageSourceReader final : public LMImageSourceReader {
+public:
+    explicit PlatformImageSourceReader(std::unique_ptr<kpv::ImageSource> source) : m_source(std::move(source)) {}
+
+    QString type() const override { return m_source->type(); }
+    int count() const override { return m_source->count(); }
+    QVariantMap propertiesAtIndex(int index) const override { return m_source->propertiesAtIndex(index); }
+
+    QImage createImageAtIndex(int index) const override
+    {
+        QString error;
+        QImage image = m_source->createImageAtIndex(index, &error);
+        if (image.isNull())
+            qWarning().noquote() << "image decode failed:" << error;
+        return image;
+    }
+
+    QImage createThumbnailAtIndex(int index, int maxPixelSize, bool fromImageAlways) const override
+    {
+        QString error;
+        QImage image = m_source->createThumbnailAtIndex(index, maxPixelSize, fromImageAlways, &error);
+        // A missing stored thumbnail is an ordinary answer, not worth a warning.
+        if (image.isNull() && fromImageAlways)
+            qWarning().noquote() << "scaled image decode failed:" << error;
+        return image;
+    }
+
+private:
+    std::unique_ptr<kpv::ImageSource> m_source;
+};
+
+class PlatformImageSourceFactory final : public LMImageSourceFactory {
+public:
+    std::unique_ptr<LMImageSourceReader> createWithFile(const QString &path) const override
+    {
+        QString error;
+        std::unique_ptr<kpv::ImageSource> source = kpv::ImageSource::createWithFile(path, &error);
+        if (!source) {
+            qWarning().noquote() << "cannot open image:" << error;
+            return nullptr;
+        }
+        return std::make_unique<PlatformImageSourceReader>(std::move(source));
+    }
+
+    QImage thumbnail(const QString &path, int maxPixelSize) const override
+    {
+        return kpv::Thumbnailer::thumbnail(path, maxPixelSize);
+    }
+};
+
+} // namespace
+
+const std::shared_ptr<const LMImageSourceFactory> &LMImageSourceFactory::platform()
+{
+    static const std::shared_ptr<const LMImageSourceFactory> factory = std::make_shared<PlatformImageSourceFactory>();
+    return factory;
+}

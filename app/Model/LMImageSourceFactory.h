@@ -1,0 +1,27 @@
+#pragma once
+
+// Where the photo loader gets its image files and desktop thumbnails from. The production
+// factory opens files with the platform's image reader and asks the desktop thumbnailer; tests
+// install a fake that serves made-up pictures. Implementations are used from many worker
+// threads at once and keep no per-call state.
+
+#include "Model/LMImageSourceReader.h"
+
+#include <QImage>
+#include <QString>
+
+#include <memory>
+
+class LMImageSourceFactory {
+public:
+    virtual ~LMImageSourceFactory() = default;
+
+    // The opened file, or nullptr when it cannot be read or is of no supported format.
+    virtual std::unique_ptr<LMImageSourceReader> createWithFile(const QString &path) const = 0;
+    // A small picture of the file whose longer side is at most `maxPixelSize`, from the desktop's
+    // thumbnail service; null when there is none.
+    virtual QImage thumbnail(const QString &path, int maxPixelSize) const = 0;
+
+    // The factory over the platform's image reader and thumbnailer (one for the process).
+    static const std::shared_ptr<const LMImageSourceFactory> &platform();
+};

@@ -1,0 +1,27 @@
+#pragma once
+
+// One opened image file as the photo loader reads it: its type, its frames, their properties, and
+// decoding at full size or scaled to a maximum pixel size. The loader only ever reaches image
+// files through this interface (made by an LMImageSourceFactory), so tests can hand it made-up
+// files. Decoded pictures are premultiplied RGBA in the file's stored orientation.
+
+#include <QImage>
+#include <QString>
+#include <QVariantMap>
+
+class LMImageSourceReader {
+public:
+    virtual ~LMImageSourceReader() = default;
+
+    // The content type identifier ("public.jpeg", ...).
+    virtual QString type() const = 0;
+    // Number of frames (more than 1 only for animated pictures).
+    virtual int count() const = 0;
+    // Properties of frame `index` (key names in imageio/ImageProperties.h); empty for a bad index.
+    virtual QVariantMap propertiesAtIndex(int index) const = 0;
+    // Full decode of frame `index`; a null picture on failure.
+    virtual QImage createImageAtIndex(int index) const = 0;
+    // Scaled decode: the longer side becomes `maxPixelSize`, never enlarged. With
+    // `fromImageAlways` false only a thumbnail stored in the file is answered.
+    virtual QImage createThumbnailAtIndex(int index, int maxPixelSize, bool fromImageAlways) const = 0;
+};

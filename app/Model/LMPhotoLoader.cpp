@@ -1,0 +1,471 @@
+#include "Model/LMPhotoLoader.h"
+
+#include "Model/LMBitmap.h"
+#include "Model/LMImageTools.h"
+#include "Model/LMNavFileInfo.h"
+
+#include "imageio/ContentTypes.h"
+#include "imageio/ImageLimits.h"
+#include "imageio/ImageProperties.h"
+
+#include <QDebug>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+namespace {
+
+// Every load answers nullptr rather than passing an exception on (out of memory included).
+template <typename F>
+auto guarded(F &&body) -> decltype(body())
+{
+    try {
+        return body();
+    } catch (const std::exception &e) {
+        qWarning() << "image load failed:" << e.what();
+    } catch (...) {
+        qWarning() << "image load failed";
+    }
+    return {};
+}
+
+bool isFiniteSize(const QSizeF &size)
+{
+    return std::isfinite(size.width()) && std::isfinite(size.height());
+}
+
+// The scaled-decode request for a wanted size: its longer side, kept within int.
+int maxPixelSizeFor(const QSizeF &want)
+{
+    const double side = std::max(want.width(), want.height());
+    if (!(side >= 1))
+        return 0;
+    return int(std::min(side, double(INT_MAX)));
+}
+
+} // namespace
+
+LMPhotoLoader::LMPhotoLoader(const QSizeF &mainScreenSize, std::shared_ptr<const LMImageSourceFactory> sources)
+    : m_sizeForCheckLargeFitin(mainScreenSize.isValid() ? mainScreenSize : QSizeF(0, 0)),
+      m_sources(sources ? std::move(sources) : LMImageSourceFactory::platform())
+{
+}
+
+// ---- Base information ----
+
+bool LMPhotoLoader::isRawFile(const LMPathString &path) const
+{
+    if (!m_infoProvider)
+        return false;
+    return kpv::ContentTypes::conformsTo(m_infoProvider->fileUTIByPath(path), kpv::ContentTypes::kCameraRaw);
+}
+
+LMFileImgBaseInfoPtr LMPhotoLoader::loadImgBaseInfo(const LMPathString &path, const kpv::Operation *operation) const
+{
+    const bool raw = isRawFile(path);
+    LMFileImgBaseInfoPtr info = raw ? loadImgBaseInfoByAMCM(path, operation) : loadImgBaseInfoByCore(path, operation);
+    if (!info && !isCancelled(operation))
+        info = raw ? loadImgBaseInfoByCore(path, operation) : loadImgBaseInfoByAMCM(path, operation);
+    return info;
+}
+
+LMFileImgBaseInfoPtr LMPhotoLoader::loadImgBaseInfoByCore(const LMPathString &path, const kpv::Operation *) const
+{
+    return guarded([&]() -> LMFileImgBaseInfoPtr {
+        // The date is taken before the bytes are read: a file rewritten while it is being read then
+        // shows up as changed, instead of carrying the new date with the old contents.
+        const QDateTime modified = path.dateModified();
+        if (!modified.isValid())
+            return nullptr;
+        std::unique_ptr<LMImageSourceReader> source = m_sources->createWithFile(path.path());
+        if (!source)
+            return nullptr;
+        const QVariantMap properties = source->propertiesAtIndex(0);
+        double width = properties.value(kpv::kCGImagePropertyPixelWidth).toDouble();
+        double height = properties.value(kpv::kCGImagePropertyPixelHeight).toDouble();
+        if (width == 0 && height == 0) {
+            const QImage image = source->createImageAtIndex(0);
+            width = image.width();
+            height = image.height();
+        }
+        // A picture without pixels on either side cannot be shown, and every size computed from it
+        // would divide by zero.
+        if (!(width >= 1 && height >= 1) || !std::isfinite(width) || !std::isfinite(height))
+            return nullptr;
+        const int64_t orientation = properties.value(kpv::kCGImagePropertyOrientation, 0).toLongLong();
+        const QString type = source->type();
+        const uint64_t codecType = m_infoProvider ? m_infoProvider->imageTypeToAMCMType(type) : 0;
+        return std::make_shared<const LMFileImgBaseInfo>(path, type, codecType, modified, QSizeF(width, height),
+                                                         orientation, properties);
+    });
+}
+
+LMFileImgBaseInfoPtr LMPhotoLoader::loadImgBaseInfoByAMCM(const LMPathString &, const kpv::Operation *) const
+{
+    return nullptr;
+}
+
+LMImagePtr LMPhotoLoader::loadThumbByAMCM(const LMPathString &, const LMFileImgBaseInfoPtr &, const kpv::Operation *) const
+{
+    return nullptr;
+}
+
+// ---- Sizes ----
+
+QSizeF LMPhotoLoader::imageSizeByScaleType(int imageScaleType, const LMFileImgBaseInfoPtr &imageBaseInfo)
+{
+    if (!imageBaseInfo || imageScaleType < 1 || imageScaleType > 7)
+        return QSizeF(0, 0);
+    const double f = double(1 << (imageScaleType - 1));
+    const QSizeF raw = imageBaseInfo->rawFrameSize();
+    return QSizeF(std::floor((raw.width() + f - 1) / f), std::floor((raw.height() + f - 1) / f));
+}
+
+int LMPhotoLoader::estimateImageScaleTypeNearSize(const QSizeF &size, const LMFileImgBaseInfoPtr &imageBaseInfo)
+{
+    if (!imageBaseInfo)
+        return 0;
+    const QSizeF raw = imageBaseInfo->rawFrameSize();
+    const QSizeF fitted = LMImageTools::calcScalingSize(raw, size, LMImageTools::ScaleProportionallyDown);
+    if (fitted.width() == 0 || !(raw.width() > 0))
+        return 0;
+    return LMNavFileInfo::estimateImageScaleTypeNearScale(fitted.width() / raw.width(), false);
+}
+
+QSizeF LMPhotoLoader::calcPreferredImageSizeForImageScaleType(int imageScaleType, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                                              int *equivalentImageType) const
+{
+    if (equivalentImageType)
+        *equivalentImageType = 0;
+    if (!imageBaseInfo || imageScaleType < 8 || imageScaleType > 11)
+        return QSizeF(0, 0);
+    const QSizeF raw = imageBaseInfo->rawFrameSize();
+    const bool gif = imageBaseInfo->AMCMImageType() == kAMCMImageTypeGIF;
+    // An animated picture is shown fitted from its full-size frames.
+    if (gif && imageScaleType >= 10) {
+        if (equivalentImageType)
+            *equivalentImageType = 1;
+        return raw;
+    }
+    QSizeF box(kLargeThumbBox, kLargeThumbBox);
+    if (imageScaleType == 10)
+        box = m_sizeForCheckSmallFitin;
+    else if (imageScaleType == 11)
+        box = m_sizeForCheckLargeFitin;
+    int near = 0;
+    if (!gif) {
+        near = estimateImageScaleTypeNearSize(box, imageBaseInfo);
+        if (equivalentImageType)
+            *equivalentImageType = near;
+        if (near >= 1 && near <= 7)
+            return imageSizeByScaleType(near, imageBaseInfo);
+    }
+    const QSizeF fitted = LMImageTools::calcScalingSize(raw, box, LMImageTools::ScaleProportionallyDown);
+    return QSizeF(std::floor(fitted.width()), std::floor(fitted.height()));
+}
+
+bool LMPhotoLoader::isSmallFitinTypeByCheckSize(const QSizeF &size) const
+{
+    if (size.width() == 0 && size.height() == 0)
+        return true;
+    // Without a screen the large box is empty and every large fit-in load would fail; the small box
+    // is then the only one that serves.
+    if (!(m_sizeForCheckLargeFitin.width() > 0 && m_sizeForCheckLargeFitin.height() > 0))
+        return true;
+    const double s = std::min(size.width() / m_sizeForCheckSmallFitin.width(),
+                              size.height() / m_sizeForCheckSmallFitin.height());
+    const double l = std::min(m_sizeForCheckLargeFitin.width() / size.width(),
+                              m_sizeForCheckLargeFitin.height() / size.height());
+    return l >= s;
+}
+
+bool LMPhotoLoader::hasAlphaByAMCMType(uint64_t AMCMImageType)
+{
+    return AMCMImageType != kAMCMImageTypeJPEG;
+}
+
+// ---- Loading ----
+
+LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, int imageScaleType, LMFileImgBaseInfoPtr imageBaseInfo,
+                                    const kpv::Operation *operation, int *equivalentImageType) const
+{
+    return loadImage(path, imageScaleType, std::move(imageBaseInfo), true, operation, equivalentImageType);
+}
+
+LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, int imageScaleType, LMFileImgBaseInfoPtr imageBaseInfo,
+                                    bool multipleFramesFlag, const kpv::Operation *operation,
+                                    int *equivalentImageType) const
+{
+    if (imageScaleType < LMNavFileInfo::kMinScaleType || imageScaleType > LMNavFileInfo::kMaxScaleType)
+        return nullptr;
+    if (!imageBaseInfo) {
+        imageBaseInfo = loadImgBaseInfo(path, operation);
+        if (!imageBaseInfo)
+            return nullptr;
+    } else if (imageBaseInfo->fileModified()) {
+        return nullptr;
+    }
+
+    if (imageScaleType == LMNavFileInfo::kSmallThumbType) {
+        if (LMImagePtr thumb = loadThumbByQL(path, imageBaseInfo, operation, *m_sources)) {
+            if (imageBaseInfo->fileModified())
+                return nullptr;
+            if (equivalentImageType)
+                *equivalentImageType = 0;
+            return thumb;
+        }
+        if (isCancelled(operation))
+            return nullptr;
+        if (LMImagePtr thumb = loadThumbByAMCM(path, imageBaseInfo, operation)) {
+            if (equivalentImageType)
+                *equivalentImageType = 0;
+            return thumb;
+        }
+        if (isCancelled(operation))
+            return nullptr;
+    }
+
+    int equivalent = 0;
+    QSizeF size;
+    bool multiple = multipleFramesFlag;
+    if (imageScaleType >= LMNavFileInfo::kSmallThumbType) {
+        size = calcPreferredImageSizeForImageScaleType(imageScaleType, imageBaseInfo, &equivalent);
+        multiple = multipleFramesFlag && imageScaleType >= 10;
+    } else {
+        size = imageSizeByScaleType(imageScaleType, imageBaseInfo);
+    }
+    if (size.width() < 1 || size.height() < 1)
+        equivalent = 0;
+
+    LMImagePtr image = loadImage(path, imageBaseInfo, size, multiple, operation);
+    if (image && equivalentImageType)
+        *equivalentImageType = equivalent;
+    return image;
+}
+
+LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, LMFileImgBaseInfoPtr imageBaseInfo,
+                                    const QSizeF &wantImageSize, bool multipleFramesFlag,
+                                    const kpv::Operation *operation) const
+{
+    if (imageBaseInfo) {
+        if (imageBaseInfo->fileModified())
+            return nullptr;
+    } else {
+        imageBaseInfo = loadImgBaseInfo(path, operation);
+        if (!imageBaseInfo)
+            return nullptr;
+    }
+    const QSizeF raw = imageBaseInfo->rawFrameSize();
+    if (!isFiniteSize(wantImageSize) || !(raw.width() >= 1 && raw.height() >= 1))
+        return nullptr;
+
+    QSizeF decodeSize = wantImageSize;
+    const bool resizeAfter = wantImageSize.width() < 1 || wantImageSize.height() < 1;
+    if (resizeAfter) {
+        decodeSize = wantImageSize.width() < 1 ? QSizeF(1, raw.height() / raw.width())
+                                               : QSizeF(raw.width() / raw.height(), 1);
+    }
+    if (isCancelled(operation))
+        return nullptr;
+    LMImagePtr image = loadImageByCore(path, imageBaseInfo, decodeSize, multipleFramesFlag, operation, *m_sources);
+    if (!image || isCancelled(operation))
+        return nullptr;
+    // A file rewritten while it was decoded may no longer match its base information (its size
+    // among it): drop the pixels rather than pair them with the wrong description.
+    if (imageBaseInfo->fileModified())
+        return nullptr;
+    return resizeAfter ? resizeImage(image, wantImageSize, operation) : image;
+}
+
+LMImagePtr LMPhotoLoader::loadImageByCore(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                          const QSizeF &wantImageSize, bool multipleFramesFlag,
+                                          const kpv::Operation *operation, const LMImageSourceFactory &sources)
+{
+    if (!imageBaseInfo || !isFiniteSize(wantImageSize))
+        return nullptr;
+    return guarded([&]() -> LMImagePtr {
+        std::unique_ptr<LMImageSourceReader> source = sources.createWithFile(path.path());
+        if (!source)
+            return nullptr;
+        const QSizeF raw = imageBaseInfo->rawFrameSize();
+        const bool full = (wantImageSize.width() == 0 && wantImageSize.height() == 0) || wantImageSize == raw;
+        const int maxPixelSize = full ? 0 : maxPixelSizeFor(wantImageSize);
+        if (!full && maxPixelSize < 1)
+            return nullptr;
+
+        int frames = 1;
+        if (imageBaseInfo->AMCMImageType() == kAMCMImageTypeGIF && full && multipleFramesFlag) {
+            frames = source->count();
+            if (frames > 1) {
+                // All frames of an animation are held at once: a small file may claim thousands of
+                // large frames, so the total is checked before anything is decoded.
+                const auto width = uint64_t(raw.width()), height = uint64_t(raw.height());
+                if (!kpv::ImageLimits::frameAllowed(width, height))
+                    return nullptr;
+                const uint64_t frameBytes = width * height * 4;
+                if (uint64_t(frames) > kpv::ImageLimits::kMaxDecodedBytes / frameBytes) {
+                    qWarning().noquote() << path.path() << "has too many frames to decode:" << frames;
+                    return nullptr;
+                }
+            }
+        }
+
+        QList<std::shared_ptr<LMBitmap>> bitmaps;
+        for (int index = 0; index < frames; ++index) {
+            const QImage picture =
+                full ? source->createImageAtIndex(index) : source->createThumbnailAtIndex(index, maxPixelSize, true);
+            if (!picture.isNull()) {
+                std::shared_ptr<LMBitmap> bitmap = LMImage::createImageBitmapByImageRef(picture, imageBaseInfo);
+                // Frames share one layout; a frame of another size would be read past its end.
+                if (bitmap && (bitmaps.isEmpty() || (bitmap->width() == bitmaps.first()->width() &&
+                                                     bitmap->height() == bitmaps.first()->height())))
+                    bitmaps.append(bitmap);
+            }
+            if (isCancelled(operation))
+                break;
+        }
+        if (isCancelled(operation) || bitmaps.isEmpty())
+            return nullptr;
+        auto image = std::make_shared<const LMImage>(bitmaps, imageBaseInfo);
+        if (image->frameDatas().isEmpty())
+            return nullptr;
+        return image;
+    });
+}
+
+LMImagePtr LMPhotoLoader::loadThumbByQL(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                        const kpv::Operation *, const LMImageSourceFactory &sources)
+{
+    if (!imageBaseInfo)
+        return nullptr;
+    return guarded([&]() -> LMImagePtr {
+        return createImageByImageRef(sources.thumbnail(path.path(), kSmallThumbMaxPixelSize), imageBaseInfo);
+    });
+}
+
+LMImagePtr LMPhotoLoader::loadThumbByCore(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                          const kpv::Operation *operation, const LMImageSourceFactory &sources)
+{
+    if (!imageBaseInfo)
+        return nullptr;
+    return guarded([&]() -> LMImagePtr {
+        std::unique_ptr<LMImageSourceReader> source = sources.createWithFile(path.path());
+        if (!source)
+            return nullptr;
+        QImage thumb = source->createThumbnailAtIndex(0, int(kLargeThumbBox), false);
+        if (thumb.isNull())
+            return nullptr;
+        const QSizeF raw = imageBaseInfo->rawFrameSize();
+        if (raw.width() != raw.height()) {
+            if (isCancelled(operation))
+                return nullptr;
+            const bool thumbLandscape = thumb.width() > thumb.height();
+            const bool rawLandscape = raw.width() > raw.height();
+            // A stored thumbnail of the other shape was made upright by the camera: turn it back
+            // to the raw frame's shape.
+            if (thumb.width() != thumb.height() && thumbLandscape != rawLandscape) {
+                int64_t angle = LMFileImgBaseInfo::angleByOrientation(imageBaseInfo->rawOrientation());
+                if (angle == 0)
+                    angle = 270;
+                thumb = LMImageTools::imageRotatedByAngle(thumb, int(angle));
+                if (thumb.isNull())
+                    return nullptr;
+            }
+        }
+        return createImageByImageRef(thumb, imageBaseInfo);
+    });
+}
+
+LMImagePtr LMPhotoLoader::createImageByImageRef(const QImage &image, const LMFileImgBaseInfoPtr &imageBaseInfo)
+{
+    if (image.isNull() || !imageBaseInfo)
+        return nullptr;
+    auto result = std::make_shared<const LMImage>(image, imageBaseInfo);
+    return result->frameDatas().isEmpty() ? nullptr : result;
+}
+
+// ---- Resizing ----
+
+LMImagePtr LMPhotoLoader::resizeImage(const LMImagePtr &image, const QSizeF &toSize, const kpv::Operation *operation) const
+{
+    if (!image || (toSize.width() == 0 && toSize.height() == 0) || !isFiniteSize(toSize))
+        return nullptr;
+    const LMFileImgBaseInfoPtr &info = image->originalImgBaseInfo();
+    if (!info || info->fileModified())
+        return nullptr;
+    const double w = std::max(1.0, toSize.width()), h = std::max(1.0, toSize.height());
+    // Checked as doubles first: a huge side must not overflow the integer conversion.
+    const double limit = double(kpv::ImageLimits::kMaxPixelsPerFrame);
+    if (w > limit || h > limit || !kpv::ImageLimits::frameAllowed(uint64_t(w), uint64_t(h))) {
+        qWarning() << "resize target too large:" << toSize;
+        return nullptr;
+    }
+    const auto width = int64_t(w), height = int64_t(h);
+
+    return guarded([&]() -> LMImagePtr {
+        std::shared_ptr<LMBitmap> source = image->preferredBitmap();
+        AMCMHandle manager = (source && m_infoProvider) ? m_infoProvider->currentTheadAMCMHandle() : nullptr;
+        // Without a component manager the codec library cannot run: resize through the platform.
+        if (source && manager) {
+            if (isCancelled(operation))
+                return nullptr;
+            std::shared_ptr<LMBitmap> target =
+                LMBitmap::initEmptyBitmapWithPixelArrayFormat(source->bitmap()->dwPixelArrayFormat, width, height);
+            if (!target || !target->isValid())
+                return nullptr;
+            if (MdBitmapResample(manager, source->bitmap(), target->bitmap()) != 0)
+                return nullptr;
+            auto result = std::make_shared<const LMImage>(QList<std::shared_ptr<LMBitmap>>{target}, info);
+            return result->frameDatas().isEmpty() ? nullptr : result;
+        }
+        const QImage picture = image->convertToImage();
+        if (picture.isNull() || isCancelled(operation))
+            return nullptr;
+        const QImage scaled = LMImageTools::convertImage(picture, 0, QSizeF(double(width), double(height)));
+        if (scaled.isNull() || isCancelled(operation))
+            return nullptr;
+        return createImageByImageRef(scaled, info);
+    });
+}
+
+// ---- Codec-library path ----
+
+const uint8_t *LMPhotoLoader::preMtTable() const
+{
+    std::call_once(m_preMtTableOnce, [this] {
+        auto table = std::make_unique<uint8_t[]>(256 * 256);
+        for (int a = 0; a < 256; ++a)
+            for (int c = 0; c < 256; ++c)
+                table[size_t(a) * 256 + size_t(c)] = uint8_t((a * c + 127) / 255);
+        m_preMtTable = std::move(table);
+    });
+    return m_preMtTable.get();
+}
+
+void LMPhotoLoader::premultiplyAlpha(MBITMAP *bitmap) const
+{
+    if (!bitmap || bitmap->dwPixelArrayFormat != LMBitmap::kPixelArrayFormatRGBA || bitmap->lHeight < 1 ||
+        !bitmap->pPlane[0] || bitmap->lPitch[0] < 4)
+        return;
+    const uint8_t *table = preMtTable();
+    const auto pitch = size_t(bitmap->lPitch[0]);
+    const size_t pixelsPerRow = pitch / 4;
+    for (int64_t y = 0; y < bitmap->lHeight; ++y) {
+        uint8_t *p = bitmap->pPlane[0] + size_t(y) * pitch;
+        for (size_t x = 0; x < pixelsPerRow; ++x, p += 4) {
+            const uint8_t *row = table + size_t(p[3]) * 256;
+            p[0] = row[p[0]];
+            p[1] = row[p[1]];
+            p[2] = row[p[2]];
+        }
+    }
+}
+
+LMImagePtr LMPhotoLoader::loadImageByAMCM(const LMPathString &, const LMFileImgBaseInfoPtr &, const QSizeF &, bool,
+                                          const kpv::Operation *) const
+{
+    // The codec library's bitmap loading and animated-GIF decoding are not part of the codec
+    // framework yet; the loader decodes through the image reader until they are.
+    return nullptr;
+}

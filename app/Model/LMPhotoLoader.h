@@ -1,0 +1,136 @@
+#pragma once
+
+// The photo loader: turns an image file into its base information and into decoded images at one
+// of the image scale types or at a wanted pixel size, and resizes decoded images. One loader serves
+// the whole process from many worker threads at once; it keeps no per-call state.
+//
+// Scale types 1..11: 1 full size; 2..7 each side divided by 2^(type-1), rounded up; 8 small
+// thumbnail (the desktop's thumbnail within 160 x 160, else as 9); 9 large thumbnail (fits
+// 256 x 256); 10 small fit-in (fits sizeForCheckSmallFitin); 11 large fit-in (fits
+// sizeForCheckLargeFitin). A thumbnail or fit-in load is served at the exact size of a nearby
+// reduced type when there is one (its equivalent type); the fit-in types of a GIF load every
+// frame at full size.
+//
+// Every load answers nullptr on failure: unreadable or undecodable files, a file that changed on
+// disk since its base information was read (or while it was being decoded), cancellation, a
+// resampling error, missing memory, or limits that protect memory. Exceptions never leave.
+// Decoded pixels keep the file's stored orientation.
+
+#include "Model/LMFileImgBaseInfo.h"
+#include "Model/LMImage.h"
+#include "Model/LMImageSourceFactory.h"
+#include "Model/LMPathString.h"
+#include "Model/LMPhotoLoaderInfoProvider.h"
+
+#include "MdBitmap.h"
+#include "foundation/Operation.h"
+
+#include <QImage>
+#include <QSizeF>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+class LMPhotoLoader {
+public:
+    // Codec image types the loader tells apart.
+    static constexpr uint64_t kAMCMImageTypeJPEG = 2;
+    static constexpr uint64_t kAMCMImageTypeGIF = 4;
+    // Box of the large thumbnail and longest side of the desktop thumbnail of type 8.
+    static constexpr double kLargeThumbBox = 256;
+    static constexpr int kSmallThumbMaxPixelSize = 160;
+
+    // `mainScreenSize` is the main screen's frame size at start (empty without a screen); it is the
+    // box of type 11 for the loader's whole life. Without `sources` the platform's image reader is
+    // used.
+    explicit LMPhotoLoader(const QSizeF &mainScreenSize = QSizeF(0, 0),
+                           std::shared_ptr<const LMImageSourceFactory> sources = nullptr);
+    LMPhotoLoader(const LMPhotoLoader &) = delete;
+    LMPhotoLoader &operator=(const LMPhotoLoader &) = delete;
+
+    LMPhotoLoaderInfoProvider *infoProvider() const { return m_infoProvider; }
+    // Not owned. Set once, before the loader is used from worker threads.
+    void setInfoProvider(LMPhotoLoaderInfoProvider *provider) { m_infoProvider = provider; }
+    QSizeF sizeForCheckSmallFitin() const { return m_sizeForCheckSmallFitin; }
+    QSizeF sizeForCheckLargeFitin() const { return m_sizeForCheckLargeFitin; }
+    const LMImageSourceFactory &sources() const { return *m_sources; }
+
+    // The file's base information, or nullptr. A null operation is never cancelled.
+    LMFileImgBaseInfoPtr loadImgBaseInfo(const LMPathString &path, const kpv::Operation *operation) const;
+
+    // An image of a scale type, with every frame of an animated file for the fit-in types.
+    LMImagePtr loadImage(const LMPathString &path, int imageScaleType, LMFileImgBaseInfoPtr imageBaseInfo,
+                         const kpv::Operation *operation, int *equivalentImageType = nullptr) const;
+    // An image of a scale type. *equivalentImageType is written only when an image results: the
+    // reduced type 1..7 whose exact size the image has when it was loaded for a type 8..11, else 0.
+    LMImagePtr loadImage(const LMPathString &path, int imageScaleType, LMFileImgBaseInfoPtr imageBaseInfo,
+                         bool multipleFramesFlag, const kpv::Operation *operation, int *equivalentImageType) const;
+    // An image of a wanted pixel size. A side below 1 decodes a one-pixel-wide (or -high) picture
+    // and resizes it to the wanted size.
+    LMImagePtr loadImage(const LMPathString &path, LMFileImgBaseInfoPtr imageBaseInfo, const QSizeF &wantImageSize,
+                         bool multipleFramesFlag, const kpv::Operation *operation) const;
+
+    // A new one-frame image of `toSize` pixels (sides below 1 count as 1); nullptr for a missing
+    // image, a size of 0 x 0, an image whose file changed, or a size beyond the pixel limit.
+    LMImagePtr resizeImage(const LMImagePtr &image, const QSizeF &toSize, const kpv::Operation *operation) const;
+
+    // The pixel size to load for types 8..11 (0 x 0 for other types or without base information);
+    // *equivalentImageType, when given, always receives the equivalent type or 0.
+    QSizeF calcPreferredImageSizeForImageScaleType(int imageScaleType, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                                   int *equivalentImageType = nullptr) const;
+    // Whether a display size calls for the small fit-in type 10 rather than the large one 11.
+    bool isSmallFitinTypeByCheckSize(const QSizeF &size) const;
+    // Whether the file's type (from the information provider) is a camera-raw type.
+    bool isRawFile(const LMPathString &path) const;
+
+    // Base information read through the image reader.
+    LMFileImgBaseInfoPtr loadImgBaseInfoByCore(const LMPathString &path, const kpv::Operation *operation) const;
+    // The codec-library readings: not available, always nullptr.
+    LMFileImgBaseInfoPtr loadImgBaseInfoByAMCM(const LMPathString &path, const kpv::Operation *operation) const;
+    LMImagePtr loadThumbByAMCM(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                               const kpv::Operation *operation) const;
+    // The codec-library decode; nullptr until the codec library's bitmap loading is available.
+    LMImagePtr loadImageByAMCM(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                               const QSizeF &wantImageSize, bool multipleFramesFlag,
+                               const kpv::Operation *operation) const;
+
+    // Premultiplies an RGBA bitmap (format 0x37001777) in place: c = (a * c + 127) / 255. Other
+    // formats, empty bitmaps and records without a plane are left alone.
+    void premultiplyAlpha(MBITMAP *bitmap) const;
+    // The premultiplication table, [alpha * 256 + value], built on first use (any thread).
+    const uint8_t *preMtTable() const;
+
+    // Decodes through the image reader at the wanted size (0 x 0 or the raw size: full size).
+    static LMImagePtr loadImageByCore(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                      const QSizeF &wantImageSize, bool multipleFramesFlag,
+                                      const kpv::Operation *operation,
+                                      const LMImageSourceFactory &sources = *LMImageSourceFactory::platform());
+    // The desktop's thumbnail within 160 x 160.
+    static LMImagePtr loadThumbByQL(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                    const kpv::Operation *operation,
+                                    const LMImageSourceFactory &sources = *LMImageSourceFactory::platform());
+    // The thumbnail stored in the file (within 256 x 256), turned to match the raw frame's shape.
+    static LMImagePtr loadThumbByCore(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                      const kpv::Operation *operation,
+                                      const LMImageSourceFactory &sources = *LMImageSourceFactory::platform());
+    // An image of one picture; nullptr when either is missing or the picture cannot be converted.
+    static LMImagePtr createImageByImageRef(const QImage &image, const LMFileImgBaseInfoPtr &imageBaseInfo);
+    // The reduced type 1..7 nearest to the scale that fits the raw size in `size`, or 0.
+    static int estimateImageScaleTypeNearSize(const QSizeF &size, const LMFileImgBaseInfoPtr &imageBaseInfo);
+    // The pixel size of types 1..7; 0 x 0 for other types or without base information.
+    static QSizeF imageSizeByScaleType(int imageScaleType, const LMFileImgBaseInfoPtr &imageBaseInfo);
+    // False only for JPEG.
+    static bool hasAlphaByAMCMType(uint64_t AMCMImageType);
+
+private:
+    static bool isCancelled(const kpv::Operation *operation) { return operation && operation->isCancelled(); }
+
+    LMPhotoLoaderInfoProvider *m_infoProvider = nullptr;
+    QSizeF m_sizeForCheckSmallFitin{1024, 768};
+    QSizeF m_sizeForCheckLargeFitin;
+    std::shared_ptr<const LMImageSourceFactory> m_sources;
+    mutable std::once_flag m_preMtTableOnce;
+    mutable std::unique_ptr<uint8_t[]> m_preMtTable;
+};

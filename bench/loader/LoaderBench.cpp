@@ -1,0 +1,192 @@
+// Time to a fit-in image (type 10) and to a thumbnail (type 9) of a 24 MP photo through the photo
+// loader, from the file on disk, beside libjpeg-turbo decoding the same file at full size. The
+// loader's scaled path should take a fraction of the full decode.
+
+#include "Model/LMPhotoLoader.h"
+#include "Model/PublicObject.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+#include <turbojpeg.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kWidth = 6000;
+constexpr int kHeight = 4000;
+
+// Photographic-like content: smooth light falloff, a few soft shapes with edges, and sensor-like
+// noise, so that the entropy coder sees what a camera file holds.
+QByteArray makePhotoJpeg()
+{
+    std::vector<unsigned char> rgb(size_t(kWidth) * kHeight * 3);
+    unsigned state = 12345;
+    for (int y = 0; y < kHeight; ++y) {
+        unsigned char *p = rgb.data() + size_t(y) * kWidth * 3;
+        for (int x = 0; x < kWidth; ++x, p += 3) {
+            state = state * 1103515245u + 12345u;
+            const int noise = int((state >> 16) & 15) - 8;
+            const double sky = 1.0 - double(y) / kHeight;
+            const double dx = x - 0.6 * kWidth, dy = y - 0.4 * kHeight;
+            const bool disc = dx * dx + dy * dy < 900.0 * 900.0;
+            const double ripple = 20 * std::sin(x * 0.013) * std::cos(y * 0.021);
+            const int r = int(disc ? 220 - 0.01 * std::sqrt(dx * dx + dy * dy) : 70 + 120 * sky + ripple) + noise;
+            const int g = int(disc ? 180 : 110 + 90 * sky + (y > kHeight * 2 / 3 ? 40 : 0)) + noise;
+            const int b = int(disc ? 60 : 150 + 90 * sky - ripple) + noise;
+            p[0] = (unsigned char)std::clamp(r, 0, 255);
+            p[1] = (unsigned char)std::clamp(g, 0, 255);
+            p[2] = (unsigned char)std::clamp(b, 0, 255);
+        }
+    }
+    tjhandle tj = tjInitCompress();
+    unsigned char *out = nullptr;
+    unsigned long size = 0;
+    const int rc = tjCompress2(tj, rgb.data(), kWidth, 0, kHeight, TJPF_RGB, &out, &size, TJSAMP_420, 90, 0);
+    QByteArray bytes = rc == 0 ? QByteArray(reinterpret_cast<const char *>(out), qsizetype(size)) : QByteArray();
+    tjFree(out);
+    tjDestroy(tj);
+    return bytes;
+}
+
+struct Photo {
+    QTemporaryDir dir;
+    QString path;
+    QByteArray bytes;
+};
+
+Photo &photo()
+{
+    static Photo p = [] {
+        Photo made;
+        made.bytes = makePhotoJpeg();
+        made.path = made.dir.path() + QStringLiteral("/photo-24mp.jpg");
+        QFile f(made.path);
+        if (made.bytes.isEmpty() || !f.open(QIODevice::WriteOnly) || f.write(made.bytes) != made.bytes.size()) {
+            std::fprintf(stderr, "cannot make the test photo\n");
+            std::exit(1);
+        }
+        return made;
+    }();
+    return p;
+}
+
+void loadType(benchmark::State &state, int type)
+{
+    LMPhotoLoader *loader = PublicObject::getPublicObject()->photoLoader();
+    const LMPathString path(photo().path, false);
+    for (auto _ : state) {
+        // From the file each time, base information included, as a view's first load does.
+        LMImagePtr image = loader->loadImage(path, type, nullptr, nullptr, nullptr);
+        if (!image) {
+            state.SkipWithError("the loader gave no image");
+            break;
+        }
+        benchmark::DoNotOptimize(image.get());
+    }
+}
+
+void LoaderFitIn(benchmark::State &state) { loadType(state, 10); }
+void LoaderThumbnail(benchmark::State &state) { loadType(state, 9); }
+
+void TurboFullDecode(benchmark::State &state)
+{
+    std::vector<unsigned char> pixels(size_t(kWidth) * kHeight * 4);
+    tjhandle tj = tjInitDecompress();
+    for (auto _ : state) {
+        // Read from the file too, so both sides pay the same input cost.
+        QFile f(photo().path);
+        if (!f.open(QIODevice::ReadOnly)) {
+            state.SkipWithError("cannot read the photo");
+            break;
+        }
+        const QByteArray data = f.readAll();
+        if (tjDecompress2(tj, reinterpret_cast<const unsigned char *>(data.constData()), (unsigned long)data.size(),
+                          pixels.data(), kWidth, 0, kHeight, TJPF_RGBA, 0) != 0) {
+            state.SkipWithError("libjpeg-turbo failed");
+            break;
+        }
+        benchmark::DoNotOptimize(pixels.data());
+    }
+    tjDestroy(tj);
+}
+
+// libjpeg-turbo's own decode at 1/8 scale: the floor of any thumbnail of this file, since every
+// coefficient must still be entropy-decoded.
+void TurboEighthDecode(benchmark::State &state)
+{
+    const QByteArray &bytes = photo().bytes;
+    std::vector<unsigned char> pixels(size_t(kWidth / 8) * (kHeight / 8) * 4);
+    tjhandle tj = tjInitDecompress();
+    for (auto _ : state) {
+        if (tjDecompress2(tj, reinterpret_cast<const unsigned char *>(bytes.constData()), (unsigned long)bytes.size(),
+                          pixels.data(), kWidth / 8, 0, kHeight / 8, TJPF_RGBA, 0) != 0) {
+            state.SkipWithError("libjpeg-turbo failed");
+            break;
+        }
+        benchmark::DoNotOptimize(pixels.data());
+    }
+    tjDestroy(tj);
+}
+
+BENCHMARK(LoaderFitIn)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(LoaderThumbnail)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(TurboFullDecode)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(TurboEighthDecode)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// Console output plus, at the end, each loader time beside the full decode with the ratio.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run> &runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run &r : runs) {
+            if (r.error_occurred || r.iterations == 0)
+                continue;
+            std::string name = r.benchmark_name();
+            const size_t options = name.find("/min_time");
+            if (options != std::string::npos)
+                name.resize(options);
+            millis_[name] = r.GetAdjustedRealTime();
+        }
+    }
+    void Finalize() override
+    {
+        ConsoleReporter::Finalize();
+        const double full = millis_["TurboFullDecode"];
+        std::printf("\n%dx%d JPEG (%.1f MB): libjpeg-turbo full decode %.1f ms\n", kWidth, kHeight,
+                    photo().bytes.size() / 1e6, full);
+        for (const char *name : {"LoaderFitIn", "LoaderThumbnail"}) {
+            const double ours = millis_[name];
+            std::printf("  %-16s ours %8.1f ms | full decode %8.1f ms | full/ours %.2fx\n", name, ours, full,
+                        ours > 0 ? full / ours : 0.0);
+        }
+        const double eighth = millis_["TurboEighthDecode"];
+        std::printf("  libjpeg-turbo at 1/8 scale (entropy-decoding floor) %.1f ms | full/eighth %.2fx\n", eighth,
+                    eighth > 0 ? full / eighth : 0.0);
+    }
+
+private:
+    std::map<std::string, double> millis_;
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    benchmark::Initialize(&argc, argv);
+    PublicObject::setMainScreenFrameSize(QSizeF(1680, 1050));
+    photo();  // made once, outside the timings
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,649 @@
+// The photo loader over a fake image reader: scale-type sizes, the GIF rules, the desktop
+// thumbnail, cancellation at each step, files that change, resizing and premultiplication; and
+// one pass through the real image reader.
+
+#include "Model/LMPhotoLoader.h"
+#include "Model/PublicObject.h"
+
+#include "foundation/Bundle.h"
+#include "foundation/Operation.h"
+#include "imageio/ImageDestination.h"
+#include "imageio/ImageProperties.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMutex>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const QColor kFrameColours[] = {Qt::red, Qt::green, Qt::blue, Qt::yellow, Qt::cyan};
+
+struct FakeFile {
+    QString type = QStringLiteral("public.jpeg");
+    QSize size{4000, 3000};
+    int frames = 1;
+    int orientation = 0;
+    bool headerHasSize = true;
+    QImage storedThumbnail;   // the thumbnail inside the file
+    QImage desktopThumbnail;  // the desktop's thumbnail service
+};
+
+// Calls made on the fake, for checking what the loader asked for.
+struct FakeLog {
+    int opens = 0;
+    int fullDecodes = 0;
+    std::vector<int> scaledDecodes;  // max pixel sizes asked for
+    int desktopThumbnails = 0;
+};
+
+class FakeSources;
+
+class FakeReader final : public LMImageSourceReader {
+public:
+    FakeReader(const FakeSources &owner, FakeFile file) : m_owner(owner), m_file(std::move(file)) {}
+    QString type() const override { return m_file.type; }
+    int count() const override { return m_file.frames; }
+    QVariantMap propertiesAtIndex(int index) const override
+    {
+        if (index < 0 || index >= m_file.frames)
+            return {};
+        QVariantMap p;
+        if (m_file.headerHasSize) {
+            p.insert(kpv::kCGImagePropertyPixelWidth, m_file.size.width());
+            p.insert(kpv::kCGImagePropertyPixelHeight, m_file.size.height());
+        }
+        if (m_file.orientation)
+            p.insert(kpv::kCGImagePropertyOrientation, m_file.orientation);
+        return p;
+    }
+    QImage createImageAtIndex(int index) const override;
+    QImage createThumbnailAtIndex(int index, int maxPixelSize, bool fromImageAlways) const override;
+
+private:
+    const FakeSources &m_owner;
+    FakeFile m_file;
+};
+
+class FakeSources final : public LMImageSourceFactory {
+public:
+    // Files are also written to disk (one byte each): the loader takes their dates from there.
+    explicit FakeSources(const QString &folder) : m_folder(folder) {}
+
+    LMPathString add(const QString &name, const FakeFile &file)
+    {
+        const QString path = m_folder + u'/' + name;
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("x");
+        m_files.insert(path, file);
+        return LMPathString(path, false);
+    }
+
+    std::unique_ptr<LMImageSourceReader> createWithFile(const QString &path) const override
+    {
+        QMutexLocker lock(&m_mutex);
+        ++m_log.opens;
+        if (!m_files.contains(path))
+            return nullptr;
+        return std::make_unique<FakeReader>(*this, m_files.value(path));
+    }
+    QImage thumbnail(const QString &path, int maxPixelSize) const override
+    {
+        {
+            QMutexLocker lock(&m_mutex);
+            ++m_log.desktopThumbnails;
+        }
+        if (onDesktopThumbnail)
+            onDesktopThumbnail();
+        const QImage t = m_files.value(path).desktopThumbnail;
+        return t.isNull() ? t : t.scaled(t.size().boundedTo(QSize(maxPixelSize, maxPixelSize)), Qt::KeepAspectRatio);
+    }
+
+    QImage decoded(int index, const QSize &size, bool full) const
+    {
+        {
+            QMutexLocker lock(&m_mutex);
+            if (full)
+                ++m_log.fullDecodes;
+            else
+                m_log.scaledDecodes.push_back(std::max(size.width(), size.height()));
+        }
+        if (onDecode)
+            onDecode(index);
+        QImage image(size, QImage::Format_RGBA8888_Premultiplied);
+        image.fill(kFrameColours[index % 5]);
+        return image;
+    }
+
+    FakeLog log() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_log;
+    }
+
+    std::function<void(int)> onDecode;
+    std::function<void()> onDesktopThumbnail;
+
+private:
+    QString m_folder;
+    QHash<QString, FakeFile> m_files;
+    mutable QMutex m_mutex;
+    mutable FakeLog m_log;
+};
+
+QImage FakeReader::createImageAtIndex(int index) const
+{
+    return m_owner.decoded(index, m_file.size, true);
+}
+
+QImage FakeReader::createThumbnailAtIndex(int index, int maxPixelSize, bool fromImageAlways) const
+{
+    if (!fromImageAlways)
+        return m_file.storedThumbnail;
+    QSize size = m_file.size;
+    if (std::max(size.width(), size.height()) > maxPixelSize)
+        size = size.scaled(maxPixelSize, maxPixelSize, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+    return m_owner.decoded(index, size, false);
+}
+
+QString writeInfoJson(const QString &folder)
+{
+    QFile f(folder + QStringLiteral("/Info.json"));
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(R"({"CFBundleDocumentTypes": [
+        {"LSItemContentTypes": ["public.jpeg"], "AMImageType": "AM_JPEG"},
+        {"LSItemContentTypes": ["public.png"], "AMImageType": "AM_PNG"},
+        {"LSItemContentTypes": ["com.compuserve.gif"], "AMImageType": "AM_GIF"},
+        {"LSItemContentTypes": ["public.camera-raw-image"], "AMImageType": "AM_UNKNOWN"}]})");
+    return folder;
+}
+
+void touch(const LMPathString &path, int seconds = 10)
+{
+    QFile f(path.path());
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(f.setFileTime(f.fileTime(QFileDevice::FileModificationTime).addSecs(seconds),
+                              QFileDevice::FileModificationTime));
+}
+
+QColor pixel(const LMImagePtr &image, int frame, int x, int y)
+{
+    const uchar *p = image->frameDatas().at(frame)->bytes() +
+                     size_t(y) * image->bytesPerRow() + size_t(x) * 4;
+    return QColor(p[0], p[1], p[2], p[3]);
+}
+
+class PhotoLoaderTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        QDir().mkpath(dir.path() + QStringLiteral("/bundle"));
+        bundle = std::make_unique<kpv::Bundle>(QStringList{writeInfoJson(dir.path() + QStringLiteral("/bundle"))});
+        sources = std::make_shared<FakeSources>(dir.path());
+        object = std::make_unique<PublicObject>(*bundle, QSizeF(1680, 1050), sources);
+        loader = object->photoLoader();
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<kpv::Bundle> bundle;
+    std::shared_ptr<FakeSources> sources;
+    std::unique_ptr<PublicObject> object;
+    LMPhotoLoader *loader = nullptr;
+};
+
+FakeFile gif(QSize size, int frames)
+{
+    FakeFile f;
+    f.type = QStringLiteral("com.compuserve.gif");
+    f.size = size;
+    f.frames = frames;
+    return f;
+}
+
+} // namespace
+
+TEST_F(PhotoLoaderTest, BaseInformationComesFromTheReaderAndTheFileDate)
+{
+    FakeFile f;
+    f.orientation = 6;
+    const LMPathString path = sources->add(QStringLiteral("a.jpg"), f);
+    const LMFileImgBaseInfoPtr info = loader->loadImgBaseInfo(path, nullptr);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->rawFrameSize(), QSizeF(4000, 3000));
+    EXPECT_EQ(info->rawOrientation(), 6);
+    EXPECT_EQ(info->imageUTI(), QStringLiteral("public.jpeg"));
+    EXPECT_EQ(info->AMCMImageType(), 2u);
+    EXPECT_EQ(info->fileModificationDate(), path.dateModified());
+    EXPECT_FALSE(info->fileModified());
+
+    // A header without a size: the first frame is decoded to learn it.
+    FakeFile noSize;
+    noSize.size = QSize(30, 20);
+    noSize.headerHasSize = false;
+    const LMFileImgBaseInfoPtr measured = loader->loadImgBaseInfo(sources->add(QStringLiteral("b.jpg"), noSize), nullptr);
+    ASSERT_TRUE(measured);
+    EXPECT_EQ(measured->rawFrameSize(), QSizeF(30, 20));
+
+    // No pixels, an unreadable file and a missing file give nothing.
+    FakeFile empty;
+    empty.size = QSize(0, 0);
+    empty.headerHasSize = false;
+    EXPECT_FALSE(loader->loadImgBaseInfo(sources->add(QStringLiteral("c.jpg"), empty), nullptr));
+    FakeFile oneSided;
+    oneSided.size = QSize(0, 40);
+    EXPECT_FALSE(loader->loadImgBaseInfo(sources->add(QStringLiteral("d.jpg"), oneSided), nullptr));
+    QFile junk(dir.path() + QStringLiteral("/junk.jpg"));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.close();
+    EXPECT_FALSE(loader->loadImgBaseInfo(LMPathString(junk.fileName(), false), nullptr));
+    EXPECT_FALSE(loader->loadImgBaseInfo(LMPathString(dir.path() + QStringLiteral("/gone.jpg"), false), nullptr));
+}
+
+TEST_F(PhotoLoaderTest, ReducedAndPreferredSizesFollowTheScaleTypes)
+{
+    auto info = [&](QSize size, const QString &type, uint64_t codec) {
+        return std::make_shared<const LMFileImgBaseInfo>(LMPathString(QStringLiteral("/x"), false), type, codec,
+                                                         QDateTime(), QSizeF(size), 1, QVariantMap());
+    };
+    const auto odd = info(QSize(1001, 751), QStringLiteral("public.jpeg"), 2);
+    EXPECT_EQ(LMPhotoLoader::imageSizeByScaleType(1, odd), QSizeF(1001, 751));
+    EXPECT_EQ(LMPhotoLoader::imageSizeByScaleType(2, odd), QSizeF(501, 376));
+    EXPECT_EQ(LMPhotoLoader::imageSizeByScaleType(7, odd), QSizeF(16, 12));
+    EXPECT_EQ(LMPhotoLoader::imageSizeByScaleType(8, odd), QSizeF(0, 0));
+    EXPECT_EQ(LMPhotoLoader::imageSizeByScaleType(2, nullptr), QSizeF(0, 0));
+
+    const auto photo = info(QSize(4000, 3000), QStringLiteral("public.jpeg"), 2);
+    int eq = -1;
+    EXPECT_EQ(loader->calcPreferredImageSizeForImageScaleType(10, photo, &eq), QSizeF(1000, 750));
+    EXPECT_EQ(eq, 3);
+    EXPECT_EQ(loader->calcPreferredImageSizeForImageScaleType(11, photo, &eq), QSizeF(1400, 1050));
+    EXPECT_EQ(eq, 0);
+    EXPECT_EQ(loader->calcPreferredImageSizeForImageScaleType(9, photo, &eq), QSizeF(250, 188));
+    EXPECT_EQ(eq, 5);
+    EXPECT_EQ(loader->calcPreferredImageSizeForImageScaleType(3, photo, &eq), QSizeF(0, 0));
+    EXPECT_EQ(eq, 0);
+
+    // A GIF: full size for the fit-in types, a plain fit for the thumbnails.
+    const auto animation = info(QSize(4000, 3000), QStringLiteral("com.compuserve.gif"), 4);
+    EXPECT_EQ(loader->calcPreferredImageSizeForImageScaleType(11, animation, &eq), QSizeF(4000, 3000));
+    EXPECT_EQ(eq, 1);
+    EXPECT_EQ(loader->calcPreferredImageSizeForImageScaleType(9, animation, &eq), QSizeF(256, 192));
+    EXPECT_EQ(eq, 0);
+
+    // A picture already smaller than the box is its own full size.
+    const auto small = info(QSize(300, 200), QStringLiteral("public.png"), 8);
+    EXPECT_EQ(loader->calcPreferredImageSizeForImageScaleType(10, small, &eq), QSizeF(300, 200));
+    EXPECT_EQ(eq, 1);
+
+    // Without a screen the large box is empty.
+    LMPhotoLoader noScreen(QSizeF(0, 0), sources);
+    EXPECT_EQ(noScreen.calcPreferredImageSizeForImageScaleType(11, photo, &eq), QSizeF(0, 0));
+    EXPECT_EQ(eq, 0);
+}
+
+TEST_F(PhotoLoaderTest, SmallOrLargeFitInByDisplaySize)
+{
+    LMPhotoLoader wide(QSizeF(2560, 1440), sources);
+    EXPECT_TRUE(wide.isSmallFitinTypeByCheckSize(QSizeF(1280, 800)));
+    EXPECT_FALSE(wide.isSmallFitinTypeByCheckSize(QSizeF(2400, 1350)));
+    EXPECT_TRUE(wide.isSmallFitinTypeByCheckSize(QSizeF(0, 0)));
+    EXPECT_TRUE(wide.isSmallFitinTypeByCheckSize(QSizeF(0, 500)));
+    // Without a screen the large type could never load, so the small one is always chosen.
+    LMPhotoLoader noScreen(QSizeF(0, 0), sources);
+    EXPECT_TRUE(noScreen.isSmallFitinTypeByCheckSize(QSizeF(2400, 1350)));
+}
+
+TEST_F(PhotoLoaderTest, ScaleTypeLoadsDecodeOnlyWhatTheyNeed)
+{
+    const LMPathString path = sources->add(QStringLiteral("a.jpg"), FakeFile{});
+    int eq = -1;
+    // Types outside 1..11 never touch the file.
+    EXPECT_FALSE(loader->loadImage(path, 0, nullptr, nullptr, &eq));
+    EXPECT_FALSE(loader->loadImage(path, 12, nullptr, nullptr, &eq));
+    EXPECT_EQ(sources->log().opens, 0);
+    EXPECT_EQ(eq, -1);
+
+    LMImagePtr image = loader->loadImage(path, 3, nullptr, nullptr, &eq);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width(), 1000u);
+    EXPECT_EQ(image->height(), 750u);
+    EXPECT_EQ(eq, 0);
+    EXPECT_EQ(sources->log().scaledDecodes, std::vector<int>{1000});
+    EXPECT_EQ(sources->log().fullDecodes, 0);
+
+    image = loader->loadImage(path, 10, image->originalImgBaseInfo(), nullptr, &eq);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(eq, 3);
+    EXPECT_EQ(image->width(), 1000u);
+
+    image = loader->loadImage(path, 1, image->originalImgBaseInfo(), nullptr, &eq);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width(), 4000u);
+    EXPECT_EQ(sources->log().fullDecodes, 1);
+
+    // A failed load leaves the out value alone.
+    eq = -1;
+    EXPECT_FALSE(loader->loadImage(LMPathString(dir.path() + QStringLiteral("/none.jpg"), false), 3, nullptr, nullptr, &eq));
+    EXPECT_EQ(eq, -1);
+}
+
+TEST_F(PhotoLoaderTest, AnimatedGifsDecodeEveryFrameOnlyAtFullSizeForFitIn)
+{
+    const LMPathString path = sources->add(QStringLiteral("a.gif"), gif(QSize(600, 400), 3));
+    int eq = -1;
+    LMImagePtr image = loader->loadImage(path, 11, nullptr, nullptr, &eq);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(eq, 1);
+    ASSERT_EQ(image->frameDatas().size(), 3);
+    EXPECT_EQ(image->width(), 600u);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(pixel(image, i, 5, 5), kFrameColours[i]) << "frame " << i;
+
+    // Without the multiple-frames flag, and for thumbnails, only the first frame.
+    image = loader->loadImage(path, 10, nullptr, false, nullptr, &eq);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->frameDatas().size(), 1);
+    image = loader->loadImage(path, 9, nullptr, true, nullptr, &eq);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->frameDatas().size(), 1);
+    EXPECT_EQ(image->width(), 256u);
+    EXPECT_EQ(eq, 0);
+    // Reduced types of an animation are one frame too.
+    image = loader->loadImage(path, 2, nullptr, true, nullptr, &eq);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->frameDatas().size(), 1);
+}
+
+TEST_F(PhotoLoaderTest, AnAnimationBeyondTheDecodeBudgetIsRefusedBeforeDecoding)
+{
+    // 10 frames of 10000 x 10000 would take 4 GB.
+    const LMPathString path = sources->add(QStringLiteral("huge.gif"), gif(QSize(10000, 10000), 10));
+    EXPECT_FALSE(loader->loadImage(path, 11, nullptr, nullptr, nullptr));
+    EXPECT_EQ(sources->log().fullDecodes, 0);
+    // Its thumbnail needs one small frame and still loads.
+    LMImagePtr thumb = loader->loadImage(path, 9, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(thumb);
+    EXPECT_EQ(thumb->width(), 256u);
+}
+
+TEST_F(PhotoLoaderTest, SmallThumbnailPrefersTheDesktopThumbnail)
+{
+    FakeFile withThumb;
+    withThumb.desktopThumbnail = QImage(200, 100, QImage::Format_RGBA8888_Premultiplied);
+    withThumb.desktopThumbnail.fill(Qt::magenta);
+    const LMPathString a = sources->add(QStringLiteral("a.jpg"), withThumb);
+    int eq = -1;
+    LMImagePtr image = loader->loadImage(a, 8, nullptr, nullptr, &eq);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width(), 160u);
+    EXPECT_EQ(image->height(), 80u);
+    EXPECT_EQ(eq, 0);
+    EXPECT_EQ(pixel(image, 0, 0, 0), QColor(Qt::magenta));
+    EXPECT_EQ(sources->log().scaledDecodes.size(), 0u);
+
+    // Without one, the large thumbnail's reduced size.
+    const LMPathString b = sources->add(QStringLiteral("b.jpg"), FakeFile{});
+    image = loader->loadImage(b, 8, nullptr, nullptr, &eq);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width(), 250u);
+    EXPECT_EQ(eq, 5);
+}
+
+TEST_F(PhotoLoaderTest, CancellationStopsEveryStep)
+{
+    const LMPathString photo = sources->add(QStringLiteral("a.jpg"), FakeFile{});
+    const LMPathString animation = sources->add(QStringLiteral("a.gif"), gif(QSize(60, 40), 4));
+    const LMFileImgBaseInfoPtr info = loader->loadImgBaseInfo(photo, nullptr);
+    const LMFileImgBaseInfoPtr gifInfo = loader->loadImgBaseInfo(animation, nullptr);
+    ASSERT_TRUE(info && gifInfo);
+
+    {   // Cancelled before it starts: nothing is decoded.
+        kpv::Operation op;
+        op.cancel();
+        EXPECT_FALSE(loader->loadImage(photo, 3, info, &op, nullptr));
+        EXPECT_FALSE(loader->loadImage(photo, info, QSizeF(10, 10), false, &op));
+        EXPECT_EQ(sources->log().scaledDecodes.size(), 0u);
+    }
+    {   // Cancelled while the desktop thumbnail is looked for: no decode follows.
+        kpv::Operation op;
+        sources->onDesktopThumbnail = [&] { op.cancel(); };
+        EXPECT_FALSE(loader->loadImage(photo, 8, info, &op, nullptr));
+        sources->onDesktopThumbnail = nullptr;
+        EXPECT_EQ(sources->log().scaledDecodes.size(), 0u);
+    }
+    {   // Cancelled during the second frame of an animation: no further frame, no image.
+        kpv::Operation op;
+        sources->onDecode = [&](int index) {
+            if (index == 1)
+                op.cancel();
+        };
+        EXPECT_FALSE(loader->loadImage(animation, 11, gifInfo, &op, nullptr));
+        EXPECT_EQ(sources->log().fullDecodes, 2);
+        // Cancelled during a single-frame decode: the decoded picture is dropped.
+        kpv::Operation op2;
+        sources->onDecode = [&](int) { op2.cancel(); };
+        EXPECT_FALSE(loader->loadImage(photo, 3, info, &op2, nullptr));
+        sources->onDecode = nullptr;
+    }
+    {   // Resizing stops too, and leaves nothing behind.
+        const LMImagePtr image = loader->loadImage(photo, 7, info, nullptr, nullptr);
+        ASSERT_TRUE(image);
+        kpv::Operation op;
+        op.cancel();
+        EXPECT_FALSE(loader->resizeImage(image, QSizeF(10, 10), &op));
+        EXPECT_TRUE(loader->resizeImage(image, QSizeF(10, 10), nullptr));
+    }
+}
+
+TEST_F(PhotoLoaderTest, AFileThatChangesMakesEveryLoadFail)
+{
+    const LMPathString photo = sources->add(QStringLiteral("a.jpg"), FakeFile{});
+    const LMFileImgBaseInfoPtr info = loader->loadImgBaseInfo(photo, nullptr);
+    ASSERT_TRUE(info);
+    const LMImagePtr before = loader->loadImage(photo, 7, info, nullptr, nullptr);
+    ASSERT_TRUE(before);
+
+    // Touched while it is being decoded: the pixels may not match the information any more.
+    sources->onDecode = [&](int) { touch(photo); };
+    EXPECT_FALSE(loader->loadImage(photo, 6, info, nullptr, nullptr));
+    sources->onDecode = nullptr;
+
+    // Touched after its information was read.
+    for (int type = 1; type <= 11; ++type)
+        EXPECT_FALSE(loader->loadImage(photo, type, info, nullptr, nullptr)) << "type " << type;
+    EXPECT_FALSE(loader->loadImage(photo, info, QSizeF(100, 75), false, nullptr));
+    EXPECT_FALSE(loader->resizeImage(before, QSizeF(10, 10), nullptr));
+    // Fresh information loads again.
+    EXPECT_TRUE(loader->loadImage(photo, 7, nullptr, nullptr, nullptr));
+}
+
+TEST_F(PhotoLoaderTest, ResizingMakesOneFrameOfTheAskedSize)
+{
+    const LMPathString animation = sources->add(QStringLiteral("a.gif"), gif(QSize(60, 40), 3));
+    const LMImagePtr image = loader->loadImage(animation, 11, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(image);
+    ASSERT_EQ(image->frameDatas().size(), 3);
+
+    // Through the codec library with this thread's component manager.
+    LMImagePtr resized = loader->resizeImage(image, QSizeF(30, 20), nullptr);
+    ASSERT_TRUE(resized);
+    EXPECT_EQ(resized->frameDatas().size(), 1);
+    EXPECT_EQ(resized->width(), 30u);
+    EXPECT_EQ(resized->height(), 20u);
+    EXPECT_EQ(resized->originalImgBaseInfo(), image->originalImgBaseInfo());
+    const QColor centre = pixel(resized, 0, 15, 10);
+    EXPECT_NEAR(centre.red(), 255, 2);
+    EXPECT_NEAR(centre.green(), 0, 2);
+
+    resized = loader->resizeImage(image, QSizeF(0.4, 10), nullptr);
+    ASSERT_TRUE(resized);
+    EXPECT_EQ(resized->width(), 1u);
+    EXPECT_EQ(resized->height(), 10u);
+    EXPECT_FALSE(loader->resizeImage(image, QSizeF(0, 0), nullptr));
+    EXPECT_FALSE(loader->resizeImage(nullptr, QSizeF(5, 5), nullptr));
+    // Sizes no memory could hold fail cleanly instead of overflowing.
+    EXPECT_FALSE(loader->resizeImage(image, QSizeF(1e300, 10), nullptr));
+    EXPECT_FALSE(loader->resizeImage(image, QSizeF(70000, 70000), nullptr));
+    EXPECT_FALSE(loader->resizeImage(image, QSizeF(qQNaN(), 10), nullptr));
+
+    // Without a component manager the platform scales it.
+    LMPhotoLoader plain(QSizeF(1680, 1050), sources);
+    resized = plain.resizeImage(image, QSizeF(6, 4), nullptr);
+    ASSERT_TRUE(resized);
+    EXPECT_EQ(resized->width(), 6u);
+    EXPECT_NEAR(pixel(resized, 0, 3, 2).red(), 255, 2);
+
+    // A wanted size with a side below 1 decodes one pixel across and resizes.
+    const LMPathString photo = sources->add(QStringLiteral("b.jpg"), FakeFile{});
+    const LMImagePtr thin = loader->loadImage(photo, nullptr, QSizeF(0.4, 10), false, nullptr);
+    ASSERT_TRUE(thin);
+    EXPECT_EQ(thin->width(), 1u);
+    EXPECT_EQ(thin->height(), 10u);
+    EXPECT_EQ(sources->log().scaledDecodes.back(), 1);
+    EXPECT_FALSE(loader->loadImage(photo, nullptr, QSizeF(0, 0), false, nullptr));
+}
+
+TEST_F(PhotoLoaderTest, StoredThumbnailIsTurnedToTheRawFramesShape)
+{
+    FakeFile portrait;
+    portrait.size = QSize(3000, 4000);
+    portrait.orientation = 6;
+    portrait.storedThumbnail = QImage(160, 120, QImage::Format_RGBA8888_Premultiplied);
+    portrait.storedThumbnail.fill(Qt::white);
+    portrait.storedThumbnail.setPixelColor(0, 0, Qt::red);
+    const LMPathString path = sources->add(QStringLiteral("p.jpg"), portrait);
+    const LMFileImgBaseInfoPtr info = loader->loadImgBaseInfo(path, nullptr);
+    LMImagePtr thumb = LMPhotoLoader::loadThumbByCore(path, info, nullptr, loader->sources());
+    ASSERT_TRUE(thumb);
+    EXPECT_EQ(thumb->width(), 120u);
+    EXPECT_EQ(thumb->height(), 160u);
+    // A clockwise quarter turn puts the top-left corner at the top-right.
+    EXPECT_EQ(pixel(thumb, 0, 119, 0), QColor(Qt::red));
+
+    FakeFile none;
+    EXPECT_FALSE(LMPhotoLoader::loadThumbByCore(sources->add(QStringLiteral("n.jpg"), none),
+                                                loader->loadImgBaseInfo(path, nullptr), nullptr, loader->sources()));
+    EXPECT_FALSE(LMPhotoLoader::loadThumbByCore(path, nullptr, nullptr, loader->sources()));
+}
+
+TEST_F(PhotoLoaderTest, RawFilesAreRecognisedByTheirType)
+{
+    EXPECT_TRUE(loader->isRawFile(LMPathString(QStringLiteral("/p/a.NEF"), false)));
+    EXPECT_FALSE(loader->isRawFile(LMPathString(QStringLiteral("/p/a.jpg"), false)));
+    EXPECT_FALSE(loader->isRawFile(LMPathString(QStringLiteral("/p/noextension"), false)));
+    EXPECT_FALSE(loader->loadImgBaseInfoByAMCM(LMPathString(QStringLiteral("/p/a.NEF"), false), nullptr));
+    EXPECT_TRUE(LMPhotoLoader::hasAlphaByAMCMType(8));
+    EXPECT_FALSE(LMPhotoLoader::hasAlphaByAMCMType(2));
+}
+
+TEST(PhotoLoaderPremultiply, MatchesTheRoundedProductForEveryValue)
+{
+    LMPhotoLoader loader;
+    // The table is built once even when many threads ask first.
+    std::vector<const uint8_t *> seen(8);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 8; ++i)
+        threads.emplace_back([&, i] { seen[i] = loader.preMtTable(); });
+    for (auto &t : threads)
+        t.join();
+    for (const uint8_t *t : seen)
+        EXPECT_EQ(t, seen[0]);
+
+    // Every alpha with every value, in a bitmap whose pitch holds one spare pixel per row.
+    const int width = 256, height = 256;
+    const int64_t pitch = (width + 1) * 4;
+    std::vector<uint8_t> pixels(size_t(pitch) * height);
+    for (int a = 0; a < height; ++a)
+        for (int c = 0; c < width + 1; ++c) {
+            uint8_t *p = pixels.data() + size_t(a) * size_t(pitch) + size_t(c) * 4;
+            p[0] = uint8_t(c);
+            p[1] = uint8_t(255 - (c & 255));
+            p[2] = uint8_t(c / 2);
+            p[3] = uint8_t(a);
+        }
+    MBITMAP bitmap{};
+    bitmap.dwPixelArrayFormat = LMBitmap::kPixelArrayFormatRGBA;
+    bitmap.lWidth = width;
+    bitmap.lHeight = height;
+    bitmap.lPitch[0] = pitch;
+    bitmap.pPlane[0] = pixels.data();
+    loader.premultiplyAlpha(&bitmap);
+    for (int a = 0; a < height; ++a)
+        for (int c = 0; c < width + 1; ++c) {
+            const uint8_t *p = pixels.data() + size_t(a) * size_t(pitch) + size_t(c) * 4;
+            const int c0 = c & 255, c1 = 255 - (c & 255), c2 = c / 2;
+            ASSERT_EQ(p[0], (a * c0 + 127) / 255);
+            ASSERT_EQ(p[1], (a * c1 + 127) / 255);
+            ASSERT_EQ(p[2], (a * c2 + 127) / 255);
+            ASSERT_EQ(p[3], a);
+        }
+
+    // Another format, or a record without pixels, is left alone.
+    std::vector<uint8_t> other{10, 20, 30, 0};
+    MBITMAP record{};
+    record.dwPixelArrayFormat = 0x16000777;
+    record.lWidth = 1;
+    record.lHeight = 1;
+    record.lPitch[0] = 4;
+    record.pPlane[0] = other.data();
+    loader.premultiplyAlpha(&record);
+    EXPECT_EQ(other, (std::vector<uint8_t>{10, 20, 30, 0}));
+    record.dwPixelArrayFormat = LMBitmap::kPixelArrayFormatRGBA;
+    record.pPlane[0] = nullptr;
+    loader.premultiplyAlpha(&record);
+    loader.premultiplyAlpha(nullptr);
+}
+
+TEST(PhotoLoaderPlatform, LoadsAWrittenJpegThroughTheImageReader)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QDir().mkpath(dir.path() + QStringLiteral("/bundle"));
+    kpv::Bundle bundle(QStringList{writeInfoJson(dir.path() + QStringLiteral("/bundle"))});
+    PublicObject object(bundle, QSizeF(1680, 1050));
+    LMPhotoLoader *loader = object.photoLoader();
+
+    QImage picture(1200, 800, QImage::Format_RGBA8888_Premultiplied);
+    picture.fill(QColor(200, 40, 60));
+    const QString path = dir.path() + QStringLiteral("/photo.jpg");
+    QVariantMap properties;
+    properties.insert(kpv::kCGImagePropertyOrientation, 6);
+    ASSERT_TRUE(kpv::ImageDestination::writeImage(picture, path, QStringLiteral("public.jpeg"), properties));
+
+    const LMPathString file(path, false);
+    int eq = -1;
+    const LMImagePtr image = loader->loadImage(file, 10, nullptr, nullptr, &eq);
+    ASSERT_TRUE(image);
+    const LMFileImgBaseInfoPtr info = image->originalImgBaseInfo();
+    EXPECT_EQ(info->rawFrameSize(), QSizeF(1200, 800));
+    EXPECT_EQ(info->rawOrientation(), 6);
+    EXPECT_EQ(info->AMCMImageType(), 2u);
+    // 1200 x 800 in 1024 x 768: scale 0.85, nearest to full size; pixels stay as stored.
+    EXPECT_EQ(eq, 1);
+    EXPECT_EQ(image->width(), 1200u);
+    EXPECT_EQ(image->height(), 800u);
+    const QColor c = pixel(image, 0, 600, 400);
+    EXPECT_NEAR(c.red(), 200, 4);
+    EXPECT_NEAR(c.green(), 40, 4);
+    EXPECT_NEAR(c.blue(), 60, 4);
+
+    const LMImagePtr half = loader->loadImage(file, 2, info, nullptr, &eq);
+    ASSERT_TRUE(half);
+    EXPECT_EQ(half->width(), 600u);
+    EXPECT_EQ(half->height(), 400u);
+
+    // A file that is not an image gives nothing.
+    QFile text(dir.path() + QStringLiteral("/fake.jpg"));
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write("not a picture at all");
+    text.close();
+    EXPECT_FALSE(loader->loadImage(LMPathString(text.fileName(), false), 10, nullptr, nullptr, nullptr));
+}
