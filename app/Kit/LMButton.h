@@ -58,6 +58,7 @@ public:
     void mouseExited(const kpv::Event& e) override;
     void mouseDown(const kpv::Event& e) override;
     bool sendAction(const kpv::Action& action, void* target) override;
+    using kpv::Button::sendAction;
     void updateButtonRolloverState();
     void normalizeRollState();
 
