@@ -12,6 +12,7 @@
 
 #include "PPKernels.h"
 
+#include <algorithm>
 #include <cstdint>
 
 // Class 1 tables (YUV to RGB), as the set-up lays them out.
@@ -28,7 +29,9 @@ struct PPRgbToYuvTables {
     int32_t crg[256], crb[256];
 };
 
-inline uint8_t ppClamp8(int v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
+// Branch-free (the compiler makes min and max conditional moves): random colours would defeat
+// branch prediction.
+inline uint8_t ppClamp8(int v) { return static_cast<uint8_t>(std::min(std::max(v, 0), 255)); }
 
 // Bilinear blend of four 8-bit samples with 16-bit fractions, rounded to nearest; the general
 // kernel's formula for YUV luma and for RGB sources converted to YUV.

@@ -5,6 +5,7 @@
 // two orders, so a pixel is three bytes at fixed places: no mask work, no per-pixel branches.
 #include "PPFastCommon.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -104,6 +105,33 @@ MResult rgbBilinear(const PPBand* bp, const PPPlaneSet* dstp, const PPPlaneSet* 
 
 // ---- Planar YUV to RGB ----
 
+template <bool BGR> inline void putYuv(uint8_t* out, const PPYuvToRgbTables* t, int luma, int32_t rT, int32_t gT, int32_t bT)
+{
+    const int32_t yt = t->y[luma];
+    const uint8_t red = ppClamp8((yt + rT) >> 16), green = ppClamp8((yt + gT) >> 16), blue = ppClamp8((yt + bT) >> 16);
+    out[0] = BGR ? red : blue;
+    out[1] = green;
+    out[2] = BGR ? blue : red;
+}
+
+// One row at one to one over consecutive source columns c0 .. c0 + n - 1: the chroma terms are
+// worked out once per chroma sample and shared by the pixels on it.
+template <bool BGR>
+void yuvToRgbRun(uint8_t* out, int64_t du, const uint8_t* luma, const uint8_t* cbRow, const uint8_t* crRow, int64_t c0,
+                 int64_t n, int shs, int64_t stepC, const PPYuvToRgbTables* t)
+{
+    int64_t i = 0;
+    while (i < n) {
+        const int64_t cs = ((c0 + i) >> shs) * stepC;
+        const int cb = cbRow[cs], cr = crRow[cs];
+        const int32_t rT = t->crR[cr], gT = t->cbG[cb] + t->crG[cr], bT = t->cbB[cb];
+        // The pixels of this chroma sample: up to the next multiple of its width.
+        const int64_t stop = std::min<int64_t>(n, ((((c0 + i) >> shs) + 1) << shs) - c0);
+        for (; i < stop; ++i)
+            putYuv<BGR>(out + i * du, t, luma[c0 + i], rT, gT, bT);
+    }
+}
+
 // Luma nearest or bilinear, chroma always from the first sampled position; memory order B, G, R
 // (RGB order) or R, G, B (BGR order).
 template <bool Bilinear, bool BGR>
@@ -125,6 +153,11 @@ MResult yuvToRgb(const PPBand* bp, const PPPlaneSet* dstp, const PPPlaneSet* src
         const uint8_t* crRow = src.ptr[2] + (y0 >> svs) * src.pitch[2];
         const int fy = ctx->rowFrac[v];
         uint8_t* out = dst.ptr[0] + base + b.u0 * du + v * dv;
+        if (!Bilinear && ctx->oneToOne &&
+            ctx->colIndex[2 * (b.u1 - 1)] - ctx->colIndex[2 * b.u0] == b.u1 - 1 - b.u0) {
+            yuvToRgbRun<BGR>(out, du, r0, cbRow, crRow, ctx->colIndex[2 * b.u0], b.u1 - b.u0, shs, src.stepC, t);
+            continue;
+        }
         for (int64_t u = b.u0; u < b.u1; ++u, out += du) {
             const int64_t c0 = ctx->colIndex[2 * u];
             int luma;

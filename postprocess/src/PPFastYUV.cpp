@@ -11,6 +11,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // ---- Luma ----
@@ -37,11 +41,46 @@ inline void nearestRow(uint8_t* out, int64_t du, const uint8_t* srow, int64_t ss
         *out = srow[cols[2 * u] * sstep];
 }
 
+// Four oriented rows (already in target byte order) whose columns c0 + i are consecutive: each
+// column becomes one 32-bit word of its own target row. SSE2 interleaves sixteen columns of the
+// four rows into sixteen words with two rounds of unpacking; the portable path builds the words
+// from bytes.
+inline int64_t transposeRun(const uint8_t* a, const uint8_t* b, const uint8_t* c, const uint8_t* d, int64_t n,
+                            uint8_t* out, int64_t du)
+{
+    int64_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 16 <= n; i += 16) {
+        const __m128i ra = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+        const __m128i rb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+        const __m128i rc = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + i));
+        const __m128i rd = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i));
+        const __m128i ab0 = _mm_unpacklo_epi8(ra, rb), ab1 = _mm_unpackhi_epi8(ra, rb);
+        const __m128i cd0 = _mm_unpacklo_epi8(rc, rd), cd1 = _mm_unpackhi_epi8(rc, rd);
+        const __m128i q[4] = {_mm_unpacklo_epi16(ab0, cd0), _mm_unpackhi_epi16(ab0, cd0),
+                              _mm_unpacklo_epi16(ab1, cd1), _mm_unpackhi_epi16(ab1, cd1)};
+        for (int k = 0; k < 4; ++k) {
+            alignas(16) uint32_t words[4];
+            _mm_store_si128(reinterpret_cast<__m128i*>(words), q[k]);
+            for (int j = 0; j < 4; ++j)
+                std::memcpy(out + (i + 4 * k + j) * du, &words[j], 4);
+        }
+    }
+#endif
+    for (; i < n; ++i) {
+        const uint32_t w = uint32_t{a[i]} | uint32_t{b[i]} << 8 | uint32_t{c[i]} << 16 | uint32_t{d[i]} << 24;
+        std::memcpy(out + i * du, &w, 4);
+    }
+    return n;
+}
+
 // Quarter turns, nearest: four oriented rows become four consecutive target bytes (dv = +1 or -1)
 // of the target rows that the oriented columns walk down or up.
 void nearestTransposed(uint8_t* d0, int64_t base, int64_t du, int64_t dv, const uint8_t* s0, int64_t spitch,
-                       int64_t sstep, const int32_t* cols, const int32_t* rows, const PPBand& b)
+                       int64_t sstep, const int32_t* cols, const int32_t* rows, const PPBand& b, bool oneToOne)
 {
+    // At one to one the band's columns are usually one consecutive run (see nearestRow).
+    const bool run = oneToOne && sstep == 1 && cols[2 * (b.u1 - 1)] - cols[2 * b.u0] == b.u1 - 1 - b.u0;
     int64_t v = b.v0;
     for (; v + 4 <= b.v1; v += 4) {
         const uint8_t* r0 = s0 + rows[2 * v] * spitch;
@@ -50,7 +89,13 @@ void nearestTransposed(uint8_t* d0, int64_t base, int64_t du, int64_t dv, const 
         const uint8_t* r3 = s0 + rows[2 * v + 6] * spitch;
         // Lowest target address of the four and the byte order within the word.
         uint8_t* out = d0 + base + b.u0 * du + (dv > 0 ? v : v + 3) * dv;
-        if (dv > 0) {
+        if (run) {
+            const int64_t c = cols[2 * b.u0];
+            if (dv > 0)
+                transposeRun(r0 + c, r1 + c, r2 + c, r3 + c, b.u1 - b.u0, out, du);
+            else
+                transposeRun(r3 + c, r2 + c, r1 + c, r0 + c, b.u1 - b.u0, out, du);
+        } else if (dv > 0) {
             for (int64_t u = b.u0; u < b.u1; ++u, out += du) {
                 const int64_t c = cols[2 * u] * sstep;
                 const uint32_t w = uint32_t{r0[c]} | uint32_t{r1[c]} << 8 | uint32_t{r2[c]} << 16 | uint32_t{r3[c]} << 24;
@@ -79,7 +124,8 @@ void lumaNearest(const PPBand& b, const PPPlaneSet& dst, const PPPlaneSet& src, 
     int64_t base, du, dv;
     w.linear(dst.stepY, dst.pitch[0], &base, &du, &dv);
     if (w.swap && (dv == 1 || dv == -1)) {
-        nearestTransposed(dst.ptr[0], base, du, dv, src.ptr[0], src.pitch[0], src.stepY, ctx->colIndex, ctx->rowIndex, b);
+        nearestTransposed(dst.ptr[0], base, du, dv, src.ptr[0], src.pitch[0], src.stepY, ctx->colIndex, ctx->rowIndex, b,
+                          ctx->oneToOne);
         return;
     }
     for (int64_t v = b.v0; v < b.v1; ++v)
