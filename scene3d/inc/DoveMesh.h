@@ -1,0 +1,45 @@
+// A mesh: the geometry, render effect, textures and material that an element draws with.
+#ifndef DOVE_MESH_H
+#define DOVE_MESH_H
+
+#include <string>
+
+#include "DoveBendDeformer.h"
+#include "DoveRenderable.h"
+
+namespace Dove {
+
+class Element;
+class RenderEffect;
+
+class Mesh : public Renderable {
+public:
+    // The empty name gives "Mesh_" and the next object number.
+    explicit Mesh(const std::string& name = std::string());
+    ~Mesh() override;
+
+    const std::string& getMeshName() const { return mMeshName; }
+    void setRenderEffect(RenderEffect* effect);
+    RenderEffect* getRenderEffect() const { return mEffect; }
+    void render(Element* element);
+    using Renderable::render;
+
+    const AABBox& getBoundingBox() const { return mBox; }
+    void setBoundingBox(const AABBox& box) { mBox = box; }
+    void setUVOffset(float u, float v) {
+        mUVOffset[0] = u;
+        mUVOffset[1] = v;
+    }
+    float getUVOffsetU() const { return mUVOffset[0]; }
+    float getUVOffsetV() const { return mUVOffset[1]; }
+
+private:
+    RenderEffect* mEffect = nullptr;
+    float mUVOffset[2] = {0, 0};
+    std::string mMeshName;
+    AABBox mBox;
+};
+
+}  // namespace Dove
+
+#endif
