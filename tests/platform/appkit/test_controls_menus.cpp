@@ -1,0 +1,147 @@
+// Standard controls driven through the tracking loop, menus with validation, and the alpha
+// animation of a view on the manual clock.
+#include "appkit/Application.h"
+#include "appkit/Control.h"
+#include "appkit/Menu.h"
+#include "appkit/View.h"
+#include "appkit/Window.h"
+#include "foundation/Clock.h"
+#include "foundation/RunLoop.h"
+
+#include <QMenu>
+#include <gtest/gtest.h>
+
+using namespace kpv;
+
+TEST(Controls, ToggleButtonClickAndSliderDrag)
+{
+    Window w(Rect(0, 0, 200, 100), TitledWindowMask);
+    w.orderFront();
+    auto* button = new Button(Rect(10, 10, 40, 20));
+    button->setButtonType(ToggleButton);
+    int clicks = 0;
+    button->setAction([&](View* sender) {
+        EXPECT_EQ(sender, button);
+        ++clicks;
+    });
+    w.contentView()->addSubview(button);
+    Application& app = Application::shared();
+    app.postEvent(Event::mouseEvent(LeftMouseUp, Point{20, 20}, &w));
+    app.sendEvent(Event::mouseEvent(LeftMouseDown, Point{20, 20}, &w));
+    EXPECT_EQ(clicks, 1);
+    EXPECT_EQ(button->state(), OnState);
+    // Released outside: no click, no toggle.
+    app.postEvent(Event::mouseEvent(LeftMouseUp, Point{150, 80}, &w));
+    app.sendEvent(Event::mouseEvent(LeftMouseDown, Point{20, 20}, &w));
+    EXPECT_EQ(clicks, 1);
+    EXPECT_EQ(button->state(), OnState);
+    // Disabled: ignored.
+    button->setEnabled(false);
+    app.postEvent(Event::mouseEvent(LeftMouseUp, Point{20, 20}, &w));
+    app.sendEvent(Event::mouseEvent(LeftMouseDown, Point{20, 20}, &w));
+    EXPECT_EQ(clicks, 1);
+    app.discardQueuedEvents();
+
+    auto* slider = new Slider(Rect(0, 50, 112, 20));
+    slider->setMaxValue(100);
+    w.contentView()->addSubview(slider);
+    double last = -1;
+    slider->setAction([&](View*) { last = slider->doubleValue(); });
+    // A click on the track jumps there; dragging follows; the value is clamped at the ends.
+    app.postEvent(Event::mouseEvent(LeftMouseDragged, Point{500, 60}, &w));
+    app.postEvent(Event::mouseEvent(LeftMouseUp, Point{500, 60}, &w));
+    app.sendEvent(Event::mouseEvent(LeftMouseDown, Point{56, 60}, &w));
+    EXPECT_DOUBLE_EQ(last, 100);
+    EXPECT_DOUBLE_EQ(slider->doubleValue(), 100);
+}
+
+TEST(Menus, ValidationStatesAndActions)
+{
+    Menu menu("Edit");
+    int copied = 0;
+    auto copy = menu.addItemWithTitle("Copy", [&](MenuItem&) { ++copied; }, "c");
+    auto paste = menu.addItemWithTitle("Paste", [&](MenuItem&) {});
+    menu.addItem(MenuItem::separatorItem());
+    auto sub = std::make_shared<Menu>("More");
+    sub->addItemWithTitle("Inner", nullptr);
+    auto more = menu.addItemWithTitle("More", nullptr);
+    more->setSubmenu(sub);
+    copy->setState(1);
+    paste->setRepresentedObject(QVariant(42));
+    menu.setValidator([](MenuItem& item) { return item.title() != "Paste"; });
+    menu.update();
+    EXPECT_TRUE(copy->isEnabled());
+    EXPECT_FALSE(paste->isEnabled());
+    EXPECT_EQ(menu.numberOfItems(), 4);
+    EXPECT_TRUE(menu.itemAtIndex(2)->isSeparatorItem());
+    EXPECT_EQ(menu.indexOfItem(paste.get()), 1);
+    EXPECT_EQ(paste->representedObject().toInt(), 42);
+    copy->performAction();
+    paste->performAction(); // disabled: nothing
+    EXPECT_EQ(copied, 1);
+
+    QMenu* qm = menu.makeQMenu(nullptr);
+    ASSERT_EQ(qm->actions().size(), 4);
+    EXPECT_TRUE(qm->actions()[0]->isChecked());
+    EXPECT_EQ(qm->actions()[0]->shortcut(), QKeySequence("Ctrl+C"));
+    EXPECT_FALSE(qm->actions()[1]->isEnabled());
+    EXPECT_TRUE(qm->actions()[2]->isSeparator());
+    EXPECT_NE(qm->actions()[3]->menu(), nullptr);
+    qm->actions()[0]->trigger();
+    EXPECT_EQ(copied, 2);
+    delete qm;
+}
+
+TEST(ViewAnimation, AlphaAnimatesOnTheRunLoopAndCompletesOnce)
+{
+    ManualClock clock;
+    RunLoop::main().setClock(&clock);
+    View v(Rect(0, 0, 10, 10));
+    int finished = 0, interrupted = 0;
+    v.animateAlphaValue(0.0, 0.5, [&](bool done) { done ? ++finished : ++interrupted; });
+    EXPECT_TRUE(v.isAnimatingAlpha());
+    clock.advance(0.25);
+    EXPECT_NEAR(v.alphaValue(), 0.5, 0.05);
+    clock.advance(0.3);
+    EXPECT_DOUBLE_EQ(v.alphaValue(), 0.0);
+    EXPECT_EQ(finished, 1);
+    EXPECT_FALSE(v.isAnimatingAlpha());
+
+    // A new value replaces a running animation, which is told it did not finish.
+    v.animateAlphaValue(1.0, 1.0, [&](bool done) { done ? ++finished : ++interrupted; });
+    clock.advance(0.2);
+    v.setAlphaValue(0.3);
+    EXPECT_EQ(interrupted, 1);
+    clock.advance(2.0);
+    EXPECT_DOUBLE_EQ(v.alphaValue(), 0.3);
+    EXPECT_EQ(finished, 1);
+    RunLoop::main().setClock(nullptr);
+}
+
+TEST(CursorRects, DeepestViewWinsAndRectsAreRebuiltWhenDiscarded)
+{
+    class CursorView : public View {
+    public:
+        using View::View;
+        int resets = 0;
+        void resetCursorRects() override
+        {
+            ++resets;
+            addCursorRect(bounds(), Cursor::openHandCursor());
+        }
+    };
+    Window w(Rect(0, 0, 100, 100), TitledWindowMask);
+    w.orderFront();
+    auto* v = new CursorView(Rect(10, 10, 30, 30));
+    w.contentView()->addSubview(v);
+    w.updateTrackingForMouse(Point{20, 20}, true, nullptr);
+    EXPECT_EQ(w.widget()->cursor().shape(), Qt::OpenHandCursor);
+    w.updateTrackingForMouse(Point{80, 80}, true, nullptr);
+    EXPECT_EQ(w.widget()->cursor().shape(), Qt::ArrowCursor);
+    const int before = v->resets;
+    w.updateTrackingForMouse(Point{20, 20}, true, nullptr);
+    EXPECT_EQ(v->resets, before); // cached
+    w.invalidateCursorRectsForView(v);
+    w.updateTrackingForMouse(Point{20, 20}, true, nullptr);
+    EXPECT_EQ(v->resets, before + 1);
+}
