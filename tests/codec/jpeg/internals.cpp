@@ -44,7 +44,10 @@ Block randomBlock(std::mt19937& rng, int density) {
     for (int i = 0; i < 64; ++i) {
         b.q[i] = uint16_t(quant(rng));
         if (i == 0 || pick(rng) < density) {
-            b.coef[i] = int16_t(val(rng) * (i == 0 ? 4 : 1) / (1 + i / 16));
+            int c = val(rng) * (i == 0 ? 4 : 1) / (1 + i / 16);
+            // Keep within what 8-bit samples can produce: |coefficient x quantiser| <= 1024.
+            int limit = 1024 / b.q[i];
+            b.coef[i] = int16_t(c > limit ? limit : c < -limit ? -limit : c);
         }
     }
     return b;
