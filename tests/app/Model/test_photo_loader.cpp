@@ -7,6 +7,7 @@
 
 #include "foundation/Bundle.h"
 #include "foundation/Operation.h"
+#include "foundation/OperationQueue.h"
 #include "imageio/ImageDestination.h"
 #include "imageio/ImageProperties.h"
 
@@ -511,6 +512,30 @@ TEST_F(PhotoLoaderTest, ResizingMakesOneFrameOfTheAskedSize)
     EXPECT_FALSE(loader->loadImage(photo, nullptr, QSizeF(0, 0), false, nullptr));
 }
 
+TEST_F(PhotoLoaderTest, WorkersLoadAndResizeAtOnceEachWithItsOwnManager)
+{
+    const LMPathString photo = sources->add(QStringLiteral("a.jpg"), FakeFile{});
+    const LMFileImgBaseInfoPtr info = loader->loadImgBaseInfo(photo, nullptr);
+    ASSERT_TRUE(info);
+    const int before = PublicObject::liveThreadHandleCount();
+    std::atomic<int> good{0};
+    {
+        kpv::OperationQueue queue;
+        queue.setMaxConcurrentOperationCount(4);
+        for (int i = 0; i < 16; ++i) {
+            queue.addOperationWithBlock([&, i] {
+                const LMImagePtr image = loader->loadImage(photo, 5 + i % 3, info, nullptr, nullptr);
+                const LMImagePtr small = image ? loader->resizeImage(image, QSizeF(40 + i, 30), nullptr) : nullptr;
+                if (small && small->width() == uint64_t(40 + i) && pixel(small, 0, 20, 15).red() >= 253)
+                    ++good;
+            });
+        }
+        queue.waitUntilAllOperationsAreFinished();
+    }
+    EXPECT_EQ(good.load(), 16);
+    EXPECT_EQ(PublicObject::liveThreadHandleCount(), before);
+}
+
 TEST_F(PhotoLoaderTest, StoredThumbnailIsTurnedToTheRawFramesShape)
 {
     FakeFile portrait;
@@ -646,4 +671,35 @@ TEST(PhotoLoaderPlatform, LoadsAWrittenJpegThroughTheImageReader)
     text.write("not a picture at all");
     text.close();
     EXPECT_FALSE(loader->loadImage(LMPathString(text.fileName(), false), 10, nullptr, nullptr, nullptr));
+}
+
+TEST(PhotoLoaderPlatform, EveryTruncationOfAPhotoFailsCleanlyOrGivesAMatchingImage)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    LMPhotoLoader loader(QSizeF(1680, 1050));
+    QImage picture(64, 48, QImage::Format_RGBA8888_Premultiplied);
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x)
+            picture.setPixelColor(x, y, QColor(x * 4, y * 5, (x ^ y) * 4));
+    const QString full = dir.path() + QStringLiteral("/full.jpg");
+    ASSERT_TRUE(kpv::ImageDestination::writeImage(picture, full, QStringLiteral("public.jpeg"), {}));
+    QFile in(full);
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+    const QByteArray bytes = in.readAll();
+
+    const QString path = dir.path() + QStringLiteral("/cut.jpg");
+    for (qsizetype length = 0; length < bytes.size(); ++length) {
+        QFile out(path);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        out.write(bytes.constData(), length);
+        out.close();
+        const LMImagePtr image = loader.loadImage(LMPathString(path, false), 10, nullptr, nullptr, nullptr);
+        // A readable part may be shown; whatever comes has the size its information promises.
+        if (image) {
+            EXPECT_EQ(QSizeF(image->width(), image->height()), image->originalImgBaseInfo()->rawFrameSize())
+                << "length " << length;
+            EXPECT_TRUE(image->hasUsableFrame(0));
+        }
+    }
 }
