@@ -1,0 +1,99 @@
+// Real Qt events through the application's filter: keys reach the first responder with their
+// virtual codes, mouse presses reach the hit view in y-up window coordinates, monitors see them
+// first; window frames convert to and from screen coordinates; panels hand their accessory view
+// back when they end.
+#include "appkit/Application.h"
+#include "appkit/Panels.h"
+#include "appkit/View.h"
+#include "appkit/Window.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QScreen>
+#include <gtest/gtest.h>
+
+using namespace kpv;
+
+namespace {
+class Target : public View {
+public:
+    using View::View;
+    bool acceptsFirstResponder() const override { return true; }
+    void keyDown(const Event& e) override { keys.push_back(e.keyCode()); }
+    void mouseDown(const Event& e) override { downs.push_back(e.locationInWindow()); }
+    std::vector<int> keys;
+    std::vector<Point> downs;
+};
+} // namespace
+
+TEST(QtDispatch, KeysAndClicksArriveTranslated)
+{
+    Window w(Rect(0, 0, 200, 100), TitledWindowMask);
+    w.orderFront();
+    auto* t = new Target(Rect(20, 10, 50, 40));
+    w.contentView()->addSubview(t);
+    ASSERT_TRUE(w.makeFirstResponder(t));
+
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(t->widget(), &esc);
+    ASSERT_EQ(t->keys.size(), 1u);
+    EXPECT_EQ(t->keys[0], 53);
+
+    // A press 5 points right and 5 below the top of the target: Qt's (5, 5) in the widget is
+    // (25, 45) in the window, whose origin is at the bottom-left.
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), t->widget()->mapToGlobal(QPointF(5, 5)), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(t->widget(), &press);
+    ASSERT_EQ(t->downs.size(), 1u);
+    EXPECT_EQ(t->downs[0], (Point{25, 45}));
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(5, 5), t->widget()->mapToGlobal(QPointF(5, 5)),
+                        Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(t->widget(), &release);
+
+    // A monitor consuming key-downs keeps them from the view.
+    auto token = Application::shared().addLocalMonitorForEventsMatchingMask(KeyDownMask, [](const EventPtr&) {
+        return EventPtr();
+    });
+    QKeyEvent a(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a");
+    QCoreApplication::sendEvent(t->widget(), &a);
+    EXPECT_EQ(t->keys.size(), 1u);
+    Application::shared().removeMonitor(token);
+    QCoreApplication::sendEvent(t->widget(), &a);
+    EXPECT_EQ(t->keys.size(), 2u);
+}
+
+TEST(WindowFrames, ScreenCoordinatesHaveTheirOriginBottomLeft)
+{
+    const int screenH = QGuiApplication::primaryScreen()->geometry().height();
+    Window w(Rect(100, 50, 200, 120), BorderlessWindowMask);
+    EXPECT_EQ(w.frame(), Rect(100, 50, 200, 120));
+    EXPECT_EQ(w.widget()->geometry(), QRect(100, screenH - 50 - 120, 200, 120));
+    EXPECT_EQ(w.convertPointToScreen(Point{10, 10}), (Point{110, 60}));
+    EXPECT_EQ(w.convertPointFromScreen(Point{110, 60}), (Point{10, 10}));
+    w.setFrame(Rect(0, 0, 300, 200));
+    EXPECT_EQ(w.contentView()->frame(), Rect(0, 0, 300, 200));
+    EXPECT_GT(Screen::mainScreen().visibleFrame.width(), 0);
+}
+
+TEST(Panels, AccessoryViewIsHandedBackWhenTheSheetEnds)
+{
+    Window w(Rect(0, 0, 400, 300), TitledWindowMask);
+    w.orderFront();
+    View accessory(Rect(0, 0, 200, 30));
+    SavePanel panel;
+    panel.setAccessoryView(&accessory);
+    panel.setAllowedFileTypes({"png"});
+    panel.setNameFieldStringValue("picture.png");
+    long result = 99;
+    panel.beginSheetModalForWindow(&w, [&](long r) { result = r; });
+    auto* dialog = w.widget()->findChild<QFileDialog*>();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(accessory.widget()->parent(), dialog);
+    dialog->reject();
+    EXPECT_EQ(result, ModalResponseCancel);
+    EXPECT_EQ(accessory.widget()->parent(), nullptr); // ours again, not deleted with the dialog
+    EXPECT_TRUE(panel.URL().isEmpty());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
