@@ -1,0 +1,244 @@
+// BMP decoder component: the BMP decoder behind the component operation table.
+#include <algorithm>
+#include <cstdlib>
+
+#include "BmpDecoder.h"
+#include "ComponentCommon.h"
+#include "MdColorID.h"
+
+namespace {
+
+using mdcomp::put;
+
+struct BmpComponent {
+    MDecComponentHead head;
+    BMPHandle hDecoder;
+    MSTREAM stream;
+    MInt64 lOutWidth, lOutHeight;
+    MInt64 lInversion;
+    MInt64 bStarted;
+    MInt64 lImgWidth, lImgHeight;
+    MInt64 lBits;
+    MDecComponentFuncs table;
+};
+
+BmpComponent* self(MHandle h) { return static_cast<BmpComponent*>(h); }
+
+MResult s_Init(MHandle h, MVoid* source) {
+    auto* c = self(h);
+    if (!c || !source) return MERR_INVALID_PARAM;
+    auto stream = static_cast<MSTREAM>(source);
+    if (c->hDecoder) {
+        BMP_DecodeUninit(c->hDecoder);
+    }
+    c->hDecoder = nullptr;
+    c->lInversion = c->bStarted = c->lBits = c->lImgWidth = c->lImgHeight = 0;
+    MResult r = BMP_GetInfoFromFile(stream, &c->lImgWidth, &c->lImgHeight, &c->lBits);
+    if (r != MOK) return r;
+    MStreamSeek(stream, MSTREAM_SEEK_BEGIN, 0);
+    r = BMP_DecodeInit(stream, &c->hDecoder);
+    if (r != MOK) {
+        c->hDecoder = nullptr;
+        return r;
+    }
+    c->stream = stream;
+    c->lOutWidth = c->lImgWidth;
+    c->lOutHeight = c->lImgHeight;
+    return MOK;
+}
+
+MResult s_Destroy(MHandle h) {
+    auto* c = self(h);
+    if (!c) return MERR_INVALID_PARAM;
+    MResult r = c->hDecoder ? BMP_DecodeUninit(c->hDecoder) : MOK;
+    mdcomp::destroy(c);
+    return r;
+}
+
+MResult s_GetTypeID(MHandle, MUInt64* id) {
+    if (!id) return MERR_INVALID_PARAM;
+    *id = AMCM_CID_BMP_DECODER;
+    return MOK;
+}
+
+MResult s_GetVersionInfo(MHandle, MUInt64* a, MUInt64* b, MUInt64* c, MChar* t, MInt64 n) {
+    return mdcomp::versionInfo(a, b, c, t, n);
+}
+
+// Old colour ID of the delivered rows, from the file's depth and bit-field masks.
+MResult colorOf(BmpComponent* c, MUInt64* id) {
+    MUInt64 m[3] = {};
+    const bool fields = c->hDecoder && BMP_DecodeGetMask(c->hDecoder, m) == MOK;
+    switch (c->lBits) {
+    case 1: *id = 0x16; return MOK;
+    case 2: *id = 0x17; return MOK;
+    case 4: *id = 0x18; return MOK;
+    case 8: *id = 0x19; return MOK;
+    case 16:
+        *id = 0x20;
+        if (fields) {
+            if (m[0] == 0xF800 && m[1] == 0x7E0 && m[2] == 0x1F) *id = 0x05;
+            else if (m[0] == 0xF00 && m[1] == 0xF0 && m[2] == 0xF) *id = 0x11;
+        }
+        return MOK;
+    case 24: *id = 0x02; return MOK;
+    case 32:
+        *id = (fields && m[0] == 0xFF000000u && m[1] == 0xFF0000u && m[2] == 0xFF00u) ? 0x22 : 0x25;
+        return MOK;
+    default: *id = 0; return MERR_UNKNOWN;
+    }
+}
+
+// Sizes marked "at least" in the property table are checked too: a short buffer is refused
+// rather than overrun.
+MResult s_GetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
+    auto* c = self(h);
+    if (!c || !buf) return MERR_INVALID_PARAM;
+    switch (id) {
+    case MDEC_PROP_DELIVERY:
+        if (size != 8) return MERR_INVALID_PARAM;
+        put<MInt64>(buf, 2);
+        return MOK;
+    case MDEC_PROP_IMAGE_SIZE:
+        if (size != 16) return MERR_INVALID_PARAM;
+        put(buf, c->lImgWidth);
+        put(static_cast<MByte*>(buf) + 8, c->lImgHeight);
+        return MOK;
+    case MDEC_PROP_PALETTE_SIZE: {
+        if (size < 8) return MERR_INVALID_PARAM;
+        MInt64 n = 0;
+        MResult r = BMP_DecodeGetColorTab(c->hDecoder, nullptr, &n);
+        if (r == MOK) put(buf, n);
+        return r;
+    }
+    case MDEC_PROP_PALETTE: {
+        MInt64 n = 0;
+        MResult r = BMP_DecodeGetColorTab(c->hDecoder, nullptr, &n);
+        if (r != MOK) return r;
+        if (size < n) return MERR_INVALID_PARAM;
+        return BMP_DecodeGetColorTab(c->hDecoder, static_cast<MByte*>(buf), &n);
+    }
+    case MDEC_PROP_PROGRESS:
+    case MDEC_PROP_REGION:
+        return MERR_UNSUPPORTED;
+    case MDEC_PROP_BITS:
+        if (size < 8) return MERR_INVALID_PARAM;
+        put(buf, c->lBits);
+        return MOK;
+    case MDEC_PROP_OUT_SIZE:
+        if (size != 16) return MERR_INVALID_PARAM;
+        put(buf, c->lOutWidth);
+        put(static_cast<MByte*>(buf) + 8, c->lOutHeight);
+        return MOK;
+    case MDEC_PROP_COLOR: {
+        if (size != 8) return MERR_INVALID_PARAM;
+        MUInt64 v = 0;
+        MResult r = colorOf(c, &v);
+        put(buf, v);
+        return r;
+    }
+    case MDEC_PROP_HAS_ALPHA:
+        if (size < 8) return MERR_INVALID_PARAM;
+        put<MInt64>(buf, c->lBits == 32 ? 1 : 0);
+        return MOK;
+    case MDEC_PROP_INFO_HEADER:
+        if (size != (MInt64)sizeof(BMPInfoHeader)) return MERR_INVALID_PARAM;
+        return BMP_DecodeGetInfoHeader(c->hDecoder, static_cast<BMPInfoHeader*>(buf));
+    case MDEC_PROP_BMP_TYPE: {
+        if (size < 8) return MERR_INVALID_PARAM;
+        MInt64 t = 0;
+        MResult r = BMP_DecodeGetBmpType(c->hDecoder, &t);
+        if (r == MOK) put(buf, t);
+        return r;
+    }
+    case MDEC_PROP_BMP_MASKS: {
+        if (size < 24) return MERR_INVALID_PARAM;
+        MUInt64 m[3];
+        MResult r = BMP_DecodeGetMask(c->hDecoder, m);
+        if (r == MOK) std::memcpy(buf, m, sizeof m);
+        return r;
+    }
+    case MDEC_PROP_INVERT:
+        if (size < 8) return MERR_INVALID_PARAM;
+        put(buf, c->lInversion);
+        return MOK;
+    default:
+        return MERR_INVALID_PARAM;
+    }
+}
+
+MResult s_SetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
+    auto* c = self(h);
+    if (!c) return MERR_INVALID_PARAM;
+    if (!c->hDecoder) return MERR_REGISTRATION;
+    if (!buf || size < 8) return MERR_INVALID_PARAM;
+    // The decoder fixes its geometry once rows have been read.
+    if (c->bStarted) return MERR_REGISTRATION;
+    switch (id) {
+    case MDEC_PROP_DELIVERY:
+    case MDEC_PROP_IMAGE_SIZE:
+    case MDEC_PROP_PROGRESS:
+    case MDEC_PROP_BITS:
+    case MDEC_PROP_REGION:
+    case MDEC_PROP_COLOR:
+    case MDEC_PROP_BMP_TYPE:
+    case MDEC_PROP_BMP_MASKS:
+    case MDEC_PROP_INFO_HEADER:
+        return MERR_UNSUPPORTED;
+    case MDEC_PROP_OUT_SIZE: {
+        if (size != 16) return MERR_INVALID_PARAM;
+        MInt64 w = mdcomp::get<MInt64>(buf), ht = mdcomp::get<MInt64>(static_cast<MByte*>(buf) + 8);
+        MResult r = BMP_DecodeSetDimension(c->hDecoder, &w, &ht);
+        if (r != MOK) return r;
+        c->lOutWidth = w;
+        c->lOutHeight = ht;
+        put(buf, w);
+        put(static_cast<MByte*>(buf) + 8, ht);
+        return MOK;
+    }
+    case MDEC_PROP_INVERT:
+        return BMP_DecodeSetInvertion(c->hDecoder, mdcomp::get<MInt64>(buf));
+    default:
+        return MERR_INVALID_PARAM;
+    }
+}
+
+MResult s_DecScanlines(MHandle h, MByte** planes, MInt64* pitches, MInt64* first, MInt64* count) {
+    auto* c = self(h);
+    if (!c || !c->hDecoder) return MERR_REGISTRATION;
+    if (!planes || !planes[0] || !count) return MERR_INVALID_PARAM;
+    c->bStarted = 1;
+    // The decoder packs rows at its own DWORD-aligned size. A caller whose pitch differs gets the
+    // rows one by one through a row buffer, so that neither the rows nor the last row's padding
+    // land outside the caller's planes.
+    const MInt64 bits = c->lBits == 12 ? 16 : c->lBits;
+    const MInt64 rowBytes = ((c->lOutWidth * bits + 31) >> 5) * 4;
+    if (!pitches || pitches[0] == rowBytes || rowBytes <= 0) return BMP_DecodeScanLines(c->hDecoder, planes[0], *count, first, count);
+    MHandle ctx = mdcomp::memContext(c->head.hAMCM);
+    auto* row = static_cast<MByte*>(MMemAlloc(ctx, size_t(rowBytes)));
+    if (!row) return MERR_NO_MEMORY;
+    const MInt64 wanted = *count;
+    const MInt64 copy = std::min(rowBytes, std::abs(pitches[0]));
+    MInt64 done = 0;
+    MResult r = MOK;
+    for (MInt64 i = 0; i < wanted; ++i) {
+        MInt64 idx = 0, n = 0;
+        r = BMP_DecodeScanLines(c->hDecoder, row, 1, &idx, &n);
+        if (r != MOK || n < 1) break;
+        if (first && done == 0) *first = idx;
+        std::memcpy(planes[0] + i * pitches[0], row, size_t(copy));
+        ++done;
+    }
+    MMemFree(ctx, row);
+    *count = done;
+    return r;
+}
+
+const MDecComponentFuncs kFuncs = {s_Init, s_Destroy, s_GetTypeID, s_GetVersionInfo,
+                                   s_GetProp, s_SetProp, s_DecScanlines};
+
+} // namespace
+
+extern "C" MResult MDecoder_BMPCreate(AMCMHandle hAMCM, MHandle* phInstance) {
+    return mdcomp::create<BmpComponent>(hAMCM, phInstance, kFuncs);
+}

@@ -1,0 +1,268 @@
+// Decode path of a direct image decoder: the component scales by itself where it can, decodes
+// only the block a band needs into a decode buffer, and post-processing converts, resamples,
+// turns and mirrors it into the caller's planes.
+#include <algorithm>
+
+#include "MIDecInternal.h"
+#include "MPP.h"
+
+namespace {
+
+MResult compGet(MIDecRecord* d, MInt64 id, MVoid* v, MInt64 n) {
+    return MDEC_FUNCS(d->pComponent)->s_GetProp(d->pComponent, id, v, n);
+}
+MResult compSet(MIDecRecord* d, MInt64 id, MVoid* v, MInt64 n) {
+    return MDEC_FUNCS(d->pComponent)->s_SetProp(d->pComponent, id, v, n);
+}
+
+bool swapsAxes(MUInt32 t) { return t == 3 || t == 5 || t == 6 || t == 7; }
+
+struct Scale {
+    MInt64 sx = 1, sy = 1;
+};
+
+MResult zoomScaleDecision(MIDecRecord* d, Scale* sc) {
+    const MInt64 srcW = d->rcSource.right - d->rcSource.left, srcH = d->rcSource.bottom - d->rcSource.top;
+    const bool swap = swapsAxes(d->dwOrientType);
+    const MInt64 tw = swap ? d->lOutHeight : d->lOutWidth, th = swap ? d->lOutWidth : d->lOutHeight;
+    const double s = std::max(double(tw) / double(srcW), double(th) / double(srcH));
+    if (d->dwComponentID != AMCM_CID_GENERIC_DECODER && (d->lImgType == 2 || d->lImgType == 0x1000)) {
+        MInt64 den = 1;
+        if (d->lImgType == 2 && d->lOutWidth > 15 && d->lOutHeight > 15)
+            den = s <= 0.125 ? 8 : s <= 0.25 ? 4 : s <= 0.5 ? 2 : 1;
+        MInt64 whole[4] = {0, 0, d->lImgWidth, d->lImgHeight};
+        MResult r = compSet(d, MDEC_PROP_REGION, whole, 32);
+        if (r != MOK) return r;
+        MInt64 wh[2] = {(d->lImgWidth + den - 1) / den, (d->lImgHeight + den - 1) / den};
+        r = compSet(d, MDEC_PROP_OUT_SIZE, wh, 16);
+        if (r != MOK) return r;
+        d->rcDecoded = {d->rcSource.left / den, d->rcSource.top / den, (d->rcSource.right + den - 1) / den,
+                        (d->rcSource.bottom + den - 1) / den};
+        d->lDecodedW = d->rcDecoded.right - d->rcDecoded.left;
+        d->lDecodedH = d->rcDecoded.bottom - d->rcDecoded.top;
+        sc->sx = sc->sy = den;
+        return MOK;
+    }
+    MInt64 wh[2] = {tw, th};
+    MResult r = compSet(d, MDEC_PROP_OUT_SIZE, wh, 16);
+    if (r != MOK) return r;
+    d->lDecodedW = tw;
+    d->lDecodedH = th;
+    d->rcDecoded = {0, 0, tw, th};
+    sc->sx = std::max<MInt64>(d->lImgWidth / tw, 1);
+    sc->sy = std::max<MInt64>(d->lImgHeight / th, 1);
+    return MOK;
+}
+
+bool supportedDecScale(MIDecRecord* d) {
+    MInt64 cur[2] = {};
+    if (compGet(d, MDEC_PROP_OUT_SIZE, cur, 16) != MOK) return false;
+    if (cur[0] == d->lOutWidth && cur[1] == d->lOutHeight && d->lDecodedW == d->lOutWidth &&
+        d->lDecodedH == d->lOutHeight)
+        return true;
+    const MInt64 sw = d->rcSource.right - d->rcSource.left, sh = d->rcSource.bottom - d->rcSource.top;
+    if (d->lImgType == 0x1000) return sw == d->lOutWidth && sh == d->lOutHeight;
+    if (d->lImgType == 2) {
+        for (MInt64 f = 1; f <= 8; f *= 2)
+            if (sw == d->lOutWidth * f && sh == d->lOutHeight * f) return d->lDecodedW == d->lOutWidth;
+        return false;
+    }
+    return false;
+}
+
+MResult lockPP(MIDecRecord* d, PPHandle* hPP) {
+    MInt64 tw = d->lOutWidth, th = d->lOutHeight, sw = d->lDecodedW, sh = d->lDecodedH;
+    if (d->lRotation || d->lFlip) {
+        const bool swap = d->lRotation == 90 || d->lRotation == 270;
+        const MUInt64 nh = d->nativeDesc[0], nv = d->nativeDesc[1];
+        if ((tw & 1) && ((swap ? nv : nh) == 2 || d->outDesc[0] == 2)) ++tw;
+        if ((th & 1) && ((swap ? nh : nv) == 2 || d->outDesc[1] == 2)) ++th;
+        if ((sw & 1) && sw > 1 && nh == 2) --sw;
+        if ((sh & 1) && sh > 1 && nv == 2) --sh;
+    }
+    PPFormat dst{MInt64(d->dwOutColor), tw, th, nullptr};
+    PPFormat src{MInt64(d->dwNativeColor), sw, sh, nullptr};
+    if (d->lResizeAlg == 8) {
+        const MInt64 a[3] = {dst.lColorID, tw, th}, b[3] = {src.lColorID, sw, sh};
+        s_SetReizeAlgorithm(&d->lResizeAlg, a, b);
+    }
+    PPPara para{};
+    para.lResampleMode = d->lResizeAlg;
+    MInt64 o = d->lRotation == 90 ? 3 : d->lRotation == 180 ? 6 : d->lRotation == 270 ? 5 : 0;
+    if (d->lFlip == 1) o ^= 2;
+    if (d->lFlip == 2) o ^= 4;
+    para.lOrientation = o;
+    para.lBlockMode = PP_BLOCK_AUTO;
+    para.lAlpha = d->bPPAlphaSet ? d->lPPAlpha : 255;
+    return MdPPWrapperCreateEx(d->hAMCM, &d->pPPWrapper, &dst, &src, &para, hPP);
+}
+
+void unlockPP(MIDecRecord* d) {
+    MdPPWrapperDestroy(d->pPPWrapper);
+    d->pPPWrapper = nullptr;
+}
+
+// Full-image region of a rectangle in decoded coordinates, set on the component and read back
+// aligned to its blocks.
+MResult alignedRegion(MIDecRecord* d, const Scale& sc, MRECT* r) {
+    MInt64 full[4] = {std::max<MInt64>(0, r->left * sc.sx), std::max<MInt64>(0, r->top * sc.sy),
+                      std::min(r->right * sc.sx, d->lImgWidth), std::min(r->bottom * sc.sy, d->lImgHeight)};
+    MResult e = compSet(d, MDEC_PROP_REGION, full, 32);
+    if (e != MOK) return e;
+    return compGet(d, MDEC_PROP_REGION, r, 32);
+}
+
+MResult lockBuffer(MIDecRecord* d, const MRECT& region, MByte** planes, MInt64* pitches) {
+    MInt64 w = region.right - region.left, h = region.bottom - region.top;
+    MInt64 align[2] = {};
+    if (compGet(d, MDEC_PROP_ALIGNMENT, align, 16) != MOK) align[0] = align[1] = 0;
+    const MInt64 ah = std::max<MInt64>(align[0], 1), av = std::max<MInt64>(align[1], 1);
+    // Whole blocks are written even where the image ends, so one block more is kept on each axis.
+    w = (w + ah - 1) / ah * ah + (ah > 1 ? ah : 0);
+    h = (h + av - 1) / av * av + (av > 1 ? av : 0);
+    if (w < 1 || h < 1 || w > (MInt64(1) << 28) / h) return MERR_UNSUPPORTED;
+    MIDecBuffer& b = d->buffers[d->lCurrent % 2];
+    const MInt64 bpp = MInt64(d->nativeDesc[2]), np = MInt64(d->nativeDesc[3]);
+    const MInt64 hs = std::max<MInt64>(MInt64(d->nativeDesc[0]), 1), vs = std::max<MInt64>(MInt64(d->nativeDesc[1]), 1);
+    MInt64 p0;
+    if (MCOLOR_CLASS(d->dwNativeColor) == MCOLOR_CLASS_RGB || bpp > 8) p0 = ((bpp * w + 31) >> 5) * 4;
+    else p0 = (w + 15) / 16 * 16;
+    const MInt64 p1 = np == 3 ? p0 / hs : 0;
+    const MInt64 need = p0 * h + 2 * ((h + vs - 1) / vs) * p1;
+    if (b.lCapacity < need) {
+        MMgrFree(d->hMemMgr, b.pBlock);
+        b.pBlock = nullptr;
+        b.lCapacity = 0;
+        b.pPlane[0] = b.pPlane[1] = b.pPlane[2] = nullptr;
+        b.pBlock = static_cast<MByte*>(MMgrAlloc(d->hMemMgr, need));
+        if (!b.pBlock) return MERR_NO_MEMORY;
+        b.lCapacity = need;
+    }
+    b.region = region;
+    b.pPlane[0] = b.pBlock;
+    b.lSize[0] = p0 * h;
+    b.lPitch[0] = p0;
+    if (np == 3) {
+        b.lSize[1] = b.lSize[2] = ((h + vs - 1) / vs) * p1;
+        b.pPlane[1] = b.pPlane[0] + b.lSize[0];
+        b.pPlane[2] = b.pPlane[1] + b.lSize[1];
+        b.lPitch[1] = b.lPitch[2] = p1;
+    } else {
+        b.lSize[1] = b.lSize[2] = 0;
+        b.pPlane[1] = b.pPlane[2] = nullptr;
+        b.lPitch[1] = b.lPitch[2] = 0;
+    }
+    std::copy(b.pPlane, b.pPlane + 3, planes);
+    std::copy(b.lPitch, b.lPitch + 3, pitches);
+    return MOK;
+}
+
+} // namespace
+
+MResult s_MIDec_Scanlines(MIDecRecord* d, MByte** planes, MInt64* pitches, MInt64* start, MInt64* count) {
+    if (!d || !planes || !count || !pitches || !planes[0]) return MERR_INVALID_PARAM;
+    const MRECT o = d->rcOut;
+    if (!(0 <= o.left && o.left < o.right && o.right <= d->lOutWidth && 0 <= o.top && o.top < o.bottom &&
+          o.bottom <= d->lOutHeight))
+        return MERR_REGISTRATION;
+    if (!d->pComponent) return MERR_CODEC_NOT_OPEN;
+    Scale sc;
+    MResult r = zoomScaleDecision(d, &sc);
+    if (r != MOK) return r;
+    const MInt64 done = start ? *start : 0;
+    MInt64 first = std::clamp<MInt64>(o.top + done, 0, o.bottom);
+    if (o.top + *count == o.bottom) first = o.top;
+    const MRECT band{o.left, first, o.right, std::min(o.bottom, first + *count)};
+    if (band.bottom <= band.top) return MOK;
+    const bool needPP = d->dwNativeColor != d->dwOutColor || d->lRotation || d->lFlip || !supportedDecScale(d);
+    PPHandle hPP = nullptr;
+    MRECT src = band;
+    if (needPP) {
+        r = lockPP(d, &hPP);
+        if (r == MOK) {
+            src = {};
+            MRECT b = band;
+            r = MPPAlign(hPP, &b, &src);
+        }
+        if (r != MOK) {
+            unlockPP(d);
+            return r;
+        }
+    }
+    src.left += d->rcDecoded.left;
+    src.right += d->rcDecoded.left;
+    src.top += d->rcDecoded.top;
+    src.bottom += d->rcDecoded.top;
+    MRECT dec = src;
+    if (d->bRegionDecoding) {
+        r = alignedRegion(d, sc, &dec);
+    } else if (!(dec.left == 0 && dec.top == 0 && dec.right == d->lDecodedW && dec.bottom == d->lDecodedH)) {
+        r = MERR_INVALID_PARAM;
+    }
+    MByte* bp[3] = {};
+    MInt64 bpitch[3] = {};
+    // Components write whole blocks, so only the in-memory bitmap, whose copy is exact, may
+    // write straight into the caller's planes.
+    const bool crop = !(o.left == 0 && o.top == 0 && o.right == d->lOutWidth && o.bottom == d->lOutHeight);
+    d->bDirectOutput = !needPP && !crop && d->lImgType == 0x1000 && band.top == 0 && band.bottom == d->lOutHeight;
+    bool usedBuffer = false;
+    if (r == MOK) {
+        if (d->bDirectOutput) {
+            std::copy(planes, planes + 3, bp);
+            std::copy(pitches, pitches + 3, bpitch);
+        } else {
+            r = lockBuffer(d, dec, bp, bpitch);
+            usedBuffer = r == MOK;
+        }
+    }
+    if (r == MOK) {
+        MInt64 s0 = 0, s1 = 1;
+        r = MDEC_FUNCS(d->pComponent)->s_DecScanlines(d->pComponent, bp, bpitch, &s0, &s1);
+    }
+    const MInt64 nbpp = std::max<MInt64>(MInt64(d->nativeDesc[2]) / 8, 1);
+    const MInt64 nhs = std::max<MInt64>(MInt64(d->nativeDesc[0]), 1), nvs = std::max<MInt64>(MInt64(d->nativeDesc[1]), 1);
+    const bool native3 = d->nativeDesc[3] == 3;
+    if (r == MOK && needPP) {
+        MByte* S[3] = {bp[0] - (dec.top - d->rcDecoded.top) * bpitch[0] - (dec.left - d->rcDecoded.left) * nbpp,
+                       nullptr, nullptr};
+        if (native3)
+            for (int k = 1; k < 3; ++k)
+                S[k] = bp[k] - ((dec.top - d->rcDecoded.top) / nvs) * bpitch[k] -
+                       ((dec.left - d->rcDecoded.left) / nhs) * nbpp;
+        const MInt64 obpp = std::max<MInt64>(MInt64(d->outDesc[2]) / 8, 1);
+        const MInt64 ohs = std::max<MInt64>(MInt64(d->outDesc[0]), 1), ovs = std::max<MInt64>(MInt64(d->outDesc[1]), 1);
+        MByte* D[3] = {planes[0] - band.top * pitches[0] - band.left * obpp, nullptr, nullptr};
+        if (d->outDesc[3] == 3)
+            for (int k = 1; k < 3; ++k)
+                if (planes[k]) D[k] = planes[k] - (band.top / ovs) * pitches[k] - (band.left / ohs) * obpp;
+        r = MPProcess(hPP, D, &band, pitches, S, bpitch);
+    } else if (r == MOK && !d->bDirectOutput) {
+        const MInt64 rows = band.bottom - band.top, bytes = (band.right - band.left) * nbpp;
+        const MByte* s0 = bp[0] + (src.top - dec.top) * bpitch[0] + (src.left - dec.left) * nbpp;
+        MByte* d0 = planes[0];
+        for (MInt64 y = 0; y < rows; ++y) {
+            std::memcpy(d0, s0, size_t(bytes));
+            d0 += pitches[0];
+            s0 += bpitch[0];
+        }
+        if (d->outDesc[3] == 3 && native3) {
+            const MInt64 crow = (rows + nvs - 1) / nvs, cbytes = ((band.right - band.left + nhs - 1) / nhs) * nbpp;
+            for (int k = 1; k < 3; ++k) {
+                if (!planes[k]) continue;
+                const MByte* sk = bp[k] + ((src.top - dec.top) / nvs) * bpitch[k] + ((src.left - dec.left) / nhs) * nbpp;
+                MByte* dk = planes[k];
+                for (MInt64 y = 0; y < crow; ++y) {
+                    std::memcpy(dk, sk, size_t(cbytes));
+                    dk += pitches[k];
+                    sk += bpitch[k];
+                }
+            }
+        }
+    }
+    if (needPP) unlockPP(d);
+    if (usedBuffer) {
+        d->lBackup = (d->lBackup + 1) % 2;
+        d->lCurrent = (d->lCurrent + 1) % 2;
+    }
+    return r;
+}

@@ -1,0 +1,210 @@
+// Zoom path of the scanline driver: a region of the zoomed image, decoded band by band at the
+// component's power-of-two reduction and finished by the post-processing engine.
+#include <algorithm>
+
+#include "CodecInternal.h"
+#include "MPP.h"
+
+using namespace mcodec;
+
+namespace {
+
+struct Block {
+    MByte* planes[3] = {};
+    MInt64 pitches[3] = {};
+    MInt64 capacity = 0;
+    ~Block() { MMemFree(nullptr, planes[0]); }
+};
+
+MInt64 ceilDiv(MInt64 a, MInt64 b) { return (a + b - 1) / b; }
+
+} // namespace
+
+MResult mcodec::zoomDecode(MCodecRecord* c, MByte** planes, MInt64* pitches, MInt64* count) {
+    const MRECT reg = c->rcRegion;
+    if (c->lZoomWidth < 1 || c->lZoomHeight < 1 || c->lSrcImgWidth < 1 || c->lSrcImgHeight < 1) return MERR_INVALID_PARAM;
+    if (reg.left < 0 || reg.top < 0 || reg.right > c->lZoomWidth || reg.bottom > c->lZoomHeight ||
+        reg.right <= reg.left || reg.bottom <= reg.top)
+        return MERR_INVALID_PARAM;
+    if (!c->dwZoomDstColor || !c->dwZoomSrcColor) {
+        // Colour never set in the zoom path: deliver the component's own colour.
+        MInt64 d0, d1;
+        describe(c->dwSourceColor, &c->dwZoomSrcColor, &c->lSrcHSub, &c->lSrcVSub, &d0, &d1);
+        c->lSrcBpp = d0;
+        c->lSrcPlanes = d1;
+        if (!c->dwZoomDstColor) {
+            c->dwZoomDstColor = c->dwZoomSrcColor;
+            c->lDstHSub = c->lSrcHSub;
+            c->lDstVSub = c->lSrcVSub;
+            c->lDstBpp = c->lSrcBpp;
+            c->lDstPlanes = c->lSrcPlanes;
+        }
+    }
+    MUInt64 xr = (MUInt64(c->lSrcImgWidth) << 16) / MUInt64(c->lZoomWidth);
+    MUInt64 yr = (MUInt64(c->lSrcImgHeight) << 16) / MUInt64(c->lZoomHeight);
+    MVoid* capItem = nullptr;
+    if (AMCM_GetGlobalDataPtr(c->hComponentMgr, AMCM_GD_JPEG_TUNING_3, &capItem, 8) == MOK && capItem) {
+        MUInt64 cap;
+        std::memcpy(&cap, capItem, 8);
+        if (cap * 65536 < xr || cap * 65536 < yr) xr = yr = cap * 65536;
+    }
+    void* progress[2] = {};
+    if (MOld_GetProp(c, MDEC_PROP_PROGRESS, progress, 16) != MOK) progress[0] = progress[1] = nullptr;
+    c->rcSource = {MInt64((MUInt64(reg.left) * xr) >> 16), MInt64((MUInt64(reg.top) * yr) >> 16),
+                   MInt64((MUInt64(reg.right) * xr + 0x8000) >> 16), MInt64((MUInt64(reg.bottom) * yr + 0x8000) >> 16)};
+    const MInt64 regW = reg.right - reg.left, regH = reg.bottom - reg.top;
+    GetDecodeScaleSize(c->lImgWidth, c->lImgHeight, c->rcSource.right - c->rcSource.left,
+                       c->rcSource.bottom - c->rcSource.top, regW, regH, nullptr, &c->lScaleShift);
+    const MInt64 s = c->lScaleShift, d = MInt64(1) << s;
+    PPFormat dstFmt{MInt64(c->dwZoomDstColor), c->lZoomWidth, c->lZoomHeight, nullptr};
+    PPFormat srcFmt{MInt64(c->dwZoomSrcColor), std::max<MInt64>(c->lSrcImgWidth >> s, 1),
+                    std::max<MInt64>(c->lSrcImgHeight >> s, 1), nullptr};
+    const bool noZoom = srcFmt.lWidth == c->lZoomWidth && srcFmt.lHeight == c->lZoomHeight;
+    MInt64 B = 16;
+    const MInt64 f = c->lSrcPlanes == 3 ? (c->lSrcHSub == c->lSrcVSub ? (6 >> (c->lSrcHSub - 1)) : 4) : 2;
+    const MUInt64 yratio = (MUInt64(c->lSrcImgHeight >> s) << 16) / MUInt64(c->lZoomHeight);
+    auto estimate = [&](MInt64 b) {
+        return (((MUInt64(b) * yratio) >> 16) * MUInt64(srcFmt.lWidth) * MUInt64(std::max<MInt64>(c->lSrcBpp / 8, 1)) *
+                MUInt64(f)) >> 1;
+    };
+    while (B > 1 && estimate(B) > 0x20000) B /= 2;
+    B = std::min(B, regH);
+
+    const MInt64 savedAlg = c->lResizeAlg;
+    MInt64 mcu[2] = {16, 16};
+    if (compGet(c, MDEC_PROP_ALIGNMENT, mcu, 16) != MOK || mcu[0] < 1 || mcu[1] < 1) mcu[0] = mcu[1] = 16;
+    MdPPWrapper* wrapper = nullptr;
+    Block block;
+    bool tookCallback = false;
+    MResult r = MOK;
+
+    // Pin the component's reduction: the whole image at 1/d has a size that no other reduction
+    // gives, so every later region comes back in reduced coordinates.
+    auto pinScale = [&]() -> MResult {
+        MResult e = s_ResetZoomScale(c);
+        if (e != MOK) return e;
+        MInt64 whole[4] = {0, 0, c->lImgWidth, c->lImgHeight};
+        if ((e = compSet(c, MDEC_PROP_REGION, whole, 32)) != MOK) return e;
+        MInt64 wh[2] = {ceilDiv(c->lImgWidth, d), ceilDiv(c->lImgHeight, d)};
+        return compSet(c, MDEC_PROP_OUT_SIZE, wh, 16);
+    };
+    auto request = [&](const MRECT& imageRect, MRECT* accepted) -> MResult {
+        MInt64 rc[4] = {imageRect.left, imageRect.top, imageRect.right, imageRect.bottom};
+        MResult e = compSet(c, MDEC_PROP_REGION, rc, 32);
+        if (e != MOK) return e;
+        return compGet(c, MDEC_PROP_REGION, accepted, 32);
+    };
+
+    // Direct case: the region is the component's own reduction of the image in the same colour,
+    // on whole MCUs, so the component writes straight into the caller's planes.
+    if (noZoom && c->dwZoomSrcColor == c->dwZoomDstColor) {
+        r = pinScale();
+        MRECT acc{};
+        if (r == MOK) r = request(c->rcSource, &acc);
+        const MInt64 mw = std::max<MInt64>(mcu[0] / d, 1), mh = std::max<MInt64>(mcu[1] / d, 1);
+        if (r == MOK && acc.left == reg.left && acc.top == reg.top && acc.right == reg.right &&
+            acc.bottom == reg.bottom && regW % mw == 0 && regH % mh == 0) {
+            MInt64 first = 0, rows = regH;
+            MCC saved = c->pMCC;
+            c->pMCC = nullptr;
+            r = MOld_DecodeScanlines(c, planes, pitches, &first, &rows);
+            c->pMCC = saved;
+            if (r == MOK) {
+                *count = regH;
+                return s_ResetZoomScale(c);
+            }
+        }
+        r = MOK;
+    }
+
+    PPPara para{};
+    c->lResizeAlg = noZoom ? 1 : c->lResizeAlg;
+    if (!noZoom) {
+        const MInt64 dst[3] = {dstFmt.lColorID, dstFmt.lWidth, dstFmt.lHeight};
+        const MInt64 src[3] = {srcFmt.lColorID, srcFmt.lWidth, srcFmt.lHeight};
+        s_SetReizeAlgorithm(&c->lResizeAlg, dst, src);
+    }
+    para.lResampleMode = c->lResizeAlg;
+    para.lBlockMode = PP_BLOCK_AUTO;
+    para.lAlpha = c->bAlphaSet ? c->dwAlpha : 0xFF;
+    const bool ditherable = (dstFmt.lColorID == 0x15000454 || dstFmt.lColorID == 0x15001454) &&
+                            ((MUInt64(srcFmt.lColorID) & ~MUInt64(0x1011)) == 0x50000800);
+    if (c->bDither && ditherable) {
+        para.lDither = 1;
+        para.lResampleMode = c->lResizeAlg = 1;
+    }
+    // Bilinear sampling reaches one source pixel beyond what the band maps to.
+    const MInt64 margin = para.lResampleMode == 2 ? 2 : 0;
+    PPHandle hPP = nullptr;
+    r = MdPPWrapperCreateEx(c->hComponentMgr, &wrapper, &dstFmt, &srcFmt, &para, &hPP);
+    if (r == MOK) r = pinScale();
+    MByte* T[3] = {};
+    const MInt64 dbpp = std::max<MInt64>(c->lDstBpp / 8, 1);
+    T[0] = planes[0] - reg.left * dbpp - reg.top * pitches[0];
+    if (c->lDstPlanes == 3) {
+        for (int k = 1; k < 3; ++k)
+            if (planes[k])
+                T[k] = planes[k] - ceilDiv(reg.left, c->lDstHSub) * dbpp - ceilDiv(reg.top, c->lDstVSub) * pitches[k];
+    }
+    if (r == MOK && B < regH && progress[0]) {
+        void* none[2] = {};
+        compSet(c, MDEC_PROP_PROGRESS, none, 16);
+        tookCallback = true;
+    }
+    const MInt64 sbpp = std::max<MInt64>(c->lSrcBpp / 8, 1);
+    for (MInt64 top = reg.top; r == MOK && top < reg.bottom; top += B) {
+        MRECT band{reg.left, top, reg.right, std::min(top + B, reg.bottom)};
+        MRECT src{};
+        r = MPPAlign(hPP, &band, &src);
+        if (r != MOK) break;
+        src.left = std::max<MInt64>(src.left - margin, 0);
+        src.top = std::max<MInt64>(src.top - margin, 0);
+        src.right = std::min<MInt64>(src.right + margin, srcFmt.lWidth);
+        src.bottom = std::min<MInt64>(src.bottom + margin, srcFmt.lHeight);
+        if (src.right <= src.left || src.bottom <= src.top) break;
+        const MRECT img{src.left << s, src.top << s, std::min(src.right << s, c->lImgWidth),
+                        std::min(src.bottom << s, c->lImgHeight)};
+        MRECT A{};
+        r = request(img, &A);
+        if (r != MOK) break;
+        // The component writes whole MCUs, so the block covers them even where the image ends.
+        const MInt64 mw = std::max<MInt64>(mcu[0] / d, 1), mh = std::max<MInt64>(mcu[1] / d, 1);
+        const MInt64 size[2] = {ceilDiv(A.right - A.left, mw) * mw + mw, ceilDiv(A.bottom - A.top, mh) * mh + mh};
+        MByte* fresh[3] = {};
+        MInt64 freshPitch[3] = {};
+        r = AllocBlockBuffer(size, 0, nullptr, fresh, freshPitch, c->dwSourceColor);
+        if (r != MOK) break;
+        MMemFree(nullptr, block.planes[0]);
+        std::copy(fresh, fresh + 3, block.planes);
+        std::copy(freshPitch, freshPitch + 3, block.pitches);
+        MInt64 first = 0, rows = A.bottom - A.top;
+        MCC saved = c->pMCC;
+        c->pMCC = nullptr;
+        r = MOld_DecodeScanlines(c, block.planes, block.pitches, &first, &rows);
+        c->pMCC = saved;
+        if (r != MOK) break;
+        MByte* S[3] = {};
+        S[0] = block.planes[0] - A.left * sbpp - A.top * block.pitches[0];
+        if (c->lSrcPlanes == 3) {
+            for (int k = 1; k < 3; ++k)
+                if (block.planes[k])
+                    S[k] = block.planes[k] - (A.left / c->lSrcHSub) * sbpp - (A.top / c->lSrcVSub) * block.pitches[k];
+        }
+        r = MPProcess(hPP, T, &band, pitches, S, block.pitches);
+        if (r != MOK) break;
+        if (tookCallback) {
+            const MInt64 percent = (band.bottom - reg.top) * 100 / regH;
+            const MInt32 stop = reinterpret_cast<MCODEC_FNPROGRESS>(progress[0])(MInt32(percent), progress[1]);
+            if (stop) r = stop;
+        }
+    }
+    MResult reset = s_ResetZoomScale(c);
+    if (r == MOK) {
+        r = reset;
+        *count = regH;
+    }
+    c->lResizeAlg = savedAlg;
+    MdPPWrapperDestroy(wrapper);
+    if (tookCallback) compSet(c, MDEC_PROP_PROGRESS, progress, 16);
+    return r;
+}
