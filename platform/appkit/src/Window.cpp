@@ -104,8 +104,14 @@ Window::~Window()
 {
     if (m_sheetParent)
         m_sheetParent->m_attachedSheet = nullptr;
-    if (m_attachedSheet)
+    if (m_attachedSheet) {
+        // The sheet's widget hangs from ours: take it back before Qt deletes it with us.
         m_attachedSheet->m_sheetParent = nullptr;
+        m_attachedSheet->m_sheetHandler = nullptr;
+        m_attachedSheet->m_widget->setParent(nullptr);
+        m_attachedSheet->applyWindowFlags();
+        m_attachedSheet = nullptr;
+    }
     Application::shared().unregisterWindow(this);
     m_widget->detach();
     View* content = m_contentView;
@@ -632,8 +638,14 @@ void Window::endSheet(Window* sheet, long returnCode)
     sheet->m_sheetParent = nullptr;
     if (handler)
         handler(returnCode);
-    // The handler usually orders the sheet out; make sure it is no longer modal either way.
+    // The handler usually orders the sheet out; make it a window of its own again either way,
+    // so it neither stays modal nor is deleted along with this window's widget.
+    const bool visible = sheet->m_widget->isVisible();
     sheet->m_widget->setWindowModality(Qt::NonModal);
+    sheet->m_widget->setParent(nullptr);
+    sheet->applyWindowFlags();
+    if (visible)
+        sheet->m_widget->show();
     if (canBecomeKeyWindow() && isVisible())
         makeKeyWindow();
 }

@@ -225,6 +225,18 @@ TEST(WindowState, KeyNotificationsAndSheets)
     EXPECT_EQ(code, 7);
     EXPECT_EQ(a.attachedSheet(), nullptr);
 
+    // A parent that goes away while its sheet is up leaves the sheet intact.
+    {
+        auto parent = std::make_unique<Window>(Rect(0, 0, 100, 100), TitledWindowMask);
+        int ended = 0;
+        parent->beginSheet(&sheet, [&](long) { ++ended; });
+        parent.reset();
+        EXPECT_EQ(sheet.sheetParent(), nullptr);
+        EXPECT_EQ(ended, 0);
+        sheet.orderFront();
+        EXPECT_TRUE(sheet.isVisible());
+    }
+
     // Borderless windows never become key unless they say so.
     Window borderless(Rect(0, 0, 10, 10), BorderlessWindowMask);
     borderless.makeKeyWindow();
