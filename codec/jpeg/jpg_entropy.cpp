@@ -15,7 +15,7 @@ inline int64_t corrupt(JpgBitReader* br) {
 
 // DC difference (F.2.2.1). Symbols above 11 cannot occur with 8-bit samples.
 inline bool decodeDc(JpgBitReader* br, const JpgHuffTable* t, int32_t* diff) {
-    JpgBrFill(br);
+    JpgBrNeed(br, 32); // a code of up to 16 bits and up to 15 value bits
     int s = JpgHufDecode(br, t);
     if (s < 0 || s > 11) {
         return false;
@@ -47,7 +47,7 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
     int k = 1;
     // F.2.2.2: store coefficients up to the last index ...
     while (k <= last) {
-        JpgBrFill(br);
+        JpgBrNeed(br, 32);
         int rs = JpgHufDecode(br, act);
         if (rs < 0) {
             return corrupt(br);
@@ -68,7 +68,7 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
     }
     // ... and parse the rest without storing.
     while (k <= 63) {
-        JpgBrFill(br);
+        JpgBrNeed(br, 32);
         int rs = JpgHufDecode(br, act);
         if (rs < 0) {
             return corrupt(br);
@@ -112,7 +112,7 @@ int64_t JpgDecBlockDCRefine(JpgBitReader* br, int16_t* block, JpgComponent*) {
     if (br->starved) {
         return 0;
     }
-    JpgBrFill(br);
+    JpgBrNeed(br, 1);
     if (JpgBrGet(br, 1)) {
         block[0] = int16_t(block[0] | (1 << br->al));
     }
@@ -133,7 +133,7 @@ int64_t JpgDecBlockACFirst(JpgBitReader* br, int16_t* block, JpgComponent* comp)
     const JpgHuffTable* act = br->ac[comp->acTbl];
     const int al = br->al;
     for (int k = br->ss; k <= br->se; ++k) {
-        JpgBrFill(br);
+        JpgBrNeed(br, 32);
         int rs = JpgHufDecode(br, act);
         if (rs < 0) {
             br->starved = true;
@@ -173,14 +173,14 @@ int64_t JpgDecBlockACRefine(JpgBitReader* br, int16_t* block, JpgComponent* comp
     int k = br->ss;
     auto correct = [&](int16_t* c) {
         // G.1.2.3: a correction bit for a coefficient that is already non-zero.
-        JpgBrFill(br);
+        JpgBrNeed(br, 1);
         if (JpgBrGet(br, 1) && (*c & p1) == 0) {
             *c = wrap16(*c + (*c >= 0 ? p1 : m1));
         }
     };
     if (br->eobrun == 0) {
         for (; k <= se; ++k) {
-            JpgBrFill(br);
+            JpgBrNeed(br, 32);
             int rs = JpgHufDecode(br, act);
             if (rs < 0) {
                 br->starved = true;

@@ -89,24 +89,12 @@ struct ReducedKernels {
 
 ReducedKernels makeKernels() {
     ReducedKernels k{};
-    const double pi = 3.14159265358979323846;
     for (int u = 0; u < 8; ++u) {
-        double cu = (u == 0 ? std::sqrt(0.5) : 1.0) / 2.0;
-        double f4 = jpg_idct_scale_tbl[1][u] / 16384.0;
-        double f2 = jpg_idct_scale_tbl[2][u] / 16384.0;
         for (int m = 0; m < 4; ++m) {
-            double avg = 0;
-            for (int j = 0; j < 2; ++j) {
-                avg += std::cos((2 * (2 * m + j) + 1) * u * pi / 16) / 2;
-            }
-            k.w4[u][m] = f4 != 0 ? fix(cu * avg / f4) : 0;
+            k.w4[u][m] = fix(JpgReducedKernel(1, u, m));
         }
         for (int m = 0; m < 2; ++m) {
-            double avg = 0;
-            for (int j = 0; j < 4; ++j) {
-                avg += std::cos((2 * (4 * m + j) + 1) * u * pi / 16) / 4;
-            }
-            k.w2[u][m] = f2 != 0 ? fix(cu * avg / f2) : 0;
+            k.w2[u][m] = fix(JpgReducedKernel(2, u, m));
         }
     }
     return k;
@@ -117,46 +105,70 @@ const ReducedKernels& kernels() {
     return k;
 }
 
+// Kernel symmetry: output N-1-m mirrors output m, so W[u][N-1-m] = (-1)^u W[u][m]; even and
+// odd frequencies are summed apart and combined by a butterfly.
+template <int N>
+inline void reduce1d(const int64_t* in, int stride, const int64_t (*w)[N], int64_t* out,
+                     int ostride) {
+    for (int m = 0; m < N / 2; ++m) {
+        int64_t e = 0, o = 0;
+        for (int u = 0; u < 8; u += 2) {
+            e += in[u * stride] * w[u][m];
+            o += in[(u + 1) * stride] * w[u + 1][m];
+        }
+        out[m * ostride] = e + o;
+        out[(N - 1 - m) * ostride] = e - o;
+    }
+}
+
 template <int N>
 void reducedIdct(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, const int32_t* dq,
                  const int64_t (*w)[N]) {
     int64_t tmp[8][N];
-    bool rowUsed[8] = {};
+    int64_t in[8];
     for (int u = 0; u < 8; ++u) {
-        int64_t in[8];
-        bool any = false;
-        for (int v = 0; v < 8; ++v) {
-            in[v] = coef[u * 8 + v] ? dequant(coef[u * 8 + v], dq[u * 8 + v], kConstBits - kFrac) : 0;
-            any |= in[v] != 0;
-        }
-        rowUsed[u] = any;
-        for (int n = 0; n < N; ++n) {
-            int64_t acc = 0;
-            if (any) {
-                for (int v = 0; v < 8; ++v) {
-                    acc += in[v] * w[v][n];
-                }
+        const int16_t* c = coef + u * 8;
+        if ((c[0] | c[1] | c[2] | c[3] | c[4] | c[5] | c[6] | c[7]) == 0) {
+            for (int n = 0; n < N; ++n) {
+                tmp[u][n] = 0;
             }
-            tmp[u][n] = acc >> kConstBits;
+            continue;
+        }
+        for (int v = 0; v < 8; ++v) {
+            in[v] = c[v] ? dequant(c[v], dq[u * 8 + v], kConstBits - kFrac) : 0;
+        }
+        reduce1d<N>(in, 1, w, tmp[u], 1);
+        for (int n = 0; n < N; ++n) {
+            tmp[u][n] >>= kConstBits;
         }
     }
-    for (int m = 0; m < N; ++m) {
-        uint8_t* row = dst + ptrdiff_t(m) * pitch;
-        for (int n = 0; n < N; ++n) {
-            int64_t acc = 0;
-            for (int u = 0; u < 8; ++u) {
-                if (rowUsed[u]) {
-                    acc += tmp[u][n] * w[u][m];
-                }
-            }
-            int64_t v = ((acc >> kConstBits) + (int64_t(1) << (kFrac - 1))) >> kFrac;
-            row[ptrdiff_t(n) * step] = clampSample(v + 128);
+    for (int n = 0; n < N; ++n) {
+        int64_t col[N];
+        reduce1d<N>(&tmp[0][n], N, w, col, 1);
+        for (int m = 0; m < N; ++m) {
+            int64_t v = ((col[m] >> kConstBits) + (int64_t(1) << (kFrac - 1))) >> kFrac;
+            dst[ptrdiff_t(m) * pitch + ptrdiff_t(n) * step] = clampSample(v + 128);
         }
     }
     std::memset(coef, 0, 64 * sizeof(int16_t));
 }
 
 } // namespace
+
+double JpgReducedKernel(int shift, int u, int m) {
+    const double pi = 3.14159265358979323846;
+    const int span = 1 << shift;
+    double cu = (u == 0 ? std::sqrt(0.5) : 1.0) / 2.0;
+    double f = jpg_idct_scale_tbl[shift][u] / 16384.0;
+    if (f == 0) {
+        return 0; // the box average of this frequency is zero
+    }
+    double avg = 0;
+    for (int j = 0; j < span; ++j) {
+        avg += std::cos((2 * (span * m + j) + 1) * u * pi / 16) / span;
+    }
+    return cu * avg / f;
+}
 
 int32_t JpgIdct8Portable(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch,
                          const int32_t* dq, int32_t lastIndex) {
@@ -213,6 +225,9 @@ int32_t JpgDQIDCT8(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, con
 
 int32_t JpgDQIDCT4(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, const int32_t* dq,
                    int32_t, int32_t, void*) {
+    if (step == 1 && JpgIdct4Simd) {
+        return JpgIdct4Simd(dst, coef, pitch, dq);
+    }
     reducedIdct<4>(dst, coef, step, pitch, dq, kernels().w4);
     return 0;
 }

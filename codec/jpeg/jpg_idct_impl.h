@@ -10,5 +10,11 @@ int32_t JpgIdct8Portable(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitc
 // Writes 8 x 8 samples with pixel step 1; null when the processor lacks the instructions.
 using JpgIdct8SimdFn = int32_t (*)(uint8_t* dst, int16_t* coef, int32_t pitch, const int32_t* dq);
 extern JpgIdct8SimdFn JpgIdct8Simd;
+// Writes 4 x 4 samples (scale 1/2) with pixel step 1; null without vector support.
+extern JpgIdct8SimdFn JpgIdct4Simd;
+
+// Box-average kernel of the reduced transforms: the weight of frequency u (with the factor of
+// jpg_idct_scale_tbl row `shift` divided out) in output m, for shift 1 (m < 4) and 2 (m < 2).
+double JpgReducedKernel(int shift, int u, int m);
 
 #endif

@@ -135,17 +135,85 @@ KPV_AVX2 int32_t idct8Avx2(uint8_t* dst, int16_t* coef, int32_t pitch, const int
     return 0;
 }
 
-JpgIdct8SimdFn pick() {
+// Scale 1/2: the 2:1 box average of the full transform as two 8-to-4 matrix passes, each
+// split into even and odd frequencies (output 3 - m mirrors output m).
+struct Kernel4 {
+    int32_t w[8][4];
+    Kernel4() {
+        for (int u = 0; u < 8; ++u) {
+            for (int m = 0; m < 4; ++m) {
+                w[u][m] = fix(JpgReducedKernel(1, u, m));
+            }
+        }
+    }
+};
+
+KPV_AVX2 inline void reduce4(const __m256i* in, const Kernel4& k, __m256i* out) {
+    for (int m = 0; m < 2; ++m) {
+        __m256i e = _mm256_setzero_si256(), o = _mm256_setzero_si256();
+        for (int u = 0; u < 8; u += 2) {
+            e = _mm256_add_epi32(e, _mm256_mullo_epi32(in[u], _mm256_set1_epi32(k.w[u][m])));
+            o = _mm256_add_epi32(o, _mm256_mullo_epi32(in[u + 1], _mm256_set1_epi32(k.w[u + 1][m])));
+        }
+        const __m256i half = _mm256_set1_epi32(1 << (kConstBits - 1));
+        out[m] = _mm256_srai_epi32(_mm256_add_epi32(_mm256_add_epi32(e, o), half), kConstBits);
+        out[3 - m] = _mm256_srai_epi32(_mm256_add_epi32(_mm256_sub_epi32(e, o), half), kConstBits);
+    }
+}
+
+KPV_AVX2 int32_t idct4Avx2(uint8_t* dst, int16_t* coef, int32_t pitch, const int32_t* dq) {
+    static const Kernel4 k;
+    __m256i r[8];
+    for (int u = 0; u < 8; ++u) {
+        r[u] = dequant(coef + u * 8, dq + u * 8);
+    }
+    __m256i g[8];
+    reduce4(r, k, g); // g[m], lanes are frequencies v
+    for (int i = 4; i < 8; ++i) {
+        g[i] = _mm256_setzero_si256();
+    }
+    transpose8(g); // g[v], lanes are output rows m (0..3)
+    __m256i y[8];
+    reduce4(g, k, y); // y[n], lanes m
+    for (int i = 4; i < 8; ++i) {
+        y[i] = _mm256_setzero_si256();
+    }
+    transpose8(y); // y[m], lanes n (0..3)
+    const __m256i round = _mm256_set1_epi32((1 << (kFrac - 1)) + (128 << kFrac));
+    __m256i s01 = _mm256_permute2x128_si256(y[0], y[1], 0x20); // rows 0 | 1, four each
+    __m256i s23 = _mm256_permute2x128_si256(y[2], y[3], 0x20);
+    s01 = _mm256_srai_epi32(_mm256_add_epi32(s01, round), kFrac);
+    s23 = _mm256_srai_epi32(_mm256_add_epi32(s23, round), kFrac);
+    __m256i p = _mm256_packs_epi32(s01, s23);  // rows 0, 2 | 1, 3 as int16
+    __m256i b = _mm256_packus_epi16(p, p);     // bytes: row0 row2 ... | row1 row3 ...
+    int32_t rows[4];
+    rows[0] = _mm256_extract_epi32(b, 0);
+    rows[2] = _mm256_extract_epi32(b, 1);
+    rows[1] = _mm256_extract_epi32(b, 4);
+    rows[3] = _mm256_extract_epi32(b, 5);
+    for (int m = 0; m < 4; ++m) {
+        std::memcpy(dst + std::ptrdiff_t(m) * pitch, &rows[m], 4);
+    }
+    const __m256i zero = _mm256_setzero_si256();
+    for (int i = 0; i < 4; ++i) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(coef) + i, zero);
+    }
+    return 0;
+}
+
+bool hasAvx2() {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") ? idct8Avx2 : nullptr;
+    return __builtin_cpu_supports("avx2");
 }
 
 } // namespace
 
-JpgIdct8SimdFn JpgIdct8Simd = pick();
+JpgIdct8SimdFn JpgIdct8Simd = hasAvx2() ? idct8Avx2 : nullptr;
+JpgIdct8SimdFn JpgIdct4Simd = hasAvx2() ? idct4Avx2 : nullptr;
 
 #else
 
 JpgIdct8SimdFn JpgIdct8Simd = nullptr;
+JpgIdct8SimdFn JpgIdct4Simd = nullptr;
 
 #endif

@@ -215,21 +215,29 @@ inline void JpgBrFill(JpgBitReader* br) {
     if (br->nbits > 56) {
         return;
     }
-    // Fast path: eight bytes without 0xFF in the buffer.
+    // Fast path: the next eight bytes hold no 0xFF, so they are all data.
     if (br->marker == 0 && JpgBrAvail(br) >= 8) {
-        while (br->nbits <= 56) {
-            uint8_t c = *br->p;
-            if (c == 0xFF) {
-                JpgBrFillSlow(br);
-                return;
-            }
-            br->p++;
-            br->acc |= uint64_t(c) << (56 - br->nbits);
-            br->nbits += 8;
+        uint64_t raw;
+        __builtin_memcpy(&raw, br->p, 8);
+        uint64_t inv = ~raw;
+        if (((inv - 0x0101010101010101ull) & ~inv & 0x8080808080808080ull) == 0) {
+            uint64_t w = __builtin_bswap64(raw);
+            int n = (64 - br->nbits) >> 3; // whole bytes that fit: 1..8
+            uint64_t keep = n == 8 ? w : w & ~((uint64_t(1) << (64 - 8 * n)) - 1);
+            br->acc |= keep >> br->nbits;
+            br->nbits += 8 * n;
+            br->p += n;
+            return;
         }
-        return;
     }
     JpgBrFillSlow(br);
+}
+
+// Makes sure n (at most 57) bits are in the accumulator.
+inline void JpgBrNeed(JpgBitReader* br, int n) {
+    if (br->nbits < n) {
+        JpgBrFill(br);
+    }
 }
 
 inline uint32_t JpgBrPeek(const JpgBitReader* br, int n) {
