@@ -427,6 +427,7 @@ int64_t ajlJpgDecoderDefaultScanlines(JpgDecoder* d, uint8_t** planes, int64_t* 
     d->state = 0;
     d->seenSOF = false;
     d->seenSOI = false;
+    d->seenSOS = false;
     d->br->stream = stream;
     JpgDecHufInit(d->br);
     // The other file must have the same shape: keep this frame's geometry to compare.
