@@ -166,8 +166,8 @@ MResult MOld_DecodeData(MHandle h, const MRECT* pRect, MByte* buffer, MInt64 pit
     // One buffer holds one plane: planar output colours cannot be delivered this way.
     if (MUtilsGetColorSpacePanes(c->dwTargetColor) != 1) return MERR_UNSUPPORTED;
     if (c->dwTypeID == AMCM_CID_JPEG_DECODER) return cropAndZoomWithAJL(c, src, zoomed, buffer, pitch, zoom);
-    MInt64 one = 1;
-    compSet(c, MDEC_PROP_INVERT, &one, 8);
+    // The components deliver the top row first already; flipping their row order here would
+    // hand the caller an upside-down picture.
     return cropAndZoomNormal(c, zoomed, buffer, pitch, zoom);
 }
 

@@ -39,6 +39,18 @@ Image makeImage(int w, int h, int channels, uint32_t seed) {
     return img;
 }
 
+Image makeSmooth(int w, int h, uint32_t seed) {
+    Image img{w, h, 3, std::vector<uint8_t>(size_t(w) * h * 3)};
+    const double f = 0.015 + (seed % 5) * 0.002;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < 3; ++c) {
+                const double v = 128 + 100 * std::sin(f * x * (c + 1) + 0.012 * y * (3 - c) + seed);
+                img.px[(size_t(y) * w + x) * 3 + c] = uint8_t(std::clamp(int(v), 0, 255));
+            }
+    return img;
+}
+
 namespace {
 
 void le16(Bytes& b, uint32_t v) {

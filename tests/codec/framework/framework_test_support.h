@@ -22,6 +22,8 @@ struct Image {
 };
 
 Image makeImage(int w, int h, int channels, uint32_t seed);
+// Smooth RGB waves: resampling models agree on it, so differences point at real faults.
+Image makeSmooth(int w, int h, uint32_t seed);
 
 Bytes encodeBmp24(const Image& rgb);
 // 8-bit palette BMP; the picture is quantised to 3-3-2 colour.
