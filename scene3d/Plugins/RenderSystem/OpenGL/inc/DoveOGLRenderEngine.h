@@ -6,6 +6,9 @@
 
 #include "DoveRenderEngine.h"
 #include "DoveRenderFactory.h"
+#include "DoveRenderState.h"
+#include "DoveShaderProgram.h"
+#include "DoveTexture.h"
 
 namespace Dove {
 
