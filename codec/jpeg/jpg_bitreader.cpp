@@ -14,8 +14,11 @@ namespace {
 // back to where it stopped when another reader moved it.
 uint32_t readMore(JpgBitReader* br, uint8_t* dst, uint32_t count) {
     if (br->sharedPos && *br->sharedPos != br->streamPos) {
-        if (br->streamPos < 0 || br->streamPos > int64_t(UINT32_MAX) ||
-            JpgStreamSeek(br->stream, 0, uint32_t(br->streamPos), br->cb) != 0) {
+        bool placed = br->streamPos >= 0 && br->streamPos <= int64_t(UINT32_MAX) &&
+                      JpgStreamSeek(br->stream, 0, uint32_t(br->streamPos), br->cb) == 0;
+        // A stream that cannot seek still serves a file read once from its start.
+        bool fresh = *br->sharedPos == -1 && br->streamPos == 0;
+        if (!placed && !fresh) {
             return 0;
         }
     }

@@ -213,3 +213,40 @@ TEST(JpegApi, ComponentIdentifiersRGBAndGreyProperties) {
     int64_t lines = 3;
     EXPECT_EQ(ajlJpgDecoderScanlines(g.d, planes, pitches, 0, &lines), 0);
 }
+
+namespace {
+
+int32_t forwardOnly(int32_t op, void* stream, void* args) {
+    return op == JPG_STREAM_SEEK ? -1 : memStreamCallback(op, stream, args);
+}
+
+} // namespace
+
+TEST(JpegApi, AStreamThatCannotSeekServesASequentialDecode) {
+    EncodeOptions opt;
+    opt.quality = 95;
+    auto jpeg = encode(makeImage(64, 64, 3, 9), opt);
+    ASSERT_GT(jpeg.size(), 2000u);
+    MemStream ms{jpeg.data(), int64_t(jpeg.size()), 0};
+    JpgDecParam param{};
+    param.stream = &ms;
+    param.streamCallback = forwardOnly;
+    param.bufferSize = 256;
+    JpgDecoder* d = nullptr;
+    ASSERT_EQ(ajlJpgDecoderCreate(&d, &param), 0);
+    Planes p = allocatePlanes(d);
+    uint8_t* planes[3] = {p.p[0].data(), p.p[1].data(), p.p[2].data()};
+    int64_t pitches[3] = {p.w[0], p.w[1], p.w[2]};
+    for (int band = 0; band < 4; ++band) {
+        uint8_t* at[3] = {planes[0] + band * 16 * p.w[0], planes[1] + band * 8 * p.w[1],
+                          planes[2] + band * 8 * p.w[2]};
+        int64_t lines = 16;
+        ASSERT_EQ(ajlJpgDecoderScanlines(d, at, pitches, 0, &lines), 0);
+    }
+    EXPECT_LE(compare(p, referenceDecode(jpeg)).maxError, 2);
+    // Going back to data that left the buffer needs a seek: the read reports it.
+    JpgReadOutput out{planes, pitches};
+    JpgReadRequest req{2, 1, 0, 0, &out};
+    EXPECT_EQ(ajlJpgDecoderReadMCUs(d, &req), JPG_ERR_DATA);
+    ajlJpgDecoderDestroy(d);
+}
