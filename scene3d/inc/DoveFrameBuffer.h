@@ -63,6 +63,9 @@ public:
     Viewport* addViewport(Camera* camera, float left, float top, float width, float height, int index);
     Viewport* addViewportWithActualValue(Camera* camera, int x, int y, int width, int height, int index);
     Viewport* addViewport(Viewport* viewport);
+    // Deletes the viewport stored under the index when it is this one (a camera going away takes
+    // its viewport with it).
+    void removeViewport(Viewport* viewport);
     // The n-th viewport in ascending order of index (not the one whose index is n).
     Viewport* getViewport(unsigned int n) const;
     size_t getViewportCount() const { return mViewports.size(); }

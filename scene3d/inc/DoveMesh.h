@@ -11,6 +11,8 @@ namespace Dove {
 
 class Element;
 class RenderEffect;
+class VertexBuffer;
+class IndexBuffer;
 
 class Mesh : public Renderable {
 public:
@@ -32,12 +34,18 @@ public:
     }
     float getUVOffsetU() const { return mUVOffset[0]; }
     float getUVOffsetV() const { return mUVOffset[1]; }
+    // Takes over the buffers its render operation draws from (the operation holds none).
+    void adoptBuffers(VertexBuffer* vertices, IndexBuffer* indices);
+    VertexBuffer* getVertexBuffer() const { return mVertices; }
+    IndexBuffer* getIndexBuffer() const { return mIndices; }
 
 private:
     RenderEffect* mEffect = nullptr;
     float mUVOffset[2] = {0, 0};
     std::string mMeshName;
     AABBox mBox;
+    VertexBuffer* mVertices = nullptr;
+    IndexBuffer* mIndices = nullptr;
 };
 
 }  // namespace Dove

@@ -57,6 +57,14 @@ Viewport* FrameBuffer::addViewport(Viewport* viewport) {
     return viewport;
 }
 
+void FrameBuffer::removeViewport(Viewport* viewport) {
+    if (!viewport) return;
+    auto it = mViewports.find(viewport->getIndex());
+    if (it == mViewports.end() || it->second != viewport) return;
+    mViewports.erase(it);
+    delete viewport;
+}
+
 Viewport* FrameBuffer::addViewport(Camera* camera, float left, float top, float width, float height, int index) {
     return addViewport(new Viewport(camera, this, index, left, top, width, height));
 }

@@ -5,6 +5,7 @@
 #include "DoveMaterial.h"
 #include "DoveRenderEffect.h"
 #include "DoveRenderEngine.h"
+#include "DoveRenderFactory.h"
 #include "DoveResManager.h"
 #include "DoveSceneManager.h"
 
@@ -21,7 +22,19 @@ Mesh::Mesh(const std::string& name) {
     mName = mMeshName;
 }
 
+void Mesh::adoptBuffers(VertexBuffer* vertices, IndexBuffer* indices) {
+    RenderFactory* f = RenderFactory::getSingleton();
+    if (mVertices && mVertices != vertices) f->releaseVertexBuffer(mVertices);
+    if (mIndices && mIndices != indices) f->releaseIndexBuffer(mIndices);
+    mVertices = vertices;
+    mIndices = indices;
+}
+
 Mesh::~Mesh() {
+    if (RenderFactory* f = RenderFactory::peekSingleton()) {
+        f->releaseVertexBuffer(mVertices);
+        f->releaseIndexBuffer(mIndices);
+    }
     if (mEffect) {
         if (ResManager* rm = ResManager::peekSingleton()) rm->releaseRenderEffect(mEffect, 1);
         mEffect = nullptr;

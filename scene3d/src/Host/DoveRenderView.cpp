@@ -1,0 +1,73 @@
+#include "DoveRenderView.h"
+
+#include <QWidget>
+
+#include "DoveFrameBuffer.h"
+#include "DoveRenderEngine.h"
+#include "appkit/View.h"
+#include "foundation/Timer.h"
+
+namespace Dove {
+
+namespace {
+bool gDrawing = false;
+}
+
+bool DoveRenderView::isDrawing() { return gDrawing; }
+
+DoveRenderView::DoveRenderView(kpv::View* hostView, OGLRenderWindow*) : mHostView(hostView) {
+    const kpv::Rect frame = hostView ? hostView->bounds() : kpv::Rect();
+    mLayer = new DoveOpenGLLayer(frame);
+    mLayer->setLayerDelegate(this);
+    mLayerWidget = mLayer->widget();
+    if (hostView) {
+        mLayer->setAutoresizingMask(kFillHostMask);
+        hostView->addSubview(mLayer);  // the host owns the layer from here on
+    } else {
+        mOwnsLayer = true;
+    }
+    startRender();
+}
+
+DoveRenderView::~DoveRenderView() {
+    stopRender();
+    if (!mLayerWidget) return;  // the host went first and took the layer with it
+    mLayer->setLayerDelegate(nullptr);
+    if (!mOwnsLayer) mLayer->removeFromSuperview();  // hands ownership back
+    delete mLayer;
+}
+
+void DoveRenderView::startRender() {
+    if (mRenderTimer) return;
+    gDrawing = true;
+    // Common mode: frames go on during event tracking and modal loops.
+    mRenderTimer = kpv::Timer::scheduled(
+        kFrameTimerInterval, true, [this](kpv::Timer&) { doveDraw(); }, kpv::TimerMode::Common);
+}
+
+void DoveRenderView::stopRender() {
+    if (mRenderTimer) mRenderTimer->invalidate();
+    mRenderTimer.reset();
+    gDrawing = false;
+}
+
+void DoveRenderView::getHostSize(unsigned int* width, unsigned int* height) const {
+    const kpv::Rect f = mHostView ? mHostView->frame() : kpv::Rect();
+    if (width) *width = f.width() > 0 ? unsigned(f.width()) : 0u;
+    if (height) *height = f.height() > 0 ? unsigned(f.height()) : 0u;
+}
+
+void DoveRenderView::doveDraw() {
+    if (RenderEngine::needToRender() && mLayerWidget) mLayer->setNeedsDisplay(true);
+}
+
+void DoveRenderView::drawLayer(DoveOpenGLLayer*) {
+    if (gDrawing) renderOneFrame();
+}
+
+void DoveRenderView::renderOneFrame() {
+    RenderEngine* engine = RenderEngine::peekSingleton();
+    if (engine && engine->getScreenFrameBuffer()) engine->getScreenFrameBuffer()->render();
+}
+
+}  // namespace Dove

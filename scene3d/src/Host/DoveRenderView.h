@@ -1,0 +1,57 @@
+// The render window's view on the host: an OpenGL layer filling the host view, and the frame
+// timer. Every 0.01 s the timer asks the engine's limiter; when a frame is due the layer is marked
+// for display, and drawing the layer draws one frame of the scene.
+#ifndef DOVE_RENDERVIEW_H
+#define DOVE_RENDERVIEW_H
+
+#include <QPointer>
+#include <memory>
+
+#include "DoveOGLContext.h"
+#include "DoveOpenGLLayer.h"
+
+class QWidget;
+
+namespace kpv {
+class Timer;
+class View;
+}  // namespace kpv
+
+namespace Dove {
+
+class DoveRenderView : public OGLRenderView, public DoveOpenGLLayerDelegate {
+public:
+    static constexpr double kFrameTimerInterval = 0.01;
+    // Flexible width, height and all four margins.
+    static constexpr unsigned kFillHostMask = 63;
+
+    // Puts the layer into the host view (none: a layer in no window, which draws nothing) and
+    // starts the frame timer.
+    DoveRenderView(kpv::View* hostView, OGLRenderWindow* window);
+    ~DoveRenderView() override;
+
+    void startRender() override;
+    void stopRender() override;
+    void getHostSize(unsigned int* width, unsigned int* height) const override;
+
+    // One tick of the frame timer.
+    void doveDraw();
+    void drawLayer(DoveOpenGLLayer* layer) override;
+    void renderOneFrame();
+
+    // Whether frames are drawn: true from startRender to stopRender, for the whole process.
+    static bool isDrawing();
+    DoveOpenGLLayer* layer() const { return mLayerWidget ? mLayer : nullptr; }
+    bool hasTimer() const { return mRenderTimer != nullptr; }
+
+private:
+    kpv::View* mHostView;
+    DoveOpenGLLayer* mLayer = nullptr;
+    QPointer<QWidget> mLayerWidget;  // tells whether the host has deleted the layer with itself
+    bool mOwnsLayer = false;
+    std::shared_ptr<kpv::Timer> mRenderTimer;
+};
+
+}  // namespace Dove
+
+#endif
