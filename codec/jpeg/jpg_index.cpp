@@ -278,7 +278,7 @@ void restartStateAt(JpgDecoder* d, int64_t q) {
     br->eobrun = 0;
 }
 
-int64_t readRowBuffered(JpgDecoder* d, JpgReadRequest* req, JpgMcuFn) {
+int64_t readRowBuffered(JpgDecoder* d, JpgReadRequest* req) {
     if (req->mode == 0) {
         return JPG_ERR_UNSUPPORTED;
     }
@@ -364,11 +364,11 @@ extern "C" int64_t ajlJpgDecoderReadMCUs(JpgDecoder* d, JpgReadRequest* req) {
         req->startRow >= rows) {
         return JPG_ERR_PARAM;
     }
-    JpgMcuFn fn = req->mode == 1 ? JpgDecCoefMCU : JpgDecYCbCrMCU;
     if (rowBuffered(d)) {
         d->outputMode = req->mode;
-        return readRowBuffered(d, req, fn);
+        return readRowBuffered(d, req);
     }
+    JpgMcuFn fn = req->mode == 1 ? JpgDecCoefMCU : JpgDecYCbCrMCU;
     JpgBitReader* br = d->br;
     int64_t target = req->startRow * mpr + req->startColumn;
     int64_t current = d->mcuRow * mpr + d->mcuCol;

@@ -86,7 +86,8 @@ void JpgDecSetClipAll(JpgDecoder* d) {
 void JpgDecSetClipLines(JpgDecoder* d, int64_t lines) {
     for (int i = 0; i < d->ncomp; ++i) {
         const JpgComponent& c = d->comp[i];
-        int64_t top = d->mcuRow * 8 * (d->scanComps == 1 && d->scanMode == 0 ? 1 : c.v);
+        // The band starts at the current MCU row (a one-component frame has V = 1).
+        int64_t top = d->mcuRow * 8 * c.v;
         d->clipRows[i] = top + (lines * c.v + d->maxV - 1) / d->maxV;
     }
 }

@@ -1,7 +1,10 @@
 // Region reads by MCU, with and without the random-access index, against the full decode.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+
+#include <jpeglib.h>
 
 #include "jpeg_test_support.h"
 
@@ -217,6 +220,94 @@ TEST(JpegRegion, QuarterScaleRegionsAndAMemoryBudgetIndex) {
     for (int pass = 0; pass < 2; ++pass) {
         for (const auto& g : kRegions) {
             expectRegion(o.d, full, g[0], g[1], g[2], g[3], "quarter");
+        }
+    }
+}
+
+namespace {
+
+// libjpeg-turbo's quantised coefficients of one component, block rows of width_in_blocks.
+struct RefCoefficients {
+    int widthInBlocks[3], heightInBlocks[3], h[3], v[3];
+    std::vector<int16_t> blocks[3];
+};
+
+RefCoefficients referenceCoefficients(const std::vector<uint8_t>& jpeg) {
+    jpeg_decompress_struct cinfo;
+    jpeg_error_mgr err;
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, jpeg.data(), jpeg.size());
+    jpeg_read_header(&cinfo, TRUE);
+    jvirt_barray_ptr* arrays = jpeg_read_coefficients(&cinfo);
+    RefCoefficients out{};
+    for (int c = 0; c < cinfo.num_components; ++c) {
+        jpeg_component_info& ci = cinfo.comp_info[c];
+        out.widthInBlocks[c] = int(ci.width_in_blocks);
+        out.heightInBlocks[c] = int(ci.height_in_blocks);
+        out.h[c] = ci.h_samp_factor;
+        out.v[c] = ci.v_samp_factor;
+        out.blocks[c].resize(size_t(ci.width_in_blocks) * ci.height_in_blocks * 64);
+        for (JDIMENSION by = 0; by < ci.height_in_blocks; ++by) {
+            JBLOCKARRAY row = cinfo.mem->access_virt_barray(reinterpret_cast<j_common_ptr>(&cinfo),
+                                                            arrays[c], by, 1, FALSE);
+            for (JDIMENSION bx = 0; bx < ci.width_in_blocks; ++bx) {
+                std::memcpy(out.blocks[c].data() + (size_t(by) * ci.width_in_blocks + bx) * 64,
+                            row[0][bx], 64 * sizeof(int16_t));
+            }
+        }
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return out;
+}
+
+} // namespace
+
+TEST(JpegRegion, CoefficientReadsEqualTheReferenceDecodersCoefficientsExactly) {
+    EncodeOptions restart;
+    restart.restartInterval = 2;
+    EncodeOptions progressive;
+    progressive.progressive = true;
+    progressive.lumaV = 1;
+    EncodeOptions scans;
+    scans.separateScans = true;
+    const std::vector<uint8_t> files[] = {encode(makeImage(75, 41, 3, 1), restart),
+                                          encode(makeImage(75, 41, 3, 2), progressive),
+                                          encode(makeImage(75, 41, 3, 3), scans)};
+    for (const auto& jpeg : files) {
+        RefCoefficients ref = referenceCoefficients(jpeg);
+        Opened o;
+        open(o, jpeg, 0);
+        int64_t mcus[2], blocks;
+        ajlJpgDecoderGetProp(o.d, JPG_PROP_MCU_COUNT, mcus, 16);
+        ajlJpgDecoderGetProp(o.d, JPG_PROP_BLOCKS_PER_MCU, &blocks, 8);
+        // Rows from the bottom up: every read starts before the current position.
+        for (int64_t row = mcus[1] - 1; row >= 0; --row) {
+            std::vector<int16_t> buf(size_t(mcus[0] * blocks * 64), 77);
+            uint8_t* planes[3] = {reinterpret_cast<uint8_t*>(buf.data()), nullptr, nullptr};
+            int64_t pitches[3] = {mcus[0] * blocks * 64, 0, 0};
+            JpgReadOutput out{planes, pitches};
+            JpgReadRequest req{1, mcus[0], 0, row, &out};
+            ASSERT_EQ(ajlJpgDecoderReadMCUs(o.d, &req), 0);
+            for (int64_t col = 0; col < mcus[0]; ++col) {
+                const int16_t* mcu = buf.data() + col * blocks * 64;
+                int b = 0;
+                for (int c = 0; c < 3; ++c) {
+                    for (int y = 0; y < ref.v[c]; ++y) {
+                        for (int x = 0; x < ref.h[c]; ++x, ++b) {
+                            int64_t bx = col * ref.h[c] + x, by = row * ref.v[c] + y;
+                            if (bx >= ref.widthInBlocks[c] || by >= ref.heightInBlocks[c]) {
+                                continue;
+                            }
+                            const int16_t* want =
+                                ref.blocks[c].data() + (by * ref.widthInBlocks[c] + bx) * 64;
+                            ASSERT_EQ(std::memcmp(mcu + b * 64, want, 128), 0)
+                                << "component " << c << " block " << bx << "," << by;
+                        }
+                    }
+                }
+            }
         }
     }
 }
