@@ -69,9 +69,13 @@ bool GetQkTabFromPalette(MByte* palette, int n, MByte* table) {
 
     const SquareTable& sq = squares();
     for (unsigned key = 0; key < AMQUANT_QKTAB_SIZE; ++key) {
-        const int c0 = int(key >> 11) * 8;
-        const int c1 = int((key >> 5) & 63) * 4;
-        const int c2 = int(key & 31) * 8;
+        // The cell stands for its colours widened the way the palette's are (5 and 6 bits
+        // repeated into the low bits), not for its lowest corner: from the corner, a pixel that
+        // equals a palette entry could be sent to a neighbour of that entry.
+        const int u = int(key >> 11), g = int((key >> 5) & 63), v = int(key & 31);
+        const int c0 = u * 8 + u / 4;
+        const int c1 = g * 4 + g / 16;
+        const int c2 = v * 8 + v / 4;
         const int s = c0 + c1 + c2;
         auto dist = [&](const Entry& e) { return sq(c0 - e.c[0]) + sq(c1 - e.c[1]) + sq(c2 - e.c[2]); };
 
