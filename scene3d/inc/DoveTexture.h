@@ -52,6 +52,10 @@ protected:
     long mTransparent = 0;
 };
 
+// Hands back one reference to a texture: through the resource manager when it keeps the texture
+// (so that its registry never points at a destroyed texture), else directly.
+void releaseTextureReference(Texture* texture);
+
 // Bytes a pixel of a layout the engine uploads, 0 for any other.
 uint32_t bytesPerPixel(uint64_t format);
 // Checks a bitmap record before its pixels are read: a known layout, a size from 1 to 2^15 a side,

@@ -1,11 +1,23 @@
 #include "DoveTexture.h"
 
+#include "DoveResManager.h"
+
 namespace Dove {
 
 uint32_t Texture::mNameIndex = 0;
 
 Texture::Texture(const std::string& name)
     : mName(name.empty() ? makeGeneratedName("Texture_", mNameIndex) : name) {}
+
+void releaseTextureReference(Texture* texture) {
+    if (!texture) return;
+    if (ResManager* rm = ResManager::peekSingleton())
+        if (rm->getTextureByName(texture->getName()) == texture) {
+            rm->releaseTexture(texture, 1);
+            return;
+        }
+    if (texture->release() == 0) delete texture;
+}
 
 uint32_t bytesPerPixel(uint64_t format) {
     switch (format) {

@@ -10,7 +10,7 @@
 #include "DoveOGLContext.h"
 #include "DoveOpenGLLayer.h"
 
-class QWidget;
+#include <QWidget>
 
 namespace kpv {
 class Timer;

@@ -141,7 +141,7 @@ NullRenderBuffer::NullRenderBuffer(unsigned int width, unsigned int height, Text
 }
 
 NullRenderBuffer::~NullRenderBuffer() {
-    if (mTexture && mTexture->release() == 0) delete mTexture;
+    releaseTextureReference(mTexture);
 }
 
 void NullFrameBuffer::clear(unsigned int flags, const Color&, float, int) {
