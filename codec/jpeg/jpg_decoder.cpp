@@ -458,12 +458,10 @@ int64_t ajlJpgDecoderDefaultScanlines(JpgDecoder* d, uint8_t** planes, int64_t* 
     d->linesDone = 0;
     d->mcuCol = 0;
     d->mcuRow = 0;
-    int64_t asked = *lines;
     r = ajlJpgDecoderScanlines(d, planes, pitches, reserved, lines);
     if (r == 0) {
         d->linesDone -= *lines;
     }
-    (void)asked;
     return r;
 }
 

@@ -20,11 +20,15 @@ bool word(JpgDecoder* d, int* v) {
 }
 
 bool skip(JpgDecoder* d, int count) {
-    int v;
-    for (int i = 0; i < count; ++i) {
-        if (!byte(d, &v)) {
+    JpgBitReader* br = d->br;
+    while (count > 0) {
+        if (!JpgBrEnsure(br, 1)) {
             return false;
         }
+        uint32_t avail = JpgBrAvail(br);
+        uint32_t take = avail < uint32_t(count) ? avail : uint32_t(count);
+        br->p += take;
+        count -= int(take);
     }
     return true;
 }

@@ -1,6 +1,7 @@
 // Region reads by MCU, with and without the random-access index, against the full decode.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 
@@ -310,4 +311,91 @@ TEST(JpegRegion, CoefficientReadsEqualTheReferenceDecodersCoefficientsExactly) {
             }
         }
     }
+}
+
+namespace {
+
+// A file of more than 512 MB: SOI, then empty APP15 segments, then a small image. Served by
+// a callback that makes the padding on the fly.
+struct BigStream {
+    std::vector<uint8_t> tail; // the image without its SOI
+    int64_t segments = 0;
+    int64_t pos = 0;
+    int64_t size() const { return 2 + segments * 65537 + int64_t(tail.size()); }
+    uint8_t at(int64_t i) const {
+        if (i < 2) {
+            return i == 0 ? 0xFF : 0xD8;
+        }
+        i -= 2;
+        if (i < segments * 65537) {
+            int64_t k = i % 65537;
+            return k == 0 ? 0xFF : k == 1 ? 0xEF : k == 2 ? 0xFF : k == 3 ? 0xFF : 0;
+        }
+        return tail[size_t(i - segments * 65537)];
+    }
+};
+
+int32_t bigCallback(int32_t op, void* stream, void* args) {
+    auto* s = static_cast<BigStream*>(stream);
+    if (op == JPG_STREAM_READ) {
+        auto* io = static_cast<JpgStreamIo*>(args);
+        auto* out = static_cast<uint8_t*>(io->buffer);
+        uint32_t n = 0;
+        while (n < io->count && s->pos < s->size()) {
+            int64_t i = s->pos - 2;
+            if (i >= 0 && i < s->segments * 65537 && i % 65537 >= 4) {
+                // Inside a segment's zero payload: copy the run at once.
+                int64_t run = 65537 - i % 65537;
+                if (run > int64_t(io->count - n)) {
+                    run = io->count - n;
+                }
+                std::memset(out + n, 0, size_t(run));
+                n += uint32_t(run);
+                s->pos += run;
+                continue;
+            }
+            out[n++] = s->at(s->pos++);
+        }
+        return int32_t(n);
+    }
+    if (op == JPG_STREAM_SEEK) {
+        auto* a = static_cast<JpgStreamSeekArgs*>(args);
+        if (a->origin != 0 || int64_t(a->offset) > s->size()) {
+            return 1;
+        }
+        s->pos = a->offset;
+        return 0;
+    }
+    return 0;
+}
+
+} // namespace
+
+TEST(JpegRegion, PositionsBeyond512MegabytesStayExact) {
+    EncodeOptions opt;
+    opt.restartInterval = 3;
+    auto jpeg = encode(makeImage(64, 48, 3, 5), opt);
+    int64_t r;
+    Planes full = decode(jpeg, {}, &r);
+    ASSERT_EQ(r, 0);
+    BigStream big;
+    big.tail.assign(jpeg.begin() + 2, jpeg.end());
+    big.segments = 8300; // 544 MB of header: the scan starts past bit 2^32
+    ASSERT_GT(big.size() * 8, int64_t(1) << 32);
+    JpgDecParam param{};
+    param.stream = &big;
+    param.streamCallback = bigCallback;
+    param.bufferSize = 1 << 20;
+    param.indexInterval = 1;
+    JpgDecoder* d = nullptr;
+    ASSERT_EQ(ajlJpgDecoderCreate(&d, &param), 0);
+    int64_t info[2];
+    ASSERT_EQ(ajlJpgDecoderGetProp(d, JPG_PROP_BUILD_INDEX, info, 0), 0);
+    // Positions past 2^32 bits do not fit the blob: the index cannot be handed out ...
+    EXPECT_EQ(ajlJpgDecoderGetProp(d, JPG_PROP_INDEX, info, 16), JPG_ERR_NO_INDEX);
+    // ... and regions are still found by decoding from the scan start.
+    for (const auto& g : {std::array<int64_t, 4>{2, 1, 2, 2}, std::array<int64_t, 4>{0, 0, 4, 3}}) {
+        expectRegion(d, full, g[0], g[1], g[2], g[3], "big");
+    }
+    ajlJpgDecoderDestroy(d);
 }
