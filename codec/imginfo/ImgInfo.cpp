@@ -8,16 +8,14 @@
 #include "MdImgInfo.h"
 #include "MdIoUtil.h"
 
-// The codec framework is optional here: when it is linked in, MImgGetFileInfo asks its decoder
-// components about streams that no header reader knows.
-extern "C" {
-__attribute__((weak)) MResult MCodec_CreateDecoderEx(AMCMHandle, MSTREAM, MInt64, MVoid*, const MVoid*, MInt64,
-                                                     MHandle*);
-__attribute__((weak)) MResult MCodec_CreateDecoderExWithFileName(AMCMHandle, MSTREAM, const MChar*, MInt64, MVoid*,
-                                                                 const MVoid*, MInt64, MHandle*);
-__attribute__((weak)) MResult MCodec_GetProp(MHandle, MInt64, MVoid*, MInt64);
-__attribute__((weak)) MResult MCodec_Destroy(MHandle);
-}
+// The codec framework's declarations, so that the calls below are checked against it. Its
+// library stays optional for this one (targets that link the header readers alone do not link
+// the framework): the references are weak and resolve to null without it.
+#include "MCodec.h"
+#pragma weak MCodec_CreateDecoderEx
+#pragma weak MCodec_CreateDecoderExWithFileName
+#pragma weak MCodec_GetProp
+#pragma weak MCodec_Destroy
 
 namespace {
 
