@@ -45,18 +45,62 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
     const int last = br->lastIndex;
     int lastStored = 0;
     int k = 1;
-    // F.2.2.2: store coefficients up to the last index ...
+    // F.2.2.2: store coefficients up to the last index. The accumulator lives in locals here:
+    // this loop is the decoder's hottest.
+    uint64_t acc = br->acc;
+    int nbits = br->nbits;
     while (k <= last) {
-        JpgBrNeed(br, 32);
-        int rs = JpgHufDecode(br, act);
-        if (rs < 0) {
-            return corrupt(br);
+        if (nbits < 32) {
+            br->acc = acc;
+            br->nbits = nbits;
+            JpgBrFill(br);
+            acc = br->acc;
+            nbits = br->nbits;
         }
-        int r = rs >> 4, s = rs & 15;
-        if (s) {
+        int f = act->fastAc[acc >> 56];
+        if (f) {
+            int len = f & 15;
+            k += (f >> 4) & 15;
+            acc <<= len;
+            nbits -= len;
+            block[jpg_natural_order[k]] = int16_t(f >> 8); // runs past 63 land on 63
+            lastStored = k > 63 ? 63 : k;
+            ++k;
+            continue;
+        }
+        uint32_t e = act->entries[acc >> 56];
+        uint32_t rs;
+        if (!(e & kHuffPointer)) {
+            uint32_t len = e & 0xFF;
+            if (len == 0) {
+                br->acc = acc;
+                br->nbits = nbits;
+                return corrupt(br);
+            }
+            acc <<= len;
+            nbits -= int(len);
+            rs = (e >> 8) & 0xFF;
+        } else {
+            uint32_t kk = e & 0xFF;
+            uint32_t start = (e & ~kHuffPointer) >> 8;
+            uint32_t e2 = act->entries[start + uint32_t((acc << 8) >> (64 - kk))];
+            uint32_t len2 = e2 & 0xFF;
+            if (len2 == 0) {
+                br->acc = acc;
+                br->nbits = nbits;
+                return corrupt(br);
+            }
+            acc <<= 8 + len2;
+            nbits -= int(8 + len2);
+            rs = (e2 >> 8) & 0xFF;
+        }
+        int r = int(rs >> 4), sz = int(rs & 15);
+        if (sz) {
             k += r;
-            int32_t v = extend(JpgBrGet(br, s), s);
-            block[jpg_natural_order[k]] = wrap16(v); // runs past 63 land on 63 (table tail)
+            uint32_t v = uint32_t(acc >> (64 - sz));
+            acc <<= sz;
+            nbits -= sz;
+            block[jpg_natural_order[k]] = wrap16(extend(v, sz));
             lastStored = k > 63 ? 63 : k;
             ++k;
         } else if (r == 15) {
@@ -66,6 +110,8 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
             break;
         }
     }
+    br->acc = acc;
+    br->nbits = nbits;
     // ... and parse the rest without storing.
     while (k <= 63) {
         JpgBrNeed(br, 32);

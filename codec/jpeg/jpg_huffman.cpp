@@ -86,6 +86,23 @@ int64_t JpgDecSetHuffTable(JpgDecoder* d, const uint8_t* counts, const uint8_t* 
             }
         }
     }
+    // AC shortcut (F.2.2.2): run/size symbols whose code and value bits fit in 8 bits.
+    for (uint32_t i = 0; i < 256; ++i) {
+        t->fastAc[i] = 0;
+        uint32_t e = t->entries[i];
+        if (e & kHuffPointer) {
+            continue;
+        }
+        uint32_t len = e & 0xFF;
+        uint32_t rs = (e >> 8) & 0xFF;
+        uint32_t r = rs >> 4, sz = rs & 15;
+        if (len == 0 || sz == 0 || len + sz > 8) {
+            continue;
+        }
+        uint32_t bits = (i >> (8 - len - sz)) & ((1u << sz) - 1);
+        int32_t v = bits < (1u << (sz - 1)) ? int32_t(bits) - int32_t((1u << sz) - 1) : int32_t(bits);
+        t->fastAc[i] = int16_t(uint16_t(uint32_t(v) << 8) | (r << 4) | (len + sz));
+    }
     t->next = d->tables;
     d->tables = t;
     d->tableCount++;

@@ -33,6 +33,9 @@ struct JpgHuffTable {
     uint32_t* entries;
     uint32_t size;
     JpgHuffTable* next; // list of every table the decoder built
+    // AC shortcut by the next 8 bits: when a code and its value bits fit in them, the
+    // coefficient (int8 << 8) | (run << 4) | (code + value bits); 0 otherwise.
+    int16_t fastAc[256];
 };
 
 struct JpgDecoder;
