@@ -21,7 +21,7 @@ deps:
 
 build-test: deps
 	cmake -S . -B $(TEST_DIR) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Debug \
-	      -DCMAKE_C_FLAGS_DEBUG="-g -O1" -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
+	      -DCMAKE_C_FLAGS_DEBUG="-g1 -O1" -DCMAKE_CXX_FLAGS_DEBUG="-g1 -O1" \
 	      -DKPV_SANITIZE=ON -DKPV_FUZZ=ON -DKPV_BUILD_TESTS=ON -DKPV_BUILD_BENCH=OFF
 	cmake --build $(TEST_DIR) -j $(JOBS)
 
