@@ -180,6 +180,13 @@ int64_t JpgDecBlockACFirst(JpgBitReader* br, int16_t* block, JpgComponent* comp)
     const int al = br->al;
     for (int k = br->ss; k <= br->se; ++k) {
         JpgBrNeed(br, 32);
+        int f = act->fastAc[br->acc >> 56];
+        if (f) {
+            k += (f >> 4) & 15;
+            JpgBrSkip(br, f & 15);
+            block[jpg_natural_order[k > 79 ? 79 : k]] = wrap16((f >> 8) * (1 << al));
+            continue;
+        }
         int rs = JpgHufDecode(br, act);
         if (rs < 0) {
             br->starved = true;
