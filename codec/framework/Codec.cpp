@@ -468,7 +468,7 @@ MResult MCodec_SetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
     auto* c = rec(h);
     if (!c || !buf) return MERR_INVALID_PARAM;
     MInt64 v = 0;
-    if (size >= 8) std::memcpy(&v, buf, 8);
+    if (size == 8) std::memcpy(&v, buf, 8);
     switch (id) {
     case MCODEC_PROP_OUT_COLOR: {
         if (size != 8 || !c->bZoomPath) break;
@@ -526,7 +526,7 @@ MResult MCodec_SetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
         c->rcLastRegion = c->rcRegion;
         return MOK;
     case MCODEC_PROP_RESIZE:
-        if (size < 8) return MERR_INVALID_PARAM;
+        if (size != 8) return MERR_INVALID_PARAM;
         c->lResizeAlg = v;
         return MOK;
     case MCODEC_PROP_ADJUST1:

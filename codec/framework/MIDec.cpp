@@ -166,7 +166,7 @@ MResult directGet(MIDecRecord* d, MInt64 id, MVoid* buf, MInt64 size) {
 MResult directSet(MIDecRecord* d, MInt64 id, MVoid* buf, MInt64 size) {
     if (!buf) return MERR_INVALID_PARAM;
     MInt64 v = 0;
-    if (size >= 8) std::memcpy(&v, buf, 8);
+    if (size == 8) std::memcpy(&v, buf, 8);
     switch (id) {
     case 3: {
         if (size != 8) return MERR_INVALID_PARAM;

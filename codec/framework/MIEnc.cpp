@@ -73,7 +73,7 @@ MResult MIEnc_SetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
     auto* e = self(h);
     if (!e || !e->hCodec || !buf) return MERR_INVALID_PARAM;
     MInt64 v = 0;
-    if (size >= 8) std::memcpy(&v, buf, 8);
+    if (size == 8) std::memcpy(&v, buf, 8);
     switch (id) {
     case 2:
         if (size != 16) return MERR_INVALID_PARAM;
