@@ -51,7 +51,7 @@ void QtOGLContext::setCurrent() {
 
 void QtOGLContext::restoreGLContext() {
     QOpenGLContext* current = QOpenGLContext::currentContext();
-    QOpenGLContext* previous = mPrevious.data();
+    QOpenGLContext* previous = previousContext();
     if (current == previous) return;
     if (previous && mPreviousSurface)
         previous->makeCurrent(mPreviousSurface);
@@ -62,6 +62,8 @@ void QtOGLContext::restoreGLContext() {
 void QtOGLContext::endCurrent() {
     if (QOpenGLContext* current = QOpenGLContext::currentContext()) current->doneCurrent();
 }
+
+QOpenGLContext* QtOGLContext::previousContext() const { return static_cast<QOpenGLContext*>(mPrevious.data()); }
 
 void* QtOGLContext::getOpenGLContext() { return mContext.get(); }
 

@@ -35,13 +35,13 @@ public:
 
     QOpenGLContext* context() const { return mContext.get(); }
     // The context that was current before the last setCurrent (null: none).
-    QOpenGLContext* previousContext() const { return mPrevious.data(); }
+    QOpenGLContext* previousContext() const;
 
 private:
     QSurfaceFormat mFormat;
     std::unique_ptr<QOffscreenSurface> mSurface;
     std::unique_ptr<QOpenGLContext> mContext;
-    QPointer<QOpenGLContext> mPrevious;
+    QPointer<QObject> mPrevious;  // a QOpenGLContext
     QSurface* mPreviousSurface = nullptr;
 };
 

@@ -96,9 +96,12 @@ public:
     void startRender() override;
     void stopRender() override;
     OGLRenderView* getView() const { return mView; }
+    // Frames drawn since the window was made.
+    uint64_t getFramesDrawn() const { return mFramesDrawn; }
 
 private:
     OGLRenderView* mView = nullptr;
+    uint64_t mFramesDrawn = 0;
 };
 
 }  // namespace Dove

@@ -244,6 +244,7 @@ void OGLRenderWindow::render() {
     glBlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
     drainGLErrors();
     renderOneFrame(this);
+    ++mFramesDrawn;
 }
 
 void OGLRenderWindow::swapBuffer() {
