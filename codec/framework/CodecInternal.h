@@ -10,12 +10,15 @@
 #include "MdConverter.h"
 #include "MdPPWrapper.h"
 
+// Decoded rows of the zoom path kept for the next band or the next call: a block of the reduced
+// image (rcCache, reduced coordinates) at reduction lShift in colour dwColor.
 struct MCodecCache {
     MUInt64 dwColor;
     MInt64 lWidth, lHeight;
     MInt64 lPitch[3];
     MByte* pPlane[3];
     MInt64 lRows;
+    MInt64 lShift;
 };
 
 struct MCodecRecord {

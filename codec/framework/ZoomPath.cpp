@@ -9,14 +9,96 @@ using namespace mcodec;
 
 namespace {
 
+// The rows a band works from: rect in reduced coordinates, planes addressing rect's top-left.
 struct Block {
     MByte* planes[3] = {};
     MInt64 pitches[3] = {};
-    MInt64 capacity = 0;
-    ~Block() { MMemFree(nullptr, planes[0]); }
+    MRECT rect{};
 };
 
 MInt64 ceilDiv(MInt64 a, MInt64 b) { return (a + b - 1) / b; }
+
+void copyRows(MCodecRecord* c, const MCodecCache& from, MInt64 fromRow, MByte** to, const MInt64* toPitch, MInt64 toRow,
+              MInt64 rows) {
+    for (MInt64 y = 0; y < rows; ++y)
+        std::memcpy(to[0] + (toRow + y) * toPitch[0], from.pPlane[0] + (fromRow + y) * from.lPitch[0],
+                    size_t(std::min(toPitch[0], from.lPitch[0])));
+    if (c->lSrcPlanes != 3) return;
+    const MInt64 v = std::max<MInt64>(c->lSrcVSub, 1);
+    for (int k = 1; k < 3; ++k) {
+        if (!to[k] || !from.pPlane[k]) continue;
+        for (MInt64 y = 0; y < rows / v; ++y)
+            std::memcpy(to[k] + (toRow / v + y) * toPitch[k], from.pPlane[k] + (fromRow / v + y) * from.lPitch[k],
+                        size_t(std::min(toPitch[k], from.lPitch[k])));
+    }
+}
+
+// Makes the rows of A (reduced coordinates, whole MCUs) available in the handle's cache:
+// rows it already holds for the same columns, reduction and colour are kept, and only the rows
+// below them are decoded. The cache then is the band's block and stays for the next band and
+// the next call.
+MResult fillBlock(MCodecRecord* c, const MRECT& A, const MRECT& img, const MInt64 mcu[2], MInt64 d, Block* block) {
+    MCodecCache& k = c->cache;
+    const bool sameShape = c->bCacheValid && k.pPlane[0] && k.lShift == c->lScaleShift && k.dwColor == c->dwSourceColor &&
+                           c->rcCache.left == A.left && c->rcCache.right == A.right;
+    const MInt64 mw = std::max<MInt64>(mcu[0] / d, 1), mh = std::max<MInt64>(mcu[1] / d, 1);
+    auto point = [&](const MCodecCache& from, MInt64 top) {
+        const MInt64 off = top - c->rcCache.top;
+        block->planes[0] = from.pPlane[0] + off * from.lPitch[0];
+        const MInt64 v = std::max<MInt64>(c->lSrcVSub, 1);
+        for (int i = 1; i < 3; ++i) block->planes[i] = from.pPlane[i] ? from.pPlane[i] + off / v * from.lPitch[i] : nullptr;
+        std::copy(from.lPitch, from.lPitch + 3, block->pitches);
+    };
+    if (sameShape && A.top >= c->rcCache.top && A.bottom <= c->rcCache.bottom) {
+        block->rect = A;
+        point(k, A.top);
+        return MOK;
+    }
+    // Kept rows: the part of the cache from A's top down, when A starts inside it.
+    const bool keep = sameShape && A.top >= c->rcCache.top && A.top < c->rcCache.bottom;
+    const MInt64 keptTop = A.top, keptRows = keep ? c->rcCache.bottom - A.top : 0;
+    const MInt64 rows = A.bottom - A.top;
+    // The component writes whole MCUs, so the block covers them even where the image ends.
+    const MInt64 size[2] = {ceilDiv(A.right - A.left, mw) * mw + mw, ceilDiv(rows, mh) * mh + mh};
+    MCodecCache fresh{};
+    MResult r = AllocBlockBuffer(size, 0, nullptr, fresh.pPlane, fresh.lPitch, c->dwSourceColor);
+    if (r != MOK) return r;
+    if (keptRows) copyRows(c, k, keptTop - c->rcCache.top, fresh.pPlane, fresh.lPitch, 0, keptRows);
+    MRECT decoded = A;
+    if (keptRows) {
+        // Ask only for the rows below the kept ones.
+        MInt64 rc[4] = {img.left, c->rcCache.bottom << c->lScaleShift, img.right, img.bottom};
+        r = compSet(c, MDEC_PROP_REGION, rc, 32);
+        if (r == MOK) r = compGet(c, MDEC_PROP_REGION, &decoded, 32);
+        if (r == MOK && (decoded.top != c->rcCache.bottom || decoded.left != A.left || decoded.right != A.right))
+            r = MERR_UNSUPPORTED;
+    }
+    if (r == MOK) {
+        MByte* at[3] = {fresh.pPlane[0] + keptRows * fresh.lPitch[0], nullptr, nullptr};
+        const MInt64 v = std::max<MInt64>(c->lSrcVSub, 1);
+        for (int i = 1; i < 3; ++i) at[i] = fresh.pPlane[i] ? fresh.pPlane[i] + keptRows / v * fresh.lPitch[i] : nullptr;
+        MInt64 first = 0, n = decoded.bottom - decoded.top;
+        MCC saved = c->pMCC;
+        c->pMCC = nullptr;
+        r = MOld_DecodeScanlines(c, at, fresh.lPitch, &first, &n);
+        c->pMCC = saved;
+    }
+    if (r != MOK) {
+        FreeBlockBuffer(fresh.pPlane);
+        return r;
+    }
+    FreeBlockBuffer(k.pPlane);
+    fresh.dwColor = c->dwSourceColor;
+    fresh.lShift = c->lScaleShift;
+    fresh.lWidth = A.right - A.left;
+    fresh.lHeight = rows;
+    k = fresh;
+    c->rcCache = {A.left, A.top, A.right, A.top + rows};
+    c->bCacheValid = 1;
+    block->rect = {A.left, A.top, A.right, A.top + rows};
+    point(k, A.top);
+    return MOK;
+}
 
 } // namespace
 
@@ -75,6 +157,8 @@ MResult mcodec::zoomDecode(MCodecRecord* c, MByte** planes, MInt64* pitches, MIn
     if (compGet(c, MDEC_PROP_ALIGNMENT, mcu, 16) != MOK || mcu[0] < 1 || mcu[1] < 1) mcu[0] = mcu[1] = 16;
     MdPPWrapper* wrapper = nullptr;
     Block block;
+    // A cache made at another reduction or in another colour is of no use here.
+    if (c->cache.lShift != c->lScaleShift || c->cache.dwColor != c->dwSourceColor) c->bCacheValid = 0;
     bool tookCallback = false;
     MResult r = MOK;
 
@@ -167,22 +251,13 @@ MResult mcodec::zoomDecode(MCodecRecord* c, MByte** planes, MInt64* pitches, MIn
         MRECT A{};
         r = request(img, &A);
         if (r != MOK) break;
-        // The component writes whole MCUs, so the block covers them even where the image ends.
-        const MInt64 mw = std::max<MInt64>(mcu[0] / d, 1), mh = std::max<MInt64>(mcu[1] / d, 1);
-        const MInt64 size[2] = {ceilDiv(A.right - A.left, mw) * mw + mw, ceilDiv(A.bottom - A.top, mh) * mh + mh};
-        MByte* fresh[3] = {};
-        MInt64 freshPitch[3] = {};
-        r = AllocBlockBuffer(size, 0, nullptr, fresh, freshPitch, c->dwSourceColor);
+        if (A.right <= A.left || A.bottom <= A.top) {
+            r = MERR_UNSUPPORTED;
+            break;
+        }
+        r = fillBlock(c, A, img, mcu, d, &block);
         if (r != MOK) break;
-        MMemFree(nullptr, block.planes[0]);
-        std::copy(fresh, fresh + 3, block.planes);
-        std::copy(freshPitch, freshPitch + 3, block.pitches);
-        MInt64 first = 0, rows = A.bottom - A.top;
-        MCC saved = c->pMCC;
-        c->pMCC = nullptr;
-        r = MOld_DecodeScanlines(c, block.planes, block.pitches, &first, &rows);
-        c->pMCC = saved;
-        if (r != MOK) break;
+        A = block.rect;
         MByte* S[3] = {};
         S[0] = block.planes[0] - A.left * sbpp - A.top * block.pitches[0];
         if (c->lSrcPlanes == 3) {

@@ -174,3 +174,59 @@ TEST(DecodeData, CropAndZoomIntoOneBuffer) {
     EXPECT_EQ(MCodec_DecodeData(c2, nullptr, ours.px.data(), 200, 1.5), 5);
     MCodec_Destroy(c2);
 }
+
+namespace {
+
+// The JPEG component with its rows counted: a copy of its table whose scanline operation adds
+// up what the component delivers.
+int64_t g_rowsDecoded = 0;
+MDecComponentFuncs g_counting;
+MDEC_FNDECSCANLINES g_realScan = nullptr;
+
+MResult countingScan(MHandle h, MByte** p, MInt64* pitch, MInt64* first, MInt64* count) {
+    MResult r = g_realScan(h, p, pitch, first, count);
+    if (r == MOK && count) g_rowsDecoded += *count;
+    return r;
+}
+
+MResult countingCreate(AMCMHandle m, MHandle* out) {
+    MResult r = MDecoder_AJL2Create(m, out);
+    if (r != MOK) return r;
+    auto* head = static_cast<MDecComponentHead*>(*out);
+    g_counting = *head->pFuncs;
+    g_realScan = g_counting.s_DecScanlines;
+    g_counting.s_DecScanlines = countingScan;
+    head->pFuncs = &g_counting;
+    return MOK;
+}
+
+} // namespace
+
+TEST(ZoomPath, StripsReuseRowsAlreadyDecoded) {
+    Manager m;
+    ASSERT_EQ(AMCM_RegisterEx(m.h, 0x81001300, 0x1000000, 2, 9, countingCreate), MOK);
+    const Bytes jpg = encodeJpeg(makeSmooth(256, 192, 14), 2, 95);
+    Stream st(jpg);
+    MHandle codec = openCodec(m.h, st);
+    ASSERT_NE(codec, nullptr);
+    g_rowsDecoded = 0;
+    std::vector<Image> strips;
+    for (int top = 0; top < 96; top += 8) {
+        Image strip;
+        ASSERT_EQ(zoomDecode(codec, 128, 96, MRECT{16, top, 112, top + 8}, 0x24, &strip, 4), MOK) << top;
+        strips.push_back(strip);
+    }
+    // The half-size image has 96 rows; bands overlap by their resampling margin only.
+    EXPECT_GE(g_rowsDecoded, 96);
+    EXPECT_LE(g_rowsDecoded, 96 + 16);
+    MCodec_Destroy(codec);
+    // Each strip is what a fresh handle makes of it.
+    for (int i = 0; i < 12; ++i) {
+        Stream s2(jpg);
+        MHandle fresh = openCodec(m.h, s2);
+        Image again;
+        ASSERT_EQ(zoomDecode(fresh, 128, 96, MRECT{16, i * 8, 112, i * 8 + 8}, 0x24, &again, 4), MOK);
+        EXPECT_EQ(again.px, strips[size_t(i)].px) << i;
+        MCodec_Destroy(fresh);
+    }
+}
