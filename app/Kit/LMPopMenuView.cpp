@@ -1,0 +1,130 @@
+#include "Kit/LMPopMenuView.h"
+
+#include "Kit/LMNineSliceImageRep.h"
+#include "Kit/LMPopMenuItemView.h"
+
+#include <algorithm>
+#include <cmath>
+
+LMPopMenuView::LMPopMenuView(const kpv::Rect& frame)
+    : LMPopupView(frame), m_multiSliceImageViewBkgrd(new LMMultiSliceImageView(bounds())),
+      m_itemContainerView(new kpv::View(bounds())), m_viewItemPrototype(std::make_unique<LMPopMenuViewItem>())
+{
+    m_multiSliceImageViewBkgrd->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewHeightSizable);
+    addSubview(m_multiSliceImageViewBkgrd);
+    addSubview(m_itemContainerView);
+}
+
+LMPopMenuView::~LMPopMenuView() = default;
+
+void LMPopMenuView::awakeFromNib()
+{
+    m_multiSliceImageViewBkgrd->setWantsLayer(true);
+    setBackgroundImage(LMNineSliceImageRep::loadImageWithoutExtension("bg_popbin"), {10, 16}, {16, 20, 40, 44});
+    setItemContainerMarginLeftTop({5, 8}, {5, 20});
+}
+
+void LMPopMenuView::setBackgroundImage(kpv::ImagePtr image, const std::vector<double>& rowDivs,
+                                       const std::vector<double>& colDivs)
+{
+    m_multiSliceImageViewBkgrd->setBackgroundImage(std::move(image), rowDivs, colDivs);
+}
+
+void LMPopMenuView::setItemContainerMarginLeftTop(kpv::Point leftTop, kpv::Point rightBottom)
+{
+    m_itemContainerMarginLeftTop = leftTop;
+    m_itemContainerMarginRightBottom = rightBottom;
+}
+
+void LMPopMenuView::setItemTitleNormalColor(const kpv::Color& normal, const kpv::Color& push)
+{
+    m_itemTitleNormalColor = normal;
+    m_itemTitlePushColor = push;
+}
+
+void LMPopMenuView::reloadData()
+{
+    for (kpv::View* row : std::vector<kpv::View*>(m_itemContainerView->subviews())) {
+        row->removeFromSuperview();
+        m_retiredViews.emplace_back(row);
+    }
+    for (auto& item : m_viewItems)
+        m_retiredItems.push_back(std::move(item));
+    m_viewItems.clear();
+    m_hasItems = false;
+}
+
+void LMPopMenuView::updateItems()
+{
+    if (m_hasItems || !m_dataSource)
+        return;
+    // Rows of an earlier build: no click of theirs can still be running here.
+    m_retiredViews.clear();
+    m_retiredItems.clear();
+
+    const unsigned long n = m_dataSource->numberOfItemsInPopMenuView(this, QVariant());
+    double widest = 0;
+    double totalHeight = 0;
+    std::vector<std::unique_ptr<LMPopMenuItemView>> rowViews;
+    for (unsigned long i = 0; i < n; ++i) {
+        const QVariant object = m_dataSource->popMenuView_itemAtIndex(this, QVariant(), i);
+        auto row = m_viewItemPrototype->newItemForRepresentedObject(object, QVariant(), this);
+        row->view()->setItemTitleNormalColor(m_itemTitleNormalColor, m_itemTitlePushColor);
+        row->view()->setItemBkgrdRollColor(m_itemBkgrdRollColor);
+        widest = std::max(widest, row->itemWidthToFit());
+        totalHeight += row->view()->bounds().height();
+        rowViews.push_back(row->takeView());
+        m_viewItems.push_back(std::move(row));
+    }
+    m_hasItems = true;
+
+    const double h = m_itemContainerMarginLeftTop.x + m_itemContainerMarginRightBottom.x;
+    const double v = m_itemContainerMarginLeftTop.y + m_itemContainerMarginRightBottom.y;
+    double w = widest + h;
+    if (m_minWidth > w) {
+        widest = m_minWidth - h;
+        w = m_minWidth;
+    }
+    const double height = v + totalHeight;
+    w = std::floor(w / 2 + 0.5) * 2;
+
+    const kpv::Rect old = frame();
+    double x = old.x();
+    if (!popViewAlignLeft())
+        x = std::round(old.x() + old.width() / 2 - w / 2);
+    setFrame(kpv::Rect(x, old.y(), w, height));
+
+    m_itemContainerView->setFrame(
+        kpv::Rect(m_itemContainerMarginLeftTop.x, m_itemContainerMarginRightBottom.y, widest, totalHeight));
+    double y = totalHeight;
+    for (auto& rowView : rowViews) {
+        y -= rowView->bounds().height();
+        rowView->setFrame(kpv::Rect(0, y, widest, rowView->frame().height()));
+        m_itemContainerView->addSubview(rowView.release());
+    }
+}
+
+void LMPopMenuView::setHidden(bool hidden)
+{
+    if (!hidden)
+        updateItems();
+    LMPopupView::setHidden(hidden);
+}
+
+void LMPopMenuView::viewDidMoveToSuperview()
+{
+    updateItems();
+    LMPopupView::viewDidMoveToSuperview();
+}
+
+void LMPopMenuView::willViewShowed(bool shown)
+{
+    if (shown)
+        reloadData();
+}
+
+void LMPopMenuView::didViewShowed(bool shown)
+{
+    if (m_delegate)
+        m_delegate->popMenuView_viewShowed(this, shown);
+}

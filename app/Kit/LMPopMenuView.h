@@ -1,0 +1,69 @@
+#pragma once
+// The application's own menu for tool-bar buttons: a skinned panel floating above the content,
+// one row per item of its data source, sized around its rows and rebuilt at every showing.
+
+#include "Kit/LMMultiSliceImageView.h"
+#include "Kit/LMPopMenuDelegates.h"
+#include "Kit/LMPopMenuViewItem.h"
+#include "Kit/LMPopupView.h"
+#include "appkit/Color.h"
+
+#include <memory>
+#include <vector>
+
+class LMPopMenuView : public LMPopupView {
+public:
+    explicit LMPopMenuView(const kpv::Rect& frame = kpv::Rect(0, 0, 120, 40));
+    ~LMPopMenuView() override;
+
+    // The skin and margins of the menu; called once the parts are in place.
+    void awakeFromNib();
+
+    LMPopMenuViewDataSource* dataSource() const { return m_dataSource; }
+    void setDataSource(LMPopMenuViewDataSource* ds) { m_dataSource = ds; }
+    LMPopMenuViewDelegate* delegate() const { return m_delegate; }
+    void setDelegate(LMPopMenuViewDelegate* d) { m_delegate = d; }
+    LMMultiSliceImageView* multiSliceImageViewBkgrd() const { return m_multiSliceImageViewBkgrd; }
+    kpv::View* itemContainerView() const { return m_itemContainerView; }
+    LMPopMenuViewItem* viewItemPrototype() const { return m_viewItemPrototype.get(); }
+    void setViewItemPrototype(std::unique_ptr<LMPopMenuViewItem> p) { m_viewItemPrototype = std::move(p); }
+
+    void setBackgroundImage(kpv::ImagePtr image, const std::vector<double>& rowDivs, const std::vector<double>& colDivs);
+    void setItemContainerMarginLeftTop(kpv::Point leftTop, kpv::Point rightBottom);
+    void setItemTitleNormalColor(const kpv::Color& normal, const kpv::Color& push);
+    void setItemBkgrdRollColor(const kpv::Color& c) { m_itemBkgrdRollColor = c; }
+    double minWidth() const { return m_minWidth; }
+    void setMinWidth(double w) { m_minWidth = w; }
+    // Empty while no rows are built.
+    const std::vector<std::unique_ptr<LMPopMenuViewItem>>& viewItems() const { return m_viewItems; }
+    bool hasItems() const { return m_hasItems; }
+
+    void reloadData();
+    void updateItems();
+    void setHidden(bool hidden) override;
+    void viewDidMoveToSuperview() override;
+    void scrollWheel(const kpv::Event&) override {}
+
+protected:
+    void willViewShowed(bool shown) override;
+    void didViewShowed(bool shown) override;
+
+private:
+    LMPopMenuViewDataSource* m_dataSource = nullptr;
+    LMPopMenuViewDelegate* m_delegate = nullptr;
+    LMMultiSliceImageView* m_multiSliceImageViewBkgrd; // subviews
+    kpv::View* m_itemContainerView;
+    std::unique_ptr<LMPopMenuViewItem> m_viewItemPrototype;
+    kpv::Point m_itemContainerMarginLeftTop;
+    kpv::Point m_itemContainerMarginRightBottom;
+    kpv::Color m_itemTitleNormalColor;
+    kpv::Color m_itemTitlePushColor;
+    kpv::Color m_itemBkgrdRollColor;
+    double m_minWidth = 0;
+    std::vector<std::unique_ptr<LMPopMenuViewItem>> m_viewItems;
+    bool m_hasItems = false;
+    // Rows taken down by reloadData, kept until the next build: a click handler that reloads
+    // the menu must not destroy the row whose click is still being handled.
+    std::vector<std::unique_ptr<LMPopMenuViewItem>> m_retiredItems;
+    std::vector<std::unique_ptr<kpv::View>> m_retiredViews;
+};
