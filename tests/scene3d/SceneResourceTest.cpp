@@ -250,3 +250,34 @@ TEST_F(SceneResourceTest, NestedNodesBecomeSubScenes) {
     EXPECT_EQ(group->getElements()[0], res.getElement("Leaf"));
     EXPECT_EQ(res.getElement("Leaf")->getVisible(), 0);
 }
+
+TEST_F(SceneResourceTest, KeysOutsideTheSearchRangeDoNotHang) {
+    ChunkWriter w;
+    w.begin(0x4D4D).begin(0x3D3D).chunk(0x3D3E, [](ChunkWriter&) {});
+    w.begin(0x4000).str("Quad").begin(0x4100);
+    w.chunk(0x4110, [](ChunkWriter& c) { c.u16(3).vec(0, 0, 0).vec(1, 0, 0).vec(0, 1, 0); });
+    w.end().end();
+    w.begin(0x4000).str("Cam");
+    w.chunk(0x4700, [](ChunkWriter& c) { c.vec(0, 0, 10).vec(0, 0, 0).vec(0, 0, 0).f32(0.8f); });
+    w.end();
+    w.end();
+    w.begin(0xB000);
+    w.chunk(0xB002, [](ChunkWriter& c) {
+        c.nodeHeader("n");
+        c.chunk(0xB011, [](ChunkWriter& s) { s.str("Quad"); });
+        c.axisTrack(0xB020, 3, {{0, 1}, {NAN, 2}}, {{2e8f, 5}});
+    });
+    w.chunk(0xB003, [](ChunkWriter& c) {
+        c.nodeHeader("Cam");
+        c.axisTrack(0xB020, 1, {{0, 0}, {3e8f, 1}});
+    });
+    w.end();  // 0xB000
+    w.end();  // 0x4D4D
+    write(w.out);
+    ZephraResource res(path);
+    ASSERT_NE(res.getRootScene(), nullptr);
+    // The keys that can be placed are; the rest are left out.
+    ASSERT_EQ(res.animation->transformTracks().size(), 2u);
+    EXPECT_GE(res.animation->transformTracks()[0]->getNumKeyFrames(), 1u);
+    EXPECT_GE(res.animation->transformTracks()[1]->getNumKeyFrames(), 1u);
+}
