@@ -157,6 +157,97 @@ MResult lockBuffer(MIDecRecord* d, const MRECT& region, MByte** planes, MInt64* 
     return MOK;
 }
 
+MRECT intersect(const MRECT& a, const MRECT& b) {
+    return {std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right), std::min(a.bottom, b.bottom)};
+}
+
+// The previous decode can serve part of this one when the move between the two is purely
+// vertical or purely horizontal and they overlap without this one reaching past both sides.
+bool backupServes(const MRECT& N, const MRECT& P) {
+    const bool wDiff = (N.right - N.left) != (P.right - P.left), hDiff = (N.bottom - N.top) != (P.bottom - P.top);
+    if (wDiff && hDiff) return false;
+    if ((N.left != P.left || N.right != P.right) && (N.top != P.top || N.bottom != P.bottom)) return false;
+    if (!(N.left < P.right && N.right > P.left && N.top < P.bottom && N.bottom > P.top)) return false;
+    if (N.top < P.top && N.bottom > P.bottom) return false;
+    if (N.left < P.left && N.right > P.right) return false;
+    return true;
+}
+
+MResult setRegionFrom(MIDecRecord* d, const Scale& sc, const MRECT& r, MRECT* accepted) {
+    MRECT a = r;
+    MResult e = alignedRegion(d, sc, &a);
+    if (accepted) *accepted = a;
+    return e;
+}
+
+MResult decodeInto(MIDecRecord* d, MByte** planes, MInt64* pitches) {
+    MInt64 s0 = 0, s1 = 1;
+    return MDEC_FUNCS(d->pComponent)->s_DecScanlines(d->pComponent, planes, pitches, &s0, &s1);
+}
+
+// Decodes N into the current buffer, copying what the backup buffer already holds and decoding
+// only the strip that is new.
+MResult getDecData(MIDecRecord* d, const Scale& sc, const MRECT& N, MByte** dst, MInt64* dpitch) {
+    MIDecBuffer& bak = d->buffers[d->lBackup % 2];
+    const MRECT P = bak.region;
+    const bool usable = d->bRegionDecoding && bak.bValid && bak.pBlock && bak.lScale == sc.sx &&
+                        bak.dwColor == d->dwNativeColor && backupServes(N, P);
+    if (!usable) return decodeInto(d, dst, dpitch);
+    const MRECT I = intersect(N, P);
+    const bool horizontal = N.top == P.top && N.bottom == P.bottom;
+    int dir;
+    if (horizontal) dir = N.left > P.left ? 3 : (N.right > P.left ? 2 : 3);
+    else dir = N.top > P.top ? 1 : (N.bottom > P.top ? 0 : 1);
+    const MInt64 oh = I.bottom - I.top, ow = I.right - I.left;
+    MRECT strip = N;
+    switch (dir) {
+    case 0: if (I.bottom == N.bottom) strip.bottom = N.bottom - oh; else strip.top = N.top + oh; break;
+    case 1: if (I.top == N.top) strip.top = N.top + oh; else strip.bottom = N.bottom - oh; break;
+    case 2: if (I.right == N.right) strip.right = N.right - ow; else strip.left = N.left + ow; break;
+    default: if (I.left == N.left) strip.left = N.left + ow; else strip.right = N.right - ow; break;
+    }
+    const bool empty = strip.right <= strip.left || strip.bottom <= strip.top;
+    if (!empty) {
+        // The strip must come back exactly: a widened one would be written over the overlap.
+        MRECT accepted{};
+        MResult r = setRegionFrom(d, sc, strip, &accepted);
+        if (r != MOK) return r;
+        if (accepted.left != strip.left || accepted.top != strip.top || accepted.right != strip.right ||
+            accepted.bottom != strip.bottom) {
+            r = setRegionFrom(d, sc, N, nullptr);
+            return r == MOK ? decodeInto(d, dst, dpitch) : r;
+        }
+    }
+    const MInt64 bpp = std::max<MInt64>(MInt64(d->nativeDesc[2]) / 8, 1);
+    const MInt64 hs = std::max<MInt64>(MInt64(d->nativeDesc[0]), 1), vs = std::max<MInt64>(MInt64(d->nativeDesc[1]), 1);
+    const bool three = d->nativeDesc[3] == 3;
+    if (!horizontal) {
+        std::memmove(dst[0] + (I.top - N.top) * dpitch[0], bak.pPlane[0] + (I.top - P.top) * bak.lPitch[0],
+                     size_t(oh * std::min(dpitch[0], bak.lPitch[0])));
+        if (three)
+            for (int k = 1; k < 3; ++k)
+                std::memmove(dst[k] + (I.top - N.top) / vs * dpitch[k], bak.pPlane[k] + (I.top - P.top) / vs * bak.lPitch[k],
+                             size_t((oh + vs - 1) / vs * std::min(dpitch[k], bak.lPitch[k])));
+    } else {
+        for (MInt64 y = 0; y < N.bottom - N.top; ++y)
+            std::memmove(dst[0] + y * dpitch[0] + (I.left - N.left) * bpp,
+                         bak.pPlane[0] + y * bak.lPitch[0] + (I.left - P.left) * bpp, size_t(ow * bpp));
+        if (three)
+            for (int k = 1; k < 3; ++k)
+                for (MInt64 y = 0; y < (N.bottom - N.top + vs - 1) / vs; ++y)
+                    std::memmove(dst[k] + y * dpitch[k] + (I.left - N.left) / hs * bpp,
+                                 bak.pPlane[k] + y * bak.lPitch[k] + (I.left - P.left) / hs * bpp,
+                                 size_t((ow + hs - 1) / hs * bpp));
+    }
+    if (empty) return MOK;
+    MByte* at[3] = {dst[0] + (strip.top - N.top) * dpitch[0] + (strip.left - N.left) * bpp, nullptr, nullptr};
+    if (three)
+        for (int k = 1; k < 3; ++k)
+            at[k] = dst[k] + (strip.top - N.top) / vs * dpitch[k] + (strip.left - N.left) / hs * bpp;
+    MInt64 pitch[3] = {dpitch[0], dpitch[1], dpitch[2]};
+    return decodeInto(d, at, pitch);
+}
+
 } // namespace
 
 MResult s_MIDec_Scanlines(MIDecRecord* d, MByte** planes, MInt64* pitches, MInt64* start, MInt64* count) {
@@ -215,9 +306,12 @@ MResult s_MIDec_Scanlines(MIDecRecord* d, MByte** planes, MInt64* pitches, MInt6
             usedBuffer = r == MOK;
         }
     }
-    if (r == MOK) {
-        MInt64 s0 = 0, s1 = 1;
-        r = MDEC_FUNCS(d->pComponent)->s_DecScanlines(d->pComponent, bp, bpitch, &s0, &s1);
+    if (r == MOK) r = usedBuffer ? getDecData(d, sc, dec, bp, bpitch) : decodeInto(d, bp, bpitch);
+    MIDecBuffer& cur = d->buffers[d->lCurrent % 2];
+    if (usedBuffer) {
+        cur.bValid = r == MOK;
+        cur.lScale = sc.sx;
+        cur.dwColor = d->dwNativeColor;
     }
     const MInt64 nbpp = std::max<MInt64>(MInt64(d->nativeDesc[2]) / 8, 1);
     const MInt64 nhs = std::max<MInt64>(MInt64(d->nativeDesc[0]), 1), nvs = std::max<MInt64>(MInt64(d->nativeDesc[1]), 1);

@@ -12,6 +12,10 @@ struct MIDecBuffer {
     MByte* pPlane[3];
     MInt64 lPitch[3];
     MInt64 lSize[3];
+    // What the held rows are: valid once decoded, at this scale and in this colour.
+    MInt64 bValid;
+    MInt64 lScale;
+    MUInt64 dwColor;
 };
 
 struct MIDecRecord {

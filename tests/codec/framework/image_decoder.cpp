@@ -163,3 +163,96 @@ TEST(ImageDecoder, GifLinesMergeOntoTheCanvas) {
         }
     MIDec_Destroy(dec);
 }
+
+namespace {
+
+int64_t g_rows = 0;
+MDecComponentFuncs g_table;
+MDEC_FNDECSCANLINES g_scan = nullptr;
+
+MResult countScan(MHandle h, MByte** p, MInt64* pitch, MInt64* first, MInt64* count) {
+    MResult r = g_scan(h, p, pitch, first, count);
+    if (r == MOK && count) g_rows += *count;
+    return r;
+}
+
+MResult countingJpeg(AMCMHandle m, MHandle* out) {
+    MResult r = MDecoder_AJL2Create(m, out);
+    if (r != MOK) return r;
+    auto* head = static_cast<MDecComponentHead*>(*out);
+    g_table = *head->pFuncs;
+    g_scan = g_table.s_DecScanlines;
+    g_table.s_DecScanlines = countScan;
+    head->pFuncs = &g_table;
+    return MOK;
+}
+
+Image band(MHandle dec, int w, int64_t start, int64_t rows) {
+    Image out{w, int(rows), 4, std::vector<uint8_t>(size_t(w) * rows * 4, 0xCD)};
+    MByte* planes[3] = {out.px.data(), nullptr, nullptr};
+    MInt64 pitches[3] = {w * 4, 0, 0}, s = start, n = rows;
+    EXPECT_EQ(MIDec_Scanlines(dec, planes, pitches, &s, &n), MOK);
+    return out;
+}
+
+} // namespace
+
+TEST(ImageDecoder, OverlappingBandsDecodeOnlyTheNewStrip) {
+    Manager m;
+    ASSERT_EQ(AMCM_RegisterEx(m.h, 0x81001300, 0x1000000, 2, 9, countingJpeg), MOK);
+    const Bytes jpg = encodeJpeg(makeSmooth(128, 128, 6), 2, 95);
+    auto open = [&](Stream& st) {
+        MHandle dec = nullptr;
+        EXPECT_EQ(MIDec_Create(m.h, st.s, 2, &dec), MOK);
+        uint64_t color = kRGBA;
+        EXPECT_EQ(MIDec_SetProp(dec, 3, &color, 8), MOK);
+        MRECT region{16, 0, 80, 128};
+        EXPECT_EQ(MIDec_SetProp(dec, 0x100A, &region, 32), MOK);
+        return dec;
+    };
+    Stream st(jpg);
+    MHandle dec = open(st);
+    g_rows = 0;
+    Image first = band(dec, 64, 0, 32);
+    const int64_t firstRows = g_rows;
+    // Half a band further down: the upper half is already in the previous decode buffer.
+    Image second = band(dec, 64, 16, 32);
+    const int64_t secondRows = g_rows - firstRows;
+    EXPECT_GT(firstRows, 0);
+    EXPECT_LT(secondRows, firstRows);
+    MIDec_Destroy(dec);
+    // The same bands from a fresh handle, each decoded whole.
+    Stream st2(jpg);
+    MHandle fresh = open(st2);
+    band(fresh, 64, 64, 32);
+    Image again = band(fresh, 64, 16, 32);
+    EXPECT_EQ(again.px, second.px);
+    MIDec_Destroy(fresh);
+}
+
+TEST(ImageDecoder, SidewaysMoveReusesTheOverlap) {
+    Manager m;
+    const Bytes jpg = encodeJpeg(makeSmooth(128, 64, 7), 2, 95);
+    auto decodeAt = [&](MHandle dec, MRECT region) {
+        EXPECT_EQ(MIDec_SetProp(dec, 0x100A, &region, 32), MOK);
+        return band(dec, 64, 0, 32);
+    };
+    Stream st(jpg);
+    MHandle dec = nullptr;
+    ASSERT_EQ(MIDec_Create(m.h, st.s, 2, &dec), MOK);
+    uint64_t color = kRGBA;
+    ASSERT_EQ(MIDec_SetProp(dec, 3, &color, 8), MOK);
+    decodeAt(dec, {0, 16, 64, 48});
+    Image moved = decodeAt(dec, {32, 16, 96, 48});
+    Image back = decodeAt(dec, {16, 16, 80, 48});
+    MIDec_Destroy(dec);
+    for (MRECT r : {MRECT{32, 16, 96, 48}, MRECT{16, 16, 80, 48}}) {
+        Stream s2(jpg);
+        MHandle fresh = nullptr;
+        ASSERT_EQ(MIDec_Create(m.h, s2.s, 2, &fresh), MOK);
+        ASSERT_EQ(MIDec_SetProp(fresh, 3, &color, 8), MOK);
+        Image again = decodeAt(fresh, r);
+        EXPECT_EQ(again.px, r.left == 32 ? moved.px : back.px) << r.left;
+        MIDec_Destroy(fresh);
+    }
+}
