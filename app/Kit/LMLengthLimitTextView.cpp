@@ -1,0 +1,185 @@
+#include "Kit/LMLengthLimitTextView.h"
+
+#include "Kit/LMTextEditRules.h"
+#include "Model/LMPerformSelectorWrapper.h"
+#include "appkit/GraphicsContext.h"
+#include "foundation/Bundle.h"
+
+using namespace LMTextEditRules;
+
+void LMLengthLimitTextView::setAllowedMaxLength(std::uint64_t max, bool ignoreWS)
+{
+    m_allowedMaxLength = max;
+    m_ignoreWhiteSpace = ignoreWS;
+}
+
+void LMLengthLimitTextView::setString(const QString& s)
+{
+    m_text = s;
+    setNeedsDisplay();
+}
+
+bool LMLengthLimitTextView::lengthTest(qint64 location, qint64 length, const QString& replacement) const
+{
+    if (!m_enabled)
+        return false;
+    auto would = textAfterChange(m_text, location, length, replacement);
+    if (!would)
+        return false;
+    return lengthAllows(*would, m_allowedMaxLength, m_ignoreWhiteSpace);
+}
+
+bool LMLengthLimitTextView::shouldChangeTextInRange(qint64 location, qint64 length, const QString& replacement)
+{
+    return lengthTest(location, length, replacement);
+}
+
+void LMLengthLimitTextView::didChangeText()
+{
+    if (m_delegate)
+        m_delegate->didChangeTextForLengthLimitTextView(this);
+}
+
+bool LMLengthLimitTextView::replaceCharactersInRange(qint64 location, qint64 length, const QString& replacement)
+{
+    if (!shouldChangeTextInRange(location, length, replacement))
+        return false;
+    auto would = textAfterChange(m_text, location, length, replacement);
+    if (!would)
+        return false;
+    m_text = *would;
+    setNeedsDisplay();
+    didChangeText();
+    return true;
+}
+
+bool LMLengthLimitTextView::insertText(const QString& text) { return replaceCharactersInRange(m_text.size(), 0, text); }
+
+bool LMLengthLimitTextView::deleteBackward()
+{
+    qint64 loc = 0, len = 0;
+    lastCharacterRange(m_text, &loc, &len);
+    return len != 0 && replaceCharactersInRange(loc, len, QString());
+}
+
+void LMLengthLimitTextView::keyDown(const kpv::Event& e)
+{
+    if (e.keyCode() == kpv::KeyCode::Delete) {
+        deleteBackward();
+        return;
+    }
+    if (e.keyCode() == kpv::KeyCode::Return) {
+        insertText(QStringLiteral("\n"));
+        return;
+    }
+    const QString chars = e.characters();
+    if (!chars.isEmpty() && chars[0].isPrint() && !(e.modifierFlags() & kpv::CommandKeyMask)) {
+        insertText(chars);
+        return;
+    }
+    kpv::View::keyDown(e);
+}
+
+void LMLengthLimitTextView::drawRect(const kpv::Rect&)
+{
+    if (auto* gc = kpv::GraphicsContext::current())
+        gc->drawTextInRect(m_text, kpv::insetRect(bounds(), 5, 0), m_font, kpv::Color::controlTextColor(),
+                           Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap);
+}
+
+LMPlaceholderTextView::~LMPlaceholderTextView() { m_alive.reset(); }
+
+void LMPlaceholderTextView::redrawLater()
+{
+    std::weak_ptr<bool> alive = m_alive;
+    LMPerformSelectorWrapper().performWithBlock(
+        [this, alive] {
+            if (!alive.expired())
+                setNeedsDisplay();
+        },
+        0);
+}
+
+void LMPlaceholderTextView::setPlaceholderString(const QString& s)
+{
+    m_placeholderString = s;
+    setNeedsDisplay();
+}
+
+void LMPlaceholderTextView::setDefaultString(const QString& s)
+{
+    m_defaultString = s;
+    applyDefaultString();
+}
+
+void LMPlaceholderTextView::applyDefaultString()
+{
+    if (!m_defaultString.isEmpty() && trimmedWhiteSpace(string()).isEmpty())
+        LMLengthLimitTextView::setString(m_defaultString);
+}
+
+void LMPlaceholderTextView::setString(const QString& s)
+{
+    LMLengthLimitTextView::setString(s);
+    redrawLater();
+}
+
+bool LMPlaceholderTextView::shouldChangeTextInRange(qint64 location, qint64 length, const QString& replacement)
+{
+    const bool accepted = lengthTest(location, length, replacement);
+    if (accepted && !m_placeholderString.isEmpty()) {
+        auto would = textAfterChange(string(), location, length, replacement);
+        if (would && would->isEmpty() != string().isEmpty())
+            redrawLater();
+    }
+    return accepted;
+}
+
+bool LMPlaceholderTextView::resignFirstResponder()
+{
+    applyDefaultString();
+    return LMLengthLimitTextView::resignFirstResponder();
+}
+
+void LMPlaceholderTextView::drawRect(const kpv::Rect& dirty)
+{
+    LMLengthLimitTextView::drawRect(dirty);
+    if (!showsPlaceholder())
+        return;
+    if (auto* gc = kpv::GraphicsContext::current())
+        gc->drawTextInRect(m_placeholderString, kpv::Rect(5, 0, bounds().width() - 10, bounds().height()), font(),
+                           kpv::Color(0.5, 0.5, 0.5), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap);
+}
+
+void ShareFileDescTextView::awakeFromNib()
+{
+    LMPlaceholderTextView::awakeFromNib();
+    setPlaceholderString(kpv::Bundle::mainBundle().localizedString("IDS_SHARETIPS_DESC"));
+    setAllowedMaxLength(maxFileDescLength(), true);
+}
+
+std::uint64_t ShareFileDescTextView::maxFileDescLengthByWebsiteType(long websiteType)
+{
+    switch (websiteType) {
+    case 3:
+        return 117;
+    case 4:
+        return 0;
+    default:
+        return 255;
+    }
+}
+
+std::uint64_t ShareFileDescTextView::maxFileDescLength()
+{
+    const long type = m_shareFileDescDelegate ? m_shareFileDescDelegate->websiteTypeOfShareFileDescTextView(this) : 0;
+    return maxFileDescLengthByWebsiteType(type);
+}
+
+void ShareFileDescTextView::didChangeText()
+{
+    LMPlaceholderTextView::didChangeText();
+    if (m_shareFileDescDelegate)
+        m_shareFileDescDelegate->ShareFileDescTextView_textChangedWithCurLength(
+            this, std::uint64_t(trimmedWhiteSpace(string()).size()), maxFileDescLength());
+}

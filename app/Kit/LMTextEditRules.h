@@ -1,0 +1,22 @@
+#pragma once
+// The rules by which the kit's text inputs refuse an edit before it happens. Lengths are UTF-16
+// code units; a limit of 0 means no limit.
+
+#include <QString>
+#include <cstdint>
+#include <optional>
+
+namespace LMTextEditRules {
+
+// The text after replacing `length` units at `location` by `replacement`; nothing when the range
+// does not lie inside the text.
+std::optional<QString> textAfterChange(const QString& current, qint64 location, qint64 length,
+                                       const QString& replacement);
+// The text without blanks (spaces, tabs and other space separators) at both ends.
+QString trimmedWhiteSpace(const QString& s);
+bool lengthAllows(const QString& wouldBe, std::uint64_t allowedMaxLength, bool ignoreWhiteSpace);
+bool isAllDigits(const QString& s);
+// The range of the last character (a surrogate pair counts as one), for a delete key.
+void lastCharacterRange(const QString& s, qint64* location, qint64* length);
+
+} // namespace LMTextEditRules

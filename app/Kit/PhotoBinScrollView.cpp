@@ -1,0 +1,57 @@
+#include "Kit/PhotoBinScrollView.h"
+
+void PhotoBinScrollView::stopGestureScrollTimer()
+{
+    if (m_gestureScrollTimer)
+        m_gestureScrollTimer->stop();
+}
+
+void PhotoBinScrollView::startGestureScrollTimer()
+{
+    if (!m_gestureScrollTimer)
+        m_gestureScrollTimer = std::make_unique<LMBlockTimer>();
+    m_gestureScrollTimer->start(kSnapDelay, [this] { endGestureScroll(); });
+}
+
+void PhotoBinScrollView::endGestureScroll()
+{
+    if (m_photoBinView)
+        m_photoBinView->scrollToItemByCenterPositionWithDelta(m_lastScrollDelta);
+}
+
+void PhotoBinScrollView::scrollWheel(const kpv::Event& e)
+{
+    const int phase = e.phase();
+    const int momentum = e.momentumPhase();
+    if (phase != kpv::PhaseNone || momentum != kpv::PhaseNone) {
+        if (phase & kpv::PhaseBegan) {
+            stopGestureScrollTimer();
+            m_inPhaseScrollSession = true;
+        } else if (phase & (kpv::PhaseEnded | kpv::PhaseCancelled)) {
+            if (m_inPhaseScrollSession) {
+                startGestureScrollTimer();
+                m_inPhaseScrollSession = false;
+            }
+        } else if (momentum & kpv::PhaseBegan) {
+            stopGestureScrollTimer();
+            startGestureScrollTimer();
+        } else if (momentum != kpv::PhaseNone && !(momentum & (kpv::PhaseEnded | kpv::PhaseCancelled))) {
+            if (isGestureScrollTimerRunning()) {
+                stopGestureScrollTimer();
+                startGestureScrollTimer();
+            }
+        }
+        if (!isGestureScrollTimerRunning() && !m_inPhaseScrollSession)
+            return;
+        m_lastScrollDelta = e.scrollingDeltaX();
+        if (m_lastScrollDelta != 0 && m_photoBinView &&
+            m_photoBinView->scrollWithoutChangeItemByDelta(m_lastScrollDelta) && isGestureScrollTimerRunning()) {
+            stopGestureScrollTimer();
+            endGestureScroll();
+        }
+        return;
+    }
+    const double dy = e.scrollingDeltaY();
+    if (dy != 0 && m_photoBinView)
+        m_photoBinView->scrollToNextItem(dy < 0);
+}
