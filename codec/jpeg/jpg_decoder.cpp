@@ -444,6 +444,9 @@ int64_t ajlJpgDecoderDefaultScanlines(JpgDecoder* d, uint8_t** planes, int64_t* 
     if (r == 0) {
         r = DecValidInit(d);
     }
+    if (r == 0) {
+        r = JpgDecResetIndex(d); // positions of the first file mean nothing in this one
+    }
     if (r != 0) {
         // The handle now mixes two files: it stays failed.
         d->fatal = r;

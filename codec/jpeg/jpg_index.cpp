@@ -95,6 +95,15 @@ void JpgDecFreeIndex(JpgDecoder* d, JpgIndex* idx) {
     }
 }
 
+int64_t JpgDecResetIndex(JpgDecoder* d) {
+    JpgDecFreeIndex(d, d->finer);
+    d->finer = nullptr;
+    if (!d->index) {
+        return 0;
+    }
+    return buildIndex(d, d->index, d->index->interval);
+}
+
 int64_t DecIndexInit(JpgDecoder* d, int64_t interval) {
     if (rowBuffered(d) || interval <= 0) {
         return 0;

@@ -327,6 +327,8 @@ int64_t JpgDecGetIndexInfo(JpgDecoder* d, int64_t* size, void** blob);
 int64_t JpgDecSetIndexInfo(JpgDecoder* d, uint32_t size, const void* blob);
 int64_t JpgDecSetIndexByMemorySize(JpgDecoder* d, int64_t budget);
 void JpgDecFreeIndex(JpgDecoder* d, JpgIndex* idx);
+// Forgets every recorded entry (the stream now holds another file).
+int64_t JpgDecResetIndex(JpgDecoder* d);
 
 // Sets the output planes for mode 2 by subsampling type; 0x8008 for an unknown type.
 int64_t JpgDecSetPlanes(JpgDecoder* d, uint8_t** planes, const int64_t* pitches);

@@ -146,7 +146,11 @@ TEST(JpegApi, ANewStreamWithTheSameDataContinuesTheDecode) {
 TEST(JpegApi, DefaultScanlinesDecodesTheFirstBandOfAnotherFileOfTheSameShape) {
     auto a = encode(makeImage(32, 32, 3, 4), {});
     auto b = encode(makeImage(32, 32, 3, 5), {});
-    Opened o(a);
+    JpgDecParam withIndex{};
+    withIndex.indexInterval = 1;
+    Opened o(a, withIndex);
+    int64_t info[2];
+    ASSERT_EQ(ajlJpgDecoderGetProp(o.d, JPG_PROP_BUILD_INDEX, info, 0), 0);
     Planes p = allocatePlanes(o.d);
     uint8_t* planes[3] = {p.p[0].data(), p.p[1].data(), p.p[2].data()};
     int64_t pitches[3] = {p.w[0], p.w[1], p.w[2]};
@@ -157,6 +161,21 @@ TEST(JpegApi, DefaultScanlinesDecodesTheFirstBandOfAnotherFileOfTheSameShape) {
     Planes ref = referenceDecode(b);
     for (int i = 0; i < 32 * 16; ++i) {
         EXPECT_LE(std::abs(int(p.p[0][size_t(i)]) - int(ref.p[0][size_t(i)])), 2);
+    }
+    // The index of the first file is gone: a region of the second comes out right.
+    EXPECT_EQ(ajlJpgDecoderGetProp(o.d, JPG_PROP_INDEX, info, 16), JPG_ERR_NO_INDEX);
+    std::vector<uint8_t> y(32 * 16), cb(16 * 8), cr(16 * 8);
+    uint8_t* region[3] = {y.data(), cb.data(), cr.data()};
+    int64_t regionPitches[3] = {32, 16, 16};
+    JpgReadOutput out{region, regionPitches};
+    JpgReadRequest req{2, 1, 1, 1, &out}; // MCU (1, 1): not where the decoder stands
+    ASSERT_EQ(ajlJpgDecoderReadMCUs(o.d, &req), 0);
+    for (int yy = 0; yy < 16; ++yy) {
+        for (int x = 0; x < 16; ++x) {
+            EXPECT_LE(std::abs(int(y[size_t(yy * 32 + x)]) -
+                               int(ref.p[0][size_t((16 + yy) * 32 + 16 + x)])),
+                      2);
+        }
     }
     // A file of another shape leaves the handle failed.
     auto c = encode(makeImage(16, 32, 3, 6), {});
