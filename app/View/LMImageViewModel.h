@@ -219,6 +219,9 @@ public:
     bool isZoomTimerRunning() const { return m_zoomTimer && m_zoomTimer->isTimerRunning(); }
     QVariantMap zoomTimerUserInfo() const { return m_zoomTimer ? m_zoomTimer->userInfo() : QVariantMap(); }
     std::optional<QPointF> zoomHoldPosition() const;
+    // What each frame of the asynchronous layer does first during a zoom step: applies the animated
+    // scale now, with the fit-in check on.
+    void advanceZoomForFrame();
 
     // ---- Frames and rotation ----
     void updateFrameSwitchTimer();

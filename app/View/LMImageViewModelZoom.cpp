@@ -222,6 +222,13 @@ bool LMImageViewModel::zoomTimerHandler()
     return end;
 }
 
+void LMImageViewModel::advanceZoomForFrame()
+{
+    if (!isLayerAsynchronous())
+        return;
+    adjustDispImageByNewScale(calcScaleByZoomTimer(nullptr, nullptr), true, angleRotate(), zoomHoldPosition(), false);
+}
+
 void LMImageViewModel::stopZoomTimer()
 {
     if (!isZoomTimerRunning())

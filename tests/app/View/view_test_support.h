@@ -73,11 +73,14 @@ protected:
         model.setViewBounds(QRectF(0, 0, 800, 600));
     }
     void TearDown() override { kpv::RunLoop::main().setClock(nullptr); }
-    // Runs the timers for `seconds` in ticks of `step`.
+    // Runs the timers for `seconds` in ticks of `step`, drawing a frame after each tick as the
+    // asynchronous layer does during a zoom.
     void run(double seconds, double step = 1.0 / 120)
     {
-        for (double t = 0; t < seconds - 1e-9; t += step)
+        for (double t = 0; t < seconds - 1e-9; t += step) {
             clock.advance(step);
+            model.advanceZoomForFrame();
+        }
     }
 
     kpv::ManualClock clock;
