@@ -159,17 +159,29 @@ MResult s_DecScanlines(MHandle h, MByte** planes, MInt64* pitches, MInt64*, MInt
             sp = src[band].lPitch[0];
         }
     }
-    if (np == 3 && !c->bBandMode) {
-        const MInt64 cb = std::min<MInt64>((((rr - l) / MInt64(hs)) * MInt64(bits) + 31) / 32 * 32 / 8,
-                                           src->lPitch[1] - (l / MInt64(hs)) * B);
+    if (np == 3) {
+        // Chroma rows follow the luma rows through the bands the same way.
+        const MInt64 hsub = MInt64(hs), vsub = MInt64(vs);
         for (int k = 1; k < 3; ++k) {
-            if (!planes[k] || !src->pPlane[k]) continue;
-            const MByte* s = src->pPlane[k] + (t / MInt64(vs)) * src->lPitch[k] + (l / MInt64(hs)) * B;
+            if (!planes[k]) continue;
+            MInt64 cband = t / perBand;
+            const MBITMAP* sb = &src[cband];
+            if (!sb->pPlane[k]) continue;
+            const MInt64 cb = std::min<MInt64>((((rr - l) / hsub) * MInt64(bits) + 31) / 32 * 32 / 8,
+                                               sb->lPitch[k] - (l / hsub) * B);
+            const MByte* s = sb->pPlane[k] + ((t - cband * perBand) / vsub) * sb->lPitch[k] + (l / hsub) * B;
+            MInt64 spk = sb->lPitch[k];
             MByte* dd = planes[k];
-            for (MInt64 y = 0; y < (b - t) / MInt64(vs); ++y) {
+            for (MInt64 y = 0; y < (b - t) / vsub; ++y) {
                 std::memcpy(dd, s, size_t(std::max<MInt64>(cb, 0)));
                 dd += pitches[k];
-                s += src->lPitch[k];
+                s += spk;
+                if (c->bBandMode && (y + 1) * vsub + t >= perBand * (cband + 1) && cband + 1 < c->lBands) {
+                    ++cband;
+                    if (!src[cband].pPlane[k]) break;
+                    s = src[cband].pPlane[k] + (l / hsub) * B;
+                    spk = src[cband].lPitch[k];
+                }
             }
         }
     }

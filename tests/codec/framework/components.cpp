@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "GifDecoder.h"
+#include "MdBitmap.h"
 #include "MdComponent.h"
 #include "framework_test_support.h"
 
@@ -198,4 +199,41 @@ TEST(Components, JpegComponentGeometry) {
     EXPECT_EQ(MdUtilsDecodeConvertResult(0x8010), MERR_FILE_READ);
     EXPECT_EQ(MdUtilsEncodeConvertResult(0x8010), MERR_FILE_WRITE);
     EXPECT_EQ(MdUtilsDecodeConvertResult(0x8040), 0x8040);
+}
+
+TEST(Components, InMemoryBitmapRegionsAndBands) {
+    Manager m;
+    AMCM_RegisterEx(m.h, 0x81001008, 0x1000000, 10, 3, MDecoder_MBitmapCreate);
+    std::vector<uint8_t> px(640 * 480 * 4);
+    for (size_t i = 0; i < px.size(); ++i) px[i] = uint8_t(i * 13 + i / 2560);
+    MBITMAP bmp{0x37001777, 640, 480, {2560, 0, 0}, {px.data(), nullptr, nullptr}};
+    Opened o(m.h, 0x81001008, reinterpret_cast<MSTREAM>(&bmp));
+    ASSERT_EQ(o.init, MOK);
+    EXPECT_EQ(o.get8(0x1005), 32);
+    EXPECT_EQ(o.get8(0x1008), 0x24);
+    EXPECT_EQ(o.get8(1), 4);
+    MRECT bad{0, 0, 641, 480}, good{10, 10, 20, 20};
+    EXPECT_EQ(o.f->s_SetProp(o.inst, 0x1006, &bad, 32), MERR_INVALID_PARAM);
+    EXPECT_EQ(o.f->s_SetProp(o.inst, 0x1006, &good, 32), MOK);
+    int64_t half[2] = {320, 240}, same[2] = {640, 480};
+    EXPECT_EQ(o.f->s_SetProp(o.inst, 0x1007, half, 16), MERR_UNSUPPORTED);
+    EXPECT_EQ(o.f->s_SetProp(o.inst, 0x1007, same, 16), MOK);
+    std::vector<uint8_t> out(10 * 40);
+    MByte* planes[3] = {out.data(), nullptr, nullptr};
+    MInt64 pitches[3] = {40, 0, 0};
+    ASSERT_EQ(o.f->s_DecScanlines(o.inst, planes, pitches, nullptr, nullptr), MOK);
+    for (int y = 0; y < 10; ++y) ASSERT_EQ(0, std::memcmp(&out[size_t(y) * 40], &px[size_t(10 + y) * 2560 + 40], 40));
+    // Two bands of 240 rows: a region across the boundary reads on seamlessly.
+    MBITMAP bands[2] = {bmp, bmp};
+    bands[0].lHeight = bands[1].lHeight = 240;
+    bands[1].pPlane[0] = px.data() + 240 * 2560;
+    EXPECT_EQ(o.f->s_SetProp(o.inst, 0x1901, bands, 100), MERR_INVALID_PARAM);
+    ASSERT_EQ(o.f->s_SetProp(o.inst, 0x1901, bands, 144), MOK);
+    MRECT across{0, 230, 4, 250};
+    ASSERT_EQ(o.f->s_SetProp(o.inst, 0x1006, &across, 32), MOK);
+    std::vector<uint8_t> rows(20 * 16);
+    planes[0] = rows.data();
+    pitches[0] = 16;
+    ASSERT_EQ(o.f->s_DecScanlines(o.inst, planes, pitches, nullptr, nullptr), MOK);
+    for (int y = 0; y < 20; ++y) ASSERT_EQ(0, std::memcmp(&rows[size_t(y) * 16], &px[size_t(230 + y) * 2560], 16)) << y;
 }
