@@ -1,0 +1,42 @@
+#include "Kit/LMPrintPanelWrapper.h"
+
+#include "Kit/LMEventMonitorCenter.h"
+
+LMPrintPanelWrapper::~LMPrintPanelWrapper()
+{
+    // A sheet still up when the wrapper goes will end into nothing: lower its count now so Esc
+    // handling does not stay suspended for the rest of the run.
+    auto& center = LMEventMonitorCenter::eventMonitorCenter();
+    for (; m_sheetsUp > 0; --m_sheetsUp)
+        center.decreaseCountForIgnoreEscKey();
+    m_alive.reset();
+}
+
+void LMPrintPanelWrapper::printPanel(kpv::PrintPanel& panel, kpv::Window* window,
+                                     std::function<void(long)> completionHandler)
+{
+    m_completeBlock = std::move(completionHandler);
+    LMEventMonitorCenter::eventMonitorCenter().increaseCountForIgnoreEscKey();
+    ++m_sheetsUp;
+    std::weak_ptr<bool> alive = m_alive;
+    try {
+        panel.beginSheetWithPrintInfo(window, [this, alive](long code) {
+            if (!alive.expired())
+                printPanelDidEnd(code);
+        });
+    } catch (...) {
+        --m_sheetsUp;
+        LMEventMonitorCenter::eventMonitorCenter().decreaseCountForIgnoreEscKey();
+        throw;
+    }
+}
+
+void LMPrintPanelWrapper::printPanelDidEnd(long returnCode)
+{
+    if (m_sheetsUp > 0) {
+        --m_sheetsUp;
+        LMEventMonitorCenter::eventMonitorCenter().decreaseCountForIgnoreEscKey();
+    }
+    if (m_completeBlock)
+        m_completeBlock(returnCode);
+}
