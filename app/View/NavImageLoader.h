@@ -1,0 +1,55 @@
+#pragma once
+
+// What the view-mode controller's load workers ask of the photo loader, as an interface so that
+// the scheduling and filing can be tested with a loader that decodes nothing. The application uses
+// NavPhotoLoaderAdapter over the one shared LMPhotoLoader. Every operation may run on any worker
+// thread at the same time as the others.
+
+#include "Model/LMFileImgBaseInfo.h"
+#include "Model/LMImage.h"
+#include "Model/LMPathString.h"
+
+#include <QSizeF>
+
+namespace kpv {
+class Operation;
+}
+class LMPhotoLoader;
+
+class NavImageLoader {
+public:
+    virtual ~NavImageLoader() = default;
+
+    virtual LMFileImgBaseInfoPtr loadImgBaseInfo(const LMPathString &path, const kpv::Operation *operation) const = 0;
+    // *equivalentImageType receives the scale type the image actually has (0 when none).
+    virtual LMImagePtr loadImage(const LMPathString &path, int imageScaleType, LMFileImgBaseInfoPtr imageBaseInfo,
+                                 const kpv::Operation *operation, int *equivalentImageType) const = 0;
+    virtual LMImagePtr resizeImage(const LMImagePtr &image, const QSizeF &toSize,
+                                   const kpv::Operation *operation) const = 0;
+    // Pixel size of the reduced types 1..7 (0 x 0 otherwise).
+    virtual QSizeF imageSizeByScaleType(int imageScaleType, const LMFileImgBaseInfoPtr &imageBaseInfo) const;
+    // Pixel size to load for types 8..11; *equivalentImageType always receives a type or 0.
+    virtual QSizeF calcPreferredImageSizeForImageScaleType(int imageScaleType,
+                                                           const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                                           int *equivalentImageType) const = 0;
+    // Whether a view of that size shows the small fit-in type (10) rather than the large one (11).
+    virtual bool isSmallFitinTypeByCheckSize(const QSizeF &size) const = 0;
+};
+
+class NavPhotoLoaderAdapter final : public NavImageLoader {
+public:
+    // Not owned; the loader outlives every load operation (it lives as long as the process).
+    explicit NavPhotoLoaderAdapter(const LMPhotoLoader *loader) : m_loader(loader) {}
+
+    LMFileImgBaseInfoPtr loadImgBaseInfo(const LMPathString &path, const kpv::Operation *operation) const override;
+    LMImagePtr loadImage(const LMPathString &path, int imageScaleType, LMFileImgBaseInfoPtr imageBaseInfo,
+                         const kpv::Operation *operation, int *equivalentImageType) const override;
+    LMImagePtr resizeImage(const LMImagePtr &image, const QSizeF &toSize,
+                           const kpv::Operation *operation) const override;
+    QSizeF calcPreferredImageSizeForImageScaleType(int imageScaleType, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                                   int *equivalentImageType) const override;
+    bool isSmallFitinTypeByCheckSize(const QSizeF &size) const override;
+
+private:
+    const LMPhotoLoader *m_loader;
+};
