@@ -1,0 +1,184 @@
+#pragma once
+// The controller of the single main window: it holds the show mode (which part of the
+// application fills the window), makes each mode's controller on first use, announces every mode
+// change, turns chosen paths into an open file list, answers which commands may run now and
+// routes the menu commands to the controller of the current mode, keeps the window frame, and
+// forwards key, scroll, magnify and mouse-move events to the registered equivalent responders.
+// Main thread only.
+
+#include "Shell/LMEquivalentResponder.h"
+#include "Shell/ShowModeController.h"
+
+#include "Model/LMPathString.h"
+#include "appkit/Geometry.h"
+#include "appkit/Window.h"
+
+#include <QList>
+#include <QStringList>
+#include <QUrl>
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+class AppDelegate;
+class FileOpenViewController;
+class LMIncludeSubDirOpenPanelController;
+class LMMainWindow;
+class LMMainWndContentView;
+class LMNineSliceImageView;
+class MainMenuBuilder;
+class ViewModeController;
+namespace kpv {
+class Event;
+class Menu;
+class MenuItem;
+class View;
+}
+
+// Show modes, one bit each; 0 until launch completes.
+enum MainShowMode : long {
+    MainShowModeNone = 0,
+    MainShowModeEmpty = 2,
+    MainShowModeView = 4,
+    MainShowModeFavorite = 8,
+    MainShowModeCrop = 16,
+    MainShowModeSlideshow = 32,
+    MainShowModeThumbnail = 64,
+    MainShowModeMiniWithImage = 128,
+    MainShowModeMiniEmpty = 256,
+};
+
+// Notification names and user-information keys of show-mode changes.
+extern const char* const WillChangeMainShowModeNotification; // "willChangeMainShowMode"
+extern const char* const DidChangeMainShowModeNotification;  // "didChangeMainShowMode"
+
+class MainWndController : public kpv::WindowDelegate {
+public:
+    // Makes the controller of `mode` (8 favourites, 16 crop, 32 slideshow, 64 thumbnails, 128 and
+    // 256 the mini window, which share one controller).
+    using ShowModeControllerFactory = std::function<std::unique_ptr<ShowModeController>(MainWndController&)>;
+    // Runs the Open panel; tests replace it.
+    using OpenPanelFactory = std::function<std::unique_ptr<LMIncludeSubDirOpenPanelController>()>;
+
+    // `window` is the main window (owned by the controller); `viewMode` the image viewer's
+    // controller (not owned; may be set later).
+    MainWndController(AppDelegate& delegate, std::unique_ptr<LMMainWindow> window);
+    ~MainWndController() override;
+    MainWndController(const MainWndController&) = delete;
+    MainWndController& operator=(const MainWndController&) = delete;
+
+    // Restores the frame and builds the menus; done once after the viewer's controller is set.
+    void awakeFromNib();
+
+    // ---- Collaborators ----
+    AppDelegate& appDelegate() const { return m_delegate; }
+    ViewModeController* navigateController() const { return m_navigateController; }
+    void setNavigateController(ViewModeController* controller) { m_navigateController = controller; }
+    void setShowModeControllerFactory(long mode, ShowModeControllerFactory factory);
+    void setOpenPanelFactory(OpenPanelFactory factory) { m_openPanelFactory = std::move(factory); }
+
+    // ---- Window ----
+    LMMainWindow* window() const { return m_window.get(); }
+    // The main window's content view, the parent of tips and pop-up views.
+    LMMainWndContentView* contentView() const;
+    // The background view: container of modes 2, 16 and 64.
+    LMNineSliceImageView* nineSliceImageViewBkgrd() const;
+    // The mini window in modes 128 and 256, else the main window.
+    kpv::Window* getCurWindow() const;
+    // Where a mode's view goes; nullptr for modes that keep their views elsewhere.
+    kpv::View* containerViewByShowMode(long mode) const;
+    // Where the favourites view goes inside the viewer (set by the viewer's controller).
+    void setViewNavFavContainer(kpv::View* container) { m_viewNavFavContainer = container; }
+    bool appLaunched() const { return m_appLaunched; }
+
+    // ---- Show modes ----
+    long showMode() const { return m_showMode; }
+    void setShowMode(long mode);
+    void initViewController(long mode);
+    FileOpenViewController* fileOpenViewController();
+    // The controller of a mode other than 2 and 4, made on demand when a factory exists.
+    ShowModeController* modeController(long mode);
+    ShowModeController* existingModeController(long mode) const;
+    ShowModeController* favoriteViewController() { return modeController(MainShowModeFavorite); }
+    ShowModeController* miniWinController() const { return existingModeController(MainShowModeMiniWithImage); }
+
+    // ---- Opening files ----
+    void applicationDidFinishLaunching();
+    void openFiles(const QStringList& paths, bool includeSubDir);
+    bool doOpenFile(const QString& directory, bool fromSandboxAccessTips);
+    void setSaveAsDirByOpenPaths(const QStringList& paths);
+    void addFileToRecent(const LMPathString& path);
+    // The recent documents, newest first (kept in the settings' user defaults).
+    QStringList recentDocumentPaths() const;
+    void clearRecentDocuments();
+    static QStringList resolvingSymlinks(const QStringList& paths);
+    // The frame restored from a stored one (or none) inside a screen's visible frame.
+    static kpv::Rect restoredWindowFrame(const kpv::Rect& stored, const kpv::Rect& visibleFrame);
+    void restoreWindowFrame();
+
+    // ---- Events ----
+    void registEquivalentResponder(LMEquivalentResponder* responder, bool regist);
+    bool doEquivalentResponder(const std::function<bool(LMEquivalentResponder&)>& block);
+    // Each returns true when a responder took the event; the caller passes it on otherwise.
+    bool keyDown(const kpv::Event& e);
+    bool keyUp(const kpv::Event& e);
+    bool mouseMoved(const kpv::Event& e);
+    bool scrollWheel(const kpv::Event& e);
+    bool magnifyWithEvent(const kpv::Event& e);
+
+    // ---- Window delegate ----
+    bool windowShouldClose(kpv::Window*) override { return true; }
+    void windowWillClose(kpv::Window*) override;
+    void windowWillEnterFullScreen();
+    void windowWillExitFullScreen();
+    void windowDidExitFullScreen();
+    void windowWillMiniaturize();
+    void windowDidDeminiaturize();
+
+    // ---- Commands and menus ----
+    bool canDoAction(long actionId);
+    bool validateMenuItem(kpv::MenuItem& item);
+    static bool canShowActionItem(long actionId);
+    static long mainActionTypeForShareType(long shareType);
+    bool isWorkableWindow() const;
+    static bool isSupportSetDesktop() { return true; }
+    // Runs the command of a menu action id (after validation, as a click on its item does).
+    void performMenuAction(long actionId);
+    void shareForType(long shareType);
+    void popUpContextMenuWithEvent(const kpv::Event& e, kpv::View* view);
+    void popUpFeedbackPopupMenuAtLocation(kpv::Point location, kpv::View* view);
+    // The menus: built by awakeFromNib.
+    const std::vector<std::shared_ptr<kpv::Menu>>& mainMenus() const { return m_mainMenus; }
+    std::shared_ptr<kpv::Menu> rightPopMenu() const { return m_rightPopMenu; }
+    // The item of a menu action id in the main menus, or nullptr.
+    std::shared_ptr<kpv::MenuItem> menuItemForAction(long actionId) const;
+    // Mini window switch of the title bar's mode button.
+    void switchToSimpleMode();
+    // A command the build does not contain yet was asked for; tests read the last one.
+    long lastUnavailableCommand() const { return m_lastUnavailableCommand; }
+
+private:
+    friend class MainMenuBuilder;
+    void doActionInMode(long actionId, long argument);
+    void noteUnavailable(long actionId) { m_lastUnavailableCommand = actionId; }
+
+    AppDelegate& m_delegate;
+    std::unique_ptr<LMMainWindow> m_window;
+    ViewModeController* m_navigateController = nullptr;
+    kpv::View* m_viewNavFavContainer = nullptr;
+    long m_showMode = MainShowModeNone;
+    bool m_appLaunched = false;
+    std::unique_ptr<FileOpenViewController> m_fileOpenViewController;
+    std::map<long, ShowModeControllerFactory> m_factories;
+    std::map<long, std::unique_ptr<ShowModeController>> m_modeControllers;
+    OpenPanelFactory m_openPanelFactory;
+    std::vector<LMEquivalentResponder*> m_equivalentResponders;
+    std::vector<std::shared_ptr<kpv::Menu>> m_mainMenus;
+    std::shared_ptr<kpv::Menu> m_rightPopMenu;
+    std::shared_ptr<kpv::Menu> m_feedbackPopMenu;
+    kpv::Rect m_windowFrameBeforeEnterFullScreen;
+    int m_windowLevelBeforeEnterFullScreen = kpv::NormalWindowLevel;
+    int m_windowLevelBeforeMiniaturize = kpv::NormalWindowLevel;
+    long m_lastUnavailableCommand = 0;
+};
