@@ -320,7 +320,8 @@ TEST(BitmapLoad, ImageDecoderRoadMatchesTheReference) {
         EXPECT_LT(d.mean, c.jpeg ? 1.5 : 0.01);
     }
     Bitmap b(kRGBA, 0, 0);
-    Stream st(encodePng(makeSmooth(8, 8, 1)));
+    const Bytes file_st = encodePng(makeSmooth(8, 8, 1));
+    Stream st(file_st);
     EXPECT_EQ(MdUtilsLoad(m.h, st.s, 0x80, &b.b), MERR_INVALID_PARAM); // no component takes SWF here
 }
 
