@@ -9,6 +9,7 @@
 #define DOVE_MATH_H
 
 #include <cassert>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 
@@ -180,6 +181,20 @@ public:
     static Vector3 DegreeToRadian(const Vector3& v);
     static Vector3 RadianToDegree(const Vector3& v);
 };
+
+// Float to integer, cut toward zero. Values from files and callers may be anything: NaN gives 0
+// and values beyond the type are held at its ends instead of being undefined.
+inline int truncToInt(float v) {
+    if (!(v == v)) return 0;
+    if (v >= 2147483647.0f) return INT_MAX;
+    if (v <= -2147483648.0f) return INT_MIN;
+    return int(v);
+}
+inline unsigned truncToUnsigned(float v) {
+    if (!(v > 0.0f)) return 0;
+    if (v >= 4294967295.0f) return UINT_MAX;
+    return unsigned(v);
+}
 
 struct Color {
     float r = 0.0f, g = 0.0f, b = 0.0f, a = 1.0f;

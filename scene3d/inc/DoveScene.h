@@ -25,6 +25,7 @@ public:
     ~Scene() override;
 
     const std::string& getRequestedName() const { return mRequestedName; }
+    void setRequestedName(const std::string& name) { mRequestedName = name; }
 
     void addElement(Element* element);
     void addLight(Light* light);

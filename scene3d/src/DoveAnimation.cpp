@@ -1,6 +1,7 @@
 #include "DoveAnimation.h"
 
 #include <algorithm>
+#include <climits>
 
 #include "DoveTime.h"
 
@@ -78,7 +79,8 @@ void Animation::cancel() {
 void Animation::seek(float seconds) {
     const uint64_t t = now();
     // Milliseconds cut toward zero; a negative time puts the start after now.
-    const int64_t offset = int64_t(double(seconds) * 1000.0);
+    const double ms = double(seconds) * 1000.0;
+    const int64_t offset = !(ms == ms) ? 0 : ms >= 9.2e18 ? INT64_MAX : ms <= -9.2e18 ? INT64_MIN : int64_t(ms);
     mStartTime = t - uint64_t(offset);
     if (mState == PLAYING) return;
     mPauseTime = t;

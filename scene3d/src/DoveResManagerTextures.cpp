@@ -134,7 +134,7 @@ Texture* ResManager::createRotateTextureFromMBitmap(MBITMAP* bitmap, TextureRota
     if (fit != 0 && rotated) {
         Size fitted;
         calculateFitSize(Size{float(rotated->getWidth()), float(rotated->getHeight())}, target, fit, &fitted);
-        const unsigned tw = unsigned(target.width), th = unsigned(target.height);
+        const unsigned tw = truncToUnsigned(target.width), th = truncToUnsigned(target.height);
         result = createBlankTexture(tw, th, std::string());
         engine->forceFlush();
         RenderEffect* effect = getFitTextureEffect();
@@ -142,9 +142,9 @@ Texture* ResManager::createRotateTextureFromMBitmap(MBITMAP* bitmap, TextureRota
         FrameBuffer* fb = f->createFrameBuffer(tw, th);
         pp->setFrameBuffer(fb);
         Viewport* vp = fb->addViewport(nullptr, 0, 0, 1, 1, 0);
-        const int fw = int(fitted.width), fh = int(fitted.height);
-        const int x = fit == 1 ? (int(target.width - fitted.width)) / 2 : 0;
-        const int y = fit == 1 ? (int(target.height - fitted.height)) / 2 : 0;
+        const int fw = truncToInt(fitted.width), fh = truncToInt(fitted.height);
+        const int x = fit == 1 ? truncToInt(target.width - fitted.width) / 2 : 0;
+        const int y = fit == 1 ? truncToInt(target.height - fitted.height) / 2 : 0;
         vp->setActualValue(x, y, fw, fh);
         if (effect && !effect->getTechniques().empty()) pp->setTechnique(effect->getTechniques().front());
         pp->setInputTexture(0, rotated);

@@ -152,6 +152,7 @@ Scene* SceneManager::createScene(const std::string& name, long renameIfTaken) {
     std::string n = uniqueName(name, mScenes.count(name) != 0, renameIfTaken, Node::mNameIndex, refused);
     if (refused) return nullptr;
     Scene* s = new Scene(n);
+    s->setRequestedName(name);
     auto& slot = mScenes[s->getName()];
     if (slot && slot != s) delete slot;
     slot = s;

@@ -1,5 +1,7 @@
 #include "DoveViewport.h"
 
+#include <cmath>
+
 #include "DoveFrameBuffer.h"
 
 namespace Dove {
@@ -14,10 +16,10 @@ Viewport::Viewport(Camera* camera, FrameBuffer* frameBuffer, int index, float le
 void Viewport::updateActual() {
     if (!mFrameBuffer) return;
     const float w = float(mFrameBuffer->getWidth()), h = float(mFrameBuffer->getHeight());
-    mLeft = int(mRelLeft * w);
-    mWidth = int(mRelWidth * w);
-    mTop = int(mRelTop * h);
-    mHeight = int(mRelHeight * h);
+    mLeft = truncToInt(mRelLeft * w);
+    mWidth = truncToInt(mRelWidth * w);
+    mTop = truncToInt(mRelTop * h);
+    mHeight = truncToInt(mRelHeight * h);
 }
 
 void Viewport::setRelativeValue(float left, float top, float width, float height) {
@@ -52,16 +54,24 @@ bool Viewport::operator==(const Viewport& o) const {
 
 void getViewportValueWithCameraAspect(float aspect, const Size& size, int* x, int* y, int* width, int* height) {
     const float w = size.width, h = size.height;
-    if (h != 0.0f && aspect != 0.0f && w / h > aspect) {
+    if (!(aspect > 0.0f) || std::isinf(aspect) || !(h > 0.0f)) {
+        // No usable aspect (a camera from a file may carry anything): the whole area.
+        *x = 0;
         *y = 0;
-        *height = int(h);
-        *width = int(aspect * h);
-        *x = int((w - float(*width)) / 2.0f);
+        *width = truncToInt(w);
+        *height = truncToInt(h);
+        return;
+    }
+    if (w / h > aspect) {
+        *y = 0;
+        *height = truncToInt(h);
+        *width = truncToInt(aspect * h);
+        *x = truncToInt((w - float(*width)) / 2.0f);
     } else {
         *x = 0;
-        *width = int(w);
-        *height = aspect != 0.0f ? int(w / aspect) : int(h);
-        *y = int((h - float(*height)) / 2.0f);
+        *width = truncToInt(w);
+        *height = truncToInt(w / aspect);
+        *y = truncToInt((h - float(*height)) / 2.0f);
     }
 }
 

@@ -127,4 +127,17 @@ TEST_F(CameraTest, ViewportsOnFrameBuffers) {
     EXPECT_EQ(w, 800);
     EXPECT_EQ(h, 450);
     EXPECT_EQ(y, 175);
+
+    // Aspects from a scene file may be anything; the rectangle stays defined.
+    for (float bad : {-1e10f, 0.0f, NAN, INFINITY}) {
+        getViewportValueWithCameraAspect(bad, Size{800, 600}, &x, &y, &w, &h);
+        EXPECT_EQ(x, 0);
+        EXPECT_EQ(w, 800);
+        EXPECT_EQ(h, 600);
+    }
+    getViewportValueWithCameraAspect(1e-30f, Size{800, 600}, &x, &y, &w, &h);
+    EXPECT_EQ(w, 0);
+    EXPECT_EQ(h, 600);
+    EXPECT_EQ(truncToUnsigned(-3.0f), 0u);
+    EXPECT_EQ(truncToInt(3e9f), INT_MAX);
 }

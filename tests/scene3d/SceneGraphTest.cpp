@@ -120,6 +120,11 @@ TEST_F(SceneGraphTest, RegistryNamingAndRenaming) {
     EXPECT_EQ(sm()->createElement("Photo", 0), nullptr);
     EXPECT_EQ(sm()->getElementByName("Photo"), first);
 
+    sm()->createScene("Group", 0);
+    Scene* renamedScene = sm()->createScene("Group", 1);
+    EXPECT_NE(renamedScene->getName(), "Group");
+    EXPECT_EQ(renamedScene->getRequestedName(), "Group");
+
     Scene* unnamed = sm()->createScene("", 1);
     numberAfter(unnamed->getName(), "Scene_");
     EXPECT_EQ(sm()->getSceneByName(unnamed->getName()), unnamed);

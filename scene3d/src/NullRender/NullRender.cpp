@@ -97,8 +97,8 @@ long NullTexture::createPureTexture(unsigned int width, unsigned int height, Col
     mFormat = kColorRGBA8888;
     mTextureType = 2;
     mTransparent = colour.a != 1.0f ? 1 : 0;
-    const uint8_t px[4] = {uint8_t(int(colour.r * 255)), uint8_t(int(colour.g * 255)), uint8_t(int(colour.b * 255)),
-                           uint8_t(int(colour.a * 255))};
+    auto byte = [](float c) { return uint8_t(truncToInt(c * 255.0f)); };
+    const uint8_t px[4] = {byte(colour.r), byte(colour.g), byte(colour.b), byte(colour.a)};
     mPixels.resize(size_t(w) * h * 4);
     for (size_t i = 0; i < mPixels.size(); i += 4) std::memcpy(&mPixels[i], px, 4);
     return 1;
