@@ -116,6 +116,9 @@ MResult s_MdBitmapLoadWithTransColor_Fitin(AMCMHandle hAMCM, MSTREAM stream, MIn
             std::memcpy(&trans, info + 40, 8);
             linePath = interlace ? 1 : 0;
             if (B.lWidth < f[2] || B.lHeight < f[3]) linePath = 1;
+            // Nor may a frame larger than the decoder's canvas be written straight into a
+            // canvas-sized buffer.
+            if (S[0] < f[2] || S[1] < f[3]) linePath = 1;
             x = f[0];
             y = f[1];
             D[0] = f[2];

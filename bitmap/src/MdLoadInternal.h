@@ -3,6 +3,8 @@
 #ifndef KPV_BITMAP_MDLOADINTERNAL_H
 #define KPV_BITMAP_MDLOADINTERNAL_H
 
+#include <functional>
+
 #include "MStream.h"
 #include "MTypes.h"
 #include "MdBitmap.h"
@@ -73,5 +75,10 @@ template <typename Fn> MResult MdWithFile(const MChar* szPath, MDWord mode, MRes
     MStreamClose(s);
     return r;
 }
+
+// Writes a file through fn: into a temporary file beside the target, renamed over it only when
+// fn succeeded and the file was closed; otherwise the temporary is removed and the target kept.
+// openFailure when no temporary file can be made there.
+MResult MdWriteFileReplacing(const MChar* szPath, MResult openFailure, const std::function<MResult(MSTREAM)>& fn);
 
 #endif
