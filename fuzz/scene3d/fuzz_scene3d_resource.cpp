@@ -19,13 +19,23 @@
 namespace {
 int64_t gMicros = 0;
 
+// A private folder for the one scene file, removed when the process ends.
+struct Scratch {
+    std::string dir, path;
+    Scratch() {
+        char name[] = "/tmp/kpv-fuzz-scene-XXXXXX";
+        if (const char* made = mkdtemp(name)) dir = made;
+        path = (dir.empty() ? std::string("/tmp") : dir) + "/theme.ziz";
+    }
+    ~Scratch() {
+        std::remove(path.c_str());
+        if (!dir.empty()) rmdir(dir.c_str());
+    }
+};
+
 const std::string& scratchPath() {
-    static std::string path = [] {
-        char dir[] = "/tmp/kpv-fuzz-scene-XXXXXX";
-        const char* made = mkdtemp(dir);
-        return std::string(made ? made : "/tmp") + "/theme.ziz";
-    }();
-    return path;
+    static Scratch scratch;
+    return scratch.path;
 }
 }  // namespace
 
