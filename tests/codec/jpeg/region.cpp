@@ -194,7 +194,7 @@ TEST(JpegRegion, RefusesBadIndexBlobsAndBadRequests) {
 }
 
 TEST(JpegRegion, ProgressiveAndMultiScanRegionsComeFromTheRowBuffer) {
-    auto jpeg = file(203, 97, 0, true);
+    auto jpeg = file(203, 97, 2, true); // with restart markers in every scan
     int64_t r;
     Planes full = decode(jpeg, {}, &r);
     ASSERT_EQ(r, 0);
