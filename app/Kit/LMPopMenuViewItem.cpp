@@ -9,11 +9,7 @@ LMPopMenuViewItem::LMPopMenuViewItem(RowFactory factory) : m_factory(std::move(f
         m_factory = [] { return std::make_unique<LMPopMenuItemView>(); };
 }
 
-LMPopMenuViewItem::~LMPopMenuViewItem()
-{
-    if (m_view && !m_ownedView)
-        m_view->setPopMenuViewItem(nullptr); // a placed row may outlive its controller briefly
-}
+LMPopMenuViewItem::~LMPopMenuViewItem() = default;
 
 std::unique_ptr<LMPopMenuViewItem> LMPopMenuViewItem::newItemForRepresentedObject(const QVariant& object,
                                                                                  const QVariant& parent,

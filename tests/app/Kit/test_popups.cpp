@@ -1,0 +1,284 @@
+// Pop-up views and menus: delayed show and hide on the manual clock, placement, Esc and outside
+// clicks through the monitor centre, the menu's sizing around its rows and its data source.
+#include "Kit/LMEventMonitorCenter.h"
+#include "Kit/LMPopMenuItemView.h"
+#include "Kit/LMPopMenuViewController.h"
+#include "Kit/LMPopupViewController.h"
+#include "appkit/Application.h"
+#include "appkit/Window.h"
+#include "foundation/Clock.h"
+#include "foundation/NotificationCenter.h"
+#include "foundation/RunLoop.h"
+#include "kit_support.h"
+
+#include <gtest/gtest.h>
+
+using namespace kpv;
+
+namespace {
+
+class Hooks : public LMPopupView {
+public:
+    using LMPopupView::LMPopupView;
+    int didShows = 0, didHides = 0;
+    void didViewShowed(bool shown) override { ++(shown ? didShows : didHides); }
+};
+
+class Answering : public LMPopupViewDelegate {
+public:
+    int calls = 0;
+    bool popupView_viewShowed(LMPopupView*, bool) override
+    {
+        ++calls;
+        return true;
+    }
+};
+
+class PopupTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        RunLoop::main().setClock(&clock);
+        container = new View(Rect(0, 0, 400, 300));
+        window.setContentView(container);
+        auto v = std::make_unique<Hooks>(Rect(0, 0, 101, 40));
+        view = v.get();
+        controller = std::make_unique<LMPopupViewController>(std::move(v), container);
+    }
+    void TearDown() override
+    {
+        controller.reset();
+        clock.advance(0);
+        RunLoop::main().setClock(nullptr);
+    }
+    ManualClock clock;
+    Window window{Rect(0, 0, 400, 300), TitledWindowMask};
+    View* container = nullptr;
+    Hooks* view = nullptr;
+    std::unique_ptr<LMPopupViewController> controller;
+};
+
+} // namespace
+
+TEST(PopupPlacement, CentredOnThePointOrAlignedLeft)
+{
+    EXPECT_EQ(LMViewPopupHelper::popupOrigin({200, 50}, 101, false), (Point{149, 50}));
+    EXPECT_EQ(LMViewPopupHelper::popupOrigin({200.5, 50.5}, 101, true), (Point{200.5, 50.5}));
+    // Near the left edge the panel is placed as the rule says; the container clips it.
+    EXPECT_EQ(LMViewPopupHelper::popupOrigin({10, 0}, 101, false), (Point{-41, 0}));
+}
+
+TEST_F(PopupTest, ShownAtARoundedPointInTheContainer)
+{
+    view->showAtLocationInWindow({200.7, 50.2}, false);
+    ASSERT_TRUE(view->isShown());
+    EXPECT_EQ(view->frame().origin, (Point{149, 50}));
+    EXPECT_EQ(view->didShows, 1);
+    ASSERT_NE(view->eventMonitor(), nullptr); // held exactly while shown
+    view->hide(false);
+    EXPECT_FALSE(view->isShown());
+    EXPECT_EQ(view->eventMonitor(), nullptr);
+    EXPECT_EQ(view->didHides, 1);
+}
+
+TEST_F(PopupTest, DelayedShowsForOnePointShowOnceAfterTheFirstDelay)
+{
+    view->showAtLocationInWindow({100, 100}, true);
+    clock.advance(0.3);
+    view->showAtLocationInWindow({100, 100}, true); // the pending show stands
+    clock.advance(0.25);
+    EXPECT_TRUE(view->isShown());
+    EXPECT_EQ(view->didShows, 1);
+}
+
+TEST_F(PopupTest, DelayedShowElsewhereRestartsTheWait)
+{
+    view->showAtLocationInWindow({100, 100}, true);
+    clock.advance(0.3);
+    view->showAtLocationInWindow({150, 100}, true);
+    clock.advance(0.3);
+    EXPECT_FALSE(view->isShown());
+    clock.advance(0.25);
+    EXPECT_TRUE(view->isShown());
+    EXPECT_EQ(view->frame().origin.x, 99); // floor(150 - 50.5)
+}
+
+TEST_F(PopupTest, HidePendingOrCancelled)
+{
+    view->showAtLocationInWindow({100, 100}, false);
+    view->hide(true);
+    clock.advance(0.05);
+    view->mouseEntered(Event(MouseEntered)); // the pointer comes back
+    clock.advance(0.2);
+    EXPECT_TRUE(view->isShown());
+
+    view->hide(true);
+    clock.advance(0.06);
+    view->hide(true); // keeps the first deadline
+    clock.advance(0.05);
+    EXPECT_FALSE(view->isShown());
+
+    view->showAtLocationInWindow({100, 100}, false);
+    view->hide(true);
+    view->hide(false); // at once, even with a hide pending
+    EXPECT_FALSE(view->isShown());
+    view->showAtLocationInWindow({100, 100}, true);
+    view->hide(true); // a hidden view: cancels the pending show
+    clock.advance(1);
+    EXPECT_FALSE(view->isShown());
+}
+
+TEST_F(PopupTest, LeavingHidesUnlessToldToStay)
+{
+    view->showAtLocationInWindow({100, 100}, false);
+    view->setStayWhenMouseLeave(true);
+    view->mouseExited(Event(MouseExited));
+    clock.advance(1);
+    EXPECT_TRUE(view->isShown());
+    view->setStayWhenMouseLeave(false);
+    view->mouseExited(Event(MouseExited));
+    clock.advance(0.11);
+    EXPECT_FALSE(view->isShown());
+}
+
+TEST_F(PopupTest, EscAndOutsideClicksThroughTheMonitorCentre)
+{
+    auto& center = LMEventMonitorCenter::eventMonitorCenter();
+    int olderSaw = 0;
+    auto older = center.addLocalMonitorForEventsMatchingMask(AnyEventMask, [&](const Event&) {
+        ++olderSaw;
+        return false;
+    });
+    view->showAtLocationInWindow({100, 100}, false); // origin (50, 100), 101 x 40
+    auto esc = Event::keyEvent(KeyDown, KeyCode::Escape, "\x1b", "\x1b", &window);
+    EXPECT_EQ(center.dispatch(esc), nullptr);
+    EXPECT_FALSE(view->isShown());
+    EXPECT_EQ(olderSaw, 0);
+
+    view->showAtLocationInWindow({100, 100}, false);
+    auto outside = Event::mouseEvent(LeftMouseDown, {10, 10}, &window);
+    EXPECT_NE(center.dispatch(outside), nullptr); // not staying: the click goes on
+    EXPECT_TRUE(view->isShown());
+    view->setStayWhenMouseLeave(true);
+    auto inside = Event::mouseEvent(LeftMouseDown, {60, 110}, &window);
+    EXPECT_NE(center.dispatch(inside), nullptr);
+    EXPECT_TRUE(view->isShown());
+    EXPECT_EQ(center.dispatch(outside), nullptr);
+    EXPECT_FALSE(view->isShown());
+    center.removeMonitor(older);
+}
+
+TEST_F(PopupTest, DelegateAnswerReplacesTheHookAndAutoHideHides)
+{
+    Answering d;
+    view->setPopupViewDelegate(&d);
+    view->showAtLocationInWindow({100, 100}, false);
+    EXPECT_EQ(d.calls, 1);
+    EXPECT_EQ(view->didShows, 0);
+    NotificationCenter::defaultCenter().postNotification(kDidAutoHideCursorNotification);
+    EXPECT_FALSE(view->isShown());
+}
+
+TEST_F(PopupTest, ViewDestroyedWithItsContainerLeavesNoMonitorBehind)
+{
+    view->showAtLocationInWindow({100, 100}, false);
+    auto& center = LMEventMonitorCenter::eventMonitorCenter();
+    window.setContentView(new View(Rect(0, 0, 10, 10))); // the old container goes, and the popup with it
+    EXPECT_EQ(controller->popupView(), nullptr);
+    auto esc = Event::keyEvent(KeyDown, KeyCode::Escape, "\x1b", "\x1b", &window);
+    EXPECT_NE(center.dispatch(esc), nullptr); // nobody left to consume it
+}
+
+namespace {
+
+class MenuSource : public LMPopMenuViewDataSource, public LMPopMenuViewDelegate {
+public:
+    QStringList titles;
+    int asked = 0;
+    QVariant clicked;
+    QVariant disabled;
+    unsigned long numberOfItemsInPopMenuView(LMPopMenuView*, const QVariant&) override
+    {
+        ++asked;
+        return titles.size();
+    }
+    QVariant popMenuView_itemAtIndex(LMPopMenuView*, const QVariant&, unsigned long i) override { return titles[i]; }
+    QString popMenuView_itemTitleForRepresentedObject(LMPopMenuView*, const QVariant& o) override
+    {
+        return o.toString();
+    }
+    QString popMenuView_iconImageNameForRepresentedObject(LMPopMenuView*, const QVariant&, bool check) override
+    {
+        return check ? QString() : QStringLiteral("menuicon");
+    }
+    void popMenuViewItemClicked(LMPopMenuView*, const QVariant& o, const QVariant&) override { clicked = o; }
+    bool popMenuViewItemEnabled(LMPopMenuView*, const QVariant& o, const QVariant&) override { return o != disabled; }
+};
+
+} // namespace
+
+TEST_F(PopupTest, MenuSizesAroundItsRowsAndKeepsItsCentre)
+{
+    clearSkinImages();
+    writeSkinImage("menuicon", 12, 12, Qt::white);
+    writeSkinImage("menuiconR", 13, 12, Qt::white);
+    MenuSource m;
+    m.titles = {"Short", "A considerably longer entry"};
+    auto c = LMPopMenuViewController::popMenuViewControllerWithDataSource(&m, &m, container);
+    LMPopMenuView* menu = c->popMenuView();
+    menu->setFrame(Rect(100, 50, 120, 40)); // centre x 160
+    menu->showAtLocationInWindow({160, 50}, false);
+    ASSERT_EQ(menu->viewItems().size(), 2u);
+    double widest = 0;
+    for (auto& item : menu->viewItems())
+        widest = std::max(widest, item->itemWidthToFit());
+    const double expected = std::floor((widest + 10) / 2 + 0.5) * 2;
+    EXPECT_EQ(menu->frame().width(), expected);
+    EXPECT_NEAR(menu->frame().midX(), 160, 1);
+    EXPECT_EQ(menu->frame().y(), 50);
+    EXPECT_EQ(menu->frame().height(), 28 + 2 * LMPopMenuItemView::kDefaultRowHeight);
+    // The first item is the top row.
+    auto* top = menu->viewItems()[0]->view();
+    auto* bottom = menu->viewItems()[1]->view();
+    EXPECT_GT(top->frame().y(), bottom->frame().y());
+    EXPECT_EQ(top->frame().width(), widest); // the panel is made even, the rows are not
+
+    // Roll-over image falls back; pressed has none of its own.
+    EXPECT_EQ(top->imageByState(1, false)->size().width, 13);
+    EXPECT_EQ(top->imageByState(2, false), nullptr);
+
+    menu->hide(false);
+    menu->showAtLocationInWindow({160, 50}, false);
+    EXPECT_EQ(m.asked, 2); // every showing asks again
+}
+
+TEST_F(PopupTest, MenuMinimumWidthAndDisabledRows)
+{
+    clearSkinImages();
+    MenuSource m;
+    m.titles = {"a", "b"};
+    m.disabled = "b";
+    auto c = LMPopMenuViewController::popMenuViewControllerWithDataSource(&m, &m, container);
+    LMPopMenuView* menu = c->popMenuView();
+    menu->setMinWidth(150);
+    menu->setPopViewAlignLeftFlag(true);
+    menu->setFrame(Rect(20, 30, 60, 40));
+    menu->showAtLocationInWindow({20, 30}, false);
+    EXPECT_EQ(menu->frame(), Rect(20, 30, 150, 28 + 2 * LMPopMenuItemView::kDefaultRowHeight));
+    auto* rowB = menu->viewItems()[1]->view();
+    EXPECT_EQ(rowB->frame().width(), 140);
+    EXPECT_EQ(rowB->drawingState(), 3);
+    EXPECT_EQ(rowB->bkColorByState(3), Color::clearColor());
+    EXPECT_EQ(rowB->bkColorByState(2), Color(253 / 255.0, 168 / 255.0, 19 / 255.0, 1));
+    rowB->updateButtonUI();
+    EXPECT_EQ(rowB->txtItemTitle()->textColor(), Color::disabledControlTextColor());
+    // The row only looks disabled: the click still reaches the delegate.
+    menu->viewItems()[1]->itemViewActionHandler();
+    EXPECT_EQ(m.clicked.toString(), "b");
+}
+
+TEST(PopMenuGeometry, EvenWidthFromAFractionalRow)
+{
+    // 97.3 + margins 10 = 107.3, made even: floor(53.65 + 0.5) * 2 = 108.
+    EXPECT_EQ(std::floor(107.3 / 2 + 0.5) * 2, 108);
+}
