@@ -121,6 +121,57 @@ std::function<void(QPainter&, QRectF)> checkMark(bool radio, int state, bool on)
     };
 }
 
+// The pop-up bin: a panel with a downward arrow in the middle of its bottom band. The arrow sits
+// in the 20-point column between the two stretching columns, so it stays centred at any width.
+void popBin(QPainter& p, QRectF r)
+{
+    const double arrowH = 8;
+    const QRectF body = r.adjusted(2, 2, -2, -(2 + arrowH));
+    QPainterPath path;
+    path.addRoundedRect(body.adjusted(0.5, 0.5, -0.5, -0.5), 7, 7);
+    QPainterPath arrow;
+    const double cx = r.center().x();
+    arrow.moveTo(cx - 8, body.bottom() - 1);
+    arrow.lineTo(cx, body.bottom() + arrowH - 0.5);
+    arrow.lineTo(cx + 8, body.bottom() - 1);
+    arrow.closeSubpath();
+    path = path.united(arrow);
+    QLinearGradient g(r.topLeft(), r.bottomLeft());
+    g.setColorAt(0, kPanel);
+    g.setColorAt(1, kPanel.darker(110));
+    p.setPen(QPen(kPanelBorder, 1));
+    p.setBrush(g);
+    p.drawPath(path);
+}
+
+// The shadow frame around a browser thumbnail: a soft shadow falling to the lower right, with a
+// clear centre where the thumbnail shows. The selected frame adds an accent outline.
+std::function<void(QPainter&, QRectF)> thumbShadow(bool selected)
+{
+    return [selected](QPainter& p, QRectF r) {
+        // The thumbnail area matches the slice sizes: left 15, top 15, right 19, bottom 18.
+        const QRectF thumb = r.adjusted(15, 15, -19, -18);
+        p.setPen(Qt::NoPen);
+        for (int i = 8; i >= 1; --i) {
+            QColor c(0, 0, 0, 10 + (8 - i) * 6);
+            p.setBrush(c);
+            p.drawRoundedRect(thumb.adjusted(-i + 2, -i + 3, i + 2, i + 3), i, i);
+        }
+        p.setCompositionMode(QPainter::CompositionMode_Clear);
+        p.setBrush(Qt::black);
+        p.drawRect(thumb);
+        p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        p.setBrush(Qt::NoBrush);
+        if (selected) {
+            p.setPen(QPen(kAccent, 3));
+            p.drawRoundedRect(thumb.adjusted(-4.5, -4.5, 4.5, 4.5), 4, 4);
+        } else {
+            p.setPen(QPen(QColor(255, 255, 255, 60), 1));
+            p.drawRect(thumb.adjusted(-0.5, -0.5, 0.5, 0.5));
+        }
+    };
+}
+
 std::vector<SkinImage> skin()
 {
     std::vector<SkinImage> images = {
@@ -139,6 +190,9 @@ std::vector<SkinImage> skin()
         {"tm_zoom", 12, 12, knob(0)},
         {"tm_zoomr", 12, 12, knob(1)},
         {"tm_zoomp", 12, 12, knob(2)},
+        {"bg_popbin", 60, 36, popBin},
+        {"bg_thumshadow", 40, 40, thumbShadow(false)},
+        {"bg_thumshadow_on", 40, 40, thumbShadow(true)},
         {"close", 16, 16, closeButton(0)},
         {"close_roll", 16, 16, closeButton(1)},
         {"close_push", 16, 16, closeButton(2)},
