@@ -1,0 +1,504 @@
+#include "View/NavigateController.h"
+
+#include "Model/LMAppServices.h"
+#include "Model/LMBlockOperation.h"
+#include "Model/MainConfig.h"
+#include "Model/PhotoSearchHandler.h"
+#include "View/LMImageViewModel.h"
+#include "View/NavGestureScrollFileSession.h"
+#include "View/NavImageLoader.h"
+#include "View/NavLoadPlanner.h"
+
+#include "foundation/Bundle.h"
+#include "foundation/NotificationCenter.h"
+#include "foundation/RunLoop.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cmath>
+
+const char *const NavDidChangeFileListNotification = "didChangeFileList";
+const char *const NavDidChangeCurFileNotification = "didChangeCurFile";
+const char *const NavDidLoadImageNotification = "didLoadImage";
+const char *const NavDidUpdateSmallThumbNotification = "didUpdateSmallThumb";
+const char *const NavDidLoadCurrentFileInfoNotification = "didLoadCurrentFileInfo";
+const char *const NavDidLoadCurrentSmallThumbNotification = "didLoadCurrentSmallThumb";
+const char *const NavDidLoadCurrentLargeThumbNotification = "didLoadCurrentLargeThumb";
+const char *const NavDidCurFileImageUpdatedNotification = "didCurFileImageUpdated";
+
+namespace {
+
+constexpr double kViewportAnimationTick = 1.0 / 60.0;
+constexpr double kViewportAnimationDuration = 0.3;
+constexpr int64_t kFavoriteViewportMargin = 30;
+
+QString latin1(const char *s) { return QString::fromLatin1(s); }
+
+} // namespace
+
+// ---- Host defaults ----
+
+QString NavigateControllerHost::localizedString(const QString &key) const
+{
+    return kpv::Bundle::mainBundle().localizedString(key);
+}
+
+QString NavigateControllerHost::resourcePath(const QString &fileName) const
+{
+    return kpv::Bundle::mainBundle().pathForResource(fileName);
+}
+
+bool NavigateControllerHost::fileExistsAtPath(const QString &path) const
+{
+    return QFileInfo::exists(path);
+}
+
+// ---- Life cycle and wiring ----
+
+NavigateController::NavigateController(LMImageViewModel *openGLView, NavigateControllerHost *host,
+                                       const NavImageLoader *loader, NavPagingViewFactory *pagingViews)
+    : m_openGLView(openGLView)
+    , m_host(host)
+    , m_loader(loader)
+    , m_pagingViews(pagingViews)
+    , m_self(std::make_shared<NavigateController *>(this))
+{
+    PhotoSearchHandler::Environment env;
+    env.allowedFileExtensions = [] {
+        LMAppServices *services = LMAppServices::shared();
+        return services ? services->allowedFileExtensions() : QStringList();
+    };
+    env.sortByType = [this] {
+        MainConfig *c = config();
+        return c ? int(c->sortByType()) : int(NavSortByName);
+    };
+    m_photoSearchHandler = std::make_unique<PhotoSearchHandler>(std::move(env));
+}
+
+NavigateController::~NavigateController()
+{
+    *m_self = nullptr;
+    registNotifications(false);
+    if (m_autoNavTimer)
+        m_autoNavTimer->invalidate();
+    // The swipe session refers to the controller; it goes first.
+    m_navGestureScrollFileSession.reset();
+    m_photoSearchHandler.reset();
+}
+
+MainConfig *NavigateController::config() const
+{
+    return m_host ? m_host->mainConfig() : nullptr;
+}
+
+void NavigateController::postNotification(const char *name, const QVariantMap &userInfo) const
+{
+    kpv::NotificationCenter::defaultCenter().postNotification(latin1(name), this, userInfo);
+}
+
+void NavigateController::awakeFromNib()
+{
+    registNotifications(true);
+    m_filenameUIHeight = 10.0;
+    if (m_openGLView)
+        m_openGLView->setFitinLeftMargin(0, 0, 0, 1.0);
+    updateOpenGLViewSettingsByCurConfig();
+    if (m_host) {
+        m_host->updateStatusInfo(QString(), false, 0);
+        m_host->setFileImgBaseInfo(nullptr, 0);
+    }
+}
+
+void NavigateController::registNotifications(bool regist)
+{
+    auto &center = kpv::NotificationCenter::defaultCenter();
+    if (!regist) {
+        if (m_registered)
+            center.removeObserver(this);
+        m_registered = false;
+        return;
+    }
+    if (m_registered)
+        return;
+    m_registered = true;
+    auto mode = [](const kpv::Notification &n, const char *key) { return n.userInfo.value(latin1(key)).toLongLong(); };
+    center.addObserver(this, latin1("willChangeMainShowMode"), nullptr, [this, mode](const kpv::Notification &n) {
+        willChangeMainShowMode(mode(n, "old"), mode(n, "new"));
+    });
+    center.addObserver(this, latin1("didChangeMainShowMode"), nullptr, [this, mode](const kpv::Notification &n) {
+        didChangeMainShowMode(mode(n, "old"), mode(n, "new"));
+    });
+    center.addObserver(this, latin1(NavDidLoadImageNotification), nullptr,
+                       [this](const kpv::Notification &n) { didLoadImage(n.userInfo); });
+    center.addObserver(this, latin1(NavDidUpdateSmallThumbNotification), nullptr,
+                       [this](const kpv::Notification &n) { didUpdateSmallThumb(n.userInfo); });
+    if (m_openGLView) {
+        center.addObserver(this, latin1(LMOpenGLViewDoChangeScaleNotification), m_openGLView->notificationObject(),
+                           [this](const kpv::Notification &) { doChangeScale(); });
+    }
+    center.addObserver(this, latin1("fileModified"), nullptr, [this](const kpv::Notification &n) {
+        didFileModified(n.userInfo.value(latin1("filePath")).value<LMPathString>());
+    });
+    center.addObserver(this, latin1("filesDeleted"), nullptr, [this](const kpv::Notification &n) {
+        didFilesDeleted(n.userInfo.value(latin1("filePathList")).value<QList<LMPathString>>());
+    });
+    center.addObserver(this, latin1("didChangeOptionSetting"), nullptr,
+                       [this](const kpv::Notification &) { didChangeOptionSetting(); });
+}
+
+void NavigateController::updateOpenGLViewSettingsByCurConfig()
+{
+    MainConfig *c = config();
+    if (!m_openGLView || !c)
+        return;
+    int64_t action = MouseWheelActionPan;
+    if (c->mouseWheelEnabled())
+        action = c->zoomWhileMouseWheel() ? MouseWheelActionZoom : MouseWheelActionPassOn;
+    m_openGLView->setMouseWheelAction(action);
+    m_openGLView->setAnimationZoom(c->animationZoom());
+}
+
+void NavigateController::updatePreviewStatusShowProxyAutoHideInterval(bool zoomStatus)
+{
+    if (!m_host)
+        return;
+    double interval = 3.0;
+    if (zoomStatus) {
+        MainConfig *c = config();
+        interval = (c && !c->animationZoom()) ? 0.3 : 0.1;
+    }
+    m_host->setPreviewStatusAutoHideInterval(interval);
+}
+
+// ---- The list ----
+
+QList<LMPathString> NavigateController::filePaths() const
+{
+    return m_navSortFileInfoList ? m_navSortFileInfoList->sortedFilePaths() : QList<LMPathString>();
+}
+
+qsizetype NavigateController::fileCount() const
+{
+    return m_navSortFileInfoList ? m_navSortFileInfoList->count() : 0;
+}
+
+void NavigateController::openFilePaths(const QList<LMPathString> &paths, const QStringList &choosedOriginalPaths,
+                                       bool includeSubDir)
+{
+    if (paths.isEmpty())
+        return;
+    if (m_host)
+        m_host->hideSandboxAccessTips(m_host->showMode() == NavShowModeView);
+    m_navSortFileInfoList = std::make_unique<NavSortFileInfoList>(
+        m_photoSearchHandler->submitSearchTaskWithSearchedFilePaths(paths, choosedOriginalPaths, includeSubDir));
+    if (MainConfig *c = config())
+        m_navSortFileInfoList->sortFilesByType(int(c->sortByType()));
+
+    qsizetype index = 0;
+    if (!m_curFilePath.isEmpty()) {
+        const qsizetype found = m_navSortFileInfoList->sortedFilePaths().indexOf(m_curFilePath);
+        if (found >= 0) {
+            index = found;
+            // The decoded images of the file shown survive a new open only when the file has not
+            // changed on disk since they were decoded.
+            const LMNavFileInfoPtr info = fileInfoByPath(m_curFilePath);
+            if (info) {
+                const LMFileImgBaseInfoPtr base = info->imgBaseInfo();
+                const QDateTime now = m_curFilePath.dateModified();
+                if (!base || !base->fileModificationDate().isValid() || !now.isValid()
+                    || base->fileModificationDate() != now)
+                    m_cacheFileInfos.remove(m_curFilePath);
+            }
+        }
+    }
+    clearLoadMasks();
+    navCurFileToIndexByFileListChanged(index);
+}
+
+void NavigateController::resetAllNavFiles()
+{
+    if (m_host)
+        m_host->stopFavorFileAnimationTimer();
+    abortScrollSession();
+    endAutoNav();
+    m_navSortFileInfoList.reset();
+    m_curFilePath = LMPathString();
+    m_curFileIndex = 0;
+    m_cacheFileInfos.clear();
+    m_photoSearchHandler->stopSearch();
+    clearLoadMasks();
+    if (m_openGLView)
+        m_openGLView->didChangeFile();
+    if (m_host)
+        m_host->resetPhotoBinFiles();
+}
+
+void NavigateController::navCurFileToIndexByFileListChanged(qsizetype index)
+{
+    const bool changed = navCurFileToIndex(index, true, true, false);
+    postNotification(NavDidChangeFileListNotification,
+                     {{latin1("filePathList"), QVariant::fromValue(filePaths())}});
+    updateWindowTitle();
+    if (changed) {
+        postNotification(NavDidChangeCurFileNotification, {{latin1("filePath"), QVariant::fromValue(m_curFilePath)},
+                                                           {latin1("quickNav"), false}});
+    }
+}
+
+bool NavigateController::navCurFileToIndex(qsizetype index, bool fileListChanged, bool navNext, bool quick)
+{
+    if (m_host)
+        m_host->stopFavorFileAnimationTimer();
+    if (index < 0 || index >= fileCount())
+        return false;
+    const LMPathString path = m_navSortFileInfoList->sortedFilePaths().at(index);
+    const LMPathString old = m_curFilePath;
+    bool changed = false;
+    if (path == old && m_curFileIndex == index) {
+        if (!fileListChanged)
+            return false;
+    } else if (path == old) {
+        m_curFileIndex = index;
+        changed = true;
+    } else {
+        m_curFilePath = path;
+        m_curFileIndex = index;
+        clearLoadMasks();
+        changed = true;
+    }
+
+    const int64_t mode = m_host ? m_host->showMode() : 0;
+    if (mode == NavShowModeView || mode == NavShowModeMiniImage)
+        submitCacheOperation(navNext, quick);
+
+    if (changed) {
+        updateWindowTitle();
+        const LMNavFileInfoPtr info = curFileInfo();
+        const bool refresh = (info && old == info->filePath()) ? info->fileModified() : true;
+        if (refresh && m_openGLView) {
+            MainConfig *c = config();
+            m_openGLView->didChangeFileByKeepPrevScale(c && c->keepPrevScaleWhenNavFile());
+            m_openGLView->setImage(info ? info->imageByType(NavLoadPlanner::kSmallThumbType) : nullptr, ImageModeNormal);
+            const bool gif = info ? isGifFile(info.get()) : path.path().endsWith(latin1(".gif"), Qt::CaseInsensitive);
+            m_openGLView->setImageSupportRotate(!gif);
+            updateOpenGLViewImage(ImageModeFitin);
+            updateOpenGLViewImage(ImageModeNormal);
+            updatePreviewStatusUIForCurFile(false);
+            if (m_host)
+                m_host->checkShowHideNavigationWindow();
+        }
+    }
+    if (changed && !fileListChanged) {
+        postNotification(NavDidChangeCurFileNotification, {{latin1("filePath"), QVariant::fromValue(m_curFilePath)},
+                                                           {latin1("quickNav"), quick}});
+    }
+    return changed;
+}
+
+void NavigateController::updateWindowTitle()
+{
+    if (!m_host)
+        return;
+    if (m_curFilePath.isEmpty()) {
+        m_host->setWindowTitle(QString(), QString());
+        return;
+    }
+    const QString name = LMPathString::lastPathComponent(m_curFilePath.path());
+    const qsizetype count = fileCount();
+    const QString title = count == 1 ? name : QStringLiteral("%1 (%2/%3)").arg(name).arg(m_curFileIndex + 1).arg(count);
+    m_host->setWindowTitle(title, m_curFilePath.path());
+}
+
+bool NavigateController::isGifFile(const LMNavFileInfo *fileInfo)
+{
+    if (!fileInfo)
+        return false;
+    if (const LMFileImgBaseInfoPtr base = fileInfo->imgBaseInfo())
+        return base->AMCMImageType() == 4;
+    return fileInfo->filePath().path().endsWith(QStringLiteral(".gif"), Qt::CaseInsensitive);
+}
+
+// ---- Records ----
+
+LMNavFileInfoPtr NavigateController::curFileInfo() const
+{
+    return fileInfoByPath(m_curFilePath);
+}
+
+LMNavFileInfoPtr NavigateController::fileInfoByPath(const LMPathString &path) const
+{
+    return m_cacheFileInfos.value(path);
+}
+
+LMNavFileInfoPtr NavigateController::fileInfoByIndex(qsizetype index) const
+{
+    if (index < 0 || index >= fileCount())
+        return nullptr;
+    return fileInfoByPath(m_navSortFileInfoList->sortedFilePaths().at(index));
+}
+
+LMNavFileInfoPtr NavigateController::acquireFileInfoByPath(const LMPathString &path)
+{
+    if (path.isEmpty())
+        return nullptr;
+    auto it = m_cacheFileInfos.find(path);
+    if (it != m_cacheFileInfos.end())
+        return it.value();
+    auto info = std::make_shared<LMNavFileInfo>(path);
+    m_cacheFileInfos.insert(path, info);
+    return info;
+}
+
+LMNavFileInfoPtr NavigateController::acquireFileInfoByIndex(qsizetype index)
+{
+    if (index < 0 || index >= fileCount())
+        return nullptr;
+    return acquireFileInfoByPath(m_navSortFileInfoList->sortedFilePaths().at(index));
+}
+
+// ---- Showing the current file ----
+
+void NavigateController::updateOpenGLViewImage(int imageMode)
+{
+    if (!m_openGLView)
+        return;
+    const int64_t mode = m_host ? m_host->showMode() : 0;
+    if (mode == NavShowModeMiniImage || mode == NavShowModeMiniEmpty) {
+        m_host->setShowMode(NavShowModeMiniImage);
+        LMImageViewModel *mini = m_host->miniWindowOpenGLView();
+        const int angle = mini ? int(mini->angleRotate().angleRotate()) : 0;
+        m_host->updateMiniUI(imageMode, angle);
+        return;
+    }
+    const LMNavFileInfoPtr info = curFileInfo();
+    bool gaveImage = false;
+    if (imageMode == ImageModeFitin && info) {
+        const LMFileImgBaseInfoPtr base = info->imgBaseInfo();
+        if ((base && base->AMCMImageType() == 4) || m_openGLView->imageFitin())
+            return;
+        LMImagePtr image = info->imageByType(NavLoadPlanner::kSmallFitinType);
+        if (!image)
+            image = info->imageByType(NavLoadPlanner::kLargeFitinType);
+        if (!image)
+            return;
+        m_openGLView->setImage(image, ImageModeFitin);
+        gaveImage = true;
+    } else if (imageMode == ImageModeNormal && info) {
+        int preferred = 0;
+        const LMImagePtr image = info->matchImageByScale(m_openGLView->scale(), &preferred, nullptr);
+        if (preferred >= 1 && preferred <= 7) {
+            if (auto op = createOperationForLoadImage(info, preferred, true, false); op && m_host)
+                m_host->addOperation(op);
+        }
+        m_openGLView->setImage(image, ImageModeNormal);
+        gaveImage = true;
+    } else {
+        m_openGLView->setImage(nullptr, imageMode);
+        gaveImage = true;
+    }
+    if (gaveImage && !m_shadowImage && m_host) {
+        if (LMImagePtr shadow = acquireShadowImage())
+            m_host->setViewShadowImage(shadow);
+    }
+}
+
+LMImagePtr NavigateController::acquireShadowImage()
+{
+    if (!m_shadowImage)
+        m_shadowImage = loadOriginalImageByFileName(QStringLiteral("BG_PICShadow.tiff"));
+    return m_shadowImage;
+}
+
+void NavigateController::updatePreviewStatusUIForCurFile(bool statusOnly)
+{
+    if (!m_host)
+        return;
+    bool failed = false;
+    const LMNavFileInfoPtr info = curFileInfo();
+    const LMImagePtr thumb = info ? info->imageByType(NavLoadPlanner::kSmallThumbType, &failed) : nullptr;
+    if (!m_reachTopOrBottomInfoShowed) {
+        if (thumb) {
+            m_host->hidePreviewStatus(false, false);
+            m_host->updateStatusInfo(QString(), false, 0);
+        } else {
+            m_host->showPreviewStatus(false, false);
+            if (failed)
+                m_host->updateStatusInfo(m_host->localizedString(QStringLiteral("IDS_BAD_IMAGE")), false, 0);
+            else
+                m_host->updateStatusInfo(m_host->localizedString(QStringLiteral("IDS_LOADING")), true, 1);
+        }
+    }
+    if (!statusOnly) {
+        MainConfig *c = config();
+        m_host->setFileImgBaseInfo(thumb ? thumb->originalImgBaseInfo() : nullptr, c ? c->filePropertyMask() : 0);
+        if (failed && m_openGLView)
+            m_openGLView->setImage(acquireBadFileImage(), ImageModeBadFile);
+    }
+}
+
+// ---- Show modes ----
+
+void NavigateController::willChangeMainShowMode(int64_t, int64_t newMode)
+{
+    if (newMode == NavShowModeView || newMode == NavShowModeMiniImage) {
+        clearLoadMasks();
+        submitCacheOperation(true, false);
+    }
+}
+
+void NavigateController::didChangeMainShowMode(int64_t oldMode, int64_t newMode)
+{
+    if (m_host) {
+        if ((newMode == NavShowModeView || newMode == NavShowModeFavorite)
+            && oldMode != NavShowModeView && oldMode != NavShowModeFavorite)
+            m_host->showImageView((oldMode & 80) != 0, false);
+        else if (newMode == NavShowModeCrop || newMode == NavShowModeThumbnail)
+            m_host->hideImageView(true, false);
+        else if (newMode != NavShowModeSlideshow && newMode != NavShowModeView && newMode != NavShowModeFavorite)
+            m_host->hideImageView(false, false);
+    }
+    if (newMode != NavShowModeView) {
+        if (newMode == NavShowModeFavorite && oldMode == NavShowModeView)
+            reduceImageForFavSwitch(true);
+        if (m_host)
+            m_host->hideNextPrev(false, false);
+    } else {
+        if (oldMode == NavShowModeFavorite)
+            reduceImageForFavSwitch(false);
+        else if (oldMode != NavShowModeView && (oldMode == 0 || (oldMode & 3) != 0) && m_host)
+            m_host->showNextPrev(true, true);
+        if (m_needReorderFilePaths && m_host) {
+            MainConfig *c = config();
+            m_host->sortFiles(c ? c->sortByType() : int64_t(NavSortByName), true);
+        }
+    }
+    if (m_host) {
+        m_host->setNavInfoContainerHidden(newMode != NavShowModeView);
+        m_host->registEquivalentResponder(this, newMode == NavShowModeView);
+    }
+    if (m_openGLView)
+        m_openGLView->setEnable(newMode == NavShowModeView);
+}
+
+void NavigateController::reduceImageForFavSwitch(bool reduce)
+{
+    if (!m_openGLView)
+        return;
+    m_imageReduceForFavSwitchTimer.stop();
+    const int64_t from = reduce ? 0 : kFavoriteViewportMargin;
+    const int64_t to = reduce ? kFavoriteViewportMargin : 0;
+    m_openGLView->setViewPortMargin(from);
+    const double start = kpv::RunLoop::main().now();
+    LMImageViewModel *view = m_openGLView;
+    m_imageReduceForFavSwitchTimer.start(
+        kViewportAnimationTick, {},
+        [view, from, to, start](bool *stop) {
+            const double t = std::min(kpv::RunLoop::main().now() - start, kViewportAnimationDuration);
+            const double p = std::sin(t / kViewportAnimationDuration * M_PI / 2);
+            view->setViewPortMargin(from + int64_t(double(to - from) * p));
+            if (t >= kViewportAnimationDuration)
+                *stop = true;
+        },
+        [view, to](bool) { view->setViewPortMargin(to); });
+}

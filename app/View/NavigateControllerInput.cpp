@@ -1,0 +1,708 @@
+// The input side of the view-mode controller: folder-search batches, single steps with the tip at
+// either end, held-key auto-navigation, keys, the mouse wheel and swipes, the command gate, and
+// the reaction to modified and deleted files.
+
+#include "View/NavigateController.h"
+
+#include "Model/LMImageTools.h"
+#include "Model/MainConfig.h"
+#include "Model/PhotoSearchHandler.h"
+#include "View/LMImageViewModel.h"
+#include "View/NavGestureScrollFileSession.h"
+#include "View/NavImageLoader.h"
+#include "View/NavLoadPlanner.h"
+
+#include "appkit/Event.h"
+#include "foundation/RunLoop.h"
+#include "foundation/Timer.h"
+
+#include <cmath>
+
+namespace {
+
+constexpr double kAutoNavFirstInterval = 0.2;
+constexpr double kAutoNavDelayEnd = 0.15;
+constexpr double kArrowKeyZoomDelayEnd = 0.1;
+constexpr double kArrowKeyPanStep = 20;
+
+constexpr uint64_t kShiftFlag = 1 << 17;
+constexpr uint64_t kControlFlag = 1 << 18;
+constexpr uint64_t kOptionFlag = 1 << 19;
+constexpr uint64_t kCommandFlag = 1 << 20;
+constexpr uint64_t kNumericPadFlag = 1 << 21;
+
+constexpr char16_t kUpArrow = 0xF700;
+constexpr char16_t kDownArrow = 0xF701;
+constexpr char16_t kLeftArrow = 0xF702;
+constexpr char16_t kRightArrow = 0xF703;
+constexpr char16_t kDeleteChar = 0x7F;
+
+constexpr int kPhaseBegan = 1;
+constexpr int kPhaseChanged = 4;
+constexpr int kPhaseEnded = 8;
+constexpr int kPhaseCancelled = 16;
+
+} // namespace
+
+LMImageViewModel *NavigateController::currentView() const
+{
+    const int64_t mode = m_host ? m_host->showMode() : 0;
+    if ((mode == NavShowModeMiniImage || mode == NavShowModeMiniEmpty) && m_host && m_host->miniWindowOpenGLView())
+        return m_host->miniWindowOpenGLView();
+    return m_openGLView;
+}
+
+// ---- Folder search ----
+
+void NavigateController::startSearchFiles()
+{
+    std::weak_ptr<NavigateController *> self = m_self;
+    m_photoSearchHandler->startSearchWithProcessBlock(
+        [self](const NavSortFileInfoList &list) {
+            if (auto s = self.lock(); s && *s)
+                (*s)->processSearchBatch(list);
+        },
+        [self](bool accessRefused) {
+            auto s = self.lock();
+            if (s && *s && accessRefused && (*s)->m_host)
+                (*s)->m_host->showSandboxAccessTips();
+        });
+}
+
+void NavigateController::processSearchBatch(const NavSortFileInfoList &list)
+{
+    if (list.count() < 2)
+        return;
+    m_navSortFileInfoList = std::make_unique<NavSortFileInfoList>(list);
+    const qsizetype old = m_curFileIndex;
+    const qsizetype index = m_curFilePath.isEmpty() ? -1 : list.sortedFilePaths().indexOf(m_curFilePath);
+    if (index >= 0) {
+        m_curFileIndex = index;
+    } else {
+        m_curFileIndex = 0;
+        m_curFilePath = list.sortedFilePaths().first();
+        // Another file became current: its loads must be requested afresh.
+        clearLoadMasks();
+    }
+    const int64_t mode = m_host ? m_host->showMode() : 0;
+    if (mode == NavShowModeView || mode == NavShowModeMiniImage)
+        submitCacheOperation(true, false);
+    postNotification(NavDidChangeFileListNotification, {{QStringLiteral("filePathList"), QVariant::fromValue(filePaths())}});
+    updateWindowTitle();
+    if (m_curFileIndex != old || index < 0) {
+        postNotification(NavDidChangeCurFileNotification, {{QStringLiteral("filePath"), QVariant::fromValue(m_curFilePath)},
+                                                           {QStringLiteral("quickNav"), false}});
+    }
+}
+
+// ---- Steps ----
+
+bool NavigateController::navFile(bool next, bool quick)
+{
+    const qsizetype n = fileCount();
+    if (n < 2)
+        return false;
+    const qsizetype i = m_curFileIndex;
+    const bool wraps = next ? i >= n - 1 : i <= 0;
+    const qsizetype target = next ? (wraps ? 0 : i + 1) : (wraps ? n - 1 : i - 1);
+    if (!wraps) {
+        m_reachHeadOrTailAtLastTime = false;
+    } else if (!m_reachHeadOrTailAtLastTime) {
+        m_reachHeadOrTailAtLastTime = true;
+        if (m_host) {
+            m_host->updateStatusInfo(
+                m_host->localizedString(next ? QStringLiteral("IDS_TIPS_NAVIGATENEXT") : QStringLiteral("IDS_TIPS_NAVIGATEPREV")),
+                false, 0);
+        }
+        m_reachTopOrBottomInfoShowed = true;
+        updatePreviewStatusShowProxyAutoHideInterval(false);
+        if (m_host)
+            m_host->showPreviewStatus(true, true);
+        return false;
+    }
+    if (m_host)
+        m_host->cancelAllOperations();
+    navCurFileToIndex(target, false, next, quick);
+    return true;
+}
+
+void NavigateController::doNavCurFileByPageUp(bool up)
+{
+    const qsizetype n = fileCount();
+    if (n == 0)
+        return;
+    const qsizetype p = m_host ? m_host->photoBinWholeVisibleItemCountOfCurPage() : 0;
+    const qsizetype s = p > 0 ? p - 1 : 0;
+    const qsizetype i = m_curFileIndex;
+    const qsizetype target = up ? (i < s ? 0 : i - s) : (i + s + 1 > n ? n - 1 : i + s);
+    doNavCurFileToIndex(target, false, {});
+}
+
+void NavigateController::doNavCurFileToFirst(bool first)
+{
+    const qsizetype n = fileCount();
+    if (n == 0)
+        return;
+    doNavCurFileToIndex(first ? 0 : n - 1, false, {});
+}
+
+void NavigateController::doNavCurFileToIndex(qsizetype index, bool byGestureScroll, std::function<void(bool)> completeBlock)
+{
+    if (m_autoNavTimer)
+        return;
+    auto go = [this, index, byGestureScroll, completeBlock](int outcome) {
+        bool ok = false;
+        if (outcome < 6) {
+            if (m_host)
+                m_host->cancelAllOperations();
+            ok = navCurFileToIndex(index, false, index >= m_curFileIndex, false);
+        }
+        (void)byGestureScroll;
+        if (completeBlock)
+            completeBlock(ok);
+    };
+    const LMImageViewModel *view = currentView();
+    if (m_unsavedRotationCheck && view && view->angleRotate().isRotatedOrFlipped())
+        m_unsavedRotationCheck(false, go);
+    else
+        go(0);
+}
+
+void NavigateController::doNavCurFileToNext(bool next, bool quick, std::function<void(bool)> completeNavBlock)
+{
+    if (m_autoNavTimer)
+        return;
+    auto go = [this, next, quick, completeNavBlock](int outcome) {
+        const bool ok = outcome < 6 && navFile(next, quick);
+        if (completeNavBlock)
+            completeNavBlock(ok);
+    };
+    const LMImageViewModel *view = currentView();
+    if (m_unsavedRotationCheck && view && view->angleRotate().isRotatedOrFlipped())
+        m_unsavedRotationCheck(false, go);
+    else
+        go(0);
+}
+
+// ---- Auto-navigation ----
+
+void NavigateController::beginAutoNav(bool next, bool delayEnd)
+{
+    m_autoNavStarted = true;
+    if (delayEnd)
+        m_autoNavDelayEndTimer.start(kAutoNavDelayEnd, [this] { endAutoNav(); });
+    doNavCurFileToNext(next, true, [this, next](bool ok) {
+        if (!ok)
+            return;
+        if (!m_autoNavStarted) {
+            submitCacheOperation(true, false);
+            return;
+        }
+        scheduleAutoNavTimer(kAutoNavFirstInterval, next, kpv::RunLoop::main().now());
+        if (LMImageViewModel *view = currentView())
+            view->setEnable(false);
+    });
+}
+
+void NavigateController::scheduleAutoNavTimer(double interval, bool next, double beginTime)
+{
+    if (m_autoNavTimer)
+        m_autoNavTimer->invalidate();
+    m_autoNavTimer = kpv::Timer::scheduled(interval, false, [this, next, beginTime](kpv::Timer &) {
+        timerForAutoNav(next, beginTime);
+    });
+}
+
+void NavigateController::timerForAutoNav(bool next, double beginTime)
+{
+    if (navFile(next, true)) {
+        const double t = kpv::RunLoop::main().now() - beginTime;
+        scheduleAutoNavTimer(NavLoadPlanner::autoNavInterval(t), next, beginTime);
+    } else {
+        // Stopped at an end: the timer stays set (so guarded steps are held off) until the key or
+        // button is released.
+        if (m_autoNavTimer)
+            m_autoNavTimer->invalidate();
+        submitCacheOperation(true, false);
+    }
+}
+
+void NavigateController::endAutoNav()
+{
+    m_autoNavStarted = false;
+    m_autoNavDelayEndTimer.stop();
+    if (LMImageViewModel *view = currentView())
+        view->setEnable(true);
+    if (m_autoNavTimer) {
+        m_autoNavTimer->invalidate();
+        m_autoNavTimer.reset();
+        submitCacheOperation(true, false);
+    }
+}
+
+// ---- Keys, mouse, wheel ----
+
+bool NavigateController::performKeyDownEquivalent(const kpv::Event &event)
+{
+    const QString chars = event.charactersIgnoringModifiers();
+    if (chars.size() != 1)
+        return false;
+    const char16_t c = chars.at(0).unicode();
+    const uint64_t f = event.modifierFlags();
+    if ((f & (kNumericPadFlag | kShiftFlag | kControlFlag | kOptionFlag)) == kNumericPadFlag) {
+        const bool command = (f & kCommandFlag) != 0;
+        if (!command && canDragImageWithoutCheckCursorPosition()) {
+            QPointF delta(0, 0);
+            switch (c) {
+            case kUpArrow: delta = QPointF(0, -kArrowKeyPanStep); break;
+            case kDownArrow: delta = QPointF(0, kArrowKeyPanStep); break;
+            case kLeftArrow: delta = QPointF(kArrowKeyPanStep, 0); break;
+            case kRightArrow: delta = QPointF(-kArrowKeyPanStep, 0); break;
+            default: break;
+            }
+            if (LMImageViewModel *view = currentView())
+                view->moveImageByDeltaPoint(delta);
+            return true;
+        }
+        if (c == kLeftArrow || c == kRightArrow) {
+            beginAutoNav(c == kRightArrow, true);
+            return true;
+        }
+        if (command && (c == kUpArrow || c == kDownArrow)) {
+            beginArrowKeyZoom(c == kUpArrow, true);
+            return true;
+        }
+    }
+    if ((f & (kShiftFlag | kControlFlag | kOptionFlag | kCommandFlag)) == 0 && c == kDeleteChar) {
+        if (m_host)
+            m_host->deleteCurFile();
+        return true;
+    }
+    return false;
+}
+
+bool NavigateController::performMouseMovedEquivalent(const kpv::Event &event)
+{
+    if (fileCount() < 2 || !m_host)
+        return false;
+    const kpv::Point location = event.locationInWindow();
+    switch (m_host->arrowHitTest(QPointF(location.x, location.y))) {
+    case NavArrowHit::NextButton:
+    case NavArrowHit::PrevButton:
+        m_host->showNextPrev(true, false);
+        break;
+    case NavArrowHit::NextHitArea:
+    case NavArrowHit::PrevHitArea:
+        m_host->showNextPrev(true, true);
+        break;
+    case NavArrowHit::None:
+        m_host->hideNextPrev(true, true);
+        break;
+    }
+    return false;
+}
+
+bool NavigateController::gestureScrollAcceptablePhase(int phase) const
+{
+    if (phase == kPhaseBegan || phase == kPhaseChanged || phase == kPhaseEnded)
+        return true;
+    if (phase == kPhaseCancelled)
+        return m_navGestureScrollFileSession && m_navGestureScrollFileSession->scrollSessionRunning();
+    return false;
+}
+
+void NavigateController::ensureScrollSession()
+{
+    if (!m_navGestureScrollFileSession && m_pagingViews && m_openGLView)
+        m_navGestureScrollFileSession =
+            std::make_unique<NavGestureScrollFileSession>(this, m_openGLView, m_pagingViews);
+}
+
+void NavigateController::abortScrollSession()
+{
+    if (m_navGestureScrollFileSession)
+        m_navGestureScrollFileSession->abortScrollSession();
+}
+
+bool NavigateController::performScrollWheelEquivalent(const kpv::Event &event)
+{
+    const bool gesture = gestureScrollAcceptablePhase(event.phase()) || gestureScrollAcceptablePhase(event.momentumPhase());
+    if (gesture && !canDragImageWithoutCheckCursorPosition() && fileCount() >= 2 && !m_autoNavTimer) {
+        if (m_openGLView) {
+            m_openGLView->abortZoom();
+            m_openGLView->endRotate();
+        }
+        const LMImageViewModel *view = currentView();
+        if (view && view->angleRotate().isRotatedOrFlipped()) {
+            if ((event.phase() & kPhaseBegan) || (event.momentumPhase() & kPhaseBegan))
+                m_gestureScrollDeltaForModifiedFile = 0.0;
+            const double d = std::abs(event.scrollingDeltaX()) >= std::abs(event.scrollingDeltaY())
+                ? event.scrollingDeltaX() : event.scrollingDeltaY();
+            if (m_gestureScrollDeltaForModifiedFile && d != 0)
+                m_gestureScrollDeltaForModifiedFile = d;
+        } else {
+            m_gestureScrollDeltaForModifiedFile.reset();
+        }
+        if (m_gestureScrollDeltaForModifiedFile && *m_gestureScrollDeltaForModifiedFile == 0)
+            return true;
+        const std::optional<double> kept = m_gestureScrollDeltaForModifiedFile;
+        // The event is copied: the check may finish after the caller's event is gone.
+        auto copy = std::make_shared<kpv::Event>(event);
+        auto done = [this, kept, copy](int outcome) { handleGestureAfterCheck(outcome, kept, *copy); };
+        if (m_unsavedRotationCheck && kept)
+            m_unsavedRotationCheck(false, done);
+        else
+            done(0);
+        return true;
+    }
+    MainConfig *c = config();
+    if (!c || c->zoomWhileMouseWheel())
+        return false;
+    if (c->mouseWheelEnabled() && event.scrollingDeltaY() != 0) {
+        doNavCurFileToNext(event.scrollingDeltaY() < 0);
+        return true;
+    }
+    return false;
+}
+
+void NavigateController::handleGestureAfterCheck(int outcome, std::optional<double> delta, const kpv::Event &event)
+{
+    if (outcome < 6) {
+        if (!delta || *delta == 0) {
+            if (m_host)
+                m_host->hidePreviewStatus(false, false);
+            ensureScrollSession();
+            if (m_navGestureScrollFileSession)
+                m_navGestureScrollFileSession->scrollWheel(event);
+            return;
+        }
+        const bool next = *delta < 0;
+        if (!navFile(next, false))
+            submitCacheOperation(next, false);
+    }
+    m_gestureScrollDeltaForModifiedFile.reset();
+}
+
+// ---- Zoom and view state ----
+
+void NavigateController::beginArrowKeyZoom(bool zoomIn, bool delayEnd)
+{
+    m_imageZoomTimer.stop();
+    abortScrollSession();
+    LMImageViewModel *view = currentView();
+    if (!view)
+        return;
+    view->beginArrowKeyZoom(zoomIn);
+    if (view->animationZoom())
+        view->setEnable(false);
+    if (delayEnd)
+        m_imageZoomTimer.start(kArrowKeyZoomDelayEnd, [this] { endArrowKeyZoom(); });
+}
+
+void NavigateController::endArrowKeyZoom()
+{
+    LMImageViewModel *view = currentView();
+    if (!view)
+        return;
+    if (view->animationZoom())
+        view->setEnable(true);
+    view->endArrowKeyZoom();
+}
+
+void NavigateController::switchToScaleMode(int64_t mode)
+{
+    const int64_t action = mode == 1 ? 31 : mode == 2 ? 30 : mode == 3 ? 32 : 0;
+    if (action == 0 || !canDoAction(action))
+        return;
+    abortScrollSession();
+    if (LMImageViewModel *view = currentView())
+        view->switchToScaleMode(mode);
+}
+
+void NavigateController::setScale(double scale)
+{
+    if (m_openGLView)
+        m_openGLView->setScale(scale);
+}
+
+bool NavigateController::canZoom(bool zoomIn, bool checkCurFileState) const
+{
+    if (checkCurFileState && curFileState() != 1)
+        return false;
+    const LMImageViewModel *view = currentView();
+    return view && view->canZoom(zoomIn);
+}
+
+double NavigateController::curScale() const
+{
+    const LMImageViewModel *view = currentView();
+    return view ? view->scale() : 0;
+}
+
+double NavigateController::curMinScale() const
+{
+    const LMImageViewModel *view = currentView();
+    return view ? view->curMinScale() : 0;
+}
+
+double NavigateController::curMaxScale() const
+{
+    const LMImageViewModel *view = currentView();
+    return view ? view->curMaxScale() : 0;
+}
+
+bool NavigateController::fitinMode() const
+{
+    const LMImageViewModel *view = currentView();
+    return view && view->fitinMode();
+}
+
+bool NavigateController::canDragImageWithoutCheckCursorPosition() const
+{
+    const LMImageViewModel *view = currentView();
+    return view && view->canDragImageWithoutCheckCursorPosition();
+}
+
+void NavigateController::screenShotForRectInView(const QRectF &rect)
+{
+    if (!m_openGLView || !m_host)
+        return;
+    int angle = 0;
+    QImage image = m_openGLView->cropImageForRect(rect, &angle);
+    if (image.isNull())
+        return;
+    if (angle != 0 || QSizeF(image.size()) != rect.size())
+        image = LMImageTools::convertImage(image, angle, rect.size());
+    if (!image.isNull())
+        m_host->writeImageToPasteboard(image);
+}
+
+// ---- Gate and commands ----
+
+int NavigateController::curFileState() const
+{
+    const LMNavFileInfoPtr info = curFileInfo();
+    if (!info)
+        return 0;
+    bool failed = false;
+    const LMImagePtr thumb = info->imageByType(NavLoadPlanner::kSmallThumbType, &failed);
+    return failed ? 2 : (thumb ? 1 : 0);
+}
+
+bool NavigateController::canDoAction(int64_t actionId) const
+{
+    if (m_host && m_host->curLoveIntroTipsShowStatus())
+        return false;
+    if (actionId < 4 || actionId > 45)
+        return false;
+    const int state = curFileState();
+    const qsizetype n = fileCount();
+    const qsizetype i = m_curFileIndex;
+    const bool loaded = state == 1;
+    const LMImageViewModel *view = currentView();
+    switch (actionId) {
+    case 4: case 5:
+        return loaded;
+    case 6: case 8: case 28: case 29: case 34: case 35: case 36: case 37: case 38:
+        return true;
+    case 7: case 9: case 14: case 15: case 16: case 17:
+        return loaded && !isGifFile(curFileInfo().get());
+    case 10: case 12:
+        return false;
+    case 11:
+        return (m_host && m_host->isFavoriteFile(m_curFilePath)) || loaded;
+    case 13:
+        return m_host && m_host->favoriteFileCount() > 0;
+    case 18: case 19: case 20: case 39:
+        return n > 0;
+    case 21: case 22: case 23: case 24: case 25:
+        return loaded;
+    case 26:
+        return loaded && m_host && m_host->fileExistsAtPath(QStringLiteral("/Applications/iPhoto.app"));
+    case 27:
+        return loaded && !(m_host && m_host->isWindowFullScreen());
+    case 30:
+        return view && view->scale() != 1.0 && loaded;
+    case 31:
+        return view && !view->fitinMode() && loaded;
+    case 32: case 33:
+        return canZoom(actionId == 32, true);
+    case 40: case 41:
+        return n > 1;
+    case 42: case 44:
+        return n >= 2 && i > 0;
+    case 43: case 45:
+        return n >= 2 && i < n - 1;
+    default:
+        return false;
+    }
+}
+
+void NavigateController::playSlideshow()
+{
+    if (!canDoAction(39))
+        return;
+    abortScrollSession();
+    if (m_openGLView)
+        m_openGLView->endRotate();
+    const LMImageViewModel *view = currentView();
+    if (!m_unsavedRotationCheck || !view || !view->angleRotate().isRotatedOrFlipped()) {
+        startSlideshowNow();
+        return;
+    }
+    m_unsavedRotationCheck(false, [this](int outcome) {
+        if (outcome == 0 || outcome == 1 || outcome == 5) {
+            startSlideshowNow();
+        } else if (outcome == 2 || outcome == 4) {
+            if (m_openGLView)
+                m_openGLView->resetRotateAngle();
+            startSlideshowNow();
+        }
+    });
+}
+
+void NavigateController::startSlideshowNow()
+{
+    if (!m_host)
+        return;
+    QList<NavSlideshowFile> slides;
+    const QList<LMPathString> paths = filePaths();
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        NavSlideshowFile slide;
+        slide.filePath = paths.at(i);
+        if (const LMNavFileInfoPtr info = fileInfoByPath(paths.at(i))) {
+            slide.imgBaseInfo = info->imgBaseInfo();
+            slide.prevLoadedLargeFitInImage = info->imageByType(NavLoadPlanner::kLargeFitinType);
+            if (i == m_curFileIndex)
+                slide.prevLoadedOriginalImage = info->imageByType(NavLoadPlanner::kOriginalType);
+        }
+        slides.push_back(slide);
+    }
+    m_host->startSlideshow(slides, m_curFileIndex);
+}
+
+void NavigateController::toggleFullScreen()
+{
+    abortScrollSession();
+    if (m_host)
+        m_host->toggleFullScreen();
+}
+
+LMImagePtr NavigateController::loadOriginalImageByFileName(const QString &fileName) const
+{
+    if (fileName.isEmpty() || !m_host || !m_loader)
+        return nullptr;
+    const QString path = m_host->resourcePath(fileName);
+    if (path.isEmpty())
+        return nullptr;
+    return m_loader->loadImage(LMPathString(path, false), 1, nullptr, nullptr, nullptr);
+}
+
+LMImagePtr NavigateController::acquireBadFileImage()
+{
+    if (!m_badFileImage)
+        m_badFileImage = loadOriginalImageByFileName(QStringLiteral("Img_Bad.PNG"));
+    return m_badFileImage;
+}
+
+// ---- Notifications ----
+
+void NavigateController::doChangeScale()
+{
+    updateOpenGLViewImage();
+    updatePreviewStatusShowProxyAutoHideInterval(true);
+    if (m_host) {
+        m_host->showPreviewStatus(true, true);
+        const double scale = m_openGLView ? m_openGLView->scale() : 0;
+        m_host->updateStatusInfo(QStringLiteral("%1%").arg(qint64(std::trunc(scale * 100))), false, 0);
+    }
+    m_reachTopOrBottomInfoShowed = false;
+    if (m_host)
+        m_host->checkShowHideNavigationWindow();
+}
+
+void NavigateController::endHideFadeShowProxy()
+{
+    if (!m_reachTopOrBottomInfoShowed)
+        return;
+    m_reachTopOrBottomInfoShowed = false;
+    updatePreviewStatusUIForCurFile(true);
+}
+
+void NavigateController::didFileModified(const LMPathString &filePath)
+{
+    const LMNavFileInfoPtr info = fileInfoByPath(filePath);
+    if (!info || !info->fileModified())
+        return;
+    m_cacheFileInfos.remove(filePath);
+    acquireFileInfoByPath(filePath);
+    m_operationMasks[filePath] = 0;
+    const int64_t mode = m_host ? m_host->showMode() : 0;
+    if ((mode == NavShowModeView || mode == NavShowModeMiniImage) && !m_autoNavTimer)
+        submitCacheOperation(true, false);
+    if (filePath == m_curFilePath) {
+        if (m_openGLView)
+            m_openGLView->didChangeFile();
+        updateOpenGLViewImage(ImageModeFitin);
+        updateOpenGLViewImage();
+        updatePreviewStatusUIForCurFile(false);
+        if (m_host)
+            m_host->checkShowHideNavigationWindow();
+    }
+}
+
+void NavigateController::didFilesDeleted(const QList<LMPathString> &paths)
+{
+    bool currentDeleted = false;
+    for (const LMPathString &p : paths) {
+        m_cacheFileInfos.remove(p);
+        currentDeleted = currentDeleted || p == m_curFilePath;
+    }
+    if (!m_navSortFileInfoList)
+        return;
+    const bool changed = m_navSortFileInfoList->removeFromFiles(paths);
+    m_photoSearchHandler->removeFromSearchedFiles(paths);
+    if (!changed)
+        return;
+    const qsizetype n = fileCount();
+    if (n > 0) {
+        qsizetype index = 0;
+        if (currentDeleted)
+            index = m_curFileIndex < n ? m_curFileIndex : n - 1;
+        else
+            index = std::max<qsizetype>(0, m_navSortFileInfoList->sortedFilePaths().indexOf(m_curFilePath));
+        navCurFileToIndexByFileListChanged(index);
+        return;
+    }
+    m_curFilePath = LMPathString();
+    m_curFileIndex = 0;
+    m_photoSearchHandler->stopSearch();
+    if (!m_host)
+        return;
+    const int64_t mode = m_host->showMode();
+    if (mode & 0x44)
+        m_host->setShowMode(NavShowModeEmpty);
+    else if (mode == NavShowModeMiniImage)
+        m_host->setShowMode(NavShowModeMiniEmpty);
+}
+
+void NavigateController::didChangeOptionSetting()
+{
+    updateOpenGLViewSettingsByCurConfig();
+    if (m_host) {
+        const LMNavFileInfoPtr info = curFileInfo();
+        MainConfig *c = config();
+        m_host->setFileImgBaseInfo(info ? info->imgBaseInfo() : nullptr, c ? c->filePropertyMask() : 0);
+    }
+}
+
+void NavigateController::didResizeWindow()
+{
+    abortScrollSession();
+    updateOpenGLViewImage();
+}
+
+void NavigateController::didResignWindow()
+{
+    abortScrollSession();
+}

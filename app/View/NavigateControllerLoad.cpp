@@ -1,0 +1,271 @@
+// The loading half of the view-mode controller: after each navigation it drops the records and
+// frees the decoded images that fell out of the two windows around the current file, requests
+// what is missing in order of need, and files the results that come back on the main thread.
+
+#include "View/NavigateController.h"
+
+#include "Model/LMBlockOperation.h"
+#include "Model/LMImageTools.h"
+#include "Model/PhotoSearchHandler.h"
+#include "View/LMImageViewModel.h"
+#include "View/NavImageLoader.h"
+#include "View/NavLoadPlanner.h"
+
+#include "foundation/NotificationCenter.h"
+#include "foundation/RunLoop.h"
+
+namespace {
+
+QString key(const char *s) { return QString::fromLatin1(s); }
+
+// Longest side of a small thumbnail made from a large one.
+constexpr double kSmallThumbBox = 160;
+
+} // namespace
+
+int NavigateController::fitinImageType() const
+{
+    const QSizeF size = m_openGLView ? m_openGLView->viewBounds().size() : QSizeF();
+    return NavLoadPlanner::fitinTypeFor(!m_loader || m_loader->isSmallFitinTypeByCheckSize(size));
+}
+
+void NavigateController::submitCacheOperation(bool navNext, bool quick)
+{
+    const qsizetype n = fileCount();
+    const qsizetype c = m_curFileIndex;
+    if (n == 0 || c < 0 || c >= n || m_curFilePath.isEmpty())
+        return;
+    const QList<LMPathString> &paths = m_navSortFileInfoList->sortedFilePaths();
+    const auto info = NavLoadPlanner::infoWindow(n, m_host ? m_host->photoBinMaxVisibleItemCount() : 40);
+    const auto image = NavLoadPlanner::imageWindow(n);
+
+    // Records outside the info window go; inside it, files outside the image window keep only
+    // their thumbnails and the others their thumbnails and fit-in images. The current file keeps
+    // everything.
+    for (auto it = m_cacheFileInfos.begin(); it != m_cacheFileInfos.end();) {
+        const qsizetype index = paths.indexOf(it.key());
+        if (index < 0 || !NavLoadPlanner::isInWindow(index, c, n, info)) {
+            it = m_cacheFileInfos.erase(it);
+            continue;
+        }
+        if (it.key() != m_curFilePath)
+            it.value()->freeImages(NavLoadPlanner::isInWindow(index, c, n, image) ? 2 : 1);
+        ++it;
+    }
+
+    acquireFileInfoByPath(m_curFilePath);
+    std::vector<std::shared_ptr<kpv::Operation>> operations;
+    for (const NavLoadPlanner::Request &r :
+         NavLoadPlanner::requestsForPass(c, n, fitinImageType(), navNext, quick, info, image)) {
+        if (r.isSearchMarker()) {
+            if (m_photoSearchHandler->needStartSearch()) {
+                std::weak_ptr<NavigateController *> self = m_self;
+                kpv::RunLoop::performOnMainThread(
+                    [self] {
+                        if (auto s = self.lock(); s && *s)
+                            (*s)->startSearchFiles();
+                    },
+                    false);
+            }
+            continue;
+        }
+        submitOperationForLoadImage(acquireFileInfoByIndex(r.index), r.type, r.high, operations);
+    }
+    if (m_host) {
+        for (auto &op : operations)
+            m_host->addOperation(op);
+    }
+}
+
+void NavigateController::submitOperationForLoadImage(const LMNavFileInfoPtr &fileInfo, int type, bool highPriority,
+                                                     std::vector<std::shared_ptr<kpv::Operation>> &operations)
+{
+    if (auto op = createOperationForLoadImage(fileInfo, type, highPriority, false))
+        operations.push_back(op);
+}
+
+std::shared_ptr<LMBlockOperation> NavigateController::createOperationForLoadImage(const LMNavFileInfoPtr &fileInfo,
+                                                                                  int type, bool highPriority,
+                                                                                  bool resetLoadMaskCache)
+{
+    if (resetLoadMaskCache)
+        clearLoadMasks();
+    if (!fileInfo || type < LMNavFileInfo::kMinScaleType || type > LMNavFileInfo::kMaxScaleType)
+        return nullptr;
+    const LMPathString path = fileInfo->filePath();
+    const int64_t bit = LMScaleTypeMask::bit(type);
+    if (m_operationMasks.value(path) & bit)
+        return nullptr;
+    bool failed = false;
+    if (fileInfo->imageByType(type, &failed) || failed)
+        return nullptr;
+    m_operationMasks[path] |= bit;
+
+    const NavImageLoader *loader = m_loader;
+    std::weak_ptr<NavigateController *> self = m_self;
+    auto op = LMBlockOperation::blockOperationWithBlock([fileInfo, type, loader, self](LMBlockOperation *o) {
+        bool failedNow = false;
+        if (fileInfo->imageByType(type, &failedNow) || failedNow || !loader)
+            return;
+        int equivalent = 0;
+        LMImagePtr image;
+        bool resized = false;
+        if (type >= 2 && type <= 7) {
+            // A reduction is resampled from the nearest larger image already decoded rather than
+            // decoded from the file again.
+            for (int larger = type - 1; larger >= 1; --larger) {
+                if (LMImagePtr source = fileInfo->imageByType(larger)) {
+                    const QSizeF size = loader->imageSizeByScaleType(type, source->originalImgBaseInfo());
+                    image = loader->resizeImage(source, size, o);
+                    resized = true;
+                    break;
+                }
+            }
+        }
+        if (!resized) {
+            if (!fileInfo->imgBaseInfo()) {
+                fileInfo->setImgBaseInfo(loader->loadImgBaseInfo(fileInfo->filePath(), o));
+                if (!o->isCancelled()) {
+                    const LMPathString path = fileInfo->filePath();
+                    kpv::RunLoop::performOnMainThread(
+                        [self, path] {
+                            auto s = self.lock();
+                            if (s && *s && (*s)->curFilePath() == path)
+                                kpv::NotificationCenter::defaultCenter().postNotification(
+                                    key(NavDidLoadCurrentFileInfoNotification), *s);
+                        },
+                        false);
+                }
+            }
+            const LMFileImgBaseInfoPtr base = fileInfo->imgBaseInfo();
+            if (base && !o->isCancelled()) {
+                image = loader->loadImage(fileInfo->filePath(), type, base, o, &equivalent);
+                if (image && type == NavLoadPlanner::kLargeThumbType) {
+                    auto s = self.lock();
+                    if (s && *s)
+                        (*s)->checkResizeToSmallThumbOnThread(image, fileInfo->filePath(), o);
+                }
+            }
+        }
+        const int result = image ? NavLoadSucceeded : (o->isCancelled() ? NavLoadCancelled : NavLoadFailed);
+        QVariantMap userInfo;
+        userInfo.insert(key("filePath"), QVariant::fromValue(fileInfo->filePath()));
+        userInfo.insert(key("result"), result);
+        userInfo.insert(key("ImageScaleType"), type);
+        if (image) {
+            userInfo.insert(key("image"), QVariant::fromValue(image));
+            userInfo.insert(key("equivalentImageScaleType"), equivalent);
+        }
+        kpv::RunLoop::performOnMainThread(
+            [self, userInfo] {
+                if (auto s = self.lock(); s && *s)
+                    (*s)->didLoadImageFromThread(userInfo);
+            },
+            false);
+    });
+    op->setQueuePriority(highPriority ? NavLoadPlanner::kHighPriority : NavLoadPlanner::kLowPriority);
+    return op;
+}
+
+void NavigateController::checkResizeToSmallThumbOnThread(const LMImagePtr &largeThumb, const LMPathString &filePath,
+                                                         const kpv::Operation *operation) const
+{
+    if (!largeThumb || filePath.isEmpty() || !m_loader)
+        return;
+    if (largeThumb->width() <= kSmallThumbBox && largeThumb->height() <= kSmallThumbBox)
+        return;
+    const QSizeF size = LMImageTools::calcScalingSize(QSizeF(double(largeThumb->width()), double(largeThumb->height())),
+                                                      QSizeF(kSmallThumbBox, kSmallThumbBox), 0);
+    LMImagePtr thumb = m_loader->resizeImage(largeThumb, size, operation);
+    if (!thumb)
+        return;
+    std::weak_ptr<NavigateController *> self = m_self;
+    kpv::RunLoop::performOnMainThread(
+        [self, filePath, thumb] {
+            auto s = self.lock();
+            if (!s || !*s)
+                return;
+            (*s)->postNotification(NavDidUpdateSmallThumbNotification,
+                                   {{key("filePath"), QVariant::fromValue(filePath)},
+                                    {key("image"), QVariant::fromValue(thumb)}});
+        },
+        false);
+}
+
+void NavigateController::didUpdateSmallThumb(const QVariantMap &userInfo)
+{
+    const LMNavFileInfoPtr info = fileInfoByPath(userInfo.value(key("filePath")).value<LMPathString>());
+    if (!info)
+        return;
+    if (info->updateSmallThumb(userInfo.value(key("image")).value<LMImagePtr>()))
+        postNotification(NavDidLoadCurrentSmallThumbNotification);
+}
+
+void NavigateController::didLoadImageFromThread(const QVariantMap &userInfo)
+{
+    postNotification(NavDidLoadImageNotification, userInfo);
+}
+
+void NavigateController::didLoadImage(const QVariantMap &userInfo)
+{
+    const LMNavFileInfoPtr info = fileInfoByPath(userInfo.value(key("filePath")).value<LMPathString>());
+    if (!info)
+        return;
+    const int type = userInfo.value(key("ImageScaleType")).toInt();
+    if (type < LMNavFileInfo::kMinScaleType || type > LMNavFileInfo::kMaxScaleType)
+        return;
+    bool failed = false;
+    if (info->imageByType(type, &failed) || failed)
+        return;
+    const int result = userInfo.value(key("result")).toInt();
+    const int equivalent = userInfo.value(key("equivalentImageScaleType")).toInt();
+    int64_t mask = (equivalent >= 1 && equivalent <= LMNavFileInfo::kMaxScaleType) ? LMScaleTypeMask::bit(equivalent) : 0;
+    bool baseInfoLearned = false;
+    LMImagePtr image;
+    if (result == NavLoadFailed) {
+        mask = type == NavLoadPlanner::kSmallThumbType ? NavLoadPlanner::kAllTypesFailedMask : 0;
+    } else if (result != NavLoadSucceeded) {
+        return; // cancelled: the request's mask bit stays set until the next reset
+    } else {
+        image = userInfo.value(key("image")).value<LMImagePtr>();
+        if (!image)
+            return; // a success without an image is no result at all
+        const LMFileImgBaseInfoPtr base = info->imgBaseInfo();
+        const LMFileImgBaseInfoPtr imageBase = image->originalImgBaseInfo();
+        if (!base) {
+            info->setImgBaseInfo(imageBase);
+            baseInfoLearned = true;
+        } else if (!imageBase || !base->isEqual(*imageBase)) {
+            return; // decoded from an older state of the file
+        }
+        if (type >= 8 && type <= 10) {
+            const bool gif = imageBase && imageBase->AMCMImageType() == 4;
+            const NavImageLoader *loader = m_loader;
+            mask |= NavLoadPlanner::servedTypesMask(type, equivalent, image, gif, [loader, imageBase](int u, int *e) {
+                if (!loader) {
+                    *e = 0;
+                    return QSizeF();
+                }
+                return loader->calcPreferredImageSizeForImageScaleType(u, imageBase, e);
+            });
+        }
+    }
+    const bool cur = info->filePath() == m_curFilePath;
+    if (!cur && type >= 1 && type <= 7)
+        return; // full-size images and reductions are kept for the current file only
+    info->setImage(image, result == NavLoadFailed, type, mask);
+    if (!cur)
+        return;
+    if (type == NavLoadPlanner::kSmallFitinType || type == NavLoadPlanner::kLargeFitinType)
+        updateOpenGLViewImage(ImageModeFitin);
+    updateOpenGLViewImage(ImageModeNormal);
+    if (type == NavLoadPlanner::kSmallThumbType)
+        updatePreviewStatusUIForCurFile(false);
+    postNotification(NavDidCurFileImageUpdatedNotification, {{key("ImageScaleType"), type}});
+    if (baseInfoLearned)
+        postNotification(NavDidLoadCurrentFileInfoNotification);
+    if (type == NavLoadPlanner::kSmallThumbType)
+        postNotification(NavDidLoadCurrentSmallThumbNotification);
+    if (type == NavLoadPlanner::kLargeThumbType)
+        postNotification(NavDidLoadCurrentLargeThumbNotification);
+}
