@@ -1,0 +1,85 @@
+#include "View/LMOpenGLTexture.h"
+
+#include "View/LMShareGLContext.h"
+
+#include <epoxy/gl.h>
+
+LMOpenGLTexture::~LMOpenGLTexture()
+{
+    if (m_texID == 0 && m_bufferID == 0)
+        return;
+    LMShareGLContext::Scope scope;
+    if (!scope.ok())
+        return; // the context is gone with its objects
+    if (m_bufferID != 0)
+        glDeleteBuffers(1, &m_bufferID);
+    if (m_texID != 0)
+        glDeleteTextures(1, &m_texID);
+}
+
+bool LMOpenGLTexture::setData(const LMImage &image, int64_t frameIdx, int64_t left, int64_t top, int64_t width,
+                              int64_t height, const LMRendererInfo *rendererInfo)
+{
+    LMTileUpload upload;
+    if (!buildTileUpload(image, frameIdx, left, top, width, height, rendererInfo, &upload))
+        return false;
+    if (m_texID == 0) {
+        glGenTextures(1, &m_texID);
+        if (m_texID == 0)
+            return false;
+    }
+    glBindTexture(GL_TEXTURE_2D, m_texID);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glTexImage2D(GL_TEXTURE_2D, 0, GLint(upload.internalFormat), GLsizei(kTextureSize), GLsizei(kTextureSize), 0,
+                 GLenum(upload.pixelFormat), GL_UNSIGNED_BYTE, upload.buffer.data());
+    m_blockRect = QRectF(double(left), double(top), double(upload.width), double(upload.height));
+    createBuffer();
+    glBindTexture(GL_TEXTURE_2D, 0);
+    return true;
+}
+
+void LMOpenGLTexture::createBuffer()
+{
+    const bool fresh = m_bufferID == 0;
+    if (fresh)
+        glGenBuffers(1, &m_bufferID);
+    if (m_bufferID == 0)
+        return;
+    glBindBuffer(GL_ARRAY_BUFFER, m_bufferID);
+    if (fresh)
+        glBufferData(GL_ARRAY_BUFFER, 64, nullptr, GL_STATIC_DRAW);
+    const float w = float(m_blockRect.width()), h = float(m_blockRect.height());
+    // Corners relative to (255, 255), then their texture coordinates in 1/512 units: the quad
+    // covers the block exactly, image rows growing along +y.
+    const float positions[8] = {-255, h - 255, w - 255, h - 255, w - 255, -255, -255, -255};
+    const float t = 1.0f / float(kTextureSize);
+    const float coords[8] = {t, (h + 1) * t, (w + 1) * t, (h + 1) * t, (w + 1) * t, t, t, t};
+    glBufferSubData(GL_ARRAY_BUFFER, 0, 32, positions);
+    glBufferSubData(GL_ARRAY_BUFFER, 32, 32, coords);
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+}
+
+void LMOpenGLTexture::draw()
+{
+    if (m_texID == 0 || m_bufferID == 0)
+        return;
+    glBindBuffer(GL_ARRAY_BUFFER, m_bufferID);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glPushMatrix();
+    glTranslated(m_blockRect.x(), m_blockRect.y(), 0);
+    glTranslated(255, 255, 0);
+    glBindTexture(GL_TEXTURE_2D, m_texID);
+    glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+    glTexCoordPointer(2, GL_FLOAT, 0, reinterpret_cast<const void *>(32));
+    glVertexPointer(2, GL_FLOAT, 0, nullptr);
+    glDrawArrays(GL_QUADS, 0, 4);
+    glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glPopMatrix();
+    glDisableClientState(GL_VERTEX_ARRAY);
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+}

@@ -1,0 +1,212 @@
+#include "View/LMOpenGLView.h"
+
+#include "appkit/Cursor.h"
+#include "appkit/Window.h"
+#include "foundation/RunLoop.h"
+
+namespace {
+QRectF toQRect(const kpv::Rect &r) { return QRectF(r.x(), r.y(), r.width(), r.height()); }
+kpv::Rect toRect(const QRectF &r) { return kpv::Rect(r.x(), r.y(), r.width(), r.height()); }
+QPointF toQPoint(kpv::Point p) { return QPointF(p.x, p.y); }
+} // namespace
+
+LMOpenGLView::LMOpenGLView(const kpv::Rect &frame) : kpv::OpenGLView(frame)
+{
+    setNotificationObject(this);
+    setViewBounds(toQRect(bounds()));
+    m_openGLLayer = LMOpenGLLayer::layer();
+    m_openGLLayer->setNeedsDisplayOnBoundsChange(true);
+    m_openGLLayer->setOpenGLLayerDelegate(this);
+    m_openGLLayer->setDisplayHandler([this] { setNeedsDisplay(true); });
+    setWantsLayer(true);
+}
+
+LMOpenGLView::~LMOpenGLView()
+{
+    // Stop the timers before the tiles and the layer go away.
+    abortZoom();
+    endRotate();
+    stopFrameSwitchTimer();
+}
+
+void LMOpenGLView::viewDidMoveToWindow()
+{
+    kpv::OpenGLView::viewDidMoveToWindow();
+    updateLayerContentsScale();
+}
+
+void LMOpenGLView::updateLayerContentsScale()
+{
+    kpv::Window *w = window();
+    if (!w)
+        return;
+    const double factor = w->backingScaleFactor();
+    if (factor > m_openGLLayer->contentsScale()) {
+        m_openGLLayer->setContentsScale(factor);
+        setContentsScale(factor);
+    }
+}
+
+void LMOpenGLView::windowDidChangeScreen()
+{
+    // On the next turn, once the window has settled on its new screen.
+    kpv::RunLoop::current().performAfterDelay(0, [this] {
+        updateLayerContentsScale();
+        endRotate();
+        abortZoom();
+        redrawImage();
+    });
+}
+
+void LMOpenGLView::setFrame(const kpv::Rect &frame)
+{
+    const bool sameSize = frame.size == this->frame().size;
+    kpv::OpenGLView::setFrame(frame);
+    if (sameSize)
+        return;
+    setViewBounds(toQRect(bounds()));
+    endRotate();
+    abortZoom();
+    redrawImage();
+}
+
+// ---- Model hooks ----
+
+void LMOpenGLView::setNeedsUpdateDrawContent()
+{
+    LMImageViewModel::setNeedsUpdateDrawContent();
+    if (m_openGLLayer->isAsynchronous())
+        return;
+    prepareDrawContent(m_openGLLayer.get());
+    m_openGLLayer->setNeedsDisplay();
+}
+
+void LMOpenGLView::invalidateCursorRects()
+{
+    LMImageViewModel::invalidateCursorRects();
+    if (kpv::Window *w = window())
+        w->invalidateCursorRectsForView(this);
+}
+
+void LMOpenGLView::setLayerAsynchronous(bool asynchronous)
+{
+    LMImageViewModel::setLayerAsynchronous(asynchronous);
+    m_openGLLayer->setAsynchronous(asynchronous);
+}
+
+void LMOpenGLView::recoveryTextures(TileSet set)
+{
+    if (set == TileSet::Normal) {
+        m_usingTexturesNormal.clear();
+    } else {
+        m_usingTexturesFitin.clear();
+        m_haveFitinTextures = false;
+    }
+}
+
+void LMOpenGLView::didEmptyImageSlots()
+{
+    m_frameIdxOfCurNormalTexture = 0;
+    m_texturesNormal.clear();
+    m_texturesFitin.clear();
+}
+
+void LMOpenGLView::enableShadow(bool enabled)
+{
+    if (enabled == shadowEnabled())
+        return;
+    LMImageViewModel::enableShadow(enabled);
+    m_openGLLayer->setNeedsDisplay();
+}
+
+void LMOpenGLView::setImageNotDraw(bool notDraw)
+{
+    if (notDraw == m_imageNotDraw)
+        return;
+    m_imageNotDraw = notDraw;
+    m_openGLLayer->setNeedsDisplay();
+}
+
+void LMOpenGLView::setShadowImage(const LMImagePtr &image, QPointF sliceSizeLeftTop, QPointF sliceSizeRightBottom,
+                                  QPointF drawOffsetLeftTop, QPointF drawOffsetRightBottom)
+{
+    if (image == m_imageShadow)
+        return;
+    m_imageShadow = image;
+    m_shadowSliceLeftTop = sliceSizeLeftTop;
+    m_shadowSliceRightBottom = sliceSizeRightBottom;
+    m_drawOffsetLeftTop = drawOffsetLeftTop;
+    m_drawOffsetRightBottom = drawOffsetRightBottom;
+    m_textureShadow.reset();
+}
+
+void LMOpenGLView::resetCursorRects()
+{
+    const LMImagePtr image = imageNormal();
+    if (!image || !enable() || !image->originalImgBaseInfo())
+        return;
+    const QRectF raw = image->originalImgBaseInfo()->rawFrameRect();
+    const QRectF m = mapToOriginalRect(getBoundsForFitin(), false);
+    if (raw.width() > m.width() || raw.height() > m.height())
+        addCursorRect(toRect(viewBounds().intersected(imageVisibleViewRect())), kpv::Cursor::openHandCursor());
+}
+
+// ---- Events ----
+
+void LMOpenGLView::scrollWheel(const kpv::Event &e)
+{
+    if (!handleScrollWheel(e, toQPoint(convertPointFromView(e.locationInWindow(), nullptr))))
+        kpv::OpenGLView::scrollWheel(e);
+}
+
+void LMOpenGLView::magnifyWithEvent(const kpv::Event &e)
+{
+    if (!handleMagnify(e))
+        kpv::OpenGLView::magnifyWithEvent(e);
+}
+
+void LMOpenGLView::smartMagnifyWithEvent(const kpv::Event &e)
+{
+    if (!handleSmartMagnify())
+        kpv::OpenGLView::smartMagnifyWithEvent(e);
+}
+
+void LMOpenGLView::rotateWithEvent(const kpv::Event &e)
+{
+    if (!handleRotateGesture(e))
+        kpv::OpenGLView::rotateWithEvent(e);
+}
+
+void LMOpenGLView::mouseDown(const kpv::Event &e)
+{
+    QPointF p = toQPoint(convertPointFromView(e.locationInWindow(), nullptr));
+    if (!takesMouseDown(p, e.clickCount())) {
+        kpv::OpenGLView::mouseDown(e);
+        return;
+    }
+    endRotate();
+    stopZoomTimer();
+    const bool draggable = canDragImage(p);
+    if (draggable)
+        kpv::Cursor::closedHandCursor().set();
+    kpv::Window *w = window();
+    kpv::EventPtr current = std::make_shared<kpv::Event>(e);
+    while (current) {
+        if (current->type() == kpv::LeftMouseDragged) {
+            if (draggable) {
+                const QPointF q = toQPoint(convertPointFromView(current->locationInWindow(), nullptr));
+                moveImageByDeltaPoint(q - p);
+                p = q;
+            } else if (m_delegate && m_delegate->beginDraggingSessionWithEvent(this, *current)) {
+                break;
+            }
+        }
+        if (current->type() == kpv::LeftMouseUp || !w)
+            break;
+        current = w->nextEventMatchingMask(kpv::LeftMouseUpMask | kpv::LeftMouseDraggedMask);
+    }
+    if (draggable) {
+        setNeedsUpdateDrawContent();
+        invalidateCursorRects();
+    }
+}

@@ -1,0 +1,95 @@
+#pragma once
+
+// The view that shows one image with OpenGL: the current file of the view mode, the mini window's
+// image and the images of crop mode. Geometry, zoom, frames, rotation and input decisions are the
+// display-free LMImageViewModel it derives from; this class adds the layer, the texture tiles, the
+// drawing with its drop shadow and low-resolution filler, cursor rectangles and the event entry
+// points. Main thread only.
+
+#include "View/LMImageViewModel.h"
+#include "View/LMOpenGLLayer.h"
+#include "View/LMOpenGLShadowTexture.h"
+#include "View/LMOpenGLTexture.h"
+#include "View/LMOpenGLViewDelegate.h"
+
+#include "appkit/OpenGLView.h"
+
+#include <map>
+#include <memory>
+#include <vector>
+
+class LMOpenGLView : public kpv::OpenGLView, public LMImageViewModel, public LMOpenGLLayerDelegate {
+public:
+    explicit LMOpenGLView(const kpv::Rect &frame = kpv::Rect());
+    ~LMOpenGLView() override;
+
+    LMOpenGLViewDelegate *delegate() const { return m_delegate; }
+    void setDelegate(LMOpenGLViewDelegate *delegate) { m_delegate = delegate; }
+    LMOpenGLLayer *openGLLayer() const { return m_openGLLayer.get(); }
+
+    // ---- Screen ----
+    void viewDidMoveToWindow() override;
+    // Follows the window's density upward (never lowers it).
+    void updateLayerContentsScale();
+    void windowDidChangeScreen();
+    void setFrame(const kpv::Rect &frame) override;
+
+    // ---- Drawing ----
+    void prepareDrawContent(LMOpenGLLayer *layer) override;
+    void drawLayer(LMOpenGLLayer *layer, double layerTime) override;
+    void drawShadow(double k);
+    void prepareShadowTexture();
+    // The same image again changes nothing, not even the offsets.
+    void setShadowImage(const LMImagePtr &image, QPointF sliceSizeLeftTop, QPointF sliceSizeRightBottom,
+                        QPointF drawOffsetLeftTop, QPointF drawOffsetRightBottom);
+    void setImageNotDraw(bool notDraw);
+    bool imageNotDraw() const { return m_imageNotDraw; }
+    void initOpenGL();
+    const LMRendererInfo &renderInfo() const { return m_renderInfo; }
+
+    // ---- Tiles ----
+    std::vector<LMOpenGLTexturePtr> prepareTexturesForImage(int imageMode, const QRectF &imageRect,
+                                                            bool createAllTesturesIfNotExist);
+    std::vector<LMOpenGLTexturePtr> prepareTexturesForImageViewRect(int imageMode, const QRectF &viewRect,
+                                                                    bool createAllTesturesIfNotExist);
+    const std::vector<LMOpenGLTexturePtr> &texturesNormal() const { return m_texturesNormal; }
+    const std::vector<LMOpenGLTexturePtr> &texturesFitin() const { return m_texturesFitin; }
+    size_t normalTileCount() const { return m_usingTexturesNormal.size(); }
+
+    // ---- Model hooks ----
+    void setNeedsUpdateDrawContent() override;
+    void invalidateCursorRects() override;
+    void setLayerAsynchronous(bool asynchronous) override;
+    void recoveryTextures(TileSet set) override;
+    void didEmptyImageSlots() override;
+    void enableShadow(bool enabled) override;
+    void resetCursorRects() override;
+
+    // ---- Events ----
+    void scrollWheel(const kpv::Event &e) override;
+    void magnifyWithEvent(const kpv::Event &e) override;
+    void smartMagnifyWithEvent(const kpv::Event &e) override;
+    void rotateWithEvent(const kpv::Event &e) override;
+    void mouseDown(const kpv::Event &e) override;
+
+protected:
+    void prepareOpenGL() override;
+    void drawRect(const kpv::Rect &dirty) override;
+
+private:
+    // Which fit-in tiles to draw under the normal tiles (those whose visible part they leave open).
+    std::vector<LMOpenGLTexturePtr> fillerTextures(const QRectF &rawFrame) const;
+
+    LMOpenGLViewDelegate *m_delegate = nullptr;
+    std::unique_ptr<LMOpenGLLayer> m_openGLLayer;
+    bool m_openGLInited = false;
+    LMRendererInfo m_renderInfo;
+    bool m_imageNotDraw = false;
+    std::map<int64_t, LMOpenGLTexturePtr> m_usingTexturesNormal, m_usingTexturesFitin;
+    int64_t m_frameIdxOfCurNormalTexture = 0;
+    std::vector<LMOpenGLTexturePtr> m_texturesNormal, m_texturesFitin;
+    bool m_haveFitinTextures = false;
+    LMImagePtr m_imageShadow;
+    std::unique_ptr<LMOpenGLShadowTexture> m_textureShadow;
+    QPointF m_shadowSliceLeftTop, m_shadowSliceRightBottom, m_drawOffsetLeftTop, m_drawOffsetRightBottom;
+};

@@ -1,0 +1,235 @@
+// Tiles, content preparation and the frame of the image view.
+
+#include "View/LMOpenGLView.h"
+
+#include "View/LMShareGLContext.h"
+#include "foundation/RunLoop.h"
+
+#include <epoxy/gl.h>
+
+#include <cstring>
+
+void LMOpenGLView::initOpenGL()
+{
+    if (m_openGLInited)
+        return;
+    m_openGLInited = true;
+    const char *ext = reinterpret_cast<const char *>(glGetString(GL_EXTENSIONS));
+    if (ext) {
+        m_renderInfo.extension[0] = std::strstr(ext, "GL_APPLE_texture_2D_limited_npot") != nullptr;
+        m_renderInfo.extension[1] = std::strstr(ext, "GL_IMG_texture_format_BGRA8888") != nullptr;
+    }
+    GLint size = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &size);
+    m_renderInfo.maxTextureSize = size;
+}
+
+std::vector<LMOpenGLTexturePtr> LMOpenGLView::prepareTexturesForImage(int imageMode, const QRectF &imageRect,
+                                                                      bool createAllTesturesIfNotExist)
+{
+    std::vector<LMOpenGLTexturePtr> result;
+    const LMImagePtr image = imageByImageMode(imageMode);
+    if (!image)
+        return result;
+    auto &tiles = imageMode == ImageModeFitin ? m_usingTexturesFitin : m_usingTexturesNormal;
+    int64_t frame = 0;
+    if (imageMode == ImageModeNormal) {
+        frame = drawableFrameIdx();
+        if (m_frameIdxOfCurNormalTexture != frame) {
+            recoveryTextures(TileSet::Normal);
+            m_frameIdxOfCurNormalTexture = frame;
+        }
+    }
+    bool mayCreate = true;
+    for (const QRect &t : LMOpenGLTexture::tilesCoveringRect(image->width(), image->height(), imageRect)) {
+        const int64_t key = LMOpenGLTexture::tileKey(t.x(), t.y());
+        auto it = tiles.find(key);
+        if (it == tiles.end()) {
+            if (!mayCreate)
+                continue;
+            auto texture = std::make_shared<LMOpenGLTexture>();
+            // A tile that cannot be made (unknown pixel size, short frame, no texture name) ends
+            // the walk: the view shows what exists.
+            if (!texture->setData(*image, frame, t.x(), t.y(), t.width(), t.height(), &m_renderInfo))
+                return result;
+            it = tiles.emplace(key, std::move(texture)).first;
+            if (!createAllTesturesIfNotExist)
+                mayCreate = false;
+        }
+        result.push_back(it->second);
+    }
+    return result;
+}
+
+std::vector<LMOpenGLTexturePtr> LMOpenGLView::prepareTexturesForImageViewRect(int imageMode, const QRectF &viewRect,
+                                                                              bool createAllTesturesIfNotExist)
+{
+    const LMImagePtr image = imageByImageMode(imageMode);
+    if (!image)
+        return {};
+    return prepareTexturesForImage(imageMode, mapToImageRect(viewRect, image), createAllTesturesIfNotExist);
+}
+
+void LMOpenGLView::prepareShadowTexture()
+{
+    if (m_textureShadow || !m_imageShadow)
+        return;
+    auto texture = std::make_unique<LMOpenGLShadowTexture>();
+    if (texture->setShadowData(*m_imageShadow, m_shadowSliceLeftTop, m_shadowSliceRightBottom, &m_renderInfo))
+        m_textureShadow = std::move(texture);
+}
+
+void LMOpenGLView::prepareDrawContent(LMOpenGLLayer *)
+{
+    if (!imageNormal() && !imageBadFile()) {
+        m_texturesNormal.clear();
+        m_texturesFitin.clear();
+        return;
+    }
+    LMShareGLContext::Scope scope;
+    if (!scope.ok())
+        return;
+    glEnable(GL_TEXTURE_2D);
+    initOpenGL();
+    if (const LMImagePtr fitin = imageFitin(); fitin && m_usingTexturesFitin.empty())
+        prepareTexturesForImage(ImageModeFitin, QRectF(0, 0, double(fitin->width()), double(fitin->height())), true);
+    const QRectF viewRect = viewBounds();
+    const bool zooming = needOptimizeDrawImage();
+    if (zooming)
+        m_texturesFitin = prepareTexturesForImageViewRect(ImageModeFitin, viewRect, true);
+    else
+        m_texturesFitin.clear();
+    m_haveFitinTextures = zooming;
+    if (imageNormal()) {
+        // During a zoom at most one new tile per frame, so no frame stalls on uploads.
+        m_texturesNormal = prepareTexturesForImageViewRect(ImageModeNormal, viewRect, !zooming);
+    } else {
+        const LMImagePtr bad = imageBadFile();
+        m_texturesNormal =
+            prepareTexturesForImage(ImageModeBadFile, QRectF(0, 0, double(bad->width()), double(bad->height())), true);
+    }
+    prepareShadowTexture();
+    glDisable(GL_TEXTURE_2D);
+}
+
+std::vector<LMOpenGLTexturePtr> LMOpenGLView::fillerTextures(const QRectF &rawFrame) const
+{
+    std::vector<LMOpenGLTexturePtr> list;
+    const LMImagePtr normal = imageNormal(), fitin = imageFitin();
+    if (!normal || !fitin || fitin->width() == 0 || fitin->height() == 0 || normal->width() == 0 || normal->height() == 0)
+        return list;
+    const QRectF v = convertToOriginalImageRectForRect(viewBounds());
+    const double fx = rawFrame.width() / double(fitin->width()), fy = rawFrame.height() / double(fitin->height());
+    const double nx = rawFrame.width() / double(normal->width()), ny = rawFrame.height() / double(normal->height());
+    auto scaled = [](const QRectF &r, double sx, double sy) {
+        return QRectF(r.x() * sx, r.y() * sy, r.width() * sx, r.height() * sy);
+    };
+    for (const LMOpenGLTexturePtr &tile : m_texturesFitin) {
+        const QRectF w = scaled(tile->blockRect(), fx, fy).intersected(v);
+        if (w.isEmpty())
+            continue;
+        double covered = 0;
+        for (const LMOpenGLTexturePtr &n : m_texturesNormal) {
+            const QRectF c = w.intersected(scaled(n->blockRect(), nx, ny));
+            if (!c.isEmpty())
+                covered += c.width() * c.height();
+        }
+        if (w.width() * w.height() * 0.9999999 > covered)
+            list.push_back(tile);
+    }
+    return list;
+}
+
+void LMOpenGLView::drawLayer(LMOpenGLLayer *layer, double)
+{
+    if (layer->isAsynchronous()) {
+        advanceZoomForFrame();
+        prepareDrawContent(layer);
+    }
+    glEnable(GL_TEXTURE_2D);
+    glDisable(GL_BLEND);
+    glDisable(GL_DEPTH_TEST);
+    glClearColor(0, 0, 0, 0);
+    glClear(GL_COLOR_BUFFER_BIT);
+    const LMImagePtr valid = validImage();
+    const bool hasContent = !m_texturesNormal.empty() || imageNormal() || imageBadFile();
+    if (hasContent && !m_imageNotDraw && valid && valid->originalImgBaseInfo()) {
+        const QRectF b = viewBounds();
+        const QRectF f = getBoundsForFitin();
+        const QRectF raw = valid->originalImgBaseInfo()->rawFrameRect();
+        const double m = std::max(raw.width(), raw.height());
+        if (m > 0 && b.width() > 0 && b.height() > 0) {
+            const double k = (1 / m) * 0.5;
+            const double r = isRetinaScreen() ? 2.0 : 1.0;
+            glViewport(GLint(b.x() * r), GLint(b.y() * r), GLsizei(b.width() * r), GLsizei(b.height() * r));
+            glMatrixMode(GL_PROJECTION);
+            glLoadIdentity();
+            // A deep depth range: an image turned edge-on by a flip at a high zoom must not be cut
+            // by the near and far planes.
+            glOrtho(-0.5 * b.width() * k, 0.5 * b.width() * k, -0.5 * b.height() * k, 0.5 * b.height() * k, -1e6, 1e6);
+            glMatrixMode(GL_MODELVIEW);
+            glLoadIdentity();
+            drawShadow(k);
+
+            const LMImageRotateAngle &a = angleRotate();
+            const QSizeF v = viewPortSizeScale();
+            const double s = scale();
+            glTranslated(((f.x() + f.width() * 0.5) - (b.x() + b.width() * 0.5)) * k,
+                         ((f.y() + f.height() * 0.5) - (b.y() + b.height() * 0.5)) * k, 0);
+            glRotated(-a.angleVerticalFlip(), 1, 0, 0);
+            glRotated(-a.angleHorizontalFlip(), 0, 1, 0);
+            glTranslated(offset().x() * k, offset().y() * k, 0);
+            glScaled(v.width(), v.height(), 1);
+            glRotated(-a.angleRotate(), 0, 0, 1);
+            glScaled(s / r, s / r, 1);
+            glRotated(180, 1, 0, 0); // image rows run downward
+            glRotated(double(valid->originalImgBaseInfo()->orientationAngle()), 0, 0, 1);
+            glScaled(k, k, 1);
+            glTranslated(-(raw.x() + raw.width() * 0.5), -(raw.y() + raw.height() * 0.5), 0);
+
+            if (m_haveFitinTextures) {
+                const std::vector<LMOpenGLTexturePtr> filler = fillerTextures(raw);
+                if (const LMImagePtr fitin = imageFitin(); fitin && !filler.empty()) {
+                    glPushMatrix();
+                    glScaled(raw.width() / double(fitin->width()), raw.height() / double(fitin->height()), 1);
+                    for (const LMOpenGLTexturePtr &tile : filler)
+                        tile->draw();
+                    glPopMatrix();
+                }
+            }
+            const LMImagePtr source = imageNormal() ? imageNormal() : imageBadFile();
+            if (source && source->width() > 0 && source->height() > 0) {
+                glPushMatrix();
+                glScaled(raw.width() / double(source->width()), raw.height() / double(source->height()), 1);
+                for (const LMOpenGLTexturePtr &tile : m_texturesNormal)
+                    tile->draw();
+                glPopMatrix();
+            }
+        }
+    }
+    glDisable(GL_TEXTURE_2D);
+}
+
+void LMOpenGLView::drawShadow(double k)
+{
+    if (!imageNormal() || !m_textureShadow || !shadowEnabled())
+        return;
+    const QRectF b = viewBounds();
+    const QRectF i = imageVisibleViewRect();
+    const QPointF lt = m_drawOffsetLeftTop, rb = m_drawOffsetRightBottom;
+    const QRectF s(i.x() - lt.x(), i.y() - rb.y(), i.width() + lt.x() + rb.x(), i.height() + lt.y() + rb.y());
+    glPushMatrix();
+    glScaled(k, k, 1);
+    glTranslated(-(b.x() + b.width() * 0.5), -(b.y() + b.height() * 0.5), 0);
+    m_textureShadow->drawShadowOnRect(s, b);
+    glPopMatrix();
+}
+
+void LMOpenGLView::prepareOpenGL() { m_openGLLayer->didCreateContext(); }
+
+void LMOpenGLView::drawRect(const kpv::Rect &)
+{
+    const double t = kpv::RunLoop::current().now();
+    if (m_openGLLayer->canDrawInContext(t))
+        m_openGLLayer->drawInContext(t);
+}

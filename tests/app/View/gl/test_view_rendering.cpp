@@ -1,0 +1,194 @@
+// The image view drawn by OpenGL into its frame buffer and read back: placement of a fitted
+// image, a quarter turn, a flip, a zoomed-in offset and the drop shadow. Software and hardware
+// renderers may differ in the last bits, so colours are compared with a tolerance.
+
+#include "View/LMOpenGLView.h"
+
+#include "Model/LMData.h"
+#include "appkit/Window.h"
+
+#include <QApplication>
+#include <QOpenGLWidget>
+#include <gtest/gtest.h>
+
+namespace {
+
+class GLEnvironment : public testing::Environment {
+public:
+    void SetUp() override
+    {
+        kpv::OpenGLView::configureSharedContext();
+        static int argc = 1;
+        static char name[] = "kpv-view-gl";
+        static char *argv[] = {name, nullptr};
+        m_app = new QApplication(argc, argv);
+    }
+    void TearDown() override
+    {
+        delete m_app;
+        m_app = nullptr;
+    }
+
+private:
+    QApplication *m_app = nullptr;
+};
+[[maybe_unused]] testing::Environment *const g_env = testing::AddGlobalTestEnvironment(new GLEnvironment);
+
+// Four quadrants of a w x h image, rows from the top: red top-left, green top-right, blue
+// bottom-left, white bottom-right.
+LMImagePtr quadrantImage(uint64_t w, uint64_t h, uint8_t alpha = 255)
+{
+    auto block = LMData::create(w * h * 4);
+    for (uint64_t y = 0; y < h; ++y)
+        for (uint64_t x = 0; x < w; ++x) {
+            uint8_t *p = block->mutableBytes() + (y * w + x) * 4;
+            const bool right = x >= w / 2, bottom = y >= h / 2;
+            const uint8_t c[4][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
+            const int q = (bottom ? 2 : 0) + (right ? 1 : 0);
+            p[0] = c[q][0];
+            p[1] = c[q][1];
+            p[2] = c[q][2];
+            p[3] = alpha;
+        }
+    auto info = LMFileImgBaseInfo::createMemoryFileImgBaseInfoWithRawFrameSize(QSizeF(double(w), double(h)), {});
+    return std::make_shared<LMImage>(1u, 32u, w * 4, w, h, QList<LMDataBlock>{block}, info);
+}
+
+class Rendering : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        window = std::make_unique<kpv::Window>(kpv::Rect(0, 0, 200, 100), kpv::TitledWindowMask);
+        view = new LMOpenGLView(kpv::Rect(0, 0, 200, 100));
+        window->setContentView(view);
+        window->orderFront();
+        QApplication::processEvents();
+    }
+    void TearDown() override { window.reset(); }
+
+    // The frame buffer, y down as in any image.
+    QImage frame()
+    {
+        auto *w = static_cast<QOpenGLWidget *>(view->widget());
+        QImage img = w->grabFramebuffer().convertToFormat(QImage::Format_RGBA8888);
+        return img;
+    }
+    // Colour at a view point (bottom-left origin).
+    QColor at(const QImage &img, int x, int y) { return img.pixelColor(x, img.height() - 1 - y); }
+    static bool near(QColor c, int r, int g, int b, int tol = 8)
+    {
+        return std::abs(c.red() - r) <= tol && std::abs(c.green() - g) <= tol && std::abs(c.blue() - b) <= tol;
+    }
+
+    std::unique_ptr<kpv::Window> window;
+    LMOpenGLView *view = nullptr;
+};
+
+#define EXPECT_COLOR(img, x, y, r, g, b)                                                                         \
+    do {                                                                                                         \
+        const QColor c_ = at(img, x, y);                                                                         \
+        EXPECT_TRUE(near(c_, r, g, b)) << "at (" << x << ", " << y << "): " << c_.red() << " " << c_.green() << " " \
+                                       << c_.blue() << " " << c_.alpha();                                        \
+    } while (0)
+
+TEST_F(Rendering, FittedImageIsCentredWithRowsFromTheTop)
+{
+    view->setImage(quadrantImage(100, 50), ImageModeNormal);
+    const QImage img = frame();
+    ASSERT_EQ(img.size(), QSize(200, 100));
+    // 100 x 50 fits at actual size in the middle: x 50..150, y 25..75.
+    EXPECT_COLOR(img, 60, 70, 255, 0, 0);    // top-left red
+    EXPECT_COLOR(img, 140, 70, 0, 255, 0);   // top-right green
+    EXPECT_COLOR(img, 60, 30, 0, 0, 255);    // bottom-left blue
+    EXPECT_COLOR(img, 140, 30, 255, 255, 255);
+    EXPECT_COLOR(img, 10, 50, 0, 0, 0);     // outside: cleared
+    EXPECT_COLOR(img, 100, 90, 0, 0, 0);
+}
+
+TEST_F(Rendering, QuarterTurnAndFlip)
+{
+    view->setImage(quadrantImage(100, 50), ImageModeNormal);
+    ASSERT_TRUE(view->setAngleRotate(LMImageRotateAngle(90, 0, 0)));
+    QImage img = frame();
+    // Turned clockwise: 50 wide, 100 tall (fit-in shrinks it to 0.5 x 100 -> 25 x 50 per half...)
+    // the former top-left (red) is now top-right, bottom-left (blue) top-left.
+    const QRectF v = view->imageVisibleViewRect();
+    const int cx = int(v.center().x()), cy = int(v.center().y());
+    const int dx = int(v.width() / 4), dy = int(v.height() / 4);
+    EXPECT_COLOR(img, cx + dx, cy + dy, 255, 0, 0);
+    EXPECT_COLOR(img, cx - dx, cy + dy, 0, 0, 255);
+    EXPECT_COLOR(img, cx + dx, cy - dy, 0, 255, 0);
+
+    ASSERT_TRUE(view->setAngleRotate(LMImageRotateAngle(0, 180, 0)));
+    img = frame();
+    EXPECT_COLOR(img, 60, 70, 0, 255, 0); // mirrored left to right
+    EXPECT_COLOR(img, 140, 70, 255, 0, 0);
+}
+
+TEST_F(Rendering, ZoomedInOffsetShowsTheRightPart)
+{
+    view->setImage(quadrantImage(100, 50), ImageModeNormal);
+    view->setScale(4.0); // 400 x 200 about the centre
+    view->moveImageByDeltaPoint(QPointF(1000, -1000)); // left edge to the left, top edge to the top
+    const QImage img = frame();
+    EXPECT_COLOR(img, 5, 95, 255, 0, 0);  // the view's top-left shows the image's top-left
+    EXPECT_COLOR(img, 195, 5, 255, 0, 0); // 200 x 100 of 400 x 200: still the red quadrant
+    view->moveImageByDeltaPoint(QPointF(-1000, 1000));
+    const QImage img2 = frame();
+    EXPECT_COLOR(img2, 195, 5, 255, 255, 255);
+}
+
+TEST_F(Rendering, DropShadowAroundTheImage)
+{
+    // A 30 x 30 grey shadow picture with 10-pixel slices that reaches 10 points beyond each edge.
+    auto shadow = quadrantImage(30, 30);
+    {
+        auto block = LMData::create(30 * 30 * 4);
+        for (int i = 0; i < 900; ++i) {
+            uint8_t *p = block->mutableBytes() + i * 4;
+            p[0] = p[1] = p[2] = 128;
+            p[3] = 255;
+        }
+        shadow = std::make_shared<LMImage>(1u, 32u, 120u, 30u, 30u, QList<LMDataBlock>{block},
+                                           shadow->originalImgBaseInfo());
+    }
+    view->setShadowImage(shadow, QPointF(10, 10), QPointF(10, 10), QPointF(10, 10), QPointF(10, 10));
+    view->setImage(quadrantImage(100, 50), ImageModeNormal);
+    QImage img = frame();
+    EXPECT_COLOR(img, 45, 50, 128, 128, 128); // left of the image, inside the shadow
+    EXPECT_COLOR(img, 100, 20, 128, 128, 128); // below
+    EXPECT_COLOR(img, 30, 50, 0, 0, 0);       // beyond the shadow
+    EXPECT_COLOR(img, 60, 70, 255, 0, 0);     // the image over it
+
+    view->enableShadow(false);
+    img = frame();
+    EXPECT_COLOR(img, 45, 50, 0, 0, 0);
+    view->setImageNotDraw(true);
+    img = frame();
+    EXPECT_COLOR(img, 60, 70, 0, 0, 0);
+}
+
+TEST_F(Rendering, UnsupportedPixelSizeDrawsNothingAndKeepsRunning)
+{
+    auto base = quadrantImage(8, 8);
+    auto odd = std::make_shared<LMImage>(1u, 48u, 48u, 8u, 8u, base->frameDatas(), base->originalImgBaseInfo());
+    view->setImage(odd, ImageModeNormal);
+    EXPECT_EQ(view->normalTileCount(), 0u);
+    const QImage img = frame();
+    EXPECT_COLOR(img, 100, 50, 0, 0, 0);
+}
+
+TEST_F(Rendering, LargeImagesAreTiled)
+{
+    view->setFrame(kpv::Rect(0, 0, 200, 100));
+    view->setImage(quadrantImage(1100, 550), ImageModeNormal);
+    view->setScale(1.0);
+    // Only the tiles under the view are drawn: the centre of 1100 x 550 at 1:1 meets 2 of 6.
+    EXPECT_EQ(view->texturesNormal().size(), 2u);
+    EXPECT_LE(view->normalTileCount(), 6u);
+    const QImage img = frame();
+    EXPECT_COLOR(img, 50, 75, 255, 0, 0);
+    EXPECT_COLOR(img, 150, 25, 255, 255, 255);
+}
+
+} // namespace
