@@ -107,7 +107,10 @@ bool NavigateController::navFile(bool next, bool quick)
     const qsizetype target = next ? (wraps ? 0 : i + 1) : (wraps ? n - 1 : i - 1);
     if (!wraps) {
         m_reachHeadOrTailAtLastTime = false;
-    } else if (!m_reachHeadOrTailAtLastTime) {
+    } else if (m_reachHeadOrTailAtLastTime) {
+        // Going round re-arms the tip, so that passing the other end afterwards shows it too.
+        m_reachHeadOrTailAtLastTime = false;
+    } else {
         m_reachHeadOrTailAtLastTime = true;
         if (m_host) {
             m_host->updateStatusInfo(

@@ -1,0 +1,252 @@
+#pragma once
+// Shared set-up of the view-mode controller tests: a host that records what the controller asks of
+// the windows, a loader that decodes nothing (images of the right sizes made in memory), paging
+// views that only keep their geometry, and a controller over a model view on the manual clock.
+
+#include "View/LMImageViewModel.h"
+#include "View/NavGestureScrollFileSession.h"
+#include "View/NavImageLoader.h"
+#include "View/NavigateController.h"
+
+#include "Model/LMBlockOperation.h"
+#include "Model/LMData.h"
+#include "Model/MainConfig.h"
+#include "foundation/Clock.h"
+#include "foundation/NotificationCenter.h"
+#include "foundation/RunLoop.h"
+#include "foundation/UserDefaults.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <mutex>
+#include <set>
+
+namespace navtest {
+
+inline const QDateTime kFileDate = QDateTime::fromSecsSinceEpoch(1600000000);
+
+inline LMFileImgBaseInfoPtr makeBaseInfo(const LMPathString &path, uint64_t amcmType = 8, double w = 1600,
+                                         double h = 1200)
+{
+    return std::make_shared<LMFileImgBaseInfo>(path, QStringLiteral("public.png"), amcmType, kFileDate, QSizeF(w, h),
+                                               1, QVariantMap());
+}
+
+inline LMImagePtr makeImage(uint64_t w, uint64_t h, LMFileImgBaseInfoPtr info)
+{
+    auto block = LMData::create(w * h * 4);
+    return std::make_shared<LMImage>(1u, 32u, w * 4, w, h, QList<LMDataBlock>{block}, std::move(info));
+}
+
+// Decodes nothing: answers images of each scale type's size for a 1600 x 1200 file. Files whose
+// name contains "bad" have no base information; "gif" files are GIFs.
+class FakeLoader : public NavImageLoader {
+public:
+    LMFileImgBaseInfoPtr loadImgBaseInfo(const LMPathString &path, const kpv::Operation *) const override
+    {
+        std::lock_guard lock(m_mutex);
+        ++baseInfoLoads;
+        if (path.path().contains(QStringLiteral("bad")))
+            return nullptr;
+        return makeBaseInfo(path, path.path().endsWith(QStringLiteral(".gif")) ? 4 : 8);
+    }
+    LMImagePtr loadImage(const LMPathString &path, int type, LMFileImgBaseInfoPtr info, const kpv::Operation *,
+                         int *equivalent) const override
+    {
+        std::lock_guard lock(m_mutex);
+        loads.push_back({path, type});
+        if (equivalent)
+            *equivalent = equivalentFor.count(type) ? equivalentFor.at(type) : 0;
+        if (!info && path.path().contains(QStringLiteral("Img_")))
+            return makeImage(4, 4, makeBaseInfo(path, 8, 4, 4));
+        if (!info)
+            return nullptr;
+        const QSizeF size = sizeFor(type, info);
+        return makeImage(uint64_t(size.width()), uint64_t(size.height()), info);
+    }
+    LMImagePtr resizeImage(const LMImagePtr &image, const QSizeF &toSize, const kpv::Operation *) const override
+    {
+        std::lock_guard lock(m_mutex);
+        ++resizes;
+        if (!image || toSize.isEmpty())
+            return nullptr;
+        return makeImage(uint64_t(toSize.width()), uint64_t(toSize.height()), image->originalImgBaseInfo());
+    }
+    QSizeF calcPreferredImageSizeForImageScaleType(int type, const LMFileImgBaseInfoPtr &info,
+                                                   int *equivalent) const override
+    {
+        std::lock_guard lock(m_mutex);
+        if (equivalent)
+            *equivalent = equivalentFor.count(type) ? equivalentFor.at(type) : 0;
+        return sizeFor(type, info);
+    }
+    bool isSmallFitinTypeByCheckSize(const QSizeF &) const override { return true; }
+
+    static QSizeF sizeFor(int type, const LMFileImgBaseInfoPtr &info)
+    {
+        const QSizeF raw = info ? info->rawFrameSize() : QSizeF(1600, 1200);
+        switch (type) {
+        case 8: return QSizeF(160, 120);
+        case 9: return QSizeF(256, 192);
+        case 10: return QSizeF(1024, 768);
+        case 11: return raw;
+        default: return type >= 1 && type <= 7 ? raw / double(1 << (type - 1)) : QSizeF();
+        }
+    }
+
+    struct Load {
+        LMPathString path;
+        int type;
+    };
+    mutable std::mutex m_mutex;
+    mutable std::vector<Load> loads;
+    mutable int baseInfoLoads = 0;
+    mutable int resizes = 0;
+    std::map<int, int> equivalentFor;
+};
+
+class FakeHost : public NavigateControllerHost {
+public:
+    explicit FakeHost(MainConfig *config) : m_config(config) {}
+
+    MainConfig *mainConfig() override { return m_config; }
+    void addOperation(std::shared_ptr<kpv::Operation> op) override { queue.push_back(std::move(op)); }
+    void cancelAllOperations() override
+    {
+        ++cancelAllCount;
+        for (auto &op : queue)
+            op->cancel();
+    }
+    QString localizedString(const QString &key) const override { return key; }
+    QString resourcePath(const QString &name) const override { return QStringLiteral("/res/") + name; }
+    int64_t showMode() const override { return mode; }
+    void setShowMode(int64_t m) override { setShowModeCalls.push_back(m); mode = m; }
+    void registEquivalentResponder(NavigateController *, bool regist) override { registered = regist; }
+    void setWindowTitle(const QString &t, const QString &represented) override { title = t; representedFile = represented; }
+    void updateStatusInfo(const QString &text, bool waiting, int flag) override
+    {
+        statusText = text;
+        statusWaiting = waiting;
+        statusFlag = flag;
+    }
+    void showPreviewStatus(bool, bool autoHide) override { statusShown = true; statusAutoHide = autoHide; }
+    void hidePreviewStatus(bool, bool) override { statusShown = false; }
+    void showNextPrev(bool, bool) override { arrowsShown = true; }
+    void hideNextPrev(bool, bool) override { arrowsShown = false; }
+    void setNavInfoContainerHidden(bool hidden) override { navInfoHidden = hidden; }
+    qsizetype photoBinMaxVisibleItemCount() const override { return binMax; }
+    qsizetype photoBinWholeVisibleItemCountOfCurPage() const override { return binPage; }
+    void deleteCurFile() override { ++deleteCount; }
+    void sortFiles(int64_t, bool force) override { sortForced = force; }
+    void startSlideshow(const QList<NavSlideshowFile> &files, qsizetype index) override
+    {
+        slides = files;
+        slideIndex = index;
+    }
+
+    // Runs every queued operation that was not cancelled, highest priority first and in the order
+    // added within a priority, then delivers their results on the main loop.
+    std::vector<std::pair<LMPathString, int>> runQueue(NavigateController &)
+    {
+        std::stable_sort(queue.begin(), queue.end(),
+                         [](const auto &a, const auto &b) { return a->queuePriority() > b->queuePriority(); });
+        auto ops = std::move(queue);
+        queue.clear();
+        for (auto &op : ops)
+            op->start();
+        kpv::RunLoop::main().runOnce();
+        return {};
+    }
+
+    MainConfig *m_config;
+    std::vector<std::shared_ptr<kpv::Operation>> queue;
+    int cancelAllCount = 0;
+    int64_t mode = NavShowModeView;
+    std::vector<int64_t> setShowModeCalls;
+    bool registered = false;
+    QString title, representedFile;
+    QString statusText;
+    bool statusWaiting = false;
+    int statusFlag = 0;
+    bool statusShown = false;
+    bool statusAutoHide = false;
+    bool arrowsShown = false;
+    bool navInfoHidden = false;
+    qsizetype binMax = 40;
+    qsizetype binPage = 0;
+    int deleteCount = 0;
+    bool sortForced = false;
+    QList<NavSlideshowFile> slides;
+    qsizetype slideIndex = -1;
+};
+
+// Records the notifications one sender posts, with their user information.
+class Recorder {
+public:
+    explicit Recorder(const void *sender)
+    {
+        kpv::NotificationCenter::defaultCenter().addObserver(this, QString(), sender, [this](const kpv::Notification &n) {
+            names << n.name;
+            infos << n.userInfo;
+        });
+    }
+    ~Recorder() { kpv::NotificationCenter::defaultCenter().removeObserver(this); }
+    int count(const char *name) const { return int(names.count(QString::fromLatin1(name))); }
+    void clear()
+    {
+        names.clear();
+        infos.clear();
+    }
+    QStringList names;
+    QList<QVariantMap> infos;
+};
+
+inline QList<LMPathString> makePaths(int n, const QString &ext = QStringLiteral(".jpg"))
+{
+    QList<LMPathString> out;
+    for (int i = 0; i < n; ++i)
+        out << LMPathString(QStringLiteral("/nonexistent/photos/img%1%2").arg(i, 3, 10, QChar('0')).arg(ext), false);
+    return out;
+}
+
+class NavTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        kpv::RunLoop::main().setClock(&clock);
+        defaults = std::make_unique<kpv::UserDefaults>(dir.filePath(QStringLiteral("defaults.plist")));
+        config = std::make_unique<MainConfig>(*defaults);
+        host = std::make_unique<FakeHost>(config.get());
+        view.setViewBounds(QRectF(0, 0, 800, 600));
+        controller = std::make_unique<NavigateController>(&view, host.get(), &loader);
+        controller->awakeFromNib();
+    }
+    void TearDown() override
+    {
+        controller.reset();
+        kpv::RunLoop::main().runOnce();
+        kpv::RunLoop::main().setClock(nullptr);
+    }
+    // Opens `n` files (no folder search: the chosen paths are the files) and shows the first.
+    void open(int n, const QString &ext = QStringLiteral(".jpg"))
+    {
+        paths = makePaths(n, ext);
+        controller->openFilePaths(paths, {}, false);
+    }
+    void runLoads() { host->runQueue(*controller); }
+
+    kpv::ManualClock clock;
+    QTemporaryDir dir;
+    std::unique_ptr<kpv::UserDefaults> defaults;
+    std::unique_ptr<MainConfig> config;
+    std::unique_ptr<FakeHost> host;
+    FakeLoader loader;
+    LMImageViewModel view;
+    std::unique_ptr<NavigateController> controller;
+    QList<LMPathString> paths;
+};
+
+} // namespace navtest

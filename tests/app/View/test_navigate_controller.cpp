@@ -1,0 +1,416 @@
+// The view-mode controller on a model view, a recording host and a loader that decodes nothing:
+// opening and navigating, what is loaded and kept around the current file, the filing of results,
+// stepping with the end tip, auto-navigation on the manual clock, keys, wheel, the command gate
+// and deleted files.
+
+#include "nav_test_support.h"
+
+#include "appkit/Event.h"
+
+using namespace navtest;
+
+namespace {
+
+kpv::Event keyEvent(char16_t c, uint64_t flags)
+{
+    kpv::Event e(kpv::KeyDown);
+    e.setCharacters(QString(QChar(c)), QString(QChar(c)));
+    e.setModifierFlags(flags);
+    return e;
+}
+
+constexpr uint64_t kNumPad = 1 << 21;
+constexpr uint64_t kCommand = 1 << 20;
+constexpr uint64_t kShift = 1 << 17;
+
+} // namespace
+
+TEST_F(NavTest, OpenNavigateAndNotify)
+{
+    Recorder rec(controller.get());
+    open(5);
+    EXPECT_EQ(controller->curFileIndex(), 0);
+    EXPECT_EQ(controller->curFilePath(), paths[0]);
+    EXPECT_EQ(rec.names, (QStringList{"didChangeFileList", "didChangeCurFile"}));
+    EXPECT_FALSE(rec.infos[1].value("quickNav").toBool());
+    EXPECT_EQ(host->title, "img000.jpg (1/5)");
+    EXPECT_EQ(host->representedFile, paths[0].path());
+
+    rec.clear();
+    // The current index again with the list unchanged: nothing at all.
+    const size_t queued = host->queue.size();
+    EXPECT_FALSE(controller->navCurFileToIndex(0, false, true, false));
+    EXPECT_TRUE(rec.names.isEmpty());
+    EXPECT_EQ(host->queue.size(), queued);
+    // Out of range: NO, nothing changes.
+    EXPECT_FALSE(controller->navCurFileToIndex(5, false, true, false));
+    EXPECT_FALSE(controller->navCurFileToIndex(-1, false, true, false));
+    EXPECT_EQ(controller->curFileIndex(), 0);
+
+    EXPECT_TRUE(controller->navCurFileToIndex(3, false, true, true));
+    EXPECT_EQ(rec.names, QStringList{"didChangeCurFile"});
+    EXPECT_TRUE(rec.infos[0].value("quickNav").toBool());
+    EXPECT_EQ(rec.infos[0].value("filePath").value<LMPathString>(), paths[3]);
+    EXPECT_EQ(host->title, "img003.jpg (4/5)");
+}
+
+TEST_F(NavTest, SingleFileTitleAndLoadsOnlyInViewModes)
+{
+    open(1);
+    EXPECT_EQ(host->title, "img000.jpg");
+    runLoads();
+    std::set<int> types;
+    for (const auto &l : loader.loads)
+        types.insert(l.type);
+    EXPECT_EQ(types, (std::set<int>{1, 8, 9, 10}));
+
+    // Favourites mode: navigation changes the file but loads nothing until the mode returns.
+    host->mode = NavShowModeFavorite;
+    open(3);
+    host->queue.clear();
+    EXPECT_TRUE(controller->navCurFileToIndex(2, false, true, false));
+    EXPECT_TRUE(host->queue.empty());
+    controller->willChangeMainShowMode(NavShowModeFavorite, NavShowModeView);
+    EXPECT_FALSE(host->queue.empty());
+}
+
+TEST_F(NavTest, LoadsAreFiledAndNotRequestedTwice)
+{
+    Recorder rec(controller.get());
+    open(10);
+    runLoads();
+    const auto cur = controller->curFileInfo();
+    ASSERT_TRUE(cur);
+    EXPECT_TRUE(cur->imageByType(8));
+    EXPECT_TRUE(cur->imageByType(1));
+    EXPECT_TRUE(cur->imgBaseInfo());
+    EXPECT_EQ(controller->curFileState(), 1);
+    EXPECT_GE(rec.count("didLoadCurrentSmallThumb"), 1);
+    EXPECT_GE(rec.count("didLoadCurrentLargeThumb"), 1);
+    EXPECT_GE(rec.count("didCurFileImageUpdated"), 4);
+    // The view shows the fit-in filler and a decoded image.
+    EXPECT_TRUE(view.imageFitin());
+    EXPECT_TRUE(view.imageNormal());
+    // Neighbours got thumbnails and fit-ins, never full size.
+    const auto next = controller->fileInfoByIndex(1);
+    ASSERT_TRUE(next);
+    EXPECT_TRUE(next->imageByType(10));
+    EXPECT_FALSE(next->imageByType(1));
+    // Once the better reductions asked for by the view are in, a new pass asks for nothing more.
+    runLoads();
+    host->queue.clear();
+    controller->submitCacheOperation(true, false);
+    EXPECT_TRUE(host->queue.empty());
+    // A record outside the windows never gets a load.
+    EXPECT_FALSE(controller->fileInfoByIndex(5) && controller->fileInfoByIndex(5)->imageByType(10));
+}
+
+TEST_F(NavTest, NeighbourCacheFreesWhatLeavesTheWindows)
+{
+    host->binMax = 4; // info window: one before, two after
+    open(20);
+    runLoads();
+    ASSERT_TRUE(controller->curFileInfo()->imageByType(1));
+    const LMPathString first = paths[0];
+    controller->navCurFileToIndex(1, false, true, false);
+    runLoads();
+    // The former current file keeps thumbnails and fit-in, loses its full-size image.
+    auto former = controller->fileInfoByPath(first);
+    ASSERT_TRUE(former);
+    EXPECT_FALSE(former->imageByType(1));
+    EXPECT_TRUE(former->imageByType(8));
+    // Moving far away drops its record entirely.
+    controller->navCurFileToIndex(10, false, true, false);
+    EXPECT_FALSE(controller->fileInfoByPath(first));
+    // Records live for the bin's window and the fit-in window only.
+    EXPECT_LE(controller->cacheFileInfos().size(), 7);
+}
+
+TEST_F(NavTest, LateFullSizeResultOfFormerFileIsDropped)
+{
+    open(5);
+    // Keep the current file's operations, move on, then let them finish.
+    auto ops = std::move(host->queue);
+    host->queue.clear();
+    controller->navCurFileToIndex(1, false, true, false);
+    for (auto &op : ops)
+        op->start();
+    kpv::RunLoop::main().runOnce();
+    auto former = controller->fileInfoByPath(paths[0]);
+    ASSERT_TRUE(former);
+    EXPECT_TRUE(former->imageByType(8));
+    EXPECT_FALSE(former->imageByType(1));
+}
+
+TEST_F(NavTest, UnreadableFileFailsEverywhereAndShowsBadState)
+{
+    paths = {LMPathString("/nonexistent/bad1.jpg", false), LMPathString("/nonexistent/bad2.jpg", false)};
+    controller->openFilePaths(paths, {}, false);
+    runLoads();
+    bool failed = false;
+    EXPECT_FALSE(controller->curFileInfo()->imageByType(11, &failed));
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(controller->curFileState(), 2);
+    EXPECT_EQ(host->statusText, "IDS_BAD_IMAGE");
+    EXPECT_FALSE(controller->canDoAction(4));
+    EXPECT_TRUE(controller->canDoAction(41));
+    // Nothing of the failed file is requested again.
+    EXPECT_FALSE(controller->createOperationForLoadImage(controller->curFileInfo(), 1, true, true));
+}
+
+TEST_F(NavTest, CancelledLoadKeepsItsMaskUntilTheFileChanges)
+{
+    open(3);
+    host->cancelAllOperations();
+    runLoads();
+    EXPECT_FALSE(controller->curFileInfo()->imageByType(8));
+    EXPECT_FALSE(controller->createOperationForLoadImage(controller->curFileInfo(), 8, true, false));
+    controller->navCurFileToIndex(1, false, true, false);
+    controller->navCurFileToIndex(0, false, false, false);
+    runLoads();
+    EXPECT_TRUE(controller->curFileInfo()->imageByType(8));
+}
+
+TEST_F(NavTest, EquivalentTypesFilledFromOneDecode)
+{
+    loader.equivalentFor = {{8, 1}, {9, 1}, {10, 1}, {11, 1}};
+    open(1);
+    // Run only the small thumbnail.
+    auto ops = std::move(host->queue);
+    host->queue.clear();
+    ops.front()->start();
+    kpv::RunLoop::main().runOnce();
+    auto cur = controller->curFileInfo();
+    EXPECT_TRUE(cur->imageByType(1));
+    EXPECT_TRUE(cur->imageByType(9));
+    EXPECT_TRUE(cur->imageByType(11));
+    EXPECT_EQ(cur->imageByType(11), cur->imageByType(8));
+}
+
+TEST_F(NavTest, StaleResultOfModifiedFileIsIgnored)
+{
+    open(2);
+    auto cur = controller->curFileInfo();
+    auto ops = std::move(host->queue);
+    host->queue.clear();
+    for (auto &op : ops)
+        op->start();
+    // The file changed on disk while the results were on their way.
+    cur->setImgBaseInfo(std::make_shared<LMFileImgBaseInfo>(paths[0], "public.png", 8, kFileDate.addSecs(5),
+                                                            QSizeF(1600, 1200), 1, QVariantMap()));
+    kpv::RunLoop::main().runOnce();
+    EXPECT_FALSE(cur->imageByType(8));
+}
+
+TEST_F(NavTest, StepsShowEndTipOnceThenWrap)
+{
+    open(2);
+    Recorder rec(controller.get());
+    EXPECT_TRUE(controller->navFile(true, false));
+    EXPECT_EQ(controller->curFileIndex(), 1);
+    EXPECT_FALSE(controller->navFile(true, false));
+    EXPECT_EQ(host->statusText, "IDS_TIPS_NAVIGATENEXT");
+    EXPECT_TRUE(controller->reachTopOrBottomInfoShowed());
+    EXPECT_EQ(controller->curFileIndex(), 1);
+    EXPECT_TRUE(controller->navFile(true, false));
+    EXPECT_EQ(controller->curFileIndex(), 0);
+    EXPECT_FALSE(controller->navFile(false, false));
+    EXPECT_EQ(host->statusText, "IDS_TIPS_NAVIGATEPREV");
+    EXPECT_GE(host->cancelAllCount, 2);
+    // A list of one never steps.
+    open(1);
+    EXPECT_FALSE(controller->navFile(true, false));
+}
+
+TEST_F(NavTest, AutoNavigationStepsFasterAndEndsAfterRelease)
+{
+    open(100);
+    controller->beginAutoNav(true, false);
+    EXPECT_EQ(controller->curFileIndex(), 1);
+    EXPECT_TRUE(controller->isAutoNavStepping());
+    EXPECT_FALSE(view.enable());
+    clock.advance(0.19);
+    EXPECT_EQ(controller->curFileIndex(), 1);
+    clock.advance(0.02);
+    EXPECT_EQ(controller->curFileIndex(), 2);
+    // Quick steps request only the thumbnails of the file shown.
+    host->queue.clear();
+    clock.advance(0.2);
+    EXPECT_EQ(controller->curFileIndex(), 3);
+    EXPECT_LE(host->queue.size(), 2u);
+    // Steps get faster: more steps in the fourth second than in the first.
+    const qsizetype at1 = controller->curFileIndex();
+    clock.advance(3.0);
+    const qsizetype at4 = controller->curFileIndex();
+    clock.advance(1.0);
+    EXPECT_GT(controller->curFileIndex() - at4, at1 * 2);
+    // Guarded steps are held off while stepping.
+    const qsizetype now = controller->curFileIndex();
+    controller->doNavCurFileToIndex(0, false, {});
+    EXPECT_EQ(controller->curFileIndex(), now);
+    host->queue.clear();
+    controller->endAutoNav();
+    EXPECT_FALSE(controller->isAutoNavStepping());
+    EXPECT_TRUE(view.enable());
+    bool full = false;
+    for (const auto &op : host->queue)
+        full = full || op->queuePriority() == 0;
+    EXPECT_TRUE(full);
+}
+
+TEST_F(NavTest, HeldKeyEndsAfterLastRepeat)
+{
+    open(3);
+    EXPECT_TRUE(controller->performKeyDownEquivalent(keyEvent(0xF703, kNumPad)));
+    EXPECT_EQ(controller->curFileIndex(), 1);
+    clock.advance(0.1);
+    EXPECT_TRUE(controller->performKeyDownEquivalent(keyEvent(0xF703, kNumPad))); // repeat pushes the end
+    clock.advance(0.1);
+    EXPECT_TRUE(controller->isAutoNavStarted());
+    clock.advance(0.06);
+    EXPECT_FALSE(controller->isAutoNavStarted());
+    EXPECT_FALSE(controller->isAutoNavStepping());
+    // Stepping to the end stops with the tip and keeps the view disabled until release.
+    EXPECT_EQ(controller->curFileIndex(), 2); // the repeat's pending step ran before the end
+    controller->navCurFileToIndex(0, false, true, false);
+    controller->beginAutoNav(true, false);
+    EXPECT_FALSE(view.enable());
+    clock.advance(1.0);
+    EXPECT_EQ(controller->curFileIndex(), 2);
+    EXPECT_TRUE(controller->reachTopOrBottomInfoShowed());
+    EXPECT_FALSE(view.enable());
+    controller->endAutoNav();
+    EXPECT_TRUE(view.enable());
+}
+
+TEST_F(NavTest, KeysAndWheel)
+{
+    open(3);
+    // Up over a fitted image is not consumed; Shift+Delete neither; Delete is.
+    EXPECT_FALSE(controller->performKeyDownEquivalent(keyEvent(0xF700, kNumPad)));
+    EXPECT_FALSE(controller->performKeyDownEquivalent(keyEvent(0x7F, kShift)));
+    EXPECT_TRUE(controller->performKeyDownEquivalent(keyEvent(0x7F, 0)));
+    EXPECT_EQ(host->deleteCount, 1);
+    EXPECT_FALSE(controller->performKeyDownEquivalent(keyEvent(0xF703, kNumPad | kShift)));
+
+    // Wheel: zoom setting on means never consumed; page-turn setting steps forward on scrolling down.
+    kpv::Event wheel(kpv::ScrollWheel);
+    wheel.setScrollingDelta(0, -1);
+    config->setZoomWhileMouseWheel(true);
+    EXPECT_FALSE(controller->performScrollWheelEquivalent(wheel));
+    config->setZoomWhileMouseWheel(false);
+    const qsizetype before = controller->curFileIndex();
+    EXPECT_TRUE(controller->performScrollWheelEquivalent(wheel));
+    EXPECT_EQ(controller->curFileIndex(), before + 1);
+}
+
+TEST_F(NavTest, CommandGate)
+{
+    EXPECT_FALSE(controller->canDoAction(40));
+    EXPECT_FALSE(controller->canDoAction(39));
+    open(3);
+    runLoads();
+    EXPECT_TRUE(controller->canDoAction(4));
+    EXPECT_TRUE(controller->canDoAction(41));
+    EXPECT_FALSE(controller->canDoAction(42)); // first file
+    EXPECT_TRUE(controller->canDoAction(45));
+    EXPECT_FALSE(controller->canDoAction(3));
+    EXPECT_FALSE(controller->canDoAction(46));
+    EXPECT_FALSE(controller->canDoAction(10));
+    controller->navCurFileToIndex(2, false, true, false);
+    EXPECT_FALSE(controller->canDoAction(45));
+    EXPECT_TRUE(controller->canDoAction(44));
+}
+
+TEST_F(NavTest, DeletingFilesMovesOnAndEmptiesTheView)
+{
+    open(3);
+    controller->navCurFileToIndex(2, false, true, false);
+    controller->didFilesDeleted({paths[2]});
+    EXPECT_EQ(controller->curFileIndex(), 1);
+    EXPECT_EQ(controller->curFilePath(), paths[1]);
+    controller->didFilesDeleted({paths[0]});
+    EXPECT_EQ(controller->curFileIndex(), 0);
+    EXPECT_EQ(controller->curFilePath(), paths[1]);
+    controller->didFilesDeleted({paths[1]});
+    EXPECT_TRUE(controller->curFilePath().isEmpty());
+    EXPECT_EQ(host->setShowModeCalls.back(), NavShowModeEmpty);
+
+    host->mode = NavShowModeMiniImage;
+    open(1);
+    controller->didFilesDeleted({paths[0]});
+    EXPECT_EQ(host->setShowModeCalls.back(), NavShowModeMiniEmpty);
+}
+
+TEST_F(NavTest, ShowModeChangesAndViewportAnimation)
+{
+    open(2);
+    controller->didChangeMainShowMode(NavShowModeEmpty, NavShowModeView);
+    EXPECT_TRUE(host->registered);
+    EXPECT_TRUE(view.enable());
+    EXPECT_FALSE(host->navInfoHidden);
+    EXPECT_TRUE(host->arrowsShown);
+
+    controller->didChangeMainShowMode(NavShowModeView, NavShowModeFavorite);
+    EXPECT_FALSE(host->registered);
+    EXPECT_FALSE(view.enable());
+    EXPECT_EQ(view.viewPortMargin(), 0);
+    clock.advance(0.15);
+    EXPECT_GT(view.viewPortMargin(), 0);
+    EXPECT_LT(view.viewPortMargin(), 30);
+    clock.advance(0.2);
+    EXPECT_EQ(view.viewPortMargin(), 30);
+    EXPECT_FALSE(controller->isViewportMarginAnimating());
+
+    controller->setNeedReorderFilePaths(true);
+    controller->didChangeMainShowMode(NavShowModeFavorite, NavShowModeView);
+    EXPECT_TRUE(host->sortForced);
+    // Stopping early still lands on the end value.
+    controller->reduceImageForFavSwitch(true);
+    controller->reduceImageForFavSwitch(false);
+    EXPECT_EQ(view.viewPortMargin(), 30);
+    clock.advance(0.5);
+    EXPECT_EQ(view.viewPortMargin(), 0);
+}
+
+TEST_F(NavTest, ReopenKeepsCurrentFileAndResetForgetsAll)
+{
+    open(5);
+    controller->navCurFileToIndex(3, false, true, false);
+    runLoads();
+    Recorder rec(controller.get());
+    controller->openFilePaths(makePaths(8), {}, false);
+    EXPECT_EQ(controller->curFileIndex(), 3);
+    EXPECT_EQ(controller->curFilePath(), paths[3]);
+    EXPECT_EQ(rec.count("didChangeCurFile"), 0);
+    // The files do not exist on disk, so the kept record is not trusted.
+    EXPECT_FALSE(controller->curFileInfo() && controller->curFileInfo()->imageByType(1));
+
+    controller->resetAllNavFiles();
+    EXPECT_TRUE(controller->curFilePath().isEmpty());
+    EXPECT_EQ(controller->fileCount(), 0);
+    EXPECT_TRUE(controller->cacheFileInfos().isEmpty());
+    EXPECT_FALSE(controller->navFile(true, false));
+}
+
+TEST_F(NavTest, SlideshowStartsFromCurrentFileWithDecodedImages)
+{
+    open(3);
+    controller->navCurFileToIndex(1, false, true, false);
+    runLoads();
+    controller->playSlideshow();
+    ASSERT_EQ(host->slides.size(), 3);
+    EXPECT_EQ(host->slideIndex, 1);
+    EXPECT_TRUE(host->slides[1].prevLoadedOriginalImage);
+    EXPECT_FALSE(host->slides[0].prevLoadedOriginalImage);
+    EXPECT_TRUE(host->slides[1].imgBaseInfo);
+}
+
+TEST_F(NavTest, ZoomStatusTruncates)
+{
+    open(1);
+    runLoads();
+    view.setScale(1.239);
+    controller->doChangeScale();
+    EXPECT_EQ(host->statusText, "123%");
+}
