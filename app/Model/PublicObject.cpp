@@ -4,6 +4,8 @@
 #include "foundation/Thread.h"
 #include "imageio/ContentTypes.h"
 
+#include "MdComponent.h"
+
 #include <QFileInfo>
 #include <QVariantList>
 #include <QVariantMap>
@@ -134,8 +136,8 @@ AMCMHandle PublicObject::currentTheadAMCMHandle()
     AMCMHandle handle = nullptr;
     if (AMCM_Create(nullptr, &handle) != 0 || !handle)
         return nullptr;  // nothing kept: the next request tries again
-    // The BMP, JPEG, PNG and GIF decoder components are registered here once the codec framework
-    // provides them; the manager already serves resampling and its handle pool.
+    // The thread's decoders: BMP, JPEG, PNG and GIF, in that order.
+    MdRegisterDecoderComponents(handle);
     t_AMCMHandle = handle;
     g_liveThreadHandles.fetch_add(1);
     kpv::onThreadExit(&PublicObject::threadWillExitNotification);

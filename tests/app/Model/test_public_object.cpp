@@ -156,3 +156,22 @@ TEST_F(PublicObjectTest, EachThreadHasItsOwnComponentManagerUntilItEnds)
     }).join();
     EXPECT_EQ(PublicObject::liveThreadHandleCount(), before);
 }
+
+TEST_F(PublicObjectTest, EachThreadsManagerHasTheFourDecodersInOrder)
+{
+    auto object = objectWithInfo("{}");
+    std::thread([&] {
+        AMCMHandle manager = object->currentTheadAMCMHandle();
+        ASSERT_TRUE(manager);
+        // Every one a decoder of the same priority, so a type's own decoder is the one chosen.
+        const MDWord ids[] = {AMCM_CID_BMP_DECODER, AMCM_CID_JPEG_DECODER, AMCM_CID_PNG_DECODER,
+                              AMCM_CID_GIF_DECODER};
+        for (MDWord id : ids) {
+            AMCM_COMPONENT_INFO info{};
+            ASSERT_EQ(AMCM_GetComponentInfo(manager, id, &info), 0) << std::hex << id;
+            EXPECT_EQ(info.dwTypeClass, AMCM_TYPECLASS_DECODER);
+            EXPECT_EQ(info.dwPriority, 3u);
+        }
+        PublicObject::threadWillExitNotification();
+    }).join();
+}
