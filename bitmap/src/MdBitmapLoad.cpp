@@ -126,10 +126,6 @@ MResult s_utils_decode(AMCMHandle hAMCM, MSTREAM stream, MInt64 type, MBITMAP* b
             r = temp.alloc(bmp->dwPixelArrayFormat, D[0], D[1]);
             target = &temp.bmp;
         }
-        // The framework's conversion from BMP rows to 32 bits leaves the alpha bytes as it
-        // finds them; a BMP has no transparency, so start the target opaque.
-        if (r == MOK && type == MD_IMG_BMP && MCOLOR_CLASS(bmp->dwPixelArrayFormat) == MCOLOR_CLASS_RGBA)
-            r = s_SetMBITMAP(0xFF, target);
         MInt64 x = 0, y = 0, linePath = 0;
         if (r == MOK && type == MD_IMG_GIF) {
             FrameFacts f;

@@ -198,6 +198,12 @@ MResult mcodec::setupConverter(MCodecRecord* c) {
     }
     if (c->dwTargetColor == MOLDCOLOR_ABGR8888 || c->dwTargetColor == MOLDCOLOR_ARGB8888)
         MCC_SetAlpha(c->pMCC, c->bAlphaSet, c->dwAlpha);
+    // A JPEG holds no transparency: its pixels all carry the alpha value, whichever engine
+    // converts them (the grey line converter would write 255 whatever was asked).
+    if (c->dwImgType == MD_IMG_JPEG)
+        setConstantAlpha(c->pMCC, constantAlphaByte(MdUtilsOldColorID2New(c->dwTargetColor),
+                                                    MdUtilsOldColorID2New(c->dwSourceColor)),
+                         alphaByteValue(c->bAlphaSet, c->dwAlpha));
     return MOK;
 }
 
@@ -546,6 +552,12 @@ MResult MCodec_SetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
         if (size != 8) return MERR_INVALID_PARAM;
         c->dwAlpha = v;
         c->bAlphaSet = 1;
+        // A control made for the output colour already holds the old value.
+        if (c->pMCC && c->bDecoder) {
+            const MResult r = setupConverter(c);
+            if (r == MOK) c->bConverterReady = 0;
+            return r;
+        }
         return MOK;
     case MCODEC_PROP_ENC_COLOR: {
         if (size != 8) break;

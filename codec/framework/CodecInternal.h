@@ -114,4 +114,14 @@ MResult s_ResetZoomScale(MCodecRecord* c);
 MResult setupConverter(MCodecRecord* c);
 MResult zoomDecode(MCodecRecord* c, MByte** planes, MInt64* pitches, MInt64* count);
 
+// Alpha of 32-bit targets converted by the post-processing engine from sources without alpha:
+// the byte that holds it (-1 when the pair needs nothing), the value for an alpha property
+// (255 when unset) and the fill of a rectangle; origin addresses pixel (0, 0) of the target.
+int constantAlphaByte(MUInt64 dstNew, MUInt64 srcNew);
+MByte alphaByteValue(MInt64 bSet, MInt64 value);
+void fillAlpha(MByte* origin, MInt64 pitch, const MRECT& rc, int byteIndex, MByte value);
+// Makes a control write the alpha byte after every conversion, line converters included; for
+// images that can hold no transparency at all.
+void setConstantAlpha(MCC m, int byteIndex, MByte value);
+
 } // namespace mcodec

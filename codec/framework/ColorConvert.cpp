@@ -10,6 +10,8 @@ struct MCCRecord {
     MdConverter* pConverter;
     MInt64 bUseConverter;
     MdPPWrapper* pPPWrapper;
+    MInt64 lAlphaByte; // engine conversions: the target's alpha byte to write, or -1
+    MByte byAlpha;
 };
 
 namespace {
@@ -34,6 +36,7 @@ MCC MCC_Init(AMCMHandle hAMCM, const MInt64* param, const MRECT* dstRect, const 
     if (line && alphaRule && (t == MOLDCOLOR_ABGR8888 || t == MOLDCOLOR_ARGB8888) &&
         !(MdUtilsOldColorID2New(s) & 0x40000000u))
         line = false;
+    m->lAlphaByte = -1;
     if (line) {
         // A pair without a line converter would leave rows unconverted; the engine takes it.
         if (MdInitConvert((s << 16) | t, &m->pConverter) == MOK && m->pConverter) {
@@ -51,6 +54,8 @@ MCC MCC_Init(AMCMHandle hAMCM, const MInt64* param, const MRECT* dstRect, const 
     PPPara para{};
     para.lBlockMode = PP_BLOCK_AUTO;
     para.lAlpha = param ? param[10] : 255;
+    m->lAlphaByte = mcodec::constantAlphaByte(MUInt64(dst.lColorID), MUInt64(src.lColorID));
+    m->byAlpha = mcodec::alphaByteValue(1, para.lAlpha);
     if (MdPPWrapperCreateEx(hAMCM, &m->pPPWrapper, &dst, &src, &para, &m->hPP) != MOK || !m->hPP) {
         MdPPWrapperDestroy(m->pPPWrapper);
         MMemFree(nullptr, m);
@@ -71,9 +76,16 @@ MResult MCC_Process(MCC m, MByte** dst, const MRECT* rc, const MInt64* dstPitch,
             s += srcPitch[0];
             d += dstPitch[0];
         }
+        if (m->lAlphaByte >= 0) {
+            // Planes address the rectangle's first row here, not pixel (0, 0).
+            const MRECT local{0, 0, w, rows};
+            mcodec::fillAlpha(dst[0], dstPitch[0], local, int(m->lAlphaByte), m->byAlpha);
+        }
         return MOK;
     }
-    return MPProcess(m->hPP, dst, rc, dstPitch, src, srcPitch);
+    const MResult r = MPProcess(m->hPP, dst, rc, dstPitch, src, srcPitch);
+    if (r == MOK) mcodec::fillAlpha(dst[0], dstPitch[0], *rc, int(m->lAlphaByte), m->byAlpha);
+    return r;
 }
 
 MResult MCC_Process_ICO(MCC m, MByte** dst, const MRECT* rc, const MInt64* dstPitch, const MVoid*, MByte** src,
@@ -135,3 +147,9 @@ MCC_SETTER(MCC_SetbTransColorICO(MCC m, MInt64 v), MdSetbICOTransColor(m->pConve
 MInt64 MCC_UsesLineConverter(MCC m) { return m && m->bUseConverter ? 1 : 0; }
 
 } // extern "C"
+
+void mcodec::setConstantAlpha(MCC m, int byteIndex, MByte value) {
+    if (!m) return;
+    m->lAlphaByte = byteIndex;
+    m->byAlpha = value;
+}

@@ -118,6 +118,9 @@ MResult MCodec_EncodeScanlines(MHandle h, MByte** planes, MInt64* pitches, MInt6
                          bp[2] ? bp[2] - top / vs * p1 : nullptr};
         MRECT rc{0, top, width, bottom};
         r = MPProcess(hPP, off, &rc, bpitch, planes, pitches);
+        if (r == MOK)
+            mcodec::fillAlpha(off[0], bpitch[0], rc, mcodec::constantAlphaByte(MUInt64(enc), MUInt64(in)),
+                              mcodec::alphaByteValue(c->bAlphaSet, c->dwAlpha));
         MInt64 cnt = bottom - top;
         if (r == MOK) r = MOld_EncodeScanlines(h, bp, bpitch, &cnt);
     }

@@ -330,6 +330,9 @@ MResult s_MIDec_Scanlines(MIDecRecord* d, MByte** planes, MInt64* pitches, MInt6
             for (int k = 1; k < 3; ++k)
                 if (planes[k]) D[k] = planes[k] - (band.top / ovs) * pitches[k] - (band.left / ohs) * obpp;
         r = MPProcess(hPP, D, &band, pitches, S, bpitch);
+        if (r == MOK)
+            mcodec::fillAlpha(D[0], pitches[0], band, mcodec::constantAlphaByte(d->dwOutColor, d->dwNativeColor),
+                              mcodec::alphaByteValue(d->bPPAlphaSet, d->lPPAlpha));
     } else if (r == MOK && !d->bDirectOutput) {
         const MInt64 rows = band.bottom - band.top, bytes = (band.right - band.left) * nbpp;
         const MByte* s0 = bp[0] + (src.top - dec.top) * bpitch[0] + (src.left - dec.left) * nbpp;

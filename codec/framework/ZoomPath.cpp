@@ -220,6 +220,8 @@ MResult mcodec::zoomDecode(MCodecRecord* c, MByte** planes, MInt64* pitches, MIn
     // Bilinear sampling reaches one source pixel beyond what the band maps to.
     const MInt64 margin = para.lResampleMode == 2 ? 2 : 0;
     PPHandle hPP = nullptr;
+    const int alphaByte = constantAlphaByte(MUInt64(dstFmt.lColorID), MUInt64(srcFmt.lColorID));
+    const MByte alphaValue = alphaByteValue(c->bAlphaSet, c->dwAlpha);
     r = MdPPWrapperCreateEx(c->hComponentMgr, &wrapper, &dstFmt, &srcFmt, &para, &hPP);
     if (r == MOK) r = pinScale();
     MByte* T[3] = {};
@@ -267,6 +269,7 @@ MResult mcodec::zoomDecode(MCodecRecord* c, MByte** planes, MInt64* pitches, MIn
         }
         r = MPProcess(hPP, T, &band, pitches, S, block.pitches);
         if (r != MOK) break;
+        mcodec::fillAlpha(T[0], pitches[0], band, alphaByte, alphaValue);
         if (tookCallback) {
             const MInt64 percent = (band.bottom - reg.top) * 100 / regH;
             const MInt32 stop = reinterpret_cast<MCODEC_FNPROGRESS>(progress[0])(MInt32(percent), progress[1]);
