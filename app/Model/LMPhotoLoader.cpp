@@ -4,15 +4,20 @@
 #include "Model/LMImageTools.h"
 #include "Model/LMNavFileInfo.h"
 
+#include "MStream.h"
+#include "MdAGIF.h"
+#include "MdBitmapLoad.h"
 #include "imageio/ContentTypes.h"
 #include "imageio/ImageLimits.h"
 #include "imageio/ImageProperties.h"
 
 #include <QDebug>
+#include <QFile>
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -462,10 +467,86 @@ void LMPhotoLoader::premultiplyAlpha(MBITMAP *bitmap) const
     }
 }
 
-LMImagePtr LMPhotoLoader::loadImageByAMCM(const LMPathString &, const LMFileImgBaseInfoPtr &, const QSizeF &, bool,
-                                          const kpv::Operation *) const
+LMImagePtr LMPhotoLoader::loadImageByAMCM(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                          const QSizeF &wantImageSize, bool multipleFramesFlag,
+                                          const kpv::Operation *operation) const
 {
-    // The codec library's bitmap loading and animated-GIF decoding are not part of the codec
-    // framework yet; the loader decodes through the image reader until they are.
-    return nullptr;
+    if (!imageBaseInfo)
+        return nullptr;
+    AMCMHandle manager = m_infoProvider ? m_infoProvider->currentTheadAMCMHandle() : nullptr;
+    if (!manager)
+        return nullptr;
+    const QSizeF raw = imageBaseInfo->rawFrameSize();
+    const QSizeF size = (wantImageSize.width() == 0 && wantImageSize.height() == 0) ? raw : wantImageSize;
+    if (!isFiniteSize(size) || size.width() < 1 || size.height() < 1 ||
+        size.width() > double(kpv::ImageLimits::kMaxPixelsPerFrame) ||
+        size.height() > double(kpv::ImageLimits::kMaxPixelsPerFrame))
+        return nullptr;
+    const auto width = int64_t(size.width()), height = int64_t(size.height());
+    if (!kpv::ImageLimits::frameAllowed(uint64_t(width), uint64_t(height)))
+        return nullptr;
+
+    return guarded([&]() -> LMImagePtr {
+        QFile file(path.path());
+        if (!file.open(QIODevice::ReadOnly))
+            return nullptr;
+        QByteArray bytes = file.readAll();
+        if (bytes.isEmpty())
+            return nullptr;
+        MSTREAM stream = MStreamOpenFromMemoryBlock(bytes.data(), MInt64(bytes.size()));
+        if (!stream)
+            return nullptr;
+        AGIFDecodeHandle gif = nullptr;
+        // The decoder and the stream are released on every way out.
+        struct Release {
+            MSTREAM &stream;
+            AGIFDecodeHandle &gif;
+            ~Release()
+            {
+                MdUtilsAGIFDecode_Destroy(gif);
+                MStreamClose(stream);
+            }
+        } release{stream, gif};
+
+        QList<std::shared_ptr<LMBitmap>> bitmaps;
+        const uint64_t type = imageBaseInfo->AMCMImageType();
+        if (type == kAMCMImageTypeGIF && size == raw && multipleFramesFlag) {
+            MInt64 wanted[2] = {width, height}, frames = 0;
+            if (MdUtilsAGIFDecode_Create(manager, stream, LMBitmap::kPixelArrayFormatRGBA, wanted, &frames, &gif) != 0 || !gif ||
+                frames < 1)
+                return nullptr;
+            // Every frame is held at once: the total is checked before anything is decoded.
+            const uint64_t frameBytes = uint64_t(width) * uint64_t(height) * 4;
+            if (uint64_t(frames) > kpv::ImageLimits::kMaxDecodedBytes / frameBytes)
+                return nullptr;
+            for (MInt64 i = 0; i < frames && !isCancelled(operation); ++i) {
+                std::shared_ptr<LMBitmap> frame =
+                    LMBitmap::initEmptyBitmapWithPixelArrayFormat(LMBitmap::kPixelArrayFormatRGBA, width, height);
+                if (!frame || !frame->isValid())
+                    return nullptr;
+                // Each frame starts from the one before it, as the animation shows it.
+                if (!bitmaps.isEmpty())
+                    std::memcpy(frame->bitmap()->pPlane[0], bitmaps.last()->bitmap()->pPlane[0],
+                                size_t(frame->bitmap()->lPitch[0] * height));
+                if (MdUtilsAGIFDecode_DecodeFrame(gif, frame->bitmap()) != 0)
+                    return nullptr;
+                bitmaps.append(frame);
+            }
+            for (const auto &frame : bitmaps)
+                premultiplyAlpha(frame->bitmap());
+        } else {
+            std::shared_ptr<LMBitmap> bitmap = LMBitmap::initEmptyBitmapWithPixelArrayFormat(LMBitmap::kPixelArrayFormatRGBA, width, height);
+            if (!bitmap || !bitmap->isValid())
+                return nullptr;
+            if (MdBitmapLoadWithAlphaTrans(manager, stream, MInt64(type), bitmap->bitmap(), 255) != 0)
+                return nullptr;
+            if (hasAlphaByAMCMType(type))
+                premultiplyAlpha(bitmap->bitmap());
+            bitmaps.append(bitmap);
+        }
+        if (isCancelled(operation))
+            return nullptr;
+        auto result = std::make_shared<const LMImage>(bitmaps, imageBaseInfo);
+        return result->frameDatas().isEmpty() ? nullptr : result;
+    });
 }

@@ -91,7 +91,8 @@ public:
     LMFileImgBaseInfoPtr loadImgBaseInfoByAMCM(const LMPathString &path, const kpv::Operation *operation) const;
     LMImagePtr loadThumbByAMCM(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
                                const kpv::Operation *operation) const;
-    // The codec-library decode; nullptr until the codec library's bitmap loading is available.
+    // The codec-library decode: a JPEG, PNG or BMP through the bitmap load, an animated GIF frame by
+    // frame; bitmaps with alpha are premultiplied.
     LMImagePtr loadImageByAMCM(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
                                const QSizeF &wantImageSize, bool multipleFramesFlag,
                                const kpv::Operation *operation) const;

@@ -703,3 +703,123 @@ TEST(PhotoLoaderPlatform, EveryTruncationOfAPhotoFailsCleanlyOrGivesAMatchingIma
         }
     }
 }
+
+namespace {
+
+// A GIF whose LZW data sends a clear code before every pixel (9-bit codes), so the test can write
+// any frames without an encoder. Each frame: {left, top, width, height, disposal, transparent
+// index or -1, one index per pixel}.
+struct GifFrame {
+    int left, top, width, height, disposal, transparent;
+    std::vector<uint8_t> idx;
+};
+QByteArray plainGif(int w, int h, const std::vector<GifFrame> &frames)
+{
+    QByteArray out("GIF89a");
+    auto u16 = [&](int v) { out.append(char(v & 0xFF)).append(char(v >> 8)); };
+    u16(w), u16(h);
+    out.append(char(0xF7)).append(char(0)).append(char(0)); // global table of 256 entries
+    for (int i = 0; i < 256; ++i)
+        out.append(char(i)).append(char(255 - i)).append(char((i * 7) & 0xFF));
+    for (const GifFrame &f : frames) {
+        out.append(char(0x21)).append(char(0xF9)).append(char(4));
+        out.append(char((f.disposal << 2) | (f.transparent >= 0 ? 1 : 0)));
+        u16(5);
+        out.append(char(f.transparent >= 0 ? f.transparent : 0)).append(char(0));
+        out.append(char(0x2C));
+        u16(f.left), u16(f.top), u16(f.width), u16(f.height);
+        out.append(char(0)).append(char(8));
+        QByteArray bits;
+        uint32_t acc = 0;
+        int n = 0;
+        auto put = [&](uint32_t code) {
+            acc |= code << n;
+            n += 9;
+            while (n >= 8) {
+                bits.append(char(acc & 0xFF));
+                acc >>= 8;
+                n -= 8;
+            }
+        };
+        for (uint8_t v : f.idx)
+            put(256), put(v);
+        put(257);
+        if (n > 0)
+            bits.append(char(acc & 0xFF));
+        for (int i = 0; i < bits.size(); i += 255) {
+            const QByteArray block = bits.mid(i, 255);
+            out.append(char(block.size())).append(block);
+        }
+        out.append(char(0));
+    }
+    out.append(char(0x3B));
+    return out;
+}
+
+} // namespace
+
+TEST(PhotoLoaderPlatform, TheCodecPathDecodesLikeThePlatformPath)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QDir().mkpath(dir.path() + QStringLiteral("/bundle"));
+    kpv::Bundle bundle(QStringList{writeInfoJson(dir.path() + QStringLiteral("/bundle"))});
+    PublicObject object(bundle, QSizeF(1680, 1050));
+    LMPhotoLoader *loader = object.photoLoader();
+
+    QImage photo(97, 61, QImage::Format_RGBA8888);
+    for (int y = 0; y < 61; ++y)
+        for (int x = 0; x < 97; ++x)
+            photo.setPixelColor(x, y, QColor(x * 2, y * 3, (x + y) & 0xFF, (x * 5 + y) & 0xFF));
+    const QString jpeg = dir.path() + QStringLiteral("/a.jpg"), png = dir.path() + QStringLiteral("/a.png");
+    QImage opaque = photo.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    opaque.fill(QColor(30, 140, 220));
+    ASSERT_TRUE(kpv::ImageDestination::writeImage(opaque, jpeg, QStringLiteral("public.jpeg"), {}));
+    ASSERT_TRUE(kpv::ImageDestination::writeImage(photo, png, QStringLiteral("public.png"), {}));
+
+    std::vector<GifFrame> frames;
+    std::vector<uint8_t> full(20 * 14);
+    for (size_t i = 0; i < full.size(); ++i)
+        full[i] = uint8_t(i * 13);
+    frames.push_back({0, 0, 20, 14, 2, -1, full});
+    frames.push_back({3, 2, 6, 5, 3, 7, std::vector<uint8_t>(30, 7)});
+    frames.back().idx[4] = 200;
+    frames.push_back({10, 6, 8, 8, 1, 9, std::vector<uint8_t>(64, 40)});
+    frames.push_back({1, 1, 4, 4, 0, -1, std::vector<uint8_t>(16, 99)});
+    const QString gif = dir.path() + QStringLiteral("/a.gif");
+    QFile gifFile(gif);
+    ASSERT_TRUE(gifFile.open(QIODevice::WriteOnly));
+    gifFile.write(plainGif(20, 14, frames));
+    gifFile.close();
+
+    struct Row {
+        QString path;
+        int frames, tolerance;
+    };
+    for (const Row &row : {Row{jpeg, 1, 2}, Row{png, 1, 1}, Row{gif, 4, 0}}) {
+        const LMPathString file(row.path, false);
+        const LMFileImgBaseInfoPtr info = loader->loadImgBaseInfoByCore(file, nullptr);
+        ASSERT_TRUE(info) << row.path.toStdString();
+        const LMImagePtr platform = LMPhotoLoader::loadImageByCore(file, info, QSizeF(0, 0), true, nullptr);
+        const LMImagePtr codec = loader->loadImageByAMCM(file, info, QSizeF(0, 0), true, nullptr);
+        ASSERT_TRUE(platform && codec) << row.path.toStdString();
+        ASSERT_EQ(codec->frameDatas().size(), row.frames);
+        ASSERT_EQ(platform->frameDatas().size(), row.frames);
+        ASSERT_EQ(codec->width(), platform->width());
+        ASSERT_EQ(codec->height(), platform->height());
+        for (int f = 0; f < row.frames; ++f)
+            for (int y = 0; y < int(codec->height()); ++y)
+                for (int x = 0; x < int(codec->width()); ++x) {
+                    const QColor a = pixel(codec, f, x, y), b = pixel(platform, f, x, y);
+                    ASSERT_NEAR(a.red(), b.red(), row.tolerance) << row.path.toStdString() << " " << f << " " << x << "," << y;
+                    ASSERT_NEAR(a.green(), b.green(), row.tolerance);
+                    ASSERT_NEAR(a.blue(), b.blue(), row.tolerance);
+                    ASSERT_NEAR(a.alpha(), b.alpha(), row.tolerance);
+                }
+    }
+    // Nothing to read gives nothing.
+    const LMPathString missing(dir.path() + QStringLiteral("/none.jpg"), false);
+    const LMFileImgBaseInfoPtr jpegInfo = loader->loadImgBaseInfoByCore(LMPathString(jpeg, false), nullptr);
+    EXPECT_FALSE(loader->loadImageByAMCM(missing, jpegInfo, QSizeF(0, 0), false, nullptr));
+    EXPECT_FALSE(loader->loadImageByAMCM(missing, nullptr, QSizeF(0, 0), false, nullptr));
+}
