@@ -27,6 +27,7 @@ class PublicObject;
 namespace kpv {
 class Image;
 class OperationQueue;
+class Timer;
 }
 
 // The slideshow theme manager as the delegate drives it: loading starts after launch and is
@@ -125,4 +126,6 @@ private:
     QHash<long, std::shared_ptr<kpv::Image>> m_defaultImages;
     QString m_temporaryDirectory;
     bool m_terminated = false;
+    // The theme loading waiting for the next turn of the run loop.
+    std::shared_ptr<kpv::Timer> m_themeLoadTimer;
 };

@@ -27,7 +27,6 @@ class LMIncludeSubDirOpenPanelController;
 class LMMainWindow;
 class LMMainWndContentView;
 class LMNineSliceImageView;
-class MainMenuBuilder;
 class ViewModeController;
 namespace kpv {
 class Event;
@@ -155,11 +154,14 @@ public:
     std::shared_ptr<kpv::MenuItem> menuItemForAction(long actionId) const;
     // Mini window switch of the title bar's mode button.
     void switchToSimpleMode();
+    // Full screen of the main window (the title bar button, a double click in the empty state).
+    void toggleFullScreen();
     // A command the build does not contain yet was asked for; tests read the last one.
     long lastUnavailableCommand() const { return m_lastUnavailableCommand; }
 
 private:
-    friend class MainMenuBuilder;
+    void buildMenus();
+    void rebuildRecentMenu();
     void doActionInMode(long actionId, long argument);
     void noteUnavailable(long actionId) { m_lastUnavailableCommand = actionId; }
 
@@ -181,4 +183,6 @@ private:
     int m_windowLevelBeforeEnterFullScreen = kpv::NormalWindowLevel;
     int m_windowLevelBeforeMiniaturize = kpv::NormalWindowLevel;
     long m_lastUnavailableCommand = 0;
+    QStringList m_recentDocuments;
+    std::shared_ptr<kpv::Menu> m_recentMenu;
 };

@@ -1,0 +1,44 @@
+// The program: one viewer per session. A later start hands its files to the running viewer and
+// exits; the first one builds the delegate and the main window and runs until it is quit.
+
+#include "Shell/AppDelegate.h"
+#include "Shell/LMMainWindow.h"
+#include "Shell/MainWndController.h"
+
+#include "Model/PublicObject.h"
+#include "appkit/OpenGLView.h"
+#include "appkit/SingleInstance.h"
+#include "foundation/Bundle.h"
+
+#include <QApplication>
+#include <QScreen>
+
+int main(int argc, char** argv)
+{
+    kpv::OpenGLView::configureSharedContext();
+    QApplication app(argc, argv);
+    app.setApplicationName(QStringLiteral("kestrane-viewer"));
+    QStringList paths = app.arguments().mid(1);
+
+    kpv::SingleInstance instance(QStringLiteral("kestrane-viewer"));
+    if (instance.handOver(paths))
+        return 0;
+
+    if (QScreen* screen = app.primaryScreen())
+        PublicObject::setMainScreenFrameSize(screen->size());
+    AppDelegate delegate;
+    MainWndController controller(delegate, std::make_unique<LMMainWindow>(kpv::Rect(0, 0, 800, 600)));
+    controller.awakeFromNib();
+
+    instance.listen([&](const QStringList& handed) {
+        if (handed.isEmpty())
+            delegate.applicationOpenUntitledFile();
+        else
+            delegate.applicationOpenFiles(handed);
+    });
+    if (!paths.isEmpty())
+        delegate.applicationOpenFiles(paths);
+    delegate.applicationDidFinishLaunching();
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [&] { delegate.applicationWillTerminate(); });
+    return app.exec();
+}

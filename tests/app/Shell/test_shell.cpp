@@ -1,0 +1,345 @@
+// The application shell: start-up and shut-down of the delegate, show-mode switching and its
+// notifications, the open-files road from every source, menu validation and event forwarding.
+
+#include "Shell/AppDelegate.h"
+#include "Shell/LMMainWindow.h"
+#include "Shell/MainWndController.h"
+#include "Shell/ViewModeController.h"
+
+#include "Model/MainConfig.h"
+#include "appkit/Menu.h"
+#include "appkit/SingleInstance.h"
+#include "foundation/NotificationCenter.h"
+#include "foundation/OperationQueue.h"
+#include "foundation/RunLoop.h"
+#include "foundation/UserDefaults.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+void ensureApp()
+{
+    static int argc = 1;
+    static char name[] = "test_shell";
+    static char* argv[] = {name, nullptr};
+    if (!qApp)
+        new QApplication(argc, argv);
+}
+
+void touch(const QString& path)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("x");
+}
+
+class FakeViewMode : public ViewModeController {
+public:
+    bool canSwitchToViewMode() const override { return !files.isEmpty(); }
+    LMPathString curFilePath() const override { return files.isEmpty() ? LMPathString() : files.first(); }
+    bool canDoAction(long id) override { return allowed.contains(id); }
+    void openFilePaths(const QList<LMPathString>& f, const QStringList& chosen, bool sub) override
+    {
+        files = f;
+        chosenPaths = chosen;
+        includeSub = sub;
+        ++opens;
+    }
+    void sortFiles(long t) override { sortedWith = t; }
+    void rotateCurFile(int c) override { rotated = c; }
+    QList<LMPathString> files;
+    QStringList chosenPaths;
+    bool includeSub = false;
+    int opens = 0;
+    long sortedWith = 0;
+    int rotated = 0;
+    QSet<long> allowed;
+};
+
+class ModeStub : public ShowModeController {
+public:
+    bool canDoAction(long id) override { return id == 7; }
+    void doAction(long id, long arg) override { lastAction = id; }
+    long lastAction = 0;
+};
+
+class Shell : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ensureApp();
+        ASSERT_TRUE(scratch.isValid());
+        defaults = std::make_unique<kpv::UserDefaults>(scratch.filePath("defaults.json"));
+        AppDelegate::Setup setup;
+        setup.mainConfig = std::make_unique<MainConfig>(*defaults);
+        setup.temporaryParent = scratch.filePath("tmp");
+        setup.cacheDirectory = scratch.filePath("cache");
+        setup.allowedFileExtensions = {"jpg", "png", "gif"};
+        setup.allowedFileTypes = {"public.jpeg", "public.png", "com.compuserve.gif"};
+        setup.processorCount = processors;
+        delegate = std::make_unique<AppDelegate>(std::move(setup));
+        controller = std::make_unique<MainWndController>(*delegate, std::make_unique<LMMainWindow>(kpv::Rect(0, 0, 640, 480)));
+        controller->setNavigateController(&nav);
+        controller->awakeFromNib();
+        kpv::NotificationCenter::defaultCenter().addObserver(this, {}, nullptr, [this](const kpv::Notification& n) {
+            if (n.name.endsWith(QLatin1String("ChangeMainShowMode")))
+                posted.append(QStringLiteral("%1 %2>%3").arg(n.name).arg(n.userInfo["old"].toLongLong()).arg(n.userInfo["new"].toLongLong()));
+        });
+    }
+    void TearDown() override
+    {
+        kpv::NotificationCenter::defaultCenter().removeObserver(this);
+        controller.reset();
+        delegate.reset();
+    }
+    QString path(const QString& rel) const { return scratch.filePath(rel); }
+
+    int processors = 4;
+    QTemporaryDir scratch;
+    std::unique_ptr<kpv::UserDefaults> defaults;
+    std::unique_ptr<AppDelegate> delegate;
+    std::unique_ptr<MainWndController> controller;
+    FakeViewMode nav;
+    QStringList posted;
+};
+
+TEST_F(Shell, QueueWidthIsAtLeastTwo)
+{
+    EXPECT_EQ(delegate->operationQueue()->maxConcurrentOperationCount(), 4);
+    TearDown();
+    processors = 1;
+    SetUp();
+    EXPECT_EQ(delegate->operationQueue()->maxConcurrentOperationCount(), 2);
+}
+
+TEST_F(Shell, SupportedFilesFromFoldersAndFiles)
+{
+    touch(path("a/one.jpg"));
+    touch(path("a/notes.txt"));
+    touch(path("deep/sub/two.png"));
+    // A folder with images only in a sub-folder: nothing unless sub-folders are searched.
+    EXPECT_TRUE(delegate->extractSupportedFiles({path("deep")}, false).isEmpty());
+    EXPECT_EQ(delegate->extractSupportedFiles({path("deep")}, true).size(), 1);
+    // The same file named twice counts once; text files and missing paths are skipped.
+    auto found = delegate->extractSupportedFiles({path("a/one.jpg"), path("a/one.jpg"), path("a"), path("nothing")}, false);
+    ASSERT_EQ(found.size(), 1);
+    EXPECT_EQ(found.first().path(), path("a/one.jpg"));
+    EXPECT_TRUE(delegate->firstSupportedFileInPaths({path("a/notes.txt")}, true).isEmpty());
+    EXPECT_TRUE(AppDelegate::checkSupportForFilePath("/x/Y.JPG", {"jpg"}));
+    EXPECT_FALSE(AppDelegate::checkSupportForFilePath("/x/jpg", {"jpg"}));
+    EXPECT_TRUE(AppDelegate::fileInfoDisplayNameByType(19).isEmpty());
+    EXPECT_EQ(delegate->defaultImage(0), nullptr);
+    EXPECT_EQ(delegate->defaultImage(4), nullptr);
+}
+
+TEST_F(Shell, TemporaryFolderIsPrivateAndGoneAtExit)
+{
+    const QString crop = delegate->temporaryDirectoryWithSubDir("$crop$");
+    ASSERT_FALSE(crop.isEmpty());
+    EXPECT_TRUE(crop.startsWith(path("tmp/kestrane-viewer-")));
+    touch(crop + "/x.jpg");
+    touch(path("tmp/someone-else.txt"));
+    const QString desktop = delegate->temporaryDirectoryWithSubDir("DesktopCache");
+    EXPECT_TRUE(desktop.startsWith(path("cache")));
+    touch(desktop + "/kept.jpg");
+    // Names that would leave the folder are refused.
+    EXPECT_TRUE(delegate->temporaryDirectoryWithSubDir("../escape").isEmpty());
+    EXPECT_TRUE(delegate->temporaryDirectoryWithSubDir("..").isEmpty());
+
+    delegate->mainConfig()->setSortByType(2);
+    delegate->applicationWillTerminate();
+    EXPECT_FALSE(QFileInfo::exists(crop));
+    EXPECT_TRUE(QFileInfo::exists(path("tmp/someone-else.txt")));
+    EXPECT_TRUE(QFileInfo::exists(desktop + "/kept.jpg"));
+    // The settings were saved on the way out.
+    kpv::UserDefaults reread(scratch.filePath("defaults.json"));
+    EXPECT_EQ(reread.integerForKey("sortByType"), 2);
+}
+
+class FakeThemes : public SlideshowThemeLoading {
+public:
+    explicit FakeThemes(QStringList* log) : m_log(log) {}
+    void startLoad() override { m_log->append("start"); }
+    void uninit() override { m_log->append("uninit"); }
+    QStringList* m_log;
+};
+
+TEST_F(Shell, StartUpShowsEmptyStateThenLoadsThemesOnTheNextTurn)
+{
+    QStringList log;
+    delegate->setSlideshowThemeMgr(std::make_unique<FakeThemes>(&log));
+    EXPECT_EQ(controller->showMode(), 0);
+    delegate->applicationDidFinishLaunching();
+    EXPECT_EQ(controller->showMode(), MainShowModeEmpty);
+    EXPECT_TRUE(log.isEmpty());
+    kpv::RunLoop::current().runOnce();
+    EXPECT_EQ(log, QStringList{"start"});
+    delegate->applicationWillTerminate();
+    EXPECT_EQ(log, (QStringList{"start", "uninit"}));
+}
+
+TEST_F(Shell, OpenedBeforeLaunchEntersViewAtLaunch)
+{
+    touch(path("p/one.jpg"));
+    delegate->applicationOpenFiles({path("p/one.jpg")});
+    EXPECT_EQ(nav.opens, 1);
+    EXPECT_EQ(controller->showMode(), 0);
+    delegate->applicationDidFinishLaunching();
+    EXPECT_EQ(controller->showMode(), MainShowModeView);
+    EXPECT_EQ(posted, (QStringList{"willChangeMainShowMode 0>4", "didChangeMainShowMode 0>4"}));
+    EXPECT_EQ(controller->recentDocumentPaths(), QStringList{path("p/one.jpg")});
+}
+
+TEST_F(Shell, ShowModeSwitching)
+{
+    delegate->applicationDidFinishLaunching();
+    posted.clear();
+    // No file: asking for the viewer gives the empty state, and both notifications still go out.
+    controller->setShowMode(MainShowModeView);
+    EXPECT_EQ(controller->showMode(), MainShowModeEmpty);
+    EXPECT_EQ(posted, (QStringList{"willChangeMainShowMode 2>2", "didChangeMainShowMode 2>2"}));
+    posted.clear();
+    controller->setShowMode(MainShowModeEmpty);
+    EXPECT_TRUE(posted.isEmpty());
+    // Opening in the empty state switches to the viewer; a text file changes nothing.
+    touch(path("q/a.txt"));
+    controller->openFiles({path("q/a.txt")}, false);
+    EXPECT_EQ(controller->showMode(), MainShowModeEmpty);
+    touch(path("q/b.png"));
+    controller->openFiles({path("q")}, false);
+    EXPECT_EQ(controller->showMode(), MainShowModeView);
+    // Opening from the thumbnail mode is refused while the window is visible.
+    controller->setShowModeControllerFactory(MainShowModeThumbnail, [](MainWndController&) { return std::make_unique<ModeStub>(); });
+    controller->setShowMode(MainShowModeThumbnail);
+    const int opens = nav.opens;
+    controller->openFiles({path("q/b.png")}, false);
+    EXPECT_EQ(nav.opens, opens);
+    // Commands of the mode go to its controller.
+    EXPECT_TRUE(controller->canDoAction(7));
+    EXPECT_FALSE(controller->canDoAction(4));
+}
+
+TEST_F(Shell, MiniWindowModesStayMini)
+{
+    auto* stub = new ModeStub;
+    controller->setShowModeControllerFactory(MainShowModeMiniEmpty, [stub](MainWndController&) { return std::unique_ptr<ShowModeController>(stub); });
+    delegate->applicationDidFinishLaunching();
+    controller->setShowMode(MainShowModeMiniEmpty);
+    touch(path("m/x.gif"));
+    controller->openFiles({path("m/x.gif")}, false);
+    EXPECT_EQ(controller->showMode(), MainShowModeMiniWithImage);
+}
+
+TEST_F(Shell, SaveAsFolderFromOpenedPaths)
+{
+    touch(path("a/b/1.jpg"));
+    touch(path("a/2.jpg"));
+    controller->setSaveAsDirByOpenPaths({path("a/b/1.jpg"), path("a/2.jpg")});
+    EXPECT_EQ(delegate->mainConfig()->lastSaveAsDirUrl().toLocalFile(), path("a") + "/");
+    controller->setSaveAsDirByOpenPaths({path("a/b")});
+    EXPECT_EQ(delegate->mainConfig()->lastSaveAsDirUrl().toLocalFile(), path("a/b") + "/");
+}
+
+TEST_F(Shell, WindowFrameRestore)
+{
+    const kpv::Rect visible(0, 23, 1440, 877);
+    auto f = MainWndController::restoredWindowFrame(kpv::Rect(), visible);
+    EXPECT_NEAR(f.width(), 1169.333, 0.01);
+    EXPECT_NEAR(f.height(), 877, 0.01);
+    EXPECT_NEAR(f.x() + f.width() / 2, 720, 0.01);
+    f = MainWndController::restoredWindowFrame(kpv::Rect(100, 100, 3000, 2000), kpv::Rect(0, 0, 1440, 900));
+    EXPECT_EQ(f, kpv::Rect(0, 0, 1440, 900));
+    f = MainWndController::restoredWindowFrame(kpv::Rect(1000, 10, 800, 600), kpv::Rect(0, 0, 1440, 900));
+    EXPECT_EQ(f, kpv::Rect(640, 10, 800, 600));
+}
+
+TEST_F(Shell, MenuValidationAndSorting)
+{
+    touch(path("s/1.jpg"));
+    controller->openFiles({path("s/1.jpg")}, false);
+    delegate->applicationDidFinishLaunching();
+    nav.allowed = {34, 35, 36, 37};
+    delegate->mainConfig()->setSortByType(0x1002);
+    auto byDate = controller->menuItemForAction(35);
+    auto ascending = controller->menuItemForAction(36);
+    ASSERT_TRUE(byDate && ascending);
+    EXPECT_TRUE(controller->validateMenuItem(*byDate));
+    EXPECT_EQ(byDate->state(), 1);
+    controller->validateMenuItem(*ascending);
+    EXPECT_EQ(ascending->state(), 0);
+    controller->performMenuAction(36);
+    EXPECT_EQ(nav.sortedWith, 2);
+    // A refused command does nothing.
+    controller->performMenuAction(14);
+    EXPECT_EQ(nav.rotated, 0);
+    nav.allowed.insert(14);
+    controller->performMenuAction(14);
+    EXPECT_EQ(nav.rotated, 1);
+    EXPECT_FALSE(controller->canDoAction(50));
+    EXPECT_EQ(MainWndController::mainActionTypeForShareType(3), 22);
+    EXPECT_EQ(MainWndController::mainActionTypeForShareType(5), 0);
+}
+
+class Responder : public LMEquivalentResponder {
+public:
+    explicit Responder(QStringList* log, QString name) : m_log(log), m_name(std::move(name)) {}
+    bool performKeyDownEquivalent(const kpv::Event&) override
+    {
+        m_log->append(m_name);
+        return true;
+    }
+    QStringList* m_log;
+    QString m_name;
+};
+
+TEST_F(Shell, FirstRegisteredResponderTakesTheKey)
+{
+    QStringList log;
+    Responder a(&log, "a"), b(&log, "b");
+    controller->registEquivalentResponder(&a, true);
+    controller->registEquivalentResponder(&b, true);
+    controller->registEquivalentResponder(&a, true);
+    auto key = kpv::Event::keyEvent(kpv::KeyDown, 49, " ", " ", controller->window());
+    EXPECT_TRUE(controller->keyDown(*key));
+    EXPECT_EQ(log, QStringList{"a"});
+    controller->registEquivalentResponder(&a, false);
+    EXPECT_TRUE(controller->keyDown(*key));
+    EXPECT_EQ(log, (QStringList{"a", "b"}));
+}
+
+TEST_F(Shell, ClosingInCropReturnsToViewAndStoresTheFrame)
+{
+    touch(path("c/1.jpg"));
+    controller->openFiles({path("c/1.jpg")}, false);
+    delegate->applicationDidFinishLaunching();
+    controller->setShowModeControllerFactory(MainShowModeCrop, [](MainWndController&) { return std::make_unique<ModeStub>(); });
+    controller->setShowMode(MainShowModeCrop);
+    controller->windowWillClose(controller->window());
+    EXPECT_EQ(controller->showMode(), MainShowModeView);
+    EXPECT_TRUE(delegate->mainConfig()->mainWindowFrame().has_value());
+}
+
+TEST(SingleInstance, PathsTravelToTheRunningInstance)
+{
+    ensureApp();
+    kpv::SingleInstance first(QStringLiteral("kpv-test-%1").arg(QCoreApplication::applicationPid()));
+    QStringList got;
+    bool received = false;
+    ASSERT_TRUE(first.listen([&](const QStringList& p) { got = p; received = true; }));
+    kpv::SingleInstance second(QStringLiteral("kpv-test-%1").arg(QCoreApplication::applicationPid()));
+    EXPECT_TRUE(second.handOver({"/photos/a b.jpg", "/photos/c.png"}));
+    for (int i = 0; i < 200 && !received; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_EQ(got, (QStringList{"/photos/a b.jpg", "/photos/c.png"}));
+    EXPECT_EQ(kpv::SingleInstance::decodePaths("relative\n/abs\n\n"), QStringList{"/abs"});
+    kpv::SingleInstance nobody(QStringLiteral("kpv-test-none-%1").arg(QCoreApplication::applicationPid()));
+    EXPECT_FALSE(nobody.handOver({"/x.jpg"}, 200));
+}
+
+} // namespace
