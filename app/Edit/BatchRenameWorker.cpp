@@ -1,0 +1,131 @@
+#include "Edit/BatchRenameWorker.h"
+
+#include "Edit/EditFileTools.h"
+#include "Model/LMPathTools.h"
+
+#include "foundation/Operation.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSet>
+
+namespace {
+bool cancelled(const kpv::Operation *op) { return op && op->isCancelled(); }
+
+bool isBlank(QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); }
+
+// Names a folder full of numbered files could make the search run long; past this many taken
+// numbers for one file the file counts as failed.
+constexpr int kMaxSkippedNumbers = 1000000;
+} // namespace
+
+QString BatchRenameWorker::trimmedNameBase(const QString &text)
+{
+    qsizetype b = 0, e = text.size();
+    while (b < e && isBlank(text[b]))
+        ++b;
+    while (e > b && isBlank(text[e - 1]))
+        --e;
+    return text.mid(b, e - b);
+}
+
+bool BatchRenameWorker::isUsableNameBase(const QString &base)
+{
+    return !base.isEmpty() && !base.startsWith(QLatin1Char('.')) && !base.contains(QLatin1Char('/')) &&
+           !base.contains(QChar(0));
+}
+
+QString BatchRenameWorker::newFileName(const QString &oldFileName, const QString &nameBase, qint64 number)
+{
+    const QString ext = EditFileTools::fileExtension(oldFileName);
+    QString name = nameBase + QString::number(number);
+    if (!ext.isEmpty())
+        name += QLatin1Char('.') + ext;
+    return name;
+}
+
+int BatchRenameWorker::renameFilesOnThread(const QList<LMPathString> &sources, const QString &nameBaseText,
+                                           RenameMap *outRenamed, QList<LMPathString> *outFailed,
+                                           const kpv::Operation *operation, const ProgressBlock &progress)
+{
+    const QString base = trimmedNameBase(nameBaseText);
+    QSet<LMPathString> pending(sources.begin(), sources.end());
+    RenameMap renamed;
+    QList<LMPathString> failed;
+    RenameMap movedAside;
+
+    if (!isUsableNameBase(base)) {
+        failed = sources;
+    } else if (!cancelled(operation)) {
+        qint64 n = 1;
+        qsizetype i = 0;
+        while (i < sources.size()) {
+            if (cancelled(operation))
+                break;
+            const LMPathString &S = sources[i];
+            pending.remove(S);
+            const QString folder = S.parentDirectory().path();
+            const QString oldName = LMPathString::lastPathComponent(S.path());
+            int skipped = 0;
+            for (;;) {
+                const QString newName = newFileName(oldName, base, n);
+                const LMPathString P(QDir(folder).filePath(newName), false);
+                if (P == S) {
+                    // Already bears its name.
+                    ++i;
+                    ++n;
+                    if (progress)
+                        progress(i);
+                    break;
+                }
+                if (movedAside.value(S) == P) {
+                    // Moved aside earlier onto exactly the name it gets now.
+                    movedAside.remove(S);
+                    renamed.insert(S, P);
+                    ++i;
+                    ++n;
+                    if (progress)
+                        progress(i);
+                    break;
+                }
+                bool moveNow = !EditFileTools::itemExistsAtPath(P.path());
+                if (!moveNow && pending.contains(P) && !movedAside.contains(P)) {
+                    // A later file of the list holds this name: move it out of the way first.
+                    const QString T = LMPathTools::writableFilePathInDirectory(folder, newName);
+                    if (!T.isEmpty() && QFile::rename(P.path(), T)) {
+                        movedAside.insert(P, LMPathString(T, false));
+                        renamed.insert(P, LMPathString(T, false));
+                        moveNow = true;
+                    }
+                }
+                if (!moveNow) {
+                    ++n;
+                    if (++skipped > kMaxSkippedNumbers) {
+                        failed.append(S);
+                        ++i;
+                        if (progress)
+                            progress(i);
+                        break;
+                    }
+                    continue;
+                }
+                const LMPathString current = movedAside.contains(S) ? movedAside.take(S) : S;
+                // QFile::rename refuses an existing target, so nothing is overwritten.
+                if (QFile::rename(current.path(), P.path()))
+                    renamed.insert(S, P);
+                else
+                    failed.append(S);
+                ++i;
+                if (progress)
+                    progress(i);
+                ++n;
+                break;
+            }
+        }
+    }
+    if (outRenamed)
+        *outRenamed = renamed;
+    if (outFailed)
+        *outFailed = failed;
+    return cancelled(operation) ? kCancelled : kFinished;
+}

@@ -1,0 +1,230 @@
+#include "Edit/BatchResizeWorker.h"
+
+#include "Edit/EditFileTools.h"
+#include "Model/LMImageTools.h"
+#include "Model/LMPathTools.h"
+#include "Model/LMPhotoLoader.h"
+
+#include "foundation/Operation.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+using namespace BatchResizeKeys;
+
+constexpr uint64_t kTypeBMP = 1;
+constexpr uint64_t kTypeJPEG = 2;
+constexpr uint64_t kTypeGIF = 4;
+constexpr uint64_t kTypePNG = 8;
+constexpr uint64_t kTypeTIFF = 1024;
+
+bool cancelled(const kpv::Operation *op) { return op && op->isCancelled(); }
+
+bool boolValue(const QVariantMap &c, const char *key) { return c.value(QString::fromLatin1(key)).toBool(); }
+qint64 intValue(const QVariantMap &c, const char *key) { return c.value(QString::fromLatin1(key)).toLongLong(); }
+QString stringValue(const QVariantMap &c, const char *key) { return c.value(QString::fromLatin1(key)).toString(); }
+
+// A GIF by its codec type, or by its extension when nothing was read about it.
+bool isGifFile(const LMFileImgBaseInfoPtr &info, const LMPathString &path)
+{
+    if (info)
+        return info->AMCMImageType() == kTypeGIF;
+    return EditFileTools::fileExtension(LMPathString::lastPathComponent(path.path())).compare(
+               QStringLiteral("gif"), Qt::CaseInsensitive) == 0;
+}
+
+// The picture upright: turned by the orientation's angle, then mirrored when the orientation says
+// so (the written file is marked orientation 1, so a mirror left in would show wrongly).
+QImage uprightImage(const QImage &image, const LMFileImgBaseInfo &info)
+{
+    QImage out = image;
+    if (info.orientationAngle() != 0)
+        out = LMImageTools::imageRotatedByAngle(out, int(info.orientationAngle()));
+    if (!out.isNull() && info.isOrientationMirrored())
+        out = out.mirrored(true, false);
+    return out;
+}
+
+} // namespace
+
+QString BatchResizeWorker::newFileNameBy(const QString &oldFileName, const QString &newFileNameBase, bool keepAlpha,
+                                         qint64 renameNumber)
+{
+    if (oldFileName.isEmpty())
+        return QString();
+    QString ext = EditFileTools::fileExtension(oldFileName);
+    const QString lower = ext.toLower();
+    const bool kept = lower == QLatin1String("gif") || lower == QLatin1String("jpg") || lower == QLatin1String("jpeg") ||
+                      (keepAlpha && (lower == QLatin1String("png") || lower == QLatin1String("bmp") ||
+                                     lower == QLatin1String("tif") || lower == QLatin1String("tiff")));
+    if (!kept)
+        ext = QStringLiteral("jpg");
+    const QString stem = newFileNameBase.isEmpty() ? EditFileTools::fileNameWithoutExtension(oldFileName)
+                                                   : newFileNameBase + QString::number(renameNumber);
+    return stem + QLatin1Char('.') + ext;
+}
+
+std::optional<LMPathString> BatchResizeWorker::newFilePathBy(const LMPathString &srcFilePath,
+                                                             const QString &newFileNameBase, bool keepAlpha,
+                                                             qint64 *renameNumber, const LMPathString &dstFolderPath)
+{
+    if (srcFilePath.isEmpty() || dstFolderPath.isEmpty() || !renameNumber)
+        return std::nullopt;
+    const QString oldName = LMPathString::lastPathComponent(srcFilePath.path());
+    const QDir folder(dstFolderPath.path());
+    QString name;
+    // Each taken candidate raises the number; the number is bounded so that a folder full of
+    // numbered files cannot keep a worker spinning.
+    for (int tries = 0; tries < 100000; ++tries) {
+        name = newFileNameBy(oldName, newFileNameBase, keepAlpha, *renameNumber);
+        // A base with a "/" would write outside the destination folder.
+        if (!LMPathTools::isValidFileName(name))
+            return std::nullopt;
+        const QString candidate = folder.filePath(name);
+        if (!EditFileTools::itemExistsAtPath(candidate))
+            return LMPathString(candidate, false);
+        if (newFileNameBase.isEmpty())
+            break;
+        ++*renameNumber;
+    }
+    const QString free = LMPathTools::writableFilePathInDirectory(dstFolderPath.path(), name);
+    if (free.isEmpty())
+        return std::nullopt;
+    return LMPathString(free, false);
+}
+
+QSizeF BatchResizeWorker::targetSizeForSource(const QSizeF &raw, const QVariantMap &c)
+{
+    const double W0 = raw.width(), H0 = raw.height();
+    double w, h;
+    if (boolValue(c, kClassicSizeType)) {
+        w = double(intValue(c, kClassicSizeWidth));
+        h = double(intValue(c, kClassicSizeHeight));
+    } else if (intValue(c, kCustomSizeUnitType) == 1) {
+        const double p = double(intValue(c, kCustomSizePercent));
+        w = p * W0 / 100;
+        h = H0 * p / 100;
+    } else {
+        w = double(intValue(c, kCustomSizeWidth));
+        h = double(intValue(c, kCustomSizeHeight));
+    }
+    // The box takes the source's orientation; a square source counts as portrait.
+    const QSizeF box = W0 > H0 ? QSizeF(std::max(w, h), std::min(w, h)) : QSizeF(std::min(w, h), std::max(w, h));
+    QSizeF target = LMImageTools::calcScalingSize(raw, box, LMImageTools::ScaleProportionallyUpOrDown);
+    if (boolValue(c, kNotEnlarge))
+        target = QSizeF(std::min(target.width(), W0), std::min(target.height(), H0));
+    return target;
+}
+
+int BatchResizeWorker::decodeScaleTypeFor(const QSizeF &raw, const QSizeF &target)
+{
+    const double m = std::trunc(std::max(target.width(), target.height()));
+    const double S = std::max(raw.width(), raw.height());
+    int k = 1;
+    for (int t = 1; t <= 7; ++t)
+        if (S / std::ldexp(1.0, t - 1) >= m)
+            k = t;
+    return k;
+}
+
+int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &file, const QVariantMap &c,
+                                             qint64 *curRenameNumber, const kpv::Operation *operation) const
+{
+    auto finish = [operation](int code) { return cancelled(operation) ? kCancelled : code; };
+    if (!file)
+        return finish(kFailed);
+    const LMPathString dstFolder(stringValue(c, kDestFolderPath), true);
+
+    LMFileImgBaseInfoPtr info = file->imgBaseInfo();
+    if (!info || file->fileModified()) {
+        info = m_loader.loadImgBaseInfo(file->filePath(), operation);
+        if (cancelled(operation) || !info)
+            return finish(kFailed);
+        file->setImgBaseInfo(info);
+    }
+    const QSizeF raw = info->rawFrameSize();
+    if (raw.width() <= 0 || raw.height() <= 0)
+        return finish(kFailed);
+    const QSizeF target = targetSizeForSource(raw, c);
+
+    double dpi = 0;
+    const QString dpiText = stringValue(c, kDpi);
+    if (!dpiText.isEmpty() && dpiText.trimmed().toLongLong() != 0)
+        dpi = double(dpiText.trimmed().toLongLong());
+
+    const bool keepAlpha = boolValue(c, kKeepAlpha);
+    bool copy = isGifFile(info, file->filePath());
+    if (!copy) {
+        const QSizeF fileDpi = info->dpi();
+        const bool dpiKept = dpi == 0 || (dpi == fileDpi.width() && dpi == fileDpi.height());
+        const uint64_t type = info->AMCMImageType();
+        const bool keptType =
+            type == kTypeJPEG || (keepAlpha && (type == kTypePNG || type == kTypeTIFF || type == kTypeBMP));
+        copy = dpiKept && target == raw && keptType;
+    }
+
+    const QString nameBase = stringValue(c, kNewNameBase);
+    const bool sameFolder = EditFileTools::isSameFolder(file->filePath().parentDirectory().path(), dstFolder.path());
+    qint64 scratchNumber = 1;
+    qint64 *number = curRenameNumber ? curRenameNumber : &scratchNumber;
+
+    if (copy) {
+        if (sameFolder && nameBase.isEmpty())
+            return finish(kDone);
+        const auto out = newFilePathBy(file->filePath(), nameBase, keepAlpha, number, dstFolder);
+        if (!out)
+            return finish(kFailed);
+        // QFile::copy refuses an existing target, so a name taken in the meantime is not replaced.
+        return finish(QFile::copy(file->filePath().path(), out->path()) ? kDone : kFailed);
+    }
+
+    const int scaleType = decodeScaleTypeFor(raw, target);
+    const LMImagePtr decoded = m_loader.loadImage(file->filePath(), scaleType, info, operation);
+    if (cancelled(operation) || !decoded)
+        return finish(kFailed);
+    const LMImagePtr scaled = m_loader.resizeImage(decoded, target, operation);
+    if (cancelled(operation) || !scaled)
+        return finish(kFailed);
+    QImage picture = scaled->convertToImage();
+    if (cancelled(operation) || picture.isNull())
+        return finish(kFailed);
+    picture = uprightImage(picture, *info);
+    if (cancelled(operation) || picture.isNull())
+        return finish(kFailed);
+    const auto out = newFilePathBy(file->filePath(), nameBase, keepAlpha, number, dstFolder);
+    if (!out)
+        return finish(kFailed);
+    const auto props = LMImageTools::createPropertiesFrom(info->properties(), 1, dpi);
+    if (!LMImageTools::saveImage(picture, out->path(), props.value_or(QVariantMap())))
+        return finish(kFailed);
+    return finish(kDone);
+}
+
+int BatchResizeWorker::resizeFilesOnThread(const FileInfoList &files, const QVariantMap &c,
+                                           QList<LMPathString> *outFailedFilePaths, const kpv::Operation *operation,
+                                           const ProgressBlock &progress) const
+{
+    QList<LMPathString> failed;
+    qint64 number = 1;
+    const qsizetype count = files.size();
+    for (qsizetype i = 0; i < count; ++i) {
+        const std::shared_ptr<LMFileInfo> &file = files[i];
+        if (!file)
+            continue;
+        const int code = resizeOneFileOnThread(file, c, &number, operation);
+        if (code == kCancelled)
+            break;
+        if (code == kFailed)
+            failed.append(file->filePath());
+        if (progress)
+            progress(qint64(i) + 1);
+    }
+    if (outFailedFilePaths)
+        *outFailedFilePaths = failed;
+    return cancelled(operation) ? kCancelled : kDone;
+}

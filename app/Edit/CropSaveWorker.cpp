@@ -1,0 +1,121 @@
+#include "Edit/CropSaveWorker.h"
+
+#include "Edit/EditFileTools.h"
+#include "Model/LMImageTools.h"
+#include "Model/LMPathTools.h"
+#include "Model/LMPhotoLoader.h"
+
+#include "foundation/Operation.h"
+
+namespace {
+bool cancelled(const kpv::Operation *op) { return op && op->isCancelled(); }
+
+// The crop's own base information: its pixel size, the source's properties marked upright.
+LMFileImgBaseInfoPtr memoryInfoFor(const QSizeF &size, const LMFileImgBaseInfoPtr &source)
+{
+    const auto props = LMImageTools::createPropertiesFrom(source ? source->properties() : QVariantMap(), 1);
+    return LMFileImgBaseInfo::createMemoryFileImgBaseInfoWithRawFrameSize(size, props.value_or(QVariantMap()));
+}
+} // namespace
+
+QString CropSaveWorker::temporaryCropFilePath(const QString &folder, const QString &sourceFileName)
+{
+    const QString name = EditFileTools::fileNameWithoutExtension(sourceFileName) + QStringLiteral(".jpg");
+    return LMPathTools::writableFilePathInDirectory(folder, name);
+}
+
+LMImagePtr CropSaveWorker::cropImage(const LMNavFileInfoPtr &record, const LMImageRotateAngle &angle,
+                                     const QRectF &rect, const kpv::Operation *operation, const LoadRelay &relay,
+                                     QImage *platformImage) const
+{
+    if (!record || rect.width() <= 0 || rect.height() <= 0)
+        return nullptr;
+    bool failed = false;
+    LMImagePtr source = record->imageByType(1, &failed);
+    if (!source && !failed) {
+        int equivalent = 0;
+        source = m_loader.loadImage(record->filePath(), 1, record->imgBaseInfo(), operation, &equivalent);
+        if (relay) {
+            QVariantMap result{{QStringLiteral("filePath"), QVariant::fromValue(record->filePath())},
+                               {QStringLiteral("result"), source ? 0 : (cancelled(operation) ? -2 : -1)},
+                               {QStringLiteral("ImageScaleType"), 1}};
+            if (source) {
+                result.insert(QStringLiteral("image"), QVariant::fromValue(source));
+                result.insert(QStringLiteral("equivalentImageScaleType"), equivalent);
+            }
+            relay(result);
+        }
+    }
+    if (!source)
+        return nullptr;
+    const LMFileImgBaseInfoPtr sourceInfo = source->originalImgBaseInfo() ? source->originalImgBaseInfo()
+                                                                          : record->imgBaseInfo();
+    const double exifAngle = sourceInfo ? double(sourceInfo->orientationAngle()) : 0.0;
+    const LMImageRotateAngle total = angle.angleByIncreaseAngle(exifAngle).normalizeAngle();
+
+    if (QSizeF(double(source->width()), double(source->height())) == rect.size() && rect.topLeft() == QPointF(0, 0) &&
+        !total.isRotatedOrFlipped()) {
+        // The whole image: share its pixels under the crop's own information.
+        auto whole = std::make_shared<LMImage>(*source);
+        whole->setOriginalImgBaseInfo(memoryInfoFor(rect.size(), sourceInfo));
+        return whole;
+    }
+    QImage cut = source->cropImage(rect);
+    if (cut.isNull() || cancelled(operation))
+        return nullptr;
+    if (total.isRotatedOrFlipped())
+        cut = LMImageTools::imageRotatedByAngle(cut, total);
+    if (cut.isNull())
+        return nullptr;
+    auto crop = std::make_shared<LMImage>(cut, memoryInfoFor(QSizeF(cut.size()), sourceInfo));
+    if (crop->width() == 0)
+        return nullptr;
+    if (platformImage)
+        *platformImage = cut;
+    return crop;
+}
+
+CropSaveWorker::Result CropSaveWorker::beginSaveCropImageOnThread(
+    const LMNavFileInfoPtr &fileInfo, const LMImageRotateAngle &angleRotate, const std::optional<LMPathString> &toFile,
+    const std::optional<QVariantMap> &saveParameters, int actionType, const LMImagePtr &alreadyCropped,
+    const QRectF &rawRect, const kpv::Operation *operation, const LoadRelay &relay) const
+{
+    Result r;
+    auto fail = [&]() {
+        r.code = cancelled(operation) ? kCancelled : kFailed;
+        return r;
+    };
+    QImage picture;
+    r.croppedImage = alreadyCropped ? alreadyCropped
+                                    : cropImage(fileInfo, angleRotate, rawRect, operation, relay, &picture);
+    if (!r.croppedImage)
+        return fail();
+    if (cancelled(operation)) {
+        r.code = kCancelled;
+        return r;
+    }
+    if (actionType == Preview) {
+        r.code = kDone;
+        return r;
+    }
+    if (!toFile || toFile->isEmpty())
+        return fail();
+    r.fileExisted = EditFileTools::itemExistsAtPath(toFile->path());
+    if (picture.isNull()) {
+        picture = r.croppedImage->convertToImage();
+        if (cancelled(operation))
+            return fail();
+    }
+    if (picture.isNull())
+        return fail();
+    const LMFileImgBaseInfoPtr info = r.croppedImage->originalImgBaseInfo();
+    std::optional<QVariantMap> props = info ? std::optional<QVariantMap>(info->properties()) : QVariantMap();
+    if (saveParameters)
+        props = LMImageTools::createPropertiesFrom(props, saveParameters);
+    if (!LMImageTools::saveImage(picture, toFile->path(), props.value_or(QVariantMap())))
+        return fail();
+    if (actionType == Favorite)
+        r.thumb = m_loader.loadImage(*toFile, 8, nullptr, operation);
+    r.code = kDone;
+    return r;
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+// The crop pipeline's worker: cuts the current file's full-size image to the raw crop rectangle,
+// turns it upright by the file's orientation and the view's angle, and, depending on the action,
+// keeps it in memory (preview), or writes it (favourite, copy, Save As). Runs on the crop save
+// queue; everything it needs is captured when the operation is made.
+
+#include "Model/LMImage.h"
+#include "Model/LMNavFileInfo.h"
+#include "Model/LMPathString.h"
+#include "View/LMImageRotateAngle.h"
+
+#include <QRectF>
+#include <QVariantMap>
+
+#include <functional>
+#include <optional>
+
+class LMPhotoLoader;
+namespace kpv {
+class Operation;
+}
+
+class CropSaveWorker {
+public:
+    enum ActionType : int { Preview = 0, Favorite = 1, Copy = 2, SaveAs = 3 };
+    static constexpr int kDone = 0;
+    static constexpr int kFailed = -1;
+    static constexpr int kCancelled = -2;
+
+    struct Result {
+        int code = kFailed;
+        LMImagePtr croppedImage;   // nullptr when no crop was made
+        LMImagePtr thumb;          // the written file's small thumbnail (favourite only)
+        bool fileExisted = false;  // a file stood at the destination before writing
+    };
+
+    // Hands the outcome of a load of the original made here to the view mode, which files it in
+    // the record as for its own loads ({"filePath", "result", "ImageScaleType", "image",
+    // "equivalentImageScaleType"}); called on the worker thread.
+    using LoadRelay = std::function<void(const QVariantMap &loadResult)>;
+
+    explicit CropSaveWorker(const LMPhotoLoader &loader) : m_loader(loader) {}
+
+    Result beginSaveCropImageOnThread(const LMNavFileInfoPtr &fileInfo, const LMImageRotateAngle &angleRotate,
+                                      const std::optional<LMPathString> &toFile,
+                                      const std::optional<QVariantMap> &saveParameters, int actionType,
+                                      const LMImagePtr &alreadyCroppedOriginalImage, const QRectF &cropRectOfRawImageFrame,
+                                      const kpv::Operation *operation, const LoadRelay &relay = {}) const;
+
+    // The crop alone (step one of the pipeline); *platformImage receives the picture made on the
+    // way, when one was made. nullptr on failure.
+    LMImagePtr cropImage(const LMNavFileInfoPtr &fileInfo, const LMImageRotateAngle &angleRotate,
+                         const QRectF &rawRect, const kpv::Operation *operation, const LoadRelay &relay,
+                         QImage *platformImage) const;
+
+    // A free path for a temporary copy of `sourceFileName` in `folder`: its stem with ".jpg".
+    static QString temporaryCropFilePath(const QString &folder, const QString &sourceFileName);
+
+private:
+    const LMPhotoLoader &m_loader;
+};

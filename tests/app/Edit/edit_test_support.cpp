@@ -1,0 +1,89 @@
+#include "edit_test_support.h"
+
+#include "Model/LMImageTools.h"
+
+#include "imageio/ContentTypes.h"
+#include "imageio/ImageProperties.h"
+#include "imageio/ImageSource.h"
+
+#include <QFileInfo>
+#include <QPainter>
+
+uint64_t EditTestTypes::imageTypeToAMCMType(const QString &uti) const
+{
+    using namespace kpv::ContentTypes;
+    if (uti == kJpeg)
+        return 2;
+    if (uti == kPng)
+        return 8;
+    if (uti == kGif)
+        return 4;
+    if (uti == kTiff)
+        return 1024;
+    if (uti == kBmp)
+        return 1;
+    return 0;
+}
+
+QString EditTestTypes::fileUTIByPath(const LMPathString &path) const
+{
+    return kpv::ContentTypes::typeForExtension(QFileInfo(path.path()).suffix().toLower());
+}
+
+EditTestTypes &editTestTypes()
+{
+    static EditTestTypes types;
+    return types;
+}
+
+LMPhotoLoader &editTestLoader()
+{
+    static LMPhotoLoader *loader = [] {
+        auto *l = new LMPhotoLoader(QSizeF(1440, 900));
+        l->setInfoProvider(&editTestTypes());
+        return l;
+    }();
+    return *loader;
+}
+
+bool writeTestImage(const QString &path, QSize size, QColor colour, int orientation, double dpi)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(colour);
+    QPainter p(&image);
+    p.fillRect(QRect(0, 0, size.width() / 2, size.height()), colour.lighter(180));
+    p.end();
+    QVariantMap props;
+    if (orientation)
+        props.insert(QString::fromLatin1(kpv::kCGImagePropertyOrientation), orientation);
+    if (dpi > 0) {
+        props.insert(QString::fromLatin1(kpv::kCGImagePropertyDPIWidth), dpi);
+        props.insert(QString::fromLatin1(kpv::kCGImagePropertyDPIHeight), dpi);
+    }
+    return LMImageTools::saveImage(image, path, props);
+}
+
+QImage readImage(const QString &path)
+{
+    auto source = kpv::ImageSource::createWithFile(path);
+    return source ? source->createImageAtIndex(0) : QImage();
+}
+
+QSize storedImageSize(const QString &path)
+{
+    auto source = kpv::ImageSource::createWithFile(path);
+    if (!source)
+        return QSize();
+    const QVariantMap p = source->propertiesAtIndex(0);
+    return QSize(p.value(QString::fromLatin1(kpv::kCGImagePropertyPixelWidth)).toInt(),
+                 p.value(QString::fromLatin1(kpv::kCGImagePropertyPixelHeight)).toInt());
+}
+
+int storedOrientation(const QString &path)
+{
+    auto source = kpv::ImageSource::createWithFile(path);
+    if (!source)
+        return 0;
+    const QVariant v = source->propertiesAtIndex(0).value(QString::fromLatin1(kpv::kCGImagePropertyOrientation));
+    return v.isValid() ? v.toInt() : 1;
+}

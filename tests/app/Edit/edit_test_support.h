@@ -1,0 +1,33 @@
+#pragma once
+// Helpers for the editing-tool tests: a photo loader over the platform's image reader with the
+// usual type table, and generated image files.
+
+#include "Model/LMPhotoLoader.h"
+#include "Model/LMPhotoLoaderInfoProvider.h"
+
+#include <QColor>
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+#include <memory>
+
+class EditTestTypes final : public LMPhotoLoaderInfoProvider {
+public:
+    AMCMHandle currentTheadAMCMHandle() override { return nullptr; }
+    uint64_t imageTypeToAMCMType(const QString &uti) const override;
+    QString fileUTIByPath(const LMPathString &path) const override;
+};
+
+// One loader for the whole test program, with the type table above.
+LMPhotoLoader &editTestLoader();
+EditTestTypes &editTestTypes();
+
+// Writes a picture of `size` filled with `colour` (a lighter left half, so turns can be seen) to
+// `path` (type by extension), with an EXIF orientation and a resolution when they are not 0.
+bool writeTestImage(const QString &path, QSize size, QColor colour = Qt::blue, int orientation = 0, double dpi = 0);
+// The pixel size of an image file as stored, or an invalid size.
+QSize storedImageSize(const QString &path);
+// The stored orientation (1 when absent, 0 when unreadable).
+int storedOrientation(const QString &path);
+QImage readImage(const QString &path);

@@ -1,0 +1,165 @@
+// Batch convert over generated files: the format picker's parameters, same-type copies, new names
+// that never replace a file, upright output, failures and the pause after a clean run.
+
+#include "Edit/BatchConvertWorker.h"
+#include "Edit/LMImageSaveParamController.h"
+#include "edit_test_support.h"
+
+#include "foundation/Operation.h"
+#include "imageio/ContentTypes.h"
+#include "imageio/ImageProperties.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace kpv::ContentTypes;
+
+class RecordingDelegate : public LMImageSaveParamControllerDelegate {
+public:
+    void saveTypeChangedOfImageSaveParamController(LMImageSaveParamController *) override { ++calls; }
+    int calls = 0;
+};
+
+TEST(SaveParamPicker, DefaultsTabsAndTheLiveParameters)
+{
+    LMImageSaveParamController picker;
+    EXPECT_TRUE(picker.saveType().isEmpty());
+    EXPECT_EQ(picker.saveTab(), 0);
+    EXPECT_FLOAT_EQ(picker.saveQuality().toFloat(), 0.9f);
+    EXPECT_EQ(picker.saveCompression(), 1);
+    auto params = picker.saveParameters();
+    EXPECT_TRUE(params->value(kpv::kCGImagePropertyTIFFDictionary).toMap().isEmpty());
+
+    RecordingDelegate delegate;
+    picker.setDelegate(&delegate);
+    picker.setSaveType(kTiff);
+    EXPECT_EQ(picker.saveTab(), 3);
+    picker.setSaveType(kTiff);
+    EXPECT_EQ(delegate.calls, 2);
+    picker.setSaveType(kGif);
+    EXPECT_EQ(picker.saveTab(), 0);
+    EXPECT_EQ(delegate.calls, 3);
+    picker.setSaveType(kJpeg2000);
+    EXPECT_EQ(picker.saveTab(), 2);
+
+    // A dictionary taken earlier sees later changes.
+    picker.setSaveQuality(0.5);
+    EXPECT_DOUBLE_EQ(params->value(kpv::kCGImageDestinationLossyCompressionQuality).toDouble(), 0.5);
+    picker.setSaveCompression(5);
+    EXPECT_EQ(picker.saveCompression(), 5);
+    picker.setSaveCompression(7);
+    EXPECT_EQ(picker.saveCompression(), 1);
+    EXPECT_EQ(params->value(kpv::kCGImagePropertyTIFFDictionary).toMap().value(kpv::kCGImagePropertyTIFFCompression).toInt(), 7);
+
+    const auto types = picker.saveTypes();
+    ASSERT_EQ(types.size(), 5);
+    EXPECT_EQ(types[0].uti, kJpeg);
+    EXPECT_EQ(types[4].uti, kBmp);
+    EXPECT_EQ(types, picker.saveTypes());
+    EXPECT_EQ(picker.saveCompressions().size(), 3);
+    EXPECT_EQ(LMImageSaveParamController::compressionLabel(32773), "PackBits");
+    EXPECT_EQ(LMImageSaveParamController::compressionLabel(2), QString());
+    EXPECT_EQ(LMImageSaveParamController::savedFileExtensionAndUtis().value(kJpeg2000), "jp2");
+}
+
+QByteArray fileHash(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1);
+}
+
+std::shared_ptr<LMFileInfo> record(const QString &path) { return std::make_shared<LMFileInfo>(LMPathString(path, false)); }
+
+class BatchConvertRun : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(src.isValid());
+        ASSERT_TRUE(dst.isValid());
+        worker.setPauseBlock([this] { ++pauses; });
+    }
+    QString s(const QString &n) const { return src.filePath(n); }
+    QString d(const QString &n) const { return dst.filePath(n); }
+    QTemporaryDir src, dst;
+    BatchConvertWorker worker{editTestLoader()};
+    int pauses = 0;
+    QVariantMap params{{kpv::kCGImageDestinationLossyCompressionQuality, 0.9}};
+};
+
+TEST_F(BatchConvertRun, SameTypePngIsCopiedElsewhereAndLeftAloneInPlace)
+{
+    ASSERT_TRUE(writeTestImage(s("a.png"), QSize(20, 10)));
+    EXPECT_EQ(worker.convertOneFileOnThread(record(s("a.png")), dst.path(), kPng, params, nullptr), 0);
+    EXPECT_EQ(fileHash(d("a.png")), fileHash(s("a.png")));
+    EXPECT_EQ(worker.convertOneFileOnThread(record(s("a.png")), dst.path(), kPng, params, nullptr), 0);
+    EXPECT_EQ(fileHash(d("a_1.png")), fileHash(s("a.png")));
+    EXPECT_EQ(worker.convertOneFileOnThread(record(s("a.png")), src.path(), kPng, params, nullptr), 0);
+    EXPECT_FALSE(QFile::exists(s("a_1.png")));
+}
+
+TEST_F(BatchConvertRun, JpegInItsOwnFolderGetsAFreeNameAndJpegBecomesJpg)
+{
+    ASSERT_TRUE(writeTestImage(s("a.jpg"), QSize(20, 10)));
+    ASSERT_TRUE(writeTestImage(s("b.jpeg"), QSize(20, 10)));
+    const QByteArray before = fileHash(s("a.jpg"));
+    EXPECT_EQ(worker.convertOneFileOnThread(record(s("a.jpg")), src.path(), kJpeg, params, nullptr), 0);
+    EXPECT_EQ(fileHash(s("a.jpg")), before);
+    EXPECT_EQ(storedImageSize(s("a_1.jpg")), QSize(20, 10));
+    EXPECT_EQ(worker.convertOneFileOnThread(record(s("b.jpeg")), dst.path(), kJpeg, params, nullptr), 0);
+    EXPECT_TRUE(QFile::exists(d("b.jpg")));
+}
+
+TEST_F(BatchConvertRun, TurnedJpegBecomesAnUprightPng)
+{
+    ASSERT_TRUE(writeTestImage(s("t.jpg"), QSize(40, 20), Qt::red, 6));
+    EXPECT_EQ(worker.convertOneFileOnThread(record(s("t.jpg")), dst.path(), kPng, params, nullptr), 0);
+    EXPECT_EQ(storedImageSize(d("t.png")), QSize(20, 40));
+    EXPECT_EQ(storedOrientation(d("t.png")), 1);
+}
+
+TEST_F(BatchConvertRun, RunCollectsFailuresAndPausesOnlyAfterACleanRun)
+{
+    ASSERT_TRUE(writeTestImage(s("ok.jpg"), QSize(8, 8)));
+    std::vector<qint64> progress;
+    QList<LMPathString> failed;
+    EXPECT_EQ(worker.convertFilesOnThread({record(s("ok.jpg")), nullptr}, dst.path(), kBmp, params, &failed,
+                                          nullptr, [&](qint64 n) { progress.push_back(n); }),
+              0);
+    EXPECT_TRUE(failed.isEmpty());
+    EXPECT_EQ(progress, (std::vector<qint64>{1}));
+    EXPECT_EQ(storedImageSize(d("ok.bmp")), QSize(8, 8));
+
+    QFile junk(s("junk.jpg"));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write("junk");
+    junk.close();
+    const int pausesBefore = pauses;
+    EXPECT_EQ(worker.convertFilesOnThread({record(s("junk.jpg")), record(s("ok.jpg"))}, dst.path(), kTiff, params,
+                                          &failed, nullptr),
+              0);
+    ASSERT_EQ(failed.size(), 1);
+    EXPECT_EQ(failed[0].path(), s("junk.jpg"));
+    EXPECT_EQ(pauses, pausesBefore);
+    EXPECT_FALSE(QFile::exists(d("junk.tiff")));
+    EXPECT_TRUE(QFile::exists(d("ok.tiff")));
+}
+
+TEST_F(BatchConvertRun, CancelledRunStopsAtTheFirstFile)
+{
+    ASSERT_TRUE(writeTestImage(s("a.jpg"), QSize(8, 8)));
+    auto op = std::make_shared<kpv::Operation>();
+    op->cancel();
+    QList<LMPathString> failed;
+    EXPECT_EQ(worker.convertFilesOnThread({record(s("a.jpg"))}, dst.path(), kPng, params, &failed, op.get()), -2);
+    EXPECT_TRUE(failed.isEmpty());
+    EXPECT_FALSE(QFile::exists(d("a.png")));
+}
+
+} // namespace

@@ -1,0 +1,111 @@
+// Batch rename on temporary folders: numbering, names already borne, names taken by files outside
+// the list, files of the list moved aside, failures and cancellation.
+
+#include "Edit/BatchRenameWorker.h"
+
+#include "foundation/Operation.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class BatchRename : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+    LMPathString make(const QString &name, const QByteArray &content = QByteArray())
+    {
+        QFile f(dir.filePath(name));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(content.isEmpty() ? name.toUtf8() : content);
+        return LMPathString(dir.filePath(name), false);
+    }
+    QString contentOf(const QString &name)
+    {
+        QFile f(dir.filePath(name));
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+    QString at(const QString &name) const { return dir.filePath(name); }
+    QTemporaryDir dir;
+    BatchRenameWorker::RenameMap renamed;
+    QList<LMPathString> failed;
+};
+
+TEST(BatchRenameNames, BaseIsTrimmedAndCheckedAndExtensionsKeepTheirCase)
+{
+    EXPECT_EQ(BatchRenameWorker::trimmedNameBase(" \tPhoto_ \t"), "Photo_");
+    EXPECT_EQ(BatchRenameWorker::trimmedNameBase("  "), "");
+    EXPECT_TRUE(BatchRenameWorker::isUsableNameBase("Photo_"));
+    EXPECT_FALSE(BatchRenameWorker::isUsableNameBase(""));
+    EXPECT_FALSE(BatchRenameWorker::isUsableNameBase(".hidden"));
+    EXPECT_FALSE(BatchRenameWorker::isUsableNameBase("a/b"));
+    EXPECT_EQ(BatchRenameWorker::newFileName("c.JPG", "Photo_", 3), "Photo_3.JPG");
+    EXPECT_EQ(BatchRenameWorker::newFileName("README", "Photo_", 1), "Photo_1");
+}
+
+TEST_F(BatchRename, FilesAreNumberedInListOrderWithProgress)
+{
+    const QList<LMPathString> src{make("a.jpg"), make("b.png"), make("c.JPG")};
+    std::vector<qint64> progress;
+    EXPECT_EQ(BatchRenameWorker::renameFilesOnThread(src, " Photo_ ", &renamed, &failed, nullptr,
+                                                     [&](qint64 n) { progress.push_back(n); }),
+              0);
+    EXPECT_TRUE(failed.isEmpty());
+    EXPECT_EQ(renamed.value(src[0]).path(), at("Photo_1.jpg"));
+    EXPECT_EQ(renamed.value(src[1]).path(), at("Photo_2.png"));
+    EXPECT_EQ(renamed.value(src[2]).path(), at("Photo_3.JPG"));
+    EXPECT_EQ(contentOf("Photo_2.png"), "b.png");
+    EXPECT_EQ(progress, (std::vector<qint64>{1, 2, 3}));
+}
+
+TEST_F(BatchRename, NamesAlreadyBorneOrTakenOutsideTheListAreSkipped)
+{
+    const QList<LMPathString> src{make("Photo_1.jpg"), make("b.jpg"), make("c.jpg")};
+    make("Photo_3.jpg", "outsider");
+    EXPECT_EQ(BatchRenameWorker::renameFilesOnThread(src, "Photo_", &renamed, &failed, nullptr), 0);
+    EXPECT_FALSE(renamed.contains(src[0]));
+    EXPECT_EQ(renamed.value(src[1]).path(), at("Photo_2.jpg"));
+    EXPECT_EQ(renamed.value(src[2]).path(), at("Photo_4.jpg"));
+    EXPECT_EQ(contentOf("Photo_3.jpg"), "outsider");
+}
+
+TEST_F(BatchRename, AListFileStandingOnANewNameIsMovedAsideFirst)
+{
+    const QList<LMPathString> src{make("x.jpg"), make("Photo_1.jpg")};
+    EXPECT_EQ(BatchRenameWorker::renameFilesOnThread(src, "Photo_", &renamed, &failed, nullptr), 0);
+    EXPECT_TRUE(failed.isEmpty());
+    EXPECT_EQ(renamed.value(src[0]).path(), at("Photo_1.jpg"));
+    EXPECT_EQ(renamed.value(src[1]).path(), at("Photo_2.jpg"));
+    EXPECT_EQ(contentOf("Photo_1.jpg"), "x.jpg");
+    EXPECT_EQ(contentOf("Photo_2.jpg"), "Photo_1.jpg");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2);
+}
+
+TEST_F(BatchRename, MissingFilesFailAndUseUpTheirNumber)
+{
+    const QList<LMPathString> src{LMPathString(at("gone.jpg"), false), make("b.jpg")};
+    EXPECT_EQ(BatchRenameWorker::renameFilesOnThread(src, "P", &renamed, &failed, nullptr), 0);
+    ASSERT_EQ(failed.size(), 1);
+    EXPECT_EQ(failed[0], src[0]);
+    EXPECT_EQ(renamed.value(src[1]).path(), at("P2.jpg"));
+}
+
+TEST_F(BatchRename, UnusableBaseFailsEveryFileAndCancelRenamesNothing)
+{
+    const QList<LMPathString> src{make("a.jpg")};
+    EXPECT_EQ(BatchRenameWorker::renameFilesOnThread(src, "../evil", &renamed, &failed, nullptr), 0);
+    EXPECT_EQ(failed, src);
+    EXPECT_TRUE(QFile::exists(at("a.jpg")));
+
+    auto op = std::make_shared<kpv::Operation>();
+    op->cancel();
+    EXPECT_EQ(BatchRenameWorker::renameFilesOnThread(src, "P", &renamed, &failed, op.get()), -2);
+    EXPECT_TRUE(renamed.isEmpty());
+    EXPECT_TRUE(failed.isEmpty());
+    EXPECT_TRUE(QFile::exists(at("a.jpg")));
+}
+
+} // namespace

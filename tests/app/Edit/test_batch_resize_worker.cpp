@@ -1,0 +1,190 @@
+// Batch resize: output naming, target sizes and decode scales, and whole runs over generated files
+// (copy or re-encode, upright output, failures collected, cancellation, never overwriting).
+
+#include "Edit/BatchResizeWorker.h"
+#include "edit_test_support.h"
+
+#include "foundation/Operation.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace BatchResizeKeys;
+
+QVariantMap classicConfig(int w, int h, const QString &dest)
+{
+    return {{kClassicSizeType, true},   {kClassicSizeWidth, w},    {kClassicSizeHeight, h},
+            {kCustomSizeUnitType, 0},   {kCustomSizeWidth, 1024},  {kCustomSizeHeight, 768},
+            {kCustomSizePercent, 100},  {kDpi, QString()},         {kNotEnlarge, true},
+            {kKeepAlpha, true},         {kNewNameBase, QString()}, {kDestFolderPath, dest}};
+}
+
+QByteArray fileHash(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1);
+}
+
+std::shared_ptr<LMFileInfo> record(const QString &path) { return std::make_shared<LMFileInfo>(LMPathString(path, false)); }
+
+TEST(BatchResizeNaming, NewNamesKeepOrReplaceTheExtension)
+{
+    EXPECT_EQ(BatchResizeWorker::newFileNameBy("", "trip", true, 1), QString());
+    EXPECT_EQ(BatchResizeWorker::newFileNameBy("a.png", "trip", false, 1), "trip1.jpg");
+    EXPECT_EQ(BatchResizeWorker::newFileNameBy("a.png", "", true, 7), "a.png");
+    EXPECT_EQ(BatchResizeWorker::newFileNameBy("a.TIF", "", true, 1), "a.TIF");
+    EXPECT_EQ(BatchResizeWorker::newFileNameBy("a.TIF", "", false, 1), "a.jpg");
+    EXPECT_EQ(BatchResizeWorker::newFileNameBy("x.JPEG", "b", false, 12), "b12.JPEG");
+    EXPECT_EQ(BatchResizeWorker::newFileNameBy("noext", "", true, 1), "noext.jpg");
+    EXPECT_EQ(BatchResizeWorker::newFileNameBy("clip.webp", "", true, 1), "clip.jpg");
+}
+
+TEST(BatchResizeNaming, TakenNamesMoveToTheNextNumberOrAFreeName)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QFile(dir.filePath("trip1.jpg")).open(QIODevice::WriteOnly);
+    QFile(dir.filePath("a.jpg")).open(QIODevice::WriteOnly);
+    const LMPathString dest(dir.path(), true);
+    qint64 n = 1;
+    auto p = BatchResizeWorker::newFilePathBy(LMPathString("/src/a.jpg", false), "trip", false, &n, dest);
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->path(), dir.filePath("trip2.jpg"));
+    EXPECT_EQ(n, 2);
+    // Without a base the old name is kept, made free with a counter.
+    n = 1;
+    p = BatchResizeWorker::newFilePathBy(LMPathString("/src/a.jpg", false), "", false, &n, dest);
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->path(), dir.filePath("a_1.jpg"));
+    EXPECT_FALSE(p->isDirectory());
+    EXPECT_FALSE(BatchResizeWorker::newFilePathBy(LMPathString(), "", false, &n, dest));
+    EXPECT_FALSE(BatchResizeWorker::newFilePathBy(LMPathString("/src/a.jpg", false), "", false, &n, LMPathString()));
+}
+
+TEST(BatchResizeSizes, BoxFollowsTheSourceAndDecodeScaleCoversTheTarget)
+{
+    const QVariantMap c = classicConfig(1024, 768, "/tmp");
+    EXPECT_EQ(BatchResizeWorker::targetSizeForSource(QSizeF(4000, 3000), c), QSizeF(1024, 768));
+    EXPECT_EQ(BatchResizeWorker::decodeScaleTypeFor(QSizeF(4000, 3000), QSizeF(1024, 768)), 2);
+    EXPECT_EQ(BatchResizeWorker::targetSizeForSource(QSizeF(3000, 4000), c), QSizeF(768, 1024));
+    EXPECT_EQ(BatchResizeWorker::targetSizeForSource(QSizeF(600, 400), c), QSizeF(600, 400));
+    QVariantMap enlarge = c;
+    enlarge[kNotEnlarge] = false;
+    EXPECT_EQ(BatchResizeWorker::targetSizeForSource(QSizeF(600, 400), enlarge), QSizeF(1024, 1024.0 * 400 / 600));
+    QVariantMap percent = c;
+    percent[kClassicSizeType] = false;
+    percent[kCustomSizeUnitType] = 1;
+    percent[kCustomSizePercent] = 50;
+    EXPECT_EQ(BatchResizeWorker::targetSizeForSource(QSizeF(1001, 501), percent), QSizeF(500.5, 250.5));
+    // A target larger than the source decodes at full size; a tiny one at 1/64.
+    EXPECT_EQ(BatchResizeWorker::decodeScaleTypeFor(QSizeF(100, 100), QSizeF(200, 200)), 1);
+    EXPECT_EQ(BatchResizeWorker::decodeScaleTypeFor(QSizeF(6400, 6400), QSizeF(10, 10)), 7);
+}
+
+class BatchResizeRun : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(src.isValid());
+        ASSERT_TRUE(dst.isValid());
+    }
+    QString srcPath(const QString &name) const { return src.filePath(name); }
+    QString dstPath(const QString &name) const { return dst.filePath(name); }
+    QTemporaryDir src;
+    QTemporaryDir dst;
+    BatchResizeWorker worker{editTestLoader()};
+};
+
+TEST_F(BatchResizeRun, UnchangedJpegIsCopiedAndANewResolutionIsWritten)
+{
+    ASSERT_TRUE(writeTestImage(srcPath("small.jpg"), QSize(600, 400), Qt::red, 0, 72));
+    QVariantMap c = classicConfig(1024, 768, dst.path());
+    qint64 n = 1;
+    EXPECT_EQ(worker.resizeOneFileOnThread(record(srcPath("small.jpg")), c, &n, nullptr), 0);
+    EXPECT_EQ(fileHash(dstPath("small.jpg")), fileHash(srcPath("small.jpg")));
+
+    c[kDpi] = QStringLiteral("300");
+    EXPECT_EQ(worker.resizeOneFileOnThread(record(srcPath("small.jpg")), c, &n, nullptr), 0);
+    // The first output stays; the new one takes a free name at the same size.
+    ASSERT_TRUE(QFile::exists(dstPath("small_1.jpg")));
+    EXPECT_EQ(storedImageSize(dstPath("small_1.jpg")), QSize(600, 400));
+    EXPECT_NE(fileHash(dstPath("small_1.jpg")), fileHash(srcPath("small.jpg")));
+}
+
+TEST_F(BatchResizeRun, PngWithoutKeepAlphaBecomesJpegAndRotatedSourcesComeOutUpright)
+{
+    ASSERT_TRUE(writeTestImage(srcPath("pic.png"), QSize(80, 40)));
+    ASSERT_TRUE(writeTestImage(srcPath("turned.jpg"), QSize(400, 200), Qt::green, 6));
+    QVariantMap c = classicConfig(100, 100, dst.path());
+    c[kKeepAlpha] = false;
+    c[kNewNameBase] = QStringLiteral("trip");
+    QList<LMPathString> failed;
+    std::vector<qint64> progress;
+    const int result = worker.resizeFilesOnThread({record(srcPath("pic.png")), nullptr, record(srcPath("turned.jpg"))}, c,
+                                                  &failed, nullptr, [&](qint64 n) { progress.push_back(n); });
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(failed.isEmpty());
+    EXPECT_EQ(progress, (std::vector<qint64>{1, 3}));
+    EXPECT_EQ(storedImageSize(dstPath("trip1.jpg")), QSize(80, 40));
+    // Stored 400 x 200 turned by 90 degrees: the box 100 x 100 gives 100 x 50 raw, upright 50 x 100.
+    EXPECT_EQ(storedImageSize(dstPath("trip2.jpg")), QSize(50, 100));
+    EXPECT_EQ(storedOrientation(dstPath("trip2.jpg")), 1);
+}
+
+TEST_F(BatchResizeRun, ScalingInTheSameFolderNeverReplacesTheSource)
+{
+    ASSERT_TRUE(writeTestImage(srcPath("a.jpg"), QSize(300, 200)));
+    const QByteArray before = fileHash(srcPath("a.jpg"));
+    const QVariantMap c = classicConfig(150, 100, src.path());
+    qint64 n = 1;
+    EXPECT_EQ(worker.resizeOneFileOnThread(record(srcPath("a.jpg")), c, &n, nullptr), 0);
+    EXPECT_EQ(fileHash(srcPath("a.jpg")), before);
+    EXPECT_EQ(storedImageSize(srcPath("a_1.jpg")), QSize(150, 100));
+    // A file that would only be copied into its own folder is left alone and counts as done.
+    EXPECT_EQ(worker.resizeOneFileOnThread(record(srcPath("a_1.jpg")), c, &n, nullptr), 0);
+    EXPECT_FALSE(QFile::exists(srcPath("a_2.jpg")));
+}
+
+TEST_F(BatchResizeRun, BrokenFilesFailAndTheRunGoesOn)
+{
+    QFile broken(srcPath("broken.jpg"));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("not an image at all");
+    broken.close();
+    ASSERT_TRUE(writeTestImage(srcPath("ok.jpg"), QSize(64, 48)));
+    QList<LMPathString> failed;
+    const int result = worker.resizeFilesOnThread(
+        {record(srcPath("broken.jpg")), record(srcPath("missing.jpg")), record(srcPath("ok.jpg"))},
+        classicConfig(32, 24, dst.path()), &failed, nullptr);
+    EXPECT_EQ(result, 0);
+    ASSERT_EQ(failed.size(), 2);
+    EXPECT_EQ(failed[0].path(), srcPath("broken.jpg"));
+    EXPECT_EQ(failed[1].path(), srcPath("missing.jpg"));
+    EXPECT_EQ(storedImageSize(dstPath("ok.jpg")), QSize(32, 24));
+    EXPECT_FALSE(QFile::exists(dstPath("broken.jpg")));
+}
+
+TEST_F(BatchResizeRun, CancelledRunTouchesNothing)
+{
+    ASSERT_TRUE(writeTestImage(srcPath("a.jpg"), QSize(64, 48)));
+    auto op = std::make_shared<kpv::Operation>();
+    op->cancel();
+    QList<LMPathString> failed;
+    int reports = 0;
+    EXPECT_EQ(worker.resizeFilesOnThread({record(srcPath("a.jpg"))}, classicConfig(32, 24, dst.path()), &failed,
+                                         op.get(), [&](qint64) { ++reports; }),
+              -2);
+    EXPECT_EQ(reports, 0);
+    EXPECT_TRUE(failed.isEmpty());
+    EXPECT_TRUE(QDir(dst.path()).isEmpty());
+}
+
+} // namespace
