@@ -8,7 +8,7 @@ TEST_DIR    ?= build/test
 RELEASE_DIR ?= build/release
 CMAKE_COMMON = -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 
-export ASAN_OPTIONS  ?= detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1
+export ASAN_OPTIONS  ?= detect_leaks=1:abort_on_error=0:detect_stack_use_after_return=1
 export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS  ?= suppressions=$(CURDIR)/tools/lsan.supp:print_suppressions=0
 
