@@ -1,0 +1,112 @@
+// The batch rename sheet on the offscreen platform: preview and Rename state, a run that renames
+// and ends the sheet, the failure report after the sheet, and closing while idle.
+
+#include "Edit/BatchRenameWindowController.h"
+#include "Kit/LMLengthLimitTextField.h"
+#include "Kit/LMNormalCustomButton.h"
+#include "Kit/LMProgressBar.h"
+#include "Model/MainConfig.h"
+
+#include "appkit/Control.h"
+#include "foundation/UserDefaults.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class RenameSheet : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+    LMPathString make(const QString &name)
+    {
+        QFile f(dir.filePath(name));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        return LMPathString(dir.filePath(name), false);
+    }
+    void finishRun(BatchRenameWindowController &c)
+    {
+        c.waitUntilWorkerFinished();
+        for (int i = 0; i < 20 && !completed; ++i)
+            QCoreApplication::processEvents();
+    }
+    QTemporaryDir dir;
+    kpv::UserDefaults defaults{dir.filePath("settings.conf")};
+    MainConfig config{defaults};
+    kpv::Window parent{kpv::Rect(0, 0, 600, 400), 0};
+    bool completed = false;
+    std::optional<BatchRenameWorker::RenameMap> result;
+};
+
+TEST_F(RenameSheet, PreviewRenameAndProgress)
+{
+    const QList<LMPathString> files{make("a.jpg"), make("b.PNG"), make("c.jpg")};
+    BatchRenameWindowController c(&config);
+    EXPECT_EQ(c.edtNewNameBase()->stringValue(), "Photo_");
+    c.beginSheetOnParentWindow(&parent, files, [&](const auto &m) {
+        completed = true;
+        result = m;
+    });
+    EXPECT_EQ(c.txtOldFileName()->stringValue(), "a.jpg");
+    EXPECT_EQ(c.txtNewFileName()->stringValue(), "Photo_1.jpg");
+    EXPECT_EQ(c.txtProgress()->stringValue(), "0/3");
+    EXPECT_TRUE(c.btnRename()->isEnabled());
+    c.setNewNameBaseText("   ");
+    EXPECT_FALSE(c.btnRename()->isEnabled());
+    EXPECT_EQ(c.txtNewFileName()->stringValue(), "");
+    c.setNewNameBaseText(" Trip ");
+    EXPECT_EQ(c.txtNewFileName()->stringValue(), "Trip1.jpg");
+
+    c.renameButtonClicked();
+    EXPECT_TRUE(c.renameTaskRunning());
+    EXPECT_FALSE(c.btnRename()->isEnabled());
+    finishRun(c);
+    ASSERT_TRUE(completed);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->size(), 3);
+    EXPECT_EQ(result->value(files[1]).path(), dir.filePath("Trip2.PNG"));
+    EXPECT_EQ(c.txtProgress()->stringValue(), "3/3");
+    EXPECT_EQ(config.batchRenameConfigNameBase(), "Trip");
+}
+
+TEST_F(RenameSheet, FailuresAreReportedAfterTheSheetAndIdleCloseEndsAtOnce)
+{
+    const QList<LMPathString> files{LMPathString(dir.filePath("gone.jpg"), false), make("b.jpg")};
+    BatchRenameWindowController c(&config);
+    QString alertText;
+    c.setAlertPresenter([&](const QString &text, kpv::Window *, std::function<void()> done) {
+        alertText = text;
+        done();
+    });
+    c.beginSheetOnParentWindow(&parent, files, [&](const auto &m) {
+        completed = true;
+        result = m;
+    });
+    c.renameButtonClicked();
+    finishRun(c);
+    ASSERT_TRUE(completed);
+    EXPECT_FALSE(alertText.isNull());
+    EXPECT_EQ(result->size(), 1);
+
+    BatchRenameWindowController idle(&config);
+    bool idleDone = false;
+    std::optional<BatchRenameWorker::RenameMap> idleResult{BatchRenameWorker::RenameMap()};
+    idle.beginSheetOnParentWindow(&parent, files, [&](const auto &m) {
+        idleDone = true;
+        idleResult = m;
+    });
+    idle.closeWindow();
+    EXPECT_TRUE(idleDone);
+    EXPECT_FALSE(idleResult.has_value());
+
+    // An empty list never begins a sheet nor calls back.
+    BatchRenameWindowController none(&config);
+    bool called = false;
+    none.beginSheetOnParentWindow(&parent, {}, [&](const auto &) { called = true; });
+    EXPECT_FALSE(called);
+}
+
+} // namespace
