@@ -1,0 +1,202 @@
+#include "Browse/FavFileCopyProcessController.h"
+
+#include "Kit/LMCustomWindow.h"
+#include "Kit/LMNineSliceImageRep.h"
+#include "Kit/LMNormalCustomButton.h"
+#include "Kit/LMProgressBar.h"
+#include "Model/LMBlockOperation.h"
+#include "Model/LMPathTools.h"
+
+#include "appkit/Control.h"
+#include "foundation/Bundle.h"
+#include "foundation/OperationQueue.h"
+#include "foundation/RunLoop.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+QString tr(const char* key)
+{
+    return kpv::Bundle::mainBundle().localizedString(QString::fromLatin1(key));
+}
+} // namespace
+
+FavFileCopyProcessController::FavFileCopyProcessController()
+    : m_self(std::make_shared<FavFileCopyProcessController*>(this))
+{
+}
+
+FavFileCopyProcessController::~FavFileCopyProcessController()
+{
+    *m_self = nullptr;
+    if (m_operationQueue) {
+        m_operationQueue->cancelAllOperations();
+        m_operationQueue->waitUntilAllOperationsAreFinished();
+    }
+}
+
+void FavFileCopyProcessController::loadWindow()
+{
+    if (m_window)
+        return;
+    m_window = std::make_unique<LMCustomWindow>(kpv::Rect(0, 0, 360, 120), 0);
+    auto* root = new kpv::View(kpv::Rect(0, 0, 360, 120));
+    m_txtProgressTitle = new kpv::TextField(kpv::Rect(20, 80, 320, 22));
+    m_txtProgressTitle->setStringValue(tr("IDS_SAVEAS"));
+    m_txtProgress = new kpv::TextField(kpv::Rect(20, 56, 320, 20));
+    m_indicatorProgress = new LMProgressBar(kpv::Rect(20, 40, 320, 12));
+    m_indicatorProgress->setProgessImage(
+        LMNineSliceImageRep::loadImageWithoutExtension(QStringLiteral("BT_Process")), 2.0, 2.0,
+        std::make_shared<LMNineSliceImageRep>(QStringLiteral("BG_Process"), kpv::Point{8, 4}, kpv::Point{8, 4}));
+    auto* cancel = new LMNormalCustomButton(kpv::Rect(250, 8, 90, 26));
+    cancel->setTitle(tr("IDS_Cancel"));
+    std::weak_ptr<FavFileCopyProcessController*> self = m_self;
+    cancel->setAction([self](kpv::View*) {
+        if (auto s = self.lock(); s && *s)
+            (*s)->cancelButtonClicked();
+    });
+    root->addSubview(m_txtProgressTitle);
+    root->addSubview(m_txtProgress);
+    root->addSubview(m_indicatorProgress);
+    root->addSubview(cancel);
+    m_window->setContentView(root);
+}
+
+bool FavFileCopyProcessController::beginCopyFiles(const QList<LMPathString>& filePaths, const QString& directory,
+                                                  kpv::Window* parentWindow)
+{
+    if (filePaths.isEmpty() || directory.isEmpty() || m_running)
+        return false;
+    const QFileInfo folder(directory);
+    if (!folder.exists()) {
+        if (!QDir().mkpath(directory)) {
+            if (m_report)
+                m_report(kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_FolderCannotBeMade"), directory));
+            return false;
+        }
+    } else if (!folder.isDir()) {
+        if (m_report)
+            m_report(kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_FolderCannotBeMade"), directory));
+        return false;
+    }
+
+    m_running = true;
+    ++m_generation;
+    m_finishCount = 0;
+    m_filePaths = filePaths;
+    m_failedFiles.clear();
+    if (parentWindow) {
+        loadWindow();
+        m_indicatorProgress->setMinValue(0);
+        m_indicatorProgress->setMaxValue(double(filePaths.size()));
+        std::weak_ptr<FavFileCopyProcessController*> self = m_self;
+        m_window->beginSheet(parentWindow, [self](std::int64_t returnCode) {
+            if (auto s = self.lock(); s && *s && (*s)->m_running)
+                (*s)->endCopy(returnCode != 0);
+        });
+    }
+    updateProgressUI();
+
+    m_operationQueue = std::make_unique<kpv::OperationQueue>();
+    m_operationQueue->setMaxConcurrentOperationCount(1);
+    std::shared_ptr<LMBlockOperation> previous;
+    std::weak_ptr<FavFileCopyProcessController*> self = m_self;
+    const int generation = m_generation;
+    for (const LMPathString& path : filePaths) {
+        auto op = LMBlockOperation::blockOperationWithBlock([self, path, directory, generation](LMBlockOperation* o) {
+            if (o->isCancelled())
+                return;
+            const bool copied = !copyFile(path, directory).isEmpty();
+            kpv::RunLoop::performOnMainThread(
+                [self, path, copied, generation] {
+                    if (auto s = self.lock(); s && *s)
+                        (*s)->didCopyOneFile(path, copied, generation);
+                },
+                false);
+        });
+        // Strictly one after the other, in list order.
+        if (previous)
+            op->addDependency(previous);
+        previous = op;
+        m_operationQueue->addOperation(op);
+    }
+    return true;
+}
+
+QString FavFileCopyProcessController::copyFile(const LMPathString& filePath, const QString& directory)
+{
+    const QString name = LMPathString::lastPathComponent(filePath.path());
+    // Another writer may take the free name before we write; the copy never replaces a file, so
+    // try the next free name a few times.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const QString target = LMPathTools::writableFilePathInDirectory(directory, name);
+        if (target.isEmpty())
+            return {};
+        if (QFile::copy(filePath.path(), target))
+            return target;
+        if (!QFileInfo::exists(filePath.path()) || !QFileInfo::exists(target))
+            return {}; // the source is gone or unreadable, or the folder refuses the write
+    }
+    return {};
+}
+
+void FavFileCopyProcessController::didCopyOneFile(const LMPathString& path, bool copied, int generation)
+{
+    if (!m_running || generation != m_generation)
+        return;
+    ++m_finishCount;
+    if (!copied)
+        m_failedFiles.append(path.path());
+    updateProgressUI();
+    if (m_finishCount >= fileCount()) {
+        if (m_window && m_window->sheetRunning())
+            m_window->endSheetWithReturnCode(0); // calls endCopy through the sheet's block
+        else
+            endCopy(false);
+    }
+}
+
+QString FavFileCopyProcessController::progressText() const
+{
+    return kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_CopyProgress"), m_finishCount,
+                                                                fileCount());
+}
+
+void FavFileCopyProcessController::updateProgressUI()
+{
+    if (m_txtProgress)
+        m_txtProgress->setStringValue(progressText());
+    if (m_indicatorProgress)
+        m_indicatorProgress->setDoubleValue(double(m_finishCount));
+}
+
+void FavFileCopyProcessController::cancelButtonClicked()
+{
+    if (!m_running)
+        return;
+    if (m_window && m_window->sheetRunning())
+        m_window->endSheetWithReturnCode(1);
+    else
+        endCopy(true);
+}
+
+void FavFileCopyProcessController::endCopy(bool cancelled)
+{
+    if (!m_running)
+        return;
+    m_running = false;
+    if (m_operationQueue) {
+        m_operationQueue->cancelAllOperations();
+        // The running operation is one file copy and never waits for the main thread.
+        m_operationQueue->waitUntilAllOperationsAreFinished();
+        m_operationQueue.reset();
+    }
+    // Failures are told once, after the sheet has closed; a cancelled run reports the files that
+    // failed before the cancel.
+    if (!m_failedFiles.isEmpty() && m_report)
+        m_report(kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_FavCopyFailedCount"),
+                                                                      long(m_failedFiles.size())));
+    (void)cancelled;
+}

@@ -1,0 +1,26 @@
+#include "Browse/FavImageBrowserItem.h"
+
+FavImageBrowserItem::FavImageBrowserItem(const LMPathString& filePath, const FavImageBrowserItem* src)
+    : FavoriteFileInfo(filePath, src), m_imageUID(makeImageUID(filePath))
+{
+}
+
+std::shared_ptr<FavImageBrowserItem> FavImageBrowserItem::create(const LMPathString& filePath,
+                                                                 const FavImageBrowserItem* src)
+{
+    if (filePath.isEmpty())
+        return nullptr;
+    return std::make_shared<FavImageBrowserItem>(filePath, src);
+}
+
+void FavImageBrowserItem::updateForFileModified()
+{
+    FavoriteFileInfo::updateForFileModified();
+    m_imageUID = makeImageUID(filePath());
+}
+
+QString FavImageBrowserItem::makeImageUID(const LMPathString& path)
+{
+    const QDateTime date = path.dateModified();
+    return path.path() + (date.isValid() ? date.toString(Qt::ISODateWithMs) : QString());
+}

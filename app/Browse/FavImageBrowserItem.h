@@ -1,0 +1,30 @@
+#pragma once
+// The element of the favourites collection and an item of the image browser. Its identifier is
+// the path followed by the file's modification date, so a file that changes on disk gets a new
+// identifier and the browser draws its picture again.
+
+#include "Browse/FavoriteFileInfo.h"
+#include "Browse/LMImageBrowserItem.h"
+
+#include <memory>
+
+class FavImageBrowserItem : public FavoriteFileInfo, public LMImageBrowserItem {
+public:
+    explicit FavImageBrowserItem(const LMPathString& filePath, const FavImageBrowserItem* srcFavImageBrowserItem = nullptr);
+
+    // Nothing for an empty path.
+    static std::shared_ptr<FavImageBrowserItem> create(const LMPathString& filePath,
+                                                       const FavImageBrowserItem* src = nullptr);
+
+    QString imageUID() const override { return m_imageUID; }
+    QString imageRepresentation() const override { return filePath().path(); }
+    void updateForFileModified() override;
+
+    // "%@%@": the path text and the modification date's text (empty when the file is gone).
+    static QString makeImageUID(const LMPathString& path);
+
+private:
+    QString m_imageUID;
+};
+
+using FavImageBrowserItemPtr = std::shared_ptr<FavImageBrowserItem>;

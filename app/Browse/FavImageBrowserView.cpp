@@ -1,0 +1,39 @@
+#include "Browse/FavImageBrowserView.h"
+
+#include "appkit/Event.h"
+
+FavImageBrowserView::FavImageBrowserView(const kpv::Rect& frame) : LMImageBrowserView(frame)
+{
+    setAllowsMultipleSelection(true);
+}
+
+bool FavImageBrowserView::copy()
+{
+    return delegate() && delegate()->imageBrowserViewCopy(this);
+}
+
+std::optional<bool> FavImageBrowserView::validateMenuItem(kpv::MenuItem& item)
+{
+    return delegate() ? delegate()->imageBrowserViewValidateMenuItem(this, item) : std::nullopt;
+}
+
+void FavImageBrowserView::draggingSessionEndedWithOperation(unsigned long operation)
+{
+    if (delegate())
+        delegate()->imageBrowserViewEndDraggingWithOperation(this, operation);
+}
+
+void FavImageBrowserView::keyDown(const kpv::Event& e)
+{
+    // Command-C and Command-A reach the browser when it is the first responder.
+    constexpr unsigned short kKeyC = 8, kKeyA = 0;
+    if (e.modifierFlags() & kpv::CommandKeyMask) {
+        if (e.keyCode() == kKeyC && copy())
+            return;
+        if (e.keyCode() == kKeyA) {
+            selectAll();
+            return;
+        }
+    }
+    LMImageBrowserView::keyDown(e);
+}

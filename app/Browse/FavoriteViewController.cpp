@@ -1,0 +1,294 @@
+#include "Browse/FavoriteViewController.h"
+
+#include "Browse/FavFileCopyProcessController.h"
+#include "Browse/FavImageBrowserView.h"
+#include "Kit/LMEventMonitorCenter.h"
+#include "Kit/LMFadeShowProxy.h"
+#include "Model/LMPerformSelectorWrapper.h"
+#include "Model/LMPhotoLoader.h"
+#include "Model/PublicObject.h"
+
+#include "foundation/NotificationCenter.h"
+
+#include <algorithm>
+
+const char* const DidAddFilesToFavoriteNotification = "DidAddFilesToFavorite";
+const char* const DidRemoveFilesFromFavoriteNotification = "DidRemoveFilesFromFavorite";
+
+namespace {
+QString key(const char* k)
+{
+    return QString::fromLatin1(k);
+}
+
+QList<LMPathString> pathListOf(const QVariant& v)
+{
+    if (v.canConvert<QList<LMPathString>>())
+        return v.value<QList<LMPathString>>();
+    QList<LMPathString> out;
+    for (const QVariant& e : v.toList()) {
+        if (e.canConvert<LMPathString>())
+            out.append(e.value<LMPathString>());
+        else if (!e.toString().isEmpty())
+            out.append(LMPathString(e.toString(), false));
+    }
+    return out;
+}
+
+LMPathString pathOf(const QVariant& v)
+{
+    if (v.canConvert<LMPathString>())
+        return v.value<LMPathString>();
+    return v.toString().isEmpty() ? LMPathString() : LMPathString(v.toString(), false);
+}
+} // namespace
+
+FavoriteViewController::FavoriteViewController(FavoriteViewHost& host)
+    : m_host(host), m_self(std::make_shared<FavoriteViewController*>(this))
+{
+    m_thumbLoader = [](const LMPathString& path, const LMFileImgBaseInfoPtr& base) -> LMImagePtr {
+        PublicObject* pub = PublicObject::getPublicObject();
+        LMPhotoLoader* loader = pub ? pub->photoLoader() : nullptr;
+        return loader ? loader->loadImage(path, kSmallThumbType, base, nullptr) : nullptr;
+    };
+    auto& center = kpv::NotificationCenter::defaultCenter();
+    center.addObserver(this, key("didChangeMainShowMode"), nullptr,
+                       [this](const kpv::Notification& n) { didChangeMainShowMode(n.userInfo); });
+    center.addObserver(this, key("didLoadImage"), nullptr, [this](const kpv::Notification& n) { didLoadImage(n.userInfo); });
+    center.addObserver(this, key("didUpdateSmallThumb"), nullptr,
+                       [this](const kpv::Notification& n) { didUpdateSmallThumb(n.userInfo); });
+    center.addObserver(this, key("fileModified"), nullptr, [this](const kpv::Notification& n) { didFileModified(n.userInfo); });
+    center.addObserver(this, key("filesDeleted"), nullptr, [this](const kpv::Notification& n) { didFilesDeleted(n.userInfo); });
+    center.addObserver(this, key("filesBatchRenamed"), nullptr,
+                       [this](const kpv::Notification& n) { didFilesBatchRenamed(n.userInfo); });
+    loadView();
+}
+
+FavoriteViewController::~FavoriteViewController()
+{
+    *m_self = nullptr;
+    kpv::NotificationCenter::defaultCenter().removeObserver(this);
+    if (m_eventMonitor)
+        LMEventMonitorCenter::eventMonitorCenter().removeMonitor(m_eventMonitor);
+    m_host.registEquivalentResponder(this, false);
+    // Views placed in a container belong to it; take ours back so that they die with us.
+    if (m_view && m_view->superview() && !m_ownedView) {
+        m_view->removeFromSuperview();
+        m_ownedView.reset(m_view);
+    }
+    if (m_viewFavToolbar && m_viewFavToolbar->superview() && !m_ownedToolbar) {
+        m_viewFavToolbar->removeFromSuperview();
+        m_ownedToolbar.reset(m_viewFavToolbar);
+    }
+    m_favoriteViewShowProxy.reset();
+    m_favToolbarShowProxy.reset();
+}
+
+// ---- The collection ----
+
+void FavoriteViewController::addFovoriteFile(const LMPathString& path, const LMFileImgBaseInfoPtr& imageBaseInfo,
+                                             const QImage& smallThumb)
+{
+    FavImageBrowserItemPtr item = FavImageBrowserItem::create(path);
+    if (!item)
+        return;
+    item->setImgBaseInfo(imageBaseInfo);
+    item->setSmallThumb(smallThumb);
+    m_favImageBrowserItems.push_back(item);
+    m_dictFavImageBrowserItems.insert(path, item);
+    kpv::NotificationCenter::defaultCenter().postNotification(
+        key(DidAddFilesToFavoriteNotification), this,
+        {{key("filePathList"), QVariant::fromValue(QList<LMPathString>{path})}});
+    if (m_host.showMode() == 8)
+        reloadBrowser();
+}
+
+void FavoriteViewController::removeFavoriteFile(const LMPathString& path)
+{
+    const std::size_t index = itemIndexByFilePath(path);
+    if (index != kNotFound)
+        removeItemsAtIndexes({index});
+}
+
+void FavoriteViewController::removeItemsAtIndexes(const std::set<std::size_t>& indexes)
+{
+    QList<LMPathString> removed;
+    std::vector<FavImageBrowserItemPtr> kept;
+    kept.reserve(m_favImageBrowserItems.size());
+    for (std::size_t i = 0; i < m_favImageBrowserItems.size(); ++i) {
+        if (indexes.count(i))
+            removed.append(m_favImageBrowserItems[i]->filePath());
+        else
+            kept.push_back(m_favImageBrowserItems[i]);
+    }
+    m_favImageBrowserItems.swap(kept);
+    for (const LMPathString& path : removed) {
+        // A path added twice stays in the index while another element still carries it.
+        auto still = std::find_if(m_favImageBrowserItems.begin(), m_favImageBrowserItems.end(),
+                                  [&](const FavImageBrowserItemPtr& item) { return item->filePath() == path; });
+        if (still == m_favImageBrowserItems.end())
+            m_dictFavImageBrowserItems.remove(path);
+        else
+            m_dictFavImageBrowserItems.insert(path, *still);
+    }
+    if (!removed.isEmpty())
+        kpv::NotificationCenter::defaultCenter().postNotification(key(DidRemoveFilesFromFavoriteNotification), this,
+                                                                  {{key("filePathList"), QVariant::fromValue(removed)}});
+    if (m_host.showMode() == 8) {
+        reloadBrowser();
+        if (m_favImageBrowserItems.empty())
+            m_host.setShowMode(4);
+    }
+    updateFavPhotoBoxUI();
+}
+
+void FavoriteViewController::removeAllFavoriteFiles()
+{
+    std::set<std::size_t> all;
+    for (std::size_t i = 0; i < m_favImageBrowserItems.size(); ++i)
+        all.insert(i);
+    removeItemsAtIndexes(all);
+}
+
+bool FavoriteViewController::isFavoriteFile(const LMPathString& path) const
+{
+    return m_dictFavImageBrowserItems.contains(path);
+}
+
+FavImageBrowserItemPtr FavoriteViewController::favImageBrowserItemByFilePath(const LMPathString& path) const
+{
+    return m_dictFavImageBrowserItems.value(path);
+}
+
+std::size_t FavoriteViewController::itemIndexByFilePath(const LMPathString& path) const
+{
+    for (std::size_t i = 0; i < m_favImageBrowserItems.size(); ++i)
+        if (m_favImageBrowserItems[i]->filePath() == path)
+            return i;
+    return kNotFound;
+}
+
+LMPathString FavoriteViewController::getLastFavoriteFile() const
+{
+    return m_favImageBrowserItems.empty() ? LMPathString() : m_favImageBrowserItems.back()->filePath();
+}
+
+std::shared_ptr<FavoriteFileInfo> FavoriteViewController::getFileInfo(const LMPathString& path, bool forceLoadThumb)
+{
+    FavImageBrowserItemPtr item = favImageBrowserItemByFilePath(path);
+    if (item && item->smallThumb().isNull() && forceLoadThumb && m_thumbLoader) {
+        if (LMImagePtr image = m_thumbLoader(path, item->imgBaseInfo())) {
+            item->setSmallThumb(image->convertToImage());
+            if (!item->imgBaseInfo())
+                item->setImgBaseInfo(image->originalImgBaseInfo());
+        }
+    }
+    return item;
+}
+
+void FavoriteViewController::updateFavoriteSmallThumb(const LMImagePtr& image, const LMPathString& path,
+                                                      bool formalSmallThumb)
+{
+    if (!image)
+        return;
+    FavImageBrowserItemPtr item = favImageBrowserItemByFilePath(path);
+    if (!item)
+        return;
+    // Only an informal thumbnail gives way, and only to a formal one.
+    if (!item->smallThumb().isNull() && (item->formalSmallThumb() || !formalSmallThumb))
+        return;
+    const LMFileImgBaseInfoPtr base = item->imgBaseInfo();
+    const LMFileImgBaseInfoPtr source = image->originalImgBaseInfo();
+    if (base && (!source || !base->isEqual(*source)))
+        return; // a picture of another version of the file
+    item->setSmallThumb(image->convertToImage());
+    item->setFormalSmallThumb(formalSmallThumb);
+    if (!base)
+        item->setImgBaseInfo(source);
+    if (path == getLastFavoriteFile()) {
+        std::weak_ptr<FavoriteViewController*> self = m_self;
+        LMPerformSelectorWrapper().performWithBlock(
+            [self] {
+                if (auto s = self.lock(); s && *s)
+                    (*s)->updateFavPhotoBoxUI();
+            },
+            0);
+    }
+}
+
+bool FavoriteViewController::moveItemsAtIndexes(const std::set<std::size_t>& indexes, std::size_t toIndex)
+{
+    if (indexes.empty())
+        return false;
+    std::vector<FavImageBrowserItemPtr> before, moved, rest;
+    for (std::size_t i = 0; i < m_favImageBrowserItems.size(); ++i) {
+        if (indexes.count(i))
+            moved.push_back(m_favImageBrowserItems[i]);
+        else if (i < toIndex)
+            before.push_back(m_favImageBrowserItems[i]);
+        else
+            rest.push_back(m_favImageBrowserItems[i]);
+    }
+    before.insert(before.end(), moved.begin(), moved.end());
+    before.insert(before.end(), rest.begin(), rest.end());
+    m_favImageBrowserItems.swap(before);
+    return true;
+}
+
+// ---- Notifications ----
+
+void FavoriteViewController::didLoadImage(const QVariantMap& userInfo)
+{
+    if (userInfo.value(key("ImageScaleType")).toInt() != kSmallThumbType || userInfo.value(key("result")).toInt() != 0)
+        return;
+    updateFavoriteSmallThumb(userInfo.value(key("image")).value<LMImagePtr>(), pathOf(userInfo.value(key("filePath"))),
+                             false);
+}
+
+void FavoriteViewController::didUpdateSmallThumb(const QVariantMap& userInfo)
+{
+    const LMImagePtr image = userInfo.value(key("image")).value<LMImagePtr>();
+    if (image)
+        updateFavoriteSmallThumb(image, pathOf(userInfo.value(key("filePath"))), true);
+}
+
+void FavoriteViewController::didFileModified(const QVariantMap& userInfo)
+{
+    const LMPathString path = pathOf(userInfo.value(key("filePath")));
+    for (const FavImageBrowserItemPtr& item : m_favImageBrowserItems)
+        if (item->filePath() == path && item->fileModified())
+            item->updateForFileModified();
+}
+
+void FavoriteViewController::didFilesDeleted(const QVariantMap& userInfo)
+{
+    std::set<std::size_t> indexes;
+    for (const LMPathString& path : pathListOf(userInfo.value(key("filePathList")))) {
+        const std::size_t index = itemIndexByFilePath(path);
+        if (index != kNotFound)
+            indexes.insert(index);
+    }
+    removeItemsAtIndexes(indexes);
+}
+
+void FavoriteViewController::didFilesBatchRenamed(const QVariantMap& userInfo)
+{
+    if (userInfo.isEmpty())
+        return;
+    std::vector<FavImageBrowserItemPtr> items;
+    QHash<LMPathString, FavImageBrowserItemPtr> dict;
+    for (const FavImageBrowserItemPtr& item : m_favImageBrowserItems) {
+        FavImageBrowserItemPtr next = item;
+        auto it = userInfo.find(item->filePath().path());
+        if (it != userInfo.end()) {
+            next = FavImageBrowserItem::create(pathOf(it.value()), item.get());
+            if (!next)
+                continue;
+        }
+        items.push_back(next);
+        dict.insert(next->filePath(), next);
+    }
+    m_favImageBrowserItems.swap(items);
+    m_dictFavImageBrowserItems.swap(dict);
+    reloadBrowser();
+}

@@ -1,0 +1,172 @@
+#pragma once
+// The favourites: the collection of files the user marked while the application runs (kept in
+// memory only), the favourites mode (show mode 8) that shows it as a grid with its own toolbar,
+// and the commands of that mode. The collection follows files that are deleted, modified or
+// renamed elsewhere through the navigator's notifications.
+//
+// The list and the path index are always changed together: every key of the index maps to an
+// element of the list with that path, and every element is reachable under its path.
+
+#include "Browse/FavImageBrowserItem.h"
+#include "Browse/FavoriteViewHost.h"
+#include "Browse/LMImageBrowserDelegate.h"
+
+#include "Model/LMImage.h"
+#include "Shell/LMEquivalentResponder.h"
+#include "Shell/ShowModeController.h"
+
+#include <QHash>
+#include <QVariantMap>
+#include <functional>
+#include <memory>
+#include <set>
+#include <vector>
+
+class FavFileCopyProcessController;
+class FavImageBrowserView;
+class LMEventMonitor;
+class LMFadeShowProxy;
+class LMThumbZoomSlider;
+namespace kpv {
+class View;
+}
+
+extern const char* const DidAddFilesToFavoriteNotification;      // "DidAddFilesToFavorite"
+extern const char* const DidRemoveFilesFromFavoriteNotification; // "DidRemoveFilesFromFavorite"
+
+class FavoriteViewController : public ShowModeController,
+                               public LMEquivalentResponder,
+                               public LMImageBrowserDataSource,
+                               public LMImageBrowserDelegate {
+public:
+    static constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
+    static constexpr double kMinThumbZoom = 92.0;
+    static constexpr double kMaxThumbZoom = 808.0;
+    static constexpr double kDefaultThumbZoom = 192.0;
+    static constexpr double kCellAspect = 1.3333333333333333;
+    static constexpr double kScrollerWidth = 15.0;
+    static constexpr int kSmallThumbType = 8;
+
+    // Loads a small thumbnail synchronously (path, base information); the default uses the
+    // application's photo loader.
+    using ThumbLoader = std::function<LMImagePtr(const LMPathString&, const LMFileImgBaseInfoPtr&)>;
+    // Whether a folder accepts new files (tests replace it).
+    using WritableCheck = std::function<bool(const QString& folder)>;
+
+    explicit FavoriteViewController(FavoriteViewHost& host);
+    ~FavoriteViewController() override;
+    FavoriteViewController(const FavoriteViewController&) = delete;
+    FavoriteViewController& operator=(const FavoriteViewController&) = delete;
+
+    void setThumbLoader(ThumbLoader loader) { m_thumbLoader = std::move(loader); }
+    void setWritableCheck(WritableCheck check) { m_writableCheck = std::move(check); }
+
+    // ---- The collection ----
+    void addFovoriteFile(const LMPathString& path, const LMFileImgBaseInfoPtr& imageBaseInfo, const QImage& smallThumb);
+    void removeFavoriteFile(const LMPathString& path);
+    void removeItemsAtIndexes(const std::set<std::size_t>& indexes);
+    void removeAllFavoriteFiles();
+    bool isFavoriteFile(const LMPathString& path) const override;
+    FavImageBrowserItemPtr favImageBrowserItemByFilePath(const LMPathString& path) const;
+    std::size_t itemIndexByFilePath(const LMPathString& path) const;
+    std::size_t favoriteFileCount() const { return m_favImageBrowserItems.size(); }
+    LMPathString getLastFavoriteFile() const;
+    std::shared_ptr<FavoriteFileInfo> getFileInfo(const LMPathString& path, bool forceLoadThumb);
+    void updateFavoriteSmallThumb(const LMImagePtr& image, const LMPathString& path, bool formalSmallThumb);
+    void updateFavPhotoBoxUI() { m_host.updateFavPhotoBoxUI(); }
+    const std::vector<FavImageBrowserItemPtr>& favImageBrowserItems() const { return m_favImageBrowserItems; }
+    // Reorder: the items at `indexes` go before the item that was at `toIndex`.
+    bool moveItemsAtIndexes(const std::set<std::size_t>& indexes, std::size_t toIndex);
+
+    // ---- Notification handlers (public for the shell's tests) ----
+    void didChangeMainShowMode(const QVariantMap& userInfo);
+    void didLoadImage(const QVariantMap& userInfo);
+    void didUpdateSmallThumb(const QVariantMap& userInfo);
+    void didFileModified(const QVariantMap& userInfo);
+    void didFilesDeleted(const QVariantMap& userInfo);
+    void didFilesBatchRenamed(const QVariantMap& userInfo);
+
+    // ---- Commands ----
+    bool canDoAction(long actionId) override;
+    void doAction(long actionId, long argument) override;
+    // The selected favourites in index order, or all of them when nothing is selected.
+    std::vector<FavImageBrowserItemPtr> selectedFavImageBrowserItems() const;
+    void doSaveAs();
+    void beginCopyFilesToDirectory(const QString& directory);
+    void doPrint();
+    void revealFilesInFinder();
+    void doCopy();
+    void removeFilesFromMyFavorites();
+    void doBatchForType(long type);
+    void doBatchRename();
+    void doBatchResizeOrConvert(bool resize);
+    void doShareForType(long shareType);
+    void playSlideshow();
+    FavFileCopyProcessController* copyController() const { return m_copyController.get(); }
+    bool isCopyingFiles() const;
+
+    // ---- Screen ----
+    kpv::View* view() const { return m_view; }
+    kpv::View* favToolbar() const { return m_viewFavToolbar; }
+    FavImageBrowserView* browser() const { return m_browser; }
+    double thumbZoomValue() const { return m_thumbZoomValue; }
+    void updateThumbZoomValue(double value, bool updateZoomSlider);
+    // The picture size a double click asks for: the widest single column, or back to the default.
+    static double doubleClickZoomValue(double sliderValue, double browserWidth);
+    // The picture size a pinch asks for.
+    static double magnifyZoomValue(double magnification, double storedValue);
+    void setIntroTipsShown(bool shown) { m_introTipsShown = shown; }
+    bool curFavoriteIntroTipsShowStatus() const { return m_introTipsShown; }
+    // The key monitor's decision for a key-down (true: consumed).
+    bool handleKeyDown(unsigned short keyCode, bool windowIsKey);
+
+    // ---- Image browser ----
+    std::size_t numberOfItemsInImageBrowser(LMImageBrowserView*) override { return favoriteFileCount(); }
+    LMImageBrowserItem* imageBrowserItemAtIndex(LMImageBrowserView*, std::size_t index) override;
+    bool imageBrowserMoveItemsAtIndexes(LMImageBrowserView*, const std::set<std::size_t>& indexes, std::size_t toIndex) override;
+    void imageBrowserRemoveItemsAtIndexes(LMImageBrowserView*, const std::set<std::size_t>& indexes) override;
+    void imageBrowserCellWasDoubleClickedAtIndex(LMImageBrowserView*, std::size_t index) override;
+    std::unique_ptr<LMImageBrowserExtraItemViewController> extraItemViewControllerForImageBrowserView(LMImageBrowserView*) override;
+    bool imageBrowserViewExtraItemViewOutside(LMImageBrowserView*, kpv::Point* leftTop, kpv::Point* rightBottom) override;
+    std::optional<bool> imageBrowserViewValidateMenuItem(LMImageBrowserView*, kpv::MenuItem& item) override;
+    bool imageBrowserViewCopy(LMImageBrowserView*) override;
+    void imageBrowserViewEndDraggingWithOperation(LMImageBrowserView*, unsigned long operation) override;
+
+    // ---- Equivalent responder ----
+    bool performMouseMovedEquivalent(const kpv::Event&) override { return true; }
+    bool performMagnifyEquivalent(const kpv::Event& e) override;
+
+private:
+    void loadView();
+    void reloadBrowser();
+    void enterMode(long oldMode);
+    void leaveMode(long newMode);
+    std::set<std::size_t> selectionIndexes() const;
+    QList<LMPathString> pathsOf(const std::vector<FavImageBrowserItemPtr>& items) const;
+
+    FavoriteViewHost& m_host;
+    std::vector<FavImageBrowserItemPtr> m_favImageBrowserItems;
+    QHash<LMPathString, FavImageBrowserItemPtr> m_dictFavImageBrowserItems;
+    ThumbLoader m_thumbLoader;
+    WritableCheck m_writableCheck;
+
+    kpv::View* m_view = nullptr;              // owned while out of its container
+    std::unique_ptr<kpv::View> m_ownedView;
+    kpv::View* m_viewFavToolbar = nullptr;
+    std::unique_ptr<kpv::View> m_ownedToolbar;
+    FavImageBrowserView* m_browser = nullptr;
+    LMThumbZoomSlider* m_slideZoomThumb = nullptr;
+    std::unique_ptr<LMFadeShowProxy> m_favoriteViewShowProxy;
+    std::unique_ptr<LMFadeShowProxy> m_favToolbarShowProxy;
+    std::shared_ptr<LMEventMonitor> m_eventMonitor;
+    double m_thumbZoomValue = kDefaultThumbZoom;
+    bool m_introTipsShown = false;
+
+    std::unique_ptr<FavFileCopyProcessController> m_copyController;
+    // Printing: images rendered so far and how many are expected.
+    QList<QImage> m_printImages;
+    std::size_t m_printExpected = 0;
+    std::size_t m_printArrived = 0;
+    int m_printGeneration = 0;
+    std::shared_ptr<FavoriteViewController*> m_self;
+};

@@ -1,0 +1,201 @@
+// The screen of the favourites mode: the grid, its toolbar, the picture size, entering and
+// leaving the mode.
+#include "Browse/FavoriteViewController.h"
+
+#include "Browse/FavFileCopyProcessController.h"
+#include "Browse/FavImageBrowserView.h"
+#include "Kit/LMEventMonitorCenter.h"
+#include "Kit/LMFadeShowProxy.h"
+#include "Kit/LMImageBrowserExtraItemViewController.h"
+#include "Kit/LMThumbZoomSlider.h"
+#include "Model/MainConfig.h"
+
+#include "appkit/Event.h"
+#include "appkit/Window.h"
+
+#include <algorithm>
+
+namespace {
+constexpr unsigned short kKeyEscape = 53;
+}
+
+void FavoriteViewController::loadView()
+{
+    m_ownedView = std::make_unique<kpv::View>(kpv::Rect(0, 0, 800, 600));
+    m_view = m_ownedView.get();
+    m_view->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewHeightSizable);
+    m_browser = new FavImageBrowserView(m_view->bounds());
+    m_browser->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewHeightSizable);
+    m_browser->setAllowsReordering(true);
+    m_browser->setDataSource(this);
+    m_browser->setDelegate(this);
+    m_view->addSubview(m_browser);
+
+    m_ownedToolbar = std::make_unique<kpv::View>(kpv::Rect(0, 0, 800, 40));
+    m_viewFavToolbar = m_ownedToolbar.get();
+    m_slideZoomThumb = new LMThumbZoomSlider(kpv::Rect(12, 10, 160, 20));
+    m_slideZoomThumb->setMinValue(kMinThumbZoom);
+    m_slideZoomThumb->setMaxValue(kMaxThumbZoom);
+    std::weak_ptr<FavoriteViewController*> self = m_self;
+    m_slideZoomThumb->setAction([self](kpv::View*) {
+        if (auto s = self.lock(); s && *s)
+            (*s)->updateThumbZoomValue((*s)->m_slideZoomThumb->doubleValue(), false);
+    });
+    m_viewFavToolbar->addSubview(m_slideZoomThumb);
+
+    m_favoriteViewShowProxy = std::make_unique<LMFadeShowProxy>(m_view, true);
+    m_favToolbarShowProxy = std::make_unique<LMFadeShowProxy>(m_viewFavToolbar, true);
+
+    MainConfig* config = m_host.mainConfig();
+    m_thumbZoomValue = config ? config->favoriteThumbZoomValue() : kDefaultThumbZoom;
+    m_slideZoomThumb->setDoubleValue(m_thumbZoomValue);
+    m_browser->setCellSize({m_thumbZoomValue, m_thumbZoomValue / kCellAspect});
+}
+
+void FavoriteViewController::reloadBrowser()
+{
+    if (m_browser)
+        m_browser->reloadData();
+}
+
+void FavoriteViewController::updateThumbZoomValue(double value, bool updateZoomSlider)
+{
+    value = std::clamp(value, kMinThumbZoom, kMaxThumbZoom);
+    m_thumbZoomValue = value;
+    if (m_browser)
+        m_browser->setCellSize({value, value / kCellAspect});
+    if (updateZoomSlider && m_slideZoomThumb)
+        m_slideZoomThumb->setDoubleValue(value);
+    if (MainConfig* config = m_host.mainConfig())
+        config->setFavoriteThumbZoomValue(value);
+}
+
+double FavoriteViewController::doubleClickZoomValue(double sliderValue, double browserWidth)
+{
+    const double m = std::min(kMaxThumbZoom, browserWidth - kScrollerWidth);
+    return sliderValue >= m ? kDefaultThumbZoom : std::max(kMinThumbZoom, m);
+}
+
+double FavoriteViewController::magnifyZoomValue(double magnification, double storedValue)
+{
+    return std::max(kMinThumbZoom, std::min(kMaxThumbZoom, (magnification + 1) * storedValue));
+}
+
+bool FavoriteViewController::performMagnifyEquivalent(const kpv::Event& e)
+{
+    updateThumbZoomValue(magnifyZoomValue(e.magnification(), m_thumbZoomValue), true);
+    return true;
+}
+
+void FavoriteViewController::imageBrowserCellWasDoubleClickedAtIndex(LMImageBrowserView*, std::size_t)
+{
+    const double width = m_browser && m_browser->superview() ? m_browser->superview()->bounds().width()
+                                                              : (m_browser ? m_browser->bounds().width() : 0);
+    updateThumbZoomValue(doubleClickZoomValue(m_thumbZoomValue, width), true);
+}
+
+bool FavoriteViewController::handleKeyDown(unsigned short keyCode, bool windowIsKey)
+{
+    if (keyCode != kKeyEscape || !windowIsKey)
+        return false;
+    // While a copy runs, Esc belongs to nobody: the copy's sheet has its own Cancel.
+    if (!isCopyingFiles())
+        m_host.setShowMode(4);
+    return true;
+}
+
+void FavoriteViewController::didChangeMainShowMode(const QVariantMap& userInfo)
+{
+    const long oldMode = userInfo.value(QStringLiteral("old")).toLongLong();
+    const long newMode = userInfo.value(QStringLiteral("new")).toLongLong();
+    if (newMode == 8)
+        enterMode(oldMode);
+    else if (oldMode == 8 || m_eventMonitor)
+        leaveMode(newMode);
+    m_host.registEquivalentResponder(this, newMode == 8);
+}
+
+void FavoriteViewController::enterMode(long oldMode)
+{
+    if (!(oldMode & 32)) {
+        if (kpv::View* container = m_host.viewNavFavContainer(); container && m_ownedView) {
+            m_view->setFrame(container->bounds());
+            container->addSubview(m_ownedView.release());
+        }
+        if (kpv::View* container = m_host.viewToolbarContainer(); container && m_ownedToolbar) {
+            container->addSubview(m_ownedToolbar.release());
+            m_viewFavToolbar->setFrame(kpv::Rect(0, 0, container->bounds().width(), m_viewFavToolbar->frame().height()));
+        }
+    }
+    m_favoriteViewShowProxy->showWithAnimation(true, false);
+    m_favToolbarShowProxy->showWithAnimation(true, false);
+    reloadBrowser();
+    if (MainConfig* config = m_host.mainConfig(); config && !config->exitFavoriteTipsAlreadyShowed()) {
+        config->setExitFavoriteTipsAlreadyShowed(true);
+        m_introTipsShown = true;
+    }
+    if (!m_eventMonitor) {
+        std::weak_ptr<FavoriteViewController*> self = m_self;
+        m_eventMonitor = LMEventMonitorCenter::eventMonitorCenter().addLocalMonitorForEventsMatchingMask(
+            kpv::KeyDownMask, [self](const kpv::Event& e) {
+                auto s = self.lock();
+                if (!s || !*s)
+                    return false;
+                kpv::Window* w = (*s)->m_host.window();
+                return (*s)->handleKeyDown(e.keyCode(), !w || w->isKeyWindow());
+            });
+    }
+}
+
+void FavoriteViewController::leaveMode(long newMode)
+{
+    m_introTipsShown = false;
+    if (m_eventMonitor) {
+        LMEventMonitorCenter::eventMonitorCenter().removeMonitor(m_eventMonitor);
+        m_eventMonitor.reset();
+    }
+    if (newMode & 32)
+        return; // a slideshow plays over the favourites screen
+    m_favoriteViewShowProxy->hideWithAnimation(true, false);
+    std::weak_ptr<FavoriteViewController*> self = m_self;
+    m_favToolbarShowProxy->hideWithAnimation(true, [self] {
+        auto s = self.lock();
+        if (!s || !*s)
+            return;
+        FavoriteViewController* c = *s;
+        if (c->m_host.showMode() == 8 || c->m_ownedToolbar || !c->m_viewFavToolbar->superview())
+            return;
+        c->m_viewFavToolbar->removeFromSuperview();
+        c->m_ownedToolbar.reset(c->m_viewFavToolbar);
+    });
+}
+
+LMImageBrowserItem* FavoriteViewController::imageBrowserItemAtIndex(LMImageBrowserView*, std::size_t index)
+{
+    return index < m_favImageBrowserItems.size() ? m_favImageBrowserItems[index].get() : nullptr;
+}
+
+bool FavoriteViewController::imageBrowserMoveItemsAtIndexes(LMImageBrowserView*, const std::set<std::size_t>& indexes,
+                                                            std::size_t toIndex)
+{
+    return moveItemsAtIndexes(indexes, toIndex);
+}
+
+void FavoriteViewController::imageBrowserRemoveItemsAtIndexes(LMImageBrowserView*, const std::set<std::size_t>& indexes)
+{
+    removeItemsAtIndexes(indexes);
+}
+
+std::unique_ptr<LMImageBrowserExtraItemViewController>
+FavoriteViewController::extraItemViewControllerForImageBrowserView(LMImageBrowserView*)
+{
+    return std::make_unique<FavBrowserExtraItemViewController>();
+}
+
+bool FavoriteViewController::imageBrowserViewExtraItemViewOutside(LMImageBrowserView*, kpv::Point* leftTop,
+                                                                  kpv::Point* rightBottom)
+{
+    *leftTop = {7.0, 6.0};
+    *rightBottom = {12.0, 12.0};
+    return true;
+}

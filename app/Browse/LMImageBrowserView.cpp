@@ -1,0 +1,427 @@
+#include "Browse/LMImageBrowserView.h"
+
+#include "Browse/LMImageBrowserItem.h"
+#include "Kit/LMImageBrowserExtraItemViewController.h"
+
+#include "appkit/Color.h"
+#include "appkit/GraphicsContext.h"
+#include "appkit/Image.h"
+#include "foundation/OperationQueue.h"
+#include "foundation/RunLoop.h"
+#include "imageio/Thumbnailer.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+constexpr unsigned short kKeyDelete = 51;
+constexpr unsigned short kKeyForwardDelete = 117;
+constexpr int kPictureMaxPixels = 512;
+constexpr double kDragThreshold = 4.0;
+} // namespace
+
+LMImageBrowserView::LMImageBrowserView(const kpv::Rect& frame)
+    : kpv::View(frame), m_self(std::make_shared<LMImageBrowserView*>(this))
+{
+    m_layout.viewWidth = frame.width();
+}
+
+LMImageBrowserView::~LMImageBrowserView()
+{
+    *m_self = nullptr;
+    if (m_pictureQueue) {
+        m_pictureQueue->cancelAllOperations();
+        m_pictureQueue->waitUntilAllOperationsAreFinished();
+    }
+}
+
+void LMImageBrowserView::setFrame(const kpv::Rect& frame)
+{
+    kpv::View::setFrame(frame);
+    m_layout.viewWidth = frame.width();
+    clampScroll();
+    setNeedsDisplay();
+}
+
+LMImageBrowserItem* LMImageBrowserView::itemAtIndex(std::size_t index) const
+{
+    if (!m_dataSource || index >= m_layout.itemCount)
+        return nullptr;
+    return m_dataSource->imageBrowserItemAtIndex(const_cast<LMImageBrowserView*>(this), index);
+}
+
+void LMImageBrowserView::reloadData()
+{
+    m_layout.itemCount = m_dataSource ? m_dataSource->numberOfItemsInImageBrowser(this) : 0;
+    std::set<std::size_t> kept;
+    for (std::size_t i : m_selection)
+        if (i < m_layout.itemCount)
+            kept.insert(i);
+    m_selection.swap(kept);
+    clampScroll();
+    setNeedsDisplay();
+    updateItemUI();
+}
+
+void LMImageBrowserView::setCellSize(kpv::Size size)
+{
+    if (size.width <= 0 || size.height <= 0 || size == m_layout.cellSize)
+        return;
+    m_layout.cellSize = size;
+    clampScroll();
+    setNeedsDisplay();
+    updateItemUI();
+}
+
+void LMImageBrowserView::setSelectionIndexes(const std::set<std::size_t>& indexes, bool byExtending)
+{
+    std::set<std::size_t> next = byExtending ? m_selection : std::set<std::size_t>();
+    for (std::size_t i : indexes)
+        if (i < m_layout.itemCount)
+            next.insert(i);
+    if (!m_allowsMultipleSelection && next.size() > 1)
+        next = {*next.rbegin()};
+    if (next == m_selection)
+        return;
+    m_selection.swap(next);
+    setNeedsDisplay();
+    updateItemUI();
+    if (m_delegate)
+        m_delegate->imageBrowserSelectionDidChange(this);
+}
+
+void LMImageBrowserView::selectAll()
+{
+    std::set<std::size_t> all;
+    for (std::size_t i = 0; i < m_layout.itemCount; ++i)
+        all.insert(i);
+    setSelectionIndexes(all);
+}
+
+std::size_t LMImageBrowserView::indexOfItemAtPoint(kpv::Point p) const
+{
+    return m_layout.indexAtPoint(toContent(p));
+}
+
+kpv::Rect LMImageBrowserView::itemFrameAtIndex(std::size_t index) const
+{
+    kpv::Rect r = m_layout.cellFrame(index);
+    if (r.isEmpty())
+        return r;
+    r.origin.y -= m_scrollOffset;
+    return r;
+}
+
+kpv::Rect LMImageBrowserView::itemImageFrameAtIndex(std::size_t index) const
+{
+    kpv::Size imageSize;
+    if (LMImageBrowserItem* item = itemAtIndex(index)) {
+        const QImage picture = m_pictures.value(item->imageUID());
+        if (!picture.isNull())
+            imageSize = {double(picture.width()), double(picture.height())};
+    }
+    kpv::Rect r = m_layout.imageFrame(index, imageSize);
+    if (r.isEmpty())
+        return r;
+    r.origin.y -= m_scrollOffset;
+    return r;
+}
+
+std::vector<std::size_t> LMImageBrowserView::visibleItemIndexes() const
+{
+    return m_layout.visibleIndexes(m_scrollOffset, bounds().height());
+}
+
+void LMImageBrowserView::clampScroll()
+{
+    const double maxOffset = std::max(0.0, m_layout.contentHeight() - bounds().height());
+    m_scrollOffset = std::clamp(m_scrollOffset, 0.0, maxOffset);
+}
+
+void LMImageBrowserView::setScrollOffset(double offset)
+{
+    const double old = m_scrollOffset;
+    m_scrollOffset = offset;
+    clampScroll();
+    if (old != m_scrollOffset) {
+        setNeedsDisplay();
+        updateItemUI();
+    }
+}
+
+void LMImageBrowserView::scrollIndexToVisible(std::size_t index)
+{
+    const kpv::Rect cell = m_layout.cellFrame(index);
+    if (cell.isEmpty())
+        return;
+    const double h = bounds().height();
+    if (cell.minY() < m_scrollOffset)
+        setScrollOffset(cell.minY() - LMImageBrowserLayout::kMargin);
+    else if (cell.maxY() > m_scrollOffset + h)
+        setScrollOffset(cell.maxY() + LMImageBrowserLayout::kMargin - h);
+}
+
+std::size_t LMImageBrowserView::dropIndexAtPoint(kpv::Point p) const
+{
+    return m_layout.dropIndexAtPoint(toContent(p));
+}
+
+bool LMImageBrowserView::moveSelectedItemsToIndex(std::size_t toIndex)
+{
+    if (!m_dataSource || m_selection.empty())
+        return false;
+    const std::set<std::size_t> moved = m_selection;
+    if (!m_dataSource->imageBrowserMoveItemsAtIndexes(this, moved, toIndex))
+        return false;
+    // The moved items now sit together after the items that were before the drop point.
+    std::size_t before = 0;
+    for (std::size_t i = 0; i < toIndex && i < m_layout.itemCount; ++i)
+        if (!moved.count(i))
+            ++before;
+    std::set<std::size_t> now;
+    for (std::size_t k = 0; k < moved.size(); ++k)
+        now.insert(before + k);
+    m_selection.clear();
+    reloadData();
+    setSelectionIndexes(now);
+    return true;
+}
+
+// ---- Overlays ----
+
+LMImageBrowserView::ExtraRepPtr LMImageBrowserView::makeExtraRep()
+{
+    auto rep = std::make_unique<ExtraRep>();
+    if (auto controller = m_delegate->extraItemViewControllerForImageBrowserView(this)) {
+        rep->view = controller->view();
+        rep->controller = std::move(controller);
+    } else if (auto view = m_delegate->extraItemViewForImageBrowserView(this)) {
+        rep->view = view.get();
+        rep->detachedView = std::move(view);
+    }
+    return rep->view ? std::move(rep) : nullptr;
+}
+
+void LMImageBrowserView::attach(ExtraRep& rep)
+{
+    if (rep.view->superview() == this)
+        return;
+    addSubview(rep.view, false, nullptr); // bottom-most: below every other overlay and button
+    rep.detachedView.release();         // the browser owns a placed plain view
+}
+
+void LMImageBrowserView::detach(ExtraRep& rep)
+{
+    if (rep.view->superview() != this)
+        return;
+    rep.view->removeFromSuperview();
+    if (!rep.controller)
+        rep.detachedView.reset(rep.view);
+}
+
+void LMImageBrowserView::updateItemUI()
+{
+    if (!m_delegate)
+        return;
+    kpv::Point leftTop, rightBottom;
+    if (!m_delegate->imageBrowserViewExtraItemViewOutside(this, &leftTop, &rightBottom))
+        leftTop = rightBottom = {};
+    const bool wholeFrame = m_delegate->isExtraItemViewOnWholeFrameForImageBrowserView(this);
+
+    std::map<QString, ExtraRepPtr> old;
+    old.swap(m_extraItemViewReps);
+    bool canMake = true;
+    for (std::size_t index : visibleItemIndexes()) {
+        LMImageBrowserItem* item = itemAtIndex(index);
+        if (!item)
+            break;
+        const QString uid = item->imageUID();
+        if (m_extraItemViewReps.count(uid))
+            continue; // the same file twice: one overlay per identifier
+        ExtraRepPtr rep;
+        if (auto it = old.find(uid); it != old.end()) {
+            rep = std::move(it->second);
+            old.erase(it);
+        } else if (!m_extraItemViewRepPool.empty()) {
+            rep = std::move(m_extraItemViewRepPool.front());
+            m_extraItemViewRepPool.erase(m_extraItemViewRepPool.begin());
+        } else if (canMake) {
+            rep = makeExtraRep();
+            canMake = rep != nullptr; // a delegate without overlays is not asked again now
+        }
+        if (!rep)
+            continue;
+        attach(*rep);
+        const kpv::Rect cell = itemFrameAtIndex(index);
+        const kpv::Rect imageFrame = itemImageFrameAtIndex(index);
+        const kpv::Rect base = wholeFrame ? cell : imageFrame;
+        const kpv::Rect frame = extraItemViewFrame(base, leftTop, rightBottom, isFlipped());
+        if (rep->view->frame() != frame)
+            rep->view->setFrame(frame);
+        if (rep->controller) {
+            rep->controller->setItemImageUID(uid);
+            rep->controller->updateUIWithCellFrame(cell, imageFrame, m_selection.count(index) > 0);
+        }
+        m_extraItemViewReps.emplace(uid, std::move(rep));
+    }
+    for (auto& [uid, rep] : old) {
+        detach(*rep);
+        m_extraItemViewRepPool.push_back(std::move(rep));
+    }
+}
+
+kpv::Rect LMImageBrowserView::extraItemViewFrame(const kpv::Rect& base, kpv::Point leftTop, kpv::Point rightBottom,
+                                                  bool flipped)
+{
+    // The bottom margin lies below the picture: at smaller y unflipped, at larger y flipped.
+    const double y = flipped ? base.y() - leftTop.y : base.y() - rightBottom.y;
+    return kpv::Rect(base.x() - leftTop.x, y, base.width() + leftTop.x + rightBottom.x,
+                     base.height() + leftTop.y + rightBottom.y);
+}
+
+kpv::View* LMImageBrowserView::extraItemViewForImageUID(const QString& uid) const
+{
+    auto it = m_extraItemViewReps.find(uid);
+    return it == m_extraItemViewReps.end() ? nullptr : it->second->view;
+}
+
+// ---- Pictures ----
+
+void LMImageBrowserView::requestPicture(const QString& uid, const QString& path)
+{
+    if (m_pictures.contains(uid) || m_pendingPictures.count(uid))
+        return;
+    if (m_syncPictures) {
+        m_pictures.insert(uid, kpv::Thumbnailer::thumbnail(path, kPictureMaxPixels));
+        return;
+    }
+    if (!m_pictureQueue) {
+        m_pictureQueue = std::make_unique<kpv::OperationQueue>();
+        m_pictureQueue->setMaxConcurrentOperationCount(2);
+    }
+    m_pendingPictures.insert(uid);
+    std::weak_ptr<LMImageBrowserView*> self = m_self;
+    m_pictureQueue->addOperationWithBlock([self, uid, path] {
+        QImage picture = kpv::Thumbnailer::thumbnail(path, kPictureMaxPixels);
+        kpv::RunLoop::performOnMainThread(
+            [self, uid, picture] {
+                auto s = self.lock();
+                if (!s || !*s)
+                    return;
+                LMImageBrowserView* view = *s;
+                view->m_pendingPictures.erase(uid);
+                // A file that cannot be read keeps an empty entry, so it is not asked for again.
+                view->m_pictures.insert(uid, picture);
+                view->setNeedsDisplay();
+                view->updateItemUI();
+            },
+            false);
+    });
+}
+
+void LMImageBrowserView::drawRect(const kpv::Rect&)
+{
+    kpv::GraphicsContext* g = kpv::GraphicsContext::current();
+    if (g) {
+        const kpv::Color placeholder(0.25, 0.25, 0.25, 1.0);
+        const kpv::Color selected(0.35, 0.55, 0.95, 1.0);
+        for (std::size_t index : visibleItemIndexes()) {
+            LMImageBrowserItem* item = itemAtIndex(index);
+            if (!item)
+                break;
+            const QString uid = item->imageUID();
+            requestPicture(uid, item->imageRepresentation());
+            const QImage picture = m_pictures.value(uid);
+            const kpv::Rect frame = itemImageFrameAtIndex(index);
+            if (picture.isNull())
+                g->fillRect(frame, placeholder);
+            else
+                g->drawImage(kpv::Image(picture), frame);
+            if (m_selection.count(index))
+                g->strokeRect(frame, selected, 2.0);
+        }
+    }
+    updateItemUI();
+}
+
+// ---- Events ----
+
+void LMImageBrowserView::mouseDown(const kpv::Event& e)
+{
+    const kpv::Point p = convertPointFromView(e.locationInWindow(), nullptr);
+    const std::size_t index = indexOfItemAtPoint(p);
+    m_pressedIndex = index;
+    m_pressPoint = p;
+    m_dragging = false;
+    if (index == kNotFound) {
+        setSelectionIndexes({});
+        return;
+    }
+    const auto flags = e.modifierFlags();
+    if (m_allowsMultipleSelection && (flags & (kpv::CommandKeyMask | kpv::ShiftKeyMask))) {
+        std::set<std::size_t> next = m_selection;
+        if (flags & kpv::ShiftKeyMask && !m_selection.empty()) {
+            const std::size_t a = std::min(*m_selection.begin(), index), b = std::max(*m_selection.rbegin(), index);
+            for (std::size_t i = a; i <= b; ++i)
+                next.insert(i);
+        } else if (next.count(index)) {
+            next.erase(index);
+        } else {
+            next.insert(index);
+        }
+        setSelectionIndexes(next);
+    } else if (!m_selection.count(index)) {
+        setSelectionIndexes({index});
+    }
+    if (e.clickCount() == 2 && m_delegate)
+        m_delegate->imageBrowserCellWasDoubleClickedAtIndex(this, index);
+}
+
+void LMImageBrowserView::mouseDragged(const kpv::Event& e)
+{
+    if (m_pressedIndex == kNotFound || !m_allowsReordering)
+        return;
+    const kpv::Point p = convertPointFromView(e.locationInWindow(), nullptr);
+    if (std::hypot(p.x - m_pressPoint.x, p.y - m_pressPoint.y) >= kDragThreshold)
+        m_dragging = true;
+}
+
+void LMImageBrowserView::mouseUp(const kpv::Event& e)
+{
+    const kpv::Point p = convertPointFromView(e.locationInWindow(), nullptr);
+    if (m_dragging)
+        moveSelectedItemsToIndex(dropIndexAtPoint(p));
+    else if (m_pressedIndex != kNotFound && !(e.modifierFlags() & (kpv::CommandKeyMask | kpv::ShiftKeyMask)))
+        setSelectionIndexes({m_pressedIndex});
+    m_dragging = false;
+    m_pressedIndex = kNotFound;
+}
+
+void LMImageBrowserView::rightMouseDown(const kpv::Event& e)
+{
+    if (!m_delegate)
+        return;
+    const std::size_t index = indexOfItemAtPoint(convertPointFromView(e.locationInWindow(), nullptr));
+    if (index == kNotFound) {
+        m_delegate->imageBrowserBackgroundWasRightClickedWithEvent(this, e);
+    } else {
+        if (!m_selection.count(index))
+            setSelectionIndexes({index});
+        m_delegate->imageBrowserCellWasRightClickedAtIndex(this, index, e);
+    }
+}
+
+void LMImageBrowserView::scrollWheel(const kpv::Event& e)
+{
+    setScrollOffset(m_scrollOffset - e.deltaY() * 10.0);
+}
+
+void LMImageBrowserView::keyDown(const kpv::Event& e)
+{
+    if ((e.keyCode() == kKeyDelete || e.keyCode() == kKeyForwardDelete) && m_dataSource && !m_selection.empty()) {
+        const std::set<std::size_t> removed = m_selection;
+        m_dataSource->imageBrowserRemoveItemsAtIndexes(this, removed);
+        return;
+    }
+    kpv::View::keyDown(e);
+}

@@ -1,0 +1,137 @@
+#pragma once
+// A scrolling grid of file pictures with selection, reordering by drag, a cell size for zoom, and
+// one overlay view laid over every visible cell. The overlays follow the visible cells after every
+// redraw: an item that stays visible keeps its overlay object, overlays of items that leave the
+// visible range wait in a pool and are reused before new ones are asked for.
+//
+// Pictures are drawn from the files themselves: each item's picture is loaded once per item
+// identifier on a worker queue and cached; a file that changes gets a new identifier and is read
+// again.
+
+#include "Browse/LMImageBrowserDelegate.h"
+#include "Browse/LMImageBrowserLayout.h"
+
+#include "appkit/View.h"
+
+#include <QHash>
+#include <QImage>
+#include <map>
+#include <memory>
+#include <set>
+#include <vector>
+
+class LMImageBrowserExtraItemViewController;
+namespace kpv {
+class OperationQueue;
+}
+
+class LMImageBrowserView : public kpv::View {
+public:
+    static constexpr std::size_t kNotFound = LMImageBrowserLayout::kNotFound;
+
+    explicit LMImageBrowserView(const kpv::Rect& frame = kpv::Rect());
+    ~LMImageBrowserView() override;
+
+    void setDataSource(LMImageBrowserDataSource* dataSource) { m_dataSource = dataSource; }
+    LMImageBrowserDataSource* dataSource() const { return m_dataSource; }
+    void setDelegate(LMImageBrowserDelegate* delegate) { m_delegate = delegate; }
+    LMImageBrowserDelegate* delegate() const { return m_delegate; }
+
+    void setAllowsMultipleSelection(bool allow) { m_allowsMultipleSelection = allow; }
+    void setAllowsReordering(bool allow) { m_allowsReordering = allow; }
+
+    // ---- Content ----
+    void reloadData();
+    std::size_t numberOfItems() const { return m_layout.itemCount; }
+    kpv::Size cellSize() const { return m_layout.cellSize; }
+    void setCellSize(kpv::Size size);
+    const LMImageBrowserLayout& layout() const { return m_layout; }
+
+    // ---- Selection ----
+    const std::set<std::size_t>& selectionIndexes() const { return m_selection; }
+    // Indexes past the end are dropped; `byExtending` adds to the selection.
+    void setSelectionIndexes(const std::set<std::size_t>& indexes, bool byExtending = false);
+    void selectAll();
+
+    // ---- Geometry (view coordinates: flipped, scrolled) ----
+    bool isFlipped() const override { return true; }
+    std::size_t indexOfItemAtPoint(kpv::Point pointInView) const;
+    kpv::Rect itemFrameAtIndex(std::size_t index) const;
+    // The picture's rectangle (its aspect fitted into the cell).
+    kpv::Rect itemImageFrameAtIndex(std::size_t index) const;
+    std::vector<std::size_t> visibleItemIndexes() const;
+    double scrollOffset() const { return m_scrollOffset; }
+    void setScrollOffset(double offset);
+    void scrollIndexToVisible(std::size_t index);
+
+    // ---- Overlays ----
+    void updateItemUI();
+    // An overlay's frame around `base`, reaching `leftTop` past its left and top edges and
+    // `rightBottom` past its right and bottom edges.
+    static kpv::Rect extraItemViewFrame(const kpv::Rect& base, kpv::Point leftTop, kpv::Point rightBottom, bool flipped);
+    // The overlay view of the item with this identifier, or nullptr.
+    kpv::View* extraItemViewForImageUID(const QString& uid) const;
+    std::size_t extraItemViewPoolSize() const { return m_extraItemViewRepPool.size(); }
+    std::size_t extraItemViewCount() const { return m_extraItemViewReps.size(); }
+
+    // ---- Pictures ----
+    // The cached picture of an item identifier (null until loaded).
+    QImage cachedPicture(const QString& uid) const { return m_pictures.value(uid); }
+    // Tests: load pictures synchronously on the calling thread.
+    void setLoadsPicturesSynchronously(bool sync) { m_syncPictures = sync; }
+
+    // ---- Events ----
+    bool acceptsFirstResponder() const override { return true; }
+    void drawRect(const kpv::Rect& dirtyRect) override;
+    void setFrame(const kpv::Rect& frame) override;
+    void mouseDown(const kpv::Event& e) override;
+    void mouseDragged(const kpv::Event& e) override;
+    void mouseUp(const kpv::Event& e) override;
+    void rightMouseDown(const kpv::Event& e) override;
+    void scrollWheel(const kpv::Event& e) override;
+    void keyDown(const kpv::Event& e) override;
+
+    // The index before which a drop at the view point inserts dragged items.
+    std::size_t dropIndexAtPoint(kpv::Point pointInView) const;
+    // Reorders the selection to `toIndex` through the data source; the moved items stay selected.
+    bool moveSelectedItemsToIndex(std::size_t toIndex);
+
+protected:
+    LMImageBrowserItem* itemAtIndex(std::size_t index) const;
+
+private:
+    struct ExtraRep {
+        std::unique_ptr<LMImageBrowserExtraItemViewController> controller;
+        std::unique_ptr<kpv::View> detachedView; // a plain overlay while it is out of the browser
+        kpv::View* view = nullptr;
+    };
+    using ExtraRepPtr = std::unique_ptr<ExtraRep>;
+
+    ExtraRepPtr makeExtraRep();
+    void attach(ExtraRep& rep);
+    void detach(ExtraRep& rep);
+    void requestPicture(const QString& uid, const QString& path);
+    kpv::Point toContent(kpv::Point p) const { return {p.x, p.y + m_scrollOffset}; }
+    void clampScroll();
+
+    LMImageBrowserDataSource* m_dataSource = nullptr;
+    LMImageBrowserDelegate* m_delegate = nullptr;
+    LMImageBrowserLayout m_layout;
+    std::set<std::size_t> m_selection;
+    bool m_allowsMultipleSelection = false;
+    bool m_allowsReordering = false;
+    double m_scrollOffset = 0;
+
+    std::map<QString, ExtraRepPtr> m_extraItemViewReps;
+    std::vector<ExtraRepPtr> m_extraItemViewRepPool;
+
+    QHash<QString, QImage> m_pictures;
+    std::set<QString> m_pendingPictures;
+    std::unique_ptr<kpv::OperationQueue> m_pictureQueue;
+    std::shared_ptr<LMImageBrowserView*> m_self; // lets late picture loads find out the view is gone
+    bool m_syncPictures = false;
+
+    std::size_t m_pressedIndex = kNotFound;
+    kpv::Point m_pressPoint;
+    bool m_dragging = false;
+};

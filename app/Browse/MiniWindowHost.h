@@ -1,0 +1,44 @@
+#pragma once
+// What the mini window controller needs of its window, of its image view and of the navigator.
+// The shell connects an adapter over the real window and view; tests use a fake.
+
+#include "appkit/Geometry.h"
+
+#include <QString>
+
+class LMEquivalentResponder;
+
+class MiniWindowHost {
+public:
+    virtual ~MiniWindowHost() = default;
+    // ---- Main window ----
+    virtual long showMode() const = 0;
+    virtual void setShowMode(long mode) = 0;
+    // ---- The mini window ----
+    virtual kpv::Rect windowFrame() const = 0;
+    virtual void setWindowFrame(const kpv::Rect& frame) = 0;
+    virtual kpv::Rect visibleScreenFrame() const = 0;
+    virtual kpv::Size minWindowSize() const { return {200, 150}; }
+    virtual double backingScaleFactor() const { return 1.0; }
+    virtual bool isWindowVisible() const { return true; }
+    virtual void showImageForm(bool imageForm) {}
+    virtual void orderFrontMiniWindow() {}
+    virtual void orderFrontMainWindow() {}
+    virtual void orderOutMiniWindow() {}
+    virtual void setStatusText(const QString&, bool /*showWaiting*/) {}
+    // ---- The image view ----
+    virtual double viewScale() const = 0;
+    virtual double viewMaxScale() const = 0;
+    virtual kpv::Rect imageVisibleViewRect() const = 0;
+    virtual void setNewScaleMode(int mode) = 0;
+    virtual void switchToScaleMode(int mode) = 0;
+    // ---- The navigator ----
+    // Pixel size of the current file after its orientation (0 x 0 when unknown: no file, or the
+    // base information is not read yet and the original cannot be decoded).
+    virtual kpv::Size curFileFrameSize() const = 0;
+    virtual bool hasCurFile() const { return true; }
+    virtual void updateOpenGLViewImage(int imageMode) {}
+    // After leaving: the navigator's own view takes over again.
+    virtual void restoreNavigatorView() {}
+    virtual void registEquivalentResponder(bool regist) {}
+};

@@ -1,0 +1,296 @@
+#include "Browse/ThumbnailViewController.h"
+
+#include "Browse/FavImageBrowserView.h"
+#include "Kit/LMEventMonitorCenter.h"
+#include "Kit/LMFadeShowProxy.h"
+#include "Kit/LMImageBrowserExtraItemViewController.h"
+#include "Model/LMPerformSelectorWrapper.h"
+
+#include "appkit/Menu.h"
+#include "appkit/Pasteboard.h"
+#include "appkit/Window.h"
+#include "foundation/Bundle.h"
+#include "foundation/NotificationCenter.h"
+
+namespace {
+constexpr unsigned short kKeyEscape = 53;
+
+QString key(const char* k)
+{
+    return QString::fromLatin1(k);
+}
+} // namespace
+
+ThumbnailViewController::ThumbnailViewController(ThumbnailViewHost& host)
+    : m_host(host), m_self(std::make_shared<ThumbnailViewController*>(this))
+{
+    m_ownedView = std::make_unique<kpv::View>(kpv::Rect(0, 0, 800, 600));
+    m_view = m_ownedView.get();
+    m_view->setWantsLayer(true);
+    m_view->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewHeightSizable);
+    m_browser = new FavImageBrowserView(m_view->bounds());
+    m_browser->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewHeightSizable);
+    m_browser->setCellSize({192, 144});
+    m_browser->setDataSource(this);
+    m_browser->setDelegate(this);
+    m_view->addSubview(m_browser);
+    m_thumbViewShowProxy = std::make_unique<LMFadeShowProxy>(m_view, true);
+
+    auto& center = kpv::NotificationCenter::defaultCenter();
+    center.addObserver(this, key("willChangeMainShowMode"), nullptr,
+                       [this](const kpv::Notification& n) { willChangeMainShowMode(n.userInfo); });
+    center.addObserver(this, key("didChangeMainShowMode"), nullptr,
+                       [this](const kpv::Notification& n) { didChangeMainShowMode(n.userInfo); });
+    center.addObserver(this, key("didChangeFileList"), nullptr, [this](const kpv::Notification&) { didChangeFileList(); });
+    center.addObserver(this, key("fileModified"), nullptr, [this](const kpv::Notification& n) { didFileModified(n.userInfo); });
+}
+
+ThumbnailViewController::~ThumbnailViewController()
+{
+    *m_self = nullptr;
+    kpv::NotificationCenter::defaultCenter().removeObserver(this);
+    if (m_eventMonitor)
+        LMEventMonitorCenter::eventMonitorCenter().removeMonitor(m_eventMonitor);
+    if (!m_ownedView && m_view->superview()) {
+        m_view->removeFromSuperview();
+        m_ownedView.reset(m_view);
+    }
+    m_thumbViewShowProxy.reset();
+}
+
+void ThumbnailViewController::updateThumbBrowserItems()
+{
+    ++m_rebuildCount;
+    QHash<LMPathString, ThumbImageBrowserItemPtr> old;
+    old.swap(m_dictThumbImageBrowserItems);
+    m_thumbFilePaths.clear();
+    for (const LMPathString& path : m_host.sortedFilePaths()) {
+        const QDateTime date = m_host.fileModificationDate(path);
+        ThumbImageBrowserItemPtr item = old.value(path);
+        if (!item || item->fileModificationDate() != date)
+            item = std::make_shared<ThumbImageBrowserItem>(path, date);
+        m_dictThumbImageBrowserItems.insert(path, item);
+        m_thumbFilePaths.append(path);
+    }
+}
+
+void ThumbnailViewController::selectAndScrollToCurNavFile()
+{
+    const std::size_t index = m_host.curFileIndex();
+    if (index >= std::size_t(m_thumbFilePaths.size()))
+        return;
+    m_browser->scrollIndexToVisible(index);
+    m_browser->setSelectionIndexes({index});
+}
+
+QList<LMPathString> ThumbnailViewController::selectedThumbFilePaths() const
+{
+    QList<LMPathString> out;
+    for (std::size_t i : m_browser->selectionIndexes())
+        if (i < std::size_t(m_thumbFilePaths.size()))
+            out.append(m_thumbFilePaths[qsizetype(i)]);
+    return out;
+}
+
+bool ThumbnailViewController::canDoAction(long actionId)
+{
+    if (actionId >= 34 && actionId <= 37)
+        return true;
+    if (actionId == 6 || actionId == 7 || actionId == 8)
+        return !m_browser->selectionIndexes().empty();
+    return false;
+}
+
+void ThumbnailViewController::doAction(long actionId, long)
+{
+    if (actionId == 6)
+        revealFilesInFinder();
+    else if (actionId == 7)
+        doCopy();
+    else if (actionId == 8)
+        deleteSelFiles();
+}
+
+void ThumbnailViewController::doCopy()
+{
+    if (!canDoAction(7))
+        return;
+    QList<QUrl> urls;
+    for (const LMPathString& p : selectedThumbFilePaths())
+        urls.append(p.filePathURL());
+    kpv::Pasteboard::generalPasteboard().clearContents();
+    kpv::Pasteboard::generalPasteboard().writeFileURLs(urls);
+}
+
+void ThumbnailViewController::revealFilesInFinder()
+{
+    if (canDoAction(6))
+        m_host.revealFilesInFinder(selectedThumbFilePaths());
+}
+
+void ThumbnailViewController::deleteSelFiles()
+{
+    if (canDoAction(8))
+        m_host.deleteFiles(selectedThumbFilePaths());
+}
+
+bool ThumbnailViewController::handleKeyDown(unsigned short keyCode, bool windowIsKey)
+{
+    if (keyCode != kKeyEscape || !windowIsKey)
+        return false;
+    backToViewMode();
+    return true;
+}
+
+void ThumbnailViewController::willChangeMainShowMode(const QVariantMap& userInfo)
+{
+    if (userInfo.value(key("new")).toLongLong() != 64)
+        return;
+    if (kpv::View* container = m_host.containerViewByShowMode(64)) {
+        m_view->setFrame(container->bounds());
+        if (m_ownedView)
+            container->addSubview(m_ownedView.release());
+    }
+    const bool rebuilt = m_dirty;
+    if (m_dirty) {
+        updateThumbBrowserItems();
+        m_dirty = false;
+    }
+    std::weak_ptr<ThumbnailViewController*> self = m_self;
+    LMPerformSelectorWrapper().performWithBlock(
+        [self, rebuilt] {
+            auto s = self.lock();
+            if (!s || !*s)
+                return;
+            if (rebuilt)
+                (*s)->m_browser->reloadData();
+            (*s)->selectAndScrollToCurNavFile();
+        },
+        0);
+}
+
+void ThumbnailViewController::didChangeMainShowMode(const QVariantMap& userInfo)
+{
+    const long oldMode = userInfo.value(key("old")).toLongLong();
+    const long newMode = userInfo.value(key("new")).toLongLong();
+    std::weak_ptr<ThumbnailViewController*> self = m_self;
+    if (newMode == 64) {
+        m_thumbViewShowProxy->showWithAnimation(true, false);
+        if (!m_eventMonitor) {
+            m_eventMonitor = LMEventMonitorCenter::eventMonitorCenter().addLocalMonitorForEventsMatchingMask(
+                kpv::KeyDownMask, [self](const kpv::Event& e) {
+                    auto s = self.lock();
+                    if (!s || !*s)
+                        return false;
+                    kpv::Window* w = (*s)->m_host.window();
+                    return (*s)->handleKeyDown(e.keyCode(), !w || w->isKeyWindow());
+                });
+        }
+        return;
+    }
+    if (oldMode != 64)
+        return;
+    if (m_eventMonitor) {
+        LMEventMonitorCenter::eventMonitorCenter().removeMonitor(m_eventMonitor);
+        m_eventMonitor.reset();
+    }
+    m_thumbViewShowProxy->hideWithAnimation(true, [self] {
+        auto s = self.lock();
+        if (!s || !*s)
+            return;
+        ThumbnailViewController* c = *s;
+        if (c->m_host.showMode() == 64)
+            return; // back in the mode while fading out: the view stays
+        if (!c->m_ownedView && c->m_view->superview()) {
+            c->m_view->removeFromSuperview();
+            c->m_ownedView.reset(c->m_view);
+        }
+        const std::size_t index = c->m_fileIndexAfterExitView;
+        c->m_fileIndexAfterExitView = ThumbnailViewHost::kNotFound;
+        if (index != ThumbnailViewHost::kNotFound) {
+            LMPerformSelectorWrapper().performWithBlock(
+                [self, index] {
+                    if (auto s2 = self.lock(); s2 && *s2)
+                        (*s2)->m_host.doNavCurFileToIndex(index, {});
+                },
+                0);
+        }
+    });
+}
+
+void ThumbnailViewController::didChangeFileList()
+{
+    if (m_host.showMode() != 64) {
+        m_dirty = true;
+        return;
+    }
+    const QList<LMPathString> selected = selectedThumbFilePaths();
+    updateThumbBrowserItems();
+    m_browser->reloadData();
+    std::set<std::size_t> indexes;
+    for (const LMPathString& p : selected) {
+        const qsizetype i = m_thumbFilePaths.indexOf(p);
+        if (i >= 0)
+            indexes.insert(std::size_t(i));
+    }
+    m_browser->setSelectionIndexes(indexes);
+}
+
+void ThumbnailViewController::didFileModified(const QVariantMap& userInfo)
+{
+    const QVariant v = userInfo.value(key("filePath"));
+    const LMPathString path = v.canConvert<LMPathString>() ? v.value<LMPathString>() : LMPathString(v.toString(), false);
+    if (ThumbImageBrowserItemPtr item = m_dictThumbImageBrowserItems.value(path))
+        item->updateForFileModified();
+}
+
+LMImageBrowserItem* ThumbnailViewController::imageBrowserItemAtIndex(LMImageBrowserView*, std::size_t index)
+{
+    if (index >= std::size_t(m_thumbFilePaths.size()))
+        return nullptr;
+    return m_dictThumbImageBrowserItems.value(m_thumbFilePaths[qsizetype(index)]).get();
+}
+
+void ThumbnailViewController::imageBrowserCellWasDoubleClickedAtIndex(LMImageBrowserView*, std::size_t index)
+{
+    if (m_host.isCurFileModifiedAndCannotOverwriteable()) {
+        // The viewer asks about the pending change; open the file after the grid has gone.
+        m_fileIndexAfterExitView = index;
+        backToViewMode();
+        return;
+    }
+    std::weak_ptr<ThumbnailViewController*> self = m_self;
+    m_host.doNavCurFileToIndex(index, [self](bool notNavigated) {
+        if (auto s = self.lock(); s && *s && !notNavigated)
+            (*s)->backToViewMode();
+    });
+}
+
+std::unique_ptr<LMImageBrowserExtraItemViewController>
+ThumbnailViewController::extraItemViewControllerForImageBrowserView(LMImageBrowserView*)
+{
+    return std::make_unique<FavBrowserExtraItemViewController>();
+}
+
+bool ThumbnailViewController::imageBrowserViewExtraItemViewOutside(LMImageBrowserView*, kpv::Point* leftTop,
+                                                                   kpv::Point* rightBottom)
+{
+    *leftTop = {7.0, 6.0};
+    *rightBottom = {12.0, 12.0};
+    return true;
+}
+
+std::optional<bool> ThumbnailViewController::imageBrowserViewValidateMenuItem(LMImageBrowserView*, kpv::MenuItem& item)
+{
+    long id = 0;
+    if (item.tag() == 7) {
+        item.setTitle(kpv::Bundle::mainBundle().localizedString(key("IDS_MENU_Copy")));
+        id = 7;
+    } else if (item.tag() == 10) {
+        item.setTitle(kpv::Bundle::mainBundle().localizedString(key("IDS_MENU_SelectAll")));
+        id = 10;
+    }
+    if (id == 0)
+        return std::nullopt;
+    return canDoAction(id);
+}

@@ -1,0 +1,81 @@
+#pragma once
+// The thumbnail mode (show mode 64): every file of the viewer's sorted list in a grid. Files can
+// be selected and copied, revealed or moved to the trash; a double click opens one in the viewer.
+// Items are rebuilt only when the list changed; unchanged files keep their item and picture.
+
+#include "Browse/LMImageBrowserDelegate.h"
+#include "Browse/ThumbImageBrowserItem.h"
+#include "Browse/ThumbnailViewHost.h"
+
+#include "Shell/ShowModeController.h"
+
+#include <QHash>
+#include <QVariantMap>
+#include <memory>
+
+class FavImageBrowserView;
+class LMEventMonitor;
+class LMFadeShowProxy;
+
+class ThumbnailViewController : public ShowModeController,
+                                public LMImageBrowserDataSource,
+                                public LMImageBrowserDelegate {
+public:
+    explicit ThumbnailViewController(ThumbnailViewHost& host);
+    ~ThumbnailViewController() override;
+    ThumbnailViewController(const ThumbnailViewController&) = delete;
+    ThumbnailViewController& operator=(const ThumbnailViewController&) = delete;
+
+    kpv::View* view() const { return m_view; }
+    FavImageBrowserView* browser() const { return m_browser; }
+    const QList<LMPathString>& thumbFilePaths() const { return m_thumbFilePaths; }
+    ThumbImageBrowserItemPtr itemForPath(const LMPathString& p) const { return m_dictThumbImageBrowserItems.value(p); }
+    bool dirty() const { return m_dirty; }
+    int rebuildCount() const { return m_rebuildCount; }
+
+    void updateThumbBrowserItems();
+    void selectAndScrollToCurNavFile();
+    QList<LMPathString> selectedThumbFilePaths() const;
+    void backToViewMode() { m_host.setShowMode(4); }
+    bool handleKeyDown(unsigned short keyCode, bool windowIsKey);
+
+    // ---- Commands ----
+    bool canDoAction(long actionId) override;
+    void doAction(long actionId, long argument) override;
+    void doCopy();
+    void revealFilesInFinder();
+    void deleteSelFiles();
+
+    // ---- Notifications ----
+    void willChangeMainShowMode(const QVariantMap& userInfo);
+    void didChangeMainShowMode(const QVariantMap& userInfo);
+    void didChangeFileList();
+    void didFileModified(const QVariantMap& userInfo);
+
+    // ---- Browser ----
+    std::size_t numberOfItemsInImageBrowser(LMImageBrowserView*) override { return std::size_t(m_thumbFilePaths.size()); }
+    LMImageBrowserItem* imageBrowserItemAtIndex(LMImageBrowserView*, std::size_t index) override;
+    void imageBrowserCellWasDoubleClickedAtIndex(LMImageBrowserView*, std::size_t index) override;
+    std::unique_ptr<LMImageBrowserExtraItemViewController> extraItemViewControllerForImageBrowserView(LMImageBrowserView*) override;
+    bool imageBrowserViewExtraItemViewOutside(LMImageBrowserView*, kpv::Point* leftTop, kpv::Point* rightBottom) override;
+    std::optional<bool> imageBrowserViewValidateMenuItem(LMImageBrowserView*, kpv::MenuItem& item) override;
+    bool imageBrowserViewCopy(LMImageBrowserView*) override
+    {
+        doCopy();
+        return true;
+    }
+
+private:
+    ThumbnailViewHost& m_host;
+    QList<LMPathString> m_thumbFilePaths;
+    QHash<LMPathString, ThumbImageBrowserItemPtr> m_dictThumbImageBrowserItems;
+    bool m_dirty = true;
+    int m_rebuildCount = 0;
+    std::size_t m_fileIndexAfterExitView = ThumbnailViewHost::kNotFound;
+    std::shared_ptr<LMEventMonitor> m_eventMonitor;
+    kpv::View* m_view = nullptr;
+    std::unique_ptr<kpv::View> m_ownedView;
+    FavImageBrowserView* m_browser = nullptr;
+    std::unique_ptr<LMFadeShowProxy> m_thumbViewShowProxy;
+    std::shared_ptr<ThumbnailViewController*> m_self;
+};

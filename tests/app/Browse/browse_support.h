@@ -1,0 +1,70 @@
+#pragma once
+// Shared by the browsing-mode tests: an offscreen application, a fake shell, scratch files.
+
+#include "Browse/FavoriteViewHost.h"
+
+#include <QString>
+#include <QTemporaryDir>
+#include <vector>
+
+// Runs the main run loop's posted calls and due timers until nothing more runs (bounded).
+void drainMainRunLoop();
+// Writes a small JPEG of w x h pixels at `path`.
+void writeTestJpeg(const QString& path, int w = 8, int h = 6);
+
+class FakeFavoriteHost : public FavoriteViewHost {
+public:
+    long mode = 4;
+    int favBoxUpdates = 0;
+    std::vector<long> modeRequests;
+    std::vector<QString> alerts;
+    int alertAnswer = 1;
+    QString chosenFolder;
+    QList<LMPathString> revealed;
+    QList<LMPathString> renamed;
+    std::vector<FavoriteHandOff> shared;
+    long sharedType = 0;
+    std::vector<FavoriteHandOff> slideshow;
+    QList<QImage> printed;
+    int printCalls = 0;
+    // Paths whose rendering for print fails.
+    QList<LMPathString> unprintable;
+
+    long showMode() const override { return mode; }
+    void setShowMode(long m) override
+    {
+        modeRequests.push_back(m);
+        mode = m;
+    }
+    void updateFavPhotoBoxUI() override { ++favBoxUpdates; }
+    void revealFilesInFinder(const QList<LMPathString>& p) override { revealed = p; }
+    void batchRenameFiles(const QList<LMPathString>& p) override { renamed = p; }
+    void shareFiles(const std::vector<FavoriteHandOff>& f, long t) override
+    {
+        shared = f;
+        sharedType = t;
+    }
+    void startSlideshow(const std::vector<FavoriteHandOff>& f, long) override { slideshow = f; }
+    void renderFileForPrint(const LMPathString& p, std::function<void(int, QImage)> done) override
+    {
+        if (unprintable.contains(p))
+            done(-1, {});
+        else {
+            QImage img(4, 4, QImage::Format_RGB32);
+            img.fill(Qt::red);
+            done(0, img);
+        }
+    }
+    void printImages(const QList<QImage>& images) override
+    {
+        printed = images;
+        ++printCalls;
+    }
+    void alert(const QString& text, const QString&, const QString&, std::function<void(int)> done) override
+    {
+        alerts.push_back(text);
+        if (done)
+            done(alertAnswer);
+    }
+    QString chooseFolder(const QString&) override { return chosenFolder; }
+};

@@ -1,0 +1,233 @@
+// The favourites collection: add, remove, reorder, look-ups, the thumbnail rule and how the
+// collection follows files deleted, modified or renamed elsewhere.
+#include "browse_support.h"
+
+#include "Browse/FavoriteViewController.h"
+#include "Browse/FavImageBrowserView.h"
+
+#include "foundation/NotificationCenter.h"
+
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+
+namespace {
+
+LMPathString P(const QString& s)
+{
+    return LMPathString(s, false);
+}
+
+struct PostLog {
+    std::vector<std::pair<QString, QList<LMPathString>>> posts;
+    PostLog()
+    {
+        for (const char* name : {"DidAddFilesToFavorite", "DidRemoveFilesFromFavorite"}) {
+            kpv::NotificationCenter::defaultCenter().addObserver(this, QString::fromLatin1(name), nullptr,
+                                                                 [this](const kpv::Notification& n) {
+                                                                     posts.emplace_back(n.name, n.userInfo.value("filePathList").value<QList<LMPathString>>());
+                                                                 });
+        }
+    }
+    ~PostLog() { kpv::NotificationCenter::defaultCenter().removeObserver(this); }
+};
+
+LMImagePtr imageFor(const LMFileImgBaseInfoPtr& base, QColor c = Qt::blue)
+{
+    QImage img(4, 3, QImage::Format_ARGB32_Premultiplied);
+    img.fill(c);
+    return std::make_shared<LMImage>(img, base);
+}
+
+LMFileImgBaseInfoPtr baseFor(const QString& path, QDateTime date)
+{
+    return std::make_shared<LMFileImgBaseInfo>(P(path), QStringLiteral("public.jpeg"), 2, date, QSizeF(4, 3), 1, QVariantMap());
+}
+
+class FavoritesCollection : public testing::Test {
+protected:
+    FakeFavoriteHost host;
+    std::unique_ptr<FavoriteViewController> c = std::make_unique<FavoriteViewController>(host);
+
+    void addAll(std::initializer_list<const char*> names)
+    {
+        for (const char* n : names)
+            c->addFovoriteFile(P(QString::fromLatin1(n)), nullptr, {});
+    }
+    QStringList order() const
+    {
+        QStringList out;
+        for (const auto& item : c->favImageBrowserItems())
+            out << item->filePath().path();
+        return out;
+    }
+};
+
+TEST_F(FavoritesCollection, AddAppendsPostsAndIndexes)
+{
+    PostLog log;
+    addAll({"/a.jpg", "/b.jpg"});
+    EXPECT_EQ(order(), (QStringList{"/a.jpg", "/b.jpg"}));
+    EXPECT_TRUE(c->isFavoriteFile(P("/a.jpg")));
+    EXPECT_FALSE(c->isFavoriteFile(P("/A.jpg"))) << "case differs: another file here";
+    EXPECT_EQ(c->getLastFavoriteFile(), P("/b.jpg"));
+    EXPECT_EQ(c->itemIndexByFilePath(P("/b.jpg")), 1u);
+    EXPECT_EQ(c->itemIndexByFilePath(P("/zz.jpg")), FavoriteViewController::kNotFound);
+    ASSERT_EQ(log.posts.size(), 2u);
+    EXPECT_EQ(log.posts[1].second, QList<LMPathString>{P("/b.jpg")});
+    c->addFovoriteFile(LMPathString(), nullptr, {});
+    EXPECT_EQ(c->favoriteFileCount(), 2u);
+}
+
+TEST_F(FavoritesCollection, ReorderMatchesTheThreeRuns)
+{
+    addAll({"A", "B", "C", "D", "E"});
+    EXPECT_TRUE(c->moveItemsAtIndexes({1, 3}, 2));
+    EXPECT_EQ(order(), (QStringList{"A", "B", "D", "C", "E"}));
+
+    c->removeAllFavoriteFiles();
+    addAll({"A", "B", "C"});
+    EXPECT_TRUE(c->moveItemsAtIndexes({0}, 3));
+    EXPECT_EQ(order(), (QStringList{"B", "C", "A"}));
+    EXPECT_FALSE(c->moveItemsAtIndexes({}, 1));
+    EXPECT_EQ(order(), (QStringList{"B", "C", "A"}));
+    EXPECT_TRUE(c->isFavoriteFile(P("A"))) << "the path index is untouched by a reorder";
+}
+
+TEST_F(FavoritesCollection, RemoveReportsInIndexOrderAndLeavesModeWhenEmpty)
+{
+    addAll({"A", "B", "C"});
+    PostLog log;
+    c->removeItemsAtIndexes({2, 0});
+    EXPECT_EQ(order(), QStringList{"B"});
+    ASSERT_EQ(log.posts.size(), 1u);
+    EXPECT_EQ(log.posts[0].second, (QList<LMPathString>{P("A"), P("C")}));
+    EXPECT_TRUE(host.modeRequests.empty()) << "outside mode 8 the list simply shrinks";
+    EXPECT_GE(host.favBoxUpdates, 1);
+
+    host.mode = 8;
+    c->removeFavoriteFile(P("B"));
+    EXPECT_EQ(host.modeRequests, std::vector<long>{4});
+    c->removeFavoriteFile(P("nothing"));
+    EXPECT_EQ(log.posts.size(), 2u);
+}
+
+TEST_F(FavoritesCollection, DuplicatePathStaysReachableAfterOneCopyIsRemoved)
+{
+    addAll({"A", "B", "A"});
+    c->removeItemsAtIndexes({2});
+    EXPECT_TRUE(c->isFavoriteFile(P("A")));
+    ASSERT_TRUE(c->favImageBrowserItemByFilePath(P("A")));
+    EXPECT_EQ(c->favImageBrowserItemByFilePath(P("A")), c->favImageBrowserItems()[0]);
+}
+
+TEST_F(FavoritesCollection, ThumbnailRuleKeepsFormalAndChecksTheVersion)
+{
+    const QDateTime date = QDateTime::fromSecsSinceEpoch(1000000);
+    const LMFileImgBaseInfoPtr base = baseFor("/x.jpg", date);
+    c->addFovoriteFile(P("/x.jpg"), base, {});
+    c->addFovoriteFile(P("/y.jpg"), nullptr, {});
+
+    // An informal load fills the empty slot.
+    c->didLoadImage({{"ImageScaleType", 8}, {"result", 0}, {"filePath", QVariant::fromValue(P("/x.jpg"))},
+                     {"image", QVariant::fromValue(imageFor(base, Qt::red))}});
+    auto item = c->favImageBrowserItemByFilePath(P("/x.jpg"));
+    ASSERT_FALSE(item->smallThumb().isNull());
+    EXPECT_FALSE(item->formalSmallThumb());
+
+    // Another version of the file is ignored.
+    c->didUpdateSmallThumb({{"filePath", QVariant::fromValue(P("/x.jpg"))},
+                            {"image", QVariant::fromValue(imageFor(baseFor("/x.jpg", date.addSecs(5)), Qt::green))}});
+    EXPECT_FALSE(item->formalSmallThumb());
+
+    // The formal one replaces the informal one, and then stays.
+    c->didUpdateSmallThumb({{"filePath", QVariant::fromValue(P("/x.jpg"))}, {"image", QVariant::fromValue(imageFor(base, Qt::green))}});
+    EXPECT_TRUE(item->formalSmallThumb());
+    EXPECT_EQ(item->smallThumb().pixelColor(0, 0), QColor(Qt::green));
+    c->didLoadImage({{"ImageScaleType", 8}, {"result", 0}, {"filePath", QVariant::fromValue(P("/x.jpg"))},
+                     {"image", QVariant::fromValue(imageFor(base, Qt::red))}});
+    EXPECT_EQ(item->smallThumb().pixelColor(0, 0), QColor(Qt::green));
+
+    // Other scale types and failed loads offer nothing; an item without base info learns it.
+    c->didLoadImage({{"ImageScaleType", 9}, {"result", 0}, {"filePath", QVariant::fromValue(P("/y.jpg"))},
+                     {"image", QVariant::fromValue(imageFor(base))}});
+    EXPECT_TRUE(c->favImageBrowserItemByFilePath(P("/y.jpg"))->smallThumb().isNull());
+    c->updateFavoriteSmallThumb(imageFor(base), P("/y.jpg"), false);
+    EXPECT_EQ(c->favImageBrowserItemByFilePath(P("/y.jpg"))->imgBaseInfo(), base);
+    const int before = host.favBoxUpdates;
+    drainMainRunLoop();
+    EXPECT_EQ(host.favBoxUpdates, before + 1) << "the last favourite's new thumbnail refreshes the box";
+}
+
+TEST_F(FavoritesCollection, ForcedThumbnailLoadGoesThroughTheLoader)
+{
+    int loads = 0;
+    const LMFileImgBaseInfoPtr base = baseFor("/x.jpg", QDateTime::fromSecsSinceEpoch(5));
+    c->setThumbLoader([&](const LMPathString&, const LMFileImgBaseInfoPtr&) {
+        ++loads;
+        return imageFor(base);
+    });
+    c->addFovoriteFile(P("/x.jpg"), nullptr, {});
+    EXPECT_TRUE(c->getFileInfo(P("/x.jpg"), false)->smallThumb().isNull());
+    auto info = c->getFileInfo(P("/x.jpg"), true);
+    EXPECT_FALSE(info->smallThumb().isNull());
+    EXPECT_EQ(info->imgBaseInfo(), base);
+    c->getFileInfo(P("/x.jpg"), true);
+    EXPECT_EQ(loads, 1);
+    EXPECT_EQ(c->getFileInfo(P("/none.jpg"), true), nullptr);
+}
+
+TEST_F(FavoritesCollection, DeletedRenamedAndModifiedFiles)
+{
+    QTemporaryDir dir;
+    const QString a = dir.filePath("a.jpg"), b = dir.filePath("b.jpg"), b2 = dir.filePath("b2.jpg");
+    writeTestJpeg(a);
+    writeTestJpeg(b);
+    addAll({"/gone1.jpg"});
+    c->addFovoriteFile(P(a), baseFor(a, QDateTime::fromSecsSinceEpoch(1)), {});
+    QImage thumb(2, 2, QImage::Format_RGB32);
+    thumb.fill(Qt::yellow);
+    c->addFovoriteFile(P(b), baseFor(b, P(b).dateModified()), thumb);
+
+    PostLog log;
+    c->didFilesDeleted({{"filePathList", QVariant::fromValue(QList<LMPathString>{P("/elsewhere.jpg")})}});
+    EXPECT_TRUE(log.posts.empty()) << "no favourite named, nothing posted";
+    c->didFilesDeleted({{"filePathList", QVariant::fromValue(QList<LMPathString>{P("/elsewhere.jpg"), P("/gone1.jpg")})}});
+    ASSERT_EQ(log.posts.size(), 1u);
+    EXPECT_EQ(log.posts[0].second, QList<LMPathString>{P("/gone1.jpg")});
+
+    // Modified: the record's date differs from the file's, so it is reset and gets a new identifier.
+    auto itemA = c->favImageBrowserItemByFilePath(P(a));
+    const QString uid = itemA->imageUID();
+    c->didFileModified({{"filePath", QVariant::fromValue(P(a))}});
+    EXPECT_EQ(itemA->imgBaseInfo(), nullptr);
+    EXPECT_TRUE(uid.startsWith(a));
+
+    // Renamed: same position, thumbnail kept, base info moved to the new path.
+    ASSERT_TRUE(QFile::rename(b, b2));
+    c->didFilesBatchRenamed({{b, QVariant::fromValue(P(b2))}});
+    ASSERT_EQ(c->favoriteFileCount(), 2u);
+    EXPECT_EQ(c->favImageBrowserItems()[1]->filePath(), P(b2));
+    EXPECT_FALSE(c->isFavoriteFile(P(b)));
+    auto renamed = c->favImageBrowserItemByFilePath(P(b2));
+    ASSERT_TRUE(renamed);
+    EXPECT_EQ(renamed->smallThumb().pixelColor(0, 0), QColor(Qt::yellow));
+    ASSERT_TRUE(renamed->imgBaseInfo());
+    EXPECT_EQ(renamed->imgBaseInfo()->filePath(), P(b2));
+    EXPECT_TRUE(renamed->imageUID().startsWith(b2));
+}
+
+TEST_F(FavoritesCollection, BrowserDataSourceFollowsTheList)
+{
+    addAll({"A", "B", "C"});
+    FavImageBrowserView* browser = c->browser();
+    ASSERT_TRUE(browser);
+    browser->reloadData();
+    EXPECT_EQ(browser->numberOfItems(), 3u);
+    browser->setSelectionIndexes({0, 2});
+    EXPECT_TRUE(browser->moveSelectedItemsToIndex(2));
+    EXPECT_EQ(order(), (QStringList{"B", "A", "C"}));
+    EXPECT_EQ(browser->selectionIndexes(), (std::set<std::size_t>{1, 2}));
+}
+
+} // namespace

@@ -1,0 +1,166 @@
+// The favourites mode's commands and screen decisions: what is possible with and without a
+// selection, the share limits and GIF question, slideshow order, printing with a failed file,
+// picture size arithmetic and Esc during a copy.
+#include "browse_support.h"
+
+#include "Browse/FavFileCopyProcessController.h"
+#include "Browse/FavImageBrowserView.h"
+#include "Browse/FavoriteViewController.h"
+
+#include "appkit/Pasteboard.h"
+#include "foundation/RunLoop.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
+
+namespace {
+
+LMPathString P(const QString& s)
+{
+    return LMPathString(s, false);
+}
+
+class FavoritesCommands : public testing::Test {
+protected:
+    FakeFavoriteHost host;
+    std::unique_ptr<FavoriteViewController> c = std::make_unique<FavoriteViewController>(host);
+    void add(int n, const char* ext = "jpg")
+    {
+        for (int i = 0; i < n; ++i)
+            c->addFovoriteFile(P(QStringLiteral("/fav%1.%2").arg(c->favoriteFileCount()).arg(QLatin1String(ext))), nullptr, {});
+        c->browser()->reloadData();
+    }
+};
+
+TEST_F(FavoritesCommands, WhatIsPossible)
+{
+    EXPECT_FALSE(c->canDoAction(4));
+    EXPECT_TRUE(c->canDoAction(10));
+    add(3);
+    for (long id : {4, 18, 19, 20, 21, 22, 23, 24, 25, 39})
+        EXPECT_TRUE(c->canDoAction(id)) << id;
+    for (long id : {5, 6, 7, 12, 9, 13, 40, 41})
+        EXPECT_FALSE(c->canDoAction(id)) << id;
+    c->browser()->setSelectionIndexes({1});
+    for (long id : {5, 6, 7, 12})
+        EXPECT_TRUE(c->canDoAction(id)) << id;
+    c->setIntroTipsShown(true);
+    EXPECT_FALSE(c->canDoAction(10)) << "every command waits while the tip is shown";
+}
+
+TEST_F(FavoritesCommands, WorkingSetIsTheSelectionOrEverything)
+{
+    add(4);
+    c->doBatchRename();
+    EXPECT_EQ(host.renamed.size(), 4);
+    c->browser()->setSelectionIndexes({3, 1});
+    c->doBatchRename();
+    EXPECT_EQ(host.renamed, (QList<LMPathString>{P("/fav1.jpg"), P("/fav3.jpg")}));
+    c->revealFilesInFinder();
+    EXPECT_EQ(host.revealed.size(), 2);
+    c->doCopy();
+    EXPECT_EQ(kpv::Pasteboard::generalPasteboard().fileURLs().size(), 2);
+    c->removeFilesFromMyFavorites();
+    EXPECT_EQ(c->favoriteFileCount(), 2u);
+}
+
+TEST_F(FavoritesCommands, SlideshowStartsAtTheFirstSelected)
+{
+    add(4);
+    c->browser()->setSelectionIndexes({2});
+    c->playSlideshow();
+    ASSERT_EQ(host.slideshow.size(), 4u);
+    QStringList order;
+    for (const auto& f : host.slideshow)
+        order << f.filePath.path();
+    EXPECT_EQ(order, (QStringList{"/fav2.jpg", "/fav3.jpg", "/fav0.jpg", "/fav1.jpg"}));
+}
+
+TEST_F(FavoritesCommands, ShareLimitsAndTheGifQuestion)
+{
+    add(12);
+    c->doShareForType(4);
+    ASSERT_EQ(host.alerts.size(), 1u);
+    EXPECT_TRUE(host.alerts[0].contains(QLatin1String("12")));
+    EXPECT_TRUE(host.alerts[0].contains(QLatin1String("9")));
+    EXPECT_TRUE(host.shared.empty());
+    c->doShareForType(1);
+    EXPECT_EQ(host.shared.size(), 12u) << "Facebook takes twelve";
+
+    c->removeAllFavoriteFiles();
+    host.shared.clear();
+    host.alerts.clear();
+    add(1, "gif");
+    c->doShareForType(4);
+    EXPECT_TRUE(host.alerts.empty()) << "one GIF alone to Tumblr goes without asking";
+    EXPECT_EQ(host.shared.size(), 1u);
+
+    add(1);
+    host.shared.clear();
+    host.alertAnswer = 0;
+    c->doShareForType(4);
+    EXPECT_EQ(host.alerts.size(), 1u);
+    drainMainRunLoop();
+    EXPECT_TRUE(host.shared.empty()) << "declined";
+    host.alertAnswer = 1;
+    c->doShareForType(4);
+    drainMainRunLoop();
+    EXPECT_EQ(host.shared.size(), 2u);
+}
+
+TEST_F(FavoritesCommands, PrintingLeavesOutWhatCannotBeRendered)
+{
+    add(3);
+    host.unprintable = {P("/fav2.jpg")};
+    c->browser()->selectAll();
+    c->doPrint();
+    EXPECT_EQ(host.printCalls, 1);
+    EXPECT_EQ(host.printed.size(), 2);
+    host.unprintable = {P("/fav0.jpg"), P("/fav1.jpg"), P("/fav2.jpg")};
+    c->doPrint();
+    EXPECT_EQ(host.printCalls, 1) << "nothing rendered, nothing printed";
+}
+
+TEST_F(FavoritesCommands, PictureSizeArithmetic)
+{
+    EXPECT_EQ(FavoriteViewController::doubleClickZoomValue(600, 1000), 808);
+    EXPECT_EQ(FavoriteViewController::doubleClickZoomValue(808, 1000), 192);
+    EXPECT_EQ(FavoriteViewController::doubleClickZoomValue(192, 300), 285);
+    EXPECT_EQ(FavoriteViewController::magnifyZoomValue(-0.9, 192), 92);
+    EXPECT_EQ(FavoriteViewController::magnifyZoomValue(9, 192), 808);
+    c->updateThumbZoomValue(5000, true);
+    EXPECT_EQ(c->thumbZoomValue(), 808);
+    EXPECT_DOUBLE_EQ(c->browser()->cellSize().height, 808 / FavoriteViewController::kCellAspect);
+}
+
+TEST_F(FavoritesCommands, SaveAsCopiesIntoTheChosenFolderAndEscWaitsForIt)
+{
+    QTemporaryDir src, dst;
+    for (int i = 0; i < 3; ++i) {
+        const QString p = src.filePath(QStringLiteral("s%1.jpg").arg(i));
+        writeTestJpeg(p);
+        c->addFovoriteFile(P(p), nullptr, {});
+    }
+    host.mode = 8;
+    host.chosenFolder = dst.path();
+    c->setWritableCheck([](const QString&) { return true; });
+    c->doSaveAs();
+    drainMainRunLoop();
+    ASSERT_TRUE(c->copyController());
+    if (c->isCopyingFiles()) {
+        EXPECT_TRUE(c->handleKeyDown(53, true));
+        EXPECT_EQ(host.mode, 8) << "Esc during a copy neither leaves the mode nor passes on";
+    }
+    kpv::RunLoop::main().runWhile([&] { return c->isCopyingFiles(); });
+    EXPECT_TRUE(QFile::exists(dst.filePath("s2.jpg")));
+    EXPECT_TRUE(c->handleKeyDown(53, true));
+    EXPECT_EQ(host.mode, 4);
+
+    host.mode = 8;
+    c->setWritableCheck([](const QString&) { return false; });
+    c->doSaveAs();
+    drainMainRunLoop();
+    ASSERT_FALSE(host.alerts.empty());
+}
+
+} // namespace

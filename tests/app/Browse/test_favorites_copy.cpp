@@ -1,0 +1,120 @@
+// Copying favourites into a folder: free names, never overwriting, serial order, cancel, and
+// failures told once.
+#include "browse_support.h"
+
+#include "Browse/FavFileCopyProcessController.h"
+
+#include "foundation/RunLoop.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+
+namespace {
+
+LMPathString P(const QString& s)
+{
+    return LMPathString(s, false);
+}
+
+void writeText(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void waitForCopy(FavFileCopyProcessController& c)
+{
+    kpv::RunLoop::main().runWhile([&] { return c.isCopyingFiles(); });
+}
+
+TEST(FavoritesCopy, FreeNamesNeverOverwrite)
+{
+    QTemporaryDir src, dst;
+    writeText(src.filePath("a.jpg"), "new-a");
+    writeText(src.filePath("b_3.jpg"), "new-b");
+    writeText(dst.filePath("a.jpg"), "old-a");
+    writeText(dst.filePath("a_1.jpg"), "old-a1");
+    writeText(dst.filePath("b_3.jpg"), "old-b");
+
+    EXPECT_EQ(FavFileCopyProcessController::copyFile(P(src.filePath("a.jpg")), dst.path()), dst.filePath("a_2.jpg"));
+    EXPECT_EQ(FavFileCopyProcessController::copyFile(P(src.filePath("b_3.jpg")), dst.path()), dst.filePath("b_4.jpg"));
+    EXPECT_EQ(readAll(dst.filePath("a.jpg")), "old-a");
+    EXPECT_EQ(readAll(dst.filePath("a_1.jpg")), "old-a1");
+    EXPECT_EQ(readAll(dst.filePath("a_2.jpg")), "new-a");
+    EXPECT_EQ(readAll(dst.filePath("b_4.jpg")), "new-b");
+    EXPECT_TRUE(FavFileCopyProcessController::copyFile(P(src.filePath("missing.jpg")), dst.path()).isEmpty());
+}
+
+TEST(FavoritesCopy, RunCopiesAllCreatesFolderAndReportsFailuresOnce)
+{
+    QTemporaryDir src, dst;
+    QList<LMPathString> files;
+    for (int i = 0; i < 5; ++i) {
+        const QString p = src.filePath(QStringLiteral("f%1.jpg").arg(i));
+        writeText(p, QByteArray::number(i));
+        files.append(P(p));
+    }
+    files.insert(2, P(src.filePath("deleted-meanwhile.jpg")));
+    const QString target = dst.filePath("new/inner");
+
+    FavFileCopyProcessController c;
+    std::vector<QString> reports;
+    c.setReportBlock([&](const QString& m) { reports.push_back(m); });
+    ASSERT_TRUE(c.beginCopyFiles(files, target, nullptr));
+    EXPECT_TRUE(c.isCopyingFiles());
+    EXPECT_FALSE(c.beginCopyFiles(files, target, nullptr)) << "one copy at a time";
+    waitForCopy(c);
+    EXPECT_EQ(c.finishCount(), 6);
+    EXPECT_EQ(c.progressText(), QStringLiteral("6/6"));
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(readAll(QDir(target).filePath(QStringLiteral("f%1.jpg").arg(i))), QByteArray::number(i));
+    ASSERT_EQ(c.failedFiles().size(), 1);
+    ASSERT_EQ(reports.size(), 1u) << "failures are told once, at the end";
+    EXPECT_TRUE(reports[0].contains(QLatin1String("1")));
+}
+
+TEST(FavoritesCopy, BadTargetsAreRefusedAndReported)
+{
+    QTemporaryDir src, dst;
+    writeText(src.filePath("a.jpg"), "a");
+    writeText(dst.filePath("plainfile"), "x");
+    FavFileCopyProcessController c;
+    std::vector<QString> reports;
+    c.setReportBlock([&](const QString& m) { reports.push_back(m); });
+    EXPECT_FALSE(c.beginCopyFiles({P(src.filePath("a.jpg"))}, dst.filePath("plainfile"), nullptr));
+    EXPECT_EQ(reports.size(), 1u);
+    EXPECT_FALSE(c.beginCopyFiles({}, dst.path(), nullptr));
+    EXPECT_FALSE(c.beginCopyFiles({P(src.filePath("a.jpg"))}, QString(), nullptr));
+    EXPECT_FALSE(c.isCopyingFiles());
+}
+
+TEST(FavoritesCopy, CancelKeepsWhatWasCopiedAndStops)
+{
+    QTemporaryDir src, dst;
+    QList<LMPathString> files;
+    for (int i = 0; i < 50; ++i) {
+        const QString p = src.filePath(QStringLiteral("f%1.jpg").arg(i));
+        writeText(p, QByteArray(1024, char('a' + i % 26)));
+        files.append(P(p));
+    }
+    FavFileCopyProcessController c;
+    ASSERT_TRUE(c.beginCopyFiles(files, dst.path(), nullptr));
+    c.cancelButtonClicked();
+    EXPECT_FALSE(c.isCopyingFiles());
+    const int copied = int(QDir(dst.path()).entryList(QDir::Files).size());
+    drainMainRunLoop(); // late results of the cancelled run change nothing
+    EXPECT_EQ(int(QDir(dst.path()).entryList(QDir::Files).size()), copied);
+    EXPECT_LE(copied, 50);
+    EXPECT_EQ(c.finishCount() <= copied, true);
+}
+
+} // namespace

@@ -1,0 +1,259 @@
+// The image browser: grid arithmetic, overlays that follow the visible cells, and the
+// thumbnail mode's items, commands and list changes.
+#include "browse_support.h"
+
+#include "Browse/FavImageBrowserView.h"
+#include "Browse/LMImageBrowserItem.h"
+#include "Browse/LMImageBrowserLayout.h"
+#include "Browse/ThumbnailViewController.h"
+
+#include "Kit/LMImageBrowserExtraItemViewController.h"
+#include "appkit/Menu.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+LMPathString P(const QString& s)
+{
+    return LMPathString(s, false);
+}
+
+TEST(ImageBrowserLayout, ColumnsCellsAndHits)
+{
+    LMImageBrowserLayout l;
+    l.cellSize = {100, 75};
+    l.viewWidth = 12 + 100 + 16 + 100 + 12 + 5;
+    l.itemCount = 5;
+    EXPECT_EQ(l.columns(), 2u);
+    EXPECT_EQ(l.rows(), 3u);
+    EXPECT_EQ(l.cellFrame(3), kpv::Rect(12 + 116, 12 + 91, 100, 75));
+    EXPECT_EQ(l.cellFrame(5), kpv::Rect());
+    EXPECT_EQ(l.indexAtPoint({12 + 116 + 5, 12 + 91 + 5}), 3u);
+    EXPECT_EQ(l.indexAtPoint({12 + 105, 20}), LMImageBrowserLayout::kNotFound) << "the gap between cells";
+    EXPECT_EQ(l.indexAtPoint({130, 12 + 2 * 91 + 5}), LMImageBrowserLayout::kNotFound) << "past the last item";
+    l.viewWidth = 10;
+    EXPECT_EQ(l.columns(), 1u) << "at least one column";
+
+    l.viewWidth = 1000;
+    l.itemCount = 100;
+    const auto visible = l.visibleIndexes(500, 300);
+    ASSERT_FALSE(visible.empty());
+    for (std::size_t i : visible) {
+        const kpv::Rect f = l.cellFrame(i);
+        EXPECT_TRUE(f.maxY() > 500 && f.minY() < 800);
+    }
+    EXPECT_EQ(l.imageFrame(0, {200, 100}), kpv::Rect(12, 12 + 12, 100, 50)) << "fitted by aspect, centred";
+}
+
+TEST(ImageBrowserOverlay, MarginsAroundThePicture)
+{
+    EXPECT_EQ(LMImageBrowserView::extraItemViewFrame(kpv::Rect(100, 50, 80, 60), {7, 6}, {12, 12}, false),
+              kpv::Rect(93, 38, 99, 78));
+    EXPECT_EQ(LMImageBrowserView::extraItemViewFrame(kpv::Rect(100, 50, 80, 60), {7, 6}, {12, 12}, true),
+              kpv::Rect(93, 44, 99, 78));
+}
+
+struct Item : LMImageBrowserItem {
+    QString uid;
+    QString imageUID() const override { return uid; }
+    QString imageRepresentation() const override { return QStringLiteral("/nonexistent/") + uid; }
+};
+
+struct Source : LMImageBrowserDataSource, LMImageBrowserDelegate {
+    std::vector<std::unique_ptr<Item>> items;
+    int made = 0;
+    bool plainViews = false;
+    std::size_t numberOfItemsInImageBrowser(LMImageBrowserView*) override { return items.size(); }
+    LMImageBrowserItem* imageBrowserItemAtIndex(LMImageBrowserView*, std::size_t i) override { return items[i].get(); }
+    std::unique_ptr<LMImageBrowserExtraItemViewController> extraItemViewControllerForImageBrowserView(LMImageBrowserView*) override
+    {
+        if (plainViews)
+            return nullptr;
+        ++made;
+        return std::make_unique<LMImageBrowserExtraItemViewController>();
+    }
+    std::unique_ptr<kpv::View> extraItemViewForImageBrowserView(LMImageBrowserView*) override
+    {
+        ++made;
+        return std::make_unique<kpv::View>();
+    }
+};
+
+TEST(ImageBrowserOverlay, OverlaysAreReusedWhileScrolling)
+{
+    for (bool plain : {false, true}) {
+        Source src;
+        src.plainViews = plain;
+        for (int i = 0; i < 100; ++i) {
+            src.items.push_back(std::make_unique<Item>());
+            src.items.back()->uid = QStringLiteral("item%1").arg(i);
+        }
+        LMImageBrowserView browser(kpv::Rect(0, 0, 12 + 4 * 116, 400));
+        browser.setCellSize({100, 75});
+        browser.setLoadsPicturesSynchronously(true);
+        browser.setDataSource(&src);
+        browser.setDelegate(&src);
+        browser.reloadData();
+        const std::size_t visibleAtOnce = browser.visibleItemIndexes().size();
+        EXPECT_EQ(browser.extraItemViewCount(), visibleAtOnce);
+        kpv::View* first = browser.extraItemViewForImageUID("item0");
+        ASSERT_TRUE(first);
+        browser.updateItemUI();
+        EXPECT_EQ(browser.extraItemViewForImageUID("item0"), first) << "a visible item keeps its overlay";
+
+        std::size_t maxVisible = visibleAtOnce;
+        for (double y = 0; y < 2500; y += 37) {
+            browser.setScrollOffset(y);
+            maxVisible = std::max(maxVisible, browser.visibleItemIndexes().size());
+        }
+        EXPECT_LE(std::size_t(src.made), maxVisible * 2);
+        EXPECT_EQ(browser.extraItemViewCount() + browser.extraItemViewPoolSize(), std::size_t(src.made));
+
+        // A changed identifier gets another overlay; the old one goes to the pool.
+        browser.setScrollOffset(0);
+        kpv::View* before = browser.extraItemViewForImageUID("item1");
+        src.items[1]->uid = "item1-modified";
+        browser.updateItemUI();
+        EXPECT_EQ(browser.extraItemViewForImageUID("item1"), nullptr);
+        EXPECT_TRUE(browser.extraItemViewForImageUID("item1-modified"));
+        EXPECT_NE(before, nullptr);
+    }
+}
+
+class FakeThumbHost : public ThumbnailViewHost {
+public:
+    long mode = 4;
+    QList<LMPathString> paths;
+    QHash<LMPathString, QDateTime> dates;
+    std::size_t cur = 0;
+    bool modifiedReadOnly = false;
+    bool refuse = false;
+    std::vector<std::size_t> navigations;
+    QList<LMPathString> deleted;
+    kpv::View container{kpv::Rect(0, 0, 800, 600)};
+
+    long showMode() const override { return mode; }
+    void setShowMode(long m) override { mode = m; }
+    kpv::View* containerViewByShowMode(long) const override { return const_cast<kpv::View*>(&container); }
+    QList<LMPathString> sortedFilePaths() const override { return paths; }
+    QDateTime fileModificationDate(const LMPathString& p) const override { return dates.value(p); }
+    std::size_t curFileIndex() const override { return cur; }
+    bool isCurFileModifiedAndCannotOverwriteable() const override { return modifiedReadOnly; }
+    void doNavCurFileToIndex(std::size_t i, std::function<void(bool)> done) override
+    {
+        navigations.push_back(i);
+        if (done)
+            done(refuse);
+    }
+    void deleteFiles(const QList<LMPathString>& p) override { deleted = p; }
+};
+
+class ThumbnailMode : public testing::Test {
+protected:
+    FakeThumbHost host;
+    std::unique_ptr<ThumbnailViewController> c;
+    void SetUp() override
+    {
+        for (int i = 0; i < 6; ++i) {
+            host.paths.append(P(QStringLiteral("/t%1.jpg").arg(i)));
+            host.dates.insert(host.paths.back(), QDateTime::fromSecsSinceEpoch(100 + i));
+        }
+        c = std::make_unique<ThumbnailViewController>(host);
+    }
+    void enter()
+    {
+        const long old = host.mode;
+        c->willChangeMainShowMode({{"old", qlonglong(old)}, {"new", 64}});
+        host.mode = 64;
+        c->didChangeMainShowMode({{"old", qlonglong(old)}, {"new", 64}});
+        drainMainRunLoop();
+    }
+    void leave()
+    {
+        host.mode = 4;
+        c->didChangeMainShowMode({{"old", 64}, {"new", 4}});
+    }
+};
+
+TEST_F(ThumbnailMode, EnteringRebuildsOnlyWhenTheListChanged)
+{
+    host.cur = 2;
+    enter();
+    EXPECT_EQ(c->rebuildCount(), 1);
+    EXPECT_EQ(c->browser()->selectionIndexes(), std::set<std::size_t>{2});
+    leave();
+    host.cur = 3;
+    enter();
+    EXPECT_EQ(c->rebuildCount(), 1) << "an unchanged list is not rebuilt";
+    EXPECT_EQ(c->browser()->selectionIndexes(), std::set<std::size_t>{3});
+
+    auto kept = c->itemForPath(host.paths[0]);
+    auto changed = c->itemForPath(host.paths[1]);
+    host.dates[host.paths[1]] = QDateTime::fromSecsSinceEpoch(999);
+    c->updateThumbBrowserItems();
+    EXPECT_EQ(c->itemForPath(host.paths[0]), kept);
+    EXPECT_NE(c->itemForPath(host.paths[1]), changed);
+    EXPECT_NE(c->itemForPath(host.paths[1])->imageUID(), changed->imageUID());
+}
+
+TEST_F(ThumbnailMode, CommandsFollowTheSelection)
+{
+    enter();
+    c->browser()->setSelectionIndexes({});
+    EXPECT_FALSE(c->canDoAction(6));
+    EXPECT_FALSE(c->canDoAction(7));
+    EXPECT_FALSE(c->canDoAction(8));
+    EXPECT_TRUE(c->canDoAction(34));
+    EXPECT_TRUE(c->canDoAction(37));
+    EXPECT_FALSE(c->canDoAction(10));
+    c->deleteSelFiles();
+    EXPECT_TRUE(host.deleted.isEmpty());
+    c->browser()->setSelectionIndexes({4, 1});
+    c->deleteSelFiles();
+    EXPECT_EQ(host.deleted, (QList<LMPathString>{host.paths[1], host.paths[4]}));
+
+    kpv::MenuItem selectAll;
+    selectAll.setTag(10);
+    EXPECT_EQ(c->imageBrowserViewValidateMenuItem(c->browser(), selectAll), std::optional<bool>(false));
+    kpv::MenuItem other;
+    other.setTag(3);
+    EXPECT_EQ(c->imageBrowserViewValidateMenuItem(c->browser(), other), std::nullopt);
+
+    EXPECT_FALSE(c->handleKeyDown(53, false)) << "Esc while another window is key passes";
+    EXPECT_TRUE(c->handleKeyDown(53, true));
+    EXPECT_EQ(host.mode, 4);
+}
+
+TEST_F(ThumbnailMode, ListChangesKeepTheSelectedFiles)
+{
+    enter();
+    c->browser()->setSelectionIndexes({1, 3});
+    host.paths.removeAt(1);
+    host.paths.prepend(P("/new.jpg"));
+    c->didChangeFileList();
+    EXPECT_EQ(c->selectedThumbFilePaths(), QList<LMPathString>{P("/t3.jpg")});
+    leave();
+    c->didChangeFileList();
+    EXPECT_TRUE(c->dirty());
+}
+
+TEST_F(ThumbnailMode, DoubleClicks)
+{
+    enter();
+    host.refuse = true;
+    c->imageBrowserCellWasDoubleClickedAtIndex(c->browser(), 4);
+    EXPECT_EQ(host.mode, 64) << "a cancelled save prompt keeps the grid";
+    host.refuse = false;
+    c->imageBrowserCellWasDoubleClickedAtIndex(c->browser(), 4);
+    EXPECT_EQ(host.mode, 4);
+
+    enter();
+    host.modifiedReadOnly = true;
+    host.navigations.clear();
+    c->imageBrowserCellWasDoubleClickedAtIndex(c->browser(), 5);
+    EXPECT_EQ(host.mode, 4);
+    EXPECT_TRUE(host.navigations.empty()) << "navigation waits until the grid has gone";
+}
+
+} // namespace

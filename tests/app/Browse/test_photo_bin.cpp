@@ -1,0 +1,246 @@
+// The photo bin: the strip's geometry, the cache rule of its pictures and how it follows the
+// navigator's notifications, and the strip's moves on a manual clock.
+#include "browse_support.h"
+
+#include "Browse/PhotoBinViewController.h"
+#include "Browse/PhotoBinStripGeometry.h"
+
+#include "Kit/PhotoBinScrollView.h"
+#include "foundation/Clock.h"
+#include "foundation/RunLoop.h"
+
+#include <QImage>
+#include <gtest/gtest.h>
+
+namespace {
+
+LMPathString P(const QString& s)
+{
+    return LMPathString(s, false);
+}
+
+PhotoBinStripGeometry geometry(std::uint64_t count, double windowWidth)
+{
+    PhotoBinStripGeometry g;
+    g.itemSize = {48, 40};
+    g.itemCount = count;
+    g.superBounds = kpv::Rect(0, 0, windowWidth, 52);
+    g.stripHeight = 52;
+    return g;
+}
+
+TEST(PhotoBinGeometry, FramesRangesAndHits)
+{
+    const PhotoBinStripGeometry empty = geometry(0, 400);
+    EXPECT_EQ(empty.stripWidth(), 8.0) << "an empty list gives a strip of width 8";
+    EXPECT_EQ(empty.visibleRange(empty.frameForIndex(0)).length, 0u);
+
+    const PhotoBinStripGeometry g = geometry(100, 400);
+    EXPECT_EQ(g.pitch(), 56.0);
+    const kpv::Rect f10 = g.frameForIndex(10);
+    EXPECT_DOUBLE_EQ(f10.x(), 200 - (10 * 56 + 8 + 24));
+    // Item 10 is centred: its middle lies on the window's centre line.
+    EXPECT_DOUBLE_EQ(f10.x() + g.cellOrigin(10).x + 24, 200.0);
+    const auto r = g.visibleRange(f10);
+    EXPECT_LE(r.location, 10u);
+    EXPECT_GE(r.location + r.length, 11u);
+
+    const auto tail = g.visibleRange(g.frameForIndex(99));
+    EXPECT_EQ(tail.location + tail.length, 100u) << "never past the last item";
+
+    EXPECT_EQ(g.indexAtPoint({8, 10}), 0u);
+    EXPECT_EQ(g.indexAtPoint({8 + 47.5, 10}), 0u);
+    EXPECT_EQ(g.indexAtPoint({8 + 50, 10}), PhotoBinStripGeometry::kNotFound) << "the gap";
+    EXPECT_EQ(g.indexAtPoint({7, 10}), PhotoBinStripGeometry::kNotFound);
+    EXPECT_EQ(g.indexAtPoint({8 + 56, 10}), 1u);
+    EXPECT_EQ(g.indexAtPoint({8, 5}), PhotoBinStripGeometry::kNotFound) << "below the cells";
+    EXPECT_EQ(g.indexAtPoint({8 + 100 * 56, 10}), PhotoBinStripGeometry::kNotFound);
+
+    EXPECT_EQ(g.wholeVisibleCount(kpv::Rect(0, 0, 100, 52)), 7u);
+}
+
+TEST(PhotoBinGeometry, MovesStopWithAnEndOnTheCentreLine)
+{
+    const PhotoBinStripGeometry g = geometry(10, 400);
+    bool reached = false;
+    const kpv::Rect last = g.frameForIndex(9);
+    const kpv::Rect past = g.frameMovedByDelta(last, -500, &reached);
+    EXPECT_TRUE(reached);
+    EXPECT_DOUBLE_EQ(past.x() + past.width(), 200.0);
+    const kpv::Rect first = g.frameMovedByDelta(g.frameForIndex(0), 500, &reached);
+    EXPECT_TRUE(reached);
+    EXPECT_DOUBLE_EQ(first.x(), 200.0);
+    g.frameMovedByDelta(g.frameForIndex(5), 10, &reached);
+    EXPECT_FALSE(reached);
+}
+
+class FakeNavigator : public PhotoBinNavigator {
+public:
+    QList<LMPathString> paths;
+    std::size_t cur = 0;
+    QHash<LMPathString, std::shared_ptr<LMNavFileInfo>> records;
+    std::vector<std::size_t> navigations;
+    bool refuse = false;
+    kpv::View container{kpv::Rect(0, 0, 600, 80)};
+
+    const QList<LMPathString>& filePaths() const override { return paths; }
+    std::size_t curFileIndex() const override { return cur; }
+    std::shared_ptr<LMNavFileInfo> fileInfoByPath(const LMPathString& p) const override { return records.value(p); }
+    void doNavCurFileToIndex(std::size_t index, std::function<void(bool)> done) override
+    {
+        navigations.push_back(index);
+        if (!refuse)
+            cur = index;
+        done(refuse);
+    }
+    kpv::View* viewNavToolbarContainer() const override { return const_cast<kpv::View*>(&container); }
+    QImage defaultImage(int kind) const override
+    {
+        QImage img(2, 2, QImage::Format_RGB32);
+        img.fill(kind == 1 ? Qt::gray : Qt::black);
+        return img;
+    }
+};
+
+LMImagePtr thumb(QColor c, const QString& path)
+{
+    QImage img(4, 4, QImage::Format_ARGB32_Premultiplied);
+    img.fill(c);
+    auto base = std::make_shared<LMFileImgBaseInfo>(P(path), QStringLiteral("public.jpeg"), 2,
+                                                    QDateTime::fromSecsSinceEpoch(1), QSizeF(4, 4), 6, QVariantMap());
+    return std::make_shared<LMImage>(img, base);
+}
+
+QVariantMap loaded(const QString& path, int result, const LMImagePtr& image = nullptr, int type = 8)
+{
+    QVariantMap m{{"filePath", QVariant::fromValue(P(path))}, {"result", result}, {"ImageScaleType", type}};
+    if (image)
+        m.insert("image", QVariant::fromValue(image));
+    return m;
+}
+
+class PhotoBin : public testing::Test {
+protected:
+    FakeNavigator nav;
+    std::unique_ptr<PhotoBinViewController> c;
+    void SetUp() override
+    {
+        for (int i = 0; i < 30; ++i)
+            nav.paths.append(P(QStringLiteral("/f%1.jpg").arg(i)));
+        for (int i = 0; i < 5; ++i)
+            nav.records.insert(nav.paths[i], std::make_shared<LMNavFileInfo>(nav.paths[i]));
+        c = std::make_unique<PhotoBinViewController>(nav);
+    }
+};
+
+TEST_F(PhotoBin, ItemsShowPlaceholdersAndFollowTheCacheRule)
+{
+    // No record: no item at all; a record without thumbnail: the loading picture.
+    EXPECT_EQ(c->photoBinViewItemAtIndex(nullptr, 10), nullptr);
+    auto loading = c->photoBinViewItemAtIndex(nullptr, 0);
+    ASSERT_TRUE(loading);
+    EXPECT_EQ(loading->image().pixelColor(0, 0), QColor(Qt::gray));
+    EXPECT_EQ(c->cachedItem(nav.paths[0]), nullptr);
+
+    // A failure marks the file bad only when nothing was cached.
+    c->didLoadImage(loaded("/f1.jpg", -1));
+    EXPECT_EQ(c->photoBinViewItemAtIndex(nullptr, 1)->image().pixelColor(0, 0), QColor(Qt::black));
+    c->didLoadImage(loaded("/f0.jpg", 0, thumb(Qt::red, "/f0.jpg")));
+    c->didLoadImage(loaded("/f0.jpg", -1));
+    auto item = c->photoBinViewItemAtIndex(nullptr, 0);
+    EXPECT_EQ(item->image().pixelColor(0, 0), QColor(Qt::red));
+    EXPECT_EQ(item->imageAngle(), 90) << "angle from the base information's orientation";
+
+    // A later informal picture changes nothing; a formal one does.
+    c->didLoadImage(loaded("/f0.jpg", 0, thumb(Qt::blue, "/f0.jpg")));
+    EXPECT_EQ(c->photoBinViewItemAtIndex(nullptr, 0)->image().pixelColor(0, 0), QColor(Qt::red));
+    c->didUpdateSmallThumb({{"filePath", QVariant::fromValue(P("/f0.jpg"))}, {"image", QVariant::fromValue(thumb(Qt::green, "/f0.jpg"))}});
+    EXPECT_EQ(c->photoBinViewItemAtIndex(nullptr, 0)->image().pixelColor(0, 0), QColor(Qt::green));
+
+    // Cancelled loads, other types and paths outside the list are ignored.
+    c->didLoadImage(loaded("/f2.jpg", -2));
+    c->didLoadImage(loaded("/f3.jpg", 0, thumb(Qt::red, "/f3.jpg"), 9));
+    c->didLoadImage(loaded("/outside.jpg", 0, thumb(Qt::red, "/outside.jpg")));
+    EXPECT_EQ(c->cacheSize(), 2u);
+
+    // Modified: the entry goes, the cell reads the navigator again.
+    c->didFileModified({{"filePath", QVariant::fromValue(P("/f0.jpg"))}});
+    EXPECT_EQ(c->cachedItem(P("/f0.jpg")), nullptr);
+    nav.records[P("/f0.jpg")]->setImage(thumb(Qt::yellow, "/f0.jpg"), false, 8, 0);
+    EXPECT_EQ(c->photoBinViewItemAtIndex(nullptr, 0)->image().pixelColor(0, 0), QColor(Qt::yellow));
+
+    // A batch rename re-keys; a rename naming nothing cached leaves the cache alone.
+    c->didFilesBatchRenamed({{"/nothing.jpg", QVariant::fromValue(P("/else.jpg"))}});
+    EXPECT_TRUE(c->cachedItem(P("/f1.jpg")));
+    c->didFilesBatchRenamed({{"/f1.jpg", QVariant::fromValue(P("/g1.jpg"))}});
+    EXPECT_TRUE(c->cachedItem(P("/g1.jpg")));
+    EXPECT_FALSE(c->cachedItem(P("/f1.jpg")));
+
+    // A new list empties the cache; the visible cells then read the navigator's records again.
+    c->didChangeFileList();
+    EXPECT_FALSE(c->cachedItem(P("/g1.jpg")));
+    ASSERT_TRUE(c->cachedItem(P("/f0.jpg")));
+    EXPECT_EQ(c->cachedItem(P("/f0.jpg"))->image().pixelColor(0, 0), QColor(Qt::yellow));
+}
+
+TEST_F(PhotoBin, ClicksNavigateAndRefusalsReturnOnAManualClock)
+{
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
+    c->show(true);
+    PhotoBinView* strip = c->photoBinView();
+    ASSERT_TRUE(strip->superview());
+    const auto range = strip->visibleItemRange();
+    EXPECT_EQ(range.location, 0u);
+    EXPECT_GT(range.length, 0u);
+    EXPECT_LE(range.location + range.length, 30u);
+    ASSERT_TRUE(strip->cellAtIndex(0));
+    EXPECT_TRUE(strip->cellAtIndex(0)->select());
+
+    bool completed = false;
+    c->photoBinViewCellWasClickedAtIndex(strip, 0, [&](bool notNavigated) {
+        completed = true;
+        EXPECT_FALSE(notNavigated);
+    });
+    EXPECT_TRUE(completed);
+    EXPECT_TRUE(nav.navigations.empty()) << "the current item does not navigate";
+
+    strip->navigateToIndex(3);
+    EXPECT_TRUE(strip->isAnimating());
+    clock.advance(0.5);
+    EXPECT_FALSE(strip->isAnimating());
+    EXPECT_EQ(strip->frame(), strip->calcFrameRectByIndex(3));
+    clock.advance(0);
+    ASSERT_EQ(nav.navigations, std::vector<std::size_t>{3});
+    strip->curItemChanged();
+    EXPECT_EQ(strip->frame(), strip->calcCurFrameRect());
+
+    nav.refuse = true;
+    strip->navigateToIndex(6);
+    clock.advance(0.5);
+    clock.advance(0);
+    clock.advance(0.5);
+    EXPECT_EQ(strip->frame(), strip->calcFrameRectByIndex(3)) << "a refused navigation comes back";
+
+    // A reload during a click animation finishes it first, then jumps to the current item.
+    nav.refuse = false;
+    strip->navigateToIndex(8);
+    strip->reloadData();
+    EXPECT_FALSE(strip->isAnimating());
+    EXPECT_EQ(strip->frame(), strip->calcCurFrameRect());
+    clock.advance(0);
+    EXPECT_EQ(nav.navigations.back(), 8u);
+
+    // Wheel at the last item does nothing.
+    nav.cur = 29;
+    strip->curItemChanged();
+    const std::size_t before = nav.navigations.size();
+    strip->scrollToNextItem(true);
+    clock.advance(1);
+    EXPECT_EQ(nav.navigations.size(), before);
+
+    c->show(false);
+    kpv::RunLoop::main().setClock(nullptr);
+}
+
+} // namespace
