@@ -1,0 +1,47 @@
+#pragma once
+// Making this program the default viewer of the image types it opens, type by type, and giving a
+// type back to another application when the user no longer wants it. The previous handler of
+// every type we take over is remembered in the settings ("prevAssociatedApps"), so that releasing
+// the type can hand it back. Types are content-type identifiers ("public.jpeg"); the desktop is
+// asked about their MIME types. Applications are desktop-file ids, compared without regard to case.
+// Main thread only.
+
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+class MainConfig;
+namespace kpv {
+class DesktopServices;
+}
+
+class FileTypeAssociator {
+public:
+    // `ourAppId` is this program's desktop-file id; `allowedFileTypes` the supported types in order.
+    FileTypeAssociator(kpv::DesktopServices& desktop, MainConfig& config, QString ourAppId, QStringList allowedFileTypes);
+
+    // The desktop-file id of the application with the given bundle identifier.
+    static QString desktopIdForBundleIdentifier(const QString& bundleIdentifier);
+
+    const QString& ourAppId() const { return m_ourAppId; }
+    const QStringList& allowedFileTypes() const { return m_allowedFileTypes; }
+    kpv::DesktopServices& desktop() const { return m_desktop; }
+
+    // Whether `app` (ours when empty) opens `type` by default; the present handler goes to
+    // `curAssociatedAppBundleID` when given.
+    bool fileTypeAssociated(const QString& type, const QString& app, QString* curAssociatedAppBundleID) const;
+    // The application to give `type` back to, or an empty string.
+    QString preferredOtherAppBundleIDForType(const QString& type, const QVariantMap& prevAssociatedApps,
+                                             const QString& curAppBundleID) const;
+    // Makes this program the default of exactly the wanted supported types.
+    void makeFileAssoicateForFileTypes(const QStringList& wanted);
+
+    // The settings hold a previous-handler table (written by the first association run).
+    bool hasPrevAssociatedApps() const;
+
+private:
+    kpv::DesktopServices& m_desktop;
+    MainConfig& m_config;
+    QString m_ourAppId;
+    QStringList m_allowedFileTypes;
+};

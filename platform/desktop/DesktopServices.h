@@ -1,0 +1,95 @@
+#pragma once
+// What the application asks of the desktop: which application opens a MIME type by default,
+// which applications can open it at all, making one the default, listing and launching the
+// applications for a file, and composing a mail message with attachments. The application never
+// talks to the desktop any other way, so tests swap in FakeDesktopServices.
+//
+// Applications are named by their desktop-file id ("kestrane-viewer.desktop"); ids compare without
+// regard to case. Programs are always started with an argument vector, never through a shell.
+// Callers in the application receive the instance from whoever builds them (tests give a fake);
+// only the program's start-up asks for shared().
+
+#include "imageio/ContentTypes.h"
+
+#include <QFileInfo>
+#include <QList>
+#include <QMimeDatabase>
+#include <QString>
+#include <QStringList>
+
+namespace kpv {
+
+struct DesktopApplication {
+    QString id;          // desktop-file id
+    QString fileName;    // what the user knows it by (display name)
+    QString version;     // empty when the desktop does not say
+    QString iconName;    // themed icon name or icon file path; empty when none
+};
+
+class DesktopServices {
+public:
+    virtual ~DesktopServices() = default;
+
+    // The application that opens files of the type by default; empty when none.
+    virtual QString defaultApplicationForType(const QString& mimeType) = 0;
+    // Every application that declares the type (recommended first, then the fallbacks).
+    virtual QStringList allApplicationsForType(const QString& mimeType) = 0;
+    // The applications that declare the type itself (not a parent type), in the desktop's order.
+    virtual QStringList viewerApplicationsForType(const QString& mimeType) = 0;
+    // Makes the application the type's default; false when the desktop refused.
+    virtual bool setDefaultApplicationForType(const QString& mimeType, const QString& applicationId) = 0;
+    // The applications that can open the file, each once.
+    virtual QList<DesktopApplication> applicationsForFile(const QString& path) = 0;
+    // Starts the application on the file; false when it could not be started.
+    virtual bool openFileWithApplication(const QString& path, const QString& applicationId) = 0;
+    // Opens a new message in the user's mail program; false when no mail program could be started.
+    virtual bool composeMail(const QString& subject, const QString& body, const QStringList& attachments) = 0;
+
+    // The process-wide instance: the GIO one unless a test installed another.
+    static DesktopServices& shared();
+    // Installs `services` as the shared instance (nullptr restores the GIO one); not owned.
+    static void setShared(DesktopServices* services);
+
+    // The MIME type of a content-type identifier ("public.jpeg" -> "image/jpeg"); empty when
+    // the identifier names no known type. The desktop knows file types by MIME type; the
+    // program's own content types carry their extensions, which the shared MIME database maps.
+    static QString mimeTypeForContentType(const QString& contentType)
+    {
+        static const QMimeDatabase db;
+        for (const QString& ext : ContentTypes::extensionsForType(contentType)) {
+            const QMimeType mime = db.mimeTypeForFile(QStringLiteral("x.") + ext, QMimeDatabase::MatchExtension);
+            if (mime.isValid() && !mime.isDefault())
+                return mime.name();
+        }
+        return {};
+    }
+
+    // The argument vector of the mail helper for a message (program first). The helper takes
+    // one option per attachment and has no "--"; absolute paths keep a file named like an option
+    // from being read as one.
+    static QStringList mailCommandLine(const QString& subject, const QString& body, const QStringList& attachments)
+    {
+        QStringList args{QStringLiteral("xdg-email"), QStringLiteral("--utf8")};
+        if (!subject.isEmpty())
+            args << QStringLiteral("--subject") << subject;
+        if (!body.isEmpty())
+            args << QStringLiteral("--body") << body;
+        for (const QString& path : attachments)
+            args << QStringLiteral("--attach") << QFileInfo(path).absoluteFilePath();
+        return args;
+    }
+};
+
+// The desktop through GIO and the xdg tools.
+class GioDesktopServices : public DesktopServices {
+public:
+    QString defaultApplicationForType(const QString& mimeType) override;
+    QStringList allApplicationsForType(const QString& mimeType) override;
+    QStringList viewerApplicationsForType(const QString& mimeType) override;
+    bool setDefaultApplicationForType(const QString& mimeType, const QString& applicationId) override;
+    QList<DesktopApplication> applicationsForFile(const QString& path) override;
+    bool openFileWithApplication(const QString& path, const QString& applicationId) override;
+    bool composeMail(const QString& subject, const QString& body, const QStringList& attachments) override;
+};
+
+}  // namespace kpv

@@ -1,0 +1,159 @@
+// GIO first: Qt's "signals" keyword macro would break its headers.
+#include <gio/gdesktopappinfo.h>
+#include <gio/gio.h>
+
+#include "desktop/DesktopServices.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSet>
+
+#include <memory>
+
+namespace kpv {
+
+namespace {
+
+struct GObjectDeleter {
+    void operator()(gpointer p) const
+    {
+        if (p)
+            g_object_unref(p);
+    }
+};
+template <typename T>
+using GPtr = std::unique_ptr<T, GObjectDeleter>;
+
+struct AppListDeleter {
+    void operator()(GList* list) const { g_list_free_full(list, g_object_unref); }
+};
+using AppList = std::unique_ptr<GList, AppListDeleter>;
+
+QString appId(GAppInfo* info)
+{
+    const char* id = info ? g_app_info_get_id(info) : nullptr;
+    return id ? QString::fromUtf8(id) : QString();
+}
+
+QStringList ids(GList* list)
+{
+    QStringList out;
+    for (GList* l = list; l; l = l->next) {
+        const QString id = appId(G_APP_INFO(l->data));
+        if (!id.isEmpty() && !out.contains(id, Qt::CaseInsensitive))
+            out << id;
+    }
+    return out;
+}
+
+QString contentTypeOf(const QString& mimeType)
+{
+    gchar* type = g_content_type_from_mime_type(mimeType.toUtf8().constData());
+    QString out = type ? QString::fromUtf8(type) : mimeType;
+    g_free(type);
+    return out;
+}
+
+}  // namespace
+
+QString GioDesktopServices::defaultApplicationForType(const QString& mimeType)
+{
+    if (mimeType.isEmpty())
+        return {};
+    GPtr<GAppInfo> info(g_app_info_get_default_for_type(contentTypeOf(mimeType).toUtf8().constData(), FALSE));
+    return appId(info.get());
+}
+
+QStringList GioDesktopServices::allApplicationsForType(const QString& mimeType)
+{
+    if (mimeType.isEmpty())
+        return {};
+    AppList list(g_app_info_get_all_for_type(contentTypeOf(mimeType).toUtf8().constData()));
+    return ids(list.get());
+}
+
+QStringList GioDesktopServices::viewerApplicationsForType(const QString& mimeType)
+{
+    if (mimeType.isEmpty())
+        return {};
+    AppList list(g_app_info_get_recommended_for_type(contentTypeOf(mimeType).toUtf8().constData()));
+    return ids(list.get());
+}
+
+bool GioDesktopServices::setDefaultApplicationForType(const QString& mimeType, const QString& applicationId)
+{
+    if (mimeType.isEmpty() || applicationId.isEmpty())
+        return false;
+    GPtr<GDesktopAppInfo> info(g_desktop_app_info_new(applicationId.toUtf8().constData()));
+    if (!info)
+        return false;
+    GError* error = nullptr;
+    const gboolean ok = g_app_info_set_as_default_for_type(G_APP_INFO(info.get()),
+                                                           contentTypeOf(mimeType).toUtf8().constData(), &error);
+    if (error)
+        g_error_free(error);
+    return ok;
+}
+
+QList<DesktopApplication> GioDesktopServices::applicationsForFile(const QString& path)
+{
+    QList<DesktopApplication> out;
+    GPtr<GFile> file(g_file_new_for_path(QFile::encodeName(path).constData()));
+    GError* error = nullptr;
+    GPtr<GFileInfo> fileInfo(g_file_query_info(file.get(), G_FILE_ATTRIBUTE_STANDARD_CONTENT_TYPE,
+                                               G_FILE_QUERY_INFO_NONE, nullptr, &error));
+    if (error)
+        g_error_free(error);
+    const char* type = fileInfo ? g_file_info_get_content_type(fileInfo.get()) : nullptr;
+    gchar* guessed = nullptr;
+    if (!type) {
+        guessed = g_content_type_guess(QFile::encodeName(path).constData(), nullptr, 0, nullptr);
+        type = guessed;
+    }
+    if (!type)
+        return out;
+    AppList list(g_app_info_get_all_for_type(type));
+    g_free(guessed);
+    QSet<QString> seen;
+    for (GList* l = list.get(); l; l = l->next) {
+        GAppInfo* info = G_APP_INFO(l->data);
+        DesktopApplication app;
+        app.id = appId(info);
+        if (app.id.isEmpty() || seen.contains(app.id.toLower()))
+            continue;
+        seen.insert(app.id.toLower());
+        const char* name = g_app_info_get_display_name(info);
+        app.fileName = name ? QString::fromUtf8(name) : app.id;
+        if (GIcon* icon = g_app_info_get_icon(info)) {
+            gchar* iconText = g_icon_to_string(icon);
+            app.iconName = iconText ? QString::fromUtf8(iconText) : QString();
+            g_free(iconText);
+        }
+        out << app;
+    }
+    return out;
+}
+
+bool GioDesktopServices::openFileWithApplication(const QString& path, const QString& applicationId)
+{
+    GPtr<GDesktopAppInfo> info(g_desktop_app_info_new(applicationId.toUtf8().constData()));
+    if (!info)
+        return false;
+    GPtr<GFile> file(g_file_new_for_path(QFile::encodeName(path).constData()));
+    GList files{file.get(), nullptr, nullptr};
+    GError* error = nullptr;
+    const gboolean ok = g_app_info_launch(G_APP_INFO(info.get()), &files, nullptr, &error);
+    if (error)
+        g_error_free(error);
+    return ok;
+}
+
+bool GioDesktopServices::composeMail(const QString& subject, const QString& body, const QStringList& attachments)
+{
+    QStringList args = mailCommandLine(subject, body, attachments);
+    const QString program = args.takeFirst();
+    return QProcess::startDetached(program, args);
+}
+
+}  // namespace kpv

@@ -1,0 +1,48 @@
+// The Navigation panel's arithmetic: thumbnail placement, the view-to-thumbnail map, the panel
+// size for the image's aspect, the visible frame and panning by the frame.
+#include "Shell/NavigateWindowGeometry.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using G = NavigateWindowGeometry;
+
+TEST(NavigateWindowGeometry, ImageFitsCentredInThumbnail)
+{
+    const QRectF wide = G::imageViewRectInImageView(QRectF(-500, 0, 2000, 1000), QRectF(0, 0, 120, 120));
+    EXPECT_EQ(wide, QRectF(0, 30, 120, 60));
+    const QRectF small = G::imageViewRectInImageView(QRectF(0, 0, 10, 20), QRectF(0, 0, 120, 120));
+    EXPECT_EQ(small, QRectF(30, 0, 60, 120)); // enlarging allowed
+    EXPECT_EQ(G::imageViewRectInImageView(QRectF(0, 0, 0, 50), QRectF(0, 0, 120, 120)).size(), QSizeF(0, 0));
+}
+
+TEST(NavigateWindowGeometry, WindowSizeFollowsAspectWithinLimits)
+{
+    const QSizeF window(140, 170), thumb(120, 120);
+    EXPECT_EQ(G::calcNavigateWindowSizeByCurFile(window, thumb, QRectF(0, 0, 4000, 500)), QSizeF(140, 130)); // panorama: 80
+    EXPECT_EQ(G::calcNavigateWindowSizeByCurFile(window, thumb, QRectF(0, 0, 500, 4000)), QSizeF(140, 230)); // tall: 180
+    EXPECT_EQ(G::calcNavigateWindowSizeByCurFile(window, thumb, QRectF(0, 0, 400, 300)), QSizeF(140, 140));  // 4:3 -> 90
+    // No area, even with one side non-zero, never divides by zero.
+    EXPECT_EQ(G::calcNavigateWindowSizeByCurFile(window, thumb, QRectF(0, 0, 0, 300)), QSizeF(140, 170));
+}
+
+TEST(NavigateWindowGeometry, VisibleFrameAndPanningAreInverse)
+{
+    const QRectF v(-500, -250, 2000, 1000);  // the whole image in view coordinates
+    const QRectF fit(0, 0, 1000, 500);       // the view's fit-in bounds
+    const QRectF r = G::imageViewRectInImageView(v, QRectF(0, 0, 120, 120));
+    const LMMatrix m = G::matrixFromImageViewRectToTrackRect(v, r);
+    const QRectF frame = G::trackRectForVisibleRect(fit, v, m);
+    EXPECT_EQ(frame, QRectF(30, 45, 60, 30));
+    // The frame unchanged: no pan. Moved right by 6 thumbnail points: the image moves left by
+    // 6 x V.width / R.width = 100 view points.
+    EXPECT_EQ(G::moveDeltaForTrackRect(frame, fit, v, m), QPointF(0, 0));
+    EXPECT_EQ(G::moveDeltaForTrackRect(frame.translated(6, 0), fit, v, m), QPointF(-100, 0));
+    // Nothing visible: zero frame.
+    EXPECT_EQ(G::trackRectForVisibleRect(fit, QRectF(2000, 2000, 10, 10), m), QRectF());
+    // No image: the map is the identity rather than a division by zero.
+    EXPECT_EQ(G::matrixFromImageViewRectToTrackRect(QRectF(), r), LMMatrix());
+}
+
+}  // namespace
