@@ -1,0 +1,163 @@
+// The mini window controller: entering and leaving from each mode, fitting the window to turned
+// images, zoom in both forms, rotation room and the equivalent responders.
+#include "browse_support.h"
+
+#include "Browse/MiniWindowController.h"
+
+#include "appkit/Event.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class FakeMiniHost : public MiniWindowHost {
+public:
+    long mode = 4;
+    kpv::Rect frame{100, 100, 400, 300};
+    kpv::Rect visible{0, 0, 1440, 900};
+    kpv::Size fileSize{800, 600};
+    bool hasFile = true;
+    double scale = 0.5, maxScale = 8;
+    kpv::Rect imageRect{0, 0, 400, 300};
+    int scaleMode = 0;
+    bool imageForm = false;
+    bool registered = false;
+    QString status;
+    std::vector<long> modes;
+
+    long showMode() const override { return mode; }
+    void setShowMode(long m) override
+    {
+        modes.push_back(m);
+        mode = m;
+    }
+    kpv::Rect windowFrame() const override { return frame; }
+    void setWindowFrame(const kpv::Rect& f) override { frame = f; }
+    kpv::Rect visibleScreenFrame() const override { return visible; }
+    double viewScale() const override { return scale; }
+    double viewMaxScale() const override { return maxScale; }
+    kpv::Rect imageVisibleViewRect() const override { return imageRect; }
+    void setNewScaleMode(int m) override { scaleMode = m; }
+    void switchToScaleMode(int m) override { scaleMode = m; }
+    kpv::Size curFileFrameSize() const override { return fileSize; }
+    bool hasCurFile() const override { return hasFile; }
+    void showImageForm(bool f) override { imageForm = f; }
+    void setStatusText(const QString& t, bool) override { status = t; }
+    void registEquivalentResponder(bool r) override { registered = r; }
+};
+
+void switchMode(MiniWindowController& c, FakeMiniHost& h, long to)
+{
+    const long from = h.mode;
+    h.mode = to;
+    c.didChangeMainShowMode({{"old", qlonglong(from)}, {"new", qlonglong(to)}});
+}
+
+TEST(MiniWindowController, EmptyStateRoundTrip)
+{
+    FakeMiniHost h;
+    MiniWindowController c(h);
+    h.mode = 2;
+    h.hasFile = false;
+    switchMode(c, h, 256);
+    c.updateMiniUI(0, 0);
+    EXPECT_EQ(h.mode, 256);
+    EXPECT_FALSE(h.imageForm);
+    c.switchToNormalMode();
+    EXPECT_EQ(h.mode, 2);
+
+    // A drop into the empty window turns it into the image form; leaving then shows the viewer.
+    switchMode(c, h, 256);
+    h.hasFile = true;
+    h.mode = 128;
+    c.updateMiniUI(0, 0);
+    EXPECT_TRUE(h.imageForm);
+    c.switchToNormalMode();
+    EXPECT_EQ(h.mode, 4);
+}
+
+TEST(MiniWindowController, FitsTheTurnedImageAndZooms)
+{
+    FakeMiniHost h;
+    MiniWindowController c(h);
+    switchMode(c, h, 128);
+    EXPECT_TRUE(h.registered);
+    c.updateMiniUI(0, 90);
+    EXPECT_EQ(h.frame.size, (kpv::Size{600, 800})) << "90 degrees swaps the sides";
+    EXPECT_FALSE(c.isWindowZoomed());
+
+    h.imageRect = {0, 0, 600, 800};
+    h.scale = 1;
+    c.performZoom();
+    EXPECT_TRUE(c.isWindowZoomed());
+    EXPECT_EQ(h.scaleMode, 4);
+    EXPECT_DOUBLE_EQ(h.frame.height(), 900);
+    c.performZoom();
+    EXPECT_FALSE(c.isWindowZoomed());
+    EXPECT_EQ(h.scaleMode, 1);
+
+    // Refused when the window already spans the full width.
+    h.frame = kpv::Rect(0, 100, 1440, 300);
+    c.performZoom();
+    EXPECT_FALSE(c.isWindowZoomed());
+
+    c.didBeginRotate();
+    h.imageRect = {0, 0, 100, 100};
+    const kpv::Rect before = h.frame;
+    c.doChangeScale();
+    EXPECT_EQ(h.frame, before) << "scale changes wait while a rotation runs";
+    c.didEndRotate(0);
+    EXPECT_FALSE(c.isImageRotating());
+    h.scale = 0.666;
+    c.doChangeScale();
+    EXPECT_EQ(h.status, QStringLiteral("66%"));
+
+    c.doBeforeRotate();
+    EXPECT_EQ(h.frame, h.visible);
+    c.switchToNormalMode();
+    EXPECT_EQ(h.mode, 4);
+}
+
+TEST(MiniWindowController, EmptyFormZoomToggles)
+{
+    FakeMiniHost h;
+    MiniWindowController c(h);
+    h.mode = 2;
+    switchMode(c, h, 256);
+    const kpv::Rect start = h.frame;
+    c.performZoom();
+    EXPECT_EQ(h.frame, h.visible);
+    c.performZoom();
+    EXPECT_EQ(h.frame, start);
+}
+
+struct Responder : LMEquivalentResponder {
+    bool answer = false;
+    int asked = 0;
+    bool performKeyDownEquivalent(const kpv::Event&) override
+    {
+        ++asked;
+        return answer;
+    }
+};
+
+TEST(MiniWindowController, EquivalentRespondersInOrder)
+{
+    FakeMiniHost h;
+    MiniWindowController c(h);
+    Responder a, b;
+    b.answer = true;
+    c.registEquivalentResponder(&a, true);
+    c.registEquivalentResponder(&a, true);
+    c.registEquivalentResponder(&b, true);
+    c.registEquivalentResponder(nullptr, true);
+    EXPECT_EQ(c.equivalentResponderCount(), 2u);
+    auto e = kpv::Event::keyEvent(kpv::KeyDown, 0, QString(), QString(), nullptr);
+    EXPECT_TRUE(c.doEquivalentResponder([&](LMEquivalentResponder& r) { return r.performKeyDownEquivalent(*e); }));
+    EXPECT_EQ(a.asked, 1);
+    c.registEquivalentResponder(&b, false);
+    EXPECT_FALSE(c.doEquivalentResponder([&](LMEquivalentResponder& r) { return r.performKeyDownEquivalent(*e); }));
+    EXPECT_FALSE(c.doEquivalentResponder({}));
+}
+
+} // namespace
