@@ -1,0 +1,156 @@
+#include "Shell/OptionWindowModel.h"
+
+#include "Model/MainConfig.h"
+#include "Shell/FileTypeAssociator.h"
+#include "foundation/NotificationCenter.h"
+#include "imageio/ContentTypes.h"
+
+OptionWindowModel::OptionWindowModel(MainConfig& config, FileTypeAssociator& associator, kpv::NotificationCenter& center)
+    : m_config(config), m_associator(associator), m_center(center)
+{
+    const qint64 tab = m_config.curOptionTabType();
+    m_curOptionTabType = (tab >= 1 && tab <= 3) ? long(tab) : 2;
+}
+
+void OptionWindowModel::initAssociateFileTypes()
+{
+    if (m_groupsBuilt)
+        return;
+    m_groupsBuilt = true;
+    const QStringList supported = m_associator.allowedFileTypes();
+    QStringList named;
+    for (long g = 0; g <= 5; ++g)
+        named << OptionFileAssociateItemInfo::fileUtiTypeByInfoType(g);
+    QStringList raw;
+    for (const QString& t : supported)
+        if (kpv::ContentTypes::conformsTo(t, kpv::ContentTypes::kCameraRaw))
+            raw << t;
+    for (long g = 0; g <= 7; ++g) {
+        QStringList members;
+        if (g <= 5) {
+            if (supported.contains(named[g]))
+                members << named[g];
+        } else if (g == 6) {
+            members = raw;
+        } else {
+            for (const QString& t : supported)
+                if (!named.contains(t) && !raw.contains(t))
+                    members << t;
+        }
+        if (members.isEmpty())
+            continue;
+        OptionFileAssociateItemInfo info(g);
+        info.setArraySubFileTypes(members);
+        m_groups << info;
+    }
+    loadFileTypeAssociatedInfo();
+}
+
+void OptionWindowModel::loadFileTypeAssociatedInfo()
+{
+    for (OptionFileAssociateItemInfo& group : m_groups) {
+        QStringList ours;
+        for (const QString& t : group.arraySubFileTypes())
+            if (m_associator.fileTypeAssociated(t, QString(), nullptr))
+                ours << t;
+        group.setArrayPrevAssociatedSubFileTypes(ours);
+        group.setAssociated(ours.size() == group.arraySubFileTypes().size());
+    }
+}
+
+void OptionWindowModel::showWithTabType(long tab, bool associateAll, bool alreadyVisible)
+{
+    initAssociateFileTypes();
+    if (associateAll) {
+        m_showedWithWantAssociatedFileTypes = true;
+        for (OptionFileAssociateItemInfo& group : m_groups)
+            group.setAssociated(true);
+    } else if (!m_showedWithWantAssociatedFileTypes) {
+        if (m_associator.hasPrevAssociatedApps()) {
+            loadFileTypeAssociatedInfo();
+        } else {
+            // Nothing was ever associated from here: nothing shows as ticked.
+            for (OptionFileAssociateItemInfo& group : m_groups) {
+                group.setAssociated(false);
+                group.setArrayPrevAssociatedSubFileTypes({});
+            }
+        }
+    }
+    if (tab >= 1 && tab <= 3)
+        m_curOptionTabType = tab;
+    if (associateAll)
+        m_dirty = true;
+    if (!alreadyVisible) {
+        m_zoomWhileMouseWheel = m_config.zoomWhileMouseWheel();
+        m_animationZoom = m_config.animationZoom();
+        m_keepZoomRatio = m_config.keepPrevScaleWhenNavFile();
+        m_viewPhotosInSubfolder = m_config.viewPhotosInSubfolder();
+        m_mouseWheelEnabled = m_config.mouseWheelEnabled();
+        m_filePropertyMask = m_config.filePropertyMask();
+    }
+}
+
+void OptionWindowModel::closeWindow()
+{
+    m_dirty = false;
+    m_showedWithWantAssociatedFileTypes = false;
+}
+
+void OptionWindowModel::saveSettings()
+{
+    QStringList wanted;
+    for (const OptionFileAssociateItemInfo& group : m_groups)
+        wanted << (group.associated() ? group.arraySubFileTypes() : group.arrayPrevAssociatedSubFileTypes());
+    m_associator.makeFileAssoicateForFileTypes(wanted);
+    if (!m_dirty)
+        return;
+    m_config.setMouseWheelEnabled(m_mouseWheelEnabled);
+    m_config.setZoomWhileMouseWheel(m_zoomWhileMouseWheel);
+    m_config.setAnimationZoom(m_animationZoom);
+    m_config.setKeepPrevScaleWhenNavFile(m_keepZoomRatio);
+    m_config.setViewPhotosInSubfolder(m_viewPhotosInSubfolder);
+    m_config.setFilePropertyMask(m_filePropertyMask);
+    m_dirty = false;
+    m_config.save(false);
+    m_center.postNotification(QStringLiteral("didChangeOptionSetting"), this);
+}
+
+void OptionWindowModel::setMouseWheelEnabled(bool on) { m_mouseWheelEnabled = on; m_dirty = true; }
+void OptionWindowModel::setAnimationZoom(bool on) { m_animationZoom = on; m_dirty = true; }
+void OptionWindowModel::setKeepZoomRatio(bool on) { m_keepZoomRatio = on; m_dirty = true; }
+void OptionWindowModel::setViewPhotosInSubfolder(bool on) { m_viewPhotosInSubfolder = on; m_dirty = true; }
+
+void OptionWindowModel::setZoomWhileMouseWheel(bool zoom)
+{
+    if (zoom == m_zoomWhileMouseWheel)
+        return;
+    m_zoomWhileMouseWheel = zoom;
+    m_dirty = true;
+}
+
+void OptionWindowModel::fileInfoCheckButtonClicked(long type)
+{
+    if (type < 0 || type > 62)
+        return;
+    m_filePropertyMask ^= qint64(1) << type;
+    m_dirty = true;
+}
+
+void OptionWindowModel::optionTabButtonClicked(long tab)
+{
+    if (tab < 1 || tab > 3)
+        return;
+    m_curOptionTabType = tab;
+    m_config.setCurOptionTabType(tab);
+    m_config.saveForKey(QStringLiteral("curOptionTabType"));
+}
+
+void OptionWindowModel::optionFileAssociateItemClicked(int row)
+{
+    if (row < 0 || row >= m_groups.size())
+        return;
+    OptionFileAssociateItemInfo& group = m_groups[row];
+    group.setArrayPrevAssociatedSubFileTypes({});
+    group.setAssociated(!group.associated());
+    m_dirty = true;
+}
