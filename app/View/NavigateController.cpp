@@ -6,6 +6,7 @@
 #include "Model/PhotoSearchHandler.h"
 #include "View/LMImageViewModel.h"
 #include "View/NavGestureScrollFileSession.h"
+#include "View/NavigateSaveFileSession.h"
 #include "View/NavImageLoader.h"
 #include "View/NavLoadPlanner.h"
 
@@ -74,12 +75,17 @@ NavigateController::NavigateController(LMImageViewModel *openGLView, NavigateCon
         return c ? int(c->sortByType()) : int(NavSortByName);
     };
     m_photoSearchHandler = std::make_unique<PhotoSearchHandler>(std::move(env));
+    m_unsavedRotationCheck = [this](bool cancelAlternateButton, std::function<void(int)> done) {
+        checkAndSaveCurFile(false, cancelAlternateButton, std::move(done));
+    };
 }
 
 NavigateController::~NavigateController()
 {
     *m_self = nullptr;
     registNotifications(false);
+    stopFavorFileAnimationTimer();
+    m_navigateSaveFileSession.reset();
     if (m_autoNavTimer)
         m_autoNavTimer->invalidate();
     // The swipe session refers to the controller; it goes first.
@@ -145,6 +151,16 @@ void NavigateController::registNotifications(bool regist)
     });
     center.addObserver(this, latin1("didChangeOptionSetting"), nullptr,
                        [this](const kpv::Notification &) { didChangeOptionSetting(); });
+    center.addObserver(this, latin1(NavFilesBatchRenamedNotification), nullptr, [this](const kpv::Notification &n) {
+        QHash<LMPathString, LMPathString> map;
+        for (auto it = n.userInfo.cbegin(); it != n.userInfo.cend(); ++it)
+            map.insert(LMPathString(it.key(), false), it.value().value<LMPathString>());
+        didFilesBatchRenamed(map);
+    });
+    center.addObserver(this, latin1("didAutoHideCursor"), nullptr,
+                       [this](const kpv::Notification &) { didAutoHideCursor(); });
+    center.addObserver(this, latin1("DidSlideshowFirstFrameDisplayed"), nullptr,
+                       [this](const kpv::Notification &) { didSlideshowFirstFrameDisplayed(); });
 }
 
 void NavigateController::updateOpenGLViewSettingsByCurConfig()
@@ -219,7 +235,7 @@ void NavigateController::openFilePaths(const QList<LMPathString> &paths, const Q
 void NavigateController::resetAllNavFiles()
 {
     if (m_host)
-        m_host->stopFavorFileAnimationTimer();
+        stopFavorFileAnimationTimer();
     abortScrollSession();
     endAutoNav();
     m_navSortFileInfoList.reset();
@@ -249,7 +265,7 @@ void NavigateController::navCurFileToIndexByFileListChanged(qsizetype index)
 bool NavigateController::navCurFileToIndex(qsizetype index, bool fileListChanged, bool navNext, bool quick)
 {
     if (m_host)
-        m_host->stopFavorFileAnimationTimer();
+        stopFavorFileAnimationTimer();
     if (index < 0 || index >= fileCount())
         return false;
     const LMPathString path = m_navSortFileInfoList->sortedFilePaths().at(index);
@@ -468,9 +484,9 @@ void NavigateController::didChangeMainShowMode(int64_t oldMode, int64_t newMode)
             reduceImageForFavSwitch(false);
         else if (oldMode != NavShowModeView && (oldMode == 0 || (oldMode & 3) != 0) && m_host)
             m_host->showNextPrev(true, true);
-        if (m_needReorderFilePaths && m_host) {
+        if (m_needReorderFilePaths) {
             MainConfig *c = config();
-            m_host->sortFiles(c ? c->sortByType() : int64_t(NavSortByName), true);
+            sortFiles(c ? c->sortByType() : int64_t(NavSortByName), true);
         }
     }
     if (m_host) {

@@ -36,6 +36,7 @@ class LMBlockOperation;
 class LMImageViewModel;
 class NavGestureScrollFileSession;
 class NavImageLoader;
+class NavigateSaveFileSession;
 class NavPagingViewFactory;
 class PhotoSearchHandler;
 namespace kpv {
@@ -53,6 +54,10 @@ extern const char *const NavDidLoadCurrentFileInfoNotification;    // "didLoadCu
 extern const char *const NavDidLoadCurrentSmallThumbNotification;  // "didLoadCurrentSmallThumb"
 extern const char *const NavDidLoadCurrentLargeThumbNotification;  // "didLoadCurrentLargeThumb"
 extern const char *const NavDidCurFileImageUpdatedNotification;    // "didCurFileImageUpdated"
+extern const char *const NavFilesDeletedNotification;              // "filesDeleted"
+extern const char *const NavFileModifiedNotification;              // "fileModified"
+extern const char *const NavFilesBatchRenamedNotification;         // "filesBatchRenamed"
+extern const char *const NavDidRenameCurrentFileNotification;      // "didRenameCurrentFile"
 
 // Show modes of the main window.
 enum NavShowMode : int64_t {
@@ -219,6 +224,71 @@ public:
     // True for a GIF file: by the base information when known, else by the extension.
     static bool isGifFile(const LMNavFileInfo *fileInfo);
 
+    // ---- File commands (NavigateControllerCommands.cpp) ----
+    void deleteCurFile();
+    void deleteFiles(const QList<LMPathString> &filePaths);
+    void postNotificationForDeletedFiles(const QList<LMPathString> &filePaths);
+    // 1 rotate left, 2 rotate right, 3 flip horizontally, 4 flip vertically.
+    void rotateCurFile(int rotateType);
+    void copyCurFile();
+    void saveAsCurFile();
+    void saveAsCurFile(bool navToSavedFile, std::function<void(int)> completeBlock);
+    void beginSaveCurFileToPath(const QString &path, std::function<void(int)> completeBlock);
+    void beginSaveCurFileToPath(const QString &path, const std::optional<QVariantMap> &saveParameters,
+                                std::function<void(int)> completeBlock);
+    void endSaveCurFileToPath(const QString &path, int saveResult, bool navToSavedFile,
+                              std::function<void(int)> completeBlock);
+    void printCurFile();
+    void cropCurFile();
+    void switchToMyFavorites();
+    void switchToThumbView();
+    void switchPhotoBin();
+    bool doShareForType(int64_t shareType);
+    void setCurFileToDesktop();
+    void setDesktopImageForFile(const QString &path);
+    static bool isSupportedDesktopImage(const QString &) { return true; }
+    void revealCurFileInFinder();
+    void doBatchRename();
+    void batchRenameFiles(const QList<LMPathString> &filePaths);
+    void didFilesBatchRenamed(const QHash<LMPathString, LMPathString> &renameMap);
+    void doBatchResize() { doBatchResizeOrConvert(true); }
+    void doBatchConvert() { doBatchResizeOrConvert(false); }
+    void doBatchResizeOrConvert(bool resize);
+    void doZoomCurFile(bool zoomIn);
+    NavigateSaveFileSession *navigateSaveFileSession();
+
+    // ---- Unsaved rotation and drag-out (NavigateControllerSave.cpp) ----
+    // Outcomes of the check: 0 nothing to save, 1 written into the file, 2 that write failed,
+    // 3 it was cancelled, 4 the user went on without saving, 5 saved under another name, 6 that
+    // save failed, 7 its panel was cancelled.
+    bool isCurFileModifiedAndCannotOverwriteable() const;
+    void checkAndSaveCurFile(bool navToSavedFile, std::function<void(int)> completeSaveBlock)
+    {
+        checkAndSaveCurFile(navToSavedFile, false, std::move(completeSaveBlock));
+    }
+    void checkAndSaveCurFile(bool navToSavedFile, bool cancelAlternateButton, std::function<void(int)> completeSaveBlock);
+    // Always true: either the drag starts or the user is asked to save the turn first.
+    bool beginDraggingSessionAtIndex(qsizetype index);
+    // Copy (1) when dropped outside the application (context 0), none (0) inside.
+    static int draggingSourceOperationMask(int context) { return context == 0 ? 1 : 0; }
+    static bool isWritableFileType(const QString &path);
+
+    // ---- Favourites (NavigateControllerFavorite.cpp) ----
+    void favorCurFile();
+    void beginFavorCurFile();
+    void stopFavorFileAnimationTimer();
+    bool isFavorFileAnimating() const { return m_favorFileAnimationTimer.isTimerRunning(); }
+    void addFavoriteFile(const LMPathString &path, const LMImagePtr &thumb);
+
+    // ---- Status, sorting and notifications (NavigateControllerStatus.cpp) ----
+    void updateStatusInfo(const QString &text, bool showWaiting, int loadingInfoFlag);
+    void sortFiles(int64_t sortType) { sortFiles(sortType, false); }
+    void sortFiles(int64_t sortType, bool forceSort);
+    void didAutoHideCursor();
+    void didSlideshowFirstFrameDisplayed();
+    bool canShowProperties() const;
+    bool gestureScrollSessionRunning() const;
+
 private:
     friend class NavigateControllerTestAccess;
 
@@ -261,6 +331,11 @@ private:
     std::optional<double> m_gestureScrollDeltaForModifiedFile;
     std::unique_ptr<NavGestureScrollFileSession> m_navGestureScrollFileSession;
     UnsavedRotationCheck m_unsavedRotationCheck;
+
+    // File commands, saving and the favourites animation.
+    std::unique_ptr<NavigateSaveFileSession> m_navigateSaveFileSession;
+    LMBlockRepeatTimer m_favorFileAnimationTimer;
+    bool m_favorAdding = false;
 
     // Lets results posted by workers recognise a controller that has gone.
     std::shared_ptr<NavigateController *> m_self;

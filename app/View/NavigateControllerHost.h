@@ -13,19 +13,25 @@
 #include "Model/LMImage.h"
 #include "Model/LMPathString.h"
 
+#include <QHash>
 #include <QImage>
 #include <QList>
 #include <QPointF>
+#include <QRectF>
+#include <QVariantMap>
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 
 class LMImageViewModel;
 class MainConfig;
 class NavigateController;
 namespace kpv {
 class Operation;
+class WorkspaceServices;
 }
 
 // One slide handed to the slideshow: the file and what the viewer has already decoded of it.
@@ -104,4 +110,66 @@ public:
     virtual void deleteCurFile() {}
     // Sorts the list again with the given sort type (forced: even when the type did not change).
     virtual void sortFiles(int64_t /*sortType*/, bool /*forceSort*/) {}
+
+    // ---- File commands: sheets, panels and the desktop ----
+    // An alert sheet on the current window; `didEnd` gets 1 for the default button, 0 for the
+    // alternate one and -1 for the other one. Without a window the alert answers 0.
+    using AlertDidEnd = std::function<void(int returnCode)>;
+    virtual void beginAlertSheet(const QString & /*message*/, const QString & /*defaultButton*/,
+                                 const QString & /*alternateButton*/, const QString & /*otherButton*/,
+                                 const QString & /*informative*/, AlertDidEnd didEnd)
+    {
+        if (didEnd)
+            didEnd(0);
+    }
+    // The save-as panel with its format accessory, run modally: the handler gets whether a path was
+    // chosen (and can be written), the path and the save parameters. Exactly one call.
+    using SavePanelHandler = std::function<void(bool chosen, const QString &path, const std::optional<QVariantMap> &params)>;
+    virtual void runSaveAsPanel(const QString & /*sourcePath*/, const QString & /*defaultDirectory*/,
+                                SavePanelHandler handler)
+    {
+        if (handler)
+            handler(false, QString(), std::nullopt);
+    }
+    virtual void printImage(const QImage &) {}
+    // Clears the clipboard and puts the file's URL, then the image, on it.
+    virtual void writeFileAndImageToPasteboard(const QString & /*filePath*/, const QImage &) {}
+    // The application's private temporary sub-folder (made when missing); empty when unavailable.
+    virtual QString temporaryDirectoryWithSubDir(const QString &) const { return {}; }
+    // Trash, reveal and desktop picture; nullptr when there is no desktop.
+    virtual kpv::WorkspaceServices *workspaceServices() { return nullptr; }
+    virtual void miniWindowDoBeforeRotate() {}
+    // Sharing: the files of one share command (paths with what is decoded of them).
+    virtual void shareFiles(const QList<NavSlideshowFile> & /*files*/, int64_t /*shareType*/) {}
+    virtual void updateShareButtonUI(int64_t /*shareType*/) {}
+    virtual void switchPhotoBin() {}
+    // Batch sheets; each completion runs once when its sheet ends.
+    virtual void beginBatchRename(const QList<LMPathString> &,
+                                  std::function<void(const QHash<LMPathString, LMPathString> &)> done)
+    {
+        if (done)
+            done({});
+    }
+    virtual void beginBatchResizeOrConvert(bool /*resize*/, const QList<NavSlideshowFile> &, std::function<void()> done)
+    {
+        if (done)
+            done();
+    }
+    // Starts dragging the file out of the view with the image under the pointer.
+    virtual void beginDragFile(const QString & /*filePath*/, const QImage & /*dragImage*/) {}
+
+    // ---- Favourites ----
+    virtual void addFavoriteFile(const LMPathString &, const LMFileImgBaseInfoPtr &, const QImage & /*smallThumb*/) {}
+    virtual void removeFavoriteFile(const LMPathString &) {}
+    // The small thumbnail and orientation angle a favourite was added with (null when unknown).
+    virtual QImage favoriteThumb(const LMPathString &, int * /*angle*/) const { return {}; }
+    // The favourites-bin button's bounds in the image view's coordinates (empty when none).
+    virtual QRectF favoriteBinRectInView() const { return {}; }
+    virtual void beginAniFavorFile(bool /*adding*/) {}
+    virtual void endAniFavorFile(bool /*adding*/) {}
+    virtual void updateFavPhotoBoxUI() {}
+    // The flying snapshot over the image view: shown with an image and angle, moved, faded, removed.
+    virtual void showFavorSnapshot(const QImage &, int /*angle*/) {}
+    virtual void updateFavorSnapshot(const QRectF & /*rectInView*/, double /*alpha*/) {}
+    virtual void removeFavorSnapshot() {}
 };

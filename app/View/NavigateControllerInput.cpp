@@ -151,18 +151,39 @@ void NavigateController::doNavCurFileToFirst(bool first)
 
 void NavigateController::doNavCurFileToIndex(qsizetype index, bool byGestureScroll, std::function<void(bool)> completeBlock)
 {
+    // Held off while auto-navigation steps.
     if (m_autoNavTimer)
         return;
-    auto go = [this, index, byGestureScroll, completeBlock](int outcome) {
-        bool ok = false;
-        if (outcome < 6) {
-            if (m_host)
-                m_host->cancelAllOperations();
-            ok = navCurFileToIndex(index, false, index >= m_curFileIndex, false);
-        }
-        (void)byGestureScroll;
+    if (index == m_curFileIndex || index < 0 || index >= fileCount()) {
         if (completeBlock)
-            completeBlock(ok);
+            completeBlock(false);
+        return;
+    }
+    if (m_host)
+        m_host->hidePreviewStatus(false, false);
+    if (!byGestureScroll)
+        abortScrollSession();
+    if (m_openGLView)
+        m_openGLView->endRotate();
+    const LMPathString target = m_navSortFileInfoList->sortedFilePaths().at(index);
+    auto go = [this, index, target, completeBlock](int outcome) {
+        if (outcome >= 6) {
+            if (completeBlock)
+                completeBlock(true); // the jump was cancelled
+            return;
+        }
+        if (m_host)
+            m_host->cancelAllOperations();
+        qsizetype to = index;
+        // Saving under another name put a file into the list: the target may have moved.
+        if (outcome == 5 && m_navSortFileInfoList) {
+            const qsizetype now = m_navSortFileInfoList->sortedFilePaths().indexOf(target);
+            if (now >= 0)
+                to = now;
+        }
+        navCurFileToIndex(to, false, true, false);
+        if (completeBlock)
+            completeBlock(false);
     };
     const LMImageViewModel *view = currentView();
     if (m_unsavedRotationCheck && view && view->angleRotate().isRotatedOrFlipped())
@@ -173,10 +194,24 @@ void NavigateController::doNavCurFileToIndex(qsizetype index, bool byGestureScro
 
 void NavigateController::doNavCurFileToNext(bool next, bool quick, std::function<void(bool)> completeNavBlock)
 {
-    if (m_autoNavTimer)
+    if (m_autoNavTimer || !canDoAction(next ? 41 : 40))
         return;
+    if (m_host)
+        m_host->hidePreviewStatus(false, false);
+    abortScrollSession();
+    if (LMImageViewModel *view = currentView())
+        view->endRotate();
     auto go = [this, next, quick, completeNavBlock](int outcome) {
-        const bool ok = outcome < 6 && navFile(next, quick);
+        if (outcome >= 6)
+            return; // the current file stays
+        if (outcome >= 4) {
+            // After a question the step is never a quick one, and the caller does not go on.
+            navFile(next, false);
+            if (completeNavBlock)
+                completeNavBlock(false);
+            return;
+        }
+        const bool ok = navFile(next, quick);
         if (completeNavBlock)
             completeNavBlock(ok);
     };
@@ -277,8 +312,7 @@ bool NavigateController::performKeyDownEquivalent(const kpv::Event &event)
         }
     }
     if ((f & (kShiftFlag | kControlFlag | kOptionFlag | kCommandFlag)) == 0 && c == kDeleteChar) {
-        if (m_host)
-            m_host->deleteCurFile();
+        deleteCurFile();
         return true;
     }
     return false;

@@ -15,6 +15,7 @@
 #include "foundation/NotificationCenter.h"
 #include "foundation/RunLoop.h"
 #include "foundation/UserDefaults.h"
+#include "desktop/FakeWorkspaceServices.h"
 
 #include <gtest/gtest.h>
 
@@ -140,6 +141,8 @@ public:
     qsizetype photoBinMaxVisibleItemCount() const override { return binMax; }
     qsizetype photoBinWholeVisibleItemCountOfCurPage() const override { return binPage; }
     void deleteCurFile() override { ++deleteCount; }
+    kpv::WorkspaceServices *workspaceServices() override { return &workspace; }
+    kpv::FakeWorkspaceServices workspace;
     void sortFiles(int64_t, bool force) override { sortForced = force; }
     void startSlideshow(const QList<NavSlideshowFile> &files, qsizetype index) override
     {

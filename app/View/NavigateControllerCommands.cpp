@@ -1,0 +1,517 @@
+// The view mode's file commands: move to the trash, turn and flip, copy, save under another name,
+// print, desktop picture, reveal, mode switches, sharing, the batch sheets and zoom; and keeping
+// the list true after a save under another name or a batch rename.
+
+#include "View/NavigateController.h"
+
+#include "Model/LMPathTools.h"
+#include "Model/LMPerformSelectorWrapper.h"
+#include "Model/MainConfig.h"
+#include "Model/PhotoSearchHandler.h"
+#include "View/LMImageViewModel.h"
+#include "View/NavGestureScrollFileSession.h"
+#include "View/NavLoadPlanner.h"
+#include "View/NavigateSaveFileSession.h"
+#include "desktop/WorkspaceServices.h"
+#include "foundation/NotificationCenter.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+
+const char *const NavFilesDeletedNotification = "filesDeleted";
+const char *const NavFileModifiedNotification = "fileModified";
+const char *const NavFilesBatchRenamedNotification = "filesBatchRenamed";
+const char *const NavDidRenameCurrentFileNotification = "didRenameCurrentFile";
+
+namespace {
+
+QString latin1(const char *s)
+{
+    return QString::fromLatin1(s);
+}
+
+constexpr int kFullSizeType = 1;
+
+// Runs `fn` only while the controller still exists (results of saves and sheets come later).
+template <typename Fn>
+auto guarded(const std::shared_ptr<NavigateController *> &self, Fn fn)
+{
+    return [weak = std::weak_ptr<NavigateController *>(self), fn](auto &&...args) {
+        const auto p = weak.lock();
+        if (p && *p)
+            fn(std::forward<decltype(args)>(args)...);
+    };
+}
+
+void nextTurn(std::function<void()> fn)
+{
+    LMPerformSelectorWrapper().performWithBlock(std::move(fn), 0);
+}
+
+} // namespace
+
+NavigateSaveFileSession *NavigateController::navigateSaveFileSession()
+{
+    if (!m_navigateSaveFileSession)
+        m_navigateSaveFileSession = std::make_unique<NavigateSaveFileSession>(m_loader);
+    return m_navigateSaveFileSession.get();
+}
+
+// ---- Trash ----
+
+void NavigateController::deleteCurFile()
+{
+    if (!canDoAction(8))
+        return;
+    abortScrollSession();
+    if (!m_curFilePath.isEmpty())
+        deleteFiles({m_curFilePath});
+}
+
+void NavigateController::deleteFiles(const QList<LMPathString> &filePaths)
+{
+    kpv::WorkspaceServices *workspace = m_host ? m_host->workspaceServices() : nullptr;
+    if (filePaths.isEmpty() || !workspace)
+        return;
+    QStringList paths;
+    for (const LMPathString &p : filePaths)
+        paths << p.path();
+    const kpv::WorkspaceServices::RecycleResult result = workspace->recyclePaths(paths);
+    QList<LMPathString> gone;
+    for (const LMPathString &p : filePaths) {
+        if (result.errorCode == 0 || result.moved.contains(p.path()) || !QFileInfo::exists(p.path()))
+            gone << p;
+    }
+    if (result.errorCode != 0 && result.errorCode != kpv::WorkspaceServices::kUserCancelledError && m_host) {
+        m_host->beginAlertSheet(m_host->localizedString(QStringLiteral("IDS_FailedDeleteFile")),
+                                m_host->localizedString(QStringLiteral("IDS_OK")), QString(), QString(),
+                                result.failureReason,
+                                guarded(m_self, [this, gone](int) { postNotificationForDeletedFiles(gone); }));
+        return;
+    }
+    postNotificationForDeletedFiles(gone);
+}
+
+void NavigateController::postNotificationForDeletedFiles(const QList<LMPathString> &filePaths)
+{
+    if (filePaths.isEmpty())
+        return;
+    postNotification(NavFilesDeletedNotification, {{latin1("filePathList"), QVariant::fromValue(filePaths)}});
+}
+
+// ---- Turning ----
+
+void NavigateController::rotateCurFile(int rotateType)
+{
+    if (rotateType < 1 || rotateType > 4 || !canDoAction(13 + rotateType))
+        return;
+    abortScrollSession();
+    if (m_host && m_host->showMode() == NavShowModeMiniImage)
+        m_host->miniWindowDoBeforeRotate();
+    if (LMImageViewModel *view = currentView())
+        view->rotate(rotateType);
+}
+
+// ---- Copy ----
+
+void NavigateController::copyCurFile()
+{
+    if (!canDoAction(7))
+        return;
+    abortScrollSession();
+    LMImageViewModel *view = currentView();
+    if (view)
+        view->endRotate();
+    const LMNavFileInfoPtr info = curFileInfo();
+    if (!info || !m_host)
+        return;
+    const LMImageRotateAngle angle = view ? view->angleRotate() : LMImageRotateAngle();
+    QString target;
+    QString pasteboardPath = info->filePath().path();
+    if (angle.isRotatedOrFlipped()) {
+        const QString dir = m_host->temporaryDirectoryWithSubDir(QStringLiteral("$navigate$"));
+        if (dir.isEmpty())
+            return;
+        target = LMPathTools::writableFilePathInDirectory(dir, QFileInfo(pasteboardPath).completeBaseName() +
+                                                                   QStringLiteral(".jpg"));
+        if (target.isEmpty())
+            return;
+        pasteboardPath = target;
+    }
+    NavigateControllerHost *host = m_host;
+    navigateSaveFileSession()->beginSaveFile(
+        info, angle, target, std::nullopt, true,
+        guarded(m_self, [this] {
+            m_host->showPreviewStatus(false, false);
+            updateStatusInfo(m_host->localizedString(QStringLiteral("IDS_Copying")), true, 0);
+        }),
+        guarded(m_self, [this, host, pasteboardPath](int result, const QImage &image) {
+            host->hidePreviewStatus(false, false);
+            updateStatusInfo(QString(), false, 0);
+            if (result == 0)
+                host->writeFileAndImageToPasteboard(pasteboardPath, image);
+        }));
+}
+
+// ---- Save under another name ----
+
+void NavigateController::saveAsCurFile()
+{
+    if (LMImageViewModel *view = currentView())
+        view->endRotate();
+    saveAsCurFile(true, {});
+}
+
+void NavigateController::saveAsCurFile(bool navToSavedFile, std::function<void(int)> completeBlock)
+{
+    if (!canDoAction(4) || !curFileInfo() || !m_host)
+        return;
+    MainConfig *c = config();
+    const QString dir = c ? c->lastSaveAsDirUrl().toLocalFile() : QString();
+    m_host->runSaveAsPanel(
+        m_curFilePath.path(), dir,
+        guarded(m_self, [this, navToSavedFile, completeBlock](bool chosen, const QString &path,
+                                                              const std::optional<QVariantMap> &params) {
+            if (!chosen || path.isEmpty()) {
+                if (completeBlock)
+                    completeBlock(-2);
+                return;
+            }
+            if (MainConfig *cfg = config())
+                cfg->setLastSaveAsDirUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+            beginSaveCurFileToPath(path, params, guarded(m_self, [this, path, navToSavedFile, completeBlock](int r) {
+                                       endSaveCurFileToPath(path, r, navToSavedFile, completeBlock);
+                                   }));
+        }));
+}
+
+void NavigateController::beginSaveCurFileToPath(const QString &path, std::function<void(int)> completeBlock)
+{
+    beginSaveCurFileToPath(path, std::nullopt, std::move(completeBlock));
+}
+
+void NavigateController::beginSaveCurFileToPath(const QString &path, const std::optional<QVariantMap> &saveParameters,
+                                                std::function<void(int)> completeBlock)
+{
+    const bool existed = QFileInfo::exists(path);
+    const LMImageViewModel *view = currentView();
+    const LMImageRotateAngle angle = view ? view->angleRotate() : LMImageRotateAngle();
+    navigateSaveFileSession()->beginSaveFile(
+        curFileInfo(), angle, path, saveParameters, false,
+        guarded(m_self, [this] {
+            if (m_host)
+                m_host->showPreviewStatus(false, false);
+            updateStatusInfo(m_host ? m_host->localizedString(QStringLiteral("IDS_Saving")) : QString(), false, 0);
+        }),
+        [weak = std::weak_ptr<NavigateController *>(m_self), path, existed, completeBlock](int result, const QImage &) {
+            const auto p = weak.lock();
+            if (p && *p) {
+                NavigateController *self = *p;
+                if (self->m_host)
+                    self->m_host->hidePreviewStatus(false, false);
+                self->updateStatusInfo(QString(), false, 0);
+                if (result == 0 && existed)
+                    self->postNotification(NavFileModifiedNotification,
+                                           {{latin1("filePath"), QVariant::fromValue(LMPathString(path, false))}});
+            }
+            if (completeBlock)
+                completeBlock(result);
+        });
+}
+
+void NavigateController::endSaveCurFileToPath(const QString &path, int saveResult, bool navToSavedFile,
+                                              std::function<void(int)> completeBlock)
+{
+    if (saveResult == 0 && m_navSortFileInfoList) {
+        const LMPathString saved(path, false);
+        const qsizetype index = m_navSortFileInfoList->insertToFiles(saved, m_curFilePath);
+        m_photoSearchHandler->insertToSearchedFiles(saved, m_curFilePath);
+        if (navToSavedFile) {
+            navCurFileToIndexByFileListChanged(index);
+        } else {
+            // The current file may have moved down by one when the new file went before it.
+            m_curFileIndex = std::max<qsizetype>(0, m_navSortFileInfoList->sortedFilePaths().indexOf(m_curFilePath));
+            postNotification(NavDidChangeFileListNotification,
+                             {{latin1("filePathList"), QVariant::fromValue(m_navSortFileInfoList->sortedFilePaths())}});
+            updateWindowTitle();
+        }
+    }
+    if (completeBlock)
+        completeBlock(saveResult);
+}
+
+// ---- Print ----
+
+void NavigateController::printCurFile()
+{
+    if (!canDoAction(5))
+        return;
+    abortScrollSession();
+    if (m_openGLView)
+        m_openGLView->endRotate();
+    const LMNavFileInfoPtr info = curFileInfo();
+    if (!info || !m_host)
+        return;
+    NavigateControllerHost *host = m_host;
+    navigateSaveFileSession()->beginSaveFile(
+        info, m_openGLView ? m_openGLView->angleRotate() : LMImageRotateAngle(), QString(), std::nullopt, true,
+        guarded(m_self, [this] {
+            m_host->showPreviewStatus(false, false);
+            updateStatusInfo(m_host->localizedString(QStringLiteral("IDS_PreparingData")), true, 0);
+        }),
+        guarded(m_self, [this, host](int result, const QImage &image) {
+            host->hidePreviewStatus(false, false);
+            updateStatusInfo(QString(), false, 0);
+            if (result == 0 && !image.isNull())
+                nextTurn(guarded(m_self, [host, image] { host->printImage(image); }));
+        }));
+}
+
+// ---- Mode switches ----
+
+void NavigateController::cropCurFile()
+{
+    if (!canDoAction(9) || !m_host)
+        return;
+    abortScrollSession();
+    if (m_openGLView)
+        m_openGLView->endRotate();
+    m_host->setShowMode(NavShowModeCrop);
+}
+
+void NavigateController::switchToMyFavorites()
+{
+    if (!canDoAction(13) || !m_host)
+        return;
+    abortScrollSession();
+    m_host->setShowMode(NavShowModeFavorite);
+}
+
+void NavigateController::switchToThumbView()
+{
+    if (!canDoAction(38) || !m_host)
+        return;
+    abortScrollSession();
+    m_host->setShowMode(NavShowModeThumbnail);
+}
+
+void NavigateController::switchPhotoBin()
+{
+    if (m_host)
+        m_host->switchPhotoBin();
+}
+
+// ---- Share ----
+
+namespace {
+
+int64_t actionForShareType(int64_t type)
+{
+    switch (type) {
+    case 1: return 21;
+    case 2: return 23;
+    case 3: return 22;
+    case 4: return 24;
+    case 33: return 25;
+    case 34: return 26;
+    default: return 0;
+    }
+}
+
+} // namespace
+
+bool NavigateController::doShareForType(int64_t shareType)
+{
+    const int64_t action = actionForShareType(shareType);
+    if (action == 0 || !canDoAction(action) || !m_host)
+        return false;
+    abortScrollSession();
+    if (m_openGLView)
+        m_openGLView->endRotate();
+    if (MainConfig *c = config())
+        c->setCurShareType(shareType);
+    m_host->updateShareButtonUI(shareType);
+    auto share = guarded(m_self, [this, shareType] {
+        const LMNavFileInfoPtr info = curFileInfo();
+        if (!info || !m_host)
+            return;
+        NavSlideshowFile file{info->filePath(), info->imgBaseInfo(), nullptr, info->imageByType(kFullSizeType)};
+        if (isGifFile(info.get()) && shareType >= 1 && shareType <= 3) {
+            m_host->beginAlertSheet(m_host->localizedString(QStringLiteral("IDS_UPLOADWARN_HASGIF")),
+                                    m_host->localizedString(QStringLiteral("IDS_YES")),
+                                    m_host->localizedString(QStringLiteral("IDS_NO")), QString(), QString(),
+                                    guarded(m_self, [this, file, shareType](int code) {
+                                        if (code == 1)
+                                            nextTurn(guarded(m_self, [this, file, shareType] {
+                                                m_host->shareFiles({file}, shareType);
+                                            }));
+                                    }));
+            return;
+        }
+        m_host->shareFiles({file}, shareType);
+    });
+    checkAndSaveCurFile(true, guarded(m_self, [this, share](int outcome) {
+                            if (outcome == 2 || outcome == 4) {
+                                if (m_openGLView)
+                                    m_openGLView->resetRotateAngle();
+                            } else if (outcome != 0 && outcome != 1 && outcome != 5) {
+                                return;
+                            }
+                            nextTurn(share);
+                        }));
+    return true;
+}
+
+// ---- Desktop picture and reveal ----
+
+void NavigateController::setCurFileToDesktop()
+{
+    if (!canDoAction(27) || !m_host)
+        return;
+    abortScrollSession();
+    if (m_openGLView)
+        m_openGLView->endRotate();
+    const LMNavFileInfoPtr info = curFileInfo();
+    if (!info)
+        return;
+    const QString dir = m_host->temporaryDirectoryWithSubDir(QStringLiteral("DesktopCache"));
+    if (dir.isEmpty())
+        return;
+    static const QDateTime reference(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
+    const qint64 ms = reference.msecsTo(QDateTime::currentDateTimeUtc());
+    const QString target = QDir(dir).filePath(QStringLiteral("%1.jpg").arg(ms));
+    const QString source = info->filePath().path();
+    const bool turned = m_openGLView && m_openGLView->angleRotate().isRotatedOrFlipped();
+    if (!turned && isSupportedDesktopImage(source)) {
+        if (LMPathTools::isFileOnLocalDisk(source)) {
+            setDesktopImageForFile(source);
+            return;
+        }
+        // Files on removable or network volumes may go away: the desktop gets its own copy.
+        const QString copy = QDir(dir).filePath(QStringLiteral("%1.%2").arg(ms).arg(QFileInfo(source).suffix()));
+        if (!QFile::copy(source, copy))
+            return;
+        setDesktopImageForFile(copy);
+        return;
+    }
+    beginSaveCurFileToPath(target, guarded(m_self, [this, target](int result) {
+                               if (result == 0)
+                                   setDesktopImageForFile(target);
+                           }));
+}
+
+void NavigateController::setDesktopImageForFile(const QString &path)
+{
+    kpv::WorkspaceServices *workspace = m_host ? m_host->workspaceServices() : nullptr;
+    if (path.isEmpty() || !workspace)
+        return;
+    const QString previous = workspace->desktopImagePath();
+    workspace->setDesktopImagePath(path);
+    if (previous.isEmpty() || previous == path)
+        return;
+    const QString cache = m_host->temporaryDirectoryWithSubDir(QStringLiteral("DesktopCache"));
+    if (!cache.isEmpty() &&
+        QFileInfo(previous).absolutePath().toLower() == QFileInfo(cache).absoluteFilePath().toLower())
+        QFile::remove(previous);
+}
+
+void NavigateController::revealCurFileInFinder()
+{
+    kpv::WorkspaceServices *workspace = m_host ? m_host->workspaceServices() : nullptr;
+    if (workspace && !m_curFilePath.isEmpty())
+        workspace->selectFileInFileViewer(m_curFilePath.path());
+}
+
+// ---- Batch sheets ----
+
+void NavigateController::doBatchRename()
+{
+    if (!canDoAction(18))
+        return;
+    batchRenameFiles(filePaths());
+}
+
+void NavigateController::batchRenameFiles(const QList<LMPathString> &files)
+{
+    if (files.isEmpty() || !m_host)
+        return;
+    m_host->beginBatchRename(files, guarded(m_self, [this](const QHash<LMPathString, LMPathString> &map) {
+        if (map.isEmpty())
+            return;
+        QVariantMap info;
+        for (auto it = map.cbegin(); it != map.cend(); ++it)
+            info.insert(it.key().path(), QVariant::fromValue(it.value()));
+        postNotification(NavFilesBatchRenamedNotification, info);
+    }));
+}
+
+void NavigateController::didFilesBatchRenamed(const QHash<LMPathString, LMPathString> &renameMap)
+{
+    if (renameMap.isEmpty() || !m_navSortFileInfoList)
+        return;
+    const bool changed = m_navSortFileInfoList->renameForFiles(renameMap);
+    m_photoSearchHandler->renameForSearchedFiles(renameMap);
+    const LMPathString oldPath = m_curFilePath;
+    const LMPathString newPath = renameMap.value(oldPath, oldPath);
+    if (!changed)
+        return;
+    QHash<LMPathString, LMNavFileInfoPtr> cache;
+    for (auto it = m_cacheFileInfos.cbegin(); it != m_cacheFileInfos.cend(); ++it) {
+        LMNavFileInfoPtr info = it.value();
+        const auto renamed = renameMap.constFind(it.key());
+        if (renamed != renameMap.cend() && info)
+            info = info->navFileInfoByReplaceFilePath(renamed.value());
+        if (info)
+            cache.insert(info->filePath(), info);
+    }
+    m_curFilePath = newPath;
+    const qsizetype index = std::max<qsizetype>(0, m_navSortFileInfoList->sortedFilePaths().indexOf(newPath));
+    m_cacheFileInfos = std::move(cache);
+    m_needReorderFilePaths = true;
+    clearLoadMasks();
+    navCurFileToIndexByFileListChanged(index);
+    if (m_host && m_host->showMode() == NavShowModeView) {
+        MainConfig *c = config();
+        sortFiles(c ? c->sortByType() : 1, true);
+    }
+    if (newPath != oldPath)
+        postNotification(NavDidRenameCurrentFileNotification);
+}
+
+void NavigateController::doBatchResizeOrConvert(bool resize)
+{
+    if (!canDoAction(resize ? 19 : 20) || !m_host)
+        return;
+    abortScrollSession();
+    if (m_openGLView)
+        m_openGLView->endRotate();
+    checkAndSaveCurFile(true, guarded(m_self, [this, resize](int outcome) {
+                            if (outcome == 2 || outcome == 4) {
+                                if (m_openGLView)
+                                    m_openGLView->resetRotateAngle();
+                            } else if (outcome != 0 && outcome != 1 && outcome != 5) {
+                                return;
+                            }
+                            nextTurn(guarded(m_self, [this, resize] {
+                                QList<NavSlideshowFile> files;
+                                for (const LMPathString &p : filePaths()) {
+                                    if (p.isEmpty())
+                                        continue;
+                                    const LMNavFileInfoPtr cached = m_cacheFileInfos.value(p);
+                                    files << NavSlideshowFile{p, cached ? cached->imgBaseInfo() : nullptr, nullptr, nullptr};
+                                }
+                                if (!files.isEmpty() && m_host)
+                                    m_host->beginBatchResizeOrConvert(resize, files, {});
+                            }));
+                        }));
+}
+
+void NavigateController::doZoomCurFile(bool zoomIn)
+{
+    if (!canDoAction(zoomIn ? 32 : 33))
+        return;
+    beginArrowKeyZoom(zoomIn, true);
+}

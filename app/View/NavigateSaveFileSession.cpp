@@ -1,0 +1,129 @@
+#include "View/NavigateSaveFileSession.h"
+
+#include "Kit/LMEventMonitorCenter.h"
+#include "Model/LMBlockOperation.h"
+#include "Model/LMImageTools.h"
+#include "Model/LMPerformSelectorWrapper.h"
+#include "View/NavImageLoader.h"
+#include "appkit/Event.h"
+#include "foundation/OperationQueue.h"
+#include "imageio/ImageProperties.h"
+
+namespace {
+
+constexpr int kFullSizeType = 1;
+constexpr unsigned short kEscKeyCode = 53;
+
+// Every event but the pointer entering or leaving a view.
+constexpr kpv::EventMask kHoldBackMask =
+    kpv::AnyEventMask & ~(kpv::eventMaskFromType(kpv::MouseEntered) | kpv::eventMaskFromType(kpv::MouseExited));
+
+} // namespace
+
+NavigateSaveFileSession::NavigateSaveFileSession(const NavImageLoader *loader)
+    : m_loader(loader), m_operationQueue(std::make_unique<kpv::OperationQueue>()), m_alive(std::make_shared<bool>(true))
+{
+}
+
+NavigateSaveFileSession::~NavigateSaveFileSession()
+{
+    *m_alive = false;
+    m_operationQueue->cancelAllOperations();
+    m_operationQueue->waitUntilAllOperationsAreFinished();
+}
+
+void NavigateSaveFileSession::cancelAll()
+{
+    m_operationQueue->cancelAllOperations();
+}
+
+void NavigateSaveFileSession::waitUntilAllOperationsAreFinished()
+{
+    m_operationQueue->waitUntilAllOperationsAreFinished();
+}
+
+QImage NavigateSaveFileSession::uprightImage(const LMImage &original, const LMImageRotateAngle &userAngle)
+{
+    // The whole orientation transform comes first (a mirrored orientation must not survive into
+    // an upright file); the user's turn then applies to what the user saw.
+    const QImage upright = original.convertToUprightImage();
+    if (upright.isNull())
+        return upright;
+    const LMImageRotateAngle angle = userAngle.normalizeAngle();
+    if (!angle.isRotatedOrFlipped())
+        return upright;
+    return LMImageTools::imageRotatedByAngle(upright, angle);
+}
+
+void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, const LMImageRotateAngle &rotatedAngle,
+                                            const QString &toPath, const std::optional<QVariantMap> &saveParameters,
+                                            bool convertOriginalImage, BeginBlock beginBlock,
+                                            CompleteBlock completeBlock)
+{
+    if (!fileInfo || (toPath.isEmpty() && !convertOriginalImage)) {
+        if (completeBlock)
+            completeBlock(Failed, QImage());
+        return;
+    }
+
+    // Input is held back while the save works; Esc cancels it.
+    kpv::OperationQueue *queue = m_operationQueue.get();
+    std::shared_ptr<bool> alive = m_alive;
+    LMEventMonitorPtr monitor = LMEventMonitorCenter::eventMonitorCenter().addLocalMonitorForEventsMatchingMask(
+        kHoldBackMask, [queue, alive](const kpv::Event &event) {
+            if (*alive && event.type() == kpv::KeyDown && event.keyCode() == kEscKeyCode)
+                queue->cancelAllOperations();
+            return event.type() != kpv::KeyUp && event.type() != kpv::LeftMouseUp;
+        });
+
+    const NavImageLoader *loader = m_loader;
+    auto op = LMBlockOperation::blockOperationWithBlock([=](LMBlockOperation *self) {
+        bool failedBefore = false;
+        LMImagePtr original = fileInfo->imageByType(kFullSizeType, &failedBefore);
+        bool big = false;
+        if (original && original->originalImgBaseInfo()) {
+            const QSizeF size = original->originalImgBaseInfo()->frameSize();
+            big = size.width() * size.height() >= kBigImagePixels;
+        }
+        if (beginBlock && (convertOriginalImage || big || (!original && !failedBefore)))
+            LMPerformSelectorWrapper().performOnMainThreadWithBlock(beginBlock, false);
+
+        int result = Failed;
+        QImage image;
+        if (!failedBefore) {
+            if (!original && loader)
+                original = loader->loadImage(fileInfo->filePath(), kFullSizeType, fileInfo->imgBaseInfo(), self, nullptr);
+            if (original && !self->isCancelled()) {
+                image = uprightImage(*original, rotatedAngle);
+                if (!image.isNull() && !self->isCancelled()) {
+                    if (toPath.isEmpty()) {
+                        result = Done;
+                    } else {
+                        std::optional<QVariantMap> source;
+                        if (original->originalImgBaseInfo())
+                            source = original->originalImgBaseInfo()->properties();
+                        else
+                            source = QVariantMap();
+                        std::optional<QVariantMap> properties = LMImageTools::createPropertiesFrom(source, 1);
+                        if (saveParameters)
+                            properties = LMImageTools::createPropertiesFrom(properties, saveParameters);
+                        QVariantMap props = properties.value_or(QVariantMap());
+                        // The pixels are upright now, whatever the source said.
+                        props.insert(QString::fromLatin1(kpv::kCGImagePropertyOrientation), 1);
+                        result = LMImageTools::saveImage(image, toPath, props) ? Done : Failed;
+                    }
+                }
+            }
+        }
+        const int code = self->isCancelled() ? Cancelled : result;
+        const QImage produced = (convertOriginalImage && code == Done) ? image : QImage();
+        LMPerformSelectorWrapper().performOnMainThreadWithBlock(
+            [monitor, completeBlock, code, produced] {
+                LMEventMonitorCenter::eventMonitorCenter().removeMonitor(monitor);
+                if (completeBlock)
+                    completeBlock(code, produced);
+            },
+            false);
+    });
+    m_operationQueue->addOperation(op);
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+// Produces the image the user sees after turning or flipping it in the viewer, from the file's
+// full-size original, on a queue of its own; optionally writes it to a path with the file's
+// metadata. While a save works, user input is held back (key-up and left-mouse-up pass) and Esc
+// cancels it. Results come back on the main thread.
+//
+// The written pixels are always upright: the decoded pixels are first turned by the file's whole
+// orientation transform (rotation and mirror), then by the user's turn, and the file is tagged
+// with orientation 1. Writes go through LMImageTools::saveImage, which replaces a file only by a
+// complete new one, so a failed or cancelled save leaves the original as it was.
+
+#include "Model/LMNavFileInfo.h"
+#include "View/LMImageRotateAngle.h"
+
+#include <QImage>
+#include <QString>
+#include <QVariantMap>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class NavImageLoader;
+namespace kpv {
+class OperationQueue;
+}
+
+class NavigateSaveFileSession {
+public:
+    // Result codes of a save.
+    enum Result : int { Done = 0, Failed = -1, Cancelled = -2 };
+    // Originals of at least this many pixels make the begin block run even when no image is wanted.
+    static constexpr double kBigImagePixels = 6000000.0;
+
+    using BeginBlock = std::function<void()>;
+    using CompleteBlock = std::function<void(int result, const QImage &image)>;
+
+    // `loader` decodes originals that are not decoded yet; not owned, outlives the session.
+    explicit NavigateSaveFileSession(const NavImageLoader *loader);
+    ~NavigateSaveFileSession();
+    NavigateSaveFileSession(const NavigateSaveFileSession &) = delete;
+    NavigateSaveFileSession &operator=(const NavigateSaveFileSession &) = delete;
+
+    // Returns at once. Without a record, or with neither a path nor `convertOriginalImage`, the
+    // complete block gets Failed at once on the calling thread.
+    void beginSaveFile(const LMNavFileInfoPtr &fileInfo, const LMImageRotateAngle &rotatedAngle, const QString &toPath,
+                       const std::optional<QVariantMap> &saveParameters, bool convertOriginalImage,
+                       BeginBlock beginBlock, CompleteBlock completeBlock);
+
+    // Cancels every save still queued or working (what Esc does).
+    void cancelAll();
+    // Blocks until the queue is idle (tests and shut-down); results still arrive on the main loop.
+    void waitUntilAllOperationsAreFinished();
+
+    // The upright, turned image of a decoded original: the full orientation transform of the
+    // source, then the user's turn. Null for a null original.
+    static QImage uprightImage(const LMImage &original, const LMImageRotateAngle &userAngle);
+
+private:
+    const NavImageLoader *m_loader;
+    std::unique_ptr<kpv::OperationQueue> m_operationQueue;
+    std::shared_ptr<bool> m_alive;
+};

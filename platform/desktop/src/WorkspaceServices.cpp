@@ -1,0 +1,101 @@
+#include "desktop/WorkspaceServices.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QUrl>
+
+// GLib names a struct member "signals", which Qt defines as a keyword.
+#undef signals
+#include <gio/gio.h>
+
+namespace kpv {
+
+namespace {
+
+// The background schema of desktops that keep one in GSettings; nullptr when it is not installed.
+GSettings *backgroundSettings()
+{
+    GSettingsSchemaSource *source = g_settings_schema_source_get_default();
+    if (!source)
+        return nullptr;
+    GSettingsSchema *schema = g_settings_schema_source_lookup(source, "org.gnome.desktop.background", TRUE);
+    if (!schema)
+        return nullptr;
+    g_settings_schema_unref(schema);
+    return g_settings_new("org.gnome.desktop.background");
+}
+
+} // namespace
+
+WorkspaceServices::RecycleResult SystemWorkspaceServices::recyclePaths(const QStringList &paths)
+{
+    RecycleResult result;
+    for (const QString &path : paths) {
+        QFile file(path);
+        if (file.moveToTrash()) {
+            result.moved.insert(path, file.fileName());
+        } else {
+            result.errorCode = kRecycleFailedError;
+            result.failureReason = file.errorString();
+        }
+    }
+    return result;
+}
+
+bool SystemWorkspaceServices::selectFileInFileViewer(const QString &path)
+{
+    const QString uri = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded);
+    GError *error = nullptr;
+    GDBusConnection *bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+    if (bus) {
+        const QByteArray u = uri.toUtf8();
+        const gchar *uris[] = {u.constData(), nullptr};
+        GVariant *reply = g_dbus_connection_call_sync(
+            bus, "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1", "org.freedesktop.FileManager1",
+            "ShowItems", g_variant_new("(^ass)", uris, ""), nullptr, G_DBUS_CALL_FLAGS_NONE, 3000, nullptr, &error);
+        g_object_unref(bus);
+        if (reply) {
+            g_variant_unref(reply);
+            return true;
+        }
+    }
+    if (error)
+        g_error_free(error);
+    // No file-manager service: open the folder instead.
+    return QProcess::startDetached(QStringLiteral("xdg-open"), {QFileInfo(path).absolutePath()});
+}
+
+QString SystemWorkspaceServices::desktopImagePath()
+{
+    GSettings *settings = backgroundSettings();
+    if (!settings)
+        return {};
+    gchar *uri = g_settings_get_string(settings, "picture-uri");
+    const QString path = QUrl(QString::fromUtf8(uri)).toLocalFile();
+    g_free(uri);
+    g_object_unref(settings);
+    return path;
+}
+
+bool SystemWorkspaceServices::setDesktopImagePath(const QString &path)
+{
+    GSettings *settings = backgroundSettings();
+    if (!settings)
+        return false;
+    const QByteArray uri = QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded).toUtf8();
+    bool ok = g_settings_set_string(settings, "picture-uri", uri.constData());
+    // Dark-style desktops read a second key when it exists.
+    GSettingsSchema *schema = nullptr;
+    g_object_get(settings, "settings-schema", &schema, nullptr);
+    if (schema) {
+        if (g_settings_schema_has_key(schema, "picture-uri-dark"))
+            ok = g_settings_set_string(settings, "picture-uri-dark", uri.constData()) && ok;
+        g_settings_schema_unref(schema);
+    }
+    g_settings_sync();
+    g_object_unref(settings);
+    return ok;
+}
+
+} // namespace kpv
