@@ -1,0 +1,55 @@
+#pragma once
+// The "open with" submenu of the context menu: the applications that can open the current file,
+// sorted by name, this program left out, one item per application shared by every extension.
+// The lists are built once per extension for the menu's life.
+
+#include "desktop/DesktopServices.h"
+
+#include <QHash>
+#include <QList>
+#include <QString>
+
+#include <memory>
+
+class OpenWithMenu {
+public:
+    struct Item {
+        QString title;
+        QString iconName;
+        QString applicationId; // the represented object
+    };
+    using ItemPtr = std::shared_ptr<const Item>;
+
+    OpenWithMenu(kpv::DesktopServices& desktop, QString ourAppId);
+
+    bool isSupported() const { return true; }
+    void buildMenuItemsByFile(const QString& path);
+    QList<ItemPtr> acquireMenuItemsByFile(const QString& path);
+    // Opens the remembered file with the item's application; false when it could not start.
+    bool openWithAppMenuItemClicked(const Item& item);
+
+    const QList<ItemPtr>& items() const { return m_items; }
+    const QString& curFile() const { return m_curFile; }
+
+private:
+    kpv::DesktopServices& m_desktop;
+    QString m_ourAppId;
+    QString m_curFile;
+    QList<ItemPtr> m_items;
+    QHash<QString, QList<ItemPtr>> m_fileExtAndMenuItemsDict;
+    QHash<QString, ItemPtr> m_appAndMenuItemDict;
+};
+
+// A new message in the user's mail program.
+class LMSendEmail {
+public:
+    explicit LMSendEmail(kpv::DesktopServices& desktop) : m_desktop(desktop) {}
+    bool sendEmailForFiles(const QStringList& paths) { return m_desktop.composeMail({}, {}, paths); }
+    bool sendEmailWithSubject(const QString& subject, const QString& content)
+    {
+        return m_desktop.composeMail(subject, content, {});
+    }
+
+private:
+    kpv::DesktopServices& m_desktop;
+};
