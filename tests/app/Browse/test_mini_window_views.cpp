@@ -1,0 +1,86 @@
+// The mini window's views: always borderless, the drop target's decisions, the tiled background
+// of the empty form and the title bar's button layout.
+#include "browse_support.h"
+
+#include "Browse/MiniWindow.h"
+#include "Browse/MiniWindowContentView.h"
+#include "Browse/MiniWindowShell.h"
+#include "Browse/MiniWindowTitleBar.h"
+
+#include <QDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct FakeShell : MiniWindowShell {
+    long mode = 256;
+    bool subfolders = false;
+    bool rotating = false;
+    QStringList opened;
+    long showMode() const override { return mode; }
+    bool isImageRotating() const override { return rotating; }
+    bool viewPhotosInSubfolder() const override { return subfolders; }
+    bool hasSupportedFileInPaths(const QStringList& paths, bool includeSubDir) const override
+    {
+        for (const QString& p : paths) {
+            if (p.endsWith(QLatin1String(".jpg")))
+                return true;
+            if (includeSubDir && p.endsWith(QLatin1String("/nested")))
+                return true;
+        }
+        return false;
+    }
+    void openFiles(const QStringList& paths, bool) override { opened = paths; }
+};
+
+TEST(MiniWindowViews, WindowIsAlwaysBorderless)
+{
+    MiniWindow w(kpv::Rect(0, 0, 300, 200), kpv::TitledWindowMask);
+    EXPECT_EQ(w.styleMask(), unsigned(kpv::BorderlessWindowMask));
+    EXPECT_TRUE(w.isMovableByWindowBackground());
+    EXPECT_TRUE(w.canBecomeKeyWindow());
+}
+
+TEST(MiniWindowViews, DropsAndBackground)
+{
+    FakeShell shell;
+    MiniWindowContentView view(kpv::Rect(0, 0, 300, 200), shell);
+    EXPECT_TRUE(view.nineSliceImageViewBkgrd()->bkNineSliceImageRep());
+    EXPECT_FALSE(view.canAcceptDrop({"/a.jpg"}, true)) << "drags from our own views are refused";
+    EXPECT_FALSE(view.canAcceptDrop({"/folder/nested"}, false));
+    shell.subfolders = true;
+    EXPECT_TRUE(view.canAcceptDrop({"/folder/nested"}, false));
+    EXPECT_TRUE(view.performDrop({"/notes.txt"}));
+    EXPECT_TRUE(shell.opened.isEmpty());
+    view.performDrop({"/a.jpg"});
+    EXPECT_EQ(shell.opened, QStringList{"/a.jpg"});
+
+    shell.mode = 128;
+    view.updateBackgroundImage();
+    EXPECT_FALSE(view.nineSliceImageViewBkgrd()->bkNineSliceImageRep());
+    shell.mode = 4;
+    view.updateBackgroundImage();
+    EXPECT_FALSE(view.nineSliceImageViewBkgrd()->bkNineSliceImageRep()) << "other modes change nothing";
+}
+
+TEST(MiniWindowViews, TitleBarLayoutAndHover)
+{
+    FakeShell shell;
+    shell.mode = 128;
+    MiniWindowTitleBar bar(kpv::Rect(0, 0, 300, 22), shell);
+    EXPECT_EQ(bar.closeButton()->frame().origin, (kpv::Point{8, 3}));
+    EXPECT_EQ(bar.zoomButton()->frame().origin, (kpv::Point{52, 3}));
+    EXPECT_EQ(bar.buttonGroupRect().width(), 52 + bar.zoomButton()->frame().width());
+
+    MiniWindowView hover(kpv::Rect(0, 0, 300, 200), shell);
+    hover.setWindowTitleBar(&bar);
+    bar.setHidden(true);
+    shell.rotating = true;
+    hover.showTitleBar();
+    EXPECT_TRUE(bar.isHidden()) << "no title bar while a rotation runs";
+    shell.rotating = false;
+    hover.showTitleBar();
+    EXPECT_FALSE(bar.isHidden());
+}
+
+} // namespace
