@@ -1,0 +1,97 @@
+// The Info panel: row texts of a file with and without EXIF, and the wish to see it apart from
+// the window being on screen.
+#include "Shell/PropertiesWindowController.h"
+
+#include "Model/LMFileImgBaseInfo.h"
+#include "foundation/NotificationCenter.h"
+
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Host : PropertiesWindowHost {
+    LMNavFileInfoPtr file;
+    long mode = 4;
+    bool allowed = true;
+    bool key = true;
+    bool visible = false;
+    LMNavFileInfoPtr curFileInfo() const override { return file; }
+    long mainShowMode() const override { return mode; }
+    bool canDoAction(long) const override { return allowed; }
+    bool isMainWindowKey() const override { return key; }
+    void setPanelWindowVisible(bool v) override { visible = v; }
+    QImage defaultImage(long kind) const override { return QImage(int(kind), 1, QImage::Format_RGB32); }
+};
+
+std::shared_ptr<LMNavFileInfo> makeFile(const QString& path, const QVariantMap& properties)
+{
+    QImage(40, 30, QImage::Format_RGB32).save(path, "PNG");
+    auto info = std::make_shared<LMNavFileInfo>(LMPathString(path, false));
+    info->setImgBaseInfo(std::make_shared<LMFileImgBaseInfo>(LMPathString(path, false), "public.png", 0,
+                                                             QDateTime::currentDateTime(), QSizeF(40, 30), 6, properties));
+    return info;
+}
+
+TEST(PropertiesWindow, RowsShowFactsAndDashesWhereNothingIsKnown)
+{
+    QTemporaryDir dir;
+    QVariantMap exif{{"DateTimeOriginal", "2021:05:04 10:11:12"}, {"FNumber", 2.8}};
+    QVariantMap tiff{{"Make", "Maker "}, {"Model", "M1"}};
+    const auto file = makeFile(dir.filePath("photo.png"), {{"Exif", exif}, {"TIFF", tiff}});
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(0, file.get()), "photo.png");
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(1, file.get()), "30x40"); // turned by orientation 6
+    EXPECT_NE(PropertiesWindowController::infoValueByType(2, file.get()), "--");
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(4, file.get()), "Maker");
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(5, file.get()), "M1");
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(18, file.get()), "--");
+
+    // No EXIF: EXIF rows are dashes and the date falls back to the file's own date.
+    const auto plain = makeFile(dir.filePath("plain.png"), {});
+    for (long type = 4; type <= 18; ++type)
+        EXPECT_EQ(PropertiesWindowController::infoValueByType(type, plain.get()), "--") << type;
+    EXPECT_NE(PropertiesWindowController::infoValueByType(2, plain.get()), "--");
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(3, nullptr), "--");
+}
+
+TEST(PropertiesWindow, WindowFollowsFocusWithinTheWish)
+{
+    Host host;
+    kpv::NotificationCenter center;
+    int app = 0, window = 0;
+    PropertiesWindowController panel(host, center, &app, &window);
+    center.postNotification("windowDidBecomeKey", &window);
+    EXPECT_FALSE(host.visible); // no wish yet
+    panel.show();
+    EXPECT_TRUE(host.visible);
+    center.postNotification("applicationWillResignActive", &app);
+    EXPECT_FALSE(host.visible);
+    EXPECT_TRUE(panel.showStatus());
+    center.postNotification("applicationWillBecomeActive", &app);
+    EXPECT_TRUE(host.visible);
+    center.postNotification("didChangeMainShowMode", nullptr, {{"new", 8}});
+    EXPECT_FALSE(host.visible);
+    host.allowed = false;
+    center.postNotification("didChangeMainShowMode", nullptr, {{"new", 4}});
+    EXPECT_FALSE(host.visible); // the Properties command is not allowed now
+    panel.hide();
+    EXPECT_FALSE(panel.showStatus());
+}
+
+TEST(PropertiesWindow, NoImageGivesEmptyHistogramAndPlaceholderThumb)
+{
+    QTemporaryDir dir;
+    Host host;
+    host.file = makeFile(dir.filePath("a.png"), {});
+    kpv::NotificationCenter center;
+    PropertiesWindowController panel(host, center, nullptr, nullptr);
+    panel.show();
+    EXPECT_EQ(panel.thumbImage().width(), 1); // not loaded yet
+    EXPECT_EQ(panel.grayHistogramView().grayHistogramDataInfos().maxGrayValue, 0);
+    EXPECT_EQ(panel.lastImageForGrayHistogram(), nullptr);
+    EXPECT_EQ(panel.infoValue(0), "a.png");
+}
+
+}  // namespace
