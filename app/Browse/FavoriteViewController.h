@@ -24,6 +24,7 @@
 
 class FavFileCopyProcessController;
 class FavImageBrowserView;
+class FavRemoveItemButton;
 class LMEventMonitor;
 class LMFadeShowProxy;
 class LMThumbZoomSlider;
@@ -117,6 +118,13 @@ public:
     static double magnifyZoomValue(double magnification, double storedValue);
     void setIntroTipsShown(bool shown) { m_introTipsShown = shown; }
     bool curFavoriteIntroTipsShowStatus() const { return m_introTipsShown; }
+    // Places the remove button over the picture under `pointInBrowser` (browser coordinates);
+    // `check` re-places it even when the index did not change. Runs at once; the mode's handlers
+    // defer it to the next turn of the run loop.
+    void updateItemRollOverViewByLocation(kpv::Point pointInBrowser, bool check);
+    kpv::View* itemRollOverView() const { return m_viewItemRollOver; }
+    FavRemoveItemButton* removeButton() const { return m_btnRemoveItem; }
+    void removeFavItem();
     // The key monitor's decision for a key-down (true: consumed).
     bool handleKeyDown(unsigned short keyCode, bool windowIsKey);
 
@@ -133,7 +141,7 @@ public:
     void imageBrowserViewEndDraggingWithOperation(LMImageBrowserView*, unsigned long operation) override;
 
     // ---- Equivalent responder ----
-    bool performMouseMovedEquivalent(const kpv::Event&) override { return true; }
+    bool performMouseMovedEquivalent(const kpv::Event& e) override;
     bool performMagnifyEquivalent(const kpv::Event& e) override;
 
 private:
@@ -156,6 +164,9 @@ private:
     std::unique_ptr<kpv::View> m_ownedToolbar;
     FavImageBrowserView* m_browser = nullptr;
     LMThumbZoomSlider* m_slideZoomThumb = nullptr;
+    kpv::View* m_viewItemRollOver = nullptr; // owned while out of the browser
+    std::unique_ptr<kpv::View> m_ownedRollOver;
+    FavRemoveItemButton* m_btnRemoveItem = nullptr;
     std::unique_ptr<LMFadeShowProxy> m_favoriteViewShowProxy;
     std::unique_ptr<LMFadeShowProxy> m_favToolbarShowProxy;
     std::shared_ptr<LMEventMonitor> m_eventMonitor;

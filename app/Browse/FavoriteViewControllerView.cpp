@@ -4,10 +4,12 @@
 
 #include "Browse/FavFileCopyProcessController.h"
 #include "Browse/FavImageBrowserView.h"
+#include "Browse/FavRemoveItemButton.h"
 #include "Kit/LMEventMonitorCenter.h"
 #include "Kit/LMFadeShowProxy.h"
 #include "Kit/LMImageBrowserExtraItemViewController.h"
 #include "Kit/LMThumbZoomSlider.h"
+#include "Model/LMPerformSelectorWrapper.h"
 #include "Model/MainConfig.h"
 
 #include "appkit/Event.h"
@@ -43,6 +45,17 @@ void FavoriteViewController::loadView()
     });
     m_viewFavToolbar->addSubview(m_slideZoomThumb);
 
+    m_ownedRollOver = std::make_unique<kpv::View>();
+    m_viewItemRollOver = m_ownedRollOver.get();
+    m_viewItemRollOver->setHidden(true);
+    m_btnRemoveItem = new FavRemoveItemButton(kpv::Rect(0, 0, 20, 20));
+    m_btnRemoveItem->setImageName(QStringLiteral("BT_ItmRmv"));
+    m_btnRemoveItem->setAction([self](kpv::View*) {
+        if (auto s = self.lock(); s && *s)
+            (*s)->removeFavItem();
+    });
+    m_viewItemRollOver->addSubview(m_btnRemoveItem);
+
     m_favoriteViewShowProxy = std::make_unique<LMFadeShowProxy>(m_view, true);
     m_favToolbarShowProxy = std::make_unique<LMFadeShowProxy>(m_viewFavToolbar, true);
 
@@ -54,8 +67,12 @@ void FavoriteViewController::loadView()
 
 void FavoriteViewController::reloadBrowser()
 {
-    if (m_browser)
-        m_browser->reloadData();
+    if (!m_browser)
+        return;
+    m_browser->reloadData();
+    // The picture under the button may have moved or gone; the next mouse move places it again.
+    m_viewItemRollOver->setHidden(true);
+    m_btnRemoveItem->setItemIndex(FavRemoveItemButton::kNotFound);
 }
 
 void FavoriteViewController::updateThumbZoomValue(double value, bool updateZoomSlider)
@@ -168,6 +185,65 @@ void FavoriteViewController::leaveMode(long newMode)
         c->m_viewFavToolbar->removeFromSuperview();
         c->m_ownedToolbar.reset(c->m_viewFavToolbar);
     });
+}
+
+void FavoriteViewController::updateItemRollOverViewByLocation(kpv::Point p, bool check)
+{
+    if (m_host.showMode() != 8 || !m_browser)
+        return;
+    auto hide = [this] {
+        m_viewItemRollOver->setHidden(true);
+        m_btnRemoveItem->setItemIndex(FavRemoveItemButton::kNotFound);
+    };
+    if (!kpv::pointInRect(p, m_browser->bounds())) {
+        hide();
+        return;
+    }
+    const std::size_t i = m_browser->indexOfItemAtPoint(p);
+    const bool onButton = m_viewItemRollOver->superview() == m_browser && !m_viewItemRollOver->isHidden() &&
+                          kpv::pointInRect(p, m_viewItemRollOver->frame());
+    if (i == LMImageBrowserView::kNotFound) {
+        // The button reaches past its picture: moving onto it keeps it in place.
+        if (!check && onButton)
+            return;
+        hide();
+        return;
+    }
+    if (check || m_btnRemoveItem->itemIndex() != i)
+        hide();
+    else if (!m_viewItemRollOver->isHidden())
+        return;
+    if (m_ownedRollOver)
+        m_browser->addSubview(m_ownedRollOver.release());
+    m_viewItemRollOver->setHidden(false);
+    const kpv::Rect f = m_browser->itemImageFrameAtIndex(i);
+    // The button sits on the picture's top-right corner (the browser is flipped: top is min y).
+    const kpv::Rect b = m_btnRemoveItem->frame();
+    m_viewItemRollOver->setFrame(kpv::Rect(f.maxX() - b.width() / 2, f.minY() - b.height() / 2, b.width(), b.height()));
+    m_btnRemoveItem->setFrameOrigin({0, 0});
+    m_btnRemoveItem->setItemIndex(i);
+}
+
+bool FavoriteViewController::performMouseMovedEquivalent(const kpv::Event& e)
+{
+    if (!m_browser)
+        return true;
+    const kpv::Point p = m_browser->convertPointFromView(e.locationInWindow(), nullptr);
+    std::weak_ptr<FavoriteViewController*> self = m_self;
+    LMPerformSelectorWrapper().performWithBlock(
+        [self, p] {
+            if (auto s = self.lock(); s && *s)
+                (*s)->updateItemRollOverViewByLocation(p, false);
+        },
+        0);
+    return true;
+}
+
+void FavoriteViewController::removeFavItem()
+{
+    const std::size_t index = m_btnRemoveItem->itemIndex();
+    if (index < m_favImageBrowserItems.size())
+        removeItemsAtIndexes({index});
 }
 
 LMImageBrowserItem* FavoriteViewController::imageBrowserItemAtIndex(LMImageBrowserView*, std::size_t index)

@@ -5,6 +5,7 @@
 
 #include "Browse/FavFileCopyProcessController.h"
 #include "Browse/FavImageBrowserView.h"
+#include "Browse/FavRemoveItemButton.h"
 #include "Browse/FavoriteViewController.h"
 
 #include "appkit/Pasteboard.h"
@@ -161,6 +162,37 @@ TEST_F(FavoritesCommands, SaveAsCopiesIntoTheChosenFolderAndEscWaitsForIt)
     c->doSaveAs();
     drainMainRunLoop();
     ASSERT_FALSE(host.alerts.empty());
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(FavoritesCommands, RemoveButtonFollowsThePictures)
+{
+    add(3);
+    host.mode = 8;
+    FavImageBrowserView* browser = c->browser();
+    browser->setFrame(kpv::Rect(0, 0, 800, 600));
+    browser->reloadData();
+    const kpv::Rect cell = browser->itemFrameAtIndex(1);
+    c->updateItemRollOverViewByLocation({cell.midX(), cell.midY()}, false);
+    ASSERT_FALSE(c->itemRollOverView()->isHidden());
+    EXPECT_EQ(c->removeButton()->itemIndex(), 1u);
+
+    // Onto the part of the button outside the picture: it stays.
+    const kpv::Rect button = c->itemRollOverView()->frame();
+    const kpv::Point onButton{button.maxX() - 1, button.minY() + 1};
+    ASSERT_EQ(browser->indexOfItemAtPoint(onButton), LMImageBrowserView::kNotFound);
+    c->updateItemRollOverViewByLocation(onButton, false);
+    EXPECT_FALSE(c->itemRollOverView()->isHidden());
+    EXPECT_EQ(c->removeButton()->itemIndex(), 1u);
+
+    c->removeFavItem();
+    EXPECT_EQ(c->favoriteFileCount(), 2u);
+    EXPECT_TRUE(c->itemRollOverView()->isHidden());
+    c->updateItemRollOverViewByLocation({-5, -5}, true);
+    EXPECT_EQ(c->removeButton()->itemIndex(), FavRemoveItemButton::kNotFound);
 }
 
 } // namespace
