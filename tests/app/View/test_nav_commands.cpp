@@ -1,0 +1,322 @@
+// The view mode's file commands on a model view with a recording host, a fake workspace and the
+// manual clock: the upright save session, the trash, the unsaved-turn check in front of stepping,
+// sorting and batch renames keeping the current file.
+
+#include "nav_test_support.h"
+
+#include "View/NavigateSaveFileSession.h"
+#include "imageio/ImageProperties.h"
+#include "imageio/ImageSource.h"
+
+#include <QFile>
+
+using namespace navtest;
+
+namespace {
+
+// A host that records alerts and answers them with a chosen button.
+class CommandHost : public FakeHost {
+public:
+    using FakeHost::FakeHost;
+    void beginAlertSheet(const QString &message, const QString &def, const QString &alt, const QString &,
+                         const QString &, AlertDidEnd didEnd) override
+    {
+        alerts << (message + "|" + def + "|" + alt);
+        if (didEnd)
+            didEnd(alertAnswer);
+    }
+    void runSaveAsPanel(const QString &, const QString &, SavePanelHandler handler) override
+    {
+        handler(!saveAsPath.isEmpty(), saveAsPath, std::nullopt);
+    }
+    QStringList alerts;
+    int alertAnswer = 0;
+    QString saveAsPath;
+};
+
+// A 3 x 2 picture whose pixels all differ, so any turn or mirror shows.
+QImage pattern()
+{
+    QImage image(3, 2, QImage::Format_RGB32);
+    const QRgb colours[6] = {qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255),
+                             qRgb(255, 255, 0), qRgb(0, 255, 255), qRgb(255, 0, 255)};
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x)
+            image.setPixel(x, y, colours[y * 3 + x]);
+    return image;
+}
+
+// Reference model of the EXIF orientation transforms (TIFF 6.0 tag 274): where stored pixel
+// (x, y) of a w x h picture lands when shown upright.
+QImage uprightModel(const QImage &stored, int orientation)
+{
+    const int w = stored.width(), h = stored.height();
+    const bool swap = orientation >= 5;
+    QImage out(swap ? h : w, swap ? w : h, QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            int u = x, v = y;
+            switch (orientation) {
+            case 2: u = w - 1 - x; break;
+            case 3: u = w - 1 - x; v = h - 1 - y; break;
+            case 4: v = h - 1 - y; break;
+            case 5: u = y; v = x; break;
+            case 6: u = h - 1 - y; v = x; break;
+            case 7: u = h - 1 - y; v = w - 1 - x; break;
+            case 8: u = y; v = w - 1 - x; break;
+            default: break;
+            }
+            out.setPixel(u, v, stored.pixel(x, y));
+        }
+    }
+    return out;
+}
+
+LMNavFileInfoPtr recordWithOriginal(const QString &path, const QImage &pixels, int orientation)
+{
+    auto info = std::make_shared<LMNavFileInfo>(LMPathString(path, false));
+    QVariantMap props{{QString::fromLatin1(kpv::kCGImagePropertyOrientation), orientation}};
+    auto base = std::make_shared<LMFileImgBaseInfo>(info->filePath(), QStringLiteral("public.png"), 8, kFileDate,
+                                                    QSizeF(pixels.size()), orientation, props);
+    info->setImgBaseInfo(base);
+    info->setImage(std::make_shared<LMImage>(pixels, base), false, 1, 0);
+    return info;
+}
+
+QImage rgb(const QImage &image)
+{
+    return image.convertToFormat(QImage::Format_RGB32);
+}
+
+class CommandTest : public NavTest {
+protected:
+    void SetUp() override
+    {
+        NavTest::SetUp();
+        controller.reset();
+        commandHost = std::make_unique<CommandHost>(config.get());
+        controller = std::make_unique<NavigateController>(&view, commandHost.get(), &loader);
+        controller->awakeFromNib();
+    }
+    void TearDown() override
+    {
+        controller.reset();
+        NavTest::TearDown();
+    }
+    // Real files in the temporary folder (so the trash and the writes have something to act on).
+    void openReal(const QStringList &names)
+    {
+        paths.clear();
+        for (const QString &n : names) {
+            const QString p = dir.filePath(n);
+            pattern().save(p, n.endsWith(".gif") ? "PNG" : nullptr);
+            paths << LMPathString(p, false);
+        }
+        controller->openFilePaths(paths, {}, false);
+        commandHost->runQueue(*controller);
+    }
+    // Lets the save session finish and delivers its result on the main loop.
+    void finishSaves()
+    {
+        controller->navigateSaveFileSession()->waitUntilAllOperationsAreFinished();
+        kpv::RunLoop::main().runOnce();
+    }
+    std::unique_ptr<CommandHost> commandHost;
+};
+
+} // namespace
+
+TEST(NavSaveSession, EveryOrientationIsWrittenUprightWithOrientationOne)
+{
+    QTemporaryDir dir;
+    NavigateSaveFileSession session(nullptr);
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        SCOPED_TRACE(orientation);
+        const QString png = dir.filePath(QStringLiteral("o%1.png").arg(orientation));
+        int code = 99;
+        session.beginSaveFile(recordWithOriginal(png, pattern(), orientation), LMImageRotateAngle(), png, std::nullopt,
+                              false, {}, [&](int r, const QImage &) { code = r; });
+        session.waitUntilAllOperationsAreFinished();
+        kpv::RunLoop::main().runOnce();
+        ASSERT_EQ(code, 0);
+        EXPECT_EQ(rgb(QImage(png)), uprightModel(pattern(), orientation));
+    }
+    // A JPEG carries the tag: it must say upright.
+    const QString jpg = dir.filePath(QStringLiteral("turned.jpg"));
+    session.beginSaveFile(recordWithOriginal(jpg, pattern().scaled(48, 32), 7), LMImageRotateAngle(90, 0, 0), jpg,
+                          std::nullopt, false, {}, {});
+    session.waitUntilAllOperationsAreFinished();
+    kpv::RunLoop::main().runOnce();
+    auto source = kpv::ImageSource::createWithFile(jpg);
+    ASSERT_TRUE(source);
+    EXPECT_EQ(source->propertiesAtIndex(0).value(QString::fromLatin1(kpv::kCGImagePropertyOrientation), 1).toInt(), 1);
+}
+
+TEST(NavSaveSession, UserTurnAfterOrientationAndRefusals)
+{
+    QTemporaryDir dir;
+    NavigateSaveFileSession session(nullptr);
+    // Orientation 6 turned back by the user: stored pixels unchanged.
+    QImage produced;
+    int code = 99;
+    bool began = false;
+    session.beginSaveFile(recordWithOriginal(dir.filePath("a.png"), pattern(), 6), LMImageRotateAngle(270, 0, 0),
+                          QString(), std::nullopt, true, [&] { began = true; },
+                          [&](int r, const QImage &i) { code = r; produced = i; });
+    session.waitUntilAllOperationsAreFinished();
+    kpv::RunLoop::main().runOnce();
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(began); // an image was wanted back
+    EXPECT_EQ(rgb(produced), pattern());
+
+    // No record, or neither a path nor an image wanted: -1 at once.
+    code = 99;
+    session.beginSaveFile(nullptr, {}, dir.filePath("x.png"), std::nullopt, false, {}, [&](int r, const QImage &) { code = r; });
+    EXPECT_EQ(code, -1);
+    code = 99;
+    session.beginSaveFile(recordWithOriginal("y.png", pattern(), 1), {}, QString(), std::nullopt, false, {},
+                          [&](int r, const QImage &) { code = r; });
+    EXPECT_EQ(code, -1);
+
+    // A failed write (unknown type) leaves an existing file untouched.
+    const QString keep = dir.filePath("keep.xyz");
+    { QFile f(keep); ASSERT_TRUE(f.open(QIODevice::WriteOnly)); f.write("original"); }
+    session.beginSaveFile(recordWithOriginal(keep, pattern(), 1), LMImageRotateAngle(90, 0, 0), keep, std::nullopt,
+                          false, {}, [&](int r, const QImage &) { code = r; });
+    session.waitUntilAllOperationsAreFinished();
+    kpv::RunLoop::main().runOnce();
+    EXPECT_EQ(code, -1);
+    QFile f(keep);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("original"));
+}
+
+TEST_F(CommandTest, DeleteMovesToTrashAndNavigatesOn)
+{
+    openReal({"a.png", "b.png", "c.png"});
+    Recorder rec(controller.get());
+    controller->deleteCurFile();
+    ASSERT_EQ(commandHost->workspace.recycled.size(), 1);
+    EXPECT_EQ(rec.count("filesDeleted"), 1);
+    EXPECT_TRUE(commandHost->alerts.isEmpty()); // no question asked
+    EXPECT_EQ(controller->fileCount(), 2);
+    EXPECT_EQ(controller->curFilePath(), paths[1]);
+
+    // A refused file: the alert names the failure, and only what went is reported.
+    rec.clear();
+    commandHost->workspace.refuse.insert(paths[2].path());
+    controller->deleteFiles({paths[1], paths[2]});
+    EXPECT_EQ(commandHost->alerts.size(), 1);
+    EXPECT_TRUE(commandHost->alerts[0].startsWith("IDS_FailedDeleteFile"));
+    ASSERT_EQ(rec.count("filesDeleted"), 1);
+    EXPECT_EQ(rec.infos[rec.names.indexOf("filesDeleted")].value("filePathList").value<QList<LMPathString>>(),
+              QList<LMPathString>{paths[1]});
+    EXPECT_EQ(controller->curFilePath(), paths[2]);
+
+    // The user cancelled: no alert, nothing posted for an empty list.
+    rec.clear();
+    commandHost->workspace.failCode = kpv::WorkspaceServices::kUserCancelledError;
+    controller->deleteFiles({paths[2]});
+    EXPECT_EQ(commandHost->alerts.size(), 1);
+    EXPECT_EQ(rec.count("filesDeleted"), 0);
+}
+
+TEST_F(CommandTest, TurnedWritableFileIsSavedUprightBeforeStepping)
+{
+    openReal({"a.png", "b.png"});
+    LMNavFileInfoPtr info = controller->curFileInfo();
+    ASSERT_TRUE(info);
+    info->setImage(std::make_shared<LMImage>(pattern(), info->imgBaseInfo()), false, 1, 0);
+    controller->rotateCurFile(2); // rotate right
+    view.endRotate();
+    ASSERT_TRUE(view.angleRotate().isRotatedOrFlipped());
+    Recorder rec(controller.get());
+    bool stepped = false;
+    controller->doNavCurFileToNext(true, false, [&](bool ok) { stepped = ok; });
+    EXPECT_EQ(controller->curFileIndex(), 0); // waits for the write
+    finishSaves();
+    EXPECT_TRUE(stepped);
+    EXPECT_EQ(controller->curFileIndex(), 1);
+    EXPECT_EQ(rec.count("fileModified"), 1);
+    EXPECT_TRUE(commandHost->alerts.isEmpty());
+    EXPECT_EQ(rgb(QImage(paths[0].path())), rgb(pattern().transformed(QTransform().rotate(90))));
+}
+
+TEST_F(CommandTest, TurnedGifAsksAndContinueStepsWithoutWriting)
+{
+    openReal({"a.gif", "b.png"});
+    const QByteArray before = [&] { QFile f(paths[0].path()); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+    view.rotate(2);
+    view.endRotate();
+    EXPECT_TRUE(controller->isCurFileModifiedAndCannotOverwriteable());
+    bool result = true;
+    controller->doNavCurFileToNext(true, true, [&](bool ok) { result = ok; });
+    ASSERT_EQ(commandHost->alerts.size(), 1);
+    EXPECT_EQ(commandHost->alerts[0], "IDS_SAVE_PHOTOTIP|IDS_SAVEAS|IDS_Continue");
+    EXPECT_FALSE(result); // went on after a question: the caller does not continue
+    EXPECT_EQ(controller->curFileIndex(), 1);
+    QFile f(paths[0].path());
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), before);
+
+    // Save as chosen but the panel cancelled: the file stays and the block is not called.
+    controller->navCurFileToIndex(0, false, false, false);
+    view.rotate(2);
+    view.endRotate();
+    commandHost->alertAnswer = 1;
+    bool called = false;
+    controller->doNavCurFileToNext(true, false, [&](bool) { called = true; });
+    kpv::RunLoop::main().runOnce();
+    EXPECT_FALSE(called);
+    EXPECT_EQ(controller->curFileIndex(), 0);
+}
+
+TEST_F(CommandTest, SaveAsInsertsAfterCurrentAndCancelKeepsList)
+{
+    openReal({"a.png", "c.png"});
+    LMNavFileInfoPtr info = controller->curFileInfo();
+    info->setImage(std::make_shared<LMImage>(pattern(), info->imgBaseInfo()), false, 1, 0);
+    int result = 99;
+    controller->saveAsCurFile(false, [&](int r) { result = r; });
+    EXPECT_EQ(result, -2);
+    EXPECT_EQ(controller->fileCount(), 2);
+
+    Recorder rec(controller.get());
+    commandHost->saveAsPath = dir.filePath("b-copy.png");
+    controller->saveAsCurFile(false, [&](int r) { result = r; });
+    finishSaves();
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(controller->fileCount(), 3);
+    EXPECT_EQ(controller->filePaths().at(1).path(), commandHost->saveAsPath);
+    EXPECT_EQ(controller->curFileIndex(), 0);
+    EXPECT_EQ(rec.count("didChangeFileList"), 1);
+    EXPECT_EQ(rec.count("fileModified"), 0); // a new file, not a modified one
+}
+
+TEST_F(CommandTest, SortingAndBatchRenameKeepTheCurrentFile)
+{
+    open(4);
+    controller->navCurFileToIndex(1, false, true, false);
+    const LMPathString cur = controller->curFilePath();
+    controller->sortFiles(0x1001); // by name, descending
+    EXPECT_EQ(controller->curFilePath(), cur);
+    EXPECT_EQ(controller->curFileIndex(), 2);
+    EXPECT_EQ(config->sortByType(), 0x1001);
+    // The same order again does nothing.
+    Recorder rec(controller.get());
+    controller->sortFiles(0x1001);
+    EXPECT_TRUE(rec.names.isEmpty());
+
+    const LMPathString renamed(QStringLiteral("/nonexistent/photos/renamed.jpg"), false);
+    QHash<LMPathString, LMPathString> map{{cur, renamed}};
+    controller->didFilesBatchRenamed(map);
+    EXPECT_EQ(controller->curFilePath(), renamed);
+    EXPECT_EQ(controller->filePaths().at(controller->curFileIndex()), renamed);
+    EXPECT_EQ(rec.count("didRenameCurrentFile"), 1);
+
+    // Files outside the list change nothing.
+    rec.clear();
+    controller->didFilesBatchRenamed({{LMPathString("/elsewhere/x.jpg", false), LMPathString("/elsewhere/y.jpg", false)}});
+    EXPECT_TRUE(rec.names.isEmpty());
+    EXPECT_EQ(controller->curFilePath(), renamed);
+}
