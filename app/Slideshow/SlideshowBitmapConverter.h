@@ -1,0 +1,28 @@
+#pragma once
+// The application's texture-file callback for the scene engine: the engine hands over a texture
+// file's full path and an empty bitmap record it allocated; when an image exists under that path
+// (a file, else an application image of that name) the record is filled with the image at full
+// size, 32-bit RGBA with premultiplied alpha, and the call answers non-zero. The engine frees the
+// pixel buffer (delete[]) and the record afterwards. On any failure the record is left as it was
+// and the answer is 0.
+//
+// Texture files come from theme packages, so their sizes are untrusted: the size in the file's
+// header is checked against the pixel cap before anything is decoded, and the byte count of the
+// buffer is checked before it is allocated.
+
+#include "MdBitmap.h"
+
+#include <QImage>
+#include <cstdint>
+#include <string>
+
+long BitmapConverter(const std::string& path, MBITMAP** bitmap);
+
+// The bytes of a width x height RGBA buffer; false when the size is not allowed (below 1, above
+// the pixel cap, or a byte count that does not fit).
+bool slideshowRgbaByteCount(std::int64_t width, std::int64_t height, std::size_t* bytes);
+// Fills an empty record from a decoded image; 0 (record untouched) when the image is null or its
+// size is not allowed.
+long fillMBitmapFromImage(const QImage& image, MBITMAP* bitmap);
+// Decodes the file at full size after checking the size its header gives; a null image on failure.
+QImage loadSlideshowImageChecked(const QString& path);

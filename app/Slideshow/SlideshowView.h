@@ -1,0 +1,33 @@
+#pragma once
+// The full-window view of the slideshow: black, with the current slide fitted in the middle and,
+// during a transition, the previous slide fading out under it. Esc or a click ends the slideshow.
+
+#include "appkit/View.h"
+
+#include <QImage>
+#include <functional>
+
+class SlideshowView : public kpv::View {
+public:
+    SlideshowView();
+
+    void setSlides(const QImage& current, const QImage& previous, double fade);
+    const QImage& currentSlide() const { return m_current; }
+    double fade() const { return m_fade; }
+    // Called on Esc or a left click.
+    void setEndHandler(std::function<void()> handler) { m_onEnd = std::move(handler); }
+
+    // Where an image of `size` goes inside `bounds`: fitted, centred, never enlarged.
+    static kpv::Rect fitRect(const kpv::Size& imageSize, const kpv::Rect& bounds);
+
+    bool acceptsFirstResponder() const override { return true; }
+    void drawRect(const kpv::Rect& dirtyRect) override;
+    void keyDown(const kpv::Event& e) override;
+    void mouseDown(const kpv::Event& e) override;
+
+private:
+    QImage m_current;
+    QImage m_previous;
+    double m_fade = 1.0;
+    std::function<void()> m_onEnd;
+};

@@ -1,0 +1,307 @@
+#include "Slideshow/SlideshowViewController.h"
+
+#include "Slideshow/SlideshowBitmapConverter.h"
+#include "Slideshow/SlideshowNotifications.h"
+#include "Slideshow/SlideshowView.h"
+
+#include "Model/MainConfig.h"
+#include "appkit/Event.h"
+#include "foundation/NotificationCenter.h"
+#include "foundation/OperationQueue.h"
+#include "foundation/RunLoop.h"
+#include "foundation/Timer.h"
+
+#include <algorithm>
+
+namespace {
+constexpr long kShowModeView = 4;
+}
+
+SlideshowViewController::SlideshowViewController(SlideshowViewHost& host, MainConfig* mainConfig)
+    : m_host(host)
+    , m_mainConfig(mainConfig)
+    , m_loader(&SlideshowViewController::defaultSlideLoader)
+    , m_queue(std::make_unique<kpv::OperationQueue>())
+    , m_alive(std::make_shared<bool>(true))
+{
+    // One slide at a time: the next slide is all that is ever needed ahead.
+    m_queue->setName(QStringLiteral("SlideshowPreload"));
+    m_queue->setMaxConcurrentOperationCount(1);
+    auto& center = kpv::NotificationCenter::defaultCenter();
+    center.addObserver(this, QStringLiteral("didChangeMainShowMode"), nullptr, [this](const kpv::Notification& n) {
+        didChangeMainShowMode(n.userInfo.value(QStringLiteral("old")).toLongLong(),
+                              n.userInfo.value(QStringLiteral("new")).toLongLong());
+    });
+    center.addObserver(this, QLatin1String(QueryAutoHideCursorNotification), nullptr,
+                       [this](const kpv::Notification& n) {
+                           // While the slideshow is shown but no slide is on screen yet, the
+                           // pointer stays: the user is waiting for the first picture.
+                           if (!m_playing || m_firstFrameDisplayed)
+                               return;
+                           const auto reply = n.userInfo.value(QLatin1String(QueryAutoHideCursorReplyKey))
+                                                  .value<SlideshowQueryReply>();
+                           if (reply)
+                               reply->insert(QLatin1String(DisableAutoHideCursorKey), true);
+                       });
+}
+
+SlideshowViewController::~SlideshowViewController()
+{
+    kpv::NotificationCenter::defaultCenter().removeObserver(this);
+    *m_alive = false;
+    stopTimers();
+    m_queue->cancelAllOperations();
+    m_queue->waitUntilAllOperationsAreFinished();
+    if (m_view)
+        m_view->removeFromSuperview();
+}
+
+SlideshowView* SlideshowViewController::view()
+{
+    if (!m_view) {
+        m_view = std::make_unique<SlideshowView>();
+        m_view->setEndHandler([this] { endSlideshow(); });
+    }
+    return m_view.get();
+}
+
+double SlideshowViewController::slideDuration() const
+{
+    if (m_mainConfig) {
+        const qint64 seconds = m_mainConfig->curSlideshowEffectDuration();
+        if (seconds > 0)
+            return double(std::min<qint64>(seconds, 3600));
+    }
+    return kDefaultSlideDuration;
+}
+
+QImage SlideshowViewController::defaultSlideLoader(const SlideshowFileInfo& slide, QSize size)
+{
+    QImage image;
+    if (const LMImagePtr prev = slide.bestPrevLoadedImage())
+        image = prev->convertToUprightImage(0);
+    if (image.isNull())
+        image = loadSlideshowImageChecked(slide.filePath().path());
+    if (image.isNull())
+        return {};
+    // Keep no more pixels than the window can show.
+    if (size.isValid() && (image.width() > size.width() || image.height() > size.height()))
+        image = image.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    return image;
+}
+
+void SlideshowViewController::startSlideshowWithFileInfos(std::vector<SlideshowFileInfoPtr> fileInfos,
+                                                          long startFromIndex)
+{
+    fileInfos.erase(std::remove(fileInfos.begin(), fileInfos.end(), nullptr), fileInfos.end());
+    if (fileInfos.empty())
+        return;
+    if (startFromIndex < 0 || startFromIndex >= long(fileInfos.size()))
+        startFromIndex = 0;
+    stopTimers();
+    m_queue->cancelAllOperations();
+    ++m_generation;
+    m_slides = std::move(fileInfos);
+    m_curIndex = -1;
+    m_readyIndex = -1;
+    m_readyImage = QImage();
+    m_loadingIndex = -1;
+    m_failedInARow = 0;
+    m_firstFrameDisplayed = false;
+    m_previousImage = QImage();
+    view()->setSlides(QImage(), QImage(), 1.0);
+    m_playing = true;
+    m_waitingForSlide = true;
+    const long mode = m_host.showMode();
+    if (mode != kShowMode) {
+        m_modeBefore = mode;
+        m_host.setShowMode(kShowMode);
+    }
+    requestSlide(startFromIndex);
+}
+
+void SlideshowViewController::endSlideshow()
+{
+    if (!m_playing)
+        return;
+    if (m_host.showMode() == kShowMode)
+        m_host.setShowMode(m_modeBefore == 0 || m_modeBefore == kShowMode ? kShowModeView : m_modeBefore);
+    else
+        didChangeMainShowMode(kShowMode, m_host.showMode());
+}
+
+void SlideshowViewController::didChangeMainShowMode(long oldMode, long newMode)
+{
+    if (newMode == kShowMode) {
+        if (kpv::View* container = m_host.contentView()) {
+            SlideshowView* v = view();
+            if (v->superview() != container) {
+                v->removeFromSuperview();
+                container->addSubview(v);
+            }
+            v->setFrame(container->bounds());
+            v->setHidden(false);
+        }
+        m_host.registEquivalentResponder(this, true);
+        return;
+    }
+    if (oldMode != kShowMode)
+        return;
+    // Leaving the mode stops everything; loads still queued are dropped by the generation.
+    m_playing = false;
+    ++m_generation;
+    stopTimers();
+    m_queue->cancelAllOperations();
+    m_host.registEquivalentResponder(this, false);
+    if (m_view) {
+        m_view->removeFromSuperview();
+        m_view->setSlides(QImage(), QImage(), 1.0);
+    }
+    m_slides.clear();
+    m_readyImage = QImage();
+    m_previousImage = QImage();
+}
+
+void SlideshowViewController::stopTimers()
+{
+    if (m_slideTimer)
+        m_slideTimer->invalidate();
+    if (m_fadeTimer)
+        m_fadeTimer->invalidate();
+    m_slideTimer.reset();
+    m_fadeTimer.reset();
+}
+
+long SlideshowViewController::nextIndex(long index) const
+{
+    return m_slides.empty() ? -1 : (index + 1) % long(m_slides.size());
+}
+
+void SlideshowViewController::requestSlide(long index)
+{
+    if (index < 0 || index >= long(m_slides.size()) || index == m_loadingIndex)
+        return;
+    m_loadingIndex = index;
+    const SlideshowFileInfoPtr slide = m_slides[std::size_t(index)];
+    const unsigned long long generation = m_generation;
+    const kpv::Rect bounds = view()->bounds();
+    const QSize size(int(std::max(1.0, bounds.width())), int(std::max(1.0, bounds.height())));
+    const bool sized = bounds.width() >= 1 && bounds.height() >= 1;
+    std::weak_ptr<bool> alive = m_alive;
+    SlideLoader loader = m_loader;
+    m_queue->addOperationWithBlock([this, alive, loader, slide, generation, index, size, sized] {
+        QImage image = loader ? loader(*slide, sized ? size : QSize()) : QImage();
+        kpv::RunLoop::performOnMainThread(
+            [this, alive, generation, index, image = std::move(image)]() mutable {
+                const auto a = alive.lock();
+                if (a && *a)
+                    slideLoaded(generation, index, std::move(image));
+            },
+            false);
+    });
+}
+
+void SlideshowViewController::slideLoaded(unsigned long long generation, long index, QImage image)
+{
+    if (generation != m_generation || !m_playing)
+        return;
+    if (m_loadingIndex == index)
+        m_loadingIndex = -1;
+    if (image.isNull()) {
+        // Pass over the unreadable slide; a list with nothing readable ends the slideshow.
+        if (++m_failedInARow >= long(m_slides.size())) {
+            endSlideshow();
+            return;
+        }
+        requestSlide(nextIndex(index));
+        return;
+    }
+    m_failedInARow = 0;
+    m_readyIndex = index;
+    m_readyImage = std::move(image);
+    if (m_waitingForSlide)
+        advance();
+}
+
+void SlideshowViewController::advance()
+{
+    if (m_readyIndex < 0) {
+        m_waitingForSlide = true;
+        requestSlide(nextIndex(m_curIndex));
+        return;
+    }
+    m_waitingForSlide = false;
+    const long index = m_readyIndex;
+    QImage image = std::move(m_readyImage);
+    m_readyIndex = -1;
+    m_readyImage = QImage();
+    showSlide(index, std::move(image));
+}
+
+void SlideshowViewController::showSlide(long index, QImage image)
+{
+    const bool first = m_curIndex < 0;
+    m_previousImage = view()->currentSlide();
+    m_curIndex = index;
+    if (first) {
+        view()->setSlides(image, QImage(), 1.0);
+        view()->display();
+        if (!m_firstFrameDisplayed) {
+            m_firstFrameDisplayed = true;
+            kpv::NotificationCenter::defaultCenter().postNotification(
+                QLatin1String(DidSlideshowFirstFrameDisplayedNotification), this);
+        }
+        scheduleNext();
+        return;
+    }
+    // Cross-fade from the previous slide; the slide's time starts when the fade has finished.
+    m_fadeProgress = 0.0;
+    view()->setSlides(image, m_previousImage, 0.0);
+    if (m_fadeTimer)
+        m_fadeTimer->invalidate();
+    m_fadeTimer = kpv::Timer::scheduled(kFadeStep, true, [this](kpv::Timer&) { fadeStep(); },
+                                        kpv::TimerMode::Common);
+}
+
+void SlideshowViewController::fadeStep()
+{
+    m_fadeProgress = std::min(1.0, m_fadeProgress + kFadeStep / kFadeDuration + 1e-9);
+    SlideshowView* v = view();
+    if (m_fadeProgress >= 1.0) {
+        if (m_fadeTimer)
+            m_fadeTimer->invalidate();
+        m_fadeTimer.reset();
+        m_previousImage = QImage();
+        v->setSlides(v->currentSlide(), QImage(), 1.0);
+        scheduleNext();
+        return;
+    }
+    v->setSlides(v->currentSlide(), m_previousImage, m_fadeProgress);
+}
+
+void SlideshowViewController::scheduleNext()
+{
+    if (m_slides.size() < 2)
+        return; // one slide stays until the slideshow ends
+    requestSlide(nextIndex(m_curIndex));
+    if (m_slideTimer)
+        m_slideTimer->invalidate();
+    m_slideTimer = kpv::Timer::scheduled(slideDuration(), false, [this](kpv::Timer&) {
+        m_slideTimer.reset();
+        advance();
+    }, kpv::TimerMode::Common);
+}
+
+void SlideshowViewController::waitForSlideLoads()
+{
+    m_queue->waitUntilAllOperationsAreFinished();
+    kpv::RunLoop::main().runOnce();
+}
+
+bool SlideshowViewController::performKeyDownEquivalent(const kpv::Event& e)
+{
+    if (!m_playing || e.keyCode() != kpv::KeyCode::Escape)
+        return false;
+    endSlideshow();
+    return true;
+}

@@ -1,0 +1,19 @@
+#pragma once
+// What the slideshow mode needs of the main window controller. The shell connects an adapter;
+// tests use a fake.
+
+class LMEquivalentResponder;
+namespace kpv {
+class View;
+}
+
+class SlideshowViewHost {
+public:
+    virtual ~SlideshowViewHost() = default;
+    virtual long showMode() const = 0;
+    // Switches the mode; the switch posts "didChangeMainShowMode", which the slideshow observes.
+    virtual void setShowMode(long mode) = 0;
+    // The main window's content view, where the slideshow's view goes.
+    virtual kpv::View* contentView() const = 0;
+    virtual void registEquivalentResponder(LMEquivalentResponder*, bool) {}
+};

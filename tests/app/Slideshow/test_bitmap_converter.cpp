@@ -1,0 +1,164 @@
+// The texture-file callback: pixels of generated images, the empty-record contract on failure,
+// hostile sizes in file headers, and truncated files.
+#include "Slideshow/SlideshowBitmapConverter.h"
+
+#include "MdColorID.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// The record the way the engine hands it over and frees it.
+struct EngineRecord {
+    MBITMAP* bitmap = new MBITMAP{};
+    ~EngineRecord()
+    {
+        delete[] bitmap->pPlane[0];
+        delete bitmap;
+    }
+    bool untouched() const
+    {
+        MBITMAP zero{};
+        return std::memcmp(bitmap, &zero, sizeof zero) == 0;
+    }
+};
+
+QImage gradient(int w, int h, bool alpha)
+{
+    QImage img(w, h, QImage::Format_ARGB32);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img.setPixel(x, y, qRgba((x * 37) & 255, (y * 53) & 255, (x + y) * 11 & 255, alpha ? (x * 29 + y) & 255 : 255));
+    return img;
+}
+
+std::string writeTemp(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
+{
+    const QString path = dir.path() + "/" + name;
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write(bytes);
+    return path.toStdString();
+}
+
+QByteArray encode(const QImage& img, const char* format)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    img.save(&buffer, format);
+    return bytes;
+}
+
+TEST(BitmapConverter, GeneratedImagesArriveAsPremultipliedRgbaRows)
+{
+    QTemporaryDir dir;
+    for (bool alpha : {false, true}) {
+        for (auto [w, h] : {std::pair{1, 1}, std::pair{7, 3}, std::pair{64, 33}}) {
+            const QImage src = gradient(w, h, alpha);
+            const std::string path = writeTemp(dir, "g.png", encode(src, "PNG"));
+            EngineRecord rec;
+            MBITMAP* handle = rec.bitmap;
+            ASSERT_NE(BitmapConverter(path, &handle), 0);
+            EXPECT_EQ(handle, rec.bitmap); // the engine's record is filled, not replaced
+            ASSERT_EQ(rec.bitmap->lWidth, w);
+            ASSERT_EQ(rec.bitmap->lHeight, h);
+            EXPECT_EQ(rec.bitmap->dwPixelArrayFormat, MCOLOR_ABGR8888);
+            EXPECT_EQ(rec.bitmap->lPitch[0], w * 4);
+            // Reference: straight-alpha source premultiplied in floating point.
+            int worst = 0;
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x) {
+                    const QRgb s = src.pixel(x, y);
+                    const MByte* d = rec.bitmap->pPlane[0] + (y * w + x) * 4;
+                    const double a = qAlpha(s) / 255.0;
+                    const int ref[4] = {int(qRed(s) * a + 0.5), int(qGreen(s) * a + 0.5), int(qBlue(s) * a + 0.5),
+                                        qAlpha(s)};
+                    for (int c = 0; c < 4; ++c)
+                        worst = std::max(worst, std::abs(int(d[c]) - ref[c]));
+                }
+            EXPECT_LE(worst, 1) << w << "x" << h << " alpha " << alpha;
+        }
+    }
+}
+
+TEST(BitmapConverter, FailuresLeaveTheRecordAsItWas)
+{
+    QTemporaryDir dir;
+    EngineRecord missing;
+    MBITMAP* handle = missing.bitmap;
+    EXPECT_EQ(BitmapConverter(dir.path().toStdString() + "/nope-no-such-image-anywhere.png", &handle), 0);
+    EXPECT_TRUE(missing.untouched());
+
+    EngineRecord garbage;
+    handle = garbage.bitmap;
+    EXPECT_EQ(BitmapConverter(writeTemp(dir, "bad.png", "this is no image"), &handle), 0);
+    EXPECT_TRUE(garbage.untouched());
+
+    EXPECT_EQ(BitmapConverter("x", nullptr), 0);
+    MBITMAP* null = nullptr;
+    EXPECT_EQ(BitmapConverter("x", &null), 0);
+    EXPECT_EQ(fillMBitmapFromImage(QImage(), garbage.bitmap), 0);
+    EXPECT_TRUE(garbage.untouched());
+}
+
+TEST(BitmapConverter, SizesBeyondTheCapAreRefusedBeforeAllocating)
+{
+    std::size_t bytes = 0;
+    EXPECT_TRUE(slideshowRgbaByteCount(3, 2, &bytes));
+    EXPECT_EQ(bytes, 24u);
+    EXPECT_TRUE(slideshowRgbaByteCount(1 << 14, 1 << 14, &bytes));
+    EXPECT_EQ(bytes, std::size_t(1) << 30);
+    for (auto [w, h] : {std::pair<std::int64_t, std::int64_t>{0, 5}, {5, 0}, {-1, 5}, {5, -1}, {(1 << 14) + 1, 1 << 14},
+                        {std::int64_t(1) << 31, std::int64_t(1) << 31}, {INT64_MAX, INT64_MAX}, {INT64_MAX, 1}})
+        EXPECT_FALSE(slideshowRgbaByteCount(w, h, &bytes)) << w << "x" << h;
+
+    // A BMP header that claims 100000 x 100000 pixels with no pixels behind it.
+    QByteArray bmp(54, '\0');
+    auto put32 = [&](int at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            bmp[at + i] = char(v >> (8 * i));
+    };
+    bmp[0] = 'B';
+    bmp[1] = 'M';
+    put32(2, 54);
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, 100000);
+    put32(22, 100000);
+    bmp[26] = 1;
+    bmp[28] = 32;
+    QTemporaryDir dir;
+    EngineRecord rec;
+    MBITMAP* handle = rec.bitmap;
+    EXPECT_EQ(BitmapConverter(writeTemp(dir, "huge.bmp", bmp), &handle), 0);
+    EXPECT_TRUE(rec.untouched());
+}
+
+TEST(BitmapConverter, EveryPrefixOfATruncatedFileFailsCleanlyOrGivesAFullRecord)
+{
+    QTemporaryDir dir;
+    for (const char* format : {"PNG", "BMP", "JPEG"}) {
+        const QByteArray bytes = encode(gradient(9, 5, false), format);
+        ASSERT_FALSE(bytes.isEmpty()) << format;
+        for (qsizetype n = 0; n < bytes.size(); ++n) {
+            EngineRecord rec;
+            MBITMAP* handle = rec.bitmap;
+            if (BitmapConverter(writeTemp(dir, "t", bytes.left(n)), &handle)) {
+                EXPECT_EQ(rec.bitmap->lWidth, 9);
+                EXPECT_EQ(rec.bitmap->lHeight, 5);
+                EXPECT_NE(rec.bitmap->pPlane[0], nullptr);
+            } else {
+                EXPECT_TRUE(rec.untouched()) << format << " prefix " << n;
+            }
+        }
+    }
+}
+
+} // namespace
