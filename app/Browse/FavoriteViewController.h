@@ -11,6 +11,7 @@
 #include "Browse/FavoriteViewHost.h"
 #include "Browse/LMImageBrowserDelegate.h"
 
+#include "Kit/LMButtonDelegate.h"
 #include "Model/LMImage.h"
 #include "Shell/LMEquivalentResponder.h"
 #include "Shell/ShowModeController.h"
@@ -25,6 +26,7 @@
 class FavFileCopyProcessController;
 class FavImageBrowserView;
 class FavRemoveItemButton;
+class LMButton;
 class LMEventMonitor;
 class LMFadeShowProxy;
 class LMThumbZoomSlider;
@@ -38,7 +40,8 @@ extern const char* const DidRemoveFilesFromFavoriteNotification; // "DidRemoveFi
 class FavoriteViewController : public ShowModeController,
                                public LMEquivalentResponder,
                                public LMImageBrowserDataSource,
-                               public LMImageBrowserDelegate {
+                               public LMImageBrowserDelegate,
+                               public LMButtonDelegate {
 public:
     static constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
     static constexpr double kMinThumbZoom = 92.0;
@@ -125,6 +128,16 @@ public:
     kpv::View* itemRollOverView() const { return m_viewItemRollOver; }
     FavRemoveItemButton* removeButton() const { return m_btnRemoveItem; }
     void removeFavItem();
+    // Toolbar: the pop-up buttons open their pop-ups on hover and click; the tip blocks them.
+    void showHidePopMenuViewForType(int type, bool show, kpv::Point locationInWindow, bool delay);
+    void popMenuViewShowed(int type, bool shown);
+    bool popMenuViewPopup(int type) const { return type == 0 || type == 1 ? m_popMenuViewPopup[type] : false; }
+    void updateShareButtonUI(long shareType);
+    void updateShareButtonEnableStatus();
+    void showFavoriteIntroTips();
+    void hideFavoriteIntroTips();
+    void popUpContextMenuWithEvent(const kpv::Event& e) override;
+    LMButton* shareButton() const { return m_btnShare; }
     // The key monitor's decision for a key-down (true: consumed).
     bool handleKeyDown(unsigned short keyCode, bool windowIsKey);
 
@@ -139,6 +152,10 @@ public:
     std::optional<bool> imageBrowserViewValidateMenuItem(LMImageBrowserView*, kpv::MenuItem& item) override;
     bool imageBrowserViewCopy(LMImageBrowserView*) override;
     void imageBrowserViewEndDraggingWithOperation(LMImageBrowserView*, unsigned long operation) override;
+
+    // ---- Toolbar buttons ----
+    void buttonMouseEntered(LMButton* button) override;
+    void buttonMouseExited(LMButton* button) override;
 
     // ---- Equivalent responder ----
     bool performMouseMovedEquivalent(const kpv::Event& e) override;
@@ -167,6 +184,11 @@ private:
     kpv::View* m_viewItemRollOver = nullptr; // owned while out of the browser
     std::unique_ptr<kpv::View> m_ownedRollOver;
     FavRemoveItemButton* m_btnRemoveItem = nullptr;
+    LMButton* m_btnBatch = nullptr;
+    LMButton* m_btnShare = nullptr;
+    LMButton* m_btnShareMore = nullptr;
+    LMButton* m_btnSaveAs = nullptr;
+    bool m_popMenuViewPopup[2] = {false, false};
     std::unique_ptr<LMFadeShowProxy> m_favoriteViewShowProxy;
     std::unique_ptr<LMFadeShowProxy> m_favToolbarShowProxy;
     std::shared_ptr<LMEventMonitor> m_eventMonitor;

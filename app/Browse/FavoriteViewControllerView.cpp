@@ -6,6 +6,7 @@
 #include "Browse/FavImageBrowserView.h"
 #include "Browse/FavRemoveItemButton.h"
 #include "Kit/LMEventMonitorCenter.h"
+#include "Kit/LMButton.h"
 #include "Kit/LMFadeShowProxy.h"
 #include "Kit/LMImageBrowserExtraItemViewController.h"
 #include "Kit/LMThumbZoomSlider.h"
@@ -13,6 +14,9 @@
 #include "Model/MainConfig.h"
 
 #include "appkit/Event.h"
+#include "foundation/Bundle.h"
+
+#include <QFileInfo>
 #include "appkit/Window.h"
 
 #include <algorithm>
@@ -44,6 +48,50 @@ void FavoriteViewController::loadView()
             (*s)->updateThumbZoomValue((*s)->m_slideZoomThumb->doubleValue(), false);
     });
     m_viewFavToolbar->addSubview(m_slideZoomThumb);
+
+    auto makeButton = [this](double x, const char* image, const char* tip) {
+        auto* b = new LMButton(kpv::Rect(x, 6, 28, 28));
+        b->setImageName(QString::fromLatin1(image));
+        b->setCareState(true);
+        if (tip)
+            b->setToolTip(kpv::Bundle::mainBundle().localizedString(QString::fromLatin1(tip)));
+        b->setButtonDelegate(this);
+        m_viewFavToolbar->addSubview(b);
+        return b;
+    };
+    m_btnBatch = makeButton(200, "e_batch", "IDS_Batch");
+    m_btnShare = makeButton(236, "E_SHARE", nullptr);
+    m_btnShareMore = makeButton(266, "E_MORE_SHARE", nullptr);
+    m_btnSaveAs = makeButton(302, "E_SAVE", "IDS_SAVEAS");
+    m_btnSaveAs->setAction([self](kpv::View*) {
+        if (auto s = self.lock(); s && *s)
+            (*s)->doSaveAs();
+    });
+    m_btnShare->setAction([self](kpv::View*) {
+        auto s = self.lock();
+        if (!s || !*s)
+            return;
+        MainConfig* config = (*s)->m_host.mainConfig();
+        (*s)->doShareForType(config ? config->curShareType() : 1);
+    });
+    auto anchorOf = [](LMButton* b) {
+        const kpv::Rect r = b->convertRectToView(b->bounds(), nullptr);
+        return kpv::Point{r.x() + r.width() / 2, r.y() + r.height()};
+    };
+    m_btnBatch->setAction([self, anchorOf](kpv::View*) {
+        if (auto s = self.lock(); s && *s) {
+            (*s)->m_btnBatch->setState((*s)->m_popMenuViewPopup[0] ? 1 : 0);
+            (*s)->showHidePopMenuViewForType(0, true, anchorOf((*s)->m_btnBatch), false);
+        }
+    });
+    m_btnShareMore->setAction([self, anchorOf](kpv::View*) {
+        if (auto s = self.lock(); s && *s) {
+            const long state = (*s)->m_popMenuViewPopup[1] ? 1 : 0;
+            (*s)->m_btnShare->setState(state);
+            (*s)->m_btnShareMore->setState(state);
+            (*s)->showHidePopMenuViewForType(1, true, anchorOf((*s)->m_btnShare), false);
+        }
+    });
 
     m_ownedRollOver = std::make_unique<kpv::View>();
     m_viewItemRollOver = m_ownedRollOver.get();
@@ -144,12 +192,14 @@ void FavoriteViewController::enterMode(long oldMode)
             m_viewFavToolbar->setFrame(kpv::Rect(0, 0, container->bounds().width(), m_viewFavToolbar->frame().height()));
         }
     }
+    MainConfig* config = m_host.mainConfig();
+    updateShareButtonUI(config ? config->curShareType() : 1);
     m_favoriteViewShowProxy->showWithAnimation(true, false);
     m_favToolbarShowProxy->showWithAnimation(true, false);
     reloadBrowser();
-    if (MainConfig* config = m_host.mainConfig(); config && !config->exitFavoriteTipsAlreadyShowed()) {
+    if (config && !config->exitFavoriteTipsAlreadyShowed()) {
         config->setExitFavoriteTipsAlreadyShowed(true);
-        m_introTipsShown = true;
+        showFavoriteIntroTips();
     }
     if (!m_eventMonitor) {
         std::weak_ptr<FavoriteViewController*> self = m_self;
@@ -166,7 +216,9 @@ void FavoriteViewController::enterMode(long oldMode)
 
 void FavoriteViewController::leaveMode(long newMode)
 {
-    m_introTipsShown = false;
+    m_host.hidePopMenu(0, false);
+    m_host.hidePopMenu(1, false);
+    hideFavoriteIntroTips();
     if (m_eventMonitor) {
         LMEventMonitorCenter::eventMonitorCenter().removeMonitor(m_eventMonitor);
         m_eventMonitor.reset();
@@ -222,6 +274,84 @@ void FavoriteViewController::updateItemRollOverViewByLocation(kpv::Point p, bool
     m_viewItemRollOver->setFrame(kpv::Rect(f.maxX() - b.width() / 2, f.minY() - b.height() / 2, b.width(), b.height()));
     m_btnRemoveItem->setFrameOrigin({0, 0});
     m_btnRemoveItem->setItemIndex(i);
+}
+
+void FavoriteViewController::buttonMouseEntered(LMButton* button)
+{
+    const kpv::Rect r = m_btnShare->convertRectToView(m_btnShare->bounds(), nullptr);
+    if (button == m_btnShare || button == m_btnShareMore)
+        showHidePopMenuViewForType(1, true, {r.x() + r.width() / 2, r.y() + r.height()}, true);
+    else if (button == m_btnBatch) {
+        const kpv::Rect b = m_btnBatch->convertRectToView(m_btnBatch->bounds(), nullptr);
+        showHidePopMenuViewForType(0, true, {b.x() + b.width() / 2, b.y() + b.height()}, true);
+    }
+}
+
+void FavoriteViewController::buttonMouseExited(LMButton* button)
+{
+    if (button == m_btnShare || button == m_btnShareMore)
+        showHidePopMenuViewForType(1, false, {}, true);
+    else if (button == m_btnBatch)
+        showHidePopMenuViewForType(0, false, {}, true);
+}
+
+void FavoriteViewController::showHidePopMenuViewForType(int type, bool show, kpv::Point location, bool delay)
+{
+    if (type != 0 && type != 1)
+        return;
+    if (!show) {
+        m_host.hidePopMenu(type, delay);
+        return;
+    }
+    if (m_host.showMode() != 8 || m_introTipsShown)
+        return;
+    m_host.showPopMenu(type, location, delay);
+}
+
+void FavoriteViewController::popMenuViewShowed(int type, bool shown)
+{
+    if (type == 0) {
+        m_popMenuViewPopup[0] = shown;
+        m_btnBatch->setState(shown ? 1 : 0);
+    } else if (type == 1) {
+        m_popMenuViewPopup[1] = shown;
+        m_btnShare->setState(shown ? 1 : 0);
+        m_btnShareMore->setState(shown ? 1 : 0);
+    }
+}
+
+void FavoriteViewController::updateShareButtonUI(long shareType)
+{
+    m_btnShare->setImageName(m_host.shareButtonImageName(shareType));
+    m_btnShare->setToolTip(m_host.shareButtonToolTip(shareType));
+    updateShareButtonEnableStatus();
+}
+
+void FavoriteViewController::updateShareButtonEnableStatus()
+{
+    MainConfig* config = m_host.mainConfig();
+    const long type = config ? config->curShareType() : 1;
+    m_btnShare->setEnabled(type != 34 || QFileInfo::exists(QStringLiteral("/Applications/iPhoto.app")));
+}
+
+void FavoriteViewController::showFavoriteIntroTips()
+{
+    m_introTipsShown = true;
+    m_host.showFavoriteIntroTips(true);
+}
+
+void FavoriteViewController::hideFavoriteIntroTips()
+{
+    if (!m_introTipsShown)
+        return;
+    m_introTipsShown = false;
+    m_host.showFavoriteIntroTips(false);
+}
+
+void FavoriteViewController::popUpContextMenuWithEvent(const kpv::Event& e)
+{
+    if (m_host.showMode() == 8 && m_host.isWorkableWindow())
+        m_host.popUpContextMenu(e, m_browser);
 }
 
 bool FavoriteViewController::performMouseMovedEquivalent(const kpv::Event& e)

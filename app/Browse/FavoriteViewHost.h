@@ -14,7 +14,10 @@
 
 class LMEquivalentResponder;
 class MainConfig;
+#include "appkit/Geometry.h"
+
 namespace kpv {
+class Event;
 class View;
 class Window;
 }
@@ -68,6 +71,15 @@ public:
         if (done)
             done(1);
     }
+    // ---- Toolbar pop-ups (0 batch, 1 share) and the leave-favourites tip ----
+    virtual void showPopMenu(int /*type*/, kpv::Point /*anchorInWindow*/, bool /*delay*/) {}
+    virtual void hidePopMenu(int /*type*/, bool /*delay*/) {}
+    virtual void showFavoriteIntroTips(bool /*show*/) {}
+    // The share button's image name and tool tip for a share type.
+    virtual QString shareButtonImageName(long /*shareType*/) const { return QStringLiteral("E_SHARE"); }
+    virtual QString shareButtonToolTip(long /*shareType*/) const { return {}; }
+    // The context menu of the grid.
+    virtual void popUpContextMenu(const kpv::Event&, kpv::View*) {}
     // A folder chosen by the user for Save As (empty when cancelled), starting in `startFolder`.
     virtual QString chooseFolder(const QString& /*startFolder*/) { return {}; }
 };

@@ -30,6 +30,10 @@ public:
     // Paths whose rendering for print fails.
     QList<LMPathString> unprintable;
 
+    std::vector<int> popupsShown;
+    int tipShows = 0;
+    void showPopMenu(int type, kpv::Point, bool) override { popupsShown.push_back(type); }
+    void showFavoriteIntroTips(bool show) override { tipShows += show ? 1 : 0; }
     long showMode() const override { return mode; }
     void setShowMode(long m) override
     {

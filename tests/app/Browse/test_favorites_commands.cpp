@@ -196,3 +196,25 @@ TEST_F(FavoritesCommands, RemoveButtonFollowsThePictures)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(FavoritesCommands, PopupsOpenOnlyInTheModeAndNotOverTheTip)
+{
+    c->showHidePopMenuViewForType(0, true, {}, false);
+    EXPECT_TRUE(host.popupsShown.empty()) << "outside mode 8";
+    host.mode = 8;
+    c->showHidePopMenuViewForType(7, true, {}, false);
+    EXPECT_TRUE(host.popupsShown.empty()) << "only types 0 and 1";
+    c->showFavoriteIntroTips();
+    c->showHidePopMenuViewForType(1, true, {}, false);
+    EXPECT_TRUE(host.popupsShown.empty()) << "the tip keeps pop-ups closed";
+    c->hideFavoriteIntroTips();
+    c->showHidePopMenuViewForType(1, true, {}, false);
+    EXPECT_EQ(host.popupsShown, std::vector<int>{1});
+    c->popMenuViewShowed(1, true);
+    EXPECT_TRUE(c->popMenuViewPopup(1));
+    EXPECT_EQ(c->shareButton()->state(), 1);
+}
+
+} // namespace
