@@ -52,15 +52,20 @@ SlideshowViewController::~SlideshowViewController()
     stopTimers();
     m_queue->cancelAllOperations();
     m_queue->waitUntilAllOperationsAreFinished();
-    if (m_view)
+    if (m_view && !m_viewGuard)
+        (void)m_view.release(); // already deleted with its superview
+    else if (m_view)
         m_view->removeFromSuperview();
 }
 
 SlideshowView* SlideshowViewController::view()
 {
+    if (m_view && !m_viewGuard)
+        (void)m_view.release(); // deleted with its superview
     if (!m_view) {
         m_view = std::make_unique<SlideshowView>();
         m_view->setEndHandler([this] { endSlideshow(); });
+        m_viewGuard = m_view->widget();
     }
     return m_view.get();
 }
@@ -153,7 +158,7 @@ void SlideshowViewController::didChangeMainShowMode(long oldMode, long newMode)
     stopTimers();
     m_queue->cancelAllOperations();
     m_host.registEquivalentResponder(this, false);
-    if (m_view) {
+    if (m_view && m_viewGuard) {
         m_view->removeFromSuperview();
         m_view->setSlides(QImage(), QImage(), 1.0);
     }

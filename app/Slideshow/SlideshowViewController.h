@@ -15,6 +15,8 @@
 #include "Shell/ShowModeController.h"
 
 #include <QImage>
+#include <QPointer>
+#include <QWidget>
 #include <QSize>
 #include <functional>
 #include <memory>
@@ -79,6 +81,9 @@ private:
     MainConfig* m_mainConfig;
     SlideLoader m_loader;
     std::unique_ptr<SlideshowView> m_view;
+    // A superview deletes its subviews: when the window's content view goes first, it takes our
+    // view with it, which this guard (the view's widget) notices.
+    QPointer<QWidget> m_viewGuard;
     std::unique_ptr<kpv::OperationQueue> m_queue;
     std::shared_ptr<bool> m_alive;
     std::vector<SlideshowFileInfoPtr> m_slides;

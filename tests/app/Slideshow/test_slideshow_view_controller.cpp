@@ -1,0 +1,281 @@
+// The slideshow mode on the manual clock: entering and leaving the mode, slide order and timing,
+// the cross-fade, passing over unreadable slides, the first-frame notification and the cursor
+// query.
+#include "Slideshow/SlideshowNotifications.h"
+#include "Slideshow/SlideshowView.h"
+#include "Slideshow/SlideshowViewController.h"
+
+#include "appkit/Event.h"
+#include "appkit/View.h"
+#include "foundation/Clock.h"
+#include "foundation/NotificationCenter.h"
+#include "foundation/RunLoop.h"
+
+#include <QColor>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <set>
+
+namespace {
+
+class FakeHost : public SlideshowViewHost {
+public:
+    FakeHost() : content(kpv::Rect(0, 0, 800, 600)) {}
+    long showMode() const override { return mode; }
+    void setShowMode(long m) override
+    {
+        const long old = mode;
+        mode = m;
+        kpv::NotificationCenter::defaultCenter().postNotification(
+            "didChangeMainShowMode", nullptr, {{"old", qlonglong(old)}, {"new", qlonglong(m)}});
+    }
+    kpv::View* contentView() const override { return const_cast<kpv::View*>(&content); }
+    void registEquivalentResponder(LMEquivalentResponder* r, bool on) override { registered = on ? r : nullptr; }
+
+    long mode = 4;
+    kpv::View content;
+    LMEquivalentResponder* registered = nullptr;
+};
+
+// Slide i is an 8 x 8 image of grey level 10 * i; paths listed in `unreadable` give nothing.
+QImage slideImage(int i)
+{
+    QImage img(8, 8, QImage::Format_RGBA8888_Premultiplied);
+    img.fill(QColor(10 * i, 10 * i, 10 * i));
+    return img;
+}
+int slideOf(const QImage& img) { return img.isNull() ? -1 : qRed(img.pixel(0, 0)) / 10; }
+
+class SlideshowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        kpv::RunLoop::main().setClock(&clock);
+        controller = std::make_unique<SlideshowViewController>(host);
+        controller->setSlideLoader([this](const SlideshowFileInfo& slide, QSize) {
+            const int i = slide.filePath().path().section('/', -1).toInt();
+            std::lock_guard lock(mutex);
+            loads.push_back(i);
+            return unreadable.count(i) ? QImage() : slideImage(i);
+        });
+        kpv::NotificationCenter::defaultCenter().addObserver(
+            this, DidSlideshowFirstFrameDisplayedNotification, nullptr, [this](const kpv::Notification&) {
+                ++firstFramePosts;
+                firstFrameSlide = slideOf(controller->view()->currentSlide());
+            });
+    }
+    void TearDown() override
+    {
+        kpv::NotificationCenter::defaultCenter().removeObserver(this);
+        controller.reset();
+        kpv::RunLoop::main().setClock(nullptr);
+    }
+    std::vector<SlideshowFileInfoPtr> slides(int n)
+    {
+        std::vector<SlideshowFileInfoPtr> out;
+        for (int i = 0; i < n; ++i)
+            out.push_back(std::make_shared<SlideshowFileInfo>(LMPathString(QString("/slides/%1").arg(i), false)));
+        return out;
+    }
+    // Lets time pass in small steps, finishing slide loads between them.
+    void run(double seconds)
+    {
+        for (double t = 0; t < seconds - 1e-9; t += 0.05) {
+            controller->waitForSlideLoads();
+            clock.advance(0.05);
+        }
+        controller->waitForSlideLoads();
+    }
+    int shown() { return slideOf(controller->view()->currentSlide()); }
+
+    kpv::ManualClock clock;
+    FakeHost host;
+    std::unique_ptr<SlideshowViewController> controller;
+    std::mutex mutex;
+    std::vector<int> loads;
+    std::set<int> unreadable;
+    int firstFramePosts = 0;
+    int firstFrameSlide = -2;
+};
+
+TEST_F(SlideshowTest, StartEntersTheModeFillsTheContentViewAndShowsTheStartSlide)
+{
+    controller->startSlideshowWithFileInfos(slides(4), 2);
+    EXPECT_EQ(host.mode, 32);
+    EXPECT_EQ(host.registered, controller.get());
+    ASSERT_EQ(controller->view()->superview(), &host.content);
+    EXPECT_EQ(controller->view()->frame().size, host.content.bounds().size);
+    EXPECT_EQ(firstFramePosts, 0); // nothing on screen before the slide is decoded
+    controller->waitForSlideLoads();
+    EXPECT_EQ(shown(), 2);
+    EXPECT_EQ(controller->curSlideIndex(), 2);
+    EXPECT_EQ(firstFramePosts, 1);
+    EXPECT_EQ(firstFrameSlide, 2);
+    run(20);
+    EXPECT_EQ(firstFramePosts, 1); // once per slideshow
+}
+
+TEST_F(SlideshowTest, SlidesAdvanceInOrderAfterTheirDurationAndWrapAround)
+{
+    controller->startSlideshowWithFileInfos(slides(3), 1);
+    controller->waitForSlideLoads();
+    const double d = controller->slideDuration(), f = SlideshowViewController::kFadeDuration;
+    run(d - 0.1);
+    EXPECT_EQ(shown(), 1);
+    run(0.2); // the duration has passed: the next slide fades in over the current one
+    EXPECT_EQ(shown(), 2);
+    EXPECT_LT(controller->view()->fade(), 1.0);
+    run(f / 2);
+    EXPECT_GT(controller->view()->fade(), 0.3);
+    EXPECT_LT(controller->view()->fade(), 0.8);
+    run(f / 2 + 0.1);
+    EXPECT_DOUBLE_EQ(controller->view()->fade(), 1.0);
+    // The next slide's time starts once the fade is done.
+    std::vector<int> order{shown()};
+    for (int k = 0; k < 4; ++k) {
+        run(d + f);
+        order.push_back(shown());
+    }
+    EXPECT_EQ(order, (std::vector<int>{2, 0, 1, 2, 0}));
+}
+
+TEST_F(SlideshowTest, UnreadableSlidesArePassedOverAndNothingReadableEndsTheShow)
+{
+    unreadable = {1, 2};
+    controller->startSlideshowWithFileInfos(slides(4), 0);
+    std::vector<int> order;
+    for (int k = 0; k < 3; ++k) {
+        controller->waitForSlideLoads();
+        order.push_back(shown());
+        run(controller->slideDuration() + SlideshowViewController::kFadeDuration);
+    }
+    EXPECT_EQ(order, (std::vector<int>{0, 3, 0}));
+
+    unreadable = {0, 1, 2};
+    controller->startSlideshowWithFileInfos(slides(3), 1);
+    run(1);
+    EXPECT_FALSE(controller->isPlaying());
+    EXPECT_EQ(host.mode, 4);
+    EXPECT_EQ(firstFramePosts, 1); // only the first slideshow put a frame on screen
+}
+
+TEST_F(SlideshowTest, EscOrAClickEndsTheModeAndRestoresTheModeBefore)
+{
+    host.mode = 8;
+    controller->startSlideshowWithFileInfos(slides(2), 0);
+    controller->waitForSlideLoads();
+    auto esc = kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::Escape, "\x1b", "\x1b", nullptr);
+    auto other = kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::Space, " ", " ", nullptr);
+    EXPECT_FALSE(controller->performKeyDownEquivalent(*other));
+    EXPECT_TRUE(controller->performKeyDownEquivalent(*esc));
+    EXPECT_EQ(host.mode, 8);
+    EXPECT_FALSE(controller->isPlaying());
+    EXPECT_EQ(controller->view()->superview(), nullptr);
+    EXPECT_EQ(host.registered, nullptr);
+    EXPECT_FALSE(controller->performKeyDownEquivalent(*esc)); // not ours any more
+
+    host.mode = 4;
+    controller->startSlideshowWithFileInfos(slides(2), 1);
+    controller->waitForSlideLoads();
+    auto click = kpv::Event::mouseEvent(kpv::LeftMouseDown, kpv::Point{10, 10}, nullptr);
+    controller->view()->mouseDown(*click);
+    EXPECT_EQ(host.mode, 4);
+    // No timer of the ended show fires later.
+    const std::size_t before = loads.size();
+    run(20);
+    EXPECT_EQ(loads.size(), before);
+    EXPECT_TRUE(controller->view()->currentSlide().isNull());
+}
+
+TEST_F(SlideshowTest, BadStartArgumentsAreHandled)
+{
+    controller->startSlideshowWithFileInfos({}, 0);
+    EXPECT_EQ(host.mode, 4);
+    EXPECT_FALSE(controller->isPlaying());
+    for (long index : {-1L, 3L, 100L}) {
+        controller->startSlideshowWithFileInfos(slides(3), index);
+        controller->waitForSlideLoads();
+        EXPECT_EQ(shown(), 0) << index;
+        controller->endSlideshow();
+        EXPECT_EQ(host.mode, 4);
+    }
+}
+
+TEST_F(SlideshowTest, AnotherModeTakingOverStopsTheShow)
+{
+    controller->startSlideshowWithFileInfos(slides(3), 0);
+    controller->waitForSlideLoads();
+    host.setShowMode(2);
+    EXPECT_FALSE(controller->isPlaying());
+    const std::size_t before = loads.size();
+    run(20);
+    EXPECT_EQ(loads.size(), before);
+}
+
+TEST_F(SlideshowTest, CursorStaysWhileTheFirstSlideIsLoading)
+{
+    auto ask = [] {
+        auto reply = std::make_shared<QVariantMap>();
+        kpv::NotificationCenter::defaultCenter().postNotification(
+            QueryAutoHideCursorNotification, nullptr,
+            {{QueryAutoHideCursorReplyKey, QVariant::fromValue(SlideshowQueryReply(reply))}});
+        return reply->value(DisableAutoHideCursorKey).toBool();
+    };
+    EXPECT_FALSE(ask());
+    controller->startSlideshowWithFileInfos(slides(2), 0);
+    EXPECT_TRUE(ask());
+    controller->waitForSlideLoads();
+    EXPECT_FALSE(ask());
+    // A poster without a reply dictionary is tolerated.
+    controller->startSlideshowWithFileInfos(slides(2), 0);
+    kpv::NotificationCenter::defaultCenter().postNotification(QueryAutoHideCursorNotification);
+}
+
+TEST(SlideshowView, FitRectCentresAndNeverEnlarges)
+{
+    const kpv::Rect b(0, 0, 800, 600);
+    const kpv::Rect big = SlideshowView::fitRect(kpv::Size{1600, 600}, b);
+    EXPECT_DOUBLE_EQ(big.width(), 800);
+    EXPECT_DOUBLE_EQ(big.height(), 300);
+    EXPECT_DOUBLE_EQ(big.y(), 150);
+    const kpv::Rect small = SlideshowView::fitRect(kpv::Size{100, 50}, b);
+    EXPECT_DOUBLE_EQ(small.width(), 100);
+    EXPECT_DOUBLE_EQ(small.x(), 350);
+    EXPECT_DOUBLE_EQ(small.y(), 275);
+    EXPECT_DOUBLE_EQ(SlideshowView::fitRect(kpv::Size{0, 50}, b).width(), 0);
+}
+
+} // namespace
+
+namespace {
+TEST(SlideshowLifetime, ContentViewDestroyedFirstTakesTheSlideshowViewWithoutADoubleFree)
+{
+    struct Host : SlideshowViewHost {
+        long mode = 4;
+        std::unique_ptr<kpv::View> content = std::make_unique<kpv::View>(kpv::Rect(0, 0, 300, 200));
+        long showMode() const override { return mode; }
+        void setShowMode(long m) override
+        {
+            const long old = mode;
+            mode = m;
+            kpv::NotificationCenter::defaultCenter().postNotification(
+                "didChangeMainShowMode", nullptr, {{"old", qlonglong(old)}, {"new", qlonglong(m)}});
+        }
+        kpv::View* contentView() const override { return content.get(); }
+    } host;
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
+    {
+        SlideshowViewController controller(host);
+        controller.setSlideLoader([](const SlideshowFileInfo&, QSize) { return slideImage(1); });
+        std::vector<SlideshowFileInfoPtr> list{std::make_shared<SlideshowFileInfo>(LMPathString("/a", false))};
+        controller.startSlideshowWithFileInfos(list, 0);
+        controller.waitForSlideLoads();
+        ASSERT_EQ(controller.view()->superview(), host.content.get());
+        host.content.reset(); // the window goes away while the slideshow is shown
+        EXPECT_NE(controller.view(), nullptr); // a fresh view
+        controller.endSlideshow();
+    }
+    kpv::RunLoop::main().setClock(nullptr);
+}
+} // namespace
