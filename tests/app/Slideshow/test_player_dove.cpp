@@ -1,0 +1,177 @@
+// The 3D player on the engine's null backend: set-up order, slides bound to the theme's masks,
+// pause, resume and stop, and a clean-up that leaves only the scene manager behind.
+#include "Slideshow/SlideshowPlayerDove.h"
+
+#include "../../scene3d/SceneFileWriter.h"
+
+#include "DoveAnimation.h"
+#include "DoveContext.h"
+#include "DoveElement.h"
+#include "DoveNullRender.h"
+#include "DoveRenderEngine.h"
+#include "DoveResManager.h"
+#include "DoveScene.h"
+#include "DoveSceneManager.h"
+#include "DoveTime.h"
+#include "ZephraResource.h"
+
+#include <QColor>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+class PlayerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Dove::TimeGlobal::setClockSource([this](int64_t& s, int64_t& us) {
+            s = int64_t(micros / 1000000);
+            us = int64_t(micros % 1000000);
+        });
+        Dove::RenderEngine::resetFrameLimiter();
+        theme.type = SlideshowTheme::ThreeD;
+        theme.folder = dir.path();
+        theme.sceneFile = dir.path() + "/scene.3ds";
+        const std::vector<uint8_t> scene = makeSampleScene("photo.png");
+        QFile f(theme.sceneFile);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(reinterpret_cast<const char*>(scene.data()), qint64(scene.size()));
+        f.close();
+        QImage photo(4, 4, QImage::Format_RGB32);
+        photo.fill(Qt::red);
+        ASSERT_TRUE(photo.save(dir.path() + "/photo.png"));
+        param.frameRate = 24;
+        param.maskGroups = {{"Plane", "NoSuchMask"}};
+        host.width = 640;
+        host.height = 480;
+    }
+    void TearDown() override
+    {
+        Dove::SceneManager::releaseSingleton();
+        Dove::Context::releaseSingleton();
+        Dove::TimeGlobal::setClockSource({});
+    }
+    static std::vector<QImage> slides(int n)
+    {
+        std::vector<QImage> out;
+        for (int i = 0; i < n; ++i) {
+            QImage img(8, 6, QImage::Format_RGBA8888_Premultiplied);
+            img.fill(QColor(i * 20, 0, 0));
+            out.push_back(img);
+        }
+        return out;
+    }
+    Dove::NullRenderEngine* engine()
+    {
+        return static_cast<Dove::NullRenderEngine*>(Dove::RenderEngine::peekSingleton());
+    }
+
+    uint64_t micros = 1000000000ull * 1000;
+    QTemporaryDir dir;
+    SlideshowTheme theme;
+    SlideshowThemeParam param;
+    Dove::NullHostView host;
+};
+
+TEST_F(PlayerTest, StartBindsSlidesToTheMasksAndPlaysTheTheme)
+{
+    SlideshowPlayerDove player(theme, param);
+    ASSERT_TRUE(player.start(&host, host.width, host.height, slides(2))) << player.lastError().toStdString();
+    ASSERT_NE(engine(), nullptr);
+    EXPECT_EQ(engine()->window()->getWidth(), 640u);
+    EXPECT_TRUE(engine()->window()->isRunning());
+    EXPECT_TRUE(Dove::Context::getSingleton()->getBitmapConverter() != nullptr);
+
+    Dove::SceneManager* sm = Dove::SceneManager::getSingleton();
+    EXPECT_FLOAT_EQ(sm->getRenderWidth(), 640);
+    ASSERT_NE(player.resource(), nullptr);
+    EXPECT_EQ(sm->getRoot3DScene()->getChildren().size(), 1u);
+    Dove::Element* plane = sm->getElementByName("Plane");
+    ASSERT_NE(plane, nullptr);
+    ASSERT_NE(plane->getTexture(Dove::TU_MASK), nullptr);
+    EXPECT_EQ(plane->getTexture(Dove::TU_MASK)->getWidth(), 8u);
+    EXPECT_EQ(player.slideTextureCount(), 1u); // the missing mask is skipped
+    // The material's texture file went through the application's converter.
+    EXPECT_EQ(player.resource()->textureCount(), 1u);
+    EXPECT_TRUE(player.isPlaying());
+
+    micros += 30000;
+    engine()->window()->render();
+    EXPECT_EQ(engine()->window()->swaps(), 1);
+}
+
+TEST_F(PlayerTest, PauseResumeAndStopDriveTheAnimationAndTheRenderer)
+{
+    SlideshowPlayerDove player(theme, param);
+    int finished = 0;
+    player.setFinishedHandler([&] { ++finished; });
+    ASSERT_TRUE(player.start(&host, 320, 240, slides(1)));
+    player.pause();
+    EXPECT_FALSE(player.isPlaying());
+    EXPECT_FALSE(engine()->window()->isRunning());
+    player.resume();
+    EXPECT_TRUE(player.isPlaying());
+    EXPECT_TRUE(engine()->window()->isRunning());
+    player.stop();
+    EXPECT_FALSE(player.isPlaying());
+    EXPECT_EQ(finished, 1);
+    player.cleanUp();
+    EXPECT_EQ(finished, 1); // clean-up is no stop the caller hears of
+}
+
+TEST_F(PlayerTest, CleanUpReleasesEverythingButTheSceneManager)
+{
+    for (int round = 0; round < 2; ++round) {
+        SlideshowPlayerDove player(theme, param);
+        ASSERT_TRUE(player.start(&host, host.width, host.height, slides(3))) << round;
+        player.cleanUp();
+        EXPECT_FALSE(player.isStarted());
+        EXPECT_EQ(player.slideTextureCount(), 0u);
+        EXPECT_EQ(Dove::ResManager::peekSingleton(), nullptr);
+        EXPECT_EQ(Dove::RenderEngine::peekSingleton(), nullptr);
+        Dove::SceneManager* sm = Dove::SceneManager::peekSingleton();
+        ASSERT_NE(sm, nullptr);
+        EXPECT_EQ(sm->elementCount(), 0u);
+        EXPECT_TRUE(sm->getRoot3DScene()->getChildren().empty());
+        player.cleanUp(); // twice is harmless
+    }
+    // The destructor cleans up a player that is still playing.
+    {
+        SlideshowPlayerDove player(theme, param);
+        ASSERT_TRUE(player.start(&host, host.width, host.height, slides(1)));
+    }
+    EXPECT_EQ(Dove::ResManager::peekSingleton(), nullptr);
+}
+
+TEST_F(PlayerTest, BrokenOrMissingScenesFailCleanly)
+{
+    SlideshowTheme missing = theme;
+    missing.sceneFile = dir.path() + "/none.3ds";
+    SlideshowPlayerDove a(missing, param);
+    EXPECT_FALSE(a.start(&host, 100, 100, slides(1)));
+    EXPECT_FALSE(a.lastError().isEmpty());
+    EXPECT_EQ(Dove::ResManager::peekSingleton(), nullptr);
+
+    QFile f(theme.sceneFile);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write("MM\x05\x00\x00\x00garbage");
+    f.close();
+    SlideshowPlayerDove b(theme, param);
+    EXPECT_FALSE(b.start(&host, 100, 100, slides(1)));
+    EXPECT_EQ(Dove::ResManager::peekSingleton(), nullptr);
+
+    // No slides at all: the theme still plays, with nothing bound.
+    SlideshowTheme good = theme;
+    const std::vector<uint8_t> scene = makeSampleScene("photo.png");
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(reinterpret_cast<const char*>(scene.data()), qint64(scene.size()));
+    f.close();
+    SlideshowPlayerDove c(good, param);
+    ASSERT_TRUE(c.start(&host, 100, 100, {}));
+    EXPECT_EQ(c.slideTextureCount(), 0u);
+}
+
+} // namespace
