@@ -1,5 +1,8 @@
 #include "Browse/FavImageBrowserView.h"
 
+#include "Browse/LMImageBrowserItem.h"
+
+#include "appkit/DragSource.h"
 #include "appkit/Event.h"
 
 FavImageBrowserView::FavImageBrowserView(const kpv::Rect& frame) : LMImageBrowserView(frame)
@@ -36,4 +39,18 @@ void FavImageBrowserView::keyDown(const kpv::Event& e)
         }
     }
     LMImageBrowserView::keyDown(e);
+}
+
+bool FavImageBrowserView::beginFileDragOutside()
+{
+    QList<QUrl> urls;
+    for (std::size_t i : selectionIndexes())
+        if (LMImageBrowserItem* item = itemAtIndex(i))
+            urls.append(QUrl::fromLocalFile(item->imageRepresentation()));
+    if (urls.isEmpty())
+        return false;
+    // Other applications may only copy; a drop inside the application may do anything.
+    const unsigned long operation = kpv::DragSource::dragFiles(this, urls, draggingSourceOperationMask(false));
+    draggingSessionEndedWithOperation(operation);
+    return true;
 }

@@ -15,4 +15,7 @@ public:
     static unsigned long draggingSourceOperationMask(bool local) { return local ? 15 : 1; }
     void draggingSessionEndedWithOperation(unsigned long operation);
     void keyDown(const kpv::Event& e) override;
+
+protected:
+    bool beginFileDragOutside() override;
 };

@@ -379,17 +379,21 @@ void LMImageBrowserView::mouseDown(const kpv::Event& e)
 
 void LMImageBrowserView::mouseDragged(const kpv::Event& e)
 {
-    if (m_pressedIndex == kNotFound || !m_allowsReordering)
+    if (m_pressedIndex == kNotFound)
         return;
     const kpv::Point p = convertPointFromView(e.locationInWindow(), nullptr);
     if (std::hypot(p.x - m_pressPoint.x, p.y - m_pressPoint.y) >= kDragThreshold)
         m_dragging = true;
+    if (m_dragging && !kpv::pointInRect(p, bounds()) && beginFileDragOutside()) {
+        m_dragging = false;
+        m_pressedIndex = kNotFound;
+    }
 }
 
 void LMImageBrowserView::mouseUp(const kpv::Event& e)
 {
     const kpv::Point p = convertPointFromView(e.locationInWindow(), nullptr);
-    if (m_dragging)
+    if (m_dragging && m_allowsReordering)
         moveSelectedItemsToIndex(dropIndexAtPoint(p));
     else if (m_pressedIndex != kNotFound && !(e.modifierFlags() & (kpv::CommandKeyMask | kpv::ShiftKeyMask)))
         setSelectionIndexes({m_pressedIndex});

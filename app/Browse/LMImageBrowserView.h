@@ -98,6 +98,9 @@ public:
 
 protected:
     LMImageBrowserItem* itemAtIndex(std::size_t index) const;
+    // A drag left the view: subclasses may hand the selected files to other applications. True
+    // when a file drag took over.
+    virtual bool beginFileDragOutside() { return false; }
 
 private:
     struct ExtraRep {
