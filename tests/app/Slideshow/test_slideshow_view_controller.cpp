@@ -279,3 +279,32 @@ TEST(SlideshowLifetime, ContentViewDestroyedFirstTakesTheSlideshowViewWithoutADo
     kpv::RunLoop::main().setClock(nullptr);
 }
 } // namespace
+
+namespace {
+TEST(SlideshowView, DrawsTheSlideUprightAndCrossFadesOverBlack)
+{
+    SlideshowView view;
+    view.setFrame(kpv::Rect(0, 0, 40, 20));
+    QImage slide(20, 20, QImage::Format_RGBA8888_Premultiplied);
+    slide.fill(Qt::blue);
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 20; ++x)
+            slide.setPixelColor(x, y, Qt::red); // top half red
+    QImage white(20, 20, QImage::Format_RGBA8888_Premultiplied);
+    white.fill(Qt::white);
+
+    view.setSlides(slide, QImage(), 1.0);
+    QImage out = view.renderToImage(1.0).convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(out.size(), QSize(40, 20));
+    EXPECT_EQ(out.pixelColor(0, 10), QColor(Qt::black)); // outside the fitted slide
+    EXPECT_EQ(out.pixelColor(20, 3), QColor(Qt::red));
+    EXPECT_EQ(out.pixelColor(20, 16), QColor(Qt::blue));
+
+    view.setSlides(white, QImage(), 0.5);
+    out = view.renderToImage(1.0).convertToFormat(QImage::Format_RGB32);
+    EXPECT_NEAR(out.pixelColor(20, 10).red(), 128, 3);
+    view.setSlides(white, slide, 0.0); // the fade starts on the previous slide
+    out = view.renderToImage(1.0).convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(out.pixelColor(20, 3), QColor(Qt::red));
+}
+} // namespace

@@ -167,3 +167,20 @@ TEST_F(ThemeMgrTest, UninitBeforeTheLoadRanCancelsItAndCanBeRepeated)
 }
 
 } // namespace
+
+namespace {
+TEST(ThemeCatalogue, EveryPrefixOfAParamFileParsesOrFailsCleanly)
+{
+    const QByteArray bytes = R"(<ThemeParam FrameRate="30"><Group><Mask Element="A"/><Mask Element="B"/></Group></ThemeParam>)";
+    int parsed = 0;
+    for (qsizetype n = 0; n <= bytes.size(); ++n) {
+        SlideshowThemeParam p;
+        QString error;
+        if (parseSlideshowThemeParam(bytes.left(n), &p, &error))
+            ++parsed;
+        else
+            EXPECT_FALSE(error.isEmpty()) << n;
+    }
+    EXPECT_GE(parsed, 1);
+}
+} // namespace
