@@ -122,7 +122,10 @@ void MiniWindowController::doChangeScale()
 
 void MiniWindowController::updateStatusInfo(const QString& text, bool showWaiting)
 {
-    m_host.setStatusText(text, showWaiting);
+    const double width = m_host.setStatusText(text, showWaiting);
+    // A text wider than the window widens the window, keeping its height.
+    if (!text.isEmpty() && width > m_host.windowFrame().width())
+        updateMiniWindow({width, m_host.windowFrame().height()});
 }
 
 void MiniWindowController::switchToNormalMode()

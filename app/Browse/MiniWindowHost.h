@@ -25,7 +25,8 @@ public:
     virtual void orderFrontMiniWindow() {}
     virtual void orderFrontMainWindow() {}
     virtual void orderOutMiniWindow() {}
-    virtual void setStatusText(const QString&, bool /*showWaiting*/) {}
+    // Shows the status text (hidden when empty) and answers the status line's width.
+    virtual double setStatusText(const QString&, bool /*showWaiting*/) { return 0; }
     // ---- The image view ----
     virtual double viewScale() const = 0;
     virtual double viewMaxScale() const = 0;

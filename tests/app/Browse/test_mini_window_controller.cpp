@@ -42,7 +42,12 @@ public:
     kpv::Size curFileFrameSize() const override { return fileSize; }
     bool hasCurFile() const override { return hasFile; }
     void showImageForm(bool f) override { imageForm = f; }
-    void setStatusText(const QString& t, bool) override { status = t; }
+    double statusWidth = 80;
+    double setStatusText(const QString& t, bool) override
+    {
+        status = t;
+        return t.isEmpty() ? 0 : statusWidth;
+    }
     void registEquivalentResponder(bool r) override { registered = r; }
 };
 
@@ -116,6 +121,18 @@ TEST(MiniWindowController, FitsTheTurnedImageAndZooms)
     EXPECT_EQ(h.frame, h.visible);
     c.switchToNormalMode();
     EXPECT_EQ(h.mode, 4);
+}
+
+TEST(MiniWindowController, WideStatusTextWidensTheWindow)
+{
+    FakeMiniHost h;
+    MiniWindowController c(h);
+    h.statusWidth = 700;
+    c.updateStatusInfo(QString(), false);
+    EXPECT_EQ(h.frame.width(), 400);
+    c.updateStatusInfo(QStringLiteral("a long status text"), false);
+    EXPECT_EQ(h.frame.width(), 700);
+    EXPECT_EQ(h.frame.height(), 300);
 }
 
 TEST(MiniWindowController, EmptyFormZoomToggles)
