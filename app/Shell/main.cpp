@@ -4,8 +4,10 @@
 #include "Shell/AppDelegate.h"
 #include "Shell/LMMainWindow.h"
 #include "Shell/MainWndController.h"
+#include "Shell/NavigateViewMode.h"
 
 #include "Model/PublicObject.h"
+#include "appkit/MenuBar.h"
 #include "appkit/OpenGLView.h"
 #include "appkit/SingleInstance.h"
 #include "foundation/Bundle.h"
@@ -28,7 +30,10 @@ int main(int argc, char** argv)
         PublicObject::setMainScreenFrameSize(screen->size());
     AppDelegate delegate;
     MainWndController controller(delegate, std::make_unique<LMMainWindow>(kpv::Rect(0, 0, 800, 600)));
+    NavigateViewMode viewMode(delegate, controller);
     controller.awakeFromNib();
+    kpv::MenuBar menuBar(controller.window());
+    menuBar.setMenus(controller.mainMenus());
 
     instance.listen([&](const QStringList& handed) {
         if (handed.isEmpty())

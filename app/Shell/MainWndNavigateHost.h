@@ -1,0 +1,49 @@
+#pragma once
+// The window side of the image viewer's controller in the application: the delegate's settings,
+// shared load queue and temporary folder, the main window controller's show mode, title, full
+// screen and responder registration, and the image view itself (shown, hidden, its drop shadow).
+// Overlays this build has no views for keep the interface's "nothing there" answers. Main thread
+// only.
+
+#include "View/NavigateControllerHost.h"
+
+#include "desktop/WorkspaceServices.h"
+
+class AppDelegate;
+class LMEquivalentResponder;
+class LMOpenGLView;
+class MainWndController;
+
+class MainWndNavigateHost final : public NavigateControllerHost {
+public:
+    // None owned. `responder` is what the window controller registers while the view mode is shown.
+    MainWndNavigateHost(AppDelegate& delegate, MainWndController& windowController, LMOpenGLView* imageView,
+                        LMEquivalentResponder* responder);
+
+    void setResponder(LMEquivalentResponder* responder) { m_responder = responder; }
+
+    MainConfig* mainConfig() override;
+    void addOperation(std::shared_ptr<kpv::Operation> operation) override;
+    void cancelAllOperations() override;
+
+    int64_t showMode() const override;
+    void setShowMode(int64_t mode) override;
+    void registEquivalentResponder(NavigateController* controller, bool regist) override;
+    void setWindowTitle(const QString& title, const QString& representedFilename) override;
+    bool isWindowFullScreen() const override;
+    void toggleFullScreen() override;
+
+    void showImageView(bool animation, bool autoHide) override;
+    void hideImageView(bool animation, bool needDelay) override;
+    void setViewShadowImage(const LMImagePtr& image) override;
+
+    QString temporaryDirectoryWithSubDir(const QString& name) const override;
+    kpv::WorkspaceServices* workspaceServices() override { return &m_workspace; }
+
+private:
+    AppDelegate& m_delegate;
+    MainWndController& m_windowController;
+    LMOpenGLView* m_imageView;
+    LMEquivalentResponder* m_responder;
+    kpv::SystemWorkspaceServices m_workspace;
+};

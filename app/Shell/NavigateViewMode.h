@@ -1,0 +1,41 @@
+#pragma once
+// The image viewer inside the main window: the OpenGL image view over the whole content area, the
+// photo loader behind the viewer's load workers, the window side of the viewer's controller, the
+// controller itself and its place behind the main window controller's view-mode interface. Made
+// once at start-up, after the main window controller and before its awakeFromNib; taken down
+// before the window controller goes. Main thread only.
+
+#include "View/NavImageLoader.h"
+
+#include <memory>
+
+class AppDelegate;
+class LMOpenGLView;
+class MainWndController;
+class MainWndNavigateHost;
+class NavigateController;
+class NavigateViewModeAdapter;
+
+class NavigateViewMode {
+public:
+    // `loader` decodes the files; the application's shared photo loader when null.
+    NavigateViewMode(AppDelegate& delegate, MainWndController& windowController,
+                     std::unique_ptr<NavImageLoader> loader = nullptr);
+    ~NavigateViewMode();
+    NavigateViewMode(const NavigateViewMode&) = delete;
+    NavigateViewMode& operator=(const NavigateViewMode&) = delete;
+
+    LMOpenGLView* imageView() const { return m_imageView; }
+    NavigateController& controller() const { return *m_controller; }
+    NavigateViewModeAdapter& adapter() const { return *m_adapter; }
+
+private:
+    AppDelegate& m_delegate;
+    MainWndController& m_windowController;
+    // Owned by the window's content view once added.
+    LMOpenGLView* m_imageView = nullptr;
+    std::unique_ptr<NavImageLoader> m_loader;
+    std::unique_ptr<MainWndNavigateHost> m_host;
+    std::unique_ptr<NavigateController> m_controller;
+    std::unique_ptr<NavigateViewModeAdapter> m_adapter;
+};

@@ -1,0 +1,89 @@
+#include "Shell/MainWndNavigateHost.h"
+
+#include "Shell/AppDelegate.h"
+#include "Shell/LMMainWindow.h"
+#include "Shell/MainWndController.h"
+
+#include "View/LMOpenGLView.h"
+#include "foundation/OperationQueue.h"
+
+namespace {
+
+// Where the nine-slice drop shadow is cut and how far it reaches outside the image.
+const QPointF kShadowSliceLeftTop(9, 12);
+const QPointF kShadowSliceRightBottom(12, 21);
+const QPointF kShadowDrawOffsetLeftTop(7, 6);
+const QPointF kShadowDrawOffsetRightBottom(12, 13);
+
+} // namespace
+
+MainWndNavigateHost::MainWndNavigateHost(AppDelegate& delegate, MainWndController& windowController,
+                                         LMOpenGLView* imageView, LMEquivalentResponder* responder)
+    : m_delegate(delegate), m_windowController(windowController), m_imageView(imageView), m_responder(responder)
+{
+}
+
+MainConfig* MainWndNavigateHost::mainConfig() { return m_delegate.mainConfig(); }
+
+void MainWndNavigateHost::addOperation(std::shared_ptr<kpv::Operation> operation)
+{
+    if (operation && m_delegate.operationQueue())
+        m_delegate.operationQueue()->addOperation(std::move(operation));
+}
+
+void MainWndNavigateHost::cancelAllOperations()
+{
+    if (m_delegate.operationQueue())
+        m_delegate.operationQueue()->cancelAllOperations();
+}
+
+int64_t MainWndNavigateHost::showMode() const { return m_windowController.showMode(); }
+
+void MainWndNavigateHost::setShowMode(int64_t mode) { m_windowController.setShowMode(long(mode)); }
+
+void MainWndNavigateHost::registEquivalentResponder(NavigateController*, bool regist)
+{
+    if (m_responder)
+        m_windowController.registEquivalentResponder(m_responder, regist);
+}
+
+void MainWndNavigateHost::setWindowTitle(const QString& title, const QString& representedFilename)
+{
+    LMMainWindow* window = m_windowController.window();
+    if (!window)
+        return;
+    window->setRepresentedFilename(representedFilename);
+    window->setWindowTitle(title);
+}
+
+bool MainWndNavigateHost::isWindowFullScreen() const
+{
+    LMMainWindow* window = m_windowController.window();
+    return window && window->isFullScreen();
+}
+
+void MainWndNavigateHost::toggleFullScreen() { m_windowController.toggleFullScreen(); }
+
+void MainWndNavigateHost::showImageView(bool, bool)
+{
+    if (m_imageView)
+        m_imageView->setHidden(false);
+}
+
+void MainWndNavigateHost::hideImageView(bool, bool)
+{
+    if (m_imageView)
+        m_imageView->setHidden(true);
+}
+
+void MainWndNavigateHost::setViewShadowImage(const LMImagePtr& image)
+{
+    if (m_imageView)
+        m_imageView->setShadowImage(image, kShadowSliceLeftTop, kShadowSliceRightBottom, kShadowDrawOffsetLeftTop,
+                                    kShadowDrawOffsetRightBottom);
+}
+
+QString MainWndNavigateHost::temporaryDirectoryWithSubDir(const QString& name) const
+{
+    return m_delegate.temporaryDirectoryWithSubDir(name);
+}

@@ -1,0 +1,65 @@
+#include "Shell/NavigateViewMode.h"
+
+#include "Shell/AppDelegate.h"
+#include "Shell/LMMainWindow.h"
+#include "Shell/LMMainWndContentView.h"
+#include "Shell/MainWndController.h"
+#include "Shell/MainWndNavigateHost.h"
+#include "Shell/NavigateViewModeAdapter.h"
+
+#include "Model/PublicObject.h"
+#include "View/LMOpenGLView.h"
+#include "View/NavImageLoader.h"
+#include "View/NavigateController.h"
+#include "appkit/Window.h"
+#include "foundation/NotificationCenter.h"
+#include "foundation/OperationQueue.h"
+
+NavigateViewMode::NavigateViewMode(AppDelegate& delegate, MainWndController& windowController,
+                                   std::unique_ptr<NavImageLoader> loader)
+    : m_delegate(delegate), m_windowController(windowController), m_loader(std::move(loader))
+{
+    if (!m_loader)
+        m_loader = std::make_unique<NavPhotoLoaderAdapter>(PublicObject::getPublicObject()->photoLoader());
+
+    LMMainWndContentView* content = windowController.contentView();
+    const kpv::Rect frame = content ? content->bounds() : kpv::Rect(0, 0, 800, 600);
+    m_imageView = new LMOpenGLView(frame);
+    m_imageView->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewHeightSizable);
+    // Shown when the view mode is; the empty state starts the run.
+    m_imageView->setHidden(true);
+    if (content)
+        content->addSubview(m_imageView);
+    m_imageView->setViewBounds(QRectF(0, 0, frame.width(), frame.height()));
+
+    m_host = std::make_unique<MainWndNavigateHost>(delegate, windowController, m_imageView, nullptr);
+    m_controller = std::make_unique<NavigateController>(m_imageView, m_host.get(), m_loader.get());
+    m_adapter = std::make_unique<NavigateViewModeAdapter>(*m_controller);
+    m_host->setResponder(m_adapter.get());
+    windowController.setNavigateController(m_adapter.get());
+    m_controller->awakeFromNib();
+
+    // A new window size asks for decoded images of the new fit-in size.
+    kpv::NotificationCenter::defaultCenter().addObserver(
+        this, QString::fromLatin1(kpv::WindowDidResizeNotification), static_cast<kpv::Window*>(windowController.window()),
+        [this](const kpv::Notification&) {
+            if (m_controller)
+                m_controller->didResizeWindow();
+        });
+}
+
+NavigateViewMode::~NavigateViewMode()
+{
+    kpv::NotificationCenter::defaultCenter().removeObserver(this);
+    if (m_windowController.navigateController() == m_adapter.get())
+        m_windowController.setNavigateController(nullptr);
+    m_windowController.registEquivalentResponder(m_adapter.get(), false);
+    // Load workers use the loader and the controller's records: none may still run when they go.
+    if (kpv::OperationQueue* queue = m_delegate.operationQueue()) {
+        queue->cancelAllOperations();
+        queue->waitUntilAllOperationsAreFinished();
+    }
+    m_controller.reset();
+    m_adapter.reset();
+    m_host.reset();
+}

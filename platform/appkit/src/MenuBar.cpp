@@ -1,0 +1,138 @@
+#include "appkit/MenuBar.h"
+
+#include "appkit/Event.h"
+#include "appkit/Window.h"
+
+#include <QMenu>
+#include <QMenuBar>
+#include <QWidget>
+
+namespace kpv {
+
+namespace {
+
+constexpr std::uint64_t kShortcutModifiers = CommandKeyMask | AlternateKeyMask | ShiftKeyMask | ControlKeyMask;
+
+// The item of `menu` (searched depth first) with this key equivalent and modifiers, and the menu
+// that holds it.
+MenuItemPtr findItem(const std::shared_ptr<Menu>& menu, const QString& key, std::uint64_t modifiers,
+                     std::shared_ptr<Menu>* owner)
+{
+    for (const MenuItemPtr& item : menu->itemArray()) {
+        if (item->isSeparatorItem())
+            continue;
+        if (item->hasSubmenu()) {
+            if (MenuItemPtr found = findItem(item->submenu(), key, modifiers, owner))
+                return found;
+            continue;
+        }
+        const QString k = item->keyEquivalent();
+        if (k.isEmpty())
+            continue;
+        // Letters match in either case: the modifier mask alone says whether Shift is wanted.
+        if ((item->keyEquivalentModifierMask() & kShortcutModifiers) == modifiers && k.compare(key, Qt::CaseInsensitive) == 0) {
+            *owner = menu;
+            return item;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+MenuBar::MenuBar(Window* window) : m_window(window)
+{
+    if (m_window && m_window->widget()) {
+        m_bar = new QMenuBar(m_window->widget());
+        // Shortcuts go through performKeyEquivalent, never through Qt, so validation runs first.
+        m_bar->setNativeMenuBar(false);
+        m_bar->setAttribute(Qt::WA_TranslucentBackground);
+        m_bar->setStyleSheet(QStringLiteral("QMenuBar { background: transparent; color: rgb(230,230,230); }"
+                                            "QMenuBar::item { background: transparent; }"
+                                            "QMenuBar::item:selected { background: rgba(255,255,255,40); }"));
+    }
+    m_monitor = Application::shared().addLocalMonitorForEventsMatchingMask(
+        KeyDownMask, [this](const EventPtr& e) -> EventPtr {
+            if (e && e->window() == m_window && performKeyEquivalent(*e))
+                return nullptr;
+            return e;
+        });
+}
+
+MenuBar::~MenuBar()
+{
+    Application::shared().removeMonitor(m_monitor);
+    // The bar is a child of the window's widget, which deletes it if it goes first.
+    delete m_bar.data();
+}
+
+void MenuBar::setMenus(std::vector<std::shared_ptr<Menu>> menus)
+{
+    m_menus = std::move(menus);
+    rebuild();
+}
+
+void MenuBar::rebuild()
+{
+    if (!m_bar)
+        return;
+    m_bar->clear();
+    for (const auto& menu : m_menus) {
+        if (!menu)
+            continue;
+        QMenu* top = m_bar->addMenu(menu->title());
+        // Rebuilt on every opening so that titles, ticks and validation are current.
+        std::weak_ptr<Menu> weak = menu;
+        QObject::connect(top, &QMenu::aboutToShow, top, [top, weak] {
+            top->clear();
+            qDeleteAll(top->findChildren<QMenu*>(QString(), Qt::FindDirectChildrenOnly));
+            const auto m = weak.lock();
+            if (!m)
+                return;
+            QMenu* built = m->makeQMenu(top);
+            for (QAction* a : built->actions()) {
+                // Shown as a hint only: the key itself is matched by performKeyEquivalent.
+                a->setShortcutContext(Qt::WidgetShortcut);
+                top->addAction(a);
+            }
+        });
+    }
+    m_bar->adjustSize();
+    m_bar->move(0, 0);
+    m_bar->raise();
+    m_bar->show();
+}
+
+MenuItemPtr MenuBar::itemForKeyEquivalent(const Event& e, std::shared_ptr<Menu>* owner) const
+{
+    if (e.type() != KeyDown)
+        return nullptr;
+    const QString key = e.charactersIgnoringModifiers();
+    if (key.isEmpty())
+        return nullptr;
+    const std::uint64_t modifiers = e.modifierFlags() & kShortcutModifiers;
+    std::shared_ptr<Menu> found;
+    for (const auto& menu : m_menus) {
+        if (MenuItemPtr item = menu ? findItem(menu, key, modifiers, &found) : nullptr) {
+            if (owner)
+                *owner = found;
+            return item;
+        }
+    }
+    return nullptr;
+}
+
+bool MenuBar::performKeyEquivalent(const Event& e)
+{
+    std::shared_ptr<Menu> owner;
+    MenuItemPtr item = itemForKeyEquivalent(e, &owner);
+    if (!item || !owner)
+        return false;
+    owner->update();
+    if (!item->isEnabled())
+        return false;
+    item->performAction();
+    return true;
+}
+
+} // namespace kpv
