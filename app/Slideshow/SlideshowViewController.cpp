@@ -70,14 +70,14 @@ SlideshowView* SlideshowViewController::view()
     return m_view.get();
 }
 
-double SlideshowViewController::slideDuration() const
+double SlideshowViewController::fadeDuration() const
 {
     if (m_mainConfig) {
         const qint64 seconds = m_mainConfig->curSlideshowEffectDuration();
         if (seconds > 0)
-            return double(std::min<qint64>(seconds, 3600));
+            return double(std::min<qint64>(seconds, 60));
     }
-    return kDefaultSlideDuration;
+    return kDefaultFadeDuration;
 }
 
 QImage SlideshowViewController::defaultSlideLoader(const SlideshowFileInfo& slide, QSize size)
@@ -270,7 +270,7 @@ void SlideshowViewController::showSlide(long index, QImage image)
 
 void SlideshowViewController::fadeStep()
 {
-    m_fadeProgress = std::min(1.0, m_fadeProgress + kFadeStep / kFadeDuration + 1e-9);
+    m_fadeProgress = std::min(1.0, m_fadeProgress + kFadeStep / fadeDuration() + 1e-9);
     SlideshowView* v = view();
     if (m_fadeProgress >= 1.0) {
         if (m_fadeTimer)

@@ -1,6 +1,7 @@
 #pragma once
 // The slideshow mode (show mode 32): a full-window slideshow over file records, starting at a
-// given slide, showing each for the settings' slide duration and cross-fading to the next,
+// given slide, showing each for a few seconds and cross-fading to the next over the settings'
+// transition duration,
 // round and round until Esc or a click ends it and the mode shown before comes back.
 //
 // Slides are decoded one at a time on the controller's own queue, the next one while the current
@@ -32,14 +33,14 @@ class Timer;
 class SlideshowViewController : public ShowModeController, public LMEquivalentResponder {
 public:
     static constexpr long kShowMode = 32;
-    static constexpr double kDefaultSlideDuration = 3.0;
-    static constexpr double kFadeDuration = 1.0;
+    static constexpr double kSlideDuration = 3.0;
+    static constexpr double kDefaultFadeDuration = 1.0;
     static constexpr double kFadeStep = 1.0 / 30.0;
 
     // Decodes a slide to fit `size` (points); runs on a worker thread. A null image: unreadable.
     using SlideLoader = std::function<QImage(const SlideshowFileInfo& slide, QSize size)>;
 
-    // `mainConfig` (not owned, may be null) gives the slide duration.
+    // `mainConfig` (not owned, may be null) gives the transition duration.
     explicit SlideshowViewController(SlideshowViewHost& host, MainConfig* mainConfig = nullptr);
     ~SlideshowViewController() override;
     SlideshowViewController(const SlideshowViewController&) = delete;
@@ -58,7 +59,9 @@ public:
     bool isPlaying() const { return m_playing; }
     long curSlideIndex() const { return m_curIndex; }
     bool firstFrameDisplayed() const { return m_firstFrameDisplayed; }
-    double slideDuration() const;
+    // How long a slide stays after its transition, and how long the transition takes.
+    double slideDuration() const { return kSlideDuration; }
+    double fadeDuration() const;
     SlideshowView* view();
     // Blocks until the queued slide loads have finished and been applied (tests).
     void waitForSlideLoads();

@@ -5,11 +5,15 @@
 #include "Slideshow/SlideshowView.h"
 #include "Slideshow/SlideshowViewController.h"
 
+#include "Model/MainConfig.h"
 #include "appkit/Event.h"
 #include "appkit/View.h"
 #include "foundation/Clock.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/RunLoop.h"
+#include "foundation/UserDefaults.h"
+
+#include <QTemporaryDir>
 
 #include <QColor>
 #include <gtest/gtest.h>
@@ -119,7 +123,7 @@ TEST_F(SlideshowTest, SlidesAdvanceInOrderAfterTheirDurationAndWrapAround)
 {
     controller->startSlideshowWithFileInfos(slides(3), 1);
     controller->waitForSlideLoads();
-    const double d = controller->slideDuration(), f = SlideshowViewController::kFadeDuration;
+    const double d = controller->slideDuration(), f = controller->fadeDuration();
     run(d - 0.1);
     EXPECT_EQ(shown(), 1);
     run(0.2); // the duration has passed: the next slide fades in over the current one
@@ -147,7 +151,7 @@ TEST_F(SlideshowTest, UnreadableSlidesArePassedOverAndNothingReadableEndsTheShow
     for (int k = 0; k < 3; ++k) {
         controller->waitForSlideLoads();
         order.push_back(shown());
-        run(controller->slideDuration() + SlideshowViewController::kFadeDuration);
+        run(controller->slideDuration() + controller->fadeDuration());
     }
     EXPECT_EQ(order, (std::vector<int>{0, 3, 0}));
 
@@ -306,5 +310,38 @@ TEST(SlideshowView, DrawsTheSlideUprightAndCrossFadesOverBlack)
     view.setSlides(white, slide, 0.0); // the fade starts on the previous slide
     out = view.renderToImage(1.0).convertToFormat(QImage::Format_RGB32);
     EXPECT_EQ(out.pixelColor(20, 3), QColor(Qt::red));
+}
+} // namespace
+
+namespace {
+TEST(SlideshowSettings, TheTransitionTakesTheSettingsDuration)
+{
+    QTemporaryDir dir;
+    kpv::UserDefaults defaults(dir.filePath("settings.json"));
+    MainConfig config(defaults);
+    FakeHost host;
+    SlideshowViewController withDefaults(host, &config);
+    EXPECT_DOUBLE_EQ(withDefaults.fadeDuration(), 2.0);
+    config.setCurSlideshowEffectDuration(5);
+    EXPECT_DOUBLE_EQ(withDefaults.fadeDuration(), 5.0);
+    SlideshowViewController withoutSettings(host);
+    EXPECT_DOUBLE_EQ(withoutSettings.fadeDuration(), SlideshowViewController::kDefaultFadeDuration);
+
+    // A five-second transition really takes five seconds on the clock.
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
+    withDefaults.setSlideLoader([](const SlideshowFileInfo& s, QSize) { return slideImage(s.filePath().path().size()); });
+    withDefaults.startSlideshowWithFileInfos({std::make_shared<SlideshowFileInfo>(LMPathString("/a", false)),
+                                              std::make_shared<SlideshowFileInfo>(LMPathString("/bb", false))},
+                                             0);
+    withDefaults.waitForSlideLoads();
+    for (int i = 0; i < 20 * (3 + 4); ++i) {
+        withDefaults.waitForSlideLoads();
+        clock.advance(0.05);
+    }
+    EXPECT_GT(withDefaults.view()->fade(), 0.7);
+    EXPECT_LT(withDefaults.view()->fade(), 0.9);
+    withDefaults.endSlideshow();
+    kpv::RunLoop::main().setClock(nullptr);
 }
 } // namespace
