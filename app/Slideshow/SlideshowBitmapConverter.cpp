@@ -50,15 +50,23 @@ long fillMBitmapFromImage(const QImage& image, MBITMAP* bitmap)
     return 1;
 }
 
-QImage loadSlideshowImageChecked(const QString& path)
+QImage loadSlideshowImageChecked(const QString& path, QSize fitInto)
 {
     QImageReader reader(path);
     reader.setAutoTransform(true);
+    // Formats whose reader cannot tell the size up front are still decoded, under the
+    // allocation limit below, and checked afterwards.
     const QSize size = reader.size();
-    if (!size.isValid() || !slideshowRgbaByteCount(size.width(), size.height(), nullptr))
+    if (size.isValid() && !slideshowRgbaByteCount(size.width(), size.height(), nullptr))
         return {};
     // The header may lie about the size; cap what the decoder may allocate as well (MB).
     reader.setAllocationLimit(int(kpv::ImageLimits::kMaxPixelsPerFrame * 4 / (1024 * 1024)) + 1);
+    // Decoding straight to the size shown is much cheaper for large photos. The header's size is
+    // before the orientation is applied, so a quarter-turned photo fits the turned box.
+    if (fitInto.isValid() && size.isValid() && (size.width() > fitInto.width() || size.height() > fitInto.height())) {
+        const QSize box = fitInto.expandedTo(fitInto.transposed());
+        reader.setScaledSize(size.scaled(box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
+    }
     QImage image = reader.read();
     if (image.isNull() || !slideshowRgbaByteCount(image.width(), image.height(), nullptr))
         return {};

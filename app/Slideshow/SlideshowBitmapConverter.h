@@ -24,5 +24,6 @@ bool slideshowRgbaByteCount(std::int64_t width, std::int64_t height, std::size_t
 // Fills an empty record from a decoded image; 0 (record untouched) when the image is null or its
 // size is not allowed.
 long fillMBitmapFromImage(const QImage& image, MBITMAP* bitmap);
-// Decodes the file at full size after checking the size its header gives; a null image on failure.
-QImage loadSlideshowImageChecked(const QString& path);
+// Decodes the file after checking the size its header gives: at full size, or reduced to fit
+// `fitInto` when that is valid and the image is larger. A null image on failure.
+QImage loadSlideshowImageChecked(const QString& path, QSize fitInto = QSize());

@@ -86,7 +86,7 @@ QImage SlideshowViewController::defaultSlideLoader(const SlideshowFileInfo& slid
     if (const LMImagePtr prev = slide.bestPrevLoadedImage())
         image = prev->convertToUprightImage(0);
     if (image.isNull())
-        image = loadSlideshowImageChecked(slide.filePath().path());
+        image = loadSlideshowImageChecked(slide.filePath().path(), size);
     if (image.isNull())
         return {};
     // Keep no more pixels than the window can show.

@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 
 #include <QColor>
+#include <QDateTime>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <set>
@@ -343,5 +344,35 @@ TEST(SlideshowSettings, TheTransitionTakesTheSettingsDuration)
     EXPECT_LT(withDefaults.view()->fade(), 0.9);
     withDefaults.endSlideshow();
     kpv::RunLoop::main().setClock(nullptr);
+}
+} // namespace
+
+namespace {
+TEST(SlideshowLoader, DecodesToTheWindowAndPrefersWhatTheViewerDecoded)
+{
+    QTemporaryDir dir;
+    QImage big(400, 200, QImage::Format_RGB32);
+    big.fill(Qt::green);
+    const QString path = dir.filePath("big.png");
+    ASSERT_TRUE(big.save(path));
+
+    SlideshowFileInfo slide{LMPathString(path, false)};
+    QImage out = SlideshowViewController::defaultSlideLoader(slide, QSize(100, 100));
+    EXPECT_EQ(out.size(), QSize(100, 50));
+    EXPECT_EQ(out.pixelColor(50, 25), QColor(Qt::green));
+    EXPECT_EQ(SlideshowViewController::defaultSlideLoader(slide, QSize()).size(), QSize(400, 200));
+
+    QImage decoded(30, 20, QImage::Format_RGBA8888_Premultiplied);
+    decoded.fill(Qt::blue);
+    // Stored sideways (orientation 6): the slide is shown upright.
+    auto info = std::make_shared<LMFileImgBaseInfo>(LMPathString(path, false), QString(), 0, QDateTime(),
+                                                    QSizeF(30, 20), 6, QVariantMap());
+    slide.setPrevLoadedLargeFitInImage(std::make_shared<LMImage>(decoded, info));
+    out = SlideshowViewController::defaultSlideLoader(slide, QSize(100, 100));
+    EXPECT_EQ(out.size(), QSize(20, 30));
+    EXPECT_EQ(out.pixelColor(5, 5), QColor(Qt::blue));
+
+    SlideshowFileInfo gone{LMPathString(dir.filePath("gone.png"), false)};
+    EXPECT_TRUE(SlideshowViewController::defaultSlideLoader(gone, QSize(100, 100)).isNull());
 }
 } // namespace
