@@ -1,0 +1,204 @@
+// The viewer assembled as the program assembles it: delegate, main window controller, the image
+// viewer behind its view-mode interface and the menu bar, opened on a folder of generated images.
+// Loads run on the application queue with the real photo loader; timers run on the manual clock.
+
+#include "Shell/AppDelegate.h"
+#include "Shell/LMMainWindow.h"
+#include "Shell/MainWndController.h"
+#include "Shell/NavigateViewMode.h"
+#include "Shell/NavigateViewModeAdapter.h"
+
+#include "Model/MainConfig.h"
+#include "View/LMOpenGLView.h"
+#include "View/NavigateController.h"
+#include "appkit/Application.h"
+#include "appkit/Event.h"
+#include "appkit/MenuBar.h"
+#include "foundation/Clock.h"
+#include "foundation/OperationQueue.h"
+#include "foundation/RunLoop.h"
+#include "foundation/UserDefaults.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+QString fileName(const LMImagePtr& image)
+{
+    if (!image || !image->originalImgBaseInfo())
+        return {};
+    return QFileInfo(image->originalImgBaseInfo()->filePath().path()).fileName();
+}
+
+class ViewerStart : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(qApp);
+        ASSERT_TRUE(scratch.isValid());
+        kpv::RunLoop::main().setClock(&clock);
+        folder = scratch.filePath(QStringLiteral("photos"));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        // Bigger than the window, so that the fit-in scale is below 1; each a different colour.
+        writeImage(QStringLiteral("a.png"), QSize(1600, 1200), Qt::red);
+        writeImage(QStringLiteral("b.png"), QSize(900, 1400), Qt::green);
+        writeImage(QStringLiteral("c.png"), QSize(1200, 800), Qt::blue);
+
+        defaults = std::make_unique<kpv::UserDefaults>(scratch.filePath(QStringLiteral("defaults.json")));
+        AppDelegate::Setup setup;
+        setup.mainConfig = std::make_unique<MainConfig>(*defaults);
+        setup.temporaryParent = scratch.filePath(QStringLiteral("tmp"));
+        setup.cacheDirectory = scratch.filePath(QStringLiteral("cache"));
+        setup.allowedFileExtensions = {QStringLiteral("png"), QStringLiteral("jpg")};
+        setup.allowedFileTypes = {QStringLiteral("public.png"), QStringLiteral("public.jpeg")};
+        setup.processorCount = 2;
+        delegate = std::make_unique<AppDelegate>(std::move(setup));
+        controller = std::make_unique<MainWndController>(
+            *delegate, std::make_unique<LMMainWindow>(kpv::Rect(0, 0, 800, 600)));
+        viewer = std::make_unique<NavigateViewMode>(*delegate, *controller);
+        controller->awakeFromNib();
+        menuBar = std::make_unique<kpv::MenuBar>(controller->window());
+        menuBar->setMenus(controller->mainMenus());
+    }
+    void TearDown() override
+    {
+        menuBar.reset();
+        viewer.reset();
+        controller.reset();
+        delegate.reset();
+        kpv::RunLoop::main().runOnce();
+        kpv::RunLoop::main().setClock(nullptr);
+    }
+
+    void writeImage(const QString& name, QSize size, Qt::GlobalColor colour)
+    {
+        QImage image(size, QImage::Format_RGB32);
+        image.fill(colour);
+        QPainter(&image).fillRect(QRect(QPoint(0, 0), size / 4), Qt::white);
+        ASSERT_TRUE(image.save(QDir(folder).filePath(name)));
+    }
+
+    // Lets the folder search, the loads and their hand-over to the main thread finish, with time
+    // moving on so that delayed steps (the end of a key's auto-navigation, zoom steps) run too.
+    void settle(double seconds = 2.0)
+    {
+        for (double t = 0; t <= seconds; t += 0.05) {
+            delegate->operationQueue()->waitUntilAllOperationsAreFinished();
+            // The platform's run loop only: the offscreen platform has no OpenGL to paint with.
+            kpv::RunLoop::main().runOnce();
+            clock.advance(0.05);
+        }
+        delegate->operationQueue()->waitUntilAllOperationsAreFinished();
+        kpv::RunLoop::main().runOnce();
+    }
+
+    void start()
+    {
+        delegate->applicationOpenFiles({folder});
+        delegate->applicationDidFinishLaunching();
+        settle();
+    }
+
+    void sendKey(unsigned short code, char16_t character, std::uint64_t flags)
+    {
+        const QString chars{QChar(character)};
+        kpv::Application::shared().sendEvent(
+            kpv::Event::keyEvent(kpv::KeyDown, code, chars, chars, controller->window(), flags));
+        kpv::Application::shared().sendEvent(
+            kpv::Event::keyEvent(kpv::KeyUp, code, chars, chars, controller->window(), flags));
+    }
+
+    NavigateController& nav() const { return viewer->controller(); }
+    LMOpenGLView& view() const { return *viewer->imageView(); }
+
+    kpv::ManualClock clock;
+    QTemporaryDir scratch;
+    QString folder;
+    std::unique_ptr<kpv::UserDefaults> defaults;
+    std::unique_ptr<AppDelegate> delegate;
+    std::unique_ptr<MainWndController> controller;
+    std::unique_ptr<NavigateViewMode> viewer;
+    std::unique_ptr<kpv::MenuBar> menuBar;
+};
+
+TEST_F(ViewerStart, OpenedFolderShowsItsFirstImageFitted)
+{
+    EXPECT_EQ(controller->navigateController(), &viewer->adapter());
+    start();
+
+    EXPECT_EQ(controller->showMode(), MainShowModeView);
+    ASSERT_EQ(nav().fileCount(), 3);
+    EXPECT_EQ(QFileInfo(nav().curFilePath().path()).fileName(), QStringLiteral("a.png"));
+    EXPECT_FALSE(view().isHidden());
+    EXPECT_TRUE(view().enable());
+
+    // The decoded image reached the view, laid out at the fit-in scale of the window's view.
+    const LMImagePtr shown = view().validImage();
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(fileName(shown), QStringLiteral("a.png"));
+    EXPECT_TRUE(view().fitinMode());
+    EXPECT_GT(view().viewBounds().width(), 0);
+    EXPECT_LT(view().scale(), 1.0);
+    EXPECT_DOUBLE_EQ(view().scale(), view().calcFitinScale());
+    EXPECT_LE(1600 * view().scale(), view().viewBounds().width() + 0.5);
+    EXPECT_LE(1200 * view().scale(), view().viewBounds().height() + 0.5);
+    // The title names the file.
+    EXPECT_TRUE(controller->window()->representedFilename().endsWith(QStringLiteral("a.png")));
+}
+
+TEST_F(ViewerStart, ArrowKeysStepThroughTheFolder)
+{
+    start();
+    ASSERT_EQ(nav().fileCount(), 3);
+
+    sendKey(kpv::KeyCode::RightArrow, kpv::FunctionKey::RightArrow, kpv::NumericPadKeyMask | kpv::FunctionKeyMask);
+    settle();
+    EXPECT_EQ(QFileInfo(nav().curFilePath().path()).fileName(), QStringLiteral("b.png"));
+    EXPECT_EQ(fileName(view().validImage()), QStringLiteral("b.png"));
+    EXPECT_FALSE(nav().isAutoNavStarted());
+
+    sendKey(kpv::KeyCode::LeftArrow, kpv::FunctionKey::LeftArrow, kpv::NumericPadKeyMask | kpv::FunctionKeyMask);
+    settle();
+    EXPECT_EQ(QFileInfo(nav().curFilePath().path()).fileName(), QStringLiteral("a.png"));
+}
+
+TEST_F(ViewerStart, MenuKeyEquivalentsRunValidatedCommands)
+{
+    // Nothing open: the zoom command is refused, so the key is not taken by the menu bar.
+    auto zoomIn = kpv::Event::keyEvent(kpv::KeyDown, 24, QStringLiteral("="), QStringLiteral("="),
+                                       controller->window(), kpv::CommandKeyMask);
+    EXPECT_TRUE(menuBar->itemForKeyEquivalent(*zoomIn));
+    EXPECT_FALSE(menuBar->performKeyEquivalent(*zoomIn));
+
+    start();
+    const double fitted = view().scale();
+    kpv::Application::shared().sendEvent(zoomIn);
+    settle();
+    EXPECT_GT(view().scale(), fitted);
+    EXPECT_FALSE(view().fitinMode());
+
+    // Without the command modifier "=" is no equivalent at all.
+    auto plain = kpv::Event::keyEvent(kpv::KeyDown, 24, QStringLiteral("="), QStringLiteral("="),
+                                      controller->window(), 0);
+    EXPECT_FALSE(menuBar->itemForKeyEquivalent(*plain));
+}
+
+TEST_F(ViewerStart, TakingTheViewerDownLeavesNoResponderBehind)
+{
+    start();
+    viewer.reset();
+    EXPECT_EQ(controller->navigateController(), nullptr);
+    // A key after the viewer went reaches nobody instead of a freed controller.
+    auto key = kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::RightArrow, QString(QChar(kpv::FunctionKey::RightArrow)),
+                                    QString(QChar(kpv::FunctionKey::RightArrow)), controller->window(),
+                                    kpv::NumericPadKeyMask | kpv::FunctionKeyMask);
+    EXPECT_FALSE(controller->keyDown(*key));
+}
+
+} // namespace
