@@ -5,12 +5,12 @@
 // once at start-up, after the main window controller and before its awakeFromNib; taken down
 // before the window controller goes. Main thread only.
 
+#include "View/LMOpenGLView.h"
 #include "View/NavImageLoader.h"
 
 #include <memory>
 
 class AppDelegate;
-class LMOpenGLView;
 class MainWndController;
 class MainWndNavigateHost;
 class NavigateController;
@@ -32,8 +32,9 @@ public:
 private:
     AppDelegate& m_delegate;
     MainWndController& m_windowController;
-    // Owned by the window's content view once added.
+    // Owned by the window's content view once added; by m_detachedView when it cannot be.
     LMOpenGLView* m_imageView = nullptr;
+    std::unique_ptr<LMOpenGLView> m_detachedView;
     std::unique_ptr<NavImageLoader> m_loader;
     std::unique_ptr<MainWndNavigateHost> m_host;
     std::unique_ptr<NavigateController> m_controller;

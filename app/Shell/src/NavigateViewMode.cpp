@@ -9,11 +9,14 @@
 
 #include "Model/PublicObject.h"
 #include "View/LMOpenGLView.h"
+#include "View/LMShareGLContext.h"
 #include "View/NavImageLoader.h"
 #include "View/NavigateController.h"
 #include "appkit/Window.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/OperationQueue.h"
+
+#include <QtGlobal>
 
 NavigateViewMode::NavigateViewMode(AppDelegate& delegate, MainWndController& windowController,
                                    std::unique_ptr<NavImageLoader> loader)
@@ -28,8 +31,16 @@ NavigateViewMode::NavigateViewMode(AppDelegate& delegate, MainWndController& win
     m_imageView->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewHeightSizable);
     // Shown when the view mode is; the empty state starts the run.
     m_imageView->setHidden(true);
-    if (content)
+    // Without OpenGL the view cannot be composed into the window (painting it would bring the
+    // program down); it stays out of the window and the viewer runs without drawing.
+    if (LMShareGLContext::defaultShareGLContext().glContextObj() == nullptr) {
+        qWarning("OpenGL is not available: images cannot be drawn in this session");
+        m_detachedView.reset(m_imageView);
+    } else if (content) {
         content->addSubview(m_imageView);
+    } else {
+        m_detachedView.reset(m_imageView);
+    }
     m_imageView->setViewBounds(QRectF(0, 0, frame.width(), frame.height()));
 
     m_host = std::make_unique<MainWndNavigateHost>(delegate, windowController, m_imageView, nullptr);
@@ -62,4 +73,5 @@ NavigateViewMode::~NavigateViewMode()
     m_controller.reset();
     m_adapter.reset();
     m_host.reset();
+    m_detachedView.reset();
 }

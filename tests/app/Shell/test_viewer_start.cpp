@@ -90,8 +90,9 @@ protected:
     {
         for (double t = 0; t <= seconds; t += 0.05) {
             delegate->operationQueue()->waitUntilAllOperationsAreFinished();
-            // The platform's run loop only: the offscreen platform has no OpenGL to paint with.
             kpv::RunLoop::main().runOnce();
+            // Window events too: painting must not fail where there is no OpenGL (offscreen).
+            QCoreApplication::processEvents();
             clock.advance(0.05);
         }
         delegate->operationQueue()->waitUntilAllOperationsAreFinished();
