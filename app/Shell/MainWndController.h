@@ -23,7 +23,10 @@
 
 class AppDelegate;
 class FileOpenViewController;
+class LMBlockRepeatTimer;
 class LMIncludeSubDirOpenPanelController;
+class MainConfig;
+class QObject;
 class LMMainWindow;
 class LMMainWndContentView;
 class LMNineSliceImageView;
@@ -156,6 +159,32 @@ public:
     void switchToSimpleMode();
     // Full screen of the main window (the title bar button, a double click in the empty state).
     void toggleFullScreen();
+    // ---- Rating, recommendation, feedback and the resting cursor ----
+    // Counts this launch towards the rate prompt on the next turn of the run loop.
+    void delayCheckRateForUs();
+    // Counts one launch of `version` in the settings; true when the prompt is due now.
+    static bool countLaunchForRate(MainConfig& config, const QString& version);
+    void doRate();
+    void rateMenuItemClicked() { doRate(); }
+    void recommendMenuItemClicked();
+    void doFeedback();
+    void feedbackMenuItemClicked() { doFeedback(); }
+    // Opens a web address; tests replace it.
+    using OpenUrlHandler = std::function<bool(const QUrl&)>;
+    void setOpenUrlHandler(OpenUrlHandler handler) { m_openUrlHandler = std::move(handler); }
+    static QUrl storePageUrl();
+    static QUrl storeWebPageUrl();
+    static QUrl productWebPageUrl();
+    // Hides the pointer when it rests in the viewer or the slideshow (full screen only).
+    void startCursorAutoHide();
+    void stopCursorAutoHide();
+    // One check of the resting pointer (the auto-hide timer's tick).
+    void autoHideCursorIfIdle();
+    LMBlockRepeatTimer* cursorAutoHideTimer() const { return m_cursorAutoHideTimer.get(); }
+    // Where the pointer's rest and buttons are read; tests replace them.
+    void setPointerStateSources(std::function<double()> secondsSinceMouseMoved,
+                                std::function<bool()> mouseButtonsPressed);
+
     // A command the build does not contain yet was asked for; tests read the last one.
     long lastUnavailableCommand() const { return m_lastUnavailableCommand; }
 
@@ -185,4 +214,10 @@ private:
     long m_lastUnavailableCommand = 0;
     QStringList m_recentDocuments;
     std::shared_ptr<kpv::Menu> m_recentMenu;
+    // Shared pointers: their deleters are fixed where they are made, so the types may stay incomplete here.
+    std::shared_ptr<LMBlockRepeatTimer> m_cursorAutoHideTimer;
+    std::shared_ptr<QObject> m_pointerWatcher;
+    std::function<double()> m_secondsSinceMouseMoved;
+    std::function<bool()> m_mouseButtonsPressed;
+    OpenUrlHandler m_openUrlHandler;
 };

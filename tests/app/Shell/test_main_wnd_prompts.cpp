@@ -1,0 +1,290 @@
+// The main window controller's rate prompt schedule, its recommendation mail and the hiding of
+// the resting pointer; and the toolbar's edit pop-up menu rows.
+
+#include "Shell/AppDelegate.h"
+#include "Shell/LMMainWindow.h"
+#include "Shell/MainWndController.h"
+#include "Shell/ToolbarEditPopViewController.h"
+#include "Shell/ViewModeController.h"
+
+#include "Model/LMBlockRepeatTimer.h"
+#include "Model/MainConfig.h"
+#include "Slideshow/SlideshowNotifications.h"
+#include "desktop/DesktopServices.h"
+#include "foundation/Clock.h"
+#include "foundation/NotificationCenter.h"
+#include "foundation/RunLoop.h"
+#include "foundation/UserDefaults.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+void ensureApp()
+{
+    static int argc = 1;
+    static char name[] = "test_main_wnd_prompts";
+    static char* argv[] = {name, nullptr};
+    if (!qApp)
+        new QApplication(argc, argv);
+}
+
+class ViewerStub : public ViewModeController {
+public:
+    bool canSwitchToViewMode() const override { return true; }
+    LMPathString curFilePath() const override { return LMPathString(); }
+    bool canDoAction(long) override { return true; }
+    void openFilePaths(const QList<LMPathString>&, const QStringList&, bool) override {}
+};
+
+class MailCatcher : public kpv::DesktopServices {
+public:
+    QString defaultApplicationForType(const QString&) override { return {}; }
+    QStringList allApplicationsForType(const QString&) override { return {}; }
+    QStringList viewerApplicationsForType(const QString&) override { return {}; }
+    bool setDefaultApplicationForType(const QString&, const QString&) override { return false; }
+    QList<kpv::DesktopApplication> applicationsForFile(const QString&) override { return {}; }
+    bool openFileWithApplication(const QString&, const QString&) override { return false; }
+    bool composeMail(const QString& subject, const QString& body, const QStringList& files) override
+    {
+        mails.append({subject, body});
+        attachments += files.size();
+        return true;
+    }
+    QList<QPair<QString, QString>> mails;
+    int attachments = 0;
+};
+
+QList<QMessageBox*> openAlerts()
+{
+    QList<QMessageBox*> boxes;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
+            boxes.append(box);
+    return boxes;
+}
+
+class Prompts : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ensureApp();
+        ASSERT_TRUE(scratch.isValid());
+        kpv::RunLoop::main().setClock(&clock);
+        defaults = std::make_unique<kpv::UserDefaults>(scratch.filePath("defaults.json"));
+        AppDelegate::Setup setup;
+        setup.mainConfig = std::make_unique<MainConfig>(*defaults);
+        setup.temporaryParent = scratch.filePath("tmp");
+        setup.cacheDirectory = scratch.filePath("cache");
+        setup.allowedFileExtensions = {"jpg"};
+        setup.allowedFileTypes = {"public.jpeg"};
+        setup.processorCount = 2;
+        delegate = std::make_unique<AppDelegate>(std::move(setup));
+        controller = std::make_unique<MainWndController>(*delegate,
+                                                         std::make_unique<LMMainWindow>(kpv::Rect(0, 0, 640, 480)));
+        controller->setNavigateController(&viewer);
+        controller->awakeFromNib();
+        controller->setOpenUrlHandler([this](const QUrl& url) {
+            opened.append(url);
+            return true;
+        });
+        kpv::NotificationCenter::defaultCenter().addObserver(this, {}, controller.get(),
+                                                             [this](const kpv::Notification& n) {
+                                                                 if (n.name == QLatin1String("didAutoHideCursor"))
+                                                                     ++cursorHidden;
+                                                             });
+    }
+    void TearDown() override
+    {
+        for (QMessageBox* box : openAlerts())
+            box->reject();
+        clock.advance(0);
+        kpv::NotificationCenter::defaultCenter().removeObserver(this);
+        controller.reset();
+        delegate.reset();
+        kpv::RunLoop::main().setClock(nullptr);
+    }
+    MainConfig& config() { return *delegate->mainConfig(); }
+
+    // One launch of `version`; true when it brings the rate prompt.
+    bool launch(const QString& version) { return MainWndController::countLaunchForRate(config(), version); }
+
+    kpv::ManualClock clock;
+    QTemporaryDir scratch;
+    std::unique_ptr<kpv::UserDefaults> defaults;
+    std::unique_ptr<AppDelegate> delegate;
+    std::unique_ptr<MainWndController> controller;
+    ViewerStub viewer;
+    QList<QUrl> opened;
+    int cursorHidden = 0;
+};
+
+TEST_F(Prompts, RatePromptComesAtTheTenthLaunchOfOneVersionOnly)
+{
+    for (int i = 1; i <= 9; ++i) {
+        EXPECT_FALSE(launch("2.0")) << i;
+        EXPECT_EQ(config().runCountBeforeRate(), i);
+    }
+    EXPECT_TRUE(launch("2.0"));
+    EXPECT_TRUE(config().userHasDoneRate());
+    // Done for good: no version asks again.
+    EXPECT_FALSE(launch("2.0"));
+    EXPECT_FALSE(launch("3.0"));
+}
+
+TEST_F(Prompts, ANewVersionRestartsTheCount)
+{
+    for (int i = 0; i < 5; ++i)
+        launch("2.0");
+    EXPECT_FALSE(launch("2.1"));
+    EXPECT_EQ(config().runVersionBeforeRate(), "2.1");
+    EXPECT_EQ(config().runCountBeforeRate(), 1);
+    for (int i = 0; i < 8; ++i)
+        EXPECT_FALSE(launch("2.1"));
+    EXPECT_TRUE(launch("2.1"));
+}
+
+TEST_F(Prompts, DelayedCheckShowsTheSheetAndItsDefaultButtonOpensTheStorePage)
+{
+    config().setRunVersionBeforeRate(delegate->appVersion());
+    config().setRunCountBeforeRate(9);
+    controller->delayCheckRateForUs();
+    EXPECT_TRUE(openAlerts().isEmpty()); // not before the next turn of the run loop
+    clock.advance(0);
+    const auto boxes = openAlerts();
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_TRUE(config().userHasDoneRate());
+    ASSERT_NE(boxes.first()->defaultButton(), nullptr);
+    boxes.first()->defaultButton()->click();
+    clock.advance(0);
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_EQ(opened.first(), MainWndController::storePageUrl());
+
+    // Once done, later launches show nothing.
+    controller->delayCheckRateForUs();
+    clock.advance(0);
+    EXPECT_TRUE(openAlerts().isEmpty());
+}
+
+TEST_F(Prompts, DecliningTheRatePromptOpensNothing)
+{
+    config().setRunVersionBeforeRate(delegate->appVersion());
+    config().setRunCountBeforeRate(9);
+    controller->delayCheckRateForUs();
+    clock.advance(0);
+    const auto boxes = openAlerts();
+    ASSERT_EQ(boxes.size(), 1);
+    QAbstractButton* other = nullptr;
+    for (QAbstractButton* b : boxes.first()->buttons())
+        if (b != boxes.first()->defaultButton())
+            other = b;
+    ASSERT_NE(other, nullptr);
+    other->click();
+    clock.advance(0);
+    EXPECT_TRUE(opened.isEmpty());
+}
+
+TEST_F(Prompts, RecommendationMailNamesTheProductAndItsPages)
+{
+    MailCatcher mail;
+    kpv::DesktopServices::setShared(&mail);
+    controller->recommendMenuItemClicked();
+    kpv::DesktopServices::setShared(nullptr);
+    ASSERT_EQ(mail.mails.size(), 1);
+    EXPECT_EQ(mail.attachments, 0);
+    EXPECT_TRUE(mail.mails.first().first.contains(delegate->appName()));
+    EXPECT_TRUE(mail.mails.first().second.contains(MainWndController::storeWebPageUrl().toString()));
+    EXPECT_TRUE(mail.mails.first().second.contains(MainWndController::productWebPageUrl().toString()));
+    EXPECT_FALSE(mail.mails.first().second.contains(QLatin1String("%@")));
+}
+
+class CursorRest : public Prompts {
+protected:
+    void SetUp() override
+    {
+        Prompts::SetUp();
+        lastMove = clock.now();
+        controller->setPointerStateSources([this] { return clock.now() - lastMove; }, [this] { return pressed; });
+    }
+    double lastMove = 0;
+    bool pressed = false;
+};
+
+TEST_F(CursorRest, HidesAfterThreeSecondsOfRestInTheViewerOnly)
+{
+    controller->setShowMode(MainShowModeView);
+    ASSERT_EQ(controller->showMode(), MainShowModeView);
+    controller->startCursorAutoHide();
+    clock.advance(2.0);
+    EXPECT_EQ(cursorHidden, 0);
+    clock.advance(1.0);
+    EXPECT_EQ(cursorHidden, 1);
+    // The mouse moves: the count of rest starts again.
+    lastMove = clock.now();
+    clock.advance(2.0);
+    EXPECT_EQ(cursorHidden, 1);
+    // A held button keeps the pointer however long it rests.
+    pressed = true;
+    clock.advance(5.0);
+    EXPECT_EQ(cursorHidden, 1);
+    pressed = false;
+    clock.advance(1.0);
+    EXPECT_EQ(cursorHidden, 2);
+    controller->stopCursorAutoHide();
+    EXPECT_FALSE(controller->cursorAutoHideTimer()->isTimerRunning());
+    clock.advance(5.0);
+    EXPECT_EQ(cursorHidden, 2);
+}
+
+TEST_F(CursorRest, OtherModesAndARefusingObserverKeepThePointer)
+{
+    controller->startCursorAutoHide();
+    clock.advance(5.0); // show mode 0: nothing
+    EXPECT_EQ(cursorHidden, 0);
+
+    controller->setShowMode(MainShowModeView);
+    int asked = 0;
+    kpv::NotificationCenter::defaultCenter().addObserver(
+        &asked, QLatin1String(QueryAutoHideCursorNotification), controller.get(), [&](const kpv::Notification& n) {
+            ++asked;
+            if (auto reply = n.userInfo.value(QLatin1String(QueryAutoHideCursorReplyKey)).value<SlideshowQueryReply>())
+                reply->insert(QLatin1String(DisableAutoHideCursorKey), true);
+        });
+    clock.advance(2.0);
+    EXPECT_GT(asked, 0);
+    EXPECT_EQ(cursorHidden, 0);
+    kpv::NotificationCenter::defaultCenter().removeObserver(&asked);
+    clock.advance(1.0);
+    EXPECT_EQ(cursorHidden, 1);
+    controller->stopCursorAutoHide();
+}
+
+TEST(ToolbarEditPop, RowsTitlesIconsAndNoCheckMarks)
+{
+    ensureApp();
+    ToolbarEditPopViewController edit(nullptr, nullptr);
+    ASSERT_EQ(edit.numberOfItemsInPopMenuView(nullptr, {}), 4u);
+    const char* const icons[] = {"icon_rotatel", "icon_rotater", "icon_mirrorh", "icon_mirrorv"};
+    for (unsigned long i = 0; i < 4; ++i) {
+        const QVariant row = edit.popMenuView_itemAtIndex(nullptr, {}, i);
+        EXPECT_EQ(edit.editItemTypeByRepresentedObject(row), long(i + 1));
+        EXPECT_FALSE(edit.popMenuView_itemTitleForRepresentedObject(nullptr, row).isEmpty());
+        EXPECT_EQ(edit.popMenuView_iconImageNameForRepresentedObject(nullptr, row, false), icons[i]);
+        EXPECT_TRUE(edit.popMenuView_iconImageNameForRepresentedObject(nullptr, row, true).isEmpty());
+    }
+    EXPECT_FALSE(edit.popMenuView_itemAtIndex(nullptr, {}, 4).isValid());
+    // Anything that is not one of the four entries stands for nothing.
+    EXPECT_EQ(edit.editItemTypeByRepresentedObject(5), 0);
+    EXPECT_EQ(edit.editItemTypeByRepresentedObject(0), 0);
+    EXPECT_EQ(edit.editItemTypeByRepresentedObject(QStringLiteral("1")), 0);
+    EXPECT_EQ(edit.editItemTypeByRepresentedObject(QVariant()), 0);
+    EXPECT_TRUE(edit.popMenuView_itemTitleForRepresentedObject(nullptr, 7).isEmpty());
+    EXPECT_TRUE(edit.popMenuView_iconImageNameForRepresentedObject(nullptr, QStringLiteral("x"), false).isEmpty());
+    EXPECT_EQ(edit.popMenuView()->dataSource(), &edit);
+}
+
+} // namespace
