@@ -1,0 +1,151 @@
+// The two first-use tips: the settings flag that lets each show once, showing and hiding over
+// the parent view, clicks reaching only a delegate, and the layout of the texts.
+#include "Shell/FavoriteIntroTipsViewController.h"
+#include "Shell/LoveIntroTipsViewController.h"
+
+#include "Kit/LMButton.h"
+#include "Kit/LMImageView.h"
+#include "Model/MainConfig.h"
+#include "appkit/Control.h"
+#include "appkit/Event.h"
+#include "foundation/UserDefaults.h"
+
+#include <QTemporaryDir>
+#include <cmath>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct LoveDelegate : LoveIntroTipsViewControllerDelegate {
+    int clicks = 0;
+    void closeClickedOnLoveIntroTipsViewController(LoveIntroTipsViewController* c) override
+    {
+        ++clicks;
+        c->hideTips();
+    }
+};
+
+struct FavoriteDelegate : FavoriteIntroTipsViewControllerDelegate {
+    int clicks = 0;
+    void closeClickedOnFavoriteIntroTipsViewController(FavoriteIntroTipsViewController*) override { ++clicks; }
+};
+
+long countOf(const kpv::View& parent, const kpv::View* child)
+{
+    return std::count(parent.subviews().begin(), parent.subviews().end(), child);
+}
+
+TEST(IntroTips, LoveTipShowsOnlyOnTheFirstEntryIntoTheViewModeFromAnEmptyOrMiniWindow)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("settings.conf");
+    {
+        kpv::UserDefaults defaults(path);
+        MainConfig config(defaults);
+        // Entering from the favourites, or going anywhere but the view mode, never shows it.
+        EXPECT_FALSE(LoveIntroTipsViewController::takeFirstShowingOnModeChange(8, 4, config));
+        EXPECT_FALSE(LoveIntroTipsViewController::takeFirstShowingOnModeChange(2, 8, config));
+        EXPECT_FALSE(config.loveTipsAlreadyShowed());
+        EXPECT_TRUE(LoveIntroTipsViewController::takeFirstShowingOnModeChange(256, 4, config));
+        EXPECT_TRUE(config.loveTipsAlreadyShowed());
+        EXPECT_FALSE(LoveIntroTipsViewController::takeFirstShowingOnModeChange(2, 4, config));
+    }
+    // The flag is on disk as soon as the tip is taken: a later run never shows it again.
+    kpv::UserDefaults reopened(path);
+    MainConfig again(reopened);
+    EXPECT_TRUE(again.loveTipsAlreadyShowed());
+    EXPECT_FALSE(LoveIntroTipsViewController::takeFirstShowingOnModeChange(0, 4, again));
+}
+
+TEST(IntroTips, ShowAndHideAddTheOverlayOnceOverTheWholeParent)
+{
+    kpv::View parent(kpv::Rect(0, 0, 1000, 700));
+    LoveIntroTipsViewController tips;
+    tips.setParentView(&parent);
+    tips.hideTips(); // hidden already: nothing
+    EXPECT_EQ(countOf(parent, tips.view()), 0);
+
+    tips.showTips();
+    tips.showTips();
+    EXPECT_TRUE(tips.showStatus());
+    EXPECT_EQ(countOf(parent, tips.view()), 1);
+    EXPECT_EQ(parent.subviews().back(), tips.view()); // on top
+    EXPECT_EQ(tips.view()->frame().size.width, 1000);
+    EXPECT_EQ(tips.view()->frame().size.height, 700);
+
+    tips.hideTips();
+    EXPECT_FALSE(tips.showStatus());
+    EXPECT_EQ(countOf(parent, tips.view()), 0);
+    EXPECT_EQ(tips.view()->superview(), nullptr);
+    tips.showTips(); // and back again
+    EXPECT_EQ(countOf(parent, tips.view()), 1);
+}
+
+TEST(IntroTips, ClicksAnywhereOnTheOverlayReachTheDelegateAndOnlyIt)
+{
+    kpv::View parent(kpv::Rect(0, 0, 800, 600));
+    const kpv::Event click(kpv::LeftMouseDown);
+    {
+        // Without a delegate the user cannot close the tip.
+        LoveIntroTipsViewController tips;
+        tips.setParentView(&parent);
+        tips.showTips();
+        tips.overlapIntroTipsView()->mouseDown(click);
+        tips.closeButtonClicked();
+        EXPECT_TRUE(tips.showStatus());
+        // Destroyed while shown: the overlay leaves the parent with it.
+    }
+    EXPECT_TRUE(parent.subviews().empty());
+
+    LoveDelegate love;
+    LoveIntroTipsViewController tips;
+    tips.setParentView(&parent);
+    tips.setDelegate(&love);
+    tips.showTips();
+    tips.overlapIntroTipsView()->mouseDown(click);
+    EXPECT_EQ(love.clicks, 1);
+    EXPECT_FALSE(tips.showStatus());
+
+    FavoriteDelegate fav;
+    FavoriteIntroTipsViewController exitTips;
+    exitTips.setParentView(&parent);
+    exitTips.setDelegate(&fav);
+    exitTips.showTips();
+    exitTips.btnClose()->sendAction();
+    exitTips.overlapIntroTipsView()->mouseDown(click);
+    EXPECT_EQ(fav.clicks, 2);
+    EXPECT_TRUE(exitTips.showStatus()); // the delegate decides when it hides
+    exitTips.hideTips();
+    EXPECT_TRUE(parent.subviews().empty());
+}
+
+TEST(IntroTips, TextsAreFilledAndLaidOutAgainstTheirPointerLines)
+{
+    LoveIntroTipsViewController tips;
+    const kpv::Rect bounds = tips.view()->bounds();
+    const kpv::Rect right = tips.txtTipsRight()->frame();
+    EXPECT_FALSE(tips.txtTipsLeft()->stringValue().contains("%@"));
+    EXPECT_TRUE(tips.txtTipsRight()->stringValue().contains("My Favorites"));
+    // The right text ends 10 points from the right edge, whatever its length.
+    EXPECT_DOUBLE_EQ(right.maxX(), bounds.maxX() - 10);
+    const kpv::Rect rightLine = tips.imageViewRightLine()->frame();
+    EXPECT_DOUBLE_EQ(right.y(), rightLine.y() + rightLine.height() + 5);
+    // The close button sits 5 points above the right text, 10 from the edge.
+    const kpv::Rect close = tips.btnClose()->frame();
+    EXPECT_DOUBLE_EQ(close.y(), right.maxY() + 5);
+    EXPECT_DOUBLE_EQ(close.maxX(), bounds.maxX() - 10);
+    // The left text reaches up past its line's top and hangs two thirds of its width left of it.
+    const kpv::Rect left = tips.txtTipsLeft()->frame();
+    const kpv::Rect leftLine = tips.imageViewLeftLine()->frame();
+    EXPECT_DOUBLE_EQ(left.y(), leftLine.maxY() - 5);
+    EXPECT_DOUBLE_EQ(left.x(), leftLine.x() - std::round(2 * left.width() / 3));
+    EXPECT_GT(left.width(), 0);
+
+    FavoriteIntroTipsViewController exitTips;
+    const kpv::Rect text = exitTips.txtTipsExitFavorite()->frame();
+    const kpv::Rect exitClose = exitTips.btnClose()->frame();
+    EXPECT_TRUE(exitTips.txtTipsExitFavorite()->stringValue().contains("My Favorites"));
+    EXPECT_DOUBLE_EQ(exitClose.maxY(), text.maxY()); // tops line up
+}
+
+} // namespace
