@@ -121,8 +121,10 @@ void LMAreaTrackView::resetCursorRects()
 
 void LMAreaTrackView::updateTrackingAreas()
 {
-    if (!m_trackingActiveInActiveApp)
+    if (!m_trackingActiveInActiveApp) {
+        kpv::View::updateTrackingAreas();
         return;
+    }
     if (m_trackingArea)
         removeTrackingArea(m_trackingArea);
     m_trackingArea = std::make_shared<kpv::TrackingArea>(bounds(), 0x243, this);

@@ -43,7 +43,7 @@ void LMBkgrdImageTextView::setText(const QString& text, bool showWaiting)
 }
 
 LMBkgrdImageTextView::Layout LMBkgrdImageTextView::layoutFor(const kpv::Rect& s, kpv::Size text, kpv::Size indicator,
-                                                             double L, double R, bool alignLeft)
+                                                             double L, double R, bool alignLeft, double minWidth)
 {
     const double tw = std::round(text.width);
     double th = std::round(text.height);
@@ -55,7 +55,7 @@ LMBkgrdImageTextView::Layout LMBkgrdImageTextView::layoutFor(const kpv::Rect& s,
     th = std::max(th, ih);
     const double c = tw + 10 + iw;
     const double p = alignLeft ? 0 : 8;
-    const double W = p + c + L + R + p;
+    const double W = std::max(p + c + L + R + p, minWidth);
     const double H = th + 8 + 9;
     const double x = alignLeft ? 0 : std::max(0.0, s.x() + s.width() * 0.5 - W * 0.5);
     const double y = std::max(0.0, s.y() + s.height() * 0.5 - H * 0.5);
@@ -80,7 +80,7 @@ void LMBkgrdImageTextView::updateFrame()
         L = rep->nineSliceSizeLeftTop().x;
         R = rep->nineSliceSizeRightBottom().x;
     }
-    const Layout l = layoutFor(s, m_textField->attributedStringValueSize(), indicator, L, R, m_alignLeft);
+    const Layout l = layoutFor(s, m_textField->attributedStringValueSize(), indicator, L, R, m_alignLeft, m_minWidth);
     if (waiting && m_waitingIndicator->frame().origin != l.indicatorOrigin)
         m_waitingIndicator->setFrameOrigin(l.indicatorOrigin);
     if (m_textField->frame() != l.textFrame)

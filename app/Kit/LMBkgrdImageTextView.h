@@ -36,9 +36,10 @@ public:
         kpv::Point indicatorOrigin;
     };
     // The layout as a pure function of the superview's bounds, the text size, the indicator size
-    // (zero when hidden), the slice widths and the alignment.
+    // (zero when hidden), the slice widths and the alignment. A label never gets narrower than
+    // `minWidth`; the text stays centred in the extra width.
     static Layout layoutFor(const kpv::Rect& superBounds, kpv::Size textSize, kpv::Size indicatorSize,
-                            double sliceLeft, double sliceRight, bool alignLeft);
+                            double sliceLeft, double sliceRight, bool alignLeft, double minWidth = 0);
 
 private:
     kpv::TextField* m_textField;

@@ -55,7 +55,7 @@ void LMLengthLimitTextField::keyDown(const kpv::Event& e)
         return;
     }
     const QString chars = e.characters();
-    if (!chars.isEmpty() && chars[0].isPrint() && !(e.modifierFlags() & kpv::CommandKeyMask)) {
+    if (isTypedText(chars) && !(e.modifierFlags() & kpv::CommandKeyMask)) {
         insertText(chars);
         return;
     }

@@ -73,7 +73,7 @@ void LMLengthLimitTextView::keyDown(const kpv::Event& e)
         return;
     }
     const QString chars = e.characters();
-    if (!chars.isEmpty() && chars[0].isPrint() && !(e.modifierFlags() & kpv::CommandKeyMask)) {
+    if (isTypedText(chars) && !(e.modifierFlags() & kpv::CommandKeyMask)) {
         insertText(chars);
         return;
     }

@@ -58,9 +58,12 @@ void LMPopMenuView::updateItems()
 {
     if (m_hasItems || !m_dataSource)
         return;
-    // Rows of an earlier build: no click of theirs can still be running here.
-    m_retiredViews.clear();
-    m_retiredItems.clear();
+    // Rows of an earlier build go once no click is running: a click that reloads and shows the
+    // menu again builds new rows here while its own row is still on the stack.
+    if (m_itemClicksRunning == 0) {
+        m_retiredViews.clear();
+        m_retiredItems.clear();
+    }
 
     const unsigned long n = m_dataSource->numberOfItemsInPopMenuView(this, QVariant());
     double widest = 0;

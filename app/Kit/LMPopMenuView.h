@@ -43,6 +43,10 @@ public:
     void setHidden(bool hidden) override;
     void viewDidMoveToSuperview() override;
     void scrollWheel(const kpv::Event&) override {}
+    // A row's click handler brackets its delegate call with these, so that rows retired by a
+    // reload inside the click are not destroyed before the click has returned.
+    void beginItemClick() { ++m_itemClicksRunning; }
+    void endItemClick() { --m_itemClicksRunning; }
 
 protected:
     void willViewShowed(bool shown) override;
@@ -66,4 +70,5 @@ private:
     // the menu must not destroy the row whose click is still being handled.
     std::vector<std::unique_ptr<LMPopMenuViewItem>> m_retiredItems;
     std::vector<std::unique_ptr<kpv::View>> m_retiredViews;
+    int m_itemClicksRunning = 0;
 };

@@ -32,9 +32,12 @@ std::unique_ptr<LMPopMenuItemView> LMPopMenuViewItem::takeView() { return std::m
 
 void LMPopMenuViewItem::itemViewActionHandler()
 {
-    if (m_popMenuView && m_popMenuView->delegate())
-        m_popMenuView->delegate()->popMenuViewItemClicked(m_popMenuView, m_representedObject,
-                                                          m_representedParentObject);
+    if (!m_popMenuView || !m_popMenuView->delegate())
+        return;
+    LMPopMenuView* menu = m_popMenuView;
+    menu->beginItemClick();
+    menu->delegate()->popMenuViewItemClicked(menu, m_representedObject, m_representedParentObject);
+    menu->endItemClick();
 }
 
 bool LMPopMenuViewItem::itemChecked() const

@@ -37,6 +37,8 @@ void LMPrintPanelWrapper::printPanelDidEnd(long returnCode)
         --m_sheetsUp;
         LMEventMonitorCenter::eventMonitorCenter().decreaseCountForIgnoreEscKey();
     }
-    if (m_completeBlock)
-        m_completeBlock(returnCode);
+    // The block often releases the wrapper itself: run a copy so it does not destroy the function
+    // that is running. The wrapper keeps its own until the next begin or its end.
+    if (std::function<void(long)> block = m_completeBlock)
+        block(returnCode);
 }

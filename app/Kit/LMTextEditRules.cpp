@@ -1,5 +1,7 @@
 #include "Kit/LMTextEditRules.h"
 
+#include <QList>
+
 namespace LMTextEditRules {
 
 std::optional<QString> textAfterChange(const QString& current, qint64 location, qint64 length,
@@ -7,6 +9,12 @@ std::optional<QString> textAfterChange(const QString& current, qint64 location, 
 {
     const qint64 size = current.size();
     if (location < 0 || length < 0 || location > size || length > size - location)
+        return std::nullopt;
+    // A range edge between the two halves of a surrogate pair would leave half a character.
+    auto splitsPair = [&](qint64 at) {
+        return at > 0 && at < size && current[at - 1].isHighSurrogate() && current[at].isLowSurrogate();
+    };
+    if (splitsPair(location) || splitsPair(location + length))
         return std::nullopt;
     QString out = current;
     out.replace(location, length, replacement);
@@ -42,6 +50,12 @@ bool isAllDigits(const QString& s)
         if (c.unicode() < 48 || c.unicode() > 57)
             return false;
     return true;
+}
+
+bool isTypedText(const QString& chars)
+{
+    const QList<uint> codePoints = chars.toUcs4();
+    return !codePoints.isEmpty() && QChar::isPrint(char32_t(codePoints.first()));
 }
 
 void lastCharacterRange(const QString& s, qint64* location, qint64* length)

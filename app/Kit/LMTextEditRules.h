@@ -9,13 +9,16 @@
 namespace LMTextEditRules {
 
 // The text after replacing `length` units at `location` by `replacement`; nothing when the range
-// does not lie inside the text.
+// does not lie inside the text or one of its edges falls inside a surrogate pair.
 std::optional<QString> textAfterChange(const QString& current, qint64 location, qint64 length,
                                        const QString& replacement);
 // The text without blanks (spaces, tabs and other space separators) at both ends.
 QString trimmedWhiteSpace(const QString& s);
 bool lengthAllows(const QString& wouldBe, std::uint64_t allowedMaxLength, bool ignoreWhiteSpace);
 bool isAllDigits(const QString& s);
+// Whether typed characters are text to insert (their first character, a surrogate pair taken
+// whole, is printable), rather than a control key.
+bool isTypedText(const QString& chars);
 // The range of the last character (a surrogate pair counts as one), for a delete key.
 void lastCharacterRange(const QString& s, qint64* location, qint64* length);
 

@@ -1,0 +1,211 @@
+// Text inputs that refuse an edit before it happens: length limits counted in UTF-16 units with
+// text outside the basic plane, pastes refused whole, ranges outside the text or inside a
+// character, the delete key on a surrogate pair, digits-only and file-name fields, the disabled
+// text view, the placeholder and default text, and the share description's site limits.
+#include "Kit/LMLengthLimitTextField.h"
+#include "Kit/LMLengthLimitTextView.h"
+#include "Kit/LMTextEditRules.h"
+#include "appkit/Event.h"
+#include "foundation/Clock.h"
+#include "foundation/RunLoop.h"
+#include "kit_support.h"
+
+#include <gtest/gtest.h>
+
+using namespace kpv;
+
+namespace {
+
+const QString kSmile = QString::fromUtf8("\xF0\x9F\x98\x80"); // one character, two UTF-16 units
+
+void type(View& v, const QString& chars)
+{
+    v.keyDown(*Event::keyEvent(KeyDown, KeyCode::A, chars, chars, nullptr));
+}
+void pressDelete(View& v) { v.keyDown(*Event::keyEvent(KeyDown, KeyCode::Delete, "\x7f", "\x7f", nullptr)); }
+
+TEST(TextEditRules, RangesOutsideTheTextOrInsideACharacterAreRefused)
+{
+    using LMTextEditRules::textAfterChange;
+    EXPECT_EQ(textAfterChange("abc", 1, 1, "XY"), QString("aXYc"));
+    EXPECT_EQ(textAfterChange("abc", 3, 0, "d"), QString("abcd"));
+    EXPECT_FALSE(textAfterChange("abc", 4, 0, "d"));
+    EXPECT_FALSE(textAfterChange("abc", 2, 2, ""));
+    EXPECT_FALSE(textAfterChange("abc", -1, 1, ""));
+    EXPECT_FALSE(textAfterChange("abc", 1, -1, ""));
+    EXPECT_FALSE(textAfterChange("abc", 1, std::numeric_limits<qint64>::max(), "")); // no overflow
+    // Either edge between the halves of a pair would leave half a character behind.
+    const QString t = "a" + kSmile + "b";
+    EXPECT_FALSE(textAfterChange(t, 2, 0, "x"));
+    EXPECT_FALSE(textAfterChange(t, 1, 1, ""));
+    EXPECT_FALSE(textAfterChange(t, 2, 2, ""));
+    EXPECT_EQ(textAfterChange(t, 1, 2, ""), QString("ab"));
+}
+
+TEST(LengthLimitTextField, LimitsCountUnitsAndRefusePastesWhole)
+{
+    LMLengthLimitTextField f;
+    f.setAllowedMaxLength(4, false);
+    EXPECT_TRUE(f.insertText(kSmile));
+    EXPECT_TRUE(f.insertText("ab"));
+    EXPECT_FALSE(f.insertText(kSmile)); // would be 6 units
+    EXPECT_FALSE(f.insertText("xyz")); // a paste is refused whole, never cut
+    EXPECT_EQ(f.stringValue(), kSmile + "ab");
+    // Replacing the pair by one letter makes room; a range inside the pair does nothing.
+    EXPECT_FALSE(f.replaceCharactersInRange(1, 2, "q"));
+    EXPECT_TRUE(f.replaceCharactersInRange(0, 2, "q"));
+    EXPECT_EQ(f.stringValue(), QString("qab"));
+    EXPECT_FALSE(f.replaceCharactersInRange(5, 0, "z"));
+    EXPECT_EQ(f.stringValue(), QString("qab"));
+
+    // No limit: anything goes.
+    f.setAllowedMaxLength(0, false);
+    EXPECT_TRUE(f.insertText(QString(1000, 'x')));
+}
+
+TEST(LengthLimitTextField, BlanksAtBothEndsCanBeLeftUncounted)
+{
+    LMLengthLimitTextField f;
+    f.setAllowedMaxLength(10, true);
+    for (int i = 0; i < 10; ++i)
+        type(f, "w");
+    type(f, " ");
+    EXPECT_TRUE(f.insertText("\t")); // the tab key moves on; a tab arrives by pasting
+    EXPECT_EQ(f.stringValue().size(), 12);
+    type(f, "x"); // the blanks become inner ones: 13 counted units
+    EXPECT_EQ(f.stringValue().size(), 12);
+    // Non-breaking and ideographic spaces are blanks too.
+    EXPECT_TRUE(f.replaceCharactersInRange(0, 0, QString(QChar(0x3000)) + QChar(0x00A0)));
+}
+
+TEST(LengthLimitTextField, TypingAndDeletingTakeSurrogatePairsWhole)
+{
+    LMLengthLimitTextField f;
+    f.setAllowedMaxLength(3, false);
+    type(f, kSmile); // typed text outside the basic plane is text, not a control key
+    EXPECT_EQ(f.stringValue(), kSmile);
+    type(f, kSmile);
+    EXPECT_EQ(f.stringValue(), kSmile); // 4 units: refused
+    type(f, "a");
+    pressDelete(f);
+    pressDelete(f);
+    EXPECT_EQ(f.stringValue(), QString()); // the pair went in one press, never half of it
+    pressDelete(f);
+    EXPECT_EQ(f.stringValue(), QString());
+    type(f, "\x01"); // a control character is not inserted
+    EXPECT_EQ(f.stringValue(), QString());
+}
+
+TEST(LengthLimitTextField, DigitsOnlyAndFileNames)
+{
+    LMNumericTextField n;
+    n.setAllowedMaxLength(4, false);
+    for (const char* bad : {"-", "+", ".", " ", "\xd9\xa3" /* an Arabic-Indic digit */})
+        EXPECT_FALSE(n.insertText(QString::fromUtf8(bad))) << bad;
+    EXPECT_TRUE(n.insertText("1234"));
+    EXPECT_FALSE(n.insertText("5"));
+    EXPECT_TRUE(n.replaceCharactersInRange(0, 4, "")); // deleting every digit
+    EXPECT_FALSE(n.insertText("12a")); // a paste with one wrong character is refused whole
+    EXPECT_EQ(n.stringValue(), QString());
+
+    LMPathNameTextField p;
+    EXPECT_FALSE(p.insertText("."));
+    EXPECT_TRUE(p.insertText("photo.jpg"));
+    EXPECT_FALSE(p.replaceCharactersInRange(0, 1, "."));
+    EXPECT_FALSE(p.replaceCharactersInRange(0, 5, "")); // would leave ".jpg"
+    EXPECT_TRUE(p.replaceCharactersInRange(0, 9, ""));
+    p.setAllowedMaxLength(3, false);
+    EXPECT_FALSE(p.insertText("abcd"));
+}
+
+class Listener : public LMLengthLimitTextViewDelegate {
+public:
+    int changes = 0;
+    void didChangeTextForLengthLimitTextView(LMLengthLimitTextView*) override { ++changes; }
+};
+
+TEST(LengthLimitTextView, DisabledRefusesEveryEditAndEnabledReportsEachChange)
+{
+    LMLengthLimitTextView v;
+    Listener l;
+    v.setLengthLimitTextViewDelegate(&l);
+    v.setString("abc");
+    EXPECT_FALSE(v.insertText("d"));
+    EXPECT_FALSE(v.replaceCharactersInRange(0, 3, "paste"));
+    EXPECT_FALSE(v.deleteBackward());
+    EXPECT_EQ(v.string(), QString("abc"));
+    EXPECT_EQ(l.changes, 0);
+
+    v.awakeFromNib();
+    v.setAllowedMaxLength(5, false);
+    EXPECT_TRUE(v.insertText("de"));
+    EXPECT_FALSE(v.insertText("f"));
+    v.keyDown(*Event::keyEvent(KeyDown, KeyCode::Return, "\r", "\r", nullptr));
+    EXPECT_EQ(v.string(), QString("abcde"));
+    EXPECT_TRUE(v.deleteBackward());
+    EXPECT_EQ(l.changes, 2);
+    QString copy = v.string();
+    copy.append("zzz"); // a copy, not the live text
+    EXPECT_EQ(v.string(), QString("abcd"));
+}
+
+class ShareOwner : public ShareFileDescTextViewDelegate {
+public:
+    long site = 1;
+    std::uint64_t lastLength = 0, lastMax = 99;
+    long websiteTypeOfShareFileDescTextView(ShareFileDescTextView*) override { return site; }
+    void ShareFileDescTextView_textChangedWithCurLength(ShareFileDescTextView*, std::uint64_t len,
+                                                        std::uint64_t max) override
+    {
+        lastLength = len;
+        lastMax = max;
+    }
+};
+
+TEST(PlaceholderTextView, DefaultTextComesBackWhenLeftEmpty)
+{
+    ManualClock clock;
+    RunLoop::main().setClock(&clock);
+    {
+        LMPlaceholderTextView v;
+        v.awakeFromNib();
+        v.setPlaceholderString("Say something");
+        EXPECT_TRUE(v.showsPlaceholder());
+        v.setDefaultString("Sent from my desk");
+        EXPECT_EQ(v.string(), QString("Sent from my desk"));
+        EXPECT_TRUE(v.replaceCharactersInRange(0, v.string().size(), "  "));
+        EXPECT_FALSE(v.showsPlaceholder());
+        v.resignFirstResponder(); // only blanks left: the default text is back
+        EXPECT_EQ(v.string(), QString("Sent from my desk"));
+        EXPECT_TRUE(v.replaceCharactersInRange(0, 4, ""));
+        v.resignFirstResponder();
+        EXPECT_EQ(v.string(), QString(" from my desk"));
+        v.setString("");
+    } // a redraw still queued for the next turn must not reach the destroyed view
+    clock.advance(0);
+    RunLoop::main().setClock(nullptr);
+}
+
+TEST(ShareFileDescTextView, LimitFollowsTheSite)
+{
+    EXPECT_EQ(ShareFileDescTextView::maxFileDescLengthByWebsiteType(3), 117u);
+    EXPECT_EQ(ShareFileDescTextView::maxFileDescLengthByWebsiteType(4), 0u);
+    EXPECT_EQ(ShareFileDescTextView::maxFileDescLengthByWebsiteType(1), 255u);
+
+    ShareOwner owner;
+    owner.site = 3;
+    ShareFileDescTextView v;
+    v.setShareFileDescDelegate(&owner);
+    v.awakeFromNib();
+    EXPECT_TRUE(v.ignoreWhiteSpace());
+    EXPECT_TRUE(v.insertText(QString(117, 'a')));
+    EXPECT_FALSE(v.insertText("b"));
+    EXPECT_TRUE(v.insertText("  ")); // trailing blanks are not counted
+    EXPECT_EQ(owner.lastLength, 117u);
+    EXPECT_EQ(owner.lastMax, 117u);
+    owner.site = 4; // the limit reported is asked anew each time
+    EXPECT_TRUE(v.deleteBackward());
+    EXPECT_EQ(owner.lastMax, 0u);
+}
+
+} // namespace
