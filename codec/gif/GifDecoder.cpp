@@ -1,4 +1,4 @@
-// GIF decoder. GIF89a section numbers refer to the format's 1990 specification.
+// GIF decoder. GIF89a section numbers refer to the format's 1990 definition.
 #include "GifDecoder.h"
 
 #include <algorithm>

@@ -33,10 +33,10 @@ std::string cSpec(const Spec& s, const char* length, char conversion)
 }
 
 template <typename T>
-QString cFormat(const std::string& spec, T value)
+QString cFormat(const std::string& fmtSpec, T value)
 {
     char buffer[2 * kMaxFieldWidth + 400];
-    const int n = std::snprintf(buffer, sizeof buffer, spec.c_str(), value);
+    const int n = std::snprintf(buffer, sizeof buffer, fmtSpec.c_str(), value);
     if (n < 0) {
         return {};
     }
@@ -97,19 +97,19 @@ QString formatString(const QString& format, const QVariantList& args)
                 i = save;
             }
         }
-        Spec spec;
+        Spec fmtSpec;
         while (i < n && QStringView(u"-+ 0#").contains(format[i])) {
-            spec.flags += char(format[i].unicode());
+            fmtSpec.flags += char(format[i].unicode());
             ++i;
         }
         int number = 0;
         if (readNumber(number)) {
-            spec.width = std::min(number, kMaxFieldWidth);
+            fmtSpec.width = std::min(number, kMaxFieldWidth);
         }
         if (i < n && format[i] == QLatin1Char('.')) {
             ++i;
             readNumber(number);
-            spec.precision = std::min(number, kMaxFieldWidth);
+            fmtSpec.precision = std::min(number, kMaxFieldWidth);
         }
         // Length modifiers only say how the caller passed the value; our arguments carry types.
         while (i < n && QStringView(u"hlqLzjt").contains(format[i])) {
@@ -127,21 +127,21 @@ QString formatString(const QString& format, const QVariantList& args)
         case '@':
         case 's': {
             QString text = arg.toString();
-            if (spec.precision >= 0 && conversion == 's') {
-                text.truncate(spec.precision);
+            if (fmtSpec.precision >= 0 && conversion == 's') {
+                text.truncate(fmtSpec.precision);
             }
-            out += pad(text, spec);
+            out += pad(text, fmtSpec);
             break;
         }
         case 'd':
         case 'i':
-            out += cFormat(cSpec(spec, "ll", 'd'), static_cast<long long>(arg.toLongLong()));
+            out += cFormat(cSpec(fmtSpec, "ll", 'd'), static_cast<long long>(arg.toLongLong()));
             break;
         case 'u':
         case 'x':
         case 'X':
         case 'o':
-            out += cFormat(cSpec(spec, "ll", conversion), static_cast<unsigned long long>(arg.toULongLong()));
+            out += cFormat(cSpec(fmtSpec, "ll", conversion), static_cast<unsigned long long>(arg.toULongLong()));
             break;
         case 'f':
         case 'F':
@@ -149,7 +149,7 @@ QString formatString(const QString& format, const QVariantList& args)
         case 'E':
         case 'g':
         case 'G':
-            out += cFormat(cSpec(spec, "", conversion), arg.toDouble());
+            out += cFormat(cSpec(fmtSpec, "", conversion), arg.toDouble());
             break;
         case 'c': {
             QString text;
@@ -162,7 +162,7 @@ QString formatString(const QString& format, const QVariantList& args)
                     text = QString::fromUcs4(&u, 1);
                 }
             }
-            out += pad(text, spec);
+            out += pad(text, fmtSpec);
             break;
         }
         default:

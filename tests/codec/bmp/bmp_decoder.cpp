@@ -30,7 +30,7 @@ struct Spec {
 };
 
 struct Image {
-    Spec spec;
+    Spec shape;
     std::vector<uint32_t> pixels;  // raw pixel value (index or word), top row first
     std::vector<uint8_t> palette;  // BGR0
     Bytes file;
@@ -40,7 +40,7 @@ int64_t stride(int w, int bits) { return ((int64_t(w) * bits + 31) / 32) * 4; }
 
 // RLE encoder used to generate test files: encoded runs for repeats, absolute runs otherwise.
 Bytes encodeRle(const Image& im) {
-    const Spec& s = im.spec;
+    const Spec& s = im.shape;
     const bool four = s.compression == 2;
     Bytes out;
     for (int y = s.height - 1; y >= 0; --y) {
@@ -80,7 +80,7 @@ Bytes encodeRle(const Image& im) {
 
 Image makeImage(const Spec& s, uint32_t seed) {
     Image im;
-    im.spec = s;
+    im.shape = s;
     std::mt19937 rng(seed);
     int entries = s.bits <= 8 ? (s.paletteEntries >= 0 ? s.paletteEntries : 1 << s.bits) : 0;
     for (int i = 0; i < entries; ++i)
@@ -226,8 +226,8 @@ int widen(uint32_t v, uint32_t mask) {
     return (out >> (have - 8)) & 0xFF;
 }
 
-void expectMatchesStb(const Spec& spec, uint32_t seed) {
-    Image im = makeImage(spec, seed);
+void expectMatchesStb(const Spec& shape, uint32_t seed) {
+    Image im = makeImage(shape, seed);
     Decoded d = decode(im.file);
     ASSERT_EQ(d.init, MOK);
     ASSERT_EQ(d.scan, MOK);
@@ -237,16 +237,16 @@ void expectMatchesStb(const Spec& spec, uint32_t seed) {
     ASSERT_EQ(w, d.width);
     ASSERT_EQ(h, d.height);
     uint32_t masks[3] = {0x7C00, 0x3E0, 0x1F};
-    if (spec.bits == 32) masks[0] = 0xFF0000, masks[1] = 0xFF00, masks[2] = 0xFF;
-    if (spec.compression == 3) std::memcpy(masks, spec.masks, sizeof masks);
+    if (shape.bits == 32) masks[0] = 0xFF0000, masks[1] = 0xFF00, masks[2] = 0xFF;
+    if (shape.compression == 3) std::memcpy(masks, shape.masks, sizeof masks);
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
-            uint32_t v = rawPixel(d, spec.bits, x, y);
+            uint32_t v = rawPixel(d, shape.bits, x, y);
             int rgb[3];
-            if (spec.bits <= 8) {
+            if (shape.bits <= 8) {
                 ASSERT_LT(v * 4, d.palette.size());
                 rgb[0] = d.palette[v * 4 + 2], rgb[1] = d.palette[v * 4 + 1], rgb[2] = d.palette[v * 4];
-            } else if (spec.bits == 24) {
+            } else if (shape.bits == 24) {
                 rgb[0] = (v >> 16) & 0xFF, rgb[1] = (v >> 8) & 0xFF, rgb[2] = v & 0xFF;
             } else {
                 for (int c = 0; c < 3; ++c) rgb[c] = widen(v, masks[c]);
@@ -259,7 +259,7 @@ void expectMatchesStb(const Spec& spec, uint32_t seed) {
 }
 
 TEST(BmpDecoder, MatchesStbOnEveryUncompressedLayout) {
-    struct Row { const char* name; Spec spec; };
+    struct Row { const char* name; Spec shape; };
     std::vector<Row> rows;
     for (int bits : {1, 4, 8, 16, 24, 32})
         for (bool td : {false, true})
@@ -282,9 +282,9 @@ TEST(BmpDecoder, MatchesStbOnEveryUncompressedLayout) {
     rows.push_back({"short palette", shortPal});
     uint32_t seed = 1;
     for (auto& r : rows) {
-        SCOPED_TRACE(testing::Message() << r.name << " bits " << r.spec.bits << " w " << r.spec.width
-                                        << " topDown " << r.spec.topDown);
-        expectMatchesStb(r.spec, seed++);
+        SCOPED_TRACE(testing::Message() << r.name << " bits " << r.shape.bits << " w " << r.shape.width
+                                        << " topDown " << r.shape.topDown);
+        expectMatchesStb(r.shape, seed++);
     }
 }
 

@@ -51,22 +51,22 @@ ColorMapObject* makeMap(int bits, std::mt19937& rng) {
     return GifMakeMapObject(n, c.data());
 }
 
-Made makeGif(const GifSpec& spec, uint32_t seed) {
+Made makeGif(const GifSpec& shape, uint32_t seed) {
     Made m;
     std::mt19937 rng(seed);
     int err = 0;
     GifFileType* g = EGifOpen(&m.file, writeMem, &err);
     EGifSetGifVersion(g, true);
-    ColorMapObject* global = spec.globalBits ? makeMap(spec.globalBits, rng) : nullptr;
-    EGifPutScreenDesc(g, spec.width, spec.height, 8, 0, global);
-    if (spec.loop >= 0) {
+    ColorMapObject* global = shape.globalBits ? makeMap(shape.globalBits, rng) : nullptr;
+    EGifPutScreenDesc(g, shape.width, shape.height, 8, 0, global);
+    if (shape.loop >= 0) {
         EGifPutExtensionLeader(g, APPLICATION_EXT_FUNC_CODE);
         EGifPutExtensionBlock(g, 11, "NETSCAPE2.0");
-        unsigned char sub[3] = {1, uint8_t(spec.loop & 0xFF), uint8_t(spec.loop >> 8)};
+        unsigned char sub[3] = {1, uint8_t(shape.loop & 0xFF), uint8_t(shape.loop >> 8)};
         EGifPutExtensionBlock(g, 3, sub);
         EGifPutExtensionTrailer(g);
     }
-    for (const FrameSpec& f : spec.frames) {
+    for (const FrameSpec& f : shape.frames) {
         GraphicsControlBlock gcb{};
         gcb.DisposalMode = f.disposal;
         gcb.DelayTime = f.delay;
@@ -138,8 +138,8 @@ int readMem(GifFileType* g, GifByteType* b, int n) {
     return k;
 }
 
-void expectMatchesGiflib(const GifSpec& spec, uint32_t seed) {
-    Made m = makeGif(spec, seed);
+void expectMatchesGiflib(const GifSpec& shape, uint32_t seed) {
+    Made m = makeGif(shape, seed);
     std::pair<const Bytes*, size_t> src{&m.file, 0};
     int err = 0;
     GifFileType* ref = DGifOpen(&src, readMem, &err);
@@ -147,7 +147,7 @@ void expectMatchesGiflib(const GifSpec& spec, uint32_t seed) {
     ASSERT_EQ(DGifSlurp(ref), GIF_OK);
     Dec d(m.file);
     ASSERT_EQ(d.init, MOK);
-    ASSERT_EQ(ref->ImageCount, int(spec.frames.size()));
+    ASSERT_EQ(ref->ImageCount, int(shape.frames.size()));
     // Visit the frames backwards to exercise random access.
     for (int i = ref->ImageCount - 1; i >= 0; --i) {
         SCOPED_TRACE(i);
