@@ -312,12 +312,12 @@ void ZephraResource::buildMeshes() {
 void ZephraResource::buildNodes() {
     SceneManager* sm = SceneManager::getSingleton();
     // An explicit stack: a hierarchy from a file may be deeper than the call stack allows.
-    std::vector<std::pair<const tKeyMeshNode*, Scene*>> todo;
+    std::vector<std::pair<const tKeyMeshNode*, Scene*>> pending;
     for (auto it = mModel->keyRootNodes.rbegin(); it != mModel->keyRootNodes.rend(); ++it)
-        todo.emplace_back(*it, mRootScene);
-    while (!todo.empty()) {
-        auto [node, parent] = todo.back();
-        todo.pop_back();
+        pending.emplace_back(*it, mRootScene);
+    while (!pending.empty()) {
+        auto [node, parent] = pending.back();
+        pending.pop_back();
         int kind = -1;
         void* object = getResTypeByName(node->strInstanceName, &kind);
         const bool hasTransformKeys =
@@ -374,7 +374,7 @@ void ZephraResource::buildNodes() {
         // The parent's reference becomes the scene's only one.
         sm->releaseSceneByName(name);
         if (!attached) continue;  // a name clash in the parent: the scene is gone
-        for (auto it = node->children.rbegin(); it != node->children.rend(); ++it) todo.emplace_back(*it, scene);
+        for (auto it = node->children.rbegin(); it != node->children.rend(); ++it) pending.emplace_back(*it, scene);
     }
 }
 

@@ -227,8 +227,8 @@ TEST_F(Shell, ShowModeSwitching)
 
 TEST_F(Shell, MiniWindowModesStayMini)
 {
-    auto* stub = new ModeStub;
-    controller->setShowModeControllerFactory(MainShowModeMiniEmpty, [stub](MainWndController&) { return std::unique_ptr<ShowModeController>(stub); });
+    auto* fakeMode = new ModeStub;
+    controller->setShowModeControllerFactory(MainShowModeMiniEmpty, [fakeMode](MainWndController&) { return std::unique_ptr<ShowModeController>(fakeMode); });
     delegate->applicationDidFinishLaunching();
     controller->setShowMode(MainShowModeMiniEmpty);
     touch(path("m/x.gif"));
