@@ -1,0 +1,458 @@
+#include "Edit/CropViewController.h"
+
+#include "Edit/CropGeometry.h"
+#include "Kit/LMAreaTrackView.h"
+#include "Kit/LMEventMonitorCenter.h"
+#include "Kit/LMImageView.h"
+#include "Model/LMImageTools.h"
+#include "Model/LMPhotoLoader.h"
+#include "appkit/Image.h"
+#include "appkit/Pasteboard.h"
+#include "appkit/View.h"
+#include "foundation/Operation.h"
+#include "foundation/OperationQueue.h"
+#include "foundation/RunLoop.h"
+
+#include <QFileInfo>
+#include <QUrl>
+
+#include <algorithm>
+#include <cmath>
+
+using kpv::Rect;
+
+namespace {
+// A queued run of the crop worker that can see its own cancelled flag.
+class WorkerOperation final : public kpv::Operation {
+public:
+    std::function<void(const kpv::Operation *)> work;
+    void main() override { work(this); }
+};
+} // namespace
+
+CropViewController::CropViewController(CropViewHost &host) : m_host(host)
+{
+    m_view = std::make_unique<kpv::View>();
+    m_view->setWantsLayer(true);
+    m_cropPage = std::make_unique<kpv::View>();
+    m_imageView = std::make_unique<LMImageView>();
+    m_trackView = std::make_unique<LMAreaTrackView>();
+    m_trackView->setDarkOnTrackableRect(true);
+    m_trackView->setTrackResizeEnabled(true);
+    m_trackView->setDelegate(this);
+    m_cropPage->addSubview(m_imageView.get());
+    m_cropPage->addSubview(m_trackView.get());
+    m_resultPage = std::make_unique<kpv::View>();
+    m_previewView = std::make_unique<LMImageView>();
+    m_previewView->setImageScaling(1);
+    m_resultPage->addSubview(m_previewView.get());
+}
+
+CropViewController::~CropViewController()
+{
+    *m_alive = false;
+    cancelAndWaitForSaves();
+    auto &center = LMEventMonitorCenter::eventMonitorCenter();
+    if (m_keyMonitor)
+        center.removeMonitor(m_keyMonitor);
+    if (m_savingMonitor)
+        center.removeMonitor(m_savingMonitor);
+    m_trackView->setDelegate(nullptr);
+    // The views are owned here, not by their superviews: detach them before they go.
+    m_trackView->removeFromSuperview();
+    m_imageView->removeFromSuperview();
+    m_previewView->removeFromSuperview();
+    m_cropPage->removeFromSuperview();
+    m_resultPage->removeFromSuperview();
+    m_view->removeFromSuperview();
+}
+
+void CropViewController::cancelAndWaitForSaves()
+{
+    if (!m_saveQueue)
+        return;
+    m_saveQueue->cancelAllOperations();
+    m_saveQueue->waitUntilAllOperationsAreFinished();
+}
+
+// ---- Entering and leaving ----
+
+void CropViewController::willChangeMainShowMode(long, long newMode)
+{
+    if (newMode != kShowMode)
+        return;
+    kpv::View *container = m_host.containerViewByShowMode(kShowMode);
+    m_cropPage->setHidden(false);
+    m_cropPage->setAlphaValue(1);
+    if (!m_cropPage->superview())
+        m_view->addSubview(m_cropPage.get());
+    m_resultPage->removeFromSuperview();
+    m_resultPage->setHidden(true);
+    m_resultPage->setAlphaValue(0);
+    if (container) {
+        m_view->setFrame(container->bounds());
+        container->addSubview(m_view.get());
+    }
+    m_cropPage->setFrame(m_view->bounds());
+    m_isCurCroppedImagePage = false;
+
+    m_fileInfo = m_host.curFileInfo();
+    m_angle = m_host.angleRotate();
+    const LMPathString path = m_fileInfo ? m_fileInfo->filePath() : LMPathString();
+    m_model.enterWithFile(path, m_fileInfo ? m_fileInfo->imgBaseInfo() : nullptr, m_angle,
+                          m_host.mainScreenSizePoints());
+    updateCurImage(true);
+}
+
+void CropViewController::didChangeMainShowMode(long oldMode, long newMode)
+{
+    auto &center = LMEventMonitorCenter::eventMonitorCenter();
+    if (newMode == kShowMode) {
+        m_active = true;
+        layoutCropPage();
+        m_view->setHidden(false);
+        m_view->setAlphaValue(1);
+        if (!m_keyMonitor)
+            m_keyMonitor = center.addLocalMonitorForEventsMatchingMask(
+                kpv::KeyDownMask, [this](const kpv::Event &e) { return handleKeyDown(e); });
+    } else if (oldMode == kShowMode) {
+        m_active = false;
+        if (m_keyMonitor) {
+            center.removeMonitor(m_keyMonitor);
+            m_keyMonitor.reset();
+        }
+        // The preview belongs to this visit of the mode only.
+        m_croppedImage.reset();
+        m_rawCropRectLastCropped = QRectF();
+        m_previewView->setImage(nullptr, 0);
+        m_imageView->setImage(nullptr, 0);
+        m_view->removeFromSuperview();
+    }
+}
+
+bool CropViewController::handleKeyDown(const kpv::Event &e)
+{
+    if (m_inSaving || e.type() != kpv::KeyDown || e.keyCode() != kpv::KeyCode::Escape)
+        return false;
+    if (!m_host.isKeyWindowForView(m_view.get()))
+        return false;
+    backToViewMode();
+    return true;
+}
+
+void CropViewController::backToViewMode()
+{
+    cancelAndWaitForSaves();
+    m_host.setShowMode(kViewShowMode);
+}
+
+// ---- The crop page ----
+
+void CropViewController::updateCurImage(bool newFile)
+{
+    if (!newFile && !m_fileInfo)
+        return;
+    LMImagePtr image = m_fileInfo ? m_fileInfo->imageByType(1) : nullptr;
+    if (!image) {
+        m_imageView->setImage(nullptr, 0);
+        return;
+    }
+    // Shown as the view mode shows it: upright by the file's orientation, then turned by the view.
+    QImage shown = image->convertToUprightImage();
+    if (m_angle.isRotatedOrFlipped())
+        shown = LMImageTools::imageRotatedByAngle(shown, m_angle);
+    m_imageView->setImage(std::make_shared<kpv::Image>(shown), 0);
+}
+
+void CropViewController::layoutCropPage()
+{
+    if (kpv::View *container = m_view->superview())
+        m_view->setFrame(container->bounds());
+    m_cropPage->setFrame(m_view->bounds());
+    m_resultPage->setFrame(m_view->bounds());
+    m_previewView->setFrame(m_resultPage->bounds());
+
+    const QRectF frame = m_model.visualFrame();
+    const Rect page = m_cropPage->bounds();
+    if (frame.width() <= 0 || frame.height() <= 0 || page.width() <= 0 || page.height() <= 0) {
+        m_viewScale = 0;
+        m_imageViewRect = Rect();
+    } else {
+        // Fitted, never enlarged past one point per pixel, centred.
+        m_viewScale = std::min({page.width() / frame.width(), page.height() / frame.height(), 1.0});
+        const double w = frame.width() * m_viewScale;
+        const double h = frame.height() * m_viewScale;
+        m_imageViewRect = Rect((page.width() - w) / 2, (page.height() - h) / 2, w, h);
+    }
+    m_imageView->setFrame(m_imageViewRect);
+    m_trackView->setFrame(page);
+    m_trackView->setWholeTrackableRect(m_imageViewRect);
+    updateImageCropTrackRect();
+}
+
+QRectF CropViewController::viewRectToVisual(const Rect &r) const
+{
+    if (m_viewScale <= 0)
+        return QRectF();
+    return QRectF((r.x() - m_imageViewRect.x()) / m_viewScale, (r.y() - m_imageViewRect.y()) / m_viewScale,
+                  r.width() / m_viewScale, r.height() / m_viewScale);
+}
+
+Rect CropViewController::visualRectToView(const QRectF &r) const
+{
+    return Rect(m_imageViewRect.x() + r.x() * m_viewScale, m_imageViewRect.y() + r.y() * m_viewScale,
+                r.width() * m_viewScale, r.height() * m_viewScale);
+}
+
+void CropViewController::updateImageCropTrackRect()
+{
+    const QRectF visual = m_model.rawToVisual(m_model.originalImageRawCropRect());
+    m_trackView->setCropTrackRect(visualRectToView(visual));
+    updateInfoTexts(visual);
+}
+
+void CropViewController::updateInfoTexts(const QRectF &visualRect)
+{
+    const QRectF frame = m_model.visualFrame();
+    m_cropRectInfoText =
+        CropGeometry::cropInfoText(CropGeometry::visualActualRectToVisualImageRect(visualRect, frame.size()));
+    m_cropSizeTipText = CropGeometry::cropSizeTipText(visualRect);
+}
+
+// A drag gives view points; the rectangle is kept in whole raw pixels inside the image.
+void CropViewController::areaTrackView_doDragging(LMAreaTrackView *, const Rect &trackRect, LMTrackPosition,
+                                                  const Rect &)
+{
+    QRectF visual = viewRectToVisual(trackRect);
+    const QRectF frame = m_model.visualFrame();
+    visual = QRectF(QPointF(std::round(visual.left()), std::round(visual.top())),
+                    QPointF(std::round(visual.right()), std::round(visual.bottom())))
+                 .intersected(frame);
+    m_model.setOriginalImageRawCropRect(m_model.visualToRaw(visual));
+    updateInfoTexts(visual);
+}
+
+void CropViewController::areaTrackView_endDrag(LMAreaTrackView *view, const Rect &trackRect, LMTrackPosition position,
+                                               const Rect &actual)
+{
+    areaTrackView_doDragging(view, trackRect, position, actual);
+    const QRectF frame = m_model.visualFrame();
+    const QRectF visual = m_model.rawToVisual(m_model.originalImageRawCropRect());
+    // A rectangle collapsed by the drag is rebuilt to at least one pixel.
+    if (visual.width() < 1 || visual.height() < 1) {
+        QRectF repaired(visual.x(), visual.y(), std::max(1.0, visual.width()), std::max(1.0, visual.height()));
+        repaired.moveLeft(std::clamp(repaired.x(), 0.0, std::max(0.0, frame.width() - repaired.width())));
+        repaired.moveTop(std::clamp(repaired.y(), 0.0, std::max(0.0, frame.height() - repaired.height())));
+        m_model.setOriginalImageRawCropRect(m_model.visualToRaw(repaired));
+    }
+    updateImageCropTrackRect();
+}
+
+void CropViewController::chooseCustomSize(size_t index)
+{
+    if (m_model.choosePreset(index, m_host.backingScale()))
+        updateImageCropTrackRect();
+}
+
+QString CropViewController::customSizeButtonTitle() const
+{
+    return CropAspectPresets::customSizeTitleString(m_model.presets().curCustomSizeInfo());
+}
+
+void CropViewController::doRotate()
+{
+    if (canDoAction(CropModeModel::RotateLeft) && m_model.doRotate())
+        updateImageCropTrackRect();
+}
+
+void CropViewController::selectAll()
+{
+    if (canDoAction(CropModeModel::SelectAll) && m_model.selectAll())
+        updateImageCropTrackRect();
+}
+
+// ---- Commands ----
+
+bool CropViewController::canDoAction(long actionId)
+{
+    CropModeModel::PreviewState preview;
+    return CropModeModel::canDoAction(int(actionId), m_model.originalImageRawCropRect(), m_isCurCroppedImagePage,
+                                      preview);
+}
+
+void CropViewController::doAction(long actionId, long)
+{
+    switch (actionId) {
+    case CropModeModel::SaveAs: doSaveAs(); break;
+    case CropModeModel::Copy: doCopy(); break;
+    case CropModeModel::Crop: doCrop(); break;
+    case CropModeModel::SelectAll: selectAll(); break;
+    case CropModeModel::ILoveIt: doFavorite(); break;
+    case CropModeModel::RotateLeft:
+    case CropModeModel::RotateRight: doRotate(); break;
+    default: break;
+    }
+}
+
+// ---- Pages ----
+
+void CropViewController::switchCropPage(bool croppedPage)
+{
+    m_isCurCroppedImagePage = croppedPage;
+    kpv::View *show = croppedPage ? m_resultPage.get() : m_cropPage.get();
+    kpv::View *hide = croppedPage ? m_cropPage.get() : m_resultPage.get();
+    show->setFrame(m_view->bounds());
+    if (!show->superview())
+        m_view->addSubview(show);
+    show->setHidden(false);
+    show->setAlphaValue(1);
+    hide->setHidden(true);
+    hide->setAlphaValue(0);
+    hide->removeFromSuperview();
+    if (croppedPage)
+        m_previewView->setFrame(m_resultPage->bounds());
+    else
+        layoutCropPage();
+}
+
+void CropViewController::showCroppedView()
+{
+    if (m_croppedImage)
+        m_previewView->setImage(std::make_shared<kpv::Image>(m_croppedImage->convertToImage()), 0);
+    switchCropPage(true);
+}
+
+LMImagePtr CropViewController::reusableCrop() const
+{
+    return m_croppedImage && m_rawCropRectLastCropped == m_model.originalImageRawCropRect() ? m_croppedImage : nullptr;
+}
+
+void CropViewController::beginSaveCropImageToFile(const QString &path, const std::optional<QVariantMap> &saveParameters,
+                                                  int actionType, const LMImagePtr &alreadyCropped, Completion done)
+{
+    const LMNavFileInfoPtr record = m_fileInfo;
+    const LMImageRotateAngle angle = m_angle;
+    const QRectF rawRect = m_model.originalImageRawCropRect();
+    m_inSaving = true;
+    // Until the worker answers, input of every kind is swallowed so nothing changes under it.
+    m_savingMonitor = LMEventMonitorCenter::eventMonitorCenter().addLocalMonitorForEventsMatchingMask(
+        kpv::AnyEventMask & ~(kpv::eventMaskFromType(kpv::MouseEntered) | kpv::eventMaskFromType(kpv::MouseExited)), [](const kpv::Event &) { return true; });
+    if (!m_saveQueue)
+        m_saveQueue = std::make_unique<kpv::OperationQueue>();
+
+    std::optional<LMPathString> toFile;
+    if (!path.isEmpty())
+        toFile = LMPathString(path, false);
+    const LMPhotoLoader *loader = &m_host.photoLoader();
+    CropViewHost *host = &m_host;
+    std::weak_ptr<bool> alive = m_alive;
+    auto finish = [this, alive, toFile, done](CropSaveWorker::Result r) {
+        if (alive.expired() || !*alive.lock())
+            return;
+        if (m_savingMonitor) {
+            LMEventMonitorCenter::eventMonitorCenter().removeMonitor(m_savingMonitor);
+            m_savingMonitor.reset();
+        }
+        m_inSaving = false;
+        if (r.code == CropSaveWorker::kDone && r.fileExisted && toFile)
+            m_host.postFileModified(*toFile);
+        if (done)
+            done(r);
+    };
+    auto op = std::make_shared<WorkerOperation>();
+    op->work = [=](const kpv::Operation *self) {
+        CropSaveWorker worker(*loader);
+        CropSaveWorker::Result r = worker.beginSaveCropImageOnThread(
+            record, angle, toFile, saveParameters, actionType, alreadyCropped, rawRect, self,
+            [host, alive](const QVariantMap &loaded) {
+                kpv::RunLoop::performOnMainThread(
+                    [host, alive, loaded] {
+                        if (!alive.expired())
+                            host->didLoadImageFromThread(loaded);
+                    },
+                    false);
+            });
+        kpv::RunLoop::performOnMainThread([finish, r] { finish(r); }, false);
+    };
+    m_saveQueue->addOperation(op);
+}
+
+void CropViewController::doCrop()
+{
+    if (!canDoAction(CropModeModel::Crop) || m_inSaving)
+        return;
+    if (m_isCurCroppedImagePage) {
+        switchCropPage(false);
+        return;
+    }
+    if (m_croppedImage && m_rawCropRectLastCropped == m_model.originalImageRawCropRect()) {
+        showCroppedView();
+        return;
+    }
+    const QRectF rect = m_model.originalImageRawCropRect();
+    beginSaveCropImageToFile(QString(), std::nullopt, CropSaveWorker::Preview, nullptr,
+                             [this, rect](const CropSaveWorker::Result &r) {
+                                 if (r.code != CropSaveWorker::kDone || !r.croppedImage)
+                                     return;
+                                 m_rawCropRectLastCropped = rect;
+                                 m_croppedImage = r.croppedImage;
+                                 showCroppedView();
+                             });
+}
+
+void CropViewController::doSaveAs()
+{
+    if (!canDoAction(CropModeModel::SaveAs) || m_inSaving || !m_fileInfo)
+        return;
+    m_host.runSaveAsPanel(m_fileInfo->filePath().path(), m_host.lastSaveAsDir(),
+                          [this, alive = std::weak_ptr<bool>(m_alive)](const QString &path, const QVariantMap &params) {
+                              if (alive.expired() || path.isEmpty())
+                                  return;
+                              m_host.setLastSaveAsDir(QFileInfo(path).absolutePath());
+                              saveCropImageToFile(path, params);
+                          });
+}
+
+void CropViewController::saveCropImageToFile(const QString &path, const std::optional<QVariantMap> &saveParameters)
+{
+    beginSaveCropImageToFile(path, saveParameters, CropSaveWorker::SaveAs, reusableCrop(),
+                             [this, path](const CropSaveWorker::Result &r) {
+                                 if (r.code == CropSaveWorker::kDone)
+                                     m_host.endSaveCurFileToPath(LMPathString(path, false));
+                                 if (r.code != CropSaveWorker::kCancelled)
+                                     backToViewMode();
+                             });
+}
+
+void CropViewController::doCopy()
+{
+    if (!canDoAction(CropModeModel::Copy) || m_inSaving || !m_fileInfo)
+        return;
+    const QString path =
+        CropSaveWorker::temporaryCropFilePath(m_host.temporaryCropFolder(), QFileInfo(m_fileInfo->filePath().path()).fileName());
+    beginSaveCropImageToFile(path, std::nullopt, CropSaveWorker::Copy, reusableCrop(),
+                             [this, path](const CropSaveWorker::Result &r) {
+                                 if (r.code == CropSaveWorker::kDone) {
+                                     auto &pb = kpv::Pasteboard::generalPasteboard();
+                                     pb.clearContents();
+                                     pb.writeFileURLs({QUrl::fromLocalFile(path)});
+                                 }
+                                 if (r.code != CropSaveWorker::kCancelled)
+                                     backToViewMode();
+                             });
+}
+
+void CropViewController::doFavorite()
+{
+    if (!canDoAction(CropModeModel::ILoveIt) || m_inSaving || !m_fileInfo)
+        return;
+    const QString path =
+        CropSaveWorker::temporaryCropFilePath(m_host.temporaryCropFolder(), QFileInfo(m_fileInfo->filePath().path()).fileName());
+    beginSaveCropImageToFile(path, std::nullopt, CropSaveWorker::Favorite, reusableCrop(),
+                             [this, path](const CropSaveWorker::Result &r) {
+                                 if (r.code == CropSaveWorker::kDone)
+                                     m_host.addFavoriteFile(LMPathString(path, false), r.thumb);
+                                 if (r.code != CropSaveWorker::kCancelled)
+                                     backToViewMode();
+                             });
+}

@@ -1,0 +1,147 @@
+#pragma once
+// Crop mode on screen (show mode 16): the crop page with the image fitted under the tracking
+// rectangle and its size read-out, and the result page with a preview of the cut. The rectangle
+// itself lives in CropModeModel (raw pixels of the current file); the cut and the writes are done
+// by CropSaveWorker on a queue of its own, so the window never waits for a large original.
+#include "Edit/CropModeModel.h"
+#include "Edit/CropSaveWorker.h"
+#include "Kit/LMAreaTrackViewDelegate.h"
+#include "Kit/LMEventMonitor.h"
+#include "Shell/ShowModeController.h"
+#include "appkit/Geometry.h"
+#include <QVariantMap>
+#include <functional>
+#include <memory>
+
+class LMAreaTrackView;
+class LMImageView;
+class LMPhotoLoader;
+namespace kpv {
+class OperationQueue;
+class View;
+}
+
+// What crop mode needs of the navigator and the main window. The shell implements it over its
+// NavigateController and main window controller.
+class CropViewHost {
+public:
+    virtual ~CropViewHost() = default;
+    // The view mode's current file (its cache record with base information) and view angle.
+    virtual LMNavFileInfoPtr curFileInfo() const = 0;
+    virtual LMImageRotateAngle angleRotate() const = 0;
+    virtual const LMPhotoLoader &photoLoader() const = 0;
+    // The main screen's size in points and its backing scale, for the display preset.
+    virtual QSizeF mainScreenSizePoints() const = 0;
+    virtual double backingScale() const { return 1.0; }
+    // The view that hosts the given show mode, and switching the show mode.
+    virtual kpv::View *containerViewByShowMode(long showMode) = 0;
+    virtual void setShowMode(long showMode) = 0;
+    // The shared Save As panel as a sheet, starting in `defaultDir` with the name of `srcFilePath`.
+    // `done` gets the chosen path (empty when cancelled) and the format picker's save parameters.
+    using SavePanelDone = std::function<void(const QString &path, const QVariantMap &saveParameters)>;
+    virtual void runSaveAsPanel(const QString &srcFilePath, const QString &defaultDir, SavePanelDone done) = 0;
+    virtual QString lastSaveAsDir() const = 0;
+    virtual void setLastSaveAsDir(const QString &dir) = 0;
+    // The folder for temporary crops (made when missing; emptied by the application at exit).
+    virtual QString temporaryCropFolder() = 0;
+    // The view mode takes a written file into its list after the current one and makes it current.
+    virtual void endSaveCurFileToPath(const LMPathString &) {}
+    virtual void addFavoriteFile(const LMPathString &, const LMImagePtr & /*thumb*/) {}
+    // A file that existed was overwritten ("fileModified").
+    virtual void postFileModified(const LMPathString &) {}
+    // An original loaded by the crop worker, for the view mode to file as its own load.
+    virtual void didLoadImageFromThread(const QVariantMap &) {}
+    virtual bool isKeyWindowForView(kpv::View *) const { return true; }
+};
+
+class CropViewController final : public ShowModeController, public LMAreaTrackViewDelegate {
+public:
+    static constexpr long kShowMode = 16;
+    static constexpr long kViewShowMode = 4;
+
+    explicit CropViewController(CropViewHost &host);
+    ~CropViewController() override;
+    CropViewController(const CropViewController &) = delete;
+    CropViewController &operator=(const CropViewController &) = delete;
+
+    // Show-mode changes, called by the main window controller before and after a switch.
+    void willChangeMainShowMode(long oldMode, long newMode);
+    void didChangeMainShowMode(long oldMode, long newMode);
+
+    bool canDoAction(long actionId) override;
+    void doAction(long actionId, long argument) override;
+
+    void backToViewMode();
+    void doRotate();
+    void selectAll();
+    void doCrop();
+    void doSaveAs();
+    void saveCropImageToFile(const QString &path, const std::optional<QVariantMap> &saveParameters);
+    void doCopy();
+    void doFavorite();
+    // Chooses an aspect preset (the preset pop-up's action).
+    void chooseCustomSize(size_t index);
+
+    // The mode's key handler: Esc leaves the mode unless a save is running. True when consumed.
+    bool handleKeyDown(const kpv::Event &e);
+    // Lays the page out again after the window changed size.
+    void layoutCropPage();
+
+    // Views and state, for the shell and for tests.
+    kpv::View *view() const { return m_view.get(); }
+    LMAreaTrackView *cropTrackView() const { return m_trackView.get(); }
+    LMImageView *croppedImageView() const { return m_previewView.get(); }
+    bool isCurCroppedImagePage() const { return m_isCurCroppedImagePage; }
+    bool inSaving() const { return m_inSaving; }
+    QRectF originalImageRawCropRect() const { return m_model.originalImageRawCropRect(); }
+    const CropModeModel &model() const { return m_model; }
+    // "X:.. Y:.. | w x h" under the crop page, and the size tip shown while dragging.
+    QString cropRectInfoText() const { return m_cropRectInfoText; }
+    QString cropSizeTipText() const { return m_cropSizeTipText; }
+    QString customSizeButtonTitle() const;
+    LMImagePtr croppedImage() const { return m_croppedImage; }
+    // The rectangle in the crop page's coordinates where the fitted image is drawn.
+    kpv::Rect imageViewRect() const { return m_imageViewRect; }
+
+    // Tracking rectangle.
+    void areaTrackView_doDragging(LMAreaTrackView *, const kpv::Rect &, LMTrackPosition, const kpv::Rect &) override;
+    void areaTrackView_endDrag(LMAreaTrackView *, const kpv::Rect &, LMTrackPosition, const kpv::Rect &) override;
+
+private:
+    using Completion = std::function<void(const CropSaveWorker::Result &)>;
+    void updateCurImage(bool newFile);
+    void updateImageCropTrackRect();
+    void updateInfoTexts(const QRectF &visualRect);
+    void switchCropPage(bool croppedPage);
+    void showCroppedView();
+    void beginSaveCropImageToFile(const QString &path, const std::optional<QVariantMap> &saveParameters,
+                                  int actionType, const LMImagePtr &alreadyCropped, Completion done);
+    LMImagePtr reusableCrop() const;
+    QRectF viewRectToVisual(const kpv::Rect &r) const;
+    kpv::Rect visualRectToView(const QRectF &r) const;
+    void cancelAndWaitForSaves();
+
+    CropViewHost &m_host;
+    CropModeModel m_model;
+    std::unique_ptr<kpv::View> m_view;          // the mode view
+    std::unique_ptr<kpv::View> m_cropPage;      // image + tracking rectangle
+    std::unique_ptr<LMImageView> m_imageView;
+    std::unique_ptr<LMAreaTrackView> m_trackView;
+    std::unique_ptr<kpv::View> m_resultPage;
+    std::unique_ptr<LMImageView> m_previewView;
+    std::unique_ptr<kpv::OperationQueue> m_saveQueue;
+    LMEventMonitorPtr m_keyMonitor;
+    LMEventMonitorPtr m_savingMonitor;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    LMNavFileInfoPtr m_fileInfo;
+    LMImageRotateAngle m_angle;
+    LMImagePtr m_croppedImage;
+    QRectF m_rawCropRectLastCropped;
+    kpv::Rect m_imageViewRect;
+    double m_viewScale = 0;  // view points per visual pixel
+    QString m_cropRectInfoText;
+    QString m_cropSizeTipText;
+    bool m_isCurCroppedImagePage = false;
+    bool m_inSaving = false;
+    bool m_active = false;
+};
