@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -172,6 +173,84 @@ std::function<void(QPainter&, QRectF)> thumbShadow(bool selected)
     };
 }
 
+// The glyph of a view-mode toolbar button, drawn in a square of side 1 (scaled by the caller).
+void toolbarGlyph(QPainter& p, const std::string& name)
+{
+    QPainterPath path;
+    if (name == "e_thumbnail") {
+        for (int i = 0; i < 2; ++i)
+            for (int j = 0; j < 2; ++j)
+                path.addRect(0.2 + i * 0.32, 0.2 + j * 0.32, 0.26, 0.26);
+    } else if (name == "e_thumbbin") {
+        path.addRect(0.15, 0.55, 0.7, 0.25);
+        path.addRect(0.15, 0.2, 0.7, 0.25);
+    } else if (name == "e_info") {
+        path.addEllipse(QPointF(0.5, 0.27), 0.07, 0.07);
+        path.addRect(0.44, 0.42, 0.12, 0.38);
+    } else if (name == "e_zoom_out" || name == "e_zoom_in") {
+        path.addRect(0.2, 0.45, 0.6, 0.1);
+        if (name == "e_zoom_in")
+            path.addRect(0.45, 0.2, 0.1, 0.6);
+    } else if (name == "e_actualsize") {
+        path.addRect(0.22, 0.22, 0.56, 0.56);
+        path.addRect(0.34, 0.34, 0.32, 0.32);
+    } else if (name == "e_prev" || name == "e_next" || name == "e_play") {
+        const bool left = name == "e_prev";
+        path.moveTo(left ? 0.7 : 0.3, 0.2);
+        path.lineTo(left ? 0.3 : 0.7, 0.5);
+        path.lineTo(left ? 0.7 : 0.3, 0.8);
+        path.closeSubpath();
+    } else if (name == "e_crop") {
+        path.addRect(0.25, 0.1, 0.1, 0.65);
+        path.addRect(0.25, 0.65, 0.65, 0.1);
+        path.addRect(0.1, 0.25, 0.65, 0.1);
+        path.addRect(0.65, 0.25, 0.1, 0.65);
+    } else if (name == "e_delete") {
+        path.addRect(0.25, 0.3, 0.5, 0.55);
+        path.addRect(0.18, 0.18, 0.64, 0.08);
+    } else if (name == "e_more" || name == "e_more_share") {
+        for (int i = 0; i < 3; ++i)
+            path.addEllipse(QPointF(0.25 + i * 0.25, 0.5), 0.07, 0.07);
+    } else if (name == "e_love") {
+        path.moveTo(0.5, 0.85);
+        path.cubicTo(0.0, 0.5, 0.15, 0.1, 0.5, 0.33);
+        path.cubicTo(0.85, 0.1, 1.0, 0.5, 0.5, 0.85);
+    } else {
+        // Share targets: a box with an arrow leaving it.
+        path.addRect(0.2, 0.45, 0.6, 0.38);
+        path.moveTo(0.5, 0.12);
+        path.lineTo(0.7, 0.35);
+        path.lineTo(0.3, 0.35);
+        path.closeSubpath();
+    }
+    p.setPen(Qt::NoPen);
+    p.fillPath(path, p.brush());
+}
+
+// A view-mode toolbar button: no frame, the glyph in the skin's glyph colour (accent when on),
+// lighter under the pointer, darker pressed, faint disabled.
+std::function<void(QPainter&, QRectF)> toolbarButton(std::string name, int state, bool on)
+{
+    return [name, state, on](QPainter& p, QRectF r) {
+        QColor c = on ? kAccent : kGlyph;
+        if (state == 1)
+            c = c.lighter(125);
+        else if (state == 2)
+            c = c.darker(135);
+        else if (state == 3)
+            c.setAlpha(90);
+        if (state == 1 || state == 2)
+            roundedFill(p, r.adjusted(1, 1, -1, -1), 4, QColor(255, 255, 255, state == 1 ? 24 : 12),
+                        QColor(255, 255, 255, state == 1 ? 16 : 8), Qt::transparent);
+        p.save();
+        p.translate(r.topLeft());
+        p.scale(r.width(), r.height());
+        p.setBrush(c);
+        toolbarGlyph(p, name);
+        p.restore();
+    };
+}
+
 std::vector<SkinImage> skin()
 {
     std::vector<SkinImage> images = {
@@ -209,6 +288,18 @@ std::vector<SkinImage> skin()
                 images.push_back({std::string(radio ? "bt_radio" : "bt_check") + (on ? "_on" : "") + stateSuffix[s], 14, 14,
                                   checkMark(radio, s, on)});
             }
+    // The view-mode toolbar's buttons; those with an on state get the "_on" set too.
+    const std::pair<const char*, bool> toolbar[] = {
+        {"e_thumbnail", false}, {"e_thumbbin", true}, {"e_info", false}, {"e_zoom_out", false},
+        {"e_zoom_in", false}, {"e_actualsize", true}, {"e_prev", false}, {"e_play", false},
+        {"e_next", false}, {"e_crop", false}, {"e_delete", false}, {"e_more_share", true},
+        {"e_more", true}, {"e_love", true}, {"e_facebook", true}, {"e_flick", true},
+        {"e_twitter", true}, {"e_tumblr", true}, {"e_email", true}, {"e_iphoto", true},
+    };
+    for (const auto& [name, hasOn] : toolbar)
+        for (int on = 0; on < (hasOn ? 2 : 1); ++on)
+            for (int s = 0; s < 4; ++s)
+                images.push_back({std::string(name) + (on ? "_on" : "") + stateSuffix[s], 28, 28, toolbarButton(name, s, on)});
     return images;
 }
 
