@@ -36,6 +36,7 @@ public:
     void showImageView(bool animation, bool autoHide) override;
     void hideImageView(bool animation, bool needDelay) override;
     void setViewShadowImage(const LMImagePtr& image) override;
+    void startSlideshow(const QList<NavSlideshowFile>& slides, qsizetype startFromIndex) override;
 
     QString temporaryDirectoryWithSubDir(const QString& name) const override;
     kpv::WorkspaceServices* workspaceServices() override { return &m_workspace; }

@@ -4,9 +4,11 @@
 #include "Shell/AppDelegate.h"
 #include "Shell/LMMainWindow.h"
 #include "Shell/MainWndController.h"
+#include "Shell/MainWndSlideshowHost.h"
 #include "Shell/NavigateViewMode.h"
 
 #include "Model/PublicObject.h"
+#include "Slideshow/SlideshowThemeMgr.h"
 #include "appkit/MenuBar.h"
 #include "appkit/OpenGLView.h"
 #include "appkit/SingleInstance.h"
@@ -30,6 +32,8 @@ int main(int argc, char** argv)
         PublicObject::setMainScreenFrameSize(screen->size());
     AppDelegate delegate;
     MainWndController controller(delegate, std::make_unique<LMMainWindow>(kpv::Rect(0, 0, 800, 600)));
+    delegate.setSlideshowThemeMgr(std::make_unique<SlideshowThemeMgr>(delegate.mainConfig()));
+    registerSlideshowMode(controller);
     NavigateViewMode viewMode(delegate, controller);
     controller.awakeFromNib();
     kpv::MenuBar menuBar(controller.window());

@@ -3,6 +3,7 @@
 #include "Shell/AppDelegate.h"
 #include "Shell/LMMainWindow.h"
 #include "Shell/MainWndController.h"
+#include "Shell/MainWndSlideshowHost.h"
 
 #include "View/LMOpenGLView.h"
 #include "foundation/OperationQueue.h"
@@ -74,6 +75,11 @@ void MainWndNavigateHost::hideImageView(bool, bool)
 {
     if (m_imageView)
         m_imageView->setHidden(true);
+}
+
+void MainWndNavigateHost::startSlideshow(const QList<NavSlideshowFile>& slides, qsizetype startFromIndex)
+{
+    startSlideshowInMainWindow(m_windowController, slides, startFromIndex);
 }
 
 void MainWndNavigateHost::setViewShadowImage(const LMImagePtr& image)

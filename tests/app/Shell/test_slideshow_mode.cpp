@@ -1,0 +1,181 @@
+// The slideshow mode as the program connects it: the viewer's slideshow command hands its files to
+// the slideshow controller the main window controller makes, which takes over the window until
+// Esc brings the viewer back. Timers run on the manual clock.
+
+#include "Shell/AppDelegate.h"
+#include "Shell/LMMainWindow.h"
+#include "Shell/LMMainWndContentView.h"
+#include "Shell/MainWndController.h"
+#include "Shell/MainWndSlideshowHost.h"
+#include "Shell/NavigateViewMode.h"
+
+#include "Model/MainConfig.h"
+#include "Slideshow/SlideshowView.h"
+#include "View/LMOpenGLView.h"
+#include "View/NavigateController.h"
+#include "appkit/Application.h"
+#include "appkit/Event.h"
+#include "foundation/Clock.h"
+#include "foundation/NotificationCenter.h"
+#include "foundation/OperationQueue.h"
+#include "foundation/RunLoop.h"
+#include "foundation/UserDefaults.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+class SlideshowMode : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(qApp);
+        ASSERT_TRUE(scratch.isValid());
+        kpv::RunLoop::main().setClock(&clock);
+        folder = scratch.filePath(QStringLiteral("photos"));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        const Qt::GlobalColor colours[] = {Qt::red, Qt::green, Qt::blue};
+        for (int i = 0; i < 3; ++i) {
+            QImage image(QSize(640, 480), QImage::Format_RGB32);
+            image.fill(colours[i]);
+            ASSERT_TRUE(image.save(QDir(folder).filePath(QStringLiteral("p%1.png").arg(i))));
+        }
+        defaults = std::make_unique<kpv::UserDefaults>(scratch.filePath(QStringLiteral("defaults.json")));
+        AppDelegate::Setup setup;
+        setup.mainConfig = std::make_unique<MainConfig>(*defaults);
+        setup.temporaryParent = scratch.filePath(QStringLiteral("tmp"));
+        setup.cacheDirectory = scratch.filePath(QStringLiteral("cache"));
+        setup.allowedFileExtensions = {QStringLiteral("png")};
+        setup.allowedFileTypes = {QStringLiteral("public.png")};
+        setup.processorCount = 2;
+        delegate = std::make_unique<AppDelegate>(std::move(setup));
+        controller = std::make_unique<MainWndController>(
+            *delegate, std::make_unique<LMMainWindow>(kpv::Rect(0, 0, 800, 600)));
+        registerSlideshowMode(*controller);
+        viewer = std::make_unique<NavigateViewMode>(*delegate, *controller);
+        controller->awakeFromNib();
+        kpv::NotificationCenter::defaultCenter().addObserver(
+            this, QStringLiteral("willChangeMainShowMode"), nullptr,
+            [this](const kpv::Notification& n) { record('w', n); });
+        kpv::NotificationCenter::defaultCenter().addObserver(
+            this, QStringLiteral("didChangeMainShowMode"), nullptr,
+            [this](const kpv::Notification& n) { record('d', n); });
+    }
+    void TearDown() override
+    {
+        kpv::NotificationCenter::defaultCenter().removeObserver(this);
+        viewer.reset();
+        controller.reset();
+        delegate.reset();
+        kpv::RunLoop::main().runOnce();
+        kpv::RunLoop::main().setClock(nullptr);
+    }
+
+    void record(char kind, const kpv::Notification& n)
+    {
+        changes.push_back(QStringLiteral("%1 %2>%3")
+                              .arg(QChar(kind))
+                              .arg(n.userInfo.value(QStringLiteral("old")).toLongLong())
+                              .arg(n.userInfo.value(QStringLiteral("new")).toLongLong()));
+    }
+
+    void settle(double seconds = 1.0)
+    {
+        for (double t = 0; t <= seconds; t += 0.05) {
+            delegate->operationQueue()->waitUntilAllOperationsAreFinished();
+            if (slideshow())
+                slideshow()->waitForSlideLoads();
+            kpv::RunLoop::main().runOnce();
+            QCoreApplication::processEvents();
+            clock.advance(0.05);
+        }
+        kpv::RunLoop::main().runOnce();
+    }
+
+    SlideshowViewController* slideshow() const
+    {
+        return dynamic_cast<SlideshowViewController*>(controller->existingModeController(MainShowModeSlideshow));
+    }
+
+    void pressEscape()
+    {
+        kpv::Application::shared().sendEvent(kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::Escape,
+                                                                  QStringLiteral("\x1b"), QStringLiteral("\x1b"),
+                                                                  controller->window(), 0));
+    }
+
+    kpv::ManualClock clock;
+    QTemporaryDir scratch;
+    QString folder;
+    std::unique_ptr<kpv::UserDefaults> defaults;
+    std::unique_ptr<AppDelegate> delegate;
+    std::unique_ptr<MainWndController> controller;
+    std::unique_ptr<NavigateViewMode> viewer;
+    QStringList changes;
+};
+
+TEST_F(SlideshowMode, SlideshowCommandTakesOverTheWindowAndEscapeBringsTheViewerBack)
+{
+    delegate->applicationOpenFiles({folder});
+    delegate->applicationDidFinishLaunching();
+    settle(2.0);
+    ASSERT_EQ(controller->showMode(), MainShowModeView);
+    ASSERT_EQ(viewer->controller().fileCount(), 3);
+    changes.clear();
+
+    controller->performMenuAction(39);
+    settle();
+    EXPECT_EQ(controller->showMode(), MainShowModeSlideshow);
+    EXPECT_EQ(changes, QStringList({QStringLiteral("w 4>32"), QStringLiteral("d 4>32")}));
+    ASSERT_TRUE(slideshow());
+    EXPECT_TRUE(slideshow()->isPlaying());
+    EXPECT_TRUE(slideshow()->firstFrameDisplayed());
+    SlideshowView* view = slideshow()->view();
+    EXPECT_EQ(view->superview(), controller->contentView());
+    EXPECT_FALSE(view->isHidden());
+    EXPECT_EQ(view->frame(), controller->contentView()->bounds());
+    // The viewer steps aside once the first slide is up.
+    EXPECT_TRUE(viewer->imageView()->isHidden());
+
+    // The slides move on by themselves.
+    const long first = slideshow()->curSlideIndex();
+    settle(slideshow()->slideDuration() + slideshow()->fadeDuration() + 1.0);
+    EXPECT_NE(slideshow()->curSlideIndex(), first);
+
+    changes.clear();
+    pressEscape();
+    settle();
+    EXPECT_EQ(controller->showMode(), MainShowModeView);
+    EXPECT_EQ(changes, QStringList({QStringLiteral("w 32>4"), QStringLiteral("d 32>4")}));
+    ASSERT_TRUE(slideshow());
+    EXPECT_FALSE(slideshow()->isPlaying());
+    EXPECT_EQ(slideshow()->view()->superview(), nullptr);
+    EXPECT_FALSE(viewer->imageView()->isHidden());
+
+    // A second slideshow starts again from the viewer.
+    controller->performMenuAction(39);
+    settle();
+    EXPECT_EQ(controller->showMode(), MainShowModeSlideshow);
+    EXPECT_TRUE(slideshow()->isPlaying());
+    pressEscape();
+    settle();
+    EXPECT_EQ(controller->showMode(), MainShowModeView);
+}
+
+TEST_F(SlideshowMode, NothingToShowLeavesTheWindowAlone)
+{
+    EXPECT_FALSE(startSlideshowInMainWindow(*controller, {}, 0));
+    EXPECT_FALSE(slideshow());
+    // Without a registered factory there is no slideshow to start.
+    MainWndController bare(*delegate, std::make_unique<LMMainWindow>(kpv::Rect(0, 0, 400, 300)));
+    NavSlideshowFile slide;
+    slide.filePath = LMPathString(QDir(folder).filePath(QStringLiteral("p0.png")), false);
+    EXPECT_FALSE(startSlideshowInMainWindow(bare, {slide}, 0));
+    EXPECT_EQ(bare.showMode(), MainShowModeNone);
+}
+
+}  // namespace
