@@ -466,4 +466,68 @@ TEST_F(NavToolbarTest, ScaleNotificationsOfTheViewMoveTheSlider)
     EXPECT_NEAR(o.thumbZoomSlider->doubleValue(), 100, 1e-9) << "another view's scale is not ours";
 }
 
+TEST_F(NavToolbarTest, CursorAutoHideAndNotificationsAfterTheControllerIsGone)
+{
+    tb->updateToolbarShowStatus(true, false);
+    run(1);
+    ASSERT_TRUE(containerShown());
+    kpv::NotificationCenter::defaultCenter().postNotification(QStringLiteral("didAutoHideCursor"));
+    run(1);
+    EXPECT_FALSE(containerShown()) << "hides with the cursor, without the auto-hide interval";
+
+    // Only the small thumbnail's arrival refreshes the image buttons.
+    host.actions = {9};
+    kpv::NotificationCenter::defaultCenter().postNotification(QStringLiteral("didCurFileImageUpdated"), nullptr,
+                                                              {{"ImageScaleType", 8}});
+    ASSERT_TRUE(o.btnCrop->isEnabled());
+    const bool before = o.btnCrop->isEnabled();
+    host.actions = {};
+    kpv::NotificationCenter::defaultCenter().postNotification(QStringLiteral("didCurFileImageUpdated"), nullptr,
+                                                              {{"ImageScaleType", 2}});
+    EXPECT_EQ(o.btnCrop->isEnabled(), before);
+    kpv::NotificationCenter::defaultCenter().postNotification(QStringLiteral("didCurFileImageUpdated"), nullptr,
+                                                              {{"ImageScaleType", 8}});
+    EXPECT_FALSE(o.btnCrop->isEnabled());
+
+    // A controller that is gone neither hears notifications nor runs its deferred work.
+    tb = std::make_unique<NavToolbarController>(&host, o);
+    tb->awakeFromNib();
+    tb.reset();
+    kpv::NotificationCenter::defaultCenter().postNotification(QStringLiteral("didChangeCurFile"));
+    kpv::NotificationCenter::defaultCenter().postNotification(QStringLiteral("didChangeMainShowMode"), nullptr,
+                                                              {{"new", 4}, {"old", 0}});
+    run(0.1);
+    EXPECT_TRUE(host.registered.empty());
+}
+
+TEST_F(NavToolbarTest, SandboxTipOpensTheCurrentFilesFolder)
+{
+    struct OpenHost : Host {
+        QString opened;
+        bool doOpenFolder(const QString &folder, bool fromTips) override
+        {
+            opened = folder;
+            return fromTips;
+        }
+    };
+    OpenHost h;
+    NavToolbarController c(&h, o);
+    h.filePath = QStringLiteral("/photos/trip/a.jpg");
+    EXPECT_TRUE(c.okWasClickedForSandboxAccessTips());
+    EXPECT_EQ(h.opened, "/photos/trip");
+    h.filePath = QStringLiteral("/a.jpg");
+    EXPECT_TRUE(c.okWasClickedForSandboxAccessTips());
+    EXPECT_EQ(h.opened, "/");
+    h.filePath.clear();
+    h.opened.clear();
+    EXPECT_FALSE(c.okWasClickedForSandboxAccessTips());
+    EXPECT_TRUE(h.opened.isEmpty());
+
+    c.showSandboxAccessTips();
+    EXPECT_TRUE(h.sandboxTips);
+    EXPECT_TRUE(h.binVisible);
+    c.hideSandboxAccessTips(false);
+    EXPECT_FALSE(h.sandboxTips);
+}
+
 } // namespace
