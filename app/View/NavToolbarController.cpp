@@ -116,7 +116,25 @@ void NavToolbarController::awakeFromNib()
     if (m_o.thumbZoomSlider) {
         m_o.thumbZoomSlider->setMinValue(kSliderMin);
         m_o.thumbZoomSlider->setMaxValue(kSliderMax);
+        m_o.thumbZoomSlider->setAction([this](kpv::View *) { zoomSliderDidChange(); });
     }
+    auto connect = [this](LMButton *b, void (NavToolbarController::*fn)()) {
+        if (b)
+            b->setAction([this, fn](kpv::View *) { (this->*fn)(); });
+    };
+    connect(m_o.btnThumbView, &NavToolbarController::thumbViewButtonClicked);
+    connect(m_o.btnPhotoBin, &NavToolbarController::photoBinButtonClicked);
+    connect(m_o.btnInfo, &NavToolbarController::infoButtonClicked);
+    connect(m_o.btnZoomToMinScale, &NavToolbarController::zoomToMinScaleButtonClicked);
+    connect(m_o.btnZoomToMaxScale, &NavToolbarController::zoomToMaxScaleButtonClicked);
+    connect(m_o.btnFitIn, &NavToolbarController::fitinButtonClicked);
+    connect(m_o.btnPlay, &NavToolbarController::playSlideshowButtonClicked);
+    connect(m_o.btnCrop, &NavToolbarController::cropButtonClicked);
+    connect(m_o.btnDelete, &NavToolbarController::deleteButtonClicked);
+    connect(m_o.btnShare, &NavToolbarController::shareButtonClicked);
+    connect(m_o.btnShareMore, &NavToolbarController::shareMoreButtonClicked);
+    connect(m_o.btnEditMore, &NavToolbarController::editMoreButtonClicked);
+    connect(m_o.btnFavorite, &NavToolbarController::favoriteButtonClicked);
     m_host->setFavoriteBinEnabled(false);
     m_host->setFavoriteBinToolTip(m_host->localizedString(QStringLiteral("IDS_MyFavorites")));
     updatePhotoBinUIState();

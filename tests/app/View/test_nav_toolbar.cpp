@@ -530,4 +530,40 @@ TEST_F(NavToolbarTest, SandboxTipOpensTheCurrentFilesFolder)
     EXPECT_FALSE(h.sandboxTips);
 }
 
+TEST_F(NavToolbarTest, ButtonActionsReachTheirCommands)
+{
+    struct CmdHost : Host {
+        std::vector<std::string> calls;
+        void switchToFitin() override { calls.push_back("fitin"); }
+        void switchToOriginal() override { calls.push_back("original"); }
+        void deleteCurFile() override { calls.push_back("delete"); }
+        void playSlideshow() override { calls.push_back("play"); }
+        void playFavoritesSlideshow() override { calls.push_back("playFav"); }
+        void switchToMyFavorites() override { calls.push_back("fav"); }
+        void setShowMode(int64_t m) override { calls.push_back("mode" + std::to_string(m)); }
+    };
+    CmdHost h;
+    tb.reset();
+    tb = std::make_unique<NavToolbarController>(&h, o);
+    tb->awakeFromNib();
+    o.btnFitIn->action()(o.btnFitIn);
+    h.fitin = false;
+    o.btnFitIn->action()(o.btnFitIn);
+    o.btnDelete->action()(o.btnDelete);
+    o.btnPlay->action()(o.btnPlay);
+    tb->switchFavoriteView();
+    h.mode = 8;
+    o.btnPlay->action()(o.btnPlay);
+    tb->switchFavoriteView();
+    h.mode = 64;
+    o.btnPlay->action()(o.btnPlay);
+    EXPECT_EQ(h.calls, (std::vector<std::string>{"original", "fitin", "delete", "play", "fav", "playFav", "mode4"}));
+
+    o.thumbZoomSlider->setDoubleValue(100);
+    o.thumbZoomSlider->action()(o.thumbZoomSlider);
+    ASSERT_EQ(h.setScales.size(), 1u);
+    EXPECT_NEAR(h.setScales[0], 4.0, 1e-9);
+    tb.reset();
+}
+
 } // namespace
