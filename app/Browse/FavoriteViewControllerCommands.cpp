@@ -1,5 +1,6 @@
 // The commands of the favourites mode: what is possible, and carrying each out.
 #include "Browse/FavoriteViewController.h"
+#include "Model/LMPhotoLibrary.h"
 
 #include "Browse/FavFileCopyProcessController.h"
 #include "Browse/FavImageBrowserView.h"
@@ -32,7 +33,6 @@ long actionForShareType(long shareType)
     }
 }
 
-constexpr const char* kPhotoLibraryApp = "/Applications/iPhoto.app";
 } // namespace
 
 std::set<std::size_t> FavoriteViewController::selectionIndexes() const
@@ -74,7 +74,7 @@ bool FavoriteViewController::canDoAction(long actionId)
     case 10:
         return true;
     case 26:
-        return QFileInfo::exists(QString::fromLatin1(kPhotoLibraryApp));
+        return QFileInfo::exists(LMPhotoLibrary::applicationPath());
     default:
         return false;
     }

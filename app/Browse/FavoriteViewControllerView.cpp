@@ -1,6 +1,7 @@
 // The screen of the favourites mode: the grid, its toolbar, the picture size, entering and
 // leaving the mode.
 #include "Browse/FavoriteViewController.h"
+#include "Model/LMPhotoLibrary.h"
 
 #include "Browse/FavFileCopyProcessController.h"
 #include "Browse/FavImageBrowserView.h"
@@ -331,7 +332,7 @@ void FavoriteViewController::updateShareButtonEnableStatus()
 {
     MainConfig* config = m_host.mainConfig();
     const long type = config ? config->curShareType() : 1;
-    m_btnShare->setEnabled(type != 34 || QFileInfo::exists(QStringLiteral("/Applications/iPhoto.app")));
+    m_btnShare->setEnabled(type != 34 || QFileInfo::exists(LMPhotoLibrary::applicationPath()));
 }
 
 void FavoriteViewController::showFavoriteIntroTips()

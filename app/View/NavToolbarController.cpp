@@ -1,4 +1,5 @@
 #include "View/NavToolbarController.h"
+#include "Model/LMPhotoLibrary.h"
 
 #include "Kit/LMButton.h"
 #include "Kit/LMThumbZoomSlider.h"
@@ -370,7 +371,7 @@ void NavToolbarController::updateUI(int64_t mask)
                 enable(m_o.btnFavorite, curLoveIntroTipsShowStatus() || m_host->canDoAction(kActionILoveit));
             }
             if (m_host->curShareType() == kShareTypePhotoLibrary)
-                enable(m_o.btnShare, ok && m_host->fileExists(QStringLiteral("/Applications/iPhoto.app")));
+                enable(m_o.btnShare, ok && m_host->fileExists(LMPhotoLibrary::applicationPath()));
             else
                 enable(m_o.btnShare, ok);
         }

@@ -3,6 +3,7 @@
 // the reaction to modified and deleted files.
 
 #include "View/NavigateController.h"
+#include "Model/LMPhotoLibrary.h"
 
 #include "Model/LMImageTools.h"
 #include "Model/MainConfig.h"
@@ -555,7 +556,7 @@ bool NavigateController::canDoAction(int64_t actionId) const
     case 21: case 22: case 23: case 24: case 25:
         return loaded;
     case 26:
-        return loaded && m_host && m_host->fileExistsAtPath(QStringLiteral("/Applications/iPhoto.app"));
+        return loaded && m_host && m_host->fileExistsAtPath(LMPhotoLibrary::applicationPath());
     case 27:
         return loaded && !(m_host && m_host->isWindowFullScreen());
     case 30:

@@ -1,6 +1,7 @@
 // The view-mode toolbar: enabled states per file and mode, the zoom slider both ways, showing and
 // hiding by the pointer on the manual clock, the pop menus and the photo-bin counts.
 #include "Kit/LMButton.h"
+#include "Model/LMPhotoLibrary.h"
 #include "Kit/LMThumbZoomSlider.h"
 #include "View/NavToolbarController.h"
 #include "appkit/View.h"
@@ -275,7 +276,7 @@ TEST_F(NavToolbarTest, ShareButtonForThePhotoLibraryNeedsTheApplication)
     tb->updateShareButtonUI(34);
     EXPECT_EQ(o.btnShare->imageName(), "e_iphoto");
     EXPECT_FALSE(o.btnShare->isEnabled());
-    host.existing.insert(QStringLiteral("/Applications/iPhoto.app"));
+    host.existing.insert(LMPhotoLibrary::applicationPath());
     tb->updateShareButtonUI(34);
     EXPECT_TRUE(o.btnShare->isEnabled());
     host.shareType = 33;
