@@ -219,8 +219,10 @@ TEST(NavFileInfo, WorkersFileWhileTheMainThreadMatches)
             }
         });
     }
+    // Keep matching until the workers have been seen at work: on a busy machine they may not
+    // have run at all during the first 20,000 rounds.
     int found = 0;
-    for (int i = 0; i < 20000; ++i) {
+    for (int i = 0; i < 20000 || (found == 0 && i < 20000000); ++i) {
         int preferred = 0;
         bool failed = false;
         if (rec->matchImageByScale(1.0 / double(1 + i % 70), &preferred, &failed))
