@@ -4,6 +4,7 @@
 #include "Shell/AppDelegate.h"
 #include "Shell/LMMainWindow.h"
 #include "Shell/MainWndController.h"
+#include "Shell/MainWndFavoriteHost.h"
 #include "Shell/MainWndSlideshowHost.h"
 #include "Shell/NavigateViewMode.h"
 
@@ -34,6 +35,7 @@ int main(int argc, char** argv)
     MainWndController controller(delegate, std::make_unique<LMMainWindow>(kpv::Rect(0, 0, 800, 600)));
     delegate.setSlideshowThemeMgr(std::make_unique<SlideshowThemeMgr>(delegate.mainConfig()));
     registerSlideshowMode(controller);
+    registerFavoriteMode(controller);
     NavigateViewMode viewMode(delegate, controller);
     controller.awakeFromNib();
     kpv::MenuBar menuBar(controller.window());

@@ -1,0 +1,60 @@
+#pragma once
+// The favourites mode inside the main window: the window controller's side of the favourites
+// (show mode, window, settings, where the grid and its toolbar go, the context menu and the
+// slideshow of favourites) and the favourites controller the window controller makes on first
+// use. Main thread only.
+
+#include "Browse/FavoriteViewController.h"
+#include "Browse/FavoriteViewHost.h"
+#include "Shell/FavoriteIntroTipsViewController.h"
+
+#include <memory>
+
+class MainWndController;
+
+class MainWndFavoriteHost final : public FavoriteViewHost, public FavoriteIntroTipsViewControllerDelegate {
+public:
+    explicit MainWndFavoriteHost(MainWndController& windowController);
+    ~MainWndFavoriteHost() override;
+    // The controller whose tip this host shows (set once it is built).
+    void setFavoriteController(FavoriteViewController* controller) { m_favoriteController = controller; }
+
+    long showMode() const override;
+    void setShowMode(long mode) override;
+    bool isWorkableWindow() const override;
+    kpv::Window* window() const override;
+    void registEquivalentResponder(LMEquivalentResponder* responder, bool regist) override;
+    MainConfig* mainConfig() const override;
+    // The viewer's favourites container when it has one, else the window's content view.
+    kpv::View* viewNavFavContainer() const override;
+    kpv::View* viewToolbarContainer() const override;
+    void startSlideshow(const std::vector<FavoriteHandOff>& files, long startFromIndex) override;
+    void popUpContextMenu(const kpv::Event& e, kpv::View* view) override;
+    // The one-time tip: the favourites refuse their commands while it is up, so it must be shown
+    // where the user can close it.
+    void showFavoriteIntroTips(bool show) override;
+    void closeClickedOnFavoriteIntroTipsViewController(FavoriteIntroTipsViewController*) override;
+    FavoriteIntroTipsViewController* introTips() const { return m_introTips.get(); }
+
+private:
+    MainWndController& m_windowController;
+    FavoriteViewController* m_favoriteController = nullptr;
+    std::unique_ptr<FavoriteIntroTipsViewController> m_introTips;
+};
+
+namespace detail {
+struct MainWndFavoriteHostHolder {
+    explicit MainWndFavoriteHostHolder(MainWndController& windowController) : favoriteHost(windowController) {}
+    MainWndFavoriteHost favoriteHost;
+};
+}  // namespace detail
+
+// The favourites controller together with its host, as the window controller owns it.
+class MainWndFavoriteController final : private detail::MainWndFavoriteHostHolder, public FavoriteViewController {
+public:
+    explicit MainWndFavoriteController(MainWndController& windowController);
+    MainWndFavoriteHost& host() { return favoriteHost; }
+};
+
+// Registers the favourites' factory with the window controller.
+void registerFavoriteMode(MainWndController& windowController);
