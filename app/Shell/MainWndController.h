@@ -220,4 +220,6 @@ private:
     std::function<double()> m_secondsSinceMouseMoved;
     std::function<bool()> m_mouseButtonsPressed;
     OpenUrlHandler m_openUrlHandler;
+    // Expires with the controller, so that work it left on the run loop does not run after it.
+    std::shared_ptr<bool> m_lifetime = std::make_shared<bool>(true);
 };

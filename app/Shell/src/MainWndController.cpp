@@ -199,6 +199,7 @@ void MainWndController::applicationDidFinishLaunching()
     // The default-viewer tip is not part of this build: nothing to show.
     const bool hasFile = m_navigateController && m_navigateController->canSwitchToViewMode();
     setShowMode(hasFile ? MainShowModeView : MainShowModeEmpty);
+    delayCheckRateForUs();
 }
 
 QStringList MainWndController::resolvingSymlinks(const QStringList& paths)
@@ -428,9 +429,10 @@ void MainWndController::windowWillEnterFullScreen()
     m_windowLevelBeforeEnterFullScreen = m_window ? m_window->level() : int(kpv::NormalWindowLevel);
     if (m_window && m_windowLevelBeforeEnterFullScreen != kpv::NormalWindowLevel)
         m_window->setLevel(kpv::NormalWindowLevel);
+    startCursorAutoHide();
 }
 
-void MainWndController::windowWillExitFullScreen() {}
+void MainWndController::windowWillExitFullScreen() { stopCursorAutoHide(); }
 
 void MainWndController::windowDidExitFullScreen()
 {

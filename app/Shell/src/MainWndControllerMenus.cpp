@@ -292,12 +292,21 @@ void MainWndController::performMenuAction(long tag)
     }
     switch (id) {
     case 1:
-    case 47:
-    case 48:
-    case 49:
-        // Accounts, feedback, rating and recommendation windows are not part of this build.
+        // The accounts window is not part of this build.
         if (canDoAction(id))
             noteUnavailable(id);
+        return;
+    case 47:
+        if (canDoAction(id))
+            doFeedback();
+        return;
+    case 48:
+        if (canDoAction(id))
+            rateMenuItemClicked();
+        return;
+    case 49:
+        if (canDoAction(id))
+            recommendMenuItemClicked();
         return;
     case 2: doOpenFile(QString(), false); return;
     case 3: {

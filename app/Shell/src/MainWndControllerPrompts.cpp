@@ -81,7 +81,9 @@ bool MainWndController::countLaunchForRate(MainConfig& config, const QString& ve
 void MainWndController::delayCheckRateForUs()
 {
     LMPerformSelectorWrapper().performWithBlock(
-        [this] {
+        [this, alive = std::weak_ptr<bool>(m_lifetime)] {
+            if (alive.expired())
+                return;
             MainConfig* config = m_delegate.mainConfig();
             if (!config || !countLaunchForRate(*config, m_delegate.appVersion()))
                 return;
@@ -92,8 +94,8 @@ void MainWndController::delayCheckRateForUs()
                 bundle.localizedString(QStringLiteral("IDS_RateMsgContent")),
                 bundle.localizedString(QStringLiteral("IDS_RateMsgGo")),
                 bundle.localizedString(QStringLiteral("IDS_RateMsgNoThanks")), QString(), getCurWindow(),
-                [this](std::int32_t returnCode) {
-                    if (returnCode == 1)
+                [this, alive](std::int32_t returnCode) {
+                    if (returnCode == 1 && !alive.expired())
                         doRate();
                 },
                 QString());
