@@ -55,16 +55,6 @@ MResult s_Destroy(MHandle h) {
     return r;
 }
 
-MResult s_GetTypeID(MHandle, MUInt64* id) {
-    if (!id) return MERR_INVALID_PARAM;
-    *id = AMCM_CID_BMP_DECODER;
-    return MOK;
-}
-
-MResult s_GetVersionInfo(MHandle, MUInt64* a, MUInt64* b, MUInt64* c, MChar* t, MInt64 n) {
-    return mdcomp::versionInfo(a, b, c, t, n);
-}
-
 // Old colour ID of the delivered rows, from the file's depth and bit-field masks.
 MResult colorOf(BmpComponent* c, MUInt64* id) {
     MUInt64 m[3] = {};
@@ -100,24 +90,12 @@ MResult s_GetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
         put<MInt64>(buf, 2);
         return MOK;
     case MDEC_PROP_IMAGE_SIZE:
-        if (size != 16) return MERR_INVALID_PARAM;
-        put(buf, c->lImgWidth);
-        put(static_cast<MByte*>(buf) + 8, c->lImgHeight);
-        return MOK;
-    case MDEC_PROP_PALETTE_SIZE: {
+        return mdcomp::sizeAnswer(buf, size, c->lImgWidth, c->lImgHeight);
+    case MDEC_PROP_PALETTE_SIZE:
         if (size < 8) return MERR_INVALID_PARAM;
-        MInt64 n = 0;
-        MResult r = BMP_DecodeGetColorTab(c->hDecoder, nullptr, &n);
-        if (r == MOK) put(buf, n);
-        return r;
-    }
-    case MDEC_PROP_PALETTE: {
-        MInt64 n = 0;
-        MResult r = BMP_DecodeGetColorTab(c->hDecoder, nullptr, &n);
-        if (r != MOK) return r;
-        if (size < n) return MERR_INVALID_PARAM;
-        return BMP_DecodeGetColorTab(c->hDecoder, static_cast<MByte*>(buf), &n);
-    }
+        return mdcomp::paletteSize(BMP_DecodeGetColorTab, c->hDecoder, buf);
+    case MDEC_PROP_PALETTE:
+        return mdcomp::palette(BMP_DecodeGetColorTab, c->hDecoder, buf, size);
     case MDEC_PROP_PROGRESS:
     case MDEC_PROP_REGION:
         return MERR_UNSUPPORTED;
@@ -126,10 +104,7 @@ MResult s_GetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
         put(buf, c->lBits);
         return MOK;
     case MDEC_PROP_OUT_SIZE:
-        if (size != 16) return MERR_INVALID_PARAM;
-        put(buf, c->lOutWidth);
-        put(static_cast<MByte*>(buf) + 8, c->lOutHeight);
-        return MOK;
+        return mdcomp::sizeAnswer(buf, size, c->lOutWidth, c->lOutHeight);
     case MDEC_PROP_COLOR: {
         if (size != 8) return MERR_INVALID_PARAM;
         MUInt64 v = 0;
@@ -185,17 +160,8 @@ MResult s_SetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
     case MDEC_PROP_BMP_MASKS:
     case MDEC_PROP_INFO_HEADER:
         return MERR_UNSUPPORTED;
-    case MDEC_PROP_OUT_SIZE: {
-        if (size != 16) return MERR_INVALID_PARAM;
-        MInt64 w = mdcomp::get<MInt64>(buf), ht = mdcomp::get<MInt64>(static_cast<MByte*>(buf) + 8);
-        MResult r = BMP_DecodeSetDimension(c->hDecoder, &w, &ht);
-        if (r != MOK) return r;
-        c->lOutWidth = w;
-        c->lOutHeight = ht;
-        put(buf, w);
-        put(static_cast<MByte*>(buf) + 8, ht);
-        return MOK;
-    }
+    case MDEC_PROP_OUT_SIZE:
+        return mdcomp::setOutSize(BMP_DecodeSetDimension, c->hDecoder, buf, size, &c->lOutWidth, &c->lOutHeight);
     case MDEC_PROP_INVERT:
         return BMP_DecodeSetInvertion(c->hDecoder, mdcomp::get<MInt64>(buf));
     default:
@@ -234,8 +200,8 @@ MResult s_DecScanlines(MHandle h, MByte** planes, MInt64* pitches, MInt64* first
     return r;
 }
 
-const MDecComponentFuncs kFuncs = {s_Init, s_Destroy, s_GetTypeID, s_GetVersionInfo,
-                                   s_GetProp, s_SetProp, s_DecScanlines};
+const MDecComponentFuncs kFuncs = {s_Init, s_Destroy, mdcomp::typeID<AMCM_CID_BMP_DECODER>,
+                                   mdcomp::versionOp, s_GetProp, s_SetProp, s_DecScanlines};
 
 } // namespace
 

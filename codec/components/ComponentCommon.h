@@ -1,5 +1,5 @@
 // Shared pieces of the decoder components: instance allocation on the manager's memory context,
-// the version answer and the size checks of property buffers.
+// the type and version operations, and the property answers several decoders give alike.
 #pragma once
 
 #include <cstring>
@@ -40,6 +40,31 @@ void destroy(T* inst) {
     MMemFree(ctx, inst);
 }
 
+// As create(), and gives the instance a memory manager of its own in hMemMgr, backed by the
+// manager's internal RAM when there is one.
+template <class T>
+MResult createWithMemMgr(AMCMHandle hAMCM, MHandle* phInstance, const MDecComponentFuncs& funcs) {
+    MResult r = create<T>(hAMCM, phInstance, funcs);
+    if (r != MOK) return r;
+    auto* inst = static_cast<T*>(*phInstance);
+    if (MMgrInit(memContext(hAMCM), &inst->hMemMgr) != MOK) {
+        destroy(inst);
+        *phInstance = nullptr;
+        return MERR_NO_MEMORY;
+    }
+    MHandle iram = nullptr;
+    if (AMCM_GetGlobalData(hAMCM, AMCM_GD_IRAM_MGR, &iram, 8) == MOK && iram) MMgrSetIramMgr(inst->hMemMgr, iram);
+    return MOK;
+}
+
+// The type operation of a component whose type is Id.
+template <MUInt64 Id>
+MResult typeID(MHandle, MUInt64* id) {
+    if (!id) return MERR_INVALID_PARAM;
+    *id = Id;
+    return MOK;
+}
+
 // Every component reports version 2.0.2 of 25 January 2007.
 inline MResult versionInfo(MUInt64* pMajor, MUInt64* pMinor, MUInt64* pBuild, MChar* szText, MInt64 size) {
     if (pMajor) *pMajor = 2;
@@ -47,6 +72,10 @@ inline MResult versionInfo(MUInt64* pMajor, MUInt64* pMinor, MUInt64* pBuild, MC
     if (pBuild) *pBuild = 2;
     if (szText) ADK_FormatVersionInfo(2, 0, 2, "01252007", szText, size);
     return MOK;
+}
+
+inline MResult versionOp(MHandle, MUInt64* pMajor, MUInt64* pMinor, MUInt64* pBuild, MChar* szText, MInt64 size) {
+    return versionInfo(pMajor, pMinor, pBuild, szText, size);
 }
 
 template <class V>
@@ -59,6 +88,52 @@ inline V get(const void* buf) {
     V v;
     std::memcpy(&v, buf, sizeof v);
     return v;
+}
+
+// Two 64-bit values one after the other, as sizes are exchanged.
+inline void putPair(void* buf, MInt64 a, MInt64 b) {
+    put(buf, a);
+    put(static_cast<MByte*>(buf) + 8, b);
+}
+
+// A width and height answer: the buffer holds exactly the pair.
+inline MResult sizeAnswer(void* buf, MInt64 size, MInt64 w, MInt64 h) {
+    if (size != 16) return MERR_INVALID_PARAM;
+    putPair(buf, w, h);
+    return MOK;
+}
+
+// Palette answers of decoders whose colour table is read by getTab(decoder, table, &bytes). The
+// caller checks the buffer of the count; the table's buffer is checked against the table.
+template <class H, class GetTab>
+MResult paletteSize(GetTab getTab, H dec, void* buf) {
+    MInt64 n = 0;
+    MResult r = getTab(dec, nullptr, &n);
+    if (r == MOK) put(buf, n);
+    return r;
+}
+
+template <class H, class GetTab>
+MResult palette(GetTab getTab, H dec, void* buf, MInt64 size) {
+    MInt64 n = 0;
+    MResult r = getTab(dec, nullptr, &n);
+    if (r != MOK) return r;
+    if (size < n) return MERR_INVALID_PARAM;
+    return getTab(dec, static_cast<MByte*>(buf), &n);
+}
+
+// Asks setDim(decoder, &w, &h) for the output size in buf; on success the size granted is kept
+// in *outW and *outH and written back to buf.
+template <class H, class SetDim>
+MResult setOutSize(SetDim setDim, H dec, void* buf, MInt64 size, MInt64* outW, MInt64* outH) {
+    if (size != 16) return MERR_INVALID_PARAM;
+    MInt64 w = get<MInt64>(buf), h = get<MInt64>(static_cast<MByte*>(buf) + 8);
+    MResult r = setDim(dec, &w, &h);
+    if (r != MOK) return r;
+    *outW = w;
+    *outH = h;
+    putPair(buf, w, h);
+    return MOK;
 }
 
 } // namespace mdcomp

@@ -55,16 +55,6 @@ MResult s_Destroy(MHandle h) {
     return r;
 }
 
-MResult s_GetTypeID(MHandle, MUInt64* id) {
-    if (!id) return MERR_INVALID_PARAM;
-    *id = AMCM_CID_GIF_DECODER;
-    return MOK;
-}
-
-MResult s_GetVersionInfo(MHandle, MUInt64* a, MUInt64* b, MUInt64* c, MChar* t, MInt64 n) {
-    return mdcomp::versionInfo(a, b, c, t, n);
-}
-
 // Frames are counted once from the start of the stream; the reading position is kept.
 MInt64 frameCount(GifComponent* c) {
     if (c->lFrameCount == 0 && c->stream) {
@@ -96,29 +86,17 @@ MResult s_GetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
         put<MInt64>(static_cast<MByte*>(buf) + 8, g.wHeight);
         return MOK;
     }
-    case MDEC_PROP_PALETTE_SIZE: {
+    case MDEC_PROP_PALETTE_SIZE:
         if (size != 8) return MERR_INVALID_PARAM;
-        MInt64 n = 0;
-        MResult r = GIF_DecodeGetColorTab(c->hDecoder, nullptr, &n);
-        if (r == MOK) put(buf, n);
-        return r;
-    }
-    case MDEC_PROP_PALETTE: {
-        MInt64 n = 0;
-        MResult r = GIF_DecodeGetColorTab(c->hDecoder, nullptr, &n);
-        if (r != MOK) return r;
-        if (size < n) return MERR_INVALID_PARAM;
-        return GIF_DecodeGetColorTab(c->hDecoder, static_cast<MByte*>(buf), &n);
-    }
+        return mdcomp::paletteSize(GIF_DecodeGetColorTab, c->hDecoder, buf);
+    case MDEC_PROP_PALETTE:
+        return mdcomp::palette(GIF_DecodeGetColorTab, c->hDecoder, buf, size);
     case MDEC_PROP_PROGRESS:
     case MDEC_PROP_REGION:
         return MERR_UNSUPPORTED;
     case MDEC_PROP_BITS: return exact8(8);
     case MDEC_PROP_OUT_SIZE:
-        if (size != 16) return MERR_INVALID_PARAM;
-        put(buf, c->lOutWidth);
-        put(static_cast<MByte*>(buf) + 8, c->lOutHeight);
-        return MOK;
+        return mdcomp::sizeAnswer(buf, size, c->lOutWidth, c->lOutHeight);
     case MDEC_PROP_COLOR: return exact8(0x19);
     case 0x1009: return exact8(1);
     case MDEC_PROP_HAS_ALPHA: {
@@ -166,15 +144,8 @@ MResult s_SetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
     case MDEC_PROP_GIF_INFO0:
     case MDEC_PROP_GIF_FRAMEINFO:
         return MERR_UNSUPPORTED;
-    case MDEC_PROP_OUT_SIZE: {
-        if (size != 16) return MERR_INVALID_PARAM;
-        auto* v = static_cast<MInt64*>(buf);
-        MResult r = GIF_DecodeSetDimension(c->hDecoder, &v[0], &v[1]);
-        if (r != MOK) return r;
-        c->lOutWidth = v[0];
-        c->lOutHeight = v[1];
-        return MOK;
-    }
+    case MDEC_PROP_OUT_SIZE:
+        return mdcomp::setOutSize(GIF_DecodeSetDimension, c->hDecoder, buf, size, &c->lOutWidth, &c->lOutHeight);
     case MDEC_PROP_GIF_FRAME:
         c->lFrame = mdcomp::get<MInt64>(buf);
         return MOK;
@@ -192,8 +163,8 @@ MResult s_DecScanlines(MHandle h, MByte** planes, MInt64* pitches, MInt64* first
     return GIF_DecodeScanLines(c->hDecoder, planes[0], *count, first, count);
 }
 
-const MDecComponentFuncs kFuncs = {s_Init, s_Destroy, s_GetTypeID, s_GetVersionInfo,
-                                   s_GetProp, s_SetProp, s_DecScanlines};
+const MDecComponentFuncs kFuncs = {s_Init, s_Destroy, mdcomp::typeID<AMCM_CID_GIF_DECODER>,
+                                   mdcomp::versionOp, s_GetProp, s_SetProp, s_DecScanlines};
 
 } // namespace
 

@@ -205,16 +205,6 @@ MResult s_Destroy(MHandle h) {
     return MOK;
 }
 
-MResult s_GetTypeID(MHandle, MUInt64* id) {
-    if (!id) return MERR_INVALID_PARAM;
-    *id = AMCM_CID_JPEG_DECODER;
-    return MOK;
-}
-
-MResult s_GetVersionInfo(MHandle, MUInt64* a, MUInt64* b, MUInt64* c, MChar* t, MInt64 n) {
-    return mdcomp::versionInfo(a, b, c, t, n);
-}
-
 MResult getProp(JpegComponent* c, MInt64 id, MVoid* buf, MInt64 size) {
     auto* w = static_cast<MInt64*>(buf);
     auto exact = [&](MInt64 n) { return size == n; };
@@ -225,8 +215,7 @@ MResult getProp(JpegComponent* c, MInt64 id, MVoid* buf, MInt64 size) {
         return 0;
     case MDEC_PROP_IMAGE_SIZE:
         if (!exact(16)) return JPG_ERR_PARAM;
-        put(w, c->lImgWidth);
-        put(w + 1, c->lImgHeight);
+        mdcomp::putPair(buf, c->lImgWidth, c->lImgHeight);
         return 0;
     case MDEC_PROP_PROGRESS:
         if (!exact(16)) return JPG_ERR_PARAM;
@@ -246,8 +235,7 @@ MResult getProp(JpegComponent* c, MInt64 id, MVoid* buf, MInt64 size) {
         return 0;
     case MDEC_PROP_OUT_SIZE:
         if (!exact(16)) return JPG_ERR_PARAM;
-        put(w, c->lOutWidth);
-        put(w + 1, c->lOutHeight);
+        mdcomp::putPair(buf, c->lOutWidth, c->lOutHeight);
         return 0;
     case MDEC_PROP_COLOR:
         if (!exact(8)) return JPG_ERR_PARAM;
@@ -299,8 +287,7 @@ MResult getProp(JpegComponent* c, MInt64 id, MVoid* buf, MInt64 size) {
     case 0x1608: return ajlJpgDecoderGetProp(c->hDecoder, JPG_PROP_BUILD_INDEX, buf, size);
     case MDEC_PROP_ALIGNMENT:
         if (!exact(16)) return JPG_ERR_PARAM;
-        put(w, c->lMcuW);
-        put(w + 1, c->lMcuH);
+        mdcomp::putPair(buf, c->lMcuW, c->lMcuH);
         return 0;
     default:
         return JPG_ERR_PARAM;
@@ -533,25 +520,15 @@ MResult s_DecScanlines(MHandle h, MByte** planes, MInt64* pitches, MInt64* first
     return MdUtilsDecodeConvertResult(r);
 }
 
-const MDecComponentFuncs kFuncs = {s_Init, s_Destroy, s_GetTypeID, s_GetVersionInfo,
-                                   s_GetProp, s_SetProp, s_DecScanlines};
+const MDecComponentFuncs kFuncs = {s_Init, s_Destroy, mdcomp::typeID<AMCM_CID_JPEG_DECODER>,
+                                   mdcomp::versionOp, s_GetProp, s_SetProp, s_DecScanlines};
 
 } // namespace
 
 extern "C" {
 
 MResult MDecoder_AJL2Create(AMCMHandle hAMCM, MHandle* phInstance) {
-    MResult r = mdcomp::create<JpegComponent>(hAMCM, phInstance, kFuncs);
-    if (r != MOK) return r;
-    auto* c = self(*phInstance);
-    MHandle iram = nullptr;
-    if (MMgrInit(mdcomp::memContext(hAMCM), &c->hMemMgr) != MOK) {
-        mdcomp::destroy(c);
-        *phInstance = nullptr;
-        return MERR_NO_MEMORY;
-    }
-    if (AMCM_GetGlobalData(hAMCM, AMCM_GD_IRAM_MGR, &iram, 8) == MOK && iram) MMgrSetIramMgr(c->hMemMgr, iram);
-    return MOK;
+    return mdcomp::createWithMemMgr<JpegComponent>(hAMCM, phInstance, kFuncs);
 }
 
 MResult MdUtilsConvertResult(MInt64 code, MBool bDecoding) {

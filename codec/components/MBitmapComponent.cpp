@@ -50,20 +50,9 @@ MResult s_Destroy(MHandle h) {
     return MOK;
 }
 
-MResult s_GetTypeID(MHandle, MUInt64* id) {
-    if (!id) return MERR_INVALID_PARAM;
-    *id = AMCM_CID_MEMBITMAP_DECODER;
-    return MOK;
-}
-
-MResult s_GetVersionInfo(MHandle, MUInt64* a, MUInt64* b, MUInt64* c, MChar* t, MInt64 n) {
-    return mdcomp::versionInfo(a, b, c, t, n);
-}
-
 MResult s_GetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
     auto* c = self(h);
     if (!c || !buf) return MERR_INVALID_PARAM;
-    auto* w = static_cast<MInt64*>(buf);
     switch (id) {
     case MDEC_PROP_DELIVERY:
         if (size != 8) return MERR_INVALID_PARAM;
@@ -71,10 +60,7 @@ MResult s_GetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
         return MOK;
     case MDEC_PROP_IMAGE_SIZE:
     case MDEC_PROP_OUT_SIZE:
-        if (size != 16) return MERR_INVALID_PARAM;
-        put(w, c->lWidth);
-        put(w + 1, c->lHeight);
-        return MOK;
+        return mdcomp::sizeAnswer(buf, size, c->lWidth, c->lHeight);
     case MDEC_PROP_BITS:
         if (size != 8) return MERR_INVALID_PARAM;
         put(buf, c->lBits);
@@ -188,21 +174,11 @@ MResult s_DecScanlines(MHandle h, MByte** planes, MInt64* pitches, MInt64*, MInt
     return MOK;
 }
 
-const MDecComponentFuncs kFuncs = {s_Init, s_Destroy, s_GetTypeID, s_GetVersionInfo,
-                                   s_GetProp, s_SetProp, s_DecScanlines};
+const MDecComponentFuncs kFuncs = {s_Init, s_Destroy, mdcomp::typeID<AMCM_CID_MEMBITMAP_DECODER>,
+                                   mdcomp::versionOp, s_GetProp, s_SetProp, s_DecScanlines};
 
 } // namespace
 
 extern "C" MResult MDecoder_MBitmapCreate(AMCMHandle hAMCM, MHandle* phInstance) {
-    MResult r = mdcomp::create<MBitmapComponent>(hAMCM, phInstance, kFuncs);
-    if (r != MOK) return r;
-    auto* c = self(*phInstance);
-    if (MMgrInit(mdcomp::memContext(hAMCM), &c->hMemMgr) != MOK) {
-        mdcomp::destroy(c);
-        *phInstance = nullptr;
-        return MERR_NO_MEMORY;
-    }
-    MHandle iram = nullptr;
-    if (AMCM_GetGlobalData(hAMCM, AMCM_GD_IRAM_MGR, &iram, 8) == MOK && iram) MMgrSetIramMgr(c->hMemMgr, iram);
-    return MOK;
+    return mdcomp::createWithMemMgr<MBitmapComponent>(hAMCM, phInstance, kFuncs);
 }

@@ -50,16 +50,6 @@ MResult s_Destroy(MHandle h) {
     return MOK;
 }
 
-MResult s_GetTypeID(MHandle, MUInt64* id) {
-    if (!id) return MERR_INVALID_PARAM;
-    *id = AMCM_CID_PNG_DECODER;
-    return MOK;
-}
-
-MResult s_GetVersionInfo(MHandle, MUInt64* a, MUInt64* b, MUInt64* c, MChar* t, MInt64 n) {
-    return mdcomp::versionInfo(a, b, c, t, n);
-}
-
 MResult hasAlpha(PngComponent* c, MInt64* v) {
     PNGInfo info{};
     MResult r = PNG_DecodeGetPngInfo(c->hDecoder, &info);
@@ -93,24 +83,12 @@ MResult s_GetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
         put<MInt64>(buf, 1);
         return MOK;
     case MDEC_PROP_IMAGE_SIZE:
-        if (size != 16) return MERR_INVALID_PARAM;
-        put(buf, c->lImgWidth);
-        put(static_cast<MByte*>(buf) + 8, c->lImgHeight);
-        return MOK;
-    case MDEC_PROP_PALETTE_SIZE: {
+        return mdcomp::sizeAnswer(buf, size, c->lImgWidth, c->lImgHeight);
+    case MDEC_PROP_PALETTE_SIZE:
         if (size < 8) return MERR_INVALID_PARAM;
-        MInt64 n = 0;
-        MResult r = PNG_DecodeGetColorTab(c->hDecoder, nullptr, &n);
-        if (r == MOK) put(buf, n);
-        return r;
-    }
-    case MDEC_PROP_PALETTE: {
-        MInt64 n = 0;
-        MResult r = PNG_DecodeGetColorTab(c->hDecoder, nullptr, &n);
-        if (r != MOK) return r;
-        if (size < n) return MERR_INVALID_PARAM;
-        return PNG_DecodeGetColorTab(c->hDecoder, static_cast<MByte*>(buf), &n);
-    }
+        return mdcomp::paletteSize(PNG_DecodeGetColorTab, c->hDecoder, buf);
+    case MDEC_PROP_PALETTE:
+        return mdcomp::palette(PNG_DecodeGetColorTab, c->hDecoder, buf, size);
     case MDEC_PROP_PROGRESS:
     case MDEC_PROP_REGION:
         return MERR_UNSUPPORTED;
@@ -122,10 +100,7 @@ MResult s_GetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
         return r;
     }
     case MDEC_PROP_OUT_SIZE:
-        if (size != 16) return MERR_INVALID_PARAM;
-        put(buf, c->lOutWidth);
-        put(static_cast<MByte*>(buf) + 8, c->lOutHeight);
-        return MOK;
+        return mdcomp::sizeAnswer(buf, size, c->lOutWidth, c->lOutHeight);
     case MDEC_PROP_COLOR: {
         if (size < 8) return MERR_INVALID_PARAM;
         MUInt64 v = 0;
@@ -175,15 +150,8 @@ MResult s_SetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
     case MDEC_PROP_PALETTE_SIZE:
     case MDEC_PROP_PALETTE:
         return MERR_UNSUPPORTED;
-    case MDEC_PROP_OUT_SIZE: {
-        if (size != 16) return MERR_INVALID_PARAM;
-        auto* v = static_cast<MInt64*>(buf);
-        MResult r = PNG_DecodeSetDimension(c->hDecoder, &v[0], &v[1]);
-        if (r != MOK) return r;
-        c->lOutWidth = v[0];
-        c->lOutHeight = v[1];
-        return MOK;
-    }
+    case MDEC_PROP_OUT_SIZE:
+        return mdcomp::setOutSize(PNG_DecodeSetDimension, c->hDecoder, buf, size, &c->lOutWidth, &c->lOutHeight);
     default:
         return MERR_INVALID_PARAM;
     }
@@ -210,8 +178,8 @@ MResult s_DecScanlines(MHandle h, MByte** planes, MInt64* pitches, MInt64* first
     return r;
 }
 
-const MDecComponentFuncs kFuncs = {s_Init, s_Destroy, s_GetTypeID, s_GetVersionInfo,
-                                   s_GetProp, s_SetProp, s_DecScanlines};
+const MDecComponentFuncs kFuncs = {s_Init, s_Destroy, mdcomp::typeID<AMCM_CID_PNG_DECODER>,
+                                   mdcomp::versionOp, s_GetProp, s_SetProp, s_DecScanlines};
 
 } // namespace
 

@@ -169,6 +169,58 @@ TEST(Components, GifAndPngProperties) {
     MDEC_FUNCS(raw)->s_Destroy(raw);
 }
 
+TEST(Components, EveryDecoderAnswersItsOwnTypeAndTheVersion) {
+    Manager m;
+    AMCM_RegisterEx(m.h, 0x81001008, 0x1000000, 10, 3, MDecoder_MBitmapCreate);
+    for (MDWord cid : {0x81001001u, 0x81001003u, 0x81001004u, 0x81001008u, 0x81001202u}) {
+        MHandle inst = nullptr;
+        ASSERT_EQ(AMCM_CreateComponent(m.h, cid, &inst), MOK) << std::hex << cid;
+        const MDecComponentFuncs* f = MDEC_FUNCS(inst);
+        MUInt64 id = 0, major = 0, minor = 9, build = 0;
+        EXPECT_EQ(f->s_GetTypeID(inst, &id), MOK);
+        EXPECT_EQ(id, cid);
+        EXPECT_EQ(f->s_GetTypeID(inst, nullptr), MERR_INVALID_PARAM);
+        EXPECT_EQ(f->s_GetVersionInfo(inst, &major, &minor, &build, nullptr, 0), MOK);
+        EXPECT_EQ(major * 100 + minor * 10 + build, 202u) << std::hex << cid;
+        EXPECT_EQ(f->s_Destroy(inst), MOK);
+    }
+}
+
+// A granted output size is kept and written back; a refused one changes neither the component's
+// size nor the caller's buffer.
+TEST(Components, OutputSizeGrantedKeptAndWrittenBack) {
+    Manager m;
+    const Bytes bmp = encodeBmp24(makeImage(12, 8, 3, 6)), gif = encodeGif(makeImage(12, 8, 3, 6)),
+                png = encodePng(makeImage(12, 8, 3, 6));
+    Stream sb(bmp), sg(gif), sp(png);
+    Opened b(m.h, 0x81001001, sb.s), g(m.h, 0x81001003, sg.s), p(m.h, 0x81001004, sp.s);
+    for (Opened* o : {&b, &g, &p}) {
+        ASSERT_EQ(o->init, MOK);
+        const MUInt64 cid = [&] {
+            MUInt64 id = 0;
+            o->f->s_GetTypeID(o->inst, &id);
+            return id;
+        }();
+        int64_t want[2] = {6, 6};
+        ASSERT_EQ(o->f->s_SetProp(o->inst, 0x1007, want, 16), MOK) << std::hex << cid;
+        EXPECT_EQ(want[0], 6);
+        EXPECT_EQ(want[1], 4);
+        int64_t got[2] = {};
+        ASSERT_EQ(o->f->s_GetProp(o->inst, 0x1007, got, 16), MOK);
+        EXPECT_EQ(got[0], 6);
+        EXPECT_EQ(got[1], 4);
+        EXPECT_EQ(o->f->s_SetProp(o->inst, 0x1007, want, 8), MERR_INVALID_PARAM);
+        if (o == &g) continue; // the GIF decoder takes a non-positive size as "full size"
+        int64_t bad[2] = {-1, 3};
+        EXPECT_EQ(o->f->s_SetProp(o->inst, 0x1007, bad, 16), MERR_INVALID_PARAM) << std::hex << cid;
+        EXPECT_EQ(bad[0], -1);
+        EXPECT_EQ(bad[1], 3);
+        ASSERT_EQ(o->f->s_GetProp(o->inst, 0x1007, got, 16), MOK);
+        EXPECT_EQ(got[0], 6);
+        EXPECT_EQ(got[1], 4);
+    }
+}
+
 TEST(Components, JpegComponentGeometry) {
     Manager m;
     const Bytes jpg = encodeJpeg(makeImage(101, 75, 3, 5), 2, 90);
