@@ -2,6 +2,7 @@
 // the routing of each command to the controller of the current show mode, and the menus.
 
 #include "Shell/MainWndController.h"
+#include "Model/LMPhotoLibrary.h"
 
 #include "Shell/AppDelegate.h"
 #include "Shell/LMMainWindow.h"
@@ -176,7 +177,7 @@ bool MainWndController::canShowActionItem(long id)
     switch (id) {
     case 18: return !LMBookmarkCache::defaultCache().isSandBoxed();
     case 25: return MainConfig::isShareTypeSupported(33);
-    case 26: return MainConfig::isShareTypeSupported(34) && QFileInfo::exists(QStringLiteral("/Applications/iPhoto.app"));
+    case 26: return MainConfig::isShareTypeSupported(34) && QFileInfo::exists(LMPhotoLibrary::applicationPath());
     default: return true;
     }
 }
