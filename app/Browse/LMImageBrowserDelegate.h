@@ -1,6 +1,7 @@
 #pragma once
 // The data source and the delegate of the image browser. Every delegate operation is optional:
-// the defaults answer "not implemented", and the browser then behaves as documented beside each.
+// the defaults answer as if the delegate left the operation out, and the browser then behaves as
+// documented beside each.
 
 #include "appkit/Geometry.h"
 

@@ -19,7 +19,7 @@ inline constexpr const char* kDidAutoHideCursorNotification = "didAutoHideCursor
 class LMPopupViewDelegate {
 public:
     virtual ~LMPopupViewDelegate() = default;
-    // Returns false when not implemented: the view then calls its own didViewShowed hook.
+    // Returns false when the delegate leaves this out: the view then calls its own didViewShowed hook.
     virtual bool popupView_viewShowed(LMPopupView*, bool /*shown*/) { return false; }
 };
 
