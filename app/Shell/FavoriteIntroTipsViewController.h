@@ -4,6 +4,7 @@
 // its delegate is told of a click or when the mode ends. Main thread only.
 
 #include "Kit/LMOverlapIntroTipsView.h"
+#include "Shell/IntroTipsPresence.h"
 
 #include <memory>
 
@@ -35,29 +36,25 @@ public:
     kpv::TextField* txtTipsExitFavorite() const { return m_txtTipsExitFavorite; }
     LMImageView* imageViewExitFavorite() const { return m_imageViewExitFavorite; }
 
-    kpv::View* parentView() const { return m_parentView; }
-    void setParentView(kpv::View* v) { m_parentView = v; }
+    kpv::View* parentView() const { return m_presence.parentView(); }
+    void setParentView(kpv::View* v) { m_presence.setParentView(v); }
     FavoriteIntroTipsViewControllerDelegate* delegate() const { return m_delegate; }
     void setDelegate(FavoriteIntroTipsViewControllerDelegate* d) { m_delegate = d; }
-    bool showStatus() const { return m_showStatus; }
+    bool showStatus() const { return m_presence.showStatus(); }
 
-    void showTips();
-    void hideTips();
+    void showTips() { m_presence.show(); }
+    void hideTips() { m_presence.hide(); }
     void closeButtonClicked();
     void mouseDownOnOverlapIntroTipsView(LMOverlapIntroTipsView*) override;
 
 private:
     void loadView();
     void awakeFromNib();
-    void applyShowStatus();
 
-    // Owns the view while it is not in the parent view; the parent owns it while it is.
-    std::unique_ptr<kpv::View> m_detachedView;
+    IntroTipsPresence m_presence;
     LMOverlapIntroTipsView* m_overlapIntroTipsView = nullptr;
     LMButton* m_btnClose = nullptr;
     kpv::TextField* m_txtTipsExitFavorite = nullptr;
     LMImageView* m_imageViewExitFavorite = nullptr;
-    kpv::View* m_parentView = nullptr;
     FavoriteIntroTipsViewControllerDelegate* m_delegate = nullptr;
-    bool m_showStatus = false;
 };

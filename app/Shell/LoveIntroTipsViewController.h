@@ -4,6 +4,7 @@
 // mode and hides it when its delegate is told of a click. Main thread only.
 
 #include "Kit/LMOverlapIntroTipsView.h"
+#include "Shell/IntroTipsPresence.h"
 
 #include <memory>
 
@@ -43,31 +44,27 @@ public:
     LMImageView* imageViewLeftLine() const { return m_imageViewLeftLine; }
     LMImageView* imageViewRightLine() const { return m_imageViewRightLine; }
 
-    kpv::View* parentView() const { return m_parentView; }
-    void setParentView(kpv::View* v) { m_parentView = v; }
+    kpv::View* parentView() const { return m_presence.parentView(); }
+    void setParentView(kpv::View* v) { m_presence.setParentView(v); }
     LoveIntroTipsViewControllerDelegate* delegate() const { return m_delegate; }
     void setDelegate(LoveIntroTipsViewControllerDelegate* d) { m_delegate = d; }
-    bool showStatus() const { return m_showStatus; }
+    bool showStatus() const { return m_presence.showStatus(); }
 
-    void showTips();
-    void hideTips();
+    void showTips() { m_presence.show(); }
+    void hideTips() { m_presence.hide(); }
     void closeButtonClicked();
     void mouseDownOnOverlapIntroTipsView(LMOverlapIntroTipsView*) override;
 
 private:
     void loadView();
     void awakeFromNib();
-    void applyShowStatus();
 
-    // Owns the view while it is not in the parent view; the parent owns it while it is.
-    std::unique_ptr<kpv::View> m_detachedView;
+    IntroTipsPresence m_presence;
     LMOverlapIntroTipsView* m_overlapIntroTipsView = nullptr;
     LMButton* m_btnClose = nullptr;
     kpv::TextField* m_txtTipsLeft = nullptr;
     kpv::TextField* m_txtTipsRight = nullptr;
     LMImageView* m_imageViewLeftLine = nullptr;
     LMImageView* m_imageViewRightLine = nullptr;
-    kpv::View* m_parentView = nullptr;
     LoveIntroTipsViewControllerDelegate* m_delegate = nullptr;
-    bool m_showStatus = false;
 };

@@ -23,8 +23,7 @@ FavoriteIntroTipsViewController::FavoriteIntroTipsViewController()
 
 FavoriteIntroTipsViewController::~FavoriteIntroTipsViewController()
 {
-    if (!m_detachedView && m_overlapIntroTipsView)
-        delete m_overlapIntroTipsView;
+    // The presence deletes an overlay still in the parent: it points back here as delegate.
 }
 
 void FavoriteIntroTipsViewController::loadView()
@@ -47,7 +46,7 @@ void FavoriteIntroTipsViewController::loadView()
     m_overlapIntroTipsView->addSubview(m_imageViewExitFavorite);
     m_overlapIntroTipsView->addSubview(m_txtTipsExitFavorite);
     m_overlapIntroTipsView->addSubview(m_btnClose);
-    m_detachedView = std::move(root);
+    m_presence.adopt(std::move(root));
 }
 
 void FavoriteIntroTipsViewController::awakeFromNib()
@@ -73,36 +72,6 @@ void FavoriteIntroTipsViewController::awakeFromNib()
                                           text.y() + text.height() - m_btnClose->bounds().height()});
     m_btnClose->setImageName(QStringLiteral("e_tip_close"));
     m_btnClose->setToolTip(bundle.localizedString(QStringLiteral("IDS_Close")));
-}
-
-void FavoriteIntroTipsViewController::showTips()
-{
-    if (m_showStatus)
-        return;
-    m_showStatus = true;
-    applyShowStatus();
-}
-
-void FavoriteIntroTipsViewController::hideTips()
-{
-    if (!m_showStatus)
-        return;
-    m_showStatus = false;
-    applyShowStatus();
-}
-
-void FavoriteIntroTipsViewController::applyShowStatus()
-{
-    kpv::View* v = m_overlapIntroTipsView;
-    if (m_showStatus && !v->superview()) {
-        if (!m_parentView)
-            return;
-        v->setFrame(m_parentView->bounds());
-        m_parentView->addSubview(m_detachedView.release());
-    } else if (!m_showStatus && v->superview()) {
-        v->removeFromSuperview();
-        m_detachedView.reset(v);
-    }
 }
 
 void FavoriteIntroTipsViewController::closeButtonClicked()

@@ -27,9 +27,7 @@ LoveIntroTipsViewController::LoveIntroTipsViewController()
 
 LoveIntroTipsViewController::~LoveIntroTipsViewController()
 {
-    // A view still in the parent goes with the controller: it points back at it as delegate.
-    if (!m_detachedView && m_overlapIntroTipsView)
-        delete m_overlapIntroTipsView;
+    // The presence deletes an overlay still in the parent: it points back here as delegate.
 }
 
 bool LoveIntroTipsViewController::takeFirstShowingOnModeChange(long oldMode, long newMode, MainConfig& config)
@@ -75,7 +73,7 @@ void LoveIntroTipsViewController::loadView()
     m_overlapIntroTipsView->addSubview(m_txtTipsLeft);
     m_overlapIntroTipsView->addSubview(m_txtTipsRight);
     m_overlapIntroTipsView->addSubview(m_btnClose);
-    m_detachedView = std::move(root);
+    m_presence.adopt(std::move(root));
 }
 
 void LoveIntroTipsViewController::awakeFromNib()
@@ -112,36 +110,6 @@ void LoveIntroTipsViewController::awakeFromNib()
         kpv::Point{bounds.x() + bounds.width() - m_btnClose->bounds().width() - 10, right.y() + right.height() + 5});
     m_btnClose->setImageName(QStringLiteral("e_tip_close"));
     m_btnClose->setToolTip(bundle.localizedString(QStringLiteral("IDS_Close")));
-}
-
-void LoveIntroTipsViewController::showTips()
-{
-    if (m_showStatus)
-        return;
-    m_showStatus = true;
-    applyShowStatus();
-}
-
-void LoveIntroTipsViewController::hideTips()
-{
-    if (!m_showStatus)
-        return;
-    m_showStatus = false;
-    applyShowStatus();
-}
-
-void LoveIntroTipsViewController::applyShowStatus()
-{
-    kpv::View* v = m_overlapIntroTipsView;
-    if (m_showStatus && !v->superview()) {
-        if (!m_parentView)
-            return;
-        v->setFrame(m_parentView->bounds());
-        m_parentView->addSubview(m_detachedView.release());
-    } else if (!m_showStatus && v->superview()) {
-        v->removeFromSuperview();
-        m_detachedView.reset(v);
-    }
 }
 
 void LoveIntroTipsViewController::closeButtonClicked()
