@@ -1,0 +1,217 @@
+// The single-instance socket: where it lives, who may use it, and that idle or foreign peers
+// cannot take it over or starve it.
+
+#include "appkit/SingleInstance.h"
+#include "foundation/Clock.h"
+#include "foundation/RunLoop.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QLocalSocket>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <cstdio>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using kpv::SingleInstance;
+
+// Puts the environment variables back as they were.
+class EnvGuard {
+public:
+    explicit EnvGuard(std::vector<const char*> names)
+    {
+        for (const char* n : names)
+            m_saved.push_back({n, qEnvironmentVariableIsSet(n), qgetenv(n)});
+    }
+    ~EnvGuard()
+    {
+        for (const auto& s : m_saved)
+            s.set ? qputenv(s.name, s.value) : qunsetenv(s.name);
+    }
+
+private:
+    struct Saved {
+        const char* name;
+        bool set;
+        QByteArray value;
+    };
+    std::vector<Saved> m_saved;
+};
+
+void spinUntil(const std::function<bool()>& done)
+{
+    for (int i = 0; i < 500 && !done(); ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+}
+
+class SingleInstanceTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(runtime.isValid());
+        ASSERT_TRUE(temp.isValid());
+        ::chmod(QFile::encodeName(runtime.path()).constData(), 0700);
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+        qputenv("TMPDIR", QFile::encodeName(temp.path()));
+        qputenv("DISPLAY", ":12");
+        qunsetenv("WAYLAND_DISPLAY");
+    }
+    QString key() const { return QStringLiteral("kpv-si-%1").arg(QCoreApplication::applicationPid()); }
+
+    EnvGuard env{{"XDG_RUNTIME_DIR", "TMPDIR", "DISPLAY", "WAYLAND_DISPLAY"}};
+    QTemporaryDir runtime;
+    QTemporaryDir temp;
+};
+
+TEST_F(SingleInstanceTest, SocketLivesInThePrivateRuntimeFolderPerDisplay)
+{
+    SingleInstance onTwelve(key());
+    EXPECT_TRUE(onTwelve.serverName().startsWith(runtime.path() + u'/')) << onTwelve.serverName().toStdString();
+    qputenv("DISPLAY", ":12.0");
+    EXPECT_EQ(SingleInstance(key()).serverName(), onTwelve.serverName()) << "a screen of the same display";
+    qputenv("DISPLAY", ":13");
+    EXPECT_NE(SingleInstance(key()).serverName(), onTwelve.serverName());
+    qputenv("WAYLAND_DISPLAY", "wayland-1");
+    EXPECT_TRUE(SingleInstance(key()).serverName().endsWith(QStringLiteral("wayland-wayland-1")));
+}
+
+TEST_F(SingleInstanceTest, StartOnAnotherDisplayRunsThere)
+{
+    SingleInstance first(key());
+    ASSERT_TRUE(first.listen([](const QStringList&) {}));
+    qputenv("DISPLAY", ":13");
+    SingleInstance other(key());
+    EXPECT_FALSE(other.handOver({"/a.jpg"}, 200));
+    EXPECT_TRUE(other.listen([](const QStringList&) {}));
+}
+
+TEST_F(SingleInstanceTest, UnsafeRuntimeFolderFallsBackToAPrivateOne)
+{
+    ::chmod(QFile::encodeName(runtime.path()).constData(), 0777);
+    const QString dir = SingleInstance::socketDirectory();
+    EXPECT_EQ(dir, temp.path() + QStringLiteral("/kestrane-viewer-%1").arg(::getuid()));
+    struct stat st {};
+    ASSERT_EQ(::lstat(QFile::encodeName(dir).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    qunsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(SingleInstance::socketDirectory(), dir);
+}
+
+TEST_F(SingleInstanceTest, FolderPlantedBySomeoneElseIsRefused)
+{
+    qunsetenv("XDG_RUNTIME_DIR");
+    const QString planted = temp.path() + QStringLiteral("/kestrane-viewer-%1").arg(::getuid());
+    ASSERT_TRUE(QDir().mkpath(planted));
+    ::chmod(QFile::encodeName(planted).constData(), 0777);
+    SingleInstance instance(key());
+    EXPECT_TRUE(instance.serverName().isEmpty());
+    EXPECT_FALSE(instance.listen([](const QStringList&) {}));
+    EXPECT_FALSE(instance.handOver({"/secret/a.jpg"}, 200));
+
+    // A link to another folder is no private folder either.
+    ASSERT_TRUE(QDir(planted).removeRecursively());
+    QTemporaryDir elsewhere;
+    ASSERT_TRUE(QFile::link(elsewhere.path(), planted));
+    EXPECT_TRUE(SingleInstance::socketDirectory().isEmpty());
+}
+
+TEST_F(SingleInstanceTest, IdleConnectionsAreDroppedAndCannotStarveTheViewer)
+{
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
+    QStringList got;
+    {
+        SingleInstance first(key());
+        ASSERT_TRUE(first.listen([&](const QStringList& p) { got = p; }));
+        std::vector<std::unique_ptr<QLocalSocket>> idle;
+        for (int i = 0; i < 3 * SingleInstance::kMaxOpenConnections; ++i) {
+            idle.push_back(std::make_unique<QLocalSocket>());
+            idle.back()->connectToServer(first.serverName());
+            idle.back()->waitForConnected(500);
+        }
+        spinUntil([&] { return first.openConnectionCount() >= SingleInstance::kMaxOpenConnections; });
+        spinUntil([] { return false; });  // let the surplus be refused
+        EXPECT_LE(first.openConnectionCount(), SingleInstance::kMaxOpenConnections);
+
+        clock.advance(SingleInstance::kConnectionTimeout);
+        spinUntil([&] { return first.openConnectionCount() == 0; });
+        EXPECT_EQ(first.openConnectionCount(), 0);
+        int stillOpen = 0;
+        for (auto& s : idle)
+            stillOpen += s->state() == QLocalSocket::ConnectedState && s->waitForDisconnected(50) == false;
+        EXPECT_EQ(stillOpen, 0);
+
+        // The viewer still takes a real hand-over afterwards.
+        SingleInstance second(key());
+        EXPECT_TRUE(second.handOver({"/photos/after.jpg"}));
+        spinUntil([&] { return !got.isEmpty(); });
+        EXPECT_EQ(got, QStringList{"/photos/after.jpg"});
+    }
+    kpv::RunLoop::main().setClock(nullptr);
+}
+
+TEST_F(SingleInstanceTest, AnotherUserCanNeitherSendNorReceive)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as a second user";
+    // The runtime folder must let the other user reach the socket for this test to mean anything.
+    ::chmod(QFile::encodeName(runtime.path()).constData(), 0700);
+    SingleInstance first(key());
+    bool received = false;
+    ASSERT_TRUE(first.listen([&](const QStringList&) { received = true; }));
+    ::chmod(QFile::encodeName(first.serverName()).constData(), 0777);
+    ::chmod(QFile::encodeName(runtime.path()).constData(), 0711);
+    const QByteArray name = QFile::encodeName(first.serverName());
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(2);
+        // Raw socket: the child must not touch Qt state copied from the parent.
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", name.constData());
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+            ::_exit(3);
+        const char msg[] = "/intruder.jpg\n";
+        (void)!::write(fd, msg, sizeof msg - 1);
+        ::close(fd);
+        ::_exit(0);
+    }
+    ASSERT_GT(child, 0);
+    int status = 0;
+    while (::waitpid(child, &status, WNOHANG) == 0)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the foreign peer should at least reach the socket";
+    spinUntil([] { return false; });
+    EXPECT_FALSE(received) << "paths of another user were taken";
+    ::chmod(QFile::encodeName(runtime.path()).constData(), 0700);
+}
+
+TEST_F(SingleInstanceTest, PathsTravelBetweenStartsOfOneUser)
+{
+    SingleInstance first(key());
+    QStringList got;
+    ASSERT_TRUE(first.listen([&](const QStringList& p) { got = p; }));
+    SingleInstance second(key());
+    EXPECT_TRUE(second.handOver({"/photos/a b.jpg", "/photos/c.png"}));
+    spinUntil([&] { return !got.isEmpty(); });
+    EXPECT_EQ(got, (QStringList{"/photos/a b.jpg", "/photos/c.png"}));
+}
+
+} // namespace
