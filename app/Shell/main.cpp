@@ -14,6 +14,7 @@
 #include "appkit/OpenGLView.h"
 #include "appkit/SingleInstance.h"
 #include "foundation/Bundle.h"
+#include "foundation/TerminationSignals.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -51,5 +52,7 @@ int main(int argc, char** argv)
         delegate.applicationOpenFiles(paths);
     delegate.applicationDidFinishLaunching();
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [&] { delegate.applicationWillTerminate(); });
+    // Log-out and Ctrl+C quit as the menu does: settings saved, temporary folder and socket gone.
+    kpv::quitOnTerminationSignals([] { QCoreApplication::quit(); });
     return app.exec();
 }

@@ -1,0 +1,16 @@
+#pragma once
+// Turns the signals that end a session (SIGTERM at log-out, SIGINT from a terminal, SIGHUP when
+// the terminal goes) into an ordinary quit on the main thread, so that settings are saved and the
+// private temporary folder and the single-instance socket are removed as on a quit from the menu.
+//
+// The signal handler only writes one byte to a pipe; the block runs from the event loop.
+
+#include <functional>
+
+namespace kpv {
+
+// Installs the handlers once; a later call replaces the block. Call from the main thread after
+// the application object exists. False when the pipe or a handler could not be set up.
+bool quitOnTerminationSignals(std::function<void()> quit);
+
+} // namespace kpv
