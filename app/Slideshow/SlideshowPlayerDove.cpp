@@ -5,26 +5,49 @@
 #include "DoveContext.h"
 #include "DoveElement.h"
 #include "DoveRenderEngine.h"
-#include "DoveResManager.h"
 #include "DoveScene.h"
 #include "DoveSceneManager.h"
 #include "ZephraResource.h"
+
+#include "foundation/RunLoop.h"
+
+#include <algorithm>
+
+namespace {
+// The photo fills the mesh's rectangle with its whole picture (fit inside).
+constexpr Dove::TextureFitType kPhotoFit = 1;
+} // namespace
 
 SlideshowPlayerDove::SlideshowPlayerDove(SlideshowTheme theme, SlideshowThemeParam param)
     : m_theme(std::move(theme))
     , m_param(std::move(param))
 {
+    m_param.groupStartFrames.resize(m_param.maskGroups.size(), -1.0f);
 }
 
 SlideshowPlayerDove::~SlideshowPlayerDove()
 {
+    *m_alive = false;
     cleanUp();
 }
 
 bool SlideshowPlayerDove::start(void* hostView, unsigned width, unsigned height, const std::vector<QImage>& slides)
 {
+    auto next = std::make_shared<std::size_t>(0);
+    setSlideSource([slides, next]() -> QImage {
+        if (slides.empty())
+            return {};
+        return slides[(*next)++ % slides.size()];
+    });
+    return start(hostView, width, height);
+}
+
+bool SlideshowPlayerDove::start(void* hostView, unsigned width, unsigned height)
+{
     cleanUp();
     m_error.clear();
+    m_slidesBound = 0;
+    m_loops = 0;
     Dove::Context* context = Dove::Context::getSingleton();
     context->registerBitmapConverter(&BitmapConverter);
     context->init();
@@ -48,44 +71,45 @@ bool SlideshowPlayerDove::start(void* hostView, unsigned width, unsigned height,
         return false;
     }
     sm->getRoot3DScene()->addChild(root);
-    bindSlides(slides);
+    for (std::size_t g = 0; g < m_param.maskGroups.size(); ++g)
+        bindGroup(g);
     engine->restoreGLContext();
 
     if (Dove::Animation* animation = m_resource->animation) {
         animation->setListener(this);
+        // A group's start tells the player to refill the group before it.
+        for (std::size_t g = 1; g < m_param.groupStartFrames.size(); ++g)
+            if (m_param.groupStartFrames[g] > 0)
+                animation->registerCallbackAtTime(m_param.groupStartFrames[g] / m_resource->getAnimationFrameRate());
         animation->seek(0);
         animation->play();
     }
     engine->startRender();
     m_started = true;
+    m_paused = false;
     return true;
 }
 
-void SlideshowPlayerDove::bindSlides(const std::vector<QImage>& slides)
+void SlideshowPlayerDove::bindGroup(std::size_t group)
 {
-    if (slides.empty())
+    if (!m_resource || group >= m_param.maskGroups.size())
         return;
-    Dove::SceneManager* sm = Dove::SceneManager::getSingleton();
-    Dove::ResManager* rm = Dove::ResManager::getSingleton();
-    std::size_t next = 0;
-    for (const QStringList& group : m_param.maskGroups) {
-        for (const QString& mask : group) {
-            const std::string name = mask.toStdString();
-            Dove::Element* element = sm->getElementByName(name);
-            const QImage& slide = slides[next++ % slides.size()];
-            if (!element)
-                continue; // a parameter naming a mask the scene lacks is skipped
-            MBITMAP bitmap{};
-            if (!fillMBitmapFromImage(slide, &bitmap))
-                continue;
-            Dove::Texture* texture = rm->createTextureFromMBitmap(&bitmap, std::string());
-            delete[] bitmap.pPlane[0];
-            if (!texture)
-                continue;
-            element->bindTexture(texture, Dove::TU_MASK);
-            m_textures.push_back(texture);
-            m_bindings.emplace_back(name, texture);
-        }
+    for (const QString& mesh : m_param.maskGroups[group]) {
+        const std::string name = mesh.toStdString();
+        Dove::Element* element = m_resource->getElement(name);
+        if (!element)
+            continue; // a parameter naming a mesh the scene lacks is skipped
+        const QImage slide = m_source ? m_source() : QImage();
+        MBITMAP bitmap{};
+        if (!fillMBitmapFromImage(slide, &bitmap))
+            continue;
+        // The mesh's own picture from the theme is its mask: the photo shows through its shape.
+        if (!element->getTexture(Dove::TU_MASK))
+            if (Dove::Texture* shape = element->getTexture(Dove::TU_BASE))
+                element->bindTexture(shape, Dove::TU_MASK);
+        m_resource->bindMeshTexture(name, &bitmap, 0, kPhotoFit);
+        delete[] bitmap.pPlane[0];
+        ++m_slidesBound;
     }
 }
 
@@ -96,8 +120,9 @@ bool SlideshowPlayerDove::isPlaying() const
 
 void SlideshowPlayerDove::pause()
 {
-    if (!m_started)
+    if (!m_started || m_paused)
         return;
+    m_paused = true;
     if (m_resource->animation)
         m_resource->animation->pause();
     Dove::RenderEngine::getSingleton()->stopRender();
@@ -105,32 +130,98 @@ void SlideshowPlayerDove::pause()
 
 void SlideshowPlayerDove::resume()
 {
-    if (!m_started)
+    if (!m_started || !m_paused)
         return;
+    m_paused = false;
     Dove::RenderEngine* engine = Dove::RenderEngine::getSingleton();
     engine->setCurrent();
     if (m_resource->animation)
         m_resource->animation->resume();
+    engine->restoreGLContext();
     engine->startRender();
+    // A loop that came due while paused runs now.
+    if (m_pendingLoop || !m_pendingGroups.empty())
+        schedulePending();
 }
 
 void SlideshowPlayerDove::stop()
 {
     if (!m_started)
         return;
+    m_pendingGroups.clear();
+    m_pendingLoop = false;
+    m_stopping = true;
     if (m_resource->animation)
         m_resource->animation->stop();
+    m_stopping = false;
     Dove::RenderEngine::getSingleton()->stopRender();
-}
-
-void SlideshowPlayerDove::OnAnimationStopped(Dove::Animation*)
-{
     if (m_onFinished)
         m_onFinished();
 }
 
+void SlideshowPlayerDove::OnAnimationAtTime(Dove::Animation*, float seconds)
+{
+    // The group starting now is on screen; the one before it is not any more.
+    const float rate = m_resource ? m_resource->getAnimationFrameRate() : m_param.frameRate;
+    for (std::size_t g = 1; g < m_param.groupStartFrames.size(); ++g)
+        if (m_param.groupStartFrames[g] > 0 && m_param.groupStartFrames[g] / rate == seconds)
+            m_pendingGroups.push_back(g - 1);
+    schedulePending();
+}
+
+void SlideshowPlayerDove::OnAnimationStopped(Dove::Animation*)
+{
+    if (m_stopping || !m_started)
+        return;
+    // Played to the end: the last group gets new photos and the theme starts again.
+    if (!m_param.maskGroups.empty())
+        m_pendingGroups.push_back(m_param.maskGroups.size() - 1);
+    m_pendingLoop = true;
+    schedulePending();
+}
+
+void SlideshowPlayerDove::schedulePending()
+{
+    if (m_pendingScheduled)
+        return;
+    m_pendingScheduled = true;
+    std::weak_ptr<bool> alive = m_alive;
+    kpv::RunLoop::main().perform([this, alive] {
+        const auto a = alive.lock();
+        if (a && *a)
+            performPendingWork();
+    });
+}
+
+void SlideshowPlayerDove::performPendingWork()
+{
+    m_pendingScheduled = false;
+    if (!m_started || m_paused)
+        return; // kept for resume(), or dropped by stop() and clean-up
+    std::vector<std::size_t> groups;
+    groups.swap(m_pendingGroups);
+    const bool loop = m_pendingLoop;
+    m_pendingLoop = false;
+    Dove::RenderEngine* engine = Dove::RenderEngine::getSingleton();
+    if (!groups.empty()) {
+        engine->setCurrent();
+        std::sort(groups.begin(), groups.end());
+        groups.erase(std::unique(groups.begin(), groups.end()), groups.end());
+        for (std::size_t g : groups)
+            bindGroup(g);
+        engine->restoreGLContext();
+    }
+    if (loop && m_resource->animation) {
+        ++m_loops;
+        m_resource->animation->seek(0);
+        m_resource->animation->play();
+    }
+}
+
 void SlideshowPlayerDove::cleanUp()
 {
+    m_pendingGroups.clear();
+    m_pendingLoop = false;
     if (!m_contextUp)
         return;
     Dove::RenderEngine* engine = Dove::RenderEngine::peekSingleton();
@@ -143,20 +234,16 @@ void SlideshowPlayerDove::cleanUp()
         m_resource->animation->setListener(nullptr);
         m_resource->animation->stop();
     }
-    // Unbind before releasing, so that no element keeps a texture that is gone.
-    if (Dove::SceneManager* sm = Dove::SceneManager::peekSingleton())
-        for (const auto& [name, texture] : m_bindings)
-            if (Dove::Element* e = sm->getElementByName(name); e && e->getTexture(Dove::TU_MASK) == texture)
-                e->unbindTexture(Dove::TU_MASK);
-    m_bindings.clear();
-    if (Dove::ResManager* rm = Dove::ResManager::peekSingleton())
-        for (Dove::Texture* texture : m_textures)
-            rm->releaseTexture(texture, 1);
-    m_textures.clear();
+    // The resource releases the photos it put on meshes with everything else it made.
     m_resource.reset();
+    // The engine's objects (shader programs among them) are freed with the context, and only
+    // while the engine's own OpenGL context is current can the driver free them: the resource's
+    // tear-down restored the caller's context, so the engine's is made current again. Releasing
+    // the render engine then ends its context.
     if (engine)
-        engine->suspend();
+        engine->setCurrent();
     Dove::Context::releaseSingleton();
     m_contextUp = false;
     m_started = false;
+    m_paused = false;
 }

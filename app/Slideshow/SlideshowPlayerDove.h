@@ -1,10 +1,19 @@
 #pragma once
-// The 3D slideshow player: plays a 3D theme's scene file on the scene engine with the slides
-// bound to the theme's mask elements. It owns the engine context for its lifetime: start()
-// brings the context up (with the application's bitmap converter), the scene manager at the
-// host view's size, the theme's scene and its animation; cleanUp() (also run by the destructor)
-// releases the slide textures, destroys the scene resource and releases the context. The scene
-// manager is kept: the next player initialises it again. Main thread only.
+// The 3D slideshow player: plays a 3D theme's scene file on the scene engine with the user's
+// photos on the theme's photo meshes. It owns the engine context for its lifetime: start() brings
+// the context up (with the application's bitmap converter), the scene manager at the host view's
+// size, the theme's scene and its animation; cleanUp() (also run by the destructor) destroys the
+// scene resource and releases the context. The scene manager is kept: the next player
+// initialises it again. Main thread only.
+//
+// Photos: each group of the theme's parameters names photo meshes. At start every group gets
+// photos from the slide source, in order. When a group comes on screen the group before it gets
+// the next photos, and when the animation has played to its end the last group does and the
+// theme plays again from the start, round and round until stop() or clean-up. A mesh's own
+// texture from the scene file becomes its mask, and the photo its colour.
+//
+// Photos are put on meshes outside the frame that noticed the group change: the work is queued
+// on the main run loop (performPendingWork() runs it at once, for tests).
 
 #include "Slideshow/SlideshowTheme.h"
 
@@ -17,24 +26,28 @@
 #include <vector>
 
 namespace Dove {
-class Texture;
 class ZephraResource;
 }
 
 class SlideshowPlayerDove : public Dove::Animation::Listener {
 public:
+    // The next photo, upright; a null image when none is ready (the mesh keeps the photo it has).
+    using SlideSource = std::function<QImage()>;
+
     SlideshowPlayerDove(SlideshowTheme theme, SlideshowThemeParam param);
     ~SlideshowPlayerDove() override;
     SlideshowPlayerDove(const SlideshowPlayerDove&) = delete;
     SlideshowPlayerDove& operator=(const SlideshowPlayerDove&) = delete;
 
-    // Called when the theme's animation has played to its end or was stopped.
+    // Called when stop() has stopped the theme.
     void setFinishedHandler(std::function<void()> handler) { m_onFinished = std::move(handler); }
+    void setSlideSource(SlideSource source) { m_source = std::move(source); }
 
-    // Sets the engine up inside `hostView` (the backend's host view, width x height pixels),
-    // binds the slides to the mask elements group by group (wrapping round the slides when the
-    // theme has more masks than slides) and plays. False, with lastError() set and everything
-    // released again, when the theme's scene cannot be loaded.
+    // Sets the engine up inside `hostView` (the backend's host view, width x height pixels), puts
+    // photos on every group and plays. False, with lastError() set and everything released
+    // again, when the theme's scene cannot be loaded.
+    bool start(void* hostView, unsigned width, unsigned height);
+    // The same with a slide source that goes round `slides`.
     bool start(void* hostView, unsigned width, unsigned height, const std::vector<QImage>& slides);
     void pause();
     void resume();
@@ -43,10 +56,15 @@ public:
 
     bool isStarted() const { return m_started; }
     bool isPlaying() const;
+    bool isPaused() const { return m_started && m_paused; }
     QString lastError() const { return m_error; }
-    // Textures the player made for its slides and still holds.
-    std::size_t slideTextureCount() const { return m_textures.size(); }
+    // Photos put on meshes since start, and how often the theme has started again.
+    std::size_t slidesBound() const { return m_slidesBound; }
+    long loopCount() const { return m_loops; }
     Dove::ZephraResource* resource() const { return m_resource.get(); }
+
+    // Runs the queued group change or loop now.
+    void performPendingWork();
 
     // ---- Dove::Animation::Listener ----
     void OnAnimationStarted(Dove::Animation*, float) override {}
@@ -54,19 +72,28 @@ public:
     void OnAnimationResumed(Dove::Animation*) override {}
     void OnAnimationStopped(Dove::Animation*) override;
     void OnAnimationCancel(Dove::Animation*) override {}
-    void OnAnimationAtTime(Dove::Animation*, float) override {}
+    void OnAnimationAtTime(Dove::Animation*, float seconds) override;
     void OnAnimationAtFrame(Dove::Animation*, unsigned long) override {}
 
 private:
-    void bindSlides(const std::vector<QImage>& slides);
+    void bindGroup(std::size_t group);
+    void schedulePending();
 
     SlideshowTheme m_theme;
     SlideshowThemeParam m_param;
     std::unique_ptr<Dove::ZephraResource> m_resource;
-    std::vector<Dove::Texture*> m_textures;
-    std::vector<std::pair<std::string, Dove::Texture*>> m_bindings;
+    SlideSource m_source;
     std::function<void()> m_onFinished;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    // Groups waiting for new photos, and whether the theme waits to play again.
+    std::vector<std::size_t> m_pendingGroups;
+    bool m_pendingLoop = false;
+    bool m_pendingScheduled = false;
+    bool m_stopping = false;
     QString m_error;
+    std::size_t m_slidesBound = 0;
+    long m_loops = 0;
     bool m_started = false;
+    bool m_paused = false;
     bool m_contextUp = false;
 };

@@ -143,6 +143,10 @@ bool parseSlideshowThemeParam(const QByteArray& bytes, SlideshowThemeParam* out,
             continue;
         }
         QStringList masks;
+        bool startOk = false;
+        float start = xml.attributes().value(QLatin1String("Start")).toFloat(&startOk);
+        if (!startOk || !std::isfinite(start) || start < 0 || start > 1e7f)
+            start = -1;
         while (xml.readNextStartElement()) {
             if (xml.name() == QLatin1String("Mask") && masks.size() < kMaxMasksPerGroup) {
                 const QString element = xml.attributes().value(QLatin1String("Element")).toString();
@@ -151,8 +155,10 @@ bool parseSlideshowThemeParam(const QByteArray& bytes, SlideshowThemeParam* out,
             }
             xml.skipCurrentElement();
         }
-        if (!masks.isEmpty())
+        if (!masks.isEmpty()) {
             result.maskGroups.push_back(masks);
+            result.groupStartFrames.push_back(start);
+        }
     }
     if (xml.hasError()) {
         if (error)

@@ -13,9 +13,12 @@
 // Type is "2D" (a normal theme: transitions only) or "3D" (Scene and Param are required).
 // Parameter file:
 //   <ThemeParam FrameRate="24">
-//     <Group><Mask Element="..."/>...</Group>...
+//     <Group Start="0"><Mask Element="..."/>...</Group>...
 //   </ThemeParam>
-// Each group names the mask elements that one group of slides is bound to, in slide order.
+// Each group names the photo meshes that one group of slides is put on, in slide order; the
+// mesh's own texture in the scene file is its mask (the shape the photo shows through). Start is
+// the frame at which the group comes on screen; once the next group has started, the player
+// puts new photos on the one before.
 
 #include <QByteArray>
 #include <QString>
@@ -38,6 +41,8 @@ struct SlideshowTheme {
 struct SlideshowThemeParam {
     float frameRate = 24.0f;
     std::vector<QStringList> maskGroups;
+    // The frame each group starts at, one per group; -1 when the file gives none.
+    std::vector<float> groupStartFrames;
 };
 
 struct SlideshowThemeCatalogue {

@@ -82,6 +82,10 @@ private:
 class NullShaderProgram : public ShaderProgram {
 public:
     explicit NullShaderProgram(const std::string& name) : ShaderProgram(name) {}
+    // A real program can only be deleted while the engine's context is current; without it the
+    // driver keeps the program for good. The null backend counts such deletions.
+    ~NullShaderProgram() override;
+    static int sDeletedWithoutContext;
     bool attachShader(ShaderType type, const std::string& source) override;
     bool linkShader() override;
     void bind() override { ++mBinds; }

@@ -4,6 +4,7 @@
 #ifndef DOVE_RESMANAGER_H
 #define DOVE_RESMANAGER_H
 
+#include <functional>
 #include <map>
 #include <string>
 
@@ -109,7 +110,8 @@ private:
                               const char* technique, const char* pass, int depthMode, const char* program,
                               const char* vertex, const char* fragment);
     PostProcess* buildPostProcess(const char* name, const char* const* params, const int* types, int count);
-    std::string uniqueName(const std::string& name, bool taken, long renameIfTaken, bool& refused) const;
+    std::string uniqueName(const std::string& name, const std::function<bool(const std::string&)>& taken,
+                           long renameIfTaken, bool& refused) const;
     Texture* registerTexture(Texture* texture);
 
     std::map<std::string, RenderEffect*> mEffects;

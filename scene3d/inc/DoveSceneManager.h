@@ -3,6 +3,7 @@
 #ifndef DOVE_SCENEMANAGER_H
 #define DOVE_SCENEMANAGER_H
 
+#include <functional>
 #include <map>
 #include <string>
 
@@ -82,8 +83,13 @@ public:
 private:
     SceneManager() = default;
     ~SceneManager();
-    std::string uniqueName(const std::string& requested, bool taken, long renameIfTaken, uint32_t& counter,
-                           bool& refused) const;
+    // The requested name when it is free; else refused, or the first free "<name>_<n>".
+    std::string uniqueName(const std::string& requested, const std::function<bool(const std::string&)>& taken,
+                           long renameIfTaken, uint32_t& counter, bool& refused) const;
+    template <typename M>
+    static std::function<bool(const std::string&)> takenIn(const M& map) {
+        return [&map](const std::string& n) { return map.count(n) != 0; };
+    }
 
     Camera* mCurrentCamera = nullptr;
     std::map<std::string, Element*> mElements;

@@ -47,6 +47,8 @@ public:
     // Why the last load failed, empty after a good one.
     const std::string& loadError() const { return mLoadError; }
 
+    // Puts a photo on the named mesh as its base texture, turned and fitted to the mesh's
+    // rectangle; the photo bound there before is released.
     void bindMeshTexture(const std::string& meshName, MBITMAP* bitmap, TextureRotateType rotation,
                          TextureFitType fit);
     Element* getElement(const std::string& name) const;
@@ -83,6 +85,7 @@ private:
     std::map<std::string, Material*> mMaterials;
     std::map<std::string, BendDeformer*> mBendDeformers;
     std::map<std::string, Texture*> mTextures;
+    std::map<std::string, Texture*> mMeshTextures;  // the photo bound to each mesh
     std::string mPath;
     std::unique_ptr<t3DModel> mModel;
     Scene* mRootScene = nullptr;

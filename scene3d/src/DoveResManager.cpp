@@ -223,21 +223,26 @@ PostProcess* ResManager::getCropTexturePostProcess() {
 
 // ---- Materials and animations ----
 
-std::string ResManager::uniqueName(const std::string& name, bool taken, long renameIfTaken, bool& refused) const {
+std::string ResManager::uniqueName(const std::string& name, const std::function<bool(const std::string&)>& taken,
+                                   long renameIfTaken, bool& refused) const {
     refused = false;
-    if (!taken) return name;
+    if (name.empty() || !taken(name)) return name;
     if (!renameIfTaken) {
         refused = true;
         return {};
     }
-    std::string n = name + "_" + std::to_string(Object::mNameIndex + 1);
-    Object::mNameIndex += 2;  // the counter moves on once more after the name is made
+    // Step on past names that live entries hold already.
+    std::string n;
+    do {
+        n = name + "_" + std::to_string(Object::mNameIndex + 1);
+        Object::mNameIndex += 2;  // the counter moves on once more after the name is made
+    } while (taken(n));
     return n;
 }
 
 Material* ResManager::createMaterial(const std::string& name, long renameIfTaken) {
     bool refused = false;
-    std::string n = uniqueName(name, !name.empty() && mMaterials.count(name), renameIfTaken, refused);
+    std::string n = uniqueName(name, [this](const std::string& k) { return mMaterials.count(k) != 0; }, renameIfTaken, refused);
     if (refused) return nullptr;
     auto* m = new Material(n);
     m->setOriginalName(name);
@@ -254,7 +259,7 @@ Material* ResManager::createMaterial(const std::string& name, long renameIfTaken
 
 Animation* ResManager::createAnimation(const std::string& name, float duration, long renameIfTaken) {
     bool refused = false;
-    std::string n = uniqueName(name, mAnimations.count(name) != 0, renameIfTaken, refused);
+    std::string n = uniqueName(name, [this](const std::string& k) { return mAnimations.count(k) != 0; }, renameIfTaken, refused);
     if (refused) return nullptr;
     auto* a = new Animation(n, duration);
     a->setOriginalName(name);

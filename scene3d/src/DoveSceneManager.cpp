@@ -82,36 +82,57 @@ Camera* SceneManager::create2DCamera(unsigned int width, unsigned int height) {
     return camera;
 }
 
-std::string SceneManager::uniqueName(const std::string& requested, bool taken, long renameIfTaken,
-                                     uint32_t& counter, bool& refused) const {
+std::string SceneManager::uniqueName(const std::string& requested, const std::function<bool(const std::string&)>& taken,
+                                     long renameIfTaken, uint32_t& counter, bool& refused) const {
     refused = false;
-    if (!taken) return requested;
+    if (requested.empty() || !taken(requested)) return requested;
     if (!renameIfTaken) {
         refused = true;
         return {};
     }
-    ++counter;
-    return requested + "_" + std::to_string(counter);
+    // A file may already hold "G_4" when the second "G" asks for a name: step on until the name
+    // is free, so that no live entry is ever replaced.
+    std::string n;
+    do {
+        ++counter;
+        n = requested + "_" + std::to_string(counter);
+    } while (taken(n));
+    return n;
 }
+
+namespace {
+// Makes an object under `name`; an empty name lets the object generate one, which may belong to
+// a live entry already (a file can name anything "Element_7"), so a taken one is generated again.
+template <typename T, typename M, typename Make>
+T* makeUnclaimed(const M& map, const std::string& name, Make make) {
+    T* object = make(name);
+    for (int attempt = 0; name.empty() && map.count(object->getName()) != 0; ++attempt) {
+        delete object;
+        if (attempt == 1000) return nullptr;
+        object = make(name);
+    }
+    return object;
+}
+}  // namespace
 
 Element* SceneManager::createElement(const std::string& name, long renameIfTaken) {
     bool refused = false;
-    std::string n = uniqueName(name, mElements.count(name) != 0, renameIfTaken, Object::mNameIndex, refused);
+    std::string n = uniqueName(name, takenIn(mElements), renameIfTaken, Object::mNameIndex, refused);
     if (refused) return nullptr;
-    Element* e = new Element(n);
+    Element* e = makeUnclaimed<Element>(mElements, n, [](const std::string& s) { return new Element(s); });
+    if (!e) return nullptr;
     e->setOriginalName(name);
-    auto& slot = mElements[e->getName()];
-    if (slot && slot != e) delete slot;  // a replaced entry would otherwise be lost for good
-    slot = e;
+    mElements[e->getName()] = e;
     e->addRef();
     return e;
 }
 
 Camera* SceneManager::createCamera(const std::string& name, long renameIfTaken) {
     bool refused = false;
-    std::string n = uniqueName(name, mCameras.count(name) != 0, renameIfTaken, Object::mNameIndex, refused);
+    std::string n = uniqueName(name, takenIn(mCameras), renameIfTaken, Object::mNameIndex, refused);
     if (refused) return nullptr;
-    Camera* c = new Camera(n);
+    Camera* c = makeUnclaimed<Camera>(mCameras, n, [](const std::string& s) { return new Camera(s); });
+    if (!c) return nullptr;
     c->setRenderSize(mRenderWidth, mRenderHeight);
     // An entry of that name is kept; the camera then belongs to its caller alone.
     mCameras.emplace(c->getName(), c);
@@ -121,41 +142,38 @@ Camera* SceneManager::createCamera(const std::string& name, long renameIfTaken) 
 
 Light* SceneManager::createLight(Light_Type type, const std::string& name, long renameIfTaken) {
     bool refused = false;
-    std::string n = uniqueName(name, mLights.count(name) != 0, renameIfTaken, Object::mNameIndex, refused);
+    std::string n = uniqueName(name, takenIn(mLights), renameIfTaken, Object::mNameIndex, refused);
     if (refused) return nullptr;
-    Light* l = new Light(n);
+    Light* l = makeUnclaimed<Light>(mLights, n, [](const std::string& s) { return new Light(s); });
+    if (!l) return nullptr;
     l->setType(type);
     l->setOriginalName(name);
-    auto& slot = mLights[l->getName()];
-    if (slot && slot != l) delete slot;
-    slot = l;
+    mLights[l->getName()] = l;
     l->addRef();
     return l;
 }
 
 BendDeformer* SceneManager::createBendDeformer(const std::string& name, long renameIfTaken) {
     bool refused = false;
-    std::string n =
-        uniqueName(name, mBendDeformers.count(name) != 0, renameIfTaken, Object::mNameIndex, refused);
+    std::string n = uniqueName(name, takenIn(mBendDeformers), renameIfTaken, Object::mNameIndex, refused);
     if (refused) return nullptr;
-    BendDeformer* d = new BendDeformer(n);
+    BendDeformer* d =
+        makeUnclaimed<BendDeformer>(mBendDeformers, n, [](const std::string& s) { return new BendDeformer(s); });
+    if (!d) return nullptr;
     d->setOriginalName(name);
-    auto& slot = mBendDeformers[d->getName()];
-    if (slot && slot != d) delete slot;
-    slot = d;
+    mBendDeformers[d->getName()] = d;
     d->addRef();
     return d;
 }
 
 Scene* SceneManager::createScene(const std::string& name, long renameIfTaken) {
     bool refused = false;
-    std::string n = uniqueName(name, mScenes.count(name) != 0, renameIfTaken, Node::mNameIndex, refused);
+    std::string n = uniqueName(name, takenIn(mScenes), renameIfTaken, Node::mNameIndex, refused);
     if (refused) return nullptr;
-    Scene* s = new Scene(n);
+    Scene* s = makeUnclaimed<Scene>(mScenes, n, [](const std::string& r) { return new Scene(r); });
+    if (!s) return nullptr;
     s->setRequestedName(name);
-    auto& slot = mScenes[s->getName()];
-    if (slot && slot != s) delete slot;
-    slot = s;
+    mScenes[s->getName()] = s;
     s->addRef();
     return s;
 }

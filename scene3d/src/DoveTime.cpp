@@ -1,6 +1,6 @@
 #include "DoveTime.h"
 
-#include <sys/time.h>
+#include <ctime>
 
 namespace Dove {
 
@@ -29,10 +29,11 @@ void TimeGlobal::now(int64_t& seconds, int64_t& microseconds) {
         clockSource()(seconds, microseconds);
         return;
     }
-    timeval tv{};
-    gettimeofday(&tv, nullptr);
-    seconds = tv.tv_sec;
-    microseconds = tv.tv_usec;
+    // Monotonic: setting the system time must not make an animation jump or stall.
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    seconds = ts.tv_sec;
+    microseconds = ts.tv_nsec / 1000;
 }
 
 uint32_t TimeGlobal::getTimeStampInMillisecond() const {

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <ctime>
 
 #include <string>
 
@@ -216,5 +217,31 @@ TEST(EngineClockTest, MillisecondsRoundAndWrap) {
     EXPECT_EQ(getTimeStampInMillisecond(), 3487918080u);
     EXPECT_EQ(getTimeStampInMicrosecond(), 1700000000ull * 1000000ull + 400ull);
     TimeGlobal::setClockSource({});
+    TimeGlobal::releaseSingleton();
+}
+
+// The system clock is the monotonic one: the time of day (which the user or NTP may set back)
+// is far from it on any machine that has not been up since 1970, and it never goes backwards.
+TEST(EngineClockTest, SystemClockIsMonotonic) {
+    TimeGlobal::setClockSource({});
+    auto monotonicMicros = [] {
+        timespec ts{};
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        return uint64_t(ts.tv_sec) * 1000000u + uint64_t(ts.tv_nsec / 1000);
+    };
+    timespec wall{};
+    clock_gettime(CLOCK_REALTIME, &wall);
+    const uint64_t before = monotonicMicros();
+    const uint64_t engine = getTimeStampInMicrosecond();
+    const uint64_t after = monotonicMicros();
+    EXPECT_GE(engine, before);
+    EXPECT_LE(engine, after);
+    EXPECT_GT(uint64_t(wall.tv_sec) * 1000000u - engine, uint64_t(3600) * 1000000u);
+    uint64_t last = engine;
+    for (int i = 0; i < 1000; ++i) {
+        const uint64_t now = getTimeStampInMicrosecond();
+        ASSERT_GE(now, last);
+        last = now;
+    }
     TimeGlobal::releaseSingleton();
 }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <set>
 
 #include "DoveAnimation.h"
 #include "DoveBendDeformer.h"
@@ -249,6 +250,102 @@ TEST_F(SceneResourceTest, NestedNodesBecomeSubScenes) {
     ASSERT_EQ(group->getElements().size(), 1u);
     EXPECT_EQ(group->getElements()[0], res.getElement("Leaf"));
     EXPECT_EQ(res.getElement("Leaf")->getVisible(), 0);
+}
+
+// Theme files may come from the user's folder. A file naming things "G_<n>" while two others are
+// both "G" must not make the second "G" take a live "G_<n>" name: the registry would then free
+// an object the scene graph still holds, or one mesh's geometry would stand in for another's.
+TEST_F(SceneResourceTest, NamesThatClashWithGeneratedNamesKeepEveryLiveObject) {
+    const uint32_t objects = Object::mNameIndex;
+    const uint32_t nodes = Node::mNameIndex;
+    std::vector<std::string> meshes, groups;
+    // Every object made bumps the counter, so the file's names lie ahead of it, where the
+    // generated name of the second "E" (and "G") lands.
+    for (uint32_t k = 41; k <= 80; ++k) meshes.push_back("E_" + std::to_string(objects + k));
+    meshes.push_back("E");
+    meshes.push_back("E");
+    for (uint32_t k = 41; k <= 80; ++k) groups.push_back("G_" + std::to_string(nodes + k));
+    groups.push_back("G");
+    groups.push_back("G");
+
+    ChunkWriter w;
+    w.begin(0x4D4D).begin(0x3D3D).chunk(0x3D3E, [](ChunkWriter&) {});
+    for (size_t i = 0; i < meshes.size(); ++i) {
+        // Each mesh has its own vertex count, so that a swapped geometry shows.
+        const uint16_t count = uint16_t(3 + i);
+        w.begin(0x4000).str(meshes[i]).begin(0x4100);
+        w.chunk(0x4110, [&](ChunkWriter& c) {
+            c.u16(count);
+            for (uint16_t v = 0; v < count; ++v) c.vec(float(v), float(v % 2), 0);
+        });
+        w.end().end();
+    }
+    w.end();
+    w.begin(0xB000);
+    uint16_t id = 1;
+    for (const std::string& g : groups) {
+        const uint16_t parent = id++;
+        w.chunk(0xB002, [&](ChunkWriter& c) {
+            c.nodeHeader(g);
+            c.chunk(0xB011, [&](ChunkWriter& s) { s.str(g); });
+            c.chunk(0xB030, [&](ChunkWriter& s) { s.u16(parent); });
+        });
+        const uint16_t leaf = id++;
+        w.chunk(0xB002, [&](ChunkWriter& c) {
+            c.nodeHeader("leaf", parent);
+            c.chunk(0xB011, [](ChunkWriter& s) { s.str("nothing"); });
+            c.chunk(0xB030, [&](ChunkWriter& s) { s.u16(leaf); });
+        });
+    }
+    w.end();
+    w.end();
+    write(w.out);
+    {
+        ZephraResource res(path);
+        Scene* root = res.getRootScene();
+        ASSERT_NE(root, nullptr) << res.loadError();
+        sm()->getRoot3DScene()->addChild(root);
+        // Every group is a live scene of its own under the root, registered under its name.
+        EXPECT_EQ(root->getChildren().size(), groups.size());
+        for (const auto& [name, child] : root->getChildren()) {
+            EXPECT_EQ(sm()->getSceneByName(name), child) << name;
+            EXPECT_EQ(child->getParent(), root) << name;
+        }
+        // Every mesh kept its own geometry: one element and one vertex count per mesh.
+        EXPECT_EQ(sm()->elementCount(), meshes.size());
+        std::set<uint32_t> counts;
+        for (size_t i = 0; i + 2 < meshes.size(); ++i) {
+            Element* e = res.getElement(meshes[i]);
+            ASSERT_NE(e, nullptr) << meshes[i];
+            EXPECT_EQ(sm()->getElementByName(meshes[i]), e);
+            EXPECT_EQ(e->getMesh()->getVertexBuffer()->getVertexCount(), 3u + i) << meshes[i];
+        }
+        std::set<Element*> seen;
+        for (uint32_t k = 0; k <= 200; ++k) {
+            Element* e = sm()->getElementByName(k == 0 ? std::string("E") : "E_" + std::to_string(objects + k));
+            if (e && seen.insert(e).second) counts.insert(e->getMesh()->getVertexBuffer()->getVertexCount());
+        }
+        EXPECT_EQ(counts.size(), meshes.size());
+    }
+    // The release frees each object once (the sanitizer catches a double free).
+    EXPECT_EQ(sm()->elementCount(), 0u);
+    EXPECT_TRUE(sm()->getRoot3DScene()->getChildren().empty());
+}
+
+// A new photo on a mesh releases the one it replaces: 200 slides leave as many textures as one.
+TEST_F(SceneResourceTest, RebindingAMeshPhotoReleasesTheOldOne) {
+    ZephraResource res(path);
+    ASSERT_NE(res.getRootScene(), nullptr);
+    Picture pic(8, 6);
+    res.bindMeshTexture("Plane", &pic.bitmap, 0, 1);
+    const size_t textures = rm()->textureCount();
+    const size_t held = res.textureCount();
+    for (int slide = 0; slide < 200; ++slide) res.bindMeshTexture("Plane", &pic.bitmap, slide % 4, 1);
+    EXPECT_EQ(rm()->textureCount(), textures);
+    EXPECT_EQ(res.textureCount(), held);
+    Texture* t = res.getElement("Plane")->getTexture(TU_BASE);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->getRef(), 2u);  // the resource's and the mesh's
 }
 
 TEST_F(SceneResourceTest, KeysOutsideTheSearchRangeDoNotHang) {

@@ -114,6 +114,13 @@ long NullTexture::createFromMBitmapWithAutoFit(MBITMAP* bitmap, unsigned int wid
 
 // ---- Programs ----
 
+int NullShaderProgram::sDeletedWithoutContext = 0;
+
+NullShaderProgram::~NullShaderProgram() {
+    auto* engine = dynamic_cast<NullRenderEngine*>(RenderEngine::peekSingleton());
+    if (!engine || !engine->isCurrent()) ++sDeletedWithoutContext;
+}
+
 bool NullShaderProgram::attachShader(ShaderType type, const std::string& source) {
     if (type != 0 && type != 1) return false;
     if (source.empty()) return false;

@@ -384,10 +384,20 @@ void ZephraResource::bindMeshTexture(const std::string& meshName, MBITMAP* bitma
     if (!e || checkedBitmapBytes(bitmap) == 0) return;
     const Rect& r = e->getRect();
     Size size = meshTextureSize(r.right - r.left, r.bottom - r.top, float(bitmap->lWidth), float(bitmap->lHeight), fit);
-    Texture* t = ResManager::getSingleton()->createRotateTextureFromMBitmap(bitmap, rotation, fit, size);
+    ResManager* rm = ResManager::getSingleton();
+    Texture* t = rm->createRotateTextureFromMBitmap(bitmap, rotation, fit, size);
     if (!t) return;
-    mTextures[t->getName()] = t;
     e->bindTexture(t, TU_BASE);
+    // The photo this one replaces is released now, not when the theme ends: a slideshow binds a
+    // new photo to the same mesh for every slide.
+    Texture*& bound = mMeshTextures[meshName];
+    if (bound && bound != t) {
+        auto it = mTextures.find(bound->getName());
+        if (it != mTextures.end() && it->second == bound) mTextures.erase(it);
+        rm->releaseTexture(bound, 1);
+    }
+    bound = t;
+    mTextures[t->getName()] = t;
 }
 
 Size ZephraResource::meshTextureSize(float w, float h, float W, float H, TextureFitType fit) {
@@ -460,6 +470,7 @@ ZephraResource::~ZephraResource() {
     if (rm)
         for (auto& [name, t] : mTextures) rm->releaseTexture(t, 1);
     mTextures.clear();
+    mMeshTextures.clear();
     if (engine) engine->restoreGLContext();
 }
 

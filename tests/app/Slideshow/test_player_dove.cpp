@@ -1,5 +1,6 @@
-// The 3D player on the engine's null backend: set-up order, slides bound to the theme's masks,
-// pause, resume and stop, and a clean-up that leaves only the scene manager behind.
+// The 3D player on the engine's null backend: set-up order, photos on the theme's meshes in
+// colour with the mesh's own picture as their mask, groups that get new photos, loops, pause,
+// resume and stop, and a clean-up that leaves only the scene manager behind.
 #include "Slideshow/SlideshowPlayerDove.h"
 
 #include "../../scene3d/SceneFileWriter.h"
@@ -7,6 +8,8 @@
 #include "DoveAnimation.h"
 #include "DoveContext.h"
 #include "DoveElement.h"
+#include "DoveMaterial.h"
+#include "DoveMesh.h"
 #include "DoveNullRender.h"
 #include "DoveRenderEngine.h"
 #include "DoveResManager.h"
@@ -91,11 +94,18 @@ TEST_F(PlayerTest, StartBindsSlidesToTheMasksAndPlaysTheTheme)
     EXPECT_EQ(sm->getRoot3DScene()->getChildren().size(), 1u);
     Dove::Element* plane = sm->getElementByName("Plane");
     ASSERT_NE(plane, nullptr);
-    ASSERT_NE(plane->getTexture(Dove::TU_MASK), nullptr);
-    EXPECT_EQ(plane->getTexture(Dove::TU_MASK)->getWidth(), 8u);
-    EXPECT_EQ(player.slideTextureCount(), 1u); // the missing mask is skipped
-    // The material's texture file went through the application's converter.
-    EXPECT_EQ(player.resource()->textureCount(), 1u);
+    // The photo is the mesh's colour, fitted to the 4:3 quad; the theme's own picture (4 x 4,
+    // through the application's converter) became its mask.
+    Dove::Texture* photo = plane->getTexture(Dove::TU_BASE);
+    Dove::Texture* mask = plane->getTexture(Dove::TU_MASK);
+    ASSERT_NE(photo, nullptr);
+    ASSERT_NE(mask, nullptr);
+    EXPECT_NE(photo, mask);
+    EXPECT_EQ(photo->getWidth(), 8u);
+    EXPECT_EQ(photo->getHeight(), 6u);
+    EXPECT_EQ(mask->getWidth(), 4u);
+    EXPECT_EQ(plane->getMesh()->getMaterial()->getTexture(Dove::TU_BASE), mask);
+    EXPECT_EQ(player.slidesBound(), 1u); // the missing mesh is skipped
     EXPECT_TRUE(player.isPlaying());
 
     micros += 30000;
@@ -129,7 +139,6 @@ TEST_F(PlayerTest, CleanUpReleasesEverythingButTheSceneManager)
         ASSERT_TRUE(player.start(&host, host.width, host.height, slides(3))) << round;
         player.cleanUp();
         EXPECT_FALSE(player.isStarted());
-        EXPECT_EQ(player.slideTextureCount(), 0u);
         EXPECT_EQ(Dove::ResManager::peekSingleton(), nullptr);
         EXPECT_EQ(Dove::RenderEngine::peekSingleton(), nullptr);
         Dove::SceneManager* sm = Dove::SceneManager::peekSingleton();
@@ -171,7 +180,90 @@ TEST_F(PlayerTest, BrokenOrMissingScenesFailCleanly)
     f.close();
     SlideshowPlayerDove c(good, param);
     ASSERT_TRUE(c.start(&host, 100, 100, {}));
-    EXPECT_EQ(c.slideTextureCount(), 0u);
+    EXPECT_EQ(c.slidesBound(), 0u);
+}
+
+// Two groups on one timeline of 2 s: group 1 starts at frame 24 (1 s). When it starts, group 0
+// gets the next photo; at the end group 1 does and the theme plays again. Texture memory stays
+// flat however many slides go by.
+TEST_F(PlayerTest, GroupsGetNewPhotosAndTheThemeLoopsWithFlatTextureMemory)
+{
+    param.maskGroups = {{"Plane"}, {"Plane"}};
+    param.groupStartFrames = {0, 24};
+    SlideshowPlayerDove player(theme, param);
+    int finished = 0;
+    player.setFinishedHandler([&] { ++finished; });
+    long served = 0;
+    player.setSlideSource([&] {
+        QImage img(8 + int(served % 3), 6, QImage::Format_RGBA8888_Premultiplied);
+        img.fill(QColor(int(served++ % 256), 0, 0));
+        return img;
+    });
+    ASSERT_TRUE(player.start(&host, 320, 240));
+    EXPECT_EQ(player.slidesBound(), 2u);
+    Dove::Element* plane = Dove::SceneManager::getSingleton()->getElementByName("Plane");
+    ASSERT_NE(plane, nullptr);
+    const std::size_t textures = Dove::ResManager::getSingleton()->textureCount();
+
+    auto frame = [&](uint64_t millis) {
+        micros += millis * 1000;
+        engine()->window()->render();
+    };
+    frame(0); // the animation's clock starts with the first frame
+    frame(500);
+    player.performPendingWork();
+    EXPECT_EQ(player.slidesBound(), 2u);
+    frame(600); // 1.1 s: group 1 has started
+    player.performPendingWork();
+    EXPECT_EQ(player.slidesBound(), 3u);
+    EXPECT_EQ(plane->getTexture(Dove::TU_BASE)->getWidth(), 10u); // the third photo is 10 wide
+    frame(1000); // past the end
+    EXPECT_FALSE(player.isPlaying());
+    player.performPendingWork();
+    EXPECT_EQ(player.slidesBound(), 4u);
+    EXPECT_EQ(player.loopCount(), 1);
+    EXPECT_TRUE(player.isPlaying());
+    EXPECT_EQ(finished, 0); // a loop is no end
+
+    // 200 more slides: one texture per photo mesh, as before.
+    for (int loop = 0; loop < 100; ++loop) {
+        frame(10);
+        frame(1100);
+        player.performPendingWork();
+        frame(1000);
+        player.performPendingWork();
+        ASSERT_EQ(Dove::ResManager::getSingleton()->textureCount(), textures) << loop;
+    }
+    EXPECT_EQ(player.slidesBound(), 204u);
+    EXPECT_EQ(player.loopCount(), 101);
+
+    // Paused, the theme stands still; resumed, it plays on to its end and starts again.
+    frame(10);
+    player.pause();
+    frame(3000);
+    player.performPendingWork();
+    EXPECT_EQ(player.loopCount(), 101);
+    player.resume();
+    frame(3000);
+    player.performPendingWork();
+    EXPECT_EQ(player.loopCount(), 102);
+    player.stop();
+    EXPECT_EQ(finished, 1);
+}
+
+// The engine's shader programs are freed while its context is current: a program freed without
+// one stays in the driver for good, one more with every slideshow.
+TEST_F(PlayerTest, CleanUpFreesShaderProgramsWithTheEnginesContextCurrent)
+{
+    const int before = Dove::NullShaderProgram::sDeletedWithoutContext;
+    for (int run = 0; run < 3; ++run) {
+        SlideshowPlayerDove player(theme, param);
+        ASSERT_TRUE(player.start(&host, 320, 240, slides(2)));
+        micros += 30000;
+        engine()->window()->render(); // draws, so the mesh's program exists
+        player.cleanUp();
+    }
+    EXPECT_EQ(Dove::NullShaderProgram::sDeletedWithoutContext, before);
 }
 
 } // namespace

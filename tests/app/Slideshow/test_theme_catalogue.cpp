@@ -84,15 +84,18 @@ TEST(ThemeCatalogue, ParamFileGivesFrameRateAndMaskGroups)
     SlideshowThemeParam p;
     QString error;
     ASSERT_TRUE(parseSlideshowThemeParam(R"(<ThemeParam FrameRate="30">
-        <Group><Mask Element="A"/><Mask Element="B"/></Group>
+        <Group Start="0"><Mask Element="A"/><Mask Element="B"/></Group>
         <Group></Group>
-        <Group><Mask Element="C"/><Mask/></Group>
+        <Group Start="nan"><Mask Element="C"/><Mask/></Group>
+        <Group Start="72.5"><Mask Element="D"/></Group>
       </ThemeParam>)",
                                          &p, &error));
     EXPECT_FLOAT_EQ(p.frameRate, 30.0f);
-    ASSERT_EQ(p.maskGroups.size(), 2u);
+    ASSERT_EQ(p.maskGroups.size(), 3u);
     EXPECT_EQ(p.maskGroups[0], QStringList({"A", "B"}));
     EXPECT_EQ(p.maskGroups[1], QStringList({"C"}));
+    // One start per group; a start that is not a frame number counts as none.
+    EXPECT_EQ(p.groupStartFrames, (std::vector<float>{0.0f, -1.0f, 72.5f}));
 
     for (const char* rate : {"0", "-5", "nan", "inf", "junk"}) {
         SlideshowThemeParam q;
