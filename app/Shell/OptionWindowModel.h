@@ -27,8 +27,10 @@ public:
     // `alreadyVisible` keeps the edits of the open window.
     void showWithTabType(long tab, bool associateAll, bool alreadyVisible);
     void closeWindow();
-    // OK and Apply.
+    // OK and Apply. Associations change only for the groups the user clicked (every group when the
+    // window was opened to associate all types); the others keep what the desktop has now.
     void saveSettings();
+    bool groupClicked(int row) const { return row >= 0 && row < m_groupClicked.size() && m_groupClicked[row]; }
 
     // ---- Edits ----
     void setMouseWheelEnabled(bool on);
@@ -68,4 +70,6 @@ private:
     long m_curOptionTabType = 2;
     bool m_dirty = false;
     bool m_showedWithWantAssociatedFileTypes = false;
+    // Rows the user clicked since the window opened; only these change an association.
+    QList<bool> m_groupClicked;
 };

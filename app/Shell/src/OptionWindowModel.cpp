@@ -43,6 +43,7 @@ void OptionWindowModel::initAssociateFileTypes()
         info.setArraySubFileTypes(members);
         m_groups << info;
     }
+    m_groupClicked = QList<bool>(m_groups.size(), false);
     loadFileTypeAssociatedInfo();
 }
 
@@ -92,16 +93,32 @@ void OptionWindowModel::showWithTabType(long tab, bool associateAll, bool alread
 
 void OptionWindowModel::closeWindow()
 {
+    m_groupClicked.fill(false);
     m_dirty = false;
     m_showedWithWantAssociatedFileTypes = false;
 }
 
 void OptionWindowModel::saveSettings()
 {
+    // A group the user left alone keeps exactly what the desktop gives us now: an unticked row
+    // only means "never set from here", not "take it away".
+    bool anyClicked = m_showedWithWantAssociatedFileTypes;
     QStringList wanted;
-    for (const OptionFileAssociateItemInfo& group : m_groups)
-        wanted << (group.associated() ? group.arraySubFileTypes() : group.arrayPrevAssociatedSubFileTypes());
-    m_associator.makeFileAssoicateForFileTypes(wanted);
+    for (int row = 0; row < m_groups.size(); ++row) {
+        const OptionFileAssociateItemInfo& group = m_groups[row];
+        if (m_showedWithWantAssociatedFileTypes || groupClicked(row)) {
+            anyClicked = true;
+            if (group.associated())
+                wanted << group.arraySubFileTypes();
+            continue;
+        }
+        for (const QString& t : group.arraySubFileTypes())
+            if (m_associator.fileTypeAssociated(t, QString(), nullptr))
+                wanted << t;
+    }
+    if (anyClicked)
+        m_associator.makeFileAssoicateForFileTypes(wanted);
+    m_groupClicked.fill(false);
     if (!m_dirty)
         return;
     m_config.setMouseWheelEnabled(m_mouseWheelEnabled);
@@ -152,5 +169,6 @@ void OptionWindowModel::optionFileAssociateItemClicked(int row)
     OptionFileAssociateItemInfo& group = m_groups[row];
     group.setArrayPrevAssociatedSubFileTypes({});
     group.setAssociated(!group.associated());
+    m_groupClicked[row] = true;
     m_dirty = true;
 }

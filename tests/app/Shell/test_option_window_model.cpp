@@ -76,7 +76,7 @@ TEST_F(OptionWindowTest, OpeningFromTheTipTicksAllAndOkTakesEveryType)
     EXPECT_FALSE(model.dirty());
 }
 
-TEST_F(OptionWindowTest, NeverAssociatedShowsUntickedAndOkReleasesOurs)
+TEST_F(OptionWindowTest, NeverAssociatedShowsUntickedAndOkWithoutClicksKeepsOurs)
 {
     desktop.defaults.insert("image/png", kOurs);
     desktop.viewers.insert("image/png", {kOurs, "other.desktop"});
@@ -84,8 +84,36 @@ TEST_F(OptionWindowTest, NeverAssociatedShowsUntickedAndOkReleasesOurs)
     model.showWithTabType(0, false, false);
     for (const auto& g : model.arrayFileTypes())
         EXPECT_FALSE(g.associated());
+    desktop.setDefaultCalls.clear();
     model.saveSettings();
+    EXPECT_EQ(desktop.defaults.value("image/png"), kOurs);
+    EXPECT_TRUE(desktop.setDefaultCalls.isEmpty());
+    EXPECT_EQ(changes, 0);
+}
+
+TEST_F(OptionWindowTest, OnlyTheClickedGroupsChangeTheirAssociation)
+{
+    desktop.defaults.insert("image/png", kOurs);
+    desktop.defaults.insert("image/gif", kOurs);
+    desktop.viewers.insert("image/png", {kOurs, "other.desktop"});
+    desktop.viewers.insert("image/gif", {kOurs, "other.desktop"});
+    OptionWindowModel model(*config, associator, center);
+    model.showWithTabType(0, false, false);
+    // The PNG row (1) is clicked twice (tick, then untick again), JPEG (0) once; GIF is left alone.
+    model.optionFileAssociateItemClicked(1);
+    model.optionFileAssociateItemClicked(1);
+    model.optionFileAssociateItemClicked(0);
+    EXPECT_TRUE(model.groupClicked(1));
+    EXPECT_FALSE(model.groupClicked(2));
+    model.saveSettings();
+    EXPECT_EQ(desktop.defaults.value("image/jpeg"), kOurs);
     EXPECT_EQ(desktop.defaults.value("image/png"), "other.desktop");
+    EXPECT_EQ(desktop.defaults.value("image/gif"), kOurs);
+    EXPECT_EQ(changes, 1);
+    // A second OK without clicks changes nothing more.
+    desktop.setDefaultCalls.clear();
+    model.saveSettings();
+    EXPECT_TRUE(desktop.setDefaultCalls.isEmpty());
 }
 
 TEST_F(OptionWindowTest, EditsRoundTripThroughTheSettingsOnlyOnSave)
