@@ -30,6 +30,7 @@ class QObject;
 class LMMainWindow;
 class LMMainWndContentView;
 class LMNineSliceImageView;
+class MainWndSecondaryWindows;
 class ViewModeController;
 namespace kpv {
 class Event;
@@ -175,6 +176,9 @@ public:
     static QUrl storePageUrl();
     static QUrl storeWebPageUrl();
     static QUrl productWebPageUrl();
+    static QUrl helpPageUrl();
+    // About, Preferences, Accounts, the feedback form and the share sheet (made on first use).
+    MainWndSecondaryWindows& secondaryWindows();
     // Hides the pointer when it rests in the viewer or the slideshow (full screen only).
     void startCursorAutoHide();
     void stopCursorAutoHide();
@@ -220,6 +224,7 @@ private:
     std::function<double()> m_secondsSinceMouseMoved;
     std::function<bool()> m_mouseButtonsPressed;
     OpenUrlHandler m_openUrlHandler;
+    std::shared_ptr<MainWndSecondaryWindows> m_secondaryWindows;
     // Expires with the controller, so that work it left on the run loop does not run after it.
     std::shared_ptr<bool> m_lifetime = std::make_shared<bool>(true);
 };

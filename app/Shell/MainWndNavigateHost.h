@@ -39,6 +39,7 @@ public:
     void startSlideshow(const QList<NavSlideshowFile>& slides, qsizetype startFromIndex) override;
 
     QString temporaryDirectoryWithSubDir(const QString& name) const override;
+    void shareFiles(const QList<NavSlideshowFile>& files, int64_t shareType) override;
     kpv::WorkspaceServices* workspaceServices() override { return &m_workspace; }
 
 private:

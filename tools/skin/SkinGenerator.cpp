@@ -272,6 +272,20 @@ std::vector<SkinImage> skin()
         {"bg_popbin", 60, 36, popBin},
         {"bg_thumshadow", 40, 40, thumbShadow(false)},
         {"bg_thumshadow_on", 40, 40, thumbShadow(true)},
+        {"bg_popwin_info", 40, 40,
+         [](QPainter& p, QRectF r) { roundedFill(p, r.adjusted(2, 2, -2, -2), 8, kPanel, kPanel.darker(110), kPanelBorder); }},
+        {"bg_option", 12, 12,
+         [](QPainter& p, QRectF r) { roundedFill(p, r, 3, QColor(33, 35, 38), QColor(30, 31, 34), QColor(70, 73, 78)); }},
+        {"bg_picexif", 24, 24,
+         [](QPainter& p, QRectF r) { roundedFill(p, r.adjusted(1, 1, -1, -1), 4, QColor(28, 29, 31), QColor(28, 29, 31), QColor(70, 73, 78)); }},
+        {"bg_nvimage", 10, 10,
+         [](QPainter& p, QRectF r) { roundedFill(p, r, 2, QColor(28, 29, 31), QColor(28, 29, 31), QColor(70, 73, 78)); }},
+        {"bg_info", 16, 16,
+         [](QPainter& p, QRectF r) { roundedFill(p, r, 3, QColor(20, 21, 23), QColor(20, 21, 23), QColor(70, 73, 78)); }},
+        {"bg_exiftile", 8, 8, [](QPainter& p, QRectF r) { p.fillRect(r, QColor(38, 40, 43)); }},
+        // The navigation frame: a bright outline with a faint fill, drawn over the thumbnail.
+        {"bg_nv", 24, 24,
+         [](QPainter& p, QRectF r) { roundedFill(p, r.adjusted(1, 1, -1, -1), 2, QColor(255, 255, 255, 30), QColor(255, 255, 255, 30), kAccent.lighter(120)); }},
         {"close", 16, 16, closeButton(0)},
         {"close_roll", 16, 16, closeButton(1)},
         {"close_push", 16, 16, closeButton(2)},
@@ -280,13 +294,14 @@ std::vector<SkinImage> skin()
     for (int on = 0; on < 2; ++on)
         for (int s = 0; s < 4; ++s) {
             images.push_back({std::string("bt_dlg") + (on ? "_on" : "") + dlgSuffix[s], 30, 24, dialogButton(s, on)});
+            images.push_back({std::string("bt_option") + (on ? "_on" : "") + dlgSuffix[s], 30, 24, dialogButton(s, on)});
         }
     const char* stateSuffix[4] = {"", "_roll", "_push", "_disable"};
     for (int radio = 0; radio < 2; ++radio)
         for (int on = 0; on < 2; ++on)
             for (int s = 0; s < 4; ++s) {
-                images.push_back({std::string(radio ? "bt_radio" : "bt_check") + (on ? "_on" : "") + stateSuffix[s], 14, 14,
-                                  checkMark(radio, s, on)});
+                for (const char* base : {radio ? "bt_radio" : "bt_check", radio ? "icon_rado" : "icon_chck"})
+                    images.push_back({std::string(base) + (on ? "_on" : "") + stateSuffix[s], 14, 14, checkMark(radio, s, on)});
             }
     // The view-mode toolbar's buttons; those with an on state get the "_on" set too.
     const std::pair<const char*, bool> toolbar[] = {

@@ -7,6 +7,7 @@
 #include "Shell/AppDelegate.h"
 #include "Shell/LMMainWindow.h"
 #include "Shell/LMMainWndContentView.h"
+#include "Shell/MainWndSecondaryWindows.h"
 #include "Shell/ViewModeController.h"
 
 #include "Model/LMBookmarkCache.h"
@@ -15,6 +16,7 @@
 #include "foundation/Bundle.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QFileInfo>
 #include <QWidget>
 
@@ -271,12 +273,16 @@ void MainWndController::performMenuAction(long tag)
 {
     const long id = actionIdForTag(tag);
     switch (tag) {
-    case TagAbout:
-    case TagPreferences:
-    case TagHelp:
-        // The About and preferences windows and the support page are not part of this build.
-        noteUnavailable(tag);
+    case TagAbout: secondaryWindows().showAboutWindow(); return;
+    case TagPreferences: secondaryWindows().showOptionWindowWithTabType(0, false); return;
+    case TagHelp: {
+        const QUrl url = helpPageUrl();
+        if (m_openUrlHandler)
+            m_openUrlHandler(url);
+        else
+            QDesktopServices::openUrl(url);
         return;
+    }
     case TagMinimize:
         if (kpv::Window* w = getCurWindow()) {
             windowWillMiniaturize();
@@ -293,9 +299,8 @@ void MainWndController::performMenuAction(long tag)
     }
     switch (id) {
     case 1:
-        // The accounts window is not part of this build.
         if (canDoAction(id))
-            noteUnavailable(id);
+            secondaryWindows().showAccountWindow();
         return;
     case 47:
         if (canDoAction(id))

@@ -5,6 +5,7 @@
 
 #include "Shell/AppDelegate.h"
 #include "Shell/LMMainWindow.h"
+#include "Shell/MainWndSecondaryWindows.h"
 #include "Shell/OpenWithMenu.h"
 
 #include "Kit/LMAlertSheet.h"
@@ -106,6 +107,7 @@ void MainWndController::delayCheckRateForUs()
 QUrl MainWndController::storePageUrl() { return QUrl(QStringLiteral("https://kestrane.app/store/review")); }
 QUrl MainWndController::storeWebPageUrl() { return QUrl(QStringLiteral("https://kestrane.app/store")); }
 QUrl MainWndController::productWebPageUrl() { return QUrl(QStringLiteral("https://kestrane.app/")); }
+QUrl MainWndController::helpPageUrl() { return QUrl(QStringLiteral("https://kestrane.app/help")); }
 
 void MainWndController::doRate()
 {
@@ -137,9 +139,16 @@ void MainWndController::recommendMenuItemClicked()
 
 void MainWndController::doFeedback()
 {
-    // The feedback form is not part of this build.
     if (canDoAction(47))
-        noteUnavailable(47);
+        secondaryWindows().showFeedbackWindow();
+}
+
+MainWndSecondaryWindows& MainWndController::secondaryWindows()
+{
+    if (!m_secondaryWindows)
+        m_secondaryWindows = std::make_shared<MainWndSecondaryWindows>(
+            m_delegate, *this, kpv::DesktopServices::shared(), kpv::NotificationCenter::defaultCenter());
+    return *m_secondaryWindows;
 }
 
 // ---- The resting pointer ----

@@ -1,5 +1,8 @@
 #include "Shell/MainWndNavigateHost.h"
 
+#include "Share/ShareFileInfo.h"
+#include "Shell/MainWndSecondaryWindows.h"
+
 #include "Shell/AppDelegate.h"
 #include "Shell/LMMainWindow.h"
 #include "Shell/MainWndController.h"
@@ -92,4 +95,22 @@ void MainWndNavigateHost::setViewShadowImage(const LMImagePtr& image)
 QString MainWndNavigateHost::temporaryDirectoryWithSubDir(const QString& name) const
 {
     return m_delegate.temporaryDirectoryWithSubDir(name);
+}
+
+void MainWndNavigateHost::shareFiles(const QList<NavSlideshowFile>& files, int64_t shareType)
+{
+    QList<ShareFileInfoPtr> infos;
+    for (const NavSlideshowFile& file : files) {
+        auto info = std::make_shared<ShareFileInfo>(file.filePath);
+        info->setImgBaseInfo(file.imgBaseInfo);
+        info->setOriginalImage(file.prevLoadedOriginalImage);
+        const LMImagePtr source = file.prevLoadedOriginalImage ? file.prevLoadedOriginalImage : file.prevLoadedLargeFitInImage;
+        if (source) {
+            const QImage image = source->convertToImage();
+            if (!image.isNull())
+                info->setRawThumb(image.scaled(168, 168, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        }
+        infos.append(std::move(info));
+    }
+    m_windowController.secondaryWindows().shareFiles(infos, long(shareType));
 }

@@ -3,6 +3,14 @@
 
 #include "Shell/AppDelegate.h"
 #include "Shell/LMMainWindow.h"
+#include "Kit/LMCustomWindow.h"
+#include "Kit/LMNormalCustomWindow.h"
+#include "Share/FeedbackWindowController.h"
+#include "Shell/AboutWindowController.h"
+#include "Shell/MainWndSecondaryWindows.h"
+#include "Shell/OptionWindowController.h"
+#include "Shell/ShareAccountWindowController.h"
+#include "appkit/Control.h"
 #include "Shell/MainWndController.h"
 #include "Shell/ViewModeController.h"
 
@@ -90,8 +98,34 @@ TEST_F(PromptWiring, HelpMenuCommandsReachTheirPrompts)
     EXPECT_EQ(opened.front(), MainWndController::storePageUrl());
 
     controller->performMenuAction(47);
-    EXPECT_EQ(controller->lastUnavailableCommand(), 47);
+    ASSERT_TRUE(controller->secondaryWindows().feedbackWindowController());
+    EXPECT_TRUE(controller->secondaryWindows().feedbackWindowController()->feedbackWindow()->sheetRunning());
+    EXPECT_EQ(controller->lastUnavailableCommand(), 0);
     EXPECT_EQ(opened.size(), 1);
+}
+
+// Help, About, Preferences and Accounts each open their window (the tags of the items without an
+// action id: 200 About, 201 Preferences, 203 Help).
+TEST_F(PromptWiring, HelpAboutPreferencesAndAccountsOpenTheirWindows)
+{
+    controller->performMenuAction(203);
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_EQ(opened.front(), MainWndController::helpPageUrl());
+
+    controller->performMenuAction(200);
+    ASSERT_TRUE(controller->secondaryWindows().aboutWindowController());
+    EXPECT_TRUE(controller->secondaryWindows().aboutWindowController()->aboutWindow()->isVisible());
+    EXPECT_EQ(controller->secondaryWindows().aboutWindowController()->txtProductName()->stringValue(),
+              delegate->appName());
+
+    controller->performMenuAction(201);
+    ASSERT_TRUE(controller->secondaryWindows().optionWindowController());
+    EXPECT_TRUE(controller->secondaryWindows().optionWindowController()->optionWindow()->isVisible());
+
+    controller->performMenuAction(1);
+    ASSERT_TRUE(controller->secondaryWindows().shareAccountWindowController());
+    EXPECT_TRUE(controller->secondaryWindows().shareAccountWindowController()->accountWindow()->sheetRunning());
+    EXPECT_EQ(controller->lastUnavailableCommand(), 0);
 }
 
 TEST_F(PromptWiring, PointerRestsOnlyWhileFullScreen)

@@ -1,0 +1,56 @@
+#pragma once
+// The feedback form: a sheet with a message box that hands the message to the desktop's mail
+// program (subject with the product and version, the system below the text). An empty message is
+// refused with a word; when no mail program starts, the sheet stays with the text kept. Main
+// thread only.
+
+#include "Kit/LMCustomWindowDelegate.h"
+
+#include <QString>
+
+#include <memory>
+
+class LMNormalCustomButton;
+class LMNormalCustomWindow;
+class LMPlaceholderTextView;
+
+namespace kpv {
+class DesktopServices;
+class TextField;
+class Window;
+}
+
+class FeedbackWindowController : public LMCustomWindowDelegate {
+public:
+    // `desktop` must outlive the controller.
+    FeedbackWindowController(kpv::DesktopServices& desktop, QString appName, QString appVersion);
+    ~FeedbackWindowController() override;
+    FeedbackWindowController(const FeedbackWindowController&) = delete;
+    FeedbackWindowController& operator=(const FeedbackWindowController&) = delete;
+
+    void beginSheetOnParentWindow(kpv::Window* parent);
+    LMNormalCustomWindow* feedbackWindow() const { return m_window.get(); }
+    LMPlaceholderTextView* messageTextView() const { return m_txtMessage; }
+
+    QString subject() const;
+    QString bodyForMessage(const QString& message) const;
+    // True when the mail program took the message (the sheet then ends).
+    bool sendButtonClicked();
+    void cancelButtonClicked();
+    QString statusText() const;
+    bool customWindow(LMCustomWindow* window, const kpv::Event& keyDown) override;
+
+private:
+    void loadWindow();
+    void endSheet();
+
+    kpv::DesktopServices& m_desktop;
+    QString m_appName;
+    QString m_appVersion;
+    std::unique_ptr<LMNormalCustomWindow> m_window;
+    kpv::TextField* m_txtTitle = nullptr;
+    LMPlaceholderTextView* m_txtMessage = nullptr;
+    kpv::TextField* m_txtStatus = nullptr;
+    LMNormalCustomButton* m_btnSend = nullptr;
+    LMNormalCustomButton* m_btnCancel = nullptr;
+};

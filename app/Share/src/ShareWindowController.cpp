@@ -1,0 +1,311 @@
+#include "Share/ShareWindowController.h"
+
+#include "Kit/LMImageView.h"
+#include "Kit/LMNormalCustomButton.h"
+#include "Kit/LMNormalCustomWindow.h"
+#include "Model/MainConfig.h"
+#include "Share/ShareSelectWebsiteViewController.h"
+#include "Share/ShareWebsiteType.h"
+#include "appkit/Control.h"
+#include "appkit/Event.h"
+#include "appkit/Image.h"
+#include "desktop/DesktopServices.h"
+#include "foundation/Bundle.h"
+
+#include <QFileInfo>
+
+namespace {
+constexpr double kWidth = 560;
+constexpr double kHeight = 430;
+constexpr unsigned short kEscKeyCode = 53;
+constexpr long kSites[4] = {ShareWebsiteTypeFacebook, ShareWebsiteTypeFlickr, ShareWebsiteTypeTwitter,
+                            ShareWebsiteTypeTumblr};
+const char* const kSiteNames[4] = {"Facebook", "Flickr", "Twitter", "Tumblr"};
+const kpv::Color kTextColor(230 / 255.0, 230 / 255.0, 230 / 255.0);
+const kpv::Color kWarnColor(1.0, 0.62, 0.35);
+
+QString text(const char* key) { return kpv::Bundle::mainBundle().localizedString(QString::fromLatin1(key)); }
+
+bool isSite(long type) { return type >= ShareWebsiteTypeFacebook && type <= ShareWebsiteTypeTumblr; }
+
+std::uint64_t trimmedLength(const QString& s) { return std::uint64_t(s.trimmed().size()); }
+
+// A thumbnail that selects its file when clicked.
+class ShareThumbView : public LMImageView {
+public:
+    ShareThumbView(const kpv::Rect& frame, std::function<void()> clicked) : LMImageView(frame), m_clicked(std::move(clicked)) {}
+    void mouseDown(const kpv::Event&) override
+    {
+        if (m_clicked)
+            m_clicked();
+    }
+
+private:
+    std::function<void()> m_clicked;
+};
+
+kpv::TextField* label(kpv::View* parent, const kpv::Rect& frame, int alignment = Qt::AlignLeft | Qt::AlignVCenter)
+{
+    auto* field = new kpv::TextField(frame);
+    field->setTextColor(kTextColor);
+    field->setAlignment(alignment);
+    parent->addSubview(field);
+    return field;
+}
+} // namespace
+
+ShareWindowController::ShareWindowController(MainConfig& config) : m_config(config) { loadWindow(); }
+
+ShareWindowController::~ShareWindowController()
+{
+    *m_alive = false;
+    if (m_window) {
+        m_window->setCustomWindowDelegate(nullptr);
+        if (m_window->sheetRunning())
+            m_window->endSheet();
+    }
+    if (m_descTextView)
+        m_descTextView->setShareFileDescDelegate(nullptr);
+}
+
+void ShareWindowController::loadWindow()
+{
+    m_window = std::make_unique<LMNormalCustomWindow>(kpv::Rect(0, 0, kWidth, kHeight));
+    m_window->setCustomWindowDelegate(this);
+    kpv::View* content = m_window->contentView();
+    m_txtTitle = label(content, kpv::Rect(40, kHeight - 36, kWidth - 80, 24), Qt::AlignCenter);
+
+    const double siteWidth = 110;
+    const double siteX = (kWidth - 4 * siteWidth) / 2;
+    for (int i = 0; i < 4; ++i) {
+        auto* button = new LMNormalCustomButton(kpv::Rect(siteX + i * siteWidth, kHeight - 74, siteWidth - 6, 28));
+        button->setCareState(true);
+        button->setTitle(QString::fromLatin1(kSiteNames[i]));
+        button->setTitleColorForStateOn(kpv::Color::whiteColor());
+        const long site = kSites[i];
+        button->setAction([this, site](kpv::View*) { selectWebsite(site); });
+        content->addSubview(button);
+        m_siteButtons[i] = button;
+    }
+    m_txtSignIn = label(content, kpv::Rect(20, kHeight - 104, kWidth - 40, 22), Qt::AlignCenter);
+
+    const double thumbSize = 84;
+    const double thumbX = (kWidth - kMaxThumbs * (thumbSize + 14)) / 2;
+    for (int i = 0; i < kMaxThumbs; ++i) {
+        const double x = thumbX + i * (thumbSize + 14);
+        auto* thumb = new ShareThumbView(kpv::Rect(x, 200, thumbSize, thumbSize), [this, i] { selectFile(i); });
+        thumb->setImageScaling(3);
+        content->addSubview(thumb);
+        m_thumbViews[i] = thumb;
+        m_thumbNames[i] = label(content, kpv::Rect(x - 6, 178, thumbSize + 12, 18), Qt::AlignCenter);
+    }
+    m_txtMoreFiles = label(content, kpv::Rect(20, 156, kWidth - 40, 18), Qt::AlignCenter);
+
+    m_descTextView = new ShareFileDescTextView(kpv::Rect(20, 64, kWidth - 40, 88));
+    m_descTextView->awakeFromNib();
+    m_descTextView->setShareFileDescDelegate(this);
+    m_descTextView->setPlaceholderString(text("IDS_ShareDescPlaceholder"));
+    content->addSubview(m_descTextView);
+    m_txtLength = label(content, kpv::Rect(kWidth - 140, 40, 120, 20), Qt::AlignRight | Qt::AlignVCenter);
+    m_txtMessage = label(content, kpv::Rect(20, 40, kWidth - 170, 20));
+    m_txtMessage->setTextColor(kWarnColor);
+
+    m_btnShare = new LMNormalCustomButton(kpv::Rect(kWidth - 20 - 100, 8, 100, 28));
+    m_btnCancel = new LMNormalCustomButton(kpv::Rect(kWidth - 20 - 210, 8, 100, 28));
+    m_btnShare->setAction([this](kpv::View*) { shareButtonClicked(); });
+    m_btnCancel->setAction([this](kpv::View*) { cancelButtonClicked(); });
+    content->addSubview(m_btnShare);
+    content->addSubview(m_btnCancel);
+    if (m_window->btnClose())
+        m_window->btnClose()->setAction([this](kpv::View*) { cancelButtonClicked(); });
+    m_window->setMouseDownMoveable(true);
+}
+
+void ShareWindowController::beginShareFiles(const QList<ShareFileInfoPtr>& files, long website, kpv::Window* parent)
+{
+    if (files.isEmpty() || !isSite(website) || m_window->sheetRunning())
+        return;
+    m_files = files;
+    m_descriptions = QList<QString>(files.size());
+    m_curFileIndex = 0;
+    m_finished = false;
+    m_tooLongShown = false;
+    m_websiteType = website;
+    m_descTextView->setString(QString());
+    for (int i = 0; i < kMaxThumbs; ++i) {
+        const bool shown = i < files.size();
+        m_thumbViews[i]->setHidden(!shown);
+        m_thumbNames[i]->setHidden(!shown);
+        if (!shown)
+            continue;
+        const ShareFileInfo& info = *files[i];
+        const QImage thumb = info.rawThumb();
+        m_thumbViews[i]->setImage(thumb.isNull() ? nullptr : std::make_shared<kpv::Image>(thumb), 0);
+        m_thumbNames[i]->setStringValue(LMPathString::lastPathComponent(info.filePath().path()));
+    }
+    const qsizetype more = files.size() - kMaxThumbs;
+    m_txtMoreFiles->setStringValue(more > 0 ? kpv::Bundle::mainBundle().localizedStringWithFormat(
+                                                  QStringLiteral("IDS_ShareMoreFiles_Fmt"), qlonglong(more))
+                                            : QString());
+    updateUI();
+    if (parent) {
+        std::weak_ptr<bool> alive = m_alive;
+        m_window->beginSheet(parent, [](std::int64_t) {});
+    } else {
+        m_window->center();
+        m_window->makeKeyAndOrderFront();
+    }
+}
+
+bool ShareWindowController::shareFilesByEmail(const QList<ShareFileInfoPtr>& files, kpv::DesktopServices& desktop)
+{
+    QStringList attachments;
+    for (const ShareFileInfoPtr& info : files) {
+        if (!info)
+            continue;
+        const QString path = info->filePath().path();
+        // A file that is gone or unreadable is left out rather than handing the mail program a
+        // broken attachment.
+        const QFileInfo fi(path);
+        if (fi.isFile() && fi.isReadable())
+            attachments << fi.absoluteFilePath();
+    }
+    if (attachments.isEmpty())
+        return false;
+    return desktop.composeMail(QString(), QString(), attachments);
+}
+
+void ShareWindowController::selectWebsite(long website)
+{
+    if (!isSite(website) || m_finished)
+        return;
+    m_websiteType = website;
+    m_tooLongShown = false;
+    m_config.setCurShareType(website);
+    updateUI();
+}
+
+void ShareWindowController::selectFile(int index)
+{
+    if (index < 0 || index >= m_files.size() || index == m_curFileIndex)
+        return;
+    m_descriptions[m_curFileIndex] = m_descTextView->string();
+    m_curFileIndex = index;
+    m_descTextView->setString(m_descriptions[index]);
+    updateUI();
+}
+
+QString ShareWindowController::descriptionOfFile(int index) const
+{
+    if (index < 0 || index >= m_files.size())
+        return {};
+    return index == m_curFileIndex ? m_descTextView->string() : m_descriptions[index];
+}
+
+void ShareWindowController::setDescriptionOfCurFile(const QString& s)
+{
+    m_descTextView->setString(s);
+    updateUI();
+}
+
+QString ShareWindowController::signedInUserName() const
+{
+    const auto info = m_config.shareAutoLoginInfoForWebsite(m_websiteType);
+    return info ? info->userName() : QString();
+}
+
+QString ShareWindowController::signInStateText() const
+{
+    const auto info = m_config.shareAutoLoginInfoForWebsite(m_websiteType);
+    const QString site = isSite(m_websiteType) ? QString::fromLatin1(kSiteNames[m_websiteType - 1]) : QString();
+    const kpv::Bundle& bundle = kpv::Bundle::mainBundle();
+    if (!info)
+        return bundle.localizedStringWithFormat(QStringLiteral("IDS_ShareNotSignedIn_Fmt"), site);
+    const QString name = info->userName();
+    return name.isEmpty() ? bundle.localizedStringWithFormat(QStringLiteral("IDS_ShareSignedIn_Fmt"), site)
+                          : bundle.localizedStringWithFormat(QStringLiteral("IDS_ShareSignedInAs_Fmt"), site, name);
+}
+
+QString ShareWindowController::lengthText() const
+{
+    const std::uint64_t limit = ShareFileDescTextView::maxFileDescLengthByWebsiteType(m_websiteType);
+    const std::uint64_t cur = trimmedLength(m_descTextView->string());
+    return limit == 0 ? QString::number(cur) : QStringLiteral("%1 / %2").arg(cur).arg(limit);
+}
+
+bool ShareWindowController::descriptionsFit() const
+{
+    const std::uint64_t limit = ShareFileDescTextView::maxFileDescLengthByWebsiteType(m_websiteType);
+    if (limit == 0)
+        return true;
+    for (int i = 0; i < m_files.size(); ++i)
+        if (trimmedLength(descriptionOfFile(i)) > limit)
+            return false;
+    return true;
+}
+
+QString ShareWindowController::messageText() const { return m_txtMessage->stringValue(); }
+
+void ShareWindowController::shareButtonClicked()
+{
+    if (m_finished)
+        return;
+    if (!descriptionsFit()) {
+        m_tooLongShown = true;
+        updateUI();
+        return;
+    }
+    // There is no upload service in this version: say so rather than pretend to send.
+    m_finished = true;
+    updateUI();
+}
+
+void ShareWindowController::cancelButtonClicked() { endSheet(); }
+
+void ShareWindowController::endSheet()
+{
+    if (m_window->sheetRunning())
+        m_window->endSheet();
+    else
+        m_window->close();
+}
+
+void ShareWindowController::ShareFileDescTextView_textChangedWithCurLength(ShareFileDescTextView*, std::uint64_t,
+                                                                           std::uint64_t)
+{
+    updateUI();
+}
+
+bool ShareWindowController::customWindow(LMCustomWindow*, const kpv::Event& keyDown)
+{
+    if (keyDown.keyCode() != kEscKeyCode)
+        return false;
+    endSheet();
+    return true;
+}
+
+void ShareWindowController::updateUI()
+{
+    m_txtTitle->setStringValue(ShareSelectWebsiteViewController::toolbarButtonToolTipsByShareType(m_websiteType));
+    for (int i = 0; i < 4; ++i) {
+        m_siteButtons[i]->setState(kSites[i] == m_websiteType ? 1 : 0);
+        m_siteButtons[i]->setEnabled(!m_finished);
+    }
+    m_txtSignIn->setStringValue(signInStateText());
+    for (int i = 0; i < kMaxThumbs && i < m_files.size(); ++i)
+        m_thumbNames[i]->setTextColor(i == m_curFileIndex ? kpv::Color::whiteColor() : kpv::Color(0.6, 0.6, 0.6));
+    m_descTextView->setEnabled(!m_finished);
+    m_txtLength->setStringValue(lengthText());
+    const std::uint64_t limit = ShareFileDescTextView::maxFileDescLengthByWebsiteType(m_websiteType);
+    const bool curTooLong = limit != 0 && trimmedLength(m_descTextView->string()) > limit;
+    m_txtLength->setTextColor(curTooLong ? kWarnColor : kTextColor);
+    QString message;
+    if (m_finished)
+        message = text("IDS_ShareUploadNotAvailable");
+    else if (m_tooLongShown && !descriptionsFit())
+        message = text("IDS_ShareDescTooLong");
+    m_txtMessage->setStringValue(message);
+    m_btnShare->setTitle(text("IDS_Share"));
+    m_btnShare->setHidden(m_finished);
+    m_btnCancel->setTitle(text(m_finished ? "IDS_Close" : "IDS_Cancel"));
+}

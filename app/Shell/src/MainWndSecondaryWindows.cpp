@@ -1,0 +1,87 @@
+#include "Shell/MainWndSecondaryWindows.h"
+
+#include "Kit/LMCustomWindow.h"
+#include "Kit/LMEventMonitorCenter.h"
+#include "Model/MainConfig.h"
+#include "Share/FeedbackWindowController.h"
+#include "Share/ShareWebsiteType.h"
+#include "Share/ShareWindowController.h"
+#include "Shell/AboutWindowController.h"
+#include "Shell/AppDelegate.h"
+#include "Shell/FileTypeAssociator.h"
+#include "Shell/MainWndController.h"
+#include "Shell/OptionWindowController.h"
+#include "Shell/ShareAccountWindowController.h"
+#include "foundation/Bundle.h"
+
+MainWndSecondaryWindows::MainWndSecondaryWindows(AppDelegate& delegate, MainWndController& windowController,
+                                                 kpv::DesktopServices& desktop, kpv::NotificationCenter& center)
+    : m_delegate(delegate), m_windowController(windowController), m_desktop(desktop), m_center(center)
+{
+}
+
+MainWndSecondaryWindows::~MainWndSecondaryWindows() = default;
+
+void MainWndSecondaryWindows::showAboutWindow()
+{
+    if (!m_about)
+        m_about = std::make_unique<AboutWindowController>(m_delegate.appName(), m_delegate.appVersion(),
+                                                          kpv::Bundle::mainBundle()
+                                                              .objectForInfoDictionaryKey(QStringLiteral("NSHumanReadableCopyright"))
+                                                              .toString());
+    m_about->showWindow();
+}
+
+void MainWndSecondaryWindows::showOptionWindowWithTabType(long tab, bool associateAllFileTypes)
+{
+    MainConfig* config = m_delegate.mainConfig();
+    if (!config)
+        return;
+    if (!m_option) {
+        const QString ourId =
+            FileTypeAssociator::desktopIdForBundleIdentifier(kpv::Bundle::mainBundle().bundleIdentifier());
+        m_associator = std::make_unique<FileTypeAssociator>(m_desktop, *config, ourId, m_delegate.allowedFileTypes());
+        m_option = std::make_unique<OptionWindowController>(*config, *m_associator, m_center);
+    }
+    m_option->showWithTabType(tab, associateAllFileTypes);
+}
+
+void MainWndSecondaryWindows::showAccountWindow()
+{
+    MainConfig* config = m_delegate.mainConfig();
+    if (!config)
+        return;
+    // A new sheet for every opening; the previous one has ended.
+    m_account = std::make_unique<ShareAccountWindowController>(*config, LMEventMonitorCenter::eventMonitorCenter());
+    m_account->beginSheetOnParentWindow(m_windowController.getCurWindow());
+}
+
+void MainWndSecondaryWindows::showFeedbackWindow()
+{
+    if (!m_feedback)
+        m_feedback = std::make_unique<FeedbackWindowController>(m_desktop, m_delegate.appName(), m_delegate.appVersion());
+    m_feedback->beginSheetOnParentWindow(m_windowController.getCurWindow());
+}
+
+ShareWindowController* MainWndSecondaryWindows::shareWindowController()
+{
+    MainConfig* config = m_delegate.mainConfig();
+    if (!m_share && config)
+        m_share = std::make_unique<ShareWindowController>(*config);
+    return m_share.get();
+}
+
+bool MainWndSecondaryWindows::shareFiles(const QList<ShareFileInfoPtr>& files, long shareType)
+{
+    if (files.isEmpty())
+        return false;
+    if (shareType == ShareWebsiteTypeEmail)
+        return ShareWindowController::shareFilesByEmail(files, m_desktop);
+    if (shareType < ShareWebsiteTypeFacebook || shareType > ShareWebsiteTypeTumblr)
+        return false;
+    ShareWindowController* sheet = shareWindowController();
+    if (!sheet)
+        return false;
+    sheet->beginShareFiles(files, shareType, m_windowController.getCurWindow());
+    return true;
+}

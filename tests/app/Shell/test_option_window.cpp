@@ -1,0 +1,115 @@
+// The preferences window over its model: the controls follow the edits, the wheel radios follow
+// the wheel check, tabs swap pages, association rows tick through the model, Esc and Cancel drop
+// the edits, OK writes them and tells the running viewer.
+#include "Shell/OptionWindowController.h"
+
+#include "Kit/LMNormalCheckButton.h"
+#include "Kit/LMNormalCustomButton.h"
+#include "Kit/LMNormalCustomWindow.h"
+#include "Model/MainConfig.h"
+#include "Shell/FileTypeAssociator.h"
+#include "appkit/Event.h"
+#include "desktop/FakeDesktopServices.h"
+#include "foundation/NotificationCenter.h"
+#include "foundation/UserDefaults.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct OptionWindowControllerTest : ::testing::Test {
+    QTemporaryDir dir;
+    kpv::UserDefaults defaults{dir.filePath("settings.conf")};
+    MainConfig config{defaults};
+    kpv::FakeDesktopServices desktop;
+    kpv::NotificationCenter center;
+    FileTypeAssociator associator{desktop, config, "org.kestrane.viewer.desktop", {"public.jpeg", "public.png"}};
+    int changes = 0;
+
+    void SetUp() override
+    {
+        center.addObserver(this, "didChangeOptionSetting", nullptr, [this](const kpv::Notification&) { ++changes; });
+    }
+};
+
+TEST_F(OptionWindowControllerTest, WheelCheckDrivesTheRadiosAndApply)
+{
+    OptionWindowController window(config, associator, center);
+    window.showWithTabType(1, false);
+    EXPECT_TRUE(window.optionWindow()->isVisible());
+    EXPECT_EQ(window.currentPage(), window.chkEnableMouseWheel()->superview());
+    EXPECT_EQ(window.chkEnableMouseWheel()->state(), 1);
+    EXPECT_EQ(window.rdoMouseWheelZoom()->state(), 1);
+    EXPECT_FALSE(window.btnApply()->isEnabled());
+
+    window.enableMouseWheelCheckButtonClicked();
+    EXPECT_EQ(window.chkEnableMouseWheel()->state(), 0);
+    EXPECT_FALSE(window.rdoMouseWheelZoom()->isEnabled());
+    EXPECT_FALSE(window.rdoMouseWheelNavFile()->isEnabled());
+    EXPECT_EQ(window.rdoMouseWheelZoom()->state(), 1); // the choice is kept
+    EXPECT_TRUE(window.btnApply()->isEnabled());
+
+    window.applyButtonClicked();
+    EXPECT_EQ(changes, 1);
+    EXPECT_FALSE(config.mouseWheelEnabled());
+    EXPECT_FALSE(window.btnApply()->isEnabled());
+    EXPECT_TRUE(window.optionWindow()->isVisible());
+}
+
+TEST_F(OptionWindowControllerTest, TabsSwapPagesAndTheChoiceIsStoredAtOnce)
+{
+    OptionWindowController window(config, associator, center);
+    window.showWithTabType(2, false);
+    EXPECT_EQ(window.currentPage(), window.fileInfoCheckButton(0)->superview());
+    EXPECT_EQ(window.tabButton(2)->state(), 1);
+    EXPECT_EQ(window.tabButton(1)->state(), 0);
+    // The default mask shows dimensions, date taken and file size.
+    EXPECT_EQ(window.fileInfoCheckButton(1)->state(), 1);
+    EXPECT_EQ(window.fileInfoCheckButton(0)->state(), 0);
+    EXPECT_EQ(window.fileInfoCheckButton(18)->state(), 0);
+
+    window.optionTabButtonClicked(3);
+    ASSERT_FALSE(window.associateItems().empty());
+    EXPECT_EQ(window.currentPage(), window.associateItems()[0]->chkFileType()->superview()->superview());
+    EXPECT_EQ(config.curOptionTabType(), 3);
+    window.optionTabButtonClicked(1);
+    window.optionTabButtonClicked(1); // the page already shown stays
+    EXPECT_EQ(window.currentPage(), window.chkEnableMouseWheel()->superview());
+}
+
+TEST_F(OptionWindowControllerTest, AssociationRowTicksThroughTheModel)
+{
+    OptionWindowController window(config, associator, center);
+    window.showWithTabType(3, false);
+    auto& row = *window.associateItems()[1];
+    EXPECT_EQ(row.chkFileType()->state(), 0);
+    row.fileTypeCheckButtonClicked();
+    EXPECT_EQ(row.chkFileType()->state(), 1);
+    EXPECT_TRUE(window.btnApply()->isEnabled());
+    window.okButtonClicked();
+    EXPECT_EQ(desktop.defaults.value("image/png"), "org.kestrane.viewer.desktop");
+    EXPECT_FALSE(desktop.defaults.contains("image/jpeg"));
+    EXPECT_FALSE(window.optionWindow()->isVisible());
+}
+
+TEST_F(OptionWindowControllerTest, EscAndCancelDropTheEdits)
+{
+    OptionWindowController window(config, associator, center);
+    window.show();
+    window.keepZoomRatioCheckButtonClicked();
+    window.fileInfoCheckButtonClicked(5);
+    EXPECT_TRUE(window.customWindow(window.optionWindow(), *kpv::Event::keyEvent(kpv::KeyDown, 53, "\x1b", "\x1b", nullptr)));
+    EXPECT_FALSE(window.optionWindow()->isVisible());
+    EXPECT_FALSE(config.keepPrevScaleWhenNavFile());
+    window.show();
+    EXPECT_EQ(window.chkKeepZoomRatio()->state(), 0);
+    EXPECT_EQ(window.fileInfoCheckButton(5)->state(), 0);
+    EXPECT_FALSE(window.customWindow(window.optionWindow(), *kpv::Event::keyEvent(kpv::KeyDown, 0, "a", "a", nullptr)));
+    window.viewPhotosInSubfolderRatioCheckButtonClicked();
+    window.cancelButtonClicked();
+    EXPECT_FALSE(config.viewPhotosInSubfolder());
+    EXPECT_EQ(changes, 0);
+}
+
+}  // namespace

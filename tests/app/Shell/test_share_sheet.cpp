@@ -1,0 +1,202 @@
+// Sharing: the share pop-up's rows, the web-site sheet's decisions (per-site description limits,
+// the chosen site, the saved sign-in, the honest last step), e-mail sharing through the desktop's
+// mail program (a fake, and the real launcher with a stand-in helper on PATH) and the feedback form.
+#include "Share/FeedbackWindowController.h"
+#include "Share/ShareSelectWebsiteViewController.h"
+#include "Share/ShareWindowController.h"
+
+#include "Kit/LMNormalCustomButton.h"
+#include "Kit/LMNormalCustomWindow.h"
+#include "Model/MainConfig.h"
+#include "desktop/DesktopServices.h"
+#include "desktop/FakeDesktopServices.h"
+#include "foundation/Bundle.h"
+#include "foundation/UserDefaults.h"
+
+#include <QFile>
+#include <QFileSystemWatcher>
+#include <QEventLoop>
+#include <QTimer>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+QString tr(const char* key) { return kpv::Bundle::mainBundle().localizedString(QString::fromLatin1(key)); }
+
+struct ShareTest : ::testing::Test {
+    QTemporaryDir dir;
+    kpv::UserDefaults defaults{dir.filePath("settings.conf")};
+    MainConfig config{defaults};
+
+    QString makeFile(const QString& name)
+    {
+        const QString path = dir.filePath(name);
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("not really a picture");
+        return path;
+    }
+    QList<ShareFileInfoPtr> infos(const QStringList& paths)
+    {
+        QList<ShareFileInfoPtr> out;
+        for (const QString& p : paths)
+            out << std::make_shared<ShareFileInfo>(LMPathString(p, false));
+        return out;
+    }
+};
+
+TEST_F(ShareTest, PopUpListsTheSitesAndMailButNotThePhotoLibrary)
+{
+    ShareSelectWebsiteViewController popup(nullptr, nullptr);
+    EXPECT_EQ(popup.shareTypes(), QList<long>({1, 2, 3, 4, 33}));
+    EXPECT_EQ(popup.shareTypeByRepresentedObject(QVariant::fromValue<qlonglong>(3)), 3);
+    EXPECT_EQ(popup.shareTypeByRepresentedObject(QVariant::fromValue<qlonglong>(34)), 0);
+    EXPECT_EQ(popup.shareTypeByRepresentedObject(QVariant(QStringLiteral("33"))), 0);
+    EXPECT_EQ(ShareSelectWebsiteViewController::toolbarButtonImageNameByShareType(2), "E_FLICK");
+    EXPECT_EQ(ShareSelectWebsiteViewController::toolbarButtonImageNameByShareType(33), "e_email");
+    EXPECT_TRUE(ShareSelectWebsiteViewController::toolbarButtonImageNameByShareType(5).isEmpty());
+    EXPECT_EQ(ShareSelectWebsiteViewController::toolbarButtonToolTipsByShareType(4), tr("IDS_SharetoTumblr"));
+    EXPECT_TRUE(ShareSelectWebsiteViewController::toolbarButtonToolTipsByShareType(0).isEmpty());
+}
+
+TEST_F(ShareTest, DescriptionLimitsFollowTheChosenSite)
+{
+    ShareWindowController sheet(config);
+    sheet.beginShareFiles(infos({makeFile("a.jpg"), makeFile("b.jpg")}), 2, nullptr);
+    ASSERT_EQ(sheet.websiteType(), 2);
+    const QString long118(118, QChar('x'));
+    sheet.setDescriptionOfCurFile(long118);
+    EXPECT_EQ(sheet.lengthText(), "118 / 255");
+    EXPECT_TRUE(sheet.descriptionsFit());
+    // The second file's description is its own; the first keeps its text.
+    sheet.selectFile(1);
+    EXPECT_TRUE(sheet.descriptionOfFile(1).isEmpty());
+    EXPECT_EQ(sheet.descriptionOfFile(0), long118);
+    // Twitter allows 117: the first file's text no longer fits, so Share refuses with a word.
+    sheet.selectWebsite(3);
+    EXPECT_EQ(config.curShareType(), 3);
+    EXPECT_FALSE(sheet.descriptionsFit());
+    sheet.shareButtonClicked();
+    EXPECT_FALSE(sheet.finished());
+    EXPECT_EQ(sheet.messageText(), tr("IDS_ShareDescTooLong"));
+    // Tumblr has no limit: the count stands alone and the last step is reached.
+    sheet.selectWebsite(4);
+    sheet.selectFile(0);
+    EXPECT_EQ(sheet.lengthText(), "118");
+    sheet.shareButtonClicked();
+    EXPECT_TRUE(sheet.finished());
+    EXPECT_EQ(sheet.messageText(), tr("IDS_ShareUploadNotAvailable"));
+    EXPECT_TRUE(sheet.btnShare()->isHidden());
+}
+
+TEST_F(ShareTest, SheetShowsTheSavedSignInOfTheChosenSite)
+{
+    config.setShareAutoLoginInfo(ShareAutoLoginInfo("7", "token", "", "Ann"), 1, true);
+    config.setShareAutoLoginInfo(ShareAutoLoginInfo(QVariantMap{{"accessToken", "t"}}), 4, true);
+    ShareWindowController sheet(config);
+    sheet.beginShareFiles(infos({makeFile("a.jpg")}), 1, nullptr);
+    EXPECT_EQ(sheet.signedInUserName(), "Ann");
+    EXPECT_TRUE(sheet.signInStateText().contains("Ann"));
+    sheet.selectWebsite(2);
+    EXPECT_TRUE(sheet.signedInUserName().isEmpty());
+    EXPECT_EQ(sheet.signInStateText(),
+              kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_ShareNotSignedIn_Fmt"), QStringLiteral("Flickr")));
+    sheet.selectWebsite(4); // a sign-in without a user name
+    EXPECT_TRUE(sheet.signInStateText().contains("Tumblr"));
+    EXPECT_FALSE(sheet.signInStateText().contains(" as "));
+    // Not a web site: nothing changes.
+    sheet.selectWebsite(33);
+    EXPECT_EQ(sheet.websiteType(), 4);
+}
+
+TEST_F(ShareTest, SheetIgnoresNoFilesAndTypesThatAreNotSites)
+{
+    ShareWindowController sheet(config);
+    sheet.beginShareFiles({}, 1, nullptr);
+    EXPECT_FALSE(sheet.shareWindow()->isVisible());
+    sheet.beginShareFiles(infos({makeFile("a.jpg")}), 33, nullptr);
+    EXPECT_FALSE(sheet.shareWindow()->isVisible());
+    EXPECT_EQ(sheet.websiteType(), 0);
+}
+
+TEST_F(ShareTest, MailAttachesTheFilesThatStillExist)
+{
+    kpv::FakeDesktopServices desktop;
+    const QString a = makeFile("a.jpg");
+    const QString b = makeFile("b.png");
+    EXPECT_TRUE(ShareWindowController::shareFilesByEmail(infos({a, dir.filePath("gone.jpg"), b}), desktop));
+    ASSERT_EQ(desktop.mails.size(), 1);
+    EXPECT_EQ(desktop.mails[0].attachments, QStringList({a, b}));
+    EXPECT_TRUE(desktop.mails[0].subject.isEmpty());
+    // Nothing left to attach, or no mail program: a failure, not a silent success.
+    EXPECT_FALSE(ShareWindowController::shareFilesByEmail(infos({dir.filePath("gone.jpg")}), desktop));
+    desktop.mailAvailable = false;
+    EXPECT_FALSE(ShareWindowController::shareFilesByEmail(infos({a}), desktop));
+    EXPECT_EQ(desktop.mails.size(), 1);
+}
+
+// The real launcher runs the mail helper with an argument vector: a stand-in on PATH records it.
+TEST_F(ShareTest, MailHelperGetsOneAttachOptionPerFileWithoutAShell)
+{
+    const QString bin = dir.filePath("bin");
+    ASSERT_TRUE(QDir().mkpath(bin));
+    const QString record = dir.filePath("record");
+    QFile helper(bin + "/xdg-email");
+    ASSERT_TRUE(helper.open(QIODevice::WriteOnly));
+    helper.write(QStringLiteral("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '%1.tmp'\nmv '%1.tmp' '%1'\n")
+                     .arg(record)
+                     .toUtf8());
+    helper.close();
+    helper.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QByteArray oldPath = qgetenv("PATH");
+    qputenv("PATH", bin.toUtf8() + ":" + oldPath);
+    const QString odd = makeFile("$(touch pwned) ; name.jpg");
+    // The helper runs detached: wait for its record to appear (or give up after a generous bound).
+    QFileSystemWatcher watcher({dir.path()});
+    QEventLoop loop;
+    QObject::connect(&watcher, &QFileSystemWatcher::directoryChanged, &loop, [&] {
+        if (QFile::exists(record))
+            loop.quit();
+    });
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    kpv::GioDesktopServices desktop;
+    const bool started = ShareWindowController::shareFilesByEmail(infos({odd}), desktop);
+    if (started && !QFile::exists(record))
+        loop.exec();
+    qputenv("PATH", oldPath);
+    ASSERT_TRUE(started);
+    QFile out(record);
+    ASSERT_TRUE(out.open(QIODevice::ReadOnly));
+    const QStringList args = QString::fromUtf8(out.readAll()).split('\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(args, QStringList({"--utf8", "--attach", odd}));
+    EXPECT_FALSE(QFile::exists(dir.filePath("pwned")));
+}
+
+TEST_F(ShareTest, FeedbackFormComposesThroughTheMailProgramAndKeepsTheTextOnFailure)
+{
+    kpv::FakeDesktopServices desktop;
+    FeedbackWindowController form(desktop, "Kestrane Photo Viewer", "0.1.0");
+    form.beginSheetOnParentWindow(nullptr);
+    EXPECT_FALSE(form.sendButtonClicked());
+    EXPECT_EQ(form.statusText(), tr("IDS_FeedbackEmpty"));
+    EXPECT_TRUE(desktop.mails.isEmpty());
+
+    form.messageTextView()->setString("  The wheel should zoom.  ");
+    desktop.mailAvailable = false;
+    EXPECT_FALSE(form.sendButtonClicked());
+    EXPECT_EQ(form.statusText(), tr("IDS_FeedbackNoMail"));
+    EXPECT_EQ(form.messageTextView()->string(), "  The wheel should zoom.  ");
+
+    desktop.mailAvailable = true;
+    EXPECT_TRUE(form.sendButtonClicked());
+    ASSERT_EQ(desktop.mails.size(), 1);
+    EXPECT_TRUE(desktop.mails[0].subject.contains("Kestrane Photo Viewer"));
+    EXPECT_TRUE(desktop.mails[0].subject.contains("0.1.0"));
+    EXPECT_TRUE(desktop.mails[0].body.startsWith("The wheel should zoom.\n"));
+    EXPECT_TRUE(desktop.mails[0].attachments.isEmpty());
+    EXPECT_TRUE(form.messageTextView()->string().isEmpty());
+    EXPECT_FALSE(form.feedbackWindow()->isVisible());
+}
+
+}  // namespace
