@@ -13,8 +13,8 @@
 
 #include "Kit/LMButtonDelegate.h"
 #include "Model/LMImage.h"
-#include "Shell/LMEquivalentResponder.h"
-#include "Shell/ShowModeController.h"
+#include "Kit/LMEquivalentResponder.h"
+#include "Kit/ShowModeController.h"
 
 #include <QHash>
 #include <QVariantMap>

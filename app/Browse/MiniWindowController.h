@@ -6,8 +6,8 @@
 
 #include "Browse/MiniWindowHost.h"
 
-#include "Shell/LMEquivalentResponder.h"
-#include "Shell/ShowModeController.h"
+#include "Kit/LMEquivalentResponder.h"
+#include "Kit/ShowModeController.h"
 
 #include <QVariantMap>
 #include <functional>

@@ -7,7 +7,7 @@
 #include "Browse/ThumbImageBrowserItem.h"
 #include "Browse/ThumbnailViewHost.h"
 
-#include "Shell/ShowModeController.h"
+#include "Kit/ShowModeController.h"
 
 #include <QHash>
 #include <QVariantMap>

@@ -13,7 +13,7 @@
 #include "Model/LMFileImgBaseInfo.h"
 #include "Model/LMFileInfo.h"
 #include "Model/LMPathString.h"
-#include "View/LMImageRotateAngle.h"
+#include "Model/LMImageRotateAngle.h"
 
 #include <QPointF>
 #include <QRectF>

@@ -8,7 +8,7 @@
 #include "Model/LMImage.h"
 #include "Model/LMNavFileInfo.h"
 #include "Model/LMPathString.h"
-#include "View/LMImageRotateAngle.h"
+#include "Model/LMImageRotateAngle.h"
 
 #include <QRectF>
 #include <QVariantMap>

@@ -7,7 +7,7 @@
 #include "Edit/CropSaveWorker.h"
 #include "Kit/LMAreaTrackViewDelegate.h"
 #include "Kit/LMEventMonitor.h"
-#include "Shell/ShowModeController.h"
+#include "Kit/ShowModeController.h"
 #include "appkit/Geometry.h"
 #include <QVariantMap>
 #include <functional>

@@ -8,7 +8,7 @@
 // Angles are degrees; a positive angle turns the picture clockwise as seen on screen. Pictures are
 // QImages; results are premultiplied RGBA.
 
-#include "View/LMImageRotateAngle.h"
+#include "Model/LMImageRotateAngle.h"
 
 #include <QImage>
 #include <QSizeF>

@@ -1,7 +1,7 @@
 #include "Model/MainConfig.h"
 
 #include "Model/LMPathString.h"
-#include "Slideshow/SlideshowBkgrdMusicList.h"
+#include "Model/SlideshowBkgrdMusicList.h"
 #include "foundation/UserDefaults.h"
 
 #include <algorithm>

@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "Model/LMPathString.h"
-#include "Share/ShareAutoLoginInfo.h"
-#include "Share/ShareWebsiteType.h"
+#include "Model/ShareAutoLoginInfo.h"
+#include "Model/ShareWebsiteType.h"
 
 class SlideshowBkgrdMusicList;
 

@@ -11,6 +11,7 @@
 
 #include "Model/LMAppServices.h"
 #include "Model/LMPathString.h"
+#include "Slideshow/SlideshowThemeLoading.h"
 
 #include <QHash>
 #include <QList>
@@ -29,15 +30,6 @@ class Image;
 class OperationQueue;
 class Timer;
 }
-
-// The slideshow theme manager as the delegate drives it: loading starts after launch and is
-// cancelled and waited for at exit.
-class SlideshowThemeLoading {
-public:
-    virtual ~SlideshowThemeLoading() = default;
-    virtual void startLoad() = 0;
-    virtual void uninit() = 0;
-};
 
 class AppDelegate : public LMAppServices {
 public:

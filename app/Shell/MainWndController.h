@@ -6,8 +6,8 @@
 // forwards key, scroll, magnify and mouse-move events to the registered equivalent responders.
 // Main thread only.
 
-#include "Shell/LMEquivalentResponder.h"
-#include "Shell/ShowModeController.h"
+#include "Kit/LMEquivalentResponder.h"
+#include "Kit/ShowModeController.h"
 
 #include "Model/LMPathString.h"
 #include "appkit/Geometry.h"

@@ -4,7 +4,7 @@
 // files and routes the menu commands here; key, wheel and mouse-move events of the window reach the
 // viewer's controller while the view mode is shown. Main thread only.
 
-#include "Shell/LMEquivalentResponder.h"
+#include "Kit/LMEquivalentResponder.h"
 #include "Shell/ViewModeController.h"
 
 class NavigateController;

@@ -6,7 +6,7 @@
 // may be missing or empty; that simply means no themes from there. Main thread, except for the
 // loading itself, whose results are guarded by a lock.
 
-#include "Shell/AppDelegate.h"
+#include "Slideshow/SlideshowThemeLoading.h"
 #include "Slideshow/SlideshowTheme.h"
 
 #include <QString>

@@ -12,8 +12,8 @@
 #include "Slideshow/SlideshowFileInfo.h"
 #include "Slideshow/SlideshowViewHost.h"
 
-#include "Shell/LMEquivalentResponder.h"
-#include "Shell/ShowModeController.h"
+#include "Kit/LMEquivalentResponder.h"
+#include "Kit/ShowModeController.h"
 
 #include <QImage>
 #include <QPointer>

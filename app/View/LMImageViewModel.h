@@ -16,7 +16,7 @@
 
 #include "Model/LMBlockRepeatTimer.h"
 #include "Model/LMImage.h"
-#include "View/LMImageRotateAngle.h"
+#include "Model/LMImageRotateAngle.h"
 #include "View/LMMatrix.h"
 
 #include <QImage>

@@ -11,7 +11,7 @@
 // complete new one, so a failed or cancelled save leaves the original as it was.
 
 #include "Model/LMNavFileInfo.h"
-#include "View/LMImageRotateAngle.h"
+#include "Model/LMImageRotateAngle.h"
 
 #include <QImage>
 #include <QString>

@@ -4,7 +4,7 @@
 #include "Kit/LMNineSliceImageRep.h"
 #include "Kit/LMNormalCustomButton.h"
 #include "Kit/LMTrackingColorView.h"
-#include "Share/ShareWebsiteType.h"
+#include "Model/ShareWebsiteType.h"
 #include "appkit/Control.h"
 #include "foundation/Bundle.h"
 

@@ -1,7 +1,7 @@
 // The slideshow's background-music list: loading on first use, the three most recent files,
 // and writing only when something changed.
 
-#include "Slideshow/SlideshowBkgrdMusicList.h"
+#include "Model/SlideshowBkgrdMusicList.h"
 
 #include <QTemporaryDir>
 

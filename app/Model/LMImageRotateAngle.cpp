@@ -1,4 +1,4 @@
-#include "View/LMImageRotateAngle.h"
+#include "Model/LMImageRotateAngle.h"
 
 #include <cmath>
 
