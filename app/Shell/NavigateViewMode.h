@@ -15,6 +15,7 @@ class MainWndController;
 class MainWndNavigateHost;
 class NavigateController;
 class NavigateViewModeAdapter;
+class PropertiesPanelWindow;
 
 class NavigateViewMode {
 public:
@@ -28,6 +29,7 @@ public:
     LMOpenGLView* imageView() const { return m_imageView; }
     NavigateController& controller() const { return *m_controller; }
     NavigateViewModeAdapter& adapter() const { return *m_adapter; }
+    PropertiesPanelWindow& propertiesPanel() const { return *m_propertiesPanel; }
 
 private:
     AppDelegate& m_delegate;
@@ -39,4 +41,5 @@ private:
     std::unique_ptr<MainWndNavigateHost> m_host;
     std::unique_ptr<NavigateController> m_controller;
     std::unique_ptr<NavigateViewModeAdapter> m_adapter;
+    std::unique_ptr<PropertiesPanelWindow> m_propertiesPanel;
 };

@@ -8,6 +8,7 @@
 #include "Shell/ViewModeController.h"
 
 class NavigateController;
+class PropertiesPanelWindow;
 
 class NavigateViewModeAdapter final : public ViewModeController, public LMEquivalentResponder {
 public:
@@ -15,12 +16,15 @@ public:
     explicit NavigateViewModeAdapter(NavigateController& controller) : m_controller(controller) {}
 
     NavigateController& controller() const { return m_controller; }
+    // The Info panel that View > Show Info toggles (not owned; may be null).
+    void setPropertiesPanel(PropertiesPanelWindow* panel) { m_propertiesPanel = panel; }
 
     // ---- View-mode interface ----
     bool canSwitchToViewMode() const override;
     LMPathString curFilePath() const override;
     bool canDoAction(long actionId) override;
     bool gestureScrollSessionRunning() const override;
+    bool curPropertiesWindowShowStatus() const override;
     void openFilePaths(const QList<LMPathString>& files, const QStringList& chosenPaths, bool includeSubDir) override;
     void abortScrollSession() override;
     void toggleFullScreen() override;
@@ -40,6 +44,7 @@ public:
     void doShareForType(long shareType) override;
     void setCurFileToDesktop() override;
     void switchPhotoBin() override;
+    void switchPropertiesWindow() override;
     void switchToOriginal() override;
     void switchToFitin() override;
     void doZoomCurFile(bool zoomIn) override;
@@ -56,4 +61,5 @@ public:
 
 private:
     NavigateController& m_controller;
+    PropertiesPanelWindow* m_propertiesPanel = nullptr;
 };

@@ -27,6 +27,8 @@ public:
     virtual void setPanelWindowVisible(bool visible) = 0;
     // Placeholder pictures: 1 not loaded yet, 2 cannot be decoded.
     virtual QImage defaultImage(long kind) const = 0;
+    // The rows or the thumbnail changed: the window shows them anew.
+    virtual void panelContentChanged() = 0;
 };
 
 namespace kpv {

@@ -1,5 +1,7 @@
 #include "Shell/NavigateViewMode.h"
 
+#include "Shell/PropertiesPanelWindow.h"
+
 #include "Shell/AppDelegate.h"
 #include "Shell/LMMainWindow.h"
 #include "Shell/LMMainWndContentView.h"
@@ -49,6 +51,8 @@ NavigateViewMode::NavigateViewMode(AppDelegate& delegate, MainWndController& win
     m_host->setResponder(m_adapter.get());
     windowController.setNavigateController(m_adapter.get());
     m_controller->awakeFromNib();
+    m_propertiesPanel = std::make_unique<PropertiesPanelWindow>(delegate, windowController, *m_controller);
+    m_adapter->setPropertiesPanel(m_propertiesPanel.get());
 
     // A new window size asks for decoded images of the new fit-in size.
     kpv::NotificationCenter::defaultCenter().addObserver(
@@ -70,6 +74,8 @@ NavigateViewMode::~NavigateViewMode()
         queue->cancelAllOperations();
         queue->waitUntilAllOperationsAreFinished();
     }
+    m_adapter->setPropertiesPanel(nullptr);
+    m_propertiesPanel.reset();
     m_controller.reset();
     m_adapter.reset();
     m_host.reset();

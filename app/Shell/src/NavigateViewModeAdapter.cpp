@@ -1,5 +1,7 @@
 #include "Shell/NavigateViewModeAdapter.h"
 
+#include "Shell/PropertiesPanelWindow.h"
+
 #include "View/NavigateController.h"
 
 bool NavigateViewModeAdapter::canSwitchToViewMode() const { return m_controller.canSwitchToViewMode(); }
@@ -53,4 +55,15 @@ bool NavigateViewModeAdapter::performScrollWheelEquivalent(const kpv::Event& e)
 bool NavigateViewModeAdapter::performMouseMovedEquivalent(const kpv::Event& e)
 {
     return m_controller.performMouseMovedEquivalent(e);
+}
+
+bool NavigateViewModeAdapter::curPropertiesWindowShowStatus() const
+{
+    return m_propertiesPanel && m_propertiesPanel->showStatus();
+}
+
+void NavigateViewModeAdapter::switchPropertiesWindow()
+{
+    if (m_propertiesPanel)
+        m_propertiesPanel->switchShow();
 }

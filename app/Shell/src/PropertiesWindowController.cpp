@@ -197,6 +197,7 @@ void PropertiesWindowController::updateFileName()
         return;
     const LMNavFileInfoPtr cur = m_host.curFileInfo();
     m_values[0] = infoValueByType(0, cur.get());
+    m_host.panelContentChanged();
 }
 
 void PropertiesWindowController::updateFileInfo()
@@ -207,6 +208,7 @@ void PropertiesWindowController::updateFileInfo()
     const LMNavFileInfoPtr cur = m_host.curFileInfo();
     for (int type = 1; type < kItemCount; ++type)
         m_values[type] = infoValueByType(type, cur.get());
+    m_host.panelContentChanged();
 }
 
 void PropertiesWindowController::updateThumb()
@@ -217,6 +219,7 @@ void PropertiesWindowController::updateThumb()
     if (!cur) {
         m_thumb = QImage();
         m_thumbAngle = 0;
+        m_host.panelContentChanged();
         return;
     }
     bool failed = false;
@@ -225,6 +228,7 @@ void PropertiesWindowController::updateThumb()
         m_thumb = m_host.defaultImage(failed ? 2 : 1);
         m_thumbAngle = 0;
         m_lastThumbImage.reset();
+        m_host.panelContentChanged();
         return;
     }
     if (image == m_lastThumbImage)
@@ -232,6 +236,7 @@ void PropertiesWindowController::updateThumb()
     m_thumb = image->convertToImage();
     m_thumbAngle = image->originalImgBaseInfo() ? long(image->originalImgBaseInfo()->orientationAngle()) : 0;
     m_lastThumbImage = image;
+    m_host.panelContentChanged();
 }
 
 LMImagePtr PropertiesWindowController::curFileImageForGrayHistogramWithFailFlag(bool* failFlag) const

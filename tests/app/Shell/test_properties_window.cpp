@@ -24,6 +24,8 @@ struct Host : PropertiesWindowHost {
     bool isMainWindowKey() const override { return key; }
     void setPanelWindowVisible(bool v) override { visible = v; }
     QImage defaultImage(long kind) const override { return QImage(int(kind), 1, QImage::Format_RGB32); }
+    void panelContentChanged() override { ++contentChanges; }
+    int contentChanges = 0;
 };
 
 std::shared_ptr<LMNavFileInfo> makeFile(const QString& path, const QVariantMap& properties)

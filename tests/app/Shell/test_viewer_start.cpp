@@ -7,6 +7,8 @@
 #include "Shell/MainWndController.h"
 #include "Shell/NavigateViewMode.h"
 #include "Shell/NavigateViewModeAdapter.h"
+#include "Shell/PropertiesPanelWindow.h"
+#include "Kit/LMNormalCustomWindow.h"
 
 #include "Model/MainConfig.h"
 #include "View/LMOpenGLView.h"
@@ -203,3 +205,28 @@ TEST_F(ViewerStart, TakingTheViewerDownLeavesNoResponderBehind)
 }
 
 } // namespace
+
+namespace {
+// View > Show Info: the panel's wish follows the command and its rows follow the current file as
+// the user steps; the command's title says which way it goes.
+TEST_F(ViewerStart, ShowInfoTogglesThePanelThatFollowsTheCurrentFile)
+{
+    start();
+    ASSERT_EQ(nav().fileCount(), 3);
+    PropertiesPanelWindow& panel = viewer->propertiesPanel();
+    EXPECT_FALSE(panel.showStatus());
+    controller->performMenuAction(29);
+    EXPECT_TRUE(panel.showStatus());
+    EXPECT_TRUE(controller->navigateController()->curPropertiesWindowShowStatus());
+    EXPECT_EQ(panel.rowValue(0), QStringLiteral("a.png"));
+    EXPECT_EQ(panel.rowValue(1), QStringLiteral("1600x1200"));
+
+    sendKey(kpv::KeyCode::RightArrow, kpv::FunctionKey::RightArrow, kpv::NumericPadKeyMask | kpv::FunctionKeyMask);
+    settle();
+    EXPECT_EQ(panel.rowValue(0), QStringLiteral("b.png"));
+
+    controller->performMenuAction(29);
+    EXPECT_FALSE(panel.showStatus());
+    EXPECT_FALSE(panel.window()->isVisible());
+}
+}  // namespace
