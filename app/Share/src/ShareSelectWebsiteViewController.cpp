@@ -3,7 +3,7 @@
 #include "Kit/LMPopMenuView.h"
 #include "Model/LMPhotoLibrary.h"
 #include "Model/MainConfig.h"
-#include "Share/ShareWebsiteType.h"
+#include "Model/ShareWebsiteType.h"
 #include "foundation/Bundle.h"
 
 #include <QFileInfo>

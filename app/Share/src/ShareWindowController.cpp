@@ -5,7 +5,7 @@
 #include "Kit/LMNormalCustomWindow.h"
 #include "Model/MainConfig.h"
 #include "Share/ShareSelectWebsiteViewController.h"
-#include "Share/ShareWebsiteType.h"
+#include "Model/ShareWebsiteType.h"
 #include "appkit/Control.h"
 #include "appkit/Event.h"
 #include "appkit/Image.h"

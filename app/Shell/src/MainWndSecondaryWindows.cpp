@@ -4,7 +4,7 @@
 #include "Kit/LMEventMonitorCenter.h"
 #include "Model/MainConfig.h"
 #include "Share/FeedbackWindowController.h"
-#include "Share/ShareWebsiteType.h"
+#include "Model/ShareWebsiteType.h"
 #include "Share/ShareWindowController.h"
 #include "Shell/AboutWindowController.h"
 #include "Shell/AppDelegate.h"
