@@ -1,0 +1,172 @@
+#!/usr/bin/env python3
+"""Checks that the source tree keeps its layers.
+
+Two checks, both over plain text so they run before anything is built:
+  1. Include lines: a folder may include only itself and the folders below it in LAYERS.
+     The codec library and the engine core include no Qt header at all.
+  2. Library targets: the project's own libraries, with the LIBS each CMakeLists.txt gives
+     kpv_glob_library, form a graph without cycles.
+
+Usage: check-layers.py [ROOT]      exits 1 and lists every breach
+       check-layers.py --self-test  checks the checker on small made-up trees
+"""
+
+import os
+import re
+import sys
+import tempfile
+
+# folder -> the include prefixes it may use besides its own. Order is bottom up.
+LAYERS = {
+    "platform/foundation": [],
+    "platform/imageio": [],
+    "platform/appkit": ["foundation"],
+    "platform/desktop": ["foundation", "imageio"],
+    "app/Model": ["foundation", "imageio"],
+    "app/Kit": ["Model", "foundation", "imageio", "appkit"],
+    "app/View": ["Kit", "Model", "foundation", "imageio", "appkit", "desktop"],
+    "app/Browse": ["View", "Kit", "Model", "foundation", "imageio", "appkit", "desktop"],
+    "app/Edit": ["View", "Kit", "Model", "foundation", "imageio", "appkit", "desktop"],
+    "app/Slideshow": ["View", "Kit", "Model", "foundation", "imageio", "appkit", "desktop",
+                      "Dove", "Host"],
+    "app/Share": ["View", "Kit", "Model", "foundation", "imageio", "appkit", "desktop"],
+    "app/Shell": ["Browse", "Edit", "Slideshow", "Share", "View", "Kit", "Model", "foundation",
+                  "imageio", "appkit", "desktop", "Dove", "Host"],
+}
+# Prefixes that name one of the folders above; an include with any other prefix ("QtCore/",
+# "gtest/") is not ours and is not checked here.
+OWN_PREFIXES = {os.path.basename(f) for f in LAYERS}
+QT_FREE = ["codec", "postprocess", "bitmap", "scene3d"]
+QT_ALLOWED_BELOW = ["scene3d/src/Host"]
+
+INCLUDE = re.compile(r'^\s*#\s*include\s*[<"]([^>"]+)[>"]', re.M)
+QT_INCLUDE = re.compile(r"^Q[A-Za-z]*(/|$)|^Qt[A-Za-z]+/")
+LIBRARY = re.compile(r"kpv_glob_library\(\s*(\w+)(.*?)\)", re.S)
+SOURCE_ENDINGS = (".h", ".hpp", ".c", ".cc", ".cpp")
+
+
+def sources(root, folder):
+    base = os.path.join(root, folder)
+    for dirpath, _, files in os.walk(base):
+        for name in sorted(files):
+            if name.endswith(SOURCE_ENDINGS):
+                yield os.path.join(dirpath, name)
+
+
+def includes(path):
+    with open(path, encoding="utf-8", errors="replace") as f:
+        text = f.read()
+    for m in INCLUDE.finditer(text):
+        line = text.count("\n", 0, m.start()) + 1
+        yield line, m.group(1)
+
+
+def check_includes(root):
+    breaches = []
+    for folder, allowed in LAYERS.items():
+        own = os.path.basename(folder)
+        for path in sources(root, folder):
+            for line, target in includes(path):
+                prefix = target.split("/", 1)[0] if "/" in target else ""
+                if prefix in OWN_PREFIXES and prefix != own and prefix not in allowed:
+                    rel = os.path.relpath(path, root)
+                    breaches.append(f"{rel}:{line}: {folder} may not include {target}")
+    for folder in QT_FREE:
+        for path in sources(root, folder):
+            rel = os.path.relpath(path, root)
+            if any(rel.startswith(p + "/") for p in QT_ALLOWED_BELOW):
+                continue
+            for line, target in includes(path):
+                if QT_INCLUDE.match(target):
+                    breaches.append(f"{rel}:{line}: {folder} is Qt-free and may not include {target}")
+    return breaches
+
+
+def library_graph(root):
+    graph = {}
+    for dirpath, dirs, files in os.walk(root):
+        dirs[:] = [d for d in dirs if d not in ("build", "tests", "bench", "fuzz", ".git")
+                   and not d.startswith("build-")]
+        if "CMakeLists.txt" not in files:
+            continue
+        with open(os.path.join(dirpath, "CMakeLists.txt"), encoding="utf-8") as f:
+            text = re.sub(r"#.*", "", f.read())
+        for m in LIBRARY.finditer(text):
+            words = m.group(2).split()
+            libs = words[words.index("LIBS") + 1:] if "LIBS" in words else []
+            graph[m.group(1)] = libs
+    return {name: [d for d in deps if d in graph] for name, deps in graph.items()}
+
+
+def find_cycle(graph):
+    state = {}
+    for start in sorted(graph):
+        if state.get(start):
+            continue
+        stack = [(start, iter(graph[start]))]
+        path = [start]
+        state[start] = 1
+        while stack:
+            node, children = stack[-1]
+            child = next(children, None)
+            if child is None:
+                state[node] = 2
+                stack.pop()
+                path.pop()
+            elif state.get(child) == 1:
+                return path[path.index(child):] + [child]
+            elif not state.get(child):
+                state[child] = 1
+                stack.append((child, iter(graph[child])))
+                path.append(child)
+    return None
+
+
+def check(root):
+    breaches = check_includes(root)
+    cycle = find_cycle(library_graph(root))
+    if cycle:
+        breaches.append("library cycle: " + " -> ".join(cycle))
+    return breaches
+
+
+def write(root, rel, text):
+    path = os.path.join(root, rel)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(text)
+
+
+def self_test():
+    with tempfile.TemporaryDirectory() as root:
+        write(root, "app/Model/CMakeLists.txt", "kpv_glob_library(app_model LIBS codec)\n")
+        write(root, "app/Kit/CMakeLists.txt", "kpv_glob_library(app_kit QT LIBS app_model)\n")
+        write(root, "app/Kit/A.h", '#include "Model/B.h"\n#include <QString>\n')
+        write(root, "codec/C.h", "#include <stdint.h>\n")
+        assert check(root) == [], check(root)
+
+        write(root, "app/Model/B.h", '#include "Kit/A.h"\n')
+        write(root, "codec/C.h", "#include <QtCore/QString>\n")
+        write(root, "app/Model/CMakeLists.txt",
+              "# app_kit is listed in a comment only\nkpv_glob_library(app_model\n  LIBS app_kit)\n")
+        found = check(root)
+        assert any("app/Model/B.h:1: app/Model may not include Kit/A.h" in b for b in found), found
+        assert any("codec/C.h:1: codec is Qt-free" in b for b in found), found
+        assert any(b.startswith("library cycle: app_") for b in found), found
+    print("check-layers self-test: 1 passed, 0 failed")
+
+
+def main():
+    if sys.argv[1:] == ["--self-test"]:
+        self_test()
+        return 0
+    root = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..")
+    breaches = check(os.path.abspath(root))
+    for b in breaches:
+        print(b)
+    print(f"layers: {0 if breaches else 1} passed, {1 if breaches else 0} failed")
+    return 1 if breaches else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
