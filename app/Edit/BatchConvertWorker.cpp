@@ -1,6 +1,7 @@
 #include "Edit/BatchConvertWorker.h"
 
 #include "Edit/EditFileTools.h"
+#include "Edit/EditImageTools.h"
 #include "Edit/LMImageSaveParamController.h"
 #include "Model/LMImageTools.h"
 #include "Model/LMPathTools.h"
@@ -71,11 +72,7 @@ int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo>
     QImage picture = decoded->convertToImage();
     if (cancelled(operation) || picture.isNull())
         return finish(kFailed);
-    if (info->orientationAngle() != 0)
-        picture = LMImageTools::imageRotatedByAngle(picture, int(info->orientationAngle()));
-    // The output is marked upright, so a mirrored orientation has to be undone in the pixels too.
-    if (!picture.isNull() && info->isOrientationMirrored())
-        picture = picture.mirrored(true, false);
+    picture = EditImageTools::uprightImage(picture, *info);
     if (cancelled(operation) || picture.isNull())
         return finish(kFailed);
 

@@ -1,6 +1,7 @@
 #include "Edit/BatchResizeWorker.h"
 
 #include "Edit/EditFileTools.h"
+#include "Edit/EditImageTools.h"
 #include "Model/LMImageTools.h"
 #include "Model/LMPathTools.h"
 #include "Model/LMPhotoLoader.h"
@@ -36,18 +37,6 @@ bool isGifFile(const LMFileImgBaseInfoPtr &info, const LMPathString &path)
         return info->AMCMImageType() == kTypeGIF;
     return EditFileTools::fileExtension(LMPathString::lastPathComponent(path.path())).compare(
                QStringLiteral("gif"), Qt::CaseInsensitive) == 0;
-}
-
-// The picture upright: turned by the orientation's angle, then mirrored when the orientation says
-// so (the written file is marked orientation 1, so a mirror left in would show wrongly).
-QImage uprightImage(const QImage &image, const LMFileImgBaseInfo &info)
-{
-    QImage out = image;
-    if (info.orientationAngle() != 0)
-        out = LMImageTools::imageRotatedByAngle(out, int(info.orientationAngle()));
-    if (!out.isNull() && info.isOrientationMirrored())
-        out = out.mirrored(true, false);
-    return out;
 }
 
 } // namespace
@@ -193,7 +182,7 @@ int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &
     QImage picture = scaled->convertToImage();
     if (cancelled(operation) || picture.isNull())
         return finish(kFailed);
-    picture = uprightImage(picture, *info);
+    picture = EditImageTools::uprightImage(picture, *info);
     if (cancelled(operation) || picture.isNull())
         return finish(kFailed);
     const auto out = newFilePathBy(file->filePath(), nameBase, keepAlpha, number, dstFolder);

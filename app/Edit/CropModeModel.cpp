@@ -41,13 +41,28 @@ bool CropModeModel::setOriginalImageRawCropRect(const QRectF &rect)
     return true;
 }
 
+// Raw pixels to visual ones: the file's orientation (turn, then the mirror of orientations 2, 4,
+// 5 and 7), the flip from the raw frame's downward y to the visual upward one, then the view's
+// turn and flips. The view's own raw-to-visual matrix knows no mirror, so the crop builds its own.
+LMMatrix CropModeModel::rawToVisualMatrix() const
+{
+    auto image = std::make_shared<LMImage>();
+    image->setOriginalImgBaseInfo(m_info);
+    LMMatrix m = LMImageViewModel::matrixFromRawImageCropRectToVisualCropRect(image, LMImageRotateAngle());
+    auto then = [&m](const LMMatrix &x) { m = LMMultiplyMatrices(x, m); };
+    if (m_info->isOrientationMirrored())
+        then(LMRotateDegreeMatrixByAxisY(180));
+    then(LMRotateDegreeMatrix(-m_viewAngle.angleRotate()));
+    then(LMRotateDegreeMatrixByAxisY(-m_viewAngle.angleHorizontalFlip()));
+    then(LMRotateDegreeMatrixByAxisX(-m_viewAngle.angleVerticalFlip()));
+    return m;
+}
+
 QRectF CropModeModel::rawToVisual(const QRectF &raw) const
 {
     if (!m_info)
         return raw;
-    auto image = std::make_shared<LMImage>();
-    image->setOriginalImgBaseInfo(m_info);
-    const LMMatrix m = LMImageViewModel::matrixFromRawImageCropRectToVisualCropRect(image, m_viewAngle);
+    const LMMatrix m = rawToVisualMatrix();
     const QRectF g = LMTransformRect(m, m_info->rawFrameRect());
     return wholeRect(LMTransformRect(m, raw).translated(-g.x(), -g.y()));
 }
@@ -56,9 +71,7 @@ QRectF CropModeModel::visualToRaw(const QRectF &visual) const
 {
     if (!m_info)
         return visual;
-    auto image = std::make_shared<LMImage>();
-    image->setOriginalImgBaseInfo(m_info);
-    const LMMatrix m = LMImageViewModel::matrixFromRawImageCropRectToVisualCropRect(image, m_viewAngle);
+    const LMMatrix m = rawToVisualMatrix();
     const LMMatrix n = LMInverseMatrix(m);
     const QRectF g = LMTransformRect(m, m_info->rawFrameRect());
     const QRectF h = LMTransformRect(n, QRectF(0, 0, g.width(), g.height()));

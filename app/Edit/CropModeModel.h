@@ -14,6 +14,7 @@
 #include "Model/LMFileInfo.h"
 #include "Model/LMPathString.h"
 #include "Model/LMImageRotateAngle.h"
+#include "View/LMMatrix.h"
 
 #include <QPointF>
 #include <QRectF>
@@ -79,6 +80,8 @@ public:
     static bool canDoAction(int action, const QRectF &rawCropRect, bool resultPage, const PreviewState &preview);
 
 private:
+    LMMatrix rawToVisualMatrix() const;
+
     std::shared_ptr<LMFileInfo> m_fileInfoLastCrop;
     LMFileImgBaseInfoPtr m_info;
     LMImageRotateAngle m_viewAngle;

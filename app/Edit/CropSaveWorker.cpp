@@ -1,6 +1,7 @@
 #include "Edit/CropSaveWorker.h"
 
 #include "Edit/EditFileTools.h"
+#include "Edit/EditImageTools.h"
 #include "Model/LMImageTools.h"
 #include "Model/LMPathTools.h"
 #include "Model/LMPhotoLoader.h"
@@ -50,11 +51,11 @@ LMImagePtr CropSaveWorker::cropImage(const LMNavFileInfoPtr &record, const LMIma
         return nullptr;
     const LMFileImgBaseInfoPtr sourceInfo = source->originalImgBaseInfo() ? source->originalImgBaseInfo()
                                                                           : record->imgBaseInfo();
-    const double exifAngle = sourceInfo ? double(sourceInfo->orientationAngle()) : 0.0;
-    const LMImageRotateAngle total = angle.angleByIncreaseAngle(exifAngle).normalizeAngle();
+    const bool fileTurned = sourceInfo && (sourceInfo->orientationAngle() != 0 || sourceInfo->isOrientationMirrored());
+    const LMImageRotateAngle viewAngle = angle.normalizeAngle();
 
     if (QSizeF(double(source->width()), double(source->height())) == rect.size() && rect.topLeft() == QPointF(0, 0) &&
-        !total.isRotatedOrFlipped()) {
+        !fileTurned && !viewAngle.isRotatedOrFlipped()) {
         // The whole image: share its pixels under the crop's own information.
         auto whole = std::make_shared<LMImage>(*source);
         whole->setOriginalImgBaseInfo(memoryInfoFor(rect.size(), sourceInfo));
@@ -63,8 +64,12 @@ LMImagePtr CropSaveWorker::cropImage(const LMNavFileInfoPtr &record, const LMIma
     QImage cut = source->cropImage(rect);
     if (cut.isNull() || cancelled(operation))
         return nullptr;
-    if (total.isRotatedOrFlipped())
-        cut = LMImageTools::imageRotatedByAngle(cut, total);
+    // The pixels the user saw: the file's orientation (a mirror included), then the view's turn
+    // and flips, in the order the crop page draws them.
+    if (sourceInfo)
+        cut = EditImageTools::uprightImage(cut, *sourceInfo);
+    if (!cut.isNull() && viewAngle.isRotatedOrFlipped())
+        cut = LMImageTools::imageRotatedByAngle(cut, viewAngle);
     if (cut.isNull())
         return nullptr;
     auto crop = std::make_shared<LMImage>(cut, memoryInfoFor(QSizeF(cut.size()), sourceInfo));

@@ -2,9 +2,11 @@
 // turned files and views give upright crops, writes report an existing target, failures and
 // cancellation give their codes, and an original loaded here is handed back to the view mode.
 
+#include "Edit/CropModeModel.h"
 #include "Edit/CropSaveWorker.h"
 #include "edit_test_support.h"
 
+#include "Model/LMImageTools.h"
 #include "foundation/Operation.h"
 
 #include <QFile>
@@ -126,3 +128,47 @@ TEST(CropSaveNames, TemporaryCopiesGetFreeJpegNames)
 }
 
 } // namespace
+
+// Every EXIF orientation, mirrored ones included, under a plain, a turned and a flipped view:
+// the rectangle the user marks on the picture as shown is exactly what the crop holds.
+TEST(CropSaveOrientation, EveryOrientationCropsThePixelsShown)
+{
+    // 40 x 20 stored pixels in eight 10 x 10 blocks of different colours.
+    QImage stored(40, 20, QImage::Format_RGB32);
+    for (int by = 0; by < 2; ++by)
+        for (int bx = 0; bx < 4; ++bx)
+            for (int y = 0; y < 10; ++y)
+                for (int x = 0; x < 10; ++x)
+                    stored.setPixel(bx * 10 + x, by * 10 + y, qRgb(30 * bx + 20, 120 * by + 40, 15 * (bx + by) + 5));
+    const LMPathString path(QStringLiteral("/nonexistent/o.png"), false);
+    const LMImageRotateAngle views[] = {LMImageRotateAngle(), LMImageRotateAngle(90, 0, 0),
+                                        LMImageRotateAngle(0, 180, 0), LMImageRotateAngle(270, 0, 180)};
+    CropSaveWorker worker(editTestLoader());
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        const auto info = std::make_shared<const LMFileImgBaseInfo>(path, QStringLiteral("public.png"), 0, QDateTime(),
+                                                                    QSizeF(40, 20), orientation, QVariantMap());
+        auto image = std::make_shared<LMImage>(stored, info);
+        auto record = std::make_shared<LMNavFileInfo>(path);
+        record->setImgBaseInfo(info);
+        record->setImage(image, false, 1, 0);
+        for (const LMImageRotateAngle &view : views) {
+            SCOPED_TRACE(testing::Message() << "orientation " << orientation << " view " << view.angleRotate() << "/"
+                                            << view.angleHorizontalFlip() << "/" << view.angleVerticalFlip());
+            QImage shown = image->convertToUprightImage();
+            if (view.isRotatedOrFlipped())
+                shown = LMImageTools::imageRotatedByAngle(shown, view);
+            // The marked block: 10 x 10 at the top-left of the picture as shown (visual y grows up).
+            const QRect marked(0, 0, 10, 10);
+            CropModeModel model;
+            model.enterWithFile(path, info, view, QSizeF(1440, 900));
+            const QRectF visual(marked.x(), shown.height() - marked.y() - marked.height(), marked.width(),
+                                marked.height());
+            const QRectF raw = model.visualToRaw(visual);
+            const auto r = worker.beginSaveCropImageOnThread(record, view, std::nullopt, std::nullopt,
+                                                             CropSaveWorker::Preview, nullptr, raw, nullptr);
+            ASSERT_EQ(r.code, 0);
+            const QImage got = r.croppedImage->convertToImage().convertToFormat(QImage::Format_RGB32);
+            EXPECT_EQ(got, shown.copy(marked).convertToFormat(QImage::Format_RGB32));
+        }
+    }
+}
