@@ -4,11 +4,15 @@
 #include "Kit/LMAreaTrackView.h"
 #include "Kit/LMEventMonitorCenter.h"
 #include "Kit/LMImageView.h"
+#include "Kit/LMNormalCustomButton.h"
+#include "Kit/LMPopMenuViewController.h"
 #include "Model/LMImageTools.h"
 #include "Model/LMPhotoLoader.h"
+#include "appkit/Control.h"
 #include "appkit/Image.h"
 #include "appkit/Pasteboard.h"
 #include "appkit/View.h"
+#include "foundation/Bundle.h"
 #include "foundation/Operation.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
@@ -46,12 +50,15 @@ CropViewController::CropViewController(CropViewHost &host) : m_host(host)
     m_previewView = std::make_unique<LMImageView>();
     m_previewView->setImageScaling(1);
     m_resultPage->addSubview(m_previewView.get());
+    loadControls();
 }
 
 CropViewController::~CropViewController()
 {
     *m_alive = false;
     cancelAndWaitForSaves();
+    hideCustomSizePopMenu();
+    m_customSizePopMenu.reset();
     auto &center = LMEventMonitorCenter::eventMonitorCenter();
     if (m_keyMonitor)
         center.removeMonitor(m_keyMonitor);
@@ -101,6 +108,7 @@ void CropViewController::willChangeMainShowMode(long, long newMode)
     const LMPathString path = m_fileInfo ? m_fileInfo->filePath() : LMPathString();
     m_model.enterWithFile(path, m_fileInfo ? m_fileInfo->imgBaseInfo() : nullptr, m_angle,
                           m_host.mainScreenSizePoints());
+    updateCustomSizeInfo();
     updateCurImage(true);
 }
 
@@ -109,6 +117,7 @@ void CropViewController::didChangeMainShowMode(long oldMode, long newMode)
     auto &center = LMEventMonitorCenter::eventMonitorCenter();
     if (newMode == kShowMode) {
         m_active = true;
+        updateCustomSizeInfo();
         layoutCropPage();
         m_view->setHidden(false);
         m_view->setAlphaValue(1);
@@ -117,6 +126,7 @@ void CropViewController::didChangeMainShowMode(long oldMode, long newMode)
                 kpv::KeyDownMask, [this](const kpv::Event &e) { return handleKeyDown(e); });
     } else if (oldMode == kShowMode) {
         m_active = false;
+        hideCustomSizePopMenu();
         if (m_keyMonitor) {
             center.removeMonitor(m_keyMonitor);
             m_keyMonitor.reset();
@@ -170,7 +180,12 @@ void CropViewController::layoutCropPage()
         m_view->setFrame(container->bounds());
     m_cropPage->setFrame(m_view->bounds());
     m_resultPage->setFrame(m_view->bounds());
-    m_previewView->setFrame(m_resultPage->bounds());
+    layoutPreview();
+    const Rect bounds = m_cropPage->bounds();
+    if (m_btnCustomSize)
+        m_btnCustomSize->setFrameOrigin(kpv::Point{12, std::max(0.0, bounds.height() - 36)});
+    if (m_txtCropRectInfo)
+        m_txtCropRectInfo->setFrameOrigin(kpv::Point{192, std::max(0.0, bounds.height() - 34)});
 
     const QRectF frame = m_model.visualFrame();
     const Rect page = m_cropPage->bounds();
@@ -207,7 +222,9 @@ Rect CropViewController::visualRectToView(const QRectF &r) const
 void CropViewController::updateImageCropTrackRect()
 {
     const QRectF visual = m_model.rawToVisual(m_model.originalImageRawCropRect());
-    m_trackView->setCropTrackRect(visualRectToView(visual));
+    const Rect trackRect = visualRectToView(visual);
+    m_trackView->setCropTrackRect(trackRect);
+    updateTrackToolbarViewByTrackRect(trackRect, false);
     updateInfoTexts(visual);
 }
 
@@ -217,6 +234,8 @@ void CropViewController::updateInfoTexts(const QRectF &visualRect)
     m_cropRectInfoText =
         CropGeometry::cropInfoText(CropGeometry::visualActualRectToVisualImageRect(visualRect, frame.size()));
     m_cropSizeTipText = CropGeometry::cropSizeTipText(visualRect);
+    if (m_txtCropRectInfo)
+        m_txtCropRectInfo->setStringValue(m_cropRectInfoText);
 }
 
 // A drag gives view points; the rectangle is kept in whole raw pixels inside the image.
@@ -252,6 +271,7 @@ void CropViewController::chooseCustomSize(size_t index)
 {
     if (m_model.choosePreset(index, m_host.backingScale()))
         updateImageCropTrackRect();
+    updateCustomSizeInfo();
 }
 
 QString CropViewController::customSizeButtonTitle() const
@@ -275,9 +295,8 @@ void CropViewController::selectAll()
 
 bool CropViewController::canDoAction(long actionId)
 {
-    CropModeModel::PreviewState preview;
     return CropModeModel::canDoAction(int(actionId), m_model.originalImageRawCropRect(), m_isCurCroppedImagePage,
-                                      preview);
+                                      previewState());
 }
 
 void CropViewController::doAction(long actionId, long)
@@ -290,6 +309,10 @@ void CropViewController::doAction(long actionId, long)
     case CropModeModel::ILoveIt: doFavorite(); break;
     case CropModeModel::RotateLeft:
     case CropModeModel::RotateRight: doRotate(); break;
+    case CropModeModel::ActualSize: switchToScaleMode(2); break;
+    case CropModeModel::ZoomToFit: switchToScaleMode(1); break;
+    case CropModeModel::ZoomIn: doZoom(true); break;
+    case CropModeModel::ZoomOut: doZoom(false); break;
     default: break;
     }
 }
@@ -310,7 +333,7 @@ void CropViewController::switchCropPage(bool croppedPage)
     hide->setAlphaValue(0);
     hide->removeFromSuperview();
     if (croppedPage)
-        m_previewView->setFrame(m_resultPage->bounds());
+        layoutPreview();
     else
         layoutCropPage();
 }
@@ -319,6 +342,7 @@ void CropViewController::showCroppedView()
 {
     if (m_croppedImage)
         m_previewView->setImage(std::make_shared<kpv::Image>(m_croppedImage->convertToImage()), 0);
+    m_previewFitin = true;
     switchCropPage(true);
 }
 
@@ -417,6 +441,10 @@ void CropViewController::saveCropImageToFile(const QString &path, const std::opt
 {
     beginSaveCropImageToFile(path, saveParameters, CropSaveWorker::SaveAs, reusableCrop(),
                              [this, path](const CropSaveWorker::Result &r) {
+                                 if (r.code == CropSaveWorker::kFailed) {
+                                     alertSaveFailed();
+                                     return;
+                                 }
                                  if (r.code == CropSaveWorker::kDone)
                                      m_host.endSaveCurFileToPath(LMPathString(path, false));
                                  if (r.code != CropSaveWorker::kCancelled)
@@ -432,6 +460,10 @@ void CropViewController::doCopy()
         CropSaveWorker::temporaryCropFilePath(m_host.temporaryCropFolder(), QFileInfo(m_fileInfo->filePath().path()).fileName());
     beginSaveCropImageToFile(path, std::nullopt, CropSaveWorker::Copy, reusableCrop(),
                              [this, path](const CropSaveWorker::Result &r) {
+                                 if (r.code == CropSaveWorker::kFailed) {
+                                     alertSaveFailed();
+                                     return;
+                                 }
                                  if (r.code == CropSaveWorker::kDone) {
                                      auto &pb = kpv::Pasteboard::generalPasteboard();
                                      pb.clearContents();
@@ -450,9 +482,22 @@ void CropViewController::doFavorite()
         CropSaveWorker::temporaryCropFilePath(m_host.temporaryCropFolder(), QFileInfo(m_fileInfo->filePath().path()).fileName());
     beginSaveCropImageToFile(path, std::nullopt, CropSaveWorker::Favorite, reusableCrop(),
                              [this, path](const CropSaveWorker::Result &r) {
+                                 if (r.code == CropSaveWorker::kFailed) {
+                                     alertSaveFailed();
+                                     return;
+                                 }
                                  if (r.code == CropSaveWorker::kDone)
                                      m_host.addFavoriteFile(LMPathString(path, false), r.thumb);
                                  if (r.code != CropSaveWorker::kCancelled)
                                      backToViewMode();
                              });
+}
+
+// A write that failed (a full disk, a folder that refuses it, a file that cannot be encoded) is
+// said so, and the mode stays where it was so the user can try another place; the writer never
+// touches the file it would have replaced.
+void CropViewController::alertSaveFailed()
+{
+    m_host.showAlert(kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_FailedSaveCrop")),
+                     QString(), {});
 }

@@ -7,6 +7,7 @@
 #include "Edit/CropSaveWorker.h"
 #include "Kit/LMAreaTrackViewDelegate.h"
 #include "Kit/LMEventMonitor.h"
+#include "Kit/LMPopMenuDelegates.h"
 #include "Kit/ShowModeController.h"
 #include "appkit/Geometry.h"
 #include <QVariantMap>
@@ -14,10 +15,14 @@
 #include <memory>
 
 class LMAreaTrackView;
+class LMButton;
+class LMNormalCustomButton;
+class LMPopMenuViewController;
 class LMImageView;
 class LMPhotoLoader;
 namespace kpv {
 class OperationQueue;
+class TextField;
 class View;
 }
 
@@ -30,12 +35,15 @@ public:
     virtual LMNavFileInfoPtr curFileInfo() const = 0;
     virtual LMImageRotateAngle angleRotate() const = 0;
     virtual const LMPhotoLoader &photoLoader() const = 0;
-    // The main screen's size in points and its backing scale, for the display preset.
+    // The main screen's size in points and the backing scale of the mode's window, for the
+    // display preset.
     virtual QSizeF mainScreenSizePoints() const = 0;
-    virtual double backingScale() const { return 1.0; }
+    virtual double backingScale() const = 0;
     // The view that hosts the given show mode, and switching the show mode.
     virtual kpv::View *containerViewByShowMode(long showMode) = 0;
     virtual void setShowMode(long showMode) = 0;
+    // The view the preset pop-up shows in (the window's content view).
+    virtual kpv::View *popupParentView() = 0;
     // The shared Save As panel as a sheet, starting in `defaultDir` with the name of `srcFilePath`.
     // `done` gets the chosen path (empty when cancelled) and the format picker's save parameters.
     using SavePanelDone = std::function<void(const QString &path, const QVariantMap &saveParameters)>;
@@ -45,16 +53,21 @@ public:
     // The folder for temporary crops (made when missing; emptied by the application at exit).
     virtual QString temporaryCropFolder() = 0;
     // The view mode takes a written file into its list after the current one and makes it current.
-    virtual void endSaveCurFileToPath(const LMPathString &) {}
-    virtual void addFavoriteFile(const LMPathString &, const LMImagePtr & /*thumb*/) {}
+    virtual void endSaveCurFileToPath(const LMPathString &) = 0;
+    virtual void addFavoriteFile(const LMPathString &, const LMImagePtr &thumb) = 0;
     // A file that existed was overwritten ("fileModified").
-    virtual void postFileModified(const LMPathString &) {}
+    virtual void postFileModified(const LMPathString &) = 0;
     // An original loaded by the crop worker, for the view mode to file as its own load.
-    virtual void didLoadImageFromThread(const QVariantMap &) {}
-    virtual bool isKeyWindowForView(kpv::View *) const { return true; }
+    virtual void didLoadImageFromThread(const QVariantMap &) = 0;
+    virtual bool isKeyWindowForView(kpv::View *) const = 0;
+    // An alert sheet on the mode's window with one OK button; `done` runs when it is closed.
+    virtual void showAlert(const QString &message, const QString &informative, std::function<void()> done) = 0;
 };
 
-class CropViewController final : public ShowModeController, public LMAreaTrackViewDelegate {
+class CropViewController final : public ShowModeController,
+                                 public LMAreaTrackViewDelegate,
+                                 public LMPopMenuViewDataSource,
+                                 public LMPopMenuViewDelegate {
 public:
     static constexpr long kShowMode = 16;
     static constexpr long kViewShowMode = 4;
@@ -81,6 +94,15 @@ public:
     void doFavorite();
     // Chooses an aspect preset (the preset pop-up's action).
     void chooseCustomSize(size_t index);
+    // The preset pop-up at the preset button (shown only in the mode), and hiding it.
+    void customSizeButtonClicked();
+    void hideCustomSizePopMenu();
+    bool customSizeMenuViewPopup() const { return m_customSizeMenuViewPopup; }
+    // The result page's preview: 1 fit, 2 actual size; arrow-key zoom steps.
+    void switchToScaleMode(int mode);
+    void doZoom(bool zoomIn);
+    double previewScale() const { return m_previewScale; }
+    bool previewFitinMode() const { return m_previewFitin; }
 
     // The mode's key handler: Esc leaves the mode unless a save is running. True when consumed.
     bool handleKeyDown(const kpv::Event &e);
@@ -103,7 +125,34 @@ public:
     // The rectangle in the crop page's coordinates where the fitted image is drawn.
     kpv::Rect imageViewRect() const { return m_imageViewRect; }
 
+    // The toolbars: on the crop page at the rectangle (rotate, crop, close) with the preset
+    // button and the read-out; on the result page back to crop, I Love It, copy, save and close.
+    kpv::View *trackToolbar() const { return m_trackToolbar; }
+    kpv::View *croppedToolbar() const { return m_croppedToolbar; }
+    LMButton *btnRotate() const { return m_btnRotate; }
+    LMButton *btnCrop() const { return m_btnCrop; }
+    LMButton *btnClose1() const { return m_btnClose1; }
+    LMButton *btnBackToCrop() const { return m_btnBackToCrop; }
+    LMButton *btnFavorite() const { return m_btnFavorite; }
+    LMButton *btnCopy() const { return m_btnCopy; }
+    LMButton *btnSave() const { return m_btnSave; }
+    LMButton *btnClose2() const { return m_btnClose2; }
+    LMNormalCustomButton *btnCustomSize() const { return m_btnCustomSize; }
+    kpv::TextField *txtCropRectInfo() const { return m_txtCropRectInfo; }
+    LMPopMenuViewController *customSizePopMenuViewController() const { return m_customSizePopMenu.get(); }
+
+    // The preset pop-up's rows.
+    unsigned long numberOfItemsInPopMenuView(LMPopMenuView *menu, const QVariant &parent) override;
+    QVariant popMenuView_itemAtIndex(LMPopMenuView *menu, const QVariant &parent, unsigned long index) override;
+    QString popMenuView_itemTitleForRepresentedObject(LMPopMenuView *menu, const QVariant &object) override;
+    QString popMenuView_iconImageNameForRepresentedObject(LMPopMenuView *menu, const QVariant &object,
+                                                          bool checkIcon) override;
+    void popMenuViewItemClicked(LMPopMenuView *menu, const QVariant &object, const QVariant &parent) override;
+    void popMenuView_viewShowed(LMPopMenuView *menu, bool shown) override;
+    bool popMenuViewItemChecked(LMPopMenuView *menu, const QVariant &object, const QVariant &parent) override;
+
     // Tracking rectangle.
+    void areaTrackView_beginDrag(LMAreaTrackView *, const kpv::Rect &, LMTrackPosition, kpv::Rect *) override;
     void areaTrackView_doDragging(LMAreaTrackView *, const kpv::Rect &, LMTrackPosition, const kpv::Rect &) override;
     void areaTrackView_endDrag(LMAreaTrackView *, const kpv::Rect &, LMTrackPosition, const kpv::Rect &) override;
 
@@ -120,6 +169,12 @@ private:
     QRectF viewRectToVisual(const kpv::Rect &r) const;
     kpv::Rect visualRectToView(const QRectF &r) const;
     void cancelAndWaitForSaves();
+    void loadControls();
+    void updateTrackToolbarViewByTrackRect(const kpv::Rect &trackRect, bool dragging);
+    void updateCustomSizeInfo();
+    void layoutPreview();
+    CropModeModel::PreviewState previewState() const;
+    void alertSaveFailed();
 
     CropViewHost &m_host;
     CropModeModel m_model;
@@ -141,6 +196,23 @@ private:
     double m_viewScale = 0;  // view points per visual pixel
     QString m_cropRectInfoText;
     QString m_cropSizeTipText;
+    // Controls; owned by their superviews, which this controller owns.
+    kpv::View *m_trackToolbar = nullptr;
+    kpv::View *m_croppedToolbar = nullptr;
+    LMButton *m_btnRotate = nullptr;
+    LMButton *m_btnCrop = nullptr;
+    LMButton *m_btnClose1 = nullptr;
+    LMButton *m_btnBackToCrop = nullptr;
+    LMButton *m_btnFavorite = nullptr;
+    LMButton *m_btnCopy = nullptr;
+    LMButton *m_btnSave = nullptr;
+    LMButton *m_btnClose2 = nullptr;
+    LMNormalCustomButton *m_btnCustomSize = nullptr;
+    kpv::TextField *m_txtCropRectInfo = nullptr;
+    std::unique_ptr<LMPopMenuViewController> m_customSizePopMenu;
+    bool m_customSizeMenuViewPopup = false;
+    double m_previewScale = 1;
+    bool m_previewFitin = true;
     bool m_isCurCroppedImagePage = false;
     bool m_inSaving = false;
     bool m_active = false;

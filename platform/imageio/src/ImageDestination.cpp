@@ -175,7 +175,9 @@ bool ImageDestination::writeImage(const QImage& image, const QString& path, cons
         return false;
 
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    // The write is only buffered; a disk that fills up shows in the flush, which commit() does not
+    // report, so the flush is checked before the rename.
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush() || !file.commit()) {
         if (error)
             *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
         file.cancelWriting();

@@ -7,10 +7,15 @@
 #include "imageio/ImageSource.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
+#include <QFile>
 #include <QFileInfo>
 #include <QPainter>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
 
 namespace {
 // Widgets and sheets run on the offscreen platform.
@@ -114,4 +119,30 @@ int storedOrientation(const QString &path)
         return 0;
     const QVariant v = source->propertiesAtIndex(0).value(QString::fromLatin1(kpv::kCGImagePropertyOrientation));
     return v.isValid() ? v.toInt() : 1;
+}
+
+DiskFullScope::DiskFullScope(unsigned long bytes)
+{
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    m_oldSoft = old.rlim_cur;
+    m_oldHard = old.rlim_max;
+    m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{bytes, old.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+DiskFullScope::~DiskFullScope()
+{
+    rlimit old{m_oldSoft, m_oldHard};
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, m_oldHandler);
+}
+
+QByteArray fileChecksum(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
 }

@@ -5,6 +5,7 @@
 #include "Model/LMPhotoLoader.h"
 #include "Model/LMPhotoLoaderInfoProvider.h"
 
+#include <QByteArray>
 #include <QColor>
 #include <QImage>
 #include <QSize>
@@ -31,3 +32,20 @@ QSize storedImageSize(const QString &path);
 // The stored orientation (1 when absent, 0 when unreadable).
 int storedOrientation(const QString &path);
 QImage readImage(const QString &path);
+
+// A full disk for the length of a scope: no file of this process may grow past `bytes` (writes
+// past it fail with "file too large" instead of raising the signal).
+class DiskFullScope {
+public:
+    explicit DiskFullScope(unsigned long bytes);
+    ~DiskFullScope();
+    DiskFullScope(const DiskFullScope &) = delete;
+    DiskFullScope &operator=(const DiskFullScope &) = delete;
+
+private:
+    unsigned long m_oldSoft = 0, m_oldHard = 0;
+    void (*m_oldHandler)(int) = nullptr;
+};
+
+// The bytes of a file, hashed, to prove that it was not touched; empty when it cannot be read.
+QByteArray fileChecksum(const QString &path);

@@ -6,6 +6,10 @@
 #include "edit_test_support.h"
 
 #include "Kit/LMAreaTrackView.h"
+#include "Kit/LMButton.h"
+#include "Kit/LMImageView.h"
+#include "Kit/LMNormalCustomButton.h"
+#include "appkit/Control.h"
 #include "appkit/View.h"
 #include "foundation/RunLoop.h"
 
@@ -23,6 +27,8 @@ public:
     LMImageRotateAngle angleRotate() const override { return angle; }
     const LMPhotoLoader &photoLoader() const override { return editTestLoader(); }
     QSizeF mainScreenSizePoints() const override { return QSizeF(1440, 900); }
+    double backingScale() const override { return 1.0; }
+    kpv::View *popupParentView() override { return &container; }
     kpv::View *containerViewByShowMode(long) override { return &container; }
     void setShowMode(long mode) override { showModes.push_back(mode); }
     void runSaveAsPanel(const QString &src, const QString &dir, SavePanelDone done) override
@@ -35,13 +41,23 @@ public:
     void setLastSaveAsDir(const QString &d) override { lastDir = d; }
     QString temporaryCropFolder() override { return tempFolder; }
     void endSaveCurFileToPath(const LMPathString &p) override { savedPaths.push_back(p.path()); }
+    void addFavoriteFile(const LMPathString &p, const LMImagePtr &) override { favorites.push_back(p.path()); }
+    void postFileModified(const LMPathString &p) override { modified.push_back(p.path()); }
+    void didLoadImageFromThread(const QVariantMap &) override {}
+    bool isKeyWindowForView(kpv::View *) const override { return true; }
+    void showAlert(const QString &message, const QString &, std::function<void()> done) override
+    {
+        alerts.push_back(message);
+        if (done)
+            done();
+    }
 
     LMNavFileInfoPtr record;
     LMImageRotateAngle angle;
     kpv::View container{kpv::Rect(0, 0, 400, 300)};
     std::vector<long> showModes;
     QString panelAnswer, panelSource, panelDir, lastDir, tempFolder;
-    std::vector<QString> savedPaths;
+    std::vector<QString> savedPaths, favorites, modified, alerts;
 };
 
 class CropView : public ::testing::Test {
@@ -191,6 +207,115 @@ TEST_F(CropView, EscLeavesExceptWhileSaving)
     host.showModes.clear();
     EXPECT_TRUE(controller.handleKeyDown(*esc));
     ASSERT_EQ(host.showModes.size(), 1u);
+    EXPECT_EQ(host.showModes.back(), 4);
+}
+
+} // namespace
+
+namespace {
+
+// A save that fails on a full disk says so, stays in the mode for another try, and leaves both
+// the original and the file it would have replaced as they were.
+TEST_F(CropView, FailedSaveShowsAnAlertAndKeepsTheFiles)
+{
+    openFile("a.png", QSize(400, 300));
+    enter();
+    const QString target = dir.filePath("cut.png");
+    ASSERT_TRUE(writeTestImage(target, QSize(8, 8), Qt::red));
+    const QByteArray originalSum = fileChecksum(host.record->filePath().path());
+    const QByteArray targetSum = fileChecksum(target);
+    host.panelAnswer = target;
+    {
+        DiskFullScope full(64);
+        controller.doSaveAs();
+        waitForSave();
+    }
+    ASSERT_EQ(host.alerts.size(), 1u);
+    EXPECT_FALSE(host.alerts.front().isEmpty());
+    EXPECT_TRUE(host.showModes.empty());
+    EXPECT_TRUE(host.savedPaths.empty());
+    EXPECT_TRUE(host.modified.empty());
+    EXPECT_EQ(fileChecksum(host.record->filePath().path()), originalSum);
+    EXPECT_EQ(fileChecksum(target), targetSum);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2);  // no temporary file left behind
+
+    // The same for I Love It and Copy, whose temporary copies go to a full disk too.
+    host.tempFolder = dir.filePath("tmp");
+    QDir().mkpath(host.tempFolder);
+    {
+        DiskFullScope full(64);
+        controller.doFavorite();
+        waitForSave();
+        controller.doCopy();
+        waitForSave();
+    }
+    EXPECT_EQ(host.alerts.size(), 3u);
+    EXPECT_TRUE(host.favorites.empty());
+    EXPECT_TRUE(host.showModes.empty());
+}
+
+// The controls reach the commands: the toolbar at the rectangle, the preset pop-up, and the
+// result page's toolbar with the preview's zoom.
+TEST_F(CropView, ToolbarsPresetsAndPreviewZoom)
+{
+    openFile("a.png", QSize(200, 100));
+    enter();
+    // The toolbar sits right-aligned under the rectangle, inside the page.
+    const kpv::Rect track = controller.cropTrackView()->cropTrackRect();
+    const kpv::Rect bar = controller.trackToolbar()->frame();
+    EXPECT_FALSE(controller.trackToolbar()->isHidden());
+    EXPECT_NEAR(bar.x() + bar.width(), track.x() + track.width() - 2, 1);
+    EXPECT_NEAR(bar.y() + bar.height(), track.y() - 2, 1);
+    controller.areaTrackView_beginDrag(controller.cropTrackView(), track, 1, nullptr);
+    EXPECT_TRUE(controller.trackToolbar()->isHidden());
+    controller.areaTrackView_endDrag(controller.cropTrackView(), track, 1, track);
+    EXPECT_FALSE(controller.trackToolbar()->isHidden());
+    EXPECT_EQ(controller.txtCropRectInfo()->stringValue(), controller.cropRectInfoText());
+
+    // The preset pop-up lists the presets, checks the current one and applies a choice.
+    controller.customSizeButtonClicked();
+    ASSERT_TRUE(controller.customSizePopMenuViewController());
+    const unsigned long presets = controller.numberOfItemsInPopMenuView(nullptr, {});
+    ASSERT_EQ(presets, controller.model().presets().arrayCustomSizes().size());
+    EXPECT_TRUE(controller.popMenuViewItemChecked(nullptr, QVariant::fromValue(qulonglong(0)), {}));
+    const size_t original = controller.model().presets().customSizeIdxByType(CropAspectPresets::Image);
+    controller.popMenuViewItemClicked(nullptr, QVariant::fromValue(qulonglong(original)), {});
+    EXPECT_EQ(controller.originalImageRawCropRect(), QRectF(0, 0, 200, 100));
+    EXPECT_EQ(controller.btnCustomSize()->textButtonTitle()->stringValue(), controller.customSizeButtonTitle());
+    EXPECT_TRUE(controller.popMenuViewItemChecked(nullptr, QVariant::fromValue(qulonglong(original)), {}));
+
+    // The rotate button turns the rectangle (kept at the picture's 2 : 1 as 1 : 2, inside it); the
+    // crop button shows the result page.
+    controller.btnRotate()->sendAction();
+    EXPECT_EQ(controller.originalImageRawCropRect().size(), QSizeF(50, 100));
+    controller.btnCrop()->sendAction();
+    waitForSave();
+    ASSERT_TRUE(controller.isCurCroppedImagePage());
+    EXPECT_EQ(controller.croppedToolbar()->superview(), controller.croppedImageView()->superview());
+
+    // A 50 x 100 crop fits at its own size: only zooming in is offered until it is zoomed.
+    EXPECT_TRUE(controller.previewFitinMode());
+    EXPECT_FALSE(controller.canDoAction(CropModeModel::ActualSize));
+    EXPECT_FALSE(controller.canDoAction(CropModeModel::ZoomToFit));
+    EXPECT_FALSE(controller.canDoAction(CropModeModel::ZoomOut));
+    ASSERT_TRUE(controller.canDoAction(CropModeModel::ZoomIn));
+    const double before = controller.croppedImageView()->frame().width();
+    controller.doAction(CropModeModel::ZoomIn, 0);
+    EXPECT_GT(controller.croppedImageView()->frame().width(), before);
+    EXPECT_TRUE(controller.canDoAction(CropModeModel::ZoomToFit));
+    EXPECT_TRUE(controller.canDoAction(CropModeModel::ActualSize));
+    controller.doAction(CropModeModel::ActualSize, 0);
+    EXPECT_DOUBLE_EQ(controller.previewScale(), 1.0);
+    controller.doAction(CropModeModel::ZoomIn, 0);
+    controller.doAction(CropModeModel::ZoomToFit, 0);
+    EXPECT_TRUE(controller.previewFitinMode());
+    EXPECT_DOUBLE_EQ(controller.croppedImageView()->frame().width(), before);
+
+    // The back button returns to the crop page; close leaves the mode.
+    controller.btnBackToCrop()->sendAction();
+    EXPECT_FALSE(controller.isCurCroppedImagePage());
+    controller.btnClose1()->sendAction();
+    ASSERT_FALSE(host.showModes.empty());
     EXPECT_EQ(host.showModes.back(), 4);
 }
 

@@ -15,6 +15,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/resource.h>
+
 using namespace kpv;
 using namespace kpv::test;
 
@@ -111,6 +114,29 @@ TEST(ImageDestinationSafety, AFailedSaveLeavesTheOriginalIntact)
     // A missing folder is a clear failure too.
     EXPECT_FALSE(ImageDestination::writeImage(pattern(4, 4, false), dir.filePath(QStringLiteral("no/such.png")),
                                               ContentTypes::kPng, {}, &error));
+}
+
+// A disk that fills up half-way through the write: the file being replaced keeps its bytes, no
+// partial file is left, and the failure is reported (not a truncated file reported as saved).
+TEST(ImageDestinationSafety, AFullDiskLeavesTheOriginalIntact)
+{
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, QStringLiteral("keep.png"), QByteArray("original bytes"));
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit full{64, old.rlim_max};
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+    QString error;
+    const bool written = ImageDestination::writeImage(pattern(64, 64, false), path, ContentTypes::kPng, {}, &error);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(written);
+    EXPECT_FALSE(error.isEmpty());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("original bytes"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
 }
 
 TEST(ImageDestinationMetadata, ExifEntriesAreCarriedIntoJpeg)

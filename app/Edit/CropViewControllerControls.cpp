@@ -1,0 +1,261 @@
+// Crop mode's controls: the toolbar that follows the crop rectangle, the preset button with its
+// pop-up, the result page's toolbar, and the zoom of the result page's preview.
+
+#include "Edit/CropViewController.h"
+
+#include "Kit/LMAreaTrackView.h"
+#include "Kit/LMButton.h"
+#include "Kit/LMImageView.h"
+#include "Kit/LMNormalCustomButton.h"
+#include "Kit/LMPopMenuView.h"
+#include "Kit/LMPopMenuViewController.h"
+#include "appkit/Color.h"
+#include "appkit/Control.h"
+#include "appkit/GraphicsContext.h"
+#include "appkit/Image.h"
+#include "appkit/View.h"
+#include "foundation/Bundle.h"
+
+#include <algorithm>
+#include <cmath>
+
+using kpv::Rect;
+
+namespace {
+
+QString text(const char *key) { return kpv::Bundle::mainBundle().localizedString(QString::fromLatin1(key)); }
+
+constexpr double kButtonSide = 28;
+constexpr double kButtonGap = 4;
+constexpr double kToolbarPadding = 4;
+constexpr double kMaxPreviewScale = 16;
+constexpr double kPreviewZoomStep = 1.25;
+
+// A toolbar of image buttons side by side, with a dark translucent background.
+class CropToolbarView final : public kpv::View {
+public:
+    explicit CropToolbarView(int buttons)
+        : kpv::View(Rect(0, 0, buttons * kButtonSide + (buttons - 1) * kButtonGap + 2 * kToolbarPadding,
+                         kButtonSide + 2 * kToolbarPadding))
+    {
+    }
+    void drawRect(const Rect &) override
+    {
+        if (kpv::GraphicsContext *gc = kpv::GraphicsContext::current())
+            gc->fillRoundedRect(bounds(), 6, kpv::Color(0, 0, 0, 0.6));
+    }
+};
+
+} // namespace
+
+void CropViewController::loadControls()
+{
+    std::weak_ptr<bool> alive = m_alive;
+    auto button = [&](kpv::View *bar, int index, const char *image, const char *tip, void (CropViewController::*run)()) {
+        auto *b = new LMButton(Rect(kToolbarPadding + index * (kButtonSide + kButtonGap), kToolbarPadding, kButtonSide,
+                                    kButtonSide));
+        b->setImageName(QString::fromLatin1(image));
+        b->setToolTip(text(tip));
+        b->setAction([this, alive, run](kpv::View *) {
+            if (!alive.expired())
+                (this->*run)();
+        });
+        bar->addSubview(b);
+        return b;
+    };
+
+    // Crop page: the toolbar at the rectangle, the preset button and the read-out.
+    m_trackToolbar = new CropToolbarView(3);
+    m_btnRotate = button(m_trackToolbar, 0, "icon_cprotate", "IDS_Rotate", &CropViewController::doRotate);
+    m_btnCrop = button(m_trackToolbar, 1, "icon_cpcrop", "IDS_Crop", &CropViewController::doCrop);
+    m_btnClose1 = button(m_trackToolbar, 2, "icon_cpclose", "IDS_Close", &CropViewController::backToViewMode);
+    m_cropPage->addSubview(m_trackToolbar);
+
+    m_btnCustomSize = new LMNormalCustomButton(Rect(12, 0, 170, 26));
+    m_btnCustomSize->setCareState(true);
+    m_btnCustomSize->setTitleColor(kpv::Color::whiteColor());
+    m_btnCustomSize->setAction([this, alive](kpv::View *) {
+        if (!alive.expired())
+            customSizeButtonClicked();
+    });
+    m_cropPage->addSubview(m_btnCustomSize);
+    m_txtCropRectInfo = new kpv::TextField(Rect(190, 0, 320, 22));
+    m_txtCropRectInfo->setTextColor(kpv::Color::whiteColor());
+    m_cropPage->addSubview(m_txtCropRectInfo);
+
+    // Result page: its toolbar centred at the bottom.
+    m_croppedToolbar = new CropToolbarView(5);
+    m_btnBackToCrop = button(m_croppedToolbar, 0, "e_ccrop", "IDS_Recrop", &CropViewController::doCrop);
+    m_btnFavorite = button(m_croppedToolbar, 1, "e_clove", "IDS_ILoveit", &CropViewController::doFavorite);
+    m_btnCopy = button(m_croppedToolbar, 2, "e_ccopy", "IDS_Copy", &CropViewController::doCopy);
+    m_btnSave = button(m_croppedToolbar, 3, "e_save", "IDS_SAVEAS", &CropViewController::doSaveAs);
+    m_btnClose2 = button(m_croppedToolbar, 4, "e_cclose", "IDS_Close", &CropViewController::backToViewMode);
+    m_resultPage->addSubview(m_croppedToolbar);
+}
+
+// Under the rectangle with a 2-point gap; above it when there is no room below and the rectangle
+// is low, else inside along its lower edge; right-aligned 2 points inside its right edge, never
+// left of the page. Hidden while a drag runs.
+void CropViewController::updateTrackToolbarViewByTrackRect(const Rect &r, bool dragging)
+{
+    if (!m_trackToolbar)
+        return;
+    if (dragging || r.isEmpty()) {
+        m_trackToolbar->setHidden(true);
+        return;
+    }
+    const Rect B = m_cropPage->bounds();
+    const Rect T = m_trackToolbar->bounds();
+    double y = r.y() - (T.height() + 2);
+    if (y < B.y())
+        y = r.height() <= T.height() + 2 ? r.y() + r.height() + 2 : r.y() + 2;
+    const double x = std::max(B.x(), r.x() + r.width() - T.width() - 2);
+    m_trackToolbar->setFrameOrigin(kpv::Point{std::round(x), std::round(y)});
+    m_trackToolbar->setHidden(false);
+}
+
+void CropViewController::areaTrackView_beginDrag(LMAreaTrackView *, const Rect &trackRect, LMTrackPosition, Rect *)
+{
+    updateTrackToolbarViewByTrackRect(trackRect, true);
+}
+
+// ---- Presets ----
+
+void CropViewController::updateCustomSizeInfo()
+{
+    if (m_btnCustomSize)
+        m_btnCustomSize->setTitle(customSizeButtonTitle());
+}
+
+void CropViewController::customSizeButtonClicked()
+{
+    if (!m_active || !m_btnCustomSize)
+        return;
+    if (!m_customSizePopMenu) {
+        m_customSizePopMenu = std::make_unique<LMPopMenuViewController>(this, m_host.popupParentView());
+        if (LMPopMenuView *menu = m_customSizePopMenu->popMenuView()) {
+            menu->setDataSource(this);
+            menu->setItemTitleNormalColor(kpv::Color::whiteColor(), kpv::Color::blackColor());
+            menu->setItemBkgrdRollColor(kpv::Color(0.19607843137254902, 0.19607843137254902, 0.19607843137254902, 1));
+            menu->setItemContainerMarginLeftTop(kpv::Point{5, 8}, kpv::Point{5, 8});
+            menu->setMinWidth(m_btnCustomSize->frame().width());
+        }
+    }
+    // At the button's upper-left corner in window coordinates.
+    const Rect r = m_btnCustomSize->convertRectToView(m_btnCustomSize->bounds(), nullptr);
+    m_customSizePopMenu->showAtLocationInWindow(kpv::Point{r.x(), r.y() + r.height()}, false);
+}
+
+void CropViewController::hideCustomSizePopMenu()
+{
+    if (m_customSizePopMenu && m_customSizeMenuViewPopup)
+        m_customSizePopMenu->hide(false);
+}
+
+unsigned long CropViewController::numberOfItemsInPopMenuView(LMPopMenuView *, const QVariant &)
+{
+    return static_cast<unsigned long>(m_model.presets().arrayCustomSizes().size());
+}
+
+QVariant CropViewController::popMenuView_itemAtIndex(LMPopMenuView *, const QVariant &, unsigned long index)
+{
+    return QVariant::fromValue(qulonglong(index));
+}
+
+QString CropViewController::popMenuView_itemTitleForRepresentedObject(LMPopMenuView *, const QVariant &object)
+{
+    const auto &presets = m_model.presets().arrayCustomSizes();
+    const size_t index = size_t(object.toULongLong());
+    return index < presets.size() ? CropAspectPresets::customSizeTitleString(presets[index]) : QString();
+}
+
+QString CropViewController::popMenuView_iconImageNameForRepresentedObject(LMPopMenuView *, const QVariant &, bool checkIcon)
+{
+    return checkIcon ? QStringLiteral("icon_menuchkw") : QString();
+}
+
+bool CropViewController::popMenuViewItemChecked(LMPopMenuView *, const QVariant &object, const QVariant &)
+{
+    return size_t(object.toULongLong()) == m_model.presets().curCustomSizeIdx();
+}
+
+void CropViewController::popMenuViewItemClicked(LMPopMenuView *, const QVariant &object, const QVariant &)
+{
+    hideCustomSizePopMenu();
+    chooseCustomSize(size_t(object.toULongLong()));
+}
+
+void CropViewController::popMenuView_viewShowed(LMPopMenuView *, bool shown)
+{
+    m_customSizeMenuViewPopup = shown;
+    if (m_btnCustomSize)
+        m_btnCustomSize->setState(shown ? kpv::OnState : kpv::OffState);
+}
+
+// ---- Preview zoom ----
+
+void CropViewController::layoutPreview()
+{
+    const Rect page = m_resultPage->bounds();
+    const double toolbarHeight = m_croppedToolbar ? m_croppedToolbar->frame().height() + 8 : 0;
+    if (m_croppedToolbar)
+        m_croppedToolbar->setFrameOrigin(
+            kpv::Point{std::round((page.width() - m_croppedToolbar->frame().width()) / 2), 4});
+    const Rect area(0, toolbarHeight, page.width(), std::max(0.0, page.height() - toolbarHeight));
+    const double w = m_croppedImage ? double(m_croppedImage->width()) : 0;
+    const double h = m_croppedImage ? double(m_croppedImage->height()) : 0;
+    if (w <= 0 || h <= 0 || area.width() <= 0 || area.height() <= 0) {
+        m_previewView->setFrame(area);
+        return;
+    }
+    const double fit = std::min({area.width() / w, area.height() / h, 1.0});
+    if (m_previewFitin)
+        m_previewScale = fit;
+    const double sw = w * m_previewScale, sh = h * m_previewScale;
+    m_previewView->setFrame(Rect(std::round(area.midX() - sw / 2), std::round(area.midY() - sh / 2), std::round(sw),
+                                 std::round(sh)));
+}
+
+CropModeModel::PreviewState CropViewController::previewState() const
+{
+    CropModeModel::PreviewState state;
+    state.scale = m_previewScale;
+    state.fitinMode = m_previewFitin;
+    const Rect page = m_resultPage->bounds();
+    double fit = 1;
+    if (m_croppedImage && m_croppedImage->width() > 0 && m_croppedImage->height() > 0)
+        fit = std::min({page.width() / double(m_croppedImage->width()), page.height() / double(m_croppedImage->height()),
+                        1.0});
+    state.canZoomIn = m_croppedImage && m_previewScale < kMaxPreviewScale;
+    state.canZoomOut = m_croppedImage && m_previewScale > fit * 1.0001;
+    return state;
+}
+
+void CropViewController::switchToScaleMode(int mode)
+{
+    if (mode == 1 && canDoAction(CropModeModel::ZoomToFit)) {
+        m_previewFitin = true;
+    } else if (mode == 2 && canDoAction(CropModeModel::ActualSize)) {
+        m_previewFitin = false;
+        m_previewScale = 1;
+    } else {
+        return;
+    }
+    layoutPreview();
+}
+
+void CropViewController::doZoom(bool zoomIn)
+{
+    if (!canDoAction(zoomIn ? CropModeModel::ZoomIn : CropModeModel::ZoomOut))
+        return;
+    const CropModeModel::PreviewState before = previewState();
+    double next = zoomIn ? m_previewScale * kPreviewZoomStep : m_previewScale / kPreviewZoomStep;
+    next = std::min(next, kMaxPreviewScale);
+    m_previewFitin = false;
+    m_previewScale = next;
+    layoutPreview();
+    // Zooming out stops at the fitted size and is the fitted view again there.
+    if (!zoomIn && !previewState().canZoomOut && before.canZoomOut)
+        m_previewFitin = true;
+    layoutPreview();
+}
