@@ -13,6 +13,7 @@
 #include "appkit/Pasteboard.h"
 #include "appkit/View.h"
 #include "foundation/Bundle.h"
+#include "foundation/NotificationCenter.h"
 #include "foundation/Operation.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
@@ -26,6 +27,21 @@
 using kpv::Rect;
 
 namespace {
+// The mode's view: lays its pages out again when the window changes size.
+class CropModeView final : public kpv::View {
+public:
+    explicit CropModeView(std::function<void()> resized) : m_resized(std::move(resized)) {}
+    void resizeSubviewsWithOldSize(kpv::Size oldSize) override
+    {
+        kpv::View::resizeSubviewsWithOldSize(oldSize);
+        if (m_resized)
+            m_resized();
+    }
+
+private:
+    std::function<void()> m_resized;
+};
+
 // A queued run of the crop worker that can see its own cancelled flag.
 class WorkerOperation final : public kpv::Operation {
 public:
@@ -36,8 +52,12 @@ public:
 
 CropViewController::CropViewController(CropViewHost &host) : m_host(host)
 {
-    m_view = std::make_unique<kpv::View>();
+    m_view = std::make_unique<CropModeView>([this] {
+        if (m_active && !m_inLayout)
+            layoutCropPage();
+    });
     m_view->setWantsLayer(true);
+    m_view->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewHeightSizable);
     m_cropPage = std::make_unique<kpv::View>();
     m_imageView = std::make_unique<LMImageView>();
     m_trackView = std::make_unique<LMAreaTrackView>();
@@ -51,11 +71,42 @@ CropViewController::CropViewController(CropViewHost &host) : m_host(host)
     m_previewView->setImageScaling(1);
     m_resultPage->addSubview(m_previewView.get());
     loadControls();
+    registNotifications(true);
+}
+
+void CropViewController::registNotifications(bool regist)
+{
+    auto &center = kpv::NotificationCenter::defaultCenter();
+    if (!regist) {
+        center.removeObserver(this);
+        return;
+    }
+    auto modes = [](const kpv::Notification &n, long *oldMode, long *newMode) {
+        *oldMode = long(n.userInfo.value(QStringLiteral("old")).toLongLong());
+        *newMode = long(n.userInfo.value(QStringLiteral("new")).toLongLong());
+    };
+    center.addObserver(this, QStringLiteral("willChangeMainShowMode"), nullptr, [this, modes](const kpv::Notification &n) {
+        long oldMode = 0, newMode = 0;
+        modes(n, &oldMode, &newMode);
+        willChangeMainShowMode(oldMode, newMode);
+    });
+    center.addObserver(this, QStringLiteral("didChangeMainShowMode"), nullptr, [this, modes](const kpv::Notification &n) {
+        long oldMode = 0, newMode = 0;
+        modes(n, &oldMode, &newMode);
+        didChangeMainShowMode(oldMode, newMode);
+    });
+    // A better scale of the current file arrived: the crop page shows it.
+    center.addObserver(this, QStringLiteral("didLoadImage"), nullptr, [this](const kpv::Notification &n) {
+        if (m_active && m_fileInfo &&
+            n.userInfo.value(QStringLiteral("filePath")).value<LMPathString>() == m_fileInfo->filePath())
+            updateCurImage(false);
+    });
 }
 
 CropViewController::~CropViewController()
 {
     *m_alive = false;
+    registNotifications(false);
     cancelAndWaitForSaves();
     hideCustomSizePopMenu();
     m_customSizePopMenu.reset();
@@ -175,6 +226,14 @@ void CropViewController::updateCurImage(bool newFile)
 }
 
 void CropViewController::layoutCropPage()
+{
+    const bool wasInLayout = m_inLayout;
+    m_inLayout = true;
+    layoutPages();
+    m_inLayout = wasInLayout;
+}
+
+void CropViewController::layoutPages()
 {
     if (kpv::View *container = m_view->superview())
         m_view->setFrame(container->bounds());

@@ -64,7 +64,7 @@ public:
     virtual void showAlert(const QString &message, const QString &informative, std::function<void()> done) = 0;
 };
 
-class CropViewController final : public ShowModeController,
+class CropViewController : public ShowModeController,
                                  public LMAreaTrackViewDelegate,
                                  public LMPopMenuViewDataSource,
                                  public LMPopMenuViewDelegate {
@@ -170,6 +170,8 @@ private:
     kpv::Rect visualRectToView(const QRectF &r) const;
     void cancelAndWaitForSaves();
     void loadControls();
+    void registNotifications(bool regist);
+    void layoutPages();
     void updateTrackToolbarViewByTrackRect(const kpv::Rect &trackRect, bool dragging);
     void updateCustomSizeInfo();
     void layoutPreview();
@@ -213,6 +215,7 @@ private:
     bool m_customSizeMenuViewPopup = false;
     double m_previewScale = 1;
     bool m_previewFitin = true;
+    bool m_inLayout = false;
     bool m_isCurCroppedImagePage = false;
     bool m_inSaving = false;
     bool m_active = false;

@@ -4,6 +4,7 @@
 #include "Shell/AppDelegate.h"
 #include "Shell/LMMainWindow.h"
 #include "Shell/MainWndController.h"
+#include "Shell/MainWndCropHost.h"
 #include "Shell/MainWndFavoriteHost.h"
 #include "Shell/MainWndSlideshowHost.h"
 #include "Shell/NavigateViewMode.h"
@@ -38,6 +39,7 @@ int main(int argc, char** argv)
     registerSlideshowMode(controller);
     registerFavoriteMode(controller);
     NavigateViewMode viewMode(delegate, controller);
+    registerCropMode(controller, viewMode.controller(), viewMode.imageView());
     controller.awakeFromNib();
     kpv::MenuBar menuBar(controller.window());
     menuBar.setMenus(controller.mainMenus());

@@ -1,0 +1,323 @@
+#include "Edit/BatchSheetController.h"
+
+#include "Edit/EditFileTools.h"
+#include "Kit/LMAlertSheet.h"
+#include "Kit/LMButton.h"
+#include "Kit/LMEventMonitorCenter.h"
+#include "Kit/LMNineSliceImageRep.h"
+#include "Kit/LMNormalCustomButton.h"
+#include "Kit/LMOpenPanelWrapper.h"
+#include "Kit/LMProgressBar.h"
+#include "Model/LMBlockOperation.h"
+#include "Model/LMPerformSelectorWrapper.h"
+
+#include "appkit/Control.h"
+#include "appkit/Event.h"
+#include "appkit/Image.h"
+#include "appkit/Panels.h"
+#include "foundation/Bundle.h"
+#include "foundation/OperationQueue.h"
+#include "foundation/StringFormat.h"
+
+#include <QFileInfo>
+
+namespace {
+QString text(const char *key) { return kpv::Bundle::mainBundle().localizedString(QString::fromLatin1(key)); }
+} // namespace
+
+template <class Field>
+bool BatchReportingField<Field>::textView_shouldChangeTextInRange(qint64 location, qint64 length,
+                                                                  const QString &replacement)
+{
+    const bool ok = Field::textView_shouldChangeTextInRange(location, length, replacement);
+    if (ok && m_changed) {
+        auto changed = m_changed;
+        LMPerformSelectorWrapper().performWithBlock([changed] { changed(); }, 0);
+    }
+    return ok;
+}
+
+template class BatchReportingField<LMLengthLimitTextField>;
+template class BatchReportingField<LMNumericTextField>;
+template class BatchReportingField<LMPathNameTextField>;
+
+BatchSheetController::BatchSheetController(MainConfig *config, const kpv::Size &contentSize, const char *failedFormatKey)
+    : m_config(config), m_alive(std::make_shared<BatchSheetController *>(this)), m_failedFormatKey(failedFormatKey)
+{
+    m_window = std::make_unique<LMCustomWindow>(kpv::Rect(0, 0, contentSize.width, contentSize.height));
+}
+
+BatchSheetController::~BatchSheetController()
+{
+    *m_alive = nullptr;
+    if (m_operationQueue) {
+        m_operationQueue->cancelAllOperations();
+        m_operationQueue->waitUntilAllOperationsAreFinished();
+    }
+    if (m_eventMonitor)
+        LMEventMonitorCenter::eventMonitorCenter().removeMonitor(m_eventMonitor);
+}
+
+void BatchSheetController::addDestinationRow(double y, const QString &destFolder)
+{
+    kpv::View *content = m_window->contentView();
+    const double width = content->bounds().width();
+    auto *caption = new kpv::TextField(kpv::Rect(20, y, 130, 22));
+    caption->setStringValue(text("IDS_DestinationFolder"));
+    content->addSubview(caption);
+    auto alive = m_alive;
+    m_edtDestFolder = new BatchReportingField<LMLengthLimitTextField>(kpv::Rect(150, y, width - 150 - 56, 22), [alive] {
+        if (*alive)
+            (*alive)->destinationChanged();
+    });
+    m_edtDestFolder->setStringValue(destFolder);
+    content->addSubview(m_edtDestFolder);
+    m_btnBrowseFolder = new LMButton(kpv::Rect(width - 48, y - 3, 28, 28));
+    m_btnBrowseFolder->setImageName(QStringLiteral("icon_browse"));
+    m_btnBrowseFolder->setToolTip(text("IDS_Tips_Browser"));
+    m_btnBrowseFolder->setAction([alive](kpv::View *) {
+        if (*alive)
+            (*alive)->browserButtonClicked();
+    });
+    content->addSubview(m_btnBrowseFolder);
+}
+
+void BatchSheetController::addProgressRow(double y)
+{
+    kpv::View *content = m_window->contentView();
+    const double width = content->bounds().width();
+    m_indicatorProgress = new LMProgressBar(kpv::Rect(20, y + 5, width - 130, 12));
+    m_indicatorProgress->setProgessImage(kpv::Image::imageNamed(QStringLiteral("BT_Process")), 2.0, 2.0,
+                                         std::make_shared<LMNineSliceImageRep>(QStringLiteral("BG_Process"),
+                                                                               kpv::Point{8, 4}, kpv::Point{8, 4}));
+    m_indicatorProgress->setHidden(true);
+    content->addSubview(m_indicatorProgress);
+    m_txtProgress = new kpv::TextField(kpv::Rect(width - 100, y, 80, 22));
+    content->addSubview(m_txtProgress);
+}
+
+void BatchSheetController::addButtons(const QString &runTitle, std::function<void()> run)
+{
+    kpv::View *content = m_window->contentView();
+    const double width = content->bounds().width();
+    m_btnRun = new LMNormalCustomButton(kpv::Rect(width - 120, 16, 100, 30));
+    m_btnRun->setTitle(runTitle);
+    m_btnRun->setTarget(this);
+    auto alive = m_alive;
+    m_btnRun->setAction([alive, run](kpv::View *) {
+        if (*alive)
+            run();
+    });
+    content->addSubview(m_btnRun);
+    m_btnCancel = new LMNormalCustomButton(kpv::Rect(width - 230, 16, 100, 30));
+    m_btnCancel->setTitle(text("IDS_Cancel"));
+    m_btnCancel->setTarget(this);
+    m_btnCancel->setAction([alive](kpv::View *) {
+        if (*alive)
+            (*alive)->cancelButtonClicked();
+    });
+    content->addSubview(m_btnCancel);
+}
+
+void BatchSheetController::beginSheetOnParentWindow(kpv::Window *parent, const FileInfoList &files,
+                                                    CompleteBlock completeBlock)
+{
+    if (files.isEmpty())
+        return;
+    m_parentWindow = parent;
+    m_srcFileInfos = files;
+    m_failedFilePaths.clear();
+    m_completeBlock = std::move(completeBlock);
+    m_indicatorProgress->setMinValue(0);
+    m_indicatorProgress->setMaxValue(double(files.size()));
+    updateProgress(0);
+    runningStateChanged();
+    destinationChanged();
+
+    auto alive = m_alive;
+    m_eventMonitor = LMEventMonitorCenter::eventMonitorCenter().addLocalMonitorForEventsMatchingMask(
+        kpv::AnyEventMask, [alive](const kpv::Event &e) {
+            BatchSheetController *self = *alive;
+            if (!self || e.type() != kpv::KeyDown || e.keyCode() != 53 || !self->m_window->isKeyWindow())
+                return false;
+            self->closeWindow();
+            return true;
+        });
+    m_window->beginSheet(parent, [alive](std::int64_t code) {
+        if (*alive)
+            (*alive)->sheetDidEnd(code);
+    });
+}
+
+void BatchSheetController::closeWindow()
+{
+    if (m_taskRunning) {
+        if (m_operationQueue)
+            m_operationQueue->cancelAllOperations();
+        return;
+    }
+    m_window->close();
+}
+
+void BatchSheetController::browserButtonClicked()
+{
+    if (m_taskRunning || m_folderPanel)
+        return;
+    m_folderPanel = m_folderPanelFactory ? m_folderPanelFactory() : std::make_unique<kpv::OpenPanel>();
+    m_folderPanel->setCanChooseDirectories(true);
+    m_folderPanel->setCanChooseFiles(false);
+    m_folderPanel->setAllowsMultipleSelection(false);
+    m_folderPanel->setCanCreateDirectories(true);
+    const QString start = m_edtDestFolder->stringValue().trimmed();
+    if (!start.isEmpty())
+        m_folderPanel->setDirectoryURL(start);
+    auto alive = m_alive;
+    LMOpenPanelWrapper().openPanel(*m_folderPanel, m_window.get(), [alive](std::int64_t result) {
+        BatchSheetController *self = *alive;
+        if (!self)
+            return;
+        const QString chosen = result == 1 && self->m_folderPanel ? self->m_folderPanel->URL() : QString();
+        self->m_folderPanel.reset();
+        if (chosen.isEmpty())
+            return;
+        const QFileInfo info(chosen);
+        if (!info.isDir() || !info.isWritable()) {
+            LMPerformSelectorWrapper().performWithBlock(
+                [alive] {
+                    if (*alive)
+                        (*alive)->alertForFolderNoPermission();
+                },
+                0);
+            return;
+        }
+        self->m_edtDestFolder->setStringValue(chosen);
+        self->destinationChanged();
+    });
+}
+
+std::optional<QString> BatchSheetController::preparedDestination()
+{
+    const QString dest = m_edtDestFolder->stringValue().trimmed();
+    switch (EditFileTools::prepareDestinationFolder(dest)) {
+    case EditFileTools::FolderCheck::Empty:
+        return std::nullopt;
+    case EditFileTools::FolderCheck::NotUsable:
+        alertForFolderNoPermission();
+        return std::nullopt;
+    case EditFileTools::FolderCheck::Ready:
+        break;
+    }
+    return dest;
+}
+
+void BatchSheetController::alertForFolderNoPermission()
+{
+    showAlert(text("IDS_NoPermissionToSaveFiles"), QString(), m_window.get(), {});
+}
+
+void BatchSheetController::showAlert(const QString &title, const QString &message, kpv::Window *parent,
+                                     std::function<void()> done)
+{
+    if (m_alertPresenter) {
+        m_alertPresenter(message.isEmpty() ? title : title + QLatin1Char('\n') + message, parent, std::move(done));
+        return;
+    }
+    auto *alert = new LMAlertSheet;
+    alert->beginAlertSheet(title, text("IDS_OK"), QString(), QString(), parent,
+                           [alert, done](std::int32_t) {
+                               if (done)
+                                   done();
+                               // The alert is still unwinding: free it on the next turn.
+                               LMPerformSelectorWrapper().performWithBlock([alert] { delete alert; }, 0);
+                           },
+                           message);
+}
+
+void BatchSheetController::startRun(Run run)
+{
+    m_taskRunning = true;
+    runningStateChanged();
+    m_operationQueue = std::make_unique<kpv::OperationQueue>();
+    auto alive = m_alive;
+    auto op = LMBlockOperation::blockOperationWithBlock([run, alive](LMBlockOperation *operation) {
+        QList<LMPathString> failed;
+        const int result = run(&failed, operation, [alive](qint64 n) {
+            LMPerformSelectorWrapper().performOnMainThreadWithBlock(
+                [alive, n] {
+                    if (*alive)
+                        (*alive)->updateProgress(n);
+                },
+                false);
+        });
+        LMPerformSelectorWrapper().performOnMainThreadWithBlock(
+            [alive, result, failed] {
+                if (*alive)
+                    (*alive)->workerEnded(result, failed);
+            },
+            false);
+    });
+    m_operationQueue->addOperation(op);
+}
+
+void BatchSheetController::workerEnded(int result, const QList<LMPathString> &failed)
+{
+    m_failedFilePaths = failed;
+    m_taskRunning = false;
+    m_window->endSheetWithReturnCode(result == kCancelled ? 1 : 0);
+}
+
+void BatchSheetController::updateProgressOnThread(qint64 count)
+{
+    auto alive = m_alive;
+    LMPerformSelectorWrapper().performOnMainThreadWithBlock(
+        [alive, count] {
+            if (*alive)
+                (*alive)->updateProgress(count);
+        },
+        false);
+}
+
+void BatchSheetController::updateProgress(qint64 count)
+{
+    m_txtProgress->setStringValue(
+        kpv::stringWithFormat(QStringLiteral("%ld/%ld"), count, qint64(m_srcFileInfos.size())));
+    m_indicatorProgress->setDoubleValue(double(count));
+}
+
+void BatchSheetController::waitUntilWorkerFinished()
+{
+    if (m_operationQueue)
+        m_operationQueue->waitUntilAllOperationsAreFinished();
+}
+
+void BatchSheetController::sheetDidEnd(std::int64_t returnCode)
+{
+    if (m_eventMonitor) {
+        LMEventMonitorCenter::eventMonitorCenter().removeMonitor(m_eventMonitor);
+        m_eventMonitor.reset();
+    }
+    m_btnRun->setTarget(nullptr);
+    m_btnCancel->setTarget(nullptr);
+    CompleteBlock complete = m_completeBlock;
+    if (!m_failedFilePaths.isEmpty() && returnCode == 0) {
+        const QString message = kpv::stringWithFormat(text(m_failedFormatKey), int(m_failedFilePaths.size()));
+        auto alive = m_alive;
+        kpv::Window *parent = m_parentWindow;
+        LMPerformSelectorWrapper().performOnMainThreadWithBlock(
+            [alive, message, parent, complete] {
+                if (!*alive) {
+                    if (complete)
+                        complete();
+                    return;
+                }
+                (*alive)->showAlert(message, QString(), parent, [complete] {
+                    if (complete)
+                        complete();
+                });
+            },
+            false);
+        return;
+    }
+    if (complete)
+        complete();
+}

@@ -1,0 +1,118 @@
+#include "Edit/ImageSaveAsPanel.h"
+
+#include "Edit/EditFileTools.h"
+#include "Edit/LMImageSaveParamView.h"
+#include "Kit/LMAlertSheet.h"
+#include "Model/LMPerformSelectorWrapper.h"
+#include "Kit/LMSavePanelWrapper.h"
+
+#include "appkit/Panels.h"
+#include "foundation/Bundle.h"
+#include "foundation/StringFormat.h"
+#include "imageio/ContentTypes.h"
+#include "imageio/ImageDestination.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+QString text(const char *key) { return kpv::Bundle::mainBundle().localizedString(QString::fromLatin1(key)); }
+
+// Asks with an alert sheet; the default answer (Cancel) keeps the file.
+void askReplace(const QString &path, kpv::Window *window, std::function<void(bool)> answer)
+{
+    auto *alert = new LMAlertSheet;
+    alert->beginAlertSheet(kpv::stringWithFormat(text("IDS_ReplaceExisting_Fmt"), QFileInfo(path).fileName()),
+                           text("IDS_Cancel"), text("IDS_Replace"), QString(), window,
+                           [alert, answer](std::int32_t code) {
+                               answer(code == 0);
+                               // The alert is still unwinding: freed on the next turn.
+                               LMPerformSelectorWrapper().performWithBlock([alert] { delete alert; }, 0);
+                           },
+                           QString());
+}
+} // namespace
+
+ImageSaveAsPanel::ImageSaveAsPanel()
+{
+    m_picker.setDelegate(this);
+    m_view = std::make_unique<LMImageSaveParamView>(m_picker);
+}
+
+ImageSaveAsPanel::~ImageSaveAsPanel() { m_picker.setDelegate(nullptr); }
+
+ImageSaveAsPanel &ImageSaveAsPanel::shared()
+{
+    static ImageSaveAsPanel panel;
+    return panel;
+}
+
+QString ImageSaveAsPanel::initialSaveType(const QString &srcFilePath)
+{
+    const QString type = kpv::ImageDestination::typeForPath(srcFilePath);
+    return LMImageSaveParamController::savedFileExtensionAndUtis().contains(type) ? type : kpv::ContentTypes::kJpeg;
+}
+
+QString ImageSaveAsPanel::pathForSaveType(const QString &typedPath, const QString &uti)
+{
+    const QString ext = LMImageSaveParamController::savedFileExtensionAndUtis().value(uti);
+    if (ext.isEmpty() || typedPath.isEmpty() || kpv::ImageDestination::typeForPath(typedPath) == uti)
+        return typedPath;
+    const QFileInfo info(typedPath);
+    const QString name = info.fileName();
+    const QString stem = EditFileTools::fileExtension(name).isEmpty() ? name : EditFileTools::fileNameWithoutExtension(name);
+    return info.dir().filePath(stem + QLatin1Char('.') + ext);
+}
+
+void ImageSaveAsPanel::saveTypeChangedOfImageSaveParamController(LMImageSaveParamController *)
+{
+    // The name field follows the format while the panel has not been shown yet; a typed name is
+    // given the format's extension when the panel ends.
+    if (m_panel && !m_panel->nameFieldStringValue().isEmpty())
+        m_panel->setNameFieldStringValue(QFileInfo(pathForSaveType(m_panel->nameFieldStringValue(), m_picker.saveType())).fileName());
+}
+
+void ImageSaveAsPanel::run(kpv::Window *window, const QString &srcFilePath, const QString &directory, Done done)
+{
+    if (m_panel) {
+        // One panel at a time: a second request while one is up is refused.
+        if (done)
+            done(false, QString(), std::nullopt);
+        return;
+    }
+    m_panel = m_panelFactory ? m_panelFactory() : std::make_unique<kpv::SavePanel>();
+    m_panel->setTitle(text("IDS_SAVEAS"));
+    m_panel->setCanCreateDirectories(true);
+    m_panel->setAllowedFileTypes({QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("jp2"),
+                                  QStringLiteral("png"), QStringLiteral("tif"), QStringLiteral("tiff"),
+                                  QStringLiteral("bmp")});
+    if (!directory.isEmpty())
+        m_panel->setDirectoryURL(directory);
+    m_panel->setNameFieldStringValue(QFileInfo(srcFilePath).fileName());
+    m_picker.setSaveType(initialSaveType(srcFilePath));
+    m_view->reload();
+    m_panel->setAccessoryView(m_view.get());
+
+    LMSavePanelWrapper().savePanel(*m_panel, window, [this, window, done](std::int64_t result) {
+        const QString typed = result == 1 && m_panel ? m_panel->URL() : QString();
+        m_panel.reset();
+        if (typed.isEmpty()) {
+            if (done)
+                done(false, QString(), std::nullopt);
+            return;
+        }
+        const QString path = pathForSaveType(typed, m_picker.saveType());
+        const QVariantMap params = *m_picker.saveParameters();
+        // The panel confirmed replacing what the user typed; a name changed here is asked again.
+        if (path != typed && EditFileTools::itemExistsAtPath(path)) {
+            auto answer = [done, path, params](bool replace) {
+                if (done)
+                    replace ? done(true, path, params) : done(false, QString(), std::nullopt);
+            };
+            (m_replaceQuestion ? m_replaceQuestion : ReplaceQuestion(askReplace))(path, window, answer);
+            return;
+        }
+        if (done)
+            done(true, path, params);
+    });
+}

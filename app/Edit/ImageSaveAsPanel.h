@@ -1,0 +1,59 @@
+#pragma once
+
+// Save As with the format picker under the file list: the panel starts in the given folder with
+// the source's name and format, and answers the chosen path (with the extension of the chosen
+// format) and the picker's save parameters. One picker serves the whole run, so the quality and
+// the TIFF compression stay as the user left them from one save to the next.
+
+#include "Edit/LMImageSaveParamController.h"
+
+#include <QString>
+#include <QVariantMap>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class LMImageSaveParamView;
+namespace kpv {
+class SavePanel;
+class Window;
+} // namespace kpv
+
+class ImageSaveAsPanel final : public LMImageSaveParamControllerDelegate {
+public:
+    // `chosen` false when cancelled (path empty, no parameters).
+    using Done = std::function<void(bool chosen, const QString &path, const std::optional<QVariantMap> &saveParameters)>;
+    // Asks whether an existing file may be replaced; `answer` gets true to replace.
+    using ReplaceQuestion = std::function<void(const QString &path, kpv::Window *window, std::function<void(bool)> answer)>;
+
+    ImageSaveAsPanel();
+    ~ImageSaveAsPanel() override;
+
+    // The one the application uses.
+    static ImageSaveAsPanel &shared();
+
+    // Runs the panel as a sheet of `window` (application-modal without one).
+    void run(kpv::Window *window, const QString &srcFilePath, const QString &directory, Done done);
+
+    LMImageSaveParamController &picker() { return m_picker; }
+    LMImageSaveParamView *accessoryView() const { return m_view.get(); }
+    // Tests answer the panel and the question themselves.
+    void setPanelFactory(std::function<std::unique_ptr<kpv::SavePanel>()> factory) { m_panelFactory = std::move(factory); }
+    void setReplaceQuestion(ReplaceQuestion question) { m_replaceQuestion = std::move(question); }
+
+    // The type the panel starts with for a source file: its own when it is one of the five, else JPEG.
+    static QString initialSaveType(const QString &srcFilePath);
+    // The typed path with the chosen type's extension: kept when it already names that type
+    // ("a.jpeg" for JPEG), else replaced or appended ("a.png" for TIFF gives "a.tiff").
+    static QString pathForSaveType(const QString &typedPath, const QString &uti);
+
+    void saveTypeChangedOfImageSaveParamController(LMImageSaveParamController *controller) override;
+
+private:
+    LMImageSaveParamController m_picker;
+    std::unique_ptr<LMImageSaveParamView> m_view;
+    std::unique_ptr<kpv::SavePanel> m_panel;
+    std::function<std::unique_ptr<kpv::SavePanel>()> m_panelFactory;
+    ReplaceQuestion m_replaceQuestion;
+};
