@@ -133,6 +133,12 @@ void CropViewController::cancelAndWaitForSaves()
     m_saveQueue->waitUntilAllOperationsAreFinished();
 }
 
+void CropViewController::waitUntilSavesFinished()
+{
+    if (m_saveQueue)
+        m_saveQueue->waitUntilAllOperationsAreFinished();
+}
+
 // ---- Entering and leaving ----
 
 void CropViewController::willChangeMainShowMode(long, long newMode)

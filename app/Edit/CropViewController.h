@@ -104,6 +104,9 @@ public:
     double previewScale() const { return m_previewScale; }
     bool previewFitinMode() const { return m_previewFitin; }
 
+    // Waits for a running crop or save (tests and shut-down); its result still arrives on the
+    // main thread.
+    void waitUntilSavesFinished();
     // The mode's key handler: Esc leaves the mode unless a save is running. True when consumed.
     bool handleKeyDown(const kpv::Event &e);
     // Lays the page out again after the window changed size.

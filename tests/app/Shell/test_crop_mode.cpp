@@ -1,0 +1,208 @@
+// Crop mode as the program connects it: the Crop command of the viewer opens the crop page in the
+// main window on the current file, the menu commands reach the crop controller (Crop shows the
+// result, Save As writes through the panel with the format picker and brings the written file into
+// the viewer), and Esc returns to the viewer. Timers run on the manual clock.
+
+#include "Shell/AppDelegate.h"
+#include "Shell/LMMainWindow.h"
+#include "Shell/LMMainWndContentView.h"
+#include "Shell/MainWndController.h"
+#include "Shell/MainWndCropHost.h"
+#include "Shell/NavigateViewMode.h"
+
+#include "Edit/ImageSaveAsPanel.h"
+#include "Kit/LMAreaTrackView.h"
+#include "Model/MainConfig.h"
+#include "View/LMOpenGLView.h"
+#include "View/NavigateController.h"
+#include "appkit/Application.h"
+#include "appkit/Event.h"
+#include "appkit/Panels.h"
+#include "foundation/Clock.h"
+#include "foundation/OperationQueue.h"
+#include "foundation/RunLoop.h"
+#include "foundation/UserDefaults.h"
+#include "imageio/ContentTypes.h"
+#include "imageio/ImageSource.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+// A save panel that answers at once with a chosen path (empty: cancelled), after the user's
+// choices in the panel.
+class AnsweringSavePanel final : public kpv::SavePanel {
+public:
+    AnsweringSavePanel(QString answer, std::function<void()> choices) : m_answer(std::move(answer)), m_choices(choices) {}
+    void beginSheetModalForWindow(kpv::Window*, std::function<void(long)> handler) override
+    {
+        if (m_choices)
+            m_choices();
+        if (!m_answer.isEmpty())
+            m_urls = QStringList{m_answer};
+        handler(m_answer.isEmpty() ? 0 : 1);
+    }
+
+private:
+    QString m_answer;
+    std::function<void()> m_choices;
+};
+
+class CropMode : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(qApp);
+        ASSERT_TRUE(scratch.isValid());
+        kpv::RunLoop::main().setClock(&clock);
+        folder = scratch.filePath(QStringLiteral("photos"));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        QImage image(QSize(400, 200), QImage::Format_RGB32);
+        image.fill(Qt::blue);
+        ASSERT_TRUE(image.save(QDir(folder).filePath(QStringLiteral("p0.png"))));
+        defaults = std::make_unique<kpv::UserDefaults>(scratch.filePath(QStringLiteral("defaults.json")));
+        AppDelegate::Setup setup;
+        setup.mainConfig = std::make_unique<MainConfig>(*defaults);
+        setup.temporaryParent = scratch.filePath(QStringLiteral("tmp"));
+        setup.cacheDirectory = scratch.filePath(QStringLiteral("cache"));
+        setup.allowedFileExtensions = {QStringLiteral("png")};
+        setup.allowedFileTypes = {QStringLiteral("public.png")};
+        setup.processorCount = 2;
+        delegate = std::make_unique<AppDelegate>(std::move(setup));
+        controller = std::make_unique<MainWndController>(
+            *delegate, std::make_unique<LMMainWindow>(kpv::Rect(0, 0, 800, 600)));
+        viewer = std::make_unique<NavigateViewMode>(*delegate, *controller);
+        registerCropMode(*controller, viewer->controller(), viewer->imageView());
+        controller->awakeFromNib();
+    }
+    void TearDown() override
+    {
+        ImageSaveAsPanel::shared().setPanelFactory({});
+        viewer.reset();
+        controller.reset();
+        delegate.reset();
+        kpv::RunLoop::main().runOnce();
+        kpv::RunLoop::main().setClock(nullptr);
+    }
+
+    void settle(double seconds = 1.0)
+    {
+        for (double t = 0; t <= seconds; t += 0.05) {
+            delegate->operationQueue()->waitUntilAllOperationsAreFinished();
+            kpv::RunLoop::main().runOnce();
+            QCoreApplication::processEvents();
+            clock.advance(0.05);
+        }
+        kpv::RunLoop::main().runOnce();
+    }
+    // Until the crop worker has answered.
+    void waitForCrop()
+    {
+        for (int i = 0; i < 20 && crop() && crop()->inSaving(); ++i) {
+            crop()->waitUntilSavesFinished();
+            kpv::RunLoop::main().runOnce();
+            QCoreApplication::processEvents();
+        }
+        ASSERT_FALSE(crop()->inSaving());
+        settle(0.2);
+    }
+
+    CropViewController* crop() const
+    {
+        return dynamic_cast<CropViewController*>(controller->existingModeController(MainShowModeCrop));
+    }
+
+    void pressEscape()
+    {
+        kpv::Application::shared().sendEvent(kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::Escape,
+                                                                  QStringLiteral("\x1b"), QStringLiteral("\x1b"),
+                                                                  controller->window(), 0));
+    }
+
+    void openViewer()
+    {
+        delegate->applicationOpenFiles({folder});
+        delegate->applicationDidFinishLaunching();
+        settle(2.0);
+        ASSERT_EQ(controller->showMode(), MainShowModeView);
+    }
+
+    kpv::ManualClock clock;
+    QTemporaryDir scratch;
+    QString folder;
+    std::unique_ptr<kpv::UserDefaults> defaults;
+    std::unique_ptr<AppDelegate> delegate;
+    std::unique_ptr<MainWndController> controller;
+    std::unique_ptr<NavigateViewMode> viewer;
+};
+
+TEST_F(CropMode, CropCommandOpensTheCropPageAndEscapeReturns)
+{
+    openViewer();
+    ASSERT_TRUE(controller->canDoAction(9));
+    controller->performMenuAction(9);
+    settle();
+    ASSERT_EQ(controller->showMode(), MainShowModeCrop);
+    ASSERT_TRUE(crop());
+    // The page shows in the window's background, over the centred half of the picture.
+    EXPECT_EQ(crop()->view()->superview(), controller->containerViewByShowMode(MainShowModeCrop));
+    EXPECT_EQ(crop()->view()->frame().size, controller->containerViewByShowMode(MainShowModeCrop)->bounds().size);
+    EXPECT_EQ(crop()->originalImageRawCropRect(), QRectF(100, 50, 200, 100));
+    EXPECT_FALSE(crop()->cropTrackView()->cropTrackRect().isEmpty());
+    EXPECT_FALSE(crop()->trackToolbar()->isHidden());
+
+    // The menu asks the crop controller: rotate and select all on the crop page, no zoom there.
+    EXPECT_TRUE(controller->canDoAction(10));
+    EXPECT_TRUE(controller->canDoAction(14));
+    EXPECT_FALSE(controller->canDoAction(32));
+    EXPECT_FALSE(controller->canDoAction(16));
+    controller->performMenuAction(10);
+    EXPECT_EQ(crop()->originalImageRawCropRect(), QRectF(0, 0, 400, 200));
+
+    // Crop shows the result page; its zoom commands are then offered.
+    controller->performMenuAction(9);
+    waitForCrop();
+    ASSERT_TRUE(crop()->isCurCroppedImagePage());
+    EXPECT_FALSE(controller->canDoAction(10));
+    EXPECT_TRUE(controller->canDoAction(32));
+
+    pressEscape();
+    settle();
+    EXPECT_EQ(controller->showMode(), MainShowModeView);
+    EXPECT_EQ(crop()->view()->superview(), nullptr);
+    EXPECT_FALSE(viewer->imageView()->isHidden());
+}
+
+TEST_F(CropMode, SaveAsWritesTheCropInTheChosenFormatAndShowsIt)
+{
+    openViewer();
+    const QString out = scratch.filePath(QStringLiteral("cut.png"));
+    // The user picks TIFF in the format picker and types a name ending in ".png".
+    ImageSaveAsPanel::shared().setPanelFactory([out] {
+        return std::make_unique<AnsweringSavePanel>(out, [] {
+            // The panel started with the source's format.
+            EXPECT_EQ(ImageSaveAsPanel::shared().picker().saveType(), kpv::ContentTypes::kPng);
+            ImageSaveAsPanel::shared().picker().setSaveType(kpv::ContentTypes::kTiff);
+        });
+    });
+    controller->performMenuAction(9);
+    settle();
+    ASSERT_EQ(controller->showMode(), MainShowModeCrop);
+    controller->performMenuAction(4);
+    waitForCrop();
+    const QString written = scratch.filePath(QStringLiteral("cut.tiff"));
+    EXPECT_FALSE(QFile::exists(out));
+    auto source = kpv::ImageSource::createWithFile(written);
+    ASSERT_TRUE(source);
+    EXPECT_EQ(source->createImageAtIndex(0).size(), QSize(200, 100));
+    // Back in the viewer, on the written file.
+    settle();
+    EXPECT_EQ(controller->showMode(), MainShowModeView);
+    EXPECT_EQ(viewer->controller().curFilePath().path(), written);
+}
+
+}  // namespace
