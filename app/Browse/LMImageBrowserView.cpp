@@ -16,7 +16,23 @@
 namespace {
 constexpr unsigned short kKeyDelete = 51;
 constexpr unsigned short kKeyForwardDelete = 117;
-constexpr int kPictureMaxPixels = 512;
+constexpr unsigned short kKeyReturn = 36;
+constexpr unsigned short kKeyEnter = 76;
+constexpr unsigned short kKeyLeft = 123;
+constexpr unsigned short kKeyRight = 124;
+constexpr unsigned short kKeyDown = 125;
+constexpr unsigned short kKeyUp = 126;
+constexpr unsigned short kKeyHome = 115;
+constexpr unsigned short kKeyEnd = 119;
+constexpr unsigned short kKeyPageUp = 116;
+constexpr unsigned short kKeyPageDown = 121;
+// What an entry costs beside its pixels, so that unreadable files are counted too.
+constexpr qsizetype kPictureEntryOverhead = 256;
+
+qsizetype pictureCost(const QImage& image)
+{
+    return qsizetype(image.sizeInBytes()) + kPictureEntryOverhead;
+}
 constexpr double kDragThreshold = 4.0;
 } // namespace
 
@@ -116,7 +132,7 @@ kpv::Rect LMImageBrowserView::itemImageFrameAtIndex(std::size_t index) const
 {
     kpv::Size imageSize;
     if (LMImageBrowserItem* item = itemAtIndex(index)) {
-        const QImage picture = m_pictures.value(item->imageUID());
+        const QImage picture = cachedPicture(item->imageUID());
         if (!picture.isNull())
             imageSize = {double(picture.width()), double(picture.height())};
     }
@@ -287,36 +303,118 @@ kpv::View* LMImageBrowserView::extraItemViewForImageUID(const QString& uid) cons
 
 // ---- Pictures ----
 
+QImage LMImageBrowserView::cachedPicture(const QString& uid) const
+{
+    auto it = m_pictures.constFind(uid);
+    return it == m_pictures.constEnd() ? QImage() : it->image;
+}
+
+void LMImageBrowserView::setPictureCacheBudget(qsizetype bytes)
+{
+    m_pictureBudget = std::max<qsizetype>(0, bytes);
+    evictPictures();
+}
+
+std::set<QString> LMImageBrowserView::visiblePictureUIDs() const
+{
+    std::set<QString> uids;
+    for (std::size_t index : visibleItemIndexes())
+        if (LMImageBrowserItem* item = itemAtIndex(index))
+            uids.insert(item->imageUID());
+    return uids;
+}
+
+void LMImageBrowserView::insertPicture(const QString& uid, const QImage& picture)
+{
+    if (auto it = m_pictures.find(uid); it != m_pictures.end())
+        m_pictureBytes -= pictureCost(it->image);
+    m_pictures.insert(uid, {picture, ++m_pictureUseClock});
+    m_pictureBytes += pictureCost(picture);
+    evictPictures();
+}
+
+void LMImageBrowserView::evictPictures()
+{
+    if (m_pictureBytes <= m_pictureBudget)
+        return;
+    const std::set<QString> visible = visiblePictureUIDs();
+    std::vector<std::pair<quint64, QString>> candidates;
+    candidates.reserve(std::size_t(m_pictures.size()));
+    for (auto it = m_pictures.cbegin(); it != m_pictures.cend(); ++it)
+        if (!visible.count(it.key()))
+            candidates.emplace_back(it->lastUse, it.key());
+    std::sort(candidates.begin(), candidates.end());
+    for (const auto& [lastUse, uid] : candidates) {
+        if (m_pictureBytes <= m_pictureBudget)
+            break;
+        auto it = m_pictures.find(uid);
+        m_pictureBytes -= pictureCost(it->image);
+        m_pictures.erase(it);
+    }
+}
+
 void LMImageBrowserView::requestPicture(const QString& uid, const QString& path)
 {
-    if (m_pictures.contains(uid) || m_pendingPictures.count(uid))
+    if (auto it = m_pictures.find(uid); it != m_pictures.end()) {
+        it->lastUse = ++m_pictureUseClock;
+        return;
+    }
+    if (m_pendingPictures.count(uid))
         return;
     if (m_syncPictures) {
-        m_pictures.insert(uid, kpv::Thumbnailer::thumbnail(path, kPictureMaxPixels));
+        insertPicture(uid, kpv::Thumbnailer::thumbnail(path, kPictureMaxPixels));
         return;
     }
     if (!m_pictureQueue) {
         m_pictureQueue = std::make_unique<kpv::OperationQueue>();
         m_pictureQueue->setMaxConcurrentOperationCount(2);
     }
-    m_pendingPictures.insert(uid);
+    auto wanted = std::make_shared<std::atomic<bool>>(true);
+    m_pendingPictures.emplace(uid, wanted);
     std::weak_ptr<LMImageBrowserView*> self = m_self;
-    m_pictureQueue->addOperationWithBlock([self, uid, path] {
+    m_pictureQueue->addOperationWithBlock([self, uid, path, wanted] {
+        // A cell scrolled past before its turn costs no decode.
+        if (!wanted->load())
+            return;
         QImage picture = kpv::Thumbnailer::thumbnail(path, kPictureMaxPixels);
         kpv::RunLoop::performOnMainThread(
-            [self, uid, picture] {
+            [self, uid, picture, wanted] {
                 auto s = self.lock();
                 if (!s || !*s)
                     return;
                 LMImageBrowserView* view = *s;
-                view->m_pendingPictures.erase(uid);
+                auto pending = view->m_pendingPictures.find(uid);
+                if (pending == view->m_pendingPictures.end() || pending->second != wanted)
+                    return; // given up meanwhile, or asked for again by a newer load
+                view->m_pendingPictures.erase(pending);
                 // A file that cannot be read keeps an empty entry, so it is not asked for again.
-                view->m_pictures.insert(uid, picture);
+                view->insertPicture(uid, picture);
                 view->setNeedsDisplay();
                 view->updateItemUI();
             },
             false);
     });
+}
+
+void LMImageBrowserView::requestVisiblePictures()
+{
+    std::set<QString> visible;
+    for (std::size_t index : visibleItemIndexes()) {
+        LMImageBrowserItem* item = itemAtIndex(index);
+        if (!item)
+            break;
+        const QString uid = item->imageUID();
+        visible.insert(uid);
+        requestPicture(uid, item->imageRepresentation());
+    }
+    for (auto it = m_pendingPictures.begin(); it != m_pendingPictures.end();) {
+        if (visible.count(it->first)) {
+            ++it;
+            continue;
+        }
+        it->second->store(false);
+        it = m_pendingPictures.erase(it);
+    }
 }
 
 void LMImageBrowserView::drawRect(const kpv::Rect&)
@@ -325,13 +423,12 @@ void LMImageBrowserView::drawRect(const kpv::Rect&)
     if (g) {
         const kpv::Color placeholder(0.25, 0.25, 0.25, 1.0);
         const kpv::Color selected(0.35, 0.55, 0.95, 1.0);
+        requestVisiblePictures();
         for (std::size_t index : visibleItemIndexes()) {
             LMImageBrowserItem* item = itemAtIndex(index);
             if (!item)
                 break;
-            const QString uid = item->imageUID();
-            requestPicture(uid, item->imageRepresentation());
-            const QImage picture = m_pictures.value(uid);
+            const QImage picture = cachedPicture(item->imageUID());
             const kpv::Rect frame = itemImageFrameAtIndex(index);
             if (picture.isNull())
                 g->fillRect(frame, placeholder);
@@ -420,12 +517,66 @@ void LMImageBrowserView::scrollWheel(const kpv::Event& e)
     setScrollOffset(m_scrollOffset - e.deltaY() * 10.0);
 }
 
+std::size_t LMImageBrowserView::indexForKey(unsigned short keyCode, std::size_t from) const
+{
+    const std::size_t count = m_layout.itemCount;
+    if (count == 0)
+        return kNotFound;
+    if (from >= count)
+        return keyCode == kKeyEnd || keyCode == kKeyUp || keyCode == kKeyLeft ? count - 1 : 0;
+    const std::size_t columns = std::max<std::size_t>(1, m_layout.columns());
+    const double rowPitch = m_layout.cellSize.height + LMImageBrowserLayout::kSpacing;
+    const std::size_t pageRows =
+        rowPitch > 0 ? std::max<std::size_t>(1, std::size_t(bounds().height() / rowPitch)) : std::size_t(1);
+    switch (keyCode) {
+    case kKeyLeft: return from > 0 ? from - 1 : from;
+    case kKeyRight: return from + 1 < count ? from + 1 : from;
+    case kKeyUp: return from >= columns ? from - columns : from;
+    case kKeyDown: return from + columns < count ? from + columns : from;
+    case kKeyHome: return 0;
+    case kKeyEnd: return count - 1;
+    case kKeyPageUp: return from >= pageRows * columns ? from - pageRows * columns : from % columns;
+    case kKeyPageDown: {
+        const std::size_t step = pageRows * columns;
+        if (from + step < count)
+            return from + step;
+        // The last row, in the same column when it reaches that far.
+        const std::size_t lastRowStart = (count - 1) / columns * columns;
+        return std::min(count - 1, lastRowStart + from % columns);
+    }
+    default: return kNotFound;
+    }
+}
+
 void LMImageBrowserView::keyDown(const kpv::Event& e)
 {
-    if ((e.keyCode() == kKeyDelete || e.keyCode() == kKeyForwardDelete) && m_dataSource && !m_selection.empty()) {
+    const unsigned short key = e.keyCode();
+    if ((key == kKeyDelete || key == kKeyForwardDelete) && m_dataSource && !m_selection.empty()) {
         const std::set<std::size_t> removed = m_selection;
         m_dataSource->imageBrowserRemoveItemsAtIndexes(this, removed);
         return;
     }
-    kpv::View::keyDown(e);
+    if ((key == kKeyReturn || key == kKeyEnter) && m_delegate && m_selection.size() == 1) {
+        m_delegate->imageBrowserCellWasDoubleClickedAtIndex(this, *m_selection.begin());
+        return;
+    }
+    const bool extend = m_allowsMultipleSelection && (e.modifierFlags() & kpv::ShiftKeyMask);
+    // Moving starts at the last selected item; with nothing selected the first key selects an end.
+    const std::size_t from = m_selection.empty() ? kNotFound
+                             : key == kKeyLeft || key == kKeyUp || key == kKeyPageUp ? *m_selection.begin()
+                                                                                     : *m_selection.rbegin();
+    const std::size_t to = indexForKey(key, from);
+    if (to == kNotFound) {
+        kpv::View::keyDown(e);
+        return;
+    }
+    if (extend && from != kNotFound) {
+        std::set<std::size_t> next = m_selection;
+        for (std::size_t i = std::min(from, to); i <= std::max(from, to); ++i)
+            next.insert(i);
+        setSelectionIndexes(next);
+    } else {
+        setSelectionIndexes({to});
+    }
+    scrollIndexToVisible(to);
 }

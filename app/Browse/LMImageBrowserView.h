@@ -15,6 +15,7 @@
 
 #include <QHash>
 #include <QImage>
+#include <atomic>
 #include <map>
 #include <memory>
 #include <set>
@@ -75,10 +76,25 @@ public:
     std::size_t extraItemViewCount() const { return m_extraItemViewReps.size(); }
 
     // ---- Pictures ----
+    // The longest side of a loaded picture, in pixels.
+    static constexpr int kPictureMaxPixels = 512;
+    // What the picture cache may hold by default: about two hundred pictures of the largest size.
+    static constexpr qsizetype kDefaultPictureCacheBudget = qsizetype(160) << 20;
     // The cached picture of an item identifier (null until loaded).
-    QImage cachedPicture(const QString& uid) const { return m_pictures.value(uid); }
+    QImage cachedPicture(const QString& uid) const;
+    bool hasCachedPicture(const QString& uid) const { return m_pictures.contains(uid); }
+    // The cache's bytes: pictures of visible cells are always kept; beyond the budget the least
+    // recently drawn of the others are dropped and read again when they come back into sight.
+    qsizetype pictureCacheBudget() const { return m_pictureBudget; }
+    void setPictureCacheBudget(qsizetype bytes);
+    qsizetype pictureCacheBytes() const { return m_pictureBytes; }
+    std::size_t pictureCacheCount() const { return std::size_t(m_pictures.size()); }
+    // Picture loads waiting or running for cells that are in sight.
+    std::size_t pendingPictureCount() const { return m_pendingPictures.size(); }
     // Tests: load pictures synchronously on the calling thread.
     void setLoadsPicturesSynchronously(bool sync) { m_syncPictures = sync; }
+    // Asks for the pictures of the visible cells and gives up the loads of cells gone from sight.
+    void requestVisiblePictures();
 
     // ---- Events ----
     bool acceptsFirstResponder() const override { return true; }
@@ -90,6 +106,11 @@ public:
     void rightMouseDown(const kpv::Event& e) override;
     void scrollWheel(const kpv::Event& e) override;
     void keyDown(const kpv::Event& e) override;
+
+    // Where a navigation key moves the selection from `from` (kNotFound: nothing selected);
+    // kNotFound for other keys. Arrows step by one cell or one row, Page Up and Down by the rows
+    // that fit the view, Home and End to the ends.
+    std::size_t indexForKey(unsigned short keyCode, std::size_t from) const;
 
     // The index before which a drop at the view point inserts dragged items.
     std::size_t dropIndexAtPoint(kpv::Point pointInView) const;
@@ -114,6 +135,9 @@ private:
     void attach(ExtraRep& rep);
     void detach(ExtraRep& rep);
     void requestPicture(const QString& uid, const QString& path);
+    void insertPicture(const QString& uid, const QImage& picture);
+    void evictPictures();
+    std::set<QString> visiblePictureUIDs() const;
     kpv::Point toContent(kpv::Point p) const { return {p.x, p.y + m_scrollOffset}; }
     void clampScroll();
 
@@ -128,8 +152,16 @@ private:
     std::map<QString, ExtraRepPtr> m_extraItemViewReps;
     std::vector<ExtraRepPtr> m_extraItemViewRepPool;
 
-    QHash<QString, QImage> m_pictures;
-    std::set<QString> m_pendingPictures;
+    struct CachedPicture {
+        QImage image;
+        quint64 lastUse = 0;
+    };
+    QHash<QString, CachedPicture> m_pictures;
+    quint64 m_pictureUseClock = 0;
+    qsizetype m_pictureBytes = 0;
+    qsizetype m_pictureBudget = kDefaultPictureCacheBudget;
+    // A load in flight; its flag is cleared when its cell leaves the sight before it ran.
+    std::map<QString, std::shared_ptr<std::atomic<bool>>> m_pendingPictures;
     std::unique_ptr<kpv::OperationQueue> m_pictureQueue;
     std::shared_ptr<LMImageBrowserView*> m_self; // lets late picture loads find out the view is gone
     bool m_syncPictures = false;

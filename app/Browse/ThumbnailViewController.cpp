@@ -1,9 +1,11 @@
 #include "Browse/ThumbnailViewController.h"
 
 #include "Browse/FavImageBrowserView.h"
+#include "Kit/LMButton.h"
 #include "Kit/LMEventMonitorCenter.h"
 #include "Kit/LMFadeShowProxy.h"
 #include "Kit/LMImageBrowserExtraItemViewController.h"
+#include "Kit/LMThumbZoomSlider.h"
 #include "Model/LMPerformSelectorWrapper.h"
 
 #include "appkit/Menu.h"
@@ -11,6 +13,9 @@
 #include "appkit/Window.h"
 #include "foundation/Bundle.h"
 #include "foundation/NotificationCenter.h"
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 constexpr unsigned short kKeyEscape = 53;
@@ -28,12 +33,37 @@ ThumbnailViewController::ThumbnailViewController(ThumbnailViewHost& host)
     m_view = m_ownedView.get();
     m_view->setWantsLayer(true);
     m_view->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewHeightSizable);
-    m_browser = new FavImageBrowserView(m_view->bounds());
+    const kpv::Rect b = m_view->bounds();
+    // The grid above, the bar with the picture-size slider and the exit button below.
+    m_browser = new FavImageBrowserView(kpv::Rect(0, kToolbarHeight, b.width(), b.height() - kToolbarHeight));
     m_browser->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewHeightSizable);
-    m_browser->setCellSize({192, 144});
+    m_browser->setCellSize({kDefaultThumbZoom, kDefaultThumbZoom / kCellAspect});
     m_browser->setDataSource(this);
     m_browser->setDelegate(this);
     m_view->addSubview(m_browser);
+
+    m_toolbar = new kpv::View(kpv::Rect(0, 0, b.width(), kToolbarHeight));
+    m_toolbar->setAutoresizingMask(kpv::ViewWidthSizable);
+    m_view->addSubview(m_toolbar);
+    std::weak_ptr<ThumbnailViewController*> self = m_self;
+    m_slideZoomThumb = new LMThumbZoomSlider(kpv::Rect(12, 10, 160, 20));
+    m_slideZoomThumb->setMinValue(kMinThumbZoom);
+    m_slideZoomThumb->setMaxValue(kMaxThumbZoom);
+    m_slideZoomThumb->setDoubleValue(kDefaultThumbZoom);
+    m_slideZoomThumb->setAction([self](kpv::View*) {
+        if (auto s = self.lock(); s && *s)
+            (*s)->updateThumbZoomValue((*s)->m_slideZoomThumb->doubleValue(), false);
+    });
+    m_toolbar->addSubview(m_slideZoomThumb);
+    m_btnExitThumbView = new LMButton(kpv::Rect(b.width() - 40, 6, 28, 28));
+    m_btnExitThumbView->setAutoresizingMask(kpv::ViewMinXMargin);
+    m_btnExitThumbView->setImageName(key("e_thumbbin"));
+    m_btnExitThumbView->setToolTip(kpv::Bundle::mainBundle().localizedString(key("IDS_ExitThumbView")));
+    m_btnExitThumbView->setAction([self](kpv::View*) {
+        if (auto s = self.lock(); s && *s)
+            (*s)->exitThumbViewButtonClicked();
+    });
+    m_toolbar->addSubview(m_btnExitThumbView);
     m_thumbViewShowProxy = std::make_unique<LMFadeShowProxy>(m_view, true);
 
     auto& center = kpv::NotificationCenter::defaultCenter();
@@ -56,6 +86,20 @@ ThumbnailViewController::~ThumbnailViewController()
         m_ownedView.reset(m_view);
     }
     m_thumbViewShowProxy.reset();
+}
+
+void ThumbnailViewController::updateThumbZoomValue(double value, bool updateZoomSlider)
+{
+    if (std::isnan(value))
+        return;
+    value = std::clamp(value, kMinThumbZoom, kMaxThumbZoom);
+    m_thumbZoomValue = value;
+    m_browser->setCellSize({value, value / kCellAspect});
+    if (updateZoomSlider)
+        m_slideZoomThumb->setDoubleValue(value);
+    // Keep the selected file in sight while the pictures grow or shrink.
+    if (!m_browser->selectionIndexes().empty())
+        m_browser->scrollIndexToVisible(*m_browser->selectionIndexes().begin());
 }
 
 void ThumbnailViewController::updateThumbBrowserItems()
@@ -176,6 +220,8 @@ void ThumbnailViewController::didChangeMainShowMode(const QVariantMap& userInfo)
     std::weak_ptr<ThumbnailViewController*> self = m_self;
     if (newMode == 64) {
         m_thumbViewShowProxy->showWithAnimation(true, false);
+        if (kpv::Window* w = m_host.window())
+            w->makeFirstResponder(m_browser);
         if (!m_eventMonitor) {
             m_eventMonitor = LMEventMonitorCenter::eventMonitorCenter().addLocalMonitorForEventsMatchingMask(
                 kpv::KeyDownMask, [self](const kpv::Event& e) {
@@ -264,6 +310,17 @@ void ThumbnailViewController::imageBrowserCellWasDoubleClickedAtIndex(LMImageBro
         if (auto s = self.lock(); s && *s && !notNavigated)
             (*s)->backToViewMode();
     });
+}
+
+void ThumbnailViewController::imageBrowserCellWasRightClickedAtIndex(LMImageBrowserView*, std::size_t,
+                                                                     const kpv::Event& e)
+{
+    m_host.popUpContextMenu(e, m_browser);
+}
+
+void ThumbnailViewController::imageBrowserBackgroundWasRightClickedWithEvent(LMImageBrowserView*, const kpv::Event& e)
+{
+    m_host.popUpContextMenu(e, m_browser);
 }
 
 std::unique_ptr<LMImageBrowserExtraItemViewController>

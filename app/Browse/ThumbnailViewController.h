@@ -14,7 +14,9 @@
 #include <memory>
 
 class FavImageBrowserView;
+class LMButton;
 class LMEventMonitor;
+class LMThumbZoomSlider;
 class LMFadeShowProxy;
 
 class ThumbnailViewController : public ShowModeController,
@@ -26,8 +28,21 @@ public:
     ThumbnailViewController(const ThumbnailViewController&) = delete;
     ThumbnailViewController& operator=(const ThumbnailViewController&) = delete;
 
+    // The grid's picture widths; the cells keep the 4:3 shape.
+    static constexpr double kMinThumbZoom = 92.0;
+    static constexpr double kMaxThumbZoom = 808.0;
+    static constexpr double kDefaultThumbZoom = 192.0;
+    static constexpr double kCellAspect = 1.3333333333333333;
+    static constexpr double kToolbarHeight = 40.0;
+
     kpv::View* view() const { return m_view; }
     FavImageBrowserView* browser() const { return m_browser; }
+    LMButton* exitButton() const { return m_btnExitThumbView; }
+    LMThumbZoomSlider* zoomSlider() const { return m_slideZoomThumb; }
+    double thumbZoomValue() const { return m_thumbZoomValue; }
+    // Sets the picture width (clamped to the slider's range); the slider follows when asked.
+    void updateThumbZoomValue(double value, bool updateZoomSlider);
+    void exitThumbViewButtonClicked() { backToViewMode(); }
     const QList<LMPathString>& thumbFilePaths() const { return m_thumbFilePaths; }
     ThumbImageBrowserItemPtr itemForPath(const LMPathString& p) const { return m_dictThumbImageBrowserItems.value(p); }
     bool dirty() const { return m_dirty; }
@@ -56,6 +71,8 @@ public:
     std::size_t numberOfItemsInImageBrowser(LMImageBrowserView*) override { return std::size_t(m_thumbFilePaths.size()); }
     LMImageBrowserItem* imageBrowserItemAtIndex(LMImageBrowserView*, std::size_t index) override;
     void imageBrowserCellWasDoubleClickedAtIndex(LMImageBrowserView*, std::size_t index) override;
+    void imageBrowserCellWasRightClickedAtIndex(LMImageBrowserView*, std::size_t, const kpv::Event& e) override;
+    void imageBrowserBackgroundWasRightClickedWithEvent(LMImageBrowserView*, const kpv::Event& e) override;
     std::unique_ptr<LMImageBrowserExtraItemViewController> extraItemViewControllerForImageBrowserView(LMImageBrowserView*) override;
     bool imageBrowserViewExtraItemViewOutside(LMImageBrowserView*, kpv::Point* leftTop, kpv::Point* rightBottom) override;
     std::optional<bool> imageBrowserViewValidateMenuItem(LMImageBrowserView*, kpv::MenuItem& item) override;
@@ -76,6 +93,10 @@ private:
     kpv::View* m_view = nullptr;
     std::unique_ptr<kpv::View> m_ownedView;
     FavImageBrowserView* m_browser = nullptr;
+    kpv::View* m_toolbar = nullptr;
+    LMButton* m_btnExitThumbView = nullptr;
+    LMThumbZoomSlider* m_slideZoomThumb = nullptr;
+    double m_thumbZoomValue = kDefaultThumbZoom;
     std::unique_ptr<LMFadeShowProxy> m_thumbViewShowProxy;
     std::shared_ptr<ThumbnailViewController*> m_self;
 };

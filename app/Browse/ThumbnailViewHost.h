@@ -1,6 +1,6 @@
 #pragma once
 // What the thumbnail mode needs of the main window controller and the navigator. The shell
-// connects an adapter; tests use a fake.
+// connects an adapter; tests use a fake. Every operation is the shell's to answer.
 
 #include "Model/LMPathString.h"
 
@@ -10,6 +10,7 @@
 #include <functional>
 
 namespace kpv {
+class Event;
 class View;
 class Window;
 }
@@ -20,15 +21,18 @@ public:
     virtual ~ThumbnailViewHost() = default;
     virtual long showMode() const = 0;
     virtual void setShowMode(long mode) = 0;
-    virtual kpv::View* containerViewByShowMode(long) const { return nullptr; }
-    virtual kpv::Window* window() const { return nullptr; }
+    // Where the mode's view goes while it is shown (nullptr: nowhere to go).
+    virtual kpv::View* containerViewByShowMode(long mode) const = 0;
+    virtual kpv::Window* window() const = 0;
     // The navigator's sorted list with each file's modification date (invalid when unknown).
     virtual QList<LMPathString> sortedFilePaths() const = 0;
-    virtual QDateTime fileModificationDate(const LMPathString& path) const { return path.dateModified(); }
+    virtual QDateTime fileModificationDate(const LMPathString& path) const = 0;
     virtual std::size_t curFileIndex() const = 0;
-    virtual bool isCurFileModifiedAndCannotOverwriteable() const { return false; }
+    virtual bool isCurFileModifiedAndCannotOverwriteable() const = 0;
     // `done` gets true when the navigation did not take place; it may be empty.
     virtual void doNavCurFileToIndex(std::size_t index, std::function<void(bool)> done) = 0;
-    virtual void deleteFiles(const QList<LMPathString>&) {}
-    virtual void revealFilesInFinder(const QList<LMPathString>&) {}
+    virtual void deleteFiles(const QList<LMPathString>& paths) = 0;
+    virtual void revealFilesInFinder(const QList<LMPathString>& paths) = 0;
+    // The grid's context menu at the event's location in `view`.
+    virtual void popUpContextMenu(const kpv::Event& e, kpv::View* view) = 0;
 };

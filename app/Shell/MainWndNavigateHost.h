@@ -13,6 +13,7 @@ class AppDelegate;
 class LMEquivalentResponder;
 class LMOpenGLView;
 class MainWndController;
+class MainWndPhotoBin;
 
 class MainWndNavigateHost final : public NavigateControllerHost {
 public:
@@ -21,6 +22,8 @@ public:
                         LMEquivalentResponder* responder);
 
     void setResponder(LMEquivalentResponder* responder) { m_responder = responder; }
+    // The viewer's photo bin (not owned; nullptr while there is none).
+    void setPhotoBin(MainWndPhotoBin* photoBin) { m_photoBin = photoBin; }
 
     MainConfig* mainConfig() override;
     void addOperation(std::shared_ptr<kpv::Operation> operation) override;
@@ -38,6 +41,11 @@ public:
     void setViewShadowImage(const LMImagePtr& image) override;
     void startSlideshow(const QList<NavSlideshowFile>& slides, qsizetype startFromIndex) override;
 
+    qsizetype photoBinMaxVisibleItemCount() const override;
+    qsizetype photoBinWholeVisibleItemCountOfCurPage() const override;
+    void resetPhotoBinFiles() override;
+    void switchPhotoBin() override;
+
     QString temporaryDirectoryWithSubDir(const QString& name) const override;
     void shareFiles(const QList<NavSlideshowFile>& files, int64_t shareType) override;
     kpv::WorkspaceServices* workspaceServices() override { return &m_workspace; }
@@ -47,5 +55,6 @@ private:
     MainWndController& m_windowController;
     LMOpenGLView* m_imageView;
     LMEquivalentResponder* m_responder;
+    MainWndPhotoBin* m_photoBin = nullptr;
     kpv::SystemWorkspaceServices m_workspace;
 };

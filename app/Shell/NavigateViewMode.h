@@ -13,6 +13,7 @@
 class AppDelegate;
 class MainWndController;
 class MainWndNavigateHost;
+class MainWndPhotoBin;
 class NavigateController;
 class NavigateViewModeAdapter;
 class PropertiesPanelWindow;
@@ -30,6 +31,7 @@ public:
     NavigateController& controller() const { return *m_controller; }
     NavigateViewModeAdapter& adapter() const { return *m_adapter; }
     PropertiesPanelWindow& propertiesPanel() const { return *m_propertiesPanel; }
+    MainWndPhotoBin& photoBin() const { return *m_photoBin; }
 
 private:
     AppDelegate& m_delegate;
@@ -42,4 +44,5 @@ private:
     std::unique_ptr<NavigateController> m_controller;
     std::unique_ptr<NavigateViewModeAdapter> m_adapter;
     std::unique_ptr<PropertiesPanelWindow> m_propertiesPanel;
+    std::unique_ptr<MainWndPhotoBin> m_photoBin;
 };

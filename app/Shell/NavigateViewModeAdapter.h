@@ -37,6 +37,7 @@ public:
     void cropCurFile() override;
     void favorCurFile() override;
     void switchToMyFavorites() override;
+    void switchToThumbView() override;
     void rotateCurFile(int command) override;
     void doBatchRename() override;
     void doBatchResize() override;

@@ -49,6 +49,8 @@ public:
     virtual void cropCurFile() {}
     virtual void favorCurFile() {}
     virtual void switchToMyFavorites() {}
+    // The thumbnail grid of the folder (show mode 64).
+    virtual void switchToThumbView() = 0;
     // 1 rotate left, 2 rotate right, 3 flip horizontally, 4 flip vertically.
     virtual void rotateCurFile(int command) {}
     virtual void doBatchRename() {}

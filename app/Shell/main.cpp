@@ -7,6 +7,7 @@
 #include "Shell/MainWndCropHost.h"
 #include "Shell/MainWndFavoriteHost.h"
 #include "Shell/MainWndSlideshowHost.h"
+#include "Shell/MainWndThumbnailHost.h"
 #include "Shell/NavigateViewMode.h"
 
 #include "Model/PublicObject.h"
@@ -40,6 +41,7 @@ int main(int argc, char** argv)
     registerFavoriteMode(controller);
     NavigateViewMode viewMode(delegate, controller);
     registerCropMode(controller, viewMode.controller(), viewMode.imageView());
+    registerThumbnailMode(controller, viewMode.controller());
     controller.awakeFromNib();
     kpv::MenuBar menuBar(controller.window());
     menuBar.setMenus(controller.mainMenus());

@@ -82,7 +82,7 @@ const ActionEntry kActions[] = {
     {35, "IDS_MENU_DateModified", kNav, kThumb},
     {36, "IDS_MENU_Ascending", kNav, kThumb},
     {37, "IDS_MENU_Descending", kNav, kThumb},
-    {38, nullptr, 0, 0},
+    {38, "IDS_ThumbView", kNav4, 0},
     {39, "IDS_MENU_Slideshow", kNav, kFav},
     {40, "IDS_MENU_Previous", kNav, 0},
     {41, "IDS_MENU_Next", kNav, 0},
@@ -360,6 +360,7 @@ void MainWndController::performMenuAction(long tag)
         switch (id) {
         // The viewer's commands whatever the mode (they are enabled only in 4 and 128).
         case 13: nav->switchToMyFavorites(); return;
+        case 38: nav->switchToThumbView(); return;
         case 27: nav->setCurFileToDesktop(); return;
         case 28: nav->switchPhotoBin(); return;
         case 29: nav->switchPropertiesWindow(); return;
@@ -533,6 +534,7 @@ void MainWndController::buildMenus()
     add(*sort, 36, "IDS_MENU_Ascending");
     add(*sort, 37, "IDS_MENU_Descending");
     sub(*view, "IDS_MENU_SortBy", sort);
+    add(*view, 38, "IDS_ThumbView", QStringLiteral("T"));
     add(*view, 28, "IDS_MENU_ShowPhotoBin");
     add(*view, 29, "IDS_MENU_ShowProperties");
     add(*view, 39, "IDS_MENU_Slideshow");

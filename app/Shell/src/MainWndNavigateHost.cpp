@@ -6,10 +6,13 @@
 #include "Shell/AppDelegate.h"
 #include "Shell/LMMainWindow.h"
 #include "Shell/MainWndController.h"
+#include "Shell/MainWndPhotoBin.h"
 #include "Shell/MainWndSlideshowHost.h"
 
 #include "View/LMOpenGLView.h"
 #include "foundation/OperationQueue.h"
+
+#include <cmath>
 
 namespace {
 
@@ -113,4 +116,31 @@ void MainWndNavigateHost::shareFiles(const QList<NavSlideshowFile>& files, int64
         infos.append(std::move(info));
     }
     m_windowController.secondaryWindows().shareFiles(infos, long(shareType));
+}
+
+qsizetype MainWndNavigateHost::photoBinMaxVisibleItemCount() const
+{
+    // As many pitches as the main screen is wide, and one more on each side.
+    const double pitch = m_photoBin ? m_photoBin->photoBinItemWidth() : 0;
+    const double screenWidth = kpv::Screen::mainScreen().frame.width();
+    if (!(pitch > 0) || !(screenWidth > 0))
+        return 40;
+    return qsizetype(std::floor(screenWidth / pitch)) + 2;
+}
+
+qsizetype MainWndNavigateHost::photoBinWholeVisibleItemCountOfCurPage() const
+{
+    return m_photoBin ? m_photoBin->photoBinWholeVisibleItemCountOfCurPage() : 0;
+}
+
+void MainWndNavigateHost::resetPhotoBinFiles()
+{
+    if (m_photoBin)
+        m_photoBin->resetPhotoBinFiles();
+}
+
+void MainWndNavigateHost::switchPhotoBin()
+{
+    if (m_photoBin)
+        m_photoBin->switchPhotoBin();
 }

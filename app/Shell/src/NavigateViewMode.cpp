@@ -7,6 +7,7 @@
 #include "Shell/LMMainWndContentView.h"
 #include "Shell/MainWndController.h"
 #include "Shell/MainWndNavigateHost.h"
+#include "Shell/MainWndPhotoBin.h"
 #include "Shell/NavigateViewModeAdapter.h"
 
 #include "Model/PublicObject.h"
@@ -50,6 +51,8 @@ NavigateViewMode::NavigateViewMode(AppDelegate& delegate, MainWndController& win
     m_adapter = std::make_unique<NavigateViewModeAdapter>(*m_controller);
     m_host->setResponder(m_adapter.get());
     windowController.setNavigateController(m_adapter.get());
+    m_photoBin = std::make_unique<MainWndPhotoBin>(windowController, *m_controller);
+    m_host->setPhotoBin(m_photoBin.get());
     m_controller->awakeFromNib();
     m_propertiesPanel = std::make_unique<PropertiesPanelWindow>(delegate, windowController, *m_controller);
     m_adapter->setPropertiesPanel(m_propertiesPanel.get());
@@ -76,6 +79,8 @@ NavigateViewMode::~NavigateViewMode()
     }
     m_adapter->setPropertiesPanel(nullptr);
     m_propertiesPanel.reset();
+    m_host->setPhotoBin(nullptr);
+    m_photoBin.reset();
     m_controller.reset();
     m_adapter.reset();
     m_host.reset();

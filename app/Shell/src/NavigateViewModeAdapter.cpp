@@ -26,6 +26,7 @@ void NavigateViewModeAdapter::deleteCurFile() { m_controller.deleteCurFile(); }
 void NavigateViewModeAdapter::cropCurFile() { m_controller.cropCurFile(); }
 void NavigateViewModeAdapter::favorCurFile() { m_controller.favorCurFile(); }
 void NavigateViewModeAdapter::switchToMyFavorites() { m_controller.switchToMyFavorites(); }
+void NavigateViewModeAdapter::switchToThumbView() { m_controller.switchToThumbView(); }
 void NavigateViewModeAdapter::rotateCurFile(int command) { m_controller.rotateCurFile(command); }
 void NavigateViewModeAdapter::doBatchRename() { m_controller.doBatchRename(); }
 void NavigateViewModeAdapter::doBatchResize() { m_controller.doBatchResize(); }

@@ -7,8 +7,14 @@
 #include "Browse/LMImageBrowserLayout.h"
 #include "Browse/ThumbnailViewController.h"
 
+#include "Kit/LMButton.h"
 #include "Kit/LMImageBrowserExtraItemViewController.h"
+#include "Kit/LMThumbZoomSlider.h"
+#include "appkit/Event.h"
 #include "appkit/Menu.h"
+
+#include <QDeadlineTimer>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -56,8 +62,9 @@ TEST(ImageBrowserOverlay, MarginsAroundThePicture)
 
 struct Item : LMImageBrowserItem {
     QString uid;
+    QString path; // the picture's file; none by default
     QString imageUID() const override { return uid; }
-    QString imageRepresentation() const override { return QStringLiteral("/nonexistent/") + uid; }
+    QString imageRepresentation() const override { return path.isEmpty() ? QStringLiteral("/nonexistent/") + uid : path; }
 };
 
 struct Source : LMImageBrowserDataSource, LMImageBrowserDelegate {
@@ -121,6 +128,137 @@ TEST(ImageBrowserOverlay, OverlaysAreReusedWhileScrolling)
     }
 }
 
+// A browser over `count` items whose pictures are real files in `dir`.
+struct PictureGrid {
+    QTemporaryDir dir;
+    Source src;
+    std::unique_ptr<LMImageBrowserView> browser;
+    explicit PictureGrid(int count, bool sync)
+    {
+        for (int i = 0; i < count; ++i) {
+            auto item = std::make_unique<Item>();
+            item->uid = QStringLiteral("p%1").arg(i);
+            item->path = dir.filePath(QStringLiteral("p%1.jpg").arg(i));
+            writeTestJpeg(item->path, 64, 48);
+            src.items.push_back(std::move(item));
+        }
+        src.plainViews = true;
+        browser = std::make_unique<LMImageBrowserView>(kpv::Rect(0, 0, 12 + 4 * 116, 300));
+        browser->setCellSize({100, 75});
+        browser->setLoadsPicturesSynchronously(sync);
+        browser->setDataSource(&src);
+        browser->reloadData();
+    }
+};
+
+TEST(ImageBrowserPictures, CacheStaysWithinItsBudgetAndKeepsWhatIsInSight)
+{
+    PictureGrid grid(200, true);
+    LMImageBrowserView& browser = *grid.browser;
+    browser.requestVisiblePictures();
+    const std::size_t onScreen = browser.visibleItemIndexes().size();
+    ASSERT_GT(onScreen, 4u);
+    ASSERT_EQ(browser.pictureCacheCount(), onScreen);
+    const qsizetype perPicture = browser.pictureCacheBytes() / qsizetype(onScreen);
+    ASSERT_GT(perPicture, 64 * 48 * 3) << "a picture is counted with its pixels";
+
+    // Room for two screens' worth: scrolling through everything never holds more.
+    browser.setPictureCacheBudget(perPicture * qsizetype(onScreen) * 2);
+    for (double y = 0; y < 200 / 4 * 91; y += 45) {
+        browser.setScrollOffset(y);
+        browser.requestVisiblePictures();
+        EXPECT_LE(browser.pictureCacheBytes(), browser.pictureCacheBudget()) << "at offset " << y;
+        for (std::size_t i : browser.visibleItemIndexes())
+            EXPECT_FALSE(browser.cachedPicture(grid.src.items[i]->uid).isNull()) << "visible item " << i;
+    }
+    EXPECT_FALSE(browser.hasCachedPicture("p0")) << "the least recently drawn pictures went first";
+
+    // Back at the top the first pictures are read again.
+    browser.setScrollOffset(0);
+    browser.requestVisiblePictures();
+    EXPECT_FALSE(browser.cachedPicture("p0").isNull());
+
+    // A budget smaller than one screen still keeps the screen.
+    browser.setPictureCacheBudget(1);
+    EXPECT_EQ(browser.pictureCacheCount(), browser.visibleItemIndexes().size());
+}
+
+TEST(ImageBrowserPictures, LoadsOfCellsScrolledPastAreGivenUp)
+{
+    PictureGrid grid(400, false);
+    LMImageBrowserView& browser = *grid.browser;
+    browser.requestVisiblePictures();
+    const std::vector<std::size_t> first = browser.visibleItemIndexes();
+    browser.setScrollOffset(300 * 91 / 4.0);
+    browser.requestVisiblePictures();
+    EXPECT_EQ(browser.pendingPictureCount(), browser.visibleItemIndexes().size())
+        << "only the cells in sight wait for pictures";
+    // Wait for the loads still wanted; a load that finished after it was given up is dropped.
+    QDeadlineTimer deadline(20000);
+    while (browser.pendingPictureCount() > 0 && !deadline.hasExpired())
+        drainMainRunLoop();
+    ASSERT_EQ(browser.pendingPictureCount(), 0u);
+    for (std::size_t i : browser.visibleItemIndexes())
+        EXPECT_FALSE(browser.cachedPicture(grid.src.items[i]->uid).isNull());
+    for (std::size_t i : first)
+        EXPECT_FALSE(browser.hasCachedPicture(grid.src.items[i]->uid)) << "item " << i << " was scrolled past";
+}
+
+struct Opener : Source {
+    std::vector<std::size_t> opened;
+    void imageBrowserCellWasDoubleClickedAtIndex(LMImageBrowserView*, std::size_t index) override { opened.push_back(index); }
+};
+
+kpv::Event keyEvent(unsigned short keyCode, std::uint64_t flags = 0)
+{
+    return *kpv::Event::keyEvent(kpv::KeyDown, keyCode, QString(), QString(), nullptr, flags);
+}
+
+TEST(ImageBrowserKeys, ArrowsPagesEndsAndReturn)
+{
+    Opener src;
+    for (int i = 0; i < 23; ++i) {
+        src.items.push_back(std::make_unique<Item>());
+        src.items.back()->uid = QStringLiteral("k%1").arg(i);
+    }
+    src.plainViews = true;
+    // Four columns, three rows in sight.
+    FavImageBrowserView browser(kpv::Rect(0, 0, 12 + 4 * 116, 3 * 91 + 20));
+    browser.setCellSize({100, 75});
+    browser.setLoadsPicturesSynchronously(true);
+    browser.setDataSource(&src);
+    browser.setDelegate(&src);
+    browser.reloadData();
+    ASSERT_EQ(browser.layout().columns(), 4u);
+    auto press = [&](unsigned short key, std::uint64_t flags = 0) {
+        browser.keyDown(keyEvent(key, flags));
+        return browser.selectionIndexes();
+    };
+    using Sel = std::set<std::size_t>;
+    EXPECT_EQ(press(124), Sel{0}) << "the first key with nothing selected selects the first item";
+    EXPECT_EQ(press(124), Sel{1});
+    EXPECT_EQ(press(125), Sel{5}) << "down one row";
+    EXPECT_EQ(press(126), Sel{1});
+    EXPECT_EQ(press(126), Sel{1}) << "the top row stays";
+    EXPECT_EQ(press(123), Sel{0});
+    EXPECT_EQ(press(123), Sel{0});
+    EXPECT_EQ(press(121), Sel{12}) << "Page Down: the three rows in sight";
+    EXPECT_EQ(press(121), Sel{20}) << "then the last row, same column";
+    EXPECT_GT(browser.scrollOffset(), 0.0) << "the selection is scrolled into sight";
+    EXPECT_EQ(press(119), Sel{22});
+    EXPECT_EQ(press(125), Sel{22}) << "no row below";
+    EXPECT_EQ(press(116), Sel{10});
+    EXPECT_EQ(press(115), Sel{0});
+    EXPECT_EQ(browser.scrollOffset(), 0.0);
+    EXPECT_EQ(press(124, kpv::ShiftKeyMask), (Sel{0, 1})) << "Shift extends";
+    EXPECT_TRUE(src.opened.empty());
+    press(36);
+    EXPECT_TRUE(src.opened.empty()) << "Return opens only a single selection";
+    press(124);
+    press(36);
+    EXPECT_EQ(src.opened, std::vector<std::size_t>{2});
+}
+
 class FakeThumbHost : public ThumbnailViewHost {
 public:
     long mode = 4;
@@ -147,6 +285,11 @@ public:
             done(refuse);
     }
     void deleteFiles(const QList<LMPathString>& p) override { deleted = p; }
+    kpv::Window* window() const override { return nullptr; }
+    void revealFilesInFinder(const QList<LMPathString>& p) override { revealed = p; }
+    void popUpContextMenu(const kpv::Event&, kpv::View* v) override { contextMenuViews.push_back(v); }
+    QList<LMPathString> revealed;
+    std::vector<kpv::View*> contextMenuViews;
 };
 
 class ThumbnailMode : public testing::Test {
@@ -254,6 +397,32 @@ TEST_F(ThumbnailMode, DoubleClicks)
     c->imageBrowserCellWasDoubleClickedAtIndex(c->browser(), 5);
     EXPECT_EQ(host.mode, 4);
     EXPECT_TRUE(host.navigations.empty()) << "navigation waits until the grid has gone";
+}
+
+TEST_F(ThumbnailMode, ExitButtonZoomSliderAndContextMenu)
+{
+    enter();
+    ASSERT_TRUE(c->exitButton());
+    EXPECT_FALSE(c->exitButton()->toolTip().isEmpty());
+    c->exitButton()->sendAction();
+    EXPECT_EQ(host.mode, 4);
+
+    enter();
+    const kpv::Size before = c->browser()->cellSize();
+    c->zoomSlider()->setDoubleValue(400);
+    c->zoomSlider()->sendAction();
+    EXPECT_EQ(c->browser()->cellSize(), (kpv::Size{400, 300}));
+    EXPECT_NE(c->browser()->cellSize(), before);
+    c->updateThumbZoomValue(5000, true);
+    EXPECT_EQ(c->thumbZoomValue(), ThumbnailViewController::kMaxThumbZoom) << "clamped to the slider's range";
+    EXPECT_EQ(c->zoomSlider()->doubleValue(), ThumbnailViewController::kMaxThumbZoom);
+    c->updateThumbZoomValue(std::nan(""), true);
+    EXPECT_EQ(c->thumbZoomValue(), ThumbnailViewController::kMaxThumbZoom);
+
+    kpv::Event click;
+    c->imageBrowserCellWasRightClickedAtIndex(c->browser(), 1, click);
+    c->imageBrowserBackgroundWasRightClickedWithEvent(c->browser(), click);
+    EXPECT_EQ(host.contextMenuViews, (std::vector<kpv::View*>{c->browser(), c->browser()}));
 }
 
 } // namespace

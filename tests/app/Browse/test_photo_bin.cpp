@@ -94,6 +94,11 @@ public:
         done(refuse);
     }
     kpv::View* viewNavToolbarContainer() const override { return const_cast<kpv::View*>(&container); }
+    QList<LMPathString> favorites;
+    int fitins = 0;
+    bool isFavoriteFile(const LMPathString& p) const override { return favorites.contains(p); }
+    void switchToFitin() override { ++fitins; }
+    bool beginDraggingSession(kpv::View*, const kpv::Event&, std::size_t) override { return false; }
     QImage defaultImage(int kind) const override
     {
         QImage img(2, 2, QImage::Format_RGB32);

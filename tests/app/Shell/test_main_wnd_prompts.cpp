@@ -35,6 +35,7 @@ void ensureApp()
 
 class ViewerStub : public ViewModeController {
 public:
+    void switchToThumbView() override {}
     bool canSwitchToViewMode() const override { return true; }
     LMPathString curFilePath() const override { return LMPathString(); }
     bool canDoAction(long) override { return true; }

@@ -29,6 +29,7 @@ namespace {
 
 class ViewerStub : public ViewModeController {
 public:
+    void switchToThumbView() override {}
     bool canSwitchToViewMode() const override { return true; }
     LMPathString curFilePath() const override { return LMPathString(); }
     bool canDoAction(long) override { return true; }
