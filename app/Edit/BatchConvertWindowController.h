@@ -30,6 +30,7 @@ public:
 protected:
     void runningStateChanged() override { updateUIByMaske(kMaskRunning); }
     void destinationChanged() override { updateUIByMaske(kMaskDestFolder); }
+    void allControlsChanged() override { updateUIByMaske(kMaskAll); }
 
 private:
     const LMPhotoLoader &m_loader;

@@ -188,11 +188,17 @@ void BatchRenameWindowController::renameButtonClicked()
     m_operationQueue = std::make_unique<kpv::OperationQueue>();
     const QList<LMPathString> sources = m_srcFilePaths;
     auto alive = m_alive;
-    auto op = LMBlockOperation::blockOperationWithBlock([sources, base, alive](LMBlockOperation *operation) {
+    // A run cancelled before it started never runs its block; the completion runs either way, so
+    // the sheet always learns that the run has ended.
+    struct Outcome {
+        int result = BatchRenameWorker::kCancelled;
         BatchRenameWorker::RenameMap renamed;
         QList<LMPathString> failed;
-        const int result = BatchRenameWorker::renameFilesOnThread(
-            sources, base, &renamed, &failed, operation, [alive](qint64 n) {
+    };
+    auto outcome = std::make_shared<Outcome>();
+    auto op = LMBlockOperation::blockOperationWithBlock([sources, base, alive, outcome](LMBlockOperation *operation) {
+        outcome->result = BatchRenameWorker::renameFilesOnThread(
+            sources, base, &outcome->renamed, &outcome->failed, operation, [alive](qint64 n) {
                 LMPerformSelectorWrapper().performOnMainThreadWithBlock(
                     [alive, n] {
                         if (*alive)
@@ -200,10 +206,12 @@ void BatchRenameWindowController::renameButtonClicked()
                     },
                     false);
             });
+    });
+    op->setCompletionBlock([alive, outcome] {
         LMPerformSelectorWrapper().performOnMainThreadWithBlock(
-            [alive, result, renamed, failed] {
+            [alive, outcome] {
                 if (*alive)
-                    (*alive)->workerEnded(result, renamed, failed);
+                    (*alive)->workerEnded(outcome->result, outcome->renamed, outcome->failed);
             },
             false);
     });

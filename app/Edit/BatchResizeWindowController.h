@@ -45,6 +45,7 @@ public:
 protected:
     void runningStateChanged() override { updateUIByMaske(kMaskRunning); }
     void destinationChanged() override { updateUIByMaske(kMaskDestFolder); }
+    void allControlsChanged() override { updateUIByMaske(kMaskAll); }
 
 private:
     void loadWindow();

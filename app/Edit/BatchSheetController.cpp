@@ -131,8 +131,7 @@ void BatchSheetController::beginSheetOnParentWindow(kpv::Window *parent, const F
     m_indicatorProgress->setMinValue(0);
     m_indicatorProgress->setMaxValue(double(files.size()));
     updateProgress(0);
-    runningStateChanged();
-    destinationChanged();
+    allControlsChanged();
 
     auto alive = m_alive;
     m_eventMonitor = LMEventMonitorCenter::eventMonitorCenter().addLocalMonitorForEventsMatchingMask(
@@ -239,9 +238,15 @@ void BatchSheetController::startRun(Run run)
     runningStateChanged();
     m_operationQueue = std::make_unique<kpv::OperationQueue>();
     auto alive = m_alive;
-    auto op = LMBlockOperation::blockOperationWithBlock([run, alive](LMBlockOperation *operation) {
+    // A run cancelled before it started never runs its block; the completion runs either way, so
+    // the sheet always learns that the run has ended.
+    struct Outcome {
+        int result = kCancelled;
         QList<LMPathString> failed;
-        const int result = run(&failed, operation, [alive](qint64 n) {
+    };
+    auto outcome = std::make_shared<Outcome>();
+    auto op = LMBlockOperation::blockOperationWithBlock([run, alive, outcome](LMBlockOperation *operation) {
+        outcome->result = run(&outcome->failed, operation, [alive](qint64 n) {
             LMPerformSelectorWrapper().performOnMainThreadWithBlock(
                 [alive, n] {
                     if (*alive)
@@ -249,10 +254,12 @@ void BatchSheetController::startRun(Run run)
                 },
                 false);
         });
+    });
+    op->setCompletionBlock([alive, outcome] {
         LMPerformSelectorWrapper().performOnMainThreadWithBlock(
-            [alive, result, failed] {
+            [alive, outcome] {
                 if (*alive)
-                    (*alive)->workerEnded(result, failed);
+                    (*alive)->workerEnded(outcome->result, outcome->failed);
             },
             false);
     });

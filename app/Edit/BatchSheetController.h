@@ -114,6 +114,7 @@ protected:
     // The controls follow the running state and the destination field.
     virtual void runningStateChanged() = 0;
     virtual void destinationChanged() = 0;
+    virtual void allControlsChanged() = 0;
 
     MainConfig *m_config = nullptr;
     std::unique_ptr<LMCustomWindow> m_window;

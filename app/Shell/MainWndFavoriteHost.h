@@ -10,6 +10,7 @@
 
 #include <memory>
 
+class BatchPopViewController;
 class MainWndController;
 
 class MainWndFavoriteHost final : public FavoriteViewHost, public FavoriteIntroTipsViewControllerDelegate {
@@ -35,11 +36,20 @@ public:
     void showFavoriteIntroTips(bool show) override;
     void closeClickedOnFavoriteIntroTipsViewController(FavoriteIntroTipsViewController*) override;
     FavoriteIntroTipsViewController* introTips() const { return m_introTips.get(); }
+    // The batch tools on the selected favourites, and their pop-up menu (type 0) at the batch button.
+    void batchRenameFiles(const QList<LMPathString>& files) override;
+    void batchResizeFiles(const std::vector<std::shared_ptr<LMFileInfo>>& files) override;
+    void batchConvertFiles(const std::vector<std::shared_ptr<LMFileInfo>>& files) override;
+    void showPopMenu(int type, kpv::Point anchorInWindow, bool delay) override;
+    void hidePopMenu(int type, bool delay) override;
+    BatchPopViewController* batchPopViewController() const;
 
 private:
+    class BatchMenu;
     MainWndController& m_windowController;
     FavoriteViewController* m_favoriteController = nullptr;
     std::unique_ptr<FavoriteIntroTipsViewController> m_introTips;
+    std::unique_ptr<BatchMenu> m_batchMenu;
 };
 
 namespace detail {
@@ -53,6 +63,8 @@ struct MainWndFavoriteHostHolder {
 class MainWndFavoriteController final : private detail::MainWndFavoriteHostHolder, public FavoriteViewController {
 public:
     explicit MainWndFavoriteController(MainWndController& windowController);
+    // The host (and its pop-up menu) outlives the controller: it forgets the controller first.
+    ~MainWndFavoriteController() override { favoriteHost.setFavoriteController(nullptr); }
     MainWndFavoriteHost& host() { return favoriteHost; }
 };
 

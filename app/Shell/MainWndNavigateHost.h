@@ -47,6 +47,11 @@ public:
     void switchPhotoBin() override;
 
     QString temporaryDirectoryWithSubDir(const QString& name) const override;
+    // Save As with the format picker, and the batch sheets on the viewer's files.
+    void runSaveAsPanel(const QString& sourcePath, const QString& directory, SavePanelHandler handler) override;
+    void beginBatchRename(const QList<LMPathString>& files,
+                          std::function<void(const QHash<LMPathString, LMPathString>&)> done) override;
+    void beginBatchResizeOrConvert(bool resize, const QList<NavSlideshowFile>& files, std::function<void()> done) override;
     void shareFiles(const QList<NavSlideshowFile>& files, int64_t shareType) override;
     kpv::WorkspaceServices* workspaceServices() override { return &m_workspace; }
 

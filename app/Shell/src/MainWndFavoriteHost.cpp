@@ -4,13 +4,94 @@
 #include "Shell/LMMainWindow.h"
 #include "Shell/LMMainWndContentView.h"
 #include "Shell/MainWndController.h"
+#include "Shell/MainWndEditSheets.h"
 #include "Shell/MainWndSlideshowHost.h"
 
+#include "Edit/BatchPopViewController.h"
+#include "View/NavigateController.h"
 #include "appkit/Menu.h"
+#include "foundation/NotificationCenter.h"
+
+// The batch button's pop-up: its rows are the three tools, a click runs one on the selection.
+class MainWndFavoriteHost::BatchMenu final : public LMPopMenuViewDelegate {
+public:
+    BatchMenu(MainWndFavoriteHost& host, kpv::View* parent)
+        : m_host(host), m_controller(BatchPopViewController::batchPopViewControllerWithDelegate(this, parent))
+    {
+    }
+    BatchPopViewController* controller() const { return m_controller.get(); }
+    void popMenuViewItemClicked(LMPopMenuView*, const QVariant& object, const QVariant&) override
+    {
+        const int type = m_controller->batchItemTypeByRepresentedObject(object);
+        m_controller->hide(false);
+        if (type != BatchItemNone && m_host.m_favoriteController)
+            m_host.m_favoriteController->doBatchForType(type);
+    }
+    void popMenuView_viewShowed(LMPopMenuView*, bool shown) override
+    {
+        if (m_host.m_favoriteController)
+            m_host.m_favoriteController->popMenuViewShowed(0, shown);
+    }
+    bool popMenuViewItemEnabled(LMPopMenuView*, const QVariant& object, const QVariant&) override
+    {
+        const int type = m_controller->batchItemTypeByRepresentedObject(object);
+        return type != BatchItemNone && m_host.m_favoriteController &&
+               m_host.m_favoriteController->canDoAction(type == BatchItemRename ? 18 : type == BatchItemResize ? 19 : 20);
+    }
+
+private:
+    MainWndFavoriteHost& m_host;
+    std::unique_ptr<BatchPopViewController> m_controller;
+};
 
 MainWndFavoriteHost::MainWndFavoriteHost(MainWndController& windowController) : m_windowController(windowController) {}
 
 MainWndFavoriteHost::~MainWndFavoriteHost() = default;
+
+void MainWndFavoriteHost::batchRenameFiles(const QList<LMPathString>& files)
+{
+    // Renamed favourites are announced as the viewer announces its own renames, so the viewer's
+    // list and the favourites both follow.
+    MainWndEditSheets::beginBatchRename(m_windowController, files, [](const QHash<LMPathString, LMPathString>& renamed) {
+        if (renamed.isEmpty())
+            return;
+        QVariantMap info;
+        for (auto it = renamed.cbegin(); it != renamed.cend(); ++it)
+            info.insert(it.key().path(), QVariant::fromValue(it.value()));
+        kpv::NotificationCenter::defaultCenter().postNotification(QString::fromLatin1(NavFilesBatchRenamedNotification),
+                                                                  nullptr, info);
+    });
+}
+
+void MainWndFavoriteHost::batchResizeFiles(const std::vector<std::shared_ptr<LMFileInfo>>& files)
+{
+    MainWndEditSheets::beginBatchResizeOrConvert(m_windowController, true, QList(files.begin(), files.end()), {});
+}
+
+void MainWndFavoriteHost::batchConvertFiles(const std::vector<std::shared_ptr<LMFileInfo>>& files)
+{
+    MainWndEditSheets::beginBatchResizeOrConvert(m_windowController, false, QList(files.begin(), files.end()), {});
+}
+
+BatchPopViewController* MainWndFavoriteHost::batchPopViewController() const
+{
+    return m_batchMenu ? m_batchMenu->controller() : nullptr;
+}
+
+void MainWndFavoriteHost::showPopMenu(int type, kpv::Point anchorInWindow, bool delay)
+{
+    if (type != 0)
+        return;
+    if (!m_batchMenu)
+        m_batchMenu = std::make_unique<BatchMenu>(*this, m_windowController.contentView());
+    m_batchMenu->controller()->showAtLocationInWindow(anchorInWindow, delay);
+}
+
+void MainWndFavoriteHost::hidePopMenu(int type, bool delay)
+{
+    if (type == 0 && m_batchMenu)
+        m_batchMenu->controller()->hide(delay);
+}
 
 void MainWndFavoriteHost::showFavoriteIntroTips(bool show)
 {

@@ -6,6 +6,7 @@
 #include "Shell/AppDelegate.h"
 #include "Shell/LMMainWindow.h"
 #include "Shell/MainWndController.h"
+#include "Shell/MainWndEditSheets.h"
 #include "Shell/MainWndPhotoBin.h"
 #include "Shell/MainWndSlideshowHost.h"
 
@@ -143,4 +144,27 @@ void MainWndNavigateHost::switchPhotoBin()
 {
     if (m_photoBin)
         m_photoBin->switchPhotoBin();
+}
+
+void MainWndNavigateHost::runSaveAsPanel(const QString& sourcePath, const QString& directory, SavePanelHandler handler)
+{
+    MainWndEditSheets::runSaveAsPanel(m_windowController, sourcePath, directory, std::move(handler));
+}
+
+void MainWndNavigateHost::beginBatchRename(const QList<LMPathString>& files,
+                                           std::function<void(const QHash<LMPathString, LMPathString>&)> done)
+{
+    MainWndEditSheets::beginBatchRename(m_windowController, files, std::move(done));
+}
+
+void MainWndNavigateHost::beginBatchResizeOrConvert(bool resize, const QList<NavSlideshowFile>& files,
+                                                    std::function<void()> done)
+{
+    QList<std::shared_ptr<LMFileInfo>> infos;
+    for (const NavSlideshowFile& file : files) {
+        auto info = std::make_shared<LMFileInfo>(file.filePath);
+        info->setImgBaseInfo(file.imgBaseInfo);
+        infos.append(info);
+    }
+    MainWndEditSheets::beginBatchResizeOrConvert(m_windowController, resize, infos, std::move(done));
 }

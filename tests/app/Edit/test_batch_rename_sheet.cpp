@@ -109,4 +109,28 @@ TEST_F(RenameSheet, FailuresAreReportedAfterTheSheetAndIdleCloseEndsAtOnce)
     EXPECT_FALSE(called);
 }
 
+// Cancel right after Rename, before the run has started: the run never begins, and the sheet still
+// learns that it ended, closes, and reports nothing (it used to stay up with Rename disabled).
+TEST_F(RenameSheet, CancelBeforeTheRunStartsClosesTheSheet)
+{
+    const QList<LMPathString> files{make("a.jpg"), make("b.jpg")};
+    BatchRenameWindowController c(&config);
+    QString alertText;
+    c.setAlertPresenter([&](const QString &text, kpv::Window *, std::function<void()> done) {
+        alertText = text;
+        done();
+    });
+    c.beginSheetOnParentWindow(&parent, files, [&](const auto &m) {
+        completed = true;
+        result = m;
+    });
+    c.renameButtonClicked();
+    c.cancelButtonClicked();
+    finishRun(c);
+    ASSERT_TRUE(completed);
+    EXPECT_FALSE(c.renameTaskRunning());
+    EXPECT_TRUE(alertText.isNull());
+    EXPECT_TRUE(QFile::exists(files[0].path()) || QFile::exists(dir.filePath("Photo_1.jpg")));
+}
+
 } // namespace

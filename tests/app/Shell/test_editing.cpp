@@ -1,22 +1,29 @@
-// Crop mode as the program connects it: the Crop command of the viewer opens the crop page in the
+// Editing as the program connects it: the Crop command of the viewer opens the crop page in the
 // main window on the current file, the menu commands reach the crop controller (Crop shows the
 // result, Save As writes through the panel with the format picker and brings the written file into
-// the viewer), and Esc returns to the viewer. Timers run on the manual clock.
+// the viewer), and Esc returns to the viewer; the Batch menu's commands open their sheets on the
+// viewer's files. Timers run on the manual clock.
 
 #include "Shell/AppDelegate.h"
 #include "Shell/LMMainWindow.h"
 #include "Shell/LMMainWndContentView.h"
 #include "Shell/MainWndController.h"
 #include "Shell/MainWndCropHost.h"
+#include "Shell/MainWndEditSheets.h"
 #include "Shell/NavigateViewMode.h"
 
+#include "Edit/BatchConvertWindowController.h"
+#include "Edit/BatchRenameWindowController.h"
+#include "Edit/BatchResizeWindowController.h"
 #include "Edit/ImageSaveAsPanel.h"
+#include "Kit/LMLengthLimitTextField.h"
 #include "Kit/LMAreaTrackView.h"
 #include "Model/MainConfig.h"
 #include "View/LMOpenGLView.h"
 #include "View/NavigateController.h"
 #include "appkit/Application.h"
 #include "appkit/Event.h"
+#include "appkit/Menu.h"
 #include "appkit/Panels.h"
 #include "foundation/Clock.h"
 #include "foundation/OperationQueue.h"
@@ -52,7 +59,7 @@ private:
     std::function<void()> m_choices;
 };
 
-class CropMode : public ::testing::Test {
+class Editing : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -140,7 +147,7 @@ protected:
     std::unique_ptr<NavigateViewMode> viewer;
 };
 
-TEST_F(CropMode, CropCommandOpensTheCropPageAndEscapeReturns)
+TEST_F(Editing, CropCommandOpensTheCropPageAndEscapeReturns)
 {
     openViewer();
     ASSERT_TRUE(controller->canDoAction(9));
@@ -177,7 +184,7 @@ TEST_F(CropMode, CropCommandOpensTheCropPageAndEscapeReturns)
     EXPECT_FALSE(viewer->imageView()->isHidden());
 }
 
-TEST_F(CropMode, SaveAsWritesTheCropInTheChosenFormatAndShowsIt)
+TEST_F(Editing, SaveAsWritesTheCropInTheChosenFormatAndShowsIt)
 {
     openViewer();
     const QString out = scratch.filePath(QStringLiteral("cut.png"));
@@ -203,6 +210,51 @@ TEST_F(CropMode, SaveAsWritesTheCropInTheChosenFormatAndShowsIt)
     settle();
     EXPECT_EQ(controller->showMode(), MainShowModeView);
     EXPECT_EQ(viewer->controller().curFilePath().path(), written);
+}
+
+// The Batch menu: each command opens its sheet on the viewer's files; a resize run writes the
+// files into the chosen folder, leaves the originals and ends the sheet; Esc closes an idle sheet.
+TEST_F(Editing, BatchCommandsOpenTheirSheetsOnTheViewersFiles)
+{
+    openViewer();
+    ASSERT_TRUE(controller->canDoAction(19));
+    controller->performMenuAction(19);
+    settle();
+    BatchSheetController* sheet = MainWndEditSheets::activeBatchSheet();
+    ASSERT_TRUE(dynamic_cast<BatchResizeWindowController*>(sheet));
+    ASSERT_EQ(sheet->srcFileInfos().size(), 1);
+    EXPECT_EQ(sheet->srcFileInfos().front()->filePath().path(), QDir(folder).filePath(QStringLiteral("p0.png")));
+    EXPECT_TRUE(sheet->window()->sheetRunning());
+    const QString out = scratch.filePath(QStringLiteral("resized"));
+    sheet->edtDestFolder()->setStringValue(out);
+    static_cast<BatchResizeWindowController*>(sheet)->resizeButtonClicked();
+    for (int i = 0; i < 50 && MainWndEditSheets::activeBatchSheet(); ++i) {
+        sheet->waitUntilWorkerFinished();
+        settle(0.1);
+    }
+    EXPECT_FALSE(MainWndEditSheets::activeBatchSheet());
+    EXPECT_TRUE(QFile::exists(QDir(out).filePath(QStringLiteral("p0.png"))));
+    EXPECT_TRUE(QFile::exists(QDir(folder).filePath(QStringLiteral("p0.png"))));
+
+    // Convert shares the menu item's action with resize: its own tag opens the convert sheet.
+    const auto convertItem = controller->menuItemForAction(119);
+    ASSERT_TRUE(convertItem);
+    convertItem->performAction();
+    settle();
+    BatchSheetController* convert = MainWndEditSheets::activeBatchSheet();
+    ASSERT_TRUE(dynamic_cast<BatchConvertWindowController*>(convert));
+    convert->closeWindow();
+    settle();
+    EXPECT_FALSE(MainWndEditSheets::activeBatchSheet());
+
+    ASSERT_TRUE(controller->canDoAction(18));
+    controller->performMenuAction(18);
+    settle();
+    BatchRenameWindowController* rename = MainWndEditSheets::activeRenameSheet();
+    ASSERT_TRUE(rename);
+    rename->closeWindow();
+    settle();
+    EXPECT_FALSE(MainWndEditSheets::activeRenameSheet());
 }
 
 }  // namespace

@@ -1,0 +1,250 @@
+// The batch resize and convert sheets on the offscreen platform: a run writes beside the
+// originals and never over an existing file, stores the settings and ends the sheet; bad input is
+// refused with an alert; Cancel stops a run without a report; and a disk that fills up half-way
+// is reported once after the sheet while every original and every file already there stays as
+// it was.
+
+#include "Edit/BatchConvertWindowController.h"
+#include "Edit/BatchResizeWindowController.h"
+#include "Edit/BatchToolSettings.h"
+#include "Edit/EditPopUpButton.h"
+#include "Edit/LMImageSaveParamView.h"
+#include "edit_test_support.h"
+
+#include "Kit/LMLengthLimitTextField.h"
+#include "Kit/LMNormalCheckButton.h"
+#include "Kit/LMNormalCustomButton.h"
+#include "Kit/LMProgressBar.h"
+#include "Model/MainConfig.h"
+#include "appkit/Control.h"
+#include "foundation/UserDefaults.h"
+#include "imageio/ContentTypes.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class BatchSheets : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        QDir().mkpath(dir.filePath("src"));
+    }
+    std::shared_ptr<LMFileInfo> photo(const QString &name, QSize size, int orientation = 0)
+    {
+        const QString path = dir.filePath("src/" + name);
+        EXPECT_TRUE(writeTestImage(path, size, Qt::darkGreen, orientation));
+        auto info = std::make_shared<LMFileInfo>(LMPathString(path, false));
+        info->setImgBaseInfo(editTestLoader().loadImgBaseInfo(info->filePath(), nullptr));
+        return info;
+    }
+    template <class Sheet>
+    void begin(Sheet &sheet, const BatchSheetController::FileInfoList &files)
+    {
+        sheet.setAlertPresenter([this](const QString &text, kpv::Window *, std::function<void()> done) {
+            alerts << text;
+            if (done)
+                done();
+        });
+        sheet.beginSheetOnParentWindow(&parent, files, [this] { ++completed; });
+        for (const auto &f : files)
+            sums.insert(f->filePath().path(), fileChecksum(f->filePath().path()));
+    }
+    void finishRun(BatchSheetController &sheet)
+    {
+        for (int i = 0; i < 50 && !completed; ++i) {
+            sheet.waitUntilWorkerFinished();
+            QCoreApplication::processEvents();
+        }
+    }
+    void expectOriginalsIntact()
+    {
+        for (auto it = sums.cbegin(); it != sums.cend(); ++it)
+            EXPECT_EQ(fileChecksum(it.key()), it.value()) << it.key().toStdString();
+    }
+    QStringList outputs(const QString &folder) const { return QDir(folder).entryList(QDir::Files, QDir::Name); }
+
+    QTemporaryDir dir;
+    kpv::UserDefaults defaults{dir.filePath("settings.conf")};
+    MainConfig config{defaults};
+    kpv::Window parent{kpv::Rect(0, 0, 600, 400), 0};
+    int completed = 0;
+    QStringList alerts;
+    QHash<QString, QByteArray> sums;
+};
+
+TEST_F(BatchSheets, ResizeWritesNewFilesBesideExistingOnesAndStoresTheSettings)
+{
+    const auto files = BatchSheetController::FileInfoList{photo("a.jpg", QSize(400, 300)), photo("b.png", QSize(300, 400))};
+    const QString out = dir.filePath("out");
+    QDir().mkpath(out);
+    // A file of the first output name is already there: it is kept and the output takes another name.
+    ASSERT_TRUE(writeTestImage(QDir(out).filePath("a.jpg"), QSize(8, 8), Qt::red));
+    const QByteArray existing = fileChecksum(QDir(out).filePath("a.jpg"));
+
+    BatchResizeWindowController sheet(&config, editTestLoader());
+    begin(sheet, files);
+    // The first classic size, 320 x 240, keeping the picture's proportions.
+    sheet.popupBtnSizeFitInto()->chooseItemAtIndex(2);
+    sheet.edtDestFolder()->setStringValue(out);
+    EXPECT_EQ(sheet.txtOldFileName()->stringValue(), "a.jpg");
+    EXPECT_EQ(sheet.txtProgress()->stringValue(), "0/2");
+    ASSERT_TRUE(sheet.btnRun()->isEnabled());
+    sheet.resizeButtonClicked();
+    EXPECT_TRUE(sheet.taskRunning());
+    EXPECT_FALSE(sheet.popupBtnSizeFitInto()->isEnabled());
+    EXPECT_FALSE(sheet.indicatorProgress()->isHidden());
+    finishRun(sheet);
+    ASSERT_EQ(completed, 1);
+    EXPECT_TRUE(alerts.isEmpty());
+    EXPECT_EQ(sheet.txtProgress()->stringValue(), "2/2");
+    EXPECT_EQ(fileChecksum(QDir(out).filePath("a.jpg")), existing);
+    EXPECT_EQ(outputs(out), QStringList({"a.jpg", "a_1.jpg", "b.png"}));
+    EXPECT_EQ(storedImageSize(QDir(out).filePath("a_1.jpg")), QSize(320, 240));
+    EXPECT_EQ(storedImageSize(QDir(out).filePath("b.png")), QSize(240, 320));
+    expectOriginalsIntact();
+
+    const QVariantMap stored = BatchToolSettings::loadResizeConfigInfo(&config);
+    EXPECT_EQ(stored.value("ClassicSizeWidth").toInt(), 320);
+    EXPECT_EQ(stored.value("DestFolderPath").toString(), out);
+    // The next sheet starts where this one ended.
+    BatchResizeWindowController next(&config, editTestLoader());
+    EXPECT_EQ(next.popupBtnSizeFitInto()->indexOfSelectedItem(), 2);
+    EXPECT_EQ(next.edtDestFolder()->stringValue(), out);
+}
+
+TEST_F(BatchSheets, ResizeRefusesBadInputWithAnAlertAndStoresNothing)
+{
+    const auto files = BatchSheetController::FileInfoList{photo("a.jpg", QSize(40, 30))};
+    BatchResizeWindowController sheet(&config, editTestLoader());
+    begin(sheet, files);
+    // A custom percent above 500.
+    sheet.popupBtnSizeFitInto()->chooseItemAtIndex(0);
+    sheet.popupBtnSizeUnitType()->chooseItemAtIndex(1);
+    sheet.edtCustomSizeWidth()->setStringValue("501");
+    sheet.customSizeTextDidChange(true);
+    EXPECT_EQ(sheet.edtCustomSizeHeight()->stringValue(), "501");
+    sheet.edtDestFolder()->setStringValue(dir.filePath("out"));
+    sheet.resizeButtonClicked();
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_TRUE(alerts.front().contains("501"));
+    EXPECT_FALSE(sheet.taskRunning());
+    EXPECT_FALSE(config.batchResizeConfigInfo().contains("ClassicSizeType"));
+
+    // A destination that is a file, not a folder.
+    sheet.edtCustomSizeWidth()->setStringValue("50");
+    sheet.customSizeTextDidChange(true);
+    const QString notAFolder = dir.filePath("plain");
+    QFile(notAFolder).open(QIODevice::WriteOnly);
+    sheet.edtDestFolder()->setStringValue(notAFolder);
+    sheet.resizeButtonClicked();
+    ASSERT_EQ(alerts.size(), 2);
+    EXPECT_FALSE(sheet.taskRunning());
+
+    // Closing while idle ends the sheet at once, without a report.
+    sheet.closeWindow();
+    EXPECT_EQ(completed, 1);
+    EXPECT_EQ(alerts.size(), 2);
+    expectOriginalsIntact();
+}
+
+TEST_F(BatchSheets, ResizeOnAFullDiskReportsTheFailuresAndKeepsEveryFile)
+{
+    // The small picture fits on the disk, the large one does not.
+    const auto files = BatchSheetController::FileInfoList{photo("small.png", QSize(16, 16)), photo("large.png", QSize(600, 600))};
+    const QString out = dir.filePath("out");
+    QDir().mkpath(out);
+    BatchResizeWindowController sheet(&config, editTestLoader());
+    begin(sheet, files);
+    sheet.popupBtnSizeFitInto()->chooseItemAtIndex(0);
+    sheet.popupBtnSizeUnitType()->chooseItemAtIndex(1);
+    sheet.edtCustomSizeWidth()->setStringValue("100");
+    sheet.customSizeTextDidChange(true);
+    sheet.edtDestFolder()->setStringValue(out);
+    {
+        DiskFullScope full(2048);
+        sheet.resizeButtonClicked();
+        finishRun(sheet);
+    }
+    ASSERT_EQ(completed, 1);
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_TRUE(alerts.front().contains('1'));
+    ASSERT_EQ(sheet.failedFilePaths().size(), 1);
+    EXPECT_EQ(sheet.failedFilePaths().front(), files[1]->filePath());
+    EXPECT_EQ(outputs(out), QStringList({"small.png"}));
+    expectOriginalsIntact();
+}
+
+TEST_F(BatchSheets, ConvertWritesTheChosenFormatUprightAndCancelStopsWithoutAReport)
+{
+    // Stored as 40 x 20 and shown turned a quarter; a mirrored one too.
+    const auto files = BatchSheetController::FileInfoList{photo("t.jpg", QSize(40, 20), 6), photo("m.jpg", QSize(40, 20), 5)};
+    const QString out = dir.filePath("converted");
+    BatchConvertWindowController sheet(&config, editTestLoader());
+    sheet.setWorkerPause([] {});
+    // First use: JPEG at 0.9.
+    EXPECT_EQ(sheet.imageSaveParamController().saveType(), kpv::ContentTypes::kJpeg);
+    EXPECT_EQ(sheet.saveParamView()->shownTab(), 1);
+    begin(sheet, files);
+    sheet.saveParamView()->popupFormat()->chooseItemAtIndex(2);  // PNG
+    EXPECT_EQ(sheet.imageSaveParamController().saveType(), kpv::ContentTypes::kPng);
+    EXPECT_EQ(sheet.saveParamView()->shownTab(), 0);
+    sheet.edtDestFolder()->setStringValue(out);
+    sheet.convertButtonClicked();
+    finishRun(sheet);
+    ASSERT_EQ(completed, 1);
+    EXPECT_TRUE(alerts.isEmpty());
+    EXPECT_EQ(outputs(out), QStringList({"m.png", "t.png"}));
+    EXPECT_EQ(storedImageSize(QDir(out).filePath("t.png")), QSize(20, 40));
+    EXPECT_EQ(storedImageSize(QDir(out).filePath("m.png")), QSize(20, 40));
+    expectOriginalsIntact();
+    EXPECT_EQ(BatchToolSettings::loadConvertConfigInfo(&config).value("FileTypeUTI").toString(), kpv::ContentTypes::kPng);
+
+    // A second sheet starts with PNG; cancelled at once, it closes without a report.
+    BatchConvertWindowController again(&config, editTestLoader());
+    again.setWorkerPause([] {});
+    EXPECT_EQ(again.imageSaveParamController().saveType(), kpv::ContentTypes::kPng);
+    completed = 0;
+    begin(again, files);
+    again.edtDestFolder()->setStringValue(dir.filePath("other"));
+    again.convertButtonClicked();
+    again.closeWindow();
+    EXPECT_TRUE(again.taskRunning());
+    finishRun(again);
+    EXPECT_EQ(completed, 1);
+    EXPECT_TRUE(alerts.isEmpty());
+    EXPECT_FALSE(again.taskRunning());
+}
+
+TEST_F(BatchSheets, ConvertOnAFullDiskReportsTheFailuresAndKeepsEveryFile)
+{
+    const auto files = BatchSheetController::FileInfoList{photo("a.png", QSize(300, 300)), photo("b.png", QSize(300, 300))};
+    const QString out = dir.filePath("converted");
+    QDir().mkpath(out);
+    ASSERT_TRUE(writeTestImage(QDir(out).filePath("a.bmp"), QSize(4, 4), Qt::red));
+    const QByteArray existing = fileChecksum(QDir(out).filePath("a.bmp"));
+    BatchConvertWindowController sheet(&config, editTestLoader());
+    sheet.setWorkerPause([] {});
+    begin(sheet, files);
+    sheet.saveParamView()->popupFormat()->chooseItemAtIndex(4);  // BMP: 270 KB a picture
+    sheet.edtDestFolder()->setStringValue(out);
+    {
+        DiskFullScope full(4096);
+        sheet.convertButtonClicked();
+        finishRun(sheet);
+    }
+    ASSERT_EQ(completed, 1);
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_TRUE(alerts.front().contains('2'));
+    EXPECT_EQ(outputs(out), QStringList({"a.bmp"}));
+    EXPECT_EQ(fileChecksum(QDir(out).filePath("a.bmp")), existing);
+    expectOriginalsIntact();
+}
+
+} // namespace
