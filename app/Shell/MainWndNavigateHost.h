@@ -14,6 +14,7 @@ class LMEquivalentResponder;
 class LMOpenGLView;
 class MainWndController;
 class MainWndPhotoBin;
+class NavigateWindowController;
 
 class MainWndNavigateHost final : public NavigateControllerHost {
 public:
@@ -24,6 +25,8 @@ public:
     void setResponder(LMEquivalentResponder* responder) { m_responder = responder; }
     // The viewer's photo bin (not owned; nullptr while there is none).
     void setPhotoBin(MainWndPhotoBin* photoBin) { m_photoBin = photoBin; }
+    // The Navigation panel the viewer's checks show and hide (not owned; may be null).
+    void setNavigateWindowController(NavigateWindowController* panel) { m_navigateWindowController = panel; }
 
     MainConfig* mainConfig() override;
     void addOperation(std::shared_ptr<kpv::Operation> operation) override;
@@ -53,6 +56,7 @@ public:
                           std::function<void(const QHash<LMPathString, LMPathString>&)> done) override;
     void beginBatchResizeOrConvert(bool resize, const QList<NavSlideshowFile>& files, std::function<void()> done) override;
     void shareFiles(const QList<NavSlideshowFile>& files, int64_t shareType) override;
+    void checkShowHideNavigationWindow() override;
     kpv::WorkspaceServices* workspaceServices() override { return &m_workspace; }
 
 private:
@@ -62,4 +66,5 @@ private:
     LMEquivalentResponder* m_responder;
     MainWndPhotoBin* m_photoBin = nullptr;
     kpv::SystemWorkspaceServices m_workspace;
+    NavigateWindowController* m_navigateWindowController = nullptr;
 };

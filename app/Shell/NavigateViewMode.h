@@ -16,6 +16,7 @@ class MainWndNavigateHost;
 class MainWndPhotoBin;
 class NavigateController;
 class NavigateViewModeAdapter;
+class NavigateWindowController;
 class PropertiesPanelWindow;
 
 class NavigateViewMode {
@@ -32,6 +33,7 @@ public:
     NavigateViewModeAdapter& adapter() const { return *m_adapter; }
     PropertiesPanelWindow& propertiesPanel() const { return *m_propertiesPanel; }
     MainWndPhotoBin& photoBin() const { return *m_photoBin; }
+    NavigateWindowController& navigateWindowController() const { return *m_navigateWindowController; }
 
 private:
     AppDelegate& m_delegate;
@@ -45,4 +47,5 @@ private:
     std::unique_ptr<NavigateViewModeAdapter> m_adapter;
     std::unique_ptr<PropertiesPanelWindow> m_propertiesPanel;
     std::unique_ptr<MainWndPhotoBin> m_photoBin;
+    std::unique_ptr<NavigateWindowController> m_navigateWindowController;
 };

@@ -2,6 +2,7 @@
 
 #include "Share/ShareFileInfo.h"
 #include "Shell/MainWndSecondaryWindows.h"
+#include "Shell/NavigateWindowController.h"
 
 #include "Shell/AppDelegate.h"
 #include "Shell/LMMainWindow.h"
@@ -167,4 +168,10 @@ void MainWndNavigateHost::beginBatchResizeOrConvert(bool resize, const QList<Nav
         infos.append(info);
     }
     MainWndEditSheets::beginBatchResizeOrConvert(m_windowController, resize, infos, std::move(done));
+}
+
+void MainWndNavigateHost::checkShowHideNavigationWindow()
+{
+    if (m_navigateWindowController)
+        m_navigateWindowController->checkShowHide();
 }

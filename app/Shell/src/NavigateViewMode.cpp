@@ -1,5 +1,6 @@
 #include "Shell/NavigateViewMode.h"
 
+#include "Shell/NavigateWindowController.h"
 #include "Shell/PropertiesPanelWindow.h"
 
 #include "Shell/AppDelegate.h"
@@ -56,6 +57,9 @@ NavigateViewMode::NavigateViewMode(AppDelegate& delegate, MainWndController& win
     m_controller->awakeFromNib();
     m_propertiesPanel = std::make_unique<PropertiesPanelWindow>(delegate, windowController, *m_controller);
     m_adapter->setPropertiesPanel(m_propertiesPanel.get());
+    m_navigateWindowController =
+        std::make_unique<NavigateWindowController>(*m_imageView, *m_controller, windowController, delegate);
+    m_host->setNavigateWindowController(m_navigateWindowController.get());
 
     // A new window size asks for decoded images of the new fit-in size.
     kpv::NotificationCenter::defaultCenter().addObserver(
@@ -78,6 +82,8 @@ NavigateViewMode::~NavigateViewMode()
         queue->waitUntilAllOperationsAreFinished();
     }
     m_adapter->setPropertiesPanel(nullptr);
+    m_host->setNavigateWindowController(nullptr);
+    m_navigateWindowController.reset();
     m_propertiesPanel.reset();
     m_host->setPhotoBin(nullptr);
     m_photoBin.reset();

@@ -12,9 +12,9 @@
 #include "foundation/Bundle.h"
 
 namespace {
-constexpr double kWidth = 500;
+constexpr double kWidth = 540;
 constexpr double kHeight = 400;
-constexpr double kPageWidth = 460;
+constexpr double kPageWidth = 500;
 constexpr double kPageHeight = 250;
 constexpr unsigned short kEscKeyCode = 53;
 const kpv::Color kTitleColor(230 / 255.0, 230 / 255.0, 230 / 255.0);
@@ -68,10 +68,12 @@ void OptionWindowController::loadWindow()
     m_txtTitle->setTextColor(kTitleColor);
     content->addSubview(m_txtTitle);
 
-    const double tabWidth = 140;
-    const double tabX = (kWidth - 3 * tabWidth) / 2;
+    const double tabWidth = 156;
+    const double tabGap = 6;
+    const double tabX = (kWidth - 3 * tabWidth - 2 * tabGap) / 2;
     for (long tab = 1; tab <= 3; ++tab) {
-        auto* button = new LMNormalCustomButton(kpv::Rect(tabX + (tab - 1) * tabWidth, kHeight - 76, tabWidth, 28));
+        auto* button =
+            new LMNormalCustomButton(kpv::Rect(tabX + (tab - 1) * (tabWidth + tabGap), kHeight - 76, tabWidth, 28));
         button->setAction([this, tab](kpv::View*) { optionTabButtonClicked(tab); });
         content->addSubview(button);
         m_tabButtons[tab - 1] = button;
@@ -124,7 +126,7 @@ void OptionWindowController::buildFileInfoPage()
     const int perColumn = 10;
     for (size_t i = 0; i < std::size(kFileInfoTypes); ++i) {
         const long type = kFileInfoTypes[i];
-        const double x = 30 + double(i / perColumn) * 210;
+        const double x = 30 + double(i / perColumn) * 230;
         const double y = kPageHeight - 34 - double(i % perColumn) * 22;
         LMNormalCheckButton* check = makeCheck(page.get(), kpv::Rect(x, y, 200, 20), nullptr, false);
         check->setTitle(AppDelegate::fileInfoDisplayNameByType(type));
@@ -141,7 +143,7 @@ void OptionWindowController::buildAssociatePage()
     m_model.initAssociateFileTypes();
     const auto& groups = m_model.arrayFileTypes();
     for (int row = 0; row < groups.size(); ++row) {
-        const double x = 30 + double(row % 2) * 210;
+        const double x = 30 + double(row % 2) * 230;
         const double y = kPageHeight - 40 - double(row / 2) * 32;
         auto item = std::make_unique<OptionFileAssociateItemController>(
             page.get(), kpv::Rect(x, y, OptionFileAssociateItemController::kItemWidth,

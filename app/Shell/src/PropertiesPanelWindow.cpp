@@ -24,7 +24,7 @@
 
 namespace {
 constexpr double kWidth = 330;
-constexpr double kHeight = 600;
+constexpr double kHeight = 680;
 constexpr double kMargin = 18;
 const kpv::Color kTextColor(230 / 255.0, 230 / 255.0, 230 / 255.0);
 } // namespace
@@ -101,7 +101,8 @@ void PropertiesPanelWindow::loadWindow()
     content->addSubview(m_viewExifInfoContainer);
 
     LMGrayHistogramView& histogram = m_controller->grayHistogramView();
-    histogram.setFrame(kpv::Rect(kMargin, 14, innerWidth, exifTop - exifHeight - 14 - 8));
+    histogram.setFrame(kpv::Rect(kMargin, 16, innerWidth, exifTop - exifHeight - 16 - 8));
+    histogram.setBackgroundImage(LMNineSliceImageRep::loadImageWithoutExtension(QStringLiteral("bg_info")), {3, 7}, {3, 7});
     content->addSubview(&histogram);
 
     for (int type = 0; type < PropertiesWindowController::kItemCount; ++type) {

@@ -2,6 +2,8 @@
 // size for the image's aspect, the visible frame and panning by the frame.
 #include "Shell/NavigateWindowGeometry.h"
 
+#include "Shell/LM3DRotateImageView.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -45,4 +47,29 @@ TEST(NavigateWindowGeometry, VisibleFrameAndPanningAreInverse)
     EXPECT_EQ(G::matrixFromImageViewRectToTrackRect(QRectF(), r), LMMatrix());
 }
 
+}  // namespace
+
+namespace {
+// The panel's thumbnail: a quarter turn swaps the picture's aspect inside the bounds; a flip
+// keeps it; a null image keeps the picture shown; an unchanged image and angle change nothing.
+TEST(NavigateThumbnailView, TurnSwapsTheAspectAndFlipsKeepIt)
+{
+    LM3DRotateImageView view(kpv::Rect(0, 0, 120, 120));
+    view.setImageScaling(3);
+    EXPECT_TRUE(view.imageRect().isEmpty());
+    auto wide = std::make_shared<kpv::Image>(QImage(200, 100, QImage::Format_RGB32));
+    view.setImage(wide, LMImageRotateAngle());
+    EXPECT_EQ(view.imageRect(), kpv::Rect(0, 30, 120, 60));
+    view.setImage(wide, LMImageRotateAngle(90, 0, 0));
+    // The turned size comes from sines and cosines: made integral, it may grow by a point.
+    const kpv::Rect turned = view.imageRect();
+    EXPECT_NEAR(turned.x(), 30, 1);
+    EXPECT_NEAR(turned.width(), 60, 1);
+    EXPECT_EQ(turned.height(), 120);
+    view.setImage(wide, LMImageRotateAngle(0, 180, 0));
+    EXPECT_EQ(view.imageRect(), kpv::Rect(0, 30, 120, 60));
+    view.setImage(nullptr, LMImageRotateAngle());
+    EXPECT_EQ(view.imageRect(), kpv::Rect(0, 30, 120, 60));
+    EXPECT_FALSE(view.renderToImage().isNull());
+}
 }  // namespace

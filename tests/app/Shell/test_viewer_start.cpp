@@ -8,6 +8,8 @@
 #include "Shell/NavigateViewMode.h"
 #include "Shell/NavigateViewModeAdapter.h"
 #include "Shell/PropertiesPanelWindow.h"
+#include "Shell/NavigateWindowController.h"
+#include "Kit/LMAreaTrackView.h"
 #include "Kit/LMNormalCustomWindow.h"
 
 #include "Model/MainConfig.h"
@@ -226,6 +228,40 @@ TEST_F(ViewerStart, ShowInfoTogglesThePanelThatFollowsTheCurrentFile)
     EXPECT_EQ(panel.rowValue(0), QStringLiteral("b.png"));
 
     controller->performMenuAction(29);
+    EXPECT_FALSE(panel.showStatus());
+    EXPECT_FALSE(panel.window()->isVisible());
+}
+}  // namespace
+
+namespace {
+// The Navigation panel is wished while the image is larger than the view: its frame covers the
+// visible part of the thumbnail, moving the frame pans the view, and fitting the image again
+// takes the wish back.
+TEST_F(ViewerStart, NavigationPanelFollowsTheZoomAndItsFramePansTheView)
+{
+    start();
+    NavigateWindowController& panel = viewer->navigateWindowController();
+    EXPECT_FALSE(panel.showStatus());
+    controller->performMenuAction(30); // actual size: larger than the window
+    settle();
+    ASSERT_TRUE(view().canDragImageWithoutCheckCursorPosition());
+    EXPECT_TRUE(panel.showStatus());
+    const kpv::Rect whole = panel.trackViewZoom()->wholeTrackableRect();
+    const kpv::Rect frame = panel.trackViewZoom()->cropTrackRect();
+    EXPECT_FALSE(frame.isEmpty());
+    EXPECT_LT(frame.width(), whole.width());
+    EXPECT_GE(frame.minX(), whole.minX());
+    EXPECT_LE(frame.maxX(), whole.maxX() + 1);
+
+    // Moving the frame to the thumbnail's left edge brings the image's left part into view.
+    const QPointF before = view().offset();
+    panel.moveImageByTrackRect(kpv::Rect(whole.minX(), frame.y(), frame.width(), frame.height()));
+    EXPECT_GT(view().offset().x(), before.x());
+    panel.updateImageVisibleRect();
+    EXPECT_NEAR(panel.trackViewZoom()->cropTrackRect().minX(), whole.minX(), 1.0);
+
+    controller->performMenuAction(31); // zoom to fit
+    settle();
     EXPECT_FALSE(panel.showStatus());
     EXPECT_FALSE(panel.window()->isVisible());
 }
