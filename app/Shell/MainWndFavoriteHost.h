@@ -30,6 +30,9 @@ public:
     kpv::View* viewNavFavContainer() const override;
     kpv::View* viewToolbarContainer() const override;
     void startSlideshow(const std::vector<FavoriteHandOff>& files, long startFromIndex) override;
+    void shareFiles(const std::vector<FavoriteHandOff>& files, long shareType) override;
+    QString shareButtonImageName(long shareType) const override;
+    QString shareButtonToolTip(long shareType) const override;
     void popUpContextMenu(const kpv::Event& e, kpv::View* view) override;
     // The one-time tip: the favourites refuse their commands while it is up, so it must be shown
     // where the user can close it.

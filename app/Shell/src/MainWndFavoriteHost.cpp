@@ -1,5 +1,9 @@
 #include "Shell/MainWndFavoriteHost.h"
 
+#include "Share/ShareFileInfo.h"
+#include "Share/ShareSelectWebsiteViewController.h"
+#include "Shell/MainWndSecondaryWindows.h"
+
 #include "Shell/AppDelegate.h"
 #include "Shell/LMMainWindow.h"
 #include "Shell/LMMainWndContentView.h"
@@ -173,4 +177,27 @@ void registerFavoriteMode(MainWndController& windowController)
     windowController.setShowModeControllerFactory(MainShowModeFavorite, [](MainWndController& controller) {
         return std::unique_ptr<ShowModeController>(std::make_unique<MainWndFavoriteController>(controller));
     });
+}
+
+void MainWndFavoriteHost::shareFiles(const std::vector<FavoriteHandOff>& files, long shareType)
+{
+    QList<ShareFileInfoPtr> infos;
+    for (const FavoriteHandOff& file : files) {
+        auto info = std::make_shared<ShareFileInfo>(file.filePath);
+        info->setImgBaseInfo(file.imgBaseInfo);
+        info->setRawThumb(file.rawThumb);
+        infos.append(std::move(info));
+    }
+    m_windowController.secondaryWindows().shareFiles(infos, shareType);
+}
+
+QString MainWndFavoriteHost::shareButtonImageName(long shareType) const
+{
+    const QString name = ShareSelectWebsiteViewController::toolbarButtonImageNameByShareType(shareType);
+    return name.isEmpty() ? FavoriteViewHost::shareButtonImageName(shareType) : name;
+}
+
+QString MainWndFavoriteHost::shareButtonToolTip(long shareType) const
+{
+    return ShareSelectWebsiteViewController::toolbarButtonToolTipsByShareType(shareType);
 }

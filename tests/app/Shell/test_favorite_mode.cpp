@@ -7,6 +7,9 @@
 #include "Shell/LMMainWndContentView.h"
 #include "Shell/MainWndController.h"
 #include "Shell/MainWndFavoriteHost.h"
+#include "Kit/LMNormalCustomWindow.h"
+#include "Share/ShareWindowController.h"
+#include "Shell/MainWndSecondaryWindows.h"
 #include "Shell/MainWndSlideshowHost.h"
 #include "Shell/NavigateViewMode.h"
 
@@ -170,6 +173,27 @@ TEST_F(FavoriteMode, SlideshowOfFavouritesReturnsToFavourites)
     settle();
     EXPECT_EQ(controller->showMode(), MainShowModeFavorite);
     EXPECT_EQ(changes, QStringList({QStringLiteral("8>32"), QStringLiteral("32>8")}));
+}
+
+// The favourites hand their files to the share sheet of the main window; the share button shows
+// the chosen target's image.
+TEST_F(FavoriteMode, SharingFavouritesOpensTheShareSheet)
+{
+    controller->setShowMode(MainShowModeFavorite);
+    settle();
+    auto* connected = dynamic_cast<MainWndFavoriteController*>(favorites());
+    ASSERT_TRUE(connected);
+    const LMPathString file(QDir(folder).filePath(QStringLiteral("f1.png")), false);
+    connected->host().shareFiles({FavoriteHandOff{file, nullptr, QImage(8, 8, QImage::Format_RGB32)}}, 2);
+    ShareWindowController* sheet = controller->secondaryWindows().shareWindowController();
+    ASSERT_TRUE(sheet);
+    EXPECT_TRUE(sheet->shareWindow()->sheetRunning());
+    EXPECT_EQ(sheet->websiteType(), 2);
+    ASSERT_EQ(sheet->files().size(), 1);
+    EXPECT_EQ(sheet->files().front()->filePath(), file);
+    EXPECT_EQ(connected->host().shareButtonImageName(3), QStringLiteral("E_TWITTER"));
+    sheet->cancelButtonClicked();
+    EXPECT_FALSE(sheet->shareWindow()->sheetRunning());
 }
 
 }  // namespace
