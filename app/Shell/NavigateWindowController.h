@@ -62,13 +62,17 @@ public:
     bool canLocateTrackAtUnknownPositionForAreaTrackView(LMAreaTrackView*) override { return !m_isImageRotating; }
     void areaTrackView_locateTrackRect(LMAreaTrackView*, const kpv::Rect& rect) override { moveImageByTrackRect(rect); }
     void areaTrackView_beginDrag(LMAreaTrackView*, const kpv::Rect&, LMTrackPosition, kpv::Rect*) override;
-    void areaTrackView_doDragging(LMAreaTrackView*, const kpv::Rect&, LMTrackPosition, const kpv::Rect& actual) override
+    // The frame's place after a drag step; the track view reports no separate actual rectangle
+    // (an empty one) unless a delegate computes it, so the frame itself is where to pan to.
+    void areaTrackView_doDragging(LMAreaTrackView*, const kpv::Rect& trackRect, LMTrackPosition,
+                                  const kpv::Rect& actual) override
     {
-        moveImageByTrackRect(actual);
+        moveImageByTrackRect(actual.isEmpty() ? trackRect : actual);
     }
-    void areaTrackView_endDrag(LMAreaTrackView*, const kpv::Rect&, LMTrackPosition, const kpv::Rect& actual) override
+    void areaTrackView_endDrag(LMAreaTrackView*, const kpv::Rect& trackRect, LMTrackPosition,
+                               const kpv::Rect& actual) override
     {
-        moveImageByTrackRect(actual);
+        moveImageByTrackRect(actual.isEmpty() ? trackRect : actual);
     }
     std::optional<kpv::Cursor> areaTrackView_cursorByTrackPosition(LMAreaTrackView*, LMTrackPosition position) override;
     bool areaTrackView_scrollWheel(LMAreaTrackView*, const kpv::Event& e) override;

@@ -7,6 +7,7 @@
 #include "Kit/LMNormalCustomWindow.h"
 #include "Model/MainConfig.h"
 #include "Shell/AppDelegate.h"
+#include "Shell/FloatingPanelWindow.h"
 #include "Shell/LM3DRotateImageView.h"
 #include "Shell/LMMainWindow.h"
 #include "Shell/MainWndController.h"
@@ -82,11 +83,7 @@ void NavigateWindowController::loadWindow()
     const double w = kSide * 2 + NavigateWindowGeometry::kThumbWidth;
     const double h = kBottom + NavigateWindowGeometry::kThumbWidth + kTitleStrip;
     m_window = std::make_unique<LMNormalCustomWindow>(kpv::Rect(0, 0, w, h));
-    m_window->setCanBecomeKeyWindow(false);
-    m_window->setMouseDownMoveable(true);
-    m_window->setLevel(kpv::FloatingWindowLevel);
-    m_window->nineSliceImageBkgrdView()->setBackgroundImageRep(
-        std::make_shared<LMNineSliceImageRep>(QStringLiteral("bg_popwin_info"), kpv::Point{15, 15}, kpv::Point{15, 15}));
+    makeFloatingPanelWindow(*m_window);
     if (m_window->btnClose())
         m_window->btnClose()->setAction([this](kpv::View*) { hide(); });
     kpv::View* content = m_window->contentView();

@@ -9,6 +9,7 @@
 #include "Kit/LMTiledImageView.h"
 #include "Model/MainConfig.h"
 #include "Shell/AppDelegate.h"
+#include "Shell/FloatingPanelWindow.h"
 #include "Shell/LMMainWindow.h"
 #include "Shell/MainWndController.h"
 #include "Shell/PropertiesExifInfoItemController.h"
@@ -63,11 +64,7 @@ PropertiesPanelWindow::~PropertiesPanelWindow()
 void PropertiesPanelWindow::loadWindow()
 {
     m_window = std::make_unique<LMNormalCustomWindow>(kpv::Rect(0, 0, kWidth, kHeight));
-    m_window->setCanBecomeKeyWindow(false);
-    m_window->setMouseDownMoveable(true);
-    m_window->setLevel(kpv::FloatingWindowLevel);
-    m_window->nineSliceImageBkgrdView()->setBackgroundImageRep(
-        std::make_shared<LMNineSliceImageRep>(QStringLiteral("bg_popwin_info"), kpv::Point{15, 15}, kpv::Point{15, 15}));
+    makeFloatingPanelWindow(*m_window);
     if (m_window->btnClose())
         m_window->btnClose()->setAction([this](kpv::View*) { m_controller->closeButtonClicked(); });
     kpv::View* content = m_window->contentView();

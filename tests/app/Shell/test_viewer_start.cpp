@@ -260,6 +260,14 @@ TEST_F(ViewerStart, NavigationPanelFollowsTheZoomAndItsFramePansTheView)
     panel.updateImageVisibleRect();
     EXPECT_NEAR(panel.trackViewZoom()->cropTrackRect().minX(), whole.minX(), 1.0);
 
+    // A click on the frame without moving it ends a drag with no separate actual rectangle: the
+    // view stays where it is.
+    const kpv::Rect still = panel.trackViewZoom()->cropTrackRect();
+    const QPointF offsetBeforeClick = view().offset();
+    panel.areaTrackView_endDrag(panel.trackViewZoom(), still, 9, kpv::Rect());
+    EXPECT_NEAR(view().offset().x(), offsetBeforeClick.x(), 0.5);
+    EXPECT_NEAR(view().offset().y(), offsetBeforeClick.y(), 0.5);
+
     controller->performMenuAction(31); // zoom to fit
     settle();
     EXPECT_FALSE(panel.showStatus());
