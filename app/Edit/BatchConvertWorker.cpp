@@ -81,7 +81,8 @@ int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo>
         return finish(kFailed);
     const auto upright = LMImageTools::createPropertiesFrom(info->properties(), 1);
     const auto props = LMImageTools::createPropertiesFrom(upright, saveParameters);
-    if (!LMImageTools::saveImage(picture, out, props.value_or(QVariantMap())))
+    if (!LMImageTools::saveImage(picture, out, props.value_or(QVariantMap()),
+                                 LMImageTools::writeOptionsKeepingMetadataOf(src.path())))
         return finish(kFailed);
     return finish(kDone);
 }

@@ -189,7 +189,8 @@ int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &
     if (!out)
         return finish(kFailed);
     const auto props = LMImageTools::createPropertiesFrom(info->properties(), 1, dpi);
-    if (!LMImageTools::saveImage(picture, out->path(), props.value_or(QVariantMap())))
+    if (!LMImageTools::saveImage(picture, out->path(), props.value_or(QVariantMap()),
+                                 LMImageTools::writeOptionsKeepingMetadataOf(file->filePath().path())))
         return finish(kFailed);
     return finish(kDone);
 }

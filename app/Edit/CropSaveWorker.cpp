@@ -117,7 +117,8 @@ CropSaveWorker::Result CropSaveWorker::beginSaveCropImageOnThread(
     std::optional<QVariantMap> props = info ? std::optional<QVariantMap>(info->properties()) : QVariantMap();
     if (saveParameters)
         props = LMImageTools::createPropertiesFrom(props, saveParameters);
-    if (!LMImageTools::saveImage(picture, toFile->path(), props.value_or(QVariantMap())))
+    if (!LMImageTools::saveImage(picture, toFile->path(), props.value_or(QVariantMap()),
+                                 LMImageTools::writeOptionsKeepingMetadataOf(info ? info->filePath().path() : QString())))
         return fail();
     if (actionType == Favorite)
         r.thumb = m_loader.loadImage(*toFile, 8, nullptr, operation);

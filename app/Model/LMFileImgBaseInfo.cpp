@@ -17,10 +17,11 @@ float floatValue(const QVariant &v, bool *ok = nullptr) { return v.toFloat(ok); 
 
 LMFileImgBaseInfo::LMFileImgBaseInfo(const LMPathString &filePath, const QString &imageUTI, uint64_t AMCMImageType,
                                      const QDateTime &fileModificationDate, const QSizeF &rawFrameSize,
-                                     int64_t orientation, const QVariantMap &properties)
+                                     int64_t orientation, const QVariantMap &properties,
+                                     const kpv::FileIdentity &fileIdentity)
     : m_filePath(filePath), m_imageUTI(imageUTI), m_AMCMImageType(AMCMImageType),
       m_fileModificationDate(fileModificationDate), m_rawFrameSize(rawFrameSize),
-      m_rawOrientation(orientation == 0 ? 1 : orientation), m_properties(properties)
+      m_rawOrientation(orientation == 0 ? 1 : orientation), m_properties(properties), m_fileIdentity(fileIdentity)
 {
     m_orientationAngle = angleByOrientation(m_rawOrientation);
     m_orientationMirrored = isMirroredOrientation(m_rawOrientation);
@@ -99,6 +100,8 @@ bool LMFileImgBaseInfo::fileModified() const
 {
     if (m_filePath.isMemoryFilePathString())
         return false;
+    if (m_fileIdentity.isValid())
+        return kpv::fileIdentity(m_filePath.path()) != m_fileIdentity;
     const QDateTime now = m_filePath.dateModified();
     if (!now.isValid())
         return true;

@@ -10,6 +10,7 @@
 // (4 = turn 180 then mirror, 5 = turn 90 then mirror, 7 = turn 270 then mirror).
 
 #include "Model/LMPathString.h"
+#include "foundation/FileHelpers.h"
 
 #include <QDateTime>
 #include <QRectF>
@@ -26,7 +27,7 @@ public:
     // than wide is not turned again (the angle becomes 0, and its mirror is dropped with it).
     LMFileImgBaseInfo(const LMPathString &filePath, const QString &imageUTI, uint64_t AMCMImageType,
                       const QDateTime &fileModificationDate, const QSizeF &rawFrameSize, int64_t orientation,
-                      const QVariantMap &properties);
+                      const QVariantMap &properties, const kpv::FileIdentity &fileIdentity = {});
 
     // An image held only in memory: the memory-file path, no type, no date, orientation 1.
     static std::shared_ptr<const LMFileImgBaseInfo> createMemoryFileImgBaseInfoWithRawFrameSize(const QSizeF &rawFrameSize,
@@ -62,8 +63,12 @@ public:
     QSizeF frameSize() const;
 
     // True when the file changed on disk since this information was read (or is gone); never for
-    // a memory image.
+    // a memory image. With the file's identity known (taken before it was read) another inode,
+    // size or modification time counts as a change, so a file replaced by rename or rewritten
+    // within the same second is caught too; without it the modification date decides.
     bool fileModified() const;
+    // The identity of the file as it was read; invalid when not known.
+    const kpv::FileIdentity &fileIdentity() const { return m_fileIdentity; }
     // Same path and same modification date; information without a date equals nothing.
     bool isEqual(const LMFileImgBaseInfo &other) const;
     // The file's size in bytes, 0 when it cannot be read.
@@ -82,6 +87,7 @@ private:
     bool m_orientationMirrored = false;
     QVariantMap m_properties;
     double m_delayTime = 0.03;
+    kpv::FileIdentity m_fileIdentity;
 };
 
 using LMFileImgBaseInfoPtr = std::shared_ptr<const LMFileImgBaseInfo>;

@@ -1,5 +1,7 @@
 #include "Model/LMImageTools.h"
 
+#include "Model/LMPathString.h"
+
 #include "imageio/ImageDestination.h"
 #include "imageio/ImageProperties.h"
 
@@ -95,12 +97,29 @@ QImage LMImageTools::convertImage(const QImage &image, int rotate, const QSizeF 
 
 bool LMImageTools::saveImage(const QImage &image, const QString &toFile, const QVariantMap &properties)
 {
+    return saveImage(image, toFile, properties, kpv::ImageWriteOptions());
+}
+
+bool LMImageTools::saveImage(const QImage &image, const QString &toFile, const QVariantMap &properties,
+                             const kpv::ImageWriteOptions &options, QString *error)
+{
     if (image.isNull())
         return false;
     const QString type = kpv::ImageDestination::typeForPath(toFile);
-    if (type.isEmpty())
+    if (type.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("%1 does not name a file type that can be written").arg(toFile);
         return false;
-    return kpv::ImageDestination::writeImage(image, toFile, type, properties);
+    }
+    return kpv::ImageDestination::writeImage(image, toFile, type, properties, error, options);
+}
+
+kpv::ImageWriteOptions LMImageTools::writeOptionsKeepingMetadataOf(const QString &sourcePath)
+{
+    kpv::ImageWriteOptions options;
+    if (!sourcePath.isEmpty() && !LMPathString(sourcePath, false).isMemoryFilePathString())
+        options.metadataSourcePath = sourcePath;
+    return options;
 }
 
 std::optional<QVariantMap> LMImageTools::rebuildPropertyDictForNewProperties(QVariantMap &newProperties,

@@ -9,6 +9,7 @@
 // QImages; results are premultiplied RGBA.
 
 #include "Model/LMImageRotateAngle.h"
+#include "imageio/ImageDestination.h"
 
 #include <QImage>
 #include <QSizeF>
@@ -42,6 +43,12 @@ public:
     // "bmp", "tif", "tiff", any case). False for an unknown extension or a failed write; an
     // existing file is replaced only by a complete new one.
     static bool saveImage(const QImage &image, const QString &toFile, const QVariantMap &properties);
+    // The same with the source file whose metadata the new file keeps, and the identity the
+    // target must still have to be replaced (ImageWriteOptions); *error says why a write failed.
+    static bool saveImage(const QImage &image, const QString &toFile, const QVariantMap &properties,
+                          const kpv::ImageWriteOptions &options, QString *error = nullptr);
+    // Write options that carry the metadata of the file at `sourcePath` (none for a memory image).
+    static kpv::ImageWriteOptions writeOptionsKeepingMetadataOf(const QString &sourcePath);
 
     // A copy of the properties with the orientation entries (root, TIFF, IPTC) that exist set to
     // `orientation`; nullopt for absent properties.

@@ -10,6 +10,7 @@
 #include "imageio/ContentTypes.h"
 #include "imageio/ImageLimits.h"
 #include "imageio/ImageProperties.h"
+#include "foundation/FileHelpers.h"
 
 #include <QDebug>
 #include <QFile>
@@ -20,6 +21,9 @@
 #include <cstring>
 
 namespace {
+
+// The codec path reads files whole, as the image reader does; the same ceiling applies.
+constexpr std::int64_t kMaxCodecFileBytes = std::int64_t(1) << 30;
 
 // Every load answers nullptr rather than passing an exception on (out of memory included).
 template <typename F>
@@ -81,6 +85,7 @@ LMFileImgBaseInfoPtr LMPhotoLoader::loadImgBaseInfoByCore(const LMPathString &pa
         // The date is taken before the bytes are read: a file rewritten while it is being read then
         // shows up as changed, instead of carrying the new date with the old contents.
         const QDateTime modified = path.dateModified();
+        const kpv::FileIdentity identity = kpv::fileIdentity(path.path());
         if (!modified.isValid())
             return nullptr;
         std::unique_ptr<LMImageSourceReader> source = m_sources->createWithFile(path.path());
@@ -102,7 +107,7 @@ LMFileImgBaseInfoPtr LMPhotoLoader::loadImgBaseInfoByCore(const LMPathString &pa
         const QString type = source->type();
         const uint64_t codecType = m_infoProvider ? m_infoProvider->imageTypeToAMCMType(type) : 0;
         return std::make_shared<const LMFileImgBaseInfo>(path, type, codecType, modified, QSizeF(width, height),
-                                                         orientation, properties);
+                                                         orientation, properties, identity);
     });
 }
 
@@ -487,11 +492,8 @@ LMImagePtr LMPhotoLoader::loadImageByAMCM(const LMPathString &path, const LMFile
         return nullptr;
 
     return guarded([&]() -> LMImagePtr {
-        QFile file(path.path());
-        if (!file.open(QIODevice::ReadOnly))
-            return nullptr;
-        QByteArray bytes = file.readAll();
-        if (bytes.isEmpty())
+        QByteArray bytes;
+        if (!kpv::readRegularFile(path.path(), kMaxCodecFileBytes, &bytes) || bytes.isEmpty())
             return nullptr;
         MSTREAM stream = MStreamOpenFromMemoryBlock(bytes.data(), MInt64(bytes.size()));
         if (!stream)

@@ -262,6 +262,10 @@ public:
     // 3 it was cancelled, 4 the user went on without saving, 5 saved under another name, 6 that
     // save failed, 7 its panel was cancelled.
     bool isCurFileModifiedAndCannotOverwriteable() const;
+    // Why the turned picture must not be written over the current file though it could be: the
+    // file changed on disk since it was opened, or rewriting it would drop pages, animation or
+    // depth. Empty when there is no such reason (or nothing is turned).
+    QString curFileOverwriteConcern() const;
     void checkAndSaveCurFile(bool navToSavedFile, std::function<void(int)> completeSaveBlock)
     {
         checkAndSaveCurFile(navToSavedFile, false, std::move(completeSaveBlock));

@@ -7,6 +7,7 @@
 #include "Model/LMPerformSelectorWrapper.h"
 #include "View/LMImageViewModel.h"
 #include "View/NavLoadPlanner.h"
+#include "imageio/ImageDestination.h"
 
 #include <QFileInfo>
 
@@ -42,7 +43,22 @@ bool NavigateController::isCurFileModifiedAndCannotOverwriteable() const
     if (m_curFilePath.isEmpty() || !view || !view->angleRotate().isRotatedOrFlipped())
         return false;
     const QString path = m_curFilePath.path();
-    return !isWritableFileType(path) || !QFileInfo(path).isWritable();
+    return !isWritableFileType(path) || !QFileInfo(path).isWritable() || !curFileOverwriteConcern().isEmpty();
+}
+
+QString NavigateController::curFileOverwriteConcern() const
+{
+    const LMImageViewModel *view = currentView();
+    if (m_curFilePath.isEmpty() || !view || !view->angleRotate().isRotatedOrFlipped() || !m_host)
+        return {};
+    const LMNavFileInfoPtr info = curFileInfo();
+    const LMFileImgBaseInfoPtr base = info ? info->imgBaseInfo() : nullptr;
+    if (base && base->fileModified())
+        return m_host->localizedString(QStringLiteral("IDS_FileChangedOnDisk"));
+    const QStringList lost = kpv::ImageDestination::contentLostByRewriting(m_curFilePath.path());
+    if (!lost.isEmpty())
+        return m_host->localizedString(QStringLiteral("IDS_SaveWouldLose")).replace(QStringLiteral("%@"), lost.join(QStringLiteral(", ")));
+    return {};
 }
 
 void NavigateController::checkAndSaveCurFile(bool navToSavedFile, bool cancelAlternateButton,
@@ -58,7 +74,7 @@ void NavigateController::checkAndSaveCurFile(bool navToSavedFile, bool cancelAlt
             m_host->localizedString(QStringLiteral("IDS_SAVE_PHOTOTIP")),
             m_host->localizedString(QStringLiteral("IDS_SAVEAS")),
             m_host->localizedString(cancelAlternateButton ? QStringLiteral("IDS_Cancel") : QStringLiteral("IDS_Continue")),
-            QString(), QString(), guarded(m_self, [this, navToSavedFile, finish](int code) {
+            QString(), curFileOverwriteConcern(), guarded(m_self, [this, navToSavedFile, finish](int code) {
                 if (code != 1) {
                     finish(4);
                     return;

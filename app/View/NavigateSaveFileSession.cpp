@@ -110,7 +110,23 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
                         QVariantMap props = properties.value_or(QVariantMap());
                         // The pixels are upright now, whatever the source said.
                         props.insert(QString::fromLatin1(kpv::kCGImagePropertyOrientation), 1);
-                        result = LMImageTools::saveImage(image, toPath, props) ? Done : Failed;
+                        // The file keeps its metadata; written over itself, it is replaced only
+                        // while it is still the file that was decoded.
+                        const LMFileImgBaseInfoPtr decodedInfo = original->originalImgBaseInfo();
+                        const QString sourcePath = fileInfo->filePath().path();
+                        const kpv::FileIdentity onDisk = kpv::fileIdentity(sourcePath);
+                        kpv::ImageWriteOptions options;
+                        if (onDisk.isValid())
+                            options = LMImageTools::writeOptionsKeepingMetadataOf(sourcePath);
+                        bool changedOnDisk = false;
+                        if (decodedInfo && toPath == sourcePath && onDisk.isValid()) {
+                            changedOnDisk = decodedInfo->fileModified();
+                            options.replaceOnly = decodedInfo->fileIdentity();
+                            if (!options.replaceOnly.isValid())
+                                options.replaceOnly = onDisk;
+                        }
+                        if (!changedOnDisk)
+                            result = LMImageTools::saveImage(image, toPath, props, options) ? Done : Failed;
                     }
                 }
             }

@@ -53,6 +53,9 @@ void premultiplyRgba(QImage& image);
 QImage allocateFrame(int width, int height, QString* error);
 // The DPI entries of a property dictionary; empty unless both densities are positive.
 QVariantMap densityProperties(double dpiX, double dpiY);
+// Pages of a TIFF file and the largest bits per sample among them; false when the bytes are no
+// readable TIFF.
+bool tiffPages(const QByteArray& data, int* pages, int* bitsPerSample);
 // Decodes a JPEG held in memory (used by the RAW reader for embedded previews).
 QImage decodeJpegBytes(const unsigned char* data, size_t size, int maxPixelSize, QString* error);
 }  // namespace imageio_detail

@@ -1,15 +1,20 @@
 #include "imageio/ImageDestination.h"
 
 #include "Encoders.h"
+#include "FormatDecoder.h"
+#include "Metadata.h"
 #include "imageio/ContentTypes.h"
 #include "imageio/ImageProperties.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 
 #include <exiv2/exiv2.hpp>
 
 #include <cmath>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace kpv {
 namespace {
@@ -117,7 +122,135 @@ bool addMetadata(QByteArray* file, const QVariantMap& p, const EncodeOptions& o,
     }
 }
 
+// Tags of the first directory that describe how the old file stored its pixels; carried into a
+// new file they would describe the wrong strips, sizes or compression.
+bool isStorageTag(const Exiv2::Exifdatum& d)
+{
+    if (d.groupName() != "Image")
+        return false;
+    switch (d.tag()) {
+    case 0x00fe: case 0x00ff:                         // subfile type
+    case 0x0100: case 0x0101: case 0x0102: case 0x0103:  // size, bits, compression
+    case 0x0106: case 0x0111: case 0x0115: case 0x0116: case 0x0117:  // photometric, strips
+    case 0x011c: case 0x013d: case 0x0140:              // planar, predictor, colour map
+    case 0x0142: case 0x0143: case 0x0144: case 0x0145:  // tiles
+    case 0x014a: case 0x0152: case 0x0153:              // sub-directories, extra samples, sample format
+    case 0x0201: case 0x0202: case 0x0212:              // embedded JPEG, chroma subsampling
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Carries every metadata block of `source` into the freshly encoded `file`: EXIF (GPS and maker
+// notes among it) without the storage tags and the old thumbnail, IPTC, XMP, the ICC profile and
+// the comment. The orientation becomes the written one and the EXIF pixel size the new one.
+bool carryMetadata(QByteArray* file, const QByteArray& source, const EncodeOptions& o, QSize size, QString* error)
+{
+    try {
+        imageio_detail::prepareExiv2();
+        auto from = Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(source.constData()),
+                                              long(source.size()));
+        if (!from.get())
+            return true;  // no metadata container to carry
+        from->readMetadata();
+        auto to = Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(file->constData()), long(file->size()));
+        if (!to.get())
+            return false;
+        to->readMetadata();
+
+        Exiv2::ExifData exif = from->exifData();
+        for (auto it = exif.begin(); it != exif.end();) {
+            const std::string group = it->groupName();
+            if (isStorageTag(*it) || group == "Thumbnail" || group.rfind("SubImage", 0) == 0)
+                it = exif.erase(it);
+            else
+                ++it;
+        }
+        exif["Exif.Image.Orientation"] = uint16_t(o.orientation ? o.orientation : 1);
+        if (exif.findKey(Exiv2::ExifKey("Exif.Photo.PixelXDimension")) != exif.end()) {
+            exif["Exif.Photo.PixelXDimension"] = uint32_t(size.width());
+            exif["Exif.Photo.PixelYDimension"] = uint32_t(size.height());
+        }
+        if (o.dpiX > 0) {
+            exif["Exif.Image.XResolution"] = Exiv2::floatToRationalCast(float(o.dpiX));
+            exif["Exif.Image.YResolution"] = Exiv2::floatToRationalCast(float(o.dpiY));
+            exif["Exif.Image.ResolutionUnit"] = uint16_t(2);
+        }
+        Exiv2::XmpData xmp = from->xmpData();
+        if (xmp.findKey(Exiv2::XmpKey("Xmp.tiff.Orientation")) != xmp.end())
+            xmp["Xmp.tiff.Orientation"] = std::to_string(o.orientation ? o.orientation : 1);
+
+        to->setExifData(exif);
+        to->setIptcData(from->iptcData());
+        to->setXmpData(xmp);
+        // TIFF has no comment block; its description tag travels with the EXIF data.
+        if (!from->comment().empty() && to->mimeType() != "image/tiff")
+            to->setComment(from->comment());
+        if (from->iccProfileDefined())
+            to->setIccProfile(*from->iccProfile(), false);
+        to->writeMetadata();
+        Exiv2::BasicIo& io = to->io();
+        io.seek(0, Exiv2::BasicIo::beg);
+        const long length = long(io.size());
+        QByteArray out(length, Qt::Uninitialized);
+        if (io.read(reinterpret_cast<Exiv2::byte*>(out.data()), length) != length)
+            return false;
+        *file = std::move(out);
+        return true;
+    } catch (const std::exception& e) {
+        if (error)
+            *error = QStringLiteral("the metadata could not be carried over: %1").arg(QString::fromLocal8Bit(e.what()));
+        return false;
+    }
+}
+
+// Chunks of a PNG before its first image data: an animation control chunk there makes it animated.
+bool pngIsAnimated(const QByteArray& data)
+{
+    qsizetype pos = 8;
+    while (data.size() - pos >= 8) {
+        const auto* p = reinterpret_cast<const uchar*>(data.constData() + pos);
+        const quint32 length = (quint32(p[0]) << 24) | (quint32(p[1]) << 16) | (quint32(p[2]) << 8) | p[3];
+        const QByteArray type = data.mid(pos + 4, 4);
+        if (type == "acTL")
+            return true;
+        if (type == "IDAT" || type == "IEND" || length > quint32(data.size() - pos - 8))
+            return false;
+        pos += 12 + qsizetype(length);
+    }
+    return false;
+}
+
 }  // namespace
+
+QString ImageDestination::changedOnDiskError(const QString& path)
+{
+    return QStringLiteral("%1 was changed by another program since it was opened; it was not replaced").arg(path);
+}
+
+QStringList ImageDestination::contentLostByRewriting(const QString& path)
+{
+    QByteArray data;
+    if (!readRegularFile(path, qint64(1) << 30, &data))
+        return {};
+    QStringList lost;
+    if (data.startsWith("\x89PNG\r\n\x1A\n")) {
+        if (data.size() > 24 && uchar(data.at(24)) == 16)
+            lost << QStringLiteral("16 bits per channel");
+        if (pngIsAnimated(data))
+            lost << QStringLiteral("the animation");
+    } else if (data.startsWith("II*") || data.startsWith("MM")) {
+        int pages = 0, bits = 0;
+        if (imageio_detail::tiffPages(data, &pages, &bits)) {
+            if (pages > 1)
+                lost << QStringLiteral("%1 pages").arg(pages);
+            if (bits > 8)
+                lost << QStringLiteral("%1 bits per channel").arg(bits);
+        }
+    }
+    return lost;
+}
 
 QString ImageDestination::typeForPath(const QString& path)
 {
@@ -137,6 +270,12 @@ QString ImageDestination::typeForPath(const QString& path)
 
 bool ImageDestination::writeImage(const QImage& image, const QString& path, const QString& type,
                                   const QVariantMap& properties, QString* error)
+{
+    return writeImage(image, path, type, properties, error, ImageWriteOptions());
+}
+
+bool ImageDestination::writeImage(const QImage& image, const QString& path, const QString& type,
+                                  const QVariantMap& properties, QString* error, const ImageWriteOptions& options)
 {
     if (image.isNull() || image.width() <= 0 || image.height() <= 0) {
         if (error)
@@ -162,6 +301,8 @@ bool ImageDestination::writeImage(const QImage& image, const QString& path, cons
         metadata = true;
     } else if (type == ContentTypes::kTiff) {
         ok = imageio_detail::encodeTiff(rgba, o, &bytes, error);
+        // TIFF carries its own tags; only a source file adds more.
+        metadata = !options.metadataSourcePath.isEmpty();
     } else if (type == ContentTypes::kJpeg2000) {
         ok = imageio_detail::encodeJpeg2000(rgba, o, &bytes, error);
     } else if (type == ContentTypes::kBmp) {
@@ -169,15 +310,38 @@ bool ImageDestination::writeImage(const QImage& image, const QString& path, cons
     } else if (error) {
         *error = QStringLiteral("cannot write files of type %1").arg(type);
     }
-    if (ok && metadata)
-        ok = addMetadata(&bytes, properties, o, error);
+    if (ok && metadata) {
+        if (options.metadataSourcePath.isEmpty()) {
+            ok = addMetadata(&bytes, properties, o, error);
+        } else {
+            QByteArray source;
+            ok = readRegularFile(options.metadataSourcePath, qint64(1) << 30, &source, error) &&
+                 carryMetadata(&bytes, source, o, rgba.size(), error);
+        }
+    }
     if (!ok)
         return false;
 
+    // A file the user made read-only stays as it is, though its folder would allow a rename.
+    const QByteArray native = QFile::encodeName(path);
+    if (::faccessat(AT_FDCWD, native.constData(), F_OK, AT_EACCESS) == 0 &&
+        ::faccessat(AT_FDCWD, native.constData(), W_OK, AT_EACCESS) != 0) {
+        if (error)
+            *error = QStringLiteral("%1 is read-only").arg(path);
+        return false;
+    }
+    // Written beside the target and renamed over it; the target is checked once more just before.
     QSaveFile file(path);
     // The write is only buffered; a disk that fills up shows in the flush, which commit() does not
     // report, so the flush is checked before the rename.
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush() || !file.commit()) {
+    const bool written = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
+    if (written && options.replaceOnly.isValid() && fileIdentity(path) != options.replaceOnly) {
+        file.cancelWriting();
+        if (error)
+            *error = changedOnDiskError(path);
+        return false;
+    }
+    if (!written || !file.commit()) {
         if (error)
             *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
         file.cancelWriting();

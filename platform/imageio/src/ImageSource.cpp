@@ -5,8 +5,8 @@
 #include "imageio/ContentTypes.h"
 #include "imageio/ImageLimits.h"
 #include "imageio/ImageProperties.h"
+#include "foundation/FileHelpers.h"
 
-#include <QFile>
 #include <QFileInfo>
 
 #include <cstring>
@@ -101,23 +101,9 @@ ImageSource::~ImageSource() = default;
 
 std::unique_ptr<ImageSource> ImageSource::createWithFile(const QString& path, QString* error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = QStringLiteral("cannot open %1: %2").arg(path, file.errorString());
+    QByteArray data;
+    if (!readRegularFile(path, kMaxFileBytes, &data, error))
         return {};
-    }
-    if (file.size() > kMaxFileBytes) {
-        if (error)
-            *error = QStringLiteral("%1 is too large to open").arg(path);
-        return {};
-    }
-    QByteArray data = file.readAll();
-    if (data.size() != file.size()) {
-        if (error)
-            *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
-        return {};
-    }
     std::unique_ptr<FormatDecoder> decoder = makeDecoderFor(data, path);
     if (!decoder) {
         if (error)

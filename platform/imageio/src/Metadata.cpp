@@ -9,6 +9,16 @@
 #include <mutex>
 
 namespace kpv::imageio_detail {
+
+void prepareExiv2()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+        Exiv2::XmpParser::initialize();
+    });
+}
+
 namespace {
 
 // Tags of more values than this (maker notes, tables) are not worth a dictionary entry.
@@ -102,11 +112,7 @@ void readGps(const Exiv2::ExifData& exif, QVariantMap& gps)
 
 std::unique_ptr<Exiv2::Image> openImage(const QByteArray& file)
 {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
-        Exiv2::XmpParser::initialize();
-    });
+    prepareExiv2();
     auto image = Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(file.constData()), long(file.size()));
     if (!image.get())
         return {};

@@ -12,6 +12,9 @@ namespace kpv::imageio_detail {
 // first image. Empty when the file carries none or cannot be parsed.
 QVariantMap readMetadata(const QByteArray& file);
 
+// Sets the metadata library up once (quiet log, thread-safe XMP parser); every user calls it first.
+void prepareExiv2();
+
 // The thumbnail stored in the file's EXIF block, decoded; null when there is none.
 QImage readExifThumbnail(const QByteArray& file, int maxPixelSize);
 

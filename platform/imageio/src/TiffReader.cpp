@@ -140,6 +140,30 @@ private:
 
 }  // namespace
 
+namespace imageio_detail {
+
+bool tiffPages(const QByteArray& data, int* pages, int* bitsPerSample)
+{
+    TiffHandle tiff(data);
+    if (!tiff.get())
+        return false;
+    // A damaged or looping directory chain stops the count; libtiff refuses loops itself.
+    constexpr int kMaxPages = 4096;
+    int count = 0;
+    int bits = 0;
+    do {
+        uint16_t b = 0;
+        if (TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_BITSPERSAMPLE, &b))
+            bits = std::max(bits, int(b));
+        ++count;
+    } while (count < kMaxPages && TIFFReadDirectory(tiff.get()));
+    *pages = count;
+    *bitsPerSample = bits;
+    return true;
+}
+
+}  // namespace imageio_detail
+
 std::unique_ptr<FormatDecoder> makeTiffDecoder() { return std::make_unique<TiffDecoder>(); }
 
 }  // namespace kpv

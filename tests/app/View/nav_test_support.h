@@ -52,7 +52,13 @@ public:
         ++baseInfoLoads;
         if (path.path().contains(QStringLiteral("bad")))
             return nullptr;
-        return makeBaseInfo(path, path.path().endsWith(QStringLiteral(".gif")) ? 4 : 8);
+        const uint64_t type = path.path().endsWith(QStringLiteral(".gif")) ? 4 : 8;
+        // A file on disk is described as the real loader does: its date and identity as read.
+        const kpv::FileIdentity identity = kpv::fileIdentity(path.path());
+        if (identity.isValid())
+            return std::make_shared<LMFileImgBaseInfo>(path, QStringLiteral("public.png"), type, path.dateModified(),
+                                                       QSizeF(1600, 1200), 1, QVariantMap(), identity);
+        return makeBaseInfo(path, type);
     }
     LMImagePtr loadImage(const LMPathString &path, int type, LMFileImgBaseInfoPtr info, const kpv::Operation *,
                          int *equivalent) const override

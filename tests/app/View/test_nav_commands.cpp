@@ -8,7 +8,12 @@
 #include "imageio/ImageProperties.h"
 #include "imageio/ImageSource.h"
 
+#include "../../support/FaultInjection.h"
+
 #include <QFile>
+
+#include <exiv2/exiv2.hpp>
+#include <tiffio.h>
 
 using namespace navtest;
 
@@ -319,4 +324,122 @@ TEST_F(CommandTest, SortingAndBatchRenameKeepTheCurrentFile)
     controller->didFilesBatchRenamed({{LMPathString("/elsewhere/x.jpg", false), LMPathString("/elsewhere/y.jpg", false)}});
     EXPECT_TRUE(rec.names.isEmpty());
     EXPECT_EQ(controller->curFilePath(), renamed);
+}
+
+// ---- The user's file first ----
+
+TEST_F(CommandTest, TurnedFileReplacedUnderUsAsksAndIsNeverOverwritten)
+{
+    openReal({"a.png", "b.png"});
+    LMNavFileInfoPtr info = controller->curFileInfo();
+    ASSERT_TRUE(info && info->imgBaseInfo() && info->imgBaseInfo()->fileIdentity().isValid());
+    info->setImage(std::make_shared<LMImage>(pattern(), info->imgBaseInfo()), false, 1, 0);
+    view.rotate(2);
+    view.endRotate();
+    EXPECT_FALSE(controller->isCurFileModifiedAndCannotOverwriteable());
+
+    // Another program saves its own version by rename.
+    const QString incoming = dir.filePath("incoming.png");
+    QImage(5, 5, QImage::Format_RGB32).save(incoming);
+    ASSERT_EQ(::rename(QFile::encodeName(incoming).constData(), QFile::encodeName(paths[0].path()).constData()), 0);
+    const QByteArray newer = kpv::test::checksum(paths[0].path());
+
+    EXPECT_TRUE(controller->isCurFileModifiedAndCannotOverwriteable());
+    EXPECT_FALSE(controller->curFileOverwriteConcern().isEmpty());
+    controller->doNavCurFileToNext(true, false, {});
+    finishSaves();
+    ASSERT_EQ(commandHost->alerts.size(), 1);
+    EXPECT_EQ(commandHost->alerts[0], "IDS_SAVE_PHOTOTIP|IDS_SAVEAS|IDS_Continue");
+    EXPECT_EQ(controller->curFileIndex(), 1);
+    EXPECT_EQ(kpv::test::checksum(paths[0].path()), newer);
+}
+
+TEST_F(CommandTest, SaveSessionRefusesAFileChangedAfterItWasDecoded)
+{
+    const QString path = dir.filePath("race.png");
+    ASSERT_TRUE(pattern().save(path));
+    auto info = std::make_shared<LMNavFileInfo>(LMPathString(path, false));
+    auto base = std::make_shared<LMFileImgBaseInfo>(info->filePath(), QStringLiteral("public.png"), 8,
+                                                    info->filePath().dateModified(), QSizeF(3, 2), 1, QVariantMap(),
+                                                    kpv::fileIdentity(path));
+    info->setImgBaseInfo(base);
+    info->setImage(std::make_shared<LMImage>(pattern(), base), false, 1, 0);
+    // A second viewer saved first.
+    ASSERT_TRUE(QImage(7, 7, QImage::Format_RGB32).save(path + ".new", "PNG"));
+    ASSERT_EQ(::rename(QFile::encodeName(path + ".new").constData(), QFile::encodeName(path).constData()), 0);
+    const QByteArray theirs = kpv::test::checksum(path);
+
+    NavigateSaveFileSession session(&loader);
+    int code = 1;
+    session.beginSaveFile(info, LMImageRotateAngle::zeroAngle().angleByIncreaseAngle(90), path, std::nullopt, false, {},
+                          [&](int c, const QImage &) { code = c; });
+    session.waitUntilAllOperationsAreFinished();
+    kpv::RunLoop::main().runOnce();
+    EXPECT_EQ(code, NavigateSaveFileSession::Failed);
+    EXPECT_EQ(kpv::test::checksum(path), theirs);
+    EXPECT_EQ(kpv::test::entriesOf(dir.path()), QStringList{"race.png"});
+}
+
+TEST_F(CommandTest, TurnAndSaveKeepsTheFilesMetadata)
+{
+    openReal({"a.jpg", "b.png"});
+    {
+        auto meta = Exiv2::ImageFactory::open(QFile::encodeName(paths[0].path()).toStdString());
+        meta->readMetadata();
+        Exiv2::ExifData exif;
+        exif["Exif.GPSInfo.GPSLatitudeRef"] = "S";
+        exif["Exif.GPSInfo.GPSLatitude"] = std::string("33/1 52/1 0/1");
+        meta->setExifData(exif);
+        Exiv2::XmpData xmp;
+        xmp["Xmp.dc.subject"] = "harbour";
+        meta->setXmpData(xmp);
+        meta->writeMetadata();
+    }
+    // Read again, as opening the file would.
+    controller->openFilePaths(paths, {}, false);
+    commandHost->runQueue(*controller);
+    LMNavFileInfoPtr info = controller->curFileInfo();
+    ASSERT_TRUE(info);
+    info->setImage(std::make_shared<LMImage>(pattern(), info->imgBaseInfo()), false, 1, 0);
+    view.rotate(2);
+    view.endRotate();
+    controller->doNavCurFileToNext(true, false, {});
+    finishSaves();
+    EXPECT_TRUE(commandHost->alerts.isEmpty());
+    EXPECT_EQ(QImage(paths[0].path()).size(), QSize(2, 3));
+    auto meta = Exiv2::ImageFactory::open(QFile::encodeName(paths[0].path()).toStdString());
+    meta->readMetadata();
+    EXPECT_NE(meta->exifData().findKey(Exiv2::ExifKey("Exif.GPSInfo.GPSLatitude")), meta->exifData().end());
+    EXPECT_NE(meta->xmpData().findKey(Exiv2::XmpKey("Xmp.dc.subject")), meta->xmpData().end());
+}
+
+TEST_F(CommandTest, TurnedMultiPageTiffAsksInsteadOfDroppingPages)
+{
+    const QString path = dir.filePath("scan.tif");
+    {
+        TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+        for (int page = 0; page < 3; ++page) {
+            TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 3u);
+            TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 2u);
+            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+            TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+            unsigned char row[3] = {10, 20, 30};
+            TIFFWriteScanline(tif, row, 0, 0);
+            TIFFWriteScanline(tif, row, 1, 0);
+            TIFFWriteDirectory(tif);
+        }
+        TIFFClose(tif);
+    }
+    const QByteArray before = kpv::test::checksum(path);
+    paths = {LMPathString(path, false)};
+    controller->openFilePaths(paths, {}, false);
+    commandHost->runQueue(*controller);
+    view.rotate(2);
+    view.endRotate();
+    EXPECT_EQ(controller->curFileOverwriteConcern(), "IDS_SaveWouldLose");
+    controller->checkAndSaveCurFile(false, {});
+    finishSaves();
+    ASSERT_EQ(commandHost->alerts.size(), 1);
+    EXPECT_EQ(kpv::test::checksum(path), before);
 }

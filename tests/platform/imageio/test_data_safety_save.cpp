@@ -1,0 +1,291 @@
+// Writing a picture over the user's file: what the file held survives, and every failure (changed
+// under us, full disk, read-only folder or file) leaves the original byte for byte as it was.
+
+#include "../../support/FaultInjection.h"
+#include "imageio_support.h"
+
+#include "imageio/ContentTypes.h"
+#include "imageio/ImageDestination.h"
+#include "imageio/ImageProperties.h"
+#include "imageio/ImageSource.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <exiv2/exiv2.hpp>
+#include <gtest/gtest.h>
+#include <tiffio.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+using kpv::ImageDestination;
+using kpv::ImageWriteOptions;
+using namespace kpv::test;
+
+std::unique_ptr<Exiv2::Image> openMetadata(const QString& path)
+{
+    auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+    image->readMetadata();
+    return std::unique_ptr<Exiv2::Image>(image.release());
+}
+
+QByteArray fakeIccProfile()
+{
+    // A minimal profile header: size, "acsp" signature at 36; exiv2 keeps it as bytes.
+    QByteArray icc(132, '\0');
+    icc[3] = char(132);
+    icc.replace(36, 4, "acsp");
+    icc.replace(12, 4, "mntr");
+    return icc;
+}
+
+// Gives a file everything a camera and a photo manager leave in it.
+void addRichMetadata(const QString& path)
+{
+    auto image = openMetadata(path);
+    Exiv2::ExifData exif;
+    exif["Exif.Image.Orientation"] = uint16_t(6);
+    exif["Exif.Image.Make"] = "Kestrel Optics";
+    exif["Exif.Photo.DateTimeOriginal"] = "2024:05:01 10:20:30";
+    exif["Exif.GPSInfo.GPSLatitudeRef"] = "N";
+    exif["Exif.GPSInfo.GPSLatitude"] = std::string("52/1 31/1 0/1");
+    image->setExifData(exif);
+    Exiv2::IptcData iptc;
+    iptc["Iptc.Application2.Keywords"] = "harbour";
+    image->setIptcData(iptc);
+    Exiv2::XmpData xmp;
+    xmp["Xmp.dc.subject"] = "boats";
+    xmp["Xmp.tiff.Orientation"] = "6";
+    image->setXmpData(xmp);
+    if (image->mimeType() != "image/tiff")  // TIFF has no comment block
+        image->setComment("evening light");
+    Exiv2::DataBuf icc(reinterpret_cast<const Exiv2::byte*>(fakeIccProfile().constData()), 132);
+    image->setIccProfile(icc, false);
+    image->writeMetadata();
+}
+
+class SafeSave : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+    QString write(const QString& name, const QString& type)
+    {
+        const QString path = dir.filePath(name);
+        QString error;
+        EXPECT_TRUE(ImageDestination::writeImage(pattern(64, 48, false), path, type, {}, &error)) << error.toStdString();
+        return path;
+    }
+    QTemporaryDir dir;
+    QImage turned = pattern(48, 64, false);
+};
+
+struct FormatRow {
+    const char* name;
+    const char* type;
+    bool comment;  // the format has a place for the comment
+};
+
+class MetadataRoundTrip : public SafeSave, public testing::WithParamInterface<FormatRow> {};
+
+TEST_P(MetadataRoundTrip, EveryBlockSurvivesWithOnlyTheOrientationReset)
+{
+    const FormatRow row = GetParam();
+    const QString path = write(row.name, row.type);
+    addRichMetadata(path);
+
+    ImageWriteOptions options;
+    options.metadataSourcePath = path;
+    options.replaceOnly = kpv::fileIdentity(path);
+    QVariantMap props{{kpv::kCGImagePropertyOrientation, 1}};
+    QString error;
+    ASSERT_TRUE(ImageDestination::writeImage(turned, path, row.type, props, &error, options)) << error.toStdString();
+
+    auto image = openMetadata(path);
+    const Exiv2::ExifData& exif = image->exifData();
+    auto find = [&](const char* key) { return exif.findKey(Exiv2::ExifKey(key)); };
+    ASSERT_NE(find("Exif.Image.Orientation"), exif.end());
+    EXPECT_EQ(find("Exif.Image.Orientation")->toLong(), 1);
+    ASSERT_NE(find("Exif.Image.Make"), exif.end());
+    EXPECT_EQ(find("Exif.Image.Make")->toString(), "Kestrel Optics");
+    EXPECT_NE(find("Exif.Photo.DateTimeOriginal"), exif.end());
+    ASSERT_NE(find("Exif.GPSInfo.GPSLatitude"), exif.end()) << "GPS dropped";
+    EXPECT_EQ(find("Exif.GPSInfo.GPSLatitude")->toFloat(0), 52.0f);
+    EXPECT_NE(image->iptcData().findKey(Exiv2::IptcKey("Iptc.Application2.Keywords")), image->iptcData().end())
+        << "IPTC dropped";
+    const Exiv2::XmpData& xmp = image->xmpData();
+    ASSERT_NE(xmp.findKey(Exiv2::XmpKey("Xmp.dc.subject")), xmp.end()) << "XMP dropped";
+    EXPECT_EQ(xmp.findKey(Exiv2::XmpKey("Xmp.tiff.Orientation"))->toString(), "1");
+    EXPECT_TRUE(image->iccProfileDefined()) << "ICC profile dropped";
+    if (row.comment)
+        EXPECT_EQ(image->comment(), "evening light");
+
+    // The pixels are the new ones, upright.
+    auto source = kpv::ImageSource::createWithFile(path, &error);
+    ASSERT_TRUE(source) << error.toStdString();
+    const QImage back = source->createImageAtIndex(0, &error);
+    ASSERT_EQ(back.size(), turned.size());
+    EXPECT_EQ(source->propertiesAtIndex(0).value(kpv::kCGImagePropertyOrientation).toInt(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, MetadataRoundTrip,
+                         testing::Values(FormatRow{"a.jpg", "public.jpeg", true}, FormatRow{"a.png", "public.png", true},
+                                         FormatRow{"a.tif", "public.tiff", false}),
+                         [](const auto& info) { return std::string(info.param.type).substr(7); });
+
+TEST_F(SafeSave, FileReplacedOrRewrittenUnderUsIsLeftAlone)
+{
+    const QString path = write("photo.jpg", kpv::ContentTypes::kJpeg);
+    const kpv::FileIdentity decoded = kpv::fileIdentity(path);
+    ImageWriteOptions options;
+    options.replaceOnly = decoded;
+
+    // Another program saves a new version by rename.
+    const QString other = write("other.jpg", kpv::ContentTypes::kJpeg);
+    QFile::copy(dir.filePath("other.jpg"), dir.filePath("incoming.jpg"));
+    ASSERT_EQ(::rename(QFile::encodeName(dir.filePath("incoming.jpg")).constData(), QFile::encodeName(path).constData()), 0);
+    const QByteArray newer = checksum(path);
+    QString error;
+    EXPECT_FALSE(ImageDestination::writeImage(turned, path, kpv::ContentTypes::kJpeg, {}, &error, options));
+    EXPECT_EQ(error, ImageDestination::changedOnDiskError(path));
+    EXPECT_EQ(checksum(path), newer);
+
+    // Rewritten in place with the same size: the time tells.
+    options.replaceOnly = kpv::fileIdentity(path);
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.seek(100);
+        f.write("x");
+    }
+    struct timespec times[2] = {{0, UTIME_OMIT}, {1700000000, 123}};
+    ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0);
+    const QByteArray edited = checksum(path);
+    EXPECT_FALSE(ImageDestination::writeImage(turned, path, kpv::ContentTypes::kJpeg, {}, &error, options));
+    EXPECT_EQ(checksum(path), edited);
+    EXPECT_EQ(entriesOf(dir.path()), (QStringList{"other.jpg", "photo.jpg"})) << "a temporary file was left";
+
+    // Unchanged since read: replaced.
+    options.replaceOnly = kpv::fileIdentity(path);
+    EXPECT_TRUE(ImageDestination::writeImage(turned, path, kpv::ContentTypes::kJpeg, {}, &error, options))
+        << error.toStdString();
+    EXPECT_NE(checksum(path), edited);
+    (void)other;
+}
+
+TEST_F(SafeSave, FullDiskLeavesTheOriginalAndNoTemporaryFile)
+{
+    const QString path = write("photo.png", kpv::ContentTypes::kPng);
+    addRichMetadata(path);
+    const QByteArray before = checksum(path);
+    const QStringList entries = entriesOf(dir.path());
+    ImageWriteOptions options;
+    options.metadataSourcePath = path;
+    QString error;
+    {
+        FileSizeLimit full(512);
+        EXPECT_FALSE(ImageDestination::writeImage(pattern(300, 300, true), path, kpv::ContentTypes::kPng, {}, &error,
+                                                  options));
+    }
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_EQ(checksum(path), before);
+    EXPECT_EQ(entriesOf(dir.path()), entries);
+}
+
+TEST_F(SafeSave, FullTmpfsLeavesTheOriginal)
+{
+    const QString mountPoint = dir.filePath("small");
+    ASSERT_TRUE(QDir().mkpath(mountPoint));
+    SmallTmpfs tmpfs(mountPoint, 256);
+    if (!tmpfs.isMounted())
+        GTEST_SKIP() << "no right to mount a tmpfs here; the file-size limit case covers a full disk";
+    const QString path = mountPoint + QStringLiteral("/photo.png");
+    QString error;
+    ASSERT_TRUE(ImageDestination::writeImage(pattern(64, 64, false), path, kpv::ContentTypes::kPng, {}, &error));
+    // Fill the rest of the disk.
+    QFile filler(mountPoint + QStringLiteral("/filler"));
+    ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+    const QByteArray block(4096, 'z');
+    while (filler.write(block) == block.size() && filler.flush()) {
+    }
+    filler.close();
+    const QByteArray before = checksum(path);
+    EXPECT_FALSE(ImageDestination::writeImage(pattern(400, 400, true), path, kpv::ContentTypes::kPng, {}, &error));
+    EXPECT_EQ(checksum(path), before);
+    EXPECT_EQ(entriesOf(mountPoint), (QStringList{"filler", "photo.png"}));
+}
+
+TEST_F(SafeSave, ReadOnlyFolderAndReadOnlyFileAreNotReplaced)
+{
+    NoPermissionOverride asUser;
+    const QString folder = dir.filePath("locked");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString inLocked = folder + QStringLiteral("/photo.jpg");
+    QString error;
+    ASSERT_TRUE(ImageDestination::writeImage(pattern(32, 32, false), inLocked, kpv::ContentTypes::kJpeg, {}, &error));
+    ::chmod(QFile::encodeName(folder).constData(), 0555);
+    const QByteArray lockedBefore = checksum(inLocked);
+    EXPECT_FALSE(ImageDestination::writeImage(turned, inLocked, kpv::ContentTypes::kJpeg, {}, &error));
+    EXPECT_EQ(checksum(inLocked), lockedBefore);
+    EXPECT_EQ(entriesOf(folder), QStringList{"photo.jpg"});
+    ::chmod(QFile::encodeName(folder).constData(), 0755);
+
+    const QString readOnly = write("kept.jpg", kpv::ContentTypes::kJpeg);
+    ::chmod(QFile::encodeName(readOnly).constData(), 0444);
+    const QByteArray before = checksum(readOnly);
+    EXPECT_FALSE(ImageDestination::writeImage(turned, readOnly, kpv::ContentTypes::kJpeg, {}, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("read-only"))) << error.toStdString();
+    EXPECT_EQ(checksum(readOnly), before);
+}
+
+// ---- What a rewrite would lose ----
+
+QString writeTiffPages(const QTemporaryDir& dir, int pages, int bits)
+{
+    const QString path = dir.filePath(QStringLiteral("pages.tif"));
+    TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    for (int p = 0; p < pages; ++p) {
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 4u);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 2u);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        std::vector<unsigned char> row(size_t(4 * bits / 8), 0x40);
+        for (uint32_t y = 0; y < 2; ++y)
+            TIFFWriteScanline(tif, row.data(), y, 0);
+        TIFFWriteDirectory(tif);
+    }
+    TIFFClose(tif);
+    return path;
+}
+
+TEST(ContentLostByRewriting, PagesAnimationAndDepthAreNamed)
+{
+    QTemporaryDir dir;
+    EXPECT_EQ(ImageDestination::contentLostByRewriting(writeTiffPages(dir, 3, 8)), QStringList{"3 pages"});
+    EXPECT_EQ(ImageDestination::contentLostByRewriting(writeTiffPages(dir, 1, 16)), QStringList{"16 bits per channel"});
+    EXPECT_TRUE(ImageDestination::contentLostByRewriting(writeTiffPages(dir, 1, 8)).isEmpty());
+
+    QImage deep(8, 8, QImage::Format_RGBA64);
+    deep.fill(Qt::red);
+    const QString deepPath = dir.filePath(QStringLiteral("deep.png"));
+    ASSERT_TRUE(deep.save(deepPath, "PNG"));
+    EXPECT_EQ(ImageDestination::contentLostByRewriting(deepPath), QStringList{"16 bits per channel"});
+
+    // An animation control chunk before the image data makes the PNG animated.
+    QByteArray png = referencePng(pattern(8, 8, false), false, false);
+    const QByteArray actl = QByteArray::fromHex("00000008") + "acTL" + QByteArray::fromHex("0000000200000000") +
+                            QByteArray::fromHex("00000000");
+    png.insert(33, actl);
+    EXPECT_EQ(ImageDestination::contentLostByRewriting(writeFile(dir, "anim.png", png)), QStringList{"the animation"});
+    EXPECT_TRUE(ImageDestination::contentLostByRewriting(writeFile(dir, "plain.png", referencePng(pattern(8, 8, false), false, false)))
+                    .isEmpty());
+
+    // Every prefix of the animated file reads safely.
+    for (qsizetype n = 0; n <= png.size(); ++n)
+        ImageDestination::contentLostByRewriting(writeFile(dir, "cut.png", png.left(n)));
+}
+
+} // namespace
