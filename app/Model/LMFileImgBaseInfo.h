@@ -10,7 +10,7 @@
 // (4 = turn 180 then mirror, 5 = turn 90 then mirror, 7 = turn 270 then mirror).
 
 #include "Model/LMPathString.h"
-#include "foundation/FileHelpers.h"
+#include "imageio/FileAccess.h"
 
 #include <QDateTime>
 #include <QRectF>

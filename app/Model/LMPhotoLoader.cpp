@@ -10,7 +10,7 @@
 #include "imageio/ContentTypes.h"
 #include "imageio/ImageLimits.h"
 #include "imageio/ImageProperties.h"
-#include "foundation/FileHelpers.h"
+#include "imageio/FileAccess.h"
 
 #include <QDebug>
 #include <QFile>

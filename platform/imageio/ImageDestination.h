@@ -5,7 +5,7 @@
 // The file is written beside the target under a temporary name and renamed over it only when
 // everything was written: a failed save never damages an existing file.
 
-#include "foundation/FileHelpers.h"
+#include "imageio/FileAccess.h"
 
 #include <QImage>
 #include <QString>
