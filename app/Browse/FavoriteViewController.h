@@ -137,6 +137,8 @@ public:
     void showFavoriteIntroTips();
     void hideFavoriteIntroTips();
     void popUpContextMenuWithEvent(const kpv::Event& e) override;
+    // Shown in the main window.
+    kpv::Window* window() const override { return nullptr; }
     LMButton* shareButton() const { return m_btnShare; }
     // The key monitor's decision for a key-down (true: consumed).
     bool handleKeyDown(unsigned short keyCode, bool windowIsKey);

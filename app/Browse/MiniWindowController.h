@@ -40,6 +40,15 @@ public:
     void didBeginRotate() { m_isImageRotating = true; }
     void didEndRotate(double newAngle);
 
+    // ---- Show-mode controller ----
+    // The mini window's commands are the viewer's: the main window routes them there.
+    bool canDoAction(long) override { return false; }
+    void doAction(long, long) override {}
+    bool isFavoriteFile(const LMPathString&) const override { return false; }
+    void popUpContextMenuWithEvent(const kpv::Event&) override {}
+    // The window the mode shows in, once the shell gives it one.
+    kpv::Window* window() const override { return nullptr; }
+
     // ---- Event forwarding ----
     void registEquivalentResponder(LMEquivalentResponder* responder, bool regist);
     bool doEquivalentResponder(const std::function<bool(LMEquivalentResponder&)>& block);

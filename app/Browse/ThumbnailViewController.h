@@ -57,6 +57,11 @@ public:
     // ---- Commands ----
     bool canDoAction(long actionId) override;
     void doAction(long actionId, long argument) override;
+    // Shown in the main window; favourites are the favourites mode's.
+    bool isFavoriteFile(const LMPathString&) const override { return false; }
+    // The browser view shows its own context menu.
+    void popUpContextMenuWithEvent(const kpv::Event&) override {}
+    kpv::Window* window() const override { return nullptr; }
     void doCopy();
     void revealFilesInFinder();
     void deleteSelFiles();

@@ -83,6 +83,10 @@ public:
 
     bool canDoAction(long actionId) override;
     void doAction(long actionId, long argument) override;
+    // Shown in the main window, with no context menu; favourites are the favourites mode's.
+    bool isFavoriteFile(const LMPathString&) const override { return false; }
+    void popUpContextMenuWithEvent(const kpv::Event&) override {}
+    kpv::Window* window() const override { return nullptr; }
 
     void backToViewMode();
     void doRotate();

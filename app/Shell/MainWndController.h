@@ -31,7 +31,9 @@ class LMMainWindow;
 class LMMainWndContentView;
 class LMNineSliceImageView;
 class MainWndSecondaryWindows;
+class OpenWithMenu;
 class ViewModeController;
+struct MainCommand;
 namespace kpv {
 class Event;
 class Menu;
@@ -103,6 +105,9 @@ public:
     // The controller of a mode other than 2 and 4, made on demand when a factory exists.
     ShowModeController* modeController(long mode);
     ShowModeController* existingModeController(long mode) const;
+    // Whether the mode can be shown: the empty state and the viewer always, the others once their
+    // controller's factory is registered.
+    bool hasModeController(long mode) const;
     ShowModeController* favoriteViewController() { return modeController(MainShowModeFavorite); }
     ShowModeController* miniWinController() const { return existingModeController(MainShowModeMiniWithImage); }
 
@@ -140,6 +145,21 @@ public:
     void windowDidDeminiaturize();
 
     // ---- Commands and menus ----
+    // Tags of the commands that have no action id of their own.
+    enum CommandTag : long {
+        TagBatchConvert = 119, // answers as batch resize (19)
+        TagAbout = 200,
+        TagPreferences,
+        TagMinimize,
+        TagHelp,
+        TagQuit,
+        TagClearRecent,
+        TagOpenWith,    // the context menu's "open with" submenu
+        TagOpenWithApp, // one application in it
+    };
+    // Every command of the main window, one row each, in menu order.
+    static const std::vector<MainCommand>& commandTable();
+    static const MainCommand* commandForTag(long tag);
     bool canDoAction(long actionId);
     bool validateMenuItem(kpv::MenuItem& item);
     static bool canShowActionItem(long actionId);
@@ -195,7 +215,13 @@ public:
 private:
     void buildMenus();
     void rebuildRecentMenu();
-    void doActionInMode(long actionId, long argument);
+    std::shared_ptr<kpv::MenuItem> makeCommandItem(const MainCommand& command);
+    // The argument a routed command hands to its mode (turn, share type, sort type).
+    long routedArgument(long tag) const;
+    void runRoutedCommand(long tag, long argument);
+    // The context menu's applications for the current file.
+    void rebuildOpenWithMenu();
+    bool canOpenCurFileWith();
     void noteUnavailable(long actionId) { m_lastUnavailableCommand = actionId; }
 
     AppDelegate& m_delegate;
@@ -212,6 +238,8 @@ private:
     std::vector<std::shared_ptr<kpv::Menu>> m_mainMenus;
     std::shared_ptr<kpv::Menu> m_rightPopMenu;
     std::shared_ptr<kpv::Menu> m_feedbackPopMenu;
+    std::shared_ptr<kpv::Menu> m_openWithMenu;
+    std::unique_ptr<OpenWithMenu> m_openWith;
     kpv::Rect m_windowFrameBeforeEnterFullScreen;
     int m_windowLevelBeforeEnterFullScreen = kpv::NormalWindowLevel;
     int m_windowLevelBeforeMiniaturize = kpv::NormalWindowLevel;

@@ -6,34 +6,42 @@
 // before the window controller goes. Main thread only.
 
 #include "View/LMOpenGLView.h"
+#include "View/LMOpenGLViewDelegate.h"
 #include "View/NavImageLoader.h"
 
 #include <memory>
 
 class AppDelegate;
+class LMFadeShowProxy;
 class MainWndController;
 class MainWndNavigateHost;
 class MainWndPhotoBin;
 class NavigateController;
+class NavigateOverlays;
 class NavigateViewModeAdapter;
 class NavigateWindowController;
 class PropertiesPanelWindow;
 
-class NavigateViewMode {
+class NavigateViewMode final : public LMOpenGLViewDelegate {
 public:
     // `loader` decodes the files; the application's shared photo loader when null.
     NavigateViewMode(AppDelegate& delegate, MainWndController& windowController,
                      std::unique_ptr<NavImageLoader> loader = nullptr);
-    ~NavigateViewMode();
+    ~NavigateViewMode() override;
     NavigateViewMode(const NavigateViewMode&) = delete;
     NavigateViewMode& operator=(const NavigateViewMode&) = delete;
 
     LMOpenGLView* imageView() const { return m_imageView; }
     NavigateController& controller() const { return *m_controller; }
     NavigateViewModeAdapter& adapter() const { return *m_adapter; }
+    MainWndNavigateHost& host() const { return *m_host; }
+    NavigateOverlays* overlays() const { return m_overlays.get(); }
     PropertiesPanelWindow& propertiesPanel() const { return *m_propertiesPanel; }
     MainWndPhotoBin& photoBin() const { return *m_photoBin; }
     NavigateWindowController& navigateWindowController() const { return *m_navigateWindowController; }
+
+    // A drag on the image that cannot be panned hands the current file to other applications.
+    bool beginDraggingSessionWithEvent(LMOpenGLView* view, const kpv::Event& event) override;
 
 private:
     AppDelegate& m_delegate;
@@ -43,6 +51,8 @@ private:
     std::unique_ptr<LMOpenGLView> m_detachedView;
     std::unique_ptr<NavImageLoader> m_loader;
     std::unique_ptr<MainWndNavigateHost> m_host;
+    std::unique_ptr<NavigateOverlays> m_overlays;
+    std::unique_ptr<LMFadeShowProxy> m_imageViewProxy;
     std::unique_ptr<NavigateController> m_controller;
     std::unique_ptr<NavigateViewModeAdapter> m_adapter;
     std::unique_ptr<PropertiesPanelWindow> m_propertiesPanel;

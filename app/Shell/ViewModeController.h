@@ -2,7 +2,7 @@
 // What the application shell asks of the image viewer's controller (show mode 4): whether a file
 // is there to show, taking over a list of opened files, the state the menus depend on, and the
 // commands of the menus. The viewer's controller is connected through an adapter made at start-up;
-// tests use a fake.
+// tests use a fake. Every operation is the implementer's to answer.
 
 #include "Model/LMPathString.h"
 
@@ -25,47 +25,24 @@ public:
     virtual LMPathString curFilePath() const = 0;
     virtual bool canDoAction(long actionId) = 0;
     // The favourite button's intro tip is on screen.
-    virtual bool curLoveIntroTipsShowStatus() const { return false; }
-    virtual void hideLoveIntroTips(bool animate) {}
+    virtual bool curLoveIntroTipsShowStatus() const = 0;
+    virtual void hideLoveIntroTips(bool animate) = 0;
     // A two-finger paging gesture is running.
-    virtual bool gestureScrollSessionRunning() const { return false; }
+    virtual bool gestureScrollSessionRunning() const = 0;
     // The info panel is wished on screen.
-    virtual bool curPropertiesWindowShowStatus() const { return false; }
+    virtual bool curPropertiesWindowShowStatus() const = 0;
 
     // ---- Opening and the window ----
     // Takes the found files (`files`) and the paths the user chose, and starts the folder search.
     virtual void openFilePaths(const QList<LMPathString>& files, const QStringList& chosenPaths,
                                bool includeSubDir) = 0;
-    virtual void abortScrollSession() {}
-    virtual void savePopWindowsPostionInfo() {}
-    virtual void toggleFullScreen() {}
+    virtual void abortScrollSession() = 0;
+    virtual void savePopWindowsPostionInfo() = 0;
+    virtual void toggleFullScreen() = 0;
 
     // ---- Menu commands ----
-    virtual void saveAsCurFile() {}
-    virtual void printCurFile() {}
-    virtual void revealCurFileInFinder() {}
-    virtual void copyCurFile() {}
-    virtual void deleteCurFile() {}
-    virtual void cropCurFile() {}
-    virtual void favorCurFile() {}
-    virtual void switchToMyFavorites() {}
-    // The thumbnail grid of the folder (show mode 64).
-    virtual void switchToThumbView() = 0;
-    // 1 rotate left, 2 rotate right, 3 flip horizontally, 4 flip vertically.
-    virtual void rotateCurFile(int command) {}
-    virtual void doBatchRename() {}
-    virtual void doBatchResize() {}
-    virtual void doBatchConvert() {}
-    virtual void doShareForType(long shareType) {}
-    virtual void setCurFileToDesktop() {}
-    virtual void switchPhotoBin() {}
-    virtual void switchPropertiesWindow() {}
-    virtual void switchToOriginal() {}
-    virtual void switchToFitin() {}
-    virtual void doZoomCurFile(bool zoomIn) {}
-    virtual void sortFiles(long sortType) {}
-    virtual void playSlideshow() {}
-    virtual void doNavCurFileToNext(bool next) {}
-    virtual void doNavCurFileByPageUp(bool pageUp) {}
-    virtual void doNavCurFileToFirst(bool first) {}
+    // Runs the command of a main-window command tag; `argument` is the turn (1 left, 2 right,
+    // 3 flip horizontally, 4 flip vertically), the share type or the sort type where the command
+    // has one.
+    virtual void doAction(long tag, long argument) = 0;
 };

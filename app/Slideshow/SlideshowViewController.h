@@ -66,6 +66,14 @@ public:
     // Blocks until the queued slide loads have finished and been applied (tests).
     void waitForSlideLoads();
 
+    // ---- Show-mode controller: the slideshow shows in the main window, keeps no favourites and
+    // takes no menu command (its keys leave it) ----
+    bool canDoAction(long) override { return false; }
+    void doAction(long, long) override {}
+    bool isFavoriteFile(const LMPathString&) const override { return false; }
+    void popUpContextMenuWithEvent(const kpv::Event&) override {}
+    kpv::Window* window() const override { return nullptr; }
+
     // ---- LMEquivalentResponder ----
     bool performKeyDownEquivalent(const kpv::Event& e) override;
 

@@ -38,23 +38,6 @@ QString latin1(const char *s) { return QString::fromLatin1(s); }
 
 } // namespace
 
-// ---- Host defaults ----
-
-QString NavigateControllerHost::localizedString(const QString &key) const
-{
-    return kpv::Bundle::mainBundle().localizedString(key);
-}
-
-QString NavigateControllerHost::resourcePath(const QString &fileName) const
-{
-    return kpv::Bundle::mainBundle().pathForResource(fileName);
-}
-
-bool NavigateControllerHost::fileExistsAtPath(const QString &path) const
-{
-    return QFileInfo::exists(path);
-}
-
 // ---- Life cycle and wiring ----
 
 NavigateController::NavigateController(LMImageViewModel *openGLView, NavigateControllerHost *host,

@@ -3,11 +3,9 @@
 // What the view-mode controller needs of the windows around it: the main window controller (show
 // mode, title, mini window, responder registration), the application delegate (settings and the
 // shared load queue), the overlay views over the image view (zoom status, arrows, file line, fade
-// proxies), the photo bin, the favourites and the panels. The application shell implements it;
-// tests implement it with a recorder. Every call comes on the main thread.
-//
-// Operations with a body are those whose owners may not exist in every configuration (no mini
-// window, no photo bin yet); their bodies answer what "nothing there" means.
+// proxies), the photo bin, the favourites and the panels. The application shell implements every
+// operation, answering what "nothing there" means where a part (the mini window, the photo bin)
+// is absent; tests implement it with a recorder. Every call comes on the main thread.
 
 #include "Model/LMFileImgBaseInfo.h"
 #include "Model/LMImage.h"
@@ -61,55 +59,55 @@ public:
     virtual void addOperation(std::shared_ptr<kpv::Operation> operation) = 0;
     virtual void cancelAllOperations() = 0;
     // Localised text of an "IDS_" key.
-    virtual QString localizedString(const QString &key) const;
+    virtual QString localizedString(const QString &key) const = 0;
     // Full path of a file in the application's resources, or empty.
-    virtual QString resourcePath(const QString &fileName) const;
+    virtual QString resourcePath(const QString &fileName) const = 0;
 
     // ---- Main window controller ----
     virtual int64_t showMode() const = 0;
     virtual void setShowMode(int64_t mode) = 0;
-    virtual void registEquivalentResponder(NavigateController *, bool) {}
-    virtual void setWindowTitle(const QString &, const QString & /*representedFilename*/) {}
-    virtual bool isWindowFullScreen() const { return false; }
-    virtual void toggleFullScreen() {}
+    virtual void registEquivalentResponder(NavigateController *, bool) = 0;
+    virtual void setWindowTitle(const QString &, const QString & /*representedFilename*/) = 0;
+    virtual bool isWindowFullScreen() const = 0;
+    virtual void toggleFullScreen() = 0;
     // The mini window's image view, or nullptr when there is no mini window.
-    virtual LMImageViewModel *miniWindowOpenGLView() { return nullptr; }
-    virtual void updateMiniUI(int /*imageMode*/, int /*angleDegrees*/) {}
-    virtual void writeImageToPasteboard(const QImage &) {}
+    virtual LMImageViewModel *miniWindowOpenGLView() = 0;
+    virtual void updateMiniUI(int /*imageMode*/, int /*angleDegrees*/) = 0;
+    virtual void writeImageToPasteboard(const QImage &) = 0;
 
     // ---- Overlay views over the image view ----
-    virtual void updateStatusInfo(const QString &, bool /*showWaiting*/, int /*loadingInfoFlag*/) {}
-    virtual void showPreviewStatus(bool /*animation*/, bool /*autoHide*/) {}
-    virtual void hidePreviewStatus(bool /*animation*/, bool /*needDelay*/) {}
-    virtual void setPreviewStatusAutoHideInterval(double) {}
-    virtual void showNextPrev(bool /*animation*/, bool /*autoHide*/) {}
-    virtual void hideNextPrev(bool /*animation*/, bool /*needDelay*/) {}
-    virtual void showImageView(bool /*animation*/, bool /*autoHide*/) {}
-    virtual void hideImageView(bool /*animation*/, bool /*needDelay*/) {}
-    virtual void setNavInfoContainerHidden(bool) {}
-    virtual void setFileImgBaseInfo(const LMFileImgBaseInfoPtr &, int64_t /*mask*/) {}
-    virtual NavArrowHit arrowHitTest(QPointF /*locationInWindow*/) const { return NavArrowHit::None; }
+    virtual void updateStatusInfo(const QString &, bool /*showWaiting*/, int /*loadingInfoFlag*/) = 0;
+    virtual void showPreviewStatus(bool /*animation*/, bool /*autoHide*/) = 0;
+    virtual void hidePreviewStatus(bool /*animation*/, bool /*needDelay*/) = 0;
+    virtual void setPreviewStatusAutoHideInterval(double) = 0;
+    virtual void showNextPrev(bool /*animation*/, bool /*autoHide*/) = 0;
+    virtual void hideNextPrev(bool /*animation*/, bool /*needDelay*/) = 0;
+    virtual void showImageView(bool /*animation*/, bool /*autoHide*/) = 0;
+    virtual void hideImageView(bool /*animation*/, bool /*needDelay*/) = 0;
+    virtual void setNavInfoContainerHidden(bool) = 0;
+    virtual void setFileImgBaseInfo(const LMFileImgBaseInfoPtr &, int64_t /*mask*/) = 0;
+    virtual NavArrowHit arrowHitTest(QPointF /*locationInWindow*/) const = 0;
     // The image view's drop shadow (nine-slice image with its slice sizes and draw offsets).
-    virtual void setViewShadowImage(const LMImagePtr &) {}
+    virtual void setViewShadowImage(const LMImagePtr &) = 0;
 
     // ---- Photo bin, panels, favourites, other modes ----
     // Items the photo bin can show at most; 40 while it cannot tell.
-    virtual qsizetype photoBinMaxVisibleItemCount() const { return 40; }
-    virtual qsizetype photoBinWholeVisibleItemCountOfCurPage() const { return 0; }
-    virtual void resetPhotoBinFiles() {}
-    virtual void showSandboxAccessTips() {}
-    virtual void hideSandboxAccessTips(bool) {}
-    virtual void checkShowHideNavigationWindow() {}
-    virtual bool curLoveIntroTipsShowStatus() const { return false; }
-    virtual bool isFavoriteFile(const LMPathString &) const { return false; }
-    virtual qsizetype favoriteFileCount() const { return 0; }
-    virtual void stopFavorFileAnimationTimer() {}
-    virtual bool fileExistsAtPath(const QString &path) const;
-    virtual void startSlideshow(const QList<NavSlideshowFile> &, qsizetype /*startFromIndex*/) {}
+    virtual qsizetype photoBinMaxVisibleItemCount() const = 0;
+    virtual qsizetype photoBinWholeVisibleItemCountOfCurPage() const = 0;
+    virtual void resetPhotoBinFiles() = 0;
+    virtual void showSandboxAccessTips() = 0;
+    virtual void hideSandboxAccessTips(bool) = 0;
+    virtual void checkShowHideNavigationWindow() = 0;
+    virtual bool curLoveIntroTipsShowStatus() const = 0;
+    virtual bool isFavoriteFile(const LMPathString &) const = 0;
+    virtual qsizetype favoriteFileCount() const = 0;
+    virtual void stopFavorFileAnimationTimer() = 0;
+    virtual bool fileExistsAtPath(const QString &path) const = 0;
+    virtual void startSlideshow(const QList<NavSlideshowFile> &, qsizetype /*startFromIndex*/) = 0;
     // Moves the current file to the Trash.
-    virtual void deleteCurFile() {}
+    virtual void deleteCurFile() = 0;
     // Sorts the list again with the given sort type (forced: even when the type did not change).
-    virtual void sortFiles(int64_t /*sortType*/, bool /*forceSort*/) {}
+    virtual void sortFiles(int64_t /*sortType*/, bool /*forceSort*/) = 0;
 
     // ---- File commands: sheets, panels and the desktop ----
     // An alert sheet on the current window; `didEnd` gets 1 for the default button, 0 for the
@@ -117,59 +115,43 @@ public:
     using AlertDidEnd = std::function<void(int returnCode)>;
     virtual void beginAlertSheet(const QString & /*message*/, const QString & /*defaultButton*/,
                                  const QString & /*alternateButton*/, const QString & /*otherButton*/,
-                                 const QString & /*informative*/, AlertDidEnd didEnd)
-    {
-        if (didEnd)
-            didEnd(0);
-    }
+                                 const QString & /*informative*/, AlertDidEnd didEnd) = 0;
     // The save-as panel with its format accessory, run modally: the handler gets whether a path was
     // chosen (and can be written), the path and the save parameters. Exactly one call.
     using SavePanelHandler = std::function<void(bool chosen, const QString &path, const std::optional<QVariantMap> &params)>;
     virtual void runSaveAsPanel(const QString & /*sourcePath*/, const QString & /*defaultDirectory*/,
-                                SavePanelHandler handler)
-    {
-        if (handler)
-            handler(false, QString(), std::nullopt);
-    }
-    virtual void printImage(const QImage &) {}
+                                SavePanelHandler handler) = 0;
+    virtual void printImage(const QImage &) = 0;
     // Clears the clipboard and puts the file's URL, then the image, on it.
-    virtual void writeFileAndImageToPasteboard(const QString & /*filePath*/, const QImage &) {}
+    virtual void writeFileAndImageToPasteboard(const QString & /*filePath*/, const QImage &) = 0;
     // The application's private temporary sub-folder (made when missing); empty when unavailable.
-    virtual QString temporaryDirectoryWithSubDir(const QString &) const { return {}; }
+    virtual QString temporaryDirectoryWithSubDir(const QString &) const = 0;
     // Trash, reveal and desktop picture; nullptr when there is no desktop.
-    virtual kpv::WorkspaceServices *workspaceServices() { return nullptr; }
-    virtual void miniWindowDoBeforeRotate() {}
+    virtual kpv::WorkspaceServices *workspaceServices() = 0;
+    virtual void miniWindowDoBeforeRotate() = 0;
     // Sharing: the files of one share command (paths with what is decoded of them).
-    virtual void shareFiles(const QList<NavSlideshowFile> & /*files*/, int64_t /*shareType*/) {}
-    virtual void updateShareButtonUI(int64_t /*shareType*/) {}
-    virtual void switchPhotoBin() {}
+    virtual void shareFiles(const QList<NavSlideshowFile> & /*files*/, int64_t /*shareType*/) = 0;
+    virtual void updateShareButtonUI(int64_t /*shareType*/) = 0;
+    virtual void switchPhotoBin() = 0;
     // Batch sheets; each completion runs once when its sheet ends.
     virtual void beginBatchRename(const QList<LMPathString> &,
-                                  std::function<void(const QHash<LMPathString, LMPathString> &)> done)
-    {
-        if (done)
-            done({});
-    }
-    virtual void beginBatchResizeOrConvert(bool /*resize*/, const QList<NavSlideshowFile> &, std::function<void()> done)
-    {
-        if (done)
-            done();
-    }
+                                  std::function<void(const QHash<LMPathString, LMPathString> &)> done) = 0;
+    virtual void beginBatchResizeOrConvert(bool /*resize*/, const QList<NavSlideshowFile> &, std::function<void()> done) = 0;
     // Starts dragging the file out of the view with the image under the pointer.
-    virtual void beginDragFile(const QString & /*filePath*/, const QImage & /*dragImage*/) {}
+    virtual void beginDragFile(const QString & /*filePath*/, const QImage & /*dragImage*/) = 0;
 
     // ---- Favourites ----
-    virtual void addFavoriteFile(const LMPathString &, const LMFileImgBaseInfoPtr &, const QImage & /*smallThumb*/) {}
-    virtual void removeFavoriteFile(const LMPathString &) {}
+    virtual void addFavoriteFile(const LMPathString &, const LMFileImgBaseInfoPtr &, const QImage & /*smallThumb*/) = 0;
+    virtual void removeFavoriteFile(const LMPathString &) = 0;
     // The small thumbnail and orientation angle a favourite was added with (null when unknown).
-    virtual QImage favoriteThumb(const LMPathString &, int * /*angle*/) const { return {}; }
+    virtual QImage favoriteThumb(const LMPathString &, int * /*angle*/) const = 0;
     // The favourites-bin button's bounds in the image view's coordinates (empty when none).
-    virtual QRectF favoriteBinRectInView() const { return {}; }
-    virtual void beginAniFavorFile(bool /*adding*/) {}
-    virtual void endAniFavorFile(bool /*adding*/) {}
-    virtual void updateFavPhotoBoxUI() {}
+    virtual QRectF favoriteBinRectInView() const = 0;
+    virtual void beginAniFavorFile(bool /*adding*/) = 0;
+    virtual void endAniFavorFile(bool /*adding*/) = 0;
+    virtual void updateFavPhotoBoxUI() = 0;
     // The flying snapshot over the image view: shown with an image and angle, moved, faded, removed.
-    virtual void showFavorSnapshot(const QImage &, int /*angle*/) {}
-    virtual void updateFavorSnapshot(const QRectF & /*rectInView*/, double /*alpha*/) {}
-    virtual void removeFavorSnapshot() {}
+    virtual void showFavorSnapshot(const QImage &, int /*angle*/) = 0;
+    virtual void updateFavorSnapshot(const QRectF & /*rectInView*/, double /*alpha*/) = 0;
+    virtual void removeFavorSnapshot() = 0;
 };

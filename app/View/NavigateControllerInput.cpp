@@ -37,6 +37,8 @@ constexpr char16_t kDownArrow = 0xF701;
 constexpr char16_t kLeftArrow = 0xF702;
 constexpr char16_t kRightArrow = 0xF703;
 constexpr char16_t kDeleteChar = 0x7F;
+// The forward Delete key: on this desktop it moves a file to the Trash as Backspace does.
+constexpr char16_t kForwardDeleteChar = 0xF728;
 
 constexpr int kPhaseBegan = 1;
 constexpr int kPhaseChanged = 4;
@@ -135,8 +137,10 @@ void NavigateController::doNavCurFileByPageUp(bool up)
     const qsizetype n = fileCount();
     if (n == 0)
         return;
+    // A page is the photo bin's whole visible items less one; without a photo bin (or with room
+    // for one item) it is one file, so that an enabled page command always moves.
     const qsizetype p = m_host ? m_host->photoBinWholeVisibleItemCountOfCurPage() : 0;
-    const qsizetype s = p > 0 ? p - 1 : 0;
+    const qsizetype s = p > 2 ? p - 1 : 1;
     const qsizetype i = m_curFileIndex;
     const qsizetype target = up ? (i < s ? 0 : i - s) : (i + s + 1 > n ? n - 1 : i + s);
     doNavCurFileToIndex(target, false, {});
@@ -312,7 +316,8 @@ bool NavigateController::performKeyDownEquivalent(const kpv::Event &event)
             return true;
         }
     }
-    if ((f & (kShiftFlag | kControlFlag | kOptionFlag | kCommandFlag)) == 0 && c == kDeleteChar) {
+    if ((f & (kShiftFlag | kControlFlag | kOptionFlag | kCommandFlag)) == 0 &&
+        (c == kDeleteChar || c == kForwardDeleteChar)) {
         deleteCurFile();
         return true;
     }

@@ -4,6 +4,7 @@
 #include "Shell/FileOpenViewController.h"
 #include "Shell/LMMainWindow.h"
 #include "Shell/LMMainWndContentView.h"
+#include "Shell/OpenWithMenu.h"
 #include "Shell/ViewModeController.h"
 
 #include "Kit/LMIncludeSubDirOpenPanelController.h"
@@ -138,6 +139,9 @@ void MainWndController::setShowMode(long mode)
         return;
     if (mode == MainShowModeView && m_navigateController)
         mode = m_navigateController->canSwitchToViewMode() ? long(MainShowModeView) : long(MainShowModeEmpty);
+    // A mode without a controller would leave an empty window with nothing to take the user back.
+    if (!hasModeController(mode))
+        return;
     m_delegate.operationQueue()->cancelAllOperations();
     initViewController(mode);
     const QVariantMap info{{QStringLiteral("old"), qlonglong(m_showMode)}, {QStringLiteral("new"), qlonglong(mode)}};
@@ -166,6 +170,19 @@ FileOpenViewController* MainWndController::fileOpenViewController()
     if (!m_fileOpenViewController)
         m_fileOpenViewController = std::make_unique<FileOpenViewController>(*this);
     return m_fileOpenViewController.get();
+}
+
+bool MainWndController::hasModeController(long mode) const
+{
+    switch (mode) {
+    case MainShowModeFavorite:
+    case MainShowModeCrop:
+    case MainShowModeSlideshow:
+    case MainShowModeThumbnail:
+    case MainShowModeMiniWithImage:
+    case MainShowModeMiniEmpty: return m_factories.count(controllerKey(mode)) != 0 || existingModeController(mode);
+    default: return true;
+    }
 }
 
 ShowModeController* MainWndController::modeController(long mode)

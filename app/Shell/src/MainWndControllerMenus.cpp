@@ -1,5 +1,6 @@
-// The main window controller's commands: which may run now, the validation of the menu items,
-// the routing of each command to the controller of the current show mode, and the menus.
+// The main window controller's commands: the one table of commands, which of them may run now,
+// the validation of their menu items, the routing of each to the controller of the current show
+// mode, and the menus built from the table.
 
 #include "Shell/MainWndController.h"
 #include "Model/LMPhotoLibrary.h"
@@ -7,11 +8,14 @@
 #include "Shell/AppDelegate.h"
 #include "Shell/LMMainWindow.h"
 #include "Shell/LMMainWndContentView.h"
+#include "Shell/MainCommand.h"
 #include "Shell/MainWndSecondaryWindows.h"
+#include "Shell/OpenWithMenu.h"
 #include "Shell/ViewModeController.h"
 
 #include "Model/LMBookmarkCache.h"
 #include "Model/MainConfig.h"
+#include "appkit/Event.h"
 #include "appkit/Menu.h"
 #include "foundation/Bundle.h"
 
@@ -19,6 +23,8 @@
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QWidget>
+
+#include <algorithm>
 
 namespace {
 
@@ -28,91 +34,304 @@ constexpr unsigned kFav = MainShowModeFavorite;
 constexpr unsigned kCrop = MainShowModeCrop;
 constexpr unsigned kThumb = MainShowModeThumbnail;
 
-// Tags of the menu items that have no action id of their own.
-enum ExtraTag : long {
-    TagBatchConvert = 119, // shares action id 19 with batch resize
-    TagAbout = 200,
-    TagPreferences,
-    TagMinimize,
-    TagHelp,
-    TagQuit,
-    TagClearRecent,
-};
+constexpr unsigned kFeedback = MainCommandInFeedbackMenu;
 
-struct ActionEntry {
-    long id;
-    const char* titleKey;
-    unsigned navModes;   // modes in which the viewer's controller is asked
-    unsigned otherModes; // modes whose own controller is asked
-};
+const char* const kFile = "IDS_MENU_File";
+const char* const kRecent = "IDS_MENU_OpenRecent";
+const char* const kEdit = "IDS_MENU_Edit";
+const char* const kBatch = "IDS_MENU_Batch";
+const char* const kView = "IDS_MENU_View";
+const char* const kSort = "IDS_MENU_SortBy";
+const char* const kGo = "IDS_MENU_Go";
+const char* const kShare = "IDS_MENU_Share";
+const char* const kWindow = "IDS_MENU_Window";
+const char* const kHelp = "IDS_MENU_Help";
 
-// Per action id: its title and who is asked in which mode.
-const ActionEntry kActions[] = {
-    {4, "IDS_MENU_Saveas", kNav, kFav | kCrop},
-    {5, "IDS_MENU_Print", kNav, kFav},
-    {6, "IDS_MENU_RevealinFinder", kNav4, kFav | kThumb},
-    {7, "IDS_MENU_Copy", kNav, kFav | kCrop | kThumb},
-    {8, "IDS_MENU_MovetoTrash", kNav, kThumb},
-    {9, "IDS_MENU_Crop", kNav, kCrop},
-    {10, "IDS_MENU_SelectAll", 0, kFav | kCrop},
-    {11, "IDS_MENU_ILoveit", kNav, kCrop},
-    {12, "IDS_MENU_RemoveFavorite", 0, kFav},
-    {13, "IDS_MENU_MyFavorites", kNav, 0},
-    {14, "IDS_MENU_RotateLeft", kNav, kCrop},
-    {15, "IDS_MENU_RotateRight", kNav, kCrop},
-    {16, "IDS_MENU_FlipHorizontal", kNav, 0},
-    {17, "IDS_MENU_FlipVertical", kNav, 0},
-    {18, "IDS_MENU_BatchRename", kNav, kFav},
-    {19, "IDS_MENU_BatchResize", kNav, kFav},
-    {20, nullptr, kNav, kFav},
-    {21, "IDS_MENU_Facebook_e", kNav, kFav},
-    {22, "IDS_MENU_Twitter_e", kNav, kFav},
-    {23, "IDS_MENU_Flickr_e", kNav, kFav},
-    {24, "IDS_MENU_Tumblr_e", kNav, kFav},
-    {25, "IDS_MENU_EMAIL_e", kNav, kFav},
-    {26, "IDS_MENU_IPHOTO_e", kNav, kFav},
-    {27, "IDS_MENU_SetDesktop", kNav, 0},
-    {28, "IDS_MENU_ShowPhotoBin", kNav, 0},
-    {29, "IDS_MENU_ShowProperties", kNav, 0},
-    {30, "IDS_MENU_ActualSize", kNav, kCrop},
-    {31, "IDS_MENU_ZoomtoFit", kNav, kCrop},
-    {32, "IDS_MENU_ZoomIn", kNav, kCrop},
-    {33, "IDS_MENU_ZoomOut", kNav, kCrop},
-    {34, "IDS_MENU_Name", kNav, kThumb},
-    {35, "IDS_MENU_DateModified", kNav, kThumb},
-    {36, "IDS_MENU_Ascending", kNav, kThumb},
-    {37, "IDS_MENU_Descending", kNav, kThumb},
-    {38, "IDS_ThumbView", kNav4, 0},
-    {39, "IDS_MENU_Slideshow", kNav, kFav},
-    {40, "IDS_MENU_Previous", kNav, 0},
-    {41, "IDS_MENU_Next", kNav, 0},
-    {42, "IDS_MENU_PageUp", kNav, 0},
-    {43, "IDS_MENU_PageDown", kNav, 0},
-    {44, "IDS_MENU_FirstImage", kNav, 0},
-    {45, "IDS_MENU_LastImage", kNav, 0},
-};
-
-const ActionEntry* entryFor(long id)
-{
-    for (const ActionEntry& e : kActions) {
-        if (e.id == id)
-            return &e;
-    }
-    return nullptr;
-}
+// The menus of the menu bar, left to right.
+const char* const kMenuBarOrder[] = {kFile, kEdit, kView, kGo, kShare, kWindow, kHelp};
 
 QString tr(const char* key)
 {
     return kpv::Bundle::mainBundle().localizedString(QString::fromLatin1(key));
 }
 
-// The action id of a menu item's tag (batch convert answers as batch resize).
+MainCommand separatorIn(const char* menu)
+{
+    MainCommand c;
+    c.kind = MainCommandKind::Separator;
+    c.menuKey = menu;
+    return c;
+}
+
+MainCommand submenuIn(const char* menu, const char* submenu)
+{
+    MainCommand c;
+    c.kind = MainCommandKind::Submenu;
+    c.menuKey = menu;
+    c.titleKey = submenu;
+    return c;
+}
+
+// The action id the modes answer to for a tag (batch convert answers as batch resize).
 long actionIdForTag(long tag)
 {
-    return tag == TagBatchConvert ? 19 : tag;
+    return tag == MainWndController::TagBatchConvert ? 19 : tag;
 }
 
 } // namespace
+
+// ---- The table ----
+
+const std::vector<MainCommand>& MainWndController::commandTable()
+{
+    using C = MainWndController;
+    auto row = [](long tag, const char* title, const char* menu, unsigned nav, unsigned other, const char* key = "",
+                  unsigned places = 0) {
+        MainCommand c;
+        c.tag = tag;
+        c.titleKey = title;
+        c.menuKey = menu;
+        c.navModes = nav;
+        c.otherModes = other;
+        c.keyEquivalent = key;
+        c.places = places;
+        return c;
+    };
+    // A command of the shell's own: its validation and action.
+    auto own = [&](long tag, const char* title, const char* menu, bool (*enabled)(C&), void (*perform)(C&),
+                   const char* key = "", unsigned places = 0) {
+        MainCommand c = row(tag, title, menu, 0, 0, key, places);
+        c.enabled = enabled;
+        c.perform = perform;
+        return c;
+    };
+    auto inContext = [](MainCommand c, int slot) {
+        c.contextSlot = slot;
+        return c;
+    };
+    auto withShown = [](MainCommand c, bool (*shown)()) {
+        c.shown = shown;
+        return c;
+    };
+    auto withDecorate = [](MainCommand c, void (*decorate)(C&, kpv::MenuItem&)) {
+        c.decorate = decorate;
+        return c;
+    };
+    auto sortTick = [](MainCommand c) {
+        c.decorate = [](C& w, kpv::MenuItem& item) {
+            const qint64 t = w.m_delegate.mainConfig()->sortByType();
+            const bool on = item.tag() == 34   ? (t & ~0x1000) == 1
+                            : item.tag() == 35 ? (t & ~0x1000) == 2
+                            : item.tag() == 36 ? (t & 0x1000) == 0
+                                               : (t & 0x1000) != 0;
+            item.setState(on ? 1 : 0);
+        };
+        return c;
+    };
+
+    static const std::vector<MainCommand> table = [&] {
+        std::vector<MainCommand> t;
+        // ---- File ----
+        t.push_back(own(
+            2, "IDS_MENU_Open", kFile,
+            [](C& w) {
+                kpv::Window* cur = w.getCurWindow();
+                if (!w.m_appLaunched || !cur || !cur->isVisible())
+                    return true;
+                if (!w.isWorkableWindow())
+                    return false;
+                switch (w.m_showMode) {
+                case MainShowModeNone:
+                case MainShowModeEmpty:
+                case MainShowModeMiniWithImage:
+                case MainShowModeMiniEmpty: return true;
+                case MainShowModeView:
+                    return !(w.m_navigateController && w.m_navigateController->curLoveIntroTipsShowStatus());
+                default: return false;
+                }
+            },
+            [](C& w) { w.doOpenFile(QString(), false); }, "O"));
+        t.push_back(submenuIn(kFile, kRecent));
+        t.push_back(separatorIn(kFile));
+        t.push_back(own(
+            3, "IDS_MENU_CloseWindow", kFile,
+            [](C& w) {
+                kpv::Window* key = kpv::Application::shared().keyWindow();
+                if (key && key == w.m_window.get())
+                    return (w.m_window->styleMask() & kpv::ClosableWindowMask) != 0;
+                if (!key)
+                    return false;
+                ShowModeController* mini = w.existingModeController(MainShowModeMiniWithImage);
+                return mini && mini->window() == key;
+            },
+            [](C& w) {
+                kpv::Window* key = kpv::Application::shared().keyWindow();
+                if (key == w.m_window.get())
+                    w.m_window->performClose();
+                else if (key)
+                    key->close();
+            },
+            "W"));
+        t.push_back(row(4, "IDS_MENU_Saveas", kFile, kNav, kFav | kCrop, "S"));
+        t.push_back(row(5, "IDS_MENU_Print", kFile, kNav, kFav, "P"));
+        t.push_back(separatorIn(kFile));
+        t.push_back(inContext(row(6, "IDS_MENU_RevealinFinder", kFile, kNav4, kFav | kThumb), 5));
+        t.push_back(inContext(row(8, "IDS_MENU_MovetoTrash", kFile, kNav, kThumb), 4));
+        t.push_back(inContext(row(27, "IDS_MENU_SetDesktop", kFile, kNav, 0), 13));
+        t.push_back(separatorIn(kFile));
+        t.push_back(own(
+            TagPreferences, "IDS_MENU_Preferences", kFile, [](C&) { return true; },
+            [](C& w) { w.secondaryWindows().showOptionWindowWithTabType(0, false); }));
+        t.push_back(own(
+            1, "IDS_MENU_Account", kFile, [](C& w) { return w.isWorkableWindow(); },
+            [](C& w) { w.secondaryWindows().showAccountWindow(); }));
+        t.push_back(own(
+            TagQuit, "IDS_MENU_Quit", kFile, [](C&) { return true; },
+            [](C&) {
+                if (qApp)
+                    QCoreApplication::quit();
+            },
+            "Q"));
+
+        // ---- Edit ----
+        t.push_back(inContext(row(7, "IDS_MENU_Copy", kEdit, kNav, kFav | kCrop | kThumb, "C"), 3));
+        t.push_back(row(10, "IDS_MENU_SelectAll", kEdit, 0, kFav | kCrop, "A"));
+        t.push_back(separatorIn(kEdit));
+        t.push_back(inContext(row(9, "IDS_MENU_Crop", kEdit, kNav, kCrop), 1));
+        t.push_back(withDecorate(inContext(row(11, "IDS_MENU_ILoveit", kEdit, kNav, kCrop), 2), [](C& w, kpv::MenuItem& item) {
+            if (w.m_showMode != MainShowModeView || !w.m_navigateController)
+                return;
+            ShowModeController* fav = w.existingModeController(MainShowModeFavorite);
+            if (fav && fav->isFavoriteFile(w.m_navigateController->curFilePath()))
+                item.setTitle(tr("IDS_MENU_RemoveFavorite"));
+        }));
+        t.push_back(row(12, "IDS_MENU_RemoveFavorite", kEdit, 0, kFav));
+        t.push_back(row(13, "IDS_MENU_MyFavorites", kEdit, kNav, 0));
+        t.push_back(separatorIn(kEdit));
+        t.push_back(inContext(row(14, "IDS_MENU_RotateLeft", kEdit, kNav, kCrop, "L"), 11));
+        t.push_back(inContext(row(15, "IDS_MENU_RotateRight", kEdit, kNav, kCrop, "R"), 12));
+        t.push_back(row(16, "IDS_MENU_FlipHorizontal", kEdit, kNav, 0));
+        t.push_back(row(17, "IDS_MENU_FlipVertical", kEdit, kNav, 0));
+        t.push_back(submenuIn(kEdit, kBatch));
+        t.push_back(withShown(row(18, "IDS_MENU_BatchRename", kBatch, kNav, kFav),
+                              [] { return !LMBookmarkCache::defaultCache().isSandBoxed(); }));
+        t.push_back(row(19, "IDS_MENU_BatchResize", kBatch, kNav, kFav));
+        t.push_back(row(TagBatchConvert, "IDS_MENU_BatchConvert", kBatch, kNav, kFav));
+
+        // ---- View ----
+        t.push_back(row(30, "IDS_MENU_ActualSize", kView, kNav, kCrop, "0"));
+        t.push_back(row(31, "IDS_MENU_ZoomtoFit", kView, kNav, kCrop, "9"));
+        t.push_back(row(32, "IDS_MENU_ZoomIn", kView, kNav, kCrop, "="));
+        t.push_back(row(33, "IDS_MENU_ZoomOut", kView, kNav, kCrop, "-"));
+        t.push_back(separatorIn(kView));
+        t.push_back(submenuIn(kView, kSort));
+        t.push_back(sortTick(row(34, "IDS_MENU_Name", kSort, kNav, kThumb)));
+        t.push_back(sortTick(row(35, "IDS_MENU_DateModified", kSort, kNav, kThumb)));
+        t.push_back(separatorIn(kSort));
+        t.push_back(sortTick(row(36, "IDS_MENU_Ascending", kSort, kNav, kThumb)));
+        t.push_back(sortTick(row(37, "IDS_MENU_Descending", kSort, kNav, kThumb)));
+        t.push_back(row(38, "IDS_ThumbView", kView, kNav4, 0, "T"));
+        t.push_back(withDecorate(row(28, "IDS_MENU_ShowPhotoBin", kView, kNav, 0), [](C& w, kpv::MenuItem& item) {
+            item.setTitle(tr(w.m_delegate.mainConfig()->photoBinVisible() ? "IDS_MENU_HidePhotoBin" : "IDS_MENU_ShowPhotoBin"));
+        }));
+        t.push_back(withDecorate(row(29, "IDS_MENU_ShowProperties", kView, kNav, 0), [](C& w, kpv::MenuItem& item) {
+            const bool shown = w.m_navigateController && w.m_navigateController->curPropertiesWindowShowStatus();
+            item.setTitle(tr(shown ? "IDS_MENU_HideProperties" : "IDS_MENU_ShowProperties"));
+        }));
+        t.push_back(row(39, "IDS_MENU_Slideshow", kView, kNav, kFav));
+
+        // ---- Go ----
+        t.push_back(row(40, "IDS_MENU_Previous", kGo, kNav, 0));
+        t.push_back(row(41, "IDS_MENU_Next", kGo, kNav, 0));
+        t.push_back(row(42, "IDS_MENU_PageUp", kGo, kNav, 0));
+        t.push_back(row(43, "IDS_MENU_PageDown", kGo, kNav, 0));
+        t.push_back(row(44, "IDS_MENU_FirstImage", kGo, kNav, 0));
+        t.push_back(row(45, "IDS_MENU_LastImage", kGo, kNav, 0));
+
+        // ---- Share ----
+        t.push_back(row(21, "IDS_MENU_Facebook_e", kShare, kNav, kFav));
+        t.push_back(row(22, "IDS_MENU_Twitter_e", kShare, kNav, kFav));
+        t.push_back(row(23, "IDS_MENU_Flickr_e", kShare, kNav, kFav));
+        t.push_back(row(24, "IDS_MENU_Tumblr_e", kShare, kNav, kFav));
+        t.push_back(withShown(row(25, "IDS_MENU_EMAIL_e", kShare, kNav, kFav), [] { return MainConfig::isShareTypeSupported(33); }));
+        t.push_back(withShown(row(26, "IDS_MENU_IPHOTO_e", kShare, kNav, kFav), [] {
+            return MainConfig::isShareTypeSupported(34) && QFileInfo::exists(LMPhotoLibrary::applicationPath());
+        }));
+        // Share by the toolbar's current type: asked, never shown.
+        t.push_back(row(20, nullptr, nullptr, kNav, kFav));
+
+        // ---- Window ----
+        t.push_back(own(
+            TagMinimize, "IDS_MENU_Minimize", kWindow, [](C& w) { return w.getCurWindow() != nullptr; },
+            [](C& w) {
+                kpv::Window* cur = w.getCurWindow();
+                w.windowWillMiniaturize();
+                if (cur->widget())
+                    cur->widget()->showMinimized();
+            },
+            "M"));
+        t.push_back(withDecorate(own(
+                                     46, "IDS_MENU_WinOnTop", kWindow,
+                                     [](C& w) {
+                                         kpv::Window* cur = w.getCurWindow();
+                                         return cur && !cur->isFullScreen();
+                                     },
+                                     [](C& w) {
+                                         kpv::Window* cur = w.getCurWindow();
+                                         cur->setLevel(cur->level() == kpv::NormalWindowLevel ? kpv::FloatingWindowLevel
+                                                                                              : kpv::NormalWindowLevel);
+                                     }),
+                                 [](C& w, kpv::MenuItem& item) {
+                                     kpv::Window* cur = w.getCurWindow();
+                                     item.setState(cur && cur->level() == kpv::FloatingWindowLevel ? 1 : 0);
+                                 }));
+
+        // ---- Help ----
+        t.push_back(own(
+            TagHelp, "IDS_MENU_Help", kHelp, [](C&) { return true; },
+            [](C& w) {
+                const QUrl url = helpPageUrl();
+                if (w.m_openUrlHandler)
+                    w.m_openUrlHandler(url);
+                else
+                    QDesktopServices::openUrl(url);
+            }));
+        t.push_back(own(
+            47, "IDS_MENU_Feedback", kHelp, [](C& w) { return w.isWorkableWindow(); }, [](C& w) { w.doFeedback(); }, "",
+            kFeedback));
+        t.push_back(own(
+            48, "IDS_MENU_Rate", kHelp, [](C& w) { return w.isWorkableWindow(); }, [](C& w) { w.rateMenuItemClicked(); },
+            "", kFeedback));
+        t.push_back(own(
+            49, "IDS_MENU_Recommend", kHelp, [](C& w) { return w.isWorkableWindow(); },
+            [](C& w) { w.recommendMenuItemClicked(); }, "", kFeedback));
+        t.push_back(separatorIn(kHelp));
+        t.push_back(withDecorate(own(
+                                     TagAbout, "IDS_MENU_About", kHelp, [](C&) { return true; },
+                                     [](C& w) { w.secondaryWindows().showAboutWindow(); }),
+                                 [](C& w, kpv::MenuItem& item) {
+            item.setTitle(kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_MENU_AboutFmt"),
+                                                                              w.m_delegate.appName()));
+        }));
+
+        // ---- Only in the context menu ----
+        t.push_back(inContext(own(
+                                  TagOpenWith, "IDS_MENU_OpenWith", nullptr, [](C& w) { return w.canOpenCurFileWith(); },
+                                  [](C&) {}),
+                              21));
+        return t;
+    }();
+    return table;
+}
+
+const MainCommand* MainWndController::commandForTag(long tag)
+{
+    for (const MainCommand& c : commandTable()) {
+        if (c.kind == MainCommandKind::Command && c.tag == tag)
+            return &c;
+    }
+    return nullptr;
+}
 
 // ---- Which commands may run ----
 
@@ -124,64 +343,29 @@ bool MainWndController::isWorkableWindow() const
     return !(w && w->attachedSheet());
 }
 
-bool MainWndController::canDoAction(long id)
+bool MainWndController::canDoAction(long tag)
 {
-    kpv::Window* cur = getCurWindow();
-    switch (id) {
-    case 1:
-    case 47:
-    case 48:
-    case 49: return isWorkableWindow();
-    case 2: {
-        if (!m_appLaunched || !cur || !cur->isVisible())
-            return true;
-        if (!isWorkableWindow())
-            return false;
-        switch (m_showMode) {
-        case MainShowModeNone:
-        case MainShowModeEmpty:
-        case MainShowModeMiniWithImage:
-        case MainShowModeMiniEmpty: return true;
-        case MainShowModeView: return !(m_navigateController && m_navigateController->curLoveIntroTipsShowStatus());
-        default: return false;
-        }
-    }
-    case 3: {
-        kpv::Window* key = kpv::Application::shared().keyWindow();
-        if (key && key == m_window.get())
-            return (m_window->styleMask() & kpv::ClosableWindowMask) != 0;
-        if (!key)
-            return false;
-        ShowModeController* mini = existingModeController(MainShowModeMiniWithImage);
-        return mini && mini->window() == key;
-    }
-    case 46: return cur && !cur->isFullScreen();
-    default: break;
-    }
-    if (id >= 50 || id < 1)
+    const MainCommand* c = commandForTag(tag);
+    if (!c)
         return false;
+    if (c->enabled)
+        return c->enabled(*this);
     if (!isWorkableWindow())
         return false;
-    const ActionEntry* e = entryFor(id);
-    if (!e)
-        return false;
-    if ((e->navModes & unsigned(m_showMode)) != 0)
+    const long id = actionIdForTag(tag);
+    if ((c->navModes & unsigned(m_showMode)) != 0)
         return m_navigateController && m_navigateController->canDoAction(id);
-    if ((e->otherModes & unsigned(m_showMode)) != 0) {
-        ShowModeController* c = existingModeController(m_showMode);
-        return c && c->canDoAction(id);
+    if ((c->otherModes & unsigned(m_showMode)) != 0) {
+        ShowModeController* mode = existingModeController(m_showMode);
+        return mode && mode->canDoAction(id);
     }
     return false;
 }
 
-bool MainWndController::canShowActionItem(long id)
+bool MainWndController::canShowActionItem(long tag)
 {
-    switch (id) {
-    case 18: return !LMBookmarkCache::defaultCache().isSandBoxed();
-    case 25: return MainConfig::isShareTypeSupported(33);
-    case 26: return MainConfig::isShareTypeSupported(34) && QFileInfo::exists(LMPhotoLibrary::applicationPath());
-    default: return true;
-    }
+    const MainCommand* c = commandForTag(tag);
+    return !c || !c->shown || c->shown();
 }
 
 long MainWndController::mainActionTypeForShareType(long shareType)
@@ -200,224 +384,80 @@ long MainWndController::mainActionTypeForShareType(long shareType)
 bool MainWndController::validateMenuItem(kpv::MenuItem& item)
 {
     const long tag = item.tag();
-    const long id = actionIdForTag(tag);
-    if (item.representedObject().isValid())
+    if (tag == 2 && item.representedObject().isValid())
         return canDoAction(2); // a recent document
-    if (tag == TagBatchConvert) {
-        item.setTitle(tr("IDS_MENU_BatchConvert"));
-        return canDoAction(19);
-    }
-    if (id <= 0 || id >= 50)
+    if (tag == TagOpenWithApp)
+        return canOpenCurFileWith();
+    const MainCommand* c = commandForTag(tag);
+    if (!c)
         return true; // not a command of the table: enabled, title unchanged
-    static const char* const mainTitles[] = {nullptr, "IDS_MENU_Account", "IDS_MENU_Open", "IDS_MENU_CloseWindow"};
-    if (id <= 3) {
-        item.setTitle(tr(mainTitles[id]));
-        return canDoAction(id);
-    }
-    if (id >= 46) {
-        static const char* const tailTitles[] = {"IDS_MENU_WinOnTop", "IDS_MENU_Feedback", "IDS_MENU_Rate",
-                                                 "IDS_MENU_Recommend"};
-        item.setTitle(tr(tailTitles[id - 46]));
-        if (id == 46) {
-            kpv::Window* cur = getCurWindow();
-            item.setState(cur && cur->level() == kpv::FloatingWindowLevel ? 1 : 0);
-        }
-        return canDoAction(id);
-    }
-    const ActionEntry* e = entryFor(id);
-    if (!e || !e->titleKey)
-        return canDoAction(id);
-    QString title = tr(e->titleKey);
-    const qint64 sortType = m_delegate.mainConfig()->sortByType();
-    switch (id) {
-    case 11:
-        if (m_showMode == MainShowModeView && m_navigateController) {
-            ShowModeController* fav = existingModeController(MainShowModeFavorite);
-            if (fav && fav->isFavoriteFile(m_navigateController->curFilePath()))
-                title = tr("IDS_MENU_RemoveFavorite");
-        }
-        break;
-    case 28:
-        title = tr(m_delegate.mainConfig()->photoBinVisible() ? "IDS_MENU_HidePhotoBin" : "IDS_MENU_ShowPhotoBin");
-        break;
-    case 29:
-        title = tr(m_navigateController && m_navigateController->curPropertiesWindowShowStatus() ? "IDS_MENU_HideProperties"
-                                                                                                  : "IDS_MENU_ShowProperties");
-        break;
-    case 34: item.setState((sortType & ~0x1000) == 1 ? 1 : 0); break;
-    case 35: item.setState((sortType & ~0x1000) == 2 ? 1 : 0); break;
-    case 36: item.setState((sortType & 0x1000) == 0 ? 1 : 0); break;
-    case 37: item.setState((sortType & 0x1000) != 0 ? 1 : 0); break;
-    default: break;
-    }
-    item.setTitle(title);
-    return canDoAction(id);
+    if (c->titleKey)
+        item.setTitle(tr(c->titleKey));
+    if (c->decorate)
+        c->decorate(*this, item);
+    return canDoAction(tag);
 }
 
 // ---- Running commands ----
 
+long MainWndController::routedArgument(long tag) const
+{
+    const qint64 sortType = m_delegate.mainConfig()->sortByType();
+    switch (tag) {
+    case 14: return 1;
+    case 15: return 2;
+    case 16: return 3;
+    case 17: return 4;
+    case 21: return 1;
+    case 22: return 3;
+    case 23: return 2;
+    case 24: return 4;
+    case 25: return 33;
+    case 26: return 34;
+    case 34: return (sortType & 0x1000) | 1;
+    case 35: return (sortType & 0x1000) | 2;
+    case 36: return sortType & ~qint64(0x1000);
+    case 37: return sortType | 0x1000;
+    default: return 0;
+    }
+}
+
+void MainWndController::runRoutedCommand(long tag, long argument)
+{
+    const MainCommand* c = commandForTag(tag);
+    if (!c)
+        return;
+    if ((c->navModes & unsigned(m_showMode)) != 0) {
+        if (m_navigateController)
+            m_navigateController->doAction(tag, argument);
+        return;
+    }
+    if ((c->otherModes & unsigned(m_showMode)) != 0) {
+        if (ShowModeController* mode = existingModeController(m_showMode))
+            mode->doAction(tag, argument);
+    }
+}
+
 void MainWndController::shareForType(long shareType)
 {
     const long id = mainActionTypeForShareType(shareType);
-    if (id == 0 || !canDoAction(id))
-        return;
-    if ((m_showMode & kNav) && m_navigateController)
-        m_navigateController->doShareForType(shareType);
-    else if (m_showMode == MainShowModeFavorite) {
-        if (ShowModeController* fav = existingModeController(MainShowModeFavorite))
-            fav->doAction(id, shareType);
-    }
+    if (id != 0 && canDoAction(id))
+        runRoutedCommand(id, shareType);
 }
 
 void MainWndController::performMenuAction(long tag)
 {
-    const long id = actionIdForTag(tag);
-    switch (tag) {
-    case TagAbout: secondaryWindows().showAboutWindow(); return;
-    case TagPreferences: secondaryWindows().showOptionWindowWithTabType(0, false); return;
-    case TagHelp: {
-        const QUrl url = helpPageUrl();
-        if (m_openUrlHandler)
-            m_openUrlHandler(url);
-        else
-            QDesktopServices::openUrl(url);
+    if (tag == TagClearRecent) {
+        clearRecentDocuments();
         return;
     }
-    case TagMinimize:
-        if (kpv::Window* w = getCurWindow()) {
-            windowWillMiniaturize();
-            if (w->widget())
-                w->widget()->showMinimized();
-        }
+    const MainCommand* c = commandForTag(tag);
+    if (!c || !canDoAction(tag))
         return;
-    case TagQuit:
-        if (qApp)
-            QCoreApplication::quit();
-        return;
-    case TagClearRecent: clearRecentDocuments(); return;
-    default: break;
-    }
-    switch (id) {
-    case 1:
-        if (canDoAction(id))
-            secondaryWindows().showAccountWindow();
-        return;
-    case 47:
-        if (canDoAction(id))
-            doFeedback();
-        return;
-    case 48:
-        if (canDoAction(id))
-            rateMenuItemClicked();
-        return;
-    case 49:
-        if (canDoAction(id))
-            recommendMenuItemClicked();
-        return;
-    case 2: doOpenFile(QString(), false); return;
-    case 3: {
-        if (!canDoAction(3))
-            return;
-        kpv::Window* key = kpv::Application::shared().keyWindow();
-        if (key == m_window.get())
-            m_window->performClose();
-        else if (key)
-            key->close();
-        return;
-    }
-    case 46: {
-        if (!canDoAction(46))
-            return;
-        kpv::Window* cur = getCurWindow();
-        cur->setLevel(cur->level() == kpv::NormalWindowLevel ? kpv::FloatingWindowLevel : kpv::NormalWindowLevel);
-        return;
-    }
-    default: break;
-    }
-    if (!canDoAction(id))
-        return;
-    if (tag == TagBatchConvert) {
-        if (m_showMode == MainShowModeView && m_navigateController)
-            m_navigateController->doBatchConvert();
-        else if (m_showMode == MainShowModeFavorite)
-            doActionInMode(TagBatchConvert, 0);
-        return;
-    }
-    switch (id) {
-    case 21: shareForType(1); return;
-    case 22: shareForType(3); return;
-    case 23: shareForType(2); return;
-    case 24: shareForType(4); return;
-    case 25: shareForType(33); return;
-    case 26: shareForType(34); return;
-    default: break;
-    }
-    ViewModeController* nav = m_navigateController;
-    const bool in4 = m_showMode == MainShowModeView;
-    const bool inNav = (m_showMode & kNav) != 0;
-    const qint64 sortType = m_delegate.mainConfig()->sortByType();
-    if (nav) {
-        switch (id) {
-        // The viewer's commands whatever the mode (they are enabled only in 4 and 128).
-        case 13: nav->switchToMyFavorites(); return;
-        case 38: nav->switchToThumbView(); return;
-        case 27: nav->setCurFileToDesktop(); return;
-        case 28: nav->switchPhotoBin(); return;
-        case 29: nav->switchPropertiesWindow(); return;
-        case 34: nav->sortFiles((sortType & 0x1000) | 1); return;
-        case 35: nav->sortFiles((sortType & 0x1000) | 2); return;
-        case 36: nav->sortFiles(sortType & ~qint64(0x1000)); return;
-        case 37: nav->sortFiles(sortType | 0x1000); return;
-        case 40: nav->doNavCurFileToNext(false); return;
-        case 41: nav->doNavCurFileToNext(true); return;
-        case 42: nav->doNavCurFileByPageUp(true); return;
-        case 43: nav->doNavCurFileByPageUp(false); return;
-        case 44: nav->doNavCurFileToFirst(true); return;
-        case 45: nav->doNavCurFileToFirst(false); return;
-        default: break;
-        }
-        if (inNav) {
-            switch (id) {
-            case 4: nav->saveAsCurFile(); return;
-            case 5: nav->printCurFile(); return;
-            case 7: nav->copyCurFile(); return;
-            case 8: nav->deleteCurFile(); return;
-            case 14: nav->rotateCurFile(1); return;
-            case 15: nav->rotateCurFile(2); return;
-            case 16: nav->rotateCurFile(3); return;
-            case 17: nav->rotateCurFile(4); return;
-            case 30: nav->switchToOriginal(); return;
-            case 31: nav->switchToFitin(); return;
-            case 32: nav->doZoomCurFile(true); return;
-            case 33: nav->doZoomCurFile(false); return;
-            default: break;
-            }
-        }
-        if (in4) {
-            switch (id) {
-            case 6: nav->revealCurFileInFinder(); return;
-            case 9: nav->cropCurFile(); return;
-            case 11: nav->favorCurFile(); return;
-            case 18: nav->doBatchRename(); return;
-            case 19: nav->doBatchResize(); return;
-            case 39: nav->playSlideshow(); return;
-            default: break;
-            }
-        }
-    }
-    if (!inNav) {
-        const long argument = id == 14 ? 1 : id == 15 ? 2 : 0;
-        doActionInMode(id, argument);
-    }
-}
-
-void MainWndController::doActionInMode(long id, long argument)
-{
-    const ActionEntry* e = entryFor(actionIdForTag(id));
-    if (!e || (e->otherModes & unsigned(m_showMode)) == 0)
-        return;
-    if (ShowModeController* c = existingModeController(m_showMode))
-        c->doAction(id, argument);
+    if (c->perform)
+        c->perform(*this);
+    else
+        runRoutedCommand(tag, routedArgument(tag));
 }
 
 void MainWndController::popUpContextMenuWithEvent(const kpv::Event& e, kpv::View* view)
@@ -427,8 +467,10 @@ void MainWndController::popUpContextMenuWithEvent(const kpv::Event& e, kpv::View
     if (m_navigateController &&
         (m_navigateController->curLoveIntroTipsShowStatus() || m_navigateController->gestureScrollSessionRunning()))
         return;
-    if (m_rightPopMenu)
-        kpv::Menu::popUpContextMenu(m_rightPopMenu, e, view);
+    if (!m_rightPopMenu)
+        return;
+    rebuildOpenWithMenu();
+    kpv::Menu::popUpContextMenu(m_rightPopMenu, e, view);
 }
 
 void MainWndController::popUpFeedbackPopupMenuAtLocation(kpv::Point location, kpv::View* view)
@@ -459,126 +501,83 @@ std::shared_ptr<kpv::MenuItem> MainWndController::menuItemForAction(long tag) co
     return nullptr;
 }
 
+std::shared_ptr<kpv::MenuItem> MainWndController::makeCommandItem(const MainCommand& c)
+{
+    const long tag = c.tag;
+    auto item = std::make_shared<kpv::MenuItem>(
+        tr(c.titleKey), [this, tag](kpv::MenuItem&) { performMenuAction(tag); }, QString::fromLatin1(c.keyEquivalent));
+    if (c.keyModifiers)
+        item->setKeyEquivalentModifierMask(item->keyEquivalentModifierMask() | c.keyModifiers);
+    item->setTag(tag);
+    return item;
+}
+
 void MainWndController::buildMenus()
 {
     m_mainMenus.clear();
     auto validator = [this](kpv::MenuItem& item) { return validateMenuItem(item); };
-    auto makeMenu = [&](const char* key) {
-        auto m = std::make_shared<kpv::Menu>(tr(key));
-        m->setValidator(validator);
+    std::map<std::string, std::shared_ptr<kpv::Menu>> menus;
+    auto menuNamed = [&](const char* key) {
+        std::shared_ptr<kpv::Menu>& m = menus[key];
+        if (!m) {
+            m = std::make_shared<kpv::Menu>(tr(key));
+            m->setValidator(validator);
+        }
         return m;
     };
-    auto add = [&](kpv::Menu& m, long tag, const char* titleKey, const QString& key = {}) {
-        if (tag < 50 && !canShowActionItem(tag))
-            return;
-        auto item = std::make_shared<kpv::MenuItem>(
-            tr(titleKey), [this, tag](kpv::MenuItem&) { performMenuAction(tag); }, key);
-        item->setTag(tag);
-        m.addItem(item);
-    };
-    auto sep = [](kpv::Menu& m) { m.addItem(kpv::MenuItem::separatorItem()); };
-    auto sub = [&](kpv::Menu& parent, const char* key, const std::shared_ptr<kpv::Menu>& child) {
-        auto item = std::make_shared<kpv::MenuItem>(tr(key));
-        item->setSubmenu(child);
-        parent.addItem(item);
-    };
+    m_recentMenu = menuNamed(kRecent);
+    m_rightPopMenu = std::make_shared<kpv::Menu>(tr(kView));
+    m_rightPopMenu->setValidator(validator);
+    m_feedbackPopMenu = std::make_shared<kpv::Menu>(tr(kHelp));
+    m_feedbackPopMenu->setValidator(validator);
+    m_openWithMenu = std::make_shared<kpv::Menu>(tr("IDS_MENU_OpenWith"));
+    m_openWithMenu->setValidator(validator);
 
-    const QString appName = m_delegate.appName();
-    auto file = makeMenu("IDS_MENU_File");
-    add(*file, 2, "IDS_MENU_Open", QStringLiteral("O"));
-    m_recentMenu = makeMenu("IDS_MENU_OpenRecent");
-    sub(*file, "IDS_MENU_OpenRecent", m_recentMenu);
+    for (const MainCommand& c : commandTable()) {
+        switch (c.kind) {
+        case MainCommandKind::Separator:
+            menuNamed(c.menuKey)->addItem(kpv::MenuItem::separatorItem());
+            continue;
+        case MainCommandKind::Submenu: {
+            auto item = std::make_shared<kpv::MenuItem>(tr(c.titleKey));
+            item->setSubmenu(menuNamed(c.titleKey));
+            menuNamed(c.menuKey)->addItem(item);
+            continue;
+        }
+        case MainCommandKind::Command: break;
+        }
+        if (c.shown && !c.shown())
+            continue;
+        if (c.menuKey) {
+            auto item = makeCommandItem(c);
+            if (c.decorate)
+                c.decorate(*this, *item);
+            menuNamed(c.menuKey)->addItem(item);
+        }
+        if (c.places & MainCommandInFeedbackMenu)
+            m_feedbackPopMenu->addItem(makeCommandItem(c));
+    }
+    // The context menu, in the order of the rows' slots.
+    std::vector<const MainCommand*> context;
+    for (const MainCommand& c : commandTable()) {
+        if (c.kind == MainCommandKind::Command && c.contextSlot > 0 && (!c.shown || c.shown()))
+            context.push_back(&c);
+    }
+    std::stable_sort(context.begin(), context.end(),
+                     [](const MainCommand* a, const MainCommand* b) { return a->contextSlot < b->contextSlot; });
+    int group = -1;
+    for (const MainCommand* c : context) {
+        if (group >= 0 && c->contextSlot / 10 != group)
+            m_rightPopMenu->addItem(kpv::MenuItem::separatorItem());
+        group = c->contextSlot / 10;
+        auto item = makeCommandItem(*c);
+        if (c->tag == TagOpenWith)
+            item->setSubmenu(m_openWithMenu);
+        m_rightPopMenu->addItem(item);
+    }
+    for (const char* key : kMenuBarOrder)
+        m_mainMenus.push_back(menuNamed(key));
     rebuildRecentMenu();
-    sep(*file);
-    add(*file, 3, "IDS_MENU_CloseWindow", QStringLiteral("W"));
-    add(*file, 4, "IDS_MENU_Saveas", QStringLiteral("S"));
-    add(*file, 5, "IDS_MENU_Print", QStringLiteral("P"));
-    sep(*file);
-    add(*file, 6, "IDS_MENU_RevealinFinder");
-    add(*file, 8, "IDS_MENU_MovetoTrash");
-    add(*file, 27, "IDS_MENU_SetDesktop");
-    sep(*file);
-    add(*file, TagPreferences, "IDS_MENU_Preferences");
-    add(*file, 1, "IDS_MENU_Account");
-    add(*file, TagQuit, "IDS_MENU_Quit", QStringLiteral("Q"));
-
-    auto edit = makeMenu("IDS_MENU_Edit");
-    add(*edit, 7, "IDS_MENU_Copy", QStringLiteral("C"));
-    add(*edit, 10, "IDS_MENU_SelectAll", QStringLiteral("A"));
-    sep(*edit);
-    add(*edit, 9, "IDS_MENU_Crop");
-    add(*edit, 11, "IDS_MENU_ILoveit");
-    add(*edit, 12, "IDS_MENU_RemoveFavorite");
-    add(*edit, 13, "IDS_MENU_MyFavorites");
-    sep(*edit);
-    add(*edit, 14, "IDS_MENU_RotateLeft", QStringLiteral("L"));
-    add(*edit, 15, "IDS_MENU_RotateRight", QStringLiteral("R"));
-    add(*edit, 16, "IDS_MENU_FlipHorizontal");
-    add(*edit, 17, "IDS_MENU_FlipVertical");
-    auto batch = makeMenu("IDS_MENU_Batch");
-    add(*batch, 18, "IDS_MENU_BatchRename");
-    add(*batch, 19, "IDS_MENU_BatchResize");
-    add(*batch, TagBatchConvert, "IDS_MENU_BatchConvert");
-    sub(*edit, "IDS_MENU_Batch", batch);
-
-    auto view = makeMenu("IDS_MENU_View");
-    add(*view, 30, "IDS_MENU_ActualSize", QStringLiteral("0"));
-    add(*view, 31, "IDS_MENU_ZoomtoFit", QStringLiteral("9"));
-    add(*view, 32, "IDS_MENU_ZoomIn", QStringLiteral("="));
-    add(*view, 33, "IDS_MENU_ZoomOut", QStringLiteral("-"));
-    sep(*view);
-    auto sort = makeMenu("IDS_MENU_SortBy");
-    add(*sort, 34, "IDS_MENU_Name");
-    add(*sort, 35, "IDS_MENU_DateModified");
-    sep(*sort);
-    add(*sort, 36, "IDS_MENU_Ascending");
-    add(*sort, 37, "IDS_MENU_Descending");
-    sub(*view, "IDS_MENU_SortBy", sort);
-    add(*view, 38, "IDS_ThumbView", QStringLiteral("T"));
-    add(*view, 28, "IDS_MENU_ShowPhotoBin");
-    add(*view, 29, "IDS_MENU_ShowProperties");
-    add(*view, 39, "IDS_MENU_Slideshow");
-
-    auto go = makeMenu("IDS_MENU_Go");
-    add(*go, 40, "IDS_MENU_Previous");
-    add(*go, 41, "IDS_MENU_Next");
-    add(*go, 42, "IDS_MENU_PageUp");
-    add(*go, 43, "IDS_MENU_PageDown");
-    add(*go, 44, "IDS_MENU_FirstImage");
-    add(*go, 45, "IDS_MENU_LastImage");
-
-    auto share = makeMenu("IDS_MENU_Share");
-    for (long id : {21L, 22L, 23L, 24L, 25L, 26L})
-        add(*share, id, entryFor(id)->titleKey);
-
-    auto window = makeMenu("IDS_MENU_Window");
-    add(*window, TagMinimize, "IDS_MENU_Minimize", QStringLiteral("M"));
-    add(*window, 46, "IDS_MENU_WinOnTop");
-
-    auto help = makeMenu("IDS_MENU_Help");
-    add(*help, TagHelp, "IDS_MENU_Help");
-    add(*help, 47, "IDS_MENU_Feedback");
-    add(*help, 48, "IDS_MENU_Rate");
-    add(*help, 49, "IDS_MENU_Recommend");
-    sep(*help);
-    add(*help, TagAbout, "IDS_MENU_About");
-    if (auto about = help->itemWithTag(TagAbout))
-        about->setTitle(kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_MENU_AboutFmt"), appName));
-
-    m_mainMenus = {file, edit, view, go, share, window, help};
-
-    // The image view's context menu.
-    m_rightPopMenu = makeMenu("IDS_MENU_View");
-    for (long id : {9L, 11L, 7L, 8L, 6L})
-        add(*m_rightPopMenu, id, entryFor(id)->titleKey);
-    sep(*m_rightPopMenu);
-    for (long id : {14L, 15L, 27L})
-        add(*m_rightPopMenu, id, entryFor(id)->titleKey);
-
-    m_feedbackPopMenu = makeMenu("IDS_MENU_Help");
-    add(*m_feedbackPopMenu, 47, "IDS_MENU_Feedback");
-    add(*m_feedbackPopMenu, 48, "IDS_MENU_Rate");
-    add(*m_feedbackPopMenu, 49, "IDS_MENU_Recommend");
 }
 
 void MainWndController::rebuildRecentMenu()
@@ -601,4 +600,33 @@ void MainWndController::rebuildRecentMenu()
                                                  [this](kpv::MenuItem&) { performMenuAction(TagClearRecent); });
     clear->setTag(TagClearRecent);
     m_recentMenu->addItem(clear);
+}
+
+// ---- Open with ----
+
+bool MainWndController::canOpenCurFileWith()
+{
+    return m_showMode == MainShowModeView && isWorkableWindow() && m_navigateController &&
+           !m_navigateController->curFilePath().isEmpty() && m_openWithMenu && m_openWithMenu->numberOfItems() > 0;
+}
+
+void MainWndController::rebuildOpenWithMenu()
+{
+    if (!m_openWithMenu)
+        return;
+    m_openWithMenu->removeAllItems();
+    const QString path = m_navigateController ? m_navigateController->curFilePath().path() : QString();
+    if (path.isEmpty())
+        return;
+    if (!m_openWith)
+        m_openWith = std::make_unique<OpenWithMenu>(kpv::DesktopServices::shared(), QStringLiteral("kestrane-viewer.desktop"));
+    for (const OpenWithMenu::ItemPtr& app : m_openWith->acquireMenuItemsByFile(path)) {
+        auto item = std::make_shared<kpv::MenuItem>(app->title, [this, app](kpv::MenuItem&) {
+            if (m_openWith && canOpenCurFileWith())
+                m_openWith->openWithAppMenuItemClicked(*app);
+        });
+        item->setTag(TagOpenWithApp);
+        item->setRepresentedObject(app->applicationId);
+        m_openWithMenu->addItem(item);
+    }
 }

@@ -9,7 +9,10 @@
 #include "Shell/MainWndController.h"
 #include "Shell/MainWndNavigateHost.h"
 #include "Shell/MainWndPhotoBin.h"
+#include "Shell/NavigateOverlays.h"
 #include "Shell/NavigateViewModeAdapter.h"
+
+#include "Kit/LMFadeShowProxy.h"
 
 #include "Model/PublicObject.h"
 #include "View/LMOpenGLView.h"
@@ -48,15 +51,38 @@ NavigateViewMode::NavigateViewMode(AppDelegate& delegate, MainWndController& win
     m_imageView->setViewBounds(QRectF(0, 0, frame.width(), frame.height()));
 
     m_host = std::make_unique<MainWndNavigateHost>(delegate, windowController, m_imageView, nullptr);
+    m_imageViewProxy = std::make_unique<LMFadeShowProxy>(m_imageView);
+    m_host->setImageViewShowProxy(m_imageViewProxy.get());
+    if (content) {
+        m_overlays = std::make_unique<NavigateOverlays>(content);
+        m_host->setOverlays(m_overlays.get());
+    }
     m_controller = std::make_unique<NavigateController>(m_imageView, m_host.get(), m_loader.get());
-    m_adapter = std::make_unique<NavigateViewModeAdapter>(*m_controller);
+    m_host->setController(m_controller.get());
+    m_adapter = std::make_unique<NavigateViewModeAdapter>(*m_controller, *m_host);
     m_host->setResponder(m_adapter.get());
+    m_imageView->setDelegate(this);
+    if (m_overlays) {
+        m_overlays->setArrowHandler([this](bool next, bool down) {
+            if (down)
+                m_controller->buttonMouseDown(next);
+            else
+                m_controller->buttonMouseUp();
+        });
+    }
+    // A turn that cannot be written back into its file is asked about before the file is left.
+    NavigateController* controller = m_controller.get();
+    m_controller->setUnsavedRotationCheck([controller](bool cancelAlternateButton, std::function<void(int)> done) {
+        controller->checkAndSaveCurFile(false, cancelAlternateButton, std::move(done));
+    });
     windowController.setNavigateController(m_adapter.get());
     m_photoBin = std::make_unique<MainWndPhotoBin>(windowController, *m_controller);
     m_host->setPhotoBin(m_photoBin.get());
     m_controller->awakeFromNib();
     m_propertiesPanel = std::make_unique<PropertiesPanelWindow>(delegate, windowController, *m_controller);
-    m_adapter->setPropertiesPanel(m_propertiesPanel.get());
+    PropertiesPanelWindow* panel = m_propertiesPanel.get();
+    m_host->entries().switchPropertiesWindow = [panel] { panel->switchShow(); };
+    m_host->entries().propertiesWindowShown = [panel] { return panel->showStatus(); };
     m_navigateWindowController =
         std::make_unique<NavigateWindowController>(*m_imageView, *m_controller, windowController, delegate);
     m_host->setNavigateWindowController(m_navigateWindowController.get());
@@ -70,8 +96,17 @@ NavigateViewMode::NavigateViewMode(AppDelegate& delegate, MainWndController& win
         });
 }
 
+bool NavigateViewMode::beginDraggingSessionWithEvent(LMOpenGLView*, const kpv::Event&)
+{
+    if (!m_controller || m_controller->curFilePath().isEmpty())
+        return false;
+    return m_controller->beginDraggingSessionAtIndex(m_controller->curFileIndex());
+}
+
 NavigateViewMode::~NavigateViewMode()
 {
+    if (m_imageView)
+        m_imageView->setDelegate(nullptr);
     kpv::NotificationCenter::defaultCenter().removeObserver(this);
     if (m_windowController.navigateController() == m_adapter.get())
         m_windowController.setNavigateController(nullptr);
@@ -81,14 +116,17 @@ NavigateViewMode::~NavigateViewMode()
         queue->cancelAllOperations();
         queue->waitUntilAllOperationsAreFinished();
     }
-    m_adapter->setPropertiesPanel(nullptr);
     m_host->setNavigateWindowController(nullptr);
     m_navigateWindowController.reset();
-    m_propertiesPanel.reset();
     m_host->setPhotoBin(nullptr);
     m_photoBin.reset();
+    m_host->entries().switchPropertiesWindow = nullptr;
+    m_host->entries().propertiesWindowShown = nullptr;
+    m_propertiesPanel.reset();
     m_controller.reset();
     m_adapter.reset();
     m_host.reset();
+    m_overlays.reset();
+    m_imageViewProxy.reset();
     m_detachedView.reset();
 }

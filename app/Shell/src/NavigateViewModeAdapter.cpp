@@ -1,13 +1,76 @@
 #include "Shell/NavigateViewModeAdapter.h"
 
-#include "Shell/PropertiesPanelWindow.h"
+#include "Shell/MainWndNavigateHost.h"
 
 #include "View/NavigateController.h"
 
+namespace {
+
+using Run = void (*)(NavigateController&, long argument);
+
+struct ViewCommand {
+    long tag;
+    Run run;
+};
+
+// What each main-window command does in the viewer; the argument is the turn, share or sort
+// type the main window controller worked out for it.
+const ViewCommand kViewCommands[] = {
+    {4, [](NavigateController& c, long) { c.saveAsCurFile(); }},
+    {5, [](NavigateController& c, long) { c.printCurFile(); }},
+    {6, [](NavigateController& c, long) { c.revealCurFileInFinder(); }},
+    {7, [](NavigateController& c, long) { c.copyCurFile(); }},
+    {8, [](NavigateController& c, long) { c.deleteCurFile(); }},
+    {9, [](NavigateController& c, long) { c.cropCurFile(); }},
+    {11, [](NavigateController& c, long) { c.favorCurFile(); }},
+    {13, [](NavigateController& c, long) { c.switchToMyFavorites(); }},
+    {14, [](NavigateController& c, long turn) { c.rotateCurFile(int(turn)); }},
+    {15, [](NavigateController& c, long turn) { c.rotateCurFile(int(turn)); }},
+    {16, [](NavigateController& c, long turn) { c.rotateCurFile(int(turn)); }},
+    {17, [](NavigateController& c, long turn) { c.rotateCurFile(int(turn)); }},
+    {18, [](NavigateController& c, long) { c.doBatchRename(); }},
+    {19, [](NavigateController& c, long) { c.doBatchResize(); }},
+    {119, [](NavigateController& c, long) { c.doBatchConvert(); }},
+    {21, [](NavigateController& c, long type) { c.doShareForType(type); }},
+    {22, [](NavigateController& c, long type) { c.doShareForType(type); }},
+    {23, [](NavigateController& c, long type) { c.doShareForType(type); }},
+    {24, [](NavigateController& c, long type) { c.doShareForType(type); }},
+    {25, [](NavigateController& c, long type) { c.doShareForType(type); }},
+    {26, [](NavigateController& c, long type) { c.doShareForType(type); }},
+    {27, [](NavigateController& c, long) { c.setCurFileToDesktop(); }},
+    {28, [](NavigateController& c, long) { c.switchPhotoBin(); }},
+    {30, [](NavigateController& c, long) { c.switchToOriginal(); }},
+    {31, [](NavigateController& c, long) { c.switchToFitin(); }},
+    {32, [](NavigateController& c, long) { c.doZoomCurFile(true); }},
+    {33, [](NavigateController& c, long) { c.doZoomCurFile(false); }},
+    {34, [](NavigateController& c, long sort) { c.sortFiles(sort); }},
+    {35, [](NavigateController& c, long sort) { c.sortFiles(sort); }},
+    {36, [](NavigateController& c, long sort) { c.sortFiles(sort); }},
+    {37, [](NavigateController& c, long sort) { c.sortFiles(sort); }},
+    {38, [](NavigateController& c, long) { c.switchToThumbView(); }},
+    {39, [](NavigateController& c, long) { c.playSlideshow(); }},
+    {40, [](NavigateController& c, long) { c.doNavCurFileToNext(false); }},
+    {41, [](NavigateController& c, long) { c.doNavCurFileToNext(true); }},
+    {42, [](NavigateController& c, long) { c.doNavCurFileByPageUp(true); }},
+    {43, [](NavigateController& c, long) { c.doNavCurFileByPageUp(false); }},
+    {44, [](NavigateController& c, long) { c.doNavCurFileToFirst(true); }},
+    {45, [](NavigateController& c, long) { c.doNavCurFileToFirst(false); }},
+};
+
+} // namespace
+
 bool NavigateViewModeAdapter::canSwitchToViewMode() const { return m_controller.canSwitchToViewMode(); }
 LMPathString NavigateViewModeAdapter::curFilePath() const { return m_controller.curFilePath(); }
-bool NavigateViewModeAdapter::canDoAction(long actionId) { return m_controller.canDoAction(actionId); }
+
+bool NavigateViewModeAdapter::canDoAction(long actionId)
+{
+    return m_host.supportsAction(actionId) && m_controller.canDoAction(actionId);
+}
+
+bool NavigateViewModeAdapter::curLoveIntroTipsShowStatus() const { return m_host.curLoveIntroTipsShowStatus(); }
+void NavigateViewModeAdapter::hideLoveIntroTips(bool animate) { m_host.hideLoveIntroTips(animate); }
 bool NavigateViewModeAdapter::gestureScrollSessionRunning() const { return m_controller.gestureScrollSessionRunning(); }
+bool NavigateViewModeAdapter::curPropertiesWindowShowStatus() const { return m_host.propertiesWindowShown(); }
 
 void NavigateViewModeAdapter::openFilePaths(const QList<LMPathString>& files, const QStringList& chosenPaths,
                                             bool includeSubDir)
@@ -16,32 +79,22 @@ void NavigateViewModeAdapter::openFilePaths(const QList<LMPathString>& files, co
 }
 
 void NavigateViewModeAdapter::abortScrollSession() { m_controller.abortScrollSession(); }
+void NavigateViewModeAdapter::savePopWindowsPostionInfo() { m_host.savePopWindowsPostionInfo(); }
 void NavigateViewModeAdapter::toggleFullScreen() { m_controller.toggleFullScreen(); }
 
-void NavigateViewModeAdapter::saveAsCurFile() { m_controller.saveAsCurFile(); }
-void NavigateViewModeAdapter::printCurFile() { m_controller.printCurFile(); }
-void NavigateViewModeAdapter::revealCurFileInFinder() { m_controller.revealCurFileInFinder(); }
-void NavigateViewModeAdapter::copyCurFile() { m_controller.copyCurFile(); }
-void NavigateViewModeAdapter::deleteCurFile() { m_controller.deleteCurFile(); }
-void NavigateViewModeAdapter::cropCurFile() { m_controller.cropCurFile(); }
-void NavigateViewModeAdapter::favorCurFile() { m_controller.favorCurFile(); }
-void NavigateViewModeAdapter::switchToMyFavorites() { m_controller.switchToMyFavorites(); }
-void NavigateViewModeAdapter::switchToThumbView() { m_controller.switchToThumbView(); }
-void NavigateViewModeAdapter::rotateCurFile(int command) { m_controller.rotateCurFile(command); }
-void NavigateViewModeAdapter::doBatchRename() { m_controller.doBatchRename(); }
-void NavigateViewModeAdapter::doBatchResize() { m_controller.doBatchResize(); }
-void NavigateViewModeAdapter::doBatchConvert() { m_controller.doBatchConvert(); }
-void NavigateViewModeAdapter::doShareForType(long shareType) { m_controller.doShareForType(shareType); }
-void NavigateViewModeAdapter::setCurFileToDesktop() { m_controller.setCurFileToDesktop(); }
-void NavigateViewModeAdapter::switchPhotoBin() { m_controller.switchPhotoBin(); }
-void NavigateViewModeAdapter::switchToOriginal() { m_controller.switchToOriginal(); }
-void NavigateViewModeAdapter::switchToFitin() { m_controller.switchToFitin(); }
-void NavigateViewModeAdapter::doZoomCurFile(bool zoomIn) { m_controller.doZoomCurFile(zoomIn); }
-void NavigateViewModeAdapter::sortFiles(long sortType) { m_controller.sortFiles(sortType); }
-void NavigateViewModeAdapter::playSlideshow() { m_controller.playSlideshow(); }
-void NavigateViewModeAdapter::doNavCurFileToNext(bool next) { m_controller.doNavCurFileToNext(next); }
-void NavigateViewModeAdapter::doNavCurFileByPageUp(bool pageUp) { m_controller.doNavCurFileByPageUp(pageUp); }
-void NavigateViewModeAdapter::doNavCurFileToFirst(bool first) { m_controller.doNavCurFileToFirst(first); }
+void NavigateViewModeAdapter::doAction(long tag, long argument)
+{
+    if (tag == 29) {
+        m_host.switchPropertiesWindow();
+        return;
+    }
+    for (const ViewCommand& command : kViewCommands) {
+        if (command.tag == tag) {
+            command.run(m_controller, argument);
+            return;
+        }
+    }
+}
 
 bool NavigateViewModeAdapter::performKeyDownEquivalent(const kpv::Event& e)
 {
@@ -56,15 +109,4 @@ bool NavigateViewModeAdapter::performScrollWheelEquivalent(const kpv::Event& e)
 bool NavigateViewModeAdapter::performMouseMovedEquivalent(const kpv::Event& e)
 {
     return m_controller.performMouseMovedEquivalent(e);
-}
-
-bool NavigateViewModeAdapter::curPropertiesWindowShowStatus() const
-{
-    return m_propertiesPanel && m_propertiesPanel->showStatus();
-}
-
-void NavigateViewModeAdapter::switchPropertiesWindow()
-{
-    if (m_propertiesPanel)
-        m_propertiesPanel->switchShow();
 }

@@ -20,13 +20,28 @@ void Pasteboard::clearContents()
 
 bool Pasteboard::writeFileURLs(const QList<QUrl>& urls)
 {
+    return !urls.isEmpty() && writeFileURLsAndImage(urls, QImage());
+}
+
+bool Pasteboard::writeFileURLsAndImage(const QList<QUrl>& urls, const QImage& image)
+{
     QClipboard* clipboard = QGuiApplication::clipboard();
-    if (!clipboard || urls.isEmpty())
+    if (!clipboard || (urls.isEmpty() && image.isNull()))
         return false;
     auto* data = new QMimeData;
-    data->setUrls(urls);
+    if (!urls.isEmpty())
+        data->setUrls(urls);
+    if (!image.isNull())
+        data->setImageData(image);
     clipboard->setMimeData(data); // the clipboard takes the data
     return true;
+}
+
+QImage Pasteboard::image() const
+{
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    const QMimeData* data = clipboard ? clipboard->mimeData() : nullptr;
+    return data && data->hasImage() ? qvariant_cast<QImage>(data->imageData()) : QImage();
 }
 
 QList<QUrl> Pasteboard::fileURLs() const

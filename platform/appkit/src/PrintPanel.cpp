@@ -1,5 +1,7 @@
 #include "appkit/PrintPanel.h"
 
+#include <QPageLayout>
+#include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
 
@@ -12,11 +14,46 @@ void PrintPanel::beginSheetWithPrintInfo(Window* window, std::function<void(long
     dialog->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(dialog, &QObject::destroyed, [printer] { delete printer; });
-    QObject::connect(dialog, &QDialog::finished, dialog, [handler](int result) {
+    QObject::connect(dialog, &QDialog::finished, dialog, [handler, printer, images = m_images](int result) {
+        if (result == QDialog::Accepted)
+            printImages(*printer, images);
         if (handler)
             handler(result == QDialog::Accepted ? ModalResponseOK : ModalResponseCancel);
     });
     dialog->open();
+}
+
+bool PrintPanel::printImages(QPrinter& printer, const QList<QImage>& images)
+{
+    if (images.isEmpty())
+        return false;
+    auto orientationFor = [](const QImage& image) {
+        return image.width() > image.height() ? QPageLayout::Landscape : QPageLayout::Portrait;
+    };
+    printer.setFullPage(false);
+    printer.setPageOrientation(orientationFor(images.first()));
+    QPainter painter;
+    if (!painter.begin(&printer))
+        return false;
+    for (qsizetype i = 0; i < images.size(); ++i) {
+        const QImage& image = images[i];
+        if (i > 0) {
+            printer.setPageOrientation(orientationFor(image));
+            if (!printer.newPage())
+                return false;
+        }
+        if (image.isNull())
+            continue;
+        const QRect area(QPoint(0, 0), printer.pageLayout().paintRectPixels(printer.resolution()).size());
+        QSize size = image.size();
+        size.scale(area.size(), Qt::KeepAspectRatio);
+        const QRect target(area.x() + (area.width() - size.width()) / 2, area.y() + (area.height() - size.height()) / 2,
+                           size.width(), size.height());
+        painter.setViewport(area);
+        painter.setWindow(area);
+        painter.drawImage(target, image);
+    }
+    return painter.end();
 }
 
 } // namespace kpv

@@ -5,7 +5,7 @@
 #include "Shell/LMMainWindow.h"
 #include "Shell/MainWndController.h"
 #include "Shell/ToolbarEditPopViewController.h"
-#include "Shell/ViewModeController.h"
+#include "view_mode_stub.h"
 
 #include "Model/LMBlockRepeatTimer.h"
 #include "Model/MainConfig.h"
@@ -33,7 +33,7 @@ void ensureApp()
         new QApplication(argc, argv);
 }
 
-class ViewerStub : public ViewModeController {
+class ViewerStub : public ViewModeStub {
 public:
     void switchToThumbView() override {}
     bool canSwitchToViewMode() const override { return true; }

@@ -12,7 +12,7 @@
 #include "Shell/ShareAccountWindowController.h"
 #include "appkit/Control.h"
 #include "Shell/MainWndController.h"
-#include "Shell/ViewModeController.h"
+#include "view_mode_stub.h"
 
 #include "Model/LMBlockRepeatTimer.h"
 #include "Model/MainConfig.h"
@@ -27,7 +27,7 @@
 
 namespace {
 
-class ViewerStub : public ViewModeController {
+class ViewerStub : public ViewModeStub {
 public:
     void switchToThumbView() override {}
     bool canSwitchToViewMode() const override { return true; }

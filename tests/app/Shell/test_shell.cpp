@@ -3,8 +3,9 @@
 
 #include "Shell/AppDelegate.h"
 #include "Shell/LMMainWindow.h"
+#include "Shell/MainCommand.h"
 #include "Shell/MainWndController.h"
-#include "Shell/ViewModeController.h"
+#include "view_mode_stub.h"
 
 #include "Model/MainConfig.h"
 #include "appkit/Menu.h"
@@ -18,6 +19,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <set>
 #include <gtest/gtest.h>
 
 namespace {
@@ -39,7 +41,7 @@ void touch(const QString& path)
     f.write("x");
 }
 
-class FakeViewMode : public ViewModeController {
+class FakeViewMode : public ViewModeStub {
 public:
     int thumbViewSwitches = 0;
     void switchToThumbView() override { ++thumbViewSwitches; }
@@ -53,8 +55,14 @@ public:
         includeSub = sub;
         ++opens;
     }
-    void sortFiles(long t) override { sortedWith = t; }
-    void rotateCurFile(int c) override { rotated = c; }
+    void doAction(long tag, long argument) override
+    {
+        ViewModeStub::doAction(tag, argument);
+        if (tag >= 34 && tag <= 37)
+            sortedWith = argument;
+        if (tag >= 14 && tag <= 17)
+            rotated = int(argument);
+    }
     QList<LMPathString> files;
     QStringList chosenPaths;
     bool includeSub = false;
@@ -67,7 +75,10 @@ public:
 class ModeStub : public ShowModeController {
 public:
     bool canDoAction(long id) override { return id == 7; }
-    void doAction(long id, long arg) override { lastAction = id; }
+    void doAction(long id, long) override { lastAction = id; }
+    bool isFavoriteFile(const LMPathString&) const override { return false; }
+    void popUpContextMenuWithEvent(const kpv::Event&) override {}
+    kpv::Window* window() const override { return nullptr; }
     long lastAction = 0;
 };
 
@@ -286,6 +297,64 @@ TEST_F(Shell, MenuValidationAndSorting)
     EXPECT_FALSE(controller->canDoAction(50));
     EXPECT_EQ(MainWndController::mainActionTypeForShareType(3), 22);
     EXPECT_EQ(MainWndController::mainActionTypeForShareType(5), 0);
+}
+
+TEST_F(Shell, CommandTableRowsAreDistinct)
+{
+    std::set<long> tags;
+    std::set<std::pair<std::string, std::uint64_t>> keys;
+    for (const MainCommand& c : MainWndController::commandTable()) {
+        if (c.kind != MainCommandKind::Command)
+            continue;
+        EXPECT_TRUE(tags.insert(c.tag).second) << "tag " << c.tag << " twice";
+        if (*c.keyEquivalent)
+            EXPECT_TRUE(keys.insert({c.keyEquivalent, c.keyModifiers}).second) << "key " << c.keyEquivalent << " twice";
+        // A command either routes to the modes or carries both its validation and its action.
+        EXPECT_EQ(c.enabled == nullptr, c.perform == nullptr) << "tag " << c.tag;
+        if (c.menuKey)
+            EXPECT_TRUE(controller->menuItemForAction(c.tag) || (c.shown && !c.shown())) << "tag " << c.tag;
+    }
+    // The context menu: the rows by their slots, with a line between groups.
+    auto menu = controller->rightPopMenu();
+    ASSERT_TRUE(menu);
+    std::vector<long> order;
+    for (const auto& item : menu->itemArray())
+        order.push_back(item->isSeparatorItem() ? -1 : item->tag());
+    EXPECT_EQ(order, (std::vector<long>{9, 11, 7, 8, 6, -1, 14, 15, 27, -1, MainWndController::TagOpenWith}));
+}
+
+TEST_F(Shell, ModesWithoutControllersAreNeverEntered)
+{
+    touch(path("m/1.jpg"));
+    controller->openFiles({path("m/1.jpg")}, false);
+    delegate->applicationDidFinishLaunching();
+    ASSERT_EQ(controller->showMode(), MainShowModeView);
+    // No crop controller is registered here: the viewer stays, the command is refused.
+    nav.allowed = {9};
+    controller->setShowMode(MainShowModeCrop);
+    EXPECT_EQ(controller->showMode(), MainShowModeView);
+    EXPECT_FALSE(controller->hasModeController(MainShowModeCrop));
+    controller->setShowModeControllerFactory(MainShowModeCrop, [](MainWndController&) {
+        return std::unique_ptr<ShowModeController>(std::make_unique<ModeStub>());
+    });
+    controller->setShowMode(MainShowModeCrop);
+    EXPECT_EQ(controller->showMode(), MainShowModeCrop);
+}
+
+TEST_F(Shell, RoutedCommandsCarryTheirArgument)
+{
+    touch(path("r/1.jpg"));
+    controller->openFiles({path("r/1.jpg")}, false);
+    delegate->applicationDidFinishLaunching();
+    nav.allowed = {16, 17, 19, 25, 41};
+    nav.actions.clear();
+    controller->performMenuAction(17);
+    controller->performMenuAction(MainWndController::TagBatchConvert); // answers as 19
+    controller->shareForType(33);
+    controller->performMenuAction(41);
+    controller->performMenuAction(40); // refused: not allowed
+    EXPECT_EQ(nav.actions, (std::vector<std::pair<long, long>>{
+                               {17, 4}, {MainWndController::TagBatchConvert, 0}, {25, 33}, {41, 0}}));
 }
 
 class Responder : public LMEquivalentResponder {

@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <atomic>
@@ -155,6 +156,68 @@ public:
         slides = files;
         slideIndex = index;
     }
+
+    // The rest answer what an application without those windows would.
+    bool isWindowFullScreen() const override { return false; }
+    void toggleFullScreen() override {}
+    LMImageViewModel *miniWindowOpenGLView() override { return nullptr; }
+    void updateMiniUI(int, int) override {}
+    void writeImageToPasteboard(const QImage &) override {}
+    void setPreviewStatusAutoHideInterval(double) override {}
+    void showImageView(bool, bool) override {}
+    void hideImageView(bool, bool) override {}
+    void setFileImgBaseInfo(const LMFileImgBaseInfoPtr &, int64_t) override {}
+    NavArrowHit arrowHitTest(QPointF) const override { return NavArrowHit::None; }
+    void setViewShadowImage(const LMImagePtr &) override {}
+    void resetPhotoBinFiles() override {}
+    void showSandboxAccessTips() override {}
+    void hideSandboxAccessTips(bool) override {}
+    void checkShowHideNavigationWindow() override {}
+    bool curLoveIntroTipsShowStatus() const override { return false; }
+    bool isFavoriteFile(const LMPathString &) const override { return false; }
+    qsizetype favoriteFileCount() const override { return 0; }
+    void stopFavorFileAnimationTimer() override {}
+    bool fileExistsAtPath(const QString &path) const override { return QFileInfo::exists(path); }
+    void beginAlertSheet(const QString &, const QString &, const QString &, const QString &, const QString &,
+                         AlertDidEnd didEnd) override
+    {
+        if (didEnd)
+            didEnd(0);
+    }
+    void runSaveAsPanel(const QString &, const QString &, SavePanelHandler handler) override
+    {
+        if (handler)
+            handler(false, QString(), std::nullopt);
+    }
+    void printImage(const QImage &) override {}
+    void writeFileAndImageToPasteboard(const QString &, const QImage &) override {}
+    QString temporaryDirectoryWithSubDir(const QString &) const override { return {}; }
+    void miniWindowDoBeforeRotate() override {}
+    void shareFiles(const QList<NavSlideshowFile> &, int64_t) override {}
+    void updateShareButtonUI(int64_t) override {}
+    void switchPhotoBin() override {}
+    void beginBatchRename(const QList<LMPathString> &,
+                          std::function<void(const QHash<LMPathString, LMPathString> &)> done) override
+    {
+        if (done)
+            done({});
+    }
+    void beginBatchResizeOrConvert(bool, const QList<NavSlideshowFile> &, std::function<void()> done) override
+    {
+        if (done)
+            done();
+    }
+    void beginDragFile(const QString &, const QImage &) override {}
+    void addFavoriteFile(const LMPathString &, const LMFileImgBaseInfoPtr &, const QImage &) override {}
+    void removeFavoriteFile(const LMPathString &) override {}
+    QImage favoriteThumb(const LMPathString &, int *) const override { return {}; }
+    QRectF favoriteBinRectInView() const override { return {}; }
+    void beginAniFavorFile(bool) override {}
+    void endAniFavorFile(bool) override {}
+    void updateFavPhotoBoxUI() override {}
+    void showFavorSnapshot(const QImage &, int) override {}
+    void updateFavorSnapshot(const QRectF &, double) override {}
+    void removeFavorSnapshot() override {}
 
     // Runs every queued operation that was not cancelled, highest priority first and in the order
     // added within a priority, then delivers their results on the main loop.

@@ -106,6 +106,30 @@ public:
     void showLoveIntroTipsView() override { loveTips = true; }
     void hideLoveIntroTipsView() override { loveTips = false; }
     bool loveIntroTipsShowing() const override { return loveTips; }
+
+    // Not recorded.
+    void switchToFitin() override {}
+    void switchToOriginal() override {}
+    void switchToMaxScale() override {}
+    void switchToThumbView() override {}
+    void showPropertiesWindow() override {}
+    void playSlideshow() override {}
+    void cropCurFile() override {}
+    void deleteCurFile() override {}
+    void favorCurFile() override {}
+    void switchToMyFavorites() override {}
+    void showFileInfo(bool) override {}
+    void hideFileInfo(bool) override {}
+    void setShowMode(int64_t) override {}
+    bool doOpenFolder(const QString &, bool) override { return false; }
+    void playFavoritesSlideshow() override {}
+    QString localizedString(const QString &key) const override { return key; }
+    QImage lastFavoriteThumb(int *) const override { return {}; }
+    void setFavoriteBinThumb(const QImage &, int) override {}
+    void setFavoriteBinToolTip(const QString &) override {}
+    void showPhotoBinView(bool) override {}
+    qsizetype photoBinWholeVisibleItemCountOfCurPage() const override { return 0; }
+    void resetPhotoBinFiles() override {}
 };
 
 class NavToolbarTest : public testing::Test {

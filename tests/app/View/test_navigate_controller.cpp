@@ -415,3 +415,32 @@ TEST_F(NavTest, ZoomStatusTruncates)
     controller->doChangeScale();
     EXPECT_EQ(host->statusText, "123%");
 }
+
+TEST_F(NavTest, PageCommandsMoveWithoutAPhotoBin)
+{
+    open(5);
+    // No photo bin: a page is one file, so the enabled page commands always move.
+    host->binPage = 0;
+    ASSERT_TRUE(controller->canDoAction(43));
+    controller->doNavCurFileByPageUp(false);
+    EXPECT_EQ(controller->curFileIndex(), 1);
+    controller->doNavCurFileByPageUp(true);
+    EXPECT_EQ(controller->curFileIndex(), 0);
+    // A bin showing four whole items pages by three, and stops at the ends.
+    host->binPage = 4;
+    controller->doNavCurFileByPageUp(false);
+    EXPECT_EQ(controller->curFileIndex(), 3);
+    controller->doNavCurFileByPageUp(false);
+    EXPECT_EQ(controller->curFileIndex(), 4);
+    controller->doNavCurFileByPageUp(true);
+    EXPECT_EQ(controller->curFileIndex(), 1);
+}
+
+TEST_F(NavTest, ForwardDeleteTrashesAsBackspaceDoes)
+{
+    open(2);
+    EXPECT_FALSE(controller->performKeyDownEquivalent(keyEvent(0xF728, kShift)));
+    EXPECT_TRUE(controller->performKeyDownEquivalent(keyEvent(0xF728, 0)));
+    ASSERT_EQ(host->workspace.recycled.size(), 1);
+    EXPECT_EQ(host->workspace.recycled[0], QStringList{paths[0].path()});
+}

@@ -1,0 +1,78 @@
+#pragma once
+// The views over the image of the view mode: the status line ("NN%", "Loading…" with its waiting
+// indicator), the previous and next arrow buttons with their hit areas at the window's sides, and
+// the file-information line along the bottom. Each fades in and out through its own fade proxy;
+// the viewer's controller drives them through the shell's host. Main thread only.
+
+#include "Kit/LMButtonDelegate.h"
+#include "Kit/LMFadeShowProxy.h"
+#include "Model/LMFileImgBaseInfo.h"
+#include "Model/NavFileInfoView.h"
+#include "View/NavigateControllerHost.h"
+
+#include <functional>
+#include <memory>
+
+class LMButton;
+class NavStatusView;
+namespace kpv {
+class View;
+}
+
+class NavigateOverlays final : public LMButtonDelegate {
+public:
+    // Arrow button pressed (`down`) or released; `next` says which.
+    using ArrowHandler = std::function<void(bool next, bool down)>;
+
+    // Adds the views to `parent` (owned by it from then on), over its whole bounds.
+    explicit NavigateOverlays(kpv::View* parent);
+    ~NavigateOverlays() override;
+    NavigateOverlays(const NavigateOverlays&) = delete;
+    NavigateOverlays& operator=(const NavigateOverlays&) = delete;
+
+    void setArrowHandler(ArrowHandler handler) { m_arrowHandler = std::move(handler); }
+
+    // The status line: text and waiting indicator; an empty text hides it. With loading
+    // information it sits above the toolbar strip (`anchorTop`, in the parent's coordinates),
+    // otherwise centred on the parent.
+    void updateStatusInfo(const QString& text, bool showWaiting, bool loadingInfo, double anchorTop);
+    QString statusText() const { return m_statusText; }
+    bool statusLineVisible() const;
+
+    LMFadeShowProxy& previewStatusShowProxy() { return *m_statusProxy; }
+    LMFadeShowProxy& nextPrevShowProxy() { return *m_nextPrevProxy; }
+    LMFadeShowProxy& fileInfoShowProxy() { return *m_fileInfoProxy; }
+
+    // The file line: hidden with the whole information container, filled from the record.
+    void setNavInfoContainerHidden(bool hidden);
+    void setFileImgBaseInfo(const LMFileImgBaseInfoPtr& info, int64_t mask);
+    const NavFileInfoView& fileInfo() const { return m_fileInfo; }
+
+    // Which arrow control the point (parent coordinates) lies on.
+    NavArrowHit arrowHitTest(QPointF point) const;
+    bool arrowsVisible() const;
+
+    // LMButtonDelegate
+    void buttonMouseDown(LMButton* button) override;
+    void buttonMouseUp(LMButton* button) override;
+    void buttonMouseEntered(LMButton*) override {}
+    void buttonMouseExited(LMButton*) override {}
+
+private:
+    class FileLineView;
+
+    kpv::View* m_parent;
+    kpv::View* m_statusContainer = nullptr;
+    NavStatusView* m_status = nullptr;
+    kpv::View* m_nextPrevContainer = nullptr;
+    LMButton* m_btnPrev = nullptr;
+    LMButton* m_btnNext = nullptr;
+    kpv::View* m_infoContainer = nullptr;
+    FileLineView* m_fileLine = nullptr;
+    NavFileInfoView m_fileInfo;
+    QString m_statusText;
+    std::unique_ptr<LMFadeShowProxy> m_statusProxy;
+    std::unique_ptr<LMFadeShowProxy> m_nextPrevProxy;
+    std::unique_ptr<LMFadeShowProxy> m_fileInfoProxy;
+    ArrowHandler m_arrowHandler;
+};
