@@ -35,7 +35,6 @@ void ensureApp()
 
 class ViewerStub : public ViewModeStub {
 public:
-    void switchToThumbView() override {}
     bool canSwitchToViewMode() const override { return true; }
     LMPathString curFilePath() const override { return LMPathString(); }
     bool canDoAction(long) override { return true; }

@@ -29,7 +29,6 @@ namespace {
 
 class ViewerStub : public ViewModeStub {
 public:
-    void switchToThumbView() override {}
     bool canSwitchToViewMode() const override { return true; }
     LMPathString curFilePath() const override { return LMPathString(); }
     bool canDoAction(long) override { return true; }

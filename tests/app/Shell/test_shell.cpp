@@ -43,8 +43,6 @@ void touch(const QString& path)
 
 class FakeViewMode : public ViewModeStub {
 public:
-    int thumbViewSwitches = 0;
-    void switchToThumbView() override { ++thumbViewSwitches; }
     bool canSwitchToViewMode() const override { return !files.isEmpty(); }
     LMPathString curFilePath() const override { return files.isEmpty() ? LMPathString() : files.first(); }
     bool canDoAction(long id) override { return allowed.contains(id); }
