@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <functional>
+
 class MainConfig;
 namespace kpv {
 class DesktopServices;
@@ -39,9 +41,14 @@ public:
     // The settings hold a previous-handler table (written by the first association run).
     bool hasPrevAssociatedApps() const;
 
+    // Runs before this program is made the default of any type (the program's desktop entry is
+    // installed there); a false answer leaves every association as it is.
+    void setPrepareOurApplication(std::function<bool()> prepare) { m_prepareOurApplication = std::move(prepare); }
+
 private:
     kpv::DesktopServices& m_desktop;
     MainConfig& m_config;
     QString m_ourAppId;
     QStringList m_allowedFileTypes;
+    std::function<bool()> m_prepareOurApplication;
 };

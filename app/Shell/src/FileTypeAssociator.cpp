@@ -58,6 +58,11 @@ bool FileTypeAssociator::hasPrevAssociatedApps() const
 
 void FileTypeAssociator::makeFileAssoicateForFileTypes(const QStringList& wanted)
 {
+    bool takesAny = false;
+    for (const QString& type : wanted)
+        takesAny = takesAny || m_allowedFileTypes.contains(type);
+    if (takesAny && m_prepareOurApplication && !m_prepareOurApplication())
+        return;
     const bool havePrev = hasPrevAssociatedApps();
     const QVariantMap prev = m_config.prevAssociatedApps();
     QVariantMap next = prev;

@@ -7,12 +7,16 @@
 #include "Model/ShareWebsiteType.h"
 #include "Share/ShareWindowController.h"
 #include "Shell/AboutWindowController.h"
+#include "Shell/AppDesktopEntry.h"
 #include "Shell/AppDelegate.h"
 #include "Shell/FileTypeAssociator.h"
 #include "Shell/MainWndController.h"
 #include "Shell/OptionWindowController.h"
 #include "Shell/ShareAccountWindowController.h"
+#include "desktop/DesktopServices.h"
 #include "foundation/Bundle.h"
+
+#include <QCoreApplication>
 
 MainWndSecondaryWindows::MainWndSecondaryWindows(AppDelegate& delegate, MainWndController& windowController,
                                                  kpv::DesktopServices& desktop, kpv::NotificationCenter& center)
@@ -41,6 +45,14 @@ void MainWndSecondaryWindows::showOptionWindowWithTabType(long tab, bool associa
         const QString ourId =
             FileTypeAssociator::desktopIdForBundleIdentifier(kpv::Bundle::mainBundle().bundleIdentifier());
         m_associator = std::make_unique<FileTypeAssociator>(m_desktop, *config, ourId, m_delegate.allowedFileTypes());
+        // The defaults name applications by their desktop entry: install ours before the first one.
+        m_associator->setPrepareOurApplication([this, ourId] {
+            QStringList mimeTypes;
+            for (const QString& type : m_delegate.allowedFileTypes())
+                mimeTypes << kpv::DesktopServices::mimeTypeForContentType(type);
+            return AppDesktopEntry::ensureInstalled(ourId, m_delegate.appName(), QCoreApplication::applicationFilePath(),
+                                                    mimeTypes);
+        });
         m_option = std::make_unique<OptionWindowController>(*config, *m_associator, m_center);
     }
     m_option->showWithTabType(tab, associateAllFileTypes);

@@ -1,10 +1,12 @@
 // Taking and giving back the default-viewer role, against an in-memory desktop.
 #include "Shell/FileTypeAssociator.h"
+#include "Shell/AppDesktopEntry.h"
 
 #include "Model/MainConfig.h"
 #include "desktop/FakeDesktopServices.h"
 #include "foundation/UserDefaults.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -112,4 +114,68 @@ TEST_F(AssociatorTest, TypeWithoutOtherHandlerStaysOurs)
     EXPECT_TRUE(associator.preferredOtherAppBundleIDForType(QString(), {}, kOurs).isEmpty());
 }
 
+}  // namespace
+
+namespace {
+// The desktop entry that the MIME defaults name: written once into the user's applications
+// folder with the program quoted safely, left alone when one is installed, and a failed
+// preparation changes no association.
+TEST(AppDesktopEntryTest, WritesAQuotedEntryOnceAndKeepsAnInstalledOne)
+{
+    QTemporaryDir home;
+    const QByteArray oldDataHome = qgetenv("XDG_DATA_HOME");
+    const QByteArray oldDataDirs = qgetenv("XDG_DATA_DIRS");
+    qputenv("XDG_DATA_HOME", home.filePath("data").toUtf8());
+    qputenv("XDG_DATA_DIRS", home.filePath("none").toUtf8());
+    const std::shared_ptr<void> restore(nullptr, [&](void*) {
+        qputenv("XDG_DATA_HOME", oldDataHome);
+        qputenv("XDG_DATA_DIRS", oldDataDirs);
+    });
+
+    EXPECT_EQ(AppDesktopEntry::execValue("/opt/my \"odd\" $dir/kestrane-viewer"),
+              "\"/opt/my \\\\\"odd\\\\\" \\\\$dir/kestrane-viewer\" %F");
+    EXPECT_EQ(AppDesktopEntry::execValue("/opt/100%/viewer"), "\"/opt/100%%/viewer\" %F");
+    EXPECT_TRUE(AppDesktopEntry::execValue("/opt/a\nExec=evil").isEmpty());
+    EXPECT_TRUE(AppDesktopEntry::entryText("Viewer", "/bad\npath", {}).isEmpty());
+
+    const QString id = "org.kestrane.viewer.desktop";
+    ASSERT_TRUE(AppDesktopEntry::ensureInstalled(id, "Kestrane Photo Viewer", "/usr/bin/kestrane-viewer",
+                                                 {"image/jpeg", "image/png", "bad;type", ""}));
+    const QString path = home.filePath("data/applications/" + id);
+    QFile entry(path);
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(entry.readAll());
+    entry.close();
+    EXPECT_TRUE(text.startsWith("[Desktop Entry]\n"));
+    EXPECT_TRUE(text.contains("\nExec=\"/usr/bin/kestrane-viewer\" %F\n"));
+    EXPECT_TRUE(text.contains("\nMimeType=image/jpeg;image/png;\n"));
+
+    // An installed entry (here one the user edited) is never replaced.
+    ASSERT_TRUE(entry.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    entry.write("[Desktop Entry]\nName=Mine\n");
+    entry.close();
+    EXPECT_TRUE(AppDesktopEntry::ensureInstalled(id, "Kestrane Photo Viewer", "/elsewhere/kestrane-viewer", {}));
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+    EXPECT_EQ(entry.readAll(), QByteArray("[Desktop Entry]\nName=Mine\n"));
+    EXPECT_FALSE(AppDesktopEntry::ensureInstalled("../escape.desktop", "x", "/usr/bin/x", {}));
+}
+
+TEST(AppDesktopEntryTest, FailedPreparationChangesNoAssociation)
+{
+    QTemporaryDir dir;
+    kpv::UserDefaults defaults(dir.filePath("settings.conf"));
+    MainConfig config(defaults);
+    kpv::FakeDesktopServices desktop;
+    FileTypeAssociator associator(desktop, config, "org.kestrane.viewer.desktop", {"public.jpeg", "public.png"});
+    int prepared = 0;
+    associator.setPrepareOurApplication([&] { return ++prepared > 1; });
+    associator.makeFileAssoicateForFileTypes({"public.jpeg"});
+    EXPECT_EQ(prepared, 1);
+    EXPECT_TRUE(desktop.setDefaultCalls.isEmpty());
+    associator.makeFileAssoicateForFileTypes({"public.jpeg"});
+    EXPECT_EQ(desktop.defaults.value("image/jpeg"), "org.kestrane.viewer.desktop");
+    // Giving types back never needs our entry.
+    associator.makeFileAssoicateForFileTypes({});
+    EXPECT_EQ(prepared, 2);
+}
 }  // namespace

@@ -9,6 +9,10 @@
 #include "Shell/NavigateViewModeAdapter.h"
 #include "Shell/PropertiesPanelWindow.h"
 #include "Shell/NavigateWindowController.h"
+#include "Shell/MainWndSecondaryWindows.h"
+#include "Share/ShareWindowController.h"
+#include "Model/MainConfig.h"
+#include "desktop/FakeDesktopServices.h"
 #include "Kit/LMAreaTrackView.h"
 #include "Kit/LMNormalCustomWindow.h"
 
@@ -272,5 +276,36 @@ TEST_F(ViewerStart, NavigationPanelFollowsTheZoomAndItsFramePansTheView)
     settle();
     EXPECT_FALSE(panel.showStatus());
     EXPECT_FALSE(panel.window()->isVisible());
+}
+}  // namespace
+
+namespace {
+// The Share menu: a web site opens the share sheet on the current file, whose last step says
+// uploading is not available; e-mail hands the file to the desktop's mail program.
+TEST_F(ViewerStart, ShareMenuOpensTheSheetOrComposesAMail)
+{
+    kpv::FakeDesktopServices desktop;
+    kpv::DesktopServices::setShared(&desktop);
+    // Put the desktop back even when an assertion ends the test early.
+    const std::shared_ptr<void> restore(nullptr, [](void*) { kpv::DesktopServices::setShared(nullptr); });
+    start();
+    controller->performMenuAction(23); // Flickr
+    settle();
+    ShareWindowController* sheet = controller->secondaryWindows().shareWindowController();
+    ASSERT_TRUE(sheet);
+    EXPECT_TRUE(sheet->shareWindow()->sheetRunning());
+    EXPECT_EQ(sheet->websiteType(), 2);
+    ASSERT_EQ(sheet->files().size(), 1);
+    EXPECT_EQ(sheet->files().front()->filePath(), nav().curFilePath());
+    EXPECT_EQ(delegate->mainConfig()->curShareType(), 2);
+    sheet->shareButtonClicked();
+    EXPECT_TRUE(sheet->finished());
+    sheet->cancelButtonClicked();
+    EXPECT_FALSE(sheet->shareWindow()->sheetRunning());
+
+    controller->performMenuAction(25); // e-mail
+    settle();
+    ASSERT_EQ(desktop.mails.size(), 1);
+    EXPECT_EQ(desktop.mails.front().attachments, QStringList({nav().curFilePath().path()}));
 }
 }  // namespace
