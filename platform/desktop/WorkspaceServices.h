@@ -33,7 +33,7 @@ public:
     virtual bool setDesktopImagePath(const QString &path) = 0;
 };
 
-// The desktop through the trash of QFile, the file-manager D-Bus service (or xdg-open on the
+// The desktop through the freedesktop trash (Trash.h), the file-manager D-Bus service (or xdg-open on the
 // folder) and the desktop's background settings.
 class SystemWorkspaceServices : public WorkspaceServices {
 public:

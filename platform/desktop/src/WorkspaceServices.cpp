@@ -1,5 +1,7 @@
 #include "desktop/WorkspaceServices.h"
 
+#include "desktop/Trash.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -31,15 +33,17 @@ GSettings *backgroundSettings()
 WorkspaceServices::RecycleResult SystemWorkspaceServices::recyclePaths(const QStringList &paths)
 {
     RecycleResult result;
+    QStringList reasons;
     for (const QString &path : paths) {
-        QFile file(path);
-        if (file.moveToTrash()) {
-            result.moved.insert(path, file.fileName());
+        const Trash::Result moved = Trash::moveToTrash(QFileInfo(path).absoluteFilePath());
+        if (moved.ok) {
+            result.moved.insert(path, moved.trashedPath);
         } else {
             result.errorCode = kRecycleFailedError;
-            result.failureReason = file.errorString();
+            reasons << moved.error;
         }
     }
+    result.failureReason = reasons.join(QLatin1Char('\n'));
     return result;
 }
 
