@@ -12,6 +12,7 @@
 
 #include "Model/PublicObject.h"
 #include "Slideshow/SlideshowThemeMgr.h"
+#include "DoveHostRenderSystem.h"
 #include "appkit/MenuBar.h"
 #include "appkit/OpenGLView.h"
 #include "appkit/SingleInstance.h"
@@ -32,6 +33,8 @@ int main(int argc, char** argv)
     if (instance.handOver(paths))
         return 0;
 
+    // 3D slideshow themes draw with the engine on OpenGL inside the slideshow's view.
+    Dove::installHostRenderSystem();
     if (QScreen* screen = app.primaryScreen())
         PublicObject::setMainScreenFrameSize(screen->size());
     AppDelegate delegate;

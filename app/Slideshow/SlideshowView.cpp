@@ -3,6 +3,7 @@
 #include "appkit/Color.h"
 #include "appkit/Event.h"
 #include "appkit/GraphicsContext.h"
+#include "appkit/TrackingArea.h"
 
 #include <QPainter>
 #include <algorithm>
@@ -10,6 +11,23 @@
 SlideshowView::SlideshowView()
 {
     setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewHeightSizable);
+    updateTrackingAreas();
+}
+
+void SlideshowView::updateTrackingAreas()
+{
+    if (m_tracking)
+        removeTrackingArea(m_tracking);
+    // Moves anywhere over the slideshow, also over the 3D layer and the controls inside it:
+    // mouse moved, always active, in the visible rectangle.
+    m_tracking = std::make_shared<kpv::TrackingArea>(bounds(), 0x02 | 0x80 | 0x200, this);
+    addTrackingArea(m_tracking);
+}
+
+void SlideshowView::mouseMoved(const kpv::Event&)
+{
+    if (m_onPointerMoved)
+        m_onPointerMoved();
 }
 
 void SlideshowView::setSlides(const QImage& current, const QImage& previous, double fade)

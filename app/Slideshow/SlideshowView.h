@@ -6,6 +6,11 @@
 
 #include <QImage>
 #include <functional>
+#include <memory>
+
+namespace kpv {
+class TrackingArea;
+}
 
 class SlideshowView : public kpv::View {
 public:
@@ -16,6 +21,8 @@ public:
     double fade() const { return m_fade; }
     // Called on Esc or a left click.
     void setEndHandler(std::function<void()> handler) { m_onEnd = std::move(handler); }
+    // Called whenever the pointer moves over the slideshow.
+    void setPointerMovedHandler(std::function<void()> handler) { m_onPointerMoved = std::move(handler); }
 
     // Where an image of `size` goes inside `bounds`: fitted, centred, never enlarged.
     static kpv::Rect fitRect(const kpv::Size& imageSize, const kpv::Rect& bounds);
@@ -24,10 +31,14 @@ public:
     void drawRect(const kpv::Rect& dirtyRect) override;
     void keyDown(const kpv::Event& e) override;
     void mouseDown(const kpv::Event& e) override;
+    void mouseMoved(const kpv::Event& e) override;
+    void updateTrackingAreas() override;
 
 private:
     QImage m_current;
     QImage m_previous;
     double m_fade = 1.0;
     std::function<void()> m_onEnd;
+    std::function<void()> m_onPointerMoved;
+    std::shared_ptr<kpv::TrackingArea> m_tracking;
 };

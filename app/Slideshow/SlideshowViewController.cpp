@@ -1,6 +1,9 @@
 #include "Slideshow/SlideshowViewController.h"
 
 #include "Slideshow/SlideshowBitmapConverter.h"
+#include "Slideshow/SlideshowDovePresenter.h"
+#include "Slideshow/SlideshowMenus.h"
+#include "Slideshow/SlideshowMusic.h"
 #include "Slideshow/SlideshowNotifications.h"
 #include "Slideshow/SlideshowView.h"
 
@@ -52,6 +55,12 @@ SlideshowViewController::~SlideshowViewController()
     stopTimers();
     m_queue->cancelAllOperations();
     m_queue->waitUntilAllOperationsAreFinished();
+    // The 3D player and the menus go while the view they live in is still there.
+    m_dove.reset();
+    m_menus.reset();
+    m_music.reset();
+    if (m_controlsTimer)
+        m_controlsTimer->invalidate();
     if (m_view && !m_viewGuard)
         (void)m_view.release(); // already deleted with its superview
     else if (m_view)
@@ -65,7 +74,12 @@ SlideshowView* SlideshowViewController::view()
     if (!m_view) {
         m_view = std::make_unique<SlideshowView>();
         m_view->setEndHandler([this] { endSlideshow(); });
+        m_view->setPointerMovedHandler([this] { showControls(); });
         m_viewGuard = m_view->widget();
+        m_bar = new SlideshowControlBar(*this);
+        m_bar->setHidden(true);
+        m_view->addSubview(m_bar);
+        m_menus.reset(); // its menus lived in the old view
     }
     return m_view.get();
 }
@@ -116,13 +130,13 @@ void SlideshowViewController::startSlideshowWithFileInfos(std::vector<SlideshowF
     m_previousImage = QImage();
     view()->setSlides(QImage(), QImage(), 1.0);
     m_playing = true;
-    m_waitingForSlide = true;
+    m_paused = false;
     const long mode = m_host.showMode();
     if (mode != kShowMode) {
         m_modeBefore = mode;
         m_host.setShowMode(kShowMode);
     }
-    requestSlide(startFromIndex);
+    beginPresentation(startFromIndex);
 }
 
 void SlideshowViewController::endSlideshow()
@@ -146,6 +160,7 @@ void SlideshowViewController::didChangeMainShowMode(long oldMode, long newMode)
             }
             v->setFrame(container->bounds());
             v->setHidden(false);
+            showControls();
         }
         m_host.registEquivalentResponder(this, true);
         return;
@@ -154,8 +169,17 @@ void SlideshowViewController::didChangeMainShowMode(long oldMode, long newMode)
         return;
     // Leaving the mode stops everything; loads still queued are dropped by the generation.
     m_playing = false;
-    ++m_generation;
-    stopTimers();
+    m_paused = false;
+    endPresentation();
+    if (m_music)
+        m_music->stop();
+    if (m_menus)
+        m_menus->hideAll();
+    if (m_controlsTimer)
+        m_controlsTimer->invalidate();
+    m_controlsTimer.reset();
+    if (m_bar && m_viewGuard)
+        m_bar->setHidden(true);
     m_queue->cancelAllOperations();
     m_host.registEquivalentResponder(this, false);
     if (m_view && m_viewGuard) {
@@ -230,6 +254,8 @@ void SlideshowViewController::slideLoaded(unsigned long long generation, long in
 
 void SlideshowViewController::advance()
 {
+    if (m_paused)
+        return; // resuming shows the next slide
     if (m_readyIndex < 0) {
         m_waitingForSlide = true;
         requestSlide(nextIndex(m_curIndex));
@@ -305,7 +331,13 @@ void SlideshowViewController::waitForSlideLoads()
 
 bool SlideshowViewController::performKeyDownEquivalent(const kpv::Event& e)
 {
-    if (!m_playing || e.keyCode() != kpv::KeyCode::Escape)
+    if (!m_playing)
+        return false;
+    if (e.keyCode() == kpv::KeyCode::Space) {
+        togglePause();
+        return true;
+    }
+    if (e.keyCode() != kpv::KeyCode::Escape)
         return false;
     endSlideshow();
     return true;

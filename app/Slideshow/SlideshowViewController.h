@@ -1,15 +1,23 @@
 #pragma once
 // The slideshow mode (show mode 32): a full-window slideshow over file records, starting at a
-// given slide, showing each for a few seconds and cross-fading to the next over the settings'
-// transition duration,
-// round and round until Esc or a click ends it and the mode shown before comes back.
+// given slide, round and round until Esc, a click or the End button ends it and the mode shown
+// before comes back. It plays the theme the settings keep: the cross-fade (each slide for a few
+// seconds, cross-fading to the next over the settings' transition duration) or a 3D theme, whose
+// player takes the slides as its groups need them. The theme's music, or a file of the user's
+// own, plays meanwhile.
 //
-// Slides are decoded one at a time on the controller's own queue, the next one while the current
-// one is shown; a slide the viewer had already decoded is used as it is. A slide that cannot be
-// read is passed over; when none can be read the slideshow ends. Timers run on the main run loop,
-// so tests drive them with the manual clock. Main thread only.
+// Controls: a bar with Pause/Play, Themes, Music and End shows while the pointer moves; the
+// music menu also opens when the pointer rests on the music button. Space pauses and resumes.
+//
+// Slides are decoded on the controller's own queue, ahead of the one shown; a slide the viewer
+// had already decoded is used as it is. A slide that cannot be read is passed over; when none
+// can be read the slideshow ends. A 3D theme that cannot be played falls back to the
+// cross-fade. Timers run on the main run loop, so tests drive them with the manual clock. Main
+// thread only.
 
+#include "Slideshow/SlideshowControlBar.h"
 #include "Slideshow/SlideshowFileInfo.h"
+#include "Slideshow/SlideshowTheme.h"
 #include "Slideshow/SlideshowViewHost.h"
 
 #include "Kit/LMEquivalentResponder.h"
@@ -19,23 +27,36 @@
 #include <QPointer>
 #include <QWidget>
 #include <QSize>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class MainConfig;
+class SlideshowDovePresenter;
+class SlideshowMenus;
+class SlideshowMusic;
+class SlideshowMusicSink;
+class SlideshowThemeMgr;
 class SlideshowView;
 namespace kpv {
 class OperationQueue;
 class Timer;
 }
 
-class SlideshowViewController : public ShowModeController, public LMEquivalentResponder {
+class SlideshowViewController : public ShowModeController,
+                                public LMEquivalentResponder,
+                                private SlideshowControlBarDelegate {
 public:
     static constexpr long kShowMode = 32;
     static constexpr double kSlideDuration = 3.0;
     static constexpr double kDefaultFadeDuration = 1.0;
     static constexpr double kFadeStep = 1.0 / 30.0;
+    // The controls hide when the pointer has rested this long.
+    static constexpr double kControlsHideDelay = 3.0;
+    // Photos a 3D theme keeps decoded ahead of its groups, at most.
+    static constexpr std::size_t kMaxPhotosAhead = 12;
 
     // Decodes a slide to fit `size` (points); runs on a worker thread. A null image: unreadable.
     using SlideLoader = std::function<QImage(const SlideshowFileInfo& slide, QSize size)>;
@@ -48,15 +69,32 @@ public:
 
     void setSlideLoader(SlideLoader loader) { m_loader = std::move(loader); }
     static QImage defaultSlideLoader(const SlideshowFileInfo& slide, QSize size);
+    // The themes to offer (not owned, may be null: the cross-fade only).
+    void setThemeMgr(SlideshowThemeMgr* themeMgr) { m_themeMgr = themeMgr; }
+    // Where the music goes (tests give a fake; the default plays through Qt Multimedia).
+    void setMusicSinkFactory(std::function<std::unique_ptr<SlideshowMusicSink>()> factory);
 
     // Starts the slideshow mode at `startFromIndex` (an index outside the list starts at the first
     // slide). An empty list does nothing.
     void startSlideshowWithFileInfos(std::vector<SlideshowFileInfoPtr> fileInfos, long startFromIndex);
     // Leaves the slideshow mode for the mode shown before it.
     void endSlideshow();
+    // Plays `theme` from the current slide on, and keeps it in the settings as the choice.
+    void chooseTheme(const SlideshowTheme& theme);
+    void togglePause();
 
     // ---- State, for the shell and tests ----
     bool isPlaying() const { return m_playing; }
+    bool isPaused() const { return m_paused; }
+    // The theme that plays (none: the cross-fade without a catalogue entry).
+    const std::optional<SlideshowTheme>& currentTheme() const { return m_theme; }
+    bool isPlaying3D() const { return m_dove != nullptr; }
+    SlideshowDovePresenter* dovePresenter() const { return m_dove.get(); }
+    SlideshowControlBar* controlBar() const { return m_bar; }
+    SlideshowMenus* menus() const { return m_menus.get(); }
+    SlideshowMusic* music() const { return m_music.get(); }
+    // Why the chosen 3D theme did not play (empty when it did).
+    QString lastThemeProblem() const { return m_themeProblem; }
     long curSlideIndex() const { return m_curIndex; }
     bool firstFrameDisplayed() const { return m_firstFrameDisplayed; }
     // How long a slide stays after its transition, and how long the transition takes.
@@ -78,6 +116,28 @@ public:
     bool performKeyDownEquivalent(const kpv::Event& e) override;
 
 private:
+    // ---- SlideshowControlBarDelegate ----
+    void controlBarPauseClicked() override { togglePause(); }
+    void controlBarThemesClicked(LMButton* button) override;
+    void controlBarMusicClicked(LMButton* button) override;
+    void controlBarEndClicked() override { endSlideshow(); }
+    void controlBarMusicHovered(LMButton* button, bool inside) override;
+
+    // ---- themes, 3D, controls and music (SlideshowViewControllerThemes.cpp) ----
+    std::optional<SlideshowTheme> chosenTheme() const;
+    void beginPresentation(long index);
+    void endPresentation();
+    void requestPhotos();
+    void photoLoaded(unsigned long long generation, long index, QImage image);
+    void startDove();
+    QImage takePhoto();
+    void fallBackTo2D(const QString& why, long index);
+    void ensureMusicAndMenus();
+    void chooseMusicFile();
+    void showControls();
+    void hideControlsLater();
+    kpv::Point windowPointAbove(kpv::View* button) const;
+
     void didChangeMainShowMode(long oldMode, long newMode);
     void stopTimers();
     void requestSlide(long index);
@@ -114,4 +174,25 @@ private:
     std::shared_ptr<kpv::Timer> m_fadeTimer;
     double m_fadeProgress = 1.0;
     QImage m_previousImage;
+    bool m_paused = false;
+
+    // Themes and the 3D player.
+    SlideshowThemeMgr* m_themeMgr = nullptr;
+    std::optional<SlideshowTheme> m_theme;
+    SlideshowThemeParam m_param;
+    std::unique_ptr<SlideshowDovePresenter> m_dove;
+    QString m_themeProblem;
+    // Photos decoded for the 3D player, in slide order, with their slide index.
+    std::deque<std::pair<long, QImage>> m_photos;
+    long m_nextPhotoIndex = 0;
+    int m_photosLoading = 0;
+    std::size_t m_photosWanted = 0;
+    bool m_doveWaiting = false;
+
+    // Controls and music.
+    SlideshowControlBar* m_bar = nullptr; // owned by the view
+    std::shared_ptr<kpv::Timer> m_controlsTimer;
+    std::function<std::unique_ptr<SlideshowMusicSink>()> m_sinkFactory;
+    std::unique_ptr<SlideshowMusic> m_music;
+    std::unique_ptr<SlideshowMenus> m_menus;
 };

@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QSaveFile>
+#include <QTransform>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -194,7 +195,36 @@ void toolbarGlyph(QPainter& p, const std::string& name)
     } else if (name == "e_actualsize") {
         path.addRect(0.22, 0.22, 0.56, 0.56);
         path.addRect(0.34, 0.34, 0.32, 0.32);
-    } else if (name == "e_prev" || name == "e_next" || name == "e_play") {
+    } else if (name == "ss_pause") {
+        path.addRect(0.28, 0.22, 0.14, 0.56);
+        path.addRect(0.58, 0.22, 0.14, 0.56);
+    } else if (name == "ss_exit") {
+        // A cross of two bars.
+        QPainterPath bar;
+        bar.addRect(-0.07, -0.34, 0.14, 0.68);
+        for (double angle : {45.0, -45.0}) {
+            QTransform t;
+            t.translate(0.5, 0.5);
+            t.rotate(angle);
+            path.addPath(t.map(bar));
+        }
+        path.setFillRule(Qt::WindingFill);
+    } else if (name == "ss_theme") {
+        // Two overlapping slides.
+        path.addRect(0.14, 0.22, 0.5, 0.36);
+        path.addRect(0.36, 0.42, 0.5, 0.36);
+        path.setFillRule(Qt::WindingFill);
+    } else if (name == "ss_music") {
+        // A quaver: head, stem and flag.
+        path.addEllipse(QPointF(0.36, 0.7), 0.13, 0.1);
+        path.addRect(0.45, 0.2, 0.07, 0.5);
+        path.moveTo(0.52, 0.2);
+        path.lineTo(0.78, 0.34);
+        path.lineTo(0.78, 0.44);
+        path.lineTo(0.52, 0.32);
+        path.closeSubpath();
+        path.setFillRule(Qt::WindingFill);
+    } else if (name == "e_prev" || name == "e_next" || name == "e_play" || name == "ss_play") {
         const bool left = name == "e_prev";
         path.moveTo(left ? 0.7 : 0.3, 0.2);
         path.lineTo(left ? 0.3 : 0.7, 0.5);
@@ -310,6 +340,8 @@ std::vector<SkinImage> skin()
         {"e_next", false}, {"e_crop", false}, {"e_delete", false}, {"e_more_share", true},
         {"e_more", true}, {"e_love", true}, {"e_facebook", true}, {"e_flick", true},
         {"e_twitter", true}, {"e_tumblr", true}, {"e_email", true}, {"e_iphoto", true},
+        // The slideshow's controls.
+        {"ss_pause", false}, {"ss_play", false}, {"ss_theme", false}, {"ss_music", false}, {"ss_exit", false},
     };
     for (const auto& [name, hasOn] : toolbar)
         for (int on = 0; on < (hasOn ? 2 : 1); ++on)

@@ -4,6 +4,8 @@
 #include "Shell/LMMainWndContentView.h"
 #include "Shell/MainWndController.h"
 
+#include "Slideshow/SlideshowThemeMgr.h"
+
 long MainWndSlideshowHost::showMode() const { return m_windowController.showMode(); }
 
 void MainWndSlideshowHost::setShowMode(long mode) { m_windowController.setShowMode(mode); }
@@ -19,6 +21,7 @@ MainWndSlideshowController::MainWndSlideshowController(MainWndController& window
     : detail::MainWndSlideshowHostHolder(windowController)
     , SlideshowViewController(slideshowHost, windowController.appDelegate().mainConfig())
 {
+    setThemeMgr(dynamic_cast<SlideshowThemeMgr*>(windowController.appDelegate().slideshowThemeMgr()));
 }
 
 void registerSlideshowMode(MainWndController& windowController)

@@ -1,0 +1,91 @@
+#include "Slideshow/SlideshowDovePresenter.h"
+
+#include "appkit/View.h"
+
+#include <QFile>
+
+namespace {
+constexpr qint64 kMaxParamFileBytes = 1 << 20;
+}
+
+SlideshowDovePresenter::SlideshowDovePresenter(kpv::View* container, kpv::View* above)
+    : m_host(new kpv::View(container ? container->bounds() : kpv::Rect()))
+{
+    m_host->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewHeightSizable);
+    m_hostGuard = m_host->widget();
+    if (!container) {
+        return;
+    }
+    if (above && above->superview() == container)
+        container->addSubview(m_host, false, above);
+    else
+        container->addSubview(m_host);
+}
+
+SlideshowDovePresenter::~SlideshowDovePresenter()
+{
+    // The engine lets go of its layer in the host before the host goes.
+    m_player.reset();
+    if (!m_hostGuard)
+        return; // deleted with the container
+    if (m_host->superview())
+        m_host->removeFromSuperview(); // hands ownership back
+    delete m_host;
+}
+
+bool SlideshowDovePresenter::loadThemeParam(const SlideshowTheme& theme, SlideshowThemeParam* param, QString* error)
+{
+    QFile file(theme.paramFile);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    if (file.size() > kMaxParamFileBytes) {
+        if (error)
+            *error = QStringLiteral("the parameter file is too large");
+        return false;
+    }
+    return parseSlideshowThemeParam(file.read(kMaxParamFileBytes), param, error);
+}
+
+std::size_t SlideshowDovePresenter::photoCount(const SlideshowThemeParam& param)
+{
+    std::size_t n = 0;
+    for (const QStringList& group : param.maskGroups)
+        n += std::size_t(group.size());
+    return n;
+}
+
+bool SlideshowDovePresenter::start(const SlideshowTheme& theme, const SlideshowThemeParam& param,
+                                   SlideshowPlayerDove::SlideSource source, QString* error)
+{
+    m_player.reset();
+    if (!hostView()) {
+        if (error)
+            *error = QStringLiteral("the slideshow has no view to draw in");
+        return false;
+    }
+    m_player = std::make_unique<SlideshowPlayerDove>(theme, param);
+    m_player->setSlideSource(std::move(source));
+    const kpv::Rect b = m_host->bounds();
+    if (!m_player->start(m_host, unsigned(std::max(1.0, b.width())), unsigned(std::max(1.0, b.height())))) {
+        if (error)
+            *error = m_player->lastError();
+        m_player.reset();
+        return false;
+    }
+    return true;
+}
+
+void SlideshowDovePresenter::pause()
+{
+    if (m_player)
+        m_player->pause();
+}
+
+void SlideshowDovePresenter::resume()
+{
+    if (m_player)
+        m_player->resume();
+}

@@ -1,0 +1,77 @@
+#pragma once
+// The slideshow's background music: the theme's own music, or a file of the user's own from the
+// settings' music list, played round and round while the slideshow runs, quiet when the
+// settings say mute. The decisions live here; the sound itself goes through a sink (Qt
+// Multimedia in the program, a fake in tests). A user's file that cannot be played gives way to
+// the theme's music and is reported once. Main thread only.
+
+#include "Model/LMPathString.h"
+
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class MainConfig;
+
+class SlideshowMusicSink {
+public:
+    virtual ~SlideshowMusicSink() = default;
+    // Plays the file from its start, again and again; an empty path stops.
+    virtual void play(const QString& path) = 0;
+    virtual void pause() = 0;
+    virtual void resume() = 0;
+    virtual void setMuted(bool muted) = 0;
+    // Told once per file that cannot be played, with the reason.
+    virtual void setErrorHandler(std::function<void(const QString& path, const QString& why)> handler) = 0;
+};
+
+// The sink on Qt Multimedia: a media player with its audio output.
+std::unique_ptr<SlideshowMusicSink> makeSlideshowAudioSink();
+
+class SlideshowMusic {
+public:
+    // `config` (not owned, may be null: then the theme's music plays, unmuted) keeps the choice.
+    SlideshowMusic(MainConfig* config, std::unique_ptr<SlideshowMusicSink> sink);
+    ~SlideshowMusic();
+    SlideshowMusic(const SlideshowMusic&) = delete;
+    SlideshowMusic& operator=(const SlideshowMusic&) = delete;
+
+    // The file to play: the user's when chosen and present, else the theme's (empty: none).
+    static QString musicToPlay(const QString& themeMusic, bool useThemeMusic, const std::optional<LMPathString>& userFile);
+
+    // Starts the music for a theme; paused or stopped music starts again.
+    void start(const QString& themeMusic);
+    void pause();
+    void resume();
+    void stop();
+
+    // The choices of the music pop-up; each takes effect at once and is kept in the settings.
+    void chooseThemeMusic();
+    void chooseUserMusic(const LMPathString& path);
+    void setMuted(bool muted);
+
+    bool isMuted() const;
+    bool isUsingThemeMusic() const;
+    std::vector<LMPathString> recentMusicPaths() const;
+    std::optional<LMPathString> userMusicPath() const;
+    // What plays now ("" when nothing does).
+    QString currentPath() const { return m_current; }
+    bool isPlaying() const { return m_playing && !m_paused; }
+    // Called when a user's file could not be played (its path and why).
+    void setProblemHandler(std::function<void(const QString&, const QString&)> handler) { m_onProblem = std::move(handler); }
+
+private:
+    void apply();
+    void fileFailed(const QString& path, const QString& why);
+
+    MainConfig* m_config;
+    std::unique_ptr<SlideshowMusicSink> m_sink;
+    std::function<void(const QString&, const QString&)> m_onProblem;
+    QString m_themeMusic;
+    QString m_current;
+    bool m_playing = false;
+    bool m_paused = false;
+    bool m_mutedWithoutConfig = false;
+};

@@ -1,0 +1,353 @@
+// The slideshow mode's themes, 3D player, controls and music.
+#include "Slideshow/SlideshowViewController.h"
+
+#include "Slideshow/SlideshowDovePresenter.h"
+#include "Slideshow/SlideshowMenus.h"
+#include "Slideshow/SlideshowMusic.h"
+#include "Slideshow/SlideshowNotifications.h"
+#include "Slideshow/SlideshowThemeMgr.h"
+#include "Slideshow/SlideshowView.h"
+
+#include "Kit/LMButton.h"
+#include "Model/MainConfig.h"
+#include "appkit/Panels.h"
+#include "appkit/Window.h"
+#include "foundation/Bundle.h"
+#include "foundation/NotificationCenter.h"
+#include "foundation/OperationQueue.h"
+#include "foundation/RunLoop.h"
+#include "foundation/Timer.h"
+
+#include <QDebug>
+#include <QFileInfo>
+#include <algorithm>
+
+namespace {
+constexpr const char* kTypeKey = "SlideshowType";
+constexpr const char* kIDKey = "ThemeID";
+constexpr const char* kGroupKey = "ThemeGroupID";
+// The settings' type of a theme: 0 a normal (2D) one, 1 a 3D one.
+qint64 settingsType(const SlideshowTheme& t) { return t.type == SlideshowTheme::ThreeD ? 1 : 0; }
+} // namespace
+
+void SlideshowViewController::setMusicSinkFactory(std::function<std::unique_ptr<SlideshowMusicSink>()> factory)
+{
+    m_sinkFactory = std::move(factory);
+    m_menus.reset();
+    m_music.reset();
+}
+
+std::optional<SlideshowTheme> SlideshowViewController::chosenTheme() const
+{
+    if (!m_themeMgr || !m_themeMgr->isLoaded())
+        return std::nullopt;
+    const std::vector<SlideshowTheme> themes = m_themeMgr->themes();
+    if (themes.empty())
+        return std::nullopt;
+    if (m_mainConfig) {
+        const QVariantMap id = m_mainConfig->curSlideshowThemeID();
+        if (!id.isEmpty()) {
+            const qint64 type = id.value(kTypeKey).toLongLong();
+            const qint64 themeID = id.value(kIDKey).toLongLong();
+            const qint64 groupID = id.value(kGroupKey).toLongLong();
+            for (const SlideshowTheme& t : themes)
+                if (settingsType(t) == type && t.themeID == themeID && (type == 0 || t.groupID == groupID))
+                    return t;
+        }
+    }
+    // Nothing chosen yet (or the chosen theme is gone): the first normal theme, else the first.
+    for (const SlideshowTheme& t : themes)
+        if (t.type == SlideshowTheme::Normal)
+            return t;
+    return themes.front();
+}
+
+void SlideshowViewController::chooseTheme(const SlideshowTheme& theme)
+{
+    if (m_mainConfig) {
+        QVariantMap id;
+        id.insert(kTypeKey, settingsType(theme));
+        id.insert(kIDKey, theme.themeID);
+        id.insert(kGroupKey, theme.groupID);
+        m_mainConfig->setCurSlideshowThemeID(id);
+    }
+    if (!m_playing)
+        return;
+    if (m_menus)
+        m_menus->hideAll();
+    const long from = m_curIndex < 0 ? 0 : m_curIndex;
+    m_paused = false;
+    if (m_bar)
+        m_bar->setPaused(false);
+    beginPresentation(from);
+}
+
+void SlideshowViewController::endPresentation()
+{
+    ++m_generation; // loads of the presentation that ends are dropped
+    stopTimers();
+    m_dove.reset();
+    m_photos.clear();
+    m_photosLoading = 0;
+    m_photosWanted = 0;
+    m_doveWaiting = false;
+    m_loadingIndex = -1;
+    m_readyIndex = -1;
+    m_readyImage = QImage();
+    m_waitingForSlide = false;
+}
+
+void SlideshowViewController::beginPresentation(long index)
+{
+    endPresentation();
+    m_themeProblem.clear();
+    m_theme = chosenTheme();
+    ensureMusicAndMenus();
+    m_music->start(m_theme ? m_theme->musicFile : QString());
+    if (m_paused)
+        m_music->pause();
+    if (m_theme && m_theme->type == SlideshowTheme::ThreeD) {
+        QString error;
+        m_param = SlideshowThemeParam();
+        if (!SlideshowDovePresenter::loadThemeParam(*m_theme, &m_param, &error)) {
+            fallBackTo2D(error, index);
+            return;
+        }
+        view()->setSlides(QImage(), QImage(), 1.0);
+        m_dove = std::make_unique<SlideshowDovePresenter>(view(), m_bar);
+        m_nextPhotoIndex = index;
+        m_curIndex = -1;
+        // Enough photos for every group before the theme starts, then one group's worth ahead.
+        m_photosWanted = std::min({SlideshowDovePresenter::photoCount(m_param), m_slides.size(), kMaxPhotosAhead});
+        m_photosWanted = std::max<std::size_t>(m_photosWanted, 1);
+        m_doveWaiting = true;
+        requestPhotos();
+        return;
+    }
+    m_curIndex = -1;
+    m_waitingForSlide = true;
+    requestSlide(index);
+}
+
+void SlideshowViewController::fallBackTo2D(const QString& why, long index)
+{
+    m_themeProblem = why;
+    qWarning().noquote() << "slideshow theme" << (m_theme ? m_theme->name : QString()) << "cannot be played:" << why;
+    m_dove.reset();
+    m_photos.clear();
+    m_doveWaiting = false;
+    m_curIndex = -1;
+    m_waitingForSlide = true;
+    requestSlide(index);
+}
+
+void SlideshowViewController::requestPhotos()
+{
+    if (!m_dove || m_slides.empty())
+        return;
+    while (m_photos.size() + std::size_t(m_photosLoading) < m_photosWanted) {
+        const long index = m_nextPhotoIndex;
+        m_nextPhotoIndex = nextIndex(index);
+        ++m_photosLoading;
+        const SlideshowFileInfoPtr slide = m_slides[std::size_t(index)];
+        const unsigned long long generation = m_generation;
+        const kpv::Rect bounds = view()->bounds();
+        const QSize size(int(std::max(1.0, bounds.width())), int(std::max(1.0, bounds.height())));
+        std::weak_ptr<bool> alive = m_alive;
+        SlideLoader loader = m_loader;
+        m_queue->addOperationWithBlock([this, alive, loader, slide, generation, index, size] {
+            QImage image = loader ? loader(*slide, size) : QImage();
+            kpv::RunLoop::performOnMainThread(
+                [this, alive, generation, index, image = std::move(image)]() mutable {
+                    const auto a = alive.lock();
+                    if (a && *a)
+                        photoLoaded(generation, index, std::move(image));
+                },
+                false);
+        });
+    }
+}
+
+void SlideshowViewController::photoLoaded(unsigned long long generation, long index, QImage image)
+{
+    if (generation != m_generation || !m_playing || !m_dove)
+        return;
+    --m_photosLoading;
+    if (image.isNull()) {
+        if (++m_failedInARow >= long(m_slides.size())) {
+            endSlideshow();
+            return;
+        }
+    } else {
+        m_failedInARow = 0;
+        m_photos.emplace_back(index, std::move(image));
+    }
+    if (m_doveWaiting && (m_photos.size() >= m_photosWanted || std::size_t(m_failedInARow) + m_photos.size() >= m_slides.size()))
+        startDove();
+    requestPhotos();
+}
+
+void SlideshowViewController::startDove()
+{
+    m_doveWaiting = false;
+    std::weak_ptr<bool> alive = m_alive;
+    QString error;
+    const bool started = m_dove->start(*m_theme, m_param, [this, alive] {
+        const auto a = alive.lock();
+        return a && *a ? takePhoto() : QImage();
+    }, &error);
+    if (!started) {
+        const long from = m_photos.empty() ? m_nextPhotoIndex : m_photos.front().first;
+        fallBackTo2D(error, from);
+        return;
+    }
+    // From now on one group's worth is kept ahead.
+    std::size_t largest = 1;
+    for (const QStringList& group : m_param.maskGroups)
+        largest = std::max(largest, std::size_t(group.size()));
+    m_photosWanted = std::min(largest, kMaxPhotosAhead);
+    if (m_paused)
+        m_dove->pause();
+    if (!m_firstFrameDisplayed) {
+        m_firstFrameDisplayed = true;
+        kpv::NotificationCenter::defaultCenter().postNotification(
+            QLatin1String(DidSlideshowFirstFrameDisplayedNotification), this);
+    }
+    requestPhotos();
+}
+
+QImage SlideshowViewController::takePhoto()
+{
+    if (m_photos.empty()) {
+        requestPhotos();
+        return QImage(); // the mesh keeps its photo this time round
+    }
+    auto [index, image] = std::move(m_photos.front());
+    m_photos.pop_front();
+    m_curIndex = index;
+    // Not at once: the player is in the middle of binding a group.
+    std::weak_ptr<bool> alive = m_alive;
+    const unsigned long long generation = m_generation;
+    kpv::RunLoop::main().perform([this, alive, generation] {
+        const auto a = alive.lock();
+        if (a && *a && generation == m_generation)
+            requestPhotos();
+    });
+    return image;
+}
+
+void SlideshowViewController::togglePause()
+{
+    if (!m_playing)
+        return;
+    m_paused = !m_paused;
+    if (m_bar)
+        m_bar->setPaused(m_paused);
+    if (m_music)
+        m_paused ? m_music->pause() : m_music->resume();
+    if (m_dove) {
+        m_paused ? m_dove->pause() : m_dove->resume();
+        return;
+    }
+    if (m_paused) {
+        // The slide on screen stays, its fade finished.
+        stopTimers();
+        if (m_viewGuard && m_view)
+            m_view->setSlides(m_view->currentSlide(), QImage(), 1.0);
+        m_previousImage = QImage();
+        return;
+    }
+    if (m_curIndex < 0 || m_readyIndex >= 0)
+        advance();
+    else
+        scheduleNext();
+}
+
+// ---- controls ----
+
+void SlideshowViewController::ensureMusicAndMenus()
+{
+    if (!m_music)
+        m_music = std::make_unique<SlideshowMusic>(m_mainConfig, m_sinkFactory ? m_sinkFactory() : makeSlideshowAudioSink());
+    if (!m_menus) {
+        SlideshowMenus::Handlers handlers;
+        handlers.themeChosen = [this](const SlideshowTheme& t) { chooseTheme(t); };
+        handlers.themeMusicChosen = [this] { m_music->chooseThemeMusic(); };
+        handlers.userMusicChosen = [this](const LMPathString& p) { m_music->chooseUserMusic(p); };
+        handlers.chooseMusic = [this] { chooseMusicFile(); };
+        handlers.muteChosen = [this](bool mute) { m_music->setMuted(mute); };
+        m_menus = std::make_unique<SlideshowMenus>(view(), m_music.get(), std::move(handlers));
+    }
+    if (m_themeMgr)
+        m_menus->setThemes(m_themeMgr->themes(), m_theme ? m_theme->themeID : 0, m_theme ? m_theme->groupID : 0);
+}
+
+void SlideshowViewController::chooseMusicFile()
+{
+    auto panel = std::make_shared<kpv::OpenPanel>();
+    panel->setTitle(kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_SS_CHOOSE_MUSIC")));
+    panel->setAllowedFileTypes({QStringLiteral("mp3"), QStringLiteral("m4a"), QStringLiteral("aac"), QStringLiteral("ogg"),
+                                QStringLiteral("oga"), QStringLiteral("opus"), QStringLiteral("flac"), QStringLiteral("wav")});
+    std::weak_ptr<bool> alive = m_alive;
+    kpv::Window* window = m_viewGuard && m_view ? m_view->window() : nullptr;
+    panel->beginSheetModalForWindow(window, [this, alive, panel](long code) {
+        const auto a = alive.lock();
+        if (!a || !*a || code != 1 || panel->URL().isEmpty() || !m_music)
+            return;
+        m_music->chooseUserMusic(LMPathString(panel->URL(), false));
+    });
+}
+
+kpv::Point SlideshowViewController::windowPointAbove(kpv::View* button) const
+{
+    const kpv::Rect r = button->convertRectToView(button->bounds(), nullptr);
+    return kpv::Point{r.origin.x + r.width() / 2, r.origin.y + r.height() + 14};
+}
+
+void SlideshowViewController::controlBarThemesClicked(LMButton* button)
+{
+    ensureMusicAndMenus();
+    m_menus->showThemes(windowPointAbove(button));
+}
+
+void SlideshowViewController::controlBarMusicClicked(LMButton* button)
+{
+    ensureMusicAndMenus();
+    m_menus->showMusic(windowPointAbove(button), false);
+}
+
+void SlideshowViewController::controlBarMusicHovered(LMButton* button, bool inside)
+{
+    ensureMusicAndMenus();
+    if (inside)
+        m_menus->showMusic(windowPointAbove(button), true);
+    else
+        m_menus->hideMusic(true);
+}
+
+void SlideshowViewController::showControls()
+{
+    if (!m_playing || !m_bar || !m_viewGuard)
+        return;
+    if (m_bar->isHidden()) {
+        m_bar->placeIn(view()->bounds());
+        m_bar->setHidden(false);
+    }
+    hideControlsLater();
+}
+
+void SlideshowViewController::hideControlsLater()
+{
+    if (m_controlsTimer)
+        m_controlsTimer->invalidate();
+    m_controlsTimer = kpv::Timer::scheduled(kControlsHideDelay, false, [this](kpv::Timer&) {
+        m_controlsTimer.reset();
+        // An open menu keeps the controls.
+        if (m_menus && m_menus->isAnyShown()) {
+            hideControlsLater();
+            return;
+        }
+        if (m_bar && m_viewGuard)
+            m_bar->setHidden(true);
+    }, kpv::TimerMode::Common);
+}
