@@ -208,7 +208,7 @@ long SlideshowViewController::nextIndex(long index) const
 
 void SlideshowViewController::requestSlide(long index)
 {
-    if (index < 0 || index >= long(m_slides.size()) || index == m_loadingIndex)
+    if (index < 0 || index >= long(m_slides.size()) || index == m_loadingIndex || index == m_readyIndex)
         return;
     m_loadingIndex = index;
     const SlideshowFileInfoPtr slide = m_slides[std::size_t(index)];

@@ -257,7 +257,8 @@ void SlideshowViewController::togglePause()
         m_previousImage = QImage();
         return;
     }
-    if (m_curIndex < 0 || m_readyIndex >= 0)
+    // The slide on screen gets its full time again; nothing on screen yet: the first one comes.
+    if (m_curIndex < 0)
         advance();
     else
         scheduleNext();

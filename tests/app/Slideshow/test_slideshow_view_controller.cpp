@@ -1,6 +1,8 @@
 // The slideshow mode on the manual clock: entering and leaving the mode, slide order and timing,
 // the cross-fade, passing over unreadable slides, the first-frame notification and the cursor
 // query.
+#include "SlideshowTestHost.h"
+#include "Slideshow/SlideshowMusic.h"
 #include "Slideshow/SlideshowNotifications.h"
 #include "Slideshow/SlideshowView.h"
 #include "Slideshow/SlideshowViewController.h"
@@ -23,25 +25,6 @@
 
 namespace {
 
-class FakeHost : public SlideshowViewHost {
-public:
-    FakeHost() : content(kpv::Rect(0, 0, 800, 600)) {}
-    long showMode() const override { return mode; }
-    void setShowMode(long m) override
-    {
-        const long old = mode;
-        mode = m;
-        kpv::NotificationCenter::defaultCenter().postNotification(
-            "didChangeMainShowMode", nullptr, {{"old", qlonglong(old)}, {"new", qlonglong(m)}});
-    }
-    kpv::View* contentView() const override { return const_cast<kpv::View*>(&content); }
-    void registEquivalentResponder(LMEquivalentResponder* r, bool on) override { registered = on ? r : nullptr; }
-
-    long mode = 4;
-    kpv::View content;
-    LMEquivalentResponder* registered = nullptr;
-};
-
 // Slide i is an 8 x 8 image of grey level 10 * i; paths listed in `unreadable` give nothing.
 QImage slideImage(int i)
 {
@@ -57,6 +40,7 @@ protected:
     {
         kpv::RunLoop::main().setClock(&clock);
         controller = std::make_unique<SlideshowViewController>(host);
+        controller->setMusicSinkFactory([] { return std::make_unique<FakeMusicSink>(); });
         controller->setSlideLoader([this](const SlideshowFileInfo& slide, QSize) {
             const int i = slide.filePath().path().section('/', -1).toInt();
             std::lock_guard lock(mutex);
@@ -170,7 +154,7 @@ TEST_F(SlideshowTest, EscOrAClickEndsTheModeAndRestoresTheModeBefore)
     controller->startSlideshowWithFileInfos(slides(2), 0);
     controller->waitForSlideLoads();
     auto esc = kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::Escape, "\x1b", "\x1b", nullptr);
-    auto other = kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::Space, " ", " ", nullptr);
+    auto other = kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::A, "a", "a", nullptr);
     EXPECT_FALSE(controller->performKeyDownEquivalent(*other));
     EXPECT_TRUE(controller->performKeyDownEquivalent(*esc));
     EXPECT_EQ(host.mode, 8);

@@ -1,0 +1,57 @@
+// What the slideshow tests share: a fake main window (its show mode, content view and responder
+// registration) and a music sink that records what it was asked to play.
+#pragma once
+
+#include "Slideshow/SlideshowMusic.h"
+#include "Slideshow/SlideshowViewHost.h"
+
+#include "appkit/View.h"
+#include "foundation/NotificationCenter.h"
+
+#include <QStringList>
+#include <memory>
+
+class FakeHost : public SlideshowViewHost {
+public:
+    FakeHost() : content(kpv::Rect(0, 0, 800, 600)) {}
+    long showMode() const override { return mode; }
+    void setShowMode(long m) override
+    {
+        const long old = mode;
+        mode = m;
+        kpv::NotificationCenter::defaultCenter().postNotification(
+            "didChangeMainShowMode", nullptr, {{"old", qlonglong(old)}, {"new", qlonglong(m)}});
+    }
+    kpv::View* contentView() const override { return const_cast<kpv::View*>(&content); }
+    void registEquivalentResponder(LMEquivalentResponder* r, bool on) override { registered = on ? r : nullptr; }
+
+    long mode = 4;
+    kpv::View content;
+    LMEquivalentResponder* registered = nullptr;
+};
+
+class FakeMusicSink : public SlideshowMusicSink {
+public:
+    struct Log {
+        QStringList played; // every play(), "" for a stop
+        bool paused = false;
+        bool muted = false;
+        std::function<void(const QString&, const QString&)> fail;
+    };
+    explicit FakeMusicSink(std::shared_ptr<Log> log = std::make_shared<Log>()) : m_log(std::move(log)) {}
+    void play(const QString& path) override
+    {
+        m_log->played << path;
+        m_log->paused = false;
+    }
+    void pause() override { m_log->paused = true; }
+    void resume() override { m_log->paused = false; }
+    void setMuted(bool muted) override { m_log->muted = muted; }
+    void setErrorHandler(std::function<void(const QString&, const QString&)> handler) override
+    {
+        m_log->fail = std::move(handler);
+    }
+
+private:
+    std::shared_ptr<Log> m_log;
+};

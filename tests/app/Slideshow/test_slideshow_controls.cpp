@@ -1,0 +1,240 @@
+// The slideshow's controls, themes and music on the manual clock: pause and resume, the theme
+// menu and the kept choice, a 3D theme that cannot play, the music menu with its recent files,
+// mute, and a user's file that cannot be played. The music goes to a recording sink.
+#include "SlideshowTestHost.h"
+
+#include "Slideshow/SlideshowControlBar.h"
+#include "Slideshow/SlideshowMenus.h"
+#include "Slideshow/SlideshowMusic.h"
+#include "Slideshow/SlideshowThemeMgr.h"
+#include "Slideshow/SlideshowView.h"
+#include "Slideshow/SlideshowViewController.h"
+
+#include "Kit/LMButton.h"
+#include "Model/MainConfig.h"
+#include "appkit/Event.h"
+#include "foundation/Clock.h"
+#include "foundation/RunLoop.h"
+#include "foundation/UserDefaults.h"
+
+#include <QColor>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+class ControlsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        kpv::RunLoop::main().setClock(&clock);
+        defaults = std::make_unique<kpv::UserDefaults>(dir.filePath("settings.json"));
+        config = std::make_unique<MainConfig>(*defaults);
+        // A catalogue of two cross-fades with music and a 3D theme whose parameter file is missing.
+        const QString themes = dir.filePath("SSThemes");
+        writeFile(themes + "/a/a.wav", "RIFF");
+        writeFile(themes + "/b/b.wav", "RIFF");
+        writeFile(themes + "/broken/theme.ziz", "not a scene");
+        writeFile(themes + "/SlideShowTheme.xml", R"(<SlideShowTheme>
+            <Theme ID="1" GroupID="1" Type="2D" Name="Fade A" Folder="a" Music="a.wav"/>
+            <Theme ID="2" GroupID="1" Type="2D" Name="Fade B" Folder="b" Music="b.wav"/>
+            <Theme ID="11" GroupID="2" Type="3D" Name="Broken" Folder="broken" Scene="theme.ziz" Param="none.xml"/>
+          </SlideShowTheme>)");
+        themeMgr = std::make_unique<SlideshowThemeMgr>(config.get());
+        themeMgr->setThemeFolders(themes, QString());
+        themeMgr->startLoad();
+        themeMgr->waitUntilLoadFinished();
+        kpv::RunLoop::main().runOnce();
+        ASSERT_EQ(themeMgr->themes().size(), 3u);
+
+        controller = std::make_unique<SlideshowViewController>(host, config.get());
+        controller->setThemeMgr(themeMgr.get());
+        controller->setMusicSinkFactory([this] { return std::make_unique<FakeMusicSink>(sound); });
+        controller->setSlideLoader([](const SlideshowFileInfo& slide, QSize) {
+            const int i = slide.filePath().path().section('/', -1).toInt();
+            QImage img(8, 8, QImage::Format_RGBA8888_Premultiplied);
+            img.fill(QColor(10 * i, 0, 0));
+            return img;
+        });
+    }
+    void TearDown() override
+    {
+        controller.reset();
+        themeMgr.reset();
+        kpv::RunLoop::main().setClock(nullptr);
+    }
+    std::vector<SlideshowFileInfoPtr> slides(int n)
+    {
+        std::vector<SlideshowFileInfoPtr> out;
+        for (int i = 0; i < n; ++i)
+            out.push_back(std::make_shared<SlideshowFileInfo>(LMPathString(QString("/slides/%1").arg(i), false)));
+        return out;
+    }
+    void run(double seconds)
+    {
+        for (double t = 0; t < seconds - 1e-9; t += 0.05) {
+            controller->waitForSlideLoads();
+            clock.advance(0.05);
+        }
+        controller->waitForSlideLoads();
+    }
+    int shown() { return qRed(controller->view()->currentSlide().pixel(0, 0)) / 10; }
+    QString themeFile(const char* relative) { return dir.filePath(QString("SSThemes/") + relative); }
+
+    QTemporaryDir dir;
+    kpv::ManualClock clock;
+    FakeHost host;
+    std::unique_ptr<kpv::UserDefaults> defaults;
+    std::unique_ptr<MainConfig> config;
+    std::unique_ptr<SlideshowThemeMgr> themeMgr;
+    std::shared_ptr<FakeMusicSink::Log> sound = std::make_shared<FakeMusicSink::Log>();
+    std::unique_ptr<SlideshowViewController> controller;
+};
+
+TEST_F(ControlsTest, SpaceAndThePauseButtonHoldTheSlideAndTheMusic)
+{
+    controller->startSlideshowWithFileInfos(slides(3), 0);
+    controller->waitForSlideLoads();
+    ASSERT_EQ(shown(), 0);
+    EXPECT_EQ(sound->played.last(), themeFile("a/a.wav")); // the first cross-fade, nothing chosen yet
+    auto space = kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::Space, " ", " ", nullptr);
+    EXPECT_TRUE(controller->performKeyDownEquivalent(*space));
+    EXPECT_TRUE(controller->isPaused());
+    EXPECT_TRUE(sound->paused);
+    EXPECT_TRUE(controller->controlBar()->isPaused()); // the button shows Play
+    run(30);
+    EXPECT_EQ(shown(), 0);
+    controller->controlBar()->pauseButton()->sendAction();
+    EXPECT_FALSE(controller->isPaused());
+    EXPECT_FALSE(sound->paused);
+    run(controller->slideDuration() + controller->fadeDuration() + 0.2);
+    EXPECT_EQ(shown(), 1);
+
+    // Paused in the middle of a fade: the new slide stays, fully shown.
+    run(controller->slideDuration() + 0.3);
+    controller->togglePause();
+    EXPECT_DOUBLE_EQ(controller->view()->fade(), 1.0);
+    EXPECT_EQ(shown(), 2);
+    controller->controlBar()->endButton()->sendAction();
+    EXPECT_EQ(host.mode, 4);
+    EXPECT_EQ(sound->played.last(), QString()); // the music stops with the slideshow
+}
+
+TEST_F(ControlsTest, ThemeMenuOffersTheCatalogueAndTheChoiceIsKept)
+{
+    controller->startSlideshowWithFileInfos(slides(3), 0);
+    controller->waitForSlideLoads();
+    SlideshowMenus* menus = controller->menus();
+    ASSERT_NE(menus, nullptr);
+    EXPECT_EQ(menus->themeTitles(), QStringList({"Fade A", "Fade B", "Broken"}));
+    run(controller->slideDuration() + controller->fadeDuration() + 0.2);
+    ASSERT_EQ(controller->curSlideIndex(), 1);
+
+    menus->clickThemeRow(1);
+    ASSERT_TRUE(controller->currentTheme());
+    EXPECT_EQ(controller->currentTheme()->name, "Fade B");
+    EXPECT_EQ(sound->played.last(), themeFile("b/b.wav"));
+    controller->waitForSlideLoads();
+    EXPECT_EQ(shown(), 1); // goes on from the slide that was shown
+    const QVariantMap kept = config->curSlideshowThemeID();
+    EXPECT_EQ(kept.value("ThemeID").toLongLong(), 2);
+    EXPECT_EQ(kept.value("SlideshowType").toLongLong(), 0);
+
+    // The next slideshow plays the kept theme.
+    controller->endSlideshow();
+    controller->startSlideshowWithFileInfos(slides(2), 0);
+    EXPECT_EQ(controller->currentTheme()->name, "Fade B");
+
+    // A 3D theme that cannot be played falls back to the cross-fade, and says why.
+    menus->clickThemeRow(2);
+    EXPECT_EQ(controller->currentTheme()->name, "Broken");
+    EXPECT_FALSE(controller->isPlaying3D());
+    EXPECT_FALSE(controller->lastThemeProblem().isEmpty());
+    controller->waitForSlideLoads();
+    EXPECT_TRUE(controller->isPlaying());
+    EXPECT_FALSE(controller->view()->currentSlide().isNull());
+}
+
+TEST_F(ControlsTest, MusicMenuChoosesTheThemesOrTheUsersMusicAndMutes)
+{
+    const QString song1 = dir.filePath("one.mp3"), song2 = dir.filePath("two.mp3");
+    const QString song3 = dir.filePath("three.mp3"), song4 = dir.filePath("four.mp3");
+    for (const QString& s : {song1, song2, song3, song4})
+        writeFile(s, "ID3");
+    controller->startSlideshowWithFileInfos(slides(2), 0);
+    SlideshowMenus* menus = controller->menus();
+    SlideshowMusic* music = controller->music();
+    ASSERT_TRUE(menus && music);
+    EXPECT_EQ(menus->musicTitles(), QStringList({"Theme Music", "Choose Music…", "Mute"}));
+
+    for (const QString& s : {song1, song2, song3, song4})
+        music->chooseUserMusic(LMPathString(s, false));
+    EXPECT_EQ(sound->played.last(), song4);
+    // The three newest, newest first.
+    EXPECT_EQ(menus->musicTitles(), QStringList({"Theme Music", "four.mp3", "three.mp3", "two.mp3", "Choose Music…", "Mute"}));
+    menus->clickMusicRow(3); // two.mp3
+    EXPECT_EQ(sound->played.last(), song2);
+    EXPECT_FALSE(music->isUsingThemeMusic());
+    menus->clickMusicRow(0);
+    EXPECT_EQ(sound->played.last(), themeFile("a/a.wav"));
+    EXPECT_TRUE(config->isUsingDefaultThemeBkgrdMusic());
+
+    menus->clickMusicRow(5); // Mute
+    EXPECT_TRUE(sound->muted);
+    EXPECT_TRUE(config->slideshowMute());
+    menus->clickMusicRow(5);
+    EXPECT_FALSE(sound->muted);
+
+    // A user's file that is gone plays the theme's music instead; one that cannot be played
+    // gives way to it and is reported.
+    music->chooseUserMusic(LMPathString(song3, false));
+    EXPECT_EQ(sound->played.last(), song3);
+    QString reported;
+    music->setProblemHandler([&](const QString& path, const QString&) { reported = path; });
+    ASSERT_TRUE(sound->fail);
+    sound->fail(song3, "no decoder");
+    EXPECT_EQ(reported, song3);
+    EXPECT_EQ(sound->played.last(), themeFile("a/a.wav"));
+    EXPECT_EQ(config->curPlayingMusicPath()->path(), song3); // the choice itself is kept
+    QFile::remove(song4);
+    EXPECT_EQ(SlideshowMusic::musicToPlay("/theme.wav", false, LMPathString(song4, false)), QString());
+    EXPECT_EQ(SlideshowMusic::musicToPlay(themeFile("a/a.wav"), false, LMPathString(song4, false)), themeFile("a/a.wav"));
+    EXPECT_EQ(SlideshowMusic::musicToPlay(themeFile("a/a.wav"), false, LMPathString(song1, false)), song1);
+    EXPECT_EQ(SlideshowMusic::musicToPlay(themeFile("a/a.wav"), true, LMPathString(song1, false)), themeFile("a/a.wav"));
+}
+
+TEST_F(ControlsTest, ControlsShowWhileThePointerMovesAndHideWhenItRests)
+{
+    controller->startSlideshowWithFileInfos(slides(2), 0);
+    SlideshowControlBar* bar = controller->controlBar();
+    ASSERT_NE(bar, nullptr);
+    EXPECT_FALSE(bar->isHidden()); // shown when the slideshow starts
+    EXPECT_EQ(bar->superview(), controller->view());
+    EXPECT_NEAR(bar->frame().midX(), controller->view()->bounds().midX(), 1);
+    run(SlideshowViewController::kControlsHideDelay + 0.1);
+    EXPECT_TRUE(bar->isHidden());
+    auto move = kpv::Event::mouseEvent(kpv::MouseMoved, kpv::Point{100, 100}, nullptr);
+    controller->view()->mouseMoved(*move);
+    EXPECT_FALSE(bar->isHidden());
+    run(SlideshowViewController::kControlsHideDelay - 0.5);
+    controller->view()->mouseMoved(*move); // each move starts the wait again
+    run(SlideshowViewController::kControlsHideDelay - 0.5);
+    EXPECT_FALSE(bar->isHidden());
+    run(1);
+    EXPECT_TRUE(bar->isHidden());
+    controller->endSlideshow();
+    controller->view()->mouseMoved(*move);
+    EXPECT_TRUE(bar->isHidden()); // not outside the slideshow
+}
+
+} // namespace
