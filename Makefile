@@ -42,6 +42,7 @@ run: build-release
 	fi
 
 bench: build-release
+	@bash tools/install-deps.sh tools/bench-packages.txt
 	cmake --build $(RELEASE_DIR) --target run_benchmarks
 
 clean:

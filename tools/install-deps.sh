@@ -4,7 +4,8 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-list="$here/debian-packages.txt"
+# An optional argument names another list (the benchmark peers).
+list="${1:-$here/debian-packages.txt}"
 
 mapfile -t wanted < <(sed -e 's/#.*//' -e 's/[[:space:]]//g' "$list" | grep -v '^$' | sort -u)
 

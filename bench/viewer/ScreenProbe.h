@@ -1,0 +1,28 @@
+#pragma once
+
+// Looks at what the X server shows: whether a picture of a known colour covers a good part of
+// some top-level window. Works for any program, so ours and the peers are judged alike.
+
+#include "BenchPictures.h"
+
+#include <vector>
+
+struct _XDisplay;
+
+class ScreenProbe {
+public:
+    ScreenProbe();
+    ~ScreenProbe();
+    ScreenProbe(const ScreenProbe &) = delete;
+    ScreenProbe &operator=(const ScreenProbe &) = delete;
+
+    bool isOpen() const { return m_display != nullptr; }
+    // True when at least three patches of a 7 x 7 grid over one mapped top-level window average
+    // to one of `colours` (each channel within the tolerance).
+    bool shows(const std::vector<bench_pictures::Rgb> &colours) const;
+    // Centre of the largest mapped top-level window, in screen coordinates; false when none.
+    bool largestWindowCentre(int *x, int *y) const;
+
+private:
+    _XDisplay *m_display = nullptr;
+};

@@ -1,0 +1,429 @@
+// The whole viewer as a user meets it, beside the peer viewers on the same generated photographs,
+// in one X server started for the run: launch to the first painted picture, the next picture after
+// a key press (the first press and steady stepping), peak memory (VmHWM) after 30 steps through
+// 24 MP JPEGs and when showing one 24 MP PNG or one 45 MP JPEG, and the CPU an animated GIF costs
+// while nothing else happens. "Painted" means a good part of the window shows the picture's own
+// colour, so a quick first picture counts as soon as it is on screen, for every program alike.
+
+#include "BenchPictures.h"
+#include "ScreenProbe.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using bench_pictures::Rgb;
+
+constexpr int kSteps = 30;
+constexpr int kLaunchRuns = 5;
+constexpr double kTimeoutMs = 15000;
+
+struct Program {
+    std::string name;
+    std::string exe;
+    std::string nextKey;
+};
+
+struct Results {
+    double launchMs = NAN, firstStepMs = NAN, steadyStepMs = NAN;
+    double stepsPeakMb = NAN, pngPeakMb = NAN, bigJpegPeakMb = NAN, gifCpuSeconds = NAN;
+    int failedSteps = 0;
+};
+
+double msSince(Clock::time_point t0) { return std::chrono::duration<double, std::milli>(Clock::now() - t0).count(); }
+void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+double median(std::vector<double> v)
+{
+    v.erase(std::remove_if(v.begin(), v.end(), [](double x) { return std::isnan(x); }), v.end());
+    if (v.empty())
+        return NAN;
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+std::string makeDir(const std::string &base, const char *name, mode_t mode = 0755)
+{
+    const std::string path = base + "/" + name;
+    mkdir(path.c_str(), mode);
+    chmod(path.c_str(), mode);
+    return path;
+}
+
+// ---- The X server of the run ----
+
+pid_t startXvfb()
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        const std::string fd = std::to_string(fds[1]);
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1600x1000x24", "-nolisten", "tcp",
+               static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    char buf[32] = {};
+    ssize_t n = 0, got = 0;
+    while (got < ssize_t(sizeof buf - 1) && (n = read(fds[0], buf + got, sizeof buf - 1 - size_t(got))) > 0) {
+        got += n;
+        if (std::memchr(buf, '\n', size_t(got)))
+            break;
+    }
+    close(fds[0]);
+    if (got <= 0)
+        return -1;
+    setenv("DISPLAY", (":" + std::to_string(std::atoi(buf))).c_str(), 1);
+    return pid;
+}
+
+// ---- One program run ----
+
+class Run {
+public:
+    // Starts `program` on `file` with a home, runtime and temporary folder of its own.
+    Run(const Program &program, const std::string &file)
+    {
+        char tmpl[] = "/tmp/kpv-bench-home-XXXXXX";
+        m_home = mkdtemp(tmpl) ? tmpl : "";
+        const std::string runtime = makeDir(m_home, "runtime", 0700);
+        const std::string tmp = makeDir(m_home, "tmp");
+        std::vector<std::string> env = {
+            "HOME=" + m_home,
+            "XDG_CONFIG_HOME=" + makeDir(m_home, "config"),
+            "XDG_CACHE_HOME=" + makeDir(m_home, "cache"),
+            "XDG_DATA_HOME=" + makeDir(m_home, "data"),
+            "XDG_RUNTIME_DIR=" + runtime,
+            "TMPDIR=" + tmp,
+            std::string("DISPLAY=") + getenv("DISPLAY"),
+            std::string("PATH=") + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin"),
+            "LANG=C.UTF-8",
+        };
+        started = Clock::now();
+        m_pid = fork();
+        if (m_pid == 0) {
+            std::vector<char *> envp;
+            for (auto &e : env)
+                envp.push_back(e.data());
+            envp.push_back(nullptr);
+            // KPV_BENCH_LOG names a file that collects the programs' output, for a look at a run.
+            const char *log = getenv("KPV_BENCH_LOG");
+            const int null = ::open(log ? log : "/dev/null", O_WRONLY | O_CREAT | O_APPEND, 0644);
+            if (null >= 0) {
+                dup2(null, 1);
+                dup2(null, 2);
+            }
+            execle(program.exe.c_str(), program.exe.c_str(), file.c_str(), static_cast<char *>(nullptr), envp.data());
+            _exit(127);
+        }
+    }
+    ~Run()
+    {
+        if (m_pid > 0) {
+            kill(m_pid, SIGTERM);
+            for (int i = 0; i < 200 && waitpid(m_pid, nullptr, WNOHANG) == 0; ++i)
+                sleepMs(10);
+            if (kill(m_pid, 0) == 0) {
+                kill(m_pid, SIGKILL);
+                waitpid(m_pid, nullptr, 0);
+            }
+        }
+        if (!m_home.empty())
+            std::system(("rm -rf '" + m_home + "'").c_str());
+        sleepMs(300); // let the server forget the windows
+    }
+
+    bool alive() const { return m_pid > 0 && waitpid(m_pid, nullptr, WNOHANG) == 0; }
+
+    // Milliseconds from `from` until the window shows one of `colours`; NaN on time-out or exit.
+    double waitForColours(const ScreenProbe &probe, const std::vector<Rgb> &colours, Clock::time_point from) const
+    {
+        while (msSince(from) < kTimeoutMs) {
+            if (probe.shows(colours))
+                return msSince(from);
+            if (!alive())
+                return NAN;
+            sleepMs(2);
+        }
+        return NAN;
+    }
+
+    double peakMegabytes() const
+    {
+        std::ifstream status("/proc/" + std::to_string(m_pid) + "/status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("VmHWM:", 0) == 0)
+                return std::atof(line.c_str() + 6) / 1024.0;
+        return NAN;
+    }
+
+    double cpuSeconds() const
+    {
+        std::ifstream stat("/proc/" + std::to_string(m_pid) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        const size_t close = text.rfind(')');
+        if (close == std::string::npos)
+            return NAN;
+        std::istringstream fields(text.substr(close + 2));
+        std::string field;
+        double ticks = 0;
+        for (int i = 3; fields >> field && i <= 15; ++i)
+            if (i == 14 || i == 15) // utime, stime
+                ticks += std::atof(field.c_str());
+        return ticks / double(sysconf(_SC_CLK_TCK));
+    }
+
+    Clock::time_point started;
+
+private:
+    pid_t m_pid = -1;
+    std::string m_home;
+};
+
+bool runQuiet(const std::vector<std::string> &args)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        std::vector<char *> argv;
+        for (auto a : args)
+            argv.push_back(strdup(a.c_str()));
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Points at the window (focus follows the pointer without a window manager) and presses `key`.
+void pressKey(const ScreenProbe &probe, const std::string &key)
+{
+    int x = 0, y = 0;
+    if (probe.largestWindowCentre(&x, &y))
+        runQuiet({"xdotool", "mousemove", std::to_string(x), std::to_string(y)});
+    runQuiet({"xdotool", "key", key});
+}
+
+// ---- The measurements ----
+
+struct Inputs {
+    std::vector<std::string> steps; // kSteps + 1 photographs in one folder
+    std::string png, bigJpeg, gif;
+    std::vector<Rgb> gifColours;
+};
+
+Results measure(const Program &program, const Inputs &in, const ScreenProbe &probe)
+{
+    Results r;
+    std::vector<double> launches;
+    for (int i = 0; i < kLaunchRuns; ++i) {
+        Run run(program, in.steps[0]);
+        launches.push_back(run.waitForColours(probe, {bench_pictures::colourFor(0)}, run.started));
+        if (getenv("KPV_BENCH_VERBOSE"))
+            std::printf("  launch %d: %.0f ms\n", i + 1, launches.back());
+
+    }
+    r.launchMs = median(launches);
+
+    {
+        Run run(program, in.steps[0]);
+        if (!std::isnan(run.waitForColours(probe, {bench_pictures::colourFor(0)}, run.started))) {
+            std::vector<double> steady;
+            for (int i = 1; i <= kSteps; ++i) {
+                sleepMs(i == 1 ? 1000 : 500);
+                const auto t0 = Clock::now();
+                pressKey(probe, program.nextKey);
+                const double ms = run.waitForColours(probe, {bench_pictures::colourFor(i)}, t0);
+                if (std::isnan(ms))
+                    ++r.failedSteps;
+                if (i == 1)
+                    r.firstStepMs = ms;
+                else
+                    steady.push_back(ms);
+            }
+            r.steadyStepMs = median(steady);
+            r.stepsPeakMb = run.peakMegabytes();
+        }
+    }
+
+    auto peakShowing = [&](const std::string &file, Rgb colour) {
+        Run run(program, file);
+        if (std::isnan(run.waitForColours(probe, {colour}, run.started)))
+            return double(NAN);
+        sleepMs(2500); // the sharp picture and whatever follows it
+        return run.peakMegabytes();
+    };
+    r.pngPeakMb = peakShowing(in.png, bench_pictures::colourFor(40));
+    r.bigJpegPeakMb = peakShowing(in.bigJpeg, bench_pictures::colourFor(41));
+
+    {
+        Run run(program, in.gif);
+        if (!std::isnan(run.waitForColours(probe, in.gifColours, run.started))) {
+            sleepMs(1000);
+            const double before = run.cpuSeconds();
+            sleepMs(5000);
+            r.gifCpuSeconds = run.cpuSeconds() - before;
+        }
+    }
+    return r;
+}
+
+bool makeInputs(const std::string &dir, Inputs *in)
+{
+    const std::string steps = makeDir(dir, "steps");
+    for (int i = 0; i <= kSteps; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/p%02d.jpg", i);
+        in->steps.push_back(steps + name);
+    }
+    in->png = makeDir(dir, "png") + "/photo-24mp.png";
+    in->bigJpeg = makeDir(dir, "big") + "/photo-45mp.jpg";
+    in->gif = makeDir(dir, "gif") + "/animation.gif";
+    for (int i = 0; i < 8; ++i)
+        in->gifColours.push_back(bench_pictures::colourFor(50 + i));
+
+    const std::string marker = dir + "/complete-v2";
+    if (access(marker.c_str(), F_OK) == 0)
+        return true;
+    std::printf("making the photographs in %s ...\n", dir.c_str());
+    std::fflush(stdout);
+    std::vector<std::function<bool()>> jobs;
+    for (int i = 0; i <= kSteps; ++i)
+        jobs.push_back([=] { return bench_pictures::writePhotoJpeg(in->steps[size_t(i)], 6000, 4000, bench_pictures::colourFor(i), unsigned(i)); });
+    jobs.push_back([=] { return bench_pictures::writePhotoPng(in->png, 6000, 4000, bench_pictures::colourFor(40), 40); });
+    jobs.push_back([=] { return bench_pictures::writePhotoJpeg(in->bigJpeg, 8256, 5504, bench_pictures::colourFor(41), 41); });
+    jobs.push_back([=] { return bench_pictures::writeAnimatedGif(in->gif, 640, 480, in->gifColours, 8); });
+    std::vector<char> ok(jobs.size(), 0);
+    std::vector<std::thread> workers;
+    const size_t threads = 3;
+    for (size_t t = 0; t < threads; ++t)
+        workers.emplace_back([&, t] {
+            for (size_t j = t; j < jobs.size(); j += threads)
+                ok[j] = jobs[j]() ? 1 : 0;
+        });
+    for (auto &w : workers)
+        w.join();
+    if (std::count(ok.begin(), ok.end(), 0))
+        return false;
+    std::ofstream(marker) << "done\n";
+    return true;
+}
+
+void printRow(const char *what, const std::vector<Results> &all, double Results::*field, const char *format)
+{
+    std::printf("  %-40s", what);
+    for (const Results &r : all) {
+        if (std::isnan(r.*field))
+            std::printf(" %10s", "-");
+        else
+            std::printf(format, r.*field);
+    }
+    std::printf("  |");
+    for (size_t i = 1; i < all.size(); ++i) {
+        const double ours = all[0].*field, theirs = all[i].*field;
+        if (std::isnan(ours) || std::isnan(theirs) || theirs <= 0)
+            std::printf(" %12s", "-");
+        else
+            std::printf(" %11.2fx", ours / theirs);
+    }
+    std::printf("\n");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const char *tmp = getenv("TMPDIR");
+    const std::string pictures = makeDir(tmp && *tmp ? tmp : "/tmp", "kpv-bench-viewer-pictures");
+    Inputs inputs;
+    if (!makeInputs(pictures, &inputs)) {
+        std::fprintf(stderr, "bench_viewer: cannot write the photographs in %s\n", pictures.c_str());
+        return 1;
+    }
+    const pid_t xvfb = startXvfb();
+    if (xvfb <= 0) {
+        std::fprintf(stderr, "bench_viewer: cannot start Xvfb\n");
+        return 1;
+    }
+    int result = 0;
+    {
+        ScreenProbe probe;
+        for (int i = 0; i < 100 && !probe.isOpen(); ++i)
+            sleepMs(20);
+        std::vector<Program> programs = {{"kestrane", KPV_VIEWER_PATH, "Right"},
+                                         {"qimgv", "/usr/bin/qimgv", "Right"},
+                                         {"geeqie", "/usr/bin/geeqie", "space"}};
+        std::vector<Program> present;
+        // Peers named on the command line limit the run to them (ours always runs).
+        auto wanted = [&](const Program &p) {
+            if (argc < 2 || p.name == "kestrane")
+                return true;
+            for (int i = 1; i < argc; ++i)
+                if (p.name == argv[i])
+                    return true;
+            return false;
+        };
+        for (const Program &p : programs) {
+            if (!wanted(p))
+                continue;
+            if (access(p.exe.c_str(), X_OK) == 0)
+                present.push_back(p);
+            else
+                std::printf("%s is not installed (tools/bench-packages.txt): no ratio against it\n", p.name.c_str());
+        }
+        if (!probe.isOpen() || present.empty() || present[0].name != "kestrane") {
+            std::fprintf(stderr, "bench_viewer: no display or no viewer to measure\n");
+            result = 1;
+        } else {
+            std::vector<Results> all;
+            for (const Program &p : present) {
+                std::printf("measuring %s ...\n", p.name.c_str());
+                std::fflush(stdout);
+                all.push_back(measure(p, inputs, probe));
+                if (all.back().failedSteps)
+                    std::printf("  %s missed %d of %d steps\n", p.name.c_str(), all.back().failedSteps, kSteps);
+            }
+            std::printf("\nOn screen (Xvfb 1600x1000, software GL), medians; ratio = kestrane / peer, below 1 is better\n");
+            std::printf("  %-40s", "");
+            for (const Program &p : present)
+                std::printf(" %10s", p.name.c_str());
+            std::printf("  |");
+            for (size_t i = 1; i < present.size(); ++i)
+                std::printf(" %12s", ("vs " + present[i].name).c_str());
+            std::printf("\n");
+            printRow("launch to 24 MP JPEG painted (ms)", all, &Results::launchMs, " %10.0f");
+            printRow("next image, first press (ms)", all, &Results::firstStepMs, " %10.0f");
+            printRow("next image, steady stepping (ms)", all, &Results::steadyStepMs, " %10.0f");
+            printRow("peak memory after 30 steps (MB)", all, &Results::stepsPeakMb, " %10.0f");
+            printRow("peak memory, one 24 MP PNG (MB)", all, &Results::pngPeakMb, " %10.0f");
+            printRow("peak memory, one 45 MP JPEG (MB)", all, &Results::bigJpegPeakMb, " %10.0f");
+            printRow("CPU s in 5 s with an animated GIF", all, &Results::gifCpuSeconds, " %10.2f");
+        }
+    }
+    kill(xvfb, SIGTERM);
+    waitpid(xvfb, nullptr, 0);
+    return result;
+}
