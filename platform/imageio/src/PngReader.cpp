@@ -1,5 +1,7 @@
 // PNG through libpng: every colour type and depth comes out as 8-bit RGBA, transparency
-// (tRNS) expanded to alpha, interlaced files deinterlaced by the library.
+// (tRNS) expanded to alpha, interlaced files deinterlaced by the library. A reduced decode of a
+// non-interlaced file averages blocks of rows as they arrive, so the full-size picture is never
+// held in memory.
 
 #include "FormatDecoder.h"
 #include "imageio/ImageLimits.h"
@@ -7,7 +9,10 @@
 
 #include <png.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <vector>
 #include <memory>
 
 namespace kpv {
@@ -50,6 +55,8 @@ struct PngJob {
     ReadState input;
     QString message;
     QImage image;
+    std::vector<unsigned char> row;  // one decoded row and the column sums of a reduced decode
+    std::vector<uint32_t> sums;
     QSize size;
     double dpiX = 0, dpiY = 0;
 };
@@ -88,7 +95,53 @@ bool runHeader(PngJob* job, const QByteArray& data)
     return true;
 }
 
-bool runDecode(PngJob* job, const QByteArray& data)
+// The integer reduction that keeps the longer side at least `maxPixelSize` (1: none).
+png_uint_32 reductionFor(png_uint_32 width, png_uint_32 height, int maxPixelSize)
+{
+    if (maxPixelSize <= 0)
+        return 1;
+    return std::max<png_uint_32>(1, std::max(width, height) / png_uint_32(maxPixelSize));
+}
+
+// Box-averages `factor` x `factor` blocks of straight-alpha rows into a premultiplied picture,
+// one row at a time; edge blocks average the pixels they have.
+bool readReduced(PngJob* job, png_uint_32 width, png_uint_32 height, png_uint_32 factor)
+{
+    const png_uint_32 outW = (width + factor - 1) / factor, outH = (height + factor - 1) / factor;
+    job->image = imageio_detail::allocateFrame(int(outW), int(outH), &job->message);
+    if (job->image.isNull())
+        return false;
+    std::vector<unsigned char>& row = job->row;
+    std::vector<uint32_t>& sums = job->sums;
+    row.resize(size_t(width) * 4);
+    sums.resize(size_t(outW) * 4);
+    for (png_uint_32 oy = 0; oy < outH; ++oy) {
+        std::fill(sums.begin(), sums.end(), 0u);
+        const png_uint_32 rows = std::min(factor, height - oy * factor);
+        for (png_uint_32 r = 0; r < rows; ++r) {
+            png_read_row(job->png, row.data(), nullptr);
+            const unsigned char* p = row.data();
+            for (png_uint_32 x = 0; x < width; ++x, p += 4) {
+                uint32_t* s = &sums[size_t(x / factor) * 4];
+                const unsigned a = p[3];
+                s[0] += (p[0] * a + 127) / 255;
+                s[1] += (p[1] * a + 127) / 255;
+                s[2] += (p[2] * a + 127) / 255;
+                s[3] += a;
+            }
+        }
+        uchar* out = job->image.scanLine(int(oy));
+        for (png_uint_32 ox = 0; ox < outW; ++ox) {
+            const uint32_t count = rows * std::min(factor, width - ox * factor);
+            for (int c = 0; c < 4; ++c)
+                out[ox * 4 + png_uint_32(c)] = uchar((sums[size_t(ox) * 4 + size_t(c)] + count / 2) / count);
+        }
+    }
+    png_read_end(job->png, nullptr);
+    return true;
+}
+
+bool runDecode(PngJob* job, const QByteArray& data, int maxPixelSize, bool* premultiplied)
 {
     if (!runHeader(job, data))
         return false;
@@ -112,6 +165,11 @@ bool runDecode(PngJob* job, const QByteArray& data)
         job->message = QStringLiteral("unexpected PNG row layout");
         return false;
     }
+    // Interlaced rows arrive in passes over the whole picture: those files are decoded at full size.
+    const png_uint_32 factor = passes == 1 ? reductionFor(width, height, maxPixelSize) : 1;
+    *premultiplied = factor > 1;
+    if (factor > 1)
+        return readReduced(job, width, height, factor);
     job->image = imageio_detail::allocateFrame(int(width), int(height), &job->message);
     if (job->image.isNull())
         return false;
@@ -141,17 +199,19 @@ public:
     }
     QString type() const override { return ContentTypes::kPng; }
     QSize frameSize(int) const override { return m_size; }
-    QImage decode(int, int, QString* error) override
+    QImage decode(int, int maxPixelSize, QString* error) override
     {
         auto job = std::make_unique<PngJob>();
-        if (!runDecode(job.get(), m_data)) {
+        bool premultiplied = false;
+        if (!runDecode(job.get(), m_data, maxPixelSize, &premultiplied)) {
             if (error)
                 *error = QStringLiteral("PNG decoding failed: %1").arg(job->message);
             return {};
         }
-        // Rows arrive with straight alpha.
+        // Full-size rows arrive with straight alpha.
         QImage image = std::move(job->image);
-        imageio_detail::premultiplyRgba(image);
+        if (!premultiplied)
+            imageio_detail::premultiplyRgba(image);
         return image;
     }
     QVariantMap formatProperties(int) const override { return imageio_detail::densityProperties(m_dpiX, m_dpiY); }

@@ -89,6 +89,44 @@ TEST(ImageSourcePng, EveryLayoutMatchesTheSourcePixels)
         }
 }
 
+// The box average of premultiplied `full` over factor x factor blocks (edge blocks: what they have).
+QImage boxReduced(const QImage& full, int factor)
+{
+    const int w = (full.width() + factor - 1) / factor, h = (full.height() + factor - 1) / factor;
+    QImage out(w, h, QImage::Format_RGBA8888_Premultiplied);
+    for (int oy = 0; oy < h; ++oy)
+        for (int ox = 0; ox < w; ++ox) {
+            unsigned sum[4] = {0, 0, 0, 0}, count = 0;
+            for (int y = oy * factor; y < std::min(full.height(), (oy + 1) * factor); ++y)
+                for (int x = ox * factor; x < std::min(full.width(), (ox + 1) * factor); ++x, ++count)
+                    for (int c = 0; c < 4; ++c)
+                        sum[c] += full.constScanLine(y)[x * 4 + c];
+            for (int c = 0; c < 4; ++c)
+                out.scanLine(oy)[ox * 4 + c] = uchar((sum[c] + count / 2) / count);
+        }
+    return out;
+}
+
+TEST(ImageSourcePng, ReducedDecodeIsTheBoxAverageOfTheFullOne)
+{
+    // 200 x 121 at 50 pixels: blocks of 4, the last block row one pixel high; and the same turned
+    // upright, so the short column block is on the right.
+    for (QSize size : {QSize(200, 121), QSize(121, 200)})
+        for (bool alpha : {false, true}) {
+            SCOPED_TRACE(testing::Message() << size.width() << "x" << size.height() << " alpha " << alpha);
+            auto source = ImageSource::createWithData(referencePng(pattern(size.width(), size.height(), alpha), alpha, false));
+            ASSERT_TRUE(source);
+            const QImage reduced = source->createThumbnailAtIndex(0, 50, true);
+            const QImage expected = boxReduced(source->createImageAtIndex(0), 4);
+            ASSERT_EQ(reduced.size(), expected.size());
+            EXPECT_EQ(maxChannelDifference(reduced, expected), 0);
+        }
+    // Interlaced files are decoded whole and then scaled: same size, close pixels.
+    auto interlaced = ImageSource::createWithData(referencePng(pattern(200, 120, true), true, true));
+    ASSERT_TRUE(interlaced);
+    EXPECT_EQ(interlaced->createThumbnailAtIndex(0, 50, true).size(), QSize(50, 30));
+}
+
 TEST(ImageSourcePng, InterlacedOpaqueBlackSurvives)
 {
     QImage black(9, 9, QImage::Format_RGBA8888_Premultiplied);
@@ -206,6 +244,7 @@ TEST(ImageSourceHostile, EveryPrefixOfEveryFormatFailsOrDecodesWithoutHarm)
         referenceJpeg(picture, 70, false, TJSAMP_420),
         referenceJpeg(picture, 70, true, TJSAMP_422),
         referencePng(picture, true, true),
+        referencePng(picture, true, false),
         referenceGif(12, 10, frames, 3),
     };
     for (const QByteArray& whole : files) {
@@ -219,6 +258,9 @@ TEST(ImageSourceHostile, EveryPrefixOfEveryFormatFailsOrDecodesWithoutHarm)
                 const QImage image = source->createImageAtIndex(i);
                 if (!image.isNull())
                     EXPECT_EQ(image.format(), QImage::Format_RGBA8888_Premultiplied);
+                const QImage reduced = source->createThumbnailAtIndex(i, 4, true);
+                if (!reduced.isNull())
+                    EXPECT_LE(std::max(reduced.width(), reduced.height()), 4);
             }
         }
     }
