@@ -4,7 +4,11 @@
 #include <cstring>
 #include <new>
 
-LMData::~LMData() { std::free(m_bytes); }
+LMData::~LMData()
+{
+    if (!m_owner)
+        std::free(m_bytes);
+}
 
 std::shared_ptr<LMData> LMData::create(size_t length)
 {
@@ -27,4 +31,15 @@ std::shared_ptr<LMData> LMData::createWithBytes(const void *bytes, size_t length
     if (block && length)
         std::memcpy(block->mutableBytes(), bytes, length);
     return block;
+}
+
+std::shared_ptr<LMData> LMData::createWithOwner(uint8_t *bytes, size_t length, std::shared_ptr<const void> owner)
+{
+    if (!bytes || !owner)
+        return nullptr;
+    try {
+        return std::shared_ptr<LMData>(new LMData(bytes, length, std::move(owner)));
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
 }

@@ -95,7 +95,20 @@ std::shared_ptr<LMBitmap> LMImage::createImageBitmapByImageRef(const QImage &ima
     if (rgba.isNull())
         return nullptr;
     const int64_t w = rgba.width(), h = rgba.height();
-    auto bitmap = std::make_shared<LMBitmap>(LMBitmap::pixelArrayFormatFromCGBitmapInfo(LMBitmap::kBitmapInfoPremultipliedLast), w, h);
+    const uint64_t format = LMBitmap::pixelArrayFormatFromCGBitmapInfo(LMBitmap::kBitmapInfoPremultipliedLast);
+    if (rgba.bytesPerLine() == qsizetype(w) * 4) {
+        // Rows without padding are the bitmap's layout already: the picture's own pixels are kept,
+        // so a full-size decode is never held twice. The decoder's picture is only read after this.
+        auto owner = std::make_shared<const QImage>(rgba);
+        auto *bytes = const_cast<uint8_t *>(owner->constBits());
+        const size_t length = LMBitmap::byteCountForSize(w, h);
+        if (auto block = LMData::createWithOwner(bytes, length, owner)) {
+            auto bitmap = std::make_shared<LMBitmap>(format, w, h, std::move(block));
+            if (bitmap->isValid())
+                return bitmap;
+        }
+    }
+    auto bitmap = std::make_shared<LMBitmap>(format, w, h);
     if (!bitmap->isValid())
         return nullptr;
     uint8_t *dst = bitmap->bitmap()->pPlane[0];

@@ -22,8 +22,14 @@
 #include <QApplication>
 #include <QScreen>
 
+#include <malloc.h>
+
 int main(int argc, char** argv)
 {
+    // Decoded pictures are large and short-lived: a fixed threshold keeps every block of a
+    // megabyte or more in its own mapping, returned to the system when freed, instead of letting
+    // each worker thread's heap keep the memory of pictures long gone.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
     kpv::OpenGLView::configureSharedContext();
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("kestrane-viewer"));

@@ -86,6 +86,34 @@ TEST(DecodedImage, FramesArePremultipliedAndShared)
     EXPECT_EQ(survivor.pixelColor(2, 1), QColor(2, 1, 0));
 }
 
+TEST(DecodedImage, DecodedPictureIsKeptWithoutACopy)
+{
+    // A decoder's premultiplied picture becomes the frame itself: one set of pixels, not two.
+    QImage decoded = coordinateImage(5, 4).convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    const uchar *pixels = decoded.constBits();
+    auto bitmap = LMImage::createImageBitmapByImageRef(decoded, source(5, 4));
+    ASSERT_TRUE(bitmap && bitmap->isValid());
+    EXPECT_EQ(bitmap->bitmap()->pPlane[0], pixels);
+    EXPECT_EQ(bitmap->dataBits()->length(), 80u);
+    // The frame outlives the decoder's picture.
+    decoded = QImage();
+    EXPECT_EQ(bitmap->dataBits()->bytes()[(1 * 5 + 3) * 4], 3);
+    EXPECT_EQ(bitmap->dataBits()->bytes()[(1 * 5 + 3) * 4 + 1], 1);
+
+    // Rows with padding (a one-pixel-wide RGB picture) are copied into the bitmap's own layout.
+    QImage rgb(1, 2, QImage::Format_RGB888);
+    rgb.setPixelColor(0, 1, QColor(9, 8, 7));
+    auto copied = LMImage::createImageBitmapByImageRef(rgb, source(1, 2));
+    ASSERT_TRUE(copied && copied->isValid());
+    EXPECT_EQ(copied->bytesPerRow(), 4u);
+    EXPECT_EQ(std::memcmp(copied->dataBits()->bytes() + 4, "\x09\x08\x07\xff", 4), 0);
+
+    // A block over someone else's bytes needs both the bytes and their owner.
+    EXPECT_FALSE(LMData::createWithOwner(nullptr, 4, std::make_shared<int>(0)));
+    uint8_t four[4] = {};
+    EXPECT_FALSE(LMData::createWithOwner(four, 4, nullptr));
+}
+
 TEST(DecodedImage, PremultipliesLikeAFloatModel)
 {
     // Random straight-alpha pixels against c * a / 255, rounded: within one step.
