@@ -72,23 +72,24 @@ std::vector<Request> requestsForPass(qsizetype current, qsizetype count, int fit
     std::vector<Request> out;
     if (count <= 0 || current < 0 || current >= count)
         return out;
+    const bool waits = !quick;
     out.push_back({current, kSmallThumbType, true});
     if (!quick)
-        out.push_back({current, fitinType, true});
+        out.push_back({current, fitinType, true, true});
     out.push_back({current, 0, false}); // the folder search starts here when one is pending
-    out.push_back({current, kLargeThumbType, true});
+    out.push_back({current, kLargeThumbType, true, false, waits});
     if (quick)
         return out;
-    out.push_back({current, kOriginalType, true});
+    out.push_back({current, kOriginalType, true, false, waits});
     if (count >= 2)
-        out.push_back({forward ? (current + 1) % count : (current + count - 1) % count, fitinType, false});
+        out.push_back({forward ? (current + 1) % count : (current + count - 1) % count, fitinType, false, false, waits});
     const auto infoList = interleavedNeighbours(current, count, info);
     for (qsizetype i : infoList)
-        out.push_back({i, kSmallThumbType, false});
+        out.push_back({i, kSmallThumbType, false, false, waits});
     for (qsizetype i : infoList)
-        out.push_back({i, kLargeThumbType, false});
+        out.push_back({i, kLargeThumbType, false, false, waits});
     for (qsizetype i : interleavedNeighbours(current, count, image))
-        out.push_back({i, fitinType, false});
+        out.push_back({i, fitinType, false, false, waits});
     return out;
 }
 

@@ -51,6 +51,11 @@ struct Request {
     qsizetype index = 0;
     int type = 0;
     bool high = false;
+    // The current file's fit-in image: what the user waits for. Requests marked `waits` start only
+    // once it is decoded, so that nothing competes with the first sharp picture; the small
+    // thumbnail never waits, being the quick first picture.
+    bool firstPicture = false;
+    bool waits = false;
     bool isSearchMarker() const { return type == 0; }
 };
 

@@ -55,6 +55,7 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
 
     acquireFileInfoByPath(m_curFilePath);
     std::vector<std::shared_ptr<kpv::Operation>> operations;
+    std::shared_ptr<kpv::Operation> firstPicture;
     for (const NavLoadPlanner::Request &r :
          NavLoadPlanner::requestsForPass(c, n, fitinImageType(), navNext, quick, info, image)) {
         if (r.isSearchMarker()) {
@@ -69,7 +70,14 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
             }
             continue;
         }
+        const size_t made = operations.size();
         submitOperationForLoadImage(acquireFileInfoByIndex(r.index), r.type, r.high, operations);
+        if (operations.size() == made)
+            continue;
+        if (r.firstPicture)
+            firstPicture = operations.back();
+        else if (r.waits && firstPicture)
+            operations.back()->addDependency(firstPicture);
     }
     if (m_host) {
         for (auto &op : operations)

@@ -79,15 +79,25 @@ TEST(NavLoadPlannerPass, FullPassOrder)
     EXPECT_FALSE(r.back().high);
     // The folder search starts after the current file's first two requests.
     EXPECT_TRUE(r[2].isSearchMarker());
+    // The small thumbnail and the fit-in start at once; everything else waits for the fit-in.
+    EXPECT_TRUE(r[1].firstPicture);
+    for (size_t i = 0; i < r.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(r[i].firstPicture, i == 1);
+        EXPECT_EQ(r[i].waits, i > 2);
+    }
 }
 
 TEST(NavLoadPlannerPass, BackwardQuickAndSingleFile)
 {
     auto back = loads(requestsForPass(0, 20, 11, false, false, Window{1, 0}, Window{0, 0}));
     EXPECT_EQ(back[4], (std::pair<qsizetype, int>{19, 11}));
-    // Quick navigation: only the current file's thumbnails.
-    EXPECT_EQ(loads(requestsForPass(3, 20, 10, true, true, Window{2, 1}, Window{3, 3})),
-              (std::vector<std::pair<qsizetype, int>>{{3, 8}, {3, 9}}));
+    // Quick navigation: only the current file's thumbnails, and neither waits for a fit-in that
+    // is never asked for.
+    const auto quick = requestsForPass(3, 20, 10, true, true, Window{2, 1}, Window{3, 3});
+    EXPECT_EQ(loads(quick), (std::vector<std::pair<qsizetype, int>>{{3, 8}, {3, 9}}));
+    for (const auto &q : quick)
+        EXPECT_FALSE(q.waits || q.firstPicture);
     // One file: the current file's four loads and nothing else.
     EXPECT_EQ(loads(requestsForPass(0, 1, 10, true, false, infoWindow(1, 40), imageWindow(1))),
               (std::vector<std::pair<qsizetype, int>>{{0, 8}, {0, 10}, {0, 9}, {0, 1}}));

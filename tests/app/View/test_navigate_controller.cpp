@@ -74,6 +74,26 @@ TEST_F(NavTest, SingleFileTitleAndLoadsOnlyInViewModes)
     EXPECT_FALSE(host->queue.empty());
 }
 
+TEST_F(NavTest, EverythingWaitsForTheCurrentFitInButTheQuickThumbnail)
+{
+    open(10);
+    const auto &queued = host->queue;
+    ASSERT_GT(queued.size(), 3u);
+    // The small thumbnail and the fit-in of the current file start at once ...
+    EXPECT_TRUE(queued[0]->dependencies().empty());
+    EXPECT_TRUE(queued[1]->dependencies().empty());
+    // ... and every other load starts only after the fit-in, full size and neighbours alike.
+    for (size_t i = 2; i < queued.size(); ++i)
+        EXPECT_EQ(queued[i]->dependencies(), std::vector<std::shared_ptr<kpv::Operation>>{queued[1]}) << i;
+
+    // With the fit-in decoded, the next pass has nothing to wait for.
+    runLoads();
+    controller->navCurFileToIndex(1, false, true, false);
+    ASSERT_FALSE(host->queue.empty());
+    for (const auto &op : host->queue)
+        EXPECT_TRUE(op->dependencies().empty());
+}
+
 TEST_F(NavTest, LoadsAreFiledAndNotRequestedTwice)
 {
     Recorder rec(controller.get());
