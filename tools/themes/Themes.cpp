@@ -18,10 +18,11 @@ Node node(const std::string& name, const std::string& instance, int parent = -1)
     return out;
 }
 
-// The far backdrop every 3D theme stands in front of.
+// The far backdrop every 3D theme stands in front of. (A node finds its mesh by name, and a
+// material of the same name would take precedence: materials are named apart.)
 void addBackdrop(Scene& s, const std::string& folder) {
-    s.materials.push_back({"Backdrop", folder + "-background.png"});
-    s.meshes.push_back({"Backdrop", "Backdrop", -32, -18, 64, 36});
+    s.materials.push_back({"BackdropMaterial", folder + "-background.png"});
+    s.meshes.push_back({"Backdrop", "BackdropMaterial", -40, -24, 80, 48});
     Node backdrop = node("Backdrop", "Backdrop");
     backdrop.translate = {0, 0, -30};
     s.add(backdrop);
@@ -29,13 +30,13 @@ void addBackdrop(Scene& s, const std::string& folder) {
 
 void addPhotoMaterials(Scene& s, const std::string& folder) {
     s.materials.push_back({"PhotoMask", folder + "-mask.png"});
-    s.materials.push_back({"Card", folder + "-card.png"});
+    s.materials.push_back({"CardMaterial", folder + "-card.png"});
 }
 
 // A photo mesh and the card it sits on, both centred on the node's origin.
 void addPhotoAndCard(Scene& s, int i, float w, float h, float border) {
     s.meshes.push_back({n("Photo", i), "PhotoMask", -w / 2, -h / 2, w, h});
-    s.meshes.push_back({n("Card", i), "Card", -w / 2 - border, -h / 2 - border, w + 2 * border, h + 2 * border});
+    s.meshes.push_back({n("Card", i), "CardMaterial", -w / 2 - border, -h / 2 - border, w + 2 * border, h + 2 * border});
 }
 
 Theme crossFade() {
@@ -84,8 +85,8 @@ Theme carousel() {
     t.tune = {96, {0, 4, 7, 4, 9, 7, 4, 0, 2, 5, 9, 5, 7, 4, 2, -1}, {-12, -15, -10, -5}};
     Scene& s = t.scene;
     s.endFrame = 312;
-    s.camera.position = {0, 2.2f, 11.5f};
-    s.camera.lookAt = {0, -0.2f, -2};
+    s.camera.position = {0, 2.6f, 9.5f};
+    s.camera.lookAt = {0, -0.4f, -2};
     addBackdrop(s, t.folder);
     addPhotoMaterials(s, t.folder);
     Node ring = node("Ring", "Ring");
@@ -95,10 +96,10 @@ Theme carousel() {
     ring.turn.y = {{24, 0}, {288, -2 * kPi}};
     ring.grow.x = ring.grow.y = ring.grow.z = {{0, 0.05f}, {24, 1}, {288, 1}, {312, 0.05f}};
     const int ringIndex = s.add(ring);
-    constexpr float radius = 4.6f;
+    constexpr float radius = 5.2f;
     for (int i = 0; i < 6; ++i) {
         const int k = i + 1;
-        addPhotoAndCard(s, k, 3.9f, 2.6f, 0.12f);
+        addPhotoAndCard(s, k, 4.8f, 3.2f, 0.14f);
         const float a = float(i) * kPi / 3;
         Node card = node(n("CardNode", k), n("Card", k), ringIndex);
         card.translate = {(radius - 0.04f) * std::sin(a), 0, (radius - 0.04f) * std::cos(a)};
@@ -125,13 +126,13 @@ Theme pageTurn() {
     s.camera.lookAt = {0, 0, 0};
     addBackdrop(s, t.folder);
     addPhotoMaterials(s, t.folder);
-    s.materials.push_back({"Cover", t.folder + "-cover.png"});
+    s.materials.push_back({"CoverMaterial", t.folder + "-cover.png"});
     Node book = node("Book", "Book");
     book.rotate = {-0.22f, 0, 0};
     book.move.z = {{0, -10}, {20, 0}};
     book.turn.x = {{0, -0.22f}};
     const int bookIndex = s.add(book);
-    s.meshes.push_back({"Cover", "Cover", -3.5f, -2.45f, 7.0f, 4.9f});
+    s.meshes.push_back({"Cover", "CoverMaterial", -3.5f, -2.45f, 7.0f, 4.9f});
     Node cover = node("CoverNode", "Cover", bookIndex);
     cover.translate = {0, 0, -0.3f};
     s.add(cover);
@@ -139,9 +140,12 @@ Theme pageTurn() {
         const int k = i + 1;
         const float turnStart = 60.0f + 72.0f * float(i);
         s.meshes.push_back({n("Photo", k), "PhotoMask", 0.25f, -2.0f, 5.9f, 4.0f});
-        s.meshes.push_back({n("Card", k), "Card", 0, -2.25f, 6.4f, 4.5f});
+        s.meshes.push_back({n("Card", k), "CardMaterial", 0, -2.25f, 6.4f, 4.5f});
         Node page = node(n("Page", k), n("Page", k), bookIndex);
         page.translate = {-3.2f, 0, -0.06f * float(i)};
+        // A moving group takes its whole place from its key frames.
+        page.move.x = {{0, -3.2f}};
+        page.move.z = {{0, -0.06f * float(i)}};
         page.turn.y = {{turnStart, 0}, {turnStart + 24, -kPi}};
         const int pageIndex = s.add(page);
         const Keys hide = {{0, 0}, {turnStart + 24, 1}};

@@ -1,0 +1,189 @@
+// Every shipped 3D theme drawn through the host view in a shown window (Mesa's software
+// renderer under the test X server) at fixed times of its animation, with six test photos, and
+// compared as whole frames with golden images in tests/data/golden/slideshow. The mean error over
+// all channels must stay below one level and almost every pixel within a few levels, so that
+// software and hardware drivers may differ in the last bits but a moved or missing mesh, a
+// photo in the wrong place or without its colour fails. KPV_UPDATE_GOLDEN=1 writes the goldens;
+// a mismatch writes expected, actual and diff images below golden-out/. The tests never skip.
+#include "Slideshow/SlideshowDovePresenter.h"
+#include "Slideshow/SlideshowThemeMgr.h"
+
+#include "DoveHostRenderSystem.h"
+#include "DoveOGLFrameBuffer.h"
+#include "DoveOpenGLLayer.h"
+#include "DoveRenderEngine.h"
+#include "DoveRenderView.h"
+#include "DoveTime.h"
+#include "ZephraResource.h"
+#include "appkit/OpenGLView.h"
+#include "appkit/View.h"
+#include "appkit/Window.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QPainter>
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+constexpr int kWidth = 320;
+constexpr int kHeight = 180;
+
+// Photo i: a colour of its own with a white bar across its top third, so that a photo upside
+// down or turned shows.
+QImage testPhoto(int i)
+{
+    static const QColor colours[6] = {QColor(220, 40, 40), QColor(240, 160, 30), QColor(60, 170, 70),
+                                      QColor(40, 110, 220), QColor(150, 60, 190), QColor(30, 180, 180)};
+    QImage img(300, 200, QImage::Format_RGB32);
+    img.fill(colours[i % 6]);
+    QPainter p(&img);
+    p.fillRect(QRect(0, 20, 300, 36), Qt::white);
+    p.fillRect(QRect(20 + 40 * (i % 6), 100, 30, 80), Qt::black);
+    return img;
+}
+
+::testing::AssertionResult matchesGolden(const QString& name, QImage actual)
+{
+    actual = actual.convertToFormat(QImage::Format_RGB32);
+    const QString path = QStringLiteral(KPV_TEST_DATA_DIR) + "/golden/slideshow/" + name + ".png";
+    if (qEnvironmentVariableIntValue("KPV_UPDATE_GOLDEN") == 1) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        actual.save(path);
+        return ::testing::AssertionSuccess();
+    }
+    QImage expected(path);
+    if (expected.isNull())
+        return ::testing::AssertionFailure() << "no golden image " << path.toStdString();
+    expected = expected.convertToFormat(QImage::Format_RGB32);
+    if (expected.size() != actual.size())
+        return ::testing::AssertionFailure() << "frame " << actual.width() << "x" << actual.height() << ", golden "
+                                             << expected.width() << "x" << expected.height();
+    double sum = 0;
+    long far = 0;
+    QImage diff(actual.size(), QImage::Format_RGB32);
+    for (int y = 0; y < actual.height(); ++y)
+        for (int x = 0; x < actual.width(); ++x) {
+            const QRgb a = actual.pixel(x, y), e = expected.pixel(x, y);
+            const int d[3] = {std::abs(qRed(a) - qRed(e)), std::abs(qGreen(a) - qGreen(e)), std::abs(qBlue(a) - qBlue(e))};
+            sum += d[0] + d[1] + d[2];
+            const int worst = std::max({d[0], d[1], d[2]});
+            if (worst > 24)
+                ++far;
+            diff.setPixel(x, y, qRgb(std::min(255, worst * 8), 0, 0));
+        }
+    const double mean = sum / (3.0 * actual.width() * actual.height());
+    const double farShare = double(far) / (actual.width() * actual.height());
+    if (mean < 1.0 && farShare < 0.002)
+        return ::testing::AssertionSuccess();
+    QDir().mkpath("golden-out");
+    expected.save("golden-out/" + name + "-expected.png");
+    actual.save("golden-out/" + name + "-actual.png");
+    diff.save("golden-out/" + name + "-diff.png");
+    return ::testing::AssertionFailure() << name.toStdString() << ": mean error " << mean << ", " << far
+                                         << " pixels off by more than 24; images in golden-out/";
+}
+
+class ThemeFramesTest : public ::testing::TestWithParam<const char*> {
+protected:
+    static void SetUpTestSuite()
+    {
+        if (QApplication::instance())
+            return;
+        kpv::OpenGLView::configureSharedContext();
+        static int argc = 1;
+        static char name[] = "test_theme_frames";
+        static char* argv[] = {name, nullptr};
+        new QApplication(argc, argv); // lives for the whole process
+        Dove::installHostRenderSystem();
+    }
+    void SetUp() override
+    {
+        Dove::TimeGlobal::setClockSource([this](int64_t& s, int64_t& us) {
+            s = int64_t(micros / 1000000);
+            us = int64_t(micros % 1000000);
+        });
+        SlideshowThemeMgr::loadCatalogueFolder(QStringLiteral(KPV_THEMES_DIR), &themes, &problems);
+        ASSERT_TRUE(problems.isEmpty()) << problems.join('\n').toStdString();
+        window = std::make_unique<kpv::Window>(kpv::Rect(40, 40, kWidth, kHeight), 0);
+        window->makeKeyAndOrderFront();
+    }
+    void TearDown() override
+    {
+        presenter.reset();
+        window.reset();
+        Dove::TimeGlobal::setClockSource({});
+    }
+    const SlideshowTheme* theme(const QString& folder) const
+    {
+        for (const SlideshowTheme& t : themes)
+            if (QFileInfo(t.folder).fileName() == folder)
+                return &t;
+        return nullptr;
+    }
+    Dove::DoveOpenGLLayer* layer() const
+    {
+        auto* window = dynamic_cast<Dove::OGLRenderWindow*>(Dove::RenderEngine::getSingleton()->getScreenFrameBuffer());
+        auto* view = window ? dynamic_cast<Dove::DoveRenderView*>(window->getView()) : nullptr;
+        return view ? view->layer() : nullptr;
+    }
+
+    uint64_t micros = 1000000000ull * 1000;
+    std::vector<SlideshowTheme> themes;
+    QStringList problems;
+    std::unique_ptr<kpv::Window> window;
+    std::unique_ptr<SlideshowDovePresenter> presenter;
+};
+
+TEST_P(ThemeFramesTest, FramesAtFixedTimesMatchTheGoldens)
+{
+    const QString folder = QString::fromLatin1(GetParam());
+    const SlideshowTheme* t = theme(folder);
+    ASSERT_NE(t, nullptr) << folder.toStdString();
+    ASSERT_EQ(t->type, SlideshowTheme::ThreeD);
+    SlideshowThemeParam param;
+    QString error;
+    ASSERT_TRUE(SlideshowDovePresenter::loadThemeParam(*t, &param, &error)) << error.toStdString();
+    ASSERT_GE(param.maskGroups.size(), 2u); // several groups of slides
+    ASSERT_GE(SlideshowDovePresenter::photoCount(param), 4u);
+
+    presenter = std::make_unique<SlideshowDovePresenter>(window->contentView(), nullptr);
+    int next = 0;
+    ASSERT_TRUE(presenter->start(*t, param, [&] { return testPhoto(next++); }, &error)) << error.toStdString();
+    SlideshowPlayerDove* player = presenter->player();
+    ASSERT_NE(player, nullptr);
+    Dove::ZephraResource* resource = player->resource();
+    ASSERT_NE(resource, nullptr);
+    ASSERT_NE(resource->getCamera(), nullptr);
+    ASSERT_NE(resource->animation, nullptr);
+    EXPECT_EQ(player->slidesBound(), SlideshowDovePresenter::photoCount(param));
+    Dove::DoveOpenGLLayer* l = layer();
+    ASSERT_NE(l, nullptr);
+
+    // The animation's clock starts with the first frame; frames then follow at fixed times, and
+    // the work a group change queues runs between them.
+    const uint64_t start = micros;
+    l->grabFrame();
+    const double duration = resource->animation->getDuration();
+    const double times[4] = {0.6, duration * 0.35, duration * 0.7, duration - 0.2};
+    for (double at : times) {
+        micros = start + uint64_t(at * 1e6);
+        const QImage frame = l->grabFrame();
+        player->performPendingWork();
+        ASSERT_EQ(frame.size(), QSize(kWidth, kHeight));
+        EXPECT_TRUE(matchesGolden(QStringLiteral("%1-%2ms").arg(folder).arg(qint64(at * 1000)), frame));
+    }
+    // By the end every group has had new photos once, and the theme plays again.
+    micros = start + uint64_t((duration + 0.1) * 1e6);
+    l->grabFrame();
+    player->performPendingWork();
+    EXPECT_EQ(player->loopCount(), 1);
+    EXPECT_GT(player->slidesBound(), SlideshowDovePresenter::photoCount(param));
+    EXPECT_TRUE(player->isPlaying());
+}
+
+INSTANTIATE_TEST_SUITE_P(ShippedThemes, ThemeFramesTest, ::testing::Values("wall", "carousel", "pages", "cards"));
+
+} // namespace
