@@ -16,6 +16,11 @@ extern const int32_t jpg_yuvsample_tbl[9];
 
 // Limits against hostile files.
 constexpr int kJpgMaxScans = 1000;        // SOS segments in one file
+// A progressive frame is decoded by walking every scan over every block: the work is blocks
+// times scans, fixed by a few header bytes. Beyond this many block visits (a 2^28-pixel 4:2:0
+// picture with 40 scans, a 24-megapixel 4:4:4 one with 200) a file is refused before any
+// decoding, so a tiny file cannot keep a worker busy for seconds.
+constexpr uint64_t kJpgMaxProgressiveBlockScans = uint64_t(1) << 28;
 constexpr int kJpgMaxHuffTables = 1024;   // DHT tables built over the life of a decoder
 constexpr size_t kJpgMaxHuffBytes = size_t(8) << 20; // and their memory
 constexpr int kJpgMaxScanBlocks = 10;     // T.81 B.2.3: blocks in an interleaved MCU

@@ -395,6 +395,11 @@ int64_t DecScanInit(JpgDecoder* d) {
 }
 
 int64_t DecProgInit(JpgDecoder* d) {
+    // Every scan is known by now (the header reader runs to the end for these frames).
+    const uint64_t blocks = uint64_t(d->blocksPerMcu) * uint64_t(d->frameMcusPerRow) * uint64_t(d->frameMcuRows);
+    if (d->scanCount <= 0 || blocks > kJpgMaxProgressiveBlockScans / uint64_t(d->scanCount)) {
+        return JPG_ERR_UNSUPPORTED;
+    }
     uint64_t count = uint64_t(d->blocksPerMcu) * uint64_t(d->frameMcusPerRow) * 64;
     if (count * sizeof(int16_t) > UINT32_MAX - 64) {
         return JPG_ERR_MEMORY;

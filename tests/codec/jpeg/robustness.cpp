@@ -298,3 +298,25 @@ TEST(JpegRobustness, AScanAfterTheOnlySequentialScanEndsTheImage) {
     EXPECT_EQ(compare(p, a).maxError, 0);
     ajlJpgDecoderDestroy(d);
 }
+
+TEST(JpegRobustness, ProgressiveWorkIsCappedBeforeDecoding) {
+    // A few hundred bytes that declare 63551 x 37424 pixels and several scans: refused at once
+    // instead of walking every scan over 2.4 billion pixels.
+    EncodeOptions opt;
+    opt.progressive = true;
+    auto jpeg = encode(makeImage(8, 8, 3, 5), opt);
+    const size_t sof = payload(jpeg, 0xC2);
+    ASSERT_NE(sof, std::string::npos);
+    auto declare = [&](int width, int height) {
+        std::vector<uint8_t> v = jpeg;
+        v[sof + 1] = uint8_t(height >> 8);
+        v[sof + 2] = uint8_t(height);
+        v[sof + 3] = uint8_t(width >> 8);
+        v[sof + 4] = uint8_t(width);
+        return v;
+    };
+    EXPECT_LT(jpeg.size(), 1000u);
+    EXPECT_EQ(createResult(declare(63551, 37424)), JPG_ERR_UNSUPPORTED);
+    // An ordinary large photo with the same scans is still taken.
+    EXPECT_EQ(createResult(declare(6000, 4000)), 0);
+}
