@@ -8,6 +8,7 @@
 #include "MdAGIF.h"
 #include "MdBitmapLoad.h"
 #include "imageio/ContentTypes.h"
+#include "imageio/DecodeBudget.h"
 #include "imageio/ImageLimits.h"
 #include "imageio/ImageProperties.h"
 #include "imageio/FileAccess.h"
@@ -278,6 +279,23 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, LMFileImgBaseInfoP
     }
     if (isCancelled(operation))
         return nullptr;
+    // One decode of a file at a time, and all decodes together within the process's budget: a
+    // decode may produce a frame of the raw size before it is scaled.
+    kpv::DecodeBudget &budget = kpv::DecodeBudget::shared();
+    const auto cancelled = [operation] { return isCancelled(operation); };
+    bool gotTurn = false;
+    const kpv::DecodeBudget::FileTurn turn = budget.takeTurn(path.path(), cancelled, &gotTurn);
+    if (!gotTurn)
+        return nullptr;
+    QString refused;
+    const uint64_t frameBytes = uint64_t(raw.width()) * uint64_t(raw.height()) * 4;
+    const kpv::DecodeBudget::Reservation reservation =
+        budget.reserve(std::min(frameBytes, budget.capacity()), &refused, cancelled);
+    if (!reservation.isValid()) {
+        if (!isCancelled(operation))
+            qWarning().noquote() << path.path() << refused;
+        return nullptr;
+    }
     LMImagePtr image = loadImageByCore(path, imageBaseInfo, decodeSize, multipleFramesFlag, operation, *m_sources);
     if (!image || isCancelled(operation))
         return nullptr;

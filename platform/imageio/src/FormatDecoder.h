@@ -53,6 +53,11 @@ void premultiplyRgba(QImage& image);
 QImage allocateFrame(int width, int height, QString* error);
 // The DPI entries of a property dictionary; empty unless both densities are positive.
 QVariantMap densityProperties(double dpiX, double dpiY);
+// Whether a JPEG (or PNG) file of this many bytes can hold the pixels its header declares; the
+// frame is allocated only then, so a few hostile bytes never cost a gigabyte. Cut-off files that
+// still hold a fair share of their data pass and decode in part.
+bool jpegCanHold(uint64_t fileBytes, uint64_t width, uint64_t height);
+bool pngCanHold(uint64_t fileBytes, uint64_t rawRowBytes, uint64_t height);
 // Pages of a TIFF file and the largest bits per sample among them; false when the bytes are no
 // readable TIFF.
 bool tiffPages(const QByteArray& data, int* pages, int* bitsPerSample);

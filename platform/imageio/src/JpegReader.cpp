@@ -90,6 +90,12 @@ bool runDecode(DecodeJob* job, const unsigned char* data, size_t size, int maxPi
                          .arg(info->image_height);
         return false;
     }
+    if (!imageio_detail::jpegCanHold(size, info->image_width, info->image_height)) {
+        job->error = QStringLiteral("the JPEG file is far too short for %1 x %2 pixels")
+                         .arg(info->image_width)
+                         .arg(info->image_height);
+        return false;
+    }
     const bool cmyk = info->jpeg_color_space == JCS_CMYK || info->jpeg_color_space == JCS_YCCK;
     info->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
     info->scale_num = scaleNumFor(info->image_width, info->image_height, maxPixelSize);
@@ -192,6 +198,14 @@ private:
 }  // namespace
 
 namespace imageio_detail {
+bool jpegCanHold(uint64_t fileBytes, uint64_t width, uint64_t height)
+{
+    // Every 8 x 8 block of the first component costs at least one bit in the first scan that
+    // covers it (a DC difference code), so a complete file has at least blocks / 8 bytes.
+    const uint64_t blocks = ((width + 7) / 8) * ((height + 7) / 8);
+    return fileBytes >= blocks / 8;
+}
+
 QImage decodeJpegBytes(const unsigned char* data, size_t size, int maxPixelSize, QString* error)
 {
     return decodeJpeg(data, size, maxPixelSize, error);

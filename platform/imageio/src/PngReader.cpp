@@ -18,6 +18,9 @@
 namespace kpv {
 namespace {
 
+constexpr png_alloc_size_t kMaxChunkBytes = png_alloc_size_t(8) << 20;
+constexpr png_uint_32 kMaxCachedChunks = 128;
+
 struct ReadState {
     const unsigned char* data = nullptr;
     size_t size = 0;
@@ -73,8 +76,11 @@ bool begin(PngJob* job, const QByteArray& data)
         return false;
     png_set_read_fn(job->png, &job->input, readFromMemory);
     // Our own limits apply; keep libpng's as a second guard against huge ancillary chunks.
-    png_set_user_limits(job->png, 0x7fffffff, 0x7fffffff);
-    png_set_chunk_malloc_max(job->png, 64u << 20);
+    png_set_user_limits(job->png, png_uint_32(ImageLimits::kMaxPixelsPerFrame), png_uint_32(ImageLimits::kMaxPixelsPerFrame));
+    // Ancillary chunks (text, profiles, unknown ones) are small in real files: a larger one is not
+    // read into memory, and a flood of them is not cached.
+    png_set_chunk_malloc_max(job->png, kMaxChunkBytes);
+    png_set_chunk_cache_max(job->png, kMaxCachedChunks);
     return true;
 }
 
@@ -153,6 +159,10 @@ bool runDecode(PngJob* job, const QByteArray& data, int maxPixelSize, bool* prem
         job->message = QStringLiteral("PNG image of %1 x %2 pixels exceeds the size limit").arg(width).arg(height);
         return false;
     }
+    if (!imageio_detail::pngCanHold(data.size() - job->input.pos, png_get_rowbytes(job->png, job->info), height)) {
+        job->message = QStringLiteral("the file is far too short for %1 x %2 pixels").arg(width).arg(height);
+        return false;
+    }
     const int colorType = png_get_color_type(job->png, job->info);
     png_set_expand(job->png);  // palette and low-depth grey to 8 bits, tRNS to alpha
     png_set_strip_16(job->png);
@@ -180,6 +190,18 @@ bool runDecode(PngJob* job, const QByteArray& data, int maxPixelSize, bool* prem
     png_read_end(job->png, nullptr);
     return true;
 }
+
+}  // namespace
+
+namespace imageio_detail {
+bool pngCanHold(uint64_t fileBytes, uint64_t rawRowBytes, uint64_t height)
+{
+    // Deflate never packs more than 1032 bytes into one; each row also has its filter byte.
+    return fileBytes >= (rawRowBytes + 1) * height / 1032;
+}
+}  // namespace imageio_detail
+
+namespace {
 
 class PngDecoder final : public FormatDecoder {
 public:

@@ -1,0 +1,87 @@
+#pragma once
+// The memory that decodes running at the same time may take together, shared by every thread of
+// the process, and one decode of a file at a time. Without it, each loader thread may take a
+// frame at the size limit at once, and a few hostile files multiply into gigabytes.
+//
+// A decode reserves the bytes of what it will produce before it allocates. A reservation that
+// does not fit beside the running ones waits for them to end (they always do); one larger than
+// the whole budget fails at once. A thread that already holds a reservation never waits for a
+// nested one (a preview decoded inside a raw decode), so decodes cannot wait on each other.
+
+#include <QString>
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <map>
+#include <thread>
+
+namespace kpv {
+
+class DecodeBudget {
+public:
+    // What the decodes of the viewer may hold at once; with the pictures on screen the process
+    // stays under about one and a half gigabytes.
+    static constexpr std::uint64_t kDefaultBytes = std::uint64_t(1) << 30;
+
+    static DecodeBudget& shared();
+    explicit DecodeBudget(std::uint64_t capacity) : m_capacity(capacity) {}
+    DecodeBudget(const DecodeBudget&) = delete;
+    DecodeBudget& operator=(const DecodeBudget&) = delete;
+
+    // Held for the length of one decode; releases its bytes when it goes.
+    class Reservation {
+    public:
+        Reservation() = default;
+        Reservation(Reservation&& other) noexcept { *this = std::move(other); }
+        Reservation& operator=(Reservation&& other) noexcept;
+        ~Reservation() { release(); }
+        bool isValid() const { return m_budget != nullptr; }
+        void release();
+
+    private:
+        friend class DecodeBudget;
+        DecodeBudget* m_budget = nullptr;
+        std::uint64_t m_bytes = 0;
+        bool m_outer = false;
+    };
+
+    // Reserves `bytes`, waiting while they do not fit; `cancelled` (polled while waiting) gives up.
+    // Invalid, with *error set, when the bytes exceed the budget or the wait was cancelled.
+    Reservation reserve(std::uint64_t bytes, QString* error = nullptr, const std::function<bool()>& cancelled = {});
+
+    // While held, no other thread decodes the same file (the same path). A thread that holds the
+    // turn of a file already gets an empty turn for it at once.
+    class FileTurn {
+    public:
+        FileTurn() = default;
+        FileTurn(FileTurn&& other) noexcept { *this = std::move(other); }
+        FileTurn& operator=(FileTurn&& other) noexcept;
+        ~FileTurn();
+
+    private:
+        friend class DecodeBudget;
+        DecodeBudget* m_budget = nullptr;
+        QString m_path;
+    };
+    // Waits for the turn; `cancelled` (polled) gives up, and *gotTurn (when given) says which.
+    FileTurn takeTurn(const QString& path, const std::function<bool()>& cancelled = {}, bool* gotTurn = nullptr);
+
+    std::uint64_t capacity() const { return m_capacity; }
+    std::uint64_t inUse() const;
+    // The most ever held at once (tests and benchmarks).
+    std::uint64_t peak() const;
+
+private:
+    void give(std::uint64_t bytes, bool outer);
+
+    const std::uint64_t m_capacity;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::uint64_t m_inUse = 0;
+    std::uint64_t m_peak = 0;
+    std::map<QString, std::thread::id> m_busyFiles;
+};
+
+} // namespace kpv

@@ -1,0 +1,141 @@
+#include "imageio/DecodeBudget.h"
+
+#include <chrono>
+
+namespace kpv {
+
+namespace {
+// Reservations the calling thread holds now; nested ones do not wait.
+thread_local int t_held = 0;
+// How often a waiting decode looks whether it was cancelled.
+constexpr auto kCancelPoll = std::chrono::milliseconds(50);
+} // namespace
+
+DecodeBudget& DecodeBudget::shared()
+{
+    static DecodeBudget budget(kDefaultBytes);
+    return budget;
+}
+
+DecodeBudget::Reservation& DecodeBudget::Reservation::operator=(Reservation&& other) noexcept
+{
+    if (this != &other) {
+        release();
+        m_budget = other.m_budget;
+        m_bytes = other.m_bytes;
+        m_outer = other.m_outer;
+        other.m_budget = nullptr;
+    }
+    return *this;
+}
+
+void DecodeBudget::Reservation::release()
+{
+    if (m_budget) {
+        m_budget->give(m_bytes, m_outer);
+        m_budget = nullptr;
+    }
+}
+
+DecodeBudget::Reservation DecodeBudget::reserve(std::uint64_t bytes, QString* error, const std::function<bool()>& cancelled)
+{
+    Reservation r;
+    if (bytes > m_capacity) {
+        if (error)
+            *error = QStringLiteral("decoding would take %1 MB, more than the %2 MB all decodes may use")
+                         .arg(bytes >> 20)
+                         .arg(m_capacity >> 20);
+        return r;
+    }
+    std::unique_lock lock(m_mutex);
+    const bool nested = t_held > 0;
+    while (!nested && m_inUse + bytes > m_capacity) {
+        if (cancelled && cancelled()) {
+            if (error)
+                *error = QStringLiteral("cancelled");
+            return r;
+        }
+        m_changed.wait_for(lock, kCancelPoll);
+    }
+    m_inUse += bytes;
+    m_peak = std::max(m_peak, m_inUse);
+    ++t_held;
+    r.m_budget = this;
+    r.m_bytes = bytes;
+    r.m_outer = !nested;
+    return r;
+}
+
+void DecodeBudget::give(std::uint64_t bytes, bool)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_inUse -= std::min(bytes, m_inUse);
+    }
+    --t_held;
+    m_changed.notify_all();
+}
+
+DecodeBudget::FileTurn& DecodeBudget::FileTurn::operator=(FileTurn&& other) noexcept
+{
+    if (this != &other) {
+        this->~FileTurn();
+        m_budget = other.m_budget;
+        m_path = std::move(other.m_path);
+        other.m_budget = nullptr;
+    }
+    return *this;
+}
+
+DecodeBudget::FileTurn::~FileTurn()
+{
+    if (m_budget) {
+        {
+            std::lock_guard lock(m_budget->m_mutex);
+            m_budget->m_busyFiles.erase(m_path);
+        }
+        m_budget->m_changed.notify_all();
+        m_budget = nullptr;
+    }
+}
+
+DecodeBudget::FileTurn DecodeBudget::takeTurn(const QString& path, const std::function<bool()>& cancelled, bool* gotTurn)
+{
+    FileTurn turn;
+    if (gotTurn)
+        *gotTurn = false;
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        const auto busy = m_busyFiles.find(path);
+        if (busy == m_busyFiles.end())
+            break;
+        if (busy->second == std::this_thread::get_id()) {
+            if (gotTurn)
+                *gotTurn = true;
+            return turn;  // this thread's own decode of the file
+        }
+        if (cancelled && cancelled())
+            return turn;
+        m_changed.wait_for(lock, kCancelPoll);
+    }
+    m_busyFiles.emplace(path, std::this_thread::get_id());
+    turn.m_budget = this;
+    turn.m_path = path;
+    if (gotTurn)
+        *gotTurn = true;
+    return turn;
+}
+
+std::uint64_t DecodeBudget::inUse() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_inUse;
+}
+
+std::uint64_t DecodeBudget::peak() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_peak;
+}
+
+} // namespace kpv

@@ -1,0 +1,138 @@
+// Memory of decodes running at once, and hostile files that declare huge pictures in a few bytes.
+
+#include "imageio/DecodeBudget.h"
+#include "imageio/ImageSource.h"
+#include "imageio_support.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using kpv::DecodeBudget;
+
+TEST(DecodeBudget, DecodesTogetherNeverHoldMoreThanTheBudget)
+{
+    DecodeBudget budget(100);
+    std::atomic<int> done{0};
+    std::vector<std::thread> workers;
+    for (int i = 0; i < 8; ++i) {
+        workers.emplace_back([&] {
+            for (int round = 0; round < 50; ++round) {
+                QString error;
+                DecodeBudget::Reservation r = budget.reserve(40, &error);
+                ASSERT_TRUE(r.isValid()) << error.toStdString();
+                EXPECT_LE(budget.inUse(), 100u);
+            }
+            ++done;
+        });
+    }
+    for (auto& w : workers)
+        w.join();
+    EXPECT_EQ(done, 8);
+    EXPECT_LE(budget.peak(), 100u);
+    EXPECT_GE(budget.peak(), 40u);
+    EXPECT_EQ(budget.inUse(), 0u);
+}
+
+TEST(DecodeBudget, TooLargeFailsAtOnceCancelledGivesUpNestedNeverWaits)
+{
+    DecodeBudget budget(100);
+    QString error;
+    EXPECT_FALSE(budget.reserve(101, &error).isValid());
+    EXPECT_TRUE(error.contains("more than")) << error.toStdString();
+
+    DecodeBudget::Reservation held = budget.reserve(90);
+    ASSERT_TRUE(held.isValid());
+    // The same thread (a preview inside a raw decode) is not made to wait for itself.
+    DecodeBudget::Reservation nested = budget.reserve(50);
+    EXPECT_TRUE(nested.isValid());
+    nested.release();
+
+    std::thread other([&] {
+        QString why;
+        EXPECT_FALSE(budget.reserve(50, &why, [] { return true; }).isValid());
+        EXPECT_EQ(why, "cancelled");
+    });
+    other.join();
+    held.release();
+    EXPECT_EQ(budget.inUse(), 0u);
+}
+
+TEST(DecodeBudget, OneDecodeOfAFileAtATime)
+{
+    DecodeBudget budget(100);
+    std::atomic<int> inside{0};
+    std::atomic<int> most{0};
+    std::vector<std::thread> workers;
+    for (int i = 0; i < 6; ++i) {
+        workers.emplace_back([&] {
+            for (int round = 0; round < 30; ++round) {
+                bool got = false;
+                DecodeBudget::FileTurn turn = budget.takeTurn(QStringLiteral("/photos/a.jpg"), {}, &got);
+                ASSERT_TRUE(got);
+                // The same thread asking again (a nested load) gets through.
+                bool again = false;
+                DecodeBudget::FileTurn nested = budget.takeTurn(QStringLiteral("/photos/a.jpg"), {}, &again);
+                EXPECT_TRUE(again);
+                const int now = ++inside;
+                int seen = most.load();
+                while (now > seen && !most.compare_exchange_weak(seen, now)) {
+                }
+                --inside;
+            }
+        });
+    }
+    for (auto& w : workers)
+        w.join();
+    EXPECT_EQ(most, 1);
+}
+
+// ---- Tiny files that declare huge pictures ----
+
+QByteArray pngHeaderOnly(quint32 width, quint32 height)
+{
+    // A real file's first chunk with a declared size patched in: its data then ends early.
+    QByteArray png = kpv::test::referencePng(kpv::test::pattern(4, 4, true), true, false);
+    for (int i = 0; i < 4; ++i) {
+        png[16 + i] = char(width >> (24 - 8 * i));
+        png[20 + i] = char(height >> (24 - 8 * i));
+    }
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(png.constData() + 12), 17);
+    for (int i = 0; i < 4; ++i)
+        png[29 + i] = char(crc >> (24 - 8 * i));
+    return png;
+}
+
+TEST(HostileSizes, FewBytesDeclaringAHugePictureAreRefusedBeforeAllocating)
+{
+    QString error;
+    auto png = kpv::ImageSource::createWithData(pngHeaderOnly(16384, 16384), &error);
+    ASSERT_TRUE(png) << error.toStdString();
+    EXPECT_TRUE(png->createImageAtIndex(0, &error).isNull());
+    EXPECT_TRUE(error.contains("too short")) << error.toStdString();
+
+    QByteArray jpeg = kpv::test::referenceJpeg(kpv::test::pattern(16, 16, false), 90, false, 2);
+    const qsizetype sof = jpeg.indexOf("\xFF\xC0");
+    ASSERT_GT(sof, 0);
+    // 65000 x 4000: within the pixel limit, far beyond what a kilobyte holds.
+    jpeg[sof + 5] = char(4000 >> 8);
+    jpeg[sof + 6] = char(4000 & 0xff);
+    jpeg[sof + 7] = char(65000 >> 8);
+    jpeg[sof + 8] = char(65000 & 0xff);
+    auto big = kpv::ImageSource::createWithData(jpeg, &error);
+    ASSERT_TRUE(big) << error.toStdString();
+    EXPECT_TRUE(big->createImageAtIndex(0, &error).isNull());
+    EXPECT_TRUE(error.contains("too short")) << error.toStdString();
+
+    // An honest file of the same kind still decodes.
+    auto honest = kpv::ImageSource::createWithData(kpv::test::referencePng(kpv::test::pattern(300, 200, false), false, false));
+    ASSERT_TRUE(honest);
+    EXPECT_EQ(honest->createImageAtIndex(0).size(), QSize(300, 200));
+}
+
+} // namespace
