@@ -2,6 +2,8 @@
 // at 2x, and written as "<name>.png" and "<name>@2x.png" (names in lower case, as the kit looks
 // them up). Usage: kpv_skin_gen <output folder>
 
+#include "SkinImage.h"
+
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
@@ -25,13 +27,6 @@ const QColor kButtonTop(78, 82, 88);
 const QColor kButtonBottom(58, 61, 66);
 const QColor kAccent(64, 156, 255);
 const QColor kGlyph(225, 228, 232);
-
-struct SkinImage {
-    std::string name;
-    int width; // points
-    int height;
-    std::function<void(QPainter&, QRectF)> paint;
-};
 
 void roundedFill(QPainter& p, QRectF r, double radius, const QColor& top, const QColor& bottom,
                  const QColor& border)
@@ -338,7 +333,7 @@ std::vector<SkinImage> skin()
         {"e_thumbnail", false}, {"e_thumbbin", true}, {"e_info", false}, {"e_zoom_out", false},
         {"e_zoom_in", false}, {"e_actualsize", true}, {"e_prev", false}, {"e_play", false},
         {"e_next", false}, {"e_crop", false}, {"e_delete", false}, {"e_more_share", true},
-        {"e_more", true}, {"e_love", true}, {"e_facebook", true}, {"e_flick", true},
+        {"e_more", true}, {"e_love", true}, {"e_share", true}, {"e_facebook", true}, {"e_flick", true},
         {"e_twitter", true}, {"e_tumblr", true}, {"e_email", true}, {"e_iphoto", true},
         // The slideshow's controls.
         {"ss_pause", false}, {"ss_play", false}, {"ss_theme", false}, {"ss_music", false}, {"ss_exit", false},
@@ -347,6 +342,7 @@ std::vector<SkinImage> skin()
         for (int on = 0; on < (hasOn ? 2 : 1); ++on)
             for (int s = 0; s < 4; ++s)
                 images.push_back({std::string(name) + (on ? "_on" : "") + stateSuffix[s], 28, 28, toolbarButton(name, s, on)});
+    appendWindowSkin(images);
     return images;
 }
 

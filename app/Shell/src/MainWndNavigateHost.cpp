@@ -122,7 +122,11 @@ QString MainWndNavigateHost::localizedString(const QString& key) const
 
 QString MainWndNavigateHost::resourcePath(const QString& fileName) const
 {
-    return kpv::Bundle::mainBundle().pathForResource(fileName);
+    // A resource file by its exact name, else the skin's image of that name (the skin draws the
+    // viewer's pictures as PNG whatever extension the name carries).
+    const kpv::Bundle& bundle = kpv::Bundle::mainBundle();
+    const QString path = bundle.pathForResource(fileName);
+    return path.isEmpty() ? bundle.imageNamed(fileName) : path;
 }
 
 // ---- Main window controller ----

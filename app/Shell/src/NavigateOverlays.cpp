@@ -23,12 +23,26 @@ const kpv::Font& fileLineFont()
     return font;
 }
 
+// A container over the whole image that lets clicks through to the image except on its controls.
+class PassThroughView final : public kpv::View {
+public:
+    using kpv::View::View;
+    kpv::View* hitTest(kpv::Point pointInSuperview) override
+    {
+        kpv::View* hit = kpv::View::hitTest(pointInSuperview);
+        return hit == this ? nullptr : hit;
+    }
+};
+
 } // namespace
 
 // The file name and the shooting information along the bottom of the image, on a dark band.
 class NavigateOverlays::FileLineView final : public kpv::View {
 public:
     FileLineView(const kpv::Rect& frame, const NavFileInfoView& info) : kpv::View(frame), m_info(info) {}
+
+    // Text only: clicks go to what lies beneath.
+    kpv::View* hitTest(kpv::Point) override { return nullptr; }
 
     void drawRect(const kpv::Rect&) override
     {
@@ -57,7 +71,7 @@ NavigateOverlays::NavigateOverlays(kpv::View* parent)
     const kpv::Rect b = parent->bounds();
 
     // Arrows: one container over the whole view so that both fade together.
-    m_nextPrevContainer = new kpv::View(b);
+    m_nextPrevContainer = new PassThroughView(b);
     m_nextPrevContainer->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewHeightSizable);
     m_nextPrevContainer->setHidden(true);
     parent->addSubview(m_nextPrevContainer);
@@ -72,13 +86,15 @@ NavigateOverlays::NavigateOverlays(kpv::View* parent)
     m_btnPrev->setToolTip(bundle.localizedString(QStringLiteral("IDS_MENU_Previous")));
     m_btnNext->setToolTip(bundle.localizedString(QStringLiteral("IDS_MENU_Next")));
     for (LMButton* button : {m_btnPrev, m_btnNext}) {
+        // Held down, an arrow keeps stepping until it is released.
+        button->setContinuous(true);
         button->setButtonDelegate(this);
         m_nextPrevContainer->addSubview(button);
     }
     m_nextPrevProxy = std::make_unique<LMFadeShowProxy>(m_nextPrevContainer);
 
     // The file line along the bottom, inside the information container.
-    m_infoContainer = new kpv::View(kpv::Rect(0, 0, b.width(), kFileLineHeight));
+    m_infoContainer = new PassThroughView(kpv::Rect(0, 0, b.width(), kFileLineHeight));
     m_infoContainer->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewMaxYMargin);
     parent->addSubview(m_infoContainer);
     m_fileLine = new FileLineView(m_infoContainer->bounds(), m_fileInfo);
@@ -88,7 +104,7 @@ NavigateOverlays::NavigateOverlays(kpv::View* parent)
     m_fileInfoProxy = std::make_unique<LMFadeShowProxy>(m_fileLine);
 
     // The status line, centred until placed.
-    m_statusContainer = new kpv::View(kpv::Rect(0, std::floor((b.height() - kStatusHeight) / 2), b.width(), kStatusHeight));
+    m_statusContainer = new PassThroughView(kpv::Rect(0, std::floor((b.height() - kStatusHeight) / 2), b.width(), kStatusHeight));
     m_statusContainer->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewMinYMargin | kpv::ViewMaxYMargin);
     m_statusContainer->setHidden(true);
     parent->addSubview(m_statusContainer);
@@ -129,8 +145,7 @@ void NavigateOverlays::setFileImgBaseInfo(const LMFileImgBaseInfoPtr& info, int6
 
 NavArrowHit NavigateOverlays::arrowHitTest(QPointF point) const
 {
-    if (m_nextPrevContainer->isHidden())
-        return NavArrowHit::None;
+    // By geometry alone: the arrows are shown because the pointer comes near them.
     const kpv::Point p{point.x(), point.y()};
     auto inButton = [&](const LMButton* button) {
         return kpv::pointInRect(p, m_nextPrevContainer->convertRectToView(button->frame(), m_parent));

@@ -1,0 +1,69 @@
+// Lists the image names the application's sources ask for and checks that the skin generator
+// drew each of them, at 1x and at 2x (twice the size).
+
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QRegularExpression>
+#include <QSet>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The calls that take a skin image's name as a literal, and the toolbar's names of share types.
+const QRegularExpression kNameUse(QStringLiteral(
+    R"re((?:setImageName|loadImageWithoutExtension|setBkgrdImageName|imageNamed|loadOriginalImageByFileName|LMNineSliceImageRep>?|wireButton\([^,()]+,)\s*\(?\s*(?:QStringLiteral\()?"([A-Za-z0-9_.]+)")re"));
+const QRegularExpression kShareButtonName(QStringLiteral(R"re(return QStringLiteral\("([eE]_[A-Za-z]+)"\))re"));
+
+QString normalised(QString name)
+{
+    name = name.toLower();
+    for (const char* ext : {".png", ".tiff", ".tif"}) {
+        if (name.endsWith(QLatin1String(ext)))
+            name.chop(int(qstrlen(ext)));
+    }
+    return name;
+}
+
+QSet<QString> namesUsedInSources()
+{
+    QSet<QString> names;
+    for (const char* folder : {"app", "platform"}) {
+        QDirIterator it(QStringLiteral(KPV_SOURCE_DIR "/") + QLatin1String(folder), {QStringLiteral("*.cpp"), QStringLiteral("*.h")},
+                        QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            QFile f(it.next());
+            if (!f.open(QIODevice::ReadOnly))
+                continue;
+            const QString text = QString::fromUtf8(f.readAll());
+            for (const QRegularExpression* re : {&kNameUse, &kShareButtonName}) {
+                auto matches = re->globalMatch(text);
+                while (matches.hasNext())
+                    names.insert(normalised(matches.next().captured(1)));
+            }
+        }
+    }
+    return names;
+}
+
+TEST(SkinNames, EveryNameInTheSourcesIsDrawnAtBothScales)
+{
+    const QSet<QString> names = namesUsedInSources();
+    // The scan itself must keep finding the names (title bar, viewer, toolbar, tips).
+    for (const char* known : {"bg_title", "nav_next", "img_bad", "bg_picshadow", "e_facebook", "e_thumbnail", "img_open"})
+        EXPECT_TRUE(names.contains(QLatin1String(known))) << known;
+    ASSERT_GT(names.size(), 30);
+    const QString skin = QStringLiteral(KPV_SKIN_DIR "/");
+    for (const QString& name : names) {
+        const QImage one(skin + name + QStringLiteral(".png"));
+        const QImage two(skin + name + QStringLiteral("@2x.png"));
+        EXPECT_FALSE(one.isNull()) << qPrintable(name) << " is not drawn";
+        EXPECT_FALSE(two.isNull()) << qPrintable(name) << "@2x is not drawn";
+        if (!one.isNull() && !two.isNull())
+            EXPECT_EQ(two.size(), one.size() * 2) << qPrintable(name);
+    }
+}
+
+} // namespace
