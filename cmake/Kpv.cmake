@@ -125,16 +125,19 @@ function(kpv_glob_library name)
   endif()
 endfunction()
 
-# kpv_tests_per_file(PREFIX LIBS ... [QT] [GL]): one test executable for each .cpp in this folder
-# (PREFIX_<file stem>), so that a test file groups related cases and builds on its own.
-# Files named *_support.cpp are shared helpers linked into every executable of the folder.
+# kpv_tests_per_file(PREFIX LIBS ... [QT] [GL] [SUPPORT extra.cpp ...]): one test executable for
+# each .cpp in this folder (PREFIX_<file stem>), so that a test file groups related cases and runs
+# in a process of its own. Files named *_support.cpp (and any SUPPORT files) are shared helpers:
+# they are compiled once for the folder, in PREFIX_common, which also holds the folder's
+# precompiled header that every test of the folder reuses.
 function(kpv_tests_per_file prefix)
-  cmake_parse_arguments(T "QT;GL" "" "LIBS" ${ARGN})
+  cmake_parse_arguments(T "QT;GL" "" "LIBS;SUPPORT" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   file(GLOB support CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_support.cpp)
   if(support)
     list(REMOVE_ITEM sources ${support})
   endif()
+  list(APPEND support ${T_SUPPORT})
   set(flags)
   if(T_QT)
     list(APPEND flags QT)
@@ -142,8 +145,29 @@ function(kpv_tests_per_file prefix)
   if(T_GL)
     list(APPEND flags GL)
   endif()
+  set(common ${prefix}_common)
+  if(NOT support)
+    set(support ${CMAKE_CURRENT_BINARY_DIR}/${common}.cpp)
+    file(CONFIGURE OUTPUT ${support} CONTENT "// The folder's tests share no helpers; this holds their precompiled header.\n")
+  endif()
+  add_library(${common} OBJECT ${support})
+  # A precompiled header must be built as its users are: the same (compiler default) code model
+  # for the helpers and the test executables.
+  set_target_properties(${common} PROPERTIES POSITION_INDEPENDENT_CODE OFF)
+  target_link_libraries(${common} PUBLIC ${T_LIBS} GTest::gtest GTest::gmock Threads::Threads)
+  target_compile_definitions(${common} PUBLIC KPV_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data")
+  set(headers <gtest/gtest.h> <gmock/gmock.h> <algorithm> <cstdint> <cstring> <functional> <map>
+              <memory> <string> <vector>)
+  if(T_QT OR T_GL)
+    kpv_qt_target(${common})
+    list(APPEND headers <QByteArray> <QDir> <QFile> <QFileInfo> <QHash> <QList> <QObject> <QString>
+                        <QStringList> <QTemporaryDir> <QVariant>)
+  endif()
+  target_precompile_headers(${common} PRIVATE ${headers})
   foreach(src ${sources})
     get_filename_component(stem ${src} NAME_WE)
-    kpv_add_test(${prefix}_${stem} SOURCES ${src} ${support} LIBS ${T_LIBS} ${flags})
+    kpv_add_test(${prefix}_${stem} SOURCES ${src} LIBS ${common} ${flags})
+    set_target_properties(${prefix}_${stem} PROPERTIES POSITION_INDEPENDENT_CODE OFF)
+    target_precompile_headers(${prefix}_${stem} REUSE_FROM ${common})
   endforeach()
 endfunction()
