@@ -343,6 +343,11 @@ std::vector<SkinImage> skin()
             for (int s = 0; s < 4; ++s)
                 images.push_back({std::string(name) + (on ? "_on" : "") + stateSuffix[s], 28, 28, toolbarButton(name, s, on)});
     appendWindowSkin(images);
+    // The accounts window's site icons share the toolbar's site glyphs.
+    const std::pair<const char*, const char*> siteIcons[] = {
+        {"facebook icon", "e_facebook"}, {"flickr icon", "e_flick"}, {"twitter icon", "e_twitter"}, {"tumblr icon", "e_tumblr"}};
+    for (const auto& [icon, glyph] : siteIcons)
+        images.push_back({icon, 28, 28, toolbarButton(glyph, 0, false)});
     return images;
 }
 

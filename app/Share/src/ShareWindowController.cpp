@@ -14,8 +14,10 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace {
-constexpr double kWidth = 560;
+constexpr double kWidth = 620;
 constexpr double kHeight = 430;
 constexpr unsigned short kEscKeyCode = 53;
 constexpr long kSites[4] = {ShareWebsiteTypeFacebook, ShareWebsiteTypeFlickr, ShareWebsiteTypeTwitter,
@@ -106,8 +108,8 @@ void ShareWindowController::loadWindow()
     m_descTextView->setShareFileDescDelegate(this);
     m_descTextView->setPlaceholderString(text("IDS_ShareDescPlaceholder"));
     content->addSubview(m_descTextView);
-    m_txtLength = label(content, kpv::Rect(kWidth - 140, 40, 120, 20), Qt::AlignRight | Qt::AlignVCenter);
-    m_txtMessage = label(content, kpv::Rect(20, 40, kWidth - 170, 20));
+    m_txtLength = label(content, kpv::Rect(kWidth - 110, 40, 90, 20), Qt::AlignRight | Qt::AlignVCenter);
+    m_txtMessage = label(content, kpv::Rect(20, 40, kWidth - 140, 20));
     m_txtMessage->setTextColor(kWarnColor);
 
     m_btnShare = new LMNormalCustomButton(kpv::Rect(kWidth - 20 - 100, 8, 100, 28));
@@ -132,8 +134,16 @@ void ShareWindowController::beginShareFiles(const QList<ShareFileInfoPtr>& files
     m_tooLongShown = false;
     m_websiteType = website;
     m_descTextView->setString(QString());
+    // The thumbnails shown stand centred in their row.
+    const int shownCount = int(std::min<qsizetype>(files.size(), kMaxThumbs));
+    const double step = m_thumbViews[1]->frame().x() - m_thumbViews[0]->frame().x();
+    const double rowX = (kWidth - shownCount * step + (step - m_thumbViews[0]->frame().width())) / 2;
     for (int i = 0; i < kMaxThumbs; ++i) {
         const bool shown = i < files.size();
+        const kpv::Rect thumbFrame = m_thumbViews[i]->frame();
+        m_thumbViews[i]->setFrameOrigin(kpv::Point{rowX + i * step, thumbFrame.y()});
+        const kpv::Rect nameFrame = m_thumbNames[i]->frame();
+        m_thumbNames[i]->setFrameOrigin(kpv::Point{rowX + i * step - 6, nameFrame.y()});
         m_thumbViews[i]->setHidden(!shown);
         m_thumbNames[i]->setHidden(!shown);
         if (!shown)

@@ -2,11 +2,13 @@
 
 #include "Kit/LMButton.h"
 #include "Kit/LMCustomWindow.h"
+#include "Kit/LMNineSliceImageRep.h"
+#include "Kit/LMNineSliceImageView.h"
 #include "appkit/Control.h"
 #include "foundation/Bundle.h"
 
 namespace {
-constexpr double kWidth = 360;
+constexpr double kWidth = 520;
 constexpr double kHeight = 200;
 constexpr unsigned short kEscKeyCode = 53;
 
@@ -38,12 +40,19 @@ void AboutWindowController::loadWindow()
 {
     m_window = std::make_unique<LMCustomWindow>(kpv::Rect(0, 0, kWidth, kHeight));
     m_window->setCustomWindowDelegate(this);
+    m_window->setNineSliceImageBkgrdView(new LMNineSliceImageView(
+        m_window->contentView()->bounds(),
+        std::make_shared<LMNineSliceImageRep>(QStringLiteral("bg_popwin"), kpv::Point{15, 15}, kpv::Point{15, 15})));
     kpv::View* content = m_window->contentView();
     m_btnClose = new LMButton(kpv::Rect(kWidth - 30, kHeight - 30, 20, 20));
     m_btnClose->setAction([this](kpv::View*) { closeButtonClicked(); });
-    m_txtProductName = new kpv::TextField(kpv::Rect(20, 120, kWidth - 40, 24));
-    m_txtVersion = new kpv::TextField(kpv::Rect(20, 90, kWidth - 40, 20));
-    m_txtCopyright = new kpv::TextField(kpv::Rect(20, 30, kWidth - 40, 40));
+    m_txtProductName = new kpv::TextField(kpv::Rect(20, 116, kWidth - 40, 30));
+    m_txtVersion = new kpv::TextField(kpv::Rect(20, 88, kWidth - 40, 20));
+    m_txtCopyright = new kpv::TextField(kpv::Rect(20, 36, kWidth - 40, 24));
+    m_txtProductName->setFont(kpv::Font::boldSystemFontOfSize(18));
+    m_txtCopyright->setFont(kpv::Font::systemFontOfSize(10));
+    for (kpv::TextField* field : {m_txtProductName, m_txtVersion, m_txtCopyright})
+        field->setAlignment(Qt::AlignCenter);
     content->addSubview(m_txtProductName);
     content->addSubview(m_txtVersion);
     content->addSubview(m_txtCopyright);

@@ -1,6 +1,8 @@
 #include "Shell/ShareAccountWindowController.h"
 
 #include "Kit/LMCustomWindow.h"
+#include "Kit/LMButton.h"
+#include "Kit/LMNormalCustomWindow.h"
 #include "Kit/LMEventMonitorCenter.h"
 #include "Model/MainConfig.h"
 #include "appkit/Control.h"
@@ -33,11 +35,19 @@ ShareAccountWindowController::~ShareAccountWindowController()
 
 void ShareAccountWindowController::loadWindow()
 {
-    m_window = std::make_unique<LMCustomWindow>(kpv::Rect(0, 0, kWindowWidth, kWindowHeight));
+    // The frame's skin and a close button, which ends the sheet as Esc does.
+    auto window = std::make_unique<LMNormalCustomWindow>(kpv::Rect(0, 0, kWindowWidth, kWindowHeight));
+    if (window->btnClose())
+        window->btnClose()->setAction([this](kpv::View*) {
+            if (m_window->sheetRunning())
+                m_window->endSheet();
+        });
+    m_window = std::move(window);
     kpv::View* content = m_window->contentView();
     m_txtShareAccountTitle =
         new kpv::TextField(kpv::Rect(20, kWindowHeight - kTitleHeight + 10, kWindowWidth - 40, 20));
     m_txtShareAccountTitle->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewMinYMargin);
+    m_txtShareAccountTitle->setAlignment(Qt::AlignCenter);
     m_collectionView = new kpv::View(kpv::Rect(10, 10, kWindowWidth - 20, kWindowHeight - kTitleHeight - 10));
     m_collectionView->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewHeightSizable);
     content->addSubview(m_txtShareAccountTitle);
