@@ -343,6 +343,22 @@ std::vector<SkinImage> skin()
             for (int s = 0; s < 4; ++s)
                 images.push_back({std::string(name) + (on ? "_on" : "") + stateSuffix[s], 28, 28, toolbarButton(name, s, on)});
     appendWindowSkin(images);
+    // The Navigation panel's cursor over its frame: four arrows pointing out from the centre.
+    images.push_back({"movecursor", 20, 20, [](QPainter& p, QRectF r) {
+        const QPointF c = r.center();
+        const double a = r.width() / 2 - 1;
+        QPainterPath path;
+        for (int turn = 0; turn < 4; ++turn) {
+            QTransform t;
+            t.translate(c.x(), c.y());
+            t.rotate(90.0 * turn);
+            path.addPolygon(t.map(QPolygonF({QPointF(0, -a), QPointF(4, -a + 5), QPointF(1.2, -a + 5), QPointF(1.2, 0),
+                                              QPointF(-1.2, 0), QPointF(-1.2, -a + 5), QPointF(-4, -a + 5)})));
+        }
+        p.setPen(QPen(Qt::black, 1.2));
+        p.setBrush(Qt::white);
+        p.drawPath(path.simplified());
+    }});
     // The accounts window's site icons share the toolbar's site glyphs.
     const std::pair<const char*, const char*> siteIcons[] = {
         {"facebook icon", "e_facebook"}, {"flickr icon", "e_flick"}, {"twitter icon", "e_twitter"}, {"tumblr icon", "e_tumblr"}};
