@@ -45,8 +45,8 @@ void BatchResizeWindowController::loadWindow()
         return p && *p ? static_cast<BatchResizeWindowController *>(*p) : nullptr;
     };
 
-    caption(content, kpv::Rect(20, 288, 120, 22), text("IDS_ResizeTo"));
-    m_popupBtnSizeFitInto = new EditPopUpButton(kpv::Rect(150, 288, 180, 24));
+    caption(content, kpv::Rect(20, 288, 150, 22), text("IDS_ResizeTo"));
+    m_popupBtnSizeFitInto = new EditPopUpButton(kpv::Rect(175, 288, 180, 24));
     QList<EditPopUpButton::Item> sizes;
     for (const QSizeF &size : BatchResizeSheetModel::classicSizes())
         sizes.append({BatchResizeSheetModel::classicSizeTitle(size, text("IDS_Custom")),
@@ -69,10 +69,10 @@ void BatchResizeWindowController::loadWindow()
         content->addSubview(f);
         return f;
     };
-    m_edtCustomSizeWidth = field(kpv::Rect(150, 254, 60, 22), true);
-    caption(content, kpv::Rect(214, 254, 16, 22), QStringLiteral("x"));
-    m_edtCustomSizeHeight = field(kpv::Rect(232, 254, 60, 22), false);
-    m_popupBtnSizeUnitType = new EditPopUpButton(kpv::Rect(300, 253, 110, 24));
+    m_edtCustomSizeWidth = field(kpv::Rect(175, 254, 60, 22), true);
+    caption(content, kpv::Rect(239, 254, 16, 22), QStringLiteral("x"));
+    m_edtCustomSizeHeight = field(kpv::Rect(257, 254, 60, 22), false);
+    m_popupBtnSizeUnitType = new EditPopUpButton(kpv::Rect(325, 253, 110, 24));
     m_popupBtnSizeUnitType->setItems({{text("IDS_pixels"), 0}, {text("IDS_percent"), 1}});
     m_popupBtnSizeUnitType->selectItemWithValue(m_model.unitType());
     m_popupBtnSizeUnitType->setAction([self](kpv::View *) {
@@ -81,8 +81,8 @@ void BatchResizeWindowController::loadWindow()
     });
     content->addSubview(m_popupBtnSizeUnitType);
 
-    caption(content, kpv::Rect(20, 220, 120, 22), text("IDS_Dpi"));
-    m_edtDpi = new LMNumericTextField(kpv::Rect(150, 220, 60, 22));
+    caption(content, kpv::Rect(20, 220, 150, 22), text("IDS_Dpi"));
+    m_edtDpi = new BatchReportingField<LMNumericTextField>(kpv::Rect(175, 220, 60, 22), {});
     m_edtDpi->setAllowedMaxLength(4, true);
     m_edtDpi->setStringValue(c.value(key(kDpi)).toString());
     content->addSubview(m_edtDpi);
@@ -91,6 +91,10 @@ void BatchResizeWindowController::loadWindow()
         auto *b = new LMNormalCheckButton(frame);
         b->setImageName(QStringLiteral("icon_chck"));
         b->setIconLeftMargin(0);
+        auto *titleField = new kpv::TextField(kpv::Rect(22, 0, frame.width() - 22, frame.height()));
+        b->addSubview(titleField);
+        b->setTextButtonTitle(titleField);
+        b->awakeFromNib();
         b->setTitle(text(title));
         b->setState(on ? kpv::OnState : kpv::OffState);
         b->setAction([self, clicked](kpv::View *) {
@@ -100,22 +104,22 @@ void BatchResizeWindowController::loadWindow()
         content->addSubview(b);
         return b;
     };
-    m_chkNotEnlarge = check(kpv::Rect(150, 190, 300, 22), "IDS_NotEnlarge", c.value(key(kNotEnlarge)).toBool(),
+    m_chkNotEnlarge = check(kpv::Rect(175, 190, 290, 22), "IDS_NotEnlarge", c.value(key(kNotEnlarge)).toBool(),
                             &BatchResizeWindowController::notEnlargeCheckButtonClicked);
-    m_chkKeepAlpha = check(kpv::Rect(150, 164, 300, 22), "IDS_KeepAlpha", c.value(key(kKeepAlpha)).toBool(),
+    m_chkKeepAlpha = check(kpv::Rect(175, 164, 290, 22), "IDS_KeepAlpha", c.value(key(kKeepAlpha)).toBool(),
                            &BatchResizeWindowController::keepAlphaCheckButtonClicked);
 
-    caption(content, kpv::Rect(20, 130, 120, 22), text("IDS_NewNameBase"));
-    m_edtNewNameBase = new BatchReportingField<LMPathNameTextField>(kpv::Rect(150, 130, 200, 22), [self] {
+    caption(content, kpv::Rect(20, 130, 150, 22), text("IDS_NewNameBase"));
+    m_edtNewNameBase = new BatchReportingField<LMPathNameTextField>(kpv::Rect(175, 130, 200, 22), [self] {
         if (auto *s = self())
             s->newNameBaseTextDidChange();
     });
     m_edtNewNameBase->setAllowedMaxLength(32, true);
     m_edtNewNameBase->setStringValue(c.value(key(kNewNameBase)).toString());
     content->addSubview(m_edtNewNameBase);
-    m_txtOldFileName = caption(content, kpv::Rect(150, 104, 150, 22), QString());
-    caption(content, kpv::Rect(300, 104, 20, 22), QStringLiteral("\u2192"));
-    m_txtNewFileName = caption(content, kpv::Rect(320, 104, 150, 22), QString());
+    m_txtOldFileName = caption(content, kpv::Rect(175, 104, 130, 22), QString());
+    caption(content, kpv::Rect(305, 104, 20, 22), QStringLiteral("\u2192"));
+    m_txtNewFileName = caption(content, kpv::Rect(325, 104, 145, 22), QString());
 
     addDestinationRow(72, c.value(key(kDestFolderPath)).toString());
     addProgressRow(50);

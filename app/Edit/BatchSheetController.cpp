@@ -13,6 +13,7 @@
 
 #include "appkit/Control.h"
 #include "appkit/Event.h"
+#include "appkit/GraphicsContext.h"
 #include "appkit/Image.h"
 #include "appkit/Panels.h"
 #include "foundation/Bundle.h"
@@ -35,6 +36,14 @@ bool BatchReportingField<Field>::textView_shouldChangeTextInRange(qint64 locatio
         LMPerformSelectorWrapper().performWithBlock([changed] { changed(); }, 0);
     }
     return ok;
+}
+
+template <class Field>
+void BatchReportingField<Field>::drawRect(const kpv::Rect &dirty)
+{
+    if (kpv::GraphicsContext *gc = kpv::GraphicsContext::current())
+        gc->fillRoundedRect(this->bounds(), 3, kpv::Color(1, 1, 1, 0.12));
+    Field::drawRect(dirty);
 }
 
 template class BatchReportingField<LMLengthLimitTextField>;
@@ -62,11 +71,11 @@ void BatchSheetController::addDestinationRow(double y, const QString &destFolder
 {
     kpv::View *content = m_window->contentView();
     const double width = content->bounds().width();
-    auto *caption = new kpv::TextField(kpv::Rect(20, y, 130, 22));
+    auto *caption = new kpv::TextField(kpv::Rect(20, y, 150, 22));
     caption->setStringValue(text("IDS_DestinationFolder"));
     content->addSubview(caption);
     auto alive = m_alive;
-    m_edtDestFolder = new BatchReportingField<LMLengthLimitTextField>(kpv::Rect(150, y, width - 150 - 56, 22), [alive] {
+    m_edtDestFolder = new BatchReportingField<LMLengthLimitTextField>(kpv::Rect(172, y, width - 172 - 56, 22), [alive] {
         if (*alive)
             (*alive)->destinationChanged();
     });

@@ -31,7 +31,8 @@ class TextField;
 class Window;
 } // namespace kpv
 
-// A text field that reports each accepted edit once it has been applied.
+// A text field of the sheets: drawn on a field background, and reporting each accepted edit once
+// it has been applied (when given a block).
 template <class Field>
 class BatchReportingField final : public Field {
 public:
@@ -40,6 +41,7 @@ public:
         this->setFrame(frame);
     }
     bool textView_shouldChangeTextInRange(qint64 location, qint64 length, const QString &replacement) override;
+    void drawRect(const kpv::Rect &dirty) override;
 
 private:
     std::function<void()> m_changed;

@@ -6,6 +6,7 @@
 #include "Kit/LMAreaTrackView.h"
 #include "Kit/LMButton.h"
 #include "Kit/LMImageView.h"
+#include "Kit/LMNineSliceImageRep.h"
 #include "Kit/LMNormalCustomButton.h"
 #include "Kit/LMPopMenuView.h"
 #include "Kit/LMPopMenuViewController.h"
@@ -139,11 +140,20 @@ void CropViewController::customSizeButtonClicked()
             menu->setItemBkgrdRollColor(kpv::Color(0.19607843137254902, 0.19607843137254902, 0.19607843137254902, 1));
             menu->setItemContainerMarginLeftTop(kpv::Point{5, 8}, kpv::Point{5, 8});
             menu->setMinWidth(m_btnCustomSize->frame().width());
+            menu->setPopViewAlignLeftFlag(true);
+            // A plain panel: the list hangs under the button, with no arrow pointing at it.
+            menu->setBackgroundImage(LMNineSliceImageRep::loadImageWithoutExtension(QStringLiteral("bg_popwin")),
+                                     {10, 30}, {10, 30});
         }
     }
-    // At the button's upper-left corner in window coordinates.
+    // Under the button, its left edge aligned: the button sits at the top of the page, so the
+    // list opens downwards (it is laid out when shown, so its height is known only then).
     const Rect r = m_btnCustomSize->convertRectToView(m_btnCustomSize->bounds(), nullptr);
-    m_customSizePopMenu->showAtLocationInWindow(kpv::Point{r.x(), r.y() + r.height()}, false);
+    m_customSizePopMenu->showAtLocationInWindow(kpv::Point{r.x(), r.y()}, false);
+    if (LMPopMenuView *menu = m_customSizePopMenu->popMenuView(); menu && menu->superview()) {
+        const Rect f = menu->frame();
+        menu->setFrameOrigin(kpv::Point{f.x(), std::max(0.0, f.y() - f.height() - 2)});
+    }
 }
 
 void CropViewController::hideCustomSizePopMenu()

@@ -13,6 +13,8 @@
 #include "imageio/ImageDestination.h"
 
 #include <QDir>
+#include <QGuiApplication>
+#include <QPalette>
 #include <QFileInfo>
 
 namespace {
@@ -37,6 +39,8 @@ ImageSaveAsPanel::ImageSaveAsPanel()
 {
     m_picker.setDelegate(this);
     m_view = std::make_unique<LMImageSaveParamView>(m_picker);
+    // The panel is drawn by the toolkit in the desktop's colours: the captions follow them.
+    m_view->setLabelTextColor(kpv::Color::fromQColor(QGuiApplication::palette().color(QPalette::WindowText)));
 }
 
 ImageSaveAsPanel::~ImageSaveAsPanel() { m_picker.setDelegate(nullptr); }

@@ -24,8 +24,8 @@ LMImageSaveParamView::LMImageSaveParamView(LMImageSaveParamController &controlle
 {
     const int right = Qt::AlignRight | Qt::AlignVCenter;
     const int left = Qt::AlignLeft | Qt::AlignVCenter;
-    m_textFormat = label(this, kpv::Rect(0, 40, 110, 24), text("IDS_SAVE_FORMAT"), right);
-    m_popupFormat = new EditPopUpButton(kpv::Rect(118, 40, 180, 24));
+    m_textFormat = label(this, kpv::Rect(0, 40, 122, 24), text("IDS_SAVE_FORMAT"), right);
+    m_popupFormat = new EditPopUpButton(kpv::Rect(130, 40, 180, 24));
     QList<EditPopUpButton::Item> types;
     for (const auto &type : m_controller.saveTypes())
         types.append({type.localized, type.uti});
@@ -34,9 +34,9 @@ LMImageSaveParamView::LMImageSaveParamView(LMImageSaveParamController &controlle
     addSubview(m_popupFormat);
 
     // The quality row serves JPEG and JPEG 2000; only the label at its high end differs.
-    m_textQuality = label(this, kpv::Rect(0, 6, 110, 24), text("IDS_SAVE_QUALITY"), right);
-    m_textLeast = label(this, kpv::Rect(118, 6, 60, 24), text("IDS_SAVE_LEAST"), right);
-    m_sliderQuality = new kpv::Slider(kpv::Rect(184, 6, 170, 24));
+    m_textQuality = label(this, kpv::Rect(0, 6, 122, 24), text("IDS_SAVE_QUALITY"), right);
+    m_textLeast = label(this, kpv::Rect(130, 6, 56, 24), text("IDS_SAVE_LEAST"), right);
+    m_sliderQuality = new kpv::Slider(kpv::Rect(192, 6, 164, 24));
     m_sliderQuality->setMinValue(0);
     m_sliderQuality->setMaxValue(1);
     m_sliderQuality->setContinuous(true);
@@ -44,8 +44,8 @@ LMImageSaveParamView::LMImageSaveParamView(LMImageSaveParamController &controlle
     addSubview(m_sliderQuality);
     m_textBest = label(this, kpv::Rect(360, 6, 80, 24), text("IDS_SAVE_BEST"), left);
 
-    m_textCompression = label(this, kpv::Rect(0, 6, 110, 24), text("IDS_SAVE_COMPRESSION"), right);
-    m_popupCompression = new EditPopUpButton(kpv::Rect(118, 6, 180, 24));
+    m_textCompression = label(this, kpv::Rect(0, 6, 122, 24), text("IDS_SAVE_COMPRESSION"), right);
+    m_popupCompression = new EditPopUpButton(kpv::Rect(130, 6, 180, 24));
     QList<EditPopUpButton::Item> compressions;
     for (const auto &c : m_controller.saveCompressions())
         compressions.append({c.localized, c.compression});
@@ -72,6 +72,12 @@ void LMImageSaveParamView::reload()
     m_sliderQuality->setDoubleValue(ok ? q : 0.9);
     m_popupCompression->selectItemWithValue(m_controller.saveCompression());
     setNeedsDisplay(true);
+}
+
+void LMImageSaveParamView::setLabelTextColor(const kpv::Color &colour)
+{
+    for (kpv::TextField *field : {m_textFormat, m_textQuality, m_textLeast, m_textBest, m_textCompression})
+        field->setTextColor(colour);
 }
 
 void LMImageSaveParamView::formatChosen()

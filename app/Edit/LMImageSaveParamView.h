@@ -5,6 +5,7 @@
 // PNG and BMP). It reads and writes the picker's properties only, so whatever the picker holds
 // (set by its owner before showing, or left from the last save) is what the view shows.
 
+#include "appkit/Color.h"
 #include "appkit/View.h"
 
 class EditPopUpButton;
@@ -24,6 +25,9 @@ public:
 
     // Shows the picker's current values.
     void reload();
+    // The captions' colour: light on the sheets' dark windows (the default), the dialog's own
+    // text colour inside a save panel.
+    void setLabelTextColor(const kpv::Color &colour);
 
     // The user's edits, as the controls send them.
     void formatChosen();

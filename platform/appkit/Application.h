@@ -13,6 +13,7 @@
 class QObject;
 class QEvent;
 class QEventLoop;
+class QWidget;
 
 namespace kpv {
 
@@ -98,6 +99,8 @@ private:
         bool abandoned = false;
     };
     bool offerToCapture(const EventPtr& e);
+    // Mouse input of a view that sits in a plain dialog rather than in one of our windows.
+    bool handleDetachedViewEvent(QWidget* widget, QEvent* event);
 
     std::vector<std::shared_ptr<Monitor>> m_monitors;
     MonitorToken m_nextToken = 1;
@@ -109,6 +112,7 @@ private:
     bool m_active = true;
     QObject* m_filter = nullptr;
     std::unique_ptr<class EventTranslator> m_translator;
+    View* m_detachedMouseTarget = nullptr;
 };
 
 } // namespace kpv

@@ -103,6 +103,9 @@ public:
 
     // Drags the knob (or jumps to the click first) until the mouse goes up.
     void mouseDown(const Event& e) override;
+    // A drag that reaches the slider outside its own tracking (it sits where no window of ours
+    // runs the loop): the knob follows the pointer.
+    void mouseDragged(const Event& e) override;
     void drawRect(const Rect& dirty) override;
 
 private:

@@ -170,10 +170,43 @@ std::function<void(QPainter&, QRectF)> thumbShadow(bool selected)
 }
 
 // The glyph of a view-mode toolbar button, drawn in a square of side 1 (scaled by the caller).
-void toolbarGlyph(QPainter& p, const std::string& name)
+void toolbarGlyph(QPainter& p, const std::string& givenName)
 {
+    // Crop mode's and the batch tools' buttons share the viewer's glyphs where they mean the same.
+    std::string name = givenName;
+    if (name == "icon_cpcrop" || name == "e_ccrop" || name == "icon_itmresize")
+        name = "e_crop";
+    else if (name == "e_clove")
+        name = "e_love";
     QPainterPath path;
-    if (name == "e_thumbnail") {
+    if (name == "icon_cprotate") {
+        // A three-quarter ring with an arrow head.
+        path.arcMoveTo(0.2, 0.2, 0.6, 0.6, 90);
+        path.arcTo(0.2, 0.2, 0.6, 0.6, 90, 270);
+        QPainterPathStroker stroker;
+        stroker.setWidth(0.1);
+        QPainterPath ring = stroker.createStroke(path);
+        ring.moveTo(0.5, 0.08);
+        ring.lineTo(0.66, 0.2);
+        ring.lineTo(0.5, 0.32);
+        ring.closeSubpath();
+        path = ring;
+    } else if (name == "icon_cpclose" || name == "e_cclose") {
+        path.moveTo(0.25, 0.3); path.lineTo(0.3, 0.25); path.lineTo(0.75, 0.7); path.lineTo(0.7, 0.75); path.closeSubpath();
+        path.moveTo(0.7, 0.25); path.lineTo(0.75, 0.3); path.lineTo(0.3, 0.75); path.lineTo(0.25, 0.7); path.closeSubpath();
+    } else if (name == "e_ccopy") {
+        path.addRect(0.2, 0.2, 0.45, 0.45);
+        path.addRect(0.35, 0.35, 0.45, 0.45);
+    } else if (name == "e_save") {
+        path.addRect(0.2, 0.2, 0.6, 0.6);
+        path.addRect(0.32, 0.2, 0.36, 0.2);
+    } else if (name == "icon_itmconvert") {
+        path.addRect(0.15, 0.3, 0.7, 0.5);
+        path.addRect(0.15, 0.22, 0.3, 0.1);
+    } else if (name == "icon_itmrename") {
+        path.addRect(0.15, 0.45, 0.7, 0.1);
+        path.addRect(0.15, 0.3, 0.1, 0.4);
+    } else if (name == "e_thumbnail") {
         for (int i = 0; i < 2; ++i)
             for (int j = 0; j < 2; ++j)
                 path.addRect(0.2 + i * 0.32, 0.2 + j * 0.32, 0.26, 0.26);
@@ -342,6 +375,13 @@ std::vector<SkinImage> skin()
         for (int on = 0; on < (hasOn ? 2 : 1); ++on)
             for (int s = 0; s < 4; ++s)
                 images.push_back({std::string(name) + (on ? "_on" : "") + stateSuffix[s], 28, 28, toolbarButton(name, s, on)});
+    // Crop mode's toolbars and the batch pop-up's icons.
+    for (const char* name : {"icon_cprotate", "icon_cpcrop", "icon_cpclose", "e_ccrop", "e_clove", "e_ccopy", "e_save",
+                             "e_cclose"})
+        for (int s = 0; s < 4; ++s)
+            images.push_back({std::string(name) + stateSuffix[s], 28, 28, toolbarButton(name, s, false)});
+    for (const char* name : {"icon_itmrename", "icon_itmresize", "icon_itmconvert"})
+        images.push_back({name, 16, 16, toolbarButton(name, 0, false)});
     appendWindowSkin(images);
     // The Navigation panel's cursor over its frame: four arrows pointing out from the centre.
     images.push_back({"movecursor", 20, 20, [](QPainter& p, QRectF r) {

@@ -267,7 +267,7 @@ bool Application::handleQtEvent(QObject* receiver, QEvent* event)
         return false;
     Window* window = windowOfWidget(widget);
     if (!window)
-        return false;
+        return handleDetachedViewEvent(widget, event);
     QWidget* top = window->widget();
     if (!top)
         return false; // the window is still being made
@@ -351,6 +351,55 @@ bool Application::handleQtEvent(QObject* receiver, QEvent* event)
     }
     sendEvent(e);
     return true;
+}
+
+// A view shown inside a dialog of the toolkit (a save panel's accessory) has no window of ours:
+// its presses, drags and releases go straight to the view under the pointer, with locations in
+// the coordinates of the accessory's root view. Controls whose tracking loop needs a window then
+// act on the press alone (a button sends its action, a slider jumps to the pointer) and follow
+// the drags that arrive here.
+bool Application::handleDetachedViewEvent(QWidget* widget, QEvent* event)
+{
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease && type != QEvent::MouseMove)
+        return false;
+    View* view = viewForWidget(widget);
+    if (!view)
+        return false;
+    View* root = view;
+    while (root->superview())
+        root = root->superview();
+    QWidget* rootWidget = root->widget();
+    auto* me = static_cast<QMouseEvent*>(event);
+    // Locations as a window would give them: the root view's own coordinates moved by its frame.
+    const QPointF p = widget->mapTo(rootWidget, me->position());
+    const Rect f = root->frame();
+    const Point loc{p.x() + f.x(), rootWidget->height() - p.y() + f.y()};
+    const EventPtr e = m_translator->translateMouse(*me, loc, nullptr);
+    if (!e)
+        return false;
+    switch (e->type()) {
+    case LeftMouseDown: {
+        m_detachedMouseTarget = root->hitTest(loc);
+        if (m_detachedMouseTarget)
+            m_detachedMouseTarget->mouseDown(*e);
+        return m_detachedMouseTarget != nullptr;
+    }
+    case LeftMouseDragged:
+        if (!m_detachedMouseTarget)
+            return false;
+        m_detachedMouseTarget->mouseDragged(*e);
+        return true;
+    case LeftMouseUp: {
+        View* target = m_detachedMouseTarget;
+        m_detachedMouseTarget = nullptr;
+        if (target)
+            target->mouseUp(*e);
+        return target != nullptr;
+    }
+    default:
+        return false;
+    }
 }
 
 } // namespace kpv

@@ -172,6 +172,16 @@ double Slider::valueAt(Point p) const
     return m_min + std::clamp(f, 0.0, 1.0) * (m_max - m_min);
 }
 
+void Slider::mouseDragged(const Event& e)
+{
+    if (!isEnabled())
+        return;
+    const double before = m_value;
+    setDoubleValue(valueAt(convertPointFromView(e.locationInWindow(), nullptr)));
+    if (m_value != before)
+        sendAction();
+}
+
 void Slider::mouseDown(const Event& e)
 {
     if (!isEnabled())

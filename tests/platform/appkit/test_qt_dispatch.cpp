@@ -3,6 +3,7 @@
 // first; window frames convert to and from screen coordinates; panels hand their accessory view
 // back when they end.
 #include "appkit/Application.h"
+#include "appkit/Control.h"
 #include "appkit/Panels.h"
 #include "appkit/View.h"
 #include "appkit/Window.h"
@@ -95,5 +96,52 @@ TEST(Panels, AccessoryViewIsHandedBackWhenTheSheetEnds)
     EXPECT_EQ(result, ModalResponseCancel);
     EXPECT_EQ(accessory.widget()->parent(), nullptr); // ours again, not deleted with the dialog
     EXPECT_TRUE(panel.URL().isEmpty());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// An accessory view lives in the toolkit's own dialog, outside any window of ours: its presses,
+// drags and releases still reach the view under the pointer, in the accessory's y-up coordinates,
+// and a slider there follows the drag (before, the accessory's controls took no clicks at all).
+TEST(Panels, AccessoryViewControlsTakeClicksInsideTheDialog)
+{
+    Window w(Rect(0, 0, 400, 300), TitledWindowMask);
+    w.orderFront();
+    View accessory(Rect(0, 0, 200, 60));
+    auto* target = new Target(Rect(10, 30, 50, 20));
+    accessory.addSubview(target);
+    auto* slider = new Slider(Rect(10, 0, 100, 20));
+    slider->setMinValue(0);
+    slider->setMaxValue(1);
+    int sliderActions = 0;
+    slider->setAction([&](View*) { ++sliderActions; });
+    accessory.addSubview(slider);
+    SavePanel panel;
+    panel.setAccessoryView(&accessory);
+    panel.beginSheetModalForWindow(&w, [](long) {});
+    auto* dialog = w.widget()->findChild<QFileDialog*>();
+    ASSERT_NE(dialog, nullptr);
+
+    auto send = [](QWidget* widget, QEvent::Type type, QPointF at, Qt::MouseButtons buttons) {
+        QMouseEvent e(type, at, widget->mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                      buttons, Qt::NoModifier);
+        QCoreApplication::sendEvent(widget, &e);
+    };
+    // (5, 5) in the target's widget is 5 right and 5 down from its top-left: (15, 45) in the
+    // accessory, whose origin is at the bottom-left.
+    send(target->widget(), QEvent::MouseButtonPress, QPointF(5, 5), Qt::LeftButton);
+    send(target->widget(), QEvent::MouseButtonRelease, QPointF(5, 5), Qt::NoButton);
+    ASSERT_EQ(target->downs.size(), 1u);
+    EXPECT_EQ(target->downs[0], (Point{15, 45}));
+
+    // A press at a quarter of the slider jumps there; a drag to three quarters follows.
+    send(slider->widget(), QEvent::MouseButtonPress, QPointF(25, 10), Qt::LeftButton);
+    const double pressed = slider->doubleValue();
+    send(slider->widget(), QEvent::MouseMove, QPointF(75, 10), Qt::LeftButton);
+    send(slider->widget(), QEvent::MouseButtonRelease, QPointF(75, 10), Qt::NoButton);
+    EXPECT_LT(pressed, 0.5);
+    EXPECT_GT(slider->doubleValue(), 0.5);
+    EXPECT_GE(sliderActions, 2);
+
+    dialog->reject();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }

@@ -1,0 +1,146 @@
+// The save-format picker's view and the Save As panel around it: the option page follows the
+// format, the controls write the picker's parameters, the panel starts with the source's format,
+// gives the chosen path the format's extension, asks before that new name replaces a file, and
+// keeps quality and compression from one save to the next.
+
+#include "Edit/EditPopUpButton.h"
+#include "Edit/ImageSaveAsPanel.h"
+#include "Edit/LMImageSaveParamController.h"
+#include "Edit/LMImageSaveParamView.h"
+
+#include "appkit/Control.h"
+#include "appkit/Panels.h"
+#include "imageio/ContentTypes.h"
+#include "imageio/ImageProperties.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace kpv::ContentTypes;
+
+// A save panel that answers at once, after the user's choices in it.
+class AnsweringPanel final : public kpv::SavePanel {
+public:
+    AnsweringPanel(QString answer, std::function<void(AnsweringPanel &)> choices)
+        : m_answer(std::move(answer)), m_choices(std::move(choices))
+    {
+    }
+    void beginSheetModalForWindow(kpv::Window *, std::function<void(long)> handler) override
+    {
+        if (m_choices)
+            m_choices(*this);
+        if (!m_answer.isEmpty())
+            m_urls = QStringList{m_answer};
+        handler(m_answer.isEmpty() ? 0 : 1);
+    }
+
+private:
+    QString m_answer;
+    std::function<void(AnsweringPanel &)> m_choices;
+};
+
+TEST(SaveFormatPicker, TheOptionPageFollowsTheFormatAndTheControlsWriteTheParameters)
+{
+    LMImageSaveParamController picker;
+    picker.setSaveType(kJpeg);
+    LMImageSaveParamView view(picker);
+    EXPECT_EQ(view.shownTab(), 1);
+    EXPECT_FALSE(view.sliderQuality()->isHidden());
+    EXPECT_TRUE(view.popupCompression()->isHidden());
+    EXPECT_NEAR(view.sliderQuality()->doubleValue(), 0.9, 1e-6);
+
+    // TIFF: the compression page; LZW is stored in the TIFF sub-dictionary.
+    view.popupFormat()->chooseItemAtIndex(3);
+    EXPECT_EQ(picker.saveType(), kTiff);
+    EXPECT_EQ(view.shownTab(), 3);
+    EXPECT_TRUE(view.sliderQuality()->isHidden());
+    EXPECT_FALSE(view.popupCompression()->isHidden());
+    view.popupCompression()->chooseItemAtIndex(1);
+    EXPECT_EQ(picker.saveCompression(), 5);
+    const QVariantMap tiff = picker.saveParameters()->value(QString::fromLatin1(kpv::kCGImagePropertyTIFFDictionary)).toMap();
+    EXPECT_EQ(tiff.value(QString::fromLatin1(kpv::kCGImagePropertyTIFFCompression)).toInt(), 5);
+
+    // JPEG 2000: the quality page again; the slider stores a float quality.
+    view.popupFormat()->chooseItemAtIndex(1);
+    EXPECT_EQ(view.shownTab(), 2);
+    view.sliderQuality()->setDoubleValue(0.5);
+    view.qualityChanged();
+    EXPECT_EQ(picker.saveQuality().typeId(), QMetaType::Float);
+    EXPECT_FLOAT_EQ(picker.saveQuality().toFloat(), 0.5f);
+
+    // PNG and BMP have no options.
+    view.popupFormat()->chooseItemAtIndex(2);
+    EXPECT_EQ(view.shownTab(), 0);
+    EXPECT_TRUE(view.sliderQuality()->isHidden());
+    EXPECT_TRUE(view.popupCompression()->isHidden());
+}
+
+TEST(SaveAsPanel, NamesFollowTheChosenFormat)
+{
+    EXPECT_EQ(ImageSaveAsPanel::initialSaveType("/p/a.png"), kPng);
+    EXPECT_EQ(ImageSaveAsPanel::initialSaveType("/p/a.TIF"), kTiff);
+    EXPECT_EQ(ImageSaveAsPanel::initialSaveType("/p/a.gif"), kJpeg);
+    EXPECT_EQ(ImageSaveAsPanel::pathForSaveType("/p/a.jpeg", kJpeg), "/p/a.jpeg");
+    EXPECT_EQ(ImageSaveAsPanel::pathForSaveType("/p/a.png", kTiff), "/p/a.tiff");
+    EXPECT_EQ(ImageSaveAsPanel::pathForSaveType("/p/holiday", kPng), "/p/holiday.png");
+    EXPECT_EQ(ImageSaveAsPanel::pathForSaveType("/p/v1.2.jpg", kBmp), "/p/v1.2.bmp");
+}
+
+TEST(SaveAsPanel, AnsweredPanelsAndTheReplaceQuestion)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ImageSaveAsPanel panel;
+    QString startedName;
+    panel.setPanelFactory([&] {
+        return std::make_unique<AnsweringPanel>(dir.filePath("shot.jpg"), [&](AnsweringPanel &p) {
+            startedName = p.nameFieldStringValue();
+            // The panel started with the source's format; the user picks PNG.
+            EXPECT_EQ(panel.picker().saveType(), kTiff);
+            panel.picker().setSaveType(kPng);
+        });
+    });
+    bool chosen = false;
+    QString path;
+    std::optional<QVariantMap> params;
+    auto done = [&](bool c, const QString &p, const std::optional<QVariantMap> &q) {
+        chosen = c;
+        path = p;
+        params = q;
+    };
+    panel.run(nullptr, "/photos/scan.tif", dir.path(), done);
+    EXPECT_EQ(startedName, "scan.tif");
+    EXPECT_TRUE(chosen);
+    EXPECT_EQ(path, dir.filePath("shot.png"));
+    ASSERT_TRUE(params);
+
+    // The new name is taken: the user is asked, and "no" keeps the file.
+    QFile(dir.filePath("shot.png")).open(QIODevice::WriteOnly);
+    int asked = 0;
+    bool replace = false;
+    panel.setReplaceQuestion([&](const QString &p, kpv::Window *, std::function<void(bool)> answer) {
+        ++asked;
+        EXPECT_EQ(p, dir.filePath("shot.png"));
+        answer(replace);
+    });
+    panel.run(nullptr, "/photos/scan.tif", dir.path(), done);
+    EXPECT_EQ(asked, 1);
+    EXPECT_FALSE(chosen);
+    replace = true;
+    panel.run(nullptr, "/photos/scan.tif", dir.path(), done);
+    EXPECT_TRUE(chosen);
+    EXPECT_EQ(path, dir.filePath("shot.png"));
+
+    // Cancelled: nothing chosen. The quality set before stays for the next save.
+    panel.picker().setSaveQuality(QVariant::fromValue(0.4f));
+    panel.setPanelFactory([] { return std::make_unique<AnsweringPanel>(QString(), nullptr); });
+    panel.run(nullptr, "/photos/a.jpg", dir.path(), done);
+    EXPECT_FALSE(chosen);
+    EXPECT_FLOAT_EQ(panel.picker().saveQuality().toFloat(), 0.4f);
+}
+
+} // namespace
