@@ -63,6 +63,10 @@ private:
 class NullTexture : public Texture {
 public:
     explicit NullTexture(const std::string& name);
+    // Like a program, a texture freed without the engine's context current stays in the driver;
+    // the null backend counts such frees.
+    ~NullTexture() override;
+    static int sDeletedWithoutContext;
     uint32_t getTextureID() const override { return mId; }
     long createBlankTexture(unsigned int width, unsigned int height) override;
     long createFromMBitmap(MBITMAP* bitmap) override;

@@ -332,7 +332,8 @@ TEST_F(SceneResourceTest, NamesThatClashWithGeneratedNamesKeepEveryLiveObject) {
     EXPECT_TRUE(sm()->getRoot3DScene()->getChildren().empty());
 }
 
-// A new photo on a mesh releases the one it replaces: 200 slides leave as many textures as one.
+// A new photo on a mesh releases the one it replaces, in the engine's context: 200 slides leave
+// as many textures as one.
 TEST_F(SceneResourceTest, RebindingAMeshPhotoReleasesTheOldOne) {
     ZephraResource res(path);
     ASSERT_NE(res.getRootScene(), nullptr);
@@ -340,9 +341,12 @@ TEST_F(SceneResourceTest, RebindingAMeshPhotoReleasesTheOldOne) {
     res.bindMeshTexture("Plane", &pic.bitmap, 0, 1);
     const size_t textures = rm()->textureCount();
     const size_t held = res.textureCount();
+    const int freedWithoutContext = NullTexture::sDeletedWithoutContext;
     for (int slide = 0; slide < 200; ++slide) res.bindMeshTexture("Plane", &pic.bitmap, slide % 4, 1);
     EXPECT_EQ(rm()->textureCount(), textures);
     EXPECT_EQ(res.textureCount(), held);
+    // Every replaced photo was freed with the engine's context current, so the driver freed it too.
+    EXPECT_EQ(NullTexture::sDeletedWithoutContext, freedWithoutContext);
     Texture* t = res.getElement("Plane")->getTexture(TU_BASE);
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(t->getRef(), 2u);  // the resource's and the mesh's

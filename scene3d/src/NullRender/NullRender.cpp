@@ -57,6 +57,13 @@ void NullRenderOperation::active(ShaderProgram* program) {
 
 NullTexture::NullTexture(const std::string& name) : Texture(name), mId(nextId()) {}
 
+int NullTexture::sDeletedWithoutContext = 0;
+
+NullTexture::~NullTexture() {
+    auto* engine = dynamic_cast<NullRenderEngine*>(RenderEngine::peekSingleton());
+    if (!engine || !engine->isCurrent()) ++sDeletedWithoutContext;
+}
+
 long NullTexture::createBlankTexture(unsigned int width, unsigned int height) {
     if (sFailUploads) return 0;
     mWidth = width;

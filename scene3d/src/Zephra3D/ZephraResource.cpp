@@ -387,6 +387,10 @@ void ZephraResource::bindMeshTexture(const std::string& meshName, MBITMAP* bitma
     ResManager* rm = ResManager::getSingleton();
     Texture* t = rm->createRotateTextureFromMBitmap(bitmap, rotation, fit, size);
     if (!t) return;
+    // Making the texture handed the caller's context back; the photo it replaces is freed in the
+    // engine's own, where the driver can let go of it.
+    RenderEngine* engine = RenderEngine::getSingleton();
+    engine->setCurrent();
     e->bindTexture(t, TU_BASE);
     // The photo this one replaces is released now, not when the theme ends: a slideshow binds a
     // new photo to the same mesh for every slide.
@@ -398,6 +402,7 @@ void ZephraResource::bindMeshTexture(const std::string& meshName, MBITMAP* bitma
     }
     bound = t;
     mTextures[t->getName()] = t;
+    engine->restoreGLContext();
 }
 
 Size ZephraResource::meshTextureSize(float w, float h, float W, float H, TextureFitType fit) {
