@@ -272,6 +272,20 @@ TEST_F(ViewerStart, NavigationPanelFollowsTheZoomAndItsFramePansTheView)
     EXPECT_NEAR(view().offset().x(), offsetBeforeClick.x(), 0.5);
     EXPECT_NEAR(view().offset().y(), offsetBeforeClick.y(), 0.5);
 
+    // A trackpad scroll over the panel pans (its vertical delta inverted); a mouse wheel zooms.
+    auto scroll = kpv::Event::mouseEvent(kpv::ScrollWheel, kpv::Point{70, 60}, panel.window());
+    scroll->setScrollingDelta(-30, 0);
+    scroll->setPhase(2);
+    const QPointF offsetBeforeScroll = view().offset();
+    EXPECT_TRUE(panel.areaTrackView_scrollWheel(panel.trackViewZoom(), *scroll));
+    EXPECT_LT(view().offset().x(), offsetBeforeScroll.x());
+    scroll->setPhase(0);
+    scroll->setScrollingDelta(0, 5);
+    const double scaleBeforeWheel = view().scale();
+    EXPECT_TRUE(panel.areaTrackView_scrollWheel(panel.trackViewZoom(), *scroll));
+    settle();
+    EXPECT_GT(view().scale(), scaleBeforeWheel);
+
     controller->performMenuAction(31); // zoom to fit
     settle();
     EXPECT_FALSE(panel.showStatus());
