@@ -8,6 +8,7 @@
 #include "Shell/LMMainWindow.h"
 #include "Shell/LMMainWndContentView.h"
 #include "Shell/MainWndController.h"
+#include "Shell/MainCommand.h"
 #include "Shell/MainWndCropHost.h"
 #include "Shell/MainWndEditSheets.h"
 #include "Shell/NavigateViewMode.h"
@@ -255,6 +256,81 @@ TEST_F(Editing, BatchCommandsOpenTheirSheetsOnTheViewersFiles)
     rename->closeWindow();
     settle();
     EXPECT_FALSE(MainWndEditSheets::activeRenameSheet());
+}
+
+// Every command the table routes to crop mode that the mode enables, on either page, does
+// something the user can see: the page, the rectangle, the preview's zoom or the mode changes, or
+// a file is written.
+TEST_F(Editing, EveryEnabledCropCommandHasAnEffect)
+{
+    openViewer();
+    int saveCount = 0;
+    ImageSaveAsPanel::shared().setPanelFactory([&] {
+        return std::make_unique<AnsweringSavePanel>(scratch.filePath(QStringLiteral("saved-%1.png").arg(++saveCount)),
+                                                    nullptr);
+    });
+    struct State {
+        long mode = 0;
+        bool resultPage = false;
+        QRectF rect;
+        double previewScale = 0;
+        bool previewFitin = false;
+        QStringList written;
+        bool operator==(const State&) const = default;
+    };
+    auto state = [&] {
+        State s;
+        s.mode = controller->showMode();
+        if (s.mode == MainShowModeCrop && crop()) {
+            s.resultPage = crop()->isCurCroppedImagePage();
+            s.rect = crop()->originalImageRawCropRect();
+            s.previewScale = crop()->previewScale();
+            s.previewFitin = crop()->previewFitinMode();
+        }
+        s.written = QDir(scratch.path()).entryList(QDir::Files) + QDir(scratch.filePath("tmp")).entryList(QDir::Files);
+        return s;
+    };
+    int checked = 0;
+    for (const MainCommand& command : MainWndController::commandTable()) {
+        if (command.kind != MainCommandKind::Command || command.enabled || !(command.otherModes & MainShowModeCrop))
+            continue;
+        for (bool resultPage : {false, true}) {
+            if (controller->showMode() != MainShowModeCrop) {
+                controller->setShowMode(MainShowModeView);
+                settle(0.2);
+                controller->performMenuAction(9);
+                settle(0.2);
+            }
+            ASSERT_EQ(controller->showMode(), MainShowModeCrop);
+            if (crop()->isCurCroppedImagePage() != resultPage) {
+                controller->performMenuAction(9);
+                waitForCrop();
+            }
+            ASSERT_EQ(crop()->isCurCroppedImagePage(), resultPage);
+            // A rectangle that a turn changes (the whole landscape picture) and that Select All
+            // changes (a square inside it); a zoomed preview, so that Zoom to Fit and Actual Size
+            // have something to do too.
+            if (!resultPage) {
+                crop()->selectAll();
+                if (command.tag == 10)
+                    crop()->doRotate();
+            } else if (command.tag != 32) {
+                crop()->doZoom(true);
+            }
+            if (!controller->canDoAction(command.tag))
+                continue;
+            SCOPED_TRACE(testing::Message() << "command " << command.tag << (resultPage ? " on the result page" : ""));
+            const State before = state();
+            controller->performMenuAction(command.tag);
+            waitForCrop();
+            settle(0.2);
+            EXPECT_FALSE(state() == before);
+            ++checked;
+        }
+    }
+    // Save As, Copy, Crop, I Love It on both pages; Select All and the turns on the crop page;
+    // the four zoom commands on the result page.
+    EXPECT_GE(checked, 15);
 }
 
 }  // namespace
