@@ -4,6 +4,7 @@
 #include "Slideshow/SlideshowDovePresenter.h"
 #include "Slideshow/SlideshowMenus.h"
 #include "Slideshow/SlideshowMusic.h"
+#include "Slideshow/SlideshowNoticeView.h"
 #include "Slideshow/SlideshowNotifications.h"
 #include "Slideshow/SlideshowView.h"
 
@@ -61,6 +62,8 @@ SlideshowViewController::~SlideshowViewController()
     m_music.reset();
     if (m_controlsTimer)
         m_controlsTimer->invalidate();
+    if (m_noticeTimer)
+        m_noticeTimer->invalidate();
     if (m_view && !m_viewGuard)
         (void)m_view.release(); // already deleted with its superview
     else if (m_view)
@@ -79,6 +82,9 @@ SlideshowView* SlideshowViewController::view()
         m_bar = new SlideshowControlBar(*this);
         m_bar->setHidden(true);
         m_view->addSubview(m_bar);
+        m_notice = new SlideshowNoticeView();
+        m_notice->setHidden(true);
+        m_view->addSubview(m_notice);
         m_menus.reset(); // its menus lived in the old view
     }
     return m_view.get();
@@ -178,8 +184,13 @@ void SlideshowViewController::didChangeMainShowMode(long oldMode, long newMode)
     if (m_controlsTimer)
         m_controlsTimer->invalidate();
     m_controlsTimer.reset();
-    if (m_bar && m_viewGuard)
+    if (m_noticeTimer)
+        m_noticeTimer->invalidate();
+    m_noticeTimer.reset();
+    if (m_bar && m_viewGuard) {
         m_bar->setHidden(true);
+        m_notice->setHidden(true);
+    }
     m_queue->cancelAllOperations();
     m_host.registEquivalentResponder(this, false);
     if (m_view && m_viewGuard) {

@@ -38,6 +38,7 @@ class SlideshowDovePresenter;
 class SlideshowMenus;
 class SlideshowMusic;
 class SlideshowMusicSink;
+class SlideshowNoticeView;
 class SlideshowThemeMgr;
 class SlideshowView;
 namespace kpv {
@@ -95,6 +96,9 @@ public:
     SlideshowMusic* music() const { return m_music.get(); }
     // Why the chosen 3D theme did not play (empty when it did).
     QString lastThemeProblem() const { return m_themeProblem; }
+    // The message over the slideshow (hidden when there is none).
+    SlideshowNoticeView* notice() const { return m_notice; }
+    static constexpr double kNoticeDuration = 5.0;
     long curSlideIndex() const { return m_curIndex; }
     bool firstFrameDisplayed() const { return m_firstFrameDisplayed; }
     // How long a slide stays after its transition, and how long the transition takes.
@@ -136,6 +140,7 @@ private:
     void chooseMusicFile();
     void showControls();
     void hideControlsLater();
+    void showNotice(const QString& text);
     kpv::Point windowPointAbove(kpv::View* button) const;
 
     void didChangeMainShowMode(long oldMode, long newMode);
@@ -191,6 +196,8 @@ private:
 
     // Controls and music.
     SlideshowControlBar* m_bar = nullptr; // owned by the view
+    SlideshowNoticeView* m_notice = nullptr; // owned by the view
+    std::shared_ptr<kpv::Timer> m_noticeTimer;
     std::shared_ptr<kpv::Timer> m_controlsTimer;
     std::function<std::unique_ptr<SlideshowMusicSink>()> m_sinkFactory;
     std::unique_ptr<SlideshowMusic> m_music;

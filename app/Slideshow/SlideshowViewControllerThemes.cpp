@@ -4,6 +4,7 @@
 #include "Slideshow/SlideshowDovePresenter.h"
 #include "Slideshow/SlideshowMenus.h"
 #include "Slideshow/SlideshowMusic.h"
+#include "Slideshow/SlideshowNoticeView.h"
 #include "Slideshow/SlideshowNotifications.h"
 #include "Slideshow/SlideshowThemeMgr.h"
 #include "Slideshow/SlideshowView.h"
@@ -132,7 +133,8 @@ void SlideshowViewController::beginPresentation(long index)
 void SlideshowViewController::fallBackTo2D(const QString& why, long index)
 {
     m_themeProblem = why;
-    qWarning().noquote() << "slideshow theme" << (m_theme ? m_theme->name : QString()) << "cannot be played:" << why;
+    showNotice(kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_SS_THEME_CANNOT_PLAY"),
+                                                                    m_theme ? m_theme->name : QString(), why));
     m_dove.reset();
     m_photos.clear();
     m_doveWaiting = false;
@@ -268,8 +270,13 @@ void SlideshowViewController::togglePause()
 
 void SlideshowViewController::ensureMusicAndMenus()
 {
-    if (!m_music)
+    if (!m_music) {
         m_music = std::make_unique<SlideshowMusic>(m_mainConfig, m_sinkFactory ? m_sinkFactory() : makeSlideshowAudioSink());
+        m_music->setProblemHandler([this](const QString& path, const QString&) {
+            showNotice(kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_SS_MUSIC_CANNOT_PLAY"),
+                                                                            QFileInfo(path).fileName()));
+        });
+    }
     if (!m_menus) {
         SlideshowMenus::Handlers handlers;
         handlers.themeChosen = [this](const SlideshowTheme& t) { chooseTheme(t); };
@@ -335,6 +342,22 @@ void SlideshowViewController::showControls()
         m_bar->setHidden(false);
     }
     hideControlsLater();
+}
+
+void SlideshowViewController::showNotice(const QString& text)
+{
+    if (!m_playing || !m_notice || !m_viewGuard)
+        return;
+    m_notice->setText(text);
+    m_notice->placeIn(view()->bounds());
+    m_notice->setHidden(false);
+    if (m_noticeTimer)
+        m_noticeTimer->invalidate();
+    m_noticeTimer = kpv::Timer::scheduled(kNoticeDuration, false, [this](kpv::Timer&) {
+        m_noticeTimer.reset();
+        if (m_notice && m_viewGuard)
+            m_notice->setHidden(true);
+    }, kpv::TimerMode::Common);
 }
 
 void SlideshowViewController::hideControlsLater()

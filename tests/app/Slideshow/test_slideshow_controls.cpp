@@ -6,6 +6,7 @@
 #include "Slideshow/SlideshowControlBar.h"
 #include "Slideshow/SlideshowMenus.h"
 #include "Slideshow/SlideshowMusic.h"
+#include "Slideshow/SlideshowNoticeView.h"
 #include "Slideshow/SlideshowThemeMgr.h"
 #include "Slideshow/SlideshowView.h"
 #include "Slideshow/SlideshowViewController.h"
@@ -160,9 +161,14 @@ TEST_F(ControlsTest, ThemeMenuOffersTheCatalogueAndTheChoiceIsKept)
     EXPECT_EQ(controller->currentTheme()->name, "Broken");
     EXPECT_FALSE(controller->isPlaying3D());
     EXPECT_FALSE(controller->lastThemeProblem().isEmpty());
+    ASSERT_NE(controller->notice(), nullptr);
+    EXPECT_FALSE(controller->notice()->isHidden());
+    EXPECT_TRUE(controller->notice()->text().contains("Broken"));
     controller->waitForSlideLoads();
     EXPECT_TRUE(controller->isPlaying());
     EXPECT_FALSE(controller->view()->currentSlide().isNull());
+    run(SlideshowViewController::kNoticeDuration + 0.1);
+    EXPECT_TRUE(controller->notice()->isHidden());
 }
 
 TEST_F(ControlsTest, MusicMenuChoosesTheThemesOrTheUsersMusicAndMutes)
@@ -199,11 +205,10 @@ TEST_F(ControlsTest, MusicMenuChoosesTheThemesOrTheUsersMusicAndMutes)
     // gives way to it and is reported.
     music->chooseUserMusic(LMPathString(song3, false));
     EXPECT_EQ(sound->played.last(), song3);
-    QString reported;
-    music->setProblemHandler([&](const QString& path, const QString&) { reported = path; });
     ASSERT_TRUE(sound->fail);
     sound->fail(song3, "no decoder");
-    EXPECT_EQ(reported, song3);
+    EXPECT_FALSE(controller->notice()->isHidden()); // the user hears why
+    EXPECT_TRUE(controller->notice()->text().contains("three.mp3"));
     EXPECT_EQ(sound->played.last(), themeFile("a/a.wav"));
     EXPECT_EQ(config->curPlayingMusicPath()->path(), song3); // the choice itself is kept
     QFile::remove(song4);

@@ -256,6 +256,7 @@ TEST(SlideshowLifetime, ContentViewDestroyedFirstTakesTheSlideshowViewWithoutADo
     kpv::RunLoop::main().setClock(&clock);
     {
         SlideshowViewController controller(host);
+        controller.setMusicSinkFactory([] { return std::make_unique<FakeMusicSink>(); });
         controller.setSlideLoader([](const SlideshowFileInfo&, QSize) { return slideImage(1); });
         std::vector<SlideshowFileInfoPtr> list{std::make_shared<SlideshowFileInfo>(LMPathString("/a", false))};
         controller.startSlideshowWithFileInfos(list, 0);
