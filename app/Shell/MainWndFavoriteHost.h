@@ -12,6 +12,7 @@
 
 class BatchPopViewController;
 class MainWndController;
+class ShareSelectWebsiteViewController;
 
 class MainWndFavoriteHost final : public FavoriteViewHost, public FavoriteIntroTipsViewControllerDelegate {
 public:
@@ -46,13 +47,16 @@ public:
     void showPopMenu(int type, kpv::Point anchorInWindow, bool delay) override;
     void hidePopMenu(int type, bool delay) override;
     BatchPopViewController* batchPopViewController() const;
+    ShareSelectWebsiteViewController* shareSelectWebsiteViewController() const;
 
 private:
     class BatchMenu;
+    class ShareMenu;
     MainWndController& m_windowController;
     FavoriteViewController* m_favoriteController = nullptr;
     std::unique_ptr<FavoriteIntroTipsViewController> m_introTips;
     std::unique_ptr<BatchMenu> m_batchMenu;
+    std::unique_ptr<ShareMenu> m_shareMenu;
 };
 
 namespace detail {

@@ -48,6 +48,38 @@ private:
     std::unique_ptr<BatchPopViewController> m_controller;
 };
 
+// The share button's pop-up: one row per share target; a click shares the selection there.
+class MainWndFavoriteHost::ShareMenu final : public LMPopMenuViewDelegate {
+public:
+    ShareMenu(MainWndFavoriteHost& host, kpv::View* parent)
+        : m_host(host),
+          m_controller(ShareSelectWebsiteViewController::shareSelectWebsiteViewControllerWithDelegate(this, parent))
+    {
+    }
+    ShareSelectWebsiteViewController* controller() const { return m_controller.get(); }
+    void popMenuViewItemClicked(LMPopMenuView*, const QVariant& object, const QVariant&) override
+    {
+        const long type = m_controller->shareTypeByRepresentedObject(object);
+        m_controller->hide(false);
+        if (type != 0 && m_host.m_favoriteController)
+            m_host.m_favoriteController->doShareForType(type);
+    }
+    void popMenuView_viewShowed(LMPopMenuView*, bool shown) override
+    {
+        if (m_host.m_favoriteController)
+            m_host.m_favoriteController->popMenuViewShowed(1, shown);
+    }
+    bool popMenuViewItemEnabled(LMPopMenuView*, const QVariant& object, const QVariant&) override
+    {
+        const long action = MainWndController::mainActionTypeForShareType(m_controller->shareTypeByRepresentedObject(object));
+        return action != 0 && m_host.m_favoriteController && m_host.m_favoriteController->canDoAction(action);
+    }
+
+private:
+    MainWndFavoriteHost& m_host;
+    std::unique_ptr<ShareSelectWebsiteViewController> m_controller;
+};
+
 MainWndFavoriteHost::MainWndFavoriteHost(MainWndController& windowController) : m_windowController(windowController) {}
 
 MainWndFavoriteHost::~MainWndFavoriteHost() = default;
@@ -82,8 +114,19 @@ BatchPopViewController* MainWndFavoriteHost::batchPopViewController() const
     return m_batchMenu ? m_batchMenu->controller() : nullptr;
 }
 
+ShareSelectWebsiteViewController* MainWndFavoriteHost::shareSelectWebsiteViewController() const
+{
+    return m_shareMenu ? m_shareMenu->controller() : nullptr;
+}
+
 void MainWndFavoriteHost::showPopMenu(int type, kpv::Point anchorInWindow, bool delay)
 {
+    if (type == 1) {
+        if (!m_shareMenu)
+            m_shareMenu = std::make_unique<ShareMenu>(*this, m_windowController.contentView());
+        m_shareMenu->controller()->showAtLocationInWindow(anchorInWindow, delay);
+        return;
+    }
     if (type != 0)
         return;
     if (!m_batchMenu)
@@ -95,6 +138,8 @@ void MainWndFavoriteHost::hidePopMenu(int type, bool delay)
 {
     if (type == 0 && m_batchMenu)
         m_batchMenu->controller()->hide(delay);
+    if (type == 1 && m_shareMenu)
+        m_shareMenu->controller()->hide(delay);
 }
 
 void MainWndFavoriteHost::showFavoriteIntroTips(bool show)

@@ -9,6 +9,8 @@
 #include "Shell/MainWndFavoriteHost.h"
 #include "Kit/LMNormalCustomWindow.h"
 #include "Share/ShareWindowController.h"
+#include "Share/ShareSelectWebsiteViewController.h"
+#include "Kit/LMPopMenuView.h"
 #include "Shell/MainWndSecondaryWindows.h"
 #include "Shell/MainWndSlideshowHost.h"
 #include "Shell/NavigateViewMode.h"
@@ -194,6 +196,23 @@ TEST_F(FavoriteMode, SharingFavouritesOpensTheShareSheet)
     EXPECT_EQ(connected->host().shareButtonImageName(3), QStringLiteral("E_TWITTER"));
     sheet->cancelButtonClicked();
     EXPECT_FALSE(sheet->shareWindow()->sheetRunning());
+
+    // The share button's pop-up lists the targets this desktop serves; choosing one shares the
+    // selection there.
+    connected->host().showPopMenu(1, kpv::Point{100, 100}, false);
+    ShareSelectWebsiteViewController* popup = connected->host().shareSelectWebsiteViewController();
+    ASSERT_TRUE(popup);
+    EXPECT_EQ(popup->shareTypes(), QList<long>({1, 2, 3, 4, 33}));
+    favorites()->addFovoriteFile(file, nullptr, QImage());
+    // The first visit's tip holds the commands back until it is closed.
+    if (connected->host().introTips() && connected->host().introTips()->showStatus())
+        connected->host().introTips()->closeButtonClicked();
+    ASSERT_TRUE(popup->popMenuView() && popup->popMenuView()->delegate());
+    popup->popMenuView()->delegate()->popMenuViewItemClicked(popup->popMenuView(), QVariant::fromValue<qlonglong>(4), {});
+    settle();
+    EXPECT_TRUE(sheet->shareWindow()->sheetRunning());
+    EXPECT_EQ(sheet->websiteType(), 4);
+    sheet->cancelButtonClicked();
 }
 
 }  // namespace
