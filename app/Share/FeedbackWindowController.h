@@ -5,6 +5,7 @@
 // thread only.
 
 #include "Kit/LMCustomWindowDelegate.h"
+#include "Kit/LMLengthLimitTextView.h"
 
 #include <QString>
 
@@ -12,7 +13,6 @@
 
 class LMNormalCustomButton;
 class LMNormalCustomWindow;
-class LMPlaceholderTextView;
 
 namespace kpv {
 class DesktopServices;
@@ -20,7 +20,7 @@ class TextField;
 class Window;
 }
 
-class FeedbackWindowController : public LMCustomWindowDelegate {
+class FeedbackWindowController : public LMCustomWindowDelegate, public LMLengthLimitTextViewDelegate {
 public:
     // `desktop` must outlive the controller.
     FeedbackWindowController(kpv::DesktopServices& desktop, QString appName, QString appVersion);
@@ -39,6 +39,8 @@ public:
     void cancelButtonClicked();
     QString statusText() const;
     bool customWindow(LMCustomWindow* window, const kpv::Event& keyDown) override;
+    // Typing clears the word under the message box.
+    void didChangeTextForLengthLimitTextView(LMLengthLimitTextView*) override;
 
 private:
     void loadWindow();

@@ -28,6 +28,8 @@ FeedbackWindowController::FeedbackWindowController(kpv::DesktopServices& desktop
 
 FeedbackWindowController::~FeedbackWindowController()
 {
+    if (m_txtMessage)
+        m_txtMessage->setLengthLimitTextViewDelegate(nullptr);
     if (m_window) {
         m_window->setCustomWindowDelegate(nullptr);
         if (m_window->sheetRunning())
@@ -50,6 +52,7 @@ void FeedbackWindowController::loadWindow()
     m_txtMessage->awakeFromNib();
     m_txtMessage->setAllowedMaxLength(kMaxMessageLength, false);
     m_txtMessage->setPlaceholderString(text("IDS_FeedbackPlaceholder"));
+    m_txtMessage->setLengthLimitTextViewDelegate(this);
     content->addSubview(m_txtMessage);
     m_txtStatus = new kpv::TextField(kpv::Rect(20, 48, kWidth - 40, 22));
     m_txtStatus->setTextColor(kpv::Color(1.0, 0.62, 0.35));
@@ -132,4 +135,9 @@ bool FeedbackWindowController::customWindow(LMCustomWindow*, const kpv::Event& k
         return false;
     endSheet();
     return true;
+}
+
+void FeedbackWindowController::didChangeTextForLengthLimitTextView(LMLengthLimitTextView*)
+{
+    m_txtStatus->setStringValue(QString());
 }

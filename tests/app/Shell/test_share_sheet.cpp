@@ -182,6 +182,9 @@ TEST_F(ShareTest, FeedbackFormComposesThroughTheMailProgramAndKeepsTheTextOnFail
     EXPECT_EQ(form.statusText(), tr("IDS_FeedbackEmpty"));
     EXPECT_TRUE(desktop.mails.isEmpty());
 
+    // Typing takes the word away again.
+    form.messageTextView()->insertText("T");
+    EXPECT_TRUE(form.statusText().isEmpty());
     form.messageTextView()->setString("  The wheel should zoom.  ");
     desktop.mailAvailable = false;
     EXPECT_FALSE(form.sendButtonClicked());
