@@ -169,7 +169,7 @@ void BatchSheetController::closeWindow()
 
 void BatchSheetController::browserButtonClicked()
 {
-    if (m_taskRunning || m_folderPanel)
+    if (m_taskRunning || m_folderPanel || !m_edtDestFolder)
         return;
     m_folderPanel = m_folderPanelFactory ? m_folderPanelFactory() : std::make_unique<kpv::OpenPanel>();
     m_folderPanel->setCanChooseDirectories(true);
@@ -205,7 +205,7 @@ void BatchSheetController::browserButtonClicked()
 
 std::optional<QString> BatchSheetController::preparedDestination()
 {
-    const QString dest = m_edtDestFolder->stringValue().trimmed();
+    const QString dest = m_edtDestFolder ? m_edtDestFolder->stringValue().trimmed() : QString();
     switch (EditFileTools::prepareDestinationFolder(dest)) {
     case EditFileTools::FolderCheck::Empty:
         return std::nullopt;
