@@ -222,6 +222,11 @@ void SlideshowViewController::requestSlide(long index)
     if (index < 0 || index >= long(m_slides.size()) || index == m_loadingIndex || index == m_readyIndex)
         return;
     m_loadingIndex = index;
+    loadSlide(index, &SlideshowViewController::slideLoaded);
+}
+
+void SlideshowViewController::loadSlide(long index, void (SlideshowViewController::*loaded)(unsigned long long, long, QImage))
+{
     const SlideshowFileInfoPtr slide = m_slides[std::size_t(index)];
     const unsigned long long generation = m_generation;
     const kpv::Rect bounds = view()->bounds();
@@ -229,13 +234,13 @@ void SlideshowViewController::requestSlide(long index)
     const bool sized = bounds.width() >= 1 && bounds.height() >= 1;
     std::weak_ptr<bool> alive = m_alive;
     SlideLoader loader = m_loader;
-    m_queue->addOperationWithBlock([this, alive, loader, slide, generation, index, size, sized] {
+    m_queue->addOperationWithBlock([this, alive, loader, slide, generation, index, size, sized, loaded] {
         QImage image = loader ? loader(*slide, sized ? size : QSize()) : QImage();
         kpv::RunLoop::performOnMainThread(
-            [this, alive, generation, index, image = std::move(image)]() mutable {
+            [this, alive, generation, index, loaded, image = std::move(image)]() mutable {
                 const auto a = alive.lock();
                 if (a && *a)
-                    slideLoaded(generation, index, std::move(image));
+                    (this->*loaded)(generation, index, std::move(image));
             },
             false);
     });

@@ -146,6 +146,8 @@ private:
     void didChangeMainShowMode(long oldMode, long newMode);
     void stopTimers();
     void requestSlide(long index);
+    // Decodes slide `index` on the queue and hands it to `loaded` on the main thread.
+    void loadSlide(long index, void (SlideshowViewController::*loaded)(unsigned long long, long, QImage));
     void slideLoaded(unsigned long long generation, long index, QImage image);
     void showSlide(long index, QImage image);
     void scheduleNext();

@@ -151,22 +151,7 @@ void SlideshowViewController::requestPhotos()
         const long index = m_nextPhotoIndex;
         m_nextPhotoIndex = nextIndex(index);
         ++m_photosLoading;
-        const SlideshowFileInfoPtr slide = m_slides[std::size_t(index)];
-        const unsigned long long generation = m_generation;
-        const kpv::Rect bounds = view()->bounds();
-        const QSize size(int(std::max(1.0, bounds.width())), int(std::max(1.0, bounds.height())));
-        std::weak_ptr<bool> alive = m_alive;
-        SlideLoader loader = m_loader;
-        m_queue->addOperationWithBlock([this, alive, loader, slide, generation, index, size] {
-            QImage image = loader ? loader(*slide, size) : QImage();
-            kpv::RunLoop::performOnMainThread(
-                [this, alive, generation, index, image = std::move(image)]() mutable {
-                    const auto a = alive.lock();
-                    if (a && *a)
-                        photoLoaded(generation, index, std::move(image));
-                },
-                false);
-        });
+        loadSlide(index, &SlideshowViewController::photoLoaded);
     }
 }
 

@@ -175,39 +175,30 @@ int main(int argc, char** argv)
             ++failures;
         }
         const std::string mesh = param.maskGroups.front().front().toStdString();
-        MBITMAP bitmap{};
-        const double slideMs = medianMillis(1, 5, [&] {
-            if (!fillMBitmapFromImage(big, &bitmap))
+        // One photo onto the mesh as the player puts it there: converted, uploaded, fitted.
+        auto bindSlide = [&](const QImage& slide) {
+            MBITMAP bm{};
+            if (!fillMBitmapFromImage(slide, &bm))
                 return;
             Dove::RenderEngine::getSingleton()->setCurrent();
-            presenter.player()->resource()->bindMeshTexture(mesh, &bitmap, 0, 1);
+            presenter.player()->resource()->bindMeshTexture(mesh, &bm, 0, 1);
             Dove::RenderEngine::getSingleton()->forceFlush();
             Dove::RenderEngine::getSingleton()->restoreGLContext();
-            delete[] bitmap.pPlane[0];
-            bitmap = MBITMAP{};
-        });
+            delete[] bm.pPlane[0];
+        };
+        const double slideMs = medianMillis(1, 5, [&] { bindSlide(big); });
         std::printf("%-14s %12.2f %12.2f %8.2f   %16.1f %12.1f %8.2f\n", qPrintable(theme.name), frameMs, fadeFrameMs,
                     frameMs / fadeFrameMs, slideMs, fadeSlideMs, slideMs / fadeSlideMs);
 
         if (&theme == &themes.back() || theme.folder.endsWith(QStringLiteral("cards"))) {
             // Memory over 200 slides of the window's size on this theme.
             const QImage slide = photo(kWidth, kHeight * 2 / 3, 9);
-            auto bindOne = [&] {
-                MBITMAP bm{};
-                if (!fillMBitmapFromImage(slide, &bm))
-                    return;
-                Dove::RenderEngine::getSingleton()->setCurrent();
-                presenter.player()->resource()->bindMeshTexture(mesh, &bm, 0, 1);
-                Dove::RenderEngine::getSingleton()->forceFlush();
-                Dove::RenderEngine::getSingleton()->restoreGLContext();
-                delete[] bm.pPlane[0];
-            };
             for (int i = 0; i < 10; ++i)
-                bindOne();
+                bindSlide(slide);
             const long before = residentKiB();
             const size_t texturesBefore = Dove::ResManager::getSingleton()->textureCount();
             for (int i = 0; i < 200; ++i)
-                bindOne();
+                bindSlide(slide);
             const long after = residentKiB();
             const size_t texturesAfter = Dove::ResManager::getSingleton()->textureCount();
             std::printf("memory over 200 slides (%s): resident %ld KiB -> %ld KiB (%+ld KiB), textures %zu -> %zu\n",

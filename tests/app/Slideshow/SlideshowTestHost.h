@@ -2,10 +2,13 @@
 // registration) and a music sink that records what it was asked to play.
 #pragma once
 
+#include "Slideshow/SlideshowFileInfo.h"
 #include "Slideshow/SlideshowMusic.h"
+#include "Slideshow/SlideshowViewController.h"
 #include "Slideshow/SlideshowViewHost.h"
 
 #include "appkit/View.h"
+#include "foundation/Clock.h"
 #include "foundation/NotificationCenter.h"
 
 #include <QStringList>
@@ -55,3 +58,22 @@ public:
 private:
     std::shared_ptr<Log> m_log;
 };
+
+// Slides "/slides/0" to "/slides/<n - 1>"; the tests' loaders read the number from the name.
+inline std::vector<SlideshowFileInfoPtr> numberedSlides(int n)
+{
+    std::vector<SlideshowFileInfoPtr> out;
+    for (int i = 0; i < n; ++i)
+        out.push_back(std::make_shared<SlideshowFileInfo>(LMPathString(QString("/slides/%1").arg(i), false)));
+    return out;
+}
+
+// Lets time pass on the manual clock in small steps, finishing slide loads between them.
+inline void runSlideshow(SlideshowViewController& controller, kpv::ManualClock& clock, double seconds)
+{
+    for (double t = 0; t < seconds - 1e-9; t += 0.05) {
+        controller.waitForSlideLoads();
+        clock.advance(0.05);
+    }
+    controller.waitForSlideLoads();
+}

@@ -1,6 +1,8 @@
 // The texture-file callback: pixels of generated images, the empty-record contract on failure,
 // hostile sizes in file headers, and truncated files.
 #include "Slideshow/SlideshowBitmapConverter.h"
+#include "Slideshow/SlideshowFileInfo.h"
+#include "Slideshow/SlideshowViewController.h"
 
 #include "MdColorID.h"
 
@@ -162,3 +164,42 @@ TEST(BitmapConverter, EveryPrefixOfATruncatedFileFailsCleanlyOrGivesAFullRecord)
 }
 
 } // namespace
+
+// A photo taken with the camera turned: stored 60 x 40 with the EXIF orientation 6 (turn a
+// quarter clockwise to view). Slides arrive upright, 40 x 60, with the stored top row on the right.
+TEST(SlideLoader, PhotosArriveTurnedByTheirExifOrientation)
+{
+    QImage stored(60, 40, QImage::Format_RGB32);
+    stored.fill(Qt::blue);
+    for (int x = 0; x < 60; ++x)
+        for (int y = 0; y < 8; ++y)
+            stored.setPixel(x, y, qRgb(255, 255, 0)); // a yellow band along the stored top
+    QByteArray jpeg;
+    {
+        QBuffer buffer(&jpeg);
+        buffer.open(QIODevice::WriteOnly);
+        ASSERT_TRUE(stored.save(&buffer, "JPG", 95));
+    }
+    // APP1 "Exif" with a little-endian TIFF header and one entry: Orientation (0x0112) = 6.
+    const unsigned char tiff[] = {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0, 6, 0, 0, 0, 0, 0, 0, 0};
+    QByteArray app1("Exif\0\0", 6);
+    app1.append(reinterpret_cast<const char*>(tiff), sizeof tiff);
+    QByteArray segment("\xFF\xE1", 2);
+    segment.append(char((app1.size() + 2) >> 8)).append(char((app1.size() + 2) & 0xFF)).append(app1);
+    jpeg.insert(2, segment);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("turned.jpg");
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(jpeg);
+    f.close();
+
+    SlideshowFileInfo slide(LMPathString(path, false));
+    const QImage upright = SlideshowViewController::defaultSlideLoader(slide, QSize(800, 600));
+    ASSERT_EQ(upright.size(), QSize(40, 60));
+    const QRgb right = upright.pixel(36, 30), left = upright.pixel(3, 30);
+    EXPECT_GT(qRed(right), 200);
+    EXPECT_LT(qRed(left), 60);
+    // A box smaller than the photo fits the turned photo into it.
+    EXPECT_EQ(SlideshowViewController::defaultSlideLoader(slide, QSize(20, 20)).size(), QSize(13, 20));
+}

@@ -74,21 +74,8 @@ protected:
         themeMgr.reset();
         kpv::RunLoop::main().setClock(nullptr);
     }
-    std::vector<SlideshowFileInfoPtr> slides(int n)
-    {
-        std::vector<SlideshowFileInfoPtr> out;
-        for (int i = 0; i < n; ++i)
-            out.push_back(std::make_shared<SlideshowFileInfo>(LMPathString(QString("/slides/%1").arg(i), false)));
-        return out;
-    }
-    void run(double seconds)
-    {
-        for (double t = 0; t < seconds - 1e-9; t += 0.05) {
-            controller->waitForSlideLoads();
-            clock.advance(0.05);
-        }
-        controller->waitForSlideLoads();
-    }
+    std::vector<SlideshowFileInfoPtr> slides(int n) { return numberedSlides(n); }
+    void run(double seconds) { runSlideshow(*controller, clock, seconds); }
     int shown() { return qRed(controller->view()->currentSlide().pixel(0, 0)) / 10; }
     QString themeFile(const char* relative) { return dir.filePath(QString("SSThemes/") + relative); }
 

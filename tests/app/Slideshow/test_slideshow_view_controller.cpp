@@ -59,22 +59,8 @@ protected:
         controller.reset();
         kpv::RunLoop::main().setClock(nullptr);
     }
-    std::vector<SlideshowFileInfoPtr> slides(int n)
-    {
-        std::vector<SlideshowFileInfoPtr> out;
-        for (int i = 0; i < n; ++i)
-            out.push_back(std::make_shared<SlideshowFileInfo>(LMPathString(QString("/slides/%1").arg(i), false)));
-        return out;
-    }
-    // Lets time pass in small steps, finishing slide loads between them.
-    void run(double seconds)
-    {
-        for (double t = 0; t < seconds - 1e-9; t += 0.05) {
-            controller->waitForSlideLoads();
-            clock.advance(0.05);
-        }
-        controller->waitForSlideLoads();
-    }
+    std::vector<SlideshowFileInfoPtr> slides(int n) { return numberedSlides(n); }
+    void run(double seconds) { runSlideshow(*controller, clock, seconds); }
     int shown() { return slideOf(controller->view()->currentSlide()); }
 
     kpv::ManualClock clock;
