@@ -199,11 +199,39 @@ void CropViewController::didChangeMainShowMode(long oldMode, long newMode)
 
 bool CropViewController::handleKeyDown(const kpv::Event &e)
 {
-    if (m_inSaving || e.type() != kpv::KeyDown || e.keyCode() != kpv::KeyCode::Escape)
+    if (m_inSaving || e.type() != kpv::KeyDown || !m_host.isKeyWindowForView(m_view.get()))
         return false;
-    if (!m_host.isKeyWindowForView(m_view.get()))
+    if (e.keyCode() == kpv::KeyCode::Escape) {
+        backToViewMode();
+        return true;
+    }
+    // Arrows move the rectangle a pixel (with the command key they resize it); on the result
+    // page command-up and command-down zoom the preview.
+    const CropModeModel::KeyDecision d = CropModeModel::keyDownDecision(e.charactersIgnoringModifiers(), e.modifierFlags(),
+                                                                        m_isCurCroppedImagePage);
+    if (!d.consumed)
         return false;
-    backToViewMode();
+    if (d.zoom)
+        doZoom(d.zoomIn);
+    else if (!d.delta.isNull() && m_model.moveOrResizeByKeyboard(d.delta, d.move))
+        updateImageCropTrackRect();
+    return true;
+}
+
+bool CropViewController::areaTrackView_scrollWheel(LMAreaTrackView *, const kpv::Event &e)
+{
+    bool changed = false;
+    const bool used = m_model.scrollWheelUsed(e.scrollingDeltaX(), e.scrollingDeltaY(), false,
+                                              e.momentumPhase() != kpv::PhaseNone, &changed);
+    if (changed)
+        updateImageCropTrackRect();
+    return used;
+}
+
+bool CropViewController::areaTrackView_magnifyWithEvent(LMAreaTrackView *, const kpv::Event &e)
+{
+    if (m_model.magnify(e.magnification()))
+        updateImageCropTrackRect();
     return true;
 }
 
@@ -314,12 +342,14 @@ void CropViewController::areaTrackView_doDragging(LMAreaTrackView *, const Rect 
                  .intersected(frame);
     m_model.setOriginalImageRawCropRect(m_model.visualToRaw(visual));
     updateInfoTexts(visual);
+    showCropSizeTip(trackRect);
 }
 
 void CropViewController::areaTrackView_endDrag(LMAreaTrackView *view, const Rect &trackRect, LMTrackPosition position,
                                                const Rect &actual)
 {
     areaTrackView_doDragging(view, trackRect, position, actual);
+    showCropSizeTip(Rect());
     const QRectF frame = m_model.visualFrame();
     const QRectF visual = m_model.rawToVisual(m_model.originalImageRawCropRect());
     // A rectangle collapsed by the drag is rebuilt to at least one pixel.

@@ -146,6 +146,7 @@ public:
     LMButton *btnClose2() const { return m_btnClose2; }
     LMNormalCustomButton *btnCustomSize() const { return m_btnCustomSize; }
     kpv::TextField *txtCropRectInfo() const { return m_txtCropRectInfo; }
+    kpv::TextField *cropRectTextView() const { return m_cropRectTextView; }
     LMPopMenuViewController *customSizePopMenuViewController() const { return m_customSizePopMenu.get(); }
 
     // The preset pop-up's rows.
@@ -160,6 +161,9 @@ public:
 
     // Tracking rectangle.
     void areaTrackView_beginDrag(LMAreaTrackView *, const kpv::Rect &, LMTrackPosition, kpv::Rect *) override;
+    // The wheel moves the rectangle; a pinch grows or shrinks it about its centre.
+    bool areaTrackView_scrollWheel(LMAreaTrackView *, const kpv::Event &e) override;
+    bool areaTrackView_magnifyWithEvent(LMAreaTrackView *, const kpv::Event &e) override;
     void areaTrackView_doDragging(LMAreaTrackView *, const kpv::Rect &, LMTrackPosition, const kpv::Rect &) override;
     void areaTrackView_endDrag(LMAreaTrackView *, const kpv::Rect &, LMTrackPosition, const kpv::Rect &) override;
 
@@ -180,6 +184,8 @@ private:
     void registNotifications(bool regist);
     void layoutPages();
     void updateTrackToolbarViewByTrackRect(const kpv::Rect &trackRect, bool dragging);
+    // The size tip at the rectangle while a drag runs; an empty rectangle hides it.
+    void showCropSizeTip(const kpv::Rect &trackRect);
     void updateCustomSizeInfo();
     void layoutPreview();
     CropModeModel::PreviewState previewState() const;
@@ -218,6 +224,7 @@ private:
     LMButton *m_btnClose2 = nullptr;
     LMNormalCustomButton *m_btnCustomSize = nullptr;
     kpv::TextField *m_txtCropRectInfo = nullptr;
+    kpv::TextField *m_cropRectTextView = nullptr;
     std::unique_ptr<LMPopMenuViewController> m_customSizePopMenu;
     bool m_customSizeMenuViewPopup = false;
     double m_previewScale = 1;

@@ -47,6 +47,22 @@ public:
     }
 };
 
+// A short text on a dark rounded plate.
+class CropTipView final : public kpv::TextField {
+public:
+    CropTipView() : kpv::TextField(Rect(0, 0, 110, 22))
+    {
+        setTextColor(kpv::Color::whiteColor());
+        setAlignment(Qt::AlignCenter);
+    }
+    void drawRect(const Rect &dirty) override
+    {
+        if (kpv::GraphicsContext *gc = kpv::GraphicsContext::current())
+            gc->fillRoundedRect(bounds(), 5, kpv::Color(0, 0, 0, 0.65));
+        kpv::TextField::drawRect(dirty);
+    }
+};
+
 } // namespace
 
 void CropViewController::loadControls()
@@ -83,6 +99,9 @@ void CropViewController::loadControls()
     m_txtCropRectInfo = new kpv::TextField(Rect(190, 0, 320, 22));
     m_txtCropRectInfo->setTextColor(kpv::Color::whiteColor());
     m_cropPage->addSubview(m_txtCropRectInfo);
+    m_cropRectTextView = new CropTipView;
+    m_cropRectTextView->setHidden(true);
+    m_cropPage->addSubview(m_cropRectTextView);
 
     // Result page: its toolbar centred at the bottom.
     m_croppedToolbar = new CropToolbarView(5);
@@ -113,6 +132,24 @@ void CropViewController::updateTrackToolbarViewByTrackRect(const Rect &r, bool d
     const double x = std::max(B.x(), r.x() + r.width() - T.width() - 2);
     m_trackToolbar->setFrameOrigin(kpv::Point{std::round(x), std::round(y)});
     m_trackToolbar->setHidden(false);
+}
+
+void CropViewController::showCropSizeTip(const Rect &r)
+{
+    if (!m_cropRectTextView)
+        return;
+    if (r.isEmpty()) {
+        m_cropRectTextView->setHidden(true);
+        return;
+    }
+    m_cropRectTextView->setStringValue(m_cropSizeTipText);
+    // Just inside the rectangle's top-left corner, kept on the page.
+    const Rect page = m_cropPage->bounds();
+    const Rect tip = m_cropRectTextView->frame();
+    const double x = std::clamp(r.x() + 4, 0.0, std::max(0.0, page.width() - tip.width()));
+    const double y = std::clamp(r.y() + r.height() - tip.height() - 4, 0.0, std::max(0.0, page.height() - tip.height()));
+    m_cropRectTextView->setFrameOrigin(kpv::Point{std::round(x), std::round(y)});
+    m_cropRectTextView->setHidden(false);
 }
 
 void CropViewController::areaTrackView_beginDrag(LMAreaTrackView *, const Rect &trackRect, LMTrackPosition, Rect *)

@@ -320,3 +320,59 @@ TEST_F(CropView, ToolbarsPresetsAndPreviewZoom)
 }
 
 } // namespace
+
+namespace {
+
+// The keyboard, the wheel and a pinch change the rectangle; the size tip shows only while a drag
+// runs; on the result page command-up and command-down zoom the preview.
+TEST_F(CropView, KeysWheelPinchAndTheSizeTip)
+{
+    openFile("a.png", QSize(200, 100));
+    enter();
+    ASSERT_EQ(controller.originalImageRawCropRect(), QRectF(50, 25, 100, 50));
+    const quint64 pad = kpv::NumericPadKeyMask;
+    auto key = [&](QChar c, quint64 flags) {
+        return controller.handleKeyDown(*kpv::Event::keyEvent(kpv::KeyDown, 124, QString(c), QString(c), nullptr, flags));
+    };
+    // Right arrow: one pixel right. Visual y grows upwards, raw y downwards: up moves raw y by -1.
+    EXPECT_TRUE(key(QChar(0xF703), pad));
+    EXPECT_EQ(controller.originalImageRawCropRect(), QRectF(51, 25, 100, 50));
+    EXPECT_TRUE(key(QChar(0xF700), pad));
+    EXPECT_EQ(controller.originalImageRawCropRect(), QRectF(51, 24, 100, 50));
+    // With the command key an arrow resizes instead.
+    EXPECT_TRUE(key(QChar(0xF703), pad | kpv::CommandKeyMask));
+    EXPECT_EQ(controller.originalImageRawCropRect().size(), QSizeF(101, 50));
+    // Other keys are left to others.
+    EXPECT_FALSE(key(QChar('a'), 0));
+
+    // The wheel moves; a pinch grows the rectangle about its centre.
+    kpv::Event wheel(kpv::ScrollWheel);
+    wheel.setScrollingDelta(0, 3);
+    const QRectF beforeWheel = controller.originalImageRawCropRect();
+    EXPECT_TRUE(controller.areaTrackView_scrollWheel(controller.cropTrackView(), wheel));
+    EXPECT_NE(controller.originalImageRawCropRect(), beforeWheel);
+    EXPECT_EQ(controller.originalImageRawCropRect().size(), beforeWheel.size());
+    kpv::Event pinch(kpv::EventTypeMagnify);
+    pinch.setMagnification(0.2);
+    controller.areaTrackView_magnifyWithEvent(controller.cropTrackView(), pinch);
+    EXPECT_GT(controller.originalImageRawCropRect().width(), beforeWheel.width());
+
+    // The size tip during a drag, gone at its end.
+    const kpv::Rect track = controller.cropTrackView()->cropTrackRect();
+    EXPECT_TRUE(controller.cropRectTextView()->isHidden());
+    controller.areaTrackView_doDragging(controller.cropTrackView(), track, 2, track);
+    EXPECT_FALSE(controller.cropRectTextView()->isHidden());
+    EXPECT_EQ(controller.cropRectTextView()->stringValue(), controller.cropSizeTipText());
+    controller.areaTrackView_endDrag(controller.cropTrackView(), track, 2, track);
+    EXPECT_TRUE(controller.cropRectTextView()->isHidden());
+
+    // Result page: command-up zooms the preview in.
+    controller.doCrop();
+    waitForSave();
+    ASSERT_TRUE(controller.isCurCroppedImagePage());
+    const double scale = controller.previewScale();
+    EXPECT_TRUE(key(QChar(0xF700), kpv::CommandKeyMask));
+    EXPECT_GT(controller.previewScale(), scale);
+}
+
+} // namespace
