@@ -22,7 +22,7 @@ Node node(const std::string& name, const std::string& instance, int parent = -1)
 // material of the same name would take precedence: materials are named apart.)
 void addBackdrop(Scene& s, const std::string& folder) {
     s.materials.push_back({"BackdropMaterial", folder + "-background.png"});
-    s.meshes.push_back({"Backdrop", "BackdropMaterial", -40, -24, 80, 48});
+    s.meshes.push_back({"Backdrop", "BackdropMaterial", -48, -30, 96, 60});
     Node backdrop = node("Backdrop", "Backdrop");
     backdrop.translate = {0, 0, -30};
     s.add(backdrop);
