@@ -6,7 +6,10 @@
 #include "Shell/LMMainWindow.h"
 #include "Shell/LMMainWndContentView.h"
 #include "Shell/MainWndController.h"
+#include "Shell/MainWndEditSheets.h"
 #include "Shell/MainWndFavoriteHost.h"
+#include "Edit/BatchPopViewController.h"
+#include "Edit/BatchResizeWindowController.h"
 #include "Kit/LMNormalCustomWindow.h"
 #include "Share/ShareWindowController.h"
 #include "Share/ShareSelectWebsiteViewController.h"
@@ -213,6 +216,37 @@ TEST_F(FavoriteMode, SharingFavouritesOpensTheShareSheet)
     EXPECT_TRUE(sheet->shareWindow()->sheetRunning());
     EXPECT_EQ(sheet->websiteType(), 4);
     sheet->cancelButtonClicked();
+}
+
+// The batch button's pop-up offers the three tools; choosing resize opens its sheet on the
+// selected favourites (all of them when none is selected).
+TEST_F(FavoriteMode, BatchPopUpOpensTheToolOnTheSelection)
+{
+    controller->setShowMode(MainShowModeFavorite);
+    settle();
+    auto* connected = dynamic_cast<MainWndFavoriteController*>(favorites());
+    ASSERT_TRUE(connected);
+    const LMPathString file(QDir(folder).filePath(QStringLiteral("f1.png")), false);
+    favorites()->addFovoriteFile(file, nullptr, QImage());
+    if (connected->host().introTips() && connected->host().introTips()->showStatus())
+        connected->host().introTips()->closeButtonClicked();
+    settle();
+
+    connected->host().showPopMenu(0, kpv::Point{100, 100}, false);
+    BatchPopViewController* popup = connected->host().batchPopViewController();
+    ASSERT_TRUE(popup);
+    EXPECT_EQ(popup->itemTypes(), QList<int>({BatchItemRename, BatchItemResize, BatchItemConvert}));
+    ASSERT_TRUE(popup->popMenuView() && popup->popMenuView()->delegate());
+    EXPECT_TRUE(popup->popMenuView()->delegate()->popMenuViewItemEnabled(popup->popMenuView(), BatchItemResize, {}));
+    popup->popMenuView()->delegate()->popMenuViewItemClicked(popup->popMenuView(), BatchItemResize, {});
+    settle();
+    auto* sheet = dynamic_cast<BatchResizeWindowController*>(MainWndEditSheets::activeBatchSheet());
+    ASSERT_TRUE(sheet);
+    ASSERT_EQ(sheet->srcFileInfos().size(), 1);
+    EXPECT_EQ(sheet->srcFileInfos().front()->filePath(), file);
+    sheet->closeWindow();
+    settle();
+    EXPECT_FALSE(MainWndEditSheets::activeBatchSheet());
 }
 
 }  // namespace
