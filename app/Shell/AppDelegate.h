@@ -74,6 +74,9 @@ public:
     // Always 1: terminate now.
     long applicationShouldTerminate() const { return 1; }
     void applicationWillTerminate();
+    // True after a quit whose workers did not stop within a second (stuck reading a file): the
+    // settings are saved and the temporary folder is gone, and the program may end at once.
+    bool hasStuckWorkers() const { return m_stuckWorkers; }
 
     // ---- Supported files ----
     QStringList allowedFileExtensions() const override;
@@ -118,6 +121,7 @@ private:
     QHash<long, std::shared_ptr<kpv::Image>> m_defaultImages;
     QString m_temporaryDirectory;
     bool m_terminated = false;
+    bool m_stuckWorkers = false;
     // The theme loading waiting for the next turn of the run loop.
     std::shared_ptr<kpv::Timer> m_themeLoadTimer;
 };

@@ -22,6 +22,9 @@
 #include <QApplication>
 #include <QScreen>
 
+#include <cstdio>
+#include <cstdlib>
+
 #include <malloc.h>
 
 int main(int argc, char** argv)
@@ -67,5 +70,13 @@ int main(int argc, char** argv)
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [&] { delegate.applicationWillTerminate(); });
     // Log-out and Ctrl+C quit as the menu does: settings saved, temporary folder and socket gone.
     kpv::quitOnTerminationSignals([] { QCoreApplication::quit(); });
-    return app.exec();
+    const int code = app.exec();
+    if (delegate.hasStuckWorkers()) {
+        // Everything worth keeping is saved; a worker blocked in the file system would keep the
+        // process alive in the destructors, so it ends here.
+        instance.stopListening();
+        std::fflush(nullptr);
+        std::_Exit(code);
+    }
+    return code;
 }

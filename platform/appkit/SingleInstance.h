@@ -42,6 +42,8 @@ public:
     // Becomes the running instance; `received` is called on the main thread with the paths of
     // every later start. False when the socket cannot be made.
     bool listen(std::function<void(const QStringList&)> received);
+    // Stops listening and removes the socket (also done on destruction).
+    void stopListening();
     // Connections open now (tests).
     int openConnectionCount() const { return m_openConnections; }
 

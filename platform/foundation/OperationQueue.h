@@ -49,6 +49,9 @@ public:
     // RunLoop::performOnMainThread(..., true) cannot deadlock it. Must not be called from one of
     // this queue's own operations.
     void waitUntilAllOperationsAreFinished();
+    // The same for at most `timeoutSeconds`; false when operations were still running then (a
+    // quit that must end although a worker is stuck in a system call).
+    bool waitUntilAllOperationsAreFinished(double timeoutSeconds);
 
     // Operations not yet finished, in the order they were added.
     std::vector<std::shared_ptr<Operation>> operations() const;

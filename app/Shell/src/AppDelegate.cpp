@@ -27,6 +27,9 @@ namespace {
 
 AppDelegate* g_sharedDelegate = nullptr;
 
+// How long a quit waits for the workers it cancelled.
+constexpr double kQuitWaitSeconds = 1.0;
+
 // The codec's image type of GIF files.
 constexpr uint64_t kGifImageType = 4;
 
@@ -122,7 +125,8 @@ void AppDelegate::applicationWillTerminate()
     m_terminated = true;
     m_operationQueue->cancelAllOperations();
     LMBookmarkCache::defaultCache().stopAccessingAllSecurityScopedResource();
-    m_operationQueue->waitUntilAllOperationsAreFinished();
+    // A worker stuck in a read must not keep the quit from finishing.
+    m_stuckWorkers = !m_operationQueue->waitUntilAllOperationsAreFinished(kQuitWaitSeconds);
     if (m_slideshowThemeMgr)
         m_slideshowThemeMgr->uninit();
     m_mainConfig->save(false);

@@ -163,6 +163,12 @@ bool SingleInstance::listen(std::function<void(const QStringList&)> received)
     return true;
 }
 
+void SingleInstance::stopListening()
+{
+    if (m_server)
+        m_server->close();
+}
+
 void SingleInstance::accept(QLocalSocket* socket)
 {
     if (m_openConnections >= kMaxOpenConnections || !peerIsSameUser(int(socket->socketDescriptor()))) {

@@ -4,7 +4,9 @@
 #include "foundation/RunLoop.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <thread>
 
 namespace kpv {
 
@@ -148,6 +150,30 @@ void OperationQueue::cancelAllOperations()
         op->cancelled_ = true;
     }
     dispatchLocked();
+}
+
+bool OperationQueue::waitUntilAllOperationsAreFinished(double timeoutSeconds)
+{
+    auto& g = operationGlobals();
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::microseconds(std::int64_t(std::max(0.0, timeoutSeconds) * 1e6));
+    if (RunLoop::isMainThread()) {
+        // The main loop sleeps until something is posted: a helper wakes it at the deadline.
+        auto expired = std::make_shared<std::atomic<bool>>(false);
+        std::thread([deadline, expired] {
+            std::this_thread::sleep_until(deadline);
+            expired->store(true);
+            RunLoop::main().wakeUp();
+        }).detach();
+        RunLoop::main().runWhile([&] {
+            std::lock_guard lock(g.mutex);
+            return !ops_.empty() && !expired->load();
+        });
+        std::lock_guard lock(g.mutex);
+        return ops_.empty();
+    }
+    std::unique_lock lock(g.mutex);
+    return g.finished.wait_until(lock, deadline, [&] { return ops_.empty(); });
 }
 
 void OperationQueue::waitUntilAllOperationsAreFinished()

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -277,3 +278,15 @@ TEST(OperationQueue, OperationAddedTwiceRunsOnce)
 }
 
 } // namespace
+
+TEST(OperationQueueBoundedWait, AStuckOperationDoesNotHoldTheWaiterPastTheTimeout)
+{
+    kpv::OperationQueue queue;
+    std::promise<void> release;
+    std::shared_future<void> gate = release.get_future().share();
+    queue.addOperationWithBlock([gate] { gate.wait(); });
+    EXPECT_FALSE(queue.waitUntilAllOperationsAreFinished(0.2));
+    release.set_value();
+    EXPECT_TRUE(queue.waitUntilAllOperationsAreFinished(30.0));
+    EXPECT_TRUE(queue.waitUntilAllOperationsAreFinished(0.0)) << "an empty queue answers at once";
+}
