@@ -1,6 +1,7 @@
-// Feeds arbitrary bytes to the image reader: sniffing, header reading, properties, and full and
-// scaled decodes of the first frames.
+// Feeds arbitrary bytes to the image reader: sniffing, header reading, properties, full and
+// scaled decodes of the first frames, and the check of what a rewrite would drop.
 
+#include "imageio/ImageDestination.h"
 #include "imageio/ImageSource.h"
 
 #include <QCoreApplication>
@@ -17,6 +18,8 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    // What a rewrite would drop is read from the same hostile bytes.
+    kpv::ImageDestination::contentLostByRewritingData(QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size)));
     auto source = kpv::ImageSource::createWithData(QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)));
     if (!source)
         return 0;

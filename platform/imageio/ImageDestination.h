@@ -53,6 +53,8 @@ public:
     // ("3 pages", "the animation", "16 bits per channel"); empty when nothing. Files that cannot
     // be read answer empty: the write itself then reports the failure.
     static QStringList contentLostByRewriting(const QString& path);
+    // The same over the file's bytes.
+    static QStringList contentLostByRewritingData(const QByteArray& data);
 };
 
 }  // namespace kpv

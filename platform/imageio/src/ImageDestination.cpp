@@ -234,6 +234,11 @@ QStringList ImageDestination::contentLostByRewriting(const QString& path)
     QByteArray data;
     if (!readRegularFile(path, qint64(1) << 30, &data))
         return {};
+    return contentLostByRewritingData(data);
+}
+
+QStringList ImageDestination::contentLostByRewritingData(const QByteArray& data)
+{
     QStringList lost;
     if (data.startsWith("\x89PNG\r\n\x1A\n")) {
         if (data.size() > 24 && uchar(data.at(24)) == 16)
