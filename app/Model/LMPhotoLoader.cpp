@@ -20,6 +20,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -39,6 +40,33 @@ auto guarded(F &&body) -> decltype(body())
     }
     return {};
 }
+
+// One decode of a file at a time, and all decodes together within the process's budget: a
+// decode may produce a frame of the file's raw size before it is scaled. entered() is false when
+// the wait was cancelled or the frame alone exceeds the budget.
+class DecodeSlot {
+public:
+    DecodeSlot(const LMPathString &path, const LMFileImgBaseInfo &info, const kpv::Operation *operation)
+    {
+        kpv::DecodeBudget &budget = kpv::DecodeBudget::shared();
+        const auto cancelled = [operation] { return operation && operation->isCancelled(); };
+        bool gotTurn = false;
+        m_turn = budget.takeTurn(path.path(), cancelled, &gotTurn);
+        if (!gotTurn)
+            return;
+        const QSizeF raw = info.rawFrameSize();
+        const uint64_t frameBytes = uint64_t(std::max(raw.width(), 1.0)) * uint64_t(std::max(raw.height(), 1.0)) * 4;
+        QString refused;
+        m_reservation = budget.reserve(frameBytes, &refused, cancelled);
+        if (!m_reservation.isValid() && !cancelled())
+            qWarning().noquote() << path.path() << refused;
+    }
+    bool entered() const { return m_reservation.isValid(); }
+
+private:
+    kpv::DecodeBudget::FileTurn m_turn;
+    kpv::DecodeBudget::Reservation m_reservation;
+};
 
 bool isFiniteSize(const QSizeF &size)
 {
@@ -219,7 +247,12 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, int imageScaleType
     }
 
     if (imageScaleType == LMNavFileInfo::kSmallThumbType) {
-        if (LMImagePtr thumb = loadThumbByQL(path, imageBaseInfo, operation, *m_sources)) {
+        std::optional<DecodeSlot> slot(std::in_place, path, *imageBaseInfo, operation);
+        if (!slot->entered())
+            return nullptr;
+        LMImagePtr quick = loadThumbByQL(path, imageBaseInfo, operation, *m_sources);
+        slot.reset();
+        if (LMImagePtr thumb = quick) {
             if (imageBaseInfo->fileModified())
                 return nullptr;
             if (equivalentImageType)
@@ -279,23 +312,9 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, LMFileImgBaseInfoP
     }
     if (isCancelled(operation))
         return nullptr;
-    // One decode of a file at a time, and all decodes together within the process's budget: a
-    // decode may produce a frame of the raw size before it is scaled.
-    kpv::DecodeBudget &budget = kpv::DecodeBudget::shared();
-    const auto cancelled = [operation] { return isCancelled(operation); };
-    bool gotTurn = false;
-    const kpv::DecodeBudget::FileTurn turn = budget.takeTurn(path.path(), cancelled, &gotTurn);
-    if (!gotTurn)
+    const DecodeSlot slot(path, *imageBaseInfo, operation);
+    if (!slot.entered())
         return nullptr;
-    QString refused;
-    const uint64_t frameBytes = uint64_t(raw.width()) * uint64_t(raw.height()) * 4;
-    const kpv::DecodeBudget::Reservation reservation =
-        budget.reserve(std::min(frameBytes, budget.capacity()), &refused, cancelled);
-    if (!reservation.isValid()) {
-        if (!isCancelled(operation))
-            qWarning().noquote() << path.path() << refused;
-        return nullptr;
-    }
     LMImagePtr image = loadImageByCore(path, imageBaseInfo, decodeSize, multipleFramesFlag, operation, *m_sources);
     if (!image || isCancelled(operation))
         return nullptr;
