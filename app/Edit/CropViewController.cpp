@@ -6,6 +6,7 @@
 #include "Kit/LMImageView.h"
 #include "Kit/LMNormalCustomButton.h"
 #include "Kit/LMPopMenuViewController.h"
+#include "Model/LMBlockTimer.h"
 #include "Model/LMImageTools.h"
 #include "Model/LMPhotoLoader.h"
 #include "appkit/Control.h"

@@ -15,6 +15,7 @@
 #include <memory>
 
 class LMAreaTrackView;
+class LMBlockTimer;
 class LMButton;
 class LMNormalCustomButton;
 class LMPopMenuViewController;
@@ -147,6 +148,8 @@ public:
     LMNormalCustomButton *btnCustomSize() const { return m_btnCustomSize; }
     kpv::TextField *txtCropRectInfo() const { return m_txtCropRectInfo; }
     kpv::TextField *cropRectTextView() const { return m_cropRectTextView; }
+    // The preview's zoom in percent, shown for a moment after each zoom change.
+    kpv::TextField *viewCropInfoPrompt() const { return m_viewCropInfoPrompt; }
     LMPopMenuViewController *customSizePopMenuViewController() const { return m_customSizePopMenu.get(); }
 
     // The preset pop-up's rows.
@@ -188,6 +191,7 @@ private:
     void showCropSizeTip(const kpv::Rect &trackRect);
     void updateCustomSizeInfo();
     void layoutPreview();
+    void showZoomPrompt();
     CropModeModel::PreviewState previewState() const;
     void alertSaveFailed();
 
@@ -225,6 +229,8 @@ private:
     LMNormalCustomButton *m_btnCustomSize = nullptr;
     kpv::TextField *m_txtCropRectInfo = nullptr;
     kpv::TextField *m_cropRectTextView = nullptr;
+    kpv::TextField *m_viewCropInfoPrompt = nullptr;
+    std::unique_ptr<LMBlockTimer> m_infoPromptTimer;
     std::unique_ptr<LMPopMenuViewController> m_customSizePopMenu;
     bool m_customSizeMenuViewPopup = false;
     double m_previewScale = 1;

@@ -10,6 +10,7 @@
 #include "Kit/LMNormalCustomButton.h"
 #include "Kit/LMPopMenuView.h"
 #include "Kit/LMPopMenuViewController.h"
+#include "Model/LMBlockTimer.h"
 #include "appkit/Color.h"
 #include "appkit/Control.h"
 #include "appkit/GraphicsContext.h"
@@ -111,6 +112,29 @@ void CropViewController::loadControls()
     m_btnSave = button(m_croppedToolbar, 3, "e_save", "IDS_SAVEAS", &CropViewController::doSaveAs);
     m_btnClose2 = button(m_croppedToolbar, 4, "e_cclose", "IDS_Close", &CropViewController::backToViewMode);
     m_resultPage->addSubview(m_croppedToolbar);
+    m_viewCropInfoPrompt = new CropTipView;
+    m_viewCropInfoPrompt->setHidden(true);
+    m_resultPage->addSubview(m_viewCropInfoPrompt);
+}
+
+// "NNN%" over the preview for a moment after its zoom changed.
+void CropViewController::showZoomPrompt()
+{
+    if (!m_viewCropInfoPrompt)
+        return;
+    m_viewCropInfoPrompt->setStringValue(QStringLiteral("%1%").arg(qint64(m_previewScale * 100)));
+    const Rect page = m_resultPage->bounds();
+    const Rect tip = m_viewCropInfoPrompt->frame();
+    m_viewCropInfoPrompt->setFrameOrigin(
+        kpv::Point{std::round((page.width() - tip.width()) / 2), std::round((page.height() - tip.height()) / 2)});
+    m_viewCropInfoPrompt->setHidden(false);
+    if (!m_infoPromptTimer)
+        m_infoPromptTimer = std::make_unique<LMBlockTimer>();
+    std::weak_ptr<bool> alive = m_alive;
+    m_infoPromptTimer->start(1.0, [this, alive] {
+        if (!alive.expired() && m_viewCropInfoPrompt)
+            m_viewCropInfoPrompt->setHidden(true);
+    });
 }
 
 // Under the rectangle with a 2-point gap; above it when there is no room below and the rectangle
@@ -289,6 +313,7 @@ void CropViewController::switchToScaleMode(int mode)
         return;
     }
     layoutPreview();
+    showZoomPrompt();
 }
 
 void CropViewController::doZoom(bool zoomIn)
@@ -305,4 +330,5 @@ void CropViewController::doZoom(bool zoomIn)
     if (!zoomIn && !previewState().canZoomOut && before.canZoomOut)
         m_previewFitin = true;
     layoutPreview();
+    showZoomPrompt();
 }

@@ -11,6 +11,7 @@
 #include "Kit/LMNormalCustomButton.h"
 #include "appkit/Control.h"
 #include "appkit/View.h"
+#include "foundation/Clock.h"
 #include "foundation/RunLoop.h"
 
 #include <QDir>
@@ -62,7 +63,12 @@ public:
 
 class CropView : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        kpv::RunLoop::main().setClock(&clock);
+    }
+    void TearDown() override { kpv::RunLoop::main().setClock(nullptr); }
     void openFile(const QString &name, QSize size, int orientation = 0)
     {
         const QString path = dir.filePath(name);
@@ -89,6 +95,7 @@ protected:
             kpv::RunLoop::main().runOnce();
         ASSERT_FALSE(controller.inSaving());
     }
+    kpv::ManualClock clock;
     QTemporaryDir dir;
     FakeHost host;
     CropViewController controller{host};
@@ -373,6 +380,12 @@ TEST_F(CropView, KeysWheelPinchAndTheSizeTip)
     const double scale = controller.previewScale();
     EXPECT_TRUE(key(QChar(0xF700), kpv::CommandKeyMask));
     EXPECT_GT(controller.previewScale(), scale);
+    // The new zoom shows for a moment.
+    EXPECT_FALSE(controller.viewCropInfoPrompt()->isHidden());
+    EXPECT_EQ(controller.viewCropInfoPrompt()->stringValue(), QStringLiteral("%1%").arg(qint64(controller.previewScale() * 100)));
+    clock.advance(1.1);
+    kpv::RunLoop::main().runOnce();
+    EXPECT_TRUE(controller.viewCropInfoPrompt()->isHidden());
 }
 
 } // namespace
