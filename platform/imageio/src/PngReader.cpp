@@ -44,7 +44,13 @@ extern "C" void onPngError(png_structp png, png_const_charp message)
     png_longjmp(png, 1);
 }
 
-extern "C" void onPngWarning(png_structp, png_const_charp) {}
+// libpng only warns about a chunk over the limits and reads on; such a file is refused instead.
+extern "C" void onPngWarning(png_structp png, png_const_charp message)
+{
+    const char* text = message ? message : "";
+    if (std::strstr(text, "too large") || std::strstr(text, "insufficient memory") || std::strstr(text, "exceeds"))
+        png_error(png, text);
+}
 
 // Everything that outlives a longjmp lives here, reached through an unchanging pointer.
 struct PngJob {

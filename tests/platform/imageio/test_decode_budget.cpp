@@ -136,3 +136,28 @@ TEST(HostileSizes, FewBytesDeclaringAHugePictureAreRefusedBeforeAllocating)
 }
 
 } // namespace
+
+namespace {
+
+TEST(HostileSizes, AnAncillaryChunkOverTheLimitFailsTheRead)
+{
+    QByteArray png = kpv::test::referencePng(kpv::test::pattern(8, 8, false), false, false);
+    // A 9 MB text chunk after the header: more than a reader keeps in memory for one chunk.
+    const quint32 length = 9u << 20;
+    QByteArray chunk;
+    for (int i = 0; i < 4; ++i)
+        chunk += char(length >> (24 - 8 * i));
+    chunk += "tEXt";
+    chunk += QByteArray("Comment\0", 8) + QByteArray(int(length) - 8, 'x');
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(chunk.constData() + 4), uInt(chunk.size() - 4));
+    for (int i = 0; i < 4; ++i)
+        chunk += char(crc >> (24 - 8 * i));
+    png.insert(33, chunk);
+    QString error;
+    auto source = kpv::ImageSource::createWithData(png, &error);
+    if (source)
+        EXPECT_TRUE(source->createImageAtIndex(0, &error).isNull());
+    EXPECT_TRUE(error.contains("too large")) << error.toStdString();
+}
+
+} // namespace
