@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <exiv2/exiv2.hpp>
 #include <gtest/gtest.h>
 
 namespace {
@@ -163,3 +164,33 @@ TEST_F(BatchConvertRun, CancelledRunStopsAtTheFirstFile)
 }
 
 } // namespace
+
+TEST_F(BatchConvertRun, ConvertedFileKeepsLocationAndKeywords)
+{
+    ASSERT_TRUE(writeTestImage(s("g.jpg"), QSize(40, 20), Qt::red, 6));
+    {
+        auto meta = Exiv2::ImageFactory::open(QFile::encodeName(s("g.jpg")).toStdString());
+        meta->readMetadata();
+        Exiv2::ExifData exif = meta->exifData();
+        exif["Exif.GPSInfo.GPSLatitudeRef"] = "N";
+        exif["Exif.GPSInfo.GPSLatitude"] = std::string("60/1 10/1 0/1");
+        meta->setExifData(exif);
+        Exiv2::XmpData xmp;
+        xmp["Xmp.dc.subject"] = "fjord";
+        meta->setXmpData(xmp);
+        meta->writeMetadata();
+    }
+    const QByteArray before = fileHash(s("g.jpg"));
+    for (const QString &type : {kPng, kTiff}) {
+        SCOPED_TRACE(type.toStdString());
+        ASSERT_EQ(worker.convertOneFileOnThread(record(s("g.jpg")), dst.path(), type, params, nullptr), 0);
+        const QString out = d(type == kPng ? "g.png" : "g.tiff");
+        auto meta = Exiv2::ImageFactory::open(QFile::encodeName(out).toStdString());
+        meta->readMetadata();
+        EXPECT_NE(meta->exifData().findKey(Exiv2::ExifKey("Exif.GPSInfo.GPSLatitude")), meta->exifData().end());
+        EXPECT_NE(meta->xmpData().findKey(Exiv2::XmpKey("Xmp.dc.subject")), meta->xmpData().end());
+        EXPECT_EQ(storedOrientation(out), 1);
+        EXPECT_EQ(storedImageSize(out), QSize(20, 40));
+    }
+    EXPECT_EQ(fileHash(s("g.jpg")), before);
+}
