@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <exiv2/exiv2.hpp>
 #include <gtest/gtest.h>
 
 namespace {
@@ -188,3 +189,30 @@ TEST_F(BatchResizeRun, CancelledRunTouchesNothing)
 }
 
 } // namespace
+
+TEST_F(BatchResizeRun, ResizedCopyKeepsLocationWithTheNewPixelSize)
+{
+    ASSERT_TRUE(writeTestImage(srcPath("walk.jpg"), QSize(400, 200), Qt::blue, 6));
+    {
+        auto meta = Exiv2::ImageFactory::open(QFile::encodeName(srcPath("walk.jpg")).toStdString());
+        meta->readMetadata();
+        Exiv2::ExifData exif = meta->exifData();
+        exif["Exif.GPSInfo.GPSLatitudeRef"] = "S";
+        exif["Exif.GPSInfo.GPSLatitude"] = std::string("33/1 52/1 0/1");
+        exif["Exif.Photo.PixelXDimension"] = uint32_t(400);
+        exif["Exif.Photo.PixelYDimension"] = uint32_t(200);
+        meta->setExifData(exif);
+        meta->writeMetadata();
+    }
+    const QVariantMap c = classicConfig(100, 100, dst.path());
+    qint64 n = 1;
+    ASSERT_EQ(worker.resizeOneFileOnThread(record(srcPath("walk.jpg")), c, &n, nullptr), 0);
+    auto meta = Exiv2::ImageFactory::open(QFile::encodeName(dstPath("walk.jpg")).toStdString());
+    meta->readMetadata();
+    const Exiv2::ExifData &exif = meta->exifData();
+    EXPECT_NE(exif.findKey(Exiv2::ExifKey("Exif.GPSInfo.GPSLatitude")), exif.end());
+    ASSERT_NE(exif.findKey(Exiv2::ExifKey("Exif.Photo.PixelXDimension")), exif.end());
+    EXPECT_EQ(exif.findKey(Exiv2::ExifKey("Exif.Photo.PixelXDimension"))->toLong(), 50);
+    EXPECT_EQ(exif.findKey(Exiv2::ExifKey("Exif.Photo.PixelYDimension"))->toLong(), 100);
+    EXPECT_EQ(storedOrientation(dstPath("walk.jpg")), 1);
+}
