@@ -171,6 +171,10 @@ public:
     void shareForType(long shareType);
     void popUpContextMenuWithEvent(const kpv::Event& e, kpv::View* view);
     void popUpFeedbackPopupMenuAtLocation(kpv::Point location, kpv::View* view);
+    // Fills the context menu's "open with" submenu with the applications for the current file
+    // (done each time the context menu opens).
+    void rebuildOpenWithMenu();
+    std::shared_ptr<kpv::Menu> openWithMenu() const { return m_openWithMenu; }
     // The menus: built by awakeFromNib.
     const std::vector<std::shared_ptr<kpv::Menu>>& mainMenus() const { return m_mainMenus; }
     std::shared_ptr<kpv::Menu> rightPopMenu() const { return m_rightPopMenu; }
@@ -193,6 +197,9 @@ public:
     // Opens a web address; tests replace it.
     using OpenUrlHandler = std::function<bool(const QUrl&)>;
     void setOpenUrlHandler(OpenUrlHandler handler) { m_openUrlHandler = std::move(handler); }
+    // Quits the program (the Quit command, a closed main window); tests replace it.
+    void setQuitHandler(std::function<void()> handler) { m_quitHandler = std::move(handler); }
+    void quitApplication();
     static QUrl storePageUrl();
     static QUrl storeWebPageUrl();
     static QUrl productWebPageUrl();
@@ -219,8 +226,6 @@ private:
     // The argument a routed command hands to its mode (turn, share type, sort type).
     long routedArgument(long tag) const;
     void runRoutedCommand(long tag, long argument);
-    // The context menu's applications for the current file.
-    void rebuildOpenWithMenu();
     bool canOpenCurFileWith();
     void noteUnavailable(long actionId) { m_lastUnavailableCommand = actionId; }
 
@@ -252,6 +257,7 @@ private:
     std::function<double()> m_secondsSinceMouseMoved;
     std::function<bool()> m_mouseButtonsPressed;
     OpenUrlHandler m_openUrlHandler;
+    std::function<void()> m_quitHandler;
     std::shared_ptr<MainWndSecondaryWindows> m_secondaryWindows;
     // Expires with the controller, so that work it left on the run loop does not run after it.
     std::shared_ptr<bool> m_lifetime = std::make_shared<bool>(true);

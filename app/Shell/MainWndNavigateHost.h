@@ -57,6 +57,9 @@ public:
     // The fade proxy of the image view (made by the view mode).
     void setImageViewShowProxy(LMFadeShowProxy* proxy) { m_imageViewProxy = proxy; }
     NavigateViewerEntries& entries() { return m_entries; }
+    // Trash, reveal and desktop picture go to `services` instead of the desktop (tests); nullptr
+    // restores the desktop's.
+    void setWorkspaceServices(kpv::WorkspaceServices* services) { m_workspaceStandIn = services; }
 
     // False for the commands whose window or mode is missing from the application.
     bool supportsAction(long actionId) const;
@@ -123,7 +126,7 @@ public:
     void printImage(const QImage& image) override;
     void writeFileAndImageToPasteboard(const QString& filePath, const QImage& image) override;
     QString temporaryDirectoryWithSubDir(const QString& name) const override;
-    kpv::WorkspaceServices* workspaceServices() override { return &m_workspace; }
+    kpv::WorkspaceServices* workspaceServices() override { return m_workspaceStandIn ? m_workspaceStandIn : &m_workspace; }
     void miniWindowDoBeforeRotate() override;
     void shareFiles(const QList<NavSlideshowFile>& files, int64_t shareType) override;
     void updateShareButtonUI(int64_t shareType) override;
@@ -160,6 +163,7 @@ private:
     LMFadeShowProxy* m_imageViewProxy = nullptr;
     NavigateViewerEntries m_entries;
     kpv::SystemWorkspaceServices m_workspace;
+    kpv::WorkspaceServices* m_workspaceStandIn = nullptr;
     LMAlertSheet m_alertSheet;
     FavFileSnapshotView* m_snapshot = nullptr;
 };

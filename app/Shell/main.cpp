@@ -2,18 +2,10 @@
 // exits; the first one builds the delegate and the main window and runs until it is quit.
 
 #include "Shell/AppDelegate.h"
-#include "Shell/LMMainWindow.h"
-#include "Shell/MainWndController.h"
-#include "Shell/MainWndCropHost.h"
-#include "Shell/MainWndFavoriteHost.h"
-#include "Shell/MainWndSlideshowHost.h"
-#include "Shell/MainWndThumbnailHost.h"
-#include "Shell/NavigateViewMode.h"
+#include "Shell/ViewerProgram.h"
 
 #include "Model/PublicObject.h"
-#include "Slideshow/SlideshowThemeMgr.h"
 #include "DoveHostRenderSystem.h"
-#include "appkit/MenuBar.h"
 #include "appkit/OpenGLView.h"
 #include "appkit/SingleInstance.h"
 #include "foundation/Bundle.h"
@@ -47,16 +39,7 @@ int main(int argc, char** argv)
     if (QScreen* screen = app.primaryScreen())
         PublicObject::setMainScreenFrameSize(screen->size());
     AppDelegate delegate;
-    MainWndController controller(delegate, std::make_unique<LMMainWindow>(kpv::Rect(0, 0, 800, 600)));
-    delegate.setSlideshowThemeMgr(std::make_unique<SlideshowThemeMgr>(delegate.mainConfig()));
-    registerSlideshowMode(controller);
-    registerFavoriteMode(controller);
-    NavigateViewMode viewMode(delegate, controller);
-    registerCropMode(controller, viewMode.controller(), viewMode.imageView());
-    registerThumbnailMode(controller, viewMode.controller());
-    controller.awakeFromNib();
-    kpv::MenuBar menuBar(controller.window());
-    menuBar.setMenus(controller.mainMenus());
+    ViewerProgram program(delegate);
 
     instance.listen([&](const QStringList& handed) {
         if (handed.isEmpty())

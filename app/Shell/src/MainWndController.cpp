@@ -14,6 +14,7 @@
 #include "Model/MainConfig.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/OperationQueue.h"
+#include "foundation/RunLoop.h"
 
 #include <QApplication>
 #include <QDir>
@@ -438,6 +439,21 @@ void MainWndController::windowWillClose(kpv::Window*)
     // The slideshow controller is made afresh the next time.
     if (m_showMode != MainShowModeSlideshow)
         m_modeControllers.erase(MainShowModeSlideshow);
+    // The viewer is its window: closing it quits, on the next turn so that the close completes
+    // (the delegate then saves the settings and removes the temporary folder).
+    std::weak_ptr<bool> alive = m_lifetime;
+    kpv::RunLoop::main().perform([this, alive] {
+        if (alive.lock())
+            quitApplication();
+    });
+}
+
+void MainWndController::quitApplication()
+{
+    if (m_quitHandler)
+        m_quitHandler();
+    else if (qApp)
+        QCoreApplication::quit();
 }
 
 void MainWndController::windowWillEnterFullScreen()

@@ -186,11 +186,7 @@ const std::vector<MainCommand>& MainWndController::commandTable()
             1, "IDS_MENU_Account", kFile, [](C& w) { return w.isWorkableWindow(); },
             [](C& w) { w.secondaryWindows().showAccountWindow(); }));
         t.push_back(own(
-            TagQuit, "IDS_MENU_Quit", kFile, [](C&) { return true; },
-            [](C&) {
-                if (qApp)
-                    QCoreApplication::quit();
-            },
+            TagQuit, "IDS_MENU_Quit", kFile, [](C&) { return true; }, [](C& w) { w.quitApplication(); },
             "Q"));
 
         // ---- Edit ----
@@ -620,7 +616,9 @@ void MainWndController::rebuildOpenWithMenu()
         return;
     if (!m_openWith)
         m_openWith = std::make_unique<OpenWithMenu>(kpv::DesktopServices::shared(), QStringLiteral("kestrane-viewer.desktop"));
-    for (const OpenWithMenu::ItemPtr& app : m_openWith->acquireMenuItemsByFile(path)) {
+    // Remembers the file too, which the chosen application is started on.
+    m_openWith->buildMenuItemsByFile(path);
+    for (const OpenWithMenu::ItemPtr& app : m_openWith->items()) {
         auto item = std::make_shared<kpv::MenuItem>(app->title, [this, app](kpv::MenuItem&) {
             if (m_openWith && canOpenCurFileWith())
                 m_openWith->openWithAppMenuItemClicked(*app);

@@ -355,6 +355,23 @@ TEST_F(Shell, RoutedCommandsCarryTheirArgument)
                                {17, 4}, {MainWndController::TagBatchConvert, 0}, {25, 33}, {41, 0}}));
 }
 
+TEST_F(Shell, ClosingTheMainWindowQuits)
+{
+    int quits = 0;
+    controller->setQuitHandler([&] { ++quits; });
+    delegate->mainConfig()->setSortByType(2);
+    controller->windowWillClose(controller->window());
+    // After the close has completed, with the settings already written.
+    EXPECT_EQ(quits, 0);
+    kpv::RunLoop::main().runOnce();
+    EXPECT_EQ(quits, 1);
+    kpv::UserDefaults reread(scratch.filePath("defaults.json"));
+    EXPECT_EQ(MainConfig(reread).sortByType(), 2);
+    // Quit from the menu goes the same way.
+    controller->performMenuAction(MainWndController::TagQuit);
+    EXPECT_EQ(quits, 2);
+}
+
 class Responder : public LMEquivalentResponder {
 public:
     explicit Responder(QStringList* log, QString name) : m_log(log), m_name(std::move(name)) {}

@@ -1,5 +1,6 @@
 // Lists the image names the application's sources ask for and checks that the skin generator
-// drew each of them, at 1x and at 2x (twice the size).
+// drew each of them, at 1x and at 2x (twice the size); and that every text key the sources name
+// has its text in the string table.
 
 #include <QDirIterator>
 #include <QFile>
@@ -27,9 +28,10 @@ QString normalised(QString name)
     return name;
 }
 
-QSet<QString> namesUsedInSources()
+// Every text of the given files under app/ and platform/.
+QStringList sourceTexts()
 {
-    QSet<QString> names;
+    QStringList texts;
     for (const char* folder : {"app", "platform"}) {
         QDirIterator it(QStringLiteral(KPV_SOURCE_DIR "/") + QLatin1String(folder), {QStringLiteral("*.cpp"), QStringLiteral("*.h")},
                         QDir::Files, QDirIterator::Subdirectories);
@@ -37,12 +39,20 @@ QSet<QString> namesUsedInSources()
             QFile f(it.next());
             if (!f.open(QIODevice::ReadOnly))
                 continue;
-            const QString text = QString::fromUtf8(f.readAll());
-            for (const QRegularExpression* re : {&kNameUse, &kShareButtonName}) {
-                auto matches = re->globalMatch(text);
-                while (matches.hasNext())
-                    names.insert(normalised(matches.next().captured(1)));
-            }
+            texts << QString::fromUtf8(f.readAll());
+        }
+    }
+    return texts;
+}
+
+QSet<QString> namesUsedInSources()
+{
+    QSet<QString> names;
+    for (const QString& text : sourceTexts()) {
+        for (const QRegularExpression* re : {&kNameUse, &kShareButtonName}) {
+            auto matches = re->globalMatch(text);
+            while (matches.hasNext())
+                names.insert(normalised(matches.next().captured(1)));
         }
     }
     return names;
@@ -64,6 +74,29 @@ TEST(SkinNames, EveryNameInTheSourcesIsDrawnAtBothScales)
         if (!one.isNull() && !two.isNull())
             EXPECT_EQ(two.size(), one.size() * 2) << qPrintable(name);
     }
+}
+
+TEST(SkinNames, EveryTextKeyInTheSourcesHasItsText)
+{
+    QFile table(QStringLiteral(KPV_SOURCE_DIR "/resources/strings/en.strings"));
+    ASSERT_TRUE(table.open(QIODevice::ReadOnly));
+    const QString strings = QString::fromUtf8(table.readAll());
+    QSet<QString> known;
+    auto entries = QRegularExpression(QStringLiteral(R"re(^"(IDS_[A-Za-z0-9_]+)"\s*=)re"),
+                                      QRegularExpression::MultilineOption).globalMatch(strings);
+    while (entries.hasNext())
+        known.insert(entries.next().captured(1));
+    ASSERT_GT(known.size(), 100);
+    QSet<QString> used;
+    const QRegularExpression key(QStringLiteral(R"re("(IDS_[A-Za-z0-9_]+)")re"));
+    for (const QString& text : sourceTexts()) {
+        auto matches = key.globalMatch(text);
+        while (matches.hasNext())
+            used.insert(matches.next().captured(1));
+    }
+    // A missing text shows as an empty line or button, or no tip at all.
+    for (const QString& k : used)
+        EXPECT_TRUE(known.contains(k)) << qPrintable(k) << " has no text";
 }
 
 } // namespace

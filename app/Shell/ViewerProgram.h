@@ -1,0 +1,31 @@
+#pragma once
+// The viewer as the program assembles it: the main window controller, every show mode's
+// registration, the image viewer, the menus and the menu bar, for a given application delegate.
+// The program makes one in main(); the end-to-end tests make one the same way. Main thread only.
+
+#include <memory>
+
+class AppDelegate;
+class MainWndController;
+class NavigateViewMode;
+namespace kpv {
+class MenuBar;
+}
+
+class ViewerProgram {
+public:
+    // The delegate outlives the program.
+    explicit ViewerProgram(AppDelegate& delegate);
+    ~ViewerProgram();
+    ViewerProgram(const ViewerProgram&) = delete;
+    ViewerProgram& operator=(const ViewerProgram&) = delete;
+
+    MainWndController& controller() const { return *m_controller; }
+    NavigateViewMode& viewMode() const { return *m_viewMode; }
+    kpv::MenuBar& menuBar() const { return *m_menuBar; }
+
+private:
+    std::unique_ptr<MainWndController> m_controller;
+    std::unique_ptr<NavigateViewMode> m_viewMode;
+    std::unique_ptr<kpv::MenuBar> m_menuBar;
+};

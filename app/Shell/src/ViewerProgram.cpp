@@ -1,0 +1,36 @@
+#include "Shell/ViewerProgram.h"
+
+#include "Shell/AppDelegate.h"
+#include "Shell/LMMainWindow.h"
+#include "Shell/MainWndController.h"
+#include "Shell/MainWndCropHost.h"
+#include "Shell/MainWndFavoriteHost.h"
+#include "Shell/MainWndSlideshowHost.h"
+#include "Shell/MainWndThumbnailHost.h"
+#include "Shell/NavigateViewMode.h"
+
+#include "Slideshow/SlideshowThemeMgr.h"
+#include "appkit/MenuBar.h"
+
+ViewerProgram::ViewerProgram(AppDelegate& delegate)
+{
+    m_controller = std::make_unique<MainWndController>(delegate, std::make_unique<LMMainWindow>(kpv::Rect(0, 0, 800, 600)));
+    delegate.setSlideshowThemeMgr(std::make_unique<SlideshowThemeMgr>(delegate.mainConfig()));
+    // Every show mode other than the empty state and the viewer, one line each.
+    registerSlideshowMode(*m_controller);
+    registerFavoriteMode(*m_controller);
+    m_viewMode = std::make_unique<NavigateViewMode>(delegate, *m_controller);
+    registerCropMode(*m_controller, m_viewMode->controller(), m_viewMode->imageView());
+    registerThumbnailMode(*m_controller, m_viewMode->controller());
+    m_controller->awakeFromNib();
+    m_menuBar = std::make_unique<kpv::MenuBar>(m_controller->window());
+    m_menuBar->setMenus(m_controller->mainMenus());
+}
+
+ViewerProgram::~ViewerProgram()
+{
+    m_menuBar.reset();
+    // The viewer goes before the window controller it lives in.
+    m_viewMode.reset();
+    m_controller.reset();
+}

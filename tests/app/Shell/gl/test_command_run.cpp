@@ -1,0 +1,390 @@
+// The program as main() assembles it, opened on a folder of generated images: every command of the
+// main window's command table that validates as enabled in the viewer is run from its menu item
+// and from its key equivalent, and must change something a user can observe (a window or sheet,
+// the clipboard, a file written or moved, the mode, the file shown, a launch recorded by the
+// stand-in desktop). A command that validates as disabled must change nothing.
+//
+// Modes extend this by adding rows to kExpected (what the command must change) and, where a mode
+// needs its own start, a fixture like this one.
+
+#include "Shell/AppDelegate.h"
+#include "Shell/LMMainWindow.h"
+#include "Shell/MainCommand.h"
+#include "Shell/MainWndController.h"
+#include "Shell/MainWndNavigateHost.h"
+#include "Shell/NavigateOverlays.h"
+#include "Shell/NavigateViewMode.h"
+#include "Shell/ViewerProgram.h"
+
+#include "Edit/ImageSaveAsPanel.h"
+#include "Kit/LMIncludeSubDirOpenPanelController.h"
+#include "Model/MainConfig.h"
+#include "View/LMOpenGLView.h"
+#include "View/NavigateController.h"
+#include "appkit/Application.h"
+#include "appkit/Event.h"
+#include "appkit/Menu.h"
+#include "appkit/OpenGLView.h"
+#include "appkit/Panels.h"
+#include "appkit/Pasteboard.h"
+#include "desktop/FakeDesktopServices.h"
+#include "desktop/FakeWorkspaceServices.h"
+#include "foundation/Clock.h"
+#include "foundation/OperationQueue.h"
+#include "foundation/RunLoop.h"
+#include "foundation/UserDefaults.h"
+
+#include <QApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QImage>
+#include <QPainter>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace {
+
+class ProgramEnvironment : public testing::Environment {
+public:
+    void SetUp() override
+    {
+        kpv::OpenGLView::configureSharedContext();
+        static int argc = 1;
+        static char name[] = "kestrane-viewer";
+        static char* argv[] = {name, nullptr};
+        m_app = new QApplication(argc, argv);
+    }
+    void TearDown() override
+    {
+        delete m_app;
+        m_app = nullptr;
+    }
+
+private:
+    QApplication* m_app = nullptr;
+};
+[[maybe_unused]] testing::Environment* const g_env = testing::AddGlobalTestEnvironment(new ProgramEnvironment);
+
+// What a command must change, by tag; commands without a row must change anything observable.
+const std::map<long, const char*> kExpected = {
+    {2, "file"},       {4, "written"},   {5, "windows"},   {6, "revealed"},   {7, "clipboard"},
+    {40, "status"},
+    {8, "trashed"},    {9, "mode"},      {11, "favourites"}, {14, "angle"},    {15, "angle"},
+    {16, "angle"},     {17, "angle"},    {18, "sheet"},    {19, "sheet"},     {27, "desktop"},
+    {28, "photoBin"},  {29, "windows"},  {30, "scale"},    {31, "scale"},     {32, "scale"},
+    {33, "scale"},     {38, "mode"},     {39, "mode"},     {41, "file"},
+    {42, "file"},      {43, "file"},     {44, "file"},     {45, "file"},      {46, "level"},
+    {48, "urls"},      {49, "mails"},    {MainWndController::TagQuit, "quits"},
+    {MainWndController::TagHelp, "urls"}, {MainWndController::TagBatchConvert, "sheet"},
+    {MainWndController::TagMinimize, "minimized"},
+};
+
+// A panel that answers at once with a chosen path, as a user would.
+class AnsweringOpenPanel : public kpv::OpenPanel {
+public:
+    explicit AnsweringOpenPanel(QString path) : m_path(std::move(path)) {}
+    long runModal() override
+    {
+        m_urls = {QUrl::fromLocalFile(m_path).toString()};
+        return kpv::ModalResponseOK;
+    }
+    void beginSheetModalForWindow(kpv::Window*, std::function<void(long)> handler) override { handler(runModal()); }
+
+private:
+    QString m_path;
+};
+
+class AnsweringSavePanel : public kpv::SavePanel {
+public:
+    explicit AnsweringSavePanel(QString folder) : m_folder(std::move(folder)) {}
+    long runModal() override
+    {
+        m_urls = {QDir(m_folder).filePath(nameFieldStringValue().isEmpty() ? QStringLiteral("saved.jpg") : nameFieldStringValue())};
+        return kpv::ModalResponseOK;
+    }
+    void beginSheetModalForWindow(kpv::Window*, std::function<void(long)> handler) override { handler(runModal()); }
+
+private:
+    QString m_folder;
+};
+
+// Every command of the table that has an item somewhere.
+std::vector<long> commandTags()
+{
+    std::vector<long> tags;
+    for (const MainCommand& c : MainWndController::commandTable()) {
+        if (c.kind == MainCommandKind::Command && (c.menuKey || c.contextSlot > 0))
+            tags.push_back(c.tag);
+    }
+    return tags;
+}
+
+class CommandRun : public ::testing::TestWithParam<long> {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(qApp);
+        ASSERT_TRUE(scratch.isValid());
+        // The Trash and the settings stay inside the scratch folder.
+        qputenv("XDG_DATA_HOME", scratch.filePath(QStringLiteral("data")).toUtf8());
+        kpv::RunLoop::main().setClock(&clock);
+        folder = scratch.filePath(QStringLiteral("photos"));
+        other = scratch.filePath(QStringLiteral("other"));
+        out = scratch.filePath(QStringLiteral("out"));
+        for (const QString& dir : {folder, other, out})
+            ASSERT_TRUE(QDir().mkpath(dir));
+        writeImage(folder, QStringLiteral("a.jpg"), QSize(1600, 1200), Qt::red);
+        writeImage(folder, QStringLiteral("b.jpg"), QSize(900, 1400), Qt::green);
+        writeImage(folder, QStringLiteral("c.png"), QSize(1200, 800), Qt::blue);
+        writeImage(folder, QStringLiteral("d.jpg"), QSize(640, 480), Qt::yellow);
+        writeImage(other, QStringLiteral("x.png"), QSize(300, 200), Qt::cyan);
+        desktop.fileApplications.insert(QStringLiteral("jpg"), {{QStringLiteral("paint.desktop"), QStringLiteral("Paint"), {}, {}}});
+        kpv::DesktopServices::setShared(&desktop);
+
+        defaults = std::make_unique<kpv::UserDefaults>(scratch.filePath(QStringLiteral("defaults.json")));
+        AppDelegate::Setup setup;
+        setup.mainConfig = std::make_unique<MainConfig>(*defaults);
+        setup.temporaryParent = scratch.filePath(QStringLiteral("tmp"));
+        setup.cacheDirectory = scratch.filePath(QStringLiteral("cache"));
+        setup.allowedFileExtensions = {QStringLiteral("png"), QStringLiteral("jpg")};
+        setup.allowedFileTypes = {QStringLiteral("public.png"), QStringLiteral("public.jpeg")};
+        setup.processorCount = 2;
+        delegate = std::make_unique<AppDelegate>(std::move(setup));
+        program = std::make_unique<ViewerProgram>(*delegate);
+        MainWndController& c = program->controller();
+        c.setOpenUrlHandler([this](const QUrl& url) {
+            urls << url;
+            return true;
+        });
+        c.setQuitHandler([this] { ++quits; });
+        c.setOpenPanelFactory([this] {
+            return std::make_unique<LMIncludeSubDirOpenPanelController>(
+                delegate->mainConfig(), [this] { return std::make_unique<AnsweringOpenPanel>(other); });
+        });
+        ImageSaveAsPanel::shared().setPanelFactory([this] { return std::make_unique<AnsweringSavePanel>(out); });
+        program->viewMode().host().setWorkspaceServices(&workspace);
+        c.window()->makeKeyAndOrderFront();
+        delegate->applicationOpenFiles({folder});
+        delegate->applicationDidFinishLaunching();
+        settle();
+        ASSERT_EQ(c.showMode(), MainShowModeView);
+        ASSERT_EQ(program->viewMode().controller().fileCount(), 4);
+    }
+
+    void TearDown() override
+    {
+        closeNewWindows(QSet<QWidget*>());
+        ImageSaveAsPanel::shared().setPanelFactory({});
+        program.reset();
+        delegate.reset();
+        kpv::DesktopServices::setShared(nullptr);
+        kpv::RunLoop::main().runOnce();
+        kpv::RunLoop::main().setClock(nullptr);
+    }
+
+    static void writeImage(const QString& dir, const QString& name, QSize size, Qt::GlobalColor colour)
+    {
+        QImage image(size, QImage::Format_RGB32);
+        image.fill(colour);
+        QPainter(&image).fillRect(QRect(QPoint(0, 0), size / 4), Qt::white);
+        ASSERT_TRUE(image.save(QDir(dir).filePath(name)));
+    }
+
+    // Lets loads, saves and animations finish, with time moving on for the timers.
+    void settle(double seconds = 2.0)
+    {
+        for (double t = 0; t <= seconds; t += 0.05) {
+            delegate->operationQueue()->waitUntilAllOperationsAreFinished();
+            kpv::RunLoop::main().runOnce();
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            clock.advance(0.05);
+        }
+    }
+
+    // What a user can observe, one "key=value" line each.
+    std::map<QString, QString> observe() const
+    {
+        MainWndController& c = program->controller();
+        NavigateController& nav = program->viewMode().controller();
+        LMOpenGLView& view = *program->viewMode().imageView();
+        std::map<QString, QString> o;
+        o["mode"] = QString::number(c.showMode());
+        o["file"] = nav.curFilePath().path();
+        o["scale"] = QString::number(view.scale(), 'f', 4);
+        const LMImageRotateAngle& a = view.angleRotate();
+        o["angle"] = QStringLiteral("%1/%2/%3").arg(a.angleRotate()).arg(a.angleHorizontalFlip()).arg(a.angleVerticalFlip());
+        const QImage clip = kpv::Pasteboard::generalPasteboard().image();
+        QStringList clipUrls;
+        for (const QUrl& u : kpv::Pasteboard::generalPasteboard().fileURLs())
+            clipUrls << u.toString();
+        o["clipboard"] = clipUrls.join(' ') + QStringLiteral(" %1x%2").arg(clip.width()).arg(clip.height());
+        QStringList written;
+        for (const QString& dir : {folder, out}) {
+            QDirIterator it(dir, QDir::Files);
+            while (it.hasNext()) {
+                const QFileInfo f(it.next());
+                written << f.fileName() + QStringLiteral(":%1:%2").arg(f.size()).arg(f.lastModified().toMSecsSinceEpoch());
+            }
+        }
+        written.sort();
+        o["written"] = written.join(' ');
+        o["trashed"] = QString::number(workspace.recycled.size());
+        o["revealed"] = QString::number(workspace.revealed.size());
+        o["desktop"] = QString::number(workspace.desktopImageCalls.size());
+        o["sheet"] = c.window()->attachedSheet() ? QStringLiteral("sheet") : QString();
+        o["windows"] = QString::number(visibleWindows().size());
+        o["level"] = QString::number(c.window()->level());
+        o["minimized"] = c.window()->widget() && c.window()->widget()->isMinimized() ? QStringLiteral("yes") : QString();
+        o["sort"] = QString::number(delegate->mainConfig()->sortByType());
+        o["photoBin"] = delegate->mainConfig()->photoBinVisible() ? QStringLiteral("shown") : QStringLiteral("hidden");
+        o["favourites"] = QString::number(program->viewMode().host().favoriteFileCount());
+        o["urls"] = QString::number(urls.size());
+        o["mails"] = QString::number(desktop.mails.size());
+        o["launches"] = QString::number(desktop.launches.size());
+        o["quits"] = QString::number(quits);
+        // The status line (zoom, loading, the end-of-folder tip).
+        if (const NavigateOverlays* overlays = program->viewMode().overlays())
+            o["status"] = overlays->statusText();
+        return o;
+    }
+
+    QSet<QWidget*> visibleWindows() const
+    {
+        QSet<QWidget*> shown;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (w->isVisible() && w != program->controller().window()->widget())
+                shown.insert(w);
+        }
+        return shown;
+    }
+
+    void closeNewWindows(const QSet<QWidget*>& before)
+    {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (w->isVisible() && !before.contains(w) && (!program || w != program->controller().window()->widget()))
+                w->close();
+        }
+        QCoreApplication::processEvents();
+    }
+
+    // Runs `perform` and follows what a user would see while the work goes on (for the clock and
+    // for worker threads) until something observable changed or five seconds of work passed;
+    // answers the names of what changed, also for a moment only (a tip that comes and goes).
+    QStringList runAndObserve(const std::function<void()>& perform)
+    {
+        const auto before = observe();
+        const QSet<QWidget*> windowsBefore = visibleWindows();
+        perform();
+        QSet<QString> changed;
+        QElapsedTimer spent;
+        spent.start();
+        do {
+            for (int step = 0; step < 10; ++step) {
+                settle(0.05);
+                for (const auto& [key, value] : observe()) {
+                    if (before.at(key) != value)
+                        changed.insert(key);
+                }
+            }
+        } while (changed.isEmpty() && spent.elapsed() < 5000);
+        closeNewWindows(windowsBefore);
+        QStringList names(changed.begin(), changed.end());
+        names.sort();
+        return names;
+    }
+
+    kpv::ManualClock clock;
+    QTemporaryDir scratch;
+    QString folder, other, out;
+    kpv::FakeDesktopServices desktop;
+    kpv::FakeWorkspaceServices workspace;
+    std::unique_ptr<kpv::UserDefaults> defaults;
+    std::unique_ptr<AppDelegate> delegate;
+    std::unique_ptr<ViewerProgram> program;
+    QList<QUrl> urls;
+    int quits = 0;
+};
+
+std::shared_ptr<kpv::MenuItem> itemFor(MainWndController& c, long tag)
+{
+    if (auto item = c.menuItemForAction(tag))
+        return item;
+    for (const auto& item : c.rightPopMenu()->itemArray()) {
+        if (item->tag() == tag)
+            return item;
+    }
+    return nullptr;
+}
+
+TEST_P(CommandRun, EnabledCommandsDoWhatTheySay)
+{
+    MainWndController& c = program->controller();
+    const long tag = GetParam();
+    const std::shared_ptr<kpv::MenuItem> item = itemFor(c, tag);
+    if (!item) {
+        // Hidden on this desktop (the photo library): never shown, never run.
+        const MainCommand* row = MainWndController::commandForTag(tag);
+        ASSERT_TRUE(row && row->shown && !row->shown()) << "tag " << tag << " has no item";
+        return;
+    }
+    const bool enabled = c.validateMenuItem(*item);
+    const QString title = item->title();
+    if (tag == MainWndController::TagOpenWith) {
+        // A submenu: its applications launch the file.
+        c.rebuildOpenWithMenu();
+        ASSERT_TRUE(c.validateMenuItem(*item));
+        ASSERT_GT(c.openWithMenu()->numberOfItems(), 0);
+        const QStringList changed = runAndObserve([&] { c.openWithMenu()->itemAtIndex(0)->performAction(); });
+        EXPECT_TRUE(changed.contains(QStringLiteral("launches"))) << changed.join(' ').toStdString();
+        return;
+    }
+    if (!enabled) {
+        const QStringList changed = runAndObserve([&] { item->performAction(); });
+        EXPECT_TRUE(changed.isEmpty()) << "disabled \"" << title.toStdString() << "\" changed " << changed.join(' ').toStdString();
+        return;
+    }
+    if (tag >= 34 && tag <= 37 && item->state() == 1) {
+        // The sort already chosen: its tick is what the user sees; choosing it again keeps it.
+        return;
+    }
+    const QStringList changed = runAndObserve([&] { item->performAction(); });
+    EXPECT_FALSE(changed.isEmpty()) << "enabled \"" << title.toStdString() << "\" (" << tag << ") did nothing";
+    if (auto it = kExpected.find(tag); it != kExpected.end())
+        EXPECT_TRUE(changed.contains(QLatin1String(it->second)))
+            << "\"" << title.toStdString() << "\" changed " << changed.join(' ').toStdString() << ", not " << it->second;
+}
+
+TEST_P(CommandRun, KeyEquivalentsRunTheirCommand)
+{
+    MainWndController& c = program->controller();
+    const MainCommand* row = MainWndController::commandForTag(GetParam());
+    ASSERT_TRUE(row);
+    if (!*row->keyEquivalent)
+        return; // no key: covered by the menu run above
+    const std::shared_ptr<kpv::MenuItem> item = itemFor(c, row->tag);
+    ASSERT_TRUE(item);
+    const bool enabled = c.validateMenuItem(*item);
+    const QString chars = QString::fromLatin1(row->keyEquivalent).toLower();
+    const QStringList changed = runAndObserve([&] {
+        kpv::Application::shared().sendEvent(kpv::Event::keyEvent(kpv::KeyDown, 0, chars, chars, c.window(),
+                                                                  kpv::CommandKeyMask | row->keyModifiers));
+        kpv::Application::shared().sendEvent(kpv::Event::keyEvent(kpv::KeyUp, 0, chars, chars, c.window(),
+                                                                  kpv::CommandKeyMask | row->keyModifiers));
+    });
+    if (enabled)
+        EXPECT_FALSE(changed.isEmpty()) << "the key of \"" << item->title().toStdString() << "\" did nothing";
+    if (auto it = kExpected.find(row->tag); enabled && it != kExpected.end())
+        EXPECT_TRUE(changed.contains(QLatin1String(it->second))) << changed.join(' ').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(MainWindow, CommandRun, ::testing::ValuesIn(commandTags()),
+                         [](const ::testing::TestParamInfo<long>& info) { return "tag" + std::to_string(info.param); });
+
+} // namespace
