@@ -84,8 +84,12 @@ TEST(SkinNames, EveryTextKeyInTheSourcesHasItsText)
     QSet<QString> known;
     auto entries = QRegularExpression(QStringLiteral(R"re(^"(IDS_[A-Za-z0-9_]+)"\s*=)re"),
                                       QRegularExpression::MultilineOption).globalMatch(strings);
-    while (entries.hasNext())
-        known.insert(entries.next().captured(1));
+    while (entries.hasNext()) {
+        const QString k = entries.next().captured(1);
+        // A key given twice keeps only one of its texts.
+        EXPECT_FALSE(known.contains(k)) << qPrintable(k) << " is in the table twice";
+        known.insert(k);
+    }
     ASSERT_GT(known.size(), 100);
     QSet<QString> used;
     const QRegularExpression key(QStringLiteral(R"re("(IDS_[A-Za-z0-9_]+)")re"));
