@@ -41,21 +41,14 @@ bool CropModeModel::setOriginalImageRawCropRect(const QRectF &rect)
     return true;
 }
 
-// Raw pixels to visual ones: the file's orientation (turn, then the mirror of orientations 2, 4,
-// 5 and 7), the flip from the raw frame's downward y to the visual upward one, then the view's
-// turn and flips. The view's own raw-to-visual matrix knows no mirror, so the crop builds its own.
+// Raw pixels to visual ones: the file's orientation (its turn, then the mirror of orientations 2,
+// 4, 5 and 7), the flip from the raw frame's downward y to the visual upward one, then the view's
+// turn and flips; the image view draws by the same matrix.
 LMMatrix CropModeModel::rawToVisualMatrix() const
 {
     auto image = std::make_shared<LMImage>();
     image->setOriginalImgBaseInfo(m_info);
-    LMMatrix m = LMImageViewModel::matrixFromRawImageCropRectToVisualCropRect(image, LMImageRotateAngle());
-    auto then = [&m](const LMMatrix &x) { m = LMMultiplyMatrices(x, m); };
-    if (m_info->isOrientationMirrored())
-        then(LMRotateDegreeMatrixByAxisY(180));
-    then(LMRotateDegreeMatrix(-m_viewAngle.angleRotate()));
-    then(LMRotateDegreeMatrixByAxisY(-m_viewAngle.angleHorizontalFlip()));
-    then(LMRotateDegreeMatrixByAxisX(-m_viewAngle.angleVerticalFlip()));
-    return m;
+    return LMImageViewModel::matrixFromRawImageCropRectToVisualCropRect(image, m_viewAngle);
 }
 
 QRectF CropModeModel::rawToVisual(const QRectF &raw) const

@@ -352,6 +352,8 @@ LMMatrix LMImageViewModel::matrixFromOriginalImageToView(const LMImagePtr &image
     LMMatrix m = translationMatrix(-raw.width() / 2, -raw.height() / 2);
     auto then = [&m](const LMMatrix &x) { m = LMMultiplyMatrices(x, m); };
     then(LMRotateDegreeMatrix(double(info ? info->orientationAngle() : 0)));
+    if (info && info->isOrientationMirrored())
+        then(LMRotateDegreeMatrixByAxisY(180)); // orientations 2, 4, 5 and 7 mirror after the turn
     then(LMRotateDegreeMatrixByAxisX(180)); // image rows run down, view y runs up
     then(scaleMatrix(scale / r, scale / r));
     then(LMRotateDegreeMatrix(-angle.angleRotate()));
@@ -380,6 +382,8 @@ LMMatrix LMImageViewModel::matrixFromRawImageCropRectToVisualCropRect(const LMIm
     LMMatrix m = translationMatrix(-raw.width() / 2, -raw.height() / 2);
     auto then = [&m](const LMMatrix &x) { m = LMMultiplyMatrices(x, m); };
     then(LMRotateDegreeMatrix(double(info ? info->orientationAngle() : 0)));
+    if (info && info->isOrientationMirrored())
+        then(LMRotateDegreeMatrixByAxisY(180));
     then(LMRotateDegreeMatrixByAxisX(180));
     then(LMRotateDegreeMatrix(-angle.angleRotate()));
     then(LMRotateDegreeMatrixByAxisY(-angle.angleHorizontalFlip()));

@@ -183,6 +183,9 @@ void LMOpenGLView::drawLayer(LMOpenGLLayer *layer, double)
             glRotated(-a.angleRotate(), 0, 0, 1);
             glScaled(s / r, s / r, 1);
             glRotated(180, 1, 0, 0); // image rows run downward
+            // Orientations 2, 4, 5 and 7 mirror the picture after its turn.
+            if (valid->originalImgBaseInfo()->isOrientationMirrored())
+                glRotated(180, 0, 1, 0);
             glRotated(double(valid->originalImgBaseInfo()->orientationAngle()), 0, 0, 1);
             glScaled(k, k, 1);
             glTranslated(-(raw.x() + raw.width() * 0.5), -(raw.y() + raw.height() * 0.5), 0);

@@ -247,4 +247,31 @@ TEST_F(Geometry, CropConversionsOfTheShownOrientation)
     }
 }
 
+// Every EXIF orientation puts the stored top-left pixel where the orientation says (TIFF 6.0 tag
+// 274): the mirrored ones (2, 4, 5, 7) included, which were shown as their unmirrored turns.
+TEST_F(Geometry, EveryOrientationPutsTheStoredCornerWhereItBelongs)
+{
+    // Stored 400 x 300; where its top-left corner ends up in the picture as shown, as fractions of
+    // the shown width and height from the shown top-left.
+    const QPointF expected[9] = {{}, {0, 0}, {1, 0}, {1, 1}, {0, 1}, {0, 0}, {1, 0}, {1, 1}, {0, 1}};
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        SCOPED_TRACE(orientation);
+        const LMImagePtr image = makeImage(400, 300, 0, 0, orientation);
+        const LMMatrix m = LMImageViewModel::matrixFromRawImageCropRectToVisualCropRect(image, LMImageRotateAngle());
+        const QRectF shown = LMTransformRect(m, QRectF(0, 0, 400, 300));
+        const QPointF corner = LMTransformPoint(m, QPointF(0.5, 0.5));
+        // Visual y grows upwards: the shown top is shown.bottom().
+        const QPointF fraction((corner.x() - shown.left()) / shown.width(), (shown.bottom() - corner.y()) / shown.height());
+        EXPECT_NEAR(fraction.x(), expected[orientation].x(), 0.01);
+        EXPECT_NEAR(fraction.y(), expected[orientation].y(), 0.01);
+        // The view's own matrix agrees.
+        const LMMatrix v = LMImageViewModel::matrixFromOriginalImageToView(image, 1, LMImageRotateAngle(), QPointF(),
+                                                                         QRectF(0, 0, 1000, 1000), QSizeF(1, 1), false);
+        const QRectF shownInView = LMTransformRect(v, QRectF(0, 0, 400, 300));
+        const QPointF cornerInView = LMTransformPoint(v, QPointF(0.5, 0.5));
+        EXPECT_NEAR((cornerInView.x() - shownInView.left()) / shownInView.width(), expected[orientation].x(), 0.01);
+        EXPECT_NEAR((shownInView.bottom() - cornerInView.y()) / shownInView.height(), expected[orientation].y(), 0.01);
+    }
+}
+
 } // namespace

@@ -36,7 +36,7 @@ private:
 
 // Four quadrants of a w x h image, rows from the top: red top-left, green top-right, blue
 // bottom-left, white bottom-right.
-LMImagePtr quadrantImage(uint64_t w, uint64_t h, uint8_t alpha = 255)
+LMImagePtr quadrantImage(uint64_t w, uint64_t h, uint8_t alpha = 255, int64_t orientation = 1)
 {
     auto block = LMData::create(w * h * 4);
     for (uint64_t y = 0; y < h; ++y)
@@ -50,7 +50,11 @@ LMImagePtr quadrantImage(uint64_t w, uint64_t h, uint8_t alpha = 255)
             p[2] = c[q][2];
             p[3] = alpha;
         }
-    auto info = LMFileImgBaseInfo::createMemoryFileImgBaseInfoWithRawFrameSize(QSizeF(double(w), double(h)), {});
+    LMFileImgBaseInfoPtr info =
+        orientation == 1 ? LMFileImgBaseInfo::createMemoryFileImgBaseInfoWithRawFrameSize(QSizeF(double(w), double(h)), {})
+                         : std::make_shared<const LMFileImgBaseInfo>(LMPathString(QStringLiteral("/tmp/q.jpg"), false),
+                                                                     QStringLiteral("public.jpeg"), 0, QDateTime(),
+                                                                     QSizeF(double(w), double(h)), orientation, QVariantMap());
     return std::make_shared<LMImage>(1u, 32u, w * 4, w, h, QList<LMDataBlock>{block}, info);
 }
 
@@ -123,6 +127,21 @@ TEST_F(Rendering, QuarterTurnAndFlip)
     img = frame();
     EXPECT_COLOR(img, 60, 70, 0, 255, 0); // mirrored left to right
     EXPECT_COLOR(img, 140, 70, 255, 0, 0);
+}
+
+// EXIF orientation 2 shows the picture mirrored left to right; 4 mirrored top to bottom (it was
+// drawn as the unmirrored picture and as its half turn).
+TEST_F(Rendering, MirroredOrientationsAreShownMirrored)
+{
+    view->setImage(quadrantImage(100, 50, 255, 2), ImageModeNormal);
+    QImage img = frame();
+    EXPECT_COLOR(img, 60, 70, 0, 255, 0);  // top-left shows the stored top-right (green)
+    EXPECT_COLOR(img, 140, 70, 255, 0, 0); // top-right the stored top-left (red)
+    EXPECT_COLOR(img, 60, 30, 255, 255, 255);
+    view->setImage(quadrantImage(100, 50, 255, 4), ImageModeNormal);
+    img = frame();
+    EXPECT_COLOR(img, 60, 70, 0, 0, 255);  // top-left shows the stored bottom-left (blue)
+    EXPECT_COLOR(img, 140, 30, 0, 255, 0); // bottom-right the stored top-right (green)
 }
 
 TEST_F(Rendering, ZoomedInOffsetShowsTheRightPart)
