@@ -7,7 +7,10 @@
 #include "View/NavImageLoader.h"
 #include "appkit/Event.h"
 #include "foundation/OperationQueue.h"
+#include "imageio/ContentTypes.h"
 #include "imageio/ImageProperties.h"
+
+#include <QTransform>
 
 namespace {
 
@@ -53,6 +56,45 @@ QImage NavigateSaveFileSession::uprightImage(const LMImage &original, const LMIm
     if (!angle.isRotatedOrFlipped())
         return upright;
     return LMImageTools::imageRotatedByAngle(upright, angle);
+}
+
+std::optional<kpv::LosslessTransform> NavigateSaveFileSession::losslessTransformFor(const LMFileImgBaseInfoPtr &info,
+                                                                                   const LMImageRotateAngle &userAngle)
+{
+    if (!info)
+        return std::nullopt;
+    // A 3 x 2 probe whose pixels all differ goes the way the real pixels go.
+    QImage probe(3, 2, QImage::Format_RGBA8888_Premultiplied);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x)
+            probe.setPixel(x, y, qRgb(40 * x + 10, 100 * y + 20, 7));
+    auto scaled = std::make_shared<LMFileImgBaseInfo>(info->filePath(), info->imageUTI(), info->AMCMImageType(),
+                                                      info->fileModificationDate(), QSizeF(3, 2),
+                                                      info->rawOrientation(), info->properties());
+    // The stored proportions decide whether an orientation applies (see LMFileImgBaseInfo); the
+    // probe keeps the file's: tall files get a tall probe.
+    if (info->rawFrameSize().height() > info->rawFrameSize().width()) {
+        probe = probe.transformed(QTransform().rotate(90));
+        scaled = std::make_shared<LMFileImgBaseInfo>(info->filePath(), info->imageUTI(), info->AMCMImageType(),
+                                                     info->fileModificationDate(), QSizeF(2, 3),
+                                                     info->rawOrientation(), info->properties());
+    }
+    const QImage turned = uprightImage(LMImage(probe, scaled), userAngle).convertToFormat(probe.format());
+    using T = kpv::LosslessTransform;
+    const std::pair<T, QImage> candidates[] = {
+        {T::None, probe},
+        {T::FlipHorizontal, probe.mirrored(true, false)},
+        {T::FlipVertical, probe.mirrored(false, true)},
+        {T::Rotate90, probe.transformed(QTransform().rotate(90))},
+        {T::Rotate180, probe.transformed(QTransform().rotate(180))},
+        {T::Rotate270, probe.transformed(QTransform().rotate(270))},
+        {T::Transpose, probe.transformed(QTransform().rotate(90)).mirrored(true, false)},
+        {T::Transverse, probe.transformed(QTransform().rotate(270)).mirrored(true, false)},
+    };
+    for (const auto &[transform, picture] : candidates)
+        if (picture.convertToFormat(probe.format()) == turned)
+            return transform;
+    return std::nullopt;
 }
 
 void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, const LMImageRotateAngle &rotatedAngle,
@@ -125,7 +167,15 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
                             if (!options.replaceOnly.isValid())
                                 options.replaceOnly = onDisk;
                         }
-                        if (!changedOnDisk)
+                        if (!changedOnDisk && !saveParameters && decodedInfo && toPath == sourcePath &&
+                            decodedInfo->imageUTI() == kpv::ContentTypes::kJpeg &&
+                            kpv::ImageDestination::typeForPath(toPath) == kpv::ContentTypes::kJpeg) {
+                            // Without new quality settings a turned JPEG keeps its own coding.
+                            const auto lossless = losslessTransformFor(decodedInfo, rotatedAngle);
+                            if (lossless && kpv::ImageDestination::transformJpegLosslessly(toPath, *lossless, options))
+                                result = Done;
+                        }
+                        if (!changedOnDisk && result != Done)
                             result = LMImageTools::saveImage(image, toPath, props, options) ? Done : Failed;
                     }
                 }

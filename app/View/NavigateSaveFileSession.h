@@ -8,9 +8,11 @@
 // The written pixels are always upright: the decoded pixels are first turned by the file's whole
 // orientation transform (rotation and mirror), then by the user's turn, and the file is tagged
 // with orientation 1. Writes go through LMImageTools::saveImage, which replaces a file only by a
-// complete new one, so a failed or cancelled save leaves the original as it was.
+// complete new one, so a failed or cancelled save leaves the original as it was. A JPEG turned in
+// place is transformed on its DCT blocks instead where that gives exactly the same picture.
 
 #include "Model/LMNavFileInfo.h"
+#include "imageio/ImageDestination.h"
 #include "Model/LMImageRotateAngle.h"
 
 #include <QImage>
@@ -56,6 +58,10 @@ public:
     // The upright, turned image of a decoded original: the full orientation transform of the
     // source, then the user's turn. Null for a null original.
     static QImage uprightImage(const LMImage &original, const LMImageRotateAngle &userAngle);
+    // The transform of the stored pixels that uprightImage makes for a file of this orientation
+    // and this turn, as one of the eight a JPEG takes without re-encoding.
+    static std::optional<kpv::LosslessTransform> losslessTransformFor(const LMFileImgBaseInfoPtr &info,
+                                                                      const LMImageRotateAngle &userAngle);
 
 private:
     const NavImageLoader *m_loader;

@@ -28,6 +28,18 @@ struct ImageWriteOptions {
     FileIdentity replaceOnly;
 };
 
+// Turns and mirrors that a JPEG takes without decoding (the eight EXIF orientation transforms).
+enum class LosslessTransform {
+    None,
+    FlipHorizontal,  // left and right exchanged
+    FlipVertical,    // top and bottom exchanged
+    Transpose,       // across the top-left to bottom-right diagonal
+    Transverse,      // across the top-right to bottom-left diagonal
+    Rotate90,        // clockwise
+    Rotate180,
+    Rotate270,
+};
+
 class ImageDestination {
 public:
     // The content type that a file name asks for by its extension ("jpg", "jpeg", "jp2", "png",
@@ -45,6 +57,15 @@ public:
                            const QVariantMap& properties, QString* error = nullptr);
     static bool writeImage(const QImage& image, const QString& path, const QString& type,
                            const QVariantMap& properties, QString* error, const ImageWriteOptions& options);
+
+    // Rewrites the JPEG at `path` turned or mirrored without decoding and encoding its pixels
+    // again, so nothing of its quality is lost. Every marker is kept, with the metadata of
+    // options.metadataSourcePath (the file itself when empty) carried as writeImage does and the
+    // orientation set to 1. False, with the file untouched, when the file is no JPEG or its edge
+    // blocks are partial so that the transform could not give exactly the turned picture; the
+    // caller then writes the decoded pixels instead.
+    static bool transformJpegLosslessly(const QString& path, LosslessTransform transform,
+                                        const ImageWriteOptions& options, QString* error = nullptr);
 
     // The error text of a write refused because the target changed on disk since it was read.
     static QString changedOnDiskError(const QString& path);

@@ -5,6 +5,10 @@
 #include <QImage>
 #include <QString>
 
+namespace kpv {
+struct ImageWriteOptions;
+}
+
 namespace kpv::imageio_detail {
 
 struct EncodeOptions {
@@ -20,5 +24,12 @@ bool encodePng(const QImage& rgba, const EncodeOptions& o, QByteArray* out, QStr
 bool encodeTiff(const QImage& rgba, const EncodeOptions& o, QByteArray* out, QString* error);
 bool encodeJpeg2000(const QImage& rgba, const EncodeOptions& o, QByteArray* out, QString* error);
 bool encodeBmp(const QImage& rgba, const EncodeOptions& o, QByteArray* out, QString* error);
+
+// Carries the metadata of the file bytes `source` into the encoded `file` of `size` pixels
+// (ImageWriteOptions::metadataSourcePath says what travels).
+bool carryMetadata(QByteArray* file, const QByteArray& source, const EncodeOptions& o, QSize size, QString* error);
+// Writes `bytes` beside `path` and renames them over it, unless the target is read-only or no
+// longer the file `options.replaceOnly` names.
+bool replaceFileSafely(const QString& path, const QByteArray& bytes, const ImageWriteOptions& options, QString* error);
 
 }  // namespace kpv::imageio_detail

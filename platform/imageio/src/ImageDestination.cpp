@@ -145,6 +145,10 @@ bool isStorageTag(const Exiv2::Exifdatum& d)
 // Carries every metadata block of `source` into the freshly encoded `file`: EXIF (GPS and maker
 // notes among it) without the storage tags and the old thumbnail, IPTC, XMP, the ICC profile and
 // the comment. The orientation becomes the written one and the EXIF pixel size the new one.
+}  // namespace
+
+namespace imageio_detail {
+
 bool carryMetadata(QByteArray* file, const QByteArray& source, const EncodeOptions& o, QSize size, QString* error)
 {
     try {
@@ -204,6 +208,40 @@ bool carryMetadata(QByteArray* file, const QByteArray& source, const EncodeOptio
         return false;
     }
 }
+
+bool replaceFileSafely(const QString& path, const QByteArray& bytes, const ImageWriteOptions& options, QString* error)
+{
+    // A file the user made read-only stays as it is, though its folder would allow a rename.
+    const QByteArray native = QFile::encodeName(path);
+    if (::faccessat(AT_FDCWD, native.constData(), F_OK, AT_EACCESS) == 0 &&
+        ::faccessat(AT_FDCWD, native.constData(), W_OK, AT_EACCESS) != 0) {
+        if (error)
+            *error = QStringLiteral("%1 is read-only").arg(path);
+        return false;
+    }
+    // Written beside the target and renamed over it; the target is checked once more just before.
+    QSaveFile file(path);
+    // The write is only buffered; a disk that fills up shows in the flush, which commit() does not
+    // report, so the flush is checked before the rename.
+    const bool written = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
+    if (written && options.replaceOnly.isValid() && fileIdentity(path) != options.replaceOnly) {
+        file.cancelWriting();
+        if (error)
+            *error = ImageDestination::changedOnDiskError(path);
+        return false;
+    }
+    if (!written || !file.commit()) {
+        if (error)
+            *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+        file.cancelWriting();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace imageio_detail
+
+namespace {
 
 // Chunks of a PNG before its first image data: an animation control chunk there makes it animated.
 bool pngIsAnimated(const QByteArray& data)
@@ -321,38 +359,13 @@ bool ImageDestination::writeImage(const QImage& image, const QString& path, cons
         } else {
             QByteArray source;
             ok = readRegularFile(options.metadataSourcePath, qint64(1) << 30, &source, error) &&
-                 carryMetadata(&bytes, source, o, rgba.size(), error);
+                 imageio_detail::carryMetadata(&bytes, source, o, rgba.size(), error);
         }
     }
     if (!ok)
         return false;
 
-    // A file the user made read-only stays as it is, though its folder would allow a rename.
-    const QByteArray native = QFile::encodeName(path);
-    if (::faccessat(AT_FDCWD, native.constData(), F_OK, AT_EACCESS) == 0 &&
-        ::faccessat(AT_FDCWD, native.constData(), W_OK, AT_EACCESS) != 0) {
-        if (error)
-            *error = QStringLiteral("%1 is read-only").arg(path);
-        return false;
-    }
-    // Written beside the target and renamed over it; the target is checked once more just before.
-    QSaveFile file(path);
-    // The write is only buffered; a disk that fills up shows in the flush, which commit() does not
-    // report, so the flush is checked before the rename.
-    const bool written = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
-    if (written && options.replaceOnly.isValid() && fileIdentity(path) != options.replaceOnly) {
-        file.cancelWriting();
-        if (error)
-            *error = changedOnDiskError(path);
-        return false;
-    }
-    if (!written || !file.commit()) {
-        if (error)
-            *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-        file.cancelWriting();
-        return false;
-    }
-    return true;
+    return imageio_detail::replaceFileSafely(path, bytes, options, error);
 }
 
 }  // namespace kpv

@@ -443,3 +443,57 @@ TEST_F(CommandTest, TurnedMultiPageTiffAsksInsteadOfDroppingPages)
     ASSERT_EQ(commandHost->alerts.size(), 1);
     EXPECT_EQ(kpv::test::checksum(path), before);
 }
+
+TEST(NavSaveSession, TurnedJpegIsTransformedWithoutLossForEveryOrientation)
+{
+    QTemporaryDir dir;
+    NavigateSaveFileSession session(nullptr);
+    // Grey, 48 x 32 (whole blocks): the block transform is exact, a re-encode is not.
+    QImage stored(48, 32, QImage::Format_Grayscale8);
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 48; ++x)
+            stored.setPixel(x, y, qRgb((x * 37 + y * 91) % 256, 0, 0));
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        SCOPED_TRACE(orientation);
+        const QString path = dir.filePath(QStringLiteral("o%1.jpg").arg(orientation));
+        ASSERT_TRUE(stored.save(path, "JPG", 80));
+        {
+            auto meta = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+            meta->readMetadata();
+            Exiv2::ExifData exif;
+            exif["Exif.Image.Orientation"] = uint16_t(orientation);
+            exif["Exif.GPSInfo.GPSLatitudeRef"] = "N";
+            exif["Exif.GPSInfo.GPSLatitude"] = std::string("52/1 0/1 0/1");
+            meta->setExifData(exif);
+            meta->writeMetadata();
+        }
+        const QImage decoded = QImage(path).convertToFormat(QImage::Format_RGB32);
+        auto info = std::make_shared<LMNavFileInfo>(LMPathString(path, false));
+        auto base = std::make_shared<LMFileImgBaseInfo>(info->filePath(), QStringLiteral("public.jpeg"), 2,
+                                                        info->filePath().dateModified(), QSizeF(48, 32), orientation,
+                                                        QVariantMap(), kpv::fileIdentity(path));
+        info->setImgBaseInfo(base);
+        info->setImage(std::make_shared<LMImage>(decoded, base), false, 1, 0);
+        const LMImageRotateAngle turn = LMImageRotateAngle::zeroAngle().angleByIncreaseAngle(90);
+        const QImage expected = rgb(NavigateSaveFileSession::uprightImage(LMImage(decoded, base), turn));
+        int code = 1;
+        session.beginSaveFile(info, turn, path, std::nullopt, false, {}, [&](int c, const QImage &) { code = c; });
+        session.waitUntilAllOperationsAreFinished();
+        kpv::RunLoop::main().runOnce();
+        ASSERT_EQ(code, 0);
+        // QImage reads the file upright by its tag: the tag must say 1 and the pixels be exact.
+        // Quarter turns move the coefficients exactly; only the inverse transform's row-then-
+        // column rounding may differ by a level. A second encoding of this noise costs far more.
+        const QImage written = rgb(QImage(path));
+        ASSERT_EQ(written.size(), expected.size());
+        int worst = 0;
+        for (int y = 0; y < written.height(); ++y)
+            for (int x = 0; x < written.width(); ++x)
+                worst = std::max(worst, std::abs(qRed(written.pixel(x, y)) - qRed(expected.pixel(x, y))));
+        EXPECT_LE(worst, 2) << "re-encoded instead of transformed";
+        auto meta = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        meta->readMetadata();
+        EXPECT_EQ(meta->exifData().findKey(Exiv2::ExifKey("Exif.Image.Orientation"))->toLong(), 1);
+        EXPECT_NE(meta->exifData().findKey(Exiv2::ExifKey("Exif.GPSInfo.GPSLatitude")), meta->exifData().end());
+    }
+}

@@ -291,3 +291,32 @@ TEST(ContentLostByRewriting, PagesAnimationAndDepthAreNamed)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(SafeSave, LosslessTurnRefusesWhatItCannotDoExactlyAndLeavesTheFile)
+{
+    // 50 x 30 has partial edge blocks: a block transform would lose or misplace them.
+    const QString path = dir.filePath("edge.jpg");
+    QString error;
+    ASSERT_TRUE(ImageDestination::writeImage(pattern(50, 30, false), path, kpv::ContentTypes::kJpeg, {}, &error));
+    const QByteArray before = checksum(path);
+    EXPECT_FALSE(ImageDestination::transformJpegLosslessly(path, kpv::LosslessTransform::Rotate90, {}, &error));
+    EXPECT_EQ(checksum(path), before);
+
+    // Whole blocks turn; a file replaced meanwhile does not.
+    const QString whole = dir.filePath("whole.jpg");
+    ASSERT_TRUE(ImageDestination::writeImage(pattern(64, 32, false), whole, kpv::ContentTypes::kJpeg, {}, &error));
+    ImageWriteOptions options;
+    options.replaceOnly = kpv::fileIdentity(whole);
+    ASSERT_TRUE(ImageDestination::transformJpegLosslessly(whole, kpv::LosslessTransform::Rotate90, options, &error))
+        << error.toStdString();
+    EXPECT_EQ(QImage(whole).size(), QSize(32, 64));
+    const QByteArray turned = checksum(whole);
+    EXPECT_FALSE(ImageDestination::transformJpegLosslessly(whole, kpv::LosslessTransform::Rotate90, options, &error));
+    EXPECT_EQ(error, ImageDestination::changedOnDiskError(whole));
+    EXPECT_EQ(checksum(whole), turned);
+    EXPECT_EQ(entriesOf(dir.path()), (QStringList{"edge.jpg", "whole.jpg"}));
+}
+
+} // namespace
