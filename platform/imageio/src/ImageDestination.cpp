@@ -151,13 +151,20 @@ namespace imageio_detail {
 
 bool carryMetadata(QByteArray* file, const QByteArray& source, const EncodeOptions& o, QSize size, QString* error)
 {
+    imageio_detail::prepareExiv2();
+    Exiv2::Image::AutoPtr from;
     try {
-        imageio_detail::prepareExiv2();
-        auto from = Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(source.constData()),
-                                              long(source.size()));
-        if (!from.get())
-            return true;  // no metadata container to carry
-        from->readMetadata();
+        from = Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(source.constData()), long(source.size()));
+        if (from.get())
+            from->readMetadata();
+    } catch (const std::exception&) {
+        // A format without metadata blocks we know, or blocks too damaged to read: as when the
+        // file was opened, there is nothing that could be carried.
+        return true;
+    }
+    if (!from.get())
+        return true;
+    try {
         auto to = Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(file->constData()), long(file->size()));
         if (!to.get())
             return false;

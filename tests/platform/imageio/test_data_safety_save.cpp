@@ -320,3 +320,25 @@ TEST_F(SafeSave, LosslessTurnRefusesWhatItCannotDoExactlyAndLeavesTheFile)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(SafeSave, SourceWithoutReadableMetadataDoesNotStopTheWrite)
+{
+    // Not an image exiv2 knows, and a JPEG whose EXIF block is garbage.
+    const QString odd = writeFile(dir, "odd.ico", QByteArray("\0\0\1\0garbage", 11));
+    QByteArray broken = referenceJpeg(pattern(16, 16, false), 90, false, 2);
+    broken.insert(2, QByteArray::fromHex("FFE1000A") + QByteArray("Exif\0\0MM", 8));
+    const QString damaged = writeFile(dir, "damaged.jpg", broken);
+    for (const QString& source : {odd, damaged}) {
+        SCOPED_TRACE(source.toStdString());
+        ImageWriteOptions options;
+        options.metadataSourcePath = source;
+        QString error;
+        EXPECT_TRUE(ImageDestination::writeImage(turned, dir.filePath("out.png"), kpv::ContentTypes::kPng, {}, &error,
+                                                 options))
+            << error.toStdString();
+    }
+}
+
+} // namespace
