@@ -47,8 +47,9 @@ ImageSaveAsPanel::~ImageSaveAsPanel() { m_picker.setDelegate(nullptr); }
 
 ImageSaveAsPanel &ImageSaveAsPanel::shared()
 {
-    static ImageSaveAsPanel panel;
-    return panel;
+    // Lives for the process: its view's widget must not be destroyed after the toolkit has gone.
+    static ImageSaveAsPanel *panel = new ImageSaveAsPanel;
+    return *panel;
 }
 
 QString ImageSaveAsPanel::initialSaveType(const QString &srcFilePath)
