@@ -454,6 +454,11 @@ void CropViewController::beginSaveCropImageToFile(const QString &path, const std
     const LMImageRotateAngle angle = m_angle;
     const QRectF rawRect = m_model.originalImageRawCropRect();
     m_inSaving = true;
+    // A crop of a large original takes a moment: say what is being done until it is.
+    if (actionType != CropSaveWorker::Preview)
+        showInfoPrompt(kpv::Bundle::mainBundle().localizedString(
+                           actionType == CropSaveWorker::Copy ? QStringLiteral("IDS_Copying") : QStringLiteral("IDS_Saving")),
+                       false);
     // Until the worker answers, input of every kind is swallowed so nothing changes under it.
     m_savingMonitor = LMEventMonitorCenter::eventMonitorCenter().addLocalMonitorForEventsMatchingMask(
         kpv::AnyEventMask & ~(kpv::eventMaskFromType(kpv::MouseEntered) | kpv::eventMaskFromType(kpv::MouseExited)), [](const kpv::Event &) { return true; });
@@ -466,7 +471,7 @@ void CropViewController::beginSaveCropImageToFile(const QString &path, const std
     const LMPhotoLoader *loader = &m_host.photoLoader();
     CropViewHost *host = &m_host;
     std::weak_ptr<bool> alive = m_alive;
-    auto finish = [this, alive, toFile, done](CropSaveWorker::Result r) {
+    auto finish = [this, alive, toFile, done, actionType](CropSaveWorker::Result r) {
         if (alive.expired() || !*alive.lock())
             return;
         if (m_savingMonitor) {
@@ -474,6 +479,8 @@ void CropViewController::beginSaveCropImageToFile(const QString &path, const std
             m_savingMonitor.reset();
         }
         m_inSaving = false;
+        if (actionType != CropSaveWorker::Preview)
+            showInfoPrompt(QString(), false);
         if (r.code == CropSaveWorker::kDone && r.fileExisted && toFile)
             m_host.postFileModified(*toFile);
         if (done)

@@ -192,6 +192,9 @@ private:
     void updateCustomSizeInfo();
     void layoutPreview();
     void showZoomPrompt();
+    // A short text over the mode; with autoHide it goes after a second, else it stays until
+    // replaced (an empty text hides it).
+    void showInfoPrompt(const QString &text, bool autoHide);
     CropModeModel::PreviewState previewState() const;
     void alertSaveFailed();
 

@@ -112,30 +112,40 @@ void CropViewController::loadControls()
     m_btnSave = button(m_croppedToolbar, 3, "e_save", "IDS_SAVEAS", &CropViewController::doSaveAs);
     m_btnClose2 = button(m_croppedToolbar, 4, "e_cclose", "IDS_Close", &CropViewController::backToViewMode);
     m_resultPage->addSubview(m_croppedToolbar);
+    // Over both pages: the preview's zoom, and what a running save is doing.
     m_viewCropInfoPrompt = new CropTipView;
+    m_viewCropInfoPrompt->setFrameSize(kpv::Size{140, 24});
     m_viewCropInfoPrompt->setHidden(true);
-    m_resultPage->addSubview(m_viewCropInfoPrompt);
+    m_view->addSubview(m_viewCropInfoPrompt);
 }
 
-// "NNN%" over the preview for a moment after its zoom changed.
-void CropViewController::showZoomPrompt()
+void CropViewController::showInfoPrompt(const QString &text, bool autoHide)
 {
     if (!m_viewCropInfoPrompt)
         return;
-    m_viewCropInfoPrompt->setStringValue(QStringLiteral("%1%").arg(qint64(m_previewScale * 100)));
-    const Rect page = m_resultPage->bounds();
+    m_viewCropInfoPrompt->setStringValue(text);
+    // Keep it above the pages added after it.
+    m_viewCropInfoPrompt->removeFromSuperview();
+    m_view->addSubview(m_viewCropInfoPrompt);
+    const Rect bounds = m_view->bounds();
     const Rect tip = m_viewCropInfoPrompt->frame();
     m_viewCropInfoPrompt->setFrameOrigin(
-        kpv::Point{std::round((page.width() - tip.width()) / 2), std::round((page.height() - tip.height()) / 2)});
-    m_viewCropInfoPrompt->setHidden(false);
+        kpv::Point{std::round((bounds.width() - tip.width()) / 2), std::round((bounds.height() - tip.height()) / 2)});
+    m_viewCropInfoPrompt->setHidden(text.isEmpty());
     if (!m_infoPromptTimer)
         m_infoPromptTimer = std::make_unique<LMBlockTimer>();
+    m_infoPromptTimer->stop();
+    if (!autoHide || text.isEmpty())
+        return;
     std::weak_ptr<bool> alive = m_alive;
     m_infoPromptTimer->start(1.0, [this, alive] {
         if (!alive.expired() && m_viewCropInfoPrompt)
             m_viewCropInfoPrompt->setHidden(true);
     });
 }
+
+// "NNN%" over the preview for a moment after its zoom changed.
+void CropViewController::showZoomPrompt() { showInfoPrompt(QStringLiteral("%1%").arg(qint64(m_previewScale * 100)), true); }
 
 // Under the rectangle with a 2-point gap; above it when there is no room below and the rectangle
 // is low, else inside along its lower edge; right-aligned 2 points inside its right edge, never

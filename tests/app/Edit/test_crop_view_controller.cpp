@@ -11,6 +11,7 @@
 #include "Kit/LMNormalCustomButton.h"
 #include "appkit/Control.h"
 #include "appkit/View.h"
+#include "foundation/Bundle.h"
 #include "foundation/Clock.h"
 #include "foundation/RunLoop.h"
 
@@ -209,8 +210,13 @@ TEST_F(CropView, EscLeavesExceptWhileSaving)
     host.tempFolder = dir.path();
     controller.doCopy();
     EXPECT_TRUE(controller.inSaving());
+    // What is being done shows until it is done.
+    EXPECT_FALSE(controller.viewCropInfoPrompt()->isHidden());
+    EXPECT_EQ(controller.viewCropInfoPrompt()->stringValue(),
+              kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_Copying")));
     EXPECT_FALSE(controller.handleKeyDown(*esc));
     waitForSave();
+    EXPECT_TRUE(controller.viewCropInfoPrompt()->isHidden());
     host.showModes.clear();
     EXPECT_TRUE(controller.handleKeyDown(*esc));
     ASSERT_EQ(host.showModes.size(), 1u);
