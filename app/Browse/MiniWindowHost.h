@@ -1,6 +1,7 @@
 #pragma once
 // What the mini window controller needs of its window, of its image view and of the navigator.
-// The shell connects an adapter over the real window and view; tests use a fake.
+// The shell connects an adapter over the real window and view; tests use a fake. Every
+// operation is the shell's to answer.
 
 #include "appkit/Geometry.h"
 
@@ -18,15 +19,15 @@ public:
     virtual kpv::Rect windowFrame() const = 0;
     virtual void setWindowFrame(const kpv::Rect& frame) = 0;
     virtual kpv::Rect visibleScreenFrame() const = 0;
-    virtual kpv::Size minWindowSize() const { return {200, 150}; }
-    virtual double backingScaleFactor() const { return 1.0; }
-    virtual bool isWindowVisible() const { return true; }
-    virtual void showImageForm(bool imageForm) {}
-    virtual void orderFrontMiniWindow() {}
-    virtual void orderFrontMainWindow() {}
-    virtual void orderOutMiniWindow() {}
+    virtual kpv::Size minWindowSize() const = 0;
+    virtual double backingScaleFactor() const = 0;
+    virtual bool isWindowVisible() const = 0;
+    virtual void showImageForm(bool imageForm) = 0;
+    virtual void orderFrontMiniWindow() = 0;
+    virtual void orderFrontMainWindow() = 0;
+    virtual void orderOutMiniWindow() = 0;
     // Shows the status text (hidden when empty) and answers the status line's width.
-    virtual double setStatusText(const QString&, bool /*showWaiting*/) { return 0; }
+    virtual double setStatusText(const QString& text, bool showWaiting) = 0;
     // ---- The image view ----
     virtual double viewScale() const = 0;
     virtual double viewMaxScale() const = 0;
@@ -37,9 +38,9 @@ public:
     // Pixel size of the current file after its orientation (0 x 0 when unknown: no file, or the
     // base information is not read yet and the original cannot be decoded).
     virtual kpv::Size curFileFrameSize() const = 0;
-    virtual bool hasCurFile() const { return true; }
-    virtual void updateOpenGLViewImage(int imageMode) {}
+    virtual bool hasCurFile() const = 0;
+    virtual void updateOpenGLViewImage(int imageMode) = 0;
     // After leaving: the navigator's own view takes over again.
-    virtual void restoreNavigatorView() {}
-    virtual void registEquivalentResponder(bool regist) {}
+    virtual void restoreNavigatorView() = 0;
+    virtual void registEquivalentResponder(bool regist) = 0;
 };

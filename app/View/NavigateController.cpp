@@ -358,6 +358,33 @@ LMNavFileInfoPtr NavigateController::acquireFileInfoByIndex(qsizetype index)
 
 // ---- Showing the current file ----
 
+bool NavigateController::putCurFileImageIntoView(LMImageViewModel &view, int imageMode)
+{
+    const LMNavFileInfoPtr info = curFileInfo();
+    if (imageMode == ImageModeFitin && info) {
+        const LMFileImgBaseInfoPtr base = info->imgBaseInfo();
+        if ((base && base->AMCMImageType() == 4) || view.imageFitin())
+            return false;
+        LMImagePtr image = info->imageByType(NavLoadPlanner::kSmallFitinType);
+        if (!image)
+            image = info->imageByType(NavLoadPlanner::kLargeFitinType);
+        if (!image)
+            return false;
+        view.setImage(image, ImageModeFitin);
+    } else if (imageMode == ImageModeNormal && info) {
+        int preferred = 0;
+        const LMImagePtr image = info->matchImageByScale(view.scale(), &preferred, nullptr);
+        if (preferred >= 1 && preferred <= 7) {
+            if (auto op = createOperationForLoadImage(info, preferred, true, false); op && m_host)
+                m_host->addOperation(op);
+        }
+        view.setImage(image, ImageModeNormal);
+    } else {
+        view.setImage(nullptr, imageMode);
+    }
+    return true;
+}
+
 void NavigateController::updateOpenGLViewImage(int imageMode)
 {
     if (!m_openGLView)
@@ -370,32 +397,7 @@ void NavigateController::updateOpenGLViewImage(int imageMode)
         m_host->updateMiniUI(imageMode, angle);
         return;
     }
-    const LMNavFileInfoPtr info = curFileInfo();
-    bool gaveImage = false;
-    if (imageMode == ImageModeFitin && info) {
-        const LMFileImgBaseInfoPtr base = info->imgBaseInfo();
-        if ((base && base->AMCMImageType() == 4) || m_openGLView->imageFitin())
-            return;
-        LMImagePtr image = info->imageByType(NavLoadPlanner::kSmallFitinType);
-        if (!image)
-            image = info->imageByType(NavLoadPlanner::kLargeFitinType);
-        if (!image)
-            return;
-        m_openGLView->setImage(image, ImageModeFitin);
-        gaveImage = true;
-    } else if (imageMode == ImageModeNormal && info) {
-        int preferred = 0;
-        const LMImagePtr image = info->matchImageByScale(m_openGLView->scale(), &preferred, nullptr);
-        if (preferred >= 1 && preferred <= 7) {
-            if (auto op = createOperationForLoadImage(info, preferred, true, false); op && m_host)
-                m_host->addOperation(op);
-        }
-        m_openGLView->setImage(image, ImageModeNormal);
-        gaveImage = true;
-    } else {
-        m_openGLView->setImage(nullptr, imageMode);
-        gaveImage = true;
-    }
+    const bool gaveImage = putCurFileImageIntoView(*m_openGLView, imageMode);
     if (gaveImage && !m_shadowImage && m_host) {
         if (LMImagePtr shadow = acquireShadowImage())
             m_host->setViewShadowImage(shadow);

@@ -125,6 +125,10 @@ public:
     // ---- Showing the current file ----
     void updateOpenGLViewImage() { updateOpenGLViewImage(0); }
     void updateOpenGLViewImage(int imageMode);
+    // Puts the best loaded picture of the current file for the image mode into a view (the own
+    // one, or the mini window's), asking for a sharper load when the scale wants one. False when
+    // the view was left as it was (a GIF or a fit-in picture already there, nothing loaded yet).
+    bool putCurFileImageIntoView(LMImageViewModel &view, int imageMode);
     LMImagePtr acquireShadowImage();
     void updatePreviewStatusUIForCurFile(bool statusOnly);
 

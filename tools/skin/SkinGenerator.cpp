@@ -213,6 +213,11 @@ void toolbarGlyph(QPainter& p, const std::string& givenName)
     } else if (name == "e_thumbbin") {
         path.addRect(0.15, 0.55, 0.7, 0.25);
         path.addRect(0.15, 0.2, 0.7, 0.25);
+    } else if (name == "mode") {
+        // A window frame with a small window in its corner: the switch between the two sizes.
+        path.addRect(0.15, 0.22, 0.7, 0.56);
+        path.addRect(0.23, 0.3, 0.54, 0.4);
+        path.addRect(0.48, 0.48, 0.22, 0.16);
     } else if (name == "e_info") {
         path.addEllipse(QPointF(0.5, 0.27), 0.07, 0.07);
         path.addRect(0.44, 0.42, 0.12, 0.38);
@@ -370,6 +375,7 @@ std::vector<SkinImage> skin()
         {"e_twitter", true}, {"e_tumblr", true}, {"e_email", true}, {"e_iphoto", true},
         // The slideshow's controls.
         {"ss_pause", false}, {"ss_play", false}, {"ss_theme", false}, {"ss_music", false}, {"ss_exit", false},
+        {"mode", true},
     };
     for (const auto& [name, hasOn] : toolbar)
         for (int on = 0; on < (hasOn ? 2 : 1); ++on)

@@ -8,6 +8,7 @@
 #include "Shell/LMMainWndContentView.h"
 #include "Shell/MainWndController.h"
 #include "Shell/MainWndNavigateHost.h"
+#include "Shell/MainWndMiniWindow.h"
 #include "Shell/MainWndPhotoBin.h"
 #include "Shell/NavigateOverlays.h"
 #include "Shell/NavigateViewModeAdapter.h"
@@ -83,6 +84,11 @@ NavigateViewMode::NavigateViewMode(AppDelegate& delegate, MainWndController& win
     PropertiesPanelWindow* panel = m_propertiesPanel.get();
     m_host->entries().switchPropertiesWindow = [panel] { panel->switchShow(); };
     m_host->entries().propertiesWindowShown = [panel] { return panel->showStatus(); };
+    // The mini window's image view, once the mini window mode has been entered.
+    m_host->entries().miniWindowOpenGLView = [&windowController]() -> LMImageViewModel* {
+        MainWndMiniController* mini = miniWindowControllerOf(windowController);
+        return mini ? mini->openGLView() : nullptr;
+    };
     m_navigateWindowController =
         std::make_unique<NavigateWindowController>(*m_imageView, *m_controller, windowController, delegate);
     m_host->setNavigateWindowController(m_navigateWindowController.get());
@@ -122,6 +128,7 @@ NavigateViewMode::~NavigateViewMode()
     m_photoBin.reset();
     m_host->entries().switchPropertiesWindow = nullptr;
     m_host->entries().propertiesWindowShown = nullptr;
+    m_host->entries().miniWindowOpenGLView = nullptr;
     m_propertiesPanel.reset();
     m_controller.reset();
     m_adapter.reset();

@@ -5,6 +5,7 @@
 #include "Shell/MainWndController.h"
 #include "Shell/MainWndCropHost.h"
 #include "Shell/MainWndFavoriteHost.h"
+#include "Shell/MainWndMiniWindow.h"
 #include "Shell/MainWndSlideshowHost.h"
 #include "Shell/MainWndThumbnailHost.h"
 #include "Shell/NavigateViewMode.h"
@@ -22,6 +23,7 @@ ViewerProgram::ViewerProgram(AppDelegate& delegate)
     m_viewMode = std::make_unique<NavigateViewMode>(delegate, *m_controller);
     registerCropMode(*m_controller, m_viewMode->controller(), m_viewMode->imageView());
     registerThumbnailMode(*m_controller, m_viewMode->controller());
+    registerMiniWindowMode(*m_controller, m_viewMode->controller());
     m_controller->awakeFromNib();
     m_menuBar = std::make_unique<kpv::MenuBar>(m_controller->window());
     m_menuBar->setMenus(m_controller->mainMenus());

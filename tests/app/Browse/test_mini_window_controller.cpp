@@ -49,6 +49,16 @@ public:
         return t.isEmpty() ? 0 : statusWidth;
     }
     void registEquivalentResponder(bool r) override { registered = r; }
+    kpv::Size minWindowSize() const override { return {200, 150}; }
+    double backingScaleFactor() const override { return 1.0; }
+    bool isWindowVisible() const override { return true; }
+    int frontMini = 0, frontMain = 0, outMini = 0, restored = 0;
+    std::vector<int> imageUpdates;
+    void orderFrontMiniWindow() override { ++frontMini; }
+    void orderFrontMainWindow() override { ++frontMain; }
+    void orderOutMiniWindow() override { ++outMini; }
+    void updateOpenGLViewImage(int m) override { imageUpdates.push_back(m); }
+    void restoreNavigatorView() override { ++restored; }
 };
 
 void switchMode(MiniWindowController& c, FakeMiniHost& h, long to)

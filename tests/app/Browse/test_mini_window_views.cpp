@@ -31,6 +31,10 @@ struct FakeShell : MiniWindowShell {
         return false;
     }
     void openFiles(const QStringList& paths, bool) override { opened = paths; }
+    int zooms = 0, normals = 0, miniaturized = 0;
+    void performZoom() override { ++zooms; }
+    void switchToNormalMode() override { ++normals; }
+    void miniaturize() override { ++miniaturized; }
 };
 
 TEST(MiniWindowViews, WindowIsAlwaysBorderless)

@@ -1,0 +1,263 @@
+// The browsing modes as the program connects them: the thumbnail grid from the View menu, the
+// photo bin under the viewer, and the mini window in place of the main window and back. Timers
+// run on the manual clock.
+
+#include "Shell/AppDelegate.h"
+#include "Shell/LMMainWindow.h"
+#include "Shell/LMMainWndContentView.h"
+#include "Shell/MainWndController.h"
+#include "Shell/MainWndFavoriteHost.h"
+#include "Shell/MainWndMiniWindow.h"
+#include "Shell/MainWndPhotoBin.h"
+#include "Shell/MainWndSlideshowHost.h"
+#include "Shell/MainWndThumbnailHost.h"
+#include "Shell/NavigateViewMode.h"
+
+#include "Browse/FavImageBrowserView.h"
+#include "Browse/MiniWindowTitleBar.h"
+#include "Browse/PhotoBinView.h"
+#include "Kit/LMButton.h"
+#include "Kit/PhotoBinScrollView.h"
+#include "Model/MainConfig.h"
+#include "View/LMOpenGLView.h"
+#include "View/NavigateController.h"
+#include "appkit/Event.h"
+#include "appkit/Menu.h"
+#include "appkit/Pasteboard.h"
+#include "foundation/Clock.h"
+#include "foundation/OperationQueue.h"
+#include "foundation/RunLoop.h"
+#include "foundation/UserDefaults.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+class BrowseModes : public ::testing::Test {
+protected:
+    static constexpr int kFiles = 40;
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(qApp);
+        ASSERT_TRUE(scratch.isValid());
+        kpv::RunLoop::main().setClock(&clock);
+        folder = scratch.filePath(QStringLiteral("photos"));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        for (int i = 0; i < kFiles; ++i) {
+            QImage image(QSize(320, 240), QImage::Format_RGB32);
+            image.fill(QColor::fromHsv(i * 15, 200, 200));
+            ASSERT_TRUE(image.save(QDir(folder).filePath(QStringLiteral("p%1.png").arg(i, 2, 10, QLatin1Char('0')))));
+        }
+        defaults = std::make_unique<kpv::UserDefaults>(scratch.filePath(QStringLiteral("defaults.json")));
+        AppDelegate::Setup setup;
+        setup.mainConfig = std::make_unique<MainConfig>(*defaults);
+        setup.temporaryParent = scratch.filePath(QStringLiteral("tmp"));
+        setup.cacheDirectory = scratch.filePath(QStringLiteral("cache"));
+        setup.allowedFileExtensions = {QStringLiteral("png")};
+        setup.allowedFileTypes = {QStringLiteral("public.png")};
+        setup.processorCount = 2;
+        delegate = std::make_unique<AppDelegate>(std::move(setup));
+        controller = std::make_unique<MainWndController>(
+            *delegate, std::make_unique<LMMainWindow>(kpv::Rect(100, 100, 900, 640)));
+        registerSlideshowMode(*controller);
+        registerFavoriteMode(*controller);
+        viewer = std::make_unique<NavigateViewMode>(*delegate, *controller);
+        registerThumbnailMode(*controller, viewer->controller());
+        registerMiniWindowMode(*controller, viewer->controller());
+        controller->awakeFromNib();
+        delegate->applicationOpenFiles({folder});
+        delegate->applicationDidFinishLaunching();
+        settle(2.0);
+    }
+    void TearDown() override
+    {
+        viewer.reset();
+        controller.reset();
+        delegate.reset();
+        kpv::RunLoop::main().runOnce();
+        kpv::RunLoop::main().setClock(nullptr);
+    }
+
+    void settle(double seconds = 1.0)
+    {
+        for (double t = 0; t <= seconds; t += 0.05) {
+            delegate->operationQueue()->waitUntilAllOperationsAreFinished();
+            kpv::RunLoop::main().runOnce();
+            QCoreApplication::processEvents();
+            clock.advance(0.05);
+        }
+        kpv::RunLoop::main().runOnce();
+    }
+
+    MainWndThumbnailController* thumbnails() const
+    {
+        return dynamic_cast<MainWndThumbnailController*>(controller->existingModeController(MainShowModeThumbnail));
+    }
+
+    kpv::ManualClock clock;
+    QTemporaryDir scratch;
+    QString folder;
+    std::unique_ptr<kpv::UserDefaults> defaults;
+    std::unique_ptr<AppDelegate> delegate;
+    std::unique_ptr<MainWndController> controller;
+    std::unique_ptr<NavigateViewMode> viewer;
+};
+
+TEST_F(BrowseModes, ThumbnailGridFromTheViewMenuAndBack)
+{
+    ASSERT_EQ(controller->showMode(), MainShowModeView);
+    ASSERT_EQ(viewer->controller().fileCount(), kFiles);
+    viewer->controller().doNavCurFileToIndex(5, false, {});
+    settle();
+    ASSERT_TRUE(controller->menuItemForAction(38)) << "the View menu holds the thumbnail command";
+    ASSERT_TRUE(controller->canDoAction(38));
+    controller->performMenuAction(38);
+    settle();
+    ASSERT_EQ(controller->showMode(), MainShowModeThumbnail);
+    MainWndThumbnailController* grid = thumbnails();
+    ASSERT_TRUE(grid);
+    EXPECT_EQ(grid->browser()->numberOfItems(), std::size_t(kFiles));
+    EXPECT_EQ(grid->browser()->selectionIndexes(), std::set<std::size_t>{5}) << "the current file is selected";
+    EXPECT_TRUE(grid->view()->superview()) << "the grid is in the window";
+
+    // The edit commands act on the selection.
+    EXPECT_TRUE(controller->canDoAction(7));
+    EXPECT_TRUE(controller->canDoAction(6));
+    EXPECT_TRUE(controller->canDoAction(8));
+    EXPECT_FALSE(controller->canDoAction(4)) << "Save As is the viewer's";
+    grid->browser()->setSelectionIndexes({2, 3});
+    controller->performMenuAction(7);
+    const QList<QUrl> copied = kpv::Pasteboard::generalPasteboard().fileURLs();
+    ASSERT_EQ(copied.size(), 2);
+    EXPECT_TRUE(copied[0].toLocalFile().endsWith(QStringLiteral("p02.png")));
+
+    // The context menu offers the same commands, validated against the mode.
+    auto menu = grid->host().contextMenu();
+    menu->update();
+    ASSERT_TRUE(menu->itemWithTag(7));
+    EXPECT_TRUE(menu->itemWithTag(7)->isEnabled());
+    grid->browser()->setSelectionIndexes({});
+    menu->update();
+    EXPECT_FALSE(menu->itemWithTag(8)->isEnabled()) << "nothing to move to the Trash";
+
+    // A double click opens the file in the viewer.
+    grid->imageBrowserCellWasDoubleClickedAtIndex(grid->browser(), 9);
+    settle();
+    EXPECT_EQ(controller->showMode(), MainShowModeView);
+    EXPECT_EQ(viewer->controller().curFileIndex(), 9);
+
+    // Back in the grid, the exit button leaves it.
+    controller->performMenuAction(38);
+    settle();
+    ASSERT_EQ(controller->showMode(), MainShowModeThumbnail);
+    EXPECT_EQ(grid->browser()->selectionIndexes(), std::set<std::size_t>{9});
+    grid->exitButton()->sendAction();
+    settle();
+    EXPECT_EQ(controller->showMode(), MainShowModeView);
+}
+
+TEST_F(BrowseModes, PhotoBinUnderTheViewerAndItsPage)
+{
+    MainWndPhotoBin& bin = viewer->photoBin();
+    ASSERT_TRUE(delegate->mainConfig()->photoBinVisible());
+    EXPECT_TRUE(bin.isShown());
+    PhotoBinScrollView* strip = bin.controller().view();
+    ASSERT_TRUE(strip->superview()) << "the strip is in the window";
+    EXPECT_FALSE(strip->superview()->isHidden());
+    EXPECT_EQ(bin.controller().numberOfItems(nullptr), std::uint64_t(kFiles));
+
+    // Page Down steps by the strip's page of wholly visible items.
+    const qsizetype page = bin.photoBinWholeVisibleItemCountOfCurPage();
+    ASSERT_GT(page, 2);
+    ASSERT_LT(page, kFiles);
+    controller->performMenuAction(43);
+    settle();
+    EXPECT_EQ(viewer->controller().curFileIndex(), page - 1) << "page " << page;
+    // The page is counted again around the new current item, which the strip centres.
+    const qsizetype from = viewer->controller().curFileIndex();
+    const qsizetype pageThere = bin.photoBinWholeVisibleItemCountOfCurPage();
+    ASSERT_GT(pageThere, 2);
+    controller->performMenuAction(42);
+    settle();
+    EXPECT_EQ(viewer->controller().curFileIndex(), std::max<qsizetype>(0, from - (pageThere - 1)));
+
+    // The strip follows the current file.
+    viewer->controller().doNavCurFileToIndex(7, false, {});
+    settle();
+    EXPECT_TRUE(bin.controller().photoBinView()->cellAtIndex(7)) << "the current item is in sight";
+
+    // The View menu's command hides it and stores that; other modes hide it too.
+    controller->performMenuAction(28);
+    settle();
+    EXPECT_FALSE(bin.isShown());
+    EXPECT_FALSE(delegate->mainConfig()->photoBinVisible());
+    controller->performMenuAction(28);
+    settle();
+    EXPECT_TRUE(bin.isShown());
+    controller->performMenuAction(38);
+    settle();
+    EXPECT_FALSE(bin.isShown()) << "the grid has no photo bin";
+    controller->setShowMode(MainShowModeView);
+    settle();
+    EXPECT_TRUE(bin.isShown());
+}
+
+TEST_F(BrowseModes, MiniWindowTakesTheMainWindowsPlaceAndGivesItBack)
+{
+    kpv::Window* main = controller->window();
+    const kpv::Rect mainFrame = main->frame();
+    viewer->controller().doNavCurFileToIndex(3, false, {});
+    settle();
+    controller->switchToSimpleMode();
+    settle();
+    ASSERT_EQ(controller->showMode(), MainShowModeMiniWithImage);
+    MainWndMiniController* mini = miniWindowControllerOf(*controller);
+    ASSERT_TRUE(mini);
+    ASSERT_TRUE(mini->window());
+    EXPECT_TRUE(mini->window()->isVisible());
+    EXPECT_FALSE(main->isVisible()) << "the main window gives way";
+    EXPECT_EQ(controller->getCurWindow(), mini->window());
+    EXPECT_EQ(mini->window()->frame().size, (kpv::Size{320, 240})) << "the window fits the picture";
+    EXPECT_EQ(viewer->controller().curFileIndex(), 3);
+    EXPECT_FALSE(mini->host().imageView()->isHidden());
+    EXPECT_TRUE(mini->host().dragView()->isHidden());
+
+    // Keys reach the viewer through the mini window: the next file, and the window follows.
+    EXPECT_EQ(mini->equivalentResponderCount(), 1u);
+    auto right = kpv::Event::keyEvent(kpv::KeyDown, 124, QString(QChar(0xF703)), QString(QChar(0xF703)), mini->window(),
+                                      kpv::NumericPadKeyMask);
+    mini->window()->keyDown(*right);
+    settle();
+    EXPECT_EQ(viewer->controller().curFileIndex(), 4);
+    EXPECT_TRUE(mini->window()->isVisible());
+
+    // The title bar's button brings the main window back where it was.
+    mini->host().windowTitleBar()->normalmodeButton()->sendAction();
+    settle();
+    EXPECT_EQ(controller->showMode(), MainShowModeView);
+    EXPECT_TRUE(main->isVisible());
+    EXPECT_FALSE(mini->window()->isVisible());
+    EXPECT_EQ(main->frame(), mainFrame);
+    EXPECT_EQ(viewer->controller().curFileIndex(), 4);
+    EXPECT_EQ(mini->equivalentResponderCount(), 0u);
+
+    // From the empty state the mini window shows the drop prompt, and leaving returns there.
+    controller->setShowMode(MainShowModeEmpty);
+    settle();
+    controller->switchToSimpleMode();
+    settle();
+    EXPECT_EQ(controller->showMode(), MainShowModeMiniEmpty);
+    EXPECT_FALSE(mini->host().dragView()->isHidden());
+    EXPECT_TRUE(mini->host().imageView()->isHidden());
+    mini->host().dragTitleBar()->normalmodeButton()->sendAction();
+    settle();
+    EXPECT_EQ(controller->showMode(), MainShowModeEmpty);
+    EXPECT_TRUE(main->isVisible());
+}
+
+} // namespace
