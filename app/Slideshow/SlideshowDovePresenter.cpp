@@ -8,8 +8,24 @@ namespace {
 constexpr qint64 kMaxParamFileBytes = 1 << 20;
 }
 
+// The view the engine draws in; it tells the presenter when the slideshow's size changes.
+class SlideshowDovePresenter::HostView : public kpv::View {
+public:
+    HostView(const kpv::Rect& frame, SlideshowDovePresenter& presenter) : kpv::View(frame), m_presenter(presenter) {}
+    void setFrame(const kpv::Rect& frame) override
+    {
+        const kpv::Size before = bounds().size;
+        kpv::View::setFrame(frame);
+        if (!(bounds().size == before))
+            m_presenter.hostResized();
+    }
+
+private:
+    SlideshowDovePresenter& m_presenter;
+};
+
 SlideshowDovePresenter::SlideshowDovePresenter(kpv::View* container, kpv::View* above)
-    : m_host(new kpv::View(container ? container->bounds() : kpv::Rect()))
+    : m_host(new HostView(container ? container->bounds() : kpv::Rect(), *this))
 {
     m_host->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewHeightSizable);
     m_hostGuard = m_host->widget();
@@ -76,6 +92,16 @@ bool SlideshowDovePresenter::start(const SlideshowTheme& theme, const SlideshowT
         return false;
     }
     return true;
+}
+
+kpv::View* SlideshowDovePresenter::hostView() const { return m_hostGuard ? m_host : nullptr; }
+
+void SlideshowDovePresenter::hostResized()
+{
+    if (!m_player)
+        return;
+    const kpv::Rect b = m_host->bounds();
+    m_player->resize(unsigned(std::max(1.0, b.width())), unsigned(std::max(1.0, b.height())));
 }
 
 void SlideshowDovePresenter::pause()

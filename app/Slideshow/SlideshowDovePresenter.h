@@ -34,10 +34,13 @@ public:
     void pause();
     void resume();
     SlideshowPlayerDove* player() const { return m_player.get(); }
-    kpv::View* hostView() const { return m_hostGuard ? m_host : nullptr; }
+    kpv::View* hostView() const;
 
 private:
-    kpv::View* m_host;
+    class HostView;
+    void hostResized();
+
+    HostView* m_host;
     QPointer<QWidget> m_hostGuard; // the container may delete the host with itself
     std::unique_ptr<SlideshowPlayerDove> m_player;
 };

@@ -113,6 +113,13 @@ void SlideshowPlayerDove::bindGroup(std::size_t group)
     }
 }
 
+void SlideshowPlayerDove::resize(unsigned width, unsigned height)
+{
+    if (!m_started || !m_resource)
+        return;
+    m_resource->fitViewportToScreen(width, height);
+}
+
 bool SlideshowPlayerDove::isPlaying() const
 {
     return m_resource && m_resource->animation && m_resource->animation->isPlaying();

@@ -53,6 +53,8 @@ public:
     void resume();
     void stop();
     void cleanUp();
+    // The host view has a new size (pixels): the theme fills it again.
+    void resize(unsigned width, unsigned height);
 
     bool isStarted() const { return m_started; }
     bool isPlaying() const;

@@ -61,6 +61,9 @@ public:
     Animation* animation = nullptr;
 
     Camera* getCamera() const { return mCamera; }
+    Viewport* getViewport() const { return mViewport; }
+    // Places the camera's viewport in a screen of the new size, at the camera's aspect, centred.
+    void fitViewportToScreen(unsigned width, unsigned height);
     const t3DModel* getModel() const { return mModel.get(); }
     uint32_t getStartFrame() const { return mStartFrame; }
     uint32_t getEndFrame() const { return mEndFrame; }

@@ -405,6 +405,13 @@ void ZephraResource::bindMeshTexture(const std::string& meshName, MBITMAP* bitma
     engine->restoreGLContext();
 }
 
+void ZephraResource::fitViewportToScreen(unsigned width, unsigned height) {
+    if (!mCamera || !mViewport) return;
+    int x = 0, y = 0, w = 0, h = 0;
+    getViewportValueWithCameraAspect(mCamera->getAspect(), Size{float(width), float(height)}, &x, &y, &w, &h);
+    mViewport->setActualValue(x, y, w, h);
+}
+
 Size ZephraResource::meshTextureSize(float w, float h, float W, float H, TextureFitType fit) {
     if (w == 0.0f || h == 0.0f || H == 0.0f) return Size{W, H};
     const float r = w / h;

@@ -16,6 +16,7 @@
 #include "DoveScene.h"
 #include "DoveSceneManager.h"
 #include "DoveTime.h"
+#include "DoveViewport.h"
 #include "ZephraResource.h"
 
 #include <QColor>
@@ -249,6 +250,21 @@ TEST_F(PlayerTest, GroupsGetNewPhotosAndTheThemeLoopsWithFlatTextureMemory)
     EXPECT_EQ(player.loopCount(), 102);
     player.stop();
     EXPECT_EQ(finished, 1);
+}
+
+// A slideshow window that changes size keeps the theme filling it, at the camera's aspect.
+TEST_F(PlayerTest, ResizingTheHostPlacesTheViewportAgain)
+{
+    SlideshowPlayerDove player(theme, param);
+    ASSERT_TRUE(player.start(&host, 640, 480, slides(1)));
+    Dove::Viewport* vp = player.resource()->getViewport();
+    ASSERT_NE(vp, nullptr);
+    EXPECT_EQ(vp->getActualWidth(), 640); // the sample camera is 3:2
+    EXPECT_EQ(vp->getActualHeight(), 426);
+    player.resize(1280, 720);
+    EXPECT_EQ(vp->getActualWidth(), 1080);
+    EXPECT_EQ(vp->getActualHeight(), 720);
+    EXPECT_EQ(vp->getActualLeft(), 100);
 }
 
 // The engine's shader programs are freed while its context is current: a program freed without

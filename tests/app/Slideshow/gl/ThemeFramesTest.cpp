@@ -14,6 +14,7 @@
 #include "DoveRenderEngine.h"
 #include "DoveRenderView.h"
 #include "DoveTime.h"
+#include "DoveViewport.h"
 #include "ZephraResource.h"
 #include "appkit/OpenGLView.h"
 #include "appkit/View.h"
@@ -175,6 +176,11 @@ TEST_P(ThemeFramesTest, FramesAtFixedTimesMatchTheGoldens)
         ASSERT_EQ(frame.size(), QSize(kWidth, kHeight));
         EXPECT_TRUE(matchesGolden(QStringLiteral("%1-%2ms").arg(folder).arg(qint64(at * 1000)), frame));
     }
+    // A bigger slideshow: the theme fills it again, 16:9 across its whole width.
+    window->contentView()->setFrameSize(kpv::Size{kWidth * 2.0, kHeight * 2.0});
+    EXPECT_EQ(resource->getViewport()->getActualWidth(), kWidth * 2);
+    EXPECT_EQ(resource->getViewport()->getActualHeight(), kHeight * 2);
+
     // By the end every group has had new photos once, and the theme plays again.
     micros = start + uint64_t((duration + 0.1) * 1e6);
     l->grabFrame();
