@@ -14,7 +14,7 @@ public:
 
     float params[4] = {0, 0, 0, 0};
 
-    static uint32_t mNameIndex;
+    static uint32_t& nameIndex();  // the context's counter for generated names
 };
 
 class AABBox {

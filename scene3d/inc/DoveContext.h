@@ -3,6 +3,7 @@
 #ifndef DOVE_CONTEXT_H
 #define DOVE_CONTEXT_H
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -17,10 +18,20 @@ class RenderEngine;
 // with delete[], and the record itself.
 using BitmapConverter = std::function<long(const std::string& path, MBITMAP** bitmap)>;
 
+// The counters behind generated object names ("Node_3", "Texture_1"). They belong to the
+// context, so a context made anew (another engine, the next test) numbers from 1 again and names
+// never depend on what ran before in the process.
+struct NameCounters {
+    uint32_t object = 0, node = 0, texture = 0, postProcess = 0, shaderProgram = 0, bendDeformer = 0;
+    uint32_t effect = 0, technique = 0, pass = 0;
+};
+
 class Context {
 public:
     static Context* getSingleton();
     static void releaseSingleton();
+    // The name counters of the current context (made on first use).
+    static NameCounters& names() { return getSingleton()->mNames; }
 
     void init();
     void registerBitmapConverter(BitmapConverter converter) { mBitmapConverter = std::move(converter); }
@@ -31,6 +42,7 @@ private:
     Context() = default;
     RenderEngine* mRenderEngine = nullptr;
     BitmapConverter mBitmapConverter;
+    NameCounters mNames;
 };
 
 }  // namespace Dove

@@ -60,7 +60,7 @@ public:
     void setInitialState();
     void resetToInitialState();
 
-    static uint32_t mNameIndex;
+    static uint32_t& nameIndex();  // the context's counter for generated names
 
 protected:
     void updateFromParent();

@@ -46,12 +46,12 @@ public:
         mParentNode = nullptr;
     }
 
-    static uint32_t mNameIndex;
+    static uint32_t& nameIndex();  // the context's counter for generated names
 
 protected:
     // A non-empty name is used as given; the empty name becomes prefix + the next counter value.
     void nameObject(const std::string& name, const char* prefix) {
-        mName = name.empty() ? makeGeneratedName(prefix, mNameIndex) : name;
+        mName = name.empty() ? makeGeneratedName(prefix, nameIndex()) : name;
     }
 
     std::string mName;

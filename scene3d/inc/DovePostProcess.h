@@ -54,7 +54,7 @@ public:
         return index < mOutputs.size() ? mOutputs[index].second : nullptr;
     }
 
-    static uint32_t mNameIndex;
+    static uint32_t& nameIndex();  // the context's counter for generated names
 
 private:
     void updateBinds();

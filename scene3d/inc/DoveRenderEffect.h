@@ -33,7 +33,7 @@ public:
     const std::vector<RenderParameter*>& getParameters() const { return mParameters; }
     ResManager* getResManager() const { return mResManager; }
 
-    static uint32_t mNameIndex;
+    static uint32_t& nameIndex();  // the context's counter for generated names
 
 private:
     std::string mName;
@@ -53,7 +53,7 @@ public:
     const std::vector<RenderPass*>& getPasses() const { return mPasses; }
     RenderEffect* getEffect() const { return mEffect; }
 
-    static uint32_t mNameIndex;
+    static uint32_t& nameIndex();  // the context's counter for generated names
 
 private:
     std::string mName;
@@ -83,7 +83,7 @@ public:
     void bind();
     void unbind();
 
-    static uint32_t mNameIndex;
+    static uint32_t& nameIndex();  // the context's counter for generated names
 
 private:
     std::string mName;

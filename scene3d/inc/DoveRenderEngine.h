@@ -63,6 +63,10 @@ public:
     StencilState* getCurrentStencilState() const { return mStencilState; }
     BlendState* getCurrentBlendState() const { return mBlendState; }
 
+private:
+    // When the frame limiter last let a frame through; a new engine starts afresh.
+    uint32_t mLastFrameTime = 0;
+
 protected:
     RenderEngine() = default;
 

@@ -33,7 +33,7 @@ public:
     long isShaderValidate(ShaderType type) const { return type == 0 || type == 1 ? mCompiled[type] : 0; }
     long isValidate() const { return mLinked; }
 
-    static uint32_t mNameIndex;
+    static uint32_t& nameIndex();  // the context's counter for generated names
 
 protected:
     RenderEffect* mEffect = nullptr;

@@ -41,7 +41,7 @@ public:
     uint32_t getTextureType() const { return mTextureType; }
     bool isTransparent() const { return mTransparent != 0; }
 
-    static uint32_t mNameIndex;
+    static uint32_t& nameIndex();  // the context's counter for generated names
 
 protected:
     std::string mName;

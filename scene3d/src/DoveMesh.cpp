@@ -18,7 +18,7 @@ enum { P_MODEL, P_VIEW, P_PROJ, P_UV, P_BASE, P_MASK, P_TRANSPARENCY };
 }  // namespace
 
 Mesh::Mesh(const std::string& name) {
-    mMeshName = name.empty() ? makeGeneratedName("Mesh_", Object::mNameIndex) : name;
+    mMeshName = name.empty() ? makeGeneratedName("Mesh_", Object::nameIndex()) : name;
     mName = mMeshName;
 }
 

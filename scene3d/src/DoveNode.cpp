@@ -1,10 +1,12 @@
 #include "DoveNode.h"
 
+#include "DoveContext.h"
+
 namespace Dove {
 
-uint32_t Node::mNameIndex = 0;
+uint32_t& Node::nameIndex() { return Context::names().node; }
 
-Node::Node() { mName = makeGeneratedName("Node_", mNameIndex); }
+Node::Node() { mName = makeGeneratedName("Node_", nameIndex()); }
 
 void Node::setOrientation(const Quaternion& q) {
     mOrientation = q;

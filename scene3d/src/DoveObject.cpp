@@ -1,8 +1,10 @@
 #include "DoveObject.h"
 
+#include "DoveContext.h"
+
 namespace Dove {
 
-uint32_t Object::mNameIndex = 0;
+uint32_t& Object::nameIndex() { return Context::names().object; }
 
 std::string makeGeneratedName(const char* prefix, uint32_t& counter) {
     ++counter;

@@ -8,12 +8,14 @@
 #include "DoveResManager.h"
 #include "DoveTexture.h"
 
+#include "DoveContext.h"
+
 namespace Dove {
 
-uint32_t PostProcess::mNameIndex = 0;
+uint32_t& PostProcess::nameIndex() { return Context::names().postProcess; }
 
 PostProcess::PostProcess(ResManager* manager, const std::string& name) : mResManager(manager) {
-    mName = name.empty() ? makeGeneratedName("PostProcess_", mNameIndex) : name;
+    mName = name.empty() ? makeGeneratedName("PostProcess_", nameIndex()) : name;
 }
 
 PostProcess::~PostProcess() {

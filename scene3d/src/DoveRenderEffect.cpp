@@ -7,11 +7,13 @@
 #include "DoveRenderState.h"
 #include "DoveShaderProgram.h"
 
+#include "DoveContext.h"
+
 namespace Dove {
 
-uint32_t RenderEffect::mNameIndex = 0;
-uint32_t RenderTechnique::mNameIndex = 0;
-uint32_t RenderPass::mNameIndex = 0;
+uint32_t& RenderEffect::nameIndex() { return Context::names().effect; }
+uint32_t& RenderTechnique::nameIndex() { return Context::names().technique; }
+uint32_t& RenderPass::nameIndex() { return Context::names().pass; }
 
 static std::string nameOr(const std::string& name, const char* prefix, uint32_t& counter) {
     return name.empty() ? makeGeneratedName(prefix, counter) : name;
@@ -20,7 +22,7 @@ static std::string nameOr(const std::string& name, const char* prefix, uint32_t&
 // ---- RenderEffect ----
 
 RenderEffect::RenderEffect(ResManager* manager, const std::string& name)
-    : mName(nameOr(name, "Effect_", mNameIndex)), mResManager(manager) {}
+    : mName(nameOr(name, "Effect_", nameIndex())), mResManager(manager) {}
 
 RenderEffect::~RenderEffect() {
     for (RenderTechnique* t : mTechniques)
@@ -53,7 +55,7 @@ RenderTechnique* RenderEffect::createRenderTechnique(const std::string& name) {
 // ---- RenderTechnique ----
 
 RenderTechnique::RenderTechnique(RenderEffect* effect, const std::string& name)
-    : mName(nameOr(name, "RenderTechnique_", mNameIndex)), mEffect(effect) {}
+    : mName(nameOr(name, "RenderTechnique_", nameIndex())), mEffect(effect) {}
 
 RenderTechnique::~RenderTechnique() {
     for (RenderPass* p : mPasses)
@@ -77,7 +79,7 @@ void RenderTechnique::addPass(RenderPass* pass) {
 // ---- RenderPass ----
 
 RenderPass::RenderPass(RenderEffect* effect, const std::string& name)
-    : mName(nameOr(name, "RenderPass_", mNameIndex)), mEffect(effect) {
+    : mName(nameOr(name, "RenderPass_", nameIndex())), mEffect(effect) {
     RenderFactory* f = RenderFactory::getSingleton();
     mRasterizerState = f->createRasterizerState();
     mDepthState = f->createDepthState();

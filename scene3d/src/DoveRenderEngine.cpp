@@ -11,7 +11,6 @@ namespace Dove {
 
 namespace {
 RenderEngine* gEngine = nullptr;
-uint32_t gLastFrameTime = 0;
 }  // namespace
 
 RenderEngine* RenderEngine::getSingleton() {
@@ -53,14 +52,18 @@ void RenderEngine::getScreenFrameBufferSize(unsigned int* width, unsigned int* h
 }
 
 bool RenderEngine::needToRender() {
+    RenderEngine* engine = peekSingleton();
+    if (!engine) return false;
     uint32_t now = getTimeStampInMillisecond();
     // Unsigned difference: the first call after the clock wraps still lets a frame through.
-    if (uint32_t(now - gLastFrameTime) < 20u) return false;
-    gLastFrameTime = now;
+    if (uint32_t(now - engine->mLastFrameTime) < 20u) return false;
+    engine->mLastFrameTime = now;
     return true;
 }
 
-void RenderEngine::resetFrameLimiter() { gLastFrameTime = 0; }
+void RenderEngine::resetFrameLimiter() {
+    if (RenderEngine* engine = peekSingleton()) engine->mLastFrameTime = 0;
+}
 
 void renderOneFrame(FrameBuffer* window) {
     RenderEngine* engine = RenderEngine::getSingleton();

@@ -234,8 +234,8 @@ std::string ResManager::uniqueName(const std::string& name, const std::function<
     // Step on past names that live entries hold already.
     std::string n;
     do {
-        n = name + "_" + std::to_string(Object::mNameIndex + 1);
-        Object::mNameIndex += 2;  // the counter moves on once more after the name is made
+        n = name + "_" + std::to_string(Object::nameIndex() + 1);
+        Object::nameIndex() += 2;  // the counter moves on once more after the name is made
     } while (taken(n));
     return n;
 }

@@ -13,7 +13,7 @@ namespace Dove {
 
 Scene::Scene(const std::string& name) {
     mRequestedName = name;
-    mName = name.empty() ? makeGeneratedName("Scene_", Node::mNameIndex) : name;
+    mName = name.empty() ? makeGeneratedName("Scene_", Node::nameIndex()) : name;
 }
 
 Scene::~Scene() {

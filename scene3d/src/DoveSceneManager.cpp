@@ -117,7 +117,7 @@ T* makeUnclaimed(const M& map, const std::string& name, Make make) {
 
 Element* SceneManager::createElement(const std::string& name, long renameIfTaken) {
     bool refused = false;
-    std::string n = uniqueName(name, takenIn(mElements), renameIfTaken, Object::mNameIndex, refused);
+    std::string n = uniqueName(name, takenIn(mElements), renameIfTaken, Object::nameIndex(), refused);
     if (refused) return nullptr;
     Element* e = makeUnclaimed<Element>(mElements, n, [](const std::string& s) { return new Element(s); });
     if (!e) return nullptr;
@@ -129,7 +129,7 @@ Element* SceneManager::createElement(const std::string& name, long renameIfTaken
 
 Camera* SceneManager::createCamera(const std::string& name, long renameIfTaken) {
     bool refused = false;
-    std::string n = uniqueName(name, takenIn(mCameras), renameIfTaken, Object::mNameIndex, refused);
+    std::string n = uniqueName(name, takenIn(mCameras), renameIfTaken, Object::nameIndex(), refused);
     if (refused) return nullptr;
     Camera* c = makeUnclaimed<Camera>(mCameras, n, [](const std::string& s) { return new Camera(s); });
     if (!c) return nullptr;
@@ -142,7 +142,7 @@ Camera* SceneManager::createCamera(const std::string& name, long renameIfTaken) 
 
 Light* SceneManager::createLight(Light_Type type, const std::string& name, long renameIfTaken) {
     bool refused = false;
-    std::string n = uniqueName(name, takenIn(mLights), renameIfTaken, Object::mNameIndex, refused);
+    std::string n = uniqueName(name, takenIn(mLights), renameIfTaken, Object::nameIndex(), refused);
     if (refused) return nullptr;
     Light* l = makeUnclaimed<Light>(mLights, n, [](const std::string& s) { return new Light(s); });
     if (!l) return nullptr;
@@ -155,7 +155,7 @@ Light* SceneManager::createLight(Light_Type type, const std::string& name, long 
 
 BendDeformer* SceneManager::createBendDeformer(const std::string& name, long renameIfTaken) {
     bool refused = false;
-    std::string n = uniqueName(name, takenIn(mBendDeformers), renameIfTaken, Object::mNameIndex, refused);
+    std::string n = uniqueName(name, takenIn(mBendDeformers), renameIfTaken, Object::nameIndex(), refused);
     if (refused) return nullptr;
     BendDeformer* d =
         makeUnclaimed<BendDeformer>(mBendDeformers, n, [](const std::string& s) { return new BendDeformer(s); });
@@ -168,7 +168,7 @@ BendDeformer* SceneManager::createBendDeformer(const std::string& name, long ren
 
 Scene* SceneManager::createScene(const std::string& name, long renameIfTaken) {
     bool refused = false;
-    std::string n = uniqueName(name, takenIn(mScenes), renameIfTaken, Node::mNameIndex, refused);
+    std::string n = uniqueName(name, takenIn(mScenes), renameIfTaken, Node::nameIndex(), refused);
     if (refused) return nullptr;
     Scene* s = makeUnclaimed<Scene>(mScenes, n, [](const std::string& r) { return new Scene(r); });
     if (!s) return nullptr;

@@ -1,11 +1,13 @@
 #include "DoveShaderProgram.h"
 
+#include "DoveContext.h"
+
 namespace Dove {
 
-uint32_t ShaderProgram::mNameIndex = 0;
+uint32_t& ShaderProgram::nameIndex() { return Context::names().shaderProgram; }
 
 ShaderProgram::ShaderProgram(const std::string& name)
-    : mName(name.empty() ? makeGeneratedName("ShaderProgram_", mNameIndex) : name) {}
+    : mName(name.empty() ? makeGeneratedName("ShaderProgram_", nameIndex()) : name) {}
 
 const char* const kTransformVertexShader =
     "attribute vec4 a_position; attribute vec2 a_texCoord; varying vec2 v_texCoord; uniform mat4 u_modelMatrix; "

@@ -2,12 +2,14 @@
 
 #include "DoveResManager.h"
 
+#include "DoveContext.h"
+
 namespace Dove {
 
-uint32_t Texture::mNameIndex = 0;
+uint32_t& Texture::nameIndex() { return Context::names().texture; }
 
 Texture::Texture(const std::string& name)
-    : mName(name.empty() ? makeGeneratedName("Texture_", mNameIndex) : name) {}
+    : mName(name.empty() ? makeGeneratedName("Texture_", nameIndex()) : name) {}
 
 void releaseTextureReference(Texture* texture) {
     if (!texture) return;

@@ -49,7 +49,7 @@ TEST_F(RenderSystemTest, ParametersHoldOneTypeEach) {
 }
 
 TEST_F(RenderSystemTest, EffectsTechniquesAndPasses) {
-    uint32_t e0 = RenderEffect::mNameIndex, t0 = RenderTechnique::mNameIndex, p0 = RenderPass::mNameIndex;
+    uint32_t e0 = RenderEffect::nameIndex(), t0 = RenderTechnique::nameIndex(), p0 = RenderPass::nameIndex();
     RenderEffect* a = rm()->createRenderEffect("");
     RenderEffect* b = rm()->createRenderEffect("");
     EXPECT_EQ(a->getName(), "Effect_" + std::to_string(e0 + 1));
@@ -162,6 +162,18 @@ TEST_F(RenderSystemTest, FrameLimiterLetsOneFrameThroughPer20ms) {
     clock.setMicros((4294967295ull - 5) * 1000);
     EXPECT_TRUE(RenderEngine::needToRender());
     clock.setMicros((4294967296ull + 20) * 1000);
+    EXPECT_TRUE(RenderEngine::needToRender());
+}
+
+TEST_F(RenderSystemTest, EachEngineHasItsOwnFrameLimiter) {
+    clock.setMillis(1000000);
+    EXPECT_TRUE(RenderEngine::needToRender());
+    EXPECT_FALSE(RenderEngine::needToRender());
+    // A new engine has drawn nothing yet, so its first frame goes through at once.
+    SceneManager::releaseSingleton();
+    Context::releaseSingleton();
+    Context::getSingleton()->init();
+    SceneManager::getSingleton()->init(800, 600);
     EXPECT_TRUE(RenderEngine::needToRender());
 }
 

@@ -116,7 +116,7 @@ TEST_F(SceneGraphTest, RegistryNamingAndRenaming) {
     Element* first = sm()->createElement("Photo", 1);
     Element* second = sm()->createElement("Photo", 1);
     ASSERT_NE(second, nullptr);
-    EXPECT_EQ(second->getName(), "Photo_" + std::to_string(Object::mNameIndex));
+    EXPECT_EQ(second->getName(), "Photo_" + std::to_string(Object::nameIndex()));
     EXPECT_EQ(second->getOriginalName(), "Photo");
     EXPECT_EQ(sm()->createElement("Photo", 0), nullptr);
     EXPECT_EQ(sm()->getElementByName("Photo"), first);
@@ -139,7 +139,7 @@ TEST_F(SceneGraphTest, RegistryNamingAndRenaming) {
     numberAfter(l->getName(), "Light_");
     EXPECT_EQ(l->getType(), 2);
 
-    uint32_t before = BendDeformer::mNameIndex;
+    uint32_t before = BendDeformer::nameIndex();
     BendDeformer* d1 = sm()->createBendDeformer("", 1);
     sm()->createElement("", 1);  // other counters do not disturb the deformers'
     BendDeformer* d2 = sm()->createBendDeformer("", 1);
@@ -244,4 +244,16 @@ TEST(EngineClockTest, SystemClockIsMonotonic) {
         last = now;
     }
     TimeGlobal::releaseSingleton();
+}
+
+TEST_F(SceneGraphTest, GeneratedNamesStartAfreshWithEachContext) {
+    EXPECT_EQ(sm()->createBendDeformer("", 1)->getName(), "BendDeformer_1");
+    EXPECT_EQ(sm()->createBendDeformer("", 1)->getName(), "BendDeformer_2");
+
+    // Another engine in the same process (here: the next one) is not numbered on from this one.
+    SceneManager::releaseSingleton();
+    Context::releaseSingleton();
+    Context::getSingleton()->init();
+    SceneManager::getSingleton()->init(800, 600);
+    EXPECT_EQ(sm()->createBendDeformer("", 1)->getName(), "BendDeformer_1");
 }

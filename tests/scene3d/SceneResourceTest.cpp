@@ -256,8 +256,8 @@ TEST_F(SceneResourceTest, NestedNodesBecomeSubScenes) {
 // both "G" must not make the second "G" take a live "G_<n>" name: the registry would then free
 // an object the scene graph still holds, or one mesh's geometry would stand in for another's.
 TEST_F(SceneResourceTest, NamesThatClashWithGeneratedNamesKeepEveryLiveObject) {
-    const uint32_t objects = Object::mNameIndex;
-    const uint32_t nodes = Node::mNameIndex;
+    const uint32_t objects = Object::nameIndex();
+    const uint32_t nodes = Node::nameIndex();
     std::vector<std::string> meshes, groups;
     // Every object made bumps the counter, so the file's names lie ahead of it, where the
     // generated name of the second "E" (and "G") lands.

@@ -9,12 +9,6 @@
 
 namespace Dove {
 
-namespace {
-bool gDrawing = false;
-}
-
-bool DoveRenderView::isDrawing() { return gDrawing; }
-
 DoveRenderView::DoveRenderView(kpv::View* hostView, OGLRenderWindow*) : mHostView(hostView) {
     const kpv::Rect frame = hostView ? hostView->bounds() : kpv::Rect();
     mLayer = new DoveOpenGLLayer(frame);
@@ -39,7 +33,7 @@ DoveRenderView::~DoveRenderView() {
 
 void DoveRenderView::startRender() {
     if (mRenderTimer) return;
-    gDrawing = true;
+    mDrawing = true;
     // Common mode: frames go on during event tracking and modal loops.
     mRenderTimer = kpv::Timer::scheduled(
         kFrameTimerInterval, true, [this](kpv::Timer&) { doveDraw(); }, kpv::TimerMode::Common);
@@ -48,7 +42,7 @@ void DoveRenderView::startRender() {
 void DoveRenderView::stopRender() {
     if (mRenderTimer) mRenderTimer->invalidate();
     mRenderTimer.reset();
-    gDrawing = false;
+    mDrawing = false;
 }
 
 void DoveRenderView::getHostSize(unsigned int* width, unsigned int* height) const {
@@ -62,7 +56,7 @@ void DoveRenderView::doveDraw() {
 }
 
 void DoveRenderView::drawLayer(DoveOpenGLLayer*) {
-    if (gDrawing) renderOneFrame();
+    if (mDrawing) renderOneFrame();
 }
 
 void DoveRenderView::renderOneFrame() {

@@ -39,12 +39,13 @@ public:
     void drawLayer(DoveOpenGLLayer* layer) override;
     void renderOneFrame();
 
-    // Whether frames are drawn: true from startRender to stopRender, for the whole process.
-    static bool isDrawing();
+    // Whether this view draws frames: true from startRender to stopRender.
+    bool isDrawing() const { return mDrawing; }
     DoveOpenGLLayer* layer() const { return mLayerWidget ? mLayer : nullptr; }
     bool hasTimer() const { return mRenderTimer != nullptr; }
 
 private:
+    bool mDrawing = false;
     kpv::View* mHostView;
     DoveOpenGLLayer* mLayer = nullptr;
     QPointer<QWidget> mLayerWidget;  // tells whether the host has deleted the layer with itself

@@ -48,7 +48,7 @@ TEST_F(GLHostTest, RenderView_FillsTheHostAndDrawsAtMostOneFramePer20ms) {
     ASSERT_NE(layer, nullptr);
     EXPECT_EQ(layer->superview(), host.get());
     EXPECT_EQ(layer->autoresizingMask(), 63u);
-    EXPECT_TRUE(DoveRenderView::isDrawing());  // the timer starts with the view
+    EXPECT_TRUE(view->isDrawing());  // the timer starts with the view
     EXPECT_EQ(kpv::RunLoop::main().timerCount(), 1);
     engine()->startRender();
     EXPECT_EQ(kpv::RunLoop::main().timerCount(), 1);  // a second start keeps one timer
@@ -77,7 +77,7 @@ TEST_F(GLHostTest, RenderView_FillsTheHostAndDrawsAtMostOneFramePer20ms) {
 
     // Stopped: no timer, and a redraw of the layer draws no frame.
     engine()->stopRender();
-    EXPECT_FALSE(DoveRenderView::isDrawing());
+    EXPECT_FALSE(view->isDrawing());
     EXPECT_EQ(kpv::RunLoop::main().timerCount(), 0);
     layer->grabFrame();
     EXPECT_EQ(window()->getFramesDrawn(), before + 1);
