@@ -15,6 +15,11 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <sys/resource.h>
 
 namespace {
@@ -145,4 +150,46 @@ QByteArray fileChecksum(const QString &path)
     if (!f.open(QIODevice::ReadOnly))
         return {};
     return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
+}
+
+namespace {
+bool setImmutable(const QString &path, bool on)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0)
+        return false;
+    int flags = 0;
+    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (ok) {
+        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ::close(fd);
+    return ok;
+}
+} // namespace
+
+ReadOnlyFolderScope::ReadOnlyFolderScope(const QString &path) : m_path(path)
+{
+    ::chmod(QFile::encodeName(path).constData(), 0555);
+    if (!isReadOnly())
+        m_immutable = setImmutable(path, true);
+}
+
+ReadOnlyFolderScope::~ReadOnlyFolderScope()
+{
+    if (m_immutable)
+        setImmutable(m_path, false);
+    ::chmod(QFile::encodeName(m_path).constData(), 0755);
+}
+
+bool ReadOnlyFolderScope::isReadOnly() const
+{
+    const QByteArray probe = QFile::encodeName(m_path + QStringLiteral("/.kpv-write-probe"));
+    const int fd = ::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (fd < 0)
+        return true;
+    ::close(fd);
+    ::unlink(probe.constData());
+    return false;
 }

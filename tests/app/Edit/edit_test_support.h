@@ -49,3 +49,19 @@ private:
 
 // The bytes of a file, hashed, to prove that it was not touched; empty when it cannot be read.
 QByteArray fileChecksum(const QString &path);
+
+// A folder nobody may write into for the length of a scope: its mode bits are cleared, and where
+// they do not stop the process (it runs as root) the folder is made immutable as well.
+class ReadOnlyFolderScope {
+public:
+    explicit ReadOnlyFolderScope(const QString &path);
+    ~ReadOnlyFolderScope();
+    ReadOnlyFolderScope(const ReadOnlyFolderScope &) = delete;
+    ReadOnlyFolderScope &operator=(const ReadOnlyFolderScope &) = delete;
+    // Whether writing into the folder now fails.
+    bool isReadOnly() const;
+
+private:
+    QString m_path;
+    bool m_immutable = false;
+};

@@ -2,6 +2,7 @@
 // and ends the sheet, the failure report after the sheet, and closing while idle.
 
 #include "Edit/BatchRenameWindowController.h"
+#include "edit_test_support.h"
 #include "Kit/LMLengthLimitTextField.h"
 #include "Kit/LMNormalCustomButton.h"
 #include "Kit/LMProgressBar.h"
@@ -131,6 +132,35 @@ TEST_F(RenameSheet, CancelBeforeTheRunStartsClosesTheSheet)
     EXPECT_FALSE(c.renameTaskRunning());
     EXPECT_TRUE(alertText.isNull());
     EXPECT_TRUE(QFile::exists(files[0].path()) || QFile::exists(dir.filePath("Photo_1.jpg")));
+}
+
+// Renaming in a folder that refuses changes fails for every file: the report says how many, and
+// every file keeps its name and bytes.
+TEST_F(RenameSheet, ReadOnlyFolderReportsEveryFileAndKeepsThem)
+{
+    const QList<LMPathString> files{make("a.jpg"), make("b.jpg")};
+    BatchRenameWindowController c(&config);
+    QString alertText;
+    c.setAlertPresenter([&](const QString &text, kpv::Window *, std::function<void()> done) {
+        alertText = text;
+        done();
+    });
+    c.beginSheetOnParentWindow(&parent, files, [&](const auto &m) {
+        completed = true;
+        result = m;
+    });
+    {
+        ReadOnlyFolderScope locked(dir.path());
+        ASSERT_TRUE(locked.isReadOnly());
+        c.renameButtonClicked();
+        finishRun(c);
+    }
+    ASSERT_TRUE(completed);
+    EXPECT_TRUE(alertText.contains('2'));
+    ASSERT_TRUE(result);
+    EXPECT_TRUE(result->isEmpty());
+    EXPECT_TRUE(QFile::exists(files[0].path()));
+    EXPECT_TRUE(QFile::exists(files[1].path()));
 }
 
 } // namespace

@@ -247,4 +247,28 @@ TEST_F(BatchSheets, ConvertOnAFullDiskReportsTheFailuresAndKeepsEveryFile)
     expectOriginalsIntact();
 }
 
+TEST_F(BatchSheets, ReadOnlyDestinationIsRefusedAndNothingIsWritten)
+{
+    const auto files = BatchSheetController::FileInfoList{photo("a.png", QSize(40, 30))};
+    const QString out = dir.filePath("locked");
+    QDir().mkpath(out);
+    BatchConvertWindowController sheet(&config, editTestLoader());
+    sheet.setWorkerPause([] {});
+    begin(sheet, files);
+    sheet.edtDestFolder()->setStringValue(out);
+    {
+        ReadOnlyFolderScope locked(out);
+        ASSERT_TRUE(locked.isReadOnly());
+        sheet.convertButtonClicked();
+    }
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_FALSE(sheet.taskRunning());
+    EXPECT_TRUE(outputs(out).isEmpty());
+    // Nothing was stored for a run that did not start.
+    EXPECT_FALSE(config.batchConvertConfigInfo().contains("DestFolderPath"));
+    expectOriginalsIntact();
+    sheet.closeWindow();
+    EXPECT_EQ(completed, 1);
+}
+
 } // namespace

@@ -267,6 +267,31 @@ TEST_F(CropView, FailedSaveShowsAnAlertAndKeepsTheFiles)
     EXPECT_TRUE(host.showModes.empty());
 }
 
+// Save As into a folder that refuses writing: the alert, and the file already there untouched.
+TEST_F(CropView, SaveIntoAReadOnlyFolderShowsAnAlertAndKeepsTheFiles)
+{
+    openFile("a.png", QSize(60, 40));
+    enter();
+    const QString folder = dir.filePath("locked");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString target = QDir(folder).filePath("cut.png");
+    ASSERT_TRUE(writeTestImage(target, QSize(8, 8), Qt::red));
+    const QByteArray targetSum = fileChecksum(target);
+    const QByteArray originalSum = fileChecksum(host.record->filePath().path());
+    host.panelAnswer = target;
+    {
+        ReadOnlyFolderScope locked(folder);
+        ASSERT_TRUE(locked.isReadOnly());
+        controller.doSaveAs();
+        waitForSave();
+    }
+    ASSERT_EQ(host.alerts.size(), 1u);
+    EXPECT_TRUE(host.showModes.empty());
+    EXPECT_EQ(fileChecksum(target), targetSum);
+    EXPECT_EQ(fileChecksum(host.record->filePath().path()), originalSum);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
 // The controls reach the commands: the toolbar at the rectangle, the preset pop-up, and the
 // result page's toolbar with the preview's zoom.
 TEST_F(CropView, ToolbarsPresetsAndPreviewZoom)
