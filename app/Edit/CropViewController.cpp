@@ -6,6 +6,7 @@
 #include "Kit/LMImageView.h"
 #include "Kit/LMNormalCustomButton.h"
 #include "Kit/LMPopMenuViewController.h"
+#include "Model/LMBlockRepeatTimer.h"
 #include "Model/LMBlockTimer.h"
 #include "Model/LMImageTools.h"
 #include "Model/LMPhotoLoader.h"
@@ -111,6 +112,10 @@ CropViewController::~CropViewController()
     cancelAndWaitForSaves();
     hideCustomSizePopMenu();
     m_customSizePopMenu.reset();
+    if (m_favorFileAnimationTimer)
+        m_favorFileAnimationTimer->stop();
+    if (m_favorFileAnimationView)
+        m_favorFileAnimationView->removeFromSuperview();
     auto &center = LMEventMonitorCenter::eventMonitorCenter();
     if (m_keyMonitor)
         center.removeMonitor(m_keyMonitor);
@@ -590,7 +595,8 @@ void CropViewController::doFavorite()
                                      return;
                                  }
                                  if (r.code == CropSaveWorker::kDone)
-                                     m_host.addFavoriteFile(LMPathString(path, false), r.thumb);
+                                     beginAddFileToFavoriteWithAnimation(LMPathString(path, false), r.thumb,
+                                                                         r.croppedImage);
                                  if (r.code != CropSaveWorker::kCancelled)
                                      backToViewMode();
                              });

@@ -15,6 +15,7 @@
 #include <memory>
 
 class LMAreaTrackView;
+class LMBlockRepeatTimer;
 class LMBlockTimer;
 class LMButton;
 class LMNormalCustomButton;
@@ -61,6 +62,9 @@ public:
     // An original loaded by the crop worker, for the view mode to file as its own load.
     virtual void didLoadImageFromThread(const QVariantMap &) = 0;
     virtual bool isKeyWindowForView(kpv::View *) const = 0;
+    // The view mode's favourites box in window coordinates (the zero rectangle when it has none):
+    // where a favourite made here flies to.
+    virtual kpv::Rect favoriteBoxFrameInWindow() const = 0;
     // An alert sheet on the mode's window with one OK button; `done` runs when it is closed.
     virtual void showAlert(const QString &message, const QString &informative, std::function<void()> done) = 0;
 };
@@ -150,6 +154,7 @@ public:
     kpv::TextField *cropRectTextView() const { return m_cropRectTextView; }
     // The preview's zoom in percent, shown for a moment after each zoom change.
     kpv::TextField *viewCropInfoPrompt() const { return m_viewCropInfoPrompt; }
+    LMImageView *favorFileAnimationView() const { return m_favorFileAnimationView.get(); }
     LMPopMenuViewController *customSizePopMenuViewController() const { return m_customSizePopMenu.get(); }
 
     // The preset pop-up's rows.
@@ -192,6 +197,10 @@ private:
     void updateCustomSizeInfo();
     void layoutPreview();
     void showZoomPrompt();
+    // The written crop flies from where it was shown into the favourites box, then joins the
+    // favourites.
+    void beginAddFileToFavoriteWithAnimation(const LMPathString &path, const LMImagePtr &thumb,
+                                             const LMImagePtr &picture);
     // A short text over the mode; with autoHide it goes after a second, else it stays until
     // replaced (an empty text hides it).
     void showInfoPrompt(const QString &text, bool autoHide);
@@ -234,6 +243,8 @@ private:
     kpv::TextField *m_cropRectTextView = nullptr;
     kpv::TextField *m_viewCropInfoPrompt = nullptr;
     std::unique_ptr<LMBlockTimer> m_infoPromptTimer;
+    std::unique_ptr<LMImageView> m_favorFileAnimationView;
+    std::unique_ptr<LMBlockRepeatTimer> m_favorFileAnimationTimer;
     std::unique_ptr<LMPopMenuViewController> m_customSizePopMenu;
     bool m_customSizeMenuViewPopup = false;
     double m_previewScale = 1;

@@ -10,13 +10,16 @@
 #include "Kit/LMNormalCustomButton.h"
 #include "Kit/LMPopMenuView.h"
 #include "Kit/LMPopMenuViewController.h"
+#include "Model/LMBlockRepeatTimer.h"
 #include "Model/LMBlockTimer.h"
+#include "Model/LMImageTools.h"
 #include "appkit/Color.h"
 #include "appkit/Control.h"
 #include "appkit/GraphicsContext.h"
 #include "appkit/Image.h"
 #include "appkit/View.h"
 #include "foundation/Bundle.h"
+#include "foundation/RunLoop.h"
 
 #include <algorithm>
 #include <cmath>
@@ -142,6 +145,75 @@ void CropViewController::showInfoPrompt(const QString &text, bool autoHide)
         if (!alive.expired() && m_viewCropInfoPrompt)
             m_viewCropInfoPrompt->setHidden(true);
     });
+}
+
+void CropViewController::beginAddFileToFavoriteWithAnimation(const LMPathString &path, const LMImagePtr &thumb,
+                                                             const LMImagePtr &picture)
+{
+    kpv::View *parent = m_host.popupParentView();
+    if (!parent || !picture) {
+        m_host.addFavoriteFile(path, thumb);
+        return;
+    }
+    // From the rectangle on the crop page, or the preview on the result page.
+    const Rect source = m_isCurCroppedImagePage ? m_previewView->convertRectToView(m_previewView->bounds(), nullptr)
+                                                : m_trackView->convertRectToView(m_trackView->cropTrackRect(), nullptr);
+    const Rect S = kpv::intersectionRect(parent->convertRectFromView(source, nullptr), parent->bounds());
+    const Rect box = m_host.favoriteBoxFrameInWindow();
+    const Rect T = box.isEmpty() ? Rect() : parent->convertRectFromView(box, nullptr);
+    // The end keeps the start's proportions and covers the box.
+    kpv::Size endSize{0, 0};
+    if (!S.isEmpty() && !T.isEmpty()) {
+        if (S.width() / T.width() > S.height() / T.height())
+            endSize = kpv::Size{T.height() * S.width() / S.height(), T.height()};
+        else
+            endSize = kpv::Size{T.width(), T.width() * S.height() / S.width()};
+    }
+    const QPointF endCentre(T.midX(), T.midY());
+    const QPointF startCentre(S.midX(), S.midY());
+
+    // A small picture is enough for 60 frames a second.
+    QImage shown = picture->convertToImage();
+    const QSizeF fitted = LMImageTools::calcScalingSize(QSizeF(shown.size()), QSizeF(400, 400), 0);
+    if (shown.width() > 1.25 * fitted.width())
+        shown = shown.scaled(fitted.toSize(), Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    if (!m_favorFileAnimationView)
+        m_favorFileAnimationView = std::make_unique<LMImageView>();
+    m_favorFileAnimationView->setImageScaling(1);
+    m_favorFileAnimationView->setImage(std::make_shared<kpv::Image>(shown), 0);
+    m_favorFileAnimationView->setFrame(S);
+    m_favorFileAnimationView->removeFromSuperview();
+    parent->addSubview(m_favorFileAnimationView.get());
+
+    if (!m_favorFileAnimationTimer)
+        m_favorFileAnimationTimer = std::make_unique<LMBlockRepeatTimer>();
+    m_favorFileAnimationTimer->stop();
+    const double start = kpv::RunLoop::main().now();
+    const kpv::Size startSize = S.size;
+    std::weak_ptr<bool> alive = m_alive;
+    m_favorFileAnimationTimer->start(
+        1.0 / 60.0, {},
+        [this, alive, start, startSize, endSize, startCentre, endCentre](bool *stop) {
+            const auto live = alive.lock();
+            if (!live || !*live)
+                return;
+            const double t = std::min(kpv::RunLoop::main().now() - start, 0.3);
+            const double p = std::sin(t / 0.3 * M_PI / 2);
+            const double w = startSize.width + (endSize.width - startSize.width) * p;
+            const double h = startSize.height + (endSize.height - startSize.height) * p;
+            const QPointF c = startCentre + (endCentre - startCentre) * p;
+            m_favorFileAnimationView->setFrame(Rect(c.x() - w / 2, c.y() - h / 2, w, h));
+            if (t >= 0.3)
+                *stop = true;
+        },
+        [this, alive, path, thumb](bool) {
+            const auto live = alive.lock();
+            if (!live || !*live)
+                return;
+            m_favorFileAnimationView->removeFromSuperview();
+            m_favorFileAnimationView->setImage(nullptr, 0);
+            m_host.addFavoriteFile(path, thumb);
+        });
 }
 
 // "NNN%" over the preview for a moment after its zoom changed.

@@ -9,10 +9,12 @@
 class LMOpenGLView;
 class MainWndController;
 class NavigateController;
+class NavigateControllerHost;
 
 class MainWndCropHost final : public CropViewHost {
 public:
-    MainWndCropHost(MainWndController& windowController, NavigateController& navigator, LMOpenGLView* imageView);
+    MainWndCropHost(MainWndController& windowController, NavigateController& navigator, LMOpenGLView* imageView,
+                    const NavigateControllerHost& navigatorHost);
 
     LMNavFileInfoPtr curFileInfo() const override;
     LMImageRotateAngle angleRotate() const override;
@@ -31,18 +33,21 @@ public:
     void postFileModified(const LMPathString& path) override;
     void didLoadImageFromThread(const QVariantMap& loadResult) override;
     bool isKeyWindowForView(kpv::View* view) const override;
+    kpv::Rect favoriteBoxFrameInWindow() const override;
     void showAlert(const QString& message, const QString& informative, std::function<void()> done) override;
 
 private:
     MainWndController& m_windowController;
     NavigateController& m_navigator;
     LMOpenGLView* m_imageView;
+    const NavigateControllerHost& m_navigatorHost;
 };
 
 namespace detail {
 struct MainWndCropHostHolder {
-    MainWndCropHostHolder(MainWndController& windowController, NavigateController& navigator, LMOpenGLView* imageView)
-        : cropHost(windowController, navigator, imageView)
+    MainWndCropHostHolder(MainWndController& windowController, NavigateController& navigator, LMOpenGLView* imageView,
+                          const NavigateControllerHost& navigatorHost)
+        : cropHost(windowController, navigator, imageView, navigatorHost)
     {
     }
     MainWndCropHost cropHost;
@@ -52,9 +57,11 @@ struct MainWndCropHostHolder {
 // The crop controller together with its host, as the window controller owns it.
 class MainWndCropController final : private detail::MainWndCropHostHolder, public CropViewController {
 public:
-    MainWndCropController(MainWndController& windowController, NavigateController& navigator, LMOpenGLView* imageView);
+    MainWndCropController(MainWndController& windowController, NavigateController& navigator, LMOpenGLView* imageView,
+                          const NavigateControllerHost& navigatorHost);
 };
 
-// Registers crop mode's factory with the window controller; the viewer's controller and image
-// view outlive the window controller's mode controllers.
-void registerCropMode(MainWndController& windowController, NavigateController& navigator, LMOpenGLView* imageView);
+// Registers crop mode's factory with the window controller; the viewer's controller, its host and
+// its image view outlive the window controller's mode controllers.
+void registerCropMode(MainWndController& windowController, NavigateController& navigator, LMOpenGLView* imageView,
+                      const NavigateControllerHost& navigatorHost);

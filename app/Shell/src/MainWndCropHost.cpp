@@ -20,8 +20,8 @@
 #include <QUrl>
 
 MainWndCropHost::MainWndCropHost(MainWndController& windowController, NavigateController& navigator,
-                                 LMOpenGLView* imageView)
-    : m_windowController(windowController), m_navigator(navigator), m_imageView(imageView)
+                                 LMOpenGLView* imageView, const NavigateControllerHost& navigatorHost)
+    : m_windowController(windowController), m_navigator(navigator), m_imageView(imageView), m_navigatorHost(navigatorHost)
 {
 }
 
@@ -105,6 +105,14 @@ bool MainWndCropHost::isKeyWindowForView(kpv::View* view) const
     return window && window->isKeyWindow();
 }
 
+kpv::Rect MainWndCropHost::favoriteBoxFrameInWindow() const
+{
+    const QRectF box = m_navigatorHost.favoriteBinRectInView();
+    if (box.isEmpty() || !m_imageView)
+        return {};
+    return m_imageView->convertRectToView(kpv::Rect(box.x(), box.y(), box.width(), box.height()), nullptr);
+}
+
 void MainWndCropHost::showAlert(const QString& message, const QString& informative, std::function<void()> done)
 {
     auto* alert = new LMAlertSheet;
@@ -120,17 +128,18 @@ void MainWndCropHost::showAlert(const QString& message, const QString& informati
 }
 
 MainWndCropController::MainWndCropController(MainWndController& windowController, NavigateController& navigator,
-                                             LMOpenGLView* imageView)
-    : detail::MainWndCropHostHolder(windowController, navigator, imageView)
+                                             LMOpenGLView* imageView, const NavigateControllerHost& navigatorHost)
+    : detail::MainWndCropHostHolder(windowController, navigator, imageView, navigatorHost)
     , CropViewController(cropHost)
 {
 }
 
-void registerCropMode(MainWndController& windowController, NavigateController& navigator, LMOpenGLView* imageView)
+void registerCropMode(MainWndController& windowController, NavigateController& navigator, LMOpenGLView* imageView,
+                      const NavigateControllerHost& navigatorHost)
 {
     windowController.setShowModeControllerFactory(
-        MainShowModeCrop, [&navigator, imageView](MainWndController& controller) {
+        MainShowModeCrop, [&navigator, imageView, &navigatorHost](MainWndController& controller) {
             return std::unique_ptr<ShowModeController>(
-                std::make_unique<MainWndCropController>(controller, navigator, imageView));
+                std::make_unique<MainWndCropController>(controller, navigator, imageView, navigatorHost));
         });
 }

@@ -6,6 +6,7 @@
 #include "Shell/MainWndCropHost.h"
 #include "Shell/MainWndFavoriteHost.h"
 #include "Shell/MainWndMiniWindow.h"
+#include "Shell/MainWndNavigateHost.h"
 #include "Shell/MainWndSlideshowHost.h"
 #include "Shell/MainWndThumbnailHost.h"
 #include "Shell/NavigateViewMode.h"
@@ -21,7 +22,7 @@ ViewerProgram::ViewerProgram(AppDelegate& delegate)
     registerSlideshowMode(*m_controller);
     registerFavoriteMode(*m_controller);
     m_viewMode = std::make_unique<NavigateViewMode>(delegate, *m_controller);
-    registerCropMode(*m_controller, m_viewMode->controller(), m_viewMode->imageView());
+    registerCropMode(*m_controller, m_viewMode->controller(), m_viewMode->imageView(), m_viewMode->host());
     registerThumbnailMode(*m_controller, m_viewMode->controller());
     registerMiniWindowMode(*m_controller, m_viewMode->controller());
     m_controller->awakeFromNib();

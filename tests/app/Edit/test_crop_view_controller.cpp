@@ -47,6 +47,7 @@ public:
     void postFileModified(const LMPathString &p) override { modified.push_back(p.path()); }
     void didLoadImageFromThread(const QVariantMap &) override {}
     bool isKeyWindowForView(kpv::View *) const override { return true; }
+    kpv::Rect favoriteBoxFrameInWindow() const override { return kpv::Rect(300, 10, 40, 30); }
     void showAlert(const QString &message, const QString &, std::function<void()> done) override
     {
         alerts.push_back(message);
@@ -265,6 +266,38 @@ TEST_F(CropView, FailedSaveShowsAnAlertAndKeepsTheFiles)
     EXPECT_EQ(host.alerts.size(), 3u);
     EXPECT_TRUE(host.favorites.empty());
     EXPECT_TRUE(host.showModes.empty());
+}
+
+// I Love It: the crop flies from the rectangle into the favourites box over 0.3 s and then joins
+// the favourites; the mode is left at once.
+TEST_F(CropView, ILoveItFliesIntoTheFavouritesBox)
+{
+    openFile("a.png", QSize(200, 100));
+    enter();
+    host.tempFolder = dir.filePath("tmp");
+    QDir().mkpath(host.tempFolder);
+    const kpv::Rect track = controller.cropTrackView()->convertRectToView(controller.cropTrackView()->cropTrackRect(), nullptr);
+    controller.doFavorite();
+    waitForSave();
+    ASSERT_FALSE(host.showModes.empty());
+    EXPECT_EQ(host.showModes.back(), 4);
+    ASSERT_TRUE(controller.favorFileAnimationView());
+    EXPECT_EQ(controller.favorFileAnimationView()->superview(), &host.container);
+    EXPECT_EQ(controller.favorFileAnimationView()->frame(), kpv::intersectionRect(track, host.container.bounds()));
+    EXPECT_TRUE(host.favorites.empty());
+    for (int i = 0; i < 30 && host.favorites.empty(); ++i) {
+        clock.advance(1.0 / 60.0);
+        kpv::RunLoop::main().runOnce();
+        if (i == 5) {
+            // On its way: smaller than at the start, nearer the box.
+            const kpv::Rect f = controller.favorFileAnimationView()->frame();
+            EXPECT_LT(f.width(), track.width());
+            EXPECT_GT(f.midX(), track.midX());
+        }
+    }
+    ASSERT_EQ(host.favorites.size(), 1u);
+    EXPECT_TRUE(host.favorites.front().startsWith(host.tempFolder));
+    EXPECT_EQ(controller.favorFileAnimationView()->superview(), nullptr);
 }
 
 // Save As into a folder that refuses writing: the alert, and the file already there untouched.

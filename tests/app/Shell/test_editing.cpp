@@ -11,6 +11,7 @@
 #include "Shell/MainCommand.h"
 #include "Shell/MainWndCropHost.h"
 #include "Shell/MainWndEditSheets.h"
+#include "Shell/MainWndNavigateHost.h"
 #include "Shell/NavigateViewMode.h"
 
 #include "Edit/BatchConvertWindowController.h"
@@ -84,7 +85,7 @@ protected:
         controller = std::make_unique<MainWndController>(
             *delegate, std::make_unique<LMMainWindow>(kpv::Rect(0, 0, 800, 600)));
         viewer = std::make_unique<NavigateViewMode>(*delegate, *controller);
-        registerCropMode(*controller, viewer->controller(), viewer->imageView());
+        registerCropMode(*controller, viewer->controller(), viewer->imageView(), viewer->host());
         controller->awakeFromNib();
     }
     void TearDown() override
