@@ -13,6 +13,11 @@
 namespace {
 
 constexpr int64_t kMaxPixels = int64_t(1) << 28;
+// The most one chunk may make us allocate. A text or profile chunk declaring gigabytes is
+// refused from its length before anything is read into it; real ones are far smaller.
+constexpr png_alloc_size_t kMaxChunkBytes = png_alloc_size_t(64) << 20;
+// How many ancillary chunks with stored data (text, sPLT, unknown) one file may carry.
+constexpr png_uint_32 kMaxCachedChunks = 1000;
 
 }  // namespace
 
@@ -40,6 +45,7 @@ struct PNGDecodeHandle {
     uint8_t* image;       // the whole image (interlaced), rowBytes per row
     uint8_t** rowPtrs;
     int64_t delivered;    // output rows delivered
+    size_t allocCap;      // the largest block libpng may ask for (see onAlloc)
 };
 
 namespace {
@@ -52,7 +58,15 @@ void onRead(png_structp png, png_bytep data, size_t length) {
     if (MStreamRead(h->stream, data, int64_t(length)) != int64_t(length)) png_error(png, "Read Error");
 }
 
-png_voidp onAlloc(png_structp, png_alloc_size_t size) { return MMemAlloc(nullptr, size); }
+// libpng only warns about a chunk longer than the chunk limit and then allocates it anyway for
+// text chunks, so the cap is kept here: a larger request fails and the chunk is skipped or the
+// decode fails, without touching gigabytes first. Row buffers are sized by the image, so the cap
+// grows to cover them once the header is known.
+png_voidp onAlloc(png_structp png, png_alloc_size_t size) {
+    auto* h = static_cast<PNGDecodeHandle*>(png_get_mem_ptr(png));
+    if (h && size > h->allocCap) return nullptr;
+    return MMemAlloc(nullptr, size);
+}
 void onFree(png_structp, png_voidp p) { MMemFree(nullptr, p); }
 
 void freeBuffers(PNGDecodeHandle* h) {
@@ -161,7 +175,8 @@ MResult PNG_DecodeInit(MSTREAM stream, PNGHandle* phDecoder) {
         MMemFree(nullptr, h);
         return MERR_UNSUPPORTED;
     }
-    h->png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, onError, onWarning, nullptr, onAlloc, onFree);
+    h->allocCap = kMaxChunkBytes;
+    h->png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, onError, onWarning, h, onAlloc, onFree);
     if (!h->png) {
         MMemFree(nullptr, h);
         return MERR_NO_MEMORY;
@@ -179,6 +194,8 @@ MResult PNG_DecodeInit(MSTREAM stream, PNGHandle* phDecoder) {
     }
     png_set_read_fn(h->png, h, onRead);
     png_set_sig_bytes(h->png, 4);
+    png_set_chunk_malloc_max(h->png, kMaxChunkBytes);
+    png_set_chunk_cache_max(h->png, kMaxCachedChunks);
     png_read_info(h->png, h->info);
     png_uint_32 w, hh;
     int depth, type, interlace;
@@ -227,6 +244,8 @@ MResult PNG_DecodeInit(MSTREAM stream, PNGHandle* phDecoder) {
     int intent;
     if (png_get_sRGB(h->png, h->info, &intent)) png_set_sRGB(h->png, h->info, intent);
     png_set_interlace_handling(h->png);
+    // Rows of up to eight bytes a pixel, a few of them at once (previous, current, filter work).
+    if (h->imgW <= kMaxPixels) h->allocCap += size_t(h->imgW) * 8 * 4;
     png_read_update_info(h->png, h->info);
     h->channels = png_get_channels(h->png, h->info);
     h->pixelDepth = png_get_bit_depth(h->png, h->info) * h->channels;

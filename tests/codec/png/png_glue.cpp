@@ -3,11 +3,22 @@
 // of a truncated file.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <random>
 #include <vector>
 
 #include <png.h>
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#include <sanitizer/allocator_interface.h>
+#define KPV_HAVE_ALLOC_HOOK 1
+#endif
+#endif
+#ifndef KPV_HAVE_ALLOC_HOOK
+#define KPV_HAVE_ALLOC_HOOK 0
+#endif
 
 #include "MStream.h"
 #include "PngDecoder.h"
@@ -346,6 +357,39 @@ TEST(PngGlue, CorruptDataStopsAtTheFirstFailure) {
     int64_t first, n;
     EXPECT_EQ(PNG_DecodeScanLines(g.h, row.data(), 1, &first, &n), MERR_UNKNOWN);
     EXPECT_EQ(n, 0);
+}
+
+// The largest single allocation seen while the watch is on (sanitizer builds report every
+// allocation to a hook; other builds only check the result).
+std::atomic<size_t> g_largestAlloc{0};
+#if KPV_HAVE_ALLOC_HOOK
+void onMalloc(const volatile void*, size_t size) {
+    size_t seen = g_largestAlloc.load();
+    while (size > seen && !g_largestAlloc.compare_exchange_weak(seen, size)) {}
+}
+void onFreeHook(const volatile void*) {}
+#endif
+
+TEST(PngGlue, HugeDeclaredChunkIsRefusedWithoutAllocatingIt) {
+    Spec s;
+    s.width = 1, s.height = 1;
+    const Bytes good = makePng(s, 3);
+    // Signature and header, then a text chunk that declares almost 2 GB and carries a few bytes.
+    Bytes f(good.begin(), good.begin() + 33);
+    const uint8_t text[] = {0x7F, 0xFF, 0xFF, 0x00, 't', 'E', 'X', 't', 'k', 'e', 'y', 0, 'v', 'a', 'l', 'u', 'e'};
+    f.insert(f.end(), std::begin(text), std::end(text));
+    f.resize(82, 0);
+#if KPV_HAVE_ALLOC_HOOK
+    static bool installed = __sanitizer_install_malloc_and_free_hooks(onMalloc, onFreeHook) != 0;
+    ASSERT_TRUE(installed);
+#endif
+    g_largestAlloc = 0;
+    {
+        Glue g(f);
+        EXPECT_NE(g.init, MOK);
+        EXPECT_EQ(g.h, nullptr);
+    }
+    EXPECT_LT(g_largestAlloc.load(), size_t(64) << 20);
 }
 
 TEST(PngGlue, EveryTruncatedPrefixFailsCleanly) {
