@@ -187,16 +187,19 @@ MResult decodeFrame(GIFDecoder& d) {
         return MOK;
     }
     if (d.clipW > kMaxPixels / d.clipH) return MERR_UNSUPPORTED;
+    MSTREAM s = d.stream;
+    uint8_t minCode = 0;
+    const bool haveCode = mdio::seekTo(s, f.dataPos) && mdio::readByte(s, &minCode);
+    // GIF89a 22: the root size is at most 8 bits (a pixel is one byte). A larger one would
+    // need codes past the 12-bit table; a file that says so is refused, not shown blank.
+    if (haveCode && (minCode < 1 || minCode > 8)) return MERR_UNSUPPORTED;
     try {
         d.pixels.assign(size_t(d.clipW * d.clipH), fill);
     } catch (const std::bad_alloc&) {
         return MERR_NO_MEMORY;
     }
     d.decoded = true;
-    MSTREAM s = d.stream;
-    uint8_t minCode;
-    if (!mdio::seekTo(s, f.dataPos) || !mdio::readByte(s, &minCode)) return MOK;
-    if (minCode < 1 || minCode > 8) return MOK;  // nothing decodable: the frame stays filled
+    if (!haveCode) return MOK;  // the data is cut off before it starts: the frame stays filled
 
     const bool interlace = f.packed & 0x40;
     const int64_t fw = f.width, fh = f.height;
@@ -246,6 +249,9 @@ MResult decodeFrame(GIFDecoder& d) {
             emit(uint8_t(code));
             prev = code;
             firstOfPrev = uint8_t(code);
+            // With one-bit roots the first free entry (4) already needs three bits, so the
+            // width grows after the first code, before any entry is added.
+            if (next >= (1 << codeSize) && codeSize < 12) ++codeSize;
             continue;
         }
         if (code > next || (code == next && next >= 4096)) return MOK;  // invalid code

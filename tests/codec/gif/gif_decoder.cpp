@@ -225,13 +225,10 @@ TEST(GifDecoder, MatchesGiflibOnGeneratedFiles) {
 
 // LZW written without the clear code that encoders usually send when the table fills: the
 // decoder must go on with 12-bit codes and a frozen table.
-TEST(GifDecoder, FullTableWithoutClearCode) {
-    const int w = 128, h = 128, minCode = 8;
-    std::mt19937 rng(5);
-    std::vector<uint8_t> px(size_t(w * h));
-    for (auto& p : px) p = uint8_t(rng() % 7);
-    // Plain LZW encoder; its table freezes once it holds 4096 codes. It widens its codes one
-    // entry later than its own table grows, since the decoder's table lags by one entry.
+// A one-frame file of w x h pixels coded by a plain LZW encoder whose table freezes once it holds
+// 4096 codes. It widens its codes one entry later than its own table grows, since the decoder's
+// table lags by one entry. `next` receives the encoder's final table size.
+Bytes lzwFile(const std::vector<uint8_t>& px, int w, int h, int minCode, int* nextOut = nullptr) {
     std::unordered_map<int, int> map;
     std::vector<uint8_t> bytes;
     uint32_t acc = 0;
@@ -255,10 +252,10 @@ TEST(GifDecoder, FullTableWithoutClearCode) {
     out(cur);
     out((1 << minCode) + 1);
     if (nacc > 0) bytes.push_back(uint8_t(acc));
-    Bytes file = {'G', 'I', 'F', '8', '9', 'a', w, 0, h, 0, 0x87, 0, 0};
+    Bytes file = {'G', 'I', 'F', '8', '9', 'a', uint8_t(w), uint8_t(w >> 8), uint8_t(h), uint8_t(h >> 8), 0x87, 0, 0};
     for (int i = 0; i < 256 * 3; ++i) file.push_back(uint8_t(i));
-    for (uint8_t b : {0x2C, 0, 0, 0, 0, w, 0, h, 0, 0}) file.push_back(b);
-    file.push_back(minCode);
+    for (uint8_t b : {0x2C, 0, 0, 0, 0, int(uint8_t(w)), w >> 8, int(uint8_t(h)), h >> 8, 0}) file.push_back(uint8_t(b));
+    file.push_back(uint8_t(minCode));
     for (size_t i = 0; i < bytes.size(); i += 255) {
         size_t n = std::min<size_t>(255, bytes.size() - i);
         file.push_back(uint8_t(n));
@@ -266,8 +263,12 @@ TEST(GifDecoder, FullTableWithoutClearCode) {
     }
     file.push_back(0);
     file.push_back(0x3B);
-    ASSERT_GE(next, 4096);
+    if (nextOut) *nextOut = next;
+    return file;
+}
 
+// Decodes frame 0 with ours and with giflib and checks both give `px`.
+void expectBothDecode(const Bytes& file, const std::vector<uint8_t>& px) {
     Dec d(file);
     ASSERT_EQ(d.init, MOK);
     GIFFrameInfo info;
@@ -281,6 +282,43 @@ TEST(GifDecoder, FullTableWithoutClearCode) {
     ASSERT_EQ(DGifSlurp(ref), GIF_OK);
     EXPECT_EQ(0, std::memcmp(ref->SavedImages[0].RasterBits, px.data(), px.size()));
     DGifCloseFile(ref, &err);
+}
+
+TEST(GifDecoder, FullTableWithoutClearCode) {
+    const int w = 128, h = 128;
+    std::mt19937 rng(5);
+    std::vector<uint8_t> px(size_t(w * h));
+    for (auto& p : px) p = uint8_t(rng() % 7);
+    int next = 0;
+    const Bytes file = lzwFile(px, w, h, 8, &next);
+    ASSERT_GE(next, 4096);
+    expectBothDecode(file, px);
+}
+
+TEST(GifDecoder, MinimumCodeSizeOneWidensItsCodes) {
+    // Two-colour data coded with one-bit roots: the code width must grow past two bits as the
+    // table fills, exactly as for wider roots.
+    const int w = 61, h = 37;
+    std::mt19937 rng(11);
+    std::vector<uint8_t> px(size_t(w * h));
+    for (auto& p : px) p = uint8_t(rng() % 2);
+    expectBothDecode(lzwFile(px, w, h, 1), px);
+}
+
+TEST(GifDecoder, MinimumCodeSizeAboveEightIsRefused) {
+    std::vector<uint8_t> px(64, 1);
+    for (int bad : {0, 9, 12}) {
+        Bytes file = lzwFile(px, 8, 8, 2);
+        // The code size byte follows the image descriptor.
+        const size_t at = 13 + 256 * 3 + 10;
+        ASSERT_EQ(file[at], 2);
+        file[at] = uint8_t(bad);
+        Dec d(file);
+        ASSERT_EQ(d.init, MOK);
+        GIFFrameInfo info;
+        std::vector<uint8_t> out;
+        EXPECT_NE(d.frame(0, info, out), MOK) << "code size " << bad;
+    }
 }
 
 TEST(GifDecoder, LoopExtensionAndFrameCount) {
