@@ -174,6 +174,11 @@ QImage LMImage::convertToImage() const { return frameImage(0); }
 
 QImage LMImage::cropImage(const QRectF &rect) const
 {
+    // A rectangle with a coordinate that is not a finite number crops nothing: converting it
+    // to pixels would be undefined.
+    if (!std::isfinite(rect.x()) || !std::isfinite(rect.y()) || !std::isfinite(rect.width()) ||
+        !std::isfinite(rect.height()))
+        return {};
     const QRectF cut = rect.intersected(QRectF(0, 0, double(m_width), double(m_height)));
     if (cut.isEmpty())
         return {};

@@ -1,5 +1,6 @@
 // File type by extension, raw BMP dump and size fitting.
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -45,6 +46,16 @@ MResult fitImageSize(MInt64 boxW, MInt64 boxH, MInt64* pW, MInt64* pH, double* p
     *pH = nh;
     if (pScale) *pScale = scale;
     return MOK;
+}
+
+// Rounds v * zoom to the nearest integer. A zoom that is not a finite number at or above zero,
+// or a product beyond what a 64-bit size holds, is refused: converting it would be undefined.
+bool zoomed(int64_t v, double zoom, int64_t* out) {
+    if (!std::isfinite(zoom) || zoom < 0) return false;
+    const double r = double(v) * zoom + 0.5;
+    if (!(r > -9.0e18 && r < 9.0e18)) return false;
+    *out = int64_t(r);
+    return true;
 }
 
 }  // namespace
@@ -119,7 +130,8 @@ MResult MdUtilsCalcFitoutSize(MInt64 boxW, MInt64 boxH, MInt64* pW, MInt64* pH, 
 
 MResult MdUtilsCalcZoomSize(MInt64* pW, MInt64* pH, double zoom) {
     if (!pW || !pH) return MERR_INVALID_PARAM;
-    int64_t w = int64_t(double(*pW) * zoom + 0.5), h = int64_t(double(*pH) * zoom + 0.5);
+    int64_t w, h;
+    if (!zoomed(*pW, zoom, &w) || !zoomed(*pH, zoom, &h)) return MERR_INVALID_PARAM;
     *pW = w < 1 ? 1 : w;
     *pH = h < 1 ? 1 : h;
     return MOK;
@@ -127,7 +139,10 @@ MResult MdUtilsCalcZoomSize(MInt64* pW, MInt64* pH, double zoom) {
 
 MResult MdUtilsCalcZoomRegion(MInt64 rect[4], double zoom) {
     if (!rect) return MERR_INVALID_PARAM;
-    for (int i = 0; i < 4; ++i) rect[i] = int64_t(double(rect[i]) * zoom + 0.5);
+    int64_t out[4];
+    for (int i = 0; i < 4; ++i)
+        if (!zoomed(rect[i], zoom, &out[i])) return MERR_INVALID_PARAM;
+    std::memcpy(rect, out, sizeof out);
     return MOK;
 }
 

@@ -180,6 +180,11 @@ TEST(DecodedImage, CropClipsToTheImage)
     const QImage edge = img.cropImage(QRectF(95.5, 95.5, 10, 10));
     EXPECT_LE(edge.width(), 5);
     EXPECT_EQ(edge.pixelColor(0, 0), QColor(95, 95, 0));
+    // Coordinates that are not finite numbers crop nothing (and convert nothing to pixels).
+    const double nan = std::nan(""), inf = HUGE_VAL;
+    EXPECT_TRUE(img.cropImage(QRectF(nan, 0, 10, 10)).isNull());
+    EXPECT_TRUE(img.cropImage(QRectF(0, 0, nan, nan)).isNull());
+    EXPECT_TRUE(img.cropImage(QRectF(-inf, -inf, inf, inf)).isNull());
 }
 
 // Where stored pixel (x, y) of a w x h image lands when shown, for each EXIF orientation, written

@@ -1,6 +1,7 @@
 // Sniffing, header readers, the EXIF thumbnail walk, the GIF animation test and the name checks.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -248,6 +249,18 @@ TEST(ImgInfo, FittingArithmetic) {
     EXPECT_EQ(rect[1], 8);
     EXPECT_EQ(rect[2], 13);
     EXPECT_EQ(rect[3], 16);
+
+    // A zoom that is not a number, is infinite or overflows a size is refused and leaves the
+    // values as they were, instead of converting an out-of-range double to an integer.
+    for (double bad : {std::nan(""), HUGE_VAL, -HUGE_VAL, 1e300, -0.5}) {
+        w = 640, h = 480;
+        EXPECT_EQ(MdUtilsCalcZoomSize(&w, &h, bad), MERR_INVALID_PARAM) << bad;
+        EXPECT_EQ(w, 640);
+        EXPECT_EQ(h, 480);
+        MInt64 r[4] = {1, 2, 3, 4};
+        EXPECT_EQ(MdUtilsCalcZoomRegion(r, bad), MERR_INVALID_PARAM) << bad;
+        EXPECT_EQ(r[3], 4);
+    }
 }
 
 TEST(ImgInfo, EveryPrefixIsReadSafely) {
