@@ -1,6 +1,7 @@
 // The line converters. Each named member is an instance of a few templates: palette sources,
 // grey sources, 16-, 24- and 32-bit sources, each with a plain and a masked ("draw over")
-// variant. Channel arithmetic truncates; nothing is replicated into low bits.
+// variant. Channel arithmetic of 16-bit words truncates; grey levels of 1, 2 and 4 bits are
+// widened by repeating their bits, so that the top level is white.
 #include <cstring>
 
 #include "MMemory.h"
@@ -78,13 +79,14 @@ MInt64 fromPalette(const MByte* src, MByte* dst, MInt64 w, const MdConverter* re
     return w;
 }
 
-// Grey sources of 1, 2, 4, 8 bits and the 16-bit grey-plus-second-byte layout.
+// Grey sources of 1, 2, 4, 8 bits and the 16-bit grey-plus-second-byte layout. A level v of n bits
+// becomes v * 255 / (2^n - 1), which is the bit pattern repeated (4 bits: v * 0x11).
 template <int Bits, Dst D, bool Masked>
 MInt64 fromGrey(const MByte* src, MByte* dst, MInt64 w, const MdConverter* rec) {
     const bool trans = rec && rec->bTransColor;
     for (int64_t x = 0; x < w; ++x) {
         unsigned raw = Bits == 16 ? src[2 * x] : packed(src, x, Bits);
-        unsigned g = Bits == 1 ? (raw ? 255 : 0) : Bits == 2 ? raw * 0x55 : Bits == 4 ? raw << 4 : raw;
+        unsigned g = Bits == 1 ? (raw ? 255 : 0) : Bits == 2 ? raw * 0x55 : Bits == 4 ? raw * 17 : raw;
         uint8_t* p = dst + x * bytesOf(D);
         if (Masked && raw == 0) {
             if (Bits == 16 && D == kRGBA && trans && src[2 * x + 1] != 0) p[3] = src[2 * x + 1];

@@ -83,7 +83,7 @@ void model(unsigned src, unsigned dst, bool masked, const MdConverter& r, const 
         else alpha = r.bTransColor ? e[3] : (bits == 1 ? 255 : -1);
     } else if (isGrey(src)) {
         unsigned raw = bits == 16 ? line[size_t(2 * x)] : rawAt(line, bits, x);
-        unsigned g = bits == 1 ? raw * 255 : bits == 2 ? raw * 85 : bits == 4 ? raw << 4 : raw;
+        unsigned g = bits == 1 ? raw * 255 : bits == 2 ? raw * 85 : bits == 4 ? raw * 17 : raw;
         c[0] = c[1] = c[2] = greyValue = g;
         keyed = masked && raw == 0;
         unsigned b1 = bits == 16 ? line[size_t(2 * x + 1)] : 0;
@@ -262,8 +262,13 @@ TEST(Converters, DocumentedExactValues) {
         fn(src.data(), out.data(), 1, &rec);
         return out;
     };
-    EXPECT_EQ(one(_MdConvertGray4ToRGB565, {0xF0}, 2), (Bytes{0x9E, 0xF7}));
-    EXPECT_EQ(one(_MdConvertGray4ToRGBA8888, {0xF0}, 4), (Bytes{0xF0, 0xF0, 0xF0, 0xFF}));
+    // Grey levels of fewer than 8 bits are widened by repeating their bits: the top level is
+    // white, level 1 of 16 is 0x11.
+    EXPECT_EQ(one(_MdConvertGray4ToRGB565, {0xF0}, 2), (Bytes{0xFF, 0xFF}));
+    EXPECT_EQ(one(_MdConvertGray4ToRGBA8888, {0xF0}, 4), (Bytes{0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(one(_MdConvertGray4ToRGBA8888, {0x10}, 4), (Bytes{0x11, 0x11, 0x11, 0xFF}));
+    EXPECT_EQ(one(_MdConvertGray2ToRGB888, {0xC0}, 3), (Bytes{0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(one(_MdConvertGray1ToRGB888, {0x80}, 3), (Bytes{0xFF, 0xFF, 0xFF}));
     EXPECT_EQ(one(_MdConvertRGB565ToRGB888, {0xFF, 0xFF}, 3), (Bytes{0xF8, 0xFC, 0xF8}));
     EXPECT_EQ(one(_MdConvertB4G4R4ToRGB888, {0xFF, 0x0F}, 3), (Bytes{0xF0, 0xF0, 0xF0}));
     EXPECT_EQ(one(_MdConvertB5G5R5ToRGB565, {0xFF, 0xFF}, 2), (Bytes{0xDF, 0xFF}));
