@@ -2,6 +2,7 @@
 
 LMBlockRepeatTimer::~LMBlockRepeatTimer()
 {
+    *alive_ = false;
     if (timer_) {
         timer_->invalidate();
         timer_.reset();
@@ -11,9 +12,16 @@ LMBlockRepeatTimer::~LMBlockRepeatTimer()
 void LMBlockRepeatTimer::start(double interval, BeginBlock beginBlock, RepeatBlock repeatBlock, EndBlock endBlock,
                                QVariantMap userInfo)
 {
+    const std::shared_ptr<bool> alive = alive_;
     stop(); // the running run learns it was stopped from outside
+    if (!*alive) {
+        return; // the old run's end block destroyed us
+    }
     if (beginBlock) {
         beginBlock();
+        if (!*alive) {
+            return;
+        }
     }
     // The begin block may itself have started a run; this start wins, ending that one.
     stop();
@@ -46,10 +54,13 @@ void LMBlockRepeatTimer::endTimer(bool stoppedFromOutside)
     userInfo_.clear();
     const QVariantMap* outer = endingInfo_;
     endingInfo_ = &info;
+    const std::shared_ptr<bool> alive = alive_;
     if (end) {
         end(stoppedFromOutside);
     }
-    endingInfo_ = outer;
+    if (*alive) {
+        endingInfo_ = outer;
+    }
 }
 
 bool LMBlockRepeatTimer::isTimerRunning() const
@@ -69,7 +80,11 @@ void LMBlockRepeatTimer::timerHandler(kpv::Timer* timer)
     }
     bool stop = false;
     RepeatBlock repeat = repeatBlock_; // alive for the whole call, even if the block restarts us
+    const std::shared_ptr<bool> alive = alive_;
     repeat(&stop);
+    if (!*alive) {
+        return; // the block destroyed us
+    }
     // Only the run that ticked may end itself; a restart inside the block installed a new timer.
     if (stop && timer_.get() == timer) {
         endTimer(false);

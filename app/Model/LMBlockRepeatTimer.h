@@ -42,4 +42,7 @@ private:
     QVariantMap userInfo_;
     const QVariantMap* endingInfo_ = nullptr; // the ended run's data while its end block runs
     std::shared_ptr<kpv::Timer> timer_;
+    // Cleared by the destructor: any block may destroy the timer's owner, and the caller of the
+    // block must then touch nothing of this object.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -2,6 +2,7 @@
 
 LMBlockTimer::~LMBlockTimer()
 {
+    *alive_ = false;
     stop();
 }
 
@@ -51,8 +52,11 @@ void LMBlockTimer::timerHandler(kpv::Timer* timer)
     userInfo_.clear();
     const QVariantMap* outer = firingInfo_;
     firingInfo_ = &runInfo;
+    const std::shared_ptr<bool> alive = alive_;
     if (block) {
         block();
     }
-    firingInfo_ = outer;
+    if (*alive) {
+        firingInfo_ = outer;
+    }
 }

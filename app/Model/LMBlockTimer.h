@@ -37,4 +37,7 @@ private:
     const QVariantMap* firingInfo_ = nullptr; // the firing run's data while its block runs
     Block handleBlock_;
     std::shared_ptr<kpv::Timer> timer_;
+    // Cleared by the destructor: a block may destroy its timer's owner, and the handler must then
+    // touch nothing of this object after the block returns.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

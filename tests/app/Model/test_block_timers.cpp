@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -108,6 +109,52 @@ TEST_F(BlockTimerTest, DestroyingARunningTimerCancelsIt)
     }
     clock.advance(1);
     EXPECT_EQ(fired, 0);
+}
+
+// Blocks that destroy the timer's owner: the timer must not touch itself afterwards (the address
+// sanitizer reports any write to the freed object).
+TEST_F(BlockTimerTest, BlocksMayDestroyTheTimersOwner)
+{
+    struct Owner {
+        LMBlockTimer once;
+        LMBlockRepeatTimer repeat;
+    };
+    int calls = 0;
+    auto owner = std::make_unique<Owner>();
+    owner->once.start(0.1, [&] {
+        ++calls;
+        owner.reset();
+    }, {{"k", 1}});
+    clock.advance(0.2);
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(owner, nullptr);
+
+    owner = std::make_unique<Owner>();
+    owner->repeat.start(0.1, nullptr, [&](bool* stop) {
+        ++calls;
+        *stop = true;
+        owner.reset();
+    }, [&](bool) { ++calls; });
+    clock.advance(0.5);
+    EXPECT_EQ(calls, 2) << "a destroyed timer calls no end block";
+
+    owner = std::make_unique<Owner>();
+    owner->repeat.start(0.1, nullptr, [&](bool* stop) { *stop = true; }, [&](bool) {
+        ++calls;
+        owner.reset();
+    });
+    clock.advance(0.5);
+    EXPECT_EQ(calls, 3);
+
+    // A begin block of a new run, and the end block of the run it replaces.
+    owner = std::make_unique<Owner>();
+    owner->repeat.start(0.1, [&] { owner.reset(); }, [&](bool*) { ++calls; }, nullptr);
+    EXPECT_EQ(owner, nullptr);
+    owner = std::make_unique<Owner>();
+    owner->repeat.start(0.1, nullptr, nullptr, [&](bool) { owner.reset(); });
+    owner->repeat.start(0.1, [&] { ++calls; }, nullptr, nullptr);
+    clock.advance(0.5);
+    EXPECT_EQ(calls, 3);
 }
 
 TEST_F(BlockTimerTest, RepeatRunEndsWhenTheBlockAsksOnTheThirdTick)

@@ -141,6 +141,36 @@ TEST_F(RunLoopTest, SwitchingClocksKeepsRemainingIntervals)
     RunLoop::main().setClock(&clock);
 }
 
+// A real clock that the test moves by hand: unlike the manual clock it can jump past several fire
+// times at once, as the wall clock does while the loop is blocked.
+class JumpingClock final : public Clock {
+public:
+    double now() const override { return now_; }
+    double now_ = 500.0;
+};
+
+TEST_F(RunLoopTest, RepeatingTimerFiresOnceAfterAJumpOfSeveralIntervals)
+{
+    JumpingClock jumping;
+    RunLoop::main().setClock(&jumping);
+    int fired = 0;
+    auto t = Timer::scheduled(0.1, true, [&](Timer&) { ++fired; });
+    jumping.now_ += 0.55; // five ticks were missed
+    RunLoop::main().runOnce();
+    EXPECT_EQ(fired, 1);
+    RunLoop::main().runOnce();
+    EXPECT_EQ(fired, 1) << "missed ticks are skipped, not caught up";
+    // The next tick keeps the timer's own rhythm: 0.6 after the start.
+    jumping.now_ += 0.04;
+    RunLoop::main().runOnce();
+    EXPECT_EQ(fired, 1);
+    jumping.now_ += 0.02;
+    RunLoop::main().runOnce();
+    EXPECT_EQ(fired, 2);
+    t->invalidate();
+    RunLoop::main().setClock(&clock);
+}
+
 TEST_F(RunLoopTest, PerformOnMainThreadInlineWhenWaitingOnMain)
 {
     int ran = 0;
