@@ -21,8 +21,10 @@ void removeTemporaryDirectory();
 
 // Orders names as people expect: case-insensitive, runs of digits compared by their value
 // ("img2" before "img10"; "IMG" equals "img"; "01" equals "1" by value, then the shorter run first
-// so that the order is total for different strings: "1" before "01"). Returns -1, 0 or 1; 0 only
-// when the names are equal ignoring case.
+// so that the order is total for different strings: "1" before "01"). Decimal digits of every
+// script count by their value and sort among other characters as ASCII digits do; equal values in
+// different scripts are told apart last, by code point. Returns -1, 0 or 1; 0 only when the names
+// are equal ignoring case.
 int naturalCompare(QStringView a, QStringView b);
 
 } // namespace kpv

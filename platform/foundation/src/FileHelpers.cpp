@@ -1,5 +1,7 @@
 #include "foundation/FileHelpers.h"
 
+#include <algorithm>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -94,11 +96,27 @@ void removeTemporaryDirectory()
     g_tempTried = false;
 }
 
+namespace {
+
+// The key of one character outside a digit run: a decimal digit of any script stands for its ASCII
+// digit, everything else for its case-folded self. Digits of every script then sit in one place
+// among the other characters, so that "a1" and "a\u0661" (equal by value) relate to "ab" alike.
+char32_t characterKey(QChar c)
+{
+    return c.isDigit() ? char32_t(U'0' + c.digitValue()) : char32_t(c.toCaseFolded().unicode());
+}
+
+} // namespace
+
 int naturalCompare(QStringView a, QStringView b)
 {
+    // Three keys, each deciding only when the ones before are equal: the characters and run values,
+    // then the lengths of the first runs that differ in leading zeros, then the code points of the
+    // digits (so that digits of different scripts with equal values still have a fixed order).
     qsizetype i = 0;
     qsizetype j = 0;
-    int tieBreak = 0; // from runs equal in value but not in leading zeros
+    int tieBreak = 0;
+    int scriptBreak = 0;
     while (i < a.size() && j < b.size()) {
         const QChar ca = a[i];
         const QChar cb = b[j];
@@ -125,12 +143,22 @@ int naturalCompare(QStringView a, QStringView b)
             if (tieBreak == 0 && (ae - i) != (be - j)) {
                 tieBreak = (ae - i) < (be - j) ? -1 : 1;
             }
+            if (scriptBreak == 0) {
+                for (qsizetype k = 0; k < std::min(ae - i, be - j); ++k) {
+                    const char16_t ua = a[i + k].unicode();
+                    const char16_t ub = b[j + k].unicode();
+                    if (ua != ub) {
+                        scriptBreak = ua < ub ? -1 : 1;
+                        break;
+                    }
+                }
+            }
             i = ae;
             j = be;
             continue;
         }
-        const char32_t fa = ca.toCaseFolded().unicode();
-        const char32_t fb = cb.toCaseFolded().unicode();
+        const char32_t fa = characterKey(ca);
+        const char32_t fb = characterKey(cb);
         if (fa != fb) {
             return fa < fb ? -1 : 1;
         }
@@ -143,7 +171,7 @@ int naturalCompare(QStringView a, QStringView b)
     if (j < b.size()) {
         return -1;
     }
-    return tieBreak;
+    return tieBreak != 0 ? tieBreak : scriptBreak;
 }
 
 } // namespace kpv

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <random>
 #include <sys/stat.h>
 
 using namespace kpv;
@@ -48,6 +49,41 @@ TEST(NaturalCompare, SortingIsConsistent)
     QStringList names = {"img10.jpg", "Img1.jpg", "img2.jpg", "img01.jpg", "IMG002.jpg", "a.jpg", "img2a.jpg"};
     std::sort(names.begin(), names.end(), [](const QString& x, const QString& y) { return naturalCompare(x, y) < 0; });
     EXPECT_EQ(names, (QStringList{"a.jpg", "Img1.jpg", "img01.jpg", "img2.jpg", "IMG002.jpg", "img2a.jpg", "img10.jpg"}));
+}
+
+// Names mixing ASCII, Arabic-Indic and fullwidth digits with letters, signs and case: the order
+// must be a strict weak order, or sorting and merging sorted lists give results that depend on
+// the order the names came in.
+TEST(NaturalCompare, IsAStrictWeakOrderOverDigitsOfEveryScript)
+{
+    const QString alphabet = QStringLiteral("0123aAbB.-_ \u0660\u0661\u0662\uFF10\uFF11\uFF12\u0966\u00C9\u00E9");
+    std::mt19937 rng(20);
+    QStringList names;
+    for (int n = 0; n < 300; ++n) {
+        QString name;
+        const int len = 1 + int(rng() % 6);
+        for (int k = 0; k < len; ++k)
+            name += alphabet[qsizetype(rng() % unsigned(alphabet.size()))];
+        names << name;
+    }
+    auto sign = [](int v) { return (v > 0) - (v < 0); };
+    for (const QString& x : names) {
+        ASSERT_EQ(naturalCompare(x, x), 0) << x.toStdString();
+        for (const QString& y : names)
+            ASSERT_EQ(sign(naturalCompare(x, y)), -sign(naturalCompare(y, x))) << x.toStdString() << " / " << y.toStdString();
+    }
+    // A sorted list must be ordered between every pair, not only between neighbours: a cycle or
+    // a non-transitive equivalence shows up as a later name that sorts before an earlier one.
+    std::sort(names.begin(), names.end(), [](const QString& x, const QString& y) { return naturalCompare(x, y) < 0; });
+    for (qsizetype p = 0; p < names.size(); ++p)
+        for (qsizetype q = p + 1; q < names.size(); ++q)
+            ASSERT_LE(naturalCompare(names[p], names[q]), 0) << names[p].toStdString() << " / " << names[q].toStdString();
+
+    // The three names that formed a cycle: equal values in two scripts beside a letter.
+    const QString one = QStringLiteral("a1"), arabicOne = QStringLiteral("a\u0661"), letter = QStringLiteral("ab");
+    EXPECT_EQ(sign(naturalCompare(one, letter)), sign(naturalCompare(arabicOne, letter)));
+    EXPECT_NE(naturalCompare(one, arabicOne), 0) << "different names have a fixed order";
+    EXPECT_LT(naturalCompare(QStringLiteral("img\u0662"), QStringLiteral("img10")), 0) << "values count in any script";
 }
 
 TEST(FileHelpers, XdgFoldersFollowTheEnvironment)
