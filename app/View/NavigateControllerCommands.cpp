@@ -409,12 +409,21 @@ void NavigateController::setDesktopImageForFile(const QString &path)
     if (path.isEmpty() || !workspace)
         return;
     const QString previous = workspace->desktopImagePath();
-    workspace->setDesktopImagePath(path);
+    const QString cache = m_host->temporaryDirectoryWithSubDir(QStringLiteral("DesktopCache"));
+    // Only our own copies in the cache folder are ever removed; names differ by case here.
+    auto inCache = [&cache](const QString &file) {
+        return !cache.isEmpty() && QFileInfo(file).absolutePath() == QFileInfo(cache).absoluteFilePath();
+    };
+    if (!workspace->setDesktopImagePath(path)) {
+        // The desktop keeps its picture, so the cached copy it may still show stays; the copy
+        // made for this attempt is of no use.
+        if (path != previous && inCache(path))
+            QFile::remove(path);
+        return;
+    }
     if (previous.isEmpty() || previous == path)
         return;
-    const QString cache = m_host->temporaryDirectoryWithSubDir(QStringLiteral("DesktopCache"));
-    if (!cache.isEmpty() &&
-        QFileInfo(previous).absolutePath().toLower() == QFileInfo(cache).absoluteFilePath().toLower())
+    if (inCache(previous))
         QFile::remove(previous);
 }
 

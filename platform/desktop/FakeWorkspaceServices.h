@@ -43,9 +43,12 @@ public:
     bool setDesktopImagePath(const QString &path) override
     {
         desktopImageCalls.append(path);
+        if (refuseDesktopImage)
+            return false;
         desktopImage = path;
         return true;
     }
+    bool refuseDesktopImage = false;
 };
 
 } // namespace kpv

@@ -10,6 +10,7 @@
 
 #include "../../support/FaultInjection.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <exiv2/exiv2.hpp>
@@ -34,9 +35,15 @@ public:
     {
         handler(!saveAsPath.isEmpty(), saveAsPath, std::nullopt);
     }
+    QString temporaryDirectoryWithSubDir(const QString &sub) const override
+    {
+        QDir(tempRoot).mkpath(sub);
+        return QDir(tempRoot).filePath(sub);
+    }
     QStringList alerts;
     int alertAnswer = 0;
     QString saveAsPath;
+    QString tempRoot;
 };
 
 // A 3 x 2 picture whose pixels all differ, so any turn or mirror shows.
@@ -224,6 +231,42 @@ TEST_F(CommandTest, DeleteMovesToTrashAndNavigatesOn)
     controller->deleteFiles({paths[2]});
     EXPECT_EQ(commandHost->alerts.size(), 1);
     EXPECT_EQ(rec.count("filesDeleted"), 0);
+}
+
+TEST_F(CommandTest, DesktopPictureKeepsTheOldCopyUnlessTheNewOneWasSet)
+{
+    commandHost->tempRoot = dir.filePath("private");
+    const QString cache = commandHost->temporaryDirectoryWithSubDir("DesktopCache");
+    auto touch = [](const QString &p) {
+        QFile f(p);
+        return f.open(QIODevice::WriteOnly) && f.write("x") == 1;
+    };
+    const QString old = cache + "/1.jpg", next = cache + "/2.jpg";
+    ASSERT_TRUE(touch(old) && touch(next));
+    commandHost->workspace.desktopImage = old;
+
+    // Refused: the desktop still shows the old copy, which stays; the new copy goes.
+    commandHost->workspace.refuseDesktopImage = true;
+    controller->setDesktopImageForFile(next);
+    EXPECT_EQ(commandHost->workspace.desktopImage, old);
+    EXPECT_TRUE(QFile::exists(old));
+    EXPECT_FALSE(QFile::exists(next));
+
+    // Set: the old copy in the cache goes.
+    ASSERT_TRUE(touch(next));
+    commandHost->workspace.refuseDesktopImage = false;
+    controller->setDesktopImageForFile(next);
+    EXPECT_EQ(commandHost->workspace.desktopImage, next);
+    EXPECT_FALSE(QFile::exists(old));
+
+    // A picture in a folder whose name differs from the cache's only by case is the user's own.
+    QDir(commandHost->tempRoot).mkpath("desktopcache");
+    const QString users = commandHost->tempRoot + "/desktopcache/mine.jpg";
+    ASSERT_TRUE(touch(users));
+    commandHost->workspace.desktopImage = users;
+    controller->setDesktopImageForFile(next);
+    EXPECT_TRUE(QFile::exists(users));
+    EXPECT_TRUE(QFile::exists(next));
 }
 
 TEST_F(CommandTest, TurnedWritableFileIsSavedUprightBeforeStepping)
