@@ -225,6 +225,12 @@ QSizeF LMImageTools::calcScalingSize(const QSizeF &source, const QSizeF &destina
 
 QSizeF LMImageTools::calcRotatedSize(const QSizeF &size, int rotate)
 {
+    // Quarter turns are exact: the cosine of a right angle in floating point is not quite zero.
+    const int quarter = ((rotate % 360) + 360) % 360;
+    if (quarter == 0 || quarter == 180)
+        return size;
+    if (quarter == 90 || quarter == 270)
+        return size.transposed();
     const double a = -rotate * kRadiansPerDegree;
     const double c = std::cos(a), s = std::sin(a);
     const double w = size.width(), h = size.height();

@@ -1,5 +1,6 @@
 #include "imageio/Thumbnailer.h"
 
+#include "imageio/ImageProperties.h"
 #include "imageio/ImageSource.h"
 
 #include <QCryptographicHash>
@@ -10,6 +11,7 @@
 #include <QImageReader>
 #include <QMutex>
 #include <QStandardPaths>
+#include <QTransform>
 #include <QUrl>
 
 namespace kpv {
@@ -61,6 +63,31 @@ QImage freshCacheEntry(const QString& cacheFile, const QByteArray& uri, qint64 m
     return reader.read();
 }
 
+// The desktop's thumbnailers store their pictures upright. Every other thumbnail keeps the file's
+// stored orientation (the viewer turns it), so a cached one is turned back: the inverse of the
+// EXIF orientation (TIFF 6.0 tag 274), which is the orientation itself except for the two quarter
+// turns, each the other's inverse.
+QImage toStoredOrientation(const QImage& upright, int orientation)
+{
+    if (orientation < 2 || orientation > 8)
+        return upright;
+    const int inverse = orientation == 6 ? 8 : orientation == 8 ? 6 : orientation;
+    int angle = 0;
+    bool mirror = false;
+    switch (inverse) {
+    case 2: mirror = true; break;
+    case 3: angle = 180; break;
+    case 4: angle = 180; mirror = true; break;
+    case 5: angle = 90; mirror = true; break;
+    case 6: angle = 90; break;
+    case 7: angle = 270; mirror = true; break;
+    case 8: angle = 270; break;
+    default: break;
+    }
+    QImage out = angle != 0 ? upright.transformed(QTransform().rotate(angle)) : upright;
+    return mirror ? out.mirrored(true, false) : out;
+}
+
 QImage fitted(QImage image, int maxPixelSize)
 {
     if (image.isNull())
@@ -107,8 +134,12 @@ QImage Thumbnailer::thumbnail(const QString& path, int maxPixelSize)
     const char* folders[] = {maxPixelSize > 128 ? "large" : "normal", maxPixelSize > 128 ? "normal" : "large"};
     for (const char* folder : folders) {
         QImage cached = freshCacheEntry(cachePathFor(path, QString::fromLatin1(folder)), uri, mtime);
-        if (!cached.isNull())
-            return fitted(cached, maxPixelSize);
+        if (!cached.isNull()) {
+            auto source = ImageSource::createWithFile(path);
+            const int orientation =
+                source ? source->propertiesAtIndex(0).value(QLatin1String(kCGImagePropertyOrientation)).toInt() : 1;
+            return fitted(toStoredOrientation(cached, orientation), maxPixelSize);
+        }
     }
     auto source = ImageSource::createWithFile(path);
     if (!source)

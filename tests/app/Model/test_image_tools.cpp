@@ -152,6 +152,12 @@ TEST(ImageToolsSizes, RotatedSizeAndFitComparison)
     EXPECT_EQ(LMImageTools::compareImageWithSize(QSizeF(100, 50), 90, QSizeF(60, 120)), 0);
     EXPECT_EQ(LMImageTools::compareImageWithSize(QSizeF(100, 50), 90, QSizeF(40, 40)), 2);
     EXPECT_EQ(LMImageTools::compareImageWithSize(QSizeF(100, 50), 0, QSizeF(100, 80)), 1);
+    // Quarter turns are exact, so a turned side can equal the fit size.
+    for (int angle : {90, 270, -90, 450}) {
+        EXPECT_EQ(LMImageTools::calcRotatedSize(QSizeF(100, 50), angle), QSizeF(50, 100)) << angle;
+        EXPECT_EQ(LMImageTools::compareImageWithSize(QSizeF(100, 50), angle, QSizeF(50, 200)), 1) << angle;
+    }
+    EXPECT_EQ(LMImageTools::calcRotatedSize(QSizeF(333, 77), 180), QSizeF(333, 77));
 }
 
 }  // namespace

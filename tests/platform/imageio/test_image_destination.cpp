@@ -195,4 +195,32 @@ TEST(ThumbnailerCache, FreshEntriesAreUsedAndStaleOnesIgnored)
     Thumbnailer::setCacheDirectoryForTesting(QString());
 }
 
+TEST(ThumbnailerCache, CachedUprightEntriesComeBackInTheStoredOrientation)
+{
+    QTemporaryDir dir;
+    Thumbnailer::setCacheDirectoryForTesting(dir.filePath(QStringLiteral("cache")));
+    const QString photo = dir.filePath(QStringLiteral("turned.jpg"));
+    ASSERT_TRUE(ImageDestination::writeImage(pattern(400, 200, false), photo, ContentTypes::kJpeg,
+                                             withOrientationAndDpi(6, 72)));
+    // The desktop's entry is upright: a portrait picture, red above blue. Orientation 6 shows
+    // the stored picture turned a quarter clockwise, so stored, the red half is on the left.
+    QImage upright(128, 256, QImage::Format_RGBA8888_Premultiplied);
+    upright.fill(Qt::blue);
+    for (int y = 0; y < 128; ++y)
+        for (int x = 0; x < 128; ++x)
+            upright.setPixel(x, y, qRgba(255, 0, 0, 255));
+    const QString entry = Thumbnailer::cachePathFor(photo, QStringLiteral("normal"));
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(entry).path()));
+    const QByteArray uri = QUrl::fromLocalFile(photo).toEncoded();
+    const QByteArray mtime = QByteArray::number(QFileInfo(photo).lastModified().toSecsSinceEpoch());
+    ASSERT_FALSE(writeFile(dir, QStringLiteral("cache/normal/") + QFileInfo(entry).fileName(),
+                           referencePng(upright, false, false, {{"Thumb::URI", uri}, {"Thumb::MTime", mtime}}))
+                     .isEmpty());
+    const QImage thumb = Thumbnailer::thumbnail(photo, 128);
+    ASSERT_EQ(thumb.size(), QSize(128, 64));
+    EXPECT_EQ(thumb.pixel(10, 32), qRgba(255, 0, 0, 255));
+    EXPECT_EQ(thumb.pixel(118, 32), qRgba(0, 0, 255, 255));
+    Thumbnailer::setCacheDirectoryForTesting(QString());
+}
+
 }  // namespace
