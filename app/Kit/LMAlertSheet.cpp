@@ -3,20 +3,25 @@
 #include "Kit/LMEventMonitorCenter.h"
 #include "appkit/Panels.h"
 
+#include <memory>
+
 QMessageBox* LMAlertSheet::beginAlertSheet(const QString& title, const QString& defaultButton,
                                            const QString& alternateButton, const QString& otherButton,
                                            kpv::Window* docWindow, DidEndBlock didEndBlock, const QString& message)
 {
     m_alertSheetDidEndBlock = std::move(didEndBlock);
-    auto& center = LMEventMonitorCenter::eventMonitorCenter();
-    center.increaseCountForIgnoreEscKey();
+    auto hold = std::make_shared<LMIgnoreEscKeyHold>();
     DidEndBlock block = m_alertSheetDidEndBlock; // the sheet keeps its own copy
     try {
         return kpv::AlertSheet::begin(title, defaultButton, alternateButton, otherButton, docWindow,
-                                      [block](long rc) { alertSheetDidEnd(block, std::int32_t(rc)); },
+                                      [block, hold](long rc) {
+                                          hold->release();
+                                          if (block)
+                                              block(std::int32_t(rc));
+                                      },
                                       message.isNull() ? QStringLiteral("") : message);
     } catch (...) {
-        center.decreaseCountForIgnoreEscKey();
+        hold->release();
         throw;
     }
 }

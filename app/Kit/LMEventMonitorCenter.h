@@ -63,3 +63,29 @@ public:
 private:
     LMEventMonitorCenter& m_center;
 };
+
+// Raises the Esc-ignore counter for a sheet until release(), or until the hold is destroyed
+// unreleased. Sheets keep their completion with a shared hold inside: a sheet whose window goes
+// away before it ends drops its completion, and with it the hold, so the counter still comes down.
+class LMIgnoreEscKeyHold {
+public:
+    explicit LMIgnoreEscKeyHold(LMEventMonitorCenter& c = LMEventMonitorCenter::eventMonitorCenter()) : m_center(c)
+    {
+        m_center.increaseCountForIgnoreEscKey();
+    }
+    ~LMIgnoreEscKeyHold() { release(); }
+    LMIgnoreEscKeyHold(const LMIgnoreEscKeyHold&) = delete;
+    LMIgnoreEscKeyHold& operator=(const LMIgnoreEscKeyHold&) = delete;
+    // Lowers the counter once; later calls do nothing.
+    void release()
+    {
+        if (!m_released) {
+            m_released = true;
+            m_center.decreaseCountForIgnoreEscKey();
+        }
+    }
+
+private:
+    LMEventMonitorCenter& m_center;
+    bool m_released = false;
+};

@@ -2,6 +2,8 @@
 
 #include "Kit/LMEventMonitorCenter.h"
 
+#include <memory>
+
 std::int64_t LMOpenPanelWrapper::runModalForOpenPanel(kpv::OpenPanel& panel)
 {
     LMIgnoreEscKeyScope scope;
@@ -11,16 +13,15 @@ std::int64_t LMOpenPanelWrapper::runModalForOpenPanel(kpv::OpenPanel& panel)
 void LMOpenPanelWrapper::openPanel(kpv::OpenPanel& panel, kpv::Window* window,
                                    std::function<void(std::int64_t)> handler)
 {
-    auto& center = LMEventMonitorCenter::eventMonitorCenter();
-    center.increaseCountForIgnoreEscKey();
+    auto hold = std::make_shared<LMIgnoreEscKeyHold>();
     try {
-        panel.beginSheetModalForWindow(window, [handler](long result) {
-            LMEventMonitorCenter::eventMonitorCenter().decreaseCountForIgnoreEscKey();
+        panel.beginSheetModalForWindow(window, [handler, hold](long result) {
+            hold->release();
             if (handler)
                 handler(result);
         });
     } catch (...) {
-        center.decreaseCountForIgnoreEscKey(); // the sheet never began: nothing will lower it
+        hold->release(); // the sheet never began: nothing will lower it
         throw;
     }
 }

@@ -19,8 +19,17 @@ void LMPrintPanelWrapper::printPanel(kpv::PrintPanel& panel, kpv::Window* window
     LMEventMonitorCenter::eventMonitorCenter().increaseCountForIgnoreEscKey();
     ++m_sheetsUp;
     std::weak_ptr<bool> alive = m_alive;
+    // A sheet whose window goes away drops its completion unanswered; the drop lowers the count.
+    auto ended = std::shared_ptr<bool>(new bool(false), [this, alive](bool* fired) {
+        if (!*fired && !alive.expired() && m_sheetsUp > 0) {
+            --m_sheetsUp;
+            LMEventMonitorCenter::eventMonitorCenter().decreaseCountForIgnoreEscKey();
+        }
+        delete fired;
+    });
     try {
-        panel.beginSheetWithPrintInfo(window, [this, alive](long code) {
+        panel.beginSheetWithPrintInfo(window, [this, alive, ended](long code) {
+            *ended = true;
             if (!alive.expired())
                 printPanelDidEnd(code);
         });

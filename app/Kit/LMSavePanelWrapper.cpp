@@ -2,6 +2,8 @@
 
 #include "Kit/LMEventMonitorCenter.h"
 
+#include <memory>
+
 #include <exception>
 
 std::int64_t LMSavePanelWrapper::runModalForSavePanel(kpv::SavePanel& panel)
@@ -17,16 +19,15 @@ std::int64_t LMSavePanelWrapper::runModalForSavePanel(kpv::SavePanel& panel)
 void LMSavePanelWrapper::savePanel(kpv::SavePanel& panel, kpv::Window* window,
                                    std::function<void(std::int64_t)> handler)
 {
-    auto& center = LMEventMonitorCenter::eventMonitorCenter();
-    center.increaseCountForIgnoreEscKey();
+    auto hold = std::make_shared<LMIgnoreEscKeyHold>();
     try {
-        panel.beginSheetModalForWindow(window, [handler](long result) {
-            LMEventMonitorCenter::eventMonitorCenter().decreaseCountForIgnoreEscKey();
+        panel.beginSheetModalForWindow(window, [handler, hold](long result) {
+            hold->release();
             if (handler)
                 handler(result);
         });
     } catch (...) {
-        center.decreaseCountForIgnoreEscKey();
+        hold->release(); // the sheet never began: nothing will lower it
         throw;
     }
 }

@@ -191,6 +191,16 @@ TEST(PanelWrappers, TheEscCounterIsBalancedOnEveryPath)
     EXPECT_THROW(save.savePanel(panel, nullptr, nullptr), std::runtime_error);
     EXPECT_EQ(shared.ignoreEscKeyCount(), before);
 
+    // A sheet whose window is destroyed while it is up never answers; dropping its completion
+    // lowers the counter all the same, once.
+    panel.mode = FakeSavePanel::Answer;
+    bool called = false;
+    save.savePanel(panel, nullptr, [&](std::int64_t) { called = true; });
+    EXPECT_EQ(shared.ignoreEscKeyCount(), before + 1);
+    panel.pending = nullptr;
+    EXPECT_EQ(shared.ignoreEscKeyCount(), before);
+    EXPECT_FALSE(called);
+
     LMOpenPanelWrapper open;
     FakeOpenPanel openPanel;
     EXPECT_EQ(open.runModalForOpenPanel(openPanel), 0);
@@ -222,4 +232,18 @@ TEST(AlertSheetTest, RaisesTheCounterUntilItEndsAndShowsTextLiterally)
     cancel->click();
     EXPECT_EQ(code, 0);
     EXPECT_EQ(shared.ignoreEscKeyCount(), before);
+}
+
+TEST(AlertSheetTest, ASheetDestroyedWhileUpLowersTheCounter)
+{
+    auto& shared = LMEventMonitorCenter::eventMonitorCenter();
+    const auto before = shared.ignoreEscKeyCount();
+    bool called = false;
+    LMAlertSheet alert;
+    QMessageBox* box = alert.beginAlertSheet("Title", "OK", "", "", nullptr, [&](std::int32_t) { called = true; }, "");
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(shared.ignoreEscKeyCount(), before + 1);
+    delete box; // as when the window it belongs to goes away
+    EXPECT_EQ(shared.ignoreEscKeyCount(), before);
+    EXPECT_FALSE(called);
 }

@@ -87,6 +87,21 @@ TEST(PrintPanelWrapper, EscCounterIsRaisedOncePerSheetAndLoweredOnEveryPath)
     EXPECT_EQ(center.ignoreEscKeyCount(), base);
 }
 
+TEST(PrintPanelWrapper, ASheetDroppedWithItsWindowLowersTheCounter)
+{
+    auto& center = LMEventMonitorCenter::eventMonitorCenter();
+    const auto base = center.ignoreEscKeyCount();
+    HeldPrintPanel panel;
+    LMPrintPanelWrapper w;
+    w.printPanel(panel, nullptr, {});
+    w.printPanel(panel, nullptr, {});
+    EXPECT_EQ(center.ignoreEscKeyCount(), base + 2);
+    panel.handlers[0](1);
+    panel.handlers.clear(); // the second sheet's window went away: its completion is dropped
+    EXPECT_EQ(center.ignoreEscKeyCount(), base);
+    EXPECT_EQ(w.sheetsUp(), 0);
+}
+
 TEST(PrintPanelWrapper, CompletionMayReleaseTheWrapper)
 {
     auto& center = LMEventMonitorCenter::eventMonitorCenter();
