@@ -19,9 +19,12 @@ PhotoBinStripGeometry::Range PhotoBinStripGeometry::visibleRange(const kpv::Rect
     const auto p = static_cast<std::uint64_t>(pitch());
     if (p == 0)
         return {};
-    const std::uint64_t first = frame.x() < 0 ? static_cast<std::uint64_t>(-frame.x() / double(p)) : 0;
-    if (first >= itemCount)
-        return {first, 0};
+    // A strip scrolled past every item (as for the index of no file) shows none; the count is
+    // compared as a real number so that it cannot overflow on the way.
+    const double skipped = frame.x() < 0 ? std::floor(-frame.x() / double(p)) : 0;
+    if (!(skipped < double(itemCount)))
+        return {itemCount, 0};
+    const auto first = static_cast<std::uint64_t>(skipped);
     const double left = double(first * p) + frame.x();
     const double fit = std::trunc((superBounds.x() + superBounds.width() - left + double(p) - 1) / double(p));
     const double n = std::max(0.0, std::min(fit, double(itemCount - first)));

@@ -50,6 +50,7 @@ public:
     void setController(NavigateController* controller) { m_controller = controller; }
     void setOverlays(NavigateOverlays* overlays) { m_overlays = overlays; }
     void setToolbar(NavToolbarController* toolbar) { m_toolbar = toolbar; }
+    LMOpenGLView* imageView() const { return m_imageView; }
     // The viewer's photo bin (not owned; nullptr while there is none).
     void setPhotoBin(MainWndPhotoBin* photoBin) { m_photoBin = photoBin; }
     // The Navigation panel the viewer's checks show and hide (not owned; may be null).

@@ -18,6 +18,7 @@ class MainWndNavigateHost;
 class MainWndPhotoBin;
 class NavigateController;
 class NavigateOverlays;
+class NavigateToolbar;
 class NavigateViewModeAdapter;
 class NavigateWindowController;
 class PropertiesPanelWindow;
@@ -36,6 +37,7 @@ public:
     NavigateViewModeAdapter& adapter() const { return *m_adapter; }
     MainWndNavigateHost& host() const { return *m_host; }
     NavigateOverlays* overlays() const { return m_overlays.get(); }
+    NavigateToolbar* toolbar() const { return m_toolbar.get(); }
     PropertiesPanelWindow& propertiesPanel() const { return *m_propertiesPanel; }
     MainWndPhotoBin& photoBin() const { return *m_photoBin; }
     NavigateWindowController& navigateWindowController() const { return *m_navigateWindowController; }
@@ -57,5 +59,6 @@ private:
     std::unique_ptr<NavigateViewModeAdapter> m_adapter;
     std::unique_ptr<PropertiesPanelWindow> m_propertiesPanel;
     std::unique_ptr<MainWndPhotoBin> m_photoBin;
+    std::unique_ptr<NavigateToolbar> m_toolbar;
     std::unique_ptr<NavigateWindowController> m_navigateWindowController;
 };

@@ -11,6 +11,7 @@
 #include "Shell/MainWndMiniWindow.h"
 #include "Shell/MainWndPhotoBin.h"
 #include "Shell/NavigateOverlays.h"
+#include "Shell/NavigateToolbar.h"
 #include "Shell/NavigateViewModeAdapter.h"
 
 #include "Kit/LMFadeShowProxy.h"
@@ -79,6 +80,11 @@ NavigateViewMode::NavigateViewMode(AppDelegate& delegate, MainWndController& win
     windowController.setNavigateController(m_adapter.get());
     m_photoBin = std::make_unique<MainWndPhotoBin>(windowController, *m_controller);
     m_host->setPhotoBin(m_photoBin.get());
+    if (content) {
+        m_toolbar = std::make_unique<NavigateToolbar>(windowController, *m_controller, *m_adapter, *m_host, *m_photoBin,
+                                                      m_overlays.get());
+        m_host->setToolbar(&m_toolbar->controller());
+    }
     m_controller->awakeFromNib();
     m_propertiesPanel = std::make_unique<PropertiesPanelWindow>(delegate, windowController, *m_controller);
     PropertiesPanelWindow* panel = m_propertiesPanel.get();
@@ -124,6 +130,8 @@ NavigateViewMode::~NavigateViewMode()
     }
     m_host->setNavigateWindowController(nullptr);
     m_navigateWindowController.reset();
+    m_host->setToolbar(nullptr);
+    m_toolbar.reset();
     m_host->setPhotoBin(nullptr);
     m_photoBin.reset();
     m_host->entries().switchPropertiesWindow = nullptr;

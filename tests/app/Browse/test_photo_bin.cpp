@@ -12,6 +12,8 @@
 #include <QImage>
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace {
 
 LMPathString P(const QString& s)
@@ -47,6 +49,10 @@ TEST(PhotoBinGeometry, FramesRangesAndHits)
 
     const auto tail = g.visibleRange(g.frameForIndex(99));
     EXPECT_EQ(tail.location + tail.length, 100u) << "never past the last item";
+    // The index of no file (before the folder is read) lays the strip out far to the left: no
+    // item shows, and the count does not overflow.
+    const auto none = g.visibleRange(g.frameForIndex(std::numeric_limits<std::uint64_t>::max()));
+    EXPECT_EQ(none.length, 0u);
 
     EXPECT_EQ(g.indexAtPoint({8, 10}), 0u);
     EXPECT_EQ(g.indexAtPoint({8 + 47.5, 10}), 0u);
