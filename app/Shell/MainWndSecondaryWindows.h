@@ -36,6 +36,8 @@ public:
     void showAboutWindow();
     // Tab 0 keeps the current tab; `associateAll` ticks every type group (the default-viewer tip).
     void showOptionWindowWithTabType(long tab, bool associateAllFileTypes);
+    // Makes this program the default viewer of image types (made on first use).
+    FileTypeAssociator* fileTypeAssociator();
     void showAccountWindow();
     void showFeedbackWindow();
     // 1 to 4 open the share sheet, 33 composes a mail with the files; false when nothing started.

@@ -6,6 +6,7 @@
 #include <memory>
 
 class AppDelegate;
+class FileAssociateTipsViewController;
 class MainWndController;
 class NavigateViewMode;
 namespace kpv {
@@ -23,9 +24,12 @@ public:
     MainWndController& controller() const { return *m_controller; }
     NavigateViewMode& viewMode() const { return *m_viewMode; }
     kpv::MenuBar& menuBar() const { return *m_menuBar; }
+    // The default-viewer tip (nullptr without a window to show it in).
+    FileAssociateTipsViewController* fileAssociateTips() const { return m_fileAssociateTips.get(); }
 
 private:
     std::unique_ptr<MainWndController> m_controller;
     std::unique_ptr<NavigateViewMode> m_viewMode;
     std::unique_ptr<kpv::MenuBar> m_menuBar;
+    std::unique_ptr<FileAssociateTipsViewController> m_fileAssociateTips;
 };

@@ -274,6 +274,12 @@ void appendWindowSkin(std::vector<SkinImage>& images)
     images.push_back({"bt_process", 12, 12, [](QPainter& p, QRectF r) { roundedPlate(p, r, kAccent, kAccent.darker(140), 4); }});
     images.push_back({"bg_process", 12, 12, [](QPainter& p, QRectF r) { roundedPlate(p, r, kPanel, QColor(90, 94, 100), 4); }});
     images.push_back({"movecursor", 20, 20, moveCursor});
+    // The default-viewer tip: its plate and its accent OK button (R, P and D states).
+    images.push_back({"bg_tip_default", 12, 12, [](QPainter& p, QRectF r) {
+                          roundedPlate(p, r, QColor(43, 45, 48, 240), QColor(90, 94, 100), 5);
+                      }});
+    for (int s = 0; s < 4; ++s)
+        images.push_back({std::string("bt_dlgshare") + wideSuffix[s], 40, 30, wideButton(s)});
     // The intro tips' mask: a dimmed window with a clear spot where the tip points (nine-slice,
     // one point at the edges).
     images.push_back({"bg_tip_mask", 180, 180, [](QPainter& p, QRectF r) {

@@ -39,9 +39,20 @@ void MainWndSecondaryWindows::showAboutWindow()
 void MainWndSecondaryWindows::showOptionWindowWithTabType(long tab, bool associateAllFileTypes)
 {
     MainConfig* config = m_delegate.mainConfig();
-    if (!config)
+    FileTypeAssociator* associator = fileTypeAssociator();
+    if (!config || !associator)
         return;
-    if (!m_option) {
+    if (!m_option)
+        m_option = std::make_unique<OptionWindowController>(*config, *associator, m_center);
+    m_option->showWithTabType(tab, associateAllFileTypes);
+}
+
+FileTypeAssociator* MainWndSecondaryWindows::fileTypeAssociator()
+{
+    MainConfig* config = m_delegate.mainConfig();
+    if (!config)
+        return nullptr;
+    if (!m_associator) {
         const QString ourId =
             FileTypeAssociator::desktopIdForBundleIdentifier(kpv::Bundle::mainBundle().bundleIdentifier());
         m_associator = std::make_unique<FileTypeAssociator>(m_desktop, *config, ourId, m_delegate.allowedFileTypes());
@@ -53,9 +64,8 @@ void MainWndSecondaryWindows::showOptionWindowWithTabType(long tab, bool associa
             return AppDesktopEntry::ensureInstalled(ourId, m_delegate.appName(), QCoreApplication::applicationFilePath(),
                                                     mimeTypes);
         });
-        m_option = std::make_unique<OptionWindowController>(*config, *m_associator, m_center);
     }
-    m_option->showWithTabType(tab, associateAllFileTypes);
+    return m_associator.get();
 }
 
 void MainWndSecondaryWindows::showAccountWindow()

@@ -1,6 +1,10 @@
 #include "Shell/ViewerProgram.h"
 
 #include "Shell/AppDelegate.h"
+#include "Shell/FileAssociateTipsViewController.h"
+#include "Shell/FileTypeAssociator.h"
+#include "Shell/LMMainWndContentView.h"
+#include "Shell/MainWndSecondaryWindows.h"
 #include "Shell/LMMainWindow.h"
 #include "Shell/MainWndController.h"
 #include "Shell/MainWndCropHost.h"
@@ -11,6 +15,7 @@
 #include "Shell/MainWndThumbnailHost.h"
 #include "Shell/NavigateViewMode.h"
 
+#include "Model/MainConfig.h"
 #include "Slideshow/SlideshowThemeMgr.h"
 #include "appkit/MenuBar.h"
 
@@ -28,10 +33,25 @@ ViewerProgram::ViewerProgram(AppDelegate& delegate)
     m_controller->awakeFromNib();
     m_menuBar = std::make_unique<kpv::MenuBar>(m_controller->window());
     m_menuBar->setMenus(m_controller->mainMenus());
+
+    // Until answered once, the viewer offers to become the default application for photos.
+    if (MainConfig* config = delegate.mainConfig(); config && m_controller->contentView()) {
+        MainWndController* controller = m_controller.get();
+        FileAssociateTipsViewController::Actions actions;
+        actions.associateAll = [controller, &delegate] {
+            if (FileTypeAssociator* associator = controller->secondaryWindows().fileTypeAssociator())
+                associator->makeFileAssoicateForFileTypes(delegate.allowedFileTypes());
+        };
+        actions.configure = [controller] { controller->secondaryWindows().showOptionWindowWithTabType(3, true); };
+        m_fileAssociateTips = std::make_unique<FileAssociateTipsViewController>(m_controller->contentView(), *config,
+                                                                                delegate.appName(), std::move(actions));
+        m_fileAssociateTips->show(true);
+    }
 }
 
 ViewerProgram::~ViewerProgram()
 {
+    m_fileAssociateTips.reset();
     m_menuBar.reset();
     // The viewer goes before the window controller it lives in.
     m_viewMode.reset();

@@ -1,0 +1,86 @@
+// The default-viewer tip: shown until answered once; each answer does its part and keeps it away.
+
+#include "Shell/FileAssociateTipsViewController.h"
+
+#include "Kit/LMNineSliceImageView.h"
+#include "Model/MainConfig.h"
+#include "Slideshow/SlideshowNotifications.h"
+#include "appkit/View.h"
+#include "foundation/NotificationCenter.h"
+#include "foundation/UserDefaults.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+class FileAssociateTips : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(scratch.isValid());
+        defaults = std::make_unique<kpv::UserDefaults>(scratch.filePath(QStringLiteral("defaults.json")));
+        config = std::make_unique<MainConfig>(*defaults);
+    }
+    std::unique_ptr<FileAssociateTipsViewController> make()
+    {
+        FileAssociateTipsViewController::Actions actions;
+        actions.associateAll = [this] { ++associations; };
+        actions.configure = [this] { ++configurations; };
+        return std::make_unique<FileAssociateTipsViewController>(&parent, *config, QStringLiteral("Viewer"), actions);
+    }
+
+    QTemporaryDir scratch;
+    std::unique_ptr<kpv::UserDefaults> defaults;
+    std::unique_ptr<MainConfig> config;
+    kpv::View parent{kpv::Rect(0, 0, 800, 600)};
+    int associations = 0;
+    int configurations = 0;
+};
+
+TEST_F(FileAssociateTips, EachAnswerDoesItsPartAndKeepsTheTipAway)
+{
+    auto tips = make();
+    tips->show(true);
+    EXPECT_TRUE(tips->isShown());
+    tips->okButtonClicked();
+    EXPECT_FALSE(tips->isShown());
+    EXPECT_EQ(associations, 1);
+    EXPECT_TRUE(config->defaultViewerConfigured());
+    tips->show(true);
+    EXPECT_FALSE(tips->isShown()) << "answered once, never again";
+
+    config->setDefaultViewerConfigured(false);
+    tips->show(true);
+    tips->configButtonClicked();
+    EXPECT_EQ(configurations, 1);
+    EXPECT_EQ(associations, 1);
+    EXPECT_TRUE(config->defaultViewerConfigured());
+
+    config->setDefaultViewerConfigured(false);
+    tips->show(true);
+    tips->closeButtonClicked();
+    EXPECT_FALSE(tips->isShown());
+    EXPECT_EQ(associations + configurations, 2) << "closing changes no association";
+    EXPECT_TRUE(config->defaultViewerConfigured());
+}
+
+TEST_F(FileAssociateTips, StepsAsideForASlideshowUnlessAnswered)
+{
+    auto tips = make();
+    tips->show(true);
+    auto& center = kpv::NotificationCenter::defaultCenter();
+    center.postNotification(QString::fromLatin1(DidSlideshowFirstFrameDisplayedNotification), nullptr, {});
+    EXPECT_FALSE(tips->isShown());
+    center.postNotification(QStringLiteral("didChangeMainShowMode"), nullptr,
+                            {{QStringLiteral("old"), qlonglong(32)}, {QStringLiteral("new"), qlonglong(4)}});
+    EXPECT_TRUE(tips->isShown());
+    // Still unanswered: leaving the slideshow brought it back without storing anything.
+    EXPECT_FALSE(config->defaultViewerConfigured());
+    tips->closeButtonClicked();
+    center.postNotification(QStringLiteral("didChangeMainShowMode"), nullptr,
+                            {{QStringLiteral("old"), qlonglong(32)}, {QStringLiteral("new"), qlonglong(4)}});
+    EXPECT_FALSE(tips->isShown());
+}
+
+} // namespace
