@@ -56,6 +56,8 @@ protected:
         defaults = std::make_unique<kpv::UserDefaults>(scratch.filePath(QStringLiteral("defaults.json")));
         AppDelegate::Setup setup;
         setup.mainConfig = std::make_unique<MainConfig>(*defaults);
+        // The favourite button's first-visit tip holds every command until it is closed.
+        setup.mainConfig->setLoveTipsAlreadyShowed(true);
         setup.temporaryParent = scratch.filePath(QStringLiteral("tmp"));
         setup.cacheDirectory = scratch.filePath(QStringLiteral("cache"));
         setup.allowedFileExtensions = {QStringLiteral("png")};
