@@ -28,6 +28,18 @@ protected:
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
         return LMPathString(dir.filePath(name), false);
     }
+    // Begins the sheet with its failure report caught in alertText and its result in `result`.
+    void begin(BatchRenameWindowController &c, const QList<LMPathString> &files)
+    {
+        c.setAlertPresenter([this](const QString &text, kpv::Window *, std::function<void()> done) {
+            alertText = text;
+            done();
+        });
+        c.beginSheetOnParentWindow(&parent, files, [this](const auto &m) {
+            completed = true;
+            result = m;
+        });
+    }
     void finishRun(BatchRenameWindowController &c)
     {
         c.waitUntilWorkerFinished();
@@ -40,6 +52,7 @@ protected:
     kpv::Window parent{kpv::Rect(0, 0, 600, 400), 0};
     bool completed = false;
     std::optional<BatchRenameWorker::RenameMap> result;
+    QString alertText;
 };
 
 TEST_F(RenameSheet, PreviewRenameAndProgress)
@@ -77,15 +90,7 @@ TEST_F(RenameSheet, FailuresAreReportedAfterTheSheetAndIdleCloseEndsAtOnce)
 {
     const QList<LMPathString> files{LMPathString(dir.filePath("gone.jpg"), false), make("b.jpg")};
     BatchRenameWindowController c(&config);
-    QString alertText;
-    c.setAlertPresenter([&](const QString &text, kpv::Window *, std::function<void()> done) {
-        alertText = text;
-        done();
-    });
-    c.beginSheetOnParentWindow(&parent, files, [&](const auto &m) {
-        completed = true;
-        result = m;
-    });
+    begin(c, files);
     c.renameButtonClicked();
     finishRun(c);
     ASSERT_TRUE(completed);
@@ -116,15 +121,7 @@ TEST_F(RenameSheet, CancelBeforeTheRunStartsClosesTheSheet)
 {
     const QList<LMPathString> files{make("a.jpg"), make("b.jpg")};
     BatchRenameWindowController c(&config);
-    QString alertText;
-    c.setAlertPresenter([&](const QString &text, kpv::Window *, std::function<void()> done) {
-        alertText = text;
-        done();
-    });
-    c.beginSheetOnParentWindow(&parent, files, [&](const auto &m) {
-        completed = true;
-        result = m;
-    });
+    begin(c, files);
     c.renameButtonClicked();
     c.cancelButtonClicked();
     finishRun(c);
@@ -140,15 +137,7 @@ TEST_F(RenameSheet, ReadOnlyFolderReportsEveryFileAndKeepsThem)
 {
     const QList<LMPathString> files{make("a.jpg"), make("b.jpg")};
     BatchRenameWindowController c(&config);
-    QString alertText;
-    c.setAlertPresenter([&](const QString &text, kpv::Window *, std::function<void()> done) {
-        alertText = text;
-        done();
-    });
-    c.beginSheetOnParentWindow(&parent, files, [&](const auto &m) {
-        completed = true;
-        result = m;
-    });
+    begin(c, files);
     {
         ReadOnlyFolderScope locked(dir.path());
         ASSERT_TRUE(locked.isReadOnly());

@@ -13,6 +13,7 @@
 #include "Shell/MainWndEditSheets.h"
 #include "Shell/MainWndNavigateHost.h"
 #include "Shell/NavigateViewMode.h"
+#include "Shell/ViewerProgram.h"
 
 #include "Edit/BatchConvertWindowController.h"
 #include "Edit/BatchRenameWindowController.h"
@@ -84,17 +85,17 @@ protected:
         setup.allowedFileTypes = {QStringLiteral("public.png")};
         setup.processorCount = 2;
         delegate = std::make_unique<AppDelegate>(std::move(setup));
-        controller = std::make_unique<MainWndController>(
-            *delegate, std::make_unique<LMMainWindow>(kpv::Rect(0, 0, 800, 600)));
-        viewer = std::make_unique<NavigateViewMode>(*delegate, *controller);
-        registerCropMode(*controller, viewer->controller(), viewer->imageView(), viewer->host());
-        controller->awakeFromNib();
+        // The viewer as the program assembles it, crop mode and the sheets included.
+        program = std::make_unique<ViewerProgram>(*delegate);
+        controller = &program->controller();
+        viewer = &program->viewMode();
     }
     void TearDown() override
     {
         ImageSaveAsPanel::shared().setPanelFactory({});
-        viewer.reset();
-        controller.reset();
+        controller = nullptr;
+        viewer = nullptr;
+        program.reset();
         delegate.reset();
         kpv::RunLoop::main().runOnce();
         kpv::RunLoop::main().setClock(nullptr);
@@ -147,8 +148,9 @@ protected:
     QString folder;
     std::unique_ptr<kpv::UserDefaults> defaults;
     std::unique_ptr<AppDelegate> delegate;
-    std::unique_ptr<MainWndController> controller;
-    std::unique_ptr<NavigateViewMode> viewer;
+    std::unique_ptr<ViewerProgram> program;
+    MainWndController* controller = nullptr;
+    NavigateViewMode* viewer = nullptr;
 };
 
 TEST_F(Editing, CropCommandOpensTheCropPageAndEscapeReturns)
