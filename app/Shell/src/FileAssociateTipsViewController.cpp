@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr double kWidth = 640;
+constexpr double kWidth = 760;
 constexpr double kHeight = 44;
 
 const char* const kDidChangeMainShowMode = "didChangeMainShowMode";
