@@ -1,6 +1,7 @@
 // The commands of the favourites mode: what is possible, and carrying each out.
 #include "Browse/FavoriteViewController.h"
 #include "Model/LMPhotoLibrary.h"
+#include "Model/ShareWebsiteType.h"
 
 #include "Browse/FavFileCopyProcessController.h"
 #include "Browse/FavImageBrowserView.h"
@@ -18,19 +19,6 @@ namespace {
 QString tr(const char* key)
 {
     return kpv::Bundle::mainBundle().localizedString(QString::fromLatin1(key));
-}
-
-long actionForShareType(long shareType)
-{
-    switch (shareType) {
-    case 1: return 21;
-    case 2: return 23;
-    case 3: return 22;
-    case 4: return 24;
-    case 33: return 25;
-    case 34: return 26;
-    default: return 0;
-    }
 }
 
 } // namespace
@@ -232,7 +220,7 @@ void FavoriteViewController::doBatchResizeOrConvert(bool resize)
 
 void FavoriteViewController::doShareForType(long shareType)
 {
-    if (!canDoAction(actionForShareType(shareType)))
+    if (!canDoAction(shareActionForWebsiteType(shareType)))
         return;
     if (MainConfig* config = m_host.mainConfig())
         config->setCurShareType(shareType);

@@ -1,5 +1,6 @@
 #include "View/NavToolbarController.h"
 #include "Model/LMPhotoLibrary.h"
+#include "Model/ShareWebsiteType.h"
 
 #include "Kit/LMButton.h"
 #include "Kit/LMThumbZoomSlider.h"
@@ -304,28 +305,14 @@ void NavToolbarController::closeClickedOnLoveIntroTips()
 
 QString NavToolbarController::toolbarButtonImageNameByShareType(int64_t shareType)
 {
-    switch (shareType) {
-    case 1: return QStringLiteral("E_FACEBOOK");
-    case 2: return QStringLiteral("E_FLICK");
-    case 3: return QStringLiteral("E_TWITTER");
-    case 4: return QStringLiteral("e_tumblr");
-    case 33: return QStringLiteral("e_email");
-    case 34: return QStringLiteral("e_iphoto");
-    default: return QStringLiteral("e_email");
-    }
+    const ShareWebsiteTypeInfo* info = shareWebsiteTypeInfo(long(shareType));
+    return QString::fromLatin1(info ? info->imageName : "e_email");
 }
 
 QString NavToolbarController::toolbarButtonToolTipsByShareType(int64_t shareType)
 {
-    switch (shareType) {
-    case 1: return QStringLiteral("IDS_SharetoFacebook");
-    case 2: return QStringLiteral("IDS_SharetoFlickr");
-    case 3: return QStringLiteral("IDS_SharetoTwitter");
-    case 4: return QStringLiteral("IDS_SharetoTumblr");
-    case 33: return QStringLiteral("IDS_SharetoEmail");
-    case 34: return QStringLiteral("IDS_SharetoIPhoto");
-    default: return QStringLiteral("IDS_SharetoEmail");
-    }
+    const ShareWebsiteTypeInfo* info = shareWebsiteTypeInfo(long(shareType));
+    return QString::fromLatin1(info ? info->toolTipKey : "IDS_SharetoEmail");
 }
 
 void NavToolbarController::updateShareButtonUI(int64_t shareType)

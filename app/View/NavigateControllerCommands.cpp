@@ -5,6 +5,7 @@
 #include "View/NavigateController.h"
 
 #include "Model/LMPathTools.h"
+#include "Model/ShareWebsiteType.h"
 #include "Model/LMPerformSelectorWrapper.h"
 #include "Model/MainConfig.h"
 #include "Model/PhotoSearchHandler.h"
@@ -308,24 +309,12 @@ void NavigateController::switchPhotoBin()
 
 namespace {
 
-int64_t actionForShareType(int64_t type)
-{
-    switch (type) {
-    case 1: return 21;
-    case 2: return 23;
-    case 3: return 22;
-    case 4: return 24;
-    case 33: return 25;
-    case 34: return 26;
-    default: return 0;
-    }
-}
 
 } // namespace
 
 bool NavigateController::doShareForType(int64_t shareType)
 {
-    const int64_t action = actionForShareType(shareType);
+    const int64_t action = shareActionForWebsiteType(shareType);
     if (action == 0 || !canDoAction(action) || !m_host)
         return false;
     abortScrollSession();

@@ -8,30 +8,6 @@
 
 #include <QFileInfo>
 
-namespace {
-struct ShareEntry {
-    long type;
-    const char* imageName;
-    const char* toolTipKey;
-};
-constexpr ShareEntry kEntries[] = {
-    {ShareWebsiteTypeFacebook, "E_FACEBOOK", "IDS_SharetoFacebook"},
-    {ShareWebsiteTypeFlickr, "E_FLICK", "IDS_SharetoFlickr"},
-    {ShareWebsiteTypeTwitter, "E_TWITTER", "IDS_SharetoTwitter"},
-    {ShareWebsiteTypeTumblr, "e_tumblr", "IDS_SharetoTumblr"},
-    {ShareWebsiteTypeEmail, "e_email", "IDS_SharetoEmail"},
-    {ShareWebsiteTypePhotoLibrary, "e_iphoto", "IDS_SharetoIPhoto"},
-};
-
-const ShareEntry* entryFor(long type)
-{
-    for (const ShareEntry& e : kEntries)
-        if (e.type == type)
-            return &e;
-    return nullptr;
-}
-} // namespace
-
 ShareSelectWebsiteViewController::ShareSelectWebsiteViewController(LMPopMenuViewDelegate* delegate,
                                                                    kpv::View* parentView)
     : LMPopMenuViewController(delegate, parentView), m_shareTypes(supportedShareTypes())
@@ -50,7 +26,7 @@ ShareSelectWebsiteViewController::shareSelectWebsiteViewControllerWithDelegate(L
 QList<long> ShareSelectWebsiteViewController::supportedShareTypes()
 {
     QList<long> types;
-    for (const ShareEntry& e : kEntries) {
+    for (const ShareWebsiteTypeInfo& e : kShareWebsiteTypeInfos) {
         if (!MainConfig::isShareTypeSupported(e.type))
             continue;
         // The photo library is listed only where there is an application to hand pictures to.
@@ -74,13 +50,13 @@ long ShareSelectWebsiteViewController::shareTypeByRepresentedObject(const QVaria
 
 QString ShareSelectWebsiteViewController::toolbarButtonImageNameByShareType(long shareType)
 {
-    const ShareEntry* e = entryFor(shareType);
+    const ShareWebsiteTypeInfo* e = shareWebsiteTypeInfo(shareType);
     return e ? QString::fromLatin1(e->imageName) : QString();
 }
 
 QString ShareSelectWebsiteViewController::toolbarButtonToolTipsByShareType(long shareType)
 {
-    const ShareEntry* e = entryFor(shareType);
+    const ShareWebsiteTypeInfo* e = shareWebsiteTypeInfo(shareType);
     return e ? kpv::Bundle::mainBundle().localizedString(QLatin1String(e->toolTipKey), QString()) : QString();
 }
 

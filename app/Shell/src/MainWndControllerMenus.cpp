@@ -4,6 +4,7 @@
 
 #include "Shell/MainWndController.h"
 #include "Model/LMPhotoLibrary.h"
+#include "Model/ShareWebsiteType.h"
 
 #include "Shell/AppDelegate.h"
 #include "Shell/LMMainWindow.h"
@@ -366,15 +367,7 @@ bool MainWndController::canShowActionItem(long tag)
 
 long MainWndController::mainActionTypeForShareType(long shareType)
 {
-    switch (shareType) {
-    case 1: return 21;
-    case 2: return 23;
-    case 3: return 22;
-    case 4: return 24;
-    case 33: return 25;
-    case 34: return 26;
-    default: return 0;
-    }
+    return shareActionForWebsiteType(shareType);
 }
 
 bool MainWndController::validateMenuItem(kpv::MenuItem& item)
