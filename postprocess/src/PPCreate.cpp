@@ -275,20 +275,6 @@ int PPChooseBlockMode(int64_t requested, int64_t dstLayout, int64_t srcLayout, b
 
 namespace {
 
-// Class 1 tables: Y term, and per chroma value the red, green and blue parts, 16.16 with rounding.
-struct YUV2RGBTables {
-    int32_t y[256];
-    int32_t crR[256], crG[256];
-    int32_t cbB[256], cbG[256];
-};
-
-// Class 3 tables.
-struct RGB2YUVTables {
-    int32_t yr[256], yg[256], yb[256];
-    int32_t cbr[256], cbg[256], cbb[256];
-    int32_t crg[256], crb[256];
-};
-
 MResult buildTables(PPEngineContext* ctx)
 {
     const int c = halveNegative(ctx->contrast), s = halveNegative(ctx->saturation), b = ctx->brightness;
@@ -328,8 +314,8 @@ MResult buildTables(PPEngineContext* ctx)
         const int64_t std = ctx->dstMap.yuvStandard;
         const RGB2YUVCoef& k = is709(std) ? (isFullRange(std) ? MRGB2YCBCR709 : MRGB2YUV709)
                                           : (isFullRange(std) ? MRGB2YCBCR601 : MRGB2YUV601);
-        ctx->tableSize = sizeof(RGB2YUVTables);
-        auto* t = static_cast<RGB2YUVTables*>(MMemAlloc(nullptr, sizeof(RGB2YUVTables)));
+        ctx->tableSize = sizeof(PPRgbToYuvTables);
+        auto* t = static_cast<PPRgbToYuvTables*>(MMemAlloc(nullptr, sizeof(PPRgbToYuvTables)));
         if (!t)
             return MERR_NO_MEMORY;
         ctx->table = reinterpret_cast<uint8_t*>(t);
@@ -352,8 +338,8 @@ MResult buildTables(PPEngineContext* ctx)
         const int64_t std = ctx->srcMap.yuvStandard;
         const YUV2RGBCoef& k = is709(std) ? (isFullRange(std) ? MYCBCR2RGB709 : MYUV2RGB709)
                                           : (isFullRange(std) ? MYCBCR2RGB601 : MYUV2RGB601);
-        ctx->tableSize = sizeof(YUV2RGBTables);
-        auto* t = static_cast<YUV2RGBTables*>(MMemAlloc(nullptr, sizeof(YUV2RGBTables)));
+        ctx->tableSize = sizeof(PPYuvToRgbTables);
+        auto* t = static_cast<PPYuvToRgbTables*>(MMemAlloc(nullptr, sizeof(PPYuvToRgbTables)));
         if (!t)
             return MERR_NO_MEMORY;
         ctx->table = reinterpret_cast<uint8_t*>(t);

@@ -1,4 +1,4 @@
-// What the fast kernels share: the colour-table layouts the set-up builds, the linear addressing of
+// What the fast kernels share: the linear addressing of
 // a target plane in oriented coordinates, and the walk over the pixels that decide a subsampled
 // chroma sample.
 //
@@ -14,20 +14,6 @@
 
 #include <algorithm>
 #include <cstdint>
-
-// Class 1 tables (YUV to RGB), as the set-up lays them out.
-struct PPYuvToRgbTables {
-    int32_t y[256];
-    int32_t crR[256], crG[256];
-    int32_t cbB[256], cbG[256];
-};
-
-// Class 3 tables (RGB to YUV), as the set-up lays them out.
-struct PPRgbToYuvTables {
-    int32_t yr[256], yg[256], yb[256];
-    int32_t cbr[256], cbg[256], cbb[256];
-    int32_t crg[256], crb[256];
-};
 
 // Branch-free (the compiler makes min and max conditional moves): random colours would defeat
 // branch prediction.

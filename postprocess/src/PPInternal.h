@@ -106,6 +106,22 @@ struct PPBand {
     int64_t u0, u1, v0, v1;    // oriented columns and rows, relative to the target area
 };
 
+// The colour tables the set-up builds and every kernel reads. Class 1 (YUV to RGB): the Y term,
+// and per chroma value its red, green and blue parts, 16.16 with rounding.
+struct PPYuvToRgbTables {
+    int32_t y[256];
+    int32_t crR[256], crG[256];
+    int32_t cbB[256], cbG[256];
+};
+
+// Class 3 (RGB to YUV).
+struct PPRgbToYuvTables {
+    int32_t yr[256], yg[256], yb[256];
+    int32_t cbr[256], cbg[256], cbb[256];
+    int32_t crg[256], crb[256];
+};
+
+
 MResult MMapPixel(const PPFormat* fmt, PPPixelMap* map);
 MResult MFormatColorID_GetBPP(const PPPixelMap* map, PPPlaneSet* set);
 MResult MInitConvertParam(const PPPixelMap* map, PPPlaneSet* set);

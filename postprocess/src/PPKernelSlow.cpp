@@ -157,18 +157,6 @@ struct Sample {
     int alpha;  // source alpha of a 32-bit RGB source
 };
 
-struct YUV2RGBTables {
-    int32_t y[256];
-    int32_t crR[256], crG[256];
-    int32_t cbB[256], cbG[256];
-};
-
-struct RGB2YUVTables {
-    int32_t yr[256], yg[256], yb[256];
-    int32_t cbr[256], cbg[256], cbb[256];
-    int32_t crg[256], crb[256];
-};
-
 class Reader {
 public:
     Reader(const PPPlaneSet& s, const PPEngineContext* ctx) : s_(s), ctx_(ctx)
@@ -291,8 +279,8 @@ MResult ANY_ANY_C_SLOW(const PPBand* bandPtr, const PPPlaneSet* dstPtr, const PP
         }
     const bool dstGrey = ctx->dstMap.layout == PPL_GREY;
     const bool dstLumaSwap = ctx->dstMap.layout >= 528 && ctx->dstMap.layout <= 531;
-    const auto* y2r = reinterpret_cast<const YUV2RGBTables*>(ctx->table);
-    const auto* r2y = reinterpret_cast<const RGB2YUVTables*>(ctx->table);
+    const auto* y2r = reinterpret_cast<const PPYuvToRgbTables*>(ctx->table);
+    const auto* r2y = reinterpret_cast<const PPRgbToYuvTables*>(ctx->table);
 
     for (int64_t v = band.v0; v < band.v1; ++v) {
         const int64_t y0 = ctx->rowIndex[2 * v], y1 = ctx->rowIndex[2 * v + 1];
