@@ -3,6 +3,7 @@
 // the list true after a save under another name or a batch rename.
 
 #include "View/NavigateController.h"
+#include "View/NavigateControllerGuard.h"
 
 #include "Model/LMPathTools.h"
 #include "Model/ShareWebsiteType.h"
@@ -36,21 +37,6 @@ QString latin1(const char *s)
 
 constexpr int kFullSizeType = 1;
 
-// Runs `fn` only while the controller still exists (results of saves and sheets come later).
-template <typename Fn>
-auto guarded(const std::shared_ptr<NavigateController *> &self, Fn fn)
-{
-    return [weak = std::weak_ptr<NavigateController *>(self), fn](auto &&...args) {
-        const auto p = weak.lock();
-        if (p && *p)
-            fn(std::forward<decltype(args)>(args)...);
-    };
-}
-
-void nextTurn(std::function<void()> fn)
-{
-    LMPerformSelectorWrapper().performWithBlock(std::move(fn), 0);
-}
 
 } // namespace
 
@@ -306,11 +292,6 @@ void NavigateController::switchPhotoBin()
 }
 
 // ---- Share ----
-
-namespace {
-
-
-} // namespace
 
 bool NavigateController::doShareForType(int64_t shareType)
 {

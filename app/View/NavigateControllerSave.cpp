@@ -3,6 +3,7 @@
 // under another name or to go on without saving. The same rule guards dragging the file out.
 
 #include "View/NavigateController.h"
+#include "View/NavigateControllerGuard.h"
 
 #include "Model/LMPerformSelectorWrapper.h"
 #include "View/LMImageViewModel.h"
@@ -10,25 +11,6 @@
 #include "imageio/ImageDestination.h"
 
 #include <QFileInfo>
-
-namespace {
-
-template <typename Fn>
-auto guarded(const std::shared_ptr<NavigateController *> &self, Fn fn)
-{
-    return [weak = std::weak_ptr<NavigateController *>(self), fn](auto &&...args) {
-        const auto p = weak.lock();
-        if (p && *p)
-            fn(std::forward<decltype(args)>(args)...);
-    };
-}
-
-void nextTurn(std::function<void()> fn)
-{
-    LMPerformSelectorWrapper().performWithBlock(std::move(fn), 0);
-}
-
-} // namespace
 
 bool NavigateController::isWritableFileType(const QString &path)
 {
