@@ -11,6 +11,9 @@ CMAKE_COMMON = -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 export ASAN_OPTIONS  ?= detect_leaks=1:abort_on_error=0:detect_stack_use_after_return=1
 export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS  ?= suppressions=$(CURDIR)/tools/lsan.supp:print_suppressions=0
+# Every run takes the test files and the tests inside each file in a new random order, so a test
+# that leans on another's leftovers fails here (the seed is printed at the top of each file's output).
+export GTEST_SHUFFLE ?= 1
 
 .PHONY: all deps run test bench build-test build-release clean
 
@@ -27,7 +30,7 @@ build-test: deps
 
 test: build-test
 	cd $(TEST_DIR) && xvfb-run -a -s "-screen 0 1920x1080x24" \
-	    ctest --output-on-failure --no-tests=error -j $(JOBS)
+	    ctest --output-on-failure --no-tests=error --schedule-random -j $(JOBS)
 
 build-release: deps
 	cmake -S . -B $(RELEASE_DIR) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release \
