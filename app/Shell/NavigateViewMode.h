@@ -18,6 +18,7 @@ class MainWndNavigateHost;
 class MainWndPhotoBin;
 class NavigateController;
 class NavigateOverlays;
+class NavigatePagingViews;
 class NavigateToolbar;
 class NavigateViewModeAdapter;
 class NavigateWindowController;
@@ -54,6 +55,7 @@ private:
     std::unique_ptr<NavImageLoader> m_loader;
     std::unique_ptr<MainWndNavigateHost> m_host;
     std::unique_ptr<NavigateOverlays> m_overlays;
+    std::unique_ptr<NavigatePagingViews> m_pagingViews;
     std::unique_ptr<LMFadeShowProxy> m_imageViewProxy;
     std::unique_ptr<NavigateController> m_controller;
     std::unique_ptr<NavigateViewModeAdapter> m_adapter;

@@ -11,6 +11,7 @@
 #include "Shell/MainWndMiniWindow.h"
 #include "Shell/MainWndPhotoBin.h"
 #include "Shell/NavigateOverlays.h"
+#include "Shell/NavigatePagingViews.h"
 #include "Shell/NavigateToolbar.h"
 #include "Shell/NavigateViewModeAdapter.h"
 
@@ -59,7 +60,10 @@ NavigateViewMode::NavigateViewMode(AppDelegate& delegate, MainWndController& win
         m_overlays = std::make_unique<NavigateOverlays>(content);
         m_host->setOverlays(m_overlays.get());
     }
-    m_controller = std::make_unique<NavigateController>(m_imageView, m_host.get(), m_loader.get());
+    // Swipes page with the images following the fingers where the view is in the window.
+    if (content && !m_detachedView)
+        m_pagingViews = std::make_unique<NavigatePagingViews>(content, m_imageView);
+    m_controller = std::make_unique<NavigateController>(m_imageView, m_host.get(), m_loader.get(), m_pagingViews.get());
     m_host->setController(m_controller.get());
     m_adapter = std::make_unique<NavigateViewModeAdapter>(*m_controller, *m_host);
     m_host->setResponder(m_adapter.get());
@@ -142,6 +146,7 @@ NavigateViewMode::~NavigateViewMode()
     m_adapter.reset();
     m_host.reset();
     m_overlays.reset();
+    m_pagingViews.reset();
     m_imageViewProxy.reset();
     m_detachedView.reset();
 }

@@ -1,0 +1,53 @@
+// The views swipe paging draws with: added to the content view over the image view, placed in its
+// coordinates, drawing their image at their alpha, and gone with the session.
+
+#include "Shell/NavigatePagingViews.h"
+
+#include "Model/LMFileImgBaseInfo.h"
+#include "Model/LMImage.h"
+#include "View/LMOpenGLView.h"
+#include "appkit/View.h"
+
+#include <QImage>
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(PagingViews, LiveInTheContentViewOverTheImageView)
+{
+    kpv::View content(kpv::Rect(0, 0, 800, 600));
+    auto* imageView = new LMOpenGLView(kpv::Rect(100, 50, 600, 500));
+    content.addSubview(imageView);
+    NavigatePagingViews factory(&content, imageView);
+    EXPECT_EQ(factory.containerBounds(), QRectF(0, 0, 800, 600));
+    EXPECT_EQ(factory.convertFromMainView(QRectF(10, 20, 30, 40)), QRectF(110, 70, 30, 40));
+
+    const std::size_t before = content.subviews().size();
+    {
+        std::unique_ptr<NavPagingView> page = factory.createPagingView();
+        EXPECT_TRUE(page->isHidden()) << "made hidden";
+        EXPECT_FALSE(page->isInContainer());
+        QImage pixels(4, 3, QImage::Format_RGB32);
+        pixels.fill(Qt::red);
+        const auto image = std::make_shared<LMImage>(pixels, LMFileImgBaseInfoPtr());
+        page->setImage(image);
+        EXPECT_EQ(page->image(), image);
+        page->addToContainer();
+        page->addToContainer(); // once only
+        EXPECT_TRUE(page->isInContainer());
+        EXPECT_EQ(content.subviews().size(), before + 1);
+        page->setFrame(QRectF(5, 6, 70, 80));
+        EXPECT_EQ(page->frame(), QRectF(5, 6, 70, 80));
+        page->setAlpha(0.25);
+        EXPECT_DOUBLE_EQ(page->alpha(), 0.25);
+        page->setHidden(false);
+        EXPECT_FALSE(page->isHidden());
+        factory.setMainViewImageNotDraw(true);
+        EXPECT_TRUE(imageView->imageNotDraw());
+        factory.setMainViewImageNotDraw(false);
+        EXPECT_FALSE(imageView->imageNotDraw());
+    }
+    EXPECT_EQ(content.subviews().size(), before) << "the view leaves with its session";
+}
+
+} // namespace
