@@ -6,6 +6,7 @@
 #include "appkit/Color.h"
 #include "appkit/GraphicsContext.h"
 #include "appkit/Image.h"
+#include "appkit/Window.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
 #include "imageio/Thumbnailer.h"
@@ -324,11 +325,11 @@ std::set<QString> LMImageBrowserView::visiblePictureUIDs() const
     return uids;
 }
 
-void LMImageBrowserView::insertPicture(const QString& uid, const QImage& picture)
+void LMImageBrowserView::insertPicture(const QString& uid, const QImage& picture, int requestedPixels)
 {
     if (auto it = m_pictures.find(uid); it != m_pictures.end())
         m_pictureBytes -= pictureCost(it->image);
-    m_pictures.insert(uid, {picture, ++m_pictureUseClock});
+    m_pictures.insert(uid, {picture, ++m_pictureUseClock, requestedPixels});
     m_pictureBytes += pictureCost(picture);
     evictPictures();
 }
@@ -353,16 +354,31 @@ void LMImageBrowserView::evictPictures()
     }
 }
 
+int LMImageBrowserView::pictureMaxPixels() const
+{
+    const kpv::Window* w = window();
+    const double scale = w && w->backingScaleFactor() > 0 ? w->backingScaleFactor() : 1.0;
+    const double side = std::max(m_layout.cellSize.width, m_layout.cellSize.height) * scale;
+    const int steps = int(std::ceil(std::max(1.0, side) / kPictureSizeStep));
+    return std::min(kPictureMaxPixels, steps * kPictureSizeStep);
+}
+
 void LMImageBrowserView::requestPicture(const QString& uid, const QString& path)
 {
+    const int wantedPixels = pictureMaxPixels();
     if (auto it = m_pictures.find(uid); it != m_pictures.end()) {
         it->lastUse = ++m_pictureUseClock;
-        return;
+        // A picture read for smaller cells is shown until a sharper one arrives; an unreadable
+        // file (no picture) is not asked for again.
+        const QImage& image = it->image;
+        if (image.isNull() || std::max(image.width(), image.height()) >= wantedPixels ||
+            it->requestedPixels >= wantedPixels)
+            return;
     }
     if (m_pendingPictures.count(uid))
         return;
     if (m_syncPictures) {
-        insertPicture(uid, kpv::Thumbnailer::thumbnail(path, kPictureMaxPixels));
+        insertPicture(uid, kpv::Thumbnailer::thumbnail(path, wantedPixels), wantedPixels);
         return;
     }
     if (!m_pictureQueue) {
@@ -370,15 +386,16 @@ void LMImageBrowserView::requestPicture(const QString& uid, const QString& path)
         m_pictureQueue->setMaxConcurrentOperationCount(2);
     }
     auto wanted = std::make_shared<std::atomic<bool>>(true);
+    const int pixels = wantedPixels;
     m_pendingPictures.emplace(uid, wanted);
     std::weak_ptr<LMImageBrowserView*> self = m_self;
-    m_pictureQueue->addOperationWithBlock([self, uid, path, wanted] {
+    m_pictureQueue->addOperationWithBlock([self, uid, path, wanted, pixels] {
         // A cell scrolled past before its turn costs no decode.
         if (!wanted->load())
             return;
-        QImage picture = kpv::Thumbnailer::thumbnail(path, kPictureMaxPixels);
+        QImage picture = kpv::Thumbnailer::thumbnail(path, pixels);
         kpv::RunLoop::performOnMainThread(
-            [self, uid, picture, wanted] {
+            [self, uid, picture, wanted, pixels] {
                 auto s = self.lock();
                 if (!s || !*s)
                     return;
@@ -388,7 +405,7 @@ void LMImageBrowserView::requestPicture(const QString& uid, const QString& path)
                     return; // given up meanwhile, or asked for again by a newer load
                 view->m_pendingPictures.erase(pending);
                 // A file that cannot be read keeps an empty entry, so it is not asked for again.
-                view->insertPicture(uid, picture);
+                view->insertPicture(uid, picture, pixels);
                 view->setNeedsDisplay();
                 view->updateItemUI();
             },

@@ -76,9 +76,13 @@ public:
     std::size_t extraItemViewCount() const { return m_extraItemViewReps.size(); }
 
     // ---- Pictures ----
-    // The longest side of a loaded picture, in pixels.
-    static constexpr int kPictureMaxPixels = 512;
-    // What the picture cache may hold by default: about two hundred pictures of the largest size.
+    // The longest side of a loaded picture, in pixels: the cell's longer side on the screen,
+    // rounded up to a step of 64 (so a small zoom change reads nothing again), at most 1024.
+    static constexpr int kPictureSizeStep = 64;
+    static constexpr int kPictureMaxPixels = 1024;
+    int pictureMaxPixels() const;
+    // What the picture cache may hold by default: some 1,400 pictures at the default cell size,
+    // several screens of the largest cells.
     static constexpr qsizetype kDefaultPictureCacheBudget = qsizetype(160) << 20;
     // The cached picture of an item identifier (null until loaded).
     QImage cachedPicture(const QString& uid) const;
@@ -135,7 +139,7 @@ private:
     void attach(ExtraRep& rep);
     void detach(ExtraRep& rep);
     void requestPicture(const QString& uid, const QString& path);
-    void insertPicture(const QString& uid, const QImage& picture);
+    void insertPicture(const QString& uid, const QImage& picture, int requestedPixels);
     void evictPictures();
     std::set<QString> visiblePictureUIDs() const;
     kpv::Point toContent(kpv::Point p) const { return {p.x, p.y + m_scrollOffset}; }
@@ -155,6 +159,7 @@ private:
     struct CachedPicture {
         QImage image;
         quint64 lastUse = 0;
+        int requestedPixels = 0; // the size it was read for (a small file gives less)
     };
     QHash<QString, CachedPicture> m_pictures;
     quint64 m_pictureUseClock = 0;

@@ -108,14 +108,21 @@ void ThumbnailViewController::updateThumbBrowserItems()
     QHash<LMPathString, ThumbImageBrowserItemPtr> old;
     old.swap(m_dictThumbImageBrowserItems);
     m_thumbFilePaths.clear();
-    for (const LMPathString& path : m_host.sortedFilePaths()) {
-        const QDateTime date = m_host.fileModificationDate(path);
+    ThumbnailViewHost* host = &m_host;
+    const ThumbImageBrowserItem::DateSource dateSource = [host](const LMPathString& path) {
+        return host->fileModificationDate(path);
+    };
+    const QList<LMPathString> paths = m_host.sortedFilePaths();
+    m_dictThumbImageBrowserItems.reserve(paths.size());
+    for (const LMPathString& path : paths) {
+        // An item whose cell was never shown has read no date yet and reads the current one when
+        // it is; one that was shown is kept only while its file has the date it was made for.
         ThumbImageBrowserItemPtr item = old.value(path);
-        if (!item || item->fileModificationDate() != date)
-            item = std::make_shared<ThumbImageBrowserItem>(path, date);
+        if (!item || (item->hasFileModificationDate() && item->fileModificationDate() != m_host.fileModificationDate(path)))
+            item = std::make_shared<ThumbImageBrowserItem>(path, dateSource);
         m_dictThumbImageBrowserItems.insert(path, item);
-        m_thumbFilePaths.append(path);
     }
+    m_thumbFilePaths = paths;
 }
 
 void ThumbnailViewController::selectAndScrollToCurNavFile()

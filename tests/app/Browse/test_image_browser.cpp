@@ -183,6 +183,45 @@ TEST(ImageBrowserPictures, CacheStaysWithinItsBudgetAndKeepsWhatIsInSight)
     EXPECT_EQ(browser.pictureCacheCount(), browser.visibleItemIndexes().size());
 }
 
+TEST(ImageBrowserPictures, PicturesAreReadAtTheCellsSize)
+{
+    QTemporaryDir dir;
+    Source src;
+    src.plainViews = true;
+    auto item = std::make_unique<Item>();
+    item->uid = "big";
+    item->path = dir.filePath("big.jpg");
+    writeTestJpeg(item->path, 640, 480);
+    src.items.push_back(std::move(item));
+    LMImageBrowserView browser(kpv::Rect(0, 0, 800, 600));
+    browser.setLoadsPicturesSynchronously(true);
+    browser.setDataSource(&src);
+    browser.setCellSize({100, 75});
+    browser.reloadData();
+    EXPECT_EQ(browser.pictureMaxPixels(), 128) << "the cell's side rounded up to the next step";
+    browser.requestVisiblePictures();
+    EXPECT_EQ(browser.cachedPicture("big").width(), 128);
+    const qsizetype small = browser.pictureCacheBytes();
+
+    // Slightly larger cells keep the picture; much larger ones read a sharper one.
+    browser.setCellSize({120, 90});
+    browser.requestVisiblePictures();
+    EXPECT_EQ(browser.cachedPicture("big").width(), 128);
+    browser.setCellSize({300, 225});
+    browser.requestVisiblePictures();
+    EXPECT_EQ(browser.cachedPicture("big").width(), 320);
+    EXPECT_GT(browser.pictureCacheBytes(), small) << "the cache counts the replacement, not both";
+    EXPECT_LT(browser.pictureCacheBytes(), small + 320 * 240 * 4 + 1024);
+    // A file smaller than the cell is read once, whatever the zoom.
+    browser.setCellSize({800, 600});
+    EXPECT_EQ(browser.pictureMaxPixels(), 832);
+    browser.requestVisiblePictures();
+    EXPECT_EQ(browser.cachedPicture("big").width(), 640);
+    const QImage kept = browser.cachedPicture("big");
+    browser.requestVisiblePictures();
+    EXPECT_EQ(browser.cachedPicture("big").cacheKey(), kept.cacheKey()) << "not read again";
+}
+
 TEST(ImageBrowserPictures, LoadsOfCellsScrolledPastAreGivenUp)
 {
     PictureGrid grid(400, false);
@@ -275,7 +314,12 @@ public:
     void setShowMode(long m) override { mode = m; }
     kpv::View* containerViewByShowMode(long) const override { return const_cast<kpv::View*>(&container); }
     QList<LMPathString> sortedFilePaths() const override { return paths; }
-    QDateTime fileModificationDate(const LMPathString& p) const override { return dates.value(p); }
+    mutable int dateReads = 0;
+    QDateTime fileModificationDate(const LMPathString& p) const override
+    {
+        ++dateReads;
+        return dates.value(p);
+    }
     std::size_t curFileIndex() const override { return cur; }
     bool isCurFileModifiedAndCannotOverwriteable() const override { return modifiedReadOnly; }
     void doNavCurFileToIndex(std::size_t i, std::function<void(bool)> done) override
@@ -397,6 +441,25 @@ TEST_F(ThumbnailMode, DoubleClicks)
     c->imageBrowserCellWasDoubleClickedAtIndex(c->browser(), 5);
     EXPECT_EQ(host.mode, 4);
     EXPECT_TRUE(host.navigations.empty()) << "navigation waits until the grid has gone";
+}
+
+TEST_F(ThumbnailMode, ALargeFolderReadsDatesOnlyForCellsInSight)
+{
+    host.paths.clear();
+    for (int i = 0; i < 5000; ++i)
+        host.paths.append(P(QStringLiteral("/big/%1.jpg").arg(i)));
+    host.dateReads = 0;
+    enter();
+    EXPECT_EQ(c->thumbFilePaths().size(), 5000);
+    const std::size_t inSight = c->browser()->visibleItemIndexes().size();
+    EXPECT_GT(host.dateReads, 0);
+    EXPECT_LE(std::size_t(host.dateReads), inSight) << "no file outside the screen is asked for its date";
+
+    // A later rebuild still finds a changed file among those that were shown.
+    const QString before = c->itemForPath(host.paths[0])->imageUID();
+    host.dates[host.paths[0]] = QDateTime::fromSecsSinceEpoch(5);
+    c->updateThumbBrowserItems();
+    EXPECT_NE(c->itemForPath(host.paths[0])->imageUID(), before);
 }
 
 TEST_F(ThumbnailMode, ExitButtonZoomSliderAndContextMenu)
