@@ -67,7 +67,7 @@ void MainWndMiniHost::buildWindow()
     if (kpv::Window* main = m_windowController.window())
         frame = main->frame();
     m_window = std::make_unique<MiniWindow>(frame);
-    m_window->setTitle(kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_AppName"), QStringLiteral("Kestrane Photo Viewer")));
+    m_window->setTitle(kpv::Bundle::mainBundle().infoDictionary().value(QStringLiteral("CFBundleName")).toString());
     const kpv::Rect b(0, 0, frame.width(), frame.height());
     m_contentView = new MiniWindowContentView(b, *this);
     m_window->setContentView(m_contentView);
