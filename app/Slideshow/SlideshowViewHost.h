@@ -15,5 +15,7 @@ public:
     virtual void setShowMode(long mode) = 0;
     // The main window's content view, where the slideshow's view goes.
     virtual kpv::View* contentView() const = 0;
-    virtual void registEquivalentResponder(LMEquivalentResponder*, bool) {}
+    // Adds the slideshow to (or takes it from) the objects that receive forwarded key and mouse
+    // events.
+    virtual void registEquivalentResponder(LMEquivalentResponder* responder, bool regist) = 0;
 };
