@@ -237,6 +237,7 @@ TEST(SlideshowLifetime, ContentViewDestroyedFirstTakesTheSlideshowViewWithoutADo
                 "didChangeMainShowMode", nullptr, {{"old", qlonglong(old)}, {"new", qlonglong(m)}});
         }
         kpv::View* contentView() const override { return content.get(); }
+        void registEquivalentResponder(LMEquivalentResponder*, bool) override {}
     } host;
     kpv::ManualClock clock;
     kpv::RunLoop::main().setClock(&clock);
