@@ -61,19 +61,62 @@ Rgb colourFor(int index)
     }
 }
 
-bool writePhotoJpeg(const std::string &path, int width, int height, Rgb colour, unsigned seed)
+std::vector<unsigned char> compressJpeg(int width, int height, Rgb colour, unsigned seed, int quality)
 {
     const std::vector<unsigned char> rgb = photoPixels(width, height, colour, seed);
+    std::vector<unsigned char> bytes;
     tjhandle tj = tjInitCompress();
     if (!tj)
-        return false;
+        return bytes;
     unsigned char *out = nullptr;
     unsigned long size = 0;
-    const bool ok = tjCompress2(tj, rgb.data(), width, 0, height, TJPF_RGB, &out, &size, TJSAMP_420, 90, 0) == 0 &&
-                    writeAll(path, out, size);
+    if (tjCompress2(tj, rgb.data(), width, 0, height, TJPF_RGB, &out, &size, TJSAMP_420, quality, 0) == 0)
+        bytes.assign(out, out + size);
     tjFree(out);
     tjDestroy(tj);
-    return ok;
+    return bytes;
+}
+
+// An APP1 segment whose little-endian TIFF structure has IFD0 (orientation 1) and IFD1 pointing
+// at `thumb` (EXIF 2.3, 4.5.4 and 4.5.5).
+std::vector<unsigned char> exifSegment(const std::vector<unsigned char> &thumb)
+{
+    std::vector<unsigned char> t;
+    auto u16 = [&](unsigned v) { t.push_back((unsigned char)(v & 0xff)); t.push_back((unsigned char)(v >> 8)); };
+    auto u32 = [&](unsigned v) { u16(v & 0xffff); u16(v >> 16); };
+    auto entry = [&](unsigned tag, unsigned type, unsigned value) { u16(tag); u16(type); u32(1); u32(value); };
+    t.insert(t.end(), {'I', 'I', 0x2a, 0});
+    u32(8);
+    u16(1); // IFD0 at 8, 18 bytes
+    entry(0x0112, 3, 1);
+    u32(26);
+    u16(3); // IFD1 at 26, 42 bytes; the thumbnail follows at 68
+    entry(0x0103, 3, 6);
+    entry(0x0201, 4, 68);
+    entry(0x0202, 4, unsigned(thumb.size()));
+    u32(0);
+    t.insert(t.end(), thumb.begin(), thumb.end());
+    const size_t length = 2 + 6 + t.size();
+    std::vector<unsigned char> segment = {0xff, 0xe1, (unsigned char)(length >> 8), (unsigned char)(length & 0xff),
+                                          'E', 'x', 'i', 'f', 0, 0};
+    segment.insert(segment.end(), t.begin(), t.end());
+    return length <= 0xffff ? segment : std::vector<unsigned char>();
+}
+
+bool writePhotoJpeg(const std::string &path, int width, int height, Rgb colour, unsigned seed)
+{
+    const std::vector<unsigned char> bytes = compressJpeg(width, height, colour, seed, 90);
+    return !bytes.empty() && writeAll(path, bytes.data(), bytes.size());
+}
+
+bool writeCameraJpeg(const std::string &path, int width, int height, Rgb colour, unsigned seed)
+{
+    std::vector<unsigned char> bytes = compressJpeg(width, height, colour, seed, 90);
+    const std::vector<unsigned char> exif = exifSegment(compressJpeg(160, 107, colour, seed, 80));
+    if (bytes.size() < 2 || exif.empty())
+        return false;
+    bytes.insert(bytes.begin() + 2, exif.begin(), exif.end()); // right after SOI
+    return writeAll(path, bytes.data(), bytes.size());
 }
 
 bool writePhotoPng(const std::string &path, int width, int height, Rgb colour, unsigned seed)

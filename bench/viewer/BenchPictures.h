@@ -17,6 +17,8 @@ Rgb colourFor(int index);
 
 // Writes a JPEG (quality 90, 4:2:0) of width x height around `colour`. False on failure.
 bool writePhotoJpeg(const std::string &path, int width, int height, Rgb colour, unsigned seed);
+// The same with an EXIF block holding a 160 x 107 thumbnail, as cameras write their files.
+bool writeCameraJpeg(const std::string &path, int width, int height, Rgb colour, unsigned seed);
 // Writes an 8-bit RGB PNG of the same kind of content.
 bool writePhotoPng(const std::string &path, int width, int height, Rgb colour, unsigned seed);
 // Writes a looping GIF of `colours.size()` frames, `delayCs` hundredths of a second each.

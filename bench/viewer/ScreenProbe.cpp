@@ -3,14 +3,33 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 namespace {
 
 constexpr int kGrid = 7;
 constexpr int kPatch = 8;
-constexpr int kTolerance = 24;
+constexpr double kTolerance = 0.12;
 constexpr int kMinSide = 200;
+
+// Whether a patch (channel sums over kPatch x kPatch pixels) shows `colour`, also when a program
+// dims its picture under a first-run notice: the channels' proportions must match, and the patch
+// must keep at least a third of the colour's brightness.
+bool matches(const long sum[3], const bench_pictures::Rgb &colour)
+{
+    double mean[3], top = 0;
+    for (int k = 0; k < 3; ++k)
+        top = std::max(top, mean[k] = double(sum[k]) / (kPatch * kPatch));
+    const double want = std::max({colour[0], colour[1], colour[2]});
+    if (want <= 0 || top < want / 3)
+        return false;
+    for (int k = 0; k < 3; ++k)
+        if (std::abs(mean[k] / top - colour[size_t(k)] / want) > kTolerance)
+            return false;
+    return true;
+}
 
 struct Rect {
     int x, y, w, h;
@@ -76,10 +95,7 @@ bool ScreenProbe::shows(const std::vector<bench_pictures::Rgb> &colours) const
                     }
                 XDestroyImage(img);
                 for (size_t c = 0; c < colours.size(); ++c) {
-                    bool near = true;
-                    for (int k = 0; k < 3; ++k)
-                        near = near && std::abs(int(sum[k] / (kPatch * kPatch)) - colours[c][size_t(k)]) <= kTolerance;
-                    if (near && ++hits[c] >= 3)
+                    if (matches(sum, colours[c]) && ++hits[c] >= 3)
                         return true;
                 }
             }

@@ -18,7 +18,7 @@ public:
 
     bool isOpen() const { return m_display != nullptr; }
     // True when at least three patches of a 7 x 7 grid over one mapped top-level window average
-    // to one of `colours` (each channel within the tolerance).
+    // to one of `colours` (in the proportions of its channels, dimmed or not).
     bool shows(const std::vector<bench_pictures::Rgb> &colours) const;
     // Centre of the largest mapped top-level window, in screen coordinates; false when none.
     bool largestWindowCentre(int *x, int *y) const;

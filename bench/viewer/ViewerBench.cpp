@@ -40,10 +40,13 @@ struct Program {
     std::string name;
     std::string exe;
     std::string nextKey;
+    // Settings of a returning user, written into the fresh configuration folder before each run
+    // (relative path, contents), so that first-run tips do not stand in front of the picture.
+    std::string settingsFile, settings;
 };
 
 struct Results {
-    double launchMs = NAN, firstStepMs = NAN, steadyStepMs = NAN;
+    double cameraLaunchMs = NAN, launchMs = NAN, firstStepMs = NAN, steadyStepMs = NAN;
     double stepsPeakMb = NAN, pngPeakMb = NAN, bigJpegPeakMb = NAN, gifCpuSeconds = NAN;
     int failedSteps = 0;
 };
@@ -109,9 +112,16 @@ public:
         m_home = mkdtemp(tmpl) ? tmpl : "";
         const std::string runtime = makeDir(m_home, "runtime", 0700);
         const std::string tmp = makeDir(m_home, "tmp");
+        const std::string config = makeDir(m_home, "config");
+        if (!program.settingsFile.empty()) {
+            const size_t slash = program.settingsFile.find('/');
+            if (slash != std::string::npos)
+                makeDir(config, program.settingsFile.substr(0, slash).c_str());
+            std::ofstream(config + "/" + program.settingsFile) << program.settings;
+        }
         std::vector<std::string> env = {
             "HOME=" + m_home,
-            "XDG_CONFIG_HOME=" + makeDir(m_home, "config"),
+            "XDG_CONFIG_HOME=" + config,
             "XDG_CACHE_HOME=" + makeDir(m_home, "cache"),
             "XDG_DATA_HOME=" + makeDir(m_home, "data"),
             "XDG_RUNTIME_DIR=" + runtime,
@@ -231,6 +241,7 @@ void pressKey(const ScreenProbe &probe, const std::string &key)
 
 struct Inputs {
     std::vector<std::string> steps; // kSteps + 1 photographs in one folder
+    std::vector<std::string> camera; // three photographs with an EXIF thumbnail each
     std::string png, bigJpeg, gif;
     std::vector<Rgb> gifColours;
 };
@@ -247,6 +258,12 @@ Results measure(const Program &program, const Inputs &in, const ScreenProbe &pro
 
     }
     r.launchMs = median(launches);
+    launches.clear();
+    for (int i = 0; i < kLaunchRuns; ++i) {
+        Run run(program, in.camera[0]);
+        launches.push_back(run.waitForColours(probe, {bench_pictures::colourFor(60)}, run.started));
+    }
+    r.cameraLaunchMs = median(launches);
 
     {
         Run run(program, in.steps[0]);
@@ -299,13 +316,16 @@ bool makeInputs(const std::string &dir, Inputs *in)
         std::snprintf(name, sizeof name, "/p%02d.jpg", i);
         in->steps.push_back(steps + name);
     }
+    const std::string camera = makeDir(dir, "camera");
+    for (int i = 0; i < 3; ++i)
+        in->camera.push_back(camera + "/IMG_000" + std::to_string(i) + ".jpg");
     in->png = makeDir(dir, "png") + "/photo-24mp.png";
     in->bigJpeg = makeDir(dir, "big") + "/photo-45mp.jpg";
     in->gif = makeDir(dir, "gif") + "/animation.gif";
     for (int i = 0; i < 8; ++i)
         in->gifColours.push_back(bench_pictures::colourFor(50 + i));
 
-    const std::string marker = dir + "/complete-v2";
+    const std::string marker = dir + "/complete-v3";
     if (access(marker.c_str(), F_OK) == 0)
         return true;
     std::printf("making the photographs in %s ...\n", dir.c_str());
@@ -313,6 +333,8 @@ bool makeInputs(const std::string &dir, Inputs *in)
     std::vector<std::function<bool()>> jobs;
     for (int i = 0; i <= kSteps; ++i)
         jobs.push_back([=] { return bench_pictures::writePhotoJpeg(in->steps[size_t(i)], 6000, 4000, bench_pictures::colourFor(i), unsigned(i)); });
+    for (int i = 0; i < 3; ++i)
+        jobs.push_back([=] { return bench_pictures::writeCameraJpeg(in->camera[size_t(i)], 6000, 4000, bench_pictures::colourFor(60 + i), unsigned(60 + i)); });
     jobs.push_back([=] { return bench_pictures::writePhotoPng(in->png, 6000, 4000, bench_pictures::colourFor(40), 40); });
     jobs.push_back([=] { return bench_pictures::writePhotoJpeg(in->bigJpeg, 8256, 5504, bench_pictures::colourFor(41), 41); });
     jobs.push_back([=] { return bench_pictures::writeAnimatedGif(in->gif, 640, 480, in->gifColours, 8); });
@@ -373,7 +395,8 @@ int main(int argc, char **argv)
         ScreenProbe probe;
         for (int i = 0; i < 100 && !probe.isOpen(); ++i)
             sleepMs(20);
-        std::vector<Program> programs = {{"kestrane", KPV_VIEWER_PATH, "Right"},
+        std::vector<Program> programs = {{"kestrane", KPV_VIEWER_PATH, "Right", "kestrane-viewer/settings.json",
+                                          "{\"loveTipsAlreadyShowed\": 1, \"defaultViewerConfigured\": 1}\n"},
                                          {"qimgv", "/usr/bin/qimgv", "Right"},
                                          {"geeqie", "/usr/bin/geeqie", "space"}};
         std::vector<Program> present;
@@ -415,6 +438,7 @@ int main(int argc, char **argv)
                 std::printf(" %12s", ("vs " + present[i].name).c_str());
             std::printf("\n");
             printRow("launch to 24 MP JPEG painted (ms)", all, &Results::launchMs, " %10.0f");
+            printRow("the same, camera JPEG with thumbnail (ms)", all, &Results::cameraLaunchMs, " %10.0f");
             printRow("next image, first press (ms)", all, &Results::firstStepMs, " %10.0f");
             printRow("next image, steady stepping (ms)", all, &Results::steadyStepMs, " %10.0f");
             printRow("peak memory after 30 steps (MB)", all, &Results::stepsPeakMb, " %10.0f");
