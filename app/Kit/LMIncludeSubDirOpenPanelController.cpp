@@ -48,6 +48,8 @@ kpv::View* LMIncludeSubDirOpenPanelController::view()
         auto* title = new kpv::TextField(kpv::Rect(30, 6, 260, 18));
         m_view->addSubview(m_checkBox);
         m_view->addSubview(title);
+        // The accessory sits in the desktop's dialog: its title reads in the dialog's colours.
+        title->setTextColor(kpv::Color::panelTextColor());
         m_checkBox->setTextButtonTitle(title);
         m_checkBox->awakeFromNib();
         m_checkBox->setImageName("BT_Check");

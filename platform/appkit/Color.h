@@ -3,6 +3,8 @@
 
 #include <QColor>
 #include <QFont>
+#include <QGuiApplication>
+#include <QPalette>
 #include <QString>
 
 namespace kpv {
@@ -18,6 +20,9 @@ public:
     // Text of a control that cannot be used: a mid grey that reads on the dark skin.
     static Color disabledControlTextColor() { return Color(0.5, 0.5, 0.5); }
     static Color controlTextColor() { return Color(0.9, 0.9, 0.9); }
+    // Text inside the desktop's own dialogs (the open and save panels), which follow the desktop's
+    // theme rather than our dark skin.
+    static Color panelTextColor() { return fromQColor(QGuiApplication::palette().color(QPalette::WindowText)); }
 
     bool isValid() const { return m_valid; }
     double red() const { return m_r; }

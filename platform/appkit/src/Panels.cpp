@@ -3,17 +3,48 @@
 #include "appkit/View.h"
 #include "foundation/RunLoop.h"
 
+#include <algorithm>
+
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
 namespace kpv {
+namespace {
+
+// An open panel that may choose folders as well as files. Asked to accept a folder (typed into
+// the name field, or the one selected), the toolkit's dialog would open it and stay; here a folder
+// is a choice like a file, and the panel ends with it. Double-clicking a folder still opens it.
+class ChoosingDialog final : public QFileDialog {
+public:
+    ChoosingDialog(QWidget* parent, bool foldersAreChoices) : QFileDialog(parent), m_folders(foldersAreChoices) {}
+
+    void accept() override
+    {
+        if (m_folders && fileMode() != QFileDialog::Directory) {
+            const QStringList chosen = selectedFiles();
+            if (!chosen.isEmpty() && std::all_of(chosen.begin(), chosen.end(), [](const QString& p) {
+                    return QFileInfo(p).isDir();
+                })) {
+                QDialog::accept();
+                return;
+            }
+        }
+        QFileDialog::accept();
+    }
+
+private:
+    bool m_folders;
+};
+
+} // namespace
 
 QFileDialog* SavePanel::makeDialog(QWidget* parent)
 {
-    auto* d = new QFileDialog(parent);
+    QFileDialog* d = new ChoosingDialog(parent, isOpenPanel() && m_canChooseDirectories);
     // Our own dialog, so that the accessory view can live inside it.
     d->setOption(QFileDialog::DontUseNativeDialog, true);
     d->setWindowTitle(m_title);

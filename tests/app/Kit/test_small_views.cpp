@@ -284,6 +284,23 @@ TEST(IncludeSubDirOpenPanel, ChoiceIsShownFromAndStoredToTheSettingsOnlyOnOk)
     EXPECT_FALSE(config.viewPhotosInSubfolder());
 }
 
+// The accessory lives in the desktop's dialog, not on our dark skin: its title must not be drawn in
+// the skin's near-white.
+TEST(IncludeSubDirOpenPanel, TitleReadsInTheDialogsColours)
+{
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.path() + "/settings.json");
+    MainConfig config(defaults);
+    LMIncludeSubDirOpenPanelController c(&config, [] { return std::make_unique<FakeOpenPanel>(); });
+    TextField* title = nullptr;
+    for (View* v : c.view()->subviews())
+        if (auto* t = dynamic_cast<TextField*>(v))
+            title = t;
+    ASSERT_NE(title, nullptr);
+    EXPECT_EQ(title->textColor(), Color::panelTextColor());
+    EXPECT_NE(title->textColor(), Color::controlTextColor());
+}
+
 using LabelTest = ClockTest;
 
 TEST_F(LabelTest, LayoutCentresWithMarginsOrKeepsLeft)

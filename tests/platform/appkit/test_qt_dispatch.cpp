@@ -9,10 +9,13 @@
 #include "appkit/Window.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace kpv;
@@ -97,6 +100,46 @@ TEST(Panels, AccessoryViewIsHandedBackWhenTheSheetEnds)
     EXPECT_EQ(accessory.widget()->parent(), nullptr); // ours again, not deleted with the dialog
     EXPECT_TRUE(panel.URL().isEmpty());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// An open panel that may choose folders and files: a folder typed into the name field and
+// confirmed with Enter is the choice, instead of being opened inside the dialog.
+TEST(Panels, TypedFolderIsChosenWhenFoldersMayBeChosen)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkpath("album/inner"));
+    Window w(Rect(0, 0, 400, 300), TitledWindowMask);
+    w.orderFront();
+    for (bool folders : {true, false}) {
+        OpenPanel panel;
+        panel.setCanChooseFiles(true);
+        panel.setCanChooseDirectories(folders);
+        panel.setAllowsMultipleSelection(true);
+        panel.setDirectoryURL(dir.path());
+        long result = 99;
+        panel.beginSheetModalForWindow(&w, [&](long r) { result = r; });
+        auto* dialog = w.widget()->findChild<QFileDialog*>();
+        ASSERT_NE(dialog, nullptr);
+        auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+        ASSERT_NE(name, nullptr);
+        name->setText(dir.filePath("album"));
+        name->setFocus();
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+        QApplication::sendEvent(name, &press);
+        QApplication::sendEvent(name, &release);
+        if (folders) {
+            EXPECT_EQ(result, ModalResponseOK);
+            EXPECT_EQ(panel.URLs(), QStringList{dir.filePath("album")});
+        } else {
+            // Files only: the folder opens inside the dialog, which stays up.
+            EXPECT_EQ(result, 99);
+            EXPECT_EQ(QDir(dialog->directory()).absolutePath(), QDir(dir.filePath("album")).absolutePath());
+            dialog->reject();
+            EXPECT_EQ(result, ModalResponseCancel);
+        }
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
 }
 
 // An accessory view lives in the toolkit's own dialog, outside any window of ours: its presses,
