@@ -25,8 +25,25 @@ public:
                 *error = QStringLiteral("not a readable %1 file").arg(m_ico ? "ICO" : "BMP");
             return false;
         }
+        if (m_ico) {
+            // An icon file holds the same picture at several sizes: show the largest.
+            const int count = reader.imageCount();
+            qint64 best = -1;
+            for (int i = 0; i < count && reader.jumpToImage(i); ++i) {
+                const QSize size = reader.size();
+                const qint64 area = size.isValid() ? qint64(size.width()) * size.height() : -1;
+                if (area > best) {
+                    best = area;
+                    m_index = i;
+                    m_size = size;
+                }
+            }
+            return true;
+        }
         m_size = reader.size();
-        return m_size.isValid() || m_ico;
+        if (!m_size.isValid() && error)
+            *error = QStringLiteral("the BMP header gives no usable size");
+        return m_size.isValid();
     }
     QString type() const override { return m_ico ? ContentTypes::kIco : ContentTypes::kBmp; }
     QVariantMap formatProperties(int) const override
@@ -57,10 +74,18 @@ public:
         buffer.open(QIODevice::ReadOnly);
         QImageReader reader(&buffer, m_ico ? "ico" : "bmp");
         reader.setAllocationLimit(int((ImageLimits::kMaxPixelsPerFrame * 4) >> 20));
+        if (m_ico && m_index > 0)
+            reader.jumpToImage(m_index);
         QImage image = reader.read();
         if (image.isNull()) {
-            if (error)
-                *error = QStringLiteral("decoding failed: %1").arg(reader.errorString());
+            if (error) {
+                // The toolkit's readers often fail without a reason; a refusal always says why.
+                const QString why = reader.errorString();
+                *error = QStringLiteral("decoding failed: %1")
+                             .arg(why.isEmpty() || why == QLatin1String("Unknown error")
+                                      ? QStringLiteral("the image data is damaged or cut short")
+                                      : why);
+            }
             return {};
         }
         if (!m_size.isValid())
@@ -70,6 +95,7 @@ public:
 
 private:
     bool m_ico;
+    int m_index = 0;  // the icon image shown: the largest
     QByteArray m_data;
     QSize m_size;
 };

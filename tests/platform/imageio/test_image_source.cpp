@@ -234,6 +234,55 @@ TEST(ImageSourceLimits, HeadersClaimingHugeImagesFailCleanly)
     EXPECT_TRUE(error.contains(QStringLiteral("limit")));
 }
 
+// An icon file with one square 32-bit image per size, each filled with one colour (BGRA), in the
+// order given.
+QByteArray iconFile(const std::vector<std::pair<int, QRgb>>& images)
+{
+    QByteArray out;
+    auto le16 = [&out](int v) { out.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF)); };
+    auto le32 = [&](quint32 v) { le16(int(v & 0xFFFF)); le16(int(v >> 16)); };
+    le16(0);
+    le16(1);
+    le16(int(images.size()));
+    quint32 offset = quint32(6 + 16 * images.size());
+    std::vector<QByteArray> bodies;
+    for (const auto& [side, colour] : images) {
+        QByteArray body;
+        std::swap(out, body);
+        le32(40); le32(quint32(side)); le32(quint32(side * 2)); le16(1); le16(32);
+        for (int i = 0; i < 6; ++i) le32(0);
+        for (int i = 0; i < side * side; ++i)
+            out.append(char(qBlue(colour))).append(char(qGreen(colour))).append(char(qRed(colour))).append(char(255));
+        out.append(QByteArray(((side + 31) / 32) * 4 * side, '\0')); // the AND mask: all shown
+        std::swap(out, body);
+        out.append(char(side)).append(char(side)).append(char(0)).append(char(0));
+        le16(1);
+        le16(32);
+        le32(quint32(body.size()));
+        le32(offset);
+        offset += quint32(body.size());
+        bodies.push_back(body);
+    }
+    for (const QByteArray& b : bodies)
+        out.append(b);
+    return out;
+}
+
+TEST(ImageSourceIco, TheLargestImageIsShownWhereverItIsStored)
+{
+    for (bool largestFirst : {false, true}) {
+        std::vector<std::pair<int, QRgb>> images = {{16, qRgb(255, 0, 0)}, {48, qRgb(0, 0, 255)}, {32, qRgb(0, 255, 0)}};
+        if (largestFirst)
+            std::swap(images[0], images[1]);
+        QString error;
+        auto source = ImageSource::createWithData(iconFile(images), &error);
+        ASSERT_TRUE(source) << error.toStdString();
+        const QImage image = source->createImageAtIndex(0, &error);
+        ASSERT_EQ(image.size(), QSize(48, 48)) << error.toStdString();
+        EXPECT_EQ(QColor(image.pixel(20, 20)), QColor(0, 0, 255));
+    }
+}
+
 TEST(ImageSourceHostile, EveryPrefixOfEveryFormatFailsOrDecodesWithoutHarm)
 {
     std::vector<GifFrameSpec> frames;
