@@ -88,6 +88,27 @@ TEST(QuaternionTest, AngleAxisMatrixAndProducts) {
     hb.fromRotationMatrix(hm);
     expectVec(hb * Vector3(1, 0, 0), -1, 0, 0);
 
+    // Turns between 120 and 180 degrees have a negative trace: the matrix is read through its
+    // largest diagonal entry. Every axis and several such angles must come back as the same turn.
+    const Vector3 turnAxes[] = {Vector3::UNIT_X, Vector3::UNIT_Y, Vector3::UNIT_Z, Vector3(1, 2, -2) * (1.0f / 3.0f),
+                                Vector3(-2, 1, 2) * (1.0f / 3.0f)};
+    for (const Vector3& axis : turnAxes) {
+        for (float degrees : {121.0f, 135.0f, 150.0f, 170.0f, 179.0f}) {
+            Quaternion turn;
+            turn.fromAngleAxis(Radian(degrees * Math::PI / 180.0f), axis);
+            Matrix3 tm;
+            turn.toRotationMatrix(tm);
+            Quaternion read;
+            read.fromRotationMatrix(tm);
+            for (const Vector3& v : {Vector3(1, 0, 0), Vector3(0, 1, 0), Vector3(0, 0, 1), Vector3(0.3f, -0.5f, 0.8f)}) {
+                const Vector3 want = turn * v, got = read * v;
+                EXPECT_NEAR(got.x, want.x, 1e-5f) << degrees;
+                EXPECT_NEAR(got.y, want.y, 1e-5f) << degrees;
+                EXPECT_NEAR(got.z, want.z, 1e-5f) << degrees;
+            }
+        }
+    }
+
     Vector3 axes[3];
     q.toAxes(axes);
     expectVec(axes[1], 0, 0, 1);

@@ -162,6 +162,23 @@ TEST(ImageDestinationMetadata, ExifEntriesAreCarriedIntoJpeg)
               QStringLiteral("Maker"));
 }
 
+TEST(ImageDestinationMetadata, EveryOrientationIsReadBackAndOthersAreNotWritten)
+{
+    QTemporaryDir dir;
+    for (int orientation = 0; orientation <= 9; ++orientation) {
+        const QString path = dir.filePath(QStringLiteral("o%1.jpg").arg(orientation));
+        ASSERT_TRUE(ImageDestination::writeImage(pattern(8, 4, false), path, ContentTypes::kJpeg,
+                                                 withOrientationAndDpi(orientation, 72)));
+        auto source = ImageSource::createWithFile(path);
+        ASSERT_TRUE(source);
+        const QVariant read = source->propertiesAtIndex(0).value(kCGImagePropertyOrientation);
+        if (orientation >= 1 && orientation <= 8)
+            EXPECT_EQ(read.toInt(), orientation);
+        else // no such orientation: none is written, and the picture reads as upright
+            EXPECT_TRUE(!read.isValid() || read.toInt() == 1) << orientation << " read as " << read.toInt();
+    }
+}
+
 TEST(ThumbnailerCache, FreshEntriesAreUsedAndStaleOnesIgnored)
 {
     QTemporaryDir dir;
