@@ -63,6 +63,21 @@ TEST(ThemeCatalogue, EntriesThatLackWhatTheyNeedOrLeaveTheFolderAreSkipped)
     EXPECT_EQ(cat.skipped.size(), 6);
 }
 
+TEST(ThemeCatalogue, FilesResolveOnlyInsideTheThemesFolder)
+{
+    const QString root = QStringLiteral("/data/Themes");
+    EXPECT_EQ(resolveThemeFile(root, QStringLiteral("wall/scene.xml")), QStringLiteral("/data/Themes/wall/scene.xml"));
+    EXPECT_EQ(resolveThemeFile(root + QStringLiteral("/"), QStringLiteral("a/../b.xml")), QStringLiteral("/data/Themes/b.xml"));
+    // A sibling folder whose name begins with the themes folder's name is outside it.
+    EXPECT_TRUE(resolveThemeFile(root, QStringLiteral("../ThemesExtra/scene.xml")).isEmpty());
+    EXPECT_TRUE(resolveThemeFile(root, QStringLiteral("../Themes2/x.xml")).isEmpty());
+    EXPECT_TRUE(resolveThemeFile(root, QStringLiteral("..")).isEmpty());
+    EXPECT_TRUE(resolveThemeFile(root, QStringLiteral(".")).isEmpty());
+    EXPECT_TRUE(resolveThemeFile(root, QStringLiteral("/etc/passwd")).isEmpty());
+    EXPECT_TRUE(resolveThemeFile(root, QStringLiteral("a\\b.xml")).isEmpty());
+    EXPECT_TRUE(resolveThemeFile(root, QString()).isEmpty());
+}
+
 TEST(ThemeCatalogue, MalformedOrForeignFilesAreErrors)
 {
     for (const QByteArray& bytes : {QByteArray("<SlideShowTheme><Theme ID=\"1\""), QByteArray("not xml at all"),

@@ -81,6 +81,25 @@ TEST(NotificationCenter, ChangesDuringAPost)
     EXPECT_EQ(log, "122L");
 }
 
+TEST(NotificationCenter, RemovalByNameDuringAPostSilencesOnlyThatName)
+{
+    NotificationCenter center;
+    std::string log;
+    int first, second, sender;
+    // The first observer removes the second's registration for this name and sender (the
+    // three-argument form); the second keeps its other registration.
+    center.addObserver(&first, "n", nullptr, [&](const Notification&) {
+        log += "1";
+        center.removeObserver(&second, "n", &sender);
+    });
+    center.addObserver(&second, "n", &sender, [&](const Notification&) { log += "2"; });
+    center.addObserver(&second, "m", &sender, [&](const Notification&) { log += "m"; });
+    center.postNotification("n", &sender);
+    EXPECT_EQ(log, "1");
+    center.postNotification("m", &sender);
+    EXPECT_EQ(log, "1m");
+}
+
 TEST(NotificationCenter, ObserverMayPostFromItsHandler)
 {
     NotificationCenter center;
