@@ -87,17 +87,11 @@ int64_t JpgDecSetFrameInfo(JpgDecoder* d) {
         if (d->ncomp == 1 && type == 3) {
             type = 4;
         }
-        if (d->ncomp == 3 && type == 0) {
-            if (blocks == 8) {
-                if (maxH / d->comp[1].h == 2) {
-                    type = 1;
-                }
-                if (maxV / d->comp[1].v == 2) {
-                    type = 2;
-                }
-            } else if (blocks == 12) {
-                type = 3;
-            }
+        if (d->ncomp == 3) {
+            // The layout follows the ratio of luma to chroma sampling, not the luma factors
+            // alone: all components at 1 x 2 (or 2 x 1) are full-resolution colour.
+            const int rh = maxH / d->comp[1].h, rv = maxV / d->comp[1].v;
+            type = rh == 1 ? (rv == 1 ? 3 : 2) : (rv == 1 ? 1 : 0);
         }
     }
     d->subsampling = type;

@@ -115,6 +115,38 @@ TEST(JpegDecode, OutputDoesNotDependOnBufferSize) {
     }
 }
 
+// The layout is typed from the ratio of luma to chroma sampling: equal factors everywhere are
+// full-resolution colour whatever the factors are.
+TEST(JpegDecode, SamplingLayoutComesFromTheLumaToChromaRatio) {
+    struct Row { int lh, lv, ch, cv; int32_t type; };
+    const Row rows[] = {
+        {1, 1, 1, 1, 3}, {1, 2, 1, 2, 3}, {2, 1, 2, 1, 3},
+        {2, 2, 1, 1, 0}, {2, 1, 1, 1, 1}, {1, 2, 1, 1, 2}, {2, 2, 1, 2, 1}, {2, 2, 2, 1, 2},
+    };
+    const Image img = makeImage(33, 19, 3, 4);
+    for (const Row& r : rows) {
+        EncodeOptions opt;
+        opt.lumaH = r.lh, opt.lumaV = r.lv, opt.chromaH = r.ch, opt.chromaV = r.cv;
+        auto jpeg = encode(img, opt);
+        MSTREAM s = MStreamOpenFromMemoryBlock(jpeg.data(), int64_t(jpeg.size()));
+        ASSERT_NE(s, nullptr);
+        JpgDecParam param{};
+        param.stream = s;
+        JpgDecoder* d = nullptr;
+        ASSERT_EQ(ajlJpgDecoderCreate(&d, &param), 0);
+        int32_t t = -1;
+        EXPECT_EQ(ajlJpgDecoderGetProp(d, JPG_PROP_SUBSAMPLING, &t, 4), 0);
+        EXPECT_EQ(t, r.type) << r.lh << "x" << r.lv << " / " << r.ch << "x" << r.cv;
+        // The planes still match the reference decoder's.
+        int64_t result = -1;
+        const Planes ours = decode(jpeg, {}, &result);
+        EXPECT_EQ(result, 0);
+        EXPECT_LE(compare(ours, referenceDecode(jpeg)).maxError, 1) << r.lh << "x" << r.lv;
+        ajlJpgDecoderDestroy(d);
+        MStreamClose(s);
+    }
+}
+
 TEST(JpegDecode, RuntimeMemoryStreamAndPropertiesOfA420File) {
     Image img = makeImage(37, 21, 3, 9);
     auto jpeg = encode(img, {});

@@ -61,9 +61,11 @@ std::vector<uint8_t> encode(const Image& img, const EncodeOptions& opt) {
     unsigned char* out = nullptr;
     unsigned long outSize = 0;
     if (setjmp(err.jump)) {
+        char why[JMSG_LENGTH_MAX] = {};
+        err.pub.format_message(reinterpret_cast<j_common_ptr>(&cinfo), why);
         jpeg_destroy_compress(&cinfo);
         free(out);
-        throw std::runtime_error("reference encoder failed");
+        throw std::runtime_error(std::string("reference encoder failed: ") + why);
     }
     jpeg_create_compress(&cinfo);
     jpeg_mem_dest(&cinfo, &out, &outSize);
@@ -77,8 +79,8 @@ std::vector<uint8_t> encode(const Image& img, const EncodeOptions& opt) {
         cinfo.comp_info[0].h_samp_factor = opt.lumaH;
         cinfo.comp_info[0].v_samp_factor = opt.lumaV;
         for (int c = 1; c < 3; ++c) {
-            cinfo.comp_info[c].h_samp_factor = 1;
-            cinfo.comp_info[c].v_samp_factor = 1;
+            cinfo.comp_info[c].h_samp_factor = opt.chromaH;
+            cinfo.comp_info[c].v_samp_factor = opt.chromaV;
         }
     }
     cinfo.restart_interval = unsigned(opt.restartInterval);

@@ -20,7 +20,8 @@ Image makeImage(int width, int height, int channels, uint32_t seed);
 
 struct EncodeOptions {
     int quality = 90;
-    int lumaH = 2, lumaV = 2; // chroma is 1 x 1
+    int lumaH = 2, lumaV = 2;
+    int chromaH = 1, chromaV = 1;
     bool progressive = false;
     int restartInterval = 0;  // MCUs
     bool optimize = false;
