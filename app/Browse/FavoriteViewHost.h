@@ -1,7 +1,7 @@
 #pragma once
 // What the favourites controller needs of the main window controller and of the view-mode
-// controller. The shell connects an adapter; tests use a fake. Every operation has a harmless
-// default so that a partial shell still runs.
+// controller. The shell connects an adapter; tests use a fake. Every operation is the shell's to
+// answer.
 
 #include "Model/LMFileInfo.h"
 #include "Model/LMPathString.h"
@@ -36,13 +36,13 @@ public:
     // ---- Main window ----
     virtual long showMode() const = 0;
     virtual void setShowMode(long mode) = 0;
-    virtual bool isWorkableWindow() const { return true; }
-    virtual kpv::Window* window() const { return nullptr; }
-    virtual void registEquivalentResponder(LMEquivalentResponder*, bool) {}
+    virtual bool isWorkableWindow() const = 0;
+    virtual kpv::Window* window() const = 0;
+    virtual void registEquivalentResponder(LMEquivalentResponder* responder, bool regist) = 0;
     // The settings; nullptr keeps the defaults and stores nothing.
-    virtual MainConfig* mainConfig() const { return nullptr; }
+    virtual MainConfig* mainConfig() const = 0;
     // Whether the file is a GIF: by its base information's image type, else by its extension.
-    virtual bool isGifFile(const LMFileInfo& info) const
+    static bool isGifFile(const LMFileInfo& info)
     {
         if (const LMFileImgBaseInfoPtr base = info.imgBaseInfo())
             return base->AMCMImageType() == 4;
@@ -50,36 +50,32 @@ public:
     }
 
     // ---- View mode ----
-    virtual void updateFavPhotoBoxUI() {}
-    virtual kpv::View* viewNavFavContainer() const { return nullptr; }
-    virtual kpv::View* viewToolbarContainer() const { return nullptr; }
-    virtual void revealFilesInFinder(const QList<LMPathString>&) {}
-    virtual void batchRenameFiles(const QList<LMPathString>&) {}
-    virtual void batchResizeFiles(const std::vector<std::shared_ptr<LMFileInfo>>&) {}
-    virtual void batchConvertFiles(const std::vector<std::shared_ptr<LMFileInfo>>&) {}
-    virtual void shareFiles(const std::vector<FavoriteHandOff>&, long /*shareType*/) {}
-    virtual void startSlideshow(const std::vector<FavoriteHandOff>&, long /*startFromIndex*/) {}
-    // Renders the file upright at full size for printing; `done` gets 0 and the image on success.
-    // The default answers a failure at once.
-    virtual void renderFileForPrint(const LMPathString&, std::function<void(int result, QImage image)> done) { done(-1, {}); }
-    virtual void printImages(const QList<QImage>&) {}
+    virtual void updateFavPhotoBoxUI() = 0;
+    virtual kpv::View* viewNavFavContainer() const = 0;
+    virtual kpv::View* viewToolbarContainer() const = 0;
+    virtual void revealFilesInFinder(const QList<LMPathString>& paths) = 0;
+    virtual void batchRenameFiles(const QList<LMPathString>& paths) = 0;
+    virtual void batchResizeFiles(const std::vector<std::shared_ptr<LMFileInfo>>& files) = 0;
+    virtual void batchConvertFiles(const std::vector<std::shared_ptr<LMFileInfo>>& files) = 0;
+    virtual void shareFiles(const std::vector<FavoriteHandOff>& files, long shareType) = 0;
+    virtual void startSlideshow(const std::vector<FavoriteHandOff>& files, long startFromIndex) = 0;
+    // Renders the file upright at full size for printing; `done` gets 0 and the image on success,
+    // a negative result when the file cannot be read.
+    virtual void renderFileForPrint(const LMPathString& path, std::function<void(int result, QImage image)> done) = 0;
+    virtual void printImages(const QList<QImage>& images) = 0;
     // An alert sheet over the favourites window: text and buttons; `done` gets 1 for the default
-    // button. The default answers the default button.
-    virtual void alert(const QString& /*text*/, const QString& /*defaultButton*/, const QString& /*alternateButton*/,
-                       std::function<void(int)> done)
-    {
-        if (done)
-            done(1);
-    }
+    // button.
+    virtual void alert(const QString& text, const QString& defaultButton, const QString& alternateButton,
+                       std::function<void(int)> done) = 0;
     // ---- Toolbar pop-ups (0 batch, 1 share) and the leave-favourites tip ----
-    virtual void showPopMenu(int /*type*/, kpv::Point /*anchorInWindow*/, bool /*delay*/) {}
-    virtual void hidePopMenu(int /*type*/, bool /*delay*/) {}
-    virtual void showFavoriteIntroTips(bool /*show*/) {}
+    virtual void showPopMenu(int type, kpv::Point anchorInWindow, bool delay) = 0;
+    virtual void hidePopMenu(int type, bool delay) = 0;
+    virtual void showFavoriteIntroTips(bool show) = 0;
     // The share button's image name and tool tip for a share type.
-    virtual QString shareButtonImageName(long /*shareType*/) const { return QStringLiteral("E_SHARE"); }
-    virtual QString shareButtonToolTip(long /*shareType*/) const { return {}; }
+    virtual QString shareButtonImageName(long shareType) const = 0;
+    virtual QString shareButtonToolTip(long shareType) const = 0;
     // The context menu of the grid.
-    virtual void popUpContextMenu(const kpv::Event&, kpv::View*) {}
+    virtual void popUpContextMenu(const kpv::Event& e, kpv::View* view) = 0;
     // A folder chosen by the user for Save As (empty when cancelled), starting in `startFolder`.
-    virtual QString chooseFolder(const QString& /*startFolder*/) { return {}; }
+    virtual QString chooseFolder(const QString& startFolder) = 0;
 };

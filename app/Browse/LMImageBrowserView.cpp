@@ -445,17 +445,35 @@ void LMImageBrowserView::drawRect(const kpv::Rect&)
             LMImageBrowserItem* item = itemAtIndex(index);
             if (!item)
                 break;
-            const QImage picture = cachedPicture(item->imageUID());
+            const QString uid = item->imageUID();
+            const QImage picture = cachedPicture(uid);
             const kpv::Rect frame = itemImageFrameAtIndex(index);
-            if (picture.isNull())
+            if (picture.isNull()) {
                 g->fillRect(frame, placeholder);
-            else
+                // Read and found nothing: the file is gone, moved or not a picture we can read.
+                if (hasCachedPicture(uid))
+                    drawMissingMark(*g, frame);
+            } else {
                 g->drawImage(kpv::Image(picture), frame);
+            }
             if (m_selection.count(index))
                 g->strokeRect(frame, selected, 2.0);
         }
     }
     updateItemUI();
+}
+
+void LMImageBrowserView::drawMissingMark(kpv::GraphicsContext& g, const kpv::Rect& frame)
+{
+    static const kpv::ImagePtr mark = kpv::Image::imageNamed(QStringLiteral("img_bad"));
+    if (!mark || !mark->isValid())
+        return;
+    kpv::Size size = mark->size();
+    const double fit = std::min({1.0, frame.width() * 0.5 / std::max(1.0, size.width),
+                                 frame.height() * 0.5 / std::max(1.0, size.height)});
+    size = {size.width * fit, size.height * fit};
+    g.drawImage(*mark, kpv::Rect(frame.x() + (frame.width() - size.width) / 2,
+                                 frame.y() + (frame.height() - size.height) / 2, size.width, size.height));
 }
 
 // ---- Events ----

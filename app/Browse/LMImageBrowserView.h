@@ -23,6 +23,7 @@
 
 class LMImageBrowserExtraItemViewController;
 namespace kpv {
+class GraphicsContext;
 class OperationQueue;
 }
 
@@ -139,6 +140,7 @@ private:
     void attach(ExtraRep& rep);
     void detach(ExtraRep& rep);
     void requestPicture(const QString& uid, const QString& path);
+    static void drawMissingMark(kpv::GraphicsContext& g, const kpv::Rect& frame);
     void insertPicture(const QString& uid, const QImage& picture, int requestedPixels);
     void evictPictures();
     std::set<QString> visiblePictureUIDs() const;

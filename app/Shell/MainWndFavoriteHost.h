@@ -12,6 +12,9 @@
 
 class BatchPopViewController;
 class MainWndController;
+
+// Posted when the favourites changed what the viewer's favourites box shows.
+extern const char* const FavoritePhotoBoxNeedsUpdateNotification; // "favoritePhotoBoxNeedsUpdate"
 class ShareSelectWebsiteViewController;
 
 class MainWndFavoriteHost final : public FavoriteViewHost, public FavoriteIntroTipsViewControllerDelegate {
@@ -46,6 +49,16 @@ public:
     void batchConvertFiles(const std::vector<std::shared_ptr<LMFileInfo>>& files) override;
     void showPopMenu(int type, kpv::Point anchorInWindow, bool delay) override;
     void hidePopMenu(int type, bool delay) override;
+    // Reveal, print, alerts, the copy folder and the viewer's favourites box.
+    void revealFilesInFinder(const QList<LMPathString>& paths) override;
+    void renderFileForPrint(const LMPathString& path, std::function<void(int result, QImage image)> done) override;
+    void printImages(const QList<QImage>& images) override;
+    void alert(const QString& text, const QString& defaultButton, const QString& alternateButton,
+               std::function<void(int)> done) override;
+    QString chooseFolder(const QString& startFolder) override;
+    void updateFavPhotoBoxUI() override;
+    // Tests: answers the folder panel instead of the user.
+    void setFolderChooser(std::function<QString(const QString&)> chooser) { m_folderChooser = std::move(chooser); }
     BatchPopViewController* batchPopViewController() const;
     ShareSelectWebsiteViewController* shareSelectWebsiteViewController() const;
 
@@ -57,6 +70,7 @@ private:
     std::unique_ptr<FavoriteIntroTipsViewController> m_introTips;
     std::unique_ptr<BatchMenu> m_batchMenu;
     std::unique_ptr<ShareMenu> m_shareMenu;
+    std::function<QString(const QString&)> m_folderChooser;
 };
 
 namespace detail {

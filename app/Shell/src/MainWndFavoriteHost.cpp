@@ -14,7 +14,12 @@
 #include "Edit/BatchPopViewController.h"
 #include "View/NavigateController.h"
 #include "appkit/Menu.h"
+#include "appkit/Panels.h"
+#include "appkit/PrintPanel.h"
+#include "desktop/WorkspaceServices.h"
 #include "foundation/NotificationCenter.h"
+
+#include <QImageReader>
 
 // The batch button's pop-up: its rows are the three tools, a click runs one on the selection.
 class MainWndFavoriteHost::BatchMenu final : public LMPopMenuViewDelegate {
@@ -79,6 +84,8 @@ private:
     MainWndFavoriteHost& m_host;
     std::unique_ptr<ShareSelectWebsiteViewController> m_controller;
 };
+
+const char* const FavoritePhotoBoxNeedsUpdateNotification = "favoritePhotoBoxNeedsUpdate";
 
 MainWndFavoriteHost::MainWndFavoriteHost(MainWndController& windowController) : m_windowController(windowController) {}
 
@@ -239,10 +246,72 @@ void MainWndFavoriteHost::shareFiles(const std::vector<FavoriteHandOff>& files, 
 QString MainWndFavoriteHost::shareButtonImageName(long shareType) const
 {
     const QString name = ShareSelectWebsiteViewController::toolbarButtonImageNameByShareType(shareType);
-    return name.isEmpty() ? FavoriteViewHost::shareButtonImageName(shareType) : name;
+    return name.isEmpty() ? QStringLiteral("E_SHARE") : name;
 }
 
 QString MainWndFavoriteHost::shareButtonToolTip(long shareType) const
 {
     return ShareSelectWebsiteViewController::toolbarButtonToolTipsByShareType(shareType);
+}
+
+// ---- Reveal, print, alerts, the copy folder ----
+
+void MainWndFavoriteHost::revealFilesInFinder(const QList<LMPathString>& paths)
+{
+    // The file manager shows one selected file; the first of the selection stands for the rest.
+    if (!paths.isEmpty())
+        kpv::SystemWorkspaceServices().selectFileInFileViewer(paths.first().path());
+}
+
+void MainWndFavoriteHost::renderFileForPrint(const LMPathString& path, std::function<void(int result, QImage image)> done)
+{
+    if (!done)
+        return;
+    QImageReader reader(path.path());
+    reader.setAutoTransform(true); // upright, as the viewer shows it
+    QImage image = reader.read();
+    if (image.isNull())
+        done(-1, {});
+    else
+        done(0, std::move(image));
+}
+
+void MainWndFavoriteHost::printImages(const QList<QImage>& images)
+{
+    if (images.isEmpty())
+        return;
+    kpv::PrintPanel panel;
+    panel.setImages(images);
+    panel.beginSheetWithPrintInfo(m_windowController.getCurWindow(), {});
+}
+
+void MainWndFavoriteHost::alert(const QString& text, const QString& defaultButton, const QString& alternateButton,
+                                std::function<void(int)> done)
+{
+    kpv::AlertSheet::begin(text, defaultButton, alternateButton, QString(), m_windowController.getCurWindow(),
+                           [done](long code) {
+                               if (done)
+                                   done(int(code));
+                           },
+                           QString());
+}
+
+QString MainWndFavoriteHost::chooseFolder(const QString& startFolder)
+{
+    if (m_folderChooser)
+        return m_folderChooser(startFolder);
+    kpv::OpenPanel panel;
+    panel.setCanChooseFiles(false);
+    panel.setCanChooseDirectories(true);
+    panel.setAllowsMultipleSelection(false);
+    panel.setCanCreateDirectories(true);
+    panel.setDirectoryURL(startFolder);
+    return panel.runModal() == 1 ? panel.URL() : QString();
+}
+
+void MainWndFavoriteHost::updateFavPhotoBoxUI()
+{
+    // The viewer's toolbar shows the favourites box; the viewer listens for this.
+    kpv::NotificationCenter::defaultCenter().postNotification(QString::fromLatin1(FavoritePhotoBoxNeedsUpdateNotification),
+                                                              nullptr);
 }

@@ -8,6 +8,7 @@
 #include "Shell/LMMainWndContentView.h"
 #include "Shell/MainWndController.h"
 #include "Shell/MainWndNavigateHost.h"
+#include "Shell/MainWndFavoriteHost.h"
 #include "Shell/MainWndMiniWindow.h"
 #include "Shell/MainWndPhotoBin.h"
 #include "Shell/NavigateOverlays.h"
@@ -103,6 +104,10 @@ NavigateViewMode::NavigateViewMode(AppDelegate& delegate, MainWndController& win
         std::make_unique<NavigateWindowController>(*m_imageView, *m_controller, windowController, delegate);
     m_host->setNavigateWindowController(m_navigateWindowController.get());
 
+    // The favourites changed what the toolbar's favourites box shows.
+    kpv::NotificationCenter::defaultCenter().addObserver(
+        this, QString::fromLatin1(FavoritePhotoBoxNeedsUpdateNotification), nullptr,
+        [this](const kpv::Notification&) { m_host->updateFavPhotoBoxUI(); });
     // A new window size asks for decoded images of the new fit-in size.
     kpv::NotificationCenter::defaultCenter().addObserver(
         this, QString::fromLatin1(kpv::WindowDidResizeNotification), static_cast<kpv::Window*>(windowController.window()),

@@ -71,4 +71,19 @@ public:
             done(alertAnswer);
     }
     QString chooseFolder(const QString&) override { return chosenFolder; }
+    bool isWorkableWindow() const override { return true; }
+    kpv::Window* window() const override { return nullptr; }
+    void registEquivalentResponder(LMEquivalentResponder*, bool) override {}
+    MainConfig* mainConfig() const override { return nullptr; }
+    kpv::View* viewNavFavContainer() const override { return nullptr; }
+    kpv::View* viewToolbarContainer() const override { return nullptr; }
+    std::vector<std::shared_ptr<LMFileInfo>> resized, converted;
+    void batchResizeFiles(const std::vector<std::shared_ptr<LMFileInfo>>& f) override { resized = f; }
+    void batchConvertFiles(const std::vector<std::shared_ptr<LMFileInfo>>& f) override { converted = f; }
+    std::vector<int> popupsHidden;
+    void hidePopMenu(int type, bool) override { popupsHidden.push_back(type); }
+    QString shareButtonImageName(long) const override { return QStringLiteral("E_SHARE"); }
+    QString shareButtonToolTip(long) const override { return {}; }
+    int contextMenus = 0;
+    void popUpContextMenu(const kpv::Event&, kpv::View*) override { ++contextMenus; }
 };

@@ -31,6 +31,9 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -50,7 +53,7 @@ protected:
         ASSERT_TRUE(QDir().mkpath(folder));
         for (int i = 0; i < kFiles; ++i) {
             QImage image(QSize(320, 240), QImage::Format_RGB32);
-            image.fill(QColor::fromHsv(i * 15, 200, 200));
+            image.fill(QColor::fromHsv(i * 15 % 360, 200, 200));
             ASSERT_TRUE(image.save(QDir(folder).filePath(QStringLiteral("p%1.png").arg(i, 2, 10, QLatin1Char('0')))));
         }
         defaults = std::make_unique<kpv::UserDefaults>(scratch.filePath(QStringLiteral("defaults.json")));
@@ -260,6 +263,68 @@ TEST_F(BrowseModes, MiniWindowTakesTheMainWindowsPlaceAndGivesItBack)
     settle();
     EXPECT_EQ(controller->showMode(), MainShowModeEmpty);
     EXPECT_TRUE(main->isVisible());
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(BrowseModes, FavouritesFromMyFavouritesWithAMissingFileAndSaveAs)
+{
+    // Two favourites from the viewer's I Love It; then one of the files goes away.
+    ASSERT_FALSE(controller->canDoAction(13)) << "My Favourites waits for a favourite";
+    for (int index : {2, 6}) {
+        viewer->controller().doNavCurFileToIndex(index, false, {});
+        settle();
+        ASSERT_TRUE(controller->canDoAction(11));
+        controller->performMenuAction(11);
+        settle(1.0);
+    }
+    auto* favorites = dynamic_cast<MainWndFavoriteController*>(controller->existingModeController(MainShowModeFavorite));
+    ASSERT_TRUE(favorites);
+    ASSERT_EQ(favorites->favoriteFileCount(), 2u);
+    const QString gone = QDir(folder).filePath(QStringLiteral("p02.png"));
+    ASSERT_TRUE(QFile::remove(gone));
+
+    ASSERT_TRUE(controller->canDoAction(13));
+    controller->performMenuAction(13);
+    settle();
+    ASSERT_EQ(controller->showMode(), MainShowModeFavorite);
+    if (favorites->host().introTips())
+        favorites->host().closeClickedOnFavoriteIntroTipsViewController(favorites->host().introTips());
+    FavImageBrowserView* grid = favorites->browser();
+    ASSERT_EQ(grid->numberOfItems(), 2u);
+    grid->setLoadsPicturesSynchronously(true);
+    grid->requestVisiblePictures();
+    const QString missingUID = favorites->imageBrowserItemAtIndex(grid, 0)->imageUID();
+    EXPECT_TRUE(grid->hasCachedPicture(missingUID)) << "the missing file was looked for";
+    EXPECT_TRUE(grid->cachedPicture(missingUID).isNull()) << "and is drawn as missing";
+    EXPECT_FALSE(grid->cachedPicture(favorites->imageBrowserItemAtIndex(grid, 1)->imageUID()).isNull());
+    QImage canvas(grid->widget()->size(), QImage::Format_ARGB32_Premultiplied);
+    grid->widget()->render(&canvas); // drawing the missing one does not fail
+
+    // Save As copies the selected favourite that still exists into the chosen folder.
+    const QString target = scratch.filePath(QStringLiteral("saved"));
+    ASSERT_TRUE(QDir().mkpath(target));
+    int asked = 0;
+    favorites->host().setFolderChooser([target, &asked](const QString&) {
+        ++asked;
+        return target;
+    });
+    grid->setSelectionIndexes({1});
+    ASSERT_TRUE(controller->canDoAction(4));
+    controller->performMenuAction(4);
+    EXPECT_EQ(asked, 1) << "the folder is asked for";
+    // The copy runs on a queue of its own.
+    const QString copied = QDir(target).filePath(QStringLiteral("p06.png"));
+    QDeadlineTimer deadline(20000);
+    while (!QFileInfo::exists(copied) && !deadline.hasExpired())
+        settle(0.1);
+    settle(0.5);
+    QFile original(QDir(folder).filePath(QStringLiteral("p06.png"))), copy(QDir(target).filePath(QStringLiteral("p06.png")));
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly)) << "the favourite was copied";
+    EXPECT_EQ(copy.readAll(), original.readAll());
 }
 
 } // namespace
