@@ -8,6 +8,7 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QPainter>
+#include <QPointer>
 #include <QScreen>
 #include <QWindow>
 #include <algorithm>
@@ -68,10 +69,16 @@ void WindowWidget::moveEvent(QMoveEvent*)
 
 void WindowWidget::closeEvent(QCloseEvent* e)
 {
-    // The title bar's close box and the window manager come here; our own close() too.
+    // The title bar's close box, the window manager and the application's quit come here; our own
+    // close() too. The close runs through performClose (delegate, notifications, sheet); the event
+    // then says whether the window really closed, since a quit that sees a refused close stops.
     if (m_window && !m_window->m_closing) {
-        e->ignore();
+        QPointer<WindowWidget> self(this);
         m_window->performClose();
+        if (self && m_window && isVisible())
+            e->ignore();
+        else
+            e->accept();
         return;
     }
     e->accept();

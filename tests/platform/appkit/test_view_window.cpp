@@ -7,6 +7,8 @@
 #include "foundation/NotificationCenter.h"
 #include "foundation/RunLoop.h"
 
+#include <QCoreApplication>
+#include <QTimer>
 #include <QWidget>
 #include <gtest/gtest.h>
 #include <vector>
@@ -241,4 +243,57 @@ TEST(WindowState, KeyNotificationsAndSheets)
     Window borderless(Rect(0, 0, 10, 10), BorderlessWindowMask);
     borderless.makeKeyWindow();
     EXPECT_FALSE(borderless.isKeyWindow());
+}
+
+// Quitting (the menu's Quit, log-out, Ctrl+C) closes every window through its own close and ends
+// the event loop in one go, with a secondary window or a sheet up; a window whose delegate keeps
+// it open still holds the quit back.
+TEST(WindowState, QuitClosesEveryWindowUnlessOneRefuses)
+{
+    struct Refuser : WindowDelegate {
+        bool refuse = true;
+        bool windowShouldClose(Window*) override { return !refuse; }
+    };
+    auto runQuit = [](const std::vector<Window*>& windows) {
+        QTimer::singleShot(0, qApp, [windows] {
+            QCoreApplication::quit();
+            // A refused quit leaves the loop running: end it so the test reports instead of hanging.
+            for (Window* w : windows) {
+                if (w->isVisible()) {
+                    QCoreApplication::exit(2);
+                    return;
+                }
+            }
+        });
+        return QCoreApplication::exec();
+    };
+
+    Window main(Rect(0, 0, 200, 200), TitledWindowMask | ClosableWindowMask);
+    Window info(Rect(0, 0, 80, 120), TitledWindowMask | ClosableWindowMask);
+    Window options(Rect(0, 0, 120, 80), TitledWindowMask | ClosableWindowMask);
+    Window sheet(Rect(0, 0, 50, 30), BorderlessWindowMask);
+    main.makeKeyAndOrderFront();
+    info.orderFront();
+    options.makeKeyAndOrderFront();
+    long sheetCode = -99;
+    main.beginSheet(&sheet, [&](long rc) { sheetCode = rc; });
+    int willClose = 0;
+    NotificationCenter::defaultCenter().addObserver(&willClose, WindowWillCloseNotification, nullptr,
+                                                    [&](const Notification&) { ++willClose; });
+
+    Refuser refuser;
+    info.setDelegate(&refuser);
+    EXPECT_EQ(runQuit({&main, &info, &options, &sheet}), 2) << "a window that refuses to close keeps the viewer running";
+    EXPECT_TRUE(info.isVisible());
+
+    refuser.refuse = false;
+    for (Window* w : {&main, &info, &options})
+        w->orderFront();
+    willClose = 0;
+    EXPECT_EQ(runQuit({&main, &info, &options, &sheet}), 0);
+    for (Window* w : {&main, &info, &options, &sheet})
+        EXPECT_FALSE(w->isVisible());
+    EXPECT_GE(willClose, 3) << "each window closes as its close box would close it";
+    info.setDelegate(nullptr);
+    NotificationCenter::defaultCenter().removeObserver(&willClose);
 }
