@@ -1,7 +1,9 @@
 #include "Shell/MainWndSecondaryWindows.h"
 
+#include "Kit/LMAlertSheet.h"
 #include "Kit/LMCustomWindow.h"
 #include "Kit/LMEventMonitorCenter.h"
+#include "Model/LMPerformSelectorWrapper.h"
 #include "Model/MainConfig.h"
 #include "Share/FeedbackWindowController.h"
 #include "Model/ShareWebsiteType.h"
@@ -97,8 +99,22 @@ bool MainWndSecondaryWindows::shareFiles(const QList<ShareFileInfoPtr>& files, l
 {
     if (files.isEmpty())
         return false;
-    if (shareType == ShareWebsiteTypeEmail)
-        return ShareWindowController::shareFilesByEmail(files, m_desktop);
+    if (shareType == ShareWebsiteTypeEmail) {
+        if (ShareWindowController::shareFilesByEmail(files, m_desktop))
+            return true;
+        // Nothing visible happens otherwise: say why no message appeared.
+        auto* alert = new LMAlertSheet;
+        const kpv::Bundle& bundle = kpv::Bundle::mainBundle();
+        alert->beginAlertSheet(bundle.localizedString(QStringLiteral("IDS_ShareMailFailed")),
+                               bundle.localizedString(QStringLiteral("IDS_OK")), QString(), QString(),
+                               m_windowController.getCurWindow(),
+                               [alert](std::int32_t) {
+                                   // The alert is still unwinding: freed on the next turn.
+                                   LMPerformSelectorWrapper().performWithBlock([alert] { delete alert; }, 0);
+                               },
+                               QString());
+        return false;
+    }
     if (shareType < ShareWebsiteTypeFacebook || shareType > ShareWebsiteTypeTumblr)
         return false;
     ShareWindowController* sheet = shareWindowController();

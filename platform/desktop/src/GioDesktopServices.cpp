@@ -4,6 +4,7 @@
 
 #include "desktop/DesktopServices.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -152,8 +153,29 @@ bool GioDesktopServices::openFileWithApplication(const QString& path, const QStr
 bool GioDesktopServices::composeMail(const QString& subject, const QString& body, const QStringList& attachments)
 {
     QStringList args = mailCommandLine(subject, body, attachments);
-    const QString program = args.takeFirst();
-    return QProcess::startDetached(program, args);
+    // The helper looks for a mail program and exits at once with a failure when it finds none;
+    // with one, it exits as soon as the program has the message, or stays while a program it
+    // started in the foreground runs. So: a failure within the grace period is reported, a helper
+    // still running after it is left to run and freed when it ends.
+    constexpr int kGraceMs = 2000;
+    auto* helper = new QProcess(QCoreApplication::instance());
+    helper->setProgram(args.takeFirst());
+    helper->setArguments(args);
+    helper->setStandardInputFile(QProcess::nullDevice());
+    helper->setStandardOutputFile(QProcess::nullDevice());
+    helper->setStandardErrorFile(QProcess::nullDevice());
+    helper->start();
+    if (!helper->waitForStarted(kGraceMs)) {
+        delete helper;
+        return false;
+    }
+    if (helper->waitForFinished(kGraceMs)) {
+        const bool ok = helper->exitStatus() == QProcess::NormalExit && helper->exitCode() == 0;
+        delete helper;
+        return ok;
+    }
+    QObject::connect(helper, &QProcess::finished, helper, &QObject::deleteLater);
+    return true;
 }
 
 }  // namespace kpv

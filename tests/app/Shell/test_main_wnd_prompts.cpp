@@ -4,6 +4,7 @@
 #include "Shell/AppDelegate.h"
 #include "Shell/LMMainWindow.h"
 #include "Shell/MainWndController.h"
+#include "Shell/MainWndSecondaryWindows.h"
 #include "Shell/ToolbarEditPopViewController.h"
 #include "view_mode_stub.h"
 
@@ -11,6 +12,7 @@
 #include "Model/MainConfig.h"
 #include "Slideshow/SlideshowNotifications.h"
 #include "desktop/DesktopServices.h"
+#include "foundation/Bundle.h"
 #include "foundation/Clock.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/RunLoop.h"
@@ -51,10 +53,13 @@ public:
     bool openFileWithApplication(const QString&, const QString&) override { return false; }
     bool composeMail(const QString& subject, const QString& body, const QStringList& files) override
     {
+        if (!mailWorks)
+            return false;
         mails.append({subject, body});
         attachments += files.size();
         return true;
     }
+    bool mailWorks = true;
     QList<QPair<QString, QString>> mails;
     int attachments = 0;
 };
@@ -200,6 +205,34 @@ TEST_F(Prompts, RecommendationMailNamesTheProductAndItsPages)
     EXPECT_TRUE(mail.mails.first().second.contains(MainWndController::storeWebPageUrl().toString()));
     EXPECT_TRUE(mail.mails.first().second.contains(MainWndController::productWebPageUrl().toString()));
     EXPECT_FALSE(mail.mails.first().second.contains(QLatin1String("%@")));
+}
+
+// Sharing photos by mail with no mail program to take them: the viewer says so instead of doing
+// nothing at all.
+TEST_F(Prompts, MailShareThatCannotStartSaysSo)
+{
+    const QString photo = scratch.filePath("p.jpg");
+    QFile file(photo);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("x");
+    file.close();
+    MailCatcher mail;
+    MainWndSecondaryWindows windows(*delegate, *controller, mail, kpv::NotificationCenter::defaultCenter());
+    const QList<ShareFileInfoPtr> files{std::make_shared<ShareFileInfo>(LMPathString(photo, false))};
+    constexpr long kMail = 33;
+
+    EXPECT_TRUE(windows.shareFiles(files, kMail));
+    EXPECT_EQ(mail.attachments, 1);
+    EXPECT_TRUE(openAlerts().isEmpty());
+
+    mail.mailWorks = false;
+    EXPECT_FALSE(windows.shareFiles(files, kMail));
+    const QList<QMessageBox*> alerts = openAlerts();
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_EQ(alerts.first()->text(), kpv::Bundle::mainBundle().localizedString("IDS_ShareMailFailed"));
+    alerts.first()->accept();
+    clock.advance(0);
+    EXPECT_TRUE(openAlerts().isEmpty());
 }
 
 class CursorRest : public Prompts {

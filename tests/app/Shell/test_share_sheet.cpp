@@ -173,6 +173,31 @@ TEST_F(ShareTest, MailHelperGetsOneAttachOptionPerFileWithoutAShell)
     EXPECT_FALSE(QFile::exists(dir.filePath("pwned")));
 }
 
+// The helper's own verdict counts: one that finds no mail program fails the mail (it used to be
+// reported as sent because the helper had merely started).
+TEST_F(ShareTest, MailHelperThatFindsNoMailProgramFailsTheMail)
+{
+    const QString bin = dir.filePath("bin");
+    ASSERT_TRUE(QDir().mkpath(bin));
+    QFile helper(bin + "/xdg-email");
+    ASSERT_TRUE(helper.open(QIODevice::WriteOnly));
+    helper.write("#!/bin/sh\n[ -e \"$0.works\" ] && exit 0\necho 'no method available' >&2\nexit 3\n");
+    helper.close();
+    helper.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QByteArray oldPath = qgetenv("PATH");
+    qputenv("PATH", bin.toUtf8() + ":" + oldPath);
+    const QString photo = makeFile("a.jpg");
+    kpv::GioDesktopServices desktop;
+    const bool withoutProgram = ShareWindowController::shareFilesByEmail(infos({photo}), desktop);
+    const bool withoutProgramFeedback = desktop.composeMail("s", "b", {});
+    QFile(bin + "/xdg-email.works").open(QIODevice::WriteOnly);
+    const bool withProgram = ShareWindowController::shareFilesByEmail(infos({photo}), desktop);
+    qputenv("PATH", oldPath);
+    EXPECT_FALSE(withoutProgram);
+    EXPECT_FALSE(withoutProgramFeedback);
+    EXPECT_TRUE(withProgram);
+}
+
 TEST_F(ShareTest, FeedbackFormComposesThroughTheMailProgramAndKeepsTheTextOnFailure)
 {
     kpv::FakeDesktopServices desktop;
