@@ -192,8 +192,15 @@ private:
             frame.width = gif->Image.Width;
             frame.height = gif->Image.Height;
             frame.interlaced = gif->Image.Interlace;
-            if (!ImageLimits::frameAllowed(uint64_t(std::max(0, frame.width)), uint64_t(std::max(0, frame.height))))
+            // A frame of no pixels draws nothing but still takes its place and delay in the
+            // animation; its data is skipped like that of any frame before the target.
+            const bool empty = frame.width <= 0 || frame.height <= 0;
+            if (!empty && !ImageLimits::frameAllowed(uint64_t(frame.width), uint64_t(frame.height)))
                 return false;
+            if (pixels && index == target && empty) {
+                pixels->clear();
+                return true;
+            }
             if (pixels && index == target) {
                 pixels->assign(size_t(frame.width) * size_t(frame.height), 0);
                 std::vector<int> rows = rowOrder(frame.height, frame.interlaced);
@@ -251,7 +258,8 @@ private:
 
         GifHandle handle(m_data);
         std::vector<GifByteType> pixels;
-        if (!handle.get() || !walk(handle.get(), &pixels, index) || pixels.empty()) {
+        const bool emptyFrame = frame.width <= 0 || frame.height <= 0;
+        if (!handle.get() || !walk(handle.get(), &pixels, index) || (pixels.empty() && !emptyFrame)) {
             if (error)
                 *error = QStringLiteral("GIF frame %1 is damaged").arg(index);
             m_canvas = QImage();

@@ -211,6 +211,33 @@ TEST(ImageSourceGif, DamagedLaterFrameKeepsTheEarlierOnes)
     EXPECT_EQ(source->createImageAtIndex(0).pixel(0, 0), qRgba(255, 0, 0, 255));
 }
 
+TEST(ImageSourceGif, AFrameOfNoPixelsKeepsItsPlaceAndTheFramesAfterIt)
+{
+    // The middle frame is written as one pixel, then its descriptor is made to say 0 x 0.
+    std::vector<GifFrameSpec> frames;
+    frames.push_back({0, 0, 4, 4, 10, 1, -1, false, filled(4, 4, 1)});
+    frames.push_back({1, 1, 1, 1, 10, 1, -1, false, filled(1, 1, 3)});
+    frames.push_back({0, 0, 2, 2, 10, 1, -1, false, filled(2, 2, 2)});
+    QByteArray gif = referenceGif(4, 4, frames, 0);
+    // Image descriptors: 0x2C, left, top, width, height (16 bits each); the second one is ours.
+    const int first = gif.indexOf(char(0x2C), 13 + 12);
+    const int second = gif.indexOf(QByteArray("\x2C\x01\x00\x01\x00\x01\x00\x01\x00", 9), first + 1);
+    ASSERT_GT(second, first);
+    gif[second + 5] = 0;
+    gif[second + 7] = 0;
+    auto source = ImageSource::createWithData(gif);
+    ASSERT_TRUE(source);
+    ASSERT_EQ(source->count(), 3);
+    QString error;
+    const QImage f1 = source->createImageAtIndex(1, &error);
+    ASSERT_FALSE(f1.isNull()) << error.toStdString();
+    EXPECT_EQ(QColor(f1.pixel(1, 1)), QColor(255, 0, 0)); // nothing drawn over the first frame
+    const QImage f2 = source->createImageAtIndex(2, &error);
+    ASSERT_FALSE(f2.isNull()) << error.toStdString();
+    EXPECT_EQ(QColor(f2.pixel(0, 0)), QColor(0, 255, 0));
+    EXPECT_EQ(QColor(f2.pixel(3, 3)), QColor(255, 0, 0));
+}
+
 TEST(ImageSourceLimits, HeadersClaimingHugeImagesFailCleanly)
 {
     // A GIF whose screen claims 65535 x 65535 pixels.
