@@ -84,7 +84,15 @@ bool runDecode(DecodeJob* job, const unsigned char* data, size_t size, int maxPi
     job->d.m_created = true;
     jpeg_mem_src(info, data, static_cast<unsigned long>(size));
     jpeg_read_header(info, TRUE);
-    if (!ImageLimits::frameAllowed(info->image_width, info->image_height)) {
+    const bool cmyk = info->jpeg_color_space == JCS_CMYK || info->jpeg_color_space == JCS_YCCK;
+    info->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
+    info->scale_num = scaleNumFor(info->image_width, info->image_height, maxPixelSize);
+    info->scale_denom = 8;
+    info->dct_method = JDCT_ISLOW;
+    // The cap is on the pixels actually decoded: a very large photo asked for as a thumbnail
+    // decodes at up to an eighth of its size.
+    jpeg_calc_output_dimensions(info);
+    if (!ImageLimits::frameAllowed(info->output_width, info->output_height)) {
         job->error = QStringLiteral("JPEG image of %1 x %2 pixels exceeds the size limit")
                          .arg(info->image_width)
                          .arg(info->image_height);
@@ -96,11 +104,6 @@ bool runDecode(DecodeJob* job, const unsigned char* data, size_t size, int maxPi
                          .arg(info->image_height);
         return false;
     }
-    const bool cmyk = info->jpeg_color_space == JCS_CMYK || info->jpeg_color_space == JCS_YCCK;
-    info->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
-    info->scale_num = scaleNumFor(info->image_width, info->image_height, maxPixelSize);
-    info->scale_denom = 8;
-    info->dct_method = JDCT_ISLOW;
     jpeg_start_decompress(info);
 
     job->image = imageio_detail::allocateFrame(int(info->output_width), int(info->output_height), &job->error);

@@ -238,6 +238,41 @@ TEST(ImageSourceGif, AFrameOfNoPixelsKeepsItsPlaceAndTheFramesAfterIt)
     EXPECT_EQ(QColor(f2.pixel(3, 3)), QColor(255, 0, 0));
 }
 
+// A grey baseline JPEG of side x side pixels, all mid grey: each 8 x 8 block is a DC difference of
+// zero and an end of block, one-bit codes of zero each, so the data is all zero bytes.
+QByteArray flatGreyJpeg(int side)
+{
+    QByteArray j("\xFF\xD8", 2);
+    j.append("\xFF\xDB\x00\x43\x00", 5).append(QByteArray(64, 1));
+    j.append("\xFF\xC0\x00\x0B\x08", 5);
+    j.append(char(side >> 8)).append(char(side & 0xFF)).append(char(side >> 8)).append(char(side & 0xFF));
+    j.append("\x01\x01\x11\x00", 4);
+    for (char table : {char(0x00), char(0x10)}) {
+        j.append("\xFF\xC4\x00\x14", 4).append(table).append(char(1)).append(QByteArray(15, 0)).append(char(0));
+    }
+    j.append("\xFF\xDA\x00\x08\x01\x01\x00\x00\x3F\x00", 10);
+    const qint64 blocks = qint64((side + 7) / 8) * ((side + 7) / 8);
+    j.append(QByteArray(int((blocks * 2 + 7) / 8), 0));
+    j.append("\xFF\xD9", 2);
+    return j;
+}
+
+TEST(ImageSourceLimits, TheCapCountsThePixelsActuallyDecoded)
+{
+    // 16400 x 16400 is beyond the pixel cap; its thumbnail decodes at an eighth of that.
+    const QByteArray jpeg = flatGreyJpeg(16400);
+    auto source = ImageSource::createWithData(jpeg);
+    ASSERT_TRUE(source);
+    QString error;
+    const QImage thumb = source->createThumbnailAtIndex(0, 400, true, &error);
+    ASSERT_FALSE(thumb.isNull()) << error.toStdString();
+    EXPECT_LE(std::max(thumb.width(), thumb.height()), 400);
+    EXPECT_NEAR(qGray(thumb.pixel(thumb.width() / 2, thumb.height() / 2)), 128, 2);
+    // The whole picture is still refused, and says why.
+    EXPECT_TRUE(source->createImageAtIndex(0, &error).isNull());
+    EXPECT_TRUE(error.contains(QStringLiteral("limit"))) << error.toStdString();
+}
+
 TEST(ImageSourceLimits, HeadersClaimingHugeImagesFailCleanly)
 {
     // A GIF whose screen claims 65535 x 65535 pixels.
