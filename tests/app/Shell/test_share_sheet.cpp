@@ -7,6 +7,7 @@
 
 #include "Kit/LMNormalCustomButton.h"
 #include "Kit/LMNormalCustomWindow.h"
+#include "appkit/Control.h"
 #include "Model/MainConfig.h"
 #include "desktop/DesktopServices.h"
 #include "desktop/FakeDesktopServices.h"
@@ -215,6 +216,13 @@ TEST_F(ShareTest, FeedbackFormComposesThroughTheMailProgramAndKeepsTheTextOnFail
     EXPECT_FALSE(form.sendButtonClicked());
     EXPECT_EQ(form.statusText(), tr("IDS_FeedbackNoMail"));
     EXPECT_EQ(form.messageTextView()->string(), "  The wheel should zoom.  ");
+    // The status line shows its whole sentence, not the start of it.
+    kpv::TextField* status = nullptr;
+    for (kpv::View* v : form.feedbackWindow()->contentView()->subviews())
+        if (auto* field = dynamic_cast<kpv::TextField*>(v); field && field->stringValue() == form.statusText())
+            status = field;
+    ASSERT_NE(status, nullptr);
+    EXPECT_LE(status->attributedStringValueSize().width, status->frame().width()) << status->stringValue().toStdString();
 
     desktop.mailAvailable = true;
     EXPECT_TRUE(form.sendButtonClicked());
