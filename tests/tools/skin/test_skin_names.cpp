@@ -13,10 +13,12 @@
 
 namespace {
 
-// The calls that take a skin image's name as a literal, and the toolbar's names of share types.
+// The calls that take a skin image's name as a literal, and the button images of the share targets'
+// table.
 const QRegularExpression kNameUse(QStringLiteral(
     R"re((?:setImageName|loadImageWithoutExtension|setBkgrdImageName|imageNamed|loadOriginalImageByFileName|LMNineSliceImageRep>?|wireButton\([^,()]+,)\s*\(?\s*(?:QStringLiteral\()?"([A-Za-z0-9_.]+)")re"));
-const QRegularExpression kShareButtonName(QStringLiteral(R"re(return QStringLiteral\("([eE]_[A-Za-z]+)"\))re"));
+const QRegularExpression kShareButtonName(
+    QStringLiteral(R"re(\{ShareWebsiteType[A-Za-z]+,\s*[0-9]+,\s*"([eE]_[A-Za-z]+)")re"));
 
 QString normalised(QString name)
 {
