@@ -122,7 +122,30 @@ function(kpv_glob_library name)
   target_link_libraries(${name} PUBLIC ${L_LIBS})
   if(L_QT)
     kpv_qt_target(${name})
+    # GLib's headers use the word Qt's headers define as a macro ("signals"): a library on GLib
+    # includes its Qt headers after GLib's, as its sources say, without a precompiled header.
+    if(NOT L_LIBS MATCHES "GIO")
+      kpv_qt_precompiled_headers(${name} ${L_LIBS})
+    endif()
   endif()
+endfunction()
+
+# The Qt headers nearly every source of a Qt library includes, precompiled once per library: the
+# core set always, the picture and painting headers where the library reaches Qt's GUI module, and
+# the widget header where it reaches the widgets.
+function(kpv_qt_precompiled_headers name)
+  set(headers <QByteArray> <QDateTime> <QDir> <QFile> <QFileInfo> <QHash> <QList> <QObject> <QString>
+              <QStringList> <QUrl> <QVariant> <QVariantMap> <functional> <map> <memory> <vector>)
+  string(JOIN ";" libs ${ARGN})
+  if(libs MATCHES "Qt6::(Gui|Widgets|OpenGL)|app_|platform_(appkit|imageio|desktop)")
+    list(APPEND headers <QImage> <QPainter> <QPointF> <QRectF> <QSizeF>)
+  endif()
+  if(libs MATCHES "Qt6::Widgets|app_(kit|view|browse|edit|slideshow|share|shell)|platform_appkit")
+    list(APPEND headers <QWidget>)
+  endif()
+  list(TRANSFORM headers PREPEND "$<$<COMPILE_LANGUAGE:CXX>:")
+  list(TRANSFORM headers APPEND ">")
+  target_precompile_headers(${name} PRIVATE ${headers})
 endfunction()
 
 # kpv_tests_per_file(PREFIX LIBS ... [QT] [GL] [SUPPORT extra.cpp ...]): one test executable for
