@@ -11,6 +11,7 @@
 #include "foundation/Bundle.h"
 #include "foundation/NotificationCenter.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -28,25 +29,29 @@ FileAssociateTipsViewController::FileAssociateTipsViewController(kpv::View* pare
     : m_config(config), m_actions(std::move(actions)), m_parentView(parentView)
 {
     const kpv::Bundle& bundle = kpv::Bundle::mainBundle();
-    m_view = new LMNineSliceImageView(kpv::Rect(0, 0, kWidth, kHeight),
+    // The sentence keeps its whole width: the tip grows where a name or a font makes it longer.
+    auto* info = new kpv::TextField(kpv::Rect(30, 12, kWidth - 30 - 190, 20));
+    info->setStringValue(bundle.localizedStringWithFormat(QStringLiteral("IDS_FileAssociateTips"), appName));
+    info->setTextColor(kpv::Color::controlTextColor());
+    const double textWidth = std::ceil(info->attributedStringValueSize().width) + 4;
+    const double width = std::max(kWidth, 30 + textWidth + 190);
+    info->setFrame(kpv::Rect(30, 12, width - 30 - 190, 20));
+
+    m_view = new LMNineSliceImageView(kpv::Rect(0, 0, width, kHeight),
                                       std::make_shared<LMNineSliceImageRep>(QStringLiteral("bg_tip_default"), kpv::Point{5, 5},
                                                                             kpv::Point{5, 5}));
     auto* close = new LMButton(kpv::Rect(8, std::floor((kHeight - 16) / 2), 16, 16));
     close->setImageName(QStringLiteral("close"));
     close->setAction([this](kpv::View*) { closeButtonClicked(); });
     m_view->addSubview(close);
-
-    auto* info = new kpv::TextField(kpv::Rect(30, 12, kWidth - 30 - 190, 20));
-    info->setStringValue(bundle.localizedStringWithFormat(QStringLiteral("IDS_FileAssociateTips"), appName));
-    info->setTextColor(kpv::Color::controlTextColor());
     m_view->addSubview(info);
 
-    auto* configure = new LMNormalCustomButton(kpv::Rect(kWidth - 184, 8, 96, 28));
+    auto* configure = new LMNormalCustomButton(kpv::Rect(width - 184, 8, 96, 28));
     configure->setTitle(bundle.localizedString(QStringLiteral("IDS_Configure")));
     configure->setAction([this](kpv::View*) { configButtonClicked(); });
     m_view->addSubview(configure);
 
-    auto* ok = new LMNormalCustomButton(kpv::Rect(kWidth - 82, 8, 72, 28));
+    auto* ok = new LMNormalCustomButton(kpv::Rect(width - 82, 8, 72, 28));
     ok->setBkgrdImageName(QStringLiteral("BT_DlgShare"), kpv::Point{10, 10}, kpv::Point{10, 10});
     ok->setTitle(bundle.localizedString(QStringLiteral("IDS_OK")));
     ok->setTitleColor(kpv::Color::whiteColor());
@@ -56,7 +61,7 @@ FileAssociateTipsViewController::FileAssociateTipsViewController(kpv::View* pare
     if (m_parentView) {
         const kpv::Rect b = m_parentView->bounds();
         // Centred near the top of the window, under the title bar.
-        m_view->setFrame(kpv::Rect(std::floor((b.width() - kWidth) / 2), b.height() - kHeight - 40, kWidth, kHeight));
+        m_view->setFrame(kpv::Rect(std::floor((b.width() - width) / 2), b.height() - kHeight - 40, width, kHeight));
         m_view->setAutoresizingMask(kpv::ViewMinXMargin | kpv::ViewMaxXMargin | kpv::ViewMinYMargin);
         m_parentView->addSubview(m_view);
     }

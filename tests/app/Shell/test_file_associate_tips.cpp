@@ -5,6 +5,7 @@
 #include "Kit/LMNineSliceImageView.h"
 #include "Model/MainConfig.h"
 #include "Slideshow/SlideshowNotifications.h"
+#include "appkit/Control.h"
 #include "appkit/View.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/UserDefaults.h"
@@ -83,4 +84,20 @@ TEST_F(FileAssociateTips, StepsAsideForASlideshowUnlessAnswered)
     EXPECT_FALSE(tips->isShown());
 }
 
+TEST_F(FileAssociateTips, TheSentenceIsNeverCut)
+{
+    for (const QString& name : {QStringLiteral("Viewer"), QStringLiteral("A Program With A Much Longer Name Than Most")}) {
+        FileAssociateTipsViewController tips(&parent, *config, name, {});
+        const kpv::TextField* info = nullptr;
+        for (kpv::View* v : tips.view()->subviews())
+            if (auto* field = dynamic_cast<const kpv::TextField*>(v))
+                info = field;
+        ASSERT_NE(info, nullptr);
+        EXPECT_TRUE(info->stringValue().contains(name));
+        EXPECT_GE(info->frame().width(), info->attributedStringValueSize().width) << name.toStdString();
+        EXPECT_LE(info->frame().maxX(), tips.view()->frame().width() - 184) << "clear of the buttons";
+    }
+}
+
 } // namespace
+
