@@ -152,8 +152,15 @@ bool ThumbnailViewController::canDoAction(long actionId)
     return false;
 }
 
-void ThumbnailViewController::doAction(long actionId, long)
+void ThumbnailViewController::doAction(long actionId, long argument)
 {
+    // The sort commands come with the sort type they choose; the navigator sorts, and the grid
+    // follows its list.
+    if (actionId >= 34 && actionId <= 37) {
+        if (argument != 0)
+            m_host.sortFiles(argument);
+        return;
+    }
     if (actionId == 6)
         revealFilesInFinder();
     else if (actionId == 7)

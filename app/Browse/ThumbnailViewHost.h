@@ -32,6 +32,8 @@ public:
     // `done` gets true when the navigation did not take place; it may be empty.
     virtual void doNavCurFileToIndex(std::size_t index, std::function<void(bool)> done) = 0;
     virtual void deleteFiles(const QList<LMPathString>& paths) = 0;
+    // Sorts the navigator's list (and so the grid) by a sort type of the settings.
+    virtual void sortFiles(long sortType) = 0;
     virtual void revealFilesInFinder(const QList<LMPathString>& paths) = 0;
     // The grid's context menu at the event's location in `view`.
     virtual void popUpContextMenu(const kpv::Event& e, kpv::View* view) = 0;

@@ -9,6 +9,7 @@
 
 #include "desktop/WorkspaceServices.h"
 
+#include <functional>
 #include <memory>
 
 class MainWndController;
@@ -19,7 +20,10 @@ class Menu;
 
 class MainWndThumbnailHost final : public ThumbnailViewHost {
 public:
-    MainWndThumbnailHost(MainWndController& windowController, NavigateController& navigator);
+    // Where reveal goes: the viewer's desktop services (asked each time, as tests replace them).
+    using WorkspaceProvider = std::function<kpv::WorkspaceServices*()>;
+    MainWndThumbnailHost(MainWndController& windowController, NavigateController& navigator,
+                         WorkspaceProvider workspace);
 
     long showMode() const override;
     void setShowMode(long mode) override;
@@ -31,6 +35,7 @@ public:
     bool isCurFileModifiedAndCannotOverwriteable() const override;
     void doNavCurFileToIndex(std::size_t index, std::function<void(bool)> done) override;
     void deleteFiles(const QList<LMPathString>& paths) override;
+    void sortFiles(long sortType) override;
     void revealFilesInFinder(const QList<LMPathString>& paths) override;
     void popUpContextMenu(const kpv::Event& e, kpv::View* view) override;
     // The grid's context menu: Copy, Reveal, Move to Trash and the way back to the viewer, each
@@ -41,13 +46,14 @@ private:
     MainWndController& m_windowController;
     NavigateController& m_navigator;
     std::shared_ptr<kpv::Menu> m_contextMenu;
-    kpv::SystemWorkspaceServices m_workspace;
+    WorkspaceProvider m_workspace;
 };
 
 namespace detail {
 struct MainWndThumbnailHostHolder {
-    MainWndThumbnailHostHolder(MainWndController& windowController, NavigateController& navigator)
-        : thumbnailHost(windowController, navigator)
+    MainWndThumbnailHostHolder(MainWndController& windowController, NavigateController& navigator,
+                               MainWndThumbnailHost::WorkspaceProvider workspace)
+        : thumbnailHost(windowController, navigator, std::move(workspace))
     {
     }
     MainWndThumbnailHost thumbnailHost;
@@ -57,9 +63,11 @@ struct MainWndThumbnailHostHolder {
 // The thumbnail controller together with its host, as the window controller owns it.
 class MainWndThumbnailController final : private detail::MainWndThumbnailHostHolder, public ThumbnailViewController {
 public:
-    MainWndThumbnailController(MainWndController& windowController, NavigateController& navigator);
+    MainWndThumbnailController(MainWndController& windowController, NavigateController& navigator,
+                               MainWndThumbnailHost::WorkspaceProvider workspace);
     MainWndThumbnailHost& host() { return thumbnailHost; }
 };
 
 // Registers the thumbnail mode's factory with the window controller; `navigator` outlives it.
-void registerThumbnailMode(MainWndController& windowController, NavigateController& navigator);
+void registerThumbnailMode(MainWndController& windowController, NavigateController& navigator,
+                           MainWndThumbnailHost::WorkspaceProvider workspace);

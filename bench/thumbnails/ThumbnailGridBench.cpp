@@ -86,6 +86,7 @@ public:
             done(false);
     }
     void deleteFiles(const QList<LMPathString>&) override {}
+    void sortFiles(long) override {}
     void revealFilesInFinder(const QList<LMPathString>&) override {}
     void popUpContextMenu(const kpv::Event&, kpv::View*) override {}
 

@@ -8,8 +8,9 @@
 #include "appkit/Menu.h"
 #include "foundation/Bundle.h"
 
-MainWndThumbnailHost::MainWndThumbnailHost(MainWndController& windowController, NavigateController& navigator)
-    : m_windowController(windowController), m_navigator(navigator)
+MainWndThumbnailHost::MainWndThumbnailHost(MainWndController& windowController, NavigateController& navigator,
+                                           WorkspaceProvider workspace)
+    : m_windowController(windowController), m_navigator(navigator), m_workspace(std::move(workspace))
 {
 }
 
@@ -57,11 +58,14 @@ void MainWndThumbnailHost::doNavCurFileToIndex(std::size_t index, std::function<
 
 void MainWndThumbnailHost::deleteFiles(const QList<LMPathString>& paths) { m_navigator.deleteFiles(paths); }
 
+void MainWndThumbnailHost::sortFiles(long sortType) { m_navigator.sortFiles(sortType); }
+
 void MainWndThumbnailHost::revealFilesInFinder(const QList<LMPathString>& paths)
 {
     // The file manager shows one selected file; the first of the selection stands for it.
-    if (!paths.isEmpty())
-        m_workspace.selectFileInFileViewer(paths.first().path());
+    kpv::WorkspaceServices* workspace = m_workspace ? m_workspace() : nullptr;
+    if (!paths.isEmpty() && workspace)
+        workspace->selectFileInFileViewer(paths.first().path());
 }
 
 std::shared_ptr<kpv::Menu> MainWndThumbnailHost::contextMenu()
@@ -100,15 +104,19 @@ void MainWndThumbnailHost::popUpContextMenu(const kpv::Event& e, kpv::View* view
 }
 
 MainWndThumbnailController::MainWndThumbnailController(MainWndController& windowController,
-                                                       NavigateController& navigator)
-    : detail::MainWndThumbnailHostHolder(windowController, navigator)
+                                                       NavigateController& navigator,
+                                                       MainWndThumbnailHost::WorkspaceProvider workspace)
+    : detail::MainWndThumbnailHostHolder(windowController, navigator, std::move(workspace))
     , ThumbnailViewController(thumbnailHost)
 {
 }
 
-void registerThumbnailMode(MainWndController& windowController, NavigateController& navigator)
+void registerThumbnailMode(MainWndController& windowController, NavigateController& navigator,
+                           MainWndThumbnailHost::WorkspaceProvider workspace)
 {
-    windowController.setShowModeControllerFactory(MainShowModeThumbnail, [&navigator](MainWndController& controller) {
-        return std::unique_ptr<ShowModeController>(std::make_unique<MainWndThumbnailController>(controller, navigator));
-    });
+    windowController.setShowModeControllerFactory(
+        MainShowModeThumbnail, [&navigator, workspace](MainWndController& controller) {
+            return std::unique_ptr<ShowModeController>(
+                std::make_unique<MainWndThumbnailController>(controller, navigator, workspace));
+        });
 }

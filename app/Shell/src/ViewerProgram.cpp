@@ -28,7 +28,9 @@ ViewerProgram::ViewerProgram(AppDelegate& delegate)
     registerFavoriteMode(*m_controller);
     m_viewMode = std::make_unique<NavigateViewMode>(delegate, *m_controller);
     registerCropMode(*m_controller, m_viewMode->controller(), m_viewMode->imageView(), m_viewMode->host());
-    registerThumbnailMode(*m_controller, m_viewMode->controller());
+    NavigateViewMode* viewMode = m_viewMode.get();
+    registerThumbnailMode(*m_controller, m_viewMode->controller(),
+                          [viewMode] { return viewMode->host().workspaceServices(); });
     registerMiniWindowMode(*m_controller, m_viewMode->controller());
     m_controller->awakeFromNib();
     m_menuBar = std::make_unique<kpv::MenuBar>(m_controller->window());

@@ -334,6 +334,8 @@ public:
     void popUpContextMenu(const kpv::Event&, kpv::View* v) override { contextMenuViews.push_back(v); }
     QList<LMPathString> revealed;
     std::vector<kpv::View*> contextMenuViews;
+    std::vector<long> sorts;
+    void sortFiles(long type) override { sorts.push_back(type); }
 };
 
 class ThumbnailMode : public testing::Test {
@@ -393,6 +395,9 @@ TEST_F(ThumbnailMode, CommandsFollowTheSelection)
     EXPECT_FALSE(c->canDoAction(8));
     EXPECT_TRUE(c->canDoAction(34));
     EXPECT_TRUE(c->canDoAction(37));
+    c->doAction(35, 2);
+    c->doAction(37, 0x1002);
+    EXPECT_EQ(host.sorts, (std::vector<long>{2, 0x1002})) << "the sort commands reach the navigator";
     EXPECT_FALSE(c->canDoAction(10));
     c->deleteSelFiles();
     EXPECT_TRUE(host.deleted.isEmpty());

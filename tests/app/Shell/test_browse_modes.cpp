@@ -24,6 +24,7 @@
 #include "appkit/Event.h"
 #include "appkit/Menu.h"
 #include "appkit/Pasteboard.h"
+#include "desktop/FakeWorkspaceServices.h"
 #include "foundation/Clock.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
@@ -72,7 +73,7 @@ protected:
         registerSlideshowMode(*controller);
         registerFavoriteMode(*controller);
         viewer = std::make_unique<NavigateViewMode>(*delegate, *controller);
-        registerThumbnailMode(*controller, viewer->controller());
+        registerThumbnailMode(*controller, viewer->controller(), [this] { return &workspace; });
         registerMiniWindowMode(*controller, viewer->controller());
         controller->awakeFromNib();
         delegate->applicationOpenFiles({folder});
@@ -105,6 +106,7 @@ protected:
     }
 
     kpv::ManualClock clock;
+    kpv::FakeWorkspaceServices workspace;
     QTemporaryDir scratch;
     QString folder;
     std::unique_ptr<kpv::UserDefaults> defaults;
@@ -149,6 +151,12 @@ TEST_F(BrowseModes, ThumbnailGridFromTheViewMenuAndBack)
     grid->browser()->setSelectionIndexes({});
     menu->update();
     EXPECT_FALSE(menu->itemWithTag(8)->isEnabled()) << "nothing to move to the Trash";
+
+    // Reveal shows the first selected file in the file manager.
+    grid->browser()->setSelectionIndexes({4, 6});
+    controller->performMenuAction(6);
+    ASSERT_EQ(workspace.revealed.size(), 1);
+    EXPECT_TRUE(workspace.revealed.first().endsWith(QStringLiteral("p04.png")));
 
     // A double click opens the file in the viewer.
     grid->imageBrowserCellWasDoubleClickedAtIndex(grid->browser(), 9);

@@ -5,7 +5,7 @@
 // stand-in desktop). A command that validates as disabled must change nothing.
 //
 // Modes extend this by adding rows to kExpected (what the command must change) and, where a mode
-// needs its own start, a fixture like this one.
+// needs its own start, a fixture like this one (the thumbnail grid's below).
 
 #include "Shell/AppDelegate.h"
 #include "Shell/LMMainWindow.h"
@@ -16,6 +16,8 @@
 #include "Shell/NavigateViewMode.h"
 #include "Shell/ViewerProgram.h"
 
+#include "Browse/FavImageBrowserView.h"
+#include "Browse/ThumbnailViewController.h"
 #include "Edit/ImageSaveAsPanel.h"
 #include "Kit/LMIncludeSubDirOpenPanelController.h"
 #include "Model/MainConfig.h"
@@ -304,6 +306,9 @@ protected:
         return names;
     }
 
+    // Runs the command of the tag from its menu item and checks what it changed.
+    void runFromMenu(long tag);
+
     kpv::ManualClock clock;
     QTemporaryDir scratch;
     QString folder, other, out;
@@ -327,10 +332,9 @@ std::shared_ptr<kpv::MenuItem> itemFor(MainWndController& c, long tag)
     return nullptr;
 }
 
-TEST_P(CommandRun, EnabledCommandsDoWhatTheySay)
+void CommandRun::runFromMenu(long tag)
 {
     MainWndController& c = program->controller();
-    const long tag = GetParam();
     const std::shared_ptr<kpv::MenuItem> item = itemFor(c, tag);
     if (!item) {
         // Hidden on this desktop (the photo library): never shown, never run.
@@ -340,7 +344,7 @@ TEST_P(CommandRun, EnabledCommandsDoWhatTheySay)
     }
     const bool enabled = c.validateMenuItem(*item);
     const QString title = item->title();
-    if (tag == MainWndController::TagOpenWith) {
+    if (tag == MainWndController::TagOpenWith && enabled) {
         // A submenu: its applications launch the file.
         c.rebuildOpenWithMenu();
         ASSERT_TRUE(c.validateMenuItem(*item));
@@ -363,6 +367,11 @@ TEST_P(CommandRun, EnabledCommandsDoWhatTheySay)
     if (auto it = kExpected.find(tag); it != kExpected.end())
         EXPECT_TRUE(changed.contains(QLatin1String(it->second)))
             << "\"" << title.toStdString() << "\" changed " << changed.join(' ').toStdString() << ", not " << it->second;
+}
+
+TEST_P(CommandRun, EnabledCommandsDoWhatTheySay)
+{
+    runFromMenu(GetParam());
 }
 
 TEST_P(CommandRun, KeyEquivalentsRunTheirCommand)
@@ -391,6 +400,30 @@ TEST_P(CommandRun, KeyEquivalentsRunTheirCommand)
 }
 
 INSTANTIATE_TEST_SUITE_P(MainWindow, CommandRun, ::testing::ValuesIn(commandTags()),
+                         [](const ::testing::TestParamInfo<long>& info) { return "tag" + std::to_string(info.param); });
+
+// The same commands in the thumbnail grid, with the second file selected.
+class ThumbnailCommandRun : public CommandRun {
+protected:
+    void SetUp() override
+    {
+        CommandRun::SetUp();
+        MainWndController& c = program->controller();
+        c.performMenuAction(38);
+        settle();
+        ASSERT_EQ(c.showMode(), MainShowModeThumbnail);
+        auto* grid = dynamic_cast<ThumbnailViewController*>(c.existingModeController(MainShowModeThumbnail));
+        ASSERT_TRUE(grid);
+        grid->browser()->setSelectionIndexes({1});
+    }
+};
+
+TEST_P(ThumbnailCommandRun, EnabledCommandsDoWhatTheySay)
+{
+    runFromMenu(GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(ThumbnailGrid, ThumbnailCommandRun, ::testing::ValuesIn(commandTags()),
                          [](const ::testing::TestParamInfo<long>& info) { return "tag" + std::to_string(info.param); });
 
 } // namespace
