@@ -155,6 +155,14 @@ bool sizeIs(int64_t size, int64_t want) {
     return size == want;
 }
 
+// Image lines covered by the MCU rows decoded so far (whole or begun).
+int64_t linesDecoded(const JpgDecoder* d) {
+    int64_t rows = d->mcuRow + (d->mcuCol > 0 ? 1 : 0);
+    int64_t perRow = d->rowBuf ? 8 * int64_t(d->maxV)
+                               : int64_t(d->mcuHeight) * d->maxV / (d->scanMaxV > 0 ? d->scanMaxV : 1);
+    return rows * perRow;
+}
+
 } // namespace
 
 extern "C" {
@@ -386,6 +394,12 @@ int64_t ajlJpgDecoderScanlines(JpgDecoder* d, uint8_t** planes, int64_t* pitches
     if (d->fatal) {
         return d->fatal;
     }
+    if (d->bandCut) {
+        // The rows between the last band and the end of its MCU row were never kept: going on
+        // would hand out the next MCU row in their place.
+        *lines = 0;
+        return JPG_ERR_PARAM;
+    }
     int64_t r = JpgDecSetPlanes(d, planes, pitches);
     if (r != 0) {
         return r;
@@ -410,6 +424,9 @@ int64_t ajlJpgDecoderScanlines(JpgDecoder* d, uint8_t** planes, int64_t* pitches
     r = JpgDecImage(d, d->width, n);
     JpgDecSetClipAll(d);
     d->linesDone += n;
+    if (d->linesDone < d->height && linesDecoded(d) > d->linesDone) {
+        d->bandCut = true;
+    }
     return r;
 }
 
@@ -459,6 +476,7 @@ int64_t ajlJpgDecoderDefaultScanlines(JpgDecoder* d, uint8_t** planes, int64_t* 
         d->comp[2].dcPred = 0;
     }
     d->linesDone = 0;
+    d->bandCut = false;
     d->mcuCol = 0;
     d->mcuRow = 0;
     r = ajlJpgDecoderScanlines(d, planes, pitches, reserved, lines);

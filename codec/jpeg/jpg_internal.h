@@ -129,6 +129,7 @@ struct JpgDecoder {
     int precision;
     int32_t width, height;
     int64_t linesDone;
+    bool bandCut; // the last band ended inside an MCU row: the rest of that row is gone
     int layoutRow;
     int32_t subsampling;
     int outputMode; // 0 stream, 1 coefficients, 2 planes, 3 none

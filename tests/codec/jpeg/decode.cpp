@@ -222,6 +222,58 @@ TEST(JpegDecode, BandsThatEndInsideAnMcuRowWriteOnlyTheRowsAskedFor) {
     ajlJpgDecoderDestroy(d);
 }
 
+TEST(JpegDecode, BandsShorterThanAnMcuRowNeverSkipRowsSilently) {
+    // Bands of 8 lines: a 4:2:0 file (16-line MCU rows, baseline and progressive) cannot go on
+    // after the first band, whose MCU row was cut; a grey file (8-line MCU rows) decodes whole.
+    struct Case {
+        int channels;
+        bool progressive;
+    };
+    for (Case k : {Case{3, false}, Case{3, true}, Case{1, false}, Case{1, true}}) {
+        SCOPED_TRACE(testing::Message() << k.channels << " channels, progressive " << k.progressive);
+        EncodeOptions opt;
+        opt.progressive = k.progressive;
+        auto jpeg = encode(makeImage(40, 48, k.channels, 7), opt);
+        Planes ref = referenceDecode(jpeg);
+        MemStream ms{jpeg.data(), int64_t(jpeg.size()), 0};
+        JpgDecParam param{};
+        param.stream = &ms;
+        param.streamCallback = memStreamCallback;
+        JpgDecoder* d = nullptr;
+        ASSERT_EQ(ajlJpgDecoderCreate(&d, &param), 0);
+        Planes p = allocatePlanes(d);
+        int64_t pitches[3] = {p.w[0], p.w[1], p.w[2]};
+        int64_t done = 0;
+        int64_t result = 0;
+        while (done < 48) {
+            uint8_t* at[3] = {p.p[0].data() + done * p.w[0], nullptr, nullptr};
+            for (int c = 1; c < p.ncomp; ++c) {
+                at[c] = p.p[c].data() + done / 2 * p.w[c];
+            }
+            int64_t lines = 8;
+            result = ajlJpgDecoderScanlines(d, at, pitches, 0, &lines);
+            if (result != 0) {
+                EXPECT_EQ(lines, 0);
+                break;
+            }
+            ASSERT_EQ(lines, 8);
+            // Every row handed out is the row of the image at that place.
+            for (int64_t i = done * p.w[0]; i < (done + 8) * p.w[0]; ++i) {
+                ASSERT_LE(std::abs(int(p.p[0][size_t(i)]) - int(ref.p[0][size_t(i)])), 2) << "row " << i / p.w[0];
+            }
+            done += lines;
+        }
+        if (k.channels == 1) {
+            EXPECT_EQ(result, 0);
+            EXPECT_EQ(done, 48);
+        } else {
+            EXPECT_EQ(result, JPG_ERR_PARAM);
+            EXPECT_EQ(done, 8);
+        }
+        ajlJpgDecoderDestroy(d);
+    }
+}
+
 TEST(JpegDecode, ExtraSegmentsAndLeadingBytesDoNotChangeTheResult) {
     Image img = makeImage(30, 20, 3, 4);
     auto jpeg = encode(img, {});
