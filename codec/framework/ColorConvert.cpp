@@ -33,6 +33,10 @@ MCC MCC_Init(AMCMHandle hAMCM, const MInt64* param, const MRECT* dstRect, const 
     const MUInt64 t = *dstColor, s = *srcColor;
     bool line = (t != s && inConverterSet(t) && inConverterSet(s)) || (t == s && t == MOLDCOLOR_GRAY8);
     if (s == 0x11) line = false;
+    // A line converter copies rows one for one: a change of size needs the resampling engine.
+    if (dstRect->right - dstRect->left != srcRect->right - srcRect->left ||
+        dstRect->bottom - dstRect->top != srcRect->bottom - srcRect->top)
+        line = false;
     if (line && alphaRule && (t == MOLDCOLOR_ABGR8888 || t == MOLDCOLOR_ARGB8888) &&
         !(MdUtilsOldColorID2New(s) & 0x40000000u))
         line = false;

@@ -175,6 +175,34 @@ TEST(DecodeData, CropAndZoomIntoOneBuffer) {
     MCodec_Destroy(c2);
 }
 
+TEST(DecodeData, GreyAndColourJpegsZoomIntoRgbaAtAnyScale) {
+    // The zoomed size differs from the reduced decode's: the rows must be resampled, not copied.
+    Manager m;
+    const Image img = makeSmooth(160, 120, 21);
+    for (int subsamp : {3, 2}) {
+        const Bytes jpg = encodeJpeg(img, subsamp, 95);
+        const Image jref = referenceJpegRgba(jpg);
+        for (double zoom : {0.3, 0.77, 0.2}) {
+            SCOPED_TRACE(testing::Message() << "layout " << subsamp << ", zoom " << zoom);
+            Stream st(jpg);
+            MHandle codec = openCodec(m.h, st);
+            ASSERT_NE(codec, nullptr);
+            uint64_t rgba = 0x24;
+            ASSERT_EQ(MCodec_SetProp(codec, 3, &rgba, 8), MOK);
+            const MRECT rect{0, 0, 160, 120};
+            const int w = int(160 * zoom + 0.5), h = int(120 * zoom + 0.5);
+            Image ours{w, h, 4, std::vector<uint8_t>(size_t(w) * h * 4, 0xCD)};
+            ASSERT_EQ(MCodec_DecodeData(codec, &rect, ours.px.data(), w * 4, zoom), MOK);
+            const Diff d = compareRgb(ours, zoomModel(jref, w, h, MRECT{0, 0, w, h}));
+            // The reduced decode is resampled by nearest pixels, hence the model's margin; a
+            // corner of the reduced picture in place of the whole is off by 40 and more.
+            EXPECT_LE(d.mean, 10.0);
+            EXPECT_LE(d.max, 48);
+            MCodec_Destroy(codec);
+        }
+    }
+}
+
 namespace {
 
 // The JPEG component with its rows counted: a copy of its table whose scanline operation adds
