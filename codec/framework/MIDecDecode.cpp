@@ -71,15 +71,8 @@ bool supportedDecScale(MIDecRecord* d) {
 }
 
 MResult lockPP(MIDecRecord* d, PPHandle* hPP) {
-    MInt64 tw = d->lOutWidth, th = d->lOutHeight, sw = d->lDecodedW, sh = d->lDecodedH;
-    if (d->lRotation || d->lFlip) {
-        const bool swap = d->lRotation == 90 || d->lRotation == 270;
-        const MUInt64 nh = d->nativeDesc[0], nv = d->nativeDesc[1];
-        if ((tw & 1) && ((swap ? nv : nh) == 2 || d->outDesc[0] == 2)) ++tw;
-        if ((th & 1) && ((swap ? nh : nv) == 2 || d->outDesc[1] == 2)) ++th;
-        if ((sw & 1) && sw > 1 && nh == 2) --sw;
-        if ((sh & 1) && sh > 1 && nv == 2) --sh;
-    }
+    // Both sides keep their true sizes: a turn or a mirror must move pixels, never resample them.
+    const MInt64 tw = d->lOutWidth, th = d->lOutHeight, sw = d->lDecodedW, sh = d->lDecodedH;
     PPFormat dst{MInt64(d->dwOutColor), tw, th, nullptr};
     PPFormat src{MInt64(d->dwNativeColor), sw, sh, nullptr};
     if (d->lResizeAlg == 8) {

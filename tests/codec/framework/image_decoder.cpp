@@ -124,6 +124,60 @@ TEST(ImageDecoder, JpegScaledAndTurnedMatchesTheReference) {
     MIDec_Destroy(dec);
 }
 
+TEST(ImageDecoder, OddSized420JpegTurnsAndMirrorsWithoutResampling) {
+    // A quarter turn or a mirror moves pixels: each must land where the upright decode has it.
+    Manager m;
+    for (auto [w, h] : {std::pair{101, 75}, std::pair{96, 75}, std::pair{101, 64}}) {
+        const Bytes jpg = encodeJpeg(makeImage(w, h, 3, 17), 2, 95);
+        Stream st(jpg);
+        MHandle dec = nullptr;
+        ASSERT_EQ(MIDec_Create(m.h, st.s, 2, &dec), MOK);
+        uint64_t color = kRGBA;
+        ASSERT_EQ(MIDec_SetProp(dec, 3, &color, 8), MOK);
+        const Image upright = scan(dec, w, h);
+        struct Turn {
+            int64_t rotation, flip;
+        };
+        for (Turn t : {Turn{90, 0}, Turn{180, 0}, Turn{270, 0}, Turn{0, 1}, Turn{0, 2}, Turn{90, 1}}) {
+            SCOPED_TRACE(testing::Message() << w << "x" << h << " turned " << t.rotation << " flip " << t.flip);
+            MIDec_Destroy(dec);
+            dec = nullptr;
+            Stream again(jpg);
+            ASSERT_EQ(MIDec_Create(m.h, again.s, 2, &dec), MOK);
+            ASSERT_EQ(MIDec_SetProp(dec, 3, &color, 8), MOK);
+            ASSERT_EQ(MIDec_SetProp(dec, 0x100C, &t.rotation, 8), MOK);
+            ASSERT_EQ(MIDec_SetProp(dec, 0x100D, &t.flip, 8), MOK);
+            const bool swap = t.rotation == 90 || t.rotation == 270;
+            const int ow = swap ? h : w, oh = swap ? w : h;
+            int64_t wh[2] = {};
+            ASSERT_EQ(MIDec_GetProp(dec, 0x1007, wh, 16), MOK);
+            ASSERT_EQ(wh[0], ow);
+            ASSERT_EQ(wh[1], oh);
+            const Image out = scan(dec, ow, oh);
+            double sum = 0;
+            int worst = 0;
+            for (int y = 0; y < oh; ++y)
+                for (int x = 0; x < ow; ++x) {
+                    // Undo the mirror of the output, then the turn (clockwise).
+                    int ux = x, uy = y;
+                    if (t.flip == 1) ux = ow - 1 - ux;
+                    if (t.flip == 2) uy = oh - 1 - uy;
+                    int sx = ux, sy = uy;
+                    if (t.rotation == 90) sx = uy, sy = h - 1 - ux;
+                    if (t.rotation == 180) sx = w - 1 - ux, sy = h - 1 - uy;
+                    if (t.rotation == 270) sx = w - 1 - uy, sy = ux;
+                    for (int c = 0; c < 3; ++c) {
+                        const int e = std::abs(out.at(x, y)[c] - upright.at(sx, sy)[c]);
+                        sum += e;
+                        worst = std::max(worst, e);
+                    }
+                }
+            EXPECT_EQ(worst, 0) << "mean error " << sum / (ow * oh * 3);
+        }
+        MIDec_Destroy(dec);
+    }
+}
+
 TEST(ImageDecoder, GifLinesMergeOntoTheCanvas) {
     Manager m;
     const Image rgb = makeImage(12, 8, 3, 5);
@@ -255,4 +309,35 @@ TEST(ImageDecoder, SidewaysMoveReusesTheOverlap) {
         EXPECT_EQ(again.px, r.left == 32 ? moved.px : back.px) << r.left;
         MIDec_Destroy(fresh);
     }
+}
+TEST(ImageDecoder, OddSizedYuvOutputTurnsWithoutResampling) {
+    // Planar 4:2:0 output of odd size: the luma plane of a quarter turn is the upright one moved.
+    Manager m;
+    const int w = 101, h = 75;
+    const Bytes jpg = encodeJpeg(makeImage(w, h, 3, 17), 2, 95);
+    auto run = [&](int64_t rot, std::vector<uint8_t>* y, MResult* res) {
+        Stream st(jpg);
+        MHandle dec = nullptr;
+        ASSERT_EQ(MIDec_Create(m.h, st.s, 2, &dec), MOK);
+        uint64_t color = 0x50001811u;
+        ASSERT_EQ(MIDec_SetProp(dec, 3, &color, 8), MOK);
+        ASSERT_EQ(MIDec_SetProp(dec, 0x100C, &rot, 8), MOK);
+        const int ow = rot == 90 ? h : w, oh = rot == 90 ? w : h;
+        y->assign(size_t(ow) * oh, 0);
+        std::vector<uint8_t> u(size_t((ow + 1) / 2) * ((oh + 1) / 2)), v(u.size());
+        MByte* planes[3] = {y->data(), u.data(), v.data()};
+        MInt64 pitches[3] = {ow, (ow + 1) / 2, (ow + 1) / 2}, start = 0, count = oh;
+        *res = MIDec_Scanlines(dec, planes, pitches, &start, &count);
+        MIDec_Destroy(dec);
+    };
+    std::vector<uint8_t> a, b;
+    MResult ra, rb;
+    run(0, &a, &ra);
+    run(90, &b, &rb);
+    EXPECT_EQ(ra, MOK);
+    EXPECT_EQ(rb, MOK);
+    int worst = 0;
+    for (int y = 0; y < w; ++y)
+        for (int x = 0; x < h; ++x) worst = std::max(worst, std::abs(b[size_t(y) * h + x] - a[size_t(h - 1 - x) * w + y]));
+    EXPECT_EQ(worst, 0);
 }
