@@ -55,10 +55,58 @@ MResult s_Destroy(MHandle h) {
     return r;
 }
 
+bool masksOf(const BmpComponent* c, MUInt64 m[3]) {
+    return c->hDecoder && BMP_DecodeGetMask(c->hDecoder, m) == MOK;
+}
+
+// One channel of a bit-field pixel widened (or narrowed) to 8 bits: narrow fields repeat their bits
+// so that the largest value becomes 255, wide fields keep their top 8 bits. A file may give any
+// mask, an empty or broken one included.
+struct Field {
+    MUInt64 mask = 0;
+    int shift = 0, bits = 0;
+    explicit Field(MUInt64 m) : mask(m & 0xFFFFFFFFu) {
+        if (!mask) return;
+        while (!((mask >> shift) & 1)) ++shift;
+        while (shift + bits < 32 && ((mask >> (shift + bits)) & 1)) ++bits;
+    }
+    MByte operator()(uint32_t word) const {
+        if (!bits) return 0;
+        const uint32_t v = (word >> shift) & ((uint64_t(1) << bits) - 1);
+        if (bits >= 8) return MByte(v >> (bits - 8));
+        uint32_t out = v;
+        int have = bits;
+        while (have < 8) {
+            out = (out << bits) | v;
+            have += bits;
+        }
+        return MByte(out >> (have - 8));
+    }
+};
+
+// 32-bit bit-field rows are delivered as the plain 32-bit layout (blue, green, red, then 255: the
+// masks name no alpha), whatever the masks, so that every converter reads them.
+void unpackFields(const BmpComponent* c, MByte* rows, MInt64 pitch, MInt64 rowBytes, MInt64 count) {
+    MUInt64 m[3] = {};
+    if (c->lBits != 32 || !masksOf(c, m) || !rows) return;
+    const Field r(m[0]), g(m[1]), b(m[2]);
+    const MInt64 pixels = std::min(c->lOutWidth, std::min(rowBytes, std::abs(pitch)) / 4);
+    for (MInt64 y = 0; y < count; ++y) {
+        MByte* p = rows + y * pitch;
+        for (MInt64 x = 0; x < pixels; ++x, p += 4) {
+            const uint32_t w = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+            p[0] = b(w);
+            p[1] = g(w);
+            p[2] = r(w);
+            p[3] = 255;
+        }
+    }
+}
+
 // Old colour ID of the delivered rows, from the file's depth and bit-field masks.
 MResult colorOf(BmpComponent* c, MUInt64* id) {
     MUInt64 m[3] = {};
-    const bool fields = c->hDecoder && BMP_DecodeGetMask(c->hDecoder, m) == MOK;
+    const bool fields = masksOf(c, m);
     switch (c->lBits) {
     case 1: *id = 0x16; return MOK;
     case 2: *id = 0x17; return MOK;
@@ -73,7 +121,7 @@ MResult colorOf(BmpComponent* c, MUInt64* id) {
         return MOK;
     case 24: *id = 0x02; return MOK;
     case 32:
-        *id = (fields && m[0] == 0xFF000000u && m[1] == 0xFF0000u && m[2] == 0xFF00u) ? 0x22 : 0x25;
+        *id = 0x25; // bit-field rows are unpacked to this layout
         return MOK;
     default: *id = 0; return MERR_UNKNOWN;
     }
@@ -112,10 +160,12 @@ MResult s_GetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
         put(buf, v);
         return r;
     }
-    case MDEC_PROP_HAS_ALPHA:
+    case MDEC_PROP_HAS_ALPHA: {
         if (size < 8) return MERR_INVALID_PARAM;
-        put<MInt64>(buf, c->lBits == 32 ? 1 : 0);
+        MUInt64 m[3];
+        put<MInt64>(buf, c->lBits == 32 && !masksOf(c, m) ? 1 : 0);
         return MOK;
+    }
     case MDEC_PROP_INFO_HEADER:
         if (size != (MInt64)sizeof(BMPInfoHeader)) return MERR_INVALID_PARAM;
         return BMP_DecodeGetInfoHeader(c->hDecoder, static_cast<BMPInfoHeader*>(buf));
@@ -179,7 +229,11 @@ MResult s_DecScanlines(MHandle h, MByte** planes, MInt64* pitches, MInt64* first
     // land outside the caller's planes.
     const MInt64 bits = c->lBits == 12 ? 16 : c->lBits;
     const MInt64 rowBytes = ((c->lOutWidth * bits + 31) >> 5) * 4;
-    if (!pitches || pitches[0] == rowBytes || rowBytes <= 0) return BMP_DecodeScanLines(c->hDecoder, planes[0], *count, first, count);
+    if (!pitches || pitches[0] == rowBytes || rowBytes <= 0) {
+        const MResult r = BMP_DecodeScanLines(c->hDecoder, planes[0], *count, first, count);
+        if (r == MOK) unpackFields(c, planes[0], rowBytes, rowBytes, *count);
+        return r;
+    }
     MHandle ctx = mdcomp::memContext(c->head.hAMCM);
     auto* row = static_cast<MByte*>(MMemAlloc(ctx, size_t(rowBytes)));
     if (!row) return MERR_NO_MEMORY;
@@ -197,6 +251,7 @@ MResult s_DecScanlines(MHandle h, MByte** planes, MInt64* pitches, MInt64* first
     }
     MMemFree(ctx, row);
     *count = done;
+    unpackFields(c, planes[0], pitches[0], rowBytes, done);
     return r;
 }
 

@@ -121,3 +121,72 @@ TEST(DecodeLines, JpegBlocksThroughTheEngine) {
     for (int y = 0; y < ours.height; ++y)
         for (int x = 0; x < ours.width; ++x) ASSERT_NEAR(ours.at(x, y)[0], ref.at(x, y)[0], 3) << x << "," << y;
 }
+
+namespace {
+
+// A 32-bit BMP whose channels sit where `masks` (red, green, blue) say, after a 40-byte header
+// followed by the three masks. Fields narrower or wider than 8 bits hold the sample scaled to them.
+Bytes encodeBmp32Fields(const Image& rgb, const uint32_t masks[3]) {
+    auto le32 = [](Bytes& b, uint32_t v) {
+        for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i)));
+    };
+    const uint32_t dataSize = uint32_t(rgb.width * rgb.height * 4), off = 14 + 40 + 12;
+    Bytes b{'B', 'M'};
+    le32(b, off + dataSize);
+    le32(b, 0);
+    le32(b, off);
+    le32(b, 40);
+    le32(b, uint32_t(rgb.width));
+    le32(b, uint32_t(rgb.height));
+    le32(b, 1u | 32u << 16);
+    le32(b, 3);
+    le32(b, dataSize);
+    for (int i = 0; i < 4; ++i) le32(b, 0);
+    for (int c = 0; c < 3; ++c) le32(b, masks[c]);
+    for (int y = rgb.height - 1; y >= 0; --y)
+        for (int x = 0; x < rgb.width; ++x) {
+            uint32_t word = 0;
+            for (int c = 0; c < 3; ++c) {
+                const int shift = __builtin_ctz(masks[c]), bits = __builtin_popcount(masks[c]);
+                const uint32_t v = (uint32_t(rgb.at(x, y)[c]) * ((1u << bits) - 1) + 127) / 255;
+                word |= v << shift;
+            }
+            le32(b, word);
+        }
+    return b;
+}
+
+} // namespace
+
+// The masks of a 32-bit file say where each channel is; every layout reads back as its picture.
+TEST(DecodeLines, ThirtyTwoBitFilesWithBitFieldMasks) {
+    Manager m;
+    const Image rgb = makeImage(23, 11, 3, 12);
+    const uint32_t layouts[][3] = {
+        {0x00FF0000, 0x0000FF00, 0x000000FF}, // the usual order, as plain 32-bit files
+        {0x000000FF, 0x0000FF00, 0x00FF0000}, // red in the lowest byte
+        {0xFF000000, 0x00FF0000, 0x0000FF00}, // the padding byte first
+        {0x3FF00000, 0x000FFC00, 0x000003FF}, // ten bits a channel
+        {0x0000F800, 0x000007E0, 0x0000001F}, // five-six-five in a 32-bit word
+    };
+    for (const auto& masks : layouts) {
+        SCOPED_TRACE(testing::Message() << std::hex << masks[0] << " " << masks[1] << " " << masks[2]);
+        Image ours;
+        ASSERT_EQ(decodeLines(m.h, encodeBmp32Fields(rgb, masks), kRGBA, 4, &ours), MOK);
+        // A field narrower than 8 bits loses its low bits; each value must be the nearest the
+        // field can hold, widened back.
+        Image expected = rgb;
+        for (size_t i = 0; i < expected.px.size(); ++i) {
+            const int bits = __builtin_popcount(masks[i % 3]);
+            if (bits >= 8) continue;
+            const int max = (1 << bits) - 1;
+            expected.px[i] = uint8_t(((expected.px[i] * max + 127) / 255 * 255 + max / 2) / max);
+        }
+        const Diff d = compareRgb(ours, expected);
+        EXPECT_LE(d.max, 1);
+        EXPECT_LE(d.mean, 0.25);
+        int transparent = 0;
+        for (size_t i = 3; i < ours.px.size(); i += 4) transparent += ours.px[i] != 255;
+        EXPECT_EQ(transparent, 0) << "no alpha field: opaque";
+    }
+}

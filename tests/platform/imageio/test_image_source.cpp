@@ -345,6 +345,67 @@ TEST(ImageSourceIco, TheLargestImageIsShownWhereverItIsStored)
     }
 }
 
+// A 32-bit BMP whose red, green and blue sit where `masks` say, after a 40-byte header and the
+// three masks; each sample is scaled to its field.
+QByteArray bitFieldBmp(const QImage& image, const quint32 masks[3], int header = 40)
+{
+    QByteArray out;
+    auto le16 = [&out](int v) { out.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF)); };
+    auto le32 = [&](quint32 v) { le16(int(v & 0xFFFF)); le16(int(v >> 16)); };
+    const quint32 data = quint32(image.width() * image.height() * 4), offset = 14 + (header == 40 ? 52 : header);
+    out.append("BM");
+    le32(offset + data); le32(0); le32(offset);
+    le32(quint32(header)); le32(quint32(image.width())); le32(quint32(image.height())); le16(1); le16(32);
+    le32(3); le32(data); le32(2835); le32(2835); le32(0); le32(0);
+    for (int c = 0; c < 3; ++c)
+        le32(masks[c]);
+    while (out.size() < int(offset))
+        out.append('\0'); // no alpha mask, no colour space
+    for (int y = image.height() - 1; y >= 0; --y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            const int rgb[3] = {qRed(p), qGreen(p), qBlue(p)};
+            quint32 word = 0;
+            for (int c = 0; c < 3; ++c) {
+                const int bits = __builtin_popcount(masks[c]);
+                word |= quint32((rgb[c] * ((1 << bits) - 1) + 127) / 255) << __builtin_ctz(masks[c]);
+            }
+            le32(word);
+        }
+    return out;
+}
+
+const quint32 kTenBitFields[3] = {0x3FF00000, 0x000FFC00, 0x000003FF};
+
+// Every mask layout and every header size (masks after a 40-byte header or inside a longer one).
+TEST(ImageSourceBmp, ThirtyTwoBitFilesWithBitFieldMasksMatchTheSourcePixels)
+{
+    const QImage original = pattern(29, 17, false);
+    const quint32 layouts[][3] = {{0x00FF0000, 0x0000FF00, 0x000000FF},
+                                  {0x000000FF, 0x0000FF00, 0x00FF0000},
+                                  {0xFF000000, 0x00FF0000, 0x0000FF00},
+                                  {kTenBitFields[0], kTenBitFields[1], kTenBitFields[2]}};
+    for (const auto& masks : layouts)
+        for (int header : {40, 56, 108, 124}) {
+            SCOPED_TRACE(testing::Message() << std::hex << masks[0] << " " << masks[1] << " " << masks[2] << std::dec
+                                            << " header " << header);
+            QString error;
+            auto source = ImageSource::createWithData(bitFieldBmp(original, masks, header), &error);
+            ASSERT_TRUE(source) << error.toStdString();
+            EXPECT_EQ(source->type(), ContentTypes::kBmp);
+            const QImage image = source->createImageAtIndex(0, &error);
+            ASSERT_FALSE(image.isNull()) << error.toStdString();
+            EXPECT_LE(maxChannelDifference(image, original), 1);
+            EXPECT_EQ(qAlpha(image.pixel(5, 5)), 255);
+        }
+    // A file whose last row is cut short is refused, saying why.
+    QString error;
+    auto cut = ImageSource::createWithData(bitFieldBmp(original, kTenBitFields).chopped(1), &error);
+    ASSERT_TRUE(cut);
+    EXPECT_TRUE(cut->createImageAtIndex(0, &error).isNull());
+    EXPECT_TRUE(error.contains(QStringLiteral("cut short"))) << error.toStdString();
+}
+
 TEST(ImageSourceHostile, EveryPrefixOfEveryFormatFailsOrDecodesWithoutHarm)
 {
     std::vector<GifFrameSpec> frames;
@@ -357,6 +418,7 @@ TEST(ImageSourceHostile, EveryPrefixOfEveryFormatFailsOrDecodesWithoutHarm)
         referencePng(picture, true, true),
         referencePng(picture, true, false),
         referenceGif(12, 10, frames, 3),
+        bitFieldBmp(picture, kTenBitFields, 56),
     };
     for (const QByteArray& whole : files) {
         const int step = std::max(1, int(whole.size() / 120));
