@@ -13,7 +13,9 @@ const uint8_t jpg_natural_order[80] = {
 const int32_t jpg_extend_tbl[16] = {0,    -1,   -3,   -7,    -15,   -31,   -63,   -127,
                                     -255, -511, -1023, -2047, -4095, -8191, -16383, -32767};
 
-const int32_t jpg_scalese_tbl[4] = {63, 24, 4, 0};
+// Last zig-zag index stored by scale shift: the 1/2 and 1/4 transforms average the whole 8x8
+// transform, so they need every coefficient; 1/8 needs the DC term only.
+const int32_t jpg_scalese_tbl[4] = {63, 63, 63, 0};
 
 // Block handling by vertical class (row) and horizontal class (column): 0 inside, 1 reaches
 // the edge, 2 starts at or beyond it. Handling 0 full, 1 clip columns, 2 clip rows, 3 both, 4 skip.
