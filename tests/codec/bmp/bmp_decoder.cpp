@@ -332,6 +332,46 @@ TEST(BmpDecoder, RleDeltaSkipsLeaveIndexZero) {
     EXPECT_EQ(rawPixel(d, 8, 3, 0), 5u);
 }
 
+// A 4-bit absolute run of n pixels holds (n + 1) / 2 bytes, padded to an even count: every length
+// from 3 to 8 (odd and even pixel counts, padded and unpadded byte counts), each followed by an
+// encoded run that must start right after it, on one row; the row's last pixel is left as zero.
+TEST(BmpDecoder, Rle4AbsoluteRunsOfEveryLengthKeepTheirPixelsAndPadding) {
+    for (int n = 3; n <= 8; ++n) {
+        Spec s;
+        s.compression = 2, s.bits = 4, s.width = n + 3, s.height = 2, s.paletteEntries = 16;
+        Image im = makeImage(s, uint32_t(40 + n));
+        const size_t off = im.file.size() - encodeRle(im).size();
+        im.file.resize(off);
+        std::vector<uint32_t> want(size_t(s.width) * s.height, 0);
+        for (int row = 0; row < 2; ++row) { // bottom row first in the file
+            const int y = s.height - 1 - row;
+            im.file.push_back(0);
+            im.file.push_back(uint8_t(n));
+            const int bytes = (n + 1) / 2;
+            for (int i = 0; i < bytes; ++i) {
+                const uint8_t hi = uint8_t((i * 2 + row * 5 + 1) & 15), lo = uint8_t((i * 2 + row * 5 + 2) & 15);
+                im.file.push_back(uint8_t(hi << 4 | lo));
+                want[size_t(y) * s.width + 2 * i] = hi;
+                if (2 * i + 1 < n) want[size_t(y) * s.width + 2 * i + 1] = lo;
+            }
+            if (bytes & 1) im.file.push_back(0xEE); // the pad byte is skipped, never read as a code
+            im.file.push_back(2);
+            im.file.push_back(0xDC); // two pixels: 13, 12
+            want[size_t(y) * s.width + n] = 13;
+            want[size_t(y) * s.width + n + 1] = 12;
+            im.file.push_back(0);
+            im.file.push_back(0);
+        }
+        im.file.push_back(0);
+        im.file.push_back(1);
+        Decoded d = decode(im.file);
+        ASSERT_EQ(d.scan, MOK) << "run of " << n;
+        for (int y = 0; y < s.height; ++y)
+            for (int x = 0; x < s.width; ++x)
+                EXPECT_EQ(rawPixel(d, 4, x, y), want[size_t(y) * s.width + x]) << "run of " << n << " at " << x << "," << y;
+    }
+}
+
 TEST(BmpDecoder, InversionDeliversBottomRowFirst) {
     Spec s;
     s.bits = 24, s.width = 3, s.height = 4;
