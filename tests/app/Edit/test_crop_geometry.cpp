@@ -145,6 +145,39 @@ TEST(CropGeometryRaw, QuarterTurnShrinksToTheFrameKeepingTheRatio)
     EXPECT_EQ(CropGeometry::rotatedRawCropRect(QRectF(400, 80, 40, 20), R, kFree), QRectF(410, 70, 20, 40));
 }
 
+// Turning a rectangle that touches or nears the right (or bottom) edge must keep it inside the
+// image, whole-pixel sized and placed, for free and kept ratios, landscape and portrait images.
+TEST(CropGeometryRaw, QuarterTurnNearTheRightAndBottomEdgesStaysInsideTheImage)
+{
+    const QRectF images[] = {QRectF(0, 0, 1000, 600), QRectF(0, 0, 600, 1000), QRectF(0, 0, 301, 299)};
+    const CropAspect aspects[] = {kFree, ratio(16, 9), ratio(1, 1), ratio(3, 2)};
+    for (const QRectF &R : images)
+        for (const CropAspect &aspect : aspects)
+            for (double w : {1.0, 7.0, 80.0, 150.0, 299.0})
+                for (double h : {1.0, 9.0, 120.0, 250.0, 299.0})
+                    for (double gap : {0.0, 1.0, 3.0, 40.0}) {
+                        const QRectF nearRight(R.width() - w - gap, (R.height() - h) / 2, w, h);
+                        const QRectF nearBottom((R.width() - w) / 2, R.height() - h - gap, w, h);
+                        for (const QRectF &C : {nearRight, nearBottom}) {
+                            SCOPED_TRACE(testing::Message() << "image " << R.width() << "x" << R.height() << " crop "
+                                                            << C.x() << "," << C.y() << " " << w << "x" << h << " kept "
+                                                            << aspect.isKept());
+                            const QRectF T = CropGeometry::rotatedRawCropRect(C, R, aspect);
+                            EXPECT_GE(T.left(), 0);
+                            EXPECT_GE(T.top(), 0);
+                            EXPECT_LE(T.right(), R.width());
+                            EXPECT_LE(T.bottom(), R.height());
+                            EXPECT_GE(T.width(), 1);
+                            EXPECT_GE(T.height(), 1);
+                            EXPECT_EQ(T.x(), std::floor(T.x()));
+                            EXPECT_EQ(T.y(), std::floor(T.y()));
+                            // A turn that fits is exact: the sides are exchanged.
+                            if (h <= R.width() && w <= R.height())
+                                EXPECT_EQ(T.size(), QSizeF(h, w));
+                        }
+                    }
+}
+
 TEST(CropGeometryRaw, FixedRatioKeepsTheOrientationAndTheCentre)
 {
     const QRectF R(0, 0, 1000, 500);
