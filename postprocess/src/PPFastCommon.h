@@ -67,29 +67,40 @@ struct PPTargetWalk {
 // subsampled chroma sample. With target coordinate t(i) = c + s * i and sampling factor f (1 or 2),
 // position i is last when i is the band's end or t(i + 1) falls into the next sample: every
 // position for f = 1, else every second one plus possibly the band's end.
+//
+// With firstWins, the positions of the first pixel of each sample instead (for the kernel that
+// takes a 4:2:0 chroma row from the first row of its pair): every second one, plus the band's
+// first position when the band starts part-way through a sample.
 struct PPLastWriters {
     int64_t first = 0, end = 0, stride = 1;
-    bool extra = false; // the band's last position is last too but off the stride
+    bool extra = false; // the band's last (firstWins: first) position counts too but is off the stride
+    bool firstWins = false;
 
-    PPLastWriters(int64_t i0, int64_t i1, int64_t c, int64_t s, int f)
+    PPLastWriters(int64_t i0, int64_t i1, int64_t c, int64_t s, int f, bool firstWins_ = false)
+        : firstWins(firstWins_)
     {
         end = i1;
         stride = f;
         first = i0;
         if (f == 2) {
-            // s = +1: t(i) odd ends a sample; s = -1: t(i) even ends one.
+            // s = +1: t(i) odd ends a sample, even starts one; s = -1: the other way round.
             const int64_t t0 = c + s * i0;
-            const int64_t want = s > 0 ? 1 : 0;
+            const int64_t want = (s > 0) != firstWins ? 1 : 0;
             if (((t0 % 2) + 2) % 2 != want)
                 first = i0 + 1;
         }
-        extra = i1 > i0 && (first > i1 - 1 || (i1 - 1 - first) % stride != 0);
+        if (firstWins)
+            extra = i1 > i0 && first != i0;
+        else
+            extra = i1 > i0 && (first > i1 - 1 || (i1 - 1 - first) % stride != 0);
     }
     template <typename F> void forEach(F&& f) const
     {
+        if (extra && firstWins)
+            f(first - 1);
         for (int64_t i = first; i < end; i += stride)
             f(i);
-        if (extra)
+        if (extra && !firstWins)
             f(end - 1);
     }
 };

@@ -155,8 +155,9 @@ void lumaBilinear(const PPBand& b, const PPPlaneSet& dst, const PPPlaneSet& src,
 // ---- Chroma ----
 
 // Every target chroma sample that the band touches, once, from the source chroma at the sampling
-// position of the pixel that the general kernel writes last into it. A grey source gives 128.
-template <bool GreySource>
+// position of the pixel that the general kernel writes last into it (with FirstRow, of the first
+// target row of each chroma row instead). A grey source gives 128.
+template <bool GreySource, bool FirstRow = false>
 void chroma(const PPBand& b, const PPPlaneSet& dst, const PPPlaneSet& src, const PPEngine* e)
 {
     const PPEngineContext* ctx = e->ctx;
@@ -164,7 +165,8 @@ void chroma(const PPBand& b, const PPPlaneSet& dst, const PPPlaneSet& src, const
     const int dhs = dst.hs[1] - 1, dvs = dst.vs[1] - 1; // shifts: factors are 1 or 2
     const int shs = src.hs[1] - 1, svs = src.vs[1] - 1;
     const PPLastWriters lu(b.u0, b.u1, w.swap ? w.cy : w.cx, w.swap ? w.sy : w.sx, w.swap ? dst.vs[1] : dst.hs[1]);
-    const PPLastWriters lv(b.v0, b.v1, w.swap ? w.cx : w.cy, w.swap ? w.sx : w.sy, w.swap ? dst.hs[1] : dst.vs[1]);
+    const PPLastWriters lv(b.v0, b.v1, w.swap ? w.cx : w.cy, w.swap ? w.sx : w.sy, w.swap ? dst.hs[1] : dst.vs[1],
+                           FirstRow);
     const int64_t dstep = dst.stepC, sstep = src.stepC;
     lv.forEach([&](int64_t v) {
         const int64_t sr = ctx->rowIndex[2 * v];
@@ -198,6 +200,15 @@ MResult yuvNearest(const PPBand* b, const PPPlaneSet* dst, const PPPlaneSet* src
     return MOK;
 }
 
+// Semi-planar 4:2:2 to planar 4:2:0 (one to one, upright only): each 4:2:0 chroma row comes from
+// the first row of its pair, where the general kernel leaves the second.
+MResult semi422ToI420(const PPBand* b, const PPPlaneSet* dst, const PPPlaneSet* src, const PPEngine* e)
+{
+    lumaNearest(*b, *dst, *src, e);
+    chroma<false, true>(*b, *dst, *src, e);
+    return MOK;
+}
+
 MResult yuvBilinear(const PPBand* b, const PPPlaneSet* dst, const PPPlaneSet* src, const PPEngine* e)
 {
     lumaBilinear(*b, *dst, *src, e);
@@ -213,6 +224,7 @@ void PPRegisterYUVKernels(PPKernel* k)
     // which the shared passes take from the engine; the bilinear pair interpolates luma.
     for (int id = PPK_I422_TO_I420_NORESAMPLE_4x4; id <= PPK_YUYVtoYUYVFast_N_RESAMPLE_R0_4x4; ++id)
         k[id] = yuvNearest;
+    k[PPK_YUV422toI420Fast_NORESAMPLE_R0_4x4] = semi422ToI420;
     k[PPK_NV21_To_NV21_REAMPLE_NOROTATE_BILINEAR_Fast_2x2] = yuvBilinear;
     k[PPK_NV21_To_NV21_REAMPLE_NOROTATE_BILINEAR_Fast] = yuvBilinear;
 }
