@@ -107,13 +107,21 @@ const ReducedKernels& kernels() {
 
 // Kernel symmetry: output N-1-m mirrors output m, so W[u][N-1-m] = (-1)^u W[u][m]; even and
 // odd frequencies are summed apart and combined by a butterfly.
+// Frequencies whose box average is zero carry no weight: 4 at 2:1, and 2, 4 and 6 at 4:1.
+template <int N>
+constexpr bool zeroWeight(int u) {
+    return N == 4 ? u == 4 : (u == 2 || u == 4 || u == 6);
+}
+
 template <int N>
 inline void reduce1d(const int64_t* in, int stride, const int64_t (*w)[N], int64_t* out,
                      int ostride) {
     for (int m = 0; m < N / 2; ++m) {
         int64_t e = 0, o = 0;
         for (int u = 0; u < 8; u += 2) {
-            e += in[u * stride] * w[u][m];
+            if (!zeroWeight<N>(u)) {
+                e += in[u * stride] * w[u][m];
+            }
             o += in[(u + 1) * stride] * w[u + 1][m];
         }
         out[m * ostride] = e + o;
@@ -128,14 +136,14 @@ void reducedIdct(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, const
     int64_t in[8];
     for (int u = 0; u < 8; ++u) {
         const int16_t* c = coef + u * 8;
-        if ((c[0] | c[1] | c[2] | c[3] | c[4] | c[5] | c[6] | c[7]) == 0) {
+        if (zeroWeight<N>(u) || (c[0] | c[1] | c[2] | c[3] | c[4] | c[5] | c[6] | c[7]) == 0) {
             for (int n = 0; n < N; ++n) {
                 tmp[u][n] = 0;
             }
             continue;
         }
         for (int v = 0; v < 8; ++v) {
-            in[v] = c[v] ? dequant(c[v], dq[u * 8 + v], kConstBits - kFrac) : 0;
+            in[v] = c[v] && !zeroWeight<N>(v) ? dequant(c[v], dq[u * 8 + v], kConstBits - kFrac) : 0;
         }
         reduce1d<N>(in, 1, w, tmp[u], 1);
         for (int n = 0; n < N; ++n) {
