@@ -107,7 +107,7 @@ function(kpv_add_fuzzer name)
     set(F_CORPUS ${PROJECT_SOURCE_DIR}/fuzz/corpus/${name})
   endif()
   if(NOT F_SECONDS)
-    set(F_SECONDS 5)
+    set(F_SECONDS 3)
   endif()
   if(KPV_BUILD_TESTS)
     add_test(NAME ${name}
