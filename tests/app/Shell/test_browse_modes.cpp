@@ -29,6 +29,7 @@
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
 #include "foundation/UserDefaults.h"
+#include "ProgramTestSetup.h"
 
 #include <QApplication>
 #include <QDir>
@@ -58,15 +59,7 @@ protected:
             ASSERT_TRUE(image.save(QDir(folder).filePath(QStringLiteral("p%1.png").arg(i, 2, 10, QLatin1Char('0')))));
         }
         defaults = std::make_unique<kpv::UserDefaults>(scratch.filePath(QStringLiteral("defaults.json")));
-        AppDelegate::Setup setup;
-        setup.mainConfig = std::make_unique<MainConfig>(*defaults);
-        // The favourite button's first-visit tip holds every command until it is closed.
-        setup.mainConfig->setLoveTipsAlreadyShowed(true);
-        setup.temporaryParent = scratch.filePath(QStringLiteral("tmp"));
-        setup.cacheDirectory = scratch.filePath(QStringLiteral("cache"));
-        setup.allowedFileExtensions = {QStringLiteral("png")};
-        setup.allowedFileTypes = {QStringLiteral("public.png")};
-        setup.processorCount = 2;
+        AppDelegate::Setup setup = programTestSetup(*defaults, scratch);
         delegate = std::make_unique<AppDelegate>(std::move(setup));
         controller = std::make_unique<MainWndController>(
             *delegate, std::make_unique<LMMainWindow>(kpv::Rect(100, 100, 900, 640)));

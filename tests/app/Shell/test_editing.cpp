@@ -34,6 +34,7 @@
 #include "foundation/UserDefaults.h"
 #include "imageio/ContentTypes.h"
 #include "imageio/ImageSource.h"
+#include "ProgramTestSetup.h"
 
 #include <QApplication>
 #include <QDir>
@@ -75,15 +76,7 @@ protected:
         image.fill(Qt::blue);
         ASSERT_TRUE(image.save(QDir(folder).filePath(QStringLiteral("p0.png"))));
         defaults = std::make_unique<kpv::UserDefaults>(scratch.filePath(QStringLiteral("defaults.json")));
-        AppDelegate::Setup setup;
-        setup.mainConfig = std::make_unique<MainConfig>(*defaults);
-        // The favourite button's first-visit tip holds every command until it is closed.
-        setup.mainConfig->setLoveTipsAlreadyShowed(true);
-        setup.temporaryParent = scratch.filePath(QStringLiteral("tmp"));
-        setup.cacheDirectory = scratch.filePath(QStringLiteral("cache"));
-        setup.allowedFileExtensions = {QStringLiteral("png")};
-        setup.allowedFileTypes = {QStringLiteral("public.png")};
-        setup.processorCount = 2;
+        AppDelegate::Setup setup = programTestSetup(*defaults, scratch);
         delegate = std::make_unique<AppDelegate>(std::move(setup));
         // The viewer as the program assembles it, crop mode and the sheets included.
         program = std::make_unique<ViewerProgram>(*delegate);

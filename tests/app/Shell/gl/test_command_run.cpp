@@ -35,6 +35,7 @@
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
 #include "foundation/UserDefaults.h"
+#include "../ProgramTestSetup.h"
 
 #include <QApplication>
 #include <QCryptographicHash>
@@ -151,15 +152,7 @@ protected:
         kpv::DesktopServices::setShared(&desktop);
 
         defaults = std::make_unique<kpv::UserDefaults>(scratch.filePath(QStringLiteral("defaults.json")));
-        AppDelegate::Setup setup;
-        setup.mainConfig = std::make_unique<MainConfig>(*defaults);
-        // The favourite button's first-visit tip holds every command until it is closed.
-        setup.mainConfig->setLoveTipsAlreadyShowed(true);
-        setup.temporaryParent = scratch.filePath(QStringLiteral("tmp"));
-        setup.cacheDirectory = scratch.filePath(QStringLiteral("cache"));
-        setup.allowedFileExtensions = {QStringLiteral("png"), QStringLiteral("jpg")};
-        setup.allowedFileTypes = {QStringLiteral("public.png"), QStringLiteral("public.jpeg")};
-        setup.processorCount = 2;
+        AppDelegate::Setup setup = programTestSetup(*defaults, scratch, true);
         delegate = std::make_unique<AppDelegate>(std::move(setup));
         program = std::make_unique<ViewerProgram>(*delegate);
         MainWndController& c = program->controller();
