@@ -73,33 +73,40 @@ void PropertiesPanelWindow::loadWindow()
     m_txtTitle->setAlignment(Qt::AlignCenter);
     m_txtTitle->setTextColor(kTextColor);
     m_txtTitle->setStringValue(kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_Info")));
+    m_txtTitle->setAutoresizingMask(kpv::ViewWidthSizable);
     content->addSubview(m_txtTitle);
 
     const double innerWidth = kWidth - 2 * kMargin;
     auto* thumbBkgrd = new LMNineSliceImageView(
         kpv::Rect(kMargin, kHeight - 40 - 150, innerWidth, 150),
         std::make_shared<LMNineSliceImageRep>(QStringLiteral("bg_picexif"), kpv::Point{9, 9}, kpv::Point{9, 9}));
+    thumbBkgrd->setAutoresizingMask(kpv::ViewWidthSizable);
     content->addSubview(thumbBkgrd);
     m_imageViewThumb = new LMImageView(kpv::Rect(kMargin + 6, kHeight - 40 - 150 + 6, innerWidth - 12, 138));
     m_imageViewThumb->setImageScaling(3);
+    m_imageViewThumb->setAutoresizingMask(kpv::ViewWidthSizable);
     content->addSubview(m_imageViewThumb);
 
     const double baseHeight = 4 * PropertiesExifInfoItemController::kRowHeight + 8;
     const double baseTop = kHeight - 40 - 150 - 8;
     m_viewBaseFileInfoContainer = new kpv::View(kpv::Rect(kMargin, baseTop - baseHeight, innerWidth, baseHeight));
+    m_viewBaseFileInfoContainer->setAutoresizingMask(kpv::ViewWidthSizable);
     content->addSubview(m_viewBaseFileInfoContainer);
 
     const double exifHeight = 15 * PropertiesExifInfoItemController::kRowHeight + 12;
     const double exifTop = baseTop - baseHeight - 6;
     auto* tiled = new LMTiledImageView(kpv::Rect(kMargin, exifTop - exifHeight, innerWidth, exifHeight));
     tiled->setTileImage(LMNineSliceImageRep::loadImageWithoutExtension(QStringLiteral("BG_ExifTile")));
+    tiled->setAutoresizingMask(kpv::ViewWidthSizable);
     content->addSubview(tiled);
     m_viewExifInfoContainer = new kpv::View(tiled->frame());
+    m_viewExifInfoContainer->setAutoresizingMask(kpv::ViewWidthSizable);
     content->addSubview(m_viewExifInfoContainer);
 
     LMGrayHistogramView& histogram = m_controller->grayHistogramView();
     histogram.setFrame(kpv::Rect(kMargin, 16, innerWidth, exifTop - exifHeight - 16 - 8));
     histogram.setBackgroundImage(LMNineSliceImageRep::loadImageWithoutExtension(QStringLiteral("bg_info")), {3, 7}, {3, 7});
+    histogram.setAutoresizingMask(kpv::ViewWidthSizable);
     content->addSubview(&histogram);
 
     for (int type = 0; type < PropertiesWindowController::kItemCount; ++type) {
@@ -128,6 +135,23 @@ void PropertiesPanelWindow::layoutRows()
         double w = 0;
         m_rows[size_t(type)]->calcItemWidthWithExifInfoNameWidth(&w);
         sharedName = std::max(sharedName, w);
+    }
+    // A row that needs more width than its container grows the window by the larger of the two
+    // containers' shortfalls (the window never shrinks back while it lives).
+    double baseShortfall = 0, exifShortfall = 0;
+    for (int type = 0; type < PropertiesWindowController::kItemCount; ++type) {
+        double ownName = 0;
+        const double need = m_rows[size_t(type)]->calcItemWidthWithExifInfoNameWidth(&ownName);
+        if (type < 4)
+            baseShortfall = std::max(baseShortfall, need - m_viewBaseFileInfoContainer->frame().width());
+        else
+            exifShortfall = std::max(exifShortfall, need - ownName + sharedName - m_viewExifInfoContainer->frame().width());
+    }
+    const double grow = std::ceil(std::max(baseShortfall, exifShortfall));
+    if (grow > 0) {
+        kpv::Rect frame = m_window->frame();
+        frame.size.width += grow;
+        m_window->setFrame(frame, false);
     }
     auto stack = [this](kpv::View* container, int first, int last, double nameWidth) {
         const double h = PropertiesExifInfoItemController::kRowHeight;

@@ -233,6 +233,28 @@ TEST_F(ViewerStart, ShowInfoTogglesThePanelThatFollowsTheCurrentFile)
 }  // namespace
 
 namespace {
+// A row that needs more room than the Info panel has (a long file name) widens the panel, so the
+// value is shown whole rather than cut.
+TEST_F(ViewerStart, InfoPanelGrowsForARowThatNeedsMoreWidth)
+{
+    const QString name = QStringLiteral("0 a photo whose name needs much more room than the info panel has.png");
+    writeImage(name, QSize(200, 100), Qt::yellow);
+    start();
+    PropertiesPanelWindow& panel = viewer->propertiesPanel();
+    controller->performMenuAction(29);
+    ASSERT_EQ(panel.rowValue(0), name);
+    const double grown = panel.window()->frame().width();
+    EXPECT_GT(grown, 330);
+
+    // Back to a short name: the panel keeps its width.
+    sendKey(kpv::KeyCode::RightArrow, kpv::FunctionKey::RightArrow, kpv::NumericPadKeyMask | kpv::FunctionKeyMask);
+    settle();
+    EXPECT_EQ(panel.rowValue(0), QStringLiteral("a.png"));
+    EXPECT_EQ(panel.window()->frame().width(), grown);
+}
+}  // namespace
+
+namespace {
 // The Navigation panel is wished while the image is larger than the view: its frame covers the
 // visible part of the thumbnail, moving the frame pans the view, and fitting the image again
 // takes the wish back.
