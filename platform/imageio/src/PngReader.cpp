@@ -65,7 +65,7 @@ struct PngJob {
     QString message;
     QImage image;
     std::vector<unsigned char> row;  // one decoded row and the column sums of a reduced decode
-    std::vector<uint32_t> sums;
+    std::vector<uint64_t> sums;
     QSize size;
     double dpiX = 0, dpiY = 0;
 };
@@ -116,7 +116,8 @@ png_uint_32 reductionFor(png_uint_32 width, png_uint_32 height, int maxPixelSize
 }
 
 // Box-averages `factor` x `factor` blocks of straight-alpha rows into a premultiplied picture,
-// one row at a time; edge blocks average the pixels they have.
+// one row at a time; edge blocks average the pixels they have. A block of a small thumbnail of a
+// large picture holds millions of pixels, so its sums are 64-bit.
 bool readReduced(PngJob* job, png_uint_32 width, png_uint_32 height, png_uint_32 factor)
 {
     const png_uint_32 outW = (width + factor - 1) / factor, outH = (height + factor - 1) / factor;
@@ -124,17 +125,17 @@ bool readReduced(PngJob* job, png_uint_32 width, png_uint_32 height, png_uint_32
     if (job->image.isNull())
         return false;
     std::vector<unsigned char>& row = job->row;
-    std::vector<uint32_t>& sums = job->sums;
+    std::vector<uint64_t>& sums = job->sums;
     row.resize(size_t(width) * 4);
     sums.resize(size_t(outW) * 4);
     for (png_uint_32 oy = 0; oy < outH; ++oy) {
-        std::fill(sums.begin(), sums.end(), 0u);
+        std::fill(sums.begin(), sums.end(), uint64_t(0));
         const png_uint_32 rows = std::min(factor, height - oy * factor);
         for (png_uint_32 r = 0; r < rows; ++r) {
             png_read_row(job->png, row.data(), nullptr);
             const unsigned char* p = row.data();
             for (png_uint_32 x = 0; x < width; ++x, p += 4) {
-                uint32_t* s = &sums[size_t(x / factor) * 4];
+                uint64_t* s = &sums[size_t(x / factor) * 4];
                 const unsigned a = p[3];
                 s[0] += (p[0] * a + 127) / 255;
                 s[1] += (p[1] * a + 127) / 255;
@@ -144,7 +145,7 @@ bool readReduced(PngJob* job, png_uint_32 width, png_uint_32 height, png_uint_32
         }
         uchar* out = job->image.scanLine(int(oy));
         for (png_uint_32 ox = 0; ox < outW; ++ox) {
-            const uint32_t count = rows * std::min(factor, width - ox * factor);
+            const uint64_t count = uint64_t(rows) * std::min(factor, width - ox * factor);
             for (int c = 0; c < 4; ++c)
                 out[ox * 4 + png_uint_32(c)] = uchar((sums[size_t(ox) * 4 + size_t(c)] + count / 2) / count);
         }

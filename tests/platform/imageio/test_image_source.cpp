@@ -127,6 +127,18 @@ TEST(ImageSourcePng, ReducedDecodeIsTheBoxAverageOfTheFullOne)
     EXPECT_EQ(interlaced->createThumbnailAtIndex(0, 50, true).size(), QSize(50, 30));
 }
 
+TEST(ImageSourcePng, ReducedDecodeOfALargeBlockKeepsItsLevel)
+{
+    // One block of 4200 x 4200 white pixels sums past 32 bits: the thumbnail must stay white.
+    QImage white(4200, 4200, QImage::Format_RGBA8888);
+    white.fill(Qt::white);
+    auto source = ImageSource::createWithData(referencePng(white, false, false));
+    ASSERT_TRUE(source);
+    const QImage dot = source->createThumbnailAtIndex(0, 1, true);
+    ASSERT_EQ(dot.size(), QSize(1, 1));
+    EXPECT_EQ(QColor(dot.pixel(0, 0)), QColor(Qt::white));
+}
+
 TEST(ImageSourcePng, InterlacedOpaqueBlackSurvives)
 {
     QImage black(9, 9, QImage::Format_RGBA8888_Premultiplied);
