@@ -151,6 +151,10 @@ void PropertiesPanelWindow::layoutRows()
     if (grow > 0) {
         kpv::Rect frame = m_window->frame();
         frame.size.width += grow;
+        // Grown past the screen's right edge, the panel moves left so that it stays in view.
+        const kpv::Rect screen = m_window->screen().visibleFrame;
+        if (!screen.isEmpty() && frame.maxX() > screen.maxX())
+            frame.origin.x = std::max(screen.minX(), screen.maxX() - frame.width());
         m_window->setFrame(frame, false);
     }
     auto stack = [this](kpv::View* container, int first, int last, double nameWidth) {

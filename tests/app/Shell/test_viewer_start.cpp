@@ -245,6 +245,9 @@ TEST_F(ViewerStart, InfoPanelGrowsForARowThatNeedsMoreWidth)
     ASSERT_EQ(panel.rowValue(0), name);
     const double grown = panel.window()->frame().width();
     EXPECT_GT(grown, 330);
+    const kpv::Rect screen = panel.window()->screen().visibleFrame;
+    ASSERT_FALSE(screen.isEmpty());
+    EXPECT_LE(panel.window()->frame().maxX(), screen.maxX()) << "grown past the screen's edge";
 
     // Back to a short name: the panel keeps its width.
     sendKey(kpv::KeyCode::RightArrow, kpv::FunctionKey::RightArrow, kpv::NumericPadKeyMask | kpv::FunctionKeyMask);
