@@ -54,8 +54,11 @@ public:
         m_turn = budget.takeTurn(path.path(), cancelled, &gotTurn);
         if (!gotTurn)
             return;
+        // Counted in floating point and saturated: a size read from the file must not wrap into a
+        // small number (or convert out of range) and so slip under the budget.
         const QSizeF raw = info.rawFrameSize();
-        const uint64_t frameBytes = uint64_t(std::max(raw.width(), 1.0)) * uint64_t(std::max(raw.height(), 1.0)) * 4;
+        const double bytes = std::max(raw.width(), 1.0) * std::max(raw.height(), 1.0) * 4;
+        const uint64_t frameBytes = bytes < 0x1p63 ? uint64_t(bytes) : UINT64_MAX;
         QString refused;
         m_reservation = budget.reserve(frameBytes, &refused, cancelled);
         if (!m_reservation.isValid() && !cancelled())

@@ -32,6 +32,7 @@ struct FakeFile {
     int frames = 1;
     int orientation = 0;
     bool headerHasSize = true;
+    double claimedSide = 0;  // when set, the header claims this width and height instead of `size`
     QImage storedThumbnail;   // the thumbnail inside the file
     QImage desktopThumbnail;  // the desktop's thumbnail service
 };
@@ -56,7 +57,10 @@ public:
         if (index < 0 || index >= m_file.frames)
             return {};
         QVariantMap p;
-        if (m_file.headerHasSize) {
+        if (m_file.claimedSide > 0) {
+            p.insert(kpv::kCGImagePropertyPixelWidth, m_file.claimedSide);
+            p.insert(kpv::kCGImagePropertyPixelHeight, m_file.claimedSide);
+        } else if (m_file.headerHasSize) {
             p.insert(kpv::kCGImagePropertyPixelWidth, m_file.size.width());
             p.insert(kpv::kCGImagePropertyPixelHeight, m_file.size.height());
         }
@@ -373,6 +377,23 @@ TEST_F(PhotoLoaderTest, AnAnimationBeyondTheDecodeBudgetIsRefusedBeforeDecoding)
     LMImagePtr thumb = loader->loadImage(path, 9, nullptr, nullptr, nullptr);
     ASSERT_TRUE(thumb);
     EXPECT_EQ(thumb->width(), 256u);
+}
+
+TEST_F(PhotoLoaderTest, AnAbsurdHeaderSizeIsRefusedRatherThanCountedAsNothing)
+{
+    // 2^32 on each side: its bytes do not fit in 64 bits and must not wrap round to a small number.
+    // Sides far beyond any integer must not be converted out of range either.
+    for (const double side : {4294967296.0, 1e30}) {
+        FakeFile absurd;
+        absurd.claimedSide = side;
+        absurd.desktopThumbnail = QImage(200, 100, QImage::Format_RGBA8888_Premultiplied);
+        absurd.desktopThumbnail.fill(Qt::magenta);
+        const LMPathString path = sources->add(QStringLiteral("absurd%1.jpg").arg(side), absurd);
+        EXPECT_FALSE(loader->loadImage(path, 8, nullptr, nullptr, nullptr)) << side;
+        EXPECT_FALSE(loader->loadImage(path, 11, nullptr, nullptr, nullptr)) << side;
+    }
+    EXPECT_EQ(sources->log().fullDecodes, 0);
+    EXPECT_TRUE(sources->log().scaledDecodes.empty());
 }
 
 TEST_F(PhotoLoaderTest, SmallThumbnailPrefersTheDesktopThumbnail)
