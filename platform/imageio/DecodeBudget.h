@@ -44,7 +44,6 @@ public:
         friend class DecodeBudget;
         DecodeBudget* m_budget = nullptr;
         std::uint64_t m_bytes = 0;
-        bool m_outer = false;
     };
 
     // Reserves `bytes`, waiting while they do not fit; `cancelled` (polled while waiting) gives up.
@@ -74,7 +73,7 @@ public:
     std::uint64_t peak() const;
 
 private:
-    void give(std::uint64_t bytes, bool outer);
+    void give(std::uint64_t bytes);
 
     const std::uint64_t m_capacity;
     mutable std::mutex m_mutex;

@@ -23,7 +23,6 @@ DecodeBudget::Reservation& DecodeBudget::Reservation::operator=(Reservation&& ot
         release();
         m_budget = other.m_budget;
         m_bytes = other.m_bytes;
-        m_outer = other.m_outer;
         other.m_budget = nullptr;
     }
     return *this;
@@ -32,7 +31,7 @@ DecodeBudget::Reservation& DecodeBudget::Reservation::operator=(Reservation&& ot
 void DecodeBudget::Reservation::release()
 {
     if (m_budget) {
-        m_budget->give(m_bytes, m_outer);
+        m_budget->give(m_bytes);
         m_budget = nullptr;
     }
 }
@@ -62,11 +61,10 @@ DecodeBudget::Reservation DecodeBudget::reserve(std::uint64_t bytes, QString* er
     ++t_held;
     r.m_budget = this;
     r.m_bytes = bytes;
-    r.m_outer = !nested;
     return r;
 }
 
-void DecodeBudget::give(std::uint64_t bytes, bool)
+void DecodeBudget::give(std::uint64_t bytes)
 {
     {
         std::lock_guard lock(m_mutex);
