@@ -1,13 +1,19 @@
 #pragma once
 // What the tests that assemble the whole program give it: settings and folders in a scratch
 // folder, the favourite button's first-visit tip already seen (it holds every command until it is
-// closed), PNG files (and JPEG files when asked), two workers.
+// closed), PNG files (and JPEG files when asked), two workers. And the loop that lets such a
+// program settle on the manual clock.
 
 #include "Model/MainConfig.h"
 #include "Shell/AppDelegate.h"
+#include "foundation/Clock.h"
+#include "foundation/OperationQueue.h"
+#include "foundation/RunLoop.h"
 #include "foundation/UserDefaults.h"
 
+#include <QCoreApplication>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 
 inline AppDelegate::Setup programTestSetup(kpv::UserDefaults& defaults, const QTemporaryDir& scratch,
@@ -26,4 +32,23 @@ inline AppDelegate::Setup programTestSetup(kpv::UserDefaults& defaults, const QT
     }
     setup.processorCount = 2;
     return setup;
+}
+
+// Lets the folder search, the loads and their hand-over to the main thread finish, with time
+// moving on in 50 ms steps so that delayed steps (timers, animations) run too. Window events are
+// handled at each step: painting must not fail where there is no OpenGL (offscreen). `eachStep`
+// runs once the workers are idle, before the main run loop turns (e.g. to wait for slide loads).
+inline void settleProgram(AppDelegate& delegate, kpv::ManualClock& clock, double seconds,
+                          const std::function<void()>& eachStep = {})
+{
+    for (double t = 0; t <= seconds; t += 0.05) {
+        delegate.operationQueue()->waitUntilAllOperationsAreFinished();
+        if (eachStep)
+            eachStep();
+        kpv::RunLoop::main().runOnce();
+        QCoreApplication::processEvents();
+        clock.advance(0.05);
+    }
+    delegate.operationQueue()->waitUntilAllOperationsAreFinished();
+    kpv::RunLoop::main().runOnce();
 }

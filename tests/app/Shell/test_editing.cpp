@@ -94,16 +94,7 @@ protected:
         kpv::RunLoop::main().setClock(nullptr);
     }
 
-    void settle(double seconds = 1.0)
-    {
-        for (double t = 0; t <= seconds; t += 0.05) {
-            delegate->operationQueue()->waitUntilAllOperationsAreFinished();
-            kpv::RunLoop::main().runOnce();
-            QCoreApplication::processEvents();
-            clock.advance(0.05);
-        }
-        kpv::RunLoop::main().runOnce();
-    }
+    void settle(double seconds = 1.0) { settleProgram(*delegate, clock, seconds); }
     // Until the crop worker has answered.
     void waitForCrop()
     {

@@ -80,16 +80,11 @@ protected:
 
     void settle(double seconds = 1.0)
     {
-        for (double t = 0; t <= seconds; t += 0.05) {
-            delegate->operationQueue()->waitUntilAllOperationsAreFinished();
+        settleProgram(*delegate, clock, seconds, [this] {
             if (auto* s = dynamic_cast<SlideshowViewController*>(
                     controller->existingModeController(MainShowModeSlideshow)))
                 s->waitForSlideLoads();
-            kpv::RunLoop::main().runOnce();
-            QCoreApplication::processEvents();
-            clock.advance(0.05);
-        }
-        kpv::RunLoop::main().runOnce();
+        });
     }
 
     FavoriteViewController* favorites() const

@@ -80,15 +80,10 @@ protected:
 
     void settle(double seconds = 1.0)
     {
-        for (double t = 0; t <= seconds; t += 0.05) {
-            delegate->operationQueue()->waitUntilAllOperationsAreFinished();
+        settleProgram(*delegate, clock, seconds, [this] {
             if (slideshow())
                 slideshow()->waitForSlideLoads();
-            kpv::RunLoop::main().runOnce();
-            QCoreApplication::processEvents();
-            clock.advance(0.05);
-        }
-        kpv::RunLoop::main().runOnce();
+        });
     }
 
     SlideshowViewController* slideshow() const

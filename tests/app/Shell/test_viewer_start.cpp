@@ -87,20 +87,8 @@ protected:
         ASSERT_TRUE(image.save(QDir(folder).filePath(name)));
     }
 
-    // Lets the folder search, the loads and their hand-over to the main thread finish, with time
-    // moving on so that delayed steps (the end of a key's auto-navigation, zoom steps) run too.
-    void settle(double seconds = 2.0)
-    {
-        for (double t = 0; t <= seconds; t += 0.05) {
-            delegate->operationQueue()->waitUntilAllOperationsAreFinished();
-            kpv::RunLoop::main().runOnce();
-            // Window events too: painting must not fail where there is no OpenGL (offscreen).
-            QCoreApplication::processEvents();
-            clock.advance(0.05);
-        }
-        delegate->operationQueue()->waitUntilAllOperationsAreFinished();
-        kpv::RunLoop::main().runOnce();
-    }
+    // Long enough for the end of a key's auto-navigation and the zoom steps.
+    void settle(double seconds = 2.0) { settleProgram(*delegate, clock, seconds); }
 
     void start()
     {
