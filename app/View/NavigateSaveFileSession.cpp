@@ -68,17 +68,14 @@ std::optional<kpv::LosslessTransform> NavigateSaveFileSession::losslessTransform
     for (int y = 0; y < 2; ++y)
         for (int x = 0; x < 3; ++x)
             probe.setPixel(x, y, qRgb(40 * x + 10, 100 * y + 20, 7));
-    auto scaled = std::make_shared<LMFileImgBaseInfo>(info->filePath(), info->imageUTI(), info->AMCMImageType(),
-                                                      info->fileModificationDate(), QSizeF(3, 2),
-                                                      info->rawOrientation(), info->properties());
     // The stored proportions decide whether an orientation applies (see LMFileImgBaseInfo); the
     // probe keeps the file's: tall files get a tall probe.
-    if (info->rawFrameSize().height() > info->rawFrameSize().width()) {
+    const bool tall = info->rawFrameSize().height() > info->rawFrameSize().width();
+    if (tall)
         probe = probe.transformed(QTransform().rotate(90));
-        scaled = std::make_shared<LMFileImgBaseInfo>(info->filePath(), info->imageUTI(), info->AMCMImageType(),
-                                                     info->fileModificationDate(), QSizeF(2, 3),
-                                                     info->rawOrientation(), info->properties());
-    }
+    const auto scaled = std::make_shared<LMFileImgBaseInfo>(info->filePath(), info->imageUTI(), info->AMCMImageType(),
+                                                            info->fileModificationDate(), probe.size(),
+                                                            info->rawOrientation(), info->properties());
     const QImage turned = uprightImage(LMImage(probe, scaled), userAngle).convertToFormat(probe.format());
     using T = kpv::LosslessTransform;
     const std::pair<T, QImage> candidates[] = {
