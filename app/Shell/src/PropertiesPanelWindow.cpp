@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 constexpr double kWidth = 330;
@@ -130,23 +131,22 @@ void PropertiesPanelWindow::loadWindow()
 void PropertiesPanelWindow::layoutRows()
 {
     // Rows 0 to 3 size their own name column; rows 4 to 18 share the widest name.
-    double sharedName = 0;
-    for (int type = 4; type < PropertiesWindowController::kItemCount; ++type) {
-        double w = 0;
-        m_rows[size_t(type)]->calcItemWidthWithExifInfoNameWidth(&w);
-        sharedName = std::max(sharedName, w);
-    }
     // A row that needs more width than its container grows the window by the larger of the two
-    // containers' shortfalls (the window never shrinks back while it lives).
-    double baseShortfall = 0, exifShortfall = 0;
+    // containers' shortfalls (the window never shrinks back while it lives). Each row's text is
+    // measured once.
+    double sharedName = 0, baseShortfall = 0;
+    double exifBeyondName = std::numeric_limits<double>::lowest();
     for (int type = 0; type < PropertiesWindowController::kItemCount; ++type) {
         double ownName = 0;
         const double need = m_rows[size_t(type)]->calcItemWidthWithExifInfoNameWidth(&ownName);
-        if (type < 4)
+        if (type < 4) {
             baseShortfall = std::max(baseShortfall, need - m_viewBaseFileInfoContainer->frame().width());
-        else
-            exifShortfall = std::max(exifShortfall, need - ownName + sharedName - m_viewExifInfoContainer->frame().width());
+        } else {
+            sharedName = std::max(sharedName, ownName);
+            exifBeyondName = std::max(exifBeyondName, need - ownName);
+        }
     }
+    const double exifShortfall = std::max(0.0, exifBeyondName + sharedName - m_viewExifInfoContainer->frame().width());
     const double grow = std::ceil(std::max(baseShortfall, exifShortfall));
     if (grow > 0) {
         kpv::Rect frame = m_window->frame();
