@@ -103,6 +103,8 @@ public:
     void setFileImgBaseInfo(const LMFileImgBaseInfoPtr& info, int64_t mask) override;
     NavArrowHit arrowHitTest(QPointF locationInWindow) const override;
     void setViewShadowImage(const LMImagePtr& image) override;
+    // Gives `view` the viewer's nine-slice drop shadow (the mini window's view wears it too).
+    static void applyShadowImage(LMOpenGLView& view, const LMImagePtr& image);
 
     // ---- Photo bin, panels, favourites, other modes ----
     qsizetype photoBinMaxVisibleItemCount() const override;

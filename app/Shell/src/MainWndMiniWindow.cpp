@@ -3,6 +3,7 @@
 #include "Shell/AppDelegate.h"
 #include "Shell/LMMainWindow.h"
 #include "Shell/MainWndController.h"
+#include "Shell/MainWndNavigateHost.h"
 #include "Shell/ViewModeController.h"
 
 #include "Browse/MiniWindowContentView.h"
@@ -26,12 +27,6 @@
 #include <cmath>
 
 namespace {
-
-// The drop shadow's slices and how far it reaches outside the image, as in the main window.
-const QPointF kShadowSliceLeftTop(9, 12);
-const QPointF kShadowSliceRightBottom(12, 21);
-const QPointF kShadowDrawOffsetLeftTop(7, 6);
-const QPointF kShadowDrawOffsetRightBottom(12, 13);
 
 kpv::Rect toRect(const QRectF& r)
 {
@@ -240,8 +235,7 @@ void MainWndMiniHost::updateOpenGLViewImage(int imageMode)
     m_imageView->setImageSupportRotate(!(info && AppDelegate::isGifFile(*info)));
     if (!m_shadowSet) {
         if (const LMImagePtr shadow = m_navigator.acquireShadowImage()) {
-            m_imageView->setShadowImage(shadow, kShadowSliceLeftTop, kShadowSliceRightBottom, kShadowDrawOffsetLeftTop,
-                                        kShadowDrawOffsetRightBottom);
+            MainWndNavigateHost::applyShadowImage(*m_imageView, shadow);
             m_shadowSet = true;
         }
     }

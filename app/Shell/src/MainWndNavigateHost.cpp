@@ -257,11 +257,16 @@ NavArrowHit MainWndNavigateHost::arrowHitTest(QPointF locationInWindow) const
     return m_overlays ? m_overlays->arrowHitTest(locationInWindow) : NavArrowHit::None;
 }
 
+void MainWndNavigateHost::applyShadowImage(LMOpenGLView& view, const LMImagePtr& image)
+{
+    view.setShadowImage(image, kShadowSliceLeftTop, kShadowSliceRightBottom, kShadowDrawOffsetLeftTop,
+                        kShadowDrawOffsetRightBottom);
+}
+
 void MainWndNavigateHost::setViewShadowImage(const LMImagePtr& image)
 {
     if (m_imageView)
-        m_imageView->setShadowImage(image, kShadowSliceLeftTop, kShadowSliceRightBottom, kShadowDrawOffsetLeftTop,
-                                    kShadowDrawOffsetRightBottom);
+        applyShadowImage(*m_imageView, image);
 }
 
 // ---- Photo bin, panels, favourites, other modes ----
