@@ -1,5 +1,6 @@
 #include "kit_support.h"
 
+#include "../../support/QtTestApplication.h"
 #include "appkit/Image.h"
 #include "foundation/Bundle.h"
 
@@ -23,30 +24,12 @@ void refresh()
     kpv::Image::clearNamedCache();
 }
 
-class KitEnvironment : public testing::Environment {
-public:
-    void SetUp() override
-    {
+[[maybe_unused]] testing::Environment* const g_env =
+    testing::AddGlobalTestEnvironment(new QtTestApplication("kpv-kit-tests", [] {
         // Before the bundle is first used: our folder is searched before the generated skin.
         qputenv("KPV_RESOURCES_DIR", resourceDir().path().toLocal8Bit());
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "kpv-kit-tests";
-        static char* argv[] = {name, nullptr};
-        m_app = new QApplication(argc, argv);
-    }
-    void TearDown() override
-    {
-        delete m_app;
-        m_app = nullptr;
-    }
-
-private:
-    QApplication* m_app = nullptr;
-};
-
-[[maybe_unused]] testing::Environment* const g_env = testing::AddGlobalTestEnvironment(new KitEnvironment);
+        QtTestApplication::useOffscreenUnlessSet();
+    }));
 } // namespace
 
 QString kitResourceDir() { return resourceDir().path(); }

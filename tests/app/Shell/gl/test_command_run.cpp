@@ -36,6 +36,7 @@
 #include "foundation/RunLoop.h"
 #include "foundation/UserDefaults.h"
 #include "../ProgramTestSetup.h"
+#include "../../../support/QtTestApplication.h"
 
 #include <QApplication>
 #include <QCryptographicHash>
@@ -54,26 +55,8 @@
 
 namespace {
 
-class ProgramEnvironment : public testing::Environment {
-public:
-    void SetUp() override
-    {
-        kpv::OpenGLView::configureSharedContext();
-        static int argc = 1;
-        static char name[] = "kestrane-viewer";
-        static char* argv[] = {name, nullptr};
-        m_app = new QApplication(argc, argv);
-    }
-    void TearDown() override
-    {
-        delete m_app;
-        m_app = nullptr;
-    }
-
-private:
-    QApplication* m_app = nullptr;
-};
-[[maybe_unused]] testing::Environment* const g_env = testing::AddGlobalTestEnvironment(new ProgramEnvironment);
+[[maybe_unused]] testing::Environment* const g_env = testing::AddGlobalTestEnvironment(
+    new QtTestApplication("kestrane-viewer", &kpv::OpenGLView::configureSharedContext));
 
 // What a command must change, by tag; commands without a row must change anything observable.
 const std::map<long, const char*> kExpected = {
