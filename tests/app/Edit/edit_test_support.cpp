@@ -1,5 +1,6 @@
 #include "edit_test_support.h"
 
+#include "../../support/QtTestApplication.h"
 #include "Model/LMImageTools.h"
 
 #include "imageio/ContentTypes.h"
@@ -24,27 +25,8 @@
 
 namespace {
 // Widgets and sheets run on the offscreen platform.
-class EditEnvironment : public testing::Environment {
-public:
-    void SetUp() override
-    {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "kpv-edit-tests";
-        static char *argv[] = {name, nullptr};
-        m_app = new QApplication(argc, argv);
-    }
-    void TearDown() override
-    {
-        delete m_app;
-        m_app = nullptr;
-    }
-
-private:
-    QApplication *m_app = nullptr;
-};
-[[maybe_unused]] testing::Environment *const g_env = testing::AddGlobalTestEnvironment(new EditEnvironment);
+[[maybe_unused]] testing::Environment* const g_env = testing::AddGlobalTestEnvironment(
+    new QtTestApplication("kpv-edit-tests", &QtTestApplication::useOffscreenUnlessSet));
 } // namespace
 
 uint64_t EditTestTypes::imageTypeToAMCMType(const QString &uti) const
