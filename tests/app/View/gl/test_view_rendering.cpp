@@ -6,6 +6,7 @@
 
 #include "Model/LMData.h"
 #include "appkit/Window.h"
+#include "../../../support/QtTestApplication.h"
 
 #include <QApplication>
 #include <QOpenGLWidget>
@@ -13,26 +14,8 @@
 
 namespace {
 
-class GLEnvironment : public testing::Environment {
-public:
-    void SetUp() override
-    {
-        kpv::OpenGLView::configureSharedContext();
-        static int argc = 1;
-        static char name[] = "kpv-view-gl";
-        static char *argv[] = {name, nullptr};
-        m_app = new QApplication(argc, argv);
-    }
-    void TearDown() override
-    {
-        delete m_app;
-        m_app = nullptr;
-    }
-
-private:
-    QApplication *m_app = nullptr;
-};
-[[maybe_unused]] testing::Environment *const g_env = testing::AddGlobalTestEnvironment(new GLEnvironment);
+[[maybe_unused]] testing::Environment *const g_env = testing::AddGlobalTestEnvironment(
+    new QtTestApplication("kpv-view-gl", &kpv::OpenGLView::configureSharedContext));
 
 // Four quadrants of a w x h image, rows from the top: red top-left, green top-right, blue
 // bottom-left, white bottom-right.
