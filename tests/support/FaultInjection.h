@@ -7,6 +7,8 @@
 //   SmallTmpfs     a real full disk: a 1 MiB tmpfs, where the test may mount one.
 // Plus a checksum of a file's bytes, to prove a failure left the original alone.
 
+#include "FileSizeLimit.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -36,29 +38,6 @@ inline QStringList entriesOf(const QString& folder)
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
-
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        ::getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = m_saved;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    rlimit m_saved{};
-    void (*m_oldHandler)(int) = nullptr;
-};
 
 // Per thread, as capabilities are: the writes under test must run on the calling thread.
 class NoPermissionOverride {

@@ -108,24 +108,6 @@ int storedOrientation(const QString &path)
     return v.isValid() ? v.toInt() : 1;
 }
 
-DiskFullScope::DiskFullScope(unsigned long bytes)
-{
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    m_oldSoft = old.rlim_cur;
-    m_oldHard = old.rlim_max;
-    m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{bytes, old.rlim_max};
-    setrlimit(RLIMIT_FSIZE, &limit);
-}
-
-DiskFullScope::~DiskFullScope()
-{
-    rlimit old{m_oldSoft, m_oldHard};
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, m_oldHandler);
-}
-
 QByteArray fileChecksum(const QString &path)
 {
     QFile f(path);

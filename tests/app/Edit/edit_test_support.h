@@ -2,6 +2,7 @@
 // Helpers for the editing-tool tests: a photo loader over the platform's image reader with the
 // usual type table, and generated image files.
 
+#include "../../support/FileSizeLimit.h"
 #include "Model/LMPhotoLoader.h"
 #include "Model/LMPhotoLoaderInfoProvider.h"
 
@@ -37,14 +38,10 @@ QImage readImage(const QString &path);
 // past it fail with "file too large" instead of raising the signal).
 class DiskFullScope {
 public:
-    explicit DiskFullScope(unsigned long bytes);
-    ~DiskFullScope();
-    DiskFullScope(const DiskFullScope &) = delete;
-    DiskFullScope &operator=(const DiskFullScope &) = delete;
+    explicit DiskFullScope(unsigned long bytes) : m_limit(bytes) {}
 
 private:
-    unsigned long m_oldSoft = 0, m_oldHard = 0;
-    void (*m_oldHandler)(int) = nullptr;
+    kpv::test::FileSizeLimit m_limit;
 };
 
 // The bytes of a file, hashed, to prove that it was not touched; empty when it cannot be read.

@@ -1,5 +1,7 @@
 // The virtual memory manager: swapping order, data surviving swap-out and swap-in, the swap folder,
 // failures of the disk and of the budgets, and random sequences against a model.
+#include "../../support/FileSizeLimit.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -350,26 +352,7 @@ TEST_F(Vmm, ChangedDataIsWrittenAgainAndOverwriteLocksSkipTheRead)
     ASSERT_EQ(VMM_Unlock(vmm, b, MFalse), MOK);
 }
 
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        ::getrlimit(RLIMIT_FSIZE, &old_);
-        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = old_;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, oldHandler_);
-    }
-
-private:
-    rlimit old_{};
-    void (*oldHandler_)(int) = nullptr;
-};
+using kpv::test::FileSizeLimit;
 
 TEST_F(Vmm, AFailedDiskWriteKeepsTheBlockInMemory)
 {
