@@ -4,6 +4,7 @@
 // The selector hands these kernels only 24-bit sides whose channels are whole bytes in one of the
 // two orders, so a pixel is three bytes at fixed places: no mask work, no per-pixel branches.
 #include "PPFastCommon.h"
+#include "PPScaleBlend.h"
 
 #include <algorithm>
 #include <cstring>
@@ -82,6 +83,8 @@ template <bool SwapRB> MResult rgbNearest(const PPBand* bp, const PPPlaneSet* ds
 // Bilinear between two sides of the same byte order, with the general kernel's 12-bit blend.
 MResult rgbBilinear(const PPBand* bp, const PPPlaneSet* dstp, const PPPlaneSet* srcp, const PPEngine* e)
 {
+    if (PPBlendBandVector(bp, dstp, srcp, e, 3))
+        return MOK;
     const PPBand& b = *bp;
     const PPPlaneSet &dst = *dstp, &src = *srcp;
     const PPEngineContext* ctx = e->ctx;

@@ -6,6 +6,7 @@
 // pixel) go through a template per pixel-size pair whose inner loop has no branches; every other
 // pair goes through the per-pixel reader and writer below.
 #include "PPKernels.h"
+#include "PPScaleBlend.h"
 
 #include <algorithm>
 #include <cstring>
@@ -136,6 +137,9 @@ bool tryRgbBytes(const PPBand& band, const PPPlaneSet& dst, const PPPlaneSet& sr
             return false; // the zero alpha of such sources goes through the general path
         const bool same = bm.src[0] == 0 && bm.src[1] == 1 && bm.src[2] == 2 && bm.src[3] == 3 &&
                           bm.dst[0] == 0 && bm.dst[1] == 1 && bm.dst[2] == 2 && bm.dst[3] == 3;
+        // Both sides in one byte order: every byte blends on its own, as the vector rows do it.
+        if (std::equal(bm.src, bm.src + 4, bm.dst) && PPBlendBandVector(&band, &dst, &src, e, 4))
+            return true;
         if (same)
             rgbBytesKernel<4, 4, 4, true>(band, dst, src, e, bm);
         else

@@ -1,0 +1,43 @@
+// Bilinear resampling of packed 8-bit RGB (three or four bytes a pixel) with vector rows.
+//
+// The kernels that blend 8-bit channels with 12-bit fractions (the general kernel's 32-bit RGB
+// pairs and the fast 24-bit RGB kernel) hand their bands here first. A band is planned once: per
+// target column, where the two source pixels sit in a source row and their two weights. The
+// vector rows then blend every target row from that plan; the few columns the plan cannot place
+// (at the edges of very narrow sources) go through the per-pixel blend. The sum each lane forms
+// is the same exact integer as the portable formula's, so the bytes are the same.
+#ifndef KPV_POSTPROCESS_PPSCALEBLEND_H
+#define KPV_POSTPROCESS_PPSCALEBLEND_H
+
+#include "PPInternal.h"
+
+#include <cstdint>
+
+// Blends the band with the vector level in force, for bytesPerPixel 3 or 4 with the same byte
+// order on both sides. Returns false, touching nothing, when the level is portable or the band
+// cannot be planned; the caller then does the band itself.
+bool PPBlendBandVector(const PPBand* band, const PPPlaneSet* dst, const PPPlaneSet* src, const PPEngine* e,
+                       int bytesPerPixel);
+
+// Target pixels written by vector rows since start-up (for tests: proof that a path really ran).
+int64_t PPDebugVectorPixels();
+
+// One target row: n pixels into out, packed. Pixel i reads an 8-byte window at byte off[i] of
+// both source rows: four-byte pixels as left, right; three-byte pixels as two spare bytes, left,
+// right. w holds four copies per pixel of (left weight | right weight << 16), the two summing to
+// 4096; fy is the lower row's weight out of 4096.
+using PPBlendRowFn = void (*)(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
+                              const uint32_t* w, int64_t n, uint32_t fy);
+
+#if defined(__x86_64__) || defined(__i386__)
+void PPBlendRow4Sse41(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off, const uint32_t* w,
+                      int64_t n, uint32_t fy);
+void PPBlendRow3Sse41(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off, const uint32_t* w,
+                      int64_t n, uint32_t fy);
+void PPBlendRow4Avx2(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off, const uint32_t* w,
+                     int64_t n, uint32_t fy);
+void PPBlendRow3Avx2(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off, const uint32_t* w,
+                     int64_t n, uint32_t fy);
+#endif
+
+#endif

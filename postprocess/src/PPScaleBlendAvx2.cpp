@@ -1,0 +1,80 @@
+// The bilinear rows of PPScaleBlend.h with AVX2: the arithmetic of the SSE4.1 rows, two pixels
+// per 128-bit half, eight target pixels per step. The last few pixels of a row go through the
+// SSE4.1 row.
+#include "PPScaleBlend.h"
+
+#include "PPCpu.h"
+
+#if KPV_HAVE_X86_SIMD
+
+#include <immintrin.h>
+
+namespace {
+
+KPV_TARGET_AVX2 inline __m128i windows(const uint8_t* row, int32_t a, int32_t b)
+{
+    return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + a)),
+                              _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + b)));
+}
+
+// Target pixels i and i + 1 as eight 32-bit channels, pixel i in the lower half.
+KPV_TARGET_AVX2 inline __m256i blendTwo(const uint8_t* r0, const uint8_t* r1, const int32_t* off, const uint32_t* w,
+                                        int64_t i, __m128i shuffle, __m256i fy)
+{
+    const __m256i p = _mm256_cvtepu8_epi16(_mm_shuffle_epi8(windows(r0, off[i], off[i + 1]), shuffle));
+    const __m256i q = _mm256_cvtepu8_epi16(_mm_shuffle_epi8(windows(r1, off[i], off[i + 1]), shuffle));
+    const __m256i wt = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w + 4 * i));
+    const __m256i top = _mm256_madd_epi16(p, wt), bottom = _mm256_madd_epi16(q, wt);
+    const __m256i sum =
+        _mm256_add_epi32(_mm256_slli_epi32(top, 12), _mm256_mullo_epi32(_mm256_sub_epi32(bottom, top), fy));
+    return _mm256_srli_epi32(_mm256_add_epi32(sum, _mm256_set1_epi32(1 << 23)), 24);
+}
+
+// Eight target pixels from i on, four bytes each, in order.
+KPV_TARGET_AVX2 inline __m256i blendEight(const uint8_t* r0, const uint8_t* r1, const int32_t* off, const uint32_t* w,
+                                          int64_t i, __m128i shuffle, __m256i fy)
+{
+    // Halves: (0, 2 | 1, 3) and (4, 6 | 5, 7) after the first pack, (0, 2, 4, 6 | 1, 3, 5, 7) after
+    // the second; the permutation puts the pixels back in order.
+    const __m256i a = _mm256_packus_epi32(blendTwo(r0, r1, off, w, i, shuffle, fy),
+                                          blendTwo(r0, r1, off, w, i + 2, shuffle, fy));
+    const __m256i b = _mm256_packus_epi32(blendTwo(r0, r1, off, w, i + 4, shuffle, fy),
+                                          blendTwo(r0, r1, off, w, i + 6, shuffle, fy));
+    return _mm256_permutevar8x32_epi32(_mm256_packus_epi16(a, b), _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+}
+
+} // namespace
+
+KPV_TARGET_AVX2 void PPBlendRow4Avx2(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
+                                     const uint32_t* w, int64_t n, uint32_t fyIn)
+{
+    const __m128i shuffle = _mm_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
+    const __m256i fy = _mm256_set1_epi32(static_cast<int>(fyIn));
+    int64_t i = 0;
+    for (; i + 8 <= n; i += 8)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * i), blendEight(r0, r1, off, w, i, shuffle, fy));
+    if (i < n)
+        PPBlendRow4Sse41(out + 4 * i, r0, r1, off + i, w + 4 * i, n - i, fyIn);
+}
+
+KPV_TARGET_AVX2 void PPBlendRow3Avx2(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
+                                     const uint32_t* w, int64_t n, uint32_t fyIn)
+{
+    const __m128i shuffle = _mm_setr_epi8(2, 5, 3, 6, 4, 7, -1, -1, 10, 13, 11, 14, 12, 15, -1, -1);
+    const __m256i fy = _mm256_set1_epi32(static_cast<int>(fyIn));
+    // Each half's four pixels to twelve bytes, then the two halves' bytes together.
+    const __m256i narrow = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0, 1, 2, 4, 5, 6,
+                                            8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    const __m256i join = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7);
+    int64_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256i px = _mm256_permutevar8x32_epi32(
+            _mm256_shuffle_epi8(blendEight(r0, r1, off, w, i, shuffle, fy), narrow), join);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * i), _mm256_castsi256_si128(px));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * i + 16), _mm256_extracti128_si256(px, 1));
+    }
+    if (i < n)
+        PPBlendRow3Sse41(out + 3 * i, r0, r1, off + i, w + 4 * i, n - i, fyIn);
+}
+
+#endif

@@ -1,0 +1,99 @@
+// The bilinear rows of PPScaleBlend.h with SSE4.1: two target pixels per register, each channel
+// in a 32-bit lane.
+//
+// Per channel: the horizontal sums left * (4096 - fx) + right * fx of both source rows come from
+// one multiply-add of 16-bit pairs (below 2^20), then top * 4096 + (bottom - top) * fy in 32-bit
+// lanes. That sum is below 2^32 and equal to the portable one, which wraps the same way, so the
+// rounded shift by 24 gives the portable byte.
+#include "PPScaleBlend.h"
+
+#include "PPCpu.h"
+
+#if KPV_HAVE_X86_SIMD
+
+#include <immintrin.h>
+
+#include <cstring>
+
+namespace {
+
+// Left and right samples of each channel side by side, per pixel of a pair of windows.
+KPV_TARGET_SSE41 inline __m128i pairShuffle(int bpp)
+{
+    return bpp == 4 ? _mm_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15)
+                    : _mm_setr_epi8(2, 5, 3, 6, 4, 7, -1, -1, 10, 13, 11, 14, 12, 15, -1, -1);
+}
+
+KPV_TARGET_SSE41 inline __m128i windows(const uint8_t* row, int32_t a, int32_t b)
+{
+    return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + a)),
+                              _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + b)));
+}
+
+KPV_TARGET_SSE41 inline __m128i vertical(__m128i top, __m128i bottom, __m128i fy)
+{
+    const __m128i sum = _mm_add_epi32(_mm_slli_epi32(top, 12), _mm_mullo_epi32(_mm_sub_epi32(bottom, top), fy));
+    return _mm_srli_epi32(_mm_add_epi32(sum, _mm_set1_epi32(1 << 23)), 24);
+}
+
+// Target pixels i and j (j may equal i): eight 16-bit channels, pixel i first.
+KPV_TARGET_SSE41 inline __m128i blendTwo(const uint8_t* r0, const uint8_t* r1, const int32_t* off, const uint32_t* w,
+                                         int64_t i, int64_t j, __m128i shuffle, __m128i fy)
+{
+    const __m128i p = _mm_shuffle_epi8(windows(r0, off[i], off[j]), shuffle);
+    const __m128i q = _mm_shuffle_epi8(windows(r1, off[i], off[j]), shuffle);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i wi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 4 * i));
+    const __m128i wj = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 4 * j));
+    const __m128i a = vertical(_mm_madd_epi16(_mm_cvtepu8_epi16(p), wi), _mm_madd_epi16(_mm_cvtepu8_epi16(q), wi), fy);
+    const __m128i b = vertical(_mm_madd_epi16(_mm_unpackhi_epi8(p, zero), wj),
+                               _mm_madd_epi16(_mm_unpackhi_epi8(q, zero), wj), fy);
+    return _mm_packus_epi32(a, b);
+}
+
+template <int Bpp>
+KPV_TARGET_SSE41 inline void blendRow(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
+                                      const uint32_t* w, int64_t n, uint32_t fyIn)
+{
+    const __m128i shuffle = pairShuffle(Bpp);
+    const __m128i fy = _mm_set1_epi32(static_cast<int>(fyIn));
+    // Three-byte pixels: the four bytes of each lane to three, twelve bytes in all.
+    const __m128i narrow = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    int64_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        __m128i px = _mm_packus_epi16(blendTwo(r0, r1, off, w, i, i + 1, shuffle, fy),
+                                      blendTwo(r0, r1, off, w, i + 2, i + 3, shuffle, fy));
+        if constexpr (Bpp == 4) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * i), px);
+        } else {
+            px = _mm_shuffle_epi8(px, narrow);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * i), px);
+            const uint32_t tail = static_cast<uint32_t>(_mm_extract_epi32(px, 2));
+            std::memcpy(out + 3 * i + 8, &tail, 4);
+        }
+    }
+    for (; i < n; i += 2) {
+        const int64_t j = i + 1 < n ? i + 1 : i;
+        const __m128i px = _mm_packus_epi16(blendTwo(r0, r1, off, w, i, j, shuffle, fy), _mm_setzero_si128());
+        uint8_t bytes[8];
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes), px);
+        for (int64_t k = i; k <= j; ++k)
+            std::memcpy(out + Bpp * k, bytes + 4 * (k - i), Bpp);
+    }
+}
+
+} // namespace
+
+KPV_TARGET_SSE41 void PPBlendRow4Sse41(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
+                                       const uint32_t* w, int64_t n, uint32_t fy)
+{
+    blendRow<4>(out, r0, r1, off, w, n, fy);
+}
+
+KPV_TARGET_SSE41 void PPBlendRow3Sse41(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
+                                       const uint32_t* w, int64_t n, uint32_t fy)
+{
+    blendRow<3>(out, r0, r1, off, w, n, fy);
+}
+
+#endif
