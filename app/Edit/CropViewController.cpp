@@ -1,8 +1,10 @@
 #include "Edit/CropViewController.h"
 
 #include "Edit/CropGeometry.h"
+#include "Edit/CropPreviewView.h"
 #include "Kit/LMAreaTrackView.h"
 #include "Kit/LMEventMonitorCenter.h"
+#include "Kit/LMFadeShowProxy.h"
 #include "Kit/LMImageView.h"
 #include "Kit/LMNormalCustomButton.h"
 #include "Kit/LMPopMenuViewController.h"
@@ -69,11 +71,13 @@ CropViewController::CropViewController(CropViewHost &host) : m_host(host)
     m_cropPage->addSubview(m_imageView.get());
     m_cropPage->addSubview(m_trackView.get());
     m_resultPage = std::make_unique<kpv::View>();
-    m_previewView = std::make_unique<LMImageView>();
-    m_previewView->setImageScaling(1);
+    m_previewView = std::make_unique<CropPreviewView>();
     m_resultPage->addSubview(m_previewView.get());
+    m_cropPageShowProxy = std::make_unique<LMFadeShowProxy>(m_cropPage.get(), false);
+    m_resultPageShowProxy = std::make_unique<LMFadeShowProxy>(m_resultPage.get(), true);
     loadControls();
     registNotifications(true);
+    updateCroppedOpenGLViewSettingsByCurConfig();
 }
 
 void CropViewController::registNotifications(bool regist)
@@ -103,6 +107,14 @@ void CropViewController::registNotifications(bool regist)
             n.userInfo.value(QStringLiteral("filePath")).value<LMPathString>() == m_fileInfo->filePath())
             updateCurImage(false);
     });
+    center.addObserver(this, QStringLiteral("didChangeOptionSetting"), nullptr,
+                       [this](const kpv::Notification &) { updateCroppedOpenGLViewSettingsByCurConfig(); });
+    // Every change of the preview's zoom shows the new percentage for a moment.
+    center.addObserver(this, QString::fromLatin1(LMOpenGLViewDoChangeScaleNotification),
+                       m_previewView->notificationObject(), [this](const kpv::Notification &) {
+                           if (m_active && m_isCurCroppedImagePage)
+                               showZoomPrompt();
+                       });
 }
 
 CropViewController::~CropViewController()
@@ -114,6 +126,11 @@ CropViewController::~CropViewController()
     m_customSizePopMenu.reset();
     if (m_favorFileAnimationTimer)
         m_favorFileAnimationTimer->stop();
+    if (m_imageZoomTimer)
+        m_imageZoomTimer->stop();
+    // Fades still running end now, while the pages they touch are still here.
+    m_cropPageShowProxy.reset();
+    m_resultPageShowProxy.reset();
     if (m_favorFileAnimationView)
         m_favorFileAnimationView->removeFromSuperview();
     auto &center = LMEventMonitorCenter::eventMonitorCenter();
@@ -152,8 +169,11 @@ void CropViewController::willChangeMainShowMode(long, long newMode)
     if (newMode != kShowMode)
         return;
     kpv::View *container = m_host.containerViewByShowMode(kShowMode);
-    m_cropPage->setHidden(false);
+    // A page fade left running by the last visit ends first: its end may remove a page.
     m_cropPage->setAlphaValue(1);
+    m_resultPage->setAlphaValue(0);
+    m_isCurCroppedImagePage = false;
+    m_cropPage->setHidden(false);
     if (!m_cropPage->superview())
         m_view->addSubview(m_cropPage.get());
     m_resultPage->removeFromSuperview();
@@ -197,7 +217,10 @@ void CropViewController::didChangeMainShowMode(long oldMode, long newMode)
         // The preview belongs to this visit of the mode only.
         m_croppedImage.reset();
         m_rawCropRectLastCropped = QRectF();
-        m_previewView->setImage(nullptr, 0);
+        if (m_imageZoomTimer)
+            m_imageZoomTimer->stop();
+        m_previewView->setEnable(true);
+        m_previewView->showImage(nullptr);
         m_imageView->setImage(nullptr, 0);
         m_view->removeFromSuperview();
     }
@@ -424,15 +447,22 @@ void CropViewController::switchCropPage(bool croppedPage)
 {
     m_isCurCroppedImagePage = croppedPage;
     kpv::View *show = croppedPage ? m_resultPage.get() : m_cropPage.get();
-    kpv::View *hide = croppedPage ? m_cropPage.get() : m_resultPage.get();
-    show->setFrame(m_view->bounds());
-    if (!show->superview())
+    LMFadeShowProxy *showProxy = croppedPage ? m_resultPageShowProxy.get() : m_cropPageShowProxy.get();
+    LMFadeShowProxy *hideProxy = croppedPage ? m_cropPageShowProxy.get() : m_resultPageShowProxy.get();
+    // The pages cross-fade; the one that is not current when its fade ends leaves the mode view
+    // (the user may have switched back meanwhile).
+    std::weak_ptr<bool> alive = m_alive;
+    hideProxy->hideWithAnimation(true, [this, alive] {
+        if (alive.expired())
+            return;
+        kpv::View *notCurrent = m_isCurCroppedImagePage ? m_cropPage.get() : m_resultPage.get();
+        notCurrent->removeFromSuperview();
+    });
+    if (!show->superview()) {
+        show->setFrame(m_view->bounds());
         m_view->addSubview(show);
-    show->setHidden(false);
-    show->setAlphaValue(1);
-    hide->setHidden(true);
-    hide->setAlphaValue(0);
-    hide->removeFromSuperview();
+    }
+    showProxy->showWithAnimation(true, false);
     if (croppedPage)
         layoutPreview();
     else
@@ -441,9 +471,7 @@ void CropViewController::switchCropPage(bool croppedPage)
 
 void CropViewController::showCroppedView()
 {
-    if (m_croppedImage)
-        m_previewView->setImage(std::make_shared<kpv::Image>(m_croppedImage->convertToImage()), 0);
-    m_previewFitin = true;
+    m_previewView->showImage(m_croppedImage);
     switchCropPage(true);
 }
 

@@ -8,6 +8,7 @@
 #include "Kit/LMAreaTrackViewDelegate.h"
 #include "Kit/LMEventMonitor.h"
 #include "Kit/LMPopMenuDelegates.h"
+#include "Kit/LMSimButtonBaseDelegate.h"
 #include "Kit/ShowModeController.h"
 #include "appkit/Geometry.h"
 #include <QVariantMap>
@@ -17,11 +18,14 @@
 class LMAreaTrackView;
 class LMBlockRepeatTimer;
 class LMBlockTimer;
+class CropPreviewView;
 class LMButton;
+class LMFadeShowProxy;
 class LMNormalCustomButton;
 class LMPopMenuViewController;
 class LMImageView;
 class LMPhotoLoader;
+class MainConfig;
 namespace kpv {
 class OperationQueue;
 class TextField;
@@ -67,12 +71,16 @@ public:
     virtual kpv::Rect favoriteBoxFrameInWindow() const = 0;
     // An alert sheet on the mode's window with one OK button; `done` runs when it is closed.
     virtual void showAlert(const QString &message, const QString &informative, std::function<void()> done) = 0;
+    // The settings (what the wheel does over the preview, whether zooms animate); nullptr leaves
+    // the preview's own defaults: the wheel zooms, with animation.
+    virtual MainConfig *mainConfig() const = 0;
 };
 
 class CropViewController : public ShowModeController,
                                  public LMAreaTrackViewDelegate,
                                  public LMPopMenuViewDataSource,
-                                 public LMPopMenuViewDelegate {
+                                 public LMPopMenuViewDelegate,
+                                 public LMSimButtonBaseDelegate {
 public:
     static constexpr long kShowMode = 16;
     static constexpr long kViewShowMode = 4;
@@ -103,15 +111,24 @@ public:
     void doFavorite();
     // Chooses an aspect preset (the preset pop-up's action).
     void chooseCustomSize(size_t index);
-    // The preset pop-up at the preset button (shown only in the mode), and hiding it.
+    // The preset pop-up at the preset button (shown only in the mode), and hiding it. Resting the
+    // pointer on the button opens it too, after the pop-up's delay; leaving closes it after one.
     void customSizeButtonClicked();
     void hideCustomSizePopMenu();
+    void showHideCustomPopView(bool show, bool delay);
+    void simButtonBaseMouseEntered(LMSimButtonBase *button) override;
+    void simButtonBaseMouseExited(LMSimButtonBase *button) override;
     bool customSizeMenuViewPopup() const { return m_customSizeMenuViewPopup; }
-    // The result page's preview: 1 fit, 2 actual size; arrow-key zoom steps.
+    // The result page's preview: 1 fit, 2 actual size; arrow-key zoom steps. A held key keeps
+    // one zoom session open while its repeats come within a tenth of a second.
     void switchToScaleMode(int mode);
     void doZoom(bool zoomIn);
-    double previewScale() const { return m_previewScale; }
-    bool previewFitinMode() const { return m_previewFitin; }
+    void beginArrowKeyZoom(bool zoomIn, bool delayEnd);
+    void endArrowKeyZoom();
+    double previewScale() const;
+    bool previewFitinMode() const;
+    // The wheel and zoom animation of the preview from the settings.
+    void updateCroppedOpenGLViewSettingsByCurConfig();
 
     // Waits for a running crop or save (tests and shut-down); its result still arrives on the
     // main thread.
@@ -124,7 +141,9 @@ public:
     // Views and state, for the shell and for tests.
     kpv::View *view() const { return m_view.get(); }
     LMAreaTrackView *cropTrackView() const { return m_trackView.get(); }
-    LMImageView *croppedImageView() const { return m_previewView.get(); }
+    CropPreviewView *croppedImageView() const { return m_previewView.get(); }
+    kpv::View *cropPage() const { return m_cropPage.get(); }
+    kpv::View *resultPage() const { return m_resultPage.get(); }
     bool isCurCroppedImagePage() const { return m_isCurCroppedImagePage; }
     bool inSaving() const { return m_inSaving; }
     QRectF originalImageRawCropRect() const { return m_model.originalImageRawCropRect(); }
@@ -195,6 +214,7 @@ private:
     // The size tip at the rectangle while a drag runs; an empty rectangle hides it.
     void showCropSizeTip(const kpv::Rect &trackRect);
     void updateCustomSizeInfo();
+    void makeCustomSizePopMenu();
     void layoutPreview();
     void showZoomPrompt();
     // The written crop flies from where it was shown into the favourites box, then joins the
@@ -214,7 +234,7 @@ private:
     std::unique_ptr<LMImageView> m_imageView;
     std::unique_ptr<LMAreaTrackView> m_trackView;
     std::unique_ptr<kpv::View> m_resultPage;
-    std::unique_ptr<LMImageView> m_previewView;
+    std::unique_ptr<CropPreviewView> m_previewView;
     std::unique_ptr<kpv::OperationQueue> m_saveQueue;
     LMEventMonitorPtr m_keyMonitor;
     LMEventMonitorPtr m_savingMonitor;
@@ -247,8 +267,10 @@ private:
     std::unique_ptr<LMBlockRepeatTimer> m_favorFileAnimationTimer;
     std::unique_ptr<LMPopMenuViewController> m_customSizePopMenu;
     bool m_customSizeMenuViewPopup = false;
-    double m_previewScale = 1;
-    bool m_previewFitin = true;
+    // The pages cross-fade; declared after the pages so they go first.
+    std::unique_ptr<LMFadeShowProxy> m_cropPageShowProxy;
+    std::unique_ptr<LMFadeShowProxy> m_resultPageShowProxy;
+    std::unique_ptr<LMBlockTimer> m_imageZoomTimer;
     bool m_inLayout = false;
     bool m_isCurCroppedImagePage = false;
     bool m_inSaving = false;

@@ -3,6 +3,7 @@
 
 #include "Edit/CropViewController.h"
 
+#include "Edit/CropPreviewView.h"
 #include "Kit/LMAreaTrackView.h"
 #include "Kit/LMButton.h"
 #include "Kit/LMImageView.h"
@@ -13,6 +14,7 @@
 #include "Model/LMBlockRepeatTimer.h"
 #include "Model/LMBlockTimer.h"
 #include "Model/LMImageTools.h"
+#include "Model/MainConfig.h"
 #include "appkit/Color.h"
 #include "appkit/Control.h"
 #include "appkit/GraphicsContext.h"
@@ -33,8 +35,15 @@ QString text(const char *key) { return kpv::Bundle::mainBundle().localizedString
 constexpr double kButtonSide = 28;
 constexpr double kButtonGap = 4;
 constexpr double kToolbarPadding = 4;
-constexpr double kMaxPreviewScale = 16;
-constexpr double kPreviewZoomStep = 1.25;
+constexpr double kToolbarMargin = 4;
+// How long an arrow-key zoom session waits for the key's next repeat.
+constexpr double kArrowKeyZoomHold = 0.1;
+// The drop shadow behind the preview: where its picture is cut (left, top / right, bottom) and
+// how far it reaches outside the crop.
+const QPointF kShadowSliceLeftTop(9, 12);
+const QPointF kShadowSliceRightBottom(12, 21);
+const QPointF kShadowDrawOffsetLeftTop(7, 6);
+const QPointF kShadowDrawOffsetRightBottom(12, 13);
 
 // A toolbar of image buttons side by side, with a dark translucent background.
 class CropToolbarView final : public kpv::View {
@@ -94,6 +103,7 @@ void CropViewController::loadControls()
 
     m_btnCustomSize = new LMNormalCustomButton(Rect(12, 0, 170, 26));
     m_btnCustomSize->setCareState(true);
+    m_btnCustomSize->setButtonDelegate(this);
     m_btnCustomSize->setTitleColor(kpv::Color::whiteColor());
     m_btnCustomSize->setAction([this, alive](kpv::View *) {
         if (!alive.expired())
@@ -115,6 +125,10 @@ void CropViewController::loadControls()
     m_btnSave = button(m_croppedToolbar, 3, "e_save", "IDS_SAVEAS", &CropViewController::doSaveAs);
     m_btnClose2 = button(m_croppedToolbar, 4, "e_cclose", "IDS_Close", &CropViewController::backToViewMode);
     m_resultPage->addSubview(m_croppedToolbar);
+    // The preview's picture fits above the toolbar and stands on a drop shadow.
+    m_previewView->setFitinLeftMargin(0, 0, 0, m_croppedToolbar->frame().height() + 2 * kToolbarMargin);
+    m_previewView->setShadowImage(kpv::Image::imageNamed(QStringLiteral("bg_picshadow")), kShadowSliceLeftTop,
+                                  kShadowSliceRightBottom, kShadowDrawOffsetLeftTop, kShadowDrawOffsetRightBottom);
     // Over both pages: the preview's zoom, and what a running save is doing.
     m_viewCropInfoPrompt = new CropTipView;
     m_viewCropInfoPrompt->setFrameSize(kpv::Size{140, 24});
@@ -156,7 +170,12 @@ void CropViewController::beginAddFileToFavoriteWithAnimation(const LMPathString 
         return;
     }
     // From the rectangle on the crop page, or the preview on the result page.
-    const Rect source = m_isCurCroppedImagePage ? m_previewView->convertRectToView(m_previewView->bounds(), nullptr)
+    const QRectF onPage = m_previewView->imageVisibleViewRect();
+    const Rect source = m_isCurCroppedImagePage
+                            ? m_previewView->convertRectToView(
+                                  kpv::intersectionRect(Rect(onPage.x(), onPage.y(), onPage.width(), onPage.height()),
+                                                        m_previewView->bounds()),
+                                  nullptr)
                                                 : m_trackView->convertRectToView(m_trackView->cropTrackRect(), nullptr);
     const Rect S = kpv::intersectionRect(parent->convertRectFromView(source, nullptr), parent->bounds());
     const Rect box = m_host.favoriteBoxFrameInWindow();
@@ -217,7 +236,7 @@ void CropViewController::beginAddFileToFavoriteWithAnimation(const LMPathString 
 }
 
 // "NNN%" over the preview for a moment after its zoom changed.
-void CropViewController::showZoomPrompt() { showInfoPrompt(QStringLiteral("%1%").arg(qint64(m_previewScale * 100)), true); }
+void CropViewController::showZoomPrompt() { showInfoPrompt(QStringLiteral("%1%").arg(qint64(previewScale() * 100)), true); }
 
 // Under the rectangle with a 2-point gap; above it when there is no room below and the rectangle
 // is low, else inside along its lower edge; right-aligned 2 points inside its right edge, never
@@ -271,10 +290,10 @@ void CropViewController::updateCustomSizeInfo()
         m_btnCustomSize->setTitle(customSizeButtonTitle());
 }
 
-void CropViewController::customSizeButtonClicked()
+void CropViewController::customSizeButtonClicked() { showHideCustomPopView(true, false); }
+
+void CropViewController::makeCustomSizePopMenu()
 {
-    if (!m_active || !m_btnCustomSize)
-        return;
     if (!m_customSizePopMenu) {
         m_customSizePopMenu = std::make_unique<LMPopMenuViewController>(this, m_host.popupParentView());
         if (LMPopMenuView *menu = m_customSizePopMenu->popMenuView()) {
@@ -289,19 +308,48 @@ void CropViewController::customSizeButtonClicked()
                                      {10, 30}, {10, 30});
         }
     }
-    // Under the button, its left edge aligned: the button sits at the top of the page, so the
-    // list opens downwards (it is laid out when shown, so its height is known only then).
-    const Rect r = m_btnCustomSize->convertRectToView(m_btnCustomSize->bounds(), nullptr);
-    m_customSizePopMenu->showAtLocationInWindow(kpv::Point{r.x(), r.y()}, false);
-    if (LMPopMenuView *menu = m_customSizePopMenu->popMenuView(); menu && menu->superview()) {
-        const Rect f = menu->frame();
-        menu->setFrameOrigin(kpv::Point{f.x(), std::max(0.0, f.y() - f.height() - 2)});
+}
+
+void CropViewController::showHideCustomPopView(bool show, bool delay)
+{
+    if (!show) {
+        if (m_customSizePopMenu)
+            m_customSizePopMenu->hide(delay);
+        return;
     }
+    if (!m_active || !m_btnCustomSize)
+        return;
+    makeCustomSizePopMenu();
+    LMPopMenuView *menu = m_customSizePopMenu->popMenuView();
+    if (!menu)
+        return;
+    // The button sits at the top of the page, so the list hangs under it, left edges aligned; it
+    // is laid out first so that its height is known.
+    if (!menu->isShown()) {
+        menu->reloadData();
+        menu->updateItems();
+    }
+    const Rect r = m_btnCustomSize->convertRectToView(m_btnCustomSize->bounds(), nullptr);
+    m_customSizePopMenu->showAtLocationInWindow(kpv::Point{r.x(), std::max(0.0, r.y() - menu->frame().height() - 2)},
+                                                delay);
+}
+
+void CropViewController::simButtonBaseMouseEntered(LMSimButtonBase *button)
+{
+    if (button == m_btnCustomSize)
+        showHideCustomPopView(true, true);
+}
+
+void CropViewController::simButtonBaseMouseExited(LMSimButtonBase *button)
+{
+    if (button == m_btnCustomSize)
+        showHideCustomPopView(false, true);
 }
 
 void CropViewController::hideCustomSizePopMenu()
 {
-    if (m_customSizePopMenu && m_customSizeMenuViewPopup)
+    // Also drops a show that waits for its delay, so nothing opens after the mode is left.
+    if (m_customSizePopMenu)
         m_customSizePopMenu->hide(false);
 }
 
@@ -350,67 +398,74 @@ void CropViewController::popMenuView_viewShowed(LMPopMenuView *, bool shown)
 void CropViewController::layoutPreview()
 {
     const Rect page = m_resultPage->bounds();
-    const double toolbarHeight = m_croppedToolbar ? m_croppedToolbar->frame().height() + 8 : 0;
     if (m_croppedToolbar)
         m_croppedToolbar->setFrameOrigin(
-            kpv::Point{std::round((page.width() - m_croppedToolbar->frame().width()) / 2), 4});
-    const Rect area(0, toolbarHeight, page.width(), std::max(0.0, page.height() - toolbarHeight));
-    const double w = m_croppedImage ? double(m_croppedImage->width()) : 0;
-    const double h = m_croppedImage ? double(m_croppedImage->height()) : 0;
-    if (w <= 0 || h <= 0 || area.width() <= 0 || area.height() <= 0) {
-        m_previewView->setFrame(area);
-        return;
-    }
-    const double fit = std::min({area.width() / w, area.height() / h, 1.0});
-    if (m_previewFitin)
-        m_previewScale = fit;
-    const double sw = w * m_previewScale, sh = h * m_previewScale;
-    m_previewView->setFrame(Rect(std::round(area.midX() - sw / 2), std::round(area.midY() - sh / 2), std::round(sw),
-                                 std::round(sh)));
+            kpv::Point{std::round((page.width() - m_croppedToolbar->frame().width()) / 2), kToolbarMargin});
+    // The preview fills the page; its picture fits above the toolbar.
+    m_previewView->setFrame(page);
 }
+
+double CropViewController::previewScale() const { return m_previewView->scale(); }
+
+bool CropViewController::previewFitinMode() const { return m_previewView->fitinMode(); }
 
 CropModeModel::PreviewState CropViewController::previewState() const
 {
     CropModeModel::PreviewState state;
-    state.scale = m_previewScale;
-    state.fitinMode = m_previewFitin;
-    const Rect page = m_resultPage->bounds();
-    double fit = 1;
-    if (m_croppedImage && m_croppedImage->width() > 0 && m_croppedImage->height() > 0)
-        fit = std::min({page.width() / double(m_croppedImage->width()), page.height() / double(m_croppedImage->height()),
-                        1.0});
-    state.canZoomIn = m_croppedImage && m_previewScale < kMaxPreviewScale;
-    state.canZoomOut = m_croppedImage && m_previewScale > fit * 1.0001;
+    state.scale = m_previewView->scale();
+    state.fitinMode = m_previewView->fitinMode();
+    state.canZoomIn = m_previewView->canZoom(true);
+    state.canZoomOut = m_previewView->canZoom(false);
     return state;
+}
+
+void CropViewController::updateCroppedOpenGLViewSettingsByCurConfig()
+{
+    MainConfig *config = m_host.mainConfig();
+    if (!config)
+        return;
+    int64_t action = MouseWheelActionPan;
+    if (config->mouseWheelEnabled())
+        action = config->zoomWhileMouseWheel() ? MouseWheelActionZoom : MouseWheelActionPassOn;
+    m_previewView->setMouseWheelAction(action);
+    m_previewView->setAnimationZoom(config->animationZoom());
 }
 
 void CropViewController::switchToScaleMode(int mode)
 {
-    if (mode == 1 && canDoAction(CropModeModel::ZoomToFit)) {
-        m_previewFitin = true;
-    } else if (mode == 2 && canDoAction(CropModeModel::ActualSize)) {
-        m_previewFitin = false;
-        m_previewScale = 1;
-    } else {
-        return;
-    }
-    layoutPreview();
-    showZoomPrompt();
+    if ((mode == ScaleModeFitin && canDoAction(CropModeModel::ZoomToFit)) ||
+        (mode == ScaleModeActualSize && canDoAction(CropModeModel::ActualSize)))
+        m_previewView->switchToScaleMode(mode);
 }
 
 void CropViewController::doZoom(bool zoomIn)
 {
-    if (!canDoAction(zoomIn ? CropModeModel::ZoomIn : CropModeModel::ZoomOut))
+    if (canDoAction(zoomIn ? CropModeModel::ZoomIn : CropModeModel::ZoomOut))
+        beginArrowKeyZoom(zoomIn, true);
+}
+
+void CropViewController::beginArrowKeyZoom(bool zoomIn, bool delayEnd)
+{
+    if (m_imageZoomTimer)
+        m_imageZoomTimer->stop();
+    m_previewView->beginArrowKeyZoom(zoomIn);
+    // An animated step must not be disturbed by the wheel or a drag until it ends.
+    if (m_previewView->animationZoom())
+        m_previewView->setEnable(false);
+    if (!delayEnd)
         return;
-    const CropModeModel::PreviewState before = previewState();
-    double next = zoomIn ? m_previewScale * kPreviewZoomStep : m_previewScale / kPreviewZoomStep;
-    next = std::min(next, kMaxPreviewScale);
-    m_previewFitin = false;
-    m_previewScale = next;
-    layoutPreview();
-    // Zooming out stops at the fitted size and is the fitted view again there.
-    if (!zoomIn && !previewState().canZoomOut && before.canZoomOut)
-        m_previewFitin = true;
-    layoutPreview();
-    showZoomPrompt();
+    if (!m_imageZoomTimer)
+        m_imageZoomTimer = std::make_unique<LMBlockTimer>();
+    std::weak_ptr<bool> alive = m_alive;
+    m_imageZoomTimer->start(kArrowKeyZoomHold, [this, alive] {
+        if (!alive.expired())
+            endArrowKeyZoom();
+    });
+}
+
+void CropViewController::endArrowKeyZoom()
+{
+    if (m_previewView->animationZoom())
+        m_previewView->setEnable(true);
+    m_previewView->endArrowKeyZoom();
 }

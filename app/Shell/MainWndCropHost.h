@@ -35,6 +35,7 @@ public:
     bool isKeyWindowForView(kpv::View* view) const override;
     kpv::Rect favoriteBoxFrameInWindow() const override;
     void showAlert(const QString& message, const QString& informative, std::function<void()> done) override;
+    MainConfig* mainConfig() const override;
 
 private:
     MainWndController& m_windowController;

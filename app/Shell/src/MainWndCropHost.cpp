@@ -113,6 +113,8 @@ kpv::Rect MainWndCropHost::favoriteBoxFrameInWindow() const
     return m_imageView->convertRectToView(kpv::Rect(box.x(), box.y(), box.width(), box.height()), nullptr);
 }
 
+MainConfig* MainWndCropHost::mainConfig() const { return m_windowController.appDelegate().mainConfig(); }
+
 void MainWndCropHost::showAlert(const QString& message, const QString& informative, std::function<void()> done)
 {
     auto* alert = new LMAlertSheet;

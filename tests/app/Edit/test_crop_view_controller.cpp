@@ -3,16 +3,22 @@
 // the view mode, and Esc leaves the mode except while a save runs.
 
 #include "Edit/CropViewController.h"
+#include "Edit/CropPreviewView.h"
 #include "edit_test_support.h"
 
 #include "Kit/LMAreaTrackView.h"
 #include "Kit/LMButton.h"
 #include "Kit/LMImageView.h"
 #include "Kit/LMNormalCustomButton.h"
+#include "Kit/LMPopMenuView.h"
+#include "Kit/LMPopMenuViewController.h"
+#include "Model/MainConfig.h"
 #include "appkit/Control.h"
 #include "appkit/View.h"
 #include "foundation/Bundle.h"
 #include "foundation/Clock.h"
+#include "foundation/NotificationCenter.h"
+#include "foundation/UserDefaults.h"
 #include "foundation/RunLoop.h"
 
 #include <QDir>
@@ -48,6 +54,7 @@ public:
     void didLoadImageFromThread(const QVariantMap &) override {}
     bool isKeyWindowForView(kpv::View *) const override { return true; }
     kpv::Rect favoriteBoxFrameInWindow() const override { return kpv::Rect(300, 10, 40, 30); }
+    MainConfig *mainConfig() const override { return config; }
     void showAlert(const QString &message, const QString &, std::function<void()> done) override
     {
         alerts.push_back(message);
@@ -57,6 +64,7 @@ public:
 
     LMNavFileInfoPtr record;
     LMImageRotateAngle angle;
+    MainConfig *config = nullptr;
     kpv::View container{kpv::Rect(0, 0, 400, 300)};
     std::vector<long> showModes;
     QString panelAnswer, panelSource, panelDir, lastDir, tempFolder;
@@ -97,6 +105,14 @@ protected:
         // loop passes ran out under load.
         kpv::RunLoop::main().runWhile([this] { return controller.inSaving(); });
         ASSERT_FALSE(controller.inSaving());
+    }
+    // Lets running fades and zoom animations finish on the manual clock.
+    void settleZoom(double seconds = 2.0)
+    {
+        for (double t = 0; t < seconds; t += 1.0 / 60.0) {
+            clock.advance(1.0 / 60.0);
+            kpv::RunLoop::main().runOnce();
+        }
     }
     kpv::ManualClock clock;
     QTemporaryDir dir;
@@ -371,17 +387,21 @@ TEST_F(CropView, ToolbarsPresetsAndPreviewZoom)
     EXPECT_FALSE(controller.canDoAction(CropModeModel::ZoomToFit));
     EXPECT_FALSE(controller.canDoAction(CropModeModel::ZoomOut));
     ASSERT_TRUE(controller.canDoAction(CropModeModel::ZoomIn));
-    const double before = controller.croppedImageView()->frame().width();
+    const double before = controller.croppedImageView()->imageVisibleViewRect().width();
     controller.doAction(CropModeModel::ZoomIn, 0);
-    EXPECT_GT(controller.croppedImageView()->frame().width(), before);
+    settleZoom();
+    EXPECT_GT(controller.croppedImageView()->imageVisibleViewRect().width(), before);
     EXPECT_TRUE(controller.canDoAction(CropModeModel::ZoomToFit));
     EXPECT_TRUE(controller.canDoAction(CropModeModel::ActualSize));
     controller.doAction(CropModeModel::ActualSize, 0);
+    settleZoom();
     EXPECT_DOUBLE_EQ(controller.previewScale(), 1.0);
     controller.doAction(CropModeModel::ZoomIn, 0);
+    settleZoom();
     controller.doAction(CropModeModel::ZoomToFit, 0);
+    settleZoom();
     EXPECT_TRUE(controller.previewFitinMode());
-    EXPECT_DOUBLE_EQ(controller.croppedImageView()->frame().width(), before);
+    EXPECT_DOUBLE_EQ(controller.croppedImageView()->imageVisibleViewRect().width(), before);
 
     // The back button returns to the crop page; close leaves the mode.
     controller.btnBackToCrop()->sendAction();
@@ -444,13 +464,285 @@ TEST_F(CropView, KeysWheelPinchAndTheSizeTip)
     ASSERT_TRUE(controller.isCurCroppedImagePage());
     const double scale = controller.previewScale();
     EXPECT_TRUE(key(QChar(0xF700), kpv::CommandKeyMask));
+    settleZoom(0.5);
     EXPECT_GT(controller.previewScale(), scale);
-    // The new zoom shows for a moment.
+    // The new zoom shows while it changes, and for a moment after.
     EXPECT_FALSE(controller.viewCropInfoPrompt()->isHidden());
+    settleZoom(1.5);
     EXPECT_EQ(controller.viewCropInfoPrompt()->stringValue(), QStringLiteral("%1%").arg(qint64(controller.previewScale() * 100)));
-    clock.advance(1.1);
-    kpv::RunLoop::main().runOnce();
+    settleZoom(1.1);
     EXPECT_TRUE(controller.viewCropInfoPrompt()->isHidden());
+}
+
+} // namespace
+
+namespace {
+
+// Crop and back cross-fade the two pages over 0.3 s; the page that is not current when its fade
+// ends leaves the mode view, even when the user switched back half-way.
+TEST_F(CropView, PagesCrossFadeBothWays)
+{
+    openFile("a.png", QSize(200, 100));
+    enter();
+    kpv::View *cropPage = controller.cropPage();
+    kpv::View *resultPage = controller.resultPage();
+    controller.doCrop();
+    waitForSave();
+    ASSERT_TRUE(controller.isCurCroppedImagePage());
+    EXPECT_EQ(resultPage->superview(), controller.view());
+    EXPECT_EQ(cropPage->superview(), controller.view());
+    settleZoom(0.15);
+    EXPECT_GT(resultPage->alphaValue(), 0.2);
+    EXPECT_LT(resultPage->alphaValue(), 0.8);
+    EXPECT_GT(cropPage->alphaValue(), 0.2);
+    EXPECT_LT(cropPage->alphaValue(), 0.8);
+    settleZoom(0.3);
+    EXPECT_EQ(cropPage->superview(), nullptr);
+    EXPECT_DOUBLE_EQ(resultPage->alphaValue(), 1.0);
+    EXPECT_FALSE(resultPage->isHidden());
+
+    controller.doCrop();  // back to the crop page
+    EXPECT_EQ(cropPage->superview(), controller.view());
+    EXPECT_FALSE(cropPage->isHidden());
+    settleZoom(0.15);
+    EXPECT_LT(cropPage->alphaValue(), 1.0);
+    settleZoom(0.3);
+    EXPECT_EQ(resultPage->superview(), nullptr);
+    EXPECT_DOUBLE_EQ(cropPage->alphaValue(), 1.0);
+
+    // There and straight back: the crop page stays, shown in full.
+    controller.doCrop();
+    ASSERT_TRUE(controller.isCurCroppedImagePage());
+    settleZoom(0.1);
+    controller.doCrop();
+    settleZoom(0.5);
+    EXPECT_FALSE(controller.isCurCroppedImagePage());
+    EXPECT_EQ(cropPage->superview(), controller.view());
+    EXPECT_FALSE(cropPage->isHidden());
+    EXPECT_DOUBLE_EQ(cropPage->alphaValue(), 1.0);
+    EXPECT_EQ(resultPage->superview(), nullptr);
+
+    // Leaving half-way through a fade and coming back starts on a whole crop page.
+    controller.doCrop();
+    settleZoom(0.1);
+    leave();
+    enter();
+    settleZoom(0.5);
+    EXPECT_EQ(cropPage->superview(), controller.view());
+    EXPECT_FALSE(cropPage->isHidden());
+    EXPECT_DOUBLE_EQ(cropPage->alphaValue(), 1.0);
+    EXPECT_EQ(resultPage->superview(), nullptr);
+}
+
+class CropPreview : public CropView {
+protected:
+    // The whole 400 x 300 picture cut, shown on the result page; its fitted scale is below 1.
+    void cropWholePicture()
+    {
+        openFile("a.png", QSize(400, 300));
+        enter();
+        controller.selectAll();
+        controller.doCrop();
+        waitForSave();
+        ASSERT_TRUE(controller.isCurCroppedImagePage());
+        settleZoom(0.5);
+        preview = controller.croppedImageView();
+        fit = controller.previewScale();
+        ASSERT_LT(fit, 1.0);
+    }
+    void wheel(double dy, QPointF at)
+    {
+        kpv::Event e(kpv::ScrollWheel);
+        e.setScrollingDelta(0, dy);
+        e.setLocationInWindow(controller.croppedImageView()->convertPointToView(kpv::Point{at.x(), at.y()}, nullptr));
+        controller.croppedImageView()->scrollWheel(e);
+    }
+    void pinch(double magnification)
+    {
+        kpv::Event e(kpv::EventTypeMagnify);
+        e.setMagnification(magnification);
+        controller.croppedImageView()->magnifyWithEvent(e);
+    }
+    CropPreviewView *preview = nullptr;
+    double fit = 0;
+};
+
+// The wheel zooms about the pointer, a pinch about the middle; neither goes past four times the
+// picture's size nor below its fitted size, and the menu's zoom commands follow.
+TEST_F(CropPreview, WheelAndPinchZoomWithinTheLimits)
+{
+    cropWholePicture();
+    // The picture fits above the toolbar.
+    const QRectF fitted = preview->imageVisibleViewRect();
+    EXPECT_GE(fitted.y(), controller.croppedToolbar()->frame().y() + controller.croppedToolbar()->frame().height());
+
+    // The wheel zooms in.
+    const QPointF at(fitted.x() + fitted.width() * 0.4, fitted.y() + fitted.height() * 0.6);
+    wheel(3, at);
+    settleZoom();
+    EXPECT_GT(controller.previewScale(), fit);
+    EXPECT_FALSE(controller.previewFitinMode());
+    // Once the picture is larger than the page, the pixel under the pointer stays under it.
+    const QPointF pixel = preview->convertToOriginalImagePointForPoint(at);
+    wheel(10, at);
+    settleZoom();
+    const QRectF zoomed = preview->imageVisibleViewRectByOriginalImageRect(QRectF(pixel, QSizeF(0, 0)));
+    // (A zoom about the page's middle would have moved it by a hundred points and more.)
+    EXPECT_NEAR(zoomed.x(), at.x(), 4);
+    EXPECT_NEAR(zoomed.y(), at.y(), 4);
+    EXPECT_TRUE(controller.canDoAction(CropModeModel::ZoomToFit));
+    EXPECT_TRUE(controller.canDoAction(CropModeModel::ZoomOut));
+
+    for (int i = 0; i < 20; ++i) {
+        wheel(10, at);
+        settleZoom(0.3);
+    }
+    settleZoom();
+    EXPECT_DOUBLE_EQ(controller.previewScale(), 4.0);
+    EXPECT_FALSE(controller.canDoAction(CropModeModel::ZoomIn));
+    for (int i = 0; i < 20; ++i) {
+        wheel(-10, at);
+        settleZoom(0.3);
+    }
+    settleZoom();
+    EXPECT_DOUBLE_EQ(controller.previewScale(), fit);
+    EXPECT_TRUE(controller.previewFitinMode());
+    EXPECT_FALSE(controller.canDoAction(CropModeModel::ZoomOut));
+
+    // A pinch scales by one plus its magnification, clamped the same way.
+    pinch(0.5);
+    EXPECT_NEAR(controller.previewScale(), fit * 1.5, 1e-9);
+    pinch(20);
+    EXPECT_DOUBLE_EQ(controller.previewScale(), 4.0);
+    pinch(-0.99);
+    EXPECT_DOUBLE_EQ(controller.previewScale(), fit);
+    EXPECT_TRUE(controller.previewFitinMode());
+    // Each change shows the new percentage.
+    EXPECT_FALSE(controller.viewCropInfoPrompt()->isHidden());
+    EXPECT_EQ(controller.viewCropInfoPrompt()->stringValue(), QStringLiteral("%1%").arg(qint64(fit * 100)));
+}
+
+// A zoomed picture can be dragged about, never past its edges; a fitted one stays put. With the
+// wheel turned off in the settings it pans instead of zooming.
+TEST_F(CropPreview, DragAndTheWheelSettingPanTheZoomedPicture)
+{
+    QTemporaryDir settings;
+    kpv::UserDefaults defaults(settings.path() + "/settings.json");
+    MainConfig config(defaults);
+    host.config = &config;
+    kpv::NotificationCenter::defaultCenter().postNotification(QStringLiteral("didChangeOptionSetting"));
+    cropWholePicture();
+    const QRectF fitted = preview->imageVisibleViewRect();
+    auto mouse = [&](kpv::EventType type, QPointF at) {
+        const auto e = kpv::Event::mouseEvent(
+            type, preview->convertPointToView(kpv::Point{at.x(), at.y()}, nullptr), nullptr);
+        if (type == kpv::LeftMouseDown)
+            preview->mouseDown(*e);
+        else if (type == kpv::LeftMouseDragged)
+            preview->mouseDragged(*e);
+        else
+            preview->mouseUp(*e);
+    };
+    const QPointF mid = fitted.center();
+    mouse(kpv::LeftMouseDown, mid);
+    mouse(kpv::LeftMouseDragged, mid + QPointF(30, 20));
+    mouse(kpv::LeftMouseUp, mid + QPointF(30, 20));
+    EXPECT_EQ(preview->imageVisibleViewRect(), fitted);
+
+    pinch(2);
+    const QRectF zoomed = preview->imageVisibleViewRect();
+    mouse(kpv::LeftMouseDown, mid);
+    mouse(kpv::LeftMouseDragged, mid + QPointF(30, 20));
+    mouse(kpv::LeftMouseUp, mid + QPointF(30, 20));
+    EXPECT_EQ(preview->imageVisibleViewRect().topLeft(), zoomed.topLeft() + QPointF(30, 20));
+    // Far past the corner: the picture's edge stops at the page's.
+    mouse(kpv::LeftMouseDown, mid);
+    mouse(kpv::LeftMouseDragged, mid + QPointF(5000, -5000));
+    mouse(kpv::LeftMouseUp, mid + QPointF(5000, -5000));
+    const QRectF pinned = preview->imageVisibleViewRect();
+    const QRectF bounds = preview->getBoundsForFitin();
+    EXPECT_NEAR(pinned.left(), bounds.left(), 1);
+    EXPECT_NEAR(pinned.top() + pinned.height(), bounds.top() + bounds.height(), 1);
+
+    // The wheel zooms by default; turned off in the settings it moves the picture.
+    config.setMouseWheelEnabled(false);
+    kpv::NotificationCenter::defaultCenter().postNotification(QStringLiteral("didChangeOptionSetting"));
+    const double scale = controller.previewScale();
+    wheel(-4, mid);
+    settleZoom();
+    EXPECT_DOUBLE_EQ(controller.previewScale(), scale);
+    EXPECT_NE(preview->imageVisibleViewRect(), pinned);
+    host.config = nullptr;
+}
+
+// The preview stands on a soft drop shadow that reaches 7 points left, 6 up, 12 right and 13
+// down from the picture, and follows it when it is zoomed.
+TEST_F(CropPreview, DropShadowBehindThePicture)
+{
+    cropWholePicture();
+    ASSERT_TRUE(preview->hasShadowImage());
+    QRectF picture = preview->imageVisibleViewRect();
+    EXPECT_EQ(preview->shadowRect(), QRectF(picture.x() - 7, picture.y() - 13, picture.width() + 19,
+                                            picture.height() + 19));
+    // Drawn: darker than the empty page just outside the picture's lower-right corner, nothing
+    // far from it, and the picture itself on top.
+    const QImage shot = controller.resultPage()->renderToImage(1.0);
+    const double h = controller.resultPage()->bounds().height();
+    auto alphaAt = [&](double x, double y) { return qAlpha(shot.pixel(int(x), int(h - y))); };
+    EXPECT_GT(alphaAt(picture.right() + 4, picture.center().y()), 0);
+    EXPECT_GT(alphaAt(picture.center().x(), picture.y() - 5), 0);
+    EXPECT_EQ(alphaAt(picture.right() + 14, picture.center().y()), 0);
+    const QColor inside = QColor::fromRgba(shot.pixel(int(picture.right() - 5), int(h - picture.center().y())));
+    EXPECT_GT(inside.blue(), 200);
+    EXPECT_LT(inside.red(), 60);
+
+    pinch(0.2);
+    picture = preview->imageVisibleViewRect();
+    EXPECT_EQ(preview->shadowRect().size(), picture.size() + QSizeF(19, 19));
+}
+
+// Resting the pointer on the preset button opens the preset list under it after half a second;
+// passing over it opens nothing, and leaving closes the list a moment later.
+TEST_F(CropView, PresetListOpensOnHover)
+{
+    openFile("a.png", QSize(200, 100));
+    enter();
+    LMNormalCustomButton *button = controller.btnCustomSize();
+    const kpv::Event entered(kpv::MouseEntered), exited(kpv::MouseExited);
+    button->mouseEntered(entered);
+    settleZoom(0.2);
+    button->mouseExited(exited);
+    settleZoom(0.6);
+    EXPECT_FALSE(controller.customSizeMenuViewPopup());
+
+    button->mouseEntered(entered);
+    settleZoom(0.4);
+    EXPECT_FALSE(controller.customSizeMenuViewPopup());
+    settleZoom(0.2);
+    ASSERT_TRUE(controller.customSizeMenuViewPopup());
+    EXPECT_EQ(button->state(), kpv::OnState);
+    LMPopMenuView *menu = controller.customSizePopMenuViewController()->popMenuView();
+    ASSERT_TRUE(menu);
+    const kpv::Rect b = button->convertRectToView(button->bounds(), nullptr);
+    const kpv::Rect m = menu->convertRectToView(menu->bounds(), nullptr);
+    EXPECT_DOUBLE_EQ(m.x(), std::floor(b.x()));
+    EXPECT_LE(m.y() + m.height(), b.y());
+    EXPECT_GE(m.y() + m.height(), b.y() - 3);
+    // A click on the open list's button leaves it where it is.
+    controller.customSizeButtonClicked();
+    EXPECT_EQ(menu->convertRectToView(menu->bounds(), nullptr), m);
+
+    button->mouseExited(exited);
+    EXPECT_TRUE(controller.customSizeMenuViewPopup());
+    settleZoom(0.2);
+    EXPECT_FALSE(controller.customSizeMenuViewPopup());
+    EXPECT_EQ(button->state(), kpv::OffState);
+
+    // Nothing opens outside the mode.
+    button->mouseEntered(entered);
+    leave();
+    settleZoom(0.6);
+    EXPECT_FALSE(controller.customSizeMenuViewPopup());
 }
 
 } // namespace

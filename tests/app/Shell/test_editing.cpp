@@ -305,6 +305,7 @@ TEST_F(Editing, EveryEnabledCropCommandHasAnEffect)
                     crop()->doRotate();
             } else if (command.tag != 32) {
                 crop()->doZoom(true);
+                settle(2.0);  // a zoom step animates
             }
             if (!controller->canDoAction(command.tag))
                 continue;
