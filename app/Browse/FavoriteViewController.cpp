@@ -101,6 +101,40 @@ void FavoriteViewController::addFovoriteFile(const LMPathString& path, const LMF
         {{key("filePathList"), QVariant::fromValue(QList<LMPathString>{path})}});
     if (m_host.showMode() == 8)
         reloadBrowser();
+    collectionChanged();
+}
+
+void FavoriteViewController::restoreFavoriteFiles(const QList<LMPathString>& paths)
+{
+    QList<LMPathString> added;
+    for (const LMPathString& path : paths) {
+        if (isFavoriteFile(path))
+            continue;
+        FavImageBrowserItemPtr item = FavImageBrowserItem::create(path);
+        if (!item)
+            continue;
+        m_favImageBrowserItems.push_back(item);
+        m_dictFavImageBrowserItems.insert(path, item);
+        added.append(path);
+    }
+    if (added.isEmpty())
+        return;
+    kpv::NotificationCenter::defaultCenter().postNotification(key(DidAddFilesToFavoriteNotification), this,
+                                                              {{key("filePathList"), QVariant::fromValue(added)}});
+    if (m_host.showMode() == 8)
+        reloadBrowser();
+    updateFavPhotoBoxUI();
+}
+
+QList<LMPathString> FavoriteViewController::favoriteFilePaths() const
+{
+    return pathsOf(m_favImageBrowserItems);
+}
+
+void FavoriteViewController::collectionChanged()
+{
+    if (m_collectionChanged)
+        m_collectionChanged();
 }
 
 void FavoriteViewController::removeFavoriteFile(const LMPathString& path)
@@ -134,6 +168,8 @@ void FavoriteViewController::removeItemsAtIndexes(const std::set<std::size_t>& i
     if (!removed.isEmpty())
         kpv::NotificationCenter::defaultCenter().postNotification(key(DidRemoveFilesFromFavoriteNotification), this,
                                                                   {{key("filePathList"), QVariant::fromValue(removed)}});
+    if (!removed.isEmpty())
+        collectionChanged();
     if (m_host.showMode() == 8) {
         reloadBrowser();
         if (m_favImageBrowserItems.empty())
@@ -232,6 +268,7 @@ bool FavoriteViewController::moveItemsAtIndexes(const std::set<std::size_t>& ind
     before.insert(before.end(), moved.begin(), moved.end());
     before.insert(before.end(), rest.begin(), rest.end());
     m_favImageBrowserItems.swap(before);
+    collectionChanged();
     return true;
 }
 
@@ -290,5 +327,6 @@ void FavoriteViewController::didFilesBatchRenamed(const QVariantMap& userInfo)
     }
     m_favImageBrowserItems.swap(items);
     m_dictFavImageBrowserItems.swap(dict);
+    collectionChanged();
     reloadBrowser();
 }

@@ -1,6 +1,6 @@
 #pragma once
-// The favourites: the collection of files the user marked while the application runs (kept in
-// memory only), the favourites mode (show mode 8) that shows it as a grid with its own toolbar,
+// The favourites: the collection of files the user marked (kept between runs by the shell, which
+// restores the list at start and is told of every change), the favourites mode (show mode 8) that shows it as a grid with its own toolbar,
 // and the commands of that mode. The collection follows files that are deleted, modified or
 // renamed elsewhere through the navigator's notifications.
 //
@@ -63,7 +63,15 @@ public:
     FavoriteViewController& operator=(const FavoriteViewController&) = delete;
 
     void setThumbLoader(ThumbLoader loader) { m_thumbLoader = std::move(loader); }
+    const ThumbLoader& thumbLoader() const { return m_thumbLoader; }
     void setWritableCheck(WritableCheck check) { m_writableCheck = std::move(check); }
+    // Called after every change of the list's members or order (add, remove, reorder, rename).
+    void setCollectionChangedHandler(std::function<void()> handler) { m_collectionChanged = std::move(handler); }
+    // Appends favourites kept from an earlier run, in order, skipping paths already present; one
+    // "DidAddFilesToFavorite" names them all. A file that is gone stays a favourite: the grid shows
+    // it as missing and the user removes it.
+    void restoreFavoriteFiles(const QList<LMPathString>& paths);
+    QList<LMPathString> favoriteFilePaths() const;
 
     // ---- The collection ----
     void addFovoriteFile(const LMPathString& path, const LMFileImgBaseInfoPtr& imageBaseInfo, const QImage& smallThumb);
@@ -170,12 +178,14 @@ private:
     void leaveMode(long newMode);
     std::set<std::size_t> selectionIndexes() const;
     QList<LMPathString> pathsOf(const std::vector<FavImageBrowserItemPtr>& items) const;
+    void collectionChanged();
 
     FavoriteViewHost& m_host;
     std::vector<FavImageBrowserItemPtr> m_favImageBrowserItems;
     QHash<LMPathString, FavImageBrowserItemPtr> m_dictFavImageBrowserItems;
     ThumbLoader m_thumbLoader;
     WritableCheck m_writableCheck;
+    std::function<void()> m_collectionChanged;
 
     kpv::View* m_view = nullptr;              // owned while out of its container
     std::unique_ptr<kpv::View> m_ownedView;

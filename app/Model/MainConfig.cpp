@@ -1,5 +1,7 @@
 #include "Model/MainConfig.h"
 
+#include <QFileInfo>
+
 #include "Model/LMPathString.h"
 #include "Model/SlideshowBkgrdMusicList.h"
 #include "foundation/UserDefaults.h"
@@ -108,6 +110,11 @@ QPointF pointFromDictionary(const QVariantMap& dict)
 }
 
 } // namespace
+
+QString MainConfig::settingsFolder() const
+{
+    return QFileInfo(defaults_.filePath()).absolutePath();
+}
 
 MainConfig::MainConfig() : MainConfig(kpv::UserDefaults::standardUserDefaults()) {}
 

@@ -42,6 +42,8 @@ public:
     void setAutoSaveWhenChanged(bool on) { autoSaveWhenChanged_ = on; }
     // Some setter changed the cache since the last full save.
     bool isDirty() const { return dirty_; }
+    // The folder of the settings file, where the program's other small files live too.
+    QString settingsFolder() const;
 
     // ---- General operations ----
     qint64 integerValueForKey(const QString& key, qint64 defaultValue, qint64 invalidValueForCheck);

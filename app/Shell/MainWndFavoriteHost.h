@@ -8,9 +8,15 @@
 #include "Browse/FavoriteViewHost.h"
 #include "Shell/FavoriteIntroTipsViewController.h"
 
+#include <QHash>
+#include <QSet>
 #include <memory>
 
+namespace kpv {
+class Operation;
+}
 class BatchPopViewController;
+class FavoriteListFile;
 class MainWndController;
 
 // Posted when the favourites changed what the viewer's favourites box shows.
@@ -85,9 +91,33 @@ class MainWndFavoriteController final : private detail::MainWndFavoriteHostHolde
 public:
     explicit MainWndFavoriteController(MainWndController& windowController);
     // The host (and its pop-up menu) outlives the controller: it forgets the controller first.
-    ~MainWndFavoriteController() override { favoriteHost.setFavoriteController(nullptr); }
+    // A list that could not be saved at its last change is tried once more.
+    ~MainWndFavoriteController() override;
     MainWndFavoriteHost& host() { return favoriteHost; }
+    // Loads the favourites kept in `filePath` (a list file) and from then on writes the list there
+    // whenever it changes. Until this is called nothing is read or written.
+    void restoreSavedFavorites(const QString& filePath);
+    FavoriteListFile* listFile() const { return m_listFile.get(); }
+    // A favourite restored from an earlier run has no small thumbnail until one is loaded: loads
+    // it on the application's workers and offers it to the collection. A file that could not be
+    // read is not asked for again; a load cancelled before it ran is asked for on the next call.
+    void loadSmallThumbLater(const LMPathString& path);
+
+private:
+    void saveFavorites();
+    std::unique_ptr<FavoriteListFile> m_listFile;
+    bool m_unsaved = false;
+    MainWndController& m_windowController;
+    QHash<LMPathString, std::shared_ptr<kpv::Operation>> m_thumbLoads;
+    QSet<LMPathString> m_thumbLoadsDone;
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
 };
+
+// The favourites list file's name inside the settings folder.
+extern const char* const FavoriteListFileName; // "favorites.json"
+// Restores the favourites saved by earlier runs (in the settings folder) and keeps them saved, so
+// that the viewer's favourites box and My Favourites are right from the start.
+void restoreFavorites(MainWndController& windowController);
 
 // Registers the favourites' factory with the window controller.
 void registerFavoriteMode(MainWndController& windowController);

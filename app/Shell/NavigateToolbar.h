@@ -31,6 +31,7 @@ public:
 
     NavToolbarController& controller() const { return *m_controller; }
     kpv::View* container() const { return m_outlets.viewNavToolbarContainer; }
+    FavBinButton* favBinButton() const { return m_favBinButton; }
 
     // ---- Navigation controller: zoom ----
     double curScale() const override;

@@ -11,13 +11,17 @@
 #include "Shell/MainWndEditSheets.h"
 #include "Shell/MainWndSlideshowHost.h"
 
+#include "Browse/FavoriteListFile.h"
 #include "Edit/BatchPopViewController.h"
+#include "Model/MainConfig.h"
 #include "View/NavigateController.h"
 #include "appkit/Menu.h"
 #include "appkit/Panels.h"
 #include "appkit/PrintPanel.h"
 #include "desktop/WorkspaceServices.h"
 #include "foundation/NotificationCenter.h"
+#include "foundation/OperationQueue.h"
+#include "foundation/RunLoop.h"
 
 #include <QImageReader>
 
@@ -220,8 +224,77 @@ void MainWndFavoriteHost::popUpContextMenu(const kpv::Event& e, kpv::View* view)
 MainWndFavoriteController::MainWndFavoriteController(MainWndController& windowController)
     : detail::MainWndFavoriteHostHolder(windowController)
     , FavoriteViewController(favoriteHost)
+    , m_windowController(windowController)
 {
     favoriteHost.setFavoriteController(this);
+}
+
+MainWndFavoriteController::~MainWndFavoriteController()
+{
+    m_alive.reset();
+    setCollectionChangedHandler({});
+    if (m_unsaved)
+        saveFavorites();
+    favoriteHost.setFavoriteController(nullptr);
+}
+
+const char* const FavoriteListFileName = "favorites.json";
+
+void MainWndFavoriteController::restoreSavedFavorites(const QString& filePath)
+{
+    m_listFile = std::make_unique<FavoriteListFile>(filePath);
+    const FavoriteListFile::Contents saved = m_listFile->read();
+    if (!saved.error.isEmpty())
+        qWarning("Favourites from the last run not restored: %s (%s)", qUtf8Printable(saved.error),
+                 qUtf8Printable(filePath));
+    // No save while restoring: the file already says this.
+    setCollectionChangedHandler({});
+    restoreFavoriteFiles(saved.paths);
+    setCollectionChangedHandler([this] { saveFavorites(); });
+}
+
+void MainWndFavoriteController::saveFavorites()
+{
+    if (!m_listFile)
+        return;
+    QString error;
+    m_unsaved = !m_listFile->write(favoriteFilePaths(), &error);
+    if (m_unsaved)
+        qWarning("Favourites not saved to %s: %s", qUtf8Printable(m_listFile->filePath()), qUtf8Printable(error));
+}
+
+void MainWndFavoriteController::loadSmallThumbLater(const LMPathString& path)
+{
+    if (!isFavoriteFile(path) || m_thumbLoadsDone.contains(path))
+        return;
+    if (auto pending = m_thumbLoads.value(path); pending && !pending->isCancelled() && !pending->isFinished())
+        return;
+    kpv::OperationQueue* queue = m_windowController.appDelegate().operationQueue();
+    const ThumbLoader loader = thumbLoader();
+    if (!queue || !loader)
+        return;
+    std::weak_ptr<int> alive = m_alive;
+    m_thumbLoads.insert(path, queue->addOperationWithBlock([this, alive, loader, path] {
+        const LMImagePtr image = loader(path, nullptr);
+        kpv::RunLoop::performOnMainThread(
+            [this, alive, image, path] {
+                if (!alive.lock())
+                    return;
+                m_thumbLoads.remove(path);
+                m_thumbLoadsDone.insert(path);
+                updateFavoriteSmallThumb(image, path, false);
+            },
+            false);
+    }));
+}
+
+void restoreFavorites(MainWndController& windowController)
+{
+    MainConfig* config = windowController.appDelegate().mainConfig();
+    auto* favorites = dynamic_cast<MainWndFavoriteController*>(windowController.favoriteViewController());
+    if (!config || !favorites)
+        return;
+    favorites->restoreSavedFavorites(config->settingsFolder() + u'/' + QLatin1String(FavoriteListFileName));
 }
 
 void registerFavoriteMode(MainWndController& windowController)

@@ -1,4 +1,5 @@
 #include "Shell/MainWndNavigateHost.h"
+#include "Shell/MainWndFavoriteHost.h"
 
 #include "Shell/AppDelegate.h"
 #include "Shell/LMMainWindow.h"
@@ -475,6 +476,10 @@ QImage MainWndNavigateHost::favoriteThumb(const LMPathString& path, int* angle) 
     const std::shared_ptr<FavoriteFileInfo> info = fav->getFileInfo(path, false);
     if (!info)
         return {};
+    // Kept from an earlier run: its picture comes once the file has been read.
+    if (info->smallThumb().isNull())
+        if (auto* kept = dynamic_cast<MainWndFavoriteController*>(fav))
+            kept->loadSmallThumbLater(path);
     if (angle)
         *angle = info->imgBaseInfo() ? int(info->imgBaseInfo()->orientationAngle()) : 0;
     return info->smallThumb();

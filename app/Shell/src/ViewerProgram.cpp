@@ -33,6 +33,7 @@ ViewerProgram::ViewerProgram(AppDelegate& delegate)
                           [viewMode] { return viewMode->host().workspaceServices(); });
     registerMiniWindowMode(*m_controller, m_viewMode->controller());
     m_controller->awakeFromNib();
+    restoreFavorites(*m_controller);
     m_menuBar = std::make_unique<kpv::MenuBar>(m_controller->window());
     m_menuBar->setMenus(m_controller->mainMenus());
 

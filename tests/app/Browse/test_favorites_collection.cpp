@@ -231,3 +231,44 @@ TEST_F(FavoritesCollection, BrowserDataSourceFollowsTheList)
 }
 
 } // namespace
+
+namespace {
+
+// What the shell saves is told of every change of members or order, and only of those.
+TEST_F(FavoritesCollection, EveryChangeOfTheListIsReportedForSaving)
+{
+    int changes = 0;
+    c->setCollectionChangedHandler([&] { ++changes; });
+    addAll({"/a.jpg", "/b.jpg", "/c.jpg"});
+    EXPECT_EQ(changes, 3);
+    c->removeFavoriteFile(P("/none.jpg"));
+    c->removeItemsAtIndexes({});
+    c->didFilesDeleted({{"filePathList", QVariant::fromValue(QList<LMPathString>{P("/elsewhere.jpg")})}});
+    c->moveItemsAtIndexes({}, 0);
+    EXPECT_EQ(changes, 3) << "nothing changed, nothing to save";
+    c->moveItemsAtIndexes({2}, 0);
+    EXPECT_EQ(changes, 4);
+    c->didFilesBatchRenamed({{"/a.jpg", QVariant::fromValue(P("/a2.jpg"))}});
+    EXPECT_EQ(changes, 5);
+    EXPECT_EQ(c->favoriteFilePaths(), (QList<LMPathString>{P("/c.jpg"), P("/a2.jpg"), P("/b.jpg")}));
+    c->removeFavoriteFile(P("/b.jpg"));
+    EXPECT_EQ(changes, 6);
+}
+
+TEST_F(FavoritesCollection, RestoredFavouritesKeepTheirOrderAndAreAnnouncedOnce)
+{
+    addAll({"/b.jpg"});
+    PostLog log;
+    int changes = 0;
+    c->setCollectionChangedHandler([&] { ++changes; });
+    c->restoreFavoriteFiles({P("/c.jpg"), P("/b.jpg"), P("/a.jpg"), P("/c.jpg"), P("")});
+    EXPECT_EQ(order(), QStringList({"/b.jpg", "/c.jpg", "/a.jpg"}));
+    ASSERT_EQ(log.posts.size(), 1u);
+    EXPECT_EQ(log.posts[0].second, (QList<LMPathString>{P("/c.jpg"), P("/a.jpg")}));
+    EXPECT_EQ(changes, 0) << "restoring is not a change to save";
+    EXPECT_TRUE(c->isFavoriteFile(P("/a.jpg")));
+    c->restoreFavoriteFiles({P("/a.jpg")});
+    EXPECT_EQ(log.posts.size(), 1u);
+}
+
+} // namespace

@@ -1,0 +1,209 @@
+// Favourites outlive the run: the program as main() assembles it is started on a folder, files are
+// loved, the program is taken down and started again on the same settings folder. The favourites
+// box of the viewer and My Favourites show them at once, in the order they were loved; a favourite
+// whose file was deleted meanwhile stays, drawn with the missing mark, until the user removes it.
+// Timers run on the manual clock.
+
+#include "Shell/AppDelegate.h"
+#include "Shell/LMMainWindow.h"
+#include "Shell/MainWndController.h"
+#include "Shell/MainWndFavoriteHost.h"
+#include "Shell/MainWndNavigateHost.h"
+#include "Shell/NavigateToolbar.h"
+#include "Shell/NavigateViewMode.h"
+#include "Shell/ViewerProgram.h"
+
+#include "Browse/FavBinButton.h"
+#include "Browse/FavImageBrowserView.h"
+#include "Browse/FavoriteListFile.h"
+#include "View/NavigateController.h"
+#include "foundation/Clock.h"
+#include "foundation/RunLoop.h"
+#include "foundation/UserDefaults.h"
+#include "ProgramTestSetup.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+class FavoritesKept : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(qApp);
+        ASSERT_TRUE(scratch.isValid());
+        kpv::RunLoop::main().setClock(&clock);
+        folder = scratch.filePath(QStringLiteral("photos"));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        ASSERT_TRUE(QDir().mkpath(scratch.filePath(QStringLiteral("conf"))));
+        const Qt::GlobalColor colours[] = {Qt::red, Qt::green, Qt::blue};
+        for (int i = 0; i < 3; ++i) {
+            QImage image(QSize(320, 240), QImage::Format_RGB32);
+            image.fill(colours[i]);
+            ASSERT_TRUE(image.save(photo(i)));
+        }
+    }
+    void TearDown() override
+    {
+        stop();
+        kpv::RunLoop::main().setClock(nullptr);
+    }
+
+    QString photo(int i) const { return QDir(folder).filePath(QStringLiteral("p%1.png").arg(i)); }
+    QString listPath() const { return scratch.filePath(QStringLiteral("conf/favorites.json")); }
+
+    void start()
+    {
+        defaults = std::make_unique<kpv::UserDefaults>(scratch.filePath(QStringLiteral("conf/settings.json")));
+        delegate = std::make_unique<AppDelegate>(programTestSetup(*defaults, scratch));
+        program = std::make_unique<ViewerProgram>(*delegate);
+        program->controller().window()->makeKeyAndOrderFront();
+        delegate->applicationOpenFiles({folder});
+        delegate->applicationDidFinishLaunching();
+        settle();
+    }
+    void stop()
+    {
+        if (!program)
+            return;
+        delegate->applicationWillTerminate();
+        program.reset();
+        delegate.reset();
+        defaults.reset();
+        kpv::RunLoop::main().runOnce();
+    }
+    void settle(double seconds = 2.0) { settleProgram(*delegate, clock, seconds); }
+
+    MainWndFavoriteController* favorites() const
+    {
+        return dynamic_cast<MainWndFavoriteController*>(
+            program->controller().existingModeController(MainShowModeFavorite));
+    }
+    QStringList favoritePaths() const
+    {
+        QStringList out;
+        if (favorites())
+            for (const LMPathString& p : favorites()->favoriteFilePaths())
+                out << p.path();
+        return out;
+    }
+    NavigateController& navigator() const { return program->viewMode().controller(); }
+    void showFile(int i)
+    {
+        for (int step = 0; step < 3 && navigator().curFilePath().path() != photo(i); ++step) {
+            navigator().doNavCurFileToNext(true);
+            settle(0.5);
+        }
+        ASSERT_EQ(navigator().curFilePath().path(), photo(i));
+    }
+    void loveCurrentFile()
+    {
+        program->controller().performMenuAction(11);
+        settle();
+    }
+
+    kpv::ManualClock clock;
+    QTemporaryDir scratch;
+    QString folder;
+    std::unique_ptr<kpv::UserDefaults> defaults;
+    std::unique_ptr<AppDelegate> delegate;
+    std::unique_ptr<ViewerProgram> program;
+};
+
+TEST_F(FavoritesKept, LovedFilesComeBackInOrderAfterARestart)
+{
+    start();
+    showFile(2);
+    loveCurrentFile();
+    showFile(0);
+    loveCurrentFile();
+    const QStringList loved = {photo(2), photo(0)};
+    ASSERT_EQ(favoritePaths(), loved);
+    // Saved at once, not only at quit: a crash later loses nothing.
+    EXPECT_EQ(FavoriteListFile(listPath()).read().paths.size(), 2);
+    stop();
+
+    start();
+    EXPECT_EQ(favoritePaths(), loved);
+    NavigateToolbar* toolbar = program->viewMode().toolbar();
+    ASSERT_TRUE(toolbar && toolbar->favBinButton());
+    EXPECT_EQ(toolbar->favBinButton()->photoCount(), 2);
+    EXPECT_TRUE(toolbar->favBinButton()->isEnabled());
+    // The box shows the last loved file's picture, read from the file in this run.
+    const QImage thumb = toolbar->favBinButton()->thumb();
+    ASSERT_FALSE(thumb.isNull());
+    EXPECT_EQ(QColor(thumb.pixel(thumb.width() / 2, thumb.height() / 2)).name(), QColor(Qt::red).name());
+    // The file just shown is marked as loved.
+    EXPECT_TRUE(program->viewMode().host().isFavoriteFile(LMPathString(photo(0), false)));
+
+    // My Favourites opens on both.
+    program->controller().performMenuAction(13);
+    settle();
+    EXPECT_EQ(program->controller().showMode(), MainShowModeFavorite);
+    ASSERT_TRUE(favorites()->browser());
+    EXPECT_EQ(favorites()->numberOfItemsInImageBrowser(favorites()->browser()), 2u);
+
+    // Reordered in the grid: the new order is what the next run sees.
+    ASSERT_TRUE(favorites()->moveItemsAtIndexes({1}, 0));
+    stop();
+    start();
+    EXPECT_EQ(favoritePaths(), QStringList({photo(0), photo(2)}));
+}
+
+TEST_F(FavoritesKept, AFileDeletedBetweenRunsStaysWithTheMissingMarkUntilRemoved)
+{
+    start();
+    showFile(1);
+    loveCurrentFile();
+    showFile(2);
+    loveCurrentFile();
+    stop();
+    ASSERT_TRUE(QFile::remove(photo(1)));
+
+    start();
+    EXPECT_EQ(favoritePaths(), QStringList({photo(1), photo(2)}));
+    program->controller().performMenuAction(13);
+    settle();
+    ASSERT_EQ(program->controller().showMode(), MainShowModeFavorite);
+    FavImageBrowserView* grid = favorites()->browser();
+    ASSERT_TRUE(grid);
+    grid->setLoadsPicturesSynchronously(true);
+    grid->requestVisiblePictures();
+    settle(0.5);
+    // The gone file was looked for and found nothing (drawn with the missing mark); the other one
+    // has its picture.
+    const QString goneUid = favorites()->favImageBrowserItems()[0]->imageUID();
+    const QString keptUid = favorites()->favImageBrowserItems()[1]->imageUID();
+    EXPECT_TRUE(grid->hasCachedPicture(goneUid));
+    EXPECT_TRUE(grid->cachedPicture(goneUid).isNull());
+    EXPECT_FALSE(grid->cachedPicture(keptUid).isNull());
+
+    // The user removes it; the next run no longer has it.
+    favorites()->removeFavoriteFile(LMPathString(photo(1), false));
+    stop();
+    start();
+    EXPECT_EQ(favoritePaths(), QStringList({photo(2)}));
+}
+
+TEST_F(FavoritesKept, ADamagedListStartsEmptyAndIsKeptAside)
+{
+    {
+        QFile f(listPath());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("{\"favorites\": [\"");
+    }
+    start();
+    EXPECT_TRUE(favoritePaths().isEmpty());
+    EXPECT_EQ(program->viewMode().toolbar()->favBinButton()->photoCount(), 0);
+    loveCurrentFile();
+    EXPECT_EQ(favoritePaths().size(), 1);
+    EXPECT_TRUE(QFile::exists(listPath() + QStringLiteral(".corrupt")));
+    EXPECT_EQ(FavoriteListFile(listPath()).read().paths.size(), 1);
+}
+
+} // namespace
