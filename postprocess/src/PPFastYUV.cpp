@@ -8,6 +8,7 @@
 // the source columns are consecutive, and under a quarter turn four source rows gathered at once so
 // that every target store is a whole 32-bit word.
 #include "PPFastCommon.h"
+#include "PPScaleBlend.h"
 
 #include <cstring>
 
@@ -135,6 +136,8 @@ void lumaNearest(const PPBand& b, const PPPlaneSet& dst, const PPPlaneSet& src, 
 
 void lumaBilinear(const PPBand& b, const PPPlaneSet& dst, const PPPlaneSet& src, const PPEngine* e)
 {
+    if (PPBlendPlaneVector(&b, &dst, &src, e))
+        return;
     const PPEngineContext* ctx = e->ctx;
     const PPTargetWalk w(e);
     int64_t base, du, dv;

@@ -5,7 +5,7 @@
 // source rectangle, so nothing here can read outside it. The 8-bit RGB pairs (24 and 32 bits per
 // pixel) go through a template per pixel-size pair whose inner loop has no branches; every other
 // pair goes through the per-pixel reader and writer below.
-#include "PPKernels.h"
+#include "PPFastCommon.h"
 #include "PPScaleBlend.h"
 
 #include <algorithm>
@@ -154,6 +154,44 @@ bool tryRgbBytes(const PPBand& band, const PPPlaneSet& dst, const PPPlaneSet& sr
     return true;
 }
 
+// ---- Planar and grey YUV to the same, without colour work ----
+
+bool planarLayout(int64_t l)
+{
+    return l == PPL_GREY || (l >= 1025 && l <= 1028) || (l >= PPL_SEMI_NV21 && l <= PPL_SEMI422_B);
+}
+
+// Luma through the vector rows; chroma once per target sample, from the pixel that the per-pixel
+// path writes last into it (it writes chroma for every pixel). False, touching nothing, when the
+// vector rows do not take the band.
+bool tryPlanarBytes(const PPBand& b, const PPPlaneSet& dst, const PPPlaneSet& src, const PPEngine* e)
+{
+    const PPEngineContext* ctx = e->ctx;
+    if (ctx->convClass != PPC_YUV2YUV || ctx->needRangeTable || !planarLayout(ctx->srcMap.layout) ||
+        !planarLayout(ctx->dstMap.layout))
+        return false;
+    if (!PPBlendPlaneVector(&b, &dst, &src, e))
+        return false;
+    if (ctx->dstMap.layout == PPL_GREY)
+        return true;
+    const bool greySource = ctx->srcMap.layout == PPL_GREY;
+    const PPTargetWalk w(e);
+    const PPLastWriters lu(b.u0, b.u1, w.swap ? w.cy : w.cx, w.swap ? w.sy : w.sx, w.swap ? dst.vs[1] : dst.hs[1]);
+    const PPLastWriters lv(b.v0, b.v1, w.swap ? w.cx : w.cy, w.swap ? w.sx : w.sy, w.swap ? dst.hs[1] : dst.vs[1]);
+    lv.forEach([&](int64_t v) {
+        const int64_t y0 = ctx->rowIndex[2 * v];
+        lu.forEach([&](int64_t u) {
+            const int64_t tx = w.tx(u, v), ty = w.ty(u, v), x0 = ctx->colIndex[2 * u];
+            for (int p = 1; p < 3; ++p) {
+                const uint8_t value =
+                    greySource ? 128 : src.ptr[p][(y0 / src.vs[p]) * src.pitch[p] + (x0 / src.hs[p]) * src.stepC];
+                dst.ptr[p][(ty / dst.vs[p]) * dst.pitch[p] + (tx / dst.hs[p]) * dst.stepC] = value;
+            }
+        });
+    });
+    return true;
+}
+
 // ---- The per-pixel path ----
 
 struct Sample {
@@ -254,7 +292,7 @@ MResult ANY_ANY_C_SLOW(const PPBand* bandPtr, const PPPlaneSet* dstPtr, const PP
     const PPBand& band = *bandPtr;
     const PPPlaneSet& dst = *dstPtr;
     const PPPlaneSet& src = *srcPtr;
-    if (tryRgbBytes(band, dst, src, e))
+    if (tryRgbBytes(band, dst, src, e) || tryPlanarBytes(band, dst, src, e))
         return MOK;
 
     const PPEngineContext* ctx = e->ctx;

@@ -15,55 +15,69 @@ std::atomic<int64_t> g_vectorPixels{0};
 
 // Where each target column of a band reads its two source pixels, and with which weights.
 struct Plan {
-    int64_t ua = 0, ub = 0; // the columns [ua, ub) go through the vector rows
-    std::vector<int32_t> off;
-    std::vector<uint32_t> w;
+    int64_t ua = 0, ub = 0;     // the columns [ua, ub) go through the vector rows
+    std::vector<int32_t> off;   // per column of the run: the window's first byte in a source row
+    std::vector<uint32_t> w;    // per column: its weights, in the layout the rows want
 };
 
-constexpr uint32_t weights(uint32_t left, uint32_t right) { return left | right << 16; }
+// The source window a row function reads per column: bytes per pixel, bytes before the left
+// pixel, the window's size, and the sum of the two weights.
+struct Window {
+    int bpp, spare, size;
+    uint32_t whole;
+};
+// Packed RGB: four-byte pixels read as left, right; three-byte pixels as two spare bytes, left,
+// right. Planes of 8-bit samples: two spare bytes, left, right, with 16-bit fractions.
+constexpr Window kWindow4{4, 0, 8, 4096}, kWindow3{3, 2, 8, 4096}, kWindowPlane{1, 2, 4, 65536};
 
-// The window of one column, or false when none fits inside the source rectangle [lo, hi). The
-// sampling tables pair a column either with the next one, or (at a clamped edge, fraction 0) with
-// itself; a clamped column may sit on either side of its window with all the weight on it.
-bool place(int64_t x0, int64_t x1, uint32_t fx, int64_t lo, int64_t hi, int bpp, int32_t* off, uint32_t* w)
+// The window of one column as its left pixel and the right pixel's weight, or false when none
+// fits inside the source rectangle [lo, hi). The sampling tables pair a column either with the
+// next one, or (at a clamped edge, fraction 0) with itself; a clamped column may then sit on either
+// side of its window with all the weight on it.
+bool place(int64_t x0, int64_t x1, uint32_t fx, int64_t lo, int64_t hi, const Window& win, int64_t* left,
+           uint32_t* right)
 {
-    const int64_t spare = bpp == 3 ? 2 : 0; // three-byte windows start two bytes before the left pixel
-    const auto fits = [&](int64_t left) { return left * bpp - spare >= lo * bpp && left + 1 < hi; };
+    const auto fits = [&](int64_t l) {
+        return l * win.bpp - win.spare >= lo * win.bpp && l * win.bpp - win.spare + win.size <= hi * win.bpp;
+    };
     if (x1 == x0 + 1 && fits(x0)) {
-        *off = static_cast<int32_t>(x0 * bpp - spare);
-        *w = weights(4096 - fx, fx);
+        *left = x0;
+        *right = fx;
         return true;
     }
     if (x1 != x0 || fx != 0)
         return false;
     if (fits(x0)) {
-        *off = static_cast<int32_t>(x0 * bpp - spare);
-        *w = weights(4096, 0);
+        *left = x0;
+        *right = 0;
         return true;
     }
     if (fits(x0 - 1)) {
-        *off = static_cast<int32_t>((x0 - 1) * bpp - spare);
-        *w = weights(0, 4096);
+        *left = x0 - 1;
+        *right = win.whole;
         return true;
     }
     return false;
 }
 
-// Plans the longest run of placeable columns; false when it is too short to be worth it.
-bool plan(const PPBand& b, const PPEngine* e, int bpp, Plan* p)
+// Plans the longest run of placeable columns; false when it is too short to be worth it. Packed
+// RGB wants four copies per column of (left weight | right weight << 16); planes the right weight.
+bool plan(const PPBand& b, const PPEngine* e, const Window& win, Plan* p)
 {
     const PPEngineContext* ctx = e->ctx;
     const int64_t n = b.u1 - b.u0, lo = e->srcRect.left, hi = e->srcRect.right;
+    const bool packed = win.whole == 4096;
     // Offsets are 32-bit: a row longer than that is left to the portable path.
-    if (n < 4 || hi * bpp >= INT32_MAX || lo * bpp < INT32_MIN + 8)
+    if (n < 4 || hi * win.bpp >= INT32_MAX || lo * win.bpp < INT32_MIN + 8)
         return false;
     p->off.resize(static_cast<size_t>(n));
-    p->w.resize(static_cast<size_t>(4 * n));
+    p->w.resize(static_cast<size_t>(packed ? 4 * n : n));
     int64_t first = -1, last = -1;
     for (int64_t u = b.u0; u < b.u1; ++u) {
-        uint32_t wt = 0;
-        int32_t off = 0;
-        if (!place(ctx->colIndex[2 * u], ctx->colIndex[2 * u + 1], ctx->colFrac[u] >> 4, lo, hi, bpp, &off, &wt)) {
+        int64_t left = 0;
+        uint32_t right = 0;
+        const uint32_t fx = packed ? ctx->colFrac[u] >> 4 : ctx->colFrac[u];
+        if (!place(ctx->colIndex[2 * u], ctx->colIndex[2 * u + 1], fx, lo, hi, win, &left, &right)) {
             if (first >= 0)
                 break;
             continue;
@@ -73,9 +87,12 @@ bool plan(const PPBand& b, const PPEngine* e, int bpp, Plan* p)
         last = u;
         // The vector rows take entries from the run's start.
         const size_t k = static_cast<size_t>(u - first);
-        p->off[k] = off;
-        for (int c = 0; c < 4; ++c)
-            p->w[4 * k + static_cast<size_t>(c)] = wt;
+        p->off[k] = static_cast<int32_t>(left * win.bpp - win.spare);
+        if (packed)
+            for (size_t c = 0; c < 4; ++c)
+                p->w[4 * k + c] = (4096 - right) | right << 16;
+        else
+            p->w[k] = right;
     }
     if (first < 0 || last - first + 1 < 4)
         return false;
@@ -107,6 +124,18 @@ PPBlendRowFn rowFunction(int bpp)
     return nullptr;
 }
 
+PPPlaneRowFn planeRowFunction()
+{
+#if KPV_HAVE_X86_SIMD
+    switch (PPSimdLevel()) {
+    case PPSimd::AVX2: return PPBlendPlaneRowAvx2;
+    case PPSimd::SSE41: return PPBlendPlaneRowSse41;
+    default: break;
+    }
+#endif
+    return nullptr;
+}
+
 } // namespace
 
 int64_t PPDebugVectorPixels() { return g_vectorPixels.load(); }
@@ -119,7 +148,7 @@ bool PPBlendBandVector(const PPBand* bp, const PPPlaneSet* dstp, const PPPlaneSe
         return false;
     const PPBand& b = *bp;
     Plan p;
-    if (!plan(b, e, bpp, &p))
+    if (!plan(b, e, bpp == 4 ? kWindow4 : kWindow3, &p))
         return false;
     const PPPlaneSet &dst = *dstp, &src = *srcp;
     const PPEngineContext* ctx = e->ctx;
@@ -145,6 +174,48 @@ bool PPBlendBandVector(const PPBand* bp, const PPPlaneSet* dstp, const PPPlaneSe
         }
         for (int64_t u = p.ub; u < b.u1; ++u)
             blendPixel(out + u * du, r0, r1, ctx, u, fy, bpp);
+    }
+    g_vectorPixels.fetch_add(n * (b.v1 - b.v0), std::memory_order_relaxed);
+    return true;
+}
+
+bool PPBlendPlaneVector(const PPBand* bp, const PPPlaneSet* dstp, const PPPlaneSet* srcp, const PPEngine* e)
+{
+    const PPPlaneRowFn row = planeRowFunction();
+    if (!row || srcp->stepY != 1 || dstp->stepY != 1)
+        return false;
+    const PPBand& b = *bp;
+    Plan p;
+    if (!plan(b, e, kWindowPlane, &p))
+        return false;
+    const PPPlaneSet &dst = *dstp, &src = *srcp;
+    const PPEngineContext* ctx = e->ctx;
+    const PPTargetWalk walk(e);
+    int64_t base, du, dv;
+    walk.linear(1, dst.pitch[0], &base, &du, &dv);
+    const int64_t n = p.ub - p.ua;
+    std::vector<uint8_t> scratch(du == 1 ? 0 : static_cast<size_t>(n));
+    const int32_t* fx = reinterpret_cast<const int32_t*>(p.w.data());
+    for (int64_t v = b.v0; v < b.v1; ++v) {
+        const uint8_t* r0 = src.ptr[0] + ctx->rowIndex[2 * v] * src.pitch[0];
+        const uint8_t* r1 = src.ptr[0] + ctx->rowIndex[2 * v + 1] * src.pitch[0];
+        const int fy = ctx->rowFrac[v];
+        uint8_t* out = dst.ptr[0] + base + v * dv;
+        const auto one = [&](int64_t u) {
+            const int64_t c0 = ctx->colIndex[2 * u], c1 = ctx->colIndex[2 * u + 1];
+            out[u * du] = static_cast<uint8_t>(ppBlend(r0[c0], r0[c1], r1[c0], r1[c1], ctx->colFrac[u], fy));
+        };
+        for (int64_t u = b.u0; u < p.ua; ++u)
+            one(u);
+        if (du == 1) {
+            row(out + p.ua, r0, r1, p.off.data(), fx, n, static_cast<uint32_t>(fy));
+        } else {
+            row(scratch.data(), r0, r1, p.off.data(), fx, n, static_cast<uint32_t>(fy));
+            for (int64_t i = 0; i < n; ++i)
+                out[(p.ua + i) * du] = scratch[static_cast<size_t>(i)];
+        }
+        for (int64_t u = p.ub; u < b.u1; ++u)
+            one(u);
     }
     g_vectorPixels.fetch_add(n * (b.v1 - b.v0), std::memory_order_relaxed);
     return true;

@@ -1,11 +1,13 @@
-// Bilinear resampling of packed 8-bit RGB (three or four bytes a pixel) with vector rows.
+// Bilinear resampling of packed 8-bit RGB (three or four bytes a pixel) and of 8-bit planes with
+// vector rows.
 //
 // The kernels that blend 8-bit channels with 12-bit fractions (the general kernel's 32-bit RGB
-// pairs and the fast 24-bit RGB kernel) hand their bands here first. A band is planned once: per
-// target column, where the two source pixels sit in a source row and their two weights. The
-// vector rows then blend every target row from that plan; the few columns the plan cannot place
-// (at the edges of very narrow sources) go through the per-pixel blend. The sum each lane forms
-// is the same exact integer as the portable formula's, so the bytes are the same.
+// pairs and the fast 24-bit RGB kernel), and those that blend luma or grey planes with 16-bit
+// fractions, hand their bands here first. A band is planned once: per target column, where the
+// two source pixels sit in a source row and their weights. The vector rows then blend every
+// target row from that plan; the few columns the plan cannot place (at the edges of very narrow
+// sources) go through the per-pixel blend. Each lane forms the same exact integer sum as the
+// portable formula, so the bytes are the same.
 #ifndef KPV_POSTPROCESS_PPSCALEBLEND_H
 #define KPV_POSTPROCESS_PPSCALEBLEND_H
 
@@ -19,6 +21,10 @@
 bool PPBlendBandVector(const PPBand* band, const PPPlaneSet* dst, const PPPlaneSet* src, const PPEngine* e,
                        int bytesPerPixel);
 
+// The same for the first plane of planar YUV and grey (one byte a sample on both sides), with
+// the 16-bit fractions of the luma blend. Returns false, touching nothing, as above.
+bool PPBlendPlaneVector(const PPBand* band, const PPPlaneSet* dst, const PPPlaneSet* src, const PPEngine* e);
+
 // Target pixels written by vector rows since start-up (for tests: proof that a path really ran).
 int64_t PPDebugVectorPixels();
 
@@ -29,7 +35,16 @@ int64_t PPDebugVectorPixels();
 using PPBlendRowFn = void (*)(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
                               const uint32_t* w, int64_t n, uint32_t fy);
 
+// One target row of a plane: pixel i reads a 4-byte window at off[i] of both source rows (two
+// spare bytes, left, right) and gives the right sample the weight fx[i] out of 65536.
+using PPPlaneRowFn = void (*)(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
+                              const int32_t* fx, int64_t n, uint32_t fy);
+
 #if defined(__x86_64__) || defined(__i386__)
+void PPBlendPlaneRowSse41(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off, const int32_t* fx,
+                          int64_t n, uint32_t fy);
+void PPBlendPlaneRowAvx2(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off, const int32_t* fx,
+                         int64_t n, uint32_t fy);
 void PPBlendRow4Sse41(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off, const uint32_t* w,
                       int64_t n, uint32_t fy);
 void PPBlendRow3Sse41(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off, const uint32_t* w,

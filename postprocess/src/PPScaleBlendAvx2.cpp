@@ -43,7 +43,45 @@ KPV_TARGET_AVX2 inline __m256i blendEight(const uint8_t* r0, const uint8_t* r1, 
     return _mm256_permutevar8x32_epi32(_mm256_packus_epi16(a, b), _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
 }
 
+// Eight target samples of a plane: the arithmetic of the SSE4.1 plane rows, the windows
+// gathered.
+KPV_TARGET_AVX2 inline __m256i planeEight(const uint8_t* r0, const uint8_t* r1, const int32_t* off, const int32_t* fxs,
+                                          __m256i fy)
+{
+    const __m256i o = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(off));
+    const __m256i w0 = _mm256_i32gather_epi32(reinterpret_cast<const int*>(r0), o, 1);
+    const __m256i w1 = _mm256_i32gather_epi32(reinterpret_cast<const int*>(r1), o, 1);
+    const __m256i fx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(fxs));
+    const __m256i byte = _mm256_set1_epi32(0xFF);
+    const __m256i a = _mm256_and_si256(_mm256_srli_epi32(w0, 16), byte), b = _mm256_srli_epi32(w0, 24);
+    const __m256i c = _mm256_and_si256(_mm256_srli_epi32(w1, 16), byte), d = _mm256_srli_epi32(w1, 24);
+    const __m256i top = _mm256_add_epi32(_mm256_slli_epi32(a, 16), _mm256_mullo_epi32(_mm256_sub_epi32(b, a), fx));
+    const __m256i bottom = _mm256_add_epi32(_mm256_slli_epi32(c, 16), _mm256_mullo_epi32(_mm256_sub_epi32(d, c), fx));
+    const __m256i diff = _mm256_sub_epi32(bottom, top);
+    const __m256i even = _mm256_srli_epi64(_mm256_mul_epi32(diff, fy), 16);
+    const __m256i odd = _mm256_slli_epi64(_mm256_mul_epi32(_mm256_srli_epi64(diff, 32), fy), 16);
+    const __m256i step = _mm256_blend_epi16(even, odd, 0xCC);
+    return _mm256_srai_epi32(_mm256_add_epi32(_mm256_add_epi32(top, step), _mm256_set1_epi32(32768)), 16);
+}
+
 } // namespace
+
+KPV_TARGET_AVX2 void PPBlendPlaneRowAvx2(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
+                                         const int32_t* fx, int64_t n, uint32_t fyIn)
+{
+    const __m256i fy = _mm256_set1_epi32(static_cast<int>(fyIn));
+    int64_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        // Halves (0-3, 8-11 | 4-7, 12-15) after the packs; the permutation restores the order.
+        const __m256i px = _mm256_packus_epi32(planeEight(r0, r1, off + i, fx + i, fy),
+                                               planeEight(r0, r1, off + i + 8, fx + i + 8, fy));
+        const __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(px, px),
+                                                          _mm256_setr_epi32(0, 4, 1, 5, 0, 4, 1, 5));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm256_castsi256_si128(bytes));
+    }
+    if (i < n)
+        PPBlendPlaneRowSse41(out + i, r0, r1, off + i, fx + i, n - i, fyIn);
+}
 
 KPV_TARGET_AVX2 void PPBlendRow4Avx2(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
                                      const uint32_t* w, int64_t n, uint32_t fyIn)

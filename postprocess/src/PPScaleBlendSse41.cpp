@@ -82,7 +82,59 @@ KPV_TARGET_SSE41 inline void blendRow(uint8_t* out, const uint8_t* r0, const uin
     }
 }
 
+// ---- Planes ----
+
+KPV_TARGET_SSE41 inline int32_t word(const uint8_t* p)
+{
+    int32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+// The windows of four target pixels in one row.
+KPV_TARGET_SSE41 inline __m128i planeWindows(const uint8_t* row, const int32_t* off)
+{
+    return _mm_setr_epi32(word(row + off[0]), word(row + off[1]), word(row + off[2]), word(row + off[3]));
+}
+
+// Four target samples from their windows in both rows, in 32-bit lanes. Per lane: the horizontal
+// blends top and bottom (left << 16 plus the difference times fx, below 2^24), then the portable
+// rounding of top + (bottom - top) * fy / 65536, whose product needs 40 bits: it is formed in 64-bit
+// halves and shifted back, the even and odd lanes apart.
+KPV_TARGET_SSE41 inline __m128i planeFour(__m128i w0, __m128i w1, __m128i fx, __m128i fy)
+{
+    const __m128i byte = _mm_set1_epi32(0xFF);
+    const __m128i a = _mm_and_si128(_mm_srli_epi32(w0, 16), byte), b = _mm_srli_epi32(w0, 24);
+    const __m128i c = _mm_and_si128(_mm_srli_epi32(w1, 16), byte), d = _mm_srli_epi32(w1, 24);
+    const __m128i top = _mm_add_epi32(_mm_slli_epi32(a, 16), _mm_mullo_epi32(_mm_sub_epi32(b, a), fx));
+    const __m128i bottom = _mm_add_epi32(_mm_slli_epi32(c, 16), _mm_mullo_epi32(_mm_sub_epi32(d, c), fx));
+    const __m128i diff = _mm_sub_epi32(bottom, top);
+    const __m128i even = _mm_srli_epi64(_mm_mul_epi32(diff, fy), 16);
+    const __m128i odd = _mm_slli_epi64(_mm_mul_epi32(_mm_srli_epi64(diff, 32), fy), 16);
+    const __m128i step = _mm_blend_epi16(even, odd, 0xCC);
+    return _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(top, step), _mm_set1_epi32(32768)), 16);
+}
+
 } // namespace
+
+KPV_TARGET_SSE41 void PPBlendPlaneRowSse41(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
+                                           const int32_t* fx, int64_t n, uint32_t fyIn)
+{
+    const __m128i fy = _mm_set1_epi32(static_cast<int>(fyIn));
+    const auto four = [&](int64_t i) KPV_TARGET_SSE41 {
+        return planeFour(planeWindows(r0, off + i), planeWindows(r1, off + i),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(fx + i)), fy);
+    };
+    int64_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m128i px = _mm_packus_epi32(four(i), four(i + 4));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(px, px));
+    }
+    for (; i < n; ++i) { // the last few one at a time, each with its own window in all four lanes
+        const __m128i w0 = _mm_set1_epi32(word(r0 + off[i])), w1 = _mm_set1_epi32(word(r1 + off[i]));
+        out[i] = static_cast<uint8_t>(_mm_cvtsi128_si32(planeFour(w0, w1, _mm_set1_epi32(fx[i]), fy)));
+    }
+}
 
 KPV_TARGET_SSE41 void PPBlendRow4Sse41(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
                                        const uint32_t* w, int64_t n, uint32_t fy)

@@ -19,6 +19,8 @@
 namespace {
 
 constexpr MInt64 kRGB24 = 0x16000777, kBGR24 = 0x16001777, kRGBA = 0x17001777, kRGBA2 = 0x37001777;
+constexpr MInt64 kGrey = 0x64000000, kI420 = 0x50000811, kI422 = 0x50000810, kI444 = 0x50000800;
+constexpr MInt64 kNV21 = 0x70000002, kNV12 = 0x70000003;
 
 // The levels to compare with the portable one: those the processor has.
 std::vector<PPSimd> vectorLevels()
@@ -36,20 +38,81 @@ struct LevelGuard {
     ~LevelGuard() { PPSetSimdLevel(saved); }
 };
 
-// One packed plane: rows of pitch bytes, the last row only as long as its pixels.
-struct Plane {
-    std::unique_ptr<MByte[]> buf;
-    size_t size = 0;
-    MInt64 pitch = 0;
-    Plane(MInt64 w, MInt64 h, int bpp, MInt64 padding, std::mt19937& rng)
+// One image: each plane's rows are pitch bytes apart, its last row only as long as its samples.
+struct Image {
+    std::unique_ptr<MByte[]> buf[3];
+    size_t size[3] = {};
+    MInt64 pitch[3] = {};
+    MByte* ptr[3] = {};
+    MInt64 rowBytes[3] = {};
+
+    Image(MInt64 id, MInt64 w, MInt64 h, std::mt19937& rng)
     {
-        pitch = w * bpp + padding;
-        size = static_cast<size_t>(pitch * (h - 1) + w * bpp);
-        buf.reset(new MByte[size]);
-        for (size_t i = 0; i < size; ++i)
-            buf[i] = static_cast<MByte>(rng());
+        const auto padding = [&] { return static_cast<MInt64>(rng() % 3 ? 0 : rng() % 13); };
+        const MInt64 cw = (w + 1) / 2, ch = (h + 1) / 2;
+        switch (id) {
+        case kRGB24: case kBGR24: plane(0, w * 3, h, padding()); break;
+        case kRGBA: case kRGBA2: plane(0, w * 4, h, padding()); break;
+        case kGrey: plane(0, w, h, padding()); break;
+        case kI420: plane(0, w, h, padding()); plane(1, cw, ch, padding()); plane(2, cw, ch, padding()); break;
+        case kI422: plane(0, w, h, padding()); plane(1, cw, h, padding()); plane(2, cw, h, padding()); break;
+        case kI444: plane(0, w, h, padding()); plane(1, w, h, padding()); plane(2, w, h, padding()); break;
+        case kNV12: case kNV21: {
+            plane(0, w, h, padding());
+            plane(1, cw * 2, ch, padding());
+            // Interleaved chroma: the lower address holds V for the first of the two IDs.
+            MByte* base = ptr[1];
+            ptr[1] = id == kNV21 ? base + 1 : base;
+            ptr[2] = id == kNV21 ? base : base + 1;
+            pitch[2] = pitch[1];
+            break;
+        }
+        default: ADD_FAILURE() << "no layout for " << id;
+        }
+        for (int p = 0; p < 3; ++p)
+            for (size_t i = 0; i < size[p]; ++i)
+                buf[p][i] = static_cast<MByte>(rng());
     }
-    std::vector<MByte> bytes() const { return {buf.get(), buf.get() + size}; }
+    void plane(int i, MInt64 row, MInt64 rows, MInt64 padding)
+    {
+        rowBytes[i] = row;
+        pitch[i] = row + padding;
+        size[i] = static_cast<size_t>(pitch[i] * (rows - 1) + row);
+        buf[i].reset(new MByte[size[i]]);
+        ptr[i] = buf[i].get();
+    }
+    std::vector<MByte> bytes() const
+    {
+        std::vector<MByte> all;
+        for (int p = 0; p < 3; ++p)
+            if (buf[p])
+                all.insert(all.end(), buf[p].get(), buf[p].get() + size[p]);
+        return all;
+    }
+    void restore(const std::vector<MByte>& all)
+    {
+        size_t at = 0;
+        for (int p = 0; p < 3; ++p)
+            if (buf[p]) {
+                std::copy(all.begin() + static_cast<ptrdiff_t>(at), all.begin() + static_cast<ptrdiff_t>(at + size[p]),
+                          buf[p].get());
+                at += size[p];
+            }
+    }
+    // True when the bytes between the rows (past each row's samples) are those of before.
+    bool paddingKept(const std::vector<MByte>& before) const
+    {
+        size_t at = 0;
+        for (int p = 0; p < 3; ++p) {
+            if (!buf[p])
+                continue;
+            for (size_t i = 0; i < size[p]; ++i)
+                if (static_cast<MInt64>(i) % pitch[p] >= rowBytes[p] && buf[p][i] != before[at + i])
+                    return false;
+            at += size[p];
+        }
+        return true;
+    }
 };
 
 struct Job {
@@ -67,10 +130,10 @@ struct Job {
     }
 };
 
-int bytesOf(MInt64 id) { return id == kRGB24 || id == kBGR24 ? 3 : 4; }
-
-// The target after the job at one level; false when the engine refused the job.
-bool run(const Job& job, PPSimd level, const Plane& src, const Plane& dstStart, std::vector<MByte>* out)
+// The target after the job at one level, from the target's bytes in start; false when the engine
+// refused the job.
+bool run(const Job& job, PPSimd level, const Image& src, Image& dst, const std::vector<MByte>& start,
+         std::vector<MByte>* out)
 {
     PPFormat d{job.id, job.dw, job.dh, nullptr}, s{job.id, job.sw, job.sh, nullptr};
     PPPara para = job.para;
@@ -78,14 +141,12 @@ bool run(const Job& job, PPSimd level, const Plane& src, const Plane& dstStart, 
     if (MPPCreate(&d, &s, &para, &h) != MOK)
         return false;
     PPSetSimdLevel(level);
-    std::unique_ptr<MByte[]> target(new MByte[dstStart.size]);
-    std::copy(dstStart.buf.get(), dstStart.buf.get() + dstStart.size, target.get());
-    MByte* dp[3] = {target.get(), nullptr, nullptr};
-    const MByte* sp[3] = {src.buf.get(), nullptr, nullptr};
-    const MInt64 dpitch[3] = {dstStart.pitch, 0, 0}, spitch[3] = {src.pitch, 0, 0};
-    EXPECT_EQ(MPProcess(h, dp, nullptr, dpitch, sp, spitch), MOK) << job.describe();
+    dst.restore(start);
+    const MByte* sp[3] = {src.ptr[0], src.ptr[1], src.ptr[2]};
+    EXPECT_EQ(MPProcess(h, dst.ptr, nullptr, dst.pitch, sp, src.pitch), MOK) << job.describe();
     MPPDestroy(h);
-    out->assign(target.get(), target.get() + dstStart.size);
+    EXPECT_TRUE(dst.paddingKept(start)) << PPSimdName(level) << ": " << job.describe();
+    *out = dst.bytes();
     return true;
 }
 
@@ -128,23 +189,19 @@ void matchPortable(MInt64 id, uint32_t seed)
         GTEST_SKIP() << "this processor has no vector level to compare";
     LevelGuard guard;
     std::mt19937 rng(seed);
-    const int bpp = bytesOf(id);
     const int64_t before = PPDebugVectorPixels();
     int ran = 0;
     for (int iter = 0; iter < 300; ++iter) {
         const Job job = randomJob(id, rng);
-        const Plane src(job.sw, job.sh, bpp, rng() % 3 ? 0 : rng() % 13, rng);
-        const Plane dst(job.dw, job.dh, bpp, rng() % 3 ? 0 : rng() % 13, rng);
+        const Image src(id, job.sw, job.sh, rng);
+        Image dst(id, job.dw, job.dh, rng);
+        const std::vector<MByte> start = dst.bytes();
         std::vector<MByte> portable, vector;
-        if (!run(job, PPSimd::Portable, src, dst, &portable))
+        if (!run(job, PPSimd::Portable, src, dst, start, &portable))
             continue;
         ++ran;
-        for (MInt64 r = 0; r + 1 < job.dh; ++r) // padding after each row but the last
-            for (MInt64 k = job.dw * bpp; k < dst.pitch; ++k)
-                ASSERT_EQ(portable[static_cast<size_t>(r * dst.pitch + k)], dst.buf[static_cast<size_t>(r * dst.pitch + k)])
-                    << job.describe();
         for (PPSimd level : levels) {
-            ASSERT_TRUE(run(job, level, src, dst, &vector));
+            ASSERT_TRUE(run(job, level, src, dst, start, &vector));
             ASSERT_EQ(portable, vector) << PPSimdName(level) << ": " << job.describe();
         }
     }
@@ -164,6 +221,16 @@ TEST(VectorResample, ThreeBytePixelsMatchThePortablePath)
     matchPortable(kBGR24, 22);
 }
 
+TEST(VectorResample, PlanesMatchThePortablePath)
+{
+    matchPortable(kGrey, 31);
+    matchPortable(kI420, 32);
+    matchPortable(kI422, 33);
+    matchPortable(kI444, 34);
+    matchPortable(kNV12, 35);
+    matchPortable(kNV21, 36);
+}
+
 // The largest sums the rows form: white everywhere with fractions just below a whole pixel, and
 // black and white side by side so that every weight is seen against a full step.
 TEST(VectorResample, ExtremeValuesAndFractions)
@@ -173,8 +240,7 @@ TEST(VectorResample, ExtremeValuesAndFractions)
         GTEST_SKIP() << "this processor has no vector level to compare";
     LevelGuard guard;
     std::mt19937 rng(5);
-    for (MInt64 id : {kRGBA, kRGB24}) {
-        const int bpp = bytesOf(id);
+    for (MInt64 id : {kRGBA, kRGB24, kGrey}) {
         for (int pattern = 0; pattern < 2; ++pattern) {
             for (MInt64 dw : {61, 64, 67}) {
                 Job job;
@@ -185,17 +251,20 @@ TEST(VectorResample, ExtremeValuesAndFractions)
                 job.dh = 33;
                 job.para.lResampleMode = PP_RESAMPLE_BILINEAR;
                 job.para.lBlockMode = PP_BLOCK_1X1;
-                Plane src(job.sw, job.sh, bpp, 0, rng);
-                for (size_t i = 0; i < src.size; ++i)
-                    src.buf[i] = pattern == 0 ? 255 : ((i / static_cast<size_t>(bpp)) + i / static_cast<size_t>(src.pitch)) % 2 ? 255 : 0;
-                const Plane dst(job.dw, job.dh, bpp, 0, rng);
+                Image src(id, job.sw, job.sh, rng);
+                const size_t bpp = static_cast<size_t>(src.rowBytes[0] / job.sw);
+                for (size_t i = 0; i < src.size[0]; ++i)
+                    src.buf[0][i] = pattern == 0 || (i / bpp + i / static_cast<size_t>(src.pitch[0])) % 2 ? 255 : 0;
+                Image dst(id, job.dw, job.dh, rng);
+                const std::vector<MByte> start = dst.bytes();
                 std::vector<MByte> portable, vector;
-                ASSERT_TRUE(run(job, PPSimd::Portable, src, dst, &portable));
+                ASSERT_TRUE(run(job, PPSimd::Portable, src, dst, start, &portable));
                 if (pattern == 0)
-                    for (size_t i = 0; i < portable.size(); ++i)
-                        ASSERT_EQ(portable[i], 255) << i;
+                    for (MInt64 r = 0; r < job.dh; ++r)
+                        for (MInt64 k = 0; k < dst.rowBytes[0]; ++k)
+                            ASSERT_EQ(portable[static_cast<size_t>(r * dst.pitch[0] + k)], 255) << r << "," << k;
                 for (PPSimd level : levels) {
-                    ASSERT_TRUE(run(job, level, src, dst, &vector));
+                    ASSERT_TRUE(run(job, level, src, dst, start, &vector));
                     ASSERT_EQ(portable, vector) << PPSimdName(level) << ": " << job.describe();
                 }
             }
