@@ -10,6 +10,7 @@
 
 #include "foundation/Timer.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -65,6 +66,8 @@ public:
     // lock: keep it short and never post from it. Another thread changing what the condition
     // reads must call wakeUp() afterwards.
     void runWhile(const std::function<bool()>& condition);
+    // The same, but returns at `deadline` (steady time) at the latest, whatever `condition` says.
+    void runWhile(const std::function<bool()>& condition, std::chrono::steady_clock::time_point deadline);
     void wakeUp();
 
     // Nesting, see the top of this file.

@@ -4,7 +4,6 @@
 #include "foundation/RunLoop.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -158,17 +157,11 @@ bool OperationQueue::waitUntilAllOperationsAreFinished(double timeoutSeconds)
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::microseconds(std::int64_t(std::max(0.0, timeoutSeconds) * 1e6));
     if (RunLoop::isMainThread()) {
-        // The main loop sleeps until something is posted: a helper wakes it at the deadline.
-        auto expired = std::make_shared<std::atomic<bool>>(false);
-        std::thread([deadline, expired] {
-            std::this_thread::sleep_until(deadline);
-            expired->store(true);
-            RunLoop::main().wakeUp();
-        }).detach();
+        // Waits on the main loop itself, so nothing is left behind once the wait is over.
         RunLoop::main().runWhile([&] {
             std::lock_guard lock(g.mutex);
-            return !ops_.empty() && !expired->load();
-        });
+            return !ops_.empty();
+        }, deadline);
         std::lock_guard lock(g.mutex);
         return ops_.empty();
     }

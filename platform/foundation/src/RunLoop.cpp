@@ -303,15 +303,25 @@ int RunLoop::advanceManual(double seconds)
 
 void RunLoop::runWhile(const std::function<bool()>& condition)
 {
+    runWhile(condition, std::chrono::steady_clock::time_point::max());
+}
+
+void RunLoop::runWhile(const std::function<bool()>& condition, std::chrono::steady_clock::time_point deadline)
+{
+    const bool bounded = deadline != std::chrono::steady_clock::time_point::max();
     std::unique_lock lock(postedMutex_);
-    while (condition()) {
+    while (condition() && (!bounded || std::chrono::steady_clock::now() < deadline)) {
         if (!posted_.empty()) {
             lock.unlock();
             runPosted();
             lock.lock();
             continue;
         }
-        postedCv_.wait(lock);
+        if (bounded) {
+            postedCv_.wait_until(lock, deadline);
+        } else {
+            postedCv_.wait(lock);
+        }
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <filesystem>
 #include <future>
 #include <mutex>
 #include <string>
@@ -289,4 +290,29 @@ TEST(OperationQueueBoundedWait, AStuckOperationDoesNotHoldTheWaiterPastTheTimeou
     release.set_value();
     EXPECT_TRUE(queue.waitUntilAllOperationsAreFinished(30.0));
     EXPECT_TRUE(queue.waitUntilAllOperationsAreFinished(0.0)) << "an empty queue answers at once";
+}
+
+namespace {
+
+int threadsInProcess()
+{
+    int n = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+        (void)entry;
+        ++n;
+    }
+    return n;
+}
+
+} // namespace
+
+TEST(OperationQueueBoundedWait, AWaitThatEndsEarlyLeavesNoThreadBehind)
+{
+    const int before = threadsInProcess();
+    {
+        kpv::OperationQueue queue;
+        queue.addOperationWithBlock([] {});
+        EXPECT_TRUE(queue.waitUntilAllOperationsAreFinished(60.0));
+    } // the queue's own workers are joined here
+    EXPECT_LE(threadsInProcess(), before) << "a thread outlives the bounded wait";
 }
