@@ -21,6 +21,7 @@ class MainWndController;
 
 // Posted when the favourites changed what the viewer's favourites box shows.
 extern const char* const FavoritePhotoBoxNeedsUpdateNotification; // "favoritePhotoBoxNeedsUpdate"
+class SharePopMenu;
 class ShareSelectWebsiteViewController;
 
 class MainWndFavoriteHost final : public FavoriteViewHost, public FavoriteIntroTipsViewControllerDelegate {
@@ -70,12 +71,11 @@ public:
 
 private:
     class BatchMenu;
-    class ShareMenu;
     MainWndController& m_windowController;
     FavoriteViewController* m_favoriteController = nullptr;
     std::unique_ptr<FavoriteIntroTipsViewController> m_introTips;
     std::unique_ptr<BatchMenu> m_batchMenu;
-    std::unique_ptr<ShareMenu> m_shareMenu;
+    std::unique_ptr<SharePopMenu> m_shareMenu;
     std::function<QString(const QString&)> m_folderChooser;
 };
 

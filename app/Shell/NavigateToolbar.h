@@ -13,6 +13,7 @@
 #include <memory>
 
 class FavBinButton;
+class SharePopMenu;
 class MainWndController;
 class MainWndNavigateHost;
 class MainWndPhotoBin;
@@ -110,7 +111,6 @@ public:
 
 private:
     class EditMenu;
-    class ShareMenu;
     class MouseResponder;
 
     void buildViews();
@@ -125,7 +125,7 @@ private:
     FavBinButton* m_favBinButton = nullptr;
     std::unique_ptr<NavToolbarController> m_controller;
     std::unique_ptr<EditMenu> m_editMenu;
-    std::unique_ptr<ShareMenu> m_shareMenu;
+    std::unique_ptr<SharePopMenu> m_shareMenu;
     std::unique_ptr<MouseResponder> m_mouseResponder;
     std::unique_ptr<LoveIntroTipsViewController> m_loveTips;
 };

@@ -3,6 +3,7 @@
 #include "Share/ShareFileInfo.h"
 #include "Share/ShareSelectWebsiteViewController.h"
 #include "Shell/MainWndSecondaryWindows.h"
+#include "Shell/SharePopMenu.h"
 
 #include "Shell/AppDelegate.h"
 #include "Shell/LMMainWindow.h"
@@ -57,38 +58,6 @@ private:
     std::unique_ptr<BatchPopViewController> m_controller;
 };
 
-// The share button's pop-up: one row per share target; a click shares the selection there.
-class MainWndFavoriteHost::ShareMenu final : public LMPopMenuViewDelegate {
-public:
-    ShareMenu(MainWndFavoriteHost& host, kpv::View* parent)
-        : m_host(host),
-          m_controller(ShareSelectWebsiteViewController::shareSelectWebsiteViewControllerWithDelegate(this, parent))
-    {
-    }
-    ShareSelectWebsiteViewController* controller() const { return m_controller.get(); }
-    void popMenuViewItemClicked(LMPopMenuView*, const QVariant& object, const QVariant&) override
-    {
-        const long type = m_controller->shareTypeByRepresentedObject(object);
-        m_controller->hide(false);
-        if (type != 0 && m_host.m_favoriteController)
-            m_host.m_favoriteController->doShareForType(type);
-    }
-    void popMenuView_viewShowed(LMPopMenuView*, bool shown) override
-    {
-        if (m_host.m_favoriteController)
-            m_host.m_favoriteController->popMenuViewShowed(1, shown);
-    }
-    bool popMenuViewItemEnabled(LMPopMenuView*, const QVariant& object, const QVariant&) override
-    {
-        const long action = MainWndController::mainActionTypeForShareType(m_controller->shareTypeByRepresentedObject(object));
-        return action != 0 && m_host.m_favoriteController && m_host.m_favoriteController->canDoAction(action);
-    }
-
-private:
-    MainWndFavoriteHost& m_host;
-    std::unique_ptr<ShareSelectWebsiteViewController> m_controller;
-};
-
 const char* const FavoritePhotoBoxNeedsUpdateNotification = "favoritePhotoBoxNeedsUpdate";
 
 MainWndFavoriteHost::MainWndFavoriteHost(MainWndController& windowController) : m_windowController(windowController) {}
@@ -133,8 +102,21 @@ ShareSelectWebsiteViewController* MainWndFavoriteHost::shareSelectWebsiteViewCon
 void MainWndFavoriteHost::showPopMenu(int type, kpv::Point anchorInWindow, bool delay)
 {
     if (type == 1) {
-        if (!m_shareMenu)
-            m_shareMenu = std::make_unique<ShareMenu>(*this, m_windowController.contentView());
+        if (!m_shareMenu) {
+            m_shareMenu = std::make_unique<SharePopMenu>(m_windowController.contentView(), SharePopMenu::Actions{
+                [this](long shareType) {
+                    if (m_favoriteController)
+                        m_favoriteController->doShareForType(shareType);
+                },
+                [this](long shareType) {
+                    const long action = MainWndController::mainActionTypeForShareType(shareType);
+                    return action != 0 && m_favoriteController && m_favoriteController->canDoAction(action);
+                },
+                [this](bool shown) {
+                    if (m_favoriteController)
+                        m_favoriteController->popMenuViewShowed(1, shown);
+                }});
+        }
         m_shareMenu->controller()->showAtLocationInWindow(anchorInWindow, delay);
         return;
     }

@@ -7,6 +7,7 @@
 #include "Shell/MainWndPhotoBin.h"
 #include "Shell/NavigateOverlays.h"
 #include "Shell/NavigateViewModeAdapter.h"
+#include "Shell/SharePopMenu.h"
 #include "Shell/ToolbarEditPopViewController.h"
 
 #include "Browse/FavBinButton.h"
@@ -83,37 +84,6 @@ public:
 private:
     NavigateToolbar& m_toolbar;
     std::unique_ptr<ToolbarEditPopViewController> m_controller;
-};
-
-// The share button's pop-up: one row per share target.
-class NavigateToolbar::ShareMenu final : public LMPopMenuViewDelegate {
-public:
-    ShareMenu(NavigateToolbar& toolbar, kpv::View* parent)
-        : m_toolbar(toolbar),
-          m_controller(ShareSelectWebsiteViewController::shareSelectWebsiteViewControllerWithDelegate(this, parent))
-    {
-    }
-    ShareSelectWebsiteViewController* controller() const { return m_controller.get(); }
-    void popMenuViewItemClicked(LMPopMenuView*, const QVariant& object, const QVariant&) override
-    {
-        const long type = m_controller->shareTypeByRepresentedObject(object);
-        m_controller->hide(false);
-        if (type != 0)
-            m_toolbar.controller().popMenuViewItemClicked(NavToolbarController::PopMenuShare, type);
-    }
-    void popMenuView_viewShowed(LMPopMenuView*, bool shown) override
-    {
-        m_toolbar.controller().popMenuViewShowed(NavToolbarController::PopMenuShare, shown);
-    }
-    bool popMenuViewItemEnabled(LMPopMenuView*, const QVariant& object, const QVariant&) override
-    {
-        const long type = m_controller->shareTypeByRepresentedObject(object);
-        return type != 0 && m_toolbar.controller().popMenuViewItemEnabled(NavToolbarController::PopMenuShare, type);
-    }
-
-private:
-    NavigateToolbar& m_toolbar;
-    std::unique_ptr<ShareSelectWebsiteViewController> m_controller;
 };
 
 // Hands the window's mouse moves to the toolbar, which shows itself near the bottom edge.
@@ -369,8 +339,12 @@ void NavigateToolbar::showPopMenu(int type, kpv::Point locationInWindow, bool de
             m_editMenu = std::make_unique<EditMenu>(*this, parent);
         m_editMenu->controller()->showAtLocationInWindow(locationInWindow, delay);
     } else if (type == NavToolbarController::PopMenuShare) {
-        if (!m_shareMenu)
-            m_shareMenu = std::make_unique<ShareMenu>(*this, parent);
+        if (!m_shareMenu) {
+            m_shareMenu = std::make_unique<SharePopMenu>(parent, SharePopMenu::Actions{
+                [this](long shareType) { m_controller->popMenuViewItemClicked(NavToolbarController::PopMenuShare, shareType); },
+                [this](long shareType) { return m_controller->popMenuViewItemEnabled(NavToolbarController::PopMenuShare, shareType); },
+                [this](bool shown) { m_controller->popMenuViewShowed(NavToolbarController::PopMenuShare, shown); }});
+        }
         m_shareMenu->controller()->showAtLocationInWindow(locationInWindow, delay);
     }
 }
