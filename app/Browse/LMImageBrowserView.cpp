@@ -378,7 +378,7 @@ void LMImageBrowserView::requestPicture(const QString& uid, const QString& path)
     if (m_pendingPictures.count(uid))
         return;
     if (m_syncPictures) {
-        insertPicture(uid, kpv::Thumbnailer::thumbnail(path, wantedPixels), wantedPixels);
+        insertPicture(uid, kpv::Thumbnailer::uprightThumbnail(path, wantedPixels), wantedPixels);
         return;
     }
     if (!m_pictureQueue) {
@@ -393,7 +393,7 @@ void LMImageBrowserView::requestPicture(const QString& uid, const QString& path)
         // A cell scrolled past before its turn costs no decode.
         if (!wanted->load())
             return;
-        QImage picture = kpv::Thumbnailer::thumbnail(path, pixels);
+        QImage picture = kpv::Thumbnailer::uprightThumbnail(path, pixels);
         kpv::RunLoop::performOnMainThread(
             [self, uid, picture, wanted, pixels] {
                 auto s = self.lock();

@@ -13,6 +13,9 @@ public:
     // A thumbnail of the file whose longer side is at most `maxPixelSize`, premultiplied RGBA,
     // in the file's stored orientation.
     static QImage thumbnail(const QString& path, int maxPixelSize);
+    // The same turned upright by the file's orientation, as the viewer shows the picture: for
+    // grids, which draw thumbnails as they are.
+    static QImage uprightThumbnail(const QString& path, int maxPixelSize);
 
     // The shared cache folder of the desktop ($XDG_CACHE_HOME/thumbnails); tests point it elsewhere.
     static QString cacheDirectory();

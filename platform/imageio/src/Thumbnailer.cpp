@@ -63,18 +63,13 @@ QImage freshCacheEntry(const QString& cacheFile, const QByteArray& uri, qint64 m
     return reader.read();
 }
 
-// The desktop's thumbnailers store their pictures upright. Every other thumbnail keeps the file's
-// stored orientation (the viewer turns it), so a cached one is turned back: the inverse of the
-// EXIF orientation (TIFF 6.0 tag 274), which is the orientation itself except for the two quarter
-// turns, each the other's inverse.
-QImage toStoredOrientation(const QImage& upright, int orientation)
+// EXIF orientation (TIFF 6.0 tag 274) as the turn that makes a stored picture upright: a quarter
+// turn clockwise by the angle, then a mirror left to right.
+QImage applyOrientation(const QImage& image, int orientation)
 {
-    if (orientation < 2 || orientation > 8)
-        return upright;
-    const int inverse = orientation == 6 ? 8 : orientation == 8 ? 6 : orientation;
     int angle = 0;
     bool mirror = false;
-    switch (inverse) {
+    switch (orientation) {
     case 2: mirror = true; break;
     case 3: angle = 180; break;
     case 4: angle = 180; mirror = true; break;
@@ -82,10 +77,24 @@ QImage toStoredOrientation(const QImage& upright, int orientation)
     case 6: angle = 90; break;
     case 7: angle = 270; mirror = true; break;
     case 8: angle = 270; break;
-    default: break;
+    default: return image;
     }
-    QImage out = angle != 0 ? upright.transformed(QTransform().rotate(angle)) : upright;
+    QImage out = angle != 0 ? image.transformed(QTransform().rotate(angle)) : image;
     return mirror ? out.mirrored(true, false) : out;
+}
+
+// The desktop's thumbnailers store their pictures upright. Every other thumbnail keeps the file's
+// stored orientation (the viewer turns it), so a cached one is turned back: the inverse of the
+// orientation is the orientation itself except for the two quarter turns, each the other's inverse.
+QImage toStoredOrientation(const QImage& upright, int orientation)
+{
+    return applyOrientation(upright, orientation == 6 ? 8 : orientation == 8 ? 6 : orientation);
+}
+
+int fileOrientation(const QString& path)
+{
+    auto source = ImageSource::createWithFile(path);
+    return source ? source->propertiesAtIndex(0).value(QLatin1String(kCGImagePropertyOrientation)).toInt() : 1;
 }
 
 QImage fitted(QImage image, int maxPixelSize)
@@ -121,7 +130,9 @@ QString Thumbnailer::cachePathFor(const QString& path, const QString& sizeFolder
     return cacheDirectory() + u'/' + sizeFolder + u'/' + QString::fromLatin1(md5) + QStringLiteral(".png");
 }
 
-QImage Thumbnailer::thumbnail(const QString& path, int maxPixelSize)
+namespace {
+
+QImage makeThumbnail(const QString& path, int maxPixelSize, bool upright)
 {
     if (maxPixelSize <= 0)
         return {};
@@ -133,13 +144,9 @@ QImage Thumbnailer::thumbnail(const QString& path, int maxPixelSize)
     // The larger cached size first: it scales down to our box without losing detail.
     const char* folders[] = {maxPixelSize > 128 ? "large" : "normal", maxPixelSize > 128 ? "normal" : "large"};
     for (const char* folder : folders) {
-        QImage cached = freshCacheEntry(cachePathFor(path, QString::fromLatin1(folder)), uri, mtime);
-        if (!cached.isNull()) {
-            auto source = ImageSource::createWithFile(path);
-            const int orientation =
-                source ? source->propertiesAtIndex(0).value(QLatin1String(kCGImagePropertyOrientation)).toInt() : 1;
-            return fitted(toStoredOrientation(cached, orientation), maxPixelSize);
-        }
+        QImage cached = freshCacheEntry(Thumbnailer::cachePathFor(path, QString::fromLatin1(folder)), uri, mtime);
+        if (!cached.isNull())
+            return fitted(upright ? cached : toStoredOrientation(cached, fileOrientation(path)), maxPixelSize);
     }
     auto source = ImageSource::createWithFile(path);
     if (!source)
@@ -147,7 +154,21 @@ QImage Thumbnailer::thumbnail(const QString& path, int maxPixelSize)
     QImage image = source->createThumbnailAtIndex(0, maxPixelSize, false);
     if (image.isNull())
         image = source->createThumbnailAtIndex(0, maxPixelSize, true);
+    if (upright && !image.isNull())
+        image = applyOrientation(image, source->propertiesAtIndex(0).value(QLatin1String(kCGImagePropertyOrientation)).toInt());
     return fitted(image, maxPixelSize);
+}
+
+}  // namespace
+
+QImage Thumbnailer::thumbnail(const QString& path, int maxPixelSize)
+{
+    return makeThumbnail(path, maxPixelSize, false);
+}
+
+QImage Thumbnailer::uprightThumbnail(const QString& path, int maxPixelSize)
+{
+    return makeThumbnail(path, maxPixelSize, true);
 }
 
 }  // namespace kpv

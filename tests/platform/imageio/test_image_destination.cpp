@@ -237,6 +237,46 @@ TEST(ThumbnailerCache, CachedUprightEntriesComeBackInTheStoredOrientation)
     ASSERT_EQ(thumb.size(), QSize(128, 64));
     EXPECT_EQ(thumb.pixel(10, 32), qRgba(255, 0, 0, 255));
     EXPECT_EQ(thumb.pixel(118, 32), qRgba(0, 0, 255, 255));
+    // Asked upright, the entry comes back as the desktop stored it.
+    const QImage uprightThumb = Thumbnailer::uprightThumbnail(photo, 128);
+    ASSERT_EQ(uprightThumb.size(), QSize(64, 128));
+    EXPECT_EQ(uprightThumb.pixel(32, 10), qRgba(255, 0, 0, 255));
+    EXPECT_EQ(uprightThumb.pixel(32, 118), qRgba(0, 0, 255, 255));
+    Thumbnailer::setCacheDirectoryForTesting(QString());
+}
+
+TEST(ThumbnailerUpright, EveryOrientationIsTurnedAsTheViewerShowsIt)
+{
+    QTemporaryDir dir;
+    Thumbnailer::setCacheDirectoryForTesting(dir.filePath(QStringLiteral("cache")));
+    // Stored landscape, blue with a red top-left quarter.
+    QImage stored(160, 80, QImage::Format_RGBA8888_Premultiplied);
+    stored.fill(Qt::blue);
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 80; ++x)
+            stored.setPixel(x, y, qRgba(255, 0, 0, 255));
+    // Where the red quarter is once upright (0 left/top, 1 right/bottom), and whether it turns.
+    struct Expected { int column, row; bool portrait; };
+    const Expected expected[9] = {{0, 0, false}, {0, 0, false}, {1, 0, false}, {1, 1, false}, {0, 1, false},
+                                  {0, 0, true},  {1, 0, true},  {1, 1, true},  {0, 1, true}};
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        const QString photo = dir.filePath(QStringLiteral("o%1.jpg").arg(orientation));
+        ASSERT_TRUE(ImageDestination::writeImage(stored, photo, ContentTypes::kJpeg,
+                                                 withOrientationAndDpi(orientation, 72)));
+        const QImage thumb = Thumbnailer::uprightThumbnail(photo, 160);
+        const Expected e = expected[orientation];
+        ASSERT_EQ(thumb.size(), e.portrait ? QSize(80, 160) : QSize(160, 80)) << "orientation " << orientation;
+        const int w = thumb.width(), h = thumb.height();
+        for (int row = 0; row < 2; ++row)
+            for (int column = 0; column < 2; ++column) {
+                const QRgb p = thumb.pixel(w / 4 + column * w / 2, h / 4 + row * h / 2);
+                const bool red = qRed(p) > 200 && qBlue(p) < 60;
+                EXPECT_EQ(red, column == e.column && row == e.row)
+                    << "orientation " << orientation << " quarter " << column << "," << row;
+            }
+        // The plain thumbnail stays as stored.
+        EXPECT_EQ(Thumbnailer::thumbnail(photo, 160).size(), QSize(160, 80));
+    }
     Thumbnailer::setCacheDirectoryForTesting(QString());
 }
 
