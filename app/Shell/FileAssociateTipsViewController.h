@@ -3,7 +3,8 @@
 // launch until the user answers it once. OK makes the viewer the handler of every supported type
 // (the freedesktop MIME associations), Configure opens the preferences' association page with
 // every group ticked, the close button only dismisses it; any of the three keeps it away for good.
-// It steps aside while a slideshow plays. Main thread only.
+// It shows over the viewer and the empty window only: it steps aside while a slideshow plays or
+// another mode fills the window. Main thread only.
 
 #include <QString>
 

@@ -20,7 +20,8 @@ constexpr double kWidth = 760;
 constexpr double kHeight = 44;
 
 const char* const kDidChangeMainShowMode = "didChangeMainShowMode";
-constexpr long kSlideshowMode = 32;
+constexpr long kEmptyMode = 2;
+constexpr long kViewMode = 4;
 
 } // namespace
 
@@ -66,11 +67,13 @@ FileAssociateTipsViewController::FileAssociateTipsViewController(kpv::View* pare
         m_parentView->addSubview(m_view);
     }
 
-    // Out of the way while a slideshow plays, back afterwards unless answered.
+    // The tip belongs over the viewer and the empty window: out of the way while a slideshow plays
+    // or another mode (the grids, crop, the mini window) fills the window, back afterwards unless
+    // answered.
     auto& center = kpv::NotificationCenter::defaultCenter();
     center.addObserver(this, QString::fromLatin1(kDidChangeMainShowMode), nullptr, [this](const kpv::Notification& n) {
-        if (n.userInfo.value(QStringLiteral("old")).toLongLong() == kSlideshowMode)
-            show(true);
+        const long mode = long(n.userInfo.value(QStringLiteral("new")).toLongLong());
+        show(mode == kViewMode || mode == kEmptyMode);
     });
     center.addObserver(this, QString::fromLatin1(DidSlideshowFirstFrameDisplayedNotification), nullptr,
                        [this](const kpv::Notification&) { show(false); });

@@ -84,6 +84,27 @@ TEST_F(FileAssociateTips, StepsAsideForASlideshowUnlessAnswered)
     EXPECT_FALSE(tips->isShown());
 }
 
+TEST_F(FileAssociateTips, ShowsOverTheViewerAndTheEmptyWindowOnly)
+{
+    auto tips = make();
+    tips->show(true);
+    auto& center = kpv::NotificationCenter::defaultCenter();
+    auto change = [&](qlonglong from, qlonglong to) {
+        center.postNotification(QStringLiteral("didChangeMainShowMode"), nullptr,
+                                {{QStringLiteral("old"), from}, {QStringLiteral("new"), to}});
+    };
+    // Thumbnails, favourites, crop and the two mini windows fill the window: no tip over them.
+    for (qlonglong mode : {64, 8, 16, 128, 256}) {
+        change(4, mode);
+        EXPECT_FALSE(tips->isShown()) << "mode " << mode;
+        change(mode, 4);
+        EXPECT_TRUE(tips->isShown()) << "back from mode " << mode;
+    }
+    change(4, 2);
+    EXPECT_TRUE(tips->isShown()) << "the empty window keeps it";
+    EXPECT_FALSE(config->defaultViewerConfigured());
+}
+
 TEST_F(FileAssociateTips, TheSentenceIsNeverCut)
 {
     for (const QString& name : {QStringLiteral("Viewer"), QStringLiteral("A Program With A Much Longer Name Than Most")}) {
