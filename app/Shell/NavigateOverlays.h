@@ -43,7 +43,8 @@ public:
     LMFadeShowProxy& nextPrevShowProxy() { return *m_nextPrevProxy; }
     LMFadeShowProxy& fileInfoShowProxy() { return *m_fileInfoProxy; }
 
-    // The file line: hidden with the whole information container, filled from the record.
+    // The file line: hidden with the whole information container, filled from the record. The
+    // status line hides with the container too, and comes back with it when it has a text.
     void setNavInfoContainerHidden(bool hidden);
     void setFileImgBaseInfo(const LMFileImgBaseInfoPtr& info, int64_t mask);
     const NavFileInfoView& fileInfo() const { return m_fileInfo; }

@@ -125,7 +125,7 @@ void NavigateOverlays::updateStatusInfo(const QString& text, bool showWaiting, b
     if (frame.y() != y || frame.width() != parent.width())
         m_statusContainer->setFrame(kpv::Rect(0, y, parent.width(), frame.height()));
     m_status->setText(text, showWaiting);
-    m_statusContainer->setHidden(text.isEmpty());
+    m_statusContainer->setHidden(text.isEmpty() || m_infoContainer->isHidden());
 }
 
 bool NavigateOverlays::statusLineVisible() const
@@ -133,7 +133,13 @@ bool NavigateOverlays::statusLineVisible() const
     return !m_statusContainer->isHidden() && !m_status->isHidden() && m_status->alphaValue() > 0;
 }
 
-void NavigateOverlays::setNavInfoContainerHidden(bool hidden) { m_infoContainer->setHidden(hidden); }
+void NavigateOverlays::setNavInfoContainerHidden(bool hidden)
+{
+    // The status line belongs to the viewer's information too: a file's "cannot be shown" stays
+    // out of the grids and the other modes.
+    m_infoContainer->setHidden(hidden);
+    m_statusContainer->setHidden(hidden || m_statusText.isEmpty());
+}
 
 void NavigateOverlays::setFileImgBaseInfo(const LMFileImgBaseInfoPtr& info, int64_t mask)
 {

@@ -1,6 +1,8 @@
 // The views swipe paging draws with: added to the content view over the image view, placed in its
-// coordinates, drawing their image at their alpha, and gone with the session.
+// coordinates, drawing their image at their alpha, and gone with the session. Also the viewer's
+// overlays, which share the content view with them.
 
+#include "Shell/NavigateOverlays.h"
 #include "Shell/NavigatePagingViews.h"
 
 #include "Model/LMFileImgBaseInfo.h"
@@ -48,6 +50,30 @@ TEST(PagingViews, LiveInTheContentViewOverTheImageView)
         EXPECT_FALSE(imageView->imageNotDraw());
     }
     EXPECT_EQ(content.subviews().size(), before) << "the view leaves with its session";
+}
+
+TEST(ViewerOverlays, TheStatusLineLeavesWithTheViewersInformation)
+{
+    kpv::View content(kpv::Rect(0, 0, 800, 600));
+    NavigateOverlays overlays(&content);
+    overlays.previewStatusShowProxy().showWithAnimation(false, false);
+    overlays.updateStatusInfo(QStringLiteral("This file cannot be shown."), false, false, 0);
+    EXPECT_TRUE(overlays.statusLineVisible());
+
+    // Another mode (the thumbnail grid) takes the window: no status line over it.
+    overlays.setNavInfoContainerHidden(true);
+    EXPECT_FALSE(overlays.statusLineVisible());
+    overlays.updateStatusInfo(QStringLiteral("Loading..."), true, true, 0);
+    EXPECT_FALSE(overlays.statusLineVisible()) << "a load finishing behind the grid stays hidden";
+
+    // Back in the viewer, the line shows what it last said; an empty line stays hidden.
+    overlays.setNavInfoContainerHidden(false);
+    EXPECT_TRUE(overlays.statusLineVisible());
+    EXPECT_EQ(overlays.statusText(), QStringLiteral("Loading..."));
+    overlays.updateStatusInfo(QString(), false, false, 0);
+    overlays.setNavInfoContainerHidden(true);
+    overlays.setNavInfoContainerHidden(false);
+    EXPECT_FALSE(overlays.statusLineVisible());
 }
 
 } // namespace
