@@ -27,6 +27,12 @@ typedef struct MdPPWrapper {
  * word 17 255. On failure the wrapper is null. */
 MResult MdPPWrapperCreateEx(AMCMHandle hAMCM, MdPPWrapper** ppWrapper, PPFormat* pDstFormat,
                             PPFormat* pSrcFormat, PPPara* pPara, PPHandle* phPP);
+/* As MdPPWrapperCreateEx for a source that the image covers only part-way into its last column or
+ * row; the extents are in 1/65536 pixels, 0 for a whole side (MPPCreateWithExtent). Handles of
+ * different extents are different pool entries. */
+MResult MdPPWrapperCreateWithExtent(AMCMHandle hAMCM, MdPPWrapper** ppWrapper, PPFormat* pDstFormat,
+                                    PPFormat* pSrcFormat, PPPara* pPara, MInt64 lExtentX, MInt64 lExtentY,
+                                    PPHandle* phPP);
 /* As MdPPWrapperCreateEx after applying the manager's colour-ID options to copies of the formats. */
 MResult MdPPWrapperCreateEx_Plus(AMCMHandle hAMCM, MdPPWrapper** ppWrapper, PPFormat* pDstFormat,
                                  PPFormat* pSrcFormat, PPPara* pPara, PPHandle* phPP);

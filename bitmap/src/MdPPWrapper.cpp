@@ -13,8 +13,9 @@ struct PPStoredSet {
     PPFormat dst;
     PPFormat src;
     PPPara para;
+    MInt64 extent[2]; // the source's covered extent, 1/65536 pixels (0: whole)
 };
-static_assert(sizeof(PPStoredSet) == 26 * 8, "a stored request is 26 words");
+static_assert(sizeof(PPStoredSet) == 28 * 8, "a stored request is 28 words");
 
 struct PPPoolHalf;
 using PoolHalfFree = void (*)(PPPoolHalf*);
@@ -115,12 +116,15 @@ int64_t chooseSlot(PPPoolHalf* half)
 
 void advance(PPPoolHalf* half) { half->next = (half->next + 1) % MDPP_POOL_SLOTS; }
 
-MResult pooledHandle(PPPoolHalf* half, PPFormat* dst, PPFormat* src, PPPara* para, PPHandle* out, int64_t* slotOut)
+MResult pooledHandle(PPPoolHalf* half, PPFormat* dst, PPFormat* src, PPPara* para, const MInt64 extent[2],
+                     PPHandle* out, int64_t* slotOut)
 {
     PPStoredSet want{};
     want.dst = *dst;
     want.src = *src;
     want.para = *para;
+    want.extent[0] = extent[0];
+    want.extent[1] = extent[1];
     for (int64_t i = 0; i < MDPP_POOL_SLOTS; ++i) {
         if (!half->inUse[i] && half->handles[i] && std::memcmp(&half->sets[i], &want, sizeof want) == 0) {
             half->inUse[i] = 1;
@@ -137,7 +141,7 @@ MResult pooledHandle(PPPoolHalf* half, PPFormat* dst, PPFormat* src, PPPara* par
     half->handles[slot] = nullptr;
     advance(half);
     PPHandle h = nullptr;
-    MResult r = MPPCreate(dst, src, para, &h);
+    MResult r = MPPCreateWithExtent(dst, src, para, extent[0], extent[1], &h);
     if (r == MOK && h) {
         half->handles[slot] = h;
         half->sets[slot] = want;
@@ -178,6 +182,13 @@ extern "C" {
 MResult MdPPWrapperCreateEx(AMCMHandle hAMCM, MdPPWrapper** ppWrapper, PPFormat* pDstFormat, PPFormat* pSrcFormat,
                             PPPara* pPara, PPHandle* phPP)
 {
+    return MdPPWrapperCreateWithExtent(hAMCM, ppWrapper, pDstFormat, pSrcFormat, pPara, 0, 0, phPP);
+}
+
+MResult MdPPWrapperCreateWithExtent(AMCMHandle hAMCM, MdPPWrapper** ppWrapper, PPFormat* pDstFormat,
+                                    PPFormat* pSrcFormat, PPPara* pPara, MInt64 lExtentX, MInt64 lExtentY,
+                                    PPHandle* phPP)
+{
     if (!pDstFormat || !pSrcFormat || !pPara || !ppWrapper)
         return MERR_INVALID_PARAM;
     *ppWrapper = nullptr;
@@ -192,12 +203,13 @@ MResult MdPPWrapperCreateEx(AMCMHandle hAMCM, MdPPWrapper** ppWrapper, PPFormat*
     PPPoolHalf* half = fetchHalf(hAMCM, 0);
     w->hAMCM = hAMCM;
     w->pHandleAddress = &w->hPP;
-    MResult r = half ? pooledHandle(half, pDstFormat, pSrcFormat, pPara, &w->hPP, &w->lSlot) : MERR_PP_POOL_FULL;
+    const MInt64 extent[2] = {lExtentX, lExtentY};
+    MResult r = half ? pooledHandle(half, pDstFormat, pSrcFormat, pPara, extent, &w->hPP, &w->lSlot) : MERR_PP_POOL_FULL;
     if (r == MERR_PP_POOL_FULL) {
         // Not an error for the caller: the handle lives outside the pool for this wrapper only.
         w->lOutsidePool = 1;
         w->hPP = nullptr;
-        r = MPPCreate(pDstFormat, pSrcFormat, pPara, &w->hPP);
+        r = MPPCreateWithExtent(pDstFormat, pSrcFormat, pPara, lExtentX, lExtentY, &w->hPP);
         if (r == MOK && !w->hPP)
             r = MERR_UNKNOWN;
     }

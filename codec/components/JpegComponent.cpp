@@ -421,14 +421,17 @@ void copyRow(MByte* plane, MInt64 pitch, MInt64 to, MInt64 bytes) {
 }
 
 // The MCU-aligned delivery can reach one column or row past the picture; those samples are
-// copies of their neighbours so that a converter reading them sees no garbage.
+// copies of their neighbours so that a converter reading them sees no garbage. At a reduced scale
+// the last column or row of an image whose size is not a multiple of the scale is partly picture:
+// it is decoded like any other and kept (it is the picture's last pixels, averaged).
 void repairEdges(JpegComponent* c, MByte** pl, MInt64* pitch, MInt64 n) {
     const MInt64 s = c->lScale, w = c->delivered.r - c->delivered.l, h = c->delivered.b - c->delivered.t;
     const MInt64 hf = c->lHf, vf = c->lVf;
     const MUInt64 id = c->dwOutColor;
     const bool planar = id == 0x0F || id == 0x13 || id == 0x14 || id == 0x15;
     const bool odd = id == 0x0F || id == 0x14 || id == 0x13;
-    if (c->delivered.r * s > c->lImgWidth && w >= 2) {
+    const MInt64 pictureColumns = ceilDiv(c->lImgWidth, s), pictureRows = ceilDiv(c->lImgHeight, s);
+    if (c->delivered.r > pictureColumns && w >= 2) {
         copyColumn(pl[0], pitch[0], n, w - 1);
         const MInt64 cw = (w - 1) / hf;
         if (planar && cw) {
@@ -447,7 +450,7 @@ void repairEdges(JpegComponent* c, MByte** pl, MInt64* pitch, MInt64 n) {
         }
     }
     const MInt64 ch = (h + vf - 1) / vf, cbytes = (w + hf - 1) / hf;
-    if (c->delivered.b * s > c->lImgHeight && h >= 2) {
+    if (c->delivered.b > pictureRows && h >= 2) {
         copyRow(pl[0], pitch[0], h - 1, w);
         if (planar && ch >= 2) {
             copyRow(pl[1], pitch[1], ch - 1, cbytes);

@@ -40,6 +40,12 @@ MResult zoomScaleDecision(MIDecRecord* d, Scale* sc) {
                         (d->rcSource.bottom + den - 1) / den};
         d->lDecodedW = d->rcDecoded.right - d->rcDecoded.left;
         d->lDecodedH = d->rcDecoded.bottom - d->rcDecoded.top;
+        // The source region reaches (right - left) / den decoded columns, a whole number only
+        // when the region is a multiple of the reduction.
+        const MInt64 coveredW = ((d->rcSource.right - d->rcSource.left) << 16) / den;
+        const MInt64 coveredH = ((d->rcSource.bottom - d->rcSource.top) << 16) / den;
+        d->lCoveredW = coveredW == d->lDecodedW << 16 ? 0 : coveredW;
+        d->lCoveredH = coveredH == d->lDecodedH << 16 ? 0 : coveredH;
         sc->sx = sc->sy = den;
         return MOK;
     }
@@ -48,6 +54,7 @@ MResult zoomScaleDecision(MIDecRecord* d, Scale* sc) {
     if (r != MOK) return r;
     d->lDecodedW = tw;
     d->lDecodedH = th;
+    d->lCoveredW = d->lCoveredH = 0;
     d->rcDecoded = {0, 0, tw, th};
     sc->sx = std::max<MInt64>(d->lImgWidth / tw, 1);
     sc->sy = std::max<MInt64>(d->lImgHeight / th, 1);
@@ -87,7 +94,8 @@ MResult lockPP(MIDecRecord* d, PPHandle* hPP) {
     para.lOrientation = o;
     para.lBlockMode = PP_BLOCK_AUTO;
     para.lAlpha = d->bPPAlphaSet ? d->lPPAlpha : 255;
-    return MdPPWrapperCreateEx(d->hAMCM, &d->pPPWrapper, &dst, &src, &para, hPP);
+    // A partly covered last column or row is resampled as the part of a pixel that it is.
+    return MdPPWrapperCreateWithExtent(d->hAMCM, &d->pPPWrapper, &dst, &src, &para, d->lCoveredW, d->lCoveredH, hPP);
 }
 
 void unlockPP(MIDecRecord* d) {

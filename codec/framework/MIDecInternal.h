@@ -46,6 +46,10 @@ struct MIDecRecord {
     MByte frameInfo[56];
     MBITMAP canvas;
     MInt64 lDecodedW, lDecodedH;
+    // How far the image reaches into the decoded region, in 1/65536 decoded pixels: a reduced
+    // decode of a size that is not a multiple of the reduction ends in a partly covered column
+    // and row. 0 when the decoded region is whole image.
+    MInt64 lCoveredW, lCoveredH;
     MdPPWrapper* pPPWrapper;
     MInt64 bPPAlphaSet, lPPAlpha;
     MIDecBuffer buffers[2];

@@ -105,6 +105,8 @@ MResult fillBlock(MCodecRecord* c, const MRECT& A, const MRECT& img, const MInt6
 MResult mcodec::zoomDecode(MCodecRecord* c, MByte** planes, MInt64* pitches, MInt64* count) {
     const MRECT reg = c->rcRegion;
     if (c->lZoomWidth < 1 || c->lZoomHeight < 1 || c->lSrcImgWidth < 1 || c->lSrcImgHeight < 1) return MERR_INVALID_PARAM;
+    // Sizes are read in 16.16 fixed point below.
+    if (c->lSrcImgWidth > (MInt64(1) << 31) || c->lSrcImgHeight > (MInt64(1) << 31)) return MERR_UNSUPPORTED;
     if (reg.left < 0 || reg.top < 0 || reg.right > c->lZoomWidth || reg.bottom > c->lZoomHeight ||
         reg.right <= reg.left || reg.bottom <= reg.top)
         return MERR_INVALID_PARAM;
@@ -139,9 +141,13 @@ MResult mcodec::zoomDecode(MCodecRecord* c, MByte** planes, MInt64* pitches, MIn
                        c->rcSource.bottom - c->rcSource.top, regW, regH, nullptr, &c->lScaleShift);
     const MInt64 s = c->lScaleShift, d = MInt64(1) << s;
     PPFormat dstFmt{MInt64(c->dwZoomDstColor), c->lZoomWidth, c->lZoomHeight, nullptr};
-    PPFormat srcFmt{MInt64(c->dwZoomSrcColor), std::max<MInt64>(c->lSrcImgWidth >> s, 1),
-                    std::max<MInt64>(c->lSrcImgHeight >> s, 1), nullptr};
-    const bool noZoom = srcFmt.lWidth == c->lZoomWidth && srcFmt.lHeight == c->lZoomHeight;
+    // The reduced image has a last column (row) that is partly picture when the size is not a
+    // multiple of the reduction; it is kept, and the resampling maps onto the part it covers.
+    PPFormat srcFmt{MInt64(c->dwZoomSrcColor), ceilDiv(c->lSrcImgWidth, d), ceilDiv(c->lSrcImgHeight, d), nullptr};
+    const MInt64 coveredW = (c->lSrcImgWidth << 16) >> s, coveredH = (c->lSrcImgHeight << 16) >> s;
+    const MInt64 extentW = coveredW == srcFmt.lWidth << 16 ? 0 : coveredW;
+    const MInt64 extentH = coveredH == srcFmt.lHeight << 16 ? 0 : coveredH;
+    const bool noZoom = srcFmt.lWidth == c->lZoomWidth && srcFmt.lHeight == c->lZoomHeight && !extentW && !extentH;
     MInt64 B = 16;
     const MInt64 f = c->lSrcPlanes == 3 ? (c->lSrcHSub == c->lSrcVSub ? (6 >> (c->lSrcHSub - 1)) : 4) : 2;
     const MUInt64 yratio = (MUInt64(c->lSrcImgHeight >> s) << 16) / MUInt64(c->lZoomHeight);
@@ -222,7 +228,7 @@ MResult mcodec::zoomDecode(MCodecRecord* c, MByte** planes, MInt64* pitches, MIn
     PPHandle hPP = nullptr;
     const int alphaByte = constantAlphaByte(MUInt64(dstFmt.lColorID), MUInt64(srcFmt.lColorID));
     const MByte alphaValue = alphaByteValue(c->bAlphaSet, c->dwAlpha);
-    r = MdPPWrapperCreateEx(c->hComponentMgr, &wrapper, &dstFmt, &srcFmt, &para, &hPP);
+    r = MdPPWrapperCreateWithExtent(c->hComponentMgr, &wrapper, &dstFmt, &srcFmt, &para, extentW, extentH, &hPP);
     if (r == MOK) r = pinScale();
     MByte* T[3] = {};
     const MInt64 dbpp = std::max<MInt64>(c->lDstBpp / 8, 1);

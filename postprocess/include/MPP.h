@@ -67,6 +67,13 @@ typedef struct PPPara {
 typedef struct PPHandleRecord* PPHandle;
 
 MResult MPPCreate(PPFormat* pDstFormat, PPFormat* pSrcFormat, PPPara* pPara, PPHandle* phPP);
+/* As MPPCreate, for a source whose image ends part-way through its last column or row (the
+ * reduced decode of an image whose size is not a multiple of the reduction): the target maps onto
+ * lExtentX / 65536 source columns and lExtentY / 65536 source rows instead of the whole source.
+ * Each extent must lie above (size - 1) x 65536 and at most size x 65536; 0 means the whole side.
+ * Fit and fill take whole sources only. */
+MResult MPPCreateWithExtent(PPFormat* pDstFormat, PPFormat* pSrcFormat, PPPara* pPara, MInt64 lExtentX,
+                            MInt64 lExtentY, PPHandle* phPP);
 MResult MPPDestroy(PPHandle hPP);
 
 /* Runs the handle. ppDstPlane/pDstPitch and ppSrcPlane/pSrcPitch are arrays of three (unused

@@ -481,7 +481,8 @@ int64_t MCMul(const PPEngineContext* ctx, int64_t coefficient, bool withSaturati
     return gainK(halveNegative(ctx->contrast), v);
 }
 
-MResult MPPCreateIn(const PPFormat* dst, const PPFormat* src, const PPPara* para, PPEngine** out)
+MResult MPPCreateIn(const PPFormat* dst, const PPFormat* src, const PPPara* para, PPEngine** out, int64_t extentX,
+                    int64_t extentY)
 {
     if (!dst || !src || !para || !out)
         return MERR_INVALID_PARAM;
@@ -496,6 +497,18 @@ MResult MPPCreateIn(const PPFormat* dst, const PPFormat* src, const PPPara* para
     if (para->lSrcOriginX < 0 || para->lSrcOriginY < 0 || para->lSrcOriginX > kMaxSide ||
         para->lSrcOriginY > kMaxSide || para->lDstOriginX < -kMaxSide || para->lDstOriginX > kMaxSide ||
         para->lDstOriginY < -kMaxSide || para->lDstOriginY > kMaxSide)
+        return MERR_INVALID_PARAM;
+    // A partial extent covers more than the source's last pixel but not more than the source;
+    // fit and fill work on whole pixels, so they take whole sources only.
+    if (extentX == 0)
+        extentX = src->lWidth << 16;
+    if (extentY == 0)
+        extentY = src->lHeight << 16;
+    if (extentX <= (src->lWidth - 1) << 16 || extentX > src->lWidth << 16 || extentY <= (src->lHeight - 1) << 16 ||
+        extentY > src->lHeight << 16)
+        return MERR_INVALID_PARAM;
+    if ((para->lAspectMode & (PP_ASPECT_FIT | PP_ASPECT_FILL)) &&
+        (extentX != src->lWidth << 16 || extentY != src->lHeight << 16))
         return MERR_INVALID_PARAM;
 
     void* engineMem = MMemAlloc(nullptr, sizeof(PPEngine));
@@ -548,10 +561,13 @@ MResult MPPCreateIn(const PPFormat* dst, const PPFormat* src, const PPPara* para
     e->bandMode = para->lBandMode;
     e->rotated = swap;
 
-    e->stepX = static_cast<int64_t>(static_cast<double>(src->lWidth) / static_cast<double>(e->orientedW) * 65536.0);
-    e->stepY = static_cast<int64_t>(static_cast<double>(src->lHeight) / static_cast<double>(e->orientedH) * 65536.0);
-    e->zoomX = static_cast<int64_t>(static_cast<double>(e->orientedW) / static_cast<double>(src->lWidth) * 65536.0);
-    e->zoomY = static_cast<int64_t>(static_cast<double>(e->orientedH) / static_cast<double>(src->lHeight) * 65536.0);
+    // The steps map the target onto the covered extent of the source, so that a source whose
+    // last column is only partly image is not stretched over that column as if it were whole.
+    const double coveredW = static_cast<double>(extentX) / 65536.0, coveredH = static_cast<double>(extentY) / 65536.0;
+    e->stepX = static_cast<int64_t>(coveredW / static_cast<double>(e->orientedW) * 65536.0);
+    e->stepY = static_cast<int64_t>(coveredH / static_cast<double>(e->orientedH) * 65536.0);
+    e->zoomX = static_cast<int64_t>(static_cast<double>(e->orientedW) / coveredW * 65536.0);
+    e->zoomY = static_cast<int64_t>(static_cast<double>(e->orientedH) / coveredH * 65536.0);
     if (e->stepX == 0 || e->stepY == 0)
         return fail(MERR_INVALID_PARAM);
 
@@ -651,6 +667,12 @@ extern "C" {
 
 MResult MPPCreate(PPFormat* pDstFormat, PPFormat* pSrcFormat, PPPara* pPara, PPHandle* phPP)
 {
+    return MPPCreateWithExtent(pDstFormat, pSrcFormat, pPara, 0, 0, phPP);
+}
+
+MResult MPPCreateWithExtent(PPFormat* pDstFormat, PPFormat* pSrcFormat, PPPara* pPara, MInt64 extentX, MInt64 extentY,
+                            PPHandle* phPP)
+{
     if (!phPP)
         return MERR_INVALID_PARAM;
     *phPP = nullptr;
@@ -680,10 +702,10 @@ MResult MPPCreate(PPFormat* pDstFormat, PPFormat* pSrcFormat, PPPara* pPara, PPH
         PPPara copy = *pPara;
         for (int i = 0; i < 3 && r == MOK; ++i) {
             copy.lBlockMode = i + 1;
-            r = MPPCreateIn(pDstFormat, pSrcFormat, &copy, &h->engine[i]);
+            r = MPPCreateIn(pDstFormat, pSrcFormat, &copy, &h->engine[i], extentX, extentY);
         }
     } else {
-        r = MPPCreateIn(pDstFormat, pSrcFormat, pPara, &h->engine[0]);
+        r = MPPCreateIn(pDstFormat, pSrcFormat, pPara, &h->engine[0], extentX, extentY);
     }
     pDstFormat->lColorID = dstID;
     pSrcFormat->lColorID = srcID;

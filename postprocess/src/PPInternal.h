@@ -126,7 +126,10 @@ MResult MMapPixel(const PPFormat* fmt, PPPixelMap* map);
 MResult MFormatColorID_GetBPP(const PPPixelMap* map, PPPlaneSet* set);
 MResult MInitConvertParam(const PPPixelMap* map, PPPlaneSet* set);
 MResult MInitConvertData(int64_t layout, PPPlaneSet* set, MByte* const* planes, const MInt64* pitches);
-MResult MPPCreateIn(const PPFormat* dst, const PPFormat* src, const PPPara* para, PPEngine** out);
+// extentX and extentY: the part of the source that the target maps onto, in 1/65536 pixels; 0 is
+// the whole side (see MPPCreateWithExtent).
+MResult MPPCreateIn(const PPFormat* dst, const PPFormat* src, const PPPara* para, PPEngine** out,
+                    int64_t extentX = 0, int64_t extentY = 0);
 void MPPDestroyIn(PPEngine* engine);
 MResult MPProcessIn(PPEngine* engine, MByte* const* dstPlanes, const MRECT* rect, const MInt64* dstPitch,
                     const MByte* const* srcPlanes, const MInt64* srcPitch);

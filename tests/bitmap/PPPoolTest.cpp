@@ -169,3 +169,23 @@ TEST_F(Pool, ColourIDOptionsApplyToYUVAndGreySides)
 }
 
 } // namespace
+
+TEST_F(Pool, RequestsThatDifferOnlyInTheCoveredExtentGetTheirOwnHandles)
+{
+    Request a;
+    MdPPWrapper* w = nullptr;
+    PPHandle whole = nullptr, part = nullptr, again = nullptr;
+    ASSERT_EQ(MdPPWrapperCreateEx(amcm, &w, &a.dst, &a.src, &a.para, &whole), MOK);
+    MdPPWrapperDestroy(w);
+    Request b;
+    ASSERT_EQ(MdPPWrapperCreateWithExtent(amcm, &w, &b.dst, &b.src, &b.para, 79 * 65536 + 16384, 0, &part), MOK);
+    EXPECT_NE(part, whole);
+    MdPPWrapperDestroy(w);
+    Request c;
+    ASSERT_EQ(MdPPWrapperCreateWithExtent(amcm, &w, &c.dst, &c.src, &c.para, 79 * 65536 + 16384, 0, &again), MOK);
+    EXPECT_EQ(again, part);
+    MdPPWrapperDestroy(w);
+    Request d;
+    EXPECT_EQ(MdPPWrapperCreateWithExtent(amcm, &w, &d.dst, &d.src, &d.para, 81 * 65536, 0, &again), MERR_INVALID_PARAM);
+    EXPECT_EQ(w, nullptr);
+}

@@ -406,3 +406,70 @@ TEST(Helpers, FixedPointAndRectangles)
 }
 
 } // namespace
+
+// A source whose last column and row are only partly image: the target maps onto the covered
+// part, so the far target pixels sample inside it instead of being pushed out by a stretch.
+TEST(Extent, TargetMapsOntoTheCoveredPartOfTheSource)
+{
+    // Grey ramp: sample (x, y) = 10 x + y, so a sample's value gives its position.
+    constexpr MInt64 SW = 9, SH = 7;
+    std::vector<MByte> src(SW * SH);
+    for (MInt64 y = 0; y < SH; ++y)
+        for (MInt64 x = 0; x < SW; ++x)
+            src[y * SW + x] = static_cast<MByte>(10 * x + y);
+    // 8.25 x 6.5 covered pixels onto 8 x 6 target pixels, nearest: target column i samples
+    // floor(i x 8.25 / 8), row j floor(j x 6.5 / 6); the whole source would give i x 9 / 8.
+    PPPara para{};
+    para.lResampleMode = PP_RESAMPLE_NEAREST;
+    PPFormat dst{0x64000000, 8, 6, nullptr}, sf{0x64000000, SW, SH, nullptr};
+    Handle h;
+    ASSERT_EQ(MPPCreateWithExtent(&dst, &sf, &para, 8 * 65536 + 16384, 6 * 65536 + 32768, &h.h), MOK);
+    std::vector<MByte> out(8 * 6, 0xCD);
+    MByte* dp[3] = {out.data(), nullptr, nullptr};
+    const MByte* sp[3] = {src.data(), nullptr, nullptr};
+    const MInt64 dpitch[3] = {8, 0, 0}, spitch[3] = {SW, 0, 0};
+    ASSERT_EQ(MPProcess(h.h, dp, nullptr, dpitch, sp, spitch), MOK);
+    for (int j = 0; j < 6; ++j)
+        for (int i = 0; i < 8; ++i)
+            EXPECT_EQ(out[size_t(j * 8 + i)], 10 * (i * 33 / 32) + (j * 13 / 12)) << i << "," << j;
+    // Going back from the target's last column reaches the partly covered one, no further.
+    MRECT t{7, 0, 8, 6}, s{};
+    ASSERT_EQ(MPPAlign(h.h, &t, &s), MOK);
+    EXPECT_EQ(s.left, 7);
+    EXPECT_EQ(s.right, 8);
+
+    // Bilinear sampling at pixel centres: 8.5 covered pixels onto 4, so the centre of target
+    // column i is source position 2.125 i + 0.5625; the whole source would give 2.25 i + 0.625.
+    PPPara bilinear{};
+    bilinear.lResampleMode = PP_RESAMPLE_BILINEAR;
+    PPFormat one{0x64000000, 4, 1, nullptr}, row{0x64000000, 9, 1, nullptr};
+    std::vector<MByte> ramp(9);
+    for (int x = 0; x < 9; ++x)
+        ramp[size_t(x)] = static_cast<MByte>(20 * x);
+    Handle b;
+    ASSERT_EQ(MPPCreateWithExtent(&one, &row, &bilinear, 8 * 65536 + 32768, 0, &b.h), MOK);
+    std::vector<MByte> four(4);
+    MByte* fp[3] = {four.data(), nullptr, nullptr};
+    const MByte* rp[3] = {ramp.data(), nullptr, nullptr};
+    const MInt64 fpitch[3] = {4, 0, 0}, rpitch[3] = {9, 0, 0};
+    ASSERT_EQ(MPProcess(b.h, fp, nullptr, fpitch, rp, rpitch), MOK);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_NEAR(four[size_t(i)], 20 * (2.125 * i + 0.5625), 1) << i;
+}
+
+TEST(Extent, OutsideTheLastPixelOrWithAspectWorkIsRefused)
+{
+    PPPara para{};
+    PPFormat dst{0x64000000, 4, 4, nullptr}, src{0x64000000, 8, 8, nullptr};
+    PPHandle h = nullptr;
+    // The covered part must reach into the last pixel and not beyond the source.
+    EXPECT_EQ(MPPCreateWithExtent(&dst, &src, &para, 7 * 65536, 0, &h), MERR_INVALID_PARAM);
+    EXPECT_EQ(MPPCreateWithExtent(&dst, &src, &para, 0, 8 * 65536 + 1, &h), MERR_INVALID_PARAM);
+    EXPECT_EQ(MPPCreateWithExtent(&dst, &src, &para, -65536, 0, &h), MERR_INVALID_PARAM);
+    EXPECT_EQ(h, nullptr);
+    para.lAspectMode = PP_ASPECT_FIT;
+    EXPECT_EQ(MPPCreateWithExtent(&dst, &src, &para, 7 * 65536 + 1, 0, &h), MERR_INVALID_PARAM);
+    // Whole extents are the plain creation.
+    ASSERT_EQ(MPPCreateWithExtent(&dst, &src, &para, 8 * 65536, 8 * 65536, &h), MOK);
+    MPPDestroy(h);
+}
