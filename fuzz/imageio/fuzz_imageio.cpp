@@ -1,8 +1,10 @@
 // Feeds arbitrary bytes to the image reader: sniffing, header reading, properties, full and
-// scaled decodes of the first frames, and the check of what a rewrite would drop.
+// scaled decodes of the first frames, the orientation read from a file's head, and the check of
+// what a rewrite would drop.
 
 #include "imageio/ImageDestination.h"
 #include "imageio/ImageSource.h"
+#include "../../platform/imageio/src/Metadata.h"
 
 #include <QCoreApplication>
 
@@ -20,6 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     // What a rewrite would drop is read from the same hostile bytes.
     kpv::ImageDestination::contentLostByRewritingData(QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size)));
+    // The orientation alone, as read from the head of a file.
+    kpv::imageio_detail::readOrientation(QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size)));
     auto source = kpv::ImageSource::createWithData(QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)));
     if (!source)
         return 0;

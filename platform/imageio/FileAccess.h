@@ -30,4 +30,9 @@ FileIdentity fileIdentity(const QString& path);
 bool readRegularFile(const QString& path, std::int64_t maxBytes, QByteArray* out, QString* error = nullptr,
                      FileIdentity* identity = nullptr);
 
+// Reads at most `maxBytes` from the start of a regular file, with the same care as
+// readRegularFile. *whole (when given) tells whether that was all of it.
+bool readRegularFileHead(const QString& path, std::int64_t maxBytes, QByteArray* out, bool* whole,
+                         QString* error = nullptr);
+
 } // namespace kpv

@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -37,7 +38,12 @@ FileIdentity fileIdentity(const QString& path)
     return identityOf(st);
 }
 
-bool readRegularFile(const QString& path, std::int64_t maxBytes, QByteArray* out, QString* error, FileIdentity* identity)
+namespace {
+
+// Reads up to `maxBytes` of the regular file at `path`; `wholeOnly` refuses a longer file instead
+// of cutting it.
+bool readRegular(const QString& path, std::int64_t maxBytes, bool wholeOnly, QByteArray* out, bool* whole,
+                 QString* error, FileIdentity* identity)
 {
     const auto fail = [&](const QString& why) {
         if (error)
@@ -57,9 +63,10 @@ bool readRegularFile(const QString& path, std::int64_t maxBytes, QByteArray* out
         return fail(systemError(errno));
     if (!S_ISREG(st.st_mode))
         return fail(QStringLiteral("not a regular file"));
-    if (st.st_size > maxBytes)
+    if (wholeOnly && st.st_size > maxBytes)
         return fail(QStringLiteral("the file is too large"));
-    QByteArray data(qsizetype(st.st_size), Qt::Uninitialized);
+    const std::int64_t wanted = std::min<std::int64_t>(st.st_size, std::max<std::int64_t>(maxBytes, 0));
+    QByteArray data(qsizetype(wanted), Qt::Uninitialized);
     qsizetype done = 0;
     while (done < data.size()) {
         const ssize_t n = ::read(fd, data.data() + done, size_t(data.size() - done));
@@ -75,8 +82,22 @@ bool readRegularFile(const QString& path, std::int64_t maxBytes, QByteArray* out
         return fail(QStringLiteral("the file became shorter while it was read"));
     if (identity)
         *identity = identityOf(st);
+    if (whole)
+        *whole = wanted == st.st_size;
     *out = std::move(data);
     return true;
+}
+
+} // namespace
+
+bool readRegularFile(const QString& path, std::int64_t maxBytes, QByteArray* out, QString* error, FileIdentity* identity)
+{
+    return readRegular(path, maxBytes, true, out, nullptr, error, identity);
+}
+
+bool readRegularFileHead(const QString& path, std::int64_t maxBytes, QByteArray* out, bool* whole, QString* error)
+{
+    return readRegular(path, maxBytes, false, out, whole, error, nullptr);
 }
 
 } // namespace kpv

@@ -167,6 +167,23 @@ QVariantMap readMetadata(const QByteArray& file)
     return top;
 }
 
+std::optional<int> readOrientation(const QByteArray& bytes)
+{
+    try {
+        auto image = openImage(bytes);
+        if (!image)
+            return std::nullopt;
+        const Exiv2::ExifData& exif = image->exifData();
+        const auto it = exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+        if (it == exif.end() || it->count() < 1)
+            return 1;
+        const long o = it->toLong(0);
+        return o >= 1 && o <= 8 ? int(o) : 1;
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
 QImage readExifThumbnail(const QByteArray& file, int maxPixelSize)
 {
     try {

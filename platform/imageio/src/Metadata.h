@@ -6,11 +6,18 @@
 #include <QImage>
 #include <QVariantMap>
 
+#include <optional>
+
 namespace kpv::imageio_detail {
 
 // The metadata sub-dictionaries and the top-level orientation and density of the file's
 // first image. Empty when the file carries none or cannot be parsed.
 QVariantMap readMetadata(const QByteArray& file);
+
+// The EXIF orientation (1 to 8; 1 when the file names none) read from `bytes`, which may be only
+// the head of the file. Empty when the metadata cannot be read from them (it runs on past the
+// head, or is damaged): the caller then decides whether the whole file is worth reading.
+std::optional<int> readOrientation(const QByteArray& bytes);
 
 // Sets the metadata library up once (quiet log, thread-safe XMP parser); every user calls it first.
 void prepareExiv2();

@@ -1,5 +1,7 @@
 #include "imageio/Thumbnailer.h"
 
+#include "Metadata.h"
+#include "imageio/FileAccess.h"
 #include "imageio/ImageProperties.h"
 #include "imageio/ImageSource.h"
 
@@ -91,8 +93,19 @@ QImage toStoredOrientation(const QImage& upright, int orientation)
     return applyOrientation(upright, orientation == 6 ? 8 : orientation == 8 ? 6 : orientation);
 }
 
+// The file's stored orientation. Cameras and editors put their metadata at the start of the file,
+// so its head is read; the whole file only when the metadata runs on past it.
 int fileOrientation(const QString& path)
 {
+    constexpr qint64 kHeadBytes = 256 * 1024;
+    QByteArray head;
+    bool whole = false;
+    if (!readRegularFileHead(path, kHeadBytes, &head, &whole))
+        return 1;
+    if (const std::optional<int> orientation = imageio_detail::readOrientation(head))
+        return *orientation;
+    if (whole)
+        return 1;
     auto source = ImageSource::createWithFile(path);
     return source ? source->propertiesAtIndex(0).value(QLatin1String(kCGImagePropertyOrientation)).toInt() : 1;
 }

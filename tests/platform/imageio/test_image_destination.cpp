@@ -237,6 +237,38 @@ TEST(ThumbnailerCache, CachedUprightEntriesComeBackInTheStoredOrientation)
     ASSERT_EQ(thumb.size(), QSize(128, 64));
     EXPECT_EQ(thumb.pixel(10, 32), qRgba(255, 0, 0, 255));
     EXPECT_EQ(thumb.pixel(118, 32), qRgba(0, 0, 255, 255));
+
+    // A cache hit reads only the head of the photo for its orientation: the same photo grown
+    // past the size any whole-file read accepts (a sparse tail) still comes back turned.
+    const QString huge = dir.filePath(QStringLiteral("huge.jpg"));
+    ASSERT_TRUE(QFile::copy(photo, huge));
+    {
+        QFile grow(huge);
+        ASSERT_TRUE(grow.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(grow.resize(qint64(3) << 30));
+    }
+    const QString hugeEntry = Thumbnailer::cachePathFor(huge, QStringLiteral("normal"));
+    const QByteArray hugeUri = QUrl::fromLocalFile(huge).toEncoded();
+    const QByteArray hugeTime = QByteArray::number(QFileInfo(huge).lastModified().toSecsSinceEpoch());
+    ASSERT_FALSE(writeFile(dir, QStringLiteral("cache/normal/") + QFileInfo(hugeEntry).fileName(),
+                           referencePng(upright, false, false, {{"Thumb::URI", hugeUri}, {"Thumb::MTime", hugeTime}}))
+                     .isEmpty());
+    const QImage hugeThumb = Thumbnailer::thumbnail(huge, 128);
+    ASSERT_EQ(hugeThumb.size(), QSize(128, 64));
+    EXPECT_EQ(hugeThumb.pixel(10, 32), qRgba(255, 0, 0, 255));
+    EXPECT_EQ(hugeThumb.pixel(118, 32), qRgba(0, 0, 255, 255));
+
+    // Without orientation in its head a photo keeps the cached picture as it is.
+    const QString plain = dir.filePath(QStringLiteral("plain.jpg"));
+    ASSERT_TRUE(ImageDestination::writeImage(pattern(400, 200, false), plain, ContentTypes::kJpeg, {}));
+    const QString plainEntry = Thumbnailer::cachePathFor(plain, QStringLiteral("normal"));
+    const QByteArray plainUri = QUrl::fromLocalFile(plain).toEncoded();
+    const QByteArray plainTime = QByteArray::number(QFileInfo(plain).lastModified().toSecsSinceEpoch());
+    ASSERT_FALSE(writeFile(dir, QStringLiteral("cache/normal/") + QFileInfo(plainEntry).fileName(),
+                           referencePng(upright, false, false, {{"Thumb::URI", plainUri}, {"Thumb::MTime", plainTime}}))
+                     .isEmpty());
+    EXPECT_EQ(Thumbnailer::thumbnail(plain, 128).size(), QSize(64, 128));
+
     // Asked upright, the entry comes back as the desktop stored it.
     const QImage uprightThumb = Thumbnailer::uprightThumbnail(photo, 128);
     ASSERT_EQ(uprightThumb.size(), QSize(64, 128));
