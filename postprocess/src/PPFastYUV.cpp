@@ -215,7 +215,7 @@ MResult semi422ToI420(const PPBand* b, const PPPlaneSet* dst, const PPPlaneSet* 
 MResult yuvBilinear(const PPBand* b, const PPPlaneSet* dst, const PPPlaneSet* src, const PPEngine* e)
 {
     lumaBilinear(*b, *dst, *src, e);
-    chroma<false>(*b, *dst, *src, e);
+    PPChromaNearest(b, dst, src, e, false);
     return MOK;
 }
 

@@ -174,21 +174,7 @@ bool tryPlanarBytes(const PPBand& b, const PPPlaneSet& dst, const PPPlaneSet& sr
         return false;
     if (ctx->dstMap.layout == PPL_GREY)
         return true;
-    const bool greySource = ctx->srcMap.layout == PPL_GREY;
-    const PPTargetWalk w(e);
-    const PPLastWriters lu(b.u0, b.u1, w.swap ? w.cy : w.cx, w.swap ? w.sy : w.sx, w.swap ? dst.vs[1] : dst.hs[1]);
-    const PPLastWriters lv(b.v0, b.v1, w.swap ? w.cx : w.cy, w.swap ? w.sx : w.sy, w.swap ? dst.hs[1] : dst.vs[1]);
-    lv.forEach([&](int64_t v) {
-        const int64_t y0 = ctx->rowIndex[2 * v];
-        lu.forEach([&](int64_t u) {
-            const int64_t tx = w.tx(u, v), ty = w.ty(u, v), x0 = ctx->colIndex[2 * u];
-            for (int p = 1; p < 3; ++p) {
-                const uint8_t value =
-                    greySource ? 128 : src.ptr[p][(y0 / src.vs[p]) * src.pitch[p] + (x0 / src.hs[p]) * src.stepC];
-                dst.ptr[p][(ty / dst.vs[p]) * dst.pitch[p] + (tx / dst.hs[p]) * dst.stepC] = value;
-            }
-        });
-    });
+    PPChromaNearest(&b, &dst, &src, e, ctx->srcMap.layout == PPL_GREY);
     return true;
 }
 

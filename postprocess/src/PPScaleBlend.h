@@ -25,6 +25,12 @@ bool PPBlendBandVector(const PPBand* band, const PPPlaneSet* dst, const PPPlaneS
 // the 16-bit fractions of the luma blend. Returns false, touching nothing, as above.
 bool PPBlendPlaneVector(const PPBand* band, const PPPlaneSet* dst, const PPPlaneSet* src, const PPEngine* e);
 
+// The chroma that goes with PPBlendPlaneVector's luma, for planar or semi-planar targets: each
+// target chroma sample once, from the source chroma of the pixel that the per-pixel path writes
+// last into it (128 from a grey source).
+void PPChromaNearest(const PPBand* band, const PPPlaneSet* dst, const PPPlaneSet* src, const PPEngine* e,
+                     bool greySource);
+
 // Target pixels written by vector rows since start-up (for tests: proof that a path really ran).
 int64_t PPDebugVectorPixels();
 

@@ -1,11 +1,13 @@
-// The vector paths of the resampling kernels against the portable path: every instruction set this
-// processor has, forced in turn, must leave the target byte for byte as the portable code does.
+// The vector paths of the resampling kernels against the portable per-pixel path: every
+// instruction set this processor has, forced in turn, must leave the target byte for byte as the
+// general kernel alone does.
 // Sizes are random and small (1 to 67 columns, odd row counts), scaling goes both ways, every
 // orientation and block mode, pitches carry padding that must stay untouched, and every plane is
 // exactly as large as its rows need, so that a read or write past the edge is caught by the address
 // sanitizer.
 #include "MPP.h"
 #include "PPCpu.h"
+#include "PPKernels.h"
 #include "PPScaleBlend.h"
 
 #include <gtest/gtest.h>
@@ -131,7 +133,8 @@ struct Job {
 };
 
 // The target after the job at one level, from the target's bytes in start; false when the engine
-// refused the job.
+// refused the job. The portable level runs with the fast kernels off too, so that every vector
+// path is held against the per-pixel path.
 bool run(const Job& job, PPSimd level, const Image& src, Image& dst, const std::vector<MByte>& start,
          std::vector<MByte>* out)
 {
@@ -141,9 +144,11 @@ bool run(const Job& job, PPSimd level, const Image& src, Image& dst, const std::
     if (MPPCreate(&d, &s, &para, &h) != MOK)
         return false;
     PPSetSimdLevel(level);
+    PPSetFastKernelsEnabled(level != PPSimd::Portable);
     dst.restore(start);
     const MByte* sp[3] = {src.ptr[0], src.ptr[1], src.ptr[2]};
     EXPECT_EQ(MPProcess(h, dst.ptr, nullptr, dst.pitch, sp, src.pitch), MOK) << job.describe();
+    PPSetFastKernelsEnabled(true);
     MPPDestroy(h);
     EXPECT_TRUE(dst.paddingKept(start)) << PPSimdName(level) << ": " << job.describe();
     *out = dst.bytes();
