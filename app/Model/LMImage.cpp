@@ -196,13 +196,21 @@ QImage LMImage::cropImage(const QRectF &rect) const
 
 QImage LMImage::convertToUprightImage(int index) const
 {
-    QImage image = frameImage(index);
+    const QImage image = frameImage(index);
     if (image.isNull() || !m_originalImgBaseInfo)
         return image;
-    const int64_t angle = m_originalImgBaseInfo->orientationAngle();
+    return uprightImage(image, *m_originalImgBaseInfo);
+}
+
+QImage LMImage::uprightImage(const QImage &stored, const LMFileImgBaseInfo &source)
+{
+    QImage image = stored;
+    if (image.isNull())
+        return image;
+    const int64_t angle = source.orientationAngle();
     if (angle != 0)
         image = image.transformed(QTransform().rotate(double(angle))); // quarter turns are exact
-    if (m_originalImgBaseInfo->isOrientationMirrored())
+    if (source.isOrientationMirrored())
         image = image.mirrored(true, false);
     return image;
 }

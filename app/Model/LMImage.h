@@ -68,6 +68,9 @@ public:
     // Frame `index` turned upright by the source's orientation (angle and mirror), for saving,
     // printing and sharing; frame 0's platform image when there is no source.
     QImage convertToUprightImage(int index = 0) const;
+    // Stored pixels turned upright by a source's orientation: turned by its angle, then mirrored
+    // left to right for the mirrored orientations. Quarter turns move whole pixels.
+    static QImage uprightImage(const QImage &stored, const LMFileImgBaseInfo &source);
 
     // Whether frame `index` holds bytesPerRow x height bytes and its rows hold width pixels.
     bool hasUsableFrame(int index) const;
