@@ -196,6 +196,24 @@ bool PPBlendPlaneVector(const PPBand* bp, const PPPlaneSet* dstp, const PPPlaneS
     const int64_t n = p.ub - p.ua;
     std::vector<uint8_t> scratch(du == 1 ? 0 : static_cast<size_t>(n));
     const int32_t* fx = reinterpret_cast<const int32_t*>(p.w.data());
+    // Groups of four columns whose windows lie within 16 bytes of the source row.
+    std::vector<int32_t> groupBase(static_cast<size_t>(n / 4));
+    std::vector<uint8_t> shuffle(static_cast<size_t>(n / 4) * 16);
+    for (int64_t g = 0; g < n / 4; ++g) {
+        const int32_t* o = p.off.data() + 4 * g;
+        const int64_t first = o[0] + 2; // the group's first left sample
+        bool fits = first + 16 <= e->srcRect.right;
+        for (int k = 0; k < 4 && fits; ++k) {
+            const int64_t d = o[k] + 2 - first;
+            fits = d >= 0 && d + 1 < 16;
+            uint8_t* c = shuffle.data() + 16 * g + 4 * k;
+            c[0] = c[1] = 0x80;
+            c[2] = static_cast<uint8_t>(d);
+            c[3] = static_cast<uint8_t>(d + 1);
+        }
+        groupBase[static_cast<size_t>(g)] = fits ? static_cast<int32_t>(first) : -1;
+    }
+    const PPPlaneGroups groups{groupBase.data(), shuffle.data()};
     for (int64_t v = b.v0; v < b.v1; ++v) {
         const uint8_t* r0 = src.ptr[0] + ctx->rowIndex[2 * v] * src.pitch[0];
         const uint8_t* r1 = src.ptr[0] + ctx->rowIndex[2 * v + 1] * src.pitch[0];
@@ -208,9 +226,9 @@ bool PPBlendPlaneVector(const PPBand* bp, const PPPlaneSet* dstp, const PPPlaneS
         for (int64_t u = b.u0; u < p.ua; ++u)
             one(u);
         if (du == 1) {
-            row(out + p.ua, r0, r1, p.off.data(), fx, n, static_cast<uint32_t>(fy));
+            row(out + p.ua, r0, r1, p.off.data(), fx, n, static_cast<uint32_t>(fy), groups);
         } else {
-            row(scratch.data(), r0, r1, p.off.data(), fx, n, static_cast<uint32_t>(fy));
+            row(scratch.data(), r0, r1, p.off.data(), fx, n, static_cast<uint32_t>(fy), groups);
             for (int64_t i = 0; i < n; ++i)
                 out[(p.ua + i) * du] = scratch[static_cast<size_t>(i)];
         }

@@ -41,16 +41,24 @@ int64_t PPDebugVectorPixels();
 using PPBlendRowFn = void (*)(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
                               const uint32_t* w, int64_t n, uint32_t fy);
 
+// Groups of four target pixels of a plane row (pixels 4g .. 4g + 3) whose windows lie within 16
+// bytes of a source row: base[g] is the byte where those 16 bytes start (-1 when they do not fit)
+// and shuffle + 16 g the byte shuffle that makes the four windows from them.
+struct PPPlaneGroups {
+    const int32_t* base;
+    const uint8_t* shuffle;
+};
+
 // One target row of a plane: pixel i reads a 4-byte window at off[i] of both source rows (two
 // spare bytes, left, right) and gives the right sample the weight fx[i] out of 65536.
 using PPPlaneRowFn = void (*)(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
-                              const int32_t* fx, int64_t n, uint32_t fy);
+                              const int32_t* fx, int64_t n, uint32_t fy, PPPlaneGroups groups);
 
 #if defined(__x86_64__) || defined(__i386__)
 void PPBlendPlaneRowSse41(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off, const int32_t* fx,
-                          int64_t n, uint32_t fy);
+                          int64_t n, uint32_t fy, PPPlaneGroups groups);
 void PPBlendPlaneRowAvx2(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off, const int32_t* fx,
-                         int64_t n, uint32_t fy);
+                         int64_t n, uint32_t fy, PPPlaneGroups groups);
 void PPBlendRow4Sse41(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off, const uint32_t* w,
                       int64_t n, uint32_t fy);
 void PPBlendRow3Sse41(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off, const uint32_t* w,

@@ -9,6 +9,8 @@
 
 #include <immintrin.h>
 
+#include <cstring>
+
 namespace {
 
 KPV_TARGET_AVX2 inline __m128i windows(const uint8_t* row, int32_t a, int32_t b)
@@ -43,15 +45,38 @@ KPV_TARGET_AVX2 inline __m256i blendEight(const uint8_t* r0, const uint8_t* r1, 
     return _mm256_permutevar8x32_epi32(_mm256_packus_epi16(a, b), _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
 }
 
-// Eight target samples of a plane: the arithmetic of the SSE4.1 plane rows, the windows
-// gathered.
-KPV_TARGET_AVX2 inline __m256i planeEight(const uint8_t* r0, const uint8_t* r1, const int32_t* off, const int32_t* fxs,
-                                          __m256i fy)
+KPV_TARGET_AVX2 inline int32_t word(const uint8_t* p)
 {
-    const __m256i o = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(off));
-    const __m256i w0 = _mm256_i32gather_epi32(reinterpret_cast<const int*>(r0), o, 1);
-    const __m256i w1 = _mm256_i32gather_epi32(reinterpret_cast<const int*>(r1), o, 1);
-    const __m256i fx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(fxs));
+    int32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+KPV_TARGET_AVX2 inline __m128i word4(const uint8_t* row, const int32_t* off)
+{
+    return _mm_setr_epi32(word(row + off[0]), word(row + off[1]), word(row + off[2]), word(row + off[3]));
+}
+
+// The windows of target pixels i .. i + 7 in one row, a group of four per half: one 16-byte load
+// and a shuffle when the group fits in it, else one load each (gathers are slower here).
+KPV_TARGET_AVX2 inline __m256i planeWindows8(const uint8_t* row, const int32_t* off, int64_t i, PPPlaneGroups g)
+{
+    const int32_t b0 = g.base[i / 4], b1 = g.base[i / 4 + 1];
+    if (b0 >= 0 && b1 >= 0) {
+        const __m256i bytes = _mm256_inserti128_si256(
+            _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + b0))),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + b1)), 1);
+        return _mm256_shuffle_epi8(bytes, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(g.shuffle + 4 * i)));
+    }
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(word4(row, off + i)), word4(row, off + i + 4), 1);
+}
+
+// Eight target samples of a plane: the arithmetic of the SSE4.1 plane rows.
+KPV_TARGET_AVX2 inline __m256i planeEight(const uint8_t* r0, const uint8_t* r1, const int32_t* off, const int32_t* fxs,
+                                          int64_t i, PPPlaneGroups g, __m256i fy)
+{
+    const __m256i w0 = planeWindows8(r0, off, i, g), w1 = planeWindows8(r1, off, i, g);
+    const __m256i fx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(fxs + i));
     const __m256i byte = _mm256_set1_epi32(0xFF);
     const __m256i a = _mm256_and_si256(_mm256_srli_epi32(w0, 16), byte), b = _mm256_srli_epi32(w0, 24);
     const __m256i c = _mm256_and_si256(_mm256_srli_epi32(w1, 16), byte), d = _mm256_srli_epi32(w1, 24);
@@ -67,20 +92,22 @@ KPV_TARGET_AVX2 inline __m256i planeEight(const uint8_t* r0, const uint8_t* r1, 
 } // namespace
 
 KPV_TARGET_AVX2 void PPBlendPlaneRowAvx2(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
-                                         const int32_t* fx, int64_t n, uint32_t fyIn)
+                                         const int32_t* fx, int64_t n, uint32_t fyIn, PPPlaneGroups groups)
 {
     const __m256i fy = _mm256_set1_epi32(static_cast<int>(fyIn));
     int64_t i = 0;
     for (; i + 16 <= n; i += 16) {
         // Halves (0-3, 8-11 | 4-7, 12-15) after the packs; the permutation restores the order.
-        const __m256i px = _mm256_packus_epi32(planeEight(r0, r1, off + i, fx + i, fy),
-                                               planeEight(r0, r1, off + i + 8, fx + i + 8, fy));
+        const __m256i px = _mm256_packus_epi32(planeEight(r0, r1, off, fx, i, groups, fy),
+                                               planeEight(r0, r1, off, fx, i + 8, groups, fy));
         const __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(px, px),
                                                           _mm256_setr_epi32(0, 4, 1, 5, 0, 4, 1, 5));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm256_castsi256_si128(bytes));
     }
-    if (i < n)
-        PPBlendPlaneRowSse41(out + i, r0, r1, off + i, fx + i, n - i, fyIn);
+    if (i < n) {
+        const PPPlaneGroups rest{groups.base + i / 4, groups.shuffle + 4 * i};
+        PPBlendPlaneRowSse41(out + i, r0, r1, off + i, fx + i, n - i, fyIn, rest);
+    }
 }
 
 KPV_TARGET_AVX2 void PPBlendRow4Avx2(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,

@@ -91,9 +91,13 @@ KPV_TARGET_SSE41 inline int32_t word(const uint8_t* p)
     return v;
 }
 
-// The windows of four target pixels in one row.
-KPV_TARGET_SSE41 inline __m128i planeWindows(const uint8_t* row, const int32_t* off)
+// The windows of four target pixels in one row: from one 16-byte load when the group fits in it,
+// else one load each.
+KPV_TARGET_SSE41 inline __m128i planeWindows(const uint8_t* row, const int32_t* off, int32_t base, const uint8_t* shuffle)
 {
+    if (base >= 0)
+        return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + base)),
+                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(shuffle)));
     return _mm_setr_epi32(word(row + off[0]), word(row + off[1]), word(row + off[2]), word(row + off[3]));
 }
 
@@ -118,11 +122,13 @@ KPV_TARGET_SSE41 inline __m128i planeFour(__m128i w0, __m128i w1, __m128i fx, __
 } // namespace
 
 KPV_TARGET_SSE41 void PPBlendPlaneRowSse41(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
-                                           const int32_t* fx, int64_t n, uint32_t fyIn)
+                                           const int32_t* fx, int64_t n, uint32_t fyIn, PPPlaneGroups groups)
 {
     const __m128i fy = _mm_set1_epi32(static_cast<int>(fyIn));
     const auto four = [&](int64_t i) KPV_TARGET_SSE41 {
-        return planeFour(planeWindows(r0, off + i), planeWindows(r1, off + i),
+        const int32_t base = groups.base[i / 4];
+        const uint8_t* shuffle = groups.shuffle + 4 * i;
+        return planeFour(planeWindows(r0, off + i, base, shuffle), planeWindows(r1, off + i, base, shuffle),
                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(fx + i)), fy);
     };
     int64_t i = 0;
