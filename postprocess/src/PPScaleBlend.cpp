@@ -101,6 +101,31 @@ bool plan(const PPBand& b, const PPEngine* e, const Window& win, Plan* p)
     return true;
 }
 
+// Pairs of columns of the run whose two 8-byte windows lie within the 16 bytes from the first
+// window's start (and inside the source rectangle's bytes, which end at hiByte): the shuffle of
+// each pair puts, per pixel, the left and right sample of each channel side by side in 16 bits.
+void pairGroups(const Plan& p, const Window& win, int64_t hiByte, std::vector<int32_t>* base,
+                std::vector<uint8_t>* shuffle)
+{
+    const size_t groups = static_cast<size_t>(p.ub - p.ua) / 2;
+    base->assign(groups, -1);
+    shuffle->assign(groups * 32, 0x80);
+    for (size_t g = 0; g < groups; ++g) {
+        const int32_t first = p.off[2 * g], second = p.off[2 * g + 1];
+        if (first + 16 > hiByte || second < first || second + 8 > first + 16)
+            continue;
+        (*base)[g] = first;
+        for (int k = 0; k < 2; ++k) {
+            const int d = (k ? second : first) - first + win.spare;
+            uint8_t* c = shuffle->data() + 32 * g + 16 * static_cast<size_t>(k);
+            for (int ch = 0; ch < win.bpp; ++ch) {
+                c[4 * ch] = static_cast<uint8_t>(d + ch);
+                c[4 * ch + 2] = static_cast<uint8_t>(d + win.bpp + ch);
+            }
+        }
+    }
+}
+
 // The portable blend of one target column, as the kernels that hand bands here do it.
 inline void blendPixel(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const PPEngineContext* ctx, int64_t u,
                        uint32_t fy, int bpp)
@@ -158,6 +183,10 @@ bool PPBlendBandVector(const PPBand* bp, const PPPlaneSet* dstp, const PPPlaneSe
     const int64_t n = p.ub - p.ua;
     // Rows that do not run left to right in memory are blended into a scratch row first.
     std::vector<uint8_t> scratch(du == bpp ? 0 : static_cast<size_t>(n * bpp));
+    std::vector<int32_t> groupBase;
+    std::vector<uint8_t> shuffle;
+    pairGroups(p, bpp == 4 ? kWindow4 : kWindow3, e->srcRect.right * bpp, &groupBase, &shuffle);
+    const PPRowGroups groups{groupBase.data(), shuffle.data()};
     for (int64_t v = b.v0; v < b.v1; ++v) {
         const uint8_t* r0 = src.ptr[0] + ctx->rowIndex[2 * v] * src.pitch[0];
         const uint8_t* r1 = src.ptr[0] + ctx->rowIndex[2 * v + 1] * src.pitch[0];
@@ -166,9 +195,9 @@ bool PPBlendBandVector(const PPBand* bp, const PPPlaneSet* dstp, const PPPlaneSe
         for (int64_t u = b.u0; u < p.ua; ++u)
             blendPixel(out + u * du, r0, r1, ctx, u, fy, bpp);
         if (du == bpp) {
-            row(out + p.ua * du, r0, r1, p.off.data(), p.w.data(), n, fy);
+            row(out + p.ua * du, r0, r1, p.off.data(), p.w.data(), n, fy, groups);
         } else {
-            row(scratch.data(), r0, r1, p.off.data(), p.w.data(), n, fy);
+            row(scratch.data(), r0, r1, p.off.data(), p.w.data(), n, fy, groups);
             for (int64_t i = 0; i < n; ++i)
                 std::memcpy(out + (p.ua + i) * du, scratch.data() + i * bpp, static_cast<size_t>(bpp));
         }
@@ -213,7 +242,7 @@ bool PPBlendPlaneVector(const PPBand* bp, const PPPlaneSet* dstp, const PPPlaneS
         }
         groupBase[static_cast<size_t>(g)] = fits ? static_cast<int32_t>(first) : -1;
     }
-    const PPPlaneGroups groups{groupBase.data(), shuffle.data()};
+    const PPRowGroups groups{groupBase.data(), shuffle.data()};
     for (int64_t v = b.v0; v < b.v1; ++v) {
         const uint8_t* r0 = src.ptr[0] + ctx->rowIndex[2 * v] * src.pitch[0];
         const uint8_t* r1 = src.ptr[0] + ctx->rowIndex[2 * v + 1] * src.pitch[0];

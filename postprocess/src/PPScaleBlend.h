@@ -34,39 +34,42 @@ void PPChromaNearest(const PPBand* band, const PPPlaneSet* dst, const PPPlaneSet
 // Target pixels written by vector rows since start-up (for tests: proof that a path really ran).
 int64_t PPDebugVectorPixels();
 
-// One target row: n pixels into out, packed. Pixel i reads an 8-byte window at byte off[i] of
-// both source rows: four-byte pixels as left, right; three-byte pixels as two spare bytes, left,
-// right. w holds four copies per pixel of (left weight | right weight << 16), the two summing to
-// 4096; fy is the lower row's weight out of 4096.
-using PPBlendRowFn = void (*)(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
-                              const uint32_t* w, int64_t n, uint32_t fy);
-
-// Groups of four target pixels of a plane row (pixels 4g .. 4g + 3) whose windows lie within 16
-// bytes of a source row: base[g] is the byte where those 16 bytes start (-1 when they do not fit)
-// and shuffle + 16 g the byte shuffle that makes the four windows from them.
-struct PPPlaneGroups {
+// Groups of target pixels of a row whose windows lie within 16 bytes of a source row, so that one
+// load and a byte shuffle make all their windows: base[g] is the byte where group g's 16 bytes
+// start (-1 when the group does not fit) and shuffle points at the groups' shuffles.
+struct PPRowGroups {
     const int32_t* base;
     const uint8_t* shuffle;
 };
 
+// One target row of packed RGB: n pixels into out. Pixel i reads an 8-byte window at byte off[i]
+// of both source rows: four-byte pixels as left, right; three-byte pixels as two spare bytes,
+// left, right. w holds four copies per pixel of (left weight | right weight << 16), the two
+// summing to 4096; fy is the lower row's weight out of 4096. Groups are pairs of pixels (2g,
+// 2g + 1), each with 32 shuffle bytes: per pixel, four 32-bit lanes of (left, right) channel
+// pairs in 16 bits.
+using PPBlendRowFn = void (*)(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
+                              const uint32_t* w, int64_t n, uint32_t fy, PPRowGroups groups);
+
 // One target row of a plane: pixel i reads a 4-byte window at off[i] of both source rows (two
-// spare bytes, left, right) and gives the right sample the weight fx[i] out of 65536.
+// spare bytes, left, right) and gives the right sample the weight fx[i] out of 65536. Groups are
+// four pixels (4g .. 4g + 3), each with 16 shuffle bytes that make their four windows.
 using PPPlaneRowFn = void (*)(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
-                              const int32_t* fx, int64_t n, uint32_t fy, PPPlaneGroups groups);
+                              const int32_t* fx, int64_t n, uint32_t fy, PPRowGroups groups);
 
 #if defined(__x86_64__) || defined(__i386__)
 void PPBlendPlaneRowSse41(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off, const int32_t* fx,
-                          int64_t n, uint32_t fy, PPPlaneGroups groups);
+                          int64_t n, uint32_t fy, PPRowGroups groups);
 void PPBlendPlaneRowAvx2(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off, const int32_t* fx,
-                         int64_t n, uint32_t fy, PPPlaneGroups groups);
+                         int64_t n, uint32_t fy, PPRowGroups groups);
 void PPBlendRow4Sse41(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off, const uint32_t* w,
-                      int64_t n, uint32_t fy);
+                      int64_t n, uint32_t fy, PPRowGroups groups);
 void PPBlendRow3Sse41(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off, const uint32_t* w,
-                      int64_t n, uint32_t fy);
+                      int64_t n, uint32_t fy, PPRowGroups groups);
 void PPBlendRow4Avx2(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off, const uint32_t* w,
-                     int64_t n, uint32_t fy);
+                     int64_t n, uint32_t fy, PPRowGroups groups);
 void PPBlendRow3Avx2(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off, const uint32_t* w,
-                     int64_t n, uint32_t fy);
+                     int64_t n, uint32_t fy, PPRowGroups groups);
 #endif
 
 #endif

@@ -19,12 +19,23 @@ KPV_TARGET_AVX2 inline __m128i windows(const uint8_t* row, int32_t a, int32_t b)
                               _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + b)));
 }
 
-// Target pixels i and i + 1 as eight 32-bit channels, pixel i in the lower half.
+// Target pixels i and i + 1 (i even) as eight 32-bit channels, pixel i in the lower half. A pair
+// that fits in 16 bytes is read with one load per row.
 KPV_TARGET_AVX2 inline __m256i blendTwo(const uint8_t* r0, const uint8_t* r1, const int32_t* off, const uint32_t* w,
-                                        int64_t i, __m128i shuffle, __m256i fy)
+                                        int64_t i, __m128i shuffle, __m256i fy, PPRowGroups groups)
 {
-    const __m256i p = _mm256_cvtepu8_epi16(_mm_shuffle_epi8(windows(r0, off[i], off[i + 1]), shuffle));
-    const __m256i q = _mm256_cvtepu8_epi16(_mm_shuffle_epi8(windows(r1, off[i], off[i + 1]), shuffle));
+    __m256i p, q;
+    const int32_t base = groups.base[i / 2];
+    if (base >= 0) {
+        const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(groups.shuffle + 16 * i));
+        p = _mm256_shuffle_epi8(
+            _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r0 + base))), s);
+        q = _mm256_shuffle_epi8(
+            _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r1 + base))), s);
+    } else {
+        p = _mm256_cvtepu8_epi16(_mm_shuffle_epi8(windows(r0, off[i], off[i + 1]), shuffle));
+        q = _mm256_cvtepu8_epi16(_mm_shuffle_epi8(windows(r1, off[i], off[i + 1]), shuffle));
+    }
     const __m256i wt = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w + 4 * i));
     const __m256i top = _mm256_madd_epi16(p, wt), bottom = _mm256_madd_epi16(q, wt);
     const __m256i sum =
@@ -34,14 +45,14 @@ KPV_TARGET_AVX2 inline __m256i blendTwo(const uint8_t* r0, const uint8_t* r1, co
 
 // Eight target pixels from i on, four bytes each, in order.
 KPV_TARGET_AVX2 inline __m256i blendEight(const uint8_t* r0, const uint8_t* r1, const int32_t* off, const uint32_t* w,
-                                          int64_t i, __m128i shuffle, __m256i fy)
+                                          int64_t i, __m128i shuffle, __m256i fy, PPRowGroups groups)
 {
     // Halves: (0, 2 | 1, 3) and (4, 6 | 5, 7) after the first pack, (0, 2, 4, 6 | 1, 3, 5, 7) after
     // the second; the permutation puts the pixels back in order.
-    const __m256i a = _mm256_packus_epi32(blendTwo(r0, r1, off, w, i, shuffle, fy),
-                                          blendTwo(r0, r1, off, w, i + 2, shuffle, fy));
-    const __m256i b = _mm256_packus_epi32(blendTwo(r0, r1, off, w, i + 4, shuffle, fy),
-                                          blendTwo(r0, r1, off, w, i + 6, shuffle, fy));
+    const __m256i a = _mm256_packus_epi32(blendTwo(r0, r1, off, w, i, shuffle, fy, groups),
+                                          blendTwo(r0, r1, off, w, i + 2, shuffle, fy, groups));
+    const __m256i b = _mm256_packus_epi32(blendTwo(r0, r1, off, w, i + 4, shuffle, fy, groups),
+                                          blendTwo(r0, r1, off, w, i + 6, shuffle, fy, groups));
     return _mm256_permutevar8x32_epi32(_mm256_packus_epi16(a, b), _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
 }
 
@@ -59,7 +70,7 @@ KPV_TARGET_AVX2 inline __m128i word4(const uint8_t* row, const int32_t* off)
 
 // The windows of target pixels i .. i + 7 in one row, a group of four per half: one 16-byte load
 // and a shuffle when the group fits in it, else one load each (gathers are slower here).
-KPV_TARGET_AVX2 inline __m256i planeWindows8(const uint8_t* row, const int32_t* off, int64_t i, PPPlaneGroups g)
+KPV_TARGET_AVX2 inline __m256i planeWindows8(const uint8_t* row, const int32_t* off, int64_t i, PPRowGroups g)
 {
     const int32_t b0 = g.base[i / 4], b1 = g.base[i / 4 + 1];
     if (b0 >= 0 && b1 >= 0) {
@@ -73,7 +84,7 @@ KPV_TARGET_AVX2 inline __m256i planeWindows8(const uint8_t* row, const int32_t* 
 
 // Eight target samples of a plane: the arithmetic of the SSE4.1 plane rows.
 KPV_TARGET_AVX2 inline __m256i planeEight(const uint8_t* r0, const uint8_t* r1, const int32_t* off, const int32_t* fxs,
-                                          int64_t i, PPPlaneGroups g, __m256i fy)
+                                          int64_t i, PPRowGroups g, __m256i fy)
 {
     const __m256i w0 = planeWindows8(r0, off, i, g), w1 = planeWindows8(r1, off, i, g);
     const __m256i fx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(fxs + i));
@@ -92,7 +103,7 @@ KPV_TARGET_AVX2 inline __m256i planeEight(const uint8_t* r0, const uint8_t* r1, 
 } // namespace
 
 KPV_TARGET_AVX2 void PPBlendPlaneRowAvx2(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
-                                         const int32_t* fx, int64_t n, uint32_t fyIn, PPPlaneGroups groups)
+                                         const int32_t* fx, int64_t n, uint32_t fyIn, PPRowGroups groups)
 {
     const __m256i fy = _mm256_set1_epi32(static_cast<int>(fyIn));
     int64_t i = 0;
@@ -105,25 +116,26 @@ KPV_TARGET_AVX2 void PPBlendPlaneRowAvx2(uint8_t* out, const uint8_t* r0, const 
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm256_castsi256_si128(bytes));
     }
     if (i < n) {
-        const PPPlaneGroups rest{groups.base + i / 4, groups.shuffle + 4 * i};
+        const PPRowGroups rest{groups.base + i / 4, groups.shuffle + 4 * i};
         PPBlendPlaneRowSse41(out + i, r0, r1, off + i, fx + i, n - i, fyIn, rest);
     }
 }
 
 KPV_TARGET_AVX2 void PPBlendRow4Avx2(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
-                                     const uint32_t* w, int64_t n, uint32_t fyIn)
+                                     const uint32_t* w, int64_t n, uint32_t fyIn, PPRowGroups groups)
 {
     const __m128i shuffle = _mm_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
     const __m256i fy = _mm256_set1_epi32(static_cast<int>(fyIn));
     int64_t i = 0;
     for (; i + 8 <= n; i += 8)
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * i), blendEight(r0, r1, off, w, i, shuffle, fy));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * i), blendEight(r0, r1, off, w, i, shuffle, fy, groups));
     if (i < n)
-        PPBlendRow4Sse41(out + 4 * i, r0, r1, off + i, w + 4 * i, n - i, fyIn);
+        PPBlendRow4Sse41(out + 4 * i, r0, r1, off + i, w + 4 * i, n - i, fyIn,
+                          PPRowGroups{groups.base + i / 2, groups.shuffle + 16 * i});
 }
 
 KPV_TARGET_AVX2 void PPBlendRow3Avx2(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
-                                     const uint32_t* w, int64_t n, uint32_t fyIn)
+                                     const uint32_t* w, int64_t n, uint32_t fyIn, PPRowGroups groups)
 {
     const __m128i shuffle = _mm_setr_epi8(2, 5, 3, 6, 4, 7, -1, -1, 10, 13, 11, 14, 12, 15, -1, -1);
     const __m256i fy = _mm256_set1_epi32(static_cast<int>(fyIn));
@@ -134,12 +146,13 @@ KPV_TARGET_AVX2 void PPBlendRow3Avx2(uint8_t* out, const uint8_t* r0, const uint
     int64_t i = 0;
     for (; i + 8 <= n; i += 8) {
         const __m256i px = _mm256_permutevar8x32_epi32(
-            _mm256_shuffle_epi8(blendEight(r0, r1, off, w, i, shuffle, fy), narrow), join);
+            _mm256_shuffle_epi8(blendEight(r0, r1, off, w, i, shuffle, fy, groups), narrow), join);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * i), _mm256_castsi256_si128(px));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * i + 16), _mm256_extracti128_si256(px, 1));
     }
     if (i < n)
-        PPBlendRow3Sse41(out + 3 * i, r0, r1, off + i, w + 4 * i, n - i, fyIn);
+        PPBlendRow3Sse41(out + 3 * i, r0, r1, off + i, w + 4 * i, n - i, fyIn,
+                          PPRowGroups{groups.base + i / 2, groups.shuffle + 16 * i});
 }
 
 #endif

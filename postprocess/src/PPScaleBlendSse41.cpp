@@ -36,24 +36,41 @@ KPV_TARGET_SSE41 inline __m128i vertical(__m128i top, __m128i bottom, __m128i fy
     return _mm_srli_epi32(_mm_add_epi32(sum, _mm_set1_epi32(1 << 23)), 24);
 }
 
-// Target pixels i and j (j may equal i): eight 16-bit channels, pixel i first.
+// Target pixels i and j (j may equal i): eight 16-bit channels, pixel i first. A pair that
+// starts a group which fits in 16 bytes is read with one load per row.
 KPV_TARGET_SSE41 inline __m128i blendTwo(const uint8_t* r0, const uint8_t* r1, const int32_t* off, const uint32_t* w,
-                                         int64_t i, int64_t j, __m128i shuffle, __m128i fy)
+                                         int64_t i, int64_t j, __m128i shuffle, __m128i fy, PPRowGroups groups)
 {
-    const __m128i p = _mm_shuffle_epi8(windows(r0, off[i], off[j]), shuffle);
-    const __m128i q = _mm_shuffle_epi8(windows(r1, off[i], off[j]), shuffle);
-    const __m128i zero = _mm_setzero_si128();
+    __m128i pi, pj, qi, qj;
+    const int32_t base = j == i + 1 && !(i & 1) ? groups.base[i / 2] : -1;
+    if (base >= 0) {
+        const __m128i si = _mm_loadu_si128(reinterpret_cast<const __m128i*>(groups.shuffle + 16 * i));
+        const __m128i sj = _mm_loadu_si128(reinterpret_cast<const __m128i*>(groups.shuffle + 16 * i + 16));
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r0 + base));
+        const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r1 + base));
+        pi = _mm_shuffle_epi8(p, si);
+        pj = _mm_shuffle_epi8(p, sj);
+        qi = _mm_shuffle_epi8(q, si);
+        qj = _mm_shuffle_epi8(q, sj);
+    } else {
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i p = _mm_shuffle_epi8(windows(r0, off[i], off[j]), shuffle);
+        const __m128i q = _mm_shuffle_epi8(windows(r1, off[i], off[j]), shuffle);
+        pi = _mm_cvtepu8_epi16(p);
+        pj = _mm_unpackhi_epi8(p, zero);
+        qi = _mm_cvtepu8_epi16(q);
+        qj = _mm_unpackhi_epi8(q, zero);
+    }
     const __m128i wi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 4 * i));
     const __m128i wj = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 4 * j));
-    const __m128i a = vertical(_mm_madd_epi16(_mm_cvtepu8_epi16(p), wi), _mm_madd_epi16(_mm_cvtepu8_epi16(q), wi), fy);
-    const __m128i b = vertical(_mm_madd_epi16(_mm_unpackhi_epi8(p, zero), wj),
-                               _mm_madd_epi16(_mm_unpackhi_epi8(q, zero), wj), fy);
+    const __m128i a = vertical(_mm_madd_epi16(pi, wi), _mm_madd_epi16(qi, wi), fy);
+    const __m128i b = vertical(_mm_madd_epi16(pj, wj), _mm_madd_epi16(qj, wj), fy);
     return _mm_packus_epi32(a, b);
 }
 
 template <int Bpp>
 KPV_TARGET_SSE41 inline void blendRow(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
-                                      const uint32_t* w, int64_t n, uint32_t fyIn)
+                                      const uint32_t* w, int64_t n, uint32_t fyIn, PPRowGroups groups)
 {
     const __m128i shuffle = pairShuffle(Bpp);
     const __m128i fy = _mm_set1_epi32(static_cast<int>(fyIn));
@@ -61,8 +78,8 @@ KPV_TARGET_SSE41 inline void blendRow(uint8_t* out, const uint8_t* r0, const uin
     const __m128i narrow = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
     int64_t i = 0;
     for (; i + 4 <= n; i += 4) {
-        __m128i px = _mm_packus_epi16(blendTwo(r0, r1, off, w, i, i + 1, shuffle, fy),
-                                      blendTwo(r0, r1, off, w, i + 2, i + 3, shuffle, fy));
+        __m128i px = _mm_packus_epi16(blendTwo(r0, r1, off, w, i, i + 1, shuffle, fy, groups),
+                                      blendTwo(r0, r1, off, w, i + 2, i + 3, shuffle, fy, groups));
         if constexpr (Bpp == 4) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * i), px);
         } else {
@@ -74,7 +91,8 @@ KPV_TARGET_SSE41 inline void blendRow(uint8_t* out, const uint8_t* r0, const uin
     }
     for (; i < n; i += 2) {
         const int64_t j = i + 1 < n ? i + 1 : i;
-        const __m128i px = _mm_packus_epi16(blendTwo(r0, r1, off, w, i, j, shuffle, fy), _mm_setzero_si128());
+        const __m128i px =
+            _mm_packus_epi16(blendTwo(r0, r1, off, w, i, j, shuffle, fy, groups), _mm_setzero_si128());
         uint8_t bytes[8];
         _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes), px);
         for (int64_t k = i; k <= j; ++k)
@@ -122,7 +140,7 @@ KPV_TARGET_SSE41 inline __m128i planeFour(__m128i w0, __m128i w1, __m128i fx, __
 } // namespace
 
 KPV_TARGET_SSE41 void PPBlendPlaneRowSse41(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
-                                           const int32_t* fx, int64_t n, uint32_t fyIn, PPPlaneGroups groups)
+                                           const int32_t* fx, int64_t n, uint32_t fyIn, PPRowGroups groups)
 {
     const __m128i fy = _mm_set1_epi32(static_cast<int>(fyIn));
     const auto four = [&](int64_t i) KPV_TARGET_SSE41 {
@@ -143,15 +161,15 @@ KPV_TARGET_SSE41 void PPBlendPlaneRowSse41(uint8_t* out, const uint8_t* r0, cons
 }
 
 KPV_TARGET_SSE41 void PPBlendRow4Sse41(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
-                                       const uint32_t* w, int64_t n, uint32_t fy)
+                                       const uint32_t* w, int64_t n, uint32_t fy, PPRowGroups groups)
 {
-    blendRow<4>(out, r0, r1, off, w, n, fy);
+    blendRow<4>(out, r0, r1, off, w, n, fy, groups);
 }
 
 KPV_TARGET_SSE41 void PPBlendRow3Sse41(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
-                                       const uint32_t* w, int64_t n, uint32_t fy)
+                                       const uint32_t* w, int64_t n, uint32_t fy, PPRowGroups groups)
 {
-    blendRow<3>(out, r0, r1, off, w, n, fy);
+    blendRow<3>(out, r0, r1, off, w, n, fy, groups);
 }
 
 #endif
