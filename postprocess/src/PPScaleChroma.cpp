@@ -48,17 +48,24 @@ void PPChromaNearest(const PPBand* bp, const PPPlaneSet* dstp, const PPPlaneSet*
         });
         return;
     }
-    // Per chosen column: its target and source byte offsets within a chroma row.
-    std::vector<int64_t> to, from;
+    // Per chosen column: its target and source byte offsets within a chroma row. The loops below
+    // read them through local pointers, which the byte stores cannot alias.
+    std::vector<int64_t> toList, fromList;
     lu.forEach([&](int64_t u) {
-        to.push_back((w.tx(u, 0) >> dhs) * dst.stepC);
-        from.push_back((ctx->colIndex[2 * u] >> shs) * src.stepC);
+        toList.push_back((w.tx(u, 0) >> dhs) * dst.stepC);
+        fromList.push_back((ctx->colIndex[2 * u] >> shs) * src.stepC);
     });
-    const size_t n = to.size();
+    const size_t n = toList.size();
+    const int64_t* to = toList.data();
+    const int64_t* from = fromList.data();
     // Interleaved pairs in the same order on both sides move as two-byte units.
     const uint8_t* sPair = greySource ? nullptr : pairBase(src);
     uint8_t* dPair = pairBase(dst);
     const bool pairs = sPair && dPair && (sPair == src.ptr[1]) == (dPair == dst.ptr[1]);
+    // Separate planes written left to right: target bytes one after another.
+    bool runs = dst.stepC == 1 && n > 0;
+    for (size_t k = 0; k < n && runs; ++k)
+        runs = to[k] == to[0] + static_cast<int64_t>(k);
     lv.forEach([&](int64_t v) {
         const int64_t sr = ctx->rowIndex[2 * v] >> svs, ty = w.ty(0, v) >> dvs;
         if (pairs) {
@@ -68,16 +75,27 @@ void PPChromaNearest(const PPBand* bp, const PPPlaneSet* dstp, const PPPlaneSet*
                 std::memcpy(d + to[k], s + from[k], 2);
             return;
         }
-        for (int p = 1; p < 3; ++p) {
-            uint8_t* d = dst.ptr[p] + ty * dst.pitch[p];
-            if (greySource) {
-                for (size_t k = 0; k < n; ++k)
-                    d[to[k]] = 128;
-                continue;
-            }
-            const uint8_t* s = src.ptr[p] + sr * src.pitch[p];
+        uint8_t* d1 = dst.ptr[1] + ty * dst.pitch[1];
+        uint8_t* d2 = dst.ptr[2] + ty * dst.pitch[2];
+        if (greySource) {
             for (size_t k = 0; k < n; ++k)
-                d[to[k]] = s[from[k]];
+                d1[to[k]] = d2[to[k]] = 128;
+            return;
+        }
+        const uint8_t* s1 = src.ptr[1] + sr * src.pitch[1];
+        const uint8_t* s2 = src.ptr[2] + sr * src.pitch[2];
+        if (runs) {
+            d1 += to[0];
+            d2 += to[0];
+            for (size_t k = 0; k < n; ++k) {
+                d1[k] = s1[from[k]];
+                d2[k] = s2[from[k]];
+            }
+            return;
+        }
+        for (size_t k = 0; k < n; ++k) {
+            d1[to[k]] = s1[from[k]];
+            d2[to[k]] = s2[from[k]];
         }
     });
 }
