@@ -5,6 +5,7 @@
 // two orders, so a pixel is three bytes at fixed places: no mask work, no per-pixel branches.
 #include "PPFastCommon.h"
 #include "PPScaleBlend.h"
+#include "PPSimdYuvRgb.h"
 
 #include <algorithm>
 #include <cstring>
@@ -148,6 +149,9 @@ MResult yuvToRgb(const PPBand* bp, const PPPlaneSet* dstp, const PPPlaneSet* src
     int64_t base, du, dv;
     w.linear(3, dst.pitch[0], &base, &du, &dv);
     const int shs = src.hs[1] - 1, svs = src.vs[1] - 1;
+    // Rows of consecutive pixels go through the vector rows when the CPU has them.
+    PPYuvRows vec;
+    const bool vector = !Bilinear && du == 3 && PPYuvRowsPrepare(ctx, &vec);
     for (int64_t v = b.v0; v < b.v1; ++v) {
         const int64_t y0 = ctx->rowIndex[2 * v];
         const uint8_t* r0 = src.ptr[0] + y0 * src.pitch[0];
@@ -158,7 +162,11 @@ MResult yuvToRgb(const PPBand* bp, const PPPlaneSet* dstp, const PPPlaneSet* src
         uint8_t* out = dst.ptr[0] + base + b.u0 * du + v * dv;
         if (!Bilinear && ctx->oneToOne &&
             ctx->colIndex[2 * (b.u1 - 1)] - ctx->colIndex[2 * b.u0] == b.u1 - 1 - b.u0) {
-            yuvToRgbRun<BGR>(out, du, r0, cbRow, crRow, ctx->colIndex[2 * b.u0], b.u1 - b.u0, shs, src.stepC, t);
+            if (vector)
+                vec.row(vec.k, vec.pack, out, r0, cbRow, crRow, ctx->colIndex[2 * b.u0], b.u1 - b.u0, shs,
+                        static_cast<int>(src.stepC));
+            else
+                yuvToRgbRun<BGR>(out, du, r0, cbRow, crRow, ctx->colIndex[2 * b.u0], b.u1 - b.u0, shs, src.stepC, t);
             continue;
         }
         for (int64_t u = b.u0; u < b.u1; ++u, out += du) {

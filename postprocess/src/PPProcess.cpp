@@ -73,8 +73,12 @@ MResult MInitConvertData(int64_t layout, PPPlaneSet* set, MByte* const* planes, 
         set->pitch[i] = pitches[i];
         set->ptr[i] = planes[i];
     }
-    if (layout >= 768 && layout <= 772)
+    // Planes Y, V, U: each chroma plane keeps its own pitch, so that planes of different pitches
+    // are neither misread nor read past their ends.
+    if (layout >= 768 && layout <= 772) {
         std::swap(set->ptr[1], set->ptr[2]);
+        std::swap(set->pitch[1], set->pitch[2]);
+    }
     return MOK;
 }
 
