@@ -31,6 +31,9 @@
 using kpv::Rect;
 
 namespace {
+// The tracking view's number for a press inside the rectangle: a move.
+constexpr LMTrackPosition kTrackPositionInside = 9;
+
 // The mode's view: lays its pages out again when the window changes size.
 class CropModeView final : public kpv::View {
 public:
@@ -361,7 +364,7 @@ void CropViewController::updateInfoTexts(const QRectF &visualRect)
 }
 
 // A drag gives view points; the rectangle is kept in whole raw pixels inside the image.
-void CropViewController::areaTrackView_doDragging(LMAreaTrackView *, const Rect &trackRect, LMTrackPosition,
+void CropViewController::areaTrackView_doDragging(LMAreaTrackView *, const Rect &trackRect, LMTrackPosition position,
                                                   const Rect &)
 {
     QRectF visual = viewRectToVisual(trackRect);
@@ -371,7 +374,8 @@ void CropViewController::areaTrackView_doDragging(LMAreaTrackView *, const Rect 
                  .intersected(frame);
     m_model.setOriginalImageRawCropRect(m_model.visualToRaw(visual));
     updateInfoTexts(visual);
-    showCropSizeTip(trackRect);
+    // The size tip is for resizing and drawing; a move keeps the size.
+    showCropSizeTip(position == kTrackPositionInside ? Rect() : trackRect);
 }
 
 void CropViewController::areaTrackView_endDrag(LMAreaTrackView *view, const Rect &trackRect, LMTrackPosition position,
@@ -600,10 +604,12 @@ void CropViewController::doCopy()
                                      alertSaveFailed();
                                      return;
                                  }
+                                 // The written file for file managers, the picture for image editors.
                                  if (r.code == CropSaveWorker::kDone) {
                                      auto &pb = kpv::Pasteboard::generalPasteboard();
                                      pb.clearContents();
-                                     pb.writeFileURLs({QUrl::fromLocalFile(path)});
+                                     pb.writeFileURLsAndImage({QUrl::fromLocalFile(path)},
+                                                              r.croppedImage ? r.croppedImage->convertToImage() : QImage());
                                  }
                                  if (r.code != CropSaveWorker::kCancelled)
                                      backToViewMode();

@@ -14,6 +14,7 @@
 #include "Kit/LMPopMenuViewController.h"
 #include "Model/MainConfig.h"
 #include "appkit/Control.h"
+#include "appkit/Pasteboard.h"
 #include "appkit/View.h"
 #include "foundation/Bundle.h"
 #include "foundation/Clock.h"
@@ -158,6 +159,8 @@ TEST_F(CropView, DraggingUpdatesTheReadOutAndStaysInsideTheImage)
     kpv::Rect dragged(img.x(), img.y(), 100 * s, 50 * s);
     controller.areaTrackView_doDragging(controller.cropTrackView(), dragged, 9, dragged);
     EXPECT_EQ(controller.cropSizeTipText(), QStringLiteral("100 x 50"));
+    // A move keeps the size, so the size tip stays away.
+    EXPECT_TRUE(controller.cropRectTextView()->isHidden());
     EXPECT_EQ(controller.cropRectInfoText(), QStringLiteral("X:0 Y:50 | 100 x 50"));
     // A drag reaching past the image is cut to it.
     kpv::Rect past(img.x() - 40, img.y(), 300 * s, 100 * s);
@@ -235,6 +238,12 @@ TEST_F(CropView, EscLeavesExceptWhileSaving)
     EXPECT_FALSE(controller.handleKeyDown(*esc));
     waitForSave();
     EXPECT_TRUE(controller.viewCropInfoPrompt()->isHidden());
+    // The clipboard holds the written file and the picture itself, for image editors.
+    const kpv::Pasteboard &pasteboard = kpv::Pasteboard::generalPasteboard();
+    ASSERT_EQ(pasteboard.fileURLs().size(), 1);
+    EXPECT_TRUE(pasteboard.fileURLs().front().toLocalFile().startsWith(dir.path()));
+    EXPECT_EQ(storedImageSize(pasteboard.fileURLs().front().toLocalFile()), QSize(10, 5));
+    EXPECT_EQ(pasteboard.image().size(), QSize(10, 5));
     host.showModes.clear();
     EXPECT_TRUE(controller.handleKeyDown(*esc));
     ASSERT_EQ(host.showModes.size(), 1u);
