@@ -309,8 +309,10 @@ void CropViewController::layoutPages()
     const Rect bounds = m_cropPage->bounds();
     if (m_btnCustomSize)
         m_btnCustomSize->setFrameOrigin(kpv::Point{12, std::max(0.0, bounds.height() - 36)});
-    if (m_txtCropRectInfo)
-        m_txtCropRectInfo->setFrameOrigin(kpv::Point{192, std::max(0.0, bounds.height() - 34)});
+    if (m_txtCropRectInfo && m_btnCustomSize)
+        m_txtCropRectInfo->setFrameOrigin(
+            kpv::Point{m_btnCustomSize->frame().x() + m_btnCustomSize->frame().width() + 10,
+                       std::max(0.0, bounds.height() - 34)});
 
     const QRectF frame = m_model.visualFrame();
     const Rect page = m_cropPage->bounds();

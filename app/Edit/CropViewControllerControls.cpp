@@ -36,6 +36,8 @@ constexpr double kButtonSide = 28;
 constexpr double kButtonGap = 4;
 constexpr double kToolbarPadding = 4;
 constexpr double kToolbarMargin = 4;
+constexpr double kPresetButtonMinWidth = 170;
+constexpr double kPresetTitlePadding = 14;
 // How long an arrow-key zoom session waits for the key's next repeat.
 constexpr double kArrowKeyZoomHold = 0.1;
 // The drop shadow behind the preview: where its picture is cut (left, top / right, bottom) and
@@ -94,6 +96,13 @@ void CropViewController::loadControls()
         return b;
     };
 
+    // Crop page: the rectangle's frame with its corner handles reaches 5 points outside it; thirds
+    // guide lines inside it.
+    m_trackView->setTrackImage(std::make_shared<LMNineSliceImageRep>(QStringLiteral("bg_crop"), kpv::Point{21, 21},
+                                                                     kpv::Point{21, 21}),
+                               kpv::Point{5, 5}, kpv::Point{5, 5});
+    m_trackView->setReferenceHoriLineImage(kpv::Image::imageNamed(QStringLiteral("crop_lineh")),
+                                           kpv::Image::imageNamed(QStringLiteral("crop_linev")), {3, 9});
     // Crop page: the toolbar at the rectangle, the preset button and the read-out.
     m_trackToolbar = new CropToolbarView(3);
     m_btnRotate = button(m_trackToolbar, 0, "icon_cprotate", "IDS_Rotate", &CropViewController::doRotate);
@@ -286,8 +295,21 @@ void CropViewController::areaTrackView_beginDrag(LMAreaTrackView *, const Rect &
 
 void CropViewController::updateCustomSizeInfo()
 {
-    if (m_btnCustomSize)
-        m_btnCustomSize->setTitle(customSizeButtonTitle());
+    if (!m_btnCustomSize)
+        return;
+    m_btnCustomSize->setTitle(customSizeButtonTitle());
+    // Wide enough for the longest preset title (the display and image sizes vary), so no title is
+    // cut and the button does not jump between choices; the read-out follows it.
+    double widest = 0;
+    const kpv::Font font = m_btnCustomSize->textButtonTitle()->font();
+    for (const auto &preset : m_model.presets().arrayCustomSizes())
+        widest = std::max(widest, kpv::GraphicsContext::sizeOfText(CropAspectPresets::customSizeTitleString(preset), font).width);
+    m_btnCustomSize->setFrameSize(kpv::Size{std::max(kPresetButtonMinWidth, std::ceil(widest) + 2 * kPresetTitlePadding),
+                                            m_btnCustomSize->frame().height()});
+    if (m_txtCropRectInfo) {
+        const Rect b = m_btnCustomSize->frame();
+        m_txtCropRectInfo->setFrameOrigin(kpv::Point{b.x() + b.width() + 10, m_txtCropRectInfo->frame().y()});
+    }
 }
 
 void CropViewController::customSizeButtonClicked() { showHideCustomPopView(true, false); }
@@ -326,6 +348,7 @@ void CropViewController::showHideCustomPopView(bool show, bool delay)
     // The button sits at the top of the page, so the list hangs under it, left edges aligned; it
     // is laid out first so that its height is known.
     if (!menu->isShown()) {
+        menu->setMinWidth(m_btnCustomSize->frame().width());
         menu->reloadData();
         menu->updateItems();
     }

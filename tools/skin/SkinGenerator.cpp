@@ -389,6 +389,7 @@ std::vector<SkinImage> skin()
     for (const char* name : {"icon_itmrename", "icon_itmresize", "icon_itmconvert"})
         images.push_back({name, 16, 16, toolbarButton(name, 0, false)});
     appendWindowSkin(images);
+    appendCropSkin(images);
     // The Navigation panel's cursor over its frame: four arrows pointing out from the centre.
     images.push_back({"movecursor", 20, 20, [](QPainter& p, QRectF r) {
         const QPointF c = r.center();

@@ -19,3 +19,6 @@ struct SkinImage {
 // The main window's and the viewer's images: title bar and its buttons, window tile, empty state,
 // Open button, arrows, drop shadow, the bad-image picture, tips and the photo bin's backgrounds.
 void appendWindowSkin(std::vector<SkinImage>& images);
+
+// Crop mode's rectangle frame, its guide lines and the preset list's tick.
+void appendCropSkin(std::vector<SkinImage>& images);

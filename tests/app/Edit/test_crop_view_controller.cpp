@@ -14,6 +14,7 @@
 #include "Kit/LMPopMenuViewController.h"
 #include "Model/MainConfig.h"
 #include "appkit/Control.h"
+#include "appkit/GraphicsContext.h"
 #include "appkit/Pasteboard.h"
 #include "appkit/View.h"
 #include "foundation/Bundle.h"
@@ -35,7 +36,7 @@ public:
     LMNavFileInfoPtr curFileInfo() const override { return record; }
     LMImageRotateAngle angleRotate() const override { return angle; }
     const LMPhotoLoader &photoLoader() const override { return editTestLoader(); }
-    QSizeF mainScreenSizePoints() const override { return QSizeF(1440, 900); }
+    QSizeF mainScreenSizePoints() const override { return screen; }
     double backingScale() const override { return 1.0; }
     kpv::View *popupParentView() override { return &container; }
     kpv::View *containerViewByShowMode(long) override { return &container; }
@@ -66,6 +67,7 @@ public:
     LMNavFileInfoPtr record;
     LMImageRotateAngle angle;
     MainConfig *config = nullptr;
+    QSizeF screen{1440, 900};
     kpv::View container{kpv::Rect(0, 0, 400, 300)};
     std::vector<long> showModes;
     QString panelAnswer, panelSource, panelDir, lastDir, tempFolder;
@@ -134,6 +136,15 @@ TEST_F(CropView, EnteringShowsTheCropPageAndKeepsTheLastRectangle)
     const kpv::Rect track = controller.cropTrackView()->cropTrackRect();
     EXPECT_NEAR(track.width(), img.width() / 2, 0.01);
     EXPECT_NEAR(track.x() - img.x(), img.width() / 4, 0.01);
+
+    // The rectangle is drawn with a frame whose corner handles stand just outside it, in white.
+    {
+        const QImage shot = controller.cropPage()->renderToImage(1.0);
+        const double h = controller.cropPage()->bounds().height();
+        const QColor handle = QColor::fromRgba(shot.pixel(int(track.x() + 6), int(h - (track.maxY() + 1.5))));
+        EXPECT_GT(handle.red(), 220);
+        EXPECT_GT(handle.blue(), 220);
+    }
 
     controller.selectAll();
     EXPECT_EQ(controller.originalImageRawCropRect(), QRectF(0, 0, 200, 100));
@@ -715,6 +726,7 @@ TEST_F(CropPreview, DropShadowBehindThePicture)
 TEST_F(CropView, PresetListOpensOnHover)
 {
     openFile("a.png", QSize(200, 100));
+    host.screen = QSizeF(123456, 78901);  // a title longer than the button's usual width
     enter();
     LMNormalCustomButton *button = controller.btnCustomSize();
     const kpv::Event entered(kpv::MouseEntered), exited(kpv::MouseExited);
@@ -746,6 +758,13 @@ TEST_F(CropView, PresetListOpensOnHover)
     settleZoom(0.2);
     EXPECT_FALSE(controller.customSizeMenuViewPopup());
     EXPECT_EQ(button->state(), kpv::OffState);
+
+    // Every preset's title fits the button, and the read-out stands beside it, not under it.
+    const kpv::Font font = button->textButtonTitle()->font();
+    for (const auto &preset : controller.model().presets().arrayCustomSizes())
+        EXPECT_LT(kpv::GraphicsContext::sizeOfText(CropAspectPresets::customSizeTitleString(preset), font).width,
+                  button->frame().width() - 20);
+    EXPECT_GE(controller.txtCropRectInfo()->frame().x(), button->frame().x() + button->frame().width());
 
     // Nothing opens outside the mode.
     button->mouseEntered(entered);
