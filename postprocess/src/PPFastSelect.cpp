@@ -1,7 +1,8 @@
 // The fast selectors. Each looks at the engine's layouts, steps, orientation and block mode and
 // either runs the kernel of the matching slot over the band and returns 0, or returns 3 without
 // touching anything so that the next stage takes the band. Every kernel writes exactly what the
-// general kernel would write for its case.
+// general kernel would write for its case, but for the chroma that a semi-planar side decimates
+// (PPFastYUV.cpp).
 #include "PPKernels.h"
 
 #include <array>

@@ -4,7 +4,9 @@
 //
 // Every kernel works in two passes over the band: luma, one sample per target pixel, and chroma,
 // one write per target chroma sample from the pixel whose write the general kernel would leave
-// there (see PPFastCommon.h). The luma pass is specialised by direction: rows copied as runs when
+// there (see PPFastCommon.h), except where a semi-planar side decimates chroma that the source has
+// per pixel: planar into semi-planar, and semi-planar 4:2:2 into planar 4:2:0, take the first
+// pixel of each block along such an axis (the even row or column) instead. The luma pass is specialised by direction: rows copied as runs when
 // the source columns are consecutive, and under a quarter turn four source rows gathered at once so
 // that every target store is a whole 32-bit word.
 #include "PPFastCommon.h"
@@ -159,15 +161,17 @@ void lumaBilinear(const PPBand& b, const PPPlaneSet& dst, const PPPlaneSet& src,
 
 // Every target chroma sample that the band touches, once, from the source chroma at the sampling
 // position of the pixel that the general kernel writes last into it (with FirstRow, of the first
-// target row of each chroma row instead). A grey source gives 128.
-template <bool GreySource, bool FirstRow = false>
+// band row of each chroma sample instead; with FirstColumn, of its first band column). A grey
+// source gives 128.
+template <bool GreySource, bool FirstRow = false, bool FirstColumn = false>
 void chroma(const PPBand& b, const PPPlaneSet& dst, const PPPlaneSet& src, const PPEngine* e)
 {
     const PPEngineContext* ctx = e->ctx;
     const PPTargetWalk w(e);
     const int dhs = dst.hs[1] - 1, dvs = dst.vs[1] - 1; // shifts: factors are 1 or 2
     const int shs = src.hs[1] - 1, svs = src.vs[1] - 1;
-    const PPLastWriters lu(b.u0, b.u1, w.swap ? w.cy : w.cx, w.swap ? w.sy : w.sx, w.swap ? dst.vs[1] : dst.hs[1]);
+    const PPLastWriters lu(b.u0, b.u1, w.swap ? w.cy : w.cx, w.swap ? w.sy : w.sx, w.swap ? dst.vs[1] : dst.hs[1],
+                           FirstColumn);
     const PPLastWriters lv(b.v0, b.v1, w.swap ? w.cx : w.cy, w.swap ? w.sx : w.sy, w.swap ? dst.hs[1] : dst.vs[1],
                            FirstRow);
     const int64_t dstep = dst.stepC, sstep = src.stepC;
@@ -212,6 +216,29 @@ MResult semi422ToI420(const PPBand* b, const PPPlaneSet* dst, const PPPlaneSet* 
     return MOK;
 }
 
+// Planar or grey into semi-planar 4:2:0 or 4:2:2, one to one, every orientation the selector
+// takes: along each source axis that has a chroma sample per pixel, a target chroma sample comes
+// from the first pixel of its block in the band's walk (the even band row or column), so a 4:4:4
+// or 4:2:2 source gives its even columns and rows. Along an axis where the source shares one
+// sample between two pixels, both pixels of a block read it alike, and the last one is taken as
+// the general kernel does (they differ only where a mirrored odd size straddles two samples).
+MResult planarToSemiPlanar(const PPBand* b, const PPPlaneSet* dst, const PPPlaneSet* src, const PPEngine* e)
+{
+    lumaNearest(*b, *dst, *src, e);
+    const bool fullRows = src->vs[1] == 1, fullColumns = src->hs[1] == 1;
+    if (e->ctx->srcMap.layout == PPL_GREY)
+        chroma<true>(*b, *dst, *src, e);
+    else if (fullRows && fullColumns)
+        chroma<false, true, true>(*b, *dst, *src, e);
+    else if (fullRows)
+        chroma<false, true, false>(*b, *dst, *src, e);
+    else if (fullColumns)
+        chroma<false, false, true>(*b, *dst, *src, e);
+    else
+        chroma<false>(*b, *dst, *src, e);
+    return MOK;
+}
+
 MResult yuvBilinear(const PPBand* b, const PPPlaneSet* dst, const PPPlaneSet* src, const PPEngine* e)
 {
     lumaBilinear(*b, *dst, *src, e);
@@ -228,6 +255,10 @@ void PPRegisterYUVKernels(PPKernel* k)
     for (int id = PPK_I422_TO_I420_NORESAMPLE_4x4; id <= PPK_YUYVtoYUYVFast_N_RESAMPLE_R0_4x4; ++id)
         k[id] = yuvNearest;
     k[PPK_YUV422toI420Fast_NORESAMPLE_R0_4x4] = semi422ToI420;
+    for (int id = PPK_YUVtoNV21Fast_NORESAMPLE_R0_4x4; id <= PPK_YUVtoNV21Fast_NORESAMPLE_SwapXY_4x4; ++id)
+        k[id] = planarToSemiPlanar;
+    for (int id = PPK_YUVtoYUV422Fast_NORESAMPLE_R0_4x4; id <= PPK_YUVtoYUV422Fast_NORESAMPLE_SwapXY_4x4; ++id)
+        k[id] = planarToSemiPlanar;
     k[PPK_NV21_To_NV21_REAMPLE_NOROTATE_BILINEAR_Fast_2x2] = yuvBilinear;
     k[PPK_NV21_To_NV21_REAMPLE_NOROTATE_BILINEAR_Fast] = yuvBilinear;
 }

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -108,25 +109,67 @@ struct Job {
     }
 };
 
-// Each odd (parity 0) or even (parity 1) chroma row of a semi-planar 4:2:2 image made a copy of the
-// row above it, so that either row of a pair gives the same chroma.
-void pairChromaRows(Image& img, int parity)
+// Makes each odd (parity 0) or even (parity 1) chroma row of an image a copy of the row above it,
+// and likewise each chroma column of the pair that `colParity` names a copy of the one left of it,
+// so that either pixel of a pair gives the same chroma. Semi-planar chroma is one interleaved plane
+// of two-byte samples, planar chroma two planes.
+void pairChroma(Image& img, MInt64 id, int rowParity, int colParity)
 {
-    const MInt64 pitch = img.pitch[1], rows = static_cast<MInt64>(img.sizes[1]) / pitch;
-    for (MInt64 r = 1; r < rows; ++r)
-        if ((r - parity) % 2 == 1)
-            std::memcpy(img.bufs[1].get() + r * pitch, img.bufs[1].get() + (r - 1) * pitch, static_cast<size_t>(pitch));
+    const bool semi = id == kNV21 || id == kNV12 || id == kNV16;
+    const MInt64 step = semi ? 2 : 1;
+    for (size_t k = 1; k < (semi ? 2u : 3u) && k < img.bufs.size(); ++k) {
+        MByte* base = img.bufs[k].get();
+        const MInt64 pitch = img.pitch[k], rows = static_cast<MInt64>(img.sizes[k]) / pitch;
+        if (colParity >= 0)
+            for (MInt64 r = 0; r < rows; ++r)
+                for (MInt64 c = 1; c < pitch / step; ++c)
+                    if ((c - colParity) % 2 == 1)
+                        std::memcpy(base + r * pitch + c * step, base + r * pitch + (c - 1) * step, size_t(step));
+        if (rowParity >= 0)
+            for (MInt64 r = 1; r < rows; ++r)
+                if ((r - rowParity) % 2 == 1)
+                    std::memcpy(base + r * pitch, base + (r - 1) * pitch, static_cast<size_t>(pitch));
+    }
+}
+
+// The kernels that take a decimated chroma sample from the first pixel of its block where the
+// general kernel (every pixel writes, the last one stays) leaves the last one.
+bool firstOfBlock(int id)
+{
+    return id == PPK_YUV422toI420Fast_NORESAMPLE_R0_4x4 ||
+           (id >= PPK_YUVtoNV21Fast_NORESAMPLE_R0_4x4 && id <= PPK_YUVtoNV21Fast_NORESAMPLE_SwapXY_4x4) ||
+           (id >= PPK_YUVtoYUV422Fast_NORESAMPLE_R0_4x4 && id <= PPK_YUVtoYUV422Fast_NORESAMPLE_SwapXY_4x4);
+}
+
+int64_t firstOfBlockRuns()
+{
+    int64_t n = 0;
+    for (int id = 0; id < PPK_FAST_KERNEL_COUNT; ++id)
+        if (firstOfBlock(id))
+            n += PPDebugFastKernelRuns(static_cast<PPFastKernelID>(id));
+    return n;
+}
+
+// Chroma sampling factors (horizontal, vertical) of the layouts used here.
+std::pair<int, int> chromaFactors(MInt64 id)
+{
+    switch (id) {
+    case kI420: case kNV21: case kNV12: return {2, 2};
+    case kI440: return {1, 2};
+    case kI422: case kNV16: case kYUYV: return {2, 1};
+    default: return {1, 1};
+    }
 }
 
 // Runs the job twice, fast kernels on and off, over the same random target; true when the engine
 // accepted it. The two targets must agree.
 //
-// The one exception: semi-planar 4:2:2 to planar 4:2:0 through its 4 x 4 kernel takes each chroma
-// row from the first row of its pair, where the general kernel (every pixel writes, the last one
-// stays) leaves the second. That kernel must then agree with the general kernel over a source whose
-// pairs of chroma rows are equal, paired from whichever row the job's offsets make first;
-// SemiPlanar422To420TakesTheFirstRowOfEachPair pins which row that is. The planes' sizes are
-// whole rows, so the chroma planes are compared row by row.
+// The exception: the first-of-block kernels (planar or grey into semi-planar, semi-planar 4:2:2
+// into planar 4:2:0) take a decimated chroma sample from the first pixel of its block where the
+// general kernel leaves the last. Such a kernel must then agree with the general kernel over a
+// source whose chroma pairs are equal along each axis that the target decimates and the source
+// does not, paired from whichever sample the job's offsets make first (ChromaRuleTest pins which
+// one that is).
 bool compare(const Job& job, std::mt19937& rng)
 {
     PPFormat dst{job.dstID, job.dw, job.dh, nullptr}, src{job.srcID, job.sw, job.sh, nullptr};
@@ -138,7 +181,7 @@ bool compare(const Job& job, std::mt19937& rng)
     Image out(job.dstID, job.dw, job.dh, rng);
     const std::vector<MByte> before = out.bytes();
     const MByte* sp[3] = {in.ptr[0], in.ptr[1], in.ptr[2]};
-    const int64_t firstRowRuns = PPDebugFastKernelRuns(PPK_YUV422toI420Fast_NORESAMPLE_R0_4x4);
+    const int64_t firstRuns = firstOfBlockRuns();
     PPSetFastKernelsEnabled(true);
     EXPECT_EQ(MPProcess(h, out.ptr, job.useRect ? &job.rect : nullptr, out.pitch, sp, in.pitch), MOK);
     const std::vector<MByte> fast = out.bytes();
@@ -149,26 +192,35 @@ bool compare(const Job& job, std::mt19937& rng)
         PPSetFastKernelsEnabled(true);
         return out.bytes();
     };
-    if (PPDebugFastKernelRuns(PPK_YUV422toI420Fast_NORESAMPLE_R0_4x4) != firstRowRuns) {
+    if (firstOfBlockRuns() != firstRuns) {
+        // Which source axes need pairing: those along which the target takes one chroma sample
+        // for two pixels while the source has a sample for each.
+        const bool swap = job.para.lOrientation & PP_ORIENT_SWAPXY;
+        const auto [shs, svs] = chromaFactors(job.srcID);
+        const auto [dhs, dvs] = chromaFactors(job.dstID);
+        const bool rows = svs == 1 && (swap ? dhs : dvs) == 2, cols = shs == 1 && (swap ? dvs : dhs) == 2;
         const std::vector<MByte> source = in.bytes();
-        std::vector<MByte> paired[2];
-        for (int parity : {0, 1}) {
-            in.restore(source);
-            pairChromaRows(in, parity);
-            paired[parity] = general();
-        }
+        std::vector<std::vector<MByte>> paired;
+        for (int rp : {0, 1})
+            for (int cp : {0, 1}) {
+                if ((!rows && rp) || (!cols && cp))
+                    continue;
+                in.restore(source);
+                pairChroma(in, job.srcID, rows ? rp : -1, cols ? cp : -1);
+                paired.push_back(general());
+            }
         MPPDestroy(h);
-        // Luma byte for byte; each chroma row as one of the two pairings gives it (at the clamped
-        // edges of a source rectangle the pairs can change parity).
-        const size_t luma = out.sizes[0], row = static_cast<size_t>(out.pitch[1]);
+        // Luma byte for byte; each chroma byte as one of the pairings gives it (a band that starts
+        // or ends part-way through a block, or the clamped edges of a source rectangle, take their
+        // sample from the other pixel of a pair).
+        const size_t luma = out.sizes[0];
         EXPECT_TRUE(std::equal(fast.begin(), fast.begin() + static_cast<ptrdiff_t>(luma), paired[0].begin()))
             << job.describe();
-        for (size_t at = luma; at < fast.size(); at += row) {
-            const auto same = [&](const std::vector<MByte>& g) {
-                return std::equal(fast.begin() + static_cast<ptrdiff_t>(at),
-                                  fast.begin() + static_cast<ptrdiff_t>(at + row), g.begin() + static_cast<ptrdiff_t>(at));
-            };
-            EXPECT_TRUE(same(paired[0]) || same(paired[1])) << job.describe() << " chroma byte " << at;
+        for (size_t at = luma; at < fast.size(); ++at) {
+            const bool same = std::any_of(paired.begin(), paired.end(), [&](const auto& g) { return g[at] == fast[at]; });
+            EXPECT_TRUE(same) << job.describe() << " chroma byte " << at;
+            if (!same)
+                break;
         }
         return true;
     }
