@@ -232,6 +232,27 @@ Case planeCase(const char* name, const Bytes& src, int sw, int sh, int dw, int d
                 static_cast<size_t>(dw) * dh};
 }
 
+// Nearest sampling through the engine (no interpolation at all) beside libyuv's unfiltered scalers.
+Case nearestCase(const char* name, const Bytes& src, int bpp, int sw, int sh, int dw, int dh)
+{
+    const MInt64 id = bpp == 4 ? 0x37001777 : 0x64000000;
+    auto engine = std::make_shared<Engine>(id, dw, dh, id, sw, sh, PP_RESAMPLE_NEAREST);
+    return Case{name,
+                [engine, &src, bpp, sw, dw](Bytes& out) {
+                    MByte* dp[3] = {out.data(), nullptr, nullptr};
+                    const MByte* sp[3] = {src.data(), nullptr, nullptr};
+                    const MInt64 dpitch[3] = {dw * bpp, 0, 0}, spitch[3] = {sw * bpp, 0, 0};
+                    engine->run(dp, dpitch, sp, spitch);
+                },
+                [&src, bpp, sw, sh, dw, dh](Bytes& out) {
+                    if (bpp == 4)
+                        libyuv::ARGBScale(src.data(), sw * 4, sw, sh, out.data(), dw * 4, dw, dh, libyuv::kFilterNone);
+                    else
+                        libyuv::ScalePlane(src.data(), sw, sw, sh, out.data(), dw, dw, dh, libyuv::kFilterNone);
+                },
+                static_cast<size_t>(dw) * dh * bpp};
+}
+
 // Planar 4:2:0: luma bilinear, chroma by nearest sample on both sides.
 Case i420Case(const char* name, const Bytes& src, int sw, int sh, int dw, int dh)
 {
@@ -314,6 +335,10 @@ int main(int argc, char** argv)
     cases.push_back(planeCase("grey 6000x4000 -> 1024x768, bilinear", greyPhoto, kPhotoW, kPhotoH, 1024, 768));
     cases.push_back(planeCase("grey 1920x1080 -> 1280x720, bilinear", greyVideo, kVideoW, kVideoH, 1280, 720));
     cases.push_back(planeCase("grey 1920x1080 -> 2880x1620, bilinear", greyVideo, kVideoW, kVideoH, 2880, 1620));
+    cases.push_back(nearestCase("RGBA 6000x4000 -> 1024x768, nearest", rgbaPhoto, 4, kPhotoW, kPhotoH, 1024, 768));
+    cases.push_back(nearestCase("RGBA 1920x1080 -> 2880x1620, nearest", rgbaVideo, 4, kVideoW, kVideoH, 2880, 1620));
+    cases.push_back(nearestCase("grey 1920x1080 -> 1280x720, nearest", greyVideo, 1, kVideoW, kVideoH, 1280, 720));
+    cases.push_back(nearestCase("grey 1920x1080 -> 2880x1620, nearest", greyVideo, 1, kVideoW, kVideoH, 2880, 1620));
     cases.push_back(i420Case("I420 1920x1080 -> 1280x720, bilinear luma", video, kVideoW, kVideoH, 1280, 720));
     cases.push_back(nv12Case("NV12 1920x1080 -> 1280x720, bilinear luma", video, kVideoW, kVideoH, 1280, 720));
 

@@ -136,6 +136,63 @@ inline void blendPixel(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const
         out[c] = static_cast<uint8_t>(ppBlend12(r0[c0 + c], r0[c1 + c], r1[c0 + c], r1[c1 + c], fx, fy));
 }
 
+// One pixel of Bpp bytes.
+template <int Bpp> inline void copyPixel(uint8_t* out, const uint8_t* in) { std::memcpy(out, in, Bpp); }
+
+// Nearest sampling blends nothing: each target pixel is a copy of the source pixel at its first
+// sampling position (what the blends give with both fractions 0), read from the first row only.
+// Rows that run left to right copy groups of target bytes (16 of packed RGB, 8 of a plane, so
+// that a plane shrunk by up to half again still fits) with one load and a shuffle where their
+// sources lie within 16 bytes.
+template <int Bpp> void copyBand(const PPBand& b, const PPPlaneSet& dst, const PPPlaneSet& src, const PPEngine* e)
+{
+    const PPEngineContext* ctx = e->ctx;
+    const PPTargetWalk walk(e);
+    int64_t base, du, dv;
+    walk.linear(Bpp, dst.pitch[0], &base, &du, &dv);
+    const int64_t n = b.u1 - b.u0;
+    std::vector<int32_t> fromList(static_cast<size_t>(n));
+    for (int64_t u = b.u0; u < b.u1; ++u)
+        fromList[static_cast<size_t>(u - b.u0)] = static_cast<int32_t>(ctx->colIndex[2 * u] * Bpp);
+    const int32_t* from = fromList.data(); // through a local pointer, which the byte stores cannot alias
+    constexpr int groupBytes = Bpp == 1 ? 8 : 16, per = Bpp == 3 ? 0 : groupBytes / Bpp;
+    const int64_t groups = du == Bpp && per ? n / per : 0;
+    std::vector<int32_t> groupBase(static_cast<size_t>(groups), -1);
+    std::vector<uint8_t> shuffle(static_cast<size_t>(groups) * 16);
+    bool anyFits = false;
+    for (int64_t g = 0; g < groups; ++g) {
+        const int32_t* f = from + g * per;
+        if (f[per - 1] + Bpp - f[0] > 16 || f[0] + 16 > e->srcRect.right * Bpp || f[per - 1] < f[0])
+            continue;
+        anyFits = true;
+        groupBase[static_cast<size_t>(g)] = f[0];
+        for (int k = 0; k < per; ++k)
+            for (int c = 0; c < Bpp; ++c)
+                shuffle[static_cast<size_t>(16 * g + k * Bpp + c)] = static_cast<uint8_t>(f[k] - f[0] + c);
+    }
+    const PPRowGroups rowGroups{groupBase.data(), shuffle.data()};
+    const int32_t* fits = groupBase.data();
+    for (int64_t v = b.v0; v < b.v1; ++v) {
+        const uint8_t* row = src.ptr[0] + ctx->rowIndex[2 * v] * src.pitch[0];
+        uint8_t* out = dst.ptr[0] + base + b.u0 * du + v * dv;
+        int64_t i = 0;
+#if KPV_HAVE_X86_SIMD
+        if (anyFits) {
+            PPCopyRowSse41(out, row, rowGroups, groups, groupBytes);
+            // Groups that did not fit are copied one pixel at a time.
+            for (int64_t g = 0; g < groups; ++g)
+                if (fits[g] < 0)
+                    for (int64_t k = g * per; k < (g + 1) * per; ++k)
+                        copyPixel<Bpp>(out + k * Bpp, row + from[k]);
+            i = groups * per;
+        }
+#endif
+        for (; i < n; ++i)
+            copyPixel<Bpp>(out + i * du, row + from[i]);
+    }
+    g_vectorPixels.fetch_add(n * (b.v1 - b.v0), std::memory_order_relaxed);
+}
+
 PPBlendRowFn rowFunction(int bpp)
 {
 #if KPV_HAVE_X86_SIMD
@@ -172,6 +229,13 @@ bool PPBlendBandVector(const PPBand* bp, const PPPlaneSet* dstp, const PPPlaneSe
     if (!row || (bpp != 3 && bpp != 4))
         return false;
     const PPBand& b = *bp;
+    if (!e->ctx->bilinear) {
+        if (bpp == 4)
+            copyBand<4>(b, *dstp, *srcp, e);
+        else
+            copyBand<3>(b, *dstp, *srcp, e);
+        return true;
+    }
     Plan p;
     if (!plan(b, e, bpp == 4 ? kWindow4 : kWindow3, &p))
         return false;
@@ -214,6 +278,10 @@ bool PPBlendPlaneVector(const PPBand* bp, const PPPlaneSet* dstp, const PPPlaneS
     if (!row || srcp->stepY != 1 || dstp->stepY != 1)
         return false;
     const PPBand& b = *bp;
+    if (!e->ctx->bilinear) {
+        copyBand<1>(b, *dstp, *srcp, e);
+        return true;
+    }
     Plan p;
     if (!plan(b, e, kWindowPlane, &p))
         return false;

@@ -58,6 +58,10 @@ using PPPlaneRowFn = void (*)(uint8_t* out, const uint8_t* r0, const uint8_t* r1
                               const int32_t* fx, int64_t n, uint32_t fy, PPRowGroups groups);
 
 #if defined(__x86_64__) || defined(__i386__)
+// Nearest copies: bytes (8 or 16) target bytes per group g of count, the first bytes of the 16
+// source bytes at groups.base[g] shuffled by groups.shuffle + 16 g; groups whose base is -1 are
+// skipped.
+void PPCopyRowSse41(uint8_t* out, const uint8_t* row, PPRowGroups groups, int64_t count, int bytes);
 void PPBlendPlaneRowSse41(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off, const int32_t* fx,
                           int64_t n, uint32_t fy, PPRowGroups groups);
 void PPBlendPlaneRowAvx2(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off, const int32_t* fx,

@@ -160,6 +160,21 @@ KPV_TARGET_SSE41 void PPBlendPlaneRowSse41(uint8_t* out, const uint8_t* r0, cons
     }
 }
 
+KPV_TARGET_SSE41 void PPCopyRowSse41(uint8_t* out, const uint8_t* row, PPRowGroups groups, int64_t count, int bytes)
+{
+    for (int64_t g = 0; g < count; ++g) {
+        const int32_t base = groups.base[g];
+        if (base < 0)
+            continue;
+        const __m128i px = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + base)),
+                                            _mm_loadu_si128(reinterpret_cast<const __m128i*>(groups.shuffle + 16 * g)));
+        if (bytes == 16)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * g), px);
+        else
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 8 * g), px);
+    }
+}
+
 KPV_TARGET_SSE41 void PPBlendRow4Sse41(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
                                        const uint32_t* w, int64_t n, uint32_t fy, PPRowGroups groups)
 {
