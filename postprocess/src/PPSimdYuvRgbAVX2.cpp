@@ -3,6 +3,7 @@
 
 #include "PPCpu.h"
 
+#include <algorithm>
 #include <cstring>
 
 #if KPV_HAVE_X86_SIMD
@@ -59,9 +60,124 @@ void compute(const Coefs& k, __m128i luma, __m128i cb, __m128i cr, bool half, __
     b = narrow(_mm256_add_epi32(y0, b0), _mm256_add_epi32(y1, b1));
 }
 
+// Thirty-two 32-bit sums shifted, saturated and narrowed to bytes in lane order: a holds pixels
+// 0-3 and 16-19, b 4-7 and 20-23, c 8-11 and 24-27, d 12-15 and 28-31, so that the low lane ends
+// with pixels 0-15 and the high lane with 16-31.
+inline __m256i narrow32(__m256i a, __m256i b, __m256i c, __m256i d)
+{
+    const __m256i ab = _mm256_packs_epi32(_mm256_srai_epi32(a, 16), _mm256_srai_epi32(b, 16));
+    const __m256i cd = _mm256_packs_epi32(_mm256_srai_epi32(c, 16), _mm256_srai_epi32(d, 16));
+    return _mm256_packus_epi16(ab, cd);
+}
+
+// Four bytes of each lane widened to 32 bits: lane 0 takes bytes Lo, Lo + S, Lo + 2S, Lo + 3S of
+// its 16, lane 1 bytes Hi, Hi + S, ... of its own.
+template <int Lo, int Hi, int S> inline __m256i widen(__m256i v)
+{
+    constexpr auto at = [](int b, int j) { return static_cast<char>(b + S * j); };
+    return _mm256_shuffle_epi8(v, _mm256_setr_epi8(at(Lo, 0), -1, -1, -1, at(Lo, 1), -1, -1, -1, at(Lo, 2), -1, -1, -1,
+                                                   at(Lo, 3), -1, -1, -1, at(Hi, 0), -1, -1, -1, at(Hi, 1), -1, -1, -1,
+                                                   at(Hi, 2), -1, -1, -1, at(Hi, 3), -1, -1, -1));
+}
+
+constexpr int64_t kBlock = 32;
+
+struct Stores;
+void chroma16(const uint8_t* cb, const uint8_t* cr, const uint8_t* pairs, int64_t c, int shs, int stepC, __m128i& u,
+              __m128i& v);
+
+template <int Bytes>
+void block(const Coefs& k, const Stores& s, uint8_t* out, const uint8_t* y, const uint8_t* cb, const uint8_t* cr,
+           const uint8_t* pairs, int64_t c, int shs, int stepC);
+
 } // namespace
 
 #include "PPSimdYuvRgbRow.inc"
+
+namespace {
+
+template <int Bytes>
+void block(const Coefs& k, const Stores& s, uint8_t* out, const uint8_t* y, const uint8_t* cb, const uint8_t* cr,
+           const uint8_t* pairs, int64_t c, int shs, int stepC)
+{
+    // Luma: pixels 0-15 in the low lane, 16-31 in the high one, widened in four groups a, b, c, d
+    // of four per lane (see narrow32).
+    const __m256i luma = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + c));
+    const __m256i yt[4] = {_mm256_mullo_epi32(widen<0, 0, 1>(luma), k.gy), _mm256_mullo_epi32(widen<4, 4, 1>(luma), k.gy),
+                           _mm256_mullo_epi32(widen<8, 8, 1>(luma), k.gy),
+                           _mm256_mullo_epi32(widen<12, 12, 1>(luma), k.gy)};
+    // Chroma in the same groups: per pixel (4:4:4) or per sample of two pixels, the samples of
+    // groups a and b (c and d) side by side in one vector.
+    __m256i cu[4], cv[4];
+    if (!shs) {
+        const __m256i u = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cb + c));
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cr + c));
+        cu[0] = widen<0, 0, 1>(u), cu[1] = widen<4, 4, 1>(u), cu[2] = widen<8, 8, 1>(u), cu[3] = widen<12, 12, 1>(u);
+        cv[0] = widen<0, 0, 1>(v), cv[1] = widen<4, 4, 1>(v), cv[2] = widen<8, 8, 1>(v), cv[3] = widen<12, 12, 1>(v);
+    } else if (stepC == 2) {
+        // 16 pairs: samples 0-7 in the low lane, 8-15 in the high one.
+        const __m256i both = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pairs + c));
+        const __m256i even0 = widen<0, 0, 2>(both), even1 = widen<8, 8, 2>(both);
+        const __m256i odd0 = widen<1, 1, 2>(both), odd1 = widen<9, 9, 2>(both);
+        const bool uFirst = cb == pairs;
+        cu[0] = uFirst ? even0 : odd0, cu[1] = uFirst ? even1 : odd1;
+        cv[0] = uFirst ? odd0 : even0, cv[1] = uFirst ? odd1 : even1;
+    } else {
+        const __m256i u = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cb + (c >> 1))));
+        const __m256i v = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cr + (c >> 1))));
+        cu[0] = widen<0, 8, 1>(u), cu[1] = widen<4, 12, 1>(u);
+        cv[0] = widen<0, 8, 1>(v), cv[1] = widen<4, 12, 1>(v);
+    }
+    // One channel at a time: the chroma part of each sample, spread over its pixels and added to
+    // the luma part.
+    const auto channel = [&](__m256i mu, __m256i mv, __m256i offset) {
+        const auto term = [&](int g) {
+            return _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(cu[g], mu), _mm256_mullo_epi32(cv[g], mv)),
+                                    offset);
+        };
+        __m256i t[4];
+        if (shs) {
+            const __m256i p = term(0), q = term(1);
+            t[0] = _mm256_unpacklo_epi32(p, p), t[1] = _mm256_unpackhi_epi32(p, p);
+            t[2] = _mm256_unpacklo_epi32(q, q), t[3] = _mm256_unpackhi_epi32(q, q);
+        } else {
+            t[0] = term(0), t[1] = term(1), t[2] = term(2), t[3] = term(3);
+        }
+        return narrow32(_mm256_add_epi32(yt[0], t[0]), _mm256_add_epi32(yt[1], t[1]), _mm256_add_epi32(yt[2], t[2]),
+                        _mm256_add_epi32(yt[3], t[3]));
+    };
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i r = channel(zero, k.rCr, k.kr), g = channel(k.gCb, k.gCr, k.kg), b = channel(k.bCb, zero, k.kb);
+    // Each lane holds 16 pixels; lane 0 goes to the first half of the target bytes, lane 1 to the second.
+    const auto put = [&](int at, __m256i v) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), _mm256_castsi256_si128(v));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * Bytes + at), _mm256_extracti128_si256(v, 1));
+    };
+    if constexpr (Bytes == 2) {
+        const __m256i c3[3] = {r, g, b};
+        __m256i lo = zero, hi = zero;
+        for (int j = 0; j < 3; ++j) {
+            lo = _mm256_or_si256(lo, _mm256_sll_epi16(_mm256_srl_epi16(_mm256_unpacklo_epi8(c3[j], zero), s.narrow[j]),
+                                                      s.place[j]));
+            hi = _mm256_or_si256(hi, _mm256_sll_epi16(_mm256_srl_epi16(_mm256_unpackhi_epi8(c3[j], zero), s.narrow[j]),
+                                                      s.place[j]));
+        }
+        put(0, lo);
+        put(16, hi);
+    } else {
+        for (int j = 0; j < Bytes; ++j) {
+            const auto wide = [](__m128i m) { return _mm256_broadcastsi128_si256(m); };
+            __m256i v = _mm256_shuffle_epi8(r, wide(s.shuf[j][0]));
+            if constexpr (Bytes == 4)
+                v = _mm256_or_si256(v, wide(s.fill[j]));
+            v = _mm256_or_si256(v, _mm256_or_si256(_mm256_shuffle_epi8(g, wide(s.shuf[j][1])),
+                                                   _mm256_shuffle_epi8(b, wide(s.shuf[j][2]))));
+            put(16 * j, v);
+        }
+    }
+}
+
+} // namespace
 
 void PPYuvRowAVX2(const PPYuvLinear& k, const PPRgbPack& pack, uint8_t* out, const uint8_t* y, const uint8_t* cb,
                   const uint8_t* cr, int64_t c0, int64_t n, int shs, int stepC)

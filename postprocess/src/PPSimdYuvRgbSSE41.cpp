@@ -3,6 +3,7 @@
 
 #include "PPCpu.h"
 
+#include <algorithm>
 #include <cstring>
 
 #if KPV_HAVE_X86_SIMD
@@ -66,6 +67,23 @@ void compute(const Coefs& k, __m128i luma, __m128i cb, __m128i cr, bool half, __
                _mm_add_epi32(y[3], gt[3]));
     b = narrow(_mm_add_epi32(y[0], bt[0]), _mm_add_epi32(y[1], bt[1]), _mm_add_epi32(y[2], bt[2]),
                _mm_add_epi32(y[3], bt[3]));
+}
+
+constexpr int64_t kBlock = 16;
+
+struct Stores;
+template <int Bytes> void store16(const Stores& s, __m128i r, __m128i g, __m128i b, uint8_t* out);
+void chroma16(const uint8_t* cb, const uint8_t* cr, const uint8_t* pairs, int64_t c, int shs, int stepC, __m128i& u,
+              __m128i& v);
+
+template <int Bytes>
+void block(const Coefs& k, const Stores& s, uint8_t* out, const uint8_t* y, const uint8_t* cb, const uint8_t* cr,
+           const uint8_t* pairs, int64_t c, int shs, int stepC)
+{
+    __m128i u, v, r, g, b;
+    chroma16(cb, cr, pairs, c, shs, stepC, u, v);
+    compute(k, _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + c)), u, v, shs != 0, r, g, b);
+    store16<Bytes>(s, r, g, b, out);
 }
 
 } // namespace
