@@ -83,7 +83,10 @@ public:
     int64_t showMode() const override;
     void setShowMode(int64_t mode) override;
     void registEquivalentResponder(NavigateController* controller, bool regist) override;
+    // The viewer's title. A slideshow shows many photos, so while one plays the window keeps the
+    // program's name and the viewer's latest title waits until the slideshow ends.
     void setWindowTitle(const QString& title, const QString& representedFilename) override;
+    void slideshowModeChanged(bool playing);
     bool isWindowFullScreen() const override;
     void toggleFullScreen() override;
     LMImageViewModel* miniWindowOpenGLView() override;
@@ -169,4 +172,6 @@ private:
     kpv::WorkspaceServices* m_workspaceStandIn = nullptr;
     LMAlertSheet m_alertSheet;
     FavFileSnapshotView* m_snapshot = nullptr;
+    QString m_viewerTitle;
+    QString m_viewerFilename;
 };

@@ -144,11 +144,22 @@ void MainWndNavigateHost::registEquivalentResponder(NavigateController*, bool re
 
 void MainWndNavigateHost::setWindowTitle(const QString& title, const QString& representedFilename)
 {
+    m_viewerTitle = title;
+    m_viewerFilename = representedFilename;
     LMMainWindow* window = m_windowController.window();
-    if (!window)
+    if (!window || m_windowController.showMode() == MainShowModeSlideshow)
         return;
     window->setRepresentedFilename(representedFilename);
     window->setWindowTitle(title);
+}
+
+void MainWndNavigateHost::slideshowModeChanged(bool playing)
+{
+    LMMainWindow* window = m_windowController.window();
+    if (!window)
+        return;
+    window->setRepresentedFilename(playing ? QString() : m_viewerFilename);
+    window->setWindowTitle(playing ? m_delegate.appName() : m_viewerTitle);
 }
 
 bool MainWndNavigateHost::isWindowFullScreen() const

@@ -116,11 +116,16 @@ TEST_F(SlideshowMode, SlideshowCommandTakesOverTheWindowAndEscapeBringsTheViewer
     ASSERT_EQ(controller->showMode(), MainShowModeView);
     ASSERT_EQ(viewer->controller().fileCount(), 3);
     changes.clear();
+    const QString viewerTitle = controller->window()->title();
+    EXPECT_EQ(viewerTitle, QStringLiteral("p0.png (1/3)"));
 
     controller->performMenuAction(39);
     settle();
     EXPECT_EQ(controller->showMode(), MainShowModeSlideshow);
     EXPECT_EQ(changes, QStringList({QStringLiteral("w 4>32"), QStringLiteral("d 4>32")}));
+    // The slides change under the title: it names the program, not the photo the slideshow began on.
+    EXPECT_EQ(controller->window()->title(), delegate->appName());
+    EXPECT_TRUE(controller->window()->representedFilename().isEmpty());
     ASSERT_TRUE(slideshow());
     EXPECT_TRUE(slideshow()->isPlaying());
     EXPECT_TRUE(slideshow()->firstFrameDisplayed());
@@ -141,6 +146,8 @@ TEST_F(SlideshowMode, SlideshowCommandTakesOverTheWindowAndEscapeBringsTheViewer
     settle();
     EXPECT_EQ(controller->showMode(), MainShowModeView);
     EXPECT_EQ(changes, QStringList({QStringLiteral("w 32>4"), QStringLiteral("d 32>4")}));
+    EXPECT_EQ(controller->window()->title(), viewerTitle) << "the viewer's title is back";
+    EXPECT_EQ(controller->window()->representedFilename(), QDir(folder).filePath(QStringLiteral("p0.png")));
     ASSERT_TRUE(slideshow());
     EXPECT_FALSE(slideshow()->isPlaying());
     EXPECT_EQ(slideshow()->view()->superview(), nullptr);
