@@ -51,6 +51,8 @@ kpv::View* LMIncludeSubDirOpenPanelController::view()
         // The accessory sits in the desktop's dialog: its title reads in the dialog's colours.
         title->setTextColor(kpv::Color::panelTextColor());
         m_checkBox->setTextButtonTitle(title);
+        // The box sits at the button's left edge, clear of the title beside it.
+        m_checkBox->setIconLeftMargin(0);
         m_checkBox->awakeFromNib();
         m_checkBox->setImageName("BT_Check");
         // The check box never changes its own state: a click toggles the choice here.

@@ -9,6 +9,7 @@
 #include "Kit/LMIncludeSubDirOpenPanelController.h"
 #include "Kit/LMLayerView.h"
 #include "Kit/LMLinkButton.h"
+#include "Kit/LMNormalCheckButton.h"
 #include "Kit/LMOverlapIntroTipsView.h"
 #include "Kit/LMPrintPanelWrapper.h"
 #include "Kit/NavStatusView.h"
@@ -299,6 +300,16 @@ TEST(IncludeSubDirOpenPanel, TitleReadsInTheDialogsColours)
     ASSERT_NE(title, nullptr);
     EXPECT_EQ(title->textColor(), Color::panelTextColor());
     EXPECT_NE(title->textColor(), Color::controlTextColor());
+
+    // The box is drawn beside its title, not over its first letters.
+    LMNormalCheckButton* box = nullptr;
+    for (View* v : c.view()->subviews())
+        if (auto* b = dynamic_cast<LMNormalCheckButton*>(v))
+            box = b;
+    ASSERT_NE(box, nullptr);
+    const ImagePtr mark = box->imageByState(0);
+    ASSERT_TRUE(mark);
+    EXPECT_LE(box->frame().x() + double(box->iconLeftMargin()) + mark->size().width, title->frame().x());
 }
 
 using LabelTest = ClockTest;
