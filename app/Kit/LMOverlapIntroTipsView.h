@@ -5,6 +5,9 @@
 #include "Kit/LMNineSliceImageView.h"
 
 class LMOverlapIntroTipsView;
+namespace kpv {
+class TextField;
+}
 
 class LMOverlapIntroTipsViewDelegate {
 public:
@@ -26,6 +29,11 @@ public:
     }
     void mouseUp(const kpv::Event&) override {}
     void scrollWheel(const kpv::Event&) override {}
+
+    // Places a tip's text in `frame`, wrapped at its width: the frame grows upwards when the
+    // wrapped text needs more lines than it has room for, and moves right when it would start
+    // left of `bounds` (the overlay's), so no word is cut off.
+    static void placeTipText(kpv::TextField* field, kpv::Rect frame, const kpv::Rect& bounds);
 
 private:
     LMOverlapIntroTipsViewDelegate* m_delegate = nullptr;

@@ -62,11 +62,12 @@ void FavoriteIntroTipsViewController::awakeFromNib()
     const kpv::Size s = m_txtTipsExitFavorite->attributedStringValueSize();
     const double w = std::round(2 * s.width / 3);
     const kpv::Rect line = m_imageViewExitFavorite->frame();
-    m_txtTipsExitFavorite->setFrame(kpv::Rect(line.x() - std::round(2 * w / 3), line.y() + line.height() - 5, w,
-                                              std::round(2 * s.height)));
+    const kpv::Rect bounds = m_overlapIntroTipsView->bounds();
+    LMOverlapIntroTipsView::placeTipText(
+        m_txtTipsExitFavorite,
+        kpv::Rect(line.x() - std::round(2 * w / 3), line.y() + line.height() - 5, w, std::round(2 * s.height)), bounds);
 
     // The close button's top lines up with the text's top.
-    const kpv::Rect bounds = m_overlapIntroTipsView->bounds();
     const kpv::Rect text = m_txtTipsExitFavorite->frame();
     m_btnClose->setFrameOrigin(kpv::Point{bounds.x() + bounds.width() - m_btnClose->bounds().width() - 10,
                                           text.y() + text.height() - m_btnClose->bounds().height()});

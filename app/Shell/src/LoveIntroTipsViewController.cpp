@@ -92,8 +92,10 @@ void LoveIntroTipsViewController::awakeFromNib()
         const kpv::Size s = m_txtTipsLeft->attributedStringValueSize();
         const double w = std::round(2 * s.width / 3);
         const kpv::Rect line = m_imageViewLeftLine->frame();
-        m_txtTipsLeft->setFrame(kpv::Rect(line.x() - std::round(2 * w / 3), line.y() + line.height() - 5, w,
-                                          std::round(2 * s.height)));
+        LMOverlapIntroTipsView::placeTipText(
+            m_txtTipsLeft,
+            kpv::Rect(line.x() - std::round(2 * w / 3), line.y() + line.height() - 5, w, std::round(2 * s.height)),
+            bounds);
     }
 
     m_txtTipsRight->setStringValue(bundle.localizedStringWithFormat(QStringLiteral("IDS_LoveTips2_Fmt"), favorites));
@@ -101,8 +103,10 @@ void LoveIntroTipsViewController::awakeFromNib()
         const kpv::Size s = m_txtTipsRight->attributedStringValueSize();
         const double w = std::round(2 * s.width / 5);
         const kpv::Rect line = m_imageViewRightLine->frame();
-        m_txtTipsRight->setFrame(kpv::Rect(bounds.x() + bounds.width() - w - 10, line.y() + line.height() + 5, w,
-                                           std::round(3 * s.height)));
+        LMOverlapIntroTipsView::placeTipText(
+            m_txtTipsRight,
+            kpv::Rect(bounds.x() + bounds.width() - w - 10, line.y() + line.height() + 5, w, std::round(3 * s.height)),
+            bounds);
     }
 
     const kpv::Rect right = m_txtTipsRight->frame();

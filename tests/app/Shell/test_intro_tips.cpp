@@ -10,6 +10,7 @@
 #include "appkit/Event.h"
 #include "foundation/UserDefaults.h"
 
+#include <QFontMetricsF>
 #include <QTemporaryDir>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -146,6 +147,27 @@ TEST(IntroTips, TextsAreFilledAndLaidOutAgainstTheirPointerLines)
     const kpv::Rect exitClose = exitTips.btnClose()->frame();
     EXPECT_TRUE(exitTips.txtTipsExitFavorite()->stringValue().contains("My Favorites"));
     EXPECT_DOUBLE_EQ(exitClose.maxY(), text.maxY()); // tops line up
+}
+
+TEST(IntroTips, EveryTextWrapsInsideItsFrameAndTheWindow)
+{
+    LoveIntroTipsViewController love;
+    FavoriteIntroTipsViewController exit;
+    const std::pair<const kpv::TextField*, kpv::Rect> fields[] = {
+        {love.txtTipsLeft(), love.view()->bounds()},
+        {love.txtTipsRight(), love.view()->bounds()},
+        {exit.txtTipsExitFavorite(), exit.view()->bounds()},
+    };
+    for (const auto& [field, bounds] : fields) {
+        const std::string text = field->stringValue().toStdString();
+        const kpv::Rect frame = field->frame();
+        EXPECT_TRUE(field->alignment() & Qt::TextWordWrap) << text;
+        EXPECT_GE(frame.x(), bounds.x()) << text << ": starts outside the window";
+        EXPECT_LE(frame.maxX(), bounds.maxX()) << text;
+        const QRectF needed = QFontMetricsF(field->font().toQFont())
+                                  .boundingRect(QRectF(0, 0, frame.width(), 1e6), field->alignment(), field->stringValue());
+        EXPECT_LE(needed.height(), frame.height()) << text << ": wrapped lines cut off";
+    }
 }
 
 } // namespace
