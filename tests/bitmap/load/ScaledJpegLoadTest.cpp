@@ -7,6 +7,7 @@
 #include <cmath>
 #include <string>
 
+#include "MIDec.h"
 #include "MdBitmapLoad.h"
 #include "load_test_support.h"
 
@@ -221,6 +222,51 @@ TEST(ScaledJpegLoad, EdgesOfLineArtStayWhereTheyAre) {
                     EXPECT_LE(worst, 0.3);
                 }
             }
+        }
+    }
+}
+
+// Turned and mirrored reduced decodes through the wrapper move the pixels of the upright reduced
+// decode: the partly covered last column and row end up on the side the turn puts them.
+TEST(ScaledJpegLoad, TurnedReducedDecodesMoveThePixelsOfTheUprightOne) {
+    const int W = 493, H = 331;
+    const Bytes jpg = fwtest::encodeJpeg(makePhoto(W, H), 2, 95);
+    Manager m;
+    auto decode = [&](int64_t rotation, int64_t flip, int64_t w, int64_t h) {
+        Stream st(jpg);
+        MHandle dec = nullptr;
+        EXPECT_EQ(MIDec_Create(m.h, st.s, 2, &dec), MOK);
+        uint64_t color = kRGBA;
+        EXPECT_EQ(MIDec_SetProp(dec, 3, &color, 8), MOK);
+        EXPECT_EQ(MIDec_SetProp(dec, 0x100C, &rotation, 8), MOK);
+        EXPECT_EQ(MIDec_SetProp(dec, 0x100D, &flip, 8), MOK);
+        int64_t wh[2] = {w, h};
+        EXPECT_EQ(MIDec_SetProp(dec, 0x1007, wh, 16), MOK);
+        Image out{int(w), int(h), 4, std::vector<uint8_t>(size_t(w * h * 4))};
+        MByte* planes[3] = {out.px.data(), nullptr, nullptr};
+        MInt64 pitches[3] = {w * 4, 0, 0}, start = 0, count = h;
+        EXPECT_EQ(MIDec_Scanlines(dec, planes, pitches, &start, &count), MOK);
+        MIDec_Destroy(dec);
+        return out;
+    };
+    for (Size s : {Size{123, 82}, Size{61, 41}, Size{246, 165}, Size{200, 134}}) {
+        const Image upright = decode(0, 0, s.w, s.h);
+        for (auto [rotation, flip] : {std::pair<int64_t, int64_t>{90, 0}, {180, 0}, {270, 0}, {0, 1}, {90, 1}}) {
+            SCOPED_TRACE(testing::Message() << s.w << "x" << s.h << " turned " << rotation << " flip " << flip);
+            const bool swap = rotation == 90 || rotation == 270;
+            const int ow = swap ? s.h : s.w, oh = swap ? s.w : s.h;
+            const Image out = decode(rotation, flip, ow, oh);
+            int worst = 0;
+            for (int y = 0; y < oh; ++y)
+                for (int x = 0; x < ow; ++x) {
+                    int ux = flip == 1 ? ow - 1 - x : x, uy = y;
+                    int sx = ux, sy = uy;
+                    if (rotation == 90) sx = uy, sy = s.h - 1 - ux;
+                    if (rotation == 180) sx = s.w - 1 - ux, sy = s.h - 1 - uy;
+                    if (rotation == 270) sx = s.w - 1 - uy, sy = ux;
+                    for (int c = 0; c < 3; ++c) worst = std::max(worst, std::abs(out.at(x, y)[c] - upright.at(sx, sy)[c]));
+                }
+            EXPECT_EQ(worst, 0);
         }
     }
 }
