@@ -26,6 +26,10 @@ namespace {
 constexpr MInt64 kGrey = 0x64000000;
 constexpr MInt64 kI420 = 0x50000811, kI440 = 0x50000801, kI422 = 0x50000810, kI444 = 0x50000800;
 constexpr MInt64 kNV21 = 0x70000002, kNV12 = 0x70000003, kNV16 = 0x70000004;
+// Planar with the planes in the order Y, V, U.
+constexpr MInt64 kYV12 = 0x50000a11, kYV16 = 0x50000a10, kYV24 = 0x50000a00;
+
+bool yvu(MInt64 id) { return id == kYV12 || id == kYV16 || id == kYV24; }
 
 bool semiPlanar(MInt64 id) { return id == kNV21 || id == kNV12 || id == kNV16; }
 
@@ -33,9 +37,9 @@ bool semiPlanar(MInt64 id) { return id == kNV21 || id == kNV12 || id == kNV16; }
 std::pair<int, int> factors(MInt64 id)
 {
     switch (id) {
-    case kI420: case kNV21: case kNV12: return {2, 2};
+    case kI420: case kNV21: case kNV12: case kYV12: return {2, 2};
     case kI440: return {1, 2};
-    case kI422: case kNV16: return {2, 1};
+    case kI422: case kNV16: case kYV16: return {2, 1};
     default: return {1, 1};
     }
 }
@@ -78,7 +82,8 @@ struct Image {
         if (id == kGrey)
             return 128;
         const MInt64 step = semiPlanar(id) ? 2 : 1;
-        return ptr[k + 1][cy * pitch[k + 1] + cx * step];
+        const int plane = yvu(id) ? 2 - k : k + 1;
+        return ptr[plane][cy * pitch[plane] + cx * step];
     }
     int y(MInt64 x, MInt64 yy) const { return luma[size_t(yy * w + x)]; }
 };
@@ -104,8 +109,8 @@ struct Pair {
 std::vector<Pair> allPairs()
 {
     std::vector<Pair> pairs;
-    for (MInt64 dst : {kI420, kI440, kI422, kI444, kNV21, kNV12, kNV16})
-        for (MInt64 src : {kGrey, kI420, kI440, kI422, kI444, kNV21, kNV12, kNV16})
+    for (MInt64 dst : {kI420, kI440, kI422, kI444, kYV12, kYV16, kYV24, kNV21, kNV12, kNV16})
+        for (MInt64 src : {kGrey, kI420, kI440, kI422, kI444, kYV12, kYV16, kYV24, kNV21, kNV12, kNV16})
             pairs.push_back({dst, src});
     return pairs;
 }
@@ -129,10 +134,11 @@ void checkOneToOne(const Pair& p, MInt64 orientation, MInt64 block, MInt64 w, MI
     MPPDestroy(hp);
 
     // Block kernels run only over blocks of 4 x 4 target pixels; these sizes are whole blocks. The
-    // ones that take the first pixel: planar or grey into semi-planar in every orientation but
-    // all three flags at once, and semi-planar 4:2:2 into planar 4:2:0 upright. Every other pair
-    // either samples chroma alike at both ends of a block or is done pixel by pixel.
-    const bool planarSource = !semiPlanar(p.src);
+    // ones that take the first pixel: planar (Y, U, V order) or grey into semi-planar in every
+    // orientation but all three flags at once, and semi-planar 4:2:2 into planar 4:2:0 upright.
+    // Every other pair either samples chroma alike at both ends of a block or is done pixel by
+    // pixel (the Y, V, U planar layouts always are).
+    const bool planarSource = !semiPlanar(p.src) && !yvu(p.src);
     const bool firstOfBlock = block == PP_BLOCK_4X4 && ((planarSource && semiPlanar(p.dst) && orientation != 7) ||
                                                         (p.src == kNV16 && p.dst == kI420 && orientation == 0));
     int lumaErrors = 0, chromaErrors = 0;
