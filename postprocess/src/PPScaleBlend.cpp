@@ -229,6 +229,8 @@ bool PPBlendBandVector(const PPBand* bp, const PPPlaneSet* dstp, const PPPlaneSe
     if (!row || (bpp != 3 && bpp != 4))
         return false;
     const PPBand& b = *bp;
+    if (e->srcRect.right * bpp >= INT32_MAX || e->srcRect.left * bpp < INT32_MIN + 16) // offsets are 32-bit
+        return false;
     if (!e->ctx->bilinear) {
         if (bpp == 4)
             copyBand<4>(b, *dstp, *srcp, e);
@@ -278,6 +280,8 @@ bool PPBlendPlaneVector(const PPBand* bp, const PPPlaneSet* dstp, const PPPlaneS
     if (!row || srcp->stepY != 1 || dstp->stepY != 1)
         return false;
     const PPBand& b = *bp;
+    if (e->srcRect.right >= INT32_MAX || e->srcRect.left < INT32_MIN + 16) // offsets are 32-bit
+        return false;
     if (!e->ctx->bilinear) {
         copyBand<1>(b, *dstp, *srcp, e);
         return true;
