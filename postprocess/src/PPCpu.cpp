@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -22,16 +23,11 @@ PPSimd detect()
 PPSimd fromEnvironment(PPSimd best)
 {
     const char* v = std::getenv("KPV_SIMD");
-    if (!v || !*v)
-        return best;
-    PPSimd asked = best;
-    if (!std::strcmp(v, "portable"))
-        asked = PPSimd::Portable;
-    else if (!std::strcmp(v, "sse4.1") || !std::strcmp(v, "sse41"))
-        asked = PPSimd::SSE41;
-    else if (!std::strcmp(v, "avx2"))
-        asked = PPSimd::AVX2;
-    return static_cast<int>(asked) < static_cast<int>(best) ? asked : best;
+    bool known = true;
+    const PPSimd level = PPSimdCapped(v, best, &known);
+    if (!known)
+        std::fprintf(stderr, "KPV_SIMD=%s is none of portable, sse4.1, avx2; using %s\n", v, PPSimdName(level));
+    return level;
 }
 
 std::atomic<int>& current()
@@ -64,4 +60,21 @@ const char* PPSimdName(PPSimd level)
     case PPSimd::SSE41: return "sse4.1";
     default: return "portable";
     }
+}
+
+PPSimd PPSimdCapped(const char* text, PPSimd best, bool* known)
+{
+    *known = true;
+    if (!text || !*text)
+        return best;
+    PPSimd asked = best;
+    if (!std::strcmp(text, "portable"))
+        asked = PPSimd::Portable;
+    else if (!std::strcmp(text, "sse4.1") || !std::strcmp(text, "sse41"))
+        asked = PPSimd::SSE41;
+    else if (!std::strcmp(text, "avx2"))
+        asked = PPSimd::AVX2;
+    else
+        *known = false;
+    return std::min(asked, best, [](PPSimd a, PPSimd b) { return static_cast<int>(a) < static_cast<int>(b); });
 }

@@ -17,6 +17,9 @@ PPSimd PPSimdBest();
 // Test hook: sets the level in force, lowered to what the processor supports; returns the level
 // now in force.
 PPSimd PPSetSimdLevel(PPSimd level);
+// The level a KPV_SIMD value asks for, lowered to best; an empty or missing value gives best, and
+// an unknown one gives best with known set to false.
+PPSimd PPSimdCapped(const char* text, PPSimd best, bool* known);
 // "portable", "sse4.1" or "avx2".
 const char* PPSimdName(PPSimd level);
 

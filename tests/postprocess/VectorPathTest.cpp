@@ -277,6 +277,21 @@ TEST(VectorResample, ExtremeValuesAndFractions)
     }
 }
 
+// What KPV_SIMD asks for is capped by what the processor has; a word it does not know is reported.
+TEST(VectorResample, EnvironmentValuesCapTheLevel)
+{
+    bool known = false;
+    EXPECT_EQ(PPSimdCapped("portable", PPSimd::AVX2, &known), PPSimd::Portable);
+    EXPECT_TRUE(known);
+    EXPECT_EQ(PPSimdCapped("sse4.1", PPSimd::AVX2, &known), PPSimd::SSE41);
+    EXPECT_EQ(PPSimdCapped("avx2", PPSimd::SSE41, &known), PPSimd::SSE41);
+    EXPECT_EQ(PPSimdCapped("avx2", PPSimd::Portable, &known), PPSimd::Portable);
+    EXPECT_EQ(PPSimdCapped(nullptr, PPSimd::AVX2, &known), PPSimd::AVX2);
+    EXPECT_TRUE(known);
+    EXPECT_EQ(PPSimdCapped("AVX-512", PPSimd::SSE41, &known), PPSimd::SSE41);
+    EXPECT_FALSE(known);
+}
+
 // A level the processor lacks is never put in force.
 TEST(VectorResample, LevelsAreCappedByTheProcessor)
 {
