@@ -253,10 +253,12 @@ Case nearestCase(const char* name, const Bytes& src, int bpp, int sw, int sh, in
                 static_cast<size_t>(dw) * dh * bpp};
 }
 
-// Planar 4:2:0: luma bilinear, chroma by nearest sample on both sides.
-Case i420Case(const char* name, const Bytes& src, int sw, int sh, int dw, int dh)
+// Planar 4:2:0: luma bilinear (or nearest), chroma by nearest sample on both sides.
+Case i420Case(const char* name, const Bytes& src, int sw, int sh, int dw, int dh, bool bilinear = true)
 {
-    auto engine = std::make_shared<Engine>(0x50000811, dw, dh, 0x50000811, sw, sh, PP_RESAMPLE_BILINEAR);
+    auto engine = std::make_shared<Engine>(0x50000811, dw, dh, 0x50000811, sw, sh,
+                                           bilinear ? PP_RESAMPLE_BILINEAR : PP_RESAMPLE_NEAREST);
+    const libyuv::FilterMode luma = bilinear ? libyuv::kFilterBilinear : libyuv::kFilterNone;
     const size_t sy = static_cast<size_t>(sw) * sh, sc = sy / 4, dy = static_cast<size_t>(dw) * dh, dc = dy / 4;
     return Case{name,
                 [=, &src](Bytes& out) {
@@ -266,7 +268,7 @@ Case i420Case(const char* name, const Bytes& src, int sw, int sh, int dw, int dh
                     engine->run(dp, dpitch, sp, spitch);
                 },
                 [=, &src](Bytes& out) {
-                    libyuv::ScalePlane(src.data(), sw, sw, sh, out.data(), dw, dw, dh, libyuv::kFilterBilinear);
+                    libyuv::ScalePlane(src.data(), sw, sw, sh, out.data(), dw, dw, dh, luma);
                     for (size_t k = 0; k < 2; ++k)
                         libyuv::ScalePlane(src.data() + sy + k * sc, sw / 2, sw / 2, sh / 2, out.data() + dy + k * dc,
                                            dw / 2, dw / 2, dh / 2, libyuv::kFilterNone);
@@ -274,10 +276,13 @@ Case i420Case(const char* name, const Bytes& src, int sw, int sh, int dw, int dh
                 dy + 2 * dc};
 }
 
-// Semi-planar 4:2:0 (U, V pairs): luma bilinear, chroma pairs by nearest sample on both sides.
-Case nv12Case(const char* name, const Bytes& src, int sw, int sh, int dw, int dh)
+// Semi-planar 4:2:0 (U, V pairs): luma bilinear (or nearest), chroma pairs by nearest sample on both
+// sides.
+Case nv12Case(const char* name, const Bytes& src, int sw, int sh, int dw, int dh, bool bilinear = true)
 {
-    auto engine = std::make_shared<Engine>(0x70000003, dw, dh, 0x70000003, sw, sh, PP_RESAMPLE_BILINEAR);
+    auto engine = std::make_shared<Engine>(0x70000003, dw, dh, 0x70000003, sw, sh,
+                                           bilinear ? PP_RESAMPLE_BILINEAR : PP_RESAMPLE_NEAREST);
+    const libyuv::FilterMode luma = bilinear ? libyuv::kFilterBilinear : libyuv::kFilterNone;
     const size_t sy = static_cast<size_t>(sw) * sh, dy = static_cast<size_t>(dw) * dh;
     return Case{name,
                 [=, &src](Bytes& out) {
@@ -287,7 +292,7 @@ Case nv12Case(const char* name, const Bytes& src, int sw, int sh, int dw, int dh
                     engine->run(dp, dpitch, sp, spitch);
                 },
                 [=, &src](Bytes& out) {
-                    libyuv::ScalePlane(src.data(), sw, sw, sh, out.data(), dw, dw, dh, libyuv::kFilterBilinear);
+                    libyuv::ScalePlane(src.data(), sw, sw, sh, out.data(), dw, dw, dh, luma);
                     libyuv::UVScale(src.data() + sy, sw, sw / 2, sh / 2, out.data() + dy, dw, dw / 2, dh / 2,
                                     libyuv::kFilterNone);
                 },
@@ -341,6 +346,8 @@ int main(int argc, char** argv)
     cases.push_back(nearestCase("grey 1920x1080 -> 2880x1620, nearest", greyVideo, 1, kVideoW, kVideoH, 2880, 1620));
     cases.push_back(i420Case("I420 1920x1080 -> 1280x720, bilinear luma", video, kVideoW, kVideoH, 1280, 720));
     cases.push_back(nv12Case("NV12 1920x1080 -> 1280x720, bilinear luma", video, kVideoW, kVideoH, 1280, 720));
+    cases.push_back(i420Case("I420 1920x1080 -> 1280x720, nearest", video, kVideoW, kVideoH, 1280, 720, false));
+    cases.push_back(nv12Case("NV12 1920x1080 -> 1280x720, nearest", video, kVideoW, kVideoH, 1280, 720, false));
 
     // The engine's fast conversions.
     {
