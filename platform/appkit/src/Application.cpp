@@ -27,7 +27,12 @@ class QtEventFilter : public QObject {
 public:
     bool eventFilter(QObject* receiver, QEvent* event) override
     {
-        return Application::shared().handleQtEvent(receiver, event);
+        if (!Application::shared().handleQtEvent(receiver, event))
+            return false;
+        // Taken: say so, or Qt offers an event that arrives unaccepted (a pinch or another
+        // gesture of the trackpad) to every parent widget in turn, and it is handled again there.
+        event->accept();
+        return true;
     }
 };
 

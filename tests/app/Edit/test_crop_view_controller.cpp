@@ -17,13 +17,18 @@
 #include "appkit/GraphicsContext.h"
 #include "appkit/Pasteboard.h"
 #include "appkit/View.h"
+#include "appkit/Window.h"
 #include "foundation/Bundle.h"
 #include "foundation/Clock.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/UserDefaults.h"
 #include "foundation/RunLoop.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QNativeGestureEvent>
+#include <QWheelEvent>
+#include <QWidget>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
@@ -771,6 +776,38 @@ TEST_F(CropView, PresetListOpensOnHover)
     leave();
     settleZoom(0.6);
     EXPECT_FALSE(controller.customSizeMenuViewPopup());
+}
+
+} // namespace
+
+namespace {
+
+// In a window, the wheel and a trackpad pinch as the desktop delivers them reach the preview.
+TEST_F(CropPreview, WheelAndPinchFromTheDesktopReachThePreview)
+{
+    cropWholePicture();
+    kpv::Window window(kpv::Rect(0, 0, 400, 300), kpv::TitledWindowMask);
+    window.contentView()->addSubview(&host.container);
+    window.makeKeyAndOrderFront();
+    QWidget *widget = preview->widget();
+    ASSERT_TRUE(widget);
+    const QRectF fitted = preview->imageVisibleViewRect();
+    const QPointF local(fitted.center().x(), preview->bounds().height() - fitted.center().y());
+
+    QWheelEvent wheel(local, widget->mapToGlobal(local), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(widget, &wheel);
+    settleZoom();
+    const double zoomed = controller.previewScale();
+    EXPECT_GT(zoomed, fit);
+
+    QNativeGestureEvent pinch(Qt::ZoomNativeGesture, QPointingDevice::primaryPointingDevice(), 2, local, local,
+                              widget->mapToGlobal(local), 0.25, QPointF(), 1);
+    QCoreApplication::sendEvent(widget, &pinch);
+    EXPECT_NEAR(controller.previewScale(), std::min(4.0, zoomed * 1.25), 1e-9);
+
+    window.orderOut();
+    host.container.removeFromSuperview();
 }
 
 } // namespace

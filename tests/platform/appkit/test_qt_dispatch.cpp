@@ -14,6 +14,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QNativeGestureEvent>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -27,7 +28,9 @@ public:
     bool acceptsFirstResponder() const override { return true; }
     void keyDown(const Event& e) override { keys.push_back(e.keyCode()); }
     void mouseDown(const Event& e) override { downs.push_back(e.locationInWindow()); }
+    void magnifyWithEvent(const Event& e) override { pinches.push_back(e.magnification()); }
     std::vector<int> keys;
+    std::vector<double> pinches;
     std::vector<Point> downs;
 };
 } // namespace
@@ -66,6 +69,24 @@ TEST(QtDispatch, KeysAndClicksArriveTranslated)
     Application::shared().removeMonitor(token);
     QCoreApplication::sendEvent(t->widget(), &a);
     EXPECT_EQ(t->keys.size(), 2u);
+}
+
+// A trackpad pinch reaches the view under it once, though Qt offers an unaccepted gesture to
+// every parent widget in turn.
+TEST(QtDispatch, APinchArrivesOnce)
+{
+    Window w(Rect(0, 0, 200, 100), TitledWindowMask);
+    w.orderFront();
+    auto* outer = new View(Rect(10, 10, 150, 80));
+    w.contentView()->addSubview(outer);
+    auto* t = new Target(Rect(10, 10, 100, 50));
+    outer->addSubview(t);
+    const QPointF at(20, 20);
+    QNativeGestureEvent pinch(Qt::ZoomNativeGesture, QPointingDevice::primaryPointingDevice(), 2, at, at,
+                              t->widget()->mapToGlobal(at), 0.2, QPointF(), 1);
+    QCoreApplication::sendEvent(t->widget(), &pinch);
+    ASSERT_EQ(t->pinches.size(), 1u);
+    EXPECT_DOUBLE_EQ(t->pinches[0], 0.2);
 }
 
 TEST(WindowFrames, ScreenCoordinatesHaveTheirOriginBottomLeft)
