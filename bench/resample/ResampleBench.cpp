@@ -314,6 +314,7 @@ int main(int argc, char** argv)
     const Bytes rgbPhoto = photo(kPhotoW, kPhotoH, 3, 2);
     const Bytes greyPhoto = photo(kPhotoW, kPhotoH, 1, 3);
     const Bytes rgbaVideo = photo(kVideoW, kVideoH, 4, 4);
+    const Bytes rgbaSmall = photo(640, 480, 4, 6);
     const Bytes video = photo(kVideoW, kVideoH * 3 / 2, 1, 5); // luma, then chroma
     const Bytes greyVideo(video.begin(), video.begin() + kVideoW * kVideoH);
 
@@ -321,7 +322,7 @@ int main(int argc, char** argv)
     cases.push_back(rgbaCase("RGBA 6000x4000 -> 1024x768, bilinear", rgbaPhoto, kPhotoW, kPhotoH, 1024, 768));
     cases.push_back(rgbaCase("RGBA 6000x4000 -> 256x256, bilinear", rgbaPhoto, kPhotoW, kPhotoH, 256, 256));
     cases.push_back(rgbaCase("RGBA 1920x1080 -> 2880x1620, bilinear", rgbaVideo, kVideoW, kVideoH, 2880, 1620));
-    cases.push_back(rgbaCase("RGBA 640x480 -> 960x720, bilinear", rgbaVideo, 640, 480, 960, 720));
+    cases.push_back(rgbaCase("RGBA 640x480 -> 960x720, bilinear", rgbaSmall, 640, 480, 960, 720));
     {
         auto e = std::make_shared<Engine>(0x16000777, 1024, 768, 0x16000777, kPhotoW, kPhotoH, PP_RESAMPLE_BILINEAR);
         cases.push_back(Case{"RGB24 6000x4000 -> 1024x768, bilinear",

@@ -141,56 +141,25 @@ template <int Bpp> inline void copyPixel(uint8_t* out, const uint8_t* in) { std:
 
 // Nearest sampling blends nothing: each target pixel is a copy of the source pixel at its first
 // sampling position (what the blends give with both fractions 0), read from the first row only.
-// Rows that run left to right copy groups of target bytes (16 of packed RGB, 8 of a plane, so
-// that a plane shrunk by up to half again still fits) with one load and a shuffle where their
-// sources lie within 16 bytes.
 template <int Bpp> void copyBand(const PPBand& b, const PPPlaneSet& dst, const PPPlaneSet& src, const PPEngine* e)
 {
     const PPEngineContext* ctx = e->ctx;
     const PPTargetWalk walk(e);
     int64_t base, du, dv;
     walk.linear(Bpp, dst.pitch[0], &base, &du, &dv);
-    const int64_t n = b.u1 - b.u0;
-    std::vector<int32_t> fromList(static_cast<size_t>(n));
+    std::vector<int32_t> from;
     for (int64_t u = b.u0; u < b.u1; ++u)
-        fromList[static_cast<size_t>(u - b.u0)] = static_cast<int32_t>(ctx->colIndex[2 * u] * Bpp);
-    const int32_t* from = fromList.data(); // through a local pointer, which the byte stores cannot alias
-    constexpr int groupBytes = Bpp == 1 ? 8 : 16, per = Bpp == 3 ? 0 : groupBytes / Bpp;
-    const int64_t groups = du == Bpp && per ? n / per : 0;
-    std::vector<int32_t> groupBase(static_cast<size_t>(groups), -1);
-    std::vector<uint8_t> shuffle(static_cast<size_t>(groups) * 16);
-    bool anyFits = false;
-    for (int64_t g = 0; g < groups; ++g) {
-        const int32_t* f = from + g * per;
-        if (f[per - 1] + Bpp - f[0] > 16 || f[0] + 16 > e->srcRect.right * Bpp || f[per - 1] < f[0])
-            continue;
-        anyFits = true;
-        groupBase[static_cast<size_t>(g)] = f[0];
-        for (int k = 0; k < per; ++k)
-            for (int c = 0; c < Bpp; ++c)
-                shuffle[static_cast<size_t>(16 * g + k * Bpp + c)] = static_cast<uint8_t>(f[k] - f[0] + c);
-    }
-    const PPRowGroups rowGroups{groupBase.data(), shuffle.data()};
-    const int32_t* fits = groupBase.data();
+        from.push_back(static_cast<int32_t>(ctx->colIndex[2 * u] * Bpp));
+    const PPNearestRow<Bpp> copier(std::move(from), e->srcRect.right * Bpp);
     for (int64_t v = b.v0; v < b.v1; ++v) {
         const uint8_t* row = src.ptr[0] + ctx->rowIndex[2 * v] * src.pitch[0];
         uint8_t* out = dst.ptr[0] + base + b.u0 * du + v * dv;
-        int64_t i = 0;
-#if KPV_HAVE_X86_SIMD
-        if (anyFits) {
-            PPCopyRowSse41(out, row, rowGroups, groups, groupBytes);
-            // Groups that did not fit are copied one pixel at a time.
-            for (int64_t g = 0; g < groups; ++g)
-                if (fits[g] < 0)
-                    for (int64_t k = g * per; k < (g + 1) * per; ++k)
-                        copyPixel<Bpp>(out + k * Bpp, row + from[k]);
-            i = groups * per;
-        }
-#endif
-        for (; i < n; ++i)
-            copyPixel<Bpp>(out + i * du, row + from[i]);
+        if (du == Bpp)
+            copier.copy(out, row);
+        else
+            copier.copy(out, du, row);
     }
-    g_vectorPixels.fetch_add(n * (b.v1 - b.v0), std::memory_order_relaxed);
+    g_vectorPixels.fetch_add((b.u1 - b.u0) * (b.v1 - b.v0), std::memory_order_relaxed);
 }
 
 PPBlendRowFn rowFunction(int bpp)
@@ -219,6 +188,60 @@ PPPlaneRowFn planeRowFunction()
 }
 
 } // namespace
+
+template <int Bpp>
+PPNearestRow<Bpp>::PPNearestRow(std::vector<int32_t> from, int64_t sourceEnd) : from_(std::move(from))
+{
+    if (!kPer || PPSimdLevel() == PPSimd::Portable)
+        return;
+    groups_ = static_cast<int64_t>(from_.size()) / kPer;
+    base_.assign(static_cast<size_t>(groups_), -1);
+    shuffle_.assign(static_cast<size_t>(groups_) * 16, 0x80);
+    for (int64_t g = 0; g < groups_; ++g) {
+        const int32_t* f = from_.data() + g * kPer;
+        if (f[kPer - 1] < f[0] || f[kPer - 1] + Bpp - f[0] > 16 || f[0] + 16 > sourceEnd)
+            continue;
+        base_[static_cast<size_t>(g)] = f[0];
+        for (int k = 0; k < kPer; ++k)
+            for (int c = 0; c < Bpp; ++c)
+                shuffle_[static_cast<size_t>(16 * g + k * Bpp + c)] = static_cast<uint8_t>(f[k] - f[0] + c);
+    }
+}
+
+template <int Bpp> void PPNearestRow<Bpp>::copy(uint8_t* out, const uint8_t* row) const
+{
+    // Through local pointers, which the byte stores cannot alias.
+    const int32_t* from = from_.data();
+    const int32_t* base = base_.data();
+    const int64_t n = static_cast<int64_t>(from_.size()), groups = groups_;
+    int64_t i = 0;
+#if KPV_HAVE_X86_SIMD
+    if (groups) {
+        PPCopyRowSse41(out, row, PPRowGroups{base, shuffle_.data()}, groups, kGroupBytes);
+        // Groups that did not fit, one sample at a time.
+        for (int64_t g = 0; g < groups; ++g)
+            if (base[g] < 0)
+                for (int64_t k = g * kPer; k < (g + 1) * kPer; ++k)
+                    copyPixel<Bpp>(out + k * Bpp, row + from[k]);
+        i = groups * kPer;
+    }
+#endif
+    for (; i < n; ++i)
+        copyPixel<Bpp>(out + i * Bpp, row + from[i]);
+}
+
+template <int Bpp> void PPNearestRow<Bpp>::copy(uint8_t* out, int64_t step, const uint8_t* row) const
+{
+    const int32_t* from = from_.data();
+    const int64_t n = static_cast<int64_t>(from_.size());
+    for (int64_t i = 0; i < n; ++i)
+        copyPixel<Bpp>(out + i * step, row + from[i]);
+}
+
+template class PPNearestRow<1>;
+template class PPNearestRow<2>;
+template class PPNearestRow<3>;
+template class PPNearestRow<4>;
 
 int64_t PPDebugVectorPixels() { return g_vectorPixels.load(); }
 

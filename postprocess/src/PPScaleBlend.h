@@ -14,6 +14,7 @@
 #include "PPInternal.h"
 
 #include <cstdint>
+#include <vector>
 
 // Blends the band with the vector level in force, for bytesPerPixel 3 or 4 with the same byte
 // order on both sides. Returns false, touching nothing, when the level is portable or the band
@@ -30,6 +31,28 @@ bool PPBlendPlaneVector(const PPBand* band, const PPPlaneSet* dst, const PPPlane
 // last into it (128 from a grey source).
 void PPChromaNearest(const PPBand* band, const PPPlaneSet* dst, const PPPlaneSet* src, const PPEngine* e,
                      bool greySource);
+
+// A row copy by nearest sample: target sample k (Bpp bytes) is the one at byte from[k] of the
+// source row, whose readable bytes end at sourceEnd. At the vector levels, groups of target bytes
+// (16 of four-byte samples, else 8) whose sources lie within 16 bytes take one load and a shuffle.
+template <int Bpp> class PPNearestRow {
+public:
+    PPNearestRow(std::vector<int32_t> from, int64_t sourceEnd);
+    // The targets one after another from out on.
+    void copy(uint8_t* out, const uint8_t* row) const;
+    // The targets step bytes apart.
+    void copy(uint8_t* out, int64_t step, const uint8_t* row) const;
+
+private:
+    static constexpr int kGroupBytes = Bpp == 4 ? 16 : 8, kPer = Bpp == 3 ? 0 : kGroupBytes / Bpp;
+    std::vector<int32_t> from_, base_;
+    std::vector<uint8_t> shuffle_;
+    int64_t groups_ = 0;
+};
+extern template class PPNearestRow<1>;
+extern template class PPNearestRow<2>;
+extern template class PPNearestRow<3>;
+extern template class PPNearestRow<4>;
 
 // Target pixels written by vector rows since start-up (for tests: proof that a path really ran).
 int64_t PPDebugVectorPixels();

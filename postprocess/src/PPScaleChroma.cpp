@@ -8,6 +8,7 @@
 
 #include "PPFastCommon.h"
 
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -62,17 +63,35 @@ void PPChromaNearest(const PPBand* bp, const PPPlaneSet* dstp, const PPPlaneSet*
     const uint8_t* sPair = greySource ? nullptr : pairBase(src);
     uint8_t* dPair = pairBase(dst);
     const bool pairs = sPair && dPair && (sPair == src.ptr[1]) == (dPair == dst.ptr[1]);
-    // Separate planes written left to right: target bytes one after another.
-    bool runs = dst.stepC == 1 && n > 0;
-    for (size_t k = 0; k < n && runs; ++k)
-        runs = to[k] == to[0] + static_cast<int64_t>(k);
+    // Written left to right: target samples (or pairs) one after another.
+    bool runs = n > 0, pairRuns = n > 0;
+    for (size_t k = 0; k < n; ++k) {
+        runs = runs && to[k] == to[0] + static_cast<int64_t>(k);
+        pairRuns = pairRuns && to[k] == to[0] + 2 * static_cast<int64_t>(k);
+    }
+    runs = runs && dst.stepC == 1;
+    // Rows written left to right copy through the nearest-row copier (groups of samples that lie
+    // close take one load and a shuffle); its offsets are 32-bit. Readable bytes of a source chroma
+    // row, from its plane's pointer: up to the chroma sample of the source rectangle's last column.
+    const int64_t readable = ((e->srcRect.right - 1) >> shs) * src.stepC + 1;
+    const bool copier = readable < INT32_MAX && !greySource && ((pairs && pairRuns) || (!pairs && runs));
+    std::vector<int32_t> offsets;
+    if (copier)
+        for (size_t k = 0; k < n; ++k)
+            offsets.push_back(static_cast<int32_t>(from[k]));
+    const PPNearestRow<2> pairCopier(pairs && copier ? offsets : std::vector<int32_t>{}, readable + 1);
+    const PPNearestRow<1> sampleCopier(!pairs && copier ? offsets : std::vector<int32_t>{}, readable);
     lv.forEach([&](int64_t v) {
         const int64_t sr = ctx->rowIndex[2 * v] >> svs, ty = w.ty(0, v) >> dvs;
         if (pairs) {
             const uint8_t* s = sPair + sr * src.pitch[1];
             uint8_t* d = dPair + ty * dst.pitch[1];
-            for (size_t k = 0; k < n; ++k)
-                std::memcpy(d + to[k], s + from[k], 2);
+            if (copier) {
+                pairCopier.copy(d + to[0], s);
+            } else {
+                for (size_t k = 0; k < n; ++k)
+                    std::memcpy(d + to[k], s + from[k], 2);
+            }
             return;
         }
         uint8_t* d1 = dst.ptr[1] + ty * dst.pitch[1];
@@ -84,13 +103,9 @@ void PPChromaNearest(const PPBand* bp, const PPPlaneSet* dstp, const PPPlaneSet*
         }
         const uint8_t* s1 = src.ptr[1] + sr * src.pitch[1];
         const uint8_t* s2 = src.ptr[2] + sr * src.pitch[2];
-        if (runs) {
-            d1 += to[0];
-            d2 += to[0];
-            for (size_t k = 0; k < n; ++k) {
-                d1[k] = s1[from[k]];
-                d2[k] = s2[from[k]];
-            }
+        if (copier) {
+            sampleCopier.copy(d1 + to[0], s1);
+            sampleCopier.copy(d2 + to[0], s2);
             return;
         }
         for (size_t k = 0; k < n; ++k) {
