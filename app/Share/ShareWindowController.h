@@ -64,6 +64,7 @@ public:
     bool finished() const { return m_finished; }
     QString messageText() const;
     LMNormalCustomButton* btnShare() const { return m_btnShare; }
+    LMImageView* thumbView(int index) const { return index >= 0 && index < kMaxThumbs ? m_thumbViews[index] : nullptr; }
     ShareFileDescTextView* descTextView() const { return m_descTextView; }
 
     // ---- Description view delegate ----

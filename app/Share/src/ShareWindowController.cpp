@@ -149,7 +149,10 @@ void ShareWindowController::beginShareFiles(const QList<ShareFileInfoPtr>& files
         if (!shown)
             continue;
         const ShareFileInfo& info = *files[i];
-        const QImage thumb = info.rawThumb();
+        // The raw thumbnail keeps the file's stored orientation: shown as the viewer shows the photo.
+        const LMFileImgBaseInfoPtr base = info.imgBaseInfo();
+        const QImage thumb = base && !info.rawThumb().isNull() ? LMImage::uprightImage(info.rawThumb(), *base)
+                                                               : info.rawThumb();
         m_thumbViews[i]->setImage(thumb.isNull() ? nullptr : std::make_shared<kpv::Image>(thumb), 0);
         m_thumbNames[i]->setStringValue(LMPathString::lastPathComponent(info.filePath().path()));
     }

@@ -5,9 +5,11 @@
 #include "Share/ShareSelectWebsiteViewController.h"
 #include "Share/ShareWindowController.h"
 
+#include "Kit/LMImageView.h"
 #include "Kit/LMNormalCustomButton.h"
 #include "Kit/LMNormalCustomWindow.h"
 #include "appkit/Control.h"
+#include "appkit/Image.h"
 #include "Model/MainConfig.h"
 #include "desktop/DesktopServices.h"
 #include "desktop/FakeDesktopServices.h"
@@ -109,6 +111,35 @@ TEST_F(ShareTest, SheetShowsTheSavedSignInOfTheChosenSite)
     // Not a web site: nothing changes.
     sheet.selectWebsite(33);
     EXPECT_EQ(sheet.websiteType(), 4);
+}
+
+TEST_F(ShareTest, SheetShowsEachThumbnailUprightAsTheViewerDoes)
+{
+    // Stored landscape with a red left half; orientation 6 shows it turned a quarter clockwise,
+    // so upright the picture is portrait with the red half on top.
+    QImage stored(40, 20, QImage::Format_RGB32);
+    stored.fill(Qt::blue);
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 20; ++x)
+            stored.setPixel(x, y, qRgb(255, 0, 0));
+    const QString path = makeFile(QStringLiteral("turned.jpg"));
+    auto turned = std::make_shared<ShareFileInfo>(LMPathString(path, false));
+    turned->setImgBaseInfo(std::make_shared<const LMFileImgBaseInfo>(LMPathString(path, false), QStringLiteral("public.jpeg"),
+                                                                     0, QDateTime(), QSizeF(40, 20), 6, QVariantMap()));
+    turned->setRawThumb(stored);
+    auto plain = std::make_shared<ShareFileInfo>(LMPathString(makeFile(QStringLiteral("plain.jpg")), false));
+    plain->setRawThumb(stored);
+
+    ShareWindowController sheet(config);
+    sheet.beginShareFiles({turned, plain}, 2, nullptr);
+    ASSERT_TRUE(sheet.thumbView(0)->image());
+    const QImage shown = sheet.thumbView(0)->image()->bestRepresentation(1.0);
+    ASSERT_EQ(shown.size(), QSize(20, 40));
+    EXPECT_EQ(QColor(shown.pixel(10, 5)), QColor(Qt::red));
+    EXPECT_EQ(QColor(shown.pixel(10, 35)), QColor(Qt::blue));
+    // Without base information the thumbnail is shown as it came.
+    ASSERT_TRUE(sheet.thumbView(1)->image());
+    EXPECT_EQ(sheet.thumbView(1)->image()->bestRepresentation(1.0).size(), QSize(40, 20));
 }
 
 TEST_F(ShareTest, SheetIgnoresNoFilesAndTypesThatAreNotSites)
