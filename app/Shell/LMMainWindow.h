@@ -34,7 +34,9 @@ public:
     LMButton* btnMiniMode() const { return m_btnMiniMode; }
     LMMainWindowTitleBkgrdView* viewTitleBkgrd() const { return m_viewTitleBkgrd; }
 
-    double heightOfTitleBar();
+    double heightOfTitleBar() const;
+    // Sheets hang below the title strip, which holds the title and the menus.
+    double sheetTopInset() const override;
     void addViewToTitleBar(kpv::View* view, double x);
     // Lays the title field out, first copying the window title into it when `updateText`.
     void updateCustomTitleText(bool updateText);

@@ -176,6 +176,9 @@ public:
 
     // Sheets: a window-modal child. The handler gets the return code of endSheet.
     void beginSheet(Window* sheet, std::function<void(long returnCode)> handler);
+    // How far below the window's top edge sheets hang: a window that draws its own title bar
+    // inside its frame answers that bar's height, so a sheet leaves the title and menus in view.
+    virtual double sheetTopInset() const { return 0; }
     void endSheet(Window* sheet, long returnCode = ModalResponseOK);
     Window* attachedSheet() const { return m_attachedSheet; }
     Window* sheetParent() const { return m_sheetParent; }

@@ -98,12 +98,14 @@ LMMainWindow::LMMainWindow(const kpv::Rect& contentRect)
 
 LMMainWindow::~LMMainWindow() = default;
 
-double LMMainWindow::heightOfTitleBar()
+double LMMainWindow::heightOfTitleBar() const
 {
     if (!m_frameView || !m_mainContentView)
         return 0;
     return m_frameView->frame().height() - m_mainContentView->frame().height();
 }
+
+double LMMainWindow::sheetTopInset() const { return heightOfTitleBar(); }
 
 void LMMainWindow::addViewToTitleBar(kpv::View* view, double x)
 {

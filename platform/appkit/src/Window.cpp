@@ -629,8 +629,9 @@ void Window::beginSheet(Window* sheet, std::function<void(long)> handler)
     const Rect sf = sheet->frame();
     sheet->m_widget->setParent(m_widget, Qt::Sheet | Qt::FramelessWindowHint);
     sheet->m_widget->setWindowModality(Qt::WindowModal);
-    // Hang the sheet from the top of the parent, centred.
-    sheet->setFrame(Rect(pf.midX() - sf.width() / 2, pf.maxY() - sf.height(), sf.width(), sf.height()));
+    // Hang the sheet from the top of the parent (below a title bar drawn inside it), centred.
+    const double top = pf.maxY() - std::clamp(sheetTopInset(), 0.0, pf.height());
+    sheet->setFrame(Rect(pf.midX() - sf.width() / 2, top - sf.height(), sf.width(), sf.height()));
     sheet->m_widget->show();
     sheet->makeKeyWindow();
 }

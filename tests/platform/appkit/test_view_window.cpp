@@ -227,6 +227,17 @@ TEST(WindowState, KeyNotificationsAndSheets)
     EXPECT_EQ(code, 7);
     EXPECT_EQ(a.attachedSheet(), nullptr);
 
+    // A window with its own title strip: the sheet hangs below the strip, centred.
+    struct StripWindow : Window {
+        using Window::Window;
+        double sheetTopInset() const override { return 26; }
+    };
+    StripWindow strip(Rect(100, 100, 400, 300), BorderlessWindowMask);
+    strip.beginSheet(&sheet, [](long) {});
+    EXPECT_DOUBLE_EQ(sheet.frame().maxY(), strip.frame().maxY() - 26);
+    EXPECT_DOUBLE_EQ(sheet.frame().midX(), strip.frame().midX());
+    strip.endSheet(&sheet);
+
     // A parent that goes away while its sheet is up leaves the sheet intact.
     {
         auto parent = std::make_unique<Window>(Rect(0, 0, 100, 100), TitledWindowMask);
