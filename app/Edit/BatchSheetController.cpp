@@ -22,6 +22,9 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
 QString text(const char *key) { return kpv::Bundle::mainBundle().localizedString(QString::fromLatin1(key)); }
 } // namespace
@@ -73,9 +76,12 @@ void BatchSheetController::addDestinationRow(double y, const QString &destFolder
     const double width = content->bounds().width();
     auto *caption = new kpv::TextField(kpv::Rect(20, y, 150, 22));
     caption->setStringValue(text("IDS_DestinationFolder"));
+    // The caption keeps its whole text; the field starts after it.
+    caption->setFrameSize(kpv::Size{std::max(150.0, std::ceil(caption->attributedStringValueSize().width) + 2), 22});
     content->addSubview(caption);
+    const double fieldX = std::max(172.0, caption->frame().maxX() + 2);
     auto alive = m_alive;
-    m_edtDestFolder = new BatchReportingField<LMLengthLimitTextField>(kpv::Rect(172, y, width - 172 - 56, 22), [alive] {
+    m_edtDestFolder = new BatchReportingField<LMLengthLimitTextField>(kpv::Rect(fieldX, y, width - fieldX - 56, 22), [alive] {
         if (*alive)
             (*alive)->destinationChanged();
     });

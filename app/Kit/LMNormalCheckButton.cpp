@@ -38,9 +38,12 @@ void LMNormalCheckButton::updateButtonFrame()
 {
     if (!m_textButtonTitle)
         return;
-    const double width = m_textButtonTitle->frame().x() +
-                         std::round(m_textButtonTitle->attributedStringValueSize().width) + 4 + 5;
+    const double textWidth = std::ceil(m_textButtonTitle->attributedStringValueSize().width);
+    const double width = m_textButtonTitle->frame().x() + textWidth + 4 + 5;
     setFrameSize(kpv::Size{width, frame().height()});
+    // A title inside the button grows with it, so its last words are not cut off.
+    if (m_textButtonTitle->superview() == this && m_textButtonTitle->frame().width() < textWidth + 4)
+        m_textButtonTitle->setFrameSize(kpv::Size{textWidth + 4, m_textButtonTitle->frame().height()});
 }
 
 void LMNormalCheckButton::updateButtonUI()

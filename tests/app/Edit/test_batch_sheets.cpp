@@ -271,4 +271,43 @@ TEST_F(BatchSheets, ReadOnlyDestinationIsRefusedAndNothingIsWritten)
     EXPECT_EQ(completed, 1);
 }
 
+// Every caption, check-box title and file name in the sheets shows whole: none is cut at its
+// frame's edge, and none runs under the field beside it.
+void collectTextFields(kpv::View *view, std::vector<kpv::TextField *> &out)
+{
+    for (kpv::View *child : view->subviews()) {
+        if (auto *field = dynamic_cast<kpv::TextField *>(child))
+            out.push_back(field);
+        collectTextFields(child, out);
+    }
+}
+
+TEST_F(BatchSheets, EveryTextOfTheSheetsShowsWhole)
+{
+    const auto files = BatchSheetController::FileInfoList{photo("a.jpg", QSize(40, 30))};
+    BatchResizeWindowController resize(&config, editTestLoader());
+    begin(resize, files);
+    BatchConvertWindowController convert(&config, editTestLoader());
+    for (BatchSheetController *sheet : {static_cast<BatchSheetController *>(&resize), static_cast<BatchSheetController *>(&convert)}) {
+        std::vector<kpv::TextField *> fields;
+        collectTextFields(sheet->window()->contentView(), fields);
+        ASSERT_FALSE(fields.empty());
+        for (kpv::TextField *field : fields) {
+            if (field->stringValue().isEmpty() || field->isHidden())
+                continue;
+            EXPECT_GE(field->frame().width() + 0.5, field->attributedStringValueSize().width)
+                << field->stringValue().toStdString() << " is cut off";
+        }
+        // The destination caption ends before its field starts.
+        kpv::TextField *caption = nullptr;
+        for (kpv::TextField *field : fields)
+            if (field->superview() == sheet->edtDestFolder()->superview() && field != sheet->edtDestFolder() &&
+                std::abs(field->frame().y() - sheet->edtDestFolder()->frame().y()) < 1 &&
+                field->frame().x() < sheet->edtDestFolder()->frame().x())
+                caption = field;
+        ASSERT_NE(caption, nullptr);
+        EXPECT_LE(caption->frame().x() + caption->attributedStringValueSize().width, sheet->edtDestFolder()->frame().x());
+    }
+}
+
 } // namespace
