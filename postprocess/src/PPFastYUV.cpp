@@ -11,6 +11,7 @@
 // that every target store is a whole 32-bit word.
 #include "PPFastCommon.h"
 #include "PPScaleBlend.h"
+#include "PPSimdTurn.h"
 
 #include <cstring>
 
@@ -85,6 +86,20 @@ void nearestTransposed(uint8_t* d0, int64_t base, int64_t du, int64_t dv, const 
     // At one to one the band's columns are usually one consecutive run (see nearestRow).
     const bool run = oneToOne && sstep == 1 && cols[2 * (b.u1 - 1)] - cols[2 * b.u0] == b.u1 - 1 - b.u0;
     int64_t v = b.v0;
+    // With vector instructions, sixteen oriented rows at a time become 16-byte target segments;
+    // the columns past the last whole block take the four-row words below.
+    const PPTurnLumaFn turn = run ? PPTurnLumaKernel() : nullptr;
+    for (; turn && v + 16 <= b.v1; v += 16) {
+        const int64_t c = cols[2 * b.u0], n = b.u1 - b.u0;
+        const uint8_t* r[16];
+        for (int k = 0; k < 16; ++k)
+            r[k] = s0 + rows[2 * (dv > 0 ? v + k : v + 15 - k)] * spitch + c;
+        uint8_t* out = d0 + base + b.u0 * du + (dv > 0 ? v : v + 15) * dv;
+        const int64_t done = turn(r, n, out, du);
+        for (int q = 0; q < 16 && done < n; q += 4)
+            transposeRun(r[q] + done, r[q + 1] + done, r[q + 2] + done, r[q + 3] + done, n - done, out + q + done * du,
+                         du);
+    }
     for (; v + 4 <= b.v1; v += 4) {
         const uint8_t* r0 = s0 + rows[2 * v] * spitch;
         const uint8_t* r1 = s0 + rows[2 * v + 2] * spitch;
@@ -174,6 +189,9 @@ void chroma(const PPBand& b, const PPPlaneSet& dst, const PPPlaneSet& src, const
                            FirstColumn);
     const PPLastWriters lv(b.v0, b.v1, w.swap ? w.cx : w.cy, w.swap ? w.sx : w.sy, w.swap ? dst.hs[1] : dst.vs[1],
                            FirstRow);
+    if constexpr (!GreySource)
+        if (PPTurnChromaBand(b, dst, src, e, lu, lv))
+            return;
     const int64_t dstep = dst.stepC, sstep = src.stepC;
     lv.forEach([&](int64_t v) {
         const int64_t sr = ctx->rowIndex[2 * v];

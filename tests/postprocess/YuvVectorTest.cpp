@@ -223,6 +223,63 @@ TEST(YuvVector, LongRowsMatchThePortablePath)
                 }
 }
 
+// Quarter turns, mirrors and copies between YUV layouts at one to one: luma transposed in blocks
+// of 16 rows, chroma in blocks of 16 samples per component, on every layout pair whose turns the
+// vector blocks serve, beside a few they leave alone.
+TEST(YuvVector, TurnsMatchThePortablePath)
+{
+    if (vectorLevels().empty())
+        GTEST_SKIP() << "this CPU has no vector level to compare";
+    struct Pair {
+        MInt64 dst, src;
+    };
+    const Pair pairs[] = {{kI420, kNV21}, {kNV21, kNV21}, {kNV12, kNV12}, {kNV12, kNV21}, {kNV21, kNV12},
+                          {kNV21, kI420}, {kNV12, kI444}, {kNV21, kGrey}, {kNV16, kNV16}, {kNV16, kI420},
+                          {kNV16, kI422}, {kNV21, kI440}, {kI420, kI420}, {kI444, kI444}, {kI420, kYUYV}};
+    const MInt64 blocks[] = {1, 2, 3, 256};
+    std::mt19937 rng(77);
+    std::uniform_int_distribution<MInt64> extent(1, 67), pick(0, 1000);
+    int accepted = 0;
+    for (int i = 0; i < 1200; ++i) {
+        const Pair& p = pairs[static_cast<size_t>(i) % std::size(pairs)];
+        Job job{p.dst, p.src, extent(rng), extent(rng), 0, 0};
+        if (i % 3 == 0) { // sizes of whole blocks, where the 4 x 4 kernels do the whole band
+            job.dw = (job.dw + 3) / 4 * 4;
+            job.dh = (job.dh + 3) / 4 * 4;
+        }
+        job.para.lOrientation = pick(rng) % 4 ? 1 + 2 * (pick(rng) % 4) : pick(rng) % 8; // mostly turns
+        job.para.lBlockMode = blocks[static_cast<size_t>(pick(rng)) % std::size(blocks)];
+        job.para.lBandMode = pick(rng) % 2 ? 4 : 0;
+        job.para.lResampleMode = PP_RESAMPLE_NEAREST;
+        const bool swap = job.para.lOrientation & PP_ORIENT_SWAPXY;
+        job.sw = swap ? job.dh : job.dw;
+        job.sh = swap ? job.dw : job.dh;
+        accepted += sameAtEveryLevel(job, rng);
+        if (::testing::Test::HasFailure())
+            return;
+    }
+    EXPECT_GT(accepted, 1100);
+}
+
+// Turns of whole frames: many blocks of 16 and 32 per band, and the columns past them.
+TEST(YuvVector, FrameTurnsMatchThePortablePath)
+{
+    if (vectorLevels().empty())
+        GTEST_SKIP() << "this CPU has no vector level to compare";
+    std::mt19937 rng(31);
+    const MInt64 pairs[][2] = {{kI420, kNV21}, {kNV21, kNV21}, {kNV12, kNV21}, {kNV21, kI420}, {kNV16, kNV16}};
+    for (const auto& p : pairs)
+        for (MInt64 o : {3, 5})
+            for (MInt64 block : {2, 3, 256})
+                for (MInt64 w : {96, 130}) {
+                    Job job{p[0], p[1], 72, w, w, 72};
+                    job.para.lOrientation = o;
+                    job.para.lBlockMode = block;
+                    job.para.lResampleMode = PP_RESAMPLE_NEAREST;
+                    EXPECT_TRUE(sameAtEveryLevel(job, rng)) << job.describe();
+                }
+}
+
 // Planes in the order Y, V, U convert as the same planes in the order Y, U, V, each read with its
 // own pitch, also when the two chroma pitches differ.
 TEST(YuvVector, PlanesInTheOtherChromaOrderKeepTheirOwnPitches)
