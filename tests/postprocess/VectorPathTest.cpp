@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <random>
 #include <string>
@@ -290,6 +291,14 @@ TEST(VectorResample, EnvironmentValuesCapTheLevel)
     EXPECT_TRUE(known);
     EXPECT_EQ(PPSimdCapped("AVX-512", PPSimd::SSE41, &known), PPSimd::SSE41);
     EXPECT_FALSE(known);
+}
+
+// Without a test's change, the level in force is the best the processor has, as KPV_SIMD caps it
+// (every test here puts the level back when it ends).
+TEST(VectorResample, StartsAtTheBestLevelTheEnvironmentAllows)
+{
+    bool known = false;
+    EXPECT_EQ(PPSimdLevel(), PPSimdCapped(std::getenv("KPV_SIMD"), PPSimdBest(), &known));
 }
 
 // A level the processor lacks is never put in force.
