@@ -76,6 +76,7 @@ public:
     MainConfig* mainConfig() override;
     void addOperation(std::shared_ptr<kpv::Operation> operation) override;
     void cancelAllOperations() override;
+    void performAfterImageViewFrame(std::function<void()> block) override;
     QString localizedString(const QString& key) const override;
     QString resourcePath(const QString& fileName) const override;
 

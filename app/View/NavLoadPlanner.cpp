@@ -80,7 +80,6 @@ std::vector<Request> requestsForPass(qsizetype current, qsizetype count, int fit
     out.push_back({current, kLargeThumbType, true, false, waits});
     if (quick)
         return out;
-    out.push_back({current, kOriginalType, true, false, waits});
     if (count >= 2)
         out.push_back({forward ? (current + 1) % count : (current + count - 1) % count, fitinType, false, false, waits});
     const auto infoList = interleavedNeighbours(current, count, info);

@@ -52,14 +52,16 @@ struct Request {
     int type = 0;
     bool high = false;
     // The current file's fit-in image: what the user waits for. Requests marked `waits` start only
-    // once it is decoded, so that nothing competes with the first sharp picture; the small
-    // thumbnail never waits, being the quick first picture.
+    // once it is on screen, so that nothing competes with the first sharp picture for the
+    // processors; the small thumbnail never waits, being the quick first picture.
     bool firstPicture = false;
     bool waits = false;
     bool isSearchMarker() const { return type == 0; }
 };
 
-// The requests of one pass, in order (see NavigateController::submitCacheOperation).
+// The requests of one pass, in order (see NavigateController::submitCacheOperation). The full-size
+// image is not among them: the view asks for it, or for the reduction it needs, when it is zoomed
+// past what the fit-in image serves, so a photo shown fitted is never decoded whole.
 std::vector<Request> requestsForPass(qsizetype current, qsizetype count, int fitinType, bool forward, bool quick,
                                      const Window &info, const Window &image);
 

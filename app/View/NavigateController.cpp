@@ -372,8 +372,23 @@ bool NavigateController::putCurFileImageIntoView(LMImageViewModel &view, int ima
             return false;
         view.setImage(image, ImageModeFitin);
     } else if (imageMode == ImageModeNormal && info) {
+        // The scale the file will be shown at: a fitted view fits this file, whatever it showed
+        // before. Until the file's size is known nothing larger is asked for: the pass has asked
+        // for the fit-in image, and a view without a picture has no scale of its own.
+        double scale = view.scale();
+        const LMFileImgBaseInfoPtr base = info->imgBaseInfo();
+        if (view.fitinMode() && base) {
+            if (const double fit = view.calcFitinScaleForImage(base, view.angleRotate()); fit > 0)
+                scale = fit;
+        }
+        // Nor while the fit-in image is on its way: it may well be the size wanted, and the
+        // filing of it looks again.
+        const int fitin = fitinImageType();
+        bool fitinFailed = false;
+        const bool fitinPending = (m_operationMasks.value(info->filePath()) & LMScaleTypeMask::bit(fitin)) &&
+                                  !info->imageByType(fitin, &fitinFailed) && !fitinFailed;
         int preferred = 0;
-        const LMImagePtr image = info->matchImageByScale(view.scale(), &preferred, nullptr);
+        const LMImagePtr image = info->matchImageByScale(scale, base && !fitinPending ? &preferred : nullptr, nullptr);
         if (preferred >= 1 && preferred <= 7) {
             if (auto op = createOperationForLoadImage(info, preferred, true, false); op && m_host)
                 m_host->addOperation(op);

@@ -121,6 +121,8 @@ public:
     LMNavFileInfoPtr acquireFileInfoByIndex(qsizetype index);
     const QHash<LMPathString, LMNavFileInfoPtr> &cacheFileInfos() const { return m_cacheFileInfos; }
     const QHash<LMPathString, int64_t> &operationImageTypeMaskForCacheFiles() const { return m_operationMasks; }
+    // Loads held back until the current file's first sharp picture is on screen.
+    size_t heldLoadCount() const { return m_firstPictureGate.held.size(); }
 
     // ---- Showing the current file ----
     void updateOpenGLViewImage() { updateOpenGLViewImage(0); }
@@ -146,6 +148,9 @@ public:
                                                                   bool highPriority, bool resetLoadMaskCache);
     void didLoadImage(const QVariantMap &userInfo);
     void didUpdateSmallThumb(const QVariantMap &userInfo);
+    // Asks for the current file's full-size image (kept only for the current file), which no pass
+    // requests: for the pages that work on every pixel of it.
+    void loadCurFileOriginalImage();
     // The fit-in scale type (10 or 11) for the view's present size.
     int fitinImageType() const;
     // Worker side of a sharper small thumbnail: resamples a large thumbnail wider or higher than
@@ -300,7 +305,17 @@ public:
 private:
     friend class NavigateControllerTestAccess;
 
-    void clearLoadMasks() { m_operationMasks.clear(); }
+    // Forgets which loads were requested; loads still held back for the first picture go with it.
+    void clearLoadMasks();
+    // The loads a pass marks as waiting are held back while the current file's first sharp
+    // picture is on its way, then queued once it is on screen (or at once when it failed).
+    void queueOrHold(std::shared_ptr<kpv::Operation> operation, bool waits);
+    void closeFirstPictureGate(int fitinType);
+    void openFirstPictureGate();
+    // A result of the current file was filed: when it is the picture the gate waits for, the held
+    // loads are queued after the next frame of the view (shown) or at once (failed).
+    void checkFirstPictureGate(const LMNavFileInfoPtr &info, bool shown);
+    void fileLoadResult(const LMNavFileInfoPtr &info, const QVariantMap &userInfo);
     LMImageViewModel *currentView() const;
     MainConfig *config() const;
     void postNotification(const char *name, const QVariantMap &userInfo = {}) const;
@@ -321,6 +336,16 @@ private:
     qsizetype m_curFileIndex = 0;
     QHash<LMPathString, LMNavFileInfoPtr> m_cacheFileInfos;
     QHash<LMPathString, int64_t> m_operationMasks;
+    struct FirstPictureGate {
+        bool closed = false;
+        bool releasing = false;
+        LMPathString path;
+        int type = 0;
+        uint64_t generation = 0;
+        std::vector<std::shared_ptr<kpv::Operation>> held;
+        std::shared_ptr<kpv::Timer> fallback;
+    };
+    FirstPictureGate m_firstPictureGate;
     bool m_needReorderFilePaths = false;
     LMImagePtr m_shadowImage;
     LMImagePtr m_badFileImage;

@@ -57,6 +57,9 @@ public:
     virtual MainConfig *mainConfig() = 0;
     // The shared load queue.
     virtual void addOperation(std::shared_ptr<kpv::Operation> operation) = 0;
+    // Runs `block` on the main thread once the image view has put its next frame on screen; soon
+    // after the call when the view draws no frame (not on screen, or drawing is unavailable).
+    virtual void performAfterImageViewFrame(std::function<void()> block) = 0;
     virtual void cancelAllOperations() = 0;
     // Localised text of an "IDS_" key.
     virtual QString localizedString(const QString &key) const = 0;

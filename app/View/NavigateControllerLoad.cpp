@@ -13,6 +13,7 @@
 
 #include "foundation/NotificationCenter.h"
 #include "foundation/RunLoop.h"
+#include "foundation/Timer.h"
 
 namespace {
 
@@ -20,6 +21,10 @@ QString key(const char *s) { return QString::fromLatin1(s); }
 
 // Longest side of a small thumbnail made from a large one.
 constexpr double kSmallThumbBox = 160;
+
+// How long the held loads wait for the view's frame after the first picture was filed, for a view
+// that draws none.
+constexpr double kFirstPictureFrameWait = 0.25;
 
 } // namespace
 
@@ -54,10 +59,13 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
     }
 
     acquireFileInfoByPath(m_curFilePath);
+    // Loads held for another file's first picture were forgotten with the masks when the file
+    // changed (clearLoadMasks); any still held belong to the current file and keep waiting.
     std::vector<std::shared_ptr<kpv::Operation>> operations;
-    std::shared_ptr<kpv::Operation> firstPicture;
+    std::vector<bool> waits;
+    const int fitinType = fitinImageType();
     for (const NavLoadPlanner::Request &r :
-         NavLoadPlanner::requestsForPass(c, n, fitinImageType(), navNext, quick, info, image)) {
+         NavLoadPlanner::requestsForPass(c, n, fitinType, navNext, quick, info, image)) {
         if (r.isSearchMarker()) {
             if (m_photoSearchHandler->needStartSearch()) {
                 std::weak_ptr<NavigateController *> self = m_self;
@@ -74,15 +82,106 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
         submitOperationForLoadImage(acquireFileInfoByIndex(r.index), r.type, r.high, operations);
         if (operations.size() == made)
             continue;
-        if (r.firstPicture)
-            firstPicture = operations.back();
-        else if (r.waits && firstPicture)
-            operations.back()->addDependency(firstPicture);
+        if (r.firstPicture) {
+            closeFirstPictureGate(fitinType);
+            // A load cancelled before it ran posts no result: its end opens the gate all the same
+            // (after any result it posted, which comes first on the main thread).
+            std::weak_ptr<NavigateController *> self = m_self;
+            const uint64_t generation = m_firstPictureGate.generation;
+            operations.back()->setCompletionBlock([self, generation] {
+                kpv::RunLoop::performOnMainThread(
+                    [self, generation] {
+                        auto s = self.lock();
+                        if (!s || !*s)
+                            return;
+                        const FirstPictureGate &gate = (*s)->m_firstPictureGate;
+                        if (gate.closed && gate.generation == generation)
+                            (*s)->checkFirstPictureGate((*s)->fileInfoByPath(gate.path), false);
+                    },
+                    false);
+            });
+        }
+        waits.push_back(r.waits);
     }
-    if (m_host) {
-        for (auto &op : operations)
-            m_host->addOperation(op);
+    for (size_t i = 0; i < operations.size(); ++i)
+        queueOrHold(std::move(operations[i]), waits[i]);
+}
+
+void NavigateController::clearLoadMasks()
+{
+    m_operationMasks.clear();
+    // A held load was never queued: with its mask bit gone it is simply requested again.
+    m_firstPictureGate.held.clear();
+    m_firstPictureGate.closed = false;
+    m_firstPictureGate.releasing = false;
+    if (m_firstPictureGate.fallback)
+        m_firstPictureGate.fallback->invalidate();
+    m_firstPictureGate.fallback.reset();
+}
+
+void NavigateController::queueOrHold(std::shared_ptr<kpv::Operation> operation, bool waits)
+{
+    if (waits && m_firstPictureGate.closed)
+        m_firstPictureGate.held.push_back(std::move(operation));
+    else if (m_host)
+        m_host->addOperation(std::move(operation));
+}
+
+void NavigateController::closeFirstPictureGate(int fitinType)
+{
+    m_firstPictureGate.closed = true;
+    m_firstPictureGate.releasing = false;
+    m_firstPictureGate.path = m_curFilePath;
+    m_firstPictureGate.type = fitinType;
+    ++m_firstPictureGate.generation;
+}
+
+void NavigateController::openFirstPictureGate()
+{
+    if (m_firstPictureGate.fallback)
+        m_firstPictureGate.fallback->invalidate();
+    m_firstPictureGate.fallback.reset();
+    m_firstPictureGate.closed = false;
+    m_firstPictureGate.releasing = false;
+    auto held = std::move(m_firstPictureGate.held);
+    m_firstPictureGate.held.clear();
+    for (auto &op : held)
+        queueOrHold(std::move(op), false);
+}
+
+void NavigateController::checkFirstPictureGate(const LMNavFileInfoPtr &info, bool shown)
+{
+    FirstPictureGate &gate = m_firstPictureGate;
+    if (!gate.closed || gate.releasing || !info || info->filePath() != gate.path)
+        return;
+    bool failed = false;
+    const bool decoded = info->imageByType(gate.type, &failed) != nullptr;
+    if (failed || !shown || !m_host) {
+        // Nothing to show and nothing to wait for: the neighbours may start.
+        if (failed || !decoded)
+            openFirstPictureGate();
+        return;
     }
+    if (!decoded)
+        return;
+    // The picture is in the view: the held loads start once it is on screen, or after a short
+    // wait for a view that draws no frame.
+    gate.releasing = true;
+    const uint64_t generation = gate.generation;
+    std::weak_ptr<NavigateController *> self = m_self;
+    auto release = [self, generation] {
+        auto s = self.lock();
+        if (s && *s && (*s)->m_firstPictureGate.closed && (*s)->m_firstPictureGate.generation == generation)
+            (*s)->openFirstPictureGate();
+    };
+    gate.fallback = kpv::RunLoop::current().performAfterDelay(kFirstPictureFrameWait, release);
+    m_host->performAfterImageViewFrame(release);
+}
+
+void NavigateController::loadCurFileOriginalImage()
+{
+    if (auto op = createOperationForLoadImage(curFileInfo(), NavLoadPlanner::kOriginalType, true, false); op && m_host)
+        m_host->addOperation(op);
 }
 
 void NavigateController::submitOperationForLoadImage(const LMNavFileInfoPtr &fileInfo, int type, bool highPriority,
@@ -217,6 +316,16 @@ void NavigateController::didLoadImageFromThread(const QVariantMap &userInfo)
 void NavigateController::didLoadImage(const QVariantMap &userInfo)
 {
     const LMNavFileInfoPtr info = fileInfoByPath(userInfo.value(key("filePath")).value<LMPathString>());
+    const bool awaited = m_firstPictureGate.closed && info && info->filePath() == m_firstPictureGate.path &&
+                         userInfo.value(key("ImageScaleType")).toInt() == m_firstPictureGate.type;
+    fileLoadResult(info, userInfo);
+    // The picture the held loads wait for failed, was cancelled or was dropped: they go now.
+    if (awaited)
+        checkFirstPictureGate(info, false);
+}
+
+void NavigateController::fileLoadResult(const LMNavFileInfoPtr &info, const QVariantMap &userInfo)
+{
     if (!info)
         return;
     const int type = userInfo.value(key("ImageScaleType")).toInt();
@@ -276,4 +385,5 @@ void NavigateController::didLoadImage(const QVariantMap &userInfo)
         postNotification(NavDidLoadCurrentSmallThumbNotification);
     if (type == NavLoadPlanner::kLargeThumbType)
         postNotification(NavDidLoadCurrentLargeThumbNotification);
+    checkFirstPictureGate(info, true);
 }

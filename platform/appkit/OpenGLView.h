@@ -5,6 +5,8 @@
 
 #include "appkit/View.h"
 
+#include <functional>
+
 class QOpenGLContext;
 
 namespace kpv {
@@ -26,6 +28,9 @@ public:
     void clearCurrentContext();
     // Does nothing: the frame reaches the screen when drawRect returns.
     void flushBuffer() {}
+    // Calls `block` on the main thread once the view's next frame is on screen; at the next turn of
+    // the run loop when the view is not shown.
+    void performAfterNextFrame(std::function<void()> block);
     QOpenGLContext* openGLContext() const;
 
 private:

@@ -25,7 +25,13 @@ MainWndCropHost::MainWndCropHost(MainWndController& windowController, NavigateCo
 {
 }
 
-LMNavFileInfoPtr MainWndCropHost::curFileInfo() const { return m_navigator.curFileInfo(); }
+LMNavFileInfoPtr MainWndCropHost::curFileInfo() const
+{
+    // The crop page works on the full-size picture, which the viewer decodes only when zoomed in:
+    // it is asked for here (once), and reaches the page through the "didLoadImage" notification.
+    m_navigator.loadCurFileOriginalImage();
+    return m_navigator.curFileInfo();
+}
 
 LMImageRotateAngle MainWndCropHost::angleRotate() const
 {

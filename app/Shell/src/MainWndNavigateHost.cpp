@@ -26,6 +26,7 @@
 #include "appkit/PrintPanel.h"
 #include "foundation/Bundle.h"
 #include "foundation/OperationQueue.h"
+#include "foundation/RunLoop.h"
 
 #include <QFileInfo>
 #include <cmath>
@@ -108,6 +109,14 @@ void MainWndNavigateHost::addOperation(std::shared_ptr<kpv::Operation> operation
 {
     if (operation && m_delegate.operationQueue())
         m_delegate.operationQueue()->addOperation(std::move(operation));
+}
+
+void MainWndNavigateHost::performAfterImageViewFrame(std::function<void()> block)
+{
+    if (m_imageView)
+        m_imageView->performAfterNextFrame(std::move(block));
+    else if (block)
+        kpv::RunLoop::current().perform(std::move(block));
 }
 
 void MainWndNavigateHost::cancelAllOperations()

@@ -64,6 +64,19 @@ void OpenGLView::drawRect(const Rect&)
     }
 }
 
+void OpenGLView::performAfterNextFrame(std::function<void()> block)
+{
+    if (!block)
+        return;
+    auto* w = static_cast<QOpenGLWidget*>(widget());
+    if (!w->isVisible()) {
+        QMetaObject::invokeMethod(w, std::move(block), Qt::QueuedConnection);
+        return;
+    }
+    QObject::connect(w, &QOpenGLWidget::frameSwapped, w, std::move(block), Qt::SingleShotConnection);
+    w->update();
+}
+
 void OpenGLView::makeCurrentContext() { static_cast<QOpenGLWidget*>(widget())->makeCurrent(); }
 void OpenGLView::clearCurrentContext() { static_cast<QOpenGLWidget*>(widget())->doneCurrent(); }
 QOpenGLContext* OpenGLView::openGLContext() const { return static_cast<QOpenGLWidget*>(widget())->context(); }

@@ -122,6 +122,15 @@ public:
 
     MainConfig *mainConfig() override { return m_config; }
     void addOperation(std::shared_ptr<kpv::Operation> op) override { queue.push_back(std::move(op)); }
+    void performAfterImageViewFrame(std::function<void()> block) override { afterFrame.push_back(std::move(block)); }
+    // The image view puts a frame on screen.
+    void drawFrame()
+    {
+        auto blocks = std::move(afterFrame);
+        afterFrame.clear();
+        for (auto &b : blocks)
+            b();
+    }
     void cancelAllOperations() override
     {
         ++cancelAllCount;
@@ -220,21 +229,25 @@ public:
     void removeFavorSnapshot() override {}
 
     // Runs every queued operation that was not cancelled, highest priority first and in the order
-    // added within a priority, then delivers their results on the main loop.
-    std::vector<std::pair<LMPathString, int>> runQueue(NavigateController &)
+    // added within a priority, then delivers their results on the main loop and draws a frame of
+    // the view, until the loads that waited for it have run too.
+    void runQueue(NavigateController &)
     {
-        std::stable_sort(queue.begin(), queue.end(),
-                         [](const auto &a, const auto &b) { return a->queuePriority() > b->queuePriority(); });
-        auto ops = std::move(queue);
-        queue.clear();
-        for (auto &op : ops)
-            op->start();
-        kpv::RunLoop::main().runOnce();
-        return {};
+        for (int round = 0; round < 4 && (!queue.empty() || !afterFrame.empty()); ++round) {
+            std::stable_sort(queue.begin(), queue.end(),
+                             [](const auto &a, const auto &b) { return a->queuePriority() > b->queuePriority(); });
+            auto ops = std::move(queue);
+            queue.clear();
+            for (auto &op : ops)
+                op->start();
+            kpv::RunLoop::main().runOnce();
+            drawFrame();
+        }
     }
 
     MainConfig *m_config;
     std::vector<std::shared_ptr<kpv::Operation>> queue;
+    std::vector<std::function<void()>> afterFrame;
     int cancelAllCount = 0;
     int64_t mode = NavShowModeView;
     std::vector<int64_t> setShowModeCalls;

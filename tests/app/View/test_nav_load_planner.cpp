@@ -67,15 +67,16 @@ TEST(NavLoadPlannerPass, FullPassOrder)
 {
     const auto r = requestsForPass(5, 20, 10, true, false, Window{2, 1}, Window{3, 3});
     const std::vector<std::pair<qsizetype, int>> expected = {
-        {5, 8}, {5, 10}, {5, 9}, {5, 1},          // current: high priority
+        {5, 8}, {5, 10}, {5, 9},                  // current: high priority, never the full size
         {6, 10},                                  // next in travel direction
         {6, 8}, {4, 8}, {7, 8},                   // small thumbnails, nearest first
         {6, 9}, {4, 9}, {7, 9},                   // large thumbnails
         {6, 10}, {4, 10}, {7, 10}, {3, 10}, {8, 10}, {2, 10}, // fit-ins of the image window
     };
     EXPECT_EQ(loads(r), expected);
-    for (size_t i = 0; i < 4; ++i)
+    for (size_t i = 0; i < 3; ++i)
         EXPECT_TRUE(r[i < 2 ? i : i + 1].high);
+    EXPECT_FALSE(r[4].high);
     EXPECT_FALSE(r.back().high);
     // The folder search starts after the current file's first two requests.
     EXPECT_TRUE(r[2].isSearchMarker());
@@ -91,19 +92,19 @@ TEST(NavLoadPlannerPass, FullPassOrder)
 TEST(NavLoadPlannerPass, BackwardQuickAndSingleFile)
 {
     auto back = loads(requestsForPass(0, 20, 11, false, false, Window{1, 0}, Window{0, 0}));
-    EXPECT_EQ(back[4], (std::pair<qsizetype, int>{19, 11}));
+    EXPECT_EQ(back[3], (std::pair<qsizetype, int>{19, 11}));
     // Quick navigation: only the current file's thumbnails, and neither waits for a fit-in that
     // is never asked for.
     const auto quick = requestsForPass(3, 20, 10, true, true, Window{2, 1}, Window{3, 3});
     EXPECT_EQ(loads(quick), (std::vector<std::pair<qsizetype, int>>{{3, 8}, {3, 9}}));
     for (const auto &q : quick)
         EXPECT_FALSE(q.waits || q.firstPicture);
-    // One file: the current file's four loads and nothing else.
+    // One file: the current file's three loads and nothing else.
     EXPECT_EQ(loads(requestsForPass(0, 1, 10, true, false, infoWindow(1, 40), imageWindow(1))),
-              (std::vector<std::pair<qsizetype, int>>{{0, 8}, {0, 10}, {0, 9}, {0, 1}}));
+              (std::vector<std::pair<qsizetype, int>>{{0, 8}, {0, 10}, {0, 9}}));
     // Two files: the other file is next in either direction.
     auto two = loads(requestsForPass(0, 2, 10, false, false, infoWindow(2, 40), imageWindow(2)));
-    EXPECT_EQ(two[4], (std::pair<qsizetype, int>{1, 10}));
+    EXPECT_EQ(two[3], (std::pair<qsizetype, int>{1, 10}));
     EXPECT_TRUE(requestsForPass(0, 0, 10, true, false, {}, {}).empty());
     EXPECT_TRUE(requestsForPass(3, 2, 10, true, false, {}, {}).empty());
 }

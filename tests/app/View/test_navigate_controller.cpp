@@ -61,8 +61,10 @@ TEST_F(NavTest, SingleFileTitleAndLoadsOnlyInViewModes)
     runLoads();
     std::set<int> types;
     for (const auto &l : loader.loads)
-        types.insert(l.type);
-    EXPECT_EQ(types, (std::set<int>{1, 8, 9, 10}));
+        if (l.path == paths[0])
+            types.insert(l.type);
+    // Shown fitted, the file is decoded at the sizes the view needs, never whole.
+    EXPECT_EQ(types, (std::set<int>{2, 8, 9, 10}));
 
     // Favourites mode: navigation changes the file but loads nothing until the mode returns.
     host->mode = NavShowModeFavorite;
@@ -74,24 +76,144 @@ TEST_F(NavTest, SingleFileTitleAndLoadsOnlyInViewModes)
     EXPECT_FALSE(host->queue.empty());
 }
 
-TEST_F(NavTest, EverythingWaitsForTheCurrentFitInButTheQuickThumbnail)
-{
-    open(10);
-    const auto &queued = host->queue;
-    ASSERT_GT(queued.size(), 3u);
-    // The small thumbnail and the fit-in of the current file start at once ...
-    EXPECT_TRUE(queued[0]->dependencies().empty());
-    EXPECT_TRUE(queued[1]->dependencies().empty());
-    // ... and every other load starts only after the fit-in, full size and neighbours alike.
-    for (size_t i = 2; i < queued.size(); ++i)
-        EXPECT_EQ(queued[i]->dependencies(), std::vector<std::shared_ptr<kpv::Operation>>{queued[1]}) << i;
+namespace {
 
-    // With the fit-in decoded, the next pass has nothing to wait for.
+// Runs the queued loads once and files their results, without drawing a frame.
+void runQueuedOnce(FakeHost &host)
+{
+    auto ops = std::move(host.queue);
+    host.queue.clear();
+    for (auto &op : ops)
+        op->start();
+    kpv::RunLoop::main().runOnce();
+}
+
+} // namespace
+
+TEST_F(NavTest, OnlyTheQuickPictureAndTheFitInStartBeforeTheFirstPictureIsOnScreen)
+{
+    // As with real photographs, the fit-in image is the reduction a fitted view wants.
+    loader.equivalentFor[10] = 2;
+    open(10);
+    auto fileLoads = [&] {
+        std::vector<FakeLoader::Load> out;
+        for (const auto &l : loader.loads)
+            if (paths.contains(l.path))
+                out.push_back(l);
+        return out;
+    };
+    // The current file's small thumbnail and fit-in start at once; everything else is held.
+    ASSERT_EQ(host->queue.size(), 2u);
+    EXPECT_GT(controller->heldLoadCount(), 10u);
+    runQueuedOnce(*host);
+    auto loads = fileLoads();
+    ASSERT_EQ(loads.size(), 2u);
+    EXPECT_EQ(loads[0].type, 8);
+    EXPECT_EQ(loads[1].type, 10);
+    // The fit-in is in the view, but not yet on screen: still nothing else runs.
+    EXPECT_TRUE(view.imageFitin());
+    EXPECT_TRUE(host->queue.empty());
+    ASSERT_EQ(host->afterFrame.size(), 1u);
+
+    // The frame is drawn: the held loads are queued in their order, the current file's large
+    // thumbnail first, then the next file's fit-in, the neighbours' thumbnails and fit-ins.
+    host->drawFrame();
+    EXPECT_EQ(controller->heldLoadCount(), 0u);
+    ASSERT_GT(host->queue.size(), 10u);
+    runQueuedOnce(*host);
+    loads = fileLoads();
+    ASSERT_GT(loads.size(), 4u);
+    EXPECT_EQ(loads[2].path, paths[0]);
+    EXPECT_EQ(loads[2].type, 9);
+    EXPECT_EQ(loads[3].path, paths[1]);
+    EXPECT_EQ(loads[3].type, 10);
+    // Nothing decoded the current file whole, nor again at the size of its fit-in.
+    for (const auto &l : loads)
+        EXPECT_FALSE(l.path == paths[0] && (l.type == 1 || l.type == 2));
+
+    // With the fit-in decoded, the next pass holds nothing back.
+    host->queue.clear();
+    controller->navCurFileToIndex(0, true, true, false);
+    EXPECT_EQ(controller->heldLoadCount(), 0u);
+}
+
+TEST_F(NavTest, HeldLoadsStartWithoutAFrameOrAPictureAndGoWithTheFile)
+{
+    loader.equivalentFor[10] = 2;
+    // A view that draws no frame: the held loads start a moment after the picture was filed.
+    open(10);
+    runQueuedOnce(*host);
+    EXPECT_TRUE(host->queue.empty());
+    clock.advance(0.1);
+    kpv::RunLoop::main().runOnce();
+    EXPECT_TRUE(host->queue.empty());
+    clock.advance(0.2);
+    kpv::RunLoop::main().runOnce();
+    EXPECT_GT(host->queue.size(), 10u);
+    // The late frame queues nothing twice.
+    const size_t queued = host->queue.size();
+    host->drawFrame();
+    EXPECT_EQ(host->queue.size(), queued);
+
+    // The fit-in is cancelled before it ran: nothing will be shown soon, so the neighbours go.
+    host->queue.clear();
+    open(10, QStringLiteral(".png"));
+    ASSERT_EQ(host->queue.size(), 2u);
+    for (auto &op : host->queue)
+        op->cancel();
+    runQueuedOnce(*host);
+    EXPECT_GT(host->queue.size(), 10u);
+
+    // An unreadable file fails its fit-in: the neighbours go at once too.
+    host->queue.clear();
+    paths = {LMPathString("/nonexistent/bad1.jpg", false), LMPathString("/nonexistent/img2.jpg", false)};
+    controller->openFilePaths(paths, {}, false);
+    runQueuedOnce(*host);
+    bool failed = false;
+    EXPECT_FALSE(controller->curFileInfo()->imageByType(10, &failed));
+    EXPECT_TRUE(failed);
+    EXPECT_FALSE(host->queue.empty());
+    EXPECT_EQ(controller->heldLoadCount(), 0u);
+
+    // Moving on before the picture arrived forgets what was held for the former file.
+    host->queue.clear();
+    open(10, QStringLiteral(".tif"));
+    EXPECT_GT(controller->heldLoadCount(), 0u);
+    const size_t heldForFirst = controller->heldLoadCount();
+    host->queue.clear();
+    controller->navCurFileToIndex(5, false, true, false);
+    // Only the new file's quick picture and fit-in are queued; the new file holds its own set.
+    ASSERT_EQ(host->queue.size(), 2u);
+    EXPECT_EQ(controller->heldLoadCount(), heldForFirst);
+    loader.loads.clear();
+    runQueuedOnce(*host);
+    std::vector<int> types;
+    for (const auto &l : loader.loads)
+        if (l.path == paths[5])
+            types.push_back(l.type);
+    EXPECT_EQ(types, (std::vector<int>{8, 10}));
+}
+
+TEST_F(NavTest, FullSizeOnlyWhenZoomedPastTheFitInOrAskedFor)
+{
+    open(3);
     runLoads();
-    controller->navCurFileToIndex(1, false, true, false);
-    ASSERT_FALSE(host->queue.empty());
-    for (const auto &op : host->queue)
-        EXPECT_TRUE(op->dependencies().empty());
+    auto fullLoads = [&] {
+        int count = 0;
+        for (const auto &l : loader.loads)
+            count += l.path == paths[0] && l.type == 1;
+        return count;
+    };
+    EXPECT_EQ(fullLoads(), 0);
+    EXPECT_FALSE(controller->curFileInfo()->imageByType(1));
+    // Zoomed to actual pixels, the view asks for the whole picture.
+    view.setScale(1.0);
+    runLoads();
+    EXPECT_EQ(fullLoads(), 1);
+    EXPECT_TRUE(controller->curFileInfo()->imageByType(1));
+    // Asked for by a page that needs every pixel: decoded once, not again.
+    controller->loadCurFileOriginalImage();
+    EXPECT_TRUE(host->queue.empty());
 }
 
 TEST_F(NavTest, LoadsAreFiledAndNotRequestedTwice)
@@ -102,7 +224,7 @@ TEST_F(NavTest, LoadsAreFiledAndNotRequestedTwice)
     const auto cur = controller->curFileInfo();
     ASSERT_TRUE(cur);
     EXPECT_TRUE(cur->imageByType(8));
-    EXPECT_TRUE(cur->imageByType(1));
+    EXPECT_FALSE(cur->imageByType(1));
     EXPECT_TRUE(cur->imgBaseInfo());
     EXPECT_EQ(controller->curFileState(), 1);
     EXPECT_GE(rec.count("didLoadCurrentSmallThumb"), 1);
@@ -129,6 +251,8 @@ TEST_F(NavTest, NeighbourCacheFreesWhatLeavesTheWindows)
 {
     host->binMax = 4; // info window: one before, two after
     open(20);
+    runLoads();
+    controller->loadCurFileOriginalImage();
     runLoads();
     ASSERT_TRUE(controller->curFileInfo()->imageByType(1));
     const LMPathString first = paths[0];
@@ -418,6 +542,8 @@ TEST_F(NavTest, SlideshowStartsFromCurrentFileWithDecodedImages)
 {
     open(3);
     controller->navCurFileToIndex(1, false, true, false);
+    runLoads();
+    controller->loadCurFileOriginalImage();
     runLoads();
     controller->playSlideshow();
     ASSERT_EQ(host->slides.size(), 3);
