@@ -40,10 +40,20 @@ std::vector<LMOpenGLTexturePtr> LMOpenGLView::prepareTexturesForImage(int imageM
             m_frameIdxOfCurNormalTexture = frame;
         }
     }
+    // The fit-in image is often the very picture shown: its tiles are uploaded once and serve both
+    // sets (first frames alike; the sets are released apart, each holding its references).
+    const bool fitin = imageMode == ImageModeFitin;
+    const auto &otherTiles = fitin ? m_usingTexturesNormal : m_usingTexturesFitin;
+    const bool sharesTiles = (imageMode == ImageModeNormal || fitin) && frame == 0 &&
+                             (fitin ? m_frameIdxOfCurNormalTexture == 0 && imageNormal() == image : imageFitin() == image);
     bool mayCreate = true;
     for (const QRect &t : LMOpenGLTexture::tilesCoveringRect(image->width(), image->height(), imageRect)) {
         const int64_t key = LMOpenGLTexture::tileKey(t.x(), t.y());
         auto it = tiles.find(key);
+        if (it == tiles.end() && sharesTiles) {
+            if (const auto shared = otherTiles.find(key); shared != otherTiles.end())
+                it = tiles.emplace(key, shared->second).first;
+        }
         if (it == tiles.end()) {
             if (!mayCreate)
                 continue;

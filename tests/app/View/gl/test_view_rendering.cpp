@@ -193,4 +193,30 @@ TEST_F(Rendering, LargeImagesAreTiled)
     EXPECT_COLOR(img, 150, 25, 255, 255, 255);
 }
 
+TEST_F(Rendering, OnePictureAsFitInAndShownIsUploadedOnce)
+{
+    const LMImagePtr picture = quadrantImage(1100, 550);
+    view->setImage(picture, ImageModeFitin);
+    view->setImage(picture, ImageModeNormal);
+    const QRectF whole(0, 0, 1100, 550);
+    view->makeCurrentContext();
+    const auto fitinTiles = view->prepareTexturesForImage(ImageModeFitin, whole, true);
+    const auto normalTiles = view->prepareTexturesForImage(ImageModeNormal, whole, true);
+    ASSERT_EQ(fitinTiles.size(), 6u);
+    EXPECT_EQ(normalTiles, fitinTiles);
+    // Another picture shown: its own tiles, the fit-in keeps its own.
+    view->setImage(quadrantImage(1100, 550), ImageModeNormal);
+    const auto otherTiles = view->prepareTexturesForImage(ImageModeNormal, whole, true);
+    ASSERT_EQ(otherTiles.size(), 6u);
+    for (size_t i = 0; i < otherTiles.size(); ++i)
+        EXPECT_NE(otherTiles[i], fitinTiles[i]);
+    EXPECT_EQ(view->prepareTexturesForImage(ImageModeFitin, whole, true), fitinTiles);
+    // Both drawn from the shared tiles: the picture shows as before.
+    view->setImage(picture, ImageModeNormal);
+    view->setScale(1.0);
+    const QImage img = frame();
+    EXPECT_COLOR(img, 50, 75, 255, 0, 0);
+    EXPECT_COLOR(img, 150, 25, 255, 255, 255);
+}
+
 } // namespace
