@@ -17,6 +17,7 @@ CropPreviewView::CropPreviewView(const kpv::Rect &frame) : kpv::View(frame)
 {
     setViewBounds(toQRect(bounds()));
     setNotificationObject(this);
+    setAcceptsTouchPinch(true);
 }
 
 CropPreviewView::~CropPreviewView()
@@ -108,6 +109,8 @@ void CropPreviewView::scrollWheel(const kpv::Event &e)
 
 void CropPreviewView::magnifyWithEvent(const kpv::Event &e)
 {
+    // On a touch screen the first finger of a pinch arrives as a press: it does not drag too.
+    m_dragging = false;
     if (!handleMagnify(e))
         kpv::View::magnifyWithEvent(e);
 }

@@ -11,6 +11,7 @@ class QKeyEvent;
 class QMouseEvent;
 class QWheelEvent;
 class QNativeGestureEvent;
+class QPinchGesture;
 
 namespace kpv {
 
@@ -33,6 +34,9 @@ public:
     EventPtr translateMouse(const QMouseEvent& event, Point locationInWindow, Window* window);
     EventPtr translateWheel(const QWheelEvent& event, Point locationInWindow, Window* window);
     EventPtr translateGesture(const QNativeGestureEvent& event, Point locationInWindow, Window* window);
+    // A step of a touch-screen pinch as a magnify event, like a trackpad's: the change of scale
+    // since the last step. nullptr for a step that does not change the scale.
+    EventPtr translatePinch(const QPinchGesture& pinch, Point locationInWindow, Window* window);
 
     // Click counting, separated so it can be driven by timestamps alone: a press within the
     // double-click interval of the previous press of the same button, near it, counts one more.

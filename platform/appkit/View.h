@@ -148,6 +148,9 @@ public:
     // Tool tips
     QString toolTip() const { return m_toolTip; }
     virtual void setToolTip(const QString& tip);
+    // Two fingers on a touch screen pinching over the view arrive as magnify events; one finger
+    // still acts as the mouse.
+    void setAcceptsTouchPinch(bool accepts);
 
     // Window bookkeeping, for Window only.
     void setWindowInternal(Window* w);

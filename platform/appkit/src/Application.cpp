@@ -10,9 +10,11 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QGestureEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
+#include <QPinchGesture>
 #include <QStyleHints>
 #include <QWheelEvent>
 #include <algorithm>
@@ -317,6 +319,15 @@ bool Application::handleQtEvent(QObject* receiver, QEvent* event)
             return false;
         auto* ge = static_cast<QNativeGestureEvent*>(event);
         e = m_translator->translateGesture(*ge, locationOf(ge->position()), window);
+        break;
+    }
+    case QEvent::Gesture: {
+        auto* pinch = static_cast<QPinchGesture*>(static_cast<QGestureEvent*>(event)->gesture(Qt::PinchGesture));
+        if (!ours || !pinch)
+            return false;
+        e = m_translator->translatePinch(*pinch, locationOf(widget->mapFromGlobal(pinch->centerPoint())), window);
+        if (!e)
+            return true; // its start and end: the pinch stays with this view
         break;
     }
     case QEvent::Leave:

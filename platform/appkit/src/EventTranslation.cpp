@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
+#include <QPinchGesture>
 #include <QStyleHints>
 #include <QWheelEvent>
 #include <cmath>
@@ -265,6 +266,19 @@ EventPtr EventTranslator::translateGesture(const QNativeGestureEvent& ge, Point 
         return nullptr;
     }
     e->setModifierFlags(modifierFlagsFromQt(ge.modifiers()));
+    return e;
+}
+
+EventPtr EventTranslator::translatePinch(const QPinchGesture& pinch, Point loc, Window* window)
+{
+    // The finishing step repeats the last change; it is not a change of its own.
+    const double factor = pinch.scaleFactor();
+    if (pinch.state() == Qt::GestureFinished || pinch.state() == Qt::GestureCanceled ||
+        !(pinch.changeFlags() & QPinchGesture::ScaleFactorChanged) || !std::isfinite(factor) || factor <= 0 ||
+        factor == 1.0)
+        return nullptr;
+    EventPtr e = Event::mouseEvent(EventTypeMagnify, loc, window);
+    e->setMagnification(factor - 1.0);
     return e;
 }
 

@@ -539,4 +539,15 @@ void View::setToolTip(const QString& tip)
     m_widget->setToolTip(tip);
 }
 
+void View::setAcceptsTouchPinch(bool accepts)
+{
+    // Qt recognises the pinch from the touch points; the touches themselves are left unhandled,
+    // so a single finger still reaches the view as a mouse.
+    m_widget->setAttribute(Qt::WA_AcceptTouchEvents, accepts);
+    if (accepts)
+        m_widget->grabGesture(Qt::PinchGesture);
+    else
+        m_widget->ungrabGesture(Qt::PinchGesture);
+}
+
 } // namespace kpv

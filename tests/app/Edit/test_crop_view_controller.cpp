@@ -27,6 +27,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QNativeGestureEvent>
+#include <QTest>
 #include <QWheelEvent>
 #include <QWidget>
 #include <QFileInfo>
@@ -805,6 +806,19 @@ TEST_F(CropPreview, WheelAndPinchFromTheDesktopReachThePreview)
                               widget->mapToGlobal(local), 0.25, QPointF(), 1);
     QCoreApplication::sendEvent(widget, &pinch);
     EXPECT_NEAR(controller.previewScale(), std::min(4.0, zoomed * 1.25), 1e-9);
+
+    // Two fingers spreading on a touch screen zoom it too: from 120 to 150 points apart.
+    const double beforeTouch = controller.previewScale();
+    const std::unique_ptr<QPointingDevice> device(QTest::createTouchDevice());
+    QWidget *top = window.widget();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(top));
+    const QPoint centre = widget->mapTo(top, local.toPoint());
+    QTest::touchEvent(top, device.get()).press(0, centre - QPoint(60, 0));
+    QTest::touchEvent(top, device.get()).move(0, centre - QPoint(60, 0)).press(1, centre + QPoint(60, 0));
+    for (int i = 1; i <= 3; ++i)
+        QTest::touchEvent(top, device.get()).move(0, centre - QPoint(60 + 5 * i, 0)).move(1, centre + QPoint(60 + 5 * i, 0));
+    QTest::touchEvent(top, device.get()).release(0, centre - QPoint(75, 0)).release(1, centre + QPoint(75, 0));
+    EXPECT_NEAR(controller.previewScale(), std::min(4.0, beforeTouch * 1.25), 1e-9);
 
     window.orderOut();
     host.container.removeFromSuperview();

@@ -16,8 +16,11 @@
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
 #include <QScreen>
+#include <QTest>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <memory>
 
 using namespace kpv;
 
@@ -87,6 +90,47 @@ TEST(QtDispatch, APinchArrivesOnce)
     QCoreApplication::sendEvent(t->widget(), &pinch);
     ASSERT_EQ(t->pinches.size(), 1u);
     EXPECT_DOUBLE_EQ(t->pinches[0], 0.2);
+}
+
+// Two fingers spreading on a touch screen over a view that takes pinches arrive as magnify
+// steps whose scales multiply to the spread; one finger still arrives as the mouse. A view that
+// does not take pinches sees none.
+TEST(QtDispatch, ATouchScreenPinchArrivesAsMagnifySteps)
+{
+    Window w(Rect(0, 0, 400, 300), TitledWindowMask);
+    w.orderFront();
+    auto* t = new Target(Rect(50, 50, 300, 200));
+    w.contentView()->addSubview(t);
+    t->setAcceptsTouchPinch(true);
+    QWidget* top = w.widget();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(top));
+    // Made for this test and gone with it (the registry of devices does not own it).
+    const std::unique_ptr<QPointingDevice> device(QTest::createTouchDevice());
+    QPointingDevice* screen = device.get();
+    auto spread = [&] {
+        QTest::touchEvent(top, screen).press(0, QPoint(150, 150));
+        QTest::touchEvent(top, screen).move(0, QPoint(150, 150)).press(1, QPoint(250, 150));
+        for (int i = 1; i <= 5; ++i)
+            QTest::touchEvent(top, screen).move(0, QPoint(150 - i * 10, 150)).move(1, QPoint(250 + i * 10, 150));
+        QTest::touchEvent(top, screen).release(0, QPoint(100, 150)).release(1, QPoint(300, 150));
+    };
+    spread();
+    ASSERT_FALSE(t->pinches.empty());
+    double total = 1;
+    for (double m : t->pinches)
+        total *= 1 + m;
+    EXPECT_NEAR(total, 2.0, 1e-9);  // the fingers went from 100 to 200 points apart
+
+    t->downs.clear();
+    QTest::touchEvent(top, screen).press(0, QPoint(120, 120));
+    QTest::touchEvent(top, screen).release(0, QPoint(120, 120));
+    ASSERT_EQ(t->downs.size(), 1u);
+    EXPECT_EQ(t->downs[0], (Point{120, 180}));
+
+    t->pinches.clear();
+    t->setAcceptsTouchPinch(false);
+    spread();
+    EXPECT_TRUE(t->pinches.empty());
 }
 
 TEST(WindowFrames, ScreenCoordinatesHaveTheirOriginBottomLeft)
