@@ -293,8 +293,9 @@ QStringList ImageDestination::contentLostByRewritingData(const QByteArray& data)
     } else if (data.startsWith("II*") || data.startsWith("MM")) {
         int pages = 0, bits = 0;
         if (imageio_detail::tiffPages(data, &pages, &bits)) {
+            // The writer keeps the picture shown, the first page: every other page would go.
             if (pages > 1)
-                lost << QStringLiteral("%1 pages").arg(pages);
+                lost << QStringLiteral("%1 of its %2 pages").arg(pages - 1).arg(pages);
             if (bits > 8)
                 lost << QStringLiteral("%1 bits per channel").arg(bits);
         }

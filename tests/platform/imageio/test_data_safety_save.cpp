@@ -264,7 +264,9 @@ QString writeTiffPages(const QTemporaryDir& dir, int pages, int bits)
 TEST(ContentLostByRewriting, PagesAnimationAndDepthAreNamed)
 {
     QTemporaryDir dir;
-    EXPECT_EQ(ImageDestination::contentLostByRewriting(writeTiffPages(dir, 3, 8)), QStringList{"3 pages"});
+    // The first page is the one written back: the question names the pages that would go.
+    EXPECT_EQ(ImageDestination::contentLostByRewriting(writeTiffPages(dir, 3, 8)), QStringList{"2 of its 3 pages"});
+    EXPECT_EQ(ImageDestination::contentLostByRewriting(writeTiffPages(dir, 2, 8)), QStringList{"1 of its 2 pages"});
     EXPECT_EQ(ImageDestination::contentLostByRewriting(writeTiffPages(dir, 1, 16)), QStringList{"16 bits per channel"});
     EXPECT_TRUE(ImageDestination::contentLostByRewriting(writeTiffPages(dir, 1, 8)).isEmpty());
 
