@@ -280,6 +280,11 @@ void appendWindowSkin(std::vector<SkinImage>& images)
                       }});
     for (int s = 0; s < 4; ++s)
         images.push_back({std::string("bt_dlgshare") + wideSuffix[s], 40, 30, wideButton(s)});
+    // The viewer's status line ("NN%", "Loading...", a file that cannot be shown): a dark plate
+    // that keeps the light text readable over any photo (nine-slice, 9 points at the edges).
+    images.push_back({"bg_zoominfo", 24, 24, [](QPainter& p, QRectF r) {
+                          roundedPlate(p, r, QColor(20, 21, 23, 200), QColor(255, 255, 255, 40), 8);
+                      }});
     // The intro tips' mask: a dimmed window with a clear spot where the tip points (nine-slice,
     // one point at the edges).
     images.push_back({"bg_tip_mask", 180, 180, [](QPainter& p, QRectF r) {

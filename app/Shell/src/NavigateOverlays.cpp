@@ -1,6 +1,7 @@
 #include "Shell/NavigateOverlays.h"
 
 #include "Kit/LMButton.h"
+#include "Kit/LMNineSliceImageRep.h"
 #include "Kit/NavStatusView.h"
 #include "appkit/Color.h"
 #include "appkit/GraphicsContext.h"
@@ -109,6 +110,8 @@ NavigateOverlays::NavigateOverlays(kpv::View* parent)
     m_statusContainer->setHidden(true);
     parent->addSubview(m_statusContainer);
     m_status = new NavStatusView(kpv::Rect(0, 0, b.width(), kStatusHeight));
+    m_status->setBackgroundImageRep(
+        std::make_shared<LMNineSliceImageRep>(QStringLiteral("BG_ZoomInfo"), kpv::Point{9, 9}, kpv::Point{9, 9}));
     m_status->setAutoresizingMask(kpv::ViewWidthSizable);
     m_statusContainer->addSubview(m_status);
     m_statusProxy = std::make_unique<LMFadeShowProxy>(m_status);

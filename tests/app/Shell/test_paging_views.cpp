@@ -5,6 +5,8 @@
 #include "Shell/NavigateOverlays.h"
 #include "Shell/NavigatePagingViews.h"
 
+#include "Kit/LMNineSliceImageRep.h"
+#include "Kit/NavStatusView.h"
 #include "Model/LMFileImgBaseInfo.h"
 #include "Model/LMImage.h"
 #include "View/LMOpenGLView.h"
@@ -57,6 +59,19 @@ TEST(ViewerOverlays, TheStatusLineLeavesWithTheViewersInformation)
     kpv::View content(kpv::Rect(0, 0, 800, 600));
     NavigateOverlays overlays(&content);
     overlays.previewStatusShowProxy().showWithAnimation(false, false);
+    // The line stands on its own dark plate, so it reads over a white photo too.
+    const NavStatusView* status = nullptr;
+    std::vector<const kpv::View*> pending{&content};
+    while (!pending.empty() && !status) {
+        const kpv::View* v = pending.back();
+        pending.pop_back();
+        status = dynamic_cast<const NavStatusView*>(v);
+        for (const kpv::View* child : v->subviews())
+            pending.push_back(child);
+    }
+    ASSERT_NE(status, nullptr);
+    ASSERT_TRUE(status->bkNineSliceImageRep());
+    EXPECT_TRUE(status->bkNineSliceImageRep()->nineSliceImage()) << "the status plate's skin image is missing";
     overlays.updateStatusInfo(QStringLiteral("This file cannot be shown."), false, false, 0);
     EXPECT_TRUE(overlays.statusLineVisible());
 
