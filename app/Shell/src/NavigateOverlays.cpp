@@ -15,7 +15,8 @@ namespace {
 constexpr double kArrowWidth = 48;
 constexpr double kArrowHeight = 72;
 constexpr double kArrowHitWidth = 90;
-constexpr double kStatusHeight = 30;
+// Room for the status plate: its text with the plate's margins above and below.
+constexpr double kStatusHeight = 40;
 constexpr double kFileLineHeight = 22;
 
 const kpv::Font& fileLineFont()

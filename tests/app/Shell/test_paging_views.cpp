@@ -74,6 +74,10 @@ TEST(ViewerOverlays, TheStatusLineLeavesWithTheViewersInformation)
     EXPECT_TRUE(status->bkNineSliceImageRep()->nineSliceImage()) << "the status plate's skin image is missing";
     overlays.updateStatusInfo(QStringLiteral("This file cannot be shown."), false, false, 0);
     EXPECT_TRUE(overlays.statusLineVisible());
+    // The plate fits in the strip that holds it: none of it is cut off.
+    const kpv::Rect strip = status->superview()->bounds();
+    EXPECT_GE(status->frame().y(), strip.y());
+    EXPECT_LE(status->frame().maxY(), strip.maxY());
 
     // Another mode (the thumbnail grid) takes the window: no status line over it.
     overlays.setNavInfoContainerHidden(true);
