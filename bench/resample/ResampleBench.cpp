@@ -14,6 +14,7 @@
 #include "AMCM.h"
 
 #include <libyuv/convert_argb.h>
+#include <libyuv/cpu_id.h>
 #include <libyuv/rotate.h>
 #include <libyuv/scale.h>
 #include <libyuv/scale_argb.h>
@@ -299,6 +300,44 @@ Case nv12Case(const char* name, const Bytes& src, int sw, int sh, int dw, int dh
                 dy + dy / 2};
 }
 
+// YUV at one to one into packed RGB through the engine, beside libyuv's converter for the same
+// matrix (BT.601, video range), layout and byte order. The frame holds luma, then the chroma
+// planes of cw x ch samples each, or one plane of interleaved pairs (pairs: 1 for U first, 2 for
+// V first). 32-bit targets get an alpha of 255, as libyuv writes.
+Case conversionCase(const char* name, MInt64 dstID, int bytes, MInt64 srcID, const Bytes& frame, int cw, int ch,
+                    int pairs, std::function<void(const uint8_t* y, const uint8_t* c, Bytes& out)> reference)
+{
+    PPFormat d{dstID, kVideoW, kVideoH, nullptr}, s{srcID, kVideoW, kVideoH, nullptr};
+    PPPara para{};
+    para.lResampleMode = PP_RESAMPLE_NEAREST;
+    para.lBlockMode = PP_BLOCK_AUTO;
+    para.lAlpha = 255;
+    PPHandle h = nullptr;
+    if (MPPCreate(&d, &s, &para, &h) != MOK) {
+        std::fprintf(stderr, "the engine refused %s\n", name);
+        std::exit(1);
+    }
+    const std::shared_ptr<PPHandleRecord> handle(h, MPPDestroy);
+    const size_t luma = static_cast<size_t>(kVideoW) * kVideoH, chroma = static_cast<size_t>(cw) * ch;
+    return Case{name,
+                [=, &frame](Bytes& out) {
+                    const uint8_t* y = frame.data();
+                    const uint8_t* c = y + luma;
+                    MByte* dp[3] = {out.data(), nullptr, nullptr};
+                    const MInt64 dpitch[3] = {kVideoW * bytes, 0, 0};
+                    const MByte* sp[3] = {y, c, c + chroma};
+                    MInt64 spitch[3] = {kVideoW, cw, cw};
+                    if (pairs) {
+                        sp[1] = pairs == 1 ? c : c + 1;
+                        sp[2] = pairs == 1 ? c + 1 : c;
+                        spitch[1] = spitch[2] = kVideoW;
+                    }
+                    MPProcess(handle.get(), dp, nullptr, dpitch, sp, spitch);
+                },
+                [=, &frame](Bytes& out) { reference(frame.data(), frame.data() + luma, out); },
+                luma * static_cast<size_t>(bytes)};
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -309,6 +348,18 @@ int main(int argc, char** argv)
     getloadavg(load, 3);
     std::printf("Vector level: %s (KPV_SIMD=portable|sse4.1|avx2 caps it); load average %.2f %.2f %.2f\n",
                 PPSimdName(PPSimdLevel()), load[0], load[1], load[2]);
+    // libyuv is held to the instruction sets ours may use at this level: never AVX-512, no AVX
+    // below AVX2, no vector code at all beside the portable path.
+    int libyuvFlags = ~(libyuv::kCpuHasAVX512BW | libyuv::kCpuHasAVX512VL | libyuv::kCpuHasAVX512VNNI |
+                        libyuv::kCpuHasAVX512VBMI | libyuv::kCpuHasAVX512VBMI2 | libyuv::kCpuHasAVX512VBITALG |
+                        libyuv::kCpuHasAVX512VPOPCNTDQ | libyuv::kCpuHasGFNI);
+    if (PPSimdLevel() != PPSimd::AVX2)
+        libyuvFlags &= ~(libyuv::kCpuHasAVX | libyuv::kCpuHasAVX2 | libyuv::kCpuHasFMA3 | libyuv::kCpuHasF16C);
+    if (PPSimdLevel() == PPSimd::Portable)
+        libyuvFlags = libyuv::kCpuInitialized;
+    libyuv::MaskCpuFlags(libyuvFlags);
+    std::printf("libyuv held to the same instruction sets (no AVX-512%s)\n",
+                PPSimdLevel() == PPSimd::AVX2 ? "" : PPSimdLevel() == PPSimd::SSE41 ? ", no AVX" : ", no vector code");
 
     const Bytes rgbaPhoto = photo(kPhotoW, kPhotoH, 4, 1);
     const Bytes rgbPhoto = photo(kPhotoW, kPhotoH, 3, 2);
@@ -316,6 +367,8 @@ int main(int argc, char** argv)
     const Bytes rgbaVideo = photo(kVideoW, kVideoH, 4, 4);
     const Bytes rgbaSmall = photo(640, 480, 4, 6);
     const Bytes video = photo(kVideoW, kVideoH * 3 / 2, 1, 5); // luma, then chroma
+    const Bytes video422 = photo(kVideoW, kVideoH * 2, 1, 7);
+    const Bytes video444 = photo(kVideoW, kVideoH * 3, 1, 8);
     const Bytes greyVideo(video.begin(), video.begin() + kVideoW * kVideoH);
 
     std::vector<Case> cases;
@@ -391,6 +444,52 @@ int main(int argc, char** argv)
                                                           libyuv::kRotate270);
                              },
                              y * 3 / 2});
+    }
+
+    {
+        // More of the engine's YUV to RGB conversions, frames as a player or camera hands them over.
+        constexpr int w = kVideoW, h = kVideoH, cw = kVideoW / 2, ch = kVideoH / 2;
+        const auto into = [](Bytes& out, int bytes) { return std::pair{out.data(), w * bytes}; };
+        cases.push_back(conversionCase("NV12 1920x1080 -> RGB24", 0x16000777, 3, 0x70000003, video, cw, ch, 1,
+                                       [&](const uint8_t* y, const uint8_t* c, Bytes& out) {
+                                           const auto [o, p] = into(out, 3);
+                                           libyuv::NV12ToRGB24(y, w, c, w, o, p, w, h);
+                                       }));
+        cases.push_back(conversionCase("NV21 1920x1080 -> RGB24", 0x16000777, 3, 0x70000002, video, cw, ch, 2,
+                                       [&](const uint8_t* y, const uint8_t* c, Bytes& out) {
+                                           const auto [o, p] = into(out, 3);
+                                           libyuv::NV21ToRGB24(y, w, c, w, o, p, w, h);
+                                       }));
+        cases.push_back(conversionCase("I420 1920x1080 -> BGRA (memory B, G, R, A)", 0x17000777, 4, 0x50000811, video,
+                                       cw, ch, 0, [&](const uint8_t* y, const uint8_t* c, Bytes& out) {
+                                           const auto [o, p] = into(out, 4);
+                                           libyuv::I420ToARGB(y, w, c, cw, c + cw * ch, cw, o, p, w, h);
+                                       }));
+        cases.push_back(conversionCase("I420 1920x1080 -> RGBA (memory R, G, B, A)", 0x17001777, 4, 0x50000811, video,
+                                       cw, ch, 0, [&](const uint8_t* y, const uint8_t* c, Bytes& out) {
+                                           const auto [o, p] = into(out, 4);
+                                           libyuv::I420ToABGR(y, w, c, cw, c + cw * ch, cw, o, p, w, h);
+                                       }));
+        cases.push_back(conversionCase("I420 1920x1080 -> RGB565", 0x15000454, 2, 0x50000811, video, cw, ch, 0,
+                                       [&](const uint8_t* y, const uint8_t* c, Bytes& out) {
+                                           const auto [o, p] = into(out, 2);
+                                           libyuv::I420ToRGB565(y, w, c, cw, c + cw * ch, cw, o, p, w, h);
+                                       }));
+        cases.push_back(conversionCase("NV12 1920x1080 -> BGRA", 0x17000777, 4, 0x70000003, video, cw, ch, 1,
+                                       [&](const uint8_t* y, const uint8_t* c, Bytes& out) {
+                                           const auto [o, p] = into(out, 4);
+                                           libyuv::NV12ToARGB(y, w, c, w, o, p, w, h);
+                                       }));
+        cases.push_back(conversionCase("I422 1920x1080 -> BGRA", 0x17000777, 4, 0x50000810, video422, cw, h, 0,
+                                       [&](const uint8_t* y, const uint8_t* c, Bytes& out) {
+                                           const auto [o, p] = into(out, 4);
+                                           libyuv::I422ToARGB(y, w, c, cw, c + cw * h, cw, o, p, w, h);
+                                       }));
+        cases.push_back(conversionCase("I444 1920x1080 -> BGRA", 0x17000777, 4, 0x50000800, video444, w, h, 0,
+                                       [&](const uint8_t* y, const uint8_t* c, Bytes& out) {
+                                           const auto [o, p] = into(out, 4);
+                                           libyuv::I444ToARGB(y, w, c, w, c + w * h, w, o, p, w, h);
+                                       }));
     }
 
     std::printf("\nOurs beside libyuv, same input and filter (median ms per call; speed = libyuv's time / ours,\n"

@@ -66,6 +66,11 @@ bool packFor(const PPEngineContext* ctx, PPRgbPack* pk)
     if (bytes == 4 && (alphaByte < 0 || alphaByte > 3 || alphaByte == at[0] || alphaByte == at[1] || alphaByte == at[2]))
         return false;
     pk->bytes = bytes;
+    pk->alpha = static_cast<uint8_t>(ctx->alpha);
+    for (int c = 0; c < 3; ++c)
+        pk->byteOf[at[c]] = c;
+    if (bytes == 4)
+        pk->byteOf[alphaByte] = 3;
     for (int b = 0; b < 16 * bytes; ++b) {
         const int k = b / 16, j = b % 16, pixel = b / bytes, q = b % bytes;
         for (int c = 0; c < 3; ++c)

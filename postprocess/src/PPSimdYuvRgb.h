@@ -24,6 +24,9 @@ struct PPRgbPack {
     // and the constant fill[k] (the alpha byte).
     alignas(16) uint8_t shuf[4][3][16] = {};
     alignas(16) uint8_t fill[4][16] = {};
+    // 32 bits: the channel of each byte of a pixel (0 R, 1 G, 2 B, 3 the constant alpha).
+    int byteOf[4] = {};
+    uint8_t alpha = 255;
     // 16 bits: channel c is shifted right by narrow[c] and left by place[c].
     int narrow[3] = {}, place[3] = {};
 };

@@ -60,14 +60,16 @@ void compute(const Coefs& k, __m128i luma, __m128i cb, __m128i cr, bool half, __
     b = narrow(_mm256_add_epi32(y0, b0), _mm256_add_epi32(y1, b1));
 }
 
-// Thirty-two 32-bit sums shifted, saturated and narrowed to bytes in lane order: a holds pixels
-// 0-3 and 16-19, b 4-7 and 20-23, c 8-11 and 24-27, d 12-15 and 28-31, so that the low lane ends
-// with pixels 0-15 and the high lane with 16-31.
-inline __m256i narrow32(__m256i a, __m256i b, __m256i c, __m256i d)
+// Thirty-two pixels work as four groups of eight 32-bit sums, each lane holding four: even0 the
+// even pixels 0-6 and 16-22, odd0 the odd pixels 1-7 and 17-23, even1 and odd1 the same of 8-15
+// and 24-31. The high halves of the sums (the shifted results, which always fit 16 bits)
+// interleave back into pixel order with one blend, and narrow to pixels 0-15 in the low lane and
+// 16-31 in the high lane.
+inline __m256i narrow32(__m256i even0, __m256i odd0, __m256i even1, __m256i odd1)
 {
-    const __m256i ab = _mm256_packs_epi32(_mm256_srai_epi32(a, 16), _mm256_srai_epi32(b, 16));
-    const __m256i cd = _mm256_packs_epi32(_mm256_srai_epi32(c, 16), _mm256_srai_epi32(d, 16));
-    return _mm256_packus_epi16(ab, cd);
+    const __m256i lo = _mm256_blend_epi16(_mm256_srli_epi32(even0, 16), odd0, 0xAA);
+    const __m256i hi = _mm256_blend_epi16(_mm256_srli_epi32(even1, 16), odd1, 0xAA);
+    return _mm256_packus_epi16(lo, hi);
 }
 
 // Four bytes of each lane widened to 32 bits: lane 0 takes bytes Lo, Lo + S, Lo + 2S, Lo + 3S of
@@ -100,20 +102,21 @@ template <int Bytes>
 void block(const Coefs& k, const Stores& s, uint8_t* out, const uint8_t* y, const uint8_t* cb, const uint8_t* cr,
            const uint8_t* pairs, int64_t c, int shs, int stepC)
 {
-    // Luma: pixels 0-15 in the low lane, 16-31 in the high one, widened in four groups a, b, c, d
-    // of four per lane (see narrow32).
+    // Luma: pixels 0-15 in the low lane, 16-31 in the high one, widened in the four groups of
+    // narrow32.
     const __m256i luma = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + c));
-    const __m256i yt[4] = {_mm256_mullo_epi32(widen<0, 0, 1>(luma), k.gy), _mm256_mullo_epi32(widen<4, 4, 1>(luma), k.gy),
-                           _mm256_mullo_epi32(widen<8, 8, 1>(luma), k.gy),
-                           _mm256_mullo_epi32(widen<12, 12, 1>(luma), k.gy)};
-    // Chroma in the same groups: per pixel (4:4:4) or per sample of two pixels, the samples of
-    // groups a and b (c and d) side by side in one vector.
+    const __m256i yt[4] = {_mm256_mullo_epi32(widen<0, 0, 2>(luma), k.gy), _mm256_mullo_epi32(widen<1, 1, 2>(luma), k.gy),
+                           _mm256_mullo_epi32(widen<8, 8, 2>(luma), k.gy),
+                           _mm256_mullo_epi32(widen<9, 9, 2>(luma), k.gy)};
+    // Chroma of the same groups: per pixel (4:4:4), or per sample of two pixels, where an even
+    // group and the odd one beside it share the samples (cu[0] for the first two, cu[1] for the
+    // last two).
     __m256i cu[4], cv[4];
     if (!shs) {
         const __m256i u = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cb + c));
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cr + c));
-        cu[0] = widen<0, 0, 1>(u), cu[1] = widen<4, 4, 1>(u), cu[2] = widen<8, 8, 1>(u), cu[3] = widen<12, 12, 1>(u);
-        cv[0] = widen<0, 0, 1>(v), cv[1] = widen<4, 4, 1>(v), cv[2] = widen<8, 8, 1>(v), cv[3] = widen<12, 12, 1>(v);
+        cu[0] = widen<0, 0, 2>(u), cu[1] = widen<1, 1, 2>(u), cu[2] = widen<8, 8, 2>(u), cu[3] = widen<9, 9, 2>(u);
+        cv[0] = widen<0, 0, 2>(v), cv[1] = widen<1, 1, 2>(v), cv[2] = widen<8, 8, 2>(v), cv[3] = widen<9, 9, 2>(v);
     } else if (stepC == 2) {
         // 16 pairs: samples 0-7 in the low lane, 8-15 in the high one.
         const __m256i both = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pairs + c));
@@ -128,23 +131,19 @@ void block(const Coefs& k, const Stores& s, uint8_t* out, const uint8_t* y, cons
         cu[0] = widen<0, 8, 1>(u), cu[1] = widen<4, 12, 1>(u);
         cv[0] = widen<0, 8, 1>(v), cv[1] = widen<4, 12, 1>(v);
     }
-    // One channel at a time: the chroma part of each sample, spread over its pixels and added to
-    // the luma part.
+    // One channel at a time: the chroma part of each sample added to the luma part of its pixels.
     const auto channel = [&](__m256i mu, __m256i mv, __m256i offset) {
         const auto term = [&](int g) {
             return _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(cu[g], mu), _mm256_mullo_epi32(cv[g], mv)),
                                     offset);
         };
-        __m256i t[4];
         if (shs) {
             const __m256i p = term(0), q = term(1);
-            t[0] = _mm256_unpacklo_epi32(p, p), t[1] = _mm256_unpackhi_epi32(p, p);
-            t[2] = _mm256_unpacklo_epi32(q, q), t[3] = _mm256_unpackhi_epi32(q, q);
-        } else {
-            t[0] = term(0), t[1] = term(1), t[2] = term(2), t[3] = term(3);
+            return narrow32(_mm256_add_epi32(yt[0], p), _mm256_add_epi32(yt[1], p), _mm256_add_epi32(yt[2], q),
+                            _mm256_add_epi32(yt[3], q));
         }
-        return narrow32(_mm256_add_epi32(yt[0], t[0]), _mm256_add_epi32(yt[1], t[1]), _mm256_add_epi32(yt[2], t[2]),
-                        _mm256_add_epi32(yt[3], t[3]));
+        return narrow32(_mm256_add_epi32(yt[0], term(0)), _mm256_add_epi32(yt[1], term(1)),
+                        _mm256_add_epi32(yt[2], term(2)), _mm256_add_epi32(yt[3], term(3)));
     };
     const __m256i zero = _mm256_setzero_si256();
     const __m256i r = channel(zero, k.rCr, k.kr), g = channel(k.gCb, k.gCr, k.kg), b = channel(k.bCb, zero, k.kb);
@@ -164,12 +163,22 @@ void block(const Coefs& k, const Stores& s, uint8_t* out, const uint8_t* y, cons
         }
         put(0, lo);
         put(16, hi);
+    } else if constexpr (Bytes == 4) {
+        // As the 16-pixel store, in both lanes: lane 0 gives pixels 0-15, lane 1 pixels 16-31.
+        const __m256i c4[4] = {r, g, b, _mm256_broadcastsi128_si256(s.alpha)};
+        const __m256i b0 = c4[s.byteOf[0]], b1 = c4[s.byteOf[1]], b2 = c4[s.byteOf[2]], b3 = c4[s.byteOf[3]];
+        const __m256i lo01 = _mm256_unpacklo_epi8(b0, b1), hi01 = _mm256_unpackhi_epi8(b0, b1);
+        const __m256i lo23 = _mm256_unpacklo_epi8(b2, b3), hi23 = _mm256_unpackhi_epi8(b2, b3);
+        const __m256i q0 = _mm256_unpacklo_epi16(lo01, lo23), q1 = _mm256_unpackhi_epi16(lo01, lo23);
+        const __m256i q2 = _mm256_unpacklo_epi16(hi01, hi23), q3 = _mm256_unpackhi_epi16(hi01, hi23);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permute2x128_si256(q0, q1, 0x20));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), _mm256_permute2x128_si256(q2, q3, 0x20));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 64), _mm256_permute2x128_si256(q0, q1, 0x31));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 96), _mm256_permute2x128_si256(q2, q3, 0x31));
     } else {
         for (int j = 0; j < Bytes; ++j) {
             const auto wide = [](__m128i m) { return _mm256_broadcastsi128_si256(m); };
             __m256i v = _mm256_shuffle_epi8(r, wide(s.shuf[j][0]));
-            if constexpr (Bytes == 4)
-                v = _mm256_or_si256(v, wide(s.fill[j]));
             v = _mm256_or_si256(v, _mm256_or_si256(_mm256_shuffle_epi8(g, wide(s.shuf[j][1])),
                                                    _mm256_shuffle_epi8(b, wide(s.shuf[j][2]))));
             put(16 * j, v);

@@ -23,50 +23,55 @@ struct Coefs {
     }
 };
 
-template <int J> inline __m128i widen(__m128i v) { return _mm_cvtepu8_epi32(_mm_srli_si128(v, 4 * J)); }
-
-inline __m128i narrow(__m128i a, __m128i b, __m128i c, __m128i d)
+// Four bytes of v widened to 32 bits: bytes At, At + S, At + 2S, At + 3S.
+template <int At, int S> inline __m128i widen(__m128i v)
 {
-    return _mm_packus_epi16(_mm_packs_epi32(_mm_srai_epi32(a, 16), _mm_srai_epi32(b, 16)),
-                            _mm_packs_epi32(_mm_srai_epi32(c, 16), _mm_srai_epi32(d, 16)));
+    constexpr auto b = [](int j) { return static_cast<char>(At + S * j); };
+    return _mm_shuffle_epi8(v, _mm_setr_epi8(b(0), -1, -1, -1, b(1), -1, -1, -1, b(2), -1, -1, -1, b(3), -1, -1, -1));
 }
 
-// The chroma terms of four samples.
-inline void terms(const Coefs& k, __m128i u, __m128i v, __m128i& r, __m128i& g, __m128i& b)
+// Sixteen pixels work as four groups of four 32-bit sums: the even pixels 0-6, the odd pixels 1-7,
+// the even pixels 8-14 and the odd pixels 9-15. An even and an odd group share their chroma
+// samples under half-width chroma, and the high halves of their sums (the shifted results, which
+// always fit 16 bits) interleave back into pixel order with one blend.
+inline __m128i narrow(__m128i even0, __m128i odd0, __m128i even1, __m128i odd1)
 {
-    r = _mm_add_epi32(_mm_mullo_epi32(v, k.rCr), k.kr);
-    g = _mm_add_epi32(_mm_add_epi32(_mm_mullo_epi32(u, k.gCb), _mm_mullo_epi32(v, k.gCr)), k.kg);
-    b = _mm_add_epi32(_mm_mullo_epi32(u, k.bCb), k.kb);
+    const __m128i lo = _mm_blend_epi16(_mm_srli_epi32(even0, 16), odd0, 0xAA);
+    const __m128i hi = _mm_blend_epi16(_mm_srli_epi32(even1, 16), odd1, 0xAA);
+    return _mm_packus_epi16(lo, hi);
 }
 
 void compute(const Coefs& k, __m128i luma, __m128i cb, __m128i cr, bool half, __m128i& r, __m128i& g, __m128i& b)
 {
-    const __m128i y[4] = {_mm_mullo_epi32(widen<0>(luma), k.gy), _mm_mullo_epi32(widen<1>(luma), k.gy),
-                          _mm_mullo_epi32(widen<2>(luma), k.gy), _mm_mullo_epi32(widen<3>(luma), k.gy)};
-    __m128i rt[4], gt[4], bt[4];
+    const __m128i y[4] = {_mm_mullo_epi32(widen<0, 2>(luma), k.gy), _mm_mullo_epi32(widen<1, 2>(luma), k.gy),
+                          _mm_mullo_epi32(widen<8, 2>(luma), k.gy), _mm_mullo_epi32(widen<9, 2>(luma), k.gy)};
+    // The chroma samples of each group: with half-width chroma, samples 0-3 for the first two
+    // groups and 4-7 for the last two.
+    __m128i u[4], v[4];
     if (half) {
-        __m128i r0, g0, b0, r1, g1, b1;
-        terms(k, widen<0>(cb), widen<0>(cr), r0, g0, b0);
-        terms(k, widen<1>(cb), widen<1>(cr), r1, g1, b1);
-        // Each sample serves two pixels.
-        rt[0] = _mm_unpacklo_epi32(r0, r0), rt[1] = _mm_unpackhi_epi32(r0, r0);
-        rt[2] = _mm_unpacklo_epi32(r1, r1), rt[3] = _mm_unpackhi_epi32(r1, r1);
-        gt[0] = _mm_unpacklo_epi32(g0, g0), gt[1] = _mm_unpackhi_epi32(g0, g0);
-        gt[2] = _mm_unpacklo_epi32(g1, g1), gt[3] = _mm_unpackhi_epi32(g1, g1);
-        bt[0] = _mm_unpacklo_epi32(b0, b0), bt[1] = _mm_unpackhi_epi32(b0, b0);
-        bt[2] = _mm_unpacklo_epi32(b1, b1), bt[3] = _mm_unpackhi_epi32(b1, b1);
+        u[0] = u[1] = widen<0, 1>(cb), u[2] = u[3] = widen<4, 1>(cb);
+        v[0] = v[1] = widen<0, 1>(cr), v[2] = v[3] = widen<4, 1>(cr);
     } else {
-        terms(k, widen<0>(cb), widen<0>(cr), rt[0], gt[0], bt[0]);
-        terms(k, widen<1>(cb), widen<1>(cr), rt[1], gt[1], bt[1]);
-        terms(k, widen<2>(cb), widen<2>(cr), rt[2], gt[2], bt[2]);
-        terms(k, widen<3>(cb), widen<3>(cr), rt[3], gt[3], bt[3]);
+        u[0] = widen<0, 2>(cb), u[1] = widen<1, 2>(cb), u[2] = widen<8, 2>(cb), u[3] = widen<9, 2>(cb);
+        v[0] = widen<0, 2>(cr), v[1] = widen<1, 2>(cr), v[2] = widen<8, 2>(cr), v[3] = widen<9, 2>(cr);
     }
-    r = narrow(_mm_add_epi32(y[0], rt[0]), _mm_add_epi32(y[1], rt[1]), _mm_add_epi32(y[2], rt[2]),
-               _mm_add_epi32(y[3], rt[3]));
-    g = narrow(_mm_add_epi32(y[0], gt[0]), _mm_add_epi32(y[1], gt[1]), _mm_add_epi32(y[2], gt[2]),
-               _mm_add_epi32(y[3], gt[3]));
-    b = narrow(_mm_add_epi32(y[0], bt[0]), _mm_add_epi32(y[1], bt[1]), _mm_add_epi32(y[2], bt[2]),
-               _mm_add_epi32(y[3], bt[3]));
+    const auto channel = [&](__m128i mu, __m128i mv, __m128i offset) {
+        const auto sum = [&](int j) {
+            return _mm_add_epi32(y[j], _mm_add_epi32(_mm_add_epi32(_mm_mullo_epi32(u[j], mu), _mm_mullo_epi32(v[j], mv)),
+                                                     offset));
+        };
+        if (half) { // one chroma term per pair of groups
+            const __m128i t0 = _mm_add_epi32(_mm_add_epi32(_mm_mullo_epi32(u[0], mu), _mm_mullo_epi32(v[0], mv)), offset);
+            const __m128i t1 = _mm_add_epi32(_mm_add_epi32(_mm_mullo_epi32(u[2], mu), _mm_mullo_epi32(v[2], mv)), offset);
+            return narrow(_mm_add_epi32(y[0], t0), _mm_add_epi32(y[1], t0), _mm_add_epi32(y[2], t1),
+                          _mm_add_epi32(y[3], t1));
+        }
+        return narrow(sum(0), sum(1), sum(2), sum(3));
+    };
+    const __m128i zero = _mm_setzero_si128();
+    r = channel(zero, k.rCr, k.kr);
+    g = channel(k.gCb, k.gCr, k.kg);
+    b = channel(k.bCb, zero, k.kb);
 }
 
 constexpr int64_t kBlock = 16;
