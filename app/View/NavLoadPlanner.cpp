@@ -80,15 +80,16 @@ std::vector<Request> requestsForPass(qsizetype current, qsizetype count, int fit
     out.push_back({current, kLargeThumbType, true, false, waits});
     if (quick)
         return out;
-    if (count >= 2)
-        out.push_back({forward ? (current + 1) % count : (current + count - 1) % count, fitinType, false, false, waits});
+    const bool hasNext = count >= 2;
+    if (hasNext)
+        out.push_back({forward ? (current + 1) % count : (current + count - 1) % count, fitinType, false, false, waits, true});
     const auto infoList = interleavedNeighbours(current, count, info);
     for (qsizetype i : infoList)
-        out.push_back({i, kSmallThumbType, false, false, waits});
+        out.push_back({i, kSmallThumbType, false, false, waits, false, hasNext});
     for (qsizetype i : infoList)
-        out.push_back({i, kLargeThumbType, false, false, waits});
+        out.push_back({i, kLargeThumbType, false, false, waits, false, hasNext});
     for (qsizetype i : interleavedNeighbours(current, count, image))
-        out.push_back({i, fitinType, false, false, waits});
+        out.push_back({i, fitinType, false, false, waits, false, hasNext});
     return out;
 }
 

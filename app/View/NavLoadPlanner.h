@@ -56,6 +56,11 @@ struct Request {
     // processors; the small thumbnail never waits, being the quick first picture.
     bool firstPicture = false;
     bool waits = false;
+    // The next file's fit-in in the travel direction: the picture the user most likely waits for
+    // next. The neighbours' loads after it start once it is decoded, so that it is not one of
+    // many decodes sharing the processors.
+    bool nextPicture = false;
+    bool afterNextPicture = false;
     bool isSearchMarker() const { return type == 0; }
 };
 

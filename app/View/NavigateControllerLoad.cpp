@@ -63,6 +63,7 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
     // changed (clearLoadMasks); any still held belong to the current file and keep waiting.
     std::vector<std::shared_ptr<kpv::Operation>> operations;
     std::vector<bool> waits;
+    std::shared_ptr<kpv::Operation> nextPicture;
     const int fitinType = fitinImageType();
     for (const NavLoadPlanner::Request &r :
          NavLoadPlanner::requestsForPass(c, n, fitinType, navNext, quick, info, image)) {
@@ -101,6 +102,10 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
                     false);
             });
         }
+        if (r.nextPicture)
+            nextPicture = operations.back();
+        else if (r.afterNextPicture && nextPicture)
+            operations.back()->addDependency(nextPicture);
         waits.push_back(r.waits);
     }
     for (size_t i = 0; i < operations.size(); ++i)

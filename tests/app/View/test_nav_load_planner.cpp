@@ -82,10 +82,13 @@ TEST(NavLoadPlannerPass, FullPassOrder)
     EXPECT_TRUE(r[2].isSearchMarker());
     // The small thumbnail and the fit-in start at once; everything else waits for the fit-in.
     EXPECT_TRUE(r[1].firstPicture);
+    // The next file's fit-in comes before the neighbours' loads, which wait for it.
     for (size_t i = 0; i < r.size(); ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(r[i].firstPicture, i == 1);
         EXPECT_EQ(r[i].waits, i > 2);
+        EXPECT_EQ(r[i].nextPicture, i == 4);
+        EXPECT_EQ(r[i].afterNextPicture, i > 4);
     }
 }
 
@@ -105,6 +108,9 @@ TEST(NavLoadPlannerPass, BackwardQuickAndSingleFile)
     // Two files: the other file is next in either direction.
     auto two = loads(requestsForPass(0, 2, 10, false, false, infoWindow(2, 40), imageWindow(2)));
     EXPECT_EQ(two[3], (std::pair<qsizetype, int>{1, 10}));
+    // One file has no next picture, and nothing waits for one.
+    for (const auto &q : requestsForPass(0, 1, 10, true, false, infoWindow(1, 40), imageWindow(1)))
+        EXPECT_FALSE(q.nextPicture || q.afterNextPicture);
     EXPECT_TRUE(requestsForPass(0, 0, 10, true, false, {}, {}).empty());
     EXPECT_TRUE(requestsForPass(3, 2, 10, true, false, {}, {}).empty());
 }

@@ -120,6 +120,11 @@ TEST_F(NavTest, OnlyTheQuickPictureAndTheFitInStartBeforeTheFirstPictureIsOnScre
     host->drawFrame();
     EXPECT_EQ(controller->heldLoadCount(), 0u);
     ASSERT_GT(host->queue.size(), 10u);
+    // The next file's fit-in goes first; the neighbours' thumbnails and fit-ins wait for it.
+    EXPECT_TRUE(host->queue[0]->dependencies().empty());
+    EXPECT_TRUE(host->queue[1]->dependencies().empty());
+    for (size_t i = 2; i < host->queue.size(); ++i)
+        EXPECT_EQ(host->queue[i]->dependencies(), std::vector<std::shared_ptr<kpv::Operation>>{host->queue[1]}) << i;
     runQueuedOnce(*host);
     loads = fileLoads();
     ASSERT_GT(loads.size(), 4u);
