@@ -9,7 +9,9 @@
 
 // GLib names a struct member "signals", which Qt defines as a keyword.
 #undef signals
+#define G_SETTINGS_ENABLE_BACKEND
 #include <gio/gio.h>
+#include <gio/gsettingsbackend.h>
 
 namespace kpv {
 
@@ -26,6 +28,24 @@ GSettings *backgroundSettings()
         return nullptr;
     g_settings_schema_unref(schema);
     return g_settings_new("org.gnome.desktop.background");
+}
+
+// GSettings takes a value even when nothing will keep it: with the in-memory backend (no dconf),
+// or with dconf but no session bus to reach its writer. The desktop would then stay as it was
+// while the viewer said it had changed.
+bool settingsAreStored()
+{
+    GSettingsBackend *backend = g_settings_backend_get_default();
+    const bool inMemory = backend && g_strcmp0(G_OBJECT_TYPE_NAME(backend), "GMemorySettingsBackend") == 0;
+    if (backend)
+        g_object_unref(backend);
+    if (inMemory)
+        return false;
+    GDBusConnection *bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (!bus)
+        return false;
+    g_object_unref(bus);
+    return true;
 }
 
 } // namespace
@@ -87,6 +107,10 @@ bool SystemWorkspaceServices::setDesktopImagePath(const QString &path)
     GSettings *settings = backgroundSettings();
     if (!settings)
         return false;
+    if (!settingsAreStored()) {
+        g_object_unref(settings);
+        return false;
+    }
     const QByteArray uri = QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded).toUtf8();
     bool ok = g_settings_set_string(settings, "picture-uri", uri.constData());
     // Dark-style desktops read a second key when it exists.
