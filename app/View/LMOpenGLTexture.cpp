@@ -20,7 +20,9 @@ LMOpenGLTexture::~LMOpenGLTexture()
 bool LMOpenGLTexture::setData(const LMImage &image, int64_t frameIdx, int64_t left, int64_t top, int64_t width,
                               int64_t height, const LMRendererInfo *rendererInfo)
 {
-    LMTileUpload upload;
+    // One staging buffer for every tile this thread uploads: a fresh megabyte per tile cost a
+    // mapping, its page faults and its unmapping each time.
+    static thread_local LMTileUpload upload;
     if (!buildTileUpload(image, frameIdx, left, top, width, height, rendererInfo, &upload))
         return false;
     if (m_texID == 0) {

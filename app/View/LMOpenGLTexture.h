@@ -50,8 +50,9 @@ public:
     static int64_t tileKey(int64_t left, int64_t top) { return ((left / kTileSize) << 16) + top / kTileSize; }
     // The tiles that cover `rect` (image pixels) of an image, column by column, top to bottom.
     static std::vector<QRect> tilesCoveringRect(uint64_t imageWidth, uint64_t imageHeight, const QRectF &rect);
-    // Builds the staging texels of one tile of one frame. False, with `error` set, for a pixel size
-    // the textures cannot hold, a frame smaller than its layout, or a tile outside the image.
+    // Builds the staging texels of one tile of one frame, in `upload`'s buffer when it has room.
+    // False, with `error` set, for a pixel size the textures cannot hold, a frame smaller than its
+    // layout, or a tile outside the image.
     static bool buildTileUpload(const LMImage &image, int64_t frameIdx, int64_t left, int64_t top, int64_t width,
                                 int64_t height, const LMRendererInfo *rendererInfo, LMTileUpload *upload,
                                 QString *error = nullptr);

@@ -84,6 +84,8 @@ bool LMOpenGLTexture::buildTileUpload(const LMImage &image, int64_t frameIdx, in
     u.height = h;
     const size_t B = u.bytesPerPixel;
     const size_t stride = B * kTextureSize;
+    // The caller's buffer is reused when it has room.
+    u.buffer = std::move(upload->buffer);
     u.buffer.assign(stride * kTextureSize, 0);
 
     const uint8_t *src = image.frameDatas()[int(frameIdx)]->bytes();

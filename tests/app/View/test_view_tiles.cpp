@@ -56,6 +56,15 @@ TEST(Tiles, BorderRingAndEdgeRepeat)
     // A 509-wide tile gets one repeated column.
     ASSERT_TRUE(LMOpenGLTexture::buildTileUpload(*image, 0, 0, 0, 509, 10, nullptr, &u));
     EXPECT_EQ(texel(u, 511, 1)[0], texel(u, 510, 1)[0]);
+
+    // The next tile goes into the same staging buffer, and nothing of the former one stays in it.
+    const uint8_t *storage = u.buffer.data();
+    ASSERT_TRUE(LMOpenGLTexture::buildTileUpload(*image, 0, 0, 0, 20, 20, nullptr, &u));
+    EXPECT_EQ(u.buffer.data(), storage);
+    EXPECT_EQ(texel(u, 21, 5)[0], 20);
+    EXPECT_EQ(texel(u, 24, 5)[3], 0);
+    EXPECT_EQ(texel(u, 300, 5)[3], 0);
+    EXPECT_EQ(texel(u, 5, 300)[3], 0);
 }
 
 TEST(Tiles, AlphaFirstBigEndianArrivesAsRgba)
