@@ -420,10 +420,29 @@ void copyRow(MByte* plane, MInt64 pitch, MInt64 to, MInt64 bytes) {
     std::memmove(plane + to * pitch, plane + (to - 1) * pitch, size_t(bytes));
 }
 
+// Chroma columns [from, to) that lie past the picture's own samples (the first `own` columns)
+// take the last own column's value; a column that covers picture pixels keeps its own sample, and
+// nothing is written past the row's pitch (into the next row).
+void padColumns(MByte* plane, MInt64 pitch, MInt64 rows, MInt64 own, MInt64 from, MInt64 to) {
+    if (!plane || own < 1) return;
+    for (MInt64 x = std::max(from, own); x < std::min(to, pitch); ++x)
+        for (MInt64 y = 0; y < rows; ++y) plane[y * pitch + x] = plane[y * pitch + own - 1];
+}
+
+// Rows [from, to) past the first `own` rows of a chroma plane of `height` rows become copies of
+// the last own row.
+void padRows(MByte* plane, MInt64 pitch, MInt64 height, MInt64 own, MInt64 from, MInt64 to, MInt64 bytes) {
+    if (!plane || own < 1) return;
+    for (MInt64 y = std::max(from, own); y < std::min(to, height); ++y)
+        std::memmove(plane + y * pitch, plane + (own - 1) * pitch, size_t(bytes));
+}
+
 // The MCU-aligned delivery can reach one column or row past the picture; those samples are
 // copies of their neighbours so that a converter reading them sees no garbage. At a reduced scale
 // the last column or row of an image whose size is not a multiple of the scale is partly picture:
 // it is decoded like any other and kept (it is the picture's last pixels, averaged).
+// Subsampled chroma of an odd-sized picture is padded the same way, past its last own sample: the
+// last picture column and row keep the chroma decoded for them.
 void repairEdges(JpegComponent* c, MByte** pl, MInt64* pitch, MInt64 n) {
     const MInt64 s = c->lScale, w = c->delivered.r - c->delivered.l, h = c->delivered.b - c->delivered.t;
     const MInt64 hf = c->lHf, vf = c->lVf;
@@ -431,25 +450,28 @@ void repairEdges(JpegComponent* c, MByte** pl, MInt64* pitch, MInt64 n) {
     const bool planar = id == 0x0F || id == 0x13 || id == 0x14 || id == 0x15;
     const bool odd = id == 0x0F || id == 0x14 || id == 0x13;
     const MInt64 pictureColumns = ceilDiv(c->lImgWidth, s), pictureRows = ceilDiv(c->lImgHeight, s);
+    const MInt64 cw = ceilDiv(w, hf), ch = ceilDiv(h, vf), cbytes = cw;
+    auto columns = [&](MInt64 from, MInt64 to) {
+        padColumns(pl[1], pitch[1], n / vf, cw, from, to);
+        padColumns(pl[2], pitch[2], n / vf, cw, from, to);
+    };
+    auto rows = [&](MInt64 from, MInt64 to) {
+        const MInt64 height = c->lPlaneSize[1] / std::max<MInt64>(c->lPitch[1], 1);
+        padRows(pl[1], pitch[1], height, ch, from, to, cbytes);
+        padRows(pl[2], pitch[2], height, ch, from, to, cbytes);
+    };
     if (c->delivered.r > pictureColumns && w >= 2) {
         copyColumn(pl[0], pitch[0], n, w - 1);
-        const MInt64 cw = (w - 1) / hf;
-        if (planar && cw) {
-            copyColumn(pl[1], pitch[1], n / vf, cw);
-            copyColumn(pl[2], pitch[2], n / vf, cw);
+        const MInt64 last = (w - 1) / hf;
+        if (planar && last) {
+            copyColumn(pl[1], pitch[1], n / vf, last);
+            copyColumn(pl[2], pitch[2], n / vf, last);
         }
     } else if ((w & 1) && w > 1 && odd) {
-        copyColumn(pl[1], pitch[1], n / vf, w / hf);
-        copyColumn(pl[2], pitch[2], n / vf, w / hf);
+        columns(w / hf, w / hf + 1);
     } else if ((w % 4) && w >= 5 && id == 0x2A) {
-        for (MInt64 x = w / 4; x < w / 4 + (w % 4); ++x) {
-            for (MInt64 y = 0; y < n / vf; ++y) {
-                pl[1][y * pitch[1] + x] = pl[1][y * pitch[1] + w / 4 - 1];
-                pl[2][y * pitch[2] + x] = pl[2][y * pitch[2] + w / 4 - 1];
-            }
-        }
+        columns(w / 4, w / 4 + (w % 4));
     }
-    const MInt64 ch = (h + vf - 1) / vf, cbytes = (w + hf - 1) / hf;
     if (c->delivered.b > pictureRows && h >= 2) {
         copyRow(pl[0], pitch[0], h - 1, w);
         if (planar && ch >= 2) {
@@ -458,22 +480,11 @@ void repairEdges(JpegComponent* c, MByte** pl, MInt64* pitch, MInt64 n) {
         }
         return;
     }
-    if ((h & 1) && odd && ch >= 2) {
-        copyRow(pl[1], pitch[1], ch - 1, cbytes);
-        copyRow(pl[2], pitch[2], ch - 1, cbytes);
-        return;
-    }
+    // An odd height of 4:2:0, 4:2:2 or 4:4:0, like any width of 3:1 chroma, ends on a chroma row
+    // (column) of its own: nothing to pad.
     if ((h % 4) && id == 0x2B) {
         const MInt64 q = std::max<MInt64>(h / 4, 1);
-        for (MInt64 r = q; r < q + (h % 4); ++r) {
-            std::memmove(pl[1] + r * pitch[1], pl[1] + (q - 1) * pitch[1], size_t(cbytes));
-            std::memmove(pl[2] + r * pitch[2], pl[2] + (q - 1) * pitch[2], size_t(cbytes));
-        }
-        return;
-    }
-    if (id == 0x50000820 && (w % 3)) {
-        copyColumn(pl[1], pitch[1], n / vf, w / 3);
-        copyColumn(pl[2], pitch[2], n / vf, w / 3);
+        rows(q, q + (h % 4));
     }
 }
 

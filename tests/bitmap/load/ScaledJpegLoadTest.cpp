@@ -19,21 +19,6 @@ namespace {
 
 constexpr uint64_t kRGBA = 0x37001777;
 
-enum class Road { Wrapper, Codec };
-
-const char* name(Road r) { return r == Road::Wrapper ? "wrapper" : "codec"; }
-
-Image load(Road road, const Bytes& jpg, int64_t w, int64_t h) {
-    Manager m;
-    Stream st(jpg);
-    Bitmap b(kRGBA, w, h);
-    const MResult r = road == Road::Wrapper ? MdUtilsLoad(m.h, st.s, 2, &b.b)
-                                            : MdBitmapLoadWithAlphaTrans(m.h, st.s, 2, &b.b, 255);
-    EXPECT_EQ(r, MOK) << name(road) << " " << w << "x" << h;
-    if (r != MOK) return Image{};
-    return toImage(b.b, 4);
-}
-
 // Each output pixel is the area-weighted mean of the source pixels that its share of the image
 // covers: output column i covers source columns [i * W / w, (i + 1) * W / w).
 Image boxFilter(const Image& full, int w, int h) {
@@ -174,11 +159,11 @@ TEST(ScaledJpegLoad, PhotographsFollowTheBoxFilteredFullDecode) {
     for (const Case& c : cases) {
         const Bytes jpg = fwtest::encodeJpeg(makePhoto(c.w, c.h), c.subsamp, 95);
         for (Road road : {Road::Wrapper, Road::Codec}) {
-            const Image full = load(road, jpg, c.w, c.h);
+            const Image full = loadRgba(road, jpg, c.w, c.h);
             ASSERT_EQ(full.width, c.w);
             for (Size s : sizesFor(c.w, c.h)) {
                 SCOPED_TRACE(testing::Message() << name(road) << " " << c.w << "x" << c.h << " to " << s.w << "x" << s.h);
-                const Image got = load(road, jpg, s.w, s.h);
+                const Image got = loadRgba(road, jpg, s.w, s.h);
                 ASSERT_EQ(got.width, s.w);
                 const Error e = measure(got, boxFilter(full, s.w, s.h));
                 // A stretch by the part of a pixel that the last reduced column lacks, or a
@@ -201,7 +186,7 @@ TEST(ScaledJpegLoad, EdgesOfLineArtStayWhereTheyAre) {
                 for (Size s : sizesFor(w, h)) {
                     SCOPED_TRACE(testing::Message() << name(road) << " " << w << "x" << h << " to " << s.w << "x" << s.h
                                                     << (vertical ? " vertical" : " horizontal") << " bars");
-                    const Image got = load(road, jpg, s.w, s.h);
+                    const Image got = loadRgba(road, jpg, s.w, s.h);
                     ASSERT_EQ(got.width, s.w);
                     const int n = vertical ? s.w : s.h;
                     const double k = double(n) / extent;

@@ -3,11 +3,13 @@
 #pragma once
 
 #include <gif_lib.h>
+#include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
 #include "MdBitmap.h"
+#include "MdBitmapLoad.h"
 #include "framework_test_support.h"
 
 namespace loadtest {
@@ -43,6 +45,24 @@ inline Image toImage(const MBITMAP& b, int channels) {
 inline void fromRgba(MBITMAP* b, const Image& rgba) {
     for (int64_t y = 0; y < b->lHeight; ++y)
         std::memcpy(b->pPlane[0] + y * b->lPitch[0], rgba.at(0, int(y)), size_t(b->lWidth * 4));
+}
+
+// The two load roads of a file into a bitmap: the image decoder wrapper and the codec's zoom
+// path.
+enum class Road { Wrapper, Codec };
+
+inline const char* name(Road r) { return r == Road::Wrapper ? "wrapper" : "codec"; }
+
+// A JPEG loaded into a w x h RGBA bitmap through one road; an empty image when the load fails.
+inline Image loadRgba(Road road, const Bytes& jpg, int64_t w, int64_t h) {
+    fwtest::Manager m;
+    fwtest::Stream st(jpg);
+    Bitmap b(0x37001777, w, h);
+    const MResult r = road == Road::Wrapper ? MdUtilsLoad(m.h, st.s, 2, &b.b)
+                                            : MdBitmapLoadWithAlphaTrans(m.h, st.s, 2, &b.b, 255);
+    EXPECT_EQ(r, MOK) << name(road) << " " << w << "x" << h;
+    if (r != MOK) return Image{};
+    return toImage(b.b, 4);
 }
 
 namespace detail {

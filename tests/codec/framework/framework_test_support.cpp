@@ -98,6 +98,21 @@ Image quantised332(const Image& rgb) {
     return q;
 }
 
+Image makeEdgePicture(int w, int h) {
+    Image img{w, h, 3, std::vector<uint8_t>(size_t(w) * h * 3)};
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            uint8_t* p = &img.px[(size_t(y) * w + x) * 3];
+            const bool col = x == w - 1, row = y == h - 1;
+            const int wave = int(std::lround(12 * std::sin(x / 9.0) + 10 * std::cos(y / 7.0)));
+            const int rgb[3] = {col && row ? 235 : col ? 225 : row ? 25 : 100 + wave,
+                                col && row ? 215 : col ? 30 : row ? 45 : 150 + wave,
+                                col && row ? 20 : col ? 25 : row ? 225 : 120 - wave};
+            for (int c = 0; c < 3; ++c) p[c] = uint8_t(rgb[c]);
+        }
+    return img;
+}
+
 Bytes encodeBmp24(const Image& rgb) {
     const int pitch = (rgb.width * 3 + 3) & ~3;
     Bytes b = bmpHeader(rgb.width, rgb.height, 24, uint32_t(pitch * rgb.height), 0, 0);
@@ -253,7 +268,12 @@ Bytes encodeJpeg(const Image& img, int subsamp, int quality) {
     tjhandle t = tjInitCompress();
     unsigned char* buf = nullptr;
     unsigned long size = 0;
-    const int ss = subsamp == 0 ? TJSAMP_444 : subsamp == 1 ? TJSAMP_422 : subsamp == 2 ? TJSAMP_420 : TJSAMP_GRAY;
+    const int ss = subsamp == 0   ? TJSAMP_444
+                   : subsamp == 1 ? TJSAMP_422
+                   : subsamp == 2 ? TJSAMP_420
+                   : subsamp == 4 ? TJSAMP_440
+                   : subsamp == 5 ? TJSAMP_411
+                                  : TJSAMP_GRAY;
     const int pf = img.channels == 1 ? TJPF_GRAY : TJPF_RGB;
     tjCompress2(t, img.px.data(), img.width, 0, img.height, pf, &buf, &size, ss, quality, TJFLAG_ACCURATEDCT);
     Bytes out(buf, buf + size);
@@ -271,17 +291,69 @@ Image referenceRgba(const Bytes& file) {
     return img;
 }
 
-Image referenceJpegRgba(const Bytes& file) {
+namespace {
+
+// Reads the header of a JPEG into an open decompressor: the size at 1 / denom (each side rounded
+// up) and the sampling; false when the header cannot be read.
+bool scaledHeader(tjhandle t, const Bytes& file, int denom, int* w, int* h, int* sub) {
+    int cs = 0;
+    if (tjDecompressHeader3(t, file.data(), (unsigned long)file.size(), w, h, sub, &cs) != 0) return false;
+    *w = (*w + denom - 1) / denom;
+    *h = (*h + denom - 1) / denom;
+    return true;
+}
+
+} // namespace
+
+Image referenceJpegRgba(const Bytes& file, int denom) {
     tjhandle t = tjInitDecompress();
-    int w = 0, h = 0, sub = 0, cs = 0;
+    int w = 0, h = 0, sub = 0;
     Image img;
-    if (tjDecompressHeader3(t, file.data(), (unsigned long)file.size(), &w, &h, &sub, &cs) == 0) {
+    if (scaledHeader(t, file, denom, &w, &h, &sub)) {
         img = Image{w, h, 4, std::vector<uint8_t>(size_t(w) * h * 4)};
         if (tjDecompress2(t, file.data(), (unsigned long)file.size(), img.px.data(), w, 0, h, TJPF_RGBA,
                           TJFLAG_ACCURATEDCT | TJFLAG_FASTUPSAMPLE) != 0)
             img = Image{};
     }
     tjDestroy(t);
+    return img;
+}
+
+Planes referenceJpegPlanes(const Bytes& file, int denom) {
+    tjhandle t = tjInitDecompress();
+    int w = 0, h = 0, sub = 0;
+    Planes out;
+    if (scaledHeader(t, file, denom, &w, &h, &sub)) {
+        unsigned char* dst[3] = {};
+        int strides[3] = {};
+        for (int k = 0; k < 3; ++k) {
+            out.width[k] = tjPlaneWidth(k, w, sub);
+            out.height[k] = tjPlaneHeight(k, h, sub);
+            if (out.width[k] < 1) continue;
+            out.plane[k].resize(size_t(out.width[k]) * out.height[k]);
+            dst[k] = out.plane[k].data();
+            strides[k] = out.width[k];
+        }
+        if (tjDecompressToYUVPlanes(t, file.data(), (unsigned long)file.size(), dst, w, strides, h,
+                                    TJFLAG_ACCURATEDCT) != 0)
+            out = Planes{};
+    }
+    tjDestroy(t);
+    return out;
+}
+
+Image rgbaFromPlanes(const Planes& p, int w, int h) {
+    Image img{w, h, 4, std::vector<uint8_t>(size_t(w) * h * 4, 255)};
+    const bool grey = p.width[1] < 1;
+    const int hf = grey ? 1 : p.width[0] / p.width[1], vf = grey ? 1 : p.height[0] / p.height[1];
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const double luma = p.at(0, x, y);
+            const double cb = grey ? 0 : p.at(1, x / hf, y / vf) - 128.0, cr = grey ? 0 : p.at(2, x / hf, y / vf) - 128.0;
+            const double rgb[3] = {luma + 1.402 * cr, luma - 0.344136 * cb - 0.714136 * cr, luma + 1.772 * cb};
+            for (int c = 0; c < 3; ++c)
+                img.px[(size_t(y) * w + x) * 4 + c] = uint8_t(std::clamp(int(std::lround(rgb[c])), 0, 255));
+        }
     return img;
 }
 
