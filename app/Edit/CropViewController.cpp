@@ -34,7 +34,8 @@ namespace {
 // The tracking view's number for a press inside the rectangle: a move.
 constexpr LMTrackPosition kTrackPositionInside = 9;
 
-// The mode's view: lays its pages out again when the window changes size.
+// The mode's view: lays its pages out again when the window changes size. While the mode fades
+// out, the viewer beneath is already back: the mouse passes through to it.
 class CropModeView final : public kpv::View {
 public:
     explicit CropModeView(std::function<void()> resized) : m_resized(std::move(resized)) {}
@@ -44,10 +45,18 @@ public:
         if (m_resized)
             m_resized();
     }
+    kpv::View *hitTest(kpv::Point pointInSuperview) override
+    {
+        return m_leaving ? nullptr : kpv::View::hitTest(pointInSuperview);
+    }
+    void setLeaving(bool leaving) { m_leaving = leaving; }
 
 private:
     std::function<void()> m_resized;
+    bool m_leaving = false;
 };
+
+CropModeView *modeView(const std::unique_ptr<kpv::View> &view) { return static_cast<CropModeView *>(view.get()); }
 
 // A queued run of the crop worker that can see its own cancelled flag.
 class WorkerOperation final : public kpv::Operation {
@@ -76,6 +85,8 @@ CropViewController::CropViewController(CropViewHost &host) : m_host(host)
     m_resultPage = std::make_unique<kpv::View>();
     m_previewView = std::make_unique<CropPreviewView>();
     m_resultPage->addSubview(m_previewView.get());
+    // The whole mode fades in on entering and out on leaving; it starts hidden.
+    m_cropViewShowProxy = std::make_unique<LMFadeShowProxy>(m_view.get(), true);
     m_cropPageShowProxy = std::make_unique<LMFadeShowProxy>(m_cropPage.get(), false);
     m_resultPageShowProxy = std::make_unique<LMFadeShowProxy>(m_resultPage.get(), true);
     loadControls();
@@ -132,6 +143,7 @@ CropViewController::~CropViewController()
     if (m_imageZoomTimer)
         m_imageZoomTimer->stop();
     // Fades still running end now, while the pages they touch are still here.
+    m_cropViewShowProxy.reset();
     m_cropPageShowProxy.reset();
     m_resultPageShowProxy.reset();
     if (m_favorFileAnimationView)
@@ -184,13 +196,22 @@ void CropViewController::willChangeMainShowMode(long, long newMode)
     m_resultPage->setAlphaValue(0);
     if (container) {
         m_view->setFrame(container->bounds());
-        container->addSubview(m_view.get());
+        // Back before the last fade-out ended, the view is still there and stays where it is.
+        if (m_view->superview() != container)
+            container->addSubview(m_view.get());
     }
+    modeView(m_view)->setLeaving(false);
     m_cropPage->setFrame(m_view->bounds());
     m_isCurCroppedImagePage = false;
 
+    const LMNavFileInfoPtr lastFileInfo = m_fileInfo;
+    const LMImageRotateAngle lastAngle = m_angle;
     m_fileInfo = m_host.curFileInfo();
     m_angle = m_host.angleRotate();
+    // A preview kept from a visit whose fade-out had not ended is of another picture when the
+    // file or the view's turn changed meanwhile: it must not stand in for a crop of this one.
+    if (m_croppedImage && (m_fileInfo != lastFileInfo || !(m_angle == lastAngle)))
+        dropCroppedPreview();
     const LMPathString path = m_fileInfo ? m_fileInfo->filePath() : LMPathString();
     m_model.enterWithFile(path, m_fileInfo ? m_fileInfo->imgBaseInfo() : nullptr, m_angle,
                           m_host.mainScreenSizePoints());
@@ -205,8 +226,9 @@ void CropViewController::didChangeMainShowMode(long oldMode, long newMode)
         m_active = true;
         updateCustomSizeInfo();
         layoutCropPage();
-        m_view->setHidden(false);
-        m_view->setAlphaValue(1);
+        // Fades in over what the viewer showed (back from a fade-out, from where that had got);
+        // the mode takes input from the start.
+        m_cropViewShowProxy->showWithAnimation(true, false);
         if (!m_keyMonitor)
             m_keyMonitor = center.addLocalMonitorForEventsMatchingMask(
                 kpv::KeyDownMask, [this](const kpv::Event &e) { return handleKeyDown(e); });
@@ -217,16 +239,32 @@ void CropViewController::didChangeMainShowMode(long oldMode, long newMode)
             center.removeMonitor(m_keyMonitor);
             m_keyMonitor.reset();
         }
-        // The preview belongs to this visit of the mode only.
-        m_croppedImage.reset();
-        m_rawCropRectLastCropped = QRectF();
         if (m_imageZoomTimer)
             m_imageZoomTimer->stop();
         m_previewView->setEnable(true);
-        m_previewView->showImage(nullptr);
-        m_imageView->setImage(nullptr, 0);
-        m_view->removeFromSuperview();
+        // The mode fades out with its pictures still in it; only when it has gone, and the user
+        // did not come back meanwhile, are they let go. The preview belongs to this visit only.
+        modeView(m_view)->setLeaving(true);
+        std::weak_ptr<bool> alive = m_alive;
+        auto gone = [this, alive] {
+            if (alive.expired() || m_active)
+                return;
+            dropCroppedPreview();
+            m_imageView->setImage(nullptr, 0);
+            m_view->removeFromSuperview();
+        };
+        if (m_view->isHidden())
+            gone();
+        else
+            m_cropViewShowProxy->hideWithAnimation(true, gone);
     }
+}
+
+void CropViewController::dropCroppedPreview()
+{
+    m_croppedImage.reset();
+    m_rawCropRectLastCropped = QRectF();
+    m_previewView->showImage(nullptr);
 }
 
 bool CropViewController::handleKeyDown(const kpv::Event &e)

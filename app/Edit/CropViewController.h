@@ -207,6 +207,7 @@ private:
     QRectF viewRectToVisual(const kpv::Rect &r) const;
     kpv::Rect visualRectToView(const QRectF &r) const;
     void cancelAndWaitForSaves();
+    void dropCroppedPreview();
     void loadControls();
     void registNotifications(bool regist);
     void layoutPages();
@@ -267,7 +268,9 @@ private:
     std::unique_ptr<LMBlockRepeatTimer> m_favorFileAnimationTimer;
     std::unique_ptr<LMPopMenuViewController> m_customSizePopMenu;
     bool m_customSizeMenuViewPopup = false;
-    // The pages cross-fade; declared after the pages so they go first.
+    // The mode view fades in and out, the pages cross-fade; declared after the views so they go
+    // first.
+    std::unique_ptr<LMFadeShowProxy> m_cropViewShowProxy;
     std::unique_ptr<LMFadeShowProxy> m_cropPageShowProxy;
     std::unique_ptr<LMFadeShowProxy> m_resultPageShowProxy;
     std::unique_ptr<LMBlockTimer> m_imageZoomTimer;

@@ -8,6 +8,7 @@
 
 #include "Kit/LMAreaTrackView.h"
 #include "Kit/LMButton.h"
+#include "Kit/LMEventMonitorCenter.h"
 #include "Kit/LMImageView.h"
 #include "Kit/LMNormalCustomButton.h"
 #include "Kit/LMPopMenuView.h"
@@ -155,12 +156,14 @@ TEST_F(CropView, EnteringShowsTheCropPageAndKeepsTheLastRectangle)
     controller.selectAll();
     EXPECT_EQ(controller.originalImageRawCropRect(), QRectF(0, 0, 200, 100));
     leave();
+    settleZoom(0.5);
     EXPECT_EQ(controller.view()->superview(), nullptr);
     enter();
     EXPECT_EQ(controller.originalImageRawCropRect(), QRectF(0, 0, 200, 100));
 
     // Another file starts again with its centred half.
     leave();
+    settleZoom(0.5);
     openFile("b.png", QSize(40, 40));
     enter();
     EXPECT_EQ(controller.originalImageRawCropRect(), QRectF(10, 10, 20, 20));
@@ -822,6 +825,123 @@ TEST_F(CropPreview, WheelAndPinchFromTheDesktopReachThePreview)
 
     window.orderOut();
     host.container.removeFromSuperview();
+}
+
+} // namespace
+
+namespace {
+
+// The blue of the test picture in the middle of the crop page: the page still shows the photo.
+bool cropPageShowsThePicture(CropViewController &controller)
+{
+    const QImage shot = controller.cropPage()->renderToImage(1.0);
+    const kpv::Rect img = controller.imageViewRect();
+    const QColor c = QColor::fromRgba(shot.pixel(int(img.midX()), int(shot.height() - img.midY())));
+    return c.blue() > 60 && c.red() < 60;
+}
+
+// The whole mode fades in over 0.3 s on entering and out over 0.3 s on leaving. It takes input
+// from the start of its fade-in; once left, keys and clicks belong to the viewer again while the
+// pictures fade out with it, and only then is the view taken away.
+TEST_F(CropView, ModeFadesInAndOut)
+{
+    openFile("a.png", QSize(200, 100));
+    kpv::View *view = controller.view();
+    EXPECT_TRUE(view->isHidden());
+    enter();
+    EXPECT_EQ(view->superview(), &host.container);
+    EXPECT_FALSE(view->isHidden());
+    EXPECT_LT(view->alphaValue(), 0.1);
+    settleZoom(0.15);
+    EXPECT_GT(view->alphaValue(), 0.3);
+    EXPECT_LT(view->alphaValue(), 0.7);
+    // Half-way in, the commands already work and clicks reach the crop page.
+    controller.selectAll();
+    EXPECT_EQ(controller.originalImageRawCropRect(), QRectF(0, 0, 200, 100));
+    const kpv::Point middle{200, 150};
+    kpv::View *hit = host.container.hitTest(middle);
+    ASSERT_TRUE(hit);
+    EXPECT_TRUE(hit->isDescendantOf(view));
+    settleZoom(0.3);
+    EXPECT_DOUBLE_EQ(view->alphaValue(), 1.0);
+
+    // Esc leaves once: the second press is not the mode's any more.
+    auto &monitors = LMEventMonitorCenter::eventMonitorCenter();
+    auto esc = [] { return kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::Escape, "\x1b", "\x1b", nullptr); };
+    EXPECT_EQ(monitors.dispatch(esc()), nullptr);
+    ASSERT_EQ(host.showModes, std::vector<long>{4});
+    leave();
+    EXPECT_NE(monitors.dispatch(esc()), nullptr);
+    EXPECT_EQ(host.showModes.size(), 1u);
+
+    // Fading out: still over the viewer with its picture, but the mouse goes to what is beneath.
+    settleZoom(0.15);
+    EXPECT_EQ(view->superview(), &host.container);
+    EXPECT_GT(view->alphaValue(), 0.3);
+    EXPECT_LT(view->alphaValue(), 0.7);
+    EXPECT_TRUE(cropPageShowsThePicture(controller));
+    EXPECT_EQ(host.container.hitTest(middle), &host.container);
+    EXPECT_FALSE(controller.canDoAction(CropModeModel::ZoomIn));
+    settleZoom(0.3);
+    EXPECT_EQ(view->superview(), nullptr);
+    EXPECT_TRUE(view->isHidden());
+    EXPECT_FALSE(cropPageShowsThePicture(controller));
+}
+
+// Leaving while the mode fades in turns the fade round from where it had got; coming back while it
+// fades out does the same and keeps the view, its picture and a preview of the same picture.
+TEST_F(CropView, LeavingAndComingBackHalfWayTurnTheFadeRound)
+{
+    openFile("a.png", QSize(200, 100));
+    kpv::View *view = controller.view();
+    enter();
+    settleZoom(0.1);
+    const double reached = view->alphaValue();
+    ASSERT_GT(reached, 0.1);
+    leave();
+    settleZoom(1.0 / 60.0);
+    EXPECT_LT(view->alphaValue(), reached);
+    EXPECT_GT(view->alphaValue(), 0.0);
+    settleZoom(0.4);
+    EXPECT_EQ(view->superview(), nullptr);
+
+    // A preview made, the mode left and entered again half-way out.
+    enter();
+    settleZoom(0.4);
+    controller.doCrop();
+    waitForSave();
+    const LMImagePtr preview = controller.croppedImage();
+    ASSERT_TRUE(preview);
+    leave();
+    settleZoom(0.15);
+    const double half = view->alphaValue();
+    enter();
+    EXPECT_EQ(view->superview(), &host.container);
+    settleZoom(1.0 / 60.0);
+    EXPECT_GT(view->alphaValue(), half);
+    settleZoom(0.5);
+    EXPECT_EQ(view->superview(), &host.container);
+    EXPECT_FALSE(view->isHidden());
+    EXPECT_DOUBLE_EQ(view->alphaValue(), 1.0);
+    EXPECT_TRUE(cropPageShowsThePicture(controller));
+    EXPECT_FALSE(controller.isCurCroppedImagePage());
+    controller.doCrop();
+    EXPECT_FALSE(controller.inSaving());
+    EXPECT_EQ(controller.croppedImage(), preview);
+
+    // Back half-way out on another picture of the same size: its crop is made anew, never the last
+    // picture's preview.
+    controller.doCrop();
+    leave();
+    settleZoom(0.1);
+    openFile("b.png", QSize(200, 100));
+    enter();
+    EXPECT_FALSE(controller.croppedImage());
+    controller.doCrop();
+    EXPECT_TRUE(controller.inSaving());
+    waitForSave();
+    ASSERT_TRUE(controller.croppedImage());
+    EXPECT_NE(controller.croppedImage(), preview);
 }
 
 } // namespace

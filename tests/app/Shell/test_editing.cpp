@@ -142,9 +142,14 @@ TEST_F(Editing, CropCommandOpensTheCropPageAndEscapeReturns)
     openViewer();
     ASSERT_TRUE(controller->canDoAction(9));
     controller->performMenuAction(9);
-    settle();
+    settle(0.1);
     ASSERT_EQ(controller->showMode(), MainShowModeCrop);
     ASSERT_TRUE(crop());
+    // The mode fades in over the viewer.
+    EXPECT_GT(crop()->view()->alphaValue(), 0.0);
+    EXPECT_LT(crop()->view()->alphaValue(), 1.0);
+    settle();
+    EXPECT_DOUBLE_EQ(crop()->view()->alphaValue(), 1.0);
     // The page shows in the window's background, over the centred half of the picture.
     EXPECT_EQ(crop()->view()->superview(), controller->containerViewByShowMode(MainShowModeCrop));
     EXPECT_EQ(crop()->view()->frame().size, controller->containerViewByShowMode(MainShowModeCrop)->bounds().size);
@@ -167,7 +172,13 @@ TEST_F(Editing, CropCommandOpensTheCropPageAndEscapeReturns)
     EXPECT_FALSE(controller->canDoAction(10));
     EXPECT_TRUE(controller->canDoAction(32));
 
+    // Esc twice: the mode is left once and fades out; the second press is the viewer's.
     pressEscape();
+    pressEscape();
+    settle(0.1);
+    EXPECT_EQ(controller->showMode(), MainShowModeView);
+    EXPECT_EQ(crop()->view()->superview(), controller->containerViewByShowMode(MainShowModeCrop));
+    EXPECT_LT(crop()->view()->alphaValue(), 1.0);
     settle();
     EXPECT_EQ(controller->showMode(), MainShowModeView);
     EXPECT_EQ(crop()->view()->superview(), nullptr);
