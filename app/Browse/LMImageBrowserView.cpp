@@ -30,10 +30,6 @@ constexpr unsigned short kKeyPageDown = 121;
 // What an entry costs beside its pixels, so that unreadable files are counted too.
 constexpr qsizetype kPictureEntryOverhead = 256;
 
-qsizetype pictureCost(const QImage& image)
-{
-    return qsizetype(image.sizeInBytes()) + kPictureEntryOverhead;
-}
 constexpr double kDragThreshold = 4.0;
 } // namespace
 
@@ -325,13 +321,39 @@ std::set<QString> LMImageBrowserView::visiblePictureUIDs() const
     return uids;
 }
 
+qsizetype LMImageBrowserView::pictureCost(const CachedPicture& picture)
+{
+    // A picture shown at its own size shares its pixels with the display copy.
+    const bool shared = picture.display.cacheKey() == picture.image.cacheKey();
+    return qsizetype(picture.image.sizeInBytes()) + (shared ? 0 : qsizetype(picture.display.sizeInBytes())) +
+           kPictureEntryOverhead;
+}
+
 void LMImageBrowserView::insertPicture(const QString& uid, const QImage& picture, int requestedPixels)
 {
     if (auto it = m_pictures.find(uid); it != m_pictures.end())
-        m_pictureBytes -= pictureCost(it->image);
-    m_pictures.insert(uid, {picture, ++m_pictureUseClock, requestedPixels});
-    m_pictureBytes += pictureCost(picture);
+        m_pictureBytes -= pictureCost(*it);
+    const CachedPicture entry{picture, ++m_pictureUseClock, requestedPixels, {}};
+    m_pictures.insert(uid, entry);
+    m_pictureBytes += pictureCost(entry);
     evictPictures();
+}
+
+QImage LMImageBrowserView::displayPicture(const QString& uid, QSize pixels)
+{
+    auto it = m_pictures.find(uid);
+    if (it == m_pictures.end() || it->image.isNull() || pixels.isEmpty())
+        return {};
+    if (it->display.size() != pixels) {
+        m_pictureBytes -= pictureCost(*it);
+        it->display = it->image.size() == pixels
+                          ? it->image
+                          : it->image.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        if (it->display.format() != QImage::Format_ARGB32_Premultiplied && it->display.format() != QImage::Format_RGB32)
+            it->display.convertTo(it->display.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+        m_pictureBytes += pictureCost(*it);
+    }
+    return it->display;
 }
 
 void LMImageBrowserView::evictPictures()
@@ -349,7 +371,7 @@ void LMImageBrowserView::evictPictures()
         if (m_pictureBytes <= m_pictureBudget)
             break;
         auto it = m_pictures.find(uid);
-        m_pictureBytes -= pictureCost(it->image);
+        m_pictureBytes -= pictureCost(*it);
         m_pictures.erase(it);
     }
 }
@@ -454,11 +476,21 @@ void LMImageBrowserView::drawRect(const kpv::Rect&)
                 if (hasCachedPicture(uid))
                     drawMissingMark(*g, frame);
             } else {
-                g->drawImage(kpv::Image(picture), frame);
+                // On whole device pixels, so that the scaled picture is copied as it is.
+                const double scale = g->backingScaleFactor() > 0 ? g->backingScaleFactor() : 1.0;
+                const double x = std::round(frame.x() * scale), y = std::round(frame.y() * scale);
+                // The size alone decides the pixels, so scrolling never asks for a new scaling.
+                const QSize pixels(int(std::round(frame.width() * scale)), int(std::round(frame.height() * scale)));
+                const kpv::Rect snapped(x / scale, y / scale, pixels.width() / scale, pixels.height() / scale);
+                const QImage shown = displayPicture(uid, pixels);
+                if (!shown.isNull())
+                    g->drawImage(kpv::Image(shown, scale), snapped);
             }
             if (m_selection.count(index))
                 g->strokeRect(frame, selected, 2.0);
         }
+        // The scaled copies made above count against the budget too.
+        evictPictures();
     }
     updateItemUI();
 }

@@ -162,7 +162,13 @@ private:
         QImage image;
         quint64 lastUse = 0;
         int requestedPixels = 0; // the size it was read for (a small file gives less)
+        // The picture scaled once to the pixels of its cell, so that painting a frame copies
+        // pixels instead of scaling every picture in sight again.
+        QImage display;
     };
+    static qsizetype pictureCost(const CachedPicture& picture);
+    // The picture of `uid` at exactly `pixels`, made on first use at that size (null when none).
+    QImage displayPicture(const QString& uid, QSize pixels);
     QHash<QString, CachedPicture> m_pictures;
     quint64 m_pictureUseClock = 0;
     qsizetype m_pictureBytes = 0;

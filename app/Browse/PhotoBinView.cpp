@@ -106,6 +106,8 @@ void PhotoBinView::beginUpdateVisibleItems(bool animate, const kpv::Rect& target
         }
         if (cell) {
             cell->setRollover(false);
+            if (animate)
+                cell->setHidden(false);
             updateImageForItem(cell, i);
         }
     }
@@ -153,8 +155,19 @@ void PhotoBinView::endUpdateVisibleItems(const kpv::Rect& target, PhotoBinStripG
             }
         }
     }
+    showWholeCellsOnly(target);
     if (complete)
         complete();
+}
+
+void PhotoBinView::showWholeCellsOnly(const kpv::Rect& stripFrame)
+{
+    const kpv::Rect window = superview() ? superview()->bounds() : kpv::Rect();
+    for (const auto& [index, cell] : m_visibleItemViews) {
+        const double left = stripFrame.x() + cell->frame().x();
+        const double right = left + cell->frame().width();
+        cell->setHidden(left < window.x() - 0.5 || right > window.x() + window.width() + 0.5);
+    }
 }
 
 void PhotoBinView::navigateToIndex(std::size_t index)

@@ -77,6 +77,9 @@ private:
     PhotoBinStripGeometry geometry() const;
     void beginUpdateVisibleItems(bool animate, const kpv::Rect& target, CompleteBlock complete);
     void endUpdateVisibleItems(const kpv::Rect& target, PhotoBinStripGeometry::Range range, CompleteBlock complete);
+    // At rest only cells wholly inside the window are shown: a thumbnail cut by the window's edge
+    // looks like one running past the end of the bin. While the strip slides, all are shown.
+    void showWholeCellsOnly(const kpv::Rect& stripFrame);
     void updateImageForItem(PhotoBinItemView* cell, std::uint64_t index);
 
     PhotoBinViewDataSource* m_dataSource = nullptr;

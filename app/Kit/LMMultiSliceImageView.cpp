@@ -12,15 +12,35 @@ void LMMultiSliceImageView::setBackgroundImage(kpv::ImagePtr image, const Divs& 
     for (double v : rowsFromTop)
         m_imageRowDivValues.insert(m_imageRowDivValues.begin(), h - v);
     m_imageColDivValues = columns;
+    m_drawn = QImage();
     setNeedsDisplay();
 }
 
 void LMMultiSliceImageView::drawRect(const kpv::Rect&)
 {
     kpv::GraphicsContext* ctx = kpv::GraphicsContext::current();
-    const double scale = window() ? window()->backingScaleFactor() : (ctx ? ctx->backingScaleFactor() : 1.0);
-    kpv::ImagePtr image = preferredImageByImage(m_bkgrdImage, scale, ctx);
-    drawMultiSliceImageImage(image, bounds(), m_imageRowDivValues, m_imageColDivValues);
+    if (!ctx || !m_bkgrdImage)
+        return;
+    const double scale = window() ? window()->backingScaleFactor() : ctx->backingScaleFactor();
+    const kpv::Rect b = bounds();
+    const QSize pixels(int(std::ceil(b.width() * scale)), int(std::ceil(b.height() * scale)));
+    if (pixels.isEmpty())
+        return;
+    if (m_drawn.size() != pixels || m_drawnScale != scale) {
+        m_drawn = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+        m_drawn.setDevicePixelRatio(scale);
+        m_drawn.fill(Qt::transparent);
+        m_drawnScale = scale;
+        QPainter painter(&m_drawn);
+        if (!isFlipped()) {
+            painter.translate(0, b.height());
+            painter.scale(1, -1);
+        }
+        kpv::GraphicsContext drawn(&painter, isFlipped(), scale);
+        drawMultiSliceImageImage(preferredImageByImage(m_bkgrdImage, scale, &drawn), b, m_imageRowDivValues,
+                                 m_imageColDivValues);
+    }
+    ctx->drawImage(kpv::Image(m_drawn, scale), kpv::Rect(0, 0, pixels.width() / scale, pixels.height() / scale));
 }
 
 kpv::ImagePtr LMMultiSliceImageView::preferredImageByImage(const kpv::ImagePtr& image, double contentScale,

@@ -42,4 +42,9 @@ private:
     kpv::ImagePtr m_bkgrdImage;
     Divs m_imageRowDivValues;
     Divs m_imageColDivValues;
+    // The slices as last drawn, for the size and scale they were drawn at: views of this kind
+    // stand behind every cell of a grid, and stretching nine slices at every paint costs more
+    // than the rest of the cell together.
+    QImage m_drawn;
+    double m_drawnScale = 0;
 };

@@ -14,6 +14,7 @@
 
 namespace kpv {
 class Operation;
+class WorkspaceServices;
 }
 class BatchPopViewController;
 class FavoriteListFile;
@@ -66,6 +67,10 @@ public:
     void updateFavPhotoBoxUI() override;
     // Tests: answers the folder panel instead of the user.
     void setFolderChooser(std::function<QString(const QString&)> chooser) { m_folderChooser = std::move(chooser); }
+    // The desktop that reveals files: the viewer's (so that a stand-in reaches both); the system's
+    // when there is none.
+    using WorkspaceProvider = std::function<kpv::WorkspaceServices*()>;
+    void setWorkspaceProvider(WorkspaceProvider provider) { m_workspace = std::move(provider); }
     BatchPopViewController* batchPopViewController() const;
     ShareSelectWebsiteViewController* shareSelectWebsiteViewController() const;
 
@@ -77,6 +82,7 @@ private:
     std::unique_ptr<BatchMenu> m_batchMenu;
     std::unique_ptr<SharePopMenu> m_shareMenu;
     std::function<QString(const QString&)> m_folderChooser;
+    WorkspaceProvider m_workspace;
 };
 
 namespace detail {
@@ -119,5 +125,6 @@ extern const char* const FavoriteListFileName; // "favorites.json"
 // that the viewer's favourites box and My Favourites are right from the start.
 void restoreFavorites(MainWndController& windowController);
 
-// Registers the favourites' factory with the window controller.
-void registerFavoriteMode(MainWndController& windowController);
+// Registers the favourites' factory with the window controller; `workspace` gives the desktop
+// that reveals files (the system's when empty or when it answers nothing).
+void registerFavoriteMode(MainWndController& windowController, MainWndFavoriteHost::WorkspaceProvider workspace = {});

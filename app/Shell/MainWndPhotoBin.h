@@ -41,6 +41,10 @@ public:
     qsizetype photoBinWholeVisibleItemCountOfCurPage() const;
     void resetPhotoBinFiles() { m_controller->resetAllFiles(); }
     bool isShown() const { return m_shown; }
+    // Told the height the strip covers along the bottom of the window whenever it is shown or
+    // hidden (0 when hidden or when it stands in the toolbar).
+    void setCoveredHeightHandler(std::function<void(double)> handler) { m_coveredHeightHandler = std::move(handler); }
+    double coveredHeight() const;
 
     // ---- What the strip reads of the viewer ----
     const QList<LMPathString>& filePaths() const override;
@@ -60,6 +64,7 @@ private:
     NavigateController& m_navigator;
     std::unique_ptr<PhotoBinViewController> m_controller;
     std::function<kpv::View*()> m_containerProvider;
+    std::function<void(double)> m_coveredHeightHandler;
     // The bar along the bottom of the content view (owned by it once added, else here).
     mutable kpv::View* m_bar = nullptr;
     mutable std::unique_ptr<kpv::View> m_ownedBar;

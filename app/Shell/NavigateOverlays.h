@@ -46,6 +46,10 @@ public:
     // The file line: hidden with the whole information container, filled from the record. The
     // status line hides with the container too, and comes back with it when it has a text.
     void setNavInfoContainerHidden(bool hidden);
+    // Where the file line stands (parent coordinates): on the bottom edge, or on top of a bar that
+    // covers the bottom (the photo bin), so that the bar never hides it.
+    void setFileLineBottom(double y);
+    double fileLineBottom() const;
     void setFileImgBaseInfo(const LMFileImgBaseInfoPtr& info, int64_t mask);
     const NavFileInfoView& fileInfo() const { return m_fileInfo; }
 

@@ -422,8 +422,9 @@ void MainWndController::runRoutedCommand(long tag, long argument)
         return;
     }
     if ((c->otherModes & unsigned(m_showMode)) != 0) {
+        // The modes run batch convert as their action 20 (the menu's tag is the shell's own).
         if (ShowModeController* mode = existingModeController(m_showMode))
-            mode->doAction(tag, argument);
+            mode->doAction(tag == TagBatchConvert ? 20 : tag, argument);
     }
 }
 

@@ -279,10 +279,12 @@ void restoreFavorites(MainWndController& windowController)
     favorites->restoreSavedFavorites(config->settingsFolder() + u'/' + QLatin1String(FavoriteListFileName));
 }
 
-void registerFavoriteMode(MainWndController& windowController)
+void registerFavoriteMode(MainWndController& windowController, MainWndFavoriteHost::WorkspaceProvider workspace)
 {
-    windowController.setShowModeControllerFactory(MainShowModeFavorite, [](MainWndController& controller) {
-        return std::unique_ptr<ShowModeController>(std::make_unique<MainWndFavoriteController>(controller));
+    windowController.setShowModeControllerFactory(MainShowModeFavorite, [workspace](MainWndController& controller) {
+        auto made = std::make_unique<MainWndFavoriteController>(controller);
+        made->host().setWorkspaceProvider(workspace);
+        return std::unique_ptr<ShowModeController>(std::move(made));
     });
 }
 
@@ -314,7 +316,11 @@ QString MainWndFavoriteHost::shareButtonToolTip(long shareType) const
 void MainWndFavoriteHost::revealFilesInFinder(const QList<LMPathString>& paths)
 {
     // The file manager shows one selected file; the first of the selection stands for the rest.
-    if (!paths.isEmpty())
+    if (paths.isEmpty())
+        return;
+    if (kpv::WorkspaceServices* workspace = m_workspace ? m_workspace() : nullptr)
+        workspace->selectFileInFileViewer(paths.first().path());
+    else
         kpv::SystemWorkspaceServices().selectFileInFileViewer(paths.first().path());
 }
 

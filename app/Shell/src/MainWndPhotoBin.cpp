@@ -80,6 +80,15 @@ void MainWndPhotoBin::showPhotoBinView(bool show)
     m_controller->show(show);
     if (show)
         m_controller->photoBinView()->curItemChanged();
+    if (m_coveredHeightHandler)
+        m_coveredHeightHandler(coveredHeight());
+}
+
+double MainWndPhotoBin::coveredHeight() const
+{
+    if (!m_shown || !m_bar || viewNavToolbarContainer() != m_bar || m_bar->isHidden())
+        return 0;
+    return m_bar->frame().y() + m_bar->frame().height();
 }
 
 qsizetype MainWndPhotoBin::photoBinWholeVisibleItemCountOfCurPage() const

@@ -145,6 +145,15 @@ void NavigateOverlays::setNavInfoContainerHidden(bool hidden)
     m_statusContainer->setHidden(hidden || m_statusText.isEmpty());
 }
 
+void NavigateOverlays::setFileLineBottom(double y)
+{
+    const kpv::Rect f = m_infoContainer->frame();
+    if (f.y() != y)
+        m_infoContainer->setFrame(kpv::Rect(f.x(), y, f.width(), f.height()));
+}
+
+double NavigateOverlays::fileLineBottom() const { return m_infoContainer->frame().y(); }
+
 void NavigateOverlays::setFileImgBaseInfo(const LMFileImgBaseInfoPtr& info, int64_t mask)
 {
     m_fileInfo.setBounds(QRectF(0, 0, m_infoContainer->bounds().width(), kFileLineHeight));

@@ -85,6 +85,8 @@ NavigateViewMode::NavigateViewMode(AppDelegate& delegate, MainWndController& win
     windowController.setNavigateController(m_adapter.get());
     m_photoBin = std::make_unique<MainWndPhotoBin>(windowController, *m_controller);
     m_host->setPhotoBin(m_photoBin.get());
+    if (NavigateOverlays* overlays = m_overlays.get())
+        m_photoBin->setCoveredHeightHandler([overlays](double height) { overlays->setFileLineBottom(height); });
     if (content) {
         m_toolbar = std::make_unique<NavigateToolbar>(windowController, *m_controller, *m_adapter, *m_host, *m_photoBin,
                                                       m_overlays.get());

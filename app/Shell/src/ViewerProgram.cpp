@@ -25,7 +25,8 @@ ViewerProgram::ViewerProgram(AppDelegate& delegate)
     delegate.setSlideshowThemeMgr(std::make_unique<SlideshowThemeMgr>(delegate.mainConfig()));
     // Every show mode other than the empty state and the viewer, one line each.
     registerSlideshowMode(*m_controller);
-    registerFavoriteMode(*m_controller);
+    registerFavoriteMode(*m_controller,
+                         [this] { return m_viewMode ? m_viewMode->host().workspaceServices() : nullptr; });
     m_viewMode = std::make_unique<NavigateViewMode>(delegate, *m_controller);
     registerCropMode(*m_controller, m_viewMode->controller(), m_viewMode->imageView(), m_viewMode->host());
     NavigateViewMode* viewMode = m_viewMode.get();

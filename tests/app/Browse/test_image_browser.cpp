@@ -183,6 +183,44 @@ TEST(ImageBrowserPictures, CacheStaysWithinItsBudgetAndKeepsWhatIsInSight)
     EXPECT_EQ(browser.pictureCacheCount(), browser.visibleItemIndexes().size());
 }
 
+// Painting scales each picture once to its cell and copies it from then on: what is on screen is
+// the picture in its frame, after scrolling too, and the scaled copies count against the budget.
+TEST(ImageBrowserPictures, PaintedPicturesFillTheirFramesAndStayWithinTheBudget)
+{
+    PictureGrid grid(120, true);
+    LMImageBrowserView& browser = *grid.browser;
+    browser.requestVisiblePictures();
+    const qsizetype unpainted = browser.pictureCacheBytes();
+    const std::size_t onScreen = browser.visibleItemIndexes().size();
+    // Room for a few screens: the pictures in sight are always kept, scaled copies and all.
+    browser.setPictureCacheBudget(unpainted * 8);
+    auto checkScreen = [&](const char* when) {
+        const QImage shot = browser.renderToImage(1.0);
+        for (std::size_t i : browser.visibleItemIndexes()) {
+            const kpv::Rect f = browser.itemImageFrameAtIndex(i);
+            if (f.y() < 2 || f.y() + f.height() > browser.bounds().height() - 2)
+                continue; // cut by the edge of the view
+            const QImage picture = browser.cachedPicture(grid.src.items[i]->uid);
+            ASSERT_FALSE(picture.isNull()) << when << ", item " << i;
+            // The middle of the frame shows the middle of the picture (the view is flipped).
+            const QColor want = picture.pixelColor(picture.width() / 2, picture.height() / 2);
+            const QColor got = shot.pixelColor(int(f.x() + f.width() / 2), int(f.y() + f.height() / 2));
+            EXPECT_NEAR(got.red(), want.red(), 24) << when << ", item " << i;
+            EXPECT_NEAR(got.green(), want.green(), 24) << when << ", item " << i;
+            EXPECT_NEAR(got.blue(), want.blue(), 24) << when << ", item " << i;
+        }
+        EXPECT_LE(browser.pictureCacheBytes(), browser.pictureCacheBudget()) << when;
+    };
+    checkScreen("first paint");
+    EXPECT_GT(browser.pictureCacheBytes(), unpainted) << "the scaled copies are counted";
+    for (double y = 37; y < 120 / 4 * 91; y += 137) {
+        browser.setScrollOffset(y);
+        browser.requestVisiblePictures();
+        checkScreen("scrolled");
+    }
+    EXPECT_GE(browser.pictureCacheCount(), onScreen);
+}
+
 TEST(ImageBrowserPictures, PicturesAreReadAtTheCellsSize)
 {
     QTemporaryDir dir;

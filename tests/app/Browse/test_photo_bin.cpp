@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <set>
 
 namespace {
 
@@ -192,6 +193,52 @@ TEST_F(PhotoBin, ItemsShowPlaceholdersAndFollowTheCacheRule)
     EXPECT_FALSE(c->cachedItem(P("/g1.jpg")));
     ASSERT_TRUE(c->cachedItem(P("/f0.jpg")));
     EXPECT_EQ(c->cachedItem(P("/f0.jpg"))->image().pixelColor(0, 0), QColor(Qt::yellow));
+}
+
+// Cells cut by an edge of the bin's window are not shown once the strip is at rest, whichever item
+// is current; while it slides they are, so that thumbnails come in from the edge.
+TEST_F(PhotoBin, OnlyWholeThumbnailsShowAtRest)
+{
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
+    c->show(true);
+    PhotoBinView* strip = c->photoBinView();
+    ASSERT_TRUE(strip->superview());
+    auto check = [&](const char* when) {
+        const kpv::Rect window = strip->superview()->bounds();
+        int shown = 0, cut = 0;
+        for (std::uint64_t i = 0; i < 30; ++i) {
+            PhotoBinItemView* cell = strip->cellAtIndex(i);
+            if (!cell)
+                continue;
+            const double left = strip->frame().x() + cell->frame().x();
+            const bool whole = left >= window.x() && left + cell->frame().width() <= window.x() + window.width();
+            EXPECT_EQ(cell->isHidden(), !whole) << when << ", cell " << i;
+            shown += whole;
+            cut += !whole;
+        }
+        EXPECT_GT(shown, 2) << when;
+        return cut;
+    };
+    // The first file: cells from the centre to the right edge, the last one cut there.
+    EXPECT_GT(check("first item"), 0);
+    nav.cur = 15;
+    strip->curItemChanged();
+    check("middle item");
+    strip->navigateToIndex(16);
+    ASSERT_TRUE(strip->isAnimating());
+    std::set<std::uint64_t> shownWhileSliding;
+    for (std::uint64_t i = 0; i < 30; ++i)
+        if (PhotoBinItemView* cell = strip->cellAtIndex(i); cell && !cell->isHidden())
+            shownWhileSliding.insert(i);
+    clock.advance(0.5);
+    ASSERT_FALSE(strip->isAnimating());
+    check("after sliding");
+    // Everything whole at the end was already in sight on the way, the edge cells included.
+    for (std::uint64_t i = 0; i < 30; ++i)
+        if (PhotoBinItemView* cell = strip->cellAtIndex(i); cell && !cell->isHidden())
+            EXPECT_TRUE(shownWhileSliding.count(i)) << "cell " << i << " popped in at the end";
+    kpv::RunLoop::main().setClock(nullptr);
 }
 
 TEST_F(PhotoBin, ClicksNavigateAndRefusalsReturnOnAManualClock)

@@ -123,6 +123,32 @@ TEST(NineSliceView, RecordDrawingHonoursUnequalTopAndBottom)
     EXPECT_EQ(b.pixelColor(10, 44), QColor(Qt::green));
 }
 
+// The slices are drawn once and copied at later paints; a new size, scale or image draws them
+// again instead of showing the old drawing.
+TEST(NineSliceView, ANewSizeScaleOrImageIsDrawnAfresh)
+{
+    clearSkinImages();
+    writeSkinImage("ninepatch", ninePatch());
+    writeSkinImage("plain", 20, 20, Qt::red);
+    LMMultiSliceImageView view(kpv::Rect(0, 0, 100, 60));
+    view.setBackgroundImage(LMNineSliceImageRep::loadImageWithoutExtension("ninepatch"), {10, 20}, {10, 20});
+    EXPECT_EQ(view.renderToImage(1.0).pixelColor(95, 2), QColor(Qt::blue));
+    EXPECT_EQ(view.renderToImage(1.0).pixelColor(95, 2), QColor(Qt::blue)); // copied, the same
+
+    view.setFrame(kpv::Rect(0, 0, 160, 60));
+    QImage wide = view.renderToImage(1.0);
+    EXPECT_EQ(wide.pixelColor(155, 2), QColor(Qt::blue)) << "the right edge moved with the size";
+    EXPECT_EQ(wide.pixelColor(95, 2), QColor(Qt::green));
+
+    const QImage sharp = view.renderToImage(2.0);
+    EXPECT_EQ(sharp.width(), 320);
+    EXPECT_EQ(sharp.pixelColor(315, 4), QColor(Qt::blue));
+    EXPECT_EQ(sharp.pixelColor(200, 60), QColor(Qt::magenta));
+
+    view.setBackgroundImage(LMNineSliceImageRep::loadImageWithoutExtension("plain"), {}, {});
+    EXPECT_EQ(view.renderToImage(1.0).pixelColor(155, 2), QColor(Qt::red));
+}
+
 TEST(NineSliceView, UnusableDivisionsDrawNothing)
 {
     clearSkinImages();

@@ -9,6 +9,7 @@
 #include "Shell/MainWndFavoriteHost.h"
 #include "Shell/MainWndMiniWindow.h"
 #include "Shell/MainWndPhotoBin.h"
+#include "Shell/NavigateOverlays.h"
 #include "Shell/MainWndSlideshowHost.h"
 #include "Shell/MainWndThumbnailHost.h"
 #include "Shell/NavigateViewMode.h"
@@ -202,6 +203,30 @@ TEST_F(BrowseModes, PhotoBinUnderTheViewerAndItsPage)
     controller->setShowMode(MainShowModeView);
     settle();
     EXPECT_TRUE(bin.isShown());
+}
+
+// The file line along the bottom of the image stands on the photo bin while the bin is shown, so
+// the strip never covers it, and goes back to the bottom edge when the bin is hidden.
+TEST_F(BrowseModes, FileLineStandsAboveThePhotoBin)
+{
+    MainWndPhotoBin& bin = viewer->photoBin();
+    ASSERT_TRUE(bin.isShown());
+    NavigateOverlays* overlays = viewer->overlays();
+    ASSERT_TRUE(overlays);
+    kpv::View* strip = bin.controller().view();
+    const kpv::Rect stripInWindow = strip->convertRectToView(strip->bounds(), nullptr);
+    const kpv::Rect contentInWindow = controller->contentView()->convertRectToView(controller->contentView()->bounds(), nullptr);
+    const double stripTop = std::max(stripInWindow.y(), stripInWindow.y() + stripInWindow.height()) - contentInWindow.y();
+    EXPECT_GE(overlays->fileLineBottom(), stripTop - 0.5) << "the strip covers the file line";
+    EXPECT_GT(bin.coveredHeight(), 0);
+
+    controller->performMenuAction(28);
+    settle();
+    ASSERT_FALSE(bin.isShown());
+    EXPECT_EQ(overlays->fileLineBottom(), 0);
+    controller->performMenuAction(28);
+    settle();
+    EXPECT_GE(overlays->fileLineBottom(), stripTop - 0.5);
 }
 
 TEST_F(BrowseModes, MiniWindowTakesTheMainWindowsPlaceAndGivesItBack)

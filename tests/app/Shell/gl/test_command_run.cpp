@@ -5,12 +5,15 @@
 // stand-in desktop). A command that validates as disabled must change nothing.
 //
 // Modes extend this by adding rows to kExpected (what the command must change) and, where a mode
-// needs its own start, a fixture like this one (the thumbnail grid's below).
+// needs its own start, a fixture like this one (the thumbnail grid, the favourites and the mini
+// window below).
 
 #include "Shell/AppDelegate.h"
 #include "Shell/LMMainWindow.h"
 #include "Shell/MainCommand.h"
 #include "Shell/MainWndController.h"
+#include "Shell/MainWndFavoriteHost.h"
+#include "Shell/MainWndMiniWindow.h"
 #include "Shell/MainWndNavigateHost.h"
 #include "Shell/NavigateOverlays.h"
 #include "Shell/NavigateViewMode.h"
@@ -70,6 +73,7 @@ const std::map<long, const char*> kExpected = {
     {48, "urls"},      {49, "mails"},    {MainWndController::TagQuit, "quits"},
     {MainWndController::TagHelp, "urls"}, {MainWndController::TagBatchConvert, "sheet"},
     {MainWndController::TagMinimize, "minimized"},
+    {10, "selection"}, {12, "favourites"},
 };
 
 // A panel that answers at once with a chosen path, as a user would.
@@ -112,6 +116,11 @@ std::vector<long> commandTags()
     return tags;
 }
 
+std::string tagName(const ::testing::TestParamInfo<long>& info)
+{
+    return "tag" + std::to_string(info.param);
+}
+
 class CommandRun : public ::testing::TestWithParam<long> {
 protected:
     void SetUp() override
@@ -151,12 +160,20 @@ protected:
         ImageSaveAsPanel::shared().setPanelFactory([this] { return std::make_unique<AnsweringSavePanel>(out); });
         program->viewMode().host().setWorkspaceServices(&workspace);
         c.window()->makeKeyAndOrderFront();
+        if (!opensFolder()) {
+            delegate->applicationDidFinishLaunching();
+            settle();
+            ASSERT_EQ(c.showMode(), MainShowModeEmpty);
+            return;
+        }
         delegate->applicationOpenFiles({folder});
         delegate->applicationDidFinishLaunching();
         settle();
         ASSERT_EQ(c.showMode(), MainShowModeView);
         ASSERT_EQ(program->viewMode().controller().fileCount(), 4);
     }
+    // A fixture of the empty window starts without files.
+    virtual bool opensFolder() const { return true; }
 
     void TearDown() override
     {
@@ -197,8 +214,13 @@ protected:
         std::map<QString, QString> o;
         o["mode"] = QString::number(c.showMode());
         o["file"] = nav.curFilePath().path();
-        o["scale"] = QString::number(view.scale(), 'f', 4);
-        const LMImageRotateAngle& a = view.angleRotate();
+        // The mini window shows the picture in an image view of its own.
+        const MainWndMiniController* mini = miniWindowControllerOf(c);
+        const LMImageViewModel* shown = mini && mini->openGLView() && (c.showMode() & (MainShowModeMiniWithImage | MainShowModeMiniEmpty))
+                                            ? mini->openGLView()
+                                            : static_cast<const LMImageViewModel*>(&view);
+        o["scale"] = QString::number(shown->scale(), 'f', 4);
+        const LMImageRotateAngle& a = shown->angleRotate();
         o["angle"] = QStringLiteral("%1/%2/%3").arg(a.angleRotate()).arg(a.angleHorizontalFlip()).arg(a.angleVerticalFlip());
         const QImage clip = kpv::Pasteboard::generalPasteboard().image();
         QStringList clipUrls;
@@ -218,13 +240,28 @@ protected:
         o["trashed"] = QString::number(workspace.recycled.size());
         o["revealed"] = QString::number(workspace.revealed.size());
         o["desktop"] = QString::number(workspace.desktopImageCalls.size());
-        o["sheet"] = c.window()->attachedSheet() ? QStringLiteral("sheet") : QString();
+        // The window of the mode: the mini window in modes 128 and 256.
+        kpv::Window* w = c.getCurWindow();
+        o["sheet"] = w->attachedSheet() ? QStringLiteral("sheet") : QString();
         o["windows"] = QString::number(visibleWindows().size());
-        o["level"] = QString::number(c.window()->level());
-        o["minimized"] = c.window()->widget() && c.window()->widget()->isMinimized() ? QStringLiteral("yes") : QString();
+        o["level"] = QString::number(w->level());
+        o["minimized"] = w->widget() && w->widget()->isMinimized() ? QStringLiteral("yes") : QString();
+        // The information panel's switch (its window shows only over the viewer).
+        o["info"] = program->viewMode().host().propertiesWindowShown() ? QStringLiteral("on") : QStringLiteral("off");
         o["sort"] = QString::number(delegate->mainConfig()->sortByType());
         o["photoBin"] = delegate->mainConfig()->photoBinVisible() ? QStringLiteral("shown") : QStringLiteral("hidden");
         o["favourites"] = QString::number(program->viewMode().host().favoriteFileCount());
+        // The selection of the grid in sight (thumbnails or favourites).
+        LMImageBrowserView* grid = nullptr;
+        if (auto* t = dynamic_cast<ThumbnailViewController*>(c.existingModeController(MainShowModeThumbnail)))
+            grid = c.showMode() == MainShowModeThumbnail ? t->browser() : nullptr;
+        if (auto* f = dynamic_cast<FavoriteViewController*>(c.existingModeController(MainShowModeFavorite)))
+            grid = c.showMode() == MainShowModeFavorite ? f->browser() : grid;
+        QStringList selection;
+        if (grid)
+            for (std::size_t i : grid->selectionIndexes())
+                selection << QString::number(i);
+        o["selection"] = selection.join(',');
         o["urls"] = QString::number(urls.size());
         o["mails"] = QString::number(desktop.mails.size());
         o["launches"] = QString::number(desktop.launches.size());
@@ -284,6 +321,12 @@ protected:
 
     // Runs the command of the tag from its menu item and checks what it changed.
     void runFromMenu(long tag);
+    // What the command of the tag must change in this fixture's mode (nullptr: anything).
+    virtual const char* expectedChange(long tag) const
+    {
+        const auto it = kExpected.find(tag);
+        return it == kExpected.end() ? nullptr : it->second;
+    }
 
     kpv::ManualClock clock;
     QTemporaryDir scratch;
@@ -340,9 +383,9 @@ void CommandRun::runFromMenu(long tag)
     }
     const QStringList changed = runAndObserve([&] { item->performAction(); });
     EXPECT_FALSE(changed.isEmpty()) << "enabled \"" << title.toStdString() << "\" (" << tag << ") did nothing";
-    if (auto it = kExpected.find(tag); it != kExpected.end())
-        EXPECT_TRUE(changed.contains(QLatin1String(it->second)))
-            << "\"" << title.toStdString() << "\" changed " << changed.join(' ').toStdString() << ", not " << it->second;
+    if (const char* expected = expectedChange(tag))
+        EXPECT_TRUE(changed.contains(QLatin1String(expected)))
+            << "\"" << title.toStdString() << "\" changed " << changed.join(' ').toStdString() << ", not " << expected;
 }
 
 TEST_P(CommandRun, EnabledCommandsDoWhatTheySay)
@@ -375,8 +418,12 @@ TEST_P(CommandRun, KeyEquivalentsRunTheirCommand)
         EXPECT_TRUE(changed.contains(QLatin1String(it->second))) << changed.join(' ').toStdString();
 }
 
-INSTANTIATE_TEST_SUITE_P(MainWindow, CommandRun, ::testing::ValuesIn(commandTags()),
-                         [](const ::testing::TestParamInfo<long>& info) { return "tag" + std::to_string(info.param); });
+INSTANTIATE_TEST_SUITE_P(MainWindow, CommandRun, ::testing::ValuesIn(commandTags()), tagName);
+
+// Every command from its menu item in the mode a fixture sets up.
+#define COMMANDS_IN_MODE(Suite, Fixture)                                                                \
+    TEST_P(Fixture, EnabledCommandsDoWhatTheySay) { runFromMenu(GetParam()); }                        \
+    INSTANTIATE_TEST_SUITE_P(Suite, Fixture, ::testing::ValuesIn(commandTags()), tagName)
 
 // The same commands in the thumbnail grid, with the second file selected.
 class ThumbnailCommandRun : public CommandRun {
@@ -394,12 +441,78 @@ protected:
     }
 };
 
-TEST_P(ThumbnailCommandRun, EnabledCommandsDoWhatTheySay)
-{
-    runFromMenu(GetParam());
-}
+COMMANDS_IN_MODE(ThumbnailGrid, ThumbnailCommandRun);
 
-INSTANTIATE_TEST_SUITE_P(ThumbnailGrid, ThumbnailCommandRun, ::testing::ValuesIn(commandTags()),
-                         [](const ::testing::TestParamInfo<long>& info) { return "tag" + std::to_string(info.param); });
+// The same commands in the favourites, with the first two files loved and the second selected.
+class FavoriteCommandRun : public CommandRun {
+protected:
+    void SetUp() override
+    {
+        CommandRun::SetUp();
+        if (HasFatalFailure())
+            return;
+        MainWndController& c = program->controller();
+        auto* favorites = dynamic_cast<MainWndFavoriteController*>(c.favoriteViewController());
+        ASSERT_TRUE(favorites);
+        // Loved from the viewer elsewhere; here the two files only need to be favourites.
+        for (const char* name : {"a.jpg", "b.jpg"})
+            favorites->addFovoriteFile(LMPathString(QDir(folder).filePath(QLatin1String(name)), false), nullptr, QImage());
+        ASSERT_EQ(program->viewMode().host().favoriteFileCount(), 2);
+        c.performMenuAction(13);
+        settle(0.5);
+        ASSERT_EQ(c.showMode(), MainShowModeFavorite);
+        ASSERT_TRUE(favorites->browser());
+        // The first visit's tip holds every command back until the user closes it.
+        if (favorites->host().introTips() && favorites->curFavoriteIntroTipsShowStatus())
+            favorites->host().introTips()->closeButtonClicked();
+        ASSERT_FALSE(favorites->curFavoriteIntroTipsShowStatus());
+        // Save As copies the favourites into a folder the user picks.
+        favorites->host().setFolderChooser([this](const QString&) { return out; });
+        favorites->browser()->setSelectionIndexes({1});
+    }
+};
+
+COMMANDS_IN_MODE(Favorites, FavoriteCommandRun);
+
+// The same commands in the mini window on the second file (mode 128).
+class MiniCommandRun : public CommandRun {
+protected:
+    void SetUp() override
+    {
+        CommandRun::SetUp();
+        if (HasFatalFailure())
+            return;
+        MainWndController& c = program->controller();
+        if (opensFolder()) {
+            program->viewMode().controller().doNavCurFileToNext(true);
+            settle(0.5);
+        }
+        c.switchToSimpleMode();
+        settle(0.5);
+        ASSERT_EQ(c.showMode(), opensFolder() ? MainShowModeMiniWithImage : MainShowModeMiniEmpty);
+        MainWndMiniController* mini = miniWindowControllerOf(c);
+        ASSERT_TRUE(mini && mini->window());
+        mini->window()->makeKeyAndOrderFront();
+        settle(0.5);
+    }
+    const char* expectedChange(long tag) const override
+    {
+        switch (tag) {
+        case 40: return "file";  // from the second file back to the first
+        case 29: return "info";  // the panel itself shows over the viewer only
+        default: return CommandRun::expectedChange(tag);
+        }
+    }
+};
+
+COMMANDS_IN_MODE(MiniWindow, MiniCommandRun);
+
+// The mini window of the empty window (mode 256): only opening and leaving it do anything.
+class EmptyMiniCommandRun : public MiniCommandRun {
+protected:
+    bool opensFolder() const override { return false; }
+};
+
+COMMANDS_IN_MODE(EmptyMiniWindow, EmptyMiniCommandRun);
 
 } // namespace
