@@ -447,6 +447,27 @@ int main(int argc, char** argv)
     }
 
     {
+        // A quarter turn of 90 degrees of a planar 4:2:0 frame.
+        auto e = std::make_shared<Engine>(0x50000811, kVideoH, kVideoW, 0x50000811, kVideoW, kVideoH,
+                                          PP_RESAMPLE_NEAREST, PP_ORIENT_SWAPXY | PP_ORIENT_MIRROR_LR);
+        const size_t y = static_cast<size_t>(kVideoW) * kVideoH;
+        cases.push_back(Case{"I420 1920x1080, turn 90 -> I420",
+                             [e, &video](Bytes& out) {
+                                 MByte* dp[3] = {out.data(), out.data() + y, out.data() + y * 5 / 4};
+                                 const MByte* sp[3] = {video.data(), video.data() + y, video.data() + y * 5 / 4};
+                                 const MInt64 dpitch[3] = {kVideoH, kVideoH / 2, kVideoH / 2};
+                                 const MInt64 spitch[3] = {kVideoW, kVideoW / 2, kVideoW / 2};
+                                 e->run(dp, dpitch, sp, spitch);
+                             },
+                             [&video](Bytes& out) {
+                                 libyuv::I420Rotate(video.data(), kVideoW, video.data() + y, kVideoW / 2,
+                                                    video.data() + y * 5 / 4, kVideoW / 2, out.data(), kVideoH,
+                                                    out.data() + y, kVideoH / 2, out.data() + y * 5 / 4, kVideoH / 2,
+                                                    kVideoW, kVideoH, libyuv::kRotate90);
+                             },
+                             y * 3 / 2});
+    }
+    {
         // More of the engine's YUV to RGB conversions, frames as a player or camera hands them over.
         constexpr int w = kVideoW, h = kVideoH, cw = kVideoW / 2, ch = kVideoH / 2;
         const auto into = [](Bytes& out, int bytes) { return std::pair{out.data(), w * bytes}; };

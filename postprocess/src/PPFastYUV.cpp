@@ -266,6 +266,22 @@ MResult yuvBilinear(const PPBand* b, const PPPlaneSet* dst, const PPPlaneSet* sr
 
 } // namespace
 
+bool PPYuvTurnBand(const PPBand& b, const PPPlaneSet& dst, const PPPlaneSet& src, const PPEngine* e)
+{
+    const PPEngineContext* ctx = e->ctx;
+    if (!PPTurnLumaKernel() || ctx->convClass != PPC_YUV2YUV || ctx->needRangeTable || !ctx->oneToOne ||
+        !(e->orientation & PP_ORIENT_SWAPXY) || src.stepY != 1 || dst.stepY != 1)
+        return false;
+    // Planes of one byte per sample with chroma factors of 1 or 2, the kernels' own ground.
+    const auto planes = [](int64_t l) {
+        return (l >= 1025 && l <= 1028) || (l >= 769 && l <= 772) || (l >= PPL_SEMI_NV21 && l <= PPL_SEMI422_B);
+    };
+    if (!planes(ctx->dstMap.layout) || !(planes(ctx->srcMap.layout) || ctx->srcMap.layout == PPL_GREY))
+        return false;
+    yuvNearest(&b, &dst, &src, e);
+    return true;
+}
+
 void PPRegisterYUVKernels(PPKernel* k)
 {
     // Copies, turns and nearest resampling differ only in the sampling tables and the target walk,

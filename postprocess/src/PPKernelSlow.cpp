@@ -7,6 +7,7 @@
 // pair goes through the per-pixel reader and writer below.
 #include "PPFastCommon.h"
 #include "PPScaleBlend.h"
+#include "PPSimdTurn.h"
 #include "PPSimdYuvRgb.h"
 
 #include <algorithm>
@@ -279,7 +280,7 @@ MResult ANY_ANY_C_SLOW(const PPBand* bandPtr, const PPPlaneSet* dstPtr, const PP
     const PPBand& band = *bandPtr;
     const PPPlaneSet& dst = *dstPtr;
     const PPPlaneSet& src = *srcPtr;
-    if (tryRgbBytes(band, dst, src, e) || tryPlanarBytes(band, dst, src, e) ||
+    if (tryRgbBytes(band, dst, src, e) || PPYuvTurnBand(band, dst, src, e) || tryPlanarBytes(band, dst, src, e) ||
         PPYuvToRgbBandSimd(band, dst, src, e))
         return MOK;
 

@@ -38,4 +38,10 @@ void PPTurnChromaAVX2(const uint8_t* const u[16], const uint8_t* const v[16], in
 bool PPTurnChromaBand(const PPBand& b, const PPPlaneSet& dst, const PPPlaneSet& src, const PPEngine* e,
                       const PPLastWriters& lu, const PPLastWriters& lv);
 
+// The general kernel's shortcut for a quarter turn at one to one between YUV planes that the fast
+// selector leaves to it (a planar layout onto itself, for one): the turn kernels' passes, which
+// write what the general kernel writes. At vector levels only, so that the portable path stays
+// the general kernel. False (nothing written) when the band does not suit.
+bool PPYuvTurnBand(const PPBand& b, const PPPlaneSet& dst, const PPPlaneSet& src, const PPEngine* e);
+
 #endif
