@@ -468,49 +468,34 @@ int main(int argc, char** argv)
                              y * 3 / 2});
     }
     {
-        // More of the engine's YUV to RGB conversions, frames as a player or camera hands them over.
-        constexpr int w = kVideoW, h = kVideoH, cw = kVideoW / 2, ch = kVideoH / 2;
-        const auto into = [](Bytes& out, int bytes) { return std::pair{out.data(), w * bytes}; };
-        cases.push_back(conversionCase("NV12 1920x1080 -> RGB24", 0x16000777, 3, 0x70000003, video, cw, ch, 1,
-                                       [&](const uint8_t* y, const uint8_t* c, Bytes& out) {
-                                           const auto [o, p] = into(out, 3);
-                                           libyuv::NV12ToRGB24(y, w, c, w, o, p, w, h);
-                                       }));
-        cases.push_back(conversionCase("NV21 1920x1080 -> RGB24", 0x16000777, 3, 0x70000002, video, cw, ch, 2,
-                                       [&](const uint8_t* y, const uint8_t* c, Bytes& out) {
-                                           const auto [o, p] = into(out, 3);
-                                           libyuv::NV21ToRGB24(y, w, c, w, o, p, w, h);
-                                       }));
-        cases.push_back(conversionCase("I420 1920x1080 -> BGRA (memory B, G, R, A)", 0x17000777, 4, 0x50000811, video,
-                                       cw, ch, 0, [&](const uint8_t* y, const uint8_t* c, Bytes& out) {
-                                           const auto [o, p] = into(out, 4);
-                                           libyuv::I420ToARGB(y, w, c, cw, c + cw * ch, cw, o, p, w, h);
-                                       }));
-        cases.push_back(conversionCase("I420 1920x1080 -> RGBA (memory R, G, B, A)", 0x17001777, 4, 0x50000811, video,
-                                       cw, ch, 0, [&](const uint8_t* y, const uint8_t* c, Bytes& out) {
-                                           const auto [o, p] = into(out, 4);
-                                           libyuv::I420ToABGR(y, w, c, cw, c + cw * ch, cw, o, p, w, h);
-                                       }));
-        cases.push_back(conversionCase("I420 1920x1080 -> RGB565", 0x15000454, 2, 0x50000811, video, cw, ch, 0,
-                                       [&](const uint8_t* y, const uint8_t* c, Bytes& out) {
-                                           const auto [o, p] = into(out, 2);
-                                           libyuv::I420ToRGB565(y, w, c, cw, c + cw * ch, cw, o, p, w, h);
-                                       }));
-        cases.push_back(conversionCase("NV12 1920x1080 -> BGRA", 0x17000777, 4, 0x70000003, video, cw, ch, 1,
-                                       [&](const uint8_t* y, const uint8_t* c, Bytes& out) {
-                                           const auto [o, p] = into(out, 4);
-                                           libyuv::NV12ToARGB(y, w, c, w, o, p, w, h);
-                                       }));
-        cases.push_back(conversionCase("I422 1920x1080 -> BGRA", 0x17000777, 4, 0x50000810, video422, cw, h, 0,
-                                       [&](const uint8_t* y, const uint8_t* c, Bytes& out) {
-                                           const auto [o, p] = into(out, 4);
-                                           libyuv::I422ToARGB(y, w, c, cw, c + cw * h, cw, o, p, w, h);
-                                       }));
-        cases.push_back(conversionCase("I444 1920x1080 -> BGRA", 0x17000777, 4, 0x50000800, video444, w, h, 0,
-                                       [&](const uint8_t* y, const uint8_t* c, Bytes& out) {
-                                           const auto [o, p] = into(out, 4);
-                                           libyuv::I444ToARGB(y, w, c, w, c + w * h, w, o, p, w, h);
-                                       }));
+        // More of the engine's YUV to RGB conversions, frames as a player or camera hands them over:
+        // libyuv's converters from three planes, and from luma and interleaved pairs.
+        using Planes = int (*)(const uint8_t*, int, const uint8_t*, int, const uint8_t*, int, uint8_t*, int, int, int);
+        using Pairs = int (*)(const uint8_t*, int, const uint8_t*, int, uint8_t*, int, int, int);
+        constexpr int w = kVideoW, h = kVideoH;
+        const auto planes = [&](const char* name, MInt64 dstID, int bytes, MInt64 srcID, const Bytes& frame, int cw,
+                                int ch, Planes fn) {
+            cases.push_back(conversionCase(name, dstID, bytes, srcID, frame, cw, ch, 0,
+                                           [=](const uint8_t* y, const uint8_t* c, Bytes& out) {
+                                               fn(y, w, c, cw, c + cw * ch, cw, out.data(), w * bytes, w, h);
+                                           }));
+        };
+        const auto pairs = [&](const char* name, MInt64 dstID, int bytes, MInt64 srcID, int order, Pairs fn) {
+            cases.push_back(conversionCase(name, dstID, bytes, srcID, video, w / 2, h / 2, order,
+                                           [=](const uint8_t* y, const uint8_t* c, Bytes& out) {
+                                               fn(y, w, c, w, out.data(), w * bytes, w, h);
+                                           }));
+        };
+        pairs("NV12 1920x1080 -> RGB24", 0x16000777, 3, 0x70000003, 1, libyuv::NV12ToRGB24);
+        pairs("NV21 1920x1080 -> RGB24", 0x16000777, 3, 0x70000002, 2, libyuv::NV21ToRGB24);
+        pairs("NV12 1920x1080 -> BGRA", 0x17000777, 4, 0x70000003, 1, libyuv::NV12ToARGB);
+        planes("I420 1920x1080 -> BGRA (memory B, G, R, A)", 0x17000777, 4, 0x50000811, video, w / 2, h / 2,
+               libyuv::I420ToARGB);
+        planes("I420 1920x1080 -> RGBA (memory R, G, B, A)", 0x17001777, 4, 0x50000811, video, w / 2, h / 2,
+               libyuv::I420ToABGR);
+        planes("I420 1920x1080 -> RGB565", 0x15000454, 2, 0x50000811, video, w / 2, h / 2, libyuv::I420ToRGB565);
+        planes("I422 1920x1080 -> BGRA", 0x17000777, 4, 0x50000810, video422, w / 2, h, libyuv::I422ToARGB);
+        planes("I444 1920x1080 -> BGRA", 0x17000777, 4, 0x50000800, video444, w, h, libyuv::I444ToARGB);
     }
 
     std::printf("\nOurs beside libyuv, same input and filter (median ms per call; speed = libyuv's time / ours,\n"

@@ -5,6 +5,7 @@
 // bilinear, odd sizes, origins, source rectangles and target rectangles.
 #include "MPP.h"
 #include "PPKernels.h"
+#include "PlaneBuffers.h"
 
 #include <gtest/gtest.h>
 
@@ -23,12 +24,7 @@ constexpr MInt64 kI420 = 0x50000811, kI440 = 0x50000801, kI422 = 0x50000810, kI4
 constexpr MInt64 kNV21 = 0x70000002, kNV12 = 0x70000003, kNV16 = 0x70000004;
 
 // Planes of one image with every byte that its format addresses and no more.
-struct Image {
-    std::vector<std::unique_ptr<MByte[]>> bufs;
-    MByte* ptr[3] = {};
-    MInt64 pitch[3] = {};
-    std::vector<size_t> sizes;
-
+struct Image : PlaneBuffers {
     Image(MInt64 id, MInt64 w, MInt64 h, std::mt19937& rng)
     {
         const MInt64 cw = (w + 1) / 2, ch = (h + 1) / 2;
@@ -58,34 +54,12 @@ struct Image {
             for (size_t k = 0; k < sizes[i]; ++k)
                 bufs[i][k] = static_cast<MByte>(rng());
     }
-    void plane(int i, MInt64 p, MInt64 rows)
-    {
-        bufs.emplace_back(new MByte[static_cast<size_t>(p * rows)]);
-        sizes.push_back(static_cast<size_t>(p * rows));
-        ptr[i] = bufs.back().get();
-        pitch[i] = p;
-    }
+    void plane(int i, MInt64 p, MInt64 rows) { add(i, p, static_cast<size_t>(p * rows)); }
     void planar(MInt64 w, MInt64 h, MInt64 cw, MInt64 ch)
     {
         plane(0, w, h);
         plane(1, cw, ch);
         plane(2, cw, ch);
-    }
-    std::vector<MByte> bytes() const
-    {
-        std::vector<MByte> all;
-        for (size_t i = 0; i < bufs.size(); ++i)
-            all.insert(all.end(), bufs[i].get(), bufs[i].get() + sizes[i]);
-        return all;
-    }
-    void restore(const std::vector<MByte>& all)
-    {
-        size_t at = 0;
-        for (size_t i = 0; i < bufs.size(); ++i) {
-            std::copy(all.begin() + static_cast<ptrdiff_t>(at), all.begin() + static_cast<ptrdiff_t>(at + sizes[i]),
-                      bufs[i].get());
-            at += sizes[i];
-        }
     }
 };
 

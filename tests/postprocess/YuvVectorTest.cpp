@@ -6,6 +6,7 @@
 #include "MPP.h"
 #include "PPCpu.h"
 #include "PPSimdYuvRgb.h"
+#include "PlaneBuffers.h"
 
 #include <gtest/gtest.h>
 
@@ -59,24 +60,15 @@ std::vector<PlaneShape> shapes(MInt64 id, MInt64 w, MInt64 h)
 }
 
 // One image: planes with random padding after each row, the last row unpadded.
-struct Image {
-    std::vector<std::unique_ptr<MByte[]>> bufs;
-    std::vector<size_t> sizes;
-    MByte* ptr[3] = {};
-    MInt64 pitch[3] = {};
-
+struct Image : PlaneBuffers {
     Image(MInt64 id, MInt64 w, MInt64 h, std::mt19937& rng)
     {
         std::uniform_int_distribution<MInt64> pad(0, 13);
         for (const PlaneShape& s : shapes(id, w, h)) {
             const MInt64 p = s.rowBytes + pad(rng);
-            const size_t size = static_cast<size_t>(p * (s.rows - 1) + s.rowBytes);
-            bufs.emplace_back(new MByte[size]);
-            sizes.push_back(size);
-            for (size_t k = 0; k < size; ++k)
+            add(static_cast<int>(bufs.size()), p, static_cast<size_t>(p * (s.rows - 1) + s.rowBytes));
+            for (size_t k = 0; k < sizes.back(); ++k)
                 bufs.back()[k] = static_cast<MByte>(rng());
-            ptr[bufs.size() - 1] = bufs.back().get();
-            pitch[bufs.size() - 1] = p;
         }
         const MInt64 base = id & ~MInt64{0x3000};
         if (base == kNV21 || base == kNV12 || base == kNV16 || base == kNV61) {
@@ -86,22 +78,6 @@ struct Image {
             ptr[1] = vFirst ? pairs + 1 : pairs;
             ptr[2] = vFirst ? pairs : pairs + 1;
             pitch[2] = pitch[1];
-        }
-    }
-    std::vector<MByte> bytes() const
-    {
-        std::vector<MByte> all;
-        for (size_t i = 0; i < bufs.size(); ++i)
-            all.insert(all.end(), bufs[i].get(), bufs[i].get() + sizes[i]);
-        return all;
-    }
-    void restore(const std::vector<MByte>& all)
-    {
-        size_t at = 0;
-        for (size_t i = 0; i < bufs.size(); ++i) {
-            std::copy(all.begin() + static_cast<ptrdiff_t>(at), all.begin() + static_cast<ptrdiff_t>(at + sizes[i]),
-                      bufs[i].get());
-            at += sizes[i];
         }
     }
 };
