@@ -152,6 +152,9 @@ namespace imageio_detail {
 bool carryMetadata(QByteArray* file, const QByteArray& source, const EncodeOptions& o, QSize size, QString* error)
 {
     imageio_detail::prepareExiv2();
+    // A source the metadata library must not parse has nothing that could be carried.
+    if (!imageio_detail::metadataReadable(source))
+        return true;
     Exiv2::Image::AutoPtr from;
     try {
         from = Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(source.constData()), long(source.size()));

@@ -19,6 +19,25 @@ void prepareExiv2()
     });
 }
 
+bool metadataReadable(const QByteArray& bytes)
+{
+#ifdef EXV_ENABLE_VIDEO
+    prepareExiv2();
+    try {
+        const int type =
+            Exiv2::ImageFactory::getType(reinterpret_cast<const Exiv2::byte*>(bytes.constData()), long(bytes.size()));
+        // The library's type numbers of its video containers (their headers do not build alone):
+        // RIFF 20, Matroska 21, QuickTime 22, ASF 24.
+        return type != 20 && type != 21 && type != 22 && type != 24;
+    } catch (...) {
+        return false;
+    }
+#else
+    (void)bytes;
+    return true;
+#endif
+}
+
 namespace {
 
 // Tags of more values than this (maker notes, tables) are not worth a dictionary entry.
@@ -113,6 +132,8 @@ void readGps(const Exiv2::ExifData& exif, QVariantMap& gps)
 std::unique_ptr<Exiv2::Image> openImage(const QByteArray& file)
 {
     prepareExiv2();
+    if (!metadataReadable(file))
+        return {};
     auto image = Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(file.constData()), long(file.size()));
     if (!image.get())
         return {};

@@ -19,6 +19,11 @@ QVariantMap readMetadata(const QByteArray& file);
 // head, or is damaged): the caller then decides whether the whole file is worth reading.
 std::optional<int> readOrientation(const QByteArray& bytes);
 
+// Whether the metadata library may be given these bytes. Its parsers of video containers
+// (QuickTime, RIFF, Matroska, ASF) can spend many seconds of processor time on a few hostile
+// bytes, and no picture the viewer opens is such a container: those bytes are never parsed.
+bool metadataReadable(const QByteArray& bytes);
+
 // Sets the metadata library up once (quiet log, thread-safe XMP parser); every user calls it first.
 void prepareExiv2();
 
