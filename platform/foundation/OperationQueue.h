@@ -31,6 +31,10 @@ public:
 
     void setMaxConcurrentOperationCount(int count); // < 1 other than -1 counts as 1
     int maxConcurrentOperationCount() const;
+    // At most this many operations of a priority below 0 (background work) run at once, leaving
+    // the other workers to work someone waits for; -1 (the default): no limit of their own.
+    void setMaxConcurrentBackgroundOperationCount(int count); // < 1 other than -1 counts as 1
+    int maxConcurrentBackgroundOperationCount() const;
 
     void setName(const QString& name);
     QString name() const;
@@ -71,6 +75,8 @@ private:
 
     QString name_;
     int maxConcurrent_ = DefaultMaxConcurrentOperationCount;
+    int maxBackground_ = -1;
+    int executingBackground_ = 0;
     double idleTimeout_ = 5.0;
     std::vector<std::shared_ptr<Operation>> ops_; // not finished, in order of adding
     std::vector<std::unique_ptr<Worker>> workers_;

@@ -55,6 +55,9 @@ AppDelegate::AppDelegate(Setup setup) : m_setup(std::move(setup))
     m_operationQueue = std::make_unique<kpv::OperationQueue>();
     m_operationQueue->setName(QStringLiteral("application queue"));
     m_operationQueue->setMaxConcurrentOperationCount(std::max(2, processors));
+    // Neighbours and thumbnails load on at most half the processors: the others stay free for the
+    // picture the user waits for, the window's drawing and the software renderer's threads.
+    m_operationQueue->setMaxConcurrentBackgroundOperationCount(std::max(1, processors / 2));
     if (m_setup.allowedFileExtensions.isEmpty())
         m_publicObject = PublicObject::getPublicObject();
     m_mainConfig = m_setup.mainConfig ? std::move(m_setup.mainConfig) : std::make_unique<MainConfig>();

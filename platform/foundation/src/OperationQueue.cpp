@@ -72,6 +72,19 @@ int OperationQueue::maxConcurrentOperationCount() const
     return maxConcurrent_;
 }
 
+void OperationQueue::setMaxConcurrentBackgroundOperationCount(int count)
+{
+    std::lock_guard lock(operationGlobals().mutex);
+    maxBackground_ = (count < 1 && count != -1) ? 1 : count;
+    dispatchLocked();
+}
+
+int OperationQueue::maxConcurrentBackgroundOperationCount() const
+{
+    std::lock_guard lock(operationGlobals().mutex);
+    return maxBackground_;
+}
+
 void OperationQueue::setName(const QString& name)
 {
     std::lock_guard lock(operationGlobals().mutex);
@@ -198,8 +211,12 @@ int OperationQueue::operationCount() const
 std::shared_ptr<Operation> OperationQueue::takeNextLocked()
 {
     std::shared_ptr<Operation> best;
+    const bool backgroundFull = maxBackground_ != -1 && executingBackground_ >= maxBackground_;
     for (const auto& op : ops_) {
         if (op->state_ != Operation::State::Pending) {
+            continue;
+        }
+        if (backgroundFull && op->priority_ < 0 && !op->cancelled_) {
             continue;
         }
         const bool ready = op->cancelled_ ||
@@ -277,10 +294,13 @@ void OperationQueue::workerLoop(Worker* self)
         if (op) {
             op->state_ = Operation::State::Executing;
             ++executing_;
+            const bool background = op->priority_ < 0 && !op->cancelled_;
+            executingBackground_ += background ? 1 : 0;
             lock.unlock();
             op->runOnThisThread();
             lock.lock();
             --executing_;
+            executingBackground_ -= background ? 1 : 0;
             op->state_ = Operation::State::Finished;
             op->queue_ = nullptr;
             ops_.erase(std::remove(ops_.begin(), ops_.end(), op), ops_.end());

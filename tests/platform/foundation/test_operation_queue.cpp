@@ -204,6 +204,47 @@ TEST(OperationQueue, MaxConcurrencyIsRespected)
     EXPECT_GE(peak.load(), 1);
 }
 
+TEST(OperationQueue, BackgroundWorkKeepsWorkersFreeForWorkSomeoneWaitsFor)
+{
+    OperationQueue queue;
+    queue.setMaxConcurrentOperationCount(4);
+    queue.setMaxConcurrentBackgroundOperationCount(1);
+    EXPECT_EQ(queue.maxConcurrentBackgroundOperationCount(), 1);
+    std::atomic<int> running{0}, peak{0}, done{0};
+    Gate release;
+    std::promise<void> firstStarted;
+    auto background = [&](bool first) {
+        auto o = op([&, first](Operation&) {
+            const int now = ++running;
+            int old = peak.load();
+            while (now > old && !peak.compare_exchange_weak(old, now)) {
+            }
+            if (first) {
+                firstStarted.set_value();
+                release.wait();
+            }
+            --running;
+            ++done;
+        });
+        o->setQueuePriority(-4);
+        return o;
+    };
+    queue.addOperation(background(true));
+    for (int i = 0; i < 5; ++i)
+        queue.addOperation(background(false));
+    firstStarted.get_future().wait();
+    // With the one background worker held, work at the normal priority still runs at once ...
+    std::promise<void> urgentRan;
+    queue.addOperation(op([&](Operation&) { urgentRan.set_value(); }));
+    urgentRan.get_future().wait();
+    // ... while the other background operations wait their turn.
+    EXPECT_EQ(done.load(), 0);
+    release.open();
+    queue.waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(done.load(), 6);
+    EXPECT_EQ(peak.load(), 1);
+}
+
 std::atomic<int> g_threadObjectsAlive{0};
 std::atomic<int> g_exitHandlersRun{0};
 
