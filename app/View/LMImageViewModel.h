@@ -257,6 +257,8 @@ public:
     enum class TileSet { Normal, Fitin };
     // Rebuild the tiles to draw and redraw (not while the layer is asynchronous).
     virtual void setNeedsUpdateDrawContent();
+    // The animation moved to another frame; nothing else changed.
+    virtual void setNeedsUpdateFrameContent() { setNeedsUpdateDrawContent(); }
     virtual void invalidateCursorRects() { ++m_cursorInvalidations; }
     // Continuous redrawing during a zoom animation.
     virtual void setLayerAsynchronous(bool asynchronous) { m_layerAsynchronous = asynchronous; }

@@ -121,7 +121,7 @@ void LMImageViewModel::frameSwitchTimerHandler()
     ++m_curFrameIdx;
     if (m_curFrameIdx >= count)
         m_curFrameIdx = 0;
-    setNeedsUpdateDrawContent();
+    setNeedsUpdateFrameContent();
 }
 
 int64_t LMImageViewModel::drawableFrameIdx() const

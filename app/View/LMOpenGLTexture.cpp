@@ -4,6 +4,8 @@
 
 #include <epoxy/gl.h>
 
+#include <algorithm>
+
 LMOpenGLTexture::~LMOpenGLTexture()
 {
     if (m_texID == 0 && m_bufferID == 0)
@@ -25,21 +27,35 @@ bool LMOpenGLTexture::setData(const LMImage &image, int64_t frameIdx, int64_t le
     static thread_local LMTileUpload upload;
     if (!buildTileUpload(image, frameIdx, left, top, width, height, rendererInfo, &upload))
         return false;
+    const QRectF block(double(left), double(top), double(upload.width), double(upload.height));
+    const bool refill = m_texID != 0 && m_bufferID != 0 && block == m_blockRect && upload.internalFormat == m_internalFormat;
     if (m_texID == 0) {
         glGenTextures(1, &m_texID);
         if (m_texID == 0)
             return false;
     }
     glBindTexture(GL_TEXTURE_2D, m_texID);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glTexImage2D(GL_TEXTURE_2D, 0, GLint(upload.internalFormat), GLsizei(kTextureSize), GLsizei(kTextureSize), 0,
-                 GLenum(upload.pixelFormat), GL_UNSIGNED_BYTE, upload.buffer.data());
-    m_blockRect = QRectF(double(left), double(top), double(upload.width), double(upload.height));
-    createBuffer();
+    if (refill) {
+        // Only the tile, its one-texel ring and the repeated edge (at most w + 4 by h + 4 texels)
+        // differ between frames; the rest of the texture is zero in both.
+        const GLsizei w = GLsizei(std::min(upload.width + 4, kTextureSize));
+        const GLsizei h = GLsizei(std::min(upload.height + 4, kTextureSize));
+        glPixelStorei(GL_UNPACK_ROW_LENGTH, GLint(kTextureSize));
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, w, h, GLenum(upload.pixelFormat), GL_UNSIGNED_BYTE, upload.buffer.data());
+        glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    } else {
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        glTexImage2D(GL_TEXTURE_2D, 0, GLint(upload.internalFormat), GLsizei(kTextureSize), GLsizei(kTextureSize), 0,
+                     GLenum(upload.pixelFormat), GL_UNSIGNED_BYTE, upload.buffer.data());
+        m_blockRect = block;
+        m_internalFormat = upload.internalFormat;
+        createBuffer();
+    }
+    m_frameIdx = frameIdx;
     glBindTexture(GL_TEXTURE_2D, 0);
     return true;
 }

@@ -57,8 +57,9 @@ public:
                                 int64_t height, const LMRendererInfo *rendererInfo, LMTileUpload *upload,
                                 QString *error = nullptr);
 
-    // Fills (or refills) the texture with one tile. On failure the texture keeps its previous
-    // content and place.
+    // Fills (or refills) the texture with one tile. A refill of the same block in the same format
+    // (the next frame of an animation) rewrites only the texels the tile uses, in the texture that
+    // is already there. On failure the texture keeps its previous content and place.
     bool setData(const LMImage &image, int64_t frameIdx, int64_t left, int64_t top, int64_t width, int64_t height,
                  const LMRendererInfo *rendererInfo);
     // Writes the quad of the current block into the vertex buffer.
@@ -67,6 +68,8 @@ public:
     void draw();
 
     uint32_t texID() const { return m_texID; }
+    // The frame the texture holds (0 for an image without animation).
+    int64_t frameIdx() const { return m_frameIdx; }
     uint32_t bufferID() const { return m_bufferID; }
     QRectF blockRect() const { return m_blockRect; }
 
@@ -74,6 +77,8 @@ protected:
     uint32_t m_texID = 0;
     uint32_t m_bufferID = 0;
     QRectF m_blockRect;
+    int64_t m_frameIdx = 0;
+    uint32_t m_internalFormat = 0;
 };
 
 using LMOpenGLTexturePtr = std::shared_ptr<LMOpenGLTexture>;

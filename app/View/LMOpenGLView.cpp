@@ -81,6 +81,21 @@ void LMOpenGLView::setNeedsUpdateDrawContent()
     m_openGLLayer->setNeedsDisplay();
 }
 
+void LMOpenGLView::setNeedsUpdateFrameContent()
+{
+    if (m_openGLLayer->isAsynchronous()) {
+        setNeedsUpdateDrawContent();
+        return;
+    }
+    LMImageViewModel::setNeedsUpdateDrawContent();
+    prepareDrawContent(m_openGLLayer.get());
+    // Only the picture changes: its shadow, the background and everything over the view stay.
+    // Two more points on each side take in the linear filter's reach past the picture's edge.
+    const QRectF part = imageVisibleViewRect().adjusted(-2, -2, 2, 2).intersected(viewBounds());
+    if (!part.isEmpty())
+        setNeedsDisplayInRect(toRect(part));
+}
+
 void LMOpenGLView::invalidateCursorRects()
 {
     LMImageViewModel::invalidateCursorRects();

@@ -55,9 +55,13 @@ public:
     const std::vector<LMOpenGLTexturePtr> &texturesNormal() const { return m_texturesNormal; }
     const std::vector<LMOpenGLTexturePtr> &texturesFitin() const { return m_texturesFitin; }
     size_t normalTileCount() const { return m_usingTexturesNormal.size(); }
+    // How many tile textures were filled so far (made or refilled with another frame).
+    uint64_t tileUploadCount() const { return m_tileUploads; }
 
     // ---- Model hooks ----
     void setNeedsUpdateDrawContent() override;
+    // The next frame of an animation: refills the tiles and redraws only the image's part of the view.
+    void setNeedsUpdateFrameContent() override;
     void invalidateCursorRects() override;
     void setLayerAsynchronous(bool asynchronous) override;
     void recoveryTextures(TileSet set) override;
@@ -87,6 +91,7 @@ private:
     bool m_imageNotDraw = false;
     std::map<int64_t, LMOpenGLTexturePtr> m_usingTexturesNormal, m_usingTexturesFitin;
     int64_t m_frameIdxOfCurNormalTexture = 0;
+    uint64_t m_tileUploads = 0;
     std::vector<LMOpenGLTexturePtr> m_texturesNormal, m_texturesFitin;
     bool m_haveFitinTextures = false;
     LMImagePtr m_imageShadow;

@@ -35,10 +35,7 @@ std::vector<LMOpenGLTexturePtr> LMOpenGLView::prepareTexturesForImage(int imageM
     int64_t frame = 0;
     if (imageMode == ImageModeNormal) {
         frame = drawableFrameIdx();
-        if (m_frameIdxOfCurNormalTexture != frame) {
-            recoveryTextures(TileSet::Normal);
-            m_frameIdxOfCurNormalTexture = frame;
-        }
+        m_frameIdxOfCurNormalTexture = frame;
     }
     // The fit-in image is often the very picture shown: its tiles are uploaded once and serve both
     // sets (first frames alike; the sets are released apart, each holding its references).
@@ -62,9 +59,18 @@ std::vector<LMOpenGLTexturePtr> LMOpenGLView::prepareTexturesForImage(int imageM
             // the walk: the view shows what exists.
             if (!texture->setData(*image, frame, t.x(), t.y(), t.width(), t.height(), &m_renderInfo))
                 return result;
+            ++m_tileUploads;
             it = tiles.emplace(key, std::move(texture)).first;
             if (!createAllTesturesIfNotExist)
                 mayCreate = false;
+        } else if (it->second->frameIdx() != frame) {
+            // The next frame of an animation goes into the tile that is already there. A tile
+            // that cannot take it is dropped rather than shown with another frame's pixels.
+            if (!it->second->setData(*image, frame, t.x(), t.y(), t.width(), t.height(), &m_renderInfo)) {
+                tiles.erase(it);
+                return result;
+            }
+            ++m_tileUploads;
         }
         result.push_back(it->second);
     }

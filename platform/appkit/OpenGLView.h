@@ -1,13 +1,25 @@
 #pragma once
 // A view drawn with OpenGL. Every OpenGL view shares one context group with a compatibility
 // profile, so textures made in one are usable in all; call configureSharedContext() before the
-// QApplication is made. drawRect runs with the view's context current.
+// QApplication is made. drawRect runs with the view's context current and its frame buffer bound.
+//
+// The view draws into a frame-buffer object of its own and keeps the last drawn pixels, which it
+// paints into the window like any other view, so a window with an OpenGL view stays an ordinary
+// window: a redraw of a small part of the view costs that part, and the views over it (toolbars,
+// status lines, their fades) repaint over the kept pixels without drawing the scene again. Only
+// the parts marked by setNeedsDisplay, setNeedsDisplayInRect, display or a change of size are drawn
+// again. While a part is drawn the scissor box is set to it; drawRect may clear and draw the whole
+// view, only that part changes.
 
 #include "appkit/View.h"
 
+#include <cstdint>
 #include <functional>
+#include <memory>
 
+class QImage;
 class QOpenGLContext;
+class QRegion;
 
 namespace kpv {
 
@@ -24,6 +36,8 @@ public:
     // After the view's size changed, with the context current.
     virtual void reshape() {}
     void drawRect(const Rect& dirty) override;
+    // Makes the view's context current with its frame buffer bound (the context is made on the
+    // first call).
     void makeCurrentContext();
     void clearCurrentContext();
     // Does nothing: the frame reaches the screen when drawRect returns.
@@ -31,13 +45,29 @@ public:
     // Calls `block` on the main thread once the view's next frame is on screen; at the next turn of
     // the run loop when the view is not shown.
     void performAfterNextFrame(std::function<void()> block);
+    // Null until the view first drew or was made current.
     QOpenGLContext* openGLContext() const;
+    // The name of the frame buffer drawRect draws into (0 before the first drawing).
+    uint32_t defaultFramebufferObject() const;
+    // Draws the whole view now and returns it, rows from the top; null when the view has no size
+    // or no context can be made.
+    QImage grabFramebuffer();
+    // How many times the view drew (any part of it), for tests of redraw economy.
+    uint64_t drawCount() const { return m_drawCount; }
+
+protected:
+    void contentWillRedraw(const QRect* widgetRect) override;
 
 private:
     friend class GLWidget;
-    void paintGLFromWidget();
-    void resizeGLFromWidget();
-    void initializeGLFromWidget();
+    struct Surface;
+    bool ensureContext();
+    // Draws `region` (widget pixels) into the frame buffer; false when nothing could be drawn.
+    bool renderRegion(const QRegion& region);
+    void paintFromGLWidget(const QRegion& region);
+
+    std::unique_ptr<Surface> m_surface;
+    uint64_t m_drawCount = 0;
 };
 
 } // namespace kpv

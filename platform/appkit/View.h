@@ -9,6 +9,9 @@
 #include "appkit/TrackingArea.h"
 
 #include <QString>
+
+class QImage;
+class QRect;
 #include <functional>
 #include <memory>
 #include <vector>
@@ -88,6 +91,9 @@ public:
     void setWantsLayer(bool w) { m_wantsLayer = w; }
     // Subclasses draw here; the current GraphicsContext is set to this view's coordinates.
     virtual void drawRect(const Rect& dirtyRect);
+    // Told before the view's own content is to be redrawn (setNeedsDisplay, setNeedsDisplayInRect,
+    // display), with the widget pixels (y down) of that part; null for the whole view.
+    virtual void contentWillRedraw(const QRect* widgetRect) {}
     // Renders the view and its subviews into an image at `scale` device pixels per point.
     QImage renderToImage(double scale = 1.0);
 

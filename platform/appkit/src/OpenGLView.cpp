@@ -1,37 +1,55 @@
 #include "appkit/OpenGLView.h"
 
 #include <QCoreApplication>
+#include <QImage>
+#include <QOffscreenSurface>
 #include <QOpenGLContext>
+#include <QOpenGLFramebufferObject>
 #include <QOpenGLFunctions>
-#include <QOpenGLWidget>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QRegion>
 #include <QSurfaceFormat>
+#include <QWidget>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
 
 namespace kpv {
 
-class GLWidget : public QOpenGLWidget {
+class GLWidget : public QWidget {
 public:
-    explicit GLWidget(OpenGLView* view) : m_view(view) { setMouseTracking(true); }
+    explicit GLWidget(OpenGLView* view) : m_view(view)
+    {
+        setMouseTracking(true);
+        // Every pixel of a painted part comes from the frame buffer: nothing under the view is
+        // painted first.
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setAttribute(Qt::WA_NoSystemBackground);
+    }
     void detach() { m_view = nullptr; }
 
 protected:
-    void initializeGL() override
+    void paintEvent(QPaintEvent* event) override
     {
         if (m_view)
-            m_view->initializeGLFromWidget();
-    }
-    void resizeGL(int, int) override
-    {
-        if (m_view)
-            m_view->resizeGLFromWidget();
-    }
-    void paintGL() override
-    {
-        if (m_view)
-            m_view->paintGLFromWidget();
+            m_view->paintFromGLWidget(event->region());
     }
 
 private:
     OpenGLView* m_view;
+};
+
+struct OpenGLView::Surface {
+    QOffscreenSurface offscreen;
+    QOpenGLContext context;
+    std::unique_ptr<QOpenGLFramebufferObject> fbo;
+    bool prepared = false;
+    bool failed = false;
+    QImage frame;  // the last drawn pixels, y down
+    QRegion dirty; // widget pixels of `frame` to draw again
+    std::vector<std::function<void()>> afterFrame;
 };
 
 OpenGLView::OpenGLView(const Rect& frame) : View(frame, new GLWidget(this)) {}
@@ -40,6 +58,17 @@ OpenGLView::~OpenGLView()
 {
     if (auto* w = dynamic_cast<GLWidget*>(widget()))
         w->detach();
+    if (m_surface && m_surface->context.isValid()) {
+        // The frame buffer is deleted with its own context current.
+        QOpenGLContext* previous = QOpenGLContext::currentContext();
+        QSurface* previousSurface = previous ? previous->surface() : nullptr;
+        if (m_surface->context.makeCurrent(&m_surface->offscreen)) {
+            m_surface->fbo.reset();
+            m_surface->context.doneCurrent();
+        }
+        if (previous && previous != &m_surface->context && previousSurface)
+            previous->makeCurrent(previousSurface);
+    }
 }
 
 void OpenGLView::configureSharedContext()
@@ -64,25 +93,211 @@ void OpenGLView::drawRect(const Rect&)
     }
 }
 
+bool OpenGLView::ensureContext()
+{
+    if (!m_surface)
+        m_surface = std::make_unique<Surface>();
+    Surface& s = *m_surface;
+    if (s.failed)
+        return false;
+    if (!s.context.isValid()) {
+        const QSurfaceFormat format = QSurfaceFormat::defaultFormat();
+        s.offscreen.setFormat(format);
+        s.offscreen.create();
+        s.context.setFormat(format);
+        s.context.setShareContext(QOpenGLContext::globalShareContext());
+        if (!s.offscreen.isValid() || !s.context.create()) {
+            s.failed = true;
+            return false;
+        }
+    }
+    return s.context.makeCurrent(&s.offscreen);
+}
+
 void OpenGLView::performAfterNextFrame(std::function<void()> block)
 {
     if (!block)
         return;
-    auto* w = static_cast<QOpenGLWidget*>(widget());
-    if (!w->isVisible()) {
+    QWidget* w = widget();
+    if (!w->isVisible() || w->size().isEmpty()) {
         QMetaObject::invokeMethod(w, std::move(block), Qt::QueuedConnection);
         return;
     }
-    QObject::connect(w, &QOpenGLWidget::frameSwapped, w, std::move(block), Qt::SingleShotConnection);
+    if (!m_surface)
+        m_surface = std::make_unique<Surface>();
+    m_surface->afterFrame.push_back(std::move(block));
     w->update();
 }
 
-void OpenGLView::makeCurrentContext() { static_cast<QOpenGLWidget*>(widget())->makeCurrent(); }
-void OpenGLView::clearCurrentContext() { static_cast<QOpenGLWidget*>(widget())->doneCurrent(); }
-QOpenGLContext* OpenGLView::openGLContext() const { return static_cast<QOpenGLWidget*>(widget())->context(); }
+void OpenGLView::makeCurrentContext()
+{
+    if (ensureContext() && m_surface->fbo)
+        m_surface->fbo->bind();
+}
 
-void OpenGLView::initializeGLFromWidget() { prepareOpenGL(); }
-void OpenGLView::resizeGLFromWidget() { reshape(); }
-void OpenGLView::paintGLFromWidget() { drawRect(bounds()); }
+void OpenGLView::clearCurrentContext()
+{
+    if (m_surface && m_surface->context.isValid())
+        m_surface->context.doneCurrent();
+}
+
+QOpenGLContext* OpenGLView::openGLContext() const
+{
+    return m_surface && m_surface->context.isValid() ? &m_surface->context : nullptr;
+}
+
+uint32_t OpenGLView::defaultFramebufferObject() const
+{
+    return m_surface && m_surface->fbo ? m_surface->fbo->handle() : 0;
+}
+
+namespace {
+
+// The frame-buffer pixels that cover `rect` (widget pixels), inside a frame buffer of `pixels`.
+QRect devicePixels(const QRect& rect, double dpr, const QSize& pixels)
+{
+    const QPoint topLeft(int(std::floor(rect.x() * dpr)), int(std::floor(rect.y() * dpr)));
+    const QPoint bottomRight(int(std::ceil((rect.right() + 1) * dpr)) - 1, int(std::ceil((rect.bottom() + 1) * dpr)) - 1);
+    return QRect(topLeft, bottomRight).intersected(QRect(QPoint(0, 0), pixels));
+}
+
+} // namespace
+
+bool OpenGLView::renderRegion(const QRegion& region)
+{
+    QWidget* w = widget();
+    const double dpr = w->devicePixelRatioF();
+    const QSize pixels(int(std::lround(w->width() * dpr)), int(std::lround(w->height() * dpr)));
+    if (pixels.isEmpty() || !ensureContext())
+        return false;
+    Surface& s = *m_surface;
+    QOpenGLFunctions* gl = s.context.functions();
+    bool resized = false;
+    if (!s.fbo || s.fbo->size() != pixels) {
+        s.fbo.reset();
+        s.fbo = std::make_unique<QOpenGLFramebufferObject>(pixels, QOpenGLFramebufferObject::CombinedDepthStencil);
+        if (!s.fbo->isValid()) {
+            s.fbo.reset();
+            return false;
+        }
+        resized = true;
+    }
+    s.fbo->bind();
+    gl->glViewport(0, 0, pixels.width(), pixels.height());
+    if (!s.prepared) {
+        s.prepared = true;
+        prepareOpenGL();
+    }
+    if (resized)
+        reshape();
+    gl->glViewport(0, 0, pixels.width(), pixels.height());
+    // Only the asked part is drawn: the scissor box keeps the rest of the frame buffer as it was.
+    const QRect box = devicePixels(region.boundingRect(), dpr, pixels);
+    if (box.isEmpty())
+        return false;
+    const bool whole = box == QRect(QPoint(0, 0), pixels);
+    if (!whole) {
+        gl->glEnable(GL_SCISSOR_TEST);
+        gl->glScissor(box.x(), pixels.height() - box.y() - box.height(), box.width(), box.height());
+    }
+    ++m_drawCount;
+    drawRect(bounds());
+    if (!whole)
+        gl->glDisable(GL_SCISSOR_TEST);
+    return true;
+}
+
+namespace {
+
+// Reads `box` (frame-buffer pixels, y down) of the bound frame buffer into the same place of
+// `image`, a picture of the whole frame buffer as premultiplied ARGB words: the layout of the
+// window's own pixels, so painting it is a plain copy.
+void readPixels(QOpenGLFunctions* gl, const QRect& box, QImage* image)
+{
+    gl->glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    gl->glPixelStorei(GL_PACK_ROW_LENGTH, image->width());
+    uchar* first = image->scanLine(box.y()) + size_t(box.x()) * 4;
+    gl->glReadPixels(box.x(), image->height() - box.y() - box.height(), box.width(), box.height(), GL_BGRA,
+                     GL_UNSIGNED_BYTE, first);
+    gl->glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    // Frame-buffer rows run upward: turn the box's rows over in place.
+    const size_t bytes = size_t(box.width()) * 4;
+    std::vector<uchar> row(bytes);
+    for (int top = box.y(), bottom = box.y() + box.height() - 1; top < bottom; ++top, --bottom) {
+        uchar* a = image->scanLine(top) + size_t(box.x()) * 4;
+        uchar* b = image->scanLine(bottom) + size_t(box.x()) * 4;
+        std::memcpy(row.data(), a, bytes);
+        std::memcpy(a, b, bytes);
+        std::memcpy(b, row.data(), bytes);
+    }
+}
+
+} // namespace
+
+void OpenGLView::contentWillRedraw(const QRect* widgetRect)
+{
+    if (!m_surface)
+        return;
+    if (widgetRect)
+        m_surface->dirty += *widgetRect;
+    else
+        m_surface->dirty = QRegion(QRect(QPoint(0, 0), widget()->size()));
+}
+
+void OpenGLView::paintFromGLWidget(const QRegion& region)
+{
+    QWidget* w = widget();
+    QPainter painter(w);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    const QRect bounding = region.boundingRect().intersected(w->rect());
+    if (bounding.isEmpty())
+        return;
+    QOpenGLContext* previous = QOpenGLContext::currentContext();
+    QSurface* previousSurface = previous ? previous->surface() : nullptr;
+    const double dpr = w->devicePixelRatioF();
+    const QSize pixels(int(std::lround(w->width() * dpr)), int(std::lround(w->height() * dpr)));
+    if (!m_surface)
+        m_surface = std::make_unique<Surface>();
+    Surface& s = *m_surface;
+    if (s.frame.size() != pixels) {
+        s.frame = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+        s.dirty = QRegion(w->rect());
+    }
+    // Only what was marked for redrawing is drawn again; the rest comes from the kept pixels.
+    const QRect stale = (s.dirty & QRegion(bounding)).boundingRect();
+    bool ok = !s.frame.isNull();
+    if (ok && !stale.isEmpty()) {
+        ok = renderRegion(QRegion(stale));
+        if (ok) {
+            readPixels(s.context.functions(), devicePixels(stale, dpr, pixels), &s.frame);
+            s.dirty -= stale;
+        }
+    }
+    if (ok) {
+        painter.setClipRegion(region);
+        painter.drawImage(QRectF(bounding), s.frame, QRectF(devicePixels(bounding, dpr, pixels)));
+    } else {
+        painter.fillRect(bounding, Qt::black);
+    }
+    if (previous && previous != &s.context && previousSurface)
+        previous->makeCurrent(previousSurface);
+    // The window puts the painted pixels on screen right after this paint, before queued calls run.
+    for (std::function<void()>& block : s.afterFrame)
+        QMetaObject::invokeMethod(w, std::move(block), Qt::QueuedConnection);
+    s.afterFrame.clear();
+}
+
+QImage OpenGLView::grabFramebuffer()
+{
+    QWidget* w = widget();
+    if (!renderRegion(QRegion(w->rect())))
+        return QImage();
+    QImage image(m_surface->fbo->size(), QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull())
+        return QImage();
+    readPixels(m_surface->context.functions(), image.rect(), &image);
+    image.setDevicePixelRatio(w->devicePixelRatioF());
+    return image;
+}
 
 } // namespace kpv

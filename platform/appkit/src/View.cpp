@@ -336,8 +336,10 @@ void View::animateAlphaValue(double alpha, double duration, std::function<void(b
 void View::setNeedsDisplay(bool flag)
 {
     m_needsDisplay = flag;
-    if (flag)
+    if (flag) {
+        contentWillRedraw(nullptr);
         m_widget->update();
+    }
 }
 
 void View::setNeedsDisplayInRect(const Rect& r)
@@ -345,11 +347,14 @@ void View::setNeedsDisplayInRect(const Rect& r)
     m_needsDisplay = true;
     Rect q = isFlipped() ? r : Rect(r.x(), m_frame.height() - r.maxY(), r.width(), r.height());
     Rect i = integralRect(q);
-    m_widget->update(int(i.x()), int(i.y()), int(i.width()), int(i.height()));
+    const QRect part(int(i.x()), int(i.y()), int(i.width()), int(i.height()));
+    contentWillRedraw(&part);
+    m_widget->update(part);
 }
 
 void View::display()
 {
+    contentWillRedraw(nullptr);
     m_widget->repaint();
 }
 

@@ -9,7 +9,6 @@
 #include "../../../support/QtTestApplication.h"
 
 #include <QApplication>
-#include <QOpenGLWidget>
 #include <gtest/gtest.h>
 
 namespace {
@@ -56,8 +55,7 @@ protected:
     // The frame buffer, y down as in any image.
     QImage frame()
     {
-        auto *w = static_cast<QOpenGLWidget *>(view->widget());
-        QImage img = w->grabFramebuffer().convertToFormat(QImage::Format_RGBA8888);
+        QImage img = view->grabFramebuffer().convertToFormat(QImage::Format_RGBA8888);
         return img;
     }
     // Colour at a view point (bottom-left origin).
