@@ -64,8 +64,12 @@ std::vector<LMOpenGLTexturePtr> LMOpenGLView::prepareTexturesForImage(int imageM
             if (!createAllTesturesIfNotExist)
                 mayCreate = false;
         } else if (it->second->frameIdx() != frame) {
-            // The next frame of an animation goes into the tile that is already there. A tile
-            // that cannot take it is dropped rather than shown with another frame's pixels.
+            // The next frame of an animation goes into the tile that is already there, unless the
+            // other set shows that tile too (an animation that is its own fit-in image): then this
+            // set takes a texture of its own, once. A tile that cannot take the frame is dropped
+            // rather than shown with another frame's pixels.
+            if (const auto other = otherTiles.find(key); other != otherTiles.end() && other->second == it->second)
+                it->second = std::make_shared<LMOpenGLTexture>();
             if (!it->second->setData(*image, frame, t.x(), t.y(), t.width(), t.height(), &m_renderInfo)) {
                 tiles.erase(it);
                 return result;

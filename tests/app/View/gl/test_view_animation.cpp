@@ -146,6 +146,35 @@ TEST_F(Animation, FramesComeAtTheirDelayIntoTheSameTextures)
     }
 }
 
+// An animation that is also the fit-in image starts with tiles shared by both sets; the fit-in set
+// keeps showing the first frame while the shown image moves on.
+TEST_F(Animation, SharedFitinTilesKeepTheFirstFrame)
+{
+    const LMImagePtr image = viewtest::makeImage(kImageW, kImageH, 0, 0, 1, 3, kDelay);
+    view->setImage(image, ImageModeFitin);
+    view->setImage(image, ImageModeNormal);
+    shown();
+    const QRectF whole(0, 0, kImageW, kImageH);
+    auto fitin = view->prepareTexturesForImage(ImageModeFitin, whole, true);
+    ASSERT_EQ(fitin.size(), 1u);
+    ASSERT_EQ(view->texturesNormal().size(), 1u);
+    const uint64_t uploads = view->tileUploadCount();
+    for (int frame = 1; frame <= 2; ++frame) {
+        clock.advance(kDelay);
+        ASSERT_EQ(view->curFrameIdx(), frame);
+        ASSERT_EQ(view->texturesNormal().size(), 1u);
+        EXPECT_NE(view->texturesNormal()[0], fitin[0]);
+        EXPECT_EQ(view->texturesNormal()[0]->frameIdx(), frame);
+        const auto again = view->prepareTexturesForImage(ImageModeFitin, whole, true);
+        ASSERT_EQ(again.size(), 1u);
+        EXPECT_EQ(again[0], fitin[0]);
+        EXPECT_EQ(again[0]->frameIdx(), 0);
+        expectSameFrame(shown(), expectedFrame(frame));
+    }
+    // One upload per frame change: the first makes the shown set's own texture, the next refills it.
+    EXPECT_EQ(view->tileUploadCount(), uploads + 2);
+}
+
 TEST_F(Animation, RefilledTileHoldsWhatAFreshTileWould)
 {
     view->setImage(viewtest::makeImage(kImageW, kImageH, 0, 0, 1, 2, kDelay), ImageModeNormal);
