@@ -403,11 +403,67 @@ void CropViewController::updateInfoTexts(const QRectF &visualRect)
         m_txtCropRectInfo->setStringValue(m_cropRectInfoText);
 }
 
-// A drag gives view points; the rectangle is kept in whole raw pixels inside the image.
+namespace {
+QRectF toQRectF(const Rect &r) { return QRectF(r.x(), r.y(), r.width(), r.height()); }
+Rect toRect(const QRectF &r) { return Rect(r.x(), r.y(), r.width(), r.height()); }
+} // namespace
+
+std::optional<kpv::Cursor> CropViewController::areaTrackView_cursorByTrackPosition(LMAreaTrackView *,
+                                                                                  LMTrackPosition position)
+{
+    switch (position) {
+    case CropGeometry::LowerLeft:
+    case CropGeometry::UpperRight: return kpv::Cursor::resizeDiagonalAntiCursor();
+    case CropGeometry::UpperLeft:
+    case CropGeometry::LowerRight: return kpv::Cursor::resizeDiagonalMainCursor();
+    case CropGeometry::Left:
+    case CropGeometry::Right: return kpv::Cursor::resizeLeftRightCursor();
+    case CropGeometry::Upper:
+    case CropGeometry::Lower: return kpv::Cursor::resizeUpDownCursor();
+    case CropGeometry::Inside: return kpv::Cursor::moveCursor();
+    default: return kpv::Cursor::arrowCursor();
+    }
+}
+
+std::optional<kpv::Point> CropViewController::calcActualTrackPointForAreaTrackView(LMAreaTrackView *, kpv::Point point)
+{
+    const QRectF visual = viewRectToVisual(Rect(point, kpv::Size{0, 0}));
+    return kpv::Point{visual.x(), visual.y()};
+}
+
+std::optional<Rect> CropViewController::calcDraggingTrackRectForAreaTrackView(
+    LMAreaTrackView *, const Rect &trackRectBeforeDrag, LMTrackPosition position, kpv::Size d, bool endDrag,
+    const Rect &actualTrackRectBeforeDrag, Rect *actualDraggingTrackRect)
+{
+    const CropAspect aspect = m_model.aspect();
+    const QRectF whole = toQRectF(m_imageViewRect);
+    const QRectF frame = m_model.visualFrame();
+    if (whole.width() <= 0 || whole.height() <= 0 || frame.width() <= 0 || frame.height() <= 0)
+        return trackRectBeforeDrag;
+    Rect track = toRect(CropGeometry::calcVisualTrackRect(toQRectF(trackRectBeforeDrag), int(position),
+                                                          QPointF(d.width, d.height), whole, false, aspect));
+    const QPointF visualDelta(d.width * frame.width() / whole.width(), d.height * frame.height() / whole.height());
+    QRectF actual = CropGeometry::calcVisualTrackRect(toQRectF(actualTrackRectBeforeDrag), int(position), visualDelta,
+                                                      frame, true, aspect);
+    if (endDrag) {
+        if (auto repaired = CropGeometry::repairCollapsedRect(actual, frame.size(), toQRectF(actualTrackRectBeforeDrag),
+                                                              aspect)) {
+            actual = *repaired;
+            track = visualRectToView(actual);
+        }
+    }
+    m_dragActualRect = actual;
+    if (actualDraggingTrackRect)
+        *actualDraggingTrackRect = toRect(actual);
+    return track;
+}
+
+// A drag gives view points; the rectangle is kept in whole visual pixels inside the image, as the
+// step's geometry computed it (or, for a drag step from elsewhere, rounded from the points).
 void CropViewController::areaTrackView_doDragging(LMAreaTrackView *, const Rect &trackRect, LMTrackPosition position,
                                                   const Rect &)
 {
-    QRectF visual = viewRectToVisual(trackRect);
+    QRectF visual = m_dragActualRect.value_or(viewRectToVisual(trackRect));
     const QRectF frame = m_model.visualFrame();
     visual = QRectF(QPointF(std::round(visual.left()), std::round(visual.top())),
                     QPointF(std::round(visual.right()), std::round(visual.bottom())))
@@ -422,6 +478,7 @@ void CropViewController::areaTrackView_endDrag(LMAreaTrackView *view, const Rect
                                                const Rect &actual)
 {
     areaTrackView_doDragging(view, trackRect, position, actual);
+    m_dragActualRect.reset();
     showCropSizeTip(Rect());
     const QRectF frame = m_model.visualFrame();
     const QRectF visual = m_model.rawToVisual(m_model.originalImageRawCropRect());

@@ -14,6 +14,7 @@
 #include <QVariantMap>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class LMAreaTrackView;
 class LMBlockRepeatTimer;
@@ -186,8 +187,19 @@ public:
     void popMenuView_viewShowed(LMPopMenuView *menu, bool shown) override;
     bool popMenuViewItemChecked(LMPopMenuView *menu, const QVariant &object, const QVariant &parent) override;
 
-    // Tracking rectangle.
+    // Tracking rectangle. A press anywhere starts a drag: outside the rectangle it draws a new one.
+    std::optional<bool> areaTrackView_canDrag(LMAreaTrackView *, LMTrackPosition) override { return true; }
+    std::optional<kpv::Cursor> areaTrackView_cursorByTrackPosition(LMAreaTrackView *, LMTrackPosition position) override;
     void areaTrackView_beginDrag(LMAreaTrackView *, const kpv::Rect &, LMTrackPosition, kpv::Rect *) override;
+    // Each drag step from the rectangles at the press and the whole distance since: the drawn
+    // rectangle in points and the crop in whole visual pixels, both keeping the preset's ratio and
+    // staying inside the picture.
+    std::optional<kpv::Rect> calcDraggingTrackRectForAreaTrackView(LMAreaTrackView *, const kpv::Rect &trackRectBeforeDrag,
+                                                                   LMTrackPosition position, kpv::Size dragDeltaSize,
+                                                                   bool endDrag, const kpv::Rect &actualTrackRectBeforeDrag,
+                                                                   kpv::Rect *actualDraggingTrackRect) override;
+    // A point of the page in visual pixels (where a new rectangle starts).
+    std::optional<kpv::Point> calcActualTrackPointForAreaTrackView(LMAreaTrackView *, kpv::Point point) override;
     // The wheel moves the rectangle; a pinch grows or shrinks it about its centre.
     bool areaTrackView_scrollWheel(LMAreaTrackView *, const kpv::Event &e) override;
     bool areaTrackView_magnifyWithEvent(LMAreaTrackView *, const kpv::Event &e) override;
@@ -248,6 +260,8 @@ private:
     double m_viewScale = 0;  // view points per visual pixel
     QString m_cropRectInfoText;
     QString m_cropSizeTipText;
+    // The crop in visual pixels of the drag step in progress, as last computed for the tracking view.
+    std::optional<QRectF> m_dragActualRect;
     // Controls; owned by their superviews, which this controller owns.
     kpv::View *m_trackToolbar = nullptr;
     kpv::View *m_croppedToolbar = nullptr;

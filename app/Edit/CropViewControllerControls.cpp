@@ -286,8 +286,15 @@ void CropViewController::showCropSizeTip(const Rect &r)
     m_cropRectTextView->setHidden(false);
 }
 
-void CropViewController::areaTrackView_beginDrag(LMAreaTrackView *, const Rect &trackRect, LMTrackPosition, Rect *)
+void CropViewController::areaTrackView_beginDrag(LMAreaTrackView *, const Rect &trackRect, LMTrackPosition,
+                                                 Rect *actualTrackRectBeforeDrag)
 {
+    // The drag starts from the stored crop; a new rectangle being drawn starts from the press.
+    m_dragActualRect.reset();
+    if (actualTrackRectBeforeDrag) {
+        const QRectF visual = m_model.rawToVisual(m_model.originalImageRawCropRect());
+        *actualTrackRectBeforeDrag = Rect(visual.x(), visual.y(), visual.width(), visual.height());
+    }
     updateTrackToolbarViewByTrackRect(trackRect, true);
 }
 

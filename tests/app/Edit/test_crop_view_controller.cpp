@@ -18,6 +18,7 @@
 #include "appkit/GraphicsContext.h"
 #include "appkit/Pasteboard.h"
 #include "appkit/View.h"
+#include "appkit/Application.h"
 #include "appkit/Window.h"
 #include "foundation/Bundle.h"
 #include "foundation/Clock.h"
@@ -942,6 +943,74 @@ TEST_F(CropView, LeavingAndComingBackHalfWayTurnTheFadeRound)
     waitForSave();
     ASSERT_TRUE(controller.croppedImage());
     EXPECT_NE(controller.croppedImage(), preview);
+}
+
+} // namespace
+
+namespace {
+
+// Mouse drags on the crop page, as the desktop delivers them: an edge drag keeps the chosen ratio
+// and stays in the picture, a press outside the rectangle draws a new one, and each part of the
+// rectangle shows the cursor of what a drag there does.
+TEST_F(CropView, DragsKeepTheRatioAndDrawNewRectangles)
+{
+    openFile("a.png", QSize(200, 100));
+    kpv::Window window(kpv::Rect(0, 0, 400, 300), kpv::TitledWindowMask);
+    window.contentView()->addSubview(&host.container);
+    enter();
+    settleZoom(0.5);
+    ASSERT_EQ(controller.imageViewRect(), kpv::Rect(100, 100, 200, 100));  // one point per pixel
+    kpv::Application &app = kpv::Application::shared();
+    app.discardQueuedEvents();
+    auto drag = [&](kpv::Point from, std::vector<kpv::Point> path) {
+        for (kpv::Point p : path)
+            app.postEvent(kpv::Event::mouseEvent(kpv::LeftMouseDragged, p, &window));
+        app.postEvent(kpv::Event::mouseEvent(kpv::LeftMouseUp, path.back(), &window));
+        controller.cropTrackView()->mouseDown(*kpv::Event::mouseEvent(kpv::LeftMouseDown, from, &window));
+    };
+
+    // 16 x 9 makes the centred 100 x 50 rectangle 100 x 56; its right edge dragged 30 points
+    // right makes it 130 wide, and as high as the ratio asks: 73.
+    const size_t wide = 3;
+    ASSERT_EQ(controller.model().presets().arrayCustomSizes()[wide].aspectRatio, QSizeF(16, 9));
+    controller.chooseCustomSize(wide);
+    ASSERT_EQ(controller.originalImageRawCropRect().size(), QSizeF(100, 56));
+    kpv::Rect track = controller.cropTrackView()->cropTrackRect();
+    EXPECT_EQ(controller.cropTrackView()->cursorByTrackPosition(6).qcursor().shape(), Qt::SizeHorCursor);
+    EXPECT_EQ(controller.cropTrackView()->cursorByTrackPosition(9).qcursor().shape(), Qt::SizeAllCursor);
+    drag(kpv::Point{track.maxX(), track.midY()}, {kpv::Point{track.maxX() + 15, track.midY()},
+                                                  kpv::Point{track.maxX() + 30, track.midY()}});
+    QRectF crop = controller.originalImageRawCropRect();
+    EXPECT_EQ(crop.width(), 130);
+    EXPECT_EQ(crop.height(), 73);
+    EXPECT_GE(crop.y(), 0);
+    EXPECT_LE(crop.bottom(), 100);
+    EXPECT_EQ(controller.cropRectInfoText(), controller.txtCropRectInfo()->stringValue());
+    EXPECT_FALSE(controller.trackToolbar()->isHidden());
+    // The drawn rectangle is the stored one.
+    track = controller.cropTrackView()->cropTrackRect();
+    EXPECT_NEAR(track.width(), 130, 0.5);
+    EXPECT_NEAR(track.height(), 73, 0.5);
+
+    // Further right the edge meets the picture's: the width stops there, the ratio holds.
+    drag(kpv::Point{track.maxX(), track.midY()}, {kpv::Point{track.maxX() + 200, track.midY()}});
+    crop = controller.originalImageRawCropRect();
+    EXPECT_EQ(crop.right(), 200);
+    EXPECT_LE(crop.height(), 100);
+    EXPECT_NEAR(crop.width() * 9, crop.height() * 16, 16);
+
+    // Free again: a press beside the rectangle and a drag draw a new one there.
+    controller.chooseCustomSize(0);
+    controller.selectAll();
+    controller.chooseCustomSize(0);
+    controller.areaTrackView_endDrag(controller.cropTrackView(), kpv::Rect(110, 110, 20, 20), 1, kpv::Rect(110, 110, 20, 20));
+    ASSERT_EQ(controller.originalImageRawCropRect(), QRectF(10, 70, 20, 20));
+    drag(kpv::Point{200, 150}, {kpv::Point{220, 160}, kpv::Point{250, 180}});
+    EXPECT_EQ(controller.originalImageRawCropRect(), QRectF(100, 20, 50, 30));
+
+    window.orderOut();
+    host.container.removeFromSuperview();
+    app.discardQueuedEvents();
 }
 
 } // namespace
