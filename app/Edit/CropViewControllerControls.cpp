@@ -3,6 +3,7 @@
 
 #include "Edit/CropViewController.h"
 
+#include "Edit/CropGeometry.h"
 #include "Edit/CropPreviewView.h"
 #include "Kit/LMAreaTrackView.h"
 #include "Kit/LMButton.h"
@@ -20,6 +21,7 @@
 #include "appkit/GraphicsContext.h"
 #include "appkit/Image.h"
 #include "appkit/View.h"
+#include "appkit/Window.h"
 #include "foundation/Bundle.h"
 #include "foundation/RunLoop.h"
 
@@ -277,11 +279,25 @@ void CropViewController::showCropSizeTip(const Rect &r)
         return;
     }
     m_cropRectTextView->setStringValue(m_cropSizeTipText);
-    // Just inside the rectangle's top-left corner, kept on the page.
     const Rect page = m_cropPage->bounds();
     const Rect tip = m_cropRectTextView->frame();
-    const double x = std::clamp(r.x() + 4, 0.0, std::max(0.0, page.width() - tip.width()));
-    const double y = std::clamp(r.y() + r.height() - tip.height() - 4, 0.0, std::max(0.0, page.height() - tip.height()));
+    double x = 0, y = 0;
+    const kpv::Window *window = m_cropPage->window();
+    const kpv::Point mouse = window ? window->mouseLocationOutsideOfEventStream() : kpv::Point{-1e9, -1e9};
+    if (mouse.x > -1e8) {
+        // Beside the pointer, centred on it, kept on the page.
+        const kpv::Point p = m_cropPage->convertPointFromView(mouse, nullptr);
+        const Rect tipBounds = m_cropRectTextView->bounds();
+        const QPointF o = CropGeometry::sizeTipOrigin(QPointF(p.x, p.y),
+                                                      QRectF(tipBounds.x(), tipBounds.y(), tipBounds.width(), tipBounds.height()),
+                                                      QRectF(page.x(), page.y(), page.width(), page.height()));
+        x = o.x();
+        y = o.y();
+    } else {
+        // Without a pointer: just inside the rectangle's top-left corner, kept on the page.
+        x = std::clamp(r.x() + 4, 0.0, std::max(0.0, page.width() - tip.width()));
+        y = std::clamp(r.y() + r.height() - tip.height() - 4, 0.0, std::max(0.0, page.height() - tip.height()));
+    }
     m_cropRectTextView->setFrameOrigin(kpv::Point{std::round(x), std::round(y)});
     m_cropRectTextView->setHidden(false);
 }

@@ -999,6 +999,18 @@ TEST_F(CropView, DragsKeepTheRatioAndDrawNewRectangles)
     EXPECT_LE(crop.height(), 100);
     EXPECT_NEAR(crop.width() * 9, crop.height() * 16, 16);
 
+    // While an edge is dragged its size shows just right of the pointer, centred on it.
+    track = controller.cropTrackView()->cropTrackRect();
+    window.setMouseLocationInternal(kpv::Point{150, 160});
+    controller.areaTrackView_beginDrag(controller.cropTrackView(), track, 2, nullptr);
+    controller.areaTrackView_doDragging(controller.cropTrackView(), track, 2, track);
+    const kpv::Rect tip = controller.cropRectTextView()->frame();
+    EXPECT_FALSE(controller.cropRectTextView()->isHidden());
+    EXPECT_EQ(tip.x(), 155);
+    EXPECT_NEAR(tip.midY(), 160, 1);
+    controller.areaTrackView_endDrag(controller.cropTrackView(), track, 2, track);
+    EXPECT_TRUE(controller.cropRectTextView()->isHidden());
+
     // Free again: a press beside the rectangle and a drag draw a new one there.
     controller.chooseCustomSize(0);
     controller.selectAll();
