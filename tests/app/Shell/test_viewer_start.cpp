@@ -30,6 +30,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QPainter>
@@ -331,3 +332,43 @@ TEST_F(ViewerStart, ShareMenuOpensTheSheetOrComposesAMail)
     EXPECT_EQ(desktop.mails.front().attachments, QStringList({nav().curFilePath().path()}));
 }
 }  // namespace
+
+namespace {
+// The title the window should carry for the current file: its name, and with more than one file
+// its place in the folder.
+QString expectedTitle(const NavigateController& nav)
+{
+    const QString name = QFileInfo(nav.curFilePath().path()).fileName();
+    return nav.fileCount() == 1 ? name : QStringLiteral("%1 (%2/%3)").arg(name).arg(nav.curFileIndex() + 1).arg(nav.fileCount());
+}
+
+// The window's title follows every step: keys pressed before any picture is decoded, steps in
+// quick succession, and a file in the folder that cannot be read.
+TEST_F(ViewerStart, TitleFollowsEveryStep)
+{
+    QFile bad(QDir(folder).filePath(QStringLiteral("b bad.png")));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("\x89PNG\r\n\x1a\nnot really");
+    bad.close();
+    delegate->applicationOpenFiles({folder});
+    delegate->applicationDidFinishLaunching();
+    ASSERT_EQ(nav().fileCount(), 4);
+    EXPECT_EQ(controller->window()->title(), expectedTitle(nav()));
+    QStringList seen;
+    for (int i = 0; i < 6; ++i) {
+        sendKey(kpv::KeyCode::RightArrow, kpv::FunctionKey::RightArrow, kpv::NumericPadKeyMask | kpv::FunctionKeyMask);
+        EXPECT_EQ(controller->window()->title(), expectedTitle(nav())) << "step " << i;
+        seen << controller->window()->title();
+        // The first keys come in quick succession (a held key's steps), the later ones apart.
+        kpv::RunLoop::main().runOnce();
+        QCoreApplication::processEvents();
+        clock.advance(i < 2 ? 0.05 : 0.4);
+        EXPECT_EQ(controller->window()->title(), expectedTitle(nav())) << "step " << i;
+    }
+    settle();
+    seen.removeDuplicates();
+    EXPECT_GT(seen.size(), 2) << "the steps went through the folder";
+    EXPECT_EQ(controller->window()->title(), expectedTitle(nav()));
+    EXPECT_EQ(fileName(view().validImage()), QFileInfo(nav().curFilePath().path()).fileName());
+}
+} // namespace
