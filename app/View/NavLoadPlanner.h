@@ -57,7 +57,8 @@ struct Request {
     bool firstPicture = false;
     bool waits = false;
     // The next file's fit-in in the travel direction: the picture the user most likely waits for
-    // next. The neighbours' loads after it start once it is decoded, so that it is not one of
+    // next. It is not held for the first picture to be on screen, only decoded after the current
+    // fit-in; the neighbours' loads after it start once it is decoded, so that it is not one of
     // many decodes sharing the processors.
     bool nextPicture = false;
     bool afterNextPicture = false;

@@ -63,7 +63,7 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
     // changed (clearLoadMasks); any still held belong to the current file and keep waiting.
     std::vector<std::shared_ptr<kpv::Operation>> operations;
     std::vector<bool> waits;
-    std::shared_ptr<kpv::Operation> nextPicture;
+    std::shared_ptr<kpv::Operation> firstPicture, nextPicture;
     const int fitinType = fitinImageType();
     for (const NavLoadPlanner::Request &r :
          NavLoadPlanner::requestsForPass(c, n, fitinType, navNext, quick, info, image)) {
@@ -102,8 +102,13 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
                     false);
             });
         }
-        if (r.nextPicture)
+        if (r.firstPicture)
+            firstPicture = operations.back();
+        if (r.nextPicture) {
             nextPicture = operations.back();
+            if (firstPicture)
+                nextPicture->addDependency(firstPicture);
+        }
         else if (r.afterNextPicture && nextPicture)
             operations.back()->addDependency(nextPicture);
         waits.push_back(r.waits);

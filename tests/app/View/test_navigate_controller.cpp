@@ -102,36 +102,42 @@ TEST_F(NavTest, OnlyTheQuickPictureAndTheFitInStartBeforeTheFirstPictureIsOnScre
                 out.push_back(l);
         return out;
     };
-    // The current file's small thumbnail and fit-in start at once; everything else is held.
-    ASSERT_EQ(host->queue.size(), 2u);
+    // The current file's small thumbnail and fit-in start at once, the next file's fit-in once the
+    // current fit-in is decoded; everything else is held.
+    ASSERT_EQ(host->queue.size(), 3u);
+    EXPECT_TRUE(host->queue[0]->dependencies().empty());
+    EXPECT_TRUE(host->queue[1]->dependencies().empty());
+    EXPECT_EQ(host->queue[2]->dependencies(), std::vector<std::shared_ptr<kpv::Operation>>{host->queue[1]});
+    const std::shared_ptr<kpv::Operation> nextPicture = host->queue[2];
     EXPECT_GT(controller->heldLoadCount(), 10u);
     runQueuedOnce(*host);
     auto loads = fileLoads();
-    ASSERT_EQ(loads.size(), 2u);
+    ASSERT_EQ(loads.size(), 3u);
     EXPECT_EQ(loads[0].type, 8);
     EXPECT_EQ(loads[1].type, 10);
+    EXPECT_EQ(loads[2].path, paths[1]);
+    EXPECT_EQ(loads[2].type, 10);
     // The fit-in is in the view, but not yet on screen: still nothing else runs.
     EXPECT_TRUE(view.imageFitin());
     EXPECT_TRUE(host->queue.empty());
     ASSERT_EQ(host->afterFrame.size(), 1u);
 
     // The frame is drawn: the held loads are queued in their order, the current file's large
-    // thumbnail first, then the next file's fit-in, the neighbours' thumbnails and fit-ins.
+    // thumbnail first, then the neighbours' thumbnails and fit-ins, which wait for the next
+    // file's fit-in.
     host->drawFrame();
     EXPECT_EQ(controller->heldLoadCount(), 0u);
     ASSERT_GT(host->queue.size(), 10u);
-    // The next file's fit-in goes first; the neighbours' thumbnails and fit-ins wait for it.
     EXPECT_TRUE(host->queue[0]->dependencies().empty());
-    EXPECT_TRUE(host->queue[1]->dependencies().empty());
-    for (size_t i = 2; i < host->queue.size(); ++i)
-        EXPECT_EQ(host->queue[i]->dependencies(), std::vector<std::shared_ptr<kpv::Operation>>{host->queue[1]}) << i;
+    for (size_t i = 1; i < host->queue.size(); ++i)
+        EXPECT_EQ(host->queue[i]->dependencies(), std::vector<std::shared_ptr<kpv::Operation>>{nextPicture}) << i;
     runQueuedOnce(*host);
     loads = fileLoads();
     ASSERT_GT(loads.size(), 4u);
-    EXPECT_EQ(loads[2].path, paths[0]);
-    EXPECT_EQ(loads[2].type, 9);
-    EXPECT_EQ(loads[3].path, paths[1]);
-    EXPECT_EQ(loads[3].type, 10);
+    EXPECT_EQ(loads[3].path, paths[0]);
+    EXPECT_EQ(loads[3].type, 9);
+    EXPECT_EQ(loads[4].path, paths[1]);
+    EXPECT_EQ(loads[4].type, 8);
     // Nothing decoded the current file whole, nor again at the size of its fit-in.
     for (const auto &l : loads)
         EXPECT_FALSE(l.path == paths[0] && (l.type == 1 || l.type == 2));
@@ -163,7 +169,7 @@ TEST_F(NavTest, HeldLoadsStartWithoutAFrameOrAPictureAndGoWithTheFile)
     // The fit-in is cancelled before it ran: nothing will be shown soon, so the neighbours go.
     host->queue.clear();
     open(10, QStringLiteral(".png"));
-    ASSERT_EQ(host->queue.size(), 2u);
+    ASSERT_EQ(host->queue.size(), 3u);
     for (auto &op : host->queue)
         op->cancel();
     runQueuedOnce(*host);
@@ -187,8 +193,9 @@ TEST_F(NavTest, HeldLoadsStartWithoutAFrameOrAPictureAndGoWithTheFile)
     const size_t heldForFirst = controller->heldLoadCount();
     host->queue.clear();
     controller->navCurFileToIndex(5, false, true, false);
-    // Only the new file's quick picture and fit-in are queued; the new file holds its own set.
-    ASSERT_EQ(host->queue.size(), 2u);
+    // Only the new file's quick picture and fit-in are queued, and the next file's fit-in; the new
+    // file holds its own set.
+    ASSERT_EQ(host->queue.size(), 3u);
     EXPECT_EQ(controller->heldLoadCount(), heldForFirst);
     loader.loads.clear();
     runQueuedOnce(*host);
