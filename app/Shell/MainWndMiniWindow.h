@@ -17,6 +17,7 @@ class LMOpenGLView;
 class LMImageViewModel;
 class MainWndController;
 class MiniWindowContentView;
+class LMNineSliceImageView;
 class MiniWindowTitleBar;
 class NavigateController;
 namespace kpv {
@@ -27,7 +28,7 @@ class View;
 class MainWndMiniHost final : public MiniWindowHost, public MiniWindowShell {
 public:
     static constexpr double kTitleBarHeight = 22.0;
-    static constexpr double kStatusHeight = 24.0;
+    static constexpr double kStatusHeight = 30.0;
 
     MainWndMiniHost(MainWndController& windowController, NavigateController& navigator);
     ~MainWndMiniHost() override;
@@ -43,6 +44,8 @@ public:
     MiniWindowTitleBar* dragTitleBar() const { return m_dragTitleBar; }
     kpv::View* dragView() const { return m_dragView; }
     kpv::TextField* statusField() const { return m_status; }
+    // The dark plate the status text stands on, so it reads over any picture.
+    LMNineSliceImageView* statusPlate() const { return m_statusPlate; }
     NavigateController& navigator() const { return m_navigator; }
     // The first entry: the window takes the main window's place and level, the main window goes.
     void enterFromMainWindow();
@@ -97,6 +100,7 @@ private:
     MiniWindowTitleBar* m_windowTitleBar = nullptr;
     MiniWindowTitleBar* m_dragTitleBar = nullptr;
     kpv::TextField* m_status = nullptr;
+    LMNineSliceImageView* m_statusPlate = nullptr;
     bool m_shadowSet = false;
 };
 

@@ -10,6 +10,8 @@
 #include "Browse/MiniWindowTitleBar.h"
 #include "Kit/LMEquivalentResponder.h"
 #include "Kit/LMImageView.h"
+#include "Kit/LMNineSliceImageRep.h"
+#include "Kit/LMNineSliceImageView.h"
 #include "Model/MainConfig.h"
 #include "View/LMImageViewModel.h"
 #include "View/LMOpenGLView.h"
@@ -92,12 +94,17 @@ void MainWndMiniHost::buildWindow()
     m_dragView->addSubview(text);
     background->addSubview(m_dragView);
 
-    m_status = new kpv::TextField(kpv::Rect(0, (b.height() - kStatusHeight) / 2, 80, kStatusHeight));
+    m_statusPlate = new LMNineSliceImageView(
+        kpv::Rect(0, (b.height() - kStatusHeight) / 2, 80, kStatusHeight),
+        std::make_shared<LMNineSliceImageRep>(QStringLiteral("BG_ZoomInfo"), kpv::Point{9, 9}, kpv::Point{9, 9}));
+    m_statusPlate->setAutoresizingMask(kpv::ViewMinYMargin | kpv::ViewMaxYMargin);
+    m_statusPlate->setHidden(true);
+    background->addSubview(m_statusPlate);
+    m_status = new kpv::TextField(m_statusPlate->bounds());
     m_status->setAlignment(Qt::AlignCenter);
     m_status->setTextColor(kpv::Color(1, 1, 1, 1));
-    m_status->setAutoresizingMask(kpv::ViewMinYMargin | kpv::ViewMaxYMargin);
-    m_status->setHidden(true);
-    background->addSubview(m_status);
+    m_status->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewHeightSizable);
+    m_statusPlate->addSubview(m_status);
 
     const kpv::Rect barFrame(0, b.height() - kTitleBarHeight, b.width(), kTitleBarHeight);
     m_windowTitleBar = new MiniWindowTitleBar(barFrame, *this);
@@ -184,13 +191,13 @@ void MainWndMiniHost::orderOutMiniWindow() { m_window->orderOut(); }
 double MainWndMiniHost::setStatusText(const QString& text, bool)
 {
     m_status->setStringValue(text);
-    m_status->setHidden(text.isEmpty());
+    m_statusPlate->setHidden(text.isEmpty());
     if (text.isEmpty())
         return 0;
     // Centred on the image view, as wide as its text with a margin on each side.
     const double width = std::ceil(m_status->attributedStringValueSize().width) + 24;
     const kpv::Rect view = m_imageView->frame();
-    m_status->setFrame(kpv::Rect(view.x() + (view.width() - width) / 2,
+    m_statusPlate->setFrame(kpv::Rect(view.x() + (view.width() - width) / 2,
                                  std::floor(view.y() + view.height() / 2 - kStatusHeight / 2), width, kStatusHeight));
     return width;
 }

@@ -16,6 +16,8 @@
 
 #include "Browse/FavImageBrowserView.h"
 #include "Browse/MiniWindowTitleBar.h"
+#include "Kit/LMNineSliceImageRep.h"
+#include "Kit/LMNineSliceImageView.h"
 #include "Browse/PhotoBinView.h"
 #include "Kit/LMButton.h"
 #include "Kit/PhotoBinScrollView.h"
@@ -248,6 +250,18 @@ TEST_F(BrowseModes, MiniWindowTakesTheMainWindowsPlaceAndGivesItBack)
     EXPECT_EQ(viewer->controller().curFileIndex(), 3);
     EXPECT_FALSE(mini->host().imageView()->isHidden());
     EXPECT_TRUE(mini->host().dragView()->isHidden());
+
+    // The zoom status stands on its dark plate over the picture, wide enough for its text.
+    mini->host().setStatusText(QStringLiteral("100%"), false);
+    LMNineSliceImageView* plate = mini->host().statusPlate();
+    ASSERT_TRUE(plate);
+    EXPECT_FALSE(plate->isHidden());
+    EXPECT_EQ(mini->host().statusField()->superview(), plate);
+    ASSERT_TRUE(plate->bkNineSliceImageRep());
+    EXPECT_TRUE(plate->bkNineSliceImageRep()->nineSliceImage()) << "the plate's skin image is missing";
+    EXPECT_GE(plate->frame().width(), mini->host().statusField()->attributedStringValueSize().width);
+    mini->host().setStatusText(QString(), false);
+    EXPECT_TRUE(plate->isHidden());
 
     // Keys reach the viewer through the mini window: the next file, and the window follows.
     EXPECT_EQ(mini->equivalentResponderCount(), 1u);
