@@ -83,6 +83,11 @@ protected:
 private:
     // Which fit-in tiles to draw under the normal tiles (those whose visible part they leave open).
     std::vector<LMOpenGLTexturePtr> fillerTextures(const QRectF &rawFrame) const;
+    // The frame-buffer pixels (from the bottom left) that the picture's tiles will cover, or an
+    // empty rectangle when they do not fill a rectangle (turning, zooming, tiles missing).
+    QRect pixelsCoveredByPicture() const;
+    // Clears the frame buffer for a new frame, except what the picture will cover.
+    void clearAroundPicture();
 
     LMOpenGLViewDelegate *m_delegate = nullptr;
     std::unique_ptr<LMOpenGLLayer> m_openGLLayer;

@@ -7,6 +7,7 @@
 
 #include <epoxy/gl.h>
 
+#include <cmath>
 #include <cstring>
 
 void LMOpenGLView::initOpenGL()
@@ -160,6 +161,60 @@ std::vector<LMOpenGLTexturePtr> LMOpenGLView::fillerTextures(const QRectF &rawFr
     return list;
 }
 
+QRect LMOpenGLView::pixelsCoveredByPicture() const
+{
+    const LMImagePtr normal = imageNormal();
+    if (!normal || m_imageNotDraw || m_haveFitinTextures || normal->width() == 0 || normal->height() == 0)
+        return QRect();
+    // Only an upright or quarter-turned picture fills a rectangle of the frame buffer.
+    const LMImageRotateAngle &a = angleRotate();
+    if (std::fmod(a.angleRotate(), 90) != 0 || std::fmod(a.angleHorizontalFlip(), 180) != 0 ||
+        std::fmod(a.angleVerticalFlip(), 180) != 0)
+        return QRect();
+    // Every tile of the visible part must be there to be drawn.
+    const QRectF shownPart = mapToImageRect(viewBounds(), normal);
+    if (LMOpenGLTexture::tilesCoveringRect(normal->width(), normal->height(), shownPart).size() != m_texturesNormal.size())
+        return QRect();
+    // The pixels whose centres lie inside the picture, frame-buffer pixels from the bottom left.
+    const double r = isRetinaScreen() ? 2.0 : 1.0;
+    const QRectF v = imageVisibleViewRect().intersected(viewBounds());
+    const int left = int(std::ceil(v.left() * r)), right = int(std::floor(v.right() * r));
+    const int bottom = int(std::ceil(v.top() * r)), top = int(std::floor(v.bottom() * r));
+    if (right <= left || top <= bottom)
+        return QRect();
+    return QRect(left, bottom, right - left, top - bottom);
+}
+
+void LMOpenGLView::clearAroundPicture()
+{
+    // A clear of the whole frame buffer is cheap; a clear of a part of it (the scissor box, while
+    // only the picture of an animation is drawn again) is drawn like a picture, pixel by pixel. The
+    // picture is drawn without blending over every pixel it covers, so those need no clearing.
+    const QRect covered = glIsEnabled(GL_SCISSOR_TEST) ? pixelsCoveredByPicture() : QRect();
+    GLint box[4] = {0, 0, 0, 0};
+    if (!covered.isEmpty())
+        glGetIntegerv(GL_SCISSOR_BOX, box);
+    const QRect scissor(box[0], box[1], box[2], box[3]);
+    const QRect inner = covered.intersected(scissor);
+    if (inner.isEmpty()) {
+        glClear(GL_COLOR_BUFFER_BIT);
+        return;
+    }
+    const QRect strips[4] = {
+        QRect(QPoint(scissor.left(), scissor.top()), QPoint(scissor.right(), inner.top() - 1)),       // below
+        QRect(QPoint(scissor.left(), inner.bottom() + 1), QPoint(scissor.right(), scissor.bottom())), // above
+        QRect(QPoint(scissor.left(), inner.top()), QPoint(inner.left() - 1, inner.bottom())),         // left
+        QRect(QPoint(inner.right() + 1, inner.top()), QPoint(scissor.right(), inner.bottom())),       // right
+    };
+    for (const QRect &strip : strips) {
+        if (strip.isEmpty())
+            continue;
+        glScissor(strip.x(), strip.y(), strip.width(), strip.height());
+        glClear(GL_COLOR_BUFFER_BIT);
+    }
+    glScissor(box[0], box[1], box[2], box[3]);
+}
+
 void LMOpenGLView::drawLayer(LMOpenGLLayer *layer, double)
 {
     if (layer->isAsynchronous()) {
@@ -170,7 +225,7 @@ void LMOpenGLView::drawLayer(LMOpenGLLayer *layer, double)
     glDisable(GL_BLEND);
     glDisable(GL_DEPTH_TEST);
     glClearColor(0, 0, 0, 0);
-    glClear(GL_COLOR_BUFFER_BIT);
+    clearAroundPicture();
     const LMImagePtr valid = validImage();
     const bool hasContent = !m_texturesNormal.empty() || imageNormal() || imageBadFile();
     if (hasContent && !m_imageNotDraw && valid && valid->originalImgBaseInfo()) {

@@ -220,6 +220,24 @@ TEST_F(Animation, FrameChangeDrawsOnlyThePicturesPart)
     EXPECT_EQ(view->drawCount(), draws);
 }
 
+// A part of the view drawn again is cleared wherever the picture does not cover it, though the
+// picture's own pixels are left to the picture.
+TEST_F(Animation, PartDrawnAgainIsClearedAroundThePicture)
+{
+    view->setImage(viewtest::makeImage(kImageW, kImageH, 0, 0, 1, 2, kDelay), ImageModeNormal);
+    shown();
+    // Spoil the whole frame buffer; the kept pixels still show the right frame.
+    view->makeCurrentContext();
+    glClearColor(1, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    view->clearCurrentContext();
+    // Twenty points round the picture (x 100..200, y 75..125 from the bottom) are drawn again.
+    const uint64_t draws = view->drawCount();
+    view->setNeedsDisplayInRect(kpv::Rect(80, 55, 140, 90));
+    expectSameFrame(shown(), expectedFrame(0));
+    EXPECT_EQ(view->drawCount(), draws + 1);
+}
+
 TEST_F(Animation, ResizedViewIsDrawnWhole)
 {
     view->setImage(viewtest::makeImage(kImageW, kImageH, 0, 0, 1, 2, kDelay), ImageModeNormal);
