@@ -19,7 +19,7 @@ import tempfile
 # folder -> the include prefixes it may use besides its own. Order is bottom up.
 LAYERS = {
     "platform/foundation": [],
-    "platform/imageio": [],
+    "platform/imageio": ["foundation"],
     "platform/appkit": ["foundation"],
     "platform/desktop": ["foundation", "imageio"],
     "app/Model": ["foundation", "imageio"],

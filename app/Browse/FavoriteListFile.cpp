@@ -1,11 +1,11 @@
 #include "Browse/FavoriteListFile.h"
 
+#include "foundation/FileReplace.h"
+
 #include <QFile>
-#include <QFileDevice>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QSet>
 
 namespace {
@@ -97,24 +97,10 @@ bool FavoriteListFile::write(const QList<LMPathString>& paths, QString* error)
         QFile::remove(aside);
         QFile::rename(m_filePath, aside);
     }
-    QSaveFile file(m_filePath);
-    if (!file.open(QIODevice::WriteOnly)) {
-        if (error)
-            *error = file.errorString();
+    kpv::FileReplaceOptions options;
+    options.mode = 0600;
+    if (!kpv::replaceFileContents(m_filePath, serialize(paths), options, error))
         return false;
-    }
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    const QByteArray bytes = serialize(paths);
-    // A full disk shows in the flush, not in the buffered write, and commit() would rename a
-    // short file over the list; so the flush is checked first.
-    if (file.write(bytes) != bytes.size() || !file.flush() || !file.commit()) {
-        if (error)
-            *error = file.errorString().isEmpty() || file.error() == QFileDevice::NoError
-                         ? QStringLiteral("the disk refused the write")
-                         : file.errorString();
-        file.cancelWriting();
-        return false;
-    }
     m_unreadable = false;
     return true;
 }

@@ -15,8 +15,8 @@ QString entryText(const QString& name, const QString& executable, const QStringL
 // escaped. Empty for a path that cannot be written in an entry (a line break in it).
 QString execValue(const QString& executable);
 // Makes sure an entry named `desktopId` is installed; true when one is there afterwards. A write
-// that fails leaves no partial file behind.
+// that fails (a full disk) leaves no partial file behind and says why in *error.
 bool ensureInstalled(const QString& desktopId, const QString& name, const QString& executable,
-                     const QStringList& mimeTypes);
+                     const QStringList& mimeTypes, QString* error = nullptr);
 
 }  // namespace AppDesktopEntry

@@ -10,7 +10,8 @@
 // ("12", "YES") convert as one would expect.
 //
 // Saving (synchronize) writes a new file with mode 0600 next to the old one and renames it over
-// the old one only when it is complete, so an interrupted save leaves the previous file intact.
+// the old one only when it is complete and on the disk (see FileReplace.h), so an interrupted save
+// or a full disk leaves the previous file intact.
 // A file that cannot be parsed is moved aside to "<file>.corrupt" before the next save replaces it.
 // Thread-safe.
 
@@ -63,7 +64,7 @@ public:
     bool hasUnsavedChanges() const;
 
     // Test seam: called with the finished temporary file just before it replaces the old one;
-    // returning false abandons the save there, as a crash at that moment would.
+    // returning false abandons the save there: the old file stays and the temporary one goes.
     void setBeforeReplaceHookForTesting(std::function<bool(const QString& tempPath)> hook);
 
 private:

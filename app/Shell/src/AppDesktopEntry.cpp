@@ -1,7 +1,8 @@
 #include "Shell/AppDesktopEntry.h"
 
+#include "foundation/FileReplace.h"
+
 #include <QDir>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 namespace AppDesktopEntry {
@@ -42,25 +43,24 @@ QString entryText(const QString& name, const QString& executable, const QStringL
 }
 
 bool ensureInstalled(const QString& desktopId, const QString& name, const QString& executable,
-                     const QStringList& mimeTypes)
+                     const QStringList& mimeTypes, QString* error)
 {
-    if (desktopId.isEmpty() || desktopId.contains(QLatin1Char('/')))
+    const auto fail = [error](const QString& why) {
+        if (error)
+            *error = why;
         return false;
+    };
+    if (desktopId.isEmpty() || desktopId.contains(QLatin1Char('/')))
+        return fail(QStringLiteral("\"%1\" cannot name a desktop entry").arg(desktopId));
     if (!QStandardPaths::locate(QStandardPaths::ApplicationsLocation, desktopId).isEmpty())
         return true;
     const QString text = entryText(name, executable, mimeTypes);
+    if (text.isEmpty())
+        return fail(QStringLiteral("the program's path %1 cannot be written in a desktop entry").arg(executable));
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation);
-    if (text.isEmpty() || folder.isEmpty() || !QDir().mkpath(folder))
-        return false;
-    QSaveFile file(QDir(folder).filePath(desktopId));
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray bytes = text.toUtf8();
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    if (folder.isEmpty() || !QDir().mkpath(folder))
+        return fail(QStringLiteral("the applications folder %1 cannot be made").arg(folder));
+    return kpv::replaceFileContents(QDir(folder).filePath(desktopId), text.toUtf8(), {}, error);
 }
 
 }  // namespace AppDesktopEntry

@@ -63,8 +63,12 @@ FileTypeAssociator* MainWndSecondaryWindows::fileTypeAssociator()
             QStringList mimeTypes;
             for (const QString& type : m_delegate.allowedFileTypes())
                 mimeTypes << kpv::DesktopServices::mimeTypeForContentType(type);
-            return AppDesktopEntry::ensureInstalled(ourId, m_delegate.appName(), QCoreApplication::applicationFilePath(),
-                                                    mimeTypes);
+            QString error;
+            if (AppDesktopEntry::ensureInstalled(ourId, m_delegate.appName(), QCoreApplication::applicationFilePath(),
+                                                 mimeTypes, &error))
+                return true;
+            qWarning("the desktop entry %s was not installed: %s", qUtf8Printable(ourId), qUtf8Printable(error));
+            return false;
         });
     }
     return m_associator.get();

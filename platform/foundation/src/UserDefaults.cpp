@@ -1,6 +1,7 @@
 #include "foundation/UserDefaults.h"
 
 #include "foundation/FileHelpers.h"
+#include "foundation/FileReplace.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -10,13 +11,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <cerrno>
 #include <cmath>
-#include <fcntl.h>
+#include <cstdio>
 #include <limits>
 #include <sys/stat.h>
-#include <unistd.h>
-#include <vector>
 
 namespace kpv {
 
@@ -151,24 +149,6 @@ QVariant fromJson(const QJsonValue& j)
     default:
         return {};
     }
-}
-
-bool writeAll(int fd, const QByteArray& bytes)
-{
-    const char* p = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        p += n;
-        left -= n;
-    }
-    return true;
 }
 
 } // namespace
@@ -412,28 +392,20 @@ bool UserDefaults::synchronize()
         loadFailed_ = false;
     }
 
-    QByteArray templ = QFile::encodeName(dir + QLatin1Char('/') + QLatin1Char('.') + info.fileName() +
-                                         QStringLiteral(".XXXXXX"));
-    std::vector<char> tempName(templ.constData(), templ.constData() + templ.size() + 1);
-    const int fd = ::mkstemp(tempName.data()); // mode 0600 from the start: the file holds tokens
-    if (fd < 0) {
+    FileReplaceOptions options;
+    options.mode = 0600; // private from the start: the file holds tokens
+    if (beforeReplace_) {
+        options.beforeRename = [this](const QString& tempPath, QString* error) {
+            if (beforeReplace_(tempPath))
+                return true;
+            *error = QStringLiteral("the save was abandoned before the rename");
+            return false;
+        };
+    }
+    QString error;
+    if (!replaceFileContents(path_, bytes, options, &error)) {
+        qWarning("settings not saved: %s", qUtf8Printable(error));
         return false;
-    }
-    const QString tempPath = QFile::decodeName(tempName.data());
-    bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok && beforeReplace_ && !beforeReplace_(tempPath)) {
-        return false; // abandoned as a crash would: the temporary file stays, the old file too
-    }
-    if (!ok || ::rename(tempName.data(), QFile::encodeName(path_).constData()) != 0) {
-        ::unlink(tempName.data());
-        return false;
-    }
-    // Make the rename itself durable.
-    const int dirFd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
     }
     dirty_ = false;
     return true;

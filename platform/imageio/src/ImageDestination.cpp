@@ -3,18 +3,16 @@
 #include "Encoders.h"
 #include "FormatDecoder.h"
 #include "Metadata.h"
+#include "foundation/FileReplace.h"
 #include "imageio/ContentTypes.h"
 #include "imageio/ImageProperties.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <exiv2/exiv2.hpp>
 
 #include <cmath>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace kpv {
 namespace {
@@ -221,32 +219,18 @@ bool carryMetadata(QByteArray* file, const QByteArray& source, const EncodeOptio
 
 bool replaceFileSafely(const QString& path, const QByteArray& bytes, const ImageWriteOptions& options, QString* error)
 {
-    // A file the user made read-only stays as it is, though its folder would allow a rename.
-    const QByteArray native = QFile::encodeName(path);
-    if (::faccessat(AT_FDCWD, native.constData(), F_OK, AT_EACCESS) == 0 &&
-        ::faccessat(AT_FDCWD, native.constData(), W_OK, AT_EACCESS) != 0) {
-        if (error)
-            *error = QStringLiteral("%1 is read-only").arg(path);
-        return false;
+    FileReplaceOptions replace;
+    // The target is checked once more just before the rename: a file changed since it was read stays.
+    if (options.replaceOnly.isValid()) {
+        replace.beforeRename = [&](const QString&, QString* why) {
+            if (fileIdentity(path) == options.replaceOnly)
+                return true;
+            if (why)
+                *why = ImageDestination::changedOnDiskError(path);
+            return false;
+        };
     }
-    // Written beside the target and renamed over it; the target is checked once more just before.
-    QSaveFile file(path);
-    // The write is only buffered; a disk that fills up shows in the flush, which commit() does not
-    // report, so the flush is checked before the rename.
-    const bool written = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
-    if (written && options.replaceOnly.isValid() && fileIdentity(path) != options.replaceOnly) {
-        file.cancelWriting();
-        if (error)
-            *error = ImageDestination::changedOnDiskError(path);
-        return false;
-    }
-    if (!written || !file.commit()) {
-        if (error)
-            *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-        file.cancelWriting();
-        return false;
-    }
-    return true;
+    return replaceFileContents(path, bytes, replace, error);
 }
 
 }  // namespace imageio_detail

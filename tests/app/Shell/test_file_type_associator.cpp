@@ -1,4 +1,6 @@
 // Taking and giving back the default-viewer role, against an in-memory desktop.
+#include "../../support/FaultInjection.h"
+
 #include "Shell/FileTypeAssociator.h"
 #include "Shell/AppDesktopEntry.h"
 
@@ -6,6 +8,7 @@
 #include "desktop/FakeDesktopServices.h"
 #include "foundation/UserDefaults.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -120,17 +123,30 @@ namespace {
 // The desktop entry that the MIME defaults name: written once into the user's applications
 // folder with the program quoted safely, left alone when one is installed, and a failed
 // preparation changes no association.
+// The user's data folders point into a scratch folder for the length of a test.
+class ScratchDataHome {
+public:
+    ScratchDataHome() : m_oldDataHome(qgetenv("XDG_DATA_HOME")), m_oldDataDirs(qgetenv("XDG_DATA_DIRS"))
+    {
+        qputenv("XDG_DATA_HOME", home.filePath("data").toUtf8());
+        qputenv("XDG_DATA_DIRS", home.filePath("none").toUtf8());
+    }
+    ~ScratchDataHome()
+    {
+        qputenv("XDG_DATA_HOME", m_oldDataHome);
+        qputenv("XDG_DATA_DIRS", m_oldDataDirs);
+    }
+    QTemporaryDir home;
+
+private:
+    QByteArray m_oldDataHome;
+    QByteArray m_oldDataDirs;
+};
+
 TEST(AppDesktopEntryTest, WritesAQuotedEntryOnceAndKeepsAnInstalledOne)
 {
-    QTemporaryDir home;
-    const QByteArray oldDataHome = qgetenv("XDG_DATA_HOME");
-    const QByteArray oldDataDirs = qgetenv("XDG_DATA_DIRS");
-    qputenv("XDG_DATA_HOME", home.filePath("data").toUtf8());
-    qputenv("XDG_DATA_DIRS", home.filePath("none").toUtf8());
-    const std::shared_ptr<void> restore(nullptr, [&](void*) {
-        qputenv("XDG_DATA_HOME", oldDataHome);
-        qputenv("XDG_DATA_DIRS", oldDataDirs);
-    });
+    ScratchDataHome scratch;
+    const QTemporaryDir& home = scratch.home;
 
     EXPECT_EQ(AppDesktopEntry::execValue("/opt/my \"odd\" $dir/kestrane-viewer"),
               "\"/opt/my \\\\\"odd\\\\\" \\\\$dir/kestrane-viewer\" %F");
@@ -158,6 +174,38 @@ TEST(AppDesktopEntryTest, WritesAQuotedEntryOnceAndKeepsAnInstalledOne)
     ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
     EXPECT_EQ(entry.readAll(), QByteArray("[Desktop Entry]\nName=Mine\n"));
     EXPECT_FALSE(AppDesktopEntry::ensureInstalled("../escape.desktop", "x", "/usr/bin/x", {}));
+}
+
+// A full disk while the entry is written leaves no entry at all: a cut one would pass for an
+// installed entry at every later start and never be written whole.
+TEST(AppDesktopEntryTest, FullDiskLeavesNoCutEntryAndTheNextTryWritesIt)
+{
+    ScratchDataHome scratch;
+    const QString folder = scratch.home.filePath("data/applications");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    // Another program's entry beside ours is not touched either.
+    QFile other(folder + "/other.desktop");
+    ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+    other.write("[Desktop Entry]\nName=Other\n");
+    other.close();
+    const QByteArray otherBefore = kpv::test::checksum(other.fileName());
+
+    const QString id = "org.kestrane.viewer.desktop";
+    QString error;
+    {
+        kpv::test::FileSizeLimit full(32);
+        EXPECT_FALSE(AppDesktopEntry::ensureInstalled(id, "Kestrane Photo Viewer", "/usr/bin/kestrane-viewer",
+                                                      {"image/jpeg", "image/png"}, &error));
+    }
+    EXPECT_TRUE(error.contains(folder + "/" + id)) << error.toStdString();
+    EXPECT_EQ(kpv::test::entriesOf(folder), QStringList{"other.desktop"});
+    EXPECT_EQ(kpv::test::checksum(other.fileName()), otherBefore);
+
+    ASSERT_TRUE(AppDesktopEntry::ensureInstalled(id, "Kestrane Photo Viewer", "/usr/bin/kestrane-viewer",
+                                                 {"image/jpeg", "image/png"}, &error));
+    QFile entry(folder + "/" + id);
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(entry.readAll().endsWith("\nMimeType=image/jpeg;image/png;\n"));
 }
 
 TEST(AppDesktopEntryTest, FailedPreparationChangesNoAssociation)

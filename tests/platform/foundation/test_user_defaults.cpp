@@ -1,4 +1,6 @@
 // Settings store: typed reads, a round trip through a real file, mode 0600, safe replacement.
+#include "../../support/FaultInjection.h"
+
 #include "foundation/UserDefaults.h"
 
 #include <QDateTime>
@@ -140,6 +142,28 @@ TEST_F(UserDefaultsTest, InterruptedSaveLeavesTheOldFileIntact)
     EXPECT_FALSE(tempSeen.isEmpty());
     EXPECT_EQ(QFileInfo(tempSeen).absolutePath(), QFileInfo(path()).absolutePath());
     EXPECT_EQ(UserDefaults(path()).integerForKey("generation"), 2);
+}
+
+TEST_F(UserDefaultsTest, FullDiskKeepsTheOldFileAndTheChangesForTheNextSave)
+{
+    {
+        UserDefaults d(path());
+        d.setObject(QString("kept"), "name");
+        ASSERT_TRUE(d.synchronize());
+    }
+    const QByteArray before = kpv::test::checksum(path());
+    UserDefaults d(path());
+    d.setObject(QString(64 * 1024, QChar(u'x')), "long");
+    {
+        kpv::test::FileSizeLimit full(256);
+        EXPECT_FALSE(d.synchronize());
+    }
+    EXPECT_EQ(kpv::test::checksum(path()), before);
+    EXPECT_EQ(kpv::test::entriesOf(dir.path() + "/conf"), QStringList{"settings.json"});
+    EXPECT_TRUE(d.hasUnsavedChanges());
+    // Once there is room the same changes are saved.
+    ASSERT_TRUE(d.synchronize());
+    EXPECT_EQ(UserDefaults(path()).stringForKey("long").size(), 64 * 1024);
 }
 
 TEST_F(UserDefaultsTest, UnreadableFileIsKeptAsideNotOverwritten)

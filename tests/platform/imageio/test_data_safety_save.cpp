@@ -191,6 +191,19 @@ TEST_F(SafeSave, FullDiskLeavesTheOriginalAndNoTemporaryFile)
     EXPECT_FALSE(error.isEmpty());
     EXPECT_EQ(checksum(path), before);
     EXPECT_EQ(entriesOf(dir.path()), entries);
+
+    // A lossless turn writes its result the same way.
+    const QString jpeg = dir.filePath("turn.jpg");
+    ASSERT_TRUE(ImageDestination::writeImage(pattern(256, 128, false), jpeg, kpv::ContentTypes::kJpeg, {}, &error));
+    const QByteArray jpegBefore = checksum(jpeg);
+    error.clear();
+    {
+        FileSizeLimit full(512);
+        EXPECT_FALSE(ImageDestination::transformJpegLosslessly(jpeg, kpv::LosslessTransform::Rotate90, {}, &error));
+    }
+    EXPECT_TRUE(error.contains(jpeg)) << error.toStdString();
+    EXPECT_EQ(checksum(jpeg), jpegBefore);
+    EXPECT_EQ(entriesOf(dir.path()), (QStringList{"photo.png", "turn.jpg"}));
 }
 
 TEST_F(SafeSave, FullTmpfsLeavesTheOriginal)

@@ -1,0 +1,35 @@
+#pragma once
+// The one way this program replaces a file's contents: the new bytes go to a hidden temporary file
+// in the same folder, are written out, flushed to the disk (fsync) and only then renamed over the
+// target; the folder is synced after the rename. Any failure removes the temporary file and leaves
+// the old file byte for byte as it was. A full disk shows as a failed write or sync, never as a short
+// file renamed into place.
+//
+// A read-only target is refused even where the folder would allow the rename. A symbolic link is
+// followed, so the file it names is replaced and the link stays a link. The new file takes the mode
+// (and, where allowed, the owner and group) of the file it replaces; a new file gets 0666 less the
+// umask, unless FileReplaceOptions::mode says otherwise.
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+
+namespace kpv {
+
+struct FileReplaceOptions {
+    // Permission bits of the new file (e.g. 0600 for a private one); negative: as described above.
+    // A private file is private from its creation, never readable by others for a moment.
+    int mode = -1;
+    // Called with the finished and synced temporary file just before the rename. Returning false
+    // abandons the replacement (the temporary file is removed); the callback then says why in *error.
+    std::function<bool(const QString& tempPath, QString* error)> beforeRename;
+};
+
+// Replaces the contents of the file at `path` with `bytes` as described at the top. True on
+// success; false with *error (when given) saying what failed and why ("cannot write …: the disk is
+// full").
+bool replaceFileContents(const QString& path, const QByteArray& bytes, const FileReplaceOptions& options = {},
+                         QString* error = nullptr);
+
+} // namespace kpv

@@ -1,0 +1,164 @@
+#include "foundation/FileReplace.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kpv {
+
+namespace {
+
+// Linux gives up on link chains at this depth too.
+constexpr int kMaxLinkDepth = 40;
+// Leaves room for the dot and the random suffix within a 255-byte file name.
+constexpr qsizetype kMaxTempStem = 200;
+
+QString reason(int err)
+{
+    switch (err) {
+    case ENOSPC:
+        return QStringLiteral("the disk is full");
+    case EDQUOT:
+        return QStringLiteral("the disk quota is used up");
+    case EFBIG:
+        return QStringLiteral("the file is larger than this disk allows");
+    default:
+        return QString::fromLocal8Bit(std::strerror(err));
+    }
+}
+
+bool fail(QString* error, const QString& text)
+{
+    if (error)
+        *error = text;
+    return false;
+}
+
+// The file the path finally names; a dangling link names the file it would create.
+QString followLinks(const QString& path)
+{
+    QFileInfo info(path);
+    for (int depth = 0; depth < kMaxLinkDepth && info.isSymLink(); ++depth)
+        info.setFile(info.symLinkTarget());
+    return info.absoluteFilePath();
+}
+
+// ".<name>.<random>" beside the target; the stem is cut at a character boundary when long.
+QByteArray tempNameBeside(const QByteArray& target)
+{
+    const qsizetype slash = target.lastIndexOf('/');
+    const QByteArray folder = target.left(slash + 1);
+    QByteArray stem = target.mid(slash + 1);
+    if (stem.size() > kMaxTempStem) {
+        qsizetype cut = kMaxTempStem;
+        while (cut > 0 && (uchar(stem.at(cut)) & 0xC0) == 0x80)
+            --cut;
+        stem.truncate(cut);
+    }
+    const quint64 random = QRandomGenerator::global()->generate64();
+    return folder + '.' + stem + '.' + QByteArray::number(random, 36);
+}
+
+bool writeAll(int fd, const QByteArray& bytes)
+{
+    const char* p = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, size_t(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        p += n;
+        left -= n;
+    }
+    return true;
+}
+
+void syncFolder(const QByteArray& file)
+{
+    const qsizetype slash = file.lastIndexOf('/');
+    const QByteArray folder = slash > 0 ? file.left(slash) : QByteArray("/");
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        // Some file systems cannot sync a folder; the rename has happened either way.
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+} // namespace
+
+bool replaceFileContents(const QString& path, const QByteArray& bytes, const FileReplaceOptions& options,
+                         QString* error)
+{
+    if (path.isEmpty())
+        return fail(error, QStringLiteral("no file name was given to write"));
+    const QString target = followLinks(path);
+    const QByteArray native = QFile::encodeName(target);
+
+    struct stat old {};
+    const bool exists = ::stat(native.constData(), &old) == 0;
+    if (exists && !S_ISREG(old.st_mode))
+        return fail(error, QStringLiteral("cannot write %1: it is not a regular file").arg(path));
+    // A file the user made read-only stays as it is, though its folder would allow a rename.
+    if (exists && ::faccessat(AT_FDCWD, native.constData(), W_OK, AT_EACCESS) != 0)
+        return fail(error, QStringLiteral("%1 is read-only").arg(path));
+
+    const mode_t createMode = options.mode >= 0 ? mode_t(options.mode) & 0777 : 0666;
+    QByteArray temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = tempNameBeside(native);
+        fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, createMode);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0)
+        return fail(error, QStringLiteral("cannot write %1: %2").arg(path, reason(errno)));
+
+    const auto abandon = [&](int err, const QString& what) {
+        ::close(fd);
+        ::unlink(temp.constData());
+        return fail(error, what.arg(path, reason(err)));
+    };
+    if (options.mode >= 0) {
+        // Exactly the mode asked for, whatever the umask took away.
+        if (::fchmod(fd, mode_t(options.mode) & 0777) != 0)
+            return abandon(errno, QStringLiteral("cannot write %1: %2"));
+    } else if (exists) {
+        // Owner and group may only be kept where the user has the right; the mode always is.
+        if (old.st_uid != ::geteuid() || old.st_gid != ::getegid())
+            (void)::fchown(fd, old.st_uid, old.st_gid);
+        if (::fchmod(fd, old.st_mode & 0777) != 0)
+            return abandon(errno, QStringLiteral("cannot write %1: %2"));
+    }
+    // Written data may sit in the page cache; a full disk can show only in the sync.
+    if (!writeAll(fd, bytes) || ::fsync(fd) != 0)
+        return abandon(errno, QStringLiteral("cannot write %1: %2"));
+    if (::close(fd) != 0) {
+        const int err = errno;
+        ::unlink(temp.constData());
+        return fail(error, QStringLiteral("cannot write %1: %2").arg(path, reason(err)));
+    }
+    if (options.beforeRename && !options.beforeRename(QFile::decodeName(temp), error)) {
+        ::unlink(temp.constData());
+        return false;
+    }
+    if (::rename(temp.constData(), native.constData()) != 0) {
+        const int err = errno;
+        ::unlink(temp.constData());
+        return fail(error, QStringLiteral("cannot replace %1: %2").arg(path, reason(err)));
+    }
+    syncFolder(native);
+    return true;
+}
+
+} // namespace kpv

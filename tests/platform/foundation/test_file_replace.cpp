@@ -1,0 +1,191 @@
+// Replacing a file's contents: the new bytes arrive whole or not at all. Every failure (full disk,
+// read-only file or folder, a missing folder, a caller that backs out at the last moment) leaves the
+// old file byte for byte as it was and no temporary file behind; what the old file was (its mode,
+// a link to it) carries over to the new one.
+#include "../../support/FaultInjection.h"
+
+#include "foundation/FileReplace.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace kpv;
+using namespace kpv::test;
+
+namespace {
+
+class FileReplaceTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString file(const QString& name = QStringLiteral("data.txt")) const { return dir.filePath(name); }
+    static void put(const QString& path, const QByteArray& bytes, int mode = 0644)
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ASSERT_EQ(f.write(bytes), bytes.size());
+        f.close();
+        ::chmod(QFile::encodeName(path).constData(), mode_t(mode));
+    }
+    static QByteArray read(const QString& path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("missing");
+    }
+    static unsigned modeOf(const QString& path)
+    {
+        struct stat st {};
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 0777 : 0u;
+    }
+};
+
+TEST_F(FileReplaceTest, NewAndReplacedFilesHoldExactlyTheBytesWithTheRightMode)
+{
+    const QByteArray bytes("line one\n\0binary\xff", 17);
+    QString error;
+    ASSERT_TRUE(replaceFileContents(file(), bytes, {}, &error)) << error.toStdString();
+    EXPECT_EQ(read(file()), bytes);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(modeOf(file()), 0666u & ~unsigned(mask));
+
+    // A replaced file keeps the mode the user gave it; a shorter content leaves no old tail.
+    ::chmod(QFile::encodeName(file()).constData(), 0640);
+    ASSERT_TRUE(replaceFileContents(file(), "short", {}, &error)) << error.toStdString();
+    EXPECT_EQ(read(file()), "short");
+    EXPECT_EQ(modeOf(file()), 0640u);
+
+    // A private file is private even when the old one was not; an empty content is a content.
+    FileReplaceOptions privately;
+    privately.mode = 0600;
+    ASSERT_TRUE(replaceFileContents(file(), QByteArray(), privately, &error)) << error.toStdString();
+    EXPECT_EQ(read(file()), QByteArray());
+    EXPECT_EQ(modeOf(file()), 0600u);
+    EXPECT_EQ(entriesOf(dir.path()), QStringList{"data.txt"});
+}
+
+TEST_F(FileReplaceTest, FullDiskLeavesTheOldFileAndNoTemporary)
+{
+    put(file(), QByteArray(100, 'o'));
+    const QByteArray before = checksum(file());
+    // Larger than the limit, and past the size a buffered writer would hold back until its flush.
+    const QByteArray big(256 * 1024, 'n');
+    for (const rlim_t limit : {rlim_t(0), rlim_t(64), rlim_t(100 * 1024)}) {
+        QString error;
+        {
+            FileSizeLimit full(limit);
+            EXPECT_FALSE(replaceFileContents(file(), big, {}, &error)) << limit;
+        }
+        EXPECT_TRUE(error.contains(file())) << error.toStdString();
+        EXPECT_TRUE(error.contains(QStringLiteral("larger than this disk allows"))) << error.toStdString();
+        EXPECT_EQ(checksum(file()), before) << limit;
+        EXPECT_EQ(entriesOf(dir.path()), QStringList{"data.txt"}) << limit;
+    }
+}
+
+TEST_F(FileReplaceTest, RealFullDiskSaysSoAndKeepsTheOldFile)
+{
+    const QString mountPoint = file("small");
+    ASSERT_TRUE(QDir().mkpath(mountPoint));
+    SmallTmpfs tmpfs(mountPoint, 64);
+    if (!tmpfs.isMounted())
+        GTEST_SKIP() << "no right to mount a tmpfs here; the file-size limit case covers a full disk";
+    const QString path = mountPoint + QStringLiteral("/data.txt");
+    put(path, "the old contents");
+    put(mountPoint + QStringLiteral("/filler"), QByteArray(56 * 1024, 'f'));
+    const QByteArray before = checksum(path);
+    QString error;
+    EXPECT_FALSE(replaceFileContents(path, QByteArray(32 * 1024, 'n'), {}, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("the disk is full"))) << error.toStdString();
+    EXPECT_EQ(checksum(path), before);
+    EXPECT_EQ(entriesOf(mountPoint), (QStringList{"data.txt", "filler"}));
+}
+
+TEST_F(FileReplaceTest, ReadOnlyFilesAndFoldersAndMissingFoldersAreRefused)
+{
+    NoPermissionOverride asUser;
+    QString error;
+
+    put(file("kept.txt"), "mine", 0444);
+    const QByteArray kept = checksum(file("kept.txt"));
+    EXPECT_FALSE(replaceFileContents(file("kept.txt"), "theirs", {}, &error));
+    EXPECT_EQ(error, file("kept.txt") + QStringLiteral(" is read-only"));
+    EXPECT_EQ(checksum(file("kept.txt")), kept);
+
+    const QString locked = file("locked");
+    ASSERT_TRUE(QDir().mkpath(locked));
+    put(locked + QStringLiteral("/data.txt"), "inside");
+    const QByteArray inside = checksum(locked + QStringLiteral("/data.txt"));
+    ::chmod(QFile::encodeName(locked).constData(), 0555);
+    error.clear();
+    EXPECT_FALSE(replaceFileContents(locked + QStringLiteral("/data.txt"), "new", {}, &error));
+    EXPECT_TRUE(error.startsWith(QStringLiteral("cannot write ") + locked)) << error.toStdString();
+    ::chmod(QFile::encodeName(locked).constData(), 0755);
+    EXPECT_EQ(checksum(locked + QStringLiteral("/data.txt")), inside);
+    EXPECT_EQ(entriesOf(locked), QStringList{"data.txt"});
+
+    error.clear();
+    EXPECT_FALSE(replaceFileContents(file("no/such/folder/data.txt"), "x", {}, &error));
+    EXPECT_FALSE(error.isEmpty());
+    error.clear();
+    EXPECT_FALSE(replaceFileContents(locked, "a folder is not a file", {}, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("not a regular file"))) << error.toStdString();
+    EXPECT_FALSE(replaceFileContents(QString(), "x", {}, &error));
+}
+
+TEST_F(FileReplaceTest, ACallerBackingOutBeforeTheRenameLeavesEverythingAsItWas)
+{
+    put(file(), "old");
+    const QByteArray before = checksum(file());
+    QString seen;
+    FileReplaceOptions options;
+    options.mode = 0600;
+    options.beforeRename = [&](const QString& temp, QString* error) {
+        seen = temp;
+        // The new file is whole, private and beside the target before it replaces anything.
+        EXPECT_EQ(read(temp), "new contents");
+        EXPECT_EQ(modeOf(temp), 0600u);
+        EXPECT_EQ(QFileInfo(temp).absolutePath(), QFileInfo(file()).absolutePath());
+        *error = QStringLiteral("changed meanwhile");
+        return false;
+    };
+    QString error;
+    EXPECT_FALSE(replaceFileContents(file(), "new contents", options, &error));
+    EXPECT_EQ(error, QStringLiteral("changed meanwhile"));
+    EXPECT_FALSE(seen.isEmpty());
+    EXPECT_EQ(checksum(file()), before);
+    EXPECT_EQ(entriesOf(dir.path()), QStringList{"data.txt"});
+}
+
+TEST_F(FileReplaceTest, LinksStayLinksAndLongNamesStillFindATemporaryName)
+{
+    ASSERT_TRUE(QDir().mkpath(file("real")));
+    put(file("real/data.txt"), "old", 0640);
+    ASSERT_TRUE(QFile::link(QStringLiteral("real/data.txt"), file("link.txt")));
+    ASSERT_TRUE(QFile::link(file("link.txt"), file("link-to-link.txt")));
+    QString error;
+    ASSERT_TRUE(replaceFileContents(file("link-to-link.txt"), "through the links", {}, &error)) << error.toStdString();
+    EXPECT_TRUE(QFileInfo(file("link-to-link.txt")).isSymLink());
+    EXPECT_TRUE(QFileInfo(file("link.txt")).isSymLink());
+    EXPECT_EQ(read(file("real/data.txt")), "through the links");
+    EXPECT_EQ(modeOf(file("real/data.txt")), 0640u);
+    EXPECT_EQ(entriesOf(file("real")), QStringList{"data.txt"});
+
+    // A dangling link makes the file it names.
+    ASSERT_TRUE(QFile::link(QStringLiteral("real/later.txt"), file("dangling.txt")));
+    ASSERT_TRUE(replaceFileContents(file("dangling.txt"), "made", {}, &error)) << error.toStdString();
+    EXPECT_EQ(read(file("real/later.txt")), "made");
+
+    // A name of 255 bytes, with a multi-byte character across the point where the stem is cut.
+    const QString longName = QString(199, u'a') + QStringLiteral("\u00e9") + QString(54, u'b');
+    ASSERT_EQ(QFile::encodeName(longName).size(), 255);
+    ASSERT_TRUE(replaceFileContents(file(longName), "first", {}, &error)) << error.toStdString();
+    ASSERT_TRUE(replaceFileContents(file(longName), "second", {}, &error)) << error.toStdString();
+    EXPECT_EQ(read(file(longName)), "second");
+}
+
+} // namespace
