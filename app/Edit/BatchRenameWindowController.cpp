@@ -13,7 +13,7 @@ QString text(const char *key) { return kpv::Bundle::mainBundle().localizedString
 } // namespace
 
 BatchRenameWindowController::BatchRenameWindowController(MainConfig *config)
-    : BatchSheetController(config, kpv::Size{420, 170}, "IDS_FailedRename_Fmt")
+    : BatchSheetController(config, kpv::Size{420, 200}, "IDS_FailedRename_Fmt")
     , m_renamedFilePaths(std::make_shared<std::optional<BatchRenameWorker::RenameMap>>())
 {
     loadWindow();
@@ -28,6 +28,9 @@ void BatchRenameWindowController::loadWindow()
         return p && *p ? static_cast<BatchRenameWindowController *>(*p) : nullptr;
     };
 
+    auto *title = new kpv::TextField(kpv::Rect(20, 166, 300, 22));
+    title->setStringValue(text("IDS_BatchRename"));
+    content->addSubview(title);
     auto *caption = new kpv::TextField(kpv::Rect(20, 128, 120, 22));
     caption->setStringValue(text("IDS_NewNameBase"));
     content->addSubview(caption);

@@ -28,7 +28,7 @@ kpv::TextField *caption(kpv::View *parent, const kpv::Rect &frame, const QString
 } // namespace
 
 BatchResizeWindowController::BatchResizeWindowController(MainConfig *config, const LMPhotoLoader &loader)
-    : BatchSheetController(config, kpv::Size{480, 330}, "IDS_FailedResize_Fmt")
+    : BatchSheetController(config, kpv::Size{480, 360}, "IDS_FailedResize_Fmt")
     , m_loader(loader)
     , m_model(BatchToolSettings::loadResizeConfigInfo(config))
 {
@@ -45,6 +45,7 @@ void BatchResizeWindowController::loadWindow()
         return p && *p ? static_cast<BatchResizeWindowController *>(*p) : nullptr;
     };
 
+    caption(content, kpv::Rect(20, 326, 300, 22), text("IDS_BatchResize"));
     caption(content, kpv::Rect(20, 288, 150, 22), text("IDS_ResizeTo"));
     m_popupBtnSizeFitInto = new EditPopUpButton(kpv::Rect(175, 288, 180, 24));
     QList<EditPopUpButton::Item> sizes;

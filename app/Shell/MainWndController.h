@@ -197,6 +197,9 @@ public:
     // Opens a web address; tests replace it.
     using OpenUrlHandler = std::function<bool(const QUrl&)>;
     void setOpenUrlHandler(OpenUrlHandler handler) { m_openUrlHandler = std::move(handler); }
+    // Opens a web page in the browser; when none could be started, an alert says so and names
+    // the address. False then.
+    bool openWebPage(const QUrl& url);
     // Quits the program (the Quit command, a closed main window); tests replace it.
     void setQuitHandler(std::function<void()> handler) { m_quitHandler = std::move(handler); }
     void quitApplication();

@@ -21,7 +21,6 @@
 #include "foundation/Bundle.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QFileInfo>
 #include <QWidget>
 
@@ -286,13 +285,7 @@ const std::vector<MainCommand>& MainWndController::commandTable()
         // ---- Help ----
         t.push_back(own(
             TagHelp, "IDS_MENU_Help", kHelp, [](C&) { return true; },
-            [](C& w) {
-                const QUrl url = helpPageUrl();
-                if (w.m_openUrlHandler)
-                    w.m_openUrlHandler(url);
-                else
-                    QDesktopServices::openUrl(url);
-            }));
+            [](C& w) { w.openWebPage(helpPageUrl()); }));
         t.push_back(own(
             47, "IDS_MENU_Feedback", kHelp, [](C& w) { return w.isWorkableWindow(); }, [](C& w) { w.doFeedback(); }, "",
             kFeedback));

@@ -113,11 +113,32 @@ void MainWndController::doRate()
 {
     if (!canDoAction(48))
         return;
-    const QUrl url = storePageUrl();
-    if (m_openUrlHandler)
-        m_openUrlHandler(url);
-    else
-        QDesktopServices::openUrl(url);
+    openWebPage(storePageUrl());
+}
+
+namespace {
+// A one-button alert on `window` that frees itself once dismissed.
+void showFailureAlert(const QString& message, kpv::Window* window)
+{
+    auto* alert = new LMAlertSheet;
+    alert->beginAlertSheet(message, kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_OK")), QString(),
+                           QString(), window,
+                           [alert](std::int32_t) {
+                               // The alert is still unwinding: freed on the next turn.
+                               LMPerformSelectorWrapper().performWithBlock([alert] { delete alert; }, 0);
+                           },
+                           QString());
+}
+} // namespace
+
+bool MainWndController::openWebPage(const QUrl& url)
+{
+    const bool opened = m_openUrlHandler ? m_openUrlHandler(url) : QDesktopServices::openUrl(url);
+    if (!opened)
+        showFailureAlert(kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_WebPageFailed_Fmt"),
+                                                                             url.toString()),
+                         getCurWindow());
+    return opened;
 }
 
 // ---- Recommendation and feedback ----
@@ -134,7 +155,8 @@ void MainWndController::recommendMenuItemClicked()
     const QString content = bundle.localizedStringWithFormat(
         QStringLiteral("IDS_RecommendContent_Fmt"), name, shortName, shortName, storeWebPageUrl().toString(),
         productWebPageUrl().toString());
-    LMSendEmail(kpv::DesktopServices::shared()).sendEmailWithSubject(subject, content);
+    if (!LMSendEmail(kpv::DesktopServices::shared()).sendEmailWithSubject(subject, content))
+        showFailureAlert(bundle.localizedString(QStringLiteral("IDS_FeedbackNoMail")), getCurWindow());
 }
 
 void MainWndController::doFeedback()

@@ -5,6 +5,7 @@
 // it was.
 
 #include "Edit/BatchConvertWindowController.h"
+#include "Edit/BatchRenameWindowController.h"
 #include "Edit/BatchResizeWindowController.h"
 #include "Edit/BatchToolSettings.h"
 #include "Edit/EditPopUpButton.h"
@@ -17,6 +18,7 @@
 #include "Kit/LMProgressBar.h"
 #include "Model/MainConfig.h"
 #include "appkit/Control.h"
+#include "foundation/Bundle.h"
 #include "foundation/UserDefaults.h"
 #include "imageio/ContentTypes.h"
 
@@ -307,6 +309,32 @@ TEST_F(BatchSheets, EveryTextOfTheSheetsShowsWhole)
                 caption = field;
         ASSERT_NE(caption, nullptr);
         EXPECT_LE(caption->frame().x() + caption->attributedStringValueSize().width, sheet->edtDestFolder()->frame().x());
+    }
+}
+
+// Each sheet says at its top which tool it is, inside the window.
+TEST_F(BatchSheets, EachSheetHasItsTitleAtTheTop)
+{
+    BatchResizeWindowController resize(&config, editTestLoader());
+    BatchConvertWindowController convert(&config, editTestLoader());
+    BatchRenameWindowController rename(&config);
+    const std::pair<BatchSheetController *, const char *> sheets[] = {
+        {&resize, "IDS_BatchResize"}, {&convert, "IDS_BatchConvert"}, {&rename, "IDS_BatchRename"}};
+    for (const auto &[sheet, key] : sheets) {
+        const QString title = kpv::Bundle::mainBundle().localizedString(QString::fromLatin1(key));
+        std::vector<kpv::TextField *> fields;
+        kpv::View *content = sheet->window()->contentView();
+        collectTextFields(content, fields);
+        kpv::TextField *titleField = nullptr, *topmost = nullptr;
+        for (kpv::TextField *field : fields) {
+            if (field->stringValue() == title)
+                titleField = field;
+            if (!topmost || field->frame().maxY() > topmost->frame().maxY())
+                topmost = field;
+        }
+        ASSERT_NE(titleField, nullptr) << key;
+        EXPECT_EQ(titleField, topmost) << key;
+        EXPECT_LE(titleField->frame().maxY(), content->bounds().height()) << key;
     }
 }
 

@@ -235,6 +235,45 @@ TEST_F(Prompts, MailShareThatCannotStartSaysSo)
     EXPECT_TRUE(openAlerts().isEmpty());
 }
 
+// No browser or mail program to start: Help, Rate and Recommend say so, and the page's address is
+// in the alert for the user to copy, instead of doing nothing at all.
+TEST_F(Prompts, HelpRateAndRecommendThatCannotStartSaySo)
+{
+    bool browserWorks = false;
+    controller->setOpenUrlHandler([&](const QUrl& url) {
+        opened.append(url);
+        return browserWorks;
+    });
+    const auto dismissOnlyAlert = [&](const QString& expected) {
+        const QList<QMessageBox*> alerts = openAlerts();
+        ASSERT_EQ(alerts.size(), 1);
+        EXPECT_TRUE(alerts.first()->text().contains(expected)) << alerts.first()->text().toStdString();
+        alerts.first()->accept();
+        clock.advance(0);
+        EXPECT_TRUE(openAlerts().isEmpty());
+    };
+
+    controller->performMenuAction(203); // Help
+    ASSERT_EQ(opened.size(), 1);
+    dismissOnlyAlert(MainWndController::helpPageUrl().toString());
+    controller->performMenuAction(48); // Rate
+    ASSERT_EQ(opened.size(), 2);
+    dismissOnlyAlert(MainWndController::storePageUrl().toString());
+
+    MailCatcher mail;
+    mail.mailWorks = false;
+    kpv::DesktopServices::setShared(&mail);
+    controller->performMenuAction(49); // Recommend
+    kpv::DesktopServices::setShared(nullptr);
+    dismissOnlyAlert(kpv::Bundle::mainBundle().localizedString("IDS_FeedbackNoMail"));
+
+    // A browser that starts brings no alert.
+    browserWorks = true;
+    controller->performMenuAction(203);
+    EXPECT_EQ(opened.size(), 3);
+    EXPECT_TRUE(openAlerts().isEmpty());
+}
+
 class CursorRest : public Prompts {
 protected:
     void SetUp() override
