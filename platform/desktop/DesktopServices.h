@@ -16,6 +16,7 @@
 #include <QMimeDatabase>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 namespace kpv {
 
@@ -91,5 +92,9 @@ public:
     bool openFileWithApplication(const QString& path, const QString& applicationId) override;
     bool composeMail(const QString& subject, const QString& body, const QStringList& attachments) override;
 };
+
+// Opens an http or https address in the user's browser through the desktop's opener; false when
+// the opener could not be started or found nothing to open the address with.
+bool openWebAddress(const QUrl& url);
 
 }  // namespace kpv

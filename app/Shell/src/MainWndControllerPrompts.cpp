@@ -20,7 +20,6 @@
 #include "foundation/NotificationCenter.h"
 #include "foundation/RunLoop.h"
 
-#include <QDesktopServices>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QObject>
@@ -133,7 +132,7 @@ void showFailureAlert(const QString& message, kpv::Window* window)
 
 bool MainWndController::openWebPage(const QUrl& url)
 {
-    const bool opened = m_openUrlHandler ? m_openUrlHandler(url) : QDesktopServices::openUrl(url);
+    const bool opened = m_openUrlHandler ? m_openUrlHandler(url) : kpv::openWebAddress(url);
     if (!opened)
         showFailureAlert(kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_WebPageFailed_Fmt"),
                                                                              url.toString()),

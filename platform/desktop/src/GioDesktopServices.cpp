@@ -150,13 +150,13 @@ bool GioDesktopServices::openFileWithApplication(const QString& path, const QStr
     return ok;
 }
 
-bool GioDesktopServices::composeMail(const QString& subject, const QString& body, const QStringList& attachments)
+namespace {
+// Runs one of the desktop's xdg helpers. A helper that looks for a program to hand its work to exits
+// at once with a failure when it finds none; with one, it exits as soon as the program has the work,
+// or stays while a program it started in the foreground runs. So: a failure within the grace period
+// is reported, a helper still running after it is left to run and freed when it ends.
+bool runDesktopHelper(QStringList args)
 {
-    QStringList args = mailCommandLine(subject, body, attachments);
-    // The helper looks for a mail program and exits at once with a failure when it finds none;
-    // with one, it exits as soon as the program has the message, or stays while a program it
-    // started in the foreground runs. So: a failure within the grace period is reported, a helper
-    // still running after it is left to run and freed when it ends.
     constexpr int kGraceMs = 2000;
     auto* helper = new QProcess(QCoreApplication::instance());
     helper->setProgram(args.takeFirst());
@@ -176,6 +176,20 @@ bool GioDesktopServices::composeMail(const QString& subject, const QString& body
     }
     QObject::connect(helper, &QProcess::finished, helper, &QObject::deleteLater);
     return true;
+}
+}  // namespace
+
+bool GioDesktopServices::composeMail(const QString& subject, const QString& body, const QStringList& attachments)
+{
+    return runDesktopHelper(mailCommandLine(subject, body, attachments));
+}
+
+bool openWebAddress(const QUrl& url)
+{
+    // Only web addresses: anything else could name a local file or read as an option.
+    if (!url.isValid() || (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http")))
+        return false;
+    return runDesktopHelper({QStringLiteral("xdg-open"), url.toString(QUrl::FullyEncoded)});
 }
 
 }  // namespace kpv

@@ -230,6 +230,37 @@ TEST_F(ShareTest, MailHelperThatFindsNoMailProgramFailsTheMail)
     EXPECT_TRUE(withProgram);
 }
 
+// Opening a web page counts the opener's verdict the same way: one that finds no browser fails,
+// and an address that is not a web page never reaches it.
+TEST_F(ShareTest, WebPageOpenerThatFindsNoBrowserFailsTheOpen)
+{
+    const QString bin = dir.filePath("bin");
+    ASSERT_TRUE(QDir().mkpath(bin));
+    const QString record = dir.filePath("record");
+    QFile helper(bin + "/xdg-open");
+    ASSERT_TRUE(helper.open(QIODevice::WriteOnly));
+    helper.write(QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$@\" >> '%1'\n[ -e \"$0.works\" ] && exit 0\nexit 3\n")
+                     .arg(record)
+                     .toUtf8());
+    helper.close();
+    helper.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QByteArray oldPath = qgetenv("PATH");
+    qputenv("PATH", bin.toUtf8() + ":" + oldPath);
+    const QUrl page(QStringLiteral("https://kestrane.app/help"));
+    const bool withoutBrowser = kpv::openWebAddress(page);
+    const bool notAWebPage = kpv::openWebAddress(QUrl::fromLocalFile(dir.filePath("a.jpg")));
+    QFile(bin + "/xdg-open.works").open(QIODevice::WriteOnly);
+    const bool withBrowser = kpv::openWebAddress(page);
+    qputenv("PATH", oldPath);
+    EXPECT_FALSE(withoutBrowser);
+    EXPECT_FALSE(notAWebPage);
+    EXPECT_TRUE(withBrowser);
+    QFile out(record);
+    ASSERT_TRUE(out.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(out.readAll()).split('\n', Qt::SkipEmptyParts),
+              QStringList({page.toString(), page.toString()}));
+}
+
 TEST_F(ShareTest, FeedbackFormComposesThroughTheMailProgramAndKeepsTheTextOnFailure)
 {
     kpv::FakeDesktopServices desktop;
