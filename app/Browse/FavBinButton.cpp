@@ -69,17 +69,37 @@ void FavBinButton::drawRect(const kpv::Rect&)
         return;
     const kpv::Rect b = bounds();
     if (m_photoCount <= 0) {
-        if (kpv::ImagePtr icon = skin("E_LOVEBIN"); icon && icon->isValid())
+        // Without the bin's own icon the heart of the favourites stands in for it.
+        kpv::ImagePtr icon = skin("E_LOVEBIN");
+        if (!icon || !icon->isValid())
+            icon = skin("E_LOVE");
+        if (icon && icon->isValid())
             g->drawImage(*icon, integralRect(centred(icon->size(), b)));
         return;
     }
     kpv::ImagePtr background = skin(m_isMouseIn ? "E_LOVEBIN_ON_ROLL" : "E_LOVEBIN_ON");
-    const kpv::Rect G = background && background->isValid() ? centred(background->size(), b) : b;
-    if (background && background->isValid())
+    const bool skinned = background && background->isValid();
+    // Without its skin the frame is drawn here, so the button never loses its face.
+    const kpv::Rect G = skinned ? centred(background->size(), b)
+                                : integralRect(kpv::Rect(b.x() + 2, b.y() + 2, b.width() - 4, b.height() - 4));
+    if (skinned) {
         g->drawImage(*background, G);
+    } else {
+        g->fillRoundedRect(G, 3, m_isMouseIn ? kpv::Color(0.85, 0.85, 0.85, 1) : kpv::Color(0.6, 0.6, 0.6, 1));
+        g->fillRect(kpv::Rect(G.x() + 2, G.y() + 2, G.width() - 4, G.height() - 4), kpv::Color(0.25, 0.25, 0.25, 1));
+    }
 
-    if (!m_thumb.isNull()) {
-        const kpv::Rect frame = integralRect(kpv::Rect(G.x() + 3, G.y() + 3, G.width() - 6, G.height() - 6));
+    const kpv::Rect frame = integralRect(kpv::Rect(G.x() + 3, G.y() + 3, G.width() - 6, G.height() - 6));
+    if (m_thumb.isNull()) {
+        // The last favourite has no picture (its file is gone or unreadable): the missing mark.
+        static const kpv::ImagePtr mark = kpv::Image::imageNamed(QStringLiteral("img_bad"));
+        if (mark && mark->isValid() && !frame.isEmpty()) {
+            const kpv::Size m = mark->size();
+            const double k = std::min({1.0, frame.width() * 0.7 / std::max(1.0, m.width),
+                                       frame.height() * 0.7 / std::max(1.0, m.height)});
+            g->drawImage(*mark, integralRect(centred(kpv::Size{m.width * k, m.height * k}, frame)));
+        }
+    } else {
         const kpv::Size s{double(m_thumb.width()), double(m_thumb.height())};
         const kpv::Rect dest = thumbDestRect(s, m_thumbAngle, frame);
         const bool quarter = (((m_thumbAngle % 180) + 180) % 180) == 90;
@@ -94,10 +114,15 @@ void FavBinButton::drawRect(const kpv::Rect&)
         g->restoreGraphicsState();
     }
 
-    if (kpv::ImagePtr badge = skin("E_NUMBER_BG"); badge && badge->isValid()) {
-        const kpv::Size n = badge->size();
+    {
+        kpv::ImagePtr badge = skin("E_NUMBER_BG");
+        const bool badgeSkinned = badge && badge->isValid();
+        const kpv::Size n = badgeSkinned ? badge->size() : kpv::Size{18, 18};
         const kpv::Rect N(b.x() + b.width() - n.width, b.y(), n.width, n.height);
-        g->drawImage(*badge, N);
+        if (badgeSkinned)
+            g->drawImage(*badge, N);
+        else
+            g->fillEllipse(N, kpv::Color(0.85, 0.2, 0.25, 1));
         const qsizetype len = title().size();
         const kpv::Point off = badgeTextOffset(len);
         const kpv::Font font(kButtonFontSize - fontSizeReduction(len));

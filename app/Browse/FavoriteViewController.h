@@ -31,6 +31,7 @@ class LMEventMonitor;
 class LMFadeShowProxy;
 class LMThumbZoomSlider;
 namespace kpv {
+class Color;
 class View;
 }
 
@@ -58,6 +59,9 @@ public:
     using WritableCheck = std::function<bool(const QString& folder)>;
 
     explicit FavoriteViewController(FavoriteViewHost& host);
+
+    // The opaque ground of the favourites screen: the window's own dark grey.
+    static kpv::Color backgroundColor();
     ~FavoriteViewController() override;
     FavoriteViewController(const FavoriteViewController&) = delete;
     FavoriteViewController& operator=(const FavoriteViewController&) = delete;

@@ -11,6 +11,7 @@
 #include "Kit/LMFadeShowProxy.h"
 #include "Kit/LMImageBrowserExtraItemViewController.h"
 #include "Kit/LMThumbZoomSlider.h"
+#include "Kit/LMTrackingColorView.h"
 #include "Model/LMPerformSelectorWrapper.h"
 #include "Model/MainConfig.h"
 
@@ -26,9 +27,18 @@ namespace {
 constexpr unsigned short kKeyEscape = 53;
 }
 
+kpv::Color FavoriteViewController::backgroundColor()
+{
+    return kpv::Color(40.0 / 255.0, 40.0 / 255.0, 40.0 / 255.0, 1.0);
+}
+
 void FavoriteViewController::loadView()
 {
-    m_ownedView = std::make_unique<kpv::View>(kpv::Rect(0, 0, 800, 600));
+    // The grid stands on a ground of its own: the viewer's picture underneath must not show
+    // between the cells.
+    auto ground = std::make_unique<LMTrackingColorView>(kpv::Rect(0, 0, 800, 600));
+    ground->setBkgrdColor(backgroundColor(), backgroundColor());
+    m_ownedView = std::move(ground);
     m_view = m_ownedView.get();
     m_view->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewHeightSizable);
     m_browser = new FavImageBrowserView(m_view->bounds());

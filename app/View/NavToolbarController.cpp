@@ -3,6 +3,7 @@
 #include "Model/ShareWebsiteType.h"
 
 #include "Kit/LMButton.h"
+#include "Kit/LMNineSliceImageRep.h"
 #include "Kit/LMThumbZoomSlider.h"
 #include "appkit/View.h"
 #include "foundation/NotificationCenter.h"
@@ -387,7 +388,15 @@ void NavToolbarController::updateUI(int64_t mask)
                 m_host->setFavoriteBinThumb(QImage(), 0);
             } else {
                 int angle = 0;
-                const QImage thumb = m_host->lastFavoriteThumb(&angle);
+                QImage thumb = m_host->lastFavoriteThumb(&angle);
+                // A favourite whose picture cannot be read (moved, unreadable) still gets a face.
+                if (thumb.isNull()) {
+                    if (kpv::ImagePtr placeholder =
+                            LMNineSliceImageRep::loadImageWithoutExtension(QStringLiteral("Img_DefaultThumb"));
+                        placeholder && placeholder->isValid())
+                        thumb = placeholder->bestRepresentation(1.0);
+                    angle = 0;
+                }
                 m_host->setFavoriteBinThumb(thumb, angle);
             }
             m_host->setFavoriteBinPhotoCount(n);

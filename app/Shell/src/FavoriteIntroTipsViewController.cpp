@@ -7,6 +7,7 @@
 #include "appkit/Image.h"
 #include "foundation/Bundle.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -33,12 +34,13 @@ void FavoriteIntroTipsViewController::loadView()
     m_overlapIntroTipsView->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewHeightSizable);
     m_overlapIntroTipsView->setDelegate(this);
 
-    // The way back out of the favourites is the toolbar's left-hand button.
-    m_imageViewExitFavorite = new LMImageView(kpv::Rect(150, 60, 40, 120));
-    m_imageViewExitFavorite->setAutoresizingMask(kpv::ViewMaxXMargin | kpv::ViewMaxYMargin);
-    m_imageViewExitFavorite->setImage(kpv::Image::imageNamed(QStringLiteral("tip_line_left")), 0);
+    // The way back out of the favourites is the favourites bin at the bottom right, where the
+    // overlay's light falls: the line, the text and the close button keep to that corner.
+    m_imageViewExitFavorite = new LMImageView(kpv::Rect(kDesignWidth - 70, 60, 40, 160));
+    m_imageViewExitFavorite->setAutoresizingMask(kpv::ViewMinXMargin | kpv::ViewMaxYMargin);
+    m_imageViewExitFavorite->setImage(kpv::Image::imageNamed(QStringLiteral("tip_line_right")), 0);
     m_txtTipsExitFavorite = new kpv::TextField(kpv::Rect(0, 0, 10, 10));
-    m_txtTipsExitFavorite->setAutoresizingMask(kpv::ViewMaxXMargin | kpv::ViewMaxYMargin);
+    m_txtTipsExitFavorite->setAutoresizingMask(kpv::ViewMinXMargin | kpv::ViewMaxYMargin);
     m_btnClose = new LMButton(kpv::Rect(0, 0, 24, 24));
     m_btnClose->setAutoresizingMask(kpv::ViewMinXMargin | kpv::ViewMaxYMargin);
     m_btnClose->setAction([this](kpv::View*) { closeButtonClicked(); });
@@ -63,9 +65,11 @@ void FavoriteIntroTipsViewController::awakeFromNib()
     const double w = std::round(2 * s.width / 3);
     const kpv::Rect line = m_imageViewExitFavorite->frame();
     const kpv::Rect bounds = m_overlapIntroTipsView->bounds();
+    // Above the line's top, left of the close button, never past the right edge.
+    const double closeLeft = bounds.x() + bounds.width() - m_btnClose->bounds().width() - 10;
+    const double x = std::min(line.x() - std::round(2 * w / 3), closeLeft - 8 - w);
     LMOverlapIntroTipsView::placeTipText(
-        m_txtTipsExitFavorite,
-        kpv::Rect(line.x() - std::round(2 * w / 3), line.y() + line.height() - 5, w, std::round(2 * s.height)), bounds);
+        m_txtTipsExitFavorite, kpv::Rect(x, line.y() + line.height() - 5, w, std::round(2 * s.height)), bounds);
 
     // The close button's top lines up with the text's top.
     const kpv::Rect text = m_txtTipsExitFavorite->frame();

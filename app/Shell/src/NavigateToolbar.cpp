@@ -54,6 +54,17 @@ public:
     kpv::View* hitTest(kpv::Point) override { return nullptr; }
 };
 
+// Holds a screen laid over the picture; where that screen is hidden, clicks reach the picture.
+class PassThroughView final : public kpv::View {
+public:
+    using kpv::View::View;
+    kpv::View* hitTest(kpv::Point p) override
+    {
+        kpv::View* hit = kpv::View::hitTest(p);
+        return hit == this ? nullptr : hit;
+    }
+};
+
 } // namespace
 
 // The edit button's pop-up: rotate and flip.
@@ -141,6 +152,10 @@ void NavigateToolbar::buildViews()
         return v;
     };
     m_outlets.openGLView = m_host.imageView() ? m_host.imageView()->notificationObject() : nullptr;
+    // The favourites screen covers the picture but stays under the strip, the play button and
+    // the favourites bin, which lead out of it.
+    kpv::View* favorites = add(content, new PassThroughView(b), kpv::ViewWidthSizable | kpv::ViewHeightSizable);
+    m_windowController.setViewNavFavContainer(favorites);
     // The strip stands on the photo bin's bar along the bottom.
     const double bottom = MainWndPhotoBin::kBarHeight;
     m_outlets.viewHitTestNavToolbar = add(content, new HitTestView(kpv::Rect(0, 0, b.width(), bottom + kHitTestHeight)),

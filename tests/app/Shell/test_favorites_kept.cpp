@@ -6,6 +6,7 @@
 
 #include "Shell/AppDelegate.h"
 #include "Shell/LMMainWindow.h"
+#include "Shell/LMMainWndContentView.h"
 #include "Shell/MainWndController.h"
 #include "Shell/MainWndFavoriteHost.h"
 #include "Shell/MainWndNavigateHost.h"
@@ -16,6 +17,8 @@
 #include "Browse/FavBinButton.h"
 #include "Browse/FavImageBrowserView.h"
 #include "Browse/FavoriteListFile.h"
+#include "appkit/Application.h"
+#include "appkit/Event.h"
 #include "View/NavigateController.h"
 #include "foundation/Clock.h"
 #include "foundation/RunLoop.h"
@@ -188,6 +191,69 @@ TEST_F(FavoritesKept, AFileDeletedBetweenRunsStaysWithTheMissingMarkUntilRemoved
     stop();
     start();
     EXPECT_EQ(favoritePaths(), QStringList({photo(2)}));
+}
+
+// My Favourites on screen: the grid stands on its own opaque ground, and the favourites bin stays
+// above it, with a face and taking clicks, whether or not the last favourite's file is there.
+TEST_F(FavoritesKept, MyFavouritesCoversThePictureAndTheBinLeadsOut)
+{
+    start();
+    showFile(1);
+    loveCurrentFile();
+    showFile(2);
+    loveCurrentFile();
+    stop();
+    for (bool lastMissing : {false, true}) {
+        SCOPED_TRACE(lastMissing ? "last favourite missing" : "all favourites present");
+        if (lastMissing)
+            ASSERT_TRUE(QFile::rename(photo(2), scratch.filePath(QStringLiteral("away.png"))));
+        start();
+        MainWndController& controller = program->controller();
+        controller.performMenuAction(13);
+        settle();
+        ASSERT_EQ(controller.showMode(), MainShowModeFavorite);
+        // The leave tip of the first visit is closed first.
+        if (favorites()->curFavoriteIntroTipsShowStatus())
+            favorites()->host().introTips()->closeButtonClicked();
+        ASSERT_FALSE(favorites()->curFavoriteIntroTipsShowStatus());
+        kpv::View* content = controller.contentView();
+
+        // Between and beside the cells only the ground shows, never what lies under the screen.
+        const QImage shot = content->renderToImage(1.0);
+        ASSERT_FALSE(shot.isNull());
+        const QColor ground = FavoriteViewController::backgroundColor().toQColor();
+        const QColor beside = shot.pixelColor(shot.width() - 80, shot.height() / 2);
+        EXPECT_EQ(beside.alpha(), 255);
+        EXPECT_EQ(beside.rgb(), ground.rgb());
+
+        // The bin is on screen with a face, on top of the grid.
+        FavBinButton* bin = program->viewMode().toolbar()->favBinButton();
+        ASSERT_TRUE(bin && bin->superview());
+        EXPECT_FALSE(bin->superview()->isHidden());
+        EXPECT_DOUBLE_EQ(bin->superview()->alphaValue(), 1.0);
+        EXPECT_EQ(bin->photoCount(), 2);
+        // Its face is drawn: the picture, or the missing mark on the frame.
+        const QImage face = bin->renderToImage(1.0);
+        ASSERT_FALSE(face.isNull());
+        int painted = 0;
+        for (int y = 0; y < face.height(); ++y)
+            for (int x = 0; x < face.width(); ++x)
+                painted += qAlpha(face.pixel(x, y)) > 0;
+        EXPECT_GT(painted, face.width() * face.height() / 2);
+        const kpv::Rect r = bin->convertRectToView(bin->bounds(), nullptr);
+        const kpv::Point centre{r.midX(), r.midY()};
+        EXPECT_EQ(content->hitTest(content->superview() ? content->convertPointToView(centre, content->superview())
+                                                        : centre),
+                  bin);
+
+        // A click on it leaves My Favourites.
+        kpv::Application& app = kpv::Application::shared();
+        app.postEvent(kpv::Event::mouseEvent(kpv::LeftMouseUp, centre, controller.window()));
+        app.sendEvent(kpv::Event::mouseEvent(kpv::LeftMouseDown, centre, controller.window()));
+        settle();
+        EXPECT_EQ(controller.showMode(), MainShowModeView);
+        stop();
+    }
 }
 
 TEST_F(FavoritesKept, ADamagedListStartsEmptyAndIsKeptAside)

@@ -147,6 +147,16 @@ TEST(IntroTips, TextsAreFilledAndLaidOutAgainstTheirPointerLines)
     const kpv::Rect exitClose = exitTips.btnClose()->frame();
     EXPECT_TRUE(exitTips.txtTipsExitFavorite()->stringValue().contains("My Favorites"));
     EXPECT_DOUBLE_EQ(exitClose.maxY(), text.maxY()); // tops line up
+    // The leave tip reads as one piece in the corner of the favourites bin, where the overlay's
+    // light falls: the line on the right, the text just left of the close box, both in the window.
+    const kpv::Rect whole = exitTips.view()->bounds();
+    const kpv::Rect exitLine = exitTips.imageViewExitFavorite()->frame();
+    EXPECT_GT(exitLine.x(), whole.midX());
+    EXPECT_DOUBLE_EQ(text.y(), exitLine.maxY() - 5);
+    EXPECT_GT(text.x(), whole.x() + whole.width() / 4);
+    EXPECT_LT(text.maxX(), exitClose.x());
+    EXPECT_LT(exitClose.x() - text.maxX(), 20);
+    EXPECT_LE(exitClose.maxX(), whole.maxX());
 }
 
 TEST(IntroTips, EveryTextWrapsInsideItsFrameAndTheWindow)
