@@ -206,6 +206,10 @@ void toolbarGlyph(QPainter& p, const std::string& givenName)
     } else if (name == "icon_itmrename") {
         path.addRect(0.15, 0.45, 0.7, 0.1);
         path.addRect(0.15, 0.3, 0.1, 0.4);
+    } else if (name == "e_batch") {
+        // A stack of three pictures.
+        for (int i = 0; i < 3; ++i)
+            path.addRect(0.16 + i * 0.1, 0.5 - i * 0.12, 0.48, 0.3);
     } else if (name == "e_thumbnail") {
         for (int i = 0; i < 2; ++i)
             for (int j = 0; j < 2; ++j)
@@ -383,13 +387,14 @@ std::vector<SkinImage> skin()
                 images.push_back({std::string(name) + (on ? "_on" : "") + stateSuffix[s], 28, 28, toolbarButton(name, s, on)});
     // Crop mode's toolbars and the batch pop-up's icons.
     for (const char* name : {"icon_cprotate", "icon_cpcrop", "icon_cpclose", "e_ccrop", "e_clove", "e_ccopy", "e_save",
-                             "e_cclose"})
+                             "e_cclose", "e_batch"})
         for (int s = 0; s < 4; ++s)
             images.push_back({std::string(name) + stateSuffix[s], 28, 28, toolbarButton(name, s, false)});
     for (const char* name : {"icon_itmrename", "icon_itmresize", "icon_itmconvert"})
         images.push_back({name, 16, 16, toolbarButton(name, 0, false)});
     appendWindowSkin(images);
     appendCropSkin(images);
+    appendBinSkin(images);
     // The Navigation panel's cursor over its frame: four arrows pointing out from the centre.
     images.push_back({"movecursor", 20, 20, [](QPainter& p, QRectF r) {
         const QPointF c = r.center();

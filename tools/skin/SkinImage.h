@@ -22,3 +22,6 @@ void appendWindowSkin(std::vector<SkinImage>& images);
 
 // Crop mode's rectangle frame, its guide lines and the preset list's tick.
 void appendCropSkin(std::vector<SkinImage>& images);
+
+// The favourites bin: empty bin, thumbnail frame, count badge; the thumbnails' placeholders.
+void appendBinSkin(std::vector<SkinImage>& images);
