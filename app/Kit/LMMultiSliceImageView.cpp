@@ -26,7 +26,9 @@ void LMMultiSliceImageView::drawRect(const kpv::Rect&)
     const QSize pixels(int(std::ceil(b.width() * scale)), int(std::ceil(b.height() * scale)));
     if (pixels.isEmpty())
         return;
-    if (m_drawn.size() != pixels || m_drawnScale != scale) {
+    const kpv::Rect target = backgroundDrawRect();
+    if (m_drawn.size() != pixels || m_drawnScale != scale || m_drawnRect != target) {
+        m_drawnRect = target;
         m_drawn = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
         m_drawn.setDevicePixelRatio(scale);
         m_drawn.fill(Qt::transparent);
@@ -37,7 +39,7 @@ void LMMultiSliceImageView::drawRect(const kpv::Rect&)
             painter.scale(1, -1);
         }
         kpv::GraphicsContext drawn(&painter, isFlipped(), scale);
-        drawMultiSliceImageImage(preferredImageByImage(m_bkgrdImage, scale, &drawn), b, m_imageRowDivValues,
+        drawMultiSliceImageImage(preferredImageByImage(m_bkgrdImage, scale, &drawn), target, m_imageRowDivValues,
                                  m_imageColDivValues);
     }
     ctx->drawImage(kpv::Image(m_drawn, scale), kpv::Rect(0, 0, pixels.width() / scale, pixels.height() / scale));

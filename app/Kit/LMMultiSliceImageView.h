@@ -38,6 +38,11 @@ public:
     // `imageSize`; nothing for an unusable list (empty, not 2 or 4 values, out of the image).
     static std::optional<Divs> calcDrawDivsWithMaxDrawSize(double drawSize, double imageSize, const Divs& imageDivs);
 
+protected:
+    // Where the stretched image is drawn, in the view's coordinates: the bounds unless a
+    // subclass lets it reach past them (what falls outside is cut off).
+    virtual kpv::Rect backgroundDrawRect() const { return bounds(); }
+
 private:
     kpv::ImagePtr m_bkgrdImage;
     Divs m_imageRowDivValues;
@@ -47,4 +52,5 @@ private:
     // than the rest of the cell together.
     QImage m_drawn;
     double m_drawnScale = 0;
+    kpv::Rect m_drawnRect;
 };

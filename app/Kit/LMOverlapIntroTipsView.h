@@ -4,6 +4,8 @@
 
 #include "Kit/LMNineSliceImageView.h"
 
+#include <optional>
+
 class LMOverlapIntroTipsView;
 namespace kpv {
 class TextField;
@@ -35,6 +37,22 @@ public:
     // left of `bounds` (the overlay's), so no word is cut off.
     static void placeTipText(kpv::TextField* field, kpv::Rect frame, const kpv::Rect& bounds);
 
+    // The round light in the dimmed ground is the middle of the mask image, drawn with its
+    // bottom-right corner at the overlay's. These move it onto a point (overlay coordinates) or
+    // onto the middle of a view in the same window, as far as the mask reaches without leaving
+    // part of the window undimmed. The light keeps its distance from the bottom-right corner when
+    // the overlay is resized, as views pinned to that corner do.
+    void setSpotlightCentre(kpv::Point centre);
+    void setSpotlightOn(const kpv::View* target);
+    kpv::Point spotlightCentre() const;
+
+protected:
+    kpv::Rect backgroundDrawRect() const override;
+
 private:
+    kpv::Size maskSize() const;
+
     LMOverlapIntroTipsViewDelegate* m_delegate = nullptr;
+    // The light's distance from the right edge and from the bottom edge; unset: the mask's own.
+    std::optional<kpv::Point> m_spotlightFromCorner;
 };

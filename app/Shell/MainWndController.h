@@ -95,6 +95,9 @@ public:
     kpv::View* containerViewByShowMode(long mode) const;
     // Where the favourites view goes inside the viewer (set by the viewer's controller).
     void setViewNavFavContainer(kpv::View* container) { m_viewNavFavContainer = container; }
+    // The favourites bin, the way into and out of the favourites (set by the viewer's controller).
+    void setViewFavoriteBin(kpv::View* bin) { m_viewFavoriteBin = bin; }
+    kpv::View* viewFavoriteBin() const { return m_viewFavoriteBin; }
     bool appLaunched() const { return m_appLaunched; }
 
     // ---- Show modes ----
@@ -236,6 +239,7 @@ private:
     std::unique_ptr<LMMainWindow> m_window;
     ViewModeController* m_navigateController = nullptr;
     kpv::View* m_viewNavFavContainer = nullptr;
+    kpv::View* m_viewFavoriteBin = nullptr;
     long m_showMode = MainShowModeNone;
     bool m_appLaunched = false;
     std::unique_ptr<FileOpenViewController> m_fileOpenViewController;

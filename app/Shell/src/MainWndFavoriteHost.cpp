@@ -148,6 +148,8 @@ void MainWndFavoriteHost::showFavoriteIntroTips(bool show)
     }
     m_introTips->setParentView(m_windowController.contentView());
     m_introTips->showTips();
+    // The light falls on the bin, which leads back out.
+    m_introTips->overlapIntroTipsView()->setSpotlightOn(m_windowController.viewFavoriteBin());
 }
 
 void MainWndFavoriteHost::closeClickedOnFavoriteIntroTipsViewController(FavoriteIntroTipsViewController*)

@@ -208,6 +208,7 @@ void NavigateToolbar::buildViews()
     m_outlets.viewFavoriteBin->setHidden(true);
     m_favBinButton = new FavBinButton(m_outlets.viewFavoriteBin->bounds());
     add(m_outlets.viewFavoriteBin, m_favBinButton, kpv::ViewWidthSizable | kpv::ViewHeightSizable);
+    m_windowController.setViewFavoriteBin(m_outlets.viewFavoriteBin);
 
     // Folder-access tips never show on this desktop; their container stays empty and hidden.
     m_outlets.viewSandboxAccessTipsContainer =
@@ -392,6 +393,7 @@ void NavigateToolbar::showLoveIntroTipsView()
         m_loveTips->setParentView(m_windowController.contentView());
     }
     m_loveTips->showTips();
+    m_loveTips->overlapIntroTipsView()->setSpotlightOn(m_outlets.viewFavoriteBin);
 }
 
 void NavigateToolbar::hideLoveIntroTipsView()

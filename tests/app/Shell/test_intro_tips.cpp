@@ -159,6 +159,61 @@ TEST(IntroTips, TextsAreFilledAndLaidOutAgainstTheirPointerLines)
     EXPECT_LE(exitClose.maxX(), whole.maxX());
 }
 
+// Both tips light the favourites bin at the bottom right: the light's middle sits on the bin's
+// middle at any window size, whether the tip is shown at that size or the window is resized
+// under it, and a target further in than the mask reaches never uncovers part of the window.
+TEST(IntroTips, TheLightFallsOnTheFavouritesBinAtEveryWindowSize)
+{
+    const auto near = [](kpv::Point light, const kpv::View* bin) {
+        const kpv::Rect r = bin->frame();
+        return std::hypot(light.x - r.midX(), light.y - r.midY()) <= 2.0;
+    };
+    for (const kpv::Size size : {kpv::Size{800, 600}, kpv::Size{1600, 1000}}) {
+        kpv::View content(kpv::Rect(0, 0, size.width, size.height));
+        auto* bin = new kpv::View(kpv::Rect(size.width - 64, 58, 56, 36));
+        bin->setAutoresizingMask(kpv::ViewMinXMargin | kpv::ViewMaxYMargin);
+        content.addSubview(bin);
+
+        LoveIntroTipsViewController love;
+        love.setParentView(&content);
+        love.showTips();
+        love.overlapIntroTipsView()->setSpotlightOn(bin);
+        FavoriteIntroTipsViewController leave;
+        leave.setParentView(&content);
+        leave.showTips();
+        leave.overlapIntroTipsView()->setSpotlightOn(bin);
+        for (LMOverlapIntroTipsView* overlay : {love.overlapIntroTipsView(), leave.overlapIntroTipsView()}) {
+            const kpv::Point light = overlay->spotlightCentre();
+            EXPECT_TRUE(near(light, bin)) << size.width << "x" << size.height << ": light at " << light.x << ","
+                                          << light.y;
+        }
+
+        // The window grows under the shown tips: the bin and the light keep to the corner.
+        content.setFrameSize(kpv::Size{size.width + 300, size.height + 200});
+        EXPECT_DOUBLE_EQ(bin->frame().maxX(), size.width + 300 - 8);
+        for (LMOverlapIntroTipsView* overlay : {love.overlapIntroTipsView(), leave.overlapIntroTipsView()})
+            EXPECT_TRUE(near(overlay->spotlightCentre(), bin));
+        love.hideTips();
+        leave.hideTips();
+    }
+
+    // A view in another tree, or one deeper in than half the mask, cannot pull the light off the
+    // corner far enough to leave part of the window undimmed.
+    kpv::View content(kpv::Rect(0, 0, 800, 600));
+    FavoriteIntroTipsViewController leave;
+    leave.setParentView(&content);
+    leave.showTips();
+    LMOverlapIntroTipsView* overlay = leave.overlapIntroTipsView();
+    const kpv::Point before = overlay->spotlightCentre();
+    kpv::View elsewhere(kpv::Rect(10, 10, 20, 20));
+    overlay->setSpotlightOn(&elsewhere);
+    EXPECT_EQ(overlay->spotlightCentre(), before);
+    overlay->setSpotlightCentre(kpv::Point{100, 500});
+    const kpv::Point clamped = overlay->spotlightCentre();
+    EXPECT_DOUBLE_EQ(clamped.x, before.x);
+    EXPECT_DOUBLE_EQ(clamped.y, before.y);
+}
+
 TEST(IntroTips, EveryTextWrapsInsideItsFrameAndTheWindow)
 {
     LoveIntroTipsViewController love;
