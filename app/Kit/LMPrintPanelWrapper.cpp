@@ -21,10 +21,8 @@ void LMPrintPanelWrapper::printPanel(kpv::PrintPanel& panel, kpv::Window* window
     std::weak_ptr<bool> alive = m_alive;
     // A sheet whose window goes away drops its completion unanswered; the drop lowers the count.
     auto ended = std::shared_ptr<bool>(new bool(false), [this, alive](bool* fired) {
-        if (!*fired && !alive.expired() && m_sheetsUp > 0) {
-            --m_sheetsUp;
-            LMEventMonitorCenter::eventMonitorCenter().decreaseCountForIgnoreEscKey();
-        }
+        if (!*fired && !alive.expired())
+            lowerSheetCount();
         delete fired;
     });
     try {
@@ -34,18 +32,22 @@ void LMPrintPanelWrapper::printPanel(kpv::PrintPanel& panel, kpv::Window* window
                 printPanelDidEnd(code);
         });
     } catch (...) {
-        --m_sheetsUp;
-        LMEventMonitorCenter::eventMonitorCenter().decreaseCountForIgnoreEscKey();
+        lowerSheetCount(); // the sheet never began: nothing will lower it
         throw;
     }
 }
 
-void LMPrintPanelWrapper::printPanelDidEnd(long returnCode)
+void LMPrintPanelWrapper::lowerSheetCount()
 {
     if (m_sheetsUp > 0) {
         --m_sheetsUp;
         LMEventMonitorCenter::eventMonitorCenter().decreaseCountForIgnoreEscKey();
     }
+}
+
+void LMPrintPanelWrapper::printPanelDidEnd(long returnCode)
+{
+    lowerSheetCount();
     // The block often releases the wrapper itself: run a copy so it does not destroy the function
     // that is running. The wrapper keeps its own until the next begin or its end.
     if (std::function<void(long)> block = m_completeBlock)

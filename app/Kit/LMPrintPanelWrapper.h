@@ -20,6 +20,9 @@ public:
     int sheetsUp() const { return m_sheetsUp; }
 
 private:
+    // Lowers the Esc-ignore counter for one sheet that has ended; does nothing when none is up.
+    void lowerSheetCount();
+
     std::function<void(long)> m_completeBlock;
     int m_sheetsUp = 0;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
