@@ -4,20 +4,14 @@
 #include "PPScaleBlend.h"
 
 #include "PPCpu.h"
+#include "PPScaleBlendLanes.h"
 
 #if KPV_HAVE_X86_SIMD
 
 #include <immintrin.h>
 
-#include <cstring>
 
 namespace {
-
-KPV_TARGET_AVX2 inline __m128i windows(const uint8_t* row, int32_t a, int32_t b)
-{
-    return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + a)),
-                              _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + b)));
-}
 
 // Target pixels i and i + 1 (i even) as eight 32-bit channels, pixel i in the lower half. A pair
 // that fits in 16 bytes is read with one load per row.
@@ -33,8 +27,8 @@ KPV_TARGET_AVX2 inline __m256i blendTwo(const uint8_t* r0, const uint8_t* r1, co
         q = _mm256_shuffle_epi8(
             _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r1 + base))), s);
     } else {
-        p = _mm256_cvtepu8_epi16(_mm_shuffle_epi8(windows(r0, off[i], off[i + 1]), shuffle));
-        q = _mm256_cvtepu8_epi16(_mm_shuffle_epi8(windows(r1, off[i], off[i + 1]), shuffle));
+        p = _mm256_cvtepu8_epi16(_mm_shuffle_epi8(ppWindowPair(r0, off[i], off[i + 1]), shuffle));
+        q = _mm256_cvtepu8_epi16(_mm_shuffle_epi8(ppWindowPair(r1, off[i], off[i + 1]), shuffle));
     }
     const __m256i wt = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w + 4 * i));
     const __m256i top = _mm256_madd_epi16(p, wt), bottom = _mm256_madd_epi16(q, wt);
@@ -56,18 +50,6 @@ KPV_TARGET_AVX2 inline __m256i blendEight(const uint8_t* r0, const uint8_t* r1, 
     return _mm256_permutevar8x32_epi32(_mm256_packus_epi16(a, b), _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
 }
 
-KPV_TARGET_AVX2 inline int32_t word(const uint8_t* p)
-{
-    int32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-
-KPV_TARGET_AVX2 inline __m128i word4(const uint8_t* row, const int32_t* off)
-{
-    return _mm_setr_epi32(word(row + off[0]), word(row + off[1]), word(row + off[2]), word(row + off[3]));
-}
-
 // The windows of target pixels i .. i + 7 in one row, a group of four per half: one 16-byte load
 // and a shuffle when the group fits in it, else one load each (gathers are slower here).
 KPV_TARGET_AVX2 inline __m256i planeWindows8(const uint8_t* row, const int32_t* off, int64_t i, PPRowGroups g)
@@ -79,10 +61,10 @@ KPV_TARGET_AVX2 inline __m256i planeWindows8(const uint8_t* row, const int32_t* 
             _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + b1)), 1);
         return _mm256_shuffle_epi8(bytes, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(g.shuffle + 4 * i)));
     }
-    return _mm256_inserti128_si256(_mm256_castsi128_si256(word4(row, off + i)), word4(row, off + i + 4), 1);
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(ppWord4(row, off + i)), ppWord4(row, off + i + 4), 1);
 }
 
-// Eight target samples of a plane: the arithmetic of the SSE4.1 plane rows.
+// Eight target samples of a plane: the arithmetic of ppPlaneFour on both halves at once.
 KPV_TARGET_AVX2 inline __m256i planeEight(const uint8_t* r0, const uint8_t* r1, const int32_t* off, const int32_t* fxs,
                                           int64_t i, PPRowGroups g, __m256i fy)
 {
@@ -124,7 +106,7 @@ KPV_TARGET_AVX2 void PPBlendPlaneRowAvx2(uint8_t* out, const uint8_t* r0, const 
 KPV_TARGET_AVX2 void PPBlendRow4Avx2(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
                                      const uint32_t* w, int64_t n, uint32_t fyIn, PPRowGroups groups)
 {
-    const __m128i shuffle = _mm_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
+    const __m128i shuffle = ppPairShuffle(4);
     const __m256i fy = _mm256_set1_epi32(static_cast<int>(fyIn));
     int64_t i = 0;
     for (; i + 8 <= n; i += 8)
@@ -137,7 +119,7 @@ KPV_TARGET_AVX2 void PPBlendRow4Avx2(uint8_t* out, const uint8_t* r0, const uint
 KPV_TARGET_AVX2 void PPBlendRow3Avx2(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
                                      const uint32_t* w, int64_t n, uint32_t fyIn, PPRowGroups groups)
 {
-    const __m128i shuffle = _mm_setr_epi8(2, 5, 3, 6, 4, 7, -1, -1, 10, 13, 11, 14, 12, 15, -1, -1);
+    const __m128i shuffle = ppPairShuffle(3);
     const __m256i fy = _mm256_set1_epi32(static_cast<int>(fyIn));
     // Each half's four pixels to twelve bytes, then the two halves' bytes together.
     const __m256i narrow = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0, 1, 2, 4, 5, 6,

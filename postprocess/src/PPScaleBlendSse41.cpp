@@ -8,6 +8,7 @@
 #include "PPScaleBlend.h"
 
 #include "PPCpu.h"
+#include "PPScaleBlendLanes.h"
 
 #if KPV_HAVE_X86_SIMD
 
@@ -16,19 +17,6 @@
 #include <cstring>
 
 namespace {
-
-// Left and right samples of each channel side by side, per pixel of a pair of windows.
-KPV_TARGET_SSE41 inline __m128i pairShuffle(int bpp)
-{
-    return bpp == 4 ? _mm_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15)
-                    : _mm_setr_epi8(2, 5, 3, 6, 4, 7, -1, -1, 10, 13, 11, 14, 12, 15, -1, -1);
-}
-
-KPV_TARGET_SSE41 inline __m128i windows(const uint8_t* row, int32_t a, int32_t b)
-{
-    return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + a)),
-                              _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + b)));
-}
 
 KPV_TARGET_SSE41 inline __m128i vertical(__m128i top, __m128i bottom, __m128i fy)
 {
@@ -54,8 +42,8 @@ KPV_TARGET_SSE41 inline __m128i blendTwo(const uint8_t* r0, const uint8_t* r1, c
         qj = _mm_shuffle_epi8(q, sj);
     } else {
         const __m128i zero = _mm_setzero_si128();
-        const __m128i p = _mm_shuffle_epi8(windows(r0, off[i], off[j]), shuffle);
-        const __m128i q = _mm_shuffle_epi8(windows(r1, off[i], off[j]), shuffle);
+        const __m128i p = _mm_shuffle_epi8(ppWindowPair(r0, off[i], off[j]), shuffle);
+        const __m128i q = _mm_shuffle_epi8(ppWindowPair(r1, off[i], off[j]), shuffle);
         pi = _mm_cvtepu8_epi16(p);
         pj = _mm_unpackhi_epi8(p, zero);
         qi = _mm_cvtepu8_epi16(q);
@@ -72,7 +60,7 @@ template <int Bpp>
 KPV_TARGET_SSE41 inline void blendRow(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
                                       const uint32_t* w, int64_t n, uint32_t fyIn, PPRowGroups groups)
 {
-    const __m128i shuffle = pairShuffle(Bpp);
+    const __m128i shuffle = ppPairShuffle(Bpp);
     const __m128i fy = _mm_set1_epi32(static_cast<int>(fyIn));
     // Three-byte pixels: the four bytes of each lane to three, twelve bytes in all.
     const __m128i narrow = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
@@ -102,13 +90,6 @@ KPV_TARGET_SSE41 inline void blendRow(uint8_t* out, const uint8_t* r0, const uin
 
 // ---- Planes ----
 
-KPV_TARGET_SSE41 inline int32_t word(const uint8_t* p)
-{
-    int32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-
 // The windows of four target pixels in one row: from one 16-byte load when the group fits in it,
 // else one load each.
 KPV_TARGET_SSE41 inline __m128i planeWindows(const uint8_t* row, const int32_t* off, int32_t base, const uint8_t* shuffle)
@@ -116,25 +97,7 @@ KPV_TARGET_SSE41 inline __m128i planeWindows(const uint8_t* row, const int32_t* 
     if (base >= 0)
         return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + base)),
                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(shuffle)));
-    return _mm_setr_epi32(word(row + off[0]), word(row + off[1]), word(row + off[2]), word(row + off[3]));
-}
-
-// Four target samples from their windows in both rows, in 32-bit lanes. Per lane: the horizontal
-// blends top and bottom (left << 16 plus the difference times fx, below 2^24), then the portable
-// rounding of top + (bottom - top) * fy / 65536, whose product needs 40 bits: it is formed in 64-bit
-// halves and shifted back, the even and odd lanes apart.
-KPV_TARGET_SSE41 inline __m128i planeFour(__m128i w0, __m128i w1, __m128i fx, __m128i fy)
-{
-    const __m128i byte = _mm_set1_epi32(0xFF);
-    const __m128i a = _mm_and_si128(_mm_srli_epi32(w0, 16), byte), b = _mm_srli_epi32(w0, 24);
-    const __m128i c = _mm_and_si128(_mm_srli_epi32(w1, 16), byte), d = _mm_srli_epi32(w1, 24);
-    const __m128i top = _mm_add_epi32(_mm_slli_epi32(a, 16), _mm_mullo_epi32(_mm_sub_epi32(b, a), fx));
-    const __m128i bottom = _mm_add_epi32(_mm_slli_epi32(c, 16), _mm_mullo_epi32(_mm_sub_epi32(d, c), fx));
-    const __m128i diff = _mm_sub_epi32(bottom, top);
-    const __m128i even = _mm_srli_epi64(_mm_mul_epi32(diff, fy), 16);
-    const __m128i odd = _mm_slli_epi64(_mm_mul_epi32(_mm_srli_epi64(diff, 32), fy), 16);
-    const __m128i step = _mm_blend_epi16(even, odd, 0xCC);
-    return _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(top, step), _mm_set1_epi32(32768)), 16);
+    return ppWord4(row, off);
 }
 
 } // namespace
@@ -146,8 +109,8 @@ KPV_TARGET_SSE41 void PPBlendPlaneRowSse41(uint8_t* out, const uint8_t* r0, cons
     const auto four = [&](int64_t i) KPV_TARGET_SSE41 {
         const int32_t base = groups.base[i / 4];
         const uint8_t* shuffle = groups.shuffle + 4 * i;
-        return planeFour(planeWindows(r0, off + i, base, shuffle), planeWindows(r1, off + i, base, shuffle),
-                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(fx + i)), fy);
+        return ppPlaneFour(planeWindows(r0, off + i, base, shuffle), planeWindows(r1, off + i, base, shuffle),
+                           _mm_loadu_si128(reinterpret_cast<const __m128i*>(fx + i)), fy);
     };
     int64_t i = 0;
     for (; i + 8 <= n; i += 8) {
@@ -155,8 +118,8 @@ KPV_TARGET_SSE41 void PPBlendPlaneRowSse41(uint8_t* out, const uint8_t* r0, cons
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(px, px));
     }
     for (; i < n; ++i) { // the last few one at a time, each with its own window in all four lanes
-        const __m128i w0 = _mm_set1_epi32(word(r0 + off[i])), w1 = _mm_set1_epi32(word(r1 + off[i]));
-        out[i] = static_cast<uint8_t>(_mm_cvtsi128_si32(planeFour(w0, w1, _mm_set1_epi32(fx[i]), fy)));
+        const __m128i w0 = _mm_set1_epi32(ppWord(r0 + off[i])), w1 = _mm_set1_epi32(ppWord(r1 + off[i]));
+        out[i] = static_cast<uint8_t>(_mm_cvtsi128_si32(ppPlaneFour(w0, w1, _mm_set1_epi32(fx[i]), fy)));
     }
 }
 

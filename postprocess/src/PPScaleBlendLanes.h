@@ -1,0 +1,65 @@
+// Pieces the SSE4.1 and AVX2 bilinear rows share: the pair shuffles, the window loads and the
+// per-lane arithmetic of a plane blend on 128-bit registers. The SSE4.1 target is a subset of
+// AVX2, so they inline into the AVX2 rows too.
+#ifndef KPV_POSTPROCESS_PPSCALEBLENDLANES_H
+#define KPV_POSTPROCESS_PPSCALEBLENDLANES_H
+
+#include "PPCpu.h"
+
+#if KPV_HAVE_X86_SIMD
+
+#include <immintrin.h>
+
+#include <cstdint>
+#include <cstring>
+
+// Left and right samples of each channel side by side, per pixel of a pair of 8-byte windows:
+// four-byte pixels as left, right; three-byte pixels as two spare bytes, left, right.
+KPV_TARGET_SSE41 inline __m128i ppPairShuffle(int bpp)
+{
+    return bpp == 4 ? _mm_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15)
+                    : _mm_setr_epi8(2, 5, 3, 6, 4, 7, -1, -1, 10, 13, 11, 14, 12, 15, -1, -1);
+}
+
+// The 8-byte windows at bytes a and b of a row, a in the lower half.
+KPV_TARGET_SSE41 inline __m128i ppWindowPair(const uint8_t* row, int32_t a, int32_t b)
+{
+    return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + a)),
+                              _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + b)));
+}
+
+// The four bytes at p, unaligned.
+KPV_TARGET_SSE41 inline int32_t ppWord(const uint8_t* p)
+{
+    int32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+// The 4-byte plane windows of four target pixels, one load each.
+KPV_TARGET_SSE41 inline __m128i ppWord4(const uint8_t* row, const int32_t* off)
+{
+    return _mm_setr_epi32(ppWord(row + off[0]), ppWord(row + off[1]), ppWord(row + off[2]), ppWord(row + off[3]));
+}
+
+// Four target samples of a plane from their windows in both rows, in 32-bit lanes. Per lane: the
+// horizontal blends top and bottom (left << 16 plus the difference times fx, below 2^24), then the
+// portable rounding of top + (bottom - top) * fy / 65536, whose product needs 40 bits: it is formed
+// in 64-bit halves and shifted back, the even and odd lanes apart.
+KPV_TARGET_SSE41 inline __m128i ppPlaneFour(__m128i w0, __m128i w1, __m128i fx, __m128i fy)
+{
+    const __m128i byte = _mm_set1_epi32(0xFF);
+    const __m128i a = _mm_and_si128(_mm_srli_epi32(w0, 16), byte), b = _mm_srli_epi32(w0, 24);
+    const __m128i c = _mm_and_si128(_mm_srli_epi32(w1, 16), byte), d = _mm_srli_epi32(w1, 24);
+    const __m128i top = _mm_add_epi32(_mm_slli_epi32(a, 16), _mm_mullo_epi32(_mm_sub_epi32(b, a), fx));
+    const __m128i bottom = _mm_add_epi32(_mm_slli_epi32(c, 16), _mm_mullo_epi32(_mm_sub_epi32(d, c), fx));
+    const __m128i diff = _mm_sub_epi32(bottom, top);
+    const __m128i even = _mm_srli_epi64(_mm_mul_epi32(diff, fy), 16);
+    const __m128i odd = _mm_slli_epi64(_mm_mul_epi32(_mm_srli_epi64(diff, 32), fy), 16);
+    const __m128i step = _mm_blend_epi16(even, odd, 0xCC);
+    return _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(top, step), _mm_set1_epi32(32768)), 16);
+}
+
+#endif
+
+#endif
