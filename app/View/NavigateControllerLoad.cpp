@@ -101,9 +101,8 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
                     },
                     false);
             });
-        }
-        if (r.firstPicture)
             firstPicture = operations.back();
+        }
         if (r.nextPicture) {
             nextPicture = operations.back();
             if (firstPicture)
@@ -122,11 +121,7 @@ void NavigateController::clearLoadMasks()
     m_operationMasks.clear();
     // A held load was never queued: with its mask bit gone it is simply requested again.
     m_firstPictureGate.held.clear();
-    m_firstPictureGate.closed = false;
-    m_firstPictureGate.releasing = false;
-    if (m_firstPictureGate.fallback)
-        m_firstPictureGate.fallback->invalidate();
-    m_firstPictureGate.fallback.reset();
+    openFirstPictureGate();
 }
 
 void NavigateController::queueOrHold(std::shared_ptr<kpv::Operation> operation, bool waits)
