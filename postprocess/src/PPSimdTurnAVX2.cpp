@@ -9,32 +9,17 @@
 #pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
 
 namespace {
-#include "PPSimdTurn.inc"
 
-// transpose16 with each lane doing its own block.
-inline void transpose16x2(__m256i r[16])
-{
-    __m256i a[16], b[16];
-    for (int i = 0; i < 8; ++i) {
-        a[i] = _mm256_unpacklo_epi8(r[2 * i], r[2 * i + 1]);
-        a[i + 8] = _mm256_unpackhi_epi8(r[2 * i], r[2 * i + 1]);
-    }
-    for (int h = 0; h < 2; ++h)
-        for (int i = 0; i < 4; ++i) {
-            b[8 * h + i] = _mm256_unpacklo_epi16(a[8 * h + 2 * i], a[8 * h + 2 * i + 1]);
-            b[8 * h + 4 + i] = _mm256_unpackhi_epi16(a[8 * h + 2 * i], a[8 * h + 2 * i + 1]);
-        }
-    for (int g = 0; g < 4; ++g)
-        for (int j = 0; j < 2; ++j) {
-            a[4 * g + 2 * j] = _mm256_unpacklo_epi32(b[4 * g + 2 * j], b[4 * g + 2 * j + 1]);
-            a[4 * g + 2 * j + 1] = _mm256_unpackhi_epi32(b[4 * g + 2 * j], b[4 * g + 2 * j + 1]);
-        }
-    for (int g = 0; g < 4; ++g)
-        for (int p = 0; p < 2; ++p) {
-            r[4 * g + 2 * p] = _mm256_unpacklo_epi64(a[4 * g + p], a[4 * g + 2 + p]);
-            r[4 * g + 2 * p + 1] = _mm256_unpackhi_epi64(a[4 * g + p], a[4 * g + 2 + p]);
-        }
-}
+inline __m256i unpackLo8(__m256i a, __m256i b) { return _mm256_unpacklo_epi8(a, b); }
+inline __m256i unpackHi8(__m256i a, __m256i b) { return _mm256_unpackhi_epi8(a, b); }
+inline __m256i unpackLo16(__m256i a, __m256i b) { return _mm256_unpacklo_epi16(a, b); }
+inline __m256i unpackHi16(__m256i a, __m256i b) { return _mm256_unpackhi_epi16(a, b); }
+inline __m256i unpackLo32(__m256i a, __m256i b) { return _mm256_unpacklo_epi32(a, b); }
+inline __m256i unpackHi32(__m256i a, __m256i b) { return _mm256_unpackhi_epi32(a, b); }
+inline __m256i unpackLo64(__m256i a, __m256i b) { return _mm256_unpacklo_epi64(a, b); }
+inline __m256i unpackHi64(__m256i a, __m256i b) { return _mm256_unpackhi_epi64(a, b); }
+
+#include "PPSimdTurn.inc"
 
 } // namespace
 
@@ -45,7 +30,7 @@ int64_t PPTurnLumaAVX2(const uint8_t* const rows[16], int64_t m, uint8_t* out, i
         __m256i r[16];
         for (int k = 0; k < 16; ++k)
             r[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[k] + i));
-        transpose16x2(r);
+        transpose16(r);
         // Lane 0 holds columns i .. i + 15, lane 1 columns i + 16 .. i + 31.
         for (int c = 0; c < 16; ++c) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + (i + c) * pitch), _mm256_castsi256_si128(r[c]));
@@ -54,12 +39,7 @@ int64_t PPTurnLumaAVX2(const uint8_t* const rows[16], int64_t m, uint8_t* out, i
     }
     // A last block of 16 columns goes the 128-bit way.
     if (m - whole >= 16) {
-        __m128i r[16];
-        for (int k = 0; k < 16; ++k)
-            r[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k] + whole));
-        transpose16(r);
-        for (int c = 0; c < 16; ++c)
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + (whole + c) * pitch), r[c]);
+        turnBlock16(rows, whole, out, pitch);
         return whole + 16;
     }
     return whole;
@@ -91,7 +71,7 @@ void PPTurnChromaAVX2(const uint8_t* const u[16], const uint8_t* const v[16], in
             const __m256i grouped = _mm256_permute4x64_epi64(_mm256_shuffle_epi8(both, split), _MM_SHUFFLE(3, 1, 2, 0));
             r[k] = uLow ? grouped : _mm256_permute2x128_si256(grouped, grouped, 0x01);
         }
-        transpose16x2(r);
+        transpose16(r);
         for (int c = 0; c < 16; ++c) {
             const __m128i cu = _mm256_castsi256_si128(r[c]), cv = _mm256_extracti128_si256(r[c], 1);
             if (dstStep == 1) {

@@ -58,14 +58,8 @@ void turnChroma(const uint8_t* const u[16], const uint8_t* const v[16], int srcS
 int64_t PPTurnLumaSSE41(const uint8_t* const rows[16], int64_t m, uint8_t* out, int64_t pitch)
 {
     const int64_t whole = m / 16 * 16;
-    for (int64_t i = 0; i < whole; i += 16) {
-        __m128i r[16];
-        for (int k = 0; k < 16; ++k)
-            r[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k] + i));
-        transpose16(r);
-        for (int c = 0; c < 16; ++c)
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + (i + c) * pitch), r[c]);
-    }
+    for (int64_t i = 0; i < whole; i += 16)
+        turnBlock16(rows, i, out, pitch);
     return whole;
 }
 
