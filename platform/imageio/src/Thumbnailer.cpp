@@ -93,8 +93,48 @@ QImage toStoredOrientation(const QImage& upright, int orientation)
     return applyOrientation(upright, orientation == 6 ? 8 : orientation == 8 ? 6 : orientation);
 }
 
+// A PNG's chunks without its image data: the signature, every chunk but IDAT up to IEND, then
+// IEND. The image data is skipped by seeking, so that the metadata of a large PNG, wherever it
+// sits, costs a few small reads. Empty when the file is no PNG, its chunks run past its end or
+// its metadata is implausibly large.
+QByteArray pngWithoutImageData(const QString& path)
+{
+    constexpr qint64 kMaxMetadataBytes = qint64(16) << 20;
+    static const QByteArray kSignature = QByteArrayLiteral("\x89PNG\r\n\x1A\n");
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.read(8) != kSignature)
+        return {};
+    const qint64 size = file.size();
+    QByteArray out = kSignature;
+    for (qint64 pos = 8; size - pos >= 12;) {
+        if (!file.seek(pos))
+            return {};
+        const QByteArray header = file.read(8);
+        if (header.size() != 8)
+            return {};
+        const auto* p = reinterpret_cast<const uchar*>(header.constData());
+        const qint64 length = qint64(quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3]);
+        if (length > size - pos - 12)
+            return {};
+        const QByteArray type = header.mid(4);
+        if (type == "IEND")
+            break;
+        if (type != "IDAT") {
+            if (out.size() + 12 + length > kMaxMetadataBytes)
+                return {};
+            const QByteArray rest = file.read(length + 4);  // the data and its CRC
+            if (rest.size() != length + 4)
+                return {};
+            out += header + rest;
+        }
+        pos += 12 + length;
+    }
+    return out + QByteArrayLiteral("\0\0\0\0IEND\xAE\x42\x60\x82");
+}
+
 // The file's stored orientation. Cameras and editors put their metadata at the start of the file,
-// so its head is read; the whole file only when the metadata runs on past it.
+// so its head is read; the whole file only when the metadata runs on past it. A PNG's image data
+// usually runs past the head: its other chunks are read alone rather than the whole file.
 int fileOrientation(const QString& path)
 {
     constexpr qint64 kHeadBytes = 256 * 1024;
@@ -106,6 +146,12 @@ int fileOrientation(const QString& path)
         return *orientation;
     if (whole)
         return 1;
+    if (head.startsWith("\x89PNG\r\n\x1A\n")) {
+        const QByteArray chunks = pngWithoutImageData(path);
+        if (!chunks.isEmpty())
+            if (const std::optional<int> orientation = imageio_detail::readOrientation(chunks))
+                return *orientation;
+    }
     auto source = ImageSource::createWithFile(path);
     return source ? source->propertiesAtIndex(0).value(QLatin1String(kCGImagePropertyOrientation)).toInt() : 1;
 }

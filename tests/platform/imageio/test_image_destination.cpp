@@ -245,7 +245,24 @@ TEST(ThumbnailerCache, CachedUprightEntriesComeBackInTheStoredOrientation)
         ASSERT_TRUE(grow.open(QIODevice::ReadWrite));
         ASSERT_TRUE(grow.resize(qint64(3) << 30));
     }
-    for (const QString& file : {photo, huge}) {
+    // A large PNG's image data runs past the head; its orientation chunk is found all the same,
+    // without reading the image data (here too a sparse tail no whole-file read accepts).
+    const QString hugePng = dir.filePath(QStringLiteral("huge.png"));
+    {
+        QImage noise(600, 600, QImage::Format_RGBA8888_Premultiplied);
+        quint32 state = 12345;
+        for (int y = 0; y < noise.height(); ++y)
+            for (int x = 0; x < noise.width(); ++x) {
+                state = state * 1664525u + 1013904223u;
+                noise.setPixel(x, y, qRgba(int(state >> 24), int(state >> 16) & 0xFF, int(state >> 8) & 0xFF, 255));
+            }
+        ASSERT_TRUE(ImageDestination::writeImage(noise, hugePng, ContentTypes::kPng, withOrientationAndDpi(6, 72)));
+        ASSERT_GT(QFileInfo(hugePng).size(), 512 * 1024);
+        QFile grow(hugePng);
+        ASSERT_TRUE(grow.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(grow.resize(qint64(3) << 30));
+    }
+    for (const QString& file : {photo, huge, hugePng}) {
         SCOPED_TRACE(file.toStdString());
         ASSERT_TRUE(cacheUpright(file));
         const QImage thumb = Thumbnailer::thumbnail(file, 128);
