@@ -31,9 +31,6 @@
 using kpv::Rect;
 
 namespace {
-// The tracking view's number for a press inside the rectangle: a move.
-constexpr LMTrackPosition kTrackPositionInside = 9;
-
 // The mode's view: lays its pages out again when the window changes size. While the mode fades
 // out, the viewer beneath is already back: the mouse passes through to it.
 class CropModeView final : public kpv::View {
@@ -471,7 +468,7 @@ void CropViewController::areaTrackView_doDragging(LMAreaTrackView *, const Rect 
     m_model.setOriginalImageRawCropRect(m_model.visualToRaw(visual));
     updateInfoTexts(visual);
     // The size tip is for resizing and drawing; a move keeps the size.
-    showCropSizeTip(position == kTrackPositionInside ? Rect() : trackRect);
+    showCropSizeTip(position == CropGeometry::Inside ? Rect() : trackRect);
 }
 
 void CropViewController::areaTrackView_endDrag(LMAreaTrackView *view, const Rect &trackRect, LMTrackPosition position,
