@@ -9,6 +9,7 @@
 #include "PPCpu.h"
 #include "PPKernels.h"
 #include "PPScaleBlend.h"
+#include "SimdLevels.h"
 
 #include <gtest/gtest.h>
 
@@ -24,22 +25,6 @@ namespace {
 constexpr MInt64 kRGB24 = 0x16000777, kBGR24 = 0x16001777, kRGBA = 0x17001777, kRGBA2 = 0x37001777;
 constexpr MInt64 kGrey = 0x64000000, kI420 = 0x50000811, kI422 = 0x50000810, kI444 = 0x50000800;
 constexpr MInt64 kNV21 = 0x70000002, kNV12 = 0x70000003;
-
-// The levels to compare with the portable one: those the processor has.
-std::vector<PPSimd> vectorLevels()
-{
-    std::vector<PPSimd> levels;
-    for (PPSimd l : {PPSimd::SSE41, PPSimd::AVX2})
-        if (static_cast<int>(l) <= static_cast<int>(PPSimdBest()))
-            levels.push_back(l);
-    return levels;
-}
-
-// Restores the level in force when a test ends, whatever it set.
-struct LevelGuard {
-    PPSimd saved = PPSimdLevel();
-    ~LevelGuard() { PPSetSimdLevel(saved); }
-};
 
 // One image: each plane's rows are pitch bytes apart, its last row only as long as its samples.
 struct Image {

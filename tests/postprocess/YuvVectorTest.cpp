@@ -7,6 +7,7 @@
 #include "PPCpu.h"
 #include "PPSimdYuvRgb.h"
 #include "PlaneBuffers.h"
+#include "SimdLevels.h"
 
 #include <gtest/gtest.h>
 
@@ -16,20 +17,6 @@
 #include <vector>
 
 namespace {
-
-// Restores the CPU's level when a test ends, whatever it forced.
-struct LevelGuard {
-    ~LevelGuard() { PPSetSimdLevel(PPSimdBest()); }
-};
-
-std::vector<PPSimd> vectorLevels()
-{
-    std::vector<PPSimd> levels;
-    for (PPSimd l : {PPSimd::SSE41, PPSimd::AVX2})
-        if (static_cast<int>(l) <= static_cast<int>(PPSimdBest()))
-            levels.push_back(l);
-    return levels;
-}
 
 constexpr MInt64 kI420 = 0x50000811, kI440 = 0x50000801, kI422 = 0x50000810, kI444 = 0x50000800;
 constexpr MInt64 kYV12 = 0x50000a11, kGrey = 0x64000000, kYUYV = 0x50000010;
