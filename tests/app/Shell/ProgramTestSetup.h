@@ -12,9 +12,20 @@
 #include "foundation/UserDefaults.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QTemporaryDir>
 #include <functional>
 #include <memory>
+
+// The start every such test shares: the run loop on the test's manual clock and an empty
+// "photos" folder in the scratch folder. Returns that folder, or an empty path when it could not
+// be made.
+inline QString startProgramTest(const QTemporaryDir& scratch, kpv::ManualClock& clock)
+{
+    kpv::RunLoop::main().setClock(&clock);
+    const QString folder = scratch.filePath(QStringLiteral("photos"));
+    return QDir().mkpath(folder) ? folder : QString();
+}
 
 inline AppDelegate::Setup programTestSetup(kpv::UserDefaults& defaults, const QTemporaryDir& scratch,
                                            bool withJpeg = false)

@@ -69,9 +69,8 @@ protected:
     {
         ASSERT_TRUE(qApp);
         ASSERT_TRUE(scratch.isValid());
-        kpv::RunLoop::main().setClock(&clock);
-        folder = scratch.filePath(QStringLiteral("photos"));
-        ASSERT_TRUE(QDir().mkpath(folder));
+        folder = startProgramTest(scratch, clock);
+        ASSERT_FALSE(folder.isEmpty());
         QImage image(QSize(400, 200), QImage::Format_RGB32);
         image.fill(Qt::blue);
         ASSERT_TRUE(image.save(QDir(folder).filePath(QStringLiteral("p0.png"))));

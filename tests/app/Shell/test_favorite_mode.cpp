@@ -41,9 +41,8 @@ protected:
     {
         ASSERT_TRUE(qApp);
         ASSERT_TRUE(scratch.isValid());
-        kpv::RunLoop::main().setClock(&clock);
-        folder = scratch.filePath(QStringLiteral("photos"));
-        ASSERT_TRUE(QDir().mkpath(folder));
+        folder = startProgramTest(scratch, clock);
+        ASSERT_FALSE(folder.isEmpty());
         for (int i = 0; i < 2; ++i) {
             QImage image(QSize(320, 240), QImage::Format_RGB32);
             image.fill(i ? Qt::yellow : Qt::cyan);

@@ -40,9 +40,8 @@ protected:
     {
         ASSERT_TRUE(qApp);
         ASSERT_TRUE(scratch.isValid());
-        kpv::RunLoop::main().setClock(&clock);
-        folder = scratch.filePath(QStringLiteral("photos"));
-        ASSERT_TRUE(QDir().mkpath(folder));
+        folder = startProgramTest(scratch, clock);
+        ASSERT_FALSE(folder.isEmpty());
         ASSERT_TRUE(QDir().mkpath(scratch.filePath(QStringLiteral("conf"))));
         const Qt::GlobalColor colours[] = {Qt::red, Qt::green, Qt::blue};
         for (int i = 0; i < 3; ++i) {

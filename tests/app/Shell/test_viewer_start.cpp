@@ -52,9 +52,8 @@ protected:
     {
         ASSERT_TRUE(qApp);
         ASSERT_TRUE(scratch.isValid());
-        kpv::RunLoop::main().setClock(&clock);
-        folder = scratch.filePath(QStringLiteral("photos"));
-        ASSERT_TRUE(QDir().mkpath(folder));
+        folder = startProgramTest(scratch, clock);
+        ASSERT_FALSE(folder.isEmpty());
         // Bigger than the window, so that the fit-in scale is below 1; each a different colour.
         writeImage(QStringLiteral("a.png"), QSize(1600, 1200), Qt::red);
         writeImage(QStringLiteral("b.png"), QSize(900, 1400), Qt::green);
