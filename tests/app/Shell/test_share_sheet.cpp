@@ -16,12 +16,14 @@
 #include "foundation/Bundle.h"
 #include "foundation/UserDefaults.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileSystemWatcher>
 #include <QEventLoop>
 #include <QTimer>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace {
 
@@ -47,6 +49,32 @@ struct ShareTest : ::testing::Test {
             out << std::make_shared<ShareFileInfo>(LMPathString(p, false));
         return out;
     }
+
+    // Puts an executable stand-in for a desktop helper into "bin" in the scratch folder and that
+    // folder at the head of PATH, until restorePath() (or the end of the test).
+    bool putStandInOnPath(const QString& name, const QByteArray& script)
+    {
+        const QString bin = dir.filePath("bin");
+        QFile helper(bin + "/" + name);
+        if (!QDir().mkpath(bin) || !helper.open(QIODevice::WriteOnly) || helper.write(script) != script.size())
+            return false;
+        helper.close();
+        if (!helper.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+            return false;
+        if (!oldPath)
+            oldPath = qgetenv("PATH");
+        qputenv("PATH", bin.toUtf8() + ":" + *oldPath);
+        return true;
+    }
+    void restorePath()
+    {
+        if (oldPath)
+            qputenv("PATH", *oldPath);
+        oldPath.reset();
+    }
+    void TearDown() override { restorePath(); }
+
+    std::optional<QByteArray> oldPath;
 };
 
 TEST_F(ShareTest, PopUpListsTheSitesAndMailButNotThePhotoLibrary)
@@ -171,18 +199,12 @@ TEST_F(ShareTest, MailAttachesTheFilesThatStillExist)
 // The real launcher runs the mail helper with an argument vector: a stand-in on PATH records it.
 TEST_F(ShareTest, MailHelperGetsOneAttachOptionPerFileWithoutAShell)
 {
-    const QString bin = dir.filePath("bin");
-    ASSERT_TRUE(QDir().mkpath(bin));
     const QString record = dir.filePath("record");
-    QFile helper(bin + "/xdg-email");
-    ASSERT_TRUE(helper.open(QIODevice::WriteOnly));
-    helper.write(QStringLiteral("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '%1.tmp'\nmv '%1.tmp' '%1'\n")
-                     .arg(record)
-                     .toUtf8());
-    helper.close();
-    helper.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const QByteArray oldPath = qgetenv("PATH");
-    qputenv("PATH", bin.toUtf8() + ":" + oldPath);
+    ASSERT_TRUE(putStandInOnPath(
+        "xdg-email",
+        QStringLiteral("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '%1.tmp'\nmv '%1.tmp' '%1'\n")
+            .arg(record)
+            .toUtf8()));
     const QString odd = makeFile("$(touch pwned) ; name.jpg");
     // The helper runs detached: wait for its record to appear (or give up after a generous bound).
     QFileSystemWatcher watcher({dir.path()});
@@ -196,7 +218,7 @@ TEST_F(ShareTest, MailHelperGetsOneAttachOptionPerFileWithoutAShell)
     const bool started = ShareWindowController::shareFilesByEmail(infos({odd}), desktop);
     if (started && !QFile::exists(record))
         loop.exec();
-    qputenv("PATH", oldPath);
+    restorePath();
     ASSERT_TRUE(started);
     QFile out(record);
     ASSERT_TRUE(out.open(QIODevice::ReadOnly));
@@ -210,21 +232,15 @@ TEST_F(ShareTest, MailHelperGetsOneAttachOptionPerFileWithoutAShell)
 TEST_F(ShareTest, MailHelperThatFindsNoMailProgramFailsTheMail)
 {
     const QString bin = dir.filePath("bin");
-    ASSERT_TRUE(QDir().mkpath(bin));
-    QFile helper(bin + "/xdg-email");
-    ASSERT_TRUE(helper.open(QIODevice::WriteOnly));
-    helper.write("#!/bin/sh\n[ -e \"$0.works\" ] && exit 0\necho 'no method available' >&2\nexit 3\n");
-    helper.close();
-    helper.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const QByteArray oldPath = qgetenv("PATH");
-    qputenv("PATH", bin.toUtf8() + ":" + oldPath);
+    ASSERT_TRUE(putStandInOnPath(
+        "xdg-email", "#!/bin/sh\n[ -e \"$0.works\" ] && exit 0\necho 'no method available' >&2\nexit 3\n"));
     const QString photo = makeFile("a.jpg");
     kpv::GioDesktopServices desktop;
     const bool withoutProgram = ShareWindowController::shareFilesByEmail(infos({photo}), desktop);
     const bool withoutProgramFeedback = desktop.composeMail("s", "b", {});
     QFile(bin + "/xdg-email.works").open(QIODevice::WriteOnly);
     const bool withProgram = ShareWindowController::shareFilesByEmail(infos({photo}), desktop);
-    qputenv("PATH", oldPath);
+    restorePath();
     EXPECT_FALSE(withoutProgram);
     EXPECT_FALSE(withoutProgramFeedback);
     EXPECT_TRUE(withProgram);
@@ -235,23 +251,17 @@ TEST_F(ShareTest, MailHelperThatFindsNoMailProgramFailsTheMail)
 TEST_F(ShareTest, WebPageOpenerThatFindsNoBrowserFailsTheOpen)
 {
     const QString bin = dir.filePath("bin");
-    ASSERT_TRUE(QDir().mkpath(bin));
     const QString record = dir.filePath("record");
-    QFile helper(bin + "/xdg-open");
-    ASSERT_TRUE(helper.open(QIODevice::WriteOnly));
-    helper.write(QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$@\" >> '%1'\n[ -e \"$0.works\" ] && exit 0\nexit 3\n")
-                     .arg(record)
-                     .toUtf8());
-    helper.close();
-    helper.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const QByteArray oldPath = qgetenv("PATH");
-    qputenv("PATH", bin.toUtf8() + ":" + oldPath);
+    ASSERT_TRUE(putStandInOnPath(
+        "xdg-open", QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$@\" >> '%1'\n[ -e \"$0.works\" ] && exit 0\nexit 3\n")
+                        .arg(record)
+                        .toUtf8()));
     const QUrl page(QStringLiteral("https://kestrane.app/help"));
     const bool withoutBrowser = kpv::openWebAddress(page);
     const bool notAWebPage = kpv::openWebAddress(QUrl::fromLocalFile(dir.filePath("a.jpg")));
     QFile(bin + "/xdg-open.works").open(QIODevice::WriteOnly);
     const bool withBrowser = kpv::openWebAddress(page);
-    qputenv("PATH", oldPath);
+    restorePath();
     EXPECT_FALSE(withoutBrowser);
     EXPECT_FALSE(notAWebPage);
     EXPECT_TRUE(withBrowser);
