@@ -69,8 +69,12 @@ bool packFor(const PPEngineContext* ctx, PPRgbPack* pk)
     pk->alpha = static_cast<uint8_t>(ctx->alpha);
     for (int c = 0; c < 3; ++c)
         pk->byteOf[at[c]] = c;
-    if (bytes == 4)
+    if (bytes == 4) {
         pk->byteOf[alphaByte] = 3;
+        // The rows know the two orders of the 32-bit layouts: R, G, B or B, G, R, then alpha.
+        if (pk->byteOf[3] != 3 || pk->byteOf[1] != 1)
+            return false;
+    }
     for (int b = 0; b < 16 * bytes; ++b) {
         const int k = b / 16, j = b % 16, pixel = b / bytes, q = b % bytes;
         for (int c = 0; c < 3; ++c)

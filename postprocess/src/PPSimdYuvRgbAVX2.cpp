@@ -72,15 +72,25 @@ inline __m256i narrow32(__m256i even0, __m256i odd0, __m256i even1, __m256i odd1
     return _mm256_packus_epi16(lo, hi);
 }
 
-// Four bytes of each lane widened to 32 bits: lane 0 takes bytes Lo, Lo + S, Lo + 2S, Lo + 3S of
-// its 16, lane 1 bytes Hi, Hi + S, ... of its own.
+// Four bytes of each lane widened to 32 bits: lane 0 takes its bytes A0..A3, lane 1 its bytes
+// B0..B3.
+template <int A0, int A1, int A2, int A3, int B0, int B1, int B2, int B3> inline __m256i pick(__m256i v)
+{
+    return _mm256_shuffle_epi8(v, _mm256_setr_epi8(A0, -1, -1, -1, A1, -1, -1, -1, A2, -1, -1, -1, A3, -1, -1, -1, B0,
+                                                   -1, -1, -1, B1, -1, -1, -1, B2, -1, -1, -1, B3, -1, -1, -1));
+}
+
+// Lane 0 bytes Lo, Lo + S, Lo + 2S, Lo + 3S; lane 1 the same from Hi.
 template <int Lo, int Hi, int S> inline __m256i widen(__m256i v)
 {
-    constexpr auto at = [](int b, int j) { return static_cast<char>(b + S * j); };
-    return _mm256_shuffle_epi8(v, _mm256_setr_epi8(at(Lo, 0), -1, -1, -1, at(Lo, 1), -1, -1, -1, at(Lo, 2), -1, -1, -1,
-                                                   at(Lo, 3), -1, -1, -1, at(Hi, 0), -1, -1, -1, at(Hi, 1), -1, -1, -1,
-                                                   at(Hi, 2), -1, -1, -1, at(Hi, 3), -1, -1, -1));
+    return pick<Lo, Lo + S, Lo + 2 * S, Lo + 3 * S, Hi, Hi + S, Hi + 2 * S, Hi + 3 * S>(v);
 }
+
+// For 32-bit targets the 32 pixels of a block are dealt out in groups of four, the even groups
+// (pixels 0-3, 8-11, 16-19, 24-27) to lane 0 and the odd ones to lane 1, so that the interleave
+// of the four channels leaves eight whole pixels in each vector. One cross-lane move of dwords
+// (a group of luma, or of two chroma pairs) does it.
+inline __m256i dealGroups(__m256i v) { return _mm256_permutevar8x32_epi32(v, _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7)); }
 
 constexpr int64_t kBlock = 32;
 
@@ -88,7 +98,7 @@ struct Stores;
 void chroma16(const uint8_t* cb, const uint8_t* cr, const uint8_t* pairs, int64_t c, int shs, int stepC, __m128i& u,
               __m128i& v);
 
-template <int Bytes>
+template <int Bytes, int Order>
 void block(const Coefs& k, const Stores& s, uint8_t* out, const uint8_t* y, const uint8_t* cb, const uint8_t* cr,
            const uint8_t* pairs, int64_t c, int shs, int stepC);
 
@@ -98,13 +108,18 @@ void block(const Coefs& k, const Stores& s, uint8_t* out, const uint8_t* y, cons
 
 namespace {
 
-template <int Bytes>
+template <int Bytes, int Order>
 void block(const Coefs& k, const Stores& s, uint8_t* out, const uint8_t* y, const uint8_t* cb, const uint8_t* cr,
            const uint8_t* pairs, int64_t c, int shs, int stepC)
 {
-    // Luma: pixels 0-15 in the low lane, 16-31 in the high one, widened in the four groups of
-    // narrow32.
-    const __m256i luma = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + c));
+    constexpr bool dealt = Bytes == 4;
+    const auto load = [](const uint8_t* p) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        return dealt ? dealGroups(v) : v;
+    };
+    // Luma: each lane's 16 pixels (pixels 0-15 in the low lane and 16-31 in the high one, or the
+    // dealt groups) widened in the four groups of narrow32.
+    const __m256i luma = load(y + c);
     const __m256i yt[4] = {_mm256_mullo_epi32(widen<0, 0, 2>(luma), k.gy), _mm256_mullo_epi32(widen<1, 1, 2>(luma), k.gy),
                            _mm256_mullo_epi32(widen<8, 8, 2>(luma), k.gy),
                            _mm256_mullo_epi32(widen<9, 9, 2>(luma), k.gy)};
@@ -113,13 +128,12 @@ void block(const Coefs& k, const Stores& s, uint8_t* out, const uint8_t* y, cons
     // last two).
     __m256i cu[4], cv[4];
     if (!shs) {
-        const __m256i u = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cb + c));
-        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cr + c));
+        const __m256i u = load(cb + c), v = load(cr + c);
         cu[0] = widen<0, 0, 2>(u), cu[1] = widen<1, 1, 2>(u), cu[2] = widen<8, 8, 2>(u), cu[3] = widen<9, 9, 2>(u);
         cv[0] = widen<0, 0, 2>(v), cv[1] = widen<1, 1, 2>(v), cv[2] = widen<8, 8, 2>(v), cv[3] = widen<9, 9, 2>(v);
     } else if (stepC == 2) {
-        // 16 pairs: samples 0-7 in the low lane, 8-15 in the high one.
-        const __m256i both = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pairs + c));
+        // 16 pairs: those of each lane's pixels, eight per lane.
+        const __m256i both = load(pairs + c);
         const __m256i even0 = widen<0, 0, 2>(both), even1 = widen<8, 8, 2>(both);
         const __m256i odd0 = widen<1, 1, 2>(both), odd1 = widen<9, 9, 2>(both);
         const bool uFirst = cb == pairs;
@@ -128,15 +142,17 @@ void block(const Coefs& k, const Stores& s, uint8_t* out, const uint8_t* y, cons
     } else {
         const __m256i u = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cb + (c >> 1))));
         const __m256i v = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cr + (c >> 1))));
-        cu[0] = widen<0, 8, 1>(u), cu[1] = widen<4, 12, 1>(u);
-        cv[0] = widen<0, 8, 1>(v), cv[1] = widen<4, 12, 1>(v);
+        if constexpr (dealt) { // samples 0-1, 4-5, 8-9, 12-13 in lane 0, the others in lane 1
+            cu[0] = pick<0, 1, 4, 5, 2, 3, 6, 7>(u), cu[1] = pick<8, 9, 12, 13, 10, 11, 14, 15>(u);
+            cv[0] = pick<0, 1, 4, 5, 2, 3, 6, 7>(v), cv[1] = pick<8, 9, 12, 13, 10, 11, 14, 15>(v);
+        } else {
+            cu[0] = widen<0, 8, 1>(u), cu[1] = widen<4, 12, 1>(u);
+            cv[0] = widen<0, 8, 1>(v), cv[1] = widen<4, 12, 1>(v);
+        }
     }
-    // One channel at a time: the chroma part of each sample added to the luma part of its pixels.
-    const auto channel = [&](__m256i mu, __m256i mv, __m256i offset) {
-        const auto term = [&](int g) {
-            return _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(cu[g], mu), _mm256_mullo_epi32(cv[g], mv)),
-                                    offset);
-        };
+    // One channel at a time: the chroma part of each sample (term(g), from the samples of group
+    // g) added to the luma part of its pixels.
+    const auto channel = [&](auto term) {
         if (shs) {
             const __m256i p = term(0), q = term(1);
             return narrow32(_mm256_add_epi32(yt[0], p), _mm256_add_epi32(yt[1], p), _mm256_add_epi32(yt[2], q),
@@ -145,8 +161,13 @@ void block(const Coefs& k, const Stores& s, uint8_t* out, const uint8_t* y, cons
         return narrow32(_mm256_add_epi32(yt[0], term(0)), _mm256_add_epi32(yt[1], term(1)),
                         _mm256_add_epi32(yt[2], term(2)), _mm256_add_epi32(yt[3], term(3)));
     };
+    const __m256i r = channel([&](int g) { return _mm256_add_epi32(_mm256_mullo_epi32(cv[g], k.rCr), k.kr); });
+    const __m256i g = channel([&](int j) {
+        return _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(cu[j], k.gCb), _mm256_mullo_epi32(cv[j], k.gCr)),
+                                k.kg);
+    });
+    const __m256i b = channel([&](int j) { return _mm256_add_epi32(_mm256_mullo_epi32(cu[j], k.bCb), k.kb); });
     const __m256i zero = _mm256_setzero_si256();
-    const __m256i r = channel(zero, k.rCr, k.kr), g = channel(k.gCb, k.gCr, k.kg), b = channel(k.bCb, zero, k.kb);
     // Each lane holds 16 pixels; lane 0 goes to the first half of the target bytes, lane 1 to the second.
     const auto put = [&](int at, __m256i v) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), _mm256_castsi256_si128(v));
@@ -164,17 +185,17 @@ void block(const Coefs& k, const Stores& s, uint8_t* out, const uint8_t* y, cons
         put(0, lo);
         put(16, hi);
     } else if constexpr (Bytes == 4) {
-        // As the 16-pixel store, in both lanes: lane 0 gives pixels 0-15, lane 1 pixels 16-31.
+        // The bytes of each pixel paired, then the pairs joined: with the groups dealt, each
+        // vector holds an even group in lane 0 and the odd group after it in lane 1.
         const __m256i c4[4] = {r, g, b, _mm256_broadcastsi128_si256(s.alpha)};
-        const __m256i b0 = c4[s.byteOf[0]], b1 = c4[s.byteOf[1]], b2 = c4[s.byteOf[2]], b3 = c4[s.byteOf[3]];
+        const __m256i b0 = c4[channelOf<Order>(0)], b1 = c4[channelOf<Order>(1)], b2 = c4[channelOf<Order>(2)],
+                      b3 = c4[channelOf<Order>(3)];
         const __m256i lo01 = _mm256_unpacklo_epi8(b0, b1), hi01 = _mm256_unpackhi_epi8(b0, b1);
         const __m256i lo23 = _mm256_unpacklo_epi8(b2, b3), hi23 = _mm256_unpackhi_epi8(b2, b3);
-        const __m256i q0 = _mm256_unpacklo_epi16(lo01, lo23), q1 = _mm256_unpackhi_epi16(lo01, lo23);
-        const __m256i q2 = _mm256_unpacklo_epi16(hi01, hi23), q3 = _mm256_unpackhi_epi16(hi01, hi23);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permute2x128_si256(q0, q1, 0x20));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), _mm256_permute2x128_si256(q2, q3, 0x20));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 64), _mm256_permute2x128_si256(q0, q1, 0x31));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 96), _mm256_permute2x128_si256(q2, q3, 0x31));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_unpacklo_epi16(lo01, lo23));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), _mm256_unpackhi_epi16(lo01, lo23));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 64), _mm256_unpacklo_epi16(hi01, hi23));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 96), _mm256_unpackhi_epi16(hi01, hi23));
     } else {
         for (int j = 0; j < Bytes; ++j) {
             const auto wide = [](__m128i m) { return _mm256_broadcastsi128_si256(m); };

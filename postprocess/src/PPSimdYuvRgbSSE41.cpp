@@ -77,18 +77,18 @@ void compute(const Coefs& k, __m128i luma, __m128i cb, __m128i cr, bool half, __
 constexpr int64_t kBlock = 16;
 
 struct Stores;
-template <int Bytes> void store16(const Stores& s, __m128i r, __m128i g, __m128i b, uint8_t* out);
+template <int Bytes, int Order> void store16(const Stores& s, __m128i r, __m128i g, __m128i b, uint8_t* out);
 void chroma16(const uint8_t* cb, const uint8_t* cr, const uint8_t* pairs, int64_t c, int shs, int stepC, __m128i& u,
               __m128i& v);
 
-template <int Bytes>
+template <int Bytes, int Order>
 void block(const Coefs& k, const Stores& s, uint8_t* out, const uint8_t* y, const uint8_t* cb, const uint8_t* cr,
            const uint8_t* pairs, int64_t c, int shs, int stepC)
 {
     __m128i u, v, r, g, b;
     chroma16(cb, cr, pairs, c, shs, stepC, u, v);
     compute(k, _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + c)), u, v, shs != 0, r, g, b);
-    store16<Bytes>(s, r, g, b, out);
+    store16<Bytes, Order>(s, r, g, b, out);
 }
 
 } // namespace
