@@ -5,6 +5,7 @@
 #include "PPCpu.h"
 #include "PPFastCommon.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <vector>
@@ -151,13 +152,28 @@ template <int Bpp> void copyBand(const PPBand& b, const PPPlaneSet& dst, const P
     for (int64_t u = b.u0; u < b.u1; ++u)
         from.push_back(static_cast<int32_t>(ctx->colIndex[2 * u] * Bpp));
     const PPNearestRow<Bpp> copier(std::move(from), e->srcRect.right * Bpp);
+    const int64_t n = b.u1 - b.u0;
+    const uint8_t* previousRow = nullptr;
+    const uint8_t* previousOut = nullptr;
     for (int64_t v = b.v0; v < b.v1; ++v) {
         const uint8_t* row = src.ptr[0] + ctx->rowIndex[2 * v] * src.pitch[0];
         uint8_t* out = dst.ptr[0] + base + b.u0 * du + v * dv;
+        if (du == Bpp && row == previousRow) {
+            // Enlarging: the row before read the same source row, so its bytes are this row's.
+            std::memcpy(out, previousOut, static_cast<size_t>(n * Bpp));
+            continue;
+        }
+        // A shrinking copy skips source rows, which the processor does not see coming: the next
+        // one is asked for while this one is copied. Rows read one after another need no hint.
+        const int64_t nextIndex = v + 1 < b.v1 ? ctx->rowIndex[2 * v + 2] : ctx->rowIndex[2 * v];
+        const int64_t skip = nextIndex - ctx->rowIndex[2 * v];
+        const uint8_t* next = skip > 1 || skip < -1 ? src.ptr[0] + nextIndex * src.pitch[0] : nullptr;
         if (du == Bpp)
-            copier.copy(out, row);
+            copier.copy(out, row, next);
         else
             copier.copy(out, du, row);
+        previousRow = row;
+        previousOut = out;
     }
     g_vectorPixels.fetch_add((b.u1 - b.u0) * (b.v1 - b.v0), std::memory_order_relaxed);
 }
@@ -194,6 +210,12 @@ PPNearestRow<Bpp>::PPNearestRow(std::vector<int32_t> from, int64_t sourceEnd) : 
 {
     if (!kPer || PPSimdLevel() == PPSimd::Portable)
         return;
+    level_ = PPSimdLevel();
+    if (!from_.empty()) {
+        const auto [lo, hi] = std::minmax_element(from_.begin(), from_.end());
+        firstByte_ = *lo;
+        dense_ = (*hi - *lo) / 64 <= static_cast<int64_t>(from_.size());
+    }
     groups_ = static_cast<int64_t>(from_.size()) / kPer;
     base_.assign(static_cast<size_t>(groups_), -1);
     shuffle_.assign(static_cast<size_t>(groups_) * 16, 0x80);
@@ -208,7 +230,7 @@ PPNearestRow<Bpp>::PPNearestRow(std::vector<int32_t> from, int64_t sourceEnd) : 
     }
 }
 
-template <int Bpp> void PPNearestRow<Bpp>::copy(uint8_t* out, const uint8_t* row) const
+template <int Bpp> void PPNearestRow<Bpp>::copy(uint8_t* out, const uint8_t* row, const uint8_t* next) const
 {
     // Through local pointers, which the byte stores cannot alias.
     const int32_t* from = from_.data();
@@ -216,6 +238,18 @@ template <int Bpp> void PPNearestRow<Bpp>::copy(uint8_t* out, const uint8_t* row
     const int64_t n = static_cast<int64_t>(from_.size()), groups = groups_;
     int64_t i = 0;
 #if KPV_HAVE_X86_SIMD
+    if constexpr (Bpp == 4) {
+        const PPRowGroups g{base, shuffle_.data()};
+        const PPRowPrefetch ahead{next, firstByte_ & ~int64_t{63}, dense_};
+        if (level_ == PPSimd::AVX2) {
+            PPCopyRow4Avx2(out, row, from, n, g, ahead);
+            return;
+        }
+        if (level_ == PPSimd::SSE41) {
+            PPCopyRow4Sse41(out, row, from, n, g, ahead);
+            return;
+        }
+    }
     if (groups) {
         PPCopyRowSse41(out, row, PPRowGroups{base, shuffle_.data()}, groups, kGroupBytes);
         // Groups that did not fit, one sample at a time.

@@ -11,6 +11,7 @@
 #ifndef KPV_POSTPROCESS_PPSCALEBLEND_H
 #define KPV_POSTPROCESS_PPSCALEBLEND_H
 
+#include "PPCpu.h"
 #include "PPInternal.h"
 
 #include <cstdint>
@@ -38,8 +39,9 @@ void PPChromaNearest(const PPBand* band, const PPPlaneSet* dst, const PPPlaneSet
 template <int Bpp> class PPNearestRow {
 public:
     PPNearestRow(std::vector<int32_t> from, int64_t sourceEnd);
-    // The targets one after another from out on.
-    void copy(uint8_t* out, const uint8_t* row) const;
+    // The targets one after another from out on; next is the source row the following call will
+    // read (or null), whose bytes are asked for meanwhile.
+    void copy(uint8_t* out, const uint8_t* row, const uint8_t* next = nullptr) const;
     // The targets step bytes apart.
     void copy(uint8_t* out, int64_t step, const uint8_t* row) const;
 
@@ -48,6 +50,9 @@ private:
     std::vector<int32_t> from_, base_;
     std::vector<uint8_t> shuffle_;
     int64_t groups_ = 0;
+    PPSimd level_ = PPSimd::Portable;
+    int64_t firstByte_ = 0; // the lowest source byte the row reads
+    bool dense_ = false;    // the samples lie at most 64 bytes apart on average
 };
 extern template class PPNearestRow<1>;
 extern template class PPNearestRow<2>;
@@ -63,6 +68,29 @@ int64_t PPDebugVectorPixels();
 struct PPRowGroups {
     const int32_t* base;
     const uint8_t* shuffle;
+};
+
+// The source row that the next target row reads, asked for piece by piece while the current one
+// is copied (a hint only: no byte depends on it). When the samples cover the row densely, every
+// cache line up to the current sample; else the line of each sample. No row: nothing is asked.
+struct PPRowPrefetch {
+    const uint8_t* row = nullptr;
+    int64_t at = 0;     // dense: the next byte to ask for
+    bool dense = false;
+
+    // Before the targets [i, i + count) are copied.
+    void before(const int32_t* from, int64_t i, int count)
+    {
+        if (!row)
+            return;
+        if (dense) {
+            for (const int64_t until = int64_t{from[i + count - 1]} + 4; at < until; at += 64)
+                __builtin_prefetch(row + at);
+            return;
+        }
+        for (int k = 0; k < count; ++k)
+            __builtin_prefetch(row + from[i + k]);
+    }
 };
 
 // One target row of packed RGB: n pixels into out. Pixel i reads an 8-byte window at byte off[i]
@@ -85,6 +113,12 @@ using PPPlaneRowFn = void (*)(uint8_t* out, const uint8_t* r0, const uint8_t* r1
 // source bytes at groups.base[g] shuffled by groups.shuffle + 16 g; groups whose base is -1 are
 // skipped.
 void PPCopyRowSse41(uint8_t* out, const uint8_t* row, PPRowGroups groups, int64_t count, int bytes);
+// Four-byte samples: n targets, sample k from byte from[k] of the row; groups of four targets (16
+// bytes) as above where they fit, the others one load per sample (AVX2: gathered).
+void PPCopyRow4Sse41(uint8_t* out, const uint8_t* row, const int32_t* from, int64_t n, PPRowGroups groups,
+                     PPRowPrefetch next);
+void PPCopyRow4Avx2(uint8_t* out, const uint8_t* row, const int32_t* from, int64_t n, PPRowGroups groups,
+                    PPRowPrefetch next);
 void PPBlendPlaneRowSse41(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off, const int32_t* fx,
                           int64_t n, uint32_t fy, PPRowGroups groups);
 void PPBlendPlaneRowAvx2(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off, const int32_t* fx,

@@ -10,6 +10,7 @@
 
 #include <immintrin.h>
 
+#include <cstring>
 
 namespace {
 
@@ -83,6 +84,31 @@ KPV_TARGET_AVX2 inline __m256i planeEight(const uint8_t* r0, const uint8_t* r1, 
 }
 
 } // namespace
+
+KPV_TARGET_AVX2 void PPCopyRow4Avx2(uint8_t* out, const uint8_t* row, const int32_t* from, int64_t n,
+                                    PPRowGroups groups, PPRowPrefetch next)
+{
+    int64_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        next.before(from, i, 8);
+        const int32_t b0 = groups.base[i / 4], b1 = groups.base[i / 4 + 1];
+        __m256i px;
+        if (b0 >= 0 && b1 >= 0) {
+            const __m256i bytes = _mm256_inserti128_si256(
+                _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + b0))),
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + b1)), 1);
+            px = _mm256_shuffle_epi8(bytes, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(groups.shuffle + 4 * i)));
+        } else {
+            px = _mm256_i32gather_epi32(reinterpret_cast<const int*>(row),
+                                        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i)), 1);
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * i), px);
+    }
+    for (; i < n; ++i) {
+        const int32_t v = ppWord(row + from[i]);
+        std::memcpy(out + 4 * i, &v, 4);
+    }
+}
 
 KPV_TARGET_AVX2 void PPBlendPlaneRowAvx2(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
                                          const int32_t* fx, int64_t n, uint32_t fyIn, PPRowGroups groups)

@@ -138,6 +138,25 @@ KPV_TARGET_SSE41 void PPCopyRowSse41(uint8_t* out, const uint8_t* row, PPRowGrou
     }
 }
 
+KPV_TARGET_SSE41 void PPCopyRow4Sse41(uint8_t* out, const uint8_t* row, const int32_t* from, int64_t n,
+                                      PPRowGroups groups, PPRowPrefetch next)
+{
+    int64_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        next.before(from, i, 4);
+        const int32_t base = groups.base[i / 4];
+        const __m128i px =
+            base >= 0 ? _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + base)),
+                                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(groups.shuffle + 4 * i)))
+                      : ppWord4(row, from + i);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * i), px);
+    }
+    for (; i < n; ++i) {
+        const int32_t v = ppWord(row + from[i]);
+        std::memcpy(out + 4 * i, &v, 4);
+    }
+}
+
 KPV_TARGET_SSE41 void PPBlendRow4Sse41(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
                                        const uint32_t* w, int64_t n, uint32_t fy, PPRowGroups groups)
 {

@@ -222,6 +222,56 @@ TEST(VectorResample, PlanesMatchThePortablePath)
     matchPortable(kNV21, 36);
 }
 
+// Each job at every vector level against the portable level, on random pixels.
+void matchPortable(const std::vector<Job>& jobs, uint32_t seed)
+{
+    const std::vector<PPSimd> levels = vectorLevels();
+    if (levels.empty())
+        GTEST_SKIP() << "this processor has no vector level to compare";
+    LevelGuard guard;
+    std::mt19937 rng(seed);
+    for (const Job& job : jobs) {
+        const Image src(job.id, job.sw, job.sh, rng);
+        Image dst(job.id, job.dw, job.dh, rng);
+        const std::vector<MByte> start = dst.bytes();
+        std::vector<MByte> portable, vector;
+        ASSERT_TRUE(run(job, PPSimd::Portable, src, dst, start, &portable)) << job.describe();
+        for (PPSimd level : levels) {
+            ASSERT_TRUE(run(job, level, src, dst, start, &vector));
+            ASSERT_EQ(portable, vector) << PPSimdName(level) << ": " << job.describe();
+        }
+    }
+}
+
+// Rows wider than the random jobs': enlarging repeats source rows (a repeated row is copied from
+// the target row before it, also when rows run bottom to top), shrinking skips them (the next one
+// is asked for ahead, its samples close together or more than a cache line apart), and four-byte
+// groups whose sources lie far apart are gathered. Under a quarter turn target rows are not
+// contiguous and nothing is copied between them.
+TEST(VectorResample, NearestRowsRepeatedAndSkipped)
+{
+    std::vector<Job> jobs;
+    const MInt64 sizes[][4] = {{200, 21, 300, 63}, {203, 20, 611, 41}, {400, 45, 20, 9},  {601, 97, 103, 15},
+                               {97, 13, 97, 39},   {64, 3, 67, 65},   {1000, 7, 999, 3}, {37, 301, 5, 51}};
+    for (MInt64 id : {kRGBA, kGrey, kRGB24})
+        for (const auto& size : sizes)
+            for (MInt64 orientation : {0, 2, 4, 6, 1, 7}) {
+                Job job;
+                job.id = id;
+                job.sw = size[0];
+                job.sh = size[1];
+                job.dw = size[2];
+                job.dh = size[3];
+                if (orientation & PP_ORIENT_SWAPXY)
+                    std::swap(job.dw, job.dh);
+                job.para.lOrientation = orientation;
+                job.para.lResampleMode = PP_RESAMPLE_NEAREST;
+                job.para.lBlockMode = orientation == 2 ? PP_BLOCK_1X1 : PP_BLOCK_AUTO;
+                jobs.push_back(job);
+            }
+    matchPortable(jobs, 41);
+}
+
 // The largest sums the rows form: white everywhere with fractions just below a whole pixel, and
 // black and white side by side so that every weight is seen against a full step.
 TEST(VectorResample, ExtremeValuesAndFractions)
