@@ -117,8 +117,13 @@ CropSaveWorker::Result CropSaveWorker::beginSaveCropImageOnThread(
     std::optional<QVariantMap> props = info ? std::optional<QVariantMap>(info->properties()) : QVariantMap();
     if (saveParameters)
         props = LMImageTools::createPropertiesFrom(props, saveParameters);
+    // The crop's information lives in memory; the metadata blocks (location, keywords, profile) come
+    // from the photo it was cut from.
+    QString metadataSource = fileInfo ? fileInfo->filePath().path() : QString();
+    if (metadataSource.isEmpty() && info)
+        metadataSource = info->filePath().path();
     if (!LMImageTools::saveImage(picture, toFile->path(), props.value_or(QVariantMap()),
-                                 LMImageTools::writeOptionsKeepingMetadataOf(info ? info->filePath().path() : QString())))
+                                 LMImageTools::writeOptionsKeepingMetadataOf(metadataSource)))
         return fail();
     if (actionType == Favorite)
         r.thumb = m_loader.loadImage(*toFile, 8, nullptr, operation);

@@ -1,6 +1,7 @@
 // The crop pipeline's worker over generated files: whole-image crops share the original's pixels,
 // turned files and views give upright crops, writes report an existing target, failures and
-// cancellation give their codes, and an original loaded here is handed back to the view mode.
+// cancellation give their codes, a saved crop keeps the original's metadata, and an original
+// loaded here is handed back to the view mode.
 
 #include "Edit/CropModeModel.h"
 #include "Edit/CropSaveWorker.h"
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <exiv2/exiv2.hpp>
 #include <gtest/gtest.h>
 
 namespace {
@@ -102,6 +104,44 @@ TEST_F(CropSave, FailuresAndCancellation)
     EXPECT_EQ(worker.beginSaveCropImageOnThread(record, {}, out, std::nullopt, CropSaveWorker::Copy, nullptr,
                                                 QRectF(0, 0, 5, 5), op.get()).code, -2);
     EXPECT_FALSE(QFile::exists(out.path()));
+}
+
+TEST_F(CropSave, SavedCropKeepsTheOriginalsLocationAndKeywords)
+{
+    const auto record = recordFor("g.jpg", QSize(40, 20), 6);
+    {
+        auto meta = Exiv2::ImageFactory::open(QFile::encodeName(record->filePath().path()).toStdString());
+        meta->readMetadata();
+        Exiv2::ExifData exif = meta->exifData();
+        exif["Exif.GPSInfo.GPSLatitudeRef"] = "N";
+        exif["Exif.GPSInfo.GPSLatitude"] = std::string("48/1 51/1 0/1");
+        exif["Exif.Image.Make"] = "Maker";
+        meta->setExifData(exif);
+        Exiv2::XmpData xmp;
+        xmp["Xmp.dc.subject"] = "tower";
+        meta->setXmpData(xmp);
+        meta->writeMetadata();
+    }
+    // The record read the file before its metadata was added; read it again.
+    record->setImgBaseInfo(editTestLoader().loadImgBaseInfo(record->filePath(), nullptr));
+    record->setImage(editTestLoader().loadImage(record->filePath(), 1, record->imgBaseInfo(), nullptr), false, 1, 0);
+    for (const char *name : {"crop.jpg", "crop.png", "crop.tiff"}) {
+        SCOPED_TRACE(name);
+        const LMPathString out(dir.filePath(name), false);
+        ASSERT_EQ(worker.beginSaveCropImageOnThread(record, LMImageRotateAngle(), out, QVariantMap(),
+                                                    CropSaveWorker::SaveAs, nullptr, QRectF(0, 0, 20, 20), nullptr)
+                      .code,
+                  0);
+        auto meta = Exiv2::ImageFactory::open(QFile::encodeName(out.path()).toStdString());
+        meta->readMetadata();
+        const Exiv2::ExifData &exif = meta->exifData();
+        EXPECT_NE(exif.findKey(Exiv2::ExifKey("Exif.GPSInfo.GPSLatitude")), exif.end());
+        EXPECT_NE(exif.findKey(Exiv2::ExifKey("Exif.Image.Make")), exif.end());
+        EXPECT_NE(meta->xmpData().findKey(Exiv2::XmpKey("Xmp.dc.subject")), meta->xmpData().end());
+        // The crop is stored upright at its own size, whatever the original said.
+        EXPECT_EQ(storedOrientation(out.path()), 1);
+        EXPECT_EQ(storedImageSize(out.path()), QSize(20, 20));
+    }
 }
 
 TEST_F(CropSave, OriginalLoadedHereIsRelayedToTheViewMode)
