@@ -233,8 +233,15 @@ void PropertiesWindowController::updateThumb()
     }
     if (image == m_lastThumbImage)
         return;
+    // The image view can only turn; a mirrored file (orientations 2, 4, 5 and 7) is given upright,
+    // so that the thumbnail shows the photo as the main view does.
+    const LMFileImgBaseInfoPtr info = image->originalImgBaseInfo();
     m_thumb = image->convertToImage();
-    m_thumbAngle = image->originalImgBaseInfo() ? long(image->originalImgBaseInfo()->orientationAngle()) : 0;
+    m_thumbAngle = info ? long(info->orientationAngle()) : 0;
+    if (info && info->isOrientationMirrored()) {
+        m_thumb = LMImage::uprightImage(m_thumb, *info);
+        m_thumbAngle = 0;
+    }
     m_lastThumbImage = image;
     m_host.panelContentChanged();
 }

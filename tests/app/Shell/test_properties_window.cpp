@@ -1,13 +1,15 @@
-// The Info panel: row texts of a file with and without EXIF, and the wish to see it apart from
-// the window being on screen.
+// The Info panel: row texts of a file with and without EXIF, the wish to see it apart from the
+// window being on screen, and its thumbnail turned and mirrored as the photo is shown.
 #include "Shell/PropertiesWindowController.h"
 
 #include "Model/LMFileImgBaseInfo.h"
+#include "Model/LMImage.h"
 #include "foundation/NotificationCenter.h"
 
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
+#include <QTransform>
 #include <gtest/gtest.h>
 
 namespace {
@@ -28,12 +30,13 @@ struct Host : PropertiesWindowHost {
     int contentChanges = 0;
 };
 
-std::shared_ptr<LMNavFileInfo> makeFile(const QString& path, const QVariantMap& properties)
+std::shared_ptr<LMNavFileInfo> makeFile(const QString& path, const QVariantMap& properties, int orientation = 6)
 {
     QImage(40, 30, QImage::Format_RGB32).save(path, "PNG");
     auto info = std::make_shared<LMNavFileInfo>(LMPathString(path, false));
     info->setImgBaseInfo(std::make_shared<LMFileImgBaseInfo>(LMPathString(path, false), "public.png", 0,
-                                                             QDateTime::currentDateTime(), QSizeF(40, 30), 6, properties));
+                                                             QDateTime::currentDateTime(), QSizeF(40, 30), orientation,
+                                                             properties));
     return info;
 }
 
@@ -94,6 +97,40 @@ TEST(PropertiesWindow, NoImageGivesEmptyHistogramAndPlaceholderThumb)
     EXPECT_EQ(panel.grayHistogramView().grayHistogramDataInfos().maxGrayValue, 0);
     EXPECT_EQ(panel.lastImageForGrayHistogram(), nullptr);
     EXPECT_EQ(panel.infoValue(0), "a.png");
+}
+
+TEST(PropertiesWindow, ThumbShowsThePhotoTheWayTheViewDoesMirrorsIncluded)
+{
+    // A 4 x 2 picture stored with its top-left pixel marked; where the mark must appear once the
+    // file's orientation is applied, from the meaning of each orientation number.
+    struct Row {
+        int orientation;
+        QSize size;
+        QPoint mark;
+    };
+    const Row rows[] = {{1, {4, 2}, {0, 0}}, {2, {4, 2}, {3, 0}}, {3, {4, 2}, {3, 1}}, {4, {4, 2}, {0, 1}},
+                        {5, {2, 4}, {0, 0}}, {6, {2, 4}, {1, 0}}, {7, {2, 4}, {1, 3}}, {8, {2, 4}, {0, 3}}};
+    QTemporaryDir dir;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.orientation);
+        Host host;
+        host.file = makeFile(dir.filePath("a.png"), {}, row.orientation);
+        QImage stored(4, 2, QImage::Format_RGB32);
+        stored.fill(Qt::blue);
+        stored.setPixel(0, 0, qRgb(255, 0, 0));
+        host.file->setImage(std::make_shared<LMImage>(stored, host.file->imgBaseInfo()), false, 8, 0);
+        kpv::NotificationCenter center;
+        PropertiesWindowController panel(host, center, nullptr, nullptr);
+        panel.show();
+        // The panel's image view turns the image clockwise by the angle it is given.
+        QImage shown = panel.thumbImage();
+        if (panel.thumbAngle() != 0)
+            shown = shown.transformed(QTransform().rotate(double(panel.thumbAngle())));
+        ASSERT_EQ(shown.size(), row.size);
+        for (int y = 0; y < shown.height(); ++y)
+            for (int x = 0; x < shown.width(); ++x)
+                EXPECT_EQ(qRed(shown.pixel(x, y)) > 128, QPoint(x, y) == row.mark) << x << "," << y;
+    }
 }
 
 }  // namespace
