@@ -86,11 +86,23 @@ template <int Lo, int Hi, int S> inline __m256i widen(__m256i v)
     return pick<Lo, Lo + S, Lo + 2 * S, Lo + 3 * S, Hi, Hi + S, Hi + 2 * S, Hi + 3 * S>(v);
 }
 
-// For 32-bit targets the 32 pixels of a block are dealt out in groups of four, the even groups
-// (pixels 0-3, 8-11, 16-19, 24-27) to lane 0 and the odd ones to lane 1, so that the interleave
-// of the four channels leaves eight whole pixels in each vector. One cross-lane move of dwords
-// (a group of luma, or of two chroma pairs) does it.
-inline __m256i dealGroups(__m256i v) { return _mm256_permutevar8x32_epi32(v, _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7)); }
+// The 32 bytes at p (a sample per pixel, or 16 chroma pairs) widened in the four groups of
+// narrow32. For 32-bit targets the pixels are dealt out in groups of four, the even groups
+// (pixels 0-3, 8-11, 16-19, 24-27) to lane 0 and the odd ones to lane 1, so that the interleave of
+// the four channels leaves eight whole pixels in each vector; groups 0 and 1 then come from the
+// first 16 bytes and groups 2 and 3 from the last 16, each half loaded into both lanes.
+template <bool Dealt> inline void groups(const uint8_t* p, __m256i g[4])
+{
+    if constexpr (Dealt) {
+        const __m256i lo = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+        const __m256i hi = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)));
+        g[0] = pick<0, 2, 8, 10, 4, 6, 12, 14>(lo), g[1] = pick<1, 3, 9, 11, 5, 7, 13, 15>(lo);
+        g[2] = pick<0, 2, 8, 10, 4, 6, 12, 14>(hi), g[3] = pick<1, 3, 9, 11, 5, 7, 13, 15>(hi);
+    } else {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        g[0] = widen<0, 0, 2>(v), g[1] = widen<1, 1, 2>(v), g[2] = widen<8, 8, 2>(v), g[3] = widen<9, 9, 2>(v);
+    }
+}
 
 constexpr int64_t kBlock = 32;
 
@@ -113,32 +125,27 @@ void block(const Coefs& k, const Stores& s, uint8_t* out, const uint8_t* y, cons
            const uint8_t* pairs, int64_t c, int shs, int stepC)
 {
     constexpr bool dealt = Bytes == 4;
-    const auto load = [](const uint8_t* p) {
-        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-        return dealt ? dealGroups(v) : v;
-    };
     // Luma: each lane's 16 pixels (pixels 0-15 in the low lane and 16-31 in the high one, or the
-    // dealt groups) widened in the four groups of narrow32.
-    const __m256i luma = load(y + c);
-    const __m256i yt[4] = {_mm256_mullo_epi32(widen<0, 0, 2>(luma), k.gy), _mm256_mullo_epi32(widen<1, 1, 2>(luma), k.gy),
-                           _mm256_mullo_epi32(widen<8, 8, 2>(luma), k.gy),
-                           _mm256_mullo_epi32(widen<9, 9, 2>(luma), k.gy)};
+    // dealt groups).
+    __m256i yt[4];
+    groups<dealt>(y + c, yt);
+    for (__m256i& t : yt)
+        t = _mm256_mullo_epi32(t, k.gy);
     // Chroma of the same groups: per pixel (4:4:4), or per sample of two pixels, where an even
     // group and the odd one beside it share the samples (cu[0] for the first two, cu[1] for the
     // last two).
     __m256i cu[4], cv[4];
     if (!shs) {
-        const __m256i u = load(cb + c), v = load(cr + c);
-        cu[0] = widen<0, 0, 2>(u), cu[1] = widen<1, 1, 2>(u), cu[2] = widen<8, 8, 2>(u), cu[3] = widen<9, 9, 2>(u);
-        cv[0] = widen<0, 0, 2>(v), cv[1] = widen<1, 1, 2>(v), cv[2] = widen<8, 8, 2>(v), cv[3] = widen<9, 9, 2>(v);
+        groups<dealt>(cb + c, cu);
+        groups<dealt>(cr + c, cv);
     } else if (stepC == 2) {
-        // 16 pairs: those of each lane's pixels, eight per lane.
-        const __m256i both = load(pairs + c);
-        const __m256i even0 = widen<0, 0, 2>(both), even1 = widen<8, 8, 2>(both);
-        const __m256i odd0 = widen<1, 1, 2>(both), odd1 = widen<9, 9, 2>(both);
+        // 16 pairs: those of each lane's pixels, eight per lane; the even groups take the first
+        // byte of each pair, the odd ones the second.
+        __m256i g[4];
+        groups<dealt>(pairs + c, g);
         const bool uFirst = cb == pairs;
-        cu[0] = uFirst ? even0 : odd0, cu[1] = uFirst ? even1 : odd1;
-        cv[0] = uFirst ? odd0 : even0, cv[1] = uFirst ? odd1 : even1;
+        cu[0] = uFirst ? g[0] : g[1], cu[1] = uFirst ? g[2] : g[3];
+        cv[0] = uFirst ? g[1] : g[0], cv[1] = uFirst ? g[3] : g[2];
     } else {
         const __m256i u = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cb + (c >> 1))));
         const __m256i v = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cr + (c >> 1))));
