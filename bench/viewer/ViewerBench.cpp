@@ -262,8 +262,10 @@ void measureGif(const Program &program, const Inputs &in, const ScreenProbe &pro
 Results measure(const Program &program, const Inputs &in, const ScreenProbe &probe)
 {
     Results r;
-    // KPV_BENCH_ONLY=gif measures the animated GIF alone, for a quick look at its figures.
-    if (const char *only = getenv("KPV_BENCH_ONLY"); only && std::strcmp(only, "gif") == 0) {
+    // KPV_BENCH_ONLY=gif measures the animated GIF alone, KPV_BENCH_ONLY=launch the two launch
+    // rows alone, for a quick look at their figures.
+    const char *only = getenv("KPV_BENCH_ONLY");
+    if (only && std::strcmp(only, "gif") == 0) {
         measureGif(program, in, probe, &r);
         return r;
     }
@@ -273,15 +275,18 @@ Results measure(const Program &program, const Inputs &in, const ScreenProbe &pro
         launches.push_back(run.waitForColours(probe, {bench_pictures::colourFor(0)}, run.started));
         if (getenv("KPV_BENCH_VERBOSE"))
             std::printf("  launch %d: %.0f ms\n", i + 1, launches.back());
-
     }
     r.launchMs = median(launches);
     launches.clear();
     for (int i = 0; i < kLaunchRuns; ++i) {
         Run run(program, in.camera[0]);
         launches.push_back(run.waitForColours(probe, {bench_pictures::colourFor(60)}, run.started));
+        if (getenv("KPV_BENCH_VERBOSE"))
+            std::printf("  camera launch %d: %.0f ms\n", i + 1, launches.back());
     }
     r.cameraLaunchMs = median(launches);
+    if (only && std::strcmp(only, "launch") == 0)
+        return r;
 
     {
         Run run(program, in.steps[0]);
