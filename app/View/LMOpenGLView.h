@@ -79,6 +79,8 @@ public:
 protected:
     void prepareOpenGL() override;
     void drawRect(const kpv::Rect &dirty) override;
+    PaintWithoutOpenGL paintWithoutOpenGL(QPainter &painter, const QRect &rect) override;
+    void openGLWillStart() override;
 
 private:
     // Which fit-in tiles to draw under the normal tiles (those whose visible part they leave open).

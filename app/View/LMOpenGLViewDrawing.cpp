@@ -5,6 +5,8 @@
 #include "View/LMShareGLContext.h"
 #include "foundation/RunLoop.h"
 
+#include <QPainter>
+
 #include <epoxy/gl.h>
 
 #include <cmath>
@@ -107,6 +109,9 @@ void LMOpenGLView::prepareDrawContent(LMOpenGLLayer *)
         m_texturesFitin.clear();
         return;
     }
+    // The tiles are made once OpenGL is set up (openGLWillStart).
+    if (waitsForOpenGL())
+        return;
     LMShareGLContext::Scope scope;
     if (!scope.ok())
         return;
@@ -304,6 +309,50 @@ void LMOpenGLView::drawShadow(double k)
 }
 
 void LMOpenGLView::prepareOpenGL() { m_openGLLayer->didCreateContext(); }
+
+void LMOpenGLView::openGLWillStart()
+{
+    if (!m_openGLLayer->isAsynchronous())
+        prepareDrawContent(m_openGLLayer.get());
+}
+
+kpv::OpenGLView::PaintWithoutOpenGL LMOpenGLView::paintWithoutOpenGL(QPainter &painter, const QRect &rect)
+{
+    const LMImagePtr image = imageNormal();
+    if (!image && !imageBadFile()) {
+        painter.fillRect(rect, Qt::transparent); // what the frame's clear leaves
+        return PaintWithoutOpenGL::Clear;
+    }
+    // Only a still picture at rest, turned as its file says and no further, is painted here: the
+    // same picture in the same place as drawLayer draws it, without the shadow, which falls on
+    // the clear background around the picture.
+    const LMImageRotateAngle &a = angleRotate();
+    const LMFileImgBaseInfoPtr base = image ? image->originalImgBaseInfo() : nullptr;
+    if (!image || !base || m_imageNotDraw || m_openGLLayer->isAsynchronous() || drawableFrameIdx() != 0 ||
+        a.angleRotate() != 0 || a.angleHorizontalFlip() != 0 || a.angleVerticalFlip() != 0)
+        return PaintWithoutOpenGL::NeedsOpenGL;
+    const QImage pixels = image->convertToImage();
+    const QRectF shown = imageVisibleViewRect();
+    if (pixels.isNull() || shown.isEmpty())
+        return PaintWithoutOpenGL::NeedsOpenGL;
+    painter.fillRect(rect, Qt::transparent);
+    // View points run upward from the bottom left, the widget's downward from the top left.
+    const double viewHeight = viewBounds().height();
+    const QPointF centre(shown.center().x(), viewHeight - shown.center().y());
+    const bool quarter = base->orientationAngle() % 180 != 0;
+    const double w = quarter ? shown.height() : shown.width(), h = quarter ? shown.width() : shown.height();
+    painter.save();
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    painter.translate(centre);
+    // The stored rows turned by the file's orientation, then mirrored: as drawLayer turns them.
+    if (base->isOrientationMirrored())
+        painter.scale(-1, 1);
+    painter.rotate(base->orientationAngle());
+    painter.drawImage(QRectF(-w / 2, -h / 2, w, h), pixels);
+    painter.restore();
+    return PaintWithoutOpenGL::Picture;
+}
 
 void LMOpenGLView::drawRect(const kpv::Rect &)
 {

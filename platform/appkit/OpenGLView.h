@@ -10,6 +10,11 @@
 // the parts marked by setNeedsDisplay, setNeedsDisplayInRect, display or a change of size are drawn
 // again. While a part is drawn the scissor box is set to it; drawRect may clear and draw the whole
 // view, only that part changes.
+//
+// Setting up OpenGL (the context, the driver's first shader compiles) costs a software driver a
+// good tenth of a second. A view told to paint its first picture without OpenGL paints with the
+// window's painter until it has shown a picture, and sets up OpenGL only once that picture is on
+// screen; the first frame drawn by OpenGL then replaces it.
 
 #include "appkit/View.h"
 
@@ -19,6 +24,8 @@
 
 class QImage;
 class QOpenGLContext;
+class QPainter;
+class QRect;
 class QRegion;
 
 namespace kpv {
@@ -55,19 +62,46 @@ public:
     // How many times the view drew (any part of it), for tests of redraw economy.
     uint64_t drawCount() const { return m_drawCount; }
 
+    // Off by default. Set before the view is first shown; any use of OpenGL sets it up at once.
+    void setPaintsFirstPictureWithoutOpenGL(bool flag) { m_paintsWithoutOpenGL = flag; }
+    // Whether the view has set up OpenGL (and draws with it from then on).
+    bool openGLStarted() const { return m_openGLStarted; }
+    // Whether the view still paints without OpenGL and leaves OpenGL work for later.
+    bool waitsForOpenGL() const { return m_paintsWithoutOpenGL && !m_openGLStarted; }
+
 protected:
     void contentWillRedraw(const QRect* widgetRect) override;
+
+    enum class PaintWithoutOpenGL {
+        NeedsOpenGL, // nothing painted: the view needs OpenGL to show what it holds
+        Clear,       // painted clear, exactly as OpenGL would clear the view
+        Picture,     // painted its picture
+    };
+    // While OpenGL is not set up (see setPaintsFirstPictureWithoutOpenGL): paints `rect` (widget
+    // pixels; the painter is clipped to it and replaces what is there) and says what it painted.
+    virtual PaintWithoutOpenGL paintWithoutOpenGL(QPainter& painter, const QRect& rect);
+    // Once, when OpenGL is set up and before the view first draws with it: what was left for OpenGL
+    // is prepared now (textures).
+    virtual void openGLWillStart() {}
 
 private:
     friend class GLWidget;
     struct Surface;
     bool ensureContext();
+    // Sets up OpenGL for the view from now on; the whole view is drawn with it at the next paint.
+    void startOpenGL();
+    // Paints without OpenGL while it is not set up; false when OpenGL must draw this paint.
+    bool paintFromPainter(QPainter& painter, const QRect& bounding);
+    void startOpenGLAfterFrame();
     // Draws `region` (widget pixels) into the frame buffer; false when nothing could be drawn.
     bool renderRegion(const QRegion& region);
     void paintFromGLWidget(const QRegion& region);
 
     std::unique_ptr<Surface> m_surface;
     uint64_t m_drawCount = 0;
+    bool m_paintsWithoutOpenGL = false;
+    bool m_openGLStarted = false;
+    bool m_openGLStartPending = false;
 };
 
 } // namespace kpv

@@ -8,6 +8,7 @@
 #include <QOpenGLFunctions>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QRegion>
 #include <QSurfaceFormat>
 #include <QWidget>
@@ -29,6 +30,7 @@ public:
         setAttribute(Qt::WA_NoSystemBackground);
     }
     void detach() { m_view = nullptr; }
+    OpenGLView* view() const { return m_view; }
 
 protected:
     void paintEvent(QPaintEvent* event) override
@@ -93,10 +95,58 @@ void OpenGLView::drawRect(const Rect&)
     }
 }
 
-bool OpenGLView::ensureContext()
+OpenGLView::PaintWithoutOpenGL OpenGLView::paintWithoutOpenGL(QPainter&, const QRect&)
 {
+    return PaintWithoutOpenGL::NeedsOpenGL;
+}
+
+void OpenGLView::startOpenGL()
+{
+    if (m_openGLStarted)
+        return;
+    m_openGLStarted = true;
+    m_openGLStartPending = false;
     if (!m_surface)
         m_surface = std::make_unique<Surface>();
+    openGLWillStart();
+    // What is on screen was painted without OpenGL: all of it is drawn again.
+    contentWillRedraw(nullptr);
+}
+
+bool OpenGLView::paintFromPainter(QPainter& painter, const QRect& bounding)
+{
+    switch (paintWithoutOpenGL(painter, bounding)) {
+    case PaintWithoutOpenGL::NeedsOpenGL:
+        startOpenGL();
+        return false;
+    case PaintWithoutOpenGL::Clear:
+        return true;
+    case PaintWithoutOpenGL::Picture:
+        break;
+    }
+    m_openGLStartPending = true;
+    return true;
+}
+
+void OpenGLView::startOpenGLAfterFrame()
+{
+    QPointer<GLWidget> guard(static_cast<GLWidget*>(widget()));
+    // Queued calls run once the window has put the paint on screen, and after the calls that
+    // waited for it: OpenGL is set up then, and its first frame replaces the picture.
+    QMetaObject::invokeMethod(
+        guard.data(),
+        [this, guard] {
+            if (!guard || guard->view() != this || !m_openGLStartPending)
+                return;
+            startOpenGL();
+            guard->update();
+        },
+        Qt::QueuedConnection);
+}
+
+bool OpenGLView::ensureContext()
+{
+    startOpenGL();
     Surface& s = *m_surface;
     if (s.failed)
         return false;
@@ -252,13 +302,31 @@ void OpenGLView::paintFromGLWidget(const QRegion& region)
     const QRect bounding = region.boundingRect().intersected(w->rect());
     if (bounding.isEmpty())
         return;
+    if (!m_surface)
+        m_surface = std::make_unique<Surface>();
+    Surface& s = *m_surface;
+    // The window puts the painted pixels on screen right after this paint, before queued calls run.
+    auto frameDone = [&] {
+        for (std::function<void()>& block : s.afterFrame)
+            QMetaObject::invokeMethod(w, std::move(block), Qt::QueuedConnection);
+        s.afterFrame.clear();
+    };
+    if (!m_openGLStarted && m_paintsWithoutOpenGL) {
+        painter.save();
+        painter.setClipRegion(region);
+        const bool painted = paintFromPainter(painter, bounding);
+        painter.restore();
+        if (painted) {
+            frameDone();
+            if (m_openGLStartPending)
+                startOpenGLAfterFrame();
+            return;
+        }
+    }
     QOpenGLContext* previous = QOpenGLContext::currentContext();
     QSurface* previousSurface = previous ? previous->surface() : nullptr;
     const double dpr = w->devicePixelRatioF();
     const QSize pixels(int(std::lround(w->width() * dpr)), int(std::lround(w->height() * dpr)));
-    if (!m_surface)
-        m_surface = std::make_unique<Surface>();
-    Surface& s = *m_surface;
     if (s.frame.size() != pixels) {
         s.frame = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
         s.dirty = QRegion(w->rect());
@@ -281,10 +349,7 @@ void OpenGLView::paintFromGLWidget(const QRegion& region)
     }
     if (previous && previous != &s.context && previousSurface)
         previous->makeCurrent(previousSurface);
-    // The window puts the painted pixels on screen right after this paint, before queued calls run.
-    for (std::function<void()>& block : s.afterFrame)
-        QMetaObject::invokeMethod(w, std::move(block), Qt::QueuedConnection);
-    s.afterFrame.clear();
+    frameDone();
 }
 
 QImage OpenGLView::grabFramebuffer()

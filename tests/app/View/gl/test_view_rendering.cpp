@@ -9,6 +9,9 @@
 #include "../../../support/QtTestApplication.h"
 
 #include <QApplication>
+#include <QWidget>
+
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace {
@@ -215,6 +218,46 @@ TEST_F(Rendering, OnePictureAsFitInAndShownIsUploadedOnce)
     const QImage img = frame();
     EXPECT_COLOR(img, 50, 75, 255, 0, 0);
     EXPECT_COLOR(img, 150, 25, 255, 255, 255);
+}
+
+// The picture painted before OpenGL is set up and the first frame OpenGL draws after it show the
+// same picture in the same place, for every orientation of the file, so the hand-over does not
+// show: only the filtering of the scaled picture may differ a little, at the quadrants' edges.
+TEST_F(Rendering, FirstPicturePaintedWithoutOpenGLIsReplacedByTheSamePicture)
+{
+    for (int64_t orientation = 1; orientation <= 8; ++orientation) {
+        SCOPED_TRACE(testing::Message() << "orientation " << orientation);
+        kpv::Window own(kpv::Rect(0, 0, 200, 100), kpv::TitledWindowMask);
+        auto *first = new LMOpenGLView(kpv::Rect(0, 0, 200, 100));
+        first->setPaintsFirstPictureWithoutOpenGL(true);
+        own.setContentView(first);
+        own.orderFront();
+        first->setImage(quadrantImage(300, 150, 255, orientation), ImageModeNormal);
+        const QImage painted = first->widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        ASSERT_FALSE(first->openGLStarted());
+        QApplication::processEvents();
+        ASSERT_TRUE(first->openGLStarted());
+        const QImage drawn = first->widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(painted.size(), drawn.size());
+        double sum = 0;
+        int far = 0;
+        for (int y = 0; y < drawn.height(); ++y)
+            for (int x = 0; x < drawn.width(); ++x) {
+                const QRgb a = painted.pixel(x, y), b = drawn.pixel(x, y);
+                const int d = std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                                        std::abs(qBlue(a) - qBlue(b))});
+                sum += d;
+                far += d > 32 ? 1 : 0;
+            }
+        const int pixels = drawn.width() * drawn.height();
+        EXPECT_LT(sum / pixels, 1.5);
+        EXPECT_LT(far, pixels / 100) << "pixels far apart";
+        // And it is the picture: the image's stored top-left quadrant (red) somewhere on screen.
+        EXPECT_GT(std::count_if(reinterpret_cast<const QRgb *>(drawn.constBits()),
+                                reinterpret_cast<const QRgb *>(drawn.constBits()) + pixels,
+                                [](QRgb c) { return c == qRgb(255, 0, 0); }),
+                  pixels / 20);
+    }
 }
 
 } // namespace
