@@ -41,37 +41,46 @@ inline __m128i narrow(__m128i even0, __m128i odd0, __m128i even1, __m128i odd1)
     return _mm_packus_epi16(lo, hi);
 }
 
-void compute(const Coefs& k, __m128i luma, __m128i cb, __m128i cr, bool half, __m128i& r, __m128i& g, __m128i& b)
+template <bool Half>
+__attribute__((always_inline)) inline void computeOf(const Coefs& k, __m128i luma, __m128i cb, __m128i cr, __m128i& r,
+                                                     __m128i& g, __m128i& b)
 {
     const __m128i y[4] = {_mm_mullo_epi32(widen<0, 2>(luma), k.gy), _mm_mullo_epi32(widen<1, 2>(luma), k.gy),
                           _mm_mullo_epi32(widen<8, 2>(luma), k.gy), _mm_mullo_epi32(widen<9, 2>(luma), k.gy)};
     // The chroma samples of each group: with half-width chroma, samples 0-3 for the first two
     // groups and 4-7 for the last two.
     __m128i u[4], v[4];
-    if (half) {
+    if constexpr (Half) {
         u[0] = u[1] = widen<0, 1>(cb), u[2] = u[3] = widen<4, 1>(cb);
         v[0] = v[1] = widen<0, 1>(cr), v[2] = v[3] = widen<4, 1>(cr);
     } else {
         u[0] = widen<0, 2>(cb), u[1] = widen<1, 2>(cb), u[2] = widen<8, 2>(cb), u[3] = widen<9, 2>(cb);
         v[0] = widen<0, 2>(cr), v[1] = widen<1, 2>(cr), v[2] = widen<8, 2>(cr), v[3] = widen<9, 2>(cr);
     }
-    const auto channel = [&](__m128i mu, __m128i mv, __m128i offset) {
-        const auto sum = [&](int j) {
-            return _mm_add_epi32(y[j], _mm_add_epi32(_mm_add_epi32(_mm_mullo_epi32(u[j], mu), _mm_mullo_epi32(v[j], mv)),
-                                                     offset));
-        };
-        if (half) { // one chroma term per pair of groups
-            const __m128i t0 = _mm_add_epi32(_mm_add_epi32(_mm_mullo_epi32(u[0], mu), _mm_mullo_epi32(v[0], mv)), offset);
-            const __m128i t1 = _mm_add_epi32(_mm_add_epi32(_mm_mullo_epi32(u[2], mu), _mm_mullo_epi32(v[2], mv)), offset);
+    // One channel at a time from its chroma part term(j) of group j; under half-width chroma an
+    // even group and the odd one beside it share the term.
+    const auto channel = [&](auto term) {
+        if constexpr (Half) {
+            const __m128i t0 = term(0), t1 = term(2);
             return narrow(_mm_add_epi32(y[0], t0), _mm_add_epi32(y[1], t0), _mm_add_epi32(y[2], t1),
                           _mm_add_epi32(y[3], t1));
         }
-        return narrow(sum(0), sum(1), sum(2), sum(3));
+        return narrow(_mm_add_epi32(y[0], term(0)), _mm_add_epi32(y[1], term(1)), _mm_add_epi32(y[2], term(2)),
+                      _mm_add_epi32(y[3], term(3)));
     };
-    const __m128i zero = _mm_setzero_si128();
-    r = channel(zero, k.rCr, k.kr);
-    g = channel(k.gCb, k.gCr, k.kg);
-    b = channel(k.bCb, zero, k.kb);
+    r = channel([&](int j) { return _mm_add_epi32(_mm_mullo_epi32(v[j], k.rCr), k.kr); });
+    g = channel([&](int j) {
+        return _mm_add_epi32(_mm_add_epi32(_mm_mullo_epi32(u[j], k.gCb), _mm_mullo_epi32(v[j], k.gCr)), k.kg);
+    });
+    b = channel([&](int j) { return _mm_add_epi32(_mm_mullo_epi32(u[j], k.bCb), k.kb); });
+}
+
+void compute(const Coefs& k, __m128i luma, __m128i cb, __m128i cr, bool half, __m128i& r, __m128i& g, __m128i& b)
+{
+    if (half)
+        computeOf<true>(k, luma, cb, cr, r, g, b);
+    else
+        computeOf<false>(k, luma, cb, cr, r, g, b);
 }
 
 constexpr int64_t kBlock = 16;
