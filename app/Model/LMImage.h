@@ -74,9 +74,10 @@ public:
 
     // Whether frame `index` holds bytesPerRow x height bytes and its rows hold width pixels.
     bool hasUsableFrame(int index) const;
+    // Frame `index` as stored, as a platform image sharing the pixels; null as convertToImage().
+    QImage frameImage(int index) const;
 
 private:
-    QImage frameImage(int index) const;
 
     uint32_t m_bitmapInfo = 0;
     uint64_t m_bitsPerPixel = 0;

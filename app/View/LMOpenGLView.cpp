@@ -88,12 +88,39 @@ void LMOpenGLView::setNeedsUpdateFrameContent()
         return;
     }
     LMImageViewModel::setNeedsUpdateDrawContent();
+    // Shown at actual size, the frame's pixels are what the drawing would make: they go straight
+    // into the kept pixels, and the tiles take the frame only when the view next draws.
+    if (showFrameAsKeptPixels())
+        return;
     prepareDrawContent(m_openGLLayer.get());
     // Only the picture changes: its shadow, the background and everything over the view stay.
     // Two more points on each side take in the linear filter's reach past the picture's edge.
     const QRectF part = imageVisibleViewRect().adjusted(-2, -2, 2, 2).intersected(viewBounds());
     if (!part.isEmpty())
         setNeedsDisplayInRect(toRect(part));
+}
+
+bool LMOpenGLView::showFrameAsKeptPixels()
+{
+    const LMImagePtr image = imageNormal();
+    if (!image || m_imageNotDraw || m_haveFitinTextures || needOptimizeDrawImage() || isRotateTimerRunning())
+        return false;
+    const LMFileImgBaseInfoPtr &info = image->originalImgBaseInfo();
+    const LMImageRotateAngle &a = angleRotate();
+    if (!info || info->orientationAngle() != 0 || info->isOrientationMirrored() || a.angleRotate() != 0 ||
+        a.angleHorizontalFlip() != 0 || a.angleVerticalFlip() != 0)
+        return false;
+    const QImage pixels = image->frameImage(int(drawableFrameIdx()));
+    // The drawing copies each texel as it is, without blending: the same four bytes, whatever
+    // their alpha means.
+    if (pixels.depth() != 32)
+        return false;
+    // One image pixel on one device pixel, the whole picture inside the view.
+    const double r = isRetinaScreen() ? 2.0 : 1.0;
+    const QRectF v = imageVisibleViewRect();
+    if (!viewBounds().contains(v) || v.width() * r != double(pixels.width()) || v.height() * r != double(pixels.height()))
+        return false;
+    return replaceKeptPixels(toRect(v), pixels);
 }
 
 void LMOpenGLView::invalidateCursorRects()

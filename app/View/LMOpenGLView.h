@@ -88,6 +88,10 @@ private:
     // The frame-buffer pixels (from the bottom left) that the picture's tiles will cover, or an
     // empty rectangle when they do not fill a rectangle (turning, zooming, tiles missing).
     QRect pixelsCoveredByPicture() const;
+    // Shows the current frame of the normal image by putting its pixels into the view's kept
+    // pixels, without drawing, when the picture is upright at actual size and wholly in the view;
+    // false when it must be drawn.
+    bool showFrameAsKeptPixels();
     // Clears the frame buffer for a new frame, except what the picture will cover.
     void clearAroundPicture();
 

@@ -225,6 +225,9 @@ void LMOpenGLView::drawLayer(LMOpenGLLayer *layer, double)
     if (layer->isAsynchronous()) {
         advanceZoomForFrame();
         prepareDrawContent(layer);
+    } else if (imageNormal() && m_frameIdxOfCurNormalTexture != drawableFrameIdx()) {
+        // Frames shown as kept pixels left the tiles behind: they take the frame now.
+        prepareDrawContent(layer);
     }
     glEnable(GL_TEXTURE_2D);
     glDisable(GL_BLEND);

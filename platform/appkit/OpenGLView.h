@@ -59,6 +59,13 @@ public:
     // Draws the whole view now and returns it, rows from the top; null when the view has no size
     // or no context can be made.
     QImage grabFramebuffer();
+    // Puts `pixels` (ARGB words or red-first bytes, rows from the top) into the view's kept pixels at
+    // `rect` (view coordinates) and repaints that part without drawing: for content the view would
+    // draw pixel for pixel, such as the next frame of an animation shown at actual size. False, and
+    // nothing changes, when `rect` does not cover exactly as many device pixels as `pixels` has,
+    // when the view has no kept pixels of its present size, or when a part of `rect` is still to be
+    // drawn; the caller then draws as usual.
+    bool replaceKeptPixels(const Rect& rect, const QImage& pixels);
     // How many times the view drew (any part of it), for tests of redraw economy.
     uint64_t drawCount() const { return m_drawCount; }
 

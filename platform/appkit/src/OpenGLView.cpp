@@ -352,6 +352,56 @@ void OpenGLView::paintFromGLWidget(const QRegion& region)
     frameDone();
 }
 
+bool OpenGLView::replaceKeptPixels(const Rect& rect, const QImage& pixels)
+{
+    if (!m_surface || pixels.isNull() || pixels.depth() != 32)
+        return false;
+    Surface& s = *m_surface;
+    QWidget* w = widget();
+    const double dpr = w->devicePixelRatioF();
+    const QSize size(int(std::lround(w->width() * dpr)), int(std::lround(w->height() * dpr)));
+    if (s.frame.isNull() || s.frame.size() != size || !w->isVisible())
+        return false;
+    // Widget coordinates run downward; only whole widget points are taken.
+    const double top = isFlipped() ? rect.y() : frame().height() - rect.maxY();
+    const QRectF exact(rect.x(), top, rect.width(), rect.height());
+    const QRect part = exact.toAlignedRect();
+    if (QRectF(part) != exact || part.isEmpty() || !w->rect().contains(part) || s.dirty.intersects(part))
+        return false;
+    const QRect box = devicePixels(part, dpr, size);
+    if (box.size() != pixels.size() || box.size() != QSizeF(part.size() * dpr).toSize())
+        return false;
+    switch (pixels.format()) {
+    case QImage::Format_ARGB32_Premultiplied:
+    case QImage::Format_ARGB32:
+    case QImage::Format_RGB32:
+        for (int y = 0; y < box.height(); ++y)
+            std::memcpy(s.frame.scanLine(box.y() + y) + size_t(box.x()) * 4, pixels.constScanLine(y),
+                        size_t(box.width()) * 4);
+        break;
+    case QImage::Format_RGBA8888_Premultiplied:
+    case QImage::Format_RGBA8888:
+    case QImage::Format_RGBX8888:
+        // Red first in memory: red and blue change places, alpha stays as it is.
+        if (Q_BYTE_ORDER != Q_LITTLE_ENDIAN)
+            return false;
+        for (int y = 0; y < box.height(); ++y) {
+            const auto* from = reinterpret_cast<const uint32_t*>(pixels.constScanLine(y));
+            auto* to = reinterpret_cast<uint32_t*>(s.frame.scanLine(box.y() + y)) + box.x();
+            for (int x = 0; x < box.width(); ++x) {
+                uint32_t p;
+                std::memcpy(&p, from + x, 4);
+                to[x] = (p & 0xFF00FF00u) | ((p >> 16) & 0xFFu) | ((p & 0xFFu) << 16);
+            }
+        }
+        break;
+    default:
+        return false;
+    }
+    w->update(part);
+    return true;
+}
+
 QImage OpenGLView::grabFramebuffer()
 {
     QWidget* w = widget();

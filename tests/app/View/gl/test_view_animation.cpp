@@ -1,7 +1,9 @@
 // An animated image in a shown image view on the manual clock: frames arrive at their delay and
-// not before, each new frame refills the tiles that are there (one upload per tile, the same
-// textures), only the picture's part of the view is drawn again, and what the window shows is the
-// whole right frame. Views over the image view repaint from the kept pixels without a new drawing.
+// not before. Shown at actual size, a new frame goes straight into the kept pixels, with no drawing
+// and no upload, and the tiles take it only when the view next draws; zoomed, each new frame
+// refills the tiles that are there (one upload per tile, the same textures) and only the picture's
+// part of the view is drawn again. Either way the window shows the whole right frame, and views
+// over the image view repaint from the kept pixels without a new drawing.
 
 #include "View/LMOpenGLView.h"
 
@@ -16,6 +18,7 @@
 #include <epoxy/gl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -79,6 +82,28 @@ protected:
         return img;
     }
 
+    // The zoomed picture shows frame `f`: its blue inside the picture, and inside the picture's
+    // outer two pixels (where the filter meets the edge) exactly what a drawing of the whole view
+    // makes, so a part drawn again joins the rest.
+    void expectZoomedFrame(int f)
+    {
+        const QImage img = shown().convertToFormat(QImage::Format_RGB888);
+        for (const QPoint p : {QPoint(60, 60), QPoint(150, 100), QPoint(240, 140)})
+            EXPECT_EQ(img.pixelColor(p).blue(), f) << p.x() << ", " << p.y();
+        EXPECT_EQ(img.pixelColor(150, 100).red(), 50);
+        EXPECT_EQ(img.pixelColor(20, 20), QColor(0, 0, 0));
+        const QImage whole = view->grabFramebuffer().convertToFormat(QImage::Format_RGB888);
+        const QRect inner(52, 52, 2 * kImageW - 4, 2 * kImageH - 4);
+        EXPECT_TRUE(whole.copy(inner) == img.copy(inner));
+    }
+
+    // Shows the picture at twice its size, where frames are drawn.
+    void zoomIn()
+    {
+        view->adjustDispImageByNewScale(2.0, true, LMImageRotateAngle(), std::nullopt, false);
+        ASSERT_DOUBLE_EQ(view->scale(), 2.0);
+    }
+
     // Every colour channel of the whole frame within `tolerance`, and no bias on average.
     static void expectSameFrame(const QImage &actual, const QImage &expected, int tolerance = 2)
     {
@@ -115,20 +140,57 @@ protected:
     RecordingView *view = nullptr;
 };
 
-TEST_F(Animation, FramesComeAtTheirDelayIntoTheSameTextures)
+TEST_F(Animation, FramesAtActualSizeComeAtTheirDelayWithoutDrawing)
 {
     view->setImage(viewtest::makeImage(kImageW, kImageH, 0, 0, 1, 3, kDelay), ImageModeNormal);
-    expectSameFrame(shown(), expectedFrame(0));
+    expectSameFrame(shown(), expectedFrame(0), 0);
+    const auto names = textureNames();
+    ASSERT_EQ(names.size(), 1u);
+    ASSERT_NE(names[0].second, 0u);
+    const uint64_t uploads = view->tileUploadCount();
+    const uint64_t draws = view->drawCount();
+
+    // Nothing is due before the delay: the same picture.
+    clock.advance(kDelay / 2);
+    EXPECT_EQ(view->curFrameIdx(), 0);
+    expectSameFrame(shown(), expectedFrame(0), 0);
+
+    // Each due frame is shown exactly, with neither an upload nor a drawing.
+    for (int step = 1; step <= 4; ++step) {
+        clock.advance(kDelay / 2 + (step == 1 ? 0 : kDelay / 2));
+        const int frame = step % 3;
+        ASSERT_EQ(view->curFrameIdx(), frame);
+        expectSameFrame(shown(), expectedFrame(frame), 0);
+    }
+    EXPECT_EQ(view->tileUploadCount(), uploads);
+    EXPECT_EQ(view->drawCount(), draws);
+
+    // The next drawing (here of the whole view) fills the tiles with the frame shown, once, in
+    // the same textures, and draws exactly the pixels that the window shows.
+    const QImage kept = shown().convertToFormat(QImage::Format_RGB888);
+    const QImage drawn = view->grabFramebuffer().convertToFormat(QImage::Format_RGB888);
+    EXPECT_EQ(view->tileUploadCount(), uploads + 1);
+    EXPECT_EQ(textureNames(), names);
+    EXPECT_TRUE(drawn == kept) << "the frame drawn differs from the frame shown without drawing";
+    view->grabFramebuffer();
+    EXPECT_EQ(view->tileUploadCount(), uploads + 1);
+}
+
+TEST_F(Animation, ZoomedFramesComeAtTheirDelayIntoTheSameTextures)
+{
+    view->setImage(viewtest::makeImage(kImageW, kImageH, 0, 0, 1, 3, kDelay), ImageModeNormal);
+    zoomIn();
+    expectZoomedFrame(0);
     const auto names = textureNames();
     ASSERT_EQ(names.size(), 1u);
     ASSERT_NE(names[0].second, 0u);
     uint64_t uploads = view->tileUploadCount();
     uint64_t draws = view->drawCount();
 
-    // Nothing is due before the delay: no upload, no drawing, the same picture.
+    // Nothing is due before the delay: no upload, no drawing.
     clock.advance(kDelay / 2);
     EXPECT_EQ(view->curFrameIdx(), 0);
-    expectSameFrame(shown(), expectedFrame(0));
+    shown();
     EXPECT_EQ(view->tileUploadCount(), uploads);
     EXPECT_EQ(view->drawCount(), draws);
 
@@ -139,11 +201,36 @@ TEST_F(Animation, FramesComeAtTheirDelayIntoTheSameTextures)
         ASSERT_EQ(view->curFrameIdx(), frame);
         EXPECT_EQ(view->tileUploadCount(), uploads + 1) << "frame " << frame;
         EXPECT_EQ(textureNames(), names);
-        expectSameFrame(shown(), expectedFrame(frame));
+        shown();
         EXPECT_EQ(view->drawCount(), draws + 1) << "frame " << frame;
+        expectZoomedFrame(frame);
         uploads = view->tileUploadCount();
         draws = view->drawCount();
     }
+}
+
+// A frame goes into the kept pixels only where they are up to date: a part of the view waiting to
+// be drawn takes the frame through the drawing, and pictures that are not shown pixel for pixel
+// (turned, or larger than the view) are drawn.
+TEST_F(Animation, FramesAreDrawnWhereKeptPixelsCannotServe)
+{
+    view->setImage(viewtest::makeImage(kImageW, kImageH, 0, 0, 1, 2, kDelay), ImageModeNormal);
+    shown();
+    uint64_t draws = view->drawCount();
+    view->setNeedsDisplayInRect(kpv::Rect(140, 90, 20, 20)); // inside the picture, not yet drawn
+    clock.advance(kDelay);
+    ASSERT_EQ(view->curFrameIdx(), 1);
+    expectSameFrame(shown(), expectedFrame(1), 0);
+    EXPECT_EQ(view->drawCount(), draws + 1);
+
+    // A quarter turn: each frame is drawn.
+    view->setAngleRotate(LMImageRotateAngle(90, 0, 0));
+    shown();
+    draws = view->drawCount();
+    clock.advance(kDelay);
+    ASSERT_EQ(view->curFrameIdx(), 0);
+    shown();
+    EXPECT_EQ(view->drawCount(), draws + 1);
 }
 
 // An animation that is also the fit-in image starts with tiles shared by both sets; the fit-in set
@@ -162,6 +249,7 @@ TEST_F(Animation, SharedFitinTilesKeepTheFirstFrame)
     for (int frame = 1; frame <= 2; ++frame) {
         clock.advance(kDelay);
         ASSERT_EQ(view->curFrameIdx(), frame);
+        view->grabFramebuffer(); // the tiles take the frame when the view draws
         ASSERT_EQ(view->texturesNormal().size(), 1u);
         EXPECT_NE(view->texturesNormal()[0], fitin[0]);
         EXPECT_EQ(view->texturesNormal()[0]->frameIdx(), frame);
@@ -171,7 +259,7 @@ TEST_F(Animation, SharedFitinTilesKeepTheFirstFrame)
         EXPECT_EQ(again[0]->frameIdx(), 0);
         expectSameFrame(shown(), expectedFrame(frame));
     }
-    // One upload per frame change: the first makes the shown set's own texture, the next refills it.
+    // One upload per frame drawn: the first makes the shown set's own texture, the next refills it.
     EXPECT_EQ(view->tileUploadCount(), uploads + 2);
 }
 
@@ -181,6 +269,7 @@ TEST_F(Animation, RefilledTileHoldsWhatAFreshTileWould)
     shown();
     clock.advance(kDelay);
     ASSERT_EQ(view->curFrameIdx(), 1);
+    view->grabFramebuffer();
     ASSERT_EQ(view->texturesNormal().size(), 1u);
     LMTileUpload fresh;
     ASSERT_TRUE(LMOpenGLTexture::buildTileUpload(*view->imageNormal(), 1, 0, 0, kImageW, kImageH, &view->renderInfo(),
@@ -198,26 +287,28 @@ TEST_F(Animation, RefilledTileHoldsWhatAFreshTileWould)
     EXPECT_TRUE(fresh.buffer == texels) << "the refilled texture differs from a fresh upload of the frame";
 }
 
-TEST_F(Animation, FrameChangeDrawsOnlyThePicturesPart)
+TEST_F(Animation, ZoomedFrameChangeDrawsOnlyThePicturesPart)
 {
     view->setImage(viewtest::makeImage(kImageW, kImageH, 0, 0, 1, 2, kDelay), ImageModeNormal);
+    zoomIn();
     shown();
     view->marked.clear();
     clock.advance(kDelay);
     ASSERT_EQ(view->marked.size(), 1u);
     const QRect part = view->marked[0];
-    const QRect picture((kViewW - kImageW) / 2, (kViewH - kImageH) / 2, kImageW, kImageH);
+    const QRect picture((kViewW - 2 * kImageW) / 2, (kViewH - 2 * kImageH) / 2, 2 * kImageW, 2 * kImageH);
     EXPECT_TRUE(part.contains(picture)) << part.x() << " " << part.y() << " " << part.width() << " " << part.height();
-    EXPECT_LE(part.width() * part.height(), (kImageW + 6) * (kImageH + 6));
-    expectSameFrame(shown(), expectedFrame(1));
+    EXPECT_LE(part.width() * part.height(), (2 * kImageW + 6) * (2 * kImageH + 6));
+    shown();
 
     // A repaint that the view did not ask for (a view over it fading, an exposure) comes from
     // the kept pixels.
     const uint64_t draws = view->drawCount();
     view->widget()->repaint();
     EXPECT_EQ(view->drawCount(), draws);
-    expectSameFrame(shown(), expectedFrame(1));
+    shown();
     EXPECT_EQ(view->drawCount(), draws);
+    expectZoomedFrame(1);
 }
 
 // A part of the view drawn again is cleared wherever the picture does not cover it, though the
