@@ -310,13 +310,38 @@ bool PPBlendBandVector(const PPBand* bp, const PPPlaneSet* dstp, const PPPlaneSe
     std::vector<uint8_t> shuffle;
     pairGroups(p, bpp == 4 ? kWindow4 : kWindow3, e->srcRect.right * bpp, &groupBase, &shuffle);
     const PPRowGroups groups{groupBase.data(), shuffle.data()};
+    // Enlarging, neighbouring target rows often read the same two source rows: such rows are blended
+    // together when they run left to right.
+    const bool rowsShared = bpp == 4 && du == bpp && PPSimdLevel() == PPSimd::AVX2;
+    const auto edges = [&](uint8_t* out, const uint8_t* r0, const uint8_t* r1, uint32_t fy) {
+        for (int64_t u = b.u0; u < p.ua; ++u)
+            blendPixel(out + u * du, r0, r1, ctx, u, fy, bpp);
+        for (int64_t u = p.ub; u < b.u1; ++u)
+            blendPixel(out + u * du, r0, r1, ctx, u, fy, bpp);
+    };
     for (int64_t v = b.v0; v < b.v1; ++v) {
         const uint8_t* r0 = src.ptr[0] + ctx->rowIndex[2 * v] * src.pitch[0];
         const uint8_t* r1 = src.ptr[0] + ctx->rowIndex[2 * v + 1] * src.pitch[0];
         const uint32_t fy = ctx->rowFrac[v] >> 4;
         uint8_t* out = dst.ptr[0] + base + v * dv;
-        for (int64_t u = b.u0; u < p.ua; ++u)
-            blendPixel(out + u * du, r0, r1, ctx, u, fy, bpp);
+#if KPV_HAVE_X86_SIMD
+        int shared = 1;
+        while (rowsShared && shared < kPPSharedRows && v + shared < b.v1 &&
+               ctx->rowIndex[2 * (v + shared)] == ctx->rowIndex[2 * v] &&
+               ctx->rowIndex[2 * (v + shared) + 1] == ctx->rowIndex[2 * v + 1])
+            ++shared;
+        if (shared > 1) {
+            uint32_t fys[kPPSharedRows];
+            for (int k = 0; k < shared; ++k) {
+                fys[k] = ctx->rowFrac[v + k] >> 4;
+                edges(out + k * dv, r0, r1, fys[k]);
+            }
+            PPBlendRows4Avx2(out + p.ua * du, dv, shared, r0, r1, p.off.data(), p.w.data(), n, fys, groups);
+            v += shared - 1;
+            continue;
+        }
+#endif
+        edges(out, r0, r1, fy);
         if (du == bpp) {
             row(out + p.ua * du, r0, r1, p.off.data(), p.w.data(), n, fy, groups);
         } else {
@@ -324,8 +349,6 @@ bool PPBlendBandVector(const PPBand* bp, const PPPlaneSet* dstp, const PPPlaneSe
             for (int64_t i = 0; i < n; ++i)
                 std::memcpy(out + (p.ua + i) * du, scratch.data() + i * bpp, static_cast<size_t>(bpp));
         }
-        for (int64_t u = p.ub; u < b.u1; ++u)
-            blendPixel(out + u * du, r0, r1, ctx, u, fy, bpp);
     }
     g_vectorPixels.fetch_add(n * (b.v1 - b.v0), std::memory_order_relaxed);
     return true;

@@ -14,10 +14,11 @@
 
 namespace {
 
-// Target pixels i and i + 1 (i even) as eight 32-bit channels, pixel i in the lower half. A pair
-// that fits in 16 bytes is read with one load per row.
-KPV_TARGET_AVX2 inline __m256i blendTwo(const uint8_t* r0, const uint8_t* r1, const int32_t* off, const uint32_t* w,
-                                        int64_t i, __m128i shuffle, __m256i fy, PPRowGroups groups)
+// The horizontal sums of target pixels i and i + 1 (i even) in both source rows, as eight 32-bit
+// channels each, pixel i in the lower half. A pair that fits in 16 bytes is read with one load per
+// row.
+KPV_TARGET_AVX2 inline void sumsTwo(const uint8_t* r0, const uint8_t* r1, const int32_t* off, const uint32_t* w,
+                                    int64_t i, __m128i shuffle, PPRowGroups groups, __m256i* top, __m256i* bottom)
 {
     __m256i p, q;
     const int32_t base = groups.base[i / 2];
@@ -32,23 +33,43 @@ KPV_TARGET_AVX2 inline __m256i blendTwo(const uint8_t* r0, const uint8_t* r1, co
         q = _mm256_cvtepu8_epi16(_mm_shuffle_epi8(ppWindowPair(r1, off[i], off[i + 1]), shuffle));
     }
     const __m256i wt = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w + 4 * i));
-    const __m256i top = _mm256_madd_epi16(p, wt), bottom = _mm256_madd_epi16(q, wt);
+    *top = _mm256_madd_epi16(p, wt);
+    *bottom = _mm256_madd_epi16(q, wt);
+}
+
+// The vertical step on horizontal sums: the rounded top * 4096 + (bottom - top) * fy >> 24.
+KPV_TARGET_AVX2 inline __m256i vertical(__m256i top, __m256i bottom, __m256i fy)
+{
     const __m256i sum =
         _mm256_add_epi32(_mm256_slli_epi32(top, 12), _mm256_mullo_epi32(_mm256_sub_epi32(bottom, top), fy));
     return _mm256_srli_epi32(_mm256_add_epi32(sum, _mm256_set1_epi32(1 << 23)), 24);
+}
+
+// Target pixels i and i + 1 (i even) as eight 32-bit channels, pixel i in the lower half.
+KPV_TARGET_AVX2 inline __m256i blendTwo(const uint8_t* r0, const uint8_t* r1, const int32_t* off, const uint32_t* w,
+                                        int64_t i, __m128i shuffle, __m256i fy, PPRowGroups groups)
+{
+    __m256i top, bottom;
+    sumsTwo(r0, r1, off, w, i, shuffle, groups, &top, &bottom);
+    return vertical(top, bottom, fy);
+}
+
+// Four registers of eight 32-bit channels (pixels 0-1, 2-3, 4-5, 6-7) as 32 bytes in order.
+KPV_TARGET_AVX2 inline __m256i packEight(__m256i a, __m256i b, __m256i c, __m256i d)
+{
+    // Halves: (0, 2 | 1, 3) and (4, 6 | 5, 7) after the first pack, (0, 2, 4, 6 | 1, 3, 5, 7) after
+    // the second; the permutation puts the pixels back in order.
+    return _mm256_permutevar8x32_epi32(_mm256_packus_epi16(_mm256_packus_epi32(a, b), _mm256_packus_epi32(c, d)),
+                                       _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
 }
 
 // Eight target pixels from i on, four bytes each, in order.
 KPV_TARGET_AVX2 inline __m256i blendEight(const uint8_t* r0, const uint8_t* r1, const int32_t* off, const uint32_t* w,
                                           int64_t i, __m128i shuffle, __m256i fy, PPRowGroups groups)
 {
-    // Halves: (0, 2 | 1, 3) and (4, 6 | 5, 7) after the first pack, (0, 2, 4, 6 | 1, 3, 5, 7) after
-    // the second; the permutation puts the pixels back in order.
-    const __m256i a = _mm256_packus_epi32(blendTwo(r0, r1, off, w, i, shuffle, fy, groups),
-                                          blendTwo(r0, r1, off, w, i + 2, shuffle, fy, groups));
-    const __m256i b = _mm256_packus_epi32(blendTwo(r0, r1, off, w, i + 4, shuffle, fy, groups),
-                                          blendTwo(r0, r1, off, w, i + 6, shuffle, fy, groups));
-    return _mm256_permutevar8x32_epi32(_mm256_packus_epi16(a, b), _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+    return packEight(blendTwo(r0, r1, off, w, i, shuffle, fy, groups), blendTwo(r0, r1, off, w, i + 2, shuffle, fy, groups),
+                     blendTwo(r0, r1, off, w, i + 4, shuffle, fy, groups),
+                     blendTwo(r0, r1, off, w, i + 6, shuffle, fy, groups));
 }
 
 // The windows of target pixels i .. i + 7 in one row, a group of four per half: one 16-byte load
@@ -140,6 +161,46 @@ KPV_TARGET_AVX2 void PPBlendRow4Avx2(uint8_t* out, const uint8_t* r0, const uint
     if (i < n)
         PPBlendRow4Sse41(out + 4 * i, r0, r1, off + i, w + 4 * i, n - i, fyIn,
                           PPRowGroups{groups.base + i / 2, groups.shuffle + 16 * i});
+}
+
+namespace {
+
+// PPBlendRows4Avx2 for a fixed count of rows, so that the weights and sums stay in registers.
+template <int Rows>
+KPV_TARGET_AVX2 void blendRows(uint8_t* out, int64_t step, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
+                               const uint32_t* w, int64_t n, const uint32_t* fys, PPRowGroups groups)
+{
+    const __m128i shuffle = ppPairShuffle(4);
+    __m256i fy[Rows];
+    for (int k = 0; k < Rows; ++k)
+        fy[k] = _mm256_set1_epi32(static_cast<int>(fys[k]));
+    int64_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        __m256i top[4], bottom[4];
+        for (int k = 0; k < 4; ++k)
+            sumsTwo(r0, r1, off, w, i + 2 * k, shuffle, groups, &top[k], &bottom[k]);
+        for (int k = 0; k < Rows; ++k)
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k * step + 4 * i),
+                                packEight(vertical(top[0], bottom[0], fy[k]), vertical(top[1], bottom[1], fy[k]),
+                                          vertical(top[2], bottom[2], fy[k]), vertical(top[3], bottom[3], fy[k])));
+    }
+    if (i < n)
+        for (int k = 0; k < Rows; ++k)
+            PPBlendRow4Sse41(out + k * step + 4 * i, r0, r1, off + i, w + 4 * i, n - i, fys[k],
+                             PPRowGroups{groups.base + i / 2, groups.shuffle + 16 * i});
+}
+
+} // namespace
+
+KPV_TARGET_AVX2 void PPBlendRows4Avx2(uint8_t* out, int64_t step, int rows, const uint8_t* r0, const uint8_t* r1,
+                                      const int32_t* off, const uint32_t* w, int64_t n, const uint32_t* fy,
+                                      PPRowGroups groups)
+{
+    switch (rows) {
+    case 2: blendRows<2>(out, step, r0, r1, off, w, n, fy, groups); break;
+    case 3: blendRows<3>(out, step, r0, r1, off, w, n, fy, groups); break;
+    default: blendRows<4>(out, step, r0, r1, off, w, n, fy, groups); break;
+    }
 }
 
 KPV_TARGET_AVX2 void PPBlendRow3Avx2(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,

@@ -243,6 +243,21 @@ void matchPortable(const std::vector<Job>& jobs, uint32_t seed)
     }
 }
 
+// A job from source and target sizes {sw, sh, dw, dh}; under a quarter turn the target's sides
+// are exchanged.
+Job sizedJob(MInt64 id, const MInt64 (&size)[4], MInt64 orientation, MInt64 resample)
+{
+    Job job;
+    job.id = id;
+    job.sw = size[0];
+    job.sh = size[1];
+    job.dw = size[orientation & PP_ORIENT_SWAPXY ? 3 : 2];
+    job.dh = size[orientation & PP_ORIENT_SWAPXY ? 2 : 3];
+    job.para.lOrientation = orientation;
+    job.para.lResampleMode = resample;
+    return job;
+}
+
 // Rows wider than the random jobs': enlarging repeats source rows (a repeated row is copied from
 // the target row before it, also when rows run bottom to top), shrinking skips them (the next one
 // is asked for ahead, its samples close together or more than a cache line apart), and four-byte
@@ -256,20 +271,35 @@ TEST(VectorResample, NearestRowsRepeatedAndSkipped)
     for (MInt64 id : {kRGBA, kGrey, kRGB24})
         for (const auto& size : sizes)
             for (MInt64 orientation : {0, 2, 4, 6, 1, 7}) {
-                Job job;
-                job.id = id;
-                job.sw = size[0];
-                job.sh = size[1];
-                job.dw = size[2];
-                job.dh = size[3];
-                if (orientation & PP_ORIENT_SWAPXY)
-                    std::swap(job.dw, job.dh);
-                job.para.lOrientation = orientation;
-                job.para.lResampleMode = PP_RESAMPLE_NEAREST;
+                Job job = sizedJob(id, size, orientation, PP_RESAMPLE_NEAREST);
                 job.para.lBlockMode = orientation == 2 ? PP_BLOCK_1X1 : PP_BLOCK_AUTO;
                 jobs.push_back(job);
             }
     matchPortable(jobs, 41);
+}
+
+// Enlarging four-byte pixels, neighbouring target rows that read the same two source rows are
+// blended together (two to four at a time): factors that give runs of each length, rows bottom to
+// top, wide enough rows for full register groups and a few pixels over, and a source rectangle.
+TEST(VectorResample, BilinearRowsSharingSourceRows)
+{
+    std::vector<Job> jobs;
+    const MInt64 sizes[][4] = {{64, 12, 96, 18},  {61, 9, 122, 18},  {40, 5, 121, 15},  {33, 4, 133, 16},
+                               {70, 21, 140, 43}, {19, 7, 133, 61},  {128, 3, 131, 11}, {67, 30, 67, 31}};
+    for (MInt64 id : {kRGBA, kRGBA2})
+        for (const auto& size : sizes)
+            for (MInt64 orientation : {0, 2, 4, 6}) {
+                Job job = sizedJob(id, size, orientation, PP_RESAMPLE_BILINEAR);
+                job.para.lBlockMode = orientation == 2 ? PP_BLOCK_AUTO : PP_BLOCK_1X1;
+                if (orientation == 6) { // a rectangle inside the source
+                    job.para.lSrcLeft = 3;
+                    job.para.lSrcTop = 1;
+                    job.para.lSrcRight = job.sw - 2;
+                    job.para.lSrcBottom = job.sh - 1;
+                }
+                jobs.push_back(job);
+            }
+    matchPortable(jobs, 42);
 }
 
 // The largest sums the rows form: white everywhere with fractions just below a whole pixel, and
