@@ -169,14 +169,15 @@ TEST(YuvVector, YuvToRgbMatchesThePortablePath)
     EXPECT_GT(PPDebugVectorYuvBands(), vectorBefore + 500) << "the vector rows hardly ran";
 }
 
-// Full-width rows of a frame as video players hand them over: long rows, every block and tail.
+// Full-width rows of a frame as video players hand them over: long rows, every block and tail,
+// both byte orders of 32-bit targets and both orders of interleaved chroma pairs.
 TEST(YuvVector, LongRowsMatchThePortablePath)
 {
     if (vectorLevels().empty())
         GTEST_SKIP() << "this CPU has no vector level to compare";
     std::mt19937 rng(99);
-    for (MInt64 src : {kI420, kNV12, kI444})
-        for (MInt64 dst : {0x16000777, 0x17000777, 0x15000454})
+    for (MInt64 src : {kI420, kNV12, kNV21, kI422, kI444})
+        for (MInt64 dst : {0x16000777, 0x17000777, 0x17001777, 0x15000454})
             for (MInt64 w : {256, 257, 300})
                 for (MInt64 block : {1, 256}) {
                     Job job{dst, src, w, 20, w, 20};
