@@ -95,30 +95,33 @@ bool PPTurnChromaBand(const PPBand& b, const PPPlaneSet& dst, const PPPlaneSet& 
     const size_t whole = us.size() / 16 * 16;
     for (size_t j0 = 0; j0 < nv; j0 += 16) {
         const size_t j = std::min(j0, nv - 16);
-        // Source rows in the order of rising target addresses.
+        // Source rows in the order of rising target addresses, at the band's first column.
         const uint8_t* ru[16];
         const uint8_t* rv[16];
+        const int64_t at0 = srcCol[0] * ss;
         for (int k = 0; k < 16; ++k) {
             const size_t at = colStep > 0 ? j + static_cast<size_t>(k) : j + 15 - static_cast<size_t>(k);
             const int64_t sr = ctx->rowIndex[2 * vAt(at)] >> svs;
-            ru[k] = src.ptr[1] + sr * src.pitch[1];
-            rv[k] = src.ptr[2] + sr * src.pitch[2];
+            ru[k] = src.ptr[1] + sr * src.pitch[1] + at0;
+            rv[k] = src.ptr[2] + sr * src.pitch[2] + at0;
         }
         const int64_t firstCol = colStep > 0 ? dstCol(j) : dstCol(j + 15);
-        const auto columns = [&](size_t i, size_t count) {
-            const uint8_t* u[16];
-            const uint8_t* v[16];
-            for (int k = 0; k < 16; ++k) {
-                u[k] = ru[k] + srcCol[i] * ss;
-                v[k] = rv[k] + srcCol[i] * ss;
-            }
+        const auto columns = [&](size_t i, size_t count, const uint8_t* const* u, const uint8_t* const* v) {
             kernel(u, v, static_cast<int>(ss), static_cast<int64_t>(count),
                    dst.ptr[1] + dstRow[i] * dst.pitch[1] + firstCol * ds, dst.ptr[2] + dstRow[i] * dst.pitch[2] + firstCol * ds,
                    rowStep * dst.pitch[1], rowStep * dst.pitch[2], static_cast<int>(ds));
         };
-        columns(0, whole);
-        if (whole < us.size())
-            columns(us.size() - 16, 16);
+        columns(0, whole, ru, rv);
+        if (whole < us.size()) {
+            const size_t i = us.size() - 16;
+            const uint8_t* u[16];
+            const uint8_t* v[16];
+            for (int k = 0; k < 16; ++k) {
+                u[k] = ru[k] + (srcCol[i] - srcCol[0]) * ss;
+                v[k] = rv[k] + (srcCol[i] - srcCol[0]) * ss;
+            }
+            columns(i, 16, u, v);
+        }
     }
     (void)b;
     return true;
