@@ -325,18 +325,29 @@ bool PPBlendBandVector(const PPBand* bp, const PPPlaneSet* dstp, const PPPlaneSe
         const uint32_t fy = ctx->rowFrac[v] >> 4;
         uint8_t* out = dst.ptr[0] + base + v * dv;
 #if KPV_HAVE_X86_SIMD
-        int shared = 1;
-        while (rowsShared && shared < kPPSharedRows && v + shared < b.v1 &&
-               ctx->rowIndex[2 * (v + shared)] == ctx->rowIndex[2 * v] &&
-               ctx->rowIndex[2 * (v + shared) + 1] == ctx->rowIndex[2 * v + 1])
+        // The rows from v on that read the same two source rows (split of them), then those that
+        // read the lower one and the one below it.
+        int shared = 1, split = 1;
+        int64_t third = -1;
+        const int64_t y0 = ctx->rowIndex[2 * v], y1 = ctx->rowIndex[2 * v + 1];
+        while (rowsShared && shared < kPPSharedRows && v + shared < b.v1) {
+            const int64_t a = ctx->rowIndex[2 * (v + shared)], c = ctx->rowIndex[2 * (v + shared) + 1];
+            if (a == y0 && c == y1 && split == shared)
+                ++split;
+            else if (a == y1 && (third < 0 || c == third))
+                third = c;
+            else
+                break;
             ++shared;
+        }
         if (shared > 1) {
             uint32_t fys[kPPSharedRows];
+            const uint8_t* r2 = third < 0 ? r1 : src.ptr[0] + third * src.pitch[0];
             for (int k = 0; k < shared; ++k) {
                 fys[k] = ctx->rowFrac[v + k] >> 4;
-                edges(out + k * dv, r0, r1, fys[k]);
+                edges(out + k * dv, k < split ? r0 : r1, k < split ? r1 : r2, fys[k]);
             }
-            PPBlendRows4Avx2(out + p.ua * du, dv, shared, r0, r1, p.off.data(), p.w.data(), n, fys, groups);
+            PPBlendRows4Avx2(out + p.ua * du, dv, shared, split, r0, r1, r2, p.off.data(), p.w.data(), n, fys, groups);
             v += shared - 1;
             continue;
         }

@@ -14,27 +14,27 @@
 
 namespace {
 
-// The horizontal sums of target pixels i and i + 1 (i even) in both source rows, as eight 32-bit
-// channels each, pixel i in the lower half. A pair that fits in 16 bytes is read with one load per
-// row.
+// The horizontal sums of target pixels i and i + 1 (i even) in one source row, as eight 32-bit
+// channels, pixel i in the lower half. A pair that fits in 16 bytes is read with one load.
+KPV_TARGET_AVX2 inline __m256i sumsOne(const uint8_t* r, const int32_t* off, const uint32_t* w, int64_t i,
+                                       __m128i shuffle, PPRowGroups groups)
+{
+    __m256i p;
+    const int32_t base = groups.base[i / 2];
+    if (base >= 0)
+        p = _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r + base))),
+                                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(groups.shuffle + 16 * i)));
+    else
+        p = _mm256_cvtepu8_epi16(_mm_shuffle_epi8(ppWindowPair(r, off[i], off[i + 1]), shuffle));
+    return _mm256_madd_epi16(p, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w + 4 * i)));
+}
+
+// The same in both source rows of a target row (the table loads are shared once inlined).
 KPV_TARGET_AVX2 inline void sumsTwo(const uint8_t* r0, const uint8_t* r1, const int32_t* off, const uint32_t* w,
                                     int64_t i, __m128i shuffle, PPRowGroups groups, __m256i* top, __m256i* bottom)
 {
-    __m256i p, q;
-    const int32_t base = groups.base[i / 2];
-    if (base >= 0) {
-        const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(groups.shuffle + 16 * i));
-        p = _mm256_shuffle_epi8(
-            _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r0 + base))), s);
-        q = _mm256_shuffle_epi8(
-            _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r1 + base))), s);
-    } else {
-        p = _mm256_cvtepu8_epi16(_mm_shuffle_epi8(ppWindowPair(r0, off[i], off[i + 1]), shuffle));
-        q = _mm256_cvtepu8_epi16(_mm_shuffle_epi8(ppWindowPair(r1, off[i], off[i + 1]), shuffle));
-    }
-    const __m256i wt = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w + 4 * i));
-    *top = _mm256_madd_epi16(p, wt);
-    *bottom = _mm256_madd_epi16(q, wt);
+    *top = sumsOne(r0, off, w, i, shuffle, groups);
+    *bottom = sumsOne(r1, off, w, i, shuffle, groups);
 }
 
 // The vertical step on horizontal sums: the rounded top * 4096 + (bottom - top) * fy >> 24.
@@ -165,10 +165,11 @@ KPV_TARGET_AVX2 void PPBlendRow4Avx2(uint8_t* out, const uint8_t* r0, const uint
 
 namespace {
 
-// PPBlendRows4Avx2 for a fixed count of rows, so that the weights and sums stay in registers.
-template <int Rows>
-KPV_TARGET_AVX2 void blendRows(uint8_t* out, int64_t step, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
-                               const uint32_t* w, int64_t n, const uint32_t* fys, PPRowGroups groups)
+// PPBlendRows4Avx2 for fixed counts, so that the weights and sums stay in registers.
+template <int Rows, int Split>
+KPV_TARGET_AVX2 void blendRows(uint8_t* out, int64_t step, const uint8_t* r0, const uint8_t* r1, const uint8_t* r2,
+                               const int32_t* off, const uint32_t* w, int64_t n, const uint32_t* fys,
+                               PPRowGroups groups)
 {
     const __m128i shuffle = ppPairShuffle(4);
     __m256i fy[Rows];
@@ -176,31 +177,42 @@ KPV_TARGET_AVX2 void blendRows(uint8_t* out, int64_t step, const uint8_t* r0, co
         fy[k] = _mm256_set1_epi32(static_cast<int>(fys[k]));
     int64_t i = 0;
     for (; i + 8 <= n; i += 8) {
-        __m256i top[4], bottom[4];
-        for (int k = 0; k < 4; ++k)
-            sumsTwo(r0, r1, off, w, i + 2 * k, shuffle, groups, &top[k], &bottom[k]);
-        for (int k = 0; k < Rows; ++k)
+        __m256i s0[4], s1[4], s2[4];
+        for (int k = 0; k < 4; ++k) {
+            sumsTwo(r0, r1, off, w, i + 2 * k, shuffle, groups, &s0[k], &s1[k]);
+            if constexpr (Split < Rows)
+                s2[k] = sumsOne(r2, off, w, i + 2 * k, shuffle, groups);
+        }
+        for (int k = 0; k < Rows; ++k) {
+            const __m256i* top = k < Split ? s0 : s1;
+            const __m256i* bottom = k < Split ? s1 : s2;
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k * step + 4 * i),
                                 packEight(vertical(top[0], bottom[0], fy[k]), vertical(top[1], bottom[1], fy[k]),
                                           vertical(top[2], bottom[2], fy[k]), vertical(top[3], bottom[3], fy[k])));
+        }
     }
     if (i < n)
         for (int k = 0; k < Rows; ++k)
-            PPBlendRow4Sse41(out + k * step + 4 * i, r0, r1, off + i, w + 4 * i, n - i, fys[k],
-                             PPRowGroups{groups.base + i / 2, groups.shuffle + 16 * i});
+            PPBlendRow4Sse41(out + k * step + 4 * i, k < Split ? r0 : r1, k < Split ? r1 : r2, off + i, w + 4 * i,
+                             n - i, fys[k], PPRowGroups{groups.base + i / 2, groups.shuffle + 16 * i});
 }
 
 } // namespace
 
-KPV_TARGET_AVX2 void PPBlendRows4Avx2(uint8_t* out, int64_t step, int rows, const uint8_t* r0, const uint8_t* r1,
-                                      const int32_t* off, const uint32_t* w, int64_t n, const uint32_t* fy,
-                                      PPRowGroups groups)
+KPV_TARGET_AVX2 void PPBlendRows4Avx2(uint8_t* out, int64_t step, int rows, int split, const uint8_t* r0,
+                                      const uint8_t* r1, const uint8_t* r2, const int32_t* off, const uint32_t* w,
+                                      int64_t n, const uint32_t* fy, PPRowGroups groups)
 {
-    switch (rows) {
-    case 2: blendRows<2>(out, step, r0, r1, off, w, n, fy, groups); break;
-    case 3: blendRows<3>(out, step, r0, r1, off, w, n, fy, groups); break;
-    default: blendRows<4>(out, step, r0, r1, off, w, n, fy, groups); break;
+#define KPV_ROWS(R, S)                                                                                                \
+    case (R) * 8 + (S): blendRows<R, S>(out, step, r0, r1, r2, off, w, n, fy, groups); return;
+    switch (rows * 8 + split) {
+        KPV_ROWS(2, 1) KPV_ROWS(2, 2) KPV_ROWS(3, 1) KPV_ROWS(3, 2) KPV_ROWS(3, 3)
+        KPV_ROWS(4, 1) KPV_ROWS(4, 2) KPV_ROWS(4, 3) KPV_ROWS(4, 4)
+    default: break;
     }
+#undef KPV_ROWS
+    for (int k = 0; k < rows; ++k) // one row alone
+        PPBlendRow4Avx2(out + k * step, k < split ? r0 : r1, k < split ? r1 : r2, off, w, n, fy[k], groups);
 }
 
 KPV_TARGET_AVX2 void PPBlendRow3Avx2(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
