@@ -152,28 +152,24 @@ template <int Bpp> void copyBand(const PPBand& b, const PPPlaneSet& dst, const P
     for (int64_t u = b.u0; u < b.u1; ++u)
         from.push_back(static_cast<int32_t>(ctx->colIndex[2 * u] * Bpp));
     const PPNearestRow<Bpp> copier(std::move(from), e->srcRect.right * Bpp);
-    const int64_t n = b.u1 - b.u0;
-    const uint8_t* previousRow = nullptr;
-    const uint8_t* previousOut = nullptr;
     for (int64_t v = b.v0; v < b.v1; ++v) {
         const uint8_t* row = src.ptr[0] + ctx->rowIndex[2 * v] * src.pitch[0];
         uint8_t* out = dst.ptr[0] + base + b.u0 * du + v * dv;
-        if (du == Bpp && row == previousRow) {
-            // Enlarging: the row before read the same source row, so its bytes are this row's.
-            std::memcpy(out, previousOut, static_cast<size_t>(n * Bpp));
+        if (du != Bpp) {
+            copier.copy(out, du, row);
             continue;
         }
+        // Enlarging, the rows from v on that read the same source row are written together.
+        int64_t rows = 1;
+        while (v + rows < b.v1 && ctx->rowIndex[2 * (v + rows)] == ctx->rowIndex[2 * v])
+            ++rows;
         // A shrinking copy skips source rows, which the processor does not see coming: the next
         // one is asked for while this one is copied. Rows read one after another need no hint.
-        const int64_t nextIndex = v + 1 < b.v1 ? ctx->rowIndex[2 * v + 2] : ctx->rowIndex[2 * v];
+        const int64_t nextIndex = v + rows < b.v1 ? ctx->rowIndex[2 * (v + rows)] : ctx->rowIndex[2 * v];
         const int64_t skip = nextIndex - ctx->rowIndex[2 * v];
         const uint8_t* next = skip > 1 || skip < -1 ? src.ptr[0] + nextIndex * src.pitch[0] : nullptr;
-        if (du == Bpp)
-            copier.copy(out, row, next);
-        else
-            copier.copy(out, du, row);
-        previousRow = row;
-        previousOut = out;
+        copier.copy(out, row, next, dv, rows);
+        v += rows - 1;
     }
     g_vectorPixels.fetch_add((b.u1 - b.u0) * (b.v1 - b.v0), std::memory_order_relaxed);
 }
@@ -230,7 +226,8 @@ PPNearestRow<Bpp>::PPNearestRow(std::vector<int32_t> from, int64_t sourceEnd) : 
     }
 }
 
-template <int Bpp> void PPNearestRow<Bpp>::copy(uint8_t* out, const uint8_t* row, const uint8_t* next) const
+template <int Bpp>
+void PPNearestRow<Bpp>::copy(uint8_t* out, const uint8_t* row, const uint8_t* next, int64_t step, int64_t rows) const
 {
     // Through local pointers, which the byte stores cannot alias.
     const int32_t* from = from_.data();
@@ -242,11 +239,11 @@ template <int Bpp> void PPNearestRow<Bpp>::copy(uint8_t* out, const uint8_t* row
         const PPRowGroups g{base, shuffle_.data()};
         const PPRowPrefetch ahead{next, firstByte_ & ~int64_t{63}, dense_};
         if (level_ == PPSimd::AVX2) {
-            PPCopyRow4Avx2(out, row, from, n, g, ahead);
+            PPCopyRow4Avx2(out, step, rows, row, from, n, g, ahead);
             return;
         }
         if (level_ == PPSimd::SSE41) {
-            PPCopyRow4Sse41(out, row, from, n, g, ahead);
+            PPCopyRow4Sse41(out, step, rows, row, from, n, g, ahead);
             return;
         }
     }
@@ -262,6 +259,8 @@ template <int Bpp> void PPNearestRow<Bpp>::copy(uint8_t* out, const uint8_t* row
 #endif
     for (; i < n; ++i)
         copyPixel<Bpp>(out + i * Bpp, row + from[i]);
+    for (int64_t k = 1; k < rows; ++k)
+        std::memcpy(out + k * step, out, static_cast<size_t>(n * Bpp));
 }
 
 template <int Bpp> void PPNearestRow<Bpp>::copy(uint8_t* out, int64_t step, const uint8_t* row) const

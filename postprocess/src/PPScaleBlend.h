@@ -39,9 +39,11 @@ void PPChromaNearest(const PPBand* band, const PPPlaneSet* dst, const PPPlaneSet
 template <int Bpp> class PPNearestRow {
 public:
     PPNearestRow(std::vector<int32_t> from, int64_t sourceEnd);
-    // The targets one after another from out on; next is the source row the following call will
-    // read (or null), whose bytes are asked for meanwhile.
-    void copy(uint8_t* out, const uint8_t* row, const uint8_t* next = nullptr) const;
+    // The targets one after another from out on, and the same into the rows - 1 target rows that
+    // follow, step bytes apart; next is the source row the following call will read (or null),
+    // whose bytes are asked for meanwhile.
+    void copy(uint8_t* out, const uint8_t* row, const uint8_t* next = nullptr, int64_t step = 0,
+              int64_t rows = 1) const;
     // The targets step bytes apart.
     void copy(uint8_t* out, int64_t step, const uint8_t* row) const;
 
@@ -114,11 +116,12 @@ using PPPlaneRowFn = void (*)(uint8_t* out, const uint8_t* r0, const uint8_t* r1
 // skipped.
 void PPCopyRowSse41(uint8_t* out, const uint8_t* row, PPRowGroups groups, int64_t count, int bytes);
 // Four-byte samples: n targets, sample k from byte from[k] of the row; groups of four targets (16
-// bytes) as above where they fit, the others one load per sample (AVX2: gathered).
-void PPCopyRow4Sse41(uint8_t* out, const uint8_t* row, const int32_t* from, int64_t n, PPRowGroups groups,
-                     PPRowPrefetch next);
-void PPCopyRow4Avx2(uint8_t* out, const uint8_t* row, const int32_t* from, int64_t n, PPRowGroups groups,
-                    PPRowPrefetch next);
+// bytes) as above where they fit, the others one load per sample (AVX2: gathered). The same bytes
+// go to rows target rows, step bytes apart.
+void PPCopyRow4Sse41(uint8_t* out, int64_t step, int64_t rows, const uint8_t* row, const int32_t* from, int64_t n,
+                     PPRowGroups groups, PPRowPrefetch next);
+void PPCopyRow4Avx2(uint8_t* out, int64_t step, int64_t rows, const uint8_t* row, const int32_t* from, int64_t n,
+                    PPRowGroups groups, PPRowPrefetch next);
 void PPBlendPlaneRowSse41(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off, const int32_t* fx,
                           int64_t n, uint32_t fy, PPRowGroups groups);
 void PPBlendPlaneRowAvx2(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off, const int32_t* fx,

@@ -22,8 +22,9 @@ KPV_TARGET_AVX2 inline __m256i sumsOne(const uint8_t* r, const int32_t* off, con
     __m256i p;
     const int32_t base = groups.base[i / 2];
     if (base >= 0)
-        p = _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r + base))),
-                                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(groups.shuffle + 16 * i)));
+        p = _mm256_shuffle_epi8(
+            _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r + base))),
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(groups.shuffle + 16 * i)));
     else
         p = _mm256_cvtepu8_epi16(_mm_shuffle_epi8(ppWindowPair(r, off[i], off[i + 1]), shuffle));
     return _mm256_madd_epi16(p, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w + 4 * i)));
@@ -67,7 +68,8 @@ KPV_TARGET_AVX2 inline __m256i packEight(__m256i a, __m256i b, __m256i c, __m256
 KPV_TARGET_AVX2 inline __m256i blendEight(const uint8_t* r0, const uint8_t* r1, const int32_t* off, const uint32_t* w,
                                           int64_t i, __m128i shuffle, __m256i fy, PPRowGroups groups)
 {
-    return packEight(blendTwo(r0, r1, off, w, i, shuffle, fy, groups), blendTwo(r0, r1, off, w, i + 2, shuffle, fy, groups),
+    return packEight(blendTwo(r0, r1, off, w, i, shuffle, fy, groups),
+                     blendTwo(r0, r1, off, w, i + 2, shuffle, fy, groups),
                      blendTwo(r0, r1, off, w, i + 4, shuffle, fy, groups),
                      blendTwo(r0, r1, off, w, i + 6, shuffle, fy, groups));
 }
@@ -106,8 +108,8 @@ KPV_TARGET_AVX2 inline __m256i planeEight(const uint8_t* r0, const uint8_t* r1, 
 
 } // namespace
 
-KPV_TARGET_AVX2 void PPCopyRow4Avx2(uint8_t* out, const uint8_t* row, const int32_t* from, int64_t n,
-                                    PPRowGroups groups, PPRowPrefetch next)
+KPV_TARGET_AVX2 void PPCopyRow4Avx2(uint8_t* out, int64_t step, int64_t rows, const uint8_t* row, const int32_t* from,
+                                    int64_t n, PPRowGroups groups, PPRowPrefetch next)
 {
     int64_t i = 0;
     for (; i + 8 <= n; i += 8) {
@@ -123,11 +125,13 @@ KPV_TARGET_AVX2 void PPCopyRow4Avx2(uint8_t* out, const uint8_t* row, const int3
             px = _mm256_i32gather_epi32(reinterpret_cast<const int*>(row),
                                         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i)), 1);
         }
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * i), px);
+        for (int64_t k = 0; k < rows; ++k)
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k * step + 4 * i), px);
     }
     for (; i < n; ++i) {
         const int32_t v = ppWord(row + from[i]);
-        std::memcpy(out + 4 * i, &v, 4);
+        for (int64_t k = 0; k < rows; ++k)
+            std::memcpy(out + k * step + 4 * i, &v, 4);
     }
 }
 

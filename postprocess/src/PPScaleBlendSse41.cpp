@@ -138,8 +138,8 @@ KPV_TARGET_SSE41 void PPCopyRowSse41(uint8_t* out, const uint8_t* row, PPRowGrou
     }
 }
 
-KPV_TARGET_SSE41 void PPCopyRow4Sse41(uint8_t* out, const uint8_t* row, const int32_t* from, int64_t n,
-                                      PPRowGroups groups, PPRowPrefetch next)
+KPV_TARGET_SSE41 void PPCopyRow4Sse41(uint8_t* out, int64_t step, int64_t rows, const uint8_t* row, const int32_t* from,
+                                      int64_t n, PPRowGroups groups, PPRowPrefetch next)
 {
     int64_t i = 0;
     for (; i + 4 <= n; i += 4) {
@@ -149,11 +149,13 @@ KPV_TARGET_SSE41 void PPCopyRow4Sse41(uint8_t* out, const uint8_t* row, const in
             base >= 0 ? _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + base)),
                                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(groups.shuffle + 4 * i)))
                       : ppWord4(row, from + i);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * i), px);
+        for (int64_t k = 0; k < rows; ++k)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k * step + 4 * i), px);
     }
     for (; i < n; ++i) {
         const int32_t v = ppWord(row + from[i]);
-        std::memcpy(out + 4 * i, &v, 4);
+        for (int64_t k = 0; k < rows; ++k)
+            std::memcpy(out + k * step + 4 * i, &v, 4);
     }
 }
 
