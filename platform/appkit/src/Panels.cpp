@@ -1,6 +1,7 @@
 #include "appkit/Panels.h"
 
 #include "appkit/View.h"
+#include "foundation/Bundle.h"
 #include "foundation/RunLoop.h"
 
 #include <algorithm>
@@ -132,6 +133,8 @@ QMessageBox* AlertSheet::begin(const QString& title, const QString& defaultButto
     auto* box = new QMessageBox(window ? window->widget() : nullptr);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setTextFormat(Qt::PlainText);
+    // Titled with the program's name: without a title the window manager shows the executable's.
+    box->setWindowTitle(Bundle::mainBundle().objectForInfoDictionaryKey(QStringLiteral("CFBundleName")).toString());
     box->setText(title);
     box->setInformativeText(message); // never a format string: shown as it stands
     box->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);

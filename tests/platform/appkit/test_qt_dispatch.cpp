@@ -1,18 +1,20 @@
 // Real Qt events through the application's filter: keys reach the first responder with their
 // virtual codes, mouse presses reach the hit view in y-up window coordinates, monitors see them
 // first; window frames convert to and from screen coordinates; panels hand their accessory view
-// back when they end.
+// back when they end; alerts carry the program's name.
 #include "appkit/Application.h"
 #include "appkit/Control.h"
 #include "appkit/Panels.h"
 #include "appkit/View.h"
 #include "appkit/Window.h"
+#include "foundation/Bundle.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
 #include <QScreen>
@@ -164,6 +166,22 @@ TEST(Panels, AccessoryViewIsHandedBackWhenTheSheetEnds)
     EXPECT_EQ(result, ModalResponseCancel);
     EXPECT_EQ(accessory.widget()->parent(), nullptr); // ours again, not deleted with the dialog
     EXPECT_TRUE(panel.URL().isEmpty());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// An alert names the program in its title bar, not the executable: the window manager shows
+// the toolkit's application name when a dialog has no title of its own.
+TEST(Panels, AlertIsTitledWithTheProgramsName)
+{
+    Window w(Rect(0, 0, 400, 300), TitledWindowMask);
+    w.orderFront();
+    long result = 99;
+    QMessageBox* box = AlertSheet::begin("Could not save", "OK", "", "", &w, [&](long r) { result = r; }, "why");
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->windowTitle(), Bundle::mainBundle().objectForInfoDictionaryKey("CFBundleName").toString());
+    EXPECT_EQ(box->windowTitle(), QString("Kestrane Photo Viewer"));
+    box->done(0);
+    EXPECT_EQ(result, AlertDefaultReturn);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
