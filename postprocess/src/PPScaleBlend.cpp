@@ -187,6 +187,19 @@ PPBlendRowFn rowFunction(int bpp)
     return nullptr;
 }
 
+// The blend of target rows that share source rows (four-byte pixels) at the level in force.
+auto sharedRowsFunction() -> decltype(&PPBlendRows4Sse41)
+{
+#if KPV_HAVE_X86_SIMD
+    switch (PPSimdLevel()) {
+    case PPSimd::AVX2: return PPBlendRows4Avx2;
+    case PPSimd::SSE41: return PPBlendRows4Sse41;
+    default: break;
+    }
+#endif
+    return nullptr;
+}
+
 PPPlaneRowFn planeRowFunction()
 {
 #if KPV_HAVE_X86_SIMD
@@ -311,7 +324,8 @@ bool PPBlendBandVector(const PPBand* bp, const PPPlaneSet* dstp, const PPPlaneSe
     const PPRowGroups groups{groupBase.data(), shuffle.data()};
     // Enlarging, neighbouring target rows often read the same two source rows: such rows are blended
     // together when they run left to right.
-    const bool rowsShared = bpp == 4 && du == bpp && PPSimdLevel() == PPSimd::AVX2;
+    const auto rowsFn = bpp == 4 && du == bpp ? sharedRowsFunction() : nullptr;
+    const bool rowsShared = rowsFn != nullptr;
     const auto edges = [&](uint8_t* out, const uint8_t* r0, const uint8_t* r1, uint32_t fy) {
         for (int64_t u = b.u0; u < p.ua; ++u)
             blendPixel(out + u * du, r0, r1, ctx, u, fy, bpp);
@@ -346,7 +360,7 @@ bool PPBlendBandVector(const PPBand* bp, const PPPlaneSet* dstp, const PPPlaneSe
                 fys[k] = ctx->rowFrac[v + k] >> 4;
                 edges(out + k * dv, k < split ? r0 : r1, k < split ? r1 : r2, fys[k]);
             }
-            PPBlendRows4Avx2(out + p.ua * du, dv, shared, split, r0, r1, r2, p.off.data(), p.w.data(), n, fys, groups);
+            rowsFn(out + p.ua * du, dv, shared, split, r0, r1, r2, p.off.data(), p.w.data(), n, fys, groups);
             v += shared - 1;
             continue;
         }

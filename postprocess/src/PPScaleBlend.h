@@ -136,6 +136,9 @@ void PPBlendRow4Avx2(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const i
 // rows between them (enlarging): rows [0, split) read r0 and r1, the rest r1 and r2; row k has the
 // lower row's weight fy[k]. The horizontal sums of each source row are formed once for all of them.
 constexpr int kPPSharedRows = 4;
+void PPBlendRows4Sse41(uint8_t* out, int64_t step, int rows, int split, const uint8_t* r0, const uint8_t* r1,
+                       const uint8_t* r2, const int32_t* off, const uint32_t* w, int64_t n, const uint32_t* fy,
+                       PPRowGroups groups);
 void PPBlendRows4Avx2(uint8_t* out, int64_t step, int rows, int split, const uint8_t* r0, const uint8_t* r1,
                       const uint8_t* r2, const int32_t* off, const uint32_t* w, int64_t n, const uint32_t* fy,
                       PPRowGroups groups);

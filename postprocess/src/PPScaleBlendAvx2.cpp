@@ -171,9 +171,9 @@ namespace {
 
 // PPBlendRows4Avx2 for fixed counts, so that the weights and sums stay in registers.
 template <int Rows, int Split>
-KPV_TARGET_AVX2 void blendRows(uint8_t* out, int64_t step, const uint8_t* r0, const uint8_t* r1, const uint8_t* r2,
-                               const int32_t* off, const uint32_t* w, int64_t n, const uint32_t* fys,
-                               PPRowGroups groups)
+KPV_TARGET_AVX2 int64_t blendRows(uint8_t* out, int64_t step, const uint8_t* r0, const uint8_t* r1, const uint8_t* r2,
+                                  const int32_t* off, const uint32_t* w, int64_t n, const uint32_t* fys,
+                                  PPRowGroups groups)
 {
     const __m128i shuffle = ppPairShuffle(4);
     __m256i fy[Rows];
@@ -195,10 +195,7 @@ KPV_TARGET_AVX2 void blendRows(uint8_t* out, int64_t step, const uint8_t* r0, co
                                           vertical(top[2], bottom[2], fy[k]), vertical(top[3], bottom[3], fy[k])));
         }
     }
-    if (i < n)
-        for (int k = 0; k < Rows; ++k)
-            PPBlendRow4Sse41(out + k * step + 4 * i, k < Split ? r0 : r1, k < Split ? r1 : r2, off + i, w + 4 * i,
-                             n - i, fys[k], PPRowGroups{groups.base + i / 2, groups.shuffle + 16 * i});
+    return i;
 }
 
 } // namespace
@@ -207,16 +204,10 @@ KPV_TARGET_AVX2 void PPBlendRows4Avx2(uint8_t* out, int64_t step, int rows, int 
                                       const uint8_t* r1, const uint8_t* r2, const int32_t* off, const uint32_t* w,
                                       int64_t n, const uint32_t* fy, PPRowGroups groups)
 {
-#define KPV_ROWS(R, S)                                                                                                \
-    case (R) * 8 + (S): blendRows<R, S>(out, step, r0, r1, r2, off, w, n, fy, groups); return;
-    switch (rows * 8 + split) {
-        KPV_ROWS(2, 1) KPV_ROWS(2, 2) KPV_ROWS(3, 1) KPV_ROWS(3, 2) KPV_ROWS(3, 3)
-        KPV_ROWS(4, 1) KPV_ROWS(4, 2) KPV_ROWS(4, 3) KPV_ROWS(4, 4)
-    default: break;
-    }
-#undef KPV_ROWS
-    for (int k = 0; k < rows; ++k) // one row alone
-        PPBlendRow4Avx2(out + k * step, k < split ? r0 : r1, k < split ? r1 : r2, off, w, n, fy[k], groups);
+    const auto blend = [&]<int Rows, int Split>() KPV_TARGET_AVX2 {
+        return blendRows<Rows, Split>(out, step, r0, r1, r2, off, w, n, fy, groups);
+    };
+    ppBlendSharedRows(out, step, rows, split, r0, r1, r2, off, w, n, fy, groups, blend);
 }
 
 KPV_TARGET_AVX2 void PPBlendRow3Avx2(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,

@@ -5,6 +5,7 @@
 #define KPV_POSTPROCESS_PPSCALEBLENDLANES_H
 
 #include "PPCpu.h"
+#include "PPScaleBlend.h"
 
 #if KPV_HAVE_X86_SIMD
 
@@ -58,6 +59,35 @@ KPV_TARGET_SSE41 inline __m128i ppPlaneFour(__m128i w0, __m128i w1, __m128i fx, 
     const __m128i odd = _mm_slli_epi64(_mm_mul_epi32(_mm_srli_epi64(diff, 32), fy), 16);
     const __m128i step = _mm_blend_epi16(even, odd, 0xCC);
     return _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(top, step), _mm_set1_epi32(32768)), 16);
+}
+
+// The target rows of PPBlendRows4* that share source rows. Blend is a callable template
+// <Rows, Split> for 2 to 4 rows (split of them, at least one, reading the first two source rows)
+// that makes the first pixels of every row and returns their count; the rest of each row, and rows
+// in counts it has no instance for, go through the SSE4.1 row one row at a time.
+template <typename Blend>
+inline void ppBlendSharedRows(uint8_t* out, int64_t step, int rows, int split, const uint8_t* r0, const uint8_t* r1,
+                              const uint8_t* r2, const int32_t* off, const uint32_t* w, int64_t n, const uint32_t* fy,
+                              PPRowGroups groups, Blend&& blend)
+{
+    int64_t done = 0;
+    switch (rows * 8 + split) {
+    case 2 * 8 + 1: done = blend.template operator()<2, 1>(); break;
+    case 2 * 8 + 2: done = blend.template operator()<2, 2>(); break;
+    case 3 * 8 + 1: done = blend.template operator()<3, 1>(); break;
+    case 3 * 8 + 2: done = blend.template operator()<3, 2>(); break;
+    case 3 * 8 + 3: done = blend.template operator()<3, 3>(); break;
+    case 4 * 8 + 1: done = blend.template operator()<4, 1>(); break;
+    case 4 * 8 + 2: done = blend.template operator()<4, 2>(); break;
+    case 4 * 8 + 3: done = blend.template operator()<4, 3>(); break;
+    case 4 * 8 + 4: done = blend.template operator()<4, 4>(); break;
+    default: break;
+    }
+    if (done < n)
+        for (int k = 0; k < rows; ++k)
+            PPBlendRow4Sse41(out + k * step + 4 * done, k < split ? r0 : r1, k < split ? r1 : r2, off + done,
+                             w + 4 * done, n - done, fy[k],
+                             PPRowGroups{groups.base + done / 2, groups.shuffle + 16 * done});
 }
 
 #endif

@@ -24,36 +24,67 @@ KPV_TARGET_SSE41 inline __m128i vertical(__m128i top, __m128i bottom, __m128i fy
     return _mm_srli_epi32(_mm_add_epi32(sum, _mm_set1_epi32(1 << 23)), 24);
 }
 
-// Target pixels i and j (j may equal i): eight 16-bit channels, pixel i first. A pair that
-// starts a group which fits in 16 bytes is read with one load per row.
+// The horizontal sums of target pixels i and j (j may equal i) in one source row: per channel
+// left * (4096 - fx) + right * fx in a 32-bit lane, four lanes per pixel. A pair that starts a
+// group which fits in 16 bytes is read with one load and two shuffles.
+KPV_TARGET_SSE41 inline void sumsPair(const uint8_t* r, const int32_t* off, const uint32_t* w, int64_t i, int64_t j,
+                                      __m128i shuffle, PPRowGroups groups, __m128i* si, __m128i* sj)
+{
+    __m128i pi, pj;
+    const int32_t base = j == i + 1 && !(i & 1) ? groups.base[i / 2] : -1;
+    if (base >= 0) {
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + base));
+        pi = _mm_shuffle_epi8(p, _mm_loadu_si128(reinterpret_cast<const __m128i*>(groups.shuffle + 16 * i)));
+        pj = _mm_shuffle_epi8(p, _mm_loadu_si128(reinterpret_cast<const __m128i*>(groups.shuffle + 16 * i + 16)));
+    } else {
+        const __m128i p = _mm_shuffle_epi8(ppWindowPair(r, off[i], off[j]), shuffle);
+        pi = _mm_cvtepu8_epi16(p);
+        pj = _mm_unpackhi_epi8(p, _mm_setzero_si128());
+    }
+    *si = _mm_madd_epi16(pi, _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 4 * i)));
+    *sj = _mm_madd_epi16(pj, _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 4 * j)));
+}
+
+// Target pixels i and j (j may equal i): eight 16-bit channels, pixel i first.
 KPV_TARGET_SSE41 inline __m128i blendTwo(const uint8_t* r0, const uint8_t* r1, const int32_t* off, const uint32_t* w,
                                          int64_t i, int64_t j, __m128i shuffle, __m128i fy, PPRowGroups groups)
 {
-    __m128i pi, pj, qi, qj;
-    const int32_t base = j == i + 1 && !(i & 1) ? groups.base[i / 2] : -1;
-    if (base >= 0) {
-        const __m128i si = _mm_loadu_si128(reinterpret_cast<const __m128i*>(groups.shuffle + 16 * i));
-        const __m128i sj = _mm_loadu_si128(reinterpret_cast<const __m128i*>(groups.shuffle + 16 * i + 16));
-        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r0 + base));
-        const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r1 + base));
-        pi = _mm_shuffle_epi8(p, si);
-        pj = _mm_shuffle_epi8(p, sj);
-        qi = _mm_shuffle_epi8(q, si);
-        qj = _mm_shuffle_epi8(q, sj);
-    } else {
-        const __m128i zero = _mm_setzero_si128();
-        const __m128i p = _mm_shuffle_epi8(ppWindowPair(r0, off[i], off[j]), shuffle);
-        const __m128i q = _mm_shuffle_epi8(ppWindowPair(r1, off[i], off[j]), shuffle);
-        pi = _mm_cvtepu8_epi16(p);
-        pj = _mm_unpackhi_epi8(p, zero);
-        qi = _mm_cvtepu8_epi16(q);
-        qj = _mm_unpackhi_epi8(q, zero);
+    __m128i ti, tj, bi, bj;
+    sumsPair(r0, off, w, i, j, shuffle, groups, &ti, &tj);
+    sumsPair(r1, off, w, i, j, shuffle, groups, &bi, &bj);
+    return _mm_packus_epi32(vertical(ti, bi, fy), vertical(tj, bj, fy));
+}
+
+// PPBlendRows4Sse41 for fixed counts: four target pixels per step, the sums of each source row
+// formed once for all rows.
+template <int Rows, int Split>
+KPV_TARGET_SSE41 int64_t blendRows(uint8_t* out, int64_t step, const uint8_t* r0, const uint8_t* r1,
+                                   const uint8_t* r2, const int32_t* off, const uint32_t* w, int64_t n,
+                                   const uint32_t* fys, PPRowGroups groups)
+{
+    const __m128i shuffle = ppPairShuffle(4);
+    __m128i fy[Rows];
+    for (int k = 0; k < Rows; ++k)
+        fy[k] = _mm_set1_epi32(static_cast<int>(fys[k]));
+    int64_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        __m128i s0[4], s1[4], s2[4];
+        for (int k = 0; k < 2; ++k) {
+            sumsPair(r0, off, w, i + 2 * k, i + 2 * k + 1, shuffle, groups, &s0[2 * k], &s0[2 * k + 1]);
+            sumsPair(r1, off, w, i + 2 * k, i + 2 * k + 1, shuffle, groups, &s1[2 * k], &s1[2 * k + 1]);
+            if constexpr (Split < Rows)
+                sumsPair(r2, off, w, i + 2 * k, i + 2 * k + 1, shuffle, groups, &s2[2 * k], &s2[2 * k + 1]);
+        }
+        for (int k = 0; k < Rows; ++k) {
+            const __m128i* top = k < Split ? s0 : s1;
+            const __m128i* bottom = k < Split ? s1 : s2;
+            const __m128i px = _mm_packus_epi16(
+                _mm_packus_epi32(vertical(top[0], bottom[0], fy[k]), vertical(top[1], bottom[1], fy[k])),
+                _mm_packus_epi32(vertical(top[2], bottom[2], fy[k]), vertical(top[3], bottom[3], fy[k])));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k * step + 4 * i), px);
+        }
     }
-    const __m128i wi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 4 * i));
-    const __m128i wj = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 4 * j));
-    const __m128i a = vertical(_mm_madd_epi16(pi, wi), _mm_madd_epi16(qi, wi), fy);
-    const __m128i b = vertical(_mm_madd_epi16(pj, wj), _mm_madd_epi16(qj, wj), fy);
-    return _mm_packus_epi32(a, b);
+    return i;
 }
 
 template <int Bpp>
@@ -164,6 +195,17 @@ KPV_TARGET_SSE41 void PPBlendRow4Sse41(uint8_t* out, const uint8_t* r0, const ui
 {
     blendRow<4>(out, r0, r1, off, w, n, fy, groups);
 }
+
+KPV_TARGET_SSE41 void PPBlendRows4Sse41(uint8_t* out, int64_t step, int rows, int split, const uint8_t* r0,
+                                        const uint8_t* r1, const uint8_t* r2, const int32_t* off, const uint32_t* w,
+                                        int64_t n, const uint32_t* fy, PPRowGroups groups)
+{
+    const auto blend = [&]<int Rows, int Split>() KPV_TARGET_SSE41 {
+        return blendRows<Rows, Split>(out, step, r0, r1, r2, off, w, n, fy, groups);
+    };
+    ppBlendSharedRows(out, step, rows, split, r0, r1, r2, off, w, n, fy, groups, blend);
+}
+
 
 KPV_TARGET_SSE41 void PPBlendRow3Sse41(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
                                        const uint32_t* w, int64_t n, uint32_t fy, PPRowGroups groups)
