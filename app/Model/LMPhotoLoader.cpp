@@ -237,7 +237,7 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, int imageScaleType
 
 LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, int imageScaleType, LMFileImgBaseInfoPtr imageBaseInfo,
                                     bool multipleFramesFlag, const kpv::Operation *operation,
-                                    int *equivalentImageType) const
+                                    int *equivalentImageType, const FirstFrameSink &firstFrame) const
 {
     if (imageScaleType < LMNavFileInfo::kMinScaleType || imageScaleType > LMNavFileInfo::kMaxScaleType)
         return nullptr;
@@ -285,7 +285,7 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, int imageScaleType
     if (size.width() < 1 || size.height() < 1)
         equivalent = 0;
 
-    LMImagePtr image = loadImage(path, imageBaseInfo, size, multiple, operation);
+    LMImagePtr image = loadImage(path, imageBaseInfo, size, multiple, operation, firstFrame);
     if (image && equivalentImageType)
         *equivalentImageType = equivalent;
     return image;
@@ -293,7 +293,7 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, int imageScaleType
 
 LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, LMFileImgBaseInfoPtr imageBaseInfo,
                                     const QSizeF &wantImageSize, bool multipleFramesFlag,
-                                    const kpv::Operation *operation) const
+                                    const kpv::Operation *operation, const FirstFrameSink &firstFrame) const
 {
     if (imageBaseInfo) {
         if (imageBaseInfo->fileModified())
@@ -318,7 +318,8 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, LMFileImgBaseInfoP
     const DecodeSlot slot(path, *imageBaseInfo, operation);
     if (!slot.entered())
         return nullptr;
-    LMImagePtr image = loadImageByCore(path, imageBaseInfo, decodeSize, multipleFramesFlag, operation, *m_sources);
+    LMImagePtr image =
+        loadImageByCore(path, imageBaseInfo, decodeSize, multipleFramesFlag, operation, *m_sources, firstFrame);
     if (!image || isCancelled(operation))
         return nullptr;
     // A file rewritten while it was decoded may no longer match its base information (its size
@@ -330,7 +331,8 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, LMFileImgBaseInfoP
 
 LMImagePtr LMPhotoLoader::loadImageByCore(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
                                           const QSizeF &wantImageSize, bool multipleFramesFlag,
-                                          const kpv::Operation *operation, const LMImageSourceFactory &sources)
+                                          const kpv::Operation *operation, const LMImageSourceFactory &sources,
+                                          const FirstFrameSink &firstFrame)
 {
     if (!imageBaseInfo || !isFiniteSize(wantImageSize))
         return nullptr;
@@ -371,6 +373,14 @@ LMImagePtr LMPhotoLoader::loadImageByCore(const LMPathString &path, const LMFile
                 if (bitmap && (bitmaps.isEmpty() || (bitmap->width() == bitmaps.first()->width() &&
                                                      bitmap->height() == bitmaps.first()->height())))
                     bitmaps.append(bitmap);
+            }
+            // The first frame is shown while the others decode; a file changed meanwhile is not.
+            if (index == 0 && frames > 1 && firstFrame && bitmaps.size() == 1 && !isCancelled(operation) &&
+                !imageBaseInfo->fileModified()) {
+                auto first = std::make_shared<const LMImage>(QList<std::shared_ptr<LMBitmap>>{bitmaps.first()},
+                                                             imageBaseInfo);
+                if (!first->frameDatas().isEmpty())
+                    firstFrame(first);
             }
             if (isCancelled(operation))
                 break;

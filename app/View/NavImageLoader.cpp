@@ -15,9 +15,10 @@ LMFileImgBaseInfoPtr NavPhotoLoaderAdapter::loadImgBaseInfo(const LMPathString &
 
 LMImagePtr NavPhotoLoaderAdapter::loadImage(const LMPathString &path, int imageScaleType,
                                             LMFileImgBaseInfoPtr imageBaseInfo, const kpv::Operation *operation,
-                                            int *equivalentImageType) const
+                                            int *equivalentImageType, const FirstFrameSink &firstFrame) const
 {
-    return m_loader ? m_loader->loadImage(path, imageScaleType, std::move(imageBaseInfo), operation, equivalentImageType)
+    return m_loader ? m_loader->loadImage(path, imageScaleType, std::move(imageBaseInfo), true, operation,
+                                          equivalentImageType, firstFrame)
                     : nullptr;
 }
 

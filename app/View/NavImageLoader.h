@@ -11,6 +11,8 @@
 
 #include <QSizeF>
 
+#include <functional>
+
 namespace kpv {
 class Operation;
 }
@@ -21,9 +23,15 @@ public:
     virtual ~NavImageLoader() = default;
 
     virtual LMFileImgBaseInfoPtr loadImgBaseInfo(const LMPathString &path, const kpv::Operation *operation) const = 0;
-    // *equivalentImageType receives the scale type the image actually has (0 when none).
+    // Told an animation's first frame (a one-frame image) on the loading thread, as soon as it is
+    // decoded and before the other frames are.
+    using FirstFrameSink = std::function<void(const LMImagePtr &)>;
+
+    // *equivalentImageType receives the scale type the image actually has (0 when none). An
+    // animation decoded whole tells `firstFrame` its first frame first.
     virtual LMImagePtr loadImage(const LMPathString &path, int imageScaleType, LMFileImgBaseInfoPtr imageBaseInfo,
-                                 const kpv::Operation *operation, int *equivalentImageType) const = 0;
+                                 const kpv::Operation *operation, int *equivalentImageType,
+                                 const FirstFrameSink &firstFrame) const = 0;
     virtual LMImagePtr resizeImage(const LMImagePtr &image, const QSizeF &toSize,
                                    const kpv::Operation *operation) const = 0;
     // Pixel size of the reduced types 1..7 (0 x 0 otherwise).
@@ -43,7 +51,8 @@ public:
 
     LMFileImgBaseInfoPtr loadImgBaseInfo(const LMPathString &path, const kpv::Operation *operation) const override;
     LMImagePtr loadImage(const LMPathString &path, int imageScaleType, LMFileImgBaseInfoPtr imageBaseInfo,
-                         const kpv::Operation *operation, int *equivalentImageType) const override;
+                         const kpv::Operation *operation, int *equivalentImageType,
+                         const FirstFrameSink &firstFrame) const override;
     LMImagePtr resizeImage(const LMImagePtr &image, const QSizeF &toSize,
                            const kpv::Operation *operation) const override;
     QSizeF calcPreferredImageSizeForImageScaleType(int imageScaleType, const LMFileImgBaseInfoPtr &imageBaseInfo,

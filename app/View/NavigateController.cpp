@@ -388,11 +388,15 @@ bool NavigateController::putCurFileImageIntoView(LMImageViewModel &view, int ima
         const bool fitinPending = (m_operationMasks.value(info->filePath()) & LMScaleTypeMask::bit(fitin)) &&
                                   !info->imageByType(fitin, &fitinFailed) && !fitinFailed;
         int preferred = 0;
-        const LMImagePtr image = info->matchImageByScale(scale, base && !fitinPending ? &preferred : nullptr, nullptr);
+        LMImagePtr image = info->matchImageByScale(scale, base && !fitinPending ? &preferred : nullptr, nullptr);
         if (preferred >= 1 && preferred <= 7) {
             if (auto op = createOperationForLoadImage(info, preferred, true, false); op && m_host)
                 m_host->addOperation(op);
         }
+        // An animation still decoding shows its first frame, unless a picture as wide is there.
+        const LMImagePtr &first = m_firstFrame.image;
+        if (first && m_firstFrame.path == info->filePath() && (!image || image->width() < first->width()))
+            image = first;
         view.setImage(image, ImageModeNormal);
     } else {
         view.setImage(nullptr, imageMode);

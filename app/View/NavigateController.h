@@ -157,6 +157,9 @@ public:
     // 160 pixels into 160 x 160 and hands it to the main thread.
     void checkResizeToSmallThumbOnThread(const LMImagePtr &largeThumb, const LMPathString &filePath,
                                          const kpv::Operation *operation) const;
+    // The first frame of an animation whose load of `type` still decodes the others: shown in
+    // the view meanwhile, when it is the current file's and no sharper picture is there.
+    void showFirstFrame(const LMPathString &path, int type, const LMImagePtr &frame);
 
     // ---- Folder search, stepping and auto-navigation ----
     void startSearchFiles();
@@ -346,6 +349,13 @@ private:
         std::shared_ptr<kpv::Timer> fallback;
     };
     FirstPictureGate m_firstPictureGate;
+    // The first frame shown while the rest of the animation decodes, until that load ends.
+    struct FirstFrame {
+        LMPathString path;
+        int type = 0;
+        LMImagePtr image;
+    };
+    FirstFrame m_firstFrame;
     bool m_needReorderFilePaths = false;
     LMImagePtr m_shadowImage;
     LMImagePtr m_badFileImage;

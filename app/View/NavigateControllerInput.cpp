@@ -638,7 +638,7 @@ LMImagePtr NavigateController::loadOriginalImageByFileName(const QString &fileNa
     const QString path = m_host->resourcePath(fileName);
     if (path.isEmpty())
         return nullptr;
-    return m_loader->loadImage(LMPathString(path, false), 1, nullptr, nullptr, nullptr);
+    return m_loader->loadImage(LMPathString(path, false), 1, nullptr, nullptr, nullptr, {});
 }
 
 LMImagePtr NavigateController::acquireBadFileImage()

@@ -119,6 +119,7 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
 void NavigateController::clearLoadMasks()
 {
     m_operationMasks.clear();
+    m_firstFrame = FirstFrame();
     // A held load was never queued: with its mask bit gone it is simply requested again.
     m_firstPictureGate.held.clear();
     openFirstPictureGate();
@@ -251,7 +252,16 @@ std::shared_ptr<LMBlockOperation> NavigateController::createOperationForLoadImag
             }
             const LMFileImgBaseInfoPtr base = fileInfo->imgBaseInfo();
             if (base && !o->isCancelled()) {
-                image = loader->loadImage(fileInfo->filePath(), type, base, o, &equivalent);
+                const LMPathString path = fileInfo->filePath();
+                auto firstFrame = [self, path, type](const LMImagePtr &frame) {
+                    kpv::RunLoop::performOnMainThread(
+                        [self, path, type, frame] {
+                            if (auto s = self.lock(); s && *s)
+                                (*s)->showFirstFrame(path, type, frame);
+                        },
+                        false);
+                };
+                image = loader->loadImage(path, type, base, o, &equivalent, firstFrame);
                 if (image && type == NavLoadPlanner::kLargeThumbType) {
                     auto s = self.lock();
                     if (s && *s)
@@ -329,11 +339,29 @@ void NavigateController::didLoadImage(const QVariantMap &userInfo)
         checkFirstPictureGate(info, false);
 }
 
+void NavigateController::showFirstFrame(const LMPathString &path, int type, const LMImagePtr &frame)
+{
+    const LMNavFileInfoPtr info = curFileInfo();
+    if (!frame || !info || info->filePath() != path)
+        return;
+    // The whole animation came first, or the load was given up (the masks were reset).
+    bool failed = false;
+    if (info->imageByType(type, &failed) || failed || !(m_operationMasks.value(path) & LMScaleTypeMask::bit(type)))
+        return;
+    const LMFileImgBaseInfoPtr base = info->imgBaseInfo(), frameBase = frame->originalImgBaseInfo();
+    if (!base || !frameBase || !base->isEqual(*frameBase))
+        return;
+    m_firstFrame = FirstFrame{path, type, frame};
+    updateOpenGLViewImage(ImageModeNormal);
+}
+
 void NavigateController::fileLoadResult(const LMNavFileInfoPtr &info, const QVariantMap &userInfo)
 {
     if (!info)
         return;
     const int type = userInfo.value(key("ImageScaleType")).toInt();
+    if (m_firstFrame.image && m_firstFrame.path == info->filePath() && m_firstFrame.type == type)
+        m_firstFrame = FirstFrame();
     if (type < LMNavFileInfo::kMinScaleType || type > LMNavFileInfo::kMaxScaleType)
         return;
     bool failed = false;

@@ -131,7 +131,7 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
         QImage image;
         if (!failedBefore) {
             if (!original && loader)
-                original = loader->loadImage(fileInfo->filePath(), kFullSizeType, fileInfo->imgBaseInfo(), self, nullptr);
+                original = loader->loadImage(fileInfo->filePath(), kFullSizeType, fileInfo->imgBaseInfo(), self, nullptr, {});
             if (original && !self->isCancelled()) {
                 image = uprightImage(*original, rotatedAngle);
                 if (!image.isNull() && !self->isCancelled()) {

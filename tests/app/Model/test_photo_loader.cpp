@@ -367,6 +367,46 @@ TEST_F(PhotoLoaderTest, AnimatedGifsDecodeEveryFrameOnlyAtFullSizeForFitIn)
     EXPECT_EQ(image->frameDatas().size(), 1);
 }
 
+// The first frame of an animation is told once, as soon as it is decoded: before the second frame
+// is decoded, as a one-frame image sharing its pixels with the whole animation. Still pictures,
+// thumbnails and single frames tell nothing.
+TEST_F(PhotoLoaderTest, AnimationTellsItsFirstFrameBeforeDecodingTheRest)
+{
+    const LMPathString path = sources->add(QStringLiteral("a.gif"), gif(QSize(600, 400), 3));
+    std::vector<LMImagePtr> told;
+    int decodesWhenTold = -1;
+    auto sink = [&](const LMImagePtr &frame) {
+        told.push_back(frame);
+        decodesWhenTold = sources->log().fullDecodes;
+    };
+    int eq = -1;
+    const LMImagePtr whole = loader->loadImage(path, 11, nullptr, true, nullptr, &eq, sink);
+    ASSERT_TRUE(whole);
+    ASSERT_EQ(whole->frameDatas().size(), 3);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(decodesWhenTold, 1);
+    ASSERT_TRUE(told[0]);
+    EXPECT_EQ(told[0]->frameDatas().size(), 1);
+    EXPECT_EQ(told[0]->width(), 600u);
+    EXPECT_EQ(told[0]->originalImgBaseInfo(), whole->originalImgBaseInfo());
+    EXPECT_EQ(pixel(told[0], 0, 5, 5), kFrameColours[0]);
+    EXPECT_EQ(told[0]->frameDatas().first(), whole->frameDatas().first());
+
+    told.clear();
+    EXPECT_TRUE(loader->loadImage(path, 10, nullptr, false, nullptr, &eq, sink));
+    EXPECT_TRUE(loader->loadImage(path, 9, nullptr, true, nullptr, &eq, sink));
+    const LMPathString still = sources->add(QStringLiteral("b.gif"), gif(QSize(600, 400), 1));
+    EXPECT_TRUE(loader->loadImage(still, 11, nullptr, true, nullptr, &eq, sink));
+    EXPECT_TRUE(told.empty());
+
+    // A load cancelled during its first frame tells nothing.
+    kpv::Operation cancelled;
+    sources->onDecode = [&](int) { cancelled.cancel(); };
+    EXPECT_FALSE(loader->loadImage(path, 11, nullptr, true, &cancelled, &eq, sink));
+    sources->onDecode = nullptr;
+    EXPECT_TRUE(told.empty());
+}
+
 TEST_F(PhotoLoaderTest, AnAnimationBeyondTheDecodeBudgetIsRefusedBeforeDecoding)
 {
     // 10 frames of 10000 x 10000 would take 4 GB.

@@ -62,9 +62,9 @@ public:
         return makeBaseInfo(path, type);
     }
     LMImagePtr loadImage(const LMPathString &path, int type, LMFileImgBaseInfoPtr info, const kpv::Operation *,
-                         int *equivalent) const override
+                         int *equivalent, const FirstFrameSink &firstFrame) const override
     {
-        std::lock_guard lock(m_mutex);
+        std::unique_lock lock(m_mutex);
         loads.push_back({path, type});
         if (equivalent)
             *equivalent = equivalentFor.count(type) ? equivalentFor.at(type) : 0;
@@ -73,7 +73,22 @@ public:
         if (!info)
             return nullptr;
         const QSizeF size = sizeFor(type, info);
-        return makeImage(uint64_t(size.width()), uint64_t(size.height()), info);
+        const auto w = uint64_t(size.width()), h = uint64_t(size.height());
+        // An animation of gifFrames frames for the fit-in types, its first frame told first.
+        if (gifFrames > 1 && type >= 10 && info->AMCMImageType() == 4) {
+            QList<LMDataBlock> frames;
+            for (int f = 0; f < gifFrames; ++f)
+                frames << LMData::create(w * h * 4);
+            if (firstFrame) {
+                const auto hook = afterFirstFrame;
+                lock.unlock();
+                firstFrame(std::make_shared<LMImage>(1u, 32u, w * 4, w, h, QList<LMDataBlock>{frames.first()}, info));
+                if (hook)
+                    hook();
+            }
+            return std::make_shared<LMImage>(1u, 32u, w * 4, w, h, frames, info);
+        }
+        return makeImage(w, h, info);
     }
     LMImagePtr resizeImage(const LMImagePtr &image, const QSizeF &toSize, const kpv::Operation *) const override
     {
@@ -114,6 +129,10 @@ public:
     mutable int baseInfoLoads = 0;
     mutable int resizes = 0;
     std::map<int, int> equivalentFor;
+    // GIFs load this many frames for the fit-in types; after telling the first frame the load runs
+    // afterFirstFrame before it answers the whole animation.
+    int gifFrames = 1;
+    std::function<void()> afterFirstFrame;
 };
 
 class FakeHost : public NavigateControllerHost {

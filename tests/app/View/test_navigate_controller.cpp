@@ -228,6 +228,43 @@ TEST_F(NavTest, FullSizeOnlyWhenZoomedPastTheFitInOrAskedFor)
     EXPECT_TRUE(host->queue.empty());
 }
 
+// An animation shows its first frame while its other frames decode, in the place and at the size
+// of the whole animation, which then takes over from its first frame; a first frame that comes
+// after the animation, or for a file no longer shown, changes nothing.
+TEST_F(NavTest, AnimationShowsItsFirstFrameWhileTheRestDecode)
+{
+    loader.gifFrames = 4;
+    LMImagePtr shownMeanwhile;
+    int firstFrames = 0;
+    loader.afterFirstFrame = [&] {
+        // The current file's animation is asked for first.
+        if (++firstFrames > 1)
+            return;
+        kpv::RunLoop::main().runOnce();
+        shownMeanwhile = view.imageNormal();
+    };
+    open(2, QStringLiteral(".gif"));
+    runLoads();
+    ASSERT_GE(firstFrames, 1);
+    ASSERT_TRUE(shownMeanwhile);
+    EXPECT_EQ(shownMeanwhile->frameDatas().size(), 1);
+    const LMImagePtr whole = controller->curFileInfo()->imageByType(10);
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(whole->frameDatas().size(), 4);
+    EXPECT_EQ(shownMeanwhile->width(), whole->width());
+    EXPECT_EQ(shownMeanwhile->frameDatas().first(), whole->frameDatas().first());
+    // The whole animation is shown and plays from its first frame.
+    EXPECT_EQ(view.imageNormal(), whole);
+    EXPECT_EQ(view.curFrameIdx(), 0);
+    EXPECT_TRUE(view.isFrameSwitchTimerRunning());
+
+    // A late first frame of the shown animation, or one of another file, is not shown.
+    controller->showFirstFrame(paths[0], 10, shownMeanwhile);
+    EXPECT_EQ(view.imageNormal(), whole);
+    controller->showFirstFrame(paths[1], 10, shownMeanwhile);
+    EXPECT_EQ(view.imageNormal(), whole);
+}
+
 TEST_F(NavTest, LoadsAreFiledAndNotRequestedTwice)
 {
     Recorder rec(controller.get());
