@@ -65,6 +65,7 @@ public:
     QString messageText() const;
     LMNormalCustomButton* btnShare() const { return m_btnShare; }
     LMImageView* thumbView(int index) const { return index >= 0 && index < kMaxThumbs ? m_thumbViews[index] : nullptr; }
+    kpv::TextField* thumbName(int index) const { return index >= 0 && index < kMaxThumbs ? m_thumbNames[index] : nullptr; }
     ShareFileDescTextView* descTextView() const { return m_descTextView; }
 
     // ---- Description view delegate ----

@@ -13,6 +13,7 @@
 #include "foundation/Bundle.h"
 
 #include <QFileInfo>
+#include <QFontMetricsF>
 
 #include <algorithm>
 
@@ -154,7 +155,11 @@ void ShareWindowController::beginShareFiles(const QList<ShareFileInfoPtr>& files
         const QImage thumb = base && !info.rawThumb().isNull() ? LMImage::uprightImage(info.rawThumb(), *base)
                                                                : info.rawThumb();
         m_thumbViews[i]->setImage(thumb.isNull() ? nullptr : std::make_shared<kpv::Image>(thumb), 0);
-        m_thumbNames[i]->setStringValue(LMPathString::lastPathComponent(info.filePath().path()));
+        // A name wider than its thumbnail loses its middle, keeping its start and its extension.
+        kpv::TextField* name = m_thumbNames[i];
+        name->setStringValue(QFontMetricsF(name->font().toQFont())
+                                 .elidedText(LMPathString::lastPathComponent(info.filePath().path()), Qt::ElideMiddle,
+                                             name->bounds().width()));
     }
     const qsizetype more = files.size() - kMaxThumbs;
     m_txtMoreFiles->setStringValue(more > 0 ? kpv::Bundle::mainBundle().localizedStringWithFormat(

@@ -170,6 +170,27 @@ TEST_F(ShareTest, SheetShowsEachThumbnailUprightAsTheViewerDoes)
     EXPECT_EQ(sheet.thumbView(1)->image()->bestRepresentation(1.0).size(), QSize(40, 20));
 }
 
+TEST_F(ShareTest, SheetShowsEachFileNameWithinItsThumbnailsWidth)
+{
+    const QString shortName = QStringLiteral("a.png");
+    const QString longName = QStringLiteral("a holiday photo with a rather long name.png");
+    ShareWindowController sheet(config);
+    sheet.beginShareFiles(infos({makeFile(shortName), makeFile(QStringLiteral("turned16.png")), makeFile(longName)}), 2,
+                          nullptr);
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        const kpv::TextField* name = sheet.thumbName(i);
+        ASSERT_TRUE(name);
+        EXPECT_LE(name->attributedStringValueSize().width, name->bounds().width());
+    }
+    // A name that fits is shown whole; a longer one keeps its start and its extension.
+    EXPECT_EQ(sheet.thumbName(0)->stringValue(), shortName);
+    const QString shown = sheet.thumbName(2)->stringValue();
+    EXPECT_NE(shown, longName);
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("a h"))) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith(QStringLiteral(".png"))) << shown.toStdString();
+}
+
 TEST_F(ShareTest, SheetIgnoresNoFilesAndTypesThatAreNotSites)
 {
     ShareWindowController sheet(config);
