@@ -225,6 +225,23 @@ PPNearestRow<Bpp>::PPNearestRow(std::vector<int32_t> from, int64_t sourceEnd) : 
         firstByte_ = *lo;
         dense_ = (*hi - *lo) / 64 <= static_cast<int64_t>(from_.size());
     }
+    if (Bpp == 4 && level_ == PPSimd::AVX2) {
+        // Blocks of eight four-byte targets whose sources lie in the 32 bytes from the first one:
+        // one load and a permutation of its eight words, by the word indices in shuffle_.
+        const int64_t blocks = static_cast<int64_t>(from_.size()) / 8;
+        base_.assign(static_cast<size_t>(blocks), -1);
+        shuffle_.assign(static_cast<size_t>(blocks) * 8, 0);
+        for (int64_t g = 0; g < blocks; ++g) {
+            const int32_t* f = from_.data() + 8 * g;
+            bool fits = f[0] + 32 <= sourceEnd;
+            for (int k = 0; k < 8 && fits; ++k) {
+                fits = f[k] >= f[0] && f[k] - f[0] <= 28;
+                shuffle_[static_cast<size_t>(8 * g + k)] = static_cast<uint8_t>((f[k] - f[0]) / 4);
+            }
+            base_[static_cast<size_t>(g)] = fits ? f[0] : -1;
+        }
+        return;
+    }
     groups_ = static_cast<int64_t>(from_.size()) / kPer;
     base_.assign(static_cast<size_t>(groups_), -1);
     shuffle_.assign(static_cast<size_t>(groups_) * 16, 0x80);

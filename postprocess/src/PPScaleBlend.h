@@ -115,9 +115,11 @@ using PPPlaneRowFn = void (*)(uint8_t* out, const uint8_t* r0, const uint8_t* r1
 // source bytes at groups.base[g] shuffled by groups.shuffle + 16 g; groups whose base is -1 are
 // skipped.
 void PPCopyRowSse41(uint8_t* out, const uint8_t* row, PPRowGroups groups, int64_t count, int bytes);
-// Four-byte samples: n targets, sample k from byte from[k] of the row; groups of four targets (16
-// bytes) as above where they fit, the others one load per sample (AVX2: gathered). The same bytes
-// go to rows target rows, step bytes apart.
+// Four-byte samples: n targets, sample k from byte from[k] of the row, the same bytes into rows
+// target rows, step bytes apart. SSE4.1: groups of four targets (16 bytes) as above where they
+// fit, the others one load per sample. AVX2: blocks of eight targets whose sources lie in the 32
+// bytes at groups.base[b] take one load and a permutation of its words (indices in the 8 bytes at
+// groups.shuffle + 8 b), the others are gathered.
 void PPCopyRow4Sse41(uint8_t* out, int64_t step, int64_t rows, const uint8_t* row, const int32_t* from, int64_t n,
                      PPRowGroups groups, PPRowPrefetch next);
 void PPCopyRow4Avx2(uint8_t* out, int64_t step, int64_t rows, const uint8_t* row, const int32_t* from, int64_t n,

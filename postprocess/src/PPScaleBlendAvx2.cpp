@@ -114,13 +114,12 @@ KPV_TARGET_AVX2 void PPCopyRow4Avx2(uint8_t* out, int64_t step, int64_t rows, co
     int64_t i = 0;
     for (; i + 8 <= n; i += 8) {
         next.before(from, i, 8);
-        const int32_t b0 = groups.base[i / 4], b1 = groups.base[i / 4 + 1];
+        const int32_t base = groups.base[i / 8];
         __m256i px;
-        if (b0 >= 0 && b1 >= 0) {
-            const __m256i bytes = _mm256_inserti128_si256(
-                _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + b0))),
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + b1)), 1);
-            px = _mm256_shuffle_epi8(bytes, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(groups.shuffle + 4 * i)));
+        if (base >= 0) {
+            const __m256i words =
+                _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(groups.shuffle + i)));
+            px = _mm256_permutevar8x32_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + base)), words);
         } else {
             px = _mm256_i32gather_epi32(reinterpret_cast<const int*>(row),
                                         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i)), 1);
