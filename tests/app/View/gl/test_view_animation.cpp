@@ -233,6 +233,42 @@ TEST_F(Animation, FramesAreDrawnWhereKeptPixelsCannotServe)
     EXPECT_EQ(view->drawCount(), draws + 1);
 }
 
+// Pixels put into the kept pixels show at once where they were put, in either byte order, without
+// a drawing; what does not fit exactly (a part of a pixel, another size, outside the view, a part
+// still to be drawn) is refused and changes nothing.
+TEST_F(Animation, KeptPixelsTakeOnlyWhatFitsExactly)
+{
+    view->setImage(viewtest::makeImage(kImageW, kImageH, 0, 0, 1, 2, kDelay), ImageModeNormal);
+    const QImage before = shown();
+    const uint64_t draws = view->drawCount();
+    QImage argb(10, 10, QImage::Format_ARGB32_Premultiplied);
+    argb.fill(QColor(200, 30, 10));
+    QImage rgba(10, 10, QImage::Format_RGBA8888_Premultiplied);
+    rgba.fill(QColor(10, 40, 220));
+
+    // View points run upward: the square 10..20 from the bottom is widget rows 180..189.
+    ASSERT_TRUE(view->replaceKeptPixels(kpv::Rect(10, 10, 10, 10), argb));
+    ASSERT_TRUE(view->replaceKeptPixels(kpv::Rect(30, 10, 10, 10), rgba));
+    QImage img = shown();
+    EXPECT_EQ(img.pixelColor(10, 180), QColor(200, 30, 10));
+    EXPECT_EQ(img.pixelColor(19, 189), QColor(200, 30, 10));
+    EXPECT_EQ(img.pixelColor(20, 189), before.pixelColor(20, 189));
+    EXPECT_EQ(img.pixelColor(9, 185), before.pixelColor(9, 185));
+    EXPECT_EQ(img.pixelColor(35, 185), QColor(10, 40, 220));
+    EXPECT_EQ(view->drawCount(), draws);
+
+    for (const kpv::Rect &r : {kpv::Rect(10.5, 10, 10, 10), kpv::Rect(10, 10, 9, 10), kpv::Rect(295, 10, 10, 10),
+                               kpv::Rect(10, -5, 10, 10)})
+        EXPECT_FALSE(view->replaceKeptPixels(r, argb)) << r.x() << " " << r.y() << " " << r.width();
+    EXPECT_FALSE(view->replaceKeptPixels(kpv::Rect(10, 10, 10, 10), QImage()));
+    EXPECT_FALSE(view->replaceKeptPixels(kpv::Rect(10, 10, 10, 10), argb.convertToFormat(QImage::Format_RGB888)));
+    view->setNeedsDisplay();
+    EXPECT_FALSE(view->replaceKeptPixels(kpv::Rect(50, 10, 10, 10), argb));
+    img = shown();
+    EXPECT_EQ(img.pixelColor(15, 185), QColor(0, 0, 0, 255)); // drawn again: the view's own pixels
+    expectSameFrame(img, expectedFrame(0));
+}
+
 // An animation that is also the fit-in image starts with tiles shared by both sets; the fit-in set
 // keeps showing the first frame while the shown image moves on.
 TEST_F(Animation, SharedFitinTilesKeepTheFirstFrame)
