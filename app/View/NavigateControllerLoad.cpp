@@ -63,7 +63,7 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
     // changed (clearLoadMasks); any still held belong to the current file and keep waiting.
     std::vector<std::shared_ptr<kpv::Operation>> operations;
     std::vector<bool> waits;
-    std::shared_ptr<kpv::Operation> firstPicture, nextPicture;
+    std::shared_ptr<kpv::Operation> quickPicture, firstPicture, nextPicture;
     const int fitinType = fitinImageType();
     for (const NavLoadPlanner::Request &r :
          NavLoadPlanner::requestsForPass(c, n, fitinType, navNext, quick, info, image)) {
@@ -83,7 +83,13 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
         submitOperationForLoadImage(acquireFileInfoByIndex(r.index), r.type, r.high, operations);
         if (operations.size() == made)
             continue;
+        if (r.index == c && r.type == NavLoadPlanner::kSmallThumbType)
+            quickPicture = operations.back();
         if (r.firstPicture) {
+            // The current file's loads take turns on the file: the quick picture goes first, and
+            // the fit-in then finds the file's header read.
+            if (quickPicture)
+                operations.back()->addDependency(quickPicture);
             closeFirstPictureGate(fitinType);
             // A load cancelled before it ran posts no result: its end opens the gate all the same
             // (after any result it posted, which comes first on the main thread).

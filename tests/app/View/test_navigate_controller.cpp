@@ -102,11 +102,12 @@ TEST_F(NavTest, OnlyTheQuickPictureAndTheFitInStartBeforeTheFirstPictureIsOnScre
                 out.push_back(l);
         return out;
     };
-    // The current file's small thumbnail and fit-in start at once, the next file's fit-in once the
-    // current fit-in is decoded; everything else is held.
+    // The current file's small thumbnail starts at once and its fit-in after it (the two take
+    // turns on the file, the quick picture first), the next file's fit-in once the current fit-in
+    // is decoded; everything else is held.
     ASSERT_EQ(host->queue.size(), 3u);
     EXPECT_TRUE(host->queue[0]->dependencies().empty());
-    EXPECT_TRUE(host->queue[1]->dependencies().empty());
+    EXPECT_EQ(host->queue[1]->dependencies(), std::vector<std::shared_ptr<kpv::Operation>>{host->queue[0]});
     EXPECT_EQ(host->queue[2]->dependencies(), std::vector<std::shared_ptr<kpv::Operation>>{host->queue[1]});
     const std::shared_ptr<kpv::Operation> nextPicture = host->queue[2];
     EXPECT_GT(controller->heldLoadCount(), 10u);
