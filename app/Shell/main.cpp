@@ -4,7 +4,9 @@
 #include "Shell/AppDelegate.h"
 #include "Shell/ViewerProgram.h"
 
+#include "Model/LMPhotoLoader.h"
 #include "Model/PublicObject.h"
+#include "View/NavLaunchPicture.h"
 #include "DoveHostRenderSystem.h"
 #include "appkit/OpenGLView.h"
 #include "appkit/SingleInstance.h"
@@ -26,6 +28,10 @@ int main(int argc, char** argv)
     // each worker thread's heap keep the memory of pictures long gone (measured: a higher
     // threshold raises the peak while stepping through large photos by a tenth or more).
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    // The first file's quick picture is made while the rest of the program starts.
+    NavLaunchPicture launchPicture(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString(), [](const QString& path) {
+        return LMImageSourceFactory::platform()->thumbnail(path, LMPhotoLoader::kSmallThumbMaxPixelSize);
+    });
     kpv::OpenGLView::configureSharedContext();
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("kestrane-viewer"));

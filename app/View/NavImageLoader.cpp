@@ -1,6 +1,8 @@
 #include "View/NavImageLoader.h"
 
+#include "Model/LMNavFileInfo.h"
 #include "Model/LMPhotoLoader.h"
+#include "View/NavLaunchPicture.h"
 
 QSizeF NavImageLoader::imageSizeByScaleType(int imageScaleType, const LMFileImgBaseInfoPtr &imageBaseInfo) const
 {
@@ -17,6 +19,15 @@ LMImagePtr NavPhotoLoaderAdapter::loadImage(const LMPathString &path, int imageS
                                             LMFileImgBaseInfoPtr imageBaseInfo, const kpv::Operation *operation,
                                             int *equivalentImageType, const FirstFrameSink &firstFrame) const
 {
+    // The small thumbnail of the file the program was started with was made while it started.
+    NavLaunchPicture *launch = NavLaunchPicture::current();
+    if (launch && imageScaleType == LMNavFileInfo::kSmallThumbType && imageBaseInfo) {
+        if (LMImagePtr quick = LMPhotoLoader::createImageByImageRef(launch->take(*imageBaseInfo), imageBaseInfo)) {
+            if (equivalentImageType)
+                *equivalentImageType = 0;
+            return quick;
+        }
+    }
     return m_loader ? m_loader->loadImage(path, imageScaleType, std::move(imageBaseInfo), true, operation,
                                           equivalentImageType, firstFrame)
                     : nullptr;

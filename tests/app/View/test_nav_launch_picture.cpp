@@ -1,0 +1,141 @@
+// The quick picture made while the program starts: handed once, to the loads of the file it was
+// made of and only while that file is as it was read; a load that asks early waits for it.
+
+#include "View/NavImageLoader.h"
+#include "View/NavLaunchPicture.h"
+
+#include "Model/LMNavFileInfo.h"
+#include "Model/LMPhotoLoader.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+class LaunchPicture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        path = QDir(dir.path()).canonicalPath() + QStringLiteral("/photo.jpg");
+        write("first version");
+    }
+    void write(const QByteArray &bytes)
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    // The file as the viewer describes it when its load starts.
+    LMFileImgBaseInfo describe(const QString &file) const
+    {
+        return LMFileImgBaseInfo(LMPathString(file, false), QStringLiteral("public.jpeg"), 0, QDateTime(),
+                                 QSizeF(40, 30), 1, QVariantMap(), kpv::fileIdentity(file));
+    }
+    static QImage picture(QRgb colour)
+    {
+        QImage image(40, 30, QImage::Format_ARGB32_Premultiplied);
+        image.fill(colour);
+        return image;
+    }
+
+    QTemporaryDir dir;
+    QString path;
+};
+
+TEST_F(LaunchPicture, IsHandedOnceToTheLoadsOfItsFile)
+{
+    NavLaunchPicture launch(path, [](const QString &) { return picture(qRgb(200, 10, 10)); });
+    EXPECT_EQ(NavLaunchPicture::current(), &launch);
+    const QString other = QDir(dir.path()).canonicalPath() + QStringLiteral("/other.jpg");
+    QFile(other).open(QIODevice::WriteOnly);
+    EXPECT_TRUE(launch.take(describe(other)).isNull());
+    const QImage first = launch.take(describe(path));
+    ASSERT_FALSE(first.isNull());
+    EXPECT_EQ(first.pixel(5, 5), qRgb(200, 10, 10));
+    EXPECT_TRUE(launch.take(describe(path)).isNull());
+}
+
+TEST_F(LaunchPicture, AFileNamedAnotherWayIsTheSameFile)
+{
+    const QString link = dir.path() + QStringLiteral("/link.jpg");
+    ASSERT_TRUE(QFile::link(path, link));
+    NavLaunchPicture launch(link, [](const QString &) { return picture(qRgb(1, 2, 3)); });
+    EXPECT_FALSE(launch.take(describe(path)).isNull());
+}
+
+TEST_F(LaunchPicture, AFileChangedSinceItWasReadGetsNoPicture)
+{
+    std::atomic<bool> read{false};
+    NavLaunchPicture launch(path, [&](const QString &) {
+        read = true;
+        return picture(qRgb(1, 2, 3));
+    });
+    while (!read)
+        std::this_thread::yield();
+    write("a longer second version");
+    EXPECT_TRUE(launch.take(describe(path)).isNull());
+}
+
+TEST_F(LaunchPicture, AnEarlyLoadWaitsForThePicture)
+{
+    std::atomic<bool> release{false}, taken{false};
+    NavLaunchPicture launch(path, [&](const QString &) {
+        while (!release)
+            std::this_thread::yield();
+        return picture(qRgb(9, 9, 9));
+    });
+    QImage image;
+    std::thread load([&] {
+        image = launch.take(describe(path));
+        taken = true;
+    });
+    // Whenever the load asked, it cannot have its answer before the picture is made.
+    EXPECT_FALSE(taken);
+    release = true;
+    load.join();
+    EXPECT_FALSE(image.isNull());
+}
+
+TEST_F(LaunchPicture, NothingIsMadeForAFolderOrAMissingFileAndNothingOutlivesIt)
+{
+    int made = 0;
+    {
+        NavLaunchPicture folder(dir.path(), [&](const QString &) { return ++made, picture(0); });
+        NavLaunchPicture missing(dir.path() + QStringLiteral("/gone.jpg"), [&](const QString &) { return ++made, picture(0); });
+        NavLaunchPicture none(QString(), [&](const QString &) { return ++made, picture(0); });
+        EXPECT_EQ(NavLaunchPicture::current(), nullptr);
+        EXPECT_TRUE(missing.take(describe(path)).isNull());
+    }
+    EXPECT_EQ(made, 0);
+    {
+        NavLaunchPicture launch(path, [](const QString &) { return picture(0); });
+    }
+    EXPECT_EQ(NavLaunchPicture::current(), nullptr);
+}
+
+// The photo loader's small thumbnail of that file comes from it, with the file's description.
+TEST_F(LaunchPicture, TheLoaderServesTheSmallThumbnailFromIt)
+{
+    NavLaunchPicture launch(path, [](const QString &) { return picture(qRgb(50, 100, 150)); });
+    NavPhotoLoaderAdapter loader(nullptr);
+    auto base = std::make_shared<const LMFileImgBaseInfo>(describe(path));
+    int equivalent = -1;
+    const LMImagePtr image = loader.loadImage(LMPathString(path, false), LMNavFileInfo::kSmallThumbType, base, nullptr,
+                                              &equivalent, {});
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width(), 40u);
+    EXPECT_EQ(image->originalImgBaseInfo(), base);
+    EXPECT_EQ(equivalent, 0);
+    // Other scale types are the loader's own (none here), and the picture is handed once.
+    EXPECT_FALSE(loader.loadImage(LMPathString(path, false), LMNavFileInfo::kMaxScaleType, base, nullptr, nullptr, {}));
+    EXPECT_FALSE(loader.loadImage(LMPathString(path, false), LMNavFileInfo::kSmallThumbType, base, nullptr, nullptr, {}));
+}
+
+} // namespace
