@@ -187,13 +187,54 @@ PPBlendRowFn rowFunction(int bpp)
     return nullptr;
 }
 
+// The target rows from v on (at most kPPSharedRows, before end) that read three source rows
+// between them, into *s with their rows of src and their weights (the row fractions >> shift);
+// returns their count. Row v's first target pixel is at out, the next row's step bytes on.
+int sharedRun(const PPEngineContext* ctx, const PPPlaneSet& src, int64_t v, int64_t end, int shift, uint8_t* out,
+              int64_t step, PPSharedRows* s)
+{
+    const int64_t y0 = ctx->rowIndex[2 * v], y1 = ctx->rowIndex[2 * v + 1];
+    int64_t third = -1;
+    s->out = out;
+    s->step = step;
+    s->rows = s->split = 1;
+    for (; s->rows < kPPSharedRows && v + s->rows < end; ++s->rows) {
+        const int64_t a = ctx->rowIndex[2 * (v + s->rows)], c = ctx->rowIndex[2 * (v + s->rows) + 1];
+        if (a == y0 && c == y1 && s->split == s->rows)
+            ++s->split;
+        else if (a == y1 && (third < 0 || c == third))
+            third = c;
+        else
+            break;
+    }
+    s->row[0] = src.ptr[0] + y0 * src.pitch[0];
+    s->row[1] = src.ptr[0] + y1 * src.pitch[0];
+    s->row[2] = third < 0 ? s->row[1] : src.ptr[0] + third * src.pitch[0];
+    for (int k = 0; k < s->rows; ++k)
+        s->fy[k] = ctx->rowFrac[v + k] >> shift;
+    return s->rows;
+}
+
 // The blend of target rows that share source rows (four-byte pixels) at the level in force.
-auto sharedRowsFunction() -> decltype(&PPBlendRows4Sse41)
+PPBlendRows4Fn sharedRowsFunction()
 {
 #if KPV_HAVE_X86_SIMD
     switch (PPSimdLevel()) {
     case PPSimd::AVX2: return PPBlendRows4Avx2;
     case PPSimd::SSE41: return PPBlendRows4Sse41;
+    default: break;
+    }
+#endif
+    return nullptr;
+}
+
+// The same for planes.
+PPBlendPlaneRowsFn sharedPlaneRowsFunction()
+{
+#if KPV_HAVE_X86_SIMD
+    switch (PPSimdLevel()) {
+    case PPSimd::AVX2: return PPBlendPlaneRowsAvx2;
+    case PPSimd::SSE41: return PPBlendPlaneRowsSse41;
     default: break;
     }
 #endif
@@ -341,8 +382,7 @@ bool PPBlendBandVector(const PPBand* bp, const PPPlaneSet* dstp, const PPPlaneSe
     const PPRowGroups groups{groupBase.data(), shuffle.data()};
     // Enlarging, neighbouring target rows often read the same two source rows: such rows are blended
     // together when they run left to right.
-    const auto rowsFn = bpp == 4 && du == bpp ? sharedRowsFunction() : nullptr;
-    const bool rowsShared = rowsFn != nullptr;
+    const PPBlendRows4Fn rowsFn = bpp == 4 && du == bpp ? sharedRowsFunction() : nullptr;
     const auto edges = [&](uint8_t* out, const uint8_t* r0, const uint8_t* r1, uint32_t fy) {
         for (int64_t u = b.u0; u < p.ua; ++u)
             blendPixel(out + u * du, r0, r1, ctx, u, fy, bpp);
@@ -354,34 +394,14 @@ bool PPBlendBandVector(const PPBand* bp, const PPPlaneSet* dstp, const PPPlaneSe
         const uint8_t* r1 = src.ptr[0] + ctx->rowIndex[2 * v + 1] * src.pitch[0];
         const uint32_t fy = ctx->rowFrac[v] >> 4;
         uint8_t* out = dst.ptr[0] + base + v * dv;
-#if KPV_HAVE_X86_SIMD
-        // The rows from v on that read the same two source rows (split of them), then those that
-        // read the lower one and the one below it.
-        int shared = 1, split = 1;
-        int64_t third = -1;
-        const int64_t y0 = ctx->rowIndex[2 * v], y1 = ctx->rowIndex[2 * v + 1];
-        while (rowsShared && shared < kPPSharedRows && v + shared < b.v1) {
-            const int64_t a = ctx->rowIndex[2 * (v + shared)], c = ctx->rowIndex[2 * (v + shared) + 1];
-            if (a == y0 && c == y1 && split == shared)
-                ++split;
-            else if (a == y1 && (third < 0 || c == third))
-                third = c;
-            else
-                break;
-            ++shared;
-        }
-        if (shared > 1) {
-            uint32_t fys[kPPSharedRows];
-            const uint8_t* r2 = third < 0 ? r1 : src.ptr[0] + third * src.pitch[0];
-            for (int k = 0; k < shared; ++k) {
-                fys[k] = ctx->rowFrac[v + k] >> 4;
-                edges(out + k * dv, k < split ? r0 : r1, k < split ? r1 : r2, fys[k]);
-            }
-            rowsFn(out + p.ua * du, dv, shared, split, r0, r1, r2, p.off.data(), p.w.data(), n, fys, groups);
-            v += shared - 1;
+        PPSharedRows shared;
+        if (rowsFn && sharedRun(ctx, src, v, b.v1, 4, out + p.ua * du, dv, &shared) > 1) {
+            for (int k = 0; k < shared.rows; ++k)
+                edges(out + k * dv, shared.top(k), shared.bottom(k), shared.fy[k]);
+            rowsFn(shared, p.off.data(), p.w.data(), n, groups);
+            v += shared.rows - 1;
             continue;
         }
-#endif
         edges(out, r0, r1, fy);
         if (du == bpp) {
             row(out + p.ua * du, r0, r1, p.off.data(), p.w.data(), n, fy, groups);
@@ -436,17 +456,32 @@ bool PPBlendPlaneVector(const PPBand* bp, const PPPlaneSet* dstp, const PPPlaneS
         groupBase[static_cast<size_t>(g)] = fits ? static_cast<int32_t>(first) : -1;
     }
     const PPRowGroups groups{groupBase.data(), shuffle.data()};
-    for (int64_t v = b.v0; v < b.v1; ++v) {
-        const uint8_t* r0 = src.ptr[0] + ctx->rowIndex[2 * v] * src.pitch[0];
-        const uint8_t* r1 = src.ptr[0] + ctx->rowIndex[2 * v + 1] * src.pitch[0];
-        const int fy = ctx->rowFrac[v];
-        uint8_t* out = dst.ptr[0] + base + v * dv;
+    // Enlarging, neighbouring target rows that read the same source rows are blended together.
+    const PPBlendPlaneRowsFn rowsFn = du == 1 ? sharedPlaneRowsFunction() : nullptr;
+    const auto edges = [&](uint8_t* out, const uint8_t* r0, const uint8_t* r1, int fy) {
         const auto one = [&](int64_t u) {
             const int64_t c0 = ctx->colIndex[2 * u], c1 = ctx->colIndex[2 * u + 1];
             out[u * du] = static_cast<uint8_t>(ppBlend(r0[c0], r0[c1], r1[c0], r1[c1], ctx->colFrac[u], fy));
         };
         for (int64_t u = b.u0; u < p.ua; ++u)
             one(u);
+        for (int64_t u = p.ub; u < b.u1; ++u)
+            one(u);
+    };
+    for (int64_t v = b.v0; v < b.v1; ++v) {
+        const uint8_t* r0 = src.ptr[0] + ctx->rowIndex[2 * v] * src.pitch[0];
+        const uint8_t* r1 = src.ptr[0] + ctx->rowIndex[2 * v + 1] * src.pitch[0];
+        const int fy = ctx->rowFrac[v];
+        uint8_t* out = dst.ptr[0] + base + v * dv;
+        PPSharedRows shared;
+        if (rowsFn && sharedRun(ctx, src, v, b.v1, 0, out + p.ua, dv, &shared) > 1) {
+            for (int k = 0; k < shared.rows; ++k)
+                edges(out + k * dv, shared.top(k), shared.bottom(k), static_cast<int>(shared.fy[k]));
+            rowsFn(shared, p.off.data(), fx, n, groups);
+            v += shared.rows - 1;
+            continue;
+        }
+        edges(out, r0, r1, fy);
         if (du == 1) {
             row(out + p.ua, r0, r1, p.off.data(), fx, n, static_cast<uint32_t>(fy), groups);
         } else {
@@ -454,8 +489,6 @@ bool PPBlendPlaneVector(const PPBand* bp, const PPPlaneSet* dstp, const PPPlaneS
             for (int64_t i = 0; i < n; ++i)
                 out[(p.ua + i) * du] = scratch[static_cast<size_t>(i)];
         }
-        for (int64_t u = p.ub; u < b.u1; ++u)
-            one(u);
     }
     g_vectorPixels.fetch_add(n * (b.v1 - b.v0), std::memory_order_relaxed);
     return true;

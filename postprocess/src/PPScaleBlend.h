@@ -134,16 +134,30 @@ void PPBlendRow3Sse41(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const 
                       int64_t n, uint32_t fy, PPRowGroups groups);
 void PPBlendRow4Avx2(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off, const uint32_t* w,
                      int64_t n, uint32_t fy, PPRowGroups groups);
-// Up to kPPSharedRows target rows of four-byte pixels, step bytes apart, that read three source
-// rows between them (enlarging): rows [0, split) read r0 and r1, the rest r1 and r2; row k has the
-// lower row's weight fy[k]. The horizontal sums of each source row are formed once for all of them.
+// Up to kPPSharedRows target rows, step bytes apart, that read three source rows between them
+// (enlarging): rows [0, split) read row[0] and row[1], the rest row[1] and row[2]; row k has the
+// lower row's weight fy[k]. The shared-rows blends form the horizontal sums of each source row once
+// for all of them: for four-byte pixels with the weights and windows of the pair rows, for planes
+// with those of the plane rows.
 constexpr int kPPSharedRows = 4;
-void PPBlendRows4Sse41(uint8_t* out, int64_t step, int rows, int split, const uint8_t* r0, const uint8_t* r1,
-                       const uint8_t* r2, const int32_t* off, const uint32_t* w, int64_t n, const uint32_t* fy,
-                       PPRowGroups groups);
-void PPBlendRows4Avx2(uint8_t* out, int64_t step, int rows, int split, const uint8_t* r0, const uint8_t* r1,
-                      const uint8_t* r2, const int32_t* off, const uint32_t* w, int64_t n, const uint32_t* fy,
-                      PPRowGroups groups);
+struct PPSharedRows {
+    uint8_t* out = nullptr;
+    int64_t step = 0;
+    int rows = 1, split = 1;
+    const uint8_t* row[3] = {};
+    uint32_t fy[kPPSharedRows] = {};
+    const uint8_t* top(int k) const { return row[k < split ? 0 : 1]; }
+    const uint8_t* bottom(int k) const { return row[k < split ? 1 : 2]; }
+};
+using PPBlendRows4Fn = void (*)(const PPSharedRows& s, const int32_t* off, const uint32_t* w, int64_t n,
+                                PPRowGroups groups);
+using PPBlendPlaneRowsFn = void (*)(const PPSharedRows& s, const int32_t* off, const int32_t* fx, int64_t n,
+                                    PPRowGroups groups);
+void PPBlendRows4Sse41(const PPSharedRows& s, const int32_t* off, const uint32_t* w, int64_t n, PPRowGroups groups);
+void PPBlendRows4Avx2(const PPSharedRows& s, const int32_t* off, const uint32_t* w, int64_t n, PPRowGroups groups);
+void PPBlendPlaneRowsSse41(const PPSharedRows& s, const int32_t* off, const int32_t* fx, int64_t n,
+                           PPRowGroups groups);
+void PPBlendPlaneRowsAvx2(const PPSharedRows& s, const int32_t* off, const int32_t* fx, int64_t n, PPRowGroups groups);
 void PPBlendRow3Avx2(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off, const uint32_t* w,
                      int64_t n, uint32_t fy, PPRowGroups groups);
 #endif

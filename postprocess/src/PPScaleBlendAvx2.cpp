@@ -88,22 +88,68 @@ KPV_TARGET_AVX2 inline __m256i planeWindows8(const uint8_t* row, const int32_t* 
     return _mm256_inserti128_si256(_mm256_castsi128_si256(ppWord4(row, off + i)), ppWord4(row, off + i + 4), 1);
 }
 
-// Eight target samples of a plane: the arithmetic of ppPlaneFour on both halves at once.
-KPV_TARGET_AVX2 inline __m256i planeEight(const uint8_t* r0, const uint8_t* r1, const int32_t* off, const int32_t* fxs,
-                                          int64_t i, PPRowGroups g, __m256i fy)
+// The horizontal and vertical steps of ppPlaneAcross and ppPlaneDown on both halves at once.
+KPV_TARGET_AVX2 inline __m256i planeAcross8(__m256i w, __m256i fx)
 {
-    const __m256i w0 = planeWindows8(r0, off, i, g), w1 = planeWindows8(r1, off, i, g);
-    const __m256i fx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(fxs + i));
-    const __m256i byte = _mm256_set1_epi32(0xFF);
-    const __m256i a = _mm256_and_si256(_mm256_srli_epi32(w0, 16), byte), b = _mm256_srli_epi32(w0, 24);
-    const __m256i c = _mm256_and_si256(_mm256_srli_epi32(w1, 16), byte), d = _mm256_srli_epi32(w1, 24);
-    const __m256i top = _mm256_add_epi32(_mm256_slli_epi32(a, 16), _mm256_mullo_epi32(_mm256_sub_epi32(b, a), fx));
-    const __m256i bottom = _mm256_add_epi32(_mm256_slli_epi32(c, 16), _mm256_mullo_epi32(_mm256_sub_epi32(d, c), fx));
+    const __m256i a = _mm256_and_si256(_mm256_srli_epi32(w, 16), _mm256_set1_epi32(0xFF)), b = _mm256_srli_epi32(w, 24);
+    return _mm256_add_epi32(_mm256_slli_epi32(a, 16), _mm256_mullo_epi32(_mm256_sub_epi32(b, a), fx));
+}
+
+KPV_TARGET_AVX2 inline __m256i planeDown8(__m256i top, __m256i bottom, __m256i fy)
+{
     const __m256i diff = _mm256_sub_epi32(bottom, top);
     const __m256i even = _mm256_srli_epi64(_mm256_mul_epi32(diff, fy), 16);
     const __m256i odd = _mm256_slli_epi64(_mm256_mul_epi32(_mm256_srli_epi64(diff, 32), fy), 16);
     const __m256i step = _mm256_blend_epi16(even, odd, 0xCC);
     return _mm256_srai_epi32(_mm256_add_epi32(_mm256_add_epi32(top, step), _mm256_set1_epi32(32768)), 16);
+}
+
+// Eight target samples of a plane: the arithmetic of ppPlaneFour on both halves at once.
+KPV_TARGET_AVX2 inline __m256i planeEight(const uint8_t* r0, const uint8_t* r1, const int32_t* off, const int32_t* fxs,
+                                          int64_t i, PPRowGroups g, __m256i fy)
+{
+    const __m256i fx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(fxs + i));
+    return planeDown8(planeAcross8(planeWindows8(r0, off, i, g), fx), planeAcross8(planeWindows8(r1, off, i, g), fx),
+                      fy);
+}
+
+// Sixteen target samples (two registers of eight, in order) as bytes.
+KPV_TARGET_AVX2 inline __m128i planeBytes(__m256i a, __m256i b)
+{
+    // Halves (0-3, 8-11 | 4-7, 12-15) after the packs; the permutation restores the order.
+    const __m256i px = _mm256_packus_epi32(a, b);
+    return _mm256_castsi256_si128(
+        _mm256_permutevar8x32_epi32(_mm256_packus_epi16(px, px), _mm256_setr_epi32(0, 4, 1, 5, 0, 4, 1, 5)));
+}
+
+// PPBlendPlaneRowsAvx2 for fixed counts: sixteen target samples per step, the horizontal steps of
+// each source row formed once for all rows.
+template <int Rows, int Split>
+KPV_TARGET_AVX2 int64_t planeRows(PPSharedRows s, const int32_t* off, const int32_t* fxs, int64_t n,
+                                  PPRowGroups groups)
+{
+    __m256i fy[Rows];
+    for (int k = 0; k < Rows; ++k)
+        fy[k] = _mm256_set1_epi32(static_cast<int>(s.fy[k]));
+    const uint8_t *r0 = s.row[0], *r1 = s.row[1], *r2 = s.row[2];
+    int64_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        __m256i s0[2], s1[2], s2[2];
+        for (int h = 0; h < 2; ++h) {
+            const __m256i fx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(fxs + i + 8 * h));
+            s0[h] = planeAcross8(planeWindows8(r0, off, i + 8 * h, groups), fx);
+            s1[h] = planeAcross8(planeWindows8(r1, off, i + 8 * h, groups), fx);
+            if constexpr (Split < Rows)
+                s2[h] = planeAcross8(planeWindows8(r2, off, i + 8 * h, groups), fx);
+        }
+        for (int k = 0; k < Rows; ++k) {
+            const __m256i* top = k < Split ? s0 : s1;
+            const __m256i* bottom = k < Split ? s1 : s2;
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(s.out + k * s.step + i),
+                             planeBytes(planeDown8(top[0], bottom[0], fy[k]), planeDown8(top[1], bottom[1], fy[k])));
+        }
+    }
+    return i;
 }
 
 } // namespace
@@ -140,17 +186,27 @@ KPV_TARGET_AVX2 void PPBlendPlaneRowAvx2(uint8_t* out, const uint8_t* r0, const 
     const __m256i fy = _mm256_set1_epi32(static_cast<int>(fyIn));
     int64_t i = 0;
     for (; i + 16 <= n; i += 16) {
-        // Halves (0-3, 8-11 | 4-7, 12-15) after the packs; the permutation restores the order.
-        const __m256i px = _mm256_packus_epi32(planeEight(r0, r1, off, fx, i, groups, fy),
-                                               planeEight(r0, r1, off, fx, i + 8, groups, fy));
-        const __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(px, px),
-                                                          _mm256_setr_epi32(0, 4, 1, 5, 0, 4, 1, 5));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm256_castsi256_si128(bytes));
+        const __m256i a = planeEight(r0, r1, off, fx, i, groups, fy);
+        const __m256i b = planeEight(r0, r1, off, fx, i + 8, groups, fy);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), planeBytes(a, b));
     }
     if (i < n) {
         const PPRowGroups rest{groups.base + i / 4, groups.shuffle + 4 * i};
         PPBlendPlaneRowSse41(out + i, r0, r1, off + i, fx + i, n - i, fyIn, rest);
     }
+}
+
+KPV_TARGET_AVX2 void PPBlendPlaneRowsAvx2(const PPSharedRows& s, const int32_t* off, const int32_t* fx, int64_t n,
+                                          PPRowGroups groups)
+{
+    const auto blend = [&]<int Rows, int Split>() KPV_TARGET_AVX2 {
+        return planeRows<Rows, Split>(s, off, fx, n, groups);
+    };
+    ppBlendSharedRows(s, blend, [&](int k, int64_t done) {
+        if (done < n)
+            PPBlendPlaneRowAvx2(s.out + k * s.step + done, s.top(k), s.bottom(k), off + done, fx + done, n - done,
+                               s.fy[k], PPRowGroups{groups.base + done / 4, groups.shuffle + 4 * done});
+    });
 }
 
 KPV_TARGET_AVX2 void PPBlendRow4Avx2(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
@@ -170,14 +226,14 @@ namespace {
 
 // PPBlendRows4Avx2 for fixed counts, so that the weights and sums stay in registers.
 template <int Rows, int Split>
-KPV_TARGET_AVX2 int64_t blendRows(uint8_t* out, int64_t step, const uint8_t* r0, const uint8_t* r1, const uint8_t* r2,
-                                  const int32_t* off, const uint32_t* w, int64_t n, const uint32_t* fys,
+KPV_TARGET_AVX2 int64_t blendRows(PPSharedRows s, const int32_t* off, const uint32_t* w, int64_t n,
                                   PPRowGroups groups)
 {
     const __m128i shuffle = ppPairShuffle(4);
     __m256i fy[Rows];
     for (int k = 0; k < Rows; ++k)
-        fy[k] = _mm256_set1_epi32(static_cast<int>(fys[k]));
+        fy[k] = _mm256_set1_epi32(static_cast<int>(s.fy[k]));
+    const uint8_t *r0 = s.row[0], *r1 = s.row[1], *r2 = s.row[2];
     int64_t i = 0;
     for (; i + 8 <= n; i += 8) {
         __m256i s0[4], s1[4], s2[4];
@@ -189,7 +245,7 @@ KPV_TARGET_AVX2 int64_t blendRows(uint8_t* out, int64_t step, const uint8_t* r0,
         for (int k = 0; k < Rows; ++k) {
             const __m256i* top = k < Split ? s0 : s1;
             const __m256i* bottom = k < Split ? s1 : s2;
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k * step + 4 * i),
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(s.out + k * s.step + 4 * i),
                                 packEight(vertical(top[0], bottom[0], fy[k]), vertical(top[1], bottom[1], fy[k]),
                                           vertical(top[2], bottom[2], fy[k]), vertical(top[3], bottom[3], fy[k])));
         }
@@ -199,14 +255,17 @@ KPV_TARGET_AVX2 int64_t blendRows(uint8_t* out, int64_t step, const uint8_t* r0,
 
 } // namespace
 
-KPV_TARGET_AVX2 void PPBlendRows4Avx2(uint8_t* out, int64_t step, int rows, int split, const uint8_t* r0,
-                                      const uint8_t* r1, const uint8_t* r2, const int32_t* off, const uint32_t* w,
-                                      int64_t n, const uint32_t* fy, PPRowGroups groups)
+KPV_TARGET_AVX2 void PPBlendRows4Avx2(const PPSharedRows& s, const int32_t* off, const uint32_t* w, int64_t n,
+                                      PPRowGroups groups)
 {
     const auto blend = [&]<int Rows, int Split>() KPV_TARGET_AVX2 {
-        return blendRows<Rows, Split>(out, step, r0, r1, r2, off, w, n, fy, groups);
+        return blendRows<Rows, Split>(s, off, w, n, groups);
     };
-    ppBlendSharedRows(out, step, rows, split, r0, r1, r2, off, w, n, fy, groups, blend);
+    ppBlendSharedRows(s, blend, [&](int k, int64_t done) {
+        if (done < n)
+            PPBlendRow4Sse41(s.out + k * s.step + 4 * done, s.top(k), s.bottom(k), off + done, w + 4 * done, n - done,
+                             s.fy[k], PPRowGroups{groups.base + done / 2, groups.shuffle + 16 * done});
+    });
 }
 
 KPV_TARGET_AVX2 void PPBlendRow3Avx2(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,

@@ -43,17 +43,19 @@ KPV_TARGET_SSE41 inline __m128i ppWord4(const uint8_t* row, const int32_t* off)
     return _mm_setr_epi32(ppWord(row + off[0]), ppWord(row + off[1]), ppWord(row + off[2]), ppWord(row + off[3]));
 }
 
-// Four target samples of a plane from their windows in both rows, in 32-bit lanes. Per lane: the
-// horizontal blends top and bottom (left << 16 plus the difference times fx, below 2^24), then the
-// portable rounding of top + (bottom - top) * fy / 65536, whose product needs 40 bits: it is formed
-// in 64-bit halves and shifted back, the even and odd lanes apart.
-KPV_TARGET_SSE41 inline __m128i ppPlaneFour(__m128i w0, __m128i w1, __m128i fx, __m128i fy)
+// The horizontal step of four target samples of a plane from their windows in one row, in 32-bit
+// lanes: left << 16 plus the difference times fx, below 2^24.
+KPV_TARGET_SSE41 inline __m128i ppPlaneAcross(__m128i w, __m128i fx)
 {
-    const __m128i byte = _mm_set1_epi32(0xFF);
-    const __m128i a = _mm_and_si128(_mm_srli_epi32(w0, 16), byte), b = _mm_srli_epi32(w0, 24);
-    const __m128i c = _mm_and_si128(_mm_srli_epi32(w1, 16), byte), d = _mm_srli_epi32(w1, 24);
-    const __m128i top = _mm_add_epi32(_mm_slli_epi32(a, 16), _mm_mullo_epi32(_mm_sub_epi32(b, a), fx));
-    const __m128i bottom = _mm_add_epi32(_mm_slli_epi32(c, 16), _mm_mullo_epi32(_mm_sub_epi32(d, c), fx));
+    const __m128i a = _mm_and_si128(_mm_srli_epi32(w, 16), _mm_set1_epi32(0xFF)), b = _mm_srli_epi32(w, 24);
+    return _mm_add_epi32(_mm_slli_epi32(a, 16), _mm_mullo_epi32(_mm_sub_epi32(b, a), fx));
+}
+
+// The vertical step from the horizontal steps of both rows: the portable rounding of top + (bottom
+// - top) * fy / 65536, whose product needs 40 bits: it is formed in 64-bit halves and shifted back,
+// the even and odd lanes apart.
+KPV_TARGET_SSE41 inline __m128i ppPlaneDown(__m128i top, __m128i bottom, __m128i fy)
+{
     const __m128i diff = _mm_sub_epi32(bottom, top);
     const __m128i even = _mm_srli_epi64(_mm_mul_epi32(diff, fy), 16);
     const __m128i odd = _mm_slli_epi64(_mm_mul_epi32(_mm_srli_epi64(diff, 32), fy), 16);
@@ -61,17 +63,20 @@ KPV_TARGET_SSE41 inline __m128i ppPlaneFour(__m128i w0, __m128i w1, __m128i fx, 
     return _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(top, step), _mm_set1_epi32(32768)), 16);
 }
 
-// The target rows of PPBlendRows4* that share source rows. Blend is a callable template
-// <Rows, Split> for 2 to 4 rows (split of them, at least one, reading the first two source rows)
-// that makes the first pixels of every row and returns their count; the rest of each row, and rows
-// in counts it has no instance for, go through the SSE4.1 row one row at a time.
-template <typename Blend>
-inline void ppBlendSharedRows(uint8_t* out, int64_t step, int rows, int split, const uint8_t* r0, const uint8_t* r1,
-                              const uint8_t* r2, const int32_t* off, const uint32_t* w, int64_t n, const uint32_t* fy,
-                              PPRowGroups groups, Blend&& blend)
+// Four target samples of a plane from their windows in both rows, in 32-bit lanes.
+KPV_TARGET_SSE41 inline __m128i ppPlaneFour(__m128i w0, __m128i w1, __m128i fx, __m128i fy)
+{
+    return ppPlaneDown(ppPlaneAcross(w0, fx), ppPlaneAcross(w1, fx), fy);
+}
+
+// Target rows that share source rows (PPSharedRows). Blend is a callable template <Rows, Split>
+// for 2 to 4 rows that makes the first pixels of every row and returns their count; rest(k, done)
+// makes the rest of row k from done on, and all of each row in counts Blend has no instance for.
+template <typename Blend, typename Rest>
+inline void ppBlendSharedRows(const PPSharedRows& s, Blend&& blend, Rest&& rest)
 {
     int64_t done = 0;
-    switch (rows * 8 + split) {
+    switch (s.rows * 8 + s.split) {
     case 2 * 8 + 1: done = blend.template operator()<2, 1>(); break;
     case 2 * 8 + 2: done = blend.template operator()<2, 2>(); break;
     case 3 * 8 + 1: done = blend.template operator()<3, 1>(); break;
@@ -83,11 +88,8 @@ inline void ppBlendSharedRows(uint8_t* out, int64_t step, int rows, int split, c
     case 4 * 8 + 4: done = blend.template operator()<4, 4>(); break;
     default: break;
     }
-    if (done < n)
-        for (int k = 0; k < rows; ++k)
-            PPBlendRow4Sse41(out + k * step + 4 * done, k < split ? r0 : r1, k < split ? r1 : r2, off + done,
-                             w + 4 * done, n - done, fy[k],
-                             PPRowGroups{groups.base + done / 2, groups.shuffle + 16 * done});
+    for (int k = 0; k < s.rows; ++k)
+        rest(k, done);
 }
 
 #endif

@@ -58,14 +58,14 @@ KPV_TARGET_SSE41 inline __m128i blendTwo(const uint8_t* r0, const uint8_t* r1, c
 // PPBlendRows4Sse41 for fixed counts: four target pixels per step, the sums of each source row
 // formed once for all rows.
 template <int Rows, int Split>
-KPV_TARGET_SSE41 int64_t blendRows(uint8_t* out, int64_t step, const uint8_t* r0, const uint8_t* r1,
-                                   const uint8_t* r2, const int32_t* off, const uint32_t* w, int64_t n,
-                                   const uint32_t* fys, PPRowGroups groups)
+KPV_TARGET_SSE41 int64_t blendRows(PPSharedRows s, const int32_t* off, const uint32_t* w, int64_t n,
+                                   PPRowGroups groups)
 {
     const __m128i shuffle = ppPairShuffle(4);
     __m128i fy[Rows];
     for (int k = 0; k < Rows; ++k)
-        fy[k] = _mm_set1_epi32(static_cast<int>(fys[k]));
+        fy[k] = _mm_set1_epi32(static_cast<int>(s.fy[k]));
+    const uint8_t *r0 = s.row[0], *r1 = s.row[1], *r2 = s.row[2];
     int64_t i = 0;
     for (; i + 4 <= n; i += 4) {
         __m128i s0[4], s1[4], s2[4];
@@ -81,7 +81,7 @@ KPV_TARGET_SSE41 int64_t blendRows(uint8_t* out, int64_t step, const uint8_t* r0
             const __m128i px = _mm_packus_epi16(
                 _mm_packus_epi32(vertical(top[0], bottom[0], fy[k]), vertical(top[1], bottom[1], fy[k])),
                 _mm_packus_epi32(vertical(top[2], bottom[2], fy[k]), vertical(top[3], bottom[3], fy[k])));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k * step + 4 * i), px);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(s.out + k * s.step + 4 * i), px);
         }
     }
     return i;
@@ -131,7 +131,54 @@ KPV_TARGET_SSE41 inline __m128i planeWindows(const uint8_t* row, const int32_t* 
     return ppWord4(row, off);
 }
 
+// PPBlendPlaneRowsSse41 for fixed counts: eight target samples per step, the horizontal steps of
+// each source row formed once for all rows.
+template <int Rows, int Split>
+KPV_TARGET_SSE41 int64_t planeRows(PPSharedRows s, const int32_t* off, const int32_t* fxs, int64_t n,
+                                   PPRowGroups groups)
+{
+    __m128i fy[Rows];
+    for (int k = 0; k < Rows; ++k)
+        fy[k] = _mm_set1_epi32(static_cast<int>(s.fy[k]));
+    const uint8_t *r0 = s.row[0], *r1 = s.row[1], *r2 = s.row[2];
+    int64_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        __m128i s0[2], s1[2], s2[2];
+        for (int h = 0; h < 2; ++h) {
+            const int64_t j = i + 4 * h;
+            const int32_t base = groups.base[j / 4];
+            const uint8_t* shuffle = groups.shuffle + 4 * j;
+            const __m128i fx = _mm_loadu_si128(reinterpret_cast<const __m128i*>(fxs + j));
+            s0[h] = ppPlaneAcross(planeWindows(r0, off + j, base, shuffle), fx);
+            s1[h] = ppPlaneAcross(planeWindows(r1, off + j, base, shuffle), fx);
+            if constexpr (Split < Rows)
+                s2[h] = ppPlaneAcross(planeWindows(r2, off + j, base, shuffle), fx);
+        }
+        for (int k = 0; k < Rows; ++k) {
+            const __m128i* top = k < Split ? s0 : s1;
+            const __m128i* bottom = k < Split ? s1 : s2;
+            const __m128i px =
+                _mm_packus_epi32(ppPlaneDown(top[0], bottom[0], fy[k]), ppPlaneDown(top[1], bottom[1], fy[k]));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(s.out + k * s.step + i), _mm_packus_epi16(px, px));
+        }
+    }
+    return i;
+}
+
 } // namespace
+
+KPV_TARGET_SSE41 void PPBlendPlaneRowsSse41(const PPSharedRows& s, const int32_t* off, const int32_t* fx, int64_t n,
+                                            PPRowGroups groups)
+{
+    const auto blend = [&]<int Rows, int Split>() KPV_TARGET_SSE41 {
+        return planeRows<Rows, Split>(s, off, fx, n, groups);
+    };
+    ppBlendSharedRows(s, blend, [&](int k, int64_t done) {
+        if (done < n)
+            PPBlendPlaneRowSse41(s.out + k * s.step + done, s.top(k), s.bottom(k), off + done, fx + done, n - done,
+                               s.fy[k], PPRowGroups{groups.base + done / 4, groups.shuffle + 4 * done});
+    });
+}
 
 KPV_TARGET_SSE41 void PPBlendPlaneRowSse41(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,
                                            const int32_t* fx, int64_t n, uint32_t fyIn, PPRowGroups groups)
@@ -196,14 +243,17 @@ KPV_TARGET_SSE41 void PPBlendRow4Sse41(uint8_t* out, const uint8_t* r0, const ui
     blendRow<4>(out, r0, r1, off, w, n, fy, groups);
 }
 
-KPV_TARGET_SSE41 void PPBlendRows4Sse41(uint8_t* out, int64_t step, int rows, int split, const uint8_t* r0,
-                                        const uint8_t* r1, const uint8_t* r2, const int32_t* off, const uint32_t* w,
-                                        int64_t n, const uint32_t* fy, PPRowGroups groups)
+KPV_TARGET_SSE41 void PPBlendRows4Sse41(const PPSharedRows& s, const int32_t* off, const uint32_t* w, int64_t n,
+                                        PPRowGroups groups)
 {
     const auto blend = [&]<int Rows, int Split>() KPV_TARGET_SSE41 {
-        return blendRows<Rows, Split>(out, step, r0, r1, r2, off, w, n, fy, groups);
+        return blendRows<Rows, Split>(s, off, w, n, groups);
     };
-    ppBlendSharedRows(out, step, rows, split, r0, r1, r2, off, w, n, fy, groups, blend);
+    ppBlendSharedRows(s, blend, [&](int k, int64_t done) {
+        if (done < n)
+            PPBlendRow4Sse41(s.out + k * s.step + 4 * done, s.top(k), s.bottom(k), off + done, w + 4 * done, n - done,
+                             s.fy[k], PPRowGroups{groups.base + done / 2, groups.shuffle + 16 * done});
+    });
 }
 
 

@@ -278,15 +278,16 @@ TEST(VectorResample, NearestRowsRepeatedAndSkipped)
     matchPortable(jobs, 41);
 }
 
-// Enlarging four-byte pixels, neighbouring target rows that read the same two source rows are
-// blended together (two to four at a time): factors that give runs of each length, rows bottom to
-// top, wide enough rows for full register groups and a few pixels over, and a source rectangle.
+// Enlarging four-byte pixels and planes, neighbouring target rows that read the same source rows
+// (two, or three between them) are blended together, two to four at a time: factors that give runs
+// of each kind, rows bottom to top, rows wide enough for full register groups and a few pixels
+// over, and a source rectangle.
 TEST(VectorResample, BilinearRowsSharingSourceRows)
 {
     std::vector<Job> jobs;
     const MInt64 sizes[][4] = {{64, 12, 96, 18},  {61, 9, 122, 18},  {40, 5, 121, 15},  {33, 4, 133, 16},
                                {70, 21, 140, 43}, {19, 7, 133, 61},  {128, 3, 131, 11}, {67, 30, 67, 31}};
-    for (MInt64 id : {kRGBA, kRGBA2})
+    for (MInt64 id : {kRGBA, kRGBA2, kGrey, kI420, kNV12})
         for (const auto& size : sizes)
             for (MInt64 orientation : {0, 2, 4, 6}) {
                 Job job = sizedJob(id, size, orientation, PP_RESAMPLE_BILINEAR);
