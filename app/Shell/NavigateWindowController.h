@@ -51,6 +51,10 @@ public:
     void checkShowHide();
 
     void updateThumbWithRotateAngle();
+    // The picture the thumbnail view is given and the file's turn to add to the view's. The
+    // thumbnail view only turns and flips what it is given, so a mirrored file (orientations 2,
+    // 4, 5 and 7) is given upright with no turn; any other keeps its stored pixels and its turn.
+    static QImage thumbPicture(const LMImage& image, double* orientationAngle);
     void updateWindowFrameByCurFile();
     void updateImageVisibleRect();
     void moveImageByTrackRect(const kpv::Rect& trackRect);

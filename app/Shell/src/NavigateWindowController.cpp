@@ -203,9 +203,7 @@ void NavigateWindowController::updateThumbWithRotateAngle()
                 recomputeFrame = m_lastThumbRotateAngle.angleRotate() != viewAngle.angleRotate();
             }
             m_lastThumbImage = image;
-            picture = std::make_shared<kpv::Image>(image->convertToImage());
-            if (image->originalImgBaseInfo())
-                orientation = image->originalImgBaseInfo()->orientationAngle();
+            picture = std::make_shared<kpv::Image>(thumbPicture(*image, &orientation));
         }
     }
     if (recomputeFrame)
@@ -213,6 +211,16 @@ void NavigateWindowController::updateThumbWithRotateAngle()
     m_imageViewThumb->setImage(picture, viewAngle.angleByIncreaseAngle(orientation).normalizeAngle());
     m_lastThumbRotateAngle = viewAngle;
     updateImageVisibleRect();
+}
+
+QImage NavigateWindowController::thumbPicture(const LMImage& image, double* orientationAngle)
+{
+    const LMFileImgBaseInfoPtr info = image.originalImgBaseInfo();
+    *orientationAngle = info ? double(info->orientationAngle()) : 0;
+    if (!info || !info->isOrientationMirrored())
+        return image.convertToImage();
+    *orientationAngle = 0;
+    return LMImage::uprightImage(image.convertToImage(), *info);
 }
 
 void NavigateWindowController::updateWindowFrameByCurFile()

@@ -1,8 +1,13 @@
 // The Navigation panel's arithmetic: thumbnail placement, the view-to-thumbnail map, the panel
-// size for the image's aspect, the visible frame and panning by the frame.
+// size for the image's aspect, the visible frame and panning by the frame, and the thumbnail shown
+// as the main view shows the photo.
 #include "Shell/NavigateWindowGeometry.h"
 
 #include "Shell/LM3DRotateImageView.h"
+#include "Shell/NavigateWindowController.h"
+
+#include "Model/LMFileImgBaseInfo.h"
+#include "Model/LMImage.h"
 
 #include <gtest/gtest.h>
 
@@ -71,5 +76,46 @@ TEST(NavigateThumbnailView, TurnSwapsTheAspectAndFlipsKeepIt)
     view.setImage(nullptr, LMImageRotateAngle());
     EXPECT_EQ(view.imageRect(), kpv::Rect(0, 30, 120, 60));
     EXPECT_FALSE(view.renderToImage().isNull());
+}
+}  // namespace
+
+namespace {
+// The panel's thumbnail shows the photo as the main view does, the mirrored orientations (2, 4,
+// 5 and 7) included: the corner that holds the stored picture's top-left block, from the meaning
+// of each orientation number.
+TEST(NavigateThumbnailView, ThumbnailOfEveryOrientationShowsThePhotoAsTheViewDoes)
+{
+    enum Corner { TopLeft, TopRight, BottomRight, BottomLeft };
+    const Corner expected[9] = {TopLeft, TopLeft, TopRight, BottomRight, BottomLeft,
+                                TopLeft, TopRight, BottomRight, BottomLeft};
+    QImage stored(80, 40, QImage::Format_RGB32);
+    stored.fill(Qt::blue);
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 20; ++x)
+            stored.setPixel(x, y, qRgb(255, 0, 0));
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        SCOPED_TRACE(orientation);
+        const auto info = std::make_shared<LMFileImgBaseInfo>(LMPathString(QStringLiteral("/p.jpg"), false),
+                                                              QStringLiteral("public.jpeg"), 0, QDateTime(),
+                                                              QSizeF(80, 40), orientation, QVariantMap());
+        double turn = -1;
+        const QImage picture = NavigateWindowController::thumbPicture(LMImage(stored, info), &turn);
+        LM3DRotateImageView view(kpv::Rect(0, 0, 160, 160));
+        view.setImageScaling(3);
+        view.setImage(std::make_shared<kpv::Image>(picture), LMImageRotateAngle().angleByIncreaseAngle(turn));
+        const QImage shot = view.renderToImage(1.0);
+        const kpv::Rect r = view.imageRect();
+        ASSERT_FALSE(r.isEmpty());
+        // Upright, the photo is portrait for orientations 5 to 8.
+        EXPECT_EQ(r.height() > r.width(), orientation >= 5);
+        // The picture is centred, so its rectangle reads the same from the top as from the bottom.
+        const double left = r.minX() + r.width() / 8, right = r.maxX() - r.width() / 8;
+        const double top = 160 - r.maxY() + r.height() / 8, bottom = 160 - r.minY() - r.height() / 8;
+        const QPointF corners[4] = {{left, top}, {right, top}, {right, bottom}, {left, bottom}};
+        for (int c = 0; c < 4; ++c) {
+            const QRgb p = shot.pixel(int(corners[c].x() * shot.width() / 160), int(corners[c].y() * shot.height() / 160));
+            EXPECT_EQ(qRed(p) > 128 && qBlue(p) < 128, c == expected[orientation]) << "corner " << c;
+        }
+    }
 }
 }  // namespace
