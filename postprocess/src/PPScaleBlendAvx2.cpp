@@ -154,9 +154,14 @@ KPV_TARGET_AVX2 int64_t planeRows(PPSharedRows s, const int32_t* off, const int3
 
 } // namespace
 
-KPV_TARGET_AVX2 void PPCopyRow4Avx2(uint8_t* out, int64_t step, int64_t rows, const uint8_t* row, const int32_t* from,
-                                    int64_t n, PPRowGroups groups, PPRowPrefetch next)
+namespace {
+
+// PPCopyRow4Avx2 with the count of rows fixed (Rows > 0) or as given (Rows = 0).
+template <int Rows>
+KPV_TARGET_AVX2 void copyRow4(uint8_t* out, int64_t step, int64_t rowsIn, const uint8_t* row, const int32_t* from,
+                              int64_t n, PPRowGroups groups, PPRowPrefetch next)
 {
+    const int64_t rows = Rows ? Rows : rowsIn;
     int64_t i = 0;
     for (; i + 8 <= n; i += 8) {
         next.before(from, i, 8);
@@ -178,6 +183,16 @@ KPV_TARGET_AVX2 void PPCopyRow4Avx2(uint8_t* out, int64_t step, int64_t rows, co
         for (int64_t k = 0; k < rows; ++k)
             std::memcpy(out + k * step + 4 * i, &v, 4);
     }
+}
+
+} // namespace
+
+KPV_TARGET_AVX2 void PPCopyRow4Avx2(uint8_t* out, int64_t step, int64_t rows, const uint8_t* row, const int32_t* from,
+                                    int64_t n, PPRowGroups groups, PPRowPrefetch next)
+{
+    ppFixedRows(rows, [&]<int Rows>() KPV_TARGET_AVX2 {
+        copyRow4<Rows>(out, step, rows, row, from, n, groups, next);
+    });
 }
 
 KPV_TARGET_AVX2 void PPBlendPlaneRowAvx2(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const int32_t* off,

@@ -69,6 +69,18 @@ KPV_TARGET_SSE41 inline __m128i ppPlaneFour(__m128i w0, __m128i w1, __m128i fx, 
     return ppPlaneDown(ppPlaneAcross(w0, fx), ppPlaneAcross(w1, fx), fy);
 }
 
+// Runs f.template operator()<Rows>() with the count of rows fixed when it is 1 or 2 (the counts
+// nearly every copy has), else with Rows = 0 for a count given at run time.
+template <typename F> inline void ppFixedRows(int64_t rows, F&& f)
+{
+    if (rows == 1)
+        f.template operator()<1>();
+    else if (rows == 2)
+        f.template operator()<2>();
+    else
+        f.template operator()<0>();
+}
+
 // Target rows that share source rows (PPSharedRows). Blend is a callable template <Rows, Split>
 // for 2 to 4 rows that makes the first pixels of every row and returns their count; rest(k, done)
 // makes the rest of row k from done on, and all of each row in counts Blend has no instance for.
