@@ -55,6 +55,11 @@ public:
     {
         return kpv::Thumbnailer::thumbnail(path, maxPixelSize);
     }
+
+    QImage storedThumbnail(const QString &path, int maxPixelSize) const override
+    {
+        return kpv::Thumbnailer::storedThumbnail(path, maxPixelSize);
+    }
 };
 
 } // namespace

@@ -21,6 +21,9 @@ public:
     // A small picture of the file whose longer side is at most `maxPixelSize`, from the desktop's
     // thumbnail service; null when there is none.
     virtual QImage thumbnail(const QString &path, int maxPixelSize) const = 0;
+    // The same only when it costs no decode of the picture (the desktop's cache, or the thumbnail
+    // stored in the file); null otherwise.
+    virtual QImage storedThumbnail(const QString &path, int maxPixelSize) const = 0;
 
     // The factory over the platform's image reader and thumbnailer (one for the process).
     static const std::shared_ptr<const LMImageSourceFactory> &platform();

@@ -404,6 +404,17 @@ LMImagePtr LMPhotoLoader::loadThumbByQL(const LMPathString &path, const LMFileIm
     });
 }
 
+LMImagePtr LMPhotoLoader::loadStoredSmallThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                               const kpv::Operation *operation) const
+{
+    if (!imageBaseInfo || imageBaseInfo->fileModified() || isCancelled(operation))
+        return nullptr;
+    LMImagePtr thumb = guarded([&]() -> LMImagePtr {
+        return createImageByImageRef(m_sources->storedThumbnail(path.path(), kSmallThumbMaxPixelSize), imageBaseInfo);
+    });
+    return thumb && !imageBaseInfo->fileModified() ? thumb : nullptr;
+}
+
 LMImagePtr LMPhotoLoader::loadThumbByCore(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
                                           const kpv::Operation *operation, const LMImageSourceFactory &sources)
 {

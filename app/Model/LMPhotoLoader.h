@@ -121,6 +121,10 @@ public:
     static LMImagePtr loadThumbByQL(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
                                     const kpv::Operation *operation,
                                     const LMImageSourceFactory &sources = *LMImageSourceFactory::platform());
+    // The small thumbnail (within 160 x 160) when one costs no decode of the picture: the desktop's
+    // cache or the thumbnail stored in the file; nullptr otherwise.
+    LMImagePtr loadStoredSmallThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                    const kpv::Operation *operation) const;
     // The thumbnail stored in the file (within 256 x 256), turned to match the raw frame's shape.
     static LMImagePtr loadThumbByCore(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
                                       const kpv::Operation *operation,

@@ -39,6 +39,19 @@ LMImagePtr NavPhotoLoaderAdapter::resizeImage(const LMImagePtr &image, const QSi
     return m_loader ? m_loader->resizeImage(image, toSize, operation) : nullptr;
 }
 
+LMImagePtr NavPhotoLoaderAdapter::loadStoredSmallThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                                       const kpv::Operation *operation) const
+{
+    // The small thumbnail of the file the program was started with, made while it started, costs
+    // no decode either.
+    NavLaunchPicture *launch = NavLaunchPicture::current();
+    if (launch && imageBaseInfo) {
+        if (LMImagePtr quick = LMPhotoLoader::createImageByImageRef(launch->take(*imageBaseInfo), imageBaseInfo))
+            return quick;
+    }
+    return m_loader ? m_loader->loadStoredSmallThumb(path, imageBaseInfo, operation) : nullptr;
+}
+
 QSizeF NavPhotoLoaderAdapter::calcPreferredImageSizeForImageScaleType(int imageScaleType,
                                                                       const LMFileImgBaseInfoPtr &imageBaseInfo,
                                                                       int *equivalentImageType) const

@@ -34,6 +34,10 @@ public:
                                  const FirstFrameSink &firstFrame) const = 0;
     virtual LMImagePtr resizeImage(const LMImagePtr &image, const QSizeF &toSize,
                                    const kpv::Operation *operation) const = 0;
+    // The small thumbnail when one costs no decode (a cached or stored one), else nullptr: the
+    // caller then makes it from the large thumbnail, so that the file is decoded once for both.
+    virtual LMImagePtr loadStoredSmallThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                            const kpv::Operation *operation) const = 0;
     // Pixel size of the reduced types 1..7 (0 x 0 otherwise).
     virtual QSizeF imageSizeByScaleType(int imageScaleType, const LMFileImgBaseInfoPtr &imageBaseInfo) const;
     // Pixel size to load for types 8..11; *equivalentImageType always receives a type or 0.
@@ -55,6 +59,8 @@ public:
                          const FirstFrameSink &firstFrame) const override;
     LMImagePtr resizeImage(const LMImagePtr &image, const QSizeF &toSize,
                            const kpv::Operation *operation) const override;
+    LMImagePtr loadStoredSmallThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                    const kpv::Operation *operation) const override;
     QSizeF calcPreferredImageSizeForImageScaleType(int imageScaleType, const LMFileImgBaseInfoPtr &imageBaseInfo,
                                                    int *equivalentImageType) const override;
     bool isSmallFitinTypeByCheckSize(const QSizeF &size) const override;

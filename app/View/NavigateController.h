@@ -27,6 +27,7 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -142,10 +143,18 @@ public:
 
     // ---- Loading ----
     void submitCacheOperation(bool navNext, bool quick);
+    // A small thumbnail that has no cached or stored picture is made from the large one, decoded
+    // by the same load, which files both; the pass's own load of the large thumbnail then waits for
+    // it and decodes nothing. `thumbPair` links the two loads of one file (null: not linked).
+    struct ThumbnailPair {
+        std::atomic<bool> largeThumbFiled{false};
+    };
     void submitOperationForLoadImage(const LMNavFileInfoPtr &fileInfo, int type, bool highPriority,
-                                     std::vector<std::shared_ptr<kpv::Operation>> &operations);
+                                     std::vector<std::shared_ptr<kpv::Operation>> &operations,
+                                     const std::shared_ptr<ThumbnailPair> &thumbPair = nullptr);
     std::shared_ptr<LMBlockOperation> createOperationForLoadImage(const LMNavFileInfoPtr &fileInfo, int type,
-                                                                  bool highPriority, bool resetLoadMaskCache);
+                                                                  bool highPriority, bool resetLoadMaskCache,
+                                                                  const std::shared_ptr<ThumbnailPair> &thumbPair = nullptr);
     void didLoadImage(const QVariantMap &userInfo);
     void didUpdateSmallThumb(const QVariantMap &userInfo);
     // Asks for the current file's full-size image (kept only for the current file), which no pass

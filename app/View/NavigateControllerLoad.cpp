@@ -15,6 +15,8 @@
 #include "foundation/RunLoop.h"
 #include "foundation/Timer.h"
 
+#include <tuple>
+
 namespace {
 
 QString key(const char *s) { return QString::fromLatin1(s); }
@@ -25,6 +27,32 @@ constexpr double kSmallThumbBox = 160;
 // How long the held loads wait for the view's frame after the first picture was filed, for a view
 // that draws none.
 constexpr double kFirstPictureFrameWait = 0.25;
+
+// A large thumbnail wider or higher than the small box resampled into it; nullptr when it fits
+// already (it then serves as the small thumbnail itself) or the resampling failed.
+LMImagePtr smallThumbFromLarge(const NavImageLoader &loader, const LMImagePtr &largeThumb,
+                               const kpv::Operation *operation)
+{
+    if (!largeThumb || (largeThumb->width() <= kSmallThumbBox && largeThumb->height() <= kSmallThumbBox))
+        return nullptr;
+    const QSizeF size = LMImageTools::calcScalingSize(QSizeF(double(largeThumb->width()), double(largeThumb->height())),
+                                                      QSizeF(kSmallThumbBox, kSmallThumbBox), 0);
+    return loader.resizeImage(largeThumb, size, operation);
+}
+
+QVariantMap loadResult(const LMPathString &path, int type, const LMImagePtr &image, int equivalent,
+                       const kpv::Operation *operation)
+{
+    QVariantMap userInfo;
+    userInfo.insert(key("filePath"), QVariant::fromValue(path));
+    userInfo.insert(key("result"), image ? NavLoadSucceeded : (operation->isCancelled() ? NavLoadCancelled : NavLoadFailed));
+    userInfo.insert(key("ImageScaleType"), type);
+    if (image) {
+        userInfo.insert(key("image"), QVariant::fromValue(image));
+        userInfo.insert(key("equivalentImageScaleType"), equivalent);
+    }
+    return userInfo;
+}
 
 } // namespace
 
@@ -64,6 +92,8 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
     std::vector<std::shared_ptr<kpv::Operation>> operations;
     std::vector<bool> waits;
     std::shared_ptr<kpv::Operation> quickPicture, firstPicture, nextPicture;
+    // The small-thumbnail loads of this pass by file, for the same file's large-thumbnail load.
+    QHash<LMPathString, std::pair<std::shared_ptr<kpv::Operation>, std::shared_ptr<ThumbnailPair>>> smallThumbLoads;
     const int fitinType = fitinImageType();
     for (const NavLoadPlanner::Request &r :
          NavLoadPlanner::requestsForPass(c, n, fitinType, navNext, quick, info, image)) {
@@ -80,11 +110,24 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
             continue;
         }
         const size_t made = operations.size();
-        submitOperationForLoadImage(acquireFileInfoByIndex(r.index), r.type, r.high, operations);
+        const LMNavFileInfoPtr info = acquireFileInfoByIndex(r.index);
+        std::shared_ptr<ThumbnailPair> pair;
+        std::shared_ptr<kpv::Operation> smallThumbLoad;
+        if (r.type == NavLoadPlanner::kSmallThumbType) {
+            pair = std::make_shared<ThumbnailPair>();
+        } else if (r.type == NavLoadPlanner::kLargeThumbType && info) {
+            if (auto it = smallThumbLoads.constFind(info->filePath()); it != smallThumbLoads.cend())
+                std::tie(smallThumbLoad, pair) = it.value();
+        }
+        submitOperationForLoadImage(info, r.type, r.high, operations, pair);
         if (operations.size() == made)
             continue;
         if (r.index == c && r.type == NavLoadPlanner::kSmallThumbType)
             quickPicture = operations.back();
+        if (r.type == NavLoadPlanner::kSmallThumbType)
+            smallThumbLoads.insert(info->filePath(), {operations.back(), pair});
+        else if (smallThumbLoad)
+            operations.back()->addDependency(smallThumbLoad);
         if (r.firstPicture) {
             // The current file's loads take turns on the file: the quick picture goes first, and
             // the fit-in then finds the file's header read.
@@ -197,15 +240,17 @@ void NavigateController::loadCurFileOriginalImage()
 }
 
 void NavigateController::submitOperationForLoadImage(const LMNavFileInfoPtr &fileInfo, int type, bool highPriority,
-                                                     std::vector<std::shared_ptr<kpv::Operation>> &operations)
+                                                     std::vector<std::shared_ptr<kpv::Operation>> &operations,
+                                                     const std::shared_ptr<ThumbnailPair> &thumbPair)
 {
-    if (auto op = createOperationForLoadImage(fileInfo, type, highPriority, false))
+    if (auto op = createOperationForLoadImage(fileInfo, type, highPriority, false, thumbPair))
         operations.push_back(op);
 }
 
 std::shared_ptr<LMBlockOperation> NavigateController::createOperationForLoadImage(const LMNavFileInfoPtr &fileInfo,
                                                                                   int type, bool highPriority,
-                                                                                  bool resetLoadMaskCache)
+                                                                                  bool resetLoadMaskCache,
+                                                                                  const std::shared_ptr<ThumbnailPair> &thumbPair)
 {
     if (resetLoadMaskCache)
         clearLoadMasks();
@@ -222,10 +267,21 @@ std::shared_ptr<LMBlockOperation> NavigateController::createOperationForLoadImag
 
     const NavImageLoader *loader = m_loader;
     std::weak_ptr<NavigateController *> self = m_self;
-    auto op = LMBlockOperation::blockOperationWithBlock([fileInfo, type, loader, self](LMBlockOperation *o) {
+    auto op = LMBlockOperation::blockOperationWithBlock([fileInfo, type, loader, self, thumbPair](LMBlockOperation *o) {
         bool failedNow = false;
         if (fileInfo->imageByType(type, &failedNow) || failedNow || !loader)
             return;
+        // The small-thumbnail load of this file decoded the large thumbnail and filed it.
+        if (type == NavLoadPlanner::kLargeThumbType && thumbPair && thumbPair->largeThumbFiled)
+            return;
+        auto post = [self](QVariantMap userInfo) {
+            kpv::RunLoop::performOnMainThread(
+                [self, userInfo = std::move(userInfo)] {
+                    if (auto s = self.lock(); s && *s)
+                        (*s)->didLoadImageFromThread(userInfo);
+                },
+                false);
+        };
         int equivalent = 0;
         LMImagePtr image;
         bool resized = false;
@@ -257,7 +313,29 @@ std::shared_ptr<LMBlockOperation> NavigateController::createOperationForLoadImag
                 }
             }
             const LMFileImgBaseInfoPtr base = fileInfo->imgBaseInfo();
-            if (base && !o->isCancelled()) {
+            if (base && !o->isCancelled() && type == NavLoadPlanner::kSmallThumbType) {
+                // A cached or stored small picture costs no decode. Without one the file is decoded
+                // once, at the large thumbnail's size, and the small one is made from that.
+                image = loader->loadStoredSmallThumb(fileInfo->filePath(), base, o);
+                if (!image && !o->isCancelled()) {
+                    LMImagePtr large = fileInfo->imageByType(NavLoadPlanner::kLargeThumbType);
+                    int largeEquivalent = 0;
+                    if (!large) {
+                        large = loader->loadImage(fileInfo->filePath(), NavLoadPlanner::kLargeThumbType, base, o,
+                                                  &largeEquivalent, {});
+                        if (large)
+                            post(loadResult(fileInfo->filePath(), NavLoadPlanner::kLargeThumbType, large,
+                                            largeEquivalent, o));
+                    }
+                    if (thumbPair && !o->isCancelled())
+                        thumbPair->largeThumbFiled = true;
+                    image = smallThumbFromLarge(*loader, large, o);
+                    if (!image && large && !o->isCancelled()) {
+                        image = large; // small enough to serve as the small thumbnail too
+                        equivalent = largeEquivalent;
+                    }
+                }
+            } else if (base && !o->isCancelled()) {
                 const LMPathString path = fileInfo->filePath();
                 auto firstFrame = [self, path, type](const LMImagePtr &frame) {
                     kpv::RunLoop::performOnMainThread(
@@ -275,21 +353,7 @@ std::shared_ptr<LMBlockOperation> NavigateController::createOperationForLoadImag
                 }
             }
         }
-        const int result = image ? NavLoadSucceeded : (o->isCancelled() ? NavLoadCancelled : NavLoadFailed);
-        QVariantMap userInfo;
-        userInfo.insert(key("filePath"), QVariant::fromValue(fileInfo->filePath()));
-        userInfo.insert(key("result"), result);
-        userInfo.insert(key("ImageScaleType"), type);
-        if (image) {
-            userInfo.insert(key("image"), QVariant::fromValue(image));
-            userInfo.insert(key("equivalentImageScaleType"), equivalent);
-        }
-        kpv::RunLoop::performOnMainThread(
-            [self, userInfo] {
-                if (auto s = self.lock(); s && *s)
-                    (*s)->didLoadImageFromThread(userInfo);
-            },
-            false);
+        post(loadResult(fileInfo->filePath(), type, image, equivalent, o));
     });
     op->setQueuePriority(highPriority ? NavLoadPlanner::kHighPriority : NavLoadPlanner::kLowPriority);
     return op;
@@ -300,11 +364,7 @@ void NavigateController::checkResizeToSmallThumbOnThread(const LMImagePtr &large
 {
     if (!largeThumb || filePath.isEmpty() || !m_loader)
         return;
-    if (largeThumb->width() <= kSmallThumbBox && largeThumb->height() <= kSmallThumbBox)
-        return;
-    const QSizeF size = LMImageTools::calcScalingSize(QSizeF(double(largeThumb->width()), double(largeThumb->height())),
-                                                      QSizeF(kSmallThumbBox, kSmallThumbBox), 0);
-    LMImagePtr thumb = m_loader->resizeImage(largeThumb, size, operation);
+    LMImagePtr thumb = smallThumbFromLarge(*m_loader, largeThumb, operation);
     if (!thumb)
         return;
     std::weak_ptr<NavigateController *> self = m_self;

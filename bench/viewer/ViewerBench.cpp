@@ -259,6 +259,40 @@ void measureGif(const Program &program, const Inputs &in, const ScreenProbe &pro
     r->gifCpuSeconds = run.cpuSeconds() - before;
 }
 
+// Launch on the first of the stepping photographs, press the next-picture key 1 s later (the first
+// press), then every 0.5 s (steady stepping), 30 steps in all; peak memory at the end. With
+// `repeats` above 1 the whole run is made that many times and each figure is the median.
+void measureSteps(const Program &program, const Inputs &in, const ScreenProbe &probe, int repeats, Results *r)
+{
+    std::vector<double> firsts, steadies, peaks;
+    for (int k = 0; k < repeats; ++k) {
+        Run run(program, in.steps[0]);
+        if (std::isnan(run.waitForColours(probe, {bench_pictures::colourFor(0)}, run.started)))
+            continue;
+        std::vector<double> steady;
+        for (int i = 1; i <= kSteps; ++i) {
+            sleepMs(i == 1 ? 1000 : 500);
+            const auto t0 = Clock::now();
+            pressKey(probe, program.nextKey);
+            const double ms = run.waitForColours(probe, {bench_pictures::colourFor(i)}, t0);
+            if (std::isnan(ms))
+                ++r->failedSteps;
+            if (i == 1)
+                firsts.push_back(ms);
+            else
+                steady.push_back(ms);
+        }
+        steadies.push_back(median(steady));
+        peaks.push_back(run.peakMegabytes());
+        if (getenv("KPV_BENCH_VERBOSE"))
+            std::printf("  stepping %d: first %.0f ms, steady %.0f ms, peak %.0f MB\n", k + 1, firsts.back(),
+                        steadies.back(), peaks.back());
+    }
+    r->firstStepMs = median(firsts);
+    r->steadyStepMs = median(steadies);
+    r->stepsPeakMb = median(peaks);
+}
+
 Results measure(const Program &program, const Inputs &in, const ScreenProbe &probe)
 {
     Results r;
@@ -267,6 +301,12 @@ Results measure(const Program &program, const Inputs &in, const ScreenProbe &pro
     const char *only = getenv("KPV_BENCH_ONLY");
     if (only && std::strcmp(only, "gif") == 0) {
         measureGif(program, in, probe, &r);
+        return r;
+    }
+    // KPV_BENCH_ONLY=steps measures the stepping alone, KPV_BENCH_REPEAT times (default 5).
+    if (const char *only = getenv("KPV_BENCH_ONLY"); only && std::strcmp(only, "steps") == 0) {
+        const char *repeat = getenv("KPV_BENCH_REPEAT");
+        measureSteps(program, in, probe, std::max(1, repeat ? std::atoi(repeat) : 5), &r);
         return r;
     }
     std::vector<double> launches;
@@ -288,26 +328,7 @@ Results measure(const Program &program, const Inputs &in, const ScreenProbe &pro
     if (only && std::strcmp(only, "launch") == 0)
         return r;
 
-    {
-        Run run(program, in.steps[0]);
-        if (!std::isnan(run.waitForColours(probe, {bench_pictures::colourFor(0)}, run.started))) {
-            std::vector<double> steady;
-            for (int i = 1; i <= kSteps; ++i) {
-                sleepMs(i == 1 ? 1000 : 500);
-                const auto t0 = Clock::now();
-                pressKey(probe, program.nextKey);
-                const double ms = run.waitForColours(probe, {bench_pictures::colourFor(i)}, t0);
-                if (std::isnan(ms))
-                    ++r.failedSteps;
-                if (i == 1)
-                    r.firstStepMs = ms;
-                else
-                    steady.push_back(ms);
-            }
-            r.steadyStepMs = median(steady);
-            r.stepsPeakMb = run.peakMegabytes();
-        }
-    }
+    measureSteps(program, in, probe, 1, &r);
 
     auto peakShowing = [&](const std::string &file, Rgb colour) {
         Run run(program, file);

@@ -13,6 +13,10 @@ public:
     // A thumbnail of the file whose longer side is at most `maxPixelSize`, premultiplied RGBA,
     // in the file's stored orientation.
     static QImage thumbnail(const QString& path, int maxPixelSize);
+    // The same from the cache or the file's stored thumbnail only, never by decoding the image:
+    // null when neither has one. For callers that decode the image at a larger size anyway and
+    // make their small picture from that.
+    static QImage storedThumbnail(const QString& path, int maxPixelSize);
     // The same turned upright by the file's orientation, as the viewer shows the picture: for
     // grids, which draw thumbnails as they are.
     static QImage uprightThumbnail(const QString& path, int maxPixelSize);

@@ -191,7 +191,9 @@ QString Thumbnailer::cachePathFor(const QString& path, const QString& sizeFolder
 
 namespace {
 
-QImage makeThumbnail(const QString& path, int maxPixelSize, bool upright)
+// With `decode` false only a picture that costs no decode of the image is answered: a fresh cache
+// entry or the thumbnail stored in the file.
+QImage makeThumbnail(const QString& path, int maxPixelSize, bool upright, bool decode = true)
 {
     if (maxPixelSize <= 0)
         return {};
@@ -207,11 +209,21 @@ QImage makeThumbnail(const QString& path, int maxPixelSize, bool upright)
         if (!cached.isNull())
             return fitted(upright ? cached : toStoredOrientation(cached, fileOrientation(path)), maxPixelSize);
     }
+    if (!decode) {
+        // A JPEG keeps its stored thumbnail in the metadata at its start: the head is enough.
+        constexpr qint64 kHeadBytes = 256 * 1024;
+        QByteArray head;
+        bool whole = false;
+        if (!readRegularFileHead(path, kHeadBytes, &head, &whole))
+            return {};
+        if (!whole && head.startsWith("\xFF\xD8"))
+            return fitted(imageio_detail::readExifThumbnail(head, maxPixelSize), maxPixelSize);
+    }
     auto source = ImageSource::createWithFile(path);
     if (!source)
         return {};
     QImage image = source->createThumbnailAtIndex(0, maxPixelSize, false);
-    if (image.isNull())
+    if (image.isNull() && decode)
         image = source->createThumbnailAtIndex(0, maxPixelSize, true);
     if (upright && !image.isNull())
         image = applyOrientation(image, source->propertiesAtIndex(0).value(QLatin1String(kCGImagePropertyOrientation)).toInt());
@@ -223,6 +235,11 @@ QImage makeThumbnail(const QString& path, int maxPixelSize, bool upright)
 QImage Thumbnailer::thumbnail(const QString& path, int maxPixelSize)
 {
     return makeThumbnail(path, maxPixelSize, false);
+}
+
+QImage Thumbnailer::storedThumbnail(const QString& path, int maxPixelSize)
+{
+    return makeThumbnail(path, maxPixelSize, false, false);
 }
 
 QImage Thumbnailer::uprightThumbnail(const QString& path, int maxPixelSize)

@@ -10,6 +10,7 @@
 #include "foundation/RunLoop.h"
 
 #include <QImage>
+#include <QWidget>
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -302,3 +303,38 @@ TEST_F(PhotoBin, ClicksNavigateAndRefusalsReturnOnAManualClock)
 }
 
 } // namespace
+
+// A thumbnail that arrives marks only its own cell for drawing: not the strip, the bin around it
+// or the other cells (which would have every arrival redraw the whole bin and what lies under it).
+TEST_F(PhotoBin, AThumbnailArrivalRedrawsOnlyItsCell)
+{
+    c->show(true);
+    PhotoBinView* strip = c->photoBinView();
+    ASSERT_TRUE(strip->cellAtIndex(2) && strip->cellAtIndex(3));
+    nav.container.widget()->grab(); // paints everything once: no shown view is left marked
+    std::function<void(kpv::View*, std::vector<kpv::View*>&)> marked = [&](kpv::View* v, std::vector<kpv::View*>& out) {
+        if (v->isHidden())
+            return;
+        if (v->needsDisplay())
+            out.push_back(v);
+        for (kpv::View* child : v->subviews())
+            marked(child, out);
+    };
+    auto markedViews = [&] {
+        std::vector<kpv::View*> out;
+        marked(&nav.container, out);
+        return out;
+    };
+    ASSERT_TRUE(markedViews().empty());
+
+    c->didLoadImage(loaded("/f2.jpg", 0, thumb(Qt::red, "/f2.jpg")));
+    EXPECT_EQ(markedViews(), std::vector<kpv::View*>{strip->cellAtIndex(2)});
+    nav.container.widget()->grab();
+    c->didUpdateSmallThumb({{"filePath", QVariant::fromValue(P("/f3.jpg"))}, {"image", QVariant::fromValue(thumb(Qt::green, "/f3.jpg"))}});
+    EXPECT_EQ(markedViews(), std::vector<kpv::View*>{strip->cellAtIndex(3)});
+    nav.container.widget()->grab();
+    // A large thumbnail, or an informal picture for a cell that has one, draws nothing.
+    c->didLoadImage(loaded("/f3.jpg", 0, thumb(Qt::blue, "/f3.jpg"), 9));
+    c->didLoadImage(loaded("/f2.jpg", 0, thumb(Qt::blue, "/f2.jpg")));
+    EXPECT_TRUE(markedViews().empty());
+}

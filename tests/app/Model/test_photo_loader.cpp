@@ -110,6 +110,8 @@ public:
         const QImage t = m_files.value(path).desktopThumbnail;
         return t.isNull() ? t : t.scaled(t.size().boundedTo(QSize(maxPixelSize, maxPixelSize)), Qt::KeepAspectRatio);
     }
+    // The desktop's thumbnail stands for a cached one: the fake's service never decodes.
+    QImage storedThumbnail(const QString &path, int maxPixelSize) const override { return thumbnail(path, maxPixelSize); }
 
     QImage decoded(int index, const QSize &size, bool full) const
     {

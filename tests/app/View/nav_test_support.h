@@ -72,7 +72,7 @@ public:
             return makeImage(4, 4, makeBaseInfo(path, 8, 4, 4));
         if (!info)
             return nullptr;
-        const QSizeF size = sizeFor(type, info);
+        const QSizeF size = sizes.count(type) ? sizes.at(type) : sizeFor(type, info);
         const auto w = uint64_t(size.width()), h = uint64_t(size.height());
         // An animation of gifFrames frames for the fit-in types, its first frame told first.
         if (gifFrames > 1 && type >= 10 && info->AMCMImageType() == 4) {
@@ -98,13 +98,21 @@ public:
             return nullptr;
         return makeImage(uint64_t(toSize.width()), uint64_t(toSize.height()), image->originalImgBaseInfo());
     }
+    // Files have no cached or stored thumbnail unless `storedThumbs` says so.
+    LMImagePtr loadStoredSmallThumb(const LMPathString &, const LMFileImgBaseInfoPtr &info,
+                                    const kpv::Operation *) const override
+    {
+        std::lock_guard lock(m_mutex);
+        ++storedThumbLookups;
+        return storedThumbs && info ? makeImage(160, 120, info) : nullptr;
+    }
     QSizeF calcPreferredImageSizeForImageScaleType(int type, const LMFileImgBaseInfoPtr &info,
                                                    int *equivalent) const override
     {
         std::lock_guard lock(m_mutex);
         if (equivalent)
             *equivalent = equivalentFor.count(type) ? equivalentFor.at(type) : 0;
-        return sizeFor(type, info);
+        return sizes.count(type) ? sizes.at(type) : sizeFor(type, info);
     }
     bool isSmallFitinTypeByCheckSize(const QSizeF &) const override { return true; }
 
@@ -128,6 +136,9 @@ public:
     mutable std::vector<Load> loads;
     mutable int baseInfoLoads = 0;
     mutable int resizes = 0;
+    mutable int storedThumbLookups = 0;
+    bool storedThumbs = false;
+    std::map<int, QSizeF> sizes; // sizes of scale types other than sizeFor's
     std::map<int, int> equivalentFor;
     // GIFs load this many frames for the fit-in types; after telling the first frame the load runs
     // afterFirstFrame before it answers the whole animation.

@@ -63,8 +63,9 @@ TEST_F(NavTest, SingleFileTitleAndLoadsOnlyInViewModes)
     for (const auto &l : loader.loads)
         if (l.path == paths[0])
             types.insert(l.type);
-    // Shown fitted, the file is decoded at the sizes the view needs, never whole.
-    EXPECT_EQ(types, (std::set<int>{2, 8, 9, 10}));
+    // Shown fitted, the file is decoded at the sizes the view needs, never whole; the small
+    // thumbnail is made from the large one.
+    EXPECT_EQ(types, (std::set<int>{2, 9, 10}));
 
     // Favourites mode: navigation changes the file but loads nothing until the mode returns.
     host->mode = NavShowModeFavorite;
@@ -109,12 +110,14 @@ TEST_F(NavTest, OnlyTheQuickPictureAndTheFitInStartBeforeTheFirstPictureIsOnScre
     EXPECT_TRUE(host->queue[0]->dependencies().empty());
     EXPECT_EQ(host->queue[1]->dependencies(), std::vector<std::shared_ptr<kpv::Operation>>{host->queue[0]});
     EXPECT_EQ(host->queue[2]->dependencies(), std::vector<std::shared_ptr<kpv::Operation>>{host->queue[1]});
+    const std::shared_ptr<kpv::Operation> quickPicture = host->queue[0];
     const std::shared_ptr<kpv::Operation> nextPicture = host->queue[2];
     EXPECT_GT(controller->heldLoadCount(), 10u);
     runQueuedOnce(*host);
     auto loads = fileLoads();
     ASSERT_EQ(loads.size(), 3u);
-    EXPECT_EQ(loads[0].type, 8);
+    // The quick picture: the large thumbnail, which the small one is made from.
+    EXPECT_EQ(loads[0].type, 9);
     EXPECT_EQ(loads[1].type, 10);
     EXPECT_EQ(loads[2].path, paths[1]);
     EXPECT_EQ(loads[2].type, 10);
@@ -124,21 +127,32 @@ TEST_F(NavTest, OnlyTheQuickPictureAndTheFitInStartBeforeTheFirstPictureIsOnScre
     ASSERT_EQ(host->afterFrame.size(), 1u);
 
     // The frame is drawn: the held loads are queued in their order, the current file's large
-    // thumbnail first, then the neighbours' thumbnails and fit-ins, which wait for the next
-    // file's fit-in.
+    // thumbnail first (after the quick picture's load, which decoded it already), then the
+    // neighbours' thumbnails and fit-ins, which wait for the next file's fit-in, each large
+    // thumbnail also for its file's small one.
     host->drawFrame();
     EXPECT_EQ(controller->heldLoadCount(), 0u);
     ASSERT_GT(host->queue.size(), 10u);
-    EXPECT_TRUE(host->queue[0]->dependencies().empty());
-    for (size_t i = 1; i < host->queue.size(); ++i)
-        EXPECT_EQ(host->queue[i]->dependencies(), std::vector<std::shared_ptr<kpv::Operation>>{nextPicture}) << i;
+    EXPECT_EQ(host->queue[0]->dependencies(), std::vector<std::shared_ptr<kpv::Operation>>{quickPicture});
+    std::vector<std::shared_ptr<kpv::Operation>> smallThumbLoads;
+    for (size_t i = 1; i < host->queue.size(); ++i) {
+        auto deps = host->queue[i]->dependencies();
+        const auto next = std::find(deps.begin(), deps.end(), nextPicture);
+        ASSERT_NE(next, deps.end()) << i;
+        deps.erase(next);
+        if (deps.empty())
+            smallThumbLoads.push_back(host->queue[i]);
+        else
+            EXPECT_TRUE(deps.size() == 1 && std::count(smallThumbLoads.begin(), smallThumbLoads.end(), deps[0])) << i;
+    }
     runQueuedOnce(*host);
     loads = fileLoads();
     ASSERT_GT(loads.size(), 4u);
-    EXPECT_EQ(loads[3].path, paths[0]);
+    // The current file's large thumbnail is not decoded again; the next file is decoded once for
+    // both its thumbnails.
+    EXPECT_EQ(loads[3].path, paths[1]);
     EXPECT_EQ(loads[3].type, 9);
-    EXPECT_EQ(loads[4].path, paths[1]);
-    EXPECT_EQ(loads[4].type, 8);
+    EXPECT_NE(loads[4].path, paths[1]);
     // Nothing decoded the current file whole, nor again at the size of its fit-in.
     for (const auto &l : loads)
         EXPECT_FALSE(l.path == paths[0] && (l.type == 1 || l.type == 2));
@@ -204,7 +218,7 @@ TEST_F(NavTest, HeldLoadsStartWithoutAFrameOrAPictureAndGoWithTheFile)
     for (const auto &l : loader.loads)
         if (l.path == paths[5])
             types.push_back(l.type);
-    EXPECT_EQ(types, (std::vector<int>{8, 10}));
+    EXPECT_EQ(types, (std::vector<int>{9, 10}));
 }
 
 TEST_F(NavTest, FullSizeOnlyWhenZoomedPastTheFitInOrAskedFor)
@@ -264,6 +278,52 @@ TEST_F(NavTest, AnimationShowsItsFirstFrameWhileTheRestDecode)
     EXPECT_EQ(view.imageNormal(), whole);
     controller->showFirstFrame(paths[1], 10, shownMeanwhile);
     EXPECT_EQ(view.imageNormal(), whole);
+}
+
+// Each file of the photo bin is decoded once for both its thumbnails: the small one is made from
+// the large one unless the file or the desktop has a small picture that costs no decode.
+TEST_F(NavTest, OneDecodePerFileForBothThumbnails)
+{
+    host->binMax = 9;
+    Recorder rec(controller.get());
+    open(20);
+    runLoads();
+    auto loadsOf = [&](const LMPathString &path, int type) {
+        return std::count_if(loader.loads.begin(), loader.loads.end(),
+                             [&](const auto &l) { return l.path == path && l.type == type; });
+    };
+    int neighbours = 0;
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        const auto info = controller->fileInfoByIndex(i);
+        if (!info)
+            continue;
+        ++neighbours;
+        EXPECT_EQ(loadsOf(paths[i], 8), 0) << i;
+        EXPECT_EQ(loadsOf(paths[i], 9), 1) << i;
+        const LMImagePtr small = info->imageByType(8), large = info->imageByType(9);
+        ASSERT_TRUE(small && large) << i;
+        EXPECT_EQ(small->width(), 160u) << i;
+        EXPECT_EQ(small->height(), 120u) << i;
+        EXPECT_EQ(large->width(), 256u) << i;
+    }
+    EXPECT_EQ(neighbours, 9);
+    // The small pictures made so are the sharp ones already: none is made again.
+    EXPECT_EQ(rec.count("didUpdateSmallThumb"), 0);
+
+    // With stored small pictures, those are filed first; the large thumbnail is still decoded
+    // once, and the sharper small one is made from it.
+    loader.loads.clear();
+    loader.storedThumbs = true;
+    rec.clear();
+    open(20, QStringLiteral(".tif"));
+    runLoads();
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        if (!controller->fileInfoByIndex(i))
+            continue;
+        EXPECT_EQ(loadsOf(paths[i], 8), 0) << i;
+        EXPECT_EQ(loadsOf(paths[i], 9), 1) << i;
+    }
+    EXPECT_EQ(rec.count("didUpdateSmallThumb"), 9);
 }
 
 TEST_F(NavTest, LoadsAreFiledAndNotRequestedTwice)
@@ -367,7 +427,9 @@ TEST_F(NavTest, CancelledLoadKeepsItsMaskUntilTheFileChanges)
 
 TEST_F(NavTest, EquivalentTypesFilledFromOneDecode)
 {
+    // A picture no larger than a small thumbnail: every type is its full size.
     loader.equivalentFor = {{8, 1}, {9, 1}, {10, 1}, {11, 1}};
+    loader.sizes = {{8, {120, 90}}, {9, {120, 90}}, {10, {120, 90}}, {11, {120, 90}}};
     open(1);
     // Run only the small thumbnail.
     auto ops = std::move(host->queue);
@@ -379,6 +441,7 @@ TEST_F(NavTest, EquivalentTypesFilledFromOneDecode)
     EXPECT_TRUE(cur->imageByType(9));
     EXPECT_TRUE(cur->imageByType(11));
     EXPECT_EQ(cur->imageByType(11), cur->imageByType(8));
+    EXPECT_EQ(std::count_if(loader.loads.begin(), loader.loads.end(), [&](const auto &l) { return l.path == paths[0]; }), 1);
 }
 
 TEST_F(NavTest, StaleResultOfModifiedFileIsIgnored)

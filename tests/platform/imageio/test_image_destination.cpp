@@ -186,8 +186,12 @@ TEST(ThumbnailerCache, FreshEntriesAreUsedAndStaleOnesIgnored)
     const QString photo = dir.filePath(QStringLiteral("photo.png"));
     ASSERT_TRUE(ImageDestination::writeImage(pattern(400, 200, false), photo, ContentTypes::kPng, {}));
 
-    // Without a cache entry: a scaled decode of the file.
+    // Without a cache entry: a scaled decode of the file, and no stored picture.
     EXPECT_EQ(Thumbnailer::thumbnail(photo, 160).size(), QSize(160, 80));
+    EXPECT_TRUE(Thumbnailer::storedThumbnail(photo, 160).isNull());
+    const QString jpeg = dir.filePath(QStringLiteral("photo.jpg"));
+    ASSERT_TRUE(ImageDestination::writeImage(pattern(400, 200, false), jpeg, ContentTypes::kJpeg, {}));
+    EXPECT_TRUE(Thumbnailer::storedThumbnail(jpeg, 160).isNull());
 
     // A fresh cache entry (a plain red square) wins over decoding.
     const QString entry = Thumbnailer::cachePathFor(photo, QStringLiteral("large"));
@@ -203,12 +207,15 @@ TEST(ThumbnailerCache, FreshEntriesAreUsedAndStaleOnesIgnored)
     const QImage cached = Thumbnailer::thumbnail(photo, 160);
     EXPECT_EQ(cached.size(), QSize(160, 160));
     EXPECT_EQ(cached.pixel(10, 10), qRgba(255, 0, 0, 255));
+    EXPECT_EQ(Thumbnailer::storedThumbnail(photo, 160), cached);
 
     // The same entry with another modification time is stale.
     writeFile(dir, QStringLiteral("cache/large/") + QFileInfo(entry).fileName(),
               referencePng(red, false, false, {{"Thumb::URI", uri}, {"Thumb::MTime", "12345"}}));
     EXPECT_EQ(Thumbnailer::thumbnail(photo, 160).size(), QSize(160, 80));
+    EXPECT_TRUE(Thumbnailer::storedThumbnail(photo, 160).isNull());
     EXPECT_TRUE(Thumbnailer::thumbnail(dir.filePath(QStringLiteral("missing.png")), 160).isNull());
+    EXPECT_TRUE(Thumbnailer::storedThumbnail(dir.filePath(QStringLiteral("missing.jpg")), 160).isNull());
     Thumbnailer::setCacheDirectoryForTesting(QString());
 }
 
