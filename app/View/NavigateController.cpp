@@ -264,6 +264,7 @@ bool NavigateController::navCurFileToIndex(qsizetype index, bool fileListChanged
         m_curFilePath = path;
         m_curFileIndex = index;
         clearLoadMasks();
+        m_curFileChangedSincePass = true;
         changed = true;
     }
 

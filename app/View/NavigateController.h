@@ -324,6 +324,9 @@ private:
     void queueOrHold(std::shared_ptr<kpv::Operation> operation, bool waits);
     void closeFirstPictureGate(int fitinType);
     void openFirstPictureGate();
+    // Opens the gate once the view's next frame is on screen (or after a short wait for a view
+    // that draws none).
+    void openFirstPictureGateAfterFrame();
     // A result of the current file was filed: when it is the picture the gate waits for, the held
     // loads are queued after the next frame of the view (shown) or at once (failed).
     void checkFirstPictureGate(const LMNavFileInfoPtr &info, bool shown);
@@ -365,6 +368,9 @@ private:
         LMImagePtr image;
     };
     FirstFrame m_firstFrame;
+    // The current file changed since the last scheduling pass: that pass holds its background
+    // loads until the new picture is on screen, even when its fit-in is decoded already.
+    bool m_curFileChangedSincePass = false;
     bool m_needReorderFilePaths = false;
     LMImagePtr m_shadowImage;
     LMImagePtr m_badFileImage;

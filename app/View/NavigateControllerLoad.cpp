@@ -87,6 +87,10 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
     }
 
     acquireFileInfoByPath(m_curFilePath);
+    // After a step to a file whose picture is decoded already, that picture is drawn right after
+    // this pass: the background loads wait for its frame rather than share the processors with it.
+    const bool holdForFrame = m_curFileChangedSincePass && !quick;
+    m_curFileChangedSincePass = false;
     // Loads held for another file's first picture were forgotten with the masks when the file
     // changed (clearLoadMasks); any still held belong to the current file and keep waiting.
     std::vector<std::shared_ptr<kpv::Operation>> operations;
@@ -159,7 +163,11 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
         }
         else if (r.afterNextPicture && nextPicture)
             operations.back()->addDependency(nextPicture);
-        waits.push_back(r.waits);
+        waits.push_back(r.waits || (holdForFrame && !r.high && !firstPicture));
+    }
+    if (holdForFrame && !firstPicture) {
+        closeFirstPictureGate(fitinType);
+        openFirstPictureGateAfterFrame();
     }
     for (size_t i = 0; i < operations.size(); ++i)
         queueOrHold(std::move(operations[i]), waits[i]);
@@ -219,8 +227,19 @@ void NavigateController::checkFirstPictureGate(const LMNavFileInfoPtr &info, boo
     }
     if (!decoded)
         return;
-    // The picture is in the view: the held loads start once it is on screen, or after a short
-    // wait for a view that draws no frame.
+    // The picture is in the view: the held loads start once it is on screen.
+    openFirstPictureGateAfterFrame();
+}
+
+void NavigateController::openFirstPictureGateAfterFrame()
+{
+    FirstPictureGate &gate = m_firstPictureGate;
+    if (!gate.closed || gate.releasing)
+        return;
+    if (!m_host) {
+        openFirstPictureGate();
+        return;
+    }
     gate.releasing = true;
     const uint64_t generation = gate.generation;
     std::weak_ptr<NavigateController *> self = m_self;

@@ -326,6 +326,48 @@ TEST_F(NavTest, OneDecodePerFileForBothThumbnails)
     EXPECT_EQ(rec.count("didUpdateSmallThumb"), 9);
 }
 
+// A step to a file whose picture is decoded already draws it at once: the neighbours' loads of
+// that step, the next file's fit-in among them, start only once it is on screen.
+TEST_F(NavTest, AStepHoldsTheBackgroundLoadsUntilThePictureIsOnScreen)
+{
+    host->binMax = 5;
+    open(12);
+    runLoads();
+    ASSERT_TRUE(controller->fileInfoByIndex(1)->imageByType(10));
+    host->queue.clear();
+    ASSERT_TRUE(controller->navFile(true, false));
+    EXPECT_TRUE(view.imageFitin());
+    for (const auto &op : host->queue)
+        EXPECT_EQ(op->queuePriority(), 0);
+    const size_t held = controller->heldLoadCount();
+    EXPECT_GE(held, 3u); // the new neighbours' thumbnails and the next files' fit-ins
+    const size_t queued = host->queue.size();
+    host->drawFrame();
+    EXPECT_EQ(controller->heldLoadCount(), 0u);
+    EXPECT_EQ(host->queue.size(), queued + held);
+    // The next file's fit-in still comes first among them.
+    ASSERT_FALSE(host->queue.empty());
+    runLoads();
+    EXPECT_TRUE(controller->fileInfoByIndex(3)->imageByType(10));
+
+    // A view that draws no frame: they go a moment later.
+    host->queue.clear();
+    ASSERT_TRUE(controller->navFile(true, false));
+    EXPECT_GT(controller->heldLoadCount(), 0u);
+    clock.advance(0.3);
+    kpv::RunLoop::main().runOnce();
+    EXPECT_EQ(controller->heldLoadCount(), 0u);
+    EXPECT_FALSE(host->queue.empty());
+
+    // Quick steps load only the current file's thumbnails and hold nothing; a pass for the same
+    // file holds nothing either.
+    host->queue.clear();
+    ASSERT_TRUE(controller->navFile(true, true));
+    EXPECT_EQ(controller->heldLoadCount(), 0u);
+    controller->submitCacheOperation(true, false);
+    EXPECT_EQ(controller->heldLoadCount(), 0u);
+}
+
 TEST_F(NavTest, LoadsAreFiledAndNotRequestedTwice)
 {
     Recorder rec(controller.get());
