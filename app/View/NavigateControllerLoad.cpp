@@ -128,6 +128,10 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
             continue;
         if (r.index == c && r.type == NavLoadPlanner::kSmallThumbType)
             quickPicture = operations.back();
+        // The neighbours' loads fill the caches ahead of need: they yield the processors to the
+        // window and the current file, except the next file's fit-in, the picture of the next step.
+        if (!r.high && !r.nextPicture)
+            operations.back()->setQualityOfService(kpv::Operation::QualityOfService::Background);
         if (r.type == NavLoadPlanner::kSmallThumbType)
             smallThumbLoads.insert(info->filePath(), {operations.back(), pair});
         else if (smallThumbLoad)

@@ -48,6 +48,13 @@ public:
     void setQueuePriority(int priority);
     int queuePriority() const;
 
+    // Background: work nobody waits for yet (filling caches ahead of need). A queue runs it on a
+    // thread of lowered scheduling priority, so that it yields the processors to the window and
+    // to the work someone waits for. Set it before adding the operation to a queue.
+    enum class QualityOfService { Default, Background };
+    void setQualityOfService(QualityOfService qos);
+    QualityOfService qualityOfService() const;
+
     // The operation waits until `op` has finished (or was cancelled and left its queue).
     // Add dependencies before adding the operation to a queue. A dependency cycle never runs.
     void addDependency(std::shared_ptr<Operation> op);
@@ -71,6 +78,7 @@ private:
     std::atomic<bool> cancelled_{false};
     State state_ = State::Pending;                       // guarded by the global operation lock
     int priority_ = Normal;                              // same
+    QualityOfService qos_ = QualityOfService::Default;   // same
     std::vector<std::shared_ptr<Operation>> dependencies_; // same
     std::function<void()> completion_;                   // same
     OperationQueue* queue_ = nullptr;                    // same

@@ -110,6 +110,18 @@ void Operation::setQueuePriority(int priority)
     priority_ = priority;
 }
 
+void Operation::setQualityOfService(QualityOfService qos)
+{
+    std::lock_guard lock(operationGlobals().mutex);
+    qos_ = qos;
+}
+
+Operation::QualityOfService Operation::qualityOfService() const
+{
+    std::lock_guard lock(operationGlobals().mutex);
+    return qos_;
+}
+
 int Operation::queuePriority() const
 {
     std::lock_guard lock(operationGlobals().mutex);

@@ -7,6 +7,10 @@
 #include <chrono>
 #include <thread>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 namespace kpv {
 
 namespace {
@@ -24,6 +28,24 @@ public:
 private:
     std::function<void()> block_;
 };
+
+// Niceness of a thread that runs background work: the window's thread and the work someone waits
+// for get most of a processor they share with it, yet it still progresses on a busy machine.
+constexpr int kBackgroundNice = 10;
+
+// Whether the calling thread runs at the lowered priority of background work.
+thread_local bool t_lowered = false;
+
+// Lowers the calling thread's scheduling priority (not the process's). A thread may not raise it
+// again without privileges, so a thread lowered once runs no other work afterwards.
+void lowerCurrentThreadPriority()
+{
+    t_lowered = true;
+    const auto tid = static_cast<id_t>(syscall(SYS_gettid));
+    const int now = getpriority(PRIO_PROCESS, tid);
+    if (now < kBackgroundNice)
+        setpriority(PRIO_PROCESS, tid, kBackgroundNice);
+}
 
 } // namespace
 
@@ -44,13 +66,19 @@ OperationQueue::~OperationQueue()
     waitUntilAllOperationsAreFinished();
     auto& g = operationGlobals();
     std::vector<std::unique_ptr<Worker>> workers;
+    std::thread launcher;
     {
         std::lock_guard lock(g.mutex);
         shuttingDown_ = true;
         g.queues.erase(std::remove(g.queues.begin(), g.queues.end(), this), g.queues.end());
         workers.swap(workers_);
+        launcher.swap(launcher_);
     }
     workCv_.notify_all();
+    launcherCv_.notify_all();
+    if (launcher.joinable()) {
+        launcher.join();
+    }
     // Joining makes sure every worker's thread_local objects are gone when we return.
     for (auto& w : workers) {
         if (w->thread.joinable()) {
@@ -125,6 +153,9 @@ void OperationQueue::addOperation(std::shared_ptr<Operation> op)
         }
         op->queue_ = this;
         op->sequence_ = g.nextSequence++;
+        if (op->qos_ == Operation::QualityOfService::Background && !launcher_.joinable() && !t_lowered) {
+            launcher_ = std::thread([this] { launcherLoop(); });
+        }
         ops_.push_back(std::move(op));
         joinExitedWorkersLocked(exited);
         dispatchLocked();
@@ -260,16 +291,43 @@ void OperationQueue::dispatchLocked()
     if (idleWorkers_ > 0) {
         workCv_.notify_all();
     }
-    int live = 0;
+    int live = pendingSpawns_;
     for (const auto& w : workers_) {
         live += w->exited ? 0 : 1;
     }
     const int spawn = std::min(wanted - idleWorkers_, max - live);
-    for (int i = 0; i < spawn; ++i) {
+    if (spawn <= 0) {
+        return;
+    }
+    if (t_lowered && launcher_.joinable()) {
+        pendingSpawns_ += spawn;
+        launcherCv_.notify_one();
+        return;
+    }
+    spawnWorkersLocked(spawn);
+}
+
+void OperationQueue::spawnWorkersLocked(int count)
+{
+    for (int i = 0; i < count && !shuttingDown_; ++i) {
         auto worker = std::make_unique<Worker>();
         Worker* raw = worker.get();
         worker->thread = std::thread([this, raw] { workerLoop(raw); });
         workers_.push_back(std::move(worker));
+    }
+}
+
+void OperationQueue::launcherLoop()
+{
+    std::unique_lock lock(operationGlobals().mutex);
+    for (;;) {
+        launcherCv_.wait(lock, [this] { return pendingSpawns_ > 0 || shuttingDown_; });
+        if (shuttingDown_) {
+            break;
+        }
+        const int count = pendingSpawns_;
+        pendingSpawns_ = 0;
+        spawnWorkersLocked(count);
     }
 }
 
@@ -295,8 +353,12 @@ void OperationQueue::workerLoop(Worker* self)
             op->state_ = Operation::State::Executing;
             ++executing_;
             const bool background = op->priority_ < 0 && !op->cancelled_;
+            const bool lowered = op->qos_ == Operation::QualityOfService::Background && !op->cancelled_;
             executingBackground_ += background ? 1 : 0;
             lock.unlock();
+            if (lowered) {
+                lowerCurrentThreadPriority();
+            }
             op->runOnThisThread();
             lock.lock();
             --executing_;
@@ -304,6 +366,11 @@ void OperationQueue::workerLoop(Worker* self)
             op->state_ = Operation::State::Finished;
             op->queue_ = nullptr;
             ops_.erase(std::remove(ops_.begin(), ops_.end(), op), ops_.end());
+            // A lowered thread keeps its priority: it ends, and a fresh worker takes the next
+            // operation (it no longer counts among the live ones for the dispatch below).
+            if (lowered) {
+                self->exited = true;
+            }
             for (OperationQueue* q : g.queues) {
                 q->dispatchLocked();
             }
@@ -311,6 +378,9 @@ void OperationQueue::workerLoop(Worker* self)
             g.finished.notify_all();
             RunLoop::main().wakeUp();
             op.reset(); // the operation may be destroyed here, outside the lock
+            if (lowered) {
+                return; // marked exited above: the record may be gone once the lock is let go
+            }
             lock.lock();
             continue;
         }

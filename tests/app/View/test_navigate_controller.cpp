@@ -110,6 +110,9 @@ TEST_F(NavTest, OnlyTheQuickPictureAndTheFitInStartBeforeTheFirstPictureIsOnScre
     EXPECT_TRUE(host->queue[0]->dependencies().empty());
     EXPECT_EQ(host->queue[1]->dependencies(), std::vector<std::shared_ptr<kpv::Operation>>{host->queue[0]});
     EXPECT_EQ(host->queue[2]->dependencies(), std::vector<std::shared_ptr<kpv::Operation>>{host->queue[1]});
+    // What the user waits for runs at the threads' normal priority, the next file's fit-in too.
+    for (const auto &op : host->queue)
+        EXPECT_EQ(op->qualityOfService(), kpv::Operation::QualityOfService::Default);
     const std::shared_ptr<kpv::Operation> quickPicture = host->queue[0];
     const std::shared_ptr<kpv::Operation> nextPicture = host->queue[2];
     EXPECT_GT(controller->heldLoadCount(), 10u);
@@ -134,6 +137,10 @@ TEST_F(NavTest, OnlyTheQuickPictureAndTheFitInStartBeforeTheFirstPictureIsOnScre
     EXPECT_EQ(controller->heldLoadCount(), 0u);
     ASSERT_GT(host->queue.size(), 10u);
     EXPECT_EQ(host->queue[0]->dependencies(), std::vector<std::shared_ptr<kpv::Operation>>{quickPicture});
+    // The neighbours' loads fill caches ahead of need: they yield the processors.
+    EXPECT_EQ(host->queue[0]->qualityOfService(), kpv::Operation::QualityOfService::Default);
+    for (size_t i = 1; i < host->queue.size(); ++i)
+        EXPECT_EQ(host->queue[i]->qualityOfService(), kpv::Operation::QualityOfService::Background) << i;
     std::vector<std::shared_ptr<kpv::Operation>> smallThumbLoads;
     for (size_t i = 1; i < host->queue.size(); ++i) {
         auto deps = host->queue[i]->dependencies();

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <filesystem>
@@ -243,6 +247,51 @@ TEST(OperationQueue, BackgroundWorkKeepsWorkersFreeForWorkSomeoneWaitsFor)
     queue.waitUntilAllOperationsAreFinished();
     EXPECT_EQ(done.load(), 6);
     EXPECT_EQ(peak.load(), 1);
+}
+
+int currentThreadNice()
+{
+    return getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)));
+}
+
+// Background work runs at a lowered thread priority, and work someone waits for never inherits it:
+// a thread lowered once ends after its operation, and the queue goes on with fresh workers.
+TEST(OperationQueue, BackgroundQualityRunsOnLoweredThreadsThatWorkSomeoneWaitsForNeverGets)
+{
+    OperationQueue queue;
+    queue.setMaxConcurrentOperationCount(1); // one worker at a time: a reused thread would show
+    const int base = currentThreadNice();
+    std::mutex m;
+    std::vector<std::pair<bool, int>> ran; // (background, nice) in the order run
+    for (int i = 0; i < 12; ++i) {
+        const bool background = i % 3 == 1;
+        auto o = op([&, background](Operation&) {
+            std::lock_guard lock(m);
+            ran.emplace_back(background, currentThreadNice());
+        });
+        if (background)
+            o->setQualityOfService(Operation::QualityOfService::Background);
+        EXPECT_EQ(o->qualityOfService(), background ? Operation::QualityOfService::Background
+                                                    : Operation::QualityOfService::Default);
+        queue.addOperation(o);
+    }
+    ASSERT_TRUE(queue.waitUntilAllOperationsAreFinished(30.0));
+    ASSERT_EQ(ran.size(), 12u);
+    for (size_t i = 0; i < ran.size(); ++i) {
+        if (ran[i].first)
+            EXPECT_GT(ran[i].second, base) << i;
+        else
+            EXPECT_EQ(ran[i].second, base) << i;
+    }
+    // A queue of nothing but background work still runs it all.
+    std::atomic<int> done{0};
+    for (int i = 0; i < 20; ++i) {
+        auto o = op([&](Operation&) { ++done; });
+        o->setQualityOfService(Operation::QualityOfService::Background);
+        queue.addOperation(o);
+    }
+    ASSERT_TRUE(queue.waitUntilAllOperationsAreFinished(30.0));
+    EXPECT_EQ(done.load(), 20);
 }
 
 std::atomic<int> g_threadObjectsAlive{0};
