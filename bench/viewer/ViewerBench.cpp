@@ -297,14 +297,14 @@ Results measure(const Program &program, const Inputs &in, const ScreenProbe &pro
 {
     Results r;
     // KPV_BENCH_ONLY=gif measures the animated GIF alone, KPV_BENCH_ONLY=launch the two launch
-    // rows alone, for a quick look at their figures.
+    // rows alone, KPV_BENCH_ONLY=steps the stepping alone (KPV_BENCH_REPEAT times, default 5),
+    // for a quick look at their figures.
     const char *only = getenv("KPV_BENCH_ONLY");
     if (only && std::strcmp(only, "gif") == 0) {
         measureGif(program, in, probe, &r);
         return r;
     }
-    // KPV_BENCH_ONLY=steps measures the stepping alone, KPV_BENCH_REPEAT times (default 5).
-    if (const char *only = getenv("KPV_BENCH_ONLY"); only && std::strcmp(only, "steps") == 0) {
+    if (only && std::strcmp(only, "steps") == 0) {
         const char *repeat = getenv("KPV_BENCH_REPEAT");
         measureSteps(program, in, probe, std::max(1, repeat ? std::atoi(repeat) : 5), &r);
         return r;
