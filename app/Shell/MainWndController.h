@@ -206,6 +206,9 @@ public:
     // Quits the program (the Quit command, a closed main window); tests replace it.
     void setQuitHandler(std::function<void()> handler) { m_quitHandler = std::move(handler); }
     void quitApplication();
+    // The Quit command: the viewer's unsaved turn is written (or the user asked) first, as when
+    // the file is left for another; the program stays when the user cancels that save.
+    void quitAfterCheckingUnsavedTurn();
     static QUrl storePageUrl();
     static QUrl storeWebPageUrl();
     static QUrl productWebPageUrl();

@@ -8,6 +8,7 @@
 
 #include <QList>
 #include <QStringList>
+#include <functional>
 
 namespace kpv {
 class Event;
@@ -39,6 +40,11 @@ public:
     virtual void abortScrollSession() = 0;
     virtual void savePopWindowsPostionInfo() = 0;
     virtual void toggleFullScreen() = 0;
+    // Before the program quits: a turn or flip not yet written goes into the file, or the user is
+    // asked, as when the file is left for another. `done` gets true when the viewer may go (the
+    // turn was written, there was none, or the user went on without it) and false when the user
+    // cancelled a save and stays.
+    virtual void checkUnsavedTurnBeforeLeaving(std::function<void(bool)> done) = 0;
 
     // ---- Menu commands ----
     // Runs the command of a main-window command tag; `argument` is the turn (1 left, 2 right,

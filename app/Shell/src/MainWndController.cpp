@@ -448,6 +448,19 @@ void MainWndController::windowWillClose(kpv::Window*)
     });
 }
 
+void MainWndController::quitAfterCheckingUnsavedTurn()
+{
+    if (m_showMode != MainShowModeView || !m_navigateController) {
+        quitApplication();
+        return;
+    }
+    std::weak_ptr<bool> alive = m_lifetime;
+    m_navigateController->checkUnsavedTurnBeforeLeaving([this, alive](bool leave) {
+        if (leave && alive.lock())
+            quitApplication();
+    });
+}
+
 void MainWndController::quitApplication()
 {
     if (m_quitHandler)

@@ -186,7 +186,7 @@ const std::vector<MainCommand>& MainWndController::commandTable()
             1, "IDS_MENU_Account", kFile, [](C& w) { return w.isWorkableWindow(); },
             [](C& w) { w.secondaryWindows().showAccountWindow(); }));
         t.push_back(own(
-            TagQuit, "IDS_MENU_Quit", kFile, [](C&) { return true; }, [](C& w) { w.quitApplication(); },
+            TagQuit, "IDS_MENU_Quit", kFile, [](C&) { return true; }, [](C& w) { w.quitAfterCheckingUnsavedTurn(); },
             "Q"));
 
         // ---- Edit ----

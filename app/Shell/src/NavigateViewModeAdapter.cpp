@@ -82,6 +82,16 @@ void NavigateViewModeAdapter::abortScrollSession() { m_controller.abortScrollSes
 void NavigateViewModeAdapter::savePopWindowsPostionInfo() { m_host.savePopWindowsPostionInfo(); }
 void NavigateViewModeAdapter::toggleFullScreen() { m_controller.toggleFullScreen(); }
 
+void NavigateViewModeAdapter::checkUnsavedTurnBeforeLeaving(std::function<void(bool)> done)
+{
+    // Outcome 3 is a write the user cancelled, 6 and 7 a save under another name that failed or
+    // was cancelled: the viewer stays with the turn. Any other outcome lets it go.
+    m_controller.checkAndSaveCurFile(false, [done = std::move(done)](int outcome) {
+        if (done)
+            done(outcome != 3 && outcome != 6 && outcome != 7);
+    });
+}
+
 void NavigateViewModeAdapter::doAction(long tag, long argument)
 {
     if (tag == 29) {

@@ -19,6 +19,7 @@
 #include "Model/MainConfig.h"
 #include "View/LMOpenGLView.h"
 #include "View/NavigateController.h"
+#include "View/NavigateSaveFileSession.h"
 #include "appkit/Application.h"
 #include "appkit/Event.h"
 #include "appkit/MenuBar.h"
@@ -33,6 +34,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QImageReader>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -118,6 +120,38 @@ protected:
     std::unique_ptr<NavigateViewMode> viewer;
     std::unique_ptr<kpv::MenuBar> menuBar;
 };
+
+// Quitting leaves the current file as stepping to another does: a turn not yet written goes into
+// the file first (a writable PNG here, so without a question), and without a turn the file's
+// bytes stay as they were.
+TEST_F(ViewerStart, QuitWritesTheViewersUnsavedTurnIntoTheFileFirst)
+{
+    start();
+    int quits = 0;
+    controller->setQuitHandler([&] { ++quits; });
+    const QString a = QDir(folder).filePath(QStringLiteral("a.png"));
+    ASSERT_EQ(nav().curFilePath().path(), a);
+    QFile file(a);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+
+    controller->performMenuAction(MainWndController::TagQuit);
+    settle();
+    EXPECT_EQ(quits, 1);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), before);
+    file.close();
+
+    controller->performMenuAction(15); // turn right
+    settle();
+    ASSERT_TRUE(view().angleRotate().isRotatedOrFlipped());
+    controller->performMenuAction(MainWndController::TagQuit);
+    // The turned picture is written on the save session's own queue.
+    settleProgram(*delegate, clock, 2.0, [this] { nav().navigateSaveFileSession()->waitUntilAllOperationsAreFinished(); });
+    EXPECT_EQ(quits, 2);
+    EXPECT_EQ(QImageReader(a).size(), QSize(1200, 1600)) << "the turn was lost";
+}
 
 TEST_F(ViewerStart, OpenedFolderShowsItsFirstImageFitted)
 {

@@ -20,6 +20,7 @@ public:
     void abortScrollSession() override {}
     void savePopWindowsPostionInfo() override {}
     void toggleFullScreen() override {}
+    void checkUnsavedTurnBeforeLeaving(std::function<void(bool)> done) override { done(true); }
     void doAction(long tag, long argument) override { actions.emplace_back(tag, argument); }
 
     // (tag, argument) of every command run, in order.
