@@ -139,7 +139,8 @@ public:
     bool magnifyWithEvent(const kpv::Event& e);
 
     // ---- Window delegate ----
-    bool windowShouldClose(kpv::Window*) override { return true; }
+    // Closing the viewer quits: an unsaved turn is written (or the user asked) first, as for Quit.
+    bool windowShouldClose(kpv::Window*) override;
     void windowWillClose(kpv::Window*) override;
     void windowWillEnterFullScreen();
     void windowWillExitFullScreen();
@@ -271,4 +272,5 @@ private:
     std::shared_ptr<MainWndSecondaryWindows> m_secondaryWindows;
     // Expires with the controller, so that work it left on the run loop does not run after it.
     std::shared_ptr<bool> m_lifetime = std::make_shared<bool>(true);
+    bool m_closingAfterTurnCheck = false;
 };

@@ -448,6 +448,26 @@ void MainWndController::windowWillClose(kpv::Window*)
     });
 }
 
+bool MainWndController::windowShouldClose(kpv::Window*)
+{
+    if (m_closingAfterTurnCheck || m_showMode != MainShowModeView || !m_navigateController)
+        return true;
+    // The check may answer at once (nothing to write) or later (a write, a question).
+    auto answered = std::make_shared<int>(0); // 0 not yet, 1 go, 2 stay
+    auto asking = std::make_shared<bool>(true);
+    std::weak_ptr<bool> alive = m_lifetime;
+    m_navigateController->checkUnsavedTurnBeforeLeaving([this, alive, answered, asking](bool leave) {
+        *answered = leave ? 1 : 2;
+        if (*asking || !leave || !alive.lock() || !m_window)
+            return;
+        m_closingAfterTurnCheck = true;
+        m_window->performClose();
+        m_closingAfterTurnCheck = false;
+    });
+    *asking = false;
+    return *answered == 1;
+}
+
 void MainWndController::quitAfterCheckingUnsavedTurn()
 {
     if (m_showMode != MainShowModeView || !m_navigateController) {

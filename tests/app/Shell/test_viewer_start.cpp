@@ -153,6 +153,24 @@ TEST_F(ViewerStart, QuitWritesTheViewersUnsavedTurnIntoTheFileFirst)
     EXPECT_EQ(QImageReader(a).size(), QSize(1200, 1600)) << "the turn was lost";
 }
 
+// Closing the window quits too, and keeps the turn the same way.
+TEST_F(ViewerStart, ClosingTheWindowWritesTheViewersUnsavedTurnIntoTheFileFirst)
+{
+    start();
+    int quits = 0;
+    controller->setQuitHandler([&] { ++quits; });
+    const QString a = QDir(folder).filePath(QStringLiteral("a.png"));
+    ASSERT_EQ(nav().curFilePath().path(), a);
+    controller->performMenuAction(15); // turn right
+    settle();
+    ASSERT_TRUE(view().angleRotate().isRotatedOrFlipped());
+    controller->window()->performClose();
+    settleProgram(*delegate, clock, 2.0, [this] { nav().navigateSaveFileSession()->waitUntilAllOperationsAreFinished(); });
+    EXPECT_EQ(quits, 1);
+    EXPECT_FALSE(controller->window()->isVisible());
+    EXPECT_EQ(QImageReader(a).size(), QSize(1200, 1600)) << "the turn was lost";
+}
+
 TEST_F(ViewerStart, OpenedFolderShowsItsFirstImageFitted)
 {
     EXPECT_EQ(controller->navigateController(), &viewer->adapter());
