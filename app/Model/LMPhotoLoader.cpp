@@ -237,7 +237,7 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, int imageScaleType
 
 LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, int imageScaleType, LMFileImgBaseInfoPtr imageBaseInfo,
                                     bool multipleFramesFlag, const kpv::Operation *operation,
-                                    int *equivalentImageType, const FirstFrameSink &firstFrame) const
+                                    int *equivalentImageType, const FramesSoFarSink &framesSoFar) const
 {
     if (imageScaleType < LMNavFileInfo::kMinScaleType || imageScaleType > LMNavFileInfo::kMaxScaleType)
         return nullptr;
@@ -285,7 +285,7 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, int imageScaleType
     if (size.width() < 1 || size.height() < 1)
         equivalent = 0;
 
-    LMImagePtr image = loadImage(path, imageBaseInfo, size, multiple, operation, firstFrame);
+    LMImagePtr image = loadImage(path, imageBaseInfo, size, multiple, operation, framesSoFar);
     if (image && equivalentImageType)
         *equivalentImageType = equivalent;
     return image;
@@ -293,7 +293,7 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, int imageScaleType
 
 LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, LMFileImgBaseInfoPtr imageBaseInfo,
                                     const QSizeF &wantImageSize, bool multipleFramesFlag,
-                                    const kpv::Operation *operation, const FirstFrameSink &firstFrame) const
+                                    const kpv::Operation *operation, const FramesSoFarSink &framesSoFar) const
 {
     if (imageBaseInfo) {
         if (imageBaseInfo->fileModified())
@@ -319,7 +319,7 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, LMFileImgBaseInfoP
     if (!slot.entered())
         return nullptr;
     LMImagePtr image =
-        loadImageByCore(path, imageBaseInfo, decodeSize, multipleFramesFlag, operation, *m_sources, firstFrame);
+        loadImageByCore(path, imageBaseInfo, decodeSize, multipleFramesFlag, operation, *m_sources, framesSoFar);
     if (!image || isCancelled(operation))
         return nullptr;
     // A file rewritten while it was decoded may no longer match its base information (its size
@@ -332,7 +332,7 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, LMFileImgBaseInfoP
 LMImagePtr LMPhotoLoader::loadImageByCore(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
                                           const QSizeF &wantImageSize, bool multipleFramesFlag,
                                           const kpv::Operation *operation, const LMImageSourceFactory &sources,
-                                          const FirstFrameSink &firstFrame)
+                                          const FramesSoFarSink &framesSoFar)
 {
     if (!imageBaseInfo || !isFiniteSize(wantImageSize))
         return nullptr;
@@ -374,13 +374,14 @@ LMImagePtr LMPhotoLoader::loadImageByCore(const LMPathString &path, const LMFile
                                                      bitmap->height() == bitmaps.first()->height())))
                     bitmaps.append(bitmap);
             }
-            // The first frame is shown while the others decode; a file changed meanwhile is not.
-            if (index == 0 && frames > 1 && firstFrame && bitmaps.size() == 1 && !isCancelled(operation) &&
-                !imageBaseInfo->fileModified()) {
-                auto first = std::make_shared<const LMImage>(QList<std::shared_ptr<LMBitmap>>{bitmaps.first()},
-                                                             imageBaseInfo);
-                if (!first->frameDatas().isEmpty())
-                    firstFrame(first);
+            // The frames decoded so far are shown while the others decode, told each time their
+            // count doubles; those of a file changed meanwhile are not.
+            const qsizetype count = bitmaps.size();
+            if (framesSoFar && count == index + 1 && count < frames && (count & (count - 1)) == 0 &&
+                !isCancelled(operation) && !imageBaseInfo->fileModified()) {
+                auto partial = std::make_shared<const LMImage>(bitmaps, imageBaseInfo);
+                if (!partial->frameDatas().isEmpty())
+                    framesSoFar(partial);
             }
             if (isCancelled(operation))
                 break;

@@ -43,9 +43,10 @@ public:
     static constexpr double kLargeThumbBox = 256;
     static constexpr int kSmallThumbMaxPixelSize = 160;
 
-    // Told an animation's first frame, as a one-frame image, as soon as it is decoded and before
-    // the other frames are; called on the decoding thread, at most once per load.
-    using FirstFrameSink = std::function<void(const LMImagePtr &)>;
+    // Told the frames of an animation decoded so far, as an image of 1, 2, 4, 8, ... frames, while
+    // the others decode (never the whole animation, which the load answers); called on the
+    // decoding thread.
+    using FramesSoFarSink = std::function<void(const LMImagePtr &)>;
 
     // `mainScreenSize` is the main screen's frame size at start (empty without a screen); it is the
     // box of type 11 for the loader's whole life. Without `sources` the platform's image reader is
@@ -70,15 +71,15 @@ public:
                          const kpv::Operation *operation, int *equivalentImageType = nullptr) const;
     // An image of a scale type. *equivalentImageType is written only when an image results: the
     // reduced type 1..7 whose exact size the image has when it was loaded for a type 8..11, else 0.
-    // An animation decoded whole tells `firstFrame` its first frame before the rest are decoded.
+    // An animation decoded whole tells `framesSoFar` its frames as they decode.
     LMImagePtr loadImage(const LMPathString &path, int imageScaleType, LMFileImgBaseInfoPtr imageBaseInfo,
                          bool multipleFramesFlag, const kpv::Operation *operation, int *equivalentImageType,
-                         const FirstFrameSink &firstFrame = {}) const;
+                         const FramesSoFarSink &framesSoFar = {}) const;
     // An image of a wanted pixel size. A side below 1 decodes a one-pixel-wide (or -high) picture
     // and resizes it to the wanted size.
     LMImagePtr loadImage(const LMPathString &path, LMFileImgBaseInfoPtr imageBaseInfo, const QSizeF &wantImageSize,
                          bool multipleFramesFlag, const kpv::Operation *operation,
-                         const FirstFrameSink &firstFrame = {}) const;
+                         const FramesSoFarSink &framesSoFar = {}) const;
 
     // A new one-frame image of `toSize` pixels (sides below 1 count as 1); nullptr for a missing
     // image, a size of 0 x 0, an image whose file changed, or a size beyond the pixel limit.
@@ -116,7 +117,7 @@ public:
                                       const QSizeF &wantImageSize, bool multipleFramesFlag,
                                       const kpv::Operation *operation,
                                       const LMImageSourceFactory &sources = *LMImageSourceFactory::platform(),
-                                      const FirstFrameSink &firstFrame = {});
+                                      const FramesSoFarSink &framesSoFar = {});
     // The desktop's thumbnail within 160 x 160.
     static LMImagePtr loadThumbByQL(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
                                     const kpv::Operation *operation,

@@ -228,6 +228,10 @@ public:
     void stopFrameSwitchTimer();
     void frameSwitchTimerHandler();
     bool isFrameSwitchTimerRunning() const { return m_frameSwitchTimer && m_frameSwitchTimer->isTimerRunning(); }
+    // While the normal image holds only the frames decoded so far, the animation waits on its last
+    // frame instead of starting over. A new file clears it.
+    void setFramesStillDecoding(bool decoding) { m_framesStillDecoding = decoding; }
+    bool framesStillDecoding() const { return m_framesStillDecoding; }
     // The frame to draw from the normal image: the current one, or 0 when that image has fewer.
     int64_t drawableFrameIdx() const;
     // Rotates or flips with a 0.3 s animation (RotateAction).
@@ -305,6 +309,7 @@ private:
     std::unique_ptr<LMBlockRepeatTimer> m_zoomTimer;
     bool m_inArrowKeyZoomSession = false;
     std::unique_ptr<LMBlockRepeatTimer> m_frameSwitchTimer;
+    bool m_framesStillDecoding = false;
     std::unique_ptr<LMBlockRepeatTimer> m_rotateTimer;
     double m_rotateDetectBeginTime = 0, m_rotateDetectLastTime = 0, m_totalRotateDegreeFromBegin = 0;
     int64_t m_curScaleMode = ScaleModeNone;

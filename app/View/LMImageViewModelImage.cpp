@@ -82,6 +82,7 @@ void LMImageViewModel::didChangeFileByKeepPrevScale(bool keep)
         m_needCheckScaleWhileFileChanged = true;
     }
     m_curFrameIdx = 0;
+    m_framesStillDecoding = false;
     m_imageNormal.reset();
     m_imageFitin.reset();
     m_imageBadFile.reset();
@@ -118,6 +119,9 @@ void LMImageViewModel::frameSwitchTimerHandler()
     if (!enable() || m_inArrowKeyZoomSession || isZoomTimerRunning() || !m_imageNormal)
         return;
     const int64_t count = m_imageNormal->frameDatas().size();
+    // The next frame is still being decoded: this one stays until it comes.
+    if (m_framesStillDecoding && m_curFrameIdx + 1 >= count)
+        return;
     ++m_curFrameIdx;
     if (m_curFrameIdx >= count)
         m_curFrameIdx = 0;

@@ -17,7 +17,7 @@ LMFileImgBaseInfoPtr NavPhotoLoaderAdapter::loadImgBaseInfo(const LMPathString &
 
 LMImagePtr NavPhotoLoaderAdapter::loadImage(const LMPathString &path, int imageScaleType,
                                             LMFileImgBaseInfoPtr imageBaseInfo, const kpv::Operation *operation,
-                                            int *equivalentImageType, const FirstFrameSink &firstFrame) const
+                                            int *equivalentImageType, const FramesSoFarSink &framesSoFar) const
 {
     // The small thumbnail of the file the program was started with was made while it started.
     NavLaunchPicture *launch = NavLaunchPicture::current();
@@ -29,7 +29,7 @@ LMImagePtr NavPhotoLoaderAdapter::loadImage(const LMPathString &path, int imageS
         }
     }
     return m_loader ? m_loader->loadImage(path, imageScaleType, std::move(imageBaseInfo), true, operation,
-                                          equivalentImageType, firstFrame)
+                                          equivalentImageType, framesSoFar)
                     : nullptr;
 }
 

@@ -23,15 +23,15 @@ public:
     virtual ~NavImageLoader() = default;
 
     virtual LMFileImgBaseInfoPtr loadImgBaseInfo(const LMPathString &path, const kpv::Operation *operation) const = 0;
-    // Told an animation's first frame (a one-frame image) on the loading thread, as soon as it is
-    // decoded and before the other frames are.
-    using FirstFrameSink = std::function<void(const LMImagePtr &)>;
+    // Told the frames of an animation decoded so far (an image of 1, 2, 4, ... frames) on the
+    // loading thread, while the others decode.
+    using FramesSoFarSink = std::function<void(const LMImagePtr &)>;
 
     // *equivalentImageType receives the scale type the image actually has (0 when none). An
-    // animation decoded whole tells `firstFrame` its first frame first.
+    // animation decoded whole tells `framesSoFar` its frames as they decode.
     virtual LMImagePtr loadImage(const LMPathString &path, int imageScaleType, LMFileImgBaseInfoPtr imageBaseInfo,
                                  const kpv::Operation *operation, int *equivalentImageType,
-                                 const FirstFrameSink &firstFrame) const = 0;
+                                 const FramesSoFarSink &framesSoFar) const = 0;
     virtual LMImagePtr resizeImage(const LMImagePtr &image, const QSizeF &toSize,
                                    const kpv::Operation *operation) const = 0;
     // The small thumbnail when one costs no decode (a cached or stored one), else nullptr: the
@@ -56,7 +56,7 @@ public:
     LMFileImgBaseInfoPtr loadImgBaseInfo(const LMPathString &path, const kpv::Operation *operation) const override;
     LMImagePtr loadImage(const LMPathString &path, int imageScaleType, LMFileImgBaseInfoPtr imageBaseInfo,
                          const kpv::Operation *operation, int *equivalentImageType,
-                         const FirstFrameSink &firstFrame) const override;
+                         const FramesSoFarSink &framesSoFar) const override;
     LMImagePtr resizeImage(const LMImagePtr &image, const QSizeF &toSize,
                            const kpv::Operation *operation) const override;
     LMImagePtr loadStoredSmallThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,

@@ -394,11 +394,14 @@ bool NavigateController::putCurFileImageIntoView(LMImageViewModel &view, int ima
             if (auto op = createOperationForLoadImage(info, preferred, true, false); op && m_host)
                 m_host->addOperation(op);
         }
-        // An animation still decoding shows its first frame, unless a picture as wide is there.
-        const LMImagePtr &first = m_firstFrame.image;
-        if (first && m_firstFrame.path == info->filePath() && (!image || image->width() < first->width()))
-            image = first;
+        // An animation still decoding shows the frames decoded so far, unless a picture as wide is
+        // there; it waits on its last decoded frame for the next.
+        const LMImagePtr &partial = m_framesSoFar.image;
+        const bool decoding = partial && m_framesSoFar.path == info->filePath() && (!image || image->width() < partial->width());
+        if (decoding)
+            image = partial;
         view.setImage(image, ImageModeNormal);
+        view.setFramesStillDecoding(decoding);
     } else {
         view.setImage(nullptr, imageMode);
     }

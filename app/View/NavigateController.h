@@ -166,9 +166,10 @@ public:
     // 160 pixels into 160 x 160 and hands it to the main thread.
     void checkResizeToSmallThumbOnThread(const LMImagePtr &largeThumb, const LMPathString &filePath,
                                          const kpv::Operation *operation) const;
-    // The first frame of an animation whose load of `type` still decodes the others: shown in
-    // the view meanwhile, when it is the current file's and no sharper picture is there.
-    void showFirstFrame(const LMPathString &path, int type, const LMImagePtr &frame);
+    // The frames decoded so far of an animation whose load of `type` still decodes the others:
+    // shown in the view meanwhile, when they are the current file's, more than were shown and no
+    // sharper picture is there.
+    void showFramesSoFar(const LMPathString &path, int type, const LMImagePtr &frame);
 
     // ---- Folder search, stepping and auto-navigation ----
     void startSearchFiles();
@@ -361,13 +362,13 @@ private:
         std::shared_ptr<kpv::Timer> fallback;
     };
     FirstPictureGate m_firstPictureGate;
-    // The first frame shown while the rest of the animation decodes, until that load ends.
-    struct FirstFrame {
+    // The frames shown while the rest of the animation decodes, until that load ends.
+    struct FramesSoFar {
         LMPathString path;
         int type = 0;
         LMImagePtr image;
     };
-    FirstFrame m_firstFrame;
+    FramesSoFar m_framesSoFar;
     // The current file changed since the last scheduling pass: that pass holds its background
     // loads until the new picture is on screen, even when its fit-in is decoded already.
     bool m_curFileChangedSincePass = false;

@@ -180,7 +180,7 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
 void NavigateController::clearLoadMasks()
 {
     m_operationMasks.clear();
-    m_firstFrame = FirstFrame();
+    m_framesSoFar = FramesSoFar();
     // A held load was never queued: with its mask bit gone it is simply requested again.
     m_firstPictureGate.held.clear();
     openFirstPictureGate();
@@ -360,15 +360,15 @@ std::shared_ptr<LMBlockOperation> NavigateController::createOperationForLoadImag
                 }
             } else if (base && !o->isCancelled()) {
                 const LMPathString path = fileInfo->filePath();
-                auto firstFrame = [self, path, type](const LMImagePtr &frame) {
+                auto framesSoFar = [self, path, type](const LMImagePtr &frame) {
                     kpv::RunLoop::performOnMainThread(
                         [self, path, type, frame] {
                             if (auto s = self.lock(); s && *s)
-                                (*s)->showFirstFrame(path, type, frame);
+                                (*s)->showFramesSoFar(path, type, frame);
                         },
                         false);
                 };
-                image = loader->loadImage(path, type, base, o, &equivalent, firstFrame);
+                image = loader->loadImage(path, type, base, o, &equivalent, framesSoFar);
                 if (image && type == NavLoadPlanner::kLargeThumbType) {
                     auto s = self.lock();
                     if (s && *s)
@@ -428,7 +428,7 @@ void NavigateController::didLoadImage(const QVariantMap &userInfo)
         checkFirstPictureGate(info, false);
 }
 
-void NavigateController::showFirstFrame(const LMPathString &path, int type, const LMImagePtr &frame)
+void NavigateController::showFramesSoFar(const LMPathString &path, int type, const LMImagePtr &frame)
 {
     const LMNavFileInfoPtr info = curFileInfo();
     if (!frame || !info || info->filePath() != path)
@@ -440,7 +440,10 @@ void NavigateController::showFirstFrame(const LMPathString &path, int type, cons
     const LMFileImgBaseInfoPtr base = info->imgBaseInfo(), frameBase = frame->originalImgBaseInfo();
     if (!base || !frameBase || !base->isEqual(*frameBase))
         return;
-    m_firstFrame = FirstFrame{path, type, frame};
+    const FramesSoFar &shown = m_framesSoFar;
+    if (shown.image && shown.path == path && shown.image->frameDatas().size() >= frame->frameDatas().size())
+        return;
+    m_framesSoFar = FramesSoFar{path, type, frame};
     updateOpenGLViewImage(ImageModeNormal);
 }
 
@@ -449,8 +452,12 @@ void NavigateController::fileLoadResult(const LMNavFileInfoPtr &info, const QVar
     if (!info)
         return;
     const int type = userInfo.value(key("ImageScaleType")).toInt();
-    if (m_firstFrame.image && m_firstFrame.path == info->filePath() && m_firstFrame.type == type)
-        m_firstFrame = FirstFrame();
+    if (m_framesSoFar.image && m_framesSoFar.path == info->filePath() && m_framesSoFar.type == type) {
+        // The load ended, whatever its result: what is shown no longer waits for more frames.
+        m_framesSoFar = FramesSoFar();
+        if (m_openGLView)
+            m_openGLView->setFramesStillDecoding(false);
+    }
     if (type < LMNavFileInfo::kMinScaleType || type > LMNavFileInfo::kMaxScaleType)
         return;
     bool failed = false;

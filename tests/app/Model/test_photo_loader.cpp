@@ -369,30 +369,34 @@ TEST_F(PhotoLoaderTest, AnimatedGifsDecodeEveryFrameOnlyAtFullSizeForFitIn)
     EXPECT_EQ(image->frameDatas().size(), 1);
 }
 
-// The first frame of an animation is told once, as soon as it is decoded: before the second frame
-// is decoded, as a one-frame image sharing its pixels with the whole animation. Still pictures,
-// thumbnails and single frames tell nothing.
-TEST_F(PhotoLoaderTest, AnimationTellsItsFirstFrameBeforeDecodingTheRest)
+// The frames of an animation are told as they decode, each time their count doubles and before
+// the next frame is decoded, sharing their pixels with the whole animation, which is never told.
+// Still pictures, thumbnails and single frames tell nothing.
+TEST_F(PhotoLoaderTest, AnimationTellsItsFramesAsTheyDecode)
 {
-    const LMPathString path = sources->add(QStringLiteral("a.gif"), gif(QSize(600, 400), 3));
+    const LMPathString path = sources->add(QStringLiteral("a.gif"), gif(QSize(600, 400), 5));
     std::vector<LMImagePtr> told;
-    int decodesWhenTold = -1;
-    auto sink = [&](const LMImagePtr &frame) {
-        told.push_back(frame);
-        decodesWhenTold = sources->log().fullDecodes;
+    std::vector<int> decodesWhenTold;
+    auto sink = [&](const LMImagePtr &frames) {
+        told.push_back(frames);
+        decodesWhenTold.push_back(sources->log().fullDecodes);
     };
     int eq = -1;
     const LMImagePtr whole = loader->loadImage(path, 11, nullptr, true, nullptr, &eq, sink);
     ASSERT_TRUE(whole);
-    ASSERT_EQ(whole->frameDatas().size(), 3);
-    ASSERT_EQ(told.size(), 1u);
-    EXPECT_EQ(decodesWhenTold, 1);
-    ASSERT_TRUE(told[0]);
-    EXPECT_EQ(told[0]->frameDatas().size(), 1);
-    EXPECT_EQ(told[0]->width(), 600u);
-    EXPECT_EQ(told[0]->originalImgBaseInfo(), whole->originalImgBaseInfo());
-    EXPECT_EQ(pixel(told[0], 0, 5, 5), kFrameColours[0]);
-    EXPECT_EQ(told[0]->frameDatas().first(), whole->frameDatas().first());
+    ASSERT_EQ(whole->frameDatas().size(), 5);
+    ASSERT_EQ(told.size(), 3u);
+    EXPECT_EQ(decodesWhenTold, (std::vector<int>{1, 2, 4}));
+    for (size_t t = 0; t < told.size(); ++t) {
+        ASSERT_TRUE(told[t]);
+        ASSERT_EQ(told[t]->frameDatas().size(), qsizetype(1) << t);
+        EXPECT_EQ(told[t]->width(), 600u);
+        EXPECT_EQ(told[t]->originalImgBaseInfo(), whole->originalImgBaseInfo());
+        for (qsizetype f = 0; f < told[t]->frameDatas().size(); ++f) {
+            EXPECT_EQ(told[t]->frameDatas()[f], whole->frameDatas()[f]);
+            EXPECT_EQ(pixel(told[t], int(f), 5, 5), kFrameColours[f]);
+        }
+    }
 
     told.clear();
     EXPECT_TRUE(loader->loadImage(path, 10, nullptr, false, nullptr, &eq, sink));

@@ -62,7 +62,7 @@ public:
         return makeBaseInfo(path, type);
     }
     LMImagePtr loadImage(const LMPathString &path, int type, LMFileImgBaseInfoPtr info, const kpv::Operation *,
-                         int *equivalent, const FirstFrameSink &firstFrame) const override
+                         int *equivalent, const FramesSoFarSink &framesSoFar) const override
     {
         std::unique_lock lock(m_mutex);
         loads.push_back({path, type});
@@ -74,17 +74,19 @@ public:
             return nullptr;
         const QSizeF size = sizes.count(type) ? sizes.at(type) : sizeFor(type, info);
         const auto w = uint64_t(size.width()), h = uint64_t(size.height());
-        // An animation of gifFrames frames for the fit-in types, its first frame told first.
+        // An animation of gifFrames frames for the fit-in types, its frames told as they "decode".
         if (gifFrames > 1 && type >= 10 && info->AMCMImageType() == 4) {
             QList<LMDataBlock> frames;
             for (int f = 0; f < gifFrames; ++f)
                 frames << LMData::create(w * h * 4);
-            if (firstFrame) {
-                const auto hook = afterFirstFrame;
+            if (framesSoFar) {
+                const auto hook = afterFramesSoFar;
                 lock.unlock();
-                firstFrame(std::make_shared<LMImage>(1u, 32u, w * 4, w, h, QList<LMDataBlock>{frames.first()}, info));
-                if (hook)
-                    hook();
+                for (int count = 1; count < gifFrames; count *= 2) {
+                    framesSoFar(std::make_shared<LMImage>(1u, 32u, w * 4, w, h, frames.mid(0, count), info));
+                    if (hook)
+                        hook(count);
+                }
             }
             return std::make_shared<LMImage>(1u, 32u, w * 4, w, h, frames, info);
         }
@@ -140,10 +142,10 @@ public:
     bool storedThumbs = false;
     std::map<int, QSizeF> sizes; // sizes of scale types other than sizeFor's
     std::map<int, int> equivalentFor;
-    // GIFs load this many frames for the fit-in types; after telling the first frame the load runs
-    // afterFirstFrame before it answers the whole animation.
+    // GIFs load this many frames for the fit-in types; after telling each count of frames so far
+    // (1, 2, 4, ...) the load runs afterFramesSoFar with that count, then answers the whole animation.
     int gifFrames = 1;
-    std::function<void()> afterFirstFrame;
+    std::function<void(int)> afterFramesSoFar;
 };
 
 class FakeHost : public NavigateControllerHost {

@@ -250,40 +250,55 @@ TEST_F(NavTest, FullSizeOnlyWhenZoomedPastTheFitInOrAskedFor)
     EXPECT_TRUE(host->queue.empty());
 }
 
-// An animation shows its first frame while its other frames decode, in the place and at the size
-// of the whole animation, which then takes over from its first frame; a first frame that comes
-// after the animation, or for a file no longer shown, changes nothing.
-TEST_F(NavTest, AnimationShowsItsFirstFrameWhileTheRestDecode)
+// An animation shows its frames as they decode, in the place and at the size of the whole
+// animation: in order, waiting on the last decoded frame for the next rather than starting over,
+// until the whole animation takes over and plays round. Frames told late, or of a file no longer
+// shown, change nothing.
+TEST_F(NavTest, AnimationShowsItsFramesAsTheyDecode)
 {
     loader.gifFrames = 4;
-    LMImagePtr shownMeanwhile;
-    int firstFrames = 0;
-    loader.afterFirstFrame = [&] {
+    std::vector<LMImagePtr> shown;
+    std::vector<int64_t> frameAfterDelay;
+    loader.afterFramesSoFar = [&](int count) {
         // The current file's animation is asked for first.
-        if (++firstFrames > 1)
+        if (shown.size() >= 2 || (count == 1 && !shown.empty()))
             return;
         kpv::RunLoop::main().runOnce();
-        shownMeanwhile = view.imageNormal();
+        shown.push_back(view.imageNormal());
+        // Two delays later the view has reached the last decoded frame and waits there.
+        const double delay = view.imageNormal()->originalImgBaseInfo()->delayTime();
+        clock.advance(delay);
+        clock.advance(delay);
+        frameAfterDelay.push_back(view.curFrameIdx());
     };
     open(2, QStringLiteral(".gif"));
     runLoads();
-    ASSERT_GE(firstFrames, 1);
-    ASSERT_TRUE(shownMeanwhile);
-    EXPECT_EQ(shownMeanwhile->frameDatas().size(), 1);
+    ASSERT_EQ(shown.size(), 2u);
     const LMImagePtr whole = controller->curFileInfo()->imageByType(10);
     ASSERT_TRUE(whole);
-    EXPECT_EQ(whole->frameDatas().size(), 4);
-    EXPECT_EQ(shownMeanwhile->width(), whole->width());
-    EXPECT_EQ(shownMeanwhile->frameDatas().first(), whole->frameDatas().first());
-    // The whole animation is shown and plays from its first frame.
+    ASSERT_EQ(whole->frameDatas().size(), 4);
+    for (size_t i = 0; i < shown.size(); ++i) {
+        ASSERT_TRUE(shown[i]);
+        EXPECT_EQ(shown[i]->frameDatas().size(), qsizetype(1) << i);
+        EXPECT_EQ(shown[i]->width(), whole->width());
+        EXPECT_EQ(shown[i]->frameDatas().first(), whole->frameDatas().first());
+    }
+    EXPECT_EQ(frameAfterDelay, (std::vector<int64_t>{0, 1}));
+    // The whole animation is shown, goes on from the frame reached and plays round.
     EXPECT_EQ(view.imageNormal(), whole);
-    EXPECT_EQ(view.curFrameIdx(), 0);
+    EXPECT_FALSE(view.framesStillDecoding());
     EXPECT_TRUE(view.isFrameSwitchTimerRunning());
+    const int64_t reached = view.curFrameIdx();
+    const double delay = whole->originalImgBaseInfo()->delayTime();
+    for (int step = 1; step <= 4; ++step) {
+        clock.advance(delay);
+        EXPECT_EQ(view.curFrameIdx(), (reached + step) % 4) << "step " << step;
+    }
 
-    // A late first frame of the shown animation, or one of another file, is not shown.
-    controller->showFirstFrame(paths[0], 10, shownMeanwhile);
+    // Frames told late for the shown animation, or for another file, are not shown.
+    controller->showFramesSoFar(paths[0], 10, shown[1]);
     EXPECT_EQ(view.imageNormal(), whole);
-    controller->showFirstFrame(paths[1], 10, shownMeanwhile);
+    controller->showFramesSoFar(paths[1], 10, shown[1]);
     EXPECT_EQ(view.imageNormal(), whole);
 }
 
