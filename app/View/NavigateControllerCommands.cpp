@@ -386,9 +386,12 @@ void NavigateController::setDesktopImageForFile(const QString &path)
     };
     if (!workspace->setDesktopImagePath(path)) {
         // The desktop keeps its picture, so the cached copy it may still show stays; the copy
-        // made for this attempt is of no use.
+        // made for this attempt is of no use. The user is told rather than left to guess.
         if (path != previous && inCache(path))
             QFile::remove(path);
+        m_host->beginAlertSheet(m_host->localizedString(QStringLiteral("IDS_FailedSetDesktop")),
+                                m_host->localizedString(QStringLiteral("IDS_OK")), QString(), QString(), QString(),
+                                nullptr);
         return;
     }
     if (previous.isEmpty() || previous == path)

@@ -248,6 +248,9 @@ TEST_F(CommandTest, DesktopPictureKeepsTheOldCopyUnlessTheNewOneWasSet)
     // Refused: the desktop still shows the old copy, which stays; the new copy goes.
     commandHost->workspace.refuseDesktopImage = true;
     controller->setDesktopImageForFile(next);
+    // The user is told, not left with a command that seemed to do nothing.
+    ASSERT_EQ(commandHost->alerts.size(), 1);
+    EXPECT_TRUE(commandHost->alerts[0].startsWith("IDS_FailedSetDesktop|IDS_OK|"));
     EXPECT_EQ(commandHost->workspace.desktopImage, old);
     EXPECT_TRUE(QFile::exists(old));
     EXPECT_FALSE(QFile::exists(next));
