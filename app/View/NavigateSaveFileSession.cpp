@@ -9,6 +9,7 @@
 #include "foundation/OperationQueue.h"
 #include "imageio/ContentTypes.h"
 #include "imageio/ImageProperties.h"
+#include "imageio/ImageSource.h"
 
 #include <QTransform>
 
@@ -20,6 +21,38 @@ constexpr unsigned short kEscKeyCode = 53;
 // Every event but the pointer entering or leaving a view.
 constexpr kpv::EventMask kHoldBackMask =
     kpv::AnyEventMask & ~(kpv::eventMaskFromType(kpv::MouseEntered) | kpv::eventMaskFromType(kpv::MouseExited));
+
+// `image` turned or mirrored by one of the eight transforms a picture takes without loss.
+QImage transformed(const QImage &image, kpv::LosslessTransform transform)
+{
+    using T = kpv::LosslessTransform;
+    switch (transform) {
+    case T::None: return image;
+    case T::FlipHorizontal: return image.mirrored(true, false);
+    case T::FlipVertical: return image.mirrored(false, true);
+    case T::Rotate90: return image.transformed(QTransform().rotate(90));
+    case T::Rotate180: return image.transformed(QTransform().rotate(180));
+    case T::Rotate270: return image.transformed(QTransform().rotate(270));
+    case T::Transpose: return image.transformed(QTransform().rotate(90)).mirrored(true, false);
+    case T::Transverse: return image.transformed(QTransform().rotate(270)).mirrored(true, false);
+    }
+    return image;
+}
+
+// Whether any pixel is less than opaque.
+bool hasTransparency(const QImage &image)
+{
+    if (!image.hasAlphaChannel())
+        return false;
+    const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    for (int y = 0; y < rgba.height(); ++y) {
+        const uchar *p = rgba.constScanLine(y);
+        for (int x = 0; x < rgba.width(); ++x)
+            if (p[4 * x + 3] != 255)
+                return true;
+    }
+    return false;
+}
 
 } // namespace
 
@@ -78,20 +111,34 @@ std::optional<kpv::LosslessTransform> NavigateSaveFileSession::losslessTransform
                                                             info->rawOrientation(), info->properties());
     const QImage turned = uprightImage(LMImage(probe, scaled), userAngle).convertToFormat(probe.format());
     using T = kpv::LosslessTransform;
-    const std::pair<T, QImage> candidates[] = {
-        {T::None, probe},
-        {T::FlipHorizontal, probe.mirrored(true, false)},
-        {T::FlipVertical, probe.mirrored(false, true)},
-        {T::Rotate90, probe.transformed(QTransform().rotate(90))},
-        {T::Rotate180, probe.transformed(QTransform().rotate(180))},
-        {T::Rotate270, probe.transformed(QTransform().rotate(270))},
-        {T::Transpose, probe.transformed(QTransform().rotate(90)).mirrored(true, false)},
-        {T::Transverse, probe.transformed(QTransform().rotate(270)).mirrored(true, false)},
-    };
-    for (const auto &[transform, picture] : candidates)
-        if (picture.convertToFormat(probe.format()) == turned)
+    for (T transform : {T::None, T::FlipHorizontal, T::FlipVertical, T::Rotate90, T::Rotate180, T::Rotate270,
+                        T::Transpose, T::Transverse})
+        if (transformed(probe, transform).convertToFormat(probe.format()) == turned)
             return transform;
     return std::nullopt;
+}
+
+QImage NavigateSaveFileSession::pixelsToWrite(const QImage &shown, const QString &path,
+                                              const LMFileImgBaseInfoPtr &info, const LMImageRotateAngle &userAngle)
+{
+    if (shown.isNull() || !info || path.isEmpty() || !hasTransparency(shown))
+        return shown;
+    const auto transform = losslessTransformFor(info, userAngle);
+    if (!transform)
+        return shown;
+    const auto source = kpv::ImageSource::createWithFile(path);
+    if (!source)
+        return shown;
+    const QImage stored = source->createStraightImageAtIndex(0);
+    if (stored.format() != QImage::Format_RGBA8888)
+        return shown;
+    const QImage straight = transformed(stored, *transform);
+    // Only the very pixels that were shown: a file replaced or decoded differently keeps the
+    // shown picture.
+    const QImage premultiplied = straight.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    if (premultiplied != shown.convertToFormat(QImage::Format_RGBA8888_Premultiplied))
+        return shown;
+    return straight;
 }
 
 void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, const LMImageRotateAngle &rotatedAngle,
@@ -172,8 +219,13 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
                             if (lossless && kpv::ImageDestination::transformJpegLosslessly(toPath, *lossless, options))
                                 result = Done;
                         }
-                        if (!changedOnDisk && result != Done)
-                            result = LMImageTools::saveImage(image, toPath, props, options) ? Done : Failed;
+                        if (!changedOnDisk && result != Done) {
+                            const QImage pixels =
+                                onDisk.isValid() && decodedInfo && !decodedInfo->fileModified()
+                                    ? pixelsToWrite(image, sourcePath, decodedInfo, rotatedAngle)
+                                    : image;
+                            result = LMImageTools::saveImage(pixels, toPath, props, options) ? Done : Failed;
+                        }
                     }
                 }
             }

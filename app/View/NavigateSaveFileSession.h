@@ -62,6 +62,12 @@ public:
     // and this turn, as one of the eight a JPEG takes without re-encoding.
     static std::optional<kpv::LosslessTransform> losslessTransformFor(const LMFileImgBaseInfoPtr &info,
                                                                       const LMImageRotateAngle &userAngle);
+    // `shown` (the premultiplied pixels uprightImage made) written as the file stores them: where
+    // the picture has transparency, premultiplying loses colour levels, so the file at `path` is
+    // decoded again with its alpha as stored and turned the same way. Answers `shown` itself when
+    // nothing would be lost, or when the file no longer decodes to exactly what was shown.
+    static QImage pixelsToWrite(const QImage &shown, const QString &path, const LMFileImgBaseInfoPtr &info,
+                                const LMImageRotateAngle &userAngle);
 
 private:
     const NavImageLoader *m_loader;

@@ -41,6 +41,11 @@ public:
     // Full decode of frame `index`. A null image on failure, with *error set.
     QImage createImageAtIndex(int index, QString* error = nullptr) const;
 
+    // Full decode of frame `index` with the alpha the file stores, not premultiplied
+    // (QImage::Format_RGBA8888), so that writing it again keeps every colour level. Formats read
+    // only premultiplied answer that (check the format). A null image on failure, with *error set.
+    QImage createStraightImageAtIndex(int index, QString* error = nullptr) const;
+
     // Scaled decode: the longer side becomes `maxPixelSize` (never enlarged), aspect kept.
     // With `fromImageAlways` false only an embedded thumbnail is answered (null when the file
     // has none), scaled down to `maxPixelSize` when it is larger.
@@ -52,6 +57,7 @@ public:
 
 private:
     ImageSource(QByteArray data, std::unique_ptr<FormatDecoder> decoder);
+    QImage fullDecode(int index, bool straight, QString* error) const;
 
     QByteArray m_data;
     std::unique_ptr<FormatDecoder> m_decoder;

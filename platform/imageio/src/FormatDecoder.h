@@ -25,6 +25,10 @@ public:
     // Decodes frame `index` as premultiplied RGBA. With `maxPixelSize` > 0 the reader may decode
     // at a reduced size no smaller than that (DCT scaling); the caller makes the exact size.
     virtual QImage decode(int index, int maxPixelSize, QString* error) = 0;
+    // Full-size decode of frame `index` with alpha kept as stored (QImage::Format_RGBA8888).
+    // Readers whose format has no partial alpha, or whose library only hands out premultiplied
+    // pixels, answer their premultiplied decode, labelled as such.
+    virtual QImage decodeStraight(int index, QString* error) { return decode(index, 0, error); }
     // Properties the format itself carries (GIF delays, PNG density, ...), merged over the
     // metadata read from the file's EXIF block.
     virtual QVariantMap formatProperties(int index) const { return {}; }

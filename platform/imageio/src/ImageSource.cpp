@@ -154,20 +154,27 @@ QVariantMap ImageSource::propertiesAtIndex(int index) const
     return map;
 }
 
-QImage ImageSource::createImageAtIndex(int index, QString* error) const
+QImage ImageSource::fullDecode(int index, bool straight, QString* error) const
 {
     QString why;
     QImage image;
     if (index < 0 || index >= count())
         why = QStringLiteral("no frame %1").arg(index);
     else
-        image = m_decoder->decode(index, 0, &why);
+        image = straight ? m_decoder->decodeStraight(index, &why) : m_decoder->decode(index, 0, &why);
     if (image.isNull()) {
         m_lastError = why;
         if (error)
             *error = why;
     }
     return image;
+}
+
+QImage ImageSource::createImageAtIndex(int index, QString* error) const { return fullDecode(index, false, error); }
+
+QImage ImageSource::createStraightImageAtIndex(int index, QString* error) const
+{
+    return fullDecode(index, true, error);
 }
 
 QImage ImageSource::createThumbnailAtIndex(int index, int maxPixelSize, bool fromImageAlways, QString* error) const

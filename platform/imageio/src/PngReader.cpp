@@ -243,6 +243,20 @@ public:
             imageio_detail::premultiplyRgba(image);
         return image;
     }
+    QImage decodeStraight(int, QString* error) override
+    {
+        auto job = std::make_unique<PngJob>();
+        bool premultiplied = false;
+        if (!runDecode(job.get(), m_data, 0, &premultiplied)) {
+            if (error)
+                *error = QStringLiteral("PNG decoding failed: %1").arg(job->message);
+            return {};
+        }
+        QImage image = std::move(job->image);
+        if (!premultiplied)
+            image.reinterpretAsFormat(QImage::Format_RGBA8888);
+        return image;
+    }
     QVariantMap formatProperties(int) const override { return imageio_detail::densityProperties(m_dpiX, m_dpiY); }
 
 private:

@@ -543,3 +543,48 @@ TEST(NavSaveSession, TurnedJpegIsTransformedWithoutLossForEveryOrientation)
         EXPECT_NE(meta->exifData().findKey(Exiv2::ExifKey("Exif.GPSInfo.GPSLatitude")), meta->exifData().end());
     }
 }
+
+TEST(NavSaveSession, TransparentPngIsWrittenWithEveryColourLevelItStores)
+{
+    QTemporaryDir dir;
+    NavigateSaveFileSession session(nullptr);
+    // Straight-alpha pixels whose levels premultiplying merges: 200 and 199 under alpha 128 are
+    // one premultiplied level, and under alpha 0 nothing of the colour is left.
+    const int alphas[] = {0, 1, 37, 128, 200, 254, 255};
+    QImage stored(7, 3, QImage::Format_RGBA8888);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 7; ++x)
+            stored.setPixelColor(x, y, QColor(200 - y, 199 + y, (17 * x + 3 * y) % 256, alphas[x]));
+    const QString source = dir.filePath("clear.png");
+    ASSERT_TRUE(stored.save(source, "PNG"));
+    const QImage shown = kpv::ImageSource::createWithFile(source)->createImageAtIndex(0);
+    ASSERT_EQ(shown.format(), QImage::Format_RGBA8888_Premultiplied);
+
+    auto info = std::make_shared<LMNavFileInfo>(LMPathString(source, false));
+    auto base = std::make_shared<LMFileImgBaseInfo>(info->filePath(), QStringLiteral("public.png"), 8,
+                                                    info->filePath().dateModified(), QSizeF(7, 3), 1, QVariantMap(),
+                                                    kpv::fileIdentity(source));
+    info->setImgBaseInfo(base);
+    info->setImage(std::make_shared<LMImage>(shown, base), false, 1, 0);
+    const auto saveAs = [&](const QString &name, const LMImageRotateAngle &turn) {
+        const QString path = dir.filePath(name);
+        int code = 1;
+        session.beginSaveFile(info, turn, path, std::nullopt, false, {}, [&](int c, const QImage &) { code = c; });
+        session.waitUntilAllOperationsAreFinished();
+        kpv::RunLoop::main().runOnce();
+        EXPECT_EQ(code, 0);
+        return QImage(path).convertToFormat(QImage::Format_RGBA8888);
+    };
+
+    EXPECT_EQ(saveAs("copy.png", LMImageRotateAngle()), stored);
+    // A turn moves the stored pixels; it changes none of them.
+    EXPECT_EQ(saveAs("turned.png", LMImageRotateAngle::zeroAngle().angleByIncreaseAngle(90)),
+              stored.transformed(QTransform().rotate(90)));
+
+    // A file that no longer holds what was shown: the shown pixels are written, not the new file's.
+    QImage other = stored;
+    other.fill(QColor(1, 2, 3, 90));
+    ASSERT_TRUE(other.save(source, "PNG"));
+    const QImage written = saveAs("after.png", LMImageRotateAngle());
+    EXPECT_EQ(written.convertToFormat(QImage::Format_RGBA8888_Premultiplied), shown);
+}
