@@ -377,6 +377,8 @@ void NavToolbarController::updateUI(int64_t mask)
     }
     if (mask & UpdateCurFile)
         enable(m_o.btnDelete, m_host->canDoAction(kActionMovetoTrash));
+    if (mask & (UpdateCurFile | UpdateSmallThumb))
+        placePlayButton(state == 2 && m_host->showMode() == kModeView);
     if (mask & UpdateFileList) {
         enable(m_o.btnPrev, m_host->canDoAction(kActionPrevious));
         enable(m_o.btnNext, m_host->canDoAction(kActionNext));
@@ -443,6 +445,24 @@ void NavToolbarController::zoomSliderDidChange()
         scale = std::exp2(std::log2(lo) + (std::log2(hi) - std::log2(lo)) * (v - sMin) / (sMax - sMin));
     if (std::isfinite(scale) && scale > 0)
         m_host->setScale(scale);
+}
+
+void NavToolbarController::placePlayButton(bool belowCentre)
+{
+    kpv::View *parent = m_o.btnPlay ? m_o.btnPlay->superview() : nullptr;
+    if (!parent)
+        return;
+    const kpv::Rect bounds = parent->bounds();
+    const kpv::Rect f = m_o.btnPlay->frame();
+    double y = std::floor((bounds.height() - f.height()) / 2);
+    if (belowCentre) {
+        // One button height plus a gap: clear of a one-line message centred on the picture.
+        const double shift = f.height() + 8;
+        y += parent->isFlipped() ? shift : -shift;
+    }
+    const kpv::Rect placed(std::floor((bounds.width() - f.width()) / 2), y, f.width(), f.height());
+    if (placed != f)
+        m_o.btnPlay->setFrame(placed);
 }
 
 // ---- Toolbar show state ----
@@ -610,6 +630,7 @@ void NavToolbarController::didChangeMainShowMode(int64_t newMode, int64_t oldMod
                 m_o.btnFavorite->setHidden(true);
             if (m_toolbarProxy)
                 m_toolbarProxy->hideWithAnimation(true, false);
+            placePlayButton(false);
             if (m_playProxy)
                 m_playProxy->showWithAnimation(true, false);
             if (m_favoriteBinProxy)

@@ -165,6 +165,10 @@ public:
     LMFadeShowProxy *sandboxAccessTipsContainerFadeShowProxy() const { return m_tipsProxy.get(); }
 
 private:
+    // Centres the play button on the picture, or, for a file that cannot be shown, sets it below
+    // the centre so the status line's message there stays readable.
+    void placePlayButton(bool belowCentre);
+
     void wireButton(LMButton *b, const QString &image, const QString &offTip, const QString &onTip, bool care);
     void favoriteBinShow(bool autoHide);
     void favoriteBinHide(bool delay);

@@ -592,3 +592,32 @@ TEST_F(NavToolbarTest, ButtonActionsReachTheirCommands)
 }
 
 } // namespace
+
+TEST_F(NavToolbarTest, PlayButtonStepsOffTheMessageOfAFileThatCannotBeShown)
+{
+    // The status line's one-line message is centred on the picture: 300 in this 600-point view.
+    const auto clearOfMessage = [&] {
+        const kpv::Rect f = o.btnPlay->frame();
+        return f.y() + f.height() <= 300 - 20 || f.y() >= 300 + 20;
+    };
+    o.btnPlay->setFrame(kpv::Rect(380, 280, 40, 40));
+    host.fileState = 2;
+    tb->updateUI(NavToolbarController::UpdateCurFile);
+    EXPECT_TRUE(clearOfMessage());
+    EXPECT_EQ(o.btnPlay->frame().x(), 380);
+    EXPECT_LT(o.btnPlay->frame().y(), 300); // below the centre, the origin being at the bottom
+
+    // A picture to play: the button is centred on it again.
+    host.fileState = 1;
+    tb->updateUI(NavToolbarController::UpdateSmallThumb);
+    EXPECT_EQ(o.btnPlay->frame(), kpv::Rect(380, 280, 40, 40));
+
+    // The favourites keep it centred whatever the viewer's file was.
+    host.fileState = 2;
+    tb->updateUI(NavToolbarController::UpdateCurFile);
+    host.mode = 8;
+    tb->didChangeMainShowMode(8, 4);
+    EXPECT_EQ(o.btnPlay->frame(), kpv::Rect(380, 280, 40, 40));
+    tb->updateUI(NavToolbarController::UpdateCurFile);
+    EXPECT_EQ(o.btnPlay->frame(), kpv::Rect(380, 280, 40, 40));
+}
