@@ -204,6 +204,8 @@ public:
     // Opens a web page in the browser; when none could be started, an alert says so and names
     // the address. False then.
     bool openWebPage(const QUrl& url);
+    // A one-button alert on the current window telling the user what could not be done.
+    void showFailureAlert(const QString& message);
     // Quits the program (the Quit command, a closed main window); tests replace it.
     void setQuitHandler(std::function<void()> handler) { m_quitHandler = std::move(handler); }
     void quitApplication();

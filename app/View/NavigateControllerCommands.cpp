@@ -37,6 +37,12 @@ QString latin1(const char *s)
 
 constexpr int kFullSizeType = 1;
 
+// A one-button alert telling the user what the desktop would not do.
+void tellFailure(NavigateControllerHost *host, const QString &key)
+{
+    host->beginAlertSheet(host->localizedString(key), host->localizedString(QStringLiteral("IDS_OK")), QString(),
+                          QString(), QString(), nullptr);
+}
 
 } // namespace
 
@@ -389,9 +395,7 @@ void NavigateController::setDesktopImageForFile(const QString &path)
         // made for this attempt is of no use. The user is told rather than left to guess.
         if (path != previous && inCache(path))
             QFile::remove(path);
-        m_host->beginAlertSheet(m_host->localizedString(QStringLiteral("IDS_FailedSetDesktop")),
-                                m_host->localizedString(QStringLiteral("IDS_OK")), QString(), QString(), QString(),
-                                nullptr);
+        tellFailure(m_host, QStringLiteral("IDS_FailedSetDesktop"));
         return;
     }
     if (previous.isEmpty() || previous == path)
@@ -403,8 +407,8 @@ void NavigateController::setDesktopImageForFile(const QString &path)
 void NavigateController::revealCurFileInFinder()
 {
     kpv::WorkspaceServices *workspace = m_host ? m_host->workspaceServices() : nullptr;
-    if (workspace && !m_curFilePath.isEmpty())
-        workspace->selectFileInFileViewer(m_curFilePath.path());
+    if (workspace && !m_curFilePath.isEmpty() && !workspace->selectFileInFileViewer(m_curFilePath.path()))
+        tellFailure(m_host, QStringLiteral("IDS_FileManagerFailed"));
 }
 
 // ---- Batch sheets ----

@@ -93,6 +93,10 @@ public:
     bool composeMail(const QString& subject, const QString& body, const QStringList& attachments) override;
 };
 
+// Runs one of the desktop's xdg helpers (program first, then its arguments; no shell). False when it
+// could not be started or reported a failure within a grace period of two seconds.
+bool runDesktopHelper(QStringList args);
+
 // Opens an http or https address in the user's browser through the desktop's opener; false when
 // the opener could not be started or found nothing to open the address with.
 bool openWebAddress(const QUrl& url);

@@ -37,7 +37,7 @@ public:
     bool selectFileInFileViewer(const QString &path) override
     {
         revealed.append(path);
-        return true;
+        return !refuseReveal;
     }
     QString desktopImagePath() override { return desktopImage; }
     bool setDesktopImagePath(const QString &path) override
@@ -49,6 +49,7 @@ public:
         return true;
     }
     bool refuseDesktopImage = false;
+    bool refuseReveal = false; // no file manager could be started
 };
 
 } // namespace kpv

@@ -115,28 +115,25 @@ void MainWndController::doRate()
     openWebPage(storePageUrl());
 }
 
-namespace {
-// A one-button alert on `window` that frees itself once dismissed.
-void showFailureAlert(const QString& message, kpv::Window* window)
+void MainWndController::showFailureAlert(const QString& message)
 {
+    // The alert frees itself once dismissed.
     auto* alert = new LMAlertSheet;
     alert->beginAlertSheet(message, kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_OK")), QString(),
-                           QString(), window,
+                           QString(), getCurWindow(),
                            [alert](std::int32_t) {
                                // The alert is still unwinding: freed on the next turn.
                                LMPerformSelectorWrapper().performWithBlock([alert] { delete alert; }, 0);
                            },
                            QString());
 }
-} // namespace
 
 bool MainWndController::openWebPage(const QUrl& url)
 {
     const bool opened = m_openUrlHandler ? m_openUrlHandler(url) : kpv::openWebAddress(url);
     if (!opened)
         showFailureAlert(kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_WebPageFailed_Fmt"),
-                                                                             url.toString()),
-                         getCurWindow());
+                                                                             url.toString()));
     return opened;
 }
 
@@ -155,7 +152,7 @@ void MainWndController::recommendMenuItemClicked()
         QStringLiteral("IDS_RecommendContent_Fmt"), name, shortName, shortName, storeWebPageUrl().toString(),
         productWebPageUrl().toString());
     if (!LMSendEmail(kpv::DesktopServices::shared()).sendEmailWithSubject(subject, content))
-        showFailureAlert(bundle.localizedString(QStringLiteral("IDS_FeedbackNoMail")), getCurWindow());
+        showFailureAlert(bundle.localizedString(QStringLiteral("IDS_FeedbackNoMail")));
 }
 
 void MainWndController::doFeedback()

@@ -19,6 +19,7 @@
 #include "appkit/Menu.h"
 #include "appkit/Panels.h"
 #include "appkit/PrintPanel.h"
+#include "foundation/Bundle.h"
 #include "desktop/WorkspaceServices.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/OperationQueue.h"
@@ -320,10 +321,11 @@ void MainWndFavoriteHost::revealFilesInFinder(const QList<LMPathString>& paths)
     // The file manager shows one selected file; the first of the selection stands for the rest.
     if (paths.isEmpty())
         return;
-    if (kpv::WorkspaceServices* workspace = m_workspace ? m_workspace() : nullptr)
-        workspace->selectFileInFileViewer(paths.first().path());
-    else
-        kpv::SystemWorkspaceServices().selectFileInFileViewer(paths.first().path());
+    kpv::SystemWorkspaceServices system;
+    kpv::WorkspaceServices* workspace = m_workspace ? m_workspace() : nullptr;
+    if (!(workspace ? workspace : &system)->selectFileInFileViewer(paths.first().path()))
+        m_windowController.showFailureAlert(
+            kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_FileManagerFailed")));
 }
 
 void MainWndFavoriteHost::renderFileForPrint(const LMPathString& path, std::function<void(int result, QImage image)> done)

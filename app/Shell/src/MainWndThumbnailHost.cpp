@@ -64,8 +64,9 @@ void MainWndThumbnailHost::revealFilesInFinder(const QList<LMPathString>& paths)
 {
     // The file manager shows one selected file; the first of the selection stands for it.
     kpv::WorkspaceServices* workspace = m_workspace ? m_workspace() : nullptr;
-    if (!paths.isEmpty() && workspace)
-        workspace->selectFileInFileViewer(paths.first().path());
+    if (!paths.isEmpty() && workspace && !workspace->selectFileInFileViewer(paths.first().path()))
+        m_windowController.showFailureAlert(
+            kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_FileManagerFailed")));
 }
 
 std::shared_ptr<kpv::Menu> MainWndThumbnailHost::contextMenu()

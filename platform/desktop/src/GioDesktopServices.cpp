@@ -150,11 +150,10 @@ bool GioDesktopServices::openFileWithApplication(const QString& path, const QStr
     return ok;
 }
 
-namespace {
-// Runs one of the desktop's xdg helpers. A helper that looks for a program to hand its work to exits
-// at once with a failure when it finds none; with one, it exits as soon as the program has the work,
-// or stays while a program it started in the foreground runs. So: a failure within the grace period
-// is reported, a helper still running after it is left to run and freed when it ends.
+// A helper that looks for a program to hand its work to exits at once with a failure when it finds
+// none; with one, it exits as soon as the program has the work, or stays while a program it started
+// in the foreground runs. So: a failure within the grace period is reported, a helper still running
+// after it is left to run and freed when it ends.
 bool runDesktopHelper(QStringList args)
 {
     constexpr int kGraceMs = 2000;
@@ -177,7 +176,6 @@ bool runDesktopHelper(QStringList args)
     QObject::connect(helper, &QProcess::finished, helper, &QObject::deleteLater);
     return true;
 }
-}  // namespace
 
 bool GioDesktopServices::composeMail(const QString& subject, const QString& body, const QStringList& attachments)
 {

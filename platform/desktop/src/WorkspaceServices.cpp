@@ -1,5 +1,6 @@
 #include "desktop/WorkspaceServices.h"
 
+#include "desktop/DesktopServices.h"
 #include "desktop/Trash.h"
 
 #include <QFile>
@@ -86,8 +87,9 @@ bool SystemWorkspaceServices::selectFileInFileViewer(const QString &path)
     }
     if (error)
         g_error_free(error);
-    // No file-manager service: open the folder instead.
-    return QProcess::startDetached(QStringLiteral("xdg-open"), {QFileInfo(path).absolutePath()});
+    // No file-manager service: open the folder instead, through the desktop's opener, which says
+    // when it found nothing to open it with.
+    return runDesktopHelper({QStringLiteral("xdg-open"), QFileInfo(path).absolutePath()});
 }
 
 QString SystemWorkspaceServices::desktopImagePath()

@@ -28,6 +28,7 @@
 #include "appkit/Menu.h"
 #include "appkit/Pasteboard.h"
 #include "desktop/FakeWorkspaceServices.h"
+#include "foundation/Bundle.h"
 #include "foundation/Clock.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
@@ -40,6 +41,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -144,6 +146,18 @@ TEST_F(BrowseModes, ThumbnailGridFromTheViewMenuAndBack)
     controller->performMenuAction(6);
     ASSERT_EQ(workspace.revealed.size(), 1);
     EXPECT_TRUE(workspace.revealed.first().endsWith(QStringLiteral("p04.png")));
+    // No file manager to start: an alert says so.
+    workspace.refuseReveal = true;
+    controller->performMenuAction(6);
+    workspace.refuseReveal = false;
+    QList<QMessageBox*> alerts;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
+            alerts.append(box);
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_EQ(alerts.first()->text(), kpv::Bundle::mainBundle().localizedString("IDS_FileManagerFailed"));
+    alerts.first()->accept();
+    clock.advance(0);
 
     // A double click opens the file in the viewer.
     grid->imageBrowserCellWasDoubleClickedAtIndex(grid->browser(), 9);

@@ -272,6 +272,19 @@ TEST_F(CommandTest, DesktopPictureKeepsTheOldCopyUnlessTheNewOneWasSet)
     EXPECT_TRUE(QFile::exists(next));
 }
 
+TEST_F(CommandTest, RevealSaysSoWhenNoFileManagerStarts)
+{
+    openReal({"a.png"});
+    controller->revealCurFileInFinder();
+    EXPECT_EQ(commandHost->workspace.revealed, QStringList{paths[0].path()});
+    EXPECT_TRUE(commandHost->alerts.isEmpty());
+
+    commandHost->workspace.refuseReveal = true;
+    controller->revealCurFileInFinder();
+    ASSERT_EQ(commandHost->alerts.size(), 1);
+    EXPECT_TRUE(commandHost->alerts[0].startsWith("IDS_FileManagerFailed|IDS_OK|"));
+}
+
 TEST_F(CommandTest, TurnedWritableFileIsSavedUprightBeforeStepping)
 {
     openReal({"a.png", "b.png"});
