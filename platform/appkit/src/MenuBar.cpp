@@ -3,8 +3,10 @@
 #include "appkit/Event.h"
 #include "appkit/Window.h"
 
+#include <QEvent>
 #include <QMenu>
 #include <QMenuBar>
+#include <QObject>
 #include <QWidget>
 
 namespace kpv {
@@ -12,6 +14,31 @@ namespace kpv {
 namespace {
 
 constexpr std::uint64_t kShortcutModifiers = CommandKeyMask | AlternateKeyMask | ShiftKeyMask | ControlKeyMask;
+
+// A menu closed with Esc hands the keyboard to the bar, its title lit so the arrows move along
+// the titles, and the next Esc puts the light out. Our views never hold Qt's focus, so the bar
+// then has nobody to give it back to and keeps it: it would take every later Esc from the window
+// (a slideshow could no longer be ended). A key that reaches the bar with no title lit therefore
+// goes on to the window, and the bar lets go of the focus.
+class KeyboardReturner final : public QObject {
+public:
+    explicit KeyboardReturner(QMenuBar* bar) : QObject(bar), m_bar(bar) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        const QEvent::Type t = event->type();
+        if (watched != m_bar || (t != QEvent::KeyPress && t != QEvent::KeyRelease) || m_bar->activeAction())
+            return false;
+        m_bar->clearFocus();
+        // Not taken: Qt offers an ignored key to the parent widget, the window, next.
+        event->ignore();
+        return true;
+    }
+
+private:
+    QMenuBar* m_bar;
+};
 
 // The item of `menu` (searched depth first) with this key equivalent and modifiers, and the menu
 // that holds it.
@@ -46,6 +73,7 @@ MenuBar::MenuBar(Window* window) : m_window(window)
         m_bar = new QMenuBar(m_window->widget());
         // Shortcuts go through performKeyEquivalent, never through Qt, so validation runs first.
         m_bar->setNativeMenuBar(false);
+        m_bar->installEventFilter(new KeyboardReturner(m_bar));
         m_bar->setAttribute(Qt::WA_TranslucentBackground);
         m_bar->setStyleSheet(QStringLiteral("QMenuBar { background: transparent; color: rgb(230,230,230); }"
                                             "QMenuBar::item { background: transparent; }"

@@ -1,9 +1,11 @@
 // Real Qt events through the application's filter: keys reach the first responder with their
 // virtual codes, mouse presses reach the hit view in y-up window coordinates, monitors see them
 // first; window frames convert to and from screen coordinates; panels hand their accessory view
-// back when they end; alerts carry the program's name.
+// back when they end; alerts carry the program's name; the menu bar gives the keyboard back.
 #include "appkit/Application.h"
 #include "appkit/Control.h"
+#include "appkit/Menu.h"
+#include "appkit/MenuBar.h"
 #include "appkit/Panels.h"
 #include "appkit/View.h"
 #include "appkit/Window.h"
@@ -14,6 +16,8 @@
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
@@ -74,6 +78,58 @@ TEST(QtDispatch, KeysAndClicksArriveTranslated)
     Application::shared().removeMonitor(token);
     QCoreApplication::sendEvent(t->widget(), &a);
     EXPECT_EQ(t->keys.size(), 2u);
+}
+
+namespace {
+class KeyWindow : public Window {
+public:
+    using Window::Window;
+    void keyDown(const Event& e) override { keys.push_back(e.keyCode()); }
+    std::vector<int> keys;
+};
+
+// Sends a key press and its release where Qt would: to the window's focus widget, else the window.
+void pressKey(Window& w, int key)
+{
+    QWidget* top = w.widget();
+    QWidget* to = top->focusWidget() ? top->focusWidget() : top;
+    QTest::keyClick(to, Qt::Key(key));
+}
+} // namespace
+
+// A menu of the bar closed with Esc leaves the bar holding the keyboard (its title lit, so the
+// arrows can move along the titles). Once it lets go of that title, Esc must reach the window
+// again, every time: a slideshow ends on it.
+TEST(QtDispatch, EscReachesTheWindowOnceTheMenuBarLetsGo)
+{
+    KeyWindow w(Rect(0, 0, 300, 200), TitledWindowMask);
+    MenuBar bar(&w);
+    auto menu = std::make_shared<Menu>("View");
+    menu->addItemWithTitle("Slideshow", nullptr);
+    bar.setMenus({menu});
+    w.orderFront();
+    QMenuBar* qbar = bar.qMenuBar();
+    ASSERT_NE(qbar, nullptr);
+    ASSERT_FALSE(qbar->actions().isEmpty());
+
+    // Open the menu from the bar, close it with Esc, then Esc again for the lit title.
+    qbar->setActiveAction(qbar->actions().first());
+    if (QWidget* popup = QApplication::activePopupWidget())
+        QTest::keyClick(popup, Qt::Key_Escape);
+    pressKey(w, Qt::Key_Escape);
+    w.keys.clear();
+    pressKey(w, Qt::Key_Escape);
+    pressKey(w, Qt::Key_Escape);
+    EXPECT_EQ(w.keys, (std::vector<int>{53, 53}));
+
+    // Whatever way the bar came to hold the focus with nothing lit, the next key passes on and
+    // the bar drops the focus.
+    qbar->setFocus(Qt::MenuBarFocusReason);
+    w.keys.clear();
+    QTest::keyClick(qbar, Qt::Key_Escape);
+    QTest::keyClick(qbar, Qt::Key_Space);
+    EXPECT_EQ(w.keys, (std::vector<int>{53, 49}));
+    EXPECT_FALSE(qbar->hasFocus());
 }
 
 // A trackpad pinch reaches the view under it once, though Qt offers an unaccepted gesture to
