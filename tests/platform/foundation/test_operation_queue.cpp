@@ -163,8 +163,9 @@ TEST(OperationQueue, CancelledDependencyReleasesItsDependents)
     auto dependent = op([&](Operation&) { rec.add("dependent"); });
     dependent->addDependency(blocker);
     queue.addOperation(dependent);
-    queue.addOperation(blocker);
+    // Cancelled before it is queued, so no worker can have started it first.
     blocker->cancel();
+    queue.addOperation(blocker);
     queue.waitUntilAllOperationsAreFinished();
     // The cancelled operation finished without running; its dependent then ran.
     EXPECT_EQ(rec.log(), "dependent");
