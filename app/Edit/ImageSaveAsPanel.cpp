@@ -3,6 +3,7 @@
 #include "Edit/EditFileTools.h"
 #include "Edit/LMImageSaveParamView.h"
 #include "Kit/LMAlertSheet.h"
+#include "Model/LMPathTools.h"
 #include "Model/LMPerformSelectorWrapper.h"
 #include "Kit/LMSavePanelWrapper.h"
 
@@ -91,10 +92,15 @@ void ImageSaveAsPanel::run(kpv::Window *window, const QString &srcFilePath, cons
     m_panel->setAllowedFileTypes({QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("jp2"),
                                   QStringLiteral("png"), QStringLiteral("tif"), QStringLiteral("tiff"),
                                   QStringLiteral("bmp")});
-    if (!directory.isEmpty())
-        m_panel->setDirectoryURL(directory);
+    // The panel opens in the given folder, or beside the source. A name taken there gets a
+    // counter, so the source itself is never what the panel proposes to overwrite.
+    const QString folder = directory.isEmpty() ? QFileInfo(srcFilePath).absolutePath() : directory;
+    m_panel->setDirectoryURL(folder);
     m_panel->setNameFieldStringValue(QFileInfo(srcFilePath).fileName());
     m_picker.setSaveType(initialSaveType(srcFilePath));
+    const QString free = LMPathTools::writableFilePathInDirectory(folder, m_panel->nameFieldStringValue());
+    if (!free.isEmpty())
+        m_panel->setNameFieldStringValue(QFileInfo(free).fileName());
     m_view->reload();
     m_panel->setAccessoryView(m_view.get());
 

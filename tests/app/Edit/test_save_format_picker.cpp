@@ -143,4 +143,43 @@ TEST(SaveAsPanel, AnsweredPanelsAndTheReplaceQuestion)
     EXPECT_FLOAT_EQ(panel.picker().saveQuality().toFloat(), 0.4f);
 }
 
+TEST(SaveAsPanel, TheProposedNameNeverNamesAFileThatIsThere)
+{
+    QTemporaryDir dir, other;
+    ASSERT_TRUE(dir.isValid() && other.isValid());
+    const QString source = dir.filePath("scan.png");
+    ASSERT_TRUE(QFile(source).open(QIODevice::WriteOnly));
+    ImageSaveAsPanel panel;
+    QString startedName, startedFolder;
+    panel.setPanelFactory([&] {
+        return std::make_unique<AnsweringPanel>(QString(), [&](AnsweringPanel &p) {
+            startedName = p.nameFieldStringValue();
+            startedFolder = p.directoryURL();
+        });
+    });
+    const auto done = [](bool, const QString &, const std::optional<QVariantMap> &) {};
+
+    // No folder remembered: the panel opens beside the source, with a new name there.
+    panel.run(nullptr, source, QString(), done);
+    EXPECT_EQ(startedFolder, dir.path());
+    EXPECT_NE(startedName, "scan.png");
+    EXPECT_TRUE(startedName.endsWith(".png")) << startedName.toStdString();
+    EXPECT_FALSE(QFile::exists(dir.filePath(startedName)));
+
+    // The remembered folder is the source's own: the same.
+    panel.run(nullptr, source, dir.path(), done);
+    EXPECT_NE(startedName, "scan.png");
+    EXPECT_FALSE(QFile::exists(dir.filePath(startedName)));
+
+    // Another folder without such a file keeps the source's name; a source whose format is not
+    // written gets the written format's name, checked the same way.
+    panel.run(nullptr, source, other.path(), done);
+    EXPECT_EQ(startedFolder, other.path());
+    EXPECT_EQ(startedName, "scan.png");
+    ASSERT_TRUE(QFile(other.filePath("anim.jpg")).open(QIODevice::WriteOnly));
+    panel.run(nullptr, dir.filePath("anim.gif"), other.path(), done);
+    EXPECT_NE(startedName, "anim.jpg");
+    EXPECT_TRUE(startedName.endsWith(".jpg")) << startedName.toStdString();
+}
+
 } // namespace
