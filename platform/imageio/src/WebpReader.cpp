@@ -29,6 +29,22 @@ public:
     QSize frameSize(int) const override { return m_size; }
     QImage decode(int, int, QString* error) override
     {
+        QImage image = decodeStored(error);
+        if (!image.isNull())
+            imageio_detail::premultiplyRgba(image);
+        return image;
+    }
+    QImage decodeStraight(int, QString* error) override
+    {
+        QImage image = decodeStored(error);
+        image.reinterpretAsFormat(QImage::Format_RGBA8888);
+        return image;
+    }
+
+private:
+    // The first frame as the file stores it: alpha not premultiplied.
+    QImage decodeStored(QString* error) const
+    {
         const uint8_t* payload = bytes();
         size_t payloadSize = size_t(m_data.size());
         WebPDemuxer* demux = nullptr;
@@ -64,12 +80,9 @@ public:
             WebPDemuxReleaseIterator(&iter);
             WebPDemuxDelete(demux);
         }
-        if (!image.isNull())
-            imageio_detail::premultiplyRgba(image);
         return image;
     }
 
-private:
     const uint8_t* bytes() const { return reinterpret_cast<const uint8_t*>(m_data.constData()); }
     QByteArray m_data;
     QSize m_size;

@@ -89,28 +89,6 @@ TEST(ImageSourcePng, EveryLayoutMatchesTheSourcePixels)
         }
 }
 
-TEST(ImageSourcePng, StraightDecodeKeepsEveryStoredLevel)
-{
-    // Levels that premultiplying merges (any colour under alpha 0, neighbours under low alpha).
-    QImage stored(64, 5, QImage::Format_RGBA8888);
-    for (int y = 0; y < stored.height(); ++y)
-        for (int x = 0; x < stored.width(); ++x)
-            stored.setPixelColor(x, y, QColor(200 - x % 2, (x * 4) % 256, 255 - y, y * 40));
-    for (bool interlaced : {false, true}) {
-        SCOPED_TRACE(interlaced);
-        auto source = ImageSource::createWithData(referencePng(stored, true, interlaced));
-        ASSERT_TRUE(source);
-        EXPECT_EQ(source->createStraightImageAtIndex(0), stored);
-    }
-    // A format read only premultiplied says so by its pixel format; a bad frame fails with a reason.
-    auto jpeg = ImageSource::createWithData(referenceJpeg(pattern(16, 16, false), 90, false, TJSAMP_444));
-    ASSERT_TRUE(jpeg);
-    EXPECT_EQ(jpeg->createStraightImageAtIndex(0).format(), QImage::Format_RGBA8888_Premultiplied);
-    QString error;
-    EXPECT_TRUE(jpeg->createStraightImageAtIndex(1, &error).isNull());
-    EXPECT_FALSE(error.isEmpty());
-}
-
 // The box average of premultiplied `full` over factor x factor blocks (edge blocks: what they have).
 QImage boxReduced(const QImage& full, int factor)
 {
@@ -184,6 +162,37 @@ TEST(ImageSourceWebp, LosslessMatches)
     ASSERT_TRUE(source);
     EXPECT_EQ(source->type(), ContentTypes::kWebp);
     EXPECT_LE(maxChannelDifference(source->createImageAtIndex(0), original), 1);
+}
+
+TEST(ImageSourceStraight, PngAndWebpKeepEveryStoredLevel)
+{
+    // Levels that premultiplying merges: neighbours under low alpha.
+    QImage stored(64, 5, QImage::Format_RGBA8888);
+    for (int y = 0; y < stored.height(); ++y)
+        for (int x = 0; x < stored.width(); ++x)
+            stored.setPixelColor(x, y, QColor(200 - x % 2, (x * 4) % 256, 255 - y, 1 + y * 40));
+    for (bool interlaced : {false, true}) {
+        SCOPED_TRACE(interlaced);
+        auto source = ImageSource::createWithData(referencePng(stored, true, interlaced));
+        ASSERT_TRUE(source);
+        EXPECT_EQ(source->createStraightImageAtIndex(0), stored);
+    }
+    uint8_t* out = nullptr;
+    const size_t size = WebPEncodeLosslessRGBA(stored.constBits(), stored.width(), stored.height(),
+                                               int(stored.bytesPerLine()), &out);
+    ASSERT_GT(size, 0u);
+    auto webp = ImageSource::createWithData(QByteArray(reinterpret_cast<const char*>(out), qsizetype(size)));
+    WebPFree(out);
+    ASSERT_TRUE(webp);
+    EXPECT_EQ(webp->createStraightImageAtIndex(0), stored);
+
+    // A format read only premultiplied says so by its pixel format; a bad frame fails with a reason.
+    auto jpeg = ImageSource::createWithData(referenceJpeg(pattern(16, 16, false), 90, false, TJSAMP_444));
+    ASSERT_TRUE(jpeg);
+    EXPECT_EQ(jpeg->createStraightImageAtIndex(0).format(), QImage::Format_RGBA8888_Premultiplied);
+    QString error;
+    EXPECT_TRUE(jpeg->createStraightImageAtIndex(1, &error).isNull());
+    EXPECT_FALSE(error.isEmpty());
 }
 
 std::vector<unsigned char> filled(int w, int h, unsigned char index)
