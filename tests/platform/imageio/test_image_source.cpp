@@ -149,16 +149,22 @@ TEST(ImageSourcePng, InterlacedOpaqueBlackSurvives)
     EXPECT_EQ(decoded.pixel(4, 4), qRgba(0, 0, 0, 255));
 }
 
-TEST(ImageSourceWebp, LosslessMatches)
+// A lossless WebP file of straight-alpha `image`.
+QByteArray losslessWebp(const QImage& image)
 {
-    const QImage original = pattern(40, 30, true);
-    const QImage straight = original.convertToFormat(QImage::Format_RGBA8888);
+    const QImage straight = image.convertToFormat(QImage::Format_RGBA8888);
     uint8_t* out = nullptr;
     const size_t size = WebPEncodeLosslessRGBA(straight.constBits(), straight.width(), straight.height(),
                                                int(straight.bytesPerLine()), &out);
-    ASSERT_GT(size, 0u);
-    auto source = ImageSource::createWithData(QByteArray(reinterpret_cast<const char*>(out), qsizetype(size)));
+    const QByteArray file(reinterpret_cast<const char*>(out), qsizetype(size));
     WebPFree(out);
+    return file;
+}
+
+TEST(ImageSourceWebp, LosslessMatches)
+{
+    const QImage original = pattern(40, 30, true);
+    auto source = ImageSource::createWithData(losslessWebp(original));
     ASSERT_TRUE(source);
     EXPECT_EQ(source->type(), ContentTypes::kWebp);
     EXPECT_LE(maxChannelDifference(source->createImageAtIndex(0), original), 1);
@@ -177,12 +183,7 @@ TEST(ImageSourceStraight, PngAndWebpKeepEveryStoredLevel)
         ASSERT_TRUE(source);
         EXPECT_EQ(source->createStraightImageAtIndex(0), stored);
     }
-    uint8_t* out = nullptr;
-    const size_t size = WebPEncodeLosslessRGBA(stored.constBits(), stored.width(), stored.height(),
-                                               int(stored.bytesPerLine()), &out);
-    ASSERT_GT(size, 0u);
-    auto webp = ImageSource::createWithData(QByteArray(reinterpret_cast<const char*>(out), qsizetype(size)));
-    WebPFree(out);
+    auto webp = ImageSource::createWithData(losslessWebp(stored));
     ASSERT_TRUE(webp);
     EXPECT_EQ(webp->createStraightImageAtIndex(0), stored);
 
