@@ -154,17 +154,10 @@ KPV_TARGET_AVX2 int64_t planeRows(PPSharedRows s, const int32_t* off, const int3
 
 } // namespace
 
-namespace {
-
-// PPCopyRow4Avx2 with the count of rows fixed (Rows > 0) or as given (Rows = 0).
-template <int Rows>
-KPV_TARGET_AVX2 void copyRow4(uint8_t* out, int64_t step, int64_t rowsIn, const uint8_t* row, const int32_t* from,
-                              int64_t n, PPRowGroups groups, PPRowPrefetch next)
+KPV_TARGET_AVX2 void PPCopyRow4Avx2(uint8_t* out, int64_t step, int64_t rows, const uint8_t* row, const int32_t* from,
+                                    int64_t n, PPRowGroups groups, PPRowPrefetch next)
 {
-    const int64_t rows = Rows ? Rows : rowsIn;
-    int64_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        next.before(from, i, 8);
+    ppCopyRow4<8>(out, step, rows, row, from, n, next, [&](int64_t i, int64_t count) KPV_TARGET_AVX2 {
         const int32_t base = groups.base[i / 8];
         __m256i px;
         if (base >= 0) {
@@ -175,23 +168,8 @@ KPV_TARGET_AVX2 void copyRow4(uint8_t* out, int64_t step, int64_t rowsIn, const 
             px = _mm256_i32gather_epi32(reinterpret_cast<const int*>(row),
                                         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i)), 1);
         }
-        for (int64_t k = 0; k < rows; ++k)
+        for (int64_t k = 0; k < count; ++k)
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k * step + 4 * i), px);
-    }
-    for (; i < n; ++i) {
-        const int32_t v = ppWord(row + from[i]);
-        for (int64_t k = 0; k < rows; ++k)
-            std::memcpy(out + k * step + 4 * i, &v, 4);
-    }
-}
-
-} // namespace
-
-KPV_TARGET_AVX2 void PPCopyRow4Avx2(uint8_t* out, int64_t step, int64_t rows, const uint8_t* row, const int32_t* from,
-                                    int64_t n, PPRowGroups groups, PPRowPrefetch next)
-{
-    ppFixedRows(rows, [&]<int Rows>() KPV_TARGET_AVX2 {
-        copyRow4<Rows>(out, step, rows, row, from, n, groups, next);
     });
 }
 

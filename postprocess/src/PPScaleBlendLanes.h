@@ -81,6 +81,28 @@ template <typename F> inline void ppFixedRows(int64_t rows, F&& f)
         f.template operator()<0>();
 }
 
+// The walk of a four-byte nearest copy into rows target rows, step bytes apart (PPCopyRow4Sse41
+// and PPCopyRow4Avx2): group(i, rows) copies the Width targets from i on into every row, the last
+// targets go one at a time. The count of rows reaches group fixed where ppFixedRows fixes it.
+template <int Width, typename Group>
+inline void ppCopyRow4(uint8_t* out, int64_t step, int64_t rows, const uint8_t* row, const int32_t* from, int64_t n,
+                       PPRowPrefetch next, Group&& group)
+{
+    ppFixedRows(rows, [&]<int Rows>() {
+        const int64_t count = Rows ? Rows : rows;
+        int64_t i = 0;
+        for (; i + Width <= n; i += Width) {
+            next.before(from, i, Width);
+            group(i, count);
+        }
+        for (; i < n; ++i) {
+            const int32_t v = ppWord(row + from[i]);
+            for (int64_t k = 0; k < count; ++k)
+                std::memcpy(out + k * step + 4 * i, &v, 4);
+        }
+    });
+}
+
 // Target rows that share source rows (PPSharedRows). Blend is a callable template <Rows, Split>
 // for 2 to 4 rows that makes the first pixels of every row and returns their count; rest(k, done)
 // makes the rest of row k from done on, and all of each row in counts Blend has no instance for.

@@ -216,39 +216,17 @@ KPV_TARGET_SSE41 void PPCopyRowSse41(uint8_t* out, const uint8_t* row, PPRowGrou
     }
 }
 
-namespace {
-
-// PPCopyRow4Sse41 with the count of rows fixed (Rows > 0) or as given (Rows = 0).
-template <int Rows>
-KPV_TARGET_SSE41 void copyRow4(uint8_t* out, int64_t step, int64_t rowsIn, const uint8_t* row, const int32_t* from,
-                               int64_t n, PPRowGroups groups, PPRowPrefetch next)
+KPV_TARGET_SSE41 void PPCopyRow4Sse41(uint8_t* out, int64_t step, int64_t rows, const uint8_t* row, const int32_t* from,
+                                      int64_t n, PPRowGroups groups, PPRowPrefetch next)
 {
-    const int64_t rows = Rows ? Rows : rowsIn;
-    int64_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        next.before(from, i, 4);
+    ppCopyRow4<4>(out, step, rows, row, from, n, next, [&](int64_t i, int64_t count) KPV_TARGET_SSE41 {
         const int32_t base = groups.base[i / 4];
         const __m128i px =
             base >= 0 ? _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + base)),
                                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(groups.shuffle + 4 * i)))
                       : ppWord4(row, from + i);
-        for (int64_t k = 0; k < rows; ++k)
+        for (int64_t k = 0; k < count; ++k)
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k * step + 4 * i), px);
-    }
-    for (; i < n; ++i) {
-        const int32_t v = ppWord(row + from[i]);
-        for (int64_t k = 0; k < rows; ++k)
-            std::memcpy(out + k * step + 4 * i, &v, 4);
-    }
-}
-
-} // namespace
-
-KPV_TARGET_SSE41 void PPCopyRow4Sse41(uint8_t* out, int64_t step, int64_t rows, const uint8_t* row, const int32_t* from,
-                                      int64_t n, PPRowGroups groups, PPRowPrefetch next)
-{
-    ppFixedRows(rows, [&]<int Rows>() KPV_TARGET_SSE41 {
-        copyRow4<Rows>(out, step, rows, row, from, n, groups, next);
     });
 }
 
