@@ -4,6 +4,20 @@
 #include "Model/LMPhotoLoader.h"
 #include "View/NavLaunchPicture.h"
 
+namespace {
+
+// The small thumbnail of the file the program was started with, made while it started (it costs
+// no decode here); nullptr for any other file, or once it was taken.
+LMImagePtr launchSmallThumb(const LMFileImgBaseInfoPtr &imageBaseInfo)
+{
+    NavLaunchPicture *launch = NavLaunchPicture::current();
+    if (!launch || !imageBaseInfo)
+        return nullptr;
+    return LMPhotoLoader::createImageByImageRef(launch->take(*imageBaseInfo), imageBaseInfo);
+}
+
+} // namespace
+
 QSizeF NavImageLoader::imageSizeByScaleType(int imageScaleType, const LMFileImgBaseInfoPtr &imageBaseInfo) const
 {
     return LMPhotoLoader::imageSizeByScaleType(imageScaleType, imageBaseInfo);
@@ -19,10 +33,8 @@ LMImagePtr NavPhotoLoaderAdapter::loadImage(const LMPathString &path, int imageS
                                             LMFileImgBaseInfoPtr imageBaseInfo, const kpv::Operation *operation,
                                             int *equivalentImageType, const FramesSoFarSink &framesSoFar) const
 {
-    // The small thumbnail of the file the program was started with was made while it started.
-    NavLaunchPicture *launch = NavLaunchPicture::current();
-    if (launch && imageScaleType == LMNavFileInfo::kSmallThumbType && imageBaseInfo) {
-        if (LMImagePtr quick = LMPhotoLoader::createImageByImageRef(launch->take(*imageBaseInfo), imageBaseInfo)) {
+    if (imageScaleType == LMNavFileInfo::kSmallThumbType) {
+        if (LMImagePtr quick = launchSmallThumb(imageBaseInfo)) {
             if (equivalentImageType)
                 *equivalentImageType = 0;
             return quick;
@@ -42,13 +54,8 @@ LMImagePtr NavPhotoLoaderAdapter::resizeImage(const LMImagePtr &image, const QSi
 LMImagePtr NavPhotoLoaderAdapter::loadStoredSmallThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
                                                        const kpv::Operation *operation) const
 {
-    // The small thumbnail of the file the program was started with, made while it started, costs
-    // no decode either.
-    NavLaunchPicture *launch = NavLaunchPicture::current();
-    if (launch && imageBaseInfo) {
-        if (LMImagePtr quick = LMPhotoLoader::createImageByImageRef(launch->take(*imageBaseInfo), imageBaseInfo))
-            return quick;
-    }
+    if (LMImagePtr quick = launchSmallThumb(imageBaseInfo))
+        return quick;
     return m_loader ? m_loader->loadStoredSmallThumb(path, imageBaseInfo, operation) : nullptr;
 }
 
