@@ -2,8 +2,11 @@
 
 #include <QFileInfo>
 
+#include <atomic>
+
 namespace {
-NavLaunchPicture *g_current = nullptr;
+// Read by the load workers while the main thread may set or withdraw it.
+std::atomic<NavLaunchPicture *> g_current{nullptr};
 }
 
 NavLaunchPicture::NavLaunchPicture(const QString &path, Maker maker)
@@ -20,10 +23,11 @@ NavLaunchPicture::NavLaunchPicture(const QString &path, Maker maker)
 
 NavLaunchPicture::~NavLaunchPicture()
 {
+    // Withdrawn first, so that no load finds a picture being torn down.
+    NavLaunchPicture *self = this;
+    g_current.compare_exchange_strong(self, nullptr);
     if (m_thread.joinable())
         m_thread.join();
-    if (g_current == this)
-        g_current = nullptr;
 }
 
 NavLaunchPicture *NavLaunchPicture::current() { return g_current; }
