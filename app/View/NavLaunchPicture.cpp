@@ -1,8 +1,10 @@
 #include "View/NavLaunchPicture.h"
 
+#include <QDebug>
 #include <QFileInfo>
 
 #include <atomic>
+#include <exception>
 
 namespace {
 // Read by the load workers while the main thread may set or withdraw it.
@@ -36,7 +38,17 @@ void NavLaunchPicture::make(Maker maker)
 {
     // The file's identity before and after the read: a file rewritten meanwhile gives no picture.
     const kpv::FileIdentity before = kpv::fileIdentity(m_path);
-    QImage image = before.isValid() ? maker(m_path) : QImage();
+    QImage image;
+    // A maker that throws (out of memory included) makes no picture: the thread ends normally and
+    // the loads waiting for it get their answer and decode the file themselves.
+    try {
+        if (before.isValid())
+            image = maker(m_path);
+    } catch (const std::exception &e) {
+        qWarning() << "start-up picture failed:" << e.what();
+    } catch (...) {
+        qWarning() << "start-up picture failed";
+    }
     if (kpv::fileIdentity(m_path) != before)
         image = QImage();
     std::lock_guard lock(m_mutex);

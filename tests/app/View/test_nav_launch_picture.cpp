@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 
 #include <atomic>
+#include <new>
 #include <thread>
 
 namespace {
@@ -118,6 +119,18 @@ TEST_F(LaunchPicture, NothingIsMadeForAFolderOrAMissingFileAndNothingOutlivesIt)
         NavLaunchPicture launch(path, [](const QString &) { return picture(0); });
     }
     EXPECT_EQ(NavLaunchPicture::current(), nullptr);
+}
+
+// A picture that cannot be made, even by a maker that throws (out of memory in a decode), neither
+// ends the program nor leaves a load waiting: the load gets no picture and decodes the file itself.
+TEST_F(LaunchPicture, AMakerThatThrowsGivesNoPictureAndLeavesNoLoadWaiting)
+{
+    NavLaunchPicture outOfMemory(path, [](const QString &) -> QImage { throw std::bad_alloc(); });
+    EXPECT_TRUE(outOfMemory.take(describe(path)).isNull());
+    NavLaunchPicture anything(path, [](const QString &) -> QImage { throw 7; });
+    EXPECT_TRUE(anything.take(describe(path)).isNull());
+    NavLaunchPicture nothing(path, [](const QString &) { return QImage(); });
+    EXPECT_TRUE(nothing.take(describe(path)).isNull());
 }
 
 // The photo loader's small thumbnail of that file comes from it, with the file's description.
