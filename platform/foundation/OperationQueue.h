@@ -70,7 +70,7 @@ private:
     void dispatchLocked();
     void workerLoop(Worker* self);
     void spawnWorkersLocked(int count);
-    void launcherLoop();
+    static void launcherLoop();
     std::shared_ptr<Operation> takeNextLocked();
     void joinExitedWorkersLocked(std::vector<std::thread>& out);
     int effectiveMaxLocked() const;
@@ -87,11 +87,8 @@ private:
     bool shuttingDown_ = false;
     std::condition_variable workCv_;  // workers wait here
     std::condition_variable doneCv_;  // waiters for finished operations
-    // Workers of normal priority are made by a thread of normal priority: a thread made by one
-    // that runs background work would inherit its lowered priority. The launcher is started when
-    // the first background operation is added and makes the workers such threads ask for.
-    std::thread launcher_;
-    std::condition_variable launcherCv_;
+    // Workers a thread of lowered priority asks for (it would pass its priority on to threads it
+    // made): one launcher thread of normal priority, shared by all queues, makes them.
     int pendingSpawns_ = 0;
 };
 

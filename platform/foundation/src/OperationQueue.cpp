@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
+#include <utility>
 
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -47,6 +48,36 @@ void lowerCurrentThreadPriority()
         setpriority(PRIO_PROCESS, tid, kBackgroundNice);
 }
 
+// Makes the workers that lowered threads ask for, for every queue: a thread inherits the priority
+// of the thread that made it, so only a thread of normal priority may make workers. Started with
+// the first background operation (no thread is lowered before that one runs), ended at exit.
+struct WorkerLauncher {
+    std::thread thread;
+    std::condition_variable wake;
+    bool running = false;  // guarded by the global operation lock
+    bool stopping = false; // same
+};
+
+WorkerLauncher& workerLauncher()
+{
+    // Never destroyed, so that queues outliving the exit handlers still find it (stopped).
+    static WorkerLauncher* launcher = new WorkerLauncher;
+    static struct Stopper {
+        ~Stopper()
+        {
+            {
+                std::lock_guard lock(operationGlobals().mutex);
+                launcher->stopping = true;
+                launcher->running = false;
+            }
+            launcher->wake.notify_all();
+            if (launcher->thread.joinable())
+                launcher->thread.join();
+        }
+    } stopper;
+    return *launcher;
+}
+
 } // namespace
 
 struct OperationQueue::Worker {
@@ -66,19 +97,13 @@ OperationQueue::~OperationQueue()
     waitUntilAllOperationsAreFinished();
     auto& g = operationGlobals();
     std::vector<std::unique_ptr<Worker>> workers;
-    std::thread launcher;
     {
         std::lock_guard lock(g.mutex);
         shuttingDown_ = true;
         g.queues.erase(std::remove(g.queues.begin(), g.queues.end(), this), g.queues.end());
         workers.swap(workers_);
-        launcher.swap(launcher_);
     }
     workCv_.notify_all();
-    launcherCv_.notify_all();
-    if (launcher.joinable()) {
-        launcher.join();
-    }
     // Joining makes sure every worker's thread_local objects are gone when we return.
     for (auto& w : workers) {
         if (w->thread.joinable()) {
@@ -153,8 +178,12 @@ void OperationQueue::addOperation(std::shared_ptr<Operation> op)
         }
         op->queue_ = this;
         op->sequence_ = g.nextSequence++;
-        if (op->qos_ == Operation::QualityOfService::Background && !launcher_.joinable() && !t_lowered) {
-            launcher_ = std::thread([this] { launcherLoop(); });
+        if (op->qos_ == Operation::QualityOfService::Background && !t_lowered) {
+            WorkerLauncher& launcher = workerLauncher();
+            if (!launcher.running && !launcher.stopping) {
+                launcher.running = true;
+                launcher.thread = std::thread(&OperationQueue::launcherLoop);
+            }
         }
         ops_.push_back(std::move(op));
         joinExitedWorkersLocked(exited);
@@ -299,9 +328,9 @@ void OperationQueue::dispatchLocked()
     if (spawn <= 0) {
         return;
     }
-    if (t_lowered && launcher_.joinable()) {
+    if (t_lowered && workerLauncher().running) {
         pendingSpawns_ += spawn;
-        launcherCv_.notify_one();
+        workerLauncher().wake.notify_one();
         return;
     }
     spawnWorkersLocked(spawn);
@@ -319,15 +348,21 @@ void OperationQueue::spawnWorkersLocked(int count)
 
 void OperationQueue::launcherLoop()
 {
-    std::unique_lock lock(operationGlobals().mutex);
+    auto& g = operationGlobals();
+    WorkerLauncher& launcher = workerLauncher();
+    std::unique_lock lock(g.mutex);
     for (;;) {
-        launcherCv_.wait(lock, [this] { return pendingSpawns_ > 0 || shuttingDown_; });
-        if (shuttingDown_) {
+        launcher.wake.wait(lock, [&] {
+            return launcher.stopping ||
+                   std::any_of(g.queues.begin(), g.queues.end(), [](const auto* q) { return q->pendingSpawns_ > 0; });
+        });
+        // Asked for before the stop too: their queues wait for them.
+        for (OperationQueue* q : g.queues) {
+            q->spawnWorkersLocked(std::exchange(q->pendingSpawns_, 0));
+        }
+        if (launcher.stopping) {
             break;
         }
-        const int count = pendingSpawns_;
-        pendingSpawns_ = 0;
-        spawnWorkersLocked(count);
     }
 }
 

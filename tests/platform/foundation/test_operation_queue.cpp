@@ -295,6 +295,45 @@ TEST(OperationQueue, BackgroundQualityRunsOnLoweredThreadsThatWorkSomeoneWaitsFo
     EXPECT_EQ(done.load(), 20);
 }
 
+// A lowered thread that hands work to another queue, or whose end lets another queue start its
+// next operation, must not pass its priority on to that queue's new workers, even when that queue
+// never ran background work itself.
+TEST(OperationQueue, OtherQueuesNeverGetWorkersMadeByLoweredThreads)
+{
+    const int base = currentThreadNice();
+    OperationQueue background;
+    OperationQueue other;
+    other.setMaxConcurrentOperationCount(1);
+    other.setIdleWorkerTimeout(0); // every operation there gets a fresh worker
+    std::mutex m;
+    std::vector<int> nices;
+    auto record = [&] {
+        std::lock_guard lock(m);
+        nices.push_back(currentThreadNice());
+    };
+    // Added from the lowered thread itself.
+    auto handsOver = op([&](Operation&) { other.addOperationWithBlock(record); });
+    handsOver->setQualityOfService(Operation::QualityOfService::Background);
+    background.addOperation(handsOver);
+    ASSERT_TRUE(background.waitUntilAllOperationsAreFinished(30.0));
+    ASSERT_TRUE(other.waitUntilAllOperationsAreFinished(30.0));
+
+    // Waiting on a background operation: the lowered thread's end makes it ready.
+    for (int round = 0; round < 3; ++round) {
+        auto first = op([](Operation&) {});
+        first->setQualityOfService(Operation::QualityOfService::Background);
+        auto then = op([&](Operation&) { record(); });
+        then->addDependency(first);
+        other.addOperation(then);
+        background.addOperation(first);
+        ASSERT_TRUE(background.waitUntilAllOperationsAreFinished(30.0));
+        ASSERT_TRUE(other.waitUntilAllOperationsAreFinished(30.0));
+    }
+    ASSERT_EQ(nices.size(), 4u);
+    for (size_t i = 0; i < nices.size(); ++i)
+        EXPECT_EQ(nices[i], base) << i;
+}
+
 std::atomic<int> g_threadObjectsAlive{0};
 std::atomic<int> g_exitHandlersRun{0};
 
