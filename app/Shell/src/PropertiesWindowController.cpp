@@ -1,5 +1,7 @@
 #include "Shell/PropertiesWindowController.h"
 
+#include "Shell/NavigateWindowController.h"
+
 #include "Model/LMExifInfoFormat.h"
 #include "Model/LMFileImgBaseInfo.h"
 #include "Model/LMImage.h"
@@ -233,15 +235,10 @@ void PropertiesWindowController::updateThumb()
     }
     if (image == m_lastThumbImage)
         return;
-    // The image view can only turn; a mirrored file (orientations 2, 4, 5 and 7) is given upright,
-    // so that the thumbnail shows the photo as the main view does.
-    const LMFileImgBaseInfoPtr info = image->originalImgBaseInfo();
-    m_thumb = image->convertToImage();
-    m_thumbAngle = info ? long(info->orientationAngle()) : 0;
-    if (info && info->isOrientationMirrored()) {
-        m_thumb = LMImage::uprightImage(m_thumb, *info);
-        m_thumbAngle = 0;
-    }
+    // The image view can only turn, as the navigator's: it is given the same picture and turn.
+    double angle = 0;
+    m_thumb = NavigateWindowController::thumbPicture(*image, &angle);
+    m_thumbAngle = long(angle);
     m_lastThumbImage = image;
     m_host.panelContentChanged();
 }
