@@ -39,12 +39,9 @@ QImage transformed(const QImage &image, kpv::LosslessTransform transform)
     return image;
 }
 
-// Whether any pixel is less than opaque.
-bool hasTransparency(const QImage &image)
+// Whether any pixel of a premultiplied RGBA picture is less than opaque.
+bool hasTransparency(const QImage &rgba)
 {
-    if (!image.hasAlphaChannel())
-        return false;
-    const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
     for (int y = 0; y < rgba.height(); ++y) {
         const uchar *p = rgba.constScanLine(y);
         for (int x = 0; x < rgba.width(); ++x)
@@ -121,7 +118,11 @@ std::optional<kpv::LosslessTransform> NavigateSaveFileSession::losslessTransform
 QImage NavigateSaveFileSession::pixelsToWrite(const QImage &shown, const QString &path,
                                               const LMFileImgBaseInfoPtr &info, const LMImageRotateAngle &userAngle)
 {
-    if (shown.isNull() || !info || path.isEmpty() || !hasTransparency(shown))
+    if (shown.isNull() || !info || path.isEmpty() || !shown.hasAlphaChannel())
+        return shown;
+    // Converted once: scanned for transparency here, compared with the file's pixels below.
+    const QImage shownRgba = shown.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    if (!hasTransparency(shownRgba))
         return shown;
     const auto transform = losslessTransformFor(info, userAngle);
     if (!transform)
@@ -136,7 +137,7 @@ QImage NavigateSaveFileSession::pixelsToWrite(const QImage &shown, const QString
     // Only the very pixels that were shown: a file replaced or decoded differently keeps the
     // shown picture.
     const QImage premultiplied = straight.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
-    if (premultiplied != shown.convertToFormat(QImage::Format_RGBA8888_Premultiplied))
+    if (premultiplied != shownRgba)
         return shown;
     return straight;
 }
