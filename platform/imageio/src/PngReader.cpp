@@ -230,36 +230,36 @@ public:
     QSize frameSize(int) const override { return m_size; }
     QImage decode(int, int maxPixelSize, QString* error) override
     {
-        auto job = std::make_unique<PngJob>();
         bool premultiplied = false;
-        if (!runDecode(job.get(), m_data, maxPixelSize, &premultiplied)) {
-            if (error)
-                *error = QStringLiteral("PNG decoding failed: %1").arg(job->message);
-            return {};
-        }
+        QImage image = decodeRows(maxPixelSize, &premultiplied, error);
         // Full-size rows arrive with straight alpha.
-        QImage image = std::move(job->image);
-        if (!premultiplied)
+        if (!image.isNull() && !premultiplied)
             imageio_detail::premultiplyRgba(image);
         return image;
     }
     QImage decodeStraight(int, QString* error) override
     {
-        auto job = std::make_unique<PngJob>();
         bool premultiplied = false;
-        if (!runDecode(job.get(), m_data, 0, &premultiplied)) {
-            if (error)
-                *error = QStringLiteral("PNG decoding failed: %1").arg(job->message);
-            return {};
-        }
-        QImage image = std::move(job->image);
-        if (!premultiplied)
+        QImage image = decodeRows(0, &premultiplied, error);
+        if (!image.isNull() && !premultiplied)
             image.reinterpretAsFormat(QImage::Format_RGBA8888);
         return image;
     }
     QVariantMap formatProperties(int) const override { return imageio_detail::densityProperties(m_dpiX, m_dpiY); }
 
 private:
+    // The picture's rows as the decoder hands them out; *premultiplied says whether their alpha is.
+    QImage decodeRows(int maxPixelSize, bool* premultiplied, QString* error) const
+    {
+        auto job = std::make_unique<PngJob>();
+        if (!runDecode(job.get(), m_data, maxPixelSize, premultiplied)) {
+            if (error)
+                *error = QStringLiteral("PNG decoding failed: %1").arg(job->message);
+            return {};
+        }
+        return std::move(job->image);
+    }
+
     QByteArray m_data;
     QSize m_size;
     double m_dpiX = 0, m_dpiY = 0;
