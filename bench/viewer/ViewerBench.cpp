@@ -48,7 +48,7 @@ struct Program {
 struct Results {
     double cameraLaunchMs = NAN, launchMs = NAN, firstStepMs = NAN, steadyStepMs = NAN;
     double stepsPeakMb = NAN, pngPeakMb = NAN, bigJpegPeakMb = NAN, gifFirstFrameMs = NAN, gifCpuSeconds = NAN;
-    int failedSteps = 0;
+    int failedSteps = 0, steps = 0; // steps missed of those tried (every run of the stepping)
 };
 
 double msSince(Clock::time_point t0) { return std::chrono::duration<double, std::milli>(Clock::now() - t0).count(); }
@@ -267,8 +267,11 @@ void measureSteps(const Program &program, const Inputs &in, const ScreenProbe &p
     std::vector<double> firsts, steadies, peaks;
     for (int k = 0; k < repeats; ++k) {
         Run run(program, in.steps[0]);
-        if (std::isnan(run.waitForColours(probe, {bench_pictures::colourFor(0)}, run.started)))
+        r->steps += kSteps;
+        if (std::isnan(run.waitForColours(probe, {bench_pictures::colourFor(0)}, run.started))) {
+            r->failedSteps += kSteps; // the first photograph never showed: no step could be taken
             continue;
+        }
         std::vector<double> steady;
         for (int i = 1; i <= kSteps; ++i) {
             sleepMs(i == 1 ? 1000 : 500);
@@ -463,7 +466,8 @@ int main(int argc, char **argv)
                 std::fflush(stdout);
                 all.push_back(measure(p, inputs, probe));
                 if (all.back().failedSteps)
-                    std::printf("  %s missed %d of %d steps\n", p.name.c_str(), all.back().failedSteps, kSteps);
+                    std::printf("  %s missed %d of %d steps\n", p.name.c_str(), all.back().failedSteps,
+                                all.back().steps);
             }
             std::printf("\nOn screen (Xvfb 1600x1000, software GL), medians; ratio = kestrane / peer, below 1 is better\n");
             std::printf("  %-40s", "");
