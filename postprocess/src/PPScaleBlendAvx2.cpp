@@ -192,13 +192,8 @@ KPV_TARGET_AVX2 void PPBlendPlaneRowAvx2(uint8_t* out, const uint8_t* r0, const 
 KPV_TARGET_AVX2 void PPBlendPlaneRowsAvx2(const PPSharedRows& s, const int32_t* off, const int32_t* fx, int64_t n,
                                           PPRowGroups groups)
 {
-    const auto blend = [&]<int Rows, int Split>() KPV_TARGET_AVX2 {
+    ppBlendSharedPlaneRows(s, off, fx, n, groups, PPBlendPlaneRowAvx2, [&]<int Rows, int Split>() KPV_TARGET_AVX2 {
         return planeRows<Rows, Split>(s, off, fx, n, groups);
-    };
-    ppBlendSharedRows(s, blend, [&](int k, int64_t done) {
-        if (done < n)
-            PPBlendPlaneRowAvx2(s.out + k * s.step + done, s.top(k), s.bottom(k), off + done, fx + done, n - done,
-                               s.fy[k], PPRowGroups{groups.base + done / 4, groups.shuffle + 4 * done});
     });
 }
 
@@ -251,13 +246,8 @@ KPV_TARGET_AVX2 int64_t blendRows(PPSharedRows s, const int32_t* off, const uint
 KPV_TARGET_AVX2 void PPBlendRows4Avx2(const PPSharedRows& s, const int32_t* off, const uint32_t* w, int64_t n,
                                       PPRowGroups groups)
 {
-    const auto blend = [&]<int Rows, int Split>() KPV_TARGET_AVX2 {
+    ppBlendSharedRows4(s, off, w, n, groups, [&]<int Rows, int Split>() KPV_TARGET_AVX2 {
         return blendRows<Rows, Split>(s, off, w, n, groups);
-    };
-    ppBlendSharedRows(s, blend, [&](int k, int64_t done) {
-        if (done < n)
-            PPBlendRow4Sse41(s.out + k * s.step + 4 * done, s.top(k), s.bottom(k), off + done, w + 4 * done, n - done,
-                             s.fy[k], PPRowGroups{groups.base + done / 2, groups.shuffle + 16 * done});
     });
 }
 

@@ -126,6 +126,30 @@ inline void ppBlendSharedRows(const PPSharedRows& s, Blend&& blend, Rest&& rest)
         rest(k, done);
 }
 
+// ppBlendSharedRows for four-byte pixels: the rest of each row by the one-row blend.
+template <typename Blend>
+inline void ppBlendSharedRows4(const PPSharedRows& s, const int32_t* off, const uint32_t* w, int64_t n,
+                               PPRowGroups groups, Blend&& blend)
+{
+    ppBlendSharedRows(s, blend, [&](int k, int64_t done) {
+        if (done < n)
+            PPBlendRow4Sse41(s.out + k * s.step + 4 * done, s.top(k), s.bottom(k), off + done, w + 4 * done, n - done,
+                             s.fy[k], PPRowGroups{groups.base + done / 2, groups.shuffle + 16 * done});
+    });
+}
+
+// ppBlendSharedRows for planes: the rest of each row by row, the one-row blend of the caller's level.
+template <typename Blend>
+inline void ppBlendSharedPlaneRows(const PPSharedRows& s, const int32_t* off, const int32_t* fx, int64_t n,
+                                   PPRowGroups groups, PPPlaneRowFn row, Blend&& blend)
+{
+    ppBlendSharedRows(s, blend, [&](int k, int64_t done) {
+        if (done < n)
+            row(s.out + k * s.step + done, s.top(k), s.bottom(k), off + done, fx + done, n - done, s.fy[k],
+                PPRowGroups{groups.base + done / 4, groups.shuffle + 4 * done});
+    });
+}
+
 #endif
 
 #endif

@@ -170,13 +170,8 @@ KPV_TARGET_SSE41 int64_t planeRows(PPSharedRows s, const int32_t* off, const int
 KPV_TARGET_SSE41 void PPBlendPlaneRowsSse41(const PPSharedRows& s, const int32_t* off, const int32_t* fx, int64_t n,
                                             PPRowGroups groups)
 {
-    const auto blend = [&]<int Rows, int Split>() KPV_TARGET_SSE41 {
+    ppBlendSharedPlaneRows(s, off, fx, n, groups, PPBlendPlaneRowSse41, [&]<int Rows, int Split>() KPV_TARGET_SSE41 {
         return planeRows<Rows, Split>(s, off, fx, n, groups);
-    };
-    ppBlendSharedRows(s, blend, [&](int k, int64_t done) {
-        if (done < n)
-            PPBlendPlaneRowSse41(s.out + k * s.step + done, s.top(k), s.bottom(k), off + done, fx + done, n - done,
-                               s.fy[k], PPRowGroups{groups.base + done / 4, groups.shuffle + 4 * done});
     });
 }
 
@@ -239,13 +234,8 @@ KPV_TARGET_SSE41 void PPBlendRow4Sse41(uint8_t* out, const uint8_t* r0, const ui
 KPV_TARGET_SSE41 void PPBlendRows4Sse41(const PPSharedRows& s, const int32_t* off, const uint32_t* w, int64_t n,
                                         PPRowGroups groups)
 {
-    const auto blend = [&]<int Rows, int Split>() KPV_TARGET_SSE41 {
+    ppBlendSharedRows4(s, off, w, n, groups, [&]<int Rows, int Split>() KPV_TARGET_SSE41 {
         return blendRows<Rows, Split>(s, off, w, n, groups);
-    };
-    ppBlendSharedRows(s, blend, [&](int k, int64_t done) {
-        if (done < n)
-            PPBlendRow4Sse41(s.out + k * s.step + 4 * done, s.top(k), s.bottom(k), off + done, w + 4 * done, n - done,
-                             s.fy[k], PPRowGroups{groups.base + done / 2, groups.shuffle + 16 * done});
     });
 }
 
