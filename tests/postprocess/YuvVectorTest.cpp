@@ -170,14 +170,16 @@ TEST(YuvVector, YuvToRgbMatchesThePortablePath)
 }
 
 // Full-width rows of a frame as video players hand them over: long rows, every block and tail,
-// both byte orders of 32-bit targets and both orders of interleaved chroma pairs.
+// both byte orders of 32-bit targets and both orders of interleaved chroma pairs, each pair of
+// layouts through the vector rows.
 TEST(YuvVector, LongRowsMatchThePortablePath)
 {
     if (vectorLevels().empty())
         GTEST_SKIP() << "this CPU has no vector level to compare";
     std::mt19937 rng(99);
     for (MInt64 src : {kI420, kNV12, kNV21, kI422, kI444})
-        for (MInt64 dst : {0x16000777, 0x17000777, 0x17001777, 0x15000454})
+        for (MInt64 dst : {0x16000777, 0x17000777, 0x17001777, 0x15000454}) {
+            const int64_t vectorBefore = PPDebugVectorYuvBands();
             for (MInt64 w : {256, 257, 300})
                 for (MInt64 block : {1, 256}) {
                     Job job{dst, src, w, 20, w, 20};
@@ -185,6 +187,9 @@ TEST(YuvVector, LongRowsMatchThePortablePath)
                     job.para.lResampleMode = PP_RESAMPLE_NEAREST;
                     EXPECT_TRUE(sameAtEveryLevel(job, rng)) << job.describe();
                 }
+            EXPECT_GT(PPDebugVectorYuvBands(), vectorBefore)
+                << std::hex << "no vector row from " << src << " into " << dst;
+        }
 }
 
 // Quarter turns, mirrors and copies between YUV layouts at one to one: luma transposed in blocks
