@@ -33,6 +33,7 @@ public:
     NavToolbarController& controller() const { return *m_controller; }
     kpv::View* container() const { return m_outlets.viewNavToolbarContainer; }
     FavBinButton* favBinButton() const { return m_favBinButton; }
+    const NavToolbarOutlets& outlets() const { return m_outlets; }
 
     // ---- Navigation controller: zoom ----
     double curScale() const override;

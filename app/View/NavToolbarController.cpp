@@ -116,6 +116,11 @@ void NavToolbarController::awakeFromNib()
     wireButton(m_o.btnShareMore, "E_MORE_SHARE", {}, {}, true);
     wireButton(m_o.btnEditMore, "E_MORE", "IDS_Edit", {}, true);
     wireButton(m_o.btnFavorite, "E_LOVE", "IDS_ILoveit", "IDS_RemoveFavorite", true);
+    // The arrows send no action: a press starts stepping and the release ends it, which the
+    // button reports to its delegate only while it is held as a continuous one.
+    for (LMButton *b : {m_o.btnPrev, m_o.btnNext})
+        if (b)
+            b->setContinuous(true);
     if (m_o.thumbZoomSlider) {
         m_o.thumbZoomSlider->setMinValue(kSliderMin);
         m_o.thumbZoomSlider->setMaxValue(kSliderMax);

@@ -1,0 +1,188 @@
+// The viewer toolbar's Previous and Next buttons as a user presses them: mouse events go through
+// the window to the button, which steps the viewer once per click and keeps stepping while held.
+// A file that cannot be shown is stepped over the same way. Timers run on the manual clock.
+
+#include "Shell/AppDelegate.h"
+#include "Shell/LMMainWindow.h"
+#include "Shell/MainWndController.h"
+#include "Shell/NavigateToolbar.h"
+#include "Shell/NavigateViewMode.h"
+
+#include "Kit/LMButton.h"
+#include "View/NavigateController.h"
+#include "appkit/Application.h"
+#include "appkit/Event.h"
+#include "appkit/Window.h"
+#include "foundation/Clock.h"
+#include "foundation/RunLoop.h"
+#include "foundation/UserDefaults.h"
+#include "ProgramTestSetup.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+class NavArrowButtons : public ::testing::Test {
+protected:
+    static constexpr int kFiles = 7;
+    static constexpr int kBroken = 3; // not an image at all
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(qApp);
+        ASSERT_TRUE(scratch.isValid());
+        folder = startProgramTest(scratch, clock);
+        ASSERT_FALSE(folder.isEmpty());
+        for (int i = 0; i < kFiles; ++i) {
+            const QString path = QDir(folder).filePath(QStringLiteral("p%1.png").arg(i));
+            if (i == kBroken) {
+                QFile f(path);
+                ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+                f.write("this is not a picture");
+                continue;
+            }
+            QImage image(QSize(320, 240), QImage::Format_RGB32);
+            image.fill(QColor::fromHsv(i * 40, 200, 200));
+            ASSERT_TRUE(image.save(path));
+        }
+        defaults = std::make_unique<kpv::UserDefaults>(scratch.filePath(QStringLiteral("defaults.json")));
+        delegate = std::make_unique<AppDelegate>(programTestSetup(*defaults, scratch));
+        controller = std::make_unique<MainWndController>(
+            *delegate, std::make_unique<LMMainWindow>(kpv::Rect(100, 100, 900, 640)));
+        viewer = std::make_unique<NavigateViewMode>(*delegate, *controller);
+        controller->awakeFromNib();
+        delegate->applicationOpenFiles({folder});
+        delegate->applicationDidFinishLaunching();
+        settle(2.0);
+        ASSERT_EQ(nav().fileCount(), kFiles);
+    }
+    void TearDown() override
+    {
+        viewer.reset();
+        controller.reset();
+        delegate.reset();
+        kpv::RunLoop::main().runOnce();
+        kpv::RunLoop::main().setClock(nullptr);
+    }
+
+    void settle(double seconds = 0.5) { settleProgram(*delegate, clock, seconds); }
+    NavigateController& nav() const { return viewer->controller(); }
+    LMButton* next() const { return viewer->toolbar()->outlets().btnNext; }
+    LMButton* prev() const { return viewer->toolbar()->outlets().btnPrev; }
+
+    void goTo(qsizetype index)
+    {
+        nav().doNavCurFileToIndex(index, false, {});
+        settle();
+        ASSERT_EQ(nav().curFileIndex(), index);
+    }
+
+    // The toolbar shows while the pointer is at the window's bottom; the press goes to the
+    // button's centre as the window receives it.
+    kpv::Point centreOf(LMButton* b)
+    {
+        kpv::Window* w = controller->window();
+        kpv::View* bar = viewer->toolbar()->container();
+        bar->setHidden(false);
+        bar->setAlphaValue(1);
+        EXPECT_TRUE(b->isEnabled());
+        const kpv::Rect r = b->convertRectToView(b->bounds(), nullptr);
+        const kpv::Point p{r.x() + r.width() / 2, r.y() + r.height() / 2};
+        EXPECT_EQ(w->contentView()->hitTest(p), b) << "the press would not reach the button";
+        return p;
+    }
+    void press(LMButton* b)
+    {
+        const kpv::Point p = centreOf(b);
+        kpv::Application& app = kpv::Application::shared();
+        // A button that tracks the press in a nested loop would wait there for a mouse-up; one is
+        // queued so that such a button fails the test instead of hanging it. A held arrow leaves
+        // the queue alone and gets its mouse-up from release().
+        app.postEvent(kpv::Event::mouseEvent(kpv::LeftMouseUp, p, controller->window()));
+        app.sendEvent(kpv::Event::mouseEvent(kpv::LeftMouseDown, p, controller->window()));
+        app.discardQueuedEvents();
+    }
+    void release(LMButton* b)
+    {
+        const kpv::Point p = centreOf(b);
+        kpv::Application::shared().sendEvent(kpv::Event::mouseEvent(kpv::LeftMouseUp, p, controller->window()));
+    }
+    // Time passes in frame-sized steps with the loads finishing, as in the running program.
+    void hold(double seconds)
+    {
+        for (double t = 0; t < seconds; t += 1.0 / 60) {
+            delegate->operationQueue()->waitUntilAllOperationsAreFinished();
+            clock.advance(1.0 / 60);
+            QCoreApplication::processEvents();
+        }
+    }
+
+    kpv::ManualClock clock;
+    QTemporaryDir scratch;
+    QString folder;
+    std::unique_ptr<kpv::UserDefaults> defaults;
+    std::unique_ptr<AppDelegate> delegate;
+    std::unique_ptr<MainWndController> controller;
+    std::unique_ptr<NavigateViewMode> viewer;
+};
+
+TEST_F(NavArrowButtons, AClickStepsOnePhotoEachWay)
+{
+    goTo(1);
+    press(next());
+    hold(0.1);
+    release(next());
+    settle();
+    EXPECT_EQ(nav().curFileIndex(), 2);
+    EXPECT_FALSE(nav().isAutoNavStarted());
+    EXPECT_FALSE(nav().isAutoNavStepping()) << "a released button keeps stepping";
+
+    press(prev());
+    release(prev());
+    settle();
+    EXPECT_EQ(nav().curFileIndex(), 1);
+
+    // A click right after another one steps again: nothing of the first is left holding it off.
+    press(prev());
+    release(prev());
+    settle();
+    EXPECT_EQ(nav().curFileIndex(), 0);
+}
+
+TEST_F(NavArrowButtons, HoldingStepsRepeatedlyUntilReleased)
+{
+    goTo(0);
+    press(next());
+    EXPECT_EQ(nav().curFileIndex(), 1) << "the press itself steps";
+    hold(0.15);
+    EXPECT_EQ(nav().curFileIndex(), 1) << "the repeat waits its first interval";
+    hold(0.1);
+    EXPECT_EQ(nav().curFileIndex(), 2);
+    hold(1.0);
+    const qsizetype reached = nav().curFileIndex();
+    EXPECT_GT(reached, 2);
+    release(next());
+    settle(1.0);
+    EXPECT_EQ(nav().curFileIndex(), reached) << "the release stops the steps";
+}
+
+TEST_F(NavArrowButtons, StepsAwayFromAFileThatCannotBeShown)
+{
+    goTo(kBroken);
+    press(next());
+    release(next());
+    settle();
+    EXPECT_EQ(nav().curFileIndex(), kBroken + 1);
+    goTo(kBroken);
+    press(prev());
+    release(prev());
+    settle();
+    EXPECT_EQ(nav().curFileIndex(), kBroken - 1);
+}
+
+} // namespace
