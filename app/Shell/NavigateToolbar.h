@@ -58,6 +58,7 @@ public:
     void switchToMyFavorites() override;
     void beginAutoNav(bool next) override;
     void endAutoNav() override;
+    double badFilePictureHeight() const override;
     bool doShareForType(int64_t shareType) override;
     void rotateCurFile(int editType) override;
     void showFileInfo(bool animation) override;

@@ -9,6 +9,7 @@
 #include "foundation/NotificationCenter.h"
 #include "foundation/RunLoop.h"
 
+#include <algorithm>
 #include <cmath>
 #include <deque>
 #include <vector>
@@ -461,8 +462,11 @@ void NavToolbarController::placePlayButton(bool belowCentre)
     const kpv::Rect f = m_o.btnPlay->frame();
     double y = std::floor((bounds.height() - f.height()) / 2);
     if (belowCentre) {
-        // One button height plus a gap: clear of a one-line message centred on the picture.
-        const double shift = f.height() + 8;
+        // Clear of a one-line message centred on the picture, and of the lower edge of the
+        // broken-file picture drawn around that centre: the button's top sits a gap below both.
+        constexpr double kGap = 8;
+        const double pictureHalf = std::max(0.0, m_host->badFilePictureHeight() / 2);
+        const double shift = std::max(f.height() + kGap, pictureHalf + kGap + f.height() / 2);
         y += parent->isFlipped() ? shift : -shift;
     }
     const kpv::Rect placed(std::floor((bounds.width() - f.width()) / 2), y, f.width(), f.height());

@@ -43,6 +43,8 @@ public:
     virtual void switchToMyFavorites() = 0;
     virtual void beginAutoNav(bool /*next*/) = 0;
     virtual void endAutoNav() = 0;
+    // Height in points of the picture drawn in place of a file that cannot be shown (0 if none).
+    virtual double badFilePictureHeight() const = 0;
     // False when the share could not start.
     virtual bool doShareForType(int64_t /*shareType*/) = 0;
     virtual void rotateCurFile(int /*editType*/) = 0;

@@ -9,6 +9,7 @@
 #include "Shell/NavigateViewModeAdapter.h"
 #include "Shell/SharePopMenu.h"
 #include "Shell/ToolbarEditPopViewController.h"
+#include "Model/LMImage.h"
 
 #include "Browse/FavBinButton.h"
 #include "Browse/FavoriteFileInfo.h"
@@ -247,6 +248,11 @@ void NavigateToolbar::favorCurFile() { m_windowController.performMenuAction(11);
 void NavigateToolbar::switchToMyFavorites() { m_windowController.performMenuAction(13); }
 void NavigateToolbar::beginAutoNav(bool next) { m_navigator.beginAutoNav(next); }
 void NavigateToolbar::endAutoNav() { m_navigator.endAutoNav(); }
+double NavigateToolbar::badFilePictureHeight() const
+{
+    const LMImagePtr picture = m_navigator.acquireBadFileImage();
+    return picture ? double(picture->height()) : 0;
+}
 bool NavigateToolbar::doShareForType(int64_t shareType) { return m_navigator.doShareForType(shareType); }
 void NavigateToolbar::rotateCurFile(int editType) { m_navigator.rotateCurFile(editType); }
 

@@ -76,6 +76,8 @@ public:
     QString curFilePath() const override { return filePath; }
     void beginAutoNav(bool next) override { autoNav.push_back(next); }
     void endAutoNav() override { ++endAutoNavCalls; }
+    double badPictureHeight = 0;
+    double badFilePictureHeight() const override { return badPictureHeight; }
     bool doShareForType(int64_t t) override
     {
         shared.push_back(t);
@@ -611,6 +613,18 @@ TEST_F(NavToolbarTest, PlayButtonStepsOffTheMessageOfAFileThatCannotBeShown)
     host.fileState = 1;
     tb->updateUI(NavToolbarController::UpdateSmallThumb);
     EXPECT_EQ(o.btnPlay->frame(), kpv::Rect(380, 280, 40, 40));
+
+    // The broken-file picture, 160 points high around the centre, ends at 220: the button stands
+    // wholly below it, and no further than a gap.
+    host.badPictureHeight = 160;
+    host.fileState = 2;
+    tb->updateUI(NavToolbarController::UpdateCurFile);
+    EXPECT_TRUE(clearOfMessage());
+    EXPECT_LE(o.btnPlay->frame().y() + o.btnPlay->frame().height(), 300 - 80);
+    EXPECT_GE(o.btnPlay->frame().y() + o.btnPlay->frame().height(), 300 - 80 - 16);
+    host.badPictureHeight = 0;
+    host.fileState = 1;
+    tb->updateUI(NavToolbarController::UpdateSmallThumb);
 
     // The favourites keep it centred whatever the viewer's file was.
     host.fileState = 2;
