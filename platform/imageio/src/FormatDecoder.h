@@ -62,6 +62,7 @@ QVariantMap densityProperties(double dpiX, double dpiY);
 // still hold a fair share of their data pass and decode in part.
 bool jpegCanHold(uint64_t fileBytes, uint64_t width, uint64_t height);
 bool pngCanHold(uint64_t fileBytes, uint64_t rawRowBytes, uint64_t height);
+bool gifCanHold(uint64_t fileBytes, uint64_t width, uint64_t height);
 // Pages of a TIFF file and the largest bits per sample among them; false when the bytes are no
 // readable TIFF.
 bool tiffPages(const QByteArray& data, int* pages, int* bitsPerSample);

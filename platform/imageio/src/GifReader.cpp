@@ -202,6 +202,8 @@ private:
                 return true;
             }
             if (pixels && index == target) {
+                if (!imageio_detail::gifCanHold(uint64_t(m_data.size()), uint64_t(frame.width), uint64_t(frame.height)))
+                    return false;
                 pixels->assign(size_t(frame.width) * size_t(frame.height), 0);
                 std::vector<int> rows = rowOrder(frame.height, frame.interlaced);
                 for (int row : rows)
@@ -246,6 +248,13 @@ private:
         const int index = m_nextIndex;
         const FrameRecord& frame = m_frames[size_t(index)];
         if (m_canvas.isNull()) {
+            if (!imageio_detail::gifCanHold(uint64_t(m_data.size()), uint64_t(m_screen.width()), uint64_t(m_screen.height()))) {
+                if (error)
+                    *error = QStringLiteral("the GIF file is far too short for %1 x %2 pixels")
+                                 .arg(m_screen.width())
+                                 .arg(m_screen.height());
+                return {};
+            }
             m_canvas = imageio_detail::allocateFrame(m_screen.width(), m_screen.height(), error);
             if (m_canvas.isNull())
                 return {};
@@ -317,6 +326,16 @@ private:
 };
 
 }  // namespace
+
+namespace imageio_detail {
+bool gifCanHold(uint64_t fileBytes, uint64_t width, uint64_t height)
+{
+    // A code of the image data is at least three bits, and once the code table is full (twelve
+    // bits a code) none stands for more than 4096 pixels; 4096 pixels a byte of the file is more
+    // than any GIF holds, so a logical screen or frame beyond that is made of few hostile bytes.
+    return width * height <= fileBytes * 4096;
+}
+}  // namespace imageio_detail
 
 std::unique_ptr<FormatDecoder> makeGifDecoder() { return std::make_unique<GifDecoder>(); }
 

@@ -129,6 +129,16 @@ TEST(HostileSizes, FewBytesDeclaringAHugePictureAreRefusedBeforeAllocating)
     EXPECT_TRUE(big->createImageAtIndex(0, &error).isNull());
     EXPECT_TRUE(error.contains("too short")) << error.toStdString();
 
+    // A GIF of 43 bytes whose logical screen is 4098 x 63489 around a frame of 2 x 2: the screen
+    // alone would be a gigabyte.
+    const unsigned char gif[] = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x02, 0x10, 0x01, 0xf8, 0x80, 0x00, 0x00, 0x00, 0x00,
+                                 0x00, 0xff, 0xff, 0xfe, 0x21, 0xf9, 0x04, 0x01, 0x0a, 0x00, 0x01, 0x00, 0x2c, 0x00, 0x00,
+                                 0x00, 0x00, 0x02, 0x00, 0x02, 0x00, 0x00, 0x02, 0x02, 0x84, 0x51, 0x00, 0x3b};
+    auto wide = kpv::ImageSource::createWithData(QByteArray(reinterpret_cast<const char*>(gif), sizeof gif), &error);
+    ASSERT_TRUE(wide) << error.toStdString();
+    EXPECT_TRUE(wide->createImageAtIndex(0, &error).isNull());
+    EXPECT_TRUE(error.contains("too short")) << error.toStdString();
+
     // An honest file of the same kind still decodes.
     auto honest = kpv::ImageSource::createWithData(kpv::test::referencePng(kpv::test::pattern(300, 200, false), false, false));
     ASSERT_TRUE(honest);
