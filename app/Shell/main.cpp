@@ -38,8 +38,14 @@ int main(int argc, char** argv)
     QStringList paths = app.arguments().mid(1);
 
     kpv::SingleInstance instance(QStringLiteral("kestrane-viewer"));
-    if (instance.handOver(paths))
-        return 0;
+    if (instance.handOver(paths)) {
+        // The running viewer shows the files: this copy ends now, without waiting for its own
+        // quick picture. Nothing of it needs tearing down, and no destructor may run under the
+        // decode still going on, so the process ends here.
+        launchPicture.abandon();
+        std::fflush(nullptr);
+        std::_Exit(0);
+    }
 
     // 3D slideshow themes draw with the engine on OpenGL inside the slideshow's view.
     Dove::installHostRenderSystem();

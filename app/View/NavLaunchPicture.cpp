@@ -20,7 +20,9 @@ NavLaunchPicture::NavLaunchPicture(const QString &path, Maker maker)
     if (m_path.isEmpty())
         return;
     g_current = this;
-    m_thread = std::thread([this, maker = std::move(maker)]() mutable { make(std::move(maker)); });
+    m_thread = std::thread([state = m_state, path = m_path, maker = std::move(maker)]() mutable {
+        make(state, path, std::move(maker));
+    });
 }
 
 NavLaunchPicture::~NavLaunchPicture()
@@ -32,44 +34,59 @@ NavLaunchPicture::~NavLaunchPicture()
         m_thread.join();
 }
 
+void NavLaunchPicture::abandon()
+{
+    NavLaunchPicture *self = this;
+    g_current.compare_exchange_strong(self, nullptr);
+    {
+        std::lock_guard lock(m_state->mutex);
+        m_state->taken = true;
+        m_state->image = QImage();
+    }
+    if (m_thread.joinable())
+        m_thread.detach();
+}
+
 NavLaunchPicture *NavLaunchPicture::current() { return g_current; }
 
-void NavLaunchPicture::make(Maker maker)
+void NavLaunchPicture::make(const std::shared_ptr<State> &state, const QString &path, Maker maker)
 {
     // The file's identity before and after the read: a file rewritten meanwhile gives no picture.
-    const kpv::FileIdentity before = kpv::fileIdentity(m_path);
+    const kpv::FileIdentity before = kpv::fileIdentity(path);
     QImage image;
     // A maker that throws (out of memory included) makes no picture: the thread ends normally and
     // the loads waiting for it get their answer and decode the file themselves.
     try {
         if (before.isValid())
-            image = maker(m_path);
+            image = maker(path);
     } catch (const std::exception &e) {
         qWarning() << "start-up picture failed:" << e.what();
     } catch (...) {
         qWarning() << "start-up picture failed";
     }
-    if (kpv::fileIdentity(m_path) != before)
+    if (kpv::fileIdentity(path) != before)
         image = QImage();
-    std::lock_guard lock(m_mutex);
-    m_identity = before;
-    m_image = std::move(image);
-    m_done = true;
-    m_made.notify_all();
+    std::lock_guard lock(state->mutex);
+    state->identity = before;
+    if (!state->taken)
+        state->image = std::move(image);
+    state->done = true;
+    state->made.notify_all();
 }
 
 QImage NavLaunchPicture::take(const LMFileImgBaseInfo &base)
 {
     if (m_path.isEmpty() || base.filePath().path() != m_path)
         return {};
-    std::unique_lock lock(m_mutex);
-    m_made.wait(lock, [this] { return m_done; });
-    if (m_taken)
+    State &s = *m_state;
+    std::unique_lock lock(s.mutex);
+    s.made.wait(lock, [&s] { return s.done || s.taken; });
+    if (s.taken)
         return {};
-    m_taken = true;
-    QImage image = std::move(m_image);
-    m_image = QImage();
-    if (!base.fileIdentity().isValid() || base.fileIdentity() != m_identity)
+    s.taken = true;
+    QImage image = std::move(s.image);
+    s.image = QImage();
+    if (!base.fileIdentity().isValid() || base.fileIdentity() != s.identity)
         return {};
     return image;
 }

@@ -13,6 +13,7 @@
 
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -23,7 +24,7 @@ public:
 
     // Starts making the picture of `path` when it names a file; does nothing otherwise.
     NavLaunchPicture(const QString &path, Maker maker);
-    // Waits for the picture being made.
+    // Waits for the picture being made, unless it was abandoned.
     ~NavLaunchPicture();
     NavLaunchPicture(const NavLaunchPicture &) = delete;
     NavLaunchPicture &operator=(const NavLaunchPicture &) = delete;
@@ -36,15 +37,25 @@ public:
     // picture that could not be made, and after it was taken.
     QImage take(const LMFileImgBaseInfo &base);
 
+    // No load will ask for the picture (this copy of the program hands its files to another and
+    // ends): it is withdrawn, and the decode under way is left to finish on its own, so that
+    // neither this call nor the destructor waits for it. Its result is dropped.
+    void abandon();
+
 private:
-    void make(Maker maker);
+    // What the thread making the picture shares with the loads; kept alive by the thread as long
+    // as it runs, so that an abandoned decode outlives this object safely.
+    struct State {
+        std::mutex mutex;
+        std::condition_variable made;
+        bool done = false;
+        bool taken = false;
+        kpv::FileIdentity identity;
+        QImage image;
+    };
+    static void make(const std::shared_ptr<State> &state, const QString &path, Maker maker);
 
     QString m_path; // resolved, as the viewer names its files
-    std::mutex m_mutex;
-    std::condition_variable m_made;
-    bool m_done = false;
-    bool m_taken = false;
-    kpv::FileIdentity m_identity;
-    QImage m_image;
+    std::shared_ptr<State> m_state = std::make_shared<State>();
     std::thread m_thread;
 };

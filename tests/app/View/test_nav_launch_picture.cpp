@@ -133,6 +133,30 @@ TEST_F(LaunchPicture, AMakerThatThrowsGivesNoPictureAndLeavesNoLoadWaiting)
     EXPECT_TRUE(nothing.take(describe(path)).isNull());
 }
 
+// A copy of the program that hands its files to the running viewer abandons its picture: neither
+// that nor the destructor waits for the decode, which later finishes on its own without touching
+// the object gone; a load asking afterwards gets nothing at once.
+TEST_F(LaunchPicture, AnAbandonedPictureIsNotWaitedFor)
+{
+    auto release = std::make_shared<std::atomic<bool>>(false);
+    auto finished = std::make_shared<std::atomic<bool>>(false);
+    {
+        NavLaunchPicture launch(path, [release, finished](const QString &) {
+            while (!*release)
+                std::this_thread::yield();
+            *finished = true;
+            return picture(qRgb(9, 9, 9));
+        });
+        launch.abandon();
+        EXPECT_EQ(NavLaunchPicture::current(), nullptr);
+        EXPECT_TRUE(launch.take(describe(path)).isNull());
+    }
+    EXPECT_FALSE(*finished); // the decode was still blocked when the object went
+    *release = true;
+    while (!*finished)
+        std::this_thread::yield();
+}
+
 // The photo loader's small thumbnail of that file comes from it, with the file's description.
 TEST_F(LaunchPicture, TheLoaderServesTheSmallThumbnailFromIt)
 {
