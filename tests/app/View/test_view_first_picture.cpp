@@ -143,6 +143,30 @@ TEST_F(FirstPicture, IsTurnedByTheFilesOrientation)
     }
 }
 
+// An animation launched on shows its first frame as a photo's first picture is shown: painted
+// before OpenGL is set up, which then follows the paint and takes over for the later frames.
+TEST_F(FirstPicture, AnAnimationsFirstFrameIsPaintedBeforeOpenGL)
+{
+    const LMImagePtr first = quadrants(100, 50, 1);
+    auto later = LMData::create(100 * 50 * 4);
+    for (uint64_t i = 0; i < 100 * 50; ++i) {
+        uint8_t *p = later->mutableBytes() + i * 4;
+        p[0] = 0, p[1] = 0, p[2] = 0, p[3] = 255;
+    }
+    auto info = std::make_shared<LMFileImgBaseInfo>(LMPathString(QStringLiteral("/tmp/first-picture.gif"), false),
+                                                    QStringLiteral("com.compuserve.gif"), 0, QDateTime(),
+                                                    QSizeF(100, 50), 1, QVariantMap());
+    view->setImage(std::make_shared<LMImage>(1u, 32u, 400u, 100u, 50u,
+                                             QList<LMDataBlock>{first->frameDatas().front(), later}, info),
+                   ImageModeNormal);
+    const QImage shown = paint();
+    EXPECT_FALSE(view->openGLStarted());
+    EXPECT_EQ(shown.pixel(60, 30), rgb(255, 0, 0));
+    EXPECT_EQ(shown.pixel(140, 70), rgb(255, 255, 255));
+    QApplication::processEvents();
+    EXPECT_TRUE(view->openGLStarted());
+}
+
 TEST_F(FirstPicture, WhatOnlyOpenGLCanShowSetsItUpAtOnce)
 {
     // A picture turned by the user is left to OpenGL.
