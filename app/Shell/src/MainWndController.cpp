@@ -234,6 +234,11 @@ QStringList MainWndController::resolvingSymlinks(const QStringList& paths)
 
 void MainWndController::openFiles(const QStringList& paths, bool includeSubDir)
 {
+    // Files handed over from outside (another copy of the program, the desktop) are what the
+    // user asked for: the first-use tip steps aside for them as it does for a click, instead of
+    // holding the command back and losing the files.
+    if (m_navigateController && m_navigateController->curLoveIntroTipsShowStatus())
+        m_navigateController->hideLoveIntroTips(false);
     if (!canDoAction(2))
         return;
     kpv::Window* cur = getCurWindow();

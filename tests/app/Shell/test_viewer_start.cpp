@@ -171,6 +171,21 @@ TEST_F(ViewerStart, ClosingTheWindowWritesTheViewersUnsavedTurnIntoTheFileFirst)
     EXPECT_EQ(QImageReader(a).size(), QSize(1200, 1600)) << "the turn was lost";
 }
 
+// A file handed over while the first-use tip of the heart is up (another copy of the program was
+// started on it) is opened, not dropped behind the tip.
+TEST_F(ViewerStart, FilesHandedOverWhileTheFirstUseTipShowsAreOpened)
+{
+    delegate->mainConfig()->setLoveTipsAlreadyShowed(false);
+    start();
+    ASSERT_TRUE(controller->navigateController()->curLoveIntroTipsShowStatus());
+    const QString other = QDir(folder).filePath(QStringLiteral("c.png"));
+    ASSERT_NE(nav().curFilePath().path(), other);
+    delegate->applicationOpenFiles({other});
+    settle();
+    EXPECT_EQ(nav().curFilePath().path(), other);
+    EXPECT_FALSE(controller->navigateController()->curLoveIntroTipsShowStatus());
+}
+
 TEST_F(ViewerStart, OpenedFolderShowsItsFirstImageFitted)
 {
     EXPECT_EQ(controller->navigateController(), &viewer->adapter());
