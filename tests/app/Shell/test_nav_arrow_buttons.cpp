@@ -7,6 +7,7 @@
 #include "Shell/MainWndController.h"
 #include "Shell/NavigateToolbar.h"
 #include "Shell/NavigateViewMode.h"
+#include "Shell/ViewerProgram.h"
 
 #include "Kit/LMButton.h"
 #include "View/NavigateController.h"
@@ -52,10 +53,7 @@ protected:
         }
         defaults = std::make_unique<kpv::UserDefaults>(scratch.filePath(QStringLiteral("defaults.json")));
         delegate = std::make_unique<AppDelegate>(programTestSetup(*defaults, scratch));
-        controller = std::make_unique<MainWndController>(
-            *delegate, std::make_unique<LMMainWindow>(kpv::Rect(100, 100, 900, 640)));
-        viewer = std::make_unique<NavigateViewMode>(*delegate, *controller);
-        controller->awakeFromNib();
+        program = std::make_unique<ViewerProgram>(*delegate);
         delegate->applicationOpenFiles({folder});
         delegate->applicationDidFinishLaunching();
         settle(2.0);
@@ -63,17 +61,16 @@ protected:
     }
     void TearDown() override
     {
-        viewer.reset();
-        controller.reset();
+        program.reset();
         delegate.reset();
         kpv::RunLoop::main().runOnce();
         kpv::RunLoop::main().setClock(nullptr);
     }
 
     void settle(double seconds = 0.5) { settleProgram(*delegate, clock, seconds); }
-    NavigateController& nav() const { return viewer->controller(); }
-    LMButton* next() const { return viewer->toolbar()->outlets().btnNext; }
-    LMButton* prev() const { return viewer->toolbar()->outlets().btnPrev; }
+    NavigateController& nav() const { return program->viewMode().controller(); }
+    LMButton* next() const { return program->viewMode().toolbar()->outlets().btnNext; }
+    LMButton* prev() const { return program->viewMode().toolbar()->outlets().btnPrev; }
 
     void goTo(qsizetype index)
     {
@@ -86,8 +83,8 @@ protected:
     // button's centre as the window receives it.
     kpv::Point centreOf(LMButton* b)
     {
-        kpv::Window* w = controller->window();
-        kpv::View* bar = viewer->toolbar()->container();
+        kpv::Window* w = program->controller().window();
+        kpv::View* bar = program->viewMode().toolbar()->container();
         bar->setHidden(false);
         bar->setAlphaValue(1);
         EXPECT_TRUE(b->isEnabled());
@@ -103,14 +100,14 @@ protected:
         // A button that tracks the press in a nested loop would wait there for a mouse-up; one is
         // queued so that such a button fails the test instead of hanging it. A held arrow leaves
         // the queue alone and gets its mouse-up from release().
-        app.postEvent(kpv::Event::mouseEvent(kpv::LeftMouseUp, p, controller->window()));
-        app.sendEvent(kpv::Event::mouseEvent(kpv::LeftMouseDown, p, controller->window()));
+        app.postEvent(kpv::Event::mouseEvent(kpv::LeftMouseUp, p, program->controller().window()));
+        app.sendEvent(kpv::Event::mouseEvent(kpv::LeftMouseDown, p, program->controller().window()));
         app.discardQueuedEvents();
     }
     void release(LMButton* b)
     {
         const kpv::Point p = centreOf(b);
-        kpv::Application::shared().sendEvent(kpv::Event::mouseEvent(kpv::LeftMouseUp, p, controller->window()));
+        kpv::Application::shared().sendEvent(kpv::Event::mouseEvent(kpv::LeftMouseUp, p, program->controller().window()));
     }
     // Time passes in frame-sized steps with the loads finishing, as in the running program.
     void hold(double seconds)
@@ -127,8 +124,7 @@ protected:
     QString folder;
     std::unique_ptr<kpv::UserDefaults> defaults;
     std::unique_ptr<AppDelegate> delegate;
-    std::unique_ptr<MainWndController> controller;
-    std::unique_ptr<NavigateViewMode> viewer;
+    std::unique_ptr<ViewerProgram> program;
 };
 
 TEST_F(NavArrowButtons, AClickStepsOnePhotoEachWay)
