@@ -120,9 +120,9 @@ protected:
 TEST_F(FavoritesKept, LovedFilesComeBackInOrderAfterARestart)
 {
     start();
-    showFile(2);
+    ASSERT_NO_FATAL_FAILURE(showFile(2));
     loveCurrentFile();
-    showFile(0);
+    ASSERT_NO_FATAL_FAILURE(showFile(0));
     loveCurrentFile();
     const QStringList loved = {photo(2), photo(0)};
     ASSERT_EQ(favoritePaths(), loved);
@@ -160,9 +160,9 @@ TEST_F(FavoritesKept, LovedFilesComeBackInOrderAfterARestart)
 TEST_F(FavoritesKept, AFileDeletedBetweenRunsStaysWithTheMissingMarkUntilRemoved)
 {
     start();
-    showFile(1);
+    ASSERT_NO_FATAL_FAILURE(showFile(1));
     loveCurrentFile();
-    showFile(2);
+    ASSERT_NO_FATAL_FAILURE(showFile(2));
     loveCurrentFile();
     stop();
     ASSERT_TRUE(QFile::remove(photo(1)));
@@ -197,9 +197,9 @@ TEST_F(FavoritesKept, AFileDeletedBetweenRunsStaysWithTheMissingMarkUntilRemoved
 TEST_F(FavoritesKept, MyFavouritesCoversThePictureAndTheBinLeadsOut)
 {
     start();
-    showFile(1);
+    ASSERT_NO_FATAL_FAILURE(showFile(1));
     loveCurrentFile();
-    showFile(2);
+    ASSERT_NO_FATAL_FAILURE(showFile(2));
     loveCurrentFile();
     stop();
     for (bool lastMissing : {false, true}) {
