@@ -1,4 +1,4 @@
-#include "Shell/AppDesktopEntry.h"
+#include "Shell/Desktop/AppDesktopEntry.h"
 
 #include "foundation/FileReplace.h"
 

@@ -1,4 +1,4 @@
-#include "Shell/FileTypeAssociator.h"
+#include "Shell/Desktop/FileTypeAssociator.h"
 
 #include "Model/MainConfig.h"
 #include "desktop/DesktopServices.h"

@@ -1,4 +1,4 @@
-#include "Shell/OpenWithMenu.h"
+#include "Shell/Desktop/OpenWithMenu.h"
 
 #include <QFileInfo>
 

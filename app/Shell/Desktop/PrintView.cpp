@@ -1,4 +1,4 @@
-#include "Shell/PrintView.h"
+#include "Shell/Desktop/PrintView.h"
 
 #include <algorithm>
 

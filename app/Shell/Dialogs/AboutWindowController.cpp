@@ -1,4 +1,4 @@
-#include "Shell/AboutWindowController.h"
+#include "Shell/Dialogs/AboutWindowController.h"
 
 #include "Kit/LMButton.h"
 #include "Kit/LMCustomWindow.h"

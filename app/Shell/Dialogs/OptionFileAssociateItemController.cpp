@@ -1,4 +1,4 @@
-#include "Shell/OptionFileAssociateItemController.h"
+#include "Shell/Dialogs/OptionFileAssociateItemController.h"
 
 #include "Kit/LMNormalCheckButton.h"
 #include "appkit/Control.h"

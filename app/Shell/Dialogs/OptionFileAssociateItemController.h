@@ -3,7 +3,7 @@
 // The row never changes the tick itself: a click asks its delegate, then shows the group's tick.
 // Main thread only.
 
-#include "Shell/OptionFileAssociateItemInfo.h"
+#include "Shell/Dialogs/OptionFileAssociateItemInfo.h"
 
 #include "appkit/Geometry.h"
 

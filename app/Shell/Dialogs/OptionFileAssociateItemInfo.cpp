@@ -1,4 +1,4 @@
-#include "Shell/OptionFileAssociateItemInfo.h"
+#include "Shell/Dialogs/OptionFileAssociateItemInfo.h"
 
 #include "foundation/Bundle.h"
 

@@ -1,4 +1,4 @@
-#include "Shell/OptionWindowController.h"
+#include "Shell/Dialogs/OptionWindowController.h"
 
 #include "Kit/LMNineSliceImageRep.h"
 #include "Kit/LMNineSliceImageView.h"
@@ -6,7 +6,7 @@
 #include "Kit/LMNormalCustomButton.h"
 #include "Kit/LMNormalCustomWindow.h"
 #include "Kit/LMButton.h"
-#include "Shell/AppDelegate.h"
+#include "Shell/MainWindow/AppDelegate.h"
 #include "appkit/Control.h"
 #include "appkit/Event.h"
 #include "foundation/Bundle.h"

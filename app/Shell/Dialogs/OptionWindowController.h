@@ -5,8 +5,8 @@
 // close button and Esc drop them. Main thread only.
 
 #include "Kit/LMCustomWindowDelegate.h"
-#include "Shell/OptionFileAssociateItemController.h"
-#include "Shell/OptionWindowModel.h"
+#include "Shell/Dialogs/OptionFileAssociateItemController.h"
+#include "Shell/Dialogs/OptionWindowModel.h"
 
 #include <map>
 #include <memory>

@@ -1,7 +1,7 @@
-#include "Shell/OptionWindowModel.h"
+#include "Shell/Dialogs/OptionWindowModel.h"
 
 #include "Model/MainConfig.h"
-#include "Shell/FileTypeAssociator.h"
+#include "Shell/Desktop/FileTypeAssociator.h"
 #include "foundation/NotificationCenter.h"
 #include "imageio/ContentTypes.h"
 

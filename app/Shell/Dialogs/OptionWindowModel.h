@@ -4,7 +4,7 @@
 // tab and the "changed" state that enables Apply. The window's controls read and drive this.
 // Main thread only.
 
-#include "Shell/OptionFileAssociateItemInfo.h"
+#include "Shell/Dialogs/OptionFileAssociateItemInfo.h"
 
 #include <QList>
 

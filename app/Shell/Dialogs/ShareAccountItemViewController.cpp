@@ -1,4 +1,4 @@
-#include "Shell/ShareAccountItemViewController.h"
+#include "Shell/Dialogs/ShareAccountItemViewController.h"
 
 #include "Kit/LMImageView.h"
 #include "Kit/LMNineSliceImageRep.h"

@@ -1,4 +1,4 @@
-#include "Shell/ShareAccountWindowController.h"
+#include "Shell/Dialogs/ShareAccountWindowController.h"
 
 #include "Kit/LMCustomWindow.h"
 #include "Kit/LMButton.h"

@@ -4,7 +4,7 @@
 
 #include "Kit/LMCustomWindowDelegate.h"
 #include "Kit/LMEventMonitor.h"
-#include "Shell/ShareAccountItemViewController.h"
+#include "Shell/Dialogs/ShareAccountItemViewController.h"
 
 #include <memory>
 #include <vector>

@@ -1,6 +1,6 @@
-#include "Shell/AppDelegate.h"
+#include "Shell/MainWindow/AppDelegate.h"
 
-#include "Shell/MainWndController.h"
+#include "Shell/MainWindow/MainWndController.h"
 
 #include "Model/LMBookmarkCache.h"
 #include "Model/LMFileImgBaseInfo.h"

@@ -1,8 +1,8 @@
-#include "Shell/FileOpenViewController.h"
+#include "Shell/MainWindow/FileOpenViewController.h"
 
-#include "Shell/AppDelegate.h"
-#include "Shell/LMMainWindow.h"
-#include "Shell/MainWndController.h"
+#include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/MainWindow/LMMainWindow.h"
+#include "Shell/MainWindow/MainWndController.h"
 
 #include "Kit/LMImageView.h"
 #include "Kit/LMNineSliceImageRep.h"

@@ -1,7 +1,7 @@
-#include "Shell/LMMainWindow.h"
+#include "Shell/MainWindow/LMMainWindow.h"
 
-#include "Shell/LMMainWindowTitleBkgrdView.h"
-#include "Shell/LMMainWndContentView.h"
+#include "Shell/MainWindow/LMMainWindowTitleBkgrdView.h"
+#include "Shell/MainWindow/LMMainWndContentView.h"
 
 #include "Kit/LMButton.h"
 #include "Kit/LMMultiSliceImageView.h"

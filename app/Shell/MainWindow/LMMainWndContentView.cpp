@@ -1,8 +1,8 @@
-#include "Shell/LMMainWndContentView.h"
+#include "Shell/MainWindow/LMMainWndContentView.h"
 
-#include "Shell/AppDelegate.h"
-#include "Shell/MainWndController.h"
-#include "Shell/ViewModeController.h"
+#include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/MainWindow/MainWndController.h"
+#include "Shell/MainWindow/ViewModeController.h"
 
 #include "Kit/LMNineSliceImageView.h"
 #include "Model/MainConfig.h"

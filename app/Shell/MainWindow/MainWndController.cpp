@@ -1,11 +1,11 @@
-#include "Shell/MainWndController.h"
+#include "Shell/MainWindow/MainWndController.h"
 
-#include "Shell/AppDelegate.h"
-#include "Shell/FileOpenViewController.h"
-#include "Shell/LMMainWindow.h"
-#include "Shell/LMMainWndContentView.h"
-#include "Shell/OpenWithMenu.h"
-#include "Shell/ViewModeController.h"
+#include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/MainWindow/FileOpenViewController.h"
+#include "Shell/MainWindow/LMMainWindow.h"
+#include "Shell/MainWindow/LMMainWndContentView.h"
+#include "Shell/Desktop/OpenWithMenu.h"
+#include "Shell/MainWindow/ViewModeController.h"
 
 #include "Kit/LMIncludeSubDirOpenPanelController.h"
 #include "Kit/LMNineSliceImageView.h"

@@ -2,17 +2,17 @@
 // the validation of their menu items, the routing of each to the controller of the current show
 // mode, and the menus built from the table.
 
-#include "Shell/MainWndController.h"
+#include "Shell/MainWindow/MainWndController.h"
 #include "Model/LMPhotoLibrary.h"
 #include "Model/ShareWebsiteType.h"
 
-#include "Shell/AppDelegate.h"
-#include "Shell/LMMainWindow.h"
-#include "Shell/LMMainWndContentView.h"
-#include "Shell/MainCommand.h"
-#include "Shell/MainWndSecondaryWindows.h"
-#include "Shell/OpenWithMenu.h"
-#include "Shell/ViewModeController.h"
+#include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/MainWindow/LMMainWindow.h"
+#include "Shell/MainWindow/LMMainWndContentView.h"
+#include "Shell/MainWindow/MainCommand.h"
+#include "Shell/MainWindow/MainWndSecondaryWindows.h"
+#include "Shell/Desktop/OpenWithMenu.h"
+#include "Shell/MainWindow/ViewModeController.h"
 
 #include "Model/LMBookmarkCache.h"
 #include "Model/MainConfig.h"

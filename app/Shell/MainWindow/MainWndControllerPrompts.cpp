@@ -1,12 +1,12 @@
 // The main window controller's smaller duties: the one-time rate prompt, the recommendation
 // mail, the feedback command and hiding the resting pointer in full screen.
 
-#include "Shell/MainWndController.h"
+#include "Shell/MainWindow/MainWndController.h"
 
-#include "Shell/AppDelegate.h"
-#include "Shell/LMMainWindow.h"
-#include "Shell/MainWndSecondaryWindows.h"
-#include "Shell/OpenWithMenu.h"
+#include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/MainWindow/LMMainWindow.h"
+#include "Shell/MainWindow/MainWndSecondaryWindows.h"
+#include "Shell/Desktop/OpenWithMenu.h"
 
 #include "Kit/LMAlertSheet.h"
 #include "Model/LMBlockRepeatTimer.h"

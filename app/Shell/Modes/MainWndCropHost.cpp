@@ -1,9 +1,9 @@
-#include "Shell/MainWndCropHost.h"
+#include "Shell/Modes/MainWndCropHost.h"
 
-#include "Shell/AppDelegate.h"
-#include "Shell/LMMainWindow.h"
-#include "Shell/LMMainWndContentView.h"
-#include "Shell/MainWndController.h"
+#include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/MainWindow/LMMainWindow.h"
+#include "Shell/MainWindow/LMMainWndContentView.h"
+#include "Shell/MainWindow/MainWndController.h"
 
 #include "Edit/ImageSaveAsPanel.h"
 #include "Kit/LMAlertSheet.h"

@@ -1,8 +1,8 @@
-#include "Shell/MainWndEditSheets.h"
+#include "Shell/Modes/MainWndEditSheets.h"
 
-#include "Shell/AppDelegate.h"
-#include "Shell/LMMainWindow.h"
-#include "Shell/MainWndController.h"
+#include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/MainWindow/LMMainWindow.h"
+#include "Shell/MainWindow/MainWndController.h"
 
 #include "Edit/BatchConvertWindowController.h"
 #include "Edit/BatchRenameWindowController.h"

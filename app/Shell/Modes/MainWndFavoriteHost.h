@@ -6,7 +6,7 @@
 
 #include "Browse/FavoriteViewController.h"
 #include "Browse/FavoriteViewHost.h"
-#include "Shell/FavoriteIntroTipsViewController.h"
+#include "Shell/Tips/FavoriteIntroTipsViewController.h"
 
 #include <QHash>
 #include <QSet>

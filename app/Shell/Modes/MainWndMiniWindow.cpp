@@ -1,10 +1,10 @@
-#include "Shell/MainWndMiniWindow.h"
+#include "Shell/Modes/MainWndMiniWindow.h"
 
-#include "Shell/AppDelegate.h"
-#include "Shell/LMMainWindow.h"
-#include "Shell/MainWndController.h"
-#include "Shell/MainWndNavigateHost.h"
-#include "Shell/ViewModeController.h"
+#include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/MainWindow/LMMainWindow.h"
+#include "Shell/MainWindow/MainWndController.h"
+#include "Shell/Modes/MainWndNavigateHost.h"
+#include "Shell/MainWindow/ViewModeController.h"
 
 #include "Browse/MiniWindowContentView.h"
 #include "Browse/MiniWindowTitleBar.h"

@@ -1,8 +1,8 @@
-#include "Shell/MainWndSlideshowHost.h"
+#include "Shell/Modes/MainWndSlideshowHost.h"
 
-#include "Shell/AppDelegate.h"
-#include "Shell/LMMainWndContentView.h"
-#include "Shell/MainWndController.h"
+#include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/MainWindow/LMMainWndContentView.h"
+#include "Shell/MainWindow/MainWndController.h"
 
 #include "Slideshow/SlideshowThemeMgr.h"
 

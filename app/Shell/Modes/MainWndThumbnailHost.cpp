@@ -1,7 +1,7 @@
-#include "Shell/MainWndThumbnailHost.h"
+#include "Shell/Modes/MainWndThumbnailHost.h"
 
-#include "Shell/LMMainWindow.h"
-#include "Shell/MainWndController.h"
+#include "Shell/MainWindow/LMMainWindow.h"
+#include "Shell/MainWindow/MainWndController.h"
 
 #include "Model/NavSortFileInfoList.h"
 #include "View/NavigateController.h"

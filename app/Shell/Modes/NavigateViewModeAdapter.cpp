@@ -1,6 +1,6 @@
-#include "Shell/NavigateViewModeAdapter.h"
+#include "Shell/Modes/NavigateViewModeAdapter.h"
 
-#include "Shell/MainWndNavigateHost.h"
+#include "Shell/Modes/MainWndNavigateHost.h"
 
 #include "View/NavigateController.h"
 

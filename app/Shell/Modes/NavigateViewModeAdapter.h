@@ -6,7 +6,7 @@
 // does not have is refused here, so that its items stay disabled. Main thread only.
 
 #include "Kit/LMEquivalentResponder.h"
-#include "Shell/ViewModeController.h"
+#include "Shell/MainWindow/ViewModeController.h"
 
 class MainWndNavigateHost;
 class NavigateController;

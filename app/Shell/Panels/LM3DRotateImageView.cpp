@@ -1,4 +1,4 @@
-#include "Shell/LM3DRotateImageView.h"
+#include "Shell/Panels/LM3DRotateImageView.h"
 
 #include "Model/LMImageTools.h"
 #include "appkit/GraphicsContext.h"

@@ -1,4 +1,4 @@
-#include "Shell/LMGrayHistogramView.h"
+#include "Shell/Panels/LMGrayHistogramView.h"
 
 #include "appkit/Image.h"
 

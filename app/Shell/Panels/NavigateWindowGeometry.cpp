@@ -1,4 +1,4 @@
-#include "Shell/NavigateWindowGeometry.h"
+#include "Shell/Panels/NavigateWindowGeometry.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "Shell/PropertiesExifInfoItemController.h"
+#include "Shell/Panels/PropertiesExifInfoItemController.h"
 
 #include "Kit/LMAutoTipsLabel.h"
 #include "appkit/Color.h"

@@ -4,7 +4,7 @@
 // follows the main window's focus and the show mode, and keeps its place in the settings. Main
 // thread only.
 
-#include "Shell/PropertiesWindowController.h"
+#include "Shell/Panels/PropertiesWindowController.h"
 
 #include <memory>
 #include <vector>

@@ -1,6 +1,6 @@
-#include "Shell/PropertiesWindowController.h"
+#include "Shell/Panels/PropertiesWindowController.h"
 
-#include "Shell/NavigateWindowController.h"
+#include "Shell/Panels/NavigateWindowController.h"
 
 #include "Model/LMExifInfoFormat.h"
 #include "Model/LMFileImgBaseInfo.h"

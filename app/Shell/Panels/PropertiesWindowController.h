@@ -6,7 +6,7 @@
 // on the panel's own queue; a result for an image that is no longer current is dropped.
 // The view-mode controller owns the panel; the host gives it what it needs of the rest.
 
-#include "Shell/LMGrayHistogramView.h"
+#include "Shell/Panels/LMGrayHistogramView.h"
 
 #include "Model/LMNavFileInfo.h"
 

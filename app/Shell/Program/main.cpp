@@ -1,8 +1,8 @@
 // The program: one viewer per session. A later start hands its files to the running viewer and
 // exits; the first one builds the delegate and the main window and runs until it is quit.
 
-#include "Shell/AppDelegate.h"
-#include "Shell/ViewerProgram.h"
+#include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/Program/ViewerProgram.h"
 
 #include "Model/LMPhotoLoader.h"
 #include "Model/PublicObject.h"

@@ -1,4 +1,4 @@
-#include "Shell/FavoriteIntroTipsViewController.h"
+#include "Shell/Tips/FavoriteIntroTipsViewController.h"
 
 #include "Kit/LMButton.h"
 #include "Kit/LMImageView.h"

@@ -4,7 +4,7 @@
 // its delegate is told of a click or when the mode ends. Main thread only.
 
 #include "Kit/LMOverlapIntroTipsView.h"
-#include "Shell/IntroTipsPresence.h"
+#include "Shell/Tips/IntroTipsPresence.h"
 
 #include <memory>
 

@@ -1,4 +1,4 @@
-#include "Shell/FileAssociateTipsViewController.h"
+#include "Shell/Tips/FileAssociateTipsViewController.h"
 
 #include "Kit/LMButton.h"
 #include "Kit/LMNineSliceImageRep.h"

@@ -1,10 +1,10 @@
-#include "Shell/LoveIntroTipsViewController.h"
+#include "Shell/Tips/LoveIntroTipsViewController.h"
 
 #include "Kit/LMButton.h"
 #include "Kit/LMImageView.h"
 #include "Kit/LMNineSliceImageRep.h"
 #include "Model/MainConfig.h"
-#include "Shell/MainWndController.h"
+#include "Shell/MainWindow/MainWndController.h"
 #include "appkit/Control.h"
 #include "appkit/Image.h"
 #include "foundation/Bundle.h"

@@ -4,7 +4,7 @@
 // mode and hides it when its delegate is told of a click. Main thread only.
 
 #include "Kit/LMOverlapIntroTipsView.h"
-#include "Shell/IntroTipsPresence.h"
+#include "Shell/Tips/IntroTipsPresence.h"
 
 #include <memory>
 

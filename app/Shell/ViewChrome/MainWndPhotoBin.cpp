@@ -1,8 +1,8 @@
-#include "Shell/MainWndPhotoBin.h"
+#include "Shell/ViewChrome/MainWndPhotoBin.h"
 
-#include "Shell/AppDelegate.h"
-#include "Shell/LMMainWndContentView.h"
-#include "Shell/MainWndController.h"
+#include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/MainWindow/LMMainWndContentView.h"
+#include "Shell/MainWindow/MainWndController.h"
 
 #include "Browse/PhotoBinView.h"
 #include "Kit/PhotoBinScrollView.h"

@@ -1,4 +1,4 @@
-#include "Shell/NavigateOverlays.h"
+#include "Shell/ViewChrome/NavigateOverlays.h"
 
 #include "Kit/LMButton.h"
 #include "Kit/LMNineSliceImageRep.h"

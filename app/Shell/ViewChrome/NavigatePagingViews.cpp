@@ -1,4 +1,4 @@
-#include "Shell/NavigatePagingViews.h"
+#include "Shell/ViewChrome/NavigatePagingViews.h"
 
 #include "View/LMOpenGLView.h"
 #include "appkit/GraphicsContext.h"

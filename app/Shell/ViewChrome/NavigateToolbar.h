@@ -8,7 +8,7 @@
 #include "View/NavToolbarHost.h"
 
 #include "Kit/LMEquivalentResponder.h"
-#include "Shell/LoveIntroTipsViewController.h"
+#include "Shell/Tips/LoveIntroTipsViewController.h"
 
 #include <memory>
 

@@ -1,4 +1,4 @@
-#include "Shell/SharePopMenu.h"
+#include "Shell/ViewChrome/SharePopMenu.h"
 
 #include "Share/ShareSelectWebsiteViewController.h"
 

@@ -1,8 +1,8 @@
-#include "Shell/ToolbarEditPopViewController.h"
+#include "Shell/ViewChrome/ToolbarEditPopViewController.h"
 
-#include "Shell/AppDelegate.h"
-#include "Shell/LMMainWndContentView.h"
-#include "Shell/MainWndController.h"
+#include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/MainWindow/LMMainWndContentView.h"
+#include "Shell/MainWindow/MainWndController.h"
 
 #include "Kit/LMPopMenuView.h"
 #include "foundation/Bundle.h"
