@@ -6,7 +6,6 @@
 #include "Kit/LMNormalCustomButton.h"
 #include "Kit/LMNormalCustomWindow.h"
 #include "Kit/LMButton.h"
-#include "Shell/MainWindow/AppDelegate.h"
 #include "appkit/Control.h"
 #include "appkit/Event.h"
 #include "foundation/Bundle.h"
@@ -129,7 +128,7 @@ void OptionWindowController::buildFileInfoPage()
         const double x = 30 + double(i / perColumn) * 230;
         const double y = kPageHeight - 34 - double(i % perColumn) * 22;
         LMNormalCheckButton* check = makeCheck(page.get(), kpv::Rect(x, y, 200, 20), nullptr, false);
-        check->setTitle(AppDelegate::fileInfoDisplayNameByType(type));
+        check->setTitle(OptionWindowModel::fileInfoDisplayNameByType(type));
         check->setAction([this, type](kpv::View*) { fileInfoCheckButtonClicked(type); });
         m_fileInfoBtnAndTypeDict[type] = check;
     }

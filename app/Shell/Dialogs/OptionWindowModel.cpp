@@ -2,8 +2,11 @@
 
 #include "Model/MainConfig.h"
 #include "Shell/Desktop/FileTypeAssociator.h"
+#include "foundation/Bundle.h"
 #include "foundation/NotificationCenter.h"
 #include "imageio/ContentTypes.h"
+
+#include <iterator>
 
 OptionWindowModel::OptionWindowModel(MainConfig& config, FileTypeAssociator& associator, kpv::NotificationCenter& center)
     : m_config(config), m_associator(associator), m_center(center)
@@ -171,4 +174,17 @@ void OptionWindowModel::optionFileAssociateItemClicked(int row)
     group.setAssociated(!group.associated());
     m_groupClicked[row] = true;
     m_dirty = true;
+}
+
+QString OptionWindowModel::fileInfoDisplayNameByType(long type)
+{
+    static const char* const keys[] = {
+        "IDS_FileName",     "IDS_Resolution",   "IDS_DateTaken",     "IDS_FileSize",        "IDS_CameraMaker",
+        "IDS_CameraModel",  "IDS_FNumber",      "IDS_ExposureTime",  "IDS_ISO",             "IDS_ExposureBias",
+        "IDS_FocalLength",  "IDS_Flash",        "IDS_MeteringMode",  "IDS_ExposureProgram", "IDS_WhiteBalance",
+        "IDS_Brightness",   "IDS_Contrast",     "IDS_Saturation",    "IDS_Lens",
+    };
+    if (type < 0 || type >= long(std::size(keys)))
+        return {};
+    return kpv::Bundle::mainBundle().localizedString(QString::fromLatin1(keys[type]));
 }

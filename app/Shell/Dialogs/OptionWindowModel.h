@@ -18,6 +18,9 @@ class OptionWindowModel {
 public:
     OptionWindowModel(MainConfig& config, FileTypeAssociator& associator, kpv::NotificationCenter& center);
 
+    // The label of a file-information field (0 to 18); empty for other numbers.
+    static QString fileInfoDisplayNameByType(long type);
+
     // Builds the groups from the supported types (once), then loads their state.
     void initAssociateFileTypes();
     void loadFileTypeAssociatedInfo();

@@ -1,6 +1,7 @@
 #include "Shell/MainWindow/AppDelegate.h"
 
 #include "Shell/MainWindow/MainWndController.h"
+#include "Shell/Dialogs/OptionWindowModel.h"
 
 #include "Model/LMBookmarkCache.h"
 #include "Model/LMFileImgBaseInfo.h"
@@ -312,13 +313,5 @@ QString AppDelegate::appVersion() const
 
 QString AppDelegate::fileInfoDisplayNameByType(long type)
 {
-    static const char* const keys[] = {
-        "IDS_FileName",     "IDS_Resolution",   "IDS_DateTaken",     "IDS_FileSize",        "IDS_CameraMaker",
-        "IDS_CameraModel",  "IDS_FNumber",      "IDS_ExposureTime",  "IDS_ISO",             "IDS_ExposureBias",
-        "IDS_FocalLength",  "IDS_Flash",        "IDS_MeteringMode",  "IDS_ExposureProgram", "IDS_WhiteBalance",
-        "IDS_Brightness",   "IDS_Contrast",     "IDS_Saturation",    "IDS_Lens",
-    };
-    if (type < 0 || type >= long(std::size(keys)))
-        return {};
-    return kpv::Bundle::mainBundle().localizedString(QString::fromLatin1(keys[type]));
+    return OptionWindowModel::fileInfoDisplayNameByType(type);
 }
