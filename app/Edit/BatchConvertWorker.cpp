@@ -1,7 +1,7 @@
 #include "Edit/BatchConvertWorker.h"
 
 #include "Edit/EditFileTools.h"
-#include "Edit/EditImageTools.h"
+#include "Model/LMImage.h"
 #include "Edit/LMImageSaveParamController.h"
 #include "Model/LMImageTools.h"
 #include "Model/LMPathTools.h"
@@ -72,7 +72,7 @@ int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo>
     QImage picture = decoded->convertToImage();
     if (cancelled(operation) || picture.isNull())
         return finish(kFailed);
-    picture = EditImageTools::uprightImage(picture, *info);
+    picture = LMImage::uprightImage(picture, *info);
     if (cancelled(operation) || picture.isNull())
         return finish(kFailed);
 

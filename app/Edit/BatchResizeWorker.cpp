@@ -1,7 +1,7 @@
 #include "Edit/BatchResizeWorker.h"
 
 #include "Edit/EditFileTools.h"
-#include "Edit/EditImageTools.h"
+#include "Model/LMImage.h"
 #include "Model/LMImageTools.h"
 #include "Model/LMPathTools.h"
 #include "Model/LMPhotoLoader.h"
@@ -182,7 +182,7 @@ int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &
     QImage picture = scaled->convertToImage();
     if (cancelled(operation) || picture.isNull())
         return finish(kFailed);
-    picture = EditImageTools::uprightImage(picture, *info);
+    picture = LMImage::uprightImage(picture, *info);
     if (cancelled(operation) || picture.isNull())
         return finish(kFailed);
     const auto out = newFilePathBy(file->filePath(), nameBase, keepAlpha, number, dstFolder);
