@@ -52,8 +52,12 @@ std::unique_ptr<FormatDecoder> makeRawDecoder();
 namespace imageio_detail {
 // A premultiplied copy of straight-alpha RGBA rows (in place when possible).
 void premultiplyRgba(QImage& image);
-// A QImage of the given size in premultiplied RGBA, or null when the size is refused by the
-// limits or memory runs out (with *error set).
+// Charges `bytes` a reader is about to allocate to the process-wide decode budget, for as long
+// as the ImageSource request that runs the decode lasts (waiting while other decodes hold too
+// much). False, with *error set, when they exceed the whole budget.
+bool reserveDecodeBytes(uint64_t bytes, QString* error);
+// A QImage of the given size in premultiplied RGBA, charged to the decode budget, or null when
+// the size is refused by the limits or the budget or memory runs out (with *error set).
 QImage allocateFrame(int width, int height, QString* error);
 // The DPI entries of a property dictionary; empty unless both densities are positive.
 QVariantMap densityProperties(double dpiX, double dpiY);
