@@ -668,4 +668,83 @@ TEST(ImageSourceBudget, EveryReaderWaitsForTheBudget)
     }
 }
 
+// BMPs of every depth stored bottom up and top down, plain 32-bit files with their padding byte
+// set, and bit-field files with and without an alpha mask behind every header size, each against
+// the toolkit's own reader of the same bytes.
+TEST(ImageSourceBmp, EveryLayoutMatchesTheToolkitsReader)
+{
+    const int w = 13, h = 7;
+    auto reference = [](const QByteArray& file) {
+        return QImage::fromData(file, "BMP").convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    };
+    // The toolkit refuses some header sizes: those are held against its reading of the same
+    // pixels behind the longest header.
+    auto check = [&](const char* name, const QByteArray& file, const QByteArray& referenceFile = {}) {
+        SCOPED_TRACE(name);
+        QString error;
+        auto source = ImageSource::createWithData(file, &error);
+        ASSERT_TRUE(source) << error.toStdString();
+        EXPECT_EQ(source->propertiesAtIndex(0).value(kCGImagePropertyPixelHeight).toInt(), h);
+        const QImage ours = source->createImageAtIndex(0, &error);
+        ASSERT_FALSE(ours.isNull()) << error.toStdString();
+        const QImage theirs = reference(referenceFile.isEmpty() ? file : referenceFile);
+        ASSERT_FALSE(theirs.isNull());
+        EXPECT_LE(maxChannelDifference(ours, theirs), 1);
+    };
+    for (int bits : {1, 4, 8, 24, 32}) {
+        std::vector<QRgb> palette;
+        if (bits <= 8)
+            for (int i = 0; i < (1 << bits); ++i)
+                palette.push_back(qRgb(i * 255 / ((1 << bits) - 1), 255 - i * 7 % 256, i * 37 % 256));
+        const int rowBytes = (w * bits + 31) / 32 * 4;
+        for (bool topDown : {false, true}) {
+            QByteArray rows(rowBytes * h, '\0');
+            for (int y = 0; y < h; ++y) {
+                uchar* row = reinterpret_cast<uchar*>(rows.data()) + y * rowBytes;
+                for (int x = 0; x < w; ++x) {
+                    const int v = (x * 3 + y * 5) % 251;
+                    if (bits <= 8) {
+                        const int index = v % (1 << bits), at = x * bits;
+                        row[at / 8] |= uchar(index << (8 - bits - at % 8));
+                    } else {
+                        uchar* p = row + x * (bits / 8);
+                        p[0] = uchar(v), p[1] = uchar(255 - v), p[2] = uchar(v * 2);
+                        if (bits == 32)
+                            p[3] = 0x55;  // padding a writer left set: no alpha
+                    }
+                }
+            }
+            const QByteArray file = bmpFile(w, topDown ? -h : h, bits, 0, rows, palette);
+            check(topDown ? "top down" : "bottom up", file);
+            if (bits == 32) {
+                auto source = ImageSource::createWithData(file);
+                ASSERT_TRUE(source);
+                EXPECT_EQ(qAlpha(source->createImageAtIndex(0).pixel(4, 4)), 255);
+            }
+        }
+    }
+    const quint32 masks[3] = {0x00FF0000, 0x0000FF00, 0x000000FF};
+    const QImage translucent = pattern(w, h, true);
+    auto withMasks = [&](int header, bool alpha) {
+            QByteArray file = bitFieldBmp(translucent, masks, header);
+            if (alpha) {
+                file.replace(14 + 52, 4, QByteArray("\x00\x00\x00\xFF", 4));
+                const int data = int(file.size()) - w * h * 4;
+                for (int y = h - 1, at = data; y >= 0; --y)
+                    for (int x = 0; x < w; ++x, at += 4) {
+                        const QRgb p = translucent.pixel(x, y);
+                        file[at + 3] = char(qAlpha(p));
+                    }
+            }
+            return file;
+    };
+    for (int header : {40, 56, 108, 124})
+        for (bool alpha : {false, true}) {
+            if (header == 40 && alpha)
+                continue;  // a short header has no room for an alpha mask
+            SCOPED_TRACE(header);
+            check(alpha ? "bit fields with an alpha mask" : "bit fields", withMasks(header, alpha), withMasks(124, alpha));
+        }
+}
+
 }  // namespace
