@@ -427,6 +427,10 @@ extern "C" int64_t ajlJpgDecoderReadMCUs(JpgDecoder* d, JpgReadRequest* req) {
         d->state = 2;
     }
     for (int64_t i = 0; i < skip; ++i) {
+        if (JpgDecScanDataEnded(br)) {
+            JpgDecPassEmptyMCUs(d, skip - i);
+            break;
+        }
         JpgDecIdxUpdate(d);
         JpgDecStreamMCU(d, 0, 0);
         if (++d->mcuCol >= mpr) {

@@ -328,6 +328,11 @@ void JpgDecRewindScans(JpgDecoder* d, int64_t* err);
 // Index and regions (jpg_index.cpp)
 int64_t DecIndexInit(JpgDecoder* d, int64_t interval);
 void JpgDecIdxUpdate(JpgDecoder* d);
+// Whether the scan's data is used up for good: the reader ran dry in front of a marker that is no
+// restart (the end of the file counts as one), so every block after this one is empty.
+bool JpgDecScanDataEnded(const JpgBitReader* br);
+// Moves the decoder `mcus` MCUs on without reading, once the scan's data has ended.
+void JpgDecPassEmptyMCUs(JpgDecoder* d, int64_t mcus);
 int64_t JpgDecBuildIndex(JpgDecoder* d);
 int64_t JpgDecGetIndexInfo(JpgDecoder* d, int64_t* size, void** blob);
 int64_t JpgDecSetIndexInfo(JpgDecoder* d, uint32_t size, const void* blob);
