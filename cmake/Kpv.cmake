@@ -95,12 +95,11 @@ function(kpv_add_benchmark name)
   set_property(GLOBAL APPEND PROPERTY KPV_BENCHMARKS ${name})
 endfunction()
 
-# kpv_add_fuzzer(NAME SOURCES ... LIBS ... [CORPUS dir] [SECONDS n] [TIMEOUT s])
+# kpv_add_fuzzer(NAME SOURCES ... LIBS ... [CORPUS dir] [SECONDS n])
 # A libFuzzer target. The test build runs it over its seed corpus (fuzz/corpus/NAME unless
-# CORPUS says otherwise) and then fuzzes for a few seconds; any crash fails the test, and so does
-# any one input that runs longer than TIMEOUT seconds (10 unless given).
+# CORPUS says otherwise) and then fuzzes for a few seconds; any crash fails the test.
 function(kpv_add_fuzzer name)
-  cmake_parse_arguments(F "" "CORPUS;SECONDS;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(F "" "CORPUS;SECONDS" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${F_SOURCES})
   target_link_libraries(${name} PRIVATE ${F_LIBS})
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
@@ -110,14 +109,10 @@ function(kpv_add_fuzzer name)
   if(NOT F_SECONDS)
     set(F_SECONDS 3)
   endif()
-  if(NOT F_TIMEOUT)
-    set(F_TIMEOUT 10)
-  endif()
   if(KPV_BUILD_TESTS)
     add_test(NAME ${name}
              COMMAND ${CMAKE_COMMAND} -DFUZZER=$<TARGET_FILE:${name}> -DCORPUS=${F_CORPUS}
                      -DWORK=${CMAKE_CURRENT_BINARY_DIR}/${name}-work -DSECONDS=${F_SECONDS}
-                     -DTIMEOUT=${F_TIMEOUT}
                      -P ${PROJECT_SOURCE_DIR}/cmake/RunFuzzer.cmake)
     set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 300)
   endif()

@@ -6,7 +6,7 @@ set(seed_args)
 if(EXISTS ${CORPUS})
   set(seed_args ${CORPUS})
 endif()
-execute_process(COMMAND ${FUZZER} -max_total_time=${SECONDS} -timeout=${TIMEOUT} -rss_limit_mb=2048
+execute_process(COMMAND ${FUZZER} -max_total_time=${SECONDS} -timeout=10 -rss_limit_mb=2048
                         -artifact_prefix=${WORK}/artifacts/ -print_final_stats=1
                         ${WORK}/corpus ${seed_args}
                 RESULT_VARIABLE rc)

@@ -302,8 +302,9 @@ int64_t readRowBuffered(JpgDecoder* d, JpgReadRequest* req) {
         }
     }
     while (d->mcuRow < req->startRow) {
-        JpgDecPScanRow(d);
-        std::memset(d->rowBuf, 0, d->rowBufCount * sizeof(int16_t)); // decoded, not output
+        if (JpgDecPScanRow(d)) {
+            std::memset(d->rowBuf, 0, d->rowBufCount * sizeof(int16_t)); // decoded, not output
+        }
         d->mcuRow++;
     }
     int64_t col = req->startColumn;

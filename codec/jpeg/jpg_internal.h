@@ -316,6 +316,8 @@ int64_t JpgDecRGBMCU(JpgDecoder* d, int64_t col, int64_t row);
 int64_t JpgDecPCoefMCU(JpgDecoder* d, JpgScan* scan, int64_t col, int64_t blockRow);
 int64_t JpgDecPOutYCbCr(JpgDecoder* d, int64_t col, int64_t row);
 int64_t JpgDecPOutCoef(JpgDecoder* d, int64_t col, int64_t row);
+// Decodes every scan's blocks of the next MCU row into the row buffer; 1 when any block was
+// read, 0 when every scan had nothing more to give (the buffer is then unchanged).
 int64_t JpgDecPScanRow(JpgDecoder* d);
 void JpgDecStuff(uint8_t* dst, int step, int pitch, int shift);
 int64_t JpgDecImage(JpgDecoder* d, int64_t width, int64_t lines);

@@ -277,8 +277,19 @@ int64_t JpgDecPCoefMCU(JpgDecoder* d, JpgScan* scan, int64_t col, int64_t blockR
 }
 
 int64_t JpgDecPScanRow(JpgDecoder* d) {
+    int64_t touched = 0;
     for (JpgScan* s = d->scans; s; s = s->next) {
         int64_t count = s->mcusPerRow * (s->ncomp == 1 ? d->comp[s->frameComp[0]].v : 1);
+        // A scan that has nothing more to give (its data ended, or it is not needed at this
+        // scale) is passed over at once: a few header bytes may claim millions of blocks.
+        const int64_t pos = s->row * s->mcusPerRow + s->col;
+        if (pos >= s->limit || (d->shift == 3 && s->isAc) || JpgDecScanDataEnded(&s->br)) {
+            const int64_t at = pos + count;
+            s->row = at / s->mcusPerRow;
+            s->col = at % s->mcusPerRow;
+            continue;
+        }
+        touched = 1;
         for (int64_t i = 0; i < count; ++i) {
             int64_t blockRow = s->ncomp == 1 ? i / s->mcusPerRow : 0;
             JpgDecPCoefMCU(d, s, s->col, blockRow);
@@ -288,7 +299,7 @@ int64_t JpgDecPScanRow(JpgDecoder* d) {
             }
         }
     }
-    return 0;
+    return touched;
 }
 
 int64_t JpgDecPOutYCbCr(JpgDecoder* d, int64_t col, int64_t row) {
