@@ -47,6 +47,9 @@ std::unique_ptr<FormatDecoder> makeWebpDecoder();
 std::unique_ptr<FormatDecoder> makeJpeg2000Decoder();
 std::unique_ptr<FormatDecoder> makeBmpIcoDecoder(bool ico);
 std::unique_ptr<FormatDecoder> makeRawDecoder();
+// A reader of a further format the toolkit knows, by the bytes or else by the file's extension;
+// null when neither names one.
+std::unique_ptr<FormatDecoder> makeToolkitDecoder(const QByteArray& data, const QString& extension);
 
 // Shared helpers of the readers.
 namespace imageio_detail {

@@ -71,7 +71,7 @@ std::unique_ptr<FormatDecoder> makeDecoderFor(const QByteArray& data, const QStr
         return makeBmpIcoDecoder(false);
     if (startsWith(data, "\0\0\1\0", 4))
         return makeBmpIcoDecoder(true);
-    return {};
+    return makeToolkitDecoder(data, QFileInfo(fileName).suffix());
 }
 
 namespace imageio_detail {

@@ -9,6 +9,7 @@
 #include <QImageReader>
 
 #include <algorithm>
+#include <utility>
 
 namespace kpv {
 namespace {
@@ -297,8 +298,109 @@ private:
     QSize m_size;
 };
 
+// Any further format the toolkit's installed readers know. Their headers are read by the toolkit;
+// the size they declare is held against the bytes present before a pixel is allocated, since a
+// few bytes of no format here describe more than 4,096 pixels a byte.
+class ToolkitDecoder final : public FormatDecoder {
+public:
+    explicit ToolkitDecoder(QByteArray format) : m_format(std::move(format)) {}
+
+    bool open(const QByteArray& data, QString* error) override
+    {
+        m_data = data;
+        QBuffer buffer(&m_data);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer, m_format);
+        if (!reader.canRead()) {
+            if (error)
+                *error = QStringLiteral("not a readable %1 file").arg(QString::fromLatin1(m_format).toUpper());
+            return false;
+        }
+        m_size = reader.size();
+        if (m_size.isValid())
+            return sizeFits(error);
+        // A reader that tells no size before decoding (icons of several sizes) decodes once here,
+        // held to what its bytes may hold; the picture serves the first decode.
+        m_decoded = decode(0, 0, error);
+        return !m_decoded.isNull();
+    }
+    QString type() const override { return ContentTypes::kToolkitImage; }
+    QSize frameSize(int) const override { return m_size; }
+    QImage decode(int, int, QString* error) override
+    {
+        if (!m_decoded.isNull())
+            return std::exchange(m_decoded, QImage());
+        if (m_size.isValid() && !sizeFits(error))
+            return {};
+        QBuffer buffer(&m_data);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer, m_format);
+        reader.setAllocationLimit(int((ImageLimits::kMaxPixelsPerFrame * 4) >> 20));
+        // The toolkit's frame, then its premultiplied copy, are charged to the budget first; a
+        // reader that could not tell its size is held to what its bytes may hold.
+        const uint64_t pixels = m_size.isValid() ? uint64_t(m_size.width()) * uint64_t(m_size.height())
+                                                 : std::min<uint64_t>(uint64_t(m_data.size()) * kPixelsPerByte,
+                                                                      ImageLimits::kMaxPixelsPerFrame);
+        if (!imageio_detail::reserveDecodeBytes(pixels * 8, error))
+            return {};
+        QImage image = reader.read();
+        if (image.isNull() || uint64_t(image.width()) * uint64_t(image.height()) > pixels) {
+            if (error) {
+                const QString why = reader.errorString();
+                *error = QStringLiteral("decoding failed: %1")
+                             .arg(!image.isNull() ? QStringLiteral("the picture is larger than its header said")
+                                  : why.isEmpty() || why == QLatin1String("Unknown error")
+                                      ? QStringLiteral("the image data is damaged or cut short")
+                                      : why);
+            }
+            return {};
+        }
+        if (!m_size.isValid())
+            m_size = image.size();
+        return image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    }
+
+private:
+    static constexpr uint64_t kPixelsPerByte = 4096;
+
+    bool sizeFits(QString* error) const
+    {
+        const uint64_t pixels = uint64_t(m_size.width()) * uint64_t(m_size.height());
+        if (!ImageLimits::frameAllowed(uint64_t(m_size.width()), uint64_t(m_size.height()))) {
+            if (error)
+                *error = QStringLiteral("image of %1 x %2 pixels exceeds the size limit").arg(m_size.width()).arg(m_size.height());
+            return false;
+        }
+        if (pixels > uint64_t(m_data.size()) * kPixelsPerByte) {
+            if (error)
+                *error = QStringLiteral("the file is far too short for %1 x %2 pixels").arg(m_size.width()).arg(m_size.height());
+            return false;
+        }
+        return true;
+    }
+
+    QByteArray m_format;
+    QByteArray m_data;
+    QSize m_size;
+    QImage m_decoded;  // the picture decoded to learn its size, until asked for
+};
+
 }  // namespace
 
 std::unique_ptr<FormatDecoder> makeBmpIcoDecoder(bool ico) { return std::make_unique<QtFormatDecoder>(ico); }
+
+std::unique_ptr<FormatDecoder> makeToolkitDecoder(const QByteArray& data, const QString& extension)
+{
+    // The bytes decide first; a format without a signature (TGA) goes by the file's name.
+    QByteArray bytes = data;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QByteArray format = QImageReader::imageFormat(&buffer);
+    if (ContentTypes::toolkitFormatForExtension(QString::fromLatin1(format)).isEmpty())
+        format = ContentTypes::toolkitFormatForExtension(extension);
+    if (format.isEmpty())
+        return {};
+    return std::make_unique<ToolkitDecoder>(format);
+}
 
 }  // namespace kpv

@@ -16,6 +16,9 @@ using namespace kpv::test;
 
 #include "imageio/DecodeBudget.h"
 
+#include <QBuffer>
+#include <QImageWriter>
+
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -613,6 +616,7 @@ TEST(ImageSourceHostile, TinyFilesDeclaringHugePicturesCostLittle)
         {"tiff stored", tiffFile(16384, 16384, 1, QByteArray(40, '\x22'))},
         {"tiff deflate", tiffFile(16384, 16384, 8, QByteArray(60, '\x22'))},
         {"webp lossless", losslessWebpHeader(16383, 16383, 6400)},
+        {"ppm", QByteArray("P6\n16384 16384\n255\n") + QByteArray(60, '\x33')},
     };
     for (const auto& [name, bytes] : files) {
         SCOPED_TRACE(name);
@@ -745,6 +749,56 @@ TEST(ImageSourceBmp, EveryLayoutMatchesTheToolkitsReader)
             SCOPED_TRACE(header);
             check(alpha ? "bit fields with an alpha mask" : "bit fields", withMasks(header, alpha), withMasks(124, alpha));
         }
+}
+
+// Every further format the installed toolkit readers know is listed by its extension and shows as
+// the toolkit itself reads it, from files made here: those it writes, and TGA written by hand.
+TEST(ImageSourceToolkit, EveryFurtherFormatIsListedAndShown)
+{
+    const QImage picture = pattern(21, 13, false).convertToFormat(QImage::Format_RGB32);
+    std::vector<std::pair<QString, QByteArray>> files;
+    for (const QByteArray& format : QImageWriter::supportedImageFormats()) {
+        const QString extension = QString::fromLatin1(format).toLower();
+        if (ContentTypes::toolkitFormatForExtension(extension).isEmpty())
+            continue;
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        if (QImageWriter(&buffer, format).write(picture))
+            files.emplace_back(extension, bytes);
+    }
+    if (!ContentTypes::toolkitFormatForExtension(QStringLiteral("tga")).isEmpty()) {
+        QByteArray tga(18, '\0');
+        tga[2] = 2;  // uncompressed true colour
+        tga[12] = char(picture.width()), tga[14] = char(picture.height()), tga[16] = 24, tga[17] = 0x20;  // top down
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x) {
+                const QRgb p = picture.pixel(x, y);
+                tga.append(char(qBlue(p))).append(char(qGreen(p))).append(char(qRed(p)));
+            }
+        tga.append(QByteArray(8, '\0')).append("TRUEVISION-XFILE.", 17).append('\0');  // the footer the toolkit asks for
+        files.emplace_back(QStringLiteral("tga"), tga);
+    }
+    if (files.empty())
+        GTEST_SKIP() << "no further image formats are installed";
+    QTemporaryDir dir;
+    for (const auto& [extension, bytes] : files) {
+        SCOPED_TRACE(extension.toStdString());
+        EXPECT_EQ(ContentTypes::typeForExtension(extension), ContentTypes::kToolkitImage);
+        EXPECT_TRUE(ContentTypes::conformsTo(ContentTypes::kToolkitImage, ContentTypes::kImage));
+        QString error;
+        auto source = ImageSource::createWithFile(writeFile(dir, QStringLiteral("picture.") + extension, bytes), &error);
+        ASSERT_TRUE(source) << error.toStdString();
+        // The toolkit writes cursors as icons, which our own reader takes.
+        EXPECT_EQ(source->type(), extension == QLatin1String("cur") ? ContentTypes::kIco : ContentTypes::kToolkitImage);
+        const QImage theirs = QImage::fromData(bytes, ContentTypes::toolkitFormatForExtension(extension).constData())
+                                  .convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+        EXPECT_EQ(source->propertiesAtIndex(0).value(kCGImagePropertyPixelWidth).toInt(), theirs.width());
+        const QImage ours = source->createImageAtIndex(0, &error);
+        ASSERT_FALSE(ours.isNull()) << error.toStdString();
+        EXPECT_EQ(maxChannelDifference(ours, theirs), 0);
+        EXPECT_FALSE(source->createThumbnailAtIndex(0, 8, true).isNull());
+    }
 }
 
 }  // namespace
