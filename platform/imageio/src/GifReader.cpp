@@ -205,20 +205,29 @@ private:
                 if (!imageio_detail::gifCanHold(uint64_t(m_data.size()), uint64_t(frame.width), uint64_t(frame.height)))
                     return false;
                 pixels->assign(size_t(frame.width) * size_t(frame.height), 0);
-                std::vector<int> rows = rowOrder(frame.height, frame.interlaced);
-                for (int row : rows)
+                m_rowsDone.assign(size_t(frame.height), 0);
+                bool any = false;
+                for (int row : rowOrder(frame.height, frame.interlaced)) {
+                    // Damaged image data: the rows decoded before the damage still show.
                     if (DGifGetLine(gif, pixels->data() + size_t(row) * size_t(frame.width), frame.width) == GIF_ERROR)
-                        return false;
+                        return any;
+                    m_rowsDone[size_t(row)] = 1;
+                    any = true;
+                }
                 return true;
             }
-            // Skip the image data without decoding it.
+            // Skip the image data without decoding it. A file cut short or damaged inside its
+            // first frame still has that frame, to show as far as it decodes.
             int codeSize = 0;
             GifByteType* code = nullptr;
-            if (DGifGetCode(gif, &codeSize, &code) == GIF_ERROR)
+            bool whole = DGifGetCode(gif, &codeSize, &code) != GIF_ERROR;
+            while (whole && code)
+                whole = DGifGetCodeNext(gif, &code) != GIF_ERROR;
+            if (!whole) {
+                if (!pixels && m_frames.empty() && !empty)
+                    m_frames.push_back(frame);
                 return false;
-            while (code)
-                if (DGifGetCodeNext(gif, &code) == GIF_ERROR)
-                    return false;
+            }
             if (!pixels)
                 m_frames.push_back(frame);
             ++index;
@@ -286,6 +295,9 @@ private:
         const int x1 = std::min(m_screen.width(), frame.left + frame.width);
         const int y1 = std::min(m_screen.height(), frame.top + frame.height);
         for (int y = y0; y < y1; ++y) {
+            const size_t row = size_t(y - frame.top);
+            if (row >= m_rowsDone.size() || !m_rowsDone[row])
+                continue;  // lost to damage (or a frame of no width): what was beneath stays
             const GifByteType* src = pixels.data() + size_t(y - frame.top) * size_t(frame.width);
             uchar* dst = m_canvas.scanLine(y);
             for (int x = x0; x < x1; ++x) {
@@ -323,6 +335,7 @@ private:
     QImage m_canvas;    // the screen after frame m_nextIndex - 1
     QImage m_previous;  // the screen before a frame that restores it
     int m_nextIndex = 0;
+    std::vector<char> m_rowsDone;  // rows of the frame being drawn that decoded
 };
 
 }  // namespace

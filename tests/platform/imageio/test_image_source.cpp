@@ -275,6 +275,79 @@ TEST(ImageSourceGif, DamagedLaterFrameKeepsTheEarlierOnes)
     EXPECT_EQ(source->createImageAtIndex(0).pixel(0, 0), qRgba(255, 0, 0, 255));
 }
 
+// A file damaged or cut short inside its picture shows the rows before the damage, the rest left
+// clear, as other viewers show it; written back to a file it is refused rather than cut.
+TEST(ImageSourceHostile, DamagedFilesShowWhatDecodesBeforeTheDamage)
+{
+    const QImage picture = pattern(32, 32, false);
+    // Noise, so that the image data spans many blocks.
+    std::vector<unsigned char> indices(32 * 32);
+    uint32_t seed = 12345;
+    for (unsigned char& index : indices)
+        index = uchar((seed = seed * 1103515245u + 12345u) >> 30);
+    const QByteArray gif = referenceGif(32, 32, {{0, 0, 32, 32, 0, 0, -1, false, indices}}, -1);
+    const QByteArray png = referencePng(picture, false, false);
+    const int idat = int(png.indexOf("IDAT"));
+    QByteArray pngBadCrc = png;
+    pngBadCrc[idat + 4 + (png.size() - idat) / 2] = char(pngBadCrc[idat + 4 + (png.size() - idat) / 2] ^ 0x5A);
+    const std::vector<std::pair<const char*, QByteArray>> files = {
+        {"png cut short", png.left(idat + (png.size() - idat) * 2 / 3)},
+        {"png with damaged data", pngBadCrc},
+        {"gif cut short", gif.left(gif.size() - 40)},
+    };
+    for (const auto& [name, bytes] : files) {
+        SCOPED_TRACE(name);
+        QString error;
+        auto source = ImageSource::createWithData(bytes, &error);
+        ASSERT_TRUE(source) << error.toStdString();
+        const QImage shown = source->createImageAtIndex(0, &error);
+        ASSERT_FALSE(shown.isNull()) << error.toStdString();
+        EXPECT_EQ(qAlpha(shown.pixel(5, 0)), 255);
+        EXPECT_EQ(qAlpha(shown.pixel(5, 31)), 0);
+        EXPECT_FALSE(source->createThumbnailAtIndex(0, 8, true).isNull());
+        if (QByteArray(name).startsWith("png")) {
+            EXPECT_LE(maxChannelDifference(shown.copy(0, 0, 32, 4), picture.copy(0, 0, 32, 4)), 0);
+            EXPECT_TRUE(source->createStraightImageAtIndex(0).isNull());
+        }
+    }
+}
+
+// Frames of no width or no height among good ones, first, between or last, each held against
+// the reference library's own reading of the same file.
+TEST(ImageSourceGif, FramesOfNoWidthOrNoHeightAmongGoodOnes)
+{
+    for (int place : {0, 1, 2})
+        for (const auto& [w, h] : {std::pair{0, 0}, std::pair{0, 3}, std::pair{3, 0}}) {
+            SCOPED_TRACE(testing::Message() << "empty frame " << place << ": " << w << " x " << h);
+            std::vector<GifFrameSpec> frames;
+            frames.push_back({0, 0, 4, 4, 10, 1, -1, false, filled(4, 4, 1)});
+            frames.push_back({1, 1, 2, 2, 10, 1, -1, false, filled(2, 2, 3)});
+            frames.push_back({0, 0, 2, 2, 10, 1, -1, false, filled(2, 2, 2)});
+            // That frame is written as 1 x 1 at (3, 3), then its descriptor is made to say w x h.
+            frames[size_t(place)] = {3, 3, 1, 1, 10, 1, -1, false, filled(1, 1, 3)};
+            QByteArray gif = referenceGif(4, 4, frames, 0);
+            const int at = gif.indexOf(QByteArray("\x2C\x03\x00\x03\x00\x01\x00\x01\x00", 9));
+            ASSERT_GT(at, 0);
+            gif[at + 5] = char(w);
+            gif[at + 7] = char(h);
+            QString error;
+            auto source = ImageSource::createWithData(gif, &error);
+            ASSERT_TRUE(source) << error.toStdString();
+            ASSERT_EQ(source->count(), 3);
+            for (int i = 0; i < 3; ++i) {
+                const QImage frame = source->createImageAtIndex(i, &error);
+                ASSERT_FALSE(frame.isNull()) << i << ": " << error.toStdString();
+                EXPECT_EQ(frame.size(), QSize(4, 4));
+            }
+            // The last frame shows what the good frames drew.
+            const QImage last = source->createImageAtIndex(2);
+            if (place != 2)
+                EXPECT_EQ(QColor(last.pixel(0, 0)), QColor(0, 255, 0));
+            if (place != 0)
+                EXPECT_EQ(QColor(last.pixel(3, 3)), QColor(255, 0, 0));
+        }
+}
+
 TEST(ImageSourceGif, AFrameOfNoPixelsKeepsItsPlaceAndTheFramesAfterIt)
 {
     // The middle frame is written as one pixel, then its descriptor is made to say 0 x 0.
