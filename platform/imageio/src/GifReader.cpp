@@ -90,9 +90,10 @@ public:
             return false;
         }
         m_screen = QSize(gif->SWidth, gif->SHeight);
-        if (!ImageLimits::frameAllowed(uint64_t(std::max(0, gif->SWidth)), uint64_t(std::max(0, gif->SHeight)))) {
+        const bool noScreen = gif->SWidth <= 0 || gif->SHeight <= 0;
+        if (!noScreen && !ImageLimits::frameAllowed(uint64_t(gif->SWidth), uint64_t(gif->SHeight))) {
             if (error)
-                *error = QStringLiteral("GIF screen of %1 x %2 pixels is empty or exceeds the size limit")
+                *error = QStringLiteral("GIF screen of %1 x %2 pixels exceeds the size limit")
                              .arg(gif->SWidth)
                              .arg(gif->SHeight);
             return false;
@@ -102,6 +103,23 @@ public:
             if (error)
                 *error = QStringLiteral("GIF file has no readable frame");
             return false;
+        }
+        if (noScreen) {
+            // A logical screen of no size is taken as large as the frames reach, as other
+            // readers take it.
+            int width = 0, height = 0;
+            for (const FrameRecord& f : m_frames) {
+                width = std::max(width, std::max(0, f.left) + std::max(0, f.width));
+                height = std::max(height, std::max(0, f.top) + std::max(0, f.height));
+            }
+            m_screen = QSize(width, height);
+            if (!ImageLimits::frameAllowed(uint64_t(width), uint64_t(height))) {
+                if (error)
+                    *error = QStringLiteral("GIF screen and frames of %1 x %2 pixels are empty or exceed the size limit")
+                                 .arg(width)
+                                 .arg(height);
+                return false;
+            }
         }
         return true;
     }

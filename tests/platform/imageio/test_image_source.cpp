@@ -346,6 +346,17 @@ TEST(ImageSourceGif, FramesOfNoWidthOrNoHeightAmongGoodOnes)
             if (place != 0)
                 EXPECT_EQ(QColor(last.pixel(3, 3)), QColor(255, 0, 0));
         }
+    // A logical screen of no size is as large as its frames reach.
+    std::vector<GifFrameSpec> frames;
+    frames.push_back({0, 0, 4, 3, 10, 1, -1, false, filled(4, 3, 1)});
+    QByteArray gif = referenceGif(4, 3, frames, 0);
+    gif[6] = gif[7] = gif[8] = gif[9] = 0;
+    QString error;
+    auto source = ImageSource::createWithData(gif, &error);
+    ASSERT_TRUE(source) << error.toStdString();
+    const QImage frame = source->createImageAtIndex(0, &error);
+    ASSERT_EQ(frame.size(), QSize(4, 3)) << error.toStdString();
+    EXPECT_EQ(QColor(frame.pixel(3, 2)), QColor(255, 0, 0));
 }
 
 TEST(ImageSourceGif, AFrameOfNoPixelsKeepsItsPlaceAndTheFramesAfterIt)
