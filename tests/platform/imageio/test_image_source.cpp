@@ -835,6 +835,31 @@ TEST(ImageSourceBmp, EveryLayoutMatchesTheToolkitsReader)
         }
 }
 
+// A progressive JPEG holds the coefficients of the whole picture while it decodes: they are paid
+// for too, so with room left for the frame alone it waits for the budget.
+TEST(ImageSourceBudget, AProgressiveJpegPaysForItsCoefficients)
+{
+    const QByteArray progressive = referenceJpeg(pattern(256, 256, false), 90, true, TJSAMP_444);
+    auto source = ImageSource::createWithData(progressive);
+    ASSERT_TRUE(source);
+    DecodeBudget& budget = DecodeBudget::shared();
+    std::atomic<bool> givenBack{false};
+    std::promise<void> held;
+    std::thread other([&] {
+        DecodeBudget::Reservation most = budget.reserve(budget.capacity() - 300 * 1024);
+        held.set_value();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        givenBack = true;
+    });
+    held.get_future().wait();
+    QString error;
+    const QImage image = source->createImageAtIndex(0, &error);
+    const bool waited = givenBack;
+    other.join();
+    EXPECT_FALSE(image.isNull()) << error.toStdString();
+    EXPECT_TRUE(waited);
+}
+
 // Every further format the installed toolkit readers know is listed by its extension and shows as
 // the toolkit itself reads it, from files made here: those it writes, and TGA written by hand.
 TEST(ImageSourceToolkit, EveryFurtherFormatIsListedAndShown)
