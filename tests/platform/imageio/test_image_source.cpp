@@ -314,8 +314,8 @@ TEST(ImageSourceHostile, DamagedFilesShowWhatDecodesBeforeTheDamage)
     }
 }
 
-// Frames of no width or no height among good ones, first, between or last, each held against
-// the reference library's own reading of the same file.
+// Frames of no width or no height among good ones, first, between or last: every frame keeps its
+// place and the good ones draw what they hold.
 TEST(ImageSourceGif, FramesOfNoWidthOrNoHeightAmongGoodOnes)
 {
     for (int place : {0, 1, 2})
