@@ -1,4 +1,5 @@
 #include "Shell/MainWndNavigateHost.h"
+#include "Model/LMImage.h"
 #include "Shell/MainWndFavoriteHost.h"
 
 #include "Shell/AppDelegate.h"
@@ -500,9 +501,10 @@ QImage MainWndNavigateHost::favoriteThumb(const LMPathString& path, int* angle) 
     if (info->smallThumb().isNull())
         if (auto* kept = dynamic_cast<MainWndFavoriteController*>(fav))
             kept->loadSmallThumbLater(path);
+    // Turned and mirrored as the viewer shows the photo.
     if (angle)
-        *angle = info->imgBaseInfo() ? int(info->imgBaseInfo()->orientationAngle()) : 0;
-    return info->smallThumb();
+        *angle = 0;
+    return info->imgBaseInfo() ? LMImage::uprightImage(info->smallThumb(), *info->imgBaseInfo()) : info->smallThumb();
 }
 
 QRectF MainWndNavigateHost::favoriteBinRectInView() const

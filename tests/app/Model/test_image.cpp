@@ -205,9 +205,10 @@ QPoint displayed(int orientation, int x, int y, int w, int h)
 
 TEST(DecodedImage, UprightImageAppliesTurnAndMirror)
 {
-    const int w = 5, h = 3;
+    // Pixels stored wide and stored tall: the tag alone decides the turn.
+    for (const auto [w, h] : {std::pair{5, 3}, std::pair{3, 5}})
     for (int orientation = 1; orientation <= 8; ++orientation) {
-        SCOPED_TRACE(orientation);
+        SCOPED_TRACE(testing::Message() << w << "x" << h << " orientation " << orientation);
         const LMImage img(coordinateImage(w, h), source(w, h, orientation));
         const QImage upright = img.convertToUprightImage();
         const bool quarter = orientation >= 5;
