@@ -33,7 +33,7 @@ struct Steps {
 LMTextEditor::LMTextEditor(TextGetter text, Replacer allows, Replacer replace, bool multiLine)
     : m_text(std::move(text)), m_allows(std::move(allows)), m_replace(std::move(replace)), m_multiLine(multiLine)
 {
-    sync();
+    // The input may still be under construction: its text is first read when editing starts.
 }
 
 void LMTextEditor::sync()
@@ -124,13 +124,18 @@ bool LMTextEditor::replaceSelection(const QString& replacement, bool cutToFit)
 
 bool LMTextEditor::deleteAround(bool forward)
 {
-    if (selectionLength() == 0) {
-        const qint64 other = nextPosition(m_caret, forward, false);
-        if (other == m_caret)
-            return false;
-        m_anchor = other;
-    }
-    return replaceSelection(QString(), false);
+    if (selectionLength() > 0)
+        return replaceSelection(QString(), false);
+    const qint64 other = nextPosition(m_caret, forward, false);
+    if (other == m_caret)
+        return false;
+    // The character beside the caret, as a selection only while it is deleted: a refused delete
+    // leaves the caret as it was.
+    m_anchor = other;
+    if (replaceSelection(QString(), false))
+        return true;
+    m_anchor = m_caret;
+    return false;
 }
 
 void LMTextEditor::layOut(QTextLayout& layout, const Frame& frame) const

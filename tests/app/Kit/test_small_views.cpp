@@ -23,6 +23,7 @@
 
 #include <QTemporaryDir>
 #include <QMouseEvent>
+#include <QWidget>
 #include <QApplication>
 #include <gtest/gtest.h>
 
@@ -333,7 +334,7 @@ TEST(IncludeSubDirOpenPanel, AClickInTheDesktopsDialogTicksTheBox)
             box = b;
     ASSERT_NE(box, nullptr);
     QWidget* w = box->widget();
-    const QPointF at(w->width() / 2.0, w->height() / 2.0);
+    const QPointF at(6, w->height() / 2.0); // on the box itself, left of its title
     auto click = [&] {
         QMouseEvent press(QEvent::MouseButtonPress, at, w->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(w, &press);

@@ -34,7 +34,7 @@ int startsPerRound()
 {
     bool ok = false;
     const int n = qEnvironmentVariableIntValue("KPV_LAUNCH_COUNT", &ok);
-    return ok && n > 0 ? n : 3;
+    return ok && n > 0 ? n : 5;
 }
 
 // Runs xdotool on the test's display; its standard output, trimmed.
