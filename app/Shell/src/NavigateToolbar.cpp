@@ -409,6 +409,12 @@ void NavigateToolbar::showLoveIntroTipsView()
         m_loveTips->setParentView(m_windowController.contentView());
     }
     m_loveTips->showTips();
+    // The pointers end at the two buttons where this window has them.
+    kpv::View* tip = m_loveTips->view();
+    auto rectIn = [tip](kpv::View* button) {
+        return button && button->superview() && tip ? button->convertRectToView(button->bounds(), tip) : kpv::Rect();
+    };
+    m_loveTips->pointAt(rectIn(m_outlets.btnFavorite), rectIn(m_outlets.viewFavoriteBin));
     m_loveTips->overlapIntroTipsView()->setSpotlightOn(m_outlets.viewFavoriteBin);
 }
 
