@@ -147,24 +147,27 @@ void LMTextEditor::layOut(QTextLayout& layout, const Frame& frame) const
     option.setAlignment(Qt::Alignment(frame.alignment) & Qt::AlignHorizontal_Mask);
     layout.setTextOption(option);
     layout.beginLayout();
-    double y = 0;
-    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-        line.setLineWidth(m_multiLine ? frame.rect.width() : std::max(frame.rect.width(), line.naturalTextWidth() + 1));
-        line.setPosition(QPointF(0, y));
-        y += line.height();
+    if (m_multiLine) {
+        double y = 0;
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(frame.rect.width());
+            line.setPosition(QPointF(0, y));
+            y += line.height();
+        }
+    } else if (QTextLine line = layout.createLine(); line.isValid()) {
+        line.setLineWidth(kHuge);
+        const double natural = line.naturalTextWidth() + 1;
+        if (natural <= frame.rect.width()) {
+            line.setLineWidth(frame.rect.width());
+            line.setPosition(QPointF(0, 0));
+        } else {
+            // A line wider than the input is scrolled so that the caret stays in sight.
+            line.setLineWidth(natural);
+            const double caretX = line.cursorToX(int(std::min<qint64>(m_caret, layout.text().size())));
+            line.setPosition(QPointF(-std::max(0.0, caretX - frame.rect.width() + 2), 0));
+        }
     }
     layout.endLayout();
-    if (!m_multiLine && layout.lineCount() > 0) {
-        // A line wider than the input is scrolled so that the caret stays in sight.
-        QTextLine line = layout.lineAt(0);
-        line.setLineWidth(line.naturalTextWidth() + 1);
-        const double caretX = line.cursorToX(int(m_caret));
-        const double shift = std::max(0.0, caretX - frame.rect.width() + 2);
-        if (line.naturalTextWidth() + 1 <= frame.rect.width())
-            line.setLineWidth(frame.rect.width());
-        else
-            line.setPosition(QPointF(-shift, 0));
-    }
 }
 
 double LMTextEditor::topOffset(const QTextLayout& layout, const Frame& frame) const
