@@ -393,9 +393,10 @@ void MainWndNavigateHost::printImage(const QImage& image)
 {
     if (image.isNull())
         return;
+    // While the print panel is up, Esc belongs to it.
     kpv::PrintPanel panel;
     panel.setImages({image});
-    panel.beginSheetWithPrintInfo(m_windowController.getCurWindow(), {});
+    m_printPanelWrapper.printPanel(panel, m_windowController.getCurWindow(), {});
 }
 
 void MainWndNavigateHost::writeFileAndImageToPasteboard(const QString& filePath, const QImage& image)

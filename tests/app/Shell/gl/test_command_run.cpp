@@ -24,6 +24,7 @@
 #include "Browse/FavImageBrowserView.h"
 #include "Browse/ThumbnailViewController.h"
 #include "Edit/ImageSaveAsPanel.h"
+#include "Kit/LMEventMonitorCenter.h"
 #include "Kit/LMIncludeSubDirOpenPanelController.h"
 #include "Model/MainConfig.h"
 #include "View/LMOpenGLView.h"
@@ -401,13 +402,16 @@ void CommandRun::runFromMenu(long tag)
         return;
     }
     const char* expected = expectedChange(tag);
+    const auto escIgnoredBefore = LMEventMonitorCenter::eventMonitorCenter().ignoreEscKeyCount();
     const QStringList changed = runAndObserve([&] { item->performAction(); }, true, expected);
     EXPECT_FALSE(changed.isEmpty()) << "enabled \"" << title.toStdString() << "\" (" << tag << ") did nothing";
     if (expected)
         EXPECT_TRUE(changed.contains(QLatin1String(expected)))
             << "\"" << title.toStdString() << "\" changed " << changed.join(' ').toStdString() << ", not " << expected;
-    // Whatever it did, the main window stays an ordinary window (Keep on Top included).
+    // Whatever it did, the main window stays an ordinary window (Keep on Top included), and once
+    // its panels are closed Esc reaches the window again.
     EXPECT_NE(c.window()->widget()->windowType(), Qt::Tool) << title.toStdString();
+    EXPECT_EQ(LMEventMonitorCenter::eventMonitorCenter().ignoreEscKeyCount(), escIgnoredBefore) << title.toStdString();
 }
 
 TEST_P(CommandRun, EnabledCommandsDoWhatTheySay)
