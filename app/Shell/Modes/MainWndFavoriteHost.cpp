@@ -3,7 +3,7 @@
 #include "Share/ShareFileInfo.h"
 #include "Share/ShareSelectWebsiteViewController.h"
 #include "Shell/MainWindow/MainWndSecondaryWindows.h"
-#include "Shell/ViewChrome/SharePopMenu.h"
+#include "Share/SharePopMenu.h"
 
 #include "Shell/MainWindow/AppDelegate.h"
 #include "Shell/MainWindow/LMMainWindow.h"
