@@ -48,6 +48,10 @@ bool SlideshowPlayerDove::start(void* hostView, unsigned width, unsigned height)
     m_error.clear();
     m_slidesBound = 0;
     m_loops = 0;
+    m_recent.clear();
+    m_recentNext = 0;
+    m_recentOldest = 0;
+    m_photoMeshes.clear();
     Dove::Context* context = Dove::Context::getSingleton();
     context->registerBitmapConverter(&BitmapConverter);
     context->init();
@@ -99,7 +103,7 @@ void SlideshowPlayerDove::bindGroup(std::size_t group)
         Dove::Element* element = m_resource->getElement(name);
         if (!element)
             continue; // a parameter naming a mesh the scene lacks is skipped
-        const QImage slide = m_source ? m_source() : QImage();
+        const QImage slide = nextPhoto();
         MBITMAP bitmap{};
         if (!fillMBitmapFromImage(slide, &bitmap))
             continue;
@@ -110,7 +114,44 @@ void SlideshowPlayerDove::bindGroup(std::size_t group)
         m_resource->bindMeshTexture(name, &bitmap, 0, kPhotoFit);
         delete[] bitmap.pPlane[0];
         ++m_slidesBound;
+        if (std::find(m_photoMeshes.begin(), m_photoMeshes.end(), name) == m_photoMeshes.end())
+            m_photoMeshes.push_back(name);
     }
+}
+
+QImage SlideshowPlayerDove::nextPhoto()
+{
+    QImage photo = m_source ? m_source() : QImage();
+    if (!photo.isNull()) {
+        // Kept (shared, not copied) to stand in later; the oldest gives way.
+        if (m_recent.size() < kRecentPhotos) {
+            m_recent.push_back(photo);
+        } else {
+            m_recent[m_recentOldest] = photo;
+            m_recentOldest = (m_recentOldest + 1) % m_recent.size();
+        }
+        return photo;
+    }
+    if (m_recent.empty())
+        return {};
+    photo = m_recent[m_recentNext % m_recent.size()];
+    m_recentNext = (m_recentNext + 1) % m_recent.size();
+    return photo;
+}
+
+std::size_t SlideshowPlayerDove::meshesWithoutPhoto() const
+{
+    if (!m_resource)
+        return 0;
+    std::size_t blank = 0;
+    for (const QStringList& group : m_param.maskGroups)
+        for (const QString& mesh : group) {
+            const std::string name = mesh.toStdString();
+            if (m_resource->getElement(name) &&
+                std::find(m_photoMeshes.begin(), m_photoMeshes.end(), name) == m_photoMeshes.end())
+                ++blank;
+        }
+    return blank;
 }
 
 void SlideshowPlayerDove::resize(unsigned width, unsigned height)
