@@ -2,6 +2,7 @@
 
 #include "Slideshow/SlideshowBitmapConverter.h"
 
+#include "DoveCamera.h"
 #include "DoveContext.h"
 #include "DoveElement.h"
 #include "DoveRenderEngine.h"
@@ -12,6 +13,7 @@
 #include "foundation/RunLoop.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 // The photo fills the mesh's rectangle with its whole picture (fit inside).
@@ -75,6 +77,11 @@ bool SlideshowPlayerDove::start(void* hostView, unsigned width, unsigned height)
         return false;
     }
     sm->getRoot3DScene()->addChild(root);
+    if (Dove::Camera* camera = m_resource->getCamera()) {
+        m_themeAspect = camera->getAspect();
+        m_themeFov = camera->getFov().valueRadians();
+    }
+    fillView(width, height);
     for (std::size_t g = 0; g < m_param.maskGroups.size(); ++g)
         bindGroup(g);
     engine->restoreGLContext();
@@ -158,6 +165,22 @@ void SlideshowPlayerDove::resize(unsigned width, unsigned height)
 {
     if (!m_started || !m_resource)
         return;
+    fillView(width, height);
+}
+
+void SlideshowPlayerDove::fillView(unsigned width, unsigned height)
+{
+    Dove::Camera* camera = m_resource ? m_resource->getCamera() : nullptr;
+    if (camera && width > 0 && height > 0 && m_themeAspect > 0 && m_themeFov > 0) {
+        const float aspect = float(width) / float(height);
+        camera->setAspect(aspect);
+        // Narrower than the theme's frame: the view opens upwards and downwards so that the
+        // frame's width still fits.
+        const float fov = aspect < m_themeAspect
+                              ? 2.0f * std::atan(std::tan(m_themeFov / 2.0f) * m_themeAspect / aspect)
+                              : m_themeFov;
+        camera->setFov(Dove::Radian(std::min(fov, 2.6f)));
+    }
     m_resource->fitViewportToScreen(width, height);
 }
 

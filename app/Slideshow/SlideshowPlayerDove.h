@@ -55,7 +55,10 @@ public:
     void resume();
     void stop();
     void cleanUp();
-    // The host view has a new size (pixels): the theme fills it again.
+    // The host view has a new size (pixels): the theme fills it again. The theme is drawn over the
+    // whole view, never in bars: a view wider than the theme's own frame shows more of its
+    // backdrop at the sides, a narrower one more above and below, and the frame the theme was
+    // made for is always seen whole.
     void resize(unsigned width, unsigned height);
 
     bool isStarted() const { return m_started; }
@@ -85,6 +88,7 @@ public:
 
 private:
     void bindGroup(std::size_t group);
+    void fillView(unsigned width, unsigned height);
     void schedulePending();
     QImage nextPhoto();
 
@@ -110,4 +114,7 @@ private:
     bool m_started = false;
     bool m_paused = false;
     bool m_contextUp = false;
+    // The camera's view as the theme made it.
+    float m_themeAspect = 0;
+    float m_themeFov = 0;
 };
