@@ -113,7 +113,12 @@ Theme carousel() {
     addBackdrop(s, t.folder);
     addPhotoMaterials(s, t.folder);
     Node ring = node("Ring", "Ring");
-    ring.translate = {0, -0.3f, -2};
+    // High enough that the photo in front is seen whole below the camera's eye.
+    ring.translate = {0, 0.5f, -2};
+    // A moving group takes its whole place from its key frames.
+    ring.move.x = {{0, 0}};
+    ring.move.y = {{0, 0.5f}};
+    ring.move.z = {{0, -2}};
     // One whole turn: the last frame looks as the first, so the loop does not show.
     ring.turn.y = {{0, 0}, {312, -2 * kPi}};
     const int ringIndex = s.add(ring);
