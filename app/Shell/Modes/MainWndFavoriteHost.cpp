@@ -211,6 +211,7 @@ MainWndFavoriteController::MainWndFavoriteController(MainWndController& windowCo
     , m_windowController(windowController)
 {
     favoriteHost.setFavoriteController(this);
+    setKeptCopiesFolder(windowController.appDelegate().keptCropFolder(false));
 }
 
 MainWndFavoriteController::~MainWndFavoriteController()

@@ -5,8 +5,8 @@
 // stand-in desktop). A command that validates as disabled must change nothing.
 //
 // Modes extend this by adding rows to kExpected (what the command must change) and, where a mode
-// needs its own start, a fixture like this one (the thumbnail grid, the favourites and the mini
-// window below).
+// needs its own start, a fixture like this one (the thumbnail grid, the favourites, the slideshow
+// and the mini window below).
 
 #include "Shell/MainWindow/AppDelegate.h"
 #include "Shell/Tips/FileAssociateTipsViewController.h"
@@ -603,6 +603,25 @@ protected:
 };
 
 COMMANDS_IN_MODE(MiniWindow, MiniCommandRun);
+
+// The same commands while the slideshow plays (mode 32), started from the View menu on the
+// viewer's files: what stays enabled must work, the rest must leave the slideshow be.
+class SlideshowCommandRun : public CommandRun {
+protected:
+    void SetUp() override
+    {
+        CommandRun::SetUp();
+        if (HasFatalFailure())
+            return;
+        MainWndController& c = program->controller();
+        ASSERT_TRUE(c.canDoAction(39));
+        c.performMenuAction(39);
+        settle(0.5);
+        ASSERT_EQ(c.showMode(), MainShowModeSlideshow);
+    }
+};
+
+COMMANDS_IN_MODE(Slideshow, SlideshowCommandRun);
 
 // The mini window of the empty window (mode 256): only opening and leaving it do anything.
 class EmptyMiniCommandRun : public MiniCommandRun {
