@@ -211,6 +211,7 @@ MainWndFavoriteController::MainWndFavoriteController(MainWndController& windowCo
     , m_windowController(windowController)
 {
     favoriteHost.setFavoriteController(this);
+    setKeptCopiesFolder(windowController.appDelegate().keptCropFolder(false));
 }
 
 MainWndFavoriteController::~MainWndFavoriteController()
@@ -343,9 +344,10 @@ void MainWndFavoriteHost::printImages(const QList<QImage>& images)
 {
     if (images.isEmpty())
         return;
+    // While the print panel is up, Esc belongs to it.
     kpv::PrintPanel panel;
     panel.setImages(images);
-    panel.beginSheetWithPrintInfo(m_windowController.getCurWindow(), {});
+    m_printPanelWrapper.printPanel(panel, m_windowController.getCurWindow(), {});
 }
 
 void MainWndFavoriteHost::alert(const QString& text, const QString& defaultButton, const QString& alternateButton,

@@ -28,10 +28,8 @@ int main(int argc, char** argv)
     // each worker thread's heap keep the memory of pictures long gone (measured: a higher
     // threshold raises the peak while stepping through large photos by a tenth or more).
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
-    // The first file's quick picture is made while the rest of the program starts.
-    NavLaunchPicture launchPicture(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString(), [](const QString& path) {
-        return LMImageSourceFactory::platform()->thumbnail(path, LMPhotoLoader::kSmallThumbMaxPixelSize);
-    });
+    // Nothing of Qt runs before the application object: the first thread that touches Qt becomes
+    // its main thread, and a window built on another thread takes no input.
     kpv::OpenGLView::configureSharedContext();
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("kestrane-viewer"));
@@ -39,13 +37,15 @@ int main(int argc, char** argv)
 
     kpv::SingleInstance instance(QStringLiteral("kestrane-viewer"));
     if (instance.handOver(paths)) {
-        // The running viewer shows the files: this copy ends now, without waiting for its own
-        // quick picture. Nothing of it needs tearing down, and no destructor may run under the
-        // decode still going on, so the process ends here.
-        launchPicture.abandon();
+        // The running viewer shows the files: this copy ends now, without building anything.
         std::fflush(nullptr);
         std::_Exit(0);
     }
+
+    // The first file's quick picture is made while the rest of the program starts.
+    NavLaunchPicture launchPicture(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString(), [](const QString& path) {
+        return LMImageSourceFactory::platform()->thumbnail(path, LMPhotoLoader::kSmallThumbMaxPixelSize);
+    });
 
     // 3D slideshow themes draw with the engine on OpenGL inside the slideshow's view.
     Dove::installHostRenderSystem();
