@@ -71,7 +71,7 @@ int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo>
     const LMFileImgBaseInfoPtr info = currentImgBaseInfo(*file, operation);
     if (!info)
         return finish(kFailed);
-    const QImage picture = loadUprightImage(src, 1, info, std::nullopt, operation);
+    QImage picture = loadUprightImage(src, 1, info, std::nullopt, operation);
     if (picture.isNull())
         return finish(kFailed);
     // Transparency is written only where the picture has some: an opaque photo stays opaque.
