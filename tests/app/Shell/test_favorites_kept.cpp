@@ -210,7 +210,7 @@ TEST_F(FavoritesKept, AFileDeletedBetweenRunsStaysWithTheMissingMarkUntilRemoved
 TEST_F(FavoritesKept, ALovedCropOutlivesTheRunUntilRemoved)
 {
     start();
-    showFile(1);
+    ASSERT_NO_FATAL_FAILURE(showFile(1));
     MainWndController& controller = program->controller();
     controller.performMenuAction(9); // Crop
     settle();
@@ -244,7 +244,7 @@ TEST_F(FavoritesKept, ALovedCropOutlivesTheRunUntilRemoved)
     EXPECT_EQ(again.readAll(), bytes);
     again.close();
     // The original file is not a copy of the program's: removing it from the favourites keeps it.
-    showFile(2);
+    ASSERT_NO_FATAL_FAILURE(showFile(2));
     loveCurrentFile();
     favorites()->removeFavoriteFile(LMPathString(photo(2), false));
     EXPECT_TRUE(QFile::exists(photo(2)));
