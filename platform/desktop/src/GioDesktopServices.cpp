@@ -2,6 +2,7 @@
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
 
+#include "foundation/FileNames.h"
 #include "desktop/DesktopServices.h"
 
 #include <QCoreApplication>
@@ -100,7 +101,7 @@ bool GioDesktopServices::setDefaultApplicationForType(const QString& mimeType, c
 QList<DesktopApplication> GioDesktopServices::applicationsForFile(const QString& path)
 {
     QList<DesktopApplication> out;
-    GPtr<GFile> file(g_file_new_for_path(QFile::encodeName(path).constData()));
+    GPtr<GFile> file(g_file_new_for_path(kpv::encodeFileName(path).constData()));
     GError* error = nullptr;
     GPtr<GFileInfo> fileInfo(g_file_query_info(file.get(), G_FILE_ATTRIBUTE_STANDARD_CONTENT_TYPE,
                                                G_FILE_QUERY_INFO_NONE, nullptr, &error));
@@ -109,7 +110,7 @@ QList<DesktopApplication> GioDesktopServices::applicationsForFile(const QString&
     const char* type = fileInfo ? g_file_info_get_content_type(fileInfo.get()) : nullptr;
     gchar* guessed = nullptr;
     if (!type) {
-        guessed = g_content_type_guess(QFile::encodeName(path).constData(), nullptr, 0, nullptr);
+        guessed = g_content_type_guess(kpv::encodeFileName(path).constData(), nullptr, 0, nullptr);
         type = guessed;
     }
     if (!type)
@@ -141,7 +142,7 @@ bool GioDesktopServices::openFileWithApplication(const QString& path, const QStr
     GPtr<GDesktopAppInfo> info(g_desktop_app_info_new(applicationId.toUtf8().constData()));
     if (!info)
         return false;
-    GPtr<GFile> file(g_file_new_for_path(QFile::encodeName(path).constData()));
+    GPtr<GFile> file(g_file_new_for_path(kpv::encodeFileName(path).constData()));
     GList files{file.get(), nullptr, nullptr};
     GError* error = nullptr;
     const gboolean ok = g_app_info_launch(G_APP_INFO(info.get()), &files, nullptr, &error);

@@ -8,7 +8,10 @@
 
 #include <cstdlib>
 #include <mutex>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace kpv {
@@ -94,6 +97,44 @@ void removeTemporaryDirectory()
     }
     // A later request makes a fresh folder.
     g_tempTried = false;
+}
+
+int holdTemporaryFolder(const QString& folder)
+{
+    const QByteArray mark = QFile::encodeName(folder + QStringLiteral("/.in-use"));
+    const int fd = ::open(mark.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return -1;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+int removeStaleTemporaryFolders(const QString& parent, const QString& prefix)
+{
+    int removed = 0;
+    const QDir dir(parent);
+    const QStringList names = dir.entryList({prefix + QStringLiteral("??????")}, QDir::Dirs | QDir::Hidden |
+                                                                                     QDir::NoDotAndDotDot);
+    for (const QString& name : names) {
+        const QString folder = dir.filePath(name);
+        struct stat st {};
+        if (::lstat(QFile::encodeName(folder).constData(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+            st.st_uid != ::geteuid())
+            continue;
+        const QByteArray mark = QFile::encodeName(folder + QStringLiteral("/.in-use"));
+        const int fd = ::open(mark.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0)
+            continue;
+        // Free only when the run that made it has ended.
+        const bool stale = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (stale && QDir(folder).removeRecursively())
+            ++removed;
+        ::close(fd);
+    }
+    return removed;
 }
 
 namespace {

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <random>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace kpv;
 
@@ -122,3 +123,32 @@ TEST(FileHelpers, PrivateTemporaryFolderIsMadeOncePerRun)
 }
 
 } // namespace
+
+TEST(FileHelpers, TemporaryFoldersOfEndedRunsGoAtTheNextStart)
+{
+    QTemporaryDir parent;
+    const auto make = [&](const QString& name) {
+        const QString folder = parent.filePath(name);
+        QDir().mkpath(folder);
+        QFile(folder + "/left-over.jpg").open(QIODevice::WriteOnly);
+        return folder;
+    };
+    const QString running = make("kestrane-viewer-run001");
+    const QString killed = make("kestrane-viewer-dead01");
+    const QString unmarked = make("kestrane-viewer-nomark");
+    const QString other = make("someone-else-dead01");
+    const int hold = kpv::holdTemporaryFolder(running);
+    ASSERT_GE(hold, 0);
+    // A run that was killed: it held its mark, and the system let go of it when it ended.
+    ::close(kpv::holdTemporaryFolder(killed));
+    ::close(kpv::holdTemporaryFolder(other));
+
+    EXPECT_EQ(kpv::removeStaleTemporaryFolders(parent.path(), "kestrane-viewer-"), 1);
+    EXPECT_TRUE(QFileInfo::exists(running));
+    EXPECT_FALSE(QFileInfo::exists(killed));
+    EXPECT_TRUE(QFileInfo::exists(unmarked));
+    EXPECT_TRUE(QFileInfo::exists(other));
+    ::close(hold);
+    EXPECT_EQ(kpv::removeStaleTemporaryFolders(parent.path(), "kestrane-viewer-"), 1);
+    EXPECT_FALSE(QFileInfo::exists(running));
+}
