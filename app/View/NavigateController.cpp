@@ -1,4 +1,5 @@
 #include "View/NavigateController.h"
+#include "foundation/FileNames.h"
 
 #include "Model/LMAppServices.h"
 #include "Model/LMBlockOperation.h"
@@ -304,7 +305,7 @@ void NavigateController::updateWindowTitle()
         m_host->setWindowTitle(QString(), QString());
         return;
     }
-    const QString name = LMPathString::lastPathComponent(m_curFilePath.path());
+    const QString name = kpv::displayFileName(LMPathString::lastPathComponent(m_curFilePath.path()));
     const qsizetype count = fileCount();
     const QString title = count == 1 ? name : QStringLiteral("%1 (%2/%3)").arg(name).arg(m_curFileIndex + 1).arg(count);
     m_host->setWindowTitle(title, m_curFilePath.path());
