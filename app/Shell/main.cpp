@@ -11,11 +11,13 @@
 #include "appkit/OpenGLView.h"
 #include "appkit/SingleInstance.h"
 #include "foundation/Bundle.h"
+#include "foundation/FileNames.h"
 #include "foundation/TerminationSignals.h"
 
 #include <QApplication>
 #include <QScreen>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -28,14 +30,18 @@ int main(int argc, char** argv)
     // each worker thread's heap keep the memory of pictures long gone (measured: a higher
     // threshold raises the peak while stepping through large photos by a tenth or more).
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    // A file that grows past the user's size limit fails its write, which is told, instead of
+    // ending the program with the temporary file left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
     // The first file's quick picture is made while the rest of the program starts.
-    NavLaunchPicture launchPicture(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString(), [](const QString& path) {
+    NavLaunchPicture launchPicture(argc > 1 ? kpv::decodeFileName(QByteArray(argv[1])) : QString(), [](const QString& path) {
         return LMImageSourceFactory::platform()->thumbnail(path, LMPhotoLoader::kSmallThumbMaxPixelSize);
     });
     kpv::OpenGLView::configureSharedContext();
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("kestrane-viewer"));
-    QStringList paths = app.arguments().mid(1);
+    // The file names as their bytes (QApplication has taken its own options out of argv).
+    QStringList paths = kpv::argumentsWithBytes(argc, argv).mid(1);
 
     kpv::SingleInstance instance(QStringLiteral("kestrane-viewer"));
     if (instance.handOver(paths)) {
@@ -67,10 +73,11 @@ int main(int argc, char** argv)
     // Log-out and Ctrl+C quit as the menu does: settings saved, temporary folder and socket gone.
     kpv::quitOnTerminationSignals([] { QCoreApplication::quit(); });
     const int code = app.exec();
+    // Later starts still connected are closed before the delegate they would call goes away.
+    instance.stopListening();
     if (delegate.hasStuckWorkers()) {
         // Everything worth keeping is saved; a worker blocked in the file system would keep the
         // process alive in the destructors, so it ends here.
-        instance.stopListening();
         std::fflush(nullptr);
         std::_Exit(code);
     }
