@@ -17,6 +17,8 @@
 #include <thread>
 
 namespace {
+// Names tried for one output before giving up when other writers keep taking them.
+constexpr int kNameAttempts = 100;
 bool cancelled(const kpv::Operation *op) { return op && op->isCancelled(); }
 } // namespace
 
@@ -76,15 +78,24 @@ int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo>
     if (cancelled(operation) || picture.isNull())
         return finish(kFailed);
 
-    const QString out = LMPathTools::writableFilePathInDirectory(dstFolderPath, newName);
-    if (out.isEmpty())
-        return finish(kFailed);
     const auto upright = LMImageTools::createPropertiesFrom(info->properties(), 1);
     const auto props = LMImageTools::createPropertiesFrom(upright, saveParameters);
-    if (!LMImageTools::saveImage(picture, out, props.value_or(QVariantMap()),
-                                 LMImageTools::writeOptionsKeepingMetadataOf(src.path())))
-        return finish(kFailed);
-    return finish(kDone);
+    // The output is a new file: a name taken meanwhile (by another run, another program) is left
+    // alone and the next free name is taken instead.
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        const QString out = LMPathTools::writableFilePathInDirectory(dstFolderPath, newName);
+        if (out.isEmpty())
+            return finish(kFailed);
+        bool taken = false;
+        kpv::ImageWriteOptions options = LMImageTools::writeOptionsKeepingMetadataOf(src.path());
+        options.createNew = true;
+        options.nameTaken = &taken;
+        if (LMImageTools::saveImage(picture, out, props.value_or(QVariantMap()), options))
+            return finish(kDone);
+        if (!taken)
+            return finish(kFailed);
+    }
+    return finish(kFailed);
 }
 
 int BatchConvertWorker::convertFilesOnThread(const FileInfoList &files, const QString &dstFolderPath,

@@ -18,6 +18,9 @@ namespace {
 
 using namespace BatchResizeKeys;
 
+// Names tried for one output before giving up when other writers keep taking them.
+constexpr int kNameAttempts = 100;
+
 constexpr uint64_t kTypeBMP = 1;
 constexpr uint64_t kTypeJPEG = 2;
 constexpr uint64_t kTypeGIF = 4;
@@ -185,14 +188,23 @@ int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &
     picture = EditImageTools::uprightImage(picture, *info);
     if (cancelled(operation) || picture.isNull())
         return finish(kFailed);
-    const auto out = newFilePathBy(file->filePath(), nameBase, keepAlpha, number, dstFolder);
-    if (!out)
-        return finish(kFailed);
     const auto props = LMImageTools::createPropertiesFrom(info->properties(), 1, dpi);
-    if (!LMImageTools::saveImage(picture, out->path(), props.value_or(QVariantMap()),
-                                 LMImageTools::writeOptionsKeepingMetadataOf(file->filePath().path())))
-        return finish(kFailed);
-    return finish(kDone);
+    // The output is a new file: a name that another run (or program) takes while this one writes
+    // is left alone, and the next free name is taken instead.
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        const auto out = newFilePathBy(file->filePath(), nameBase, keepAlpha, number, dstFolder);
+        if (!out)
+            return finish(kFailed);
+        bool taken = false;
+        kpv::ImageWriteOptions options = LMImageTools::writeOptionsKeepingMetadataOf(file->filePath().path());
+        options.createNew = true;
+        options.nameTaken = &taken;
+        if (LMImageTools::saveImage(picture, out->path(), props.value_or(QVariantMap()), options))
+            return finish(kDone);
+        if (!taken)
+            return finish(kFailed);
+    }
+    return finish(kFailed);
 }
 
 int BatchResizeWorker::resizeFilesOnThread(const FileInfoList &files, const QVariantMap &c,

@@ -2,12 +2,20 @@
 
 #include "MdColorID.h"
 #include "foundation/Bundle.h"
+#include "foundation/FileNames.h"
+#include "imageio/FileAccess.h"
 #include "imageio/ImageLimits.h"
 
+#include <QBuffer>
 #include <QFileInfo>
 #include <QImageReader>
 #include <cstring>
 #include <limits>
+
+namespace {
+// A slide's file larger than this is no photo the slideshow could show.
+constexpr std::int64_t kMaxSlideFileBytes = std::int64_t(1) << 30;
+} // namespace
 
 bool slideshowRgbaByteCount(std::int64_t width, std::int64_t height, std::size_t* bytes)
 {
@@ -52,7 +60,14 @@ long fillMBitmapFromImage(const QImage& image, MBITMAP* bitmap)
 
 QImage loadSlideshowImageChecked(const QString& path, QSize fitInto)
 {
-    QImageReader reader(path);
+    // Read whole first, opened without blocking and only when it is a regular file: a pipe or a
+    // device in the list can neither hang the slideshow nor keep the program from quitting.
+    QByteArray data;
+    if (!kpv::readRegularFile(path, kMaxSlideFileBytes, &data))
+        return {};
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
     reader.setAutoTransform(true);
     // Formats whose reader cannot tell the size up front are still decoded, under the
     // allocation limit below, and checked afterwards.
@@ -79,7 +94,7 @@ long BitmapConverter(const std::string& path, MBITMAP** bitmap)
         return 0;
     const QString file = QString::fromStdString(path);
     QString source;
-    if (QFileInfo(file).isFile())
+    if (kpv::pathStatus(file).exists)
         source = file;
     else if (!path.empty())
         source = kpv::Bundle::mainBundle().imageNamed(QFileInfo(file).fileName());

@@ -11,6 +11,8 @@
 #include "Model/PublicObject.h"
 #include "Kit/LMNineSliceImageRep.h"
 #include "foundation/Bundle.h"
+#include "foundation/FileHelpers.h"
+#include "foundation/FileNames.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
 #include "foundation/Timer.h"
@@ -22,6 +24,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -101,6 +104,9 @@ void AppDelegate::applicationDidFinishLaunching()
     m_themeLoadTimer = kpv::RunLoop::current().performAfterDelay(0, [this] {
         if (m_slideshowThemeMgr && !m_terminated)
             m_slideshowThemeMgr->startLoad();
+        // Making this run's temporary folder clears those that killed runs left behind.
+        if (!m_terminated)
+            temporaryDirectoryWithSubDir(QString());
     });
 }
 
@@ -198,10 +204,11 @@ QList<LMPathString> AppDelegate::extractSupportedFiles(const QStringList& paths,
     QStringList folders;
     QSet<QString> openedParents;
     for (const QString& path : paths) {
-        QFileInfo info(path);
-        if (path.isEmpty() || !info.exists())
+        const QFileInfo info(path);
+        const kpv::PathStatus status = kpv::pathStatus(path);
+        if (path.isEmpty() || !status.exists)
             continue;
-        if (info.isDir()) {
+        if (status.isDirectory) {
             folders.append(path);
             continue;
         }
@@ -265,10 +272,13 @@ QString AppDelegate::temporaryDirectoryWithSubDir(const QString& name)
         QString parent = m_setup.temporaryParent.isEmpty() ? QDir::tempPath() : m_setup.temporaryParent;
         if (!ensureFolder(parent))
             return {};
+        // Folders of earlier runs that were killed before they could clean up go first.
+        kpv::removeStaleTemporaryFolders(parent, QStringLiteral("kestrane-viewer-"));
         QByteArray pattern = QFile::encodeName(parent + QStringLiteral("/kestrane-viewer-XXXXXX"));
         if (!mkdtemp(pattern.data()))
             return {};
         m_temporaryDirectory = QFile::decodeName(pattern);
+        m_temporaryDirectoryHold = kpv::holdTemporaryFolder(m_temporaryDirectory);
     }
     if (name.isEmpty())
         return m_temporaryDirectory;
@@ -283,6 +293,9 @@ void AppDelegate::removeTemporaryDirectory()
     // The folder was made by mkdtemp for this run alone, so all of it goes.
     QDir(m_temporaryDirectory).removeRecursively();
     m_temporaryDirectory.clear();
+    if (m_temporaryDirectoryHold >= 0)
+        ::close(m_temporaryDirectoryHold);
+    m_temporaryDirectoryHold = -1;
 }
 
 // ---- Small services ----

@@ -1,4 +1,5 @@
 #include "Shell/MainWndController.h"
+#include "foundation/FileNames.h"
 
 #include "Shell/AppDelegate.h"
 #include "Shell/FileOpenViewController.h"
@@ -19,6 +20,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+
+#include <climits>
+#include <cstdlib>
 #include <QUrl>
 #include <algorithm>
 
@@ -225,7 +229,10 @@ QStringList MainWndController::resolvingSymlinks(const QStringList& paths)
     QStringList out;
     out.reserve(paths.size());
     for (const QString& p : paths) {
-        const QString resolved = QFileInfo(p).canonicalFilePath();
+        // Names that are not UTF-8 are beyond Qt's file calls; realpath takes their bytes.
+        char buffer[PATH_MAX];
+        const QString resolved =
+            ::realpath(kpv::encodeFileName(p).constData(), buffer) ? kpv::decodeFileName(QByteArray(buffer)) : QString();
         // A path that cannot be resolved (missing, or a broken link) stays as given.
         out.append(resolved.isEmpty() ? p : resolved);
     }

@@ -24,7 +24,9 @@
 #include "foundation/NotificationCenter.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
+#include "imageio/FileAccess.h"
 
+#include <QBuffer>
 #include <QImageReader>
 
 // The batch button's pop-up: its rows are the three tools, a click runs one on the selection.
@@ -332,7 +334,15 @@ void MainWndFavoriteHost::renderFileForPrint(const LMPathString& path, std::func
 {
     if (!done)
         return;
-    QImageReader reader(path.path());
+    // Opened without blocking and only as a regular file: a pipe cannot hang the window.
+    QByteArray data;
+    if (!kpv::readRegularFile(path.path(), qint64(1) << 30, &data)) {
+        done(-1, {});
+        return;
+    }
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
     reader.setAutoTransform(true); // upright, as the viewer shows it
     QImage image = reader.read();
     if (image.isNull())
