@@ -48,6 +48,7 @@ QString appFolderIn(const QString& base, bool privateFolder)
 std::mutex g_tempMutex;
 QString g_tempDir;
 bool g_tempTried = false;
+int g_tempHold = -1;
 
 } // namespace
 
@@ -83,6 +84,8 @@ QString temporaryDirectory()
         // mkdtemp makes the folder with mode 0700, under a name nobody could have guessed.
         if (::mkdtemp(buffer.data()) != nullptr) {
             g_tempDir = QFile::decodeName(buffer.data());
+            // Marked for the life of the process: a later start removes it if this one is killed.
+            g_tempHold = holdTemporaryFolder(g_tempDir);
         }
     }
     return g_tempDir;
@@ -94,6 +97,9 @@ void removeTemporaryDirectory()
     if (!g_tempDir.isEmpty()) {
         QDir(g_tempDir).removeRecursively();
         g_tempDir.clear();
+        if (g_tempHold >= 0)
+            ::close(g_tempHold);
+        g_tempHold = -1;
     }
     // A later request makes a fresh folder.
     g_tempTried = false;
