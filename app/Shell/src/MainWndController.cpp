@@ -257,17 +257,27 @@ void MainWndController::openFiles(const QStringList& paths, bool includeSubDir)
     const QList<LMPathString> files = m_delegate.extractSupportedFiles(resolved, includeSubDir);
     if (files.isEmpty())
         return;
-    if (m_showMode == MainShowModeView)
-        m_delegate.operationQueue()->cancelAllOperations();
-    if (m_navigateController) {
-        m_navigateController->openFilePaths(files, resolved, includeSubDir);
-        addFileToRecent(m_navigateController->curFilePath());
-    }
-    setSaveAsDirByOpenPaths(resolved);
-    if (isMiniMode(m_showMode))
-        setShowMode(MainShowModeMiniWithImage);
-    else if (m_showMode != MainShowModeNone)
-        setShowMode(MainShowModeView);
+    std::weak_ptr<bool> alive = m_lifetime;
+    auto open = [this, alive, files, resolved, includeSubDir](bool leave) {
+        if (!leave || !alive.lock())
+            return;
+        if (m_showMode == MainShowModeView)
+            m_delegate.operationQueue()->cancelAllOperations();
+        if (m_navigateController) {
+            m_navigateController->openFilePaths(files, resolved, includeSubDir);
+            addFileToRecent(m_navigateController->curFilePath());
+        }
+        setSaveAsDirByOpenPaths(resolved);
+        if (isMiniMode(m_showMode))
+            setShowMode(MainShowModeMiniWithImage);
+        else if (m_showMode != MainShowModeNone)
+            setShowMode(MainShowModeView);
+    };
+    // A turn not yet written is saved (or asked about) before other files replace the shown one.
+    if (m_showMode == MainShowModeView && m_navigateController)
+        m_navigateController->checkUnsavedTurnBeforeLeaving(std::move(open));
+    else
+        open(true);
 }
 
 bool MainWndController::doOpenFile(const QString& directory, bool fromSandboxAccessTips)
