@@ -6,14 +6,17 @@
 
 #include "View/NavigateSaveFileSession.h"
 #include "imageio/ImageProperties.h"
+#include "foundation/FileNames.h"
 #include "imageio/ImageSource.h"
 
 #include "../../support/FaultInjection.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 
 #include <atomic>
+#include <cstdio>
 #include <thread>
 
 #include <exiv2/exiv2.hpp>
@@ -588,6 +591,45 @@ TEST_F(CommandTest, TurnInAReadOnlyFolderAsksBeforeWriting)
     ASSERT_EQ(commandHost->alerts.size(), 1);
     EXPECT_EQ(commandHost->alerts[0], "IDS_SAVE_PHOTOTIP|IDS_SAVEAS|IDS_Continue");
     EXPECT_EQ(kpv::test::checksum(paths[0].path()), before);
+}
+
+TEST_F(CommandTest, ANameThatIsNotUtf8IsTurnedAndSavedLikeAnyOther)
+{
+    // Latin-1 "café.png", as a disk from another system holds it.
+    const QByteArray native = QFile::encodeName(dir.path()) + "/caf\xe9.png";
+    {
+        QImage image = pattern();
+        FILE *f = std::fopen(native.constData(), "wb");
+        ASSERT_TRUE(f);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), f);
+        std::fclose(f);
+    }
+    paths = {LMPathString(kpv::decodeFileName(native), false), LMPathString(dir.filePath("z.png"), false)};
+    pattern().save(paths[1].path());
+    controller->openFilePaths(paths, {}, false);
+    commandHost->runQueue(*controller);
+    LMNavFileInfoPtr info = controller->curFileInfo();
+    ASSERT_TRUE(info && info->imgBaseInfo());
+    info->setImage(std::make_shared<LMImage>(pattern(), info->imgBaseInfo()), false, 1, 0);
+    view.rotate(2);
+    view.endRotate();
+    controller->doNavCurFileToNext(true, false, {});
+    finishSaves();
+    EXPECT_TRUE(commandHost->alerts.isEmpty()) << commandHost->alerts.join(";").toStdString();
+    EXPECT_EQ(controller->curFileIndex(), 1);
+    FILE *f = std::fopen(native.constData(), "rb");
+    ASSERT_TRUE(f) << "the file is no longer where its bytes say";
+    QByteArray written(4096, '\0');
+    written.truncate(qsizetype(std::fread(written.data(), 1, size_t(written.size()), f)));
+    std::fclose(f);
+    EXPECT_EQ(QImage::fromData(written).size(), QSize(2, 3));
+    // Qt's own folder calls cannot see the name: it goes by its bytes before the folder does.
+    EXPECT_EQ(::unlink(native.constData()), 0);
+    EXPECT_EQ(kpv::test::entriesOf(dir.path()), QStringList{"z.png"}) << "a temporary file was left";
 }
 
 TEST_F(CommandTest, TurnedFileKeepsTheTypeOfItsBytesWhateverItsName)

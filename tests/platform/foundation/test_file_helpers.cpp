@@ -1,5 +1,6 @@
 // Natural name order, XDG folders and the private temporary folder.
 #include "foundation/FileHelpers.h"
+#include "foundation/FileNames.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <sys/stat.h>
@@ -151,4 +153,34 @@ TEST(FileHelpers, TemporaryFoldersOfEndedRunsGoAtTheNextStart)
     ::close(hold);
     EXPECT_EQ(kpv::removeStaleTemporaryFolders(parent.path(), "kestrane-viewer-"), 1);
     EXPECT_FALSE(QFileInfo::exists(running));
+}
+
+TEST(FileNames, EveryByteOfANameSurvivesTheTripThroughAString)
+{
+    const QList<QByteArray> names{"/photos/caf\xe9.jpg",             // Latin-1
+                                  "/photos/x\xc3(.jpg",              // a broken sequence
+                                  "/photos/\xed\xa0\x80.jpg",       // an encoded surrogate
+                                  "/photos/\xf0\x9f\x93\xb7 ok.jpg", // valid UTF-8, four bytes
+                                  "/photos/\xe2\x82",              // cut at the end
+                                  "/photos/plain.jpg"};
+    for (const QByteArray& bytes : names) {
+        const QString name = kpv::decodeFileName(bytes);
+        EXPECT_EQ(kpv::encodeFileName(name), bytes) << bytes.toHex().toStdString();
+        EXPECT_EQ(kpv::fileNameHasRawBytes(name), !QByteArrayView(bytes).isValidUtf8());
+        EXPECT_FALSE(kpv::displayFileName(name).contains(QChar(0xDCE9)));
+    }
+    EXPECT_EQ(kpv::decodeFileName("/photos/\xf0\x9f\x93\xb7 ok.jpg"), QString::fromUtf8("/photos/\xf0\x9f\x93\xb7 ok.jpg"));
+    EXPECT_EQ(kpv::displayFileName(kpv::decodeFileName("caf\xe9.jpg")), QString::fromUtf8("caf\xef\xbf\xbd.jpg"));
+
+    // The file is reached by those bytes.
+    QTemporaryDir dir;
+    const QByteArray native = QFile::encodeName(dir.path()) + "/caf\xe9.jpg";
+    FILE* f = std::fopen(native.constData(), "w");
+    ASSERT_TRUE(f);
+    std::fputs("12345", f);
+    std::fclose(f);
+    const kpv::PathStatus status = kpv::pathStatus(kpv::decodeFileName(native));
+    EXPECT_TRUE(status.exists && status.isRegularFile);
+    EXPECT_EQ(status.size, 5);
+    ::unlink(native.constData()); // Qt's folder removal cannot see the name
 }
