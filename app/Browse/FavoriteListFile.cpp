@@ -1,5 +1,6 @@
 #include "Browse/FavoriteListFile.h"
 
+#include "foundation/FileNames.h"
 #include "foundation/FileReplace.h"
 
 #include <QFile>
@@ -18,10 +19,12 @@ const QString kListKey = QStringLiteral("favorites");
 const QString kVersionKey = QStringLiteral("version");
 constexpr int kVersion = 1;
 
+const QString kBytesKey = QStringLiteral("bytes");
+
 bool isUsablePath(const QString& path)
 {
     return !path.isEmpty() && path.size() <= FavoriteListFile::kMaxPathLength && path.startsWith(u'/') &&
-           !path.contains(QChar(u'\0')) && path.isValidUtf16();
+           !path.contains(QChar(u'\0')) && (path.isValidUtf16() || kpv::fileNameHasRawBytes(path));
 }
 } // namespace
 
@@ -57,7 +60,16 @@ FavoriteListFile::Contents FavoriteListFile::parse(const QByteArray& bytes)
     }
     QSet<QString> seen;
     for (const QJsonValue& entry : list.toArray()) {
-        const QString path = entry.isString() ? entry.toString() : QString();
+        QString path = entry.isString() ? entry.toString() : QString();
+        // A name that is not UTF-8 is kept as its bytes.
+        if (entry.isObject()) {
+            const QJsonValue bytes = entry.toObject().value(kBytesKey);
+            if (bytes.isString()) {
+                const QByteArray raw = QByteArray::fromBase64(bytes.toString().toLatin1());
+                if (!raw.isEmpty() && raw.size() <= kMaxPathLength && !raw.contains('\0'))
+                    path = kpv::decodeFileName(raw);
+            }
+        }
         if (!isUsablePath(path) || seen.contains(path) || out.paths.size() >= kMaxEntries) {
             ++out.skipped;
             continue;
@@ -71,8 +83,12 @@ FavoriteListFile::Contents FavoriteListFile::parse(const QByteArray& bytes)
 QByteArray FavoriteListFile::serialize(const QList<LMPathString>& paths)
 {
     QJsonArray list;
-    for (const LMPathString& path : paths)
-        list.append(path.path());
+    for (const LMPathString& path : paths) {
+        if (kpv::fileNameHasRawBytes(path.path()))
+            list.append(QJsonObject{{kBytesKey, QString::fromLatin1(kpv::encodeFileName(path.path()).toBase64())}});
+        else
+            list.append(path.path());
+    }
     return QJsonDocument(QJsonObject{{kVersionKey, kVersion}, {kListKey, list}}).toJson(QJsonDocument::Indented);
 }
 

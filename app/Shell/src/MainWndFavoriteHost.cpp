@@ -357,7 +357,11 @@ void MainWndFavoriteHost::printImages(const QList<QImage>& images)
         return;
     kpv::PrintPanel panel;
     panel.setImages(images);
-    panel.beginSheetWithPrintInfo(m_windowController.getCurWindow(), {});
+    MainWndController* controller = &m_windowController;
+    panel.beginSheetWithPrintInfo(m_windowController.getCurWindow(), [controller](long response) {
+        if (response == kpv::PrintPanel::kPrintFailed)
+            controller->showFailureAlert(kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_FailedPrint")));
+    });
 }
 
 void MainWndFavoriteHost::alert(const QString& text, const QString& defaultButton, const QString& alternateButton,

@@ -394,7 +394,11 @@ void MainWndNavigateHost::printImage(const QImage& image)
         return;
     kpv::PrintPanel panel;
     panel.setImages({image});
-    panel.beginSheetWithPrintInfo(m_windowController.getCurWindow(), {});
+    MainWndController* controller = &m_windowController;
+    panel.beginSheetWithPrintInfo(m_windowController.getCurWindow(), [controller](long response) {
+        if (response == kpv::PrintPanel::kPrintFailed)
+            controller->showFailureAlert(kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_FailedPrint")));
+    });
 }
 
 void MainWndNavigateHost::writeFileAndImageToPasteboard(const QString& filePath, const QImage& image)

@@ -3,6 +3,7 @@
 #include "../../support/FileSizeLimit.h"
 
 #include "Browse/FavoriteListFile.h"
+#include "foundation/FileNames.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -200,4 +201,10 @@ TEST_F(FavoriteListFileTest, TwoViewersSavingTheirOwnChangesKeepBoth)
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(FavoriteListFile(path()).read().paths, (QList<LMPathString>{a, b}));
+
+    // A name that is not UTF-8 comes back with its bytes.
+    const LMPathString latin1(kpv::decodeFileName("/photos/caf\xe9.jpg"), false);
+    const QString second = dir.filePath(QStringLiteral("second.json"));
+    ASSERT_TRUE(FavoriteListFile(second).write({latin1, a}));
+    EXPECT_EQ(FavoriteListFile(second).read().paths, (QList<LMPathString>{latin1, a}));
 }
