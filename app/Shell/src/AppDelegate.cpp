@@ -212,6 +212,9 @@ QList<LMPathString> AppDelegate::extractSupportedFiles(const QStringList& paths,
             folders.append(path);
             continue;
         }
+        // Pipes, sockets and devices are no photos: reading one could wait for ever.
+        if (!status.isRegularFile)
+            continue;
         if (cacheBookmark) {
             const QString parent = info.absolutePath().toLower();
             if (!openedParents.contains(parent)) {

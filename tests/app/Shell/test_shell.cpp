@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -145,6 +146,9 @@ TEST_F(Shell, SupportedFilesFromFoldersAndFiles)
     ASSERT_EQ(found.size(), 1);
     EXPECT_EQ(found.first().path(), path("a/one.jpg"));
     EXPECT_TRUE(delegate->firstSupportedFileInPaths({path("a/notes.txt")}, true).isEmpty());
+    // A pipe named like a photo is no photo: opening it would wait for a writer for ever.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("a/pipe.jpg")).constData(), 0600), 0);
+    EXPECT_TRUE(delegate->extractSupportedFiles({path("a/pipe.jpg")}, false).isEmpty());
     EXPECT_TRUE(AppDelegate::checkSupportForFilePath("/x/Y.JPG", {"jpg"}));
     EXPECT_FALSE(AppDelegate::checkSupportForFilePath("/x/jpg", {"jpg"}));
     EXPECT_TRUE(AppDelegate::fileInfoDisplayNameByType(19).isEmpty());
