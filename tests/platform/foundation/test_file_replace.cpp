@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -200,9 +202,28 @@ TEST_F(FileReplaceTest, ASharedPhotoKeepsItsGroupModeAndAttributesWhenAGroupMemb
     const QByteArray native = QFile::encodeName(file());
     if (::setxattr(native.constData(), "user.xdg.tags", "harbour", 7, 0) != 0)
         GTEST_SKIP() << "this file system keeps no extended attributes";
-    // Saved by its owner: the tags stay.
+    // An access list giving user 2003 write access (version 2; entries of tag, permissions, id):
+    // owner rw, user 2003 rw, group rw, mask rw, others r.
+    const auto entry = [](quint16 tag, quint16 perm, quint32 id) {
+        QByteArray e(8, '\0');
+        std::memcpy(e.data(), &tag, 2);
+        std::memcpy(e.data() + 2, &perm, 2);
+        std::memcpy(e.data() + 4, &id, 4);
+        return e;
+    };
+    const quint32 version = 2;
+    QByteArray acl(reinterpret_cast<const char*>(&version), 4);
+    acl += entry(0x01, 6, quint32(-1)) + entry(0x02, 6, 2003) + entry(0x04, 6, quint32(-1)) +
+           entry(0x10, 6, quint32(-1)) + entry(0x20, 4, quint32(-1));
+    const bool hasAcl = ::setxattr(native.constData(), "system.posix_acl_access", acl.constData(), size_t(acl.size()), 0) == 0;
+    // Saved by its owner: the tags and the access list stay.
     ASSERT_TRUE(replaceFileContents(file(), "mine"));
     EXPECT_EQ(::getxattr(native.constData(), "user.xdg.tags", nullptr, 0), 7);
+    if (hasAcl) {
+        QByteArray back(256, '\0');
+        const ssize_t n = ::getxattr(native.constData(), "system.posix_acl_access", back.data(), size_t(back.size()));
+        EXPECT_EQ(back.left(qsizetype(std::max<ssize_t>(n, 0))), acl) << "the access list was dropped";
+    }
     if (::geteuid() != 0)
         GTEST_SKIP() << "only root can hand the file to another owner for this case";
     // Owned by 2001, shared with group 3000; saved by 2002, a member of 3000 but not its owner.
