@@ -1,6 +1,6 @@
 #include "Model/LMFileImgBaseInfo.h"
-#include "foundation/FileNames.h"
 
+#include "foundation/FileNames.h"
 #include "imageio/ImageProperties.h"
 
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 #include "Model/LMPathString.h"
-#include "foundation/FileNames.h"
 
 #include "foundation/FileHelpers.h"
+#include "foundation/FileNames.h"
 
 #include <QFileInfo>
 

@@ -1,5 +1,4 @@
 #include "Model/PhotoSearchHandler.h"
-#include "foundation/FileNames.h"
 
 #include "Model/LMAppServices.h"
 #include "Model/LMBlockOperation.h"
@@ -7,6 +6,7 @@
 #include "Model/LMPerformSelectorWrapper.h"
 #include "Model/MainConfig.h"
 #include "Model/PhotoSearchTaskInfo.h"
+#include "foundation/FileNames.h"
 #include "foundation/OperationQueue.h"
 
 #include <QDateTime>

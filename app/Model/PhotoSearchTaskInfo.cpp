@@ -1,4 +1,5 @@
 #include "Model/PhotoSearchTaskInfo.h"
+
 #include "foundation/FileNames.h"
 
 #include <QFileInfo>

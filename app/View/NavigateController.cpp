@@ -1,5 +1,4 @@
 #include "View/NavigateController.h"
-#include "foundation/FileNames.h"
 
 #include "Model/LMAppServices.h"
 #include "Model/LMBlockOperation.h"
@@ -10,6 +9,7 @@
 #include "View/NavigateSaveFileSession.h"
 #include "View/NavImageLoader.h"
 #include "View/NavLoadPlanner.h"
+#include "foundation/FileNames.h"
 
 #include "foundation/Bundle.h"
 #include "foundation/NotificationCenter.h"

@@ -3,8 +3,8 @@
 // the list true after a save under another name or a batch rename.
 
 #include "View/NavigateController.h"
-#include "foundation/FileNames.h"
 #include "View/NavigateControllerGuard.h"
+#include "foundation/FileNames.h"
 
 #include "Model/LMPathTools.h"
 #include "Model/ShareWebsiteType.h"

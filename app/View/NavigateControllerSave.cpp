@@ -2,7 +2,6 @@
 // file when its type can be written and the file is writable, otherwise the user is asked to save
 // under another name or to go on without saving. The same rule guards dragging the file out.
 
-#include "foundation/FileNames.h"
 #include "View/NavigateController.h"
 #include "View/NavigateControllerGuard.h"
 
@@ -10,6 +9,7 @@
 #include "View/LMImageViewModel.h"
 #include "View/NavLoadPlanner.h"
 #include "View/NavigateSaveFileSession.h"
+#include "foundation/FileNames.h"
 #include "imageio/ImageDestination.h"
 
 #include <QFile>

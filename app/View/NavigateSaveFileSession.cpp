@@ -259,7 +259,8 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
             }
         }
         // Esc that came after the file was written cancels nothing: the file is the new one.
-        const int code = result == Done ? Done : (self->isCancelled() ? Cancelled : result);
+        const bool written = result == Done && !toPath.isEmpty();
+        const int code = written ? Done : (self->isCancelled() ? Cancelled : result);
         const QImage produced = (convertOriginalImage && code == Done) ? image : QImage();
         if (code == Failed && error.isEmpty())
             error = failedBefore || !original ? QStringLiteral("the picture could not be read")

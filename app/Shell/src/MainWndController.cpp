@@ -1,5 +1,4 @@
 #include "Shell/MainWndController.h"
-#include "foundation/FileNames.h"
 
 #include "Shell/AppDelegate.h"
 #include "Shell/FileOpenViewController.h"
@@ -7,6 +6,7 @@
 #include "Shell/LMMainWndContentView.h"
 #include "Shell/OpenWithMenu.h"
 #include "Shell/ViewModeController.h"
+#include "foundation/FileNames.h"
 
 #include "Kit/LMIncludeSubDirOpenPanelController.h"
 #include "Kit/LMNineSliceImageView.h"

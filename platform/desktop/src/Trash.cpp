@@ -1,4 +1,5 @@
 #include "desktop/Trash.h"
+
 #include "foundation/FileNames.h"
 
 #include <QDateTime>

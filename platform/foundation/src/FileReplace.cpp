@@ -1,4 +1,5 @@
 #include "foundation/FileReplace.h"
+
 #include "foundation/FileNames.h"
 
 #include <QFile>

@@ -1,4 +1,5 @@
 #include "imageio/FileAccess.h"
+
 #include "foundation/FileNames.h"
 
 #include <QFile>
