@@ -575,6 +575,44 @@ TEST_F(CommandTest, TurnThatCannotBeWrittenIsToldAndKeptUntilTheUserLetsItGo)
     EXPECT_EQ(kpv::test::entriesOf(dir.path()), (QStringList{"a.png", "b.png"}));
 }
 
+TEST_F(CommandTest, TurnOnARealFullDiskIsToldWithTheReason)
+{
+    const QString mountPoint = dir.filePath("disk");
+    ASSERT_TRUE(QDir().mkpath(mountPoint));
+    kpv::test::SmallTmpfs disk(mountPoint, 64);
+    if (!disk.isMounted())
+        GTEST_SKIP() << "no right to mount a tmpfs here; the file-size limit case covers a full disk";
+    const QString a = mountPoint + "/a.png", b = mountPoint + "/b.png";
+    QImage big(64, 64, QImage::Format_RGB32);
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x)
+            big.setPixel(x, y, qRgb(x * 4, y * 4, (x * y) & 255));
+    ASSERT_TRUE(big.save(a) && pattern().save(b));
+    {
+        QFile filler(mountPoint + "/filler");
+        ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+        while (filler.write(QByteArray(4096, 'f')) == 4096 && filler.flush()) {
+        }
+    }
+    paths = {LMPathString(a, false), LMPathString(b, false)};
+    controller->openFilePaths(paths, {}, false);
+    commandHost->runQueue(*controller);
+    controller->curFileInfo()->setImage(std::make_shared<LMImage>(big, controller->curFileInfo()->imgBaseInfo()), false,
+                                        1, 0);
+    view.rotate(2);
+    view.endRotate();
+    const QByteArray before = kpv::test::checksum(a);
+    controller->doNavCurFileToNext(true, false, {});
+    finishSaves();
+    ASSERT_EQ(commandHost->alerts.size(), 1);
+    EXPECT_EQ(commandHost->alerts[0], "IDS_FailedSaveTurn|IDS_SAVEAS|IDS_Cancel");
+    EXPECT_TRUE(controller->navigateSaveFileSession()->lastError().contains("the disk is full"))
+        << controller->navigateSaveFileSession()->lastError().toStdString();
+    EXPECT_EQ(controller->curFileIndex(), 0);
+    EXPECT_EQ(kpv::test::checksum(a), before);
+    EXPECT_EQ(kpv::test::entriesOf(mountPoint), (QStringList{"a.png", "b.png", "filler"}));
+}
+
 TEST_F(CommandTest, TurnInAReadOnlyFolderAsksBeforeWriting)
 {
     openReal({"a.png", "b.png"});
