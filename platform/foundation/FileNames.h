@@ -12,6 +12,7 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 namespace kpv {
 
@@ -35,6 +36,10 @@ PathStatus pathStatus(const QString& path);
 // when something does); names of any bytes.
 bool renameWithoutReplacing(const QString& from, const QString& to);
 bool renameWithoutReplacing(const QByteArray& from, const QByteArray& to);
+
+// The local file a file: URL names, with the bytes its percent escapes stand for (QUrl's own
+// toLocalFile reads them as UTF-8 and replaces the others). Empty for other URLs.
+QString fileNameFromUrl(const QUrl& url);
 
 // The program's arguments with their bytes kept (QCoreApplication::arguments() replaces them).
 QStringList argumentsWithBytes(int argc, char** argv);

@@ -156,6 +156,16 @@ bool renameWithoutReplacing(const QString& from, const QString& to)
     return renameWithoutReplacing(encodeFileName(from), encodeFileName(to));
 }
 
+QString fileNameFromUrl(const QUrl& url)
+{
+    if (!url.isLocalFile())
+        return {};
+    const QByteArray bytes = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+    if (bytes.isEmpty())
+        return url.toLocalFile();
+    return decodeFileName(bytes);
+}
+
 QStringList argumentsWithBytes(int argc, char** argv)
 {
     QStringList args;
