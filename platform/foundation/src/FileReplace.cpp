@@ -2,15 +2,16 @@
 
 #include "foundation/FileNames.h"
 
+#include "MFileReplace.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <cstdio>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -21,8 +22,6 @@ namespace {
 
 // Linux gives up on link chains at this depth too.
 constexpr int kMaxLinkDepth = 40;
-// Leaves room for the dot and the random suffix within a 255-byte file name.
-constexpr qsizetype kMaxTempStem = 200;
 
 QString reason(int err)
 {
@@ -64,51 +63,6 @@ QString followLinks(const QString& path)
         file = target;
     }
     return decodeFileName(file);
-}
-
-// ".<name>.<random>" beside the target; the stem is cut at a character boundary when long.
-QByteArray tempNameBeside(const QByteArray& target)
-{
-    const qsizetype slash = target.lastIndexOf('/');
-    const QByteArray folder = target.left(slash + 1);
-    QByteArray stem = target.mid(slash + 1);
-    if (stem.size() > kMaxTempStem) {
-        qsizetype cut = kMaxTempStem;
-        while (cut > 0 && (uchar(stem.at(cut)) & 0xC0) == 0x80)
-            --cut;
-        stem.truncate(cut);
-    }
-    const quint64 random = QRandomGenerator::global()->generate64();
-    return folder + '.' + stem + '.' + QByteArray::number(random, 36);
-}
-
-bool writeAll(int fd, const QByteArray& bytes)
-{
-    const char* p = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        left -= n;
-    }
-    return true;
-}
-
-void syncFolder(const QByteArray& file)
-{
-    const qsizetype slash = file.lastIndexOf('/');
-    const QByteArray folder = slash > 0 ? file.left(slash) : QByteArray("/");
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        // Some file systems cannot sync a folder; the rename has happened either way.
-        ::fsync(fd);
-        ::close(fd);
-    }
 }
 
 // Owner and group may only be kept where the user has the right. A member of a shared photo's
@@ -156,7 +110,7 @@ bool replaceFileContents(const QString& path, const QByteArray& bytes, const Fil
     if (path.isEmpty())
         return fail(error, QStringLiteral("no file name was given to write"));
     const QString target = followLinks(path);
-    const QByteArray native = kpv::encodeFileName(target);
+    const QByteArray native = encodeFileName(target);
 
     struct stat old {};
     if (options.nameTaken)
@@ -176,16 +130,11 @@ bool replaceFileContents(const QString& path, const QByteArray& bytes, const Fil
         return fail(error, QStringLiteral("%1 is read-only").arg(path));
 
     const mode_t createMode = options.mode >= 0 ? mode_t(options.mode) & 0777 : 0666;
-    QByteArray temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = tempNameBeside(native);
-        fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, createMode);
-        if (fd < 0 && errno != EEXIST)
-            break;
-    }
+    std::string tempName;
+    const int fd = MFileCreateBeside(native.toStdString(), createMode, &tempName);
     if (fd < 0)
         return fail(error, QStringLiteral("cannot write %1: %2").arg(path, reason(errno)));
+    const QByteArray temp = QByteArray::fromStdString(tempName);
 
     const auto abandon = [&](int err, const QString& what) {
         ::close(fd);
@@ -204,14 +153,14 @@ bool replaceFileContents(const QString& path, const QByteArray& bytes, const Fil
         copyAttributes(native, fd);
     }
     // Written data may sit in the page cache; a full disk can show only in the sync.
-    if (!writeAll(fd, bytes) || ::fsync(fd) != 0)
+    if (!MFileWriteAll(fd, bytes.constData(), size_t(bytes.size())) || ::fsync(fd) != 0)
         return abandon(errno, QStringLiteral("cannot write %1: %2"));
     if (::close(fd) != 0) {
         const int err = errno;
         ::unlink(temp.constData());
         return fail(error, QStringLiteral("cannot write %1: %2").arg(path, reason(err)));
     }
-    if (options.beforeRename && !options.beforeRename(kpv::decodeFileName(temp), error)) {
+    if (options.beforeRename && !options.beforeRename(decodeFileName(temp), error)) {
         ::unlink(temp.constData());
         return false;
     }
@@ -228,7 +177,7 @@ bool replaceFileContents(const QString& path, const QByteArray& bytes, const Fil
         ::unlink(temp.constData());
         return fail(error, QStringLiteral("cannot replace %1: %2").arg(path, reason(err)));
     }
-    syncFolder(native);
+    MFileSyncFolderOf(native.toStdString());
     return true;
 }
 

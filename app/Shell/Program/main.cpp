@@ -1,0 +1,85 @@
+// The program: one viewer per session. A later start hands its files to the running viewer and
+// exits; the first one builds the delegate and the main window and runs until it is quit.
+
+#include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/Program/ViewerProgram.h"
+
+#include "Model/LMPhotoLoader.h"
+#include "Model/PublicObject.h"
+#include "View/NavLaunchPicture.h"
+#include "DoveHostRenderSystem.h"
+#include "appkit/OpenGLView.h"
+#include "appkit/SingleInstance.h"
+#include "foundation/Bundle.h"
+#include "foundation/FileNames.h"
+#include "foundation/TerminationSignals.h"
+
+#include <QApplication>
+#include <QScreen>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+#include <malloc.h>
+
+int main(int argc, char** argv)
+{
+    // Decoded pictures are large and short-lived: a fixed threshold keeps every block of a
+    // megabyte or more in its own mapping, returned to the system when freed, instead of letting
+    // each worker thread's heap keep the memory of pictures long gone (measured: a higher
+    // threshold raises the peak while stepping through large photos by a tenth or more).
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    // A file that grows past the user's size limit fails its write, which is told, instead of
+    // ending the program with the temporary file left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
+    // The first file's quick picture is made while the rest of the program starts.
+    NavLaunchPicture launchPicture(argc > 1 ? kpv::decodeFileName(QByteArray(argv[1])) : QString(), [](const QString& path) {
+        return LMImageSourceFactory::platform()->thumbnail(path, LMPhotoLoader::kSmallThumbMaxPixelSize);
+    });
+    kpv::OpenGLView::configureSharedContext();
+    QApplication app(argc, argv);
+    app.setApplicationName(QStringLiteral("kestrane-viewer"));
+    // The file names as their bytes (QApplication has taken its own options out of argv).
+    QStringList paths = kpv::argumentsWithBytes(argc, argv).mid(1);
+
+    kpv::SingleInstance instance(QStringLiteral("kestrane-viewer"));
+    if (instance.handOver(paths)) {
+        // The running viewer shows the files: this copy ends now, without waiting for its own
+        // quick picture. Nothing of it needs tearing down, and no destructor may run under the
+        // decode still going on, so the process ends here.
+        launchPicture.abandon();
+        std::fflush(nullptr);
+        std::_Exit(0);
+    }
+
+    // 3D slideshow themes draw with the engine on OpenGL inside the slideshow's view.
+    Dove::installHostRenderSystem();
+    if (QScreen* screen = app.primaryScreen())
+        PublicObject::setMainScreenFrameSize(screen->size());
+    AppDelegate delegate;
+    ViewerProgram program(delegate);
+
+    instance.listen([&](const QStringList& handed) {
+        if (handed.isEmpty())
+            delegate.applicationOpenUntitledFile();
+        else
+            delegate.applicationOpenFiles(handed);
+    });
+    if (!paths.isEmpty())
+        delegate.applicationOpenFiles(paths);
+    delegate.applicationDidFinishLaunching();
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [&] { delegate.applicationWillTerminate(); });
+    // Log-out and Ctrl+C quit as the menu does: settings saved, temporary folder and socket gone.
+    kpv::quitOnTerminationSignals([] { QCoreApplication::quit(); });
+    const int code = app.exec();
+    // Later starts still connected are closed before the delegate they would call goes away.
+    instance.stopListening();
+    if (delegate.hasStuckWorkers()) {
+        // Everything worth keeping is saved; a worker blocked in the file system would keep the
+        // process alive in the destructors, so it ends here.
+        std::fflush(nullptr);
+        std::_Exit(code);
+    }
+    return code;
+}
