@@ -65,8 +65,13 @@ void NavigateController::checkAndSaveCurFile(bool navToSavedFile, bool cancelAlt
             m_host->localizedString(QStringLiteral("IDS_SAVE_PHOTOTIP")),
             m_host->localizedString(QStringLiteral("IDS_SAVEAS")),
             m_host->localizedString(cancelAlternateButton ? QStringLiteral("IDS_Cancel") : QStringLiteral("IDS_Continue")),
-            QString(), curFileOverwriteConcern(), guarded(m_self, [this, navToSavedFile, finish](int code) {
+            QString(), curFileOverwriteConcern(), guarded(m_self, [this, navToSavedFile, cancelAlternateButton, finish](int code) {
                 if (code != 1) {
+                    // Going on without saving lets the turn go, so that a later check (the window
+                    // closing after a quit) does not ask again.
+                    if (!cancelAlternateButton)
+                        if (LMImageViewModel *turned = currentView())
+                            turned->resetRotateAngle();
                     finish(4);
                     return;
                 }
@@ -103,7 +108,10 @@ void NavigateController::tellTurnNotWritten(bool navToSavedFile, std::function<v
                     saveAsCurFile(navToSavedFile, [finish](int r) { finish(r == 0 ? 5 : (r == -2 ? 7 : 6)); });
                 }));
             } else if (code == -1) {
-                finish(2); // the user lets the turn go
+                // The user lets the turn go: nothing is left to ask about when the window closes.
+                if (LMImageViewModel *view = currentView())
+                    view->resetRotateAngle();
+                finish(2);
             } else {
                 finish(7); // the file and its turn stay
             }

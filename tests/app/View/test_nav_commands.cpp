@@ -573,6 +573,22 @@ TEST_F(CommandTest, TurnThatCannotBeWrittenIsToldAndKeptUntilTheUserLetsItGo)
     EXPECT_EQ(controller->curFileIndex(), 1);
     EXPECT_EQ(kpv::test::checksum(paths[0].path()), before);
     EXPECT_EQ(kpv::test::entriesOf(dir.path()), (QStringList{"a.png", "b.png"}));
+
+    // Let go where no step follows (a quit): the turn is gone, so closing the window asks nothing.
+    view.rotate(2);
+    view.endRotate();
+    commandHost->alerts.clear();
+    int outcome = -1;
+    {
+        kpv::test::FileSizeLimit fullDisk(16);
+        controller->checkAndSaveCurFile(false, [&](int o) { outcome = o; });
+        settle();
+    }
+    EXPECT_EQ(outcome, 2);
+    EXPECT_FALSE(view.angleRotate().isRotatedOrFlipped());
+    controller->checkAndSaveCurFile(false, [&](int o) { outcome = o; });
+    EXPECT_EQ(outcome, 0);
+    EXPECT_EQ(commandHost->alerts.size(), 1);
 }
 
 TEST_F(CommandTest, TurnOnARealFullDiskIsToldWithTheReason)
