@@ -131,11 +131,13 @@ CIRCLE_TREES = ["app"]
 
 def file_graph(root, tree):
     """Files below tree -> the files they lean on: what they include (by the path below the tree,
-    or beside the file), and for a header the sources that implement it."""
+    or beside the file), and for a header the sources that implement it; and each file's folder,
+    a source's being its header's wherever the two lie."""
     files = {}
     for path in sources(root, tree):
         files[os.path.relpath(path, root)] = [target for _, target in includes(path)]
     graph = {f: set() for f in files}
+    folder = {f: os.path.dirname(f) for f in files}
     for f, targets in files.items():
         found = []
         for target in targets:
@@ -153,7 +155,8 @@ def file_graph(root, tree):
                 own = found[0]
             if own in files:
                 graph[own].add(f)
-    return graph
+                folder[f] = os.path.dirname(own)
+    return graph, folder
 
 
 def strong_components(graph):
@@ -219,13 +222,13 @@ def circle_through(graph, component, a, b):
 def check_file_circles(root):
     breaches = []
     for tree in CIRCLE_TREES:
-        graph = file_graph(root, tree)
+        graph, folder = file_graph(root, tree)
         for component in strong_components(graph):
-            if len({os.path.dirname(f) for f in component}) < 2:
+            if len({folder[f] for f in component}) < 2:
                 continue
             # One circle that crosses folders stands for the component; fixing it shows the next.
             a, b = next((a, b) for a in component for b in sorted(graph[a])
-                        if b in component and os.path.dirname(a) != os.path.dirname(b))
+                        if b in component and folder[a] != folder[b])
             circle = circle_through(graph, component, a, b)
             breaches.append(f"include circle across folders ({len(component)} files): " + " -> ".join(circle))
     return breaches
@@ -276,6 +279,14 @@ def self_test():
         circle = found[0].split(": ", 1)[1].split(" -> ")
         assert circle[0] == circle[-1] and "app/Shell/Modes/M.h" in circle, found
         assert "app/Shell/Window/WMenus.cpp" in circle, found
+
+    with tempfile.TemporaryDirectory() as root:
+        # A header and its source under src/ are one unit, not two folders.
+        write(root, "app/Share/S.h", '#include "Share/T.h"\n')
+        write(root, "app/Share/T.h", "")
+        write(root, "app/Share/src/S.cpp", '#include "Share/S.h"\n#include "Share/T.h"\n')
+        write(root, "app/Share/src/T.cpp", '#include "Share/T.h"\n#include "Share/S.h"\n')
+        assert check(root) == [], check(root)
     print("check-layers self-test: 1 passed, 0 failed")
 
 

@@ -1,7 +1,6 @@
 #include "Edit/BatchResizeWorker.h"
 
 #include "Edit/EditFileTools.h"
-#include "Edit/EditImageTools.h"
 #include "Model/LMImageTools.h"
 #include "Model/LMPathTools.h"
 #include "Model/LMPhotoLoader.h"
@@ -18,16 +17,11 @@ namespace {
 
 using namespace BatchResizeKeys;
 
-// Names tried for one output before giving up when other writers keep taking them.
-constexpr int kNameAttempts = 100;
-
 constexpr uint64_t kTypeBMP = 1;
 constexpr uint64_t kTypeJPEG = 2;
 constexpr uint64_t kTypeGIF = 4;
 constexpr uint64_t kTypePNG = 8;
 constexpr uint64_t kTypeTIFF = 1024;
-
-bool cancelled(const kpv::Operation *op) { return op && op->isCancelled(); }
 
 bool boolValue(const QVariantMap &c, const char *key) { return c.value(QString::fromLatin1(key)).toBool(); }
 qint64 intValue(const QVariantMap &c, const char *key) { return c.value(QString::fromLatin1(key)).toLongLong(); }
@@ -132,13 +126,9 @@ int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &
         return finish(kFailed);
     const LMPathString dstFolder(stringValue(c, kDestFolderPath), true);
 
-    LMFileImgBaseInfoPtr info = file->imgBaseInfo();
-    if (!info || file->fileModified()) {
-        info = m_loader.loadImgBaseInfo(file->filePath(), operation);
-        if (cancelled(operation) || !info)
-            return finish(kFailed);
-        file->setImgBaseInfo(info);
-    }
+    const LMFileImgBaseInfoPtr info = currentImgBaseInfo(*file, operation);
+    if (!info)
+        return finish(kFailed);
     const QSizeF raw = info->rawFrameSize();
     if (raw.width() <= 0 || raw.height() <= 0)
         return finish(kFailed);
@@ -175,36 +165,17 @@ int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &
         return finish(QFile::copy(file->filePath().path(), out->path()) ? kDone : kFailed);
     }
 
-    const int scaleType = decodeScaleTypeFor(raw, target);
-    const LMImagePtr decoded = m_loader.loadImage(file->filePath(), scaleType, info, operation);
-    if (cancelled(operation) || !decoded)
-        return finish(kFailed);
-    const LMImagePtr scaled = m_loader.resizeImage(decoded, target, operation);
-    if (cancelled(operation) || !scaled)
-        return finish(kFailed);
-    QImage picture = scaled->convertToImage();
-    if (cancelled(operation) || picture.isNull())
-        return finish(kFailed);
-    picture = EditImageTools::uprightImage(picture, *info);
-    if (cancelled(operation) || picture.isNull())
+    const QImage picture = loadUprightImage(file->filePath(), decodeScaleTypeFor(raw, target), info, target, operation);
+    if (picture.isNull())
         return finish(kFailed);
     const auto props = LMImageTools::createPropertiesFrom(info->properties(), 1, dpi);
     // The output is a new file: a name that another run (or program) takes while this one writes
     // is left alone, and the next free name is taken instead.
-    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    const auto nextName = [&] {
         const auto out = newFilePathBy(file->filePath(), nameBase, keepAlpha, number, dstFolder);
-        if (!out)
-            return finish(kFailed);
-        bool taken = false;
-        kpv::ImageWriteOptions options = LMImageTools::writeOptionsKeepingMetadataOf(file->filePath().path());
-        options.createNew = true;
-        options.nameTaken = &taken;
-        if (LMImageTools::saveImage(picture, out->path(), props.value_or(QVariantMap()), options))
-            return finish(kDone);
-        if (!taken)
-            return finish(kFailed);
-    }
-    return finish(kFailed);
+        return out ? out->path() : QString();
+    };
+    return finish(saveImageAsNewFile(picture, nextName, props, file->filePath()) ? kDone : kFailed);
 }
 
 int BatchResizeWorker::resizeFilesOnThread(const FileInfoList &files, const QVariantMap &c,

@@ -3,19 +3,14 @@
 #include "MdColorID.h"
 #include "foundation/Bundle.h"
 #include "foundation/FileNames.h"
-#include "imageio/FileAccess.h"
 #include "imageio/ImageLimits.h"
+#include "imageio/UprightImage.h"
 
-#include <QBuffer>
 #include <QFileInfo>
-#include <QImageReader>
+
+#include <algorithm>
 #include <cstring>
 #include <limits>
-
-namespace {
-// A slide's file larger than this is no photo the slideshow could show.
-constexpr std::int64_t kMaxSlideFileBytes = std::int64_t(1) << 30;
-} // namespace
 
 bool slideshowRgbaByteCount(std::int64_t width, std::int64_t height, std::size_t* bytes)
 {
@@ -60,29 +55,11 @@ long fillMBitmapFromImage(const QImage& image, MBITMAP* bitmap)
 
 QImage loadSlideshowImageChecked(const QString& path, QSize fitInto)
 {
-    // Read whole first, opened without blocking and only when it is a regular file: a pipe or a
-    // device in the list can neither hang the slideshow nor keep the program from quitting.
-    QByteArray data;
-    if (!kpv::readRegularFile(path, kMaxSlideFileBytes, &data))
-        return {};
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    reader.setAutoTransform(true);
-    // Formats whose reader cannot tell the size up front are still decoded, under the
-    // allocation limit below, and checked afterwards.
-    const QSize size = reader.size();
-    if (size.isValid() && !slideshowRgbaByteCount(size.width(), size.height(), nullptr))
-        return {};
-    // The header may lie about the size; cap what the decoder may allocate as well (MB).
-    reader.setAllocationLimit(int(kpv::ImageLimits::kMaxPixelsPerFrame * 4 / (1024 * 1024)) + 1);
-    // Decoding straight to the size shown is much cheaper for large photos. The header's size is
-    // before the orientation is applied, so a quarter-turned photo fits the turned box.
-    if (fitInto.isValid() && size.isValid() && (size.width() > fitInto.width() || size.height() > fitInto.height())) {
-        const QSize box = fitInto.expandedTo(fitInto.transposed());
-        reader.setScaledSize(size.scaled(box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
-    }
-    QImage image = reader.read();
+    // Through the image reader: its size checks and the process's decode budget apply, and a
+    // large photo decodes straight to the size shown. The box is turned either way, so a
+    // quarter-turned photo fits it as well.
+    const int maxPixelSize = fitInto.isValid() ? std::max(fitInto.width(), fitInto.height()) : 0;
+    QImage image = kpv::decodeUprightImage(path, maxPixelSize);
     if (image.isNull() || !slideshowRgbaByteCount(image.width(), image.height(), nullptr))
         return {};
     return image;

@@ -84,20 +84,25 @@ struct Field {
     }
 };
 
-// 32-bit bit-field rows are delivered as the plain 32-bit layout (blue, green, red, then 255: the
-// masks name no alpha), whatever the masks, so that every converter reads them.
+// 32-bit rows are delivered as the plain 32-bit layout (blue, green, red, then 255), whatever the
+// masks, so that every converter reads them. Neither the masks nor a plain 32-bit file name an
+// alpha channel: the fourth byte of a plain file is padding that writers leave as they please,
+// and is never taken for coverage.
 void unpackFields(const BmpComponent* c, MByte* rows, MInt64 pitch, MInt64 rowBytes, MInt64 count) {
+    if (c->lBits != 32 || !rows) return;
     MUInt64 m[3] = {};
-    if (c->lBits != 32 || !masksOf(c, m) || !rows) return;
+    const bool fields = masksOf(c, m);
     const Field r(m[0]), g(m[1]), b(m[2]);
     const MInt64 pixels = std::min(c->lOutWidth, std::min(rowBytes, std::abs(pitch)) / 4);
     for (MInt64 y = 0; y < count; ++y) {
         MByte* p = rows + y * pitch;
         for (MInt64 x = 0; x < pixels; ++x, p += 4) {
-            const uint32_t w = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-            p[0] = b(w);
-            p[1] = g(w);
-            p[2] = r(w);
+            if (fields) {
+                const uint32_t w = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+                p[0] = b(w);
+                p[1] = g(w);
+                p[2] = r(w);
+            }
             p[3] = 255;
         }
     }
@@ -132,6 +137,7 @@ MResult colorOf(BmpComponent* c, MUInt64* id) {
 MResult s_GetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
     auto* c = self(h);
     if (!c || !buf) return MERR_INVALID_PARAM;
+    if (MResult r; mdcomp::getCommonProp(c, BMP_DecodeGetColorTab, id, buf, size, &r)) return r;
     switch (id) {
     case MDEC_PROP_DELIVERY:
         if (size != 8) return MERR_INVALID_PARAM;
@@ -142,17 +148,10 @@ MResult s_GetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
     case MDEC_PROP_PALETTE_SIZE:
         if (size < 8) return MERR_INVALID_PARAM;
         return mdcomp::paletteSize(BMP_DecodeGetColorTab, c->hDecoder, buf);
-    case MDEC_PROP_PALETTE:
-        return mdcomp::palette(BMP_DecodeGetColorTab, c->hDecoder, buf, size);
-    case MDEC_PROP_PROGRESS:
-    case MDEC_PROP_REGION:
-        return MERR_UNSUPPORTED;
     case MDEC_PROP_BITS:
         if (size < 8) return MERR_INVALID_PARAM;
         put(buf, c->lBits);
         return MOK;
-    case MDEC_PROP_OUT_SIZE:
-        return mdcomp::sizeAnswer(buf, size, c->lOutWidth, c->lOutHeight);
     case MDEC_PROP_COLOR: {
         if (size != 8) return MERR_INVALID_PARAM;
         MUInt64 v = 0;
@@ -192,31 +191,14 @@ MResult s_GetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
     }
 }
 
+// The decoder fixes its geometry once rows have been read.
 MResult s_SetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
     auto* c = self(h);
-    if (!c) return MERR_INVALID_PARAM;
-    if (!c->hDecoder) return MERR_REGISTRATION;
-    if (!buf || size < 8) return MERR_INVALID_PARAM;
-    // The decoder fixes its geometry once rows have been read.
-    if (c->bStarted) return MERR_REGISTRATION;
-    switch (id) {
-    case MDEC_PROP_DELIVERY:
-    case MDEC_PROP_IMAGE_SIZE:
-    case MDEC_PROP_PROGRESS:
-    case MDEC_PROP_BITS:
-    case MDEC_PROP_REGION:
-    case MDEC_PROP_COLOR:
-    case MDEC_PROP_BMP_TYPE:
-    case MDEC_PROP_BMP_MASKS:
-    case MDEC_PROP_INFO_HEADER:
-        return MERR_UNSUPPORTED;
-    case MDEC_PROP_OUT_SIZE:
-        return mdcomp::setOutSize(BMP_DecodeSetDimension, c->hDecoder, buf, size, &c->lOutWidth, &c->lOutHeight);
-    case MDEC_PROP_INVERT:
-        return BMP_DecodeSetInvertion(c->hDecoder, mdcomp::get<MInt64>(buf));
-    default:
-        return MERR_INVALID_PARAM;
-    }
+    return mdcomp::setProp(c, BMP_DecodeSetDimension, id, buf, size, c && c->bStarted,
+                           {MDEC_PROP_BMP_TYPE, MDEC_PROP_BMP_MASKS, MDEC_PROP_INFO_HEADER}, [&](MInt64 prop) {
+                               if (prop != MDEC_PROP_INVERT) return MResult(MERR_INVALID_PARAM);
+                               return BMP_DecodeSetInvertion(c->hDecoder, mdcomp::get<MInt64>(buf));
+                           });
 }
 
 MResult s_DecScanlines(MHandle h, MByte** planes, MInt64* pitches, MInt64* first, MInt64* count) {

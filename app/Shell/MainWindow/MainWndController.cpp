@@ -391,26 +391,12 @@ void MainWndController::restoreWindowFrame()
 
 void MainWndController::registEquivalentResponder(LMEquivalentResponder* responder, bool regist)
 {
-    if (!responder)
-        return;
-    auto it = std::find(m_equivalentResponders.begin(), m_equivalentResponders.end(), responder);
-    if (regist && it == m_equivalentResponders.end())
-        m_equivalentResponders.push_back(responder);
-    else if (!regist && it != m_equivalentResponders.end())
-        m_equivalentResponders.erase(it);
+    m_equivalentResponders.registEquivalentResponder(responder, regist);
 }
 
 bool MainWndController::doEquivalentResponder(const std::function<bool(LMEquivalentResponder&)>& block)
 {
-    // A responder may unregister itself while it handles the event: walk a copy.
-    const auto responders = m_equivalentResponders;
-    for (LMEquivalentResponder* r : responders) {
-        if (std::find(m_equivalentResponders.begin(), m_equivalentResponders.end(), r) == m_equivalentResponders.end())
-            continue;
-        if (block(*r))
-            return true;
-    }
-    return false;
+    return m_equivalentResponders.doEquivalentResponder(block);
 }
 
 bool MainWndController::keyDown(const kpv::Event& e)

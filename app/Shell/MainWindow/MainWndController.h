@@ -6,7 +6,7 @@
 // forwards key, scroll, magnify and mouse-move events to the registered equivalent responders.
 // Main thread only.
 
-#include "Kit/LMEquivalentResponder.h"
+#include "Kit/LMEquivalentResponderList.h"
 #include "Kit/ShowModeController.h"
 
 #include "Model/LMPathString.h"
@@ -252,7 +252,7 @@ private:
     std::map<long, ShowModeControllerFactory> m_factories;
     std::map<long, std::unique_ptr<ShowModeController>> m_modeControllers;
     OpenPanelFactory m_openPanelFactory;
-    std::vector<LMEquivalentResponder*> m_equivalentResponders;
+    LMEquivalentResponderList m_equivalentResponders;
     std::vector<std::shared_ptr<kpv::Menu>> m_mainMenus;
     std::shared_ptr<kpv::Menu> m_rightPopMenu;
     std::shared_ptr<kpv::Menu> m_feedbackPopMenu;

@@ -3,7 +3,7 @@
 #include "Share/ShareFileInfo.h"
 #include "Share/ShareSelectWebsiteViewController.h"
 #include "Shell/MainWindow/MainWndSecondaryWindows.h"
-#include "Shell/ViewChrome/SharePopMenu.h"
+#include "Share/SharePopMenu.h"
 
 #include "Shell/MainWindow/AppDelegate.h"
 #include "Shell/MainWindow/LMMainWindow.h"
@@ -24,10 +24,7 @@
 #include "foundation/NotificationCenter.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
-#include "imageio/FileAccess.h"
-
-#include <QBuffer>
-#include <QImageReader>
+#include "imageio/UprightImage.h"
 
 // The batch button's pop-up: its rows are the three tools, a click runs one on the selection.
 class MainWndFavoriteHost::BatchMenu final : public LMPopMenuViewDelegate {
@@ -334,17 +331,8 @@ void MainWndFavoriteHost::renderFileForPrint(const LMPathString& path, std::func
 {
     if (!done)
         return;
-    // Opened without blocking and only as a regular file: a pipe cannot hang the window.
-    QByteArray data;
-    if (!kpv::readRegularFile(path.path(), qint64(1) << 30, &data)) {
-        done(-1, {});
-        return;
-    }
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    reader.setAutoTransform(true); // upright, as the viewer shows it
-    QImage image = reader.read();
+    // Upright, as the viewer shows it, and within the decode budget like every other decode.
+    QImage image = kpv::decodeUprightImage(path.path(), 0);
     if (image.isNull())
         done(-1, {});
     else

@@ -7,7 +7,7 @@
 #include "Shell/ViewChrome/MainWndPhotoBin.h"
 #include "Shell/ViewChrome/NavigateOverlays.h"
 #include "Shell/Modes/NavigateViewModeAdapter.h"
-#include "Shell/ViewChrome/SharePopMenu.h"
+#include "Share/SharePopMenu.h"
 #include "Shell/ViewChrome/ToolbarEditPopViewController.h"
 #include "Model/LMImage.h"
 

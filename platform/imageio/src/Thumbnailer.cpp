@@ -6,6 +6,7 @@
 #include "imageio/FileAccess.h"
 #include "imageio/ImageProperties.h"
 #include "imageio/ImageSource.h"
+#include "imageio/Orientation.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -15,7 +16,6 @@
 #include <QImageReader>
 #include <QMutex>
 #include <QStandardPaths>
-#include <QTransform>
 #include <QUrl>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -71,20 +71,8 @@ QImage freshCacheEntry(const QString& cacheFile, const QByteArray& uri, qint64 m
 // turn clockwise by the angle, then a mirror left to right.
 QImage applyOrientation(const QImage& image, int orientation)
 {
-    int angle = 0;
-    bool mirror = false;
-    switch (orientation) {
-    case 2: mirror = true; break;
-    case 3: angle = 180; break;
-    case 4: angle = 180; mirror = true; break;
-    case 5: angle = 90; mirror = true; break;
-    case 6: angle = 90; break;
-    case 7: angle = 270; mirror = true; break;
-    case 8: angle = 270; break;
-    default: return image;
-    }
-    QImage out = angle != 0 ? image.transformed(QTransform().rotate(angle)) : image;
-    return mirror ? out.mirrored(true, false) : out;
+    const OrientationTurn turn = orientationTurn(orientation);
+    return turnedUpright(image, turn.angle, turn.mirrored);
 }
 
 // The desktop's thumbnailers store their pictures upright. Every other thumbnail keeps the file's

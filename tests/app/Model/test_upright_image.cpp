@@ -2,12 +2,11 @@
 // for every EXIF orientation, without resampling or changing the pixel format.
 #include <gtest/gtest.h>
 
-#include "Edit/EditImageTools.h"
 #include "Model/LMImage.h"
 
 namespace {
 
-TEST(EditImageTools, UprightImageTurnsAndMirrorsAsTheViewersImage)
+TEST(UprightImage, TurnsAndMirrorsStoredPixelsAsTheViewersImage)
 {
     // 5 x 3 pixels, each telling where it came from; one translucent pixel keeps its exact value.
     QImage stored(5, 3, QImage::Format_RGBA8888);
@@ -21,7 +20,7 @@ TEST(EditImageTools, UprightImageTurnsAndMirrorsAsTheViewersImage)
     for (int orientation = 1; orientation <= 8; ++orientation) {
         SCOPED_TRACE(orientation);
         const auto info = infoFor(orientation);
-        const QImage upright = EditImageTools::uprightImage(stored, *info);
+        const QImage upright = LMImage::uprightImage(stored, *info);
         const QImage viewers = LMImage(stored, info).convertToUprightImage();
         EXPECT_EQ(upright.size(), orientation >= 5 ? QSize(3, 5) : QSize(5, 3));
         EXPECT_EQ(upright.format(), stored.format());
@@ -34,7 +33,7 @@ TEST(EditImageTools, UprightImageTurnsAndMirrorsAsTheViewersImage)
                 translucent += upright.pixelColor(x, y) == QColor(160, 120, 7, 77);
         EXPECT_EQ(translucent, 1);
     }
-    EXPECT_TRUE(EditImageTools::uprightImage(QImage(), *infoFor(6)).isNull());
+    EXPECT_TRUE(LMImage::uprightImage(QImage(), *infoFor(6)).isNull());
 }
 
 } // namespace

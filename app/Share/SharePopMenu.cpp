@@ -1,4 +1,4 @@
-#include "Shell/ViewChrome/SharePopMenu.h"
+#include "Share/SharePopMenu.h"
 
 #include "Share/ShareSelectWebsiteViewController.h"
 
