@@ -211,6 +211,7 @@ MainWndFavoriteController::MainWndFavoriteController(MainWndController& windowCo
     , m_windowController(windowController)
 {
     favoriteHost.setFavoriteController(this);
+    setKeptCopiesFolder(windowController.appDelegate().keptCropFolder(false));
 }
 
 MainWndFavoriteController::~MainWndFavoriteController()
@@ -343,10 +344,11 @@ void MainWndFavoriteHost::printImages(const QList<QImage>& images)
 {
     if (images.isEmpty())
         return;
+    // While the print panel is up, Esc belongs to it.
     kpv::PrintPanel panel;
     panel.setImages(images);
     MainWndController* controller = &m_windowController;
-    panel.beginSheetWithPrintInfo(m_windowController.getCurWindow(), [controller](long response) {
+    m_printPanelWrapper.printPanel(panel, m_windowController.getCurWindow(), [controller](long response) {
         if (response == kpv::PrintPanel::kPrintFailed)
             controller->showFailureAlert(kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_FailedPrint")));
     });

@@ -33,10 +33,8 @@ int main(int argc, char** argv)
     // A file that grows past the user's size limit fails its write, which is told, instead of
     // ending the program with the temporary file left behind.
     std::signal(SIGXFSZ, SIG_IGN);
-    // The first file's quick picture is made while the rest of the program starts.
-    NavLaunchPicture launchPicture(argc > 1 ? kpv::decodeFileName(QByteArray(argv[1])) : QString(), [](const QString& path) {
-        return LMImageSourceFactory::platform()->thumbnail(path, LMPhotoLoader::kSmallThumbMaxPixelSize);
-    });
+    // Nothing of Qt runs before the application object: the first thread that touches Qt becomes
+    // its main thread, and a window built on another thread takes no input.
     kpv::OpenGLView::configureSharedContext();
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("kestrane-viewer"));
@@ -45,13 +43,15 @@ int main(int argc, char** argv)
 
     kpv::SingleInstance instance(QStringLiteral("kestrane-viewer"));
     if (instance.handOver(paths)) {
-        // The running viewer shows the files: this copy ends now, without waiting for its own
-        // quick picture. Nothing of it needs tearing down, and no destructor may run under the
-        // decode still going on, so the process ends here.
-        launchPicture.abandon();
+        // The running viewer shows the files: this copy ends now, without building anything.
         std::fflush(nullptr);
         std::_Exit(0);
     }
+
+    // The first file's quick picture is made while the rest of the program starts.
+    NavLaunchPicture launchPicture(paths.isEmpty() ? QString() : paths.first(), [](const QString& path) {
+        return LMImageSourceFactory::platform()->thumbnail(path, LMPhotoLoader::kSmallThumbMaxPixelSize);
+    });
 
     // 3D slideshow themes draw with the engine on OpenGL inside the slideshow's view.
     Dove::installHostRenderSystem();
