@@ -60,6 +60,11 @@ public:
     {
         return kpv::Thumbnailer::storedThumbnail(path, maxPixelSize);
     }
+
+    void storeThumbnail(const QString &path, const QImage &image, int orientation, qint64 modifiedSecs) const override
+    {
+        kpv::Thumbnailer::storeThumbnail(path, image, orientation, modifiedSecs);
+    }
 };
 
 } // namespace

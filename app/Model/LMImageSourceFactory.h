@@ -24,6 +24,13 @@ public:
     // The same only when it costs no decode of the picture (the desktop's cache, or the thumbnail
     // stored in the file); null otherwise.
     virtual QImage storedThumbnail(const QString &path, int maxPixelSize) const = 0;
+    // Keeps a thumbnail the loader made by decoding the file (stored orientation; the file's EXIF
+    // orientation and its modification time when read) where the next storedThumbnail() finds
+    // it. Nothing by default.
+    virtual void storeThumbnail(const QString &path, const QImage &image, int orientation, qint64 modifiedSecs) const
+    {
+        (void)path, (void)image, (void)orientation, (void)modifiedSecs;
+    }
 
     // The factory over the platform's image reader and thumbnailer (one for the process).
     static const std::shared_ptr<const LMImageSourceFactory> &platform();

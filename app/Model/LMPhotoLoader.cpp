@@ -288,7 +288,24 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, int imageScaleType
     LMImagePtr image = loadImage(path, imageBaseInfo, size, multiple, operation, framesSoFar);
     if (image && equivalentImageType)
         *equivalentImageType = equivalent;
+    // A large thumbnail decoded from the picture is kept in the desktop's thumbnail cache: the
+    // next visit of the folder finds it there instead of decoding the file again.
+    if (image && imageScaleType == LMNavFileInfo::kLargeThumbType && !isCancelled(operation))
+        storeThumbnail(image);
     return image;
+}
+
+void LMPhotoLoader::storeThumbnail(const LMImagePtr &thumbnail) const
+{
+    const LMFileImgBaseInfoPtr info = thumbnail ? thumbnail->originalImgBaseInfo() : nullptr;
+    if (!info || !info->fileIdentity().isValid() || info->fileModified())
+        return;
+    guarded([&] {
+        const int64_t ns = info->fileIdentity().modifiedNs;
+        const qint64 secs = qint64(ns >= 0 ? ns / 1000000000 : (ns - 999999999) / 1000000000);
+        m_sources->storeThumbnail(info->filePath().path(), thumbnail->convertToImage(), int(info->rawOrientation()), secs);
+        return 0;
+    });
 }
 
 LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, LMFileImgBaseInfoPtr imageBaseInfo,

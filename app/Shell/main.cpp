@@ -6,14 +6,18 @@
 
 #include "Model/LMPhotoLoader.h"
 #include "Model/PublicObject.h"
+#include "View/NavImageLoader.h"
 #include "View/NavLaunchPicture.h"
 #include "DoveHostRenderSystem.h"
 #include "appkit/OpenGLView.h"
 #include "appkit/SingleInstance.h"
+#include "imageio/ContentTypes.h"
+#include "imageio/FileAccess.h"
 #include "foundation/Bundle.h"
 #include "foundation/TerminationSignals.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QScreen>
 
 #include <cstdio>
@@ -28,9 +32,16 @@ int main(int argc, char** argv)
     // each worker thread's heap keep the memory of pictures long gone (measured: a higher
     // threshold raises the peak while stepping through large photos by a tenth or more).
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
-    // The first file's quick picture is made while the rest of the program starts.
+    // The first file's quick picture is made while the rest of the program starts: the one the
+    // file or the desktop's cache stores, else only for a JPEG whose sharp picture takes a while
+    // (the decode would otherwise hold the sharp one back).
     NavLaunchPicture launchPicture(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString(), [](const QString& path) {
-        return LMImageSourceFactory::platform()->thumbnail(path, LMPhotoLoader::kSmallThumbMaxPixelSize);
+        const auto& sources = LMImageSourceFactory::platform();
+        QImage quick = sources->storedThumbnail(path, LMPhotoLoader::kSmallThumbMaxPixelSize);
+        if (quick.isNull() && NavImageLoader::quickPictureWorthDecoding(kpv::ContentTypes::typeForExtension(QFileInfo(path).suffix()),
+                                                                        kpv::fileIdentity(path).size))
+            quick = sources->thumbnail(path, LMPhotoLoader::kSmallThumbMaxPixelSize);
+        return quick;
     });
     kpv::OpenGLView::configureSharedContext();
     QApplication app(argc, argv);

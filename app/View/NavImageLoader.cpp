@@ -18,6 +18,38 @@ LMImagePtr launchSmallThumb(const LMFileImgBaseInfoPtr &imageBaseInfo)
 
 } // namespace
 
+LMImagePtr NavImageLoader::thumbnailFromImage(const LMImagePtr &image, int imageScaleType,
+                                              const kpv::Operation *operation, int *equivalentImageType) const
+{
+    if (!image || (imageScaleType != LMNavFileInfo::kSmallThumbType && imageScaleType != LMNavFileInfo::kLargeThumbType))
+        return nullptr;
+    int equivalent = 0;
+    const QSizeF size = calcPreferredImageSizeForImageScaleType(imageScaleType, image->originalImgBaseInfo(), &equivalent);
+    if (!(size.width() >= 1 && size.height() >= 1) || size.width() > double(image->width()) ||
+        size.height() > double(image->height()))
+        return nullptr;
+    // A picture no larger than the thumbnail is its own thumbnail.
+    const bool same = size.width() == double(image->width()) && size.height() == double(image->height());
+    LMImagePtr thumb = same && image->frameDatas().size() == 1 ? image : resizeImage(image, size, operation);
+    if (thumb && equivalentImageType)
+        *equivalentImageType = equivalent;
+    return thumb;
+}
+
+bool NavImageLoader::quickPictureWorthDecoding(const QString &typeIdentifier, int64_t fileBytes)
+{
+    // The entropy decoding, which no DCT scale spares, grows with the file: past this size the
+    // sharp picture of a JPEG takes well over a tenth of a second.
+    constexpr int64_t kSlowJpegBytes = int64_t(10) << 20;
+    return typeIdentifier == QLatin1String("public.jpeg") && fileBytes > kSlowJpegBytes;
+}
+
+bool NavImageLoader::quickPictureWorthDecoding(const LMFileImgBaseInfoPtr &imageBaseInfo)
+{
+    return imageBaseInfo && imageBaseInfo->AMCMImageType() == LMPhotoLoader::kAMCMImageTypeJPEG &&
+           quickPictureWorthDecoding(QStringLiteral("public.jpeg"), imageBaseInfo->fileIdentity().size);
+}
+
 QSizeF NavImageLoader::imageSizeByScaleType(int imageScaleType, const LMFileImgBaseInfoPtr &imageBaseInfo) const
 {
     return LMPhotoLoader::imageSizeByScaleType(imageScaleType, imageBaseInfo);
@@ -57,6 +89,16 @@ LMImagePtr NavPhotoLoaderAdapter::loadStoredSmallThumb(const LMPathString &path,
     if (LMImagePtr quick = launchSmallThumb(imageBaseInfo))
         return quick;
     return m_loader ? m_loader->loadStoredSmallThumb(path, imageBaseInfo, operation) : nullptr;
+}
+
+LMImagePtr NavPhotoLoaderAdapter::thumbnailFromImage(const LMImagePtr &image, int imageScaleType,
+                                                     const kpv::Operation *operation, int *equivalentImageType) const
+{
+    LMImagePtr thumb = NavImageLoader::thumbnailFromImage(image, imageScaleType, operation, equivalentImageType);
+    // Kept in the desktop's cache as a decoded one is: the next visit finds it there.
+    if (thumb && m_loader && imageScaleType == LMNavFileInfo::kLargeThumbType)
+        m_loader->storeThumbnail(thumb);
+    return thumb;
 }
 
 QSizeF NavPhotoLoaderAdapter::calcPreferredImageSizeForImageScaleType(int imageScaleType,

@@ -38,6 +38,15 @@ public:
     // caller then makes it from the large thumbnail, so that the file is decoded once for both.
     virtual LMImagePtr loadStoredSmallThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
                                             const kpv::Operation *operation) const = 0;
+    // A thumbnail (type 8 or 9) made from a larger picture of the file already decoded, at the
+    // size and with the equivalent type a decode would give; nullptr when `image` is smaller.
+    virtual LMImagePtr thumbnailFromImage(const LMImagePtr &image, int imageScaleType,
+                                          const kpv::Operation *operation, int *equivalentImageType) const;
+    // Whether a quick picture is worth a decode of its own when the file stores none: only for a
+    // JPEG so large that its sharp picture takes a while, whose quick one a smaller DCT scale
+    // makes sooner. Other files are shown first by their sharp picture.
+    static bool quickPictureWorthDecoding(const QString &typeIdentifier, int64_t fileBytes);
+    static bool quickPictureWorthDecoding(const LMFileImgBaseInfoPtr &imageBaseInfo);
     // Pixel size of the reduced types 1..7 (0 x 0 otherwise).
     virtual QSizeF imageSizeByScaleType(int imageScaleType, const LMFileImgBaseInfoPtr &imageBaseInfo) const;
     // Pixel size to load for types 8..11; *equivalentImageType always receives a type or 0.
@@ -61,6 +70,8 @@ public:
                            const kpv::Operation *operation) const override;
     LMImagePtr loadStoredSmallThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
                                     const kpv::Operation *operation) const override;
+    LMImagePtr thumbnailFromImage(const LMImagePtr &image, int imageScaleType, const kpv::Operation *operation,
+                                  int *equivalentImageType) const override;
     QSizeF calcPreferredImageSizeForImageScaleType(int imageScaleType, const LMFileImgBaseInfoPtr &imageBaseInfo,
                                                    int *equivalentImageType) const override;
     bool isSmallFitinTypeByCheckSize(const QSizeF &size) const override;

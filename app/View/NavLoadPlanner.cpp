@@ -82,7 +82,7 @@ std::vector<Request> requestsForPass(qsizetype current, qsizetype count, int fit
         return out;
     const bool hasNext = count >= 2;
     if (hasNext)
-        out.push_back({forward ? (current + 1) % count : (current + count - 1) % count, fitinType, false, false, false, true});
+        out.push_back({forward ? (current + 1) % count : (current + count - 1) % count, fitinType, false, false, waits, true});
     const auto infoList = interleavedNeighbours(current, count, info);
     for (qsizetype i : infoList)
         out.push_back({i, kSmallThumbType, false, false, waits, false, hasNext});

@@ -53,13 +53,14 @@ struct Request {
     bool high = false;
     // The current file's fit-in image: what the user waits for. Requests marked `waits` start only
     // once it is on screen, so that nothing competes with the first sharp picture for the
-    // processors; the small thumbnail never waits, being the quick first picture.
+    // processors; the small thumbnail never waits, being the quick first picture (when the file
+    // stores one).
     bool firstPicture = false;
     bool waits = false;
     // The next file's fit-in in the travel direction: the picture the user most likely waits for
-    // next. It is not held for the first picture to be on screen, only decoded after the current
-    // fit-in; the neighbours' loads after it start once it is decoded, so that it is not one of
-    // many decodes sharing the processors.
+    // next. Held like the others until the first picture is on screen, it then goes first; the
+    // neighbours' loads after it start once it is decoded, so that it is not one of many decodes
+    // sharing the processors.
     bool nextPicture = false;
     bool afterNextPicture = false;
     bool isSearchMarker() const { return type == 0; }

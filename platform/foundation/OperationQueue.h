@@ -90,6 +90,7 @@ private:
     int idleLowered_ = 0; // idle workers that background work lowered
     bool shuttingDown_ = false;
     std::condition_variable workCv_;  // workers wait here
+    std::condition_variable loweredCv_; // and lowered workers here
     std::condition_variable doneCv_;  // waiters for finished operations
     // Workers a thread of lowered priority asks for (it would pass its priority on to threads it
     // made): one launcher thread of normal priority, shared by all queues, makes them.

@@ -108,6 +108,7 @@ OperationQueue::~OperationQueue()
         workers.swap(workers_);
     }
     workCv_.notify_all();
+    loweredCv_.notify_all();
     // Joining makes sure every worker's thread_local objects are gone when we return.
     for (auto& w : workers) {
         if (w->thread.joinable()) {
@@ -312,6 +313,7 @@ void OperationQueue::dispatchLocked()
     if (executing_ >= max) {
         return;
     }
+    const bool backgroundFull = maxBackground_ != -1 && executingBackground_ >= maxBackground_;
     int ready = 0, readyBackground = 0;
     for (const auto& op : ops_) {
         if (op->state_ == Operation::State::Pending &&
@@ -319,15 +321,23 @@ void OperationQueue::dispatchLocked()
                  return d->state_ == Operation::State::Finished;
              }))) {
             ++ready;
-            readyBackground += (op->cancelled_ || op->qos_ == Operation::QualityOfService::Background) ? 1 : 0;
+            // What a lowered worker would take now (see takeNextLocked).
+            const bool lowerable = op->cancelled_ || (op->qos_ == Operation::QualityOfService::Background &&
+                                                      !(backgroundFull && op->priority_ < 0));
+            readyBackground += lowerable ? 1 : 0;
         }
     }
     const int wanted = std::min(ready, max - executing_);
     if (wanted <= 0) {
         return;
     }
-    if (idleWorkers_ > 0 || idleLowered_ > 0) {
+    // Lowered workers are woken only for work they may take: woken for nothing, each would
+    // dispatch again before it waits, and wake the others.
+    if (idleWorkers_ > 0) {
         workCv_.notify_all();
+    }
+    if (idleLowered_ > 0 && readyBackground > 0) {
+        loweredCv_.notify_all();
     }
     // An idle lowered worker serves only background work: for the rest it neither counts as a
     // worker at hand nor takes a place among the live ones (it leaves when idle long enough).
@@ -434,7 +444,8 @@ void OperationQueue::workerLoop(Worker* self)
             dispatchLocked();
         }
         const auto timeout = std::chrono::duration<double>(idleTimeout_);
-        const bool timedOut = workCv_.wait_for(lock, timeout) == std::cv_status::timeout;
+        const bool timedOut =
+            (self->lowered ? loweredCv_ : workCv_).wait_for(lock, timeout) == std::cv_status::timeout;
         --idle;
         if (timedOut && (executing_ >= effectiveMaxLocked() || !takeNextLocked(self->lowered))) {
             break;

@@ -22,6 +22,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <set>
@@ -270,8 +271,15 @@ public:
                              [](const auto &a, const auto &b) { return a->queuePriority() > b->queuePriority(); });
             auto ops = std::move(queue);
             queue.clear();
-            for (auto &op : ops)
+            // As a queue runs them: the first whose dependencies have finished, then the rest.
+            while (!ops.empty()) {
+                auto next = std::find_if(ops.begin(), ops.end(), [](const auto &op) { return op->isReady(); });
+                if (next == ops.end())
+                    next = ops.begin();
+                const auto op = *next;
+                ops.erase(next);
                 op->start();
+            }
             kpv::RunLoop::main().runOnce();
             drawFrame();
         }
