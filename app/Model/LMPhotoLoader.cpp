@@ -120,13 +120,16 @@ LMFileImgBaseInfoPtr LMPhotoLoader::loadImgBaseInfoByCore(const LMPathString &pa
         const kpv::FileIdentity identity = kpv::fileIdentity(path.path());
         if (!modified.isValid())
             return nullptr;
-        std::unique_ptr<LMImageSourceReader> source = m_sources->createWithFile(path.path());
+        std::unique_ptr<LMImageSourceReader> source = m_sources->createWithFileHead(path.path());
         if (!source)
             return nullptr;
         const QVariantMap properties = source->propertiesAtIndex(0);
         double width = properties.value(kpv::kCGImagePropertyPixelWidth).toDouble();
         double height = properties.value(kpv::kCGImagePropertyPixelHeight).toDouble();
         if (width == 0 && height == 0) {
+            // The size only a decode tells: from the whole file.
+            if (!(source = m_sources->createWithFile(path.path())))
+                return nullptr;
             const QImage image = source->createImageAtIndex(0);
             width = image.width();
             height = image.height();

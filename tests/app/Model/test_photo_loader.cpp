@@ -741,6 +741,34 @@ TEST(PhotoLoaderPlatform, LoadsAWrittenJpegThroughTheImageReader)
     EXPECT_FALSE(loader->loadImage(LMPathString(text.fileName(), false), 10, nullptr, nullptr, nullptr));
 }
 
+// Describing a photo reads its head, where a JPEG keeps its header and metadata, not the whole
+// file: the same photo grown past the size any whole-file read accepts (a sparse tail) still
+// tells its size and orientation.
+TEST(PhotoLoaderPlatform, BaseInformationComesFromTheHeadOfTheFile)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QDir().mkpath(dir.path() + QStringLiteral("/bundle"));
+    kpv::Bundle bundle(QStringList{writeInfoJson(dir.path() + QStringLiteral("/bundle"))});
+    PublicObject object(bundle, QSizeF(1680, 1050));
+    QImage picture(640, 480, QImage::Format_RGBA8888_Premultiplied);
+    picture.fill(QColor(20, 200, 60));
+    const QString path = dir.path() + QStringLiteral("/huge.jpg");
+    QVariantMap properties;
+    properties.insert(kpv::kCGImagePropertyOrientation, 8);
+    ASSERT_TRUE(kpv::ImageDestination::writeImage(picture, path, QStringLiteral("public.jpeg"), properties));
+    {
+        QFile grow(path);
+        ASSERT_TRUE(grow.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(grow.resize(qint64(3) << 30));
+    }
+    const LMFileImgBaseInfoPtr info = object.photoLoader()->loadImgBaseInfo(LMPathString(path, false), nullptr);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->rawFrameSize(), QSizeF(640, 480));
+    EXPECT_EQ(info->rawOrientation(), 8);
+    EXPECT_EQ(info->AMCMImageType(), LMPhotoLoader::kAMCMImageTypeJPEG);
+}
+
 // A folder's thumbnails are decoded once: the large thumbnail decoded on the first visit goes to
 // the desktop's cache (upright, as the desktop keeps it), and the next visit's small thumbnail
 // comes from there, turned back to the stored orientation, without decoding the photo.
