@@ -55,6 +55,16 @@ std::vector<qsizetype> interleavedNeighbours(qsizetype current, qsizetype count,
     return out;
 }
 
+bool thumbnailsWanted(qsizetype index, qsizetype current, qsizetype count, qsizetype photoBinMaxVisible,
+                      bool photoBinShown, const Window &image)
+{
+    if (isInWindow(index, current, count, image))
+        return true;
+    // The bin centres the current file's cell; half its cells lie on each side.
+    const qsizetype reach = std::max<qsizetype>(photoBinMaxVisible, 1) / 2 + 1;
+    return photoBinShown && index >= 0 && index < count && std::abs(index - current) <= reach;
+}
+
 bool isInWindow(qsizetype index, qsizetype current, qsizetype count, const Window &window)
 {
     if (count <= 0 || index < 0 || index >= count)

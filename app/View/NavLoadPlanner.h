@@ -40,6 +40,12 @@ Window infoWindow(qsizetype count, qsizetype photoBinMaxVisible);
 // The window of files that keep their fit-in images: three on each side, fewer in short lists.
 Window imageWindow(qsizetype count);
 
+// Whether a pass asks for the thumbnails of `index`: the current file's; those of the files in the
+// image window (made from their fit-in images, which the pass decodes anyway); and, while the
+// photo bin shows, those of the cells it can show around the current file (it does not wrap) and
+// one more on each side. `photoBinMaxVisible` is the most cells the bin shows.
+bool thumbnailsWanted(qsizetype index, qsizetype current, qsizetype count, qsizetype photoBinMaxVisible,
+                      bool photoBinShown, const Window &image);
 // Indices in the window, in interleaved order: c + 1, c - 1, c + 2, c - 2, ... (wrapping).
 std::vector<qsizetype> interleavedNeighbours(qsizetype current, qsizetype count, const Window &window);
 // Whether `index` lies in the window around `current` (the current index included).

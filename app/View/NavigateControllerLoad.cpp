@@ -6,6 +6,7 @@
 
 #include "Model/LMBlockOperation.h"
 #include "Model/LMImageTools.h"
+#include "Model/MainConfig.h"
 #include "Model/PhotoSearchHandler.h"
 #include "View/LMImageViewModel.h"
 #include "View/NavImageLoader.h"
@@ -74,7 +75,9 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
     if (n == 0 || c < 0 || c >= n || m_curFilePath.isEmpty())
         return;
     const QList<LMPathString> &paths = m_navSortFileInfoList->sortedFilePaths();
-    const auto info = NavLoadPlanner::infoWindow(n, m_host ? m_host->photoBinMaxVisibleItemCount() : 40);
+    const qsizetype binMax = m_host ? m_host->photoBinMaxVisibleItemCount() : 40;
+    const bool binShown = !config() || config()->photoBinVisible();
+    const auto info = NavLoadPlanner::infoWindow(n, binMax);
     const auto image = NavLoadPlanner::imageWindow(n);
 
     // Records outside the info window go; inside it, files outside the image window keep only
@@ -124,6 +127,12 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
             continue;
         }
         const size_t made = operations.size();
+        // Thumbnails nobody sees cost a decode each: only for the cells the photo bin shows.
+        if ((r.type == NavLoadPlanner::kSmallThumbType || r.type == NavLoadPlanner::kLargeThumbType) &&
+            !NavLoadPlanner::thumbnailsWanted(r.index, c, n, binMax, binShown, image)) {
+            acquireFileInfoByIndex(r.index);
+            continue;
+        }
         const LMNavFileInfoPtr info = acquireFileInfoByIndex(r.index);
         std::shared_ptr<ThumbnailPair> pair;
         std::shared_ptr<kpv::Operation> smallThumbLoad;

@@ -153,3 +153,20 @@ TEST(NavLoadPlannerAutoNav, PaceShrinksTowardsFiftyStepsASecond)
     EXPECT_GT(autoNavInterval(1000), 0.02);
     EXPECT_LT(autoNavInterval(1000), 0.0201);
 }
+
+// Thumbnails cost a decode each: a pass asks only for those of the photo bin's cells around the
+// current file (the bin does not wrap) and of the files whose fit-ins it decodes anyway.
+TEST(NavLoadPlannerThumbnails, OnlyForTheCellsThePhotoBinShows)
+{
+    const Window image{3, 3};
+    auto wanted = [&](qsizetype current, bool shown) {
+        std::vector<qsizetype> out;
+        for (qsizetype i = 0; i < 40; ++i)
+            if (thumbnailsWanted(i, current, 40, 9, shown, image))
+                out.push_back(i);
+        return out;
+    };
+    EXPECT_EQ(wanted(0, true), (std::vector<qsizetype>{0, 1, 2, 3, 4, 5, 37, 38, 39}));
+    EXPECT_EQ(wanted(20, true), (std::vector<qsizetype>{15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25}));
+    EXPECT_EQ(wanted(0, false), (std::vector<qsizetype>{0, 1, 2, 3, 37, 38, 39}));
+}
