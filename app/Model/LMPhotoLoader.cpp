@@ -252,6 +252,25 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, int imageScaleType
         return nullptr;
     }
 
+    // A large thumbnail kept in the desktop's cache (ours of a former visit among them) is served
+    // as it is, when it has the large thumbnail's size: no decode.
+    if (imageScaleType == LMNavFileInfo::kLargeThumbType && imageBaseInfo->AMCMImageType() != kAMCMImageTypeGIF) {
+        const QSizeF raw = imageBaseInfo->rawFrameSize();
+        const double wanted = std::min(kLargeThumbBox, std::max(raw.width(), raw.height()));
+        LMImagePtr cached = guarded([&]() -> LMImagePtr {
+            const QImage stored = m_sources->storedThumbnail(path.path(), int(kLargeThumbBox));
+            return std::max(stored.width(), stored.height()) >= wanted ? createImageByImageRef(stored, imageBaseInfo)
+                                                                      : nullptr;
+        });
+        if (cached && !imageBaseInfo->fileModified()) {
+            if (equivalentImageType)
+                *equivalentImageType = 0;
+            return cached;
+        }
+        if (isCancelled(operation))
+            return nullptr;
+    }
+
     if (imageScaleType == LMNavFileInfo::kSmallThumbType) {
         std::optional<DecodeSlot> slot(std::in_place, path, *imageBaseInfo, operation);
         if (!slot->entered())

@@ -60,8 +60,15 @@ int main(int argc, char** argv)
 
     // 3D slideshow themes draw with the engine on OpenGL inside the slideshow's view.
     Dove::installHostRenderSystem();
+    QSizeF screenSize;
     if (QScreen* screen = app.primaryScreen())
-        PublicObject::setMainScreenFrameSize(screen->size());
+        PublicObject::setMainScreenFrameSize(screenSize = screen->size());
+    // The first file's sharp picture is decoded now, at the size the view asks for on this
+    // screen, while the windows and OpenGL are set up.
+    NavLaunchPicture launchSharpPicture(
+        paths.value(0),
+        [screenSize](const QString& path) { return NavPhotoLoaderAdapter::decodeLaunchFitin(path, screenSize); },
+        NavLaunchPicture::SharpPicture);
     AppDelegate delegate;
     ViewerProgram program(delegate);
 

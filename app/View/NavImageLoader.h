@@ -62,6 +62,10 @@ public:
     // Not owned; the loader outlives every load operation (it lives as long as the process).
     explicit NavPhotoLoaderAdapter(const LMPhotoLoader *loader) : m_loader(loader) {}
 
+    // The large fit-in image of a JPEG as the loader decodes it for a screen of `screenSize`, made
+    // by a NavLaunchPicture of the sharp kind while the program starts; null for other files.
+    static QImage decodeLaunchFitin(const QString &path, const QSizeF &screenSize);
+
     LMFileImgBaseInfoPtr loadImgBaseInfo(const LMPathString &path, const kpv::Operation *operation) const override;
     LMImagePtr loadImage(const LMPathString &path, int imageScaleType, LMFileImgBaseInfoPtr imageBaseInfo,
                          const kpv::Operation *operation, int *equivalentImageType,

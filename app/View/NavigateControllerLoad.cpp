@@ -282,9 +282,11 @@ void NavigateController::loadFullSizeForStillView(const LMPathString &path)
     if (!info || info->filePath() != path || !m_host || m_host->showMode() != NavShowModeView)
         return;
     const LMFileImgBaseInfoPtr base = info->imgBaseInfo();
-    // Only what is on screen sharp, and not an animation (its fit-in is its full size already).
+    // Only a JPEG shown sharp: its fit-in came from a scaled decode, so 100% needs a decode of its
+    // own (an animation's fit-in is its full size already; other pictures are decoded whole on
+    // the way to their fit-in, and spend the time again only when 100% is asked for).
     bool failed = false;
-    if (!base || base->AMCMImageType() == 4 || !info->imageByType(fitinImageType(), &failed) || failed)
+    if (!base || base->AMCMImageType() != 2 || !info->imageByType(fitinImageType(), &failed) || failed)
         return;
     const QSizeF raw = base->rawFrameSize();
     if (!(raw.width() * raw.height() <= kMaxStillViewFullSizePixels))

@@ -78,7 +78,7 @@ ScreenProbe::Sample ScreenProbe::sample(const std::vector<bench_pictures::Rgb> &
     const Window root = DefaultRootWindow(m_display);
     for (const Rect &r : mappedTopLevels(m_display)) {
         std::vector<int> hits(colours.size(), 0);
-        std::vector<double> sharpness(colours.size(), 0);
+        std::vector<std::vector<double>> sharpness(colours.size());
         for (int gy = 0; gy < kGrid; ++gy) {
             for (int gx = 0; gx < kGrid; ++gx) {
                 const int x = r.x + (r.w * (2 * gx + 1)) / (2 * kGrid) - kPatch / 2;
@@ -104,15 +104,17 @@ ScreenProbe::Sample ScreenProbe::sample(const std::vector<bench_pictures::Rgb> &
                 for (size_t c = 0; c < colours.size(); ++c) {
                     if (matches(sum, colours[c])) {
                         ++hits[c];
-                        sharpness[c] += bench_sharpness::of(rgb, kPatch, kPatch, kPatch * 3, 3);
+                        sharpness[c].push_back(bench_sharpness::of(rgb, kPatch, kPatch, kPatch * 3, 3));
                     }
                 }
             }
         }
         for (size_t c = 0; c < colours.size(); ++c)
             if (hits[c] >= 3) {
+                // The median: a button or a notice a program draws over one patch changes nothing.
                 out.shows = true;
-                out.sharpness = sharpness[c] / hits[c];
+                std::sort(sharpness[c].begin(), sharpness[c].end());
+                out.sharpness = sharpness[c][sharpness[c].size() / 2];
                 return out;
             }
     }

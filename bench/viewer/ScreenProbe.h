@@ -23,7 +23,8 @@ public:
 
     struct Sample {
         bool shows = false;
-        // The sharpness figure (Sharpness.h) over the patches that show the colour; NaN when none.
+        // The sharpness figure (Sharpness.h), the median of the patches that show the colour;
+        // NaN when none does.
         double sharpness = 0;
     };
     // The same look as shows(), with the sharpness of what is shown.

@@ -402,6 +402,11 @@ Results measure(const Program &program, const Inputs &in, const ScreenProbe &pro
         const std::vector<Look> looks = watch(run, probe, colour, run.started, 1500, &cpuAtPaint);
         const double settled = settledSharpness(looks, 400);
         const double painted = firstSharp(looks, 0, 0);
+        // KPV_BENCH_TRACE prints what each look saw, for a look at how a picture arrives.
+        if (getenv("KPV_BENCH_TRACE"))
+            for (const Look &l : looks)
+                if (l.shows)
+                    std::printf("    %.0f ms: sharpness %.2f\n", l.ms, l.sharpness);
         launches.push_back(painted);
         sharps.push_back(firstSharp(looks, settled, 0.85));
         fitted.push_back(settled);

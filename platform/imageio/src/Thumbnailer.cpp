@@ -13,7 +13,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QImageReader>
 #include <QMutex>
 #include <QStandardPaths>
 #include <QTransform>
@@ -64,12 +63,20 @@ QImage freshCacheEntry(const QString& cacheFile, const QByteArray& uri, qint64 m
     const QHash<QByteArray, QByteArray> texts = pngTextChunks(file);
     if (texts.value("Thumb::URI") != uri || texts.value("Thumb::MTime") != QByteArray::number(mtime))
         return {};
-    file.seek(0);
-    QImageReader reader(&file, "png");
-    const QSize size = reader.size();
-    if (!size.isValid() || size.width() > 1024 || size.height() > 1024)
+    // Read with our own reader, not the platform's plug-ins: the start-up picture comes from
+    // here on a thread of its own, before the application object exists.
+    constexpr qint64 kMaxEntryBytes = 8 << 20;
+    if (file.size() > kMaxEntryBytes || !file.seek(0))
         return {};
-    return reader.read();
+    std::unique_ptr<ImageSource> source = ImageSource::createWithData(file.readAll());
+    if (!source)
+        return {};
+    const QVariantMap properties = source->propertiesAtIndex(0);
+    const int width = properties.value(QLatin1String(kCGImagePropertyPixelWidth)).toInt();
+    const int height = properties.value(QLatin1String(kCGImagePropertyPixelHeight)).toInt();
+    if (width < 1 || height < 1 || width > 1024 || height > 1024)
+        return {};
+    return source->createImageAtIndex(0);
 }
 
 // EXIF orientation (TIFF 6.0 tag 274) as the turn that makes a stored picture upright: a quarter
@@ -299,7 +306,9 @@ void Thumbnailer::storeThumbnail(const QString& path, const QImage& image, int o
     QImage picture = fitted(applyOrientation(image, orientation), 256).convertToFormat(QImage::Format_ARGB32);
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
-    if (!QImageWriter(&buffer, "png").write(picture))
+    QImageWriter writer(&buffer, "png");
+    writer.setCompression(1); // quick: a thumbnail is small, and made while the user waits
+    if (!writer.write(picture))
         return;
     const QByteArray png = withTextChunks(buffer.data(), {{"Thumb::URI", QUrl::fromLocalFile(file).toEncoded()},
                                                          {"Thumb::MTime", QByteArray::number(modifiedSecs)},

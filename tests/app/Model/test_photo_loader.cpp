@@ -811,6 +811,15 @@ TEST(PhotoLoaderPlatform, ADecodedThumbnailIsKeptForTheNextVisit)
     EXPECT_GT(pixel(thumb, 0, thumb->width() / 4, thumb->height() / 2).red(), 180);
     EXPECT_LT(pixel(thumb, 0, thumb->width() * 3 / 4, thumb->height() / 2).red(), 60);
 
+    // The next visit's large thumbnail is the cached picture too (a decode would give the 400
+    // pixels of a quarter of the photo), back in the stored orientation.
+    int equivalent = -1;
+    const LMImagePtr large = loader->loadImage(file, 9, info, nullptr, &equivalent);
+    ASSERT_TRUE(large);
+    EXPECT_EQ(large->width(), 256u);
+    EXPECT_EQ(large->height(), 128u);
+    EXPECT_EQ(equivalent, 0);
+
     // A file rewritten since its information was read gets no entry under the old time.
     ASSERT_TRUE(QFile::remove(entry));
     QFile touch(path);

@@ -54,7 +54,7 @@ public:
         ++baseInfoLoads;
         if (path.path().contains(QStringLiteral("bad")))
             return nullptr;
-        const uint64_t type = path.path().endsWith(QStringLiteral(".gif")) ? 4 : 8;
+        const uint64_t type = path.path().endsWith(QStringLiteral(".gif")) ? 4 : codecType;
         // A file on disk is described as the real loader does: its date and identity as read.
         const kpv::FileIdentity identity = kpv::fileIdentity(path.path());
         if (identity.isValid())
@@ -137,6 +137,7 @@ public:
     };
     mutable std::mutex m_mutex;
     mutable std::vector<Load> loads;
+    uint64_t codecType = 8; // of the files that are no GIF (2: JPEG)
     mutable int baseInfoLoads = 0;
     mutable int resizes = 0;
     mutable int storedThumbLookups = 0;

@@ -187,6 +187,7 @@ TEST_F(NavTest, OnlyTheQuickPictureAndTheFitInStartBeforeTheFirstPictureIsOnScre
 TEST_F(NavTest, AStillPictureIsDecodedWholeForOneHundredPercentAndDroppedOnStep)
 {
     loader.equivalentFor[10] = 2;
+    loader.codecType = 2; // JPEG: its fit-in comes from a scaled decode
     auto wholeDecodes = [&](int index) {
         return std::count_if(loader.loads.begin(), loader.loads.end(),
                              [&](const auto &l) { return l.path == paths[index] && l.type == 1; });
