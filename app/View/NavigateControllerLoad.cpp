@@ -292,7 +292,9 @@ void NavigateController::loadFullSizeForStillView(const LMPathString &path)
     if (!(raw.width() * raw.height() <= kMaxStillViewFullSizePixels))
         return;
     if (auto op = createOperationForLoadImage(info, NavLoadPlanner::kOriginalType, false, false)) {
+        // Background work, but for the picture on screen: ahead of the neighbours' loads.
         op->setQualityOfService(kpv::Operation::QualityOfService::Background);
+        op->setQueuePriority(NavLoadPlanner::kHighPriority - 1);
         m_host->addOperation(op);
     }
 }

@@ -1,7 +1,8 @@
 #pragma once
 
 // The sharpness figure of the on-screen benchmark: the mean difference of the brightness of
-// neighbouring pixels (across and down). The photographs carry fine noise, so a picture drawn
+// neighbouring pixels (across and down), in percent of the mean brightness (so that a picture
+// dimmed or fading in scores as it will when shown whole). The photographs carry fine noise, so a picture drawn
 // from enough of the file's pixels scores high, an enlarged small picture low; the same figure of
 // a Lanczos downscale of the file tells how sharp a well-made fitted picture can be.
 

@@ -5,8 +5,8 @@
 // one 24 MP PNG or one 45 MP JPEG, the CPU spent in the 10 s after the first picture, and the CPU
 // an animated GIF costs while nothing else happens. "Painted" means a good part of the window
 // shows the picture's own colour, so a quick first picture counts as soon as it is on screen;
-// "sharp" means the picture's fine noise is there too (Sharpness.h): as sharp as the program's
-// settled picture, for every program alike.
+// "sharp" means the picture's fine noise is there too (Sharpness.h): near the sharpness of a
+// Lanczos downscale of the file to the size shown, for every program alike.
 
 #include "BenchPictures.h"
 #include "ScreenProbe.h"
@@ -408,9 +408,16 @@ Results measure(const Program &program, const Inputs &in, const ScreenProbe &pro
                 if (l.shows)
                     std::printf("    %.0f ms: sharpness %.2f\n", l.ms, l.sharpness);
         launches.push_back(painted);
-        sharps.push_back(firstSharp(looks, settled, 0.85));
         fitted.push_back(settled);
         widths.push_back(probe.pictureWidth(colour[0]));
+        // Sharp: near the sharpness of a Lanczos downscale to the size shown (or of the program's
+        // own settled picture, when that is softer). An enlarged small picture is far below.
+        static std::map<int, double> references; // by width: the same size gives the same figure
+        const int width = int(widths.back());
+        if (width > 0 && !references.count(width))
+            references[width] = bench_sharpness::lanczosReference(in.steps[0], width / 6000.0);
+        const double reference = width > 0 ? references[width] : NAN;
+        sharps.push_back(firstSharp(looks, std::isnan(reference) ? settled : std::min(settled, reference), 0.75));
         // The CPU of the 10 s after the first picture (only the first run: it takes a while).
         if (i == 0 && !std::isnan(painted)) {
             const double left = 10000 - (msSince(run.started) - painted);
@@ -424,6 +431,9 @@ Results measure(const Program &program, const Inputs &in, const ScreenProbe &pro
             const auto t0 = Clock::now();
             pressKey(probe, program.zoomKey);
             const std::vector<Look> zoomed = watch(run, probe, colour, t0, 2500);
+            if (getenv("KPV_BENCH_TRACE"))
+                for (const Look &l : zoomed)
+                    std::printf("    100%%, %.0f ms: sharpness %.2f\n", l.ms, l.sharpness);
             zooms.push_back(firstSharp(zoomed, settledSharpness(zoomed, 300), 0.5));
         }
         if (getenv("KPV_BENCH_VERBOSE"))
@@ -437,7 +447,7 @@ Results measure(const Program &program, const Inputs &in, const ScreenProbe &pro
     r.idleCpuSeconds = median(cpus);
     const double width = median(widths);
     if (width > 0)
-        r.lanczosSharpness = bench_sharpness::lanczosReference(in.steps[0], width / 6000.0);
+        r.lanczosSharpness = bench_sharpness::lanczosReference(in.steps[0], int(width) / 6000.0);
     r.launchMs = median(launches);
     launches.clear();
     for (int i = 0; i < kLaunchRuns; ++i) {
