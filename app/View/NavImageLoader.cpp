@@ -96,12 +96,18 @@ bool NavImageLoader::quickPictureWorthDecoding(const QString &typeIdentifier, in
     // The entropy decoding, which no DCT scale spares, grows with the file: past this size the
     // sharp picture of a JPEG takes well over a tenth of a second.
     constexpr int64_t kSlowJpegBytes = int64_t(10) << 20;
-    return typeIdentifier == QLatin1String("public.jpeg") && fileBytes > kSlowJpegBytes;
+    // An animation is shown once its frames are decoded; its first frame alone comes at once.
+    return (typeIdentifier == QLatin1String("public.jpeg") && fileBytes > kSlowJpegBytes) ||
+           typeIdentifier == QLatin1String("com.compuserve.gif");
 }
 
 bool NavImageLoader::quickPictureWorthDecoding(const LMFileImgBaseInfoPtr &imageBaseInfo)
 {
-    return imageBaseInfo && imageBaseInfo->AMCMImageType() == LMPhotoLoader::kAMCMImageTypeJPEG &&
+    if (!imageBaseInfo)
+        return false;
+    if (imageBaseInfo->AMCMImageType() == LMPhotoLoader::kAMCMImageTypeGIF)
+        return true;
+    return imageBaseInfo->AMCMImageType() == LMPhotoLoader::kAMCMImageTypeJPEG &&
            quickPictureWorthDecoding(QStringLiteral("public.jpeg"), imageBaseInfo->fileIdentity().size);
 }
 

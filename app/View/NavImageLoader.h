@@ -42,9 +42,10 @@ public:
     // size and with the equivalent type a decode would give; nullptr when `image` is smaller.
     virtual LMImagePtr thumbnailFromImage(const LMImagePtr &image, int imageScaleType,
                                           const kpv::Operation *operation, int *equivalentImageType) const;
-    // Whether a quick picture is worth a decode of its own when the file stores none: only for a
-    // JPEG so large that its sharp picture takes a while, whose quick one a smaller DCT scale
-    // makes sooner. Other files are shown first by their sharp picture.
+    // Whether a quick picture is worth a decode of its own when the file stores none: for a JPEG
+    // so large that its sharp picture takes a while, whose quick one a smaller DCT scale makes
+    // sooner, and for an animation (its first frame). Other files are shown first by their sharp
+    // picture.
     static bool quickPictureWorthDecoding(const QString &typeIdentifier, int64_t fileBytes);
     static bool quickPictureWorthDecoding(const LMFileImgBaseInfoPtr &imageBaseInfo);
     // Pixel size of the reduced types 1..7 (0 x 0 otherwise).
