@@ -30,8 +30,9 @@ constexpr double kSmallThumbBox = 160;
 constexpr double kFirstPictureFrameWait = 0.25;
 
 // How long the picture stays on screen, its file unchanged, before the file is decoded whole for
-// 100%; and the largest picture decoded so (its four bytes a pixel held as long as it is shown).
-constexpr double kStillViewWait = 0.7;
+// 100% (longer than a step through a folder takes, so that stepping holds no full-size picture);
+// and the largest picture decoded so (its four bytes a pixel held as long as it is shown).
+constexpr double kStillViewWait = 1.2;
 constexpr double kMaxStillViewFullSizePixels = 32e6;
 
 // A large thumbnail wider or higher than the small box resampled into it; nullptr when it fits

@@ -195,14 +195,14 @@ TEST_F(NavTest, AStillPictureIsDecodedWholeForOneHundredPercentAndDroppedOnStep)
     open(10);
     runLoads();
     host->queue.clear();
-    clock.advance(0.3);
+    clock.advance(1.0);
     kpv::RunLoop::main().runOnce();
     EXPECT_TRUE(host->queue.empty());
     // A step within the moment: the next picture is shown, and the first is never decoded whole.
     EXPECT_TRUE(controller->navCurFileToIndex(1, true, true, false));
     runLoads();
     host->queue.clear();
-    clock.advance(0.5);
+    clock.advance(1.0);
     kpv::RunLoop::main().runOnce();
     EXPECT_TRUE(host->queue.empty());
     EXPECT_EQ(wholeDecodes(0), 0);
