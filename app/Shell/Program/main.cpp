@@ -1,0 +1,96 @@
+// The program: one viewer per session. A later start hands its files to the running viewer and
+// exits; the first one builds the delegate and the main window and runs until it is quit.
+
+#include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/Program/ViewerProgram.h"
+
+#include "Model/LMPhotoLoader.h"
+#include "Model/PublicObject.h"
+#include "View/NavImageLoader.h"
+#include "View/NavLaunchPicture.h"
+#include "DoveHostRenderSystem.h"
+#include "appkit/OpenGLView.h"
+#include "appkit/SingleInstance.h"
+#include "imageio/ContentTypes.h"
+#include "imageio/FileAccess.h"
+#include "foundation/Bundle.h"
+#include "foundation/TerminationSignals.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QScreen>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include <malloc.h>
+
+int main(int argc, char** argv)
+{
+    // Decoded pictures are large and short-lived: a fixed threshold keeps every block of a
+    // megabyte or more in its own mapping, returned to the system when freed, instead of letting
+    // each worker thread's heap keep the memory of pictures long gone (measured: a higher
+    // threshold raises the peak while stepping through large photos by a tenth or more).
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    // The first file's quick picture is made while the rest of the program starts: the one the
+    // file or the desktop's cache stores, else only for a JPEG whose sharp picture takes a while
+    // (the decode would otherwise hold the sharp one back).
+    NavLaunchPicture launchPicture(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString(), [](const QString& path) {
+        const auto& sources = LMImageSourceFactory::platform();
+        QImage quick = sources->storedThumbnail(path, LMPhotoLoader::kSmallThumbMaxPixelSize);
+        if (quick.isNull() && NavImageLoader::quickPictureWorthDecoding(kpv::ContentTypes::typeForExtension(QFileInfo(path).suffix()),
+                                                                        kpv::fileIdentity(path).size))
+            quick = sources->thumbnail(path, LMPhotoLoader::kSmallThumbMaxPixelSize);
+        return quick;
+    });
+    kpv::OpenGLView::configureSharedContext();
+    QApplication app(argc, argv);
+    app.setApplicationName(QStringLiteral("kestrane-viewer"));
+    QStringList paths = app.arguments().mid(1);
+
+    kpv::SingleInstance instance(QStringLiteral("kestrane-viewer"));
+    if (instance.handOver(paths)) {
+        // The running viewer shows the files: this copy ends now, without waiting for its own
+        // quick picture. Nothing of it needs tearing down, and no destructor may run under the
+        // decode still going on, so the process ends here.
+        launchPicture.abandon();
+        std::fflush(nullptr);
+        std::_Exit(0);
+    }
+
+    // 3D slideshow themes draw with the engine on OpenGL inside the slideshow's view.
+    Dove::installHostRenderSystem();
+    QSizeF screenSize;
+    if (QScreen* screen = app.primaryScreen())
+        PublicObject::setMainScreenFrameSize(screenSize = screen->size());
+    // The first file's sharp picture is decoded now, at the size the view asks for on this
+    // screen, while the windows and OpenGL are set up.
+    NavLaunchPicture launchSharpPicture(
+        paths.value(0),
+        [screenSize](const QString& path) { return NavPhotoLoaderAdapter::decodeLaunchFitin(path, screenSize); },
+        NavLaunchPicture::SharpPicture);
+    AppDelegate delegate;
+    ViewerProgram program(delegate);
+
+    instance.listen([&](const QStringList& handed) {
+        if (handed.isEmpty())
+            delegate.applicationOpenUntitledFile();
+        else
+            delegate.applicationOpenFiles(handed);
+    });
+    if (!paths.isEmpty())
+        delegate.applicationOpenFiles(paths);
+    delegate.applicationDidFinishLaunching();
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [&] { delegate.applicationWillTerminate(); });
+    // Log-out and Ctrl+C quit as the menu does: settings saved, temporary folder and socket gone.
+    kpv::quitOnTerminationSignals([] { QCoreApplication::quit(); });
+    const int code = app.exec();
+    if (delegate.hasStuckWorkers()) {
+        // Everything worth keeping is saved; a worker blocked in the file system would keep the
+        // process alive in the destructors, so it ends here.
+        instance.stopListening();
+        std::fflush(nullptr);
+        std::_Exit(code);
+    }
+    return code;
+}
