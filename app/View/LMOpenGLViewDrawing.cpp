@@ -239,7 +239,8 @@ void LMOpenGLView::drawLayer(LMOpenGLLayer *layer, double)
     glEnable(GL_TEXTURE_2D);
     glDisable(GL_BLEND);
     glDisable(GL_DEPTH_TEST);
-    glClearColor(0, 0, 0, 0);
+    glClearColor(GLfloat(m_backgroundColor.redF()), GLfloat(m_backgroundColor.greenF()), GLfloat(m_backgroundColor.blueF()),
+                 GLfloat(m_backgroundColor.alphaF()));
     clearAroundPicture();
     const LMImagePtr valid = validImage();
     const bool hasContent = !m_texturesNormal.empty() || imageNormal() || imageBadFile();
@@ -311,11 +312,20 @@ void LMOpenGLView::drawShadow(double k)
     const QRectF i = imageVisibleViewRect();
     const QPointF lt = m_drawOffsetLeftTop, rb = m_drawOffsetRightBottom;
     const QRectF s(i.x() - lt.x(), i.y() - rb.y(), i.width() + lt.x() + rb.x(), i.height() + lt.y() + rb.y());
+    // Over a background of its own the soft shadow darkens it; over a transparent one its texels
+    // stand for themselves.
+    const bool blend = m_backgroundColor.alpha() == 255;
+    if (blend) {
+        glEnable(GL_BLEND);
+        glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+    }
     glPushMatrix();
     glScaled(k, k, 1);
     glTranslated(-(b.x() + b.width() * 0.5), -(b.y() + b.height() * 0.5), 0);
     m_textureShadow->drawShadowOnRect(s, b);
     glPopMatrix();
+    if (blend)
+        glDisable(GL_BLEND);
 }
 
 void LMOpenGLView::prepareOpenGL() { m_openGLLayer->didCreateContext(); }

@@ -1,9 +1,10 @@
 #pragma once
 
-// The quick picture of the file the program is started with, made on a thread of its own from the
-// first moment of the run, so that it is ready when the viewer, its window built, asks for it.
-// main() makes one before the application object and keeps it for the run; the load workers find
-// it through current() and take the picture once.
+// The quick picture of the file the program is started with, made on a thread of its own while
+// the rest of the program starts, so that it is ready when the viewer, its window built, asks for
+// it. main() makes one right after the application object (the thread decodes with Qt, which
+// must not run before that object exists) and keeps it for the run; the load workers find it
+// through current() and take the picture once.
 
 #include "Model/LMFileImgBaseInfo.h"
 #include "imageio/FileAccess.h"

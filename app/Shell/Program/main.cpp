@@ -32,9 +32,23 @@ int main(int argc, char** argv)
     // each worker thread's heap keep the memory of pictures long gone (measured: a higher
     // threshold raises the peak while stepping through large photos by a tenth or more).
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    // Nothing of Qt runs before the application object: the first thread that touches Qt becomes
+    // its main thread, and a window built on another thread takes no input.
+    kpv::OpenGLView::configureSharedContext();
+    QApplication app(argc, argv);
+    app.setApplicationName(QStringLiteral("kestrane-viewer"));
+    QStringList paths = app.arguments().mid(1);
+
+    kpv::SingleInstance instance(QStringLiteral("kestrane-viewer"));
+    if (instance.handOver(paths)) {
+        // The running viewer shows the files: this copy ends now, without building anything.
+        std::fflush(nullptr);
+        std::_Exit(0);
+    }
+
     // The first file's quick picture is made while the rest of the program starts: the one the
-    // file or the desktop's cache stores, else only for a JPEG whose sharp picture takes a while
-    // (the decode would otherwise hold the sharp one back).
+    // file or the desktop's cache stores, else only where a decode of it pays (a JPEG whose sharp
+    // picture takes a while, an animation's first frame).
     NavLaunchPicture launchPicture(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString(), [](const QString& path) {
         const auto& sources = LMImageSourceFactory::platform();
         QImage quick = sources->storedThumbnail(path, LMPhotoLoader::kSmallThumbMaxPixelSize);
@@ -43,20 +57,6 @@ int main(int argc, char** argv)
             quick = sources->thumbnail(path, LMPhotoLoader::kSmallThumbMaxPixelSize);
         return quick;
     });
-    kpv::OpenGLView::configureSharedContext();
-    QApplication app(argc, argv);
-    app.setApplicationName(QStringLiteral("kestrane-viewer"));
-    QStringList paths = app.arguments().mid(1);
-
-    kpv::SingleInstance instance(QStringLiteral("kestrane-viewer"));
-    if (instance.handOver(paths)) {
-        // The running viewer shows the files: this copy ends now, without waiting for its own
-        // quick picture. Nothing of it needs tearing down, and no destructor may run under the
-        // decode still going on, so the process ends here.
-        launchPicture.abandon();
-        std::fflush(nullptr);
-        std::_Exit(0);
-    }
 
     // 3D slideshow themes draw with the engine on OpenGL inside the slideshow's view.
     Dove::installHostRenderSystem();

@@ -9,6 +9,7 @@
 #include "foundation/Operation.h"
 #include "foundation/OperationQueue.h"
 #include "imageio/ImageDestination.h"
+#include "imageio/DecodeBudget.h"
 #include "imageio/ImageProperties.h"
 #include "imageio/Thumbnailer.h"
 
@@ -424,6 +425,21 @@ TEST_F(PhotoLoaderTest, AnAnimationBeyondTheDecodeBudgetIsRefusedBeforeDecoding)
     LMImagePtr thumb = loader->loadImage(path, 9, nullptr, nullptr, nullptr);
     ASSERT_TRUE(thumb);
     EXPECT_EQ(thumb->width(), 256u);
+}
+
+TEST_F(PhotoLoaderTest, APanoramaBeyondTheDecodeBudgetShowsFittedAndAsAThumbnail)
+{
+    // 24000 x 12000 would take 1.1 GB at full size; fitted and as a thumbnail it takes little.
+    FakeFile panorama;
+    panorama.size = QSize(24000, 12000);
+    const LMPathString path = sources->add(QStringLiteral("panorama.jpg"), panorama);
+    for (int scaleType : {9, 11}) {
+        LMImagePtr image = loader->loadImage(path, scaleType, nullptr, nullptr, nullptr);
+        ASSERT_TRUE(image) << scaleType;
+        EXPECT_EQ(image->width(), 2 * image->height()) << scaleType;
+    }
+    EXPECT_EQ(sources->log().fullDecodes, 0);
+    EXPECT_EQ(kpv::DecodeBudget::shared().inUse(), 0u);
 }
 
 TEST_F(PhotoLoaderTest, AnAbsurdHeaderSizeIsRefusedRatherThanCountedAsNothing)

@@ -659,10 +659,14 @@ TEST_F(NavTest, HeldKeyEndsAfterLastRepeat)
 TEST_F(NavTest, KeysAndWheel)
 {
     open(3);
-    // Up over a fitted image is not consumed; Shift+Delete neither; Delete is.
+    // Up over a fitted image is not consumed; Shift+Backspace neither; Backspace goes back (here,
+    // at the first file, to the end-of-folder tip) and trashes nothing.
     EXPECT_FALSE(controller->performKeyDownEquivalent(keyEvent(0xF700, kNumPad)));
     EXPECT_FALSE(controller->performKeyDownEquivalent(keyEvent(0x7F, kShift)));
     EXPECT_TRUE(controller->performKeyDownEquivalent(keyEvent(0x7F, 0)));
+    EXPECT_TRUE(host->workspace.recycled.isEmpty());
+    EXPECT_EQ(controller->curFileIndex(), 0);
+    EXPECT_TRUE(controller->performKeyDownEquivalent(keyEvent(0xF728, 0))); // the Delete key
     ASSERT_EQ(host->workspace.recycled.size(), 1);
     EXPECT_EQ(host->workspace.recycled[0], QStringList{paths[0].path()});
     EXPECT_FALSE(controller->performKeyDownEquivalent(keyEvent(0xF703, kNumPad | kShift)));
@@ -811,7 +815,7 @@ TEST_F(NavTest, PageCommandsMoveWithoutAPhotoBin)
     EXPECT_EQ(controller->curFileIndex(), 1);
 }
 
-TEST_F(NavTest, ForwardDeleteTrashesAsBackspaceDoes)
+TEST_F(NavTest, TheDeleteKeyTrashesWithoutModifiers)
 {
     open(2);
     EXPECT_FALSE(controller->performKeyDownEquivalent(keyEvent(0xF728, kShift)));
