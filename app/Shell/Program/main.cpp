@@ -6,15 +6,19 @@
 
 #include "Model/LMPhotoLoader.h"
 #include "Model/PublicObject.h"
+#include "View/NavImageLoader.h"
 #include "View/NavLaunchPicture.h"
 #include "DoveHostRenderSystem.h"
 #include "appkit/OpenGLView.h"
 #include "appkit/SingleInstance.h"
+#include "imageio/ContentTypes.h"
+#include "imageio/FileAccess.h"
 #include "foundation/Bundle.h"
 #include "foundation/FileNames.h"
 #include "foundation/TerminationSignals.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QScreen>
 
 #include <csignal>
@@ -48,15 +52,29 @@ int main(int argc, char** argv)
         std::_Exit(0);
     }
 
-    // The first file's quick picture is made while the rest of the program starts.
+    // The first file's quick picture is made while the rest of the program starts: the one the
+    // file or the desktop's cache stores, else only where a decode of it pays (a JPEG whose sharp
+    // picture takes a while, an animation's first frame).
     NavLaunchPicture launchPicture(paths.isEmpty() ? QString() : paths.first(), [](const QString& path) {
-        return LMImageSourceFactory::platform()->thumbnail(path, LMPhotoLoader::kSmallThumbMaxPixelSize);
+        const auto& sources = LMImageSourceFactory::platform();
+        QImage quick = sources->storedThumbnail(path, LMPhotoLoader::kSmallThumbMaxPixelSize);
+        if (quick.isNull() && NavImageLoader::quickPictureWorthDecoding(kpv::ContentTypes::typeForExtension(QFileInfo(path).suffix()),
+                                                                        kpv::fileIdentity(path).size))
+            quick = sources->thumbnail(path, LMPhotoLoader::kSmallThumbMaxPixelSize);
+        return quick;
     });
 
     // 3D slideshow themes draw with the engine on OpenGL inside the slideshow's view.
     Dove::installHostRenderSystem();
+    QSizeF screenSize;
     if (QScreen* screen = app.primaryScreen())
-        PublicObject::setMainScreenFrameSize(screen->size());
+        PublicObject::setMainScreenFrameSize(screenSize = screen->size());
+    // The first file's sharp picture is decoded now, at the size the view asks for on this
+    // screen, while the windows and OpenGL are set up.
+    NavLaunchPicture launchSharpPicture(
+        paths.value(0),
+        [screenSize](const QString& path) { return NavPhotoLoaderAdapter::decodeLaunchFitin(path, screenSize); },
+        NavLaunchPicture::SharpPicture);
     AppDelegate delegate;
     ViewerProgram program(delegate);
 
