@@ -121,13 +121,16 @@ LMFileImgBaseInfoPtr LMPhotoLoader::loadImgBaseInfoByCore(const LMPathString &pa
         const kpv::FileIdentity identity = kpv::fileIdentity(path.path());
         if (!modified.isValid())
             return nullptr;
-        std::unique_ptr<LMImageSourceReader> source = m_sources->createWithFile(path.path());
+        std::unique_ptr<LMImageSourceReader> source = m_sources->createWithFileHead(path.path());
         if (!source)
             return nullptr;
         const QVariantMap properties = source->propertiesAtIndex(0);
         double width = properties.value(kpv::kCGImagePropertyPixelWidth).toDouble();
         double height = properties.value(kpv::kCGImagePropertyPixelHeight).toDouble();
         if (width == 0 && height == 0) {
+            // The size only a decode tells: from the whole file.
+            if (!(source = m_sources->createWithFile(path.path())))
+                return nullptr;
             const QImage image = source->createImageAtIndex(0);
             width = image.width();
             height = image.height();
@@ -254,6 +257,25 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, int imageScaleType
     if (!(raw.width() <= INT_MAX && raw.height() <= INT_MAX))
         return nullptr;
 
+    // A large thumbnail kept in the desktop's cache (ours of a former visit among them) is served
+    // as it is, when it has the large thumbnail's size: no decode.
+    if (imageScaleType == LMNavFileInfo::kLargeThumbType && imageBaseInfo->AMCMImageType() != kAMCMImageTypeGIF) {
+        const QSizeF raw = imageBaseInfo->rawFrameSize();
+        const double wanted = std::min(kLargeThumbBox, std::max(raw.width(), raw.height()));
+        LMImagePtr cached = guarded([&]() -> LMImagePtr {
+            const QImage stored = m_sources->storedThumbnail(path.path(), int(kLargeThumbBox));
+            return std::max(stored.width(), stored.height()) >= wanted ? createImageByImageRef(stored, imageBaseInfo)
+                                                                      : nullptr;
+        });
+        if (cached && !imageBaseInfo->fileModified()) {
+            if (equivalentImageType)
+                *equivalentImageType = 0;
+            return cached;
+        }
+        if (isCancelled(operation))
+            return nullptr;
+    }
+
     if (imageScaleType == LMNavFileInfo::kSmallThumbType) {
         std::optional<DecodeSlot> slot(std::in_place, path, QSizeF(kSmallThumbMaxPixelSize, kSmallThumbMaxPixelSize),
                                        operation);
@@ -294,7 +316,24 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, int imageScaleType
     LMImagePtr image = loadImage(path, imageBaseInfo, size, multiple, operation, framesSoFar);
     if (image && equivalentImageType)
         *equivalentImageType = equivalent;
+    // A large thumbnail decoded from the picture is kept in the desktop's thumbnail cache: the
+    // next visit of the folder finds it there instead of decoding the file again.
+    if (image && imageScaleType == LMNavFileInfo::kLargeThumbType && !isCancelled(operation))
+        storeThumbnail(image);
     return image;
+}
+
+void LMPhotoLoader::storeThumbnail(const LMImagePtr &thumbnail) const
+{
+    const LMFileImgBaseInfoPtr info = thumbnail ? thumbnail->originalImgBaseInfo() : nullptr;
+    if (!info || !info->fileIdentity().isValid() || info->fileModified())
+        return;
+    guarded([&] {
+        const int64_t ns = info->fileIdentity().modifiedNs;
+        const qint64 secs = qint64(ns >= 0 ? ns / 1000000000 : (ns - 999999999) / 1000000000);
+        m_sources->storeThumbnail(info->filePath().path(), thumbnail->convertToImage(), int(info->rawOrientation()), secs);
+        return 0;
+    });
 }
 
 LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, LMFileImgBaseInfoPtr imageBaseInfo,

@@ -9,6 +9,7 @@
 #include "View/NavigateSaveFileSession.h"
 #include "View/NavImageLoader.h"
 #include "View/NavLoadPlanner.h"
+#include "foundation/FileNames.h"
 
 #include "foundation/Bundle.h"
 #include "foundation/NotificationCenter.h"
@@ -304,7 +305,7 @@ void NavigateController::updateWindowTitle()
         m_host->setWindowTitle(QString(), QString());
         return;
     }
-    const QString name = LMPathString::lastPathComponent(m_curFilePath.path());
+    const QString name = kpv::displayFileName(LMPathString::lastPathComponent(m_curFilePath.path()));
     const qsizetype count = fileCount();
     const QString title = count == 1 ? name : QStringLiteral("%1 (%2/%3)").arg(name).arg(m_curFileIndex + 1).arg(count);
     m_host->setWindowTitle(title, m_curFilePath.path());
@@ -440,7 +441,10 @@ void NavigateController::updatePreviewStatusUIForCurFile(bool statusOnly)
         return;
     bool failed = false;
     const LMNavFileInfoPtr info = curFileInfo();
-    const LMImagePtr thumb = info ? info->imageByType(NavLoadPlanner::kSmallThumbType, &failed) : nullptr;
+    LMImagePtr thumb = info ? info->imageByType(NavLoadPlanner::kSmallThumbType, &failed) : nullptr;
+    // A file that stores no thumbnail shows its sharp picture first: that one tells as much.
+    if (!thumb && !failed && info)
+        thumb = info->imageByType(fitinImageType());
     if (!m_reachTopOrBottomInfoShowed) {
         if (thumb) {
             m_host->hidePreviewStatus(false, false);

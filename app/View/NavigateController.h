@@ -31,6 +31,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 class LMBlockOperation;
@@ -146,8 +147,15 @@ public:
     // A small thumbnail that has no cached or stored picture is made from the large one, decoded
     // by the same load, which files both; the pass's own load of the large thumbnail then waits for
     // it and decodes nothing. `thumbPair` links the two loads of one file (null: not linked).
+    // The same record carries what the pass's loads of one file share: the fit-in image its fit-in
+    // load decoded, for the thumbnails to be made from rather than decoded again, and whether the
+    // small thumbnail is the quick picture ahead of the fit-in (a stored one, or none).
     struct ThumbnailPair {
         std::atomic<bool> largeThumbFiled{false};
+        bool storedOnly = false;
+        std::atomic<bool> smallThumbSkipped{false}; // no stored one: made with the large one
+        std::mutex mutex;
+        LMImagePtr fitin; // guarded by mutex
     };
     void submitOperationForLoadImage(const LMNavFileInfoPtr &fileInfo, int type, bool highPriority,
                                      std::vector<std::shared_ptr<kpv::Operation>> &operations,
@@ -282,7 +290,8 @@ public:
     // ---- Unsaved rotation and drag-out (NavigateControllerSave.cpp) ----
     // Outcomes of the check: 0 nothing to save, 1 written into the file, 2 that write failed,
     // 3 it was cancelled, 4 the user went on without saving, 5 saved under another name, 6 that
-    // save failed, 7 its panel was cancelled.
+    // save failed, 7 its panel was cancelled. A write into the file that fails is told, with the
+    // choice to save under another name (5 to 7), keep the turn and stay (7) or let it go (2).
     bool isCurFileModifiedAndCannotOverwriteable() const;
     // Why the turned picture must not be written over the current file though it could be: the
     // file changed on disk since it was opened, or rewriting it would drop pages, animation or
@@ -293,11 +302,11 @@ public:
         checkAndSaveCurFile(navToSavedFile, false, std::move(completeSaveBlock));
     }
     void checkAndSaveCurFile(bool navToSavedFile, bool cancelAlternateButton, std::function<void(int)> completeSaveBlock);
+    void tellTurnNotWritten(bool navToSavedFile, std::function<void(int)> finish);
     // Always true: either the drag starts or the user is asked to save the turn first.
     bool beginDraggingSessionAtIndex(qsizetype index);
     // Copy (1) when dropped outside the application (context 0), none (0) inside.
     static int draggingSourceOperationMask(int context) { return context == 0 ? 1 : 0; }
-    static bool isWritableFileType(const QString &path);
 
     // ---- Favourites (NavigateControllerFavorite.cpp) ----
     void favorCurFile();
@@ -362,6 +371,12 @@ private:
         std::shared_ptr<kpv::Timer> fallback;
     };
     FirstPictureGate m_firstPictureGate;
+    // Once the current picture has been on screen and still for a moment, the file is decoded
+    // whole in the background (when that fits the memory the viewer allows itself), so that 100%
+    // shows its own pixels at once; the full-size image goes with the next step.
+    void scheduleFullSizeForStillView();
+    void loadFullSizeForStillView(const LMPathString &path);
+    std::shared_ptr<kpv::Timer> m_fullSizeTimer;
     // The frames shown while the rest of the animation decodes, until that load ends.
     struct FramesSoFar {
         LMPathString path;

@@ -6,16 +6,22 @@
 
 #include "Model/LMPhotoLoader.h"
 #include "Model/PublicObject.h"
+#include "View/NavImageLoader.h"
 #include "View/NavLaunchPicture.h"
 #include "DoveHostRenderSystem.h"
 #include "appkit/OpenGLView.h"
 #include "appkit/SingleInstance.h"
+#include "imageio/ContentTypes.h"
+#include "imageio/FileAccess.h"
 #include "foundation/Bundle.h"
+#include "foundation/FileNames.h"
 #include "foundation/TerminationSignals.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QScreen>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -28,12 +34,16 @@ int main(int argc, char** argv)
     // each worker thread's heap keep the memory of pictures long gone (measured: a higher
     // threshold raises the peak while stepping through large photos by a tenth or more).
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    // A file that grows past the user's size limit fails its write, which is told, instead of
+    // ending the program with the temporary file left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
     // Nothing of Qt runs before the application object: the first thread that touches Qt becomes
     // its main thread, and a window built on another thread takes no input.
     kpv::OpenGLView::configureSharedContext();
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("kestrane-viewer"));
-    QStringList paths = app.arguments().mid(1);
+    // The file names as their bytes (QApplication has taken its own options out of argv).
+    QStringList paths = kpv::argumentsWithBytes(argc, argv).mid(1);
 
     kpv::SingleInstance instance(QStringLiteral("kestrane-viewer"));
     if (instance.handOver(paths)) {
@@ -42,15 +52,29 @@ int main(int argc, char** argv)
         std::_Exit(0);
     }
 
-    // The first file's quick picture is made while the rest of the program starts.
-    NavLaunchPicture launchPicture(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString(), [](const QString& path) {
-        return LMImageSourceFactory::platform()->thumbnail(path, LMPhotoLoader::kSmallThumbMaxPixelSize);
+    // The first file's quick picture is made while the rest of the program starts: the one the
+    // file or the desktop's cache stores, else only where a decode of it pays (a JPEG whose sharp
+    // picture takes a while, an animation's first frame).
+    NavLaunchPicture launchPicture(paths.isEmpty() ? QString() : paths.first(), [](const QString& path) {
+        const auto& sources = LMImageSourceFactory::platform();
+        QImage quick = sources->storedThumbnail(path, LMPhotoLoader::kSmallThumbMaxPixelSize);
+        if (quick.isNull() && NavImageLoader::quickPictureWorthDecoding(kpv::ContentTypes::typeForExtension(QFileInfo(path).suffix()),
+                                                                        kpv::fileIdentity(path).size))
+            quick = sources->thumbnail(path, LMPhotoLoader::kSmallThumbMaxPixelSize);
+        return quick;
     });
 
     // 3D slideshow themes draw with the engine on OpenGL inside the slideshow's view.
     Dove::installHostRenderSystem();
+    QSizeF screenSize;
     if (QScreen* screen = app.primaryScreen())
-        PublicObject::setMainScreenFrameSize(screen->size());
+        PublicObject::setMainScreenFrameSize(screenSize = screen->size());
+    // The first file's sharp picture is decoded now, at the size the view asks for on this
+    // screen, while the windows and OpenGL are set up.
+    NavLaunchPicture launchSharpPicture(
+        paths.value(0),
+        [screenSize](const QString& path) { return NavPhotoLoaderAdapter::decodeLaunchFitin(path, screenSize); },
+        NavLaunchPicture::SharpPicture);
     AppDelegate delegate;
     ViewerProgram program(delegate);
 
@@ -67,10 +91,11 @@ int main(int argc, char** argv)
     // Log-out and Ctrl+C quit as the menu does: settings saved, temporary folder and socket gone.
     kpv::quitOnTerminationSignals([] { QCoreApplication::quit(); });
     const int code = app.exec();
+    // Later starts still connected are closed before the delegate they would call goes away.
+    instance.stopListening();
     if (delegate.hasStuckWorkers()) {
         // Everything worth keeping is saved; a worker blocked in the file system would keep the
         // process alive in the destructors, so it ends here.
-        instance.stopListening();
         std::fflush(nullptr);
         std::_Exit(code);
     }

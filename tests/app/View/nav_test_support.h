@@ -16,12 +16,14 @@
 #include "foundation/RunLoop.h"
 #include "foundation/UserDefaults.h"
 #include "desktop/FakeWorkspaceServices.h"
+#include "imageio/ImageSource.h"
 
 #include <gtest/gtest.h>
 
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <set>
@@ -53,12 +55,16 @@ public:
         ++baseInfoLoads;
         if (path.path().contains(QStringLiteral("bad")))
             return nullptr;
-        const uint64_t type = path.path().endsWith(QStringLiteral(".gif")) ? 4 : 8;
-        // A file on disk is described as the real loader does: its date and identity as read.
+        const uint64_t type = path.path().endsWith(QStringLiteral(".gif")) ? 4 : codecType;
+        // A file on disk is described as the real loader does: its date and identity as read, its
+        // type by its bytes.
         const kpv::FileIdentity identity = kpv::fileIdentity(path.path());
-        if (identity.isValid())
-            return std::make_shared<LMFileImgBaseInfo>(path, QStringLiteral("public.png"), type, path.dateModified(),
-                                                       QSizeF(1600, 1200), 1, QVariantMap(), identity);
+        if (identity.isValid()) {
+            const auto source = kpv::ImageSource::createWithFile(path.path());
+            const QString uti = source ? source->type() : QStringLiteral("public.png");
+            return std::make_shared<LMFileImgBaseInfo>(path, uti, type, path.dateModified(), QSizeF(1600, 1200), 1,
+                                                       QVariantMap(), identity);
+        }
         return makeBaseInfo(path, type);
     }
     LMImagePtr loadImage(const LMPathString &path, int type, LMFileImgBaseInfoPtr info, const kpv::Operation *,
@@ -136,6 +142,7 @@ public:
     };
     mutable std::mutex m_mutex;
     mutable std::vector<Load> loads;
+    uint64_t codecType = 8; // of the files that are no GIF (2: JPEG)
     mutable int baseInfoLoads = 0;
     mutable int resizes = 0;
     mutable int storedThumbLookups = 0;
@@ -270,8 +277,15 @@ public:
                              [](const auto &a, const auto &b) { return a->queuePriority() > b->queuePriority(); });
             auto ops = std::move(queue);
             queue.clear();
-            for (auto &op : ops)
+            // As a queue runs them: the first whose dependencies have finished, then the rest.
+            while (!ops.empty()) {
+                auto next = std::find_if(ops.begin(), ops.end(), [](const auto &op) { return op->isReady(); });
+                if (next == ops.end())
+                    next = ops.begin();
+                const auto op = *next;
+                ops.erase(next);
                 op->start();
+            }
             kpv::RunLoop::main().runOnce();
             drawFrame();
         }
