@@ -113,9 +113,15 @@ protected:
         const QString window = windowNaming(viewer, QStringLiteral("first.png"), deadline);
         bool stepped = false;
         if (!window.isEmpty()) {
-            xdotool({QStringLiteral("windowfocus"), window});
-            xdotool({QStringLiteral("key"), QStringLiteral("Right")});
-            stepped = !windowNaming(viewer, QStringLiteral("second.png"), QDeadlineTimer(kWaitMs)).isEmpty();
+            // X drops a key typed before the window holds the keyboard focus, which on a loaded machine
+            // can come after the title shows; so type again until the photo changes. A window deaf to
+            // input never steps, however often it is typed at.
+            const QDeadlineTimer stepDeadline(kWaitMs);
+            while (!stepped && !stepDeadline.hasExpired() && viewer.state() == QProcess::Running) {
+                xdotool({QStringLiteral("windowfocus"), window});
+                xdotool({QStringLiteral("key"), QStringLiteral("Right")});
+                stepped = !windowNaming(viewer, QStringLiteral("second.png"), QDeadlineTimer(3000)).isEmpty();
+            }
             xdotool({QStringLiteral("key"), QStringLiteral("ctrl+q")});
         }
         const bool ended = viewer.waitForFinished(kWaitMs);
