@@ -182,6 +182,15 @@ QImage decodeBitFieldBmp(const QByteArray& d, const BmpHeader& f, QString* error
     return image;
 }
 
+// Why a toolkit reader failed. Its readers often fail without a reason; a refusal always says why.
+QString toolkitFailure(const QImageReader& reader)
+{
+    const QString why = reader.errorString();
+    return QStringLiteral("decoding failed: %1")
+        .arg(why.isEmpty() || why == QLatin1String("Unknown error") ? QStringLiteral("the image data is damaged or cut short")
+                                                                      : why);
+}
+
 class QtFormatDecoder final : public FormatDecoder {
 public:
     explicit QtFormatDecoder(bool ico) : m_ico(ico) {}
@@ -274,14 +283,8 @@ public:
             reader.jumpToImage(m_index);
         QImage image = reader.read();
         if (image.isNull()) {
-            if (error) {
-                // The toolkit's readers often fail without a reason; a refusal always says why.
-                const QString why = reader.errorString();
-                *error = QStringLiteral("decoding failed: %1")
-                             .arg(why.isEmpty() || why == QLatin1String("Unknown error")
-                                      ? QStringLiteral("the image data is damaged or cut short")
-                                      : why);
-            }
+            if (error)
+                *error = toolkitFailure(reader);
             return {};
         }
         if (!m_size.isValid())
@@ -345,14 +348,9 @@ public:
             return {};
         QImage image = reader.read();
         if (image.isNull() || uint64_t(image.width()) * uint64_t(image.height()) > pixels) {
-            if (error) {
-                const QString why = reader.errorString();
-                *error = QStringLiteral("decoding failed: %1")
-                             .arg(!image.isNull() ? QStringLiteral("the picture is larger than its header said")
-                                  : why.isEmpty() || why == QLatin1String("Unknown error")
-                                      ? QStringLiteral("the image data is damaged or cut short")
-                                      : why);
-            }
+            if (error)
+                *error = image.isNull() ? toolkitFailure(reader)
+                                        : QStringLiteral("decoding failed: the picture is larger than its header said");
             return {};
         }
         if (!m_size.isValid())
