@@ -30,6 +30,11 @@ class Application {
 public:
     static Application& shared();
 
+    // How the desktop knows the program: its desktop entry's id (without ".desktop"), which ties
+    // its windows to the entry's name and icon; the name shown in window titles and in dialogs
+    // that have no title of their own; the window icon (an image file; empty keeps none).
+    static void setIdentity(const QString& desktopId, const QString& displayName, const QString& iconFile);
+
     // Local monitors see every event of the application's windows before it is dispatched. The
     // handler returns the event to let it through, or nullptr to consume it. Events taken by a
     // nested tracking loop bypass the monitors.

@@ -17,10 +17,14 @@
 
 #include "Model/MainConfig.h"
 #include "Slideshow/SlideshowThemeMgr.h"
+#include "appkit/Application.h"
 #include "appkit/MenuBar.h"
+#include "foundation/Bundle.h"
 
 ViewerProgram::ViewerProgram(AppDelegate& delegate)
 {
+    kpv::Application::setIdentity(kpv::Bundle::mainBundle().bundleIdentifier(), delegate.appName(),
+                                  kpv::Bundle::mainBundle().imageNamed(QStringLiteral("app_icon")));
     m_controller = std::make_unique<MainWndController>(delegate, std::make_unique<LMMainWindow>(kpv::Rect(0, 0, 800, 600)));
     delegate.setSlideshowThemeMgr(std::make_unique<SlideshowThemeMgr>(delegate.mainConfig()));
     // Every show mode other than the empty state and the viewer, one line each.

@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QGestureEvent>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
@@ -46,6 +47,16 @@ Window* windowOfWidget(const QWidget* w)
     return ww ? ww->kpvWindow() : nullptr;
 }
 } // namespace
+
+void Application::setIdentity(const QString& desktopId, const QString& displayName, const QString& iconFile)
+{
+    if (!desktopId.isEmpty())
+        QGuiApplication::setDesktopFileName(desktopId);
+    if (!displayName.isEmpty())
+        QGuiApplication::setApplicationDisplayName(displayName);
+    if (!iconFile.isEmpty())
+        QApplication::setWindowIcon(QIcon(iconFile));
+}
 
 Application& Application::shared()
 {
