@@ -152,6 +152,7 @@ public:
     // Tags of the commands that have no action id of their own.
     enum CommandTag : long {
         TagBatchConvert = 119, // answers as batch resize (19)
+        TagUndoMoveToTrash = 120, // the viewer's own command id for it
         TagAbout = 200,
         TagPreferences,
         TagMinimize,
@@ -206,6 +207,8 @@ public:
     bool openWebPage(const QUrl& url);
     // A one-button alert on the current window telling the user what could not be done.
     void showFailureAlert(const QString& message);
+    // The same on the next turn of the run loop, once the window is up.
+    void showFailureAlertSoon(const QString& message);
     // Quits the program (the Quit command, a closed main window); tests replace it.
     void setQuitHandler(std::function<void()> handler) { m_quitHandler = std::move(handler); }
     void quitApplication();
@@ -234,6 +237,8 @@ public:
 private:
     void buildMenus();
     void rebuildRecentMenu();
+    void restoreRecentDocuments();
+    void storeRecentDocuments();
     std::shared_ptr<kpv::MenuItem> makeCommandItem(const MainCommand& command);
     // The argument a routed command hands to its mode (turn, share type, sort type).
     long routedArgument(long tag) const;

@@ -2,6 +2,7 @@
 // exits; the first one builds the delegate and the main window and runs until it is quit.
 
 #include "Shell/AppDelegate.h"
+#include "Shell/CommandLine.h"
 #include "Shell/ViewerProgram.h"
 
 #include "Model/LMPhotoLoader.h"
@@ -14,6 +15,7 @@
 #include "foundation/TerminationSignals.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QScreen>
 
 #include <cstdio>
@@ -28,14 +30,28 @@ int main(int argc, char** argv)
     // each worker thread's heap keep the memory of pictures long gone (measured: a higher
     // threshold raises the peak while stepping through large photos by a tenth or more).
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    // --help, --version and a wrong option are answered before anything else starts.
+    const CommandLine::Arguments arguments = CommandLine::parse(argc, argv);
+    if (const auto code = CommandLine::answerWithoutWindow(arguments, argv[0], stdout, stderr))
+        return *code;
     // The first file's quick picture is made while the rest of the program starts.
-    NavLaunchPicture launchPicture(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString(), [](const QString& path) {
+    NavLaunchPicture launchPicture(arguments.paths.empty() ? QString() : QFile::decodeName(arguments.paths.front().c_str()), [](const QString& path) {
         return LMImageSourceFactory::platform()->thumbnail(path, LMPhotoLoader::kSmallThumbMaxPixelSize);
     });
     kpv::OpenGLView::configureSharedContext();
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("kestrane-viewer"));
-    QStringList paths = app.arguments().mid(1);
+    QStringList paths;
+    for (const std::string& path : arguments.paths)
+        paths << QFile::decodeName(path.c_str());
+    if (QScreen* screen = app.primaryScreen())
+        PublicObject::setMainScreenFrameSize(screen->size());
+    // What cannot be opened is said here, and in the window of whichever viewer shows the rest.
+    const QStringList problems =
+        CommandLine::problemsWithPaths(paths, PublicObject::getPublicObject()->allowedFileExtensions());
+    for (const QString& problem : problems)
+        std::fprintf(stderr, "%s: %s\n", CommandLine::programName(argv[0]), problem.toLocal8Bit().constData());
+    const int argumentStatus = problems.isEmpty() ? CommandLine::kExitOk : CommandLine::kExitFailure;
 
     kpv::SingleInstance instance(QStringLiteral("kestrane-viewer"));
     if (instance.handOver(paths)) {
@@ -44,13 +60,11 @@ int main(int argc, char** argv)
         // decode still going on, so the process ends here.
         launchPicture.abandon();
         std::fflush(nullptr);
-        std::_Exit(0);
+        std::_Exit(argumentStatus);
     }
 
     // 3D slideshow themes draw with the engine on OpenGL inside the slideshow's view.
     Dove::installHostRenderSystem();
-    if (QScreen* screen = app.primaryScreen())
-        PublicObject::setMainScreenFrameSize(screen->size());
     AppDelegate delegate;
     ViewerProgram program(delegate);
 
@@ -58,15 +72,17 @@ int main(int argc, char** argv)
         if (handed.isEmpty())
             delegate.applicationOpenUntitledFile();
         else
-            delegate.applicationOpenFiles(handed);
+            delegate.openCommandLinePaths(handed);
     });
     if (!paths.isEmpty())
-        delegate.applicationOpenFiles(paths);
+        delegate.openCommandLinePaths(paths);
     delegate.applicationDidFinishLaunching();
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [&] { delegate.applicationWillTerminate(); });
     // Log-out and Ctrl+C quit as the menu does: settings saved, temporary folder and socket gone.
     kpv::quitOnTerminationSignals([] { QCoreApplication::quit(); });
-    const int code = app.exec();
+    int code = app.exec();
+    if (code == CommandLine::kExitOk)
+        code = argumentStatus;
     if (delegate.hasStuckWorkers()) {
         // Everything worth keeping is saved; a worker blocked in the file system would keep the
         // process alive in the destructors, so it ends here.

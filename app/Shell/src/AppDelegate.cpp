@@ -1,5 +1,6 @@
 #include "Shell/AppDelegate.h"
 
+#include "Shell/CommandLine.h"
 #include "Shell/MainWndController.h"
 
 #include "Model/LMBookmarkCache.h"
@@ -10,6 +11,7 @@
 #include "Model/PhotoSearchHandler.h"
 #include "Model/PublicObject.h"
 #include "Kit/LMNineSliceImageRep.h"
+#include "desktop/RecentlyUsed.h"
 #include "foundation/Bundle.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
@@ -46,7 +48,16 @@ bool ensureFolder(const QString& path)
 
 } // namespace
 
-AppDelegate::AppDelegate() : AppDelegate(Setup{}) {}
+namespace {
+AppDelegate::Setup programSetup()
+{
+    AppDelegate::Setup setup;
+    setup.recentlyUsedList = kpv::recentlyUsedListPath();
+    return setup;
+}
+} // namespace
+
+AppDelegate::AppDelegate() : AppDelegate(programSetup()) {}
 
 AppDelegate::AppDelegate(Setup setup) : m_setup(std::move(setup))
 {
@@ -110,6 +121,20 @@ void AppDelegate::applicationOpenFiles(const QStringList& paths)
         return;
     if (m_mainWndController)
         m_mainWndController->openFiles(paths, false);
+}
+
+QStringList AppDelegate::openCommandLinePaths(const QStringList& paths)
+{
+    const QStringList problems = CommandLine::problemsWithPaths(paths, allowedFileExtensions());
+    applicationOpenFiles(paths);
+    if (!problems.isEmpty() && m_mainWndController) {
+        // Told once the window is up: at start the files are opened before the window shows.
+        QStringList lines;
+        for (const QString& problem : problems)
+            lines << problem.left(1).toUpper() + problem.mid(1) + QLatin1Char('.');
+        m_mainWndController->showFailureAlertSoon(lines.join(QLatin1Char('\n')));
+    }
+    return problems;
 }
 
 bool AppDelegate::applicationOpenUntitledFile()
