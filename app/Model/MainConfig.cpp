@@ -98,6 +98,8 @@ constexpr SavedKey kKeysAfterSignIns[] = {
     {kExitFavoriteTipsAlreadyShowed, WriteKind::Integer},
     {kKeepPrevScaleWhenNavFile, WriteKind::Integer},
     {kViewPhotosInSubfolder, WriteKind::Integer},
+    // The Open Recent list, newest first (the main window controller keeps it).
+    {"recentDocuments", WriteKind::Object},
 };
 
 bool isValidSortBase(qint64 base) { return base == 1 || base == 2; }

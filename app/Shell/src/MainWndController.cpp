@@ -12,13 +12,16 @@
 #include "Model/LMBookmarkCache.h"
 #include "Model/LMImageTools.h"
 #include "Model/MainConfig.h"
+#include "desktop/RecentlyUsed.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QDateTime>
 #include <QFileInfo>
+#include <QMimeDatabase>
 #include <QUrl>
 #include <algorithm>
 
@@ -28,6 +31,8 @@ const char* const DidChangeMainShowModeNotification = "didChangeMainShowMode";
 namespace {
 
 constexpr int kMaxRecentDocuments = 10;
+// The settings key of the Open Recent list, newest first.
+constexpr const char* kRecentDocumentsKey = "recentDocuments";
 
 bool isMiniMode(long mode)
 {
@@ -89,6 +94,7 @@ void MainWndController::awakeFromNib()
 {
     m_showMode = MainShowModeNone;
     restoreWindowFrame();
+    restoreRecentDocuments();
     buildMenus();
 }
 
@@ -314,7 +320,39 @@ void MainWndController::addFileToRecent(const LMPathString& path)
     m_recentDocuments.prepend(path.path());
     while (m_recentDocuments.size() > kMaxRecentDocuments)
         m_recentDocuments.removeLast();
+    storeRecentDocuments();
     rebuildRecentMenu();
+    // The desktop's own list too, where file choosers and other programs show recent files.
+    const QString shared = m_delegate.recentlyUsedList();
+    if (!shared.isEmpty()) {
+        static const QMimeDatabase mimeTypes;
+        QString error;
+        if (!kpv::addToRecentlyUsed(shared, path.path(), mimeTypes.mimeTypeForFile(path.path()).name(),
+                                    {m_delegate.appName(), QStringLiteral("kestrane-viewer %u")},
+                                    QDateTime::currentDateTimeUtc(), &error))
+            qWarning("recent files: %s", qPrintable(error));
+    }
+}
+
+void MainWndController::restoreRecentDocuments()
+{
+    m_recentDocuments.clear();
+    MainConfig* config = m_delegate.mainConfig();
+    if (!config)
+        return;
+    // Photos deleted or moved since are not offered.
+    for (const QString& path : config->configInfoValueForKey(QString::fromLatin1(kRecentDocumentsKey)).toStringList()) {
+        if (m_recentDocuments.size() >= kMaxRecentDocuments)
+            break;
+        if (!path.isEmpty() && QFileInfo(path).isFile() && !m_recentDocuments.contains(path))
+            m_recentDocuments << path;
+    }
+}
+
+void MainWndController::storeRecentDocuments()
+{
+    if (MainConfig* config = m_delegate.mainConfig())
+        config->setConfigInfoValue(m_recentDocuments, QString::fromLatin1(kRecentDocumentsKey));
 }
 
 QStringList MainWndController::recentDocumentPaths() const
@@ -325,6 +363,7 @@ QStringList MainWndController::recentDocumentPaths() const
 void MainWndController::clearRecentDocuments()
 {
     m_recentDocuments.clear();
+    storeRecentDocuments();
     rebuildRecentMenu();
 }
 

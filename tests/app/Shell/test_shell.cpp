@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <set>
 #include <gtest/gtest.h>
 
@@ -94,6 +95,7 @@ protected:
         setup.allowedFileExtensions = {"jpg", "png", "gif"};
         setup.allowedFileTypes = {"public.jpeg", "public.png", "com.compuserve.gif"};
         setup.processorCount = processors;
+        setup.recentlyUsedList = path("share/recently-used.xbel");
         delegate = std::make_unique<AppDelegate>(std::move(setup));
         controller = std::make_unique<MainWndController>(*delegate, std::make_unique<LMMainWindow>(kpv::Rect(0, 0, 640, 480)));
         controller->setNavigateController(&nav);
@@ -205,6 +207,73 @@ TEST_F(Shell, OpenedBeforeLaunchEntersViewAtLaunch)
     EXPECT_EQ(controller->showMode(), MainShowModeView);
     EXPECT_EQ(posted, (QStringList{"willChangeMainShowMode 0>4", "didChangeMainShowMode 0>4"}));
     EXPECT_EQ(controller->recentDocumentPaths(), QStringList{path("p/one.jpg")});
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Open Recent is the program's own list, kept across runs; the desktop's shared list of recent
+// files gains each opened photo, and every other program's entry in it stays byte for byte.
+TEST_F(Shell, RecentPhotosSurviveARestartAndReachTheDesktopsList)
+{
+    const QByteArray others =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<xbel version=\"1.0\"\n"
+        "      xmlns:bookmark=\"http://www.freedesktop.org/standards/desktop-bookmarks\"\n"
+        "      xmlns:mime=\"http://www.freedesktop.org/standards/shared-mime-info\"\n>\n"
+        "  <bookmark href=\"file:///home/u/report%20&amp;%20notes.odt\" added=\"2020-01-01T00:00:00Z\"  visited=\"x\">\n"
+        "    <info><metadata owner=\"http://freedesktop.org\"><mime:mime-type type=\"application/vnd.oasis.opendocument.text\"/>"
+        "<bookmark:applications><bookmark:application name=\"Writer\" exec=\"&apos;writer %u&apos;\" count=\"7\"/>"
+        "</bookmark:applications></metadata></info>\n  </bookmark>\n</xbel>";
+    ASSERT_TRUE(QDir().mkpath(path("share")));
+    {
+        QFile list(path("share/recently-used.xbel"));
+        ASSERT_TRUE(list.open(QIODevice::WriteOnly));
+        list.write(others);
+    }
+    touch(path("p/one.jpg"));
+    touch(path("p/two.jpg"));
+    delegate->applicationDidFinishLaunching();
+    controller->openFiles({path("p/one.jpg")}, false);
+    controller->openFiles({path("p/two.jpg")}, false);
+    controller->openFiles({path("p/one.jpg")}, false);
+    EXPECT_EQ(controller->recentDocumentPaths(), (QStringList{path("p/one.jpg"), path("p/two.jpg")}));
+
+    const QByteArray shared = readAll(path("share/recently-used.xbel"));
+    // The other program's entry is still there as it was written, before ours.
+    const qsizetype theirs = shared.indexOf(others.left(others.indexOf("</xbel>")));
+    EXPECT_EQ(theirs, 0) << shared.constData();
+    const QByteArray oneHref = "href=\"" + QUrl::fromLocalFile(path("p/one.jpg")).toEncoded() + "\"";
+    EXPECT_EQ(shared.count(oneHref), 1) << "one entry per file";
+    EXPECT_TRUE(shared.contains("href=\"" + QUrl::fromLocalFile(path("p/two.jpg")).toEncoded() + "\""));
+    EXPECT_TRUE(shared.contains("<mime:mime-type type=\"image/jpeg\"/>"));
+    const qsizetype oneAt = shared.indexOf(oneHref);
+    const QByteArray oneEntry = shared.mid(oneAt, shared.indexOf("</bookmark>", oneAt) - oneAt);
+    EXPECT_TRUE(oneEntry.contains("name=\"Kestrane Photo Viewer\" exec=\"kestrane-viewer %u\"")) << oneEntry.constData();
+    EXPECT_TRUE(oneEntry.contains("count=\"2\"")) << "opened twice: " << oneEntry.constData();
+    EXPECT_TRUE(shared.trimmed().endsWith("</xbel>"));
+
+    // A photo gone since is not offered after the restart; the order stays.
+    delegate->applicationWillTerminate();
+    ASSERT_TRUE(QFile::remove(path("p/two.jpg")));
+    touch(path("p/three.jpg"));
+    TearDown();
+    SetUp();
+    EXPECT_EQ(controller->recentDocumentPaths(), QStringList{path("p/one.jpg")});
+
+    // A shared list that is not one is left alone rather than replaced.
+    const QByteArray garbled = "<xbel version=\"1.0\"><bookmark href=";
+    {
+        QFile list(path("share/recently-used.xbel"));
+        ASSERT_TRUE(list.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        list.write(garbled);
+    }
+    delegate->applicationDidFinishLaunching();
+    controller->openFiles({path("p/three.jpg")}, false);
+    EXPECT_EQ(controller->recentDocumentPaths(), (QStringList{path("p/three.jpg"), path("p/one.jpg")}));
+    EXPECT_EQ(readAll(path("share/recently-used.xbel")), garbled);
 }
 
 TEST_F(Shell, ShowModeSwitching)
