@@ -250,6 +250,14 @@ public:
     void deleteCurFile();
     void deleteFiles(const QList<LMPathString> &filePaths);
     void postNotificationForDeletedFiles(const QList<LMPathString> &filePaths);
+    // The command id of Edit > Undo Move to Trash, beside the numbered actions.
+    static constexpr int64_t kUndoMoveToTrashAction = 120;
+    // True while the photos of the last move to the trash can be put back.
+    bool canUndoMoveToTrash() const { return !m_lastTrashed.isEmpty(); }
+    // Puts the photos of the last move to the trash back where they were and shows the first. A
+    // file that has taken one's name meanwhile is replaced only when the user says so, and then
+    // goes to the trash itself.
+    void undoMoveToTrash();
     // 1 rotate left, 2 rotate right, 3 flip horizontally, 4 flip vertically.
     void rotateCurFile(int rotateType);
     void copyCurFile();
@@ -350,6 +358,13 @@ private:
     std::unique_ptr<NavSortFileInfoList> m_navSortFileInfoList;
     LMPathString m_curFilePath;
     qsizetype m_curFileIndex = 0;
+    // The last move to the trash: each photo's path and where it went in the trash.
+    struct TrashedFile {
+        QString originalPath;
+        QString trashedPath;
+    };
+    QList<TrashedFile> m_lastTrashed;
+    void restoreTrashed(QList<TrashedFile> files, bool replaceOccupied);
     QHash<LMPathString, LMNavFileInfoPtr> m_cacheFileInfos;
     QHash<LMPathString, int64_t> m_operationMasks;
     struct FirstPictureGate {

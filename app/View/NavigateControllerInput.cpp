@@ -536,6 +536,8 @@ bool NavigateController::canDoAction(int64_t actionId) const
 {
     if (m_host && m_host->curLoveIntroTipsShowStatus())
         return false;
+    if (actionId == kUndoMoveToTrashAction)
+        return canUndoMoveToTrash();
     if (actionId < 4 || actionId > 45)
         return false;
     const int state = curFileState();

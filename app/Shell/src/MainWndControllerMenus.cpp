@@ -7,6 +7,7 @@
 #include "Model/ShareWebsiteType.h"
 
 #include "Shell/AppDelegate.h"
+#include "Shell/FileTypeAssociator.h"
 #include "Shell/LMMainWindow.h"
 #include "Shell/LMMainWndContentView.h"
 #include "Shell/MainCommand.h"
@@ -190,6 +191,8 @@ const std::vector<MainCommand>& MainWndController::commandTable()
             "Q"));
 
         // ---- Edit ----
+        t.push_back(row(TagUndoMoveToTrash, "IDS_MENU_UndoMoveToTrash", kEdit, kNav, 0, "Z"));
+        t.push_back(separatorIn(kEdit));
         t.push_back(inContext(row(7, "IDS_MENU_Copy", kEdit, kNav, kFav | kCrop | kThumb, "C"), 3));
         t.push_back(row(10, "IDS_MENU_SelectAll", kEdit, 0, kFav | kCrop, "A"));
         t.push_back(separatorIn(kEdit));
@@ -602,7 +605,9 @@ void MainWndController::rebuildOpenWithMenu()
     if (path.isEmpty())
         return;
     if (!m_openWith)
-        m_openWith = std::make_unique<OpenWithMenu>(kpv::DesktopServices::shared(), QStringLiteral("kestrane-viewer.desktop"));
+        m_openWith = std::make_unique<OpenWithMenu>(
+            kpv::DesktopServices::shared(),
+            FileTypeAssociator::desktopIdForBundleIdentifier(kpv::Bundle::mainBundle().bundleIdentifier()));
     // Remembers the file too, which the chosen application is started on.
     m_openWith->buildMenuItemsByFile(path);
     for (const OpenWithMenu::ItemPtr& app : m_openWith->items()) {

@@ -68,6 +68,17 @@ WorkspaceServices::RecycleResult SystemWorkspaceServices::recyclePaths(const QSt
     return result;
 }
 
+WorkspaceServices::RestoreResult SystemWorkspaceServices::restoreFromTrash(const QString &trashedPath)
+{
+    const Trash::RestoreResult restored = Trash::restore(QFile::encodeName(trashedPath));
+    RestoreResult result;
+    result.ok = restored.ok;
+    result.occupied = restored.occupied;
+    result.restoredPath = QFile::decodeName(restored.restoredPath);
+    result.error = restored.error;
+    return result;
+}
+
 bool SystemWorkspaceServices::selectFileInFileViewer(const QString &path)
 {
     const QString uri = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded);
