@@ -59,7 +59,7 @@ install: build-viewer
 	@echo "Installed under $(DESTDIR)$(PREFIX); start it from the menu or with $(PREFIX)/bin/kestrane-viewer"
 
 uninstall:
-	cmake -DMANIFEST="$(CURDIR)/$(RELEASE_DIR)/install_manifest.txt" -P cmake/Uninstall.cmake
+	DESTDIR="$(DESTDIR)" cmake -DMANIFEST="$(CURDIR)/$(RELEASE_DIR)/install_manifest.txt" -P cmake/Uninstall.cmake
 
 package: build-viewer
 	cd $(RELEASE_DIR) && cpack -G DEB

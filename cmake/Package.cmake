@@ -7,10 +7,9 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "The Kestrane developers")
 set(CPACK_PACKAGE_CONTACT "The Kestrane developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "photo viewer and organiser for the Linux desktop")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "photo viewer and organiser for the Linux desktop
- Kestrane Photo Viewer opens a photo at once and steps through its folder with the
- arrow keys. It has a thumbnail grid, a photo bin, favourites, lossless turns, crop,
- batch rename, resize and convert, and slideshows with 3D themes and music.")
+set(CPACK_PACKAGE_DESCRIPTION "Kestrane Photo Viewer opens a photo at once and steps through its folder with the
+arrow keys. It has a thumbnail grid, a photo bin, favourites, lossless turns, crop,
+batch rename, resize and convert, and slideshows with 3D themes and music.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)

@@ -1,13 +1,15 @@
-# `make uninstall`: removes every file the last `cmake --install` wrote (its manifest lists them,
-# with the staging root when there was one), then the program's own folders once they are empty.
-# Folders shared with other programs (bin, share/applications, the icon theme) stay.
-# Usage: cmake -DMANIFEST=<build>/install_manifest.txt -P Uninstall.cmake
+# `make uninstall`: removes every file the last `cmake --install` wrote (its manifest lists them
+# under the prefix; a staging root is given again in DESTDIR), then the program's own resource
+# folder once it is empty. Folders shared with other programs (bin, share/applications, the icon
+# theme) stay. Usage: [DESTDIR=<root>] cmake -DMANIFEST=<build>/install_manifest.txt -P Uninstall.cmake
 if(NOT EXISTS "${MANIFEST}")
   message(FATAL_ERROR "Nothing to uninstall: ${MANIFEST} does not exist (run make install first).")
 endif()
 file(STRINGS "${MANIFEST}" kpv_files)
 set(kpv_own_dirs "")
-foreach(kpv_file IN LISTS kpv_files)
+set(kpv_root "$ENV{DESTDIR}")
+foreach(kpv_listed IN LISTS kpv_files)
+  set(kpv_file "${kpv_root}${kpv_listed}")
   if(IS_SYMLINK "${kpv_file}" OR EXISTS "${kpv_file}")
     file(REMOVE "${kpv_file}")
     message(STATUS "Removed ${kpv_file}")

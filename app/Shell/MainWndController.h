@@ -161,6 +161,7 @@ public:
         TagClearRecent,
         TagOpenWith,    // the context menu's "open with" submenu
         TagOpenWithApp, // one application in it
+        TagOpenWithOther, // its "Other Application..." item
     };
     // Every command of the main window, one row each, in menu order.
     static const std::vector<MainCommand>& commandTable();
@@ -179,6 +180,8 @@ public:
     // Fills the context menu's "open with" submenu with the applications for the current file
     // (done each time the context menu opens).
     void rebuildOpenWithMenu();
+    // "Other Application...": every application, to open the current photo with.
+    void chooseOtherApplication();
     std::shared_ptr<kpv::Menu> openWithMenu() const { return m_openWithMenu; }
     // The menus: built by awakeFromNib.
     const std::vector<std::shared_ptr<kpv::Menu>>& mainMenus() const { return m_mainMenus; }

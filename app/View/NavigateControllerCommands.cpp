@@ -132,10 +132,15 @@ void NavigateController::restoreTrashed(QList<TrashedFile> files, bool replaceOc
             failures << result.error;
     }
     if (!restored.isEmpty()) {
-        QStringList chosen;
-        for (const LMPathString &path : restored)
-            chosen << path.path();
-        openFilePaths({restored.first()}, {chosen.first()}, false);
+        // The list gets them back as it was before they went, and the first is shown.
+        QList<LMPathString> files = filePaths();
+        for (const LMPathString &path : std::as_const(restored))
+            if (!files.contains(path))
+                files << path;
+        openFilePaths(files, {}, false);
+        const qsizetype index = filePaths().indexOf(restored.first());
+        if (index >= 0)
+            navCurFileToIndexByFileListChanged(index);
     }
     if (!m_host)
         return;
@@ -471,7 +476,9 @@ void NavigateController::setDesktopImageForFile(const QString &path)
         // made for this attempt is of no use. The user is told rather than left to guess.
         if (path != previous && inCache(path))
             QFile::remove(path);
-        tellFailure(m_host, QStringLiteral("IDS_FailedSetDesktop"));
+        m_host->beginAlertSheet(m_host->localizedString(QStringLiteral("IDS_FailedSetDesktop")),
+                                m_host->localizedString(QStringLiteral("IDS_OK")), QString(), QString(),
+                                workspace->desktopImageFailureReason(), nullptr);
         return;
     }
     if (previous.isEmpty() || previous == path)

@@ -31,6 +31,8 @@ public:
     virtual QString desktopImagePath() = 0;
     // Makes the file the desktop picture; false when the desktop refused.
     virtual bool setDesktopImagePath(const QString &path) = 0;
+    // Why the last setDesktopImagePath failed, for the user; empty when there is nothing to add.
+    virtual QString desktopImageFailureReason() const { return {}; }
 
     // Outcome of putting a trashed file back: `occupied` when a file has its name there now
     // (nothing was moved), else `error` says why it failed.
@@ -50,14 +52,18 @@ public:
 };
 
 // The desktop through the freedesktop trash (Trash.h), the file-manager D-Bus service (or xdg-open on the
-// folder) and the desktop's background settings.
+// folder) and the desktop's background settings (DesktopPicture.h, by XDG_CURRENT_DESKTOP).
 class SystemWorkspaceServices : public WorkspaceServices {
 public:
+    QString desktopImageFailureReason() const override { return m_desktopImageFailure; }
     RecycleResult recyclePaths(const QStringList &paths) override;
     bool selectFileInFileViewer(const QString &path) override;
     QString desktopImagePath() override;
     bool setDesktopImagePath(const QString &path) override;
     RestoreResult restoreFromTrash(const QString &trashedPath) override;
+
+private:
+    QString m_desktopImageFailure;
 };
 
 } // namespace kpv

@@ -13,6 +13,7 @@
 #include "Shell/MainCommand.h"
 #include "Shell/MainWndSecondaryWindows.h"
 #include "Shell/OpenWithMenu.h"
+#include "Shell/OtherApplicationChooser.h"
 #include "Shell/ViewModeController.h"
 
 #include "Model/LMBookmarkCache.h"
@@ -371,7 +372,7 @@ bool MainWndController::validateMenuItem(kpv::MenuItem& item)
     const long tag = item.tag();
     if (tag == 2 && item.representedObject().isValid())
         return canDoAction(2); // a recent document
-    if (tag == TagOpenWithApp)
+    if (tag == TagOpenWithApp || tag == TagOpenWithOther)
         return canOpenCurFileWith();
     const MainCommand* c = commandForTag(tag);
     if (!c)
@@ -612,11 +613,40 @@ void MainWndController::rebuildOpenWithMenu()
     m_openWith->buildMenuItemsByFile(path);
     for (const OpenWithMenu::ItemPtr& app : m_openWith->items()) {
         auto item = std::make_shared<kpv::MenuItem>(app->title, [this, app](kpv::MenuItem&) {
-            if (m_openWith && canOpenCurFileWith())
-                m_openWith->openWithAppMenuItemClicked(*app);
+            if (m_openWith && canOpenCurFileWith() && !m_openWith->openWithAppMenuItemClicked(*app))
+                showFailureAlert(kpv::Bundle::mainBundle().localizedStringWithFormat(
+                    QStringLiteral("IDS_OpenWithFailed_Fmt"), app->title));
         });
         item->setTag(TagOpenWithApp);
         item->setRepresentedObject(app->applicationId);
         m_openWithMenu->addItem(item);
     }
+    if (!m_openWith->items().isEmpty())
+        m_openWithMenu->addItem(kpv::MenuItem::separatorItem());
+    auto other = std::make_shared<kpv::MenuItem>(tr("IDS_MENU_OpenWithOther"), [this](kpv::MenuItem&) {
+        if (canOpenCurFileWith())
+            chooseOtherApplication();
+    });
+    other->setTag(TagOpenWithOther);
+    m_openWithMenu->addItem(other);
+}
+
+void MainWndController::chooseOtherApplication()
+{
+    if (!m_openWith || m_openWith->curFile().isEmpty())
+        return;
+    kpv::Window* window = getCurWindow();
+    const QString file = m_openWith->curFile();
+    auto* chooser = new OtherApplicationChooser(
+        window ? window->widget() : nullptr, QFileInfo(file).fileName(), m_openWith->otherApplications(),
+        [this, file, alive = std::weak_ptr<bool>(m_lifetime)](const QString& id) {
+            if (alive.expired() || !m_openWith)
+                return;
+            // The photo chosen for: the menu's file may have moved on while the list was up.
+            m_openWith->buildMenuItemsByFile(file);
+            if (!m_openWith->openWithApplication(id))
+                showFailureAlert(kpv::Bundle::mainBundle().localizedStringWithFormat(
+                    QStringLiteral("IDS_OpenWithFailed_Fmt"), id));
+        });
+    chooser->open();
 }

@@ -5,10 +5,12 @@
 #include "Shell/LMMainWindow.h"
 #include "Shell/MainCommand.h"
 #include "Shell/MainWndController.h"
+#include "Shell/OtherApplicationChooser.h"
 #include "view_mode_stub.h"
 
 #include "Model/MainConfig.h"
 #include "appkit/Menu.h"
+#include "desktop/FakeDesktopServices.h"
 #include "appkit/SingleInstance.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/OperationQueue.h"
@@ -18,6 +20,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <set>
@@ -274,6 +279,47 @@ TEST_F(Shell, RecentPhotosSurviveARestartAndReachTheDesktopsList)
     controller->openFiles({path("p/three.jpg")}, false);
     EXPECT_EQ(controller->recentDocumentPaths(), (QStringList{path("p/three.jpg"), path("p/one.jpg")}));
     EXPECT_EQ(readAll(path("share/recently-used.xbel")), garbled);
+}
+
+// The context menu's Open With: every application that opens images, whether or not it names
+// this type, without this program (known by its installed entry's id); then "Other Application…",
+// which lists every application and opens the photo with the one chosen.
+TEST_F(Shell, OpenWithListsImageApplicationsAndOffersAnyOther)
+{
+    kpv::FakeDesktopServices desktop;
+    kpv::DesktopServices::setShared(&desktop);
+    desktop.fileApplications.insert("jpg", {{"org.kestrane.viewer.desktop", "Kestrane Photo Viewer", "", "", {}}});
+    desktop.installed = {{"paint.desktop", "Paint", "", "", {"image/png"}},
+                         {"editor.desktop", "Text Editor", "", "", {"text/plain"}},
+                         {"org.kestrane.viewer.desktop", "Kestrane Photo Viewer", "", "", {"image/jpeg"}}};
+    touch(path("p/one.jpg"));
+    delegate->applicationDidFinishLaunching();
+    controller->openFiles({path("p/one.jpg")}, false);
+    controller->rebuildOpenWithMenu();
+    const std::shared_ptr<kpv::Menu> menu = controller->openWithMenu();
+    QStringList titles;
+    for (const auto& item : menu->itemArray())
+        titles << (item->isSeparatorItem() ? QStringLiteral("-") : item->title());
+    EXPECT_EQ(titles, (QStringList{"Paint", "-", "Other Application…"}));
+    const auto other = menu->itemWithTag(MainWndController::TagOpenWithOther);
+    ASSERT_TRUE(other);
+    ASSERT_TRUE(controller->validateMenuItem(*other));
+
+    other->performAction();
+    OtherApplicationChooser* chooser = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* c = dynamic_cast<OtherApplicationChooser*>(w); c && c->isVisible())
+            chooser = c;
+    ASSERT_TRUE(chooser);
+    ASSERT_EQ(chooser->list()->count(), 2); // every application but this one
+    EXPECT_EQ(chooser->list()->item(0)->text(), "Paint");
+    chooser->filterField()->setText("text");
+    EXPECT_TRUE(chooser->list()->item(0)->isHidden());
+    ASSERT_TRUE(chooser->openButton()->isEnabled());
+    chooser->openButton()->click();
+    ASSERT_EQ(desktop.launches.size(), 1);
+    EXPECT_EQ(desktop.launches[0], qMakePair(path("p/one.jpg"), QString("editor.desktop")));
+    kpv::DesktopServices::setShared(nullptr);
 }
 
 TEST_F(Shell, ShowModeSwitching)

@@ -88,7 +88,7 @@ wait "$pid" 2>/dev/null || true
 pid=
 
 # Uninstalling removes every installed file and the program's own folder.
-cmake -DMANIFEST="$manifest" -P "$source/cmake/Uninstall.cmake" >/dev/null || fail "uninstall"
+DESTDIR=$root cmake -DMANIFEST="$manifest" -P "$source/cmake/Uninstall.cmake" >/dev/null || fail "uninstall"
 left=$(find "$root" -type f -o -type l)
 [ -z "$left" ] || fail "left after uninstall: $left"
 [ ! -e "$tree/share/kestrane-viewer" ] || fail "the resource folder was left"
