@@ -41,6 +41,7 @@ class NavigateSaveFileSession;
 class NavPagingViewFactory;
 class PhotoSearchHandler;
 namespace kpv {
+class FolderWatcher;
 class Event;
 struct Notification;
 class Timer;
@@ -358,6 +359,14 @@ private:
     std::unique_ptr<NavSortFileInfoList> m_navSortFileInfoList;
     LMPathString m_curFilePath;
     qsizetype m_curFileIndex = 0;
+    // Other programs' changes to the folders of the list and to the file shown: files added to a
+    // folder the user opened join the list, files gone leave it, the file shown is read again.
+    std::unique_ptr<kpv::FolderWatcher> m_folderWatcher;
+    QStringList m_watchedFolders;
+    bool m_addFilesFromWatchedFolders = false;
+    void updateWatchedFolders();
+    void updateWatchedFile();
+    void watchedPathsChanged(const QStringList &folders, const QStringList &files);
     // The last move to the trash: each photo's path and where it went in the trash.
     struct TrashedFile {
         QString originalPath;
