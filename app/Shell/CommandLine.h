@@ -37,6 +37,10 @@ const char* programName(const char* argv0);
 std::optional<int> answerWithoutWindow(const Arguments& arguments, const char* programName, std::FILE* out,
                                        std::FILE* err);
 
+// Status 1 with a message on `err` when there is no display to open a window on (no X or Wayland
+// display named and no other window system chosen); nothing when there may be one.
+std::optional<int> checkDisplay(const char* programName, std::FILE* err);
+
 // Why each path cannot be opened, one line each ("cannot open “x.jpg”: no such file or folder");
 // empty when all can. A path is a photo of a supported extension that can be read, or a folder
 // that can be read and holds at least one such photo directly.

@@ -34,6 +34,8 @@ int main(int argc, char** argv)
     const CommandLine::Arguments arguments = CommandLine::parse(argc, argv);
     if (const auto code = CommandLine::answerWithoutWindow(arguments, argv[0], stdout, stderr))
         return *code;
+    if (const auto code = CommandLine::checkDisplay(argv[0], stderr))
+        return *code;
     // The first file's quick picture is made while the rest of the program starts.
     NavLaunchPicture launchPicture(arguments.paths.empty() ? QString() : QFile::decodeName(arguments.paths.front().c_str()), [](const QString& path) {
         return LMImageSourceFactory::platform()->thumbnail(path, LMPhotoLoader::kSmallThumbMaxPixelSize);

@@ -9,6 +9,7 @@
 #include <QUrl>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -88,9 +89,8 @@ std::optional<int> answerWithoutWindow(const Arguments& arguments, const char* p
                      "Exit status: 0 if all went well, 1 if a file or folder could not be opened\n"
                      "or the viewer could not start, 2 for a wrong command line.\n"
                      "\n"
-                     "Keys: Right, Space and Left, Backspace step through the folder; Home, End go\n"
-                     "to the first and last photo; Delete moves the photo to the trash and Ctrl+Z\n"
-                     "brings it back; F11 toggles full screen. See %s(1) for more.\n",
+                     "Keys: Right and Left step through the folder; Delete moves the photo to the\n"
+                     "trash and Ctrl+Z puts it back. See %s(1) for more.\n",
                      name, name);
         return kExitOk;
     case Arguments::Action::Version:
@@ -101,6 +101,19 @@ std::optional<int> answerWithoutWindow(const Arguments& arguments, const char* p
         return kExitUsage;
     }
     return std::nullopt;
+}
+
+std::optional<int> checkDisplay(const char* programName, std::FILE* err)
+{
+    const auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value && *value;
+    };
+    if (set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM"))
+        return std::nullopt;
+    std::fprintf(err, "%s: no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY is set)\n",
+                 CommandLine::programName(programName));
+    return kExitFailure;
 }
 
 QStringList problemsWithPaths(const QStringList& paths, const QStringList& allowedExtensions)

@@ -20,11 +20,19 @@
 #include "appkit/Application.h"
 #include "appkit/MenuBar.h"
 #include "foundation/Bundle.h"
+#include "foundation/NotificationCenter.h"
 
 ViewerProgram::ViewerProgram(AppDelegate& delegate)
 {
     kpv::Application::setIdentity(kpv::Bundle::mainBundle().bundleIdentifier(), delegate.appName(),
                                   kpv::Bundle::mainBundle().imageNamed(QStringLiteral("app_icon")));
+    // Dialogs wear the window's dark colours unless the user chose the desktop's in Preferences.
+    if (MainConfig* config = delegate.mainConfig()) {
+        kpv::Application::useDarkColours(!config->useDesktopColours());
+        kpv::NotificationCenter::defaultCenter().addObserver(
+            this, QStringLiteral("didChangeOptionSetting"), nullptr,
+            [config](const kpv::Notification&) { kpv::Application::useDarkColours(!config->useDesktopColours()); });
+    }
     m_controller = std::make_unique<MainWndController>(delegate, std::make_unique<LMMainWindow>(kpv::Rect(0, 0, 800, 600)));
     delegate.setSlideshowThemeMgr(std::make_unique<SlideshowThemeMgr>(delegate.mainConfig()));
     // Every show mode other than the empty state and the viewer, one line each.
@@ -59,6 +67,7 @@ ViewerProgram::ViewerProgram(AppDelegate& delegate)
 
 ViewerProgram::~ViewerProgram()
 {
+    kpv::NotificationCenter::defaultCenter().removeObserver(this);
     m_fileAssociateTips.reset();
     m_menuBar.reset();
     // The viewer goes before the window controller it lives in.

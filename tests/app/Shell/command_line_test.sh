@@ -29,6 +29,9 @@ out=$(DISPLAY= "$program" --frobnicate 2>&1 >/dev/null); status=$?
 [ $status -eq 2 ] || fail "a wrong option exited $status"
 echo "$out" | grep -q "unrecognized option '--frobnicate'" || fail "wrong option message: $out"
 echo "$out" | grep -q "Try 'kestrane-viewer --help'" || fail "wrong option gives no hint: $out"
+out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$program" "$work" 2>&1); status=$?
+[ $status -eq 1 ] || fail "without a display exited $status"
+echo "$out" | grep -q "no display" || fail "without a display: $out"
 
 if [ -z "${DISPLAY:-}" ] || ! command -v xdotool >/dev/null; then
     echo "SKIPPED: no X display or no xdotool for the window half" >&2
