@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPixmap>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -39,8 +40,16 @@ OtherApplicationChooser::OtherApplicationChooser(QWidget* parent, const QString&
         auto* item = new QListWidgetItem(app.fileName, m_list);
         item->setData(kIdRole, app.id);
         item->setToolTip(app.id);
+        QIcon icon;
         if (!app.iconName.isEmpty())
-            item->setIcon(app.iconName.startsWith(QLatin1Char('/')) ? QIcon(app.iconName) : QIcon::fromTheme(app.iconName));
+            icon = app.iconName.startsWith(QLatin1Char('/')) ? QIcon(app.iconName) : QIcon::fromTheme(app.iconName);
+        // An application without an icon keeps its name in line with the others.
+        if (icon.isNull()) {
+            QPixmap blank(m_list->iconSize());
+            blank.fill(Qt::transparent);
+            icon = QIcon(blank);
+        }
+        item->setIcon(icon);
     }
     layout->addWidget(m_list, 1);
     auto* buttons = new QDialogButtonBox(this);

@@ -2,6 +2,7 @@
 
 #include "foundation/FileReplace.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -156,8 +157,17 @@ bool addToRecentlyUsed(const QString& listPath, const QString& filePath, const Q
     if (!QDir().mkpath(folder))
         return fail(QStringLiteral("cannot make the folder %1").arg(folder));
 
-    // Copies of this program take turns; the lock file is left for the next one.
-    const QByteArray lockPath = QFile::encodeName(listPath + QStringLiteral(".lock"));
+    // Copies of this program take turns. The lock file lives in the session's runtime folder,
+    // so the user's data folder gains nothing but the list; it is left for the next turn.
+    const QString runtime = QFile::decodeName(qgetenv("XDG_RUNTIME_DIR"));
+    const QString lockName = QStringLiteral("kestrane-viewer-%1.lock")
+                                 .arg(QString::fromLatin1(QCryptographicHash::hash(QFile::encodeName(QFileInfo(listPath).absoluteFilePath()),
+                                                                                  QCryptographicHash::Sha1)
+                                                             .toHex()
+                                                             .left(16)));
+    const QByteArray lockPath = QFile::encodeName(runtime.startsWith(QLatin1Char('/')) && QFileInfo(runtime).isDir()
+                                                      ? runtime + QLatin1Char('/') + lockName
+                                                      : listPath + QStringLiteral(".lock"));
     const int lock = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (lock < 0)
         return fail(QStringLiteral("cannot lock %1: %2").arg(listPath, QString::fromLocal8Bit(std::strerror(errno))));
