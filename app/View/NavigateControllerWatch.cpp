@@ -1,6 +1,5 @@
 // Following other programs' changes: the folders of the list and the file shown are watched, and
-// what changed there is brought into the list, the bins and the grid (through the same
-// notifications the viewer's own deletions and writes send).
+// what changed there is brought into the list, the bins and the grid.
 
 #include "View/NavigateController.h"
 
@@ -88,8 +87,10 @@ void NavigateController::watchedPathsChanged(const QStringList &folders, const Q
         if (!m_curFilePath.isEmpty() && folderOf(m_curFilePath.path()) == folder)
             modified.insert(m_curFilePath.path());
     }
+    // Gone from the list (and so from the bins and the grid, which follow it); a favourite of a
+    // file that vanished stays a favourite, shown as missing, as it was before.
     if (!gone.isEmpty())
-        postNotificationForDeletedFiles(gone);
+        didFilesDeleted(gone);
     if (!added.isEmpty() && m_navSortFileInfoList) {
         std::sort(added.begin(), added.end());
         MainConfig *c = config();

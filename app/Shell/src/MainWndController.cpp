@@ -277,7 +277,19 @@ bool MainWndController::doOpenFile(const QString& directory, bool fromSandboxAcc
         m_openPanelFactory ? m_openPanelFactory() : LMIncludeSubDirOpenPanelController::includeSubDirOpenPanelController();
     if (!panel)
         return false;
-    const QUrl dir = directory.isEmpty() ? QUrl() : QUrl::fromLocalFile(directory);
+    // Without a folder of its own the panel starts where the last photo was opened, in this run
+    // or an earlier one.
+    QString start = directory;
+    if (start.isEmpty()) {
+        for (const QString& recent : std::as_const(m_recentDocuments)) {
+            const QString folder = QFileInfo(recent).absolutePath();
+            if (QFileInfo(folder).isDir()) {
+                start = folder;
+                break;
+            }
+        }
+    }
+    const QUrl dir = start.isEmpty() ? QUrl() : QUrl::fromLocalFile(start);
     if (panel->runModalOpenPanelWithDirectory(dir, !fromSandboxAccessTips, !fromSandboxAccessTips) != kpv::ModalResponseOK)
         return false;
     QStringList paths;

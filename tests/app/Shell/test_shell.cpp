@@ -4,12 +4,16 @@
 #include "Shell/AppDelegate.h"
 #include "Shell/LMMainWindow.h"
 #include "Shell/MainCommand.h"
+#include "Shell/CommandLine.h"
 #include "Shell/MainWndController.h"
 #include "Shell/OtherApplicationChooser.h"
 #include "view_mode_stub.h"
+#include "../../support/FaultInjection.h"
 
 #include "Model/MainConfig.h"
 #include "appkit/Menu.h"
+#include "appkit/Panels.h"
+#include "Kit/LMIncludeSubDirOpenPanelController.h"
 #include "desktop/FakeDesktopServices.h"
 #include "appkit/SingleInstance.h"
 #include "foundation/NotificationCenter.h"
@@ -25,6 +29,8 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QUrl>
+#include <cerrno>
+#include <cstring>
 #include <set>
 #include <gtest/gtest.h>
 
@@ -267,6 +273,26 @@ TEST_F(Shell, RecentPhotosSurviveARestartAndReachTheDesktopsList)
     TearDown();
     SetUp();
     EXPECT_EQ(controller->recentDocumentPaths(), QStringList{path("p/one.jpg")});
+    // File > Open starts in the folder of the last photo opened.
+    QString startedIn;
+    struct StartPanel : kpv::OpenPanel {
+        QString* seen;
+        long runModal() override
+        {
+            *seen = directoryURL();
+            return kpv::ModalResponseCancel;
+        }
+    };
+    controller->setOpenPanelFactory([&startedIn] {
+        return std::make_unique<LMIncludeSubDirOpenPanelController>(nullptr, [&startedIn] {
+            auto panel = std::make_unique<StartPanel>();
+            panel->seen = &startedIn;
+            return panel;
+        });
+    });
+    delegate->applicationDidFinishLaunching();
+    EXPECT_FALSE(controller->doOpenFile(QString(), false));
+    EXPECT_EQ(startedIn, path("p"));
 
     // A shared list that is not one is left alone rather than replaced.
     const QByteArray garbled = "<xbel version=\"1.0\"><bookmark href=";
@@ -275,7 +301,6 @@ TEST_F(Shell, RecentPhotosSurviveARestartAndReachTheDesktopsList)
         ASSERT_TRUE(list.open(QIODevice::WriteOnly | QIODevice::Truncate));
         list.write(garbled);
     }
-    delegate->applicationDidFinishLaunching();
     controller->openFiles({path("p/three.jpg")}, false);
     EXPECT_EQ(controller->recentDocumentPaths(), (QStringList{path("p/three.jpg"), path("p/one.jpg")}));
     EXPECT_EQ(readAll(path("share/recently-used.xbel")), garbled);
@@ -320,6 +345,31 @@ TEST_F(Shell, OpenWithListsImageApplicationsAndOffersAnyOther)
     ASSERT_EQ(desktop.launches.size(), 1);
     EXPECT_EQ(desktop.launches[0], qMakePair(path("p/one.jpg"), QString("editor.desktop")));
     kpv::DesktopServices::setShared(nullptr);
+}
+
+// What the command line says about paths that cannot be opened: each named once with its reason,
+// the photos beside them not at all.
+TEST_F(Shell, CommandLineNamesWhatCannotBeOpenedAndWhy)
+{
+    touch(path("p/one.jpg"));
+    touch(path("p/notes.txt"));
+    touch(path("p/locked.jpg"));
+    touch(path("deep/sub/two.png"));
+    ASSERT_TRUE(QDir().mkpath(path("empty")));
+    ASSERT_TRUE(QFile::setPermissions(path("p/locked.jpg"), QFileDevice::WriteOwner));
+    // Root reads everything; without its override the lock holds as for any user.
+    kpv::test::NoPermissionOverride asAnyUser;
+    const QStringList problems = CommandLine::problemsWithPaths(
+        {path("p/one.jpg"), path("p/nope.jpg"), path("p/notes.txt"), path("p/locked.jpg"), path("empty"),
+         path("deep"), path("p")},
+        {"jpg", "png"});
+    ASSERT_EQ(problems.size(), 5) << problems.join("\n").toStdString();
+    EXPECT_EQ(problems[0], QString("cannot open “%1”: no such file or folder").arg(path("p/nope.jpg")));
+    EXPECT_TRUE(problems[1].startsWith(QString("cannot open “%1”: it is not").arg(path("p/notes.txt"))));
+    EXPECT_EQ(problems[2], QString("cannot open “%1”: %2").arg(path("p/locked.jpg"), QString::fromLocal8Bit(std::strerror(EACCES))));
+    EXPECT_EQ(problems[3], QString("there are no photos in the folder “%1”").arg(path("empty")));
+    // Sub-folders are not searched from the command line.
+    EXPECT_EQ(problems[4], QString("there are no photos in the folder “%1”").arg(path("deep")));
 }
 
 TEST_F(Shell, ShowModeSwitching)
