@@ -192,7 +192,16 @@ const std::vector<MainCommand>& MainWndController::commandTable()
             "Q"));
 
         // ---- Edit ----
-        t.push_back(row(TagUndoMoveToTrash, "IDS_MENU_UndoMoveToTrash", kEdit, kNav, 0, "Z"));
+        // The viewer keeps what went to the trash from the picture and from the grid alike.
+        t.push_back(own(
+            TagUndoMoveToTrash, "IDS_MENU_UndoMoveToTrash", kEdit,
+            [](C& w) {
+                const bool mode = w.m_showMode == MainShowModeView || w.m_showMode == MainShowModeThumbnail ||
+                                  w.m_showMode == MainShowModeMiniWithImage;
+                return mode && w.isWorkableWindow() && w.m_navigateController &&
+                       w.m_navigateController->canDoAction(TagUndoMoveToTrash);
+            },
+            [](C& w) { w.m_navigateController->doAction(TagUndoMoveToTrash, 0); }, "Z"));
         t.push_back(separatorIn(kEdit));
         t.push_back(inContext(row(7, "IDS_MENU_Copy", kEdit, kNav, kFav | kCrop | kThumb, "C"), 3));
         t.push_back(row(10, "IDS_MENU_SelectAll", kEdit, 0, kFav | kCrop, "A"));
