@@ -120,7 +120,7 @@ endfunction()
 
 # kpv_glob_library(NAME [QT] [PUBLIC_INCLUDE dir...] [LIBS ...])
 # A static library made of every .cpp/.c below src/ (or the folder itself when it has no src/),
-# so that adding a file never means editing a shared list.
+# a program's main.cpp left out, so that adding a file never means editing a shared list.
 function(kpv_glob_library name)
   cmake_parse_arguments(L "QT" "" "PUBLIC_INCLUDE;LIBS" ${ARGN})
   if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/src)
@@ -129,6 +129,7 @@ function(kpv_glob_library name)
     set(root ${CMAKE_CURRENT_SOURCE_DIR})
   endif()
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${root}/*.cpp ${root}/*.c)
+  list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
   file(GLOB_RECURSE headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
   if(NOT sources)
     add_library(${name} INTERFACE)

@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
 """Checks that the source tree keeps its layers.
 
-Two checks, both over plain text so they run before anything is built:
+Three checks, all over plain text so they run before anything is built:
   1. Include lines: a folder may include only itself and the folders below it in LAYERS.
      The codec library and the engine core include no Qt header at all.
   2. Library targets: the project's own libraries, with the LIBS each CMakeLists.txt gives
      kpv_glob_library, form a graph without cycles.
+  3. Files of the application: no circle of includes passes through two folders. A source file
+     stands behind its header here, since whoever includes the header needs what the source
+     includes; within one folder files may lean on each other.
 
 Usage: check-layers.py [ROOT]      exits 1 and lists every breach
        check-layers.py --self-test  checks the checker on small made-up trees
@@ -122,8 +125,117 @@ def find_cycle(graph):
     return None
 
 
+# Trees whose files may not include each other in a circle that spans folders.
+CIRCLE_TREES = ["app"]
+
+
+def file_graph(root, tree):
+    """Files below tree -> the files they lean on: what they include (by the path below the tree,
+    or beside the file), and for a header the sources that implement it; and each file's folder,
+    a source's being its header's wherever the two lie."""
+    files = {}
+    for path in sources(root, tree):
+        files[os.path.relpath(path, root)] = [target for _, target in includes(path)]
+    graph = {f: set() for f in files}
+    folder = {f: os.path.dirname(f) for f in files}
+    for f, targets in files.items():
+        found = []
+        for target in targets:
+            for candidate in (os.path.join(tree, target), os.path.join(os.path.dirname(f), target)):
+                candidate = os.path.normpath(candidate)
+                if candidate in files and candidate != f:
+                    found.append(candidate)
+                    break
+        graph[f].update(found)
+        if not f.endswith(".h"):
+            stem, name = os.path.splitext(f)[0], os.path.basename(f)
+            own = stem + ".h"
+            # MainWndControllerMenus.cpp implements MainWndController.h, which it includes first.
+            if own not in files and found and name.startswith(os.path.splitext(os.path.basename(found[0]))[0]):
+                own = found[0]
+            if own in files:
+                graph[own].add(f)
+                folder[f] = os.path.dirname(own)
+    return graph, folder
+
+
+def strong_components(graph):
+    """Tarjan's components, without recursion (the graph may be deep)."""
+    index, low, on_stack, stack, result = {}, {}, set(), [], []
+    counter = 0
+    for start in sorted(graph):
+        if start in index:
+            continue
+        work = [(start, iter(sorted(graph[start])))]
+        index[start] = low[start] = counter
+        counter += 1
+        stack.append(start)
+        on_stack.add(start)
+        while work:
+            node, children = work[-1]
+            child = next(children, None)
+            if child is not None:
+                if child not in index:
+                    index[child] = low[child] = counter
+                    counter += 1
+                    stack.append(child)
+                    on_stack.add(child)
+                    work.append((child, iter(sorted(graph[child]))))
+                elif child in on_stack:
+                    low[node] = min(low[node], index[child])
+                continue
+            work.pop()
+            if work:
+                low[work[-1][0]] = min(low[work[-1][0]], low[node])
+            if low[node] == index[node]:
+                component = []
+                while True:
+                    member = stack.pop()
+                    on_stack.discard(member)
+                    component.append(member)
+                    if member == node:
+                        break
+                result.append(sorted(component))
+    return result
+
+
+def circle_through(graph, component, a, b):
+    """The shortest way back from b to a inside the component, as a circle starting at a."""
+    inside = set(component)
+    previous = {b: None}
+    queue = [b]
+    for node in queue:
+        if node == a:
+            break
+        for child in sorted(graph[node]):
+            if child in inside and child not in previous:
+                previous[child] = node
+                queue.append(child)
+    way = []
+    node = a
+    while node is not None:
+        way.append(node)
+        node = previous[node]
+    return [a] + list(reversed(way))
+
+
+def check_file_circles(root):
+    breaches = []
+    for tree in CIRCLE_TREES:
+        graph, folder = file_graph(root, tree)
+        for component in strong_components(graph):
+            if len({folder[f] for f in component}) < 2:
+                continue
+            # One circle that crosses folders stands for the component; fixing it shows the next.
+            a, b = next((a, b) for a in component for b in sorted(graph[a])
+                        if b in component and folder[a] != folder[b])
+            circle = circle_through(graph, component, a, b)
+            breaches.append(f"include circle across folders ({len(component)} files): " + " -> ".join(circle))
+    return breaches
+
+
 def check(root):
-    breaches = check_includes(root)
+    breaches = check_includes(root) + check_file_circles(root)
     cycle = find_cycle(library_graph(root))
     if cycle:
         breaches.append("library cycle: " + " -> ".join(cycle))
@@ -153,6 +265,28 @@ def self_test():
         assert any("app/Model/B.h:1: app/Model may not include Kit/A.h" in b for b in found), found
         assert any("codec/C.h:1: codec is Qt-free" in b for b in found), found
         assert any(b.startswith("library cycle: app_") for b in found), found
+
+    with tempfile.TemporaryDirectory() as root:
+        # Within one folder files may lean on each other; across folders only one way.
+        write(root, "app/Shell/Window/W.h", '#include "Shell/Window/V.h"\n')
+        write(root, "app/Shell/Window/V.h", '#include "Shell/Window/W.h"\n')
+        write(root, "app/Shell/Modes/M.h", '#include "Shell/Window/W.h"\n')
+        assert check(root) == [], check(root)
+        # The window's source includes a mode: whoever includes W.h needs M.h, which needs W.h.
+        write(root, "app/Shell/Window/WMenus.cpp", '#include "Shell/Window/W.h"\n#include "Shell/Modes/M.h"\n')
+        found = check(root)
+        assert len(found) == 1 and found[0].startswith("include circle across folders (4 files): "), found
+        circle = found[0].split(": ", 1)[1].split(" -> ")
+        assert circle[0] == circle[-1] and "app/Shell/Modes/M.h" in circle, found
+        assert "app/Shell/Window/WMenus.cpp" in circle, found
+
+    with tempfile.TemporaryDirectory() as root:
+        # A header and its source under src/ are one unit, not two folders.
+        write(root, "app/Share/S.h", '#include "Share/T.h"\n')
+        write(root, "app/Share/T.h", "")
+        write(root, "app/Share/src/S.cpp", '#include "Share/S.h"\n#include "Share/T.h"\n')
+        write(root, "app/Share/src/T.cpp", '#include "Share/T.h"\n#include "Share/S.h"\n')
+        assert check(root) == [], check(root)
     print("check-layers self-test: 1 passed, 0 failed")
 
 

@@ -157,22 +157,10 @@ void MiniWindowController::didChangeMainShowMode(const QVariantMap& userInfo)
 
 void MiniWindowController::registEquivalentResponder(LMEquivalentResponder* responder, bool regist)
 {
-    if (!responder)
-        return;
-    auto it = std::find(m_equivalentResponders.begin(), m_equivalentResponders.end(), responder);
-    if (regist && it == m_equivalentResponders.end())
-        m_equivalentResponders.push_back(responder);
-    else if (!regist && it != m_equivalentResponders.end())
-        m_equivalentResponders.erase(it);
+    m_equivalentResponders.registEquivalentResponder(responder, regist);
 }
 
 bool MiniWindowController::doEquivalentResponder(const std::function<bool(LMEquivalentResponder&)>& block)
 {
-    if (!block)
-        return false;
-    const std::vector<LMEquivalentResponder*> responders = m_equivalentResponders; // a responder may unregister
-    for (LMEquivalentResponder* r : responders)
-        if (block(*r))
-            return true;
-    return false;
+    return m_equivalentResponders.doEquivalentResponder(block);
 }

@@ -6,7 +6,7 @@
 
 #include "Browse/MiniWindowHost.h"
 
-#include "Kit/LMEquivalentResponder.h"
+#include "Kit/LMEquivalentResponderList.h"
 #include "Kit/ShowModeController.h"
 
 #include <QVariantMap>
@@ -60,5 +60,5 @@ private:
     long m_oldShowModeBeforeMiniWindow = 4;
     bool m_isImageRotating = false;
     bool m_isWindowZoomed = false;
-    std::vector<LMEquivalentResponder*> m_equivalentResponders;
+    LMEquivalentResponderList m_equivalentResponders;
 };

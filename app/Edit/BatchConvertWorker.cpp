@@ -1,7 +1,6 @@
 #include "Edit/BatchConvertWorker.h"
 
 #include "Edit/EditFileTools.h"
-#include "Edit/EditImageTools.h"
 #include "Edit/LMImageSaveParamController.h"
 #include "Model/LMImageTools.h"
 #include "Model/LMPathTools.h"
@@ -16,12 +15,8 @@
 #include <chrono>
 #include <thread>
 
-namespace {
-bool cancelled(const kpv::Operation *op) { return op && op->isCancelled(); }
-} // namespace
-
 BatchConvertWorker::BatchConvertWorker(const LMPhotoLoader &loader)
-    : m_loader(loader), m_pause([] { std::this_thread::sleep_for(std::chrono::seconds(1)); })
+    : BatchFileWorker(loader), m_pause([] { std::this_thread::sleep_for(std::chrono::seconds(1)); })
 {
 }
 
@@ -59,32 +54,19 @@ int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo>
         return finish(QFile::copy(src.path(), out) ? kDone : kFailed);
     }
 
-    LMFileImgBaseInfoPtr info = file->imgBaseInfo();
-    if (!info || file->fileModified()) {
-        info = m_loader.loadImgBaseInfo(src, operation);
-        if (cancelled(operation) || !info)
-            return finish(kFailed);
-        file->setImgBaseInfo(info);
-    }
-    const LMImagePtr decoded = m_loader.loadImage(src, 1, info, operation);
-    if (cancelled(operation) || !decoded)
+    const LMFileImgBaseInfoPtr info = currentImgBaseInfo(*file, operation);
+    if (!info)
         return finish(kFailed);
-    QImage picture = decoded->convertToImage();
-    if (cancelled(operation) || picture.isNull())
-        return finish(kFailed);
-    picture = EditImageTools::uprightImage(picture, *info);
-    if (cancelled(operation) || picture.isNull())
+    const QImage picture = loadUprightImage(src, 1, info, std::nullopt, operation);
+    if (picture.isNull())
         return finish(kFailed);
 
     const QString out = LMPathTools::writableFilePathInDirectory(dstFolderPath, newName);
     if (out.isEmpty())
         return finish(kFailed);
     const auto upright = LMImageTools::createPropertiesFrom(info->properties(), 1);
-    const auto props = LMImageTools::createPropertiesFrom(upright, saveParameters);
-    if (!LMImageTools::saveImage(picture, out, props.value_or(QVariantMap()),
-                                 LMImageTools::writeOptionsKeepingMetadataOf(src.path())))
-        return finish(kFailed);
-    return finish(kDone);
+    return finish(saveImage(picture, out, LMImageTools::createPropertiesFrom(upright, saveParameters), src) ? kDone
+                                                                                                          : kFailed);
 }
 
 int BatchConvertWorker::convertFilesOnThread(const FileInfoList &files, const QString &dstFolderPath,

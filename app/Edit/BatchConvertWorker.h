@@ -5,20 +5,7 @@
 // folder. A code per file (0 done, -1 failed, -2 cancelled); failures are collected for one
 // report. Runs on a worker thread.
 
-#include "Model/LMFileInfo.h"
-#include "Model/LMPathString.h"
-
-#include <QList>
-#include <QString>
-#include <QVariantMap>
-
-#include <functional>
-#include <memory>
-
-class LMPhotoLoader;
-namespace kpv {
-class Operation;
-}
+#include "Edit/BatchFileWorker.h"
 
 // Settings keys of a convert run.
 namespace BatchConvertKeys {
@@ -28,14 +15,8 @@ inline constexpr char kTIFFCompression[] = "TIFFCompression";
 inline constexpr char kDestFolderPath[] = "DestFolderPath";
 } // namespace BatchConvertKeys
 
-class BatchConvertWorker {
+class BatchConvertWorker : public BatchFileWorker {
 public:
-    static constexpr int kDone = 0;
-    static constexpr int kFailed = -1;
-    static constexpr int kCancelled = -2;
-
-    using FileInfoList = QList<std::shared_ptr<LMFileInfo>>;
-    using ProgressBlock = std::function<void(qint64 handled)>;
     // Holds the finished progress bar up for a moment after a run without failures; tests replace it.
     using PauseBlock = std::function<void()>;
 
@@ -53,6 +34,5 @@ public:
 private:
     QString typeOfPath(const LMPathString &path) const;
 
-    const LMPhotoLoader &m_loader;
     PauseBlock m_pause;
 };

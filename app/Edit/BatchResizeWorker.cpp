@@ -1,7 +1,6 @@
 #include "Edit/BatchResizeWorker.h"
 
 #include "Edit/EditFileTools.h"
-#include "Edit/EditImageTools.h"
 #include "Model/LMImageTools.h"
 #include "Model/LMPathTools.h"
 #include "Model/LMPhotoLoader.h"
@@ -23,8 +22,6 @@ constexpr uint64_t kTypeJPEG = 2;
 constexpr uint64_t kTypeGIF = 4;
 constexpr uint64_t kTypePNG = 8;
 constexpr uint64_t kTypeTIFF = 1024;
-
-bool cancelled(const kpv::Operation *op) { return op && op->isCancelled(); }
 
 bool boolValue(const QVariantMap &c, const char *key) { return c.value(QString::fromLatin1(key)).toBool(); }
 qint64 intValue(const QVariantMap &c, const char *key) { return c.value(QString::fromLatin1(key)).toLongLong(); }
@@ -129,13 +126,9 @@ int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &
         return finish(kFailed);
     const LMPathString dstFolder(stringValue(c, kDestFolderPath), true);
 
-    LMFileImgBaseInfoPtr info = file->imgBaseInfo();
-    if (!info || file->fileModified()) {
-        info = m_loader.loadImgBaseInfo(file->filePath(), operation);
-        if (cancelled(operation) || !info)
-            return finish(kFailed);
-        file->setImgBaseInfo(info);
-    }
+    const LMFileImgBaseInfoPtr info = currentImgBaseInfo(*file, operation);
+    if (!info)
+        return finish(kFailed);
     const QSizeF raw = info->rawFrameSize();
     if (raw.width() <= 0 || raw.height() <= 0)
         return finish(kFailed);
@@ -172,27 +165,14 @@ int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &
         return finish(QFile::copy(file->filePath().path(), out->path()) ? kDone : kFailed);
     }
 
-    const int scaleType = decodeScaleTypeFor(raw, target);
-    const LMImagePtr decoded = m_loader.loadImage(file->filePath(), scaleType, info, operation);
-    if (cancelled(operation) || !decoded)
-        return finish(kFailed);
-    const LMImagePtr scaled = m_loader.resizeImage(decoded, target, operation);
-    if (cancelled(operation) || !scaled)
-        return finish(kFailed);
-    QImage picture = scaled->convertToImage();
-    if (cancelled(operation) || picture.isNull())
-        return finish(kFailed);
-    picture = EditImageTools::uprightImage(picture, *info);
-    if (cancelled(operation) || picture.isNull())
+    const QImage picture = loadUprightImage(file->filePath(), decodeScaleTypeFor(raw, target), info, target, operation);
+    if (picture.isNull())
         return finish(kFailed);
     const auto out = newFilePathBy(file->filePath(), nameBase, keepAlpha, number, dstFolder);
     if (!out)
         return finish(kFailed);
     const auto props = LMImageTools::createPropertiesFrom(info->properties(), 1, dpi);
-    if (!LMImageTools::saveImage(picture, out->path(), props.value_or(QVariantMap()),
-                                 LMImageTools::writeOptionsKeepingMetadataOf(file->filePath().path())))
-        return finish(kFailed);
-    return finish(kDone);
+    return finish(saveImage(picture, out->path(), props, file->filePath()) ? kDone : kFailed);
 }
 
 int BatchResizeWorker::resizeFilesOnThread(const FileInfoList &files, const QVariantMap &c,

@@ -6,21 +6,9 @@
 // number or to a free "_N" name. Runs on a worker thread; the naming functions also serve the
 // sheet's preview on the main thread.
 
-#include "Model/LMFileInfo.h"
-#include "Model/LMPathString.h"
+#include "Edit/BatchFileWorker.h"
 
-#include <QList>
-#include <QString>
-#include <QVariantMap>
-
-#include <functional>
-#include <memory>
 #include <optional>
-
-class LMPhotoLoader;
-namespace kpv {
-class Operation;
-}
 
 // Settings keys of a resize run (the dictionary the sheet stores).
 namespace BatchResizeKeys {
@@ -38,18 +26,9 @@ inline constexpr char kNewNameBase[] = "NewNameBase";
 inline constexpr char kDestFolderPath[] = "DestFolderPath";
 } // namespace BatchResizeKeys
 
-class BatchResizeWorker {
+class BatchResizeWorker : public BatchFileWorker {
 public:
-    // Per-file and run results.
-    static constexpr int kDone = 0;
-    static constexpr int kFailed = -1;
-    static constexpr int kCancelled = -2;
-
-    using FileInfoList = QList<std::shared_ptr<LMFileInfo>>;
-    // Called after each handled file with the number handled so far (on the worker's thread).
-    using ProgressBlock = std::function<void(qint64 handled)>;
-
-    explicit BatchResizeWorker(const LMPhotoLoader &loader) : m_loader(loader) {}
+    explicit BatchResizeWorker(const LMPhotoLoader &loader) : BatchFileWorker(loader) {}
 
     // The whole run; the failed files' paths go to *outFailedFilePaths in batch order.
     int resizeFilesOnThread(const FileInfoList &files, const QVariantMap &resizeConfigInfos,
@@ -74,7 +53,4 @@ public:
     // The scale type 1..7 to decode for a target: the smallest power-of-two reduction that still
     // covers its longer side.
     static int decodeScaleTypeFor(const QSizeF &rawSize, const QSizeF &targetSize);
-
-private:
-    const LMPhotoLoader &m_loader;
 };

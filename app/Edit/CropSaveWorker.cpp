@@ -1,7 +1,7 @@
 #include "Edit/CropSaveWorker.h"
 
 #include "Edit/EditFileTools.h"
-#include "Edit/EditImageTools.h"
+#include "Model/LMImage.h"
 #include "Model/LMImageTools.h"
 #include "Model/LMPathTools.h"
 #include "Model/LMPhotoLoader.h"
@@ -67,7 +67,7 @@ LMImagePtr CropSaveWorker::cropImage(const LMNavFileInfoPtr &record, const LMIma
     // The pixels the user saw: the file's orientation (a mirror included), then the view's turn
     // and flips, in the order the crop page draws them.
     if (sourceInfo)
-        cut = EditImageTools::uprightImage(cut, *sourceInfo);
+        cut = LMImage::uprightImage(cut, *sourceInfo);
     if (!cut.isNull() && viewAngle.isRotatedOrFlipped())
         cut = LMImageTools::imageRotatedByAngle(cut, viewAngle);
     if (cut.isNull())

@@ -1,8 +1,7 @@
 #include "Kit/LMOpenPanelWrapper.h"
 
 #include "Kit/LMEventMonitorCenter.h"
-
-#include <memory>
+#include "Kit/LMSavePanelWrapper.h"
 
 std::int64_t LMOpenPanelWrapper::runModalForOpenPanel(kpv::OpenPanel& panel)
 {
@@ -13,15 +12,6 @@ std::int64_t LMOpenPanelWrapper::runModalForOpenPanel(kpv::OpenPanel& panel)
 void LMOpenPanelWrapper::openPanel(kpv::OpenPanel& panel, kpv::Window* window,
                                    std::function<void(std::int64_t)> handler)
 {
-    auto hold = std::make_shared<LMIgnoreEscKeyHold>();
-    try {
-        panel.beginSheetModalForWindow(window, [handler, hold](long result) {
-            hold->release();
-            if (handler)
-                handler(result);
-        });
-    } catch (...) {
-        hold->release(); // the sheet never began: nothing will lower it
-        throw;
-    }
+    // An open panel runs as a sheet exactly as a save panel does.
+    LMSavePanelWrapper().savePanel(panel, window, std::move(handler));
 }

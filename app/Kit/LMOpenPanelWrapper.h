@@ -1,5 +1,6 @@
 #pragma once
-// Runs an open panel with the Esc-ignore counter raised, so Esc reaches the panel.
+// Runs an open panel with the Esc-ignore counter raised, so Esc reaches the panel. A platform
+// error while it runs modally is passed on; as a sheet it runs as the save panel wrapper runs one.
 
 #include "appkit/Panels.h"
 

@@ -1,6 +1,7 @@
 #include "Model/LMFileImgBaseInfo.h"
 
 #include "imageio/ImageProperties.h"
+#include "imageio/Orientation.h"
 
 #include <QFileInfo>
 
@@ -58,24 +59,12 @@ std::shared_ptr<const LMFileImgBaseInfo> LMFileImgBaseInfo::fileImgBaseInfoByRep
 
 int64_t LMFileImgBaseInfo::angleByOrientation(int64_t orientation)
 {
-    switch (orientation) {
-    case 3:
-    case 4:
-        return 180;
-    case 5:
-    case 6:
-        return 90;
-    case 7:
-    case 8:
-        return 270;
-    default:
-        return 0;
-    }
+    return orientation >= 1 && orientation <= 8 ? kpv::orientationTurn(int(orientation)).angle : 0;
 }
 
 bool LMFileImgBaseInfo::isMirroredOrientation(int64_t orientation)
 {
-    return orientation == 2 || orientation == 4 || orientation == 5 || orientation == 7;
+    return orientation >= 1 && orientation <= 8 && kpv::orientationTurn(int(orientation)).mirrored;
 }
 
 QRectF LMFileImgBaseInfo::frameRect() const

@@ -1,6 +1,7 @@
 #include "Model/LMImage.h"
 
-#include <QTransform>
+#include "imageio/Orientation.h"
+
 
 #include <cmath>
 #include <cstring>
@@ -204,13 +205,5 @@ QImage LMImage::convertToUprightImage(int index) const
 
 QImage LMImage::uprightImage(const QImage &stored, const LMFileImgBaseInfo &source)
 {
-    QImage image = stored;
-    if (image.isNull())
-        return image;
-    const int64_t angle = source.orientationAngle();
-    if (angle != 0)
-        image = image.transformed(QTransform().rotate(double(angle))); // quarter turns are exact
-    if (source.isOrientationMirrored())
-        image = image.mirrored(true, false);
-    return image;
+    return kpv::turnedUpright(stored, int(source.orientationAngle()), source.isOrientationMirrored());
 }

@@ -77,7 +77,7 @@ template <typename Fn> MResult MdWithFile(const MChar* szPath, MDWord mode, MRes
 }
 
 // Writes a file through fn: into a temporary file beside the target, renamed over it only when
-// fn succeeded and the file was closed; otherwise the temporary is removed and the target kept.
+// fn succeeded and the file was synced and closed; otherwise the temporary is removed and the target kept.
 // openFailure when no temporary file can be made there.
 MResult MdWriteFileReplacing(const MChar* szPath, MResult openFailure, const std::function<MResult(MSTREAM)>& fn);
 

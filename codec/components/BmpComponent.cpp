@@ -132,6 +132,7 @@ MResult colorOf(BmpComponent* c, MUInt64* id) {
 MResult s_GetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
     auto* c = self(h);
     if (!c || !buf) return MERR_INVALID_PARAM;
+    if (MResult r; mdcomp::getCommonProp(c, BMP_DecodeGetColorTab, id, buf, size, &r)) return r;
     switch (id) {
     case MDEC_PROP_DELIVERY:
         if (size != 8) return MERR_INVALID_PARAM;
@@ -142,17 +143,10 @@ MResult s_GetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
     case MDEC_PROP_PALETTE_SIZE:
         if (size < 8) return MERR_INVALID_PARAM;
         return mdcomp::paletteSize(BMP_DecodeGetColorTab, c->hDecoder, buf);
-    case MDEC_PROP_PALETTE:
-        return mdcomp::palette(BMP_DecodeGetColorTab, c->hDecoder, buf, size);
-    case MDEC_PROP_PROGRESS:
-    case MDEC_PROP_REGION:
-        return MERR_UNSUPPORTED;
     case MDEC_PROP_BITS:
         if (size < 8) return MERR_INVALID_PARAM;
         put(buf, c->lBits);
         return MOK;
-    case MDEC_PROP_OUT_SIZE:
-        return mdcomp::sizeAnswer(buf, size, c->lOutWidth, c->lOutHeight);
     case MDEC_PROP_COLOR: {
         if (size != 8) return MERR_INVALID_PARAM;
         MUInt64 v = 0;
@@ -192,31 +186,14 @@ MResult s_GetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
     }
 }
 
+// The decoder fixes its geometry once rows have been read.
 MResult s_SetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
     auto* c = self(h);
-    if (!c) return MERR_INVALID_PARAM;
-    if (!c->hDecoder) return MERR_REGISTRATION;
-    if (!buf || size < 8) return MERR_INVALID_PARAM;
-    // The decoder fixes its geometry once rows have been read.
-    if (c->bStarted) return MERR_REGISTRATION;
-    switch (id) {
-    case MDEC_PROP_DELIVERY:
-    case MDEC_PROP_IMAGE_SIZE:
-    case MDEC_PROP_PROGRESS:
-    case MDEC_PROP_BITS:
-    case MDEC_PROP_REGION:
-    case MDEC_PROP_COLOR:
-    case MDEC_PROP_BMP_TYPE:
-    case MDEC_PROP_BMP_MASKS:
-    case MDEC_PROP_INFO_HEADER:
-        return MERR_UNSUPPORTED;
-    case MDEC_PROP_OUT_SIZE:
-        return mdcomp::setOutSize(BMP_DecodeSetDimension, c->hDecoder, buf, size, &c->lOutWidth, &c->lOutHeight);
-    case MDEC_PROP_INVERT:
-        return BMP_DecodeSetInvertion(c->hDecoder, mdcomp::get<MInt64>(buf));
-    default:
-        return MERR_INVALID_PARAM;
-    }
+    return mdcomp::setProp(c, BMP_DecodeSetDimension, id, buf, size, c && c->bStarted,
+                           {MDEC_PROP_BMP_TYPE, MDEC_PROP_BMP_MASKS, MDEC_PROP_INFO_HEADER}, [&](MInt64 prop) {
+                               if (prop != MDEC_PROP_INVERT) return MResult(MERR_INVALID_PARAM);
+                               return BMP_DecodeSetInvertion(c->hDecoder, mdcomp::get<MInt64>(buf));
+                           });
 }
 
 MResult s_DecScanlines(MHandle h, MByte** planes, MInt64* pitches, MInt64* first, MInt64* count) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstring>
+#include <initializer_list>
 #include <new>
 
 #include "ADK.h"
@@ -134,6 +135,49 @@ MResult setOutSize(SetDim setDim, H dec, void* buf, MInt64 size, MInt64* outW, M
     *outH = h;
     putPair(buf, w, h);
     return MOK;
+}
+
+// The get operation's answers that every decoder component gives alike: the output size, the
+// colour table (read by getTab), and no progress or region. False for any other property, which
+// the component answers itself.
+template <class C, class GetTab>
+bool getCommonProp(const C* c, GetTab getTab, MInt64 id, void* buf, MInt64 size, MResult* result) {
+    switch (id) {
+    case MDEC_PROP_OUT_SIZE: *result = sizeAnswer(buf, size, c->lOutWidth, c->lOutHeight); return true;
+    case MDEC_PROP_PALETTE: *result = palette(getTab, c->hDecoder, buf, size); return true;
+    case MDEC_PROP_PROGRESS:
+    case MDEC_PROP_REGION: *result = MERR_UNSUPPORTED; return true;
+    default: return false;
+    }
+}
+
+// The set operation of a decoder component: a decoder must be there, and the value at least 8
+// bytes; while `locked` (rows already read) nothing changes. The properties every component
+// only reports, and those in `readOnly`, are refused; the output size is asked of the decoder
+// through setDim. Anything else goes to `own`, which gives MERR_INVALID_PARAM for what it does
+// not know.
+template <class C, class SetDim, class Own>
+MResult setProp(C* c, SetDim setDim, MInt64 id, void* buf, MInt64 size, bool locked,
+                std::initializer_list<MInt64> readOnly, Own own) {
+    if (!c) return MERR_INVALID_PARAM;
+    if (!c->hDecoder) return MERR_REGISTRATION;
+    if (!buf || size < 8) return MERR_INVALID_PARAM;
+    if (locked) return MERR_REGISTRATION;
+    switch (id) {
+    case MDEC_PROP_DELIVERY:
+    case MDEC_PROP_IMAGE_SIZE:
+    case MDEC_PROP_PROGRESS:
+    case MDEC_PROP_BITS:
+    case MDEC_PROP_REGION:
+    case MDEC_PROP_COLOR:
+        return MERR_UNSUPPORTED;
+    case MDEC_PROP_OUT_SIZE:
+        return setOutSize(setDim, c->hDecoder, buf, size, &c->lOutWidth, &c->lOutHeight);
+    default:
+        for (MInt64 r : readOnly)
+            if (id == r) return MERR_UNSUPPORTED;
+        return own(id);
+    }
 }
 
 } // namespace mdcomp

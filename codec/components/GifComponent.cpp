@@ -75,6 +75,7 @@ MResult s_GetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
         put(buf, v);
         return MResult(MOK);
     };
+    if (MResult r; mdcomp::getCommonProp(c, GIF_DecodeGetColorTab, id, buf, size, &r)) return r;
     switch (id) {
     case MDEC_PROP_DELIVERY: return exact8(2);
     case MDEC_PROP_IMAGE_SIZE: {
@@ -89,14 +90,7 @@ MResult s_GetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
     case MDEC_PROP_PALETTE_SIZE:
         if (size != 8) return MERR_INVALID_PARAM;
         return mdcomp::paletteSize(GIF_DecodeGetColorTab, c->hDecoder, buf);
-    case MDEC_PROP_PALETTE:
-        return mdcomp::palette(GIF_DecodeGetColorTab, c->hDecoder, buf, size);
-    case MDEC_PROP_PROGRESS:
-    case MDEC_PROP_REGION:
-        return MERR_UNSUPPORTED;
     case MDEC_PROP_BITS: return exact8(8);
-    case MDEC_PROP_OUT_SIZE:
-        return mdcomp::sizeAnswer(buf, size, c->lOutWidth, c->lOutHeight);
     case MDEC_PROP_COLOR: return exact8(0x19);
     case 0x1009: return exact8(1);
     case MDEC_PROP_HAS_ALPHA: {
@@ -128,30 +122,14 @@ MResult s_GetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
 
 MResult s_SetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
     auto* c = self(h);
-    if (!c) return MERR_INVALID_PARAM;
-    if (!c->hDecoder) return MERR_REGISTRATION;
-    if (!buf || size < 8) return MERR_INVALID_PARAM;
-    switch (id) {
-    case MDEC_PROP_DELIVERY:
-    case MDEC_PROP_IMAGE_SIZE:
-    case MDEC_PROP_PROGRESS:
-    case MDEC_PROP_BITS:
-    case MDEC_PROP_REGION:
-    case MDEC_PROP_COLOR:
-    case MDEC_PROP_PALETTE_SIZE:
-    case MDEC_PROP_PALETTE:
-    case MDEC_PROP_GIF_GLOBAL:
-    case MDEC_PROP_GIF_INFO0:
-    case MDEC_PROP_GIF_FRAMEINFO:
-        return MERR_UNSUPPORTED;
-    case MDEC_PROP_OUT_SIZE:
-        return mdcomp::setOutSize(GIF_DecodeSetDimension, c->hDecoder, buf, size, &c->lOutWidth, &c->lOutHeight);
-    case MDEC_PROP_GIF_FRAME:
-        c->lFrame = mdcomp::get<MInt64>(buf);
-        return MOK;
-    default:
-        return MERR_INVALID_PARAM;
-    }
+    return mdcomp::setProp(c, GIF_DecodeSetDimension, id, buf, size, false,
+                           {MDEC_PROP_PALETTE_SIZE, MDEC_PROP_PALETTE, MDEC_PROP_GIF_GLOBAL, MDEC_PROP_GIF_INFO0,
+                            MDEC_PROP_GIF_FRAMEINFO},
+                           [&](MInt64 prop) {
+                               if (prop != MDEC_PROP_GIF_FRAME) return MResult(MERR_INVALID_PARAM);
+                               c->lFrame = mdcomp::get<MInt64>(buf);
+                               return MResult(MOK);
+                           });
 }
 
 MResult s_DecScanlines(MHandle h, MByte** planes, MInt64* pitches, MInt64* first, MInt64* count) {

@@ -77,6 +77,7 @@ MResult colorOf(PngComponent* c, MUInt64* id) {
 MResult s_GetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
     auto* c = self(h);
     if (!c || !buf) return MERR_INVALID_PARAM;
+    if (MResult r; mdcomp::getCommonProp(c, PNG_DecodeGetColorTab, id, buf, size, &r)) return r;
     switch (id) {
     case MDEC_PROP_DELIVERY:
         if (size < 8) return MERR_INVALID_PARAM;
@@ -87,11 +88,6 @@ MResult s_GetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
     case MDEC_PROP_PALETTE_SIZE:
         if (size < 8) return MERR_INVALID_PARAM;
         return mdcomp::paletteSize(PNG_DecodeGetColorTab, c->hDecoder, buf);
-    case MDEC_PROP_PALETTE:
-        return mdcomp::palette(PNG_DecodeGetColorTab, c->hDecoder, buf, size);
-    case MDEC_PROP_PROGRESS:
-    case MDEC_PROP_REGION:
-        return MERR_UNSUPPORTED;
     case MDEC_PROP_BITS: {
         if (size != 8) return MERR_INVALID_PARAM;
         PNGInfoHeader hd{};
@@ -99,8 +95,6 @@ MResult s_GetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
         if (r == MOK) put<MInt64>(buf, hd.wBitCount);
         return r;
     }
-    case MDEC_PROP_OUT_SIZE:
-        return mdcomp::sizeAnswer(buf, size, c->lOutWidth, c->lOutHeight);
     case MDEC_PROP_COLOR: {
         if (size < 8) return MERR_INVALID_PARAM;
         MUInt64 v = 0;
@@ -136,25 +130,8 @@ MResult s_GetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
 }
 
 MResult s_SetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
-    auto* c = self(h);
-    if (!c) return MERR_INVALID_PARAM;
-    if (!c->hDecoder) return MERR_REGISTRATION;
-    if (!buf || size < 8) return MERR_INVALID_PARAM;
-    switch (id) {
-    case MDEC_PROP_DELIVERY:
-    case MDEC_PROP_IMAGE_SIZE:
-    case MDEC_PROP_PROGRESS:
-    case MDEC_PROP_BITS:
-    case MDEC_PROP_REGION:
-    case MDEC_PROP_COLOR:
-    case MDEC_PROP_PALETTE_SIZE:
-    case MDEC_PROP_PALETTE:
-        return MERR_UNSUPPORTED;
-    case MDEC_PROP_OUT_SIZE:
-        return mdcomp::setOutSize(PNG_DecodeSetDimension, c->hDecoder, buf, size, &c->lOutWidth, &c->lOutHeight);
-    default:
-        return MERR_INVALID_PARAM;
-    }
+    return mdcomp::setProp(self(h), PNG_DecodeSetDimension, id, buf, size, false,
+                           {MDEC_PROP_PALETTE_SIZE, MDEC_PROP_PALETTE}, [](MInt64) { return MERR_INVALID_PARAM; });
 }
 
 // Rows are asked one at a time so that each lands at the caller's pitch; every row is tried

@@ -1,12 +1,11 @@
 // File type by extension, raw BMP dump and size fitting.
-#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <strings.h>
-#include <unistd.h>
 
+#include "MFileReplace.h"
 #include "MdImgInfo.h"
 
 namespace {
@@ -108,15 +107,14 @@ MInt64 MdUtilsSaveAsBmp(const MChar* name, const MByte* data, MInt64 width, MInt
         ext[4] = ext[5] = ext[6] = 255;
     }
 
-    // Written under a temporary name beside the target, renamed over it only when complete.
-    static std::atomic<unsigned> counter{0};
-    std::string tmp = std::string(name) + ".part-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
-    MSTREAM s = MStreamOpenFromFileS(tmp.c_str(), MSTREAM_MODE_WRITE);
-    if (!s) return 0;
-    bool ok = writeAll(s, head, 54) && writeAll(s, ext, extra) && writeAll(s, data, pixelBytes) && MStreamFlush(s);
-    ok = MStreamClose(s) && ok;
-    if (ok) ok = std::rename(tmp.c_str(), name) == 0;
-    if (!ok) std::remove(tmp.c_str());
+    // Written beside the target and renamed over it only when complete.
+    const bool ok = MFileReplace(name, [&](int, const std::string& temp) {
+        MSTREAM s = MStreamOpenFromFileS(temp.c_str(), MSTREAM_MODE_WRITE);
+        if (!s) return false;
+        const bool written = writeAll(s, head, 54) && writeAll(s, ext, extra) && writeAll(s, data, pixelBytes) &&
+                             MStreamFlush(s);
+        return MStreamClose(s) && written;
+    });
     return ok ? 1 : 0;
 }
 

@@ -8,6 +8,7 @@
 #include <png.h>
 
 #include "MMemory.h"
+#include "MPngChunks.h"
 #include "MdIoUtil.h"
 
 namespace {
@@ -141,14 +142,17 @@ MResult PNG_GetInfoFromFile(MSTREAM stream, MInt64* plWidth, MInt64* plHeight, M
     // alpha channel of the delivered rows.
     bool trns = false;
     if (type == 0 || type == 2) {
-        int64_t pos = 33;
-        for (int i = 0; i < 4096; ++i) {
-            uint8_t ch[8];
-            if (MStreamSeek(stream, MSTREAM_SEEK_BEGIN, pos) != 0 || !mdio::readExact(stream, ch, 8)) break;
-            if (std::memcmp(ch + 4, "tRNS", 4) == 0) { trns = true; break; }
-            if (std::memcmp(ch + 4, "IDAT", 4) == 0 || std::memcmp(ch + 4, "IEND", 4) == 0) break;
-            pos += 12 + int64_t(mdio::be32(ch));
-        }
+        int seen = 0;
+        MPngWalkChunks(
+            -1,
+            [stream](int64_t pos, uint8_t* buffer, size_t count) {
+                return MStreamSeek(stream, MSTREAM_SEEK_BEGIN, pos) == 0 && mdio::readExact(stream, buffer, int64_t(count));
+            },
+            [&](const MPngChunk& chunk) {
+                trns = chunk.is("tRNS");
+                return !trns && !chunk.is("IDAT") && ++seen < 4096;
+            },
+            33);
     }
     if (MStreamSeek(stream, MSTREAM_SEEK_BEGIN, 0) != 0) return MERR_FILE_SEEK;
     int channels = (type == 0 || type == 3) ? 1 : type == 4 ? 2 : type == 6 ? 4 : 3;

@@ -1,13 +1,10 @@
 // File utilities on paths: delete, move, size, create, exists and copy.
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <string>
 
+#include "MFileReplace.h"
 #include "StreamRecord.h"
 
 namespace {
@@ -18,26 +15,6 @@ int64_t statSize(const char* path)
     if (path == nullptr || ::stat(path, &st) != 0)
         return -1;
     return static_cast<int64_t>(st.st_size);
-}
-
-// Makes a new, empty file beside the target under a name no one else uses, so that a copy can
-// be completed there and renamed over the target. The file mode follows the umask, as a plain
-// create of the target would.
-std::string makeSiblingTemp(const std::string& target, int* fd)
-{
-    static std::atomic<unsigned> counter{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = target + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-        int f = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (f >= 0) {
-            *fd = f;
-            return name;
-        }
-        if (errno != EEXIST)
-            break;
-    }
-    *fd = -1;
-    return {};
 }
 
 } // namespace
@@ -102,9 +79,8 @@ MBool MStreamFileExistsW(const MWChar* wszPath)
     return path ? MStreamFileExistsS(path->c_str()) : MFalse;
 }
 
-// The copy is written beside the target and renamed over it only when every byte was read and
-// written, so a read error, a short write or a failing close never leaves a partial file, and an
-// existing target stays intact until the copy is complete.
+// The copy goes through the file replacer, so a read error, a short write or a failing sync
+// never leaves a partial file, and an existing target stays intact until the copy is complete.
 MBool MStreamFileCopyS(const MChar* szTargetPath, const MChar* szSourcePath)
 {
     if (szTargetPath == nullptr || szSourcePath == nullptr)
@@ -112,38 +88,17 @@ MBool MStreamFileCopyS(const MChar* szTargetPath, const MChar* szSourcePath)
     FILE* in = std::fopen(szSourcePath, "rb");
     if (in == nullptr)
         return MFalse;
-    int fd = -1;
-    const std::string temp = makeSiblingTemp(szTargetPath, &fd);
-    FILE* out = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
-    if (out == nullptr) {
-        if (fd >= 0) {
-            ::close(fd);
-            std::remove(temp.c_str());
+    const bool ok = MFileReplace(szTargetPath, [in](int fd, const std::string&) {
+        unsigned char piece[1024];
+        for (;;) {
+            const size_t got = std::fread(piece, 1, sizeof piece, in);
+            if (got == 0)
+                return std::ferror(in) == 0;
+            if (!MFileWriteAll(fd, piece, got))
+                return false;
         }
-        std::fclose(in);
-        return MFalse;
-    }
-
-    bool ok = true;
-    unsigned char piece[1024];
-    for (;;) {
-        const size_t got = std::fread(piece, 1, sizeof piece, in);
-        if (got == 0) {
-            ok = std::ferror(in) == 0;
-            break;
-        }
-        if (std::fwrite(piece, 1, got, out) != got) {
-            ok = false;
-            break;
-        }
-    }
+    });
     std::fclose(in);
-    if (std::fclose(out) != 0)
-        ok = false;
-    if (ok && std::rename(temp.c_str(), szTargetPath) != 0)
-        ok = false;
-    if (!ok)
-        std::remove(temp.c_str());
     return ok ? MTrue : MFalse;
 }
 

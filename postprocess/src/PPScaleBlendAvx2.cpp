@@ -132,24 +132,21 @@ KPV_TARGET_AVX2 int64_t planeRows(PPSharedRows s, const int32_t* off, const int3
     for (int k = 0; k < Rows; ++k)
         fy[k] = _mm256_set1_epi32(static_cast<int>(s.fy[k]));
     const uint8_t *r0 = s.row[0], *r1 = s.row[1], *r2 = s.row[2];
-    int64_t i = 0;
-    for (; i + 16 <= n; i += 16) {
-        __m256i s0[2], s1[2], s2[2];
-        for (int h = 0; h < 2; ++h) {
-            const __m256i fx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(fxs + i + 8 * h));
-            s0[h] = planeAcross8(planeWindows8(r0, off, i + 8 * h, groups), fx);
-            s1[h] = planeAcross8(planeWindows8(r1, off, i + 8 * h, groups), fx);
-            if constexpr (Split < Rows)
-                s2[h] = planeAcross8(planeWindows8(r2, off, i + 8 * h, groups), fx);
-        }
-        for (int k = 0; k < Rows; ++k) {
-            const __m256i* top = k < Split ? s0 : s1;
-            const __m256i* bottom = k < Split ? s1 : s2;
+    return ppSharedRowsWalk<__m256i, Rows, Split, 16, 2>(
+        n,
+        [&](int64_t i, __m256i* s0, __m256i* s1, __m256i* s2) KPV_TARGET_AVX2 {
+            for (int h = 0; h < 2; ++h) {
+                const __m256i fx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(fxs + i + 8 * h));
+                s0[h] = planeAcross8(planeWindows8(r0, off, i + 8 * h, groups), fx);
+                s1[h] = planeAcross8(planeWindows8(r1, off, i + 8 * h, groups), fx);
+                if constexpr (Split < Rows)
+                    s2[h] = planeAcross8(planeWindows8(r2, off, i + 8 * h, groups), fx);
+            }
+        },
+        [&](int k, int64_t i, const __m256i* top, const __m256i* bottom) KPV_TARGET_AVX2 {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(s.out + k * s.step + i),
                              planeBytes(planeDown8(top[0], bottom[0], fy[k]), planeDown8(top[1], bottom[1], fy[k])));
-        }
-    }
-    return i;
+        });
 }
 
 } // namespace
@@ -222,23 +219,20 @@ KPV_TARGET_AVX2 int64_t blendRows(PPSharedRows s, const int32_t* off, const uint
     for (int k = 0; k < Rows; ++k)
         fy[k] = _mm256_set1_epi32(static_cast<int>(s.fy[k]));
     const uint8_t *r0 = s.row[0], *r1 = s.row[1], *r2 = s.row[2];
-    int64_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        __m256i s0[4], s1[4], s2[4];
-        for (int k = 0; k < 4; ++k) {
-            sumsTwo(r0, r1, off, w, i + 2 * k, shuffle, groups, &s0[k], &s1[k]);
-            if constexpr (Split < Rows)
-                s2[k] = sumsOne(r2, off, w, i + 2 * k, shuffle, groups);
-        }
-        for (int k = 0; k < Rows; ++k) {
-            const __m256i* top = k < Split ? s0 : s1;
-            const __m256i* bottom = k < Split ? s1 : s2;
+    return ppSharedRowsWalk<__m256i, Rows, Split, 8, 4>(
+        n,
+        [&](int64_t i, __m256i* s0, __m256i* s1, __m256i* s2) KPV_TARGET_AVX2 {
+            for (int k = 0; k < 4; ++k) {
+                sumsTwo(r0, r1, off, w, i + 2 * k, shuffle, groups, &s0[k], &s1[k]);
+                if constexpr (Split < Rows)
+                    s2[k] = sumsOne(r2, off, w, i + 2 * k, shuffle, groups);
+            }
+        },
+        [&](int k, int64_t i, const __m256i* top, const __m256i* bottom) KPV_TARGET_AVX2 {
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(s.out + k * s.step + 4 * i),
                                 packEight(vertical(top[0], bottom[0], fy[k]), vertical(top[1], bottom[1], fy[k]),
                                           vertical(top[2], bottom[2], fy[k]), vertical(top[3], bottom[3], fy[k])));
-        }
-    }
-    return i;
+        });
 }
 
 } // namespace

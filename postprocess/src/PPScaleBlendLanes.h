@@ -103,6 +103,24 @@ inline void ppCopyRow4(uint8_t* out, int64_t step, int64_t rows, const uint8_t* 
     });
 }
 
+// The walk of a shared-rows blend for fixed counts (the pixel and plane kernels of both widths):
+// Width targets per step; sums(i, s0, s1, s2) forms the horizontal steps of the source rows for the
+// targets from i on, in Parts registers of type V a row, the third row's only when Split < Rows;
+// store(k, i, top, bottom) blends target row k from its two source rows' steps and stores it.
+// Returns the count of targets made. Inlined, so that the kernels' own code inlines into it.
+template <typename V, int Rows, int Split, int Width, int Parts, typename Sums, typename Store>
+__attribute__((always_inline)) inline int64_t ppSharedRowsWalk(int64_t n, Sums&& sums, Store&& store)
+{
+    int64_t i = 0;
+    for (; i + Width <= n; i += Width) {
+        V s0[Parts], s1[Parts], s2[Parts];
+        sums(i, s0, s1, s2);
+        for (int k = 0; k < Rows; ++k)
+            store(k, i, k < Split ? s0 : s1, k < Split ? s1 : s2);
+    }
+    return i;
+}
+
 // Target rows that share source rows (PPSharedRows). Blend is a callable template <Rows, Split>
 // for 2 to 4 rows that makes the first pixels of every row and returns their count; rest(k, done)
 // makes the rest of row k from done on, and all of each row in counts Blend has no instance for.

@@ -66,25 +66,22 @@ KPV_TARGET_SSE41 int64_t blendRows(PPSharedRows s, const int32_t* off, const uin
     for (int k = 0; k < Rows; ++k)
         fy[k] = _mm_set1_epi32(static_cast<int>(s.fy[k]));
     const uint8_t *r0 = s.row[0], *r1 = s.row[1], *r2 = s.row[2];
-    int64_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        __m128i s0[4], s1[4], s2[4];
-        for (int k = 0; k < 2; ++k) {
-            sumsPair(r0, off, w, i + 2 * k, i + 2 * k + 1, shuffle, groups, &s0[2 * k], &s0[2 * k + 1]);
-            sumsPair(r1, off, w, i + 2 * k, i + 2 * k + 1, shuffle, groups, &s1[2 * k], &s1[2 * k + 1]);
-            if constexpr (Split < Rows)
-                sumsPair(r2, off, w, i + 2 * k, i + 2 * k + 1, shuffle, groups, &s2[2 * k], &s2[2 * k + 1]);
-        }
-        for (int k = 0; k < Rows; ++k) {
-            const __m128i* top = k < Split ? s0 : s1;
-            const __m128i* bottom = k < Split ? s1 : s2;
+    return ppSharedRowsWalk<__m128i, Rows, Split, 4, 4>(
+        n,
+        [&](int64_t i, __m128i* s0, __m128i* s1, __m128i* s2) KPV_TARGET_SSE41 {
+            for (int k = 0; k < 2; ++k) {
+                sumsPair(r0, off, w, i + 2 * k, i + 2 * k + 1, shuffle, groups, &s0[2 * k], &s0[2 * k + 1]);
+                sumsPair(r1, off, w, i + 2 * k, i + 2 * k + 1, shuffle, groups, &s1[2 * k], &s1[2 * k + 1]);
+                if constexpr (Split < Rows)
+                    sumsPair(r2, off, w, i + 2 * k, i + 2 * k + 1, shuffle, groups, &s2[2 * k], &s2[2 * k + 1]);
+            }
+        },
+        [&](int k, int64_t i, const __m128i* top, const __m128i* bottom) KPV_TARGET_SSE41 {
             const __m128i px = _mm_packus_epi16(
                 _mm_packus_epi32(vertical(top[0], bottom[0], fy[k]), vertical(top[1], bottom[1], fy[k])),
                 _mm_packus_epi32(vertical(top[2], bottom[2], fy[k]), vertical(top[3], bottom[3], fy[k])));
             _mm_storeu_si128(reinterpret_cast<__m128i*>(s.out + k * s.step + 4 * i), px);
-        }
-    }
-    return i;
+        });
 }
 
 template <int Bpp>
@@ -141,28 +138,25 @@ KPV_TARGET_SSE41 int64_t planeRows(PPSharedRows s, const int32_t* off, const int
     for (int k = 0; k < Rows; ++k)
         fy[k] = _mm_set1_epi32(static_cast<int>(s.fy[k]));
     const uint8_t *r0 = s.row[0], *r1 = s.row[1], *r2 = s.row[2];
-    int64_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        __m128i s0[2], s1[2], s2[2];
-        for (int h = 0; h < 2; ++h) {
-            const int64_t j = i + 4 * h;
-            const int32_t base = groups.base[j / 4];
-            const uint8_t* shuffle = groups.shuffle + 4 * j;
-            const __m128i fx = _mm_loadu_si128(reinterpret_cast<const __m128i*>(fxs + j));
-            s0[h] = ppPlaneAcross(planeWindows(r0, off + j, base, shuffle), fx);
-            s1[h] = ppPlaneAcross(planeWindows(r1, off + j, base, shuffle), fx);
-            if constexpr (Split < Rows)
-                s2[h] = ppPlaneAcross(planeWindows(r2, off + j, base, shuffle), fx);
-        }
-        for (int k = 0; k < Rows; ++k) {
-            const __m128i* top = k < Split ? s0 : s1;
-            const __m128i* bottom = k < Split ? s1 : s2;
+    return ppSharedRowsWalk<__m128i, Rows, Split, 8, 2>(
+        n,
+        [&](int64_t i, __m128i* s0, __m128i* s1, __m128i* s2) KPV_TARGET_SSE41 {
+            for (int h = 0; h < 2; ++h) {
+                const int64_t j = i + 4 * h;
+                const int32_t base = groups.base[j / 4];
+                const uint8_t* shuffle = groups.shuffle + 4 * j;
+                const __m128i fx = _mm_loadu_si128(reinterpret_cast<const __m128i*>(fxs + j));
+                s0[h] = ppPlaneAcross(planeWindows(r0, off + j, base, shuffle), fx);
+                s1[h] = ppPlaneAcross(planeWindows(r1, off + j, base, shuffle), fx);
+                if constexpr (Split < Rows)
+                    s2[h] = ppPlaneAcross(planeWindows(r2, off + j, base, shuffle), fx);
+            }
+        },
+        [&](int k, int64_t i, const __m128i* top, const __m128i* bottom) KPV_TARGET_SSE41 {
             const __m128i px =
                 _mm_packus_epi32(ppPlaneDown(top[0], bottom[0], fy[k]), ppPlaneDown(top[1], bottom[1], fy[k]));
             _mm_storel_epi64(reinterpret_cast<__m128i*>(s.out + k * s.step + i), _mm_packus_epi16(px, px));
-        }
-    }
-    return i;
+        });
 }
 
 } // namespace

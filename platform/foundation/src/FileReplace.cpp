@@ -1,8 +1,9 @@
 #include "foundation/FileReplace.h"
 
+#include "MFileReplace.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 
 #include <cerrno>
 #include <cstring>
@@ -16,8 +17,6 @@ namespace {
 
 // Linux gives up on link chains at this depth too.
 constexpr int kMaxLinkDepth = 40;
-// Leaves room for the dot and the random suffix within a 255-byte file name.
-constexpr qsizetype kMaxTempStem = 200;
 
 QString reason(int err)
 {
@@ -49,51 +48,6 @@ QString followLinks(const QString& path)
     return info.absoluteFilePath();
 }
 
-// ".<name>.<random>" beside the target; the stem is cut at a character boundary when long.
-QByteArray tempNameBeside(const QByteArray& target)
-{
-    const qsizetype slash = target.lastIndexOf('/');
-    const QByteArray folder = target.left(slash + 1);
-    QByteArray stem = target.mid(slash + 1);
-    if (stem.size() > kMaxTempStem) {
-        qsizetype cut = kMaxTempStem;
-        while (cut > 0 && (uchar(stem.at(cut)) & 0xC0) == 0x80)
-            --cut;
-        stem.truncate(cut);
-    }
-    const quint64 random = QRandomGenerator::global()->generate64();
-    return folder + '.' + stem + '.' + QByteArray::number(random, 36);
-}
-
-bool writeAll(int fd, const QByteArray& bytes)
-{
-    const char* p = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        left -= n;
-    }
-    return true;
-}
-
-void syncFolder(const QByteArray& file)
-{
-    const qsizetype slash = file.lastIndexOf('/');
-    const QByteArray folder = slash > 0 ? file.left(slash) : QByteArray("/");
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        // Some file systems cannot sync a folder; the rename has happened either way.
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
 } // namespace
 
 bool replaceFileContents(const QString& path, const QByteArray& bytes, const FileReplaceOptions& options,
@@ -113,16 +67,11 @@ bool replaceFileContents(const QString& path, const QByteArray& bytes, const Fil
         return fail(error, QStringLiteral("%1 is read-only").arg(path));
 
     const mode_t createMode = options.mode >= 0 ? mode_t(options.mode) & 0777 : 0666;
-    QByteArray temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = tempNameBeside(native);
-        fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, createMode);
-        if (fd < 0 && errno != EEXIST)
-            break;
-    }
+    std::string tempName;
+    const int fd = MFileCreateBeside(native.toStdString(), createMode, &tempName);
     if (fd < 0)
         return fail(error, QStringLiteral("cannot write %1: %2").arg(path, reason(errno)));
+    const QByteArray temp = QByteArray::fromStdString(tempName);
 
     const auto abandon = [&](int err, const QString& what) {
         ::close(fd);
@@ -141,7 +90,7 @@ bool replaceFileContents(const QString& path, const QByteArray& bytes, const Fil
             return abandon(errno, QStringLiteral("cannot write %1: %2"));
     }
     // Written data may sit in the page cache; a full disk can show only in the sync.
-    if (!writeAll(fd, bytes) || ::fsync(fd) != 0)
+    if (!MFileWriteAll(fd, bytes.constData(), size_t(bytes.size())) || ::fsync(fd) != 0)
         return abandon(errno, QStringLiteral("cannot write %1: %2"));
     if (::close(fd) != 0) {
         const int err = errno;
@@ -157,7 +106,7 @@ bool replaceFileContents(const QString& path, const QByteArray& bytes, const Fil
         ::unlink(temp.constData());
         return fail(error, QStringLiteral("cannot replace %1: %2").arg(path, reason(err)));
     }
-    syncFolder(native);
+    MFileSyncFolderOf(native.toStdString());
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include "Encoders.h"
 #include "FormatDecoder.h"
 #include "Metadata.h"
+#include "MPngChunks.h"
 #include "foundation/FileReplace.h"
 #include "imageio/ContentTypes.h"
 #include "imageio/ImageProperties.h"
@@ -240,18 +241,13 @@ namespace {
 // Chunks of a PNG before its first image data: an animation control chunk there makes it animated.
 bool pngIsAnimated(const QByteArray& data)
 {
-    qsizetype pos = 8;
-    while (data.size() - pos >= 8) {
-        const auto* p = reinterpret_cast<const uchar*>(data.constData() + pos);
-        const quint32 length = (quint32(p[0]) << 24) | (quint32(p[1]) << 16) | (quint32(p[2]) << 8) | p[3];
-        const QByteArray type = data.mid(pos + 4, 4);
-        if (type == "acTL")
-            return true;
-        if (type == "IDAT" || type == "IEND" || length > quint32(data.size() - pos - 8))
-            return false;
-        pos += 12 + qsizetype(length);
-    }
-    return false;
+    bool animated = false;
+    MPngWalkChunksInMemory(reinterpret_cast<const uint8_t*>(data.constData()), size_t(data.size()),
+                           [&](const MPngChunk& chunk) {
+                               animated = chunk.is("acTL");
+                               return !animated && !chunk.is("IDAT");
+                           });
+    return animated;
 }
 
 }  // namespace

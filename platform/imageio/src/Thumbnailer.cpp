@@ -1,9 +1,11 @@
 #include "imageio/Thumbnailer.h"
 
 #include "Metadata.h"
+#include "MPngChunks.h"
 #include "imageio/FileAccess.h"
 #include "imageio/ImageProperties.h"
 #include "imageio/ImageSource.h"
+#include "imageio/Orientation.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -13,7 +15,6 @@
 #include <QImageReader>
 #include <QMutex>
 #include <QStandardPaths>
-#include <QTransform>
 #include <QUrl>
 
 namespace kpv {
@@ -30,21 +31,18 @@ QHash<QByteArray, QByteArray> pngTextChunks(QFile& file)
     const QByteArray head = file.read(64 * 1024);
     if (!head.startsWith("\x89PNG\r\n\x1A\n"))
         return texts;
-    qsizetype pos = 8;
-    while (head.size() - pos >= 12) {
-        const auto* p = reinterpret_cast<const uchar*>(head.constData()) + pos;
-        const quint32 length = quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3];
-        const QByteArray type(reinterpret_cast<const char*>(p + 4), 4);
-        if (type == "IDAT" || length > quint32(head.size() - pos - 12))
-            break;
-        if (type == "tEXt") {
-            const QByteArray body = head.mid(pos + 8, qsizetype(length));
-            const qsizetype nul = body.indexOf('\0');
-            if (nul > 0)
-                texts.insert(body.left(nul), body.mid(nul + 1));
-        }
-        pos += 12 + qsizetype(length);
-    }
+    MPngWalkChunksInMemory(reinterpret_cast<const uint8_t*>(head.constData()), size_t(head.size()),
+                           [&](const MPngChunk& chunk) {
+                               if (chunk.is("IDAT"))
+                                   return false;
+                               if (chunk.is("tEXt")) {
+                                   const QByteArray body = head.mid(chunk.offset + 8, qsizetype(chunk.length));
+                                   const qsizetype nul = body.indexOf('\0');
+                                   if (nul > 0)
+                                       texts.insert(body.left(nul), body.mid(nul + 1));
+                               }
+                               return true;
+                           });
     return texts;
 }
 
@@ -69,20 +67,8 @@ QImage freshCacheEntry(const QString& cacheFile, const QByteArray& uri, qint64 m
 // turn clockwise by the angle, then a mirror left to right.
 QImage applyOrientation(const QImage& image, int orientation)
 {
-    int angle = 0;
-    bool mirror = false;
-    switch (orientation) {
-    case 2: mirror = true; break;
-    case 3: angle = 180; break;
-    case 4: angle = 180; mirror = true; break;
-    case 5: angle = 90; mirror = true; break;
-    case 6: angle = 90; break;
-    case 7: angle = 270; mirror = true; break;
-    case 8: angle = 270; break;
-    default: return image;
-    }
-    QImage out = angle != 0 ? image.transformed(QTransform().rotate(angle)) : image;
-    return mirror ? out.mirrored(true, false) : out;
+    const OrientationTurn turn = orientationTurn(orientation);
+    return turnedUpright(image, turn.angle, turn.mirrored);
 }
 
 // The desktop's thumbnailers store their pictures upright. Every other thumbnail keeps the file's
@@ -104,31 +90,27 @@ QByteArray pngWithoutImageData(const QString& path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly) || file.read(8) != kSignature)
         return {};
-    const qint64 size = file.size();
     QByteArray out = kSignature;
-    for (qint64 pos = 8; size - pos >= 12;) {
-        if (!file.seek(pos))
-            return {};
-        const QByteArray header = file.read(8);
-        if (header.size() != 8)
-            return {};
-        const auto* p = reinterpret_cast<const uchar*>(header.constData());
-        const qint64 length = qint64(quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3]);
-        if (length > size - pos - 12)
-            return {};
-        const QByteArray type = header.mid(4);
-        if (type == "IEND")
-            break;
-        if (type != "IDAT") {
-            if (out.size() + 12 + length > kMaxMetadataBytes)
-                return {};
-            const QByteArray rest = file.read(length + 4);  // the data and its CRC
-            if (rest.size() != length + 4)
-                return {};
-            out += header + rest;
-        }
-        pos += 12 + length;
-    }
+    bool complete = true;
+    const MPngWalkEnd end = MPngWalkChunks(
+        file.size(),
+        [&](int64_t pos, uint8_t* buffer, size_t count) {
+            return file.seek(pos) && file.read(reinterpret_cast<char*>(buffer), qint64(count)) == qint64(count);
+        },
+        [&](const MPngChunk& chunk) {
+            if (chunk.is("IEND") || chunk.is("IDAT"))
+                return true;
+            const qint64 bytes = 12 + qint64(chunk.length);
+            if (out.size() + bytes > kMaxMetadataBytes || !file.seek(chunk.offset))
+                return complete = false;
+            const QByteArray whole = file.read(bytes);  // header, data and CRC
+            if (whole.size() != bytes)
+                return complete = false;
+            out += whole;
+            return true;
+        });
+    if (end == MPNG_WALK_BROKEN || !complete)
+        return {};
     return out + QByteArrayLiteral("\0\0\0\0IEND\xAE\x42\x60\x82");
 }
 

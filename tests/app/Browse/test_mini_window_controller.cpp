@@ -185,6 +185,17 @@ TEST(MiniWindowController, EquivalentRespondersInOrder)
     c.registEquivalentResponder(&b, false);
     EXPECT_FALSE(c.doEquivalentResponder([&](LMEquivalentResponder& r) { return r.performKeyDownEquivalent(*e); }));
     EXPECT_FALSE(c.doEquivalentResponder({}));
+
+    // A responder that unregisters a later one while it handles the event (a mode ending on a
+    // key): the later one, which may be gone, is not asked.
+    c.registEquivalentResponder(&b, true);
+    a.asked = b.asked = 0;
+    EXPECT_FALSE(c.doEquivalentResponder([&](LMEquivalentResponder& r) {
+        c.registEquivalentResponder(&b, false);
+        return r.performKeyDownEquivalent(*e);
+    }));
+    EXPECT_EQ(a.asked, 1);
+    EXPECT_EQ(b.asked, 0);
 }
 
 } // namespace

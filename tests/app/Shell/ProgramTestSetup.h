@@ -5,7 +5,7 @@
 // program settle on the manual clock.
 
 #include "Model/MainConfig.h"
-#include "Shell/AppDelegate.h"
+#include "Shell/MainWindow/AppDelegate.h"
 #include "foundation/Clock.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"

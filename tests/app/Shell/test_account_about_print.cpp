@@ -1,8 +1,8 @@
 // The accounts sheet (listing order, missing names, sign-out that reaches the disk, Esc), the
 // About window's texts and keys, and the print view's page layout.
-#include "Shell/AboutWindowController.h"
-#include "Shell/PrintView.h"
-#include "Shell/ShareAccountWindowController.h"
+#include "Shell/Dialogs/AboutWindowController.h"
+#include "Shell/Desktop/PrintView.h"
+#include "Shell/Dialogs/ShareAccountWindowController.h"
 
 #include "Kit/LMCustomWindow.h"
 #include "Kit/LMEventMonitorCenter.h"

@@ -2,17 +2,17 @@
 // photo bin under the viewer, and the mini window in place of the main window and back. Timers
 // run on the manual clock.
 
-#include "Shell/AppDelegate.h"
-#include "Shell/LMMainWindow.h"
-#include "Shell/LMMainWndContentView.h"
-#include "Shell/MainWndController.h"
-#include "Shell/MainWndFavoriteHost.h"
-#include "Shell/MainWndMiniWindow.h"
-#include "Shell/MainWndPhotoBin.h"
-#include "Shell/NavigateOverlays.h"
-#include "Shell/MainWndSlideshowHost.h"
-#include "Shell/MainWndThumbnailHost.h"
-#include "Shell/NavigateViewMode.h"
+#include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/MainWindow/LMMainWindow.h"
+#include "Shell/MainWindow/LMMainWndContentView.h"
+#include "Shell/MainWindow/MainWndController.h"
+#include "Shell/Modes/MainWndFavoriteHost.h"
+#include "Shell/Modes/MainWndMiniWindow.h"
+#include "Shell/ViewChrome/MainWndPhotoBin.h"
+#include "Shell/ViewChrome/NavigateOverlays.h"
+#include "Shell/Modes/MainWndSlideshowHost.h"
+#include "Shell/Modes/MainWndThumbnailHost.h"
+#include "Shell/Modes/NavigateViewMode.h"
 
 #include "Browse/FavImageBrowserView.h"
 #include "Browse/MiniWindowTitleBar.h"

@@ -4,16 +4,16 @@
 // the viewer), and Esc returns to the viewer; the Batch menu's commands open their sheets on the
 // viewer's files. Timers run on the manual clock.
 
-#include "Shell/AppDelegate.h"
-#include "Shell/LMMainWindow.h"
-#include "Shell/LMMainWndContentView.h"
-#include "Shell/MainWndController.h"
-#include "Shell/MainCommand.h"
-#include "Shell/MainWndCropHost.h"
-#include "Shell/MainWndEditSheets.h"
-#include "Shell/MainWndNavigateHost.h"
-#include "Shell/NavigateViewMode.h"
-#include "Shell/ViewerProgram.h"
+#include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/MainWindow/LMMainWindow.h"
+#include "Shell/MainWindow/LMMainWndContentView.h"
+#include "Shell/MainWindow/MainWndController.h"
+#include "Shell/MainWindow/MainCommand.h"
+#include "Shell/Modes/MainWndCropHost.h"
+#include "Shell/Modes/MainWndEditSheets.h"
+#include "Shell/Modes/MainWndNavigateHost.h"
+#include "Shell/Modes/NavigateViewMode.h"
+#include "Shell/Program/ViewerProgram.h"
 
 #include "Edit/BatchConvertWindowController.h"
 #include "Edit/BatchRenameWindowController.h"

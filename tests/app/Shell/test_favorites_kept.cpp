@@ -4,15 +4,15 @@
 // whose file was deleted meanwhile stays, drawn with the missing mark, until the user removes it.
 // Timers run on the manual clock.
 
-#include "Shell/AppDelegate.h"
-#include "Shell/LMMainWindow.h"
-#include "Shell/LMMainWndContentView.h"
-#include "Shell/MainWndController.h"
-#include "Shell/MainWndFavoriteHost.h"
-#include "Shell/MainWndNavigateHost.h"
-#include "Shell/NavigateToolbar.h"
-#include "Shell/NavigateViewMode.h"
-#include "Shell/ViewerProgram.h"
+#include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/MainWindow/LMMainWindow.h"
+#include "Shell/MainWindow/LMMainWndContentView.h"
+#include "Shell/MainWindow/MainWndController.h"
+#include "Shell/Modes/MainWndFavoriteHost.h"
+#include "Shell/Modes/MainWndNavigateHost.h"
+#include "Shell/ViewChrome/NavigateToolbar.h"
+#include "Shell/Modes/NavigateViewMode.h"
+#include "Shell/Program/ViewerProgram.h"
 
 #include "Browse/FavBinButton.h"
 #include "Browse/FavImageBrowserView.h"

@@ -1,6 +1,6 @@
 // The default-viewer tip: shown until answered once; each answer does its part and keeps it away.
 
-#include "Shell/FileAssociateTipsViewController.h"
+#include "Shell/Tips/FileAssociateTipsViewController.h"
 
 #include "Kit/LMNineSliceImageView.h"
 #include "Model/MainConfig.h"

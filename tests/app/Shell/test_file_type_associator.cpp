@@ -1,8 +1,8 @@
 // Taking and giving back the default-viewer role, against an in-memory desktop.
 #include "../../support/FaultInjection.h"
 
-#include "Shell/FileTypeAssociator.h"
-#include "Shell/AppDesktopEntry.h"
+#include "Shell/Desktop/FileTypeAssociator.h"
+#include "Shell/Desktop/AppDesktopEntry.h"
 
 #include "Model/MainConfig.h"
 #include "desktop/FakeDesktopServices.h"

@@ -1,5 +1,5 @@
 // The Info panel's histogram: counts against a direct count, the scale ceiling and the drawing.
-#include "Shell/LMGrayHistogramView.h"
+#include "Shell/Panels/LMGrayHistogramView.h"
 
 #include <QRandomGenerator>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The two first-use tips: the settings flag that lets each show once, showing and hiding over
 // the parent view, clicks reaching only a delegate, and the layout of the texts.
-#include "Shell/FavoriteIntroTipsViewController.h"
-#include "Shell/LoveIntroTipsViewController.h"
+#include "Shell/Tips/FavoriteIntroTipsViewController.h"
+#include "Shell/Tips/LoveIntroTipsViewController.h"
 
 #include "Kit/LMButton.h"
 #include "Kit/LMImageView.h"

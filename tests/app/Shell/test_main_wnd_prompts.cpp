@@ -1,11 +1,11 @@
 // The main window controller's rate prompt schedule, its recommendation mail and the hiding of
 // the resting pointer; and the toolbar's edit pop-up menu rows.
 
-#include "Shell/AppDelegate.h"
-#include "Shell/LMMainWindow.h"
-#include "Shell/MainWndController.h"
-#include "Shell/MainWndSecondaryWindows.h"
-#include "Shell/ToolbarEditPopViewController.h"
+#include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/MainWindow/LMMainWindow.h"
+#include "Shell/MainWindow/MainWndController.h"
+#include "Shell/MainWindow/MainWndSecondaryWindows.h"
+#include "Shell/ViewChrome/ToolbarEditPopViewController.h"
 #include "view_mode_stub.h"
 
 #include "Model/LMBlockRepeatTimer.h"

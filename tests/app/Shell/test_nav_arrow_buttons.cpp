@@ -2,12 +2,12 @@
 // the window to the button, which steps the viewer once per click and keeps stepping while held.
 // A file that cannot be shown is stepped over the same way. Timers run on the manual clock.
 
-#include "Shell/AppDelegate.h"
-#include "Shell/LMMainWindow.h"
-#include "Shell/MainWndController.h"
-#include "Shell/NavigateToolbar.h"
-#include "Shell/NavigateViewMode.h"
-#include "Shell/ViewerProgram.h"
+#include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/MainWindow/LMMainWindow.h"
+#include "Shell/MainWindow/MainWndController.h"
+#include "Shell/ViewChrome/NavigateToolbar.h"
+#include "Shell/Modes/NavigateViewMode.h"
+#include "Shell/Program/ViewerProgram.h"
 
 #include "Kit/LMButton.h"
 #include "View/NavigateController.h"

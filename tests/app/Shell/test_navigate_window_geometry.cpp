@@ -1,10 +1,10 @@
 // The Navigation panel's arithmetic: thumbnail placement, the view-to-thumbnail map, the panel
 // size for the image's aspect, the visible frame and panning by the frame, and the thumbnail shown
 // as the main view shows the photo.
-#include "Shell/NavigateWindowGeometry.h"
+#include "Shell/Panels/NavigateWindowGeometry.h"
 
-#include "Shell/LM3DRotateImageView.h"
-#include "Shell/NavigateWindowController.h"
+#include "Shell/Panels/LM3DRotateImageView.h"
+#include "Shell/Panels/NavigateWindowController.h"
 
 #include "Model/LMFileImgBaseInfo.h"
 #include "Model/LMImage.h"

@@ -1,5 +1,5 @@
 // Handing files to other applications: the open-with list and mail, against the fake desktop.
-#include "Shell/OpenWithMenu.h"
+#include "Shell/Desktop/OpenWithMenu.h"
 
 #include "desktop/FakeDesktopServices.h"
 

@@ -1,13 +1,13 @@
 // The preferences window over its model: the controls follow the edits, the wheel radios follow
 // the wheel check, tabs swap pages, association rows tick through the model, Esc and Cancel drop
 // the edits, OK writes them and tells the running viewer.
-#include "Shell/OptionWindowController.h"
+#include "Shell/Dialogs/OptionWindowController.h"
 
 #include "Kit/LMNormalCheckButton.h"
 #include "Kit/LMNormalCustomButton.h"
 #include "Kit/LMNormalCustomWindow.h"
 #include "Model/MainConfig.h"
-#include "Shell/FileTypeAssociator.h"
+#include "Shell/Desktop/FileTypeAssociator.h"
 #include "appkit/Application.h"
 #include "appkit/Event.h"
 #include "desktop/FakeDesktopServices.h"

@@ -1,9 +1,9 @@
 // The preferences: type groups, round trips of the edited values through the settings, and
 // which associations OK changes.
-#include "Shell/OptionWindowModel.h"
+#include "Shell/Dialogs/OptionWindowModel.h"
 
 #include "Model/MainConfig.h"
-#include "Shell/FileTypeAssociator.h"
+#include "Shell/Desktop/FileTypeAssociator.h"
 #include "desktop/FakeDesktopServices.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/UserDefaults.h"

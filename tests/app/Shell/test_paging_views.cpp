@@ -2,8 +2,8 @@
 // coordinates, drawing their image at their alpha, and gone with the session. Also the viewer's
 // overlays, which share the content view with them.
 
-#include "Shell/NavigateOverlays.h"
-#include "Shell/NavigatePagingViews.h"
+#include "Shell/ViewChrome/NavigateOverlays.h"
+#include "Shell/ViewChrome/NavigatePagingViews.h"
 
 #include "Kit/LMNineSliceImageRep.h"
 #include "Kit/NavStatusView.h"

@@ -1,17 +1,17 @@
 // The main window controller's prompts as the window reaches them: launch counts towards the rate
 // prompt, the help menu's feedback and rate commands, and the resting pointer in full screen.
 
-#include "Shell/AppDelegate.h"
-#include "Shell/LMMainWindow.h"
+#include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/MainWindow/LMMainWindow.h"
 #include "Kit/LMCustomWindow.h"
 #include "Kit/LMNormalCustomWindow.h"
 #include "Share/FeedbackWindowController.h"
-#include "Shell/AboutWindowController.h"
-#include "Shell/MainWndSecondaryWindows.h"
-#include "Shell/OptionWindowController.h"
-#include "Shell/ShareAccountWindowController.h"
+#include "Shell/Dialogs/AboutWindowController.h"
+#include "Shell/MainWindow/MainWndSecondaryWindows.h"
+#include "Shell/Dialogs/OptionWindowController.h"
+#include "Shell/Dialogs/ShareAccountWindowController.h"
 #include "appkit/Control.h"
-#include "Shell/MainWndController.h"
+#include "Shell/MainWindow/MainWndController.h"
 #include "view_mode_stub.h"
 
 #include "Model/LMBlockRepeatTimer.h"

@@ -1,6 +1,6 @@
 // The Info panel: row texts of a file with and without EXIF, the wish to see it apart from the
 // window being on screen, and its thumbnail turned and mirrored as the photo is shown.
-#include "Shell/PropertiesWindowController.h"
+#include "Shell/Panels/PropertiesWindowController.h"
 
 #include "Model/LMFileImgBaseInfo.h"
 #include "Model/LMImage.h"

@@ -1,12 +1,12 @@
 // The application shell: start-up and shut-down of the delegate, show-mode switching and its
 // notifications, the open-files road from every source, menu validation and event forwarding.
 
-#include "Shell/AppDelegate.h"
-#include "Shell/LMMainWindow.h"
-#include "Shell/MainCommand.h"
-#include "Shell/CommandLine.h"
-#include "Shell/MainWndController.h"
-#include "Shell/OtherApplicationChooser.h"
+#include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/MainWindow/LMMainWindow.h"
+#include "Shell/MainWindow/MainCommand.h"
+#include "Shell/MainWindow/MainWndController.h"
+#include "Shell/Desktop/OtherApplicationChooser.h"
+#include "Shell/Program/CommandLine.h"
 #include "view_mode_stub.h"
 #include "../../support/FaultInjection.h"
 

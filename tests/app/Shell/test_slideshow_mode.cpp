@@ -2,12 +2,12 @@
 // the slideshow controller the main window controller makes, which takes over the window until
 // Esc brings the viewer back. Timers run on the manual clock.
 
-#include "Shell/AppDelegate.h"
-#include "Shell/LMMainWindow.h"
-#include "Shell/LMMainWndContentView.h"
-#include "Shell/MainWndController.h"
-#include "Shell/MainWndSlideshowHost.h"
-#include "Shell/NavigateViewMode.h"
+#include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/MainWindow/LMMainWindow.h"
+#include "Shell/MainWindow/LMMainWndContentView.h"
+#include "Shell/MainWindow/MainWndController.h"
+#include "Shell/Modes/MainWndSlideshowHost.h"
+#include "Shell/Modes/NavigateViewMode.h"
 
 #include "Model/MainConfig.h"
 #include "Slideshow/SlideshowView.h"

@@ -2,14 +2,14 @@
 // viewer behind its view-mode interface and the menu bar, opened on a folder of generated images.
 // Loads run on the application queue with the real photo loader; timers run on the manual clock.
 
-#include "Shell/AppDelegate.h"
-#include "Shell/LMMainWindow.h"
-#include "Shell/MainWndController.h"
-#include "Shell/NavigateViewMode.h"
-#include "Shell/NavigateViewModeAdapter.h"
-#include "Shell/PropertiesPanelWindow.h"
-#include "Shell/NavigateWindowController.h"
-#include "Shell/MainWndSecondaryWindows.h"
+#include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/MainWindow/LMMainWindow.h"
+#include "Shell/MainWindow/MainWndController.h"
+#include "Shell/Modes/NavigateViewMode.h"
+#include "Shell/Modes/NavigateViewModeAdapter.h"
+#include "Shell/Panels/PropertiesPanelWindow.h"
+#include "Shell/Panels/NavigateWindowController.h"
+#include "Shell/MainWindow/MainWndSecondaryWindows.h"
 #include "Share/ShareWindowController.h"
 #include "Model/LMFileImgBaseInfo.h"
 #include "Model/MainConfig.h"

@@ -2,7 +2,7 @@
 // A viewer for the shell's tests: every operation of the view-mode interface, recording the
 // commands it is asked to run. Tests derive from it and change what they look at.
 
-#include "Shell/ViewModeController.h"
+#include "Shell/MainWindow/ViewModeController.h"
 
 #include <utility>
 #include <vector>

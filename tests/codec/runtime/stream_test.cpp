@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "../../../codec/runtime/StreamRecord.h"
+#include "MFileReplace.h"
 #include "MRuntime.h"
 
 namespace fs = std::filesystem;
@@ -360,3 +361,38 @@ TEST(FileUtilities, FailedCopyLeavesNoPartialFileAndKeepsTheTarget)
 }
 
 } // namespace
+
+TEST(FileUtilities, ReplacingKeepsTheModeAndLinksOfTheTargetAndNothingOnFailure)
+{
+    TempDir dir;
+    const std::string source = dir.file("source"), target = dir.file("target"), link = dir.file("link");
+    const std::vector<unsigned char> data = pattern(3000, 15), old = pattern(200, 16);
+    writeFile(source, data);
+    writeFile(target, old);
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::create_symlink("target", link);
+
+    // A copy through the link fills the file it names and leaves the link a link.
+    EXPECT_EQ(MStreamFileCopyS(link.c_str(), source.c_str()), MTrue);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(readFile(target), data);
+    EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
+    // A writer that fails half-way leaves the old content and no temporary file.
+    EXPECT_FALSE(MFileReplace(target, [](int fd, const std::string&) { return MFileWriteAll(fd, "half", 4) && false; }));
+    EXPECT_EQ(readFile(target), data);
+    size_t entries = 0;
+    for ([[maybe_unused]] auto& e : fs::directory_iterator(dir.file("")))
+        ++entries;
+    EXPECT_EQ(entries, 3u);
+
+    // A name near the length limit, in two-byte characters, still finds a temporary name beside it.
+    std::string longName;
+    for (int i = 0; i < 120; ++i)
+        longName += "\xC3\xA9";
+    EXPECT_TRUE(MFileReplace(dir.file(longName), [&](int fd, const std::string&) {
+        return MFileWriteAll(fd, data.data(), data.size());
+    }));
+    EXPECT_EQ(readFile(dir.file(longName)), data);
+}

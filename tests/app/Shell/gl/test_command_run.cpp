@@ -8,16 +8,16 @@
 // needs its own start, a fixture like this one (the thumbnail grid, the favourites and the mini
 // window below).
 
-#include "Shell/AppDelegate.h"
-#include "Shell/LMMainWindow.h"
-#include "Shell/MainCommand.h"
-#include "Shell/MainWndController.h"
-#include "Shell/MainWndFavoriteHost.h"
-#include "Shell/MainWndMiniWindow.h"
-#include "Shell/MainWndNavigateHost.h"
-#include "Shell/NavigateOverlays.h"
-#include "Shell/NavigateViewMode.h"
-#include "Shell/ViewerProgram.h"
+#include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/MainWindow/LMMainWindow.h"
+#include "Shell/MainWindow/MainCommand.h"
+#include "Shell/MainWindow/MainWndController.h"
+#include "Shell/Modes/MainWndFavoriteHost.h"
+#include "Shell/Modes/MainWndMiniWindow.h"
+#include "Shell/Modes/MainWndNavigateHost.h"
+#include "Shell/ViewChrome/NavigateOverlays.h"
+#include "Shell/Modes/NavigateViewMode.h"
+#include "Shell/Program/ViewerProgram.h"
 
 #include "Browse/FavImageBrowserView.h"
 #include "Browse/ThumbnailViewController.h"

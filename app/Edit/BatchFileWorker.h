@@ -1,0 +1,53 @@
+#pragma once
+
+// What the batch convert and resize runs share: the code each file ends with, the progress
+// callback, and the steps between a source file and its new copy: its current facts, its pixels
+// decoded (and scaled) and turned upright, and the writing of the result with the source's
+// metadata kept. Runs on a worker thread.
+
+#include "Model/LMFileImgBaseInfo.h"
+#include "Model/LMFileInfo.h"
+#include "Model/LMPathString.h"
+
+#include <QImage>
+#include <QList>
+#include <QSizeF>
+#include <QString>
+#include <QVariantMap>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class LMPhotoLoader;
+namespace kpv {
+class Operation;
+}
+
+class BatchFileWorker {
+public:
+    // Per-file and run results.
+    static constexpr int kDone = 0;
+    static constexpr int kFailed = -1;
+    static constexpr int kCancelled = -2;
+
+    using FileInfoList = QList<std::shared_ptr<LMFileInfo>>;
+    // Called after each handled file with the number handled so far (on the worker's thread).
+    using ProgressBlock = std::function<void(qint64 handled)>;
+
+protected:
+    explicit BatchFileWorker(const LMPhotoLoader &loader) : m_loader(loader) {}
+
+    static bool cancelled(const kpv::Operation *operation);
+    // The file's facts, read again when missing or when the file changed since; null on failure.
+    LMFileImgBaseInfoPtr currentImgBaseInfo(LMFileInfo &file, const kpv::Operation *operation) const;
+    // The pixels decoded at `scaleType`, scaled to `size` when one is given, and turned upright;
+    // null on failure or when the run was cancelled.
+    QImage loadUprightImage(const LMPathString &path, int scaleType, const LMFileImgBaseInfoPtr &info,
+                            const std::optional<QSizeF> &size, const kpv::Operation *operation) const;
+    // Writes the picture to `out` with `properties`, keeping the metadata of `source`.
+    static bool saveImage(const QImage &picture, const QString &out, const std::optional<QVariantMap> &properties,
+                          const LMPathString &source);
+
+    const LMPhotoLoader &m_loader;
+};

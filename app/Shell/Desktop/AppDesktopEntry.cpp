@@ -1,0 +1,66 @@
+#include "Shell/Desktop/AppDesktopEntry.h"
+
+#include "foundation/FileReplace.h"
+
+#include <QDir>
+#include <QStandardPaths>
+
+namespace AppDesktopEntry {
+
+QString execValue(const QString& executable)
+{
+    if (executable.isEmpty() || executable.contains(QLatin1Char('\n')) || executable.contains(QLatin1Char('\r')))
+        return {};
+    // Inside a quoted argument `"`, `` ` ``, `$` and `\` take a backslash; the entry format then
+    // doubles every backslash of the value once more.
+    QString quoted;
+    for (QChar c : executable) {
+        if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\'))
+            quoted += QLatin1Char('\\');
+        quoted += c;
+    }
+    quoted.replace(QLatin1String("\\"), QLatin1String("\\\\"));
+    // A literal percent sign is written twice, so that it is not read as a field code.
+    quoted.replace(QLatin1String("%"), QLatin1String("%%"));
+    return QLatin1Char('"') + quoted + QStringLiteral("\" %F");
+}
+
+QString entryText(const QString& name, const QString& executable, const QStringList& mimeTypes)
+{
+    const QString exec = execValue(executable);
+    if (exec.isEmpty())
+        return {};
+    QString text = QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\nExec=%2\nTerminal=false\n"
+                                  "Icon=org.kestrane.viewer\nCategories=Graphics;Viewer;\n")
+                       .arg(QString(name).remove(QLatin1Char('\n')), exec);
+    QStringList types;
+    for (const QString& t : mimeTypes)
+        if (!t.isEmpty() && !t.contains(QLatin1Char(';')) && !t.contains(QLatin1Char('\n')))
+            types << t;
+    if (!types.isEmpty())
+        text += QStringLiteral("MimeType=%1;\n").arg(types.join(QLatin1Char(';')));
+    return text;
+}
+
+bool ensureInstalled(const QString& desktopId, const QString& name, const QString& executable,
+                     const QStringList& mimeTypes, QString* error)
+{
+    const auto fail = [error](const QString& why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    if (desktopId.isEmpty() || desktopId.contains(QLatin1Char('/')))
+        return fail(QStringLiteral("\"%1\" cannot name a desktop entry").arg(desktopId));
+    if (!QStandardPaths::locate(QStandardPaths::ApplicationsLocation, desktopId).isEmpty())
+        return true;
+    const QString text = entryText(name, executable, mimeTypes);
+    if (text.isEmpty())
+        return fail(QStringLiteral("the program's path %1 cannot be written in a desktop entry").arg(executable));
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation);
+    if (folder.isEmpty() || !QDir().mkpath(folder))
+        return fail(QStringLiteral("the applications folder %1 cannot be made").arg(folder));
+    return kpv::replaceFileContents(QDir(folder).filePath(desktopId), text.toUtf8(), {}, error);
+}
+
+}  // namespace AppDesktopEntry

@@ -1,0 +1,44 @@
+#include "Shell/Desktop/PrintView.h"
+
+#include <algorithm>
+
+PrintView::PrintView(const kpv::Rect& frame) : LMImageView(frame) {}
+
+bool PrintView::knowsPageRange(long* location, long* length) const
+{
+    if (location)
+        *location = 1;
+    if (length)
+        *length = long(m_printImageItems.size());
+    return true;
+}
+
+kpv::Rect PrintView::rectForPage(long page)
+{
+    if (m_printImageItems.empty())
+        return bounds();
+    // A page outside the list prints the first image; page numbers below 1 would otherwise
+    // index before the list.
+    const long index = page - 1;
+    const kpv::ImagePtr& image =
+        (index >= 0 && index < long(m_printImageItems.size())) ? m_printImageItems[size_t(index)] : m_printImageItems.front();
+    const kpv::Size size = image ? image->size() : kpv::Size{};
+    // An empty image has no aspect to fit; printing it would divide by zero.
+    if (!(size.width > 0) || !(size.height > 0))
+        return bounds();
+
+    setFrame(kpv::Rect(0, 0, size.width, size.height));
+    setImage(image, 0);
+    setImageScaling(1); // fill the frame on both axes
+
+    m_printInfo.orientation = size.height > size.width ? Portrait : Landscape;
+    const kpv::Size paper = m_printInfo.imageablePageBounds();
+    m_printInfo.leftMargin = m_printInfo.rightMargin = m_printInfo.topMargin = m_printInfo.bottomMargin = 0;
+    m_printInfo.horizontallyCentered = true;
+    m_printInfo.verticallyCentered = true;
+
+    const double f = std::min(paper.width / size.width, paper.height / size.height);
+    const kpv::Rect r(0, 0, size.width * f, size.height * f);
+    setFrame(r);
+    return r;
+}

@@ -1,0 +1,86 @@
+#include "Shell/Dialogs/AboutWindowController.h"
+
+#include "Kit/LMButton.h"
+#include "Kit/LMCustomWindow.h"
+#include "Kit/LMNineSliceImageRep.h"
+#include "Kit/LMNineSliceImageView.h"
+#include "appkit/Control.h"
+#include "foundation/Bundle.h"
+
+namespace {
+constexpr double kWidth = 520;
+constexpr double kHeight = 200;
+constexpr unsigned short kEscKeyCode = 53;
+
+QString infoString(const char* key)
+{
+    return kpv::Bundle::mainBundle().objectForInfoDictionaryKey(QString::fromLatin1(key)).toString();
+}
+} // namespace
+
+AboutWindowController::AboutWindowController(QString productName, QString version, QString copyright)
+{
+    loadWindow();
+    awakeFromNib(productName, version, copyright);
+}
+
+AboutWindowController::AboutWindowController()
+    : AboutWindowController(infoString("CFBundleName"), infoString("CFBundleShortVersionString"),
+                            infoString("NSHumanReadableCopyright"))
+{
+}
+
+AboutWindowController::~AboutWindowController()
+{
+    if (m_window)
+        m_window->setCustomWindowDelegate(nullptr);
+}
+
+void AboutWindowController::loadWindow()
+{
+    m_window = std::make_unique<LMCustomWindow>(kpv::Rect(0, 0, kWidth, kHeight));
+    m_window->setCustomWindowDelegate(this);
+    m_window->setNineSliceImageBkgrdView(new LMNineSliceImageView(
+        m_window->contentView()->bounds(),
+        std::make_shared<LMNineSliceImageRep>(QStringLiteral("bg_popwin"), kpv::Point{15, 15}, kpv::Point{15, 15})));
+    kpv::View* content = m_window->contentView();
+    m_btnClose = new LMButton(kpv::Rect(kWidth - 30, kHeight - 30, 20, 20));
+    m_btnClose->setAction([this](kpv::View*) { closeButtonClicked(); });
+    m_txtProductName = new kpv::TextField(kpv::Rect(20, 116, kWidth - 40, 30));
+    m_txtVersion = new kpv::TextField(kpv::Rect(20, 88, kWidth - 40, 20));
+    m_txtCopyright = new kpv::TextField(kpv::Rect(20, 36, kWidth - 40, 24));
+    m_txtProductName->setFont(kpv::Font::boldSystemFontOfSize(18));
+    m_txtCopyright->setFont(kpv::Font::systemFontOfSize(10));
+    for (kpv::TextField* field : {m_txtProductName, m_txtVersion, m_txtCopyright})
+        field->setAlignment(Qt::AlignCenter);
+    content->addSubview(m_txtProductName);
+    content->addSubview(m_txtVersion);
+    content->addSubview(m_txtCopyright);
+    content->addSubview(m_btnClose);
+}
+
+void AboutWindowController::awakeFromNib(const QString& productName, const QString& version, const QString& copyright)
+{
+    m_window->setMouseDownMoveable(true);
+    m_btnClose->setImageName(QStringLiteral("close"));
+    m_txtProductName->setStringValue(productName);
+    m_txtVersion->setStringValue(version);
+    m_txtCopyright->setStringValue(copyright);
+}
+
+void AboutWindowController::showWindow()
+{
+    if (!m_window->isVisible())
+        m_window->center();
+    m_window->makeKeyAndOrderFront();
+}
+
+void AboutWindowController::closeButtonClicked() { m_window->close(); }
+
+bool AboutWindowController::customWindow(LMCustomWindow*, const kpv::Event& keyDown)
+{
+    if (keyDown.keyCode() != kEscKeyCode)
+        return false;
+    m_window->close();
+    return true;
+}

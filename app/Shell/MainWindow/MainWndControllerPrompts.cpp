@@ -1,0 +1,231 @@
+// The main window controller's smaller duties: the one-time rate prompt, the recommendation
+// mail, the feedback command and hiding the resting pointer in full screen.
+
+#include "Shell/MainWindow/MainWndController.h"
+
+#include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/MainWindow/LMMainWindow.h"
+#include "Shell/MainWindow/MainWndSecondaryWindows.h"
+#include "Shell/Desktop/OpenWithMenu.h"
+
+#include "Kit/LMAlertSheet.h"
+#include "Model/LMBlockRepeatTimer.h"
+#include "Model/LMPerformSelectorWrapper.h"
+#include "Model/MainConfig.h"
+#include "Slideshow/SlideshowNotifications.h"
+#include "appkit/Cursor.h"
+#include "desktop/DesktopServices.h"
+#include "foundation/Bundle.h"
+#include "foundation/Clock.h"
+#include "foundation/NotificationCenter.h"
+#include "foundation/RunLoop.h"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QObject>
+
+namespace {
+
+// Launches of one version before the user is asked to rate.
+constexpr qint64 kLaunchesBeforeRate = 10;
+// The pointer hides after resting this long.
+constexpr double kCursorRestSeconds = 3.0;
+constexpr double kCursorCheckInterval = 1.0;
+
+// Notes when the pointer last moved anywhere in the application, on the main run loop's clock.
+class PointerRestWatcher final : public QObject {
+public:
+    PointerRestWatcher() : m_lastMove(kpv::RunLoop::main().clock().now())
+    {
+        if (QCoreApplication* app = QCoreApplication::instance())
+            app->installEventFilter(this);
+    }
+    double secondsSinceMove() const { return kpv::RunLoop::main().clock().now() - m_lastMove; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        const QEvent::Type t = event->type();
+        if (t == QEvent::MouseMove || t == QEvent::HoverMove || t == QEvent::TabletMove)
+            m_lastMove = kpv::RunLoop::main().clock().now();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    double m_lastMove;
+};
+
+} // namespace
+
+// ---- Rating ----
+
+bool MainWndController::countLaunchForRate(MainConfig& config, const QString& version)
+{
+    if (config.userHasDoneRate())
+        return false;
+    if (config.runVersionBeforeRate() == version) {
+        const qint64 count = config.runCountBeforeRate() + 1;
+        config.setRunCountBeforeRate(count);
+        if (count >= kLaunchesBeforeRate) {
+            config.setUserHasDoneRate(true);
+            return true;
+        }
+        return false;
+    }
+    // A new version (or none stored yet) starts counting afresh.
+    config.setRunVersionBeforeRate(version);
+    config.setRunCountBeforeRate(1);
+    return false;
+}
+
+void MainWndController::delayCheckRateForUs()
+{
+    LMPerformSelectorWrapper().performWithBlock(
+        [this, alive = std::weak_ptr<bool>(m_lifetime)] {
+            if (alive.expired())
+                return;
+            MainConfig* config = m_delegate.mainConfig();
+            if (!config || !countLaunchForRate(*config, m_delegate.appVersion()))
+                return;
+            // The settings are written with the others when the window closes or the program ends.
+            const kpv::Bundle& bundle = kpv::Bundle::mainBundle();
+            // The sheet keeps its own copy of the end block, so the wrapper need not outlive this call.
+            LMAlertSheet().beginAlertSheet(
+                bundle.localizedString(QStringLiteral("IDS_RateMsgContent")),
+                bundle.localizedString(QStringLiteral("IDS_RateMsgGo")),
+                bundle.localizedString(QStringLiteral("IDS_RateMsgNoThanks")), QString(), getCurWindow(),
+                [this, alive](std::int32_t returnCode) {
+                    if (returnCode == 1 && !alive.expired())
+                        doRate();
+                },
+                QString());
+        },
+        0);
+}
+
+QUrl MainWndController::storePageUrl() { return QUrl(QStringLiteral("https://kestrane.app/store/review")); }
+QUrl MainWndController::storeWebPageUrl() { return QUrl(QStringLiteral("https://kestrane.app/store")); }
+QUrl MainWndController::productWebPageUrl() { return QUrl(QStringLiteral("https://kestrane.app/")); }
+QUrl MainWndController::helpPageUrl() { return QUrl(QStringLiteral("https://kestrane.app/help")); }
+
+void MainWndController::doRate()
+{
+    if (!canDoAction(48))
+        return;
+    openWebPage(storePageUrl());
+}
+
+void MainWndController::showFailureAlert(const QString& message)
+{
+    // The alert frees itself once dismissed.
+    auto* alert = new LMAlertSheet;
+    alert->beginAlertSheet(message, kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_OK")), QString(),
+                           QString(), getCurWindow(),
+                           [alert](std::int32_t) {
+                               // The alert is still unwinding: freed on the next turn.
+                               LMPerformSelectorWrapper().performWithBlock([alert] { delete alert; }, 0);
+                           },
+                           QString());
+}
+
+void MainWndController::showFailureAlertSoon(const QString& message)
+{
+    LMPerformSelectorWrapper().performWithBlock(
+        [this, message, alive = std::weak_ptr<bool>(m_lifetime)] {
+            if (!alive.expired())
+                showFailureAlert(message);
+        },
+        0);
+}
+
+bool MainWndController::openWebPage(const QUrl& url)
+{
+    const bool opened = m_openUrlHandler ? m_openUrlHandler(url) : kpv::openWebAddress(url);
+    if (!opened)
+        showFailureAlert(kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_WebPageFailed_Fmt"),
+                                                                             url.toString()));
+    return opened;
+}
+
+// ---- Recommendation and feedback ----
+
+void MainWndController::recommendMenuItemClicked()
+{
+    if (!canDoAction(49))
+        return;
+    const QString name = m_delegate.appName();
+    QString shortName = name;
+    shortName.remove(QStringLiteral("Kestrane "));
+    const kpv::Bundle& bundle = kpv::Bundle::mainBundle();
+    const QString subject = bundle.localizedStringWithFormat(QStringLiteral("IDS_RecommendSubject_Fmt"), name);
+    const QString content = bundle.localizedStringWithFormat(
+        QStringLiteral("IDS_RecommendContent_Fmt"), name, shortName, shortName, storeWebPageUrl().toString(),
+        productWebPageUrl().toString());
+    if (!LMSendEmail(kpv::DesktopServices::shared()).sendEmailWithSubject(subject, content))
+        showFailureAlert(bundle.localizedString(QStringLiteral("IDS_FeedbackNoMail")));
+}
+
+void MainWndController::doFeedback()
+{
+    if (canDoAction(47))
+        secondaryWindows().showFeedbackWindow();
+}
+
+MainWndSecondaryWindows& MainWndController::secondaryWindows()
+{
+    if (!m_secondaryWindows)
+        m_secondaryWindows = std::make_shared<MainWndSecondaryWindows>(
+            m_delegate, *this, kpv::DesktopServices::shared(), kpv::NotificationCenter::defaultCenter());
+    return *m_secondaryWindows;
+}
+
+// ---- The resting pointer ----
+
+void MainWndController::setPointerStateSources(std::function<double()> secondsSinceMouseMoved,
+                                               std::function<bool()> mouseButtonsPressed)
+{
+    m_secondsSinceMouseMoved = std::move(secondsSinceMouseMoved);
+    m_mouseButtonsPressed = std::move(mouseButtonsPressed);
+}
+
+void MainWndController::startCursorAutoHide()
+{
+    if (!m_cursorAutoHideTimer)
+        m_cursorAutoHideTimer = std::make_shared<LMBlockRepeatTimer>();
+    if (!m_secondsSinceMouseMoved) {
+        if (!m_pointerWatcher)
+            m_pointerWatcher = std::make_shared<PointerRestWatcher>();
+        auto* watcher = static_cast<PointerRestWatcher*>(m_pointerWatcher.get());
+        m_secondsSinceMouseMoved = [watcher] { return watcher->secondsSinceMove(); };
+    }
+    if (!m_mouseButtonsPressed)
+        m_mouseButtonsPressed = [] { return QGuiApplication::mouseButtons() != Qt::NoButton; };
+    m_cursorAutoHideTimer->start(kCursorCheckInterval, {}, [this](bool*) { autoHideCursorIfIdle(); }, {});
+}
+
+void MainWndController::stopCursorAutoHide()
+{
+    if (m_cursorAutoHideTimer)
+        m_cursorAutoHideTimer->stop();
+    kpv::Cursor::setHiddenUntilMouseMoves(false);
+}
+
+void MainWndController::autoHideCursorIfIdle()
+{
+    if (m_secondsSinceMouseMoved && m_secondsSinceMouseMoved() < kCursorRestSeconds)
+        return;
+    if (m_mouseButtonsPressed && m_mouseButtonsPressed())
+        return;
+    if (!(m_showMode & (MainShowModeView | MainShowModeSlideshow)))
+        return;
+    // Notification information is read-only to observers, so the answer travels in a shared map.
+    auto reply = std::make_shared<QVariantMap>();
+    QVariantMap info;
+    info.insert(QLatin1String(QueryAutoHideCursorReplyKey), QVariant::fromValue<SlideshowQueryReply>(reply));
+    auto& center = kpv::NotificationCenter::defaultCenter();
+    center.postNotification(QLatin1String(QueryAutoHideCursorNotification), this, info);
+    if (reply->value(QLatin1String(DisableAutoHideCursorKey)).toBool())
+        return;
+    kpv::Cursor::setHiddenUntilMouseMoves(true);
+    center.postNotification(QStringLiteral("didAutoHideCursor"), this);
+}

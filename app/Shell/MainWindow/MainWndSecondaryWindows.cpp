@@ -1,0 +1,129 @@
+#include "Shell/MainWindow/MainWndSecondaryWindows.h"
+
+#include "Kit/LMAlertSheet.h"
+#include "Kit/LMCustomWindow.h"
+#include "Kit/LMEventMonitorCenter.h"
+#include "Model/LMPerformSelectorWrapper.h"
+#include "Model/MainConfig.h"
+#include "Share/FeedbackWindowController.h"
+#include "Model/ShareWebsiteType.h"
+#include "Share/ShareWindowController.h"
+#include "Shell/Dialogs/AboutWindowController.h"
+#include "Shell/Desktop/AppDesktopEntry.h"
+#include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/Desktop/FileTypeAssociator.h"
+#include "Shell/MainWindow/MainWndController.h"
+#include "Shell/Dialogs/OptionWindowController.h"
+#include "Shell/Dialogs/ShareAccountWindowController.h"
+#include "desktop/DesktopServices.h"
+#include "foundation/Bundle.h"
+
+#include <QCoreApplication>
+
+MainWndSecondaryWindows::MainWndSecondaryWindows(AppDelegate& delegate, MainWndController& windowController,
+                                                 kpv::DesktopServices& desktop, kpv::NotificationCenter& center)
+    : m_delegate(delegate), m_windowController(windowController), m_desktop(desktop), m_center(center)
+{
+}
+
+MainWndSecondaryWindows::~MainWndSecondaryWindows() = default;
+
+void MainWndSecondaryWindows::showAboutWindow()
+{
+    if (!m_about)
+        m_about = std::make_unique<AboutWindowController>(m_delegate.appName(), m_delegate.appVersion(),
+                                                          kpv::Bundle::mainBundle()
+                                                              .objectForInfoDictionaryKey(QStringLiteral("NSHumanReadableCopyright"))
+                                                              .toString());
+    m_about->showWindow();
+}
+
+void MainWndSecondaryWindows::showOptionWindowWithTabType(long tab, bool associateAllFileTypes)
+{
+    MainConfig* config = m_delegate.mainConfig();
+    FileTypeAssociator* associator = fileTypeAssociator();
+    if (!config || !associator)
+        return;
+    if (!m_option)
+        m_option = std::make_unique<OptionWindowController>(*config, *associator, m_center);
+    m_option->showWithTabType(tab, associateAllFileTypes);
+}
+
+FileTypeAssociator* MainWndSecondaryWindows::fileTypeAssociator()
+{
+    MainConfig* config = m_delegate.mainConfig();
+    if (!config)
+        return nullptr;
+    if (!m_associator) {
+        const QString ourId =
+            FileTypeAssociator::desktopIdForBundleIdentifier(kpv::Bundle::mainBundle().bundleIdentifier());
+        m_associator = std::make_unique<FileTypeAssociator>(m_desktop, *config, ourId, m_delegate.allowedFileTypes());
+        // The defaults name applications by their desktop entry: install ours before the first one.
+        m_associator->setPrepareOurApplication([this, ourId] {
+            QStringList mimeTypes;
+            for (const QString& type : m_delegate.allowedFileTypes())
+                mimeTypes << kpv::DesktopServices::mimeTypeForContentType(type);
+            QString error;
+            if (AppDesktopEntry::ensureInstalled(ourId, m_delegate.appName(), QCoreApplication::applicationFilePath(),
+                                                 mimeTypes, &error))
+                return true;
+            qWarning("the desktop entry %s was not installed: %s", qUtf8Printable(ourId), qUtf8Printable(error));
+            return false;
+        });
+    }
+    return m_associator.get();
+}
+
+void MainWndSecondaryWindows::showAccountWindow()
+{
+    MainConfig* config = m_delegate.mainConfig();
+    if (!config)
+        return;
+    // A new sheet for every opening; the previous one has ended.
+    m_account = std::make_unique<ShareAccountWindowController>(*config, LMEventMonitorCenter::eventMonitorCenter());
+    m_account->beginSheetOnParentWindow(m_windowController.getCurWindow());
+}
+
+void MainWndSecondaryWindows::showFeedbackWindow()
+{
+    if (!m_feedback)
+        m_feedback = std::make_unique<FeedbackWindowController>(m_desktop, m_delegate.appName(), m_delegate.appVersion());
+    m_feedback->beginSheetOnParentWindow(m_windowController.getCurWindow());
+}
+
+ShareWindowController* MainWndSecondaryWindows::shareWindowController()
+{
+    MainConfig* config = m_delegate.mainConfig();
+    if (!m_share && config)
+        m_share = std::make_unique<ShareWindowController>(*config);
+    return m_share.get();
+}
+
+bool MainWndSecondaryWindows::shareFiles(const QList<ShareFileInfoPtr>& files, long shareType)
+{
+    if (files.isEmpty())
+        return false;
+    if (shareType == ShareWebsiteTypeEmail) {
+        if (ShareWindowController::shareFilesByEmail(files, m_desktop))
+            return true;
+        // Nothing visible happens otherwise: say why no message appeared.
+        auto* alert = new LMAlertSheet;
+        const kpv::Bundle& bundle = kpv::Bundle::mainBundle();
+        alert->beginAlertSheet(bundle.localizedString(QStringLiteral("IDS_ShareMailFailed")),
+                               bundle.localizedString(QStringLiteral("IDS_OK")), QString(), QString(),
+                               m_windowController.getCurWindow(),
+                               [alert](std::int32_t) {
+                                   // The alert is still unwinding: freed on the next turn.
+                                   LMPerformSelectorWrapper().performWithBlock([alert] { delete alert; }, 0);
+                               },
+                               QString());
+        return false;
+    }
+    if (shareType < ShareWebsiteTypeFacebook || shareType > ShareWebsiteTypeTumblr)
+        return false;
+    ShareWindowController* sheet = shareWindowController();
+    if (!sheet)
+        return false;
+    sheet->beginShareFiles(files, shareType, m_windowController.getCurWindow());
+    return true;
+}

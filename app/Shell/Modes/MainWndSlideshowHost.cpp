@@ -1,0 +1,54 @@
+#include "Shell/Modes/MainWndSlideshowHost.h"
+
+#include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/MainWindow/LMMainWndContentView.h"
+#include "Shell/MainWindow/MainWndController.h"
+
+#include "Slideshow/SlideshowThemeMgr.h"
+
+long MainWndSlideshowHost::showMode() const { return m_windowController.showMode(); }
+
+void MainWndSlideshowHost::setShowMode(long mode) { m_windowController.setShowMode(mode); }
+
+kpv::View* MainWndSlideshowHost::contentView() const { return m_windowController.contentView(); }
+
+void MainWndSlideshowHost::registEquivalentResponder(LMEquivalentResponder* responder, bool regist)
+{
+    m_windowController.registEquivalentResponder(responder, regist);
+}
+
+MainWndSlideshowController::MainWndSlideshowController(MainWndController& windowController)
+    : detail::MainWndSlideshowHostHolder(windowController)
+    , SlideshowViewController(slideshowHost, windowController.appDelegate().mainConfig())
+{
+    setThemeMgr(dynamic_cast<SlideshowThemeMgr*>(windowController.appDelegate().slideshowThemeMgr()));
+}
+
+void registerSlideshowMode(MainWndController& windowController)
+{
+    windowController.setShowModeControllerFactory(MainShowModeSlideshow, [](MainWndController& controller) {
+        return std::unique_ptr<ShowModeController>(std::make_unique<MainWndSlideshowController>(controller));
+    });
+}
+
+bool startSlideshowInMainWindow(MainWndController& windowController, const QList<NavSlideshowFile>& slides,
+                                qsizetype startFromIndex)
+{
+    if (slides.isEmpty())
+        return false;
+    auto* slideshow = dynamic_cast<SlideshowViewController*>(windowController.modeController(MainShowModeSlideshow));
+    if (!slideshow)
+        return false;
+    std::vector<SlideshowFileInfoPtr> infos;
+    infos.reserve(size_t(slides.size()));
+    for (const NavSlideshowFile& slide : slides) {
+        auto info = std::make_shared<SlideshowFileInfo>(slide.filePath);
+        if (slide.imgBaseInfo)
+            info->setImgBaseInfo(slide.imgBaseInfo);
+        info->setPrevLoadedLargeFitInImage(slide.prevLoadedLargeFitInImage);
+        info->setPrevLoadedOriginalImage(slide.prevLoadedOriginalImage);
+        infos.push_back(std::move(info));
+    }
+    slideshow->startSlideshowWithFileInfos(std::move(infos), long(startFromIndex));
+    return true;
+}

@@ -1,0 +1,76 @@
+#include "Shell/Program/ViewerProgram.h"
+
+#include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/Tips/FileAssociateTipsViewController.h"
+#include "Shell/Desktop/FileTypeAssociator.h"
+#include "Shell/MainWindow/LMMainWndContentView.h"
+#include "Shell/MainWindow/MainWndSecondaryWindows.h"
+#include "Shell/MainWindow/LMMainWindow.h"
+#include "Shell/MainWindow/MainWndController.h"
+#include "Shell/Modes/MainWndCropHost.h"
+#include "Shell/Modes/MainWndFavoriteHost.h"
+#include "Shell/Modes/MainWndMiniWindow.h"
+#include "Shell/Modes/MainWndNavigateHost.h"
+#include "Shell/Modes/MainWndSlideshowHost.h"
+#include "Shell/Modes/MainWndThumbnailHost.h"
+#include "Shell/Modes/NavigateViewMode.h"
+
+#include "Model/MainConfig.h"
+#include "Slideshow/SlideshowThemeMgr.h"
+#include "appkit/Application.h"
+#include "appkit/MenuBar.h"
+#include "foundation/Bundle.h"
+#include "foundation/NotificationCenter.h"
+
+ViewerProgram::ViewerProgram(AppDelegate& delegate)
+{
+    kpv::Application::setIdentity(kpv::Bundle::mainBundle().bundleIdentifier(), delegate.appName(),
+                                  kpv::Bundle::mainBundle().imageNamed(QStringLiteral("app_icon")));
+    // Dialogs wear the window's dark colours unless the user chose the desktop's in Preferences.
+    if (MainConfig* config = delegate.mainConfig()) {
+        kpv::Application::useDarkColours(!config->useDesktopColours());
+        kpv::NotificationCenter::defaultCenter().addObserver(
+            this, QStringLiteral("didChangeOptionSetting"), nullptr,
+            [config](const kpv::Notification&) { kpv::Application::useDarkColours(!config->useDesktopColours()); });
+    }
+    m_controller = std::make_unique<MainWndController>(delegate, std::make_unique<LMMainWindow>(kpv::Rect(0, 0, 800, 600)));
+    delegate.setSlideshowThemeMgr(std::make_unique<SlideshowThemeMgr>(delegate.mainConfig()));
+    // Every show mode other than the empty state and the viewer, one line each.
+    registerSlideshowMode(*m_controller);
+    registerFavoriteMode(*m_controller,
+                         [this] { return m_viewMode ? m_viewMode->host().workspaceServices() : nullptr; });
+    m_viewMode = std::make_unique<NavigateViewMode>(delegate, *m_controller);
+    registerCropMode(*m_controller, m_viewMode->controller(), m_viewMode->imageView(), m_viewMode->host());
+    NavigateViewMode* viewMode = m_viewMode.get();
+    registerThumbnailMode(*m_controller, m_viewMode->controller(),
+                          [viewMode] { return viewMode->host().workspaceServices(); });
+    registerMiniWindowMode(*m_controller, m_viewMode->controller());
+    m_controller->awakeFromNib();
+    restoreFavorites(*m_controller);
+    m_menuBar = std::make_unique<kpv::MenuBar>(m_controller->window());
+    m_menuBar->setMenus(m_controller->mainMenus());
+
+    // Until answered once, the viewer offers to become the default application for photos.
+    if (MainConfig* config = delegate.mainConfig(); config && m_controller->contentView()) {
+        MainWndController* controller = m_controller.get();
+        FileAssociateTipsViewController::Actions actions;
+        actions.associateAll = [controller, &delegate] {
+            if (FileTypeAssociator* associator = controller->secondaryWindows().fileTypeAssociator())
+                associator->makeFileAssoicateForFileTypes(delegate.allowedFileTypes());
+        };
+        actions.configure = [controller] { controller->secondaryWindows().showOptionWindowWithTabType(3, true); };
+        m_fileAssociateTips = std::make_unique<FileAssociateTipsViewController>(m_controller->contentView(), *config,
+                                                                                delegate.appName(), std::move(actions));
+        m_fileAssociateTips->show(true);
+    }
+}
+
+ViewerProgram::~ViewerProgram()
+{
+    kpv::NotificationCenter::defaultCenter().removeObserver(this);
+    m_fileAssociateTips.reset();
+    m_menuBar.reset();
+    // The viewer goes before the window controller it lives in.
+    m_viewMode.reset();
+    m_controller.reset();
+}

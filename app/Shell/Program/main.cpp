@@ -1,0 +1,96 @@
+// The program: one viewer per session. A later start hands its files to the running viewer and
+// exits; the first one builds the delegate and the main window and runs until it is quit.
+
+#include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/Program/CommandLine.h"
+#include "Shell/Program/ViewerProgram.h"
+
+#include "Model/LMPhotoLoader.h"
+#include "Model/PublicObject.h"
+#include "View/NavLaunchPicture.h"
+#include "DoveHostRenderSystem.h"
+#include "appkit/OpenGLView.h"
+#include "appkit/SingleInstance.h"
+#include "foundation/Bundle.h"
+#include "foundation/TerminationSignals.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QScreen>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include <malloc.h>
+
+int main(int argc, char** argv)
+{
+    // Decoded pictures are large and short-lived: a fixed threshold keeps every block of a
+    // megabyte or more in its own mapping, returned to the system when freed, instead of letting
+    // each worker thread's heap keep the memory of pictures long gone (measured: a higher
+    // threshold raises the peak while stepping through large photos by a tenth or more).
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    // --help, --version and a wrong option are answered before anything else starts.
+    const CommandLine::Arguments arguments = CommandLine::parse(argc, argv);
+    if (const auto code = CommandLine::answerWithoutWindow(arguments, argv[0], stdout, stderr))
+        return *code;
+    if (const auto code = CommandLine::checkDisplay(argv[0], stderr))
+        return *code;
+    // The first file's quick picture is made while the rest of the program starts.
+    NavLaunchPicture launchPicture(arguments.paths.empty() ? QString() : QFile::decodeName(arguments.paths.front().c_str()), [](const QString& path) {
+        return LMImageSourceFactory::platform()->thumbnail(path, LMPhotoLoader::kSmallThumbMaxPixelSize);
+    });
+    kpv::OpenGLView::configureSharedContext();
+    QApplication app(argc, argv);
+    app.setApplicationName(QStringLiteral("kestrane-viewer"));
+    QStringList paths;
+    for (const std::string& path : arguments.paths)
+        paths << QFile::decodeName(path.c_str());
+    if (QScreen* screen = app.primaryScreen())
+        PublicObject::setMainScreenFrameSize(screen->size());
+    // What cannot be opened is said here, and in the window of whichever viewer shows the rest.
+    const QStringList problems =
+        CommandLine::problemsWithPaths(paths, PublicObject::getPublicObject()->allowedFileExtensions());
+    for (const QString& problem : problems)
+        std::fprintf(stderr, "%s: %s\n", CommandLine::programName(argv[0]), problem.toLocal8Bit().constData());
+    const int argumentStatus = problems.isEmpty() ? CommandLine::kExitOk : CommandLine::kExitFailure;
+
+    kpv::SingleInstance instance(QStringLiteral("kestrane-viewer"));
+    if (instance.handOver(paths)) {
+        // The running viewer shows the files: this copy ends now, without waiting for its own
+        // quick picture. Nothing of it needs tearing down, and no destructor may run under the
+        // decode still going on, so the process ends here.
+        launchPicture.abandon();
+        std::fflush(nullptr);
+        std::_Exit(argumentStatus);
+    }
+
+    // 3D slideshow themes draw with the engine on OpenGL inside the slideshow's view.
+    Dove::installHostRenderSystem();
+    AppDelegate delegate;
+    ViewerProgram program(delegate);
+
+    instance.listen([&](const QStringList& handed) {
+        if (handed.isEmpty())
+            delegate.applicationOpenUntitledFile();
+        else
+            delegate.openCommandLinePaths(handed);
+    });
+    if (!paths.isEmpty())
+        delegate.openCommandLinePaths(paths);
+    delegate.applicationDidFinishLaunching();
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [&] { delegate.applicationWillTerminate(); });
+    // Log-out and Ctrl+C quit as the menu does: settings saved, temporary folder and socket gone.
+    kpv::quitOnTerminationSignals([] { QCoreApplication::quit(); });
+    int code = app.exec();
+    if (code == CommandLine::kExitOk)
+        code = argumentStatus;
+    if (delegate.hasStuckWorkers()) {
+        // Everything worth keeping is saved; a worker blocked in the file system would keep the
+        // process alive in the destructors, so it ends here.
+        instance.stopListening();
+        std::fflush(nullptr);
+        std::_Exit(code);
+    }
+    return code;
+}

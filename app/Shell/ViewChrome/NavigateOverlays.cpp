@@ -1,0 +1,199 @@
+#include "Shell/ViewChrome/NavigateOverlays.h"
+
+#include "Kit/LMButton.h"
+#include "Kit/LMNineSliceImageRep.h"
+#include "Kit/NavStatusView.h"
+#include "appkit/Color.h"
+#include "appkit/GraphicsContext.h"
+#include "appkit/View.h"
+#include "foundation/Bundle.h"
+
+#include <cmath>
+
+namespace {
+
+constexpr double kArrowWidth = 48;
+constexpr double kArrowHeight = 72;
+constexpr double kArrowHitWidth = 90;
+// Room for the status plate: its text with the plate's margins above and below.
+constexpr double kStatusHeight = 40;
+constexpr double kFileLineHeight = 22;
+
+const kpv::Font& fileLineFont()
+{
+    static const kpv::Font font = kpv::Font::systemFontOfSize(12);
+    return font;
+}
+
+// A container over the whole image that lets clicks through to the image except on its controls.
+class PassThroughView final : public kpv::View {
+public:
+    using kpv::View::View;
+    kpv::View* hitTest(kpv::Point pointInSuperview) override
+    {
+        kpv::View* hit = kpv::View::hitTest(pointInSuperview);
+        return hit == this ? nullptr : hit;
+    }
+};
+
+} // namespace
+
+// The file name and the shooting information along the bottom of the image, on a dark band.
+class NavigateOverlays::FileLineView final : public kpv::View {
+public:
+    FileLineView(const kpv::Rect& frame, const NavFileInfoView& info) : kpv::View(frame), m_info(info) {}
+
+    // Text only: clicks go to what lies beneath.
+    kpv::View* hitTest(kpv::Point) override { return nullptr; }
+
+    void drawRect(const kpv::Rect&) override
+    {
+        kpv::GraphicsContext* gc = kpv::GraphicsContext::current();
+        if (!gc || (m_info.txtFileName().stringValue.isEmpty() && m_info.txtExifInfo().stringValue.isEmpty()))
+            return;
+        gc->fillRect(bounds(), kpv::Color(0, 0, 0, 0.45));
+        auto draw = [&](const NavFileInfoView::TextField& field, int alignment) {
+            const QRectF f = field.frame;
+            gc->drawTextInRect(field.stringValue, kpv::Rect(f.x(), 0, f.width(), bounds().height()), fileLineFont(),
+                               kpv::Color::controlTextColor(), alignment | Qt::AlignVCenter);
+        };
+        draw(m_info.txtFileName(), Qt::AlignLeft);
+        draw(m_info.txtExifInfo(), Qt::AlignRight);
+    }
+
+private:
+    const NavFileInfoView& m_info;
+};
+
+NavigateOverlays::NavigateOverlays(kpv::View* parent)
+    : m_parent(parent)
+    , m_fileInfo([](const QString& text) { return kpv::GraphicsContext::textWidth(text, fileLineFont()); },
+                 &kpv::Bundle::mainBundle())
+{
+    const kpv::Rect b = parent->bounds();
+
+    // Arrows: one container over the whole view so that both fade together.
+    m_nextPrevContainer = new PassThroughView(b);
+    m_nextPrevContainer->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewHeightSizable);
+    m_nextPrevContainer->setHidden(true);
+    parent->addSubview(m_nextPrevContainer);
+    const double arrowY = std::floor((b.height() - kArrowHeight) / 2);
+    m_btnPrev = new LMButton(kpv::Rect(8, arrowY, kArrowWidth, kArrowHeight));
+    m_btnPrev->setAutoresizingMask(kpv::ViewMaxXMargin | kpv::ViewMinYMargin | kpv::ViewMaxYMargin);
+    m_btnNext = new LMButton(kpv::Rect(b.width() - 8 - kArrowWidth, arrowY, kArrowWidth, kArrowHeight));
+    m_btnNext->setAutoresizingMask(kpv::ViewMinXMargin | kpv::ViewMinYMargin | kpv::ViewMaxYMargin);
+    m_btnPrev->setImageName(QStringLiteral("nav_prev"));
+    m_btnNext->setImageName(QStringLiteral("nav_next"));
+    const kpv::Bundle& bundle = kpv::Bundle::mainBundle();
+    m_btnPrev->setToolTip(bundle.localizedString(QStringLiteral("IDS_MENU_Previous")));
+    m_btnNext->setToolTip(bundle.localizedString(QStringLiteral("IDS_MENU_Next")));
+    for (LMButton* button : {m_btnPrev, m_btnNext}) {
+        // Held down, an arrow keeps stepping until it is released.
+        button->setContinuous(true);
+        button->setButtonDelegate(this);
+        m_nextPrevContainer->addSubview(button);
+    }
+    m_nextPrevProxy = std::make_unique<LMFadeShowProxy>(m_nextPrevContainer);
+
+    // The file line along the bottom, inside the information container.
+    m_infoContainer = new PassThroughView(kpv::Rect(0, 0, b.width(), kFileLineHeight));
+    m_infoContainer->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewMaxYMargin);
+    parent->addSubview(m_infoContainer);
+    m_fileLine = new FileLineView(m_infoContainer->bounds(), m_fileInfo);
+    m_fileLine->setAutoresizingMask(kpv::ViewWidthSizable);
+    m_fileLine->setHidden(true);
+    m_infoContainer->addSubview(m_fileLine);
+    m_fileInfoProxy = std::make_unique<LMFadeShowProxy>(m_fileLine);
+
+    // The status line, centred until placed.
+    m_statusContainer = new PassThroughView(kpv::Rect(0, std::floor((b.height() - kStatusHeight) / 2), b.width(), kStatusHeight));
+    m_statusContainer->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewMinYMargin | kpv::ViewMaxYMargin);
+    m_statusContainer->setHidden(true);
+    parent->addSubview(m_statusContainer);
+    m_status = new NavStatusView(kpv::Rect(0, 0, b.width(), kStatusHeight));
+    m_status->setBackgroundImageRep(
+        std::make_shared<LMNineSliceImageRep>(QStringLiteral("BG_ZoomInfo"), kpv::Point{9, 9}, kpv::Point{9, 9}));
+    m_status->setAutoresizingMask(kpv::ViewWidthSizable);
+    m_statusContainer->addSubview(m_status);
+    m_statusProxy = std::make_unique<LMFadeShowProxy>(m_status);
+}
+
+NavigateOverlays::~NavigateOverlays() = default;
+
+void NavigateOverlays::updateStatusInfo(const QString& text, bool showWaiting, bool loadingInfo, double anchorTop)
+{
+    m_statusText = text;
+    const kpv::Rect parent = m_parent->bounds();
+    const kpv::Rect frame = m_statusContainer->frame();
+    const double y = loadingInfo ? anchorTop : std::floor(parent.height() / 2 - frame.height() / 2);
+    if (frame.y() != y || frame.width() != parent.width())
+        m_statusContainer->setFrame(kpv::Rect(0, y, parent.width(), frame.height()));
+    m_status->setText(text, showWaiting);
+    m_statusContainer->setHidden(text.isEmpty() || m_infoContainer->isHidden());
+}
+
+bool NavigateOverlays::statusLineVisible() const
+{
+    return !m_statusContainer->isHidden() && !m_status->isHidden() && m_status->alphaValue() > 0;
+}
+
+void NavigateOverlays::setNavInfoContainerHidden(bool hidden)
+{
+    // The status line belongs to the viewer's information too: a file's "cannot be shown" stays
+    // out of the grids and the other modes.
+    m_infoContainer->setHidden(hidden);
+    m_statusContainer->setHidden(hidden || m_statusText.isEmpty());
+}
+
+void NavigateOverlays::setFileLineBottom(double y)
+{
+    const kpv::Rect f = m_infoContainer->frame();
+    if (f.y() != y)
+        m_infoContainer->setFrame(kpv::Rect(f.x(), y, f.width(), f.height()));
+}
+
+double NavigateOverlays::fileLineBottom() const { return m_infoContainer->frame().y(); }
+
+void NavigateOverlays::setFileImgBaseInfo(const LMFileImgBaseInfoPtr& info, int64_t mask)
+{
+    m_fileInfo.setBounds(QRectF(0, 0, m_infoContainer->bounds().width(), kFileLineHeight));
+    m_fileInfo.setMarginLeft(10, 10);
+    m_fileInfo.setFileImgBaseInfo(info, uint64_t(mask));
+    m_fileLine->setNeedsDisplay();
+}
+
+NavArrowHit NavigateOverlays::arrowHitTest(QPointF point) const
+{
+    // By geometry alone: the arrows are shown because the pointer comes near them.
+    const kpv::Point p{point.x(), point.y()};
+    auto inButton = [&](const LMButton* button) {
+        return kpv::pointInRect(p, m_nextPrevContainer->convertRectToView(button->frame(), m_parent));
+    };
+    if (inButton(m_btnNext))
+        return NavArrowHit::NextButton;
+    if (inButton(m_btnPrev))
+        return NavArrowHit::PrevButton;
+    const kpv::Rect b = m_parent->bounds();
+    if (p.x >= b.width() - kArrowHitWidth && p.x <= b.width())
+        return NavArrowHit::NextHitArea;
+    if (p.x >= 0 && p.x < kArrowHitWidth)
+        return NavArrowHit::PrevHitArea;
+    return NavArrowHit::None;
+}
+
+bool NavigateOverlays::arrowsVisible() const
+{
+    return !m_nextPrevContainer->isHidden() && m_nextPrevContainer->alphaValue() > 0;
+}
+
+void NavigateOverlays::buttonMouseDown(LMButton* button)
+{
+    if (m_arrowHandler)
+        m_arrowHandler(button == m_btnNext, true);
+}
+
+void NavigateOverlays::buttonMouseUp(LMButton* button)
+{
+    if (m_arrowHandler)
+        m_arrowHandler(button == m_btnNext, false);
+}
