@@ -25,7 +25,7 @@
 ViewerProgram::ViewerProgram(AppDelegate& delegate)
 {
     kpv::Application::setIdentity(kpv::Bundle::mainBundle().bundleIdentifier(), delegate.appName(),
-                                  kpv::Bundle::mainBundle().imageNamed(QStringLiteral("app_icon")));
+                                  kpv::Bundle::mainBundle().pathForResource(QStringLiteral("appicon/app_icon.png")));
     // Dialogs wear the window's dark colours unless the user chose the desktop's in Preferences.
     if (MainConfig* config = delegate.mainConfig()) {
         kpv::Application::useDarkColours(!config->useDesktopColours());
