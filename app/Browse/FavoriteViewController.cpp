@@ -4,12 +4,14 @@
 #include "Browse/FavImageBrowserView.h"
 #include "Kit/LMEventMonitorCenter.h"
 #include "Kit/LMFadeShowProxy.h"
+#include "Model/LMPathTools.h"
 #include "Model/LMPerformSelectorWrapper.h"
 #include "Model/LMPhotoLoader.h"
 #include "Model/PublicObject.h"
 
 #include "foundation/NotificationCenter.h"
 
+#include <QFile>
 #include <algorithm>
 
 const char* const DidAddFilesToFavoriteNotification = "DidAddFilesToFavorite";
@@ -160,9 +162,11 @@ void FavoriteViewController::removeItemsAtIndexes(const std::set<std::size_t>& i
         // A path added twice stays in the index while another element still carries it.
         auto still = std::find_if(m_favImageBrowserItems.begin(), m_favImageBrowserItems.end(),
                                   [&](const FavImageBrowserItemPtr& item) { return item->filePath() == path; });
-        if (still == m_favImageBrowserItems.end())
+        if (still == m_favImageBrowserItems.end()) {
             m_dictFavImageBrowserItems.remove(path);
-        else
+            if (!m_keptCopiesFolder.isEmpty() && LMPathTools::isPath(path.path(), m_keptCopiesFolder))
+                QFile::remove(path.path());
+        } else
             m_dictFavImageBrowserItems.insert(path, *still);
     }
     if (!removed.isEmpty())

@@ -69,6 +69,9 @@ public:
     void setThumbLoader(ThumbLoader loader) { m_thumbLoader = std::move(loader); }
     const ThumbLoader& thumbLoader() const { return m_thumbLoader; }
     void setWritableCheck(WritableCheck check) { m_writableCheck = std::move(check); }
+    // The folder of copies the program made only to be favourites (loved crops): such a copy is
+    // deleted when it leaves the favourites, and nothing else ever is.
+    void setKeptCopiesFolder(const QString& folder) { m_keptCopiesFolder = folder; }
     // Called after every change of the list's members or order (add, remove, reorder, rename).
     void setCollectionChangedHandler(std::function<void()> handler) { m_collectionChanged = std::move(handler); }
     // Appends favourites kept from an earlier run, in order, skipping paths already present; one
@@ -189,6 +192,7 @@ private:
     QHash<LMPathString, FavImageBrowserItemPtr> m_dictFavImageBrowserItems;
     ThumbLoader m_thumbLoader;
     WritableCheck m_writableCheck;
+    QString m_keptCopiesFolder;
     std::function<void()> m_collectionChanged;
 
     kpv::View* m_view = nullptr;              // owned while out of its container

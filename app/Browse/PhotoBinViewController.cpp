@@ -24,8 +24,8 @@ PhotoBinItemDataPtr itemFromImage(const LMImagePtr& image, bool formal)
 {
     if (!image)
         return std::make_shared<PhotoBinItemData>(QImage(), 0);
-    const LMFileImgBaseInfoPtr base = image->originalImgBaseInfo();
-    return std::make_shared<PhotoBinItemData>(image->convertToImage(), base ? base->orientationAngle() : 0, formal);
+    // Turned and mirrored as the viewer shows the photo.
+    return std::make_shared<PhotoBinItemData>(image->convertToUprightImage(), 0, formal);
 }
 } // namespace
 

@@ -149,6 +149,9 @@ bool ThumbnailViewController::canDoAction(long actionId)
         return true;
     if (actionId == 6 || actionId == 7 || actionId == 8)
         return !m_browser->selectionIndexes().empty();
+    // The batch tools take the selection, or every file of the grid when nothing is selected.
+    if (actionId >= 18 && actionId <= 20)
+        return !m_thumbFilePaths.isEmpty();
     return false;
 }
 
@@ -167,6 +170,10 @@ void ThumbnailViewController::doAction(long actionId, long argument)
         doCopy();
     else if (actionId == 8)
         deleteSelFiles();
+    else if (actionId >= 18 && actionId <= 20 && canDoAction(actionId)) {
+        const QList<LMPathString> selected = selectedThumbFilePaths();
+        m_host.batchFiles(actionId, selected.isEmpty() ? m_thumbFilePaths : selected);
+    }
 }
 
 void ThumbnailViewController::doCopy()

@@ -27,6 +27,20 @@ QString BatchConvertWorker::typeOfPath(const LMPathString &path) const
     return kpv::ContentTypes::typeForExtension(QFileInfo(path.path()).suffix().toLower());
 }
 
+namespace {
+bool isOpaque(const QImage &picture)
+{
+    const QImage argb = picture.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < argb.height(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(argb.constScanLine(y));
+        for (int x = 0; x < argb.width(); ++x)
+            if (qAlpha(line[x]) != 255)
+                return false;
+    }
+    return true;
+}
+} // namespace
+
 int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo> &file, const QString &dstFolderPath,
                                                const QString &fileTypeUti, const QVariantMap &saveParameters,
                                                const kpv::Operation *operation) const
@@ -57,9 +71,12 @@ int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo>
     const LMFileImgBaseInfoPtr info = currentImgBaseInfo(*file, operation);
     if (!info)
         return finish(kFailed);
-    const QImage picture = loadUprightImage(src, 1, info, std::nullopt, operation);
+    QImage picture = loadUprightImage(src, 1, info, std::nullopt, operation);
     if (picture.isNull())
         return finish(kFailed);
+    // Transparency is written only where the picture has some: an opaque photo stays opaque.
+    if (picture.hasAlphaChannel() && isOpaque(picture))
+        picture = picture.convertToFormat(QImage::Format_RGB32);
 
     const QString out = LMPathTools::writableFilePathInDirectory(dstFolderPath, newName);
     if (out.isEmpty())

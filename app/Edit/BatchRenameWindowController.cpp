@@ -98,6 +98,9 @@ void BatchRenameWindowController::beginSheetOnParentWindow(kpv::Window *parent, 
         if (completeBlock)
             completeBlock(*renamed);
     });
+    // What the user types first goes into the name.
+    if (m_window && m_window->sheetRunning())
+        m_window->makeFirstResponder(m_edtNewNameBase);
 }
 
 void BatchRenameWindowController::renameButtonClicked()

@@ -714,8 +714,14 @@ void CropViewController::doFavorite()
 {
     if (!canDoAction(CropModeModel::ILoveIt) || m_inSaving || !m_fileInfo)
         return;
-    const QString path =
-        CropSaveWorker::temporaryCropFilePath(m_host.temporaryCropFolder(), QFileInfo(m_fileInfo->filePath().path()).fileName());
+    // The favourite is the only copy of this crop: it goes where the program keeps its data, not
+    // into the temporary folder that is emptied at quit.
+    const QString folder = m_host.keptCropFolder();
+    if (folder.isEmpty()) {
+        alertSaveFailed();
+        return;
+    }
+    const QString path = CropSaveWorker::temporaryCropFilePath(folder, QFileInfo(m_fileInfo->filePath().path()).fileName());
     beginSaveCropImageToFile(path, std::nullopt, CropSaveWorker::Favorite, reusableCrop(),
                              [this, path](const CropSaveWorker::Result &r) {
                                  if (r.code == CropSaveWorker::kFailed) {

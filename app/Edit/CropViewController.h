@@ -59,6 +59,9 @@ public:
     virtual void setLastSaveAsDir(const QString &dir) = 0;
     // The folder for temporary crops (made when missing; emptied by the application at exit).
     virtual QString temporaryCropFolder() = 0;
+    // The folder in the user's data folder where a crop loved before it was saved is kept for as
+    // long as it is a favourite (made when missing; empty when it cannot be made).
+    virtual QString keptCropFolder() = 0;
     // The view mode takes a written file into its list after the current one and makes it current.
     virtual void endSaveCurFileToPath(const LMPathString &) = 0;
     virtual void addFavoriteFile(const LMPathString &, const LMImagePtr &thumb) = 0;

@@ -72,8 +72,8 @@ QString ImageSaveAsPanel::pathForSaveType(const QString &typedPath, const QStrin
 
 void ImageSaveAsPanel::saveTypeChangedOfImageSaveParamController(LMImageSaveParamController *)
 {
-    // The name field follows the format while the panel has not been shown yet; a typed name is
-    // given the format's extension when the panel ends.
+    // The name field follows the format as it is chosen, also while the panel is up; a name typed
+    // with another extension is given the format's when the panel ends.
     if (m_panel && !m_panel->nameFieldStringValue().isEmpty())
         m_panel->setNameFieldStringValue(QFileInfo(pathForSaveType(m_panel->nameFieldStringValue(), m_picker.saveType())).fileName());
 }

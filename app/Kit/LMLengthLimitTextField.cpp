@@ -1,8 +1,45 @@
 #include "Kit/LMLengthLimitTextField.h"
 
 #include "Kit/LMTextEditRules.h"
+#include "appkit/Event.h"
+#include "appkit/GraphicsContext.h"
+#include "appkit/Window.h"
 
 using namespace LMTextEditRules;
+
+LMLengthLimitTextField::LMLengthLimitTextField(const kpv::Rect& frame)
+    : kpv::TextField(frame),
+      m_editor([this] { return stringValue(); },
+               [this](qint64 location, qint64 length, const QString& text) {
+                   return textView_shouldChangeTextInRange(location, length, text);
+               },
+               [this](qint64 location, qint64 length, const QString& text) {
+                   const bool done = replaceCharactersInRange(location, length, text);
+                   setNeedsDisplay();
+                   return done;
+               },
+               false)
+{
+}
+
+LMTextEditor::Frame LMLengthLimitTextField::editorFrame() const
+{
+    return {kpv::insetRect(bounds(), 2, 0), font(), alignment(), isFlipped()};
+}
+
+bool LMLengthLimitTextField::becomeFirstResponder()
+{
+    setNeedsDisplay();
+    return true;
+}
+
+bool LMLengthLimitTextField::resignFirstResponder()
+{
+    setNeedsDisplay();
+    return true;
+}
+
+bool LMLengthLimitTextField::isFocused() const { return window() && window()->firstResponder() == this; }
 
 void LMLengthLimitTextField::setAllowedMaxLength(std::uint64_t max, bool ignoreWS)
 {
@@ -34,32 +71,37 @@ bool LMLengthLimitTextField::replaceCharactersInRange(qint64 location, qint64 le
     return true;
 }
 
-bool LMLengthLimitTextField::insertText(const QString& text)
-{
-    return replaceCharactersInRange(stringValue().size(), 0, text);
-}
+bool LMLengthLimitTextField::insertText(const QString& text) { return m_editor.insertText(text); }
 
-bool LMLengthLimitTextField::deleteBackward()
-{
-    qint64 loc = 0, len = 0;
-    lastCharacterRange(stringValue(), &loc, &len);
-    if (len == 0)
-        return false;
-    return replaceCharactersInRange(loc, len, QString());
-}
+bool LMLengthLimitTextField::deleteBackward() { return m_editor.deleteBackward(); }
 
 void LMLengthLimitTextField::keyDown(const kpv::Event& e)
 {
-    if (e.keyCode() == kpv::KeyCode::Delete) {
-        deleteBackward();
-        return;
-    }
-    const QString chars = e.characters();
-    if (isTypedText(chars) && !(e.modifierFlags() & kpv::CommandKeyMask)) {
-        insertText(chars);
+    if (m_editor.keyDown(e, editorFrame())) {
+        setNeedsDisplay();
         return;
     }
     kpv::TextField::keyDown(e);
+}
+
+void LMLengthLimitTextField::mouseDown(const kpv::Event& e)
+{
+    if (window())
+        window()->makeFirstResponder(this);
+    m_editor.mouseDown(e, convertPointFromView(e.locationInWindow(), nullptr), editorFrame());
+    setNeedsDisplay();
+}
+
+void LMLengthLimitTextField::mouseDragged(const kpv::Event& e)
+{
+    m_editor.mouseDragged(convertPointFromView(e.locationInWindow(), nullptr), editorFrame());
+    setNeedsDisplay();
+}
+
+void LMLengthLimitTextField::drawRect(const kpv::Rect&)
+{
+    if (kpv::GraphicsContext* gc = kpv::GraphicsContext::current())
+        m_editor.draw(*gc, editorFrame(), textColor(), isFocused());
 }
 
 bool LMNumericTextField::textView_shouldChangeTextInRange(qint64 location, qint64 length, const QString& repl)

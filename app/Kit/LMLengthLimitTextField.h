@@ -1,16 +1,17 @@
 #pragma once
 // One-line inputs that refuse an edit before it happens: a maximum length (optionally counted
-// without blanks at both ends), digits only, or no leading point. Typing appends at the end and
-// the delete key removes the last character; a paste replaces a range. An edit that would break
-// a rule is refused whole, never cut.
+// without blanks at both ends), digits only, or no leading point. They edit as every input of
+// the desktop does (caret, selection, clipboard; see LMTextEditor). An edit that would break a
+// rule is refused whole; only a paste is cut to what still fits.
 
+#include "Kit/LMTextEditor.h"
 #include "appkit/Control.h"
 
 #include <cstdint>
 
 class LMLengthLimitTextField : public kpv::TextField {
 public:
-    explicit LMLengthLimitTextField(const kpv::Rect& frame = kpv::Rect()) : kpv::TextField(frame) {}
+    explicit LMLengthLimitTextField(const kpv::Rect& frame = kpv::Rect());
 
     void setAllowedMaxLength(std::uint64_t max, bool ignoreWhiteSpace);
     std::uint64_t allowedMaxLength() const { return m_allowedMaxLength; }
@@ -20,16 +21,27 @@ public:
     virtual bool textView_shouldChangeTextInRange(qint64 location, qint64 length, const QString& replacement);
     // Applies the change when the test accepts it; false when it was refused.
     bool replaceCharactersInRange(qint64 location, qint64 length, const QString& replacement);
+    // At the caret, in place of the selection, as typing does.
     bool insertText(const QString& text);
     bool deleteBackward();
+    LMTextEditor& editor() { return m_editor; }
 
     bool acceptsFirstResponder() const override { return true; }
+    bool becomeFirstResponder() override;
+    bool resignFirstResponder() override;
     void keyDown(const kpv::Event& e) override;
+    void mouseDown(const kpv::Event& e) override;
+    void mouseDragged(const kpv::Event& e) override;
+    void drawRect(const kpv::Rect& dirty) override;
 
 protected:
     bool lengthTest(qint64 location, qint64 length, const QString& replacement) const;
 
 private:
+    LMTextEditor::Frame editorFrame() const;
+    bool isFocused() const;
+
+    LMTextEditor m_editor;
     std::uint64_t m_allowedMaxLength = 0;
     bool m_ignoreWhiteSpace = false;
 };

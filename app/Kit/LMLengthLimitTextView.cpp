@@ -5,7 +5,50 @@
 #include "appkit/GraphicsContext.h"
 #include "foundation/Bundle.h"
 
+#include "appkit/Event.h"
+#include "appkit/Window.h"
+
 using namespace LMTextEditRules;
+
+LMLengthLimitTextView::LMLengthLimitTextView(const kpv::Rect& frame)
+    : kpv::View(frame),
+      m_editor([this] { return m_text; },
+               [this](qint64 location, qint64 length, const QString& text) { return shouldChangeTextInRange(location, length, text); },
+               [this](qint64 location, qint64 length, const QString& text) { return replaceCharactersInRange(location, length, text); },
+               true)
+{
+}
+
+LMTextEditor::Frame LMLengthLimitTextView::editorFrame() const
+{
+    return {kpv::insetRect(bounds(), 5, 0), m_font, int(Qt::AlignLeft | Qt::AlignTop), isFlipped()};
+}
+
+bool LMLengthLimitTextView::becomeFirstResponder()
+{
+    setNeedsDisplay();
+    return true;
+}
+
+bool LMLengthLimitTextView::resignFirstResponder()
+{
+    setNeedsDisplay();
+    return true;
+}
+
+void LMLengthLimitTextView::mouseDown(const kpv::Event& e)
+{
+    if (window())
+        window()->makeFirstResponder(this);
+    m_editor.mouseDown(e, convertPointFromView(e.locationInWindow(), nullptr), editorFrame());
+    setNeedsDisplay();
+}
+
+void LMLengthLimitTextView::mouseDragged(const kpv::Event& e)
+{
+    m_editor.mouseDragged(convertPointFromView(e.locationInWindow(), nullptr), editorFrame());
+    setNeedsDisplay();
+}
 
 void LMLengthLimitTextView::setAllowedMaxLength(std::uint64_t max, bool ignoreWS)
 {
@@ -53,28 +96,14 @@ bool LMLengthLimitTextView::replaceCharactersInRange(qint64 location, qint64 len
     return true;
 }
 
-bool LMLengthLimitTextView::insertText(const QString& text) { return replaceCharactersInRange(m_text.size(), 0, text); }
+bool LMLengthLimitTextView::insertText(const QString& text) { return m_editor.insertText(text); }
 
-bool LMLengthLimitTextView::deleteBackward()
-{
-    qint64 loc = 0, len = 0;
-    lastCharacterRange(m_text, &loc, &len);
-    return len != 0 && replaceCharactersInRange(loc, len, QString());
-}
+bool LMLengthLimitTextView::deleteBackward() { return m_editor.deleteBackward(); }
 
 void LMLengthLimitTextView::keyDown(const kpv::Event& e)
 {
-    if (e.keyCode() == kpv::KeyCode::Delete) {
-        deleteBackward();
-        return;
-    }
-    if (e.keyCode() == kpv::KeyCode::Return) {
-        insertText(QStringLiteral("\n"));
-        return;
-    }
-    const QString chars = e.characters();
-    if (isTypedText(chars) && !(e.modifierFlags() & kpv::CommandKeyMask)) {
-        insertText(chars);
+    if (m_editor.keyDown(e, editorFrame())) {
+        setNeedsDisplay();
         return;
     }
     kpv::View::keyDown(e);
@@ -83,8 +112,7 @@ void LMLengthLimitTextView::keyDown(const kpv::Event& e)
 void LMLengthLimitTextView::drawRect(const kpv::Rect&)
 {
     if (auto* gc = kpv::GraphicsContext::current())
-        gc->drawTextInRect(m_text, kpv::insetRect(bounds(), 5, 0), m_font, kpv::Color::controlTextColor(),
-                           Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap);
+        m_editor.draw(*gc, editorFrame(), kpv::Color::controlTextColor(), window() && window()->firstResponder() == this);
 }
 
 LMPlaceholderTextView::~LMPlaceholderTextView() { m_alive.reset(); }

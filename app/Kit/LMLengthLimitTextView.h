@@ -3,6 +3,7 @@
 // read-only, a delegate told after every change, a grey placeholder and a default text, and the
 // share sheet's description box whose limit depends on the target site.
 
+#include "Kit/LMTextEditor.h"
 #include "appkit/Color.h"
 #include "appkit/View.h"
 
@@ -20,7 +21,7 @@ public:
 
 class LMLengthLimitTextView : public kpv::View {
 public:
-    explicit LMLengthLimitTextView(const kpv::Rect& frame = kpv::Rect()) : kpv::View(frame) {}
+    explicit LMLengthLimitTextView(const kpv::Rect& frame = kpv::Rect());
 
     // Enables the view, as waking from the window's layout does; one made in code refuses every
     // edit until enabled.
@@ -44,17 +45,26 @@ public:
     virtual void didChangeText();
     // The editing entry: the test, the change, then didChangeText; false when refused.
     bool replaceCharactersInRange(qint64 location, qint64 length, const QString& replacement);
+    // At the caret, in place of the selection, as typing does.
     bool insertText(const QString& text);
     bool deleteBackward();
+    LMTextEditor& editor() { return m_editor; }
 
     bool acceptsFirstResponder() const override { return true; }
+    bool becomeFirstResponder() override;
+    bool resignFirstResponder() override;
     void keyDown(const kpv::Event& e) override;
+    void mouseDown(const kpv::Event& e) override;
+    void mouseDragged(const kpv::Event& e) override;
     void drawRect(const kpv::Rect& dirty) override;
 
 protected:
     bool lengthTest(qint64 location, qint64 length, const QString& replacement) const;
 
 private:
+    LMTextEditor::Frame editorFrame() const;
+
+    LMTextEditor m_editor;
     LMLengthLimitTextViewDelegate* m_delegate = nullptr;
     std::uint64_t m_allowedMaxLength = 0;
     bool m_ignoreWhiteSpace = false;

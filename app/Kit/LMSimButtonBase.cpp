@@ -45,6 +45,12 @@ void LMSimButtonBase::mouseDown(const kpv::Event& e)
 {
     if (!m_enabled)
         return;
+    if (!window()) {
+        m_pressedWithoutWindow = true;
+        m_isMouseDown = true;
+        updateButtonUI();
+        return;
+    }
     m_isMouseDown = true;
     updateButtonUI();
     simMouseDown(e);
@@ -56,6 +62,19 @@ void LMSimButtonBase::mouseDown(const kpv::Event& e)
         m_isMouseIn = inside;
     }
     updateButtonUI();
+}
+
+void LMSimButtonBase::mouseUp(const kpv::Event& e)
+{
+    if (!m_pressedWithoutWindow) {
+        kpv::View::mouseUp(e);
+        return;
+    }
+    m_pressedWithoutWindow = false;
+    m_isMouseDown = false;
+    updateButtonUI();
+    if (m_enabled && mouseInBounds(convertPointFromView(e.locationInWindow(), nullptr)))
+        sendAction(m_action, m_target);
 }
 
 void LMSimButtonBase::simMouseDown(const kpv::Event& first)

@@ -48,6 +48,9 @@ public:
     // The inner tracking loop: true when the mouse went up inside.
     bool trackMouse(const kpv::Event& e, const kpv::Rect& rect, kpv::View* view, bool untilMouseUp);
     void mouseDown(const kpv::Event& e) override;
+    // A button outside our windows (in a dialog of the desktop) has no tracking loop: its press
+    // waits for the release, which clicks it when inside.
+    void mouseUp(const kpv::Event& e) override;
     void simMouseDown(const kpv::Event& e);
     bool sendAction(const kpv::Action& action, void* target);
     void normalizeRollState();
@@ -64,6 +67,7 @@ private:
     LMSimButtonBaseDelegate* m_buttonDelegate = nullptr;
     bool m_isMouseIn = false;
     bool m_isMouseDown = false;
+    bool m_pressedWithoutWindow = false;
     kpv::TrackingAreaPtr m_trackingArea;
     bool m_trackingActiveInActiveApp = false;
     bool m_careState = false;

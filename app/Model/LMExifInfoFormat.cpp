@@ -92,6 +92,45 @@ QString LMExifInfoFormat::stringFromTakenTime() const
     return stringFromDate(taken, true);
 }
 
+QString LMExifInfoFormat::stringFromTakenDateAndTime() const
+{
+    // The clock of the camera as it was written, with no time zone to convert from.
+    const QString text = exif(kCGImagePropertyExifDateTimeOriginal).toString().trimmed();
+    const QDate day = QDate::fromString(text.left(10), QStringLiteral("yyyy:MM:dd"));
+    const QTime time = QTime::fromString(text.mid(11, 8), QStringLiteral("HH:mm:ss"));
+    if (text.size() < 19 || text.at(10) != u' ' || !day.isValid() || !time.isValid())
+        return {};
+    const QLocale locale;
+    QString format = locale.timeFormat(QLocale::ShortFormat);
+    if (!format.contains(QLatin1String("ss")))
+        format.replace(QLatin1String("mm"), QLatin1String("mm:ss"));
+    return mediumDate(day) + u' ' + locale.toString(time, format);
+}
+
+QString LMExifInfoFormat::stringFromGPSPosition() const
+{
+    const QVariantMap gps = m_imageProperties.value(kCGImagePropertyGPSDictionary).toMap();
+    bool latOk = false, lonOk = false;
+    const double lat = gps.value(kCGImagePropertyGPSLatitude).toDouble(&latOk);
+    const double lon = gps.value(kCGImagePropertyGPSLongitude).toDouble(&lonOk);
+    if (!latOk || !lonOk || !std::isfinite(lat) || !std::isfinite(lon) || lat < 0 || lat > 90 || lon < 0 || lon > 180)
+        return {};
+    // Degrees, minutes and seconds to a tenth of a second (about 3 m), with the hemisphere.
+    auto dms = [](double degrees, QChar hemisphere) {
+        const qint64 tenths = qRound64(degrees * 36000.0);
+        return QStringLiteral("%1\u00B0%2\u2032%3.%4\u2033 %5")
+            .arg(tenths / 36000)
+            .arg((tenths / 600) % 60)
+            .arg((tenths / 10) % 60)
+            .arg(tenths % 10)
+            .arg(hemisphere);
+    };
+    const QString latRef = gps.value(kCGImagePropertyGPSLatitudeRef).toString().trimmed().toUpper();
+    const QString lonRef = gps.value(kCGImagePropertyGPSLongitudeRef).toString().trimmed().toUpper();
+    return dms(lat, latRef.startsWith(u'S') ? u'S' : u'N') + QStringLiteral(", ") +
+           dms(lon, lonRef.startsWith(u'W') ? u'W' : u'E');
+}
+
 QString LMExifInfoFormat::maker() const
 {
     const QVariant v = m_tiff.value(kCGImagePropertyTIFFMake);
@@ -148,8 +187,9 @@ QString LMExifInfoFormat::stringFromExposureTime() const
 
 QString LMExifInfoFormat::stringFromISOWithISOPrefix(bool isoPrefix) const
 {
+    // Cameras write one rating, which is read as a single number; a list gives its first.
     const QVariant v = exif(kCGImagePropertyExifISOSpeedRatings);
-    const QVariantList list = v.toList();
+    const QVariantList list = v.typeId() == QMetaType::QVariantList ? v.toList() : v.isValid() ? QVariantList{v} : QVariantList();
     if (list.isEmpty())
         return {};
     qint64 iso = 0;
@@ -290,7 +330,11 @@ QString LMExifInfoFormat::stringFromDate(const QDateTime &date, bool localDateFl
 {
     if (!date.isValid())
         return {};
-    const QDate day = localDateFlag ? date.toLocalTime().date() : date.toUTC().date();
+    return mediumDate(localDateFlag ? date.toLocalTime().date() : date.toUTC().date());
+}
+
+QString LMExifInfoFormat::mediumDate(const QDate &day)
+{
     // Medium style: the locale's short date with the full year.
     const QLocale locale;
     QString format = locale.dateFormat(QLocale::ShortFormat);

@@ -26,6 +26,10 @@ public:
 
     // Date the photo was taken (EXIF "yyyy:MM:dd HH:mm:ss", local time), as a medium-style date.
     QString stringFromTakenTime() const;
+    // The same with the time of day, to the second, as the camera's clock gave it.
+    QString stringFromTakenDateAndTime() const;
+    // Where the photo was taken: "48°51′29.5″ N, 2°17′40.2″ E".
+    QString stringFromGPSPosition() const;
     QString maker() const;
     QString model() const;
     QString lensModel() const;
@@ -53,6 +57,7 @@ public:
     const QVariantMap &imageProperties() const { return m_imageProperties; }
 
 private:
+    static QString mediumDate(const QDate &day);
     QString word(const char *key) const;
     static QString word(const kpv::Bundle &bundle, const char *key);
     QVariant exif(const char *key) const;

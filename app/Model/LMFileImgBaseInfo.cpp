@@ -26,12 +26,6 @@ LMFileImgBaseInfo::LMFileImgBaseInfo(const LMPathString &filePath, const QString
 {
     m_orientationAngle = angleByOrientation(m_rawOrientation);
     m_orientationMirrored = isMirroredOrientation(m_rawOrientation);
-    // Pixels that are already taller than wide were turned upright by whoever wrote them, though
-    // the orientation tag was left behind: do not turn them again.
-    if (m_orientationAngle % 180 != 0 && m_rawFrameSize.height() > m_rawFrameSize.width()) {
-        m_orientationAngle = 0;
-        m_orientationMirrored = false;
-    }
 
     const QVariantMap gif = m_properties.value(kpv::kCGImagePropertyGIFDictionary).toMap();
     const QVariant delay = gif.value(kpv::kCGImagePropertyGIFDelayTime);

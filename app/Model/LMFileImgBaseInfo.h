@@ -23,8 +23,9 @@
 
 class LMFileImgBaseInfo {
 public:
-    // Orientation 0 is stored as 1. An orientation of 5 to 8 whose stored pixels are already taller
-    // than wide is not turned again (the angle becomes 0, and its mirror is dropped with it).
+    // Orientation 0 is stored as 1. The orientation alone decides the turn and the mirror, whatever
+    // the shape of the stored pixels: a portrait photo stored portrait and tagged 6 is turned too,
+    // as the camera asked and as every other program shows it.
     LMFileImgBaseInfo(const LMPathString &filePath, const QString &imageUTI, uint64_t AMCMImageType,
                       const QDateTime &fileModificationDate, const QSizeF &rawFrameSize, int64_t orientation,
                       const QVariantMap &properties, const kpv::FileIdentity &fileIdentity = {});

@@ -41,12 +41,14 @@ auto guarded(F &&body) -> decltype(body())
     return {};
 }
 
-// One decode of a file at a time, and all decodes together within the process's budget: a
-// decode may produce a frame of the file's raw size before it is scaled. entered() is false when
-// the wait was cancelled or the frame alone exceeds the budget.
+// One decode of a file at a time, and all decodes together within the process's budget. The slot
+// pays for the picture the loader makes of the decode, at the size asked for: the reader charges
+// the frame it decodes into itself, at the size it really decodes (a scaled decode pays its
+// scaled size), so a panorama shown fitted is not refused for the size it has in the file.
+// entered() is false when the wait was cancelled or the picture alone exceeds the budget.
 class DecodeSlot {
 public:
-    DecodeSlot(const LMPathString &path, const LMFileImgBaseInfo &info, const kpv::Operation *operation)
+    DecodeSlot(const LMPathString &path, const QSizeF &pictureSize, const kpv::Operation *operation)
     {
         kpv::DecodeBudget &budget = kpv::DecodeBudget::shared();
         const auto cancelled = [operation] { return operation && operation->isCancelled(); };
@@ -56,8 +58,7 @@ public:
             return;
         // Counted in floating point and saturated: a size read from the file must not wrap into a
         // small number (or convert out of range) and so slip under the budget.
-        const QSizeF raw = info.rawFrameSize();
-        const double bytes = std::max(raw.width(), 1.0) * std::max(raw.height(), 1.0) * 4;
+        const double bytes = std::max(std::ceil(pictureSize.width()), 1.0) * std::max(std::ceil(pictureSize.height()), 1.0) * 4;
         const uint64_t frameBytes = bytes < 0x1p63 ? uint64_t(bytes) : UINT64_MAX;
         QString refused;
         m_reservation = budget.reserve(frameBytes, &refused, cancelled);
@@ -120,13 +121,16 @@ LMFileImgBaseInfoPtr LMPhotoLoader::loadImgBaseInfoByCore(const LMPathString &pa
         const kpv::FileIdentity identity = kpv::fileIdentity(path.path());
         if (!modified.isValid())
             return nullptr;
-        std::unique_ptr<LMImageSourceReader> source = m_sources->createWithFile(path.path());
+        std::unique_ptr<LMImageSourceReader> source = m_sources->createWithFileHead(path.path());
         if (!source)
             return nullptr;
         const QVariantMap properties = source->propertiesAtIndex(0);
         double width = properties.value(kpv::kCGImagePropertyPixelWidth).toDouble();
         double height = properties.value(kpv::kCGImagePropertyPixelHeight).toDouble();
         if (width == 0 && height == 0) {
+            // The size only a decode tells: from the whole file.
+            if (!(source = m_sources->createWithFile(path.path())))
+                return nullptr;
             const QImage image = source->createImageAtIndex(0);
             width = image.width();
             height = image.height();
@@ -248,9 +252,33 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, int imageScaleType
     } else if (imageBaseInfo->fileModified()) {
         return nullptr;
     }
+    // No reader makes a side longer than an int holds: such a header is no picture to show.
+    const QSizeF raw = imageBaseInfo->rawFrameSize();
+    if (!(raw.width() <= INT_MAX && raw.height() <= INT_MAX))
+        return nullptr;
+
+    // A large thumbnail kept in the desktop's cache (ours of a former visit among them) is served
+    // as it is, when it has the large thumbnail's size: no decode.
+    if (imageScaleType == LMNavFileInfo::kLargeThumbType && imageBaseInfo->AMCMImageType() != kAMCMImageTypeGIF) {
+        const QSizeF raw = imageBaseInfo->rawFrameSize();
+        const double wanted = std::min(kLargeThumbBox, std::max(raw.width(), raw.height()));
+        LMImagePtr cached = guarded([&]() -> LMImagePtr {
+            const QImage stored = m_sources->storedThumbnail(path.path(), int(kLargeThumbBox));
+            return std::max(stored.width(), stored.height()) >= wanted ? createImageByImageRef(stored, imageBaseInfo)
+                                                                      : nullptr;
+        });
+        if (cached && !imageBaseInfo->fileModified()) {
+            if (equivalentImageType)
+                *equivalentImageType = 0;
+            return cached;
+        }
+        if (isCancelled(operation))
+            return nullptr;
+    }
 
     if (imageScaleType == LMNavFileInfo::kSmallThumbType) {
-        std::optional<DecodeSlot> slot(std::in_place, path, *imageBaseInfo, operation);
+        std::optional<DecodeSlot> slot(std::in_place, path, QSizeF(kSmallThumbMaxPixelSize, kSmallThumbMaxPixelSize),
+                                       operation);
         if (!slot->entered())
             return nullptr;
         LMImagePtr quick = loadThumbByQL(path, imageBaseInfo, operation, *m_sources);
@@ -288,7 +316,24 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, int imageScaleType
     LMImagePtr image = loadImage(path, imageBaseInfo, size, multiple, operation, framesSoFar);
     if (image && equivalentImageType)
         *equivalentImageType = equivalent;
+    // A large thumbnail decoded from the picture is kept in the desktop's thumbnail cache: the
+    // next visit of the folder finds it there instead of decoding the file again.
+    if (image && imageScaleType == LMNavFileInfo::kLargeThumbType && !isCancelled(operation))
+        storeThumbnail(image);
     return image;
+}
+
+void LMPhotoLoader::storeThumbnail(const LMImagePtr &thumbnail) const
+{
+    const LMFileImgBaseInfoPtr info = thumbnail ? thumbnail->originalImgBaseInfo() : nullptr;
+    if (!info || !info->fileIdentity().isValid() || info->fileModified())
+        return;
+    guarded([&] {
+        const int64_t ns = info->fileIdentity().modifiedNs;
+        const qint64 secs = qint64(ns >= 0 ? ns / 1000000000 : (ns - 999999999) / 1000000000);
+        m_sources->storeThumbnail(info->filePath().path(), thumbnail->convertToImage(), int(info->rawOrientation()), secs);
+        return 0;
+    });
 }
 
 LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, LMFileImgBaseInfoPtr imageBaseInfo,
@@ -306,6 +351,9 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, LMFileImgBaseInfoP
     const QSizeF raw = imageBaseInfo->rawFrameSize();
     if (!isFiniteSize(wantImageSize) || !(raw.width() >= 1 && raw.height() >= 1))
         return nullptr;
+    // No reader makes a side longer than an int holds: such a header is no picture to show.
+    if (!(raw.width() <= INT_MAX && raw.height() <= INT_MAX))
+        return nullptr;
 
     QSizeF decodeSize = wantImageSize;
     const bool resizeAfter = wantImageSize.width() < 1 || wantImageSize.height() < 1;
@@ -315,7 +363,8 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, LMFileImgBaseInfoP
     }
     if (isCancelled(operation))
         return nullptr;
-    const DecodeSlot slot(path, *imageBaseInfo, operation);
+    const bool fullSize = (decodeSize.width() == 0 && decodeSize.height() == 0) || decodeSize == raw;
+    const DecodeSlot slot(path, fullSize ? raw : decodeSize, operation);
     if (!slot.entered())
         return nullptr;
     LMImagePtr image =

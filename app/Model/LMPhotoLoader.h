@@ -130,6 +130,9 @@ public:
     static LMImagePtr loadThumbByCore(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
                                       const kpv::Operation *operation,
                                       const LMImageSourceFactory &sources = *LMImageSourceFactory::platform());
+    // Keeps a large thumbnail made from the file's pixels in the desktop's thumbnail cache (see
+    // LMImageSourceFactory::storeThumbnail), unless the file changed since it was read.
+    void storeThumbnail(const LMImagePtr &thumbnail) const;
     // An image of one picture; nullptr when either is missing or the picture cannot be converted.
     static LMImagePtr createImageByImageRef(const QImage &image, const LMFileImgBaseInfoPtr &imageBaseInfo);
     // The reduced type 1..7 nearest to the scale that fits the raw size in `size`, or 0.

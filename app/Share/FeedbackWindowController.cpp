@@ -80,6 +80,8 @@ void FeedbackWindowController::beginSheetOnParentWindow(kpv::Window* parent)
         m_window->center();
         m_window->makeKeyAndOrderFront();
     }
+    // What the user types first goes into the message.
+    m_window->makeFirstResponder(m_txtMessage);
 }
 
 QString FeedbackWindowController::subject() const

@@ -3,9 +3,11 @@
 #include "MdColorID.h"
 #include "foundation/Bundle.h"
 #include "imageio/ImageLimits.h"
+#include "imageio/UprightImage.h"
 
 #include <QFileInfo>
-#include <QImageReader>
+
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -52,22 +54,11 @@ long fillMBitmapFromImage(const QImage& image, MBITMAP* bitmap)
 
 QImage loadSlideshowImageChecked(const QString& path, QSize fitInto)
 {
-    QImageReader reader(path);
-    reader.setAutoTransform(true);
-    // Formats whose reader cannot tell the size up front are still decoded, under the
-    // allocation limit below, and checked afterwards.
-    const QSize size = reader.size();
-    if (size.isValid() && !slideshowRgbaByteCount(size.width(), size.height(), nullptr))
-        return {};
-    // The header may lie about the size; cap what the decoder may allocate as well (MB).
-    reader.setAllocationLimit(int(kpv::ImageLimits::kMaxPixelsPerFrame * 4 / (1024 * 1024)) + 1);
-    // Decoding straight to the size shown is much cheaper for large photos. The header's size is
-    // before the orientation is applied, so a quarter-turned photo fits the turned box.
-    if (fitInto.isValid() && size.isValid() && (size.width() > fitInto.width() || size.height() > fitInto.height())) {
-        const QSize box = fitInto.expandedTo(fitInto.transposed());
-        reader.setScaledSize(size.scaled(box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
-    }
-    QImage image = reader.read();
+    // Through the image reader: its size checks and the process's decode budget apply, and a
+    // large photo decodes straight to the size shown. The box is turned either way, so a
+    // quarter-turned photo fits it as well.
+    const int maxPixelSize = fitInto.isValid() ? std::max(fitInto.width(), fitInto.height()) : 0;
+    QImage image = kpv::decodeUprightImage(path, maxPixelSize);
     if (image.isNull() || !slideshowRgbaByteCount(image.width(), image.height(), nullptr))
         return {};
     return image;

@@ -7,6 +7,7 @@
 
 #include "Model/LMPathString.h"
 
+#include <QAudioFormat>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -14,6 +15,7 @@
 #include <vector>
 
 class MainConfig;
+class QIODevice;
 
 class SlideshowMusicSink {
 public:
@@ -27,8 +29,27 @@ public:
     virtual void setErrorHandler(std::function<void(const QString& path, const QString& why)> handler) = 0;
 };
 
-// The sink on Qt Multimedia: a media player with its audio output.
-std::unique_ptr<SlideshowMusicSink> makeSlideshowAudioSink();
+// Where decoded samples go. The output pulls them from `source` as it plays; suspend() stops the
+// pulling, resume() goes on, stop() lets go of the source.
+class SlideshowAudioOutput {
+public:
+    virtual ~SlideshowAudioOutput() = default;
+    virtual void start(QIODevice* source, const QAudioFormat& format) = 0;
+    virtual void suspend() = 0;
+    virtual void resume() = 0;
+    virtual void stop() = 0;
+};
+
+// The machine's default sound device; without one, the samples go nowhere.
+std::unique_ptr<SlideshowAudioOutput> makeSoundDeviceOutput();
+
+// The sink on Qt Multimedia: the file is decoded and its samples go round and round into
+// `output`, silence while muted. At most kMaxDecodedBytes of a long file are kept and repeated.
+std::unique_ptr<SlideshowMusicSink> makeSlideshowAudioSink(std::unique_ptr<SlideshowAudioOutput> output);
+constexpr qint64 kMaxDecodedBytes = 48ll * 1024 * 1024;
+
+// A sink that plays nothing and never touches the sound system.
+std::unique_ptr<SlideshowMusicSink> makeSilentMusicSink();
 
 class SlideshowMusic {
 public:

@@ -2,6 +2,7 @@
 
 #include "Slideshow/SlideshowBitmapConverter.h"
 
+#include "DoveCamera.h"
 #include "DoveContext.h"
 #include "DoveElement.h"
 #include "DoveRenderEngine.h"
@@ -12,6 +13,7 @@
 #include "foundation/RunLoop.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 // The photo fills the mesh's rectangle with its whole picture (fit inside).
@@ -48,6 +50,10 @@ bool SlideshowPlayerDove::start(void* hostView, unsigned width, unsigned height)
     m_error.clear();
     m_slidesBound = 0;
     m_loops = 0;
+    m_recent.clear();
+    m_recentNext = 0;
+    m_recentOldest = 0;
+    m_photoMeshes.clear();
     Dove::Context* context = Dove::Context::getSingleton();
     context->registerBitmapConverter(&BitmapConverter);
     context->init();
@@ -71,6 +77,11 @@ bool SlideshowPlayerDove::start(void* hostView, unsigned width, unsigned height)
         return false;
     }
     sm->getRoot3DScene()->addChild(root);
+    if (Dove::Camera* camera = m_resource->getCamera()) {
+        m_themeAspect = camera->getAspect();
+        m_themeFov = camera->getFov().valueRadians();
+    }
+    fillView(width, height);
     for (std::size_t g = 0; g < m_param.maskGroups.size(); ++g)
         bindGroup(g);
     engine->restoreGLContext();
@@ -99,7 +110,7 @@ void SlideshowPlayerDove::bindGroup(std::size_t group)
         Dove::Element* element = m_resource->getElement(name);
         if (!element)
             continue; // a parameter naming a mesh the scene lacks is skipped
-        const QImage slide = m_source ? m_source() : QImage();
+        const QImage slide = nextPhoto();
         MBITMAP bitmap{};
         if (!fillMBitmapFromImage(slide, &bitmap))
             continue;
@@ -110,13 +121,66 @@ void SlideshowPlayerDove::bindGroup(std::size_t group)
         m_resource->bindMeshTexture(name, &bitmap, 0, kPhotoFit);
         delete[] bitmap.pPlane[0];
         ++m_slidesBound;
+        if (std::find(m_photoMeshes.begin(), m_photoMeshes.end(), name) == m_photoMeshes.end())
+            m_photoMeshes.push_back(name);
     }
+}
+
+QImage SlideshowPlayerDove::nextPhoto()
+{
+    QImage photo = m_source ? m_source() : QImage();
+    if (!photo.isNull()) {
+        // Kept (shared, not copied) to stand in later; the oldest gives way.
+        if (m_recent.size() < kRecentPhotos) {
+            m_recent.push_back(photo);
+        } else {
+            m_recent[m_recentOldest] = photo;
+            m_recentOldest = (m_recentOldest + 1) % m_recent.size();
+        }
+        return photo;
+    }
+    if (m_recent.empty())
+        return {};
+    photo = m_recent[m_recentNext % m_recent.size()];
+    m_recentNext = (m_recentNext + 1) % m_recent.size();
+    return photo;
+}
+
+std::size_t SlideshowPlayerDove::meshesWithoutPhoto() const
+{
+    if (!m_resource)
+        return 0;
+    std::size_t blank = 0;
+    for (const QStringList& group : m_param.maskGroups)
+        for (const QString& mesh : group) {
+            const std::string name = mesh.toStdString();
+            if (m_resource->getElement(name) &&
+                std::find(m_photoMeshes.begin(), m_photoMeshes.end(), name) == m_photoMeshes.end())
+                ++blank;
+        }
+    return blank;
 }
 
 void SlideshowPlayerDove::resize(unsigned width, unsigned height)
 {
     if (!m_started || !m_resource)
         return;
+    fillView(width, height);
+}
+
+void SlideshowPlayerDove::fillView(unsigned width, unsigned height)
+{
+    Dove::Camera* camera = m_resource ? m_resource->getCamera() : nullptr;
+    if (camera && width > 0 && height > 0 && m_themeAspect > 0 && m_themeFov > 0) {
+        const float aspect = float(width) / float(height);
+        camera->setAspect(aspect);
+        // Narrower than the theme's frame: the view opens upwards and downwards so that the
+        // frame's width still fits.
+        const float fov = aspect < m_themeAspect
+                              ? 2.0f * std::atan(std::tan(m_themeFov / 2.0f) * m_themeAspect / aspect)
+                              : m_themeFov;
+        camera->setFov(Dove::Radian(std::min(fov, 2.6f)));
+    }
     m_resource->fitViewportToScreen(width, height);
 }
 

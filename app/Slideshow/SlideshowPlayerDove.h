@@ -10,7 +10,9 @@
 // photos from the slide source, in order. When a group comes on screen the group before it gets
 // the next photos, and when the animation has played to its end the last group does and the
 // theme plays again from the start, round and round until stop() or clean-up. A mesh's own
-// texture from the scene file becomes its mask, and the photo its colour.
+// texture from the scene file becomes its mask, and the photo its colour. A card never shows
+// without a photo: when the source has none ready (a short list, a slow decode) the mesh takes one
+// of the photos shown before, in turn, so a theme with fewer photos than cards repeats them.
 //
 // Photos are put on meshes outside the frame that noticed the group change: the work is queued
 // on the main run loop (performPendingWork() runs it at once, for tests).
@@ -31,7 +33,7 @@ class ZephraResource;
 
 class SlideshowPlayerDove : public Dove::Animation::Listener {
 public:
-    // The next photo, upright; a null image when none is ready (the mesh keeps the photo it has).
+    // The next photo, upright; a null image when none is ready (a photo shown before stands in).
     using SlideSource = std::function<QImage()>;
 
     SlideshowPlayerDove(SlideshowTheme theme, SlideshowThemeParam param);
@@ -53,15 +55,22 @@ public:
     void resume();
     void stop();
     void cleanUp();
-    // The host view has a new size (pixels): the theme fills it again.
+    // The host view has a new size (pixels): the theme fills it again. The theme is drawn over the
+    // whole view, never in bars: a view wider than the theme's own frame shows more of its
+    // backdrop at the sides, a narrower one more above and below, and the frame the theme was
+    // made for is always seen whole.
     void resize(unsigned width, unsigned height);
 
     bool isStarted() const { return m_started; }
     bool isPlaying() const;
     bool isPaused() const { return m_started && m_paused; }
     QString lastError() const { return m_error; }
-    // Photos put on meshes since start, and how often the theme has started again.
+    // Photos put on meshes since start (repeats included), and how often the theme has started again.
     std::size_t slidesBound() const { return m_slidesBound; }
+    // Photo meshes of the theme that have no photo on them (a blank card).
+    std::size_t meshesWithoutPhoto() const;
+    // Photos kept to stand in when the source has none.
+    static constexpr std::size_t kRecentPhotos = 12;
     long loopCount() const { return m_loops; }
     Dove::ZephraResource* resource() const { return m_resource.get(); }
 
@@ -79,7 +88,9 @@ public:
 
 private:
     void bindGroup(std::size_t group);
+    void fillView(unsigned width, unsigned height);
     void schedulePending();
+    QImage nextPhoto();
 
     SlideshowTheme m_theme;
     SlideshowThemeParam m_param;
@@ -94,8 +105,16 @@ private:
     bool m_stopping = false;
     QString m_error;
     std::size_t m_slidesBound = 0;
+    // The latest photos from the source, and which of them stands in next.
+    std::vector<QImage> m_recent;
+    std::size_t m_recentNext = 0;
+    std::size_t m_recentOldest = 0;
+    std::vector<std::string> m_photoMeshes;
     long m_loops = 0;
     bool m_started = false;
     bool m_paused = false;
     bool m_contextUp = false;
+    // The camera's view as the theme made it.
+    float m_themeAspect = 0;
+    float m_themeFov = 0;
 };

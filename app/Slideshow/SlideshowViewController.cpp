@@ -15,6 +15,7 @@
 #include "foundation/RunLoop.h"
 #include "foundation/Timer.h"
 
+#include <QImageReader>
 #include <algorithm>
 
 namespace {
@@ -25,6 +26,7 @@ SlideshowViewController::SlideshowViewController(SlideshowViewHost& host, MainCo
     : m_host(host)
     , m_mainConfig(mainConfig)
     , m_loader(&SlideshowViewController::defaultSlideLoader)
+    , m_framesLoader(&SlideshowViewController::defaultFramesLoader)
     , m_queue(std::make_unique<kpv::OperationQueue>())
     , m_alive(std::make_shared<bool>(true))
 {
@@ -113,6 +115,37 @@ QImage SlideshowViewController::defaultSlideLoader(const SlideshowFileInfo& slid
     if (size.isValid() && (image.width() > size.width() || image.height() > size.height()))
         image = image.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     return image;
+}
+
+SlideshowViewController::SlideFrames SlideshowViewController::defaultFramesLoader(const SlideshowFileInfo& slide,
+                                                                                 QSize size)
+{
+    QImageReader reader(slide.filePath().path());
+    if (!reader.supportsAnimation() || reader.imageCount() == 1)
+        return {};
+    const QSize full = reader.size();
+    if (!full.isValid() || !slideshowRgbaByteCount(full.width(), full.height(), nullptr))
+        return {};
+    reader.setAllocationLimit(int(kMaxAnimationBytes / (1024 * 1024)));
+    if (size.isValid() && (full.width() > size.width() || full.height() > size.height()))
+        reader.setScaledSize(full.scaled(size, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
+    SlideFrames out;
+    qint64 bytes = 0;
+    while (out.frames.size() < kMaxAnimationFrames) {
+        QImage frame = reader.read();
+        if (frame.isNull())
+            break;
+        bytes += frame.sizeInBytes();
+        if (bytes > kMaxAnimationBytes)
+            break; // a very long animation plays the part that fits
+        // Frames of (almost) no time are shown as a tenth of a second, as viewers commonly do.
+        const int ms = reader.nextImageDelay();
+        out.delays.push_back(ms > 10 ? ms / 1000.0 : 0.1);
+        out.frames.push_back(std::move(frame));
+    }
+    if (out.frames.size() < 2)
+        return {};
+    return out;
 }
 
 void SlideshowViewController::startSlideshowWithFileInfos(std::vector<SlideshowFileInfoPtr> fileInfos,
@@ -208,8 +241,11 @@ void SlideshowViewController::stopTimers()
         m_slideTimer->invalidate();
     if (m_fadeTimer)
         m_fadeTimer->invalidate();
+    if (m_frameTimer)
+        m_frameTimer->invalidate();
     m_slideTimer.reset();
     m_fadeTimer.reset();
+    m_frameTimer.reset();
 }
 
 long SlideshowViewController::nextIndex(long index) const
@@ -234,13 +270,21 @@ void SlideshowViewController::loadSlide(long index, void (SlideshowViewControlle
     const bool sized = bounds.width() >= 1 && bounds.height() >= 1;
     std::weak_ptr<bool> alive = m_alive;
     SlideLoader loader = m_loader;
-    m_queue->addOperationWithBlock([this, alive, loader, slide, generation, index, size, sized, loaded] {
+    // The cross-fade plays an animated slide's frames; a 3D theme takes still photos.
+    FramesLoader framesLoader = loaded == &SlideshowViewController::slideLoaded ? m_framesLoader : FramesLoader();
+    m_queue->addOperationWithBlock([this, alive, loader, framesLoader, slide, generation, index, size, sized, loaded] {
         QImage image = loader ? loader(*slide, sized ? size : QSize()) : QImage();
+        SlideFrames frames;
+        if (!image.isNull() && framesLoader)
+            frames = framesLoader(*slide, sized ? size : QSize());
         kpv::RunLoop::performOnMainThread(
-            [this, alive, generation, index, loaded, image = std::move(image)]() mutable {
+            [this, alive, generation, index, loaded, image = std::move(image), frames = std::move(frames)]() mutable {
                 const auto a = alive.lock();
-                if (a && *a)
-                    (this->*loaded)(generation, index, std::move(image));
+                if (!a || !*a)
+                    return;
+                if (generation == m_generation && !frames.frames.empty())
+                    m_loadedFrames[index] = std::move(frames);
+                (this->*loaded)(generation, index, std::move(image));
             },
             false);
     });
@@ -264,6 +308,11 @@ void SlideshowViewController::slideLoaded(unsigned long long generation, long in
     m_failedInARow = 0;
     m_readyIndex = index;
     m_readyImage = std::move(image);
+    m_readyFrames = SlideFrames();
+    if (auto it = m_loadedFrames.find(index); it != m_loadedFrames.end()) {
+        m_readyFrames = std::move(it->second);
+        m_loadedFrames.erase(it);
+    }
     if (m_waitingForSlide)
         advance();
 }
@@ -282,6 +331,12 @@ void SlideshowViewController::advance()
     QImage image = std::move(m_readyImage);
     m_readyIndex = -1;
     m_readyImage = QImage();
+    if (m_frameTimer)
+        m_frameTimer->invalidate();
+    m_frameTimer.reset();
+    m_curFrames = std::move(m_readyFrames);
+    m_readyFrames = SlideFrames();
+    m_curFrame = 0;
     showSlide(index, std::move(image));
 }
 
@@ -326,14 +381,46 @@ void SlideshowViewController::fadeStep()
     v->setSlides(v->currentSlide(), m_previousImage, m_fadeProgress);
 }
 
+void SlideshowViewController::startAnimation()
+{
+    if (m_frameTimer)
+        m_frameTimer->invalidate();
+    m_frameTimer.reset();
+    if (m_curFrames.frames.size() < 2)
+        return;
+    const double delay = m_curFrames.delays[m_curFrame % m_curFrames.delays.size()];
+    m_frameTimer = kpv::Timer::scheduled(delay, false, [this](kpv::Timer&) {
+        m_frameTimer.reset();
+        nextAnimationFrame();
+    }, kpv::TimerMode::Common);
+}
+
+void SlideshowViewController::nextAnimationFrame()
+{
+    if (!m_playing || m_paused || m_curFrames.frames.size() < 2 || !m_viewGuard)
+        return;
+    m_curFrame = (m_curFrame + 1) % m_curFrames.frames.size();
+    view()->setSlides(m_curFrames.frames[m_curFrame], QImage(), 1.0);
+    startAnimation();
+}
+
 void SlideshowViewController::scheduleNext()
 {
+    startAnimation();
     if (m_slides.size() < 2)
         return; // one slide stays until the slideshow ends
     requestSlide(nextIndex(m_curIndex));
     if (m_slideTimer)
         m_slideTimer->invalidate();
-    m_slideTimer = kpv::Timer::scheduled(slideDuration(), false, [this](kpv::Timer&) {
+    // An animated slide stays for a whole pass of its animation.
+    double duration = slideDuration();
+    if (m_curFrames.frames.size() > 1) {
+        double pass = 0;
+        for (double d : m_curFrames.delays)
+            pass += d;
+        duration = std::clamp(pass, duration, std::max(duration, kMaxAnimatedSlideDuration));
+    }
+    m_slideTimer = kpv::Timer::scheduled(duration, false, [this](kpv::Timer&) {
         m_slideTimer.reset();
         advance();
     }, kpv::TimerMode::Common);

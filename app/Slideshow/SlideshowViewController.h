@@ -28,6 +28,7 @@
 #include <QWidget>
 #include <QSize>
 #include <deque>
+#include <map>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -61,6 +62,19 @@ public:
 
     // Decodes a slide to fit `size` (points); runs on a worker thread. A null image: unreadable.
     using SlideLoader = std::function<QImage(const SlideshowFileInfo& slide, QSize size)>;
+    // The frames of an animated slide (an animated GIF) with each frame's time in seconds; empty
+    // for a still picture. The cross-fade plays them while the slide is shown.
+    struct SlideFrames {
+        std::vector<QImage> frames;
+        std::vector<double> delays;
+    };
+    using FramesLoader = std::function<SlideFrames(const SlideshowFileInfo& slide, QSize size)>;
+    static SlideFrames defaultFramesLoader(const SlideshowFileInfo& slide, QSize size);
+    // Frames kept of one animation, and the pixels they may take together, at most.
+    static constexpr std::size_t kMaxAnimationFrames = 500;
+    static constexpr qint64 kMaxAnimationBytes = 256ll * 1024 * 1024;
+    // An animated slide stays for one pass of its animation, up to this long.
+    static constexpr double kMaxAnimatedSlideDuration = 20.0;
 
     // `mainConfig` (not owned, may be null) gives the transition duration.
     explicit SlideshowViewController(SlideshowViewHost& host, MainConfig* mainConfig = nullptr);
@@ -69,10 +83,12 @@ public:
     SlideshowViewController& operator=(const SlideshowViewController&) = delete;
 
     void setSlideLoader(SlideLoader loader) { m_loader = std::move(loader); }
+    void setFramesLoader(FramesLoader loader) { m_framesLoader = std::move(loader); }
     static QImage defaultSlideLoader(const SlideshowFileInfo& slide, QSize size);
     // The themes to offer (not owned, may be null: the cross-fade only).
     void setThemeMgr(SlideshowThemeMgr* themeMgr) { m_themeMgr = themeMgr; }
-    // Where the music goes (tests give a fake; the default plays through Qt Multimedia).
+    // Where the music goes: the program gives the sound device's sink; without one the
+    // slideshow is silent and never touches the sound system.
     void setMusicSinkFactory(std::function<std::unique_ptr<SlideshowMusicSink>()> factory);
 
     // Starts the slideshow mode at `startFromIndex` (an index outside the list starts at the first
@@ -150,6 +166,8 @@ private:
     void loadSlide(long index, void (SlideshowViewController::*loaded)(unsigned long long, long, QImage));
     void slideLoaded(unsigned long long generation, long index, QImage image);
     void showSlide(long index, QImage image);
+    void startAnimation();
+    void nextAnimationFrame();
     void scheduleNext();
     void advance();
     void fadeStep();
@@ -158,6 +176,14 @@ private:
     SlideshowViewHost& m_host;
     MainConfig* m_mainConfig;
     SlideLoader m_loader;
+    FramesLoader m_framesLoader;
+    // Frames of slides loaded for the cross-fade, by slide index, until shown; those of the slide
+    // on screen and the frame it shows.
+    std::map<long, SlideFrames> m_loadedFrames;
+    SlideFrames m_readyFrames;
+    SlideFrames m_curFrames;
+    std::size_t m_curFrame = 0;
+    std::shared_ptr<kpv::Timer> m_frameTimer;
     std::unique_ptr<SlideshowView> m_view;
     // A superview deletes its subviews: when the window's content view goes first, it takes our
     // view with it, which this guard (the view's widget) notices.

@@ -96,6 +96,10 @@ void SlideshowViewController::endPresentation()
     m_readyIndex = -1;
     m_readyImage = QImage();
     m_waitingForSlide = false;
+    m_loadedFrames.clear();
+    m_readyFrames = SlideFrames();
+    m_curFrames = SlideFrames();
+    m_curFrame = 0;
 }
 
 void SlideshowViewController::beginPresentation(long index)
@@ -256,7 +260,7 @@ void SlideshowViewController::togglePause()
 void SlideshowViewController::ensureMusicAndMenus()
 {
     if (!m_music) {
-        m_music = std::make_unique<SlideshowMusic>(m_mainConfig, m_sinkFactory ? m_sinkFactory() : makeSlideshowAudioSink());
+        m_music = std::make_unique<SlideshowMusic>(m_mainConfig, m_sinkFactory ? m_sinkFactory() : makeSilentMusicSink());
         m_music->setProblemHandler([this](const QString& path, const QString&) {
             showNotice(kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_SS_MUSIC_CANNOT_PLAY"),
                                                                             QFileInfo(path).fileName()));

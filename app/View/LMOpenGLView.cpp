@@ -161,6 +161,14 @@ void LMOpenGLView::enableShadow(bool enabled)
     m_openGLLayer->setNeedsDisplay();
 }
 
+void LMOpenGLView::setBackgroundColor(const QColor &color)
+{
+    if (color == m_backgroundColor)
+        return;
+    m_backgroundColor = color;
+    m_openGLLayer->setNeedsDisplay();
+}
+
 void LMOpenGLView::setImageNotDraw(bool notDraw)
 {
     if (notDraw == m_imageNotDraw)

@@ -14,6 +14,8 @@
 
 #include "appkit/OpenGLView.h"
 
+#include <QColor>
+
 #include <map>
 #include <memory>
 #include <vector>
@@ -67,6 +69,10 @@ public:
     void recoveryTextures(TileSet set) override;
     void didEmptyImageSlots() override;
     void enableShadow(bool enabled) override;
+    // What shows around the picture: transparent (the default, for a view laid over others) or
+    // the colour of what lies behind it in the window, over which the drop shadow is blended.
+    void setBackgroundColor(const QColor &color);
+    QColor backgroundColor() const { return m_backgroundColor; }
     void resetCursorRects() override;
 
     // ---- Events ----
@@ -100,6 +106,7 @@ private:
     bool m_openGLInited = false;
     LMRendererInfo m_renderInfo;
     bool m_imageNotDraw = false;
+    QColor m_backgroundColor = QColor(0, 0, 0, 0);
     std::map<int64_t, LMOpenGLTexturePtr> m_usingTexturesNormal, m_usingTexturesFitin;
     int64_t m_frameIdxOfCurNormalTexture = 0;
     uint64_t m_tileUploads = 0;

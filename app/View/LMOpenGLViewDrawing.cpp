@@ -9,8 +9,14 @@
 
 #include <epoxy/gl.h>
 
+#include <climits>
 #include <cmath>
 #include <cstring>
+
+namespace {
+// New tiles a frame may upload while the view zooms.
+constexpr int kNewTilesPerFrame = 4;
+} // namespace
 
 void LMOpenGLView::initOpenGL()
 {
@@ -46,7 +52,9 @@ std::vector<LMOpenGLTexturePtr> LMOpenGLView::prepareTexturesForImage(int imageM
     const auto &otherTiles = fitin ? m_usingTexturesNormal : m_usingTexturesFitin;
     const bool sharesTiles = (imageMode == ImageModeNormal || fitin) && frame == 0 &&
                              (fitin ? m_frameIdxOfCurNormalTexture == 0 && imageNormal() == image : imageFitin() == image);
-    bool mayCreate = true;
+    // Without leave to make them all, a few new tiles a frame: a zoom that reaches pixels not
+    // uploaded yet shows them within a few frames, and no frame stalls on uploads.
+    int mayCreate = createAllTesturesIfNotExist ? INT_MAX : kNewTilesPerFrame;
     for (const QRect &t : LMOpenGLTexture::tilesCoveringRect(image->width(), image->height(), imageRect)) {
         const int64_t key = LMOpenGLTexture::tileKey(t.x(), t.y());
         auto it = tiles.find(key);
@@ -55,7 +63,7 @@ std::vector<LMOpenGLTexturePtr> LMOpenGLView::prepareTexturesForImage(int imageM
                 it = tiles.emplace(key, shared->second).first;
         }
         if (it == tiles.end()) {
-            if (!mayCreate)
+            if (mayCreate <= 0)
                 continue;
             auto texture = std::make_shared<LMOpenGLTexture>();
             // A tile that cannot be made (unknown pixel size, short frame, no texture name) ends
@@ -64,8 +72,7 @@ std::vector<LMOpenGLTexturePtr> LMOpenGLView::prepareTexturesForImage(int imageM
                 return result;
             ++m_tileUploads;
             it = tiles.emplace(key, std::move(texture)).first;
-            if (!createAllTesturesIfNotExist)
-                mayCreate = false;
+            --mayCreate;
         } else if (it->second->frameIdx() != frame) {
             // The next frame of an animation goes into the tile that is already there, unless the
             // other set shows that tile too (an animation that is its own fit-in image): then this
@@ -127,7 +134,7 @@ void LMOpenGLView::prepareDrawContent(LMOpenGLLayer *)
         m_texturesFitin.clear();
     m_haveFitinTextures = zooming;
     if (imageNormal()) {
-        // During a zoom at most one new tile per frame, so no frame stalls on uploads.
+        // During a zoom a few new tiles per frame, so no frame stalls on uploads.
         m_texturesNormal = prepareTexturesForImageViewRect(ImageModeNormal, viewRect, !zooming);
     } else {
         const LMImagePtr bad = imageBadFile();
@@ -232,7 +239,8 @@ void LMOpenGLView::drawLayer(LMOpenGLLayer *layer, double)
     glEnable(GL_TEXTURE_2D);
     glDisable(GL_BLEND);
     glDisable(GL_DEPTH_TEST);
-    glClearColor(0, 0, 0, 0);
+    glClearColor(GLfloat(m_backgroundColor.redF()), GLfloat(m_backgroundColor.greenF()), GLfloat(m_backgroundColor.blueF()),
+                 GLfloat(m_backgroundColor.alphaF()));
     clearAroundPicture();
     const LMImagePtr valid = validImage();
     const bool hasContent = !m_texturesNormal.empty() || imageNormal() || imageBadFile();
@@ -304,11 +312,20 @@ void LMOpenGLView::drawShadow(double k)
     const QRectF i = imageVisibleViewRect();
     const QPointF lt = m_drawOffsetLeftTop, rb = m_drawOffsetRightBottom;
     const QRectF s(i.x() - lt.x(), i.y() - rb.y(), i.width() + lt.x() + rb.x(), i.height() + lt.y() + rb.y());
+    // Over a background of its own the soft shadow darkens it; over a transparent one its texels
+    // stand for themselves.
+    const bool blend = m_backgroundColor.alpha() == 255;
+    if (blend) {
+        glEnable(GL_BLEND);
+        glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+    }
     glPushMatrix();
     glScaled(k, k, 1);
     glTranslated(-(b.x() + b.width() * 0.5), -(b.y() + b.height() * 0.5), 0);
     m_textureShadow->drawShadowOnRect(s, b);
     glPopMatrix();
+    if (blend)
+        glDisable(GL_BLEND);
 }
 
 void LMOpenGLView::prepareOpenGL() { m_openGLLayer->didCreateContext(); }

@@ -38,6 +38,16 @@ public:
     // caller then makes it from the large thumbnail, so that the file is decoded once for both.
     virtual LMImagePtr loadStoredSmallThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
                                             const kpv::Operation *operation) const = 0;
+    // A thumbnail (type 8 or 9) made from a larger picture of the file already decoded, at the
+    // size and with the equivalent type a decode would give; nullptr when `image` is smaller.
+    virtual LMImagePtr thumbnailFromImage(const LMImagePtr &image, int imageScaleType,
+                                          const kpv::Operation *operation, int *equivalentImageType) const;
+    // Whether a quick picture is worth a decode of its own when the file stores none: for a JPEG
+    // so large that its sharp picture takes a while, whose quick one a smaller DCT scale makes
+    // sooner, and for an animation (its first frame). Other files are shown first by their sharp
+    // picture.
+    static bool quickPictureWorthDecoding(const QString &typeIdentifier, int64_t fileBytes);
+    static bool quickPictureWorthDecoding(const LMFileImgBaseInfoPtr &imageBaseInfo);
     // Pixel size of the reduced types 1..7 (0 x 0 otherwise).
     virtual QSizeF imageSizeByScaleType(int imageScaleType, const LMFileImgBaseInfoPtr &imageBaseInfo) const;
     // Pixel size to load for types 8..11; *equivalentImageType always receives a type or 0.
@@ -53,6 +63,10 @@ public:
     // Not owned; the loader outlives every load operation (it lives as long as the process).
     explicit NavPhotoLoaderAdapter(const LMPhotoLoader *loader) : m_loader(loader) {}
 
+    // The large fit-in image of a JPEG as the loader decodes it for a screen of `screenSize`, made
+    // by a NavLaunchPicture of the sharp kind while the program starts; null for other files.
+    static QImage decodeLaunchFitin(const QString &path, const QSizeF &screenSize);
+
     LMFileImgBaseInfoPtr loadImgBaseInfo(const LMPathString &path, const kpv::Operation *operation) const override;
     LMImagePtr loadImage(const LMPathString &path, int imageScaleType, LMFileImgBaseInfoPtr imageBaseInfo,
                          const kpv::Operation *operation, int *equivalentImageType,
@@ -61,6 +75,8 @@ public:
                            const kpv::Operation *operation) const override;
     LMImagePtr loadStoredSmallThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
                                     const kpv::Operation *operation) const override;
+    LMImagePtr thumbnailFromImage(const LMImagePtr &image, int imageScaleType, const kpv::Operation *operation,
+                                  int *equivalentImageType) const override;
     QSizeF calcPreferredImageSizeForImageScaleType(int imageScaleType, const LMFileImgBaseInfoPtr &imageBaseInfo,
                                                    int *equivalentImageType) const override;
     bool isSmallFitinTypeByCheckSize(const QSizeF &size) const override;

@@ -7,11 +7,11 @@
 #include <exception>
 
 namespace {
-// Read by the load workers while the main thread may set or withdraw it.
-std::atomic<NavLaunchPicture *> g_current{nullptr};
+// Read by the load workers while the main thread may set or withdraw them.
+std::atomic<NavLaunchPicture *> g_current[2] = {nullptr, nullptr};
 }
 
-NavLaunchPicture::NavLaunchPicture(const QString &path, Maker maker)
+NavLaunchPicture::NavLaunchPicture(const QString &path, Maker maker, Kind kind) : m_kind(kind)
 {
     const QFileInfo info(path);
     if (path.isEmpty() || !maker || !info.isFile())
@@ -19,7 +19,7 @@ NavLaunchPicture::NavLaunchPicture(const QString &path, Maker maker)
     m_path = info.canonicalFilePath();
     if (m_path.isEmpty())
         return;
-    g_current = this;
+    g_current[m_kind] = this;
     m_thread = std::thread([state = m_state, path = m_path, maker = std::move(maker)]() mutable {
         make(state, path, std::move(maker));
     });
@@ -29,7 +29,7 @@ NavLaunchPicture::~NavLaunchPicture()
 {
     // Withdrawn first, so that no load finds a picture being torn down.
     NavLaunchPicture *self = this;
-    g_current.compare_exchange_strong(self, nullptr);
+    g_current[m_kind].compare_exchange_strong(self, nullptr);
     if (m_thread.joinable())
         m_thread.join();
 }
@@ -37,7 +37,7 @@ NavLaunchPicture::~NavLaunchPicture()
 void NavLaunchPicture::abandon()
 {
     NavLaunchPicture *self = this;
-    g_current.compare_exchange_strong(self, nullptr);
+    g_current[m_kind].compare_exchange_strong(self, nullptr);
     {
         std::lock_guard lock(m_state->mutex);
         m_state->taken = true;
@@ -47,7 +47,7 @@ void NavLaunchPicture::abandon()
         m_thread.detach();
 }
 
-NavLaunchPicture *NavLaunchPicture::current() { return g_current; }
+NavLaunchPicture *NavLaunchPicture::current(Kind kind) { return g_current[kind]; }
 
 void NavLaunchPicture::make(const std::shared_ptr<State> &state, const QString &path, Maker maker)
 {

@@ -1,9 +1,10 @@
 #pragma once
 
-// The quick picture of the file the program is started with, made on a thread of its own from the
-// first moment of the run, so that it is ready when the viewer, its window built, asks for it.
-// main() makes one before the application object and keeps it for the run; the load workers find
-// it through current() and take the picture once.
+// The quick picture of the file the program is started with, made on a thread of its own while
+// the rest of the program starts, so that it is ready when the viewer, its window built, asks for
+// it. main() makes one right after the application object (the thread decodes with Qt, which
+// must not run before that object exists) and keeps it for the run; the load workers find it
+// through current() and take the picture once.
 
 #include "Model/LMFileImgBaseInfo.h"
 #include "imageio/FileAccess.h"
@@ -21,16 +22,19 @@ class NavLaunchPicture {
 public:
     // Makes the picture of a file (any thread), null when it cannot.
     using Maker = std::function<QImage(const QString &path)>;
+    // The quick picture (a small thumbnail) and the sharp one (the fit-in image the view asks for
+    // first), each made at most once a run.
+    enum Kind { QuickPicture, SharpPicture };
 
     // Starts making the picture of `path` when it names a file; does nothing otherwise.
-    NavLaunchPicture(const QString &path, Maker maker);
+    NavLaunchPicture(const QString &path, Maker maker, Kind kind = QuickPicture);
     // Waits for the picture being made, unless it was abandoned.
     ~NavLaunchPicture();
     NavLaunchPicture(const NavLaunchPicture &) = delete;
     NavLaunchPicture &operator=(const NavLaunchPicture &) = delete;
 
-    // The one made for the run, or nullptr.
-    static NavLaunchPicture *current();
+    // The one of that kind made for the run, or nullptr.
+    static NavLaunchPicture *current(Kind kind = QuickPicture);
 
     // The picture of the file `base` describes, once: waits while it is being made. Null for
     // another file, a file that changed since it was read (another identity than `base`'s), a
@@ -56,6 +60,7 @@ private:
     static void make(const std::shared_ptr<State> &state, const QString &path, Maker maker);
 
     QString m_path; // resolved, as the viewer names its files
+    Kind m_kind = QuickPicture;
     std::shared_ptr<State> m_state = std::make_shared<State>();
     std::thread m_thread;
 };

@@ -55,6 +55,16 @@ std::vector<qsizetype> interleavedNeighbours(qsizetype current, qsizetype count,
     return out;
 }
 
+bool thumbnailsWanted(qsizetype index, qsizetype current, qsizetype count, qsizetype photoBinMaxVisible,
+                      bool photoBinShown, const Window &image)
+{
+    if (isInWindow(index, current, count, image))
+        return true;
+    // The bin centres the current file's cell; half its cells lie on each side.
+    const qsizetype reach = std::max<qsizetype>(photoBinMaxVisible, 1) / 2 + 1;
+    return photoBinShown && index >= 0 && index < count && std::abs(index - current) <= reach;
+}
+
 bool isInWindow(qsizetype index, qsizetype current, qsizetype count, const Window &window)
 {
     if (count <= 0 || index < 0 || index >= count)
@@ -82,7 +92,7 @@ std::vector<Request> requestsForPass(qsizetype current, qsizetype count, int fit
         return out;
     const bool hasNext = count >= 2;
     if (hasNext)
-        out.push_back({forward ? (current + 1) % count : (current + count - 1) % count, fitinType, false, false, false, true});
+        out.push_back({forward ? (current + 1) % count : (current + count - 1) % count, fitinType, false, false, waits, true});
     const auto infoList = interleavedNeighbours(current, count, info);
     for (qsizetype i : infoList)
         out.push_back({i, kSmallThumbType, false, false, waits, false, hasNext});

@@ -40,6 +40,12 @@ Window infoWindow(qsizetype count, qsizetype photoBinMaxVisible);
 // The window of files that keep their fit-in images: three on each side, fewer in short lists.
 Window imageWindow(qsizetype count);
 
+// Whether a pass asks for the thumbnails of `index`: the current file's; those of the files in the
+// image window (made from their fit-in images, which the pass decodes anyway); and, while the
+// photo bin shows, those of the cells it can show around the current file (it does not wrap) and
+// one more on each side. `photoBinMaxVisible` is the most cells the bin shows.
+bool thumbnailsWanted(qsizetype index, qsizetype current, qsizetype count, qsizetype photoBinMaxVisible,
+                      bool photoBinShown, const Window &image);
 // Indices in the window, in interleaved order: c + 1, c - 1, c + 2, c - 2, ... (wrapping).
 std::vector<qsizetype> interleavedNeighbours(qsizetype current, qsizetype count, const Window &window);
 // Whether `index` lies in the window around `current` (the current index included).
@@ -53,13 +59,14 @@ struct Request {
     bool high = false;
     // The current file's fit-in image: what the user waits for. Requests marked `waits` start only
     // once it is on screen, so that nothing competes with the first sharp picture for the
-    // processors; the small thumbnail never waits, being the quick first picture.
+    // processors; the small thumbnail never waits, being the quick first picture (when the file
+    // stores one).
     bool firstPicture = false;
     bool waits = false;
     // The next file's fit-in in the travel direction: the picture the user most likely waits for
-    // next. It is not held for the first picture to be on screen, only decoded after the current
-    // fit-in; the neighbours' loads after it start once it is decoded, so that it is not one of
-    // many decodes sharing the processors.
+    // next. Held like the others until the first picture is on screen, it then goes first; the
+    // neighbours' loads after it start once it is decoded, so that it is not one of many decodes
+    // sharing the processors.
     bool nextPicture = false;
     bool afterNextPicture = false;
     bool isSearchMarker() const { return type == 0; }

@@ -456,7 +456,10 @@ void NavigateController::updatePreviewStatusUIForCurFile(bool statusOnly)
         return;
     bool failed = false;
     const LMNavFileInfoPtr info = curFileInfo();
-    const LMImagePtr thumb = info ? info->imageByType(NavLoadPlanner::kSmallThumbType, &failed) : nullptr;
+    LMImagePtr thumb = info ? info->imageByType(NavLoadPlanner::kSmallThumbType, &failed) : nullptr;
+    // A file that stores no thumbnail shows its sharp picture first: that one tells as much.
+    if (!thumb && !failed && info)
+        thumb = info->imageByType(fitinImageType());
     if (!m_reachTopOrBottomInfoShowed) {
         if (thumb) {
             m_host->hidePreviewStatus(false, false);

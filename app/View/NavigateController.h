@@ -31,6 +31,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 class LMBlockOperation;
@@ -147,8 +148,15 @@ public:
     // A small thumbnail that has no cached or stored picture is made from the large one, decoded
     // by the same load, which files both; the pass's own load of the large thumbnail then waits for
     // it and decodes nothing. `thumbPair` links the two loads of one file (null: not linked).
+    // The same record carries what the pass's loads of one file share: the fit-in image its fit-in
+    // load decoded, for the thumbnails to be made from rather than decoded again, and whether the
+    // small thumbnail is the quick picture ahead of the fit-in (a stored one, or none).
     struct ThumbnailPair {
         std::atomic<bool> largeThumbFiled{false};
+        bool storedOnly = false;
+        std::atomic<bool> smallThumbSkipped{false}; // no stored one: made with the large one
+        std::mutex mutex;
+        LMImagePtr fitin; // guarded by mutex
     };
     void submitOperationForLoadImage(const LMNavFileInfoPtr &fileInfo, int type, bool highPriority,
                                      std::vector<std::shared_ptr<kpv::Operation>> &operations,
@@ -386,6 +394,12 @@ private:
         std::shared_ptr<kpv::Timer> fallback;
     };
     FirstPictureGate m_firstPictureGate;
+    // Once the current picture has been on screen and still for a moment, the file is decoded
+    // whole in the background (when that fits the memory the viewer allows itself), so that 100%
+    // shows its own pixels at once; the full-size image goes with the next step.
+    void scheduleFullSizeForStillView();
+    void loadFullSizeForStillView(const LMPathString &path);
+    std::shared_ptr<kpv::Timer> m_fullSizeTimer;
     // The frames shown while the rest of the animation decodes, until that load ends.
     struct FramesSoFar {
         LMPathString path;

@@ -37,9 +37,12 @@ constexpr char16_t kUpArrow = 0xF700;
 constexpr char16_t kDownArrow = 0xF701;
 constexpr char16_t kLeftArrow = 0xF702;
 constexpr char16_t kRightArrow = 0xF703;
-constexpr char16_t kDeleteChar = 0x7F;
-// The forward Delete key: on this desktop it moves a file to the Trash as Backspace does.
-constexpr char16_t kForwardDeleteChar = 0xF728;
+// Backspace: the previous photo, as on every viewer of this desktop.
+constexpr char16_t kBackspaceChar = 0x7F;
+// The Delete key: moves the photo to the Trash.
+constexpr char16_t kDeleteKeyChar = 0xF728;
+constexpr char16_t kHomeChar = 0xF729;
+constexpr char16_t kEndChar = 0xF72B;
 
 constexpr int kPhaseBegan = 1;
 constexpr int kPhaseChanged = 4;
@@ -318,12 +321,19 @@ bool NavigateController::performKeyDownEquivalent(const kpv::Event &event)
             return true;
         }
     }
-    if ((f & (kShiftFlag | kControlFlag | kOptionFlag | kCommandFlag)) == 0 &&
-        (c == kDeleteChar || c == kForwardDeleteChar)) {
-        deleteCurFile();
+    if ((f & (kShiftFlag | kControlFlag | kOptionFlag | kCommandFlag)) != 0)
+        return false;
+    switch (c) {
+    case kDeleteKeyChar: deleteCurFile(); return true;
+    case kBackspaceChar: doNavCurFileToNext(false); return true;
+    case u' ': doNavCurFileToNext(true); return true;
+    case kHomeChar:
+    case kEndChar:
+        if (canDoAction(c == kHomeChar ? 44 : 45))
+            doNavCurFileToFirst(c == kHomeChar);
         return true;
+    default: return false;
     }
-    return false;
 }
 
 bool NavigateController::performMouseMovedEquivalent(const kpv::Event &event)

@@ -6,6 +6,7 @@
 
 #include "Model/LMBlockOperation.h"
 #include "Model/LMImageTools.h"
+#include "Model/MainConfig.h"
 #include "Model/PhotoSearchHandler.h"
 #include "View/LMImageViewModel.h"
 #include "View/NavImageLoader.h"
@@ -27,6 +28,12 @@ constexpr double kSmallThumbBox = 160;
 // How long the held loads wait for the view's frame after the first picture was filed, for a view
 // that draws none.
 constexpr double kFirstPictureFrameWait = 0.25;
+
+// How long the picture stays on screen, its file unchanged, before the file is decoded whole for
+// 100% (longer than a step through a folder takes, so that stepping holds no full-size picture);
+// and the largest picture decoded so (its four bytes a pixel held as long as it is shown).
+constexpr double kStillViewWait = 1.2;
+constexpr double kMaxStillViewFullSizePixels = 32e6;
 
 // A large thumbnail wider or higher than the small box resampled into it; nullptr when it fits
 // already (it then serves as the small thumbnail itself) or the resampling failed.
@@ -69,7 +76,9 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
     if (n == 0 || c < 0 || c >= n || m_curFilePath.isEmpty())
         return;
     const QList<LMPathString> &paths = m_navSortFileInfoList->sortedFilePaths();
-    const auto info = NavLoadPlanner::infoWindow(n, m_host ? m_host->photoBinMaxVisibleItemCount() : 40);
+    const qsizetype binMax = m_host ? m_host->photoBinMaxVisibleItemCount() : 40;
+    const bool binShown = !config() || config()->photoBinVisible();
+    const auto info = NavLoadPlanner::infoWindow(n, binMax);
     const auto image = NavLoadPlanner::imageWindow(n);
 
     // Records outside the info window go; inside it, files outside the image window keep only
@@ -98,6 +107,11 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
     std::shared_ptr<kpv::Operation> quickPicture, firstPicture, nextPicture;
     // The small-thumbnail loads of this pass by file, for the same file's large-thumbnail load.
     QHash<LMPathString, std::pair<std::shared_ptr<kpv::Operation>, std::shared_ptr<ThumbnailPair>>> smallThumbLoads;
+    // A file's thumbnails are made from its fit-in image when the pass decodes that too: they wait
+    // for its load rather than decode the file a second time.
+    QHash<LMPathString, std::shared_ptr<kpv::Operation>> fitinLoads;
+    QHash<LMPathString, std::vector<std::shared_ptr<kpv::Operation>>> thumbLoads;
+    QHash<LMPathString, std::shared_ptr<ThumbnailPair>> pairs;
     const int fitinType = fitinImageType();
     for (const NavLoadPlanner::Request &r :
          NavLoadPlanner::requestsForPass(c, n, fitinType, navNext, quick, info, image)) {
@@ -114,20 +128,46 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
             continue;
         }
         const size_t made = operations.size();
+        // Thumbnails nobody sees cost a decode each: only for the cells the photo bin shows.
+        if ((r.type == NavLoadPlanner::kSmallThumbType || r.type == NavLoadPlanner::kLargeThumbType) &&
+            !NavLoadPlanner::thumbnailsWanted(r.index, c, n, binMax, binShown, image)) {
+            acquireFileInfoByIndex(r.index);
+            continue;
+        }
         const LMNavFileInfoPtr info = acquireFileInfoByIndex(r.index);
         std::shared_ptr<ThumbnailPair> pair;
         std::shared_ptr<kpv::Operation> smallThumbLoad;
+        const bool thumb = r.type == NavLoadPlanner::kSmallThumbType || r.type == NavLoadPlanner::kLargeThumbType;
         if (r.type == NavLoadPlanner::kSmallThumbType) {
-            pair = std::make_shared<ThumbnailPair>();
+            if (!info || !(pair = pairs.value(info->filePath())))
+                pair = std::make_shared<ThumbnailPair>();
+            // Ahead of the current file's sharp picture only a stored thumbnail is quick enough.
+            pair->storedOnly = r.index == c && !quick;
         } else if (r.type == NavLoadPlanner::kLargeThumbType && info) {
             if (auto it = smallThumbLoads.constFind(info->filePath()); it != smallThumbLoads.cend())
                 std::tie(smallThumbLoad, pair) = it.value();
         }
+        if (!pair && info && !thumb) {
+            if (!(pair = pairs.value(info->filePath())))
+                pair = std::make_shared<ThumbnailPair>();
+        }
+        if (pair && info)
+            pairs.insert(info->filePath(), pair);
         submitOperationForLoadImage(info, r.type, r.high, operations, pair);
         if (operations.size() == made)
             continue;
         if (r.index == c && r.type == NavLoadPlanner::kSmallThumbType)
             quickPicture = operations.back();
+        if (thumb && !(r.index == c && r.type == NavLoadPlanner::kSmallThumbType)) {
+            if (const auto fitin = fitinLoads.value(info->filePath()))
+                operations.back()->addDependency(fitin);
+            else
+                thumbLoads[info->filePath()].push_back(operations.back());
+        } else if (!thumb) {
+            fitinLoads.insert(info->filePath(), operations.back());
+            for (const auto &waiting : thumbLoads.take(info->filePath()))
+                waiting->addDependency(operations.back());
+        }
         // The neighbours' loads fill the caches ahead of need: they yield the processors to the
         // window and the current file, except the next file's fit-in, the picture of the next step.
         if (!r.high && !r.nextPicture)
@@ -184,6 +224,10 @@ void NavigateController::clearLoadMasks()
     // A held load was never queued: with its mask bit gone it is simply requested again.
     m_firstPictureGate.held.clear();
     openFirstPictureGate();
+    // The file changed or its loads start afresh: its picture has not been still yet.
+    if (m_fullSizeTimer)
+        m_fullSizeTimer->invalidate();
+    m_fullSizeTimer.reset();
 }
 
 void NavigateController::queueOrHold(std::shared_ptr<kpv::Operation> operation, bool waits)
@@ -214,6 +258,46 @@ void NavigateController::openFirstPictureGate()
     m_firstPictureGate.held.clear();
     for (auto &op : held)
         queueOrHold(std::move(op), false);
+    scheduleFullSizeForStillView();
+}
+
+void NavigateController::scheduleFullSizeForStillView()
+{
+    if (m_fullSizeTimer)
+        m_fullSizeTimer->invalidate();
+    m_fullSizeTimer.reset();
+    if (!m_host || m_curFilePath.isEmpty())
+        return;
+    std::weak_ptr<NavigateController *> self = m_self;
+    const LMPathString path = m_curFilePath;
+    m_fullSizeTimer = kpv::RunLoop::current().performAfterDelay(kStillViewWait, [self, path] {
+        if (auto s = self.lock(); s && *s)
+            (*s)->loadFullSizeForStillView(path);
+    });
+}
+
+void NavigateController::loadFullSizeForStillView(const LMPathString &path)
+{
+    m_fullSizeTimer.reset();
+    const LMNavFileInfoPtr info = curFileInfo();
+    if (!info || info->filePath() != path || !m_host || m_host->showMode() != NavShowModeView)
+        return;
+    const LMFileImgBaseInfoPtr base = info->imgBaseInfo();
+    // Only a JPEG shown sharp: its fit-in came from a scaled decode, so 100% needs a decode of its
+    // own (an animation's fit-in is its full size already; other pictures are decoded whole on
+    // the way to their fit-in, and spend the time again only when 100% is asked for).
+    bool failed = false;
+    if (!base || base->AMCMImageType() != 2 || !info->imageByType(fitinImageType(), &failed) || failed)
+        return;
+    const QSizeF raw = base->rawFrameSize();
+    if (!(raw.width() * raw.height() <= kMaxStillViewFullSizePixels))
+        return;
+    if (auto op = createOperationForLoadImage(info, NavLoadPlanner::kOriginalType, false, false)) {
+        // Background work, but for the picture on screen: ahead of the neighbours' loads.
+        op->setQualityOfService(kpv::Operation::QualityOfService::Background);
+        op->setQueuePriority(NavLoadPlanner::kHighPriority - 1);
+        m_host->addOperation(op);
+    }
 }
 
 void NavigateController::checkFirstPictureGate(const LMNavFileInfoPtr &info, bool shown)
@@ -308,6 +392,29 @@ std::shared_ptr<LMBlockOperation> NavigateController::createOperationForLoadImag
         int equivalent = 0;
         LMImagePtr image;
         bool resized = false;
+        // A thumbnail made from the fit-in image this pass decoded, or from a larger picture of
+        // the file already filed, rather than by decoding the file again. Not for animations,
+        // whose thumbnails are their first frame.
+        auto fromDecoded = [&](int thumbType, int *thumbEquivalent) -> LMImagePtr {
+            const LMFileImgBaseInfoPtr base = fileInfo->imgBaseInfo();
+            if (!base || base->AMCMImageType() == 4)
+                return nullptr;
+            std::vector<LMImagePtr> candidates;
+            if (thumbPair) {
+                std::lock_guard lock(thumbPair->mutex);
+                candidates.push_back(thumbPair->fitin);
+            }
+            for (int t : {NavLoadPlanner::kSmallFitinType, NavLoadPlanner::kLargeFitinType, 7, 6, 5, 4, 3, 2, 1})
+                candidates.push_back(fileInfo->imageByType(t));
+            for (const LMImagePtr &candidate : candidates) {
+                const LMFileImgBaseInfoPtr candidateBase = candidate ? candidate->originalImgBaseInfo() : nullptr;
+                if (!candidateBase || !candidateBase->isEqual(*base))
+                    continue;
+                if (LMImagePtr made = loader->thumbnailFromImage(candidate, thumbType, o, thumbEquivalent))
+                    return made;
+            }
+            return nullptr;
+        };
         if (type >= 2 && type <= 7) {
             // A reduction is resampled from the nearest larger image already decoded rather than
             // decoded from the file again.
@@ -343,7 +450,20 @@ std::shared_ptr<LMBlockOperation> NavigateController::createOperationForLoadImag
                 if (!image && !o->isCancelled()) {
                     LMImagePtr large = fileInfo->imageByType(NavLoadPlanner::kLargeThumbType);
                     int largeEquivalent = 0;
-                    if (!large) {
+                    if (!large)
+                        large = fromDecoded(NavLoadPlanner::kLargeThumbType, &largeEquivalent);
+                    if (!large && thumbPair && thumbPair->storedOnly && !NavImageLoader::quickPictureWorthDecoding(base)) {
+                        // No quick picture then: the sharp one comes first, undelayed, and the
+                        // thumbnails are made from it afterwards. Nothing failed, nothing is filed.
+                        thumbPair->smallThumbSkipped = true;
+                        QVariantMap skipped = loadResult(fileInfo->filePath(), type, nullptr, 0, o);
+                        skipped.insert(key("result"), NavLoadCancelled);
+                        post(std::move(skipped));
+                        return;
+                    }
+                    if (large && !fileInfo->imageByType(NavLoadPlanner::kLargeThumbType))
+                        post(loadResult(fileInfo->filePath(), NavLoadPlanner::kLargeThumbType, large, largeEquivalent, o));
+                    else if (!large) {
                         large = loader->loadImage(fileInfo->filePath(), NavLoadPlanner::kLargeThumbType, base, o,
                                                   &largeEquivalent, {});
                         if (large)
@@ -368,11 +488,26 @@ std::shared_ptr<LMBlockOperation> NavigateController::createOperationForLoadImag
                         },
                         false);
                 };
-                image = loader->loadImage(path, type, base, o, &equivalent, framesSoFar);
+                if (type == NavLoadPlanner::kLargeThumbType)
+                    image = fromDecoded(type, &equivalent);
+                if (!image)
+                    image = loader->loadImage(path, type, base, o, &equivalent, framesSoFar);
+                if (image && thumbPair && (type == NavLoadPlanner::kSmallFitinType || type == NavLoadPlanner::kLargeFitinType)) {
+                    std::lock_guard lock(thumbPair->mutex);
+                    thumbPair->fitin = image;
+                }
                 if (image && type == NavLoadPlanner::kLargeThumbType) {
-                    auto s = self.lock();
-                    if (s && *s)
+                    bool smallFailed = false;
+                    const bool smallWaits = thumbPair ? thumbPair->smallThumbSkipped.load()
+                                                      : !fileInfo->imageByType(NavLoadPlanner::kSmallThumbType, &smallFailed) && !smallFailed;
+                    if (smallWaits) {
+                        // The small thumbnail waited for this one (it was no quick picture).
+                        LMImagePtr small = smallThumbFromLarge(*loader, image, o);
+                        post(loadResult(path, NavLoadPlanner::kSmallThumbType, small ? small : image,
+                                        small ? 0 : equivalent, o));
+                    } else if (auto s = self.lock(); s && *s) {
                         (*s)->checkResizeToSmallThumbOnThread(image, fileInfo->filePath(), o);
+                    }
                 }
             }
         }
@@ -505,7 +640,8 @@ void NavigateController::fileLoadResult(const LMNavFileInfoPtr &info, const QVar
     if (type == NavLoadPlanner::kSmallFitinType || type == NavLoadPlanner::kLargeFitinType)
         updateOpenGLViewImage(ImageModeFitin);
     updateOpenGLViewImage(ImageModeNormal);
-    if (type == NavLoadPlanner::kSmallThumbType)
+    if (type == NavLoadPlanner::kSmallThumbType ||
+        (type == fitinImageType() && !info->imageByType(NavLoadPlanner::kSmallThumbType)))
         updatePreviewStatusUIForCurFile(false);
     postNotification(NavDidCurFileImageUpdatedNotification, {{key("ImageScaleType"), type}});
     if (baseInfoLearned)

@@ -1,12 +1,16 @@
 // The whole viewer as a user meets it, beside the peer viewers on the same generated photographs,
-// in one X server started for the run: launch to the first painted picture, the next picture after
-// a key press (the first press and steady stepping), peak memory (VmHWM) after 30 steps through
-// 24 MP JPEGs and when showing one 24 MP PNG or one 45 MP JPEG, and the CPU an animated GIF costs
-// while nothing else happens. "Painted" means a good part of the window shows the picture's own
-// colour, so a quick first picture counts as soon as it is on screen, for every program alike.
+// in one X server started for the run: launch to the first painted picture and to the sharp one,
+// the first sharp frame after the 100% key, the next picture after a key press (the first press
+// and steady stepping), peak memory (VmHWM) after 30 steps through 24 MP JPEGs and when showing
+// one 24 MP PNG or one 45 MP JPEG, the CPU spent in the 10 s after the first picture, and the CPU
+// an animated GIF costs while nothing else happens. "Painted" means a good part of the window
+// shows the picture's own colour, so a quick first picture counts as soon as it is on screen;
+// "sharp" means the picture's fine noise is there too (Sharpness.h): near the sharpness of a
+// Lanczos downscale of the file to the size shown, for every program alike.
 
 #include "BenchPictures.h"
 #include "ScreenProbe.h"
+#include "Sharpness.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -22,6 +26,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -43,9 +48,16 @@ struct Program {
     // Settings of a returning user, written into the fresh configuration folder before each run
     // (relative path, contents), so that first-run tips do not stand in front of the picture.
     std::string settingsFile, settings;
+    // The key that shows the picture at 100%; arguments before the file; whether only the
+    // launch rows are measured (a program that opens the one file it is given, not its folder).
+    std::string zoomKey;
+    std::vector<std::string> args = {};
+    bool launchOnly = false;
 };
 
 struct Results {
+    double sharpLaunchMs = NAN, fittedSharpness = NAN, lanczosSharpness = NAN, zoomSharpMs = NAN;
+    double idleCpuSeconds = NAN;
     double cameraLaunchMs = NAN, launchMs = NAN, firstStepMs = NAN, steadyStepMs = NAN;
     double stepsPeakMb = NAN, pngPeakMb = NAN, bigJpegPeakMb = NAN, gifFirstFrameMs = NAN, gifCpuSeconds = NAN;
     int failedSteps = 0, steps = 0; // steps missed of those tried (every run of the stepping)
@@ -75,6 +87,19 @@ std::string makeDir(const std::string &base, const char *name, mode_t mode = 075
 
 pid_t startXvfb()
 {
+    // KPV_BENCH_DISPLAY names the display number to use (on a machine shared with others).
+    if (const char *number = getenv("KPV_BENCH_DISPLAY")) {
+        const std::string display = std::string(":") + number;
+        const pid_t pid = fork();
+        if (pid == 0) {
+            execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1600x1000x24", "-nolisten", "tcp",
+                   static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        setenv("DISPLAY", display.c_str(), 1);
+        sleepMs(1000);
+        return pid;
+    }
     int fds[2];
     if (pipe(fds) != 0)
         return -1;
@@ -144,7 +169,14 @@ public:
                 dup2(null, 1);
                 dup2(null, 2);
             }
-            execle(program.exe.c_str(), program.exe.c_str(), file.c_str(), static_cast<char *>(nullptr), envp.data());
+            std::vector<std::string> args = {program.exe};
+            args.insert(args.end(), program.args.begin(), program.args.end());
+            args.push_back(file);
+            std::vector<char *> argv;
+            for (auto &a : args)
+                argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execve(program.exe.c_str(), argv.data(), envp.data());
             _exit(127);
         }
     }
@@ -237,6 +269,56 @@ void pressKey(const ScreenProbe &probe, const std::string &key)
     runQuiet({"xdotool", "key", key});
 }
 
+// ---- Sharpness over time ----
+
+struct Look {
+    double ms;
+    bool shows;
+    double sharpness;
+};
+
+// Looks at the window every few milliseconds from `from` until `settleMs` after the colour first
+// showed (or the time-out); the settled sharpness is the median of the last `tailMs`.
+std::vector<Look> watch(const Run &run, const ScreenProbe &probe, const std::vector<Rgb> &colours,
+                        Clock::time_point from, double settleMs, double *cpuAtFirstShown = nullptr)
+{
+    std::vector<Look> looks;
+    double firstShown = NAN;
+    while (msSince(from) < kTimeoutMs && run.alive()) {
+        const ScreenProbe::Sample s = probe.sample(colours);
+        const double ms = msSince(from);
+        looks.push_back({ms, s.shows, s.sharpness});
+        if (s.shows && std::isnan(firstShown)) {
+            firstShown = ms;
+            if (cpuAtFirstShown)
+                *cpuAtFirstShown = run.cpuSeconds();
+        }
+        if (!std::isnan(firstShown) && ms > firstShown + settleMs)
+            break;
+        sleepMs(2);
+    }
+    return looks;
+}
+
+double settledSharpness(const std::vector<Look> &looks, double tailMs)
+{
+    std::vector<double> tail;
+    const double end = looks.empty() ? 0 : looks.back().ms;
+    for (const Look &l : looks)
+        if (l.shows && l.ms >= end - tailMs)
+            tail.push_back(l.sharpness);
+    return median(tail);
+}
+
+// When the picture first reached `fraction` of `target` sharpness; NaN when it never did.
+double firstSharp(const std::vector<Look> &looks, double target, double fraction)
+{
+    for (const Look &l : looks)
+        if (l.shows && l.sharpness >= fraction * target)
+            return l.ms;
+    return NAN;
+}
+
 // ---- The measurements ----
 
 struct Inputs {
@@ -312,13 +394,60 @@ Results measure(const Program &program, const Inputs &in, const ScreenProbe &pro
         measureSteps(program, in, probe, std::max(1, repeat ? std::atoi(repeat) : 5), &r);
         return r;
     }
-    std::vector<double> launches;
+    std::vector<double> launches, sharps, fitted, zooms, cpus, widths;
     for (int i = 0; i < kLaunchRuns; ++i) {
         Run run(program, in.steps[0]);
-        launches.push_back(run.waitForColours(probe, {bench_pictures::colourFor(0)}, run.started));
+        const std::vector<Rgb> colour = {bench_pictures::colourFor(0)};
+        double cpuAtPaint = NAN;
+        const std::vector<Look> looks = watch(run, probe, colour, run.started, 1500, &cpuAtPaint);
+        const double settled = settledSharpness(looks, 400);
+        const double painted = firstSharp(looks, 0, 0);
+        // KPV_BENCH_TRACE prints what each look saw, for a look at how a picture arrives.
+        if (getenv("KPV_BENCH_TRACE"))
+            for (const Look &l : looks)
+                if (l.shows)
+                    std::printf("    %.0f ms: sharpness %.2f\n", l.ms, l.sharpness);
+        launches.push_back(painted);
+        fitted.push_back(settled);
+        widths.push_back(probe.pictureWidth(colour[0]));
+        // Sharp: near the sharpness of a Lanczos downscale to the size shown (or of the program's
+        // own settled picture, when that is softer). An enlarged small picture is far below.
+        static std::map<int, double> references; // by width: the same size gives the same figure
+        const int width = int(widths.back());
+        if (width > 0 && !references.count(width))
+            references[width] = bench_sharpness::lanczosReference(in.steps[0], width / 6000.0);
+        const double reference = width > 0 ? references[width] : NAN;
+        sharps.push_back(firstSharp(looks, std::isnan(reference) ? settled : std::min(settled, reference), 0.75));
+        // The CPU of the 10 s after the first picture (only the first run: it takes a while).
+        if (i == 0 && !std::isnan(painted)) {
+            const double left = 10000 - (msSince(run.started) - painted);
+            if (left > 0)
+                sleepMs(int(left));
+            cpus.push_back(run.cpuSeconds() - cpuAtPaint);
+        }
+        // The 100% key: the first frame drawn from the file's own pixels, not from the fitted
+        // picture enlarged (half the settled 100% sharpness, which no enlargement reaches).
+        if (!program.zoomKey.empty() && !std::isnan(painted)) {
+            const auto t0 = Clock::now();
+            pressKey(probe, program.zoomKey);
+            const std::vector<Look> zoomed = watch(run, probe, colour, t0, 2500);
+            if (getenv("KPV_BENCH_TRACE"))
+                for (const Look &l : zoomed)
+                    std::printf("    100%%, %.0f ms: sharpness %.2f\n", l.ms, l.sharpness);
+            zooms.push_back(firstSharp(zoomed, settledSharpness(zoomed, 300), 0.5));
+        }
         if (getenv("KPV_BENCH_VERBOSE"))
-            std::printf("  launch %d: %.0f ms\n", i + 1, launches.back());
+            std::printf("  launch %d: painted %.0f ms, sharp %.0f ms, sharpness %.2f, width %.0f, 100%% %.0f ms\n",
+                        i + 1, launches.back(), sharps.back(), fitted.back(), widths.back(),
+                        zooms.empty() ? NAN : zooms.back());
     }
+    r.sharpLaunchMs = median(sharps);
+    r.fittedSharpness = median(fitted);
+    r.zoomSharpMs = median(zooms);
+    r.idleCpuSeconds = median(cpus);
+    const double width = median(widths);
+    if (width > 0)
+        r.lanczosSharpness = bench_sharpness::lanczosReference(in.steps[0], int(width) / 6000.0);
     r.launchMs = median(launches);
     launches.clear();
     for (int i = 0; i < kLaunchRuns; ++i) {
@@ -328,7 +457,7 @@ Results measure(const Program &program, const Inputs &in, const ScreenProbe &pro
             std::printf("  camera launch %d: %.0f ms\n", i + 1, launches.back());
     }
     r.cameraLaunchMs = median(launches);
-    if (only && std::strcmp(only, "launch") == 0)
+    if ((only && std::strcmp(only, "launch") == 0) || program.launchOnly)
         return r;
 
     measureSteps(program, in, probe, 1, &r);
@@ -435,9 +564,11 @@ int main(int argc, char **argv)
         for (int i = 0; i < 100 && !probe.isOpen(); ++i)
             sleepMs(20);
         std::vector<Program> programs = {{"kestrane", KPV_VIEWER_PATH, "Right", "kestrane-viewer/settings.json",
-                                          "{\"loveTipsAlreadyShowed\": 1, \"defaultViewerConfigured\": 1}\n"},
-                                         {"qimgv", "/usr/bin/qimgv", "Right"},
-                                         {"geeqie", "/usr/bin/geeqie", "space"}};
+                                          "{\"loveTipsAlreadyShowed\": 1, \"defaultViewerConfigured\": 1}\n", "ctrl+0"},
+                                         {"qimgv", "/usr/bin/qimgv", "Right", "", "", "3"},
+                                         {"geeqie", "/usr/bin/geeqie", "space", "", "", "1"},
+                                         // Fitted to the screen, as the others show a large photo.
+                                         {"feh", "/usr/bin/feh", "Right", "", "", "asterisk", {"--scale-down"}, true}};
         std::vector<Program> present;
         // Peers named on the command line limit the run to them (ours always runs).
         auto wanted = [&](const Program &p) {
@@ -477,7 +608,12 @@ int main(int argc, char **argv)
             for (size_t i = 1; i < present.size(); ++i)
                 std::printf(" %12s", ("vs " + present[i].name).c_str());
             std::printf("\n");
-            printRow("launch to 24 MP JPEG painted (ms)", all, &Results::launchMs, " %10.0f");
+            printRow("launch to 24 MP JPEG, first paint (ms)", all, &Results::launchMs, " %10.0f");
+            printRow("launch to 24 MP JPEG, sharp picture (ms)", all, &Results::sharpLaunchMs, " %10.0f");
+            printRow("sharpness fitted (higher is sharper)", all, &Results::fittedSharpness, " %10.2f");
+            printRow("  Lanczos downscale to the same size", all, &Results::lanczosSharpness, " %10.2f");
+            printRow("100% key to the first sharp frame (ms)", all, &Results::zoomSharpMs, " %10.0f");
+            printRow("CPU s in the 10 s after the first picture", all, &Results::idleCpuSeconds, " %10.2f");
             printRow("the same, camera JPEG with thumbnail (ms)", all, &Results::cameraLaunchMs, " %10.0f");
             printRow("next image, first press (ms)", all, &Results::firstStepMs, " %10.0f");
             printRow("next image, steady stepping (ms)", all, &Results::steadyStepMs, " %10.0f");

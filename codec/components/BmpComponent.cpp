@@ -84,20 +84,25 @@ struct Field {
     }
 };
 
-// 32-bit bit-field rows are delivered as the plain 32-bit layout (blue, green, red, then 255: the
-// masks name no alpha), whatever the masks, so that every converter reads them.
+// 32-bit rows are delivered as the plain 32-bit layout (blue, green, red, then 255), whatever the
+// masks, so that every converter reads them. Neither the masks nor a plain 32-bit file name an
+// alpha channel: the fourth byte of a plain file is padding that writers leave as they please,
+// and is never taken for coverage.
 void unpackFields(const BmpComponent* c, MByte* rows, MInt64 pitch, MInt64 rowBytes, MInt64 count) {
+    if (c->lBits != 32 || !rows) return;
     MUInt64 m[3] = {};
-    if (c->lBits != 32 || !masksOf(c, m) || !rows) return;
+    const bool fields = masksOf(c, m);
     const Field r(m[0]), g(m[1]), b(m[2]);
     const MInt64 pixels = std::min(c->lOutWidth, std::min(rowBytes, std::abs(pitch)) / 4);
     for (MInt64 y = 0; y < count; ++y) {
         MByte* p = rows + y * pitch;
         for (MInt64 x = 0; x < pixels; ++x, p += 4) {
-            const uint32_t w = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-            p[0] = b(w);
-            p[1] = g(w);
-            p[2] = r(w);
+            if (fields) {
+                const uint32_t w = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+                p[0] = b(w);
+                p[1] = g(w);
+                p[2] = r(w);
+            }
             p[3] = 255;
         }
     }

@@ -302,8 +302,9 @@ int64_t readRowBuffered(JpgDecoder* d, JpgReadRequest* req) {
         }
     }
     while (d->mcuRow < req->startRow) {
-        JpgDecPScanRow(d);
-        std::memset(d->rowBuf, 0, d->rowBufCount * sizeof(int16_t)); // decoded, not output
+        if (JpgDecPScanRow(d)) {
+            std::memset(d->rowBuf, 0, d->rowBufCount * sizeof(int16_t)); // decoded, not output
+        }
         d->mcuRow++;
     }
     int64_t col = req->startColumn;
@@ -427,6 +428,10 @@ extern "C" int64_t ajlJpgDecoderReadMCUs(JpgDecoder* d, JpgReadRequest* req) {
         d->state = 2;
     }
     for (int64_t i = 0; i < skip; ++i) {
+        if (JpgDecScanDataEnded(br)) {
+            JpgDecPassEmptyMCUs(d, skip - i);
+            break;
+        }
         JpgDecIdxUpdate(d);
         JpgDecStreamMCU(d, 0, 0);
         if (++d->mcuCol >= mpr) {

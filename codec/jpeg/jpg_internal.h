@@ -316,6 +316,8 @@ int64_t JpgDecRGBMCU(JpgDecoder* d, int64_t col, int64_t row);
 int64_t JpgDecPCoefMCU(JpgDecoder* d, JpgScan* scan, int64_t col, int64_t blockRow);
 int64_t JpgDecPOutYCbCr(JpgDecoder* d, int64_t col, int64_t row);
 int64_t JpgDecPOutCoef(JpgDecoder* d, int64_t col, int64_t row);
+// Decodes every scan's blocks of the next MCU row into the row buffer; 1 when any block was
+// read, 0 when every scan had nothing more to give (the buffer is then unchanged).
 int64_t JpgDecPScanRow(JpgDecoder* d);
 void JpgDecStuff(uint8_t* dst, int step, int pitch, int shift);
 int64_t JpgDecImage(JpgDecoder* d, int64_t width, int64_t lines);
@@ -328,6 +330,11 @@ void JpgDecRewindScans(JpgDecoder* d, int64_t* err);
 // Index and regions (jpg_index.cpp)
 int64_t DecIndexInit(JpgDecoder* d, int64_t interval);
 void JpgDecIdxUpdate(JpgDecoder* d);
+// Whether the scan's data is used up for good: the reader ran dry in front of a marker that is no
+// restart (the end of the file counts as one), so every block after this one is empty.
+bool JpgDecScanDataEnded(const JpgBitReader* br);
+// Moves the decoder `mcus` MCUs on without reading, once the scan's data has ended.
+void JpgDecPassEmptyMCUs(JpgDecoder* d, int64_t mcus);
 int64_t JpgDecBuildIndex(JpgDecoder* d);
 int64_t JpgDecGetIndexInfo(JpgDecoder* d, int64_t* size, void** blob);
 int64_t JpgDecSetIndexInfo(JpgDecoder* d, uint32_t size, const void* blob);

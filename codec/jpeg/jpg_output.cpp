@@ -5,6 +5,8 @@
 
 #include "jpg_internal.h"
 
+#include <algorithm>
+
 namespace {
 
 void restartIfDue(JpgBitReader* br, JpgComponent** comps, int ncomp) {
@@ -92,6 +94,41 @@ void JpgDecSetClipLines(JpgDecoder* d, int64_t lines) {
     }
 }
 
+bool JpgDecScanDataEnded(const JpgBitReader* br) {
+    return br->starved && br->marker != 0 && !(br->marker >= 0xD0 && br->marker <= 0xD7);
+}
+
+// Walking the passed MCUs block by block would take seconds on a frame of a few bytes that claims
+// a gigapixel. Index entries of the passed MCUs point at the end of the data, where a region
+// decode finds the same empty blocks.
+void JpgDecPassEmptyMCUs(JpgDecoder* d, int64_t mcus) {
+    if (mcus <= 0) {
+        return;
+    }
+    JpgIndex* t = d->finer ? d->finer : d->index;
+    const int64_t pos = JpgBrBitPosition(d->br);
+    if (t && t->missing != 0 && pos > 0 && pos <= int64_t(UINT32_MAX)) {
+        const int64_t from = d->mcuRow * int64_t(t->perRow) + d->mcuCol / int64_t(t->interval);
+        const int64_t toMcu = d->mcuRow * d->mcusPerRow + d->mcuCol + mcus;
+        const int64_t to = std::min<int64_t>(int64_t(t->entries),
+                                             toMcu / d->mcusPerRow * int64_t(t->perRow) +
+                                                 (toMcu % d->mcusPerRow) / int64_t(t->interval) + 1);
+        for (int64_t e = std::max<int64_t>(from, 0); e < to; ++e) {
+            if (t->bits[e] != 0) {
+                continue;
+            }
+            t->bits[e] = uint32_t(pos);
+            for (int i = 0; i < d->scanComps; ++i) {
+                t->dcs[e * d->ncomp + i] = int16_t(d->scanComp[i]->dcPred);
+            }
+            t->missing--;
+        }
+    }
+    const int64_t at = d->mcuRow * d->mcusPerRow + d->mcuCol + mcus;
+    d->mcuRow = at / d->mcusPerRow;
+    d->mcuCol = at % d->mcusPerRow;
+}
+
 int64_t JpgDecStreamMCU(JpgDecoder* d, int64_t, int64_t) {
     JpgBitReader* br = d->br;
     restartIfDue(br, d->scanComp, d->scanComps);
@@ -165,6 +202,14 @@ int64_t imageBaseline(JpgDecoder* d, int64_t lines) {
     int64_t rows = ((lines * d->scanMaxV + d->maxV - 1) / d->maxV + d->mcuHeight - 1) / d->mcuHeight;
     JpgMcuFn fn = d->mcuFn[d->outputMode & 3];
     for (int64_t r = 0; r < rows; ++r) {
+        if (fn == JpgDecStreamMCU && d->mcuCol == 0 && JpgDecScanDataEnded(d->br)) {
+            JpgDecPassEmptyMCUs(d, std::min(rows - r, int64_t(d->mcuRows) - d->mcuRow) * d->mcusPerRow);
+            if (d->mcuRow >= d->mcuRows) {
+                d->state = 0;
+                return 1;
+            }
+            return 0;
+        }
         for (int64_t c = 0; c < d->mcusPerRow; ++c) {
             JpgDecIdxUpdate(d);
             int64_t res = fn(d, c, r);
@@ -232,8 +277,19 @@ int64_t JpgDecPCoefMCU(JpgDecoder* d, JpgScan* scan, int64_t col, int64_t blockR
 }
 
 int64_t JpgDecPScanRow(JpgDecoder* d) {
+    int64_t touched = 0;
     for (JpgScan* s = d->scans; s; s = s->next) {
         int64_t count = s->mcusPerRow * (s->ncomp == 1 ? d->comp[s->frameComp[0]].v : 1);
+        // A scan that has nothing more to give (its data ended, or it is not needed at this
+        // scale) is passed over at once: a few header bytes may claim millions of blocks.
+        const int64_t pos = s->row * s->mcusPerRow + s->col;
+        if (pos >= s->limit || (d->shift == 3 && s->isAc) || JpgDecScanDataEnded(&s->br)) {
+            const int64_t at = pos + count;
+            s->row = at / s->mcusPerRow;
+            s->col = at % s->mcusPerRow;
+            continue;
+        }
+        touched = 1;
         for (int64_t i = 0; i < count; ++i) {
             int64_t blockRow = s->ncomp == 1 ? i / s->mcusPerRow : 0;
             JpgDecPCoefMCU(d, s, s->col, blockRow);
@@ -243,7 +299,7 @@ int64_t JpgDecPScanRow(JpgDecoder* d) {
             }
         }
     }
-    return 0;
+    return touched;
 }
 
 int64_t JpgDecPOutYCbCr(JpgDecoder* d, int64_t col, int64_t row) {

@@ -32,6 +32,9 @@ public:
     void setState(long s) { m_state = s; }
     bool isEnabled() const { return m_enabled; }
     void setEnabled(bool e) { m_enabled = e; }
+    // A hidden item stays in the menu's list but is not shown.
+    bool isHidden() const { return m_hidden; }
+    void setHidden(bool h) { m_hidden = h; }
     long tag() const { return m_tag; }
     void setTag(long t) { m_tag = t; }
     QVariant representedObject() const { return m_represented; }
@@ -57,6 +60,7 @@ private:
     std::uint64_t m_keyMask;
     long m_state = 0;
     bool m_enabled = true;
+    bool m_hidden = false;
     long m_tag = 0;
     QVariant m_represented;
     ImagePtr m_image;

@@ -5,6 +5,7 @@
 
 #include "appkit/Window.h"
 
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -28,8 +29,9 @@ public:
     // Extensions without the dot; empty allows every file.
     void setAllowedFileTypes(const QStringList& types) { m_types = types; }
     QStringList allowedFileTypes() const { return m_types; }
-    void setNameFieldStringValue(const QString& n) { m_name = n; }
-    QString nameFieldStringValue() const { return m_name; }
+    // The name field; while the panel is up, the name as the user sees and types it.
+    void setNameFieldStringValue(const QString& n);
+    QString nameFieldStringValue() const;
     void setDirectoryURL(const QString& dir) { m_directory = dir; }
     QString directoryURL() const { return m_directory; }
     void setCanCreateDirectories(bool c) { m_canCreateDirectories = c; }
@@ -55,6 +57,7 @@ protected:
     bool m_canCreateDirectories = true;
     View* m_accessory = nullptr;
     QStringList m_urls;
+    QPointer<QFileDialog> m_dialog; // while the panel is up
 
     friend class OpenPanel;
     bool m_canChooseFiles = true;

@@ -22,6 +22,10 @@ public:
     QList<QUrl> fileURLs() const;
     // The image on the pasteboard (null when it holds none).
     QImage image() const;
+    // Replaces the contents with plain text; false when no clipboard exists.
+    bool writeString(const QString& text);
+    // The plain text on the pasteboard (empty when it holds none).
+    QString string() const;
 };
 
 } // namespace kpv

@@ -95,7 +95,11 @@ public:
     QString title() const { return m_title; }
     void setTitle(const QString& t);
     int level() const { return m_level; }
+    // A window above the normal level stays on top of the others and is otherwise an ordinary
+    // window: in the task bar and the window switcher. Only a floating panel is a utility window.
     void setLevel(int level);
+    bool isFloatingPanel() const { return m_floatingPanel; }
+    void setFloatingPanel(bool panel);
     WindowDelegate* delegate() const { return m_delegate; }
     void setDelegate(WindowDelegate* d) { m_delegate = d; }
 
@@ -132,6 +136,9 @@ public:
     virtual void resignKeyWindow();
     virtual void becomeMainWindow();
     virtual void resignMainWindow();
+    // Asks the system for full screen or back. A window the window manager puts into full screen or
+    // out of it by itself (its own key, a menu of the title bar) follows through
+    // fullScreenChangedBySystem.
     void toggleFullScreen();
     bool isFullScreen() const { return (m_styleMask & FullScreenWindowMask) != 0; }
     bool isMovableByWindowBackground() const { return m_movableByBackground; }
@@ -187,6 +194,12 @@ public:
     void viewWillBeDestroyed(View* v);
 
 protected:
+    // The window manager changed the full-screen state: the style mask follows and the did-enter
+    // or did-exit notification is posted. A subclass that prepares for the change overrides it.
+    virtual void fullScreenChangedBySystem(bool fullScreen);
+    // Only the style mask's full-screen bit, nothing asked of the system, nothing posted.
+    void setFullScreenState(bool fullScreen);
+
     // Tests and subclasses: the style mask the window was made with (before any change).
     unsigned m_styleMask;
 
@@ -198,6 +211,7 @@ private:
     void widgetResized();
     void widgetMoved();
     void widgetClosed();
+    void widgetStateChanged();
     void collectTracking(View* v, std::vector<std::pair<View*, TrackingAreaPtr>>& out);
     View* cursorViewAt(View* v, Point p, struct CursorHit& hit);
 
@@ -209,6 +223,7 @@ private:
     Color m_backgroundColor;
     QString m_title;
     int m_level = NormalWindowLevel;
+    bool m_floatingPanel = false;
     double m_scaleOverride = 0;
     bool m_movableByBackground = false;
     bool m_ignoresMouseEvents = false;

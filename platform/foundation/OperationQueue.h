@@ -5,7 +5,9 @@
 //
 // Workers are plain threads: when one exits, its thread_local objects are destroyed on it (the
 // codec keeps one component manager per thread that way). A worker exits after it has been idle
-// for a few seconds, and every worker has exited when the queue is destroyed.
+// for a few seconds, and every worker has exited when the queue is destroyed. Background work
+// lowers the priority of the worker that runs it for good: such a worker then serves background
+// work only, so that a run of background loads reuses a few threads rather than one per load.
 // The destructor does not cancel: it waits until every operation has finished.
 
 #include "foundation/Operation.h"
@@ -71,7 +73,8 @@ private:
     void workerLoop(Worker* self);
     void spawnWorkersLocked(int count);
     static void launcherLoop();
-    std::shared_ptr<Operation> takeNextLocked();
+    // With `backgroundOnly`, for a lowered worker: background work and cancelled operations only.
+    std::shared_ptr<Operation> takeNextLocked(bool backgroundOnly = false);
     void joinExitedWorkersLocked(std::vector<std::thread>& out);
     int effectiveMaxLocked() const;
 
@@ -84,8 +87,10 @@ private:
     std::vector<std::unique_ptr<Worker>> workers_;
     int executing_ = 0;
     int idleWorkers_ = 0;
+    int idleLowered_ = 0; // idle workers that background work lowered
     bool shuttingDown_ = false;
     std::condition_variable workCv_;  // workers wait here
+    std::condition_variable loweredCv_; // and lowered workers here
     std::condition_variable doneCv_;  // waiters for finished operations
     // Workers a thread of lowered priority asks for (it would pass its priority on to threads it
     // made): one launcher thread of normal priority, shared by all queues, makes them.

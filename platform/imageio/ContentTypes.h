@@ -16,8 +16,13 @@ inline const QString kTiff = QStringLiteral("public.tiff");
 inline const QString kWebp = QStringLiteral("org.webmproject.webp");
 inline const QString kJpeg2000 = QStringLiteral("public.jpeg-2000");
 inline const QString kCameraRaw = QStringLiteral("public.camera-raw-image");
+// Every further format the toolkit's installed image readers know (PNM, XPM, XBM, TGA, ...).
+inline const QString kToolkitImage = QStringLiteral("org.kestrane.toolkit-image");
 inline const QString kImage = QStringLiteral("public.image");
 
+// The toolkit's reader format of a file of kToolkitImage by its extension ("ppm", "tga", ...);
+// empty for the formats read by our own readers and for unknown ones.
+QByteArray toolkitFormatForExtension(const QString& extension);
 // The type of a file name by its extension (case-insensitive); empty when unknown.
 QString typeForExtension(const QString& extension);
 // The extensions (lower case, no dot) that name files of a type.

@@ -21,6 +21,14 @@ public:
     // grids, which draw thumbnails as they are.
     static QImage uprightThumbnail(const QString& path, int maxPixelSize);
 
+    // Keeps a thumbnail made by decoding `path` (in the file's stored orientation, `orientation`
+    // as EXIF numbers it) in the shared cache, so that the next visit costs no decode: upright,
+    // within 256 pixels (the "large" size), named after the file's address and `modifiedSecs`,
+    // its time when it was read. Nothing is kept for a file changed since then, a picture under
+    // 256 pixels or a file inside the cache; a cache that cannot be written is left alone (it is
+    // only a cache).
+    static void storeThumbnail(const QString& path, const QImage& image, int orientation, qint64 modifiedSecs);
+
     // The shared cache folder of the desktop ($XDG_CACHE_HOME/thumbnails); tests point it elsewhere.
     static QString cacheDirectory();
     static void setCacheDirectoryForTesting(const QString& folder);

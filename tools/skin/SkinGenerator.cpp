@@ -278,6 +278,89 @@ void toolbarGlyph(QPainter& p, const std::string& givenName)
     } else if (name == "e_more" || name == "e_more_share") {
         for (int i = 0; i < 3; ++i)
             path.addEllipse(QPointF(0.25 + i * 0.25, 0.5), 0.07, 0.07);
+    } else if (name == "icon_rotatel" || name == "icon_rotater") {
+        // A three-quarter ring whose arrow head points the way of the turn.
+        const bool left = name == "icon_rotatel";
+        QPainterPath arc;
+        arc.arcMoveTo(0.2, 0.25, 0.6, 0.6, 90);
+        arc.arcTo(0.2, 0.25, 0.6, 0.6, 90, left ? 270 : -270);
+        QPainterPathStroker stroker;
+        stroker.setWidth(0.12);
+        path = stroker.createStroke(arc);
+        const double x = 0.5;
+        path.moveTo(left ? x - 0.2 : x + 0.2, 0.25);
+        path.lineTo(x, 0.08);
+        path.lineTo(x, 0.42);
+        path.closeSubpath();
+        path.setFillRule(Qt::WindingFill);
+    } else if (name == "icon_mirrorh" || name == "icon_mirrorv") {
+        // Two triangles mirrored across a dashed axis (upright for left and right, lying for top
+        // and bottom).
+        const bool h = name == "icon_mirrorh";
+        auto at = [h](double along, double across) { return h ? QPointF(across, along) : QPointF(along, across); };
+        path.moveTo(at(0.2, 0.42));
+        path.lineTo(at(0.8, 0.42));
+        path.lineTo(at(0.8, 0.1));
+        path.closeSubpath();
+        path.moveTo(at(0.2, 0.58));
+        path.lineTo(at(0.8, 0.58));
+        path.lineTo(at(0.8, 0.9));
+        path.closeSubpath();
+        for (int i = 0; i < 4; ++i) {
+            const QPointF a = at(0.1 + i * 0.22, 0.47), b = at(0.22 + i * 0.22, 0.53);
+            path.addRect(QRectF(a, b).normalized());
+        }
+    } else if (name == "e_email") {
+        // An envelope.
+        path.addRect(0.15, 0.28, 0.7, 0.46);
+        QPainterPath flap;
+        flap.moveTo(0.15, 0.28);
+        flap.lineTo(0.5, 0.56);
+        flap.lineTo(0.85, 0.28);
+        QPainterPathStroker stroker;
+        stroker.setWidth(0.08);
+        path = path.subtracted(stroker.createStroke(flap));
+    } else if (name == "e_facebook" || name == "e_tumblr") {
+        // A small letter in a rounded square: "f" and "t".
+        QPainterPath box;
+        box.addRoundedRect(0.15, 0.15, 0.7, 0.7, 0.14, 0.14);
+        QPainterPath letter;
+        if (name == "e_facebook") {
+            letter.addRect(0.45, 0.27, 0.12, 0.58);
+            letter.addRect(0.34, 0.45, 0.32, 0.1);
+            letter.addRect(0.45, 0.27, 0.24, 0.1);
+        } else {
+            letter.addRect(0.44, 0.24, 0.12, 0.48);
+            letter.addRect(0.34, 0.38, 0.32, 0.1);
+            letter.addRect(0.44, 0.62, 0.24, 0.1);
+        }
+        letter.setFillRule(Qt::WindingFill);
+        path = box.subtracted(letter.simplified());
+    } else if (name == "e_flick") {
+        // Two dots side by side.
+        path.addEllipse(QPointF(0.32, 0.5), 0.16, 0.16);
+        path.addEllipse(QPointF(0.68, 0.5), 0.16, 0.16);
+    } else if (name == "e_twitter") {
+        // A speech bubble.
+        path.addRoundedRect(0.15, 0.2, 0.7, 0.45, 0.15, 0.15);
+        path.moveTo(0.3, 0.6);
+        path.lineTo(0.26, 0.82);
+        path.lineTo(0.48, 0.62);
+        path.closeSubpath();
+        path.setFillRule(Qt::WindingFill);
+    } else if (name == "e_iphoto") {
+        // A picture: a frame with a hill and a sun.
+        QPainterPath frame, inner, hill, sun;
+        frame.addRect(0.15, 0.22, 0.7, 0.56);
+        inner.addRect(0.22, 0.29, 0.56, 0.42);
+        hill.moveTo(0.22, 0.71);
+        hill.lineTo(0.45, 0.45);
+        hill.lineTo(0.62, 0.62);
+        hill.lineTo(0.78, 0.5);
+        hill.lineTo(0.78, 0.71);
+        hill.closeSubpath();
+        sun.addEllipse(QPointF(0.64, 0.4), 0.06, 0.06);
+        path = frame.subtracted(inner).united(hill).united(sun);
     } else if (name == "e_love") {
         path.moveTo(0.5, 0.85);
         path.cubicTo(0.0, 0.5, 0.15, 0.1, 0.5, 0.33);
@@ -390,7 +473,8 @@ std::vector<SkinImage> skin()
                              "e_cclose", "e_batch"})
         for (int s = 0; s < 4; ++s)
             images.push_back({std::string(name) + stateSuffix[s], 28, 28, toolbarButton(name, s, false)});
-    for (const char* name : {"icon_itmrename", "icon_itmresize", "icon_itmconvert"})
+    for (const char* name : {"icon_itmrename", "icon_itmresize", "icon_itmconvert", "icon_rotatel", "icon_rotater",
+                             "icon_mirrorh", "icon_mirrorv"})
         images.push_back({name, 16, 16, toolbarButton(name, 0, false)});
     appendWindowSkin(images);
     appendCropSkin(images);

@@ -1,6 +1,7 @@
 #include "Themes.h"
 
 #include <cmath>
+#include <tuple>
 
 namespace themes {
 
@@ -45,33 +46,54 @@ Theme crossFade() {
     return t;
 }
 
-// Three blocks of four pinned photos on a long wall that slides past, one block at a time.
+// Keys that hold `rest` and, from each frame of `visits`, go to `close` over `in` frames, stay
+// `stay` frames and come back over `in` frames.
+Keys visitKeys(float rest, float close, const std::vector<float>& visits, float in, float stay) {
+    Keys k{{0, rest}};
+    for (float at : visits) {
+        k.push_back({at, rest});
+        k.push_back({at + in, close});
+        k.push_back({at + in + stay, close});
+        k.push_back({at + 2 * in + stay, rest});
+    }
+    return k;
+}
+
+// Three blocks of four pinned photos on a long wall that slides past, one block at a time; while
+// a block rests, each of its photos in turn comes off the wall to the viewer and goes back.
 Theme photoWall() {
     Theme t{11, "wall", "Photo Wall", Layout::Wall, true, {0xb88b5a, 0x6b4a2b, 0xe8d3b0, 0xfbf8f0}, {}, {}, {}};
     t.tune = {104, {7, 9, 12, 9, 7, 4, 2, 4, 7, 12, 14, 12, 9, 7, 9, 4}, {-12, -10, -8, -5}};
     Scene& s = t.scene;
-    s.endFrame = 312;
+    constexpr float block = 168, rest = 148;  // a block's time, and its rest before the wall slides
+    s.endFrame = int(2 * block + rest);
     addBackdrop(s, t.folder);
     addPhotoMaterials(s, t.folder);
     Node wall = node("Wall", "Wall");
-    wall.translate = {16, 0, 0};
-    wall.move.x = {{0, 16}, {24, 0}, {96, 0}, {120, -16}, {192, -16}, {216, -32}, {288, -32}, {312, -48}};
+    // The first block is on the wall from the first frame, and the last one stays to the end:
+    // the loop goes from a full wall to a full wall.
+    wall.move.x = {{0, 0}, {rest, 0}, {block, -16}, {block + rest, -16}, {2 * block, -32}, {2 * block + rest, -32}};
     const int wallIndex = s.add(wall);
     const float tilt[4] = {0.03f, -0.02f, -0.025f, 0.02f};
-    for (int block = 0; block < 3; ++block) {
-        Group group{block == 0 ? 0.0f : block == 1 ? 120.0f : 216.0f, {}};
+    for (int b = 0; b < 3; ++b) {
+        Group group{b * block, {}};
         for (int i = 0; i < 4; ++i) {
-            const int k = block * 4 + i + 1;
+            const int k = b * 4 + i + 1;
             addPhotoAndCard(s, k, 5.4f, 3.6f, 0.18f);
-            const Vec at{16.0f * float(block) + (i % 2 ? 3.0f : -3.0f), i < 2 ? 2.05f : -2.05f, 0};
-            Node card = node(n("CardNode", k), n("Card", k), wallIndex);
-            card.translate = {at.x, at.y, -0.04f};
-            card.rotate = {0, 0, tilt[i]};
+            const Vec at{16.0f * float(b) + (i % 2 ? 3.0f : -3.0f), i < 2 ? 2.05f : -2.05f, 0};
+            const std::vector<float> visit{b * block + 4 + 36.0f * float(i)};
+            Node pin = node(n("Pin", k), n("Pin", k), wallIndex);
+            pin.translate = at;
+            pin.rotate = {0, 0, tilt[i]};
+            pin.move.x = visitKeys(at.x, 16.0f * float(b), visit, 10, 16);
+            pin.move.y = visitKeys(at.y, 0, visit, 10, 16);
+            pin.move.z = visitKeys(0, 3.2f, visit, 10, 16);
+            pin.grow.x = pin.grow.y = pin.grow.z = visitKeys(1, 1.25f, visit, 10, 16);
+            const int pinIndex = s.add(pin);
+            Node card = node(n("CardNode", k), n("Card", k), pinIndex);
+            card.translate = {0, 0, -0.04f};
             s.add(card);
-            Node photo = node(n("PhotoNode", k), n("Photo", k), wallIndex);
-            photo.translate = at;
-            photo.rotate = {0, 0, tilt[i]};
-            s.add(photo);
+            s.add(node(n("PhotoNode", k), n("Photo", k), pinIndex));
             group.meshes.push_back(n("Photo", k));
         }
         t.groups.push_back(group);
@@ -79,7 +101,8 @@ Theme photoWall() {
     return t;
 }
 
-// Six photos on a turning ring that rises in, turns once and sinks away.
+// Six photos on a ring that turns once, round and round; the photo in front fills most of the
+// screen's height.
 Theme carousel() {
     Theme t{12, "carousel", "Carousel", Layout::Carousel, true, {0x1d2b53, 0x070a18, 0xf2c14e, 0xf7f3e8}, {}, {}, {}};
     t.tune = {96, {0, 4, 7, 4, 9, 7, 4, 0, 2, 5, 9, 5, 7, 4, 2, -1}, {-12, -15, -10, -5}};
@@ -90,16 +113,19 @@ Theme carousel() {
     addBackdrop(s, t.folder);
     addPhotoMaterials(s, t.folder);
     Node ring = node("Ring", "Ring");
-    ring.translate = {0, -0.3f, -2};
-    ring.move.y = {{0, -5}, {24, -0.3f}, {288, -0.3f}, {312, -5}};
+    // High enough that the photo in front is seen whole below the camera's eye.
+    ring.translate = {0, 0.5f, -2};
+    // A moving group takes its whole place from its key frames.
+    ring.move.x = {{0, 0}};
+    ring.move.y = {{0, 0.5f}};
     ring.move.z = {{0, -2}};
-    ring.turn.y = {{24, 0}, {288, -2 * kPi}};
-    ring.grow.x = ring.grow.y = ring.grow.z = {{0, 0.05f}, {24, 1}, {288, 1}, {312, 0.05f}};
+    // One whole turn: the last frame looks as the first, so the loop does not show.
+    ring.turn.y = {{0, 0}, {312, -2 * kPi}};
     const int ringIndex = s.add(ring);
-    constexpr float radius = 5.2f;
+    constexpr float radius = 5.6f;
     for (int i = 0; i < 6; ++i) {
         const int k = i + 1;
-        addPhotoAndCard(s, k, 4.8f, 3.2f, 0.14f);
+        addPhotoAndCard(s, k, 5.4f, 3.6f, 0.14f);
         const float a = float(i) * kPi / 3;
         Node card = node(n("CardNode", k), n("Card", k), ringIndex);
         card.translate = {(radius - 0.04f) * std::sin(a), 0, (radius - 0.04f) * std::cos(a)};
@@ -110,80 +136,123 @@ Theme carousel() {
         photo.rotate = {0, a, 0};
         s.add(photo);
     }
-    // The first three face the viewer during the first half turn; by frame 178 all three have
-    // turned their backs, and the second three take over.
-    t.groups = {{0, {"Photo1", "Photo2", "Photo3"}}, {178, {"Photo4", "Photo5", "Photo6"}}};
+    // Photos 1 to 3 face the viewer in the first half turn; by frame 182 all three have turned
+    // their backs, and photos 4 to 6 take over.
+    t.groups = {{0, {"Photo1", "Photo2", "Photo3"}}, {182, {"Photo4", "Photo5", "Photo6"}}};
     return t;
 }
 
-// A book of four pages, each turned over its spine in turn to show the photo below.
+// An open book of four pages and a last one. Each page turns over its spine and lies open on the
+// left, its back showing a photo too; between turns the view goes close to the newest photos.
 Theme pageTurn() {
     Theme t{13, "pages", "Page Turn", Layout::Pages, true, {0x5b3a29, 0x24140c, 0xc9a66b, 0xfdfaf2}, {}, {}, {}};
     t.tune = {76, {12, 11, 9, 7, 9, 7, 5, 4, 5, 7, 9, 12, 11, 7, 4, 2}, {-12, -8, -7, -5}};
     Scene& s = t.scene;
-    s.endFrame = 312;
+    // After the last turn: close on its back, then on the last page, until the loop.
+    s.endFrame = 372;
     s.camera.position = {0, 0.8f, 10.5f};
     s.camera.lookAt = {0, 0, 0};
     addBackdrop(s, t.folder);
     addPhotoMaterials(s, t.folder);
     s.materials.push_back({"CoverMaterial", t.folder + "-cover.png"});
+    constexpr float pageW = 7.0f, pageH = 5.0f, photoW = 6.5f, photoH = 4.6f;
+    constexpr float nearZ = 3.3f, side = pageW / 2;
+    auto turnAt = [](int i) { return 60.0f + 72.0f * float(i); };
     Node book = node("Book", "Book");
     book.rotate = {-0.22f, 0, 0};
-    book.move.z = {{0, -10}, {20, 0}};
+    // Close on the right page; back for the whole spread while a page turns; close on its back,
+    // lying open on the left; close on the page it uncovered; and so on.
+    book.move.x = {{0, -side}};
+    book.move.z = {{0, nearZ}};
+    for (int i = 0; i < 4; ++i) {
+        const float f = turnAt(i);
+        for (auto [at, x, z] : {std::tuple{f - 6, -side, nearZ}, {f + 6, 0.0f, 0.3f}, {f + 18, 0.0f, 0.3f},
+                                {f + 30, side, nearZ}, {f + 42, side, nearZ}, {f + 54, -side, nearZ}}) {
+            book.move.x.push_back({at, x});
+            book.move.z.push_back({at, z});
+        }
+    }
     book.turn.x = {{0, -0.22f}};
     const int bookIndex = s.add(book);
-    s.meshes.push_back({"Cover", "CoverMaterial", -3.5f, -2.45f, 7.0f, 4.9f});
+    s.meshes.push_back({"Cover", "CoverMaterial", -pageW - 0.2f, -pageH / 2 - 0.2f, 2 * pageW + 0.4f, pageH + 0.4f});
     Node cover = node("CoverNode", "Cover", bookIndex);
-    cover.translate = {0, 0, -0.3f};
+    cover.translate = {0, 0, -0.36f};
     s.add(cover);
-    for (int i = 0; i < 4; ++i) {
+    const float photoX = (pageW - photoW) / 2, photoY = -photoH / 2;
+    for (int i = 0; i < 5; ++i) {
         const int k = i + 1;
-        const float turnStart = 60.0f + 72.0f * float(i);
-        s.meshes.push_back({n("Photo", k), "PhotoMask", 0.25f, -2.0f, 5.9f, 4.0f});
-        s.meshes.push_back({n("Card", k), "CardMaterial", 0, -2.25f, 6.4f, 4.5f});
+        s.meshes.push_back({n("Photo", k), "PhotoMask", photoX, photoY, photoW, photoH});
+        s.meshes.push_back({n("Card", k), "CardMaterial", 0, -pageH / 2, pageW, pageH});
         Node page = node(n("Page", k), n("Page", k), bookIndex);
-        page.translate = {-3.2f, 0, -0.06f * float(i)};
+        page.translate = {0, 0, -0.06f * float(i)};
         // A moving group takes its whole place from its key frames.
-        page.move.x = {{0, -3.2f}};
-        page.move.z = {{0, -0.06f * float(i)}};
-        page.turn.y = {{turnStart, 0}, {turnStart + 24, -kPi}};
+        page.move.x = {{0, 0}};
+        if (i < 4) {
+            // Turned, it lies on the left, on top of the pages turned before it.
+            const float f = turnAt(i);
+            page.move.z = {{0, -0.06f * float(i)}, {f, -0.06f * float(i)}, {f + 24, 0.06f * float(i) + 0.03f}};
+            page.turn.y = {{f, 0}, {f + 24, -kPi}};
+        } else {
+            page.move.z = {{0, -0.06f * float(i)}};
+        }
         const int pageIndex = s.add(page);
-        const Keys hide = {{0, 0}, {turnStart + 24, 1}};
-        Node paper = node(n("CardNode", k), n("Card", k), pageIndex);
-        paper.hide = hide;
-        s.add(paper);
+        s.add(node(n("CardNode", k), n("Card", k), pageIndex));
         Node photo = node(n("PhotoNode", k), n("Photo", k), pageIndex);
         photo.translate = {0, 0, 0.015f};
-        photo.hide = hide;
         s.add(photo);
+        if (i < 4) {
+            // The page's back, facing the other way: seen once the page lies open on the left.
+            s.meshes.push_back({n("Back", k), "PhotoMask", photoX, photoY, photoW, photoH});
+            Node back = node(n("BackNode", k), n("Back", k), pageIndex);
+            back.translate = {pageW, 0, -0.015f};
+            back.rotate = {0, kPi, 0};
+            s.add(back);
+        }
     }
-    // Pages 1 and 2 have been turned away by frame 156.
-    t.groups = {{0, {"Photo1", "Photo2"}}, {156, {"Photo3", "Photo4"}}};
+    // Photos leave the groups when covered or turned face down: page 2's turn has covered the
+    // first three by frame 156, page 4's the next four by frame 300.
+    t.groups = {{0, {"Photo1", "Back1", "Photo2"}}, {160, {"Back2", "Photo3", "Back3", "Photo4"}}, {300, {"Back4", "Photo5"}}};
     return t;
 }
 
-// Cards fly in from the far left, rest in the middle and fly past the viewer to the right.
+// Eight cards fly in one after another from the far left, each rests close to the viewer while
+// the next one comes, and flies past to the right: two or three cards are in the air at once.
 Theme flyingCards() {
     Theme t{14, "cards", "Flying Cards", Layout::Cards, true, {0x2a6f6f, 0x0b2027, 0xf6ae2d, 0xffffff}, {}, {}, {}};
     t.tune = {116, {0, 7, 4, 7, 12, 7, 4, 7, 2, 9, 5, 9, 14, 9, 5, 9}, {-12, -7, -10, -5}};
     Scene& s = t.scene;
-    s.endFrame = 312;
+    constexpr int cards = 8;
+    constexpr float spacing = 36;
+    // The last card is still resting when the first one, resting, starts the next pass.
+    s.endFrame = int(spacing * (cards - 1) + spacing);
     addBackdrop(s, t.folder);
     addPhotoMaterials(s, t.folder);
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < cards; ++i) {
         const int k = i + 1;
-        const float f = 72.0f * float(i);
-        addPhotoAndCard(s, k, 5.8f, 3.9f, 0.2f);
+        const float a = spacing * float(i);  // arrives and rests
+        addPhotoAndCard(s, k, 6.3f, 4.2f, 0.2f);
         Node card = node(n("Flight", k), n("Flight", k));
-        card.translate = {-14, 6, -25};
-        card.move.x = {{f, -14}, {f + 24, 0}, {f + 72, 0}, {f + 96, 16}};
-        card.move.y = {{f, 6}, {f + 24, 0}, {f + 72, 0}, {f + 96, -5}};
-        card.move.z = {{f, -25}, {f + 24, 0}, {f + 72, 0}, {f + 96, 4}};
-        card.turn.x = {{f, 0.4f}, {f + 24, 0}, {f + 72, 0}, {f + 96, -0.2f}};
-        card.turn.y = {{f, -0.9f}, {f + 24, 0}, {f + 72, 0}, {f + 96, 0.8f}};
-        card.turn.z = {{f, 0.5f}, {f + 24, 0}, {f + 72, 0}, {f + 96, -0.6f}};
+        const float side = i % 2 ? 1.0f : -1.0f;  // from above left, then from below left
+        const Keys x = {{a - 24, -14}, {a, 0}, {a + spacing, 0}, {a + spacing + 24, 16}};
+        const Keys y = {{a - 24, 6 * side}, {a, 0}, {a + spacing, 0}, {a + spacing + 24, -5 * side}};
+        const Keys z = {{a - 24, -25}, {a, 3}, {a + spacing, 3}, {a + spacing + 24, 4}};
+        // The first card starts resting (its flight in would be before the first frame).
+        auto from = [](const Keys& keys) {
+            Keys out;
+            for (const Key& key : keys)
+                if (key.frame >= 0)
+                    out.push_back(key);
+            return out;
+        };
+        card.translate = {-14, 6 * side, -25};
+        card.move.x = from(x);
+        card.move.y = from(y);
+        card.move.z = from(z);
+        card.turn.x = from({{a - 24, 0.4f * side}, {a, 0}, {a + spacing, 0}, {a + spacing + 24, -0.2f}});
+        card.turn.y = from({{a - 24, -0.9f}, {a, 0}, {a + spacing, 0}, {a + spacing + 24, 0.8f}});
+        card.turn.z = from({{a - 24, 0.5f * side}, {a, 0}, {a + spacing, 0}, {a + spacing + 24, -0.6f}});
         const int flight = s.add(card);
-        const Keys hide = i == 0 ? Keys{{0, 0}, {f + 96, 1}} : Keys{{0, 1}, {f, 0}, {f + 96, 1}};
+        const Keys hide = i == 0 ? Keys{{0, 0}, {a + spacing + 24, 1}} : Keys{{0, 1}, {a - 24, 0}, {a + spacing + 24, 1}};
         Node frame = node(n("CardNode", k), n("Card", k), flight);
         frame.hide = hide;
         s.add(frame);
@@ -192,8 +261,8 @@ Theme flyingCards() {
         photo.hide = hide;
         s.add(photo);
     }
-    // Card 2 has flown past the viewer by frame 168.
-    t.groups = {{0, {"Photo1", "Photo2"}}, {168, {"Photo3", "Photo4"}}};
+    // Two cards a group; a group takes new photos when the next group's second card has gone.
+    t.groups = {{0, {"Photo1", "Photo2"}}, {96, {"Photo3", "Photo4"}}, {168, {"Photo5", "Photo6"}}, {240, {"Photo7", "Photo8"}}};
     return t;
 }
 

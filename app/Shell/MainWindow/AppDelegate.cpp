@@ -11,9 +11,11 @@
 #include "Model/MainConfig.h"
 #include "Model/PhotoSearchHandler.h"
 #include "Model/PublicObject.h"
+#include "Slideshow/SlideshowMusic.h"
 #include "Kit/LMNineSliceImageRep.h"
 #include "desktop/RecentlyUsed.h"
 #include "foundation/Bundle.h"
+#include "foundation/FileHelpers.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
 #include "foundation/Timer.h"
@@ -96,6 +98,11 @@ AppDelegate::~AppDelegate()
 AppDelegate* AppDelegate::shared()
 {
     return g_sharedDelegate;
+}
+
+std::unique_ptr<SlideshowMusicSink> AppDelegate::makeMusicSink() const
+{
+    return m_setup.musicSink ? m_setup.musicSink() : makeSlideshowAudioSink(makeSoundDeviceOutput());
 }
 
 void AppDelegate::setSlideshowThemeMgr(std::unique_ptr<SlideshowThemeLoading> manager)
@@ -271,6 +278,17 @@ QUrl AppDelegate::temporaryDirectoryUrlWithSubDir(const QString& name)
 {
     const QString path = temporaryDirectoryWithSubDir(name);
     return path.isEmpty() ? QUrl() : QUrl::fromLocalFile(path + QLatin1Char('/'));
+}
+
+QString AppDelegate::keptCropFolder(bool create) const
+{
+    const QString data = m_setup.dataDirectory.isEmpty() ? kpv::dataDirectory() : m_setup.dataDirectory;
+    if (data.isEmpty())
+        return {};
+    const QString path = data + QStringLiteral("/Loved Crops");
+    if (!create)
+        return path;
+    return ensureFolder(path) ? path : QString();
 }
 
 QString AppDelegate::temporaryDirectoryWithSubDir(const QString& name)

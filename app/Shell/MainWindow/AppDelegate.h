@@ -31,6 +31,8 @@ class OperationQueue;
 class Timer;
 }
 
+class SlideshowMusicSink;
+
 class AppDelegate : public LMAppServices {
 public:
     // Where the delegate keeps what it makes; tests point these into a scratch folder.
@@ -46,6 +48,10 @@ public:
         // The supported extensions; the bundle's document types (PublicObject) when empty.
         QStringList allowedFileExtensions;
         QStringList allowedFileTypes;
+        // The user's data folder, where loved crops are kept; the XDG data location when empty.
+        QString dataDirectory;
+        // Where the slideshow's music goes; the sound device when empty (tests give a silent sink).
+        std::function<std::unique_ptr<SlideshowMusicSink>()> musicSink;
         // The desktop's shared list of recent files that opened photos are added to; none when
         // empty (the program's own start sets the user's).
         QString recentlyUsedList;
@@ -68,6 +74,8 @@ public:
     QString recentlyUsedList() const { return m_setup.recentlyUsedList; }
     SlideshowThemeLoading* slideshowThemeMgr() const { return m_slideshowThemeMgr.get(); }
     void setSlideshowThemeMgr(std::unique_ptr<SlideshowThemeLoading> manager);
+    // A sink for the slideshow's music, as the setup says.
+    std::unique_ptr<SlideshowMusicSink> makeMusicSink() const;
 
     // ---- Application events ----
     void applicationDidFinishLaunching();
@@ -106,6 +114,9 @@ public:
     // is the sub-folder of the user's cache folder. Empty when it cannot be made.
     QUrl temporaryDirectoryUrlWithSubDir(const QString& name);
     QString temporaryDirectoryWithSubDir(const QString& name);
+    // Where crops loved before they were saved are kept, in the user's data folder; made when
+    // `create` and missing. Empty when it cannot be made.
+    QString keptCropFolder(bool create) const;
     // The private folder if it was made in this run, else empty.
     QString privateTemporaryDirectory() const { return m_temporaryDirectory; }
 

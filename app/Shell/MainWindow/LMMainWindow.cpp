@@ -185,12 +185,18 @@ void LMMainWindow::willEnterFullScreen()
 {
     m_viewFeedback->setHidden(true);
     m_txtTitle->setHidden(true);
+    // The photo alone: the title strip goes and the content takes its place.
+    m_viewTitleBkgrd->setHidden(true);
+    m_mainContentView->setFrame(m_frameView->bounds());
 }
 
 void LMMainWindow::willExitFullScreen()
 {
     m_viewFeedback->setHidden(false);
     m_txtTitle->setHidden(false);
+    m_viewTitleBkgrd->setHidden(false);
+    const kpv::Rect b = m_frameView->bounds();
+    m_mainContentView->setFrame(kpv::Rect(b.x(), b.y(), b.width(), std::max(0.0, b.height() - m_viewTitleBkgrd->frame().height())));
 }
 
 void LMMainWindow::enterOrLeaveFullScreen()
@@ -203,6 +209,20 @@ void LMMainWindow::enterOrLeaveFullScreen()
     else
         willExitFullScreen();
     toggleFullScreen();
+    updateFullScreenButton();
+    if (onFullScreenDidChange)
+        onFullScreenDidChange();
+}
+
+void LMMainWindow::fullScreenChangedBySystem(bool fullScreen)
+{
+    if (onFullScreenWillChange)
+        onFullScreenWillChange();
+    if (fullScreen)
+        willEnterFullScreen();
+    else
+        willExitFullScreen();
+    kpv::Window::fullScreenChangedBySystem(fullScreen);
     updateFullScreenButton();
     if (onFullScreenDidChange)
         onFullScreenDidChange();

@@ -77,6 +77,10 @@ public:
     // Keeps the content view below the title strip when the window changes size.
     void layoutTitleBar();
 
+protected:
+    // The window manager's own full-screen key or menu takes the same road as the button.
+    void fullScreenChangedBySystem(bool fullScreen) override;
+
 private:
     kpv::View* m_frameView = nullptr;
     LMMainWndContentView* m_mainContentView = nullptr;

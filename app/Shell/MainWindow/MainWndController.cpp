@@ -435,7 +435,27 @@ bool MainWndController::doEquivalentResponder(const std::function<bool(LMEquival
 
 bool MainWndController::keyDown(const kpv::Event& e)
 {
-    return doEquivalentResponder([&](LMEquivalentResponder& r) { return r.performKeyDownEquivalent(e); });
+    // The favourite button's tip steps aside at the first key, which then does its work as it
+    // would have without the tip; Esc only puts the tip away.
+    if (m_navigateController && m_navigateController->curLoveIntroTipsShowStatus()) {
+        m_navigateController->hideLoveIntroTips(false);
+        if (e.keyCode() == kpv::KeyCode::Escape)
+            return true;
+    }
+    if (doEquivalentResponder([&](LMEquivalentResponder& r) { return r.performKeyDownEquivalent(e); }))
+        return true;
+    // F11 enters and leaves full screen, and Esc leaves it, as everywhere on this desktop; a mode
+    // that takes Esc itself (a slideshow, crop, the grids) has had it first.
+    constexpr unsigned short kF11 = 103;
+    constexpr std::uint64_t kModifiers = kpv::ShiftKeyMask | kpv::ControlKeyMask | kpv::AlternateKeyMask | kpv::CommandKeyMask;
+    if (!m_window || (e.modifierFlags() & kModifiers) != 0 || isMiniMode(m_showMode) || m_showMode == MainShowModeSlideshow)
+        return false;
+    if (e.keyCode() == kF11 || (e.keyCode() == kpv::KeyCode::Escape && m_window->isFullScreen())) {
+        if (!e.isARepeat())
+            toggleFullScreen();
+        return true;
+    }
+    return false;
 }
 
 bool MainWndController::keyUp(const kpv::Event& e)

@@ -171,6 +171,8 @@ public:
     static bool canShowActionItem(long actionId);
     static long mainActionTypeForShareType(long shareType);
     bool isWorkableWindow() const;
+    // The viewer shows a file that is a favourite (its I Love It item reads "Remove").
+    bool curFileIsFavoriteInViewer();
     static bool isSupportSetDesktop() { return true; }
     // Runs the command of a menu action id (after validation, as a click on its item does).
     void performMenuAction(long actionId);

@@ -208,13 +208,13 @@ const std::vector<MainCommand>& MainWndController::commandTable()
         t.push_back(separatorIn(kEdit));
         t.push_back(inContext(row(9, "IDS_MENU_Crop", kEdit, kNav, kCrop), 1));
         t.push_back(withDecorate(inContext(row(11, "IDS_MENU_ILoveit", kEdit, kNav, kCrop), 2), [](C& w, kpv::MenuItem& item) {
-            if (w.m_showMode != MainShowModeView || !w.m_navigateController)
-                return;
-            ShowModeController* fav = w.existingModeController(MainShowModeFavorite);
-            if (fav && fav->isFavoriteFile(w.m_navigateController->curFilePath()))
+            if (w.curFileIsFavoriteInViewer())
                 item.setTitle(tr("IDS_MENU_RemoveFavorite"));
         }));
-        t.push_back(row(12, "IDS_MENU_RemoveFavorite", kEdit, 0, kFav));
+        // While the item above reads the same, this one steps aside: one "Remove" in the menu.
+        t.push_back(withDecorate(row(12, "IDS_MENU_RemoveFavorite", kEdit, 0, kFav), [](C& w, kpv::MenuItem& item) {
+            item.setHidden(w.curFileIsFavoriteInViewer());
+        }));
         t.push_back(row(13, "IDS_MENU_MyFavorites", kEdit, kNav, 0));
         t.push_back(separatorIn(kEdit));
         t.push_back(inContext(row(14, "IDS_MENU_RotateLeft", kEdit, kNav, kCrop, "L"), 11));
@@ -222,10 +222,10 @@ const std::vector<MainCommand>& MainWndController::commandTable()
         t.push_back(row(16, "IDS_MENU_FlipHorizontal", kEdit, kNav, 0));
         t.push_back(row(17, "IDS_MENU_FlipVertical", kEdit, kNav, 0));
         t.push_back(submenuIn(kEdit, kBatch));
-        t.push_back(withShown(row(18, "IDS_MENU_BatchRename", kBatch, kNav, kFav),
+        t.push_back(withShown(row(18, "IDS_MENU_BatchRename", kBatch, kNav, kFav | kThumb),
                               [] { return !LMBookmarkCache::defaultCache().isSandBoxed(); }));
-        t.push_back(row(19, "IDS_MENU_BatchResize", kBatch, kNav, kFav));
-        t.push_back(row(TagBatchConvert, "IDS_MENU_BatchConvert", kBatch, kNav, kFav));
+        t.push_back(row(19, "IDS_MENU_BatchResize", kBatch, kNav, kFav | kThumb));
+        t.push_back(row(TagBatchConvert, "IDS_MENU_BatchConvert", kBatch, kNav, kFav | kThumb));
 
         // ---- View ----
         t.push_back(row(30, "IDS_MENU_ActualSize", kView, kNav, kCrop, "0"));
@@ -363,6 +363,14 @@ bool MainWndController::canDoAction(long tag)
         return mode && mode->canDoAction(id);
     }
     return false;
+}
+
+bool MainWndController::curFileIsFavoriteInViewer()
+{
+    if (m_showMode != MainShowModeView || !m_navigateController)
+        return false;
+    ShowModeController* fav = existingModeController(MainShowModeFavorite);
+    return fav && fav->isFavoriteFile(m_navigateController->curFilePath());
 }
 
 bool MainWndController::canShowActionItem(long tag)

@@ -87,6 +87,8 @@ QString MainWndCropHost::temporaryCropFolder()
     return m_windowController.appDelegate().temporaryDirectoryWithSubDir(QStringLiteral("Crop"));
 }
 
+QString MainWndCropHost::keptCropFolder() { return m_windowController.appDelegate().keptCropFolder(true); }
+
 void MainWndCropHost::endSaveCurFileToPath(const LMPathString& path)
 {
     m_navigator.endSaveCurFileToPath(path.path(), 0, true, {});

@@ -28,6 +28,7 @@ public:
     QString lastSaveAsDir() const override;
     void setLastSaveAsDir(const QString& dir) override;
     QString temporaryCropFolder() override;
+    QString keptCropFolder() override;
     void endSaveCurFileToPath(const LMPathString& path) override;
     void addFavoriteFile(const LMPathString& path, const LMImagePtr& thumb) override;
     void postFileModified(const LMPathString& path) override;

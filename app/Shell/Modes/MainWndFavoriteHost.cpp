@@ -24,8 +24,7 @@
 #include "foundation/NotificationCenter.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
-
-#include <QImageReader>
+#include "imageio/UprightImage.h"
 
 // The batch button's pop-up: its rows are the three tools, a click runs one on the selection.
 class MainWndFavoriteHost::BatchMenu final : public LMPopMenuViewDelegate {
@@ -212,6 +211,7 @@ MainWndFavoriteController::MainWndFavoriteController(MainWndController& windowCo
     , m_windowController(windowController)
 {
     favoriteHost.setFavoriteController(this);
+    setKeptCopiesFolder(windowController.appDelegate().keptCropFolder(false));
 }
 
 MainWndFavoriteController::~MainWndFavoriteController()
@@ -332,9 +332,8 @@ void MainWndFavoriteHost::renderFileForPrint(const LMPathString& path, std::func
 {
     if (!done)
         return;
-    QImageReader reader(path.path());
-    reader.setAutoTransform(true); // upright, as the viewer shows it
-    QImage image = reader.read();
+    // Upright, as the viewer shows it, and within the decode budget like every other decode.
+    QImage image = kpv::decodeUprightImage(path.path(), 0);
     if (image.isNull())
         done(-1, {});
     else
@@ -345,9 +344,10 @@ void MainWndFavoriteHost::printImages(const QList<QImage>& images)
 {
     if (images.isEmpty())
         return;
+    // While the print panel is up, Esc belongs to it.
     kpv::PrintPanel panel;
     panel.setImages(images);
-    panel.beginSheetWithPrintInfo(m_windowController.getCurWindow(), {});
+    m_printPanelWrapper.printPanel(panel, m_windowController.getCurWindow(), {});
 }
 
 void MainWndFavoriteHost::alert(const QString& text, const QString& defaultButton, const QString& alternateButton,

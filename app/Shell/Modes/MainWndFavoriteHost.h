@@ -6,6 +6,7 @@
 
 #include "Browse/FavoriteViewController.h"
 #include "Browse/FavoriteViewHost.h"
+#include "Kit/LMPrintPanelWrapper.h"
 #include "Shell/Tips/FavoriteIntroTipsViewController.h"
 
 #include <QHash>
@@ -83,6 +84,7 @@ private:
     std::unique_ptr<SharePopMenu> m_shareMenu;
     std::function<QString(const QString&)> m_folderChooser;
     WorkspaceProvider m_workspace;
+    LMPrintPanelWrapper m_printPanelWrapper;
 };
 
 namespace detail {

@@ -1,4 +1,5 @@
 #include "Shell/Modes/MainWndNavigateHost.h"
+#include "Model/LMImage.h"
 #include "Shell/Modes/MainWndFavoriteHost.h"
 
 #include "Shell/MainWindow/AppDelegate.h"
@@ -392,9 +393,10 @@ void MainWndNavigateHost::printImage(const QImage& image)
 {
     if (image.isNull())
         return;
+    // While the print panel is up, Esc belongs to it.
     kpv::PrintPanel panel;
     panel.setImages({image});
-    panel.beginSheetWithPrintInfo(m_windowController.getCurWindow(), {});
+    m_printPanelWrapper.printPanel(panel, m_windowController.getCurWindow(), {});
 }
 
 void MainWndNavigateHost::writeFileAndImageToPasteboard(const QString& filePath, const QImage& image)
@@ -500,9 +502,10 @@ QImage MainWndNavigateHost::favoriteThumb(const LMPathString& path, int* angle) 
     if (info->smallThumb().isNull())
         if (auto* kept = dynamic_cast<MainWndFavoriteController*>(fav))
             kept->loadSmallThumbLater(path);
+    // Turned and mirrored as the viewer shows the photo.
     if (angle)
-        *angle = info->imgBaseInfo() ? int(info->imgBaseInfo()->orientationAngle()) : 0;
-    return info->smallThumb();
+        *angle = 0;
+    return info->imgBaseInfo() ? LMImage::uprightImage(info->smallThumb(), *info->imgBaseInfo()) : info->smallThumb();
 }
 
 QRectF MainWndNavigateHost::favoriteBinRectInView() const

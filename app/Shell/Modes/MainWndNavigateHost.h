@@ -12,6 +12,7 @@
 #include "View/NavigateControllerHost.h"
 
 #include "Kit/LMAlertSheet.h"
+#include "Kit/LMPrintPanelWrapper.h"
 #include "desktop/WorkspaceServices.h"
 
 #include <functional>
@@ -172,6 +173,7 @@ private:
     kpv::SystemWorkspaceServices m_workspace;
     kpv::WorkspaceServices* m_workspaceStandIn = nullptr;
     LMAlertSheet m_alertSheet;
+    LMPrintPanelWrapper m_printPanelWrapper;
     FavFileSnapshotView* m_snapshot = nullptr;
     QString m_viewerTitle;
     QString m_viewerFilename;

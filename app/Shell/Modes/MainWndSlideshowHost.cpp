@@ -4,6 +4,7 @@
 #include "Shell/MainWindow/LMMainWndContentView.h"
 #include "Shell/MainWindow/MainWndController.h"
 
+#include "Slideshow/SlideshowMusic.h"
 #include "Slideshow/SlideshowThemeMgr.h"
 
 long MainWndSlideshowHost::showMode() const { return m_windowController.showMode(); }
@@ -22,6 +23,8 @@ MainWndSlideshowController::MainWndSlideshowController(MainWndController& window
     , SlideshowViewController(slideshowHost, windowController.appDelegate().mainConfig())
 {
     setThemeMgr(dynamic_cast<SlideshowThemeMgr*>(windowController.appDelegate().slideshowThemeMgr()));
+    AppDelegate& delegate = windowController.appDelegate();
+    setMusicSinkFactory([&delegate] { return delegate.makeMusicSink(); });
 }
 
 void registerSlideshowMode(MainWndController& windowController)

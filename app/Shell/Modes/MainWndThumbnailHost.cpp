@@ -2,7 +2,9 @@
 
 #include "Shell/MainWindow/LMMainWindow.h"
 #include "Shell/MainWindow/MainWndController.h"
+#include "Shell/Modes/MainWndEditSheets.h"
 
+#include "Model/LMFileInfo.h"
 #include "Model/NavSortFileInfoList.h"
 #include "View/NavigateController.h"
 #include "appkit/Menu.h"
@@ -59,6 +61,18 @@ void MainWndThumbnailHost::doNavCurFileToIndex(std::size_t index, std::function<
 void MainWndThumbnailHost::deleteFiles(const QList<LMPathString>& paths) { m_navigator.deleteFiles(paths); }
 
 void MainWndThumbnailHost::sortFiles(long sortType) { m_navigator.sortFiles(sortType); }
+
+void MainWndThumbnailHost::batchFiles(long actionId, const QList<LMPathString>& paths)
+{
+    if (actionId == 18) {
+        m_navigator.batchRenameFiles(paths); // the viewer's list follows the new names
+        return;
+    }
+    QList<std::shared_ptr<LMFileInfo>> files;
+    for (const LMPathString& path : paths)
+        files.append(std::make_shared<LMFileInfo>(path));
+    MainWndEditSheets::beginBatchResizeOrConvert(m_windowController, actionId == 19, files, {});
+}
 
 void MainWndThumbnailHost::revealFilesInFinder(const QList<LMPathString>& paths)
 {

@@ -18,6 +18,7 @@
 
 #include "Kit/LMFadeShowProxy.h"
 
+#include "Kit/LMNineSliceImageRep.h"
 #include "Model/PublicObject.h"
 #include "View/LMOpenGLView.h"
 #include "View/LMShareGLContext.h"
@@ -94,6 +95,22 @@ NavigateViewMode::NavigateViewMode(AppDelegate& delegate, MainWndController& win
                                                       m_overlays.get());
         m_host->setToolbar(&m_toolbar->controller());
     }
+    if (m_overlays)
+        m_overlays->previewStatusShowProxy().setDelegate(this);
+    // Around the picture the window's own tile shows, with the picture's shadow on it; in full
+    // screen the picture stands on black.
+    if (content && !m_detachedView) {
+        QColor tile(0, 0, 0);
+        if (const kpv::ImagePtr image = LMNineSliceImageRep::loadImageWithoutExtension(QStringLiteral("bg_maintile")); image && image->isValid())
+            tile = image->bestRepresentation(1.0).pixelColor(0, 0);
+        LMOpenGLView* view = m_imageView;
+        const kpv::Window* window = windowController.window();
+        auto follow = [view, window, tile] { view->setBackgroundColor(window && window->isFullScreen() ? QColor(0, 0, 0) : tile); };
+        follow();
+        for (const char* name : {kpv::WindowDidEnterFullScreenNotification, kpv::WindowDidExitFullScreenNotification})
+            kpv::NotificationCenter::defaultCenter().addObserver(this, QString::fromLatin1(name), window,
+                                                                 [follow](const kpv::Notification&) { follow(); });
+    }
     m_controller->awakeFromNib();
     m_propertiesPanel = std::make_unique<PropertiesPanelWindow>(delegate, windowController, *m_controller);
     PropertiesPanelWindow* panel = m_propertiesPanel.get();
@@ -129,6 +146,12 @@ NavigateViewMode::NavigateViewMode(AppDelegate& delegate, MainWndController& win
             if (m_controller)
                 m_controller->didResizeWindow();
         });
+}
+
+void NavigateViewMode::endHideFadeShowProxy(LMFadeShowProxy* proxy)
+{
+    if (m_overlays && proxy == &m_overlays->previewStatusShowProxy() && m_controller)
+        m_controller->endHideFadeShowProxy();
 }
 
 bool NavigateViewMode::beginDraggingSessionWithEvent(LMOpenGLView*, const kpv::Event&)

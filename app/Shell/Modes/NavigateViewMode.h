@@ -5,6 +5,7 @@
 // once at start-up, after the main window controller and before its awakeFromNib; taken down
 // before the window controller goes. Main thread only.
 
+#include "Kit/LMFadeShowProxy.h"
 #include "View/LMOpenGLView.h"
 #include "View/LMOpenGLViewDelegate.h"
 #include "View/NavImageLoader.h"
@@ -24,7 +25,7 @@ class NavigateViewModeAdapter;
 class NavigateWindowController;
 class PropertiesPanelWindow;
 
-class NavigateViewMode final : public LMOpenGLViewDelegate {
+class NavigateViewMode final : public LMOpenGLViewDelegate, public LMFadeShowProxyDelegate {
 public:
     // `loader` decodes the files; the application's shared photo loader when null.
     NavigateViewMode(AppDelegate& delegate, MainWndController& windowController,
@@ -45,6 +46,9 @@ public:
 
     // A drag on the image that cannot be panned hands the current file to other applications.
     bool beginDraggingSessionWithEvent(LMOpenGLView* view, const kpv::Event& event) override;
+    // The status line gone after the end-of-folder tip: the viewer shows the file's own status
+    // again (a file that cannot be shown says so).
+    void endHideFadeShowProxy(LMFadeShowProxy* proxy) override;
 
 private:
     AppDelegate& m_delegate;

@@ -13,6 +13,7 @@ inline void makeFloatingPanelWindow(LMNormalCustomWindow& window)
 {
     window.setCanBecomeKeyWindow(false);
     window.setMouseDownMoveable(true);
+    window.setFloatingPanel(true);
     window.setLevel(kpv::FloatingWindowLevel);
     if (window.nineSliceImageBkgrdView())
         window.nineSliceImageBkgrdView()->setBackgroundImageRep(std::make_shared<LMNineSliceImageRep>(

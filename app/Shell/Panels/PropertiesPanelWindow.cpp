@@ -94,7 +94,7 @@ void PropertiesPanelWindow::loadWindow()
     m_viewBaseFileInfoContainer->setAutoresizingMask(kpv::ViewWidthSizable);
     content->addSubview(m_viewBaseFileInfoContainer);
 
-    const double exifHeight = 15 * PropertiesExifInfoItemController::kRowHeight + 12;
+    const double exifHeight = (PropertiesWindowController::kItemCount - 4) * PropertiesExifInfoItemController::kRowHeight + 12;
     const double exifTop = baseTop - baseHeight - 6;
     auto* tiled = new LMTiledImageView(kpv::Rect(kMargin, exifTop - exifHeight, innerWidth, exifHeight));
     tiled->setTileImage(LMNineSliceImageRep::loadImageWithoutExtension(QStringLiteral("BG_ExifTile")));
@@ -130,7 +130,7 @@ void PropertiesPanelWindow::loadWindow()
 
 void PropertiesPanelWindow::layoutRows()
 {
-    // Rows 0 to 3 size their own name column; rows 4 to 18 share the widest name.
+    // Rows 0 to 3 size their own name column; the rows below them share the widest name.
     // A row that needs more width than its container grows the window by the larger of the two
     // containers' shortfalls (the window never shrinks back while it lives). Each row's text is
     // measured once.
@@ -176,14 +176,23 @@ void PropertiesPanelWindow::placeWindow()
         return;
     m_placed = true;
     MainConfig* config = m_delegate.mainConfig();
+    kpv::Point origin;
     if (config && config->infoWindowOrigin()) {
-        const QPointF origin = *config->infoWindowOrigin();
-        m_window->setFrameOrigin(kpv::Point{origin.x(), origin.y()});
-        return;
+        origin = kpv::Point{config->infoWindowOrigin()->x(), config->infoWindowOrigin()->y()};
+    } else {
+        // First showing: inside the main window's right edge, a little below its top.
+        const kpv::Rect main = m_windowController.window()->frame();
+        const kpv::Rect own = m_window->frame();
+        origin = kpv::Point{main.maxX() - own.width() - 24, main.maxY() - own.height() - 70};
     }
-    // First showing: beside the main window's right edge, level with its top.
-    const kpv::Rect main = m_windowController.window()->frame();
-    m_window->setFrameOrigin(kpv::Point{main.x() + main.width() - kWidth - 24, main.y() + main.height() - kHeight - 70});
+    // Wherever it was asked to go, the whole panel stays on the screen.
+    const kpv::Rect screen = m_window->screen().visibleFrame;
+    const kpv::Rect own = m_window->frame();
+    if (!screen.isEmpty()) {
+        origin.x = std::max(screen.minX(), std::min(origin.x, screen.maxX() - own.width()));
+        origin.y = std::max(screen.minY(), std::min(origin.y, screen.maxY() - own.height()));
+    }
+    m_window->setFrameOrigin(origin);
 }
 
 void PropertiesPanelWindow::switchShow()

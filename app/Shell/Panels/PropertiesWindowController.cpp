@@ -28,7 +28,7 @@ QString nameKeyByType(long type)
         "IDS_FileName",    "IDS_Resolution",  "IDS_DateTaken",    "IDS_FileSize",        "IDS_CameraMaker",
         "IDS_CameraModel", "IDS_FNumber",     "IDS_ExposureTime", "IDS_ISO",             "IDS_ExposureBias",
         "IDS_FocalLength", "IDS_Flash",       "IDS_MeteringMode", "IDS_ExposureProgram", "IDS_WhiteBalance",
-        "IDS_Brightness",  "IDS_Contrast",    "IDS_Saturation",   "IDS_Lens",
+        "IDS_Brightness",  "IDS_Contrast",    "IDS_Saturation",   "IDS_Lens",            "IDS_GPSPosition",
     };
     if (type < 0 || type >= long(std::size(keys)))
         return {};
@@ -162,7 +162,7 @@ QString PropertiesWindowController::infoValueByType(long type, const LMFileInfo*
         return QStringLiteral("%1x%2").arg(qint64(size.width())).arg(qint64(size.height()));
     }
     case 2: {
-        QString taken = format.stringFromTakenTime();
+        QString taken = format.stringFromTakenDateAndTime();
         if (taken.isEmpty()) {
             const QFileInfo info(fileInfo->filePath().path());
             QDateTime created = info.birthTime();
@@ -189,6 +189,7 @@ QString PropertiesWindowController::infoValueByType(long type, const LMFileInfo*
     case 16: return shown(format.stringFromContrast());
     case 17: return shown(format.stringFromSaturation());
     case 18: return shown(format.lensModel());
+    case 19: return shown(format.stringFromGPSPosition());
     }
     return kNoValue;
 }

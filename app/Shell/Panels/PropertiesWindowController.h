@@ -38,7 +38,7 @@ class OperationQueue;
 
 class PropertiesWindowController {
 public:
-    static constexpr int kItemCount = 19;
+    static constexpr int kItemCount = 20;
     static constexpr long kPropertiesAction = 29;
 
     // Registers with `center` for the focus, key, file and show-mode notifications. `mainWindow`

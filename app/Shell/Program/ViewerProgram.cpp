@@ -18,6 +18,7 @@
 #include "Model/MainConfig.h"
 #include "Slideshow/SlideshowThemeMgr.h"
 #include "appkit/Application.h"
+#include "appkit/Event.h"
 #include "appkit/MenuBar.h"
 #include "foundation/Bundle.h"
 #include "foundation/NotificationCenter.h"
@@ -62,12 +63,25 @@ ViewerProgram::ViewerProgram(AppDelegate& delegate)
         m_fileAssociateTips = std::make_unique<FileAssociateTipsViewController>(m_controller->contentView(), *config,
                                                                                 delegate.appName(), std::move(actions));
         m_fileAssociateTips->show(true);
+        // Esc puts the tip away as its close button does.
+        FileAssociateTipsViewController* tips = m_fileAssociateTips.get();
+        kpv::Window* window = m_controller->window();
+        m_escapeMonitor = kpv::Application::shared().addLocalMonitorForEventsMatchingMask(
+            kpv::KeyDownMask, [tips, window](const kpv::EventPtr& e) -> kpv::EventPtr {
+                if (e && e->window() == window && e->keyCode() == kpv::KeyCode::Escape && tips->isShown()) {
+                    tips->closeButtonClicked();
+                    return nullptr;
+                }
+                return e;
+            });
     }
 }
 
 ViewerProgram::~ViewerProgram()
 {
     kpv::NotificationCenter::defaultCenter().removeObserver(this);
+    if (m_escapeMonitor)
+        kpv::Application::shared().removeMonitor(m_escapeMonitor);
     m_fileAssociateTips.reset();
     m_menuBar.reset();
     // The viewer goes before the window controller it lives in.

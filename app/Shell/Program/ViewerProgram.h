@@ -3,6 +3,8 @@
 // registration, the image viewer, the menus and the menu bar, for a given application delegate.
 // The program makes one in main(); the end-to-end tests make one the same way. Main thread only.
 
+#include "appkit/Application.h"
+
 #include <memory>
 
 class AppDelegate;
@@ -32,4 +34,5 @@ private:
     std::unique_ptr<NavigateViewMode> m_viewMode;
     std::unique_ptr<kpv::MenuBar> m_menuBar;
     std::unique_ptr<FileAssociateTipsViewController> m_fileAssociateTips;
+    kpv::Application::MonitorToken m_escapeMonitor = 0;
 };

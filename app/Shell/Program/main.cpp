@@ -7,15 +7,19 @@
 
 #include "Model/LMPhotoLoader.h"
 #include "Model/PublicObject.h"
+#include "View/NavImageLoader.h"
 #include "View/NavLaunchPicture.h"
 #include "DoveHostRenderSystem.h"
 #include "appkit/OpenGLView.h"
 #include "appkit/SingleInstance.h"
+#include "imageio/ContentTypes.h"
+#include "imageio/FileAccess.h"
 #include "foundation/Bundle.h"
 #include "foundation/TerminationSignals.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QScreen>
 
 #include <cstdio>
@@ -36,18 +40,17 @@ int main(int argc, char** argv)
         return *code;
     if (const auto code = CommandLine::checkDisplay(argv[0], stderr))
         return *code;
-    // The first file's quick picture is made while the rest of the program starts.
-    NavLaunchPicture launchPicture(arguments.paths.empty() ? QString() : QFile::decodeName(arguments.paths.front().c_str()), [](const QString& path) {
-        return LMImageSourceFactory::platform()->thumbnail(path, LMPhotoLoader::kSmallThumbMaxPixelSize);
-    });
+    // Nothing of Qt runs before the application object: the first thread that touches Qt becomes
+    // its main thread, and a window built on another thread takes no input.
     kpv::OpenGLView::configureSharedContext();
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("kestrane-viewer"));
     QStringList paths;
     for (const std::string& path : arguments.paths)
         paths << QFile::decodeName(path.c_str());
+    QSizeF screenSize;
     if (QScreen* screen = app.primaryScreen())
-        PublicObject::setMainScreenFrameSize(screen->size());
+        PublicObject::setMainScreenFrameSize(screenSize = screen->size());
     // What cannot be opened is said here, and in the window of whichever viewer shows the rest.
     const QStringList problems =
         CommandLine::problemsWithPaths(paths, PublicObject::getPublicObject()->allowedFileExtensions());
@@ -57,16 +60,31 @@ int main(int argc, char** argv)
 
     kpv::SingleInstance instance(QStringLiteral("kestrane-viewer"));
     if (instance.handOver(paths)) {
-        // The running viewer shows the files: this copy ends now, without waiting for its own
-        // quick picture. Nothing of it needs tearing down, and no destructor may run under the
-        // decode still going on, so the process ends here.
-        launchPicture.abandon();
+        // The running viewer shows the files: this copy ends now, without building anything.
         std::fflush(nullptr);
         std::_Exit(argumentStatus);
     }
 
+    // The first file's quick picture is made while the rest of the program starts: the one the
+    // file or the desktop's cache stores, else only where a decode of it pays (a JPEG whose sharp
+    // picture takes a while, an animation's first frame).
+    NavLaunchPicture launchPicture(paths.value(0), [](const QString& path) {
+        const auto& sources = LMImageSourceFactory::platform();
+        QImage quick = sources->storedThumbnail(path, LMPhotoLoader::kSmallThumbMaxPixelSize);
+        if (quick.isNull() && NavImageLoader::quickPictureWorthDecoding(kpv::ContentTypes::typeForExtension(QFileInfo(path).suffix()),
+                                                                        kpv::fileIdentity(path).size))
+            quick = sources->thumbnail(path, LMPhotoLoader::kSmallThumbMaxPixelSize);
+        return quick;
+    });
+
     // 3D slideshow themes draw with the engine on OpenGL inside the slideshow's view.
     Dove::installHostRenderSystem();
+    // The first file's sharp picture is decoded now, at the size the view asks for on this
+    // screen, while the windows and OpenGL are set up.
+    NavLaunchPicture launchSharpPicture(
+        paths.value(0),
+        [screenSize](const QString& path) { return NavPhotoLoaderAdapter::decodeLaunchFitin(path, screenSize); },
+        NavLaunchPicture::SharpPicture);
     AppDelegate delegate;
     ViewerProgram program(delegate);
 

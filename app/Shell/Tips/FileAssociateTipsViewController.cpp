@@ -37,6 +37,7 @@ FileAssociateTipsViewController::FileAssociateTipsViewController(kpv::View* pare
     const double textWidth = std::ceil(info->attributedStringValueSize().width) + 4;
     const double width = std::max(kWidth, 30 + textWidth + 190);
     info->setFrame(kpv::Rect(30, 12, width - 30 - 190, 20));
+    info->setAutoresizingMask(kpv::ViewWidthSizable);
 
     m_view = new LMNineSliceImageView(kpv::Rect(0, 0, width, kHeight),
                                       std::make_shared<LMNineSliceImageRep>(QStringLiteral("bg_tip_default"), kpv::Point{5, 5},
@@ -50,6 +51,7 @@ FileAssociateTipsViewController::FileAssociateTipsViewController(kpv::View* pare
     auto* configure = new LMNormalCustomButton(kpv::Rect(width - 184, 8, 96, 28));
     configure->setTitle(bundle.localizedString(QStringLiteral("IDS_Configure")));
     configure->setAction([this](kpv::View*) { configButtonClicked(); });
+    configure->setAutoresizingMask(kpv::ViewMinXMargin);
     m_view->addSubview(configure);
 
     auto* ok = new LMNormalCustomButton(kpv::Rect(width - 82, 8, 72, 28));
@@ -57,13 +59,15 @@ FileAssociateTipsViewController::FileAssociateTipsViewController(kpv::View* pare
     ok->setTitle(bundle.localizedString(QStringLiteral("IDS_OK")));
     ok->setTitleColor(kpv::Color::whiteColor());
     ok->setAction([this](kpv::View*) { okButtonClicked(); });
+    ok->setAutoresizingMask(kpv::ViewMinXMargin);
     m_view->addSubview(ok);
     m_view->setHidden(true);
     if (m_parentView) {
         const kpv::Rect b = m_parentView->bounds();
-        // Centred near the top of the window, under the title bar.
-        m_view->setFrame(kpv::Rect(std::floor((b.width() - width) / 2), b.height() - kHeight - 40, width, kHeight));
-        m_view->setAutoresizingMask(kpv::ViewMinXMargin | kpv::ViewMaxXMargin | kpv::ViewMinYMargin);
+        // A strip across the top of the window, under the title bar; never narrower than its
+        // sentence and buttons.
+        m_view->setFrame(kpv::Rect(b.x(), b.maxY() - kHeight, std::max(b.width(), width), kHeight));
+        m_view->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewMinYMargin);
         m_parentView->addSubview(m_view);
     }
 

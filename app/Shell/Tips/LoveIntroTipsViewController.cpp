@@ -9,6 +9,7 @@
 #include "appkit/Image.h"
 #include "foundation/Bundle.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -85,9 +86,32 @@ void LoveIntroTipsViewController::awakeFromNib()
     m_txtTipsRight->setTextColor(kTipTextColor);
 
     const QString favorites = bundle.localizedString(QStringLiteral("IDS_MyFavorites"));
-    const kpv::Rect bounds = m_overlapIntroTipsView->bounds();
-
     m_txtTipsLeft->setStringValue(bundle.localizedStringWithFormat(QStringLiteral("IDS_LoveTips1_Fmt"), favorites));
+    m_txtTipsRight->setStringValue(bundle.localizedStringWithFormat(QStringLiteral("IDS_LoveTips2_Fmt"), favorites));
+    m_btnClose->setImageName(QStringLiteral("e_tip_close"));
+    m_btnClose->setToolTip(bundle.localizedString(QStringLiteral("IDS_Close")));
+    placeTexts();
+}
+
+void LoveIntroTipsViewController::pointAt(const kpv::Rect& loveButton, const kpv::Rect& favoritesButton)
+{
+    const kpv::Rect bounds = m_overlapIntroTipsView->bounds();
+    auto above = [&bounds](LMImageView* line, const kpv::Rect& target) {
+        kpv::Rect f = line->frame();
+        f.origin.x = std::clamp(std::round(target.midX() - f.width() / 2), bounds.minX(), bounds.maxX() - f.width());
+        f.origin.y = std::round(target.maxY() + 2);
+        line->setFrame(f);
+    };
+    if (!loveButton.isEmpty())
+        above(m_imageViewLeftLine, loveButton);
+    if (!favoritesButton.isEmpty())
+        above(m_imageViewRightLine, favoritesButton);
+    placeTexts();
+}
+
+void LoveIntroTipsViewController::placeTexts()
+{
+    const kpv::Rect bounds = m_overlapIntroTipsView->bounds();
     {
         const kpv::Size s = m_txtTipsLeft->attributedStringValueSize();
         const double w = std::round(2 * s.width / 3);
@@ -98,7 +122,6 @@ void LoveIntroTipsViewController::awakeFromNib()
             bounds);
     }
 
-    m_txtTipsRight->setStringValue(bundle.localizedStringWithFormat(QStringLiteral("IDS_LoveTips2_Fmt"), favorites));
     {
         const kpv::Size s = m_txtTipsRight->attributedStringValueSize();
         const double w = std::round(2 * s.width / 5);
@@ -112,8 +135,6 @@ void LoveIntroTipsViewController::awakeFromNib()
     const kpv::Rect right = m_txtTipsRight->frame();
     m_btnClose->setFrameOrigin(
         kpv::Point{bounds.x() + bounds.width() - m_btnClose->bounds().width() - 10, right.y() + right.height() + 5});
-    m_btnClose->setImageName(QStringLiteral("e_tip_close"));
-    m_btnClose->setToolTip(bundle.localizedString(QStringLiteral("IDS_Close")));
 }
 
 void LoveIntroTipsViewController::closeButtonClicked()

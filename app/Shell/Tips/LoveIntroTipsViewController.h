@@ -51,6 +51,9 @@ public:
     bool showStatus() const { return m_presence.showStatus(); }
 
     void showTips() { m_presence.show(); }
+    // Ends the two pointer lines just above the add-to-favourites button and the favourites
+    // button (rectangles in the tip's own coordinates), the texts beside them.
+    void pointAt(const kpv::Rect& loveButton, const kpv::Rect& favoritesButton);
     void hideTips() { m_presence.hide(); }
     void closeButtonClicked();
     void mouseDownOnOverlapIntroTipsView(LMOverlapIntroTipsView*) override;
@@ -58,6 +61,7 @@ public:
 private:
     void loadView();
     void awakeFromNib();
+    void placeTexts();
 
     IntroTipsPresence m_presence;
     LMOverlapIntroTipsView* m_overlapIntroTipsView = nullptr;

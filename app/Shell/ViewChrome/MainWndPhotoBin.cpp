@@ -1,6 +1,7 @@
 #include "Shell/ViewChrome/MainWndPhotoBin.h"
 
 #include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/MainWindow/LMMainWindow.h"
 #include "Shell/MainWindow/LMMainWndContentView.h"
 #include "Shell/MainWindow/MainWndController.h"
 
@@ -8,6 +9,7 @@
 #include "Kit/PhotoBinScrollView.h"
 #include "Model/MainConfig.h"
 #include "View/NavigateController.h"
+#include "appkit/Window.h"
 #include "foundation/NotificationCenter.h"
 
 MainWndPhotoBin::MainWndPhotoBin(MainWndController& windowController, NavigateController& navigator)
@@ -19,6 +21,13 @@ MainWndPhotoBin::MainWndPhotoBin(MainWndController& windowController, NavigateCo
                        [this](const kpv::Notification& n) {
                            didChangeMainShowMode(long(n.userInfo.value(QStringLiteral("new")).toLongLong()));
                        });
+    // Full screen shows the photo alone: the strip goes on the way in and comes back on the way
+    // out as the setting asks. The View menu's command still shows it in full screen.
+    for (const char* name : {kpv::WindowDidEnterFullScreenNotification, kpv::WindowDidExitFullScreenNotification}) {
+        center.addObserver(this, QString::fromLatin1(name), m_windowController.window(), [this](const kpv::Notification&) {
+            didChangeMainShowMode(m_windowController.showMode());
+        });
+    }
 }
 
 MainWndPhotoBin::~MainWndPhotoBin()
@@ -106,7 +115,8 @@ qsizetype MainWndPhotoBin::photoBinWholeVisibleItemCountOfCurPage() const
 
 void MainWndPhotoBin::didChangeMainShowMode(long newMode)
 {
-    showPhotoBinView(newMode == MainShowModeView && isVisibleSetting());
+    const kpv::Window* window = m_windowController.window();
+    showPhotoBinView(newMode == MainShowModeView && isVisibleSetting() && !(window && window->isFullScreen()));
 }
 
 const QList<LMPathString>& MainWndPhotoBin::filePaths() const

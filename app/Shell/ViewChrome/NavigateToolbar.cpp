@@ -23,7 +23,9 @@
 #include "appkit/Color.h"
 #include "appkit/Event.h"
 #include "appkit/GraphicsContext.h"
+#include "appkit/Window.h"
 #include "foundation/Bundle.h"
+#include "foundation/NotificationCenter.h"
 
 #include <QFileInfo>
 
@@ -129,10 +131,18 @@ NavigateToolbar::NavigateToolbar(MainWndController& windowController, NavigateCo
         NavToolbarController* toolbar = m_controller.get();
         m_favBinButton->setAction([toolbar](kpv::View*) { toolbar->switchFavoriteView(); });
     }
+    // Full screen shows the photo alone: the toolbar and the photo bin go unless the pointer is
+    // on them, and come back when it reaches the bottom edge.
+    for (const char* name : {kpv::WindowDidEnterFullScreenNotification, kpv::WindowDidExitFullScreenNotification}) {
+        kpv::NotificationCenter::defaultCenter().addObserver(
+            this, QString::fromLatin1(name), m_windowController.window(),
+            [this](const kpv::Notification&) { m_controller->updateToolbarShowStatusByLocationInWindow(mouseLocationInWindow()); });
+    }
 }
 
 NavigateToolbar::~NavigateToolbar()
 {
+    kpv::NotificationCenter::defaultCenter().removeObserver(this);
     if (m_mouseResponder)
         m_windowController.registEquivalentResponder(m_mouseResponder.get(), false);
     m_editMenu.reset();
@@ -399,6 +409,12 @@ void NavigateToolbar::showLoveIntroTipsView()
         m_loveTips->setParentView(m_windowController.contentView());
     }
     m_loveTips->showTips();
+    // The pointers end at the two buttons where this window has them.
+    kpv::View* tip = m_loveTips->view();
+    auto rectIn = [tip](kpv::View* button) {
+        return button && button->superview() && tip ? button->convertRectToView(button->bounds(), tip) : kpv::Rect();
+    };
+    m_loveTips->pointAt(rectIn(m_outlets.btnFavorite), rectIn(m_outlets.viewFavoriteBin));
     m_loveTips->overlapIntroTipsView()->setSpotlightOn(m_outlets.viewFavoriteBin);
 }
 

@@ -105,6 +105,7 @@ QMenu* Menu::makeQMenu(QWidget* parent) const
         }
         QAction* a = qm->addAction(item->title());
         a->setEnabled(item->isEnabled());
+        a->setVisible(!item->isHidden());
         if (item->state() != 0) {
             a->setCheckable(true);
             a->setChecked(true);

@@ -2,6 +2,7 @@
 
 #include "appkit/Event.h"
 #include "appkit/Window.h"
+#include "foundation/NotificationCenter.h"
 
 #include <QEvent>
 #include <QMenu>
@@ -79,6 +80,14 @@ MenuBar::MenuBar(Window* window) : m_window(window)
                                             "QMenuBar::item { background: transparent; }"
                                             "QMenuBar::item:selected { background: rgba(255,255,255,40); }"));
     }
+    // Full screen shows the window's content alone: the bar goes while it lasts, its keys stay.
+    NotificationCenter& center = NotificationCenter::defaultCenter();
+    for (const char* name : {WindowDidEnterFullScreenNotification, WindowDidExitFullScreenNotification}) {
+        center.addObserver(this, QString::fromLatin1(name), m_window, [this](const Notification&) {
+            if (m_bar && m_window)
+                m_bar->setVisible(!m_window->isFullScreen());
+        });
+    }
     m_monitor = Application::shared().addLocalMonitorForEventsMatchingMask(
         KeyDownMask, [this](const EventPtr& e) -> EventPtr {
             if (e && e->window() == m_window && performKeyEquivalent(*e))
@@ -90,6 +99,7 @@ MenuBar::MenuBar(Window* window) : m_window(window)
 MenuBar::~MenuBar()
 {
     Application::shared().removeMonitor(m_monitor);
+    NotificationCenter::defaultCenter().removeObserver(this);
     // The bar is a child of the window's widget, which deletes it if it goes first.
     delete m_bar.data();
 }
@@ -128,7 +138,7 @@ void MenuBar::rebuild()
     m_bar->adjustSize();
     m_bar->move(0, 0);
     m_bar->raise();
-    m_bar->show();
+    m_bar->setVisible(!m_window || !m_window->isFullScreen());
 }
 
 MenuItemPtr MenuBar::itemForKeyEquivalent(const Event& e, std::shared_ptr<Menu>* owner) const

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -43,9 +44,29 @@ private:
 
 } // namespace
 
+namespace {
+// The name field of our own (not the desktop's native) file dialog.
+QLineEdit* nameEdit(QFileDialog* d) { return d ? d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")) : nullptr; }
+} // namespace
+
+void SavePanel::setNameFieldStringValue(const QString& n)
+{
+    m_name = n;
+    if (QLineEdit* edit = nameEdit(m_dialog))
+        edit->setText(n);
+}
+
+QString SavePanel::nameFieldStringValue() const
+{
+    if (QLineEdit* edit = nameEdit(m_dialog))
+        return edit->text();
+    return m_name;
+}
+
 QFileDialog* SavePanel::makeDialog(QWidget* parent)
 {
     QFileDialog* d = new ChoosingDialog(parent, isOpenPanel() && m_canChooseDirectories);
+    m_dialog = d;
     // Our own dialog, so that the accessory view can live inside it.
     d->setOption(QFileDialog::DontUseNativeDialog, true);
     d->setWindowTitle(m_title);
@@ -90,6 +111,9 @@ QFileDialog* SavePanel::makeDialog(QWidget* parent)
 
 void SavePanel::takeResult(QFileDialog* d, bool accepted)
 {
+    if (QLineEdit* edit = nameEdit(d))
+        m_name = edit->text();
+    m_dialog = nullptr;
     m_urls.clear();
     if (accepted)
         m_urls = d->selectedFiles();

@@ -44,6 +44,21 @@ QImage Pasteboard::image() const
     return data && data->hasImage() ? qvariant_cast<QImage>(data->imageData()) : QImage();
 }
 
+bool Pasteboard::writeString(const QString& text)
+{
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (!clipboard)
+        return false;
+    clipboard->setText(text);
+    return true;
+}
+
+QString Pasteboard::string() const
+{
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    return clipboard ? clipboard->text() : QString();
+}
+
 QList<QUrl> Pasteboard::fileURLs() const
 {
     QClipboard* clipboard = QGuiApplication::clipboard();

@@ -27,8 +27,9 @@ bool PrintPanel::printImages(QPrinter& printer, const QList<QImage>& images)
 {
     if (images.isEmpty())
         return false;
+    // Portrait only for a picture taller than wide: a square one prints landscape.
     auto orientationFor = [](const QImage& image) {
-        return image.width() > image.height() ? QPageLayout::Landscape : QPageLayout::Portrait;
+        return image.height() > image.width() ? QPageLayout::Portrait : QPageLayout::Landscape;
     };
     printer.setFullPage(false);
     printer.setPageOrientation(orientationFor(images.first()));

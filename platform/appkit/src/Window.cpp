@@ -84,6 +84,13 @@ void WindowWidget::closeEvent(QCloseEvent* e)
     e->accept();
 }
 
+void WindowWidget::changeEvent(QEvent* e)
+{
+    QWidget::changeEvent(e);
+    if (m_window && e->type() == QEvent::WindowStateChange)
+        m_window->widgetStateChanged();
+}
+
 void WindowWidget::paintEvent(QPaintEvent*)
 {
     if (!m_window)
@@ -166,8 +173,10 @@ void Window::applyWindowFlags()
     Qt::WindowFlags f = Qt::Window;
     if (!(m_styleMask & TitledWindowMask))
         f |= Qt::FramelessWindowHint;
+    if (m_floatingPanel)
+        f |= Qt::Tool;
     if (m_level >= FloatingWindowLevel)
-        f |= Qt::WindowStaysOnTopHint | Qt::Tool;
+        f |= Qt::WindowStaysOnTopHint;
     if (m_sheetParent)
         f = Qt::Sheet | Qt::FramelessWindowHint;
     const bool visible = m_widget->isVisible();
@@ -207,6 +216,14 @@ void Window::setLevel(int level)
     if (level == m_level)
         return;
     m_level = level;
+    applyWindowFlags();
+}
+
+void Window::setFloatingPanel(bool panel)
+{
+    if (panel == m_floatingPanel)
+        return;
+    m_floatingPanel = panel;
     applyWindowFlags();
 }
 
@@ -361,15 +378,35 @@ void Window::resignMainWindow() { post(WindowDidResignMainNotification, this); }
 
 void Window::toggleFullScreen()
 {
-    if (isFullScreen()) {
-        m_styleMask &= ~unsigned(FullScreenWindowMask);
-        m_widget->showNormal();
-        post(WindowDidExitFullScreenNotification, this);
-    } else {
-        m_styleMask |= FullScreenWindowMask;
+    const bool entering = !isFullScreen();
+    // The state first: the widget's own state change that follows then finds nothing to do.
+    setFullScreenState(entering);
+    if (entering)
         m_widget->showFullScreen();
-        post(WindowDidEnterFullScreenNotification, this);
-    }
+    else
+        m_widget->showNormal();
+    post(entering ? WindowDidEnterFullScreenNotification : WindowDidExitFullScreenNotification, this);
+}
+
+void Window::setFullScreenState(bool fullScreen)
+{
+    if (fullScreen)
+        m_styleMask |= FullScreenWindowMask;
+    else
+        m_styleMask &= ~unsigned(FullScreenWindowMask);
+}
+
+void Window::fullScreenChangedBySystem(bool fullScreen)
+{
+    setFullScreenState(fullScreen);
+    post(fullScreen ? WindowDidEnterFullScreenNotification : WindowDidExitFullScreenNotification, this);
+}
+
+void Window::widgetStateChanged()
+{
+    const bool fullScreen = m_widget->isFullScreen();
+    if (fullScreen != isFullScreen())
+        fullScreenChangedBySystem(fullScreen);
 }
 
 void Window::setIgnoresMouseEvents(bool ignore)

@@ -18,6 +18,7 @@ protected:
     void moveEvent(class QMoveEvent*) override;
     void closeEvent(class QCloseEvent*) override;
     void paintEvent(class QPaintEvent*) override;
+    void changeEvent(class QEvent*) override;
 
 private:
     Window* m_window;

@@ -38,7 +38,7 @@ constexpr int kBackgroundNice = 10;
 thread_local bool t_lowered = false;
 
 // Lowers the calling thread's scheduling priority (not the process's). A thread may not raise it
-// again without privileges, so a thread lowered once runs no other work afterwards.
+// again without privileges, so a thread lowered once runs only background work afterwards.
 void lowerCurrentThreadPriority()
 {
     t_lowered = true;
@@ -83,7 +83,11 @@ WorkerLauncher& workerLauncher()
 struct OperationQueue::Worker {
     std::thread thread;
     bool exited = false;
+    // Lowered by the background work it ran: it goes on taking background work only.
+    bool lowered = false;
 };
+
+
 
 OperationQueue::OperationQueue()
 {
@@ -104,6 +108,7 @@ OperationQueue::~OperationQueue()
         workers.swap(workers_);
     }
     workCv_.notify_all();
+    loweredCv_.notify_all();
     // Joining makes sure every worker's thread_local objects are gone when we return.
     for (auto& w : workers) {
         if (w->thread.joinable()) {
@@ -268,12 +273,16 @@ int OperationQueue::operationCount() const
     return static_cast<int>(ops_.size());
 }
 
-std::shared_ptr<Operation> OperationQueue::takeNextLocked()
+std::shared_ptr<Operation> OperationQueue::takeNextLocked(bool backgroundOnly)
 {
     std::shared_ptr<Operation> best;
     const bool backgroundFull = maxBackground_ != -1 && executingBackground_ >= maxBackground_;
     for (const auto& op : ops_) {
         if (op->state_ != Operation::State::Pending) {
+            continue;
+        }
+        // A lowered worker may end a cancelled operation of any kind: that runs no work.
+        if (backgroundOnly && !op->cancelled_ && op->qos_ != Operation::QualityOfService::Background) {
             continue;
         }
         if (backgroundFull && op->priority_ < 0 && !op->cancelled_) {
@@ -304,27 +313,40 @@ void OperationQueue::dispatchLocked()
     if (executing_ >= max) {
         return;
     }
-    int ready = 0;
+    const bool backgroundFull = maxBackground_ != -1 && executingBackground_ >= maxBackground_;
+    int ready = 0, readyBackground = 0;
     for (const auto& op : ops_) {
         if (op->state_ == Operation::State::Pending &&
             (op->cancelled_ || std::all_of(op->dependencies_.begin(), op->dependencies_.end(), [](const auto& d) {
                  return d->state_ == Operation::State::Finished;
              }))) {
             ++ready;
+            // What a lowered worker would take now (see takeNextLocked).
+            const bool lowerable = op->cancelled_ || (op->qos_ == Operation::QualityOfService::Background &&
+                                                      !(backgroundFull && op->priority_ < 0));
+            readyBackground += lowerable ? 1 : 0;
         }
     }
     const int wanted = std::min(ready, max - executing_);
     if (wanted <= 0) {
         return;
     }
+    // Lowered workers are woken only for work they may take: woken for nothing, each would
+    // dispatch again before it waits, and wake the others.
     if (idleWorkers_ > 0) {
         workCv_.notify_all();
     }
-    int live = pendingSpawns_;
+    if (idleLowered_ > 0 && readyBackground > 0) {
+        loweredCv_.notify_all();
+    }
+    // An idle lowered worker serves only background work: for the rest it neither counts as a
+    // worker at hand nor takes a place among the live ones (it leaves when idle long enough).
+    const int atHand = idleWorkers_ + std::min(idleLowered_, readyBackground);
+    int live = pendingSpawns_ - idleLowered_;
     for (const auto& w : workers_) {
         live += w->exited ? 0 : 1;
     }
-    const int spawn = std::min(wanted - idleWorkers_, max - live);
+    const int spawn = std::min(wanted - atHand, max - live);
     if (spawn <= 0) {
         return;
     }
@@ -382,7 +404,7 @@ void OperationQueue::workerLoop(Worker* self)
     for (;;) {
         std::shared_ptr<Operation> op;
         if (executing_ < effectiveMaxLocked()) {
-            op = takeNextLocked();
+            op = takeNextLocked(self->lowered);
         }
         if (op) {
             op->state_ = Operation::State::Executing;
@@ -391,8 +413,9 @@ void OperationQueue::workerLoop(Worker* self)
             const bool lowered = op->qos_ == Operation::QualityOfService::Background && !op->cancelled_;
             executingBackground_ += background ? 1 : 0;
             lock.unlock();
-            if (lowered) {
+            if (lowered && !self->lowered) {
                 lowerCurrentThreadPriority();
+                self->lowered = true;
             }
             op->runOnThisThread();
             lock.lock();
@@ -401,11 +424,6 @@ void OperationQueue::workerLoop(Worker* self)
             op->state_ = Operation::State::Finished;
             op->queue_ = nullptr;
             ops_.erase(std::remove(ops_.begin(), ops_.end(), op), ops_.end());
-            // A lowered thread keeps its priority: it ends, and a fresh worker takes the next
-            // operation (it no longer counts among the live ones for the dispatch below).
-            if (lowered) {
-                self->exited = true;
-            }
             for (OperationQueue* q : g.queues) {
                 q->dispatchLocked();
             }
@@ -413,20 +431,23 @@ void OperationQueue::workerLoop(Worker* self)
             g.finished.notify_all();
             RunLoop::main().wakeUp();
             op.reset(); // the operation may be destroyed here, outside the lock
-            if (lowered) {
-                return; // marked exited above: the record may be gone once the lock is let go
-            }
             lock.lock();
             continue;
         }
         if (shuttingDown_) {
             break;
         }
-        ++idleWorkers_;
+        int& idle = self->lowered ? idleLowered_ : idleWorkers_;
+        ++idle;
+        if (self->lowered) {
+            // Work this worker may not take finds a worker of its own now that it idles.
+            dispatchLocked();
+        }
         const auto timeout = std::chrono::duration<double>(idleTimeout_);
-        const bool timedOut = workCv_.wait_for(lock, timeout) == std::cv_status::timeout;
-        --idleWorkers_;
-        if (timedOut && (executing_ >= effectiveMaxLocked() || !takeNextLocked())) {
+        const bool timedOut =
+            (self->lowered ? loweredCv_ : workCv_).wait_for(lock, timeout) == std::cv_status::timeout;
+        --idle;
+        if (timedOut && (executing_ >= effectiveMaxLocked() || !takeNextLocked(self->lowered))) {
             break;
         }
     }

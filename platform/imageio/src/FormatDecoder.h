@@ -47,13 +47,20 @@ std::unique_ptr<FormatDecoder> makeWebpDecoder();
 std::unique_ptr<FormatDecoder> makeJpeg2000Decoder();
 std::unique_ptr<FormatDecoder> makeBmpIcoDecoder(bool ico);
 std::unique_ptr<FormatDecoder> makeRawDecoder();
+// A reader of a further format the toolkit knows, by the bytes or else by the file's extension;
+// null when neither names one.
+std::unique_ptr<FormatDecoder> makeToolkitDecoder(const QByteArray& data, const QString& extension);
 
 // Shared helpers of the readers.
 namespace imageio_detail {
 // A premultiplied copy of straight-alpha RGBA rows (in place when possible).
 void premultiplyRgba(QImage& image);
-// A QImage of the given size in premultiplied RGBA, or null when the size is refused by the
-// limits or memory runs out (with *error set).
+// Charges `bytes` a reader is about to allocate to the process-wide decode budget, for as long
+// as the ImageSource request that runs the decode lasts (waiting while other decodes hold too
+// much). False, with *error set, when they exceed the whole budget.
+bool reserveDecodeBytes(uint64_t bytes, QString* error);
+// A QImage of the given size in premultiplied RGBA, charged to the decode budget, or null when
+// the size is refused by the limits or the budget or memory runs out (with *error set).
 QImage allocateFrame(int width, int height, QString* error);
 // The DPI entries of a property dictionary; empty unless both densities are positive.
 QVariantMap densityProperties(double dpiX, double dpiY);

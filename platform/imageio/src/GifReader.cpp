@@ -90,9 +90,10 @@ public:
             return false;
         }
         m_screen = QSize(gif->SWidth, gif->SHeight);
-        if (!ImageLimits::frameAllowed(uint64_t(std::max(0, gif->SWidth)), uint64_t(std::max(0, gif->SHeight)))) {
+        const bool noScreen = gif->SWidth <= 0 || gif->SHeight <= 0;
+        if (!noScreen && !ImageLimits::frameAllowed(uint64_t(gif->SWidth), uint64_t(gif->SHeight))) {
             if (error)
-                *error = QStringLiteral("GIF screen of %1 x %2 pixels is empty or exceeds the size limit")
+                *error = QStringLiteral("GIF screen of %1 x %2 pixels exceeds the size limit")
                              .arg(gif->SWidth)
                              .arg(gif->SHeight);
             return false;
@@ -102,6 +103,23 @@ public:
             if (error)
                 *error = QStringLiteral("GIF file has no readable frame");
             return false;
+        }
+        if (noScreen) {
+            // A logical screen of no size is taken as large as the frames reach, as other
+            // readers take it.
+            int width = 0, height = 0;
+            for (const FrameRecord& f : m_frames) {
+                width = std::max(width, std::max(0, f.left) + std::max(0, f.width));
+                height = std::max(height, std::max(0, f.top) + std::max(0, f.height));
+            }
+            m_screen = QSize(width, height);
+            if (!ImageLimits::frameAllowed(uint64_t(width), uint64_t(height))) {
+                if (error)
+                    *error = QStringLiteral("GIF screen and frames of %1 x %2 pixels are empty or exceed the size limit")
+                                 .arg(width)
+                                 .arg(height);
+                return false;
+            }
         }
         return true;
     }
@@ -205,20 +223,29 @@ private:
                 if (!imageio_detail::gifCanHold(uint64_t(m_data.size()), uint64_t(frame.width), uint64_t(frame.height)))
                     return false;
                 pixels->assign(size_t(frame.width) * size_t(frame.height), 0);
-                std::vector<int> rows = rowOrder(frame.height, frame.interlaced);
-                for (int row : rows)
+                m_rowsDone.assign(size_t(frame.height), 0);
+                bool any = false;
+                for (int row : rowOrder(frame.height, frame.interlaced)) {
+                    // Damaged image data: the rows decoded before the damage still show.
                     if (DGifGetLine(gif, pixels->data() + size_t(row) * size_t(frame.width), frame.width) == GIF_ERROR)
-                        return false;
+                        return any;
+                    m_rowsDone[size_t(row)] = 1;
+                    any = true;
+                }
                 return true;
             }
-            // Skip the image data without decoding it.
+            // Skip the image data without decoding it. A file cut short or damaged inside its
+            // first frame still has that frame, to show as far as it decodes.
             int codeSize = 0;
             GifByteType* code = nullptr;
-            if (DGifGetCode(gif, &codeSize, &code) == GIF_ERROR)
+            bool whole = DGifGetCode(gif, &codeSize, &code) != GIF_ERROR;
+            while (whole && code)
+                whole = DGifGetCodeNext(gif, &code) != GIF_ERROR;
+            if (!whole) {
+                if (!pixels && m_frames.empty() && !empty)
+                    m_frames.push_back(frame);
                 return false;
-            while (code)
-                if (DGifGetCodeNext(gif, &code) == GIF_ERROR)
-                    return false;
+            }
             if (!pixels)
                 m_frames.push_back(frame);
             ++index;
@@ -286,6 +313,9 @@ private:
         const int x1 = std::min(m_screen.width(), frame.left + frame.width);
         const int y1 = std::min(m_screen.height(), frame.top + frame.height);
         for (int y = y0; y < y1; ++y) {
+            const size_t row = size_t(y - frame.top);
+            if (row >= m_rowsDone.size() || !m_rowsDone[row])
+                continue;  // lost to damage (or a frame of no width): what was beneath stays
             const GifByteType* src = pixels.data() + size_t(y - frame.top) * size_t(frame.width);
             uchar* dst = m_canvas.scanLine(y);
             for (int x = x0; x < x1; ++x) {
@@ -323,6 +353,7 @@ private:
     QImage m_canvas;    // the screen after frame m_nextIndex - 1
     QImage m_previous;  // the screen before a frame that restores it
     int m_nextIndex = 0;
+    std::vector<char> m_rowsDone;  // rows of the frame being drawn that decoded
 };
 
 }  // namespace

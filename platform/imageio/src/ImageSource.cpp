@@ -3,6 +3,7 @@
 #include "FormatDecoder.h"
 #include "Metadata.h"
 #include "imageio/ContentTypes.h"
+#include "imageio/DecodeBudget.h"
 #include "imageio/ImageLimits.h"
 #include "imageio/ImageProperties.h"
 #include "imageio/FileAccess.h"
@@ -10,6 +11,7 @@
 #include <QFileInfo>
 
 #include <cstring>
+#include <vector>
 
 namespace kpv {
 
@@ -17,6 +19,28 @@ namespace {
 
 // Files are read whole; nothing a camera or editor writes comes near this.
 constexpr qint64 kMaxFileBytes = qint64(1) << 30;
+
+// The reservations of the decode this thread runs now, held until the call that started it
+// returns; null outside a decode.
+thread_local std::vector<DecodeBudget::Reservation>* t_decodeReservations = nullptr;
+
+// Opens a decode's account with the process-wide budget for the length of one request; every
+// frame the readers allocate meanwhile is charged to it and given back when it closes.
+class DecodeAccount {
+public:
+    DecodeAccount() : m_outer(t_decodeReservations) { t_decodeReservations = &m_held; }
+    ~DecodeAccount()
+    {
+        m_held.clear();
+        t_decodeReservations = m_outer;
+    }
+    DecodeAccount(const DecodeAccount&) = delete;
+    DecodeAccount& operator=(const DecodeAccount&) = delete;
+
+private:
+    std::vector<DecodeBudget::Reservation> m_held;
+    std::vector<DecodeBudget::Reservation>* m_outer;
+};
 
 bool startsWith(const QByteArray& data, const char* magic, int length, int offset = 0)
 {
@@ -47,10 +71,26 @@ std::unique_ptr<FormatDecoder> makeDecoderFor(const QByteArray& data, const QStr
         return makeBmpIcoDecoder(false);
     if (startsWith(data, "\0\0\1\0", 4))
         return makeBmpIcoDecoder(true);
-    return {};
+    return makeToolkitDecoder(data, QFileInfo(fileName).suffix());
 }
 
 namespace imageio_detail {
+
+bool reserveDecodeBytes(uint64_t bytes, QString* error)
+{
+    DecodeBudget& budget = DecodeBudget::shared();
+    QString why;
+    DecodeBudget::Reservation reservation = budget.reserve(bytes, &why);
+    if (!reservation.isValid()) {
+        if (error)
+            *error = why;
+        return false;
+    }
+    // Outside a decode request nothing holds the bytes: only the refusal above applies.
+    if (t_decodeReservations)
+        t_decodeReservations->push_back(std::move(reservation));
+    return true;
+}
 
 QImage allocateFrame(int width, int height, QString* error)
 {
@@ -59,6 +99,8 @@ QImage allocateFrame(int width, int height, QString* error)
             *error = QStringLiteral("a frame of %1 x %2 pixels is empty or exceeds the size limit").arg(width).arg(height);
         return {};
     }
+    if (!reserveDecodeBytes(uint64_t(width) * uint64_t(height) * 4, error))
+        return {};
     QImage image(width, height, QImage::Format_RGBA8888_Premultiplied);
     if (image.isNull() && error)
         *error = QStringLiteral("out of memory for a frame of %1 x %2 pixels").arg(width).arg(height);
@@ -158,6 +200,7 @@ QImage ImageSource::fullDecode(int index, bool straight, QString* error) const
 {
     QString why;
     QImage image;
+    DecodeAccount account;
     if (index < 0 || index >= count())
         why = QStringLiteral("no frame %1").arg(index);
     else
@@ -181,6 +224,7 @@ QImage ImageSource::createThumbnailAtIndex(int index, int maxPixelSize, bool fro
 {
     QString why;
     QImage image;
+    DecodeAccount account;
     if (index < 0 || index >= count() || maxPixelSize <= 0) {
         why = QStringLiteral("bad thumbnail request");
     } else if (!fromImageAlways) {

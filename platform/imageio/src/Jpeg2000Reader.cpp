@@ -126,6 +126,20 @@ public:
         }
         m_size = QSize(int(std::min<OPJ_UINT32>(s.image->x1 - s.image->x0, INT32_MAX)),
                        int(std::min<OPJ_UINT32>(s.image->y1 - s.image->y0, INT32_MAX)));
+        // The library holds every component's samples as 32-bit numbers while it decodes: those
+        // are counted here, and a file far too short to describe them is refused before any is
+        // allocated (empty code blocks cost next to nothing, but nothing real comes near 16,384
+        // samples a byte).
+        m_samples = 0;
+        for (OPJ_UINT32 i = 0; i < s.image->numcomps; ++i)
+            m_samples += uint64_t(s.image->comps[i].w) * uint64_t(s.image->comps[i].h);
+        if (m_samples > uint64_t(m_data.size()) * kSamplesPerByte) {
+            if (error)
+                *error = QStringLiteral("the JPEG 2000 file is far too short for %1 x %2 pixels")
+                             .arg(m_size.width())
+                             .arg(m_size.height());
+            return false;
+        }
         return m_size.width() > 0 && m_size.height() > 0;
     }
     QString type() const override { return ContentTypes::kJpeg2000; }
@@ -156,6 +170,9 @@ public:
 private:
     QImage decodeAt(int reduce, QString* error)
     {
+        // The library's samples at this resolution are charged to the budget before it decodes.
+        if (!imageio_detail::reserveDecodeBytes((m_samples >> (2 * reduce)) * sizeof(OPJ_INT32), error))
+            return {};
         Session s;
         if (!s.readHeader(m_data, reduce) || !opj_decode(s.codec, s.stream, s.image) ||
             !opj_end_decompress(s.codec, s.stream)) {
@@ -215,6 +232,8 @@ private:
     }
 
     QByteArray m_data;
+    static constexpr uint64_t kSamplesPerByte = 16384;
+    uint64_t m_samples = 0;  // samples of every component at full resolution
     QSize m_size;
 };
 

@@ -104,6 +104,16 @@ bool runDecode(DecodeJob* job, const unsigned char* data, size_t size, int maxPi
                          .arg(info->image_height);
         return false;
     }
+    // A progressive file keeps the coefficients of every block of the picture while its scans
+    // arrive, whatever size it is decoded at: that memory is charged to the budget too.
+    if (jpeg_has_multiple_scans(info)) {
+        uint64_t blocks = 0;
+        for (int c = 0; c < info->num_components; ++c)
+            blocks += uint64_t(info->comp_info[c].width_in_blocks + info->comp_info[c].h_samp_factor) *
+                      uint64_t(info->comp_info[c].height_in_blocks + info->comp_info[c].v_samp_factor);
+        if (!imageio_detail::reserveDecodeBytes(blocks * DCTSIZE2 * sizeof(JCOEF), &job->error))
+            return false;
+    }
     jpeg_start_decompress(info);
 
     job->image = imageio_detail::allocateFrame(int(info->output_width), int(info->output_height), &job->error);

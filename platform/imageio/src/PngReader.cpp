@@ -25,15 +25,24 @@ struct ReadState {
     const unsigned char* data = nullptr;
     size_t size = 0;
     size_t pos = 0;
+    size_t padding = 0;  // zero bytes handed out past the end
 };
+
+// Past the end of a file cut short the reader hands out zeros, a little: the library reads a chunk
+// whole before it inflates any of it, so the rows the present part of a cut chunk holds decode
+// before the zeros stop it with an error.
+constexpr size_t kMaxPaddingBytes = size_t(1) << 20;
 
 extern "C" void readFromMemory(png_structp png, png_bytep out, png_size_t length)
 {
     auto* state = static_cast<ReadState*>(png_get_io_ptr(png));
-    if (length > state->size - state->pos)
+    const size_t present = std::min<size_t>(length, state->size - state->pos);
+    if (length - present > kMaxPaddingBytes - state->padding)
         png_error(png, "unexpected end of file");
-    std::memcpy(out, state->data + state->pos, length);
-    state->pos += length;
+    std::memcpy(out, state->data + state->pos, present);
+    std::memset(out + present, 0, length - present);
+    state->pos += present;
+    state->padding += length - present;
 }
 
 extern "C" void onPngError(png_structp png, png_const_charp message)
@@ -68,6 +77,10 @@ struct PngJob {
     std::vector<uint64_t> sums;
     QSize size;
     double dpiX = 0, dpiY = 0;
+    // Rows read so far; with `partialOk` a file damaged after some rows gives those rows (the
+    // rest stays clear), as a file cut off by a download shows as far as it came.
+    png_uint_32 rowsDone = 0;
+    bool partialOk = false;
 };
 
 bool begin(PngJob* job, const QByteArray& data)
@@ -124,6 +137,7 @@ bool readReduced(PngJob* job, png_uint_32 width, png_uint_32 height, png_uint_32
     job->image = imageio_detail::allocateFrame(int(outW), int(outH), &job->message);
     if (job->image.isNull())
         return false;
+    job->image.fill(0);
     std::vector<unsigned char>& row = job->row;
     std::vector<uint64_t>& sums = job->sums;
     row.resize(size_t(width) * 4);
@@ -133,6 +147,7 @@ bool readReduced(PngJob* job, png_uint_32 width, png_uint_32 height, png_uint_32
         const png_uint_32 rows = std::min(factor, height - oy * factor);
         for (png_uint_32 r = 0; r < rows; ++r) {
             png_read_row(job->png, row.data(), nullptr);
+            ++job->rowsDone;
             const unsigned char* p = row.data();
             for (png_uint_32 x = 0; x < width; ++x, p += 4) {
                 uint64_t* s = &sums[size_t(x / factor) * 4];
@@ -159,7 +174,7 @@ bool runDecode(PngJob* job, const QByteArray& data, int maxPixelSize, bool* prem
     if (!runHeader(job, data))
         return false;
     if (setjmp(png_jmpbuf(job->png)))
-        return false;
+        return job->partialOk && job->rowsDone > 0 && !job->image.isNull();
     const png_uint_32 width = png_get_image_width(job->png, job->info);
     const png_uint_32 height = png_get_image_height(job->png, job->info);
     if (!ImageLimits::frameAllowed(width, height)) {
@@ -192,8 +207,10 @@ bool runDecode(PngJob* job, const QByteArray& data, int maxPixelSize, bool* prem
         return false;
     job->image.fill(0);
     for (int pass = 0; pass < passes; ++pass)
-        for (png_uint_32 y = 0; y < height; ++y)
+        for (png_uint_32 y = 0; y < height; ++y) {
             png_read_row(job->png, job->image.scanLine(int(y)), nullptr);
+            ++job->rowsDone;
+        }
     png_read_end(job->png, nullptr);
     return true;
 }
@@ -231,7 +248,7 @@ public:
     QImage decode(int, int maxPixelSize, QString* error) override
     {
         bool premultiplied = false;
-        QImage image = decodeRows(maxPixelSize, &premultiplied, error);
+        QImage image = decodeRows(maxPixelSize, true, &premultiplied, error);
         // Full-size rows arrive with straight alpha.
         if (!image.isNull() && !premultiplied)
             imageio_detail::premultiplyRgba(image);
@@ -240,7 +257,8 @@ public:
     QImage decodeStraight(int, QString* error) override
     {
         bool premultiplied = false;
-        QImage image = decodeRows(0, &premultiplied, error);
+        // Written back to a file, a picture must be whole: a damaged one is refused.
+        QImage image = decodeRows(0, false, &premultiplied, error);
         if (!image.isNull() && !premultiplied)
             image.reinterpretAsFormat(QImage::Format_RGBA8888);
         return image;
@@ -249,9 +267,11 @@ public:
 
 private:
     // The picture's rows as the decoder hands them out; *premultiplied says whether their alpha is.
-    QImage decodeRows(int maxPixelSize, bool* premultiplied, QString* error) const
+    // With `partialOk` a damaged file gives the rows before the damage.
+    QImage decodeRows(int maxPixelSize, bool partialOk, bool* premultiplied, QString* error) const
     {
         auto job = std::make_unique<PngJob>();
+        job->partialOk = partialOk;
         if (!runDecode(job.get(), m_data, maxPixelSize, premultiplied)) {
             if (error)
                 *error = QStringLiteral("PNG decoding failed: %1").arg(job->message);

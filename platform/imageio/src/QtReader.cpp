@@ -1,5 +1,5 @@
-// BMP and ICO through Qt's own readers, behind the same size checks as every other format; 32-bit
-// BMPs with colour masks are read here.
+// BMP and ICO through Qt's own readers, behind the same size checks as every other format; 16- and
+// 32-bit BMPs with colour masks are read here.
 
 #include "FormatDecoder.h"
 #include "imageio/ImageLimits.h"
@@ -7,6 +7,9 @@
 
 #include <QBuffer>
 #include <QImageReader>
+
+#include <algorithm>
+#include <utility>
 
 namespace kpv {
 namespace {
@@ -48,66 +51,132 @@ private:
     int m_shift = 0, m_bits = 0;
 };
 
-// A 32-bit BMP whose channels are placed by masks. The toolkit's reader refuses some of these
-// headers and misreads fields wider than 8 bits, so they are read here.
-struct BitFieldBmp {
+quint16 le16At(const QByteArray& d, qint64 at)
+{
+    const auto* p = reinterpret_cast<const uchar*>(d.constData()) + at;
+    return quint16(p[0] | p[1] << 8);
+}
+
+// What a BMP's headers declare, read before any pixel is allocated.
+struct BmpHeader {
     qint64 pixels = 0;  // file offset of the first stored row
     int width = 0, height = 0;
-    bool topDown = false;
-    quint32 masks[3] = {};
+    bool topDown = false;  // a negative height in the header: rows stored from the top
+    int bits = 0;
+    quint32 compression = 0;
+    quint32 masks[4] = {};  // red, green, blue, alpha of a bit-field file
 };
 
-// False when the file is not such a BMP; true with an error text when it is one but is damaged.
-bool readBitFieldHeader(const QByteArray& d, BitFieldBmp* out, QString* error)
+enum BmpCompression : quint32 { kBiRgb = 0, kBiRle8 = 1, kBiRle4 = 2, kBiBitFields = 3, kBiJpeg = 4, kBiPng = 5, kBiAlphaBitFields = 6 };
+
+// Reads the file and info headers. False with *error when they are damaged, give no usable size,
+// or declare more pixels than the bytes of the file could ever hold: the check comes before
+// anything is allocated, so a few hostile bytes never cost a gigabyte.
+bool readBmpHeader(const QByteArray& d, BmpHeader* out, QString* error)
 {
-    if (d.size() < 54 || !d.startsWith("BM"))
+    if (d.size() < 26 || !d.startsWith("BM")) {
+        *error = QStringLiteral("the BMP header is cut short");
         return false;
+    }
     const quint32 headerSize = le32At(d, 14);
-    const quint16 bits = quint16(d[28] & 0xFF) | quint16((d[29] & 0xFF) << 8);
-    if (headerSize < 40 || headerSize > 1024 || bits != 32 || le32At(d, 30) != 3)
+    qint64 width = 0, height = 0;
+    if (headerSize == 12) {
+        width = le16At(d, 18);
+        height = le16At(d, 20);
+        out->bits = le16At(d, 24);
+    } else if (headerSize >= 16 && headerSize <= 1024 && d.size() >= 30) {
+        width = qint32(le32At(d, 18));
+        height = qint32(le32At(d, 22));
+        out->bits = le16At(d, 28);
+        out->compression = headerSize >= 20 && d.size() >= 34 ? le32At(d, 30) : 0;
+    } else {
+        *error = QStringLiteral("the BMP info header is damaged");
         return false;
-    const qint64 maskAt = headerSize >= 52 ? 14 + 40 : 14 + qint64(headerSize);
-    const qint32 width = qint32(le32At(d, 18)), height = qint32(le32At(d, 22));
-    if (maskAt + 12 > d.size()) {
-        *error = QStringLiteral("the BMP colour masks are cut short");
-        return true;
     }
     if (width < 1 || height == 0 || height == INT32_MIN) {
         *error = QStringLiteral("the BMP header gives no usable size");
-        return true;
+        return false;
     }
-    for (int c = 0; c < 3; ++c)
-        out->masks[c] = le32At(d, maskAt + 4 * c);
-    out->width = width;
-    out->height = height < 0 ? -height : height;
+    out->width = int(width);
     out->topDown = height < 0;
+    out->height = int(height < 0 ? -height : height);
     out->pixels = le32At(d, 10);
+    if (out->compression == kBiBitFields || out->compression == kBiAlphaBitFields) {
+        // The masks close a long info header, or follow a short one.
+        const qint64 maskAt = 14 + qint64(headerSize >= 52 ? 40 : headerSize);
+        const int count = headerSize >= 56 || out->compression == kBiAlphaBitFields ? 4 : 3;
+        if (maskAt + 4 * count > d.size()) {
+            *error = QStringLiteral("the BMP colour masks are cut short");
+            return false;
+        }
+        for (int c = 0; c < count; ++c)
+            out->masks[c] = le32At(d, maskAt + 4 * c);
+    }
+    if (out->compression == kBiJpeg || out->compression == kBiPng) {
+        *error = QStringLiteral("BMP files that wrap a JPEG or PNG picture are not supported");
+        return false;
+    }
+    if (!ImageLimits::frameAllowed(uint64_t(out->width), uint64_t(out->height))) {
+        *error = QStringLiteral("image of %1 x %2 pixels exceeds the size limit").arg(out->width).arg(out->height);
+        return false;
+    }
+    // Bytes of pixel data present, against what the header declares. Stored rows take their full
+    // width (half of them present still decodes in part); a run-length row takes at least a code
+    // for every 255 pixels and one to end it, and far fewer than 1024 pixels a byte.
+    const qint64 present = out->pixels >= 14 && out->pixels < d.size() ? d.size() - out->pixels : 0;
+    const uint64_t pixelCount = uint64_t(out->width) * uint64_t(out->height);
+    bool fits;
+    if (out->compression == kBiRle8 || out->compression == kBiRle4) {
+        fits = pixelCount <= uint64_t(present) * 1024;
+    } else {
+        const uint64_t rowBytes = (uint64_t(out->width) * uint64_t(std::max(out->bits, 1)) + 31) / 32 * 4;
+        fits = uint64_t(present) * 2 >= rowBytes * uint64_t(out->height);
+    }
+    if (!fits) {
+        *error = QStringLiteral("the BMP file is far too short for %1 x %2 pixels").arg(out->width).arg(out->height);
+        return false;
+    }
     return true;
 }
 
-QImage decodeBitFieldBmp(const QByteArray& d, const BitFieldBmp& f, QString* error)
+// Whether the toolkit's reader is left out for this file: 16- and 32-bit files whose channels
+// are placed by masks (it refuses some of these headers and misreads fields wider than 8 bits).
+bool readsBitFields(const BmpHeader& h)
 {
-    const qint64 rowBytes = qint64(f.width) * 4;
-    if (f.pixels < 14 || f.pixels > d.size() || (d.size() - f.pixels) / rowBytes < f.height) {
+    return (h.compression == kBiBitFields || h.compression == kBiAlphaBitFields) && (h.bits == 16 || h.bits == 32);
+}
+
+// Decodes a bit-field file; rows the file lacks stay transparent. An alpha mask gives each pixel
+// its coverage (stored straight, made premultiplied here); without one every pixel is opaque.
+QImage decodeBitFieldBmp(const QByteArray& d, const BmpHeader& f, QString* error)
+{
+    const int bytesPerPixel = f.bits / 8;
+    const qint64 rowBytes = (qint64(f.width) * bytesPerPixel + 3) / 4 * 4;
+    const qint64 rowsPresent = std::min<qint64>(f.height, (d.size() - f.pixels) / rowBytes);
+    if (rowsPresent < 1) {
         *error = QStringLiteral("the BMP pixel data is cut short");
         return {};
     }
-    QImage image(f.width, f.height, QImage::Format_RGBA8888_Premultiplied);
-    if (image.isNull()) {
-        *error = QStringLiteral("not enough memory for the image");
+    QImage image = imageio_detail::allocateFrame(f.width, f.height, error);
+    if (image.isNull())
         return {};
-    }
-    const BitField red(f.masks[0]), green(f.masks[1]), blue(f.masks[2]);
+    image.fill(0);
+    const BitField red(f.masks[0]), green(f.masks[1]), blue(f.masks[2]), alpha(f.masks[3]);
+    const bool hasAlpha = f.masks[3] != 0;
     for (int y = 0; y < f.height; ++y) {
         const qint64 stored = f.topDown ? y : f.height - 1 - y;
+        if (stored >= rowsPresent)
+            continue;
         const qint64 at = f.pixels + stored * rowBytes;
         uchar* out = image.scanLine(y);
         for (int x = 0; x < f.width; ++x, out += 4) {
-            const quint32 w = le32At(d, at + 4 * qint64(x));
-            out[0] = uchar(red(w));
-            out[1] = uchar(green(w));
-            out[2] = uchar(blue(w));
-            out[3] = 255;  // the masks name no alpha
+            const qint64 p = at + qint64(x) * bytesPerPixel;
+            const quint32 w = bytesPerPixel == 4 ? le32At(d, p) : le16At(d, p);
+            const int a = hasAlpha ? alpha(w) : 255;
+            out[0] = uchar((red(w) * a + 127) / 255);
+            out[1] = uchar((green(w) * a + 127) / 255);
+            out[2] = uchar((blue(w) * a + 127) / 255);
+            out[3] = uchar(a);
         }
     }
     return image;
@@ -121,17 +190,18 @@ public:
     {
         m_data = data;
         if (!m_ico) {
+            // The size comes from the header as the file states it: the toolkit answers a
+            // negative height for a file stored top down.
             QString why;
-            m_fields = readBitFieldHeader(m_data, &m_fieldBmp, &why);
-            if (m_fields) {
-                if (!why.isEmpty()) {
-                    if (error)
-                        *error = why;
-                    return false;
-                }
-                m_size = QSize(m_fieldBmp.width, m_fieldBmp.height);
-                return true;
+            if (!readBmpHeader(m_data, &m_bmp, &why)) {
+                if (error)
+                    *error = why;
+                return false;
             }
+            m_fields = readsBitFields(m_bmp);
+            m_size = QSize(m_bmp.width, m_bmp.height);
+            if (m_fields)
+                return true;
         }
         QBuffer buffer(&m_data);
         buffer.open(QIODevice::ReadOnly);
@@ -154,12 +224,15 @@ public:
                     m_size = size;
                 }
             }
-            return true;
+            // An icon's pictures are small: one that claims far more pixels than its file could
+            // hold is refused before the toolkit allocates it.
+            if (m_size.isValid() && uint64_t(m_size.width()) * uint64_t(m_size.height()) > uint64_t(m_data.size()) * 1024) {
+                if (error)
+                    *error = QStringLiteral("the ICO file is far too short for %1 x %2 pixels").arg(m_size.width()).arg(m_size.height());
+                return false;
+            }
         }
-        m_size = reader.size();
-        if (!m_size.isValid() && error)
-            *error = QStringLiteral("the BMP header gives no usable size");
-        return m_size.isValid();
+        return true;
     }
     QString type() const override { return m_ico ? ContentTypes::kIco : ContentTypes::kBmp; }
     QVariantMap formatProperties(int) const override
@@ -185,7 +258,7 @@ public:
         }
         if (m_fields) {
             QString why;
-            QImage image = decodeBitFieldBmp(m_data, m_fieldBmp, &why);
+            QImage image = decodeBitFieldBmp(m_data, m_bmp, &why);
             if (image.isNull() && error)
                 *error = QStringLiteral("decoding failed: %1").arg(why);
             return image;
@@ -194,6 +267,9 @@ public:
         buffer.open(QIODevice::ReadOnly);
         QImageReader reader(&buffer, m_ico ? "ico" : "bmp");
         reader.setAllocationLimit(int((ImageLimits::kMaxPixelsPerFrame * 4) >> 20));
+        // The toolkit's frame, then its premultiplied copy, are charged to the budget first.
+        if (m_size.isValid() && !imageio_detail::reserveDecodeBytes(uint64_t(m_size.width()) * uint64_t(m_size.height()) * 8, error))
+            return {};
         if (m_ico && m_index > 0)
             reader.jumpToImage(m_index);
         QImage image = reader.read();
@@ -215,15 +291,116 @@ public:
 
 private:
     bool m_ico;
-    bool m_fields = false;  // a 32-bit bit-field BMP, read by decodeBitFieldBmp
-    BitFieldBmp m_fieldBmp;
+    bool m_fields = false;  // a bit-field BMP, read by decodeBitFieldBmp
+    BmpHeader m_bmp;
     int m_index = 0;  // the icon image shown: the largest
     QByteArray m_data;
     QSize m_size;
 };
 
+// Any further format the toolkit's installed readers know. Their headers are read by the toolkit;
+// the size they declare is held against the bytes present before a pixel is allocated, since a
+// few bytes of no format here describe more than 4,096 pixels a byte.
+class ToolkitDecoder final : public FormatDecoder {
+public:
+    explicit ToolkitDecoder(QByteArray format) : m_format(std::move(format)) {}
+
+    bool open(const QByteArray& data, QString* error) override
+    {
+        m_data = data;
+        QBuffer buffer(&m_data);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer, m_format);
+        if (!reader.canRead()) {
+            if (error)
+                *error = QStringLiteral("not a readable %1 file").arg(QString::fromLatin1(m_format).toUpper());
+            return false;
+        }
+        m_size = reader.size();
+        if (m_size.isValid())
+            return sizeFits(error);
+        // A reader that tells no size before decoding (icons of several sizes) decodes once here,
+        // held to what its bytes may hold; the picture serves the first decode.
+        m_decoded = decode(0, 0, error);
+        return !m_decoded.isNull();
+    }
+    QString type() const override { return ContentTypes::kToolkitImage; }
+    QSize frameSize(int) const override { return m_size; }
+    QImage decode(int, int, QString* error) override
+    {
+        if (!m_decoded.isNull())
+            return std::exchange(m_decoded, QImage());
+        if (m_size.isValid() && !sizeFits(error))
+            return {};
+        QBuffer buffer(&m_data);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer, m_format);
+        reader.setAllocationLimit(int((ImageLimits::kMaxPixelsPerFrame * 4) >> 20));
+        // The toolkit's frame, then its premultiplied copy, are charged to the budget first; a
+        // reader that could not tell its size is held to what its bytes may hold.
+        const uint64_t pixels = m_size.isValid() ? uint64_t(m_size.width()) * uint64_t(m_size.height())
+                                                 : std::min<uint64_t>(uint64_t(m_data.size()) * kPixelsPerByte,
+                                                                      ImageLimits::kMaxPixelsPerFrame);
+        if (!imageio_detail::reserveDecodeBytes(pixels * 8, error))
+            return {};
+        QImage image = reader.read();
+        if (image.isNull() || uint64_t(image.width()) * uint64_t(image.height()) > pixels) {
+            if (error) {
+                const QString why = reader.errorString();
+                *error = QStringLiteral("decoding failed: %1")
+                             .arg(!image.isNull() ? QStringLiteral("the picture is larger than its header said")
+                                  : why.isEmpty() || why == QLatin1String("Unknown error")
+                                      ? QStringLiteral("the image data is damaged or cut short")
+                                      : why);
+            }
+            return {};
+        }
+        if (!m_size.isValid())
+            m_size = image.size();
+        return image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    }
+
+private:
+    static constexpr uint64_t kPixelsPerByte = 4096;
+
+    bool sizeFits(QString* error) const
+    {
+        const uint64_t pixels = uint64_t(m_size.width()) * uint64_t(m_size.height());
+        if (!ImageLimits::frameAllowed(uint64_t(m_size.width()), uint64_t(m_size.height()))) {
+            if (error)
+                *error = QStringLiteral("image of %1 x %2 pixels exceeds the size limit").arg(m_size.width()).arg(m_size.height());
+            return false;
+        }
+        if (pixels > uint64_t(m_data.size()) * kPixelsPerByte) {
+            if (error)
+                *error = QStringLiteral("the file is far too short for %1 x %2 pixels").arg(m_size.width()).arg(m_size.height());
+            return false;
+        }
+        return true;
+    }
+
+    QByteArray m_format;
+    QByteArray m_data;
+    QSize m_size;
+    QImage m_decoded;  // the picture decoded to learn its size, until asked for
+};
+
 }  // namespace
 
 std::unique_ptr<FormatDecoder> makeBmpIcoDecoder(bool ico) { return std::make_unique<QtFormatDecoder>(ico); }
+
+std::unique_ptr<FormatDecoder> makeToolkitDecoder(const QByteArray& data, const QString& extension)
+{
+    // The bytes decide first; a format without a signature (TGA) goes by the file's name.
+    QByteArray bytes = data;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QByteArray format = QImageReader::imageFormat(&buffer);
+    if (ContentTypes::toolkitFormatForExtension(QString::fromLatin1(format)).isEmpty())
+        format = ContentTypes::toolkitFormatForExtension(extension);
+    if (format.isEmpty())
+        return {};
+    return std::make_unique<ToolkitDecoder>(format);
+}
 
 }  // namespace kpv

@@ -7,15 +7,21 @@
 #include "imageio/ImageSource.h"
 #include "imageio/Orientation.h"
 
+#include <QBuffer>
 #include <QCryptographicHash>
+#include <QImageWriter>
+#include <QSaveFile>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QImageReader>
 #include <QMutex>
 #include <QStandardPaths>
 #include <QUrl>
+
+#include <array>
+#include <utility>
+#include <vector>
 
 namespace kpv {
 namespace {
@@ -55,12 +61,20 @@ QImage freshCacheEntry(const QString& cacheFile, const QByteArray& uri, qint64 m
     const QHash<QByteArray, QByteArray> texts = pngTextChunks(file);
     if (texts.value("Thumb::URI") != uri || texts.value("Thumb::MTime") != QByteArray::number(mtime))
         return {};
-    file.seek(0);
-    QImageReader reader(&file, "png");
-    const QSize size = reader.size();
-    if (!size.isValid() || size.width() > 1024 || size.height() > 1024)
+    // Read with our own reader, not the platform's plug-ins: the start-up picture comes from
+    // here on a thread of its own, before the application object exists.
+    constexpr qint64 kMaxEntryBytes = 8 << 20;
+    if (file.size() > kMaxEntryBytes || !file.seek(0))
         return {};
-    return reader.read();
+    std::unique_ptr<ImageSource> source = ImageSource::createWithData(file.readAll());
+    if (!source)
+        return {};
+    const QVariantMap properties = source->propertiesAtIndex(0);
+    const int width = properties.value(QLatin1String(kCGImagePropertyPixelWidth)).toInt();
+    const int height = properties.value(QLatin1String(kCGImagePropertyPixelHeight)).toInt();
+    if (width < 1 || height < 1 || width > 1024 || height > 1024)
+        return {};
+    return source->createImageAtIndex(0);
 }
 
 // EXIF orientation (TIFF 6.0 tag 274) as the turn that makes a stored picture upright: a quarter
@@ -138,6 +152,45 @@ int fileOrientation(const QString& path)
     return source ? source->propertiesAtIndex(0).value(QLatin1String(kCGImagePropertyOrientation)).toInt() : 1;
 }
 
+quint32 crc32(const QByteArray& bytes)
+{
+    static const auto table = [] {
+        std::array<quint32, 256> t{};
+        for (quint32 n = 0; n < 256; ++n) {
+            quint32 c = n;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[n] = c;
+        }
+        return t;
+    }();
+    quint32 c = 0xFFFFFFFFu;
+    for (const char b : bytes)
+        c = table[(c ^ quint8(b)) & 0xFF] ^ (c >> 8);
+    return c ^ 0xFFFFFFFFu;
+}
+
+// The PNG with uncompressed text chunks (keyword, value) right after its header chunk, where
+// every reader of the cache looks for them; empty when the bytes are no PNG.
+QByteArray withTextChunks(const QByteArray& png, const std::vector<std::pair<QByteArray, QByteArray>>& texts)
+{
+    constexpr qsizetype kHeaderEnd = 8 + 12 + 13; // signature, then IHDR with its 13 bytes of data
+    if (png.size() < kHeaderEnd || !png.startsWith("\x89PNG\r\n\x1A\n") || png.mid(12, 4) != "IHDR")
+        return {};
+    QByteArray out = png.left(kHeaderEnd);
+    auto be32 = [&out](quint32 v) {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            out.append(char((v >> shift) & 0xFF));
+    };
+    for (const auto& [keyword, value] : texts) {
+        const QByteArray chunk = "tEXt" + keyword + '\0' + value;
+        be32(quint32(chunk.size() - 4));
+        out += chunk;
+        be32(crc32(chunk));
+    }
+    return out + png.mid(kHeaderEnd);
+}
+
 QImage fitted(QImage image, int maxPixelSize)
 {
     if (image.isNull())
@@ -213,6 +266,46 @@ QImage makeThumbnail(const QString& path, int maxPixelSize, bool upright, bool d
 }
 
 }  // namespace
+
+void Thumbnailer::storeThumbnail(const QString& path, const QImage& image, int orientation, qint64 modifiedSecs)
+{
+    if (image.isNull() || std::max(image.width(), image.height()) < 256)
+        return;
+    const QFileInfo info(path);
+    const QString file = info.absoluteFilePath();
+    const QString cache = cacheDirectory();
+    // The cache's own pictures are not thumbnailed, and a file changed since it was read would be
+    // named with a time that is no longer its own.
+    if (file.startsWith(cache + u'/') || !info.isFile() || info.lastModified().toSecsSinceEpoch() != modifiedSecs)
+        return;
+    const QString target = cachePathFor(file, QStringLiteral("large"));
+    const QString folder = QFileInfo(target).path();
+    // Private folders, as the desktop keeps them: thumbnails show what the pictures show.
+    if (!QDir().mkpath(folder))
+        return;
+    QFile::setPermissions(cache, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QImage picture = fitted(applyOrientation(image, orientation), 256).convertToFormat(QImage::Format_ARGB32);
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    writer.setCompression(1); // quick: a thumbnail is small, and made while the user waits
+    if (!writer.write(picture))
+        return;
+    const QByteArray png = withTextChunks(buffer.data(), {{"Thumb::URI", QUrl::fromLocalFile(file).toEncoded()},
+                                                         {"Thumb::MTime", QByteArray::number(modifiedSecs)},
+                                                         {"Thumb::Size", QByteArray::number(info.size())},
+                                                         {"Software", "Kestrane Photo Viewer"}});
+    if (png.isEmpty())
+        return;
+    // Written whole under another name and then renamed, so a reader never sees half an entry.
+    QSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly))
+        return;
+    out.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    out.write(png);
+    out.commit();
+}
 
 QImage Thumbnailer::thumbnail(const QString& path, int maxPixelSize)
 {

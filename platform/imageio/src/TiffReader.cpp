@@ -72,6 +72,31 @@ private:
     TIFF* m_tiff = nullptr;
 };
 
+// Whether the strips or tiles the file holds can make the pixels its directory declares: stored
+// data takes every byte (half of them present still decodes in part), and no compression a TIFF
+// may use makes more than 4096 bytes of a byte. Checked before the frame is allocated, so a
+// directory of a few bytes never costs a gigabyte.
+bool dataCanHold(TIFF* tiff, uint64_t fileBytes, uint32_t width, uint32_t height)
+{
+    uint16_t samples = 1, bits = 1, compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+    uint64_t present = 0;
+    const uint32_t count = TIFFIsTiled(tiff) ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
+    for (uint32_t i = 0; i < count && present < fileBytes; ++i) {
+        const uint64_t offset = TIFFGetStrileOffset(tiff, i);
+        const uint64_t bytes = TIFFGetStrileByteCount(tiff, i);
+        if (offset < fileBytes)
+            present += std::min(bytes, fileBytes - offset);
+    }
+    present = std::min(present, fileBytes);
+    const uint64_t storedBytes = (uint64_t(width) * samples * std::max<uint16_t>(bits, 1) + 7) / 8 * height;
+    if (compression == COMPRESSION_NONE)
+        return present * 2 >= storedBytes;
+    return storedBytes / 4096 <= present;
+}
+
 class TiffDecoder final : public FormatDecoder {
 public:
     bool open(const QByteArray& data, QString* error) override
@@ -86,6 +111,11 @@ public:
             return false;
         }
         m_size = QSize(int(std::min<uint32_t>(w, INT32_MAX)), int(std::min<uint32_t>(h, INT32_MAX)));
+        if (!dataCanHold(tiff.get(), uint64_t(m_data.size()), w, h)) {
+            if (error)
+                *error = QStringLiteral("the TIFF file is far too short for %1 x %2 pixels").arg(w).arg(h);
+            return false;
+        }
         return true;
     }
     QString type() const override { return ContentTypes::kTiff; }

@@ -23,6 +23,17 @@ public:
         }
         m_size = QSize(features.width, features.height);
         m_animated = features.has_animation;
+        // A lossy frame spends more than a bit on every 16 x 16 block, so it holds at most about
+        // 2,000 pixels a byte; a lossless one can say more with less, but nothing real comes near
+        // 32,768 pixels a byte. Checked before any pixel is allocated.
+        const uint64_t perByte = features.format == 1 && !m_animated ? 4096 : 32768;
+        if (uint64_t(features.width) * uint64_t(features.height) > uint64_t(m_data.size()) * perByte) {
+            if (error)
+                *error = QStringLiteral("the WebP file is far too short for %1 x %2 pixels")
+                             .arg(features.width)
+                             .arg(features.height);
+            return false;
+        }
         return true;
     }
     QString type() const override { return ContentTypes::kWebp; }

@@ -369,6 +369,7 @@ public:
     void deleteFiles(const QList<LMPathString>& p) override { deleted = p; }
     kpv::Window* window() const override { return nullptr; }
     void revealFilesInFinder(const QList<LMPathString>& p) override { revealed = p; }
+    void batchFiles(long, const QList<LMPathString>&) override {}
     void popUpContextMenu(const kpv::Event&, kpv::View* v) override { contextMenuViews.push_back(v); }
     QList<LMPathString> revealed;
     std::vector<kpv::View*> contextMenuViews;

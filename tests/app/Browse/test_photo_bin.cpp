@@ -146,6 +146,32 @@ protected:
     }
 };
 
+// Every EXIF orientation, for pixels stored wide and tall: the strip shows the photo as the
+// viewer does, turned and mirrored, so the stored top-left pixel lands where the tag puts it.
+TEST_F(PhotoBin, ItemsAreUprightForEveryOrientation)
+{
+    for (const QSize stored : {QSize(4, 2), QSize(2, 4)}) {
+        for (int orientation = 1; orientation <= 8; ++orientation) {
+            SCOPED_TRACE(testing::Message() << stored.width() << "x" << stored.height() << " orientation " << orientation);
+            QImage img(stored, QImage::Format_ARGB32_Premultiplied);
+            img.fill(Qt::white);
+            img.setPixelColor(0, 0, Qt::red);
+            auto base = std::make_shared<LMFileImgBaseInfo>(P("/f4.jpg"), QStringLiteral("public.jpeg"), 2, QDateTime::fromSecsSinceEpoch(1),
+                                                            QSizeF(stored), orientation, QVariantMap());
+            const LMImagePtr picture = std::make_shared<LMImage>(img, base);
+            c->didUpdateSmallThumb({{"filePath", QVariant::fromValue(P("/f4.jpg"))}, {"image", QVariant::fromValue(picture)}});
+            auto item = c->photoBinViewItemAtIndex(nullptr, 4);
+            ASSERT_TRUE(item);
+            EXPECT_EQ(item->imageAngle(), 0);
+            const int w = stored.width(), h = stored.height();
+            // Where the stored top-left corner is shown (row 0 and column 0 of the EXIF table).
+            const QPoint corner[9] = {{}, {0, 0}, {w - 1, 0}, {w - 1, h - 1}, {0, h - 1}, {0, 0}, {h - 1, 0}, {h - 1, w - 1}, {0, w - 1}};
+            EXPECT_EQ(item->image().size(), orientation >= 5 ? stored.transposed() : stored);
+            EXPECT_EQ(item->image().pixelColor(corner[orientation]), QColor(Qt::red));
+        }
+    }
+}
+
 TEST_F(PhotoBin, ItemsShowPlaceholdersAndFollowTheCacheRule)
 {
     // No record: no item at all; a record without thumbnail: the loading picture.
@@ -162,7 +188,7 @@ TEST_F(PhotoBin, ItemsShowPlaceholdersAndFollowTheCacheRule)
     c->didLoadImage(loaded("/f0.jpg", -1));
     auto item = c->photoBinViewItemAtIndex(nullptr, 0);
     EXPECT_EQ(item->image().pixelColor(0, 0), QColor(Qt::red));
-    EXPECT_EQ(item->imageAngle(), 90) << "angle from the base information's orientation";
+    EXPECT_EQ(item->imageAngle(), 0) << "the picture comes upright";
 
     // A later informal picture changes nothing; a formal one does.
     c->didLoadImage(loaded("/f0.jpg", 0, thumb(Qt::blue, "/f0.jpg")));

@@ -8,8 +8,10 @@
 #include "foundation/Operation.h"
 #include "imageio/ContentTypes.h"
 #include "imageio/ImageProperties.h"
+#include "imageio/ImageSource.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -123,6 +125,23 @@ TEST_F(BatchConvertRun, TurnedJpegBecomesAnUprightPng)
     EXPECT_EQ(worker.convertOneFileOnThread(record(s("t.jpg")), dst.path(), kPng, params, nullptr), 0);
     EXPECT_EQ(storedImageSize(d("t.png")), QSize(20, 40));
     EXPECT_EQ(storedOrientation(d("t.png")), 1);
+    // An opaque photo stays opaque: no alpha channel is added on the way.
+    EXPECT_FALSE(QImage(d("t.png")).hasAlphaChannel());
+    EXPECT_FALSE(QImage(d("t.png")).convertToFormat(QImage::Format_ARGB32).pixelColor(5, 5).alpha() < 255);
+
+    // A picture with see-through pixels keeps them.
+    QImage clear(QSize(20, 10), QImage::Format_ARGB32);
+    clear.fill(QColor(0, 0, 255, 100));
+    ASSERT_TRUE(clear.save(s("clear.png")));
+    EXPECT_EQ(worker.convertOneFileOnThread(record(s("clear.png")), dst.path(), kTiff, params, nullptr), 0);
+    const QStringList written = QDir(dst.path()).entryList({"clear.*"});
+    ASSERT_EQ(written.size(), 1);
+    const auto source = kpv::ImageSource::createWithFile(d(written[0]));
+    ASSERT_TRUE(source);
+    const QImage kept = source->createImageAtIndex(0);
+    ASSERT_FALSE(kept.isNull());
+    EXPECT_TRUE(kept.hasAlphaChannel());
+    EXPECT_NEAR(kept.convertToFormat(QImage::Format_ARGB32).pixelColor(3, 3).alpha(), 100, 2);
 }
 
 TEST_F(BatchConvertRun, RunCollectsFailuresAndPausesOnlyAfterACleanRun)

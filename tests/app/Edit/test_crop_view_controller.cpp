@@ -58,6 +58,7 @@ public:
     QString lastSaveAsDir() const override { return lastDir; }
     void setLastSaveAsDir(const QString &d) override { lastDir = d; }
     QString temporaryCropFolder() override { return tempFolder; }
+    QString keptCropFolder() override { return keptFolder; }
     void endSaveCurFileToPath(const LMPathString &p) override { savedPaths.push_back(p.path()); }
     void addFavoriteFile(const LMPathString &p, const LMImagePtr &) override { favorites.push_back(p.path()); }
     void postFileModified(const LMPathString &p) override { modified.push_back(p.path()); }
@@ -78,7 +79,7 @@ public:
     QSizeF screen{1440, 900};
     kpv::View container{kpv::Rect(0, 0, 400, 300)};
     std::vector<long> showModes;
-    QString panelAnswer, panelSource, panelDir, lastDir, tempFolder;
+    QString panelAnswer, panelSource, panelDir, lastDir, tempFolder, keptFolder;
     std::vector<QString> savedPaths, favorites, modified, alerts;
 };
 
@@ -300,9 +301,11 @@ TEST_F(CropView, FailedSaveShowsAnAlertAndKeepsTheFiles)
     EXPECT_EQ(fileChecksum(target), targetSum);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2);  // no temporary file left behind
 
-    // The same for I Love It and Copy, whose temporary copies go to a full disk too.
+    // The same for I Love It and Copy, whose copies go to a full disk too.
     host.tempFolder = dir.filePath("tmp");
+    host.keptFolder = dir.filePath("kept");
     QDir().mkpath(host.tempFolder);
+    QDir().mkpath(host.keptFolder);
     {
         DiskFullScope full(64);
         controller.doFavorite();
@@ -321,8 +324,8 @@ TEST_F(CropView, ILoveItFliesIntoTheFavouritesBox)
 {
     openFile("a.png", QSize(200, 100));
     enter();
-    host.tempFolder = dir.filePath("tmp");
-    QDir().mkpath(host.tempFolder);
+    host.keptFolder = dir.filePath("kept");
+    QDir().mkpath(host.keptFolder);
     const kpv::Rect track = controller.cropTrackView()->convertRectToView(controller.cropTrackView()->cropTrackRect(), nullptr);
     controller.doFavorite();
     waitForSave();
@@ -343,7 +346,7 @@ TEST_F(CropView, ILoveItFliesIntoTheFavouritesBox)
         }
     }
     ASSERT_EQ(host.favorites.size(), 1u);
-    EXPECT_TRUE(host.favorites.front().startsWith(host.tempFolder));
+    EXPECT_TRUE(host.favorites.front().startsWith(host.keptFolder + '/'));
     EXPECT_EQ(controller.favorFileAnimationView()->superview(), nullptr);
 }
 

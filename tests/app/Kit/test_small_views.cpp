@@ -22,6 +22,9 @@
 #include "kit_support.h"
 
 #include <QTemporaryDir>
+#include <QMouseEvent>
+#include <QWidget>
+#include <QApplication>
 #include <gtest/gtest.h>
 
 using namespace kpv;
@@ -310,6 +313,39 @@ TEST(IncludeSubDirOpenPanel, TitleReadsInTheDialogsColours)
     const ImagePtr mark = box->imageByState(0);
     ASSERT_TRUE(mark);
     EXPECT_LE(box->frame().x() + double(box->iconLeftMargin()) + mark->size().width, title->frame().x());
+}
+
+// The box sits in the desktop's dialog, outside our windows: a click on it still ticks it, and a
+// second click unticks it.
+TEST(IncludeSubDirOpenPanel, AClickInTheDesktopsDialogTicksTheBox)
+{
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.path() + "/settings.json");
+    MainConfig config(defaults);
+    LMIncludeSubDirOpenPanelController c(&config, [] { return std::make_unique<FakeOpenPanel>(); });
+    c.setIncludeSubDir(false);
+    Application::shared();
+    QWidget dialog;
+    c.view()->widget()->setParent(&dialog);
+    dialog.show();
+    LMNormalCheckButton* box = nullptr;
+    for (View* v : c.view()->subviews())
+        if (auto* b = dynamic_cast<LMNormalCheckButton*>(v))
+            box = b;
+    ASSERT_NE(box, nullptr);
+    QWidget* w = box->widget();
+    const QPointF at(6, w->height() / 2.0); // on the box itself, left of its title
+    auto click = [&] {
+        QMouseEvent press(QEvent::MouseButtonPress, at, w->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(w, &press);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, w->mapToGlobal(at), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(w, &release);
+    };
+    click();
+    EXPECT_TRUE(c.includeSubDir());
+    click();
+    EXPECT_FALSE(c.includeSubDir());
+    c.view()->widget()->setParent(nullptr);
 }
 
 using LabelTest = ClockTest;

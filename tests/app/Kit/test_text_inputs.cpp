@@ -118,6 +118,52 @@ TEST(LengthLimitTextField, DigitsOnlyAndFileNames)
     EXPECT_FALSE(p.insertText("abcd"));
 }
 
+void press(View& v, unsigned short code, std::uint64_t flags = 0)
+{
+    v.keyDown(*Event::keyEvent(KeyDown, code, QString(), QString(), nullptr, flags));
+}
+
+// Editing as on every input of the desktop: the caret moves with the arrows, Home and End, Shift
+// selects, typing replaces the selection, Ctrl+A/C/X/V go through the clipboard, Backspace and
+// Delete work at the caret, and a paste past the limit is cut to what fits.
+TEST(LengthLimitTextField, EditsAtTheCaretWithSelectionAndClipboard)
+{
+    LMLengthLimitTextField f;
+    f.setAllowedMaxLength(12, false);
+    for (const char* c : {"a", "u", "d", "i", "t"})
+        type(f, c);
+    press(f, KeyCode::LeftArrow);
+    press(f, KeyCode::LeftArrow);
+    type(f, "X");
+    EXPECT_EQ(f.stringValue(), QString("audXit"));
+    press(f, KeyCode::Home);
+    type(f, "Z");
+    press(f, KeyCode::End, ShiftKeyMask);
+    EXPECT_EQ(f.editor().selectedText(), QString("audXit"));
+    press(f, KeyCode::C, CommandKeyMask);
+    type(f, "q");
+    EXPECT_EQ(f.stringValue(), QString("Zq"));
+    press(f, KeyCode::V, CommandKeyMask);
+    EXPECT_EQ(f.stringValue(), QString("ZqaudXit"));
+    press(f, KeyCode::A, CommandKeyMask);
+    press(f, KeyCode::X, CommandKeyMask);
+    EXPECT_EQ(f.stringValue(), QString());
+    press(f, KeyCode::V, CommandKeyMask);
+    press(f, KeyCode::V, CommandKeyMask); // 16 units would not fit: the second paste is cut
+    EXPECT_EQ(f.stringValue(), QString("ZqaudXitZqau"));
+    type(f, "w"); // typing at the limit is refused
+    press(f, KeyCode::LeftArrow, ShiftKeyMask);
+    press(f, KeyCode::LeftArrow, ShiftKeyMask);
+    pressDelete(f); // Backspace takes the selection
+    press(f, KeyCode::Home);
+    press(f, KeyCode::ForwardDelete);
+    EXPECT_EQ(f.stringValue(), QString("qaudXitZq"));
+    // Text set from outside puts the caret at its end.
+    f.setStringValue("new");
+    type(f, "s");
+    EXPECT_EQ(f.stringValue(), QString("news"));
+}
+
 class Listener : public LMLengthLimitTextViewDelegate {
 public:
     int changes = 0;
@@ -142,8 +188,16 @@ TEST(LengthLimitTextView, DisabledRefusesEveryEditAndEnabledReportsEachChange)
     EXPECT_FALSE(v.insertText("f"));
     v.keyDown(*Event::keyEvent(KeyDown, KeyCode::Return, "\r", "\r", nullptr));
     EXPECT_EQ(v.string(), QString("abcde"));
+    // Return breaks the line at the caret when there is room.
+    press(v, KeyCode::LeftArrow);
+    v.setAllowedMaxLength(6, false);
+    press(v, KeyCode::Return);
+    EXPECT_EQ(v.string(), QString("abcd\ne"));
+    press(v, KeyCode::End, CommandKeyMask);
+    v.setAllowedMaxLength(5, false);
     EXPECT_TRUE(v.deleteBackward());
-    EXPECT_EQ(l.changes, 2);
+    EXPECT_TRUE(v.deleteBackward());
+    EXPECT_EQ(l.changes, 4);
     QString copy = v.string();
     copy.append("zzz"); // a copy, not the live text
     EXPECT_EQ(v.string(), QString("abcd"));

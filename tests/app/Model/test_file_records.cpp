@@ -42,11 +42,11 @@ TEST(FileImgBaseInfo, FrameSizeFollowsTheTurn)
     const auto turned = info(6, 4000, 3000);
     EXPECT_EQ(turned.frameSize(), QSizeF(3000, 4000));
     EXPECT_EQ(turned.rawFrameRect(), QRectF(0, 0, 4000, 3000));
-    // Stored pixels already upright: not turned again, and the mirror goes with the turn.
-    const auto upright = info(6, 3000, 4000);
-    EXPECT_EQ(upright.orientationAngle(), 0);
-    EXPECT_EQ(upright.frameSize(), QSizeF(3000, 4000));
-    EXPECT_FALSE(info(5, 3000, 4000).isOrientationMirrored());
+    // Pixels stored tall are turned by the tag as well: the tag alone decides.
+    const auto tall = info(6, 3000, 4000);
+    EXPECT_EQ(tall.orientationAngle(), 90);
+    EXPECT_EQ(tall.frameSize(), QSizeF(4000, 3000));
+    EXPECT_TRUE(info(5, 3000, 4000).isOrientationMirrored());
     EXPECT_EQ(info(3, 40, 30).frameSize(), QSizeF(40, 30));
     EXPECT_EQ(info(8, 40, 30).frameSize(), QSizeF(30, 40));
 }

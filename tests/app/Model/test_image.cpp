@@ -1,9 +1,16 @@
 #include "Model/LMBitmap.h"
 #include "Model/LMImage.h"
 
+#include "imageio/ImageDestination.h"
+#include "imageio/ImageProperties.h"
+#include "imageio/ImageSource.h"
+#include "imageio/Thumbnailer.h"
+
 #include <gtest/gtest.h>
 
 #include <QColor>
+#include <QImageReader>
+#include <QTemporaryDir>
 
 #include <cmath>
 #include <cstring>
@@ -205,9 +212,10 @@ QPoint displayed(int orientation, int x, int y, int w, int h)
 
 TEST(DecodedImage, UprightImageAppliesTurnAndMirror)
 {
-    const int w = 5, h = 3;
+    // Pixels stored wide and stored tall: the tag alone decides the turn.
+    for (const auto [w, h] : {std::pair{5, 3}, std::pair{3, 5}})
     for (int orientation = 1; orientation <= 8; ++orientation) {
-        SCOPED_TRACE(orientation);
+        SCOPED_TRACE(testing::Message() << w << "x" << h << " orientation " << orientation);
         const LMImage img(coordinateImage(w, h), source(w, h, orientation));
         const QImage upright = img.convertToUprightImage();
         const bool quarter = orientation >= 5;
@@ -216,6 +224,54 @@ TEST(DecodedImage, UprightImageAppliesTurnAndMirror)
             for (int x = 0; x < w; ++x)
                 EXPECT_EQ(upright.pixelColor(displayed(orientation, x, y, w, h)), QColor(x, y, 0)) << x << "," << y;
     }
+}
+
+// Every road a photo takes to the screen turns it by the same rule: the viewer's (stored pixels
+// turned upright by the file's description, as the view, crop, batch copies and share pictures
+// do), the grids' thumbnails and the decoder that the 3D slideshow and printing use. Files of all
+// eight orientations, stored wide and stored tall, each with its top-left quarter red; the red
+// quarter must land where the orientation puts the stored top-left corner.
+TEST(DecodedImage, EveryRoadTurnsAFileTheSameWay)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    kpv::Thumbnailer::setCacheDirectoryForTesting(dir.filePath(QStringLiteral("cache")));
+    for (const QSize stored : {QSize(64, 32), QSize(32, 64)}) {
+        for (int orientation = 1; orientation <= 8; ++orientation) {
+            SCOPED_TRACE(testing::Message() << stored.width() << "x" << stored.height() << " orientation " << orientation);
+            QImage picture(stored, QImage::Format_RGB32);
+            picture.fill(Qt::white);
+            for (int y = 0; y < stored.height() / 2; ++y)
+                for (int x = 0; x < stored.width() / 2; ++x)
+                    picture.setPixelColor(x, y, Qt::red);
+            const QString path = dir.filePath(QStringLiteral("o%1-%2.jpg").arg(orientation).arg(stored.width()));
+            ASSERT_TRUE(kpv::ImageDestination::writeImage(picture, path, QStringLiteral("public.jpeg"),
+                                                          {{kpv::kCGImagePropertyOrientation, orientation},
+                                                           {kpv::kCGImageDestinationLossyCompressionQuality, 1.0}}));
+            // Where the red quarter's centre must be, as a fraction of the upright picture.
+            const QPoint corner = displayed(orientation, 0, 0, 2, 2);
+            const QPointF expected(corner.x() == 0 ? 0.25 : 0.75, corner.y() == 0 ? 0.25 : 0.75);
+            auto redAt = [&](const QImage& upright, const char* road) {
+                ASSERT_FALSE(upright.isNull()) << road;
+                const QSize shown = orientation >= 5 ? stored.transposed() : stored;
+                EXPECT_EQ(upright.width() * shown.height(), upright.height() * shown.width()) << road << " has the wrong shape";
+                const QColor c = upright.pixelColor(int(expected.x() * upright.width()), int(expected.y() * upright.height()));
+                EXPECT_TRUE(c.red() > 200 && c.green() < 60) << road << ": no red where the stored corner belongs";
+            };
+
+            const auto source = kpv::ImageSource::createWithFile(path);
+            ASSERT_TRUE(source);
+            const QVariantMap properties = source->propertiesAtIndex(0);
+            const LMFileImgBaseInfo base(LMPathString(path, false), QStringLiteral("public.jpeg"), 2, QDateTime(), QSizeF(stored),
+                                         properties.value(kpv::kCGImagePropertyOrientation, 1).toLongLong(), properties);
+            redAt(LMImage::uprightImage(source->createImageAtIndex(0), base), "the viewer");
+            redAt(kpv::Thumbnailer::uprightThumbnail(path, 64), "the grid");
+            QImageReader reader(path);
+            reader.setAutoTransform(true);
+            redAt(reader.read(), "the decoder of slideshows and printing");
+        }
+    }
+    kpv::Thumbnailer::setCacheDirectoryForTesting(QString());
 }
 
 } // namespace

@@ -9,7 +9,9 @@
 #include "foundation/Operation.h"
 #include "foundation/OperationQueue.h"
 #include "imageio/ImageDestination.h"
+#include "imageio/DecodeBudget.h"
 #include "imageio/ImageProperties.h"
+#include "imageio/Thumbnailer.h"
 
 #include <QDir>
 #include <QFile>
@@ -425,6 +427,21 @@ TEST_F(PhotoLoaderTest, AnAnimationBeyondTheDecodeBudgetIsRefusedBeforeDecoding)
     EXPECT_EQ(thumb->width(), 256u);
 }
 
+TEST_F(PhotoLoaderTest, APanoramaBeyondTheDecodeBudgetShowsFittedAndAsAThumbnail)
+{
+    // 24000 x 12000 would take 1.1 GB at full size; fitted and as a thumbnail it takes little.
+    FakeFile panorama;
+    panorama.size = QSize(24000, 12000);
+    const LMPathString path = sources->add(QStringLiteral("panorama.jpg"), panorama);
+    for (int scaleType : {9, 11}) {
+        LMImagePtr image = loader->loadImage(path, scaleType, nullptr, nullptr, nullptr);
+        ASSERT_TRUE(image) << scaleType;
+        EXPECT_EQ(image->width(), 2 * image->height()) << scaleType;
+    }
+    EXPECT_EQ(sources->log().fullDecodes, 0);
+    EXPECT_EQ(kpv::DecodeBudget::shared().inUse(), 0u);
+}
+
 TEST_F(PhotoLoaderTest, AnAbsurdHeaderSizeIsRefusedRatherThanCountedAsNothing)
 {
     // 2^32 on each side: its bytes do not fit in 64 bits and must not wrap round to a small number.
@@ -738,6 +755,96 @@ TEST(PhotoLoaderPlatform, LoadsAWrittenJpegThroughTheImageReader)
     text.write("not a picture at all");
     text.close();
     EXPECT_FALSE(loader->loadImage(LMPathString(text.fileName(), false), 10, nullptr, nullptr, nullptr));
+}
+
+// Describing a photo reads its head, where a JPEG keeps its header and metadata, not the whole
+// file: the same photo grown past the size any whole-file read accepts (a sparse tail) still
+// tells its size and orientation.
+TEST(PhotoLoaderPlatform, BaseInformationComesFromTheHeadOfTheFile)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QDir().mkpath(dir.path() + QStringLiteral("/bundle"));
+    kpv::Bundle bundle(QStringList{writeInfoJson(dir.path() + QStringLiteral("/bundle"))});
+    PublicObject object(bundle, QSizeF(1680, 1050));
+    QImage picture(640, 480, QImage::Format_RGBA8888_Premultiplied);
+    picture.fill(QColor(20, 200, 60));
+    const QString path = dir.path() + QStringLiteral("/huge.jpg");
+    QVariantMap properties;
+    properties.insert(kpv::kCGImagePropertyOrientation, 8);
+    ASSERT_TRUE(kpv::ImageDestination::writeImage(picture, path, QStringLiteral("public.jpeg"), properties));
+    {
+        QFile grow(path);
+        ASSERT_TRUE(grow.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(grow.resize(qint64(3) << 30));
+    }
+    const LMFileImgBaseInfoPtr info = object.photoLoader()->loadImgBaseInfo(LMPathString(path, false), nullptr);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->rawFrameSize(), QSizeF(640, 480));
+    EXPECT_EQ(info->rawOrientation(), 8);
+    EXPECT_EQ(info->AMCMImageType(), LMPhotoLoader::kAMCMImageTypeJPEG);
+}
+
+// A folder's thumbnails are decoded once: the large thumbnail decoded on the first visit goes to
+// the desktop's cache (upright, as the desktop keeps it), and the next visit's small thumbnail
+// comes from there, turned back to the stored orientation, without decoding the photo.
+TEST(PhotoLoaderPlatform, ADecodedThumbnailIsKeptForTheNextVisit)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    kpv::Thumbnailer::setCacheDirectoryForTesting(dir.path() + QStringLiteral("/cache"));
+    QDir().mkpath(dir.path() + QStringLiteral("/bundle"));
+    kpv::Bundle bundle(QStringList{writeInfoJson(dir.path() + QStringLiteral("/bundle"))});
+    PublicObject object(bundle, QSizeF(1680, 1050));
+    LMPhotoLoader *loader = object.photoLoader();
+
+    // Stored landscape, left half red, turned a quarter clockwise when shown (orientation 6).
+    QImage picture(1600, 800, QImage::Format_RGBA8888_Premultiplied);
+    picture.fill(QColor(0, 0, 220));
+    for (int y = 0; y < 800; ++y)
+        for (int x = 0; x < 800; ++x)
+            picture.setPixelColor(x, y, QColor(220, 0, 0));
+    const QString path = dir.path() + QStringLiteral("/photo.jpg");
+    QVariantMap properties;
+    properties.insert(kpv::kCGImagePropertyOrientation, 6);
+    ASSERT_TRUE(kpv::ImageDestination::writeImage(picture, path, QStringLiteral("public.jpeg"), properties));
+    const LMPathString file(path, false);
+    const LMFileImgBaseInfoPtr info = loader->loadImgBaseInfo(file, nullptr);
+    ASSERT_TRUE(info);
+    EXPECT_FALSE(loader->loadStoredSmallThumb(file, info, nullptr)); // nothing stored yet
+
+    ASSERT_TRUE(loader->loadImage(file, 9, info, nullptr, nullptr));
+    const QString entry = kpv::Thumbnailer::cachePathFor(path, QStringLiteral("large"));
+    QImage cached(entry);
+    ASSERT_FALSE(cached.isNull());
+    EXPECT_LE(std::max(cached.width(), cached.height()), 256);
+    EXPECT_GT(cached.height(), cached.width()); // upright: portrait
+    EXPECT_GT(cached.pixelColor(cached.width() / 2, cached.height() / 4).red(), 180); // red on top
+
+    const LMImagePtr thumb = loader->loadStoredSmallThumb(file, info, nullptr);
+    ASSERT_TRUE(thumb);
+    EXPECT_GT(thumb->width(), thumb->height()); // back in the stored orientation
+    EXPECT_GT(pixel(thumb, 0, thumb->width() / 4, thumb->height() / 2).red(), 180);
+    EXPECT_LT(pixel(thumb, 0, thumb->width() * 3 / 4, thumb->height() / 2).red(), 60);
+
+    // The next visit's large thumbnail is the cached picture too (a decode would give the 400
+    // pixels of a quarter of the photo), back in the stored orientation.
+    int equivalent = -1;
+    const LMImagePtr large = loader->loadImage(file, 9, info, nullptr, &equivalent);
+    ASSERT_TRUE(large);
+    EXPECT_EQ(large->width(), 256u);
+    EXPECT_EQ(large->height(), 128u);
+    EXPECT_EQ(equivalent, 0);
+
+    // A file rewritten since its information was read gets no entry under the old time.
+    ASSERT_TRUE(QFile::remove(entry));
+    QFile touch(path);
+    ASSERT_TRUE(touch.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(touch.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
+    touch.close();
+    loader->loadImage(file, 9, info, nullptr, nullptr);
+    EXPECT_FALSE(QFile::exists(entry));
+    kpv::Thumbnailer::setCacheDirectoryForTesting(QString());
 }
 
 TEST(PhotoLoaderPlatform, EveryTruncationOfAPhotoFailsCleanlyOrGivesAMatchingImage)

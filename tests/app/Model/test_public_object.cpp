@@ -2,6 +2,7 @@
 // one component manager per thread that goes away with its thread.
 
 #include "Model/PublicObject.h"
+#include "imageio/ContentTypes.h"
 
 #include "foundation/Bundle.h"
 #include "foundation/OperationQueue.h"
@@ -109,6 +110,9 @@ TEST_F(PublicObjectTest, TheApplicationsOwnBundleDeclaresTheUsualFormats)
     PublicObject object(mainBundle, QSizeF(1680, 1050));
     for (const char *e : {"jpg", "png", "gif", "bmp", "tif", "webp", "jp2", "ico", "nef"})
         EXPECT_TRUE(object.allowedFileExtensions().contains(QLatin1String(e))) << e;
+    // Every further format the installed toolkit readers know is listed too.
+    for (const QString &e : kpv::ContentTypes::extensionsForType(kpv::ContentTypes::kToolkitImage))
+        EXPECT_TRUE(object.allowedFileExtensions().contains(e)) << e.toStdString();
     EXPECT_EQ(object.imageTypeToAMCMType(QStringLiteral("com.compuserve.gif")), 4u);
     EXPECT_TRUE(object.photoLoader()->isRawFile(LMPathString(QStringLiteral("/a/b.NEF"), false)));
 }

@@ -64,7 +64,8 @@ protected:
             {kCGImagePropertyExifDictionary,
              QVariantMap{{kCGImagePropertyExifDateTimeOriginal, "2021:06:01 10:20:30"},
                          {kCGImagePropertyExifFNumber, 2.8},
-                         {kCGImagePropertyExifISOSpeedRatings, QVariantList{100}},
+                         // One rating, read as one number, as every camera writes it.
+                         {kCGImagePropertyExifISOSpeedRatings, 100},
                          {kCGImagePropertyExifFlash, 25}}},
             {kCGImagePropertyTIFFDictionary,
              QVariantMap{{kCGImagePropertyTIFFMake, "  Maker\t"}, {kCGImagePropertyTIFFModel, "Model 5"}}},

@@ -1,11 +1,12 @@
 #pragma once
 // What the tests that assemble the whole program give it: settings and folders in a scratch
-// folder, the favourite button's first-visit tip already seen (it holds every command until it is
+// folder, a slideshow that makes no sound, the favourite button's first-visit tip already seen (it holds every command until it is
 // closed), PNG files (and JPEG files when asked), two workers. And the loop that lets such a
 // program settle on the manual clock.
 
 #include "Model/MainConfig.h"
 #include "Shell/MainWindow/AppDelegate.h"
+#include "Slideshow/SlideshowMusic.h"
 #include "foundation/Clock.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
@@ -35,6 +36,7 @@ inline AppDelegate::Setup programTestSetup(kpv::UserDefaults& defaults, const QT
     setup.mainConfig->setLoveTipsAlreadyShowed(true);
     setup.temporaryParent = scratch.filePath(QStringLiteral("tmp"));
     setup.cacheDirectory = scratch.filePath(QStringLiteral("cache"));
+    setup.dataDirectory = scratch.filePath(QStringLiteral("data"));
     setup.allowedFileExtensions = {QStringLiteral("png")};
     setup.allowedFileTypes = {QStringLiteral("public.png")};
     if (withJpeg) {
@@ -42,6 +44,7 @@ inline AppDelegate::Setup programTestSetup(kpv::UserDefaults& defaults, const QT
         setup.allowedFileTypes << QStringLiteral("public.jpeg");
     }
     setup.processorCount = 2;
+    setup.musicSink = [] { return makeSilentMusicSink(); };
     return setup;
 }
 

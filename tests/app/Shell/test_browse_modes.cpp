@@ -4,6 +4,8 @@
 
 #include "Shell/MainWindow/AppDelegate.h"
 #include "Shell/MainWindow/LMMainWindow.h"
+#include "Shell/Modes/MainWndEditSheets.h"
+#include "Edit/BatchSheetController.h"
 #include "Shell/MainWindow/LMMainWndContentView.h"
 #include "Shell/MainWindow/MainWndController.h"
 #include "Shell/Modes/MainWndFavoriteHost.h"
@@ -158,6 +160,20 @@ TEST_F(BrowseModes, ThumbnailGridFromTheViewMenuAndBack)
     EXPECT_EQ(alerts.first()->text(), kpv::Bundle::mainBundle().localizedString("IDS_FileManagerFailed"));
     alerts.first()->accept();
     clock.advance(0);
+
+    // The batch tools take the selection, as in My Favourites.
+    grid->browser()->setSelectionIndexes({1, 3, 7});
+    for (long tag : {18L, 19L, long(MainWndController::TagBatchConvert)})
+        EXPECT_TRUE(controller->canDoAction(tag)) << tag;
+    controller->performMenuAction(19);
+    settle();
+    BatchSheetController* sheet = MainWndEditSheets::activeBatchSheet();
+    ASSERT_TRUE(sheet);
+    ASSERT_EQ(sheet->srcFileInfos().size(), 3);
+    EXPECT_TRUE(sheet->srcFileInfos()[1]->filePath().path().endsWith(QStringLiteral("p03.png")));
+    sheet->closeWindow();
+    settle();
+    ASSERT_FALSE(MainWndEditSheets::activeBatchSheet());
 
     // A double click opens the file in the viewer.
     grid->imageBrowserCellWasDoubleClickedAtIndex(grid->browser(), 9);

@@ -15,10 +15,14 @@
 #include "Shell/Program/ViewerProgram.h"
 
 #include "Browse/FavBinButton.h"
+#include "Edit/CropViewController.h"
 #include "Browse/FavImageBrowserView.h"
 #include "Browse/FavoriteListFile.h"
 #include "appkit/Application.h"
 #include "appkit/Event.h"
+#include "appkit/Menu.h"
+#include "appkit/MenuBar.h"
+#include "foundation/Bundle.h"
 #include "View/NavigateController.h"
 #include "foundation/Clock.h"
 #include "foundation/RunLoop.h"
@@ -140,8 +144,16 @@ TEST_F(FavoritesKept, LovedFilesComeBackInOrderAfterARestart)
     const QImage thumb = toolbar->favBinButton()->thumb();
     ASSERT_FALSE(thumb.isNull());
     EXPECT_EQ(QColor(thumb.pixel(thumb.width() / 2, thumb.height() / 2)).name(), QColor(Qt::red).name());
-    // The file just shown is marked as loved.
+    // The file just shown is marked as loved, and the Edit menu offers to remove it once.
     EXPECT_TRUE(program->viewMode().host().isFavoriteFile(LMPathString(photo(0), false)));
+    const QString removeTitle = kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_MENU_RemoveFavorite"));
+    int removeItems = 0;
+    for (const auto& menu : program->menuBar().menus()) {
+        menu->update();
+        for (const auto& item : menu->itemArray())
+            removeItems += item->title() == removeTitle && !item->isHidden();
+    }
+    EXPECT_EQ(removeItems, 1);
 
     // My Favourites opens on both.
     program->controller().performMenuAction(13);
@@ -190,6 +202,57 @@ TEST_F(FavoritesKept, AFileDeletedBetweenRunsStaysWithTheMissingMarkUntilRemoved
     stop();
     start();
     EXPECT_EQ(favoritePaths(), QStringList({photo(2)}));
+}
+
+// A crop loved before it was saved is the user's only copy of it: it is kept in the program's data
+// folder, outlives the run and the emptying of the temporary folder, and goes only when the user
+// removes it from the favourites.
+TEST_F(FavoritesKept, ALovedCropOutlivesTheRunUntilRemoved)
+{
+    start();
+    showFile(1);
+    MainWndController& controller = program->controller();
+    controller.performMenuAction(9); // Crop
+    settle();
+    ASSERT_EQ(controller.showMode(), MainShowModeCrop);
+    auto* crop = dynamic_cast<CropViewController*>(controller.existingModeController(MainShowModeCrop));
+    ASSERT_TRUE(crop);
+    ASSERT_TRUE(controller.canDoAction(11));
+    controller.performMenuAction(11); // I Love It
+    for (int i = 0; i < 20 && crop->inSaving(); ++i) {
+        crop->waitUntilSavesFinished();
+        settle(0.1);
+    }
+    settle();
+    const QStringList loved = favoritePaths();
+    ASSERT_EQ(loved.size(), 1);
+    const QString kept = scratch.filePath(QStringLiteral("data/Loved Crops"));
+    EXPECT_TRUE(loved[0].startsWith(kept + '/')) << loved[0].toStdString();
+    const QByteArray bytes = [&] {
+        QFile f(loved[0]);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
+    ASSERT_FALSE(bytes.isEmpty());
+    stop();
+    ASSERT_FALSE(QDir(scratch.filePath(QStringLiteral("tmp"))).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size())
+        << "the temporary folder is emptied at quit";
+
+    start();
+    EXPECT_EQ(favoritePaths(), loved);
+    QFile again(loved[0]);
+    ASSERT_TRUE(again.open(QIODevice::ReadOnly));
+    EXPECT_EQ(again.readAll(), bytes);
+    again.close();
+    // The original file is not a copy of the program's: removing it from the favourites keeps it.
+    showFile(2);
+    loveCurrentFile();
+    favorites()->removeFavoriteFile(LMPathString(photo(2), false));
+    EXPECT_TRUE(QFile::exists(photo(2)));
+    favorites()->removeFavoriteFile(LMPathString(loved[0], false));
+    EXPECT_FALSE(QFile::exists(loved[0]));
+    stop();
+    start();
+    EXPECT_TRUE(favoritePaths().isEmpty());
 }
 
 // My Favourites on screen: the grid stands on its own opaque ground, and the favourites bin stays

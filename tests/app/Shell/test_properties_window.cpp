@@ -5,9 +5,11 @@
 #include "Model/LMFileImgBaseInfo.h"
 #include "Model/LMImage.h"
 #include "foundation/NotificationCenter.h"
+#include "imageio/ImageSource.h"
 
 #include <QFile>
 #include <QImage>
+#include <QLocale>
 #include <QTemporaryDir>
 #include <QTransform>
 #include <gtest/gtest.h>
@@ -55,10 +57,42 @@ TEST(PropertiesWindow, RowsShowFactsAndDashesWhereNothingIsKnown)
 
     // No EXIF: EXIF rows are dashes and the date falls back to the file's own date.
     const auto plain = makeFile(dir.filePath("plain.png"), {});
-    for (long type = 4; type <= 18; ++type)
+    for (long type = 4; type < PropertiesWindowController::kItemCount; ++type)
         EXPECT_EQ(PropertiesWindowController::infoValueByType(type, plain.get()), "--") << type;
     EXPECT_NE(PropertiesWindowController::infoValueByType(2, plain.get()), "--");
     EXPECT_EQ(PropertiesWindowController::infoValueByType(3, nullptr), "--");
+}
+
+// Files written by a metadata tool as cameras write them, one ISO rating and a list of two,
+// read as the viewer reads them: the rows give what that tool reports for ISO, the time taken
+// (to the second) and the position (northern and eastern, southern and western).
+TEST(PropertiesWindow, RowsGiveIsoTimeAndPositionOfCameraFiles)
+{
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+    struct Row {
+        const char* file;
+        const char* iso;
+        const char* taken;
+        const char* position;
+    };
+    const Row rows[] = {
+        {"camera-single-iso.jpg", "200", "14/06/2023 18:42:07", "48°51′29.6″ N, 2°17′40.2″ E"},
+        {"camera-iso-list.jpg", "1600", "31/12/1999 23:59:59", "33°51′24.5″ S, 151°12′55.1″ W"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.file);
+        const QString path = QStringLiteral(KPV_TEST_DATA_DIR "/exif/") + QLatin1String(r.file);
+        const auto source = kpv::ImageSource::createWithFile(path);
+        ASSERT_TRUE(source);
+        auto file = std::make_shared<LMNavFileInfo>(LMPathString(path, false));
+        file->setImgBaseInfo(std::make_shared<LMFileImgBaseInfo>(LMPathString(path, false), "public.jpeg", 2, QDateTime::currentDateTime(),
+                                                                 QSizeF(16, 12), 1, source->propertiesAtIndex(0)));
+        EXPECT_EQ(PropertiesWindowController::infoValueByType(8, file.get()), QString::fromUtf8(r.iso));
+        EXPECT_EQ(PropertiesWindowController::infoValueByType(2, file.get()), QString::fromUtf8(r.taken));
+        EXPECT_EQ(PropertiesWindowController::infoValueByType(19, file.get()), QString::fromUtf8(r.position));
+    }
+    QLocale::setDefault(before);
 }
 
 TEST(PropertiesWindow, WindowFollowsFocusWithinTheWish)

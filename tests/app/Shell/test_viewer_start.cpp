@@ -10,6 +10,8 @@
 #include "Shell/Panels/PropertiesPanelWindow.h"
 #include "Shell/Panels/NavigateWindowController.h"
 #include "Shell/MainWindow/MainWndSecondaryWindows.h"
+#include "Shell/ViewChrome/NavigateOverlays.h"
+#include "foundation/Bundle.h"
 #include "Share/ShareWindowController.h"
 #include "Model/LMFileImgBaseInfo.h"
 #include "Model/MainConfig.h"
@@ -342,6 +344,50 @@ TEST_F(ViewerStart, InfoPanelGrowsForARowThatNeedsMoreWidth)
     settle();
     EXPECT_EQ(panel.rowValue(0), QStringLiteral("a.png"));
     EXPECT_EQ(panel.window()->frame().width(), grown);
+}
+}  // namespace
+
+namespace {
+// The end-of-folder tip over a file that cannot be shown gives way to that file's own message
+// once it fades.
+TEST_F(ViewerStart, BrokenFileSaysSoAgainAfterTheEndOfFolderTip)
+{
+    QFile broken(QDir(folder).filePath(QStringLiteral("d.png")));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("not a picture at all");
+    broken.close();
+    start();
+    sendKey(kpv::KeyCode::End, kpv::FunctionKey::End, kpv::FunctionKeyMask);
+    settle();
+    ASSERT_EQ(QFileInfo(nav().curFilePath().path()).fileName(), QStringLiteral("d.png"));
+    const QString bad = kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_BAD_IMAGE"));
+    const NavigateOverlays* overlays = viewer->overlays();
+    ASSERT_TRUE(overlays);
+    EXPECT_EQ(overlays->statusText(), bad);
+    sendKey(kpv::KeyCode::RightArrow, kpv::FunctionKey::RightArrow, kpv::NumericPadKeyMask | kpv::FunctionKeyMask);
+    settle(0.2);
+    EXPECT_NE(overlays->statusText(), bad); // the tip
+    settle(10);
+    EXPECT_EQ(overlays->statusText(), bad);
+}
+}  // namespace
+
+namespace {
+// Wherever the panel was left (on a screen since unplugged, or grown past the edge), it opens
+// whole on the screen.
+TEST_F(ViewerStart, InfoPanelOpensWholeOnTheScreen)
+{
+    start();
+    PropertiesPanelWindow& panel = viewer->propertiesPanel();
+    const kpv::Rect screen = panel.window()->screen().visibleFrame;
+    ASSERT_FALSE(screen.isEmpty());
+    delegate->mainConfig()->setInfoWindowOrigin(QPointF(screen.maxX() - 40, screen.minY() - 200));
+    controller->performMenuAction(29);
+    const kpv::Rect f = panel.window()->frame();
+    EXPECT_LE(f.maxX(), screen.maxX());
+    EXPECT_GE(f.minX(), screen.minX());
+    EXPECT_GE(f.minY(), screen.minY());
+    EXPECT_LE(f.maxY(), screen.maxY());
 }
 }  // namespace
 

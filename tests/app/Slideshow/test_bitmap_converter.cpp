@@ -5,14 +5,19 @@
 #include "Slideshow/SlideshowViewController.h"
 
 #include "MdColorID.h"
+#include "imageio/DecodeBudget.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <future>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -202,4 +207,27 @@ TEST(SlideLoader, PhotosArriveTurnedByTheirExifOrientation)
     EXPECT_LT(qRed(left), 60);
     // A box smaller than the photo fits the turned photo into it.
     EXPECT_EQ(SlideshowViewController::defaultSlideLoader(slide, QSize(20, 20)).size(), QSize(13, 20));
+}
+
+// A slide decodes within the process's decode budget like every other decode: while the whole
+// budget is held elsewhere it waits for it.
+TEST(SlideLoader, ASlideWaitsForTheDecodeBudget)
+{
+    QTemporaryDir dir;
+    const QString path = QString::fromStdString(writeTemp(dir, "slide.png", encode(gradient(64, 48, false), "PNG")));
+    kpv::DecodeBudget& budget = kpv::DecodeBudget::shared();
+    std::atomic<bool> givenBack{false};
+    std::promise<void> held;
+    std::thread other([&] {
+        kpv::DecodeBudget::Reservation all = budget.reserve(budget.capacity());
+        held.set_value();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        givenBack = true;
+    });
+    held.get_future().wait();
+    const QImage slide = loadSlideshowImageChecked(path, QSize(32, 32));
+    const bool waited = givenBack;
+    other.join();
+    EXPECT_EQ(slide.size(), QSize(32, 24));
+    EXPECT_TRUE(waited);
 }

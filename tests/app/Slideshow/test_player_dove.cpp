@@ -16,6 +16,7 @@
 #include "DoveScene.h"
 #include "DoveSceneManager.h"
 #include "DoveTime.h"
+#include "DoveCamera.h"
 #include "DoveViewport.h"
 #include "ZephraResource.h"
 
@@ -24,6 +25,8 @@
 #include <QImage>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 namespace {
 
@@ -252,19 +255,30 @@ TEST_F(PlayerTest, GroupsGetNewPhotosAndTheThemeLoopsWithFlatTextureMemory)
     EXPECT_EQ(finished, 1);
 }
 
-// A slideshow window that changes size keeps the theme filling it, at the camera's aspect.
+// A slideshow window of any shape is filled by the theme, without bars: a narrower window than
+// the theme's frame sees more above and below (the frame's width still fits), a wider one more at
+// the sides.
 TEST_F(PlayerTest, ResizingTheHostPlacesTheViewportAgain)
 {
     SlideshowPlayerDove player(theme, param);
     ASSERT_TRUE(player.start(&host, 640, 480, slides(1)));
     Dove::Viewport* vp = player.resource()->getViewport();
+    Dove::Camera* camera = player.resource()->getCamera();
     ASSERT_NE(vp, nullptr);
+    ASSERT_NE(camera, nullptr);
     EXPECT_EQ(vp->getActualWidth(), 640); // the sample camera is 3:2
-    EXPECT_EQ(vp->getActualHeight(), 426);
+    EXPECT_EQ(vp->getActualHeight(), 480);
+    EXPECT_FLOAT_EQ(camera->getAspect(), 640.0f / 480.0f);
+    const float narrowFov = camera->getFov().valueRadians();
     player.resize(1280, 720);
-    EXPECT_EQ(vp->getActualWidth(), 1080);
+    EXPECT_EQ(vp->getActualWidth(), 1280);
     EXPECT_EQ(vp->getActualHeight(), 720);
-    EXPECT_EQ(vp->getActualLeft(), 100);
+    EXPECT_EQ(vp->getActualLeft(), 0);
+    EXPECT_FLOAT_EQ(camera->getAspect(), 1280.0f / 720.0f);
+    // The width seen at 4:3 is the width the theme's 3:2 frame has.
+    const float wideFov = camera->getFov().valueRadians();
+    EXPECT_GT(narrowFov, wideFov);
+    EXPECT_NEAR(std::tan(narrowFov / 2) * 4 / 3, std::tan(wideFov / 2) * 3 / 2, 1e-4);
 }
 
 // The engine's shader programs are freed while its context is current: a program freed without

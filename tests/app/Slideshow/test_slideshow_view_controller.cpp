@@ -15,6 +15,7 @@
 #include "foundation/RunLoop.h"
 #include "foundation/UserDefaults.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <QColor>
@@ -287,6 +288,94 @@ TEST(SlideshowView, DrawsTheSlideUprightAndCrossFadesOverBlack)
 } // namespace
 
 namespace {
+// A GIF of one frame per palette entry given of 16 x 8, each filled with one palette entry, 0.2 s apiece
+// (stored without compression: one clear code before every pixel).
+QByteArray animatedGif(const std::vector<int>& paletteEntries)
+{
+    QByteArray out("GIF89a");
+    auto u16 = [&](int v) { out.append(char(v & 0xFF)).append(char(v >> 8)); };
+    u16(16), u16(8);
+    out.append(char(0xF7)).append(char(0)).append(char(0));
+    for (int i = 0; i < 256; ++i)
+        out.append(char(i)).append(char(255 - i)).append(char(0));
+    out.append("\x21\xFF\x0BNETSCAPE2.0\x03\x01\x00\x00\x00", 19); // loops for ever
+    for (int entry : paletteEntries) {
+        out.append("\x21\xF9\x04\x00", 4);
+        u16(20);
+        out.append(char(0)).append(char(0)).append(char(0x2C));
+        u16(0), u16(0), u16(16), u16(8);
+        out.append(char(0)).append(char(8));
+        QByteArray bits;
+        uint32_t acc = 0;
+        int n = 0;
+        auto put = [&](uint32_t code) {
+            acc |= code << n;
+            for (n += 9; n >= 8; n -= 8, acc >>= 8)
+                bits.append(char(acc & 0xFF));
+        };
+        for (int p = 0; p < 16 * 8; ++p)
+            put(256), put(uint32_t(entry));
+        put(257);
+        if (n > 0)
+            bits.append(char(acc & 0xFF));
+        for (int i = 0; i < bits.size(); i += 255) {
+            const QByteArray block = bits.mid(i, 255);
+            out.append(char(block.size())).append(block);
+        }
+        out.append(char(0));
+    }
+    out.append(char(0x3B));
+    return out;
+}
+
+// An animated GIF in the cross-fade plays its frames while it is shown, stays for a whole pass,
+// holds its frame while paused, and the next slide follows.
+TEST(SlideshowAnimation, AnAnimatedGifPlaysItsFramesWhileShown)
+{
+    QTemporaryDir dir;
+    const QString gif = dir.filePath("anim.gif");
+    {
+        QFile f(gif);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        std::vector<int> frames;
+        for (int i = 0; i < 20; ++i)
+            frames.push_back(i % 2 ? 200 : 50); // four seconds: longer than a still slide
+        f.write(animatedGif(frames));
+    }
+    const QString still = dir.filePath("still.png");
+    ASSERT_TRUE(slideImage(9).save(still));
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
+    FakeHost host;
+    SlideshowViewController controller(host);
+    controller.startSlideshowWithFileInfos({std::make_shared<SlideshowFileInfo>(LMPathString(gif, false)),
+                                            std::make_shared<SlideshowFileInfo>(LMPathString(still, false))},
+                                           0);
+    controller.waitForSlideLoads();
+    auto red = [&] { return qRed(controller.view()->currentSlide().pixel(8, 4)); };
+    EXPECT_EQ(red(), 50);
+    runSlideshow(controller, clock, 0.1); // then half-way through each frame
+    std::vector<int> seen{red()};
+    for (int step = 0; step < 6; ++step) {
+        runSlideshow(controller, clock, 0.2);
+        seen.push_back(red());
+    }
+    EXPECT_EQ(seen, (std::vector<int>{50, 200, 50, 200, 50, 200, 50}));
+    const int held = red();
+    controller.togglePause();
+    runSlideshow(controller, clock, 1.0);
+    EXPECT_EQ(red(), held);
+    controller.togglePause();
+    // Still on the animation after three seconds in all (a still slide would have gone).
+    runSlideshow(controller, clock, 1.6);
+    EXPECT_EQ(controller.curSlideIndex(), 0);
+    runSlideshow(controller, clock, 2.0 + controller.fadeDuration() + 0.2);
+    EXPECT_EQ(controller.curSlideIndex(), 1);
+    EXPECT_EQ(slideOf(controller.view()->currentSlide()), 9);
+    controller.endSlideshow();
+    kpv::RunLoop::main().setClock(nullptr);
+}
+
 TEST(SlideshowSettings, TheTransitionTakesTheSettingsDuration)
 {
     QTemporaryDir dir;

@@ -22,6 +22,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <set>
@@ -53,7 +54,7 @@ public:
         ++baseInfoLoads;
         if (path.path().contains(QStringLiteral("bad")))
             return nullptr;
-        const uint64_t type = path.path().endsWith(QStringLiteral(".gif")) ? 4 : 8;
+        const uint64_t type = path.path().endsWith(QStringLiteral(".gif")) ? 4 : codecType;
         // A file on disk is described as the real loader does: its date and identity as read.
         const kpv::FileIdentity identity = kpv::fileIdentity(path.path());
         if (identity.isValid())
@@ -136,6 +137,7 @@ public:
     };
     mutable std::mutex m_mutex;
     mutable std::vector<Load> loads;
+    uint64_t codecType = 8; // of the files that are no GIF (2: JPEG)
     mutable int baseInfoLoads = 0;
     mutable int resizes = 0;
     mutable int storedThumbLookups = 0;
@@ -270,8 +272,15 @@ public:
                              [](const auto &a, const auto &b) { return a->queuePriority() > b->queuePriority(); });
             auto ops = std::move(queue);
             queue.clear();
-            for (auto &op : ops)
+            // As a queue runs them: the first whose dependencies have finished, then the rest.
+            while (!ops.empty()) {
+                auto next = std::find_if(ops.begin(), ops.end(), [](const auto &op) { return op->isReady(); });
+                if (next == ops.end())
+                    next = ops.begin();
+                const auto op = *next;
+                ops.erase(next);
                 op->start();
+            }
             kpv::RunLoop::main().runOnce();
             drawFrame();
         }

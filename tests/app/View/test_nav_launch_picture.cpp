@@ -6,6 +6,7 @@
 
 #include "Model/LMNavFileInfo.h"
 #include "Model/LMPhotoLoader.h"
+#include "imageio/ImageDestination.h"
 
 #include <gtest/gtest.h>
 
@@ -188,6 +189,48 @@ TEST_F(LaunchPicture, TheLoaderServesItAsAPictureThatCostsNoDecode)
     EXPECT_EQ(image->originalImgBaseInfo(), base);
     EXPECT_FALSE(loader.loadStoredSmallThumb(LMPathString(path, false), base, nullptr));
     EXPECT_FALSE(loader.loadImage(LMPathString(path, false), LMNavFileInfo::kSmallThumbType, base, nullptr, nullptr, {}));
+}
+
+} // namespace
+
+namespace {
+
+// The sharp picture made while the program starts is the fit-in image the loader would decode for
+// the screen, and the view's first fit-in load of that file takes it instead of decoding; once.
+TEST_F(LaunchPicture, TheSharpPictureIsTheFitInTheViewAsksForFirst)
+{
+    QImage photo(1200, 800, QImage::Format_RGBA8888_Premultiplied);
+    photo.fill(QColor(30, 160, 90));
+    const QString jpeg = QDir(dir.path()).canonicalPath() + QStringLiteral("/photo-big.jpg");
+    ASSERT_TRUE(kpv::ImageDestination::writeImage(photo, jpeg, QStringLiteral("public.jpeg"), {}));
+    const QSizeF screen(800, 500);
+    LMPhotoLoader core(screen);
+    const LMFileImgBaseInfoPtr base = core.loadImgBaseInfo(LMPathString(jpeg, false), nullptr);
+    ASSERT_TRUE(base);
+    int decodedEquivalent = -1;
+    const LMImagePtr decoded = core.loadImage(LMPathString(jpeg, false), 11, base, nullptr,
+                                              &decodedEquivalent);
+    ASSERT_TRUE(decoded);
+    // Not a JPEG: no sharp picture is made at start.
+    EXPECT_TRUE(NavPhotoLoaderAdapter::decodeLaunchFitin(path, screen).isNull());
+
+    std::atomic<int> made{0};
+    NavLaunchPicture launch(
+        jpeg, [&](const QString &file) { ++made; return NavPhotoLoaderAdapter::decodeLaunchFitin(file, screen); },
+        NavLaunchPicture::SharpPicture);
+    NavPhotoLoaderAdapter loader(&core);
+    int equivalent = -1;
+    const LMImagePtr sharp = loader.loadImage(LMPathString(jpeg, false), 11, base, nullptr,
+                                              &equivalent, {});
+    ASSERT_TRUE(sharp);
+    EXPECT_EQ(made.load(), 1);
+    EXPECT_EQ(sharp->width(), decoded->width());
+    EXPECT_EQ(sharp->height(), decoded->height());
+    EXPECT_EQ(equivalent, decodedEquivalent);
+    EXPECT_EQ(sharp->originalImgBaseInfo(), base);
+    // It is not the quick picture, and it is handed once: the next load decodes.
+    EXPECT_FALSE(NavLaunchPicture::current(NavLaunchPicture::QuickPicture));
+    EXPECT_TRUE(loader.loadImage(LMPathString(jpeg, false), 11, base, nullptr, nullptr, {}));
 }
 
 } // namespace

@@ -82,11 +82,12 @@ TEST(NavLoadPlannerPass, FullPassOrder)
     EXPECT_TRUE(r[2].isSearchMarker());
     // The small thumbnail and the fit-in start at once; everything else waits for the fit-in.
     EXPECT_TRUE(r[1].firstPicture);
-    // The next file's fit-in comes before the neighbours' loads, which wait for it.
+    // The next file's fit-in comes before the neighbours' loads, which wait for it; it waits for
+    // the first picture like them, so that no other decode runs beside the first picture's.
     for (size_t i = 0; i < r.size(); ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(r[i].firstPicture, i == 1);
-        EXPECT_EQ(r[i].waits, i > 2 && i != 4);
+        EXPECT_EQ(r[i].waits, i > 2);
         EXPECT_EQ(r[i].nextPicture, i == 4);
         EXPECT_EQ(r[i].afterNextPicture, i > 4);
     }
@@ -151,4 +152,21 @@ TEST(NavLoadPlannerAutoNav, PaceShrinksTowardsFiftyStepsASecond)
     EXPECT_NEAR(autoNavInterval(3.3), 0.040, 0.001);
     EXPECT_GT(autoNavInterval(1000), 0.02);
     EXPECT_LT(autoNavInterval(1000), 0.0201);
+}
+
+// Thumbnails cost a decode each: a pass asks only for those of the photo bin's cells around the
+// current file (the bin does not wrap) and of the files whose fit-ins it decodes anyway.
+TEST(NavLoadPlannerThumbnails, OnlyForTheCellsThePhotoBinShows)
+{
+    const Window image{3, 3};
+    auto wanted = [&](qsizetype current, bool shown) {
+        std::vector<qsizetype> out;
+        for (qsizetype i = 0; i < 40; ++i)
+            if (thumbnailsWanted(i, current, 40, 9, shown, image))
+                out.push_back(i);
+        return out;
+    };
+    EXPECT_EQ(wanted(0, true), (std::vector<qsizetype>{0, 1, 2, 3, 4, 5, 37, 38, 39}));
+    EXPECT_EQ(wanted(20, true), (std::vector<qsizetype>{15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25}));
+    EXPECT_EQ(wanted(0, false), (std::vector<qsizetype>{0, 1, 2, 3, 37, 38, 39}));
 }

@@ -63,9 +63,9 @@ TEST_F(NavTest, SingleFileTitleAndLoadsOnlyInViewModes)
     for (const auto &l : loader.loads)
         if (l.path == paths[0])
             types.insert(l.type);
-    // Shown fitted, the file is decoded at the sizes the view needs, never whole; the small
-    // thumbnail is made from the large one.
-    EXPECT_EQ(types, (std::set<int>{2, 9, 10}));
+    // Shown fitted, the file is decoded at the sizes the view needs, never whole; its thumbnails
+    // are made from the fit-in image.
+    EXPECT_EQ(types, (std::set<int>{2, 10}));
 
     // Favourites mode: navigation changes the file but loads nothing until the mode returns.
     host->mode = NavShowModeFavorite;
@@ -104,62 +104,73 @@ TEST_F(NavTest, OnlyTheQuickPictureAndTheFitInStartBeforeTheFirstPictureIsOnScre
         return out;
     };
     // The current file's small thumbnail starts at once and its fit-in after it (the two take
-    // turns on the file, the quick picture first), the next file's fit-in once the current fit-in
-    // is decoded; everything else is held.
-    ASSERT_EQ(host->queue.size(), 3u);
+    // turns on the file, the quick picture first); everything else is held, the next file's
+    // fit-in too, so that nothing decodes beside the first sharp picture.
+    ASSERT_EQ(host->queue.size(), 2u);
     EXPECT_TRUE(host->queue[0]->dependencies().empty());
     EXPECT_EQ(host->queue[1]->dependencies(), std::vector<std::shared_ptr<kpv::Operation>>{host->queue[0]});
-    EXPECT_EQ(host->queue[2]->dependencies(), std::vector<std::shared_ptr<kpv::Operation>>{host->queue[1]});
-    // What the user waits for runs at the threads' normal priority, the next file's fit-in too.
+    // What the user waits for runs at the threads' normal priority.
     for (const auto &op : host->queue)
         EXPECT_EQ(op->qualityOfService(), kpv::Operation::QualityOfService::Default);
     const std::shared_ptr<kpv::Operation> quickPicture = host->queue[0];
-    const std::shared_ptr<kpv::Operation> nextPicture = host->queue[2];
+    const std::shared_ptr<kpv::Operation> firstPicture = host->queue[1];
     EXPECT_GT(controller->heldLoadCount(), 10u);
     runQueuedOnce(*host);
     auto loads = fileLoads();
-    ASSERT_EQ(loads.size(), 3u);
-    // The quick picture: the large thumbnail, which the small one is made from.
-    EXPECT_EQ(loads[0].type, 9);
-    EXPECT_EQ(loads[1].type, 10);
-    EXPECT_EQ(loads[2].path, paths[1]);
-    EXPECT_EQ(loads[2].type, 10);
+    // The file stores no thumbnail: no quick picture is decoded ahead of the sharp one, which is
+    // the one decode.
+    ASSERT_EQ(loads.size(), 1u);
+    EXPECT_EQ(loads[0].type, 10);
+    EXPECT_FALSE(controller->fileInfoByIndex(0)->imageByType(8));
     // The fit-in is in the view, but not yet on screen: still nothing else runs.
     EXPECT_TRUE(view.imageFitin());
     EXPECT_TRUE(host->queue.empty());
     ASSERT_EQ(host->afterFrame.size(), 1u);
 
     // The frame is drawn: the held loads are queued in their order, the current file's large
-    // thumbnail first (after the quick picture's load, which decoded it already), then the
-    // neighbours' thumbnails and fit-ins, which wait for the next file's fit-in, each large
-    // thumbnail also for its file's small one.
+    // thumbnail first (made from the fit-in), then the next file's fit-in, then the neighbours'
+    // thumbnails and fit-ins, which wait for the next file's fit-in, each large thumbnail also
+    // for its file's small one, and the thumbnails of a file whose fit-in the pass decodes for
+    // that fit-in.
     host->drawFrame();
     EXPECT_EQ(controller->heldLoadCount(), 0u);
     ASSERT_GT(host->queue.size(), 10u);
-    EXPECT_EQ(host->queue[0]->dependencies(), std::vector<std::shared_ptr<kpv::Operation>>{quickPicture});
+    const auto firstDeps = host->queue[0]->dependencies();
+    EXPECT_EQ(std::set<std::shared_ptr<kpv::Operation>>(firstDeps.begin(), firstDeps.end()),
+              (std::set<std::shared_ptr<kpv::Operation>>{quickPicture, firstPicture}));
+    const std::shared_ptr<kpv::Operation> nextPicture = host->queue[1];
+    EXPECT_EQ(nextPicture->dependencies(), std::vector<std::shared_ptr<kpv::Operation>>{firstPicture});
     // The neighbours' loads fill caches ahead of need: they yield the processors.
     EXPECT_EQ(host->queue[0]->qualityOfService(), kpv::Operation::QualityOfService::Default);
-    for (size_t i = 1; i < host->queue.size(); ++i)
+    EXPECT_EQ(nextPicture->qualityOfService(), kpv::Operation::QualityOfService::Default);
+    for (size_t i = 2; i < host->queue.size(); ++i) {
         EXPECT_EQ(host->queue[i]->qualityOfService(), kpv::Operation::QualityOfService::Background) << i;
-    std::vector<std::shared_ptr<kpv::Operation>> smallThumbLoads;
-    for (size_t i = 1; i < host->queue.size(); ++i) {
-        auto deps = host->queue[i]->dependencies();
-        const auto next = std::find(deps.begin(), deps.end(), nextPicture);
-        ASSERT_NE(next, deps.end()) << i;
-        deps.erase(next);
-        if (deps.empty())
-            smallThumbLoads.push_back(host->queue[i]);
-        else
-            EXPECT_TRUE(deps.size() == 1 && std::count(smallThumbLoads.begin(), smallThumbLoads.end(), deps[0])) << i;
+        const auto deps = host->queue[i]->dependencies();
+        EXPECT_NE(std::find(deps.begin(), deps.end(), nextPicture), deps.end()) << i;
     }
-    runQueuedOnce(*host);
+    // Run as a queue runs them: each once its dependencies have finished.
+    for (auto ops = std::move(host->queue); !ops.empty();) {
+        const auto ready = std::find_if(ops.begin(), ops.end(), [](const auto &op) { return op->isReady(); });
+        ASSERT_NE(ready, ops.end());
+        (*ready)->start();
+        ops.erase(ready);
+    }
+    kpv::RunLoop::main().runOnce();
     loads = fileLoads();
     ASSERT_GT(loads.size(), 4u);
-    // The current file's large thumbnail is not decoded again; the next file is decoded once for
-    // both its thumbnails.
-    EXPECT_EQ(loads[3].path, paths[1]);
-    EXPECT_EQ(loads[3].type, 9);
-    EXPECT_NE(loads[4].path, paths[1]);
+    EXPECT_EQ(loads[1].path, paths[1]);
+    EXPECT_EQ(loads[1].type, 10);
+    // The current file and the six around it whose fit-ins are decoded get their thumbnails from
+    // those: each of them is decoded once. Files further away are decoded once, for their
+    // thumbnails.
+    std::map<QString, int> decodes;
+    for (const auto &l : loads)
+        ++decodes[l.path.path()];
+    for (const auto &[path, count] : decodes)
+        EXPECT_EQ(count, 1) << path.toStdString();
+    EXPECT_TRUE(controller->fileInfoByIndex(0)->imageByType(8));
+    EXPECT_TRUE(controller->fileInfoByIndex(1)->imageByType(8));
+    EXPECT_TRUE(controller->fileInfoByIndex(1)->imageByType(9));
     // Nothing decoded the current file whole, nor again at the size of its fit-in.
     for (const auto &l : loads)
         EXPECT_FALSE(l.path == paths[0] && (l.type == 1 || l.type == 2));
@@ -168,6 +179,45 @@ TEST_F(NavTest, OnlyTheQuickPictureAndTheFitInStartBeforeTheFirstPictureIsOnScre
     host->queue.clear();
     controller->navCurFileToIndex(0, true, true, false);
     EXPECT_EQ(controller->heldLoadCount(), 0u);
+}
+
+// A picture left on screen for a moment is decoded whole in the background, so that 100% shows
+// its own pixels at once; a step before that decodes nothing whole, and a step after it lets the
+// full-size image go.
+TEST_F(NavTest, AStillPictureIsDecodedWholeForOneHundredPercentAndDroppedOnStep)
+{
+    loader.equivalentFor[10] = 2;
+    loader.codecType = 2; // JPEG: its fit-in comes from a scaled decode
+    auto wholeDecodes = [&](int index) {
+        return std::count_if(loader.loads.begin(), loader.loads.end(),
+                             [&](const auto &l) { return l.path == paths[index] && l.type == 1; });
+    };
+    open(10);
+    runLoads();
+    host->queue.clear();
+    clock.advance(1.0);
+    kpv::RunLoop::main().runOnce();
+    EXPECT_TRUE(host->queue.empty());
+    // A step within the moment: the next picture is shown, and the first is never decoded whole.
+    EXPECT_TRUE(controller->navCurFileToIndex(1, true, true, false));
+    runLoads();
+    host->queue.clear();
+    clock.advance(1.0);
+    kpv::RunLoop::main().runOnce();
+    EXPECT_TRUE(host->queue.empty());
+    EXPECT_EQ(wholeDecodes(0), 0);
+
+    clock.advance(0.3);
+    kpv::RunLoop::main().runOnce();
+    ASSERT_EQ(host->queue.size(), 1u);
+    EXPECT_EQ(host->queue[0]->qualityOfService(), kpv::Operation::QualityOfService::Background);
+    runLoads();
+    EXPECT_EQ(wholeDecodes(1), 1);
+    ASSERT_TRUE(controller->fileInfoByIndex(1)->imageByType(1));
+    EXPECT_TRUE(view.imageFitin()); // the fitted view keeps its fit-in picture
+
+    EXPECT_TRUE(controller->navCurFileToIndex(2, true, true, false));
+    EXPECT_FALSE(controller->fileInfoByIndex(1)->imageByType(1));
 }
 
 TEST_F(NavTest, HeldLoadsStartWithoutAFrameOrAPictureAndGoWithTheFile)
@@ -191,7 +241,7 @@ TEST_F(NavTest, HeldLoadsStartWithoutAFrameOrAPictureAndGoWithTheFile)
     // The fit-in is cancelled before it ran: nothing will be shown soon, so the neighbours go.
     host->queue.clear();
     open(10, QStringLiteral(".png"));
-    ASSERT_EQ(host->queue.size(), 3u);
+    ASSERT_EQ(host->queue.size(), 2u);
     for (auto &op : host->queue)
         op->cancel();
     runQueuedOnce(*host);
@@ -215,9 +265,8 @@ TEST_F(NavTest, HeldLoadsStartWithoutAFrameOrAPictureAndGoWithTheFile)
     const size_t heldForFirst = controller->heldLoadCount();
     host->queue.clear();
     controller->navCurFileToIndex(5, false, true, false);
-    // Only the new file's quick picture and fit-in are queued, and the next file's fit-in; the new
-    // file holds its own set.
-    ASSERT_EQ(host->queue.size(), 3u);
+    // Only the new file's quick picture and fit-in are queued; the new file holds its own set.
+    ASSERT_EQ(host->queue.size(), 2u);
     EXPECT_EQ(controller->heldLoadCount(), heldForFirst);
     loader.loads.clear();
     runQueuedOnce(*host);
@@ -225,7 +274,7 @@ TEST_F(NavTest, HeldLoadsStartWithoutAFrameOrAPictureAndGoWithTheFile)
     for (const auto &l : loader.loads)
         if (l.path == paths[5])
             types.push_back(l.type);
-    EXPECT_EQ(types, (std::vector<int>{9, 10}));
+    EXPECT_EQ(types, (std::vector<int>{10}));
 }
 
 TEST_F(NavTest, FullSizeOnlyWhenZoomedPastTheFitInOrAskedFor)
@@ -314,38 +363,45 @@ TEST_F(NavTest, OneDecodePerFileForBothThumbnails)
         return std::count_if(loader.loads.begin(), loader.loads.end(),
                              [&](const auto &l) { return l.path == path && l.type == type; });
     };
+    // The current file and the three on each side have their fit-ins decoded: their thumbnails
+    // are made from those. The others the bin shows are decoded once, at the large thumbnail's
+    // size; the bin does not wrap, so the file four before the first has no thumbnails.
+    auto decodedForThumbnails = [](qsizetype i) { return i > 3 && i < 17; };
     int neighbours = 0;
     for (qsizetype i = 0; i < paths.size(); ++i) {
         const auto info = controller->fileInfoByIndex(i);
-        if (!info)
+        if (!info || i == 16) {
+            EXPECT_FALSE(loadsOf(paths[i], 9) || (info && info->imageByType(8))) << i;
             continue;
+        }
         ++neighbours;
         EXPECT_EQ(loadsOf(paths[i], 8), 0) << i;
-        EXPECT_EQ(loadsOf(paths[i], 9), 1) << i;
+        EXPECT_EQ(loadsOf(paths[i], 9), decodedForThumbnails(i) ? 1 : 0) << i;
         const LMImagePtr small = info->imageByType(8), large = info->imageByType(9);
         ASSERT_TRUE(small && large) << i;
         EXPECT_EQ(small->width(), 160u) << i;
         EXPECT_EQ(small->height(), 120u) << i;
         EXPECT_EQ(large->width(), 256u) << i;
     }
-    EXPECT_EQ(neighbours, 9);
+    EXPECT_EQ(neighbours, 8);
+    EXPECT_TRUE(controller->fileInfoByIndex(16));
     // The small pictures made so are the sharp ones already: none is made again.
     EXPECT_EQ(rec.count("didUpdateSmallThumb"), 0);
 
-    // With stored small pictures, those are filed first; the large thumbnail is still decoded
-    // once, and the sharper small one is made from it.
+    // With stored small pictures, those are filed first; the large thumbnail is still made once
+    // (decoded, or from the fit-in), and the sharper small one is made from it.
     loader.loads.clear();
     loader.storedThumbs = true;
     rec.clear();
     open(20, QStringLiteral(".tif"));
     runLoads();
     for (qsizetype i = 0; i < paths.size(); ++i) {
-        if (!controller->fileInfoByIndex(i))
+        if (!controller->fileInfoByIndex(i) || i == 16)
             continue;
         EXPECT_EQ(loadsOf(paths[i], 8), 0) << i;
-        EXPECT_EQ(loadsOf(paths[i], 9), 1) << i;
+        EXPECT_EQ(loadsOf(paths[i], 9), decodedForThumbnails(i) ? 1 : 0) << i;
     }
-    EXPECT_EQ(rec.count("didUpdateSmallThumb"), 9);
+    EXPECT_EQ(rec.count("didUpdateSmallThumb"), 8);
 }
 
 // A step to a file whose picture is decoded already draws it at once: the neighbours' loads of
@@ -456,7 +512,7 @@ TEST_F(NavTest, LateFullSizeResultOfFormerFileIsDropped)
     kpv::RunLoop::main().runOnce();
     auto former = controller->fileInfoByPath(paths[0]);
     ASSERT_TRUE(former);
-    EXPECT_TRUE(former->imageByType(8));
+    EXPECT_TRUE(former->imageByType(10)); // a neighbour's fit-in is kept
     EXPECT_FALSE(former->imageByType(1));
 }
 
@@ -481,12 +537,12 @@ TEST_F(NavTest, CancelledLoadKeepsItsMaskUntilTheFileChanges)
     open(3);
     host->cancelAllOperations();
     runLoads();
-    EXPECT_FALSE(controller->curFileInfo()->imageByType(8));
-    EXPECT_FALSE(controller->createOperationForLoadImage(controller->curFileInfo(), 8, true, false));
+    EXPECT_FALSE(controller->curFileInfo()->imageByType(10));
+    EXPECT_FALSE(controller->createOperationForLoadImage(controller->curFileInfo(), 10, true, false));
     controller->navCurFileToIndex(1, false, true, false);
     controller->navCurFileToIndex(0, false, false, false);
     runLoads();
-    EXPECT_TRUE(controller->curFileInfo()->imageByType(8));
+    EXPECT_TRUE(controller->curFileInfo()->imageByType(10));
 }
 
 TEST_F(NavTest, EquivalentTypesFilledFromOneDecode)
@@ -495,11 +551,7 @@ TEST_F(NavTest, EquivalentTypesFilledFromOneDecode)
     loader.equivalentFor = {{8, 1}, {9, 1}, {10, 1}, {11, 1}};
     loader.sizes = {{8, {120, 90}}, {9, {120, 90}}, {10, {120, 90}}, {11, {120, 90}}};
     open(1);
-    // Run only the small thumbnail.
-    auto ops = std::move(host->queue);
-    host->queue.clear();
-    ops.front()->start();
-    kpv::RunLoop::main().runOnce();
+    runLoads();
     auto cur = controller->curFileInfo();
     EXPECT_TRUE(cur->imageByType(1));
     EXPECT_TRUE(cur->imageByType(9));
@@ -607,10 +659,14 @@ TEST_F(NavTest, HeldKeyEndsAfterLastRepeat)
 TEST_F(NavTest, KeysAndWheel)
 {
     open(3);
-    // Up over a fitted image is not consumed; Shift+Delete neither; Delete is.
+    // Up over a fitted image is not consumed; Shift+Backspace neither; Backspace goes back (here,
+    // at the first file, to the end-of-folder tip) and trashes nothing.
     EXPECT_FALSE(controller->performKeyDownEquivalent(keyEvent(0xF700, kNumPad)));
     EXPECT_FALSE(controller->performKeyDownEquivalent(keyEvent(0x7F, kShift)));
     EXPECT_TRUE(controller->performKeyDownEquivalent(keyEvent(0x7F, 0)));
+    EXPECT_TRUE(host->workspace.recycled.isEmpty());
+    EXPECT_EQ(controller->curFileIndex(), 0);
+    EXPECT_TRUE(controller->performKeyDownEquivalent(keyEvent(0xF728, 0))); // the Delete key
     ASSERT_EQ(host->workspace.recycled.size(), 1);
     EXPECT_EQ(host->workspace.recycled[0], QStringList{paths[0].path()});
     EXPECT_FALSE(controller->performKeyDownEquivalent(keyEvent(0xF703, kNumPad | kShift)));
@@ -759,7 +815,7 @@ TEST_F(NavTest, PageCommandsMoveWithoutAPhotoBin)
     EXPECT_EQ(controller->curFileIndex(), 1);
 }
 
-TEST_F(NavTest, ForwardDeleteTrashesAsBackspaceDoes)
+TEST_F(NavTest, TheDeleteKeyTrashesWithoutModifiers)
 {
     open(2);
     EXPECT_FALSE(controller->performKeyDownEquivalent(keyEvent(0xF728, kShift)));

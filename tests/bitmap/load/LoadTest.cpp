@@ -225,11 +225,29 @@ TEST(BitmapLoad, GifFrameClippedToASmallerBitmap) {
     EXPECT_EQ(load(m.h, partly, &small.b), MOK);
 }
 
+// A plain 32-bit BMP of the picture whose fourth bytes hold `pad` (writers leave anything there).
+Bytes encodeBmp32Plain(const Image& rgb, uint8_t pad) {
+    const Bytes bmp24 = encodeBmp24(rgb);
+    Bytes b(bmp24.begin(), bmp24.begin() + 54);
+    const uint32_t data = uint32_t(rgb.width * rgb.height * 4);
+    auto put32 = [&b](size_t at, uint32_t v) { for (int i = 0; i < 4; ++i) b[at + size_t(i)] = uint8_t(v >> (8 * i)); };
+    put32(2, 54 + data);
+    b[28] = 32;
+    put32(34, data);
+    for (int y = rgb.height - 1; y >= 0; --y)
+        for (int x = 0; x < rgb.width; ++x) {
+            const uint8_t* p = rgb.at(x, y);
+            b.insert(b.end(), {p[2], p[1], p[0], pad});
+        }
+    return b;
+}
+
 TEST(BitmapLoad, OpaqueImagesComeOutOpaque) {
     Manager m;
     const Image rgb = makeSmooth(16, 16, 2);
     const std::pair<const char*, Bytes> cases[] = {
-        {"jpeg", encodeJpeg(rgb, 2, 90)}, {"png", encodePng(rgb)}, {"bmp", encodeBmp24(rgb)}, {"gif", encodeGif(rgb)}};
+        {"jpeg", encodeJpeg(rgb, 2, 90)}, {"png", encodePng(rgb)}, {"bmp", encodeBmp24(rgb)}, {"gif", encodeGif(rgb)},
+        {"bmp 32-bit, padding byte set", encodeBmp32Plain(rgb, 0x55)}};
     for (const auto& [name, file] : cases) {
         SCOPED_TRACE(name);
         Bitmap b(kRGBA, 0, 0);
@@ -238,6 +256,12 @@ TEST(BitmapLoad, OpaqueImagesComeOutOpaque) {
         for (int y = 0; y < 16; ++y)
             for (int x = 0; x < 16; ++x) ASSERT_EQ(b.b.pPlane[0][y * b.b.lPitch[0] + 4 * x + 3], 255);
     }
+    // The padding byte changes no colour either.
+    Bitmap b(kRGBA, 0, 0);
+    const Bytes padded = encodeBmp32Plain(rgb, 0x55);
+    Stream st(padded);
+    ASSERT_EQ(MdBitmapLoadWithAlphaTrans(m.h, st.s, 0, &b.b, 255), MOK);
+    EXPECT_EQ(compareRgb(toImage(b.b, 4), rgb).max, 0);
 }
 
 TEST(BitmapLoad, ArgumentsTypesAndResultFilter) {

@@ -34,7 +34,8 @@ TEST(PrintImages, OnePagePerImageTurnedToSuitIt)
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QByteArray bytes = f.readAll();
     EXPECT_TRUE(bytes.startsWith("%PDF"));
-    // Three pages: the first landscape (wider than high), the second portrait.
+    // Three pages: the first landscape (wider than high), the second portrait, the square one
+    // landscape.
     const QString text = QString::fromLatin1(bytes);
     EXPECT_EQ(text.count(QRegularExpression(QStringLiteral("/Type\\s*/Page[^s]"))), 3);
     const QRegularExpression box(QStringLiteral("/MediaBox\\s*\\[\\s*0\\s+0\\s+([0-9.]+)\\s+([0-9.]+)"));
@@ -44,9 +45,10 @@ TEST(PrintImages, OnePagePerImageTurnedToSuitIt)
         const auto m = it.next();
         sizes.append({m.captured(1).toDouble(), m.captured(2).toDouble()});
     }
-    ASSERT_GE(sizes.size(), 2);
+    ASSERT_GE(sizes.size(), 3);
     EXPECT_GT(sizes[0].first, sizes[0].second);
     EXPECT_LT(sizes[1].first, sizes[1].second);
+    EXPECT_GT(sizes[2].first, sizes[2].second);
 }
 
 TEST(PrintImages, NothingToPrintIsRefused)

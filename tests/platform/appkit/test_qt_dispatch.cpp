@@ -218,6 +218,13 @@ TEST(Panels, AccessoryViewIsHandedBackWhenTheSheetEnds)
     auto* dialog = w.widget()->findChild<QFileDialog*>();
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(accessory.widget()->parent(), dialog);
+    // While it is up, the name field is the dialog's: set into it, and read as the user typed it.
+    auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(edit, nullptr);
+    panel.setNameFieldStringValue("picture.bmp");
+    EXPECT_EQ(edit->text(), QString("picture.bmp"));
+    edit->setText("typed.png");
+    EXPECT_EQ(panel.nameFieldStringValue(), QString("typed.png"));
     dialog->reject();
     EXPECT_EQ(result, ModalResponseCancel);
     EXPECT_EQ(accessory.widget()->parent(), nullptr); // ours again, not deleted with the dialog

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <future>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -256,7 +257,7 @@ int currentThreadNice()
 }
 
 // Background work runs at a lowered thread priority, and work someone waits for never inherits it:
-// a thread lowered once ends after its operation, and the queue goes on with fresh workers.
+// a thread lowered once serves background work only, and the queue goes on with fresh workers.
 TEST(OperationQueue, BackgroundQualityRunsOnLoweredThreadsThatWorkSomeoneWaitsForNeverGets)
 {
     OperationQueue queue;
@@ -293,6 +294,36 @@ TEST(OperationQueue, BackgroundQualityRunsOnLoweredThreadsThatWorkSomeoneWaitsFo
     }
     ASSERT_TRUE(queue.waitUntilAllOperationsAreFinished(30.0));
     EXPECT_EQ(done.load(), 20);
+}
+
+// Thirty background loads in a row run on the queue's few workers, not on a new thread each, and
+// work someone waits for that comes meanwhile still runs at the normal priority.
+TEST(OperationQueue, BackgroundWorkReusesItsLoweredWorkers)
+{
+    OperationQueue queue;
+    queue.setMaxConcurrentOperationCount(2);
+    const int base = currentThreadNice();
+    std::mutex m;
+    std::set<pid_t> backgroundThreads;
+    std::vector<int> urgentNices;
+    for (int i = 0; i < 30; ++i) {
+        auto o = op([&](Operation&) {
+            std::lock_guard lock(m);
+            backgroundThreads.insert(pid_t(syscall(SYS_gettid)));
+        });
+        o->setQualityOfService(Operation::QualityOfService::Background);
+        queue.addOperation(o);
+        if (i % 10 == 5)
+            queue.addOperation(op([&](Operation&) {
+                std::lock_guard lock(m);
+                urgentNices.push_back(currentThreadNice());
+            }));
+    }
+    ASSERT_TRUE(queue.waitUntilAllOperationsAreFinished(30.0));
+    EXPECT_LE(backgroundThreads.size(), 5u); // the two workers and those made for the urgent work
+    ASSERT_EQ(urgentNices.size(), 3u);
+    for (int nice : urgentNices)
+        EXPECT_EQ(nice, base);
 }
 
 // A lowered thread that hands work to another queue, or whose end lets another queue start its

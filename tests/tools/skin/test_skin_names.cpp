@@ -21,7 +21,7 @@ const QRegularExpression kNameUse(QStringLiteral(
 // table of placeholders indexed by kind) never sit beside the call, so in a source that asks for
 // images by name every literal shaped like a skin name counts as one.
 const QRegularExpression kImageCall(QStringLiteral(
-    R"re(setImageName|loadImageWithoutExtension|setBkgrdImageName|imageNamed|loadOriginalImageByFileName)re"));
+    R"re(setImageName|loadImageWithoutExtension|setBkgrdImageName|imageNamed|loadOriginalImageByFileName|iconName)re"));
 const QRegularExpression kSkinShapedName(
     QStringLiteral(R"re("((?:[eE]|[iI]mg|bg|bt|icon|ss|tm|nav)_[A-Za-z0-9_]+)")re"));
 const QRegularExpression kShareButtonName(
@@ -79,7 +79,8 @@ TEST(SkinNames, EveryNameInTheSourcesIsDrawnAtBothScales)
     // Those last ones reach the call through a helper or a table: the bin's own images, the
     // placeholders and the favourites toolbar's buttons.
     for (const char* known : {"bg_title", "nav_next", "img_bad", "bg_picshadow", "e_facebook", "e_thumbnail", "img_open",
-                              "e_lovebin_on_roll", "e_number_bg", "img_defaultthumb", "img_default", "e_batch"})
+                              "e_lovebin_on_roll", "e_number_bg", "img_defaultthumb", "img_default", "e_batch",
+                              "icon_rotatel", "icon_mirrorv"})
         EXPECT_TRUE(names.contains(QLatin1String(known))) << known;
     ASSERT_GT(names.size(), 30);
     const QString skin = QStringLiteral(KPV_SKIN_DIR "/");
@@ -90,6 +91,24 @@ TEST(SkinNames, EveryNameInTheSourcesIsDrawnAtBothScales)
         EXPECT_FALSE(two.isNull()) << qPrintable(name) << "@2x is not drawn";
         if (!one.isNull() && !two.isNull())
             EXPECT_EQ(two.size(), one.size() * 2) << qPrintable(name);
+    }
+}
+
+// Each share target and each edit of the toolbar's pop-up has a picture of its own.
+TEST(SkinNames, ShareTargetsAndEditsLookDifferent)
+{
+    const QString skin = QStringLiteral(KPV_SKIN_DIR "/");
+    for (const QStringList& group : {QStringList{"e_facebook", "e_flick", "e_twitter", "e_tumblr", "e_email", "e_iphoto", "e_share"},
+                                     QStringList{"icon_rotatel", "icon_rotater", "icon_mirrorh", "icon_mirrorv"}}) {
+        QSet<QByteArray> seen;
+        for (const QString& name : group) {
+            QImage image(skin + name + QStringLiteral(".png"));
+            ASSERT_FALSE(image.isNull()) << qPrintable(name);
+            image = image.convertToFormat(QImage::Format_ARGB32);
+            const QByteArray pixels(reinterpret_cast<const char*>(image.constBits()), int(image.sizeInBytes()));
+            EXPECT_FALSE(seen.contains(pixels)) << qPrintable(name) << " looks like another of its group";
+            seen.insert(pixels);
+        }
     }
 }
 

@@ -5,16 +5,18 @@
 // stand-in desktop). A command that validates as disabled must change nothing.
 //
 // Modes extend this by adding rows to kExpected (what the command must change) and, where a mode
-// needs its own start, a fixture like this one (the thumbnail grid, the favourites and the mini
-// window below).
+// needs its own start, a fixture like this one (the thumbnail grid, the favourites, the slideshow
+// and the mini window below).
 
 #include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/Tips/FileAssociateTipsViewController.h"
 #include "Shell/MainWindow/LMMainWindow.h"
 #include "Shell/MainWindow/MainCommand.h"
 #include "Shell/MainWindow/MainWndController.h"
 #include "Shell/Modes/MainWndFavoriteHost.h"
 #include "Shell/Modes/MainWndMiniWindow.h"
 #include "Shell/Modes/MainWndNavigateHost.h"
+#include "Shell/ViewChrome/MainWndPhotoBin.h"
 #include "Shell/ViewChrome/NavigateOverlays.h"
 #include "Shell/Modes/NavigateViewMode.h"
 #include "Shell/Program/ViewerProgram.h"
@@ -22,6 +24,7 @@
 #include "Browse/FavImageBrowserView.h"
 #include "Browse/ThumbnailViewController.h"
 #include "Edit/ImageSaveAsPanel.h"
+#include "Kit/LMEventMonitorCenter.h"
 #include "Kit/LMIncludeSubDirOpenPanelController.h"
 #include "Model/MainConfig.h"
 #include "View/LMOpenGLView.h"
@@ -29,6 +32,7 @@
 #include "appkit/Application.h"
 #include "appkit/Event.h"
 #include "appkit/Menu.h"
+#include "appkit/MenuBar.h"
 #include "appkit/OpenGLView.h"
 #include "appkit/Panels.h"
 #include "appkit/Pasteboard.h"
@@ -48,6 +52,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImage>
+#include <QMenuBar>
 #include <QPainter>
 #include <QSet>
 #include <QTemporaryDir>
@@ -255,7 +260,8 @@ protected:
         kpv::Window* w = c.getCurWindow();
         o["sheet"] = w->attachedSheet() ? QStringLiteral("sheet") : QString();
         o["windows"] = QString::number(visibleWindows().size());
-        o["level"] = QString::number(w->level());
+        o["level"] = QString::number(w->level()) +
+                     (w->widget() && (w->widget()->windowFlags() & Qt::WindowStaysOnTopHint) ? QStringLiteral(" on top") : QString());
         o["minimized"] = w->widget() && w->widget()->isMinimized() ? QStringLiteral("yes") : QString();
         // The information panel's switch (its window shows only over the viewer).
         o["info"] = program->viewMode().host().propertiesWindowShown() ? QStringLiteral("on") : QStringLiteral("off");
@@ -396,11 +402,16 @@ void CommandRun::runFromMenu(long tag)
         return;
     }
     const char* expected = expectedChange(tag);
+    const auto escIgnoredBefore = LMEventMonitorCenter::eventMonitorCenter().ignoreEscKeyCount();
     const QStringList changed = runAndObserve([&] { item->performAction(); }, true, expected);
     EXPECT_FALSE(changed.isEmpty()) << "enabled \"" << title.toStdString() << "\" (" << tag << ") did nothing";
     if (expected)
         EXPECT_TRUE(changed.contains(QLatin1String(expected)))
             << "\"" << title.toStdString() << "\" changed " << changed.join(' ').toStdString() << ", not " << expected;
+    // Whatever it did, the main window stays an ordinary window (Keep on Top included), and once
+    // its panels are closed Esc reaches the window again.
+    EXPECT_NE(c.window()->widget()->windowType(), Qt::Tool) << title.toStdString();
+    EXPECT_EQ(LMEventMonitorCenter::eventMonitorCenter().ignoreEscKeyCount(), escIgnoredBefore) << title.toStdString();
 }
 
 TEST_P(CommandRun, EnabledCommandsDoWhatTheySay)
@@ -436,6 +447,74 @@ TEST_P(CommandRun, KeyEquivalentsRunTheirCommand)
 
 INSTANTIATE_TEST_SUITE_P(MainWindow, CommandRun, ::testing::ValuesIn(commandTags()), tagName);
 
+// The keys of this desktop in the viewer: Space and Backspace step, End and Home jump, Delete
+// trashes; F11 shows the photo alone (no menu bar, no photo bin) and Esc brings the window back.
+TEST_F(CommandRun, DesktopKeysStepTrashAndShowThePhotoAlone)
+{
+    MainWndController& c = program->controller();
+    auto key = [&](unsigned short code, const QString& chars) {
+        return runAndObserve([&] {
+            kpv::Application::shared().sendEvent(kpv::Event::keyEvent(kpv::KeyDown, code, chars, chars, c.window()));
+            kpv::Application::shared().sendEvent(kpv::Event::keyEvent(kpv::KeyUp, code, chars, chars, c.window()));
+        });
+    };
+    auto shown = [&] { return QFileInfo(program->viewMode().controller().curFilePath().path()).fileName(); };
+    // The first start's default-viewer tip goes with Esc, as with its close button.
+    if (FileAssociateTipsViewController* tips = program->fileAssociateTips(); tips && tips->isShown()) {
+        key(kpv::KeyCode::Escape, QString(QChar(0x1b)));
+        EXPECT_FALSE(tips->isShown());
+    }
+    const QString first = shown();
+    key(kpv::KeyCode::Space, QStringLiteral(" "));
+    const QString second = shown();
+    EXPECT_NE(second, first);
+    key(kpv::KeyCode::Delete, QString(QChar(0x7F))); // Backspace
+    EXPECT_EQ(shown(), first);
+    key(kpv::KeyCode::End, QString(QChar(0xF72B)));
+    const QString last = shown();
+    EXPECT_NE(last, second);
+    key(kpv::KeyCode::Home, QString(QChar(0xF729)));
+    EXPECT_EQ(shown(), first);
+    EXPECT_EQ(workspace.recycled.size(), 0);
+    EXPECT_TRUE(key(kpv::KeyCode::ForwardDelete, QString(QChar(0xF728))).contains(QStringLiteral("trashed")));
+
+    ASSERT_TRUE(program->menuBar().qMenuBar()->isVisible());
+    // Around the picture the window's tile shows, so that the picture's shadow shows too.
+    EXPECT_EQ(program->viewMode().imageView()->backgroundColor(), QColor(24, 25, 27));
+    const bool binShown = program->viewMode().photoBin().isShown();
+    key(103, QString()); // F11
+    EXPECT_TRUE(c.window()->isFullScreen());
+    EXPECT_EQ(program->viewMode().imageView()->backgroundColor(), QColor(0, 0, 0));
+    EXPECT_FALSE(program->menuBar().qMenuBar()->isVisible());
+    EXPECT_FALSE(program->viewMode().photoBin().isShown());
+    key(kpv::KeyCode::Escape, QString(QChar(0x1b)));
+    EXPECT_FALSE(c.window()->isFullScreen());
+    EXPECT_TRUE(program->menuBar().qMenuBar()->isVisible());
+    EXPECT_EQ(program->viewMode().photoBin().isShown(), binShown);
+}
+
+// Every command again in full screen: the same enable rules, and the ones that full screen
+// turns off (Keep on Top, the desktop picture) change nothing.
+class FullScreenCommandRun : public CommandRun {
+protected:
+    void SetUp() override
+    {
+        CommandRun::SetUp();
+        if (HasFatalFailure())
+            return;
+        MainWndController& c = program->controller();
+        c.toggleFullScreen();
+        settle(0.5);
+        ASSERT_TRUE(c.window()->isFullScreen());
+        ASSERT_FALSE(program->menuBar().qMenuBar()->isVisible());
+    }
+    const char* expectedChange(long tag) const override
+    {
+        // Minimizing a full-screen window is the window manager's to refuse.
+        return tag == MainWndController::TagMinimize ? nullptr : CommandRun::expectedChange(tag);
+    }
+};
+
 // Every command from its menu item in the mode a fixture sets up.
 #define COMMANDS_IN_MODE(Suite, Fixture)                                                                \
     TEST_P(Fixture, EnabledCommandsDoWhatTheySay) { runFromMenu(GetParam()); }                        \
@@ -456,6 +535,8 @@ protected:
         grid->browser()->setSelectionIndexes({1});
     }
 };
+
+COMMANDS_IN_MODE(FullScreen, FullScreenCommandRun);
 
 COMMANDS_IN_MODE(ThumbnailGrid, ThumbnailCommandRun);
 
@@ -522,6 +603,25 @@ protected:
 };
 
 COMMANDS_IN_MODE(MiniWindow, MiniCommandRun);
+
+// The same commands while the slideshow plays (mode 32), started from the View menu on the
+// viewer's files: what stays enabled must work, the rest must leave the slideshow be.
+class SlideshowCommandRun : public CommandRun {
+protected:
+    void SetUp() override
+    {
+        CommandRun::SetUp();
+        if (HasFatalFailure())
+            return;
+        MainWndController& c = program->controller();
+        ASSERT_TRUE(c.canDoAction(39));
+        c.performMenuAction(39);
+        settle(0.5);
+        ASSERT_EQ(c.showMode(), MainShowModeSlideshow);
+    }
+};
+
+COMMANDS_IN_MODE(Slideshow, SlideshowCommandRun);
 
 // The mini window of the empty window (mode 256): only opening and leaving it do anything.
 class EmptyMiniCommandRun : public MiniCommandRun {

@@ -1,0 +1,372 @@
+#include "Kit/LMTextEditor.h"
+
+#include "Kit/LMTextEditRules.h"
+#include "appkit/Event.h"
+#include "appkit/GraphicsContext.h"
+#include "appkit/Pasteboard.h"
+
+#include <QPainter>
+#include <QTextBoundaryFinder>
+#include <QTextLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr std::uint64_t kShift = kpv::ShiftKeyMask;
+constexpr std::uint64_t kCtrl = kpv::CommandKeyMask;
+constexpr double kHuge = 1.0e6;
+
+// A layout of the text for cursor stepping only (no lines placed).
+struct Steps {
+    explicit Steps(const QString& text) : layout(text)
+    {
+        layout.beginLayout();
+        layout.endLayout();
+    }
+    QTextLayout layout;
+};
+
+} // namespace
+
+LMTextEditor::LMTextEditor(TextGetter text, Replacer allows, Replacer replace, bool multiLine)
+    : m_text(std::move(text)), m_allows(std::move(allows)), m_replace(std::move(replace)), m_multiLine(multiLine)
+{
+    // The input may still be under construction: its text is first read when editing starts.
+}
+
+void LMTextEditor::sync()
+{
+    const QString now = m_text();
+    if (now == m_known)
+        return;
+    // Replaced from outside: the caret goes to the end, as after typing the whole text.
+    m_known = now;
+    m_caret = m_anchor = now.size();
+}
+
+bool LMTextEditor::insertText(const QString& text)
+{
+    sync();
+    return replaceSelection(text, false);
+}
+
+bool LMTextEditor::deleteBackward()
+{
+    sync();
+    return deleteAround(false);
+}
+
+QString LMTextEditor::selectedText() const { return m_text().mid(selectionStart(), selectionLength()); }
+
+void LMTextEditor::setCaret(qint64 position, bool extend)
+{
+    sync();
+    const qint64 size = m_text().size();
+    m_caret = std::clamp<qint64>(position, 0, size);
+    if (!extend)
+        m_anchor = m_caret;
+}
+
+void LMTextEditor::selectAll()
+{
+    sync();
+    m_anchor = 0;
+    m_caret = m_text().size();
+}
+
+
+qint64 LMTextEditor::nextPosition(qint64 from, bool forward, bool word) const
+{
+    const Steps steps(m_text());
+    const auto mode = word ? QTextLayout::SkipWords : QTextLayout::SkipCharacters;
+    return forward ? steps.layout.nextCursorPosition(int(from), mode) : steps.layout.previousCursorPosition(int(from), mode);
+}
+
+bool LMTextEditor::replaceSelection(const QString& replacement, bool cutToFit)
+{
+    const qint64 start = selectionStart(), length = selectionLength();
+    QString text = replacement;
+    if (!m_multiLine)
+        text.replace(QLatin1Char('\n'), QLatin1Char(' ')).remove(QLatin1Char('\r'));
+    if (m_replace(start, length, text)) {
+        m_known = m_text();
+        setCaret(start + text.size());
+        return true;
+    }
+    if (!cutToFit || text.isEmpty())
+        return false;
+    // The longest beginning of the text that the input still takes, cut between characters.
+    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text);
+    QList<qint64> cuts;
+    for (qint64 at = graphemes.toNextBoundary(); at > 0; at = graphemes.toNextBoundary())
+        cuts.append(at);
+    qint64 low = 0, high = cuts.size() - 1, best = -1;
+    while (low <= high) {
+        const qint64 mid = (low + high) / 2;
+        if (m_allows(start, length, text.left(cuts[mid]))) {
+            best = mid;
+            low = mid + 1;
+        } else {
+            high = mid - 1;
+        }
+    }
+    if (best < 0)
+        return false;
+    const QString kept = text.left(cuts[best]);
+    if (!m_replace(start, length, kept))
+        return false;
+    m_known = m_text();
+    setCaret(start + kept.size());
+    return true;
+}
+
+bool LMTextEditor::deleteAround(bool forward)
+{
+    if (selectionLength() > 0)
+        return replaceSelection(QString(), false);
+    const qint64 other = nextPosition(m_caret, forward, false);
+    if (other == m_caret)
+        return false;
+    // The character beside the caret, as a selection only while it is deleted: a refused delete
+    // leaves the caret as it was.
+    m_anchor = other;
+    if (replaceSelection(QString(), false))
+        return true;
+    m_anchor = m_caret;
+    return false;
+}
+
+void LMTextEditor::layOut(QTextLayout& layout, const Frame& frame) const
+{
+    layout.setText(m_text());
+    layout.setFont(frame.font.toQFont());
+    QTextOption option;
+    option.setWrapMode(m_multiLine ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::NoWrap);
+    option.setAlignment(Qt::Alignment(frame.alignment) & Qt::AlignHorizontal_Mask);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    if (m_multiLine) {
+        double y = 0;
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(frame.rect.width());
+            line.setPosition(QPointF(0, y));
+            y += line.height();
+        }
+    } else if (QTextLine line = layout.createLine(); line.isValid()) {
+        line.setLineWidth(kHuge);
+        const double natural = line.naturalTextWidth() + 1;
+        if (natural <= frame.rect.width()) {
+            line.setLineWidth(frame.rect.width());
+            line.setPosition(QPointF(0, 0));
+        } else {
+            // A line wider than the input is scrolled so that the caret stays in sight.
+            line.setLineWidth(natural);
+            const double caretX = line.cursorToX(int(std::min<qint64>(m_caret, layout.text().size())));
+            line.setPosition(QPointF(-std::max(0.0, caretX - frame.rect.width() + 2), 0));
+        }
+    }
+    layout.endLayout();
+}
+
+double LMTextEditor::topOffset(const QTextLayout& layout, const Frame& frame) const
+{
+    if (m_multiLine || layout.lineCount() == 0 || !(frame.alignment & Qt::AlignVCenter))
+        return 0;
+    return std::floor((frame.rect.height() - layout.lineAt(0).height()) / 2);
+}
+
+QPointF LMTextEditor::toLayout(kpv::Point p, const Frame& frame) const
+{
+    const double y = frame.flipped ? p.y - frame.rect.y() : frame.rect.y() + frame.rect.height() - p.y;
+    return QPointF(p.x - frame.rect.x(), y);
+}
+
+qint64 LMTextEditor::positionAt(kpv::Point locationInView, const Frame& frame) const
+{
+    QTextLayout layout;
+    layOut(layout, frame);
+    if (layout.lineCount() == 0)
+        return 0;
+    const QPointF p = toLayout(locationInView, frame) - QPointF(0, topOffset(layout, frame));
+    QTextLine line = layout.lineAt(layout.lineCount() - 1);
+    for (int i = 0; i < layout.lineCount(); ++i) {
+        if (p.y() < layout.lineAt(i).y() + layout.lineAt(i).height()) {
+            line = layout.lineAt(i);
+            break;
+        }
+    }
+    return line.xToCursor(p.x() - line.position().x() + line.position().x(), QTextLine::CursorBetweenCharacters);
+}
+
+qint64 LMTextEditor::lineEdge(qint64 from, bool end, const Frame& frame) const
+{
+    if (!m_multiLine)
+        return end ? m_text().size() : 0;
+    QTextLayout layout;
+    layOut(layout, frame);
+    const QTextLine line = layout.lineForTextPosition(int(from));
+    if (!line.isValid())
+        return from;
+    if (!end)
+        return line.textStart();
+    // The end of a wrapped line is before its trailing blank or line break.
+    qint64 edge = line.textStart() + line.textLength();
+    const QString text = m_text();
+    if (edge > line.textStart() && edge <= text.size() && (text.at(edge - 1) == u'\n' || (edge < text.size() && text.at(edge - 1).isSpace())))
+        --edge;
+    return edge;
+}
+
+qint64 LMTextEditor::verticalMove(qint64 from, bool down, const Frame& frame) const
+{
+    if (!m_multiLine)
+        return down ? m_text().size() : 0;
+    QTextLayout layout;
+    layOut(layout, frame);
+    const QTextLine line = layout.lineForTextPosition(int(from));
+    if (!line.isValid())
+        return from;
+    const int target = line.lineNumber() + (down ? 1 : -1);
+    if (target < 0)
+        return 0;
+    if (target >= layout.lineCount())
+        return m_text().size();
+    return layout.lineAt(target).xToCursor(line.cursorToX(int(from)));
+}
+
+bool LMTextEditor::keyDown(const kpv::Event& e, const Frame& frame)
+{
+    sync();
+    const std::uint64_t f = e.modifierFlags();
+    const bool shift = f & kShift;
+    const bool ctrl = f & kCtrl;
+    switch (e.keyCode()) {
+    case kpv::KeyCode::LeftArrow:
+    case kpv::KeyCode::RightArrow: {
+        const bool forward = e.keyCode() == kpv::KeyCode::RightArrow;
+        if (selectionLength() > 0 && !shift && !ctrl)
+            setCaret(forward ? selectionStart() + selectionLength() : selectionStart());
+        else
+            setCaret(nextPosition(m_caret, forward, ctrl), shift);
+        return true;
+    }
+    case kpv::KeyCode::UpArrow:
+    case kpv::KeyCode::DownArrow:
+        setCaret(verticalMove(m_caret, e.keyCode() == kpv::KeyCode::DownArrow, frame), shift);
+        return true;
+    case kpv::KeyCode::Home:
+    case kpv::KeyCode::End: {
+        const bool end = e.keyCode() == kpv::KeyCode::End;
+        setCaret(ctrl ? (end ? m_text().size() : 0) : lineEdge(m_caret, end, frame), shift);
+        return true;
+    }
+    case kpv::KeyCode::Delete: // Backspace
+        deleteAround(false);
+        return true;
+    case kpv::KeyCode::ForwardDelete:
+        deleteAround(true);
+        return true;
+    case kpv::KeyCode::Return:
+    case kpv::KeyCode::KeypadEnter:
+        if (!m_multiLine)
+            return false;
+        replaceSelection(QStringLiteral("\n"), false);
+        return true;
+    default:
+        break;
+    }
+    if (ctrl && !(f & (kpv::AlternateKeyMask | kpv::ControlKeyMask))) {
+        switch (e.keyCode()) {
+        case kpv::KeyCode::A:
+            selectAll();
+            return true;
+        case kpv::KeyCode::C:
+        case kpv::KeyCode::X:
+            if (selectionLength() > 0) {
+                kpv::Pasteboard::generalPasteboard().writeString(selectedText());
+                if (e.keyCode() == kpv::KeyCode::X)
+                    replaceSelection(QString(), false);
+            }
+            return true;
+        case kpv::KeyCode::V: {
+            const QString pasted = kpv::Pasteboard::generalPasteboard().string();
+            if (!pasted.isEmpty())
+                replaceSelection(pasted, true);
+            return true;
+        }
+        default:
+            return false;
+        }
+    }
+    const QString chars = e.characters();
+    if (!ctrl && LMTextEditRules::isTypedText(chars)) {
+        replaceSelection(chars, false);
+        return true;
+    }
+    return false;
+}
+
+void LMTextEditor::mouseDown(const kpv::Event& e, kpv::Point locationInView, const Frame& frame)
+{
+    sync();
+    const qint64 at = positionAt(locationInView, frame);
+    if (e.clickCount() == 2) {
+        // A double click selects the word under the pointer.
+        const QString text = m_text();
+        QTextBoundaryFinder words(QTextBoundaryFinder::Word, text);
+        words.setPosition(int(at));
+        qint64 start = words.isAtBoundary() && (words.boundaryReasons() & QTextBoundaryFinder::StartOfItem) ? at : words.toPreviousBoundary();
+        words.setPosition(int(at));
+        qint64 end = words.toNextBoundary();
+        if (start < 0)
+            start = 0;
+        if (end < 0)
+            end = text.size();
+        m_anchor = start;
+        m_caret = end;
+        return;
+    }
+    if (e.clickCount() >= 3) {
+        selectAll();
+        return;
+    }
+    setCaret(at, (e.modifierFlags() & kShift) != 0);
+}
+
+void LMTextEditor::mouseDragged(kpv::Point locationInView, const Frame& frame) { setCaret(positionAt(locationInView, frame), true); }
+
+void LMTextEditor::draw(kpv::GraphicsContext& gc, const Frame& frame, const kpv::Color& textColor, bool focused)
+{
+    sync();
+    QPainter* p = gc.painter();
+    if (!p)
+        return;
+    QTextLayout layout;
+    layOut(layout, frame);
+    p->save();
+    if (frame.flipped) {
+        p->translate(frame.rect.x(), frame.rect.y());
+    } else {
+        p->translate(frame.rect.x(), frame.rect.y() + frame.rect.height());
+        p->scale(1, -1);
+    }
+    p->setClipRect(QRectF(0, 0, frame.rect.width(), frame.rect.height()));
+    p->setPen(textColor.toQColor());
+    p->setRenderHint(QPainter::TextAntialiasing);
+    QList<QTextLayout::FormatRange> selections;
+    if (focused && selectionLength() > 0) {
+        QTextLayout::FormatRange range;
+        range.start = int(selectionStart());
+        range.length = int(selectionLength());
+        range.format.setBackground(QColor(60, 110, 200));
+        range.format.setForeground(Qt::white);
+        selections.append(range);
+    }
+    const QPointF origin(0, topOffset(layout, frame));
+    layout.draw(p, origin, selections);
+    if (focused)
+        layout.drawCursor(p, origin, int(m_caret), 1);
+    p->restore();
+}

@@ -1,0 +1,90 @@
+#pragma once
+// The editing that the kit's text inputs share: a caret and a selection over the input's text, the
+// keys of this desktop (arrows, Home and End, Shift to select, Ctrl+A/C/X/V, Backspace and
+// Delete, Return in a multi-line input), the mouse (a click places the caret, a drag or a
+// Shift+click selects, a double click selects a word) and the drawing of the text with its
+// selection and caret.
+//
+// Every change goes through the input's own replace function, which applies its rules (length,
+// digits, no leading point) and refuses an edit whole. A paste is the exception: one that would
+// pass a limit is cut to what still fits, so pasting never overflows and never silently drops
+// the whole text pasted.
+//
+// Positions are UTF-16 indices into the text; a surrogate pair or a combined character is never
+// split. Main thread only.
+
+#include "appkit/Color.h"
+#include "appkit/Geometry.h"
+
+#include <QString>
+
+#include <algorithm>
+#include <cstdlib>
+#include <functional>
+
+namespace kpv {
+class Event;
+class GraphicsContext;
+} // namespace kpv
+
+class QTextLayout;
+
+class LMTextEditor {
+public:
+    // The input's text; its rules, asked without changing anything; and the one road by which the
+    // text changes (true when applied).
+    using TextGetter = std::function<QString()>;
+    using Replacer = std::function<bool(qint64 location, qint64 length, const QString& replacement)>;
+
+    LMTextEditor(TextGetter text, Replacer allows, Replacer replace, bool multiLine);
+
+    qint64 caret() const { return m_caret; }
+    qint64 selectionStart() const { return std::min(m_caret, m_anchor); }
+    qint64 selectionLength() const { return std::abs(m_caret - m_anchor); }
+    QString selectedText() const;
+    // Moves the caret (and, unless extending, the anchor with it); clamped to the text.
+    void setCaret(qint64 position, bool extend = false);
+    void selectAll();
+    // Typed text in place of the selection, and Backspace, as the keys do; false when refused.
+    bool insertText(const QString& text);
+    bool deleteBackward();
+
+    // The text drawn in `rect` of the view: where it is, for the mouse and for drawing. `flipped`
+    // is the view's coordinate system; `alignment` the input's (Qt flags).
+    struct Frame {
+        kpv::Rect rect;
+        kpv::Font font;
+        int alignment = 0;
+        bool flipped = false;
+    };
+
+    // A key of the input; false when it is none of the editing keys (the view passes it on).
+    bool keyDown(const kpv::Event& e, const Frame& frame);
+    void mouseDown(const kpv::Event& e, kpv::Point locationInView, const Frame& frame);
+    void mouseDragged(kpv::Point locationInView, const Frame& frame);
+    // The text with its selection, and the caret while `focused`.
+    void draw(kpv::GraphicsContext& gc, const Frame& frame, const kpv::Color& textColor, bool focused);
+
+    // The text position nearest to a point of the view.
+    qint64 positionAt(kpv::Point locationInView, const Frame& frame) const;
+
+private:
+    // Catches up with a text replaced from outside (the caret goes to its end).
+    void sync();
+    bool replaceSelection(const QString& replacement, bool cutToFit);
+    bool deleteAround(bool forward);
+    qint64 nextPosition(qint64 from, bool forward, bool word) const;
+    qint64 lineEdge(qint64 from, bool end, const Frame& frame) const;
+    qint64 verticalMove(qint64 from, bool down, const Frame& frame) const;
+    void layOut(QTextLayout& layout, const Frame& frame) const;
+    double topOffset(const QTextLayout& layout, const Frame& frame) const;
+    QPointF toLayout(kpv::Point p, const Frame& frame) const;
+
+    TextGetter m_text;
+    Replacer m_allows;
+    Replacer m_replace;
+    bool m_multiLine;
+    QString m_known; // the text as the editor last saw it
+    qint64 m_caret = 0;
+    qint64 m_anchor = 0;
+};

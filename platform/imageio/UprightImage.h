@@ -1,0 +1,15 @@
+#pragma once
+// A picture of an image file as the viewer shows it, for the roads that want one whole picture
+// (the slideshow, printing): decoded through ImageSource, so that its size checks and the
+// process's decode budget apply, and turned upright by the file's orientation.
+
+#include <QImage>
+#include <QString>
+
+namespace kpv {
+
+// The first frame of the file, upright, with its longer side at most `maxPixelSize` (0: at full
+// size). Premultiplied RGBA; null on failure, with *error (when given) saying why.
+QImage decodeUprightImage(const QString& path, int maxPixelSize, QString* error = nullptr);
+
+}  // namespace kpv
