@@ -89,8 +89,9 @@ std::optional<int> answerWithoutWindow(const Arguments& arguments, const char* p
                      "Exit status: 0 if all went well, 1 if a file or folder could not be opened\n"
                      "or the viewer could not start, 2 for a wrong command line.\n"
                      "\n"
-                     "Keys: Right and Left step through the folder; Delete moves the photo to the\n"
-                     "trash and Ctrl+Z puts it back. See %s(1) for more.\n",
+                     "Keys: Right, Space and Left, Backspace step through the folder; Home and End\n"
+                     "go to the first and last photo; Delete moves the photo to the trash and\n"
+                     "Ctrl+Z puts it back; F11 shows it full screen. See %s(1) for more.\n",
                      name, name);
         return kExitOk;
     case Arguments::Action::Version:
