@@ -1,22 +1,30 @@
 #include "Browse/FavoriteListFile.h"
 
+#include "foundation/FileNames.h"
 #include "foundation/FileReplace.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSet>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 const QString kListKey = QStringLiteral("favorites");
 const QString kVersionKey = QStringLiteral("version");
 constexpr int kVersion = 1;
 
+const QString kBytesKey = QStringLiteral("bytes");
+
 bool isUsablePath(const QString& path)
 {
     return !path.isEmpty() && path.size() <= FavoriteListFile::kMaxPathLength && path.startsWith(u'/') &&
-           !path.contains(QChar(u'\0')) && path.isValidUtf16();
+           !path.contains(QChar(u'\0')) && (path.isValidUtf16() || kpv::fileNameHasRawBytes(path));
 }
 } // namespace
 
@@ -52,7 +60,16 @@ FavoriteListFile::Contents FavoriteListFile::parse(const QByteArray& bytes)
     }
     QSet<QString> seen;
     for (const QJsonValue& entry : list.toArray()) {
-        const QString path = entry.isString() ? entry.toString() : QString();
+        QString path = entry.isString() ? entry.toString() : QString();
+        // A name that is not UTF-8 is kept as its bytes.
+        if (entry.isObject()) {
+            const QJsonValue bytes = entry.toObject().value(kBytesKey);
+            if (bytes.isString()) {
+                const QByteArray raw = QByteArray::fromBase64(bytes.toString().toLatin1());
+                if (!raw.isEmpty() && raw.size() <= kMaxPathLength && !raw.contains('\0'))
+                    path = kpv::decodeFileName(raw);
+            }
+        }
         if (!isUsablePath(path) || seen.contains(path) || out.paths.size() >= kMaxEntries) {
             ++out.skipped;
             continue;
@@ -66,12 +83,23 @@ FavoriteListFile::Contents FavoriteListFile::parse(const QByteArray& bytes)
 QByteArray FavoriteListFile::serialize(const QList<LMPathString>& paths)
 {
     QJsonArray list;
-    for (const LMPathString& path : paths)
-        list.append(path.path());
+    for (const LMPathString& path : paths) {
+        if (kpv::fileNameHasRawBytes(path.path()))
+            list.append(QJsonObject{{kBytesKey, QString::fromLatin1(kpv::encodeFileName(path.path()).toBase64())}});
+        else
+            list.append(path.path());
+    }
     return QJsonDocument(QJsonObject{{kVersionKey, kVersion}, {kListKey, list}}).toJson(QJsonDocument::Indented);
 }
 
 FavoriteListFile::Contents FavoriteListFile::read()
+{
+    Contents out = readFile();
+    m_base = out.paths;
+    return out;
+}
+
+FavoriteListFile::Contents FavoriteListFile::readFile()
 {
     m_unreadable = false;
     QFile file(m_filePath);
@@ -89,8 +117,44 @@ FavoriteListFile::Contents FavoriteListFile::read()
     return out;
 }
 
-bool FavoriteListFile::write(const QList<LMPathString>& paths, QString* error)
+QList<LMPathString> FavoriteListFile::merge(const QList<LMPathString>& base, const QList<LMPathString>& ours,
+                                            const QList<LMPathString>& theirs)
 {
+    // Nobody else wrote: this viewer's list stands as it is, in its order.
+    if (theirs == base)
+        return ours;
+    const QSet<LMPathString> before(base.begin(), base.end());
+    const QSet<LMPathString> now(ours.begin(), ours.end());
+    QList<LMPathString> merged;
+    QSet<LMPathString> seen;
+    // The file's list keeps its order, less what this viewer took out since it read it...
+    for (const LMPathString& path : theirs) {
+        if (before.contains(path) && !now.contains(path))
+            continue;
+        seen.insert(path);
+        merged.append(path);
+    }
+    // ...and gains what this viewer added since, in this viewer's order.
+    for (const LMPathString& path : ours) {
+        if (!seen.contains(path) && !before.contains(path)) {
+            seen.insert(path);
+            merged.append(path);
+        }
+    }
+    return merged;
+}
+
+bool FavoriteListFile::write(const QList<LMPathString>& paths, QString* error, QList<LMPathString>* written)
+{
+    // Another viewer of this user may save its own changes at the same moment: one at a time, and
+    // each keeps the other's changes.
+    // The lock is on the folder: the file itself is replaced by every save.
+    const QByteArray lockPath = QFile::encodeName(QFileInfo(m_filePath).absolutePath());
+    const int lock = ::open(lockPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (lock >= 0)
+        ::flock(lock, LOCK_EX);
+    const Contents onDisk = readFile();
+    const QList<LMPathString> merged = m_unreadable ? paths : merge(m_base, paths, onDisk.paths);
     if (m_unreadable) {
         // Keep the damaged list for the user to look at; a failure here must not block saving.
         const QString aside = m_filePath + QStringLiteral(".corrupt");
@@ -99,8 +163,14 @@ bool FavoriteListFile::write(const QList<LMPathString>& paths, QString* error)
     }
     kpv::FileReplaceOptions options;
     options.mode = 0600;
-    if (!kpv::replaceFileContents(m_filePath, serialize(paths), options, error))
+    const bool ok = kpv::replaceFileContents(m_filePath, serialize(merged), options, error);
+    if (lock >= 0)
+        ::close(lock);
+    if (!ok)
         return false;
     m_unreadable = false;
+    m_base = merged;
+    if (written)
+        *written = merged;
     return true;
 }

@@ -36,16 +36,26 @@ public:
 
     // Reads the list; a missing file is an empty list without error.
     Contents read();
-    // Writes the list in its order. False with `error` set when nothing was written; the old file
-    // is then as it was.
-    bool write(const QList<LMPathString>& paths, QString* error = nullptr);
+    // Writes the list in its order, merged with what another viewer of the same user wrote since
+    // this one last read or wrote the file: its additions stay and its removals hold, as do this
+    // one's (under a lock, so two saves never interleave). *written receives the merged list.
+    // False with `error` set when nothing was written; the old file is then as it was.
+    bool write(const QList<LMPathString>& paths, QString* error = nullptr, QList<LMPathString>* written = nullptr);
+    // The three-way merge: `ours` when the file still holds `base`; else `theirs` (the file now,
+    // in its order) less what `ours` removed from `base`, plus what `ours` added to it.
+    static QList<LMPathString> merge(const QList<LMPathString>& base, const QList<LMPathString>& ours,
+                                     const QList<LMPathString>& theirs);
 
     // The bytes of a list file, and their meaning.
     static Contents parse(const QByteArray& bytes);
     static QByteArray serialize(const QList<LMPathString>& paths);
 
 private:
+    Contents readFile();
+
     QString m_filePath;
+    // The list as this viewer last read or wrote it.
+    QList<LMPathString> m_base;
     // The last read found a file that could not be used: keep it aside before replacing it.
     bool m_unreadable = false;
 };

@@ -5,6 +5,8 @@
 
 #include "foundation/NotificationCenter.h"
 
+#include <algorithm>
+
 namespace {
 constexpr double kItemWidth = 48, kItemHeight = 40, kStripHeight = 52;
 
@@ -110,7 +112,24 @@ void PhotoBinViewController::updateItemImage(const LMImagePtr& image, const LMPa
     if (m_photoBinItemDatas.contains(path) && !formalImage)
         return;
     m_photoBinItemDatas.insert(path, itemFromImage(image, formalImage));
+    pruneItemDatas();
     m_photoBinView->updateItemAtIndex(index);
+}
+
+void PhotoBinViewController::pruneItemDatas()
+{
+    // The pictures of files the viewer has let go (far from the current one) go as well; they
+    // come back from the viewer's records when the strip nears them again. Checked only when the
+    // cache has doubled, so stepping stays cheap while a folder of any size holds steady memory.
+    if (m_photoBinItemDatas.size() <= m_pruneAbove)
+        return;
+    for (auto it = m_photoBinItemDatas.begin(); it != m_photoBinItemDatas.end();) {
+        if (!m_navigator.fileInfoByPath(it.key()))
+            it = m_photoBinItemDatas.erase(it);
+        else
+            ++it;
+    }
+    m_pruneAbove = std::max<qsizetype>(kMinPruneAbove, 2 * m_photoBinItemDatas.size());
 }
 
 void PhotoBinViewController::didLoadImage(const QVariantMap& userInfo)
@@ -219,8 +238,10 @@ PhotoBinItemDataPtr PhotoBinViewController::photoBinViewItemAtIndex(PhotoBinView
             item = itemFromImage(nullptr, false);
         else if (thumb)
             item = itemFromImage(thumb, false);
-        if (item)
+        if (item) {
             m_photoBinItemDatas.insert(path, item);
+            pruneItemDatas();
+        }
     }
     return itemDataForDisplay(item);
 }

@@ -62,7 +62,12 @@ private:
     PhotoBinItemDataPtr itemDataForDisplay(const PhotoBinItemDataPtr& item);
 
     PhotoBinNavigator& m_navigator;
+    // Drops the pictures of files that have no record in the viewer any more.
+    void pruneItemDatas();
+    static constexpr qsizetype kMinPruneAbove = 128;
+
     QHash<LMPathString, PhotoBinItemDataPtr> m_photoBinItemDatas;
+    qsizetype m_pruneAbove = kMinPruneAbove;
     PhotoBinItemDataPtr m_loadingImageItemData;
     PhotoBinItemDataPtr m_badImageItemData;
     PhotoBinScrollView* m_view = nullptr; // owned while detached

@@ -78,12 +78,13 @@ int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo>
     if (picture.hasAlphaChannel() && isOpaque(picture))
         picture = picture.convertToFormat(QImage::Format_RGB32);
 
-    const QString out = LMPathTools::writableFilePathInDirectory(dstFolderPath, newName);
-    if (out.isEmpty())
-        return finish(kFailed);
     const auto upright = LMImageTools::createPropertiesFrom(info->properties(), 1);
-    return finish(saveImage(picture, out, LMImageTools::createPropertiesFrom(upright, saveParameters), src) ? kDone
-                                                                                                          : kFailed);
+    // The output is a new file: a name taken meanwhile (by another run, another program) is left
+    // alone and the next free name is taken instead.
+    const auto nextName = [&] { return LMPathTools::writableFilePathInDirectory(dstFolderPath, newName); };
+    return finish(saveImageAsNewFile(picture, nextName, LMImageTools::createPropertiesFrom(upright, saveParameters), src)
+                      ? kDone
+                      : kFailed);
 }
 
 int BatchConvertWorker::convertFilesOnThread(const FileInfoList &files, const QString &dstFolderPath,

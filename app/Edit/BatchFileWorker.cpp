@@ -44,3 +44,24 @@ bool BatchFileWorker::saveImage(const QImage &picture, const QString &out, const
     return LMImageTools::saveImage(picture, out, properties.value_or(QVariantMap()),
                                    LMImageTools::writeOptionsKeepingMetadataOf(source.path()));
 }
+
+bool BatchFileWorker::saveImageAsNewFile(const QImage &picture, const std::function<QString()> &nextName,
+                                         const std::optional<QVariantMap> &properties, const LMPathString &source)
+{
+    // Names tried before giving up when other writers keep taking them.
+    constexpr int kNameAttempts = 100;
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        const QString out = nextName();
+        if (out.isEmpty())
+            return false;
+        bool taken = false;
+        kpv::ImageWriteOptions options = LMImageTools::writeOptionsKeepingMetadataOf(source.path());
+        options.createNew = true;
+        options.nameTaken = &taken;
+        if (LMImageTools::saveImage(picture, out, properties.value_or(QVariantMap()), options))
+            return true;
+        if (!taken)
+            return false;
+    }
+    return false;
+}

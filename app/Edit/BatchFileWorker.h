@@ -48,6 +48,10 @@ protected:
     // Writes the picture to `out` with `properties`, keeping the metadata of `source`.
     static bool saveImage(const QImage &picture, const QString &out, const std::optional<QVariantMap> &properties,
                           const LMPathString &source);
+    // The same as a new file that never replaces anything: under the name `nextName` gives (empty:
+    // none is free), and when another writer takes that name meanwhile, under the next one.
+    static bool saveImageAsNewFile(const QImage &picture, const std::function<QString()> &nextName,
+                                   const std::optional<QVariantMap> &properties, const LMPathString &source);
 
     const LMPhotoLoader &m_loader;
 };

@@ -3,11 +3,14 @@
 #include "Edit/EditFileTools.h"
 #include "Model/LMPathTools.h"
 
+#include "foundation/FileNames.h"
 #include "foundation/Operation.h"
 
 #include <QDir>
 #include <QFile>
 #include <QSet>
+
+#include <vector>
 
 namespace {
 bool cancelled(const kpv::Operation *op) { return op && op->isCancelled(); }
@@ -53,6 +56,11 @@ int BatchRenameWorker::renameFilesOnThread(const QList<LMPathString> &sources, c
     RenameMap renamed;
     QList<LMPathString> failed;
     RenameMap movedAside;
+    // Every rename made, in order: the file it belongs to, where it was, where it went.
+    struct Step {
+        LMPathString original, from, to;
+    };
+    std::vector<Step> done;
 
     if (!isUsableNameBase(base)) {
         failed = sources;
@@ -92,9 +100,10 @@ int BatchRenameWorker::renameFilesOnThread(const QList<LMPathString> &sources, c
                 if (!moveNow && pending.contains(P) && !movedAside.contains(P)) {
                     // A later file of the list holds this name: move it out of the way first.
                     const QString T = LMPathTools::writableFilePathInDirectory(folder, newName);
-                    if (!T.isEmpty() && QFile::rename(P.path(), T)) {
+                    if (!T.isEmpty() && kpv::renameWithoutReplacing(P.path(), T)) {
                         movedAside.insert(P, LMPathString(T, false));
                         renamed.insert(P, LMPathString(T, false));
+                        done.push_back({P, P, LMPathString(T, false)});
                         moveNow = true;
                     }
                 }
@@ -110,17 +119,36 @@ int BatchRenameWorker::renameFilesOnThread(const QList<LMPathString> &sources, c
                     continue;
                 }
                 const LMPathString current = movedAside.contains(S) ? movedAside.take(S) : S;
-                // QFile::rename refuses an existing target, so nothing is overwritten.
-                if (QFile::rename(current.path(), P.path()))
+                // Nothing standing at the new name is ever replaced.
+                if (kpv::renameWithoutReplacing(current.path(), P.path())) {
                     renamed.insert(S, P);
-                else
+                    done.push_back({S, current, P});
+                } else {
+                    if (current != S)
+                        movedAside.insert(S, current); // still aside: the rollback below knows it
                     failed.append(S);
+                }
                 ++i;
                 if (progress)
                     progress(i);
                 ++n;
                 break;
             }
+        }
+    }
+    // Stopped half-way, some files may still stand under the names they were moved aside to,
+    // names nobody asked for. The renames are undone, last first, until none does.
+    while (!movedAside.isEmpty() && !done.empty()) {
+        const Step step = done.back();
+        done.pop_back();
+        if (!kpv::renameWithoutReplacing(step.to.path(), step.from.path()))
+            break;
+        if (step.from == step.original) {
+            renamed.remove(step.original);
+            movedAside.remove(step.original);
+        } else {
+            renamed.insert(step.original, step.from);
+            movedAside.insert(step.original, step.from);
         }
     }
     if (outRenamed)

@@ -168,11 +168,14 @@ int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &
     const QImage picture = loadUprightImage(file->filePath(), decodeScaleTypeFor(raw, target), info, target, operation);
     if (picture.isNull())
         return finish(kFailed);
-    const auto out = newFilePathBy(file->filePath(), nameBase, keepAlpha, number, dstFolder);
-    if (!out)
-        return finish(kFailed);
     const auto props = LMImageTools::createPropertiesFrom(info->properties(), 1, dpi);
-    return finish(saveImage(picture, out->path(), props, file->filePath()) ? kDone : kFailed);
+    // The output is a new file: a name that another run (or program) takes while this one writes
+    // is left alone, and the next free name is taken instead.
+    const auto nextName = [&] {
+        const auto out = newFilePathBy(file->filePath(), nameBase, keepAlpha, number, dstFolder);
+        return out ? out->path() : QString();
+    };
+    return finish(saveImageAsNewFile(picture, nextName, props, file->filePath()) ? kDone : kFailed);
 }
 
 int BatchResizeWorker::resizeFilesOnThread(const FileInfoList &files, const QVariantMap &c,

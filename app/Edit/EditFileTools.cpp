@@ -1,16 +1,20 @@
 #include "Edit/EditFileTools.h"
 
+#include "foundation/FileNames.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QStringList>
+#include <sys/stat.h>
 
 bool EditFileTools::itemExistsAtPath(const QString &path)
 {
     if (path.isEmpty())
         return false;
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
+    // By the name's bytes, which need not be UTF-8; a dangling link counts as taken.
+    struct stat st {};
+    return ::lstat(kpv::encodeFileName(path).constData(), &st) == 0;
 }
 
 bool EditFileTools::isSameFolder(const QString &a, const QString &b)

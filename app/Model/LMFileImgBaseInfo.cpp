@@ -1,5 +1,6 @@
 #include "Model/LMFileImgBaseInfo.h"
 
+#include "foundation/FileNames.h"
 #include "imageio/ImageProperties.h"
 #include "imageio/Orientation.h"
 
@@ -102,10 +103,7 @@ uint64_t LMFileImgBaseInfo::fileSize() const
 {
     if (m_filePath.isEmpty() || m_filePath.isMemoryFilePathString())
         return 0;
-    const QFileInfo info(m_filePath.path());
-    if (!info.exists())
-        return 0;
-    return uint64_t(std::max<qint64>(info.size(), 0));
+    return uint64_t(std::max<qint64>(kpv::pathStatus(m_filePath.path()).size, 0));
 }
 
 QSizeF LMFileImgBaseInfo::dpi() const

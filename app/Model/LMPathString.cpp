@@ -1,6 +1,7 @@
 #include "Model/LMPathString.h"
 
 #include "foundation/FileHelpers.h"
+#include "foundation/FileNames.h"
 
 #include <QFileInfo>
 
@@ -96,10 +97,7 @@ QDateTime LMPathString::dateModified() const
 {
     if (m_path.isEmpty() || isMemoryFilePathString())
         return {};
-    const QFileInfo info(m_path);
-    if (!info.exists())
-        return {};
-    return info.lastModified();
+    return kpv::pathStatus(m_path).modified;
 }
 
 LMPathString LMPathString::memoryFilePathString() { return LMPathString(kMemoryFilePath, false); }

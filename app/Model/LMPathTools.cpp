@@ -1,6 +1,7 @@
 #include "Model/LMPathTools.h"
 
 #include "foundation/FileHelpers.h"
+#include "foundation/FileNames.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -10,6 +11,7 @@
 #include <QStorageInfo>
 
 #include <limits>
+#include <sys/stat.h>
 
 namespace {
 
@@ -17,8 +19,9 @@ namespace {
 // would create a file somewhere else.
 bool isTaken(const QString &path)
 {
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
+    // By the name's bytes, which need not be UTF-8.
+    struct stat st {};
+    return ::lstat(kpv::encodeFileName(path).constData(), &st) == 0;
 }
 
 QString joinPath(const QString &directory, const QString &name)

@@ -6,6 +6,7 @@
 #include "Model/LMPerformSelectorWrapper.h"
 #include "Model/MainConfig.h"
 #include "Model/PhotoSearchTaskInfo.h"
+#include "foundation/FileNames.h"
 #include "foundation/OperationQueue.h"
 
 #include <QDateTime>
@@ -55,7 +56,7 @@ public:
         for (const char* c = ext; *c; ++c) {
             const unsigned char u = static_cast<unsigned char>(*c);
             if (u >= 0x80)
-                return unicode_.contains(QFile::decodeName(ext).toLower());
+                return unicode_.contains(kpv::decodeFileName(ext).toLower());
             lower.push_back(static_cast<char>(u >= 'A' && u <= 'Z' ? u + ('a' - 'A') : u));
         }
         return ascii_.count(lower) != 0;
@@ -125,7 +126,7 @@ bool walkFolder(const QString& folder, bool includeSubDir, const ExtensionMatche
     const auto cancelled = [operation] { return operation && operation->isCancelled(); };
 
     // Resolving the root once lets every entry below it be named without a resolve of its own.
-    const std::string root = resolvedPath(QFile::encodeName(folder).toStdString());
+    const std::string root = resolvedPath(kpv::encodeFileName(folder).toStdString());
     if (root.empty()) {
         setError(error, errno, folder);
         return false;
@@ -187,7 +188,7 @@ bool walkFolder(const QString& folder, bool includeSubDir, const ExtensionMatche
                 mtime = mtimeMsecs(st);
             }
             anyFound = true;
-            found(LMPathString(QFile::decodeName(QByteArray::fromStdString(path)), false), mtime);
+            found(LMPathString(kpv::decodeFileName(QByteArray::fromStdString(path)), false), mtime);
             if (stopWhileFindFirst)
                 break;
         }

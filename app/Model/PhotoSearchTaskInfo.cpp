@@ -1,5 +1,7 @@
 #include "Model/PhotoSearchTaskInfo.h"
 
+#include "foundation/FileNames.h"
+
 #include <QFileInfo>
 
 #include <algorithm>
@@ -11,8 +13,7 @@ PhotoSearchTaskInfo::PhotoSearchTaskInfo(const QList<LMPathString>& searchedFile
 {
     QStringList folders;
     for (const QString& chosen : choosedOriginalPaths) {
-        const QFileInfo info(chosen);
-        if (!chosen.isEmpty() && info.exists() && info.isDir())
+        if (!chosen.isEmpty() && kpv::pathStatus(chosen).isDirectory)
             folders.append(chosen);
     }
     if (searchedFilePaths.size() == 1 && folders.isEmpty()) {

@@ -2,6 +2,7 @@
 
 #include "MdColorID.h"
 #include "foundation/Bundle.h"
+#include "foundation/FileNames.h"
 #include "imageio/ImageLimits.h"
 #include "imageio/UprightImage.h"
 
@@ -70,7 +71,7 @@ long BitmapConverter(const std::string& path, MBITMAP** bitmap)
         return 0;
     const QString file = QString::fromStdString(path);
     QString source;
-    if (QFileInfo(file).isFile())
+    if (kpv::pathStatus(file).exists)
         source = file;
     else if (!path.empty())
         source = kpv::Bundle::mainBundle().imageNamed(QFileInfo(file).fileName());

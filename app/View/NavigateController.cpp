@@ -10,6 +10,7 @@
 #include "View/NavigateSaveFileSession.h"
 #include "View/NavImageLoader.h"
 #include "View/NavLoadPlanner.h"
+#include "foundation/FileNames.h"
 
 #include "foundation/Bundle.h"
 #include "foundation/NotificationCenter.h"
@@ -320,7 +321,7 @@ void NavigateController::updateWindowTitle()
         m_host->setWindowTitle(QString(), QString());
         return;
     }
-    const QString name = LMPathString::lastPathComponent(m_curFilePath.path());
+    const QString name = kpv::displayFileName(LMPathString::lastPathComponent(m_curFilePath.path()));
     const qsizetype count = fileCount();
     const QString title = count == 1 ? name : QStringLiteral("%1 (%2/%3)").arg(name).arg(m_curFileIndex + 1).arg(count);
     m_host->setWindowTitle(title, m_curFilePath.path());

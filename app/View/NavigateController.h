@@ -299,7 +299,8 @@ public:
     // ---- Unsaved rotation and drag-out (NavigateControllerSave.cpp) ----
     // Outcomes of the check: 0 nothing to save, 1 written into the file, 2 that write failed,
     // 3 it was cancelled, 4 the user went on without saving, 5 saved under another name, 6 that
-    // save failed, 7 its panel was cancelled.
+    // save failed, 7 its panel was cancelled. A write into the file that fails is told, with the
+    // choice to save under another name (5 to 7), keep the turn and stay (7) or let it go (2).
     bool isCurFileModifiedAndCannotOverwriteable() const;
     // Why the turned picture must not be written over the current file though it could be: the
     // file changed on disk since it was opened, or rewriting it would drop pages, animation or
@@ -310,11 +311,11 @@ public:
         checkAndSaveCurFile(navToSavedFile, false, std::move(completeSaveBlock));
     }
     void checkAndSaveCurFile(bool navToSavedFile, bool cancelAlternateButton, std::function<void(int)> completeSaveBlock);
+    void tellTurnNotWritten(bool navToSavedFile, std::function<void(int)> finish);
     // Always true: either the drag starts or the user is asked to save the turn first.
     bool beginDraggingSessionAtIndex(qsizetype index);
     // Copy (1) when dropped outside the application (context 0), none (0) inside.
     static int draggingSourceOperationMask(int context) { return context == 0 ? 1 : 0; }
-    static bool isWritableFileType(const QString &path);
 
     // ---- Favourites (NavigateControllerFavorite.cpp) ----
     void favorCurFile();

@@ -4,6 +4,7 @@
 
 #include "View/NavigateController.h"
 #include "View/NavigateControllerGuard.h"
+#include "foundation/FileNames.h"
 
 #include "Model/LMPathTools.h"
 #include "Model/ShareWebsiteType.h"
@@ -84,7 +85,7 @@ void NavigateController::deleteFiles(const QList<LMPathString> &filePaths)
         m_lastTrashed = trashed;
     QList<LMPathString> gone;
     for (const LMPathString &p : filePaths) {
-        if (result.errorCode == 0 || result.moved.contains(p.path()) || !QFileInfo::exists(p.path()))
+        if (result.errorCode == 0 || result.moved.contains(p.path()) || !kpv::pathStatus(p.path()).exists)
             gone << p;
     }
     if (result.errorCode != 0 && result.errorCode != kpv::WorkspaceServices::kUserCancelledError && m_host) {
@@ -270,7 +271,7 @@ void NavigateController::beginSaveCurFileToPath(const QString &path, std::functi
 void NavigateController::beginSaveCurFileToPath(const QString &path, const std::optional<QVariantMap> &saveParameters,
                                                 std::function<void(int)> completeBlock)
 {
-    const bool existed = QFileInfo::exists(path);
+    const bool existed = kpv::pathStatus(path).exists;
     const LMImageViewModel *view = currentView();
     const LMImageRotateAngle angle = view ? view->angleRotate() : LMImageRotateAngle();
     navigateSaveFileSession()->beginSaveFile(
@@ -299,6 +300,13 @@ void NavigateController::beginSaveCurFileToPath(const QString &path, const std::
 void NavigateController::endSaveCurFileToPath(const QString &path, int saveResult, bool navToSavedFile,
                                               std::function<void(int)> completeBlock)
 {
+    if (saveResult == NavigateSaveFileSession::Failed && m_host) {
+        // Nothing was written and the turn is still on screen: the user may try another place.
+        m_host->beginAlertSheet(m_host->localizedString(QStringLiteral("IDS_FailedSaveAs"))
+                                    .replace(QStringLiteral("%@"), LMPathString::lastPathComponent(path)),
+                                m_host->localizedString(QStringLiteral("IDS_OK")), QString(), QString(),
+                                navigateSaveFileSession()->lastError(), nullptr);
+    }
     if (saveResult == 0 && m_navSortFileInfoList) {
         const LMPathString saved(path, false);
         const qsizetype index = m_navSortFileInfoList->insertToFiles(saved, m_curFilePath);

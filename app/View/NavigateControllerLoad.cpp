@@ -87,6 +87,7 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
     for (auto it = m_cacheFileInfos.begin(); it != m_cacheFileInfos.end();) {
         const qsizetype index = paths.indexOf(it.key());
         if (index < 0 || !NavLoadPlanner::isInWindow(index, c, n, info)) {
+            m_operationMasks.remove(it.key());
             it = m_cacheFileInfos.erase(it);
             continue;
         }

@@ -8,16 +8,15 @@
 #include "Model/LMPerformSelectorWrapper.h"
 #include "View/LMImageViewModel.h"
 #include "View/NavLoadPlanner.h"
+#include "View/NavigateSaveFileSession.h"
+#include "foundation/FileNames.h"
 #include "imageio/ImageDestination.h"
 
+#include <QFile>
 #include <QFileInfo>
 
-bool NavigateController::isWritableFileType(const QString &path)
-{
-    static const QStringList types{QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("png"),
-                                   QStringLiteral("bmp"), QStringLiteral("tif"), QStringLiteral("tiff")};
-    return types.contains(QFileInfo(path).suffix().toLower());
-}
+#include <fcntl.h>
+#include <unistd.h>
 
 bool NavigateController::isCurFileModifiedAndCannotOverwriteable() const
 {
@@ -25,7 +24,17 @@ bool NavigateController::isCurFileModifiedAndCannotOverwriteable() const
     if (m_curFilePath.isEmpty() || !view || !view->angleRotate().isRotatedOrFlipped())
         return false;
     const QString path = m_curFilePath.path();
-    return !isWritableFileType(path) || !QFileInfo(path).isWritable() || !curFileOverwriteConcern().isEmpty();
+    const LMNavFileInfoPtr info = curFileInfo();
+    if (NavigateSaveFileSession::writeTypeOf(info ? info->imgBaseInfo() : nullptr, path).isEmpty())
+        return true;
+    // The turned file is written beside the old one and renamed over it: the folder must take a
+    // new file, not only the file its new bytes.
+    const QByteArray native = kpv::encodeFileName(path);
+    const QByteArray folder = kpv::encodeFileName(QFileInfo(path).absolutePath());
+    if (::faccessat(AT_FDCWD, native.constData(), W_OK, AT_EACCESS) != 0 ||
+        ::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) != 0)
+        return true;
+    return !curFileOverwriteConcern().isEmpty();
 }
 
 QString NavigateController::curFileOverwriteConcern() const
@@ -56,8 +65,13 @@ void NavigateController::checkAndSaveCurFile(bool navToSavedFile, bool cancelAlt
             m_host->localizedString(QStringLiteral("IDS_SAVE_PHOTOTIP")),
             m_host->localizedString(QStringLiteral("IDS_SAVEAS")),
             m_host->localizedString(cancelAlternateButton ? QStringLiteral("IDS_Cancel") : QStringLiteral("IDS_Continue")),
-            QString(), curFileOverwriteConcern(), guarded(m_self, [this, navToSavedFile, finish](int code) {
+            QString(), curFileOverwriteConcern(), guarded(m_self, [this, navToSavedFile, cancelAlternateButton, finish](int code) {
                 if (code != 1) {
+                    // Going on without saving lets the turn go, so that a later check (the window
+                    // closing after a quit) does not ask again.
+                    if (!cancelAlternateButton)
+                        if (LMImageViewModel *turned = currentView())
+                            turned->resetRotateAngle();
                     finish(4);
                     return;
                 }
@@ -68,11 +82,40 @@ void NavigateController::checkAndSaveCurFile(bool navToSavedFile, bool cancelAlt
         return;
     }
     if (view && view->angleRotate().isRotatedOrFlipped() && !m_curFilePath.isEmpty()) {
-        beginSaveCurFileToPath(m_curFilePath.path(),
-                               [finish](int r) { finish(r == 0 ? 1 : (r == -2 ? 3 : 2)); });
+        beginSaveCurFileToPath(m_curFilePath.path(), guarded(m_self, [this, navToSavedFile, finish](int r) {
+                                   if (r == 0 || r == -2 || !m_host) {
+                                       finish(r == 0 ? 1 : (r == -2 ? 3 : 2));
+                                       return;
+                                   }
+                                   tellTurnNotWritten(navToSavedFile, finish);
+                               }));
         return;
     }
     finish(0);
+}
+
+void NavigateController::tellTurnNotWritten(bool navToSavedFile, std::function<void(int)> finish)
+{
+    // The write failed (a full disk, a folder that refused the new file): the file is as it was
+    // and the turn stays on screen until the user says where it goes. Esc keeps both.
+    const QString reason = navigateSaveFileSession()->lastError();
+    m_host->beginAlertSheet(
+        m_host->localizedString(QStringLiteral("IDS_FailedSaveTurn")), m_host->localizedString(QStringLiteral("IDS_SAVEAS")),
+        m_host->localizedString(QStringLiteral("IDS_Cancel")), m_host->localizedString(QStringLiteral("IDS_DontSave")),
+        reason, guarded(m_self, [this, navToSavedFile, finish](int code) {
+            if (code == 1) {
+                nextTurn(guarded(m_self, [this, navToSavedFile, finish] {
+                    saveAsCurFile(navToSavedFile, [finish](int r) { finish(r == 0 ? 5 : (r == -2 ? 7 : 6)); });
+                }));
+            } else if (code == -1) {
+                // The user lets the turn go: nothing is left to ask about when the window closes.
+                if (LMImageViewModel *view = currentView())
+                    view->resetRotateAngle();
+                finish(2);
+            } else {
+                finish(7); // the file and its turn stay
+            }
+        }));
 }
 
 bool NavigateController::beginDraggingSessionAtIndex(qsizetype index)

@@ -54,7 +54,8 @@ bool hasTransparency(const QImage &rgba)
 } // namespace
 
 NavigateSaveFileSession::NavigateSaveFileSession(const NavImageLoader *loader)
-    : m_loader(loader), m_operationQueue(std::make_unique<kpv::OperationQueue>()), m_alive(std::make_shared<bool>(true))
+    : m_loader(loader), m_operationQueue(std::make_unique<kpv::OperationQueue>()), m_alive(std::make_shared<bool>(true)),
+      m_lastError(std::make_shared<QString>())
 {
 }
 
@@ -63,6 +64,21 @@ NavigateSaveFileSession::~NavigateSaveFileSession()
     *m_alive = false;
     m_operationQueue->cancelAllOperations();
     m_operationQueue->waitUntilAllOperationsAreFinished();
+}
+
+QString NavigateSaveFileSession::writeTypeOf(const LMFileImgBaseInfoPtr &info, const QString &path)
+{
+    static const QStringList writable{kpv::ContentTypes::kJpeg, kpv::ContentTypes::kPng, kpv::ContentTypes::kBmp,
+                                      kpv::ContentTypes::kTiff};
+    if (info && !info->imageUTI().isEmpty())
+        return writable.contains(info->imageUTI()) ? info->imageUTI() : QString();
+    const QString byName = kpv::ImageDestination::typeForPath(path);
+    return writable.contains(byName) ? byName : QString();
+}
+
+QString NavigateSaveFileSession::lastError() const
+{
+    return *m_lastError;
 }
 
 void NavigateSaveFileSession::cancelAll()
@@ -164,6 +180,7 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
         });
 
     const NavImageLoader *loader = m_loader;
+    std::shared_ptr<QString> lastError = m_lastError;
     auto op = LMBlockOperation::blockOperationWithBlock([=](LMBlockOperation *self) {
         bool failedBefore = false;
         LMImagePtr original = fileInfo->imageByType(kFullSizeType, &failedBefore);
@@ -177,6 +194,7 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
 
         int result = Failed;
         QImage image;
+        QString error;
         if (!failedBefore) {
             if (!original && loader)
                 original = loader->loadImage(fileInfo->filePath(), kFullSizeType, fileInfo->imgBaseInfo(), self, nullptr, {});
@@ -212,30 +230,45 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
                             if (!options.replaceOnly.isValid())
                                 options.replaceOnly = onDisk;
                         }
-                        if (!changedOnDisk && !saveParameters && decodedInfo && toPath == sourcePath &&
-                            decodedInfo->imageUTI() == kpv::ContentTypes::kJpeg &&
-                            kpv::ImageDestination::typeForPath(toPath) == kpv::ContentTypes::kJpeg) {
+                        // Written over itself, a file keeps the type its bytes have, whatever
+                        // its name says; under a new name the chosen extension decides.
+                        const QString type = toPath == sourcePath ? writeTypeOf(decodedInfo, toPath)
+                                                                  : kpv::ImageDestination::typeForPath(toPath);
+                        if (changedOnDisk)
+                            error = kpv::ImageDestination::changedOnDiskError(toPath);
+                        else if (type.isEmpty())
+                            error = QStringLiteral("%1 does not name a file type that can be written").arg(toPath);
+                        if (!changedOnDisk && !type.isEmpty() && !saveParameters && decodedInfo &&
+                            toPath == sourcePath && type == kpv::ContentTypes::kJpeg) {
                             // Without new quality settings a turned JPEG keeps its own coding.
                             const auto lossless = losslessTransformFor(decodedInfo, rotatedAngle);
                             if (lossless && kpv::ImageDestination::transformJpegLosslessly(toPath, *lossless, options))
                                 result = Done;
                         }
-                        if (!changedOnDisk && result != Done) {
+                        if (!changedOnDisk && !type.isEmpty() && result != Done) {
                             const QImage pixels =
                                 onDisk.isValid() && decodedInfo && !decodedInfo->fileModified()
                                     ? pixelsToWrite(image, sourcePath, decodedInfo, rotatedAngle)
                                     : image;
-                            result = LMImageTools::saveImage(pixels, toPath, props, options) ? Done : Failed;
+                            result = kpv::ImageDestination::writeImage(pixels, toPath, type, props, &error, options)
+                                         ? Done
+                                         : Failed;
                         }
                     }
                 }
             }
         }
-        const int code = self->isCancelled() ? Cancelled : result;
+        // Esc that came after the file was written cancels nothing: the file is the new one.
+        const bool written = result == Done && !toPath.isEmpty();
+        const int code = written ? Done : (self->isCancelled() ? Cancelled : result);
         const QImage produced = (convertOriginalImage && code == Done) ? image : QImage();
+        if (code == Failed && error.isEmpty())
+            error = failedBefore || !original ? QStringLiteral("the picture could not be read")
+                                              : QStringLiteral("the turned picture could not be made");
         LMPerformSelectorWrapper().performOnMainThreadWithBlock(
-            [monitor, completeBlock, code, produced] {
+            [monitor, completeBlock, code, produced, lastError, error] {
                 LMEventMonitorCenter::eventMonitorCenter().removeMonitor(monitor);
+                *lastError = code == Failed ? error : QString();
                 if (completeBlock)
                     completeBlock(code, produced);
             },

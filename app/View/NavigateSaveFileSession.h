@@ -7,7 +7,7 @@
 //
 // The written pixels are always upright: the decoded pixels are first turned by the file's whole
 // orientation transform (rotation and mirror), then by the user's turn, and the file is tagged
-// with orientation 1. Writes go through LMImageTools::saveImage, which replaces a file only by a
+// with orientation 1. Writes go through the image destination, which replaces a file only by a
 // complete new one, so a failed or cancelled save leaves the original as it was. A JPEG turned in
 // place is transformed on its DCT blocks instead where that gives exactly the same picture.
 
@@ -50,6 +50,14 @@ public:
                        const std::optional<QVariantMap> &saveParameters, bool convertOriginalImage,
                        BeginBlock beginBlock, CompleteBlock completeBlock);
 
+    // Why the save whose complete block is running failed (empty when it did not fail); read it
+    // inside the complete block.
+    QString lastError() const;
+    // The type a file is written as over itself: the type its bytes have, when that is one this
+    // program writes (JPEG, PNG, BMP, TIFF); the type its name gives when the bytes were never
+    // read; empty when it cannot be written in place.
+    static QString writeTypeOf(const LMFileImgBaseInfoPtr &info, const QString &path);
+
     // Cancels every save still queued or working (what Esc does).
     void cancelAll();
     // Blocks until the queue is idle (tests and shut-down); results still arrive on the main loop.
@@ -73,4 +81,5 @@ private:
     const NavImageLoader *m_loader;
     std::unique_ptr<kpv::OperationQueue> m_operationQueue;
     std::shared_ptr<bool> m_alive;
+    std::shared_ptr<QString> m_lastError;
 };

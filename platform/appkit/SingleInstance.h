@@ -1,7 +1,10 @@
 #pragma once
 // One running viewer per user and display. The first start listens on a local socket; a later
 // start on the same display sends its file arguments there and exits, and the running one receives
-// them. The message is the paths, each made absolute, as UTF-8 lines.
+// them. The message carries the paths, each made absolute, as their file-name bytes with a length
+// in front of each, so a name may hold any byte (a new line, bytes that are not UTF-8). The running
+// viewer answers once it has the whole message; without that answer (it is busy, or quitting) the
+// later start knows its files were not taken and opens them itself.
 //
 // The socket lives in the user's runtime folder ($XDG_RUNTIME_DIR), or else in a private folder
 // (mode 0700, owned by the user) inside the temporary folder, never directly in a folder others
@@ -36,20 +39,24 @@ public:
     // The socket's full path; empty when no private folder could be found or made (the viewer
     // then runs on its own, without handing over or listening).
     QString serverName() const { return m_serverName; }
-    // Tries to hand the paths to a running instance of this user; true when one took them (waits
-    // at most `timeoutMs` for it to answer).
+    // Tries to hand the paths to a running instance of this user; true only when one confirmed it
+    // took them all (waits at most `timeoutMs` for each step).
     bool handOver(const QStringList& paths, int timeoutMs = 2000) const;
     // Becomes the running instance; `received` is called on the main thread with the paths of
     // every later start. False when the socket cannot be made.
     bool listen(std::function<void(const QStringList&)> received);
-    // Stops listening and removes the socket (also done on destruction).
+    // Stops listening and removes the socket (also done on destruction); connections still open
+    // are closed without calling `received` again, so the receiver may go away after this.
     void stopListening();
     // Connections open now (tests).
     int openConnectionCount() const { return m_openConnections; }
 
+    // The message for these paths (made absolute; empty ones left out).
     static QByteArray encodePaths(const QStringList& paths);
-    // Paths of a message; empty lines and lines that are not absolute paths are dropped.
-    static QStringList decodePaths(const QByteArray& message);
+    enum class Message { Complete, Incomplete, Malformed };
+    // Reads a message: Complete with the paths (those that are not absolute dropped), Incomplete
+    // while bytes are missing, Malformed for anything that is not such a message.
+    static Message decodePaths(const QByteArray& message, QStringList* paths);
     // The folder the socket goes into: $XDG_RUNTIME_DIR when it is an absolute path of a folder
     // owned by this user and closed to others, else <temporary folder>/kestrane-viewer-<uid>
     // (made with mode 0700; refused when it exists but is not a private folder of this user).

@@ -68,6 +68,12 @@ public:
         return {};
     }
 
+    // Paths the mail helper can hand on unharmed. The helper writes each attachment into the mail
+    // program's command line without quoting, so a path holding anything but letters, digits and
+    // ". _ - + /" could add recipients or a body: such a file is copied into a private
+    // temporary folder under a name without those characters. Empty when a copy failed.
+    static QStringList mailSafeAttachments(const QStringList& attachments);
+
     // The argument vector of the mail helper for a message (program first). The helper takes
     // one option per attachment and has no "--"; absolute paths keep a file named like an option
     // from being read as one.

@@ -19,6 +19,15 @@ QString temporaryDirectory();
 // Removes the private folder and everything in it (at exit).
 void removeTemporaryDirectory();
 
+// Marks a private temporary folder as in use for as long as this process runs: a lock on the file
+// ".in-use" inside it, which the system lets go when the process ends, however it ends. Returns
+// the descriptor holding the lock (-1 on failure); closing it ends the mark.
+int holdTemporaryFolder(const QString& folder);
+// Removes the folders of this user in `parent` named `prefix` plus six characters (as mkdtemp
+// makes them) whose run has ended without removing them: their ".in-use" lock is free. Folders of
+// runs still going, and folders without the mark, are left alone. Returns how many went.
+int removeStaleTemporaryFolders(const QString& parent, const QString& prefix);
+
 // Orders names as people expect: case-insensitive, runs of digits compared by their value
 // ("img2" before "img10"; "IMG" equals "img"; "01" equals "1" by value, then the shorter run first
 // so that the order is total for different strings: "1" before "01"). Decimal digits of every

@@ -6,8 +6,9 @@
 // file renamed into place.
 //
 // A read-only target is refused even where the folder would allow the rename. A symbolic link is
-// followed, so the file it names is replaced and the link stays a link. The new file takes the mode
-// (and, where allowed, the owner and group) of the file it replaces; a new file gets 0666 less the
+// followed, so the file it names is replaced and the link stays a link. The new file takes the mode,
+// the extended attributes (tags, comments, access lists) and, where allowed, the owner and group of
+// the file it replaces (the group alone where only it may be kept); a new file gets 0666 less the
 // umask, unless FileReplaceOptions::mode says otherwise.
 
 #include <QByteArray>
@@ -24,6 +25,11 @@ struct FileReplaceOptions {
     // Called with the finished and synced temporary file just before the rename. Returning false
     // abandons the replacement (the temporary file is removed); the callback then says why in *error.
     std::function<bool(const QString& tempPath, QString* error)> beforeRename;
+    // A new file only: nothing that stands at the path (or appears there while the bytes are
+    // written) is ever replaced. The write then fails and *nameTaken, when given, is set, so the
+    // caller can try the next free name.
+    bool createOnly = false;
+    bool* nameTaken = nullptr;
 };
 
 // Replaces the contents of the file at `path` with `bytes` as described at the top. True on

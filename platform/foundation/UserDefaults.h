@@ -69,9 +69,13 @@ public:
 
 private:
     void load();
+    QVariantMap readFile(bool* failed) const;
     mutable std::mutex mutex_;
     QString path_;
     QVariantMap values_;
+    // The values as last read from or written to the file: what differs from them is this
+    // program's change, the rest may be taken from another copy's save.
+    QVariantMap base_;
     bool dirty_ = false;
     bool loadFailed_ = false;
     std::function<bool(const QString&)> beforeReplace_;

@@ -26,6 +26,10 @@ struct ImageWriteOptions {
     // was read and decoded as such). A file replaced or rewritten by someone else meanwhile is
     // left alone and the write fails with kChangedOnDiskError.
     FileIdentity replaceOnly;
+    // A new file: nothing standing at the path, or appearing there meanwhile, is replaced; the
+    // write fails and *nameTaken (when given) is set, so the caller may take the next free name.
+    bool createNew = false;
+    bool* nameTaken = nullptr;
 };
 
 // Turns and mirrors that a JPEG takes without decoding (the eight EXIF orientation transforms).

@@ -1,8 +1,11 @@
 #include "Shell/Desktop/AppDesktopEntry.h"
 
+#include "foundation/FileHelpers.h"
 #include "foundation/FileReplace.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 namespace AppDesktopEntry {
@@ -54,7 +57,26 @@ bool ensureInstalled(const QString& desktopId, const QString& name, const QStrin
         return fail(QStringLiteral("\"%1\" cannot name a desktop entry").arg(desktopId));
     if (!QStandardPaths::locate(QStandardPaths::ApplicationsLocation, desktopId).isEmpty())
         return true;
-    const QString text = entryText(name, executable, mimeTypes);
+    // The desktop's launcher looks for the program named in the entry before it expands "%%"
+    // back to "%": a program whose path holds a "%" is named through a link without one.
+    QString program = executable;
+    if (program.contains(QLatin1Char('%'))) {
+        const QString data = kpv::dataDirectory();
+        const QString bin = data + QStringLiteral("/bin");
+        QString linkName = QFileInfo(program).fileName().remove(QLatin1Char('%'));
+        if (linkName.isEmpty())
+            linkName = QStringLiteral("kestrane-viewer");
+        const QString link = bin + QLatin1Char('/') + linkName;
+        if (data.isEmpty() || data.contains(QLatin1Char('%')) || !QDir().mkpath(bin))
+            return fail(QStringLiteral("the program's path %1 cannot be named in a desktop entry").arg(executable));
+        if (QFileInfo(link).symLinkTarget() != QFileInfo(program).absoluteFilePath()) {
+            QFile::remove(link);
+            if (!QFile::link(program, link))
+                return fail(QStringLiteral("the link %1 to the program cannot be made").arg(link));
+        }
+        program = link;
+    }
+    const QString text = entryText(name, program, mimeTypes);
     if (text.isEmpty())
         return fail(QStringLiteral("the program's path %1 cannot be written in a desktop entry").arg(executable));
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation);

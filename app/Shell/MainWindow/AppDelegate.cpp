@@ -16,6 +16,7 @@
 #include "desktop/RecentlyUsed.h"
 #include "foundation/Bundle.h"
 #include "foundation/FileHelpers.h"
+#include "foundation/FileNames.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
 #include "foundation/Timer.h"
@@ -27,6 +28,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -120,6 +122,9 @@ void AppDelegate::applicationDidFinishLaunching()
     m_themeLoadTimer = kpv::RunLoop::current().performAfterDelay(0, [this] {
         if (m_slideshowThemeMgr && !m_terminated)
             m_slideshowThemeMgr->startLoad();
+        // Making this run's temporary folder clears those that killed runs left behind.
+        if (!m_terminated)
+            temporaryDirectoryWithSubDir(QString());
     });
 }
 
@@ -231,13 +236,17 @@ QList<LMPathString> AppDelegate::extractSupportedFiles(const QStringList& paths,
     QStringList folders;
     QSet<QString> openedParents;
     for (const QString& path : paths) {
-        QFileInfo info(path);
-        if (path.isEmpty() || !info.exists())
+        const QFileInfo info(path);
+        const kpv::PathStatus status = kpv::pathStatus(path);
+        if (path.isEmpty() || !status.exists)
             continue;
-        if (info.isDir()) {
+        if (status.isDirectory) {
             folders.append(path);
             continue;
         }
+        // Pipes, sockets and devices are no photos: reading one could wait for ever.
+        if (!status.isRegularFile)
+            continue;
         if (cacheBookmark) {
             const QString parent = info.absolutePath().toLower();
             if (!openedParents.contains(parent)) {
@@ -309,10 +318,13 @@ QString AppDelegate::temporaryDirectoryWithSubDir(const QString& name)
         QString parent = m_setup.temporaryParent.isEmpty() ? QDir::tempPath() : m_setup.temporaryParent;
         if (!ensureFolder(parent))
             return {};
+        // Folders of earlier runs that were killed before they could clean up go first.
+        kpv::removeStaleTemporaryFolders(parent, QStringLiteral("kestrane-viewer-"));
         QByteArray pattern = QFile::encodeName(parent + QStringLiteral("/kestrane-viewer-XXXXXX"));
         if (!mkdtemp(pattern.data()))
             return {};
         m_temporaryDirectory = QFile::decodeName(pattern);
+        m_temporaryDirectoryHold = kpv::holdTemporaryFolder(m_temporaryDirectory);
     }
     if (name.isEmpty())
         return m_temporaryDirectory;
@@ -327,6 +339,9 @@ void AppDelegate::removeTemporaryDirectory()
     // The folder was made by mkdtemp for this run alone, so all of it goes.
     QDir(m_temporaryDirectory).removeRecursively();
     m_temporaryDirectory.clear();
+    if (m_temporaryDirectoryHold >= 0)
+        ::close(m_temporaryDirectoryHold);
+    m_temporaryDirectoryHold = -1;
 }
 
 // ---- Small services ----

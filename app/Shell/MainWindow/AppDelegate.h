@@ -139,6 +139,7 @@ private:
     PublicObject* m_publicObject = nullptr;
     QHash<long, std::shared_ptr<kpv::Image>> m_defaultImages;
     QString m_temporaryDirectory;
+    int m_temporaryDirectoryHold = -1; // the lock that marks the folder as this run's
     bool m_terminated = false;
     bool m_stuckWorkers = false;
     // The theme loading waiting for the next turn of the run loop.

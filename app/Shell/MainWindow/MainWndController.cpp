@@ -6,6 +6,7 @@
 #include "Shell/MainWindow/LMMainWndContentView.h"
 #include "Shell/Desktop/OpenWithMenu.h"
 #include "Shell/MainWindow/ViewModeController.h"
+#include "foundation/FileNames.h"
 
 #include "Kit/LMIncludeSubDirOpenPanelController.h"
 #include "Kit/LMNineSliceImageView.h"
@@ -22,6 +23,9 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QMimeDatabase>
+
+#include <climits>
+#include <cstdlib>
 #include <QUrl>
 #include <algorithm>
 
@@ -231,7 +235,10 @@ QStringList MainWndController::resolvingSymlinks(const QStringList& paths)
     QStringList out;
     out.reserve(paths.size());
     for (const QString& p : paths) {
-        const QString resolved = QFileInfo(p).canonicalFilePath();
+        // Names that are not UTF-8 are beyond Qt's file calls; realpath takes their bytes.
+        char buffer[PATH_MAX];
+        const QString resolved =
+            ::realpath(kpv::encodeFileName(p).constData(), buffer) ? kpv::decodeFileName(QByteArray(buffer)) : QString();
         // A path that cannot be resolved (missing, or a broken link) stays as given.
         out.append(resolved.isEmpty() ? p : resolved);
     }
@@ -256,17 +263,27 @@ void MainWndController::openFiles(const QStringList& paths, bool includeSubDir)
     const QList<LMPathString> files = m_delegate.extractSupportedFiles(resolved, includeSubDir);
     if (files.isEmpty())
         return;
-    if (m_showMode == MainShowModeView)
-        m_delegate.operationQueue()->cancelAllOperations();
-    if (m_navigateController) {
-        m_navigateController->openFilePaths(files, resolved, includeSubDir);
-        addFileToRecent(m_navigateController->curFilePath());
-    }
-    setSaveAsDirByOpenPaths(resolved);
-    if (isMiniMode(m_showMode))
-        setShowMode(MainShowModeMiniWithImage);
-    else if (m_showMode != MainShowModeNone)
-        setShowMode(MainShowModeView);
+    std::weak_ptr<bool> alive = m_lifetime;
+    auto open = [this, alive, files, resolved, includeSubDir](bool leave) {
+        if (!leave || !alive.lock())
+            return;
+        if (m_showMode == MainShowModeView)
+            m_delegate.operationQueue()->cancelAllOperations();
+        if (m_navigateController) {
+            m_navigateController->openFilePaths(files, resolved, includeSubDir);
+            addFileToRecent(m_navigateController->curFilePath());
+        }
+        setSaveAsDirByOpenPaths(resolved);
+        if (isMiniMode(m_showMode))
+            setShowMode(MainShowModeMiniWithImage);
+        else if (m_showMode != MainShowModeNone)
+            setShowMode(MainShowModeView);
+    };
+    // A turn not yet written is saved (or asked about) before other files replace the shown one.
+    if (m_showMode == MainShowModeView && m_navigateController)
+        m_navigateController->checkUnsavedTurnBeforeLeaving(std::move(open));
+    else
+        open(true);
 }
 
 bool MainWndController::doOpenFile(const QString& directory, bool fromSandboxAccessTips)

@@ -347,7 +347,11 @@ void MainWndFavoriteHost::printImages(const QList<QImage>& images)
     // While the print panel is up, Esc belongs to it.
     kpv::PrintPanel panel;
     panel.setImages(images);
-    m_printPanelWrapper.printPanel(panel, m_windowController.getCurWindow(), {});
+    MainWndController* controller = &m_windowController;
+    m_printPanelWrapper.printPanel(panel, m_windowController.getCurWindow(), [controller](long response) {
+        if (response == kpv::PrintPanel::kPrintFailed)
+            controller->showFailureAlert(kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_FailedPrint")));
+    });
 }
 
 void MainWndFavoriteHost::alert(const QString& text, const QString& defaultButton, const QString& alternateButton,

@@ -396,7 +396,11 @@ void MainWndNavigateHost::printImage(const QImage& image)
     // While the print panel is up, Esc belongs to it.
     kpv::PrintPanel panel;
     panel.setImages({image});
-    m_printPanelWrapper.printPanel(panel, m_windowController.getCurWindow(), {});
+    MainWndController* controller = &m_windowController;
+    m_printPanelWrapper.printPanel(panel, m_windowController.getCurWindow(), [controller](long response) {
+        if (response == kpv::PrintPanel::kPrintFailed)
+            controller->showFailureAlert(kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_FailedPrint")));
+    });
 }
 
 void MainWndNavigateHost::writeFileAndImageToPasteboard(const QString& filePath, const QImage& image)

@@ -2,6 +2,7 @@
 
 #include "Model/PhotoSearchHandler.h"
 #include "foundation/Bundle.h"
+#include "foundation/FileNames.h"
 
 #include <QDir>
 #include <QFile>
@@ -41,6 +42,11 @@ const char* programName(const char* argv0)
 
 Arguments parse(int argc, const char* const* argv)
 {
+    // The toolkit's own options (window system, style, geometry) pass through to it.
+    static const char* const kToolkitOptionsWithValue[] = {
+        "platform", "platformpluginpath", "platformtheme", "plugin", "qmljsdebugger", "qwindowgeometry",
+        "qwindowicon", "qwindowtitle", "session", "display", "style", "stylesheet", "geometry", "name", "title"};
+    static const char* const kToolkitFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
     Arguments result;
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
@@ -49,6 +55,20 @@ Arguments parse(int argc, const char* const* argv)
             result.paths.push_back(arg);
             continue;
         }
+        const std::string bare = arg.substr(arg.rfind("--", 0) == 0 ? 2 : 1);
+        const std::string key = bare.substr(0, bare.find('='));
+        bool toolkit = false;
+        for (const char* option : kToolkitOptionsWithValue) {
+            if (key == option) {
+                toolkit = true;
+                if (bare.find('=') == std::string::npos && i + 1 < argc)
+                    ++i; // its value
+            }
+        }
+        for (const char* flag : kToolkitFlags)
+            toolkit = toolkit || bare == flag;
+        if (toolkit && arg != "--help" && arg != "--version")
+            continue;
         if (arg == "--") {
             optionsEnded = true;
         } else if (arg == "-h" || arg == "--help") {
@@ -121,8 +141,8 @@ QStringList problemsWithPaths(const QStringList& paths, const QStringList& allow
 {
     QStringList problems;
     for (const QString& path : paths) {
-        const QByteArray native = QFile::encodeName(path);
-        const QString shown = QStringLiteral("\u201c%1\u201d").arg(QDir::toNativeSeparators(path));
+        const QByteArray native = kpv::encodeFileName(path);
+        const QString shown = QStringLiteral("\u201c%1\u201d").arg(kpv::displayFileName(path));
         const auto cannotOpen = [&](const QString& why) {
             problems << tr("IDS_CannotOpenPath_Fmt", "cannot open %1: %2").arg(shown, why);
         };
@@ -145,6 +165,10 @@ QStringList problemsWithPaths(const QStringList& paths, const QStringList& allow
                                                                       allowedExtensions, true);
             if (!found || found->isEmpty())
                 problems << tr("IDS_FolderWithoutPhotos_Fmt", "there are no photos in the folder %1").arg(shown);
+            continue;
+        }
+        if (!S_ISREG(st.st_mode)) {
+            cannotOpen(tr("IDS_NotARegularFile", "it is not a regular file"));
             continue;
         }
         if (!allowedExtensions.contains(QFileInfo(path).suffix().toLower())) {

@@ -15,6 +15,7 @@
 #include "imageio/ContentTypes.h"
 #include "imageio/FileAccess.h"
 #include "foundation/Bundle.h"
+#include "foundation/FileNames.h"
 #include "foundation/TerminationSignals.h"
 
 #include <QApplication>
@@ -22,6 +23,7 @@
 #include <QFileInfo>
 #include <QScreen>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -34,6 +36,9 @@ int main(int argc, char** argv)
     // each worker thread's heap keep the memory of pictures long gone (measured: a higher
     // threshold raises the peak while stepping through large photos by a tenth or more).
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    // A file that grows past the user's size limit fails its write, which is told, instead of
+    // ending the program with the temporary file left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
     // --help, --version and a wrong option are answered before anything else starts.
     const CommandLine::Arguments arguments = CommandLine::parse(argc, argv);
     if (const auto code = CommandLine::answerWithoutWindow(arguments, argv[0], stdout, stderr))
@@ -45,9 +50,10 @@ int main(int argc, char** argv)
     kpv::OpenGLView::configureSharedContext();
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("kestrane-viewer"));
+    // The file names as their bytes.
     QStringList paths;
     for (const std::string& path : arguments.paths)
-        paths << QFile::decodeName(path.c_str());
+        paths << kpv::decodeFileName(QByteArray::fromStdString(path));
     QSizeF screenSize;
     if (QScreen* screen = app.primaryScreen())
         PublicObject::setMainScreenFrameSize(screenSize = screen->size());
@@ -103,10 +109,11 @@ int main(int argc, char** argv)
     int code = app.exec();
     if (code == CommandLine::kExitOk)
         code = argumentStatus;
+    // Later starts still connected are closed before the delegate they would call goes away.
+    instance.stopListening();
     if (delegate.hasStuckWorkers()) {
         // Everything worth keeping is saved; a worker blocked in the file system would keep the
         // process alive in the destructors, so it ends here.
-        instance.stopListening();
         std::fflush(nullptr);
         std::_Exit(code);
     }

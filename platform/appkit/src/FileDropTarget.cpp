@@ -1,6 +1,7 @@
 #include "appkit/FileDropTarget.h"
 
 #include "appkit/View.h"
+#include "foundation/FileNames.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -81,8 +82,9 @@ QStringList FileDropTarget::localPathsOfUrls(const QList<QUrl>& urls)
 {
     QStringList paths;
     for (const QUrl& u : urls) {
-        if (u.isLocalFile() && !u.toLocalFile().isEmpty())
-            paths.append(u.toLocalFile());
+        // By the bytes the URL stands for: a name need not be UTF-8.
+        if (const QString path = fileNameFromUrl(u); !path.isEmpty())
+            paths.append(path);
     }
     return paths;
 }

@@ -15,10 +15,11 @@ void PrintPanel::beginSheetWithPrintInfo(Window* window, std::function<void(long
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(dialog, &QObject::destroyed, [printer] { delete printer; });
     QObject::connect(dialog, &QDialog::finished, dialog, [handler, printer, images = m_images](int result) {
-        if (result == QDialog::Accepted)
-            printImages(*printer, images);
+        long response = result == QDialog::Accepted ? ModalResponseOK : ModalResponseCancel;
+        if (result == QDialog::Accepted && !printImages(*printer, images))
+            response = kPrintFailed;
         if (handler)
-            handler(result == QDialog::Accepted ? ModalResponseOK : ModalResponseCancel);
+            handler(response);
     });
     dialog->open();
 }

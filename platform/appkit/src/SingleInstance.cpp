@@ -1,5 +1,6 @@
 #include "appkit/SingleInstance.h"
 
+#include "foundation/FileNames.h"
 #include "foundation/Timer.h"
 
 #include <QDir>
@@ -19,6 +20,28 @@ namespace kpv {
 namespace {
 // A message larger than this is not a list of paths; the connection is dropped.
 constexpr qint64 kMaxMessageBytes = 4 * 1024 * 1024;
+constexpr quint32 kMaxPathBytes = 64 * 1024;
+// The start of every message and the running viewer's answer once it has one whole.
+constexpr char kMagic[] = "KPVOPEN1";
+constexpr char kAnswer[] = "TAKEN";
+
+void appendLength(QByteArray* out, quint32 value)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        *out += char((value >> shift) & 0xFF);
+}
+
+bool readLength(const QByteArray& in, qsizetype* at, quint32* value)
+{
+    if (in.size() - *at < 4)
+        return false;
+    quint32 v = 0;
+    for (int i = 0; i < 4; ++i)
+        v = (v << 8) | uchar(in.at(*at + i));
+    *at += 4;
+    *value = v;
+    return true;
+}
 
 // A folder only this user can enter: a real folder (not a link), owned by us, no group or
 // other permissions.
@@ -46,7 +69,10 @@ SingleInstance::SingleInstance(const QString& key)
         m_serverName = dir + u'/' + fileNamePart(key) + u'-' + displayTag();
 }
 
-SingleInstance::~SingleInstance() = default;
+SingleInstance::~SingleInstance()
+{
+    stopListening();
+}
 
 QString SingleInstance::socketDirectory()
 {
@@ -93,25 +119,47 @@ bool SingleInstance::peerIsSameUser(int socketDescriptor)
 
 QByteArray SingleInstance::encodePaths(const QStringList& paths)
 {
-    QByteArray out;
-    for (const QString& p : paths) {
-        if (p.isEmpty() || p.contains(QLatin1Char('\n')))
-            continue;
-        out += QFileInfo(p).absoluteFilePath().toUtf8();
-        out += '\n';
+    QList<QByteArray> names;
+    for (const QString& p : paths)
+        if (!p.isEmpty())
+            names << encodeFileName(QDir::isAbsolutePath(p) ? QDir::cleanPath(p) : QFileInfo(p).absoluteFilePath());
+    QByteArray out(kMagic);
+    appendLength(&out, quint32(names.size()));
+    for (const QByteArray& name : names) {
+        appendLength(&out, quint32(name.size()));
+        out += name;
     }
     return out;
 }
 
-QStringList SingleInstance::decodePaths(const QByteArray& message)
+SingleInstance::Message SingleInstance::decodePaths(const QByteArray& message, QStringList* paths)
 {
-    QStringList paths;
-    for (const QByteArray& line : message.split('\n')) {
-        const QString p = QString::fromUtf8(line);
-        if (!p.isEmpty() && QDir::isAbsolutePath(p))
-            paths.append(p);
+    const qsizetype head = qsizetype(sizeof kMagic) - 1;
+    if (!message.startsWith(QByteArray(kMagic).left(std::min(head, message.size()))))
+        return Message::Malformed;
+    qsizetype at = head;
+    quint32 count = 0;
+    if (!readLength(message, &at, &count))
+        return Message::Incomplete;
+    QStringList out;
+    for (quint32 i = 0; i < count; ++i) {
+        quint32 length = 0;
+        if (!readLength(message, &at, &length))
+            return Message::Incomplete;
+        if (length == 0 || length > kMaxPathBytes)
+            return Message::Malformed;
+        if (message.size() - at < qsizetype(length))
+            return Message::Incomplete;
+        const QString p = decodeFileName(message.mid(at, length));
+        at += length;
+        if (QDir::isAbsolutePath(p))
+            out << p;
     }
-    return paths;
+    if (at != message.size())
+        return Message::Malformed;
+    if (paths)
+        *paths = out;
+    return Message::Complete;
 }
 
 bool SingleInstance::handOver(const QStringList& paths, int timeoutMs) const
@@ -129,12 +177,18 @@ bool SingleInstance::handOver(const QStringList& paths, int timeoutMs) const
     }
     socket.write(encodePaths(paths));
     socket.flush();
-    if (!socket.waitForBytesWritten(timeoutMs) && socket.bytesToWrite() > 0)
-        return false;
-    socket.disconnectFromServer();
-    if (socket.state() != QLocalSocket::UnconnectedState)
-        socket.waitForDisconnected(timeoutMs);
-    return true;
+    while (socket.bytesToWrite() > 0)
+        if (!socket.waitForBytesWritten(timeoutMs))
+            return false;
+    // Taken only when the viewer says so: a busy one closes the connection instead.
+    QByteArray answer;
+    while (answer.size() < qsizetype(sizeof kAnswer) - 1) {
+        if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(timeoutMs))
+            break;
+        answer += socket.readAll();
+    }
+    socket.abort();
+    return answer == kAnswer;
 }
 
 bool SingleInstance::listen(std::function<void(const QStringList&)> received)
@@ -165,8 +219,18 @@ bool SingleInstance::listen(std::function<void(const QStringList&)> received)
 
 void SingleInstance::stopListening()
 {
-    if (m_server)
-        m_server->close();
+    m_received = nullptr;
+    if (!m_server)
+        return;
+    m_server->close();
+    // Open connections end here, quietly: their handlers refer to the receiver, which may be
+    // about to go away.
+    for (QLocalSocket* socket : m_server->findChildren<QLocalSocket*>()) {
+        QObject::disconnect(socket, nullptr, nullptr, nullptr);
+        socket->abort();
+        delete socket;
+    }
+    m_openConnections = 0;
 }
 
 void SingleInstance::accept(QLocalSocket* socket)
@@ -189,25 +253,40 @@ void SingleInstance::accept(QLocalSocket* socket)
             guard->deleteLater();
         }
     });
-    QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, buffer, done] {
-        *buffer += socket->readAll();
-        if (buffer->size() > kMaxMessageBytes && !*done) {
-            *done = true;
-            buffer->clear();
-            socket->abort();
-            socket->deleteLater();
-        }
-    });
-    QObject::connect(socket, &QLocalSocket::disconnected, socket, [this, socket, buffer, done, timer] {
-        timer->invalidate();
-        if (*done)
+    auto finish = [this, socket, buffer, done, timer] {
+        QStringList paths;
+        const Message state = decodePaths(*buffer, &paths);
+        if (state == Message::Incomplete && buffer->size() <= kMaxMessageBytes)
             return;
         *done = true;
-        *buffer += socket->readAll();
-        const QStringList paths = decodePaths(*buffer);
+        timer->invalidate();
+        buffer->clear();
+        if (state != Message::Complete) {
+            socket->abort();
+            socket->deleteLater();
+            return;
+        }
+        // The answer first: the later start may end as soon as it has it.
+        socket->write(kAnswer, qint64(sizeof kAnswer) - 1);
+        socket->flush();
+        socket->disconnectFromServer();
         socket->deleteLater();
         if (m_received)
             m_received(paths);
+    };
+    QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, buffer, done, finish] {
+        if (*done)
+            return;
+        *buffer += socket->readAll();
+        finish();
+    });
+    QObject::connect(socket, &QLocalSocket::disconnected, socket, [socket, done, timer] {
+        // Gone before its message was whole: nothing was promised, nothing is opened.
+        if (*done)
+            return;
+        *done = true;
+        timer->invalidate();
+        socket->deleteLater();
     });
 }
 

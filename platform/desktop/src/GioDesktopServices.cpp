@@ -3,6 +3,11 @@
 #include <gio/gio.h>
 
 #include "desktop/DesktopServices.h"
+#include "desktop/MimeAppsList.h"
+#include "foundation/FileHelpers.h"
+#include "foundation/FileNames.h"
+#include "foundation/FileReplace.h"
+#include "imageio/FileAccess.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -10,6 +15,7 @@
 #include <QProcess>
 #include <QSet>
 
+#include <cstdlib>
 #include <memory>
 
 namespace kpv {
@@ -89,18 +95,18 @@ bool GioDesktopServices::setDefaultApplicationForType(const QString& mimeType, c
     GPtr<GDesktopAppInfo> info(g_desktop_app_info_new(applicationId.toUtf8().constData()));
     if (!info)
         return false;
-    GError* error = nullptr;
-    const gboolean ok = g_app_info_set_as_default_for_type(G_APP_INFO(info.get()),
-                                                           contentTypeOf(mimeType).toUtf8().constData(), &error);
-    if (error)
-        g_error_free(error);
+    // Edited in place: the user's comments, other entries and the file's mode stay.
+    QString error;
+    const bool ok = MimeAppsList::setDefault(MimeAppsList::userFilePath(), contentTypeOf(mimeType), applicationId, &error);
+    if (!ok)
+        qWarning("the default program was not set: %s", qUtf8Printable(error));
     return ok;
 }
 
 QList<DesktopApplication> GioDesktopServices::applicationsForFile(const QString& path)
 {
     QList<DesktopApplication> out;
-    GPtr<GFile> file(g_file_new_for_path(QFile::encodeName(path).constData()));
+    GPtr<GFile> file(g_file_new_for_path(kpv::encodeFileName(path).constData()));
     GError* error = nullptr;
     GPtr<GFileInfo> fileInfo(g_file_query_info(file.get(), G_FILE_ATTRIBUTE_STANDARD_CONTENT_TYPE,
                                                G_FILE_QUERY_INFO_NONE, nullptr, &error));
@@ -109,7 +115,7 @@ QList<DesktopApplication> GioDesktopServices::applicationsForFile(const QString&
     const char* type = fileInfo ? g_file_info_get_content_type(fileInfo.get()) : nullptr;
     gchar* guessed = nullptr;
     if (!type) {
-        guessed = g_content_type_guess(QFile::encodeName(path).constData(), nullptr, 0, nullptr);
+        guessed = g_content_type_guess(kpv::encodeFileName(path).constData(), nullptr, 0, nullptr);
         type = guessed;
     }
     if (!type)
@@ -172,7 +178,7 @@ bool GioDesktopServices::openFileWithApplication(const QString& path, const QStr
     GPtr<GDesktopAppInfo> info(g_desktop_app_info_new(applicationId.toUtf8().constData()));
     if (!info)
         return false;
-    GPtr<GFile> file(g_file_new_for_path(QFile::encodeName(path).constData()));
+    GPtr<GFile> file(g_file_new_for_path(kpv::encodeFileName(path).constData()));
     GList files{file.get(), nullptr, nullptr};
     GError* error = nullptr;
     const gboolean ok = g_app_info_launch(G_APP_INFO(info.get()), &files, nullptr, &error);
@@ -208,9 +214,65 @@ bool runDesktopHelper(QStringList args)
     return true;
 }
 
+namespace {
+
+bool isMailSafe(const QString& path)
+{
+    for (QChar c : path) {
+        const char16_t u = c.unicode();
+        const bool plain = (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') ||
+                           u == u'.' || u == u'_' || u == u'-' || u == u'+' || u == u'/';
+        if (!plain)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QStringList DesktopServices::mailSafeAttachments(const QStringList& attachments)
+{
+    QStringList out;
+    QString folder;
+    for (const QString& given : attachments) {
+        const QString path = QFileInfo(given).absoluteFilePath();
+        if (isMailSafe(path)) {
+            out << path;
+            continue;
+        }
+        if (folder.isEmpty()) {
+            const QString base = temporaryDirectory();
+            if (base.isEmpty() || !isMailSafe(base))
+                return {};
+            QByteArray pattern = encodeFileName(base + QStringLiteral("/mail-XXXXXX"));
+            if (!::mkdtemp(pattern.data()))
+                return {};
+            folder = decodeFileName(pattern);
+        }
+        // The name keeps its plain characters; each other one becomes "_".
+        QString name = path.section(u'/', -1);
+        for (QChar& c : name)
+            if (!isMailSafe(QString(c)) || c == u'/')
+                c = u'_';
+        if (name.startsWith(u'.') || name.startsWith(u'-'))
+            name.prepend(u'_');
+        QString target = folder + u'/' + name;
+        for (int n = 2; pathStatus(target).exists; ++n)
+            target = folder + u'/' + QString::number(n) + u'_' + name;
+        QByteArray bytes;
+        if (!readRegularFile(path, qint64(1) << 31, &bytes) || !replaceFileContents(target, bytes, {}))
+            return {};
+        out << target;
+    }
+    return out;
+}
+
 bool GioDesktopServices::composeMail(const QString& subject, const QString& body, const QStringList& attachments)
 {
-    return runDesktopHelper(mailCommandLine(subject, body, attachments));
+    const QStringList safe = mailSafeAttachments(attachments);
+    if (safe.size() != attachments.size())
+        return false;
+    return runDesktopHelper(mailCommandLine(subject, body, safe));
 }
 
 bool openWebAddress(const QUrl& url)

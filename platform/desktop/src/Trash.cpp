@@ -1,5 +1,7 @@
 #include "desktop/Trash.h"
 
+#include "foundation/FileNames.h"
+
 #include <QDateTime>
 #include <QFile>
 
@@ -24,7 +26,7 @@ QString systemError(int code)
 
 QString displayName(const QByteArray& native)
 {
-    return QFile::decodeName(native.mid(native.lastIndexOf('/') + 1));
+    return kpv::decodeFileName(native.mid(native.lastIndexOf('/') + 1));
 }
 
 // mkdir -p with mode 0700 for what it makes.
@@ -136,7 +138,7 @@ QByteArray Trash::homeTrashDirectory()
 
 Trash::Result Trash::moveToTrash(const QString& path)
 {
-    return moveToTrash(QFile::encodeName(path));
+    return moveToTrash(kpv::encodeFileName(path));
 }
 
 Trash::Result Trash::moveToTrash(const QByteArray& nativePath)
@@ -165,7 +167,7 @@ Trash::Result Trash::moveToTrash(const QByteArray& nativePath)
                             home.st_dev == file.st_dev;
     if (homeVolume) {
         if (!prepareTrash(trash, true))
-            return failure(path, QStringLiteral("the trash folder %1 cannot be made").arg(QFile::decodeName(trash)));
+            return failure(path, QStringLiteral("the trash folder %1 cannot be made").arg(kpv::decodeFileName(trash)));
         pathInInfo = path;
     } else {
         const QByteArray top = topDirectoryOf(parentOf(path), file.st_dev);
@@ -220,8 +222,8 @@ Trash::Result Trash::moveToTrash(const QByteArray& nativePath)
     }
     Result r;
     r.ok = true;
-    r.trashedPath = QFile::decodeName(target);
-    r.infoPath = QFile::decodeName(infoPath);
+    r.trashedPath = kpv::decodeFileName(target);
+    r.infoPath = kpv::decodeFileName(infoPath);
     r.nativeTrashedPath = target;
     r.nativeInfoPath = infoPath;
     return r;

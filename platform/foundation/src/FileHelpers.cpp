@@ -8,7 +8,10 @@
 
 #include <cstdlib>
 #include <mutex>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace kpv {
@@ -45,6 +48,7 @@ QString appFolderIn(const QString& base, bool privateFolder)
 std::mutex g_tempMutex;
 QString g_tempDir;
 bool g_tempTried = false;
+int g_tempHold = -1;
 
 } // namespace
 
@@ -80,6 +84,8 @@ QString temporaryDirectory()
         // mkdtemp makes the folder with mode 0700, under a name nobody could have guessed.
         if (::mkdtemp(buffer.data()) != nullptr) {
             g_tempDir = QFile::decodeName(buffer.data());
+            // Marked for the life of the process: a later start removes it if this one is killed.
+            g_tempHold = holdTemporaryFolder(g_tempDir);
         }
     }
     return g_tempDir;
@@ -91,9 +97,50 @@ void removeTemporaryDirectory()
     if (!g_tempDir.isEmpty()) {
         QDir(g_tempDir).removeRecursively();
         g_tempDir.clear();
+        if (g_tempHold >= 0)
+            ::close(g_tempHold);
+        g_tempHold = -1;
     }
     // A later request makes a fresh folder.
     g_tempTried = false;
+}
+
+int holdTemporaryFolder(const QString& folder)
+{
+    const QByteArray mark = QFile::encodeName(folder + QStringLiteral("/.in-use"));
+    const int fd = ::open(mark.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return -1;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+int removeStaleTemporaryFolders(const QString& parent, const QString& prefix)
+{
+    int removed = 0;
+    const QDir dir(parent);
+    const QStringList names = dir.entryList({prefix + QStringLiteral("??????")}, QDir::Dirs | QDir::Hidden |
+                                                                                     QDir::NoDotAndDotDot);
+    for (const QString& name : names) {
+        const QString folder = dir.filePath(name);
+        struct stat st {};
+        if (::lstat(QFile::encodeName(folder).constData(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+            st.st_uid != ::geteuid())
+            continue;
+        const QByteArray mark = QFile::encodeName(folder + QStringLiteral("/.in-use"));
+        const int fd = ::open(mark.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0)
+            continue;
+        // Free only when the run that made it has ended.
+        const bool stale = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (stale && QDir(folder).removeRecursively())
+            ++removed;
+        ::close(fd);
+    }
+    return removed;
 }
 
 namespace {

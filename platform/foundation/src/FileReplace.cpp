@@ -1,14 +1,19 @@
 #include "foundation/FileReplace.h"
 
+#include "foundation/FileNames.h"
+
 #include "MFileReplace.h"
 
 #include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace kpv {
@@ -39,13 +44,62 @@ bool fail(QString* error, const QString& text)
     return false;
 }
 
-// The file the path finally names; a dangling link names the file it would create.
+// The file the path finally names; a dangling link names the file it would create. Read as bytes:
+// a name need not be UTF-8.
 QString followLinks(const QString& path)
 {
-    QFileInfo info(path);
-    for (int depth = 0; depth < kMaxLinkDepth && info.isSymLink(); ++depth)
-        info.setFile(info.symLinkTarget());
-    return info.absoluteFilePath();
+    QByteArray file = encodeFileName(QFileInfo(path).absoluteFilePath());
+    for (int depth = 0; depth < kMaxLinkDepth; ++depth) {
+        struct stat st {};
+        if (::lstat(file.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+            break;
+        QByteArray target(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(file.constData(), target.data(), size_t(target.size()));
+        if (n <= 0 || n >= target.size())
+            break;
+        target.truncate(n);
+        if (!target.startsWith('/'))
+            target = file.left(file.lastIndexOf('/') + 1) + target;
+        file = target;
+    }
+    return decodeFileName(file);
+}
+
+// Owner and group may only be kept where the user has the right. A member of a shared photo's
+// group who is not its owner keeps at least the group, so the others of the group can still write.
+void keepOwnership(int fd, const struct stat& old)
+{
+    if (old.st_uid == ::geteuid() && old.st_gid == ::getegid())
+        return;
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0 && old.st_gid != ::getegid())
+        (void)::fchown(fd, uid_t(-1), old.st_gid);
+}
+
+// The extended attributes of the old file (tags, comments, the access list) go to the new one.
+// Names the user may not set (other name spaces) are left behind, as the owner would be.
+void copyAttributes(const QByteArray& from, int fd)
+{
+    ssize_t size = ::listxattr(from.constData(), nullptr, 0);
+    if (size <= 0)
+        return;
+    QByteArray names(size, '\0');
+    size = ::listxattr(from.constData(), names.data(), size_t(names.size()));
+    if (size <= 0)
+        return;
+    names.truncate(size);
+    QByteArray value;
+    for (const QByteArray& name : names.split('\0')) {
+        if (name.isEmpty())
+            continue;
+        const ssize_t length = ::getxattr(from.constData(), name.constData(), nullptr, 0);
+        if (length < 0)
+            continue;
+        value.resize(length);
+        const ssize_t got = ::getxattr(from.constData(), name.constData(), value.data(), size_t(value.size()));
+        if (got < 0)
+            continue;
+        (void)::fsetxattr(fd, name.constData(), value.constData(), size_t(got), 0);
+    }
 }
 
 } // namespace
@@ -56,9 +110,18 @@ bool replaceFileContents(const QString& path, const QByteArray& bytes, const Fil
     if (path.isEmpty())
         return fail(error, QStringLiteral("no file name was given to write"));
     const QString target = followLinks(path);
-    const QByteArray native = QFile::encodeName(target);
+    const QByteArray native = encodeFileName(target);
 
     struct stat old {};
+    if (options.nameTaken)
+        *options.nameTaken = false;
+    const auto taken = [&] {
+        if (options.nameTaken)
+            *options.nameTaken = true;
+        return fail(error, QStringLiteral("%1 already exists").arg(path));
+    };
+    if (options.createOnly && ::lstat(native.constData(), &old) == 0)
+        return taken();
     const bool exists = ::stat(native.constData(), &old) == 0;
     if (exists && !S_ISREG(old.st_mode))
         return fail(error, QStringLiteral("cannot write %1: it is not a regular file").arg(path));
@@ -83,11 +146,11 @@ bool replaceFileContents(const QString& path, const QByteArray& bytes, const Fil
         if (::fchmod(fd, mode_t(options.mode) & 0777) != 0)
             return abandon(errno, QStringLiteral("cannot write %1: %2"));
     } else if (exists) {
-        // Owner and group may only be kept where the user has the right; the mode always is.
-        if (old.st_uid != ::geteuid() || old.st_gid != ::getegid())
-            (void)::fchown(fd, old.st_uid, old.st_gid);
+        keepOwnership(fd, old);
         if (::fchmod(fd, old.st_mode & 0777) != 0)
             return abandon(errno, QStringLiteral("cannot write %1: %2"));
+        // After the mode: an access list sets the group bits from its mask.
+        copyAttributes(native, fd);
     }
     // Written data may sit in the page cache; a full disk can show only in the sync.
     if (!MFileWriteAll(fd, bytes.constData(), size_t(bytes.size())) || ::fsync(fd) != 0)
@@ -97,11 +160,19 @@ bool replaceFileContents(const QString& path, const QByteArray& bytes, const Fil
         ::unlink(temp.constData());
         return fail(error, QStringLiteral("cannot write %1: %2").arg(path, reason(err)));
     }
-    if (options.beforeRename && !options.beforeRename(QFile::decodeName(temp), error)) {
+    if (options.beforeRename && !options.beforeRename(decodeFileName(temp), error)) {
         ::unlink(temp.constData());
         return false;
     }
-    if (::rename(temp.constData(), native.constData()) != 0) {
+    if (options.createOnly) {
+        if (!renameWithoutReplacing(temp, native)) {
+            const int err = errno;
+            ::unlink(temp.constData());
+            if (err == EEXIST)
+                return taken();
+            return fail(error, QStringLiteral("cannot write %1: %2").arg(path, reason(err)));
+        }
+    } else if (::rename(temp.constData(), native.constData()) != 0) {
         const int err = errno;
         ::unlink(temp.constData());
         return fail(error, QStringLiteral("cannot replace %1: %2").arg(path, reason(err)));

@@ -6,6 +6,8 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
+#include <QSet>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -13,8 +15,11 @@
 
 #include <cmath>
 #include <cstdio>
+#include <fcntl.h>
 #include <limits>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace kpv {
 
@@ -176,28 +181,39 @@ QString UserDefaults::filePath() const
 
 void UserDefaults::load()
 {
+    bool failed = false;
+    values_ = readFile(&failed);
+    loadFailed_ = failed;
+    base_ = values_;
+}
+
+QVariantMap UserDefaults::readFile(bool* failed) const
+{
+    *failed = false;
+    QVariantMap values;
     QFile file(path_);
     if (!file.exists()) {
-        return;
+        return values;
     }
     if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxFileSize) {
-        loadFailed_ = true;
-        return;
+        *failed = true;
+        return values;
     }
     const QByteArray bytes = file.read(kMaxFileSize);
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject()) {
-        loadFailed_ = true;
-        return;
+        *failed = true;
+        return values;
     }
     const QJsonObject root = doc.object();
     for (auto it = root.begin(); it != root.end(); ++it) {
         const QVariant value = fromJson(it.value());
         if (value.isValid()) {
-            values_.insert(it.key(), value);
+            values.insert(it.key(), value);
         }
     }
+    return values;
 }
 
 QVariant UserDefaults::objectForKey(const QString& key) const
@@ -371,6 +387,36 @@ bool UserDefaults::synchronize()
     if (!dirty_) {
         return true;
     }
+    // Another viewer of this user may have saved since this one read the file: one save at a
+    // time, and only the keys this viewer changed (set or removed) are written over its values.
+    const QFileInfo where(path_);
+    QDir().mkpath(where.absolutePath());
+    // The lock is on the folder: the file itself is replaced by every save.
+    const QByteArray lockPath = QFile::encodeName(where.absolutePath());
+    const int fileLock = ::open(lockPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fileLock >= 0)
+        ::flock(fileLock, LOCK_EX);
+    const auto unlock = qScopeGuard([fileLock] {
+        if (fileLock >= 0)
+            ::close(fileLock);
+    });
+    if (!loadFailed_) {
+        bool failed = false;
+        QVariantMap merged = readFile(&failed);
+        if (!failed) {
+            QSet<QString> keys(values_.keyBegin(), values_.keyEnd());
+            for (auto it = base_.keyBegin(); it != base_.keyEnd(); ++it)
+                keys.insert(*it);
+            for (const QString& key : keys) {
+                const bool had = base_.contains(key), has = values_.contains(key);
+                if (has && (!had || base_.value(key) != values_.value(key)))
+                    merged.insert(key, values_.value(key));
+                else if (had && !has)
+                    merged.remove(key);
+            }
+            values_ = merged;
+        }
+    }
     QJsonObject root;
     for (auto it = values_.begin(); it != values_.end(); ++it) {
         root.insert(it.key(), toJson(it.value()));
@@ -408,6 +454,7 @@ bool UserDefaults::synchronize()
         return false;
     }
     dirty_ = false;
+    base_ = values_;
     return true;
 }
 

@@ -1,5 +1,7 @@
 #include "imageio/FileAccess.h"
 
+#include "foundation/FileNames.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -33,7 +35,7 @@ QString systemError(int code)
 FileIdentity fileIdentity(const QString& path)
 {
     struct stat st {};
-    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
+    if (path.isEmpty() || ::stat(kpv::encodeFileName(path).constData(), &st) != 0)
         return {};
     return identityOf(st);
 }
@@ -51,7 +53,7 @@ bool readRegular(const QString& path, std::int64_t maxBytes, bool wholeOnly, QBy
         return false;
     };
     // Non-blocking, so that opening a FIFO with no writer returns at once.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    const int fd = ::open(kpv::encodeFileName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return fail(systemError(errno));
     struct Closer {

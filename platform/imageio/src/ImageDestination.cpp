@@ -221,6 +221,8 @@ bool carryMetadata(QByteArray* file, const QByteArray& source, const EncodeOptio
 bool replaceFileSafely(const QString& path, const QByteArray& bytes, const ImageWriteOptions& options, QString* error)
 {
     FileReplaceOptions replace;
+    replace.createOnly = options.createNew;
+    replace.nameTaken = options.nameTaken;
     // The target is checked once more just before the rename: a file changed since it was read stays.
     if (options.replaceOnly.isValid()) {
         replace.beforeRename = [&](const QString&, QString* why) {

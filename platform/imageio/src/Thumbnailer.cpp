@@ -2,6 +2,7 @@
 
 #include "Metadata.h"
 #include "MPngChunks.h"
+#include "foundation/FileNames.h"
 #include "imageio/FileAccess.h"
 #include "imageio/ImageProperties.h"
 #include "imageio/ImageSource.h"
@@ -18,6 +19,9 @@
 #include <QMutex>
 #include <QStandardPaths>
 #include <QUrl>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <utility>
@@ -101,8 +105,20 @@ QByteArray pngWithoutImageData(const QString& path)
 {
     constexpr qint64 kMaxMetadataBytes = qint64(16) << 20;
     static const QByteArray kSignature = QByteArrayLiteral("\x89PNG\r\n\x1A\n");
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.read(8) != kSignature)
+    // Opened without blocking and only as a regular file: a pipe named like a photo cannot hang.
+    const int fd = ::open(encodeFileName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (fd >= 0)
+            ::close(fd);
+        return {};
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return {};
+    }
+    if (file.read(8) != kSignature)
         return {};
     QByteArray out = kSignature;
     bool complete = true;

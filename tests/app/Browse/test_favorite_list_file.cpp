@@ -3,12 +3,16 @@
 #include "../../support/FileSizeLimit.h"
 
 #include "Browse/FavoriteListFile.h"
+#include "foundation/FileNames.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -174,3 +178,33 @@ TEST_F(FavoriteListFileTest, AFailedWriteLeavesTheOldListAsItWas)
 }
 
 } // namespace
+
+TEST_F(FavoriteListFileTest, TwoViewersSavingTheirOwnChangesKeepBoth)
+{
+    const LMPathString a("/photos/a.jpg", false), b("/photos/b.jpg", false), c("/photos/c.jpg", false);
+    {
+        FavoriteListFile first(path());
+        ASSERT_TRUE(first.write({c}));
+    }
+    // Two viewers start on the same list: one loves a and lets c go, the other loves b.
+    FavoriteListFile one(path()), other(path());
+    one.read();
+    other.read();
+    ASSERT_TRUE(one.write({c, a}));
+    ASSERT_TRUE(one.write({a}));
+    // The other viewer is another process.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        ::_exit(other.write({c, b}) ? 0 : 1);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(FavoriteListFile(path()).read().paths, (QList<LMPathString>{a, b}));
+
+    // A name that is not UTF-8 comes back with its bytes.
+    const LMPathString latin1(kpv::decodeFileName("/photos/caf\xe9.jpg"), false);
+    const QString second = dir.filePath(QStringLiteral("second.json"));
+    ASSERT_TRUE(FavoriteListFile(second).write({latin1, a}));
+    EXPECT_EQ(FavoriteListFile(second).read().paths, (QList<LMPathString>{latin1, a}));
+}

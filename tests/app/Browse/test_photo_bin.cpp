@@ -364,3 +364,25 @@ TEST_F(PhotoBin, AThumbnailArrivalRedrawsOnlyItsCell)
     c->didLoadImage(loaded("/f2.jpg", 0, thumb(Qt::blue, "/f2.jpg")));
     EXPECT_TRUE(markedViews().empty());
 }
+
+TEST(PhotoBinMemory, SteppingThroughAThousandsOfFilesKeepsOnlyPicturesNearTheCurrentOne)
+{
+    // The viewer keeps records for the files around the current one (as many as the strip can
+    // show on either side); the strip's pictures of files it let go must go too.
+    FakeNavigator nav;
+    for (int i = 0; i < 2000; ++i)
+        nav.paths.append(P(QStringLiteral("/big/%1.jpg").arg(i)));
+    PhotoBinViewController c(nav);
+    constexpr int kWindow = 40;
+    std::size_t most = 0;
+    for (int cur = 0; cur < 2000; ++cur) {
+        nav.cur = std::size_t(cur);
+        if (cur > kWindow)
+            nav.records.remove(nav.paths[cur - kWindow - 1]);
+        nav.records.insert(nav.paths[cur], std::make_shared<LMNavFileInfo>(nav.paths[cur]));
+        const QString path = nav.paths[cur].path();
+        c.didLoadImage(loaded(path, 0, thumb(Qt::red, path)));
+        most = std::max(most, c.cacheSize());
+    }
+    EXPECT_LE(most, 300u);
+}

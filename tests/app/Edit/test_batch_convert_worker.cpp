@@ -18,6 +18,8 @@
 #include <exiv2/exiv2.hpp>
 #include <gtest/gtest.h>
 
+#include <thread>
+
 namespace {
 
 using namespace kpv::ContentTypes;
@@ -212,4 +214,24 @@ TEST_F(BatchConvertRun, ConvertedFileKeepsLocationAndKeywords)
         EXPECT_EQ(storedImageSize(out), QSize(20, 40));
     }
     EXPECT_EQ(fileHash(s("g.jpg")), before);
+}
+
+TEST_F(BatchConvertRun, TwoRunsIntoOneFolderKeepEveryOutput)
+{
+    QList<std::shared_ptr<LMFileInfo>> files;
+    for (int i = 0; i < 12; ++i) {
+        const QString name = QStringLiteral("p%1.jpg").arg(i);
+        ASSERT_TRUE(writeTestImage(s(name), QSize(64, 48)));
+        files << record(s(name));
+    }
+    BatchConvertWorker other{editTestLoader()};
+    other.setPauseBlock([] {});
+    QList<LMPathString> failedA, failedB;
+    std::thread a([&] { worker.convertFilesOnThread(files, dst.path(), kPng, params, &failedA, nullptr); });
+    std::thread b([&] { other.convertFilesOnThread(files, dst.path(), kPng, params, &failedB, nullptr); });
+    a.join();
+    b.join();
+    EXPECT_TRUE(failedA.isEmpty());
+    EXPECT_TRUE(failedB.isEmpty());
+    EXPECT_EQ(QDir(dst.path()).entryList(QDir::Files | QDir::Hidden).size(), 24);
 }

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -109,3 +110,39 @@ TEST_F(BatchRename, UnusableBaseFailsEveryFileAndCancelRenamesNothing)
 }
 
 } // namespace
+
+TEST(BatchRenameCancel, StoppingHalfWayLeavesNoFileUnderAMovedAsideName)
+{
+    // 40 files numbered the other way round: each new name is held by a later file of the list.
+    QTemporaryDir dir;
+    QList<LMPathString> src;
+    QSet<QString> wanted;
+    for (int i = 40; i >= 1; --i) {
+        const QString name = QStringLiteral("P%1.jpg").arg(i);
+        QFile f(dir.filePath(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(name.toUtf8());
+        src << LMPathString(dir.filePath(name), false);
+        wanted << name;
+    }
+    auto op = std::make_shared<kpv::Operation>();
+    BatchRenameWorker::RenameMap renamed;
+    QList<LMPathString> failed;
+    EXPECT_EQ(BatchRenameWorker::renameFilesOnThread(src, "P", &renamed, &failed, op.get(),
+                                                     [&](qint64 done) {
+                                                         if (done == 7)
+                                                             op->cancel();
+                                                     }),
+              -2);
+    // Every file is under its old name or its new one, and what is reported is what happened.
+    const QStringList names = QDir(dir.path()).entryList(QDir::Files);
+    EXPECT_EQ(names.size(), 40);
+    for (const QString &name : names)
+        EXPECT_TRUE(wanted.contains(name)) << name.toStdString();
+    for (const LMPathString &s : src) {
+        const QString now = renamed.contains(s) ? renamed.value(s).path() : s.path();
+        QFile f(now);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << now.toStdString();
+        EXPECT_EQ(f.readAll(), LMPathString::lastPathComponent(s.path()).toUtf8());
+    }
+}

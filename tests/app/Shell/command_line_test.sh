@@ -27,6 +27,8 @@ out=$(DISPLAY= "$program" --version 2>&1); status=$?
     fail "--version ($status): $out"
 out=$(DISPLAY= "$program" --frobnicate 2>&1 >/dev/null); status=$?
 [ $status -eq 2 ] || fail "a wrong option exited $status"
+# The toolkit's own options are not the program's to refuse.
+DISPLAY= "$program" -style Fusion --version >/dev/null 2>&1 || fail "a toolkit option was refused"
 echo "$out" | grep -q "unrecognized option '--frobnicate'" || fail "wrong option message: $out"
 echo "$out" | grep -q "Try 'kestrane-viewer --help'" || fail "wrong option gives no hint: $out"
 out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$program" "$work" 2>&1); status=$?

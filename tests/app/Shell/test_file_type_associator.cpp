@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -173,6 +174,17 @@ TEST(AppDesktopEntryTest, WritesAQuotedEntryOnceAndKeepsAnInstalledOne)
     EXPECT_TRUE(AppDesktopEntry::ensureInstalled(id, "Kestrane Photo Viewer", "/elsewhere/kestrane-viewer", {}));
     ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
     EXPECT_EQ(entry.readAll(), QByteArray("[Desktop Entry]\nName=Mine\n"));
+    entry.close();
+
+    // A program whose path holds "%": the entry names it through a link the launcher can find.
+    const QString odd = "another.desktop";
+    ASSERT_TRUE(AppDesktopEntry::ensureInstalled(odd, "Viewer", "/opt/100%/kestrane-viewer", {}));
+    QFile second(home.filePath("data/applications/" + odd));
+    ASSERT_TRUE(second.open(QIODevice::ReadOnly));
+    const QString exec = QString::fromUtf8(second.readAll()).section("\nExec=", 1).section('\n', 0, 0);
+    EXPECT_FALSE(exec.chopped(3).contains('%')) << exec.toStdString();
+    const QString link = exec.section('"', 1, 1);
+    EXPECT_EQ(QFileInfo(link).symLinkTarget(), "/opt/100%/kestrane-viewer");
     EXPECT_FALSE(AppDesktopEntry::ensureInstalled("../escape.desktop", "x", "/usr/bin/x", {}));
 }
 

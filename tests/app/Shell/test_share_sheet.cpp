@@ -18,6 +18,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QFileSystemWatcher>
 #include <QEventLoop>
 #include <QTimer>
@@ -244,8 +245,21 @@ TEST_F(ShareTest, MailHelperGetsOneAttachOptionPerFileWithoutAShell)
     QFile out(record);
     ASSERT_TRUE(out.open(QIODevice::ReadOnly));
     const QStringList args = QString::fromUtf8(out.readAll()).split('\n', Qt::SkipEmptyParts);
-    EXPECT_EQ(args, QStringList({"--utf8", "--attach", odd}));
+    ASSERT_EQ(args.size(), 3);
+    EXPECT_EQ(args.mid(0, 2), QStringList({"--utf8", "--attach"}));
+    // The helper writes the path into the mail program's command line as it is: a name with
+    // shell or list characters goes as a private copy under a plain name, with the same bytes.
+    EXPECT_TRUE(QRegularExpression("^[A-Za-z0-9._/+-]+$").match(args[2]).hasMatch()) << args[2].toStdString();
+    EXPECT_TRUE(args[2].endsWith("name.jpg"));
+    QFile original(odd), copy(args[2]);
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly) && copy.open(QIODevice::ReadOnly));
+    EXPECT_EQ(copy.readAll(), original.readAll());
     EXPECT_FALSE(QFile::exists(dir.filePath("pwned")));
+    // A plain name goes as it is.
+    EXPECT_EQ(kpv::DesktopServices::mailSafeAttachments({"/photos/plain_name-1.jpg"}),
+              QStringList{"/photos/plain_name-1.jpg"});
+    EXPECT_TRUE(kpv::DesktopServices::mailSafeAttachments({"/photos/a,to=evil@example.com.jpg"})
+                    .isEmpty()); // no such file: no copy, no mail
 }
 
 // The helper's own verdict counts: one that finds no mail program fails the mail (it used to be

@@ -34,6 +34,10 @@
 #include <set>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <sys/stat.h>
+#include <thread>
+
 namespace {
 
 void ensureApp()
@@ -155,6 +159,9 @@ TEST_F(Shell, SupportedFilesFromFoldersAndFiles)
     ASSERT_EQ(found.size(), 1);
     EXPECT_EQ(found.first().path(), path("a/one.jpg"));
     EXPECT_TRUE(delegate->firstSupportedFileInPaths({path("a/notes.txt")}, true).isEmpty());
+    // A pipe named like a photo is no photo: opening it would wait for a writer for ever.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("a/pipe.jpg")).constData(), 0600), 0);
+    EXPECT_TRUE(delegate->extractSupportedFiles({path("a/pipe.jpg")}, false).isEmpty());
     EXPECT_TRUE(AppDelegate::checkSupportForFilePath("/x/Y.JPG", {"jpg"}));
     EXPECT_FALSE(AppDelegate::checkSupportForFilePath("/x/jpg", {"jpg"}));
     EXPECT_TRUE(AppDelegate::fileInfoDisplayNameByType(19).isEmpty());
@@ -584,11 +591,18 @@ TEST(SingleInstance, PathsTravelToTheRunningInstance)
     bool received = false;
     ASSERT_TRUE(first.listen([&](const QStringList& p) { got = p; received = true; }));
     kpv::SingleInstance second(QStringLiteral("kpv-test-%1").arg(QCoreApplication::applicationPid()));
-    EXPECT_TRUE(second.handOver({"/photos/a b.jpg", "/photos/c.png"}));
-    for (int i = 0; i < 200 && !received; ++i)
+    // The later start is another process: here another thread.
+    std::atomic<int> taken{-1};
+    std::thread start([&] { taken = second.handOver({"/photos/a b.jpg", "/photos/c.png"}) ? 1 : 0; });
+    while (taken < 0 || !received)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    start.join();
+    EXPECT_EQ(taken, 1);
     EXPECT_EQ(got, (QStringList{"/photos/a b.jpg", "/photos/c.png"}));
-    EXPECT_EQ(kpv::SingleInstance::decodePaths("relative\n/abs\n\n"), QStringList{"/abs"});
+    QStringList decoded;
+    EXPECT_EQ(kpv::SingleInstance::decodePaths(kpv::SingleInstance::encodePaths({"/abs"}), &decoded),
+              kpv::SingleInstance::Message::Complete);
+    EXPECT_EQ(decoded, QStringList{"/abs"});
     kpv::SingleInstance nobody(QStringLiteral("kpv-test-none-%1").arg(QCoreApplication::applicationPid()));
     EXPECT_FALSE(nobody.handOver({"/x.jpg"}, 200));
 }

@@ -175,6 +175,21 @@ TEST_F(ViewerStart, ClosingTheWindowWritesTheViewersUnsavedTurnIntoTheFileFirst)
     EXPECT_EQ(QImageReader(a).size(), QSize(1200, 1600)) << "the turn was lost";
 }
 
+// Files handed over from another start replace the shown one only after its turn is written.
+TEST_F(ViewerStart, FilesHandedOverWhileATurnIsPendingKeepTheTurn)
+{
+    start();
+    const QString a = QDir(folder).filePath(QStringLiteral("a.png"));
+    const QString other = QDir(folder).filePath(QStringLiteral("c.png"));
+    controller->performMenuAction(15); // turn right
+    settle();
+    ASSERT_TRUE(view().angleRotate().isRotatedOrFlipped());
+    delegate->applicationOpenFiles({other});
+    settleProgram(*delegate, clock, 2.0, [this] { nav().navigateSaveFileSession()->waitUntilAllOperationsAreFinished(); });
+    EXPECT_EQ(QImageReader(a).size(), QSize(1200, 1600)) << "the turn was lost";
+    EXPECT_EQ(nav().curFilePath().path(), other);
+}
+
 // A file handed over while the first-use tip of the heart is up (another copy of the program was
 // started on it) is opened, not dropped behind the tip.
 TEST_F(ViewerStart, FilesHandedOverWhileTheFirstUseTipShowsAreOpened)

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <future>
 #include <memory>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -106,6 +107,13 @@ TEST(BitmapConverter, FailuresLeaveTheRecordAsItWas)
     EngineRecord garbage;
     handle = garbage.bitmap;
     EXPECT_EQ(BitmapConverter(writeTemp(dir, "bad.png", "this is no image"), &handle), 0);
+    EXPECT_TRUE(garbage.untouched());
+
+    // A pipe named like a photo (nobody ever writes into it): refused at once, never waited on.
+    const QString fifo = dir.filePath("pipe.jpg");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    EXPECT_TRUE(loadSlideshowImageChecked(fifo).isNull());
+    EXPECT_EQ(BitmapConverter(fifo.toStdString(), &handle), 0);
     EXPECT_TRUE(garbage.untouched());
 
     EXPECT_EQ(BitmapConverter("x", nullptr), 0);

@@ -16,6 +16,7 @@
 #include "foundation/RunLoop.h"
 #include "foundation/UserDefaults.h"
 #include "desktop/FakeWorkspaceServices.h"
+#include "imageio/ImageSource.h"
 
 #include <gtest/gtest.h>
 
@@ -55,11 +56,15 @@ public:
         if (path.path().contains(QStringLiteral("bad")))
             return nullptr;
         const uint64_t type = path.path().endsWith(QStringLiteral(".gif")) ? 4 : codecType;
-        // A file on disk is described as the real loader does: its date and identity as read.
+        // A file on disk is described as the real loader does: its date and identity as read, its
+        // type by its bytes.
         const kpv::FileIdentity identity = kpv::fileIdentity(path.path());
-        if (identity.isValid())
-            return std::make_shared<LMFileImgBaseInfo>(path, QStringLiteral("public.png"), type, path.dateModified(),
-                                                       QSizeF(1600, 1200), 1, QVariantMap(), identity);
+        if (identity.isValid()) {
+            const auto source = kpv::ImageSource::createWithFile(path.path());
+            const QString uti = source ? source->type() : QStringLiteral("public.png");
+            return std::make_shared<LMFileImgBaseInfo>(path, uti, type, path.dateModified(), QSizeF(1600, 1200), 1,
+                                                       QVariantMap(), identity);
+        }
         return makeBaseInfo(path, type);
     }
     LMImagePtr loadImage(const LMPathString &path, int type, LMFileImgBaseInfoPtr info, const kpv::Operation *,

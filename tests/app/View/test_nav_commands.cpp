@@ -6,14 +6,20 @@
 
 #include "View/NavigateSaveFileSession.h"
 #include "imageio/ImageProperties.h"
+#include "foundation/FileNames.h"
 #include "imageio/ImageSource.h"
 
 #include "../../support/FaultInjection.h"
 
+#include <QBuffer>
 #include <QCryptographicHash>
 #include <unistd.h>
 #include <QDir>
 #include <QFile>
+
+#include <atomic>
+#include <cstdio>
+#include <thread>
 
 #include <exiv2/exiv2.hpp>
 #include <tiffio.h>
@@ -91,6 +97,16 @@ QImage uprightModel(const QImage &stored, int orientation)
     return out;
 }
 
+// The smallest GIF: one white pixel.
+void writeGif(const QString &path)
+{
+    static const unsigned char gif[] = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x80, 0, 0, 0xFF, 0xFF, 0xFF,
+                                        0, 0, 0, 0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x44, 1, 0, 0x3B};
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly))
+        f.write(reinterpret_cast<const char *>(gif), sizeof gif);
+}
+
 LMNavFileInfoPtr recordWithOriginal(const QString &path, const QImage &pixels, int orientation)
 {
     auto info = std::make_shared<LMNavFileInfo>(LMPathString(path, false));
@@ -128,7 +144,10 @@ protected:
         paths.clear();
         for (const QString &n : names) {
             const QString p = dir.filePath(n);
-            pattern().save(p, n.endsWith(".gif") ? "PNG" : nullptr);
+            if (n.endsWith(".gif"))
+                writeGif(p);
+            else
+                pattern().save(p);
             paths << LMPathString(p, false);
         }
         controller->openFilePaths(paths, {}, false);
@@ -618,6 +637,245 @@ TEST_F(CommandTest, TurnedMultiPageTiffAsksInsteadOfDroppingPages)
     finishSaves();
     ASSERT_EQ(commandHost->alerts.size(), 1);
     EXPECT_EQ(kpv::test::checksum(path), before);
+}
+
+TEST_F(CommandTest, TurnThatCannotBeWrittenIsToldAndKeptUntilTheUserLetsItGo)
+{
+    openReal({"a.png", "b.png"});
+    LMNavFileInfoPtr info = controller->curFileInfo();
+    info->setImage(std::make_shared<LMImage>(pattern(), info->imgBaseInfo()), false, 1, 0);
+    view.rotate(2);
+    view.endRotate();
+    const QByteArray before = kpv::test::checksum(paths[0].path());
+    // Pumps the main loop until the saves and the steps between them are over.
+    auto settle = [&] {
+        for (int i = 0; i < 4; ++i)
+            finishSaves();
+    };
+
+    // A full disk: the write fails; the user hears so and keeps the turn (Esc, or Cancel).
+    {
+        kpv::test::FileSizeLimit fullDisk(16);
+        controller->doNavCurFileToNext(true, false, {});
+        settle();
+    }
+    ASSERT_EQ(commandHost->alerts.size(), 1);
+    EXPECT_EQ(commandHost->alerts[0], "IDS_FailedSaveTurn|IDS_SAVEAS|IDS_Cancel");
+    EXPECT_EQ(controller->curFileIndex(), 0);
+    EXPECT_TRUE(view.angleRotate().isRotatedOrFlipped());
+
+    // Save As onto the same full disk is told as well, and the turn is still there.
+    commandHost->alerts.clear();
+    commandHost->alertAnswer = 1;
+    commandHost->saveAsPath = dir.filePath("a-turned.png");
+    {
+        kpv::test::FileSizeLimit fullDisk(16);
+        controller->doNavCurFileToNext(true, false, {});
+        settle();
+    }
+    ASSERT_EQ(commandHost->alerts.size(), 2);
+    EXPECT_TRUE(commandHost->alerts[1].startsWith("IDS_FailedSaveAs|IDS_OK|"));
+    EXPECT_EQ(controller->curFileIndex(), 0);
+    EXPECT_EQ(controller->fileCount(), 2);
+    EXPECT_FALSE(QFileInfo::exists(commandHost->saveAsPath));
+
+    // Letting the turn go steps on; the file was never touched.
+    commandHost->alerts.clear();
+    commandHost->alertAnswer = -1;
+    {
+        kpv::test::FileSizeLimit fullDisk(16);
+        controller->doNavCurFileToNext(true, false, {});
+        settle();
+    }
+    EXPECT_EQ(controller->curFileIndex(), 1);
+    EXPECT_EQ(kpv::test::checksum(paths[0].path()), before);
+    EXPECT_EQ(kpv::test::entriesOf(dir.path()), (QStringList{"a.png", "b.png"}));
+
+    // Let go where no step follows (a quit): the turn is gone, so closing the window asks nothing.
+    view.rotate(2);
+    view.endRotate();
+    commandHost->alerts.clear();
+    int outcome = -1;
+    {
+        kpv::test::FileSizeLimit fullDisk(16);
+        controller->checkAndSaveCurFile(false, [&](int o) { outcome = o; });
+        settle();
+    }
+    EXPECT_EQ(outcome, 2);
+    EXPECT_FALSE(view.angleRotate().isRotatedOrFlipped());
+    controller->checkAndSaveCurFile(false, [&](int o) { outcome = o; });
+    EXPECT_EQ(outcome, 0);
+    EXPECT_EQ(commandHost->alerts.size(), 1);
+}
+
+TEST_F(CommandTest, TurnOnARealFullDiskIsToldWithTheReason)
+{
+    const QString mountPoint = dir.filePath("disk");
+    ASSERT_TRUE(QDir().mkpath(mountPoint));
+    kpv::test::SmallTmpfs disk(mountPoint, 64);
+    if (!disk.isMounted())
+        GTEST_SKIP() << "no right to mount a tmpfs here; the file-size limit case covers a full disk";
+    const QString a = mountPoint + "/a.png", b = mountPoint + "/b.png";
+    QImage big(64, 64, QImage::Format_RGB32);
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x)
+            big.setPixel(x, y, qRgb(x * 4, y * 4, (x * y) & 255));
+    ASSERT_TRUE(big.save(a) && pattern().save(b));
+    {
+        QFile filler(mountPoint + "/filler");
+        ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+        while (filler.write(QByteArray(4096, 'f')) == 4096 && filler.flush()) {
+        }
+    }
+    paths = {LMPathString(a, false), LMPathString(b, false)};
+    controller->openFilePaths(paths, {}, false);
+    commandHost->runQueue(*controller);
+    controller->curFileInfo()->setImage(std::make_shared<LMImage>(big, controller->curFileInfo()->imgBaseInfo()), false,
+                                        1, 0);
+    view.rotate(2);
+    view.endRotate();
+    const QByteArray before = kpv::test::checksum(a);
+    controller->doNavCurFileToNext(true, false, {});
+    finishSaves();
+    ASSERT_EQ(commandHost->alerts.size(), 1);
+    EXPECT_EQ(commandHost->alerts[0], "IDS_FailedSaveTurn|IDS_SAVEAS|IDS_Cancel");
+    EXPECT_TRUE(controller->navigateSaveFileSession()->lastError().contains("the disk is full"))
+        << controller->navigateSaveFileSession()->lastError().toStdString();
+    EXPECT_EQ(controller->curFileIndex(), 0);
+    EXPECT_EQ(kpv::test::checksum(a), before);
+    EXPECT_EQ(kpv::test::entriesOf(mountPoint), (QStringList{"a.png", "b.png", "filler"}));
+}
+
+TEST_F(CommandTest, TurnInAReadOnlyFolderAsksBeforeWriting)
+{
+    openReal({"a.png", "b.png"});
+    view.rotate(2);
+    view.endRotate();
+    const QByteArray before = kpv::test::checksum(paths[0].path());
+    ASSERT_TRUE(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
+    {
+        kpv::test::NoPermissionOverride asUser;
+        EXPECT_TRUE(controller->isCurFileModifiedAndCannotOverwriteable());
+        controller->doNavCurFileToNext(true, false, {});
+    }
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    ASSERT_EQ(commandHost->alerts.size(), 1);
+    EXPECT_EQ(commandHost->alerts[0], "IDS_SAVE_PHOTOTIP|IDS_SAVEAS|IDS_Continue");
+    EXPECT_EQ(kpv::test::checksum(paths[0].path()), before);
+}
+
+TEST_F(CommandTest, ANameThatIsNotUtf8IsTurnedAndSavedLikeAnyOther)
+{
+    // Latin-1 "café.png", as a disk from another system holds it.
+    const QByteArray native = QFile::encodeName(dir.path()) + "/caf\xe9.png";
+    {
+        QImage image = pattern();
+        FILE *f = std::fopen(native.constData(), "wb");
+        ASSERT_TRUE(f);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), f);
+        std::fclose(f);
+    }
+    paths = {LMPathString(kpv::decodeFileName(native), false), LMPathString(dir.filePath("z.png"), false)};
+    pattern().save(paths[1].path());
+    controller->openFilePaths(paths, {}, false);
+    commandHost->runQueue(*controller);
+    LMNavFileInfoPtr info = controller->curFileInfo();
+    ASSERT_TRUE(info && info->imgBaseInfo());
+    info->setImage(std::make_shared<LMImage>(pattern(), info->imgBaseInfo()), false, 1, 0);
+    view.rotate(2);
+    view.endRotate();
+    controller->doNavCurFileToNext(true, false, {});
+    finishSaves();
+    EXPECT_TRUE(commandHost->alerts.isEmpty()) << commandHost->alerts.join(";").toStdString();
+    EXPECT_EQ(controller->curFileIndex(), 1);
+    FILE *f = std::fopen(native.constData(), "rb");
+    ASSERT_TRUE(f) << "the file is no longer where its bytes say";
+    QByteArray written(4096, '\0');
+    written.truncate(qsizetype(std::fread(written.data(), 1, size_t(written.size()), f)));
+    std::fclose(f);
+    EXPECT_EQ(QImage::fromData(written).size(), QSize(2, 3));
+    // Qt's own folder calls cannot see the name: it goes by its bytes before the folder does.
+    EXPECT_EQ(::unlink(native.constData()), 0);
+    EXPECT_EQ(kpv::test::entriesOf(dir.path()), QStringList{"z.png"}) << "a temporary file was left";
+}
+
+TEST_F(CommandTest, TurnedFileKeepsTheTypeOfItsBytesWhateverItsName)
+{
+    // A transparent PNG that someone named .jpg.
+    QImage clear(3, 2, QImage::Format_ARGB32);
+    clear.fill(qRgba(200, 10, 10, 100));
+    clear.setPixel(0, 0, qRgba(0, 0, 255, 0));
+    const QString path = dir.filePath("logo.jpg");
+    ASSERT_TRUE(clear.save(path, "PNG"));
+    paths = {LMPathString(path, false), LMPathString(dir.filePath("z.png"), false)};
+    pattern().save(paths[1].path());
+    controller->openFilePaths(paths, {}, false);
+    commandHost->runQueue(*controller);
+    LMNavFileInfoPtr info = controller->curFileInfo();
+    ASSERT_TRUE(info && info->imgBaseInfo());
+    info->setImage(std::make_shared<LMImage>(clear, info->imgBaseInfo()), false, 1, 0);
+    view.rotate(2);
+    view.endRotate();
+    EXPECT_FALSE(controller->isCurFileModifiedAndCannotOverwriteable());
+    const QByteArray before = kpv::test::checksum(path);
+    controller->doNavCurFileToNext(true, false, {});
+    finishSaves();
+    EXPECT_TRUE(commandHost->alerts.isEmpty()) << commandHost->alerts.join(";").toStdString();
+    EXPECT_EQ(controller->curFileIndex(), 1);
+    EXPECT_NE(kpv::test::checksum(path), before);
+    const auto source = kpv::ImageSource::createWithFile(path);
+    ASSERT_TRUE(source);
+    EXPECT_EQ(source->type(), QStringLiteral("public.png"));
+    const QImage written(path, "PNG");
+    ASSERT_EQ(written.size(), QSize(2, 3));
+    EXPECT_EQ(qAlpha(written.pixel(1, 0)), 0); // the clear corner, turned right
+    EXPECT_EQ(qAlpha(written.pixel(0, 0)), 100);
+}
+
+TEST_F(CommandTest, EscDuringTheWriteNeverCallsAWrittenFileCancelled)
+{
+    // Large enough that the write takes a while; Esc comes while the new file is being written.
+    QImage big(1800, 1200, QImage::Format_RGB32);
+    quint32 seed = 1;
+    for (int y = 0; y < big.height(); ++y) {
+        auto *line = reinterpret_cast<quint32 *>(big.scanLine(y));
+        for (int x = 0; x < big.width(); ++x)
+            line[x] = (seed = seed * 1664525u + 1013904223u) | 0xFF000000u;
+    }
+    const QString path = dir.filePath("big.png");
+    ASSERT_TRUE(big.save(path, "PNG", 100));
+    paths = {LMPathString(path, false)};
+    controller->openFilePaths(paths, {}, false);
+    commandHost->runQueue(*controller);
+    LMNavFileInfoPtr info = controller->curFileInfo();
+    info->setImage(std::make_shared<LMImage>(big, info->imgBaseInfo()), false, 1, 0);
+    view.rotate(2);
+    view.endRotate();
+    const QByteArray before = kpv::test::checksum(path);
+    int outcome = -1;
+    controller->checkAndSaveCurFile(false, [&](int o) { outcome = o; });
+    // Esc as soon as the new file appears beside the old one.
+    std::atomic<bool> stop{false};
+    std::thread esc([&] {
+        while (!stop && kpv::test::entriesOf(dir.path()).size() < 2)
+            std::this_thread::yield();
+        controller->navigateSaveFileSession()->cancelAll();
+    });
+    controller->navigateSaveFileSession()->waitUntilAllOperationsAreFinished();
+    stop = true;
+    esc.join();
+    kpv::RunLoop::main().runOnce();
+    const bool written = kpv::test::checksum(path) != before;
+    if (written) {
+        EXPECT_EQ(outcome, 1); // written means written, Esc or not
+    } else {
+        EXPECT_EQ(outcome, 3);
+        EXPECT_TRUE(commandHost->alerts.isEmpty());
+    }
 }
 
 TEST(NavSaveSession, TurnedJpegIsTransformedWithoutLossForEveryOrientation)

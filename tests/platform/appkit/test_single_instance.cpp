@@ -3,6 +3,7 @@
 
 #include "appkit/SingleInstance.h"
 #include "foundation/Clock.h"
+#include "foundation/FileNames.h"
 #include "foundation/RunLoop.h"
 
 #include <QCoreApplication>
@@ -13,8 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <cstdio>
+#include <thread>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -55,6 +58,20 @@ void spinUntil(const std::function<bool()>& done)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
+}
+
+// A later start runs in its own process: here its hand-over runs on a thread of its own while the
+// running one serves it on the main loop.
+bool handOverFromAnotherStart(const SingleInstance& later, const QStringList& paths, int timeoutMs = 2000)
+{
+    std::atomic<int> result{-1};
+    std::thread start([&] { result = later.handOver(paths, timeoutMs) ? 1 : 0; });
+    while (result < 0) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    start.join();
+    return result == 1;
 }
 
 class SingleInstanceTest : public testing::Test {
@@ -157,7 +174,7 @@ TEST_F(SingleInstanceTest, IdleConnectionsAreDroppedAndCannotStarveTheViewer)
 
         // The viewer still takes a real hand-over afterwards.
         SingleInstance second(key());
-        EXPECT_TRUE(second.handOver({"/photos/after.jpg"}));
+        EXPECT_TRUE(handOverFromAnotherStart(second, {"/photos/after.jpg"}));
         spinUntil([&] { return !got.isEmpty(); });
         EXPECT_EQ(got, QStringList{"/photos/after.jpg"});
     }
@@ -207,11 +224,74 @@ TEST_F(SingleInstanceTest, PathsTravelBetweenStartsOfOneUser)
 {
     SingleInstance first(key());
     QStringList got;
-    ASSERT_TRUE(first.listen([&](const QStringList& p) { got = p; }));
+    int calls = 0;
+    ASSERT_TRUE(first.listen([&](const QStringList& p) {
+        got = p;
+        ++calls;
+    }));
     SingleInstance second(key());
-    EXPECT_TRUE(second.handOver({"/photos/a b.jpg", "/photos/c.png"}));
+    // Any bytes a name may hold: a new line, Latin-1, a broken sequence.
+    const QString latin1 = kpv::decodeFileName("/photos/caf\xe9.jpg");
+    const QString broken = kpv::decodeFileName("/photos/x\xc3(.jpg");
+    const QStringList sent{"/photos/a b.jpg", "/photos/two\nlines.png", latin1, broken};
+    EXPECT_TRUE(handOverFromAnotherStart(second, sent));
     spinUntil([&] { return !got.isEmpty(); });
-    EXPECT_EQ(got, (QStringList{"/photos/a b.jpg", "/photos/c.png"}));
+    EXPECT_EQ(got, sent);
+    EXPECT_EQ(kpv::encodeFileName(got.at(2)), QByteArray("/photos/caf\xe9.jpg"));
+
+    // A later start without files brings the window forward: an empty list arrives.
+    EXPECT_TRUE(handOverFromAnotherStart(second, {}));
+    spinUntil([&] { return calls == 2; });
+    EXPECT_EQ(calls, 2);
+    EXPECT_TRUE(got.isEmpty());
+    QStringList decoded{"x"};
+    EXPECT_EQ(SingleInstance::decodePaths(SingleInstance::encodePaths({}), &decoded), SingleInstance::Message::Complete);
+    EXPECT_TRUE(decoded.isEmpty());
+    EXPECT_EQ(SingleInstance::decodePaths("/a.jpg\n", &decoded), SingleInstance::Message::Malformed);
+}
+
+TEST_F(SingleInstanceTest, ABusyViewerRefusesInsteadOfDroppingTheFiles)
+{
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
+    {
+        SingleInstance first(key());
+        int deliveries = 0;
+        ASSERT_TRUE(first.listen([&](const QStringList&) { ++deliveries; }));
+        std::vector<std::unique_ptr<QLocalSocket>> idle;
+        for (int i = 0; i < SingleInstance::kMaxOpenConnections; ++i) {
+            idle.push_back(std::make_unique<QLocalSocket>());
+            idle.back()->connectToServer(first.serverName());
+            idle.back()->waitForConnected(500);
+        }
+        spinUntil([&] { return first.openConnectionCount() >= SingleInstance::kMaxOpenConnections; });
+        SingleInstance later(key());
+        EXPECT_FALSE(handOverFromAnotherStart(later, {"/photos/a.jpg"}, 500)) << "files dropped but reported taken";
+        EXPECT_EQ(deliveries, 0);
+    }
+    kpv::RunLoop::main().setClock(nullptr);
+}
+
+TEST_F(SingleInstanceTest, QuittingWithLaterStartsConnectedCallsNobody)
+{
+    auto receiver = std::make_unique<QStringList>();
+    auto first = std::make_unique<SingleInstance>(key());
+    QStringList* target = receiver.get();
+    ASSERT_TRUE(first->listen([target](const QStringList& p) { *target = p; }));
+    // One later start has said half of its message, another nothing yet.
+    QLocalSocket half, silent;
+    half.connectToServer(first->serverName());
+    silent.connectToServer(first->serverName());
+    ASSERT_TRUE(half.waitForConnected(500) && silent.waitForConnected(500));
+    half.write(SingleInstance::encodePaths({"/photos/a.jpg"}).left(10));
+    half.flush();
+    spinUntil([&] { return first->openConnectionCount() == 2; });
+    // The delegate goes first, as at the end of main; then the listener.
+    receiver.reset();
+    first->stopListening();
+    first.reset();
+    spinUntil([] { return false; });
+    SUCCEED();
 }
 
 } // namespace

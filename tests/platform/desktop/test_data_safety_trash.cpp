@@ -5,6 +5,7 @@
 #include "../../support/FaultInjection.h"
 
 #include "desktop/Trash.h"
+#include "foundation/FileNames.h"
 #include "desktop/WorkspaceServices.h"
 
 #include <QDir>
@@ -133,6 +134,10 @@ TEST_F(TrashTest, OddAndVeryLongNamesGoAndComeBack)
     EXPECT_FALSE(existsNative(latin1));
     EXPECT_EQ(restore(odd), latin1);
     EXPECT_TRUE(existsNative(latin1));
+    // The name as the program holds it (from a folder listing or the command line) reaches it too.
+    const Trash::Result asListed = Trash::moveToTrash(kpv::decodeFileName(latin1));
+    ASSERT_TRUE(asListed.ok) << asListed.error.toStdString();
+    EXPECT_FALSE(existsNative(latin1));
 
     const QByteArray longName = QByteArray(120, 'a') + QByteArray("\xc3\xa9").repeated(60) + ".jpeg";  // 245 bytes
     const QByteArray path = photo(longName);

@@ -2,6 +2,7 @@
 // reported as refused, not as done. Each desktop's own tool is played by a stand-in program on
 // the search path that keeps what it is told in a folder and logs its arguments.
 
+#include "desktop/MimeAppsList.h"
 #include "desktop/WorkspaceServices.h"
 
 #include <QDir>
@@ -11,6 +12,8 @@
 #include <QtGlobal>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -158,3 +161,42 @@ TEST_F(DesktopTools, PlasmaGetsAScriptForEveryDesktopAndElsewhereTheUserIsToldWh
 }
 
 } // namespace
+
+TEST(MimeAppsList, ChoosingTheViewerKeepsEveryOtherLineAndTheFileMode)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("mimeapps.list");
+    const QByteArray before = "# my own notes, keep them\n"
+                              "[Default Applications]\n"
+                              "text/plain=editor.desktop;\n"
+                              "image/png=other-viewer.desktop;\n"
+                              "\n"
+                              "# another comment\n"
+                              "[Added Associations]\n"
+                              "image/png=other-viewer.desktop;gimp.desktop;\n";
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(before);
+    }
+    ::chmod(QFile::encodeName(path).constData(), 0644);
+    QString error;
+    ASSERT_TRUE(kpv::MimeAppsList::setDefault(path, "image/png", "kestrane-viewer.desktop", &error))
+        << error.toStdString();
+    ASSERT_TRUE(kpv::MimeAppsList::setDefault(path, "image/jpeg", "kestrane-viewer.desktop", &error));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("# my own notes, keep them\n"
+                                      "[Default Applications]\n"
+                                      "text/plain=editor.desktop;\n"
+                                      "image/png=kestrane-viewer.desktop;\n"
+                                      "image/jpeg=kestrane-viewer.desktop;\n"
+                                      "\n"
+                                      "# another comment\n"
+                                      "[Added Associations]\n"
+                                      "image/png=kestrane-viewer.desktop;other-viewer.desktop;gimp.desktop;\n"
+                                      "image/jpeg=kestrane-viewer.desktop;\n"));
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+}

@@ -1,5 +1,6 @@
 // Natural name order, XDG folders and the private temporary folder.
 #include "foundation/FileHelpers.h"
+#include "foundation/FileNames.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,9 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace kpv;
 
@@ -122,3 +125,66 @@ TEST(FileHelpers, PrivateTemporaryFolderIsMadeOncePerRun)
 }
 
 } // namespace
+
+TEST(FileHelpers, TemporaryFoldersOfEndedRunsGoAtTheNextStart)
+{
+    QTemporaryDir parent;
+    const auto make = [&](const QString& name) {
+        const QString folder = parent.filePath(name);
+        QDir().mkpath(folder);
+        QFile(folder + "/left-over.jpg").open(QIODevice::WriteOnly);
+        return folder;
+    };
+    const QString running = make("kestrane-viewer-run001");
+    const QString killed = make("kestrane-viewer-dead01");
+    const QString unmarked = make("kestrane-viewer-nomark");
+    const QString other = make("someone-else-dead01");
+    const int hold = kpv::holdTemporaryFolder(running);
+    ASSERT_GE(hold, 0);
+    // A run that was killed: it held its mark, and the system let go of it when it ended.
+    ::close(kpv::holdTemporaryFolder(killed));
+    ::close(kpv::holdTemporaryFolder(other));
+
+    EXPECT_EQ(kpv::removeStaleTemporaryFolders(parent.path(), "kestrane-viewer-"), 1);
+    EXPECT_TRUE(QFileInfo::exists(running));
+    EXPECT_FALSE(QFileInfo::exists(killed));
+    EXPECT_TRUE(QFileInfo::exists(unmarked));
+    EXPECT_TRUE(QFileInfo::exists(other));
+    ::close(hold);
+    EXPECT_EQ(kpv::removeStaleTemporaryFolders(parent.path(), "kestrane-viewer-"), 1);
+    EXPECT_FALSE(QFileInfo::exists(running));
+}
+
+TEST(FileNames, EveryByteOfANameSurvivesTheTripThroughAString)
+{
+    const QList<QByteArray> names{"/photos/caf\xe9.jpg",             // Latin-1
+                                  "/photos/x\xc3(.jpg",              // a broken sequence
+                                  "/photos/\xed\xa0\x80.jpg",       // an encoded surrogate
+                                  "/photos/\xf0\x9f\x93\xb7 ok.jpg", // valid UTF-8, four bytes
+                                  "/photos/\xe2\x82",              // cut at the end
+                                  "/photos/plain.jpg"};
+    for (const QByteArray& bytes : names) {
+        const QString name = kpv::decodeFileName(bytes);
+        EXPECT_EQ(kpv::encodeFileName(name), bytes) << bytes.toHex().toStdString();
+        EXPECT_EQ(kpv::fileNameHasRawBytes(name), !QByteArrayView(bytes).isValidUtf8());
+        EXPECT_FALSE(kpv::displayFileName(name).contains(QChar(0xDCE9)));
+    }
+    EXPECT_EQ(kpv::decodeFileName("/photos/\xf0\x9f\x93\xb7 ok.jpg"), QString::fromUtf8("/photos/\xf0\x9f\x93\xb7 ok.jpg"));
+    EXPECT_EQ(kpv::displayFileName(kpv::decodeFileName("caf\xe9.jpg")), QString::fromUtf8("caf\xef\xbf\xbd.jpg"));
+    // A dropped file arrives as a URL whose escapes stand for the name's bytes.
+    EXPECT_EQ(kpv::fileNameFromUrl(QUrl("file:///photos/caf%E9%20x.jpg")), kpv::decodeFileName("/photos/caf\xe9 x.jpg"));
+    EXPECT_EQ(kpv::fileNameFromUrl(QUrl("file:///photos/caf%C3%A9.jpg")), QString::fromUtf8("/photos/caf\xc3\xa9.jpg"));
+    EXPECT_TRUE(kpv::fileNameFromUrl(QUrl("https://example.com/a.jpg")).isEmpty());
+
+    // The file is reached by those bytes.
+    QTemporaryDir dir;
+    const QByteArray native = QFile::encodeName(dir.path()) + "/caf\xe9.jpg";
+    FILE* f = std::fopen(native.constData(), "w");
+    ASSERT_TRUE(f);
+    std::fputs("12345", f);
+    std::fclose(f);
+    const kpv::PathStatus status = kpv::pathStatus(kpv::decodeFileName(native));
+    EXPECT_TRUE(status.exists && status.isRegularFile);
+    EXPECT_EQ(status.size, 5);
+    ::unlink(native.constData()); // Qt's folder removal cannot see the name
+}

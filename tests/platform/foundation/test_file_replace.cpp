@@ -12,7 +12,13 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 
 using namespace kpv;
 using namespace kpv::test;
@@ -189,3 +195,83 @@ TEST_F(FileReplaceTest, LinksStayLinksAndLongNamesStillFindATemporaryName)
 }
 
 } // namespace
+
+TEST_F(FileReplaceTest, ASharedPhotoKeepsItsGroupModeAndAttributesWhenAGroupMemberSavesIt)
+{
+    put(file(), "old", 0664);
+    const QByteArray native = QFile::encodeName(file());
+    if (::setxattr(native.constData(), "user.xdg.tags", "harbour", 7, 0) != 0)
+        GTEST_SKIP() << "this file system keeps no extended attributes";
+    // An access list giving user 2003 write access (version 2; entries of tag, permissions, id):
+    // owner rw, user 2003 rw, group rw, mask rw, others r.
+    const auto entry = [](quint16 tag, quint16 perm, quint32 id) {
+        QByteArray e(8, '\0');
+        std::memcpy(e.data(), &tag, 2);
+        std::memcpy(e.data() + 2, &perm, 2);
+        std::memcpy(e.data() + 4, &id, 4);
+        return e;
+    };
+    const quint32 version = 2;
+    QByteArray acl(reinterpret_cast<const char*>(&version), 4);
+    acl += entry(0x01, 6, quint32(-1)) + entry(0x02, 6, 2003) + entry(0x04, 6, quint32(-1)) +
+           entry(0x10, 6, quint32(-1)) + entry(0x20, 4, quint32(-1));
+    const bool hasAcl = ::setxattr(native.constData(), "system.posix_acl_access", acl.constData(), size_t(acl.size()), 0) == 0;
+    // Saved by its owner: the tags and the access list stay.
+    ASSERT_TRUE(replaceFileContents(file(), "mine"));
+    EXPECT_EQ(::getxattr(native.constData(), "user.xdg.tags", nullptr, 0), 7);
+    if (hasAcl) {
+        QByteArray back(256, '\0');
+        const ssize_t n = ::getxattr(native.constData(), "system.posix_acl_access", back.data(), size_t(back.size()));
+        EXPECT_EQ(back.left(qsizetype(std::max<ssize_t>(n, 0))), acl) << "the access list was dropped";
+    }
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can hand the file to another owner for this case";
+    // Owned by 2001, shared with group 3000; saved by 2002, a member of 3000 but not its owner.
+    ASSERT_EQ(::chown(native.constData(), 2001, 3000), 0);
+    ::chmod(QFile::encodeName(dir.path()).constData(), 0777);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const gid_t groups[] = {3000};
+        const bool ok = ::setgroups(1, groups) == 0 && ::setgid(2002) == 0 && ::setuid(2002) == 0 &&
+                        replaceFileContents(file(), "new");
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(read(file()), "new");
+    struct stat st {};
+    ASSERT_EQ(::stat(native.constData(), &st), 0);
+    EXPECT_EQ(st.st_gid, 3000u);
+    EXPECT_EQ(st.st_mode & 0777, 0664u);
+    char tags[32] = {};
+    EXPECT_EQ(::getxattr(native.constData(), "user.xdg.tags", tags, sizeof tags), 7);
+    EXPECT_STREQ(tags, "harbour");
+}
+
+TEST_F(FileReplaceTest, ANewFileNeverReplacesANameThatAppearedMeanwhile)
+{
+    FileReplaceOptions fresh;
+    bool taken = false;
+    fresh.createOnly = true;
+    fresh.nameTaken = &taken;
+    // Another writer takes the name while our bytes are being written.
+    fresh.beforeRename = [&](const QString&, QString*) {
+        put(file(), "theirs");
+        return true;
+    };
+    QString error;
+    EXPECT_FALSE(replaceFileContents(file(), "ours", fresh, &error));
+    EXPECT_TRUE(taken);
+    EXPECT_EQ(read(file()), "theirs");
+    EXPECT_EQ(entriesOf(dir.path()), QStringList{"data.txt"});
+
+    // A name taken before is refused at once; a free one is written.
+    fresh.beforeRename = nullptr;
+    EXPECT_FALSE(replaceFileContents(file(), "ours", fresh, &error));
+    EXPECT_TRUE(taken);
+    ASSERT_TRUE(replaceFileContents(file("free.txt"), "ours", fresh, &error)) << error.toStdString();
+    EXPECT_FALSE(taken);
+    EXPECT_EQ(read(file("free.txt")), "ours");
+}

@@ -196,3 +196,25 @@ TEST_F(UserDefaultsTest, HostileFilesNeverCrashTheReader)
 }
 
 } // namespace
+
+TEST_F(UserDefaultsTest, TwoViewersSavingKeepEachOthersSettings)
+{
+    {
+        UserDefaults first(path());
+        first.setInteger(1, "shared");
+        first.setInteger(1, "dropped");
+        ASSERT_TRUE(first.synchronize());
+    }
+    UserDefaults one(path()), other(path());
+    one.setInteger(2, "sortByType");
+    one.removeObjectForKey("dropped");
+    ASSERT_TRUE(one.synchronize());
+    other.setInteger(3, "slideshowSpeed");
+    ASSERT_TRUE(other.synchronize());
+
+    UserDefaults after(path());
+    EXPECT_EQ(after.objectForKey("sortByType").toInt(), 2);
+    EXPECT_EQ(after.objectForKey("slideshowSpeed").toInt(), 3);
+    EXPECT_EQ(after.objectForKey("shared").toInt(), 1);
+    EXPECT_FALSE(after.objectForKey("dropped").isValid());
+}

@@ -1,0 +1,125 @@
+#include "desktop/MimeAppsList.h"
+
+#include "foundation/FileReplace.h"
+#include "imageio/FileAccess.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QList>
+
+#include <functional>
+
+namespace kpv::MimeAppsList {
+
+namespace {
+
+constexpr qint64 kMaxFileBytes = 4 * 1024 * 1024;
+
+QByteArray trimmed(const QByteArray& line)
+{
+    return line.trimmed();
+}
+
+bool isSection(const QByteArray& line)
+{
+    const QByteArray t = trimmed(line);
+    return t.startsWith('[') && t.endsWith(']');
+}
+
+// The key of a "key=value" line, empty for comments, blank lines and sections.
+QByteArray keyOf(const QByteArray& line)
+{
+    const QByteArray t = trimmed(line);
+    if (t.isEmpty() || t.startsWith('#') || isSection(t))
+        return {};
+    const qsizetype eq = t.indexOf('=');
+    return eq <= 0 ? QByteArray() : t.left(eq).trimmed();
+}
+
+QByteArray valueOf(const QByteArray& line)
+{
+    const QByteArray t = trimmed(line);
+    return t.mid(t.indexOf('=') + 1).trimmed();
+}
+
+// Sets `key` in `section` with the value `make` gives from the old value (empty when none): the
+// line is changed where it stands, added at the end of the section, or a new section is added.
+void setKey(QList<QByteArray>* lines, const QByteArray& section, const QByteArray& key,
+            const std::function<QByteArray(const QByteArray&)>& make)
+{
+    qsizetype start = -1;
+    for (qsizetype i = 0; i < lines->size(); ++i) {
+        if (trimmed(lines->at(i)) == '[' + section + ']') {
+            start = i;
+            break;
+        }
+    }
+    if (start < 0) {
+        if (!lines->isEmpty() && !trimmed(lines->last()).isEmpty())
+            lines->append(QByteArray());
+        lines->append('[' + section + ']');
+        lines->append(key + '=' + make({}));
+        return;
+    }
+    qsizetype end = start + 1;
+    while (end < lines->size() && !isSection(lines->at(end)))
+        ++end;
+    for (qsizetype i = start + 1; i < end; ++i) {
+        if (keyOf(lines->at(i)) == key) {
+            (*lines)[i] = key + '=' + make(valueOf(lines->at(i)));
+            return;
+        }
+    }
+    // After the section's last entry, before the blank lines and comments that lead to the next.
+    qsizetype at = end;
+    while (at > start + 1 && (trimmed(lines->at(at - 1)).isEmpty() || trimmed(lines->at(at - 1)).startsWith('#')))
+        --at;
+    lines->insert(at, key + '=' + make({}));
+}
+
+} // namespace
+
+QString userFilePath()
+{
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (!base.startsWith(u'/'))
+        base = QDir::homePath() + QStringLiteral("/.config");
+    return base + QStringLiteral("/mimeapps.list");
+}
+
+QByteArray withDefault(const QByteArray& text, const QString& mimeType, const QString& applicationId)
+{
+    QList<QByteArray> lines = text.split('\n');
+    const bool endedWithNewline = text.endsWith('\n');
+    if (endedWithNewline)
+        lines.removeLast();
+    const QByteArray key = mimeType.toUtf8();
+    const QByteArray app = applicationId.toUtf8();
+    setKey(&lines, "Default Applications", key, [&](const QByteArray&) { return app + ';'; });
+    setKey(&lines, "Added Associations", key, [&](const QByteArray& old) {
+        QByteArray value = app + ';';
+        for (const QByteArray& other : old.split(';'))
+            if (!other.trimmed().isEmpty() && other.trimmed() != app)
+                value += other.trimmed() + ';';
+        return value;
+    });
+    return lines.join('\n') + '\n';
+}
+
+bool setDefault(const QString& filePath, const QString& mimeType, const QString& applicationId, QString* error)
+{
+    if (mimeType.isEmpty() || applicationId.isEmpty() || mimeType.contains(u'\n') || mimeType.contains(u'=') ||
+        applicationId.contains(u'\n') || applicationId.contains(u';')) {
+        if (error)
+            *error = QStringLiteral("no usable type or program was given");
+        return false;
+    }
+    QByteArray text;
+    if (QFile::exists(filePath) && !readRegularFile(filePath, kMaxFileBytes, &text, error))
+        return false;
+    QDir().mkpath(QFileInfo(filePath).absolutePath());
+    return replaceFileContents(filePath, withDefault(text, mimeType, applicationId), {}, error);
+}
+
+} // namespace kpv::MimeAppsList

@@ -1,0 +1,47 @@
+#pragma once
+// File names are bytes. Most are UTF-8, but a disk from another system may hold names in Latin-1
+// or with broken sequences, and such a file must still open, save, trash, rename and hand over.
+//
+// A name's bytes become a QString that keeps them all: valid UTF-8 is decoded as usual, and each
+// byte that is not part of a valid sequence becomes one of the code points U+DC80 to U+DCFF (a lone
+// low surrogate, which valid UTF-8 never yields). encodeFileName gives the very same bytes back.
+// Every call that hands a path to the system goes through encodeFileName; what is shown to the
+// user goes through displayFileName, which shows each such byte as U+FFFD.
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+namespace kpv {
+
+QString decodeFileName(const QByteArray& bytes);
+QByteArray encodeFileName(const QString& name);
+// True when the name holds bytes that are not UTF-8 (Qt's own file calls cannot reach such a file).
+bool fileNameHasRawBytes(const QString& name);
+// The name as text for the user: raw bytes shown as the replacement character.
+QString displayFileName(const QString& name);
+// What the file system says of a path, whatever bytes its name holds (the link is followed).
+struct PathStatus {
+    bool exists = false;
+    bool isDirectory = false;
+    bool isRegularFile = false;
+    qint64 size = 0;
+    QDateTime modified;
+};
+PathStatus pathStatus(const QString& path);
+
+// Renames a file or folder only while nothing stands at the new name (false with errno EEXIST
+// when something does); names of any bytes.
+bool renameWithoutReplacing(const QString& from, const QString& to);
+bool renameWithoutReplacing(const QByteArray& from, const QByteArray& to);
+
+// The local file a file: URL names, with the bytes its percent escapes stand for (QUrl's own
+// toLocalFile reads them as UTF-8 and replaces the others). Empty for other URLs.
+QString fileNameFromUrl(const QUrl& url);
+
+// The program's arguments with their bytes kept (QCoreApplication::arguments() replaces them).
+QStringList argumentsWithBytes(int argc, char** argv);
+
+} // namespace kpv

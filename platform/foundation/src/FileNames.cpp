@@ -1,0 +1,177 @@
+#include "foundation/FileNames.h"
+
+#include <QByteArrayView>
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kpv {
+
+namespace {
+
+constexpr char16_t kRawByteBase = 0xDC00;
+
+bool isRawByte(char16_t c)
+{
+    return c >= 0xDC80 && c <= 0xDCFF;
+}
+
+// Length of the valid UTF-8 sequence at `p` (RFC 3629: no overlong forms, no surrogates, nothing
+// above U+10FFFF), 0 when the byte there does not start one.
+int validSequenceAt(const uchar* p, qsizetype left)
+{
+    const uchar b = p[0];
+    if (b < 0x80)
+        return 1;
+    int length = 0;
+    uchar low = 0x80, high = 0xBF;
+    if (b >= 0xC2 && b <= 0xDF) {
+        length = 2;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        length = 3;
+        if (b == 0xE0)
+            low = 0xA0;
+        else if (b == 0xED)
+            high = 0x9F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        length = 4;
+        if (b == 0xF0)
+            low = 0x90;
+        else if (b == 0xF4)
+            high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (left < length || p[1] < low || p[1] > high)
+        return 0;
+    for (int i = 2; i < length; ++i)
+        if (p[i] < 0x80 || p[i] > 0xBF)
+            return 0;
+    return length;
+}
+
+} // namespace
+
+QString decodeFileName(const QByteArray& bytes)
+{
+    if (QByteArrayView(bytes).isValidUtf8())
+        return QString::fromUtf8(bytes);
+    QString out;
+    out.reserve(bytes.size());
+    const auto* p = reinterpret_cast<const uchar*>(bytes.constData());
+    const qsizetype n = bytes.size();
+    for (qsizetype i = 0; i < n;) {
+        const int length = validSequenceAt(p + i, n - i);
+        if (length == 0) {
+            out += QChar(char16_t(kRawByteBase + p[i]));
+            ++i;
+        } else {
+            out += QString::fromUtf8(reinterpret_cast<const char*>(p + i), length);
+            i += length;
+        }
+    }
+    return out;
+}
+
+QByteArray encodeFileName(const QString& name)
+{
+    if (!fileNameHasRawBytes(name))
+        return name.toUtf8();
+    QByteArray out;
+    out.reserve(name.size() * 2);
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const char16_t c = name.at(i).unicode();
+        // A low surrogate after a high one is half of a real character.
+        const bool paired = i > 0 && name.at(i - 1).isHighSurrogate();
+        if (isRawByte(c) && !paired) {
+            out += QStringView(name).mid(start, i - start).toUtf8();
+            out += char(c - kRawByteBase);
+            start = i + 1;
+        }
+    }
+    out += QStringView(name).mid(start).toUtf8();
+    return out;
+}
+
+bool fileNameHasRawBytes(const QString& name)
+{
+    for (qsizetype i = 0; i < name.size(); ++i)
+        if (isRawByte(name.at(i).unicode()) && !(i > 0 && name.at(i - 1).isHighSurrogate()))
+            return true;
+    return false;
+}
+
+QString displayFileName(const QString& name)
+{
+    if (!fileNameHasRawBytes(name))
+        return name;
+    QString out = name;
+    for (qsizetype i = 0; i < out.size(); ++i)
+        if (isRawByte(out.at(i).unicode()) && !(i > 0 && out.at(i - 1).isHighSurrogate()))
+            out[i] = QChar(QChar::ReplacementCharacter);
+    return out;
+}
+
+PathStatus pathStatus(const QString& path)
+{
+    PathStatus status;
+    struct stat st {};
+    if (path.isEmpty() || ::stat(encodeFileName(path).constData(), &st) != 0)
+        return status;
+    status.exists = true;
+    status.isDirectory = S_ISDIR(st.st_mode);
+    status.isRegularFile = S_ISREG(st.st_mode);
+    status.size = qint64(st.st_size);
+    status.modified =
+        QDateTime::fromMSecsSinceEpoch(qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000);
+    return status;
+}
+
+bool renameWithoutReplacing(const QByteArray& from, const QByteArray& to)
+{
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return false;
+    // A file system without the flag: a hard link refuses an existing name as well.
+    struct stat st {};
+    if (::lstat(from.constData(), &st) != 0)
+        return false;
+    if (S_ISDIR(st.st_mode)) {
+        errno = ENOTSUP;
+        return false;
+    }
+    if (::link(from.constData(), to.constData()) != 0)
+        return false;
+    ::unlink(from.constData());
+    return true;
+}
+
+bool renameWithoutReplacing(const QString& from, const QString& to)
+{
+    return renameWithoutReplacing(encodeFileName(from), encodeFileName(to));
+}
+
+QString fileNameFromUrl(const QUrl& url)
+{
+    if (!url.isLocalFile())
+        return {};
+    const QByteArray bytes = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+    if (bytes.isEmpty())
+        return url.toLocalFile();
+    return decodeFileName(bytes);
+}
+
+QStringList argumentsWithBytes(int argc, char** argv)
+{
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << decodeFileName(QByteArray(argv[i]));
+    return args;
+}
+
+} // namespace kpv
