@@ -6,6 +6,14 @@ if(KPV_WERROR)
 endif()
 add_compile_options("$<$<COMPILE_LANGUAGE:CXX>:${KPV_WARNINGS}>" "$<$<COMPILE_LANGUAGE:C>:${KPV_WARNINGS}>")
 
+# A precompiled header records the time of every header it was made of. A system update that
+# rewrites a header with the same text, or the compiler cache handing back a header made before
+# one, would then stop every later build until build/ is removed: headers whose time differs are
+# compared by their contents instead.
+if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  add_compile_options("$<$<COMPILE_LANGUAGE:CXX>:-fpch-validate-input-files-content>")
+endif()
+
 if(KPV_SANITIZE)
   set(KPV_SAN_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   add_compile_options(${KPV_SAN_FLAGS})
@@ -36,12 +44,15 @@ function(kpv_qt_target target)
   set_target_properties(${target} PROPERTIES AUTOMOC ON AUTORCC ON)
 endfunction()
 
-# kpv_add_test(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2 [QT] [GL] [TIMEOUT s] [SHARDS n])
+# kpv_add_test(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2 [QT] [GL] [TIMEOUT s] [SHARDS n] [ALONE Suite.Case ...])
 # One GoogleTest executable, registered with CTest under NAME.
 #   QT: widget tests; they run on the offscreen platform.
 #   GL: OpenGL tests; they need the X server that `make test` starts with xvfb-run.
+#   ALONE: cases that may have to skip (they need rights the machine may not give); each is a
+#          CTest test of its own, NAME.Suite.Case, which CTest counts as skipped when it skips,
+#          where among the program's other cases a skip would pass unnoticed.
 function(kpv_add_test name)
-  cmake_parse_arguments(T "QT;GL" "TIMEOUT;SHARDS" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "QT;GL" "TIMEOUT;SHARDS" "SOURCES;LIBS;ALONE" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
   target_compile_definitions(${name} PRIVATE KPV_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data")
@@ -62,25 +73,39 @@ function(kpv_add_test name)
   # A long suite runs as SHARDS tests, each a slice of its cases (the test framework's sharding),
   # so that the test run spreads it over the cores. Slices of an OpenGL suite each get an X server
   # of their own: they would otherwise take the focus and the clipboard from each other.
+  if(T_GL)
+    set(command ${PROJECT_SOURCE_DIR}/tools/with-own-display.sh $<TARGET_FILE:${name}>)
+  else()
+    set(command ${name})
+  endif()
+  set(rest)
+  if(T_ALONE)
+    string(JOIN ":" alone ${T_ALONE})
+    set(rest --gtest_filter=-${alone})
+  endif()
   if(T_SHARDS GREATER 1)
     math(EXPR last "${T_SHARDS} - 1")
     set(tests)
     foreach(i RANGE ${last})
       set(test ${name}_slice${i})
       list(APPEND tests ${test})
-      if(T_GL)
-        add_test(NAME ${test} COMMAND ${PROJECT_SOURCE_DIR}/tools/with-own-display.sh $<TARGET_FILE:${name}>)
-      else()
-        add_test(NAME ${test} COMMAND ${name})
-      endif()
+      add_test(NAME ${test} COMMAND ${command} ${rest})
       set_tests_properties(${test} PROPERTIES ENVIRONMENT
                            "${env};GTEST_TOTAL_SHARDS=${T_SHARDS};GTEST_SHARD_INDEX=${i}")
     endforeach()
   else()
     set(tests ${name})
-    add_test(NAME ${name} COMMAND ${name})
+    add_test(NAME ${name} COMMAND ${command} ${rest})
     set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}")
   endif()
+  foreach(case ${T_ALONE})
+    add_test(NAME ${name}.${case} COMMAND ${command} --gtest_filter=${case})
+    # The framework's word for a case that skipped; a case that did not run at all fails.
+    set_tests_properties(${name}.${case} PROPERTIES ENVIRONMENT "${env}"
+                         SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\] 1 test"
+                         FAIL_REGULAR_EXPRESSION "\\[  PASSED  \\] 0 tests")
+    list(APPEND tests ${name}.${case})
+  endforeach()
   set_tests_properties(${tests} PROPERTIES TIMEOUT ${T_TIMEOUT})
   if(T_GL)
     set_tests_properties(${tests} PROPERTIES LABELS gl)
@@ -174,13 +199,13 @@ function(kpv_qt_precompiled_headers name)
   target_precompile_headers(${name} PRIVATE ${headers})
 endfunction()
 
-# kpv_tests_per_file(PREFIX LIBS ... [QT] [GL] [SUPPORT extra.cpp ...] [SHARDS stem=n ...]): one test executable for
+# kpv_tests_per_file(PREFIX LIBS ... [QT] [GL] [SUPPORT extra.cpp ...] [SHARDS stem=n ...] [ALONE stem=Suite.Case ...]): one test executable for
 # each .cpp in this folder (PREFIX_<file stem>), so that a test file groups related cases and runs
 # in a process of its own. Files named *_support.cpp (and any SUPPORT files) are shared helpers:
 # they are compiled once for the folder, in PREFIX_common, which also holds the folder's
 # precompiled header that every test of the folder reuses.
 function(kpv_tests_per_file prefix)
-  cmake_parse_arguments(T "QT;GL" "" "LIBS;SUPPORT;SHARDS" ${ARGN})
+  cmake_parse_arguments(T "QT;GL" "" "LIBS;SUPPORT;SHARDS;ALONE" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   file(GLOB support CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_support.cpp)
   if(support)
@@ -221,7 +246,13 @@ function(kpv_tests_per_file prefix)
         set(shards ${CMAKE_MATCH_1})
       endif()
     endforeach()
-    kpv_add_test(${prefix}_${stem} SOURCES ${src} LIBS ${common} ${flags} SHARDS ${shards})
+    set(alone)
+    foreach(pair ${T_ALONE})
+      if(pair MATCHES "^${stem}=(.+)$")
+        list(APPEND alone ${CMAKE_MATCH_1})
+      endif()
+    endforeach()
+    kpv_add_test(${prefix}_${stem} SOURCES ${src} LIBS ${common} ${flags} SHARDS ${shards} ALONE ${alone})
     set_target_properties(${prefix}_${stem} PROPERTIES POSITION_INDEPENDENT_CODE OFF)
     target_precompile_headers(${prefix}_${stem} REUSE_FROM ${common})
   endforeach()

@@ -85,6 +85,8 @@ void BatchSheetController::addDestinationRow(double y, const QString &destFolder
         if (*alive)
             (*alive)->destinationChanged();
     });
+    // A long path keeps its start and its last folders in view.
+    m_edtDestFolder->setLineBreakMode(kpv::TextField::LineBreakByTruncatingMiddle);
     m_edtDestFolder->setStringValue(destFolder);
     content->addSubview(m_edtDestFolder);
     m_btnBrowseFolder = new LMButton(kpv::Rect(width - 48, y - 3, 28, 28));

@@ -150,6 +150,13 @@ public:
     void setAlignment(int qtAlignment);
     // The size the text takes with the field's font.
     Size attributedStringValueSize() const;
+    // What a text wider than the field gives up: its end (clipped, the default) or its middle,
+    // for an ellipsis, so that both ends of a long path stay readable.
+    enum LineBreakMode { LineBreakByClipping, LineBreakByTruncatingMiddle };
+    LineBreakMode lineBreakMode() const { return m_lineBreakMode; }
+    void setLineBreakMode(LineBreakMode mode);
+    // The text as it is drawn.
+    QString displayedStringValue() const;
     void drawRect(const Rect& dirty) override;
 
 private:
@@ -157,6 +164,7 @@ private:
     Color m_color = Color::controlTextColor();
     Font m_font;
     int m_alignment = Qt::AlignLeft | Qt::AlignVCenter;
+    LineBreakMode m_lineBreakMode = LineBreakByClipping;
 };
 
 } // namespace kpv

@@ -185,7 +185,7 @@ TEST(ChromaRule, EveryPlanarAndSemiPlanarPairTakesTheRulesSamples)
                     SCOPED_TRACE(testing::Message() << std::hex << "target " << p.dst << " source " << p.src << std::dec
                                                     << " orientation " << orientation << " block " << block << " "
                                                     << w << "x" << h);
-                    checkOneToOne(p, orientation, block, w, h, rng);
+                    ASSERT_NO_FATAL_FAILURE(checkOneToOne(p, orientation, block, w, h, rng));
                     if (testing::Test::HasFailure())
                         return;
                 }

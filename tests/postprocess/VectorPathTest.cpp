@@ -202,24 +202,24 @@ void matchPortable(MInt64 id, uint32_t seed)
 
 TEST(VectorResample, FourBytePixelsMatchThePortablePath)
 {
-    matchPortable(kRGBA, 11);
-    matchPortable(kRGBA2, 12);
+    ASSERT_NO_FATAL_FAILURE(matchPortable(kRGBA, 11));
+    ASSERT_NO_FATAL_FAILURE(matchPortable(kRGBA2, 12));
 }
 
 TEST(VectorResample, ThreeBytePixelsMatchThePortablePath)
 {
-    matchPortable(kRGB24, 21);
-    matchPortable(kBGR24, 22);
+    ASSERT_NO_FATAL_FAILURE(matchPortable(kRGB24, 21));
+    ASSERT_NO_FATAL_FAILURE(matchPortable(kBGR24, 22));
 }
 
 TEST(VectorResample, PlanesMatchThePortablePath)
 {
-    matchPortable(kGrey, 31);
-    matchPortable(kI420, 32);
-    matchPortable(kI422, 33);
-    matchPortable(kI444, 34);
-    matchPortable(kNV12, 35);
-    matchPortable(kNV21, 36);
+    ASSERT_NO_FATAL_FAILURE(matchPortable(kGrey, 31));
+    ASSERT_NO_FATAL_FAILURE(matchPortable(kI420, 32));
+    ASSERT_NO_FATAL_FAILURE(matchPortable(kI422, 33));
+    ASSERT_NO_FATAL_FAILURE(matchPortable(kI444, 34));
+    ASSERT_NO_FATAL_FAILURE(matchPortable(kNV12, 35));
+    ASSERT_NO_FATAL_FAILURE(matchPortable(kNV21, 36));
 }
 
 // Each job at every vector level against the portable level, on random pixels; the vector rows
@@ -278,7 +278,7 @@ TEST(VectorResample, NearestRowsRepeatedAndSkipped)
                 job.para.lBlockMode = orientation == 2 ? PP_BLOCK_1X1 : PP_BLOCK_AUTO;
                 jobs.push_back(job);
             }
-    matchPortable(jobs, 41);
+    ASSERT_NO_FATAL_FAILURE(matchPortable(jobs, 41));
 }
 
 // Enlarging four-byte pixels and planes, neighbouring target rows that read the same source rows
@@ -303,7 +303,7 @@ TEST(VectorResample, BilinearRowsSharingSourceRows)
                 }
                 jobs.push_back(job);
             }
-    matchPortable(jobs, 42);
+    ASSERT_NO_FATAL_FAILURE(matchPortable(jobs, 42));
 }
 
 // The largest sums the rows form: white everywhere with fractions just below a whole pixel, and

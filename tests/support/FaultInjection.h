@@ -4,9 +4,11 @@
 //   NoPermissionOverride  root loses its power to ignore file modes, so read-only folders and
 //                         files refuse writes in root's hands too (CI runs as a normal user and
 //                         needs none of it);
-//   SmallTmpfs     a real full disk: a 1 MiB tmpfs, where the test may mount one.
+//   SmallTmpfs     a real full disk or a second volume: a 1 MiB tmpfs, mounted in a child that
+//                  runWithOwnMounts (ChildProcess.h) gave a mount namespace of its own.
 // Plus a checksum of a file's bytes, to prove a failure left the original alone.
 
+#include "ChildProcess.h"
 #include "FileSizeLimit.h"
 
 #include <QCryptographicHash>

@@ -3,6 +3,8 @@
 #include "appkit/GraphicsContext.h"
 #include "appkit/Window.h"
 
+#include <QFontMetricsF>
+
 #include <algorithm>
 #include <cmath>
 
@@ -329,10 +331,23 @@ void TextField::setAlignment(int a)
 
 Size TextField::attributedStringValueSize() const { return GraphicsContext::sizeOfText(m_text, m_font); }
 
+void TextField::setLineBreakMode(LineBreakMode mode)
+{
+    m_lineBreakMode = mode;
+    setNeedsDisplay();
+}
+
+QString TextField::displayedStringValue() const
+{
+    if (m_lineBreakMode != LineBreakByTruncatingMiddle)
+        return m_text;
+    return QFontMetricsF(m_font.toQFont()).elidedText(m_text, Qt::ElideMiddle, bounds().width());
+}
+
 void TextField::drawRect(const Rect&)
 {
     if (auto* ctx = GraphicsContext::current())
-        ctx->drawTextInRect(m_text, bounds(), m_font, m_color, m_alignment);
+        ctx->drawTextInRect(displayedStringValue(), bounds(), m_font, m_color, m_alignment);
 }
 
 } // namespace kpv

@@ -125,7 +125,7 @@ TEST_F(FavoriteListFileTest, OversizedFileAndOverlongListsAreBounded)
     QByteArray huge = "{\"favorites\": [\"/a.png\"], \"pad\": \"";
     huge += QByteArray(FavoriteListFile::kMaxFileSize, 'x');
     huge += "\"}";
-    put(huge);
+    ASSERT_NO_FATAL_FAILURE(put(huge));
     const FavoriteListFile::Contents big = FavoriteListFile(path()).read();
     EXPECT_FALSE(big.error.isEmpty());
     EXPECT_TRUE(big.paths.isEmpty());
@@ -142,7 +142,7 @@ TEST_F(FavoriteListFileTest, OversizedFileAndOverlongListsAreBounded)
 
 TEST_F(FavoriteListFileTest, AnUnreadableListIsMovedAsideBeforeItIsReplaced)
 {
-    put("{\"favorites\": [\"/a.png\", ");
+    ASSERT_NO_FATAL_FAILURE(put("{\"favorites\": [\"/a.png\", "));
     const QByteArray damaged = checksum(path());
     FavoriteListFile file(path());
     EXPECT_FALSE(file.read().error.isEmpty());

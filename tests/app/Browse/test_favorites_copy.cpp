@@ -39,11 +39,11 @@ void waitForCopy(FavFileCopyProcessController& c)
 TEST(FavoritesCopy, FreeNamesNeverOverwrite)
 {
     QTemporaryDir src, dst;
-    writeText(src.filePath("a.jpg"), "new-a");
-    writeText(src.filePath("b_3.jpg"), "new-b");
-    writeText(dst.filePath("a.jpg"), "old-a");
-    writeText(dst.filePath("a_1.jpg"), "old-a1");
-    writeText(dst.filePath("b_3.jpg"), "old-b");
+    ASSERT_NO_FATAL_FAILURE(writeText(src.filePath("a.jpg"), "new-a"));
+    ASSERT_NO_FATAL_FAILURE(writeText(src.filePath("b_3.jpg"), "new-b"));
+    ASSERT_NO_FATAL_FAILURE(writeText(dst.filePath("a.jpg"), "old-a"));
+    ASSERT_NO_FATAL_FAILURE(writeText(dst.filePath("a_1.jpg"), "old-a1"));
+    ASSERT_NO_FATAL_FAILURE(writeText(dst.filePath("b_3.jpg"), "old-b"));
 
     EXPECT_EQ(FavFileCopyProcessController::copyFile(P(src.filePath("a.jpg")), dst.path()), dst.filePath("a_2.jpg"));
     EXPECT_EQ(FavFileCopyProcessController::copyFile(P(src.filePath("b_3.jpg")), dst.path()), dst.filePath("b_4.jpg"));
@@ -60,7 +60,7 @@ TEST(FavoritesCopy, RunCopiesAllCreatesFolderAndReportsFailuresOnce)
     QList<LMPathString> files;
     for (int i = 0; i < 5; ++i) {
         const QString p = src.filePath(QStringLiteral("f%1.jpg").arg(i));
-        writeText(p, QByteArray::number(i));
+        ASSERT_NO_FATAL_FAILURE(writeText(p, QByteArray::number(i)));
         files.append(P(p));
     }
     files.insert(2, P(src.filePath("deleted-meanwhile.jpg")));
@@ -85,8 +85,8 @@ TEST(FavoritesCopy, RunCopiesAllCreatesFolderAndReportsFailuresOnce)
 TEST(FavoritesCopy, BadTargetsAreRefusedAndReported)
 {
     QTemporaryDir src, dst;
-    writeText(src.filePath("a.jpg"), "a");
-    writeText(dst.filePath("plainfile"), "x");
+    ASSERT_NO_FATAL_FAILURE(writeText(src.filePath("a.jpg"), "a"));
+    ASSERT_NO_FATAL_FAILURE(writeText(dst.filePath("plainfile"), "x"));
     FavFileCopyProcessController c;
     std::vector<QString> reports;
     c.setReportBlock([&](const QString& m) { reports.push_back(m); });
@@ -103,7 +103,7 @@ TEST(FavoritesCopy, CancelKeepsWhatWasCopiedAndStops)
     QList<LMPathString> files;
     for (int i = 0; i < 50; ++i) {
         const QString p = src.filePath(QStringLiteral("f%1.jpg").arg(i));
-        writeText(p, QByteArray(1024, char('a' + i % 26)));
+        ASSERT_NO_FATAL_FAILURE(writeText(p, QByteArray(1024, char('a' + i % 26))));
         files.append(P(p));
     }
     FavFileCopyProcessController c;

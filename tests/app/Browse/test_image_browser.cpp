@@ -211,12 +211,12 @@ TEST(ImageBrowserPictures, PaintedPicturesFillTheirFramesAndStayWithinTheBudget)
         }
         EXPECT_LE(browser.pictureCacheBytes(), browser.pictureCacheBudget()) << when;
     };
-    checkScreen("first paint");
+    ASSERT_NO_FATAL_FAILURE(checkScreen("first paint"));
     EXPECT_GT(browser.pictureCacheBytes(), unpainted) << "the scaled copies are counted";
     for (double y = 37; y < 120 / 4 * 91; y += 137) {
         browser.setScrollOffset(y);
         browser.requestVisiblePictures();
-        checkScreen("scrolled");
+        ASSERT_NO_FATAL_FAILURE(checkScreen("scrolled"));
     }
     EXPECT_GE(browser.pictureCacheCount(), onScreen);
 }

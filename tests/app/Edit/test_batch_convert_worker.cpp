@@ -146,6 +146,21 @@ TEST_F(BatchConvertRun, TurnedJpegBecomesAnUprightPng)
     EXPECT_NEAR(kept.convertToFormat(QImage::Format_ARGB32).pixelColor(3, 3).alpha(), 100, 2);
 }
 
+// The list's record of a file another program rewrote since it was read is read again: the
+// output is the photo as it is now.
+TEST_F(BatchConvertRun, FileChangedSinceTheListWasReadIsConvertedAsItIsNow)
+{
+    ASSERT_TRUE(writeTestImage(s("c.jpg"), QSize(40, 20)));
+    const auto file = record(s("c.jpg"));
+    ASSERT_EQ(worker.convertOneFileOnThread(file, dst.path(), kPng, params, nullptr), 0);
+    ASSERT_EQ(storedImageSize(d("c.png")), QSize(40, 20));
+    ASSERT_TRUE(file->imgBaseInfo());
+
+    ASSERT_TRUE(writeTestImage(s("c.jpg"), QSize(40, 20), Qt::red, 6));
+    ASSERT_EQ(worker.convertOneFileOnThread(file, dst.path(), kPng, params, nullptr), 0);
+    EXPECT_EQ(storedImageSize(d("c_1.png")), QSize(20, 40)) << "turned by the old record's orientation";
+}
+
 TEST_F(BatchConvertRun, RunCollectsFailuresAndPausesOnlyAfterACleanRun)
 {
     ASSERT_TRUE(writeTestImage(s("ok.jpg"), QSize(8, 8)));

@@ -18,6 +18,7 @@
 #include "Kit/LMProgressBar.h"
 #include "Model/MainConfig.h"
 #include "appkit/Control.h"
+#include "appkit/GraphicsContext.h"
 #include "foundation/Bundle.h"
 #include "foundation/UserDefaults.h"
 #include "imageio/ContentTypes.h"
@@ -290,16 +291,31 @@ TEST_F(BatchSheets, EveryTextOfTheSheetsShowsWhole)
     BatchResizeWindowController resize(&config, editTestLoader());
     begin(resize, files);
     BatchConvertWindowController convert(&config, editTestLoader());
+    // A destination longer than its field, whatever the home folder's length: both ends show.
+    const QString longPath = QStringLiteral("/home/a-very-long-user-name-for-testing/Pictures/Holidays 2026/"
+                                            "Norway and the fjords/Converted for the family");
     for (BatchSheetController *sheet : {static_cast<BatchSheetController *>(&resize), static_cast<BatchSheetController *>(&convert)}) {
         std::vector<kpv::TextField *> fields;
         collectTextFields(sheet->window()->contentView(), fields);
         ASSERT_FALSE(fields.empty());
-        for (kpv::TextField *field : fields) {
-            if (field->stringValue().isEmpty() || field->isHidden())
-                continue;
-            EXPECT_GE(field->frame().width() + 0.5, field->attributedStringValueSize().width)
-                << field->stringValue().toStdString() << " is cut off";
+        for (const QString &dest : {sheet->edtDestFolder()->stringValue(), longPath}) {
+            sheet->edtDestFolder()->setStringValue(dest);
+            for (kpv::TextField *field : fields) {
+                if (field->stringValue().isEmpty() || field->isHidden())
+                    continue;
+                const QString shown = field->displayedStringValue();
+                EXPECT_GE(field->frame().width() + 0.5, kpv::GraphicsContext::textWidth(shown, field->font()))
+                    << shown.toStdString() << " is cut off";
+                if (shown != field->stringValue()) {
+                    EXPECT_EQ(field, sheet->edtDestFolder()) << shown.toStdString() << " is shortened";
+                    const QStringList ends = shown.split(QChar(0x2026));
+                    EXPECT_TRUE(ends.size() == 2 && field->stringValue().startsWith(ends[0]) &&
+                                field->stringValue().endsWith(ends[1]) && !ends[0].isEmpty() && !ends[1].isEmpty())
+                        << shown.toStdString() << " should keep both ends";
+                }
+            }
         }
+        EXPECT_TRUE(sheet->edtDestFolder()->displayedStringValue() != longPath) << "the long path shows cut off";
         // The destination caption ends before its field starts.
         kpv::TextField *caption = nullptr;
         for (kpv::TextField *field : fields)

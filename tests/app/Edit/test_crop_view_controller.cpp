@@ -134,7 +134,7 @@ protected:
 
 TEST_F(CropView, EnteringShowsTheCropPageAndKeepsTheLastRectangle)
 {
-    openFile("a.png", QSize(200, 100));
+    ASSERT_NO_FATAL_FAILURE(openFile("a.png", QSize(200, 100)));
     enter();
     EXPECT_EQ(controller.view()->superview(), &host.container);
     EXPECT_FALSE(controller.isCurCroppedImagePage());
@@ -166,14 +166,14 @@ TEST_F(CropView, EnteringShowsTheCropPageAndKeepsTheLastRectangle)
     // Another file starts again with its centred half.
     leave();
     settleZoom(0.5);
-    openFile("b.png", QSize(40, 40));
+    ASSERT_NO_FATAL_FAILURE(openFile("b.png", QSize(40, 40)));
     enter();
     EXPECT_EQ(controller.originalImageRawCropRect(), QRectF(10, 10, 20, 20));
 }
 
 TEST_F(CropView, DraggingUpdatesTheReadOutAndStaysInsideTheImage)
 {
-    openFile("a.png", QSize(200, 100));
+    ASSERT_NO_FATAL_FAILURE(openFile("a.png", QSize(200, 100)));
     enter();
     const kpv::Rect img = controller.imageViewRect();
     const double s = img.width() / 200;
@@ -198,10 +198,10 @@ TEST_F(CropView, DraggingUpdatesTheReadOutAndStaysInsideTheImage)
 
 TEST_F(CropView, CropShowsTheResultAndBackAgain)
 {
-    openFile("a.png", QSize(200, 100));
+    ASSERT_NO_FATAL_FAILURE(openFile("a.png", QSize(200, 100)));
     enter();
     controller.doCrop();
-    waitForSave();
+    ASSERT_NO_FATAL_FAILURE(waitForSave());
     ASSERT_TRUE(controller.isCurCroppedImagePage());
     ASSERT_TRUE(controller.croppedImage());
     EXPECT_EQ(controller.croppedImage()->width(), 100u);
@@ -218,13 +218,13 @@ TEST_F(CropView, CropShowsTheResultAndBackAgain)
 TEST_F(CropView, SaveAsWritesAnUprightFileAndReturns)
 {
     // Stored 40 x 20, shown turned a quarter by its orientation.
-    openFile("t.jpg", QSize(40, 20), 6);
+    ASSERT_NO_FATAL_FAILURE(openFile("t.jpg", QSize(40, 20), 6));
     enter();
     host.lastDir = dir.path();
     host.panelAnswer = dir.filePath("out/cut.png");
     QDir().mkpath(dir.filePath("out"));
     controller.doSaveAs();
-    waitForSave();
+    ASSERT_NO_FATAL_FAILURE(waitForSave());
     EXPECT_EQ(host.panelSource, host.record->filePath().path());
     EXPECT_EQ(host.panelDir, dir.path());
     EXPECT_EQ(host.lastDir, dir.filePath("out"));
@@ -245,7 +245,7 @@ TEST_F(CropView, SaveAsWritesAnUprightFileAndReturns)
 
 TEST_F(CropView, EscLeavesExceptWhileSaving)
 {
-    openFile("a.png", QSize(20, 10));
+    ASSERT_NO_FATAL_FAILURE(openFile("a.png", QSize(20, 10)));
     enter();
     const auto other = kpv::Event::keyEvent(kpv::KeyDown, 0, "a", "a", nullptr);
     EXPECT_FALSE(controller.handleKeyDown(*other));
@@ -258,7 +258,7 @@ TEST_F(CropView, EscLeavesExceptWhileSaving)
     EXPECT_EQ(controller.viewCropInfoPrompt()->stringValue(),
               kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_Copying")));
     EXPECT_FALSE(controller.handleKeyDown(*esc));
-    waitForSave();
+    ASSERT_NO_FATAL_FAILURE(waitForSave());
     EXPECT_TRUE(controller.viewCropInfoPrompt()->isHidden());
     // The clipboard holds the written file and the picture itself, for image editors.
     const kpv::Pasteboard &pasteboard = kpv::Pasteboard::generalPasteboard();
@@ -280,7 +280,7 @@ namespace {
 // the original and the file it would have replaced as they were.
 TEST_F(CropView, FailedSaveShowsAnAlertAndKeepsTheFiles)
 {
-    openFile("a.png", QSize(400, 300));
+    ASSERT_NO_FATAL_FAILURE(openFile("a.png", QSize(400, 300)));
     enter();
     const QString target = dir.filePath("cut.png");
     ASSERT_TRUE(writeTestImage(target, QSize(8, 8), Qt::red));
@@ -290,7 +290,7 @@ TEST_F(CropView, FailedSaveShowsAnAlertAndKeepsTheFiles)
     {
         DiskFullScope full(64);
         controller.doSaveAs();
-        waitForSave();
+        ASSERT_NO_FATAL_FAILURE(waitForSave());
     }
     ASSERT_EQ(host.alerts.size(), 1u);
     EXPECT_FALSE(host.alerts.front().isEmpty());
@@ -309,9 +309,9 @@ TEST_F(CropView, FailedSaveShowsAnAlertAndKeepsTheFiles)
     {
         DiskFullScope full(64);
         controller.doFavorite();
-        waitForSave();
+        ASSERT_NO_FATAL_FAILURE(waitForSave());
         controller.doCopy();
-        waitForSave();
+        ASSERT_NO_FATAL_FAILURE(waitForSave());
     }
     EXPECT_EQ(host.alerts.size(), 3u);
     EXPECT_TRUE(host.favorites.empty());
@@ -322,13 +322,13 @@ TEST_F(CropView, FailedSaveShowsAnAlertAndKeepsTheFiles)
 // the favourites; the mode is left at once.
 TEST_F(CropView, ILoveItFliesIntoTheFavouritesBox)
 {
-    openFile("a.png", QSize(200, 100));
+    ASSERT_NO_FATAL_FAILURE(openFile("a.png", QSize(200, 100)));
     enter();
     host.keptFolder = dir.filePath("kept");
     QDir().mkpath(host.keptFolder);
     const kpv::Rect track = controller.cropTrackView()->convertRectToView(controller.cropTrackView()->cropTrackRect(), nullptr);
     controller.doFavorite();
-    waitForSave();
+    ASSERT_NO_FATAL_FAILURE(waitForSave());
     ASSERT_FALSE(host.showModes.empty());
     EXPECT_EQ(host.showModes.back(), 4);
     ASSERT_TRUE(controller.favorFileAnimationView());
@@ -353,7 +353,7 @@ TEST_F(CropView, ILoveItFliesIntoTheFavouritesBox)
 // Save As into a folder that refuses writing: the alert, and the file already there untouched.
 TEST_F(CropView, SaveIntoAReadOnlyFolderShowsAnAlertAndKeepsTheFiles)
 {
-    openFile("a.png", QSize(60, 40));
+    ASSERT_NO_FATAL_FAILURE(openFile("a.png", QSize(60, 40)));
     enter();
     const QString folder = dir.filePath("locked");
     ASSERT_TRUE(QDir().mkpath(folder));
@@ -366,7 +366,7 @@ TEST_F(CropView, SaveIntoAReadOnlyFolderShowsAnAlertAndKeepsTheFiles)
         ReadOnlyFolderScope locked(folder);
         ASSERT_TRUE(locked.isReadOnly());
         controller.doSaveAs();
-        waitForSave();
+        ASSERT_NO_FATAL_FAILURE(waitForSave());
     }
     ASSERT_EQ(host.alerts.size(), 1u);
     EXPECT_TRUE(host.showModes.empty());
@@ -379,7 +379,7 @@ TEST_F(CropView, SaveIntoAReadOnlyFolderShowsAnAlertAndKeepsTheFiles)
 // result page's toolbar with the preview's zoom.
 TEST_F(CropView, ToolbarsPresetsAndPreviewZoom)
 {
-    openFile("a.png", QSize(200, 100));
+    ASSERT_NO_FATAL_FAILURE(openFile("a.png", QSize(200, 100)));
     enter();
     // The toolbar sits right-aligned under the rectangle, inside the page.
     const kpv::Rect track = controller.cropTrackView()->cropTrackRect();
@@ -410,7 +410,7 @@ TEST_F(CropView, ToolbarsPresetsAndPreviewZoom)
     controller.btnRotate()->sendAction();
     EXPECT_EQ(controller.originalImageRawCropRect().size(), QSizeF(50, 100));
     controller.btnCrop()->sendAction();
-    waitForSave();
+    ASSERT_NO_FATAL_FAILURE(waitForSave());
     ASSERT_TRUE(controller.isCurCroppedImagePage());
     EXPECT_EQ(controller.croppedToolbar()->superview(), controller.croppedImageView()->superview());
 
@@ -452,7 +452,7 @@ namespace {
 // runs; on the result page command-up and command-down zoom the preview.
 TEST_F(CropView, KeysWheelPinchAndTheSizeTip)
 {
-    openFile("a.png", QSize(200, 100));
+    ASSERT_NO_FATAL_FAILURE(openFile("a.png", QSize(200, 100)));
     enter();
     ASSERT_EQ(controller.originalImageRawCropRect(), QRectF(50, 25, 100, 50));
     const quint64 pad = kpv::NumericPadKeyMask;
@@ -493,7 +493,7 @@ TEST_F(CropView, KeysWheelPinchAndTheSizeTip)
 
     // Result page: command-up zooms the preview in.
     controller.doCrop();
-    waitForSave();
+    ASSERT_NO_FATAL_FAILURE(waitForSave());
     ASSERT_TRUE(controller.isCurCroppedImagePage());
     const double scale = controller.previewScale();
     EXPECT_TRUE(key(QChar(0xF700), kpv::CommandKeyMask));
@@ -515,12 +515,12 @@ namespace {
 // ends leaves the mode view, even when the user switched back half-way.
 TEST_F(CropView, PagesCrossFadeBothWays)
 {
-    openFile("a.png", QSize(200, 100));
+    ASSERT_NO_FATAL_FAILURE(openFile("a.png", QSize(200, 100)));
     enter();
     kpv::View *cropPage = controller.cropPage();
     kpv::View *resultPage = controller.resultPage();
     controller.doCrop();
-    waitForSave();
+    ASSERT_NO_FATAL_FAILURE(waitForSave());
     ASSERT_TRUE(controller.isCurCroppedImagePage());
     EXPECT_EQ(resultPage->superview(), controller.view());
     EXPECT_EQ(cropPage->superview(), controller.view());
@@ -572,11 +572,11 @@ protected:
     // The whole 400 x 300 picture cut, shown on the result page; its fitted scale is below 1.
     void cropWholePicture()
     {
-        openFile("a.png", QSize(400, 300));
+        ASSERT_NO_FATAL_FAILURE(openFile("a.png", QSize(400, 300)));
         enter();
         controller.selectAll();
         controller.doCrop();
-        waitForSave();
+        ASSERT_NO_FATAL_FAILURE(waitForSave());
         ASSERT_TRUE(controller.isCurCroppedImagePage());
         settleZoom(0.5);
         preview = controller.croppedImageView();
@@ -604,7 +604,7 @@ protected:
 // picture's size nor below its fitted size, and the menu's zoom commands follow.
 TEST_F(CropPreview, WheelAndPinchZoomWithinTheLimits)
 {
-    cropWholePicture();
+    ASSERT_NO_FATAL_FAILURE(cropWholePicture());
     // The picture fits above the toolbar.
     const QRectF fitted = preview->imageVisibleViewRect();
     EXPECT_GE(fitted.y(), controller.croppedToolbar()->frame().y() + controller.croppedToolbar()->frame().height());
@@ -664,7 +664,7 @@ TEST_F(CropPreview, DragAndTheWheelSettingPanTheZoomedPicture)
     MainConfig config(defaults);
     host.config = &config;
     kpv::NotificationCenter::defaultCenter().postNotification(QStringLiteral("didChangeOptionSetting"));
-    cropWholePicture();
+    ASSERT_NO_FATAL_FAILURE(cropWholePicture());
     const QRectF fitted = preview->imageVisibleViewRect();
     auto mouse = [&](kpv::EventType type, QPointF at) {
         const auto e = kpv::Event::mouseEvent(
@@ -712,7 +712,7 @@ TEST_F(CropPreview, DragAndTheWheelSettingPanTheZoomedPicture)
 // down from the picture, and follows it when it is zoomed.
 TEST_F(CropPreview, DropShadowBehindThePicture)
 {
-    cropWholePicture();
+    ASSERT_NO_FATAL_FAILURE(cropWholePicture());
     ASSERT_TRUE(preview->hasShadowImage());
     QRectF picture = preview->imageVisibleViewRect();
     EXPECT_EQ(preview->shadowRect(), QRectF(picture.x() - 7, picture.y() - 13, picture.width() + 19,
@@ -738,7 +738,7 @@ TEST_F(CropPreview, DropShadowBehindThePicture)
 // passing over it opens nothing, and leaving closes the list a moment later.
 TEST_F(CropView, PresetListOpensOnHover)
 {
-    openFile("a.png", QSize(200, 100));
+    ASSERT_NO_FATAL_FAILURE(openFile("a.png", QSize(200, 100)));
     host.screen = QSizeF(123456, 78901);  // a title longer than the button's usual width
     enter();
     LMNormalCustomButton *button = controller.btnCustomSize();
@@ -793,7 +793,7 @@ namespace {
 // In a window, the wheel and a trackpad pinch as the desktop delivers them reach the preview.
 TEST_F(CropPreview, WheelAndPinchFromTheDesktopReachThePreview)
 {
-    cropWholePicture();
+    ASSERT_NO_FATAL_FAILURE(cropWholePicture());
     kpv::Window window(kpv::Rect(0, 0, 400, 300), kpv::TitledWindowMask);
     window.contentView()->addSubview(&host.container);
     window.makeKeyAndOrderFront();
@@ -849,7 +849,7 @@ bool cropPageShowsThePicture(CropViewController &controller)
 // pictures fade out with it, and only then is the view taken away.
 TEST_F(CropView, ModeFadesInAndOut)
 {
-    openFile("a.png", QSize(200, 100));
+    ASSERT_NO_FATAL_FAILURE(openFile("a.png", QSize(200, 100)));
     kpv::View *view = controller.view();
     EXPECT_TRUE(view->isHidden());
     enter();
@@ -896,7 +896,7 @@ TEST_F(CropView, ModeFadesInAndOut)
 // fades out does the same and keeps the view, its picture and a preview of the same picture.
 TEST_F(CropView, LeavingAndComingBackHalfWayTurnTheFadeRound)
 {
-    openFile("a.png", QSize(200, 100));
+    ASSERT_NO_FATAL_FAILURE(openFile("a.png", QSize(200, 100)));
     kpv::View *view = controller.view();
     enter();
     settleZoom(0.1);
@@ -913,7 +913,7 @@ TEST_F(CropView, LeavingAndComingBackHalfWayTurnTheFadeRound)
     enter();
     settleZoom(0.4);
     controller.doCrop();
-    waitForSave();
+    ASSERT_NO_FATAL_FAILURE(waitForSave());
     const LMImagePtr preview = controller.croppedImage();
     ASSERT_TRUE(preview);
     leave();
@@ -938,12 +938,12 @@ TEST_F(CropView, LeavingAndComingBackHalfWayTurnTheFadeRound)
     controller.doCrop();
     leave();
     settleZoom(0.1);
-    openFile("b.png", QSize(200, 100));
+    ASSERT_NO_FATAL_FAILURE(openFile("b.png", QSize(200, 100)));
     enter();
     EXPECT_FALSE(controller.croppedImage());
     controller.doCrop();
     EXPECT_TRUE(controller.inSaving());
-    waitForSave();
+    ASSERT_NO_FATAL_FAILURE(waitForSave());
     ASSERT_TRUE(controller.croppedImage());
     EXPECT_NE(controller.croppedImage(), preview);
 }
@@ -957,7 +957,7 @@ namespace {
 // rectangle shows the cursor of what a drag there does.
 TEST_F(CropView, DragsKeepTheRatioAndDrawNewRectangles)
 {
-    openFile("a.png", QSize(200, 100));
+    ASSERT_NO_FATAL_FAILURE(openFile("a.png", QSize(200, 100)));
     kpv::Window window(kpv::Rect(0, 0, 400, 300), kpv::TitledWindowMask);
     window.contentView()->addSubview(&host.container);
     enter();

@@ -38,12 +38,12 @@ TEST(Rendering, SkinnedButtonMatchesItsPicture)
     for (double scale : {1.0, 2.0}) {
         LMButton normal(kpv::Rect(0, 0, 24, 24));
         normal.setImageName("close");
-        compareWithGolden(normal.renderToImage(scale), QString("kit_button_close_%1x").arg(int(scale)));
+        ASSERT_NO_FATAL_FAILURE(compareWithGolden(normal.renderToImage(scale), QString("kit_button_close_%1x").arg(int(scale))));
     }
     LMButton disabled(kpv::Rect(0, 0, 24, 24));
     disabled.setImageName("close");
     disabled.setEnabled(false); // no disabled image: the push image stands in
-    compareWithGolden(disabled.renderToImage(1.0), "kit_button_close_disabled_1x");
+    ASSERT_NO_FATAL_FAILURE(compareWithGolden(disabled.renderToImage(1.0), "kit_button_close_disabled_1x"));
 }
 
 TEST(Rendering, NineSliceViewMatchesItsPicture)
@@ -52,6 +52,6 @@ TEST(Rendering, NineSliceViewMatchesItsPicture)
     auto rep = std::make_shared<LMNineSliceImageRep>("BG_POPWin", kpv::Point{15, 15}, kpv::Point{15, 15});
     ASSERT_NE(rep->nineSliceImage(), nullptr);
     LMNineSliceImageView view(kpv::Rect(0, 0, 120, 70), rep);
-    compareWithGolden(view.renderToImage(1.0), "kit_nine_slice_popwin_1x");
-    compareWithGolden(view.renderToImage(2.0), "kit_nine_slice_popwin_2x");
+    ASSERT_NO_FATAL_FAILURE(compareWithGolden(view.renderToImage(1.0), "kit_nine_slice_popwin_1x"));
+    ASSERT_NO_FATAL_FAILURE(compareWithGolden(view.renderToImage(2.0), "kit_nine_slice_popwin_2x"));
 }

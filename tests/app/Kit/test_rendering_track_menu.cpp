@@ -85,8 +85,8 @@ TEST(RenderingTrackMenu, PopMenuMatchesItsPicture)
         menu->setMinWidth(110);
         menu->setFrame(Rect(50, 20, 110, 40));
         menu->showAtLocationInWindow({105, 20}, false);
-        compareWithGolden(menu->renderToImage(1.0), "kit_pop_menu_1x");
-        compareWithGolden(menu->renderToImage(2.0), "kit_pop_menu_2x");
+        ASSERT_NO_FATAL_FAILURE(compareWithGolden(menu->renderToImage(1.0), "kit_pop_menu_1x"));
+        ASSERT_NO_FATAL_FAILURE(compareWithGolden(menu->renderToImage(2.0), "kit_pop_menu_2x"));
         menu->hide(false);
     }
     clock.advance(0);
@@ -113,7 +113,7 @@ TEST(RenderingTrackMenu, TrackRectangleMatchesItsPicture)
         view->setWholeTrackableRect(Rect(10, 10, 140, 100));
         view->setDarkOnTrackableRect(true);
         view->setCropTrackRect(Rect(40, 25, 90, 60));
-        compareWithGolden(view->renderToImage(scale), QString("kit_track_rect_%1x").arg(int(scale)));
+        ASSERT_NO_FATAL_FAILURE(compareWithGolden(view->renderToImage(scale), QString("kit_track_rect_%1x").arg(int(scale))));
     }
     // Too small for guide lines, and no rectangle at all: the whole area is darkened.
     Window window(Rect(0, 0, 160, 120), TitledWindowMask);

@@ -264,11 +264,11 @@ TEST(DecodedImage, EveryRoadTurnsAFileTheSameWay)
             const QVariantMap properties = source->propertiesAtIndex(0);
             const LMFileImgBaseInfo base(LMPathString(path, false), QStringLiteral("public.jpeg"), 2, QDateTime(), QSizeF(stored),
                                          properties.value(kpv::kCGImagePropertyOrientation, 1).toLongLong(), properties);
-            redAt(LMImage::uprightImage(source->createImageAtIndex(0), base), "the viewer");
-            redAt(kpv::Thumbnailer::uprightThumbnail(path, 64), "the grid");
+            ASSERT_NO_FATAL_FAILURE(redAt(LMImage::uprightImage(source->createImageAtIndex(0), base), "the viewer"));
+            ASSERT_NO_FATAL_FAILURE(redAt(kpv::Thumbnailer::uprightThumbnail(path, 64), "the grid"));
             QImageReader reader(path);
             reader.setAutoTransform(true);
-            redAt(reader.read(), "the decoder of slideshows and printing");
+            ASSERT_NO_FATAL_FAILURE(redAt(reader.read(), "the decoder of slideshows and printing"));
         }
     }
     kpv::Thumbnailer::setCacheDirectoryForTesting(QString());

@@ -24,25 +24,25 @@ protected:
 TEST_F(PathToolsDir, FreeNamesContinueNumbering)
 {
     EXPECT_EQ(freeName("a.jpg"), at("a.jpg"));
-    touch(at("a.jpg"));
+    ASSERT_NO_FATAL_FAILURE(touch(at("a.jpg")));
     EXPECT_EQ(freeName("a.jpg"), at("a_1.jpg"));
-    touch(at("a_1.jpg"));
-    touch(at("a_2.jpg"));
+    ASSERT_NO_FATAL_FAILURE(touch(at("a_1.jpg")));
+    ASSERT_NO_FATAL_FAILURE(touch(at("a_2.jpg")));
     EXPECT_EQ(freeName("a.jpg"), at("a_3.jpg"));
 
-    touch(at("b_3.jpg"));
+    ASSERT_NO_FATAL_FAILURE(touch(at("b_3.jpg")));
     EXPECT_EQ(freeName("b_3.jpg"), at("b_4.jpg"));
-    touch(at("b_03.jpg"));
+    ASSERT_NO_FATAL_FAILURE(touch(at("b_03.jpg")));
     EXPECT_EQ(freeName("b_03.jpg"), at("b_03_1.jpg")); // leading zero: not a counter
-    touch(at("c_12a.png"));
+    ASSERT_NO_FATAL_FAILURE(touch(at("c_12a.png")));
     EXPECT_EQ(freeName("c_12a.png"), at("c_12a_1.png"));
 
     // Names without an extension get no trailing point; hidden files keep their leading point.
-    touch(at("README"));
+    ASSERT_NO_FATAL_FAILURE(touch(at("README")));
     EXPECT_EQ(freeName("README"), at("README_1"));
-    touch(at(".hidden"));
+    ASSERT_NO_FATAL_FAILURE(touch(at(".hidden")));
     EXPECT_EQ(freeName(".hidden"), at(".hidden_1"));
-    touch(at("dot."));
+    ASSERT_NO_FATAL_FAILURE(touch(at("dot.")));
     EXPECT_EQ(freeName("dot."), at("dot._1"));
 
     // A dangling symbolic link occupies its name.
@@ -62,11 +62,11 @@ TEST_F(PathToolsDir, RefusesNamesThatAreNotPlainFileNames)
 TEST_F(PathToolsDir, EmptyingKeepsHiddenItemsAndDoesNotFollowLinks)
 {
     QTemporaryDir outside;
-    touch(outside.filePath("keep.jpg"));
-    touch(at("a.jpg"));
-    touch(at(".hidden"));
+    ASSERT_NO_FATAL_FAILURE(touch(outside.filePath("keep.jpg")));
+    ASSERT_NO_FATAL_FAILURE(touch(at("a.jpg")));
+    ASSERT_NO_FATAL_FAILURE(touch(at(".hidden")));
     ASSERT_TRUE(QDir(dir.path()).mkpath("sub/deeper"));
-    touch(at("sub/deeper/x.jpg"));
+    ASSERT_NO_FATAL_FAILURE(touch(at("sub/deeper/x.jpg")));
     ASSERT_TRUE(QFile::link(outside.path(), at("linked")));
 
     LMPathTools::removeAllFilesUnderDirectory(dir.path());
@@ -97,7 +97,7 @@ TEST(PathTools, UserDataFolders)
     const QString themes = LMPathTools::userDataDirectoryWithSubDir("themesContents/a");
     EXPECT_EQ(themes, base + "/themesContents/a");
     EXPECT_TRUE(QFileInfo(themes).isDir());
-    touch(base + "/afile");
+    ASSERT_NO_FATAL_FAILURE(touch(base + "/afile"));
     EXPECT_TRUE(LMPathTools::userDataDirectoryWithSubDir("afile").isEmpty());
     EXPECT_TRUE(LMPathTools::userDataDirectoryWithSubDir("../escape").isEmpty());
     EXPECT_TRUE(LMPathTools::userDataDirectoryWithSubDir("/abs").isEmpty());

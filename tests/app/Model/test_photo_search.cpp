@@ -36,7 +36,7 @@ void makeFile(const QString& path)
 void makeFiles(const QString& folder, int count, const QString& prefix = "img")
 {
     for (int i = 0; i < count; ++i)
-        makeFile(QString("%1/%2%3.jpg").arg(folder, prefix).arg(i));
+        ASSERT_NO_FATAL_FAILURE(makeFile(QString("%1/%2%3.jpg").arg(folder, prefix).arg(i)));
 }
 
 void setModificationTime(const QString& path, time_t seconds)
@@ -95,9 +95,9 @@ protected:
 
 TEST_F(PhotoSearchTest, FolderOfASingleFileArrivesInOneHandOver)
 {
-    makeFiles(root() + "/album", 450);
-    makeFile(root() + "/album/chosen.jpg");
-    makeFiles(root() + "/album/sub", 10); // the folder of a file is walked without sub-folders
+    ASSERT_NO_FATAL_FAILURE(makeFiles(root() + "/album", 450));
+    ASSERT_NO_FATAL_FAILURE(makeFile(root() + "/album/chosen.jpg"));
+    ASSERT_NO_FATAL_FAILURE(makeFiles(root() + "/album/sub", 10)); // the folder of a file is walked without sub-folders
 
     PhotoSearchHandler handler(environment());
     const LMPathString chosen = file("album/chosen.jpg");
@@ -123,9 +123,9 @@ TEST_F(PhotoSearchTest, FolderOfASingleFileArrivesInOneHandOver)
 
 TEST_F(PhotoSearchTest, SubFoldersArriveInBatchesOf200)
 {
-    makeFiles(root() + "/top/a", 150);
-    makeFiles(root() + "/top/a/deeper", 151);
-    makeFiles(root() + "/top/b", 100);
+    ASSERT_NO_FATAL_FAILURE(makeFiles(root() + "/top/a", 150));
+    ASSERT_NO_FATAL_FAILURE(makeFiles(root() + "/top/a/deeper", 151));
+    ASSERT_NO_FATAL_FAILURE(makeFiles(root() + "/top/b", 100));
 
     PhotoSearchHandler handler(environment());
     handler.submitSearchTaskWithSearchedFilePaths({}, {root() + "/top"}, true);
@@ -137,7 +137,7 @@ TEST_F(PhotoSearchTest, SubFoldersArriveInBatchesOf200)
 
 TEST_F(PhotoSearchTest, WhatNeedsNoWalkStartsNone)
 {
-    makeFiles(root() + "/top", 3);
+    ASSERT_NO_FATAL_FAILURE(makeFiles(root() + "/top", 3));
     PhotoSearchHandler handler(environment());
     handler.submitSearchTaskWithSearchedFilePaths({file("top/img0.jpg"), file("top/img1.jpg")}, {root() + "/top"},
                                                   false);
@@ -150,8 +150,8 @@ TEST_F(PhotoSearchTest, WhatNeedsNoWalkStartsNone)
 
 TEST_F(PhotoSearchTest, NestedChosenFoldersAreWalkedOnce)
 {
-    makeFiles(root() + "/top/sub", 50);
-    makeFiles(root() + "/top", 20, "t");
+    ASSERT_NO_FATAL_FAILURE(makeFiles(root() + "/top/sub", 50));
+    ASSERT_NO_FATAL_FAILURE(makeFiles(root() + "/top", 20, "t"));
     PhotoSearchHandler handler(environment());
     // The inner folder first: the outer one replaces it.
     handler.submitSearchTaskWithSearchedFilePaths({}, {root() + "/top/sub", root() + "/top", root() + "/top/sub"},
@@ -165,17 +165,17 @@ TEST_F(PhotoSearchTest, NestedChosenFoldersAreWalkedOnce)
 TEST_F(PhotoSearchTest, ListsOnlyVisibleSupportedRegularFiles)
 {
     const QString top = root() + "/top";
-    makeFile(top + "/a.jpg");
-    makeFile(top + "/B.JPG");         // capitals match
-    makeFile(top + "/c.Png");
-    makeFile(top + "/notes.txt");     // unsupported
-    makeFile(top + "/noext");         // no extension
-    makeFile(top + "/trailing.");     // empty extension
-    makeFile(top + "/.hidden.jpg");   // hidden
-    makeFile(top + "/.cache/x.jpg");  // inside a hidden folder
+    ASSERT_NO_FATAL_FAILURE(makeFile(top + "/a.jpg"));
+    ASSERT_NO_FATAL_FAILURE(makeFile(top + "/B.JPG"));         // capitals match
+    ASSERT_NO_FATAL_FAILURE(makeFile(top + "/c.Png"));
+    ASSERT_NO_FATAL_FAILURE(makeFile(top + "/notes.txt"));     // unsupported
+    ASSERT_NO_FATAL_FAILURE(makeFile(top + "/noext"));         // no extension
+    ASSERT_NO_FATAL_FAILURE(makeFile(top + "/trailing."));     // empty extension
+    ASSERT_NO_FATAL_FAILURE(makeFile(top + "/.hidden.jpg"));   // hidden
+    ASSERT_NO_FATAL_FAILURE(makeFile(top + "/.cache/x.jpg"));  // inside a hidden folder
     QDir().mkpath(top + "/folder.jpg"); // a folder, whatever its name
-    makeFile(top + "/folder.jpg/inner.gif");
-    makeFile(root() + "/outside/target.jpg");
+    ASSERT_NO_FATAL_FAILURE(makeFile(top + "/folder.jpg/inner.gif"));
+    ASSERT_NO_FATAL_FAILURE(makeFile(root() + "/outside/target.jpg"));
     ASSERT_EQ(::symlink(QFile::encodeName(root() + "/outside/target.jpg").constData(),
                         QFile::encodeName(top + "/link.jpg").constData()), 0);
     ASSERT_EQ(::symlink("/nonexistent/gone.jpg", QFile::encodeName(top + "/broken.jpg").constData()), 0);
@@ -211,13 +211,13 @@ TEST_F(PhotoSearchTest, EnumerationFailuresAreClear)
                                                         false, nullptr, &error));
     EXPECT_EQ(error.code, PhotoSearchError::kFileReadNoSuchFileError);
 
-    makeFile(root() + "/empty/readme.txt");
+    ASSERT_NO_FATAL_FAILURE(makeFile(root() + "/empty/readme.txt"));
     error = {};
     EXPECT_FALSE(PhotoSearchHandler::EnumDirectoryFiles(QUrl::fromLocalFile(root() + "/empty"), true, kExtensions,
                                                         false, nullptr, &error));
     EXPECT_EQ(error.code, 0) << "nothing found is not an error";
 
-    makeFiles(root() + "/some", 5);
+    ASSERT_NO_FATAL_FAILURE(makeFiles(root() + "/some", 5));
     kpv::Operation cancelled;
     cancelled.cancel();
     EXPECT_FALSE(PhotoSearchHandler::EnumDirectoryFiles(QUrl::fromLocalFile(root() + "/some"), true, kExtensions,
@@ -257,10 +257,10 @@ TEST_F(PhotoSearchTest, UnreadableFolderCompletesWithTheFlag)
 {
     const WithoutPermissionOverrides asAUser;
     ASSERT_TRUE(asAUser.effective()) << "the permission overrides of root could not be dropped";
-    makeFile(root() + "/locked/a.jpg");
-    makeFile(root() + "/locked/b.jpg");
-    makeFiles(root() + "/open/ok", 3);
-    makeFiles(root() + "/open/shut", 3);
+    ASSERT_NO_FATAL_FAILURE(makeFile(root() + "/locked/a.jpg"));
+    ASSERT_NO_FATAL_FAILURE(makeFile(root() + "/locked/b.jpg"));
+    ASSERT_NO_FATAL_FAILURE(makeFiles(root() + "/open/ok", 3));
+    ASSERT_NO_FATAL_FAILURE(makeFiles(root() + "/open/shut", 3));
     ASSERT_EQ(::chmod(QFile::encodeName(root() + "/open/shut").constData(), 0), 0);
     ASSERT_EQ(::chmod(QFile::encodeName(root() + "/locked").constData(), 0300), 0); // enter, not list
     struct Restore {
@@ -299,7 +299,7 @@ TEST_F(PhotoSearchTest, UnreadableFolderCompletesWithTheFlag)
 TEST_F(PhotoSearchTest, StoppedSearchDeliversNothingMore)
 {
     for (int i = 0; i < 20; ++i)
-        makeFiles(QString("%1/top/d%2").arg(root()).arg(i), 100);
+        ASSERT_NO_FATAL_FAILURE(makeFiles(QString("%1/top/d%2").arg(root()).arg(i), 100));
 
     auto handler = std::make_unique<PhotoSearchHandler>(environment());
     handler->submitSearchTaskWithSearchedFilePaths({}, {root() + "/top"}, true);
@@ -328,7 +328,7 @@ TEST_F(PhotoSearchTest, StoppedSearchDeliversNothingMore)
 
 TEST_F(PhotoSearchTest, ListKeepingBetweenBatches)
 {
-    makeFiles(root() + "/top/sub", 5);
+    ASSERT_NO_FATAL_FAILURE(makeFiles(root() + "/top/sub", 5));
     PhotoSearchHandler handler(environment());
     EXPECT_FALSE(handler.removeFromSearchedFiles({file("x.jpg")})) << "no task";
     EXPECT_EQ(handler.insertToSearchedFiles(file("x.jpg"), file("y.jpg")), 0);
@@ -359,8 +359,8 @@ TEST_F(PhotoSearchTest, MergedBatchesGiveTheFullSortOrder)
         const QString folder = QString("%1/top/F%2").arg(root()).arg(d);
         for (int i = 0; i < 260; ++i) {
             const QString path = QString("%1/%2_%3.jpg").arg(folder, i % 3 ? "Pic" : "pic").arg(rng() % 5000);
-            makeFile(path);
-            setModificationTime(path, 1'600'000'000 + time_t(rng() % 40)); // many equal dates
+            ASSERT_NO_FATAL_FAILURE(makeFile(path));
+            ASSERT_NO_FATAL_FAILURE(setModificationTime(path, 1'600'000'000 + time_t(rng() % 40))); // many equal dates
         }
     }
     for (int sortType : {1, 2, 0x1001, 0x1002}) {

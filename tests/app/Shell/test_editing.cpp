@@ -138,7 +138,7 @@ protected:
 
 TEST_F(Editing, CropCommandOpensTheCropPageAndEscapeReturns)
 {
-    openViewer();
+    ASSERT_NO_FATAL_FAILURE(openViewer());
     ASSERT_TRUE(controller->canDoAction(9));
     controller->performMenuAction(9);
     settle(0.1);
@@ -166,7 +166,7 @@ TEST_F(Editing, CropCommandOpensTheCropPageAndEscapeReturns)
 
     // Crop shows the result page; its zoom commands are then offered.
     controller->performMenuAction(9);
-    waitForCrop();
+    ASSERT_NO_FATAL_FAILURE(waitForCrop());
     ASSERT_TRUE(crop()->isCurCroppedImagePage());
     EXPECT_FALSE(controller->canDoAction(10));
     EXPECT_TRUE(controller->canDoAction(32));
@@ -186,7 +186,7 @@ TEST_F(Editing, CropCommandOpensTheCropPageAndEscapeReturns)
 
 TEST_F(Editing, SaveAsWritesTheCropInTheChosenFormatAndShowsIt)
 {
-    openViewer();
+    ASSERT_NO_FATAL_FAILURE(openViewer());
     const QString out = scratch.filePath(QStringLiteral("cut.png"));
     // The user picks TIFF in the format picker and types a name ending in ".png".
     ImageSaveAsPanel::shared().setPanelFactory([out] {
@@ -200,7 +200,7 @@ TEST_F(Editing, SaveAsWritesTheCropInTheChosenFormatAndShowsIt)
     settle();
     ASSERT_EQ(controller->showMode(), MainShowModeCrop);
     controller->performMenuAction(4);
-    waitForCrop();
+    ASSERT_NO_FATAL_FAILURE(waitForCrop());
     const QString written = scratch.filePath(QStringLiteral("cut.tiff"));
     EXPECT_FALSE(QFile::exists(out));
     auto source = kpv::ImageSource::createWithFile(written);
@@ -216,7 +216,7 @@ TEST_F(Editing, SaveAsWritesTheCropInTheChosenFormatAndShowsIt)
 // files into the chosen folder, leaves the originals and ends the sheet; Esc closes an idle sheet.
 TEST_F(Editing, BatchCommandsOpenTheirSheetsOnTheViewersFiles)
 {
-    openViewer();
+    ASSERT_NO_FATAL_FAILURE(openViewer());
     ASSERT_TRUE(controller->canDoAction(19));
     controller->performMenuAction(19);
     settle();
@@ -262,7 +262,7 @@ TEST_F(Editing, BatchCommandsOpenTheirSheetsOnTheViewersFiles)
 // a file is written.
 TEST_F(Editing, EveryEnabledCropCommandHasAnEffect)
 {
-    openViewer();
+    ASSERT_NO_FATAL_FAILURE(openViewer());
     int saveCount = 0;
     ImageSaveAsPanel::shared().setPanelFactory([&] {
         return std::make_unique<AnsweringSavePanel>(scratch.filePath(QStringLiteral("saved-%1.png").arg(++saveCount)),
@@ -303,7 +303,7 @@ TEST_F(Editing, EveryEnabledCropCommandHasAnEffect)
             ASSERT_EQ(controller->showMode(), MainShowModeCrop);
             if (crop()->isCurCroppedImagePage() != resultPage) {
                 controller->performMenuAction(9);
-                waitForCrop();
+                ASSERT_NO_FATAL_FAILURE(waitForCrop());
             }
             ASSERT_EQ(crop()->isCurCroppedImagePage(), resultPage);
             // A rectangle that a turn changes (the whole landscape picture) and that Select All
@@ -322,7 +322,7 @@ TEST_F(Editing, EveryEnabledCropCommandHasAnEffect)
             SCOPED_TRACE(testing::Message() << "command " << command.tag << (resultPage ? " on the result page" : ""));
             const State before = state();
             controller->performMenuAction(command.tag);
-            waitForCrop();
+            ASSERT_NO_FATAL_FAILURE(waitForCrop());
             settle(0.2);
             EXPECT_FALSE(state() == before);
             ++checked;

@@ -124,9 +124,9 @@ protected:
 TEST_F(FavoritesKept, LovedFilesComeBackInOrderAfterARestart)
 {
     start();
-    showFile(2);
+    ASSERT_NO_FATAL_FAILURE(showFile(2));
     loveCurrentFile();
-    showFile(0);
+    ASSERT_NO_FATAL_FAILURE(showFile(0));
     loveCurrentFile();
     const QStringList loved = {photo(2), photo(0)};
     ASSERT_EQ(favoritePaths(), loved);
@@ -172,9 +172,9 @@ TEST_F(FavoritesKept, LovedFilesComeBackInOrderAfterARestart)
 TEST_F(FavoritesKept, AFileDeletedBetweenRunsStaysWithTheMissingMarkUntilRemoved)
 {
     start();
-    showFile(1);
+    ASSERT_NO_FATAL_FAILURE(showFile(1));
     loveCurrentFile();
-    showFile(2);
+    ASSERT_NO_FATAL_FAILURE(showFile(2));
     loveCurrentFile();
     stop();
     ASSERT_TRUE(QFile::remove(photo(1)));
@@ -210,7 +210,7 @@ TEST_F(FavoritesKept, AFileDeletedBetweenRunsStaysWithTheMissingMarkUntilRemoved
 TEST_F(FavoritesKept, ALovedCropOutlivesTheRunUntilRemoved)
 {
     start();
-    showFile(1);
+    ASSERT_NO_FATAL_FAILURE(showFile(1));
     MainWndController& controller = program->controller();
     controller.performMenuAction(9); // Crop
     settle();
@@ -244,7 +244,7 @@ TEST_F(FavoritesKept, ALovedCropOutlivesTheRunUntilRemoved)
     EXPECT_EQ(again.readAll(), bytes);
     again.close();
     // The original file is not a copy of the program's: removing it from the favourites keeps it.
-    showFile(2);
+    ASSERT_NO_FATAL_FAILURE(showFile(2));
     loveCurrentFile();
     favorites()->removeFavoriteFile(LMPathString(photo(2), false));
     EXPECT_TRUE(QFile::exists(photo(2)));
@@ -260,9 +260,9 @@ TEST_F(FavoritesKept, ALovedCropOutlivesTheRunUntilRemoved)
 TEST_F(FavoritesKept, MyFavouritesCoversThePictureAndTheBinLeadsOut)
 {
     start();
-    showFile(1);
+    ASSERT_NO_FATAL_FAILURE(showFile(1));
     loveCurrentFile();
-    showFile(2);
+    ASSERT_NO_FATAL_FAILURE(showFile(2));
     loveCurrentFile();
     stop();
     for (bool lastMissing : {false, true}) {

@@ -255,17 +255,17 @@ TEST_F(Prompts, HelpRateAndRecommendThatCannotStartSaySo)
 
     controller->performMenuAction(203); // Help
     ASSERT_EQ(opened.size(), 1);
-    dismissOnlyAlert(MainWndController::helpPageUrl().toString());
+    ASSERT_NO_FATAL_FAILURE(dismissOnlyAlert(MainWndController::helpPageUrl().toString()));
     controller->performMenuAction(48); // Rate
     ASSERT_EQ(opened.size(), 2);
-    dismissOnlyAlert(MainWndController::storePageUrl().toString());
+    ASSERT_NO_FATAL_FAILURE(dismissOnlyAlert(MainWndController::storePageUrl().toString()));
 
     MailCatcher mail;
     mail.mailWorks = false;
     kpv::DesktopServices::setShared(&mail);
     controller->performMenuAction(49); // Recommend
     kpv::DesktopServices::setShared(nullptr);
-    dismissOnlyAlert(kpv::Bundle::mainBundle().localizedString("IDS_FeedbackNoMail"));
+    ASSERT_NO_FATAL_FAILURE(dismissOnlyAlert(kpv::Bundle::mainBundle().localizedString("IDS_FeedbackNoMail")));
 
     // A browser that starts brings no alert.
     browserWorks = true;

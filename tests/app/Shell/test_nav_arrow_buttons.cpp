@@ -129,7 +129,7 @@ protected:
 
 TEST_F(NavArrowButtons, AClickStepsOnePhotoEachWay)
 {
-    goTo(1);
+    ASSERT_NO_FATAL_FAILURE(goTo(1));
     press(next());
     hold(0.1);
     release(next());
@@ -152,7 +152,7 @@ TEST_F(NavArrowButtons, AClickStepsOnePhotoEachWay)
 
 TEST_F(NavArrowButtons, HoldingStepsRepeatedlyUntilReleased)
 {
-    goTo(0);
+    ASSERT_NO_FATAL_FAILURE(goTo(0));
     press(next());
     EXPECT_EQ(nav().curFileIndex(), 1) << "the press itself steps";
     hold(0.15);
@@ -169,12 +169,12 @@ TEST_F(NavArrowButtons, HoldingStepsRepeatedlyUntilReleased)
 
 TEST_F(NavArrowButtons, StepsAwayFromAFileThatCannotBeShown)
 {
-    goTo(kBroken);
+    ASSERT_NO_FATAL_FAILURE(goTo(kBroken));
     press(next());
     release(next());
     settle();
     EXPECT_EQ(nav().curFileIndex(), kBroken + 1);
-    goTo(kBroken);
+    ASSERT_NO_FATAL_FAILURE(goTo(kBroken));
     press(prev());
     release(prev());
     settle();

@@ -148,9 +148,9 @@ TEST_F(Shell, QueueWidthIsAtLeastTwo)
 
 TEST_F(Shell, SupportedFilesFromFoldersAndFiles)
 {
-    touch(path("a/one.jpg"));
-    touch(path("a/notes.txt"));
-    touch(path("deep/sub/two.png"));
+    ASSERT_NO_FATAL_FAILURE(touch(path("a/one.jpg")));
+    ASSERT_NO_FATAL_FAILURE(touch(path("a/notes.txt")));
+    ASSERT_NO_FATAL_FAILURE(touch(path("deep/sub/two.png")));
     // A folder with images only in a sub-folder: nothing unless sub-folders are searched.
     EXPECT_TRUE(delegate->extractSupportedFiles({path("deep")}, false).isEmpty());
     EXPECT_EQ(delegate->extractSupportedFiles({path("deep")}, true).size(), 1);
@@ -174,11 +174,11 @@ TEST_F(Shell, TemporaryFolderIsPrivateAndGoneAtExit)
     const QString crop = delegate->temporaryDirectoryWithSubDir("$crop$");
     ASSERT_FALSE(crop.isEmpty());
     EXPECT_TRUE(crop.startsWith(path("tmp/kestrane-viewer-")));
-    touch(crop + "/x.jpg");
-    touch(path("tmp/someone-else.txt"));
+    ASSERT_NO_FATAL_FAILURE(touch(crop + "/x.jpg"));
+    ASSERT_NO_FATAL_FAILURE(touch(path("tmp/someone-else.txt")));
     const QString desktop = delegate->temporaryDirectoryWithSubDir("DesktopCache");
     EXPECT_TRUE(desktop.startsWith(path("cache")));
-    touch(desktop + "/kept.jpg");
+    ASSERT_NO_FATAL_FAILURE(touch(desktop + "/kept.jpg"));
     // Names that would leave the folder are refused.
     EXPECT_TRUE(delegate->temporaryDirectoryWithSubDir("../escape").isEmpty());
     EXPECT_TRUE(delegate->temporaryDirectoryWithSubDir("..").isEmpty());
@@ -217,7 +217,7 @@ TEST_F(Shell, StartUpShowsEmptyStateThenLoadsThemesOnTheNextTurn)
 
 TEST_F(Shell, OpenedBeforeLaunchEntersViewAtLaunch)
 {
-    touch(path("p/one.jpg"));
+    ASSERT_NO_FATAL_FAILURE(touch(path("p/one.jpg")));
     delegate->applicationOpenFiles({path("p/one.jpg")});
     EXPECT_EQ(nav.opens, 1);
     EXPECT_EQ(controller->showMode(), 0);
@@ -391,10 +391,10 @@ TEST_F(Shell, ShowModeSwitching)
     controller->setShowMode(MainShowModeEmpty);
     EXPECT_TRUE(posted.isEmpty());
     // Opening in the empty state switches to the viewer; a text file changes nothing.
-    touch(path("q/a.txt"));
+    ASSERT_NO_FATAL_FAILURE(touch(path("q/a.txt")));
     controller->openFiles({path("q/a.txt")}, false);
     EXPECT_EQ(controller->showMode(), MainShowModeEmpty);
-    touch(path("q/b.png"));
+    ASSERT_NO_FATAL_FAILURE(touch(path("q/b.png")));
     controller->openFiles({path("q")}, false);
     EXPECT_EQ(controller->showMode(), MainShowModeView);
     // Opening from the thumbnail mode is refused while the window is visible.
@@ -414,15 +414,15 @@ TEST_F(Shell, MiniWindowModesStayMini)
     controller->setShowModeControllerFactory(MainShowModeMiniEmpty, [fakeMode](MainWndController&) { return std::unique_ptr<ShowModeController>(fakeMode); });
     delegate->applicationDidFinishLaunching();
     controller->setShowMode(MainShowModeMiniEmpty);
-    touch(path("m/x.gif"));
+    ASSERT_NO_FATAL_FAILURE(touch(path("m/x.gif")));
     controller->openFiles({path("m/x.gif")}, false);
     EXPECT_EQ(controller->showMode(), MainShowModeMiniWithImage);
 }
 
 TEST_F(Shell, SaveAsFolderFromOpenedPaths)
 {
-    touch(path("a/b/1.jpg"));
-    touch(path("a/2.jpg"));
+    ASSERT_NO_FATAL_FAILURE(touch(path("a/b/1.jpg")));
+    ASSERT_NO_FATAL_FAILURE(touch(path("a/2.jpg")));
     controller->setSaveAsDirByOpenPaths({path("a/b/1.jpg"), path("a/2.jpg")});
     EXPECT_EQ(delegate->mainConfig()->lastSaveAsDirUrl().toLocalFile(), path("a") + "/");
     controller->setSaveAsDirByOpenPaths({path("a/b")});
@@ -444,7 +444,7 @@ TEST_F(Shell, WindowFrameRestore)
 
 TEST_F(Shell, MenuValidationAndSorting)
 {
-    touch(path("s/1.jpg"));
+    ASSERT_NO_FATAL_FAILURE(touch(path("s/1.jpg")));
     controller->openFiles({path("s/1.jpg")}, false);
     delegate->applicationDidFinishLaunching();
     nav.allowed = {34, 35, 36, 37};
@@ -467,6 +467,28 @@ TEST_F(Shell, MenuValidationAndSorting)
     EXPECT_FALSE(controller->canDoAction(50));
     EXPECT_EQ(MainWndController::mainActionTypeForShareType(3), 22);
     EXPECT_EQ(MainWndController::mainActionTypeForShareType(5), 0);
+}
+
+// Window > Float on Top lifts the window above others and back; in full screen it is off.
+TEST_F(Shell, FloatOnTopTogglesAndStaysOffInFullScreen)
+{
+    delegate->applicationDidFinishLaunching();
+    kpv::Window* window = controller->window();
+    auto item = controller->menuItemForAction(46);
+    ASSERT_TRUE(item);
+    EXPECT_TRUE(controller->validateMenuItem(*item));
+    controller->performMenuAction(46);
+    EXPECT_EQ(window->level(), kpv::FloatingWindowLevel);
+    controller->validateMenuItem(*item);
+    EXPECT_EQ(item->state(), 1);
+    controller->performMenuAction(46);
+    EXPECT_EQ(window->level(), kpv::NormalWindowLevel);
+
+    window->toggleFullScreen();
+    EXPECT_FALSE(controller->validateMenuItem(*item));
+    controller->performMenuAction(46);
+    EXPECT_EQ(window->level(), kpv::NormalWindowLevel) << "a full-screen window was floated";
+    window->toggleFullScreen();
 }
 
 TEST_F(Shell, CommandTableRowsAreDistinct)
@@ -495,7 +517,7 @@ TEST_F(Shell, CommandTableRowsAreDistinct)
 
 TEST_F(Shell, ModesWithoutControllersAreNeverEntered)
 {
-    touch(path("m/1.jpg"));
+    ASSERT_NO_FATAL_FAILURE(touch(path("m/1.jpg")));
     controller->openFiles({path("m/1.jpg")}, false);
     delegate->applicationDidFinishLaunching();
     ASSERT_EQ(controller->showMode(), MainShowModeView);
@@ -513,7 +535,7 @@ TEST_F(Shell, ModesWithoutControllersAreNeverEntered)
 
 TEST_F(Shell, RoutedCommandsCarryTheirArgument)
 {
-    touch(path("r/1.jpg"));
+    ASSERT_NO_FATAL_FAILURE(touch(path("r/1.jpg")));
     controller->openFiles({path("r/1.jpg")}, false);
     delegate->applicationDidFinishLaunching();
     nav.allowed = {16, 17, 19, 25, 41};
@@ -573,7 +595,7 @@ TEST_F(Shell, FirstRegisteredResponderTakesTheKey)
 
 TEST_F(Shell, ClosingInCropReturnsToViewAndStoresTheFrame)
 {
-    touch(path("c/1.jpg"));
+    ASSERT_NO_FATAL_FAILURE(touch(path("c/1.jpg")));
     controller->openFiles({path("c/1.jpg")}, false);
     delegate->applicationDidFinishLaunching();
     controller->setShowModeControllerFactory(MainShowModeCrop, [](MainWndController&) { return std::make_unique<ModeStub>(); });

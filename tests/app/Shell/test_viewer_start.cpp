@@ -61,9 +61,9 @@ protected:
         folder = startProgramTest(scratch, clock);
         ASSERT_FALSE(folder.isEmpty());
         // Bigger than the window, so that the fit-in scale is below 1; each a different colour.
-        writeImage(QStringLiteral("a.png"), QSize(1600, 1200), Qt::red);
-        writeImage(QStringLiteral("b.png"), QSize(900, 1400), Qt::green);
-        writeImage(QStringLiteral("c.png"), QSize(1200, 800), Qt::blue);
+        ASSERT_NO_FATAL_FAILURE(writeImage(QStringLiteral("a.png"), QSize(1600, 1200), Qt::red));
+        ASSERT_NO_FATAL_FAILURE(writeImage(QStringLiteral("b.png"), QSize(900, 1400), Qt::green));
+        ASSERT_NO_FATAL_FAILURE(writeImage(QStringLiteral("c.png"), QSize(1200, 800), Qt::blue));
 
         defaults = std::make_unique<kpv::UserDefaults>(scratch.filePath(QStringLiteral("defaults.json")));
         AppDelegate::Setup setup = programTestSetup(*defaults, scratch, true);
@@ -343,7 +343,7 @@ namespace {
 TEST_F(ViewerStart, InfoPanelGrowsForARowThatNeedsMoreWidth)
 {
     const QString name = QStringLiteral("0 a photo whose name needs much more room than the info panel has.png");
-    writeImage(name, QSize(200, 100), Qt::yellow);
+    ASSERT_NO_FATAL_FAILURE(writeImage(name, QSize(200, 100), Qt::yellow));
     start();
     PropertiesPanelWindow& panel = viewer->propertiesPanel();
     controller->performMenuAction(29);

@@ -43,14 +43,14 @@ protected:
         config = std::make_unique<MainConfig>(*defaults);
         // A catalogue of two cross-fades with music and a 3D theme whose parameter file is missing.
         const QString themes = dir.filePath("SSThemes");
-        writeFile(themes + "/a/a.wav", "RIFF");
-        writeFile(themes + "/b/b.wav", "RIFF");
-        writeFile(themes + "/broken/theme.ziz", "not a scene");
-        writeFile(themes + "/SlideShowTheme.xml", R"(<SlideShowTheme>
+        ASSERT_NO_FATAL_FAILURE(writeFile(themes + "/a/a.wav", "RIFF"));
+        ASSERT_NO_FATAL_FAILURE(writeFile(themes + "/b/b.wav", "RIFF"));
+        ASSERT_NO_FATAL_FAILURE(writeFile(themes + "/broken/theme.ziz", "not a scene"));
+        ASSERT_NO_FATAL_FAILURE(writeFile(themes + "/SlideShowTheme.xml", R"(<SlideShowTheme>
             <Theme ID="1" GroupID="1" Type="2D" Name="Fade A" Folder="a" Music="a.wav"/>
             <Theme ID="2" GroupID="1" Type="2D" Name="Fade B" Folder="b" Music="b.wav"/>
             <Theme ID="11" GroupID="2" Type="3D" Name="Broken" Folder="broken" Scene="theme.ziz" Param="none.xml"/>
-          </SlideShowTheme>)");
+          </SlideShowTheme>)"));
         themeMgr = std::make_unique<SlideshowThemeMgr>(config.get());
         themeMgr->setThemeFolders(themes, QString());
         themeMgr->startLoad();
@@ -163,7 +163,7 @@ TEST_F(ControlsTest, MusicMenuChoosesTheThemesOrTheUsersMusicAndMutes)
     const QString song1 = dir.filePath("one.mp3"), song2 = dir.filePath("two.mp3");
     const QString song3 = dir.filePath("three.mp3"), song4 = dir.filePath("four.mp3");
     for (const QString& s : {song1, song2, song3, song4})
-        writeFile(s, "ID3");
+        ASSERT_NO_FATAL_FAILURE(writeFile(s, "ID3"));
     controller->startSlideshowWithFileInfos(slides(2), 0);
     SlideshowMenus* menus = controller->menus();
     SlideshowMusic* music = controller->music();

@@ -143,8 +143,8 @@ TEST_F(ThemeMgrTest, MissingAndEmptyCataloguesGiveNoThemesAndNoProblems)
     EXPECT_TRUE(missing.themes().empty());
     EXPECT_TRUE(missing.loadProblems().isEmpty());
 
-    writeFile(bundle() + "/SlideShowTheme.xml", "");
-    writeFile(user() + "/SlideShowTheme.xml", "<SlideShowTheme/>");
+    ASSERT_NO_FATAL_FAILURE(writeFile(bundle() + "/SlideShowTheme.xml", ""));
+    ASSERT_NO_FATAL_FAILURE(writeFile(user() + "/SlideShowTheme.xml", "<SlideShowTheme/>"));
     SlideshowThemeMgr empty(nullptr);
     load(empty);
     EXPECT_TRUE(empty.isLoaded());
@@ -154,8 +154,8 @@ TEST_F(ThemeMgrTest, MissingAndEmptyCataloguesGiveNoThemesAndNoProblems)
 
 TEST_F(ThemeMgrTest, MalformedCatalogueIsReportedAndTheOtherStillLoads)
 {
-    writeFile(bundle() + "/SlideShowTheme.xml", "<SlideShowTheme><Theme");
-    writeFile(user() + "/SlideShowTheme.xml", kValidCatalogue);
+    ASSERT_NO_FATAL_FAILURE(writeFile(bundle() + "/SlideShowTheme.xml", "<SlideShowTheme><Theme"));
+    ASSERT_NO_FATAL_FAILURE(writeFile(user() + "/SlideShowTheme.xml", kValidCatalogue));
     int posts = 0;
     kpv::NotificationCenter::defaultCenter().addObserver(this, DidLoadSlideshowThemesNotification, nullptr,
                                                          [&](const kpv::Notification&) { ++posts; });
@@ -173,7 +173,7 @@ TEST_F(ThemeMgrTest, MalformedCatalogueIsReportedAndTheOtherStillLoads)
 
 TEST_F(ThemeMgrTest, UninitBeforeTheLoadRanCancelsItAndCanBeRepeated)
 {
-    writeFile(bundle() + "/SlideShowTheme.xml", kValidCatalogue);
+    ASSERT_NO_FATAL_FAILURE(writeFile(bundle() + "/SlideShowTheme.xml", kValidCatalogue));
     SlideshowThemeMgr mgr(nullptr);
     mgr.setThemeFolders(bundle(), user());
     mgr.startLoad();

@@ -26,7 +26,7 @@ protected:
     {
         ASSERT_TRUE(dir.isValid());
         path = QDir(dir.path()).canonicalPath() + QStringLiteral("/photo.jpg");
-        write("first version");
+        ASSERT_NO_FATAL_FAILURE(write("first version"));
     }
     void write(const QByteArray &bytes)
     {
@@ -81,7 +81,7 @@ TEST_F(LaunchPicture, AFileChangedSinceItWasReadGetsNoPicture)
     });
     while (!read)
         std::this_thread::yield();
-    write("a longer second version");
+    ASSERT_NO_FATAL_FAILURE(write("a longer second version"));
     EXPECT_TRUE(launch.take(describe(path)).isNull());
 }
 

@@ -85,7 +85,7 @@ TEST(StepLoad, BandsGiveTheSamePixelsAsOneCallForEveryLayoutAndColour) {
                 SCOPED_TRACE("subsampling " + std::to_string(sub) + " colour " + std::to_string(color) + " size " +
                              std::to_string(w));
                 Bitmap once(color, w, h), stepped(color, w, h);
-                loadOnce(m.h, jpeg, &once);
+                ASSERT_NO_FATAL_FAILURE(loadOnce(m.h, jpeg, &once));
                 ASSERT_EQ(MdBitmapAlloc(&stepped.b), MOK);
                 Stream st(jpeg);
                 Step s;
@@ -112,7 +112,7 @@ TEST(StepLoad, EarlyEndLeavesTheCallersBitmapAloneAndAFullRunHandsItOver) {
     Manager m;
     const Bytes jpeg = encodeJpeg(makeSmooth(64, 100, 9), 2);
     Bitmap once(kRGBA, 64, 100);
-    loadOnce(m.h, jpeg, &once);
+    ASSERT_NO_FATAL_FAILURE(loadOnce(m.h, jpeg, &once));
     for (int stop : {0, 3, 7}) {
         SCOPED_TRACE(stop);
         Bitmap b(kRGBA, 64, 100);
@@ -142,7 +142,7 @@ TEST(StepLoad, HalvingRoadResamplesAFarLargerImage) {
     for (auto [w, h] : {std::pair{40, 30}, std::pair{30, 20}, std::pair{17, 11}}) {
         SCOPED_TRACE(w);
         Bitmap once(kRGBA, w, h), stepped(kRGBA, w, h);
-        loadOnce(m.h, jpeg, &once);
+        ASSERT_NO_FATAL_FAILURE(loadOnce(m.h, jpeg, &once));
         ASSERT_EQ(MdBitmapAlloc(&stepped.b), MOK);
         Stream st(jpeg);
         Step s;
@@ -162,7 +162,7 @@ TEST(StepLoad, YuvBandsInto565MatchTheDirectLoadAndTablesMoveOnlyChroma) {
     const Image rgb = makeSmooth(48, 40, 8);
     const Bytes jpeg = encodeJpeg(rgb, 2);
     Bitmap direct(kRGB565, 48, 40), banded(kRGB565, 0, 0);
-    loadOnce(m.h, jpeg, &direct);
+    ASSERT_NO_FATAL_FAILURE(loadOnce(m.h, jpeg, &direct));
     {
         Stream st(jpeg);
         ASSERT_EQ(MdBitmapLoadEx(m.h, st.s, 0, &banded.b, 1), MOK); // own size, own planes
@@ -184,9 +184,9 @@ TEST(StepLoad, YuvBandsInto565MatchTheDirectLoadAndTablesMoveOnlyChroma) {
         MdBitmapLoadEnd(s.h);
     };
     Bitmap none(kRGB565, 48, 40), zeroed(kRGB565, 48, 40), shifted(kRGB565, 48, 40);
-    load(nullptr, nullptr, &none);
-    load(zero, zero, &zeroed);
-    load(shift, nullptr, &shifted);
+    ASSERT_NO_FATAL_FAILURE(load(nullptr, nullptr, &none));
+    ASSERT_NO_FATAL_FAILURE(load(zero, zero, &zeroed));
+    ASSERT_NO_FATAL_FAILURE(load(shift, nullptr, &shifted));
     EXPECT_EQ(planeBytes(zeroed.b), planeBytes(none.b));
     const Image a = rgbOf565(none.b), b = rgbOf565(shifted.b);
     double blue = 0;
@@ -223,7 +223,7 @@ TEST(StepLoad, LoadExEqualsTheLoadForOtherFormatsAndPaths) {
         for (uint64_t color : {kRGBA, kRGB565}) {
             SCOPED_TRACE(std::string(name) + " " + std::to_string(color));
             Bitmap once(color, 0, 0), ex(color, 0, 0);
-            loadOnce(m.h, file, &once);
+            ASSERT_NO_FATAL_FAILURE(loadOnce(m.h, file, &once));
             Stream st(file);
             MStreamSeek(st.s, MSTREAM_SEEK_BEGIN, 3);
             ASSERT_EQ(MdBitmapLoadEx(m.h, st.s, 0, &ex.b, color == kRGB565 && name[0] != 'j'), MOK);

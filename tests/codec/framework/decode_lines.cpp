@@ -43,7 +43,7 @@ TEST(DecodeLines, LosslessFormatsMatchTheReferenceInRgba) {
     for (const auto& c : cases) {
         Image ours;
         ASSERT_EQ(decodeLines(m.h, c.file, kRGBA, 4, &ours), MOK) << c.name;
-        expectRgbaEqual(ours, referenceRgba(c.file), c.tolerance, c.mean, c.name);
+        ASSERT_NO_FATAL_FAILURE(expectRgbaEqual(ours, referenceRgba(c.file), c.tolerance, c.mean, c.name));
     }
     // The reference has no run-length BMP reader; the uncompressed twin is the reference.
     Image rle, plain;
@@ -112,7 +112,7 @@ TEST(DecodeLines, JpegBlocksThroughTheEngine) {
         Image ours;
         ASSERT_EQ(decodeLines(m.h, jpg, kRGBA, 4, &ours), MOK) << sub;
         // Upsampling of chroma differs between decoders; the picture must agree closely.
-        expectRgbaEqual(ours, referenceJpegRgba(jpg), sub == 1 || sub == 2 ? 20 : 12, 1.5, ("jpeg sub " + std::to_string(sub)).c_str());
+        ASSERT_NO_FATAL_FAILURE(expectRgbaEqual(ours, referenceJpegRgba(jpg), sub == 1 || sub == 2 ? 20 : 12, 1.5, ("jpeg sub " + std::to_string(sub)).c_str()));
     }
     const Bytes grey = encodeJpeg(makeImage(40, 24, 1, 9), 3, 95);
     Image ours;

@@ -332,8 +332,8 @@ TEST(ImageDecoder, OddSizedYuvOutputTurnsWithoutResampling) {
     };
     std::vector<uint8_t> a, b;
     MResult ra, rb;
-    run(0, &a, &ra);
-    run(90, &b, &rb);
+    ASSERT_NO_FATAL_FAILURE(run(0, &a, &ra));
+    ASSERT_NO_FATAL_FAILURE(run(90, &b, &rb));
     EXPECT_EQ(ra, MOK);
     EXPECT_EQ(rb, MOK);
     int worst = 0;

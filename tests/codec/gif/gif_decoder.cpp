@@ -188,7 +188,7 @@ void expectMatchesGiflib(const GifSpec& shape, uint32_t seed) {
 
 TEST(GifDecoder, MatchesGiflibOnGeneratedFiles) {
     GifSpec one;
-    expectMatchesGiflib(one, 1);
+    ASSERT_NO_FATAL_FAILURE(expectMatchesGiflib(one, 1));
 
     GifSpec anim;
     anim.width = 40, anim.height = 30, anim.globalBits = 8;
@@ -199,7 +199,7 @@ TEST(GifDecoder, MatchesGiflibOnGeneratedFiles) {
     c.transparent = 3, c.disposal = 3, c.delay = 500;
     FrameSpec dd{39, 29, 1, 1};
     anim.frames = {a, b, c, dd};
-    expectMatchesGiflib(anim, 2);
+    ASSERT_NO_FATAL_FAILURE(expectMatchesGiflib(anim, 2));
 
     // Every interlace pass shape, small heights included.
     for (int h = 1; h <= 10; ++h) {
@@ -208,19 +208,19 @@ TEST(GifDecoder, MatchesGiflibOnGeneratedFiles) {
         s.frames[0].height = h;
         s.frames[0].interlace = true;
         SCOPED_TRACE(h);
-        expectMatchesGiflib(s, uint32_t(10 + h));
+        ASSERT_NO_FATAL_FAILURE(expectMatchesGiflib(s, uint32_t(10 + h)));
     }
     // Large random frames fill the 4096-entry table and use 12-bit codes.
     GifSpec big;
     big.width = 300, big.height = 200, big.globalBits = 8;
     big.frames[0] = FrameSpec{0, 0, 300, 200};
     big.frames[0].colors = 256;
-    expectMatchesGiflib(big, 3);
+    ASSERT_NO_FATAL_FAILURE(expectMatchesGiflib(big, 3));
     // One-bit tables (minimum code size 2).
     GifSpec mono;
     mono.globalBits = 1;
     mono.frames[0].colors = 2;
-    expectMatchesGiflib(mono, 4);
+    ASSERT_NO_FATAL_FAILURE(expectMatchesGiflib(mono, 4));
 }
 
 // LZW written without the clear code that encoders usually send when the table fills: the
@@ -292,7 +292,7 @@ TEST(GifDecoder, FullTableWithoutClearCode) {
     int next = 0;
     const Bytes file = lzwFile(px, w, h, 8, &next);
     ASSERT_GE(next, 4096);
-    expectBothDecode(file, px);
+    ASSERT_NO_FATAL_FAILURE(expectBothDecode(file, px));
 }
 
 TEST(GifDecoder, MinimumCodeSizeOneWidensItsCodes) {
@@ -302,7 +302,7 @@ TEST(GifDecoder, MinimumCodeSizeOneWidensItsCodes) {
     std::mt19937 rng(11);
     std::vector<uint8_t> px(size_t(w * h));
     for (auto& p : px) p = uint8_t(rng() % 2);
-    expectBothDecode(lzwFile(px, w, h, 1), px);
+    ASSERT_NO_FATAL_FAILURE(expectBothDecode(lzwFile(px, w, h, 1), px));
 }
 
 TEST(GifDecoder, MinimumCodeSizeAboveEightIsRefused) {

@@ -43,7 +43,7 @@ TEST(JpegDecode, MatchesReferenceAcrossLayoutsSizesAndQualities) {
                     std::string what = std::string(l.name) + " " + std::to_string(s[0]) + "x" +
                                        std::to_string(s[1]) + " q" + std::to_string(q) +
                                        (progressive ? " progressive" : " baseline");
-                    expectClose(encode(img, opt), what);
+                    ASSERT_NO_FATAL_FAILURE(expectClose(encode(img, opt), what));
                 }
             }
         }
@@ -61,7 +61,7 @@ TEST(JpegDecode, RestartIntervalsAndOptimisedTables) {
                 opt.progressive = progressive;
                 opt.restartInterval = ri;
                 opt.optimize = ri == 3;
-                expectClose(encode(img, opt), std::string(l.name) + " restart " + std::to_string(ri));
+                ASSERT_NO_FATAL_FAILURE(expectClose(encode(img, opt), std::string(l.name) + " restart " + std::to_string(ri)));
             }
         }
     }
@@ -89,7 +89,7 @@ TEST(JpegDecode, SequentialFilesWithOneScanPerComponent) {
             EXPECT_EQ(ajlJpgDecoderGetProp(d, JPG_PROP_SCAN_MODE, &mode, 4), 0);
             EXPECT_EQ(mode, 2);
             ajlJpgDecoderDestroy(d);
-            expectClose(jpeg, std::string("multi-scan ") + l.name);
+            ASSERT_NO_FATAL_FAILURE(expectClose(jpeg, std::string("multi-scan ") + l.name));
         }
     }
 }

@@ -99,11 +99,11 @@ TEST(JpegRegion, ReadsInAnyOrderWithAndWithoutIndex) {
         ASSERT_EQ(r, 0);
         for (int64_t interval : {0, 1, 4, 100}) {
             Opened o;
-            open(o, jpeg, interval);
+            ASSERT_NO_FATAL_FAILURE(open(o, jpeg, interval));
             for (const auto& g : kRegions) {
-                expectRegion(o.d, full, g[0], g[1], g[2], g[3],
+                ASSERT_NO_FATAL_FAILURE(expectRegion(o.d, full, g[0], g[1], g[2], g[3],
                              "restart " + std::to_string(restart) + " interval " +
-                                 std::to_string(interval));
+                                 std::to_string(interval)));
             }
         }
     }
@@ -115,7 +115,7 @@ TEST(JpegRegion, ExportedIndexSeeksInAFreshDecoderAndInACopyWithALongerHeader) {
     Planes full = decode(jpeg, {}, &r);
     ASSERT_EQ(r, 0);
     Opened a;
-    open(a, jpeg, 2);
+    ASSERT_NO_FATAL_FAILURE(open(a, jpeg, 2));
     int64_t info[2];
     EXPECT_EQ(ajlJpgDecoderGetProp(a.d, JPG_PROP_INDEX, info, 16), JPG_ERR_NO_INDEX);
     ASSERT_EQ(ajlJpgDecoderGetProp(a.d, JPG_PROP_BUILD_INDEX, info, 0), 0);
@@ -127,7 +127,7 @@ TEST(JpegRegion, ExportedIndexSeeksInAFreshDecoderAndInACopyWithALongerHeader) {
     EXPECT_EQ(magic, JPG_INDEX_MAGIC);
     // 16 + 4N + 2NC with N = ceil(13 / 2) x 7 entries and C = 3.
     EXPECT_EQ(blob.size(), 16u + 49 * 4 + 49 * 2 * 3);
-    expectRegion(a.d, full, 7, 3, 3, 2, "built");
+    ASSERT_NO_FATAL_FAILURE(expectRegion(a.d, full, 7, 3, 3, 2, "built"));
 
     // A copy with 1000 more header bytes: a comment segment right after SOI.
     std::vector<uint8_t> longer(jpeg.begin(), jpeg.begin() + 2);
@@ -137,13 +137,13 @@ TEST(JpegRegion, ExportedIndexSeeksInAFreshDecoderAndInACopyWithALongerHeader) {
     ASSERT_EQ(longer.size(), jpeg.size() + 1000);
     for (const auto* target : {&jpeg, &longer}) {
         Opened b;
-        open(b, *target, 0);
+        ASSERT_NO_FATAL_FAILURE(open(b, *target, 0));
         int64_t set[2] = {int64_t(blob.size()), 0};
         void* p = blob.data();
         std::memcpy(&set[1], &p, sizeof(p));
         ASSERT_EQ(ajlJpgDecoderSetProp(b.d, JPG_PROP_INDEX, set, 16), 0);
         for (const auto& g : kRegions) {
-            expectRegion(b.d, full, g[0], g[1], g[2], g[3], "loaded");
+            ASSERT_NO_FATAL_FAILURE(expectRegion(b.d, full, g[0], g[1], g[2], g[3], "loaded"));
         }
         EXPECT_GT(b.ms.seeks, 1);
     }
@@ -152,7 +152,7 @@ TEST(JpegRegion, ExportedIndexSeeksInAFreshDecoderAndInACopyWithALongerHeader) {
 TEST(JpegRegion, RefusesBadIndexBlobsAndBadRequests) {
     auto jpeg = file(64, 48, 0);
     Opened o;
-    open(o, jpeg, 1);
+    ASSERT_NO_FATAL_FAILURE(open(o, jpeg, 1));
     ASSERT_EQ(ajlJpgDecoderGetProp(o.d, JPG_PROP_BUILD_INDEX, nullptr, 0), JPG_ERR_PARAM);
     int64_t info[2];
     ASSERT_EQ(ajlJpgDecoderGetProp(o.d, JPG_PROP_BUILD_INDEX, info, 0), 0);
@@ -199,11 +199,11 @@ TEST(JpegRegion, ProgressiveAndMultiScanRegionsComeFromTheRowBuffer) {
     Planes full = decode(jpeg, {}, &r);
     ASSERT_EQ(r, 0);
     Opened o;
-    open(o, jpeg, 4); // ignored for progressive files
+    ASSERT_NO_FATAL_FAILURE(open(o, jpeg, 4)); // ignored for progressive files
     int64_t info[2];
     EXPECT_EQ(ajlJpgDecoderGetProp(o.d, JPG_PROP_BUILD_INDEX, info, 0), JPG_ERR_UNSUPPORTED);
     for (const auto& g : kRegions) {
-        expectRegion(o.d, full, g[0], g[1], g[2], g[3], "progressive");
+        ASSERT_NO_FATAL_FAILURE(expectRegion(o.d, full, g[0], g[1], g[2], g[3], "progressive"));
     }
     JpgReadRequest req{0, 1, 0, 0, nullptr};
     EXPECT_EQ(ajlJpgDecoderReadMCUs(o.d, &req), JPG_ERR_UNSUPPORTED);
@@ -215,12 +215,12 @@ TEST(JpegRegion, QuarterScaleRegionsAndAMemoryBudgetIndex) {
     Planes full = decode(jpeg, {0, 4}, &r);
     ASSERT_EQ(r, 0);
     Opened o;
-    open(o, jpeg, 0, 4);
+    ASSERT_NO_FATAL_FAILURE(open(o, jpeg, 0, 4));
     int64_t budget = 4096;
     ASSERT_EQ(ajlJpgDecoderSetProp(o.d, JPG_PROP_INDEX_BUDGET, &budget, 8), 0);
     for (int pass = 0; pass < 2; ++pass) {
         for (const auto& g : kRegions) {
-            expectRegion(o.d, full, g[0], g[1], g[2], g[3], "quarter");
+            ASSERT_NO_FATAL_FAILURE(expectRegion(o.d, full, g[0], g[1], g[2], g[3], "quarter"));
         }
     }
 }
@@ -279,7 +279,7 @@ TEST(JpegRegion, CoefficientReadsEqualTheReferenceDecodersCoefficientsExactly) {
     for (const auto& jpeg : files) {
         RefCoefficients ref = referenceCoefficients(jpeg);
         Opened o;
-        open(o, jpeg, 0);
+        ASSERT_NO_FATAL_FAILURE(open(o, jpeg, 0));
         int64_t mcus[2], blocks;
         ajlJpgDecoderGetProp(o.d, JPG_PROP_MCU_COUNT, mcus, 16);
         ajlJpgDecoderGetProp(o.d, JPG_PROP_BLOCKS_PER_MCU, &blocks, 8);
@@ -395,7 +395,7 @@ TEST(JpegRegion, PositionsBeyond512MegabytesStayExact) {
     EXPECT_EQ(ajlJpgDecoderGetProp(d, JPG_PROP_INDEX, info, 16), JPG_ERR_NO_INDEX);
     // ... and regions are still found by decoding from the scan start.
     for (const auto& g : {std::array<int64_t, 4>{2, 1, 2, 2}, std::array<int64_t, 4>{0, 0, 4, 3}}) {
-        expectRegion(d, full, g[0], g[1], g[2], g[3], "big");
+        ASSERT_NO_FATAL_FAILURE(expectRegion(d, full, g[0], g[1], g[2], g[3], "big"));
     }
     ajlJpgDecoderDestroy(d);
 }

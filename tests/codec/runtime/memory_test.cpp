@@ -275,7 +275,7 @@ TEST(StaticAllocator, RandomSequencesKeepInvariantsAndData)
                     }
                 }
             }
-            checkManager(m, areaUnits, live);
+            ASSERT_NO_FATAL_FAILURE(checkManager(m, areaUnits, live));
             if (testing::Test::HasFatalFailure()) {
                 ADD_FAILURE() << "seed " << seed << " step " << step;
                 return;

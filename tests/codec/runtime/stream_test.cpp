@@ -122,7 +122,7 @@ TEST(MemoryStream, GrowableMatchesTheReferenceAcrossChunks)
         MSTREAM s = MStreamOpenFromMemoryBlock(nullptr, first);
         ASSERT_NE(s, nullptr);
         Model m;
-        runModel(s, m, seed, 600);
+        ASSERT_NO_FATAL_FAILURE(runModel(s, m, seed, 600));
         EXPECT_EQ(MStreamClose(s), MTrue);
         if (HasFatalFailure())
             return;
@@ -139,7 +139,7 @@ TEST(MemoryStream, FixedBufferMatchesTheReferenceAndNeverGrows)
         m.backing = buffer;
         m.length = static_cast<int64_t>(buffer.size());
         m.capacity = m.length;
-        runModel(s, m, seed, 600);
+        ASSERT_NO_FATAL_FAILURE(runModel(s, m, seed, 600));
         EXPECT_EQ(MStreamClose(s), MTrue);
         EXPECT_EQ(buffer.size(), 50000u);
         EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), m.backing.begin()));

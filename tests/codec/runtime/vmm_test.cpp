@@ -116,7 +116,7 @@ TEST_F(Vmm, SwapFilesLiveInAPrivateFolderThatDestroyRemoves)
 {
     EXPECT_EQ(VMM_SetStorageSpace(vmm, 1000), MOK);
     EXPECT_FALSE(VMM_IsSetStorageSpace(vmm));
-    withStorage();
+    ASSERT_NO_FATAL_FAILURE(withStorage());
     EXPECT_TRUE(VMM_IsSetStorageSpace(vmm));
 
     const fs::path swap = swapFolder(folder);
@@ -131,9 +131,9 @@ TEST_F(Vmm, SwapFilesLiveInAPrivateFolderThatDestroyRemoves)
     ASSERT_EQ(VMM_Alloc(vmm, 40, 0, &a), MOK);
     ASSERT_EQ(VMM_Alloc(vmm, 40, 0, &b), MOK);
     ASSERT_EQ(VMM_Alloc(vmm, 40, 0, &c), MOK);
-    fill(vmm, a, 40, 1);
-    fill(vmm, b, 40, 2);
-    fill(vmm, c, 40, 3);
+    ASSERT_NO_FATAL_FAILURE(fill(vmm, a, 40, 1));
+    ASSERT_NO_FATAL_FAILURE(fill(vmm, b, 40, 2));
+    ASSERT_NO_FATAL_FAILURE(fill(vmm, c, 40, 3));
     ASSERT_EQ(VMM_SetMaxMem(vmm, 0), MOK);
     EXPECT_EQ(entries(swap), (std::vector<std::string>{"vmm_0.tmp", "vmm_1.tmp", "vmm_2.tmp"}));
 
@@ -146,7 +146,7 @@ TEST_F(Vmm, TwoManagersOnOneFolderKeepTheirOwnData)
 {
     HVMM other = nullptr;
     ASSERT_EQ(VMM_Create(nullptr, &other), MOK);
-    withStorage();
+    ASSERT_NO_FATAL_FAILURE(withStorage());
     // A final slash adds no second separator.
     ASSERT_EQ(VMM_SetStoragePath(other, (folder.path() + "/").c_str()), MOK);
     EXPECT_EQ(entries(folder.path()).size(), 2u);
@@ -154,8 +154,8 @@ TEST_F(Vmm, TwoManagersOnOneFolderKeepTheirOwnData)
     HVMMBLOCK mine = nullptr, theirs = nullptr;
     ASSERT_EQ(VMM_Alloc(vmm, 64, 2, &mine), MOK);
     ASSERT_EQ(VMM_Alloc(other, 64, 2, &theirs), MOK);
-    fill(vmm, mine, 64, 10);
-    fill(other, theirs, 64, 99);
+    ASSERT_NO_FATAL_FAILURE(fill(vmm, mine, 64, 10));
+    ASSERT_NO_FATAL_FAILURE(fill(other, theirs, 64, 99));
     ASSERT_EQ(VMM_SetMaxMem(vmm, 0), MOK);
     ASSERT_EQ(VMM_SetMaxMem(other, 0), MOK);
     ASSERT_EQ(VMM_SetMaxMem(vmm, 64), MOK);
@@ -185,7 +185,7 @@ TEST_F(Vmm, StoragePathFailuresLeaveNoPathSet)
     EXPECT_EQ(VMM_SetStoragePath(vmm, (folder.path() + "/missing/deeper").c_str()), MERR_FILE_OPEN);
     EXPECT_FALSE(VMM_IsSetStorageSpace(vmm));
 
-    withStorage();
+    ASSERT_NO_FATAL_FAILURE(withStorage());
     EXPECT_EQ(VMM_SetStoragePath(vmm, folder.path().c_str()), MERR_REGISTRATION);
 }
 
@@ -203,7 +203,7 @@ TEST_F(Vmm, BudgetsAndSwappingOfTwoBlocks)
     // Without a storage path nothing can make room.
     ASSERT_EQ(VMM_Alloc(vmm, 60, 0, &a), MOK);
     ASSERT_EQ(VMM_Alloc(vmm, 60, 0, &b), MOK);
-    fill(vmm, a, 60, 5);
+    ASSERT_NO_FATAL_FAILURE(fill(vmm, a, 60, 5));
     void* memory = nullptr;
     EXPECT_EQ(VMM_Lock(vmm, b, &memory), MERR_NO_MEMORY);
     EXPECT_EQ(info(vmm).memInUse, 60);
@@ -211,12 +211,12 @@ TEST_F(Vmm, BudgetsAndSwappingOfTwoBlocks)
     ASSERT_EQ(VMM_Free(vmm, b), MOK);
     EXPECT_EQ(info(vmm).memInUse, 0);
 
-    withStorage();
+    ASSERT_NO_FATAL_FAILURE(withStorage());
     ASSERT_EQ(VMM_Alloc(vmm, 60, 0, &a), MOK);
     ASSERT_EQ(VMM_Alloc(vmm, 60, 0, &b), MOK);
-    fill(vmm, a, 60, 5);
+    ASSERT_NO_FATAL_FAILURE(fill(vmm, a, 60, 5));
     ASSERT_EQ(VMM_ReadWriteReset(vmm), MOK);
-    fill(vmm, b, 60, 6); // swaps a out
+    ASSERT_NO_FATAL_FAILURE(fill(vmm, b, 60, 6)); // swaps a out
     MInt64 read = -1, written = -1;
     ASSERT_EQ(VMM_ReadWriteGetBytes(vmm, &read, &written), MOK);
     EXPECT_EQ(read, 0);
@@ -254,12 +254,12 @@ TEST_F(Vmm, BudgetsAndSwappingOfTwoBlocks)
 
 TEST_F(Vmm, AllocationCountsWhatSwappingCanFree)
 {
-    withStorage();
+    ASSERT_NO_FATAL_FAILURE(withStorage());
     ASSERT_EQ(VMM_SetMaxMem(vmm, 100), MOK);
     ASSERT_EQ(VMM_SetStorageSpace(vmm, 50), MOK);
     HVMMBLOCK a = nullptr, b = nullptr, c = nullptr;
     ASSERT_EQ(VMM_Alloc(vmm, 80, 0, &a), MOK);
-    fill(vmm, a, 80, 1);
+    ASSERT_NO_FATAL_FAILURE(fill(vmm, a, 80, 1));
     // 20 bytes of memory left plus 50 of disk.
     EXPECT_EQ(VMM_Alloc(vmm, 71, 0, &b), MERR_NO_MEMORY);
     ASSERT_EQ(VMM_Alloc(vmm, 70, 0, &b), MOK);
@@ -277,7 +277,7 @@ TEST_F(Vmm, AllocationCountsWhatSwappingCanFree)
 // Which blocks were written shows in which swap files exist (named by allocation order).
 TEST_F(Vmm, SwappingWalksTheListsInOrder)
 {
-    withStorage();
+    ASSERT_NO_FATAL_FAILURE(withStorage());
     const fs::path swap = swapFolder(folder);
     ASSERT_EQ(VMM_SetMaxMem(vmm, 40), MOK);
     HVMMBLOCK b[4] = {};
@@ -286,7 +286,7 @@ TEST_F(Vmm, SwappingWalksTheListsInOrder)
     ASSERT_EQ(VMM_Alloc(vmm, 10, 1, &b[2]), MOK); // vmm_2
     ASSERT_EQ(VMM_Alloc(vmm, 10, 3, &b[3]), MOK); // vmm_3
     for (int i = 0; i < 4; ++i)
-        fill(vmm, b[i], 10, static_cast<unsigned char>(i));
+        ASSERT_NO_FATAL_FAILURE(fill(vmm, b[i], 10, static_cast<unsigned char>(i)));
 
     // List 1 gives up its oldest block first; locking b[1] again made b[2] the oldest.
     EXPECT_TRUE(holds(vmm, b[1], 10, 1));
@@ -315,13 +315,13 @@ TEST_F(Vmm, SwappingWalksTheListsInOrder)
 
 TEST_F(Vmm, ChangedDataIsWrittenAgainAndOverwriteLocksSkipTheRead)
 {
-    withStorage();
+    ASSERT_NO_FATAL_FAILURE(withStorage());
     ASSERT_EQ(VMM_SetMaxMem(vmm, 64), MOK);
     HVMMBLOCK a = nullptr, b = nullptr;
     ASSERT_EQ(VMM_Alloc(vmm, 64, 2, &a), MOK);
     ASSERT_EQ(VMM_Alloc(vmm, 64, 2, &b), MOK);
-    fill(vmm, a, 64, 1);
-    fill(vmm, b, 64, 2); // a on disk
+    ASSERT_NO_FATAL_FAILURE(fill(vmm, a, 64, 1));
+    ASSERT_NO_FATAL_FAILURE(fill(vmm, b, 64, 2)); // a on disk
     EXPECT_TRUE(holds(vmm, a, 64, 1)); // b on disk, a's file still valid
     EXPECT_EQ(info(vmm).bytesOnDisk, 128);
 
@@ -356,12 +356,12 @@ using kpv::test::FileSizeLimit;
 
 TEST_F(Vmm, AFailedDiskWriteKeepsTheBlockInMemory)
 {
-    withStorage();
+    ASSERT_NO_FATAL_FAILURE(withStorage());
     const fs::path swap = swapFolder(folder);
     constexpr MInt64 kSize = 64 * 1024;
     HVMMBLOCK a = nullptr;
     ASSERT_EQ(VMM_Alloc(vmm, kSize, 0, &a), MOK);
-    fill(vmm, a, kSize, 42);
+    ASSERT_NO_FATAL_FAILURE(fill(vmm, a, kSize, 42));
     {
         FileSizeLimit limit(4096);
         EXPECT_EQ(VMM_SetMaxMem(vmm, 0), MERR_FILE_WRITE);
@@ -381,11 +381,11 @@ TEST_F(Vmm, AFailedDiskWriteKeepsTheBlockInMemory)
 
 TEST_F(Vmm, AnUnreadableSwapFileLeavesTheBlockSwappedOut)
 {
-    withStorage();
+    ASSERT_NO_FATAL_FAILURE(withStorage());
     const fs::path swap = swapFolder(folder);
     HVMMBLOCK a = nullptr;
     ASSERT_EQ(VMM_Alloc(vmm, 256, 0, &a), MOK);
-    fill(vmm, a, 256, 7);
+    ASSERT_NO_FATAL_FAILURE(fill(vmm, a, 256, 7));
     ASSERT_EQ(VMM_SetMaxMem(vmm, 0), MOK);
     ASSERT_EQ(VMM_SetMaxMem(vmm, 1000), MOK);
 
@@ -429,7 +429,7 @@ MResult onNotify(MInt64 reason, MInt64 needed, MVoid* data)
 
 TEST_F(Vmm, NotifyIsAskedOnceWhenSwappingFallsShort)
 {
-    withStorage();
+    ASSERT_NO_FATAL_FAILURE(withStorage());
     ASSERT_EQ(VMM_SetMaxMem(vmm, 100), MOK);
     NotifyLog log;
     log.vmm = vmm;
@@ -526,7 +526,7 @@ TEST(VmmMemoryContext, RunsOutOfAStaticBufferCleanly)
 // Random sequences of every operation against a model of the blocks' contents.
 TEST_F(Vmm, RandomSequencesMatchAModel)
 {
-    withStorage();
+    ASSERT_NO_FATAL_FAILURE(withStorage());
     ASSERT_EQ(VMM_SetMaxMem(vmm, 2000), MOK);
     std::mt19937 rng(20240611);
     struct Model {

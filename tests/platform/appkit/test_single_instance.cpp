@@ -1,6 +1,8 @@
 // The single-instance socket: where it lives, who may use it, and that idle or foreign peers
 // cannot take it over or starve it.
 
+#include "../../support/ChildProcess.h"
+
 #include "appkit/SingleInstance.h"
 #include "foundation/Clock.h"
 #include "foundation/FileNames.h"
@@ -9,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocalSocket>
 #include <QTemporaryDir>
 
@@ -17,6 +20,7 @@
 #include <atomic>
 #include <memory>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -183,41 +187,32 @@ TEST_F(SingleInstanceTest, IdleConnectionsAreDroppedAndCannotStarveTheViewer)
 
 TEST_F(SingleInstanceTest, AnotherUserCanNeitherSendNorReceive)
 {
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "needs root to act as a second user";
     // The runtime folder must let the other user reach the socket for this test to mean anything.
-    ::chmod(QFile::encodeName(runtime.path()).constData(), 0700);
     SingleInstance first(key());
     bool received = false;
     ASSERT_TRUE(first.listen([&](const QStringList&) { received = true; }));
     ::chmod(QFile::encodeName(first.serverName()).constData(), 0777);
     ::chmod(QFile::encodeName(runtime.path()).constData(), 0711);
-    const QByteArray name = QFile::encodeName(first.serverName());
-    const pid_t child = ::fork();
-    if (child == 0) {
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
-            ::_exit(2);
-        // Raw socket: the child must not touch Qt state copied from the parent.
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", name.constData());
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-            ::_exit(3);
-        const char msg[] = "/intruder.jpg\n";
-        (void)!::write(fd, msg, sizeof msg - 1);
-        ::close(fd);
-        ::_exit(0);
-    }
-    ASSERT_GT(child, 0);
-    int status = 0;
-    while (::waitpid(child, &status, WNOHANG) == 0)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the foreign peer should at least reach the socket";
+    const QByteArray name = QFile::encodeName(QFileInfo(first.serverName()).fileName());
+    const auto outcome = kpv::test::runAsAnotherUser(
+        QFile::encodeName(runtime.path()).constData(),
+        [&] {
+            // Raw socket: the child must not touch Qt state copied from the parent.
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un addr{};
+            addr.sun_family = AF_UNIX;
+            std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", name.constData());
+            ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0)
+                << "the foreign peer should at least reach the socket: " << std::strerror(errno);
+            const char msg[] = "/intruder.jpg\n";
+            (void)!::write(fd, msg, sizeof msg - 1);
+            ::close(fd);
+        },
+        [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 5); });
+    ::chmod(QFile::encodeName(runtime.path()).constData(), 0700);
+    KPV_EXPECT_CHILD_PASSED(outcome, "no second user id to be had here (neither root nor subordinate ids)");
     spinUntil([] { return false; });
     EXPECT_FALSE(received) << "paths of another user were taken";
-    ::chmod(QFile::encodeName(runtime.path()).constData(), 0700);
 }
 
 TEST_F(SingleInstanceTest, PathsTravelBetweenStartsOfOneUser)

@@ -205,25 +205,53 @@ TEST_F(TrashTest, NoHomeMeansAClearErrorNotAFolderNearby)
     EXPECT_FALSE(QFileInfo::exists(QStringLiteral("files/nohome.jpg")));
 }
 
+// A second volume is a small tmpfs, mounted in a namespace of the test's own.
 TEST_F(TrashTest, FileOnAnotherVolumeUsesThatVolumesTrash)
 {
     const QByteArray mountPoint = QFile::encodeName(photos.path()) + "/usb";
     ASSERT_EQ(::mkdir(mountPoint.constData(), 0755), 0);
-    SmallTmpfs volume(QFile::decodeName(mountPoint));
-    if (!volume.isMounted())
-        GTEST_SKIP() << "no right to mount a second volume here";
-    const QByteArray path = makeFileNative(mountPoint + "/card.jpg", "from the card");
-    const Trash::Result r = Trash::moveToTrash(path);
+    KPV_EXPECT_CHILD_PASSED(runWithOwnMounts([&] {
+        SmallTmpfs volume(QFile::decodeName(mountPoint));
+        ASSERT_TRUE(volume.isMounted());
+        const QByteArray uid = QByteArray::number(::getuid());
+        const QByteArray path = makeFileNative(mountPoint + "/card.jpg", "from the card");
+        const Trash::Result r = Trash::moveToTrash(path);
+        ASSERT_TRUE(r.ok) << r.error.toStdString();
+        const QByteArray own = mountPoint + "/.Trash-" + uid;
+        EXPECT_EQ(QFile::encodeName(r.trashedPath), own + "/files/card.jpg");
+        EXPECT_FALSE(existsNative(trash + "/files/card.jpg")) << "copied across volumes";
+        EXPECT_TRUE(readNative(r.nativeInfoPath).contains("\nPath=card.jpg\n")) << "volume paths are relative to its top";
+        EXPECT_EQ(restore(r, mountPoint), path);
+        EXPECT_EQ(readNative(path), "from the card");
+
+        // A shared .Trash that anyone could empty of others' files (no sticky bit) is passed by;
+        // a safe one takes the file in a folder of the user's own.
+        const QByteArray shared = mountPoint + "/.Trash";
+        ASSERT_EQ(::mkdir(shared.constData(), 0777), 0);
+        ASSERT_EQ(::chmod(shared.constData(), 0777), 0);
+        const Trash::Result unsafe = Trash::moveToTrash(path);
+        ASSERT_TRUE(unsafe.ok) << unsafe.error.toStdString();
+        EXPECT_EQ(unsafe.nativeTrashedPath, own + "/files/card.jpg");
+        EXPECT_FALSE(existsNative(shared + "/" + uid));
+        EXPECT_EQ(restore(unsafe, mountPoint), path);
+        ASSERT_EQ(::chmod(shared.constData(), 01777), 0);
+        const Trash::Result safe = Trash::moveToTrash(path);
+        ASSERT_TRUE(safe.ok) << safe.error.toStdString();
+        EXPECT_EQ(safe.nativeTrashedPath, shared + "/" + uid + "/files/card.jpg");
+    }), "the kernel lets this user mount no second volume here");
+}
+
+// A file left in files/ without its record (another program's half-finished trashing) is no free
+// name: the new file goes beside it, and it stays as it was.
+TEST_F(TrashTest, AnEntryWithoutItsRecordIsNotOverwritten)
+{
+    ASSERT_TRUE(Trash::moveToTrash(photo("warm-up.jpg")).ok);
+    const QByteArray orphan = makeFileNative(trash + "/files/beach.jpg", "an earlier beach");
+    const Trash::Result r = Trash::moveToTrash(photo("beach.jpg", "this summer's beach"));
     ASSERT_TRUE(r.ok) << r.error.toStdString();
-    const QByteArray own = mountPoint + "/.Trash-" + QByteArray::number(::getuid());
-    EXPECT_EQ(QFile::encodeName(r.trashedPath), own + "/files/card.jpg");
-    EXPECT_FALSE(existsNative(trash + "/files/card.jpg")) << "copied across volumes";
-    QFile info(r.infoPath);
-    ASSERT_TRUE(info.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(info.readAll().contains("\nPath=card.jpg\n")) << "volume paths are relative to its top";
-    info.close();
-    EXPECT_EQ(restore(r, mountPoint), path);
-    EXPECT_EQ(readNative(path), "from the card");
+    EXPECT_EQ(r.nativeTrashedPath, trash + "/files/beach.jpg 2");
+    EXPECT_EQ(readNative(orphan), "an earlier beach");
+    EXPECT_EQ(readNative(r.nativeTrashedPath), "this summer's beach");
 }
 
 } // namespace

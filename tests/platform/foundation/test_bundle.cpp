@@ -43,9 +43,9 @@ TEST(Bundle, StringsLanguagesAndDefaults)
 {
     QTemporaryDir first;
     QTemporaryDir second;
-    writeFile(first.path() + "/strings/en.strings", "\"IDS_A\" = \"first A\";\n");
-    writeFile(second.path() + "/strings/en.strings", "\"IDS_A\" = \"second A\"; \"IDS_B\" = \"B\";\n");
-    writeFile(second.path() + "/strings/de.strings", "\"IDS_B\" = \"B auf Deutsch\";\n");
+    ASSERT_NO_FATAL_FAILURE(writeFile(first.path() + "/strings/en.strings", "\"IDS_A\" = \"first A\";\n"));
+    ASSERT_NO_FATAL_FAILURE(writeFile(second.path() + "/strings/en.strings", "\"IDS_A\" = \"second A\"; \"IDS_B\" = \"B\";\n"));
+    ASSERT_NO_FATAL_FAILURE(writeFile(second.path() + "/strings/de.strings", "\"IDS_B\" = \"B auf Deutsch\";\n"));
     Bundle bundle({first.path(), second.path()}, "de_AT");
     EXPECT_EQ(bundle.localizedString("IDS_A"), QString("first A")); // earlier folder wins
     EXPECT_EQ(bundle.localizedString("IDS_B"), QString("B auf Deutsch"));
@@ -107,10 +107,10 @@ TEST(Bundle, ImagesByLowerCasedNameWithoutExtension)
 {
     QTemporaryDir generated;
     QTemporaryDir source;
-    writeFile(generated.path() + "/skin/bg_maintile.png", "png");
-    writeFile(source.path() + "/bg_maintile.png", "older");
-    writeFile(source.path() + "/Close_ROLL.PNG", "png");
-    writeFile(source.path() + "/notes.txt", "not an image");
+    ASSERT_NO_FATAL_FAILURE(writeFile(generated.path() + "/skin/bg_maintile.png", "png"));
+    ASSERT_NO_FATAL_FAILURE(writeFile(source.path() + "/bg_maintile.png", "older"));
+    ASSERT_NO_FATAL_FAILURE(writeFile(source.path() + "/Close_ROLL.PNG", "png"));
+    ASSERT_NO_FATAL_FAILURE(writeFile(source.path() + "/notes.txt", "not an image"));
     Bundle bundle({generated.path(), source.path()});
     EXPECT_EQ(bundle.imageNamed("BG_MainTile"), generated.path() + "/skin/bg_maintile.png");
     EXPECT_EQ(bundle.imageNamed("close_roll"), source.path() + "/Close_ROLL.PNG");
@@ -118,7 +118,7 @@ TEST(Bundle, ImagesByLowerCasedNameWithoutExtension)
     EXPECT_TRUE(bundle.imageNamed("notes").isEmpty());
     EXPECT_TRUE(bundle.imageNamed("missing").isEmpty());
     EXPECT_TRUE(bundle.imageNamed("").isEmpty());
-    writeFile(source.path() + "/late.png", "png");
+    ASSERT_NO_FATAL_FAILURE(writeFile(source.path() + "/late.png", "png"));
     EXPECT_TRUE(bundle.imageNamed("late").isEmpty()); // lookups are cached ...
     bundle.reload();
     EXPECT_FALSE(bundle.imageNamed("late").isEmpty()); // ... until reloaded

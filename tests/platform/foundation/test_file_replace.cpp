@@ -76,7 +76,7 @@ TEST_F(FileReplaceTest, NewAndReplacedFilesHoldExactlyTheBytesWithTheRightMode)
 
 TEST_F(FileReplaceTest, FullDiskLeavesTheOldFileAndNoTemporary)
 {
-    put(file(), QByteArray(100, 'o'));
+    ASSERT_NO_FATAL_FAILURE(put(file(), QByteArray(100, 'o')));
     const QByteArray before = checksum(file());
     // Larger than the limit, and past the size a buffered writer would hold back until its flush.
     const QByteArray big(256 * 1024, 'n');
@@ -97,18 +97,19 @@ TEST_F(FileReplaceTest, RealFullDiskSaysSoAndKeepsTheOldFile)
 {
     const QString mountPoint = file("small");
     ASSERT_TRUE(QDir().mkpath(mountPoint));
-    SmallTmpfs tmpfs(mountPoint, 64);
-    if (!tmpfs.isMounted())
-        GTEST_SKIP() << "no right to mount a tmpfs here; the file-size limit case covers a full disk";
-    const QString path = mountPoint + QStringLiteral("/data.txt");
-    put(path, "the old contents");
-    put(mountPoint + QStringLiteral("/filler"), QByteArray(56 * 1024, 'f'));
-    const QByteArray before = checksum(path);
-    QString error;
-    EXPECT_FALSE(replaceFileContents(path, QByteArray(32 * 1024, 'n'), {}, &error));
-    EXPECT_TRUE(error.contains(QStringLiteral("the disk is full"))) << error.toStdString();
-    EXPECT_EQ(checksum(path), before);
-    EXPECT_EQ(entriesOf(mountPoint), (QStringList{"data.txt", "filler"}));
+    KPV_EXPECT_CHILD_PASSED(runWithOwnMounts([&] {
+        SmallTmpfs tmpfs(mountPoint, 64);
+        ASSERT_TRUE(tmpfs.isMounted());
+        const QString path = mountPoint + QStringLiteral("/data.txt");
+        ASSERT_NO_FATAL_FAILURE(put(path, "the old contents"));
+        ASSERT_NO_FATAL_FAILURE(put(mountPoint + QStringLiteral("/filler"), QByteArray(56 * 1024, 'f')));
+        const QByteArray before = checksum(path);
+        QString error;
+        EXPECT_FALSE(replaceFileContents(path, QByteArray(32 * 1024, 'n'), {}, &error));
+        EXPECT_TRUE(error.contains(QStringLiteral("the disk is full"))) << error.toStdString();
+        EXPECT_EQ(checksum(path), before);
+        EXPECT_EQ(entriesOf(mountPoint), (QStringList{"data.txt", "filler"}));
+    }), "no right to mount a tmpfs here; the file-size limit case covers a full disk");
 }
 
 TEST_F(FileReplaceTest, ReadOnlyFilesAndFoldersAndMissingFoldersAreRefused)
@@ -116,7 +117,7 @@ TEST_F(FileReplaceTest, ReadOnlyFilesAndFoldersAndMissingFoldersAreRefused)
     NoPermissionOverride asUser;
     QString error;
 
-    put(file("kept.txt"), "mine", 0444);
+    ASSERT_NO_FATAL_FAILURE(put(file("kept.txt"), "mine", 0444));
     const QByteArray kept = checksum(file("kept.txt"));
     EXPECT_FALSE(replaceFileContents(file("kept.txt"), "theirs", {}, &error));
     EXPECT_EQ(error, file("kept.txt") + QStringLiteral(" is read-only"));
@@ -124,7 +125,7 @@ TEST_F(FileReplaceTest, ReadOnlyFilesAndFoldersAndMissingFoldersAreRefused)
 
     const QString locked = file("locked");
     ASSERT_TRUE(QDir().mkpath(locked));
-    put(locked + QStringLiteral("/data.txt"), "inside");
+    ASSERT_NO_FATAL_FAILURE(put(locked + QStringLiteral("/data.txt"), "inside"));
     const QByteArray inside = checksum(locked + QStringLiteral("/data.txt"));
     ::chmod(QFile::encodeName(locked).constData(), 0555);
     error.clear();
@@ -145,7 +146,7 @@ TEST_F(FileReplaceTest, ReadOnlyFilesAndFoldersAndMissingFoldersAreRefused)
 
 TEST_F(FileReplaceTest, ACallerBackingOutBeforeTheRenameLeavesEverythingAsItWas)
 {
-    put(file(), "old");
+    ASSERT_NO_FATAL_FAILURE(put(file(), "old"));
     const QByteArray before = checksum(file());
     QString seen;
     FileReplaceOptions options;
@@ -170,7 +171,7 @@ TEST_F(FileReplaceTest, ACallerBackingOutBeforeTheRenameLeavesEverythingAsItWas)
 TEST_F(FileReplaceTest, LinksStayLinksAndLongNamesStillFindATemporaryName)
 {
     ASSERT_TRUE(QDir().mkpath(file("real")));
-    put(file("real/data.txt"), "old", 0640);
+    ASSERT_NO_FATAL_FAILURE(put(file("real/data.txt"), "old", 0640));
     ASSERT_TRUE(QFile::link(QStringLiteral("real/data.txt"), file("link.txt")));
     ASSERT_TRUE(QFile::link(file("link.txt"), file("link-to-link.txt")));
     QString error;
@@ -198,7 +199,7 @@ TEST_F(FileReplaceTest, LinksStayLinksAndLongNamesStillFindATemporaryName)
 
 TEST_F(FileReplaceTest, ASharedPhotoKeepsItsGroupModeAndAttributesWhenAGroupMemberSavesIt)
 {
-    put(file(), "old", 0664);
+    ASSERT_NO_FATAL_FAILURE(put(file(), "old", 0664));
     const QByteArray native = QFile::encodeName(file());
     if (::setxattr(native.constData(), "user.xdg.tags", "harbour", 7, 0) != 0)
         GTEST_SKIP() << "this file system keeps no extended attributes";

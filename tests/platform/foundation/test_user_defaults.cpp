@@ -105,7 +105,7 @@ TEST_F(UserDefaultsTest, RoundTripThroughARealFileKeepsTypes)
 TEST_F(UserDefaultsTest, FileIsPrivateEvenWhenTheOldOneWasNot)
 {
     QDir().mkpath(dir.path() + "/conf");
-    writeFile(path(), "{\"a\": 1}");
+    ASSERT_NO_FATAL_FAILURE(writeFile(path(), "{\"a\": 1}"));
     ::chmod(QFile::encodeName(path()).constData(), 0644);
     UserDefaults d(path());
     EXPECT_EQ(d.integerForKey("a"), 1);
@@ -169,7 +169,7 @@ TEST_F(UserDefaultsTest, FullDiskKeepsTheOldFileAndTheChangesForTheNextSave)
 TEST_F(UserDefaultsTest, UnreadableFileIsKeptAsideNotOverwritten)
 {
     QDir().mkpath(dir.path() + "/conf");
-    writeFile(path(), "{ not json");
+    ASSERT_NO_FATAL_FAILURE(writeFile(path(), "{ not json"));
     UserDefaults d(path());
     EXPECT_TRUE(d.dictionaryRepresentation().isEmpty());
     d.setInteger(3, "k");
@@ -183,13 +183,13 @@ TEST_F(UserDefaultsTest, HostileFilesNeverCrashTheReader)
     QDir().mkpath(dir.path() + "/conf");
     const QByteArray good = R"({"a": {"@kpv:url": "http://x/"}, "b": [1, {"@kpv:data": "AAE="}], "c": {"@kpv:date": 5}})";
     for (qsizetype n = 0; n <= good.size(); ++n) {
-        writeFile(path(), good.left(n));
+        ASSERT_NO_FATAL_FAILURE(writeFile(path(), good.left(n)));
         UserDefaults d(path());
         (void)d.dictionaryRepresentation();
         (void)d.URLForKey("a");
         d.setBeforeReplaceHookForTesting([](const QString&) { return false; });
     }
-    writeFile(path(), good);
+    ASSERT_NO_FATAL_FAILURE(writeFile(path(), good));
     UserDefaults d(path());
     EXPECT_EQ(d.URLForKey("a"), QUrl("http://x/"));
     EXPECT_EQ(d.dictionaryForKey("c").value("@kpv:date").toInt(), 5); // wrong tag type stays a map

@@ -151,7 +151,9 @@ TEST_F(SafeSave, FileReplacedOrRewrittenUnderUsIsLeftAlone)
     EXPECT_EQ(error, ImageDestination::changedOnDiskError(path));
     EXPECT_EQ(checksum(path), newer);
 
-    // Rewritten in place with the same size: the time tells.
+    // Rewritten in place with the same size within the same second: the nanoseconds tell.
+    struct timespec times[2] = {{0, UTIME_OMIT}, {1700000000, 123}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
     options.replaceOnly = kpv::fileIdentity(path);
     {
         QFile f(path);
@@ -159,8 +161,8 @@ TEST_F(SafeSave, FileReplacedOrRewrittenUnderUsIsLeftAlone)
         f.seek(100);
         f.write("x");
     }
-    struct timespec times[2] = {{0, UTIME_OMIT}, {1700000000, 123}};
-    ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0);
+    times[1].tv_nsec = 456;
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
     const QByteArray edited = checksum(path);
     EXPECT_FALSE(ImageDestination::writeImage(turned, path, kpv::ContentTypes::kJpeg, {}, &error, options));
     EXPECT_EQ(checksum(path), edited);
@@ -210,23 +212,24 @@ TEST_F(SafeSave, FullTmpfsLeavesTheOriginal)
 {
     const QString mountPoint = dir.filePath("small");
     ASSERT_TRUE(QDir().mkpath(mountPoint));
-    SmallTmpfs tmpfs(mountPoint, 256);
-    if (!tmpfs.isMounted())
-        GTEST_SKIP() << "no right to mount a tmpfs here; the file-size limit case covers a full disk";
-    const QString path = mountPoint + QStringLiteral("/photo.png");
-    QString error;
-    ASSERT_TRUE(ImageDestination::writeImage(pattern(64, 64, false), path, kpv::ContentTypes::kPng, {}, &error));
-    // Fill the rest of the disk.
-    QFile filler(mountPoint + QStringLiteral("/filler"));
-    ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
-    const QByteArray block(4096, 'z');
-    while (filler.write(block) == block.size() && filler.flush()) {
-    }
-    filler.close();
-    const QByteArray before = checksum(path);
-    EXPECT_FALSE(ImageDestination::writeImage(pattern(400, 400, true), path, kpv::ContentTypes::kPng, {}, &error));
-    EXPECT_EQ(checksum(path), before);
-    EXPECT_EQ(entriesOf(mountPoint), (QStringList{"filler", "photo.png"}));
+    KPV_EXPECT_CHILD_PASSED(runWithOwnMounts([&] {
+        SmallTmpfs tmpfs(mountPoint, 256);
+        ASSERT_TRUE(tmpfs.isMounted());
+        const QString path = mountPoint + QStringLiteral("/photo.png");
+        QString error;
+        ASSERT_TRUE(ImageDestination::writeImage(pattern(64, 64, false), path, kpv::ContentTypes::kPng, {}, &error));
+        // Fill the rest of the disk.
+        QFile filler(mountPoint + QStringLiteral("/filler"));
+        ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+        const QByteArray block(4096, 'z');
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+        filler.close();
+        const QByteArray before = checksum(path);
+        EXPECT_FALSE(ImageDestination::writeImage(pattern(400, 400, true), path, kpv::ContentTypes::kPng, {}, &error));
+        EXPECT_EQ(checksum(path), before);
+        EXPECT_EQ(entriesOf(mountPoint), (QStringList{"filler", "photo.png"}));
+    }), "no right to mount a tmpfs here; the file-size limit case covers a full disk");
 }
 
 TEST_F(SafeSave, ReadOnlyFolderAndReadOnlyFileAreNotReplaced)

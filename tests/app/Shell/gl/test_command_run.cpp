@@ -140,11 +140,11 @@ protected:
         out = scratch.filePath(QStringLiteral("out"));
         for (const QString& dir : {folder, other, out})
             ASSERT_TRUE(QDir().mkpath(dir));
-        writeImage(folder, QStringLiteral("a.jpg"), QSize(1600, 1200), Qt::red);
-        writeImage(folder, QStringLiteral("b.jpg"), QSize(900, 1400), Qt::green);
-        writeImage(folder, QStringLiteral("c.png"), QSize(1200, 800), Qt::blue);
-        writeImage(folder, QStringLiteral("d.jpg"), QSize(640, 480), Qt::yellow);
-        writeImage(other, QStringLiteral("x.png"), QSize(300, 200), Qt::cyan);
+        ASSERT_NO_FATAL_FAILURE(writeImage(folder, QStringLiteral("a.jpg"), QSize(1600, 1200), Qt::red));
+        ASSERT_NO_FATAL_FAILURE(writeImage(folder, QStringLiteral("b.jpg"), QSize(900, 1400), Qt::green));
+        ASSERT_NO_FATAL_FAILURE(writeImage(folder, QStringLiteral("c.png"), QSize(1200, 800), Qt::blue));
+        ASSERT_NO_FATAL_FAILURE(writeImage(folder, QStringLiteral("d.jpg"), QSize(640, 480), Qt::yellow));
+        ASSERT_NO_FATAL_FAILURE(writeImage(other, QStringLiteral("x.png"), QSize(300, 200), Qt::cyan));
         desktop.fileApplications.insert(QStringLiteral("jpg"), {{QStringLiteral("paint.desktop"), QStringLiteral("Paint"), {}, {}}});
         kpv::DesktopServices::setShared(&desktop);
 
@@ -416,7 +416,7 @@ void CommandRun::runFromMenu(long tag)
 
 TEST_P(CommandRun, EnabledCommandsDoWhatTheySay)
 {
-    runFromMenu(GetParam());
+    ASSERT_NO_FATAL_FAILURE(runFromMenu(GetParam()));
 }
 
 TEST_P(CommandRun, KeyEquivalentsRunTheirCommand)

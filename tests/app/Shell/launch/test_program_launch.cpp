@@ -137,7 +137,7 @@ TEST_P(ProgramLaunch, EveryStartTakesTheKeyboard)
 {
     const int n = startsPerRound();
     for (int i = 0; i < n && !HasFailure(); ++i)
-        startOnce(GetParam(), i);
+        ASSERT_NO_FATAL_FAILURE(startOnce(GetParam(), i));
 }
 
 INSTANTIATE_TEST_SUITE_P(Rounds, ProgramLaunch, ::testing::Range(0, 4));

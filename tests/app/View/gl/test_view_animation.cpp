@@ -143,7 +143,7 @@ protected:
 TEST_F(Animation, FramesAtActualSizeComeAtTheirDelayWithoutDrawing)
 {
     view->setImage(viewtest::makeImage(kImageW, kImageH, 0, 0, 1, 3, kDelay), ImageModeNormal);
-    expectSameFrame(shown(), expectedFrame(0), 0);
+    ASSERT_NO_FATAL_FAILURE(expectSameFrame(shown(), expectedFrame(0), 0));
     const auto names = textureNames();
     ASSERT_EQ(names.size(), 1u);
     ASSERT_NE(names[0].second, 0u);
@@ -153,14 +153,14 @@ TEST_F(Animation, FramesAtActualSizeComeAtTheirDelayWithoutDrawing)
     // Nothing is due before the delay: the same picture.
     clock.advance(kDelay / 2);
     EXPECT_EQ(view->curFrameIdx(), 0);
-    expectSameFrame(shown(), expectedFrame(0), 0);
+    ASSERT_NO_FATAL_FAILURE(expectSameFrame(shown(), expectedFrame(0), 0));
 
     // Each due frame is shown exactly, with neither an upload nor a drawing.
     for (int step = 1; step <= 4; ++step) {
         clock.advance(kDelay / 2 + (step == 1 ? 0 : kDelay / 2));
         const int frame = step % 3;
         ASSERT_EQ(view->curFrameIdx(), frame);
-        expectSameFrame(shown(), expectedFrame(frame), 0);
+        ASSERT_NO_FATAL_FAILURE(expectSameFrame(shown(), expectedFrame(frame), 0));
     }
     EXPECT_EQ(view->tileUploadCount(), uploads);
     EXPECT_EQ(view->drawCount(), draws);
@@ -179,7 +179,7 @@ TEST_F(Animation, FramesAtActualSizeComeAtTheirDelayWithoutDrawing)
 TEST_F(Animation, ZoomedFramesComeAtTheirDelayIntoTheSameTextures)
 {
     view->setImage(viewtest::makeImage(kImageW, kImageH, 0, 0, 1, 3, kDelay), ImageModeNormal);
-    zoomIn();
+    ASSERT_NO_FATAL_FAILURE(zoomIn());
     expectZoomedFrame(0);
     const auto names = textureNames();
     ASSERT_EQ(names.size(), 1u);
@@ -220,7 +220,7 @@ TEST_F(Animation, FramesAreDrawnWhereKeptPixelsCannotServe)
     view->setNeedsDisplayInRect(kpv::Rect(140, 90, 20, 20)); // inside the picture, not yet drawn
     clock.advance(kDelay);
     ASSERT_EQ(view->curFrameIdx(), 1);
-    expectSameFrame(shown(), expectedFrame(1), 0);
+    ASSERT_NO_FATAL_FAILURE(expectSameFrame(shown(), expectedFrame(1), 0));
     EXPECT_EQ(view->drawCount(), draws + 1);
 
     // A quarter turn: each frame is drawn.
@@ -266,7 +266,7 @@ TEST_F(Animation, KeptPixelsTakeOnlyWhatFitsExactly)
     EXPECT_FALSE(view->replaceKeptPixels(kpv::Rect(50, 10, 10, 10), argb));
     img = shown();
     EXPECT_EQ(img.pixelColor(15, 185), QColor(0, 0, 0, 255)); // drawn again: the view's own pixels
-    expectSameFrame(img, expectedFrame(0));
+    ASSERT_NO_FATAL_FAILURE(expectSameFrame(img, expectedFrame(0)));
 }
 
 // An animation that is also the fit-in image starts with tiles shared by both sets; the fit-in set
@@ -293,7 +293,7 @@ TEST_F(Animation, SharedFitinTilesKeepTheFirstFrame)
         ASSERT_EQ(again.size(), 1u);
         EXPECT_EQ(again[0], fitin[0]);
         EXPECT_EQ(again[0]->frameIdx(), 0);
-        expectSameFrame(shown(), expectedFrame(frame));
+        ASSERT_NO_FATAL_FAILURE(expectSameFrame(shown(), expectedFrame(frame)));
     }
     // One upload per frame drawn: the first makes the shown set's own texture, the next refills it.
     EXPECT_EQ(view->tileUploadCount(), uploads + 2);
@@ -326,7 +326,7 @@ TEST_F(Animation, RefilledTileHoldsWhatAFreshTileWould)
 TEST_F(Animation, ZoomedFrameChangeDrawsOnlyThePicturesPart)
 {
     view->setImage(viewtest::makeImage(kImageW, kImageH, 0, 0, 1, 2, kDelay), ImageModeNormal);
-    zoomIn();
+    ASSERT_NO_FATAL_FAILURE(zoomIn());
     shown();
     view->marked.clear();
     clock.advance(kDelay);
@@ -361,7 +361,7 @@ TEST_F(Animation, PartDrawnAgainIsClearedAroundThePicture)
     // Twenty points round the picture (x 100..200, y 75..125 from the bottom) are drawn again.
     const uint64_t draws = view->drawCount();
     view->setNeedsDisplayInRect(kpv::Rect(80, 55, 140, 90));
-    expectSameFrame(shown(), expectedFrame(0));
+    ASSERT_NO_FATAL_FAILURE(expectSameFrame(shown(), expectedFrame(0)));
     EXPECT_EQ(view->drawCount(), draws + 1);
 }
 
