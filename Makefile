@@ -1,9 +1,16 @@
 # Kestrane Photo Viewer: the commands a developer types.
-#   make run    install what is missing, build the release, start the viewer
-#   make test   install what is missing, build with the sanitizers, run every test
-#   make bench  install what is missing, build the release, run the benchmarks
+#   make run        install what is missing, build the viewer, start it
+#   make install    build the viewer and install it under PREFIX (default ~/.local); DESTDIR
+#                   stages the install in another root
+#   make uninstall  remove what the last install put there
+#   make package    build a Debian package (build/release/kestrane-viewer_*.deb)
+#   make test       install what is missing, build with the sanitizers, run every test
+#   make bench      install what is missing, build the release, run the benchmarks
+# JOBS sets how many compilers run at once (default: one per core).
 
 JOBS        ?= $(shell nproc)
+PREFIX      ?= $(HOME)/.local
+DESTDIR     ?=
 TEST_DIR    ?= build/test
 RELEASE_DIR ?= build/release
 CMAKE_COMMON = -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
@@ -15,7 +22,7 @@ export LSAN_OPTIONS  ?= suppressions=$(CURDIR)/tools/lsan.supp:print_suppression
 # that leans on another's leftovers fails here (the seed is printed at the top of each file's output).
 export GTEST_SHUFFLE ?= 1
 
-.PHONY: all deps run test bench build-test build-release clean
+.PHONY: all deps run test bench build-test build-release build-viewer install uninstall package clean
 
 all: build-release
 
@@ -32,17 +39,30 @@ test: build-test
 	cd $(TEST_DIR) && xvfb-run -a -s "-screen 0 1920x1080x24" \
 	    ctest --output-on-failure --no-tests=error --schedule-random -j $(JOBS)
 
+RELEASE_CONFIG = cmake -S . -B $(RELEASE_DIR) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release \
+	      -DKPV_SANITIZE=OFF -DKPV_FUZZ=OFF -DKPV_BUILD_TESTS=OFF
+
 build-release: deps
-	cmake -S . -B $(RELEASE_DIR) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release \
-	      -DKPV_SANITIZE=OFF -DKPV_FUZZ=OFF -DKPV_BUILD_TESTS=OFF -DKPV_BUILD_BENCH=ON
+	$(RELEASE_CONFIG) -DKPV_BUILD_BENCH=ON
 	cmake --build $(RELEASE_DIR) -j $(JOBS)
 
-run: build-release
-	@if [ -x $(RELEASE_DIR)/app/kestrane-viewer ]; then \
-	    exec $(RELEASE_DIR)/app/kestrane-viewer; \
-	else \
-	    echo "Everything built; the viewer itself (kestrane-viewer) is not built yet."; \
-	fi
+# Only the viewer and what it needs (no benchmarks, no tests).
+build-viewer: deps
+	$(RELEASE_CONFIG)
+	cmake --build $(RELEASE_DIR) -j $(JOBS) --target kestrane-viewer
+
+run: build-viewer
+	exec $(RELEASE_DIR)/app/kestrane-viewer
+
+install: build-viewer
+	DESTDIR="$(DESTDIR)" cmake --install $(RELEASE_DIR) --prefix "$(PREFIX)"
+	@echo "Installed under $(DESTDIR)$(PREFIX); start it from the menu or with $(PREFIX)/bin/kestrane-viewer"
+
+uninstall:
+	DESTDIR="$(DESTDIR)" cmake -DMANIFEST="$(CURDIR)/$(RELEASE_DIR)/install_manifest.txt" -P cmake/Uninstall.cmake
+
+package: build-viewer
+	cd $(RELEASE_DIR) && cpack -G DEB
 
 bench: build-release
 	@bash tools/install-deps.sh tools/bench-packages.txt

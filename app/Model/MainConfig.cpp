@@ -44,6 +44,7 @@ constexpr const char* kLoveTipsAlreadyShowed = "loveTipsAlreadyShowed";
 constexpr const char* kExitFavoriteTipsAlreadyShowed = "ExitFavoriteTipsAlreadyShowed";
 constexpr const char* kKeepPrevScaleWhenNavFile = "keepPrevScaleWhenNavFile";
 constexpr const char* kViewPhotosInSubfolder = "ViewPhotosInSubfolder";
+constexpr const char* kUseDesktopColours = "UseDesktopColours";
 
 constexpr const char* kOriginalX = "Original_X";
 constexpr const char* kOriginalY = "Original_Y";
@@ -98,6 +99,9 @@ constexpr SavedKey kKeysAfterSignIns[] = {
     {kExitFavoriteTipsAlreadyShowed, WriteKind::Integer},
     {kKeepPrevScaleWhenNavFile, WriteKind::Integer},
     {kViewPhotosInSubfolder, WriteKind::Integer},
+    {kUseDesktopColours, WriteKind::Integer},
+    // The Open Recent list, newest first (the main window controller keeps it).
+    {"recentDocuments", WriteKind::Object},
 };
 
 bool isValidSortBase(qint64 base) { return base == 1 || base == 2; }
@@ -367,6 +371,8 @@ bool MainConfig::keepPrevScaleWhenNavFile() { return yesNo01(kKeepPrevScaleWhenN
 void MainConfig::setKeepPrevScaleWhenNavFile(bool v) { setYesNo01(kKeepPrevScaleWhenNavFile, v, keepPrevScaleWhenNavFile()); }
 bool MainConfig::viewPhotosInSubfolder() { return yesNo01(kViewPhotosInSubfolder); }
 void MainConfig::setViewPhotosInSubfolder(bool v) { setYesNo01(kViewPhotosInSubfolder, v, viewPhotosInSubfolder()); }
+bool MainConfig::useDesktopColours() { return yesNo01(kUseDesktopColours); }
+void MainConfig::setUseDesktopColours(bool v) { setYesNo01(kUseDesktopColours, v, useDesktopColours()); }
 
 // ---- Integer settings ----
 

@@ -92,6 +92,9 @@ public:
     void setKeepPrevScaleWhenNavFile(bool on);
     bool viewPhotosInSubfolder();
     void setViewPhotosInSubfolder(bool on);
+    // Dialogs in the desktop's colours instead of the program's dark ones.
+    bool useDesktopColours();
+    void setUseDesktopColours(bool on);
 
     // ---- Integer settings ----
     qint64 curShareType();

@@ -1,4 +1,5 @@
 #include "View/NavigateController.h"
+#include "foundation/FolderWatcher.h"
 
 #include "Model/LMAppServices.h"
 #include "Model/LMBlockOperation.h"
@@ -188,6 +189,14 @@ void NavigateController::openFilePaths(const QList<LMPathString> &paths, const Q
 {
     if (paths.isEmpty())
         return;
+    // Files added later to what the user opened join the list: a folder, or a file standing for
+    // its folder; a choice of several files stays that choice. A list given again without a
+    // choice (as Undo Move to Trash does) keeps the rule of the open it came from.
+    if (!choosedOriginalPaths.isEmpty()) {
+        m_addFilesFromWatchedFolders = includeSubDir || choosedOriginalPaths.size() == 1 ||
+                                       std::any_of(choosedOriginalPaths.begin(), choosedOriginalPaths.end(),
+                                                   [](const QString &p) { return QFileInfo(p).isDir(); });
+    }
     if (m_host)
         m_host->hideSandboxAccessTips(m_host->showMode() == NavShowModeView);
     m_navSortFileInfoList = std::make_unique<NavSortFileInfoList>(
@@ -227,6 +236,10 @@ void NavigateController::resetAllNavFiles()
     m_curFileIndex = 0;
     m_cacheFileInfos.clear();
     m_photoSearchHandler->stopSearch();
+    // Cleared, not destroyed: this may run from inside the watcher's own report.
+    m_watchedFolders.clear();
+    if (m_folderWatcher)
+        m_folderWatcher->watch({}, {});
     clearLoadMasks();
     if (m_openGLView)
         m_openGLView->didChangeFile();
@@ -237,6 +250,7 @@ void NavigateController::resetAllNavFiles()
 void NavigateController::navCurFileToIndexByFileListChanged(qsizetype index)
 {
     const bool changed = navCurFileToIndex(index, true, true, false);
+    updateWatchedFolders();
     postNotification(NavDidChangeFileListNotification,
                      {{latin1("filePathList"), QVariant::fromValue(filePaths())}});
     updateWindowTitle();
@@ -275,6 +289,8 @@ bool NavigateController::navCurFileToIndex(qsizetype index, bool fileListChanged
 
     if (changed) {
         updateWindowTitle();
+        if (m_folderWatcher)
+            updateWatchedFile();
         const LMNavFileInfoPtr info = curFileInfo();
         const bool refresh = (info && old == info->filePath()) ? info->fileModified() : true;
         if (refresh && m_openGLView) {

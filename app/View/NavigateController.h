@@ -42,6 +42,7 @@ class NavigateSaveFileSession;
 class NavPagingViewFactory;
 class PhotoSearchHandler;
 namespace kpv {
+class FolderWatcher;
 class Event;
 struct Notification;
 class Timer;
@@ -258,6 +259,14 @@ public:
     void deleteCurFile();
     void deleteFiles(const QList<LMPathString> &filePaths);
     void postNotificationForDeletedFiles(const QList<LMPathString> &filePaths);
+    // The command id of Edit > Undo Move to Trash, beside the numbered actions.
+    static constexpr int64_t kUndoMoveToTrashAction = 120;
+    // True while the photos of the last move to the trash can be put back.
+    bool canUndoMoveToTrash() const { return !m_lastTrashed.isEmpty(); }
+    // Puts the photos of the last move to the trash back where they were and shows the first. A
+    // file that has taken one's name meanwhile is replaced only when the user says so, and then
+    // goes to the trash itself.
+    void undoMoveToTrash();
     // 1 rotate left, 2 rotate right, 3 flip horizontally, 4 flip vertically.
     void rotateCurFile(int rotateType);
     void copyCurFile();
@@ -359,6 +368,21 @@ private:
     std::unique_ptr<NavSortFileInfoList> m_navSortFileInfoList;
     LMPathString m_curFilePath;
     qsizetype m_curFileIndex = 0;
+    // Other programs' changes to the folders of the list and to the file shown: files added to a
+    // folder the user opened join the list, files gone leave it, the file shown is read again.
+    std::unique_ptr<kpv::FolderWatcher> m_folderWatcher;
+    QStringList m_watchedFolders;
+    bool m_addFilesFromWatchedFolders = false;
+    void updateWatchedFolders();
+    void updateWatchedFile();
+    void watchedPathsChanged(const QStringList &folders, const QStringList &files);
+    // The last move to the trash: each photo's path and where it went in the trash.
+    struct TrashedFile {
+        QString originalPath;
+        QString trashedPath;
+    };
+    QList<TrashedFile> m_lastTrashed;
+    void restoreTrashed(QList<TrashedFile> files, bool replaceOccupied);
     QHash<LMPathString, LMNavFileInfoPtr> m_cacheFileInfos;
     QHash<LMPathString, int64_t> m_operationMasks;
     struct FirstPictureGate {

@@ -74,6 +74,15 @@ void NavigateController::deleteFiles(const QList<LMPathString> &filePaths)
     for (const LMPathString &p : filePaths)
         paths << p.path();
     const kpv::WorkspaceServices::RecycleResult result = workspace->recyclePaths(paths);
+    // What went can be put back with Undo, until the next move to the trash.
+    QList<TrashedFile> trashed;
+    for (const QString &path : paths) {
+        const QString where = result.moved.value(path);
+        if (!where.isEmpty())
+            trashed << TrashedFile{path, where};
+    }
+    if (!trashed.isEmpty())
+        m_lastTrashed = trashed;
     QList<LMPathString> gone;
     for (const LMPathString &p : filePaths) {
         if (result.errorCode == 0 || result.moved.contains(p.path()) || !kpv::pathStatus(p.path()).exists)
@@ -87,6 +96,78 @@ void NavigateController::deleteFiles(const QList<LMPathString> &filePaths)
         return;
     }
     postNotificationForDeletedFiles(gone);
+}
+
+void NavigateController::undoMoveToTrash()
+{
+    if (!canDoAction(kUndoMoveToTrashAction))
+        return;
+    abortScrollSession();
+    restoreTrashed(std::exchange(m_lastTrashed, {}), false);
+}
+
+void NavigateController::restoreTrashed(QList<TrashedFile> files, bool replaceOccupied)
+{
+    kpv::WorkspaceServices *workspace = m_host ? m_host->workspaceServices() : nullptr;
+    if (!workspace || files.isEmpty())
+        return;
+    QList<LMPathString> restored;
+    QList<TrashedFile> occupied;
+    QStringList failures;
+    for (const TrashedFile &file : files) {
+        kpv::WorkspaceServices::RestoreResult result = workspace->restoreFromTrash(file.trashedPath);
+        if (result.occupied && replaceOccupied) {
+            // The newcomer is not lost: it goes to the trash in turn, and then the photo comes back.
+            const kpv::WorkspaceServices::RecycleResult moved = workspace->recyclePaths({result.restoredPath});
+            if (moved.errorCode == 0)
+                result = workspace->restoreFromTrash(file.trashedPath);
+            else
+                result.error = moved.failureReason;
+            result.occupied = false;
+        }
+        if (result.ok)
+            restored << LMPathString(result.restoredPath.isEmpty() ? file.originalPath : result.restoredPath, false);
+        else if (result.occupied)
+            occupied << file;
+        else
+            failures << result.error;
+    }
+    if (!restored.isEmpty()) {
+        // The list gets them back as it was before they went, and the first is shown.
+        QList<LMPathString> files = filePaths();
+        for (const LMPathString &path : std::as_const(restored))
+            if (!files.contains(path))
+                files << path;
+        openFilePaths(files, {}, false);
+        const qsizetype index = filePaths().indexOf(restored.first());
+        if (index >= 0)
+            navCurFileToIndexByFileListChanged(index);
+    }
+    if (!m_host)
+        return;
+    if (!occupied.isEmpty()) {
+        // Asked before anything there is replaced; a No keeps Undo for later.
+        m_lastTrashed = occupied;
+        QStringList names;
+        for (const TrashedFile &file : occupied)
+            names << QFileInfo(file.originalPath).fileName();
+        m_host->beginAlertSheet(
+            m_host->localizedString(QStringLiteral("IDS_UndoTrashOccupied_Fmt")).arg(names.join(QStringLiteral(", "))),
+            m_host->localizedString(QStringLiteral("IDS_UndoTrashReplace")),
+            m_host->localizedString(QStringLiteral("IDS_Cancel")), QString(),
+            m_host->localizedString(QStringLiteral("IDS_UndoTrashOccupiedInfo")),
+            guarded(m_self, [this, occupied](int returnCode) {
+                if (returnCode == 1) {
+                    m_lastTrashed.clear();
+                    restoreTrashed(occupied, true);
+                }
+            }));
+        return;
+    }
+    if (!failures.isEmpty())
+        m_host->beginAlertSheet(m_host->localizedString(QStringLiteral("IDS_UndoTrashFailed")),
+                                m_host->localizedString(QStringLiteral("IDS_OK")), QString(), QString(),
+                                failures.join(QLatin1Char('\n')), nullptr);
 }
 
 void NavigateController::postNotificationForDeletedFiles(const QList<LMPathString> &filePaths)
@@ -403,7 +484,9 @@ void NavigateController::setDesktopImageForFile(const QString &path)
         // made for this attempt is of no use. The user is told rather than left to guess.
         if (path != previous && inCache(path))
             QFile::remove(path);
-        tellFailure(m_host, QStringLiteral("IDS_FailedSetDesktop"));
+        m_host->beginAlertSheet(m_host->localizedString(QStringLiteral("IDS_FailedSetDesktop")),
+                                m_host->localizedString(QStringLiteral("IDS_OK")), QString(), QString(),
+                                workspace->desktopImageFailureReason(), nullptr);
         return;
     }
     if (previous.isEmpty() || previous == path)

@@ -15,6 +15,7 @@
 
 #include "appkit/Event.h"
 #include "foundation/RunLoop.h"
+#include "foundation/FolderWatcher.h"
 #include "foundation/Timer.h"
 
 #include <cmath>
@@ -93,6 +94,7 @@ void NavigateController::processSearchBatch(const NavSortFileInfoList &list)
     const int64_t mode = m_host ? m_host->showMode() : 0;
     if (mode == NavShowModeView || mode == NavShowModeMiniImage)
         submitCacheOperation(true, false);
+    updateWatchedFolders();
     postNotification(NavDidChangeFileListNotification, {{QStringLiteral("filePathList"), QVariant::fromValue(filePaths())}});
     updateWindowTitle();
     if (m_curFileIndex != old || index < 0) {
@@ -546,6 +548,8 @@ bool NavigateController::canDoAction(int64_t actionId) const
 {
     if (m_host && m_host->curLoveIntroTipsShowStatus())
         return false;
+    if (actionId == kUndoMoveToTrashAction)
+        return canUndoMoveToTrash();
     if (actionId < 4 || actionId > 45)
         return false;
     const int state = curFileState();
@@ -730,6 +734,9 @@ void NavigateController::didFilesDeleted(const QList<LMPathString> &paths)
     m_curFilePath = LMPathString();
     m_curFileIndex = 0;
     m_photoSearchHandler->stopSearch();
+    m_watchedFolders.clear();
+    if (m_folderWatcher)
+        m_folderWatcher->watch({}, {});
     if (!m_host)
         return;
     const int64_t mode = m_host->showMode();

@@ -30,6 +30,14 @@ class Application {
 public:
     static Application& shared();
 
+    // How the desktop knows the program: its desktop entry's id (without ".desktop"), which ties
+    // its windows to the entry's name and icon; the name shown in window titles and in dialogs
+    // that have no title of their own; the window icon (an image file; empty keeps none).
+    static void setIdentity(const QString& desktopId, const QString& displayName, const QString& iconFile);
+    // The colours of the standard dialogs (open, save, print, alerts) and of every toolkit control:
+    // the program's dark ones, matching its windows, or the desktop's own.
+    static void useDarkColours(bool dark);
+
     // Local monitors see every event of the application's windows before it is dispatched. The
     // handler returns the event to let it through, or nullptr to consume it. Events taken by a
     // nested tracking loop bypass the monitors.

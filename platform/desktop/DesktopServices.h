@@ -25,6 +25,7 @@ struct DesktopApplication {
     QString fileName;    // what the user knows it by (display name)
     QString version;     // empty when the desktop does not say
     QString iconName;    // themed icon name or icon file path; empty when none
+    QStringList mimeTypes; // the types it declares it opens (filled by allApplications())
 };
 
 class DesktopServices {
@@ -41,6 +42,8 @@ public:
     virtual bool setDefaultApplicationForType(const QString& mimeType, const QString& applicationId) = 0;
     // The applications that can open the file, each once.
     virtual QList<DesktopApplication> applicationsForFile(const QString& path) = 0;
+    // Every application the user can start on files, each once, with the types it declares.
+    virtual QList<DesktopApplication> allApplications() { return {}; }
     // Starts the application on the file; false when it could not be started.
     virtual bool openFileWithApplication(const QString& path, const QString& applicationId) = 0;
     // Opens a new message in the user's mail program; false when no mail program could be started.
@@ -95,6 +98,7 @@ public:
     QStringList viewerApplicationsForType(const QString& mimeType) override;
     bool setDefaultApplicationForType(const QString& mimeType, const QString& applicationId) override;
     QList<DesktopApplication> applicationsForFile(const QString& path) override;
+    QList<DesktopApplication> allApplications() override;
     bool openFileWithApplication(const QString& path, const QString& applicationId) override;
     bool composeMail(const QString& subject, const QString& body, const QStringList& attachments) override;
 };

@@ -24,6 +24,7 @@ public:
     QList<QPair<QString, QString>> setDefaultCalls;             // (MIME type, id)
     QList<QPair<QString, QString>> launches;                    // (path, id)
     QList<Mail> mails;
+    QList<DesktopApplication> installed; // every application, for allApplications()
     int applicationQueries = 0;
     bool mailAvailable = true;
 
@@ -42,6 +43,7 @@ public:
         const int dot = path.lastIndexOf(QLatin1Char('.'));
         return fileApplications.value(dot < 0 ? QString() : path.mid(dot + 1).toLower());
     }
+    QList<DesktopApplication> allApplications() override { return installed; }
     bool openFileWithApplication(const QString& path, const QString& applicationId) override
     {
         launches.append({path, applicationId});

@@ -33,6 +33,17 @@ public:
     // The home trash folder ($XDG_DATA_HOME/Trash or ~/.local/share/Trash); empty when there is
     // no absolute home folder to put it in, and nothing then goes to any trash.
     static QByteArray homeTrashDirectory();
+
+    struct RestoreResult {
+        bool ok = false;
+        bool occupied = false;     // something is at the original place now: nothing was moved
+        QByteArray restoredPath;   // where it went back to (or would have), as bytes
+        QString error;             // why not, for the user
+    };
+    // Puts the trashed file at `nativeTrashedPath` (in a trash's files/) back where its record
+    // says it came from, making the folders that are gone meanwhile, and removes the record. A
+    // name that is taken there is never replaced: the result says `occupied` instead.
+    static RestoreResult restore(const QByteArray& nativeTrashedPath);
 };
 
 } // namespace kpv

@@ -31,16 +31,39 @@ public:
     virtual QString desktopImagePath() = 0;
     // Makes the file the desktop picture; false when the desktop refused.
     virtual bool setDesktopImagePath(const QString &path) = 0;
+    // Why the last setDesktopImagePath failed, for the user; empty when there is nothing to add.
+    virtual QString desktopImageFailureReason() const { return {}; }
+
+    // Outcome of putting a trashed file back: `occupied` when a file has its name there now
+    // (nothing was moved), else `error` says why it failed.
+    struct RestoreResult {
+        bool ok = false;
+        bool occupied = false;
+        QString restoredPath;
+        QString error;
+    };
+    // Puts the file that went to `trashedPath` (as a move to the trash reported) back where it was.
+    virtual RestoreResult restoreFromTrash(const QString &trashedPath)
+    {
+        RestoreResult r;
+        r.error = QStringLiteral("this desktop cannot put files back from the trash");
+        return r;
+    }
 };
 
 // The desktop through the freedesktop trash (Trash.h), the file-manager D-Bus service (or xdg-open on the
-// folder) and the desktop's background settings.
+// folder) and the desktop's background settings (DesktopPicture.h, by XDG_CURRENT_DESKTOP).
 class SystemWorkspaceServices : public WorkspaceServices {
 public:
+    QString desktopImageFailureReason() const override { return m_desktopImageFailure; }
     RecycleResult recyclePaths(const QStringList &paths) override;
     bool selectFileInFileViewer(const QString &path) override;
     QString desktopImagePath() override;
     bool setDesktopImagePath(const QString &path) override;
+    RestoreResult restoreFromTrash(const QString &trashedPath) override;
+
+private:
+    QString m_desktopImageFailure;
 };
 
 } // namespace kpv

@@ -3,8 +3,9 @@
 // plain files in resource folders.
 //
 // Resource folders, searched in this order: the folders listed in the environment variable
-// KPV_RESOURCES_DIR (separated by ':'), the build tree's generated resources, the source tree's
-// resources/ folder. Within a folder every sub-folder is searched too.
+// KPV_RESOURCES_DIR (separated by ':'); then, for an installed program, share/kestrane-viewer
+// beside the program's own folder (bin/), else the build tree's generated resources and the
+// source tree's resources/ folder. Within a folder every sub-folder is searched too.
 //   Info.json            the information dictionary (CFBundleName, CFBundleIdentifier,
 //                        CFBundleShortVersionString, CFBundleVersion, NSHumanReadableCopyright,
 //                        CFBundleDocumentTypes with LSItemContentTypes and AMImageType per type)
@@ -32,6 +33,10 @@ public:
     explicit Bundle(QStringList resourceDirectories, QString language = {});
 
     QStringList resourceDirectories() const;
+
+    // The installed resource folder of the program at `executable` (<prefix>/bin/name gives
+    // <prefix>/share/kestrane-viewer), or empty when nothing is installed there.
+    static QString installedResourceDirectory(const QString& executable);
 
     QVariantMap infoDictionary() const;
     QVariant objectForInfoDictionaryKey(const QString& key) const;

@@ -34,7 +34,7 @@ QString entryText(const QString& name, const QString& executable, const QStringL
     if (exec.isEmpty())
         return {};
     QString text = QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\nExec=%2\nTerminal=false\n"
-                                  "Categories=Graphics;Viewer;\n")
+                                  "Icon=org.kestrane.viewer\nCategories=Graphics;Viewer;\n")
                        .arg(QString(name).remove(QLatin1Char('\n')), exec);
     QStringList types;
     for (const QString& t : mimeTypes)

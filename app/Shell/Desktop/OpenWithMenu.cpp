@@ -33,7 +33,14 @@ QList<OpenWithMenu::ItemPtr> OpenWithMenu::acquireMenuItemsByFile(const QString&
         return *cached;
 
     QList<kpv::DesktopApplication> apps;
-    for (const kpv::DesktopApplication& app : m_desktop.applicationsForFile(path)) {
+    QList<kpv::DesktopApplication> candidates = m_desktop.applicationsForFile(path);
+    // Any image application may open a photo, whether or not it names this type.
+    for (const kpv::DesktopApplication& app : m_desktop.allApplications()) {
+        if (std::any_of(app.mimeTypes.begin(), app.mimeTypes.end(),
+                        [](const QString& t) { return t.startsWith(QLatin1String("image/"), Qt::CaseInsensitive); }))
+            candidates << app;
+    }
+    for (const kpv::DesktopApplication& app : std::as_const(candidates)) {
         const bool seen = std::any_of(apps.begin(), apps.end(), [&](const kpv::DesktopApplication& a) {
             return a.id.compare(app.id, Qt::CaseInsensitive) == 0;
         });
@@ -68,4 +75,24 @@ bool OpenWithMenu::openWithAppMenuItemClicked(const Item& item)
     if (item.applicationId.isEmpty() || m_curFile.isEmpty())
         return false;
     return m_desktop.openFileWithApplication(m_curFile, item.applicationId);
+}
+
+QList<kpv::DesktopApplication> OpenWithMenu::otherApplications()
+{
+    QList<kpv::DesktopApplication> apps;
+    for (const kpv::DesktopApplication& app : m_desktop.allApplications()) {
+        if (!app.id.isEmpty() && app.id.compare(m_ourAppId, Qt::CaseInsensitive) != 0)
+            apps << app;
+    }
+    std::stable_sort(apps.begin(), apps.end(), [](const auto& a, const auto& b) {
+        return a.fileName.compare(b.fileName, Qt::CaseInsensitive) < 0;
+    });
+    return apps;
+}
+
+bool OpenWithMenu::openWithApplication(const QString& applicationId)
+{
+    if (applicationId.isEmpty() || m_curFile.isEmpty())
+        return false;
+    return m_desktop.openFileWithApplication(m_curFile, applicationId);
 }

@@ -1,7 +1,8 @@
 #pragma once
-// The "open with" submenu of the context menu: the applications that can open the current file,
-// sorted by name, this program left out, one item per application shared by every extension.
-// The lists are built once per extension for the menu's life.
+// The "open with" submenu of the context menu: the applications that can open the current file
+// and every application that declares an image type, sorted by name, this program left out, one
+// item per application shared by every extension. The lists are built once per extension for the
+// menu's life. Any other application is offered by otherApplications(), for "Other Application...".
 
 #include "desktop/DesktopServices.h"
 
@@ -27,6 +28,10 @@ public:
     QList<ItemPtr> acquireMenuItemsByFile(const QString& path);
     // Opens the remembered file with the item's application; false when it could not start.
     bool openWithAppMenuItemClicked(const Item& item);
+    // Every application the user could start on a file, this program left out, sorted by name.
+    QList<kpv::DesktopApplication> otherApplications();
+    // Opens the remembered file with the application; false when it could not start.
+    bool openWithApplication(const QString& applicationId);
 
     const QList<ItemPtr>& items() const { return m_items; }
     const QString& curFile() const { return m_curFile; }

@@ -109,12 +109,14 @@ void OptionWindowController::buildGeneralPage()
     m_chkEnableAnimationZoom = makeCheck(page.get(), kpv::Rect(30, 108, w, 22), "IDS_EnableZoomAnimation", false);
     m_chkKeepZoomRatio = makeCheck(page.get(), kpv::Rect(30, 78, w, 22), "IDS_KeepZoomRatio", false);
     m_chkViewPhotosInSubfolder = makeCheck(page.get(), kpv::Rect(30, 48, w, 22), "IDS_ViewPhotosInSubfolder", false);
+    m_chkUseDesktopColours = makeCheck(page.get(), kpv::Rect(30, 18, w, 22), "IDS_UseDesktopColours", false);
     m_chkEnableMouseWheel->setAction([this](kpv::View*) { enableMouseWheelCheckButtonClicked(); });
     m_rdoMouseWheelNavFile->setAction([this](kpv::View*) { generalRadioButtonClicked(false); });
     m_rdoMouseWheelZoom->setAction([this](kpv::View*) { generalRadioButtonClicked(true); });
     m_chkEnableAnimationZoom->setAction([this](kpv::View*) { enableAnimationZoomCheckButtonClicked(); });
     m_chkKeepZoomRatio->setAction([this](kpv::View*) { keepZoomRatioCheckButtonClicked(); });
     m_chkViewPhotosInSubfolder->setAction([this](kpv::View*) { viewPhotosInSubfolderRatioCheckButtonClicked(); });
+    m_chkUseDesktopColours->setAction([this](kpv::View*) { useDesktopColoursCheckButtonClicked(); });
     m_pages[0] = page.get();
     m_pageHolders[0] = std::move(page);
 }
@@ -228,6 +230,7 @@ void OptionWindowController::updateUI()
     m_chkEnableAnimationZoom->setState(m_model.animationZoom() ? 1 : 0);
     m_chkKeepZoomRatio->setState(m_model.keepZoomRatio() ? 1 : 0);
     m_chkViewPhotosInSubfolder->setState(m_model.viewPhotosInSubfolder() ? 1 : 0);
+    m_chkUseDesktopColours->setState(m_model.useDesktopColours() ? 1 : 0);
     for (const auto& [type, check] : m_fileInfoBtnAndTypeDict)
         check->setState((m_model.filePropertyMask() >> type) & 1);
     m_btnApply->setEnabled(m_model.applyEnabled());
@@ -279,6 +282,12 @@ void OptionWindowController::keepZoomRatioCheckButtonClicked()
 void OptionWindowController::viewPhotosInSubfolderRatioCheckButtonClicked()
 {
     m_model.setViewPhotosInSubfolder(!m_model.viewPhotosInSubfolder());
+    updateUI();
+}
+
+void OptionWindowController::useDesktopColoursCheckButtonClicked()
+{
+    m_model.setUseDesktopColours(!m_model.useDesktopColours());
     updateUI();
 }
 

@@ -51,6 +51,7 @@ public:
     void enableAnimationZoomCheckButtonClicked();
     void keepZoomRatioCheckButtonClicked();
     void viewPhotosInSubfolderRatioCheckButtonClicked();
+    void useDesktopColoursCheckButtonClicked();
     void fileInfoCheckButtonClicked(long type);
     void okButtonClicked();
     void cancelButtonClicked();
@@ -65,6 +66,7 @@ public:
     LMNormalCheckButton* chkEnableAnimationZoom() const { return m_chkEnableAnimationZoom; }
     LMNormalCheckButton* chkKeepZoomRatio() const { return m_chkKeepZoomRatio; }
     LMNormalCheckButton* chkViewPhotosInSubfolder() const { return m_chkViewPhotosInSubfolder; }
+    LMNormalCheckButton* chkUseDesktopColours() const { return m_chkUseDesktopColours; }
     LMNormalCheckButton* fileInfoCheckButton(long type) const;
     LMNormalCustomButton* btnApply() const { return m_btnApply; }
     LMNormalCustomButton* tabButton(long tab) const;
@@ -93,6 +95,7 @@ private:
     LMNormalCheckButton* m_chkEnableAnimationZoom = nullptr;
     LMNormalCheckButton* m_chkKeepZoomRatio = nullptr;
     LMNormalCheckButton* m_chkViewPhotosInSubfolder = nullptr;
+    LMNormalCheckButton* m_chkUseDesktopColours = nullptr;
     std::map<long, LMNormalCheckButton*> m_fileInfoBtnAndTypeDict;
     std::vector<std::unique_ptr<OptionFileAssociateItemController>> m_items;
     LMNormalCustomButton* m_btnOK = nullptr;

@@ -89,6 +89,7 @@ void OptionWindowModel::showWithTabType(long tab, bool associateAll, bool alread
         m_animationZoom = m_config.animationZoom();
         m_keepZoomRatio = m_config.keepPrevScaleWhenNavFile();
         m_viewPhotosInSubfolder = m_config.viewPhotosInSubfolder();
+        m_useDesktopColours = m_config.useDesktopColours();
         m_mouseWheelEnabled = m_config.mouseWheelEnabled();
         m_filePropertyMask = m_config.filePropertyMask();
     }
@@ -129,6 +130,7 @@ void OptionWindowModel::saveSettings()
     m_config.setAnimationZoom(m_animationZoom);
     m_config.setKeepPrevScaleWhenNavFile(m_keepZoomRatio);
     m_config.setViewPhotosInSubfolder(m_viewPhotosInSubfolder);
+    m_config.setUseDesktopColours(m_useDesktopColours);
     m_config.setFilePropertyMask(m_filePropertyMask);
     m_dirty = false;
     m_config.save(false);
@@ -139,6 +141,7 @@ void OptionWindowModel::setMouseWheelEnabled(bool on) { m_mouseWheelEnabled = on
 void OptionWindowModel::setAnimationZoom(bool on) { m_animationZoom = on; m_dirty = true; }
 void OptionWindowModel::setKeepZoomRatio(bool on) { m_keepZoomRatio = on; m_dirty = true; }
 void OptionWindowModel::setViewPhotosInSubfolder(bool on) { m_viewPhotosInSubfolder = on; m_dirty = true; }
+void OptionWindowModel::setUseDesktopColours(bool on) { m_useDesktopColours = on; m_dirty = true; }
 
 void OptionWindowModel::setZoomWhileMouseWheel(bool zoom)
 {

@@ -41,6 +41,7 @@ public:
     void setAnimationZoom(bool on);
     void setKeepZoomRatio(bool on);
     void setViewPhotosInSubfolder(bool on);
+    void setUseDesktopColours(bool on);
     void fileInfoCheckButtonClicked(long type);
     void optionTabButtonClicked(long tab);
     void optionFileAssociateItemClicked(int row);
@@ -52,6 +53,7 @@ public:
     bool animationZoom() const { return m_animationZoom; }
     bool keepZoomRatio() const { return m_keepZoomRatio; }
     bool viewPhotosInSubfolder() const { return m_viewPhotosInSubfolder; }
+    bool useDesktopColours() const { return m_useDesktopColours; }
     qint64 filePropertyMask() const { return m_filePropertyMask; }
     long curOptionTabType() const { return m_curOptionTabType; }
     bool dirty() const { return m_dirty; }
@@ -69,6 +71,7 @@ private:
     bool m_animationZoom = true;
     bool m_keepZoomRatio = false;
     bool m_viewPhotosInSubfolder = false;
+    bool m_useDesktopColours = false;
     qint64 m_filePropertyMask = 14;
     long m_curOptionTabType = 2;
     bool m_dirty = false;

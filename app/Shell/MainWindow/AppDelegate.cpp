@@ -2,6 +2,7 @@
 
 #include "Shell/MainWindow/MainWndController.h"
 #include "Shell/Dialogs/OptionWindowModel.h"
+#include "Shell/Program/CommandLine.h"
 
 #include "Model/LMBookmarkCache.h"
 #include "Model/LMFileImgBaseInfo.h"
@@ -12,6 +13,7 @@
 #include "Model/PublicObject.h"
 #include "Slideshow/SlideshowMusic.h"
 #include "Kit/LMNineSliceImageRep.h"
+#include "desktop/RecentlyUsed.h"
 #include "foundation/Bundle.h"
 #include "foundation/FileHelpers.h"
 #include "foundation/FileNames.h"
@@ -51,7 +53,16 @@ bool ensureFolder(const QString& path)
 
 } // namespace
 
-AppDelegate::AppDelegate() : AppDelegate(Setup{}) {}
+namespace {
+AppDelegate::Setup programSetup()
+{
+    AppDelegate::Setup setup;
+    setup.recentlyUsedList = kpv::recentlyUsedListPath();
+    return setup;
+}
+} // namespace
+
+AppDelegate::AppDelegate() : AppDelegate(programSetup()) {}
 
 AppDelegate::AppDelegate(Setup setup) : m_setup(std::move(setup))
 {
@@ -123,6 +134,20 @@ void AppDelegate::applicationOpenFiles(const QStringList& paths)
         return;
     if (m_mainWndController)
         m_mainWndController->openFiles(paths, false);
+}
+
+QStringList AppDelegate::openCommandLinePaths(const QStringList& paths)
+{
+    const QStringList problems = CommandLine::problemsWithPaths(paths, allowedFileExtensions());
+    applicationOpenFiles(paths);
+    if (!problems.isEmpty() && m_mainWndController) {
+        // Told once the window is up: at start the files are opened before the window shows.
+        QStringList lines;
+        for (const QString& problem : problems)
+            lines << problem.left(1).toUpper() + problem.mid(1) + QLatin1Char('.');
+        m_mainWndController->showFailureAlertSoon(lines.join(QLatin1Char('\n')));
+    }
+    return problems;
 }
 
 bool AppDelegate::applicationOpenUntitledFile()

@@ -52,6 +52,9 @@ public:
         QString dataDirectory;
         // Where the slideshow's music goes; the sound device when empty (tests give a silent sink).
         std::function<std::unique_ptr<SlideshowMusicSink>()> musicSink;
+        // The desktop's shared list of recent files that opened photos are added to; none when
+        // empty (the program's own start sets the user's).
+        QString recentlyUsedList;
     };
 
     AppDelegate();
@@ -68,6 +71,7 @@ public:
     void setMainWndController(MainWndController* controller) { m_mainWndController = controller; }
     kpv::OperationQueue* operationQueue() const { return m_operationQueue.get(); }
     MainConfig* mainConfig() override { return m_mainConfig.get(); }
+    QString recentlyUsedList() const { return m_setup.recentlyUsedList; }
     SlideshowThemeLoading* slideshowThemeMgr() const { return m_slideshowThemeMgr.get(); }
     void setSlideshowThemeMgr(std::unique_ptr<SlideshowThemeLoading> manager);
     // A sink for the slideshow's music, as the setup says.
@@ -77,6 +81,10 @@ public:
     void applicationDidFinishLaunching();
     // Opens the paths when at least one of them is or holds a supported file.
     void applicationOpenFiles(const QStringList& paths);
+    // Opens paths named on a command line (this program's, or a later start's that handed them
+    // over): what cannot be opened is told in the window, one line each, and the rest opens.
+    // Returns the lines told.
+    QStringList openCommandLinePaths(const QStringList& paths);
     // Brings the current window to the front.
     bool applicationOpenUntitledFile();
     // Always 1: terminate now.

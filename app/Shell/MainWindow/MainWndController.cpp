@@ -13,13 +13,16 @@
 #include "Model/LMBookmarkCache.h"
 #include "Model/LMImageTools.h"
 #include "Model/MainConfig.h"
+#include "desktop/RecentlyUsed.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QDateTime>
 #include <QFileInfo>
+#include <QMimeDatabase>
 
 #include <climits>
 #include <cstdlib>
@@ -32,6 +35,8 @@ const char* const DidChangeMainShowModeNotification = "didChangeMainShowMode";
 namespace {
 
 constexpr int kMaxRecentDocuments = 10;
+// The settings key of the Open Recent list, newest first.
+constexpr const char* kRecentDocumentsKey = "recentDocuments";
 
 bool isMiniMode(long mode)
 {
@@ -93,6 +98,7 @@ void MainWndController::awakeFromNib()
 {
     m_showMode = MainShowModeNone;
     restoreWindowFrame();
+    restoreRecentDocuments();
     buildMenus();
 }
 
@@ -288,7 +294,19 @@ bool MainWndController::doOpenFile(const QString& directory, bool fromSandboxAcc
         m_openPanelFactory ? m_openPanelFactory() : LMIncludeSubDirOpenPanelController::includeSubDirOpenPanelController();
     if (!panel)
         return false;
-    const QUrl dir = directory.isEmpty() ? QUrl() : QUrl::fromLocalFile(directory);
+    // Without a folder of its own the panel starts where the last photo was opened, in this run
+    // or an earlier one.
+    QString start = directory;
+    if (start.isEmpty()) {
+        for (const QString& recent : std::as_const(m_recentDocuments)) {
+            const QString folder = QFileInfo(recent).absolutePath();
+            if (QFileInfo(folder).isDir()) {
+                start = folder;
+                break;
+            }
+        }
+    }
+    const QUrl dir = start.isEmpty() ? QUrl() : QUrl::fromLocalFile(start);
     if (panel->runModalOpenPanelWithDirectory(dir, !fromSandboxAccessTips, !fromSandboxAccessTips) != kpv::ModalResponseOK)
         return false;
     QStringList paths;
@@ -331,7 +349,39 @@ void MainWndController::addFileToRecent(const LMPathString& path)
     m_recentDocuments.prepend(path.path());
     while (m_recentDocuments.size() > kMaxRecentDocuments)
         m_recentDocuments.removeLast();
+    storeRecentDocuments();
     rebuildRecentMenu();
+    // The desktop's own list too, where file choosers and other programs show recent files.
+    const QString shared = m_delegate.recentlyUsedList();
+    if (!shared.isEmpty()) {
+        static const QMimeDatabase mimeTypes;
+        QString error;
+        if (!kpv::addToRecentlyUsed(shared, path.path(), mimeTypes.mimeTypeForFile(path.path()).name(),
+                                    {m_delegate.appName(), QStringLiteral("kestrane-viewer %u")},
+                                    QDateTime::currentDateTimeUtc(), &error))
+            qWarning("recent files: %s", qPrintable(error));
+    }
+}
+
+void MainWndController::restoreRecentDocuments()
+{
+    m_recentDocuments.clear();
+    MainConfig* config = m_delegate.mainConfig();
+    if (!config)
+        return;
+    // Photos deleted or moved since are not offered.
+    for (const QString& path : config->configInfoValueForKey(QString::fromLatin1(kRecentDocumentsKey)).toStringList()) {
+        if (m_recentDocuments.size() >= kMaxRecentDocuments)
+            break;
+        if (!path.isEmpty() && QFileInfo(path).isFile() && !m_recentDocuments.contains(path))
+            m_recentDocuments << path;
+    }
+}
+
+void MainWndController::storeRecentDocuments()
+{
+    if (MainConfig* config = m_delegate.mainConfig())
+        config->setConfigInfoValue(m_recentDocuments, QString::fromLatin1(kRecentDocumentsKey));
 }
 
 QStringList MainWndController::recentDocumentPaths() const
@@ -342,6 +392,7 @@ QStringList MainWndController::recentDocumentPaths() const
 void MainWndController::clearRecentDocuments()
 {
     m_recentDocuments.clear();
+    storeRecentDocuments();
     rebuildRecentMenu();
 }
 

@@ -152,6 +152,7 @@ public:
     // Tags of the commands that have no action id of their own.
     enum CommandTag : long {
         TagBatchConvert = 119, // answers as batch resize (19)
+        TagUndoMoveToTrash = 120, // the viewer's own command id for it
         TagAbout = 200,
         TagPreferences,
         TagMinimize,
@@ -160,6 +161,7 @@ public:
         TagClearRecent,
         TagOpenWith,    // the context menu's "open with" submenu
         TagOpenWithApp, // one application in it
+        TagOpenWithOther, // its "Other Application..." item
     };
     // Every command of the main window, one row each, in menu order.
     static const std::vector<MainCommand>& commandTable();
@@ -180,6 +182,8 @@ public:
     // Fills the context menu's "open with" submenu with the applications for the current file
     // (done each time the context menu opens).
     void rebuildOpenWithMenu();
+    // "Other Application...": every application, to open the current photo with.
+    void chooseOtherApplication();
     std::shared_ptr<kpv::Menu> openWithMenu() const { return m_openWithMenu; }
     // The menus: built by awakeFromNib.
     const std::vector<std::shared_ptr<kpv::Menu>>& mainMenus() const { return m_mainMenus; }
@@ -208,6 +212,8 @@ public:
     bool openWebPage(const QUrl& url);
     // A one-button alert on the current window telling the user what could not be done.
     void showFailureAlert(const QString& message);
+    // The same on the next turn of the run loop, once the window is up.
+    void showFailureAlertSoon(const QString& message);
     // Quits the program (the Quit command, a closed main window); tests replace it.
     void setQuitHandler(std::function<void()> handler) { m_quitHandler = std::move(handler); }
     void quitApplication();
@@ -236,6 +242,8 @@ public:
 private:
     void buildMenus();
     void rebuildRecentMenu();
+    void restoreRecentDocuments();
+    void storeRecentDocuments();
     std::shared_ptr<kpv::MenuItem> makeCommandItem(const MainCommand& command);
     // The argument a routed command hands to its mode (turn, share type, sort type).
     long routedArgument(long tag) const;

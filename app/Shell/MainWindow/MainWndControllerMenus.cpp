@@ -11,7 +11,9 @@
 #include "Shell/MainWindow/LMMainWndContentView.h"
 #include "Shell/MainWindow/MainCommand.h"
 #include "Shell/MainWindow/MainWndSecondaryWindows.h"
+#include "Shell/Desktop/FileTypeAssociator.h"
 #include "Shell/Desktop/OpenWithMenu.h"
+#include "Shell/Desktop/OtherApplicationChooser.h"
 #include "Shell/MainWindow/ViewModeController.h"
 
 #include "Model/LMBookmarkCache.h"
@@ -190,6 +192,17 @@ const std::vector<MainCommand>& MainWndController::commandTable()
             "Q"));
 
         // ---- Edit ----
+        // The viewer keeps what went to the trash from the picture and from the grid alike.
+        t.push_back(own(
+            TagUndoMoveToTrash, "IDS_MENU_UndoMoveToTrash", kEdit,
+            [](C& w) {
+                const bool mode = w.m_showMode == MainShowModeView || w.m_showMode == MainShowModeThumbnail ||
+                                  w.m_showMode == MainShowModeMiniWithImage;
+                return mode && w.isWorkableWindow() && w.m_navigateController &&
+                       w.m_navigateController->canDoAction(TagUndoMoveToTrash);
+            },
+            [](C& w) { w.m_navigateController->doAction(TagUndoMoveToTrash, 0); }, "Z"));
+        t.push_back(separatorIn(kEdit));
         t.push_back(inContext(row(7, "IDS_MENU_Copy", kEdit, kNav, kFav | kCrop | kThumb, "C"), 3));
         t.push_back(row(10, "IDS_MENU_SelectAll", kEdit, 0, kFav | kCrop, "A"));
         t.push_back(separatorIn(kEdit));
@@ -376,7 +389,7 @@ bool MainWndController::validateMenuItem(kpv::MenuItem& item)
     const long tag = item.tag();
     if (tag == 2 && item.representedObject().isValid())
         return canDoAction(2); // a recent document
-    if (tag == TagOpenWithApp)
+    if (tag == TagOpenWithApp || tag == TagOpenWithOther)
         return canOpenCurFileWith();
     const MainCommand* c = commandForTag(tag);
     if (!c)
@@ -610,16 +623,47 @@ void MainWndController::rebuildOpenWithMenu()
     if (path.isEmpty())
         return;
     if (!m_openWith)
-        m_openWith = std::make_unique<OpenWithMenu>(kpv::DesktopServices::shared(), QStringLiteral("kestrane-viewer.desktop"));
+        m_openWith = std::make_unique<OpenWithMenu>(
+            kpv::DesktopServices::shared(),
+            FileTypeAssociator::desktopIdForBundleIdentifier(kpv::Bundle::mainBundle().bundleIdentifier()));
     // Remembers the file too, which the chosen application is started on.
     m_openWith->buildMenuItemsByFile(path);
     for (const OpenWithMenu::ItemPtr& app : m_openWith->items()) {
         auto item = std::make_shared<kpv::MenuItem>(app->title, [this, app](kpv::MenuItem&) {
-            if (m_openWith && canOpenCurFileWith())
-                m_openWith->openWithAppMenuItemClicked(*app);
+            if (m_openWith && canOpenCurFileWith() && !m_openWith->openWithAppMenuItemClicked(*app))
+                showFailureAlert(kpv::Bundle::mainBundle().localizedStringWithFormat(
+                    QStringLiteral("IDS_OpenWithFailed_Fmt"), app->title));
         });
         item->setTag(TagOpenWithApp);
         item->setRepresentedObject(app->applicationId);
         m_openWithMenu->addItem(item);
     }
+    if (!m_openWith->items().isEmpty())
+        m_openWithMenu->addItem(kpv::MenuItem::separatorItem());
+    auto other = std::make_shared<kpv::MenuItem>(tr("IDS_MENU_OpenWithOther"), [this](kpv::MenuItem&) {
+        if (canOpenCurFileWith())
+            chooseOtherApplication();
+    });
+    other->setTag(TagOpenWithOther);
+    m_openWithMenu->addItem(other);
+}
+
+void MainWndController::chooseOtherApplication()
+{
+    if (!m_openWith || m_openWith->curFile().isEmpty())
+        return;
+    kpv::Window* window = getCurWindow();
+    const QString file = m_openWith->curFile();
+    auto* chooser = new OtherApplicationChooser(
+        window ? window->widget() : nullptr, QFileInfo(file).fileName(), m_openWith->otherApplications(),
+        [this, file, alive = std::weak_ptr<bool>(m_lifetime)](const QString& id) {
+            if (alive.expired() || !m_openWith)
+                return;
+            // The photo chosen for: the menu's file may have moved on while the list was up.
+            m_openWith->buildMenuItemsByFile(file);
+            if (!m_openWith->openWithApplication(id))
+                showFailureAlert(kpv::Bundle::mainBundle().localizedStringWithFormat(
+                    QStringLiteral("IDS_OpenWithFailed_Fmt"), id));
+        });
+    chooser->open();
 }

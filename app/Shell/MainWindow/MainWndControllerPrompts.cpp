@@ -128,6 +128,16 @@ void MainWndController::showFailureAlert(const QString& message)
                            QString());
 }
 
+void MainWndController::showFailureAlertSoon(const QString& message)
+{
+    LMPerformSelectorWrapper().performWithBlock(
+        [this, message, alive = std::weak_ptr<bool>(m_lifetime)] {
+            if (!alive.expired())
+                showFailureAlert(message);
+        },
+        0);
+}
+
 bool MainWndController::openWebPage(const QUrl& url)
 {
     const bool opened = m_openUrlHandler ? m_openUrlHandler(url) : kpv::openWebAddress(url);

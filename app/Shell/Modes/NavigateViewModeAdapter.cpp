@@ -21,6 +21,7 @@ const ViewCommand kViewCommands[] = {
     {6, [](NavigateController& c, long) { c.revealCurFileInFinder(); }},
     {7, [](NavigateController& c, long) { c.copyCurFile(); }},
     {8, [](NavigateController& c, long) { c.deleteCurFile(); }},
+    {NavigateController::kUndoMoveToTrashAction, [](NavigateController& c, long) { c.undoMoveToTrash(); }},
     {9, [](NavigateController& c, long) { c.cropCurFile(); }},
     {11, [](NavigateController& c, long) { c.favorCurFile(); }},
     {13, [](NavigateController& c, long) { c.switchToMyFavorites(); }},

@@ -20,9 +20,20 @@
 #include "appkit/Application.h"
 #include "appkit/Event.h"
 #include "appkit/MenuBar.h"
+#include "foundation/Bundle.h"
+#include "foundation/NotificationCenter.h"
 
 ViewerProgram::ViewerProgram(AppDelegate& delegate)
 {
+    kpv::Application::setIdentity(kpv::Bundle::mainBundle().bundleIdentifier(), delegate.appName(),
+                                  kpv::Bundle::mainBundle().pathForResource(QStringLiteral("appicon/app_icon.png")));
+    // Dialogs wear the window's dark colours unless the user chose the desktop's in Preferences.
+    if (MainConfig* config = delegate.mainConfig()) {
+        kpv::Application::useDarkColours(!config->useDesktopColours());
+        kpv::NotificationCenter::defaultCenter().addObserver(
+            this, QStringLiteral("didChangeOptionSetting"), nullptr,
+            [config](const kpv::Notification&) { kpv::Application::useDarkColours(!config->useDesktopColours()); });
+    }
     m_controller = std::make_unique<MainWndController>(delegate, std::make_unique<LMMainWindow>(kpv::Rect(0, 0, 800, 600)));
     delegate.setSlideshowThemeMgr(std::make_unique<SlideshowThemeMgr>(delegate.mainConfig()));
     // Every show mode other than the empty state and the viewer, one line each.
@@ -68,6 +79,7 @@ ViewerProgram::ViewerProgram(AppDelegate& delegate)
 
 ViewerProgram::~ViewerProgram()
 {
+    kpv::NotificationCenter::defaultCenter().removeObserver(this);
     if (m_escapeMonitor)
         kpv::Application::shared().removeMonitor(m_escapeMonitor);
     m_fileAssociateTips.reset();

@@ -2,6 +2,7 @@
 // exits; the first one builds the delegate and the main window and runs until it is quit.
 
 #include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/Program/CommandLine.h"
 #include "Shell/Program/ViewerProgram.h"
 
 #include "Model/LMPhotoLoader.h"
@@ -18,6 +19,7 @@
 #include "foundation/TerminationSignals.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QScreen>
 
@@ -37,25 +39,42 @@ int main(int argc, char** argv)
     // A file that grows past the user's size limit fails its write, which is told, instead of
     // ending the program with the temporary file left behind.
     std::signal(SIGXFSZ, SIG_IGN);
+    // --help, --version and a wrong option are answered before anything else starts.
+    const CommandLine::Arguments arguments = CommandLine::parse(argc, argv);
+    if (const auto code = CommandLine::answerWithoutWindow(arguments, argv[0], stdout, stderr))
+        return *code;
+    if (const auto code = CommandLine::checkDisplay(argv[0], stderr))
+        return *code;
     // Nothing of Qt runs before the application object: the first thread that touches Qt becomes
     // its main thread, and a window built on another thread takes no input.
     kpv::OpenGLView::configureSharedContext();
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("kestrane-viewer"));
-    // The file names as their bytes (QApplication has taken its own options out of argv).
-    QStringList paths = kpv::argumentsWithBytes(argc, argv).mid(1);
+    // The file names as their bytes.
+    QStringList paths;
+    for (const std::string& path : arguments.paths)
+        paths << kpv::decodeFileName(QByteArray::fromStdString(path));
+    QSizeF screenSize;
+    if (QScreen* screen = app.primaryScreen())
+        PublicObject::setMainScreenFrameSize(screenSize = screen->size());
+    // What cannot be opened is said here, and in the window of whichever viewer shows the rest.
+    const QStringList problems =
+        CommandLine::problemsWithPaths(paths, PublicObject::getPublicObject()->allowedFileExtensions());
+    for (const QString& problem : problems)
+        std::fprintf(stderr, "%s: %s\n", CommandLine::programName(argv[0]), problem.toLocal8Bit().constData());
+    const int argumentStatus = problems.isEmpty() ? CommandLine::kExitOk : CommandLine::kExitFailure;
 
     kpv::SingleInstance instance(QStringLiteral("kestrane-viewer"));
     if (instance.handOver(paths)) {
         // The running viewer shows the files: this copy ends now, without building anything.
         std::fflush(nullptr);
-        std::_Exit(0);
+        std::_Exit(argumentStatus);
     }
 
     // The first file's quick picture is made while the rest of the program starts: the one the
     // file or the desktop's cache stores, else only where a decode of it pays (a JPEG whose sharp
     // picture takes a while, an animation's first frame).
-    NavLaunchPicture launchPicture(paths.isEmpty() ? QString() : paths.first(), [](const QString& path) {
+    NavLaunchPicture launchPicture(paths.value(0), [](const QString& path) {
         const auto& sources = LMImageSourceFactory::platform();
         QImage quick = sources->storedThumbnail(path, LMPhotoLoader::kSmallThumbMaxPixelSize);
         if (quick.isNull() && NavImageLoader::quickPictureWorthDecoding(kpv::ContentTypes::typeForExtension(QFileInfo(path).suffix()),
@@ -66,9 +85,6 @@ int main(int argc, char** argv)
 
     // 3D slideshow themes draw with the engine on OpenGL inside the slideshow's view.
     Dove::installHostRenderSystem();
-    QSizeF screenSize;
-    if (QScreen* screen = app.primaryScreen())
-        PublicObject::setMainScreenFrameSize(screenSize = screen->size());
     // The first file's sharp picture is decoded now, at the size the view asks for on this
     // screen, while the windows and OpenGL are set up.
     NavLaunchPicture launchSharpPicture(
@@ -82,15 +98,17 @@ int main(int argc, char** argv)
         if (handed.isEmpty())
             delegate.applicationOpenUntitledFile();
         else
-            delegate.applicationOpenFiles(handed);
+            delegate.openCommandLinePaths(handed);
     });
     if (!paths.isEmpty())
-        delegate.applicationOpenFiles(paths);
+        delegate.openCommandLinePaths(paths);
     delegate.applicationDidFinishLaunching();
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [&] { delegate.applicationWillTerminate(); });
     // Log-out and Ctrl+C quit as the menu does: settings saved, temporary folder and socket gone.
     kpv::quitOnTerminationSignals([] { QCoreApplication::quit(); });
-    const int code = app.exec();
+    int code = app.exec();
+    if (code == CommandLine::kExitOk)
+        code = argumentStatus;
     // Later starts still connected are closed before the delegate they would call goes away.
     instance.stopListening();
     if (delegate.hasStuckWorkers()) {

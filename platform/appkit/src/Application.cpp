@@ -11,6 +11,9 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QGestureEvent>
+#include <QIcon>
+#include <QPalette>
+#include <QStyle>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
@@ -46,6 +49,56 @@ Window* windowOfWidget(const QWidget* w)
     return ww ? ww->kpvWindow() : nullptr;
 }
 } // namespace
+
+void Application::setIdentity(const QString& desktopId, const QString& displayName, const QString& iconFile)
+{
+    if (!desktopId.isEmpty())
+        QGuiApplication::setDesktopFileName(desktopId);
+    if (!displayName.isEmpty())
+        QGuiApplication::setApplicationDisplayName(displayName);
+    if (!iconFile.isEmpty())
+        QApplication::setWindowIcon(QIcon(iconFile));
+}
+
+void Application::useDarkColours(bool dark)
+{
+    // What the desktop gave, kept from before the first change so it can be given back.
+    static const QString desktopStyle = QApplication::style() ? QApplication::style()->name() : QString();
+    static const QPalette desktopPalette = QApplication::palette();
+    if (!dark) {
+        if (!desktopStyle.isEmpty())
+            QApplication::setStyle(desktopStyle);
+        QApplication::setPalette(desktopPalette);
+        return;
+    }
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    const QColor window(43, 45, 48), base(30, 31, 33), text(225, 228, 232), button(58, 61, 66);
+    const QColor accent(64, 156, 255), dimmed(128, 132, 138);
+    QPalette p;
+    p.setColor(QPalette::Window, window);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::AlternateBase, window);
+    p.setColor(QPalette::ToolTipBase, base);
+    p.setColor(QPalette::ToolTipText, text);
+    p.setColor(QPalette::PlaceholderText, dimmed);
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Button, button);
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::BrightText, Qt::white);
+    p.setColor(QPalette::Highlight, accent);
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::Link, accent);
+    p.setColor(QPalette::Light, button.lighter(130));
+    p.setColor(QPalette::Midlight, button.lighter(115));
+    p.setColor(QPalette::Mid, button.darker(120));
+    p.setColor(QPalette::Dark, base.darker(120));
+    p.setColor(QPalette::Shadow, Qt::black);
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        p.setColor(QPalette::Disabled, role, dimmed);
+    p.setColor(QPalette::Disabled, QPalette::Highlight, button);
+    QApplication::setPalette(p);
+}
 
 Application& Application::shared()
 {

@@ -142,6 +142,37 @@ QList<DesktopApplication> GioDesktopServices::applicationsForFile(const QString&
     return out;
 }
 
+QList<DesktopApplication> GioDesktopServices::allApplications()
+{
+    QList<DesktopApplication> out;
+    AppList list(g_app_info_get_all());
+    QSet<QString> seen;
+    for (GList* l = list.get(); l; l = l->next) {
+        GAppInfo* info = G_APP_INFO(l->data);
+        // Hidden entries and programs that take no files are no choice for opening a photo.
+        if (!g_app_info_should_show(info) || !(g_app_info_supports_files(info) || g_app_info_supports_uris(info)))
+            continue;
+        DesktopApplication app;
+        app.id = appId(info);
+        if (app.id.isEmpty() || seen.contains(app.id.toLower()))
+            continue;
+        seen.insert(app.id.toLower());
+        const char* name = g_app_info_get_display_name(info);
+        app.fileName = name ? QString::fromUtf8(name) : app.id;
+        if (GIcon* icon = g_app_info_get_icon(info)) {
+            gchar* iconText = g_icon_to_string(icon);
+            app.iconName = iconText ? QString::fromUtf8(iconText) : QString();
+            g_free(iconText);
+        }
+        if (const char** types = g_app_info_get_supported_types(info)) {
+            for (const char** t = types; *t; ++t)
+                app.mimeTypes << QString::fromUtf8(*t);
+        }
+        out << app;
+    }
+    return out;
+}
+
 bool GioDesktopServices::openFileWithApplication(const QString& path, const QString& applicationId)
 {
     GPtr<GDesktopAppInfo> info(g_desktop_app_info_new(applicationId.toUtf8().constData()));

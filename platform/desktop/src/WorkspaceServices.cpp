@@ -1,11 +1,13 @@
 #include "desktop/WorkspaceServices.h"
 
+#include "desktop/DesktopPicture.h"
 #include "desktop/DesktopServices.h"
 #include "desktop/Trash.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QUrl>
 
 // GLib names a struct member "signals", which Qt defines as a keyword.
@@ -68,6 +70,17 @@ WorkspaceServices::RecycleResult SystemWorkspaceServices::recyclePaths(const QSt
     return result;
 }
 
+WorkspaceServices::RestoreResult SystemWorkspaceServices::restoreFromTrash(const QString &trashedPath)
+{
+    const Trash::RestoreResult restored = Trash::restore(QFile::encodeName(trashedPath));
+    RestoreResult result;
+    result.ok = restored.ok;
+    result.occupied = restored.occupied;
+    result.restoredPath = QFile::decodeName(restored.restoredPath);
+    result.error = restored.error;
+    return result;
+}
+
 bool SystemWorkspaceServices::selectFileInFileViewer(const QString &path)
 {
     const QString uri = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded);
@@ -92,8 +105,23 @@ bool SystemWorkspaceServices::selectFileInFileViewer(const QString &path)
     return runDesktopHelper({QStringLiteral("xdg-open"), QFileInfo(path).absolutePath()});
 }
 
+namespace {
+
+// The desktop's own settings tool is used where it is installed; without it GNOME's settings are
+// written in this process.
+bool usesDesktopTools(DesktopFamily family)
+{
+    return family != DesktopFamily::Other &&
+           (family != DesktopFamily::Gnome || !QStandardPaths::findExecutable(QStringLiteral("gsettings")).isEmpty());
+}
+
+} // namespace
+
 QString SystemWorkspaceServices::desktopImagePath()
 {
+    const DesktopFamily family = desktopFamily(qEnvironmentVariable("XDG_CURRENT_DESKTOP"));
+    if (usesDesktopTools(family))
+        return desktopPicture(family, runProgram);
     GSettings *settings = backgroundSettings();
     if (!settings)
         return {};
@@ -106,11 +134,23 @@ QString SystemWorkspaceServices::desktopImagePath()
 
 bool SystemWorkspaceServices::setDesktopImagePath(const QString &path)
 {
-    GSettings *settings = backgroundSettings();
-    if (!settings)
+    m_desktopImageFailure.clear();
+    const QString current = qEnvironmentVariable("XDG_CURRENT_DESKTOP");
+    const DesktopFamily family = desktopFamily(current);
+    if (usesDesktopTools(family))
+        return setDesktopPicture(family, path, runProgram, &m_desktopImageFailure);
+    if (family == DesktopFamily::Other && !current.isEmpty()) {
+        m_desktopImageFailure = unsupportedDesktopMessage(current);
         return false;
+    }
+    GSettings *settings = backgroundSettings();
+    if (!settings) {
+        m_desktopImageFailure = unsupportedDesktopMessage(current);
+        return false;
+    }
     if (!settingsAreStored()) {
         g_object_unref(settings);
+        m_desktopImageFailure = QStringLiteral("the desktop's settings cannot be stored in this session");
         return false;
     }
     const QByteArray uri = QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded).toUtf8();

@@ -1,5 +1,6 @@
 #include "foundation/Bundle.h"
 
+#include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
@@ -31,6 +32,13 @@ QByteArray readSmallFile(const QString& path, bool* ok)
     return *ok ? file.read(kMaxResourceFile) : QByteArray();
 }
 
+// The running program's own path, read from the kernel: it needs no application object, and
+// follows the program wherever its folder was copied or linked from.
+QString executablePath()
+{
+    return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+}
+
 QStringList defaultDirectories()
 {
     QStringList dirs;
@@ -38,7 +46,14 @@ QStringList defaultDirectories()
     for (const QString& d : env.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
         dirs << d;
     }
-    dirs << QStringLiteral(KPV_BUILD_RESOURCES_DIR) << QStringLiteral(KPV_SOURCE_RESOURCES_DIR);
+    // An installed program uses its installed resources only, so that it never picks up a build
+    // tree that happens to lie where it was built; a program in the build tree uses the tree's.
+    const QString installed = Bundle::installedResourceDirectory(executablePath());
+    if (!installed.isEmpty()) {
+        dirs << installed;
+    } else {
+        dirs << QStringLiteral(KPV_BUILD_RESOURCES_DIR) << QStringLiteral(KPV_SOURCE_RESOURCES_DIR);
+    }
     return dirs;
 }
 
@@ -62,6 +77,15 @@ Bundle::Bundle(QStringList resourceDirectories, QString language)
     if (language_.isEmpty()) {
         language_ = QLocale::system().name(); // "de_DE"
     }
+}
+
+QString Bundle::installedResourceDirectory(const QString& executable)
+{
+    if (executable.isEmpty()) {
+        return {};
+    }
+    const QString dir = QDir::cleanPath(QFileInfo(executable).absolutePath() + QStringLiteral("/../share/kestrane-viewer"));
+    return QFileInfo::exists(dir + QStringLiteral("/Info.json")) ? dir : QString();
 }
 
 QStringList Bundle::resourceDirectories() const

@@ -12,11 +12,11 @@ const QString kOurs = QStringLiteral("org.kestrane.viewer.desktop");
 TEST(OpenWithMenu, ListsEachOtherApplicationOnceSortedAndCachesPerExtension)
 {
     kpv::FakeDesktopServices desktop;
-    desktop.fileApplications.insert("jpg", {{"zeta.desktop", "Zeta", "2.1", ""},
-                                            {kOurs, "Kestrane", "", ""},
-                                            {"alpha.desktop", "alpha", "", "alpha-icon"},
-                                            {"Zeta.desktop", "Zeta", "2.1", ""}});
-    desktop.fileApplications.insert("png", {{"alpha.desktop", "alpha", "", ""}});
+    desktop.fileApplications.insert("jpg", {{"zeta.desktop", "Zeta", "2.1", "", {}},
+                                            {kOurs, "Kestrane", "", "", {}},
+                                            {"alpha.desktop", "alpha", "", "alpha-icon", {}},
+                                            {"Zeta.desktop", "Zeta", "2.1", "", {}}});
+    desktop.fileApplications.insert("png", {{"alpha.desktop", "alpha", "", "", {}}});
     OpenWithMenu menu(desktop, kOurs);
     menu.buildMenuItemsByFile("/p/a.jpg");
     ASSERT_EQ(menu.items().size(), 2);

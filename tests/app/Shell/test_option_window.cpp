@@ -8,11 +8,14 @@
 #include "Kit/LMNormalCustomWindow.h"
 #include "Model/MainConfig.h"
 #include "Shell/Desktop/FileTypeAssociator.h"
+#include "appkit/Application.h"
 #include "appkit/Event.h"
 #include "desktop/FakeDesktopServices.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/UserDefaults.h"
 
+#include <QApplication>
+#include <QPalette>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -55,6 +58,22 @@ TEST_F(OptionWindowControllerTest, WheelCheckDrivesTheRadiosAndApply)
     EXPECT_FALSE(config.mouseWheelEnabled());
     EXPECT_FALSE(window.btnApply()->isEnabled());
     EXPECT_TRUE(window.optionWindow()->isVisible());
+}
+
+// Dialogs wear the program's dark colours until the user picks the desktop's in Preferences.
+TEST_F(OptionWindowControllerTest, DesktopColoursAreAChoiceThatDialogsFollow)
+{
+    const QPalette desktop = QApplication::palette();
+    kpv::Application::useDarkColours(!config.useDesktopColours());
+    EXPECT_EQ(QApplication::palette().color(QPalette::Window), QColor(43, 45, 48));
+    OptionWindowController window(config, associator, center);
+    window.showWithTabType(1, false);
+    EXPECT_EQ(window.chkUseDesktopColours()->state(), 0);
+    window.useDesktopColoursCheckButtonClicked();
+    window.okButtonClicked();
+    EXPECT_TRUE(config.useDesktopColours());
+    kpv::Application::useDarkColours(!config.useDesktopColours());
+    EXPECT_EQ(QApplication::palette().color(QPalette::Window), desktop.color(QPalette::Window));
 }
 
 TEST_F(OptionWindowControllerTest, TabsSwapPagesAndTheChoiceIsStoredAtOnce)

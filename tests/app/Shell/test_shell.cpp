@@ -5,10 +5,16 @@
 #include "Shell/MainWindow/LMMainWindow.h"
 #include "Shell/MainWindow/MainCommand.h"
 #include "Shell/MainWindow/MainWndController.h"
+#include "Shell/Desktop/OtherApplicationChooser.h"
+#include "Shell/Program/CommandLine.h"
 #include "view_mode_stub.h"
+#include "../../support/FaultInjection.h"
 
 #include "Model/MainConfig.h"
 #include "appkit/Menu.h"
+#include "appkit/Panels.h"
+#include "Kit/LMIncludeSubDirOpenPanelController.h"
+#include "desktop/FakeDesktopServices.h"
 #include "appkit/SingleInstance.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/OperationQueue.h"
@@ -18,7 +24,13 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QUrl>
+#include <cerrno>
+#include <cstring>
 #include <set>
 #include <gtest/gtest.h>
 
@@ -98,6 +110,7 @@ protected:
         setup.allowedFileExtensions = {"jpg", "png", "gif"};
         setup.allowedFileTypes = {"public.jpeg", "public.png", "com.compuserve.gif"};
         setup.processorCount = processors;
+        setup.recentlyUsedList = path("share/recently-used.xbel");
         delegate = std::make_unique<AppDelegate>(std::move(setup));
         controller = std::make_unique<MainWndController>(*delegate, std::make_unique<LMMainWindow>(kpv::Rect(0, 0, 640, 480)));
         controller->setNavigateController(&nav);
@@ -212,6 +225,158 @@ TEST_F(Shell, OpenedBeforeLaunchEntersViewAtLaunch)
     EXPECT_EQ(controller->showMode(), MainShowModeView);
     EXPECT_EQ(posted, (QStringList{"willChangeMainShowMode 0>4", "didChangeMainShowMode 0>4"}));
     EXPECT_EQ(controller->recentDocumentPaths(), QStringList{path("p/one.jpg")});
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Open Recent is the program's own list, kept across runs; the desktop's shared list of recent
+// files gains each opened photo, and every other program's entry in it stays byte for byte.
+TEST_F(Shell, RecentPhotosSurviveARestartAndReachTheDesktopsList)
+{
+    const QByteArray others =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<xbel version=\"1.0\"\n"
+        "      xmlns:bookmark=\"http://www.freedesktop.org/standards/desktop-bookmarks\"\n"
+        "      xmlns:mime=\"http://www.freedesktop.org/standards/shared-mime-info\"\n>\n"
+        "  <bookmark href=\"file:///home/u/report%20&amp;%20notes.odt\" added=\"2020-01-01T00:00:00Z\"  visited=\"x\">\n"
+        "    <info><metadata owner=\"http://freedesktop.org\"><mime:mime-type type=\"application/vnd.oasis.opendocument.text\"/>"
+        "<bookmark:applications><bookmark:application name=\"Writer\" exec=\"&apos;writer %u&apos;\" count=\"7\"/>"
+        "</bookmark:applications></metadata></info>\n  </bookmark>\n</xbel>";
+    ASSERT_TRUE(QDir().mkpath(path("share")));
+    {
+        QFile list(path("share/recently-used.xbel"));
+        ASSERT_TRUE(list.open(QIODevice::WriteOnly));
+        list.write(others);
+    }
+    touch(path("p/one.jpg"));
+    touch(path("p/two.jpg"));
+    delegate->applicationDidFinishLaunching();
+    controller->openFiles({path("p/one.jpg")}, false);
+    controller->openFiles({path("p/two.jpg")}, false);
+    controller->openFiles({path("p/one.jpg")}, false);
+    EXPECT_EQ(controller->recentDocumentPaths(), (QStringList{path("p/one.jpg"), path("p/two.jpg")}));
+
+    const QByteArray shared = readAll(path("share/recently-used.xbel"));
+    // The other program's entry is still there as it was written, before ours.
+    const qsizetype theirs = shared.indexOf(others.left(others.indexOf("</xbel>")));
+    EXPECT_EQ(theirs, 0) << shared.constData();
+    const QByteArray oneHref = "href=\"" + QUrl::fromLocalFile(path("p/one.jpg")).toEncoded() + "\"";
+    EXPECT_EQ(shared.count(oneHref), 1) << "one entry per file";
+    EXPECT_TRUE(shared.contains("href=\"" + QUrl::fromLocalFile(path("p/two.jpg")).toEncoded() + "\""));
+    EXPECT_TRUE(shared.contains("<mime:mime-type type=\"image/jpeg\"/>"));
+    const qsizetype oneAt = shared.indexOf(oneHref);
+    const QByteArray oneEntry = shared.mid(oneAt, shared.indexOf("</bookmark>", oneAt) - oneAt);
+    EXPECT_TRUE(oneEntry.contains("name=\"Kestrane Photo Viewer\" exec=\"kestrane-viewer %u\"")) << oneEntry.constData();
+    EXPECT_TRUE(oneEntry.contains("count=\"2\"")) << "opened twice: " << oneEntry.constData();
+    EXPECT_TRUE(shared.trimmed().endsWith("</xbel>"));
+
+    // A photo gone since is not offered after the restart; the order stays.
+    delegate->applicationWillTerminate();
+    ASSERT_TRUE(QFile::remove(path("p/two.jpg")));
+    touch(path("p/three.jpg"));
+    TearDown();
+    SetUp();
+    EXPECT_EQ(controller->recentDocumentPaths(), QStringList{path("p/one.jpg")});
+    // File > Open starts in the folder of the last photo opened.
+    QString startedIn;
+    struct StartPanel : kpv::OpenPanel {
+        QString* seen;
+        long runModal() override
+        {
+            *seen = directoryURL();
+            return kpv::ModalResponseCancel;
+        }
+    };
+    controller->setOpenPanelFactory([&startedIn] {
+        return std::make_unique<LMIncludeSubDirOpenPanelController>(nullptr, [&startedIn] {
+            auto panel = std::make_unique<StartPanel>();
+            panel->seen = &startedIn;
+            return panel;
+        });
+    });
+    delegate->applicationDidFinishLaunching();
+    EXPECT_FALSE(controller->doOpenFile(QString(), false));
+    EXPECT_EQ(startedIn, path("p"));
+
+    // A shared list that is not one is left alone rather than replaced.
+    const QByteArray garbled = "<xbel version=\"1.0\"><bookmark href=";
+    {
+        QFile list(path("share/recently-used.xbel"));
+        ASSERT_TRUE(list.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        list.write(garbled);
+    }
+    controller->openFiles({path("p/three.jpg")}, false);
+    EXPECT_EQ(controller->recentDocumentPaths(), (QStringList{path("p/three.jpg"), path("p/one.jpg")}));
+    EXPECT_EQ(readAll(path("share/recently-used.xbel")), garbled);
+}
+
+// The context menu's Open With: every application that opens images, whether or not it names
+// this type, without this program (known by its installed entry's id); then "Other Application…",
+// which lists every application and opens the photo with the one chosen.
+TEST_F(Shell, OpenWithListsImageApplicationsAndOffersAnyOther)
+{
+    kpv::FakeDesktopServices desktop;
+    kpv::DesktopServices::setShared(&desktop);
+    desktop.fileApplications.insert("jpg", {{"org.kestrane.viewer.desktop", "Kestrane Photo Viewer", "", "", {}}});
+    desktop.installed = {{"paint.desktop", "Paint", "", "", {"image/png"}},
+                         {"editor.desktop", "Text Editor", "", "", {"text/plain"}},
+                         {"org.kestrane.viewer.desktop", "Kestrane Photo Viewer", "", "", {"image/jpeg"}}};
+    touch(path("p/one.jpg"));
+    delegate->applicationDidFinishLaunching();
+    controller->openFiles({path("p/one.jpg")}, false);
+    controller->rebuildOpenWithMenu();
+    const std::shared_ptr<kpv::Menu> menu = controller->openWithMenu();
+    QStringList titles;
+    for (const auto& item : menu->itemArray())
+        titles << (item->isSeparatorItem() ? QStringLiteral("-") : item->title());
+    EXPECT_EQ(titles, (QStringList{"Paint", "-", "Other Application…"}));
+    const auto other = menu->itemWithTag(MainWndController::TagOpenWithOther);
+    ASSERT_TRUE(other);
+    ASSERT_TRUE(controller->validateMenuItem(*other));
+
+    other->performAction();
+    OtherApplicationChooser* chooser = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* c = dynamic_cast<OtherApplicationChooser*>(w); c && c->isVisible())
+            chooser = c;
+    ASSERT_TRUE(chooser);
+    ASSERT_EQ(chooser->list()->count(), 2); // every application but this one
+    EXPECT_EQ(chooser->list()->item(0)->text(), "Paint");
+    chooser->filterField()->setText("text");
+    EXPECT_TRUE(chooser->list()->item(0)->isHidden());
+    ASSERT_TRUE(chooser->openButton()->isEnabled());
+    chooser->openButton()->click();
+    ASSERT_EQ(desktop.launches.size(), 1);
+    EXPECT_EQ(desktop.launches[0], qMakePair(path("p/one.jpg"), QString("editor.desktop")));
+    kpv::DesktopServices::setShared(nullptr);
+}
+
+// What the command line says about paths that cannot be opened: each named once with its reason,
+// the photos beside them not at all.
+TEST_F(Shell, CommandLineNamesWhatCannotBeOpenedAndWhy)
+{
+    touch(path("p/one.jpg"));
+    touch(path("p/notes.txt"));
+    touch(path("p/locked.jpg"));
+    touch(path("deep/sub/two.png"));
+    ASSERT_TRUE(QDir().mkpath(path("empty")));
+    ASSERT_TRUE(QFile::setPermissions(path("p/locked.jpg"), QFileDevice::WriteOwner));
+    // Root reads everything; without its override the lock holds as for any user.
+    kpv::test::NoPermissionOverride asAnyUser;
+    const QStringList problems = CommandLine::problemsWithPaths(
+        {path("p/one.jpg"), path("p/nope.jpg"), path("p/notes.txt"), path("p/locked.jpg"), path("empty"),
+         path("deep"), path("p")},
+        {"jpg", "png"});
+    ASSERT_EQ(problems.size(), 5) << problems.join("\n").toStdString();
+    EXPECT_EQ(problems[0], QString("cannot open “%1”: no such file or folder").arg(path("p/nope.jpg")));
+    EXPECT_TRUE(problems[1].startsWith(QString("cannot open “%1”: it is not").arg(path("p/notes.txt"))));
+    EXPECT_EQ(problems[2], QString("cannot open “%1”: %2").arg(path("p/locked.jpg"), QString::fromLocal8Bit(std::strerror(EACCES))));
+    EXPECT_EQ(problems[3], QString("there are no photos in the folder “%1”").arg(path("empty")));
+    // Sub-folders are not searched from the command line.
+    EXPECT_EQ(problems[4], QString("there are no photos in the folder “%1”").arg(path("deep")));
 }
 
 TEST_F(Shell, ShowModeSwitching)

@@ -13,6 +13,7 @@
 #include "Shell/ViewChrome/NavigateOverlays.h"
 #include "foundation/Bundle.h"
 #include "Share/ShareWindowController.h"
+#include "Model/LMFileImgBaseInfo.h"
 #include "Model/MainConfig.h"
 #include "desktop/FakeDesktopServices.h"
 #include "Kit/LMAreaTrackView.h"
@@ -39,6 +40,7 @@
 #include <QImageReader>
 #include <QPainter>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -226,6 +228,37 @@ TEST_F(ViewerStart, OpenedFolderShowsItsFirstImageFitted)
     EXPECT_LE(1200 * view().scale(), view().viewBounds().height() + 0.5);
     // The title names the file.
     EXPECT_TRUE(controller->window()->representedFilename().endsWith(QStringLiteral("a.png")));
+}
+
+// Other programs' changes to the open folder reach the viewer as they happen: a photo added joins
+// the list, one removed leaves it, and the photo shown is read again when it is written over.
+TEST_F(ViewerStart, ChangesByOtherProgramsToTheOpenFolderAreFollowed)
+{
+    start();
+    ASSERT_EQ(nav().fileCount(), 3);
+    // The kernel's report comes with the next events; the viewer waits for the folder to be quiet.
+    const auto settleUntil = [this](const std::function<bool()>& done) {
+        for (int i = 0; i < 100 && !done(); ++i)
+            settle(0.1);
+        return done();
+    };
+    writeImage(QStringLiteral("d.png"), QSize(400, 300), Qt::yellow);
+    ASSERT_TRUE(settleUntil([this] { return nav().fileCount() == 4; })) << nav().fileCount();
+    EXPECT_EQ(QFileInfo(nav().curFilePath().path()).fileName(), QStringLiteral("a.png"));
+
+    const LMPathString b(QDir(folder).filePath(QStringLiteral("b.png")), false);
+    ASSERT_TRUE(QFile::remove(b.path()));
+    ASSERT_TRUE(settleUntil([this] { return nav().fileCount() == 3; })) << nav().fileCount();
+    EXPECT_FALSE(nav().filePaths().contains(b));
+
+    // Written over by another program: the new picture is shown.
+    writeImage(QStringLiteral("a.png"), QSize(640, 480), Qt::magenta);
+    const auto shownSize = [this] {
+        const LMImagePtr shown = view().validImage();
+        return shown && shown->originalImgBaseInfo() ? shown->originalImgBaseInfo()->frameSize() : QSizeF();
+    };
+    EXPECT_TRUE(settleUntil([&] { return shownSize() == QSizeF(640, 480); })) << shownSize().width();
+    EXPECT_EQ(QFileInfo(nav().curFilePath().path()).fileName(), QStringLiteral("a.png"));
 }
 
 TEST_F(ViewerStart, ArrowKeysStepThroughTheFolder)

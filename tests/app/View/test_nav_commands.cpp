@@ -12,6 +12,8 @@
 #include "../../support/FaultInjection.h"
 
 #include <QBuffer>
+#include <QCryptographicHash>
+#include <unistd.h>
 #include <QDir>
 #include <QFile>
 
@@ -46,10 +48,15 @@ public:
         QDir(tempRoot).mkpath(sub);
         return QDir(tempRoot).filePath(sub);
     }
+    kpv::WorkspaceServices *workspaceServices() override
+    {
+        return systemWorkspace ? systemWorkspace : FakeHost::workspaceServices();
+    }
     QStringList alerts;
     int alertAnswer = 0;
     QString saveAsPath;
     QString tempRoot;
+    kpv::WorkspaceServices *systemWorkspace = nullptr; // the real trash instead of the fake
 };
 
 // A 3 x 2 picture whose pixels all differ, so any turn or mirror shows.
@@ -250,6 +257,116 @@ TEST_F(CommandTest, DeleteMovesToTrashAndNavigatesOn)
     controller->deleteFiles({paths[2]});
     EXPECT_EQ(commandHost->alerts.size(), 1);
     EXPECT_EQ(rec.count("filesDeleted"), 0);
+}
+
+// Undo Move to Trash against the desktop's real trash in a scratch home: the photos come back
+// byte for byte where they were and the first is shown; a file that took a name meanwhile is
+// replaced only when the user says so, and then goes to the trash itself.
+class UndoTrashTest : public CommandTest {
+protected:
+    void SetUp() override
+    {
+        CommandTest::SetUp();
+        ASSERT_TRUE(home.isValid());
+        qputenv("HOME", QFile::encodeName(home.path()));
+        qunsetenv("XDG_DATA_HOME");
+        commandHost->systemWorkspace = &system;
+    }
+    void TearDown() override
+    {
+        CommandTest::TearDown();
+        savedHome.isEmpty() ? qunsetenv("HOME") : qputenv("HOME", savedHome);
+        savedData.isEmpty() ? qunsetenv("XDG_DATA_HOME") : qputenv("XDG_DATA_HOME", savedData);
+    }
+    static QByteArray sum(const QString &path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256) : "gone";
+    }
+    void writeFile(const QString &path, const QByteArray &bytes)
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    }
+    QByteArray savedHome = qgetenv("HOME");
+    QByteArray savedData = qgetenv("XDG_DATA_HOME");
+    QTemporaryDir home;
+    kpv::SystemWorkspaceServices system;
+};
+
+TEST_F(UndoTrashTest, PhotosComeBackFromTheHomeTrashAndNothingIsReplacedUnasked)
+{
+    openReal({"a.png", "b.png", "c.png"});
+    const QByteArray before = sum(paths[0].path());
+    EXPECT_FALSE(controller->canDoAction(NavigateController::kUndoMoveToTrashAction));
+    controller->deleteCurFile();
+    ASSERT_FALSE(QFileInfo::exists(paths[0].path()));
+    const QString trashed = home.filePath(".local/share/Trash/files/a.png");
+    ASSERT_TRUE(QFileInfo::exists(trashed));
+    ASSERT_TRUE(controller->canDoAction(NavigateController::kUndoMoveToTrashAction));
+
+    controller->undoMoveToTrash();
+    commandHost->runQueue(*controller);
+    EXPECT_EQ(sum(paths[0].path()), before);
+    EXPECT_FALSE(QFileInfo::exists(trashed));
+    EXPECT_FALSE(QFileInfo::exists(home.filePath(".local/share/Trash/info/a.png.trashinfo")));
+    EXPECT_EQ(controller->curFilePath(), paths[0]) << "the photo put back is shown";
+    EXPECT_EQ(controller->fileCount(), 3);
+    EXPECT_FALSE(controller->canDoAction(NavigateController::kUndoMoveToTrashAction));
+    EXPECT_TRUE(commandHost->alerts.isEmpty());
+
+    // Another file took b.png's name meanwhile: the user is asked, and No changes nothing.
+    controller->deleteFiles({paths[1]});
+    const QByteArray trashedB = sum(home.filePath(".local/share/Trash/files/b.png"));
+    writeFile(paths[1].path(), "a newer file under the same name");
+    const QByteArray newcomer = sum(paths[1].path());
+    commandHost->alertAnswer = 0;
+    controller->undoMoveToTrash();
+    ASSERT_EQ(commandHost->alerts.size(), 1);
+    EXPECT_TRUE(commandHost->alerts[0].startsWith("IDS_UndoTrashOccupied_Fmt")) << commandHost->alerts[0].toStdString();
+    EXPECT_EQ(sum(paths[1].path()), newcomer);
+    EXPECT_EQ(sum(home.filePath(".local/share/Trash/files/b.png")), trashedB);
+    EXPECT_TRUE(controller->canDoAction(NavigateController::kUndoMoveToTrashAction)) << "undo stays offered";
+
+    // Yes: the photo comes back and the newcomer is in the trash, not lost.
+    commandHost->alertAnswer = 1;
+    controller->undoMoveToTrash();
+    commandHost->runQueue(*controller);
+    EXPECT_EQ(sum(paths[1].path()), trashedB);
+    QList<QByteArray> inTrash;
+    for (const QFileInfo &f : QDir(home.filePath(".local/share/Trash/files")).entryInfoList(QDir::Files))
+        inTrash << sum(f.filePath());
+    EXPECT_EQ(inTrash, QList<QByteArray>{newcomer});
+    EXPECT_FALSE(controller->canDoAction(NavigateController::kUndoMoveToTrashAction));
+}
+
+TEST_F(UndoTrashTest, PhotoComesBackFromAnotherVolumesTrash)
+{
+    const QString mountPoint = dir.filePath("card");
+    ASSERT_TRUE(QDir().mkpath(mountPoint));
+    kpv::test::SmallTmpfs volume(mountPoint);
+    if (!volume.isMounted())
+        GTEST_SKIP() << "no right to mount a second volume here";
+    ASSERT_TRUE(QDir().mkpath(mountPoint + "/DCIM"));
+    const QString photo = mountPoint + "/DCIM/card.png";
+    ASSERT_TRUE(pattern().save(photo));
+    const QByteArray before = sum(photo);
+    controller->openFilePaths({LMPathString(photo, false)}, {}, false);
+    commandHost->runQueue(*controller);
+    controller->deleteCurFile();
+    const QString volumeTrash = mountPoint + "/.Trash-" + QString::number(::getuid());
+    ASSERT_TRUE(QFileInfo::exists(volumeTrash + "/files/card.png"));
+    // The folder went too; it is made again.
+    ASSERT_TRUE(QDir(mountPoint + "/DCIM").removeRecursively());
+
+    controller->undoMoveToTrash();
+    commandHost->runQueue(*controller);
+    EXPECT_EQ(sum(photo), before);
+    EXPECT_FALSE(QFileInfo::exists(volumeTrash + "/files/card.png"));
+    EXPECT_FALSE(QFileInfo::exists(volumeTrash + "/info/card.png.trashinfo"));
+    EXPECT_EQ(controller->curFilePath().path(), photo);
+    EXPECT_TRUE(commandHost->alerts.isEmpty()) << commandHost->alerts.join("; ").toStdString();
 }
 
 TEST_F(CommandTest, DesktopPictureKeepsTheOldCopyUnlessTheNewOneWasSet)

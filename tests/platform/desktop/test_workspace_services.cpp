@@ -1,11 +1,14 @@
 // The desktop picture through the desktop's settings: a change that nothing would store is
-// reported as refused, not as done.
+// reported as refused, not as done. Each desktop's own tool is played by a stand-in program on
+// the search path that keeps what it is told in a folder and logs its arguments.
 
 #include "desktop/MimeAppsList.h"
 #include "desktop/WorkspaceServices.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <QtGlobal>
 
 #include <gtest/gtest.h>
@@ -20,11 +23,141 @@ TEST(DesktopPicture, ASessionWithoutItsBusRefusesTheChange)
     // before anything in this process reads settings or opens the bus.
     qputenv("GSETTINGS_BACKEND", "dconf");
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kpv-test-bus");
+    const QByteArray desktop = qgetenv("XDG_CURRENT_DESKTOP");
+    qunsetenv("XDG_CURRENT_DESKTOP");
     QTemporaryDir dir;
     const QString picture = dir.filePath(QStringLiteral("wall.png"));
     kpv::SystemWorkspaceServices workspace;
     EXPECT_FALSE(workspace.setDesktopImagePath(picture));
     EXPECT_NE(workspace.desktopImagePath(), picture);
+    EXPECT_FALSE(workspace.desktopImageFailureReason().isEmpty());
+    if (!desktop.isEmpty())
+        qputenv("XDG_CURRENT_DESKTOP", desktop);
+}
+
+class DesktopTools : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        tools = dir.filePath("bin");
+        store = dir.filePath("store");
+        ASSERT_TRUE(QDir().mkpath(tools) && QDir().mkpath(store));
+        // Settings: "set" keeps the value, "get" prints it back (a forgetful tool keeps nothing).
+        writeTool("gsettings", R"(case "$1" in
+  set) [ -e "$STORE/forgetful" ] || printf '%s' "$4" > "$STORE/$2.$3"; exit 0 ;;
+  get) [ -e "$STORE/$2.$3" ] || exit 1; cat "$STORE/$2.$3"; echo ;;
+  *) exit 1 ;;
+esac)");
+        // xfconf: -l lists the channel's properties, -p P -s V sets one, -p P prints it.
+        writeTool("xfconf-query", R"(prop= value= list=
+while [ $# -gt 0 ]; do case "$1" in -l) list=1 ;; -p) prop=$2; shift ;; -s) value=$2; shift ;; esac; shift; done
+if [ -n "$list" ]; then cat "$STORE/xfce-props" 2>/dev/null; exit 0; fi
+key=$(printf '%s' "$prop" | tr / _)
+if [ -n "$value" ]; then printf '%s' "$value" > "$STORE/xfce$key"; exit 0; fi
+[ -e "$STORE/xfce$key" ] || exit 1; cat "$STORE/xfce$key"; echo)");
+        writeTool("gdbus", R"([ -e "$STORE/no-plasma" ] && exit 1; exit 0)");
+        savedPath = qgetenv("PATH");
+        savedDesktop = qgetenv("XDG_CURRENT_DESKTOP");
+        qputenv("PATH", QFile::encodeName(tools) + ":" + savedPath);
+        qputenv("STORE", QFile::encodeName(store));
+        picture = dir.filePath("Cache/it's a $wall.png");
+    }
+    void TearDown() override
+    {
+        qputenv("PATH", savedPath);
+        savedDesktop.isEmpty() ? qunsetenv("XDG_CURRENT_DESKTOP") : qputenv("XDG_CURRENT_DESKTOP", savedDesktop);
+        qunsetenv("STORE");
+    }
+    void writeTool(const QString& name, const QByteArray& body)
+    {
+        QFile f(tools + "/" + name);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("#!/bin/bash\nprintf '%s\\n' \"" + name.toUtf8() + " $*\" >> \"$STORE/log\"\n" + body + "\n");
+        f.close();
+        f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
+    }
+    QByteArray stored(const QString& name) const
+    {
+        QFile f(store + "/" + name);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(nothing)");
+    }
+    QString log() const { return QString::fromUtf8(stored("log")); }
+    void touch(const QString& name)
+    {
+        QFile f(store + "/" + name);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    bool set(const char* desktop)
+    {
+        qputenv("XDG_CURRENT_DESKTOP", desktop);
+        return workspace.setDesktopImagePath(picture);
+    }
+    // The file's address as the settings tool is given it: quoted, its quote escaped.
+    QByteArray uriQuoted() const
+    {
+        return "'" + QUrl::fromLocalFile(picture).toEncoded().replace("'", "\\'") + "'";
+    }
+
+    QTemporaryDir dir;
+    QString tools, store, picture;
+    QByteArray savedPath, savedDesktop;
+    kpv::SystemWorkspaceServices workspace;
+};
+
+TEST_F(DesktopTools, GnomeCinnamonAndMateKeepThePictureInTheirSettings)
+{
+    ASSERT_TRUE(set("ubuntu:GNOME")) << workspace.desktopImageFailureReason().toStdString();
+    EXPECT_EQ(stored("org.gnome.desktop.background.picture-uri"), uriQuoted());
+    EXPECT_EQ(stored("org.gnome.desktop.background.picture-uri-dark"), uriQuoted());
+    EXPECT_EQ(workspace.desktopImagePath(), picture);
+
+    ASSERT_TRUE(set("X-Cinnamon"));
+    EXPECT_EQ(stored("org.cinnamon.desktop.background.picture-uri"), uriQuoted());
+    ASSERT_TRUE(set("MATE"));
+    // MATE takes a path; the quote in the name is escaped for the settings tool.
+    EXPECT_EQ(stored("org.mate.background.picture-filename"), "'" + QFile::encodeName(picture).replace("'", "\\'") + "'");
+    EXPECT_EQ(workspace.desktopImagePath(), picture);
+
+    // Settings held only in the tool's memory are gone when read back: refused, and said why.
+    touch("forgetful");
+    picture = dir.filePath("other.png");
+    EXPECT_FALSE(set("GNOME"));
+    EXPECT_TRUE(workspace.desktopImageFailureReason().contains("did not keep"));
+}
+
+TEST_F(DesktopTools, XfceSetsEveryMonitorsPicture)
+{
+    QFile props(store + "/xfce-props");
+    ASSERT_TRUE(props.open(QIODevice::WriteOnly));
+    props.write("/backdrop/screen0/monitorHDMI-1/workspace0/last-image\n"
+                "/backdrop/screen0/monitorHDMI-1/workspace0/image-style\n"
+                "/backdrop/screen0/monitoreDP-1/workspace0/last-image\n");
+    props.close();
+    ASSERT_TRUE(set("XFCE")) << workspace.desktopImageFailureReason().toStdString();
+    EXPECT_EQ(stored("xfce_backdrop_screen0_monitorHDMI-1_workspace0_last-image"), QFile::encodeName(picture));
+    EXPECT_EQ(stored("xfce_backdrop_screen0_monitoreDP-1_workspace0_last-image"), QFile::encodeName(picture));
+    EXPECT_EQ(stored("xfce_backdrop_screen0_monitorHDMI-1_workspace0_image-style"), "(nothing)");
+    EXPECT_EQ(workspace.desktopImagePath(), picture);
+}
+
+TEST_F(DesktopTools, PlasmaGetsAScriptForEveryDesktopAndElsewhereTheUserIsToldWhichDesktopsWork)
+{
+    ASSERT_TRUE(set("KDE")) << workspace.desktopImageFailureReason().toStdString();
+    const QString call = log();
+    EXPECT_TRUE(call.contains("gdbus call --session --dest org.kde.plasmashell --object-path /PlasmaShell "
+                              "--method org.kde.PlasmaShell.evaluateScript")) << call.toStdString();
+    EXPECT_TRUE(call.contains("desktops()"));
+    // The script reaches the bus tool as one quoted argument, its quote escaped.
+    const QString uri = QString::fromLatin1(QUrl::fromLocalFile(picture).toEncoded()).replace("'", "\\'");
+    EXPECT_TRUE(call.contains("writeConfig(\"Image\", \"" + uri + "\")"))
+        << call.toStdString();
+    touch("no-plasma");
+    EXPECT_FALSE(set("KDE"));
+
+    EXPECT_FALSE(set("Sway"));
+    const QString why = workspace.desktopImageFailureReason();
+    EXPECT_TRUE(why.contains("GNOME, KDE Plasma, Xfce, MATE and Cinnamon") && why.contains("(Sway)")) << why.toStdString();
 }
 
 } // namespace

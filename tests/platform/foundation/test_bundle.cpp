@@ -151,3 +151,21 @@ TEST(StringFormat, BadFormatsAndArgumentsNeverCrash)
 }
 
 } // namespace
+
+TEST(Bundle, InstalledProgramUsesTheResourcesBesideItsFolder)
+{
+    QTemporaryDir prefix;
+    ASSERT_TRUE(prefix.isValid());
+    ASSERT_TRUE(QDir(prefix.path()).mkpath(QStringLiteral("bin")));
+    const QString program = prefix.filePath(QStringLiteral("bin/kestrane-viewer"));
+    // Not installed there yet: the program is in a build tree.
+    EXPECT_TRUE(kpv::Bundle::installedResourceDirectory(program).isEmpty());
+    ASSERT_TRUE(QDir(prefix.path()).mkpath(QStringLiteral("share/kestrane-viewer")));
+    EXPECT_TRUE(kpv::Bundle::installedResourceDirectory(program).isEmpty()); // a folder without the information file
+    QFile info(prefix.filePath(QStringLiteral("share/kestrane-viewer/Info.json")));
+    ASSERT_TRUE(info.open(QIODevice::WriteOnly));
+    info.write("{}");
+    info.close();
+    EXPECT_EQ(kpv::Bundle::installedResourceDirectory(program), prefix.filePath(QStringLiteral("share/kestrane-viewer")));
+    EXPECT_TRUE(kpv::Bundle::installedResourceDirectory(QString()).isEmpty());
+}

@@ -1,0 +1,188 @@
+#include "Shell/Program/CommandLine.h"
+
+#include "Model/PhotoSearchHandler.h"
+#include "foundation/Bundle.h"
+#include "foundation/FileNames.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace CommandLine {
+
+namespace {
+
+// Compiled in, so that the answer needs no resources and no toolkit.
+constexpr const char* kDisplayName = "Kestrane Photo Viewer";
+#ifndef KPV_VERSION
+#define KPV_VERSION "0.1.0"
+#endif
+
+QString tr(const char* key, const char* fallback)
+{
+    return kpv::Bundle::mainBundle().localizedString(QLatin1String(key), QString::fromUtf8(fallback));
+}
+
+} // namespace
+
+const char* programName(const char* argv0)
+{
+    const char* slash = argv0 ? std::strrchr(argv0, '/') : nullptr;
+    return slash ? slash + 1 : (argv0 && *argv0 ? argv0 : "kestrane-viewer");
+}
+
+Arguments parse(int argc, const char* const* argv)
+{
+    // The toolkit's own options (window system, style, geometry) pass through to it.
+    static const char* const kToolkitOptionsWithValue[] = {
+        "platform", "platformpluginpath", "platformtheme", "plugin", "qmljsdebugger", "qwindowgeometry",
+        "qwindowicon", "qwindowtitle", "session", "display", "style", "stylesheet", "geometry", "name", "title"};
+    static const char* const kToolkitFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+    Arguments result;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i] ? argv[i] : "";
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            result.paths.push_back(arg);
+            continue;
+        }
+        const std::string bare = arg.substr(arg.rfind("--", 0) == 0 ? 2 : 1);
+        const std::string key = bare.substr(0, bare.find('='));
+        bool toolkit = false;
+        for (const char* option : kToolkitOptionsWithValue) {
+            if (key == option) {
+                toolkit = true;
+                if (bare.find('=') == std::string::npos && i + 1 < argc)
+                    ++i; // its value
+            }
+        }
+        for (const char* flag : kToolkitFlags)
+            toolkit = toolkit || bare == flag;
+        if (toolkit && arg != "--help" && arg != "--version")
+            continue;
+        if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "-h" || arg == "--help") {
+            result.action = Arguments::Action::Help;
+            return result;
+        } else if (arg == "-v" || arg == "--version") {
+            result.action = Arguments::Action::Version;
+            return result;
+        } else {
+            result.action = Arguments::Action::UsageError;
+            result.error = arg.rfind("--", 0) == 0 ? "unrecognized option '" + arg + "'"
+                                                   : "invalid option -- '" + arg.substr(1) + "'";
+            return result;
+        }
+    }
+    return result;
+}
+
+std::optional<int> answerWithoutWindow(const Arguments& arguments, const char* programName, std::FILE* out,
+                                       std::FILE* err)
+{
+    const char* name = CommandLine::programName(programName);
+    switch (arguments.action) {
+    case Arguments::Action::Open:
+        return std::nullopt;
+    case Arguments::Action::Help:
+        std::fprintf(out,
+                     "Usage: %s [OPTION]... [FILE|FOLDER]...\n"
+                     "View photos: each FILE opens with the other photos of its folder, each FOLDER\n"
+                     "with its photos. Without arguments the window opens empty. A viewer that is\n"
+                     "already running is handed the files and shows them.\n"
+                     "\n"
+                     "  -h, --help       show this help and exit\n"
+                     "  -v, --version    show the version and exit\n"
+                     "  --               treat every later argument as a file, even one that\n"
+                     "                   starts with '-'\n"
+                     "\n"
+                     "Exit status: 0 if all went well, 1 if a file or folder could not be opened\n"
+                     "or the viewer could not start, 2 for a wrong command line.\n"
+                     "\n"
+                     "Keys: Right, Space and Left, Backspace step through the folder; Home and End\n"
+                     "go to the first and last photo; Delete moves the photo to the trash and\n"
+                     "Ctrl+Z puts it back; F11 shows it full screen. See %s(1) for more.\n",
+                     name, name);
+        return kExitOk;
+    case Arguments::Action::Version:
+        std::fprintf(out, "%s (%s) %s\n", name, kDisplayName, KPV_VERSION);
+        return kExitOk;
+    case Arguments::Action::UsageError:
+        std::fprintf(err, "%s: %s\nTry '%s --help' for more information.\n", name, arguments.error.c_str(), name);
+        return kExitUsage;
+    }
+    return std::nullopt;
+}
+
+std::optional<int> checkDisplay(const char* programName, std::FILE* err)
+{
+    const auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value && *value;
+    };
+    if (set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM"))
+        return std::nullopt;
+    std::fprintf(err, "%s: no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY is set)\n",
+                 CommandLine::programName(programName));
+    return kExitFailure;
+}
+
+QStringList problemsWithPaths(const QStringList& paths, const QStringList& allowedExtensions)
+{
+    QStringList problems;
+    for (const QString& path : paths) {
+        const QByteArray native = kpv::encodeFileName(path);
+        const QString shown = QStringLiteral("\u201c%1\u201d").arg(kpv::displayFileName(path));
+        const auto cannotOpen = [&](const QString& why) {
+            problems << tr("IDS_CannotOpenPath_Fmt", "cannot open %1: %2").arg(shown, why);
+        };
+        struct stat st {};
+        const int statError = path.isEmpty() ? ENOENT : ::stat(native.constData(), &st) != 0 ? errno : 0;
+        if (statError != 0) {
+            cannotOpen(statError == ENOENT || statError == ENOTDIR
+                           ? tr("IDS_NoSuchFileOrFolder", "no such file or folder")
+                           : QString::fromLocal8Bit(std::strerror(statError)));
+            continue;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            DIR* dir = ::opendir(native.constData());
+            if (!dir) {
+                cannotOpen(QString::fromLocal8Bit(std::strerror(errno)));
+                continue;
+            }
+            ::closedir(dir);
+            const auto found = PhotoSearchHandler::EnumDirectoryFiles(QUrl::fromLocalFile(path), false,
+                                                                      allowedExtensions, true);
+            if (!found || found->isEmpty())
+                problems << tr("IDS_FolderWithoutPhotos_Fmt", "there are no photos in the folder %1").arg(shown);
+            continue;
+        }
+        if (!S_ISREG(st.st_mode)) {
+            cannotOpen(tr("IDS_NotARegularFile", "it is not a regular file"));
+            continue;
+        }
+        if (!allowedExtensions.contains(QFileInfo(path).suffix().toLower())) {
+            cannotOpen(tr("IDS_NotAPhotoType", "it is not a type of photo the viewer opens"));
+            continue;
+        }
+        const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) {
+            cannotOpen(QString::fromLocal8Bit(std::strerror(errno)));
+            continue;
+        }
+        ::close(fd);
+    }
+    return problems;
+}
+
+} // namespace CommandLine

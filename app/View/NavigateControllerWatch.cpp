@@ -1,0 +1,110 @@
+// Following other programs' changes: the folders of the list and the file shown are watched, and
+// what changed there is brought into the list, the bins and the grid.
+
+#include "View/NavigateController.h"
+
+#include "Model/LMAppServices.h"
+#include "Model/MainConfig.h"
+#include "foundation/FolderWatcher.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QSet>
+
+#include <algorithm>
+
+namespace {
+
+// Folders of one list that are watched at most; the system's watches are shared by all programs.
+constexpr qsizetype kMaxWatchedFolders = 512;
+
+QString folderOf(const QString &path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash <= 0 ? QStringLiteral("/") : path.left(slash);
+}
+
+} // namespace
+
+void NavigateController::updateWatchedFolders()
+{
+    QSet<QString> folders;
+    for (const LMPathString &path : filePaths()) {
+        folders.insert(folderOf(path.path()));
+        if (folders.size() >= kMaxWatchedFolders)
+            break;
+    }
+    m_watchedFolders = QStringList(folders.begin(), folders.end());
+    std::sort(m_watchedFolders.begin(), m_watchedFolders.end());
+    updateWatchedFile();
+}
+
+void NavigateController::updateWatchedFile()
+{
+    if (!m_folderWatcher) {
+        m_folderWatcher = std::make_unique<kpv::FolderWatcher>(
+            [this](const QStringList &folders, const QStringList &files) { watchedPathsChanged(folders, files); });
+    }
+    m_folderWatcher->watch(m_watchedFolders, m_curFilePath.isEmpty() ? QStringList() : QStringList{m_curFilePath.path()});
+}
+
+void NavigateController::watchedPathsChanged(const QStringList &folders, const QStringList &files)
+{
+    if (!m_navSortFileInfoList)
+        return;
+    LMAppServices *services = LMAppServices::shared();
+    const QStringList extensions = services ? services->allowedFileExtensions() : QStringList();
+    const QList<LMPathString> listed = filePaths();
+    QSet<QString> modified(files.begin(), files.end());
+    QList<LMPathString> gone, added;
+    for (const QString &folder : folders) {
+        // The photos in the folder now, named as the list names them (hidden files left out, as
+        // the folder search leaves them out).
+        QSet<QString> present;
+        QDirIterator it(folder, QDir::Files | QDir::NoDotAndDotDot);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+            if (dot > 0 && extensions.contains(path.mid(dot + 1).toLower()))
+                present.insert(path);
+        }
+        QSet<QString> inList;
+        const bool oneFolder = m_watchedFolders.size() == 1;
+        for (const LMPathString &path : listed) {
+            if (!oneFolder && folderOf(path.path()) != folder)
+                continue;
+            inList.insert(path.path());
+            if (!present.contains(path.path()) && !QFileInfo::exists(path.path()))
+                gone << path;
+        }
+        if (m_addFilesFromWatchedFolders) {
+            for (const QString &path : std::as_const(present))
+                if (!inList.contains(path))
+                    added << LMPathString(path, false);
+        }
+        // A file saved by writing a new one and renaming it over the old shows as a folder change.
+        if (!m_curFilePath.isEmpty() && folderOf(m_curFilePath.path()) == folder)
+            modified.insert(m_curFilePath.path());
+    }
+    // Gone from the list (and so from the bins and the grid, which follow it); a favourite of a
+    // file that vanished stays a favourite, shown as missing, as it was before.
+    if (!gone.isEmpty())
+        didFilesDeleted(gone);
+    if (!added.isEmpty() && m_navSortFileInfoList) {
+        std::sort(added.begin(), added.end());
+        MainConfig *c = config();
+        m_navSortFileInfoList->appendFilePaths(added, c ? int(c->sortByType()) : int(NavSortByName));
+        const qsizetype index = m_navSortFileInfoList->sortedFilePaths().indexOf(m_curFilePath);
+        navCurFileToIndexByFileListChanged(std::max<qsizetype>(0, index));
+    }
+    for (const QString &file : std::as_const(modified)) {
+        if (file != m_curFilePath.path() || !QFileInfo::exists(file))
+            continue;
+        // The viewer reads the file again first, so that the bins and the grid, told next, take
+        // their pictures from the new reading rather than from the old one.
+        const LMPathString path = m_curFilePath;
+        didFileModified(path);
+        postNotification("fileModified", {{QStringLiteral("filePath"), QVariant::fromValue(path)}});
+    }
+}

@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# The command line as a user types it: help and version answer without a window, a wrong option
+# says so with status 2, and files that cannot be opened are named on stderr and in the window
+# while the photos beside them open; the status at quit is then 1.
+# Usage: command_line_test.sh <program>
+set -uo pipefail
+program=$1
+work=$(mktemp -d)
+pid=
+cleanup() {
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+mkdir -p "$work/home" "$work/tmp" "$work/run" "$work/photos" "$work/empty"
+chmod 700 "$work/run"
+export HOME=$work/home TMPDIR=$work/tmp XDG_RUNTIME_DIR=$work/run XDG_CONFIG_HOME=$work/home/.config \
+       XDG_DATA_HOME=$work/home/.local/share XDG_CACHE_HOME=$work/home/.cache
+
+out=$(DISPLAY= "$program" --help 2>&1); status=$?
+[ $status -eq 0 ] || fail "--help exited $status"
+echo "$out" | grep -q '^Usage: kestrane-viewer \[OPTION\]\.\.\. \[FILE|FOLDER\]\.\.\.' || fail "--help: $out"
+echo "$out" | grep -q 'Exit status' || fail "--help does not give the exit status"
+out=$(DISPLAY= "$program" --version 2>&1); status=$?
+[ $status -eq 0 ] && [ "$out" = "kestrane-viewer (Kestrane Photo Viewer) $(echo "$out" | awk '{print $NF}')" ] ||
+    fail "--version ($status): $out"
+out=$(DISPLAY= "$program" --frobnicate 2>&1 >/dev/null); status=$?
+[ $status -eq 2 ] || fail "a wrong option exited $status"
+# The toolkit's own options are not the program's to refuse.
+DISPLAY= "$program" -style Fusion --version >/dev/null 2>&1 || fail "a toolkit option was refused"
+echo "$out" | grep -q "unrecognized option '--frobnicate'" || fail "wrong option message: $out"
+echo "$out" | grep -q "Try 'kestrane-viewer --help'" || fail "wrong option gives no hint: $out"
+out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$program" "$work" 2>&1); status=$?
+[ $status -eq 1 ] || fail "without a display exited $status"
+echo "$out" | grep -q "no display" || fail "without a display: $out"
+
+if [ -z "${DISPLAY:-}" ] || ! command -v xdotool >/dev/null; then
+    echo "SKIPPED: no X display or no xdotool for the window half" >&2
+    exit 77
+fi
+convert -size 64x48 xc:red "$work/photos/a.jpg"
+echo "not a photo" >"$work/photos/notes.txt"
+"$program" "$work/nope.jpg" "$work/empty" "$work/photos/notes.txt" -- "$work/photos/a.jpg" \
+    >"$work/out.log" 2>"$work/err.log" &
+pid=$!
+alert=
+for _ in $(seq 1 600); do
+    [ "$(xdotool search --onlyvisible --pid "$pid" 2>/dev/null | wc -l)" -ge 2 ] && alert=yes
+    [ -n "$alert" ] && break
+    kill -0 "$pid" 2>/dev/null || fail "the program ended: $(cat "$work/err.log")"
+    sleep 0.1
+done
+[ -n "$alert" ] || fail "no alert window beside the main window"
+err=$(cat "$work/err.log")
+echo "$err" | grep -q "kestrane-viewer: cannot open “$work/nope.jpg”: no such file or folder" || fail "stderr: $err"
+echo "$err" | grep -q "there are no photos in the folder “$work/empty”" || fail "stderr: $err"
+echo "$err" | grep -q "cannot open “$work/photos/notes.txt”: it is not a type of photo" || fail "stderr: $err"
+! echo "$err" | grep -q "a.jpg" || fail "the photo was reported: $err"
+kill -TERM "$pid"
+wait "$pid"; status=$?
+pid=
+[ $status -eq 1 ] || fail "quit after unopened arguments exited $status"
+echo "command line ok"
