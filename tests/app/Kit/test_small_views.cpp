@@ -319,12 +319,14 @@ TEST(IncludeSubDirOpenPanel, TitleReadsInTheDialogsColours)
 // second click unticks it.
 TEST(IncludeSubDirOpenPanel, AClickInTheDesktopsDialogTicksTheBox)
 {
+    // The program has its main window, and so the route of the toolkit's events to views, before
+    // the dialog can open; a test run alone has no window yet.
+    Application::shared().ensureEventFilter();
     QTemporaryDir dir;
     UserDefaults defaults(dir.path() + "/settings.json");
     MainConfig config(defaults);
     LMIncludeSubDirOpenPanelController c(&config, [] { return std::make_unique<FakeOpenPanel>(); });
     c.setIncludeSubDir(false);
-    Application::shared();
     QWidget dialog;
     c.view()->widget()->setParent(&dialog);
     dialog.show();
