@@ -43,6 +43,22 @@ QString appId(GAppInfo* info)
     return id ? QString::fromUtf8(id) : QString();
 }
 
+// An application as a menu shows it: its id, its display name (the id when it has none) and its icon.
+DesktopApplication describedApplication(GAppInfo* info)
+{
+    DesktopApplication app;
+    app.id = appId(info);
+    const char* name = g_app_info_get_display_name(info);
+    app.fileName = name ? QString::fromUtf8(name) : app.id;
+    if (GIcon* icon = g_app_info_get_icon(info)) {
+        gchar* iconText = g_icon_to_string(icon);
+        app.iconName = iconText ? QString::fromUtf8(iconText) : QString();
+        g_free(iconText);
+    }
+    return app;
+}
+
+
 QStringList ids(GList* list)
 {
     QStringList out;
@@ -125,18 +141,10 @@ QList<DesktopApplication> GioDesktopServices::applicationsForFile(const QString&
     QSet<QString> seen;
     for (GList* l = list.get(); l; l = l->next) {
         GAppInfo* info = G_APP_INFO(l->data);
-        DesktopApplication app;
-        app.id = appId(info);
+        DesktopApplication app = describedApplication(info);
         if (app.id.isEmpty() || seen.contains(app.id.toLower()))
             continue;
         seen.insert(app.id.toLower());
-        const char* name = g_app_info_get_display_name(info);
-        app.fileName = name ? QString::fromUtf8(name) : app.id;
-        if (GIcon* icon = g_app_info_get_icon(info)) {
-            gchar* iconText = g_icon_to_string(icon);
-            app.iconName = iconText ? QString::fromUtf8(iconText) : QString();
-            g_free(iconText);
-        }
         out << app;
     }
     return out;
@@ -152,18 +160,10 @@ QList<DesktopApplication> GioDesktopServices::allApplications()
         // Hidden entries and programs that take no files are no choice for opening a photo.
         if (!g_app_info_should_show(info) || !(g_app_info_supports_files(info) || g_app_info_supports_uris(info)))
             continue;
-        DesktopApplication app;
-        app.id = appId(info);
+        DesktopApplication app = describedApplication(info);
         if (app.id.isEmpty() || seen.contains(app.id.toLower()))
             continue;
         seen.insert(app.id.toLower());
-        const char* name = g_app_info_get_display_name(info);
-        app.fileName = name ? QString::fromUtf8(name) : app.id;
-        if (GIcon* icon = g_app_info_get_icon(info)) {
-            gchar* iconText = g_icon_to_string(icon);
-            app.iconName = iconText ? QString::fromUtf8(iconText) : QString();
-            g_free(iconText);
-        }
         if (const char** types = g_app_info_get_supported_types(info)) {
             for (const char** t = types; *t; ++t)
                 app.mimeTypes << QString::fromUtf8(*t);
