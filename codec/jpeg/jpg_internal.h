@@ -333,7 +333,12 @@ void JpgDecIdxUpdate(JpgDecoder* d);
 // Whether the scan's data is used up for good: the reader ran dry in front of a marker that is no
 // restart (the end of the file counts as one), so every block after this one is empty.
 bool JpgDecScanDataEnded(const JpgBitReader* br);
-// Moves the decoder `mcus` MCUs on without reading, once the scan's data has ended.
+// MCUs the reader can pass without reading, because their blocks can only come out empty (or
+// grey): all of them (INT64_MAX) when the data has ended, or when corrupt data stopped a scan that
+// has no restart markers to resume at; the rest of the restart interval when corrupt data stopped
+// it inside one; 0 while there is data to read.
+int64_t JpgDecDeadMCUs(const JpgBitReader* br);
+// Moves the decoder `mcus` MCUs on without reading, when JpgDecDeadMCUs allows it.
 void JpgDecPassEmptyMCUs(JpgDecoder* d, int64_t mcus);
 int64_t JpgDecBuildIndex(JpgDecoder* d);
 int64_t JpgDecGetIndexInfo(JpgDecoder* d, int64_t* size, void** blob);

@@ -98,6 +98,28 @@ bool JpgDecScanDataEnded(const JpgBitReader* br) {
     return br->starved && br->marker != 0 && !(br->marker >= 0xD0 && br->marker <= 0xD7);
 }
 
+int64_t JpgDecDeadMCUs(const JpgBitReader* br) {
+    if (!br->starved) {
+        return 0;
+    }
+    // A stopped scan resumes only at a restart marker: without restarts it never does.
+    if (JpgDecScanDataEnded(br) || br->rstInterval <= 0) {
+        return INT64_MAX;
+    }
+    return br->rstLeft;
+}
+
+namespace {
+
+// The restart count of a reader that passes `mcus` MCUs without reading them.
+void passRestartCount(JpgBitReader* br, int64_t mcus) {
+    if (br->rstInterval > 0 && br->rstLeft > 0) {
+        br->rstLeft -= int(std::min<int64_t>(mcus, br->rstLeft));
+    }
+}
+
+} // namespace
+
 // Walking the passed MCUs block by block would take seconds on a frame of a few bytes that claims
 // a gigapixel. Index entries of the passed MCUs point at the end of the data, where a region
 // decode finds the same empty blocks.
@@ -124,6 +146,7 @@ void JpgDecPassEmptyMCUs(JpgDecoder* d, int64_t mcus) {
             t->missing--;
         }
     }
+    passRestartCount(d->br, mcus);
     const int64_t at = d->mcuRow * d->mcusPerRow + d->mcuCol + mcus;
     d->mcuRow = at / d->mcusPerRow;
     d->mcuCol = at % d->mcusPerRow;
@@ -202,7 +225,7 @@ int64_t imageBaseline(JpgDecoder* d, int64_t lines) {
     int64_t rows = ((lines * d->scanMaxV + d->maxV - 1) / d->maxV + d->mcuHeight - 1) / d->mcuHeight;
     JpgMcuFn fn = d->mcuFn[d->outputMode & 3];
     for (int64_t r = 0; r < rows; ++r) {
-        if (fn == JpgDecStreamMCU && d->mcuCol == 0 && JpgDecScanDataEnded(d->br)) {
+        if (fn == JpgDecStreamMCU && d->mcuCol == 0 && JpgDecDeadMCUs(d->br) == INT64_MAX) {
             JpgDecPassEmptyMCUs(d, std::min(rows - r, int64_t(d->mcuRows) - d->mcuRow) * d->mcusPerRow);
             if (d->mcuRow >= d->mcuRows) {
                 d->state = 0;
@@ -211,6 +234,15 @@ int64_t imageBaseline(JpgDecoder* d, int64_t lines) {
             return 0;
         }
         for (int64_t c = 0; c < d->mcusPerRow; ++c) {
+            if (fn == JpgDecStreamMCU) {
+                // Without output, MCUs that can only come out empty are passed at once.
+                const int64_t dead = std::min(JpgDecDeadMCUs(d->br), d->mcusPerRow - c);
+                if (dead > 0) {
+                    JpgDecPassEmptyMCUs(d, dead);
+                    c += dead - 1;
+                    continue;
+                }
+            }
             JpgDecIdxUpdate(d);
             int64_t res = fn(d, c, r);
             if (res != 0) {
@@ -283,7 +315,11 @@ int64_t JpgDecPScanRow(JpgDecoder* d) {
         // A scan that has nothing more to give (its data ended, or it is not needed at this
         // scale) is passed over at once: a few header bytes may claim millions of blocks.
         const int64_t pos = s->row * s->mcusPerRow + s->col;
-        if (pos >= s->limit || (d->shift == 3 && s->isAc) || JpgDecScanDataEnded(&s->br)) {
+        const bool dead = JpgDecDeadMCUs(&s->br) >= count;
+        if (pos >= s->limit || (d->shift == 3 && s->isAc) || dead) {
+            if (dead) {
+                passRestartCount(&s->br, count);
+            }
             const int64_t at = pos + count;
             s->row = at / s->mcusPerRow;
             s->col = at % s->mcusPerRow;

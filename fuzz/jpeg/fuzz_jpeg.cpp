@@ -70,15 +70,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // One MCU row of every plane, generously sized for any component layout.
     int64_t pitch = mcus[0] * mcu[0] / scale + 8;
     int64_t rows = mcu[1] / scale + 8;
-    // Large frames with little data are legal and slow to walk: keep each run short.
-    if (pitch * rows <= (int64_t(1) << 22) && dims[0] * dims[1] <= (int64_t(1) << 22)) {
-        std::vector<uint8_t> band[3];
-        uint8_t* planes[3];
-        int64_t pitches[3] = {pitch, pitch, pitch};
-        for (int c = 0; c < 3; ++c) {
-            band[c].resize(size_t(pitch * rows));
-            planes[c] = band[c].data();
-        }
+    // Large frames with little data are legal: their bands are not decoded here (the bitmap load
+    // target walks them), but the index and region reads of a few MCUs run on every frame, so that
+    // a few header bytes claiming a gigapixel cannot make those roads slow either.
+    const bool small = pitch * rows <= (int64_t(1) << 22) && dims[0] * dims[1] <= (int64_t(1) << 22);
+    if (!small) {
+        pitch = 4 * mcu[0] + 8;
+    }
+    std::vector<uint8_t> band[3];
+    uint8_t* planes[3];
+    int64_t pitches[3] = {pitch, pitch, pitch};
+    for (int c = 0; c < 3; ++c) {
+        band[c].resize(size_t(pitch * rows));
+        planes[c] = band[c].data();
+    }
+    if (small) {
         int budget = 64; // bands; enough to reach the end of small images
         while (budget-- > 0) {
             int64_t lines = mcu[1];
@@ -86,16 +92,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 break;
             }
         }
-        if (opts & 0x20) {
-            int64_t info[2];
-            ajlJpgDecoderGetProp(d, JPG_PROP_BUILD_INDEX, info, 0);
-        }
-        JpgReadOutput out{planes, pitches};
-        for (int64_t row : {mcus[1] - 1, int64_t(0), mcus[1] / 2}) {
-            int64_t count = mcus[0] < 4 ? mcus[0] : 4;
-            JpgReadRequest req{2, count, mcus[0] - count, row, &out};
-            ajlJpgDecoderReadMCUs(d, &req);
-        }
+    }
+    if (opts & 0x20) {
+        int64_t info[2];
+        ajlJpgDecoderGetProp(d, JPG_PROP_BUILD_INDEX, info, 0);
+    }
+    JpgReadOutput out{planes, pitches};
+    for (int64_t row : {mcus[1] - 1, int64_t(0), mcus[1] / 2}) {
+        int64_t count = mcus[0] < 4 ? mcus[0] : 4;
+        JpgReadRequest req{2, count, mcus[0] - count, row, &out};
+        ajlJpgDecoderReadMCUs(d, &req);
     }
     ajlJpgDecoderDestroy(d);
     return 0;
