@@ -42,7 +42,7 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
     comp->dcPred = dc;
     block[0] = dc;
     const JpgHuffTable* act = br->ac[comp->acTbl];
-    const int last = br->lastIndex;
+    const int last = br->lastIndex > comp->lastAtLeast ? br->lastIndex : comp->lastAtLeast;
     int lastStored = 0;
     int k = 1;
     // F.2.2.2: store coefficients up to the last index. The accumulator lives in locals here:

@@ -178,6 +178,76 @@ double JpgReducedKernel(int shift, int u, int m) {
     return cu * avg / f;
 }
 
+namespace {
+
+// Box-average weights of frequency u in output m for a reduction by 2^s (m < 8 >> s), with the
+// transform's normalisation c(u) / 2 folded in.
+struct BoxWeights {
+    float w[4][8][8];
+};
+
+BoxWeights makeBoxWeights() {
+    const double pi = 3.14159265358979323846;
+    BoxWeights b{};
+    for (int s = 0; s < 4; ++s) {
+        const int span = 1 << s;
+        for (int u = 0; u < 8; ++u) {
+            const double cu = (u == 0 ? std::sqrt(0.5) : 1.0) / 2.0;
+            for (int m = 0; m < (8 >> s); ++m) {
+                double avg = 0;
+                for (int j = 0; j < span; ++j) {
+                    avg += std::cos((2 * (span * m + j) + 1) * u * pi / 16) / span;
+                }
+                b.w[s][u][m] = float(cu * avg);
+            }
+        }
+    }
+    return b;
+}
+
+const BoxWeights& boxWeights() {
+    static const BoxWeights b = makeBoxWeights();
+    return b;
+}
+
+} // namespace
+
+void JpgIdctBoxRect(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, const int32_t* q, int sx, int sy) {
+    const BoxWeights& b = boxWeights();
+    const int nx = 8 >> sx, ny = 8 >> sy;
+    const float(*wx)[8] = b.w[sx];
+    const float(*wy)[8] = b.w[sy];
+    // Rows of frequencies first (horizontal output n), then down the columns (vertical output m).
+    float tmp[8][8] = {};
+    for (int u = 0; u < 8; ++u) {
+        const int16_t* c = coef + u * 8;
+        if ((c[0] | c[1] | c[2] | c[3] | c[4] | c[5] | c[6] | c[7]) == 0) {
+            continue;
+        }
+        for (int v = 0; v < 8; ++v) {
+            if (c[v] == 0) {
+                continue;
+            }
+            const float f = float(int64_t(c[v]) * q[u * 8 + v]);
+            for (int n = 0; n < nx; ++n) {
+                tmp[u][n] += f * wx[v][n];
+            }
+        }
+    }
+    for (int m = 0; m < ny; ++m) {
+        uint8_t* row = dst + ptrdiff_t(m) * pitch;
+        for (int n = 0; n < nx; ++n) {
+            float sum = 0;
+            for (int u = 0; u < 8; ++u) {
+                sum += tmp[u][n] * wy[u][m];
+            }
+            const float v = sum + 128.5f;
+            row[ptrdiff_t(n) * step] = v <= 0 ? 0 : v >= 255 ? 255 : uint8_t(v);
+        }
+    }
+    std::memset(coef, 0, 64 * sizeof(int16_t));
+}
+
 int32_t JpgIdct8Portable(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch,
                          const int32_t* dq, int32_t lastIndex) {
     constexpr int kInShift = kConstBits - kFrac;

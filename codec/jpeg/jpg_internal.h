@@ -87,6 +87,12 @@ struct JpgComponent {
     int firstBlock;
     int32_t* dq;
     int32_t lineDouble;
+    // Output reduction of this component, horizontally and vertically (the scale shift, or less
+    // for chroma delivered at the luma plane's size), and its inverse transform when both are equal.
+    int sx, sy;
+    JpgIdctFn idct;
+    int32_t* dqFull;  // dequantisation for the full transform
+    int32_t lastAtLeast; // coefficients to store whatever the scale (chroma that needs them at 1/8)
 };
 
 using JpgBlockFn = int64_t (*)(JpgBitReader* br, int16_t* block, JpgComponent* comp);
@@ -194,6 +200,9 @@ struct JpgDecoder {
     int64_t sharedPos;
 
     int64_t clipRows[4]; // absolute component rows (full resolution) output may reach
+    bool chromaAtLuma;   // subsampled chroma planes at the luma plane's size at reduced scales
+    int32_t* dqChroma;   // 4 x 64: the chroma's dequantisation tables in that mode
+    int32_t* dqFull;     // 4 x 64: the tables of the full transform (blocks cut by the image edge)
     int64_t restartInterval;
     uint8_t* scratch;
     int64_t fatal; // after a fault that leaves the handle inconsistent, every call returns it
@@ -298,6 +307,11 @@ inline int JpgHufDecode(JpgBitReader* br, const JpgHuffTable* t) {
 // Markers (jpg_markers.cpp)
 int64_t JpgDecReadHeader(JpgDecoder* d);
 int64_t JpgDecSetDeQuantScale(JpgDecoder* d, int table);
+// Chooses every component's output reduction, transform and dequantisation table for the scale.
+void JpgDecSetComponentScales(JpgDecoder* d);
+// Chroma reduction by (sx, sy) in that mode, by the subsampling type: false when the frame's
+// chroma stays at its own size.
+bool JpgDecChromaShifts(const JpgDecoder* d, int* sx, int* sy);
 
 // Entropy decoding (jpg_entropy.cpp)
 int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp);
@@ -307,6 +321,10 @@ int64_t JpgDecBlockDCRefine(JpgBitReader* br, int16_t* block, JpgComponent* comp
 int64_t JpgDecBlockACRefine(JpgBitReader* br, int16_t* block, JpgComponent* comp);
 int64_t JpgDecRestart(JpgBitReader* br, JpgComponent** comps, int ncomp);
 
+// Inverse transform of unequal horizontal and vertical reductions (sx, sy of 0..3), from raw
+// quantisers: (8 >> sx) x (8 >> sy) samples, each the average of the full transform over its area.
+void JpgIdctBoxRect(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, const int32_t* q, int sx, int sy);
+
 // Output (jpg_output.cpp)
 int64_t JpgDecStreamMCU(JpgDecoder* d, int64_t col, int64_t row);
 int64_t JpgDecCoefMCU(JpgDecoder* d, int64_t col, int64_t row);
@@ -314,6 +332,8 @@ int64_t JpgDecYCbCrMCU(JpgDecoder* d, int64_t col, int64_t row);
 int64_t JpgDecYCbCrLastMCU(JpgDecoder* d, int64_t col, int64_t row);
 int64_t JpgDecRGBMCU(JpgDecoder* d, int64_t col, int64_t row);
 int64_t JpgDecPCoefMCU(JpgDecoder* d, JpgScan* scan, int64_t col, int64_t blockRow);
+// Whether a progressive scan adds nothing at this scale (AC scans at 1/8, unless needed).
+bool JpgDecScanUnneeded(const JpgDecoder* d, const JpgScan* s);
 int64_t JpgDecPOutYCbCr(JpgDecoder* d, int64_t col, int64_t row);
 int64_t JpgDecPOutCoef(JpgDecoder* d, int64_t col, int64_t row);
 // Decodes every scan's blocks of the next MCU row into the row buffer; 1 when any block was
