@@ -110,25 +110,46 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
             break;
         }
     }
-    br->acc = acc;
-    br->nbits = nbits;
-    // ... and parse the rest without storing.
+    // ... and parse the rest without storing (at reduced scales most of the block): a short code
+    // with its value bits, or an end of block, is passed in one step.
     while (k <= 63) {
-        JpgBrNeed(br, 32);
+        if (nbits < 32) {
+            br->acc = acc;
+            br->nbits = nbits;
+            JpgBrFill(br);
+            acc = br->acc;
+            nbits = br->nbits;
+        }
+        const uint32_t f = act->skipAc[acc >> 54];
+        if (f) {
+            const int len = int(f & 15);
+            k += int(f >> 4);
+            acc <<= len;
+            nbits -= len;
+            continue;
+        }
+        br->acc = acc;
+        br->nbits = nbits;
         int rs = JpgHufDecode(br, act);
         if (rs < 0) {
             return corrupt(br);
         }
-        int r = rs >> 4, s = rs & 15;
-        if (s) {
+        int r = rs >> 4, sz = rs & 15;
+        if (sz) {
             k += r + 1;
-            JpgBrSkip(br, s);
+            JpgBrSkip(br, sz);
         } else if (r == 15) {
             k += 16;
         } else {
+            acc = br->acc;
+            nbits = br->nbits;
             break;
         }
+        acc = br->acc;
+        nbits = br->nbits;
     }
+    br->acc = acc;
+    br->nbits = nbits;
     comp->lastIdx = lastStored;
     if (JpgBrOverrun(br)) {
         br->starved = true;

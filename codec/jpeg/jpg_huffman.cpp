@@ -86,6 +86,18 @@ int64_t JpgDecSetHuffTable(JpgDecoder* d, const uint8_t* counts, const uint8_t* 
             }
         }
     }
+    std::memset(t->skipAc, 0, sizeof(t->skipAc));
+    for (int i = 0; i < n; ++i) {
+        const uint32_t len = lengths[i], rs = values[i], r = rs >> 4, sz = rs & 15;
+        if (len + sz > 10) {
+            continue;
+        }
+        const uint32_t advance = sz ? r + 1 : r == 15 ? 16 : 64;
+        const uint32_t first = uint32_t(codes[i]) << (10 - len), count = 1u << (10 - len);
+        for (uint32_t j = 0; j < count; ++j) {
+            t->skipAc[first + j] = uint16_t((advance << 4) | (len + sz));
+        }
+    }
     // AC shortcut (F.2.2.2): run/size symbols whose code and value bits fit in 8 bits.
     for (uint32_t i = 0; i < 256; ++i) {
         t->fastAc[i] = 0;

@@ -48,22 +48,9 @@ void putBlock(JpgDecoder* d, JpgComponent* c, int16_t* blk, int64_t ax, int64_t 
             JpgIdctBoxRect(to, blk, toStep, toPitch, c->dq, sx, sy);
         }
     };
-    if (mode == 0) {
-        if (grey) {
-            for (int y = 0; y < ny; ++y) {
-                for (int x = 0; x < nx; ++x) {
-                    dst[ptrdiff_t(y) * c->pitch + ptrdiff_t(x) * step] = 128;
-                }
-            }
-            std::memset(blk, 0, 64 * sizeof(int16_t));
-        } else {
-            transform(dst, step, c->pitch);
-        }
-        return;
-    }
     const int64_t unitX = int64_t(1) << sx, unitY = int64_t(1) << sy;
-    int cols = (mode & 1) ? int((limW - ax + unitX - 1) >> sx) : nx;
-    int rows = (mode & 2) ? int((limH - ay + unitY - 1) >> sy) : ny;
+    const int cols = (mode & 1) ? int((limW - ax + unitX - 1) >> sx) : nx;
+    const int rows = (mode & 2) ? int((limH - ay + unitY - 1) >> sy) : ny;
     if (!grey && (sx | sy) && (ax + 8 > c->width || ay + 8 > c->height) && c->dqFull) {
         // A reduced block cut by the picture's edge: each output sample is the average of the
         // picture samples in its area, from the full transform, not of the encoder's padding.
@@ -83,6 +70,19 @@ void putBlock(JpgDecoder* d, JpgComponent* c, int16_t* blk, int64_t ax, int64_t 
                 }
                 o[ptrdiff_t(x) * step] = n ? uint8_t((sum + n / 2) / n) : 128;
             }
+        }
+        return;
+    }
+    if (mode == 0) {
+        if (grey) {
+            for (int y = 0; y < ny; ++y) {
+                for (int x = 0; x < nx; ++x) {
+                    dst[ptrdiff_t(y) * c->pitch + ptrdiff_t(x) * step] = 128;
+                }
+            }
+            std::memset(blk, 0, 64 * sizeof(int16_t));
+        } else {
+            transform(dst, step, c->pitch);
         }
         return;
     }

@@ -64,9 +64,9 @@ struct Tally {
 
 } // namespace
 
-// Against the reference decoder's planes at the same scale: the whole picture's mean and signed
-// mean difference (a one-level bias) and the last column's and row's, whose own colour is tens of
-// levels from their neighbours' in R or B.
+// Against the reference decoder's planes at full size, box-filtered to the same scale: the whole
+// picture's mean and signed mean difference (a one-level bias) and the last column's and row's,
+// whose own colour is tens of levels from their neighbours' in R or B.
 TEST(JpegEdgeColour, LastColumnAndRowShowTheirOwnColourOnBothRoadsAtEveryScale) {
     for (const Sampling& s : kSamplings) {
         for (const Case& c : cases()) {
@@ -85,14 +85,15 @@ TEST(JpegEdgeColour, LastColumnAndRowShowTheirOwnColourOnBothRoadsAtEveryScale) 
                         all.add(got.at(x, y), want.at(x, y));
                         if (x == w - 1 || y == h - 1) edge.add(got.at(x, y), want.at(x, y));
                     }
-                // Rounding of the colour equations differs by a level or so; a neighbour's
-                // colour is tens of levels off. A few pixels of a tiny picture say nothing of a
-                // bias.
+                // Rounding of the colour equations differs by a level or so, and the reference's
+                // samples are rounded before they are averaged (a third of a level at most); a
+                // neighbour's colour is tens of levels off. A few pixels of a tiny picture say
+                // nothing of a bias.
                 EXPECT_LE(all.worst, 3);
                 EXPECT_LE(edge.worst, 3);
                 if (all.n >= 100) {
-                    EXPECT_LE(all.mean(), 0.25);
-                    EXPECT_LE(all.bias(), 0.3);
+                    EXPECT_LE(all.mean(), 0.3);
+                    EXPECT_LE(all.bias(), 0.35);
                 }
                 if (edge.n >= 50) EXPECT_LE(edge.bias(), 0.4);
             }
