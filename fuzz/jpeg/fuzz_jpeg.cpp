@@ -49,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) {
         return 0;
     }
-    // The first byte chooses scale, buffer size and index interval; the rest is the file.
+    // The first byte chooses scale, buffer size, index interval, index building and chroma at the
+    // luma plane's size; the rest is the file.
     uint8_t opts = data[0];
     Input in{data + 1, int64_t(size - 1), 0};
     JpgDecParam param{};
@@ -63,6 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     int64_t scale = int64_t(1) << (opts & 3);
     ajlJpgDecoderSetProp(d, JPG_PROP_SCALE, &scale, 8);
+    const int64_t wide = (opts >> 6) & 1;
+    ajlJpgDecoderSetProp(d, JPG_PROP_CHROMA_AT_LUMA, &wide, 8);
     int64_t dims[2], mcu[2], mcus[2];
     ajlJpgDecoderGetProp(d, JPG_PROP_SCALED_SIZE, dims, 16);
     ajlJpgDecoderGetProp(d, JPG_PROP_MCU_SIZE, mcu, 16);

@@ -72,8 +72,11 @@ TEST(JpegEdgeColour, LastColumnAndRowShowTheirOwnColourOnBothRoadsAtEveryScale) 
         for (const Case& c : cases()) {
             const Bytes jpg = fwtest::encodeJpeg(fwtest::makeEdgePicture(c.w, c.h), s.subsamp, 95);
             const int w = (c.w + c.denom - 1) / c.denom, h = (c.h + c.denom - 1) / c.denom;
-            const Image want = fwtest::rgbaFromPlanes(fwtest::referenceJpegPlanes(jpg, c.denom), w, h);
+            // The codec's road delivers 4:2:0, 4:2:2 and 4:4:0 chroma at the reduced luma's size.
+            const bool wide = c.denom > 1 && (s.subsamp == 2 || s.subsamp == 1 || s.subsamp == 4);
             for (Road road : {Road::Wrapper, Road::Codec}) {
+                const Image want = fwtest::rgbaFromPlanes(
+                    fwtest::referenceJpegPlanes(jpg, c.denom, road == Road::Codec && wide), w, h);
                 SCOPED_TRACE(testing::Message() << s.name << " " << c.w << "x" << c.h << " at 1/" << c.denom << " "
                                                 << name(road));
                 const Image got = loadRgba(road, jpg, w, h);
@@ -86,16 +89,17 @@ TEST(JpegEdgeColour, LastColumnAndRowShowTheirOwnColourOnBothRoadsAtEveryScale) 
                         if (x == w - 1 || y == h - 1) edge.add(got.at(x, y), want.at(x, y));
                     }
                 // Rounding of the colour equations differs by a level or so, and the reference's
-                // samples are rounded before they are averaged (a third of a level at most); a
-                // neighbour's colour is tens of levels off. A few pixels of a tiny picture say
-                // nothing of a bias.
+                // samples are rounded before they are averaged: a pair's mean rounded up again
+                // reads a quarter of a level high, 0.44 in blue (1.772 x Cb) before the colour
+                // equations' own rounding. A neighbour's colour is tens of levels off, a bias a
+                // level. A few pixels of a tiny picture say nothing of a bias.
                 EXPECT_LE(all.worst, 3);
                 EXPECT_LE(edge.worst, 3);
                 if (all.n >= 100) {
-                    EXPECT_LE(all.mean(), 0.3);
-                    EXPECT_LE(all.bias(), 0.35);
+                    EXPECT_LE(all.mean(), 0.45);
+                    EXPECT_LE(all.bias(), 0.55);
                 }
-                if (edge.n >= 50) EXPECT_LE(edge.bias(), 0.4);
+                if (edge.n >= 50) EXPECT_LE(edge.bias(), 0.55);
             }
         }
     }

@@ -352,13 +352,29 @@ Planes boxed(const Planes& full, int W, int H, int denom, int sub) {
 
 } // namespace
 
-Planes referenceJpegPlanes(const Bytes& file, int denom) {
+Planes referenceJpegPlanes(const Bytes& file, int denom, bool chromaAtLuma) {
     tjhandle t = tjInitDecompress();
     int w = 0, h = 0, sub = 0;
     Planes out;
     if (denom > 1) {
-        if (tjDecompressHeader2(t, const_cast<uint8_t*>(file.data()), (unsigned long)file.size(), &w, &h, &sub) == 0)
-            out = boxed(referenceJpegPlanes(file, 1), w, h, denom, sub);
+        if (tjDecompressHeader2(t, const_cast<uint8_t*>(file.data()), (unsigned long)file.size(), &w, &h, &sub) == 0) {
+            Planes full = referenceJpegPlanes(file, 1);
+            if (chromaAtLuma && full.width[1] > 0) {
+                // Each chroma sample repeated over the pixels it covers.
+                const int hf = full.width[0] / full.width[1], vf = full.height[0] / full.height[1];
+                for (int k = 1; k < 3; ++k) {
+                    std::vector<uint8_t> wide(full.plane[0].size());
+                    for (int y = 0; y < full.height[0]; ++y)
+                        for (int x = 0; x < full.width[0]; ++x)
+                            wide[size_t(y) * full.width[0] + x] = full.at(k, x / hf, y / vf);
+                    full.plane[k] = std::move(wide);
+                    full.width[k] = full.width[0];
+                    full.height[k] = full.height[0];
+                }
+                sub = TJSAMP_444;
+            }
+            out = boxed(full, w, h, denom, sub);
+        }
         tjDestroy(t);
         return out;
     }

@@ -55,8 +55,9 @@ struct Planes {
     uint8_t at(int k, int x, int y) const { return plane[k][size_t(y) * width[k] + x]; }
 };
 // At 1 / denom (2, 4 or 8): the full-size planes box-filtered, each sample the mean of the
-// picture's samples in its area.
-Planes referenceJpegPlanes(const Bytes& file, int denom = 1);
+// picture's samples in its area; with chromaAtLuma, chroma is averaged over each pixel's area,
+// at the luma plane's size.
+Planes referenceJpegPlanes(const Bytes& file, int denom = 1, bool chromaAtLuma = false);
 // The top-left w x h pixels of planes as RGBA: each pixel takes the chroma sample that covers it,
 // converted by the JPEG colour equations.
 Image rgbaFromPlanes(const Planes& p, int w, int h);
