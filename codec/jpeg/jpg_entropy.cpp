@@ -113,23 +113,32 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
     // ... and parse the rest without storing (at reduced scales most of the block): a short code
     // with its value bits, or an end of block, is passed in one step.
     while (k <= 63) {
-        if (nbits < 32) {
+        // The shortcut needs 11 bits; a refill brings at least 57, several symbols' worth.
+        if (nbits < 11) {
             br->acc = acc;
             br->nbits = nbits;
             JpgBrFill(br);
             acc = br->acc;
             nbits = br->nbits;
         }
-        const uint32_t f = act->skipAc[acc >> 54];
-        if (f) {
+        // Several symbols at once, as long as they all lie inside the block: their coefficients
+        // at 63 at most, and an end of block only where one can be (after a coefficient at 63
+        // the block ends without it, and the next bits are the next block's).
+        const uint32_t f = act->skipAc[acc >> 53];
+        if (f && k + int(f >> 5) <= ((f & 16) ? 63 : 64)) {
             const int len = int(f & 15);
-            k += int(f >> 4);
             acc <<= len;
             nbits -= len;
+            if (f & 16) {
+                k = 64;
+                break;
+            }
+            k += int(f >> 5);
             continue;
         }
         br->acc = acc;
         br->nbits = nbits;
+        JpgBrNeed(br, 32); // a code of up to 16 bits and up to 15 value bits
         int rs = JpgHufDecode(br, act);
         if (rs < 0) {
             return corrupt(br);

@@ -41,10 +41,10 @@ struct JpgHuffTable {
     // AC shortcut by the next 8 bits: when a code and its value bits fit in them, the
     // coefficient (int8 << 8) | (run << 4) | (code + value bits); 0 otherwise.
     int16_t fastAc[256];
-    // AC skipping by the next 10 bits, for coefficients that are parsed but not kept: when a
-    // code and its value bits fit in them, (zig-zag positions to advance << 4) | (code + value
-    // bits), an end of block advancing 64; 0 otherwise.
-    uint16_t skipAc[1024];
+    // AC skipping by the next 11 bits, for coefficients that are parsed but not kept: the whole
+    // symbols (codes with their value bits) that fit in them, as (zig-zag positions they advance
+    // << 5) | (ends the block << 4) | their bits; 0 when not even one fits.
+    uint16_t skipAc[2048];
 };
 
 struct JpgDecoder;
