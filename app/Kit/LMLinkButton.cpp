@@ -38,3 +38,8 @@ void LMLinkButton::resetCursorRects()
     else
         LMSimButtonBase::resetCursorRects();
 }
+
+kpv::View* LMLinkButton::hitTest(kpv::Point pointInSuperview)
+{
+    return LMSimButtonBase::hitTest(pointInSuperview) ? this : nullptr;
+}

@@ -17,6 +17,8 @@ public:
     void updateButtonUI() override;
     void setEnabled(bool enabled);
     void resetCursorRects() override;
+    // The title is part of the button: a press on it is the button's.
+    kpv::View* hitTest(kpv::Point pointInSuperview) override;
 
 private:
     kpv::TextField* m_textButtonTitle; // a subview

@@ -35,6 +35,7 @@ void MainWndSecondaryWindows::showAboutWindow()
                                                           kpv::Bundle::mainBundle()
                                                               .objectForInfoDictionaryKey(QStringLiteral("NSHumanReadableCopyright"))
                                                               .toString());
+    m_about->setWebsiteHandler([controller = &m_windowController] { controller->openWebPage(MainWndController::helpPageUrl()); });
     m_about->showWindow();
 }
 
