@@ -8,6 +8,9 @@
 #include "appkit/Control.h"
 #include "foundation/Bundle.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
 constexpr double kWidth = 520;
 constexpr double kHeight = 200;
@@ -77,6 +80,10 @@ void AboutWindowController::awakeFromNib(const QString& productName, const QStri
     link->setAlignment(Qt::AlignCenter);
     link->setTextColor(kpv::Color(0.35, 0.65, 1.0, 1.0));
     link->setStringValue(kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_AboutHelpLink")));
+    // The link is as wide as its words, centred under the version.
+    const double linkWidth = std::min(kWidth - 40, std::ceil(link->attributedStringValueSize().width) + 8);
+    const kpv::Rect f = m_btnWebsite->frame();
+    m_btnWebsite->setFrame(kpv::Rect(std::round((kWidth - linkWidth) / 2), f.y(), linkWidth, f.height()));
     m_btnWebsite->awakeFromNib();
     m_btnWebsite->setRollTextColor(kpv::Color(0.65, 0.85, 1.0, 1.0));
 }
