@@ -42,6 +42,8 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <functional>
@@ -492,6 +494,7 @@ TEST_F(ViewerStart, AboutWindowLinkOpensTheHelpPages)
     LMLinkButton* link = about->btnWebsite();
     ASSERT_TRUE(link);
     EXPECT_FALSE(link->textButtonTitle()->stringValue().isEmpty());
+    EXPECT_LE(link->textButtonTitle()->attributedStringValueSize().width, link->bounds().width()) << "the link is cut";
     const kpv::Color normal = link->textButtonTitle()->textColor();
     const kpv::Rect r = link->convertRectToView(link->bounds(), nullptr);
     const kpv::Point p{r.midX(), r.midY()};
@@ -509,6 +512,30 @@ TEST_F(ViewerStart, AboutWindowLinkOpensTheHelpPages)
     app.sendEvent(kpv::Event::mouseEvent(kpv::LeftMouseDown, p, window));
     app.discardQueuedEvents();
     EXPECT_EQ(opened, QList<QUrl>{MainWndController::helpPageUrl()});
+    // The alerts shown on the main window.
+    auto alerts = [this] {
+        QList<QMessageBox*> shown;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible() && box->parentWidget() &&
+                                                           box->parentWidget()->window() == controller->window()->widget())
+                shown << box;
+        for (QMessageBox* box : controller->window()->widget()->findChildren<QMessageBox*>())
+            if (box->isVisible() && !shown.contains(box))
+                shown << box;
+        return shown;
+    };
+    EXPECT_TRUE(alerts().isEmpty());
+
+    // A page that cannot be opened is told on the main window.
+    controller->setOpenUrlHandler([](const QUrl&) { return false; });
+    app.postEvent(kpv::Event::mouseEvent(kpv::LeftMouseUp, p, window));
+    app.sendEvent(kpv::Event::mouseEvent(kpv::LeftMouseDown, p, window));
+    app.discardQueuedEvents();
+    const QList<QMessageBox*> told = alerts();
+    ASSERT_EQ(told.size(), 1);
+    ASSERT_TRUE(told.first()->defaultButton());
+    told.first()->defaultButton()->click();
+    settle(0.1);
     about->closeButtonClicked();
 }
 }  // namespace
