@@ -1,11 +1,10 @@
 #include "Browse/LMImageBrowserView.h"
 
-#include "appkit/Control.h"
-
 #include "Browse/LMImageBrowserItem.h"
 #include "Kit/LMImageBrowserExtraItemViewController.h"
 
 #include "appkit/Color.h"
+#include "appkit/Control.h"
 #include "appkit/GraphicsContext.h"
 #include "appkit/Image.h"
 #include "appkit/Window.h"

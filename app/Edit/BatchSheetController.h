@@ -21,7 +21,6 @@
 #include <optional>
 
 class LMButton;
-
 class LMNormalCustomButton;
 class LMProgressBar;
 class MainConfig;

@@ -5,8 +5,9 @@
 #include "appkit/GraphicsContext.h"
 
 #include <QFontMetricsF>
-#include <algorithm>
 #include <QTextLayout>
+
+#include <algorithm>
 
 namespace {
 // The lines of `text` wrapped into `width`, no more than fit into `height`.
