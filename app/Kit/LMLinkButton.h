@@ -1,6 +1,6 @@
 #pragma once
-// A view-based button that looks like a hyperlink: its title changes colour under the mouse and
-// the pointer becomes a pointing hand.
+// A view-based button that looks like a hyperlink: its underlined title changes colour under the
+// mouse and the pointer becomes a pointing hand.
 
 #include "Kit/LMSimButtonBase.h"
 #include "appkit/Color.h"

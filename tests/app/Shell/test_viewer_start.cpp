@@ -14,6 +14,7 @@
 #include "Shell/Panels/LM3DRotateImageView.h"
 #include "Kit/LMCustomWindow.h"
 #include "Kit/LMLinkButton.h"
+#include "Kit/LMUnderLineTextFieldCell.h"
 #include "Shell/ViewChrome/NavigateOverlays.h"
 #include "foundation/Bundle.h"
 #include "Share/ShareWindowController.h"
@@ -494,6 +495,7 @@ TEST_F(ViewerStart, AboutWindowLinkOpensTheHelpPages)
     LMLinkButton* link = about->btnWebsite();
     ASSERT_TRUE(link);
     EXPECT_FALSE(link->textButtonTitle()->stringValue().isEmpty());
+    EXPECT_TRUE(dynamic_cast<LMUnderLineTextFieldCell*>(link->textButtonTitle())) << "a link is underlined";
     EXPECT_LE(link->textButtonTitle()->attributedStringValueSize().width, link->bounds().width()) << "the link is cut";
     const kpv::Color normal = link->textButtonTitle()->textColor();
     const kpv::Rect r = link->convertRectToView(link->bounds(), nullptr);
