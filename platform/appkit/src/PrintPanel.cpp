@@ -8,6 +8,8 @@
 #include <QPrintDialog>
 #include <QPrinter>
 
+#include <algorithm>
+
 namespace kpv {
 
 namespace {
@@ -42,6 +44,11 @@ void PrintPanel::beginSheetWithPrintInfo(Window* window, std::function<void(long
     auto* dialog = new QPrintDialog(printer, window ? window->widget() : nullptr);
     dialog->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
+    long first = 0, count = 0;
+    if (m_view && m_view->knowsPageRange(&first, &count) && count > 1) {
+        dialog->setMinMax(int(first), int(first + count - 1));
+        dialog->setOption(QAbstractPrintDialog::PrintPageRange, true);
+    }
     QObject::connect(dialog, &QObject::destroyed, [printer] { delete printer; });
     QObject::connect(dialog, &QDialog::finished, dialog, [handler, printer, view = m_view](int result) {
         long response = result == QDialog::Accepted ? ModalResponseOK : ModalResponseCancel;
@@ -58,6 +65,17 @@ bool PrintPanel::printView(QPrinter& printer, PrintableView& printable)
     long first = 0, count = 0;
     if (!printable.knowsPageRange(&first, &count) || count <= 0)
         return false;
+    // The pages the user chose in the panel, when not all of them.
+    long last = first + count - 1;
+    if (printer.printRange() == QPrinter::PageRange) {
+        if (printer.fromPage() > 0)
+            first = std::max(first, long(printer.fromPage()));
+        if (printer.toPage() > 0)
+            last = std::min(last, long(printer.toPage()));
+        if (first > last)
+            return false;
+    }
+    count = last - first + 1;
     // The view reads the printable area of the paper it turns page by page.
     printer.setFullPage(false);
     QPageLayout upright = printer.pageLayout();

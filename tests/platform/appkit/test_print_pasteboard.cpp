@@ -89,6 +89,24 @@ TEST(PrintView, NothingToPrintIsRefused)
     EXPECT_FALSE(kpv::PrintPanel::printView(printer, view));
 }
 
+TEST(PrintView, OnlyThePagesChosenInThePanelPrint)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QPrinter printer(QPrinter::ScreenResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(dir.filePath(QStringLiteral("out.pdf")));
+    printer.setPrintRange(QPrinter::PageRange);
+    printer.setFromTo(2, 3);
+    PagesView view({QSizeF(400, 200), QSizeF(200, 400), QSizeF(300, 300)});
+    ASSERT_TRUE(kpv::PrintPanel::printView(printer, view));
+    QFile f(dir.filePath(QStringLiteral("out.pdf")));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromLatin1(f.readAll()).count(QRegularExpression(QStringLiteral("/Type\\s*/Page[^s]"))), 2);
+    printer.setFromTo(5, 6); // past the last page: nothing to print
+    EXPECT_FALSE(kpv::PrintPanel::printView(printer, view));
+}
+
 TEST(Pasteboard, FileAndImageTogether)
 {
     kpv::Pasteboard& board = kpv::Pasteboard::generalPasteboard();
