@@ -517,12 +517,8 @@ TEST_F(ViewerStart, AboutWindowLinkOpensTheHelpPages)
     // The alerts shown on the main window.
     auto alerts = [this] {
         QList<QMessageBox*> shown;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible() && box->parentWidget() &&
-                                                           box->parentWidget()->window() == controller->window()->widget())
-                shown << box;
         for (QMessageBox* box : controller->window()->widget()->findChildren<QMessageBox*>())
-            if (box->isVisible() && !shown.contains(box))
+            if (box->isVisible())
                 shown << box;
         return shown;
     };
