@@ -9,6 +9,8 @@
 #include "foundation/FileNames.h"
 #include "foundation/OperationQueue.h"
 
+#include "MFileReplace.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QSet>
@@ -152,8 +154,12 @@ bool walkFolder(const QString& folder, bool includeSubDir, const ExtensionMatche
             if (cancelled())
                 break;
             const char* name = entry->d_name;
-            if (name[0] == '.')
-                continue; // hidden, and "." and ".."
+            if (name[0] == '.') {
+                // Hidden, and "." and "..". A save killed mid-write leaves its hidden temporary
+                // file beside the photo; once its writer is surely gone, it goes.
+                MFileRemoveStaleTemporary(dirFd, name);
+                continue;
+            }
             unsigned char type = entry->d_type;
             struct stat st {};
             bool haveStat = false;

@@ -1,5 +1,9 @@
 #include "foundation/FileHelpers.h"
 
+#include "foundation/FileNames.h"
+
+#include "MFileReplace.h"
+
 #include <algorithm>
 
 #include <QDir>
@@ -33,6 +37,12 @@ QString envPath(const char* name)
 QString homeSub(const char* sub)
 {
     return QDir::homePath() + QLatin1Char('/') + QLatin1String(sub);
+}
+
+QString appFolderPath(const char* env, const char* sub)
+{
+    const QString base = envPath(env);
+    return (base.isEmpty() ? homeSub(sub) : base) + QLatin1Char('/') + QLatin1String(kAppFolder);
 }
 
 QString appFolderIn(const QString& base, bool privateFolder)
@@ -107,11 +117,15 @@ void removeTemporaryDirectory()
 
 int holdTemporaryFolder(const QString& folder)
 {
-    const QByteArray mark = QFile::encodeName(folder + QStringLiteral("/.in-use"));
-    const int fd = ::open(mark.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    // The mark takes its name only once it is locked: a start that clears stale folders at this
+    // moment must never find it unlocked and take the folder for a dead run's.
+    const QByteArray mark = encodeFileName(folder + QStringLiteral("/.in-use"));
+    const QByteArray fresh = mark + ".new";
+    const int fd = ::open(fresh.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         return -1;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::rename(fresh.constData(), mark.constData()) != 0) {
+        ::unlink(fresh.constData());
         ::close(fd);
         return -1;
     }
@@ -127,10 +141,10 @@ int removeStaleTemporaryFolders(const QString& parent, const QString& prefix)
     for (const QString& name : names) {
         const QString folder = dir.filePath(name);
         struct stat st {};
-        if (::lstat(QFile::encodeName(folder).constData(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        if (::lstat(encodeFileName(folder).constData(), &st) != 0 || !S_ISDIR(st.st_mode) ||
             st.st_uid != ::geteuid())
             continue;
-        const QByteArray mark = QFile::encodeName(folder + QStringLiteral("/.in-use"));
+        const QByteArray mark = encodeFileName(folder + QStringLiteral("/.in-use"));
         const int fd = ::open(mark.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
         if (fd < 0)
             continue;
@@ -140,6 +154,23 @@ int removeStaleTemporaryFolders(const QString& parent, const QString& prefix)
             ++removed;
         ::close(fd);
     }
+    return removed;
+}
+
+int removeStaleTemporaryFiles(const QString& folder)
+{
+    return folder.isEmpty() ? 0 : MFileRemoveStaleTemporaries(encodeFileName(folder).toStdString());
+}
+
+int removeStaleTemporaryFilesOfOwnFolders(const QStringList& more)
+{
+    int removed = 0;
+    QStringList folders{appFolderPath("XDG_CONFIG_HOME", ".config"), appFolderPath("XDG_DATA_HOME", ".local/share"),
+                        appFolderPath("XDG_CACHE_HOME", ".cache")};
+    folders += more;
+    folders.removeDuplicates();
+    for (const QString& folder : std::as_const(folders))
+        removed += removeStaleTemporaryFiles(folder);
     return removed;
 }
 

@@ -803,6 +803,45 @@ TEST_F(CommandTest, ANameThatIsNotUtf8IsTurnedAndSavedLikeAnyOther)
     EXPECT_EQ(kpv::test::entriesOf(dir.path()), QStringList{"z.png"}) << "a temporary file was left";
 }
 
+TEST_F(CommandTest, ANameThatIsNotUtf8ReachesTheDesktopByItsBytes)
+{
+    commandHost->tempRoot = dir.filePath("private");
+    // Latin-1 "café", and a name with a cut sequence and an encoded surrogate.
+    for (const QByteArray &name : {QByteArray("caf\xe9.png"), QByteArray("x\xc3(y\xed\xa0\x80.png")}) {
+        SCOPED_TRACE(name.toHex().toStdString());
+        const QByteArray native = QFile::encodeName(dir.path()) + "/" + name;
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        pattern().save(&buffer, "PNG");
+        FILE *f = std::fopen(native.constData(), "wb");
+        ASSERT_TRUE(f);
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), f);
+        std::fclose(f);
+        paths = {LMPathString(kpv::decodeFileName(native), false)};
+        controller->openFilePaths(paths, {}, false);
+        commandHost->runQueue(*controller);
+        commandHost->alerts.clear();
+        commandHost->workspace.revealed.clear();
+
+        // The desktop gets a copy of the very bytes under a plain name it can keep as text.
+        controller->setCurFileToDesktop();
+        EXPECT_TRUE(commandHost->alerts.isEmpty()) << commandHost->alerts.join(";").toStdString();
+        const QString picture = commandHost->workspace.desktopImage;
+        EXPECT_TRUE(picture.startsWith(commandHost->tempRoot + "/DesktopCache/")) << picture.toStdString();
+        EXPECT_FALSE(kpv::fileNameHasRawBytes(picture));
+        QFile copy(picture);
+        ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+        EXPECT_EQ(copy.readAll(), bytes);
+
+        // The file manager is asked for the file itself.
+        controller->revealCurFileInFinder();
+        ASSERT_EQ(commandHost->workspace.revealed.size(), 1);
+        EXPECT_EQ(kpv::encodeFileName(commandHost->workspace.revealed[0]), native);
+        EXPECT_EQ(::unlink(native.constData()), 0);
+    }
+}
+
 TEST_F(CommandTest, TurnedFileKeepsTheTypeOfItsBytesWhateverItsName)
 {
     // A transparent PNG that someone named .jpg.
