@@ -136,6 +136,7 @@ bool walkFolder(const QString& folder, bool includeSubDir, const ExtensionMatche
 
     bool anyFound = false;
     std::vector<std::string> pending{root};
+    std::vector<std::string> leftovers;
     bool isRoot = true;
     while (!pending.empty()) {
         const std::string dirPath = std::move(pending.back());
@@ -156,8 +157,10 @@ bool walkFolder(const QString& folder, bool includeSubDir, const ExtensionMatche
             const char* name = entry->d_name;
             if (name[0] == '.') {
                 // Hidden, and "." and "..". A save killed mid-write leaves its hidden temporary
-                // file beside the photo; once its writer is surely gone, it goes.
-                MFileRemoveStaleTemporary(dirFd, name);
+                // file beside the photo: noted here, removed once the folder is read through
+                // (a removal while reading could make the reading skip a photo).
+                if (MFileIsTemporaryName(name))
+                    leftovers.emplace_back(name);
                 continue;
             }
             unsigned char type = entry->d_type;
@@ -198,6 +201,10 @@ bool walkFolder(const QString& folder, bool includeSubDir, const ExtensionMatche
             if (stopWhileFindFirst)
                 break;
         }
+        // Only those whose writer is surely gone.
+        for (const std::string& leftover : leftovers)
+            MFileRemoveStaleTemporary(dirFd, leftover.c_str());
+        leftovers.clear();
         ::closedir(dir);
         if (cancelled() || (stopWhileFindFirst && anyFound))
             break;

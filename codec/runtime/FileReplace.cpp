@@ -14,6 +14,7 @@
 #include <cstring>
 #include <mutex>
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -320,11 +321,15 @@ int MFileRemoveStaleTemporaries(const std::string& folder)
     DIR* dir = ::opendir(folder.c_str());
     if (!dir)
         return 0;
-    int removed = 0;
+    // Removed once the folder is read through: a removal while reading may make it skip names.
+    std::vector<std::string> names;
     while (const dirent* entry = ::readdir(dir)) {
-        if (entry->d_name[0] == '.' && MFileRemoveStaleTemporary(::dirfd(dir), entry->d_name))
-            ++removed;
+        if (MFileIsTemporaryName(entry->d_name))
+            names.emplace_back(entry->d_name);
     }
+    int removed = 0;
+    for (const std::string& name : names)
+        removed += MFileRemoveStaleTemporary(::dirfd(dir), name.c_str()) ? 1 : 0;
     ::closedir(dir);
     return removed;
 }

@@ -12,6 +12,8 @@
 #include "../../support/FaultInjection.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
+#include <QThread>
 #include <QCryptographicHash>
 #include <unistd.h>
 #include <QDir>
@@ -840,6 +842,51 @@ TEST_F(CommandTest, ANameThatIsNotUtf8ReachesTheDesktopByItsBytes)
         EXPECT_EQ(kpv::encodeFileName(commandHost->workspace.revealed[0]), native);
         EXPECT_EQ(::unlink(native.constData()), 0);
     }
+}
+
+TEST_F(CommandTest, ANameThatIsNotUtf8StaysListedWhenAnotherProgramChangesTheFolder)
+{
+    // The system's word of a folder change arrives through the application's event loop.
+    static int argc = 1;
+    static char name[] = "test";
+    static char *argv[] = {name, nullptr};
+    std::unique_ptr<QCoreApplication> app;
+    if (!QCoreApplication::instance())
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    controller = std::make_unique<NavigateController>(&view, commandHost.get(), &loader);
+    controller->awakeFromNib();
+    // Latin-1 "café" in a folder opened as a whole.
+    const QByteArray native = QFile::encodeName(dir.path()) + "/caf\xe9.png";
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    pattern().save(&buffer, "PNG");
+    FILE *f = std::fopen(native.constData(), "wb");
+    ASSERT_TRUE(f);
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), f);
+    std::fclose(f);
+    paths = {LMPathString(kpv::decodeFileName(native), false), LMPathString(dir.filePath("b.png"), false)};
+    pattern().save(paths[1].path());
+    controller->openFilePaths(paths, {dir.path()}, false);
+    commandHost->runQueue(*controller);
+    ASSERT_EQ(controller->fileCount(), 2);
+    controller->navCurFileToIndex(controller->filePaths().indexOf(paths[0]), false, true, false);
+    commandHost->runQueue(*controller);
+    ASSERT_EQ(controller->curFilePath(), paths[0]);
+
+    // Another program removes the other photo: it leaves the list; the one shown stays, by its
+    // bytes (read as text, its name would be taken for a file that vanished too).
+    ASSERT_TRUE(QFile::remove(paths[1].path()));
+    for (int i = 0; i < 400 && controller->fileCount() == 2; ++i) {
+        QCoreApplication::processEvents();
+        clock.advance(0.05);
+        kpv::RunLoop::main().runOnce();
+        QThread::msleep(5);
+    }
+    EXPECT_EQ(controller->filePaths(), QList<LMPathString>{paths[0]});
+    EXPECT_EQ(controller->curFilePath(), paths[0]);
+    EXPECT_EQ(::unlink(native.constData()), 0);
+    controller.reset();
 }
 
 TEST_F(CommandTest, TurnedFileKeepsTheTypeOfItsBytesWhateverItsName)
