@@ -17,6 +17,7 @@
 #include "desktop/FakeDesktopServices.h"
 #include "appkit/SingleInstance.h"
 #include "foundation/FileHelpers.h"
+#include "foundation/FileNames.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
@@ -255,6 +256,29 @@ QByteArray readAll(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A photo whose name is not UTF-8 is a recent photo like any other: the desktop's list names it
+// by its escaped bytes, and Open Recent still offers it after a restart.
+TEST_F(Shell, ARecentPhotoWhoseNameIsNotUtf8SurvivesARestartByItsBytes)
+{
+    ASSERT_TRUE(QDir().mkpath(path("p")));
+    const QByteArray native = QFile::encodeName(path("p")) + "/caf\xe9 \xff.jpg";
+    FILE* f = std::fopen(native.constData(), "wb");
+    ASSERT_TRUE(f);
+    std::fclose(f);
+    const QString latin1 = kpv::decodeFileName(native);
+    delegate->applicationDidFinishLaunching();
+    controller->openFiles({latin1}, false);
+    EXPECT_EQ(controller->recentDocumentPaths(), QStringList{latin1});
+    EXPECT_TRUE(readAll(path("share/recently-used.xbel"))
+                    .contains("href=\"file://" + native.toPercentEncoding("/!$&'()*+,;=:@~") + "\""));
+
+    delegate->applicationWillTerminate();
+    TearDown();
+    SetUp();
+    EXPECT_EQ(controller->recentDocumentPaths(), QStringList{latin1});
+    EXPECT_EQ(::unlink(native.constData()), 0);
 }
 
 // Open Recent is the program's own list, kept across runs; the desktop's shared list of recent

@@ -1,6 +1,7 @@
 // Settings store: typed reads, a round trip through a real file, mode 0600, safe replacement.
 #include "../../support/FaultInjection.h"
 
+#include "foundation/FileNames.h"
 #include "foundation/UserDefaults.h"
 
 #include <QDateTime>
@@ -78,6 +79,8 @@ TEST_F(UserDefaultsTest, RoundTripThroughARealFileKeepsTypes)
         d.setObject(when, "date");
         d.setObject(QByteArray("\x00\x01\xff", 3), "data");
         d.setObject(QVariantMap{{"@kpv:url", 5}}, "lookalike"); // a map that only resembles a tag
+        // File names that are not UTF-8 (Latin-1, a cut sequence) keep their bytes.
+        d.setObject(QStringList{decodeFileName("/photos/caf\xe9.jpg"), decodeFileName("/x\xc3(y.png")}, "recent");
         ASSERT_TRUE(d.synchronize());
         EXPECT_FALSE(d.hasUnsavedChanges());
     }
@@ -95,7 +98,9 @@ TEST_F(UserDefaultsTest, RoundTripThroughARealFileKeepsTypes)
     EXPECT_EQ(d.objectForKey("date").toDateTime(), when);
     EXPECT_EQ(d.objectForKey("data").toByteArray(), QByteArray("\x00\x01\xff", 3));
     EXPECT_EQ(d.dictionaryForKey("lookalike").value("@kpv:url").toInt(), 5);
-    EXPECT_EQ(d.dictionaryRepresentation().size(), 10);
+    EXPECT_EQ(d.objectForKey("recent").toStringList(),
+              (QStringList{decodeFileName("/photos/caf\xe9.jpg"), decodeFileName("/x\xc3(y.png")}));
+    EXPECT_EQ(d.dictionaryRepresentation().size(), 11);
 
     d.removeObjectForKey("neg");
     ASSERT_TRUE(d.synchronize());
