@@ -38,6 +38,12 @@ int removeStaleTemporaryFiles(const QString& folder);
 // none is made) and for `more`.
 int removeStaleTemporaryFilesOfOwnFolders(const QStringList& more);
 
+// Copies the regular file `from` to the new name `to`, whatever bytes either name holds. The copy
+// is written beside `to` and takes the name only once complete, and only while nothing stands
+// there: then false with *nameTaken set, so the caller can try the next free name. Otherwise false
+// with *error (when given) saying why; nothing is left behind.
+bool copyFileToNewName(const QString& from, const QString& to, bool* nameTaken, QString* error = nullptr);
+
 // Orders names as people expect: case-insensitive, runs of digits compared by their value
 // ("img2" before "img10"; "IMG" equals "img"; "01" equals "1" by value, then the shorter run first
 // so that the order is total for different strings: "1" before "01"). Decimal digits of every

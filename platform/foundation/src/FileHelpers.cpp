@@ -10,12 +10,15 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <string>
 #include <vector>
 
 namespace kpv {
@@ -160,6 +163,73 @@ int removeStaleTemporaryFolders(const QString& parent, const QString& prefix)
 int removeStaleTemporaryFiles(const QString& folder)
 {
     return folder.isEmpty() ? 0 : MFileRemoveStaleTemporaries(encodeFileName(folder).toStdString());
+}
+
+bool copyFileToNewName(const QString& from, const QString& to, bool* nameTaken, QString* error)
+{
+    if (nameTaken)
+        *nameTaken = false;
+    const auto fail = [error](const QString& what, int err) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(err)));
+        return false;
+    };
+    // Never blocks on a pipe or device named like a photo.
+    const int in = ::open(encodeFileName(from).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (in < 0)
+        return fail(QStringLiteral("cannot read %1").arg(displayFileName(from)), errno);
+    struct stat st {};
+    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(in);
+        return fail(QStringLiteral("cannot read %1").arg(displayFileName(from)), EINVAL);
+    }
+    std::string temp;
+    const QByteArray target = encodeFileName(to);
+    const int out = MFileCreateBeside(target.toStdString(), 0666, &temp);
+    if (out < 0) {
+        const int err = errno;
+        ::close(in);
+        return fail(QStringLiteral("cannot write %1").arg(displayFileName(to)), err);
+    }
+    std::vector<char> buffer(1 << 20);
+    bool ok = true;
+    int err = 0;
+    for (;;) {
+        const ssize_t n = ::read(in, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = n == 0;
+            err = errno;
+            break;
+        }
+        if (!MFileWriteAll(out, buffer.data(), size_t(n))) {
+            ok = false;
+            err = errno;
+            break;
+        }
+    }
+    ::close(in);
+    if (!ok) {
+        ::close(out);
+        ::unlink(temp.c_str());
+        return fail(QStringLiteral("cannot copy %1").arg(displayFileName(from)), err);
+    }
+    // A full disk can show only when the data reaches it.
+    if (!MFileSyncAndClose(out)) {
+        err = errno;
+        ::unlink(temp.c_str());
+        return fail(QStringLiteral("cannot write %1").arg(displayFileName(to)), err);
+    }
+    if (!renameWithoutReplacing(QByteArray::fromStdString(temp), target)) {
+        err = errno;
+        ::unlink(temp.c_str());
+        if (err == EEXIST && nameTaken)
+            *nameTaken = true;
+        return fail(QStringLiteral("cannot write %1").arg(displayFileName(to)), err);
+    }
+    MFileSyncFolderOf(target.toStdString());
+    return true;
 }
 
 int removeStaleTemporaryFilesOfOwnFolders(const QStringList& more)
