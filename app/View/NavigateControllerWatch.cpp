@@ -60,9 +60,8 @@ void NavigateController::watchedPathsChanged(const QStringList &folders, const Q
     QList<LMPathString> gone, added;
     for (const QString &folder : folders) {
         // The photos in the folder now, named as the list names them (hidden files left out, as
-        // the folder search leaves them out).
-        // Read by the names' bytes: a name that is not UTF-8 is a photo like any other, not one
-        // that vanished (Qt's folder reading would change its bytes).
+        // the folder search leaves them out). Read by the names' bytes: a name that is not UTF-8
+        // is a photo like any other, not one that vanished (Qt's folder reading changes them).
         QSet<QString> present;
         if (DIR *dir = ::opendir(kpv::encodeFileName(folder).constData())) {
             while (const dirent *entry = ::readdir(dir)) {
