@@ -46,6 +46,11 @@ QString fileNameFromUrl(const QUrl& url);
 // taken from the current folder.
 QUrl fileUrlFromName(const QString& path);
 
+// A URL as another program must get it: a file: URL that QUrl::fromLocalFile made of a name that
+// is not UTF-8 would name other bytes, so it is made again with fileUrlFromName. Any other URL
+// comes back as it is.
+QUrl portableFileUrl(const QUrl& url);
+
 // The program's arguments with their bytes kept (QCoreApplication::arguments() replaces them).
 QStringList argumentsWithBytes(int argc, char** argv);
 

@@ -185,6 +185,14 @@ QUrl fileUrlFromName(const QString& path)
     return QUrl::fromEncoded(QByteArrayLiteral("file://") + escaped, QUrl::StrictMode);
 }
 
+QUrl portableFileUrl(const QUrl& url)
+{
+    if (!url.isLocalFile())
+        return url;
+    const QString name = url.toLocalFile();
+    return fileNameHasRawBytes(name) ? fileUrlFromName(name) : url;
+}
+
 QStringList argumentsWithBytes(int argc, char** argv)
 {
     QStringList args;
