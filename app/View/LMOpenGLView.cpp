@@ -151,6 +151,20 @@ void LMOpenGLView::didEmptyImageSlots()
     m_frameIdxOfCurNormalTexture = 0;
     m_texturesNormal.clear();
     m_texturesFitin.clear();
+    m_regionsToDraw.clear();
+    m_regionTextures.clear();
+}
+
+void LMOpenGLView::didChangeRegionTiles()
+{
+    // The textures of tiles no longer given go with them.
+    std::map<const LMRegionTile *, LMOpenGLTexturePtr> kept;
+    for (const LMRegionTilePtr &tile : regionTiles())
+        if (auto it = m_regionTextures.find(tile.get()); it != m_regionTextures.end())
+            kept.insert(*it);
+    m_regionTextures = std::move(kept);
+    std::erase_if(m_regionsToDraw, [this](const auto &entry) { return !m_regionTextures.count(entry.first.get()); });
+    LMImageViewModel::didChangeRegionTiles();
 }
 
 void LMOpenGLView::enableShadow(bool enabled)

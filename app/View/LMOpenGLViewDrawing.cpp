@@ -9,13 +9,17 @@
 
 #include <epoxy/gl.h>
 
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstring>
 
 namespace {
-// New tiles a frame may upload while the view zooms.
+// New tiles a frame may upload while the view zooms: at least these, and more while the frame
+// has spent less than kUploadTimePerFrame on them, so that a zoom into a picture held whole
+// shows its pixels within a few frames on any machine.
 constexpr int kNewTilesPerFrame = 4;
+constexpr double kUploadTimePerFrame = 0.012;
 } // namespace
 
 void LMOpenGLView::initOpenGL()
@@ -55,6 +59,11 @@ std::vector<LMOpenGLTexturePtr> LMOpenGLView::prepareTexturesForImage(int imageM
     // Without leave to make them all, a few new tiles a frame: a zoom that reaches pixels not
     // uploaded yet shows them within a few frames, and no frame stalls on uploads.
     int mayCreate = createAllTesturesIfNotExist ? INT_MAX : kNewTilesPerFrame;
+    const auto started = std::chrono::steady_clock::now();
+    const auto mayCreateMore = [&] {
+        return mayCreate > 0 ||
+               std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count() < kUploadTimePerFrame;
+    };
     for (const QRect &t : LMOpenGLTexture::tilesCoveringRect(image->width(), image->height(), imageRect)) {
         const int64_t key = LMOpenGLTexture::tileKey(t.x(), t.y());
         auto it = tiles.find(key);
@@ -63,7 +72,7 @@ std::vector<LMOpenGLTexturePtr> LMOpenGLView::prepareTexturesForImage(int imageM
                 it = tiles.emplace(key, shared->second).first;
         }
         if (it == tiles.end()) {
-            if (mayCreate <= 0)
+            if (!mayCreateMore())
                 continue;
             auto texture = std::make_shared<LMOpenGLTexture>();
             // A tile that cannot be made (unknown pixel size, short frame, no texture name) ends
@@ -141,8 +150,42 @@ void LMOpenGLView::prepareDrawContent(LMOpenGLLayer *)
         m_texturesNormal =
             prepareTexturesForImage(ImageModeBadFile, QRectF(0, 0, double(bad->width()), double(bad->height())), true);
     }
+    prepareRegionTextures();
     prepareShadowTexture();
     glDisable(GL_TEXTURE_2D);
+}
+
+void LMOpenGLView::prepareRegionTextures()
+{
+    m_regionsToDraw.clear();
+    const LMImagePtr normal = imageNormal();
+    const LMFileImgBaseInfoPtr base = normal ? normal->originalImgBaseInfo() : nullptr;
+    if (!base || regionTiles().empty())
+        return;
+    const QSizeF raw = base->rawFrameSize();
+    // A region adds nothing where the normal image is as fine.
+    const double have = normal->scaleOfOriginal();
+    const QRectF shown = convertToOriginalImageRectForRect(viewBounds());
+    for (const LMRegionTilePtr &tile : regionTiles()) {
+        const LMFileImgBaseInfoPtr tileBase = tile->pixels ? tile->pixels->originalImgBaseInfo() : nullptr;
+        if (!tileBase || !tileBase->isEqual(*base) || 1.0 / tile->reduction <= have * 1.0001 ||
+            !tile->rawRect(raw).intersects(shown))
+            continue;
+        LMOpenGLTexturePtr &texture = m_regionTextures[tile.get()];
+        if (!texture) {
+            auto made = std::make_shared<LMOpenGLTexture>();
+            if (!made->setData(*tile->pixels, 0, tile->inset.x(), tile->inset.y(), tile->rect.width(),
+                               tile->rect.height(), &m_renderInfo)) {
+                m_regionTextures.erase(tile.get());
+                continue;
+            }
+            ++m_tileUploads;
+            texture = std::move(made);
+        }
+        m_regionsToDraw.emplace_back(tile, texture);
+    }
+    std::stable_sort(m_regionsToDraw.begin(), m_regionsToDraw.end(),
+                     [](const auto &a, const auto &b) { return a.first->reduction > b.first->reduction; });
 }
 
 std::vector<LMOpenGLTexturePtr> LMOpenGLView::fillerTextures(const QRectF &rawFrame) const
@@ -297,6 +340,16 @@ void LMOpenGLView::drawLayer(LMOpenGLLayer *layer, double)
                 glScaled(raw.width() / double(source->width()), raw.height() / double(source->height()), 1);
                 for (const LMOpenGLTexturePtr &tile : m_texturesNormal)
                     tile->draw();
+                glPopMatrix();
+            }
+            // The sharp regions over them, each placed by its own reduction.
+            for (const auto &[tile, texture] : m_regionsToDraw) {
+                if (!imageNormal() || tile->reducedSize.isEmpty())
+                    break;
+                glPushMatrix();
+                glScaled(raw.width() / tile->reducedSize.width(), raw.height() / tile->reducedSize.height(), 1);
+                glTranslated(tile->rect.x() - tile->inset.x(), tile->rect.y() - tile->inset.y(), 0);
+                texture->draw();
                 glPopMatrix();
             }
         }

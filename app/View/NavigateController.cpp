@@ -35,6 +35,9 @@ namespace {
 constexpr double kViewportAnimationTick = 1.0 / 60.0;
 constexpr double kViewportAnimationDuration = 0.3;
 constexpr int64_t kFavoriteViewportMargin = 30;
+// The largest picture of a JPEG decoded whole for a zoomed-in view (four bytes a pixel, held while
+// it is shown); beyond it the view shows regions of the file.
+constexpr double kMaxWholePicturePixels = 32e6;
 
 QString latin1(const char *s) { return QString::fromLatin1(s); }
 
@@ -127,6 +130,9 @@ void NavigateController::registNotifications(bool regist)
     if (m_openGLView) {
         center.addObserver(this, latin1(LMOpenGLViewDoChangeScaleNotification), m_openGLView->notificationObject(),
                            [this](const kpv::Notification &) { doChangeScale(); });
+        center.addObserver(this, latin1(LMOpenGLViewDidChangeImageVisibleRectNotification),
+                           m_openGLView->notificationObject(),
+                           [this](const kpv::Notification &) { scheduleRegionsForStillView(); });
     }
     center.addObserver(this, latin1("fileModified"), nullptr, [this](const kpv::Notification &n) {
         didFileModified(n.userInfo.value(latin1("filePath")).value<LMPathString>());
@@ -407,6 +413,14 @@ bool NavigateController::putCurFileImageIntoView(LMImageViewModel &view, int ima
                                   !info->imageByType(fitin, &fitinFailed) && !fitinFailed;
         int preferred = 0;
         LMImagePtr image = info->matchImageByScale(scale, base && !fitinPending ? &preferred : nullptr, nullptr);
+        // A picture too large to hold whole is shown sharp by regions of what the view shows.
+        // Nor, for such a file, on the way of a zoom: the regions serve it, and the picture for
+        // the scale it comes to rest at is asked for when it is still.
+        if (preferred >= 1 && preferred <= 7 && m_loader && &view == m_openGLView && regionsServe(info)) {
+            const QSizeF size = m_loader->imageSizeByScaleType(preferred, base);
+            if (!(size.width() * size.height() <= kMaxWholePicturePixels) || view.isZoomTimerRunning())
+                preferred = 0;
+        }
         if (preferred >= 1 && preferred <= 7) {
             if (auto op = createOperationForLoadImage(info, preferred, true, false); op && m_host)
                 m_host->addOperation(op);
