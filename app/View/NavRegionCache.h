@@ -23,6 +23,9 @@ class NavRegionCache {
 public:
     // Tiles measure this many pixels of their reduction each way: one texture tile each.
     static constexpr int kTileSize = 510;
+    // The largest picture decoded whole for a zoomed-in view (four bytes a pixel, held while it is
+    // shown); beyond it the view shows regions of the file.
+    static constexpr double kMaxWholePicturePixels = 32e6;
     // What the tiles of one file may hold at once (besides those shown).
     static constexpr uint64_t kMaxBytes = uint64_t(160) << 20;
 

@@ -35,9 +35,6 @@ namespace {
 constexpr double kViewportAnimationTick = 1.0 / 60.0;
 constexpr double kViewportAnimationDuration = 0.3;
 constexpr int64_t kFavoriteViewportMargin = 30;
-// The largest picture of a JPEG decoded whole for a zoomed-in view (four bytes a pixel, held while
-// it is shown); beyond it the view shows regions of the file.
-constexpr double kMaxWholePicturePixels = 32e6;
 
 QString latin1(const char *s) { return QString::fromLatin1(s); }
 
@@ -418,7 +415,7 @@ bool NavigateController::putCurFileImageIntoView(LMImageViewModel &view, int ima
         // the scale it comes to rest at is asked for when it is still.
         if (preferred >= 1 && preferred <= 7 && m_loader && &view == m_openGLView && regionsServe(info)) {
             const QSizeF size = m_loader->imageSizeByScaleType(preferred, base);
-            if (!(size.width() * size.height() <= kMaxWholePicturePixels) || view.isZoomTimerRunning())
+            if (!(size.width() * size.height() <= NavRegionCache::kMaxWholePicturePixels) || view.isZoomTimerRunning())
                 preferred = 0;
         }
         if (preferred >= 1 && preferred <= 7) {

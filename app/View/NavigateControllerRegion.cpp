@@ -20,8 +20,9 @@ namespace {
 // goes on asks for nothing on the way).
 constexpr double kRegionStillWait = 0.1;
 
-// The codec image type of JPEG: its parts decode without the rest of the picture.
+// The codec image types of JPEG and PNG, whose parts decode without the whole picture.
 constexpr uint64_t kJpegImageType = 2;
+constexpr uint64_t kPngImageType = 8;
 
 // How far into the easing of a zoom its first sharp frames are wanted: the part shown then is
 // decoded at once with the zoom's target, the rows the user looks at first.
@@ -32,8 +33,15 @@ constexpr double kZoomLeadTime = 0.12;
 bool NavigateController::regionsServe(const LMNavFileInfoPtr &info) const
 {
     const LMFileImgBaseInfoPtr base = info ? info->imgBaseInfo() : nullptr;
-    const bool jpeg = base && (base->AMCMImageType() == kJpegImageType || base->imageUTI() == QLatin1String("public.jpeg"));
-    return jpeg && m_loader && m_host && m_openGLView &&
+    if (!base)
+        return false;
+    // A JPEG's part costs a fraction of its whole decode; a PNG's costs the rows above it, worth
+    // it only for a picture too large to be held whole.
+    const bool jpeg = base->AMCMImageType() == kJpegImageType || base->imageUTI() == QLatin1String("public.jpeg");
+    const QSizeF raw = base->rawFrameSize();
+    const bool largePng = (base->AMCMImageType() == kPngImageType || base->imageUTI() == QLatin1String("public.png")) &&
+                          raw.width() * raw.height() > NavRegionCache::kMaxWholePicturePixels;
+    return (jpeg || largePng) && m_loader && m_host && m_openGLView &&
            currentView() == m_openGLView && m_host->showMode() == NavShowModeView;
 }
 

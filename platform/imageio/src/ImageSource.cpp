@@ -264,16 +264,39 @@ QImage FormatDecoder::decodeRegion(int index, const QRect& rect, int reduction, 
     QImage whole = decode(index, reduction == 1 ? 0 : std::max(reduced.width(), reduced.height()), error);
     if (whole.isNull())
         return {};
-    if (whole.size() != reduced) {
+    if (!imageio_detail::reserveDecodeBytes(uint64_t(rect.width()) * uint64_t(rect.height()) * 4, error))
+        return {};
+    QImage part;
+    if (whole.size() == reduced) {
+        part = whole.copy(rect);
+    } else if (whole.size() == full && whole.format() == QImage::Format_RGBA8888_Premultiplied) {
+        // Decoded at full size: blocks of reduction x reduction averaged, as a reduced decode of
+        // rows does (edge blocks with the pixels they have).
+        part = QImage(rect.size(), QImage::Format_RGBA8888_Premultiplied);
+        for (int y = 0; !part.isNull() && y < rect.height(); ++y) {
+            uchar* out = part.scanLine(y);
+            const int top = (rect.y() + y) * reduction, rows = std::min(reduction, full.height() - top);
+            for (int x = 0; x < rect.width(); ++x) {
+                const int left = (rect.x() + x) * reduction, columns = std::min(reduction, full.width() - left);
+                unsigned sum[4] = {0, 0, 0, 0};
+                for (int r = 0; r < rows; ++r) {
+                    const uchar* p = whole.constScanLine(top + r) + size_t(left) * 4;
+                    for (int c = 0; c < columns * 4; ++c)
+                        sum[c % 4] += p[c];
+                }
+                const unsigned n = unsigned(rows * columns);
+                for (int c = 0; c < 4; ++c)
+                    out[x * 4 + c] = uchar((sum[c] + n / 2) / n);
+            }
+        }
+    } else {
         // The reader decoded at another size: brought to the reduced one, which is charged too.
         if (!imageio_detail::reserveDecodeBytes(uint64_t(reduced.width()) * uint64_t(reduced.height()) * 4, error))
             return {};
-        whole = whole.scaled(reduced, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-                    .convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+        part = whole.scaled(reduced, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                   .convertToFormat(QImage::Format_RGBA8888_Premultiplied)
+                   .copy(rect);
     }
-    if (!imageio_detail::reserveDecodeBytes(uint64_t(rect.width()) * uint64_t(rect.height()) * 4, error))
-        return {};
-    QImage part = whole.copy(rect);
     if (part.isNull() && error)
         *error = QStringLiteral("out of memory for a part of %1 x %2 pixels").arg(rect.width()).arg(rect.height());
     return part;

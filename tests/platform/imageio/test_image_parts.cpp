@@ -5,7 +5,7 @@
 #include "imageio/DecodeBudget.h"
 #include "imageio/ImageSource.h"
 #include "imageio_support.h"
-#include "../../support/LargeJpeg.h"
+#include "../../support/LargePictures.h"
 
 #include <turbojpeg.h>
 
@@ -66,20 +66,46 @@ TEST(ImageParts, JpegPartsMatchTheReferenceAtEveryReductionAndEdge)
     }
 }
 
-TEST(ImageParts, OtherFormatsAnswerTheSamePixelsAsTheirWholeDecode)
+// A PNG reads its rows down to the part only; an interlaced one, whose rows come in passes over
+// the whole picture, is decoded whole. Both answer the whole decode's pixels, box-averaged when
+// reduced.
+TEST(ImageParts, PngPartsAnswerTheWholeDecodesPixels)
 {
     const QImage picture = pattern(301, 203, true);
-    const auto source = ImageSource::createWithData(referencePng(picture, true, false));
-    ASSERT_TRUE(source);
-    const QImage whole = source->createImageAtIndex(0);
-    const QRect rect(17, 40, 100, 60);
-    const QImage part = source->createImageInRect(0, rect, 1);
-    EXPECT_EQ(maxChannelDifference(part, whole.copy(rect)), 0);
-    EXPECT_EQ(source->createImageInRect(0, QRect(0, 0, 76, 51), 4).size(), QSize(76, 51));
+    for (const bool interlaced : {false, true}) {
+        const auto source = ImageSource::createWithData(referencePng(picture, true, interlaced));
+        ASSERT_TRUE(source);
+        const QImage whole = source->createImageAtIndex(0);
+        const QRect rect(17, 40, 100, 60);
+        EXPECT_EQ(maxChannelDifference(source->createImageInRect(0, rect, 1), whole.copy(rect)), 0);
+        // Blocks of 4 x 4, those on the right and bottom edges with the pixels they have.
+        const QRect reduced(50, 30, 26, 21);
+        QImage expected(reduced.size(), QImage::Format_RGBA8888_Premultiplied);
+        for (int y = 0; y < reduced.height(); ++y)
+            for (int x = 0; x < reduced.width(); ++x) {
+                int sum[4] = {0, 0, 0, 0}, n = 0;
+                for (int dy = 0; dy < 4; ++dy)
+                    for (int dx = 0; dx < 4; ++dx) {
+                        const int wx = (reduced.x() + x) * 4 + dx, wy = (reduced.y() + y) * 4 + dy;
+                        if (wx >= whole.width() || wy >= whole.height())
+                            continue;
+                        const uchar *p = whole.constScanLine(wy) + wx * 4;
+                        for (int c = 0; c < 4; ++c)
+                            sum[c] += p[c];
+                        ++n;
+                    }
+                uchar *o = expected.scanLine(y) + x * 4;
+                for (int c = 0; c < 4; ++c)
+                    o[c] = uchar((sum[c] + n / 2) / n);
+            }
+        EXPECT_EQ(maxChannelDifference(source->createImageInRect(0, reduced, 4), expected), 0)
+            << "interlaced " << interlaced;
+    }
 }
 
-// Panoramas as large as a JPEG may be (65500 pixels a side at most) and one whose whole decode
-// exceeds the frame limit and the budget: each part costs the budget its own size only.
+// Panoramas as large as a JPEG may be (65500 pixels a side at most), one whose whole decode
+// exceeds the frame limit and the budget, and a wider PNG: each part costs the budget its own
+// size only.
 TEST(ImageParts, PanoramasBeyondTheBudgetDecodeInParts)
 {
     QTemporaryDir dir;
@@ -102,6 +128,15 @@ TEST(ImageParts, PanoramasBeyondTheBudgetDecodeInParts)
         const QImage small = source->createImageInRect(0, reduced, 8, &error);
         EXPECT_LE(meanLevelDifference(small, referenceJpegPart(path, reduced, 8)), 1.0) << error.toStdString();
     }
+    // Wider than any JPEG: a PNG panorama of 100,000 pixels, its parts exact.
+    const QString png = dir.filePath(QStringLiteral("pano.png"));
+    ASSERT_TRUE(writeLargePng(png, 100000, 2000));
+    QString error;
+    const auto source = ImageSource::createWithFile(png, &error);
+    ASSERT_TRUE(source) << error.toStdString();
+    const QRect rect(98000, 900, 1600, 1000);
+    EXPECT_EQ(maxChannelDifference(source->createImageInRect(0, rect, 1, &error), largePicturePart(rect, 100000)), 0)
+        << error.toStdString();
     EXPECT_LE(budget.peak(), budget.capacity());
     EXPECT_LT(budget.peak(), uint64_t(64) << 20); // the parts, not the pictures
 }

@@ -9,7 +9,7 @@
 #include "appkit/Window.h"
 #include "imageio/DecodeBudget.h"
 #include "../nav_test_support.h"
-#include "../../../support/LargeJpeg.h"
+#include "../../../support/LargePictures.h"
 #include "../../../support/QtTestApplication.h"
 
 #include <QApplication>
@@ -65,15 +65,18 @@ protected:
                 return;
         }
     }
-    // What the view shows, against the reference decode of the part of the file under it.
-    double differenceFromFile(const QString &path)
+    // What the view shows, against the reference decode of the part of the file under it (the
+    // pattern itself for a PNG, which keeps it exactly).
+    double differenceFromFile(const QString &path, int width)
     {
         const QRect shown = view->convertToOriginalImageRectForRect(view->viewBounds()).toRect();
         EXPECT_EQ(shown.size(), QSize(400, 300));
         const QImage frame = view->grabFramebuffer().convertToFormat(QImage::Format_RGBA8888);
         const QRect inner(1, 1, 398, 298);
-        return kpv::test::meanLevelDifference(frame.copy(inner),
-                                              kpv::test::referenceJpegPart(path, inner.translated(shown.topLeft()), 1));
+        const QRect part = inner.translated(shown.topLeft());
+        return kpv::test::meanLevelDifference(frame.copy(inner), path.endsWith(QLatin1String(".png"))
+                                                                    ? kpv::test::largePicturePart(part, width)
+                                                                    : kpv::test::referenceJpegPart(path, part, 1));
     }
 
     kpv::ManualClock clock;
@@ -88,15 +91,17 @@ protected:
     std::unique_ptr<NavigateController> controller;
 };
 
-// The largest JPEG a file may hold (65500 pixels a side) and one whose whole decode exceeds the
-// frame limit and the budget: 100% at the key, a pan, a step from one to the other.
+// A JPEG whose whole decode exceeds the frame limit and the budget, the widest a JPEG may be
+// (65500 pixels) and a PNG of 100,000 pixels: 100% at the key, a pan, a step to the next.
 TEST_F(ViewRegions, PanoramasShowTheirOwnPixelsAtOneHundredPercentAndWhenPanned)
 {
-    const QList<QSize> sizes = {QSize(24000, 12000), QSize(65500, 2000)};
+    const QList<QSize> sizes = {QSize(24000, 12000), QSize(65500, 2000), QSize(100000, 2000)};
     QList<LMPathString> files;
     for (int i = 0; i < sizes.size(); ++i) {
-        const QString path = dir.filePath(QStringLiteral("pano%1.jpg").arg(i));
-        ASSERT_TRUE(kpv::test::writeLargeJpeg(path, sizes[i].width(), sizes[i].height()));
+        const bool png = sizes[i].width() > 65500;
+        const QString path = dir.filePath(QStringLiteral("pano%1.%2").arg(i).arg(png ? "png" : "jpg"));
+        ASSERT_TRUE(png ? kpv::test::writeLargePng(path, sizes[i].width(), sizes[i].height())
+                        : kpv::test::writeLargeJpeg(path, sizes[i].width(), sizes[i].height()));
         files << LMPathString(path, false);
     }
     kpv::DecodeBudget &budget = kpv::DecodeBudget::shared();
@@ -126,12 +131,12 @@ TEST_F(ViewRegions, PanoramasShowTheirOwnPixelsAtOneHundredPercentAndWhenPanned)
         kpv::RunLoop::main().runOnce();
         settle();
         ASSERT_EQ(view->scale(), 1.0);
-        EXPECT_LE(differenceFromFile(files[i].path()), 1.0);
+        EXPECT_LE(differenceFromFile(files[i].path(), sizes[i].width()), 1.0);
 
         // A drag to the lower right: the parts that come into view are decoded once it rests.
         view->moveImageByDeltaPoint(QPointF(-650, 420));
         settle();
-        EXPECT_LE(differenceFromFile(files[i].path()), 1.0);
+        EXPECT_LE(differenceFromFile(files[i].path(), sizes[i].width()), 1.0);
         EXPECT_FALSE(controller->fileInfoByIndex(i)->imageByType(1)); // never decoded whole
     }
     EXPECT_LE(budget.peak(), budget.capacity());

@@ -1,13 +1,15 @@
 #pragma once
-// Large JPEG files for the tests of pictures shown in parts: written row by row (so a picture of
-// hundreds of megapixels costs one row of memory), and the reference decode of a part by reading
-// every row from the top with the reference library, keeping only the part's rows and columns.
+// Large JPEG and PNG files for the tests of pictures shown in parts: written row by row (so a
+// picture of hundreds of megapixels costs a few rows of memory); the reference decode of a part
+// of a JPEG by reading every row from the top with the reference library, keeping only the part's
+// rows and columns; and the exact pixels of a part, which a PNG keeps.
 
 #include <QImage>
 #include <QRect>
 #include <QString>
 
 #include <jpeglib.h>
+#include <png.h>
 
 #include <algorithm>
 #include <cmath>
@@ -81,6 +83,50 @@ inline bool writeLargeJpeg(const QString &path, int width, int height)
     jpeg_finish_compress(&info);
     jpeg_destroy_compress(&info);
     return std::fclose(file) == 0;
+}
+
+// A PNG of the same picture (8-bit RGB, not interlaced, quickly compressed). False when the
+// file cannot be written.
+inline bool writeLargePng(const QString &path, int width, int height)
+{
+    FILE *file = std::fopen(path.toLocal8Bit().constData(), "wb");
+    if (!file)
+        return false;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    std::vector<std::vector<unsigned char>> rows(8, std::vector<unsigned char>(size_t(width) * 3));
+    for (int kind = 0; kind < 8; ++kind)
+        for (int x = 0; x < width; ++x)
+            largeJpegPixel(x, kind, width, &rows[size_t(kind)][size_t(x) * 3]);
+    if (!info || setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        std::fclose(file);
+        return false;
+    }
+    png_init_io(png, file);
+    png_set_compression_level(png, 1);
+    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < height; ++y)
+        png_write_row(png, rows[size_t(largeJpegRowKind(y))].data());
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return std::fclose(file) == 0;
+}
+
+// The exact pixels of the part `rect` of the picture, as RGBA8888.
+inline QImage largePicturePart(const QRect &rect, int width)
+{
+    QImage out(rect.size(), QImage::Format_RGBA8888);
+    for (int y = 0; y < rect.height(); ++y) {
+        uchar *p = out.scanLine(y);
+        for (int x = 0; x < rect.width(); ++x, p += 4) {
+            largeJpegPixel(rect.x() + x, largeJpegRowKind(rect.y() + y), width, p);
+            p[3] = 255;
+        }
+    }
+    return out;
 }
 
 // The part `rect` of the picture reduced by `reduction` (1, 2, 4 or 8) as RGBA8888, every row
