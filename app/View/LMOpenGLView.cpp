@@ -152,6 +152,7 @@ void LMOpenGLView::didEmptyImageSlots()
     m_texturesNormal.clear();
     m_texturesFitin.clear();
     m_regionsToDraw.clear();
+    m_regionsUnderNormal = 0;
     m_regionTextures.clear();
 }
 
@@ -163,7 +164,9 @@ void LMOpenGLView::didChangeRegionTiles()
         if (auto it = m_regionTextures.find(tile.get()); it != m_regionTextures.end())
             kept.insert(*it);
     m_regionTextures = std::move(kept);
-    std::erase_if(m_regionsToDraw, [this](const auto &entry) { return !m_regionTextures.count(entry.first.get()); });
+    // The next preparation makes the list again.
+    m_regionsToDraw.clear();
+    m_regionsUnderNormal = 0;
     LMImageViewModel::didChangeRegionTiles();
 }
 

@@ -118,6 +118,9 @@ private:
     std::vector<LMOpenGLTexturePtr> m_texturesNormal, m_texturesFitin;
     std::map<const LMRegionTile *, LMOpenGLTexturePtr> m_regionTextures;
     std::vector<std::pair<LMRegionTilePtr, LMOpenGLTexturePtr>> m_regionsToDraw;
+    // How many of them go under the normal tiles: as fine as the normal image, they fill the
+    // gaps of its tiles still to be uploaded during a zoom instead of the fit-in filler.
+    size_t m_regionsUnderNormal = 0;
     bool m_haveFitinTextures = false;
     LMImagePtr m_imageShadow;
     std::unique_ptr<LMOpenGLShadowTexture> m_textureShadow;

@@ -158,17 +158,21 @@ void LMOpenGLView::prepareDrawContent(LMOpenGLLayer *)
 void LMOpenGLView::prepareRegionTextures()
 {
     m_regionsToDraw.clear();
+    m_regionsUnderNormal = 0;
     const LMImagePtr normal = imageNormal();
     const LMFileImgBaseInfoPtr base = normal ? normal->originalImgBaseInfo() : nullptr;
     if (!base || regionTiles().empty())
         return;
     const QSizeF raw = base->rawFrameSize();
-    // A region adds nothing where the normal image is as fine.
+    // A region adds nothing where the normal image is as fine, unless its tiles are still on
+    // their way (during a zoom): then it fills their gaps from under them.
     const double have = normal->scaleOfOriginal();
     const QRectF shown = convertToOriginalImageRectForRect(viewBounds());
+    std::vector<std::pair<LMRegionTilePtr, LMOpenGLTexturePtr>> under, over;
     for (const LMRegionTilePtr &tile : regionTiles()) {
         const LMFileImgBaseInfoPtr tileBase = tile->pixels ? tile->pixels->originalImgBaseInfo() : nullptr;
-        if (!tileBase || !tileBase->isEqual(*base) || 1.0 / tile->reduction <= have * 1.0001 ||
+        const bool finer = 1.0 / tile->reduction > have * 1.0001;
+        if (!tileBase || !tileBase->isEqual(*base) || (!finer && !m_haveFitinTextures) ||
             !tile->rawRect(raw).intersects(shown))
             continue;
         LMOpenGLTexturePtr &texture = m_regionTextures[tile.get()];
@@ -182,10 +186,15 @@ void LMOpenGLView::prepareRegionTextures()
             ++m_tileUploads;
             texture = std::move(made);
         }
-        m_regionsToDraw.emplace_back(tile, texture);
+        (finer ? over : under).emplace_back(tile, texture);
     }
-    std::stable_sort(m_regionsToDraw.begin(), m_regionsToDraw.end(),
-                     [](const auto &a, const auto &b) { return a.first->reduction > b.first->reduction; });
+    // Coarse reductions first, the finest on top.
+    const auto coarseFirst = [](const auto &a, const auto &b) { return a.first->reduction > b.first->reduction; };
+    std::stable_sort(under.begin(), under.end(), coarseFirst);
+    std::stable_sort(over.begin(), over.end(), coarseFirst);
+    m_regionsUnderNormal = under.size();
+    m_regionsToDraw = std::move(under);
+    m_regionsToDraw.insert(m_regionsToDraw.end(), over.begin(), over.end());
 }
 
 std::vector<LMOpenGLTexturePtr> LMOpenGLView::fillerTextures(const QRectF &rawFrame) const
@@ -334,6 +343,21 @@ void LMOpenGLView::drawLayer(LMOpenGLLayer *layer, double)
                     glPopMatrix();
                 }
             }
+            // The sharp regions, each placed by its own reduction: those as fine as the normal
+            // image under its tiles, the finer ones over them.
+            const auto drawRegions = [&](size_t begin, size_t end) {
+                for (size_t i = begin; i < end && imageNormal(); ++i) {
+                    const auto &[tile, texture] = m_regionsToDraw[i];
+                    if (tile->reducedSize.isEmpty())
+                        continue;
+                    glPushMatrix();
+                    glScaled(raw.width() / tile->reducedSize.width(), raw.height() / tile->reducedSize.height(), 1);
+                    glTranslated(tile->rect.x() - tile->inset.x(), tile->rect.y() - tile->inset.y(), 0);
+                    texture->draw();
+                    glPopMatrix();
+                }
+            };
+            drawRegions(0, m_regionsUnderNormal);
             const LMImagePtr source = imageNormal() ? imageNormal() : imageBadFile();
             if (source && source->width() > 0 && source->height() > 0) {
                 glPushMatrix();
@@ -342,16 +366,7 @@ void LMOpenGLView::drawLayer(LMOpenGLLayer *layer, double)
                     tile->draw();
                 glPopMatrix();
             }
-            // The sharp regions over them, each placed by its own reduction.
-            for (const auto &[tile, texture] : m_regionsToDraw) {
-                if (!imageNormal() || tile->reducedSize.isEmpty())
-                    break;
-                glPushMatrix();
-                glScaled(raw.width() / tile->reducedSize.width(), raw.height() / tile->reducedSize.height(), 1);
-                glTranslated(tile->rect.x() - tile->inset.x(), tile->rect.y() - tile->inset.y(), 0);
-                texture->draw();
-                glPopMatrix();
-            }
+            drawRegions(m_regionsUnderNormal, m_regionsToDraw.size());
         }
     }
     glDisable(GL_TEXTURE_2D);
