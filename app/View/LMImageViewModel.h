@@ -167,7 +167,8 @@ public:
 
     // ---- Sharp regions ----
     // Parts of the picture decoded at the resolution a zoomed-in view needs, drawn over the
-    // normal image where they are finer than it; a new file empties them.
+    // normal image where they are finer than it (and, during a zoom, under its tiles still on
+    // their way); a new file empties them.
     void setRegionTiles(std::vector<LMRegionTilePtr> tiles);
     const std::vector<LMRegionTilePtr> &regionTiles() const { return m_regionTiles; }
     // The part of the picture (original-image pixels, within its frame) the view would show at

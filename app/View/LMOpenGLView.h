@@ -69,7 +69,7 @@ public:
     void recoveryTextures(TileSet set) override;
     void didEmptyImageSlots() override;
     void didChangeRegionTiles() override;
-    // The sharp regions the next frame draws over the normal tiles, coarse ones first.
+    // The sharp regions the next frame draws, coarse ones first.
     size_t regionTileDrawCount() const { return m_regionsToDraw.size(); }
     void enableShadow(bool enabled) override;
     // What shows around the picture: transparent (the default, for a view laid over others) or
@@ -92,7 +92,8 @@ protected:
     void openGLWillStart() override;
 
 private:
-    // The textures of the sharp regions that are finer than the normal image and meet the view.
+    // The textures of the sharp regions that meet the view and are finer than the normal image
+    // (or, during a zoom, as fine).
     void prepareRegionTextures();
     // Which fit-in tiles to draw under the normal tiles (those whose visible part they leave open).
     std::vector<LMOpenGLTexturePtr> fillerTextures(const QRectF &rawFrame) const;

@@ -410,9 +410,9 @@ bool NavigateController::putCurFileImageIntoView(LMImageViewModel &view, int ima
                                   !info->imageByType(fitin, &fitinFailed) && !fitinFailed;
         int preferred = 0;
         LMImagePtr image = info->matchImageByScale(scale, base && !fitinPending ? &preferred : nullptr, nullptr);
-        // A picture too large to hold whole is shown sharp by regions of what the view shows.
-        // Nor, for such a file, on the way of a zoom: the regions serve it, and the picture for
-        // the scale it comes to rest at is asked for when it is still.
+        // Regions of what the view shows serve a picture too large to hold whole, and any file
+        // they serve on the way of a zoom: the picture for the scale the view comes to rest at
+        // is asked for once it is still.
         if (preferred >= 1 && preferred <= 7 && m_loader && &view == m_openGLView && regionsServe(info)) {
             const QSizeF size = m_loader->imageSizeByScaleType(preferred, base);
             if (!(size.width() * size.height() <= NavRegionCache::kMaxWholePicturePixels) || view.isZoomTimerRunning())

@@ -1,5 +1,6 @@
-// The sharp regions of the view-mode controller: the part of the current JPEG the view shows,
-// decoded at the resolution it needs, in bands of tiles on the workers, drawn over the picture.
+// The sharp regions of the view-mode controller: the part of the current picture the view shows
+// (a JPEG, or a PNG too large to hold whole), decoded at the resolution it needs, in bands of
+// tiles on the workers, drawn over the picture.
 
 #include "View/NavigateController.h"
 
@@ -25,7 +26,7 @@ constexpr uint64_t kJpegImageType = 2;
 constexpr uint64_t kPngImageType = 8;
 
 // How far into the easing of a zoom its first sharp frames are wanted: the part shown then is
-// decoded at once with the zoom's target, the rows the user looks at first.
+// decoded at once with the zoom's target.
 constexpr double kZoomLeadTime = 0.12;
 
 } // namespace
@@ -81,14 +82,13 @@ void NavigateController::requestRegionsForZoomTarget()
     const double end = zoom.value(QStringLiteral("endScale")).toDouble();
     const std::optional<QPointF> hold = m_openGLView->zoomHoldPosition();
     const QRectF target = m_openGLView->originalRectShownAtScale(end, hold);
-    // The easing's curve a moment in: what the view shows then holds the target, and is decoded
-    // at the target's resolution too, in bands side by side, so that the frames from then on are
-    // sharp all over.
+    // The easing's curve a moment in: what the view shows then holds the target.
     const double p = (1 - 1 / std::pow(kZoomLeadTime + 1, 4)) / 0.9744;
     const QRectF soon = m_openGLView->originalRectShownAtScale(begin + (end - begin) * p, hold);
     requestRegions(target, end, target.center());
-    // Around the target, what those frames show at half their resolution: cheaper, and as
-    // sharp as the frames then need.
+    // Around the target, what the frames show from then on, at half the target's resolution:
+    // cheaper, decoded beside it, and as sharp as those frames need, so that they are sharp all
+    // over and not only in the middle.
     const int reduction = NavRegionCache::reductionForScale(end);
     if (reduction < 8)
         requestRegions(soon | target, 0.5 / reduction, target.center());
