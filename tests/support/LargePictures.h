@@ -20,16 +20,16 @@
 
 namespace kpv::test {
 
-// A colour ramp across, a checkerboard of 97 x 61 pixels, white lines every 300 pixels and a fine
-// four-pixel texture: an enlarged or shifted picture differs all over. A row depends on y only
+// A colour ramp across, a checkerboard of 97 x 61 pixels, white lines every 300 pixels and a
+// texture of 16-pixel squares: an enlarged or shifted picture differs all over. A row depends on y only
 // through the line, the checker's phase and the texture's phase, so eight kinds of row are made
 // once and a large picture is written at the encoder's speed.
-inline int largeJpegRowKind(int y) { return (y % 300 < 3 ? 4 : 0) + ((y / 61) % 2 ? 2 : 0) + ((y & 4) ? 1 : 0); }
+inline int largeJpegRowKind(int y) { return (y % 300 < 3 ? 4 : 0) + ((y / 61) % 2 ? 2 : 0) + ((y & 16) ? 1 : 0); }
 
 inline void largeJpegPixel(int x, int kind, int width, unsigned char rgb[3])
 {
     int r = int((long long)x * 255 / std::max(1, width - 1));
-    int g = (x % 512) / 2 + ((((x & 4) != 0) != ((kind & 1) != 0)) ? 24 : 0);
+    int g = (x % 512) / 2 + ((((x & 16) != 0) != ((kind & 1) != 0)) ? 24 : 0);
     int b = ((x / 97 + (kind & 2 ? 1 : 0)) % 2) * 180 + 30;
     if (x % 300 < 3 || (kind & 4))
         r = g = b = 250;
