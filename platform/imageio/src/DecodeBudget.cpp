@@ -52,7 +52,7 @@ bool DecodeBudget::fits(std::uint64_t bytes, QString* error) const
         return true;
     if (error)
         *error = QStringLiteral("decoding would take %1 MB, more than the %2 MB all decodes may use")
-                     .arg(bytes >> 20)
+                     .arg((bytes >> 20) + ((bytes & 0xFFFFF) != 0))
                      .arg(capacity >> 20);
     return false;
 }
