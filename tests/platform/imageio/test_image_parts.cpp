@@ -7,7 +7,13 @@
 #include "imageio_support.h"
 #include "../../support/LargePictures.h"
 
+#include <tiffio.h>
 #include <turbojpeg.h>
+
+#include <QFile>
+#include <algorithm>
+#include <cstring>
+#include <vector>
 
 #include <QTemporaryDir>
 
@@ -30,6 +36,31 @@ QImage turboPart(const QByteArray &jpeg, const QRect &rect, int reduction)
                   int(out.bytesPerLine()), sh, TJPF_RGBA, TJFLAG_ACCURATEDCT);
     tjDestroy(tj);
     return out.copy(rect);
+}
+
+// `rect` of `whole` reduced by blocks of reduction x reduction averaged, those on the right and
+// bottom edges with the pixels they have.
+QImage boxPart(const QImage &whole, const QRect &rect, int reduction)
+{
+    QImage expected(rect.size(), QImage::Format_RGBA8888_Premultiplied);
+    for (int y = 0; y < rect.height(); ++y)
+        for (int x = 0; x < rect.width(); ++x) {
+            int sum[4] = {0, 0, 0, 0}, n = 0;
+            for (int dy = 0; dy < reduction; ++dy)
+                for (int dx = 0; dx < reduction; ++dx) {
+                    const int wx = (rect.x() + x) * reduction + dx, wy = (rect.y() + y) * reduction + dy;
+                    if (wx >= whole.width() || wy >= whole.height())
+                        continue;
+                    const uchar *p = whole.constScanLine(wy) + wx * 4;
+                    for (int c = 0; c < 4; ++c)
+                        sum[c] += p[c];
+                    ++n;
+                }
+            uchar *o = expected.scanLine(y) + x * 4;
+            for (int c = 0; c < 4; ++c)
+                o[c] = uchar((sum[c] + n / 2) / n);
+        }
+    return expected;
 }
 
 TEST(ImageParts, JpegPartsMatchTheReferenceAtEveryReductionAndEdge)
@@ -80,25 +111,7 @@ TEST(ImageParts, PngPartsAnswerTheWholeDecodesPixels)
         EXPECT_EQ(maxChannelDifference(source->createImageInRect(0, rect, 1), whole.copy(rect)), 0);
         // Blocks of 4 x 4, those on the right and bottom edges with the pixels they have.
         const QRect reduced(50, 30, 26, 21);
-        QImage expected(reduced.size(), QImage::Format_RGBA8888_Premultiplied);
-        for (int y = 0; y < reduced.height(); ++y)
-            for (int x = 0; x < reduced.width(); ++x) {
-                int sum[4] = {0, 0, 0, 0}, n = 0;
-                for (int dy = 0; dy < 4; ++dy)
-                    for (int dx = 0; dx < 4; ++dx) {
-                        const int wx = (reduced.x() + x) * 4 + dx, wy = (reduced.y() + y) * 4 + dy;
-                        if (wx >= whole.width() || wy >= whole.height())
-                            continue;
-                        const uchar *p = whole.constScanLine(wy) + wx * 4;
-                        for (int c = 0; c < 4; ++c)
-                            sum[c] += p[c];
-                        ++n;
-                    }
-                uchar *o = expected.scanLine(y) + x * 4;
-                for (int c = 0; c < 4; ++c)
-                    o[c] = uchar((sum[c] + n / 2) / n);
-            }
-        EXPECT_EQ(maxChannelDifference(source->createImageInRect(0, reduced, 4), expected), 0)
+        EXPECT_EQ(maxChannelDifference(source->createImageInRect(0, reduced, 4), boxPart(whole, reduced, 4)), 0)
             << "interlaced " << interlaced;
     }
 }
@@ -139,6 +152,73 @@ TEST(ImageParts, PanoramasBeyondTheBudgetDecodeInParts)
         << error.toStdString();
     EXPECT_LE(budget.peak(), budget.capacity());
     EXPECT_LT(budget.peak(), uint64_t(64) << 20); // the parts, not the pictures
+}
+
+// A TIFF larger than the budget at full size, tiled and in strips: fitted and zoomed in, only the
+// tiles or strips under the part are read, its pixels exactly the file's.
+TEST(ImageParts, TiffsBeyondTheBudgetShowFittedAndInParts)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QImage picture = pattern(2600, 1800, false);
+    DecodeBudget &budget = DecodeBudget::shared();
+    struct Restore {
+        DecodeBudget &budget;
+        uint64_t former;
+        ~Restore() { budget.setCapacity(former); }
+    } restore{budget, budget.setCapacity(12u << 20)};  // the whole picture takes 17.9 MB
+    for (const bool tiled : {true, false}) {
+        const QString path = dir.filePath(tiled ? QStringLiteral("tiled.tif") : QStringLiteral("strips.tif"));
+        TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+        ASSERT_TRUE(tif);
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(picture.width()));
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(picture.height()));
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(3));
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, uint16_t(8));
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+        const auto rgb = [&](int x, int y, uint8_t *out) {
+            const uchar *p = picture.constScanLine(y) + x * 4;
+            std::memcpy(out, p, 3);
+        };
+        if (tiled) {
+            TIFFSetField(tif, TIFFTAG_TILEWIDTH, uint32_t(256));
+            TIFFSetField(tif, TIFFTAG_TILELENGTH, uint32_t(256));
+            std::vector<uint8_t> tile(256 * 256 * 3);
+            for (int ty = 0; ty < picture.height(); ty += 256)
+                for (int tx = 0; tx < picture.width(); tx += 256) {
+                    std::fill(tile.begin(), tile.end(), 0);
+                    for (int y = ty; y < std::min(ty + 256, picture.height()); ++y)
+                        for (int x = tx; x < std::min(tx + 256, picture.width()); ++x)
+                            rgb(x, y, &tile[size_t((y - ty) * 256 + (x - tx)) * 3]);
+                    ASSERT_GE(TIFFWriteTile(tif, tile.data(), uint32_t(tx), uint32_t(ty), 0, 0), 0);
+                }
+        } else {
+            TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, uint32_t(64));
+            std::vector<uint8_t> row(size_t(picture.width()) * 3);
+            for (int y = 0; y < picture.height(); ++y) {
+                for (int x = 0; x < picture.width(); ++x)
+                    rgb(x, y, &row[size_t(x) * 3]);
+                ASSERT_EQ(TIFFWriteScanline(tif, row.data(), uint32_t(y), 0), 1);
+            }
+        }
+        TIFFClose(tif);
+
+        QString error;
+        const auto source = ImageSource::createWithFile(path, &error);
+        ASSERT_TRUE(source) << error.toStdString();
+        EXPECT_TRUE(source->createImageAtIndex(0, &error).isNull());  // refused whole, with a reason
+        budget.resetPeak();
+        const QImage fitted = source->createThumbnailAtIndex(0, 400, true, &error);
+        EXPECT_EQ(fitted.size(), QSize(400, 276)) << error.toStdString();
+        const QRect rect(1000, 700, 300, 200), edge(500, 300, 150, 150);
+        EXPECT_EQ(maxChannelDifference(source->createImageInRect(0, rect, 1, &error), picture.copy(rect)), 0)
+            << "tiled " << tiled << ": " << error.toStdString();
+        EXPECT_EQ(maxChannelDifference(source->createImageInRect(0, edge, 4, &error), boxPart(picture, edge, 4)), 0)
+            << "tiled " << tiled << ": " << error.toStdString();
+        EXPECT_LT(budget.peak(), uint64_t(8) << 20) << "tiled " << tiled;  // the parts, not the picture
+    }
 }
 
 } // namespace
