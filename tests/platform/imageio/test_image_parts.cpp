@@ -9,6 +9,7 @@
 
 #include <tiffio.h>
 #include <turbojpeg.h>
+#include <webp/encode.h>
 
 #include <QFile>
 #include <algorithm>
@@ -219,6 +220,40 @@ TEST(ImageParts, TiffsBeyondTheBudgetShowFittedAndInParts)
             << "tiled " << tiled << ": " << error.toStdString();
         EXPECT_LT(budget.peak(), uint64_t(8) << 20) << "tiled " << tiled;  // the parts, not the picture
     }
+}
+
+// A WebP larger than the budget at full size is decoded scaled and cropped by its library: fitted
+// and zoomed in it shows the whole decode's pixels, costing the budget the part only.
+TEST(ImageParts, WebpsBeyondTheBudgetShowFittedAndInParts)
+{
+    const QImage picture = pattern(3000, 2000, false);
+    uint8_t *encoded = nullptr;
+    const size_t size = WebPEncodeRGBA(picture.constBits(), picture.width(), picture.height(),
+                                       int(picture.bytesPerLine()), 90, &encoded);
+    ASSERT_GT(size, 0u);
+    const QByteArray webp(reinterpret_cast<const char *>(encoded), qsizetype(size));
+    WebPFree(encoded);
+    QString error;
+    const auto source = ImageSource::createWithData(webp, &error);
+    ASSERT_TRUE(source) << error.toStdString();
+    const QImage whole = source->createImageAtIndex(0, &error);
+    ASSERT_EQ(whole.size(), picture.size()) << error.toStdString();
+
+    DecodeBudget &budget = DecodeBudget::shared();
+    struct Restore {
+        DecodeBudget &budget;
+        uint64_t former;
+        ~Restore() { budget.setCapacity(former); }
+    } restore{budget, budget.setCapacity(12u << 20)};  // the whole picture takes 22.9 MB
+    EXPECT_TRUE(source->createImageAtIndex(0, &error).isNull());
+    budget.resetPeak();
+    EXPECT_EQ(source->createThumbnailAtIndex(0, 600, true, &error).size(), QSize(600, 400)) << error.toStdString();
+    const QRect rect(1000, 700, 300, 200), edge(600, 350, 150, 150);
+    EXPECT_LE(meanLevelDifference(source->createImageInRect(0, rect, 1, &error), whole.copy(rect)), 1.0)
+        << error.toStdString();
+    EXPECT_LE(meanLevelDifference(source->createImageInRect(0, edge, 4, &error), boxPart(whole, edge, 4)), 1.5)
+        << error.toStdString();
+    EXPECT_LT(budget.peak(), uint64_t(2) << 20);
 }
 
 } // namespace
