@@ -7,8 +7,9 @@
 // allocates; the layers above it only ask whether a picture could fit at all (fits()) and hold no
 // reservation of their own, so no pixel is counted twice. A reservation that
 // does not fit beside the running ones waits for them to end (they always do); one larger than
-// the whole budget fails at once. A thread that already holds a reservation never waits for a
-// nested one (a preview decoded inside a raw decode), so decodes cannot wait on each other.
+// the whole budget fails at once. A thread that already holds a reservation waits for a nested
+// one (the next buffer of its decode) only while another holder still runs, so decodes never
+// wait on each other for ever.
 
 #include <QString>
 
@@ -110,6 +111,8 @@ private:
     std::uint64_t m_inUse = 0;
     std::uint64_t m_peak = 0;
     int m_waiting = 0;
+    int m_holders = 0;         // threads holding a reservation
+    int m_waitingHolders = 0;  // of them, those waiting for a nested one
     std::map<QString, std::thread::id> m_busyFiles;
 };
 

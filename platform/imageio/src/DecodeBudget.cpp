@@ -64,8 +64,13 @@ DecodeBudget::Reservation DecodeBudget::reserve(std::uint64_t bytes, QString* er
         return r;
     const std::function<bool()>& giveUp = cancelled ? cancelled : t_cancelled;
     std::unique_lock lock(m_mutex);
+    // A thread that holds a reservation already (the next buffer of one decode) waits too, but
+    // never when every other holder waits as well: one of them must go on, over the budget, or
+    // they would wait for each other for ever.
     const bool nested = t_held > 0;
-    while (!nested && m_inUse + bytes > m_capacity) {
+    while (m_inUse + bytes > m_capacity) {
+        if (nested && m_waitingHolders + 1 >= m_holders)
+            break;
         if (!fits(bytes, error))
             return r;  // the budget was made smaller meanwhile
         if (giveUp && giveUp()) {
@@ -74,11 +79,14 @@ DecodeBudget::Reservation DecodeBudget::reserve(std::uint64_t bytes, QString* er
             return r;
         }
         ++m_waiting;
+        m_waitingHolders += nested;
         m_changed.wait_for(lock, kCancelPoll);
+        m_waitingHolders -= nested;
         --m_waiting;
     }
     m_inUse += bytes;
     m_peak = std::max(m_peak, m_inUse);
+    m_holders += t_held == 0;
     ++t_held;
     r.m_budget = this;
     r.m_bytes = bytes;
@@ -90,8 +98,9 @@ void DecodeBudget::give(std::uint64_t bytes)
     {
         std::lock_guard lock(m_mutex);
         m_inUse -= std::min(bytes, m_inUse);
+        --t_held;
+        m_holders -= t_held == 0 && m_holders > 0;
     }
-    --t_held;
     m_changed.notify_all();
 }
 
