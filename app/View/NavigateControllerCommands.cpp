@@ -6,6 +6,7 @@
 #include "View/NavigateControllerGuard.h"
 #include "foundation/FileNames.h"
 
+#include "Model/LMFileCopy.h"
 #include "Model/LMPathTools.h"
 #include "Model/ShareWebsiteType.h"
 #include "Model/LMPerformSelectorWrapper.h"
@@ -457,7 +458,7 @@ void NavigateController::setCurFileToDesktop()
         }
         // Files on removable or network volumes may go away: the desktop gets its own copy.
         const QString copy = QDir(dir).filePath(QStringLiteral("%1.%2").arg(ms).arg(QFileInfo(source).suffix()));
-        if (!QFile::copy(source, copy))
+        if (!LMFileCopy::copyToNewFile(source, copy))
             return;
         setDesktopImageForFile(copy);
         return;

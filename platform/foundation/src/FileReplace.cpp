@@ -181,4 +181,12 @@ bool replaceFileContents(const QString& path, const QByteArray& bytes, const Fil
     return true;
 }
 
+bool isOutOfRoomError(const QString& error)
+{
+    for (int err : {ENOSPC, EDQUOT})
+        if (error.contains(reason(err)))
+            return true;
+    return false;
+}
+
 } // namespace kpv
