@@ -200,8 +200,8 @@ public:
     void doNavCurFileToNext(bool next) { doNavCurFileToNext(next, false, {}); }
     void doNavCurFileToNext(bool next, bool quick, std::function<void(bool)> completeNavBlock);
     // The check that runs before a guarded navigation when the image carries an unsaved rotation:
-    // it calls its block with the outcome (0 to 7; 6 and above stop the navigation). Without one
-    // the outcome is 0 at once.
+    // it calls its block with the outcome (0 to 7; 3, a save cancelled with Esc, and 6 and above
+    // stop the navigation). Without one the outcome is 0 at once.
     using UnsavedRotationCheck = std::function<void(bool cancelAlternateButton, std::function<void(int)> done)>;
     void setUnsavedRotationCheck(UnsavedRotationCheck check) { m_unsavedRotationCheck = std::move(check); }
 
