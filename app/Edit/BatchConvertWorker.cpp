@@ -6,6 +6,7 @@
 #include "Model/LMPathTools.h"
 #include "Model/LMPhotoLoader.h"
 
+#include "foundation/Bundle.h"
 #include "foundation/Operation.h"
 #include "imageio/ContentTypes.h"
 
@@ -45,7 +46,7 @@ int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo>
                                                const QString &fileTypeUti, const QVariantMap &saveParameters,
                                                const kpv::Operation *operation, QString *why) const
 {
-    const QString unreadable = QStringLiteral("it could not be read as a picture");
+    const QString unreadable = kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_CannotReadPicture"));
     auto finish = [operation](int code) { return cancelled(operation) ? kCancelled : code; };
     auto failBecause = [&](const QString &reason) {
         if (why)

@@ -5,6 +5,7 @@
 #include "Model/LMPathTools.h"
 #include "Model/LMPhotoLoader.h"
 
+#include "foundation/Bundle.h"
 #include "foundation/Operation.h"
 
 #include <QDir>
@@ -122,7 +123,7 @@ int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &
                                              qint64 *curRenameNumber, const kpv::Operation *operation,
                                              QString *why) const
 {
-    const QString unreadable = QStringLiteral("it could not be read as a picture");
+    const QString unreadable = kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_CannotReadPicture"));
     auto finish = [operation](int code) { return cancelled(operation) ? kCancelled : code; };
     auto failBecause = [&](const QString &reason) {
         if (why)
