@@ -1,11 +1,12 @@
 #include "Browse/FavFileCopyProcessController.h"
 
+#include "foundation/FileHelpers.h"
+
 #include "Kit/LMCustomWindow.h"
 #include "Kit/LMNineSliceImageRep.h"
 #include "Kit/LMNormalCustomButton.h"
 #include "Kit/LMProgressBar.h"
 #include "Model/LMBlockOperation.h"
-#include "Model/LMFileCopy.h"
 #include "Model/LMPathTools.h"
 
 #include "appkit/Control.h"
@@ -136,8 +137,9 @@ QString FavFileCopyProcessController::copyFile(const LMPathString& filePath, con
         const QString target = LMPathTools::writableFilePathInDirectory(directory, name);
         if (target.isEmpty())
             break;
+        // By the names' bytes, so a name that is not UTF-8 is copied like any other.
         bool taken = false;
-        if (LMFileCopy::copyToNewFile(filePath.path(), target, error, &taken))
+        if (kpv::copyFileToNewName(filePath.path(), target, &taken, error))
             return target;
         if (!taken)
             return {}; // the source is gone or unreadable, or the folder refuses the write

@@ -1,11 +1,11 @@
 #include "Edit/BatchFileWorker.h"
 
-#include "Model/LMFileCopy.h"
 #include "Model/LMImage.h"
 #include "Model/LMImageTools.h"
 #include "Model/LMPhotoLoader.h"
 
 #include "foundation/Bundle.h"
+#include "foundation/FileHelpers.h"
 #include "foundation/FileNames.h"
 #include "foundation/Operation.h"
 
@@ -34,7 +34,7 @@ bool BatchFileWorker::copyAsNewFile(const LMPathString &source, const std::funct
         if (out.isEmpty())
             break;
         bool taken = false;
-        if (LMFileCopy::copyToNewFile(source.path(), out, error, &taken))
+        if (kpv::copyFileToNewName(source.path(), out, &taken, error))
             return true;
         if (!taken)
             return false;

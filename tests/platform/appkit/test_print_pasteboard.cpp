@@ -3,6 +3,7 @@
 
 #include "appkit/Pasteboard.h"
 #include "appkit/PrintPanel.h"
+#include "foundation/FileNames.h"
 
 #include <QFile>
 #include <QPainter>
@@ -69,6 +70,14 @@ TEST(Pasteboard, FileAndImageTogether)
     EXPECT_TRUE(board.fileURLs().isEmpty());
     EXPECT_EQ(board.image().size(), QSize(4, 4));
     EXPECT_FALSE(board.writeFileURLsAndImage({}, QImage()));
+
+    // Names that are not UTF-8 reach other programs by their bytes, however the address was made.
+    for (const QByteArray& name : {QByteArray("/photos/caf\xe9.jpg"), QByteArray("/photos/x\xc3(y.jpg")}) {
+        ASSERT_TRUE(board.writeFileURLs({QUrl::fromLocalFile(kpv::decodeFileName(name))}));
+        const QList<QUrl> urls = board.fileURLs();
+        ASSERT_EQ(urls.size(), 1);
+        EXPECT_EQ(kpv::encodeFileName(kpv::fileNameFromUrl(urls[0])), name) << urls[0].toEncoded().constData();
+    }
 }
 
 } // namespace
