@@ -474,6 +474,9 @@ void NavigateController::switchToScaleMode(int64_t mode)
     abortScrollSession();
     if (LMImageViewModel *view = currentView())
         view->switchToScaleMode(mode);
+    // 100% shows the file's own pixels where the zoom is going, decoded from the key on.
+    if (mode == ScaleModeActualSize)
+        requestRegionsForZoomTarget();
 }
 
 void NavigateController::setScale(double scale)
