@@ -24,6 +24,7 @@
 #include <QHash>
 #include <QList>
 #include <QRectF>
+#include <QSet>
 #include <QStringList>
 #include <QVariantMap>
 
@@ -373,6 +374,12 @@ private:
     std::unique_ptr<kpv::FolderWatcher> m_folderWatcher;
     QStringList m_watchedFolders;
     bool m_addFilesFromWatchedFolders = false;
+    // The folders opened with their sub-folders, and every folder under them now: all watched,
+    // so that a sub-folder made later is followed too.
+    QStringList m_watchedTrees;
+    QSet<QString> m_treeFolders;
+    // The folders under the opened trees, found afresh; true when they changed.
+    bool refreshTreeFolders();
     void updateWatchedFolders();
     void updateWatchedFile();
     void watchedPathsChanged(const QStringList &folders, const QStringList &files);
