@@ -263,7 +263,7 @@ public:
     // The command id of Edit > Undo Move to Trash, beside the numbered actions.
     static constexpr int64_t kUndoMoveToTrashAction = 120;
     // True while the photos of the last move to the trash can be put back.
-    bool canUndoMoveToTrash() const { return !m_lastTrashed.isEmpty(); }
+    bool canUndoMoveToTrash() const { return !m_trashedMoves.isEmpty(); }
     // Puts the photos of the last move to the trash back where they were and shows the first. A
     // file that has taken one's name meanwhile is replaced only when the user says so, and then
     // goes to the trash itself.
@@ -383,12 +383,13 @@ private:
     void updateWatchedFolders();
     void updateWatchedFile();
     void watchedPathsChanged(const QStringList &folders, const QStringList &files);
-    // The last move to the trash: each photo's path and where it went in the trash.
+    // The moves to the trash of this run, the latest last: each photo's path and where it went
+    // in the trash. Undo puts back the latest, then the one before, and so on.
     struct TrashedFile {
         QString originalPath;
         QString trashedPath;
     };
-    QList<TrashedFile> m_lastTrashed;
+    QList<QList<TrashedFile>> m_trashedMoves;
     void restoreTrashed(QList<TrashedFile> files, bool replaceOccupied);
     QHash<LMPathString, LMNavFileInfoPtr> m_cacheFileInfos;
     QHash<LMPathString, int64_t> m_operationMasks;
