@@ -258,6 +258,8 @@ private:
     // Runs `block` on the turn after `dialog` is put away or deleted.
     static void whenDialogGoes(QWidget* dialog, std::function<void()> block);
     void showNextWaitingFailure();
+    // The rate prompt, once no other dialog is up.
+    void offerRate();
 
     AppDelegate& m_delegate;
     std::unique_ptr<LMMainWindow> m_window;

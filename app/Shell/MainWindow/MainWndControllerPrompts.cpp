@@ -91,19 +91,32 @@ void MainWndController::delayCheckRateForUs()
             if (!config || !countLaunchForRate(*config, m_delegate.appVersion()))
                 return;
             // The settings are written with the others when the window closes or the program ends.
-            const kpv::Bundle& bundle = kpv::Bundle::mainBundle();
-            // The sheet keeps its own copy of the end block, so the wrapper need not outlive this call.
-            LMAlertSheet().beginAlertSheet(
-                bundle.localizedString(QStringLiteral("IDS_RateMsgContent")),
-                bundle.localizedString(QStringLiteral("IDS_RateMsgGo")),
-                bundle.localizedString(QStringLiteral("IDS_RateMsgNoThanks")), QString(), getCurWindow(),
-                [this, alive](std::int32_t returnCode) {
-                    if (returnCode == 1 && !alive.expired())
-                        doRate();
-                },
-                QString());
+            offerRate();
         },
         0);
+}
+
+void MainWndController::offerRate()
+{
+    // Never over another dialog (see showFailureAlert): asked once that one is answered.
+    if (QWidget* dialog = qApp ? QApplication::activeModalWidget() : nullptr) {
+        whenDialogGoes(dialog, [this, alive = std::weak_ptr<bool>(m_lifetime)] {
+            if (!alive.expired())
+                offerRate();
+        });
+        return;
+    }
+    const kpv::Bundle& bundle = kpv::Bundle::mainBundle();
+    // The sheet keeps its own copy of the end block, so the wrapper need not outlive this call.
+    LMAlertSheet().beginAlertSheet(
+        bundle.localizedString(QStringLiteral("IDS_RateMsgContent")),
+        bundle.localizedString(QStringLiteral("IDS_RateMsgGo")),
+        bundle.localizedString(QStringLiteral("IDS_RateMsgNoThanks")), QString(), getCurWindow(),
+        [this, alive = std::weak_ptr<bool>(m_lifetime)](std::int32_t returnCode) {
+            if (returnCode == 1 && !alive.expired())
+                doRate();
+        },
+        QString());
 }
 
 QUrl MainWndController::storePageUrl() { return QUrl(QStringLiteral("https://kestrane.app/store/review")); }
