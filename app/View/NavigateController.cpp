@@ -196,12 +196,12 @@ void NavigateController::openFilePaths(const QList<LMPathString> &paths, const Q
     if (!choosedOriginalPaths.isEmpty()) {
         m_addFilesFromWatchedFolders = includeSubDir || choosedOriginalPaths.size() == 1 ||
                                        std::any_of(choosedOriginalPaths.begin(), choosedOriginalPaths.end(),
-                                                   [](const QString &p) { return QFileInfo(p).isDir(); });
+                                                   [](const QString &p) { return kpv::pathStatus(p).isDirectory; });
         m_watchedTrees.clear();
         if (includeSubDir) {
             for (const QString &p : choosedOriginalPaths)
-                if (QFileInfo(p).isDir())
-                    m_watchedTrees << QDir::cleanPath(QFileInfo(p).absoluteFilePath());
+                if (kpv::pathStatus(p).isDirectory)
+                    m_watchedTrees << QDir::cleanPath(p);
         }
         m_treeFolders.clear();
         refreshTreeFolders();

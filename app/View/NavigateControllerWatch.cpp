@@ -5,14 +5,15 @@
 
 #include "Model/LMAppServices.h"
 #include "Model/MainConfig.h"
+#include "foundation/FileNames.h"
 #include "foundation/FolderWatcher.h"
 
-#include <QDir>
-#include <QDirIterator>
-#include <QFileInfo>
 #include <QSet>
 
 #include <algorithm>
+
+#include <dirent.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -30,15 +31,31 @@ QString folderOf(const QString &path)
 bool NavigateController::refreshTreeFolders()
 {
     QSet<QString> found;
+    QStringList pending;
     for (const QString &tree : std::as_const(m_watchedTrees)) {
-        if (!QFileInfo(tree).isDir())
+        if (kpv::pathStatus(tree).isDirectory)
+            pending << tree;
+    }
+    // Read by the names' bytes, as the folders' photos are. Hidden folders are left out, as the
+    // folder search leaves them out; links are not followed, so a link back up the tree cannot
+    // make it endless.
+    while (!pending.isEmpty() && found.size() < kMaxWatchedFolders) {
+        const QString folder = pending.takeFirst();
+        if (found.contains(folder))
             continue;
-        found.insert(tree);
-        // Hidden folders are left out, as the folder search leaves them out; links are not
-        // followed, so a link back up the tree cannot make it endless.
-        QDirIterator it(tree, QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDirIterator::Subdirectories);
-        while (it.hasNext() && found.size() < kMaxWatchedFolders)
-            found.insert(it.next());
+        found.insert(folder);
+        DIR *dir = ::opendir(kpv::encodeFileName(folder).constData());
+        if (!dir)
+            continue;
+        while (const dirent *entry = ::readdir(dir)) {
+            if (entry->d_name[0] == '.')
+                continue;
+            const QByteArray path = kpv::encodeFileName(folder) + '/' + QByteArray(entry->d_name);
+            struct stat st;
+            if (::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+                pending << kpv::decodeFileName(path);
+        }
+        ::closedir(dir);
     }
     if (found == m_treeFolders)
         return false;
@@ -94,14 +111,19 @@ void NavigateController::watchedPathsChanged(const QStringList &folders, const Q
     }
     for (const QString &folder : std::as_const(changed)) {
         // The photos in the folder now, named as the list names them (hidden files left out, as
-        // the folder search leaves them out).
+        // the folder search leaves them out). Read by the names' bytes: a name that is not UTF-8
+        // is a photo like any other, not one that vanished (Qt's folder reading changes them).
         QSet<QString> present;
-        QDirIterator it(folder, QDir::Files | QDir::NoDotAndDotDot);
-        while (it.hasNext()) {
-            const QString path = it.next();
-            const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
-            if (dot > 0 && extensions.contains(path.mid(dot + 1).toLower()))
-                present.insert(path);
+        if (DIR *dir = ::opendir(kpv::encodeFileName(folder).constData())) {
+            while (const dirent *entry = ::readdir(dir)) {
+                if (entry->d_name[0] == '.')
+                    continue;
+                const QString path = folder + QLatin1Char('/') + kpv::decodeFileName(QByteArray(entry->d_name));
+                const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+                if (dot > 0 && extensions.contains(path.mid(dot + 1).toLower()) && kpv::pathStatus(path).isRegularFile)
+                    present.insert(path);
+            }
+            ::closedir(dir);
         }
         QSet<QString> inList;
         const bool oneFolder = m_watchedFolders.size() == 1;
@@ -109,7 +131,7 @@ void NavigateController::watchedPathsChanged(const QStringList &folders, const Q
             if (!oneFolder && folderOf(path.path()) != folder)
                 continue;
             inList.insert(path.path());
-            if (!present.contains(path.path()) && !QFileInfo::exists(path.path()))
+            if (!present.contains(path.path()) && !kpv::pathStatus(path.path()).exists)
                 gone << path;
         }
         if (m_addFilesFromWatchedFolders) {
@@ -135,7 +157,7 @@ void NavigateController::watchedPathsChanged(const QStringList &folders, const Q
         updateWatchedFolders();
     }
     for (const QString &file : std::as_const(modified)) {
-        if (file != m_curFilePath.path() || !QFileInfo::exists(file))
+        if (file != m_curFilePath.path() || !kpv::pathStatus(file).exists)
             continue;
         // The viewer reads the file again first, so that the bins and the grid, told next, take
         // their pictures from the new reading rather than from the old one.
