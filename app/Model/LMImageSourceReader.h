@@ -9,6 +9,12 @@
 #include <QString>
 #include <QVariantMap>
 
+#include <memory>
+
+namespace kpv {
+class GifAnimation;
+}
+
 class LMImageSourceReader {
 public:
     virtual ~LMImageSourceReader() = default;
@@ -24,4 +30,7 @@ public:
     // Scaled decode: the longer side becomes `maxPixelSize`, never enlarged. With
     // `fromImageAlways` false only a thumbnail stored in the file is answered.
     virtual QImage createThumbnailAtIndex(int index, int maxPixelSize, bool fromImageAlways) const = 0;
+    // An animation's frames kept compact and composed when shown; null when the reader keeps
+    // none (every frame is then decoded whole).
+    virtual std::shared_ptr<const kpv::GifAnimation> createAnimation() const { return nullptr; }
 };

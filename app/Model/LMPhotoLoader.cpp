@@ -6,6 +6,7 @@
 
 #include "MStream.h"
 #include "MdAGIF.h"
+#include "imageio/GifAnimation.h"
 #include "MdBitmapLoad.h"
 #include "imageio/ContentTypes.h"
 #include "imageio/DecodeBudget.h"
@@ -399,6 +400,10 @@ LMImagePtr LMPhotoLoader::loadImageByCore(const LMPathString &path, const LMFile
         if (imageBaseInfo->AMCMImageType() == kAMCMImageTypeGIF && full && multipleFramesFlag) {
             frames = source->count();
             if (frames > 1) {
+                if (LMImagePtr animated = loadAnimation(*source, imageBaseInfo, operation, framesSoFar))
+                    return animated;
+                if (isCancelled(operation))
+                    return nullptr;
                 // All frames of an animation are held at once: a small file may claim thousands of
                 // large frames, so the total is checked before anything is decoded.
                 const auto width = uint64_t(raw.width()), height = uint64_t(raw.height());
@@ -442,6 +447,31 @@ LMImagePtr LMPhotoLoader::loadImageByCore(const LMPathString &path, const LMFile
             return nullptr;
         return image;
     });
+}
+
+LMImagePtr LMPhotoLoader::loadAnimation(const LMImageSourceReader &source, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                        const kpv::Operation *operation, const FramesSoFarSink &framesSoFar)
+{
+    // The first frame is decoded whole, as every consumer of the picture reads it; the others
+    // stay the file's colour indexes and are composed as they come on screen.
+    const QImage first = source.createImageAtIndex(0);
+    std::shared_ptr<LMBitmap> bitmap = first.isNull() ? nullptr : LMImage::createImageBitmapByImageRef(first, imageBaseInfo);
+    if (!bitmap || isCancelled(operation))
+        return nullptr;
+    const QList<std::shared_ptr<LMBitmap>> bitmaps{bitmap};
+    // The first frame is shown while the others are read.
+    if (framesSoFar && !imageBaseInfo->fileModified()) {
+        auto partial = std::make_shared<const LMImage>(bitmaps, imageBaseInfo);
+        if (!partial->frameDatas().isEmpty())
+            framesSoFar(partial);
+    }
+    std::shared_ptr<const kpv::GifAnimation> animation = source.createAnimation();
+    if (!animation || animation->frameCount() < 2 || isCancelled(operation))
+        return nullptr;
+    auto image = std::make_shared<LMImage>(bitmaps, imageBaseInfo);
+    if (!image->setAnimation(std::move(animation)))
+        return nullptr;
+    return image;
 }
 
 LMImagePtr LMPhotoLoader::loadThumbByQL(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,

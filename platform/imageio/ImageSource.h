@@ -16,6 +16,7 @@
 namespace kpv {
 
 class FormatDecoder;
+class GifAnimation;
 
 class ImageSource {
 public:
@@ -51,6 +52,11 @@ public:
     // has none), scaled down to `maxPixelSize` when it is larger.
     QImage createThumbnailAtIndex(int index, int maxPixelSize, bool fromImageAlways,
                                   QString* error = nullptr) const;
+
+    // An animated file's frames kept compact (a byte a pixel of each frame's own area) and
+    // composed when asked for, instead of every frame decoded whole. Null, with *error set, for a
+    // file without an animation or one that cannot be read.
+    std::shared_ptr<const GifAnimation> createAnimation(QString* error = nullptr) const;
 
     // The last error of a decode, for callers that did not pass an error pointer.
     QString lastError() const { return m_lastError; }
