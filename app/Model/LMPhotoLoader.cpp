@@ -400,7 +400,7 @@ LMImagePtr LMPhotoLoader::loadImageByCore(const LMPathString &path, const LMFile
         if (imageBaseInfo->AMCMImageType() == kAMCMImageTypeGIF && full && multipleFramesFlag) {
             frames = source->count();
             if (frames > 1) {
-                if (LMImagePtr animated = loadAnimation(*source, imageBaseInfo, operation, framesSoFar))
+                if (LMImagePtr animated = loadAnimation(*source, imageBaseInfo, operation))
                     return animated;
                 if (isCancelled(operation))
                     return nullptr;
@@ -450,26 +450,20 @@ LMImagePtr LMPhotoLoader::loadImageByCore(const LMPathString &path, const LMFile
 }
 
 LMImagePtr LMPhotoLoader::loadAnimation(const LMImageSourceReader &source, const LMFileImgBaseInfoPtr &imageBaseInfo,
-                                        const kpv::Operation *operation, const FramesSoFarSink &framesSoFar)
+                                        const kpv::Operation *operation)
 {
-    // The first frame is decoded whole, as every consumer of the picture reads it; the others
-    // stay the file's colour indexes and are composed as they come on screen.
+    // The frames are read as the file's colour indexes, all at once (no colour is made yet), and
+    // composed as they come on screen; the first is decoded whole, as every consumer of the
+    // picture reads it.
+    std::shared_ptr<const kpv::GifAnimation> animation = source.createAnimation();
+    if (!animation || animation->frameCount() < 2 || isCancelled(operation))
+        return nullptr;
     const QImage first = source.createImageAtIndex(0);
     std::shared_ptr<LMBitmap> bitmap = first.isNull() ? nullptr : LMImage::createImageBitmapByImageRef(first, imageBaseInfo);
     if (!bitmap || isCancelled(operation))
         return nullptr;
-    const QList<std::shared_ptr<LMBitmap>> bitmaps{bitmap};
-    // The first frame is shown while the others are read.
-    if (framesSoFar && !imageBaseInfo->fileModified()) {
-        auto partial = std::make_shared<const LMImage>(bitmaps, imageBaseInfo);
-        if (!partial->frameDatas().isEmpty())
-            framesSoFar(partial);
-    }
-    std::shared_ptr<const kpv::GifAnimation> animation = source.createAnimation();
-    if (!animation || animation->frameCount() < 2 || isCancelled(operation))
-        return nullptr;
-    auto image = std::make_shared<LMImage>(bitmaps, imageBaseInfo);
-    if (!image->setAnimation(std::move(animation)))
+    auto image = std::make_shared<LMImage>(QList<std::shared_ptr<LMBitmap>>{bitmap}, imageBaseInfo);
+    if (image->frameDatas().isEmpty() || !image->setAnimation(std::move(animation)))
         return nullptr;
     return image;
 }
