@@ -83,6 +83,10 @@ protected:
         NeedsOpenGL, // nothing painted: the view needs OpenGL to show what it holds
         Clear,       // painted clear, exactly as OpenGL would clear the view
         Picture,     // painted its picture
+        // Painted its picture, and needs no OpenGL to go on showing it as long as only the picture
+        // changes (the frames of an animation at actual size): OpenGL is set up only when a paint
+        // needs it.
+        PictureAtRest,
     };
     // While OpenGL is not set up (see setPaintsFirstPictureWithoutOpenGL): paints `rect` (widget
     // pixels; the painter is clipped to it and replaces what is there) and says what it painted.

@@ -123,6 +123,9 @@ bool OpenGLView::paintFromPainter(QPainter& painter, const QRect& bounding)
         return true;
     case PaintWithoutOpenGL::Picture:
         break;
+    case PaintWithoutOpenGL::PictureAtRest:
+        m_openGLStartPending = false;
+        return true;
     }
     m_openGLStartPending = true;
     return true;
