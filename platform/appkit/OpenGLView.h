@@ -35,7 +35,11 @@ public:
     explicit OpenGLView(const Rect& frame = Rect());
     ~OpenGLView() override;
 
+    // Sets the pixel format every context takes; call before the QApplication is made.
     static void configureSharedContext();
+    // The context every other shares with (views, texture uploads, the scene engine). Made on the
+    // first call, on the application's thread, not at start: a program that shows its pictures
+    // without OpenGL never loads the driver. Null when no context can be made.
     static QOpenGLContext* sharedContext();
 
     // Once, with the context current, before the first drawing.

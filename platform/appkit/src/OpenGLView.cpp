@@ -82,10 +82,24 @@ void OpenGLView::configureSharedContext()
     format.setDepthBufferSize(24);
     format.setStencilBufferSize(8);
     QSurfaceFormat::setDefaultFormat(format);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 }
 
-QOpenGLContext* OpenGLView::sharedContext() { return QOpenGLContext::globalShareContext(); }
+QOpenGLContext* OpenGLView::sharedContext()
+{
+    // Lives as long as the process: every context of every view shares its objects.
+    static QOpenGLContext* const root = []() -> QOpenGLContext* {
+        if (QOpenGLContext* own = QOpenGLContext::globalShareContext())
+            return own; // a program that asked the toolkit for one
+        auto* context = new QOpenGLContext;
+        context->setFormat(QSurfaceFormat::defaultFormat());
+        if (!context->create()) {
+            delete context;
+            return nullptr;
+        }
+        return context;
+    }();
+    return root;
+}
 
 void OpenGLView::drawRect(const Rect&)
 {
@@ -158,7 +172,7 @@ bool OpenGLView::ensureContext()
         s.offscreen.setFormat(format);
         s.offscreen.create();
         s.context.setFormat(format);
-        s.context.setShareContext(QOpenGLContext::globalShareContext());
+        s.context.setShareContext(sharedContext());
         if (!s.offscreen.isValid() || !s.context.create()) {
             s.failed = true;
             return false;
@@ -314,14 +328,16 @@ void OpenGLView::paintFromGLWidget(const QRegion& region)
             QMetaObject::invokeMethod(w, std::move(block), Qt::QueuedConnection);
         s.afterFrame.clear();
     };
-    if (!m_openGLStarted && m_paintsWithoutOpenGL) {
+    // Where no context can be made, what the painter can show is still painted that way.
+    const bool noOpenGL = m_openGLStarted && m_surface && m_surface->failed;
+    if ((!m_openGLStarted || noOpenGL) && m_paintsWithoutOpenGL) {
         painter.save();
         painter.setClipRegion(region);
         const bool painted = paintFromPainter(painter, bounding);
         painter.restore();
         if (painted) {
             frameDone();
-            if (m_openGLStartPending)
+            if (m_openGLStartPending && !noOpenGL)
                 startOpenGLAfterFrame();
             return;
         }

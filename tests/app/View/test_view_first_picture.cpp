@@ -94,6 +94,9 @@ TEST_F(FirstPicture, IsPaintedBeforeOpenGLAndOpenGLFollowsThePaint)
     // Once the paint is done, OpenGL is set up, whether or not a context can be made here.
     QApplication::processEvents();
     EXPECT_TRUE(view->openGLStarted());
+    // No context can be made here: the picture stays painted as before, not black.
+    EXPECT_EQ(paint().pixel(60, 30), rgb(255, 0, 0));
+    EXPECT_EQ(view->openGLContext(), nullptr);
 }
 
 TEST_F(FirstPicture, FramesWaitedForRunBeforeOpenGLIsSetUp)
