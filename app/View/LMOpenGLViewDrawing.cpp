@@ -7,6 +7,7 @@
 #include "foundation/RunLoop.h"
 
 #include <QPainter>
+#include <QRegion>
 
 #include <epoxy/gl.h>
 
@@ -367,9 +368,22 @@ kpv::OpenGLView::PaintWithoutOpenGL LMOpenGLView::paintWithoutOpenGL(QPainter &p
                         shown.width() * r == raw.width() && shown.height() * r == raw.height();
     if (drawableFrameIdx() != 0 && !(atRest && QSizeF(pixels.size()) == raw))
         return PaintWithoutOpenGL::NeedsOpenGL;
-    painter.fillRect(rect, atRest ? m_backgroundColor : QColor(Qt::transparent));
     // View points run upward from the bottom left, the widget's downward from the top left.
     const double viewHeight = viewBounds().height();
+    const QRectF shownDown(shown.x(), viewHeight - shown.y() - shown.height(), shown.width(), shown.height());
+    if (atRest && r == 1.0 && QSizeF(pixels.size()) == raw && shownDown.toRect() == shownDown) {
+        // A frame at actual size is copied as it is, without blending, as OpenGL draws it; only
+        // the background around it is filled.
+        const QRect covered = shownDown.toRect();
+        for (const QRect &part : QRegion(rect).subtracted(QRegion(covered)))
+            painter.fillRect(part, m_backgroundColor);
+        painter.save();
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(covered.topLeft(), pixels);
+        painter.restore();
+        return PaintWithoutOpenGL::PictureAtRest;
+    }
+    painter.fillRect(rect, atRest ? m_backgroundColor : QColor(Qt::transparent));
     const QPointF centre(shown.center().x(), viewHeight - shown.center().y());
     const bool quarter = base->orientationAngle() % 180 != 0;
     const double w = quarter ? shown.height() : shown.width(), h = quarter ? shown.width() : shown.height();

@@ -62,7 +62,10 @@ QImage GifAnimation::frame(int index) const
     if (!m_canvas.isNull() && index == m_next - 1)
         return m_canvas;
     if (m_canvas.isNull() || index < m_next) {
-        m_canvas = QImage(m_screen, QImage::Format_RGBA8888_Premultiplied);
+        // Starting over (an animation that loops) reuses the screen unless a frame handed out
+        // still holds it.
+        if (m_canvas.isNull() || !m_canvas.isDetached())
+            m_canvas = QImage(m_screen, QImage::Format_RGBA8888_Premultiplied);
         if (m_canvas.isNull())
             return {};
         m_canvas.fill(0);
