@@ -1,5 +1,7 @@
 #include "Browse/FavFileCopyProcessController.h"
 
+#include "foundation/FileHelpers.h"
+
 #include "Kit/LMCustomWindow.h"
 #include "Kit/LMNineSliceImageRep.h"
 #include "Kit/LMNormalCustomButton.h"
@@ -134,9 +136,11 @@ QString FavFileCopyProcessController::copyFile(const LMPathString& filePath, con
         const QString target = LMPathTools::writableFilePathInDirectory(directory, name);
         if (target.isEmpty())
             return {};
-        if (QFile::copy(filePath.path(), target))
+        // By the names' bytes, so a name that is not UTF-8 is copied like any other.
+        bool taken = false;
+        if (kpv::copyFileToNewName(filePath.path(), target, &taken))
             return target;
-        if (!QFileInfo::exists(filePath.path()) || !QFileInfo::exists(target))
+        if (!taken)
             return {}; // the source is gone or unreadable, or the folder refuses the write
     }
     return {};

@@ -4,6 +4,7 @@
 #include "Kit/LMAlertSheet.h"
 #include "Kit/LMButton.h"
 #include "Kit/LMEventMonitorCenter.h"
+#include "Kit/LMIconTextButton.h"
 #include "Kit/LMNineSliceImageRep.h"
 #include "Kit/LMNormalCustomButton.h"
 #include "Kit/LMOpenPanelWrapper.h"
@@ -81,7 +82,10 @@ void BatchSheetController::addDestinationRow(double y, const QString &destFolder
     content->addSubview(caption);
     const double fieldX = std::max(172.0, caption->frame().maxX() + 2);
     auto alive = m_alive;
-    m_edtDestFolder = new BatchReportingField<LMLengthLimitTextField>(kpv::Rect(fieldX, y, width - fieldX - 56, 22), [alive] {
+    // The browse button shows its icon and its name; the field gives it the room it needs.
+    const QString browse = text("IDS_Browse");
+    const double browseWidth = 20 + 5 + std::ceil(kpv::GraphicsContext::textWidth(browse, kpv::Font())) + 10;
+    m_edtDestFolder = new BatchReportingField<LMLengthLimitTextField>(kpv::Rect(fieldX, y, width - fieldX - 28 - browseWidth, 22), [alive] {
         if (*alive)
             (*alive)->destinationChanged();
     });
@@ -89,8 +93,9 @@ void BatchSheetController::addDestinationRow(double y, const QString &destFolder
     m_edtDestFolder->setLineBreakMode(kpv::TextField::LineBreakByTruncatingMiddle);
     m_edtDestFolder->setStringValue(destFolder);
     content->addSubview(m_edtDestFolder);
-    m_btnBrowseFolder = new LMButton(kpv::Rect(width - 48, y - 3, 28, 28));
+    m_btnBrowseFolder = new LMIconTextButton(kpv::Rect(width - 20 - browseWidth, y - 3, browseWidth, 28));
     m_btnBrowseFolder->setImageName(QStringLiteral("icon_browse"));
+    m_btnBrowseFolder->setTitle(browse);
     m_btnBrowseFolder->setToolTip(text("IDS_Tips_Browser"));
     m_btnBrowseFolder->setAction([alive](kpv::View *) {
         if (*alive)

@@ -8,6 +8,7 @@
 
 #include "Kit/LMCustomWindow.h"
 #include "Kit/LMEventMonitor.h"
+#include "Kit/LMIconTextButton.h"
 #include "Kit/LMLengthLimitTextField.h"
 #include "Model/LMFileInfo.h"
 #include "Model/LMPathString.h"
@@ -89,7 +90,7 @@ public:
     void setFolderPanelFactory(FolderPanelFactory factory) { m_folderPanelFactory = std::move(factory); }
 
     LMLengthLimitTextField *edtDestFolder() const { return m_edtDestFolder; }
-    LMButton *btnBrowseFolder() const { return m_btnBrowseFolder; }
+    LMIconTextButton *btnBrowseFolder() const { return m_btnBrowseFolder; }
     kpv::TextField *txtProgress() const { return m_txtProgress; }
     LMProgressBar *indicatorProgress() const { return m_indicatorProgress; }
     LMNormalCustomButton *btnRun() const { return m_btnRun; }
@@ -133,7 +134,7 @@ private:
 
     const char *m_failedFormatKey;
     LMLengthLimitTextField *m_edtDestFolder = nullptr;
-    LMButton *m_btnBrowseFolder = nullptr;
+    LMIconTextButton *m_btnBrowseFolder = nullptr;
     kpv::TextField *m_txtProgress = nullptr;
     LMProgressBar *m_indicatorProgress = nullptr;
     LMNormalCustomButton *m_btnRun = nullptr;

@@ -195,7 +195,7 @@ void NavigateController::openFilePaths(const QList<LMPathString> &paths, const Q
     if (!choosedOriginalPaths.isEmpty()) {
         m_addFilesFromWatchedFolders = includeSubDir || choosedOriginalPaths.size() == 1 ||
                                        std::any_of(choosedOriginalPaths.begin(), choosedOriginalPaths.end(),
-                                                   [](const QString &p) { return QFileInfo(p).isDir(); });
+                                                   [](const QString &p) { return kpv::pathStatus(p).isDirectory; });
     }
     if (m_host)
         m_host->hideSandboxAccessTips(m_host->showMode() == NavShowModeView);

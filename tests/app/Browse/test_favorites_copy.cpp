@@ -4,12 +4,18 @@
 
 #include "Browse/FavFileCopyProcessController.h"
 
+#include "foundation/FileNames.h"
 #include "foundation/RunLoop.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -52,6 +58,37 @@ TEST(FavoritesCopy, FreeNamesNeverOverwrite)
     EXPECT_EQ(readAll(dst.filePath("a_2.jpg")), "new-a");
     EXPECT_EQ(readAll(dst.filePath("b_4.jpg")), "new-b");
     EXPECT_TRUE(FavFileCopyProcessController::copyFile(P(src.filePath("missing.jpg")), dst.path()).isEmpty());
+
+    // Names that are not UTF-8 (Latin-1, a cut sequence) are copied by their bytes, under a free
+    // name too; a pipe named like a photo is refused rather than waited on.
+    for (const QByteArray& name : {QByteArray("caf\xe9.jpg"), QByteArray("x\xc3(y.jpg")}) {
+        const QByteArray from = QFile::encodeName(src.path()) + "/" + name;
+        const QByteArray taken = QFile::encodeName(dst.path()) + "/" + name;
+        for (const QByteArray& path : {from, taken}) {
+            FILE* f = std::fopen(path.constData(), "wb");
+            ASSERT_TRUE(f);
+            std::fputs(path == from ? "new" : "old", f);
+            std::fclose(f);
+        }
+        const QString copy = FavFileCopyProcessController::copyFile(P(kpv::decodeFileName(from)), dst.path());
+        const QByteArray stem = name.left(name.size() - 4);
+        EXPECT_EQ(kpv::encodeFileName(copy), QFile::encodeName(dst.path()) + "/" + stem + "_1.jpg");
+        const auto bytesOf = [](const QByteArray& path) {
+            char text[8] = {};
+            if (FILE* f = std::fopen(path.constData(), "rb")) {
+                (void)!std::fread(text, 1, sizeof text - 1, f);
+                std::fclose(f);
+            }
+            return std::string(text);
+        };
+        EXPECT_EQ(bytesOf(kpv::encodeFileName(copy)), "new");
+        EXPECT_EQ(bytesOf(taken), "old");
+        for (const QByteArray& path : {from, taken, kpv::encodeFileName(copy)})
+            ::unlink(path.constData());
+    }
+    ASSERT_EQ(::mkfifo(QFile::encodeName(src.filePath("pipe.jpg")).constData(), 0600), 0);
+    EXPECT_TRUE(FavFileCopyProcessController::copyFile(P(src.filePath("pipe.jpg")), dst.path()).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(dst.filePath("pipe.jpg")));
 }
 
 TEST(FavoritesCopy, RunCopiesAllCreatesFolderAndReportsFailuresOnce)
