@@ -98,6 +98,9 @@ protected:
     // Once, when OpenGL is set up and before the view first draws with it: what was left for OpenGL
     // is prepared now (textures).
     virtual void openGLWillStart() {}
+    // Whether drawRect uses a depth and stencil buffer; a view that draws flat pictures says no
+    // and its frame buffer goes without (a window-sized buffer less).
+    virtual bool drawsWithDepth() const { return true; }
 
 private:
     friend class GLWidget;

@@ -242,7 +242,8 @@ bool OpenGLView::renderRegion(const QRegion& region)
     bool resized = false;
     if (!s.fbo || s.fbo->size() != pixels) {
         s.fbo.reset();
-        s.fbo = std::make_unique<QOpenGLFramebufferObject>(pixels, QOpenGLFramebufferObject::CombinedDepthStencil);
+        s.fbo = std::make_unique<QOpenGLFramebufferObject>(
+            pixels, drawsWithDepth() ? QOpenGLFramebufferObject::CombinedDepthStencil : QOpenGLFramebufferObject::NoAttachment);
         if (!s.fbo->isValid()) {
             s.fbo.reset();
             return false;
