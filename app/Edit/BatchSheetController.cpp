@@ -148,7 +148,7 @@ void BatchSheetController::beginSheetOnParentWindow(kpv::Window *parent, const F
         return;
     m_parentWindow = parent;
     m_srcFileInfos = files;
-    m_failedFilePaths.clear();
+    m_failures = LMFailedFiles();
     m_completeBlock = std::move(completeBlock);
     m_indicatorProgress->setMinValue(0);
     m_indicatorProgress->setMaxValue(double(files.size()));
@@ -264,7 +264,7 @@ void BatchSheetController::startRun(Run run)
     // the sheet always learns that the run has ended.
     struct Outcome {
         int result = kCancelled;
-        QList<LMPathString> failed;
+        LMFailedFiles failed;
     };
     auto outcome = std::make_shared<Outcome>();
     auto op = LMBlockOperation::blockOperationWithBlock([run, alive, outcome](LMBlockOperation *operation) {
@@ -288,9 +288,9 @@ void BatchSheetController::startRun(Run run)
     m_operationQueue->addOperation(op);
 }
 
-void BatchSheetController::workerEnded(int result, const QList<LMPathString> &failed)
+void BatchSheetController::workerEnded(int result, const LMFailedFiles &failed)
 {
-    m_failedFilePaths = failed;
+    m_failures = failed;
     m_taskRunning = false;
     m_window->endSheetWithReturnCode(result == kCancelled ? 1 : 0);
 }
@@ -328,18 +328,21 @@ void BatchSheetController::sheetDidEnd(std::int64_t returnCode)
     m_btnRun->setTarget(nullptr);
     m_btnCancel->setTarget(nullptr);
     CompleteBlock complete = m_completeBlock;
-    if (!m_failedFilePaths.isEmpty() && returnCode == 0) {
-        const QString message = kpv::stringWithFormat(text(m_failedFormatKey), int(m_failedFilePaths.size()));
+    if (!m_failures.isEmpty() && returnCode == 0) {
+        // One report for the whole run: how many failed, each by name with the reason, and that
+        // the originals are as they were.
+        const QString title = kpv::stringWithFormat(text(m_failedFormatKey), int(m_failures.size()));
+        const QString details = m_failures.details();
         auto alive = m_alive;
         kpv::Window *parent = m_parentWindow;
         LMPerformSelectorWrapper().performOnMainThreadWithBlock(
-            [alive, message, parent, complete] {
+            [alive, title, details, parent, complete] {
                 if (!*alive) {
                     if (complete)
                         complete();
                     return;
                 }
-                (*alive)->showAlert(message, QString(), parent, [complete] {
+                (*alive)->showAlert(title, details, parent, [complete] {
                     if (complete)
                         complete();
                 });

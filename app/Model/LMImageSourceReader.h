@@ -6,6 +6,7 @@
 // files. Decoded pictures are premultiplied RGBA in the file's stored orientation.
 
 #include <QImage>
+#include <QRect>
 #include <QString>
 #include <QVariantMap>
 
@@ -33,4 +34,11 @@ public:
     // An animation's frames kept compact and composed when shown; null when the reader keeps
     // none (every frame is then decoded whole).
     virtual std::shared_ptr<const kpv::GifAnimation> createAnimation() const { return nullptr; }
+    // The part `rect` of frame `index` reduced by `reduction` (1, 2, 4 or 8; the reduced frame is
+    // ceil(size / reduction)), or null; may be called from several threads at once. None by default.
+    virtual QImage createImageInRect(int index, const QRect &rect, int reduction) const
+    {
+        (void)index, (void)rect, (void)reduction;
+        return {};
+    }
 };

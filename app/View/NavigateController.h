@@ -19,11 +19,13 @@
 #include "Model/LMNavFileInfo.h"
 #include "Model/LMPathString.h"
 #include "Model/NavSortFileInfoList.h"
+#include "View/NavRegionCache.h"
 #include "View/NavigateControllerHost.h"
 
 #include <QHash>
 #include <QList>
 #include <QRectF>
+#include <QSet>
 #include <QStringList>
 #include <QVariantMap>
 
@@ -200,8 +202,8 @@ public:
     void doNavCurFileToNext(bool next) { doNavCurFileToNext(next, false, {}); }
     void doNavCurFileToNext(bool next, bool quick, std::function<void(bool)> completeNavBlock);
     // The check that runs before a guarded navigation when the image carries an unsaved rotation:
-    // it calls its block with the outcome (0 to 7; 6 and above stop the navigation). Without one
-    // the outcome is 0 at once.
+    // it calls its block with the outcome (0 to 7; 3, a save cancelled with Esc, and 6 and above
+    // stop the navigation). Without one the outcome is 0 at once.
     using UnsavedRotationCheck = std::function<void(bool cancelAlternateButton, std::function<void(int)> done)>;
     void setUnsavedRotationCheck(UnsavedRotationCheck check) { m_unsavedRotationCheck = std::move(check); }
 
@@ -262,7 +264,7 @@ public:
     // The command id of Edit > Undo Move to Trash, beside the numbered actions.
     static constexpr int64_t kUndoMoveToTrashAction = 120;
     // True while the photos of the last move to the trash can be put back.
-    bool canUndoMoveToTrash() const { return !m_lastTrashed.isEmpty(); }
+    bool canUndoMoveToTrash() const { return !m_trashedMoves.isEmpty(); }
     // Puts the photos of the last move to the trash back where they were and shows the first. A
     // file that has taken one's name meanwhile is replaced only when the user says so, and then
     // goes to the trash itself.
@@ -373,15 +375,22 @@ private:
     std::unique_ptr<kpv::FolderWatcher> m_folderWatcher;
     QStringList m_watchedFolders;
     bool m_addFilesFromWatchedFolders = false;
+    // The folders opened with their sub-folders, and every folder under them now: all watched,
+    // so that a sub-folder made later is followed too.
+    QStringList m_watchedTrees;
+    QSet<QString> m_treeFolders;
+    // The folders under the opened trees, found afresh; true when they changed.
+    bool refreshTreeFolders();
     void updateWatchedFolders();
     void updateWatchedFile();
     void watchedPathsChanged(const QStringList &folders, const QStringList &files);
-    // The last move to the trash: each photo's path and where it went in the trash.
+    // The moves to the trash of this run, the latest last: each photo's path and where it went
+    // in the trash. Undo puts back the latest, then the one before, and so on.
     struct TrashedFile {
         QString originalPath;
         QString trashedPath;
     };
-    QList<TrashedFile> m_lastTrashed;
+    QList<QList<TrashedFile>> m_trashedMoves;
     void restoreTrashed(QList<TrashedFile> files, bool replaceOccupied);
     QHash<LMPathString, LMNavFileInfoPtr> m_cacheFileInfos;
     QHash<LMPathString, int64_t> m_operationMasks;
@@ -401,6 +410,20 @@ private:
     void scheduleFullSizeForStillView();
     void loadFullSizeForStillView(const LMPathString &path);
     std::shared_ptr<kpv::Timer> m_fullSizeTimer;
+    // Sharp regions: once the view has been still for a moment, or at once when 100% is asked
+    // for (aimed at where that zoom ends), the part of a JPEG the view shows is decoded at the
+    // resolution it needs, in bands of tiles, and drawn over the picture; pans bring further
+    // tiles, and a step drops them all.
+    bool regionsServe(const LMNavFileInfoPtr &info) const;
+    void scheduleRegionsForStillView();
+    void requestRegionsForShownPart();
+    void requestRegionsForZoomTarget();
+    void requestRegions(const QRectF &rawRect, double scale, QPointF rawFocus);
+    void fileRegionBand(const NavRegionCache::Band &band, const std::vector<LMRegionTilePtr> &tiles);
+    void dropRegions();
+    NavRegionCache m_regionCache;
+    std::shared_ptr<kpv::Timer> m_regionStillTimer;
+    std::vector<std::weak_ptr<kpv::Operation>> m_regionLoads;
     // The frames shown while the rest of the animation decodes, until that load ends.
     struct FramesSoFar {
         LMPathString path;

@@ -181,7 +181,9 @@ bool copyFileToNewName(const QString& from, const QString& to, bool* nameTaken, 
     struct stat st {};
     if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(in);
-        return fail(QStringLiteral("cannot read %1").arg(displayFileName(from)), EINVAL);
+        if (error)
+            *error = QStringLiteral("cannot read %1: it is not a regular file").arg(displayFileName(from));
+        return false;
     }
     std::string temp;
     const QByteArray target = encodeFileName(to);

@@ -7,6 +7,8 @@
 #include "foundation/FileNames.h"
 #include "foundation/RunLoop.h"
 
+#include "../../support/FaultInjection.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -101,6 +103,9 @@ TEST(FavoritesCopy, RunCopiesAllCreatesFolderAndReportsFailuresOnce)
         files.append(P(p));
     }
     files.insert(2, P(src.filePath("deleted-meanwhile.jpg")));
+    // A pipe named like a photo: refused at once, never waited on.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(src.filePath("stuck.jpg")).constData(), 0644), 0);
+    files.append(P(src.filePath("stuck.jpg")));
     const QString target = dst.filePath("new/inner");
 
     FavFileCopyProcessController c;
@@ -110,13 +115,52 @@ TEST(FavoritesCopy, RunCopiesAllCreatesFolderAndReportsFailuresOnce)
     EXPECT_TRUE(c.isCopyingFiles());
     EXPECT_FALSE(c.beginCopyFiles(files, target, nullptr)) << "one copy at a time";
     waitForCopy(c);
-    EXPECT_EQ(c.finishCount(), 6);
-    EXPECT_EQ(c.progressText(), QStringLiteral("6/6"));
+    EXPECT_EQ(c.finishCount(), 7);
+    EXPECT_EQ(c.progressText(), QStringLiteral("7/7"));
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(readAll(QDir(target).filePath(QStringLiteral("f%1.jpg").arg(i))), QByteArray::number(i));
-    ASSERT_EQ(c.failedFiles().size(), 1);
+    ASSERT_EQ(c.failedFiles().size(), 2);
     ASSERT_EQ(reports.size(), 1u) << "failures are told once, at the end";
-    EXPECT_TRUE(reports[0].contains(QLatin1String("1")));
+    // Each by name, with why.
+    const QString report = reports[0];
+    EXPECT_TRUE(report.startsWith(QLatin1String("2 files could not be copied."))) << report.toStdString();
+    EXPECT_TRUE(report.contains(QLatin1String("deleted-meanwhile.jpg: "))) << report.toStdString();
+    EXPECT_TRUE(report.contains(QLatin1String("stuck.jpg: "))) << report.toStdString();
+    EXPECT_TRUE(report.contains(QLatin1String("not a regular file"))) << report.toStdString();
+    EXPECT_TRUE(report.endsWith(QLatin1String("The originals are unchanged."))) << report.toStdString();
+    EXPECT_EQ(QDir(target).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 5);
+}
+
+TEST(FavoritesCopy, AFolderWithNoRoomLeftStopsTheCopyAtTheFirstFile)
+{
+    QTemporaryDir src, dst;
+    const QString disk = dst.filePath("disk");
+    ASSERT_TRUE(QDir().mkpath(disk));
+    kpv::test::SmallTmpfs tmpfs(disk, 64);
+    if (!tmpfs.isMounted())
+        GTEST_SKIP() << "no right to mount a tmpfs here";
+    QList<LMPathString> files;
+    QList<QByteArray> sums;
+    for (int i = 0; i < 4; ++i) {
+        const QString p = src.filePath(QStringLiteral("f%1.jpg").arg(i));
+        ASSERT_NO_FATAL_FAILURE(writeText(p, QByteArray(40 * 1024, char('a' + i))));
+        files.append(P(p));
+        sums.append(kpv::test::checksum(p));
+    }
+    FavFileCopyProcessController c;
+    std::vector<QString> reports;
+    c.setReportBlock([&](const QString& m) { reports.push_back(m); });
+    ASSERT_TRUE(c.beginCopyFiles(files, disk, nullptr));
+    waitForCopy(c);
+    // The first fits, the second finds the disk full: the two after it are not tried.
+    ASSERT_EQ(reports.size(), 1u);
+    const QString report = reports[0];
+    EXPECT_TRUE(report.contains(QLatin1String("f1.jpg: "))) << report.toStdString();
+    EXPECT_TRUE(report.contains(QLatin1String("2 more file(s) were not tried"))) << report.toStdString();
+    EXPECT_EQ(c.failedFiles(), QStringList{files[1].path()});
+    EXPECT_EQ(kpv::test::entriesOf(disk), QStringList{"f0.jpg"});
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(kpv::test::checksum(files[i].path()), sums[i]);
 }
 
 TEST(FavoritesCopy, BadTargetsAreRefusedAndReported)
