@@ -10,6 +10,11 @@
 // the whole budget fails at once. A thread that already holds a reservation waits for a nested
 // one (the next buffer of its decode) only while another holder still runs, so decodes never
 // wait on each other for ever.
+//
+// Memory a decode leaves behind for as long as a picture is shown (the compact frames of an
+// animation) is reserved as kept: it counts like any other, but the thread that took it is no
+// holder of a running decode once the decode returns, and it is given back on whichever thread
+// drops the picture.
 
 #include <QString>
 
@@ -42,18 +47,25 @@ public:
         Reservation& operator=(Reservation&& other) noexcept;
         ~Reservation() { release(); }
         bool isValid() const { return m_budget != nullptr; }
+        std::uint64_t bytes() const { return m_budget ? m_bytes : 0; }
         void release();
+        // Gives back what exceeds `bytes` (a decode that turned out smaller than reserved).
+        void shrinkTo(std::uint64_t bytes);
 
     private:
         friend class DecodeBudget;
         DecodeBudget* m_budget = nullptr;
         std::uint64_t m_bytes = 0;
+        bool m_running = true;  // counted among the running decodes of its thread
     };
 
     // Reserves `bytes`, waiting while they do not fit; `cancelled` (polled while waiting) gives up.
     // Invalid, with *error set, when the bytes exceed the budget or the wait was cancelled.
     // Without `cancelled`, the wait gives up when the CancelScope of the calling thread says so.
     Reservation reserve(std::uint64_t bytes, QString* error = nullptr, const std::function<bool()>& cancelled = {});
+    // As reserve(), for memory that outlives the decode that allocates it and may be released on
+    // any thread.
+    Reservation reserveKept(std::uint64_t bytes, QString* error = nullptr, const std::function<bool()>& cancelled = {});
 
     // Whether `bytes` could be reserved at all (they do not exceed the whole budget), with the
     // refusal's text in *error; reserves nothing.
@@ -103,7 +115,8 @@ public:
     std::uint64_t setCapacity(std::uint64_t bytes);
 
 private:
-    void give(std::uint64_t bytes);
+    Reservation take(std::uint64_t bytes, QString* error, const std::function<bool()>& cancelled, bool running);
+    void give(std::uint64_t bytes, bool running);
 
     std::atomic<std::uint64_t> m_capacity;
     mutable std::mutex m_mutex;

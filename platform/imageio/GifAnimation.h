@@ -7,7 +7,10 @@
 // drawing each; asking for an earlier frame composes again from the first.
 //
 // Shared between threads as std::shared_ptr<const GifAnimation>: frame() may be called from any
-// thread.
+// thread. It holds its share of the decode budget (the indexes and the composed screens) for as
+// long as it lives, and gives it back when the last holder drops it.
+
+#include "imageio/DecodeBudget.h"
 
 #include <QImage>
 #include <QRect>
@@ -33,7 +36,8 @@ public:
         std::vector<char> rowsDone;
     };
 
-    GifAnimation(QSize screen, std::vector<std::shared_ptr<const Frame>> frames);
+    GifAnimation(QSize screen, std::vector<std::shared_ptr<const Frame>> frames,
+                 DecodeBudget::Reservation reservation = {});
     GifAnimation(const GifAnimation&) = delete;
     GifAnimation& operator=(const GifAnimation&) = delete;
 
@@ -44,6 +48,9 @@ public:
     QImage frame(int index) const;
     // The bytes the frames' indexes take.
     uint64_t indexBytes() const;
+    // What composing takes besides them: the screen, and the screen kept for a frame that asks
+    // for it back.
+    static uint64_t screenBytes(QSize screen, const std::vector<std::shared_ptr<const Frame>>& frames);
 
     // Draws `frame` over `screen` (premultiplied RGBA of the animation's size), clipped to it.
     static void draw(QImage* screen, const Frame& frame);
@@ -58,6 +65,7 @@ private:
     mutable QImage m_canvas; // the screen after frame m_next - 1
     mutable QImage m_saved;  // the screen before a frame that asks for it back
     mutable int m_next = 0;
+    DecodeBudget::Reservation m_reservation;
 };
 
 }  // namespace kpv

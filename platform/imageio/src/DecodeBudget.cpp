@@ -25,6 +25,7 @@ DecodeBudget::Reservation& DecodeBudget::Reservation::operator=(Reservation&& ot
         release();
         m_budget = other.m_budget;
         m_bytes = other.m_bytes;
+        m_running = other.m_running;
         other.m_budget = nullptr;
     }
     return *this;
@@ -33,8 +34,16 @@ DecodeBudget::Reservation& DecodeBudget::Reservation::operator=(Reservation&& ot
 void DecodeBudget::Reservation::release()
 {
     if (m_budget) {
-        m_budget->give(m_bytes);
+        m_budget->give(m_bytes, m_running);
         m_budget = nullptr;
+    }
+}
+
+void DecodeBudget::Reservation::shrinkTo(std::uint64_t bytes)
+{
+    if (m_budget && bytes < m_bytes) {
+        m_budget->give(m_bytes - bytes, false);
+        m_bytes = bytes;
     }
 }
 
@@ -58,6 +67,17 @@ bool DecodeBudget::fits(std::uint64_t bytes, QString* error) const
 }
 
 DecodeBudget::Reservation DecodeBudget::reserve(std::uint64_t bytes, QString* error, const std::function<bool()>& cancelled)
+{
+    return take(bytes, error, cancelled, true);
+}
+
+DecodeBudget::Reservation DecodeBudget::reserveKept(std::uint64_t bytes, QString* error, const std::function<bool()>& cancelled)
+{
+    return take(bytes, error, cancelled, false);
+}
+
+DecodeBudget::Reservation DecodeBudget::take(std::uint64_t bytes, QString* error, const std::function<bool()>& cancelled,
+                                             bool running)
 {
     Reservation r;
     if (!fits(bytes, error))
@@ -86,20 +106,25 @@ DecodeBudget::Reservation DecodeBudget::reserve(std::uint64_t bytes, QString* er
     }
     m_inUse += bytes;
     m_peak = std::max(m_peak, m_inUse);
-    m_holders += t_held == 0;
-    ++t_held;
+    if (running) {
+        m_holders += t_held == 0;
+        ++t_held;
+    }
     r.m_budget = this;
     r.m_bytes = bytes;
+    r.m_running = running;
     return r;
 }
 
-void DecodeBudget::give(std::uint64_t bytes)
+void DecodeBudget::give(std::uint64_t bytes, bool running)
 {
     {
         std::lock_guard lock(m_mutex);
         m_inUse -= std::min(bytes, m_inUse);
-        --t_held;
-        m_holders -= t_held == 0 && m_holders > 0;
+        if (running) {
+            --t_held;
+            m_holders -= t_held == 0 && m_holders > 0;
+        }
     }
     m_changed.notify_all();
 }

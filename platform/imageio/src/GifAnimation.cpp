@@ -5,9 +5,19 @@
 
 namespace kpv {
 
-GifAnimation::GifAnimation(QSize screen, std::vector<std::shared_ptr<const Frame>> frames)
-    : m_screen(screen), m_frames(std::move(frames))
+GifAnimation::GifAnimation(QSize screen, std::vector<std::shared_ptr<const Frame>> frames,
+                           DecodeBudget::Reservation reservation)
+    : m_screen(screen), m_frames(std::move(frames)), m_reservation(std::move(reservation))
 {
+}
+
+uint64_t GifAnimation::screenBytes(QSize screen, const std::vector<std::shared_ptr<const Frame>>& frames)
+{
+    if (screen.isEmpty())
+        return 0;
+    const uint64_t one = uint64_t(screen.width()) * uint64_t(screen.height()) * 4;
+    const bool restores = std::any_of(frames.begin(), frames.end(), [](const auto& f) { return f->disposal == 3; });
+    return restores ? 2 * one : one;
 }
 
 uint64_t GifAnimation::indexBytes() const

@@ -4,6 +4,7 @@
 // answers the whole canvas after the previous frame's disposal.
 
 #include "FormatDecoder.h"
+#include "imageio/DecodeBudget.h"
 #include "imageio/GifAnimation.h"
 #include "imageio/ImageLimits.h"
 #include "imageio/ImageProperties.h"
@@ -148,6 +149,14 @@ public:
                 *error = QStringLiteral("no GIF frame %1").arg(index);
             return {};
         }
+        // While the animation of this file lives, its screen answers: composing the frame again
+        // here would take a second screen beside the one it holds.
+        if (const std::shared_ptr<const GifAnimation> animation = m_animation.lock();
+            animation && index < animation->frameCount()) {
+            const QImage shown = animation->frame(index);
+            if (!shown.isNull())
+                return shown;
+        }
         // Frames come in order; continue from the last one rather than starting over.
         if (!m_canvas.isNull() && index == m_nextIndex)
             return composeNext(error);
@@ -194,6 +203,16 @@ public:
                 *error = QStringLiteral("not a readable GIF file");
             return nullptr;
         }
+        // The indexes and the screens are charged to the decode budget before they are
+        // allocated, for as long as the animation lives: at the most the frames found when the
+        // file was opened may take, then at what they really took.
+        QString why;
+        DecodeBudget::Reservation reservation = DecodeBudget::shared().reserveKept(plannedBytes(), &why);
+        if (!reservation.isValid()) {
+            if (error)
+                *error = why;
+            return nullptr;
+        }
         // A damaged frame ends the animation; the frames before it, and the rows of it that
         // decoded, still play.
         walk(handle.get(), nullptr, -1, &frames);
@@ -202,10 +221,31 @@ public:
                 *error = QStringLiteral("GIF file has no readable frame");
             return nullptr;
         }
-        return std::make_shared<const GifAnimation>(m_screen, std::move(frames));
+        uint64_t indexBytes = 0;
+        for (const auto& f : frames)
+            indexBytes += f->indexes.size();
+        reservation.shrinkTo(indexBytes + GifAnimation::screenBytes(m_screen, frames));
+        auto animation = std::make_shared<const GifAnimation>(m_screen, std::move(frames), std::move(reservation));
+        m_animation = animation;
+        return animation;
     }
 
 private:
+    // What animation() may allocate for the frames recorded at open: their indexes (no more
+    // than the limit lets it keep) and the screens it composes on.
+    uint64_t plannedBytes() const
+    {
+        uint64_t indexes = 0;
+        bool restores = false;
+        for (const FrameRecord& f : m_frames) {
+            if (f.width > 0 && f.height > 0)
+                indexes = std::min(ImageLimits::kMaxDecodedBytes, indexes + uint64_t(f.width) * uint64_t(f.height));
+            restores = restores || f.disposal == 3;
+        }
+        const uint64_t screen = uint64_t(m_screen.width()) * uint64_t(m_screen.height()) * 4;
+        return indexes + (restores ? 2 : 1) * screen;
+    }
+
     // Walks the records. With `pixels` and `all` null it only records the frames (open); with
     // `pixels` it decodes frame `target` into *pixels, skipping the data of the frames before it;
     // with `all` it decodes every frame into it, as far as the frames decode.
@@ -425,6 +465,7 @@ private:
     QImage m_previous;  // the screen before a frame that restores it
     int m_nextIndex = 0;
     std::vector<char> m_rowsDone;  // rows of the frame being drawn that decoded
+    std::weak_ptr<const GifAnimation> m_animation;  // the last one handed out
 };
 
 }  // namespace

@@ -1069,3 +1069,70 @@ TEST(PhotoLoaderPlatform, TheCodecPathDecodesLikeThePlatformPath)
     EXPECT_FALSE(loader->loadImageByAMCM(missing, jpegInfo, QSizeF(0, 0), false, nullptr));
     EXPECT_FALSE(loader->loadImageByAMCM(missing, nullptr, QSizeF(0, 0), false, nullptr));
 }
+
+// An animation keeps its frames' indexes and the screen it composes on for as long as it is
+// shown: the budget counts both while the picture is held and nothing once it is dropped, and a
+// second such animation waits for the memory instead of holding more than the budget beside it.
+TEST(PhotoLoaderPlatform, AHeldAnimationKeepsItsShareOfTheDecodeBudget)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QDir().mkpath(dir.path() + QStringLiteral("/bundle"));
+    kpv::Bundle bundle(QStringList{writeInfoJson(dir.path() + QStringLiteral("/bundle"))});
+    PublicObject object(bundle, QSizeF(1680, 1050));
+    LMPhotoLoader *loader = object.photoLoader();
+
+    constexpr int kWidth = 200, kHeight = 100, kFrames = 12;
+    constexpr uint64_t kIndexes = uint64_t(kWidth) * kHeight * kFrames, kScreen = uint64_t(kWidth) * kHeight * 4;
+    constexpr uint64_t kBudget = kIndexes * 10 / 6;  // the indexes take 60% of it
+    kpv::DecodeBudget &budget = kpv::DecodeBudget::shared();
+    struct Restore {
+        kpv::DecodeBudget &budget;
+        uint64_t former;
+        ~Restore() { budget.setCapacity(former); }
+    } restore{budget, budget.setCapacity(kBudget)};
+
+    std::vector<LMPathString> files;
+    for (int file = 0; file < 2; ++file) {
+        std::vector<GifFrame> frames;
+        for (int f = 0; f < kFrames; ++f)
+            frames.push_back({0, 0, kWidth, kHeight, 1, -1, std::vector<uint8_t>(size_t(kWidth) * kHeight, uint8_t(f * 10 + file))});
+        const QString path = dir.path() + QStringLiteral("/%1.gif").arg(file);
+        QFile out(path);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(plainGif(kWidth, kHeight, frames));
+        out.close();
+        files.emplace_back(path, false);
+    }
+    const auto plays = [&](const LMImagePtr &image, int file) {
+        ASSERT_TRUE(image);
+        ASSERT_EQ(image->frameCount(), kFrames);
+        for (int f : {0, 1, 7, kFrames - 1, 2}) {
+            const int index = f * 10 + file;
+            EXPECT_EQ(pixel(image, f, 150, 60), QColor(index, 255 - index, (index * 7) & 0xFF)) << "frame " << f;
+        }
+    };
+
+    budget.resetPeak();
+    LMImagePtr first = loader->loadImage(files[0], 11, nullptr, true, nullptr, nullptr);
+    plays(first, 0);
+    ASSERT_EQ(budget.inUse(), kIndexes + kScreen);
+    first.reset();
+    EXPECT_EQ(budget.inUse(), 0u);
+
+    first = loader->loadImage(files[0], 11, nullptr, true, nullptr, nullptr);
+    ASSERT_TRUE(first);
+    ASSERT_EQ(budget.inUse(), kIndexes + kScreen);
+    LMImagePtr second;
+    std::thread load([&] { second = loader->loadImage(files[1], 11, nullptr, true, nullptr, nullptr); });
+    while (budget.waiting() == 0)
+        std::this_thread::yield();
+    EXPECT_EQ(budget.inUse(), kIndexes + kScreen);
+    first.reset();
+    load.join();
+    plays(second, 1);
+    EXPECT_EQ(budget.inUse(), kIndexes + kScreen);
+    second.reset();
+    EXPECT_EQ(budget.inUse(), 0u);
+    EXPECT_LE(budget.peak(), kBudget);
+}
