@@ -6,6 +6,7 @@
 
 #include "MStream.h"
 #include "MdAGIF.h"
+#include "imageio/GifAnimation.h"
 #include "MdBitmapLoad.h"
 #include "imageio/ContentTypes.h"
 #include "imageio/DecodeBudget.h"
@@ -41,14 +42,17 @@ auto guarded(F &&body) -> decltype(body())
     return {};
 }
 
-// One decode of a file at a time, and all decodes together within the process's budget. The slot
-// pays for the picture the loader makes of the decode, at the size asked for: the reader charges
-// the frame it decodes into itself, at the size it really decodes (a scaled decode pays its
-// scaled size), so a panorama shown fitted is not refused for the size it has in the file.
+// One decode of a file at a time, and all decodes together within the process's budget. The
+// reader that allocates the pixels reserves them, at the size it really decodes (a scaled decode
+// its scaled size, a part its part), so the slot reserves nothing itself: it only refuses a
+// picture that could never fit, before the file is read, and lets a cancelled load stop waiting
+// for memory. Holding a reservation here as well would count every decode twice, refusing
+// pictures near the limit and halving what decodes may take together.
 // entered() is false when the wait was cancelled or the picture alone exceeds the budget.
 class DecodeSlot {
 public:
     DecodeSlot(const LMPathString &path, const QSizeF &pictureSize, const kpv::Operation *operation)
+        : m_cancelScope([operation] { return operation && operation->isCancelled(); })
     {
         kpv::DecodeBudget &budget = kpv::DecodeBudget::shared();
         const auto cancelled = [operation] { return operation && operation->isCancelled(); };
@@ -61,15 +65,16 @@ public:
         const double bytes = std::max(std::ceil(pictureSize.width()), 1.0) * std::max(std::ceil(pictureSize.height()), 1.0) * 4;
         const uint64_t frameBytes = bytes < 0x1p63 ? uint64_t(bytes) : UINT64_MAX;
         QString refused;
-        m_reservation = budget.reserve(frameBytes, &refused, cancelled);
-        if (!m_reservation.isValid() && !cancelled())
+        m_entered = budget.fits(frameBytes, &refused);
+        if (!m_entered)
             qWarning().noquote() << path.path() << refused;
     }
-    bool entered() const { return m_reservation.isValid(); }
+    bool entered() const { return m_entered; }
 
 private:
+    kpv::DecodeBudget::CancelScope m_cancelScope;
     kpv::DecodeBudget::FileTurn m_turn;
-    kpv::DecodeBudget::Reservation m_reservation;
+    bool m_entered = false;
 };
 
 bool isFiniteSize(const QSizeF &size)
@@ -399,6 +404,10 @@ LMImagePtr LMPhotoLoader::loadImageByCore(const LMPathString &path, const LMFile
         if (imageBaseInfo->AMCMImageType() == kAMCMImageTypeGIF && full && multipleFramesFlag) {
             frames = source->count();
             if (frames > 1) {
+                if (LMImagePtr animated = loadAnimation(*source, imageBaseInfo, operation))
+                    return animated;
+                if (isCancelled(operation))
+                    return nullptr;
                 // All frames of an animation are held at once: a small file may claim thousands of
                 // large frames, so the total is checked before anything is decoded.
                 const auto width = uint64_t(raw.width()), height = uint64_t(raw.height());
@@ -442,6 +451,25 @@ LMImagePtr LMPhotoLoader::loadImageByCore(const LMPathString &path, const LMFile
             return nullptr;
         return image;
     });
+}
+
+LMImagePtr LMPhotoLoader::loadAnimation(const LMImageSourceReader &source, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                        const kpv::Operation *operation)
+{
+    // The frames are read as the file's colour indexes, all at once (no colour is made yet), and
+    // composed as they come on screen; the first is decoded whole, as every consumer of the
+    // picture reads it.
+    std::shared_ptr<const kpv::GifAnimation> animation = source.createAnimation();
+    if (!animation || animation->frameCount() < 2 || isCancelled(operation))
+        return nullptr;
+    const QImage first = source.createImageAtIndex(0);
+    std::shared_ptr<LMBitmap> bitmap = first.isNull() ? nullptr : LMImage::createImageBitmapByImageRef(first, imageBaseInfo);
+    if (!bitmap || isCancelled(operation))
+        return nullptr;
+    auto image = std::make_shared<LMImage>(QList<std::shared_ptr<LMBitmap>>{bitmap}, imageBaseInfo);
+    if (image->frameDatas().isEmpty() || !image->setAnimation(std::move(animation)))
+        return nullptr;
+    return image;
 }
 
 LMImagePtr LMPhotoLoader::loadThumbByQL(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,

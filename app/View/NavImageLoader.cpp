@@ -6,6 +6,7 @@
 
 #include "foundation/Operation.h"
 
+#include "imageio/DecodeBudget.h"
 #include "imageio/FileAccess.h"
 #include "imageio/ImageProperties.h"
 
@@ -87,7 +88,7 @@ LMImagePtr NavImageLoader::thumbnailFromImage(const LMImagePtr &image, int image
         return nullptr;
     // A picture no larger than the thumbnail is its own thumbnail.
     const bool same = size.width() == double(image->width()) && size.height() == double(image->height());
-    LMImagePtr thumb = same && image->frameDatas().size() == 1 ? image : resizeImage(image, size, operation);
+    LMImagePtr thumb = same && image->frameCount() == 1 ? image : resizeImage(image, size, operation);
     if (thumb && equivalentImageType)
         *equivalentImageType = equivalent;
     return thumb;
@@ -207,6 +208,8 @@ LMImagePtr NavPhotoLoaderAdapter::loadImageRegion(const LMPathString &path, cons
     }
     if (operation && operation->isCancelled())
         return nullptr;
+    // A part the view no longer wants stops waiting for memory other decodes hold.
+    const kpv::DecodeBudget::CancelScope stopWaiting([operation] { return operation && operation->isCancelled(); });
     const QImage part = source->createImageInRect(0, rect, reduction);
     // Bytes read before the file was rewritten would not match its description.
     if (part.isNull() || (operation && operation->isCancelled()) || imageBaseInfo->fileModified())
