@@ -1,12 +1,9 @@
 #include "Model/LMImageSourceFactory.h"
 
-#include "imageio/ContentTypes.h"
-#include "imageio/FileAccess.h"
 #include "imageio/ImageSource.h"
 #include "imageio/Thumbnailer.h"
 
 #include <QDebug>
-#include <QFileInfo>
 
 namespace {
 
@@ -54,21 +51,8 @@ public:
         return std::make_unique<PlatformImageSourceReader>(std::move(source));
     }
 
-    std::unique_ptr<LMImageSourceReader> createWithFileHead(const QString &path) const override
-    {
-        // Cameras and editors write a JPEG's metadata and header ahead of its image data.
-        constexpr qint64 kHeadBytes = 256 * 1024;
-        QByteArray head;
-        bool whole = false;
-        const bool raw = kpv::ContentTypes::typeForExtension(QFileInfo(path).suffix()) == kpv::ContentTypes::kCameraRaw;
-        if (!raw && kpv::readRegularFileHead(path, kHeadBytes, &head, &whole) &&
-            (whole || head.startsWith("\xFF\xD8\xFF"))) {
-            // A header beyond the head fails here and the whole file is read below.
-            if (std::unique_ptr<kpv::ImageSource> source = kpv::ImageSource::createWithData(std::move(head)))
-                return std::make_unique<PlatformImageSourceReader>(std::move(source));
-        }
-        return createWithFile(path);
-    }
+    // A mapped file costs only the pages read: its head is all a description reads, so the
+    // default (the whole file) serves.
 
     QImage thumbnail(const QString &path, int maxPixelSize) const override
     {
@@ -78,6 +62,11 @@ public:
     QImage storedThumbnail(const QString &path, int maxPixelSize) const override
     {
         return kpv::Thumbnailer::storedThumbnail(path, maxPixelSize);
+    }
+
+    QImage cachedThumbnail(const QString &path, int maxPixelSize, int orientation) const override
+    {
+        return kpv::Thumbnailer::cachedThumbnail(path, maxPixelSize, orientation);
     }
 
     void storeThumbnail(const QString &path, const QImage &image, int orientation, qint64 modifiedSecs) const override

@@ -31,6 +31,14 @@ public:
     // The same only when it costs no decode of the picture (the desktop's cache, or the thumbnail
     // stored in the file); null otherwise.
     virtual QImage storedThumbnail(const QString &path, int maxPixelSize) const = 0;
+    // The desktop cache's thumbnail alone, without reading the file itself, in the file's stored
+    // orientation (`orientation` as EXIF numbers it); null when the cache holds no fresh one. By
+    // default storedThumbnail().
+    virtual QImage cachedThumbnail(const QString &path, int maxPixelSize, int orientation) const
+    {
+        (void)orientation;
+        return storedThumbnail(path, maxPixelSize);
+    }
     // Keeps a thumbnail the loader made by decoding the file (stored orientation; the file's EXIF
     // orientation and its modification time when read) where the next storedThumbnail() finds
     // it. Nothing by default.
