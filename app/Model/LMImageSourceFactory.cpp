@@ -51,9 +51,6 @@ public:
         return std::make_unique<PlatformImageSourceReader>(std::move(source));
     }
 
-    // A mapped file costs only the pages read: its head is all a description reads, so the
-    // default (the whole file) serves.
-
     QImage thumbnail(const QString &path, int maxPixelSize) const override
     {
         return kpv::Thumbnailer::thumbnail(path, maxPixelSize);

@@ -16,15 +16,9 @@ class LMImageSourceFactory {
 public:
     virtual ~LMImageSourceFactory() = default;
 
-    // The opened file, or nullptr when it cannot be read or is of no supported format.
+    // The opened file, or nullptr when it cannot be read or is of no supported format. Opening
+    // costs no read of the whole file: describing it reads no more than its head.
     virtual std::unique_ptr<LMImageSourceReader> createWithFile(const QString &path) const = 0;
-    // The same for the file's type, size and properties only, read from its head when they all sit
-    // there (as a JPEG's header and metadata come before its image data), so that describing a
-    // file does not read all of it; decoding from the result may fail. By default the whole file.
-    virtual std::unique_ptr<LMImageSourceReader> createWithFileHead(const QString &path) const
-    {
-        return createWithFile(path);
-    }
     // A small picture of the file whose longer side is at most `maxPixelSize`, from the desktop's
     // thumbnail service; null when there is none.
     virtual QImage thumbnail(const QString &path, int maxPixelSize) const = 0;

@@ -506,7 +506,15 @@ LMImagePtr LMPhotoLoader::loadStoredSmallThumb(const LMPathString &path, const L
     if (!imageBaseInfo || imageBaseInfo->fileModified() || isCancelled(operation))
         return nullptr;
     LMImagePtr thumb = guarded([&]() -> LMImagePtr {
-        return createImageByImageRef(m_sources->storedThumbnail(path.path(), kSmallThumbMaxPixelSize), imageBaseInfo);
+        // The cache's picture turned by the orientation already known, or the one in the file.
+        QImage stored = m_sources->cachedThumbnail(path.path(), kSmallThumbMaxPixelSize,
+                                                   int(imageBaseInfo->rawOrientation()));
+        if (stored.isNull() && !isCancelled(operation)) {
+            OpenedFile file(*m_sources, path);
+            if (LMImageSourceReader *reader = file.reader())
+                stored = reader->createThumbnailAtIndex(0, kSmallThumbMaxPixelSize, false);
+        }
+        return createImageByImageRef(stored, imageBaseInfo);
     });
     return thumb && !imageBaseInfo->fileModified() ? thumb : nullptr;
 }
