@@ -65,6 +65,9 @@ public:
     FileIdentity identity() const { return m_identity; }
     bool isMapped() const { return m_mapping != nullptr; }
     bool wasCutShort() const;
+    // Tells the system that all of the file is about to be read (a decode), so that a file not
+    // yet in memory is read ahead of the decoder rather than a few pages at each fault.
+    void willReadAll() const;
 
 private:
     FileContents() = default;

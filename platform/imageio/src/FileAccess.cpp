@@ -232,6 +232,12 @@ bool FileContents::wasCutShort() const
     return m_guardSlot >= 0 && g_slots[size_t(m_guardSlot)].cutShort.load(std::memory_order_acquire);
 }
 
+void FileContents::willReadAll() const
+{
+    if (m_mapping)
+        ::madvise(m_mapping, m_mappedLength, MADV_WILLNEED);
+}
+
 std::shared_ptr<const FileContents> FileContents::open(const QString& path, std::int64_t maxBytes, QString* error)
 {
     const auto fail = [&](const QString& why) {

@@ -219,6 +219,8 @@ QImage ImageSource::fullDecode(int index, bool straight, QString* error) const
     QString why;
     QImage image;
     DecodeAccount account;
+    if (m_contents)
+        m_contents->willReadAll();
     if (index < 0 || index >= count())
         why = QStringLiteral("no frame %1").arg(index);
     else
@@ -254,6 +256,8 @@ QImage ImageSource::createThumbnailAtIndex(int index, int maxPixelSize, bool fro
         if (image.isNull())
             why = QStringLiteral("the file holds no thumbnail");
     } else {
+        if (m_contents)
+            m_contents->willReadAll();
         image = m_decoder->decode(index, maxPixelSize, &why);
     }
     if (cutShort(&why))
