@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -142,6 +143,7 @@ std::uintptr_t g_pageSize = 4096;
 
 void onSigbus(int signal, siginfo_t* info, void* context)
 {
+    const int savedErrno = errno;
     const auto address = reinterpret_cast<std::uintptr_t>(info ? info->si_addr : nullptr);
     for (GuardSlot& slot : g_slots) {
         const std::uintptr_t begin = slot.begin.load(std::memory_order_acquire);
@@ -150,10 +152,12 @@ void onSigbus(int signal, siginfo_t* info, void* context)
         void* page = reinterpret_cast<void*>(address & ~(g_pageSize - 1));
         if (::mmap(page, g_pageSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) {
             slot.cutShort.store(true, std::memory_order_release);
+            errno = savedErrno;
             return;
         }
         break;
     }
+    errno = savedErrno;
     if ((g_previousSigbus.sa_flags & SA_SIGINFO) && g_previousSigbus.sa_sigaction) {
         g_previousSigbus.sa_sigaction(signal, info, context);
         return;

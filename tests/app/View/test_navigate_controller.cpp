@@ -506,6 +506,22 @@ TEST_F(NavTest, TheFitInsDecodedAheadWidenOnceTheUserSteps)
     EXPECT_EQ(fitins(), names({2, 3, 4, 18}));
 }
 
+// In a window narrower than the screen the photo bin shows fewer cells: only theirs, and one more
+// on each side, are decoded for thumbnails (the current file's and its neighbours' come from their
+// fit-ins).
+TEST_F(NavTest, ThumbnailsAreDecodedForTheCellsTheBinShowsAcrossTheWindow)
+{
+    host->binMax = 12;
+    host->binPage = 5;
+    open(20);
+    runLoads();
+    std::set<qsizetype> decoded;
+    for (const auto &l : loader.loads)
+        if (l.type == 9)
+            decoded.insert(paths.indexOf(l.path));
+    EXPECT_EQ(decoded, (std::set<qsizetype>{2, 3}));
+}
+
 TEST_F(NavTest, NeighbourCacheFreesWhatLeavesTheWindows)
 {
     host->binMax = 4; // info window: one before, two after
