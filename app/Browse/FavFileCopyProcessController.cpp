@@ -1,5 +1,7 @@
 #include "Browse/FavFileCopyProcessController.h"
 
+#include "foundation/FileHelpers.h"
+
 #include "Kit/LMCustomWindow.h"
 #include "Kit/LMNineSliceImageRep.h"
 #include "Kit/LMNormalCustomButton.h"
@@ -86,7 +88,7 @@ bool FavFileCopyProcessController::beginCopyFiles(const QList<LMPathString>& fil
     ++m_generation;
     m_finishCount = 0;
     m_filePaths = filePaths;
-    m_failedFiles.clear();
+    m_failures = LMFailedFiles();
     if (parentWindow) {
         loadWindow();
         m_indicatorProgress->setMinValue(0);
@@ -108,11 +110,12 @@ bool FavFileCopyProcessController::beginCopyFiles(const QList<LMPathString>& fil
         auto op = LMBlockOperation::blockOperationWithBlock([self, path, directory, generation](LMBlockOperation* o) {
             if (o->isCancelled())
                 return;
-            const bool copied = !copyFile(path, directory).isEmpty();
+            QString error;
+            const bool copied = !copyFile(path, directory, &error).isEmpty();
             kpv::RunLoop::performOnMainThread(
-                [self, path, copied, generation] {
+                [self, path, copied, error, generation] {
                     if (auto s = self.lock(); s && *s)
-                        (*s)->didCopyOneFile(path, copied, generation);
+                        (*s)->didCopyOneFile(path, copied, error, generation);
                 },
                 false);
         });
@@ -125,7 +128,7 @@ bool FavFileCopyProcessController::beginCopyFiles(const QList<LMPathString>& fil
     return true;
 }
 
-QString FavFileCopyProcessController::copyFile(const LMPathString& filePath, const QString& directory)
+QString FavFileCopyProcessController::copyFile(const LMPathString& filePath, const QString& directory, QString* error)
 {
     const QString name = LMPathString::lastPathComponent(filePath.path());
     // Another writer may take the free name before we write; the copy never replaces a file, so
@@ -133,23 +136,45 @@ QString FavFileCopyProcessController::copyFile(const LMPathString& filePath, con
     for (int attempt = 0; attempt < 4; ++attempt) {
         const QString target = LMPathTools::writableFilePathInDirectory(directory, name);
         if (target.isEmpty())
-            return {};
-        if (QFile::copy(filePath.path(), target))
+            break;
+        // By the names' bytes, so a name that is not UTF-8 is copied like any other.
+        bool taken = false;
+        if (kpv::copyFileToNewName(filePath.path(), target, &taken, error))
             return target;
-        if (!QFileInfo::exists(filePath.path()) || !QFileInfo::exists(target))
+        if (!taken)
             return {}; // the source is gone or unreadable, or the folder refuses the write
     }
+    if (error)
+        *error = QStringLiteral("no free name was left in %1").arg(directory);
     return {};
 }
 
-void FavFileCopyProcessController::didCopyOneFile(const LMPathString& path, bool copied, int generation)
+QStringList FavFileCopyProcessController::failedFiles() const
+{
+    QStringList paths;
+    for (const LMPathString& path : m_failures.paths())
+        paths << path.path();
+    return paths;
+}
+
+void FavFileCopyProcessController::didCopyOneFile(const LMPathString& path, bool copied, const QString& error,
+                                                  int generation)
 {
     if (!m_running || generation != m_generation)
         return;
     ++m_finishCount;
     if (!copied)
-        m_failedFiles.append(path.path());
+        m_failures.add(path, error);
     updateProgressUI();
+    if (m_failures.stoppedForRoom() && m_finishCount < fileCount()) {
+        // The folder is out of room: every later copy would fail the same way.
+        m_failures.setNotTried(fileCount() - m_finishCount);
+        if (m_window && m_window->sheetRunning())
+            m_window->endSheetWithReturnCode(0);
+        else
+            endCopy(false);
+        return;
+    }
     if (m_finishCount >= fileCount()) {
         if (m_window && m_window->sheetRunning())
             m_window->endSheetWithReturnCode(0); // calls endCopy through the sheet's block
@@ -195,8 +220,9 @@ void FavFileCopyProcessController::endCopy(bool cancelled)
     }
     // Failures are told once, after the sheet has closed; a cancelled run reports the files that
     // failed before the cancel.
-    if (!m_failedFiles.isEmpty() && m_report)
+    if (!m_failures.isEmpty() && m_report)
         m_report(kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_FavCopyFailedCount"),
-                                                                      long(m_failedFiles.size())));
+                                                                      long(m_failures.size())) +
+                 QLatin1Char('\n') + m_failures.details());
     (void)cancelled;
 }

@@ -1,9 +1,11 @@
 #pragma once
 // Copies favourite files, unchanged, into a folder: one file after the other on a queue of its
 // own, with a progress sheet and Cancel over the favourites window. A taken name is never
-// overwritten: the copy gets the first free "name_N.ext". Files that cannot be copied are skipped
-// and counted; the user is told once, when the run ends, how many were not copied.
+// overwritten: the copy gets the first free "name_N.ext". Files that cannot be copied are skipped;
+// the user is told once, when the run ends, which were not copied and why. A folder that has no
+// room left ends the run at the first file that did not fit.
 
+#include "Model/LMFailedFiles.h"
 #include "Model/LMPathString.h"
 
 #include <QList>
@@ -40,25 +42,27 @@ public:
     // Cancel: stops the copy after the file being copied; the copies made so far stay.
     void cancelButtonClicked();
 
-    // Copies one file into the folder under a free name; the new path, or empty on failure.
-    static QString copyFile(const LMPathString& filePath, const QString& directory);
+    // Copies one file into the folder under a free name; the new path, or empty on failure with
+    // *error (when given) saying why.
+    static QString copyFile(const LMPathString& filePath, const QString& directory, QString* error = nullptr);
 
     long finishCount() const { return m_finishCount; }
     long fileCount() const { return static_cast<long>(m_filePaths.size()); }
-    const QStringList& failedFiles() const { return m_failedFiles; }
+    QStringList failedFiles() const;
+    const LMFailedFiles& failures() const { return m_failures; }
     // The progress text ("2/5").
     QString progressText() const;
     LMCustomWindow* fileCopyProgressWindow() const { return m_window.get(); }
 
 private:
     void loadWindow();
-    void didCopyOneFile(const LMPathString& path, bool copied, int generation);
+    void didCopyOneFile(const LMPathString& path, bool copied, const QString& error, int generation);
     void updateProgressUI();
     void endCopy(bool cancelled);
 
     QList<LMPathString> m_filePaths;
     long m_finishCount = 0;
-    QStringList m_failedFiles;
+    LMFailedFiles m_failures;
     bool m_running = false;
     int m_generation = 0; // results of an earlier, ended run are ignored
     std::unique_ptr<kpv::OperationQueue> m_operationQueue;

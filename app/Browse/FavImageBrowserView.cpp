@@ -1,5 +1,6 @@
 #include "Browse/FavImageBrowserView.h"
 
+#include "Browse/FavBrowserViewScroller.h"
 #include "Browse/LMImageBrowserItem.h"
 
 #include "appkit/DragSource.h"
@@ -8,6 +9,7 @@
 FavImageBrowserView::FavImageBrowserView(const kpv::Rect& frame) : LMImageBrowserView(frame)
 {
     setAllowsMultipleSelection(true);
+    setVerticalScroller(new FavBrowserViewScroller());
 }
 
 bool FavImageBrowserView::copy()

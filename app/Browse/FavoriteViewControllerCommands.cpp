@@ -1,5 +1,6 @@
 // The commands of the favourites mode: what is possible, and carrying each out.
 #include "Browse/FavoriteViewController.h"
+#include "foundation/FileNames.h"
 #include "Model/LMPhotoLibrary.h"
 #include "Model/ShareWebsiteType.h"
 
@@ -306,7 +307,7 @@ void FavoriteViewController::imageBrowserViewEndDraggingWithOperation(LMImageBro
             std::set<std::size_t> gone;
             QList<LMPathString> paths;
             for (std::size_t i : c->selectionIndexes()) {
-                if (i < c->m_favImageBrowserItems.size() && !QFileInfo::exists(c->m_favImageBrowserItems[i]->filePath().path())) {
+                if (i < c->m_favImageBrowserItems.size() && !kpv::pathStatus(c->m_favImageBrowserItems[i]->filePath().path()).exists) {
                     gone.insert(i);
                     paths.append(c->m_favImageBrowserItems[i]->filePath());
                 }

@@ -4,6 +4,7 @@
 #include "Kit/LMImageBrowserExtraItemViewController.h"
 
 #include "appkit/Color.h"
+#include "appkit/Control.h"
 #include "appkit/GraphicsContext.h"
 #include "appkit/Image.h"
 #include "appkit/Window.h"
@@ -149,6 +150,44 @@ void LMImageBrowserView::clampScroll()
 {
     const double maxOffset = std::max(0.0, m_layout.contentHeight() - bounds().height());
     m_scrollOffset = std::clamp(m_scrollOffset, 0.0, maxOffset);
+    updateVerticalScroller();
+}
+
+void LMImageBrowserView::setVerticalScroller(kpv::Scroller* scroller)
+{
+    if (m_verticalScroller) {
+        m_verticalScroller->removeFromSuperview();
+        delete m_verticalScroller;
+    }
+    m_verticalScroller = scroller;
+    if (!scroller)
+        return;
+    const kpv::Rect b = bounds();
+    scroller->setFrame(kpv::Rect(b.maxX() - kScrollerWidth, b.y(), kScrollerWidth, b.height()));
+    scroller->setAutoresizingMask(kpv::ViewMinXMargin | kpv::ViewHeightSizable);
+    scroller->setAction([self = m_self](kpv::View*) {
+        LMImageBrowserView* v = self ? *self : nullptr;
+        if (!v || !v->m_verticalScroller)
+            return;
+        const double maxOffset = std::max(0.0, v->m_layout.contentHeight() - v->bounds().height());
+        v->setScrollOffset(v->m_verticalScroller->doubleValue() * maxOffset);
+    });
+    addSubview(scroller);
+    updateVerticalScroller();
+}
+
+void LMImageBrowserView::updateVerticalScroller()
+{
+    if (!m_verticalScroller)
+        return;
+    const double content = m_layout.contentHeight();
+    const double shown = bounds().height();
+    const bool scrolls = content > shown && shown > 0;
+    m_verticalScroller->setHidden(!scrolls);
+    if (!scrolls)
+        return;
+    m_verticalScroller->setKnobProportion(shown / content);
+    m_verticalScroller->setDoubleValue(m_scrollOffset / (content - shown));
 }
 
 void LMImageBrowserView::setScrollOffset(double offset)

@@ -25,6 +25,7 @@ class LMImageBrowserExtraItemViewController;
 namespace kpv {
 class GraphicsContext;
 class OperationQueue;
+class Scroller;
 }
 
 class LMImageBrowserView : public kpv::View {
@@ -64,6 +65,11 @@ public:
     std::vector<std::size_t> visibleItemIndexes() const;
     double scrollOffset() const { return m_scrollOffset; }
     void setScrollOffset(double offset);
+    // The scroller along the right edge (taken as a subview): its knob shows the part of the grid
+    // in sight and dragging it scrolls; hidden while everything is in sight.
+    void setVerticalScroller(kpv::Scroller* scroller);
+    kpv::Scroller* verticalScroller() const { return m_verticalScroller; }
+    static constexpr double kScrollerWidth = 15.0;
     void scrollIndexToVisible(std::size_t index);
 
     // ---- Overlays ----
@@ -146,6 +152,7 @@ private:
     std::set<QString> visiblePictureUIDs() const;
     kpv::Point toContent(kpv::Point p) const { return {p.x, p.y + m_scrollOffset}; }
     void clampScroll();
+    void updateVerticalScroller();
 
     LMImageBrowserDataSource* m_dataSource = nullptr;
     LMImageBrowserDelegate* m_delegate = nullptr;
@@ -154,6 +161,7 @@ private:
     bool m_allowsMultipleSelection = false;
     bool m_allowsReordering = false;
     double m_scrollOffset = 0;
+    kpv::Scroller* m_verticalScroller = nullptr; // a subview
 
     std::map<QString, ExtraRepPtr> m_extraItemViewReps;
     std::vector<ExtraRepPtr> m_extraItemViewRepPool;

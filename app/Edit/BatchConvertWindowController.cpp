@@ -81,7 +81,7 @@ void BatchConvertWindowController::convertButtonClicked()
     const bool pauseSet = m_pauseSet;
     const std::function<void()> pause = m_pause;
     const QString folder = *dest;
-    startRun([files, type, params, loader, folder, pauseSet, pause](QList<LMPathString> *failed,
+    startRun([files, type, params, loader, folder, pauseSet, pause](LMFailedFiles *failed,
                                                                     const kpv::Operation *operation,
                                                                     const std::function<void(qint64)> &progress) {
         BatchConvertWorker worker(*loader);

@@ -6,6 +6,7 @@
 #include "Model/LMPathTools.h"
 #include "Model/LMPhotoLoader.h"
 
+#include "foundation/Bundle.h"
 #include "foundation/Operation.h"
 #include "imageio/ContentTypes.h"
 
@@ -43,18 +44,26 @@ bool isOpaque(const QImage &picture)
 
 int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo> &file, const QString &dstFolderPath,
                                                const QString &fileTypeUti, const QVariantMap &saveParameters,
-                                               const kpv::Operation *operation) const
+                                               const kpv::Operation *operation, QString *why) const
 {
+    const QString unreadable = kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_CannotReadPicture"));
     auto finish = [operation](int code) { return cancelled(operation) ? kCancelled : code; };
+    auto failBecause = [&](const QString &reason) {
+        if (why)
+            *why = reason;
+        return finish(kFailed);
+    };
     if (!file)
         return finish(kFailed);
     using namespace kpv::ContentTypes;
     const LMPathString src = file->filePath();
+    if (const QString reason = unreadableReason(src); !reason.isEmpty())
+        return failBecause(reason);
     const QString srcType = typeOfPath(src);
     const bool sameFolder = EditFileTools::isSameFolder(src.parentDirectory().path(), dstFolderPath);
     const QString ext = LMImageSaveParamController::savedFileExtensionAndUtis().value(fileTypeUti);
     if (ext.isEmpty())
-        return finish(kFailed);
+        return failBecause(QStringLiteral("the chosen type cannot be written"));
     const QString newName =
         EditFileTools::fileNameWithoutExtension(LMPathString::lastPathComponent(src.path())) + QLatin1Char('.') + ext;
 
@@ -62,18 +71,19 @@ int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo>
     if (srcType == fileTypeUti && fileTypeUti != kJpeg && fileTypeUti != kJpeg2000 && fileTypeUti != kTiff) {
         if (sameFolder)
             return finish(kDone);
-        const QString out = LMPathTools::writableFilePathInDirectory(dstFolderPath, newName);
-        if (out.isEmpty())
-            return finish(kFailed);
-        return finish(QFile::copy(src.path(), out) ? kDone : kFailed);
+        QString error;
+        if (!copyAsNewFile(src, [&] { return LMPathTools::writableFilePathInDirectory(dstFolderPath, newName); },
+                           &error))
+            return failBecause(error);
+        return finish(kDone);
     }
 
     const LMFileImgBaseInfoPtr info = currentImgBaseInfo(*file, operation);
     if (!info)
-        return finish(kFailed);
+        return failBecause(unreadable);
     QImage picture = loadUprightImage(src, 1, info, std::nullopt, operation);
     if (picture.isNull())
-        return finish(kFailed);
+        return failBecause(unreadable);
     // Transparency is written only where the picture has some: an opaque photo stays opaque.
     if (picture.hasAlphaChannel() && isOpaque(picture))
         picture = picture.convertToFormat(QImage::Format_RGB32);
@@ -82,33 +92,24 @@ int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo>
     // The output is a new file: a name taken meanwhile (by another run, another program) is left
     // alone and the next free name is taken instead.
     const auto nextName = [&] { return LMPathTools::writableFilePathInDirectory(dstFolderPath, newName); };
-    return finish(saveImageAsNewFile(picture, nextName, LMImageTools::createPropertiesFrom(upright, saveParameters), src)
-                      ? kDone
-                      : kFailed);
+    QString error;
+    if (!saveImageAsNewFile(picture, nextName, LMImageTools::createPropertiesFrom(upright, saveParameters), src, &error))
+        return failBecause(error);
+    return finish(kDone);
 }
 
 int BatchConvertWorker::convertFilesOnThread(const FileInfoList &files, const QString &dstFolderPath,
                                              const QString &fileTypeUti, const QVariantMap &saveParameters,
-                                             QList<LMPathString> *outFailedFilePaths, const kpv::Operation *operation,
+                                             LMFailedFiles *outFailures, const kpv::Operation *operation,
                                              const ProgressBlock &progress) const
 {
-    QList<LMPathString> failed;
-    const qsizetype count = files.size();
-    for (qsizetype i = 0; i < count; ++i) {
-        const std::shared_ptr<LMFileInfo> &file = files[i];
-        if (!file)
-            continue;
-        const int code = convertOneFileOnThread(file, dstFolderPath, fileTypeUti, saveParameters, operation);
-        if (code == kCancelled)
-            break;
-        if (code == kFailed)
-            failed.append(file->filePath());
-        if (progress)
-            progress(qint64(i) + 1);
-        if (i == count - 1 && failed.isEmpty() && m_pause)
-            m_pause();
-    }
-    if (outFailedFilePaths)
-        *outFailedFilePaths = failed;
-    return cancelled(operation) ? kCancelled : kDone;
+    return runFiles(
+        files, outFailures, operation, progress,
+        [&](const std::shared_ptr<LMFileInfo> &file, QString *why) {
+            return convertOneFileOnThread(file, dstFolderPath, fileTypeUti, saveParameters, operation, why);
+        },
+        [this](bool lastWithoutFailures) {
+            if (lastWithoutFailures && m_pause)
+                m_pause();
+        });
 }

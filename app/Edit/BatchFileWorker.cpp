@@ -4,9 +4,79 @@
 #include "Model/LMImageTools.h"
 #include "Model/LMPhotoLoader.h"
 
+#include "foundation/Bundle.h"
+#include "foundation/FileHelpers.h"
+#include "foundation/FileNames.h"
 #include "foundation/Operation.h"
 
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
 bool BatchFileWorker::cancelled(const kpv::Operation *operation) { return operation && operation->isCancelled(); }
+
+QString BatchFileWorker::unreadableReason(const LMPathString &path)
+{
+    struct stat st {};
+    if (::stat(kpv::encodeFileName(path.path()).constData(), &st) != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    if (!S_ISREG(st.st_mode))
+        return kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_NotARegularFile"));
+    return {};
+}
+
+bool BatchFileWorker::copyAsNewFile(const LMPathString &source, const std::function<QString()> &nextName, QString *error)
+{
+    // Names tried before giving up when other writers keep taking them.
+    constexpr int kNameAttempts = 100;
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        const QString out = nextName();
+        if (out.isEmpty())
+            break;
+        bool taken = false;
+        if (kpv::copyFileToNewName(source.path(), out, &taken, error))
+            return true;
+        if (!taken)
+            return false;
+    }
+    if (error)
+        *error = QStringLiteral("no free name was left in the destination folder");
+    return false;
+}
+
+int BatchFileWorker::runFiles(const FileInfoList &files, LMFailedFiles *outFailures, const kpv::Operation *operation,
+                              const ProgressBlock &progress,
+                              const std::function<int(const std::shared_ptr<LMFileInfo> &, QString *why)> &one,
+                              const std::function<void(bool lastWithoutFailures)> &afterEach) const
+{
+    LMFailedFiles failures;
+    const qsizetype count = files.size();
+    for (qsizetype i = 0; i < count; ++i) {
+        const std::shared_ptr<LMFileInfo> &file = files[i];
+        if (!file)
+            continue;
+        QString why;
+        const int code = one(file, &why);
+        if (code == kCancelled)
+            break;
+        if (code == kFailed) {
+            failures.add(file->filePath(), why);
+            if (failures.stoppedForRoom()) {
+                failures.setNotTried(count - i - 1);
+                if (progress)
+                    progress(qint64(i) + 1);
+                break;
+            }
+        }
+        if (progress)
+            progress(qint64(i) + 1);
+        if (afterEach)
+            afterEach(i == count - 1 && failures.isEmpty());
+    }
+    if (outFailures)
+        *outFailures = failures;
+    return cancelled(operation) ? kCancelled : kDone;
+}
 
 LMFileImgBaseInfoPtr BatchFileWorker::currentImgBaseInfo(LMFileInfo &file, const kpv::Operation *operation) const
 {
@@ -39,29 +109,32 @@ QImage BatchFileWorker::loadUprightImage(const LMPathString &path, int scaleType
 }
 
 bool BatchFileWorker::saveImage(const QImage &picture, const QString &out, const std::optional<QVariantMap> &properties,
-                                const LMPathString &source)
+                                const LMPathString &source, QString *error)
 {
     return LMImageTools::saveImage(picture, out, properties.value_or(QVariantMap()),
-                                   LMImageTools::writeOptionsKeepingMetadataOf(source.path()));
+                                   LMImageTools::writeOptionsKeepingMetadataOf(source.path()), error);
 }
 
 bool BatchFileWorker::saveImageAsNewFile(const QImage &picture, const std::function<QString()> &nextName,
-                                         const std::optional<QVariantMap> &properties, const LMPathString &source)
+                                         const std::optional<QVariantMap> &properties, const LMPathString &source,
+                                         QString *error)
 {
     // Names tried before giving up when other writers keep taking them.
     constexpr int kNameAttempts = 100;
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         const QString out = nextName();
         if (out.isEmpty())
-            return false;
+            break;
         bool taken = false;
         kpv::ImageWriteOptions options = LMImageTools::writeOptionsKeepingMetadataOf(source.path());
         options.createNew = true;
         options.nameTaken = &taken;
-        if (LMImageTools::saveImage(picture, out, properties.value_or(QVariantMap()), options))
+        if (LMImageTools::saveImage(picture, out, properties.value_or(QVariantMap()), options, error))
             return true;
         if (!taken)
             return false;
     }
+    if (error)
+        *error = QStringLiteral("no free name was left in the destination folder");
     return false;
 }

@@ -5,6 +5,7 @@
 // decoded (and scaled) and turned upright, and the writing of the result with the source's
 // metadata kept. Runs on a worker thread.
 
+#include "Model/LMFailedFiles.h"
 #include "Model/LMFileImgBaseInfo.h"
 #include "Model/LMFileInfo.h"
 #include "Model/LMPathString.h"
@@ -39,6 +40,11 @@ protected:
     explicit BatchFileWorker(const LMPhotoLoader &loader) : m_loader(loader) {}
 
     static bool cancelled(const kpv::Operation *operation);
+    // Why a source cannot be read at all (gone, not a regular file), in words for the report; empty
+    // when it is a regular file. Nothing is opened: a pipe named like a photo is never waited on.
+    static QString unreadableReason(const LMPathString &path);
+    // A file copied as it is to a new name that `nextName` gives (never replacing anything).
+    static bool copyAsNewFile(const LMPathString &source, const std::function<QString()> &nextName, QString *error);
     // The file's facts, read again when missing or when the file changed since; null on failure.
     LMFileImgBaseInfoPtr currentImgBaseInfo(LMFileInfo &file, const kpv::Operation *operation) const;
     // The pixels decoded at `scaleType`, scaled to `size` when one is given, and turned upright;
@@ -47,11 +53,19 @@ protected:
                             const std::optional<QSizeF> &size, const kpv::Operation *operation) const;
     // Writes the picture to `out` with `properties`, keeping the metadata of `source`.
     static bool saveImage(const QImage &picture, const QString &out, const std::optional<QVariantMap> &properties,
-                          const LMPathString &source);
+                          const LMPathString &source, QString *error = nullptr);
     // The same as a new file that never replaces anything: under the name `nextName` gives (empty:
     // none is free), and when another writer takes that name meanwhile, under the next one.
     static bool saveImageAsNewFile(const QImage &picture, const std::function<QString()> &nextName,
-                                   const std::optional<QVariantMap> &properties, const LMPathString &source);
+                                   const std::optional<QVariantMap> &properties, const LMPathString &source,
+                                   QString *error = nullptr);
+    // Runs `one` over the files in order with their progress, collecting the failures with their
+    // reasons; stops when the run is cancelled, or at the first failure that found the destination
+    // without room (every later file would fail too).
+    int runFiles(const FileInfoList &files, LMFailedFiles *outFailures, const kpv::Operation *operation,
+                 const ProgressBlock &progress,
+                 const std::function<int(const std::shared_ptr<LMFileInfo> &, QString *why)> &one,
+                 const std::function<void(bool lastWithoutFailures)> &afterEach = {}) const;
 
     const LMPhotoLoader &m_loader;
 };

@@ -114,10 +114,13 @@ void BatchRenameWindowController::renameButtonClicked()
     for (const auto &info : m_srcFileInfos)
         sources.append(info ? info->filePath() : LMPathString());
     auto renamed = m_renamedFilePaths;
-    startRun([sources, base, renamed](QList<LMPathString> *failed, const kpv::Operation *operation,
+    startRun([sources, base, renamed](LMFailedFiles *failed, const kpv::Operation *operation,
                                       const std::function<void(qint64)> &progress) {
         BatchRenameWorker::RenameMap map;
-        const int result = BatchRenameWorker::renameFilesOnThread(sources, base, &map, failed, operation, progress);
+        QList<LMPathString> notRenamed;
+        const int result = BatchRenameWorker::renameFilesOnThread(sources, base, &map, &notRenamed, operation, progress);
+        for (const LMPathString &path : notRenamed)
+            failed->add(path, QString());
         *renamed = std::move(map);
         return result;
     });

@@ -243,7 +243,7 @@ void BatchResizeWindowController::resizeButtonClicked()
 
     const FileInfoList files = m_srcFileInfos;
     const LMPhotoLoader *loader = &m_loader;
-    startRun([files, settings, loader](QList<LMPathString> *failed, const kpv::Operation *operation,
+    startRun([files, settings, loader](LMFailedFiles *failed, const kpv::Operation *operation,
                                        const std::function<void(qint64)> &progress) {
         return BatchResizeWorker(*loader).resizeFilesOnThread(files, settings, failed, operation, progress);
     });

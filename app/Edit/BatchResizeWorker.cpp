@@ -5,6 +5,7 @@
 #include "Model/LMPathTools.h"
 #include "Model/LMPhotoLoader.h"
 
+#include "foundation/Bundle.h"
 #include "foundation/Operation.h"
 
 #include <QDir>
@@ -119,19 +120,28 @@ int BatchResizeWorker::decodeScaleTypeFor(const QSizeF &raw, const QSizeF &targe
 }
 
 int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &file, const QVariantMap &c,
-                                             qint64 *curRenameNumber, const kpv::Operation *operation) const
+                                             qint64 *curRenameNumber, const kpv::Operation *operation,
+                                             QString *why) const
 {
+    const QString unreadable = kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_CannotReadPicture"));
     auto finish = [operation](int code) { return cancelled(operation) ? kCancelled : code; };
+    auto failBecause = [&](const QString &reason) {
+        if (why)
+            *why = reason;
+        return finish(kFailed);
+    };
     if (!file)
         return finish(kFailed);
     const LMPathString dstFolder(stringValue(c, kDestFolderPath), true);
+    if (const QString reason = unreadableReason(file->filePath()); !reason.isEmpty())
+        return failBecause(reason);
 
     const LMFileImgBaseInfoPtr info = currentImgBaseInfo(*file, operation);
     if (!info)
-        return finish(kFailed);
+        return failBecause(unreadable);
     const QSizeF raw = info->rawFrameSize();
     if (raw.width() <= 0 || raw.height() <= 0)
-        return finish(kFailed);
+        return failBecause(unreadable);
     const QSizeF target = targetSizeForSource(raw, c);
 
     double dpi = 0;
@@ -158,16 +168,21 @@ int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &
     if (copy) {
         if (sameFolder && nameBase.isEmpty())
             return finish(kDone);
-        const auto out = newFilePathBy(file->filePath(), nameBase, keepAlpha, number, dstFolder);
-        if (!out)
-            return finish(kFailed);
-        // QFile::copy refuses an existing target, so a name taken in the meantime is not replaced.
-        return finish(QFile::copy(file->filePath().path(), out->path()) ? kDone : kFailed);
+        // A name taken in the meantime is not replaced: the next one is tried.
+        QString error;
+        const bool copied = copyAsNewFile(
+            file->filePath(),
+            [&] {
+                const auto out = newFilePathBy(file->filePath(), nameBase, keepAlpha, number, dstFolder);
+                return out ? out->path() : QString();
+            },
+            &error);
+        return copied ? finish(kDone) : failBecause(error);
     }
 
     const QImage picture = loadUprightImage(file->filePath(), decodeScaleTypeFor(raw, target), info, target, operation);
     if (picture.isNull())
-        return finish(kFailed);
+        return failBecause(unreadable);
     const auto props = LMImageTools::createPropertiesFrom(info->properties(), 1, dpi);
     // The output is a new file: a name that another run (or program) takes while this one writes
     // is left alone, and the next free name is taken instead.
@@ -175,29 +190,18 @@ int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &
         const auto out = newFilePathBy(file->filePath(), nameBase, keepAlpha, number, dstFolder);
         return out ? out->path() : QString();
     };
-    return finish(saveImageAsNewFile(picture, nextName, props, file->filePath()) ? kDone : kFailed);
+    QString error;
+    if (!saveImageAsNewFile(picture, nextName, props, file->filePath(), &error))
+        return failBecause(error);
+    return finish(kDone);
 }
 
-int BatchResizeWorker::resizeFilesOnThread(const FileInfoList &files, const QVariantMap &c,
-                                           QList<LMPathString> *outFailedFilePaths, const kpv::Operation *operation,
-                                           const ProgressBlock &progress) const
+int BatchResizeWorker::resizeFilesOnThread(const FileInfoList &files, const QVariantMap &c, LMFailedFiles *outFailures,
+                                           const kpv::Operation *operation, const ProgressBlock &progress) const
 {
-    QList<LMPathString> failed;
     qint64 number = 1;
-    const qsizetype count = files.size();
-    for (qsizetype i = 0; i < count; ++i) {
-        const std::shared_ptr<LMFileInfo> &file = files[i];
-        if (!file)
-            continue;
-        const int code = resizeOneFileOnThread(file, c, &number, operation);
-        if (code == kCancelled)
-            break;
-        if (code == kFailed)
-            failed.append(file->filePath());
-        if (progress)
-            progress(qint64(i) + 1);
-    }
-    if (outFailedFilePaths)
-        *outFailedFilePaths = failed;
-    return cancelled(operation) ? kCancelled : kDone;
+    return runFiles(files, outFailures, operation, progress,
+                    [&](const std::shared_ptr<LMFileInfo> &file, QString *why) {
+                        return resizeOneFileOnThread(file, c, &number, operation, why);
+                    });
 }

@@ -30,13 +30,14 @@ class BatchResizeWorker : public BatchFileWorker {
 public:
     explicit BatchResizeWorker(const LMPhotoLoader &loader) : BatchFileWorker(loader) {}
 
-    // The whole run; the failed files' paths go to *outFailedFilePaths in batch order.
+    // The whole run; the failed files go to *outFailures in batch order, with their reasons.
     int resizeFilesOnThread(const FileInfoList &files, const QVariantMap &resizeConfigInfos,
-                            QList<LMPathString> *outFailedFilePaths, const kpv::Operation *operation,
+                            LMFailedFiles *outFailures, const kpv::Operation *operation,
                             const ProgressBlock &progress = {}) const;
-    // One file; *curRenameNumber is the run's running number.
+    // One file; *curRenameNumber is the run's running number; *why (when given) says why it failed.
     int resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &file, const QVariantMap &resizeConfigInfos,
-                              qint64 *curRenameNumber, const kpv::Operation *operation) const;
+                              qint64 *curRenameNumber, const kpv::Operation *operation,
+                              QString *why = nullptr) const;
 
     // The output name for an old name: the base and number ("%@%ld") or the old stem, then the old
     // extension when it is kept (gif, jpg, jpeg; with keepAlpha also png, bmp, tif, tiff), else "jpg".

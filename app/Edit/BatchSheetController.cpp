@@ -4,6 +4,7 @@
 #include "Kit/LMAlertSheet.h"
 #include "Kit/LMButton.h"
 #include "Kit/LMEventMonitorCenter.h"
+#include "Kit/LMIconTextButton.h"
 #include "Kit/LMNineSliceImageRep.h"
 #include "Kit/LMNormalCustomButton.h"
 #include "Kit/LMOpenPanelWrapper.h"
@@ -81,7 +82,10 @@ void BatchSheetController::addDestinationRow(double y, const QString &destFolder
     content->addSubview(caption);
     const double fieldX = std::max(172.0, caption->frame().maxX() + 2);
     auto alive = m_alive;
-    m_edtDestFolder = new BatchReportingField<LMLengthLimitTextField>(kpv::Rect(fieldX, y, width - fieldX - 56, 22), [alive] {
+    // The browse button shows its icon and its name; the field gives it the room it needs.
+    const QString browse = text("IDS_Browse");
+    const double browseWidth = 20 + 5 + std::ceil(kpv::GraphicsContext::textWidth(browse, kpv::Font())) + 10;
+    m_edtDestFolder = new BatchReportingField<LMLengthLimitTextField>(kpv::Rect(fieldX, y, width - fieldX - 28 - browseWidth, 22), [alive] {
         if (*alive)
             (*alive)->destinationChanged();
     });
@@ -89,8 +93,9 @@ void BatchSheetController::addDestinationRow(double y, const QString &destFolder
     m_edtDestFolder->setLineBreakMode(kpv::TextField::LineBreakByTruncatingMiddle);
     m_edtDestFolder->setStringValue(destFolder);
     content->addSubview(m_edtDestFolder);
-    m_btnBrowseFolder = new LMButton(kpv::Rect(width - 48, y - 3, 28, 28));
+    m_btnBrowseFolder = new LMIconTextButton(kpv::Rect(width - 20 - browseWidth, y - 3, browseWidth, 28));
     m_btnBrowseFolder->setImageName(QStringLiteral("icon_browse"));
+    m_btnBrowseFolder->setTitle(browse);
     m_btnBrowseFolder->setToolTip(text("IDS_Tips_Browser"));
     m_btnBrowseFolder->setAction([alive](kpv::View *) {
         if (*alive)
@@ -143,7 +148,7 @@ void BatchSheetController::beginSheetOnParentWindow(kpv::Window *parent, const F
         return;
     m_parentWindow = parent;
     m_srcFileInfos = files;
-    m_failedFilePaths.clear();
+    m_failures = LMFailedFiles();
     m_completeBlock = std::move(completeBlock);
     m_indicatorProgress->setMinValue(0);
     m_indicatorProgress->setMaxValue(double(files.size()));
@@ -259,7 +264,7 @@ void BatchSheetController::startRun(Run run)
     // the sheet always learns that the run has ended.
     struct Outcome {
         int result = kCancelled;
-        QList<LMPathString> failed;
+        LMFailedFiles failed;
     };
     auto outcome = std::make_shared<Outcome>();
     auto op = LMBlockOperation::blockOperationWithBlock([run, alive, outcome](LMBlockOperation *operation) {
@@ -283,9 +288,9 @@ void BatchSheetController::startRun(Run run)
     m_operationQueue->addOperation(op);
 }
 
-void BatchSheetController::workerEnded(int result, const QList<LMPathString> &failed)
+void BatchSheetController::workerEnded(int result, const LMFailedFiles &failed)
 {
-    m_failedFilePaths = failed;
+    m_failures = failed;
     m_taskRunning = false;
     m_window->endSheetWithReturnCode(result == kCancelled ? 1 : 0);
 }
@@ -323,18 +328,21 @@ void BatchSheetController::sheetDidEnd(std::int64_t returnCode)
     m_btnRun->setTarget(nullptr);
     m_btnCancel->setTarget(nullptr);
     CompleteBlock complete = m_completeBlock;
-    if (!m_failedFilePaths.isEmpty() && returnCode == 0) {
-        const QString message = kpv::stringWithFormat(text(m_failedFormatKey), int(m_failedFilePaths.size()));
+    if (!m_failures.isEmpty() && returnCode == 0) {
+        // One report for the whole run: how many failed, each by name with the reason, and that
+        // the originals are as they were.
+        const QString title = kpv::stringWithFormat(text(m_failedFormatKey), int(m_failures.size()));
+        const QString details = m_failures.details();
         auto alive = m_alive;
         kpv::Window *parent = m_parentWindow;
         LMPerformSelectorWrapper().performOnMainThreadWithBlock(
-            [alive, message, parent, complete] {
+            [alive, title, details, parent, complete] {
                 if (!*alive) {
                     if (complete)
                         complete();
                     return;
                 }
-                (*alive)->showAlert(message, QString(), parent, [complete] {
+                (*alive)->showAlert(title, details, parent, [complete] {
                     if (complete)
                         complete();
                 });

@@ -8,7 +8,9 @@
 
 #include "Kit/LMCustomWindow.h"
 #include "Kit/LMEventMonitor.h"
+#include "Kit/LMIconTextButton.h"
 #include "Kit/LMLengthLimitTextField.h"
+#include "Model/LMFailedFiles.h"
 #include "Model/LMFileInfo.h"
 #include "Model/LMPathString.h"
 
@@ -56,7 +58,7 @@ public:
     // The open panel that chooses a destination folder; tests answer it themselves.
     using FolderPanelFactory = std::function<std::unique_ptr<kpv::OpenPanel>()>;
     // The run, on the worker thread: the files, the failures out, the operation to poll, progress.
-    using Run = std::function<int(QList<LMPathString> *failed, const kpv::Operation *operation,
+    using Run = std::function<int(LMFailedFiles *failed, const kpv::Operation *operation,
                                   const std::function<void(qint64)> &progress)>;
 
     static constexpr int kCancelled = -2;
@@ -79,7 +81,8 @@ public:
 
     bool taskRunning() const { return m_taskRunning; }
     const FileInfoList &srcFileInfos() const { return m_srcFileInfos; }
-    const QList<LMPathString> &failedFilePaths() const { return m_failedFilePaths; }
+    const QList<LMPathString> &failedFilePaths() const { return m_failures.paths(); }
+    const LMFailedFiles &failures() const { return m_failures; }
     void updateProgressOnThread(qint64 count);
     void updateProgress(qint64 count);
     // Waits for a running worker (tests and shut-down); its result still arrives on the main thread.
@@ -89,7 +92,7 @@ public:
     void setFolderPanelFactory(FolderPanelFactory factory) { m_folderPanelFactory = std::move(factory); }
 
     LMLengthLimitTextField *edtDestFolder() const { return m_edtDestFolder; }
-    LMButton *btnBrowseFolder() const { return m_btnBrowseFolder; }
+    LMIconTextButton *btnBrowseFolder() const { return m_btnBrowseFolder; }
     kpv::TextField *txtProgress() const { return m_txtProgress; }
     LMProgressBar *indicatorProgress() const { return m_indicatorProgress; }
     LMNormalCustomButton *btnRun() const { return m_btnRun; }
@@ -122,18 +125,18 @@ protected:
     std::unique_ptr<LMCustomWindow> m_window;
     kpv::Window *m_parentWindow = nullptr;
     FileInfoList m_srcFileInfos;
-    QList<LMPathString> m_failedFilePaths;
+    LMFailedFiles m_failures;
     bool m_taskRunning = false;
     // Lets results posted to the main thread find out that the controller is gone.
     std::shared_ptr<BatchSheetController *> m_alive;
 
 private:
-    void workerEnded(int result, const QList<LMPathString> &failed);
+    void workerEnded(int result, const LMFailedFiles &failed);
     void sheetDidEnd(std::int64_t returnCode);
 
     const char *m_failedFormatKey;
     LMLengthLimitTextField *m_edtDestFolder = nullptr;
-    LMButton *m_btnBrowseFolder = nullptr;
+    LMIconTextButton *m_btnBrowseFolder = nullptr;
     kpv::TextField *m_txtProgress = nullptr;
     LMProgressBar *m_indicatorProgress = nullptr;
     LMNormalCustomButton *m_btnRun = nullptr;

@@ -5,6 +5,7 @@
 #include "Model/LMImageTools.h"
 #include "Model/LMPathTools.h"
 #include "Model/LMPhotoLoader.h"
+#include "Model/LMSaveStages.h"
 
 #include "foundation/Operation.h"
 
@@ -86,6 +87,8 @@ CropSaveWorker::Result CropSaveWorker::beginSaveCropImageOnThread(
     const QRectF &rawRect, const kpv::Operation *operation, const LoadRelay &relay) const
 {
     Result r;
+    if (toFile && !toFile->isEmpty() && actionType != Preview)
+        LMSaveStages::reach(LMSaveStages::Preparing, toFile->path());
     auto fail = [&]() {
         r.code = cancelled(operation) ? kCancelled : kFailed;
         return r;
@@ -122,9 +125,15 @@ CropSaveWorker::Result CropSaveWorker::beginSaveCropImageOnThread(
     QString metadataSource = fileInfo ? fileInfo->filePath().path() : QString();
     if (metadataSource.isEmpty() && info)
         metadataSource = info->filePath().path();
-    if (!LMImageTools::saveImage(picture, toFile->path(), props.value_or(QVariantMap()),
-                                 LMImageTools::writeOptionsKeepingMetadataOf(metadataSource)))
+    kpv::ImageWriteOptions options = LMImageTools::writeOptionsKeepingMetadataOf(metadataSource);
+    const QString target = toFile->path();
+    options.stillWanted = [operation, target] {
+        LMSaveStages::reach(LMSaveStages::Writing, target);
+        return !cancelled(operation);
+    };
+    if (!LMImageTools::saveImage(picture, target, props.value_or(QVariantMap()), options))
         return fail();
+    LMSaveStages::reach(LMSaveStages::Replaced, target);
     if (actionType == Favorite)
         r.thumb = m_loader.loadImage(*toFile, 8, nullptr, operation);
     r.code = kDone;

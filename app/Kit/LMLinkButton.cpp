@@ -1,9 +1,10 @@
 #include "Kit/LMLinkButton.h"
 
+#include "Kit/LMUnderLineTextFieldCell.h"
 #include "appkit/Window.h"
 
 LMLinkButton::LMLinkButton(const kpv::Rect& frame)
-    : LMSimButtonBase(frame), m_textButtonTitle(new kpv::TextField(bounds()))
+    : LMSimButtonBase(frame), m_textButtonTitle(new LMUnderLineTextFieldCell(bounds()))
 {
     m_textButtonTitle->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewHeightSizable);
     addSubview(m_textButtonTitle);
@@ -37,4 +38,9 @@ void LMLinkButton::resetCursorRects()
         addCursorRect(bounds(), kpv::Cursor::pointingHandCursor());
     else
         LMSimButtonBase::resetCursorRects();
+}
+
+kpv::View* LMLinkButton::hitTest(kpv::Point pointInSuperview)
+{
+    return LMSimButtonBase::hitTest(pointInSuperview) ? this : nullptr;
 }

@@ -1,6 +1,6 @@
 #pragma once
-// A view-based button that looks like a hyperlink: its title changes colour under the mouse and
-// the pointer becomes a pointing hand.
+// A view-based button that looks like a hyperlink: its underlined title changes colour under the
+// mouse and the pointer becomes a pointing hand.
 
 #include "Kit/LMSimButtonBase.h"
 #include "appkit/Color.h"
@@ -17,6 +17,8 @@ public:
     void updateButtonUI() override;
     void setEnabled(bool enabled);
     void resetCursorRects() override;
+    // The title is part of the button: a press on it is the button's.
+    kpv::View* hitTest(kpv::Point pointInSuperview) override;
 
 private:
     kpv::TextField* m_textButtonTitle; // a subview

@@ -5,6 +5,8 @@
 
 #include <QDebug>
 
+#include <mutex>
+
 namespace {
 
 class PlatformImageSourceReader final : public LMImageSourceReader {
@@ -34,8 +36,23 @@ public:
         return image;
     }
 
+    QImage createImageInRect(int index, const QRect &rect, int reduction) const override
+    {
+        // A JPEG's or a PNG's parts decode side by side; other readers keep state of their own
+        // while they decode.
+        std::unique_lock lock(m_regionMutex, std::defer_lock);
+        if (m_source->type() != kpv::ContentTypes::kJpeg && m_source->type() != kpv::ContentTypes::kPng)
+            lock.lock();
+        QString error;
+        QImage image = m_source->createImageInRect(index, rect, reduction, &error);
+        if (image.isNull())
+            qWarning().noquote() << "decode of a part of the picture failed:" << error;
+        return image;
+    }
+
 private:
     std::unique_ptr<kpv::ImageSource> m_source;
+    mutable std::mutex m_regionMutex;
 };
 
 class PlatformImageSourceFactory final : public LMImageSourceFactory {

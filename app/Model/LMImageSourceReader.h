@@ -6,6 +6,7 @@
 // files. Decoded pictures are premultiplied RGBA in the file's stored orientation.
 
 #include <QImage>
+#include <QRect>
 #include <QString>
 #include <QVariantMap>
 
@@ -24,4 +25,11 @@ public:
     // Scaled decode: the longer side becomes `maxPixelSize`, never enlarged. With
     // `fromImageAlways` false only a thumbnail stored in the file is answered.
     virtual QImage createThumbnailAtIndex(int index, int maxPixelSize, bool fromImageAlways) const = 0;
+    // The part `rect` of frame `index` reduced by `reduction` (1, 2, 4 or 8; the reduced frame is
+    // ceil(size / reduction)), or null; may be called from several threads at once. None by default.
+    virtual QImage createImageInRect(int index, const QRect &rect, int reduction) const
+    {
+        (void)index, (void)rect, (void)reduction;
+        return {};
+    }
 };

@@ -9,6 +9,8 @@
 #include "foundation/FileNames.h"
 #include "foundation/OperationQueue.h"
 
+#include "MFileReplace.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QSet>
@@ -134,6 +136,7 @@ bool walkFolder(const QString& folder, bool includeSubDir, const ExtensionMatche
 
     bool anyFound = false;
     std::vector<std::string> pending{root};
+    std::vector<std::string> leftovers;
     bool isRoot = true;
     while (!pending.empty()) {
         const std::string dirPath = std::move(pending.back());
@@ -152,8 +155,14 @@ bool walkFolder(const QString& folder, bool includeSubDir, const ExtensionMatche
             if (cancelled())
                 break;
             const char* name = entry->d_name;
-            if (name[0] == '.')
-                continue; // hidden, and "." and ".."
+            if (name[0] == '.') {
+                // Hidden, and "." and "..". A save killed mid-write leaves its hidden temporary
+                // file beside the photo: noted here, removed once the folder is read through
+                // (a removal while reading could make the reading skip a photo).
+                if (MFileIsTemporaryName(name))
+                    leftovers.emplace_back(name);
+                continue;
+            }
             unsigned char type = entry->d_type;
             struct stat st {};
             bool haveStat = false;
@@ -192,6 +201,10 @@ bool walkFolder(const QString& folder, bool includeSubDir, const ExtensionMatche
             if (stopWhileFindFirst)
                 break;
         }
+        // Only those whose writer is surely gone.
+        for (const std::string& leftover : leftovers)
+            MFileRemoveStaleTemporary(dirFd, leftover.c_str());
+        leftovers.clear();
         ::closedir(dir);
         if (cancelled() || (stopWhileFindFirst && anyFound))
             break;

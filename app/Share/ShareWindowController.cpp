@@ -11,11 +11,13 @@
 #include "appkit/Image.h"
 #include "desktop/DesktopServices.h"
 #include "foundation/Bundle.h"
+#include "foundation/FileNames.h"
 
 #include <QFileInfo>
 #include <QFontMetricsF>
 
 #include <algorithm>
+#include <unistd.h>
 
 namespace {
 constexpr double kWidth = 620;
@@ -184,9 +186,11 @@ bool ShareWindowController::shareFilesByEmail(const QList<ShareFileInfoPtr>& fil
         const QString path = info->filePath().path();
         // A file that is gone or unreadable is left out rather than handing the mail program a
         // broken attachment.
-        const QFileInfo fi(path);
-        if (fi.isFile() && fi.isReadable())
-            attachments << fi.absoluteFilePath();
+        // By the name's bytes: a name that is not UTF-8 is attached like any other.
+        const QString absolute = path.startsWith(QLatin1Char('/')) ? path : QFileInfo(path).absoluteFilePath();
+        if (kpv::pathStatus(absolute).isRegularFile &&
+            ::access(kpv::encodeFileName(absolute).constData(), R_OK) == 0)
+            attachments << absolute;
     }
     if (attachments.isEmpty())
         return false;

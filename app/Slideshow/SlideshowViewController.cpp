@@ -14,7 +14,9 @@
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
 #include "foundation/Timer.h"
+#include "imageio/FileAccess.h"
 
+#include <QBuffer>
 #include <QImageReader>
 #include <algorithm>
 
@@ -120,7 +122,15 @@ QImage SlideshowViewController::defaultSlideLoader(const SlideshowFileInfo& slid
 SlideshowViewController::SlideFrames SlideshowViewController::defaultFramesLoader(const SlideshowFileInfo& slide,
                                                                                  QSize size)
 {
-    QImageReader reader(slide.filePath().path());
+    // Read as bytes first: the file is opened without blocking and must be a regular file, so a
+    // pipe named like a photo costs nothing instead of holding the slideshow for good.
+    constexpr std::int64_t kMaxAnimationFileBytes = std::int64_t(256) << 20;
+    QByteArray bytesOnDisk;
+    if (!kpv::readRegularFile(slide.filePath().path(), kMaxAnimationFileBytes, &bytesOnDisk))
+        return {};
+    QBuffer buffer(&bytesOnDisk);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
     if (!reader.supportsAnimation() || reader.imageCount() == 1)
         return {};
     const QSize full = reader.size();

@@ -211,6 +211,28 @@ void LMImageViewModel::adjustDispImageByNewScale(double scale, bool checkUpdateF
     setNewScale(s, checkUpdateFitinMode, angle, o, forceUpdateDrawContent, true);
 }
 
+QRectF LMImageViewModel::originalRectShownAtScale(double scale, const std::optional<QPointF> &holdPosition) const
+{
+    if (!m_imageNormal || !std::isfinite(scale))
+        return QRectF();
+    const QRectF f = getBoundsForFitin();
+    const QPointF h = holdPosition && pointInRect(*holdPosition, f) ? *holdPosition : centreOf(f);
+    const double s = std::min(std::max(minScaleByNewAngle(m_angleRotate), scale), m_curMaxScale);
+    const QPointF o = calcNewOffsetByNewScale(s, m_angleRotate, h);
+    const std::optional<LMMatrix> inv = invertible(matrixFromOriginalImageToView(
+        m_imageNormal, s, m_angleRotate, o, f, viewPortSizeScale(), isRetinaScreen()));
+    const QRectF raw = rawFrameRectOf(m_imageNormal);
+    if (!inv)
+        return raw;
+    return intersection(integralRect(LMTransformRect(*inv, m_viewBounds)), raw);
+}
+
+void LMImageViewModel::setRegionTiles(std::vector<LMRegionTilePtr> tiles)
+{
+    m_regionTiles = std::move(tiles);
+    didChangeRegionTiles();
+}
+
 void LMImageViewModel::setNewScale(double scale, bool checkUpdateFitinMode, const LMImageRotateAngle &angle,
                                    QPointF offset, bool forceUpdateDrawContent, bool notifyFlag)
 {

@@ -18,6 +18,7 @@
 #include "Model/LMImage.h"
 #include "Model/LMImageRotateAngle.h"
 #include "View/LMMatrix.h"
+#include "View/LMRegionTile.h"
 
 #include <QImage>
 #include <QPointF>
@@ -27,6 +28,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace kpv {
 class Event;
@@ -163,6 +165,17 @@ public:
     // YES while a zoom step runs: the drawing then fills gaps with the fit-in tiles.
     bool needOptimizeDrawImage() const;
 
+    // ---- Sharp regions ----
+    // Parts of the picture decoded at the resolution a zoomed-in view needs, drawn over the
+    // normal image where they are finer than it (and, during a zoom, under its tiles still on
+    // their way); a new file empties them.
+    void setRegionTiles(std::vector<LMRegionTilePtr> tiles);
+    const std::vector<LMRegionTilePtr> &regionTiles() const { return m_regionTiles; }
+    // The part of the picture (original-image pixels, within its frame) the view would show at
+    // `scale` with the image point under `holdPosition` kept in place, as a zoom to that scale
+    // ends; empty without a normal image.
+    QRectF originalRectShownAtScale(double scale, const std::optional<QPointF> &holdPosition) const;
+
     // ---- Mappings ----
     QRectF mapToOriginalRect(const QRectF &rect, bool alignBorder) const;
     QRectF mapToOriginalRect(const QRectF &rect, bool alignBorder, const LMImagePtr &image) const;
@@ -269,6 +282,8 @@ public:
     virtual void recoveryTextures(TileSet set) {}
     // The image slots were emptied for a new file.
     virtual void didEmptyImageSlots() {}
+    // Other sharp regions are to be drawn.
+    virtual void didChangeRegionTiles() { setNeedsUpdateDrawContent(); }
     virtual void enableShadow(bool enabled) { m_shadowEnabled = enabled; }
     bool shadowEnabled() const { return m_shadowEnabled; }
     int drawContentUpdates() const { return m_drawContentUpdates; }
@@ -313,6 +328,7 @@ private:
     std::unique_ptr<LMBlockRepeatTimer> m_rotateTimer;
     double m_rotateDetectBeginTime = 0, m_rotateDetectLastTime = 0, m_totalRotateDegreeFromBegin = 0;
     int64_t m_curScaleMode = ScaleModeNone;
+    std::vector<LMRegionTilePtr> m_regionTiles;
     bool m_layerAsynchronous = false;
 
     // The running rotation animation, so that an early end can land on its last frame.

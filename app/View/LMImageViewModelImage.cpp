@@ -88,6 +88,7 @@ void LMImageViewModel::didChangeFileByKeepPrevScale(bool keep)
     m_imageBadFile.reset();
     recoveryTextures(TileSet::Normal);
     recoveryTextures(TileSet::Fitin);
+    m_regionTiles.clear();
     didEmptyImageSlots();
     setNeedsUpdateDrawContent();
     invalidateCursorRects();

@@ -151,6 +151,23 @@ void LMOpenGLView::didEmptyImageSlots()
     m_frameIdxOfCurNormalTexture = 0;
     m_texturesNormal.clear();
     m_texturesFitin.clear();
+    m_regionsToDraw.clear();
+    m_regionsUnderNormal = 0;
+    m_regionTextures.clear();
+}
+
+void LMOpenGLView::didChangeRegionTiles()
+{
+    // The textures of tiles no longer given go with them.
+    std::map<const LMRegionTile *, LMOpenGLTexturePtr> kept;
+    for (const LMRegionTilePtr &tile : regionTiles())
+        if (auto it = m_regionTextures.find(tile.get()); it != m_regionTextures.end())
+            kept.insert(*it);
+    m_regionTextures = std::move(kept);
+    // The next preparation makes the list again.
+    m_regionsToDraw.clear();
+    m_regionsUnderNormal = 0;
+    LMImageViewModel::didChangeRegionTiles();
 }
 
 void LMOpenGLView::enableShadow(bool enabled)

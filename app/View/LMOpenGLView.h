@@ -68,6 +68,9 @@ public:
     void setLayerAsynchronous(bool asynchronous) override;
     void recoveryTextures(TileSet set) override;
     void didEmptyImageSlots() override;
+    void didChangeRegionTiles() override;
+    // The sharp regions the next frame draws, coarse ones first.
+    size_t regionTileDrawCount() const { return m_regionsToDraw.size(); }
     void enableShadow(bool enabled) override;
     // What shows around the picture: transparent (the default, for a view laid over others) or
     // the colour of what lies behind it in the window, over which the drop shadow is blended.
@@ -89,6 +92,9 @@ protected:
     void openGLWillStart() override;
 
 private:
+    // The textures of the sharp regions that meet the view and are finer than the normal image
+    // (or, during a zoom, as fine).
+    void prepareRegionTextures();
     // Which fit-in tiles to draw under the normal tiles (those whose visible part they leave open).
     std::vector<LMOpenGLTexturePtr> fillerTextures(const QRectF &rawFrame) const;
     // The frame-buffer pixels (from the bottom left) that the picture's tiles will cover, or an
@@ -111,6 +117,11 @@ private:
     int64_t m_frameIdxOfCurNormalTexture = 0;
     uint64_t m_tileUploads = 0;
     std::vector<LMOpenGLTexturePtr> m_texturesNormal, m_texturesFitin;
+    std::map<const LMRegionTile *, LMOpenGLTexturePtr> m_regionTextures;
+    std::vector<std::pair<LMRegionTilePtr, LMOpenGLTexturePtr>> m_regionsToDraw;
+    // How many of them go under the normal tiles: as fine as the normal image, they fill the
+    // gaps of its tiles still to be uploaded during a zoom instead of the fit-in filler.
+    size_t m_regionsUnderNormal = 0;
     bool m_haveFitinTextures = false;
     LMImagePtr m_imageShadow;
     std::unique_ptr<LMOpenGLShadowTexture> m_textureShadow;

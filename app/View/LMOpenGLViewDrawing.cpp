@@ -9,13 +9,17 @@
 
 #include <epoxy/gl.h>
 
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstring>
 
 namespace {
-// New tiles a frame may upload while the view zooms.
+// New tiles a frame may upload while the view zooms: at least these, and more while the frame
+// has spent less than kUploadTimePerFrame on them, so that a zoom into a picture held whole
+// shows its pixels within a few frames on any machine.
 constexpr int kNewTilesPerFrame = 4;
+constexpr double kUploadTimePerFrame = 0.012;
 } // namespace
 
 void LMOpenGLView::initOpenGL()
@@ -55,6 +59,11 @@ std::vector<LMOpenGLTexturePtr> LMOpenGLView::prepareTexturesForImage(int imageM
     // Without leave to make them all, a few new tiles a frame: a zoom that reaches pixels not
     // uploaded yet shows them within a few frames, and no frame stalls on uploads.
     int mayCreate = createAllTesturesIfNotExist ? INT_MAX : kNewTilesPerFrame;
+    const auto started = std::chrono::steady_clock::now();
+    const auto mayCreateMore = [&] {
+        return mayCreate > 0 ||
+               std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count() < kUploadTimePerFrame;
+    };
     for (const QRect &t : LMOpenGLTexture::tilesCoveringRect(image->width(), image->height(), imageRect)) {
         const int64_t key = LMOpenGLTexture::tileKey(t.x(), t.y());
         auto it = tiles.find(key);
@@ -63,7 +72,7 @@ std::vector<LMOpenGLTexturePtr> LMOpenGLView::prepareTexturesForImage(int imageM
                 it = tiles.emplace(key, shared->second).first;
         }
         if (it == tiles.end()) {
-            if (mayCreate <= 0)
+            if (!mayCreateMore())
                 continue;
             auto texture = std::make_shared<LMOpenGLTexture>();
             // A tile that cannot be made (unknown pixel size, short frame, no texture name) ends
@@ -141,8 +150,51 @@ void LMOpenGLView::prepareDrawContent(LMOpenGLLayer *)
         m_texturesNormal =
             prepareTexturesForImage(ImageModeBadFile, QRectF(0, 0, double(bad->width()), double(bad->height())), true);
     }
+    prepareRegionTextures();
     prepareShadowTexture();
     glDisable(GL_TEXTURE_2D);
+}
+
+void LMOpenGLView::prepareRegionTextures()
+{
+    m_regionsToDraw.clear();
+    m_regionsUnderNormal = 0;
+    const LMImagePtr normal = imageNormal();
+    const LMFileImgBaseInfoPtr base = normal ? normal->originalImgBaseInfo() : nullptr;
+    if (!base || regionTiles().empty())
+        return;
+    const QSizeF raw = base->rawFrameSize();
+    // A region adds nothing where the normal image is as fine, unless its tiles are still on
+    // their way (during a zoom): then it fills their gaps from under them.
+    const double have = normal->scaleOfOriginal();
+    const QRectF shown = convertToOriginalImageRectForRect(viewBounds());
+    std::vector<std::pair<LMRegionTilePtr, LMOpenGLTexturePtr>> under, over;
+    for (const LMRegionTilePtr &tile : regionTiles()) {
+        const LMFileImgBaseInfoPtr tileBase = tile->pixels ? tile->pixels->originalImgBaseInfo() : nullptr;
+        const bool finer = 1.0 / tile->reduction > have * 1.0001;
+        if (!tileBase || !tileBase->isEqual(*base) || (!finer && !m_haveFitinTextures) ||
+            !tile->rawRect(raw).intersects(shown))
+            continue;
+        LMOpenGLTexturePtr &texture = m_regionTextures[tile.get()];
+        if (!texture) {
+            auto made = std::make_shared<LMOpenGLTexture>();
+            if (!made->setData(*tile->pixels, 0, tile->inset.x(), tile->inset.y(), tile->rect.width(),
+                               tile->rect.height(), &m_renderInfo)) {
+                m_regionTextures.erase(tile.get());
+                continue;
+            }
+            ++m_tileUploads;
+            texture = std::move(made);
+        }
+        (finer ? over : under).emplace_back(tile, texture);
+    }
+    // Coarse reductions first, the finest on top.
+    const auto coarseFirst = [](const auto &a, const auto &b) { return a.first->reduction > b.first->reduction; };
+    std::stable_sort(under.begin(), under.end(), coarseFirst);
+    std::stable_sort(over.begin(), over.end(), coarseFirst);
+    m_regionsUnderNormal = under.size();
+    m_regionsToDraw = std::move(under);
+    m_regionsToDraw.insert(m_regionsToDraw.end(), over.begin(), over.end());
 }
 
 std::vector<LMOpenGLTexturePtr> LMOpenGLView::fillerTextures(const QRectF &rawFrame) const
@@ -291,6 +343,21 @@ void LMOpenGLView::drawLayer(LMOpenGLLayer *layer, double)
                     glPopMatrix();
                 }
             }
+            // The sharp regions, each placed by its own reduction: those as fine as the normal
+            // image under its tiles, the finer ones over them.
+            const auto drawRegions = [&](size_t begin, size_t end) {
+                for (size_t i = begin; i < end && imageNormal(); ++i) {
+                    const auto &[tile, texture] = m_regionsToDraw[i];
+                    if (tile->reducedSize.isEmpty())
+                        continue;
+                    glPushMatrix();
+                    glScaled(raw.width() / tile->reducedSize.width(), raw.height() / tile->reducedSize.height(), 1);
+                    glTranslated(tile->rect.x() - tile->inset.x(), tile->rect.y() - tile->inset.y(), 0);
+                    texture->draw();
+                    glPopMatrix();
+                }
+            };
+            drawRegions(0, m_regionsUnderNormal);
             const LMImagePtr source = imageNormal() ? imageNormal() : imageBadFile();
             if (source && source->width() > 0 && source->height() > 0) {
                 glPushMatrix();
@@ -299,6 +366,7 @@ void LMOpenGLView::drawLayer(LMOpenGLLayer *layer, double)
                     tile->draw();
                 glPopMatrix();
             }
+            drawRegions(m_regionsUnderNormal, m_regionsToDraw.size());
         }
     }
     glDisable(GL_TEXTURE_2D);

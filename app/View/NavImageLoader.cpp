@@ -4,6 +4,8 @@
 #include "Model/LMPhotoLoader.h"
 #include "View/NavLaunchPicture.h"
 
+#include "foundation/Operation.h"
+
 #include "imageio/FileAccess.h"
 #include "imageio/ImageProperties.h"
 
@@ -179,4 +181,43 @@ QSizeF NavPhotoLoaderAdapter::calcPreferredImageSizeForImageScaleType(int imageS
 bool NavPhotoLoaderAdapter::isSmallFitinTypeByCheckSize(const QSizeF &size) const
 {
     return !m_loader || m_loader->isSmallFitinTypeByCheckSize(size);
+}
+
+LMImagePtr NavPhotoLoaderAdapter::loadImageRegion(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                                  const QRect &rect, int reduction,
+                                                  const kpv::Operation *operation) const
+{
+    if (!m_loader || !imageBaseInfo || rect.isEmpty() || (operation && operation->isCancelled()))
+        return nullptr;
+    std::shared_ptr<const LMImageSourceReader> source;
+    {
+        std::lock_guard lock(m_regionMutex);
+        if (m_regionSource && m_regionSourceInfo && m_regionSourceInfo->isEqual(*imageBaseInfo))
+            source = m_regionSource;
+    }
+    if (!source) {
+        if (imageBaseInfo->fileModified())
+            return nullptr;
+        source = m_loader->sources().createWithFile(path.path());
+        if (!source)
+            return nullptr;
+        std::lock_guard lock(m_regionMutex);
+        m_regionSource = source;
+        m_regionSourceInfo = imageBaseInfo;
+    }
+    if (operation && operation->isCancelled())
+        return nullptr;
+    const QImage part = source->createImageInRect(0, rect, reduction);
+    // Bytes read before the file was rewritten would not match its description.
+    if (part.isNull() || (operation && operation->isCancelled()) || imageBaseInfo->fileModified())
+        return nullptr;
+    return LMPhotoLoader::createImageByImageRef(part, imageBaseInfo);
+}
+
+void NavPhotoLoaderAdapter::releaseRegionSource() const
+{
+    std::shared_ptr<const LMImageSourceReader> gone;
+    std::lock_guard lock(m_regionMutex);
+    gone = std::move(m_regionSource); // a decode still running keeps its own reference
+    m_regionSourceInfo.reset();
 }

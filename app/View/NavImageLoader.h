@@ -7,11 +7,15 @@
 
 #include "Model/LMFileImgBaseInfo.h"
 #include "Model/LMImage.h"
+#include "Model/LMImageSourceReader.h"
 #include "Model/LMPathString.h"
 
+#include <QRect>
 #include <QSizeF>
 
 #include <functional>
+#include <memory>
+#include <mutex>
 
 namespace kpv {
 class Operation;
@@ -56,6 +60,17 @@ public:
                                                            int *equivalentImageType) const = 0;
     // Whether a view of that size shows the small fit-in type (10) rather than the large one (11).
     virtual bool isSmallFitinTypeByCheckSize(const QSizeF &size) const = 0;
+    // The part `rect` of the picture reduced by `reduction` (1, 2, 4 or 8; pixels of the reduced
+    // picture), for the view's sharp regions; nullptr when it cannot be decoded, the operation was
+    // cancelled or the file changed since `imageBaseInfo` was read. None by default.
+    virtual LMImagePtr loadImageRegion(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                       const QRect &rect, int reduction, const kpv::Operation *operation) const
+    {
+        (void)path, (void)imageBaseInfo, (void)rect, (void)reduction, (void)operation;
+        return nullptr;
+    }
+    // No more regions of the file are wanted for now: what was kept open for them goes.
+    virtual void releaseRegionSource() const {}
 };
 
 class NavPhotoLoaderAdapter final : public NavImageLoader {
@@ -80,7 +95,14 @@ public:
     QSizeF calcPreferredImageSizeForImageScaleType(int imageScaleType, const LMFileImgBaseInfoPtr &imageBaseInfo,
                                                    int *equivalentImageType) const override;
     bool isSmallFitinTypeByCheckSize(const QSizeF &size) const override;
+    LMImagePtr loadImageRegion(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo, const QRect &rect,
+                               int reduction, const kpv::Operation *operation) const override;
+    void releaseRegionSource() const override;
 
 private:
     const LMPhotoLoader *m_loader;
+    // The file the regions are decoded from, opened once for all of them (they decode side by side).
+    mutable std::mutex m_regionMutex;
+    mutable std::shared_ptr<const LMImageSourceReader> m_regionSource;
+    mutable LMFileImgBaseInfoPtr m_regionSourceInfo;
 };

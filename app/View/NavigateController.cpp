@@ -127,6 +127,9 @@ void NavigateController::registNotifications(bool regist)
     if (m_openGLView) {
         center.addObserver(this, latin1(LMOpenGLViewDoChangeScaleNotification), m_openGLView->notificationObject(),
                            [this](const kpv::Notification &) { doChangeScale(); });
+        center.addObserver(this, latin1(LMOpenGLViewDidChangeImageVisibleRectNotification),
+                           m_openGLView->notificationObject(),
+                           [this](const kpv::Notification &) { scheduleRegionsForStillView(); });
     }
     center.addObserver(this, latin1("fileModified"), nullptr, [this](const kpv::Notification &n) {
         didFileModified(n.userInfo.value(latin1("filePath")).value<LMPathString>());
@@ -195,7 +198,7 @@ void NavigateController::openFilePaths(const QList<LMPathString> &paths, const Q
     if (!choosedOriginalPaths.isEmpty()) {
         m_addFilesFromWatchedFolders = includeSubDir || choosedOriginalPaths.size() == 1 ||
                                        std::any_of(choosedOriginalPaths.begin(), choosedOriginalPaths.end(),
-                                                   [](const QString &p) { return QFileInfo(p).isDir(); });
+                                                   [](const QString &p) { return kpv::pathStatus(p).isDirectory; });
     }
     if (m_host)
         m_host->hideSandboxAccessTips(m_host->showMode() == NavShowModeView);
@@ -408,6 +411,14 @@ bool NavigateController::putCurFileImageIntoView(LMImageViewModel &view, int ima
                                   !info->imageByType(fitin, &fitinFailed) && !fitinFailed;
         int preferred = 0;
         LMImagePtr image = info->matchImageByScale(scale, base && !fitinPending ? &preferred : nullptr, nullptr);
+        // Regions of what the view shows serve a picture too large to hold whole, and any file
+        // they serve on the way of a zoom: the picture for the scale the view comes to rest at
+        // is asked for once it is still.
+        if (preferred >= 1 && preferred <= 7 && m_loader && &view == m_openGLView && regionsServe(info)) {
+            const QSizeF size = m_loader->imageSizeByScaleType(preferred, base);
+            if (!(size.width() * size.height() <= NavRegionCache::kMaxWholePicturePixels) || view.isZoomTimerRunning())
+                preferred = 0;
+        }
         if (preferred >= 1 && preferred <= 7) {
             if (auto op = createOperationForLoadImage(info, preferred, true, false); op && m_host)
                 m_host->addOperation(op);

@@ -19,6 +19,7 @@
 #include "Model/LMNavFileInfo.h"
 #include "Model/LMPathString.h"
 #include "Model/NavSortFileInfoList.h"
+#include "View/NavRegionCache.h"
 #include "View/NavigateControllerHost.h"
 
 #include <QHash>
@@ -200,8 +201,8 @@ public:
     void doNavCurFileToNext(bool next) { doNavCurFileToNext(next, false, {}); }
     void doNavCurFileToNext(bool next, bool quick, std::function<void(bool)> completeNavBlock);
     // The check that runs before a guarded navigation when the image carries an unsaved rotation:
-    // it calls its block with the outcome (0 to 7; 6 and above stop the navigation). Without one
-    // the outcome is 0 at once.
+    // it calls its block with the outcome (0 to 7; 3, a save cancelled with Esc, and 6 and above
+    // stop the navigation). Without one the outcome is 0 at once.
     using UnsavedRotationCheck = std::function<void(bool cancelAlternateButton, std::function<void(int)> done)>;
     void setUnsavedRotationCheck(UnsavedRotationCheck check) { m_unsavedRotationCheck = std::move(check); }
 
@@ -401,6 +402,20 @@ private:
     void scheduleFullSizeForStillView();
     void loadFullSizeForStillView(const LMPathString &path);
     std::shared_ptr<kpv::Timer> m_fullSizeTimer;
+    // Sharp regions: once the view has been still for a moment, or at once when 100% is asked
+    // for (aimed at where that zoom ends), the part of a JPEG the view shows is decoded at the
+    // resolution it needs, in bands of tiles, and drawn over the picture; pans bring further
+    // tiles, and a step drops them all.
+    bool regionsServe(const LMNavFileInfoPtr &info) const;
+    void scheduleRegionsForStillView();
+    void requestRegionsForShownPart();
+    void requestRegionsForZoomTarget();
+    void requestRegions(const QRectF &rawRect, double scale, QPointF rawFocus);
+    void fileRegionBand(const NavRegionCache::Band &band, const std::vector<LMRegionTilePtr> &tiles);
+    void dropRegions();
+    NavRegionCache m_regionCache;
+    std::shared_ptr<kpv::Timer> m_regionStillTimer;
+    std::vector<std::weak_ptr<kpv::Operation>> m_regionLoads;
     // The frames shown while the rest of the animation decodes, until that load ends.
     struct FramesSoFar {
         LMPathString path;

@@ -16,7 +16,9 @@
 #include "View/NavLoadPlanner.h"
 #include "View/NavigateSaveFileSession.h"
 #include "desktop/WorkspaceServices.h"
+#include "foundation/FileReplace.h"
 #include "foundation/NotificationCenter.h"
+#include "imageio/FileAccess.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -451,14 +453,27 @@ void NavigateController::setCurFileToDesktop()
     const QString source = info->filePath().path();
     const bool turned = m_openGLView && m_openGLView->angleRotate().isRotatedOrFlipped();
     if (!turned && isSupportedDesktopImage(source)) {
-        if (LMPathTools::isFileOnLocalDisk(source)) {
+        if (!kpv::fileNameHasRawBytes(source) && LMPathTools::isFileOnLocalDisk(source)) {
             setDesktopImageForFile(source);
             return;
         }
-        // Files on removable or network volumes may go away: the desktop gets its own copy.
-        const QString copy = QDir(dir).filePath(QStringLiteral("%1.%2").arg(ms).arg(QFileInfo(source).suffix()));
-        if (!QFile::copy(source, copy))
+        // Files on removable or network volumes may go away, and some desktops keep the picture's
+        // name only as UTF-8 text: the desktop gets its own copy, under a plain name. The copy
+        // goes by the name's bytes.
+        const QString suffix = QFileInfo(source).suffix();
+        const QString copy = QDir(dir).filePath(
+            QStringLiteral("%1.%2").arg(ms).arg(kpv::fileNameHasRawBytes(suffix) ? QStringLiteral("jpg") : suffix));
+        QByteArray bytes;
+        QString why;
+        kpv::FileReplaceOptions once;
+        once.createOnly = true;
+        if (!kpv::readRegularFile(source, qint64(1) << 31, &bytes, &why) ||
+            !kpv::replaceFileContents(copy, bytes, once, &why)) {
+            m_host->beginAlertSheet(m_host->localizedString(QStringLiteral("IDS_FailedSetDesktop")),
+                                    m_host->localizedString(QStringLiteral("IDS_OK")), QString(), QString(), why,
+                                    nullptr);
             return;
+        }
         setDesktopImageForFile(copy);
         return;
     }

@@ -177,7 +177,9 @@ void NavigateController::doNavCurFileToIndex(qsizetype index, bool byGestureScro
         m_openGLView->endRotate();
     const LMPathString target = m_navSortFileInfoList->sortedFilePaths().at(index);
     auto go = [this, index, target, completeBlock](int outcome) {
-        if (outcome >= 6) {
+        // A save under another name that failed or was cancelled, or a save in place cancelled
+        // with Esc, keeps the current file with its turn.
+        if (outcome >= 6 || outcome == 3) {
             if (completeBlock)
                 completeBlock(true); // the jump was cancelled
             return;
@@ -212,8 +214,8 @@ void NavigateController::doNavCurFileToNext(bool next, bool quick, std::function
     if (LMImageViewModel *view = currentView())
         view->endRotate();
     auto go = [this, next, quick, completeNavBlock](int outcome) {
-        if (outcome >= 6)
-            return; // the current file stays
+        if (outcome >= 6 || outcome == 3)
+            return; // the current file stays, with its turn (Esc cancelled the save)
         if (outcome >= 4) {
             // After a question the step is never a quick one, and the caller does not go on.
             navFile(next, false);
@@ -422,7 +424,7 @@ bool NavigateController::performScrollWheelEquivalent(const kpv::Event &event)
 
 void NavigateController::handleGestureAfterCheck(int outcome, std::optional<double> delta, const kpv::Event &event)
 {
-    if (outcome < 6) {
+    if (outcome < 6 && outcome != 3) {
         if (!delta || *delta == 0) {
             if (m_host)
                 m_host->hidePreviewStatus(false, false);
@@ -472,6 +474,9 @@ void NavigateController::switchToScaleMode(int64_t mode)
     abortScrollSession();
     if (LMImageViewModel *view = currentView())
         view->switchToScaleMode(mode);
+    // 100% shows the file's own pixels where the zoom is going, decoded from the key on.
+    if (mode == ScaleModeActualSize)
+        requestRegionsForZoomTarget();
 }
 
 void NavigateController::setScale(double scale)

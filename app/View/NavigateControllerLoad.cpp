@@ -235,6 +235,7 @@ void NavigateController::clearLoadMasks()
     if (m_fullSizeTimer)
         m_fullSizeTimer->invalidate();
     m_fullSizeTimer.reset();
+    dropRegions();
 }
 
 void NavigateController::queueOrHold(std::shared_ptr<kpv::Operation> operation, bool waits)

@@ -5,14 +5,14 @@
 
 #include "Model/LMAppServices.h"
 #include "Model/MainConfig.h"
+#include "foundation/FileNames.h"
 #include "foundation/FolderWatcher.h"
 
-#include <QDir>
-#include <QDirIterator>
-#include <QFileInfo>
 #include <QSet>
 
 #include <algorithm>
+
+#include <dirent.h>
 
 namespace {
 
@@ -60,14 +60,19 @@ void NavigateController::watchedPathsChanged(const QStringList &folders, const Q
     QList<LMPathString> gone, added;
     for (const QString &folder : folders) {
         // The photos in the folder now, named as the list names them (hidden files left out, as
-        // the folder search leaves them out).
+        // the folder search leaves them out). Read by the names' bytes: a name that is not UTF-8
+        // is a photo like any other, not one that vanished (Qt's folder reading changes them).
         QSet<QString> present;
-        QDirIterator it(folder, QDir::Files | QDir::NoDotAndDotDot);
-        while (it.hasNext()) {
-            const QString path = it.next();
-            const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
-            if (dot > 0 && extensions.contains(path.mid(dot + 1).toLower()))
-                present.insert(path);
+        if (DIR *dir = ::opendir(kpv::encodeFileName(folder).constData())) {
+            while (const dirent *entry = ::readdir(dir)) {
+                if (entry->d_name[0] == '.')
+                    continue;
+                const QString path = folder + QLatin1Char('/') + kpv::decodeFileName(QByteArray(entry->d_name));
+                const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+                if (dot > 0 && extensions.contains(path.mid(dot + 1).toLower()) && kpv::pathStatus(path).isRegularFile)
+                    present.insert(path);
+            }
+            ::closedir(dir);
         }
         QSet<QString> inList;
         const bool oneFolder = m_watchedFolders.size() == 1;
@@ -75,7 +80,7 @@ void NavigateController::watchedPathsChanged(const QStringList &folders, const Q
             if (!oneFolder && folderOf(path.path()) != folder)
                 continue;
             inList.insert(path.path());
-            if (!present.contains(path.path()) && !QFileInfo::exists(path.path()))
+            if (!present.contains(path.path()) && !kpv::pathStatus(path.path()).exists)
                 gone << path;
         }
         if (m_addFilesFromWatchedFolders) {
@@ -99,7 +104,7 @@ void NavigateController::watchedPathsChanged(const QStringList &folders, const Q
         navCurFileToIndexByFileListChanged(std::max<qsizetype>(0, index));
     }
     for (const QString &file : std::as_const(modified)) {
-        if (file != m_curFilePath.path() || !QFileInfo::exists(file))
+        if (file != m_curFilePath.path() || !kpv::pathStatus(file).exists)
             continue;
         // The viewer reads the file again first, so that the bins and the grid, told next, take
         // their pictures from the new reading rather than from the old one.

@@ -4,6 +4,7 @@
 #include "Model/LMBlockOperation.h"
 #include "Model/LMImageTools.h"
 #include "Model/LMPerformSelectorWrapper.h"
+#include "Model/LMSaveStages.h"
 #include "View/NavImageLoader.h"
 #include "appkit/Event.h"
 #include "foundation/OperationQueue.h"
@@ -182,6 +183,8 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
     const NavImageLoader *loader = m_loader;
     std::shared_ptr<QString> lastError = m_lastError;
     auto op = LMBlockOperation::blockOperationWithBlock([=](LMBlockOperation *self) {
+        if (!toPath.isEmpty())
+            LMSaveStages::reach(LMSaveStages::Preparing, toPath);
         bool failedBefore = false;
         LMImagePtr original = fileInfo->imageByType(kFullSizeType, &failedBefore);
         bool big = false;
@@ -223,6 +226,12 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
                         kpv::ImageWriteOptions options;
                         if (onDisk.isValid())
                             options = LMImageTools::writeOptionsKeepingMetadataOf(sourcePath);
+                        // Esc reaches into the write up to the moment the new file would take
+                        // the old one's place; after that the file is saved, Esc or not.
+                        options.stillWanted = [self, toPath] {
+                            LMSaveStages::reach(LMSaveStages::Writing, toPath);
+                            return !self->isCancelled();
+                        };
                         bool changedOnDisk = false;
                         if (decodedInfo && toPath == sourcePath && onDisk.isValid()) {
                             changedOnDisk = decodedInfo->fileModified();
@@ -260,6 +269,8 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
         }
         // Esc that came after the file was written cancels nothing: the file is the new one.
         const bool written = result == Done && !toPath.isEmpty();
+        if (written)
+            LMSaveStages::reach(LMSaveStages::Replaced, toPath);
         const int code = written ? Done : (self->isCancelled() ? Cancelled : result);
         const QImage produced = (convertOriginalImage && code == Done) ? image : QImage();
         if (code == Failed && error.isEmpty())

@@ -3,7 +3,8 @@
 // Produces the image the user sees after turning or flipping it in the viewer, from the file's
 // full-size original, on a queue of its own; optionally writes it to a path with the file's
 // metadata. While a save works, user input is held back (key-up and left-mouse-up pass) and Esc
-// cancels it. Results come back on the main thread.
+// cancels it, up to the moment the new file takes the old one's place: after that the save is
+// done, Esc or not. Results come back on the main thread.
 //
 // The written pixels are always upright: the decoded pixels are first turned by the file's whole
 // orientation transform (rotation and mirror), then by the user's turn, and the file is tagged

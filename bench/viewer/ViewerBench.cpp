@@ -448,7 +448,10 @@ Results measure(const Program &program, const Inputs &in, const ScreenProbe &pro
             secondVisitHome = run.keepHome();
         }
         // The 100% key: the first frame drawn from the file's own pixels, not from the fitted
-        // picture enlarged (half the settled 100% sharpness, which no enlargement reaches).
+        // picture enlarged: half the sharpness of the file's pixels one to one, which no
+        // enlargement reaches. Measured against the file, not against what the program settles
+        // on, so that a program whose 100% stays blurry never counts as sharp.
+        static const double oneToOne = bench_sharpness::lanczosReference(in.steps[0], 1.0);
         if (!program.zoomKey.empty() && !std::isnan(painted)) {
             const auto t0 = Clock::now();
             pressKey(probe, program.zoomKey);
@@ -456,7 +459,7 @@ Results measure(const Program &program, const Inputs &in, const ScreenProbe &pro
             if (getenv("KPV_BENCH_TRACE"))
                 for (const Look &l : zoomed)
                     std::printf("    100%%, %.0f ms: sharpness %.2f\n", l.ms, l.sharpness);
-            zooms.push_back(firstSharp(zoomed, settledSharpness(zoomed, 300), 0.5));
+            zooms.push_back(firstSharp(zoomed, std::isnan(oneToOne) ? settledSharpness(zoomed, 300) : oneToOne, 0.5));
         }
         if (getenv("KPV_BENCH_VERBOSE"))
             std::printf("  launch %d: painted %.0f ms, sharp %.0f ms, sharpness %.2f, width %.0f, 100%% %.0f ms\n",

@@ -37,6 +37,7 @@ struct JpegComponent {
     MUInt32 dwSubType;
     MInt64 lMcuCols, lMcuRows;
     MInt64 lMcuW, lMcuH;
+    MInt64 bWideChroma; // asked for: subsampled chroma at the luma plane's size at 1/2 .. 1/8
     MDecComponentFuncs table;
 };
 
@@ -285,6 +286,10 @@ MResult getProp(JpegComponent* c, MInt64 id, MVoid* buf, MInt64 size) {
         return r;
     }
     case 0x1608: return ajlJpgDecoderGetProp(c->hDecoder, JPG_PROP_BUILD_INDEX, buf, size);
+    case MDEC_PROP_JPEG_WIDE_CHROMA:
+        if (!exact(8)) return JPG_ERR_PARAM;
+        put<MInt64>(buf, c->bWideChroma);
+        return 0;
     case MDEC_PROP_ALIGNMENT:
         if (!exact(16)) return JPG_ERR_PARAM;
         mdcomp::putPair(buf, c->lMcuW, c->lMcuH);
@@ -299,6 +304,20 @@ MResult s_GetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
     if (!c || !buf) return MERR_INVALID_PARAM;
     if (!c->hDecoder && id != MDEC_PROP_DELIVERY) return MERR_REGISTRATION;
     return MdUtilsDecodeConvertResult(getProp(c, id, buf, size));
+}
+
+// The colour delivered at the current scale: 4:4:4 when subsampled chroma comes at the luma
+// plane's size (asked for, at a reduced scale), else the file's own layout.
+int64_t applyScaleColour(JpegComponent* c) {
+    const bool wide = c->bWideChroma && c->lScale > 1 && !c->bRGB && c->dwSubType <= 2;
+    const int64_t on = wide ? 1 : 0;
+    int64_t r = ajlJpgDecoderSetProp(c->hDecoder, JPG_PROP_CHROMA_AT_LUMA, &on, 8);
+    if (r != 0) return r;
+    c->dwOutColor = wide ? 0x15 : c->dwNativeColor;
+    c->lHf = c->lVf = 1;
+    samplingFactors(c->dwOutColor, &c->lHf, &c->lVf);
+    planeSizes(c);
+    return 0;
 }
 
 int64_t setRegion(JpegComponent* c, MInt64* v) {
@@ -328,12 +347,13 @@ int64_t setScale(JpegComponent* c, const MInt64* wanted) {
                 deliveredFrom(c, &sr);
                 planeSizes(c);
             }
-            return 0;
+            return applyScaleColour(c);
         }
     }
     int64_t one = 1;
     ajlJpgDecoderSetProp(c->hDecoder, JPG_PROP_SCALE, &one, 8);
     c->lScale = 1;
+    applyScaleColour(c);
     return JPG_ERR_UNSUPPORTED;
 }
 
@@ -368,6 +388,11 @@ MResult s_SetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
         break;
     case 0x1508:
         return MOK;
+    case MDEC_PROP_JPEG_WIDE_CHROMA:
+        if (size != 8 || !buf) return MERR_INVALID_PARAM;
+        c->bWideChroma = mdcomp::get<MInt64>(buf) != 0;
+        r = applyScaleColour(c);
+        break;
     case 0x1603:
         if (size != 8 || !buf) return MERR_INVALID_PARAM;
         r = ajlJpgDecoderSetProp(c->hDecoder, JPG_PROP_STREAM, buf, 8);

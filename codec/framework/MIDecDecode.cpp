@@ -17,6 +17,37 @@ MResult compSet(MIDecRecord* d, MInt64 id, MVoid* v, MInt64 n) {
 
 bool swapsAxes(MUInt32 t) { return t == 3 || t == 5 || t == 6 || t == 7; }
 
+// While a reduced JPEG decode into a colour other than YUV runs, the component delivers
+// subsampled chroma at the reduced luma's size (4:4:4), each sample the average of its own
+// pixel's area; the decoder's own layout is put back when the call ends.
+struct WideChroma {
+    MIDecRecord* d = nullptr;
+    MUInt64 color = 0, desc[4] = {};
+    WideChroma() = default;
+    WideChroma(const WideChroma&) = delete;
+    WideChroma& operator=(const WideChroma&) = delete;
+    void begin(MIDecRecord* rec) {
+        MUInt64 old = 0;
+        if (compGet(rec, MDEC_PROP_COLOR, &old, 8) != MOK || !(old == 0x0F || old == 0x13 || old == 0x14)) return;
+        MInt64 on = 1;
+        if (compSet(rec, MDEC_PROP_JPEG_WIDE_CHROMA, &on, 8) != MOK) return;
+        d = rec;
+        color = d->dwNativeColor;
+        std::copy(d->nativeDesc, d->nativeDesc + 4, desc);
+        if (compGet(d, MDEC_PROP_COLOR, &old, 8) != MOK || old != 0x15) return;
+        d->dwNativeColor = (MdUtilsOldColorID2New(0x15) & ~MUInt64(0x3000)) | (color & MUInt64(0x3000));
+        MdUtilsFormatColorID(d->dwNativeColor, &d->nativeDesc[0], &d->nativeDesc[1], &d->nativeDesc[2],
+                             &d->nativeDesc[3]);
+    }
+    ~WideChroma() {
+        if (!d) return;
+        MInt64 off = 0;
+        compSet(d, MDEC_PROP_JPEG_WIDE_CHROMA, &off, 8);
+        d->dwNativeColor = color;
+        std::copy(desc, desc + 4, d->nativeDesc);
+    }
+};
+
 struct Scale {
     MInt64 sx = 1, sy = 1;
 };
@@ -261,6 +292,8 @@ MResult s_MIDec_Scanlines(MIDecRecord* d, MByte** planes, MInt64* pitches, MInt6
     Scale sc;
     MResult r = zoomScaleDecision(d, &sc);
     if (r != MOK) return r;
+    WideChroma wide;
+    if (sc.sx > 1 && d->dwComponentID == AMCM_CID_JPEG_DECODER && !mcodec::isYUV(d->dwOutColor)) wide.begin(d);
     const MInt64 done = start ? *start : 0;
     MInt64 first = std::clamp<MInt64>(o.top + done, 0, o.bottom);
     if (o.top + *count == o.bottom) first = o.top;

@@ -18,6 +18,42 @@ struct Block {
 
 MInt64 ceilDiv(MInt64 a, MInt64 b) { return (a + b - 1) / b; }
 
+// The source colour of a handle while a reduced JPEG decode delivers its chroma at the luma
+// plane's size (4:4:4), put back with the component's own layout when the decode ends.
+struct WideChroma {
+    MCodecRecord* c = nullptr;
+    MUInt64 source = 0, zoomSource = 0;
+    MInt64 h = 0, v = 0, bpp = 0, planes = 0;
+    WideChroma() = default;
+    WideChroma(const WideChroma&) = delete;
+    WideChroma& operator=(const WideChroma&) = delete;
+    void begin(MCodecRecord* rec) {
+        MInt64 on = 1;
+        if (compSet(rec, MDEC_PROP_JPEG_WIDE_CHROMA, &on, 8) != MOK) return;
+        c = rec;
+        source = c->dwSourceColor;
+        zoomSource = c->dwZoomSrcColor;
+        h = c->lSrcHSub;
+        v = c->lSrcVSub;
+        bpp = c->lSrcBpp;
+        planes = c->lSrcPlanes;
+        c->dwSourceColor = 0x15;
+        describe(0x15, &c->dwZoomSrcColor, &c->lSrcHSub, &c->lSrcVSub, &c->lSrcBpp, &c->lSrcPlanes);
+        if (c->bYUVRangeSet) c->dwZoomSrcColor = (c->dwZoomSrcColor & ~MUInt64(0x3000)) | c->dwYUVRange;
+    }
+    ~WideChroma() {
+        if (!c) return;
+        MInt64 off = 0;
+        compSet(c, MDEC_PROP_JPEG_WIDE_CHROMA, &off, 8);
+        c->dwSourceColor = source;
+        c->dwZoomSrcColor = zoomSource;
+        c->lSrcHSub = h;
+        c->lSrcVSub = v;
+        c->lSrcBpp = bpp;
+        c->lSrcPlanes = planes;
+    }
+};
+
 void copyRows(MCodecRecord* c, const MCodecCache& from, MInt64 fromRow, MByte** to, const MInt64* toPitch, MInt64 toRow,
               MInt64 rows) {
     for (MInt64 y = 0; y < rows; ++y)
@@ -140,6 +176,14 @@ MResult mcodec::zoomDecode(MCodecRecord* c, MByte** planes, MInt64* pitches, MIn
     GetDecodeScaleSize(c->lImgWidth, c->lImgHeight, c->rcSource.right - c->rcSource.left,
                        c->rcSource.bottom - c->rcSource.top, regW, regH, nullptr, &c->lScaleShift);
     const MInt64 s = c->lScaleShift, d = MInt64(1) << s;
+    // A reduced JPEG decode into RGB takes subsampled chroma at the reduced luma's size, each
+    // sample the average of its own pixel's area: chroma at its own size would be a half or a
+    // quarter as sharp as the box-filtered full decode, several levels off in detail.
+    WideChroma wide;
+    const MUInt64 native = c->dwSourceColor;
+    if (s > 0 && c->bDecoder && c->dwTypeID == AMCM_CID_JPEG_DECODER && !isYUV(c->dwZoomDstColor) &&
+        (native == 0x0F || native == 0x13 || native == 0x14))
+        wide.begin(c);
     PPFormat dstFmt{MInt64(c->dwZoomDstColor), c->lZoomWidth, c->lZoomHeight, nullptr};
     // The reduced image has a last column (row) that is partly picture when the size is not a
     // multiple of the reduction; it is kept, and the resampling maps onto the part it covers.

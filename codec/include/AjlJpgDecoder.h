@@ -42,6 +42,10 @@ extern "C" {
 #define JPG_PROP_INDEX 0x1010          /* get/set 16: size and address of the index blob */
 #define JPG_PROP_STREAM 0x1011         /* set 8: new input stream handle */
 #define JPG_PROP_INDEX_BUDGET 0x1012   /* set 8: memory budget for an index in bytes */
+/* get/set 8: 1 = at 1/2, 1/4 and 1/8, the chroma planes of a 4:2:0, 4:2:2 or 4:4:0 frame come at
+ * the luma plane's size, each sample the average of its own output pixel's area (the chroma
+ * transform is reduced by less); 0 (the default) = every plane at its component's own size. */
+#define JPG_PROP_CHROMA_AT_LUMA 0x1013
 
 #define JPG_INDEX_MAGIC 0x18100C0Du
 

@@ -12,10 +12,28 @@
 #include <functional>
 #include <string>
 
-/* A new, empty file beside `target`, named ".<name>.<random>" (the name cut on a character
- * boundary when long), opened for writing with `mode` less the umask. Returns its descriptor and
- * sets *tempPath, or -1 with errno set. */
+/* A new, empty file beside `target`, opened for writing with `mode` less the umask. Returns its
+ * descriptor and sets *tempPath, or -1 with errno set. Its name is
+ *     .<name>.kpv-<host>-<boot>-<pid>-<start>.<random>
+ * (the name cut on a character boundary when long): <host> (8 hex digits) stands for this machine
+ * and its process-id space, <boot> (8 hex digits) for the system's current boot, <pid> and <start>
+ * (decimal: the process id and its start time in clock ticks since the boot) for the writing
+ * process. A writer killed before it could remove the file (a signal, a power cut) thus leaves a
+ * name that says whose it was, and MFileRemoveStaleTemporaries can tell that the writer is gone. */
 int MFileCreateBeside(const std::string& target, mode_t mode, std::string* tempPath);
+
+/* True when the bare file name has exactly the shape MFileCreateBeside gives its files. */
+bool MFileIsTemporaryName(const char* name);
+
+/* Removes the file `name` of the folder open as `dirFd` when it is such a temporary file whose
+ * writer has died: a regular file of this user whose name says it was made on this machine by a
+ * process that no longer runs (an earlier boot, no process of that id, or another process under the
+ * id since). A file of a live writer, of another user or of another machine (a shared folder) is
+ * never touched. True when it was removed. */
+bool MFileRemoveStaleTemporary(int dirFd, const char* name);
+
+/* Every temporary file in `folder` that MFileRemoveStaleTemporary removes; returns how many went. */
+int MFileRemoveStaleTemporaries(const std::string& folder);
 
 /* Writes every byte, going on after short writes and interruptions; false with errno set. */
 bool MFileWriteAll(int fd, const void* data, size_t size);

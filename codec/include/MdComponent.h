@@ -89,6 +89,9 @@ typedef struct MDecComponentHead {
 #define MDEC_PROP_PNG_TRANS 0x1402
 #define MDEC_PROP_PLANE_SIZES 0x1504  /* 24 */
 #define MDEC_PROP_PLANE_PITCHES 0x1505 /* 24 */
+/* JPEG, 8: 1 = at 1/2, 1/4 and 1/8 subsampled chroma comes at the luma plane's size and the
+ * colour (MDEC_PROP_COLOR) reads 4:4:4 while such a scale is set; 0 (default) = the file's layout */
+#define MDEC_PROP_JPEG_WIDE_CHROMA 0x1513
 #define MDEC_PROP_ICO_MASK 0x1602
 #define MDEC_PROP_BANDS 0x1901
 #define MDEC_PROP_ALIGNMENT 0xFF01    /* 16: horizontal, vertical */

@@ -56,12 +56,15 @@ int64_t DecMemInit(JpgDecoder* d, const JpgDecParam* param) {
     br->bufSize = uint32_t(size);
     br->cap = br->bufSize + kJpgGuard;
     br->buf = static_cast<uint8_t*>(JpgDecAlloc(d, br->cap + 16));
-    d->work = static_cast<uint8_t*>(JpgDecAlloc(d, 1216 + 2 * 257 * 4));
+    // Work area, scratch, then the dequantisation tables of the full transform and of chroma at
+    // the luma plane's size (4 x 64 entries each).
+    constexpr size_t kWork = 1216 + 2 * 257 * 4 + 2 * 1024;
+    d->work = static_cast<uint8_t*>(JpgDecAlloc(d, kWork));
     d->qt = static_cast<uint16_t*>(JpgDecAlloc(d, 4 * 64 * sizeof(uint16_t)));
     if (!br->buf || !d->work || !d->qt) {
         return JPG_ERR_MEMORY;
     }
-    std::memset(d->work, 0, 1216 + 2 * 257 * 4);
+    std::memset(d->work, 0, kWork);
     std::memset(d->qt, 0, 4 * 64 * sizeof(uint16_t));
     d->block = reinterpret_cast<int16_t*>(d->work);
     d->pixels = d->work + 128;
@@ -69,6 +72,8 @@ int64_t DecMemInit(JpgDecoder* d, const JpgDecParam* param) {
         d->dq[i] = reinterpret_cast<int32_t*>(d->work + 192 + i * 256);
     }
     d->scratch = d->work + 1216;
+    d->dqFull = reinterpret_cast<int32_t*>(d->work + 1216 + 2 * 257 * 4);
+    d->dqChroma = d->dqFull + 4 * 64;
     br->stream = param->stream;
     br->cb = param->streamCallback;
     br->sharedPos = &d->sharedPos;
@@ -311,6 +316,12 @@ int64_t ajlJpgDecoderGetProp(JpgDecoder* d, int64_t id, void* value, int64_t siz
         std::memcpy(v64 + 1, &blob, sizeof(void*));
         return 0;
     }
+    case JPG_PROP_CHROMA_AT_LUMA:
+        if (!sizeIs(size, 8)) {
+            return JPG_ERR_PARAM;
+        }
+        v64[0] = d->chromaAtLuma ? 1 : 0;
+        return 0;
     default:
         return 0;
     }
@@ -340,7 +351,19 @@ int64_t ajlJpgDecoderSetProp(JpgDecoder* d, int64_t id, const void* value, int64
         for (int t = 0; t < 4; ++t) {
             JpgDecSetDeQuantScale(d, t);
         }
+        JpgDecSetComponentScales(d);
         d->br->lastIndex = jpg_scalese_tbl[shift];
+        return 0;
+    }
+    case JPG_PROP_CHROMA_AT_LUMA: {
+        if (!sizeIs(size, 8) || (v64[0] != 0 && v64[0] != 1)) {
+            return JPG_ERR_PARAM;
+        }
+        d->chromaAtLuma = v64[0] == 1;
+        for (int t = 0; t < 4; ++t) {
+            JpgDecSetDeQuantScale(d, t);
+        }
+        JpgDecSetComponentScales(d);
         return 0;
     }
     case JPG_PROP_PROGRESS: {

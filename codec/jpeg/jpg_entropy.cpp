@@ -42,7 +42,7 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
     comp->dcPred = dc;
     block[0] = dc;
     const JpgHuffTable* act = br->ac[comp->acTbl];
-    const int last = br->lastIndex;
+    const int last = br->lastIndex > comp->lastAtLeast ? br->lastIndex : comp->lastAtLeast;
     int lastStored = 0;
     int k = 1;
     // F.2.2.2: store coefficients up to the last index. The accumulator lives in locals here:
@@ -110,25 +110,55 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
             break;
         }
     }
-    br->acc = acc;
-    br->nbits = nbits;
-    // ... and parse the rest without storing.
+    // ... and parse the rest without storing (at reduced scales most of the block): a short code
+    // with its value bits, or an end of block, is passed in one step.
     while (k <= 63) {
-        JpgBrNeed(br, 32);
+        // The shortcut needs 11 bits; a refill brings at least 57, several symbols' worth.
+        if (nbits < 11) {
+            br->acc = acc;
+            br->nbits = nbits;
+            JpgBrFill(br);
+            acc = br->acc;
+            nbits = br->nbits;
+        }
+        // Several symbols at once, as long as they all lie inside the block: their coefficients
+        // at 63 at most, and an end of block only where one can be (after a coefficient at 63
+        // the block ends without it, and the next bits are the next block's).
+        const uint32_t f = act->skipAc[acc >> 53];
+        if (f && k + int(f >> 5) <= ((f & 16) ? 63 : 64)) {
+            const int len = int(f & 15);
+            acc <<= len;
+            nbits -= len;
+            if (f & 16) {
+                k = 64;
+                break;
+            }
+            k += int(f >> 5);
+            continue;
+        }
+        br->acc = acc;
+        br->nbits = nbits;
+        JpgBrNeed(br, 32); // a code of up to 16 bits and up to 15 value bits
         int rs = JpgHufDecode(br, act);
         if (rs < 0) {
             return corrupt(br);
         }
-        int r = rs >> 4, s = rs & 15;
-        if (s) {
+        int r = rs >> 4, sz = rs & 15;
+        if (sz) {
             k += r + 1;
-            JpgBrSkip(br, s);
+            JpgBrSkip(br, sz);
         } else if (r == 15) {
             k += 16;
         } else {
+            acc = br->acc;
+            nbits = br->nbits;
             break;
         }
+        acc = br->acc;
+        nbits = br->nbits;
     }
+    br->acc = acc;
+    br->nbits = nbits;
     comp->lastIdx = lastStored;
     if (JpgBrOverrun(br)) {
         br->starved = true;

@@ -86,6 +86,32 @@ int64_t JpgDecSetHuffTable(JpgDecoder* d, const uint8_t* counts, const uint8_t* 
             }
         }
     }
+    // Symbols by their 11-bit prefix (code length << 8 | symbol), for the skipping table.
+    constexpr int kSkipBits = 11;
+    uint16_t byPrefix[1 << kSkipBits] = {};
+    for (int i = 0; i < n; ++i) {
+        if (lengths[i] <= kSkipBits) {
+            const uint32_t first = uint32_t(codes[i]) << (kSkipBits - lengths[i]);
+            for (uint32_t j = 0; j < (1u << (kSkipBits - lengths[i])); ++j) {
+                byPrefix[first + j] = uint16_t((lengths[i] << 8) | values[i]);
+            }
+        }
+    }
+    for (uint32_t p = 0; p < (1u << kSkipBits); ++p) {
+        uint32_t used = 0, advance = 0, ends = 0;
+        while (used < kSkipBits && !ends) {
+            const uint32_t e = byPrefix[(p << used) & ((1u << kSkipBits) - 1)];
+            const uint32_t len = e >> 8, rs = e & 0xFF, r = rs >> 4, sz = rs & 15;
+            const uint32_t step = sz ? r + 1 : r == 15 ? 16 : 0;
+            if (len == 0 || used + len + sz > kSkipBits || advance + step > 63) {
+                break;
+            }
+            used += len + sz;
+            advance += step;
+            ends = (sz == 0 && r != 15) ? 1 : 0;
+        }
+        t->skipAc[p] = uint16_t((advance << 5) | (ends << 4) | used);
+    }
     // AC shortcut (F.2.2.2): run/size symbols whose code and value bits fit in 8 bits.
     for (uint32_t i = 0; i < 256; ++i) {
         t->fastAc[i] = 0;

@@ -10,6 +10,7 @@
 // y(m) = sum over u of F(u) W(u, m), with the table rows 1 and 2 folded out of W.
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 
 #include "jpg_idct_impl.h"
 #include "jpg_internal.h"
@@ -178,6 +179,76 @@ double JpgReducedKernel(int shift, int u, int m) {
     return cu * avg / f;
 }
 
+namespace {
+
+// Box-average weights of frequency u in output m for a reduction by 2^s (m < 8 >> s), with the
+// transform's normalisation c(u) / 2 folded in.
+struct BoxWeights {
+    float w[4][8][8];
+};
+
+BoxWeights makeBoxWeights() {
+    const double pi = 3.14159265358979323846;
+    BoxWeights b{};
+    for (int s = 0; s < 4; ++s) {
+        const int span = 1 << s;
+        for (int u = 0; u < 8; ++u) {
+            const double cu = (u == 0 ? std::sqrt(0.5) : 1.0) / 2.0;
+            for (int m = 0; m < (8 >> s); ++m) {
+                double avg = 0;
+                for (int j = 0; j < span; ++j) {
+                    avg += std::cos((2 * (span * m + j) + 1) * u * pi / 16) / span;
+                }
+                b.w[s][u][m] = float(cu * avg);
+            }
+        }
+    }
+    return b;
+}
+
+const BoxWeights& boxWeights() {
+    static const BoxWeights b = makeBoxWeights();
+    return b;
+}
+
+} // namespace
+
+void JpgIdctBoxRect(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, const int32_t* q, int sx, int sy) {
+    const BoxWeights& b = boxWeights();
+    const int nx = 8 >> sx, ny = 8 >> sy;
+    const float(*wx)[8] = b.w[sx];
+    const float(*wy)[8] = b.w[sy];
+    // Rows of frequencies first (horizontal output n), then down the columns (vertical output m).
+    float tmp[8][8] = {};
+    for (int u = 0; u < 8; ++u) {
+        const int16_t* c = coef + u * 8;
+        if ((c[0] | c[1] | c[2] | c[3] | c[4] | c[5] | c[6] | c[7]) == 0) {
+            continue;
+        }
+        for (int v = 0; v < 8; ++v) {
+            if (c[v] == 0) {
+                continue;
+            }
+            const float f = float(int64_t(c[v]) * q[u * 8 + v]);
+            for (int n = 0; n < nx; ++n) {
+                tmp[u][n] += f * wx[v][n];
+            }
+        }
+    }
+    for (int m = 0; m < ny; ++m) {
+        uint8_t* row = dst + ptrdiff_t(m) * pitch;
+        for (int n = 0; n < nx; ++n) {
+            float sum = 0;
+            for (int u = 0; u < 8; ++u) {
+                sum += tmp[u][n] * wy[u][m];
+            }
+            const float v = sum + 128.5f;
+            row[ptrdiff_t(n) * step] = v <= 0 ? 0 : v >= 255 ? 255 : uint8_t(v);
+        }
+    }
+    std::memset(coef, 0, 64 * sizeof(int16_t));
+}
+
 int32_t JpgIdct8Portable(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch,
                          const int32_t* dq, int32_t lastIndex) {
     constexpr int kInShift = kConstBits - kFrac;
@@ -242,7 +313,47 @@ int32_t JpgDQIDCT4(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, con
 
 int32_t JpgDQIDCT2(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, const int32_t* dq,
                    int32_t, int32_t, void*) {
-    reducedIdct<2>(dst, coef, step, pitch, dq, kernels().w2);
+    // Only frequencies 0, 1, 3, 5 and 7 carry weight at 4:1, and the two outputs of each pass are
+    // the even part plus and minus the odd part: 25 coefficients, no general loop. Single
+    // precision holds every value of a valid file exactly enough for 8-bit output, and hostile
+    // ones only saturate.
+    // Kernel weights; the row pass also takes out the fraction bits of the dequantisation.
+    static const float* k = [] {
+        static float w[16];
+        for (int u = 0; u < 8; ++u) {
+            w[u] = float(kernels().w2[u][0]) / float(1 << kConstBits);
+            w[8 + u] = w[u] / float(1 << kConstBits);
+        }
+        return w;
+    }();
+    const float* kr = k + 8;
+    float e0 = 0, e1 = 0, o0 = 0, o1 = 0;
+    for (int u : {0, 1, 3, 5, 7}) {
+        const int16_t* c = coef + u * 8;
+        const int32_t* q = dq + u * 8;
+        if ((c[0] | c[1] | c[3] | c[5] | c[7]) == 0) {
+            continue;
+        }
+        const float even = float(c[0]) * float(q[0]) * kr[0];
+        const float odd = float(c[1]) * float(q[1]) * kr[1] + float(c[3]) * float(q[3]) * kr[3] +
+                          float(c[5]) * float(q[5]) * kr[5] + float(c[7]) * float(q[7]) * kr[7];
+        if (u == 0) {
+            e0 += (even + odd) * k[0];
+            e1 += (even - odd) * k[0];
+        } else {
+            o0 += (even + odd) * k[u];
+            o1 += (even - odd) * k[u];
+        }
+    }
+    auto put = [](float v) {
+        v += 128.5f;
+        return uint8_t(v <= 0 ? 0 : v >= 255 ? 255 : int(v));
+    };
+    dst[0] = put(e0 + o0);
+    dst[step] = put(e1 + o1);
+    dst[pitch] = put(e0 - o0);
+    dst[pitch + step] = put(e1 - o1);
+    std::memset(coef, 0, 64 * sizeof(int16_t));
     return 0;
 }
 

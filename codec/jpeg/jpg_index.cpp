@@ -428,9 +428,12 @@ extern "C" int64_t ajlJpgDecoderReadMCUs(JpgDecoder* d, JpgReadRequest* req) {
         d->state = 2;
     }
     for (int64_t i = 0; i < skip; ++i) {
-        if (JpgDecScanDataEnded(br)) {
-            JpgDecPassEmptyMCUs(d, skip - i);
-            break;
+        const int64_t dead = JpgDecDeadMCUs(br);
+        if (dead > 0) {
+            const int64_t n = dead < skip - i ? dead : skip - i;
+            JpgDecPassEmptyMCUs(d, n);
+            i += n - 1;
+            continue;
         }
         JpgDecIdxUpdate(d);
         JpgDecStreamMCU(d, 0, 0);

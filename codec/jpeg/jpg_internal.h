@@ -41,6 +41,10 @@ struct JpgHuffTable {
     // AC shortcut by the next 8 bits: when a code and its value bits fit in them, the
     // coefficient (int8 << 8) | (run << 4) | (code + value bits); 0 otherwise.
     int16_t fastAc[256];
+    // AC skipping by the next 11 bits, for coefficients that are parsed but not kept: the whole
+    // symbols (codes with their value bits) that fit in them, as (zig-zag positions they advance
+    // << 5) | (ends the block << 4) | their bits; 0 when not even one fits.
+    uint16_t skipAc[2048];
 };
 
 struct JpgDecoder;
@@ -87,6 +91,12 @@ struct JpgComponent {
     int firstBlock;
     int32_t* dq;
     int32_t lineDouble;
+    // Output reduction of this component, horizontally and vertically (the scale shift, or less
+    // for chroma delivered at the luma plane's size), and its inverse transform when both are equal.
+    int sx, sy;
+    JpgIdctFn idct;
+    int32_t* dqFull;  // dequantisation for the full transform
+    int32_t lastAtLeast; // coefficients to store whatever the scale (chroma that needs them at 1/8)
 };
 
 using JpgBlockFn = int64_t (*)(JpgBitReader* br, int16_t* block, JpgComponent* comp);
@@ -194,6 +204,9 @@ struct JpgDecoder {
     int64_t sharedPos;
 
     int64_t clipRows[4]; // absolute component rows (full resolution) output may reach
+    bool chromaAtLuma;   // subsampled chroma planes at the luma plane's size at reduced scales
+    int32_t* dqChroma;   // 4 x 64: the chroma's dequantisation tables in that mode
+    int32_t* dqFull;     // 4 x 64: the tables of the full transform (blocks cut by the image edge)
     int64_t restartInterval;
     uint8_t* scratch;
     int64_t fatal; // after a fault that leaves the handle inconsistent, every call returns it
@@ -298,6 +311,11 @@ inline int JpgHufDecode(JpgBitReader* br, const JpgHuffTable* t) {
 // Markers (jpg_markers.cpp)
 int64_t JpgDecReadHeader(JpgDecoder* d);
 int64_t JpgDecSetDeQuantScale(JpgDecoder* d, int table);
+// Chooses every component's output reduction, transform and dequantisation table for the scale.
+void JpgDecSetComponentScales(JpgDecoder* d);
+// Chroma reduction by (sx, sy) in that mode, by the subsampling type: false when the frame's
+// chroma stays at its own size.
+bool JpgDecChromaShifts(const JpgDecoder* d, int* sx, int* sy);
 
 // Entropy decoding (jpg_entropy.cpp)
 int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp);
@@ -307,6 +325,10 @@ int64_t JpgDecBlockDCRefine(JpgBitReader* br, int16_t* block, JpgComponent* comp
 int64_t JpgDecBlockACRefine(JpgBitReader* br, int16_t* block, JpgComponent* comp);
 int64_t JpgDecRestart(JpgBitReader* br, JpgComponent** comps, int ncomp);
 
+// Inverse transform of unequal horizontal and vertical reductions (sx, sy of 0..3), from raw
+// quantisers: (8 >> sx) x (8 >> sy) samples, each the average of the full transform over its area.
+void JpgIdctBoxRect(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, const int32_t* q, int sx, int sy);
+
 // Output (jpg_output.cpp)
 int64_t JpgDecStreamMCU(JpgDecoder* d, int64_t col, int64_t row);
 int64_t JpgDecCoefMCU(JpgDecoder* d, int64_t col, int64_t row);
@@ -314,6 +336,8 @@ int64_t JpgDecYCbCrMCU(JpgDecoder* d, int64_t col, int64_t row);
 int64_t JpgDecYCbCrLastMCU(JpgDecoder* d, int64_t col, int64_t row);
 int64_t JpgDecRGBMCU(JpgDecoder* d, int64_t col, int64_t row);
 int64_t JpgDecPCoefMCU(JpgDecoder* d, JpgScan* scan, int64_t col, int64_t blockRow);
+// Whether a progressive scan adds nothing at this scale (AC scans at 1/8, unless needed).
+bool JpgDecScanUnneeded(const JpgDecoder* d, const JpgScan* s);
 int64_t JpgDecPOutYCbCr(JpgDecoder* d, int64_t col, int64_t row);
 int64_t JpgDecPOutCoef(JpgDecoder* d, int64_t col, int64_t row);
 // Decodes every scan's blocks of the next MCU row into the row buffer; 1 when any block was
@@ -333,7 +357,12 @@ void JpgDecIdxUpdate(JpgDecoder* d);
 // Whether the scan's data is used up for good: the reader ran dry in front of a marker that is no
 // restart (the end of the file counts as one), so every block after this one is empty.
 bool JpgDecScanDataEnded(const JpgBitReader* br);
-// Moves the decoder `mcus` MCUs on without reading, once the scan's data has ended.
+// MCUs the reader can pass without reading, because their blocks can only come out empty (or
+// grey): all of them (INT64_MAX) when the data has ended, or when corrupt data stopped a scan that
+// has no restart markers to resume at; the rest of the restart interval when corrupt data stopped
+// it inside one; 0 while there is data to read.
+int64_t JpgDecDeadMCUs(const JpgBitReader* br);
+// Moves the decoder `mcus` MCUs on without reading, when JpgDecDeadMCUs allows it.
 void JpgDecPassEmptyMCUs(JpgDecoder* d, int64_t mcus);
 int64_t JpgDecBuildIndex(JpgDecoder* d);
 int64_t JpgDecGetIndexInfo(JpgDecoder* d, int64_t* size, void** blob);

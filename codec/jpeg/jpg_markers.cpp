@@ -102,6 +102,12 @@ int64_t JpgDecSetFrameInfo(JpgDecoder* d) {
     }
     d->frameMcusPerRow = (int64_t(d->width) + 8 * maxH - 1) / (8 * maxH);
     d->frameMcuRows = (int64_t(d->height) + 8 * maxV - 1) / (8 * maxV);
+    JpgDecSetComponentScales(d);
+    if (d->dqChroma) {
+        for (int t = 0; t < 4; ++t) {
+            JpgDecSetDeQuantScale(d, t);
+        }
+    }
     return 0;
 }
 
@@ -162,7 +168,58 @@ int64_t JpgDecSetDeQuantScale(JpgDecoder* d, int table) {
         // fits in 32 bits.
         out[i] = int32_t(q[i]) * int32_t(scale[i]);
     }
+    int32_t* full = d->dqFull + table * 64;
+    for (int i = 0; i < 64; ++i) {
+        full[i] = int32_t(q[i]) * int32_t(jpg_idct_scale_tbl[0][i]);
+    }
+    int sx, sy;
+    if (d->dqChroma && JpgDecChromaShifts(d, &sx, &sy)) {
+        int32_t* alt = d->dqChroma + table * 64;
+        const int16_t* s = jpg_idct_scale_tbl[sx];
+        for (int i = 0; i < 64; ++i) {
+            // Equal reductions use the square transforms and their factors; unequal ones take
+            // the raw quantisers.
+            alt[i] = sx == sy ? int32_t(q[i]) * int32_t(s[i]) : int32_t(q[i]);
+        }
+    }
     return 0;
+}
+
+bool JpgDecChromaShifts(const JpgDecoder* d, int* sx, int* sy) {
+    if (!d->chromaAtLuma || d->ncomp != 3 || d->subsampling < 0 || d->subsampling > 2) {
+        return false;
+    }
+    const int lx = d->maxH / d->comp[1].h == 2 ? 1 : 0;
+    const int ly = d->maxV / d->comp[1].v == 2 ? 1 : 0;
+    if (d->shift < lx || d->shift < ly || (lx == 0 && ly == 0)) {
+        return false;
+    }
+    *sx = d->shift - lx;
+    *sy = d->shift - ly;
+    return true;
+}
+
+void JpgDecSetComponentScales(JpgDecoder* d) {
+    static const JpgIdctFn kIdct[4] = {JpgDQIDCT8, JpgDQIDCT4, JpgDQIDCT2, JpgDQIDCT1};
+    int sx = 0, sy = 0;
+    const bool wide = d->dqChroma && JpgDecChromaShifts(d, &sx, &sy);
+    for (int i = 0; i < 4; ++i) {
+        JpgComponent& c = d->comp[i];
+        const int t = c.tq & 3;
+        c.dqFull = d->dqFull ? d->dqFull + t * 64 : nullptr;
+        if (wide && (i == 1 || i == 2)) {
+            c.sx = sx;
+            c.sy = sy;
+            c.idct = sx == sy ? kIdct[sx] : nullptr;
+            c.dq = d->dqChroma + t * 64;
+            c.lastAtLeast = sx < 3 || sy < 3 ? 63 : 0;
+        } else {
+            c.sx = c.sy = d->shift;
+            c.idct = kIdct[d->shift];
+            c.dq = d->dq[t];
+            c.lastAtLeast = 0;
+        }
+    }
 }
 
 namespace {

@@ -27,10 +27,10 @@ inline int edgeClass(int64_t pos, int64_t limit) {
 // could not be decoded. The coefficient block is all zero afterwards.
 void putBlock(JpgDecoder* d, JpgComponent* c, int16_t* blk, int64_t ax, int64_t ay, int64_t rx,
               int64_t ry, int last, bool grey) {
-    const int shift = d->shift;
-    const int n = 8 >> shift;
-    int64_t limW = c->width < (1 << shift) ? (1 << shift) : c->width;
-    int64_t limH = c->height < (1 << shift) ? (1 << shift) : c->height;
+    const int sx = c->sx, sy = c->sy;
+    const int nx = 8 >> sx, ny = 8 >> sy;
+    int64_t limW = c->width < (1 << sx) ? (1 << sx) : c->width;
+    int64_t limH = c->height < (1 << sy) ? (1 << sy) : c->height;
     if (d->clipRows[c->index] < limH) {
         limH = d->clipRows[c->index];
     }
@@ -40,28 +40,61 @@ void putBlock(JpgDecoder* d, JpgComponent* c, int16_t* blk, int64_t ax, int64_t 
         return;
     }
     const int step = jpg_yccrun_tbl[d->layoutRow][c->index];
-    uint8_t* dst = c->plane + ptrdiff_t(ry >> shift) * c->pitch + ptrdiff_t(rx >> shift) * step;
-    if (mode == 0) {
-        if (grey) {
-            JpgDecStuff(dst, step, c->pitch, shift);
-            std::memset(blk, 0, 64 * sizeof(int16_t));
+    uint8_t* dst = c->plane + ptrdiff_t(ry >> sy) * c->pitch + ptrdiff_t(rx >> sx) * step;
+    auto transform = [&](uint8_t* to, int32_t toStep, int32_t toPitch) {
+        if (c->idct) {
+            c->idct(to, blk, toStep, toPitch, c->dq, c->lineDouble, last, d->scratch);
         } else {
-            d->idct(dst, blk, step, c->pitch, c->dq, c->lineDouble, last, d->scratch);
+            JpgIdctBoxRect(to, blk, toStep, toPitch, c->dq, sx, sy);
+        }
+    };
+    const int64_t unitX = int64_t(1) << sx, unitY = int64_t(1) << sy;
+    const int cols = (mode & 1) ? int((limW - ax + unitX - 1) >> sx) : nx;
+    const int rows = (mode & 2) ? int((limH - ay + unitY - 1) >> sy) : ny;
+    if (!grey && (sx | sy) && (ax + 8 > c->width || ay + 8 > c->height) && c->dqFull) {
+        // A reduced block cut by the picture's edge: each output sample is the average of the
+        // picture samples in its area, from the full transform, not of the encoder's padding.
+        JpgDQIDCT8(d->pixels, blk, 1, 8, c->dqFull, 0, last, d->scratch);
+        const int visW = int(std::min<int64_t>(c->width - ax, 8)), visH = int(std::min<int64_t>(c->height - ay, 8));
+        for (int y = 0; y < rows; ++y) {
+            uint8_t* o = dst + ptrdiff_t(y) * c->pitch;
+            const int y0 = y << sy, y1 = std::min((y + 1) << sy, visH);
+            for (int x = 0; x < cols; ++x) {
+                const int x0 = x << sx, x1 = std::min((x + 1) << sx, visW);
+                int sum = 0, n = 0;
+                for (int yy = y0; yy < y1; ++yy) {
+                    for (int xx = x0; xx < x1; ++xx) {
+                        sum += d->pixels[yy * 8 + xx];
+                        ++n;
+                    }
+                }
+                o[ptrdiff_t(x) * step] = n ? uint8_t((sum + n / 2) / n) : 128;
+            }
         }
         return;
     }
-    int64_t unit = int64_t(1) << shift;
-    int cols = (mode & 1) ? int((limW - ax + unit - 1) >> shift) : n;
-    int rows = (mode & 2) ? int((limH - ay + unit - 1) >> shift) : n;
+    if (mode == 0) {
+        if (grey) {
+            for (int y = 0; y < ny; ++y) {
+                for (int x = 0; x < nx; ++x) {
+                    dst[ptrdiff_t(y) * c->pitch + ptrdiff_t(x) * step] = 128;
+                }
+            }
+            std::memset(blk, 0, 64 * sizeof(int16_t));
+        } else {
+            transform(dst, step, c->pitch);
+        }
+        return;
+    }
     if (grey) {
         std::memset(d->pixels, 128, 64);
         std::memset(blk, 0, 64 * sizeof(int16_t));
     } else {
-        d->idct(d->pixels, blk, 1, n, c->dq, c->lineDouble, last, d->scratch);
+        transform(d->pixels, 1, nx);
     }
     for (int y = 0; y < rows; ++y) {
         uint8_t* o = dst + ptrdiff_t(y) * c->pitch;
-        const uint8_t* s = d->pixels + y * n;
+        const uint8_t* s = d->pixels + y * nx;
         for (int x = 0; x < cols; ++x) {
             o[ptrdiff_t(x) * step] = s[x];
         }
@@ -98,6 +131,28 @@ bool JpgDecScanDataEnded(const JpgBitReader* br) {
     return br->starved && br->marker != 0 && !(br->marker >= 0xD0 && br->marker <= 0xD7);
 }
 
+int64_t JpgDecDeadMCUs(const JpgBitReader* br) {
+    if (!br->starved) {
+        return 0;
+    }
+    // A stopped scan resumes only at a restart marker: without restarts it never does.
+    if (JpgDecScanDataEnded(br) || br->rstInterval <= 0) {
+        return INT64_MAX;
+    }
+    return br->rstLeft;
+}
+
+namespace {
+
+// The restart count of a reader that passes `mcus` MCUs without reading them.
+void passRestartCount(JpgBitReader* br, int64_t mcus) {
+    if (br->rstInterval > 0 && br->rstLeft > 0) {
+        br->rstLeft -= int(std::min<int64_t>(mcus, br->rstLeft));
+    }
+}
+
+} // namespace
+
 // Walking the passed MCUs block by block would take seconds on a frame of a few bytes that claims
 // a gigapixel. Index entries of the passed MCUs point at the end of the data, where a region
 // decode finds the same empty blocks.
@@ -124,6 +179,7 @@ void JpgDecPassEmptyMCUs(JpgDecoder* d, int64_t mcus) {
             t->missing--;
         }
     }
+    passRestartCount(d->br, mcus);
     const int64_t at = d->mcuRow * d->mcusPerRow + d->mcuCol + mcus;
     d->mcuRow = at / d->mcusPerRow;
     d->mcuCol = at % d->mcusPerRow;
@@ -171,9 +227,16 @@ int64_t JpgDecYCbCrMCU(JpgDecoder* d, int64_t col, int64_t row) {
     restartIfDue(br, d->scanComp, d->scanComps);
     for (int b = 0; b < d->scanBlocks; ++b) {
         JpgComponent* c = &d->comp[d->blockComp[b]];
-        JpgDecBlock(br, d->block, c);
         int64_t ax = int64_t(c->hb) * d->mcuCol * 8 + d->bx[b];
         int64_t ay = int64_t(c->vb) * d->mcuRow * 8 + d->by[b];
+        // A block cut by the picture's edge keeps every coefficient at 1/8 too: its partly
+        // covered output samples average only the picture.
+        const int saved = br->lastIndex;
+        if (ax + 8 > c->width || ay + 8 > c->height) {
+            br->lastIndex = 63;
+        }
+        JpgDecBlock(br, d->block, c);
+        br->lastIndex = saved;
         int64_t rx = int64_t(c->hb) * col * 8 + d->bx[b];
         int64_t ry = int64_t(c->vb) * row * 8 + d->by[b];
         putBlock(d, c, d->block, ax, ay, rx, ry, c->lastIdx, br->starved);
@@ -202,7 +265,7 @@ int64_t imageBaseline(JpgDecoder* d, int64_t lines) {
     int64_t rows = ((lines * d->scanMaxV + d->maxV - 1) / d->maxV + d->mcuHeight - 1) / d->mcuHeight;
     JpgMcuFn fn = d->mcuFn[d->outputMode & 3];
     for (int64_t r = 0; r < rows; ++r) {
-        if (fn == JpgDecStreamMCU && d->mcuCol == 0 && JpgDecScanDataEnded(d->br)) {
+        if (fn == JpgDecStreamMCU && d->mcuCol == 0 && JpgDecDeadMCUs(d->br) == INT64_MAX) {
             JpgDecPassEmptyMCUs(d, std::min(rows - r, int64_t(d->mcuRows) - d->mcuRow) * d->mcusPerRow);
             if (d->mcuRow >= d->mcuRows) {
                 d->state = 0;
@@ -211,6 +274,15 @@ int64_t imageBaseline(JpgDecoder* d, int64_t lines) {
             return 0;
         }
         for (int64_t c = 0; c < d->mcusPerRow; ++c) {
+            if (fn == JpgDecStreamMCU) {
+                // Without output, MCUs that can only come out empty are passed at once.
+                const int64_t dead = std::min(JpgDecDeadMCUs(d->br), d->mcusPerRow - c);
+                if (dead > 0) {
+                    JpgDecPassEmptyMCUs(d, dead);
+                    c += dead - 1;
+                    continue;
+                }
+            }
             JpgDecIdxUpdate(d);
             int64_t res = fn(d, c, r);
             if (res != 0) {
@@ -232,12 +304,29 @@ int64_t imageBaseline(JpgDecoder* d, int64_t lines) {
 
 } // namespace
 
+bool JpgDecScanUnneeded(const JpgDecoder* d, const JpgScan* s) {
+    if (d->shift != 3 || !s->isAc) {
+        return false;
+    }
+    // A small frame reads them all: its edge, where output samples average only part of a
+    // block, is much of the picture. Chroma delivered at the luma plane's size needs them too.
+    if (d->frameMcusPerRow * d->frameMcuRows <= 64) {
+        return false;
+    }
+    for (int i = 0; i < s->ncomp; ++i) {
+        if (d->comp[s->frameComp[i]].lastAtLeast > 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
 int64_t JpgDecPCoefMCU(JpgDecoder* d, JpgScan* scan, int64_t col, int64_t blockRow) {
     int64_t pos = scan->row * scan->mcusPerRow + scan->col;
     if (pos >= scan->limit) {
         return 0;
     }
-    if (d->shift == 3 && scan->isAc) {
+    if (JpgDecScanUnneeded(d, scan)) {
         return 0; // 1/8 needs DC only
     }
     restartIfDue(&scan->br, scan->comp, scan->ncomp);
@@ -283,7 +372,11 @@ int64_t JpgDecPScanRow(JpgDecoder* d) {
         // A scan that has nothing more to give (its data ended, or it is not needed at this
         // scale) is passed over at once: a few header bytes may claim millions of blocks.
         const int64_t pos = s->row * s->mcusPerRow + s->col;
-        if (pos >= s->limit || (d->shift == 3 && s->isAc) || JpgDecScanDataEnded(&s->br)) {
+        const bool dead = JpgDecDeadMCUs(&s->br) >= count;
+        if (pos >= s->limit || JpgDecScanUnneeded(d, s) || dead) {
+            if (dead) {
+                passRestartCount(&s->br, count);
+            }
             const int64_t at = pos + count;
             s->row = at / s->mcusPerRow;
             s->col = at % s->mcusPerRow;

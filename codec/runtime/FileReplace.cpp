@@ -1,6 +1,7 @@
 // Writing a file whole or not at all: a fresh file beside the target, synced, then renamed over it.
 #include "MFileReplace.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,12 +9,18 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
 #include <random>
+#include <vector>
 
 namespace {
 
-// Leaves room for the dot and the random suffix within a 255-byte file name.
-constexpr size_t kMaxTempStem = 200;
+// Leaves room for the dots, the writer's identity and the random suffix within a 255-byte name.
+constexpr size_t kMaxTempStem = 180;
+constexpr char kTagStart[] = "kpv-";
 // Linux gives up on link chains at this depth too.
 constexpr int kMaxLinkDepth = 40;
 
@@ -31,6 +38,212 @@ std::string base36(uint64_t v)
         v /= 36;
     } while (v);
     return s;
+}
+
+// Up to `size` - 1 bytes of a small system file, NUL-terminated; false when it cannot be read.
+bool readSmallFile(const char* path, char* out, size_t size)
+{
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    size_t got = 0;
+    while (got + 1 < size) {
+        const ssize_t n = ::read(fd, out + got, size - 1 - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += size_t(n);
+    }
+    const int err = errno;
+    ::close(fd);
+    errno = err;
+    out[got] = '\0';
+    return got > 0;
+}
+
+// When the process `pid` started, in clock ticks since the boot (the 22nd field of its stat
+// file); false with errno ENOENT when no such process runs.
+bool processStartTime(pid_t pid, unsigned long long* start)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", int(pid));
+    char text[1024];
+    if (!readSmallFile(path, text, sizeof text))
+        return false;
+    // The command name (field 2) is in parentheses and may hold anything, parentheses too.
+    const char* p = std::strrchr(text, ')');
+    if (!p) {
+        errno = EINVAL;
+        return false;
+    }
+    ++p;
+    for (int field = 3; field < 22; ++field) {
+        while (*p == ' ')
+            ++p;
+        while (*p && *p != ' ')
+            ++p;
+    }
+    char* end = nullptr;
+    errno = 0;
+    *start = std::strtoull(p, &end, 10);
+    if (end == p || errno != 0) {
+        errno = EINVAL;
+        return false;
+    }
+    return true;
+}
+
+uint32_t fnv1a(const std::string& text)
+{
+    uint32_t h = 2166136261u;
+    for (const unsigned char c : text) {
+        h ^= c;
+        h *= 16777619u;
+    }
+    return h;
+}
+
+// Who writes: what a temporary file's name says of its writer.
+struct WriterIdentity {
+    bool known = false; // false when this system does not let us say (no /proc)
+    char host[9] = "00000000";
+    char boot[9] = "00000000";
+    pid_t pid = 0;
+    unsigned long long start = 0;
+};
+
+WriterIdentity computeIdentity()
+{
+    WriterIdentity id;
+    id.pid = ::getpid();
+    char text[256];
+    // The machine and its process-id space: ids of another machine or container mean nothing here.
+    std::string host;
+    if (readSmallFile("/etc/machine-id", text, sizeof text) ||
+        readSmallFile("/var/lib/dbus/machine-id", text, sizeof text))
+        host = text;
+    const ssize_t n = ::readlink("/proc/self/ns/pid", text, sizeof text - 1);
+    if (n > 0)
+        host.append(text, size_t(n));
+    std::snprintf(id.host, sizeof id.host, "%08x", unsigned(fnv1a(host)));
+    if (!readSmallFile("/proc/sys/kernel/random/boot_id", text, sizeof text) ||
+        !processStartTime(id.pid, &id.start))
+        return id;
+    size_t used = 0;
+    for (const char* c = text; *c && used < 8; ++c) {
+        if ((*c >= '0' && *c <= '9') || (*c >= 'a' && *c <= 'f'))
+            id.boot[used++] = *c;
+        else if (*c >= 'A' && *c <= 'F')
+            id.boot[used++] = char(*c - 'A' + 'a');
+    }
+    id.known = used == 8;
+    return id;
+}
+
+// This process's identity, made again in a child after fork (its id differs).
+WriterIdentity ownIdentity()
+{
+    static std::mutex mutex;
+    static WriterIdentity cached;
+    static bool made = false;
+    std::lock_guard lock(mutex);
+    if (!made || cached.pid != ::getpid()) {
+        cached = computeIdentity();
+        made = true;
+    }
+    return cached;
+}
+
+std::string identityTag(const WriterIdentity& id)
+{
+    char tag[80];
+    std::snprintf(tag, sizeof tag, "%s%s-%s-%d-%llu", kTagStart, id.host, id.boot, int(id.pid), id.start);
+    return tag;
+}
+
+bool isHex(const char* p, size_t n)
+{
+    for (size_t i = 0; i < n; ++i)
+        if (!((p[i] >= '0' && p[i] <= '9') || (p[i] >= 'a' && p[i] <= 'f')))
+            return false;
+    return true;
+}
+
+// A run of 1 to `max` decimal digits at p, without a leading zero unless it is "0"; its length, 0 when none.
+size_t digitRun(const char* p, size_t max)
+{
+    size_t n = 0;
+    while (p[n] >= '0' && p[n] <= '9')
+        ++n;
+    if (n == 0 || n > max || (n > 1 && p[0] == '0'))
+        return 0;
+    return n;
+}
+
+// The writer a temporary name names; false when the name is not one.
+bool parseTemporaryName(const char* name, WriterIdentity* id)
+{
+    const size_t length = std::strlen(name);
+    if (length < 4 || name[0] != '.')
+        return false;
+    // ".<stem>.kpv-HHHHHHHH-BBBBBBBB-<pid>-<start>.<random>", read from the end.
+    const char* last = std::strrchr(name, '.');
+    if (last == name || last[1] == '\0')
+        return false;
+    for (const char* c = last + 1; *c; ++c)
+        if (!((*c >= '0' && *c <= '9') || (*c >= 'a' && *c <= 'z')))
+            return false;
+    if (std::strlen(last + 1) > 13)
+        return false;
+    const char* tag = last;
+    do {
+        --tag;
+    } while (tag > name && *tag != '.');
+    // A stem of at least one byte before the tag.
+    if (tag <= name + 1)
+        return false;
+    const char* p = tag + 1;
+    if (std::strncmp(p, kTagStart, sizeof kTagStart - 1) != 0)
+        return false;
+    p += sizeof kTagStart - 1;
+    if (!isHex(p, 8) || p[8] != '-')
+        return false;
+    std::memcpy(id->host, p, 8);
+    id->host[8] = '\0';
+    p += 9;
+    if (!isHex(p, 8) || p[8] != '-')
+        return false;
+    std::memcpy(id->boot, p, 8);
+    id->boot[8] = '\0';
+    p += 9;
+    size_t n = digitRun(p, 10);
+    if (n == 0 || p[n] != '-')
+        return false;
+    id->pid = pid_t(std::strtol(p, nullptr, 10));
+    p += n + 1;
+    n = digitRun(p, 20);
+    if (n == 0 || p + n != last)
+        return false;
+    errno = 0;
+    id->start = std::strtoull(p, nullptr, 10);
+    if (errno != 0 || id->pid <= 0)
+        return false;
+    id->known = true;
+    return true;
+}
+
+// True only when the writer is surely gone; anything we cannot be sure of counts as alive.
+bool writerIsGone(const WriterIdentity& writer, const WriterIdentity& me)
+{
+    if (!me.known || std::strcmp(writer.host, me.host) != 0)
+        return false;
+    if (std::strcmp(writer.boot, me.boot) != 0)
+        return true; // this machine has started again since
+    unsigned long long start = 0;
+    if (!processStartTime(writer.pid, &start))
+        return errno == ENOENT || errno == ESRCH;
+    return start != writer.start; // another process has the id now
 }
 
 // The file a path finally names, so that a link stays a link and its target gets the new content;
@@ -70,8 +283,9 @@ int MFileCreateBeside(const std::string& target, mode_t mode, std::string* tempP
             --cut;
         stem.resize(cut);
     }
+    const std::string tag = identityTag(ownIdentity());
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = folder + '.' + stem + '.' + base36(randomWord());
+        std::string name = folder + '.' + stem + '.' + tag + '.' + base36(randomWord());
         const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0) {
             *tempPath = std::move(name);
@@ -81,6 +295,43 @@ int MFileCreateBeside(const std::string& target, mode_t mode, std::string* tempP
             break;
     }
     return -1;
+}
+
+bool MFileIsTemporaryName(const char* name)
+{
+    WriterIdentity id;
+    return name && parseTemporaryName(name, &id);
+}
+
+bool MFileRemoveStaleTemporary(int dirFd, const char* name)
+{
+    WriterIdentity writer;
+    if (!name || !parseTemporaryName(name, &writer))
+        return false;
+    struct stat st {};
+    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
+        return false;
+    if (!writerIsGone(writer, ownIdentity()))
+        return false;
+    return ::unlinkat(dirFd, name, 0) == 0;
+}
+
+int MFileRemoveStaleTemporaries(const std::string& folder)
+{
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return 0;
+    // Removed once the folder is read through: a removal while reading may make it skip names.
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (MFileIsTemporaryName(entry->d_name))
+            names.emplace_back(entry->d_name);
+    }
+    int removed = 0;
+    for (const std::string& name : names)
+        removed += MFileRemoveStaleTemporary(::dirfd(dir), name.c_str()) ? 1 : 0;
+    ::closedir(dir);
+    return removed;
 }
 
 bool MFileWriteAll(int fd, const void* data, size_t size)

@@ -37,5 +37,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     source->createThumbnailAtIndex(0, 16, true);
     source->createThumbnailAtIndex(0, 16, false);
+    // Parts as a zoomed-in view asks for them: the middle at full size, a corner reduced.
+    const QSize full = source->reducedFrameSize(0, 1);
+    source->createImageInRect(0, QRect(full.width() / 3, full.height() / 3, std::max(1, full.width() / 3), std::max(1, full.height() / 3)), 1);
+    const QSize eighth = source->reducedFrameSize(0, 8);
+    source->createImageInRect(0, QRect(QPoint(0, 0), eighth).intersected(QRect(eighth.width() / 2, eighth.height() / 2, 64, 64)), 8);
     return 0;
 }

@@ -49,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) {
         return 0;
     }
-    // The first byte chooses scale, buffer size and index interval; the rest is the file.
+    // The first byte chooses scale, buffer size, index interval, index building and chroma at the
+    // luma plane's size; the rest is the file.
     uint8_t opts = data[0];
     Input in{data + 1, int64_t(size - 1), 0};
     JpgDecParam param{};
@@ -63,6 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     int64_t scale = int64_t(1) << (opts & 3);
     ajlJpgDecoderSetProp(d, JPG_PROP_SCALE, &scale, 8);
+    const int64_t wide = (opts >> 6) & 1;
+    ajlJpgDecoderSetProp(d, JPG_PROP_CHROMA_AT_LUMA, &wide, 8);
     int64_t dims[2], mcu[2], mcus[2];
     ajlJpgDecoderGetProp(d, JPG_PROP_SCALED_SIZE, dims, 16);
     ajlJpgDecoderGetProp(d, JPG_PROP_MCU_SIZE, mcu, 16);
@@ -70,15 +73,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // One MCU row of every plane, generously sized for any component layout.
     int64_t pitch = mcus[0] * mcu[0] / scale + 8;
     int64_t rows = mcu[1] / scale + 8;
-    // Large frames with little data are legal and slow to walk: keep each run short.
-    if (pitch * rows <= (int64_t(1) << 22) && dims[0] * dims[1] <= (int64_t(1) << 22)) {
-        std::vector<uint8_t> band[3];
-        uint8_t* planes[3];
-        int64_t pitches[3] = {pitch, pitch, pitch};
-        for (int c = 0; c < 3; ++c) {
-            band[c].resize(size_t(pitch * rows));
-            planes[c] = band[c].data();
-        }
+    // Large frames with little data are legal: their bands are not decoded here (the bitmap load
+    // target walks them), but the index and region reads of a few MCUs run on every frame, so that
+    // a few header bytes claiming a gigapixel cannot make those roads slow either.
+    const bool small = pitch * rows <= (int64_t(1) << 22) && dims[0] * dims[1] <= (int64_t(1) << 22);
+    if (!small) {
+        pitch = 4 * mcu[0] + 8;
+    }
+    std::vector<uint8_t> band[3];
+    uint8_t* planes[3];
+    int64_t pitches[3] = {pitch, pitch, pitch};
+    for (int c = 0; c < 3; ++c) {
+        band[c].resize(size_t(pitch * rows));
+        planes[c] = band[c].data();
+    }
+    if (small) {
         int budget = 64; // bands; enough to reach the end of small images
         while (budget-- > 0) {
             int64_t lines = mcu[1];
@@ -86,16 +95,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 break;
             }
         }
-        if (opts & 0x20) {
-            int64_t info[2];
-            ajlJpgDecoderGetProp(d, JPG_PROP_BUILD_INDEX, info, 0);
-        }
-        JpgReadOutput out{planes, pitches};
-        for (int64_t row : {mcus[1] - 1, int64_t(0), mcus[1] / 2}) {
-            int64_t count = mcus[0] < 4 ? mcus[0] : 4;
-            JpgReadRequest req{2, count, mcus[0] - count, row, &out};
-            ajlJpgDecoderReadMCUs(d, &req);
-        }
+    }
+    if (opts & 0x20) {
+        int64_t info[2];
+        ajlJpgDecoderGetProp(d, JPG_PROP_BUILD_INDEX, info, 0);
+    }
+    JpgReadOutput out{planes, pitches};
+    for (int64_t row : {mcus[1] - 1, int64_t(0), mcus[1] / 2}) {
+        int64_t count = mcus[0] < 4 ? mcus[0] : 4;
+        JpgReadRequest req{2, count, mcus[0] - count, row, &out};
+        ajlJpgDecoderReadMCUs(d, &req);
     }
     ajlJpgDecoderDestroy(d);
     return 0;

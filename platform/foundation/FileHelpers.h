@@ -2,6 +2,7 @@
 // Folders and name comparison shared by the application.
 
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
 namespace kpv {
@@ -27,6 +28,21 @@ int holdTemporaryFolder(const QString& folder);
 // makes them) whose run has ended without removing them: their ".in-use" lock is free. Folders of
 // runs still going, and folders without the mark, are left alone. Returns how many went.
 int removeStaleTemporaryFolders(const QString& parent, const QString& prefix);
+
+// Removes from `folder` the hidden temporary files that writers of this user left there when they
+// were killed mid-write (their names say which process wrote them, and that process is gone).
+// Files of writers still running, of other users or other machines are left alone. Returns how
+// many went.
+int removeStaleTemporaryFiles(const QString& folder);
+// The same for the program's own folders (configuration, data and cache, as far as they exist;
+// none is made) and for `more`.
+int removeStaleTemporaryFilesOfOwnFolders(const QStringList& more);
+
+// Copies the regular file `from` to the new name `to`, whatever bytes either name holds. The copy
+// is written beside `to` and takes the name only once complete, and only while nothing stands
+// there: then false with *nameTaken set, so the caller can try the next free name. Otherwise false
+// with *error (when given) saying why; nothing is left behind.
+bool copyFileToNewName(const QString& from, const QString& to, bool* nameTaken, QString* error = nullptr);
 
 // Orders names as people expect: case-insensitive, runs of digits compared by their value
 // ("img2" before "img10"; "IMG" equals "img"; "01" equals "1" by value, then the shorter run first

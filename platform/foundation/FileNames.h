@@ -41,6 +41,16 @@ bool renameWithoutReplacing(const QByteArray& from, const QByteArray& to);
 // toLocalFile reads them as UTF-8 and replaces the others). Empty for other URLs.
 QString fileNameFromUrl(const QUrl& url);
 
+// The file: URL of a local file, its escapes standing for the name's very bytes (QUrl's own
+// fromLocalFile encodes the text as UTF-8, which changes a name that is not). A relative path is
+// taken from the current folder.
+QUrl fileUrlFromName(const QString& path);
+
+// A URL as another program must get it: a file: URL that QUrl::fromLocalFile made of a name that
+// is not UTF-8 would name other bytes, so it is made again with fileUrlFromName. Any other URL
+// comes back as it is.
+QUrl portableFileUrl(const QUrl& url);
+
 // The program's arguments with their bytes kept (QCoreApplication::arguments() replaces them).
 QStringList argumentsWithBytes(int argc, char** argv);
 

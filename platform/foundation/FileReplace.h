@@ -38,4 +38,9 @@ struct FileReplaceOptions {
 bool replaceFileContents(const QString& path, const QByteArray& bytes, const FileReplaceOptions& options = {},
                          QString* error = nullptr);
 
+// Whether the error of a failed write says the disk has no room left (full, or the user's quota used
+// up), so that later writes to it fail the same way. A file over the size limit is not that: a
+// smaller one still fits.
+bool isOutOfRoomError(const QString& error);
+
 } // namespace kpv

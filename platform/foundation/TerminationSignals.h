@@ -13,4 +13,14 @@ namespace kpv {
 // the application object exists. False when the pipe or a handler could not be set up.
 bool quitOnTerminationSignals(std::function<void()> quit);
 
+// From then on, once a quit has begun (a termination signal arrived, or quitHasBegun() was
+// called), the process ends within `seconds` whatever is still running: a worker blocked in the
+// file system, or a main thread that never returns to its loop, cannot keep it alive. It ends
+// with status 0 after an ordinary quit and 128 + the signal's number after a signal. Call once,
+// from the main thread; false when the watch could not be set up.
+bool endProcessWithinSecondsOfQuit(double seconds);
+// An ordinary quit has begun (the event loop is ending): the time of endProcessWithinSecondsOfQuit
+// runs from now.
+void quitHasBegun();
+
 } // namespace kpv

@@ -12,6 +12,8 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <functional>
+
 namespace kpv {
 
 // How a write treats the file it replaces and the file it came from.
@@ -30,6 +32,10 @@ struct ImageWriteOptions {
     // write fails and *nameTaken (when given) is set, so the caller may take the next free name.
     bool createNew = false;
     bool* nameTaken = nullptr;
+    // Asked once the new file is complete beside the target, just before it takes the target's
+    // place: false abandons the write (the target stays as it was, the new file goes) and it
+    // fails with cancelledError(). A user's cancel reaches into a long write this way.
+    std::function<bool()> stillWanted;
 };
 
 // Turns and mirrors that a JPEG takes without decoding (the eight EXIF orientation transforms).
@@ -73,6 +79,8 @@ public:
 
     // The error text of a write refused because the target changed on disk since it was read.
     static QString changedOnDiskError(const QString& path);
+    // The error text of a write abandoned because it was no longer wanted (stillWanted).
+    static QString cancelledError(const QString& path);
 
     // What rewriting the file at `path` as one 8-bit picture would drop, in words for a question
     // ("3 pages", "the animation", "16 bits per channel"); empty when nothing. Files that cannot

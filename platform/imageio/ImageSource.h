@@ -8,6 +8,7 @@
 // error text instead of exhausting memory.
 
 #include <QImage>
+#include <QRect>
 #include <QString>
 #include <QVariantMap>
 
@@ -55,6 +56,18 @@ public:
     // has none), scaled down to `maxPixelSize` when it is larger.
     QImage createThumbnailAtIndex(int index, int maxPixelSize, bool fromImageAlways,
                                   QString* error = nullptr) const;
+
+    // The part `rect` of frame `index` reduced by `reduction` (1, 2, 4 or 8): the reduced frame
+    // measures ceil(width / reduction) x ceil(height / reduction) and `rect` lies inside it. Only
+    // the part is decoded where the format allows (a JPEG; a PNG that is not interlaced reads
+    // its rows down to the part's last), so a panorama far larger than the decode budget can be
+    // shown piece by piece; other formats decode the frame whole at that scale, within the
+    // budget. The bytes each request allocates are charged to the budget for its length. A
+    // JPEG's or a PNG's parts may be decoded from several threads at once. A null image on
+    // failure, with *error set.
+    QImage createImageInRect(int index, const QRect& rect, int reduction, QString* error = nullptr) const;
+    // The size of frame `index` reduced by `reduction`, as createImageInRect counts it.
+    QSize reducedFrameSize(int index, int reduction) const;
 
     // The last error of a decode, for callers that did not pass an error pointer.
     QString lastError() const { return m_lastError; }

@@ -27,6 +27,7 @@
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 extern char** environ;
 
@@ -199,6 +200,46 @@ inline ChildOutcome runAsAnotherUser(const char* folder, const std::function<voi
     ::close(ready[0]);
     ::close(go[1]);
     return detail::outcomeOf(child, whileWaiting);
+}
+
+// Runs `count` children at once, as separate programs of one user would run: each runs
+// prepare(i), then all wait until every one is ready, then each runs act(i) at the same moment.
+// True when every child passed.
+inline bool runTogether(int count, const std::function<void(int)>& prepare, const std::function<void(int)>& act)
+{
+    int ready[2], go[2];
+    if (::pipe2(ready, O_CLOEXEC) != 0 || ::pipe2(go, O_CLOEXEC) != 0)
+        return false;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::vector<pid_t> children;
+    for (int i = 0; i < count; ++i) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::close(ready[0]);
+            ::close(go[1]);
+            detail::finishChild([&] {
+                prepare(i);
+                (void)!::write(ready[1], "r", 1);
+                char c = 0;
+                (void)!::read(go[0], &c, 1); // the end of the pipe: everyone goes
+                act(i);
+            });
+        }
+        if (child > 0)
+            children.push_back(child);
+    }
+    ::close(ready[1]);
+    ::close(go[0]);
+    char c = 0;
+    for (size_t i = 0; i < children.size(); ++i)
+        (void)!::read(ready[0], &c, 1);
+    ::close(go[1]);
+    ::close(ready[0]);
+    bool passed = int(children.size()) == count;
+    for (const pid_t child : children)
+        passed = detail::outcomeOf(child) == ChildOutcome::Passed && passed;
+    return passed;
 }
 
 } // namespace kpv::test

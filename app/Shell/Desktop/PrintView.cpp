@@ -4,6 +4,23 @@
 
 PrintView::PrintView(const kpv::Rect& frame) : LMImageView(frame) {}
 
+std::shared_ptr<PrintView> PrintView::printViewWithImages(const QList<QImage>& images)
+{
+    std::vector<kpv::ImagePtr> items;
+    for (const QImage& image : images) {
+        if (!image.isNull())
+            items.push_back(std::make_shared<kpv::Image>(image));
+    }
+    if (items.empty())
+        return nullptr;
+    const kpv::Size first = items.front()->size();
+    auto view = std::make_shared<PrintView>(kpv::Rect(0, 0, first.width, first.height));
+    view->setImage(items.front(), 0);
+    view->setImageScaling(1); // each axis to the frame
+    view->setPrintImageItems(std::move(items));
+    return view;
+}
+
 bool PrintView::knowsPageRange(long* location, long* length) const
 {
     if (location)

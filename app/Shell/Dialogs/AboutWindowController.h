@@ -1,14 +1,16 @@
 #pragma once
-// The About window: the product's name, version and copyright, closed by its button or Esc.
-// Main thread only.
+// The About window: the product's name, version and copyright, a link to the product's help
+// pages on the web, closed by its button or Esc. Main thread only.
 
 #include "Kit/LMCustomWindowDelegate.h"
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class LMButton;
+class LMLinkButton;
 class LMCustomWindow;
 
 namespace kpv {
@@ -30,6 +32,9 @@ public:
     kpv::TextField* txtProductName() const { return m_txtProductName; }
     kpv::TextField* txtVersion() const { return m_txtVersion; }
     kpv::TextField* txtCopyright() const { return m_txtCopyright; }
+    LMLinkButton* btnWebsite() const { return m_btnWebsite; }
+    // What a click on the web link does (the owner opens the help pages).
+    void setWebsiteHandler(std::function<void()> handler) { m_websiteHandler = std::move(handler); }
 
     void showWindow();
     void closeButtonClicked();
@@ -44,4 +49,6 @@ private:
     kpv::TextField* m_txtProductName = nullptr;
     kpv::TextField* m_txtVersion = nullptr;
     kpv::TextField* m_txtCopyright = nullptr;
+    LMLinkButton* m_btnWebsite = nullptr;
+    std::function<void()> m_websiteHandler;
 };

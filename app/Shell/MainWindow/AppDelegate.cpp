@@ -123,8 +123,10 @@ void AppDelegate::applicationDidFinishLaunching()
         if (m_slideshowThemeMgr && !m_terminated)
             m_slideshowThemeMgr->startLoad();
         // Making this run's temporary folder clears those that killed runs left behind.
-        if (!m_terminated)
+        if (!m_terminated) {
             temporaryDirectoryWithSubDir(QString());
+            removeStaleTemporaryFiles();
+        }
     });
 }
 
@@ -330,6 +332,21 @@ QString AppDelegate::temporaryDirectoryWithSubDir(const QString& name)
         return m_temporaryDirectory;
     const QString path = m_temporaryDirectory + QLatin1Char('/') + name;
     return ensureFolder(path) ? path : QString();
+}
+
+void AppDelegate::removeStaleTemporaryFiles()
+{
+    // A save of the settings, the favourites, a kept crop or a desktop picture that was killed
+    // mid-write left its hidden temporary file in our own folders.
+    QStringList more{keptCropFolder(false)};
+    if (!m_setup.dataDirectory.isEmpty())
+        more << m_setup.dataDirectory;
+    const QString cache = m_setup.cacheDirectory.isEmpty()
+                              ? QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+                                    QStringLiteral("/kestrane-viewer")
+                              : m_setup.cacheDirectory;
+    more << cache << cache + QLatin1Char('/') + QLatin1String(kDesktopCacheName);
+    kpv::removeStaleTemporaryFilesOfOwnFolders(more);
 }
 
 void AppDelegate::removeTemporaryDirectory()

@@ -130,6 +130,7 @@ public:
 
 private:
     void removeTemporaryDirectory();
+    void removeStaleTemporaryFiles();
 
     Setup m_setup;
     MainWndController* m_mainWndController = nullptr;

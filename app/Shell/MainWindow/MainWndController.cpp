@@ -373,7 +373,7 @@ void MainWndController::restoreRecentDocuments()
     for (const QString& path : config->configInfoValueForKey(QString::fromLatin1(kRecentDocumentsKey)).toStringList()) {
         if (m_recentDocuments.size() >= kMaxRecentDocuments)
             break;
-        if (!path.isEmpty() && QFileInfo(path).isFile() && !m_recentDocuments.contains(path))
+        if (!path.isEmpty() && kpv::pathStatus(path).isRegularFile && !m_recentDocuments.contains(path))
             m_recentDocuments << path;
     }
 }

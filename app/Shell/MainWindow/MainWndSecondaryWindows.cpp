@@ -2,6 +2,7 @@
 
 #include "Kit/LMAlertSheet.h"
 #include "Kit/LMCustomWindow.h"
+#include "Shell/MainWindow/LMMainWindow.h"
 #include "Kit/LMEventMonitorCenter.h"
 #include "Model/LMPerformSelectorWrapper.h"
 #include "Model/MainConfig.h"
@@ -35,6 +36,12 @@ void MainWndSecondaryWindows::showAboutWindow()
                                                           kpv::Bundle::mainBundle()
                                                               .objectForInfoDictionaryKey(QStringLiteral("NSHumanReadableCopyright"))
                                                               .toString());
+    // A page that cannot be opened is told on the main window, which comes forward over the About
+    // window so the alert is not hidden behind it.
+    m_about->setWebsiteHandler([controller = &m_windowController] {
+        if (!controller->openWebPage(MainWndController::helpPageUrl()) && controller->window())
+            controller->window()->makeKeyAndOrderFront();
+    });
     m_about->showWindow();
 }
 

@@ -18,6 +18,7 @@
 #include "View/NavigateController.h"
 #include "appkit/Menu.h"
 #include "appkit/Panels.h"
+#include "Shell/Desktop/PrintView.h"
 #include "appkit/PrintPanel.h"
 #include "foundation/Bundle.h"
 #include "desktop/WorkspaceServices.h"
@@ -345,10 +346,13 @@ void MainWndFavoriteHost::printImages(const QList<QImage>& images)
     if (images.isEmpty())
         return;
     // While the print panel is up, Esc belongs to it.
-    kpv::PrintPanel panel;
-    panel.setImages(images);
+    std::shared_ptr<PrintView> view = PrintView::printViewWithImages(images);
+    if (!view)
+        return;
+    std::unique_ptr<kpv::PrintPanel> panel = kpv::PrintPanel::make();
+    panel->setPrintableView(std::move(view));
     MainWndController* controller = &m_windowController;
-    m_printPanelWrapper.printPanel(panel, m_windowController.getCurWindow(), [controller](long response) {
+    m_printPanelWrapper.printPanel(*panel, m_windowController.getCurWindow(), [controller](long response) {
         if (response == kpv::PrintPanel::kPrintFailed)
             controller->showFailureAlert(kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_FailedPrint")));
     });

@@ -24,6 +24,7 @@
 #include "View/NavToolbarController.h"
 #include "appkit/DragSource.h"
 #include "appkit/Pasteboard.h"
+#include "Shell/Desktop/PrintView.h"
 #include "appkit/PrintPanel.h"
 #include "foundation/Bundle.h"
 #include "foundation/OperationQueue.h"
@@ -394,10 +395,13 @@ void MainWndNavigateHost::printImage(const QImage& image)
     if (image.isNull())
         return;
     // While the print panel is up, Esc belongs to it.
-    kpv::PrintPanel panel;
-    panel.setImages({image});
+    std::shared_ptr<PrintView> view = PrintView::printViewWithImages({image});
+    if (!view)
+        return;
+    std::unique_ptr<kpv::PrintPanel> panel = kpv::PrintPanel::make();
+    panel->setPrintableView(std::move(view));
     MainWndController* controller = &m_windowController;
-    m_printPanelWrapper.printPanel(panel, m_windowController.getCurWindow(), [controller](long response) {
+    m_printPanelWrapper.printPanel(*panel, m_windowController.getCurWindow(), [controller](long response) {
         if (response == kpv::PrintPanel::kPrintFailed)
             controller->showFailureAlert(kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_FailedPrint")));
     });

@@ -3,7 +3,13 @@
 #include "Model/LMImageTools.h"
 #include "appkit/GraphicsContext.h"
 
+#include <algorithm>
 #include <cmath>
+
+LM3DRotateImageView::LM3DRotateImageView(const kpv::Rect& frame) : LMLayerView(frame)
+{
+    layer()->addSublayer(m_imgLayer);
+}
 
 void LM3DRotateImageView::setImage(kpv::ImagePtr image, const LMImageRotateAngle& angle)
 {
@@ -55,6 +61,15 @@ void LM3DRotateImageView::drawRect(const kpv::Rect&)
     gc->scale(target.width() / turned.width(), target.height() / turned.height());
     gc->rotate(-double(degrees));
     gc->translate(-s.width / 2, -s.height / 2);
-    gc->drawImage(*m_shownImage, kpv::Rect(0, 0, s.width, s.height));
+    // The picture scaled once, smoothly, to the pixels it covers at the layer's content scale;
+    // made again only when its place, scale or picture changes.
+    const double pixels = m_imgLayer->contentsScale() * target.width() / turned.width();
+    const QSize want(std::max(1, int(std::lround(s.width * pixels))), std::max(1, int(std::lround(s.height * pixels))));
+    const QImage& source = m_shownImage->bestRepresentation(m_imgLayer->contentsScale());
+    if (m_drawn.size() != want || m_drawnSource != source.cacheKey()) {
+        m_drawn = source.scaled(want, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        m_drawnSource = source.cacheKey();
+    }
+    gc->drawImage(kpv::Image(m_drawn, pixels), kpv::Rect(0, 0, s.width, s.height));
     gc->restoreGraphicsState();
 }

@@ -15,6 +15,7 @@
 #include "Shell/Modes/MainWndThumbnailHost.h"
 #include "Shell/Modes/NavigateViewMode.h"
 
+#include "Kit/LMEventMonitorCenter.h"
 #include "Model/MainConfig.h"
 #include "Slideshow/SlideshowThemeMgr.h"
 #include "appkit/Application.h"
@@ -66,13 +67,15 @@ ViewerProgram::ViewerProgram(AppDelegate& delegate)
         // Esc puts the tip away as its close button does.
         FileAssociateTipsViewController* tips = m_fileAssociateTips.get();
         kpv::Window* window = m_controller->window();
-        m_escapeMonitor = kpv::Application::shared().addLocalMonitorForEventsMatchingMask(
-            kpv::KeyDownMask, [tips, window](const kpv::EventPtr& e) -> kpv::EventPtr {
-                if (e && e->window() == window && e->keyCode() == kpv::KeyCode::Escape && tips->isShown()) {
+        // Through the monitor centre, where a monitor added later comes first: Esc during a save
+        // cancels the save before it puts the tip away.
+        m_escapeMonitor = LMEventMonitorCenter::eventMonitorCenter().addLocalMonitorForEventsMatchingMask(
+            kpv::KeyDownMask, [tips, window](const kpv::Event &e) {
+                if (e.window() == window && e.keyCode() == kpv::KeyCode::Escape && tips->isShown()) {
                     tips->closeButtonClicked();
-                    return nullptr;
+                    return true;
                 }
-                return e;
+                return false;
             });
     }
 }
@@ -81,7 +84,7 @@ ViewerProgram::~ViewerProgram()
 {
     kpv::NotificationCenter::defaultCenter().removeObserver(this);
     if (m_escapeMonitor)
-        kpv::Application::shared().removeMonitor(m_escapeMonitor);
+        LMEventMonitorCenter::eventMonitorCenter().removeMonitor(m_escapeMonitor);
     m_fileAssociateTips.reset();
     m_menuBar.reset();
     // The viewer goes before the window controller it lives in.

@@ -3,6 +3,7 @@
 // registration, the image viewer, the menus and the menu bar, for a given application delegate.
 // The program makes one in main(); the end-to-end tests make one the same way. Main thread only.
 
+#include "Kit/LMEventMonitor.h"
 #include "appkit/Application.h"
 
 #include <memory>
@@ -34,5 +35,5 @@ private:
     std::unique_ptr<NavigateViewMode> m_viewMode;
     std::unique_ptr<kpv::MenuBar> m_menuBar;
     std::unique_ptr<FileAssociateTipsViewController> m_fileAssociateTips;
-    kpv::Application::MonitorToken m_escapeMonitor = 0;
+    LMEventMonitorPtr m_escapeMonitor;
 };

@@ -29,6 +29,11 @@
 
 #include <malloc.h>
 
+namespace {
+// From Quit or a termination signal to the end of the process, at the most.
+constexpr double kQuitDeadlineSeconds = 1.8;
+} // namespace
+
 int main(int argc, char** argv)
 {
     // Decoded pictures are large and short-lived: a fixed threshold keeps every block of a
@@ -103,9 +108,15 @@ int main(int argc, char** argv)
     if (!paths.isEmpty())
         delegate.openCommandLinePaths(paths);
     delegate.applicationDidFinishLaunching();
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, [&] { delegate.applicationWillTerminate(); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [&] {
+        kpv::quitHasBegun();
+        delegate.applicationWillTerminate();
+    });
     // Log-out and Ctrl+C quit as the menu does: settings saved, temporary folder and socket gone.
     kpv::quitOnTerminationSignals([] { QCoreApplication::quit(); });
+    // A quit is over within two seconds, whatever a worker is doing: the ordinary quit waits for
+    // the workers a second at most, and what is still running after that cannot hold the process.
+    kpv::endProcessWithinSecondsOfQuit(kQuitDeadlineSeconds);
     int code = app.exec();
     if (code == CommandLine::kExitOk)
         code = argumentStatus;

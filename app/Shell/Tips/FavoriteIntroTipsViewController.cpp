@@ -1,5 +1,6 @@
 #include "Shell/Tips/FavoriteIntroTipsViewController.h"
 
+#include "Kit/LMShadowTextFieldCell.h"
 #include "Kit/LMButton.h"
 #include "Kit/LMImageView.h"
 #include "Kit/LMNineSliceImageRep.h"
@@ -39,7 +40,7 @@ void FavoriteIntroTipsViewController::loadView()
     m_imageViewExitFavorite = new LMImageView(kpv::Rect(kDesignWidth - 70, 60, 40, 160));
     m_imageViewExitFavorite->setAutoresizingMask(kpv::ViewMinXMargin | kpv::ViewMaxYMargin);
     m_imageViewExitFavorite->setImage(kpv::Image::imageNamed(QStringLiteral("tip_line_right")), 0);
-    m_txtTipsExitFavorite = new kpv::TextField(kpv::Rect(0, 0, 10, 10));
+    m_txtTipsExitFavorite = new LMShadowTextFieldCell(kpv::Rect(0, 0, 10, 10));
     m_txtTipsExitFavorite->setAutoresizingMask(kpv::ViewMinXMargin | kpv::ViewMaxYMargin);
     m_btnClose = new LMButton(kpv::Rect(0, 0, 24, 24));
     m_btnClose->setAutoresizingMask(kpv::ViewMinXMargin | kpv::ViewMaxYMargin);

@@ -1,5 +1,6 @@
 #include "Shell/Tips/LoveIntroTipsViewController.h"
 
+#include "Kit/LMShadowTextFieldCell.h"
 #include "Kit/LMButton.h"
 #include "Kit/LMImageView.h"
 #include "Kit/LMNineSliceImageRep.h"
@@ -61,9 +62,9 @@ void LoveIntroTipsViewController::loadView()
     m_imageViewRightLine = new LMImageView(kpv::Rect(kDesignWidth - 70, 60, 40, 160));
     m_imageViewRightLine->setAutoresizingMask(kpv::ViewMinXMargin | kpv::ViewMaxYMargin);
     m_imageViewRightLine->setImage(kpv::Image::imageNamed(QStringLiteral("tip_line_right")), 0);
-    m_txtTipsLeft = new kpv::TextField(kpv::Rect(0, 0, 10, 10));
+    m_txtTipsLeft = new LMShadowTextFieldCell(kpv::Rect(0, 0, 10, 10));
     m_txtTipsLeft->setAutoresizingMask(kpv::ViewMinXMargin | kpv::ViewMaxXMargin | kpv::ViewMaxYMargin);
-    m_txtTipsRight = new kpv::TextField(kpv::Rect(0, 0, 10, 10));
+    m_txtTipsRight = new LMShadowTextFieldCell(kpv::Rect(0, 0, 10, 10));
     m_txtTipsRight->setAutoresizingMask(kpv::ViewMinXMargin | kpv::ViewMaxYMargin);
     m_btnClose = new LMButton(kpv::Rect(0, 0, 24, 24));
     m_btnClose->setAutoresizingMask(kpv::ViewMinXMargin | kpv::ViewMaxYMargin);

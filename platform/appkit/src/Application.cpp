@@ -221,9 +221,17 @@ bool Application::offerToCapture(const EventPtr& e)
     if (m_captures.empty())
         return false;
     Capture* c = m_captures.back();
-    if (c->result)
-        return true; // already answered; the loop is ending
-    if ((c->mask & eventMaskFromType(e->type())) && (!c->window || e->window() == c->window)) {
+    const bool wanted = (c->mask & eventMaskFromType(e->type())) && (!c->window || e->window() == c->window);
+    if (c->result) {
+        // Already answered, and the loop is ending. Events of one batch arrive before it ends: a
+        // quick release right after a drag must reach the tracker's next call, or the tracker
+        // waits for a release that never comes. After a release the tracking is over.
+        if (wanted && c->result->type() != LeftMouseUp && c->result->type() != RightMouseUp &&
+            c->result->type() != OtherMouseUp)
+            m_queue.push_back(e);
+        return true;
+    }
+    if (wanted) {
         c->result = e;
         c->loop->quit();
     }

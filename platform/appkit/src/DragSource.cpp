@@ -1,6 +1,7 @@
 #include "appkit/DragSource.h"
 
 #include "appkit/View.h"
+#include "foundation/FileNames.h"
 
 #include <QDrag>
 #include <QMimeData>
@@ -24,7 +25,11 @@ unsigned long DragSource::dragFiles(View* view, const QList<QUrl>& urls, unsigne
         return 0;
     auto* drag = new QDrag(widget); // owned by the widget; Qt deletes it after exec
     auto* data = new QMimeData;
-    data->setUrls(urls);
+    // Whoever takes the drop reads the names' bytes from the addresses.
+    QList<QUrl> portable;
+    for (const QUrl& url : urls)
+        portable << portableFileUrl(url);
+    data->setUrls(portable);
     drag->setMimeData(data);
     switch (drag->exec(actions, (allowed & 1) ? Qt::CopyAction : Qt::MoveAction)) {
     case Qt::CopyAction: return 1;

@@ -1,5 +1,7 @@
 #include "appkit/Pasteboard.h"
 
+#include "foundation/FileNames.h"
+
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
@@ -29,8 +31,13 @@ bool Pasteboard::writeFileURLsAndImage(const QList<QUrl>& urls, const QImage& im
     if (!clipboard || (urls.isEmpty() && image.isNull()))
         return false;
     auto* data = new QMimeData;
-    if (!urls.isEmpty())
-        data->setUrls(urls);
+    if (!urls.isEmpty()) {
+        // Other programs read the names' bytes from the addresses.
+        QList<QUrl> portable;
+        for (const QUrl& url : urls)
+            portable << portableFileUrl(url);
+        data->setUrls(portable);
+    }
     if (!image.isNull())
         data->setImageData(image);
     clipboard->setMimeData(data); // the clipboard takes the data

@@ -1,11 +1,42 @@
 #include "appkit/PrintPanel.h"
 
+#include "appkit/GraphicsContext.h"
+#include "appkit/View.h"
+
 #include <QPageLayout>
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
 
+#include <algorithm>
+
 namespace kpv {
+
+namespace {
+std::function<std::unique_ptr<PrintPanel>()>& panelFactory()
+{
+    static std::function<std::unique_ptr<PrintPanel>()> factory;
+    return factory;
+}
+
+QPageLayout::Orientation pageOrientation(const PrintInfo& info)
+{
+    return info.orientation == PrintInfo::Portrait ? QPageLayout::Portrait : QPageLayout::Landscape;
+}
+} // namespace
+
+std::unique_ptr<PrintPanel> PrintPanel::make()
+{
+    if (panelFactory())
+        if (std::unique_ptr<PrintPanel> panel = panelFactory()())
+            return panel;
+    return std::make_unique<PrintPanel>();
+}
+
+void PrintPanel::setPanelFactory(std::function<std::unique_ptr<PrintPanel>()> factory)
+{
+    panelFactory() = std::move(factory);
+}
 
 void PrintPanel::beginSheetWithPrintInfo(Window* window, std::function<void(long)> handler)
 {
@@ -13,10 +44,15 @@ void PrintPanel::beginSheetWithPrintInfo(Window* window, std::function<void(long
     auto* dialog = new QPrintDialog(printer, window ? window->widget() : nullptr);
     dialog->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
+    long first = 0, count = 0;
+    if (m_view && m_view->knowsPageRange(&first, &count) && count > 1) {
+        dialog->setMinMax(int(first), int(first + count - 1));
+        dialog->setOption(QAbstractPrintDialog::PrintPageRange, true);
+    }
     QObject::connect(dialog, &QObject::destroyed, [printer] { delete printer; });
-    QObject::connect(dialog, &QDialog::finished, dialog, [handler, printer, images = m_images](int result) {
+    QObject::connect(dialog, &QDialog::finished, dialog, [handler, printer, view = m_view](int result) {
         long response = result == QDialog::Accepted ? ModalResponseOK : ModalResponseCancel;
-        if (result == QDialog::Accepted && !printImages(*printer, images))
+        if (result == QDialog::Accepted && (!view || !printView(*printer, *view)))
             response = kPrintFailed;
         if (handler)
             handler(response);
@@ -24,36 +60,68 @@ void PrintPanel::beginSheetWithPrintInfo(Window* window, std::function<void(long
     dialog->open();
 }
 
-bool PrintPanel::printImages(QPrinter& printer, const QList<QImage>& images)
+bool PrintPanel::printView(QPrinter& printer, PrintableView& printable)
 {
-    if (images.isEmpty())
+    long first = 0, count = 0;
+    if (!printable.knowsPageRange(&first, &count) || count <= 0)
         return false;
-    // Portrait only for a picture taller than wide: a square one prints landscape.
-    auto orientationFor = [](const QImage& image) {
-        return image.height() > image.width() ? QPageLayout::Portrait : QPageLayout::Landscape;
-    };
+    // The pages the user chose in the panel, when not all of them.
+    long last = first + count - 1;
+    if (printer.printRange() == QPrinter::PageRange) {
+        if (printer.fromPage() > 0)
+            first = std::max(first, long(printer.fromPage()));
+        if (printer.toPage() > 0)
+            last = std::min(last, long(printer.toPage()));
+        if (first > last)
+            return false;
+    }
+    count = last - first + 1;
+    // The view reads the printable area of the paper it turns page by page.
     printer.setFullPage(false);
-    printer.setPageOrientation(orientationFor(images.first()));
+    QPageLayout upright = printer.pageLayout();
+    upright.setOrientation(QPageLayout::Portrait);
+    const QRectF paper = upright.paintRect(QPageLayout::Point);
+    PrintInfo& info = printable.printInfo();
+    info.portraitImageableSize = Size{paper.width(), paper.height()};
+
+    Rect rect = printable.rectForPage(first);
+    printer.setPageOrientation(pageOrientation(info));
     QPainter painter;
     if (!painter.begin(&printer))
         return false;
-    for (qsizetype i = 0; i < images.size(); ++i) {
-        const QImage& image = images[i];
-        if (i > 0) {
-            printer.setPageOrientation(orientationFor(image));
+    View& view = printable.printedView();
+    for (long page = first; page < first + count; ++page) {
+        if (page > first) {
+            rect = printable.rectForPage(page);
+            printer.setPageOrientation(pageOrientation(info));
             if (!printer.newPage())
                 return false;
         }
-        if (image.isNull())
+        if (rect.isEmpty())
             continue;
-        const QRect area(QPoint(0, 0), printer.pageLayout().paintRectPixels(printer.resolution()).size());
-        QSize size = image.size();
-        size.scale(area.size(), Qt::KeepAspectRatio);
-        const QRect target(area.x() + (area.width() - size.width()) / 2, area.y() + (area.height() - size.height()) / 2,
-                           size.width(), size.height());
-        painter.setViewport(area);
-        painter.setWindow(area);
-        painter.drawImage(target, image);
+        // Device pixels of the printable area; the view's points map onto them at the printer's
+        // resolution, placed by the view's centring.
+        const QRect area = printer.pageLayout().paintRectPixels(printer.resolution());
+        const double k = printer.resolution() / 72.0;
+        const double w = rect.width() * k, h = rect.height() * k;
+        const double x = info.horizontallyCentered ? (area.width() - w) / 2 : 0;
+        const double y = info.verticallyCentered ? (area.height() - h) / 2 : 0;
+        painter.save();
+        painter.translate(x, y);
+        painter.scale(k, k);
+        painter.setClipRect(QRectF(0, 0, rect.width(), rect.height()));
+        // The printed rectangle of the view, with the view's origin at the bottom-left unless it
+        // is flipped.
+        if (!view.isFlipped()) {
+            painter.translate(0, rect.height());
+            painter.scale(1, -1);
+        }
+        painter.translate(-rect.x(), -rect.y());
+        {
+            GraphicsContext ctx(&painter, view.isFlipped(), k);
+            view.drawRect(rect);
+        }
+        painter.restore();
     }
     return painter.end();
 }

@@ -1,5 +1,7 @@
 #include "desktop/DesktopPicture.h"
 
+#include "foundation/FileNames.h"
+
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -57,9 +59,19 @@ QString unquotedSettingsString(const QByteArray& printed)
     return out;
 }
 
+// Escaped from the name's bytes, so any name the disk holds reaches the desktop as it is.
 QString fileUri(const QString& path)
 {
-    return QString::fromLatin1(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded());
+    return QString::fromLatin1(fileUrlFromName(path).toEncoded());
+}
+
+// Desktops that keep the picture as a path take only UTF-8 text (their settings are text).
+bool refusesName(const QString& path, QString* error)
+{
+    if (!fileNameHasRawBytes(path))
+        return false;
+    *error = QStringLiteral("this desktop takes a picture only under a name in UTF-8");
+    return true;
 }
 
 QString failedTool(const QString& tool, const ProgramResult& r)
@@ -72,6 +84,8 @@ QString failedTool(const QString& tool, const ProgramResult& r)
 bool setWithSettings(DesktopFamily family, const QString& path, const ProgramRunner& run, QString* error)
 {
     const SettingsKey k = settingsKeyFor(family);
+    if (!k.uri && refusesName(path, error))
+        return false;
     const QString value = k.uri ? fileUri(path) : QFileInfo(path).absoluteFilePath();
     const QString schema = QString::fromLatin1(k.schema), key = QString::fromLatin1(k.key);
     const ProgramResult set = run({QStringLiteral("gsettings"), QStringLiteral("set"), schema, key, quotedSettingsString(value)});
@@ -109,6 +123,8 @@ QStringList xfceImageProperties(const ProgramRunner& run, bool* listed)
 
 bool setWithXfconf(const QString& path, const ProgramRunner& run, QString* error)
 {
+    if (refusesName(path, error))
+        return false;
     bool listed = false;
     QStringList props = xfceImageProperties(run, &listed);
     if (!listed) {
@@ -245,7 +261,7 @@ QString desktopPicture(DesktopFamily family, const ProgramRunner& run)
         const ProgramResult get = run({QStringLiteral("gsettings"), QStringLiteral("get"), QString::fromLatin1(k.schema),
                                        QString::fromLatin1(k.key)});
         const QString value = get.ok() ? unquotedSettingsString(get.output) : QString();
-        return k.uri ? QUrl(value).toLocalFile() : value;
+        return k.uri ? fileNameFromUrl(QUrl(value)) : value;
     }
     case DesktopFamily::Xfce: {
         bool listed = false;

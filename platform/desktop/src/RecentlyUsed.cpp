@@ -1,5 +1,7 @@
 #include "desktop/RecentlyUsed.h"
 
+#include "foundation/FileNames.h"
+
 #include "foundation/FileReplace.h"
 
 #include <QCryptographicHash>
@@ -194,7 +196,8 @@ bool addToRecentlyUsed(const QString& listPath, const QString& filePath, const Q
     if (!list.contains("<xbel") || close < 0)
         return fail(QStringLiteral("%1 is not a list of recent files; it was left as it is").arg(listPath));
 
-    const QByteArray href = QUrl::fromLocalFile(QFileInfo(filePath).absoluteFilePath()).toEncoded();
+    // Escaped from the name's bytes: the entry names the very file, whatever its name holds.
+    const QByteArray href = fileUrlFromName(filePath).toEncoded();
     const QByteArray hrefText = xmlEscaped(QString::fromLatin1(href));
     const QByteArray when = timeStamp(now);
     const auto [start, end] = findBookmark(list, hrefText);

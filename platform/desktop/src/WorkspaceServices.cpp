@@ -3,6 +3,7 @@
 #include "desktop/DesktopPicture.h"
 #include "desktop/DesktopServices.h"
 #include "desktop/Trash.h"
+#include "foundation/FileNames.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -83,7 +84,8 @@ WorkspaceServices::RestoreResult SystemWorkspaceServices::restoreFromTrash(const
 
 bool SystemWorkspaceServices::selectFileInFileViewer(const QString &path)
 {
-    const QString uri = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded);
+    // Escaped from the name's bytes: the file manager must find the very file, whatever its name.
+    const QString uri = QString::fromLatin1(fileUrlFromName(path).toEncoded());
     GError *error = nullptr;
     GDBusConnection *bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
     if (bus) {
@@ -102,7 +104,11 @@ bool SystemWorkspaceServices::selectFileInFileViewer(const QString &path)
         g_error_free(error);
     // No file-manager service: open the folder instead, through the desktop's opener, which says
     // when it found nothing to open it with.
-    return runDesktopHelper({QStringLiteral("xdg-open"), QFileInfo(path).absolutePath()});
+    const QString folder = QFileInfo(path).absolutePath();
+    // A folder name that is not UTF-8 cannot pass as text; its address can.
+    return runDesktopHelper({QStringLiteral("xdg-open"), fileNameHasRawBytes(folder)
+                                                             ? QString::fromLatin1(fileUrlFromName(folder).toEncoded())
+                                                             : folder});
 }
 
 namespace {
@@ -126,7 +132,7 @@ QString SystemWorkspaceServices::desktopImagePath()
     if (!settings)
         return {};
     gchar *uri = g_settings_get_string(settings, "picture-uri");
-    const QString path = QUrl(QString::fromUtf8(uri)).toLocalFile();
+    const QString path = fileNameFromUrl(QUrl(QString::fromUtf8(uri)));
     g_free(uri);
     g_object_unref(settings);
     return path;
@@ -153,7 +159,7 @@ bool SystemWorkspaceServices::setDesktopImagePath(const QString &path)
         m_desktopImageFailure = QStringLiteral("the desktop's settings cannot be stored in this session");
         return false;
     }
-    const QByteArray uri = QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded).toUtf8();
+    const QByteArray uri = fileUrlFromName(path).toEncoded();
     bool ok = g_settings_set_string(settings, "picture-uri", uri.constData());
     // Dark-style desktops read a second key when it exists.
     GSettingsSchema *schema = nullptr;

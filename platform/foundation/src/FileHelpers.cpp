@@ -1,17 +1,24 @@
 #include "foundation/FileHelpers.h"
 
+#include "foundation/FileNames.h"
+
+#include "MFileReplace.h"
+
 #include <algorithm>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <string>
 #include <vector>
 
 namespace kpv {
@@ -33,6 +40,12 @@ QString envPath(const char* name)
 QString homeSub(const char* sub)
 {
     return QDir::homePath() + QLatin1Char('/') + QLatin1String(sub);
+}
+
+QString appFolderPath(const char* env, const char* sub)
+{
+    const QString base = envPath(env);
+    return (base.isEmpty() ? homeSub(sub) : base) + QLatin1Char('/') + QLatin1String(kAppFolder);
 }
 
 QString appFolderIn(const QString& base, bool privateFolder)
@@ -107,11 +120,15 @@ void removeTemporaryDirectory()
 
 int holdTemporaryFolder(const QString& folder)
 {
-    const QByteArray mark = QFile::encodeName(folder + QStringLiteral("/.in-use"));
-    const int fd = ::open(mark.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    // The mark takes its name only once it is locked: a start that clears stale folders at this
+    // moment must never find it unlocked and take the folder for a dead run's.
+    const QByteArray mark = encodeFileName(folder + QStringLiteral("/.in-use"));
+    const QByteArray fresh = mark + ".new";
+    const int fd = ::open(fresh.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         return -1;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::rename(fresh.constData(), mark.constData()) != 0) {
+        ::unlink(fresh.constData());
         ::close(fd);
         return -1;
     }
@@ -127,10 +144,10 @@ int removeStaleTemporaryFolders(const QString& parent, const QString& prefix)
     for (const QString& name : names) {
         const QString folder = dir.filePath(name);
         struct stat st {};
-        if (::lstat(QFile::encodeName(folder).constData(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        if (::lstat(encodeFileName(folder).constData(), &st) != 0 || !S_ISDIR(st.st_mode) ||
             st.st_uid != ::geteuid())
             continue;
-        const QByteArray mark = QFile::encodeName(folder + QStringLiteral("/.in-use"));
+        const QByteArray mark = encodeFileName(folder + QStringLiteral("/.in-use"));
         const int fd = ::open(mark.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
         if (fd < 0)
             continue;
@@ -140,6 +157,92 @@ int removeStaleTemporaryFolders(const QString& parent, const QString& prefix)
             ++removed;
         ::close(fd);
     }
+    return removed;
+}
+
+int removeStaleTemporaryFiles(const QString& folder)
+{
+    return folder.isEmpty() ? 0 : MFileRemoveStaleTemporaries(encodeFileName(folder).toStdString());
+}
+
+bool copyFileToNewName(const QString& from, const QString& to, bool* nameTaken, QString* error)
+{
+    if (nameTaken)
+        *nameTaken = false;
+    const auto fail = [error](const QString& what, int err) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(err)));
+        return false;
+    };
+    // Never blocks on a pipe or device named like a photo.
+    const int in = ::open(encodeFileName(from).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (in < 0)
+        return fail(QStringLiteral("cannot read %1").arg(displayFileName(from)), errno);
+    struct stat st {};
+    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(in);
+        if (error)
+            *error = QStringLiteral("cannot read %1: it is not a regular file").arg(displayFileName(from));
+        return false;
+    }
+    std::string temp;
+    const QByteArray target = encodeFileName(to);
+    const int out = MFileCreateBeside(target.toStdString(), 0666, &temp);
+    if (out < 0) {
+        const int err = errno;
+        ::close(in);
+        return fail(QStringLiteral("cannot write %1").arg(displayFileName(to)), err);
+    }
+    std::vector<char> buffer(1 << 20);
+    bool ok = true;
+    int err = 0;
+    for (;;) {
+        const ssize_t n = ::read(in, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = n == 0;
+            err = errno;
+            break;
+        }
+        if (!MFileWriteAll(out, buffer.data(), size_t(n))) {
+            ok = false;
+            err = errno;
+            break;
+        }
+    }
+    ::close(in);
+    if (!ok) {
+        ::close(out);
+        ::unlink(temp.c_str());
+        return fail(QStringLiteral("cannot copy %1").arg(displayFileName(from)), err);
+    }
+    // A full disk can show only when the data reaches it.
+    if (!MFileSyncAndClose(out)) {
+        err = errno;
+        ::unlink(temp.c_str());
+        return fail(QStringLiteral("cannot write %1").arg(displayFileName(to)), err);
+    }
+    if (!renameWithoutReplacing(QByteArray::fromStdString(temp), target)) {
+        err = errno;
+        ::unlink(temp.c_str());
+        if (err == EEXIST && nameTaken)
+            *nameTaken = true;
+        return fail(QStringLiteral("cannot write %1").arg(displayFileName(to)), err);
+    }
+    MFileSyncFolderOf(target.toStdString());
+    return true;
+}
+
+int removeStaleTemporaryFilesOfOwnFolders(const QStringList& more)
+{
+    int removed = 0;
+    QStringList folders{appFolderPath("XDG_CONFIG_HOME", ".config"), appFolderPath("XDG_DATA_HOME", ".local/share"),
+                        appFolderPath("XDG_CACHE_HOME", ".cache")};
+    folders += more;
+    folders.removeDuplicates();
+    for (const QString& folder : std::as_const(folders))
+        removed += removeStaleTemporaryFiles(folder);
     return removed;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -164,6 +165,32 @@ QString fileNameFromUrl(const QUrl& url)
     if (bytes.isEmpty())
         return url.toLocalFile();
     return decodeFileName(bytes);
+}
+
+QUrl fileUrlFromName(const QString& path)
+{
+    if (path.isEmpty())
+        return {};
+    QString absolute = path;
+    if (!absolute.startsWith(u'/')) {
+        char* cwd = ::getcwd(nullptr, 0);
+        absolute = decodeFileName(QByteArray(cwd ? cwd : "/")) + u'/' + absolute;
+        std::free(cwd);
+    }
+    if (!fileNameHasRawBytes(absolute))
+        return QUrl::fromLocalFile(absolute);
+    // The characters a path may hold unescaped in a URL (RFC 3986 pchar and '/'); every other
+    // byte is escaped, so the URL is plain ASCII whatever the name holds.
+    const QByteArray escaped = encodeFileName(absolute).toPercentEncoding("/!$&'()*+,;=:@~");
+    return QUrl::fromEncoded(QByteArrayLiteral("file://") + escaped, QUrl::StrictMode);
+}
+
+QUrl portableFileUrl(const QUrl& url)
+{
+    if (!url.isLocalFile())
+        return url;
+    const QString name = url.toLocalFile();
+    return fileNameHasRawBytes(name) ? fileUrlFromName(name) : url;
 }
 
 QStringList argumentsWithBytes(int argc, char** argv)

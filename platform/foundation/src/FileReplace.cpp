@@ -181,4 +181,13 @@ bool replaceFileContents(const QString& path, const QByteArray& bytes, const Fil
     return true;
 }
 
+bool isOutOfRoomError(const QString& error)
+{
+    // In this file's words, or in the system's (writers that go by the system's).
+    for (int err : {ENOSPC, EDQUOT})
+        if (error.contains(reason(err)) || error.contains(QString::fromLocal8Bit(std::strerror(err))))
+            return true;
+    return false;
+}
+
 } // namespace kpv

@@ -1,6 +1,7 @@
 #include "foundation/UserDefaults.h"
 
 #include "foundation/FileHelpers.h"
+#include "foundation/FileNames.h"
 #include "foundation/FileReplace.h"
 
 #include <QDateTime>
@@ -30,6 +31,9 @@ const QString kUrlTag = QStringLiteral("@kpv:url");
 const QString kDateTag = QStringLiteral("@kpv:date");
 const QString kDataTag = QStringLiteral("@kpv:data");
 const QString kDoubleTag = QStringLiteral("@kpv:double");
+// A file name that is not UTF-8 (its raw bytes held as FileNames.h describes), kept as its
+// escaped bytes: as text it would lose them.
+const QString kFileNameTag = QStringLiteral("@kpv:filename");
 
 // A settings file larger than this is not ours; refuse it rather than read it into memory.
 constexpr qint64 kMaxFileSize = 64 * 1024 * 1024;
@@ -66,8 +70,12 @@ QJsonValue toJson(const QVariant& v)
         // Tagged, so that 2.0 comes back as a double and not as the integer 2.
         return QJsonObject{{kDoubleTag, d}};
     }
-    case QMetaType::QString:
-        return v.toString();
+    case QMetaType::QString: {
+        const QString text = v.toString();
+        if (fileNameHasRawBytes(text))
+            return QJsonObject{{kFileNameTag, QString::fromLatin1(encodeFileName(text).toPercentEncoding())}};
+        return text;
+    }
     case QMetaType::QUrl:
         return QJsonObject{{kUrlTag, v.toUrl().toString(QUrl::FullyEncoded)}};
     case QMetaType::QDateTime:
@@ -143,6 +151,9 @@ QVariant fromJson(const QJsonValue& j)
             }
             if (key == kDoubleTag && value.isDouble()) {
                 return value.toDouble();
+            }
+            if (key == kFileNameTag && value.isString()) {
+                return decodeFileName(QByteArray::fromPercentEncoding(value.toString().toLatin1()));
             }
         }
         QVariantMap map;

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QRect>
 #include <QSize>
 #include <QString>
 #include <QVariantMap>
@@ -29,6 +30,12 @@ public:
     // Readers whose format has no partial alpha, or whose library only hands out premultiplied
     // pixels, answer their premultiplied decode, labelled as such.
     virtual QImage decodeStraight(int index, QString* error) { return decode(index, 0, error); }
+    // The pixels inside `rect` of frame `index` reduced by `reduction` (1, 2, 4 or 8; the reduced
+    // frame is ceil(size / reduction)), as premultiplied RGBA of the rect's size. The rect lies
+    // inside the reduced frame (the caller checks). By default the frame is decoded whole at that
+    // scale, within the decode budget, and the rect copied out; readers that can decode a part of
+    // a frame do only that.
+    virtual QImage decodeRegion(int index, const QRect& rect, int reduction, QString* error);
     // Properties the format itself carries (GIF delays, PNG density, ...), merged over the
     // metadata read from the file's EXIF block.
     virtual QVariantMap formatProperties(int index) const { return {}; }

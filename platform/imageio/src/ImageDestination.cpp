@@ -223,10 +223,16 @@ bool replaceFileSafely(const QString& path, const QByteArray& bytes, const Image
     FileReplaceOptions replace;
     replace.createOnly = options.createNew;
     replace.nameTaken = options.nameTaken;
-    // The target is checked once more just before the rename: a file changed since it was read stays.
-    if (options.replaceOnly.isValid()) {
+    // The target is checked once more just before the rename: a file changed since it was read
+    // stays, and so does the target of a write that was cancelled meanwhile.
+    if (options.replaceOnly.isValid() || options.stillWanted) {
         replace.beforeRename = [&](const QString&, QString* why) {
-            if (fileIdentity(path) == options.replaceOnly)
+            if (options.stillWanted && !options.stillWanted()) {
+                if (why)
+                    *why = ImageDestination::cancelledError(path);
+                return false;
+            }
+            if (!options.replaceOnly.isValid() || fileIdentity(path) == options.replaceOnly)
                 return true;
             if (why)
                 *why = ImageDestination::changedOnDiskError(path);
@@ -253,6 +259,11 @@ bool pngIsAnimated(const QByteArray& data)
 }
 
 }  // namespace
+
+QString ImageDestination::cancelledError(const QString& path)
+{
+    return QStringLiteral("the save of %1 was cancelled; it was not replaced").arg(path);
+}
 
 QString ImageDestination::changedOnDiskError(const QString& path)
 {

@@ -10,6 +10,7 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -240,6 +241,87 @@ QImage ImageSource::createImageAtIndex(int index, QString* error) const { return
 QImage ImageSource::createStraightImageAtIndex(int index, QString* error) const
 {
     return fullDecode(index, true, error);
+}
+
+QSize ImageSource::reducedFrameSize(int index, int reduction) const
+{
+    if (index < 0 || index >= count() || (reduction != 1 && reduction != 2 && reduction != 4 && reduction != 8))
+        return {};
+    const QSize full = m_decoder->frameSize(index);
+    return QSize((full.width() + reduction - 1) / reduction, (full.height() + reduction - 1) / reduction);
+}
+
+QImage ImageSource::createImageInRect(int index, const QRect& rect, int reduction, QString* error) const
+{
+    QString why;
+    QImage image;
+    // The request's own account: parts decoded on several threads at once each charge theirs.
+    DecodeAccount account;
+    const QSize reduced = reducedFrameSize(index, reduction);
+    if (reduced.isEmpty())
+        why = QStringLiteral("no frame %1 at a reduction of %2").arg(index).arg(reduction);
+    else if (rect.isEmpty() || !QRect(QPoint(0, 0), reduced).contains(rect))
+        why = QStringLiteral("the part (%1, %2, %3 x %4) is not inside the picture of %5 x %6")
+                  .arg(rect.x())
+                  .arg(rect.y())
+                  .arg(rect.width())
+                  .arg(rect.height())
+                  .arg(reduced.width())
+                  .arg(reduced.height());
+    else
+        image = m_decoder->decodeRegion(index, rect, reduction, &why);
+    if (!image.isNull() && image.size() != rect.size()) {
+        image = QImage();
+        why = QStringLiteral("the decoded part has the wrong size");
+    }
+    if (image.isNull() && error)
+        *error = why;
+    return image;
+}
+
+QImage FormatDecoder::decodeRegion(int index, const QRect& rect, int reduction, QString* error)
+{
+    const QSize full = frameSize(index);
+    const QSize reduced((full.width() + reduction - 1) / reduction, (full.height() + reduction - 1) / reduction);
+    QImage whole = decode(index, reduction == 1 ? 0 : std::max(reduced.width(), reduced.height()), error);
+    if (whole.isNull())
+        return {};
+    if (!imageio_detail::reserveDecodeBytes(uint64_t(rect.width()) * uint64_t(rect.height()) * 4, error))
+        return {};
+    QImage part;
+    if (whole.size() == reduced) {
+        part = whole.copy(rect);
+    } else if (whole.size() == full && whole.format() == QImage::Format_RGBA8888_Premultiplied) {
+        // Decoded at full size: blocks of reduction x reduction averaged, as a reduced decode of
+        // rows does (edge blocks with the pixels they have).
+        part = QImage(rect.size(), QImage::Format_RGBA8888_Premultiplied);
+        for (int y = 0; !part.isNull() && y < rect.height(); ++y) {
+            uchar* out = part.scanLine(y);
+            const int top = (rect.y() + y) * reduction, rows = std::min(reduction, full.height() - top);
+            for (int x = 0; x < rect.width(); ++x) {
+                const int left = (rect.x() + x) * reduction, columns = std::min(reduction, full.width() - left);
+                unsigned sum[4] = {0, 0, 0, 0};
+                for (int r = 0; r < rows; ++r) {
+                    const uchar* p = whole.constScanLine(top + r) + size_t(left) * 4;
+                    for (int c = 0; c < columns * 4; ++c)
+                        sum[c % 4] += p[c];
+                }
+                const unsigned n = unsigned(rows * columns);
+                for (int c = 0; c < 4; ++c)
+                    out[x * 4 + c] = uchar((sum[c] + n / 2) / n);
+            }
+        }
+    } else {
+        // The reader decoded at another size: brought to the reduced one, which is charged too.
+        if (!imageio_detail::reserveDecodeBytes(uint64_t(reduced.width()) * uint64_t(reduced.height()) * 4, error))
+            return {};
+        part = whole.scaled(reduced, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                   .convertToFormat(QImage::Format_RGBA8888_Premultiplied)
+                   .copy(rect);
+    }
+    if (part.isNull() && error)
+        *error = QStringLiteral("out of memory for a part of %1 x %2 pixels").arg(rect.width()).arg(rect.height());
+    return part;
 }
 
 QImage ImageSource::createThumbnailAtIndex(int index, int maxPixelSize, bool fromImageAlways, QString* error) const

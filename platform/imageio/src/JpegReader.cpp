@@ -8,6 +8,7 @@
 #include <csetjmp>
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include <jpeglib.h>
@@ -156,6 +157,110 @@ QImage decodeJpeg(const unsigned char* data, size_t size, int maxPixelSize, QStr
     return std::move(job->image);
 }
 
+// Reads the header and sets up a decode of the picture reduced by `reduction`: colour space,
+// scale and the checks and charges that come before any pixel is allocated. False, with the
+// job's error set, when the file is refused; the jmp_buf must be set by the caller.
+bool startRegionDecode(DecodeJob* job, const unsigned char* data, size_t size, int reduction, bool* cmyk)
+{
+    jpeg_decompress_struct* info = &job->d.m_info;
+    jpeg_create_decompress(info);
+    job->d.m_created = true;
+    jpeg_mem_src(info, data, static_cast<unsigned long>(size));
+    jpeg_read_header(info, TRUE);
+    *cmyk = info->jpeg_color_space == JCS_CMYK || info->jpeg_color_space == JCS_YCCK;
+    info->out_color_space = *cmyk ? JCS_CMYK : JCS_EXT_RGBA;
+    info->scale_num = unsigned(8 / reduction);
+    info->scale_denom = 8;
+    info->dct_method = JDCT_ISLOW;
+    jpeg_calc_output_dimensions(info);
+    if (!imageio_detail::jpegCanHold(size, info->image_width, info->image_height)) {
+        job->error = QStringLiteral("the JPEG file is far too short for %1 x %2 pixels")
+                         .arg(info->image_width)
+                         .arg(info->image_height);
+        return false;
+    }
+    if (jpeg_has_multiple_scans(info)) {
+        uint64_t blocks = 0;
+        for (int c = 0; c < info->num_components; ++c)
+            blocks += uint64_t(info->comp_info[c].width_in_blocks + info->comp_info[c].h_samp_factor) *
+                      uint64_t(info->comp_info[c].height_in_blocks + info->comp_info[c].v_samp_factor);
+        if (!imageio_detail::reserveDecodeBytes(blocks * DCTSIZE2 * sizeof(JCOEF), &job->error))
+            return false;
+    }
+    jpeg_start_decompress(info);
+    return true;
+}
+
+void cmykRowToRgba(uchar* p, unsigned width, bool inverted)
+{
+    for (unsigned x = 0; x < width; ++x, p += 4) {
+        int c = p[0], m = p[1], y = p[2], k = p[3];
+        if (!inverted) {
+            c = 255 - c;
+            m = 255 - m;
+            y = 255 - y;
+            k = 255 - k;
+        }
+        p[0] = uchar(c * k / 255);
+        p[1] = uchar(m * k / 255);
+        p[2] = uchar(y * k / 255);
+        p[3] = 255;
+    }
+}
+
+// A part of the picture: the rows above it are skipped (their entropy-coded data is read, nothing
+// more), the columns beside it are cut off from the block columns on, and the rows below are
+// never read.
+bool runRegionDecode(DecodeJob* job, const unsigned char* data, size_t size, const QRect& rect, int reduction)
+{
+    jpeg_decompress_struct* info = &job->d.m_info;
+    if (setjmp(job->d.m_err.jump)) {
+        job->error = QStringLiteral("JPEG decoding failed: %1").arg(QString::fromLatin1(job->d.m_err.message));
+        return false;
+    }
+    bool cmyk = false;
+    if (!startRegionDecode(job, data, size, reduction, &cmyk))
+        return false;
+    if (rect.x() < 0 || rect.y() < 0 || rect.isEmpty() || unsigned(rect.right()) >= info->output_width ||
+        unsigned(rect.bottom()) >= info->output_height) {
+        job->error = QStringLiteral("the part is not inside the JPEG picture of %1 x %2")
+                         .arg(info->output_width)
+                         .arg(info->output_height);
+        return false;
+    }
+    JDIMENSION left = JDIMENSION(rect.x()), width = JDIMENSION(rect.width());
+    // Widened to whole block columns: `left` moves left to the column's start.
+    jpeg_crop_scanline(info, &left, &width);
+    const unsigned shift = unsigned(rect.x()) - left;
+    if (shift + unsigned(rect.width()) > info->output_width) {
+        job->error = QStringLiteral("JPEG decoding failed: the part's columns were not kept");
+        return false;
+    }
+    job->image = imageio_detail::allocateFrame(rect.width(), rect.height(), &job->error);
+    if (job->image.isNull())
+        return false;
+    QImage row = imageio_detail::allocateFrame(int(info->output_width), 1, &job->error);
+    if (row.isNull())
+        return false;
+    for (JDIMENSION skip = JDIMENSION(rect.y()); skip > 0;) {
+        const JDIMENSION skipped = jpeg_skip_scanlines(info, skip);
+        if (skipped == 0)
+            break;
+        skip -= skipped;
+    }
+    const bool inverted = cmyk && info->saw_Adobe_marker;
+    for (int y = 0; y < rect.height(); ++y) {
+        JSAMPROW line = row.scanLine(0);
+        if (jpeg_read_scanlines(info, &line, 1) != 1)
+            break;
+        if (cmyk)
+            cmykRowToRgba(line + size_t(shift) * 4, unsigned(rect.width()), inverted);
+        std::memcpy(job->image.scanLine(y), line + size_t(shift) * 4, size_t(rect.width()) * 4);
+    }
+    jpeg_abort_decompress(info);
+    return true;
+}
+
 bool runReadHeader(DecodeJob* job, const unsigned char* data, size_t size, QSize* out, double* dpiX, double* dpiY)
 {
     if (setjmp(job->d.m_err.jump)) {
@@ -198,6 +303,19 @@ public:
     {
         return decodeJpeg(reinterpret_cast<const unsigned char*>(m_data.constData()), size_t(m_data.size()),
                           maxPixelSize, error);
+    }
+
+    QImage decodeRegion(int, const QRect& rect, int reduction, QString* error) override
+    {
+        // Reads only the file's bytes and a job of its own: parts decode on several threads at once.
+        auto job = std::make_unique<DecodeJob>();
+        if (!runRegionDecode(job.get(), reinterpret_cast<const unsigned char*>(m_data.constData()),
+                             size_t(m_data.size()), rect, reduction)) {
+            if (error)
+                *error = job->error;
+            return {};
+        }
+        return std::move(job->image);
     }
 
     QVariantMap formatProperties(int) const override { return imageio_detail::densityProperties(m_dpiX, m_dpiY); }

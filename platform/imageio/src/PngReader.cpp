@@ -81,6 +81,7 @@ struct PngJob {
     // rest stays clear), as a file cut off by a download shows as far as it came.
     png_uint_32 rowsDone = 0;
     bool partialOk = false;
+    bool interlaced = false;  // a part was asked of an interlaced file
 };
 
 bool begin(PngJob* job, const QByteArray& data)
@@ -215,6 +216,82 @@ bool runDecode(PngJob* job, const QByteArray& data, int maxPixelSize, bool* prem
     return true;
 }
 
+// A part of the picture reduced by `reduction`: the rows above it are inflated and dropped, the
+// rows below are never read, and only the part's columns are kept (box-averaged and
+// premultiplied as a reduced decode is). Non-interlaced files only.
+bool runRegionDecode(PngJob* job, const QByteArray& data, const QRect& rect, png_uint_32 reduction)
+{
+    if (!runHeader(job, data))
+        return false;
+    if (setjmp(png_jmpbuf(job->png)))
+        return false;
+    const png_uint_32 width = png_get_image_width(job->png, job->info);
+    const png_uint_32 height = png_get_image_height(job->png, job->info);
+    // Only a row of the picture is held: its width is what the limit applies to.
+    if (!ImageLimits::frameAllowed(width, 1) ||
+        !imageio_detail::pngCanHold(data.size() - job->input.pos, png_get_rowbytes(job->png, job->info), height)) {
+        job->message = QStringLiteral("the file is far too short for %1 x %2 pixels, or they exceed the limit")
+                           .arg(width)
+                           .arg(height);
+        return false;
+    }
+    const int colorType = png_get_color_type(job->png, job->info);
+    png_set_expand(job->png);
+    png_set_strip_16(job->png);
+    if (colorType == PNG_COLOR_TYPE_GRAY || colorType == PNG_COLOR_TYPE_GRAY_ALPHA)
+        png_set_gray_to_rgb(job->png);
+    png_set_add_alpha(job->png, 0xff, PNG_FILLER_AFTER);
+    if (png_set_interlace_handling(job->png) != 1) {
+        job->interlaced = true;
+        return false;
+    }
+    png_read_update_info(job->png, job->info);
+    const png_uint_32 outW = (width + reduction - 1) / reduction, outH = (height + reduction - 1) / reduction;
+    if (png_get_rowbytes(job->png, job->info) != size_t(width) * 4 || rect.x() < 0 || rect.y() < 0 ||
+        png_uint_32(rect.right()) >= outW || png_uint_32(rect.bottom()) >= outH) {
+        job->message = QStringLiteral("the part is not inside the PNG picture");
+        return false;
+    }
+    if (!imageio_detail::reserveDecodeBytes(uint64_t(width) * 4 + uint64_t(rect.width()) * 32, &job->message))
+        return false;
+    job->image = imageio_detail::allocateFrame(rect.width(), rect.height(), &job->message);
+    if (job->image.isNull())
+        return false;
+    std::vector<unsigned char>& row = job->row;
+    std::vector<uint64_t>& sums = job->sums;
+    row.resize(size_t(width) * 4);
+    sums.resize(size_t(rect.width()) * 4);
+    for (png_uint_32 y = 0; y < png_uint_32(rect.y()) * reduction; ++y)
+        png_read_row(job->png, row.data(), nullptr);
+    const png_uint_32 firstColumn = png_uint_32(rect.x()) * reduction;
+    for (int oy = 0; oy < rect.height(); ++oy) {
+        std::fill(sums.begin(), sums.end(), uint64_t(0));
+        const png_uint_32 top = (png_uint_32(rect.y()) + png_uint_32(oy)) * reduction;
+        const png_uint_32 rows = std::min(reduction, height - top);
+        for (png_uint_32 r = 0; r < rows; ++r) {
+            png_read_row(job->png, row.data(), nullptr);
+            const png_uint_32 end = std::min(width, firstColumn + png_uint_32(rect.width()) * reduction);
+            const unsigned char* p = row.data() + size_t(firstColumn) * 4;
+            for (png_uint_32 x = firstColumn; x < end; ++x, p += 4) {
+                uint64_t* sum = &sums[size_t((x - firstColumn) / reduction) * 4];
+                const unsigned a = p[3];
+                sum[0] += (p[0] * a + 127) / 255;
+                sum[1] += (p[1] * a + 127) / 255;
+                sum[2] += (p[2] * a + 127) / 255;
+                sum[3] += a;
+            }
+        }
+        uchar* out = job->image.scanLine(oy);
+        for (int ox = 0; ox < rect.width(); ++ox) {
+            const png_uint_32 left = firstColumn + png_uint_32(ox) * reduction;
+            const uint64_t count = uint64_t(rows) * std::min(reduction, width - left);
+            for (int c = 0; c < 4; ++c)
+                out[ox * 4 + c] = uchar((sums[size_t(ox) * 4 + size_t(c)] + count / 2) / count);
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 namespace imageio_detail {
@@ -262,6 +339,18 @@ public:
         if (!image.isNull() && !premultiplied)
             image.reinterpretAsFormat(QImage::Format_RGBA8888);
         return image;
+    }
+    QImage decodeRegion(int index, const QRect& rect, int reduction, QString* error) override
+    {
+        auto job = std::make_unique<PngJob>();
+        if (runRegionDecode(job.get(), m_data, rect, png_uint_32(reduction)))
+            return std::move(job->image);
+        // Interlaced rows come in passes over the whole picture: such a file is decoded whole.
+        if (job->interlaced)
+            return FormatDecoder::decodeRegion(index, rect, reduction, error);
+        if (error)
+            *error = QStringLiteral("PNG decoding failed: %1").arg(job->message);
+        return {};
     }
     QVariantMap formatProperties(int) const override { return imageio_detail::densityProperties(m_dpiX, m_dpiY); }
 

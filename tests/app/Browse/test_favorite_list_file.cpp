@@ -1,5 +1,6 @@
 // The favourites list file: what it keeps, in order, and how it stands up to a damaged or hostile
 // file (every prefix of a good one, wrong types, bad text, a huge file) and to a failing disk.
+#include "../../support/ChildProcess.h"
 #include "../../support/FileSizeLimit.h"
 
 #include "Browse/FavoriteListFile.h"
@@ -207,4 +208,31 @@ TEST_F(FavoriteListFileTest, TwoViewersSavingTheirOwnChangesKeepBoth)
     const QString second = dir.filePath(QStringLiteral("second.json"));
     ASSERT_TRUE(FavoriteListFile(second).write({latin1, a}));
     EXPECT_EQ(FavoriteListFile(second).read().paths, (QList<LMPathString>{latin1, a}));
+}
+
+// Two viewers running at once, each loving a photo of its own, quitting at the same moment:
+// both photos stay favourites, and so does the one they started with.
+TEST_F(FavoriteListFileTest, TwoRunningViewersQuittingTogetherKeepBothFavourites)
+{
+    const LMPathString a("/photos/a.jpg", false), b("/photos/b.jpg", false), c("/photos/c.jpg", false);
+    for (int round = 0; round < 10; ++round) {
+        SCOPED_TRACE(round);
+        QFile::remove(path());
+        ASSERT_TRUE(FavoriteListFile(path()).write({c}));
+        std::unique_ptr<FavoriteListFile> viewer;
+        QList<LMPathString> loved;
+        const bool passed = kpv::test::runTogether(
+            2,
+            [&](int i) {
+                viewer = std::make_unique<FavoriteListFile>(path());
+                loved = viewer->read().paths;
+                loved << (i == 0 ? a : b);
+            },
+            [&](int) { EXPECT_TRUE(viewer->write(loved)); });
+        ASSERT_TRUE(passed) << "see above";
+        QList<LMPathString> after = FavoriteListFile(path()).read().paths;
+        ASSERT_EQ(after.size(), 3);
+        EXPECT_EQ(after.first(), c);
+        EXPECT_TRUE(after.contains(a) && after.contains(b));
+    }
 }

@@ -4,12 +4,20 @@
 
 #include "Browse/FavFileCopyProcessController.h"
 
+#include "foundation/FileNames.h"
 #include "foundation/RunLoop.h"
+
+#include "../../support/FaultInjection.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -52,6 +60,37 @@ TEST(FavoritesCopy, FreeNamesNeverOverwrite)
     EXPECT_EQ(readAll(dst.filePath("a_2.jpg")), "new-a");
     EXPECT_EQ(readAll(dst.filePath("b_4.jpg")), "new-b");
     EXPECT_TRUE(FavFileCopyProcessController::copyFile(P(src.filePath("missing.jpg")), dst.path()).isEmpty());
+
+    // Names that are not UTF-8 (Latin-1, a cut sequence) are copied by their bytes, under a free
+    // name too; a pipe named like a photo is refused rather than waited on.
+    for (const QByteArray& name : {QByteArray("caf\xe9.jpg"), QByteArray("x\xc3(y.jpg")}) {
+        const QByteArray from = QFile::encodeName(src.path()) + "/" + name;
+        const QByteArray taken = QFile::encodeName(dst.path()) + "/" + name;
+        for (const QByteArray& path : {from, taken}) {
+            FILE* f = std::fopen(path.constData(), "wb");
+            ASSERT_TRUE(f);
+            std::fputs(path == from ? "new" : "old", f);
+            std::fclose(f);
+        }
+        const QString copy = FavFileCopyProcessController::copyFile(P(kpv::decodeFileName(from)), dst.path());
+        const QByteArray stem = name.left(name.size() - 4);
+        EXPECT_EQ(kpv::encodeFileName(copy), QFile::encodeName(dst.path()) + "/" + stem + "_1.jpg");
+        const auto bytesOf = [](const QByteArray& path) {
+            char text[8] = {};
+            if (FILE* f = std::fopen(path.constData(), "rb")) {
+                (void)!std::fread(text, 1, sizeof text - 1, f);
+                std::fclose(f);
+            }
+            return std::string(text);
+        };
+        EXPECT_EQ(bytesOf(kpv::encodeFileName(copy)), "new");
+        EXPECT_EQ(bytesOf(taken), "old");
+        for (const QByteArray& path : {from, taken, kpv::encodeFileName(copy)})
+            ::unlink(path.constData());
+    }
+    ASSERT_EQ(::mkfifo(QFile::encodeName(src.filePath("pipe.jpg")).constData(), 0600), 0);
+    EXPECT_TRUE(FavFileCopyProcessController::copyFile(P(src.filePath("pipe.jpg")), dst.path()).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(dst.filePath("pipe.jpg")));
 }
 
 TEST(FavoritesCopy, RunCopiesAllCreatesFolderAndReportsFailuresOnce)
@@ -64,6 +103,9 @@ TEST(FavoritesCopy, RunCopiesAllCreatesFolderAndReportsFailuresOnce)
         files.append(P(p));
     }
     files.insert(2, P(src.filePath("deleted-meanwhile.jpg")));
+    // A pipe named like a photo: refused at once, never waited on.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(src.filePath("stuck.jpg")).constData(), 0644), 0);
+    files.append(P(src.filePath("stuck.jpg")));
     const QString target = dst.filePath("new/inner");
 
     FavFileCopyProcessController c;
@@ -73,13 +115,52 @@ TEST(FavoritesCopy, RunCopiesAllCreatesFolderAndReportsFailuresOnce)
     EXPECT_TRUE(c.isCopyingFiles());
     EXPECT_FALSE(c.beginCopyFiles(files, target, nullptr)) << "one copy at a time";
     waitForCopy(c);
-    EXPECT_EQ(c.finishCount(), 6);
-    EXPECT_EQ(c.progressText(), QStringLiteral("6/6"));
+    EXPECT_EQ(c.finishCount(), 7);
+    EXPECT_EQ(c.progressText(), QStringLiteral("7/7"));
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(readAll(QDir(target).filePath(QStringLiteral("f%1.jpg").arg(i))), QByteArray::number(i));
-    ASSERT_EQ(c.failedFiles().size(), 1);
+    ASSERT_EQ(c.failedFiles().size(), 2);
     ASSERT_EQ(reports.size(), 1u) << "failures are told once, at the end";
-    EXPECT_TRUE(reports[0].contains(QLatin1String("1")));
+    // Each by name, with why.
+    const QString report = reports[0];
+    EXPECT_TRUE(report.startsWith(QLatin1String("2 files could not be copied."))) << report.toStdString();
+    EXPECT_TRUE(report.contains(QLatin1String("deleted-meanwhile.jpg: "))) << report.toStdString();
+    EXPECT_TRUE(report.contains(QLatin1String("stuck.jpg: "))) << report.toStdString();
+    EXPECT_TRUE(report.contains(QLatin1String("not a regular file"))) << report.toStdString();
+    EXPECT_TRUE(report.endsWith(QLatin1String("The originals are unchanged."))) << report.toStdString();
+    EXPECT_EQ(QDir(target).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 5);
+}
+
+TEST(FavoritesCopy, AFolderWithNoRoomLeftStopsTheCopyAtTheFirstFile)
+{
+    QTemporaryDir src, dst;
+    const QString disk = dst.filePath("disk");
+    ASSERT_TRUE(QDir().mkpath(disk));
+    kpv::test::SmallTmpfs tmpfs(disk, 64);
+    if (!tmpfs.isMounted())
+        GTEST_SKIP() << "no right to mount a tmpfs here";
+    QList<LMPathString> files;
+    QList<QByteArray> sums;
+    for (int i = 0; i < 4; ++i) {
+        const QString p = src.filePath(QStringLiteral("f%1.jpg").arg(i));
+        ASSERT_NO_FATAL_FAILURE(writeText(p, QByteArray(40 * 1024, char('a' + i))));
+        files.append(P(p));
+        sums.append(kpv::test::checksum(p));
+    }
+    FavFileCopyProcessController c;
+    std::vector<QString> reports;
+    c.setReportBlock([&](const QString& m) { reports.push_back(m); });
+    ASSERT_TRUE(c.beginCopyFiles(files, disk, nullptr));
+    waitForCopy(c);
+    // The first fits, the second finds the disk full: the two after it are not tried.
+    ASSERT_EQ(reports.size(), 1u);
+    const QString report = reports[0];
+    EXPECT_TRUE(report.contains(QLatin1String("f1.jpg: "))) << report.toStdString();
+    EXPECT_TRUE(report.contains(QLatin1String("2 more file(s) were not tried"))) << report.toStdString();
+    EXPECT_EQ(c.failedFiles(), QStringList{files[1].path()});
+    EXPECT_EQ(kpv::test::entriesOf(disk), QStringList{"f0.jpg"});
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(kpv::test::checksum(files[i].path()), sums[i]);
 }
 
 TEST(FavoritesCopy, BadTargetsAreRefusedAndReported)

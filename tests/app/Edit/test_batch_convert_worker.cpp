@@ -165,7 +165,7 @@ TEST_F(BatchConvertRun, RunCollectsFailuresAndPausesOnlyAfterACleanRun)
 {
     ASSERT_TRUE(writeTestImage(s("ok.jpg"), QSize(8, 8)));
     std::vector<qint64> progress;
-    QList<LMPathString> failed;
+    LMFailedFiles failed;
     EXPECT_EQ(worker.convertFilesOnThread({record(s("ok.jpg")), nullptr}, dst.path(), kBmp, params, &failed,
                                           nullptr, [&](qint64 n) { progress.push_back(n); }),
               0);
@@ -182,7 +182,7 @@ TEST_F(BatchConvertRun, RunCollectsFailuresAndPausesOnlyAfterACleanRun)
                                           &failed, nullptr),
               0);
     ASSERT_EQ(failed.size(), 1);
-    EXPECT_EQ(failed[0].path(), s("junk.jpg"));
+    EXPECT_EQ(failed.paths()[0].path(), s("junk.jpg"));
     EXPECT_EQ(pauses, pausesBefore);
     EXPECT_FALSE(QFile::exists(d("junk.tiff")));
     EXPECT_TRUE(QFile::exists(d("ok.tiff")));
@@ -193,7 +193,7 @@ TEST_F(BatchConvertRun, CancelledRunStopsAtTheFirstFile)
     ASSERT_TRUE(writeTestImage(s("a.jpg"), QSize(8, 8)));
     auto op = std::make_shared<kpv::Operation>();
     op->cancel();
-    QList<LMPathString> failed;
+    LMFailedFiles failed;
     EXPECT_EQ(worker.convertFilesOnThread({record(s("a.jpg"))}, dst.path(), kPng, params, &failed, op.get()), -2);
     EXPECT_TRUE(failed.isEmpty());
     EXPECT_FALSE(QFile::exists(d("a.png")));
@@ -241,7 +241,7 @@ TEST_F(BatchConvertRun, TwoRunsIntoOneFolderKeepEveryOutput)
     }
     BatchConvertWorker other{editTestLoader()};
     other.setPauseBlock([] {});
-    QList<LMPathString> failedA, failedB;
+    LMFailedFiles failedA, failedB;
     std::thread a([&] { worker.convertFilesOnThread(files, dst.path(), kPng, params, &failedA, nullptr); });
     std::thread b([&] { other.convertFilesOnThread(files, dst.path(), kPng, params, &failedB, nullptr); });
     a.join();

@@ -3,6 +3,7 @@
 
 #include "Edit/BatchRenameWorker.h"
 
+#include "foundation/FileNames.h"
 #include "foundation/Operation.h"
 
 #include <QDir>
@@ -11,6 +12,8 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 namespace {
 
@@ -145,4 +148,26 @@ TEST(BatchRenameCancel, StoppingHalfWayLeavesNoFileUnderAMovedAsideName)
         ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << now.toStdString();
         EXPECT_EQ(f.readAll(), LMPathString::lastPathComponent(s.path()).toUtf8());
     }
+}
+
+// Names that are not UTF-8 (Latin-1, a cut sequence) are renamed by their bytes, contents kept.
+TEST_F(BatchRename, NamesThatAreNotUtf8AreRenamedLikeAnyOther)
+{
+    QList<LMPathString> src;
+    for (const QByteArray &name : {QByteArray("caf\xe9.jpg"), QByteArray("x\xc3(y.png")}) {
+        const QByteArray native = QFile::encodeName(dir.path()) + "/" + name;
+        FILE *f = std::fopen(native.constData(), "wb");
+        ASSERT_TRUE(f);
+        std::fputs(name.constData(), f);
+        std::fclose(f);
+        src << LMPathString(kpv::decodeFileName(native), false);
+    }
+    EXPECT_EQ(BatchRenameWorker::renameFilesOnThread(src, "Trip_", &renamed, &failed, nullptr, {}), 0);
+    EXPECT_TRUE(failed.isEmpty());
+    EXPECT_EQ(renamed.value(src[0]).path(), at("Trip_1.jpg"));
+    EXPECT_EQ(renamed.value(src[1]).path(), at("Trip_2.png"));
+    QFile renamedFile(at("Trip_1.jpg"));
+    ASSERT_TRUE(renamedFile.open(QIODevice::ReadOnly));
+    EXPECT_EQ(renamedFile.readAll(), QByteArray("caf\xe9.jpg"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), (QStringList{"Trip_1.jpg", "Trip_2.png"}));
 }

@@ -127,7 +127,7 @@ TEST_F(BatchResizeRun, PngWithoutKeepAlphaBecomesJpegAndRotatedSourcesComeOutUpr
     QVariantMap c = classicConfig(100, 100, dst.path());
     c[kKeepAlpha] = false;
     c[kNewNameBase] = QStringLiteral("trip");
-    QList<LMPathString> failed;
+    LMFailedFiles failed;
     std::vector<qint64> progress;
     const int result = worker.resizeFilesOnThread({record(srcPath("pic.png")), nullptr, record(srcPath("turned.jpg"))}, c,
                                                   &failed, nullptr, [&](qint64 n) { progress.push_back(n); });
@@ -161,14 +161,14 @@ TEST_F(BatchResizeRun, BrokenFilesFailAndTheRunGoesOn)
     broken.write("not an image at all");
     broken.close();
     ASSERT_TRUE(writeTestImage(srcPath("ok.jpg"), QSize(64, 48)));
-    QList<LMPathString> failed;
+    LMFailedFiles failed;
     const int result = worker.resizeFilesOnThread(
         {record(srcPath("broken.jpg")), record(srcPath("missing.jpg")), record(srcPath("ok.jpg"))},
         classicConfig(32, 24, dst.path()), &failed, nullptr);
     EXPECT_EQ(result, 0);
     ASSERT_EQ(failed.size(), 2);
-    EXPECT_EQ(failed[0].path(), srcPath("broken.jpg"));
-    EXPECT_EQ(failed[1].path(), srcPath("missing.jpg"));
+    EXPECT_EQ(failed.paths()[0].path(), srcPath("broken.jpg"));
+    EXPECT_EQ(failed.paths()[1].path(), srcPath("missing.jpg"));
     EXPECT_EQ(storedImageSize(dstPath("ok.jpg")), QSize(32, 24));
     EXPECT_FALSE(QFile::exists(dstPath("broken.jpg")));
 }
@@ -178,7 +178,7 @@ TEST_F(BatchResizeRun, CancelledRunTouchesNothing)
     ASSERT_TRUE(writeTestImage(srcPath("a.jpg"), QSize(64, 48)));
     auto op = std::make_shared<kpv::Operation>();
     op->cancel();
-    QList<LMPathString> failed;
+    LMFailedFiles failed;
     int reports = 0;
     EXPECT_EQ(worker.resizeFilesOnThread({record(srcPath("a.jpg"))}, classicConfig(32, 24, dst.path()), &failed,
                                          op.get(), [&](qint64) { ++reports; }),

@@ -11,6 +11,7 @@
 #include "Edit/EditPopUpButton.h"
 #include "Edit/LMImageSaveParamView.h"
 #include "edit_test_support.h"
+#include "../../support/FaultInjection.h"
 
 #include "Kit/LMLengthLimitTextField.h"
 #include "Kit/LMNormalCheckButton.h"
@@ -26,7 +27,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -57,7 +61,8 @@ protected:
         });
         sheet.beginSheetOnParentWindow(&parent, files, [this] { ++completed; });
         for (const auto &f : files)
-            sums.insert(f->filePath().path(), fileChecksum(f->filePath().path()));
+            if (QFileInfo(f->filePath().path()).isFile())
+                sums.insert(f->filePath().path(), fileChecksum(f->filePath().path()));
     }
     void finishRun(BatchSheetController &sheet)
     {
@@ -225,9 +230,14 @@ TEST_F(BatchSheets, ConvertWritesTheChosenFormatUprightAndCancelStopsWithoutARep
     EXPECT_FALSE(again.taskRunning());
 }
 
-TEST_F(BatchSheets, ConvertOnAFullDiskReportsTheFailuresAndKeepsEveryFile)
+TEST_F(BatchSheets, ConvertOnAFullDiskReportsEachFailureWithItsReasonAndKeepsEveryFile)
 {
-    const auto files = BatchSheetController::FileInfoList{photo("a.png", QSize(300, 300)), photo("b.png", QSize(300, 300))};
+    // A pipe named like a photo among them: it is named as such, and never waited on.
+    const QString pipe = dir.filePath("src/stuck.png");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0644), 0);
+    const auto files = BatchSheetController::FileInfoList{photo("a.png", QSize(300, 300)),
+                                                          std::make_shared<LMFileInfo>(LMPathString(pipe, false)),
+                                                          photo("b.png", QSize(300, 300))};
     const QString out = dir.filePath("converted");
     QDir().mkpath(out);
     ASSERT_TRUE(writeTestImage(QDir(out).filePath("a.bmp"), QSize(4, 4), Qt::red));
@@ -244,10 +254,77 @@ TEST_F(BatchSheets, ConvertOnAFullDiskReportsTheFailuresAndKeepsEveryFile)
     }
     ASSERT_EQ(completed, 1);
     ASSERT_EQ(alerts.size(), 1);
-    EXPECT_TRUE(alerts.front().contains('2'));
+    // One alert for the run: how many, then each file by name with why, and that nothing was lost.
+    const QString alert = alerts.front();
+    EXPECT_TRUE(alert.startsWith("3 file(s) could not be converted.")) << alert.toStdString();
+    EXPECT_TRUE(alert.contains("a.png: cannot write")) << alert.toStdString();
+    EXPECT_TRUE(alert.contains("stuck.png: it is not a regular file")) << alert.toStdString();
+    EXPECT_TRUE(alert.contains("b.png: cannot write")) << alert.toStdString();
+    EXPECT_EQ(alert.count("the file is larger than this disk allows"), 2) << alert.toStdString();
+    EXPECT_TRUE(alert.endsWith("The originals are unchanged.")) << alert.toStdString();
+    // A limit on the size of a file stops no run: a smaller file would still fit.
+    EXPECT_FALSE(sheet.failures().stoppedForRoom());
     EXPECT_EQ(outputs(out), QStringList({"a.bmp"}));
     EXPECT_EQ(fileChecksum(QDir(out).filePath("a.bmp")), existing);
     expectOriginalsIntact();
+}
+
+TEST_F(BatchSheets, ARunOntoADiskWithNoRoomLeftStopsAtTheFirstFileAndSaysSo)
+{
+    const QString out = dir.filePath("disk");
+    QDir().mkpath(out);
+    kpv::test::SmallTmpfs disk(out, 256);
+    if (!disk.isMounted())
+        GTEST_SKIP() << "no right to mount a tmpfs here; the file-size limit case covers a full disk";
+    {
+        QFile filler(QDir(out).filePath("filler"));
+        ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+        while (filler.write(QByteArray(4096, 'f')) == 4096 && filler.flush()) {
+        }
+    }
+    const QByteArray fillerSum = fileChecksum(QDir(out).filePath("filler"));
+    BatchSheetController::FileInfoList files;
+    for (const char *name : {"a.png", "b.png", "c.png", "d.png"})
+        files << photo(name, QSize(200, 200));
+    for (bool resize : {false, true}) {
+        SCOPED_TRACE(resize ? "resize" : "convert");
+        alerts.clear();
+        completed = 0;
+        std::unique_ptr<BatchSheetController> sheet;
+        if (resize) {
+            auto r = std::make_unique<BatchResizeWindowController>(&config, editTestLoader());
+            begin(*r, files);
+            r->popupBtnSizeFitInto()->chooseItemAtIndex(0);
+            r->popupBtnSizeUnitType()->chooseItemAtIndex(1);
+            r->edtCustomSizeWidth()->setStringValue("90");
+            r->customSizeTextDidChange(true);
+            r->edtDestFolder()->setStringValue(out);
+            r->resizeButtonClicked();
+            sheet = std::move(r);
+        } else {
+            auto c = std::make_unique<BatchConvertWindowController>(&config, editTestLoader());
+            c->setWorkerPause([] {});
+            begin(*c, files);
+            c->saveParamView()->popupFormat()->chooseItemAtIndex(4);  // BMP
+            c->edtDestFolder()->setStringValue(out);
+            c->convertButtonClicked();
+            sheet = std::move(c);
+        }
+        finishRun(*sheet);
+        ASSERT_EQ(completed, 1);
+        ASSERT_EQ(alerts.size(), 1);
+        const QString alert = alerts.front();
+        EXPECT_TRUE(alert.contains("a.png: cannot write")) << alert.toStdString();
+        EXPECT_TRUE(alert.contains("the disk is full")) << alert.toStdString();
+        EXPECT_FALSE(alert.contains("b.png")) << alert.toStdString();
+        EXPECT_TRUE(alert.contains("the run stopped there: 3 more file(s) were not tried")) << alert.toStdString();
+        EXPECT_TRUE(alert.endsWith("The originals are unchanged.")) << alert.toStdString();
+        ASSERT_EQ(sheet->failedFilePaths().size(), 1);
+        // Nothing half-written stays on the disk, and what was there is as it was.
+        EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList({"filler"}));
+        EXPECT_EQ(fileChecksum(QDir(out).filePath("filler")), fillerSum);
+        expectOriginalsIntact();
+    }
 }
 
 TEST_F(BatchSheets, ReadOnlyDestinationIsRefusedAndNothingIsWritten)

@@ -4,15 +4,20 @@
 #include "Model/PhotoSearchHandler.h"
 #include "Model/PhotoSearchTaskInfo.h"
 #include "foundation/Operation.h"
+#include "foundation/FileReplace.h"
 #include "foundation/RunLoop.h"
+#include "../../support/FaultInjection.h"
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <random>
+#include <sys/wait.h>
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <sys/syscall.h>
@@ -380,3 +385,101 @@ TEST_F(PhotoSearchTest, MergedBatchesGiveTheFullSortOrder)
 }
 
 } // namespace
+
+// A save killed mid-write (a signal, a power cut) leaves its hidden temporary file beside the
+// photo. Listing the folder again removes it once its writer is surely gone, and nothing else:
+// not the file of a save still running, not a file whose name only looks alike, not the photo.
+TEST_F(PhotoSearchTest, ListingAFolderRemovesWhatKilledSavesLeftAndNothingElse)
+{
+    const QString top = root() + "/album";
+    const QString photo = top + "/photo.jpg";
+    ASSERT_TRUE(QDir().mkpath(top));
+    {
+        QFile f(photo);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(100000, 'p'));
+    }
+    const QByteArray before = kpv::test::checksum(photo);
+    const auto hiddenNames = [&] {
+        QStringList names = QDir(top).entryList(QDir::Files | QDir::Hidden);
+        names.removeAll("photo.jpg");
+        return names;
+    };
+
+    // A child that saves the photo and stops just before the rename, until it is killed.
+    struct Writer {
+        pid_t pid = -1;
+        QString temp;
+    };
+    const auto startWriter = [&]() -> Writer {
+        const QStringList earlier = hiddenNames();
+        int ready[2];
+        if (::pipe(ready) != 0)
+            return {};
+        std::fflush(nullptr);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            kpv::FileReplaceOptions options;
+            options.beforeRename = [&](const QString&, QString*) {
+                (void)!::write(ready[1], "r", 1);
+                for (;;)
+                    ::pause();
+                return false;
+            };
+            kpv::replaceFileContents(photo, QByteArray(300000, 'n'), options);
+            ::_exit(1);
+        }
+        ::close(ready[1]);
+        char c = 0;
+        const bool stopped = ::read(ready[0], &c, 1) == 1;
+        ::close(ready[0]);
+        Writer w{pid, {}};
+        for (const QString& name : hiddenNames())
+            if (stopped && !earlier.contains(name))
+                w.temp = name;
+        return w;
+    };
+    const auto kill = [](const Writer& w) {
+        ::kill(w.pid, SIGKILL);
+        int status = 0;
+        ::waitpid(w.pid, &status, 0);
+    };
+
+    const Writer killed = startWriter();
+    const Writer running = startWriter();
+    const Writer otherUsers = startWriter();
+    ASSERT_FALSE(killed.temp.isEmpty() || running.temp.isEmpty() || otherUsers.temp.isEmpty()) << "no save started";
+    kill(killed);
+    kill(otherUsers);
+    // Another user's leftover is theirs to clear, even where we could.
+    const bool rootHere = ::geteuid() == 0;
+    if (rootHere)
+        ASSERT_EQ(::chown(QFile::encodeName(top + "/" + otherUsers.temp).constData(), 65534, 65534), 0);
+    else
+        QFile::remove(top + "/" + otherUsers.temp);
+    // Names that only look alike: the writer of another machine (a shared folder), an older
+    // program's temporary file, a name with something after the writer's mark.
+    const QStringList lookalikes{".photo.jpg.kpv-00000000-00000000-1-1.abc", ".photo.jpg.x7k2m",
+                                 "." + killed.temp.mid(1) + ".more"};
+    const QString otherMachine = QString(killed.temp).replace(QRegularExpression("kpv-[0-9a-f]{8}"), "kpv-00000000");
+    for (const QString& name : lookalikes + QStringList{otherMachine})
+        ASSERT_NO_FATAL_FAILURE(makeFile(top + "/" + name));
+
+    auto found = PhotoSearchHandler::EnumDirectoryFiles(QUrl::fromLocalFile(top), false, kExtensions, false);
+    ASSERT_TRUE(found.has_value());
+    EXPECT_EQ(pathsOf(*found), QStringList{photo});
+    QStringList expected = lookalikes + QStringList{running.temp, otherMachine};
+    if (rootHere)
+        expected << otherUsers.temp;
+    expected.sort();
+    QStringList left = hiddenNames();
+    left.sort();
+    EXPECT_EQ(left, expected) << "killed save's file: " << killed.temp.toStdString();
+    EXPECT_EQ(kpv::test::checksum(photo), before);
+
+    // Once the running save is killed too, its file goes at the next listing.
+    kill(running);
+    PhotoSearchHandler::EnumDirectoryFiles(QUrl::fromLocalFile(top), false, kExtensions, false);
+    EXPECT_FALSE(hiddenNames().contains(running.temp));
+    EXPECT_EQ(kpv::test::checksum(photo), before);
+}

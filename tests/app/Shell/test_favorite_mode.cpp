@@ -10,6 +10,15 @@
 #include "Shell/Modes/MainWndFavoriteHost.h"
 #include "Edit/BatchPopViewController.h"
 #include "Edit/BatchResizeWindowController.h"
+#include "Browse/FavImageBrowserView.h"
+#include "Kit/LMIconTextButton.h"
+#include "Kit/LMShadowTextFieldCell.h"
+#include "Shell/Tips/FavoriteIntroTipsViewController.h"
+#include "appkit/Application.h"
+#include "appkit/Control.h"
+#include "appkit/Event.h"
+#include "appkit/PrintPanel.h"
+#include "foundation/Bundle.h"
 #include "Kit/LMNormalCustomWindow.h"
 #include "Share/ShareWindowController.h"
 #include "Share/ShareSelectWebsiteViewController.h"
@@ -28,7 +37,11 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QFontMetricsF>
 #include <QImage>
+#include <QPrinter>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -233,9 +246,171 @@ TEST_F(FavoriteMode, BatchPopUpOpensTheToolOnTheSelection)
     ASSERT_TRUE(sheet);
     ASSERT_EQ(sheet->srcFileInfos().size(), 1);
     EXPECT_EQ(sheet->srcFileInfos().front()->filePath(), file);
+    // The destination's browse button shows its icon at the left and its name in white beside it.
+    LMIconTextButton* browse = sheet->btnBrowseFolder();
+    ASSERT_TRUE(browse);
+    EXPECT_EQ(browse->title(), kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_Browse")));
+    const QImage look = browse->renderToImage(1.0).convertToFormat(QImage::Format_ARGB32);
+    EXPECT_EQ(browse->iconWidth(), 20);
+    int whiteBesideIcon = 0;
+    for (int y = 0; y < look.height(); ++y)
+        for (int x = int(browse->iconWidth()) + 5; x < look.width(); ++x)
+            whiteBesideIcon += qRed(look.pixel(x, y)) > 200 && qGreen(look.pixel(x, y)) > 200 && qAlpha(look.pixel(x, y)) > 200;
+    EXPECT_GT(whiteBesideIcon, 10) << "no title beside the icon";
+    EXPECT_LE(browse->frame().maxX(), sheet->btnBrowseFolder()->superview()->bounds().maxX());
     sheet->closeWindow();
     settle();
     EXPECT_FALSE(MainWndEditSheets::activeBatchSheet());
+}
+
+// The first visit's tip writes its text over the grid with a black shadow under it, wrapped into
+// the lines its frame gives it.
+TEST_F(FavoriteMode, TipTextStandsOnAShadowAndWraps)
+{
+    controller->setShowMode(MainShowModeFavorite);
+    settle();
+    auto* connected = dynamic_cast<MainWndFavoriteController*>(favorites());
+    ASSERT_TRUE(connected && connected->host().introTips());
+    ASSERT_TRUE(connected->host().introTips()->showStatus());
+    kpv::TextField* text = connected->host().introTips()->txtTipsExitFavorite();
+    ASSERT_TRUE(dynamic_cast<LMShadowTextFieldCell*>(text));
+    const QImage shot = text->renderToImage(1.0).convertToFormat(QImage::Format_ARGB32);
+    const double spacing = QFontMetricsF(text->font().toQFont()).lineSpacing();
+    ASSERT_GE(shot.height(), int(2 * spacing) - 1) << "the tip's frame holds one line";
+    int shadow = 0, bright = 0, brightBelowFirstLine = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x) {
+            const QRgb p = shot.pixel(x, y);
+            if (qAlpha(p) < 200)
+                continue;
+            if (qRed(p) < 40 && qGreen(p) < 40 && qBlue(p) < 40)
+                ++shadow;
+            if (qRed(p) > 180 && qGreen(p) > 180 && qBlue(p) > 180) {
+                ++bright;
+                brightBelowFirstLine += y >= spacing;
+            }
+        }
+    EXPECT_GT(bright, 20);
+    EXPECT_GT(shadow, 20) << "no shadow under the text";
+    EXPECT_GT(brightBelowFirstLine, 5) << "the text did not wrap onto a second line";
+    connected->host().introTips()->closeButtonClicked();
+}
+
+// A print panel that is confirmed at once, printing to a PDF file as "print to file" does.
+class PdfPrintPanel : public kpv::PrintPanel {
+public:
+    explicit PdfPrintPanel(QString path) : m_path(std::move(path)) {}
+    void beginSheetWithPrintInfo(kpv::Window*, std::function<void(long)> handler) override
+    {
+        QPrinter printer(QPrinter::ScreenResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(m_path);
+        const bool printed = printableView() && printView(printer, *printableView());
+        handler(printed ? 1 : kPrintFailed);
+    }
+
+private:
+    QString m_path;
+};
+
+// Printing the selected favourites prints each on a page of its own, turned to suit it: a
+// portrait photo on a portrait page, a landscape and a square one on landscape pages.
+TEST_F(FavoriteMode, PrintingPutsEachFavouriteOnAPageTurnedToSuitIt)
+{
+    const QString pdf = scratch.filePath(QStringLiteral("printed.pdf"));
+    kpv::PrintPanel::setPanelFactory([pdf] { return std::make_unique<PdfPrintPanel>(pdf); });
+    struct Restore {
+        ~Restore() { kpv::PrintPanel::setPanelFactory({}); }
+    } restore;
+    for (const auto& [name, size] : {std::pair{QStringLiteral("tall.png"), QSize(200, 300)}, std::pair{QStringLiteral("square.png"), QSize(250, 250)}}) {
+        QImage image(size, QImage::Format_RGB32);
+        image.fill(Qt::magenta);
+        ASSERT_TRUE(image.save(QDir(folder).filePath(name)));
+    }
+    controller->setShowMode(MainShowModeFavorite);
+    settle();
+    auto* connected = dynamic_cast<MainWndFavoriteController*>(favorites());
+    ASSERT_TRUE(connected);
+    if (connected->host().introTips() && connected->host().introTips()->showStatus())
+        connected->host().introTips()->closeButtonClicked();
+    for (const char* name : {"f0.png", "tall.png", "square.png"})
+        favorites()->addFovoriteFile(LMPathString(QDir(folder).filePath(QString::fromLatin1(name)), false), nullptr, QImage());
+    settle();
+    favorites()->browser()->selectAll();
+    controller->performMenuAction(5);
+    settle();
+
+    QFile f(pdf);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << "nothing was printed";
+    const QString text = QString::fromLatin1(f.readAll());
+    const QRegularExpression box(QStringLiteral("/MediaBox\\s*\\[\\s*0\\s+0\\s+([0-9.]+)\\s+([0-9.]+)"));
+    QList<bool> landscape;
+    for (auto it = box.globalMatch(text); it.hasNext();) {
+        const auto m = it.next();
+        landscape << (m.captured(1).toDouble() > m.captured(2).toDouble());
+    }
+    EXPECT_EQ(landscape, QList<bool>({true, false, true}));
+    // Each page carries its photo's own pixels.
+    QStringList images;
+    const QRegularExpression image(QStringLiteral("/Width\\s+([0-9]+)\\s*/Height\\s+([0-9]+)"));
+    for (auto it = image.globalMatch(text); it.hasNext();) {
+        const auto m = it.next();
+        images << m.captured(1) + QLatin1Char('x') + m.captured(2);
+    }
+    for (const char* size : {"320x240", "200x300", "250x250"})
+        EXPECT_TRUE(images.contains(QString::fromLatin1(size))) << size << " not printed: " << images.join(' ').toStdString();
+}
+
+// A grid taller than the window has a scroller at its right: its knob shows the part in sight,
+// dragging the knob scrolls the grid, and scrolling the grid moves the knob.
+TEST_F(FavoriteMode, ScrollerShowsAndScrollsTheGrid)
+{
+    for (int i = 0; i < 8; ++i) {
+        QImage image(QSize(160, 120), QImage::Format_RGB32);
+        image.fill(QColor::fromHsv(i * 40, 200, 200));
+        ASSERT_TRUE(image.save(QDir(folder).filePath(QStringLiteral("s%1.png").arg(i))));
+    }
+    controller->setShowMode(MainShowModeFavorite);
+    settle();
+    auto* connected = dynamic_cast<MainWndFavoriteController*>(favorites());
+    ASSERT_TRUE(connected);
+    if (connected->host().introTips() && connected->host().introTips()->showStatus())
+        connected->host().introTips()->closeButtonClicked();
+    FavImageBrowserView* grid = favorites()->browser();
+    kpv::Scroller* scroller = grid->verticalScroller();
+    ASSERT_TRUE(scroller);
+    favorites()->addFovoriteFile(LMPathString(QDir(folder).filePath(QStringLiteral("s0.png")), false), nullptr, QImage());
+    settle();
+    EXPECT_TRUE(scroller->isHiddenOrHasHiddenAncestor()) << "a grid in sight needs no scroller";
+
+    for (int i = 1; i < 8; ++i)
+        favorites()->addFovoriteFile(LMPathString(QDir(folder).filePath(QStringLiteral("s%1.png").arg(i)), false), nullptr, QImage());
+    favorites()->updateThumbZoomValue(FavoriteViewController::kMaxThumbZoom, true);
+    settle();
+    ASSERT_FALSE(scroller->isHiddenOrHasHiddenAncestor());
+    EXPECT_LT(scroller->knobProportion(), 0.5);
+    EXPECT_EQ(scroller->frame().maxX(), grid->bounds().maxX());
+    EXPECT_NE(scroller->renderToImage(1.0).pixel(scroller->bounds().width() / 2, 5), 0u) << "no knob drawn at the top";
+
+    // The user drags the knob halfway down the track.
+    const kpv::Rect knob = scroller->convertRectToView(scroller->rectForPart(kpv::ScrollerKnob), nullptr);
+    const kpv::Point from{knob.midX(), knob.midY()};
+    const double travel = scroller->bounds().height() - scroller->rectForPart(kpv::ScrollerKnob).height();
+    const kpv::Point to{from.x, from.y - travel / 2};
+    kpv::Window* window = controller->window();
+    ASSERT_EQ(window->contentView()->hitTest(from), scroller) << "a press would not reach the scroller";
+    kpv::Application& app = kpv::Application::shared();
+    app.postEvent(kpv::Event::mouseEvent(kpv::LeftMouseDragged, to, window));
+    app.postEvent(kpv::Event::mouseEvent(kpv::LeftMouseUp, to, window));
+    app.sendEvent(kpv::Event::mouseEvent(kpv::LeftMouseDown, from, window));
+    app.discardQueuedEvents();
+    const double maxOffset = grid->layout().contentHeight() - grid->bounds().height();
+    EXPECT_NEAR(grid->scrollOffset(), maxOffset / 2, maxOffset * 0.05);
+
+    // Scrolling the grid by its keys moves the knob along.
+    grid->scrollIndexToVisible(0);
+    EXPECT_EQ(grid->scrollOffset(), 0);
+    EXPECT_EQ(scroller->doubleValue(), 0);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "Model/MainConfig.h"
 #include "desktop/DesktopServices.h"
 #include "desktop/FakeDesktopServices.h"
+#include "foundation/FileNames.h"
 #include "foundation/Bundle.h"
 #include "foundation/UserDefaults.h"
 
@@ -25,6 +26,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <optional>
+#include <unistd.h>
 
 namespace {
 
@@ -207,9 +209,24 @@ TEST_F(ShareTest, MailAttachesTheFilesThatStillExist)
     kpv::FakeDesktopServices desktop;
     const QString a = makeFile("a.jpg");
     const QString b = makeFile("b.png");
-    EXPECT_TRUE(ShareWindowController::shareFilesByEmail(infos({a, dir.filePath("gone.jpg"), b}), desktop));
+    // Latin-1 "café", as a disk from another system holds it: attached like any other, and handed
+    // to the mail helper as a copy of its bytes under a plain name.
+    const QByteArray native = QFile::encodeName(dir.path()) + "/caf\xe9.jpg";
+    FILE* f = std::fopen(native.constData(), "wb");
+    ASSERT_TRUE(f);
+    std::fputs("photo bytes", f);
+    std::fclose(f);
+    const QString latin1 = kpv::decodeFileName(native);
+    EXPECT_TRUE(ShareWindowController::shareFilesByEmail(infos({a, dir.filePath("gone.jpg"), latin1, b}), desktop));
     ASSERT_EQ(desktop.mails.size(), 1);
-    EXPECT_EQ(desktop.mails[0].attachments, QStringList({a, b}));
+    EXPECT_EQ(desktop.mails[0].attachments, QStringList({a, latin1, b}));
+    const QStringList safe = kpv::DesktopServices::mailSafeAttachments({latin1});
+    ASSERT_EQ(safe.size(), 1);
+    EXPECT_TRUE(QRegularExpression("^[A-Za-z0-9._/+-]+$").match(safe[0]).hasMatch()) << safe[0].toStdString();
+    QFile copy(safe[0]);
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+    EXPECT_EQ(copy.readAll(), QByteArray("photo bytes"));
+    ::unlink(native.constData());
     EXPECT_TRUE(desktop.mails[0].subject.isEmpty());
     // Nothing left to attach, or no mail program: a failure, not a silent success.
     EXPECT_FALSE(ShareWindowController::shareFilesByEmail(infos({dir.filePath("gone.jpg")}), desktop));

@@ -16,10 +16,14 @@
 #include "Kit/LMIncludeSubDirOpenPanelController.h"
 #include "desktop/FakeDesktopServices.h"
 #include "appkit/SingleInstance.h"
+#include "foundation/FileHelpers.h"
+#include "foundation/FileNames.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
 #include "foundation/UserDefaults.h"
+
+#include "MFileReplace.h"
 
 #include <QApplication>
 #include <QDir>
@@ -36,6 +40,7 @@
 
 #include <atomic>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 
 namespace {
@@ -203,6 +208,24 @@ public:
 
 TEST_F(Shell, StartUpShowsEmptyStateThenLoadsThemesOnTheNextTurn)
 {
+    // What a run killed mid-save left behind: its temporary folder and a desktop picture's
+    // temporary file. The start that follows clears both.
+    ASSERT_TRUE(QDir().mkpath(path("tmp/kestrane-viewer-Ab12Cd")) && QDir().mkpath(path("cache/DesktopCache")));
+    ASSERT_NO_FATAL_FAILURE(touch(path("tmp/kestrane-viewer-Ab12Cd/x.jpg")));
+    std::fflush(nullptr);
+    const pid_t killed = ::fork();
+    if (killed == 0) {
+        std::string temp;
+        const bool held = kpv::holdTemporaryFolder(path("tmp/kestrane-viewer-Ab12Cd")) >= 0;
+        const bool made = MFileCreateBeside(QFile::encodeName(path("cache/DesktopCache/1.jpg")).toStdString(), 0600,
+                                            &temp) >= 0;
+        ::_exit(held && made ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(killed, &status, 0), killed);
+    ASSERT_EQ(status, 0);
+    ASSERT_EQ(QDir(path("cache/DesktopCache")).entryList(QDir::Files | QDir::Hidden).size(), 1);
+
     QStringList log;
     delegate->setSlideshowThemeMgr(std::make_unique<FakeThemes>(&log));
     EXPECT_EQ(controller->showMode(), 0);
@@ -211,6 +234,8 @@ TEST_F(Shell, StartUpShowsEmptyStateThenLoadsThemesOnTheNextTurn)
     EXPECT_TRUE(log.isEmpty());
     kpv::RunLoop::current().runOnce();
     EXPECT_EQ(log, QStringList{"start"});
+    EXPECT_FALSE(QFileInfo::exists(path("tmp/kestrane-viewer-Ab12Cd")));
+    EXPECT_TRUE(QDir(path("cache/DesktopCache")).entryList(QDir::Files | QDir::Hidden).isEmpty());
     delegate->applicationWillTerminate();
     EXPECT_EQ(log, (QStringList{"start", "uninit"}));
 }
@@ -231,6 +256,29 @@ QByteArray readAll(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A photo whose name is not UTF-8 is a recent photo like any other: the desktop's list names it
+// by its escaped bytes, and Open Recent still offers it after a restart.
+TEST_F(Shell, ARecentPhotoWhoseNameIsNotUtf8SurvivesARestartByItsBytes)
+{
+    ASSERT_TRUE(QDir().mkpath(path("p")));
+    const QByteArray native = QFile::encodeName(path("p")) + "/caf\xe9 \xff.jpg";
+    FILE* f = std::fopen(native.constData(), "wb");
+    ASSERT_TRUE(f);
+    std::fclose(f);
+    const QString latin1 = kpv::decodeFileName(native);
+    delegate->applicationDidFinishLaunching();
+    controller->openFiles({latin1}, false);
+    EXPECT_EQ(controller->recentDocumentPaths(), QStringList{latin1});
+    EXPECT_TRUE(readAll(path("share/recently-used.xbel"))
+                    .contains("href=\"file://" + native.toPercentEncoding("/!$&'()*+,;=:@~") + "\""));
+
+    delegate->applicationWillTerminate();
+    TearDown();
+    SetUp();
+    EXPECT_EQ(controller->recentDocumentPaths(), QStringList{latin1});
+    EXPECT_EQ(::unlink(native.constData()), 0);
 }
 
 // Open Recent is the program's own list, kept across runs; the desktop's shared list of recent

@@ -10,6 +10,11 @@
 #include "Shell/Panels/PropertiesPanelWindow.h"
 #include "Shell/Panels/NavigateWindowController.h"
 #include "Shell/MainWindow/MainWndSecondaryWindows.h"
+#include "Shell/Dialogs/AboutWindowController.h"
+#include "Shell/Panels/LM3DRotateImageView.h"
+#include "Kit/LMCustomWindow.h"
+#include "Kit/LMLinkButton.h"
+#include "Kit/LMUnderLineTextFieldCell.h"
 #include "Shell/ViewChrome/NavigateOverlays.h"
 #include "foundation/Bundle.h"
 #include "Share/ShareWindowController.h"
@@ -38,6 +43,8 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <functional>
@@ -455,10 +462,79 @@ TEST_F(ViewerStart, NavigationPanelFollowsTheZoomAndItsFramePansTheView)
     settle();
     EXPECT_GT(view().scale(), scaleBeforeWheel);
 
+    // The thumbnail's layer follows the panel's screen, and the picture is made for the pixels it
+    // covers there.
+    LM3DRotateImageView* thumb = panel.imageViewThumb();
+    ASSERT_TRUE(thumb);
+    EXPECT_EQ(thumb->imgLayer()->contentsScale(), panel.window()->backingScaleFactor());
+    EXPECT_EQ(thumb->layer()->contentsScale(), panel.window()->backingScaleFactor());
+    EXPECT_FALSE(thumb->renderToImage(panel.window()->backingScaleFactor()).isNull());
+    const double s = thumb->imgLayer()->contentsScale();
+    EXPECT_NEAR(std::max(thumb->drawnPixelSize().width(), thumb->drawnPixelSize().height()),
+                std::max(thumb->imageRect().width(), thumb->imageRect().height()) * s, 2.0);
+
     controller->performMenuAction(31); // zoom to fit
     settle();
     EXPECT_FALSE(panel.showStatus());
     EXPECT_FALSE(panel.window()->isVisible());
+}
+
+// The About window's web link looks like a link and opens the help pages when clicked.
+TEST_F(ViewerStart, AboutWindowLinkOpensTheHelpPages)
+{
+    QList<QUrl> opened;
+    controller->setOpenUrlHandler([&opened](const QUrl& url) {
+        opened << url;
+        return true;
+    });
+    start();
+    controller->performMenuAction(MainWndController::TagAbout);
+    AboutWindowController* about = controller->secondaryWindows().aboutWindowController();
+    ASSERT_TRUE(about);
+    ASSERT_TRUE(about->aboutWindow()->isVisible());
+    LMLinkButton* link = about->btnWebsite();
+    ASSERT_TRUE(link);
+    EXPECT_FALSE(link->textButtonTitle()->stringValue().isEmpty());
+    EXPECT_TRUE(dynamic_cast<LMUnderLineTextFieldCell*>(link->textButtonTitle())) << "a link is underlined";
+    EXPECT_LE(link->textButtonTitle()->attributedStringValueSize().width, link->bounds().width()) << "the link is cut";
+    const kpv::Color normal = link->textButtonTitle()->textColor();
+    const kpv::Rect r = link->convertRectToView(link->bounds(), nullptr);
+    const kpv::Point p{r.midX(), r.midY()};
+    kpv::Window* window = about->aboutWindow();
+    ASSERT_EQ(window->contentView()->hitTest(p), link) << "a click would not reach the link";
+    ASSERT_EQ(link->cursorRects().size(), 1u); // the pointing hand over it
+
+    link->mouseEntered(*kpv::Event::mouseEvent(kpv::MouseEntered, p, window));
+    EXPECT_NE(link->textButtonTitle()->textColor(), normal);
+    link->mouseExited(*kpv::Event::mouseEvent(kpv::MouseExited, kpv::Point{1, 1}, window));
+    EXPECT_EQ(link->textButtonTitle()->textColor(), normal);
+
+    kpv::Application& app = kpv::Application::shared();
+    app.postEvent(kpv::Event::mouseEvent(kpv::LeftMouseUp, p, window));
+    app.sendEvent(kpv::Event::mouseEvent(kpv::LeftMouseDown, p, window));
+    app.discardQueuedEvents();
+    EXPECT_EQ(opened, QList<QUrl>{MainWndController::helpPageUrl()});
+    // The alerts shown on the main window.
+    auto alerts = [this] {
+        QList<QMessageBox*> shown;
+        for (QMessageBox* box : controller->window()->widget()->findChildren<QMessageBox*>())
+            if (box->isVisible())
+                shown << box;
+        return shown;
+    };
+    EXPECT_TRUE(alerts().isEmpty());
+
+    // A page that cannot be opened is told on the main window.
+    controller->setOpenUrlHandler([](const QUrl&) { return false; });
+    app.postEvent(kpv::Event::mouseEvent(kpv::LeftMouseUp, p, window));
+    app.sendEvent(kpv::Event::mouseEvent(kpv::LeftMouseDown, p, window));
+    app.discardQueuedEvents();
+    const QList<QMessageBox*> told = alerts();
+    ASSERT_EQ(told.size(), 1);
+    ASSERT_TRUE(told.first()->defaultButton());
+    told.first()->defaultButton()->click();
+    settle(0.1);
+    about->closeButtonClicked();
 }
 }  // namespace
 

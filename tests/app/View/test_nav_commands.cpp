@@ -12,6 +12,8 @@
 #include "../../support/FaultInjection.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
+#include <QThread>
 #include <QCryptographicHash>
 #include <unistd.h>
 #include <QDir>
@@ -801,6 +803,90 @@ TEST_F(CommandTest, ANameThatIsNotUtf8IsTurnedAndSavedLikeAnyOther)
     // Qt's own folder calls cannot see the name: it goes by its bytes before the folder does.
     EXPECT_EQ(::unlink(native.constData()), 0);
     EXPECT_EQ(kpv::test::entriesOf(dir.path()), QStringList{"z.png"}) << "a temporary file was left";
+}
+
+TEST_F(CommandTest, ANameThatIsNotUtf8ReachesTheDesktopByItsBytes)
+{
+    commandHost->tempRoot = dir.filePath("private");
+    // Latin-1 "café", and a name with a cut sequence and an encoded surrogate.
+    for (const QByteArray &name : {QByteArray("caf\xe9.png"), QByteArray("x\xc3(y\xed\xa0\x80.png")}) {
+        SCOPED_TRACE(name.toHex().toStdString());
+        const QByteArray native = QFile::encodeName(dir.path()) + "/" + name;
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        pattern().save(&buffer, "PNG");
+        FILE *f = std::fopen(native.constData(), "wb");
+        ASSERT_TRUE(f);
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), f);
+        std::fclose(f);
+        paths = {LMPathString(kpv::decodeFileName(native), false)};
+        controller->openFilePaths(paths, {}, false);
+        commandHost->runQueue(*controller);
+        commandHost->alerts.clear();
+        commandHost->workspace.revealed.clear();
+
+        // The desktop gets a copy of the very bytes under a plain name it can keep as text.
+        controller->setCurFileToDesktop();
+        EXPECT_TRUE(commandHost->alerts.isEmpty()) << commandHost->alerts.join(";").toStdString();
+        const QString picture = commandHost->workspace.desktopImage;
+        EXPECT_TRUE(picture.startsWith(commandHost->tempRoot + "/DesktopCache/")) << picture.toStdString();
+        EXPECT_FALSE(kpv::fileNameHasRawBytes(picture));
+        QFile copy(picture);
+        ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+        EXPECT_EQ(copy.readAll(), bytes);
+
+        // The file manager is asked for the file itself.
+        controller->revealCurFileInFinder();
+        ASSERT_EQ(commandHost->workspace.revealed.size(), 1);
+        EXPECT_EQ(kpv::encodeFileName(commandHost->workspace.revealed[0]), native);
+        EXPECT_EQ(::unlink(native.constData()), 0);
+    }
+}
+
+TEST_F(CommandTest, ANameThatIsNotUtf8StaysListedWhenAnotherProgramChangesTheFolder)
+{
+    // The system's word of a folder change arrives through the application's event loop.
+    static int argc = 1;
+    static char name[] = "test";
+    static char *argv[] = {name, nullptr};
+    std::unique_ptr<QCoreApplication> app;
+    if (!QCoreApplication::instance())
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    controller = std::make_unique<NavigateController>(&view, commandHost.get(), &loader);
+    controller->awakeFromNib();
+    // Latin-1 "café" in a folder opened as a whole.
+    const QByteArray native = QFile::encodeName(dir.path()) + "/caf\xe9.png";
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    pattern().save(&buffer, "PNG");
+    FILE *f = std::fopen(native.constData(), "wb");
+    ASSERT_TRUE(f);
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), f);
+    std::fclose(f);
+    paths = {LMPathString(kpv::decodeFileName(native), false), LMPathString(dir.filePath("b.png"), false)};
+    pattern().save(paths[1].path());
+    controller->openFilePaths(paths, {dir.path()}, false);
+    commandHost->runQueue(*controller);
+    ASSERT_EQ(controller->fileCount(), 2);
+    controller->navCurFileToIndex(controller->filePaths().indexOf(paths[0]), false, true, false);
+    commandHost->runQueue(*controller);
+    ASSERT_EQ(controller->curFilePath(), paths[0]);
+
+    // Another program removes the other photo: it leaves the list; the one shown stays, by its
+    // bytes (read as text, its name would be taken for a file that vanished too).
+    ASSERT_TRUE(QFile::remove(paths[1].path()));
+    for (int i = 0; i < 400 && controller->fileCount() == 2; ++i) {
+        QCoreApplication::processEvents();
+        clock.advance(0.05);
+        kpv::RunLoop::main().runOnce();
+        QThread::msleep(5);
+    }
+    EXPECT_EQ(controller->filePaths(), QList<LMPathString>{paths[0]});
+    EXPECT_EQ(controller->curFilePath(), paths[0]);
+    EXPECT_EQ(::unlink(native.constData()), 0);
+    controller.reset();
 }
 
 TEST_F(CommandTest, TurnedFileKeepsTheTypeOfItsBytesWhateverItsName)

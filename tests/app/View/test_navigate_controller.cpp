@@ -868,3 +868,33 @@ TEST_F(NavTest, TheDeleteKeyTrashesWithoutModifiers)
     ASSERT_EQ(host->workspace.recycled.size(), 1);
     EXPECT_EQ(host->workspace.recycled[0], QStringList{paths[0].path()});
 }
+
+// Stepping through a large folder keeps what the windows around the current file need and
+// nothing per file visited: records, load records and decoded pictures stay bounded however far
+// the user goes.
+TEST_F(NavTest, SteppingThroughThousandsOfFilesHoldsOnlyTheWindowsAroundTheCurrentOne)
+{
+    host->binMax = 40;
+    open(2000);
+    runLoads();
+    qsizetype mostRecords = 0, mostMasks = 0, mostPictures = 0;
+    for (int i = 1; i < 2000; ++i) {
+        controller->doNavCurFileToNext(true, i % 3 != 0, {});
+        runLoads();
+        clock.advance(0.05);
+        kpv::RunLoop::main().runOnce();
+        qsizetype pictures = 0;
+        for (const LMNavFileInfoPtr &info : controller->cacheFileInfos())
+            for (int type = 1; type <= 11; ++type)
+                pictures += info->imageByType(type) ? 1 : 0;
+        mostRecords = std::max(mostRecords, controller->cacheFileInfos().size());
+        mostMasks = std::max(mostMasks, controller->operationImageTypeMaskForCacheFiles().size());
+        mostPictures = std::max(mostPictures, pictures);
+    }
+    ASSERT_EQ(controller->curFileIndex(), 1999);
+    // The photo bin's window (40 files either way at most) and the six neighbours.
+    EXPECT_LE(mostRecords, 2 * 40 + 7);
+    EXPECT_LE(mostMasks, 2 * 40 + 7);
+    EXPECT_LE(mostPictures, 3 * (2 * 40 + 7));
+    loader.loads.clear();
+}

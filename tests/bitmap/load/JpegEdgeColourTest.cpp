@@ -64,16 +64,19 @@ struct Tally {
 
 } // namespace
 
-// Against the reference decoder's planes at the same scale: the whole picture's mean and signed
-// mean difference (a one-level bias) and the last column's and row's, whose own colour is tens of
-// levels from their neighbours' in R or B.
+// Against the reference decoder's planes at full size, box-filtered to the same scale: the whole
+// picture's mean and signed mean difference (a one-level bias) and the last column's and row's,
+// whose own colour is tens of levels from their neighbours' in R or B.
 TEST(JpegEdgeColour, LastColumnAndRowShowTheirOwnColourOnBothRoadsAtEveryScale) {
     for (const Sampling& s : kSamplings) {
         for (const Case& c : cases()) {
             const Bytes jpg = fwtest::encodeJpeg(fwtest::makeEdgePicture(c.w, c.h), s.subsamp, 95);
             const int w = (c.w + c.denom - 1) / c.denom, h = (c.h + c.denom - 1) / c.denom;
-            const Image want = fwtest::rgbaFromPlanes(fwtest::referenceJpegPlanes(jpg, c.denom), w, h);
+            // Both roads deliver 4:2:0, 4:2:2 and 4:4:0 chroma at the reduced luma's size.
+            const bool wide = c.denom > 1 && (s.subsamp == 2 || s.subsamp == 1 || s.subsamp == 4);
             for (Road road : {Road::Wrapper, Road::Codec}) {
+                const Image want = fwtest::rgbaFromPlanes(
+                    fwtest::referenceJpegPlanes(jpg, c.denom, wide), w, h);
                 SCOPED_TRACE(testing::Message() << s.name << " " << c.w << "x" << c.h << " at 1/" << c.denom << " "
                                                 << name(road));
                 const Image got = loadRgba(road, jpg, w, h);
@@ -85,16 +88,18 @@ TEST(JpegEdgeColour, LastColumnAndRowShowTheirOwnColourOnBothRoadsAtEveryScale) 
                         all.add(got.at(x, y), want.at(x, y));
                         if (x == w - 1 || y == h - 1) edge.add(got.at(x, y), want.at(x, y));
                     }
-                // Rounding of the colour equations differs by a level or so; a neighbour's
-                // colour is tens of levels off. A few pixels of a tiny picture say nothing of a
-                // bias.
+                // Rounding of the colour equations differs by a level or so, and the reference's
+                // samples are rounded before they are averaged: a pair's mean rounded up again
+                // reads a quarter of a level high, 0.44 in blue (1.772 x Cb) before the colour
+                // equations' own rounding. A neighbour's colour is tens of levels off, a bias a
+                // level. A few pixels of a tiny picture say nothing of a bias.
                 EXPECT_LE(all.worst, 3);
                 EXPECT_LE(edge.worst, 3);
                 if (all.n >= 100) {
-                    EXPECT_LE(all.mean(), 0.25);
-                    EXPECT_LE(all.bias(), 0.3);
+                    EXPECT_LE(all.mean(), 0.45);
+                    EXPECT_LE(all.bias(), 0.55);
                 }
-                if (edge.n >= 50) EXPECT_LE(edge.bias(), 0.4);
+                if (edge.n >= 50) EXPECT_LE(edge.bias(), 0.55);
             }
         }
     }

@@ -319,10 +319,65 @@ Image referenceJpegRgba(const Bytes& file, int denom) {
     return img;
 }
 
-Planes referenceJpegPlanes(const Bytes& file, int denom) {
+namespace {
+
+// Each sample at 1 / denom: the mean of the full-size samples of the picture in its area (a
+// sample that the picture's edge cuts averages only the picture, not the encoder's padding).
+Planes boxed(const Planes& full, int W, int H, int denom, int sub) {
+    Planes out;
+    const int w = (W + denom - 1) / denom, h = (H + denom - 1) / denom;
+    for (int k = 0; k < 3; ++k) {
+        out.width[k] = tjPlaneWidth(k, w, sub);
+        out.height[k] = tjPlaneHeight(k, h, sub);
+        if (out.width[k] < 1 || full.width[k] < 1) continue;
+        const int hf = full.width[0] / full.width[k], vf = full.height[0] / full.height[k];
+        const int ownW = (W + hf - 1) / hf, ownH = (H + vf - 1) / vf; // the picture's samples
+        out.plane[k].resize(size_t(out.width[k]) * out.height[k]);
+        for (int y = 0; y < out.height[k]; ++y)
+            for (int x = 0; x < out.width[k]; ++x) {
+                const int x0 = std::min(x * denom, ownW - 1), y0 = std::min(y * denom, ownH - 1);
+                const int x1 = std::max(std::min(x * denom + denom, ownW), x0 + 1);
+                const int y1 = std::max(std::min(y * denom + denom, ownH), y0 + 1);
+                int sum = 0, n = 0;
+                for (int yy = y0; yy < y1; ++yy)
+                    for (int xx = x0; xx < x1; ++xx) {
+                        sum += full.at(k, xx, yy);
+                        ++n;
+                    }
+                out.plane[k][size_t(y) * out.width[k] + x] = uint8_t((sum + n / 2) / n);
+            }
+    }
+    return out;
+}
+
+} // namespace
+
+Planes referenceJpegPlanes(const Bytes& file, int denom, bool chromaAtLuma) {
     tjhandle t = tjInitDecompress();
     int w = 0, h = 0, sub = 0;
     Planes out;
+    if (denom > 1) {
+        if (tjDecompressHeader2(t, const_cast<uint8_t*>(file.data()), (unsigned long)file.size(), &w, &h, &sub) == 0) {
+            Planes full = referenceJpegPlanes(file, 1);
+            if (chromaAtLuma && full.width[1] > 0) {
+                // Each chroma sample repeated over the pixels it covers.
+                const int hf = full.width[0] / full.width[1], vf = full.height[0] / full.height[1];
+                for (int k = 1; k < 3; ++k) {
+                    std::vector<uint8_t> wide(full.plane[0].size());
+                    for (int y = 0; y < full.height[0]; ++y)
+                        for (int x = 0; x < full.width[0]; ++x)
+                            wide[size_t(y) * full.width[0] + x] = full.at(k, x / hf, y / vf);
+                    full.plane[k] = std::move(wide);
+                    full.width[k] = full.width[0];
+                    full.height[k] = full.height[0];
+                }
+                sub = TJSAMP_444;
+            }
+            out = boxed(full, w, h, denom, sub);
+        }
+        tjDestroy(t);
+        return out;
+    }
     if (scaledHeader(t, file, denom, &w, &h, &sub)) {
         unsigned char* dst[3] = {};
         int strides[3] = {};

@@ -54,7 +54,10 @@ struct Planes {
     std::vector<uint8_t> plane[3];
     uint8_t at(int k, int x, int y) const { return plane[k][size_t(y) * width[k] + x]; }
 };
-Planes referenceJpegPlanes(const Bytes& file, int denom = 1);
+// At 1 / denom (2, 4 or 8): the full-size planes box-filtered, each sample the mean of the
+// picture's samples in its area; with chromaAtLuma, chroma is averaged over each pixel's area,
+// at the luma plane's size.
+Planes referenceJpegPlanes(const Bytes& file, int denom = 1, bool chromaAtLuma = false);
 // The top-left w x h pixels of planes as RGBA: each pixel takes the chroma sample that covers it,
 // converted by the JPEG colour equations.
 Image rgbaFromPlanes(const Planes& p, int w, int h);

@@ -1,6 +1,7 @@
 // The JPEG component's planes at the right and bottom edges of odd-sized subsampled pictures:
 // the last column and row keep their own chroma samples at full size and at every reduced scale,
-// sample for sample as the reference decoder's planes.
+// sample for sample as the reference decoder's planes (box-filtered from full size at reduced
+// scales: a sample the edge cuts averages only the picture).
 #include <gtest/gtest.h>
 
 #include <cmath>

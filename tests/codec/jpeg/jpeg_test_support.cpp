@@ -161,6 +161,47 @@ Planes referenceDecode(const std::vector<uint8_t>& jpeg) {
     return out;
 }
 
+Planes referenceYcc(const std::vector<uint8_t>& jpeg) {
+    jpeg_decompress_struct cinfo;
+    ErrorMgr err;
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = onError;
+    err.pub.emit_message = quiet;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        throw std::runtime_error("reference decoder failed");
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, jpeg.data(), jpeg.size());
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.out_color_space = cinfo.num_components == 1 ? JCS_GRAYSCALE : JCS_YCbCr;
+    cinfo.dct_method = JDCT_ISLOW;
+    cinfo.do_fancy_upsampling = FALSE;
+    jpeg_start_decompress(&cinfo);
+    Planes out;
+    out.ncomp = int(cinfo.output_components);
+    const int w = int(cinfo.output_width), h = int(cinfo.output_height);
+    for (int c = 0; c < out.ncomp; ++c) {
+        out.w[c] = w;
+        out.h[c] = h;
+        out.p[c].resize(size_t(w) * h);
+    }
+    std::vector<uint8_t> line(size_t(w) * out.ncomp);
+    while (cinfo.output_scanline < cinfo.output_height) {
+        const int y = int(cinfo.output_scanline);
+        JSAMPROW row = line.data();
+        jpeg_read_scanlines(&cinfo, &row, 1);
+        for (int x = 0; x < w; ++x) {
+            for (int c = 0; c < out.ncomp; ++c) {
+                out.p[c][size_t(y) * w + x] = line[size_t(x) * out.ncomp + c];
+            }
+        }
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return out;
+}
+
 int32_t memStreamCallback(int32_t op, void* stream, void* args) {
     auto* s = static_cast<MemStream*>(stream);
     switch (op) {
@@ -205,13 +246,19 @@ Planes allocatePlanes(JpgDecoder* d) {
     ajlJpgDecoderGetProp(d, JPG_PROP_SCALE, &scale, 8);
     int64_t ratio[2] = {1, 1};
     ajlJpgDecoderGetProp(d, JPG_PROP_CHROMA_RATIO, ratio, 16);
+    int64_t atLuma = 0;
+    uint32_t type = 0;
+    ajlJpgDecoderGetProp(d, JPG_PROP_CHROMA_AT_LUMA, &atLuma, 8);
+    ajlJpgDecoderGetProp(d, JPG_PROP_SUBSAMPLING, &type, 4);
+    // Chroma comes at the luma plane's size when the reduction covers its subsampling.
+    const bool wide = atLuma && ncomp == 3 && type <= 2 && ratio[0] <= scale && ratio[1] <= scale;
     Planes p;
     p.ncomp = int(ncomp);
     int64_t maxH = mcu[0] / 8, maxV = mcu[1] / 8;
     p.maxV = int(maxV);
     for (int c = 0; c < p.ncomp; ++c) {
-        int64_t h = c == 0 ? maxH : maxH / ratio[0];
-        int64_t v = c == 0 ? maxV : maxV / ratio[1];
+        int64_t h = c == 0 || wide ? maxH : maxH / ratio[0];
+        int64_t v = c == 0 || wide ? maxV : maxV / ratio[1];
         int64_t w = (size[0] * h + maxH - 1) / maxH;
         int64_t hh = (size[1] * v + maxV - 1) / maxV;
         p.w[c] = int((w + scale - 1) / scale);
@@ -237,6 +284,10 @@ Planes decode(const std::vector<uint8_t>& jpeg, const DecodeOptions& opt, int64_
     int64_t scale = opt.scale;
     if (scale != 1) {
         *result = ajlJpgDecoderSetProp(d, JPG_PROP_SCALE, &scale, 8);
+    }
+    if (opt.chromaAtLuma && *result == 0) {
+        const int64_t on = 1;
+        *result = ajlJpgDecoderSetProp(d, JPG_PROP_CHROMA_AT_LUMA, &on, 8);
     }
     Planes p = allocatePlanes(d);
     int64_t size[2], mcu[2];

@@ -41,6 +41,9 @@ struct Planes {
 
 // libjpeg-turbo's raw (planar, not upsampled) output with the accurate integer transform.
 Planes referenceDecode(const std::vector<uint8_t>& jpeg);
+// libjpeg-turbo's full-size Y, Cb and Cr (grey: Y), accurate integer transform, each chroma
+// sample repeated over the pixels it covers (as the codec's full decode shows them).
+Planes referenceYcc(const std::vector<uint8_t>& jpeg);
 
 // A stream over memory served through the decoder's stream callback.
 struct MemStream {
@@ -55,6 +58,7 @@ struct DecodeOptions {
     int64_t bufferSize = 0;
     int scale = 1;
     int64_t indexInterval = 0;
+    bool chromaAtLuma = false; // subsampled chroma at the luma plane's size
 };
 
 // Decodes the whole image by bands of one MCU row; result code in *result.

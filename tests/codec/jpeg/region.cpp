@@ -1,6 +1,7 @@
 // Region reads by MCU, with and without the random-access index, against the full decode.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -207,6 +208,50 @@ TEST(JpegRegion, ProgressiveAndMultiScanRegionsComeFromTheRowBuffer) {
     }
     JpgReadRequest req{0, 1, 0, 0, nullptr};
     EXPECT_EQ(ajlJpgDecoderReadMCUs(o.d, &req), JPG_ERR_UNSUPPORTED);
+}
+
+// Data that breaks off into codes no table holds stops the scan until the next restart marker
+// (or for good without them): the MCUs behind the break are passed without reading, and regions
+// read through the index or from the top give what the band decode gives. Baseline and
+// progressive.
+TEST(JpegRegion, RegionsBehindDamagedDataMatchTheBandDecode) {
+    for (bool progressive : {false, true}) {
+        for (int restart : {0, 3}) {
+            auto jpeg = file(203, 97, restart, progressive);
+            // A run of all-one bits (stuffed 0xFF bytes) a third into the first scan's data.
+            const size_t sos = findMarker(jpeg, 0xDA);
+            const size_t next = findMarker(jpeg, progressive ? 0xC4 : 0xD9, sos + 2);
+            ASSERT_NE(next, std::string::npos);
+            size_t at = sos + (next - sos) / 3;
+            std::vector<uint8_t> damaged(jpeg.begin(), jpeg.begin() + ptrdiff_t(at));
+            for (int i = 0; i < 40; ++i) {
+                damaged.insert(damaged.end(), {0xFF, 0x00});
+            }
+            // The data goes on behind the break up to the next restart marker.
+            size_t resume = next;
+            for (uint8_t m = 0xD0; restart && m <= 0xD7; ++m) {
+                resume = std::min(resume, findMarker(jpeg, m, at));
+            }
+            damaged.insert(damaged.end(), jpeg.begin() + ptrdiff_t(resume), jpeg.end());
+            const std::string what = std::string(progressive ? "progressive" : "baseline") + " restart " +
+                                     std::to_string(restart);
+            int64_t r;
+            Planes full = decode(damaged, {}, &r);
+            ASSERT_EQ(r, 0) << what;
+            for (int64_t interval : {0, 4}) {
+                Opened o;
+                ASSERT_NO_FATAL_FAILURE(open(o, damaged, interval));
+                if (interval && !progressive) {
+                    int64_t info[2];
+                    ASSERT_EQ(ajlJpgDecoderGetProp(o.d, JPG_PROP_BUILD_INDEX, info, 0), 0) << what;
+                }
+                for (const auto& g : kRegions) {
+                    ASSERT_NO_FATAL_FAILURE(expectRegion(o.d, full, g[0], g[1], g[2], g[3],
+                                                         what + " interval " + std::to_string(interval)));
+                }
+            }
+        }
+    }
 }
 
 TEST(JpegRegion, QuarterScaleRegionsAndAMemoryBudgetIndex) {

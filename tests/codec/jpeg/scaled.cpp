@@ -1,6 +1,7 @@
 // Reduced-size decoding (1/2, 1/4, 1/8) against a box average of the full-size decode.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "jpeg_test_support.h"
@@ -185,7 +186,8 @@ TEST(JpegScaled, EveryScaleKeepsWhatTheReducedTransformNeeds) {
 }
 
 TEST(JpegScaled, EighthScaleOfAProgressiveFileUsesOnlyTheDcScans) {
-    Image img = makeImage(64, 64, 3, 3);
+    // Large enough that the AC scans are not read for the picture's edge.
+    Image img = makeImage(160, 160, 3, 3);
     EncodeOptions opt;
     opt.progressive = true;
     auto jpeg = encode(img, opt);
@@ -209,4 +211,112 @@ TEST(JpegScaled, EighthScaleOfAProgressiveFileUsesOnlyTheDcScans) {
     Planes other = decode(broken, {0, 8}, &r);
     ASSERT_EQ(r, 0);
     EXPECT_EQ(compare(eighth, other).maxError, 0);
+}
+
+namespace {
+
+// Absolute and signed error sums of one channel, every pixel counted (edge boxes included).
+struct ChannelError {
+    double abs = 0, signedSum = 0, n = 0;
+    int max = 0;
+    void add(const Planes& got, const Planes& want, int c) {
+        ASSERT_EQ(got.w[c], want.w[c]);
+        ASSERT_EQ(got.h[c], want.h[c]);
+        for (size_t i = 0; i < got.p[c].size(); ++i) {
+            const int d = int(got.p[c][i]) - int(want.p[c][i]);
+            abs += std::abs(d);
+            signedSum += d;
+            max = std::max(max, std::abs(d));
+            n += 1;
+        }
+    }
+    double mean() const { return n ? abs / n : 0; }
+    double bias() const { return n ? signedSum / n : 0; }
+};
+
+} // namespace
+
+// Every layout, odd and tiny sizes and a large one, baseline and progressive: each channel of a
+// reduced decode (chroma delivered at the luma plane's size) follows the box-filtered full decode
+// of the reference decoder as it shows the picture, within a level on average.
+TEST(JpegScaled, ReducedDecodesFollowTheReferenceInEveryChannel) {
+    struct Layout {
+        const char* name;
+        int lumaH, lumaV, channels;
+    };
+    const Layout layouts[] = {{"4:4:4", 1, 1, 3}, {"4:2:2", 2, 1, 3}, {"4:2:0", 2, 2, 3}, {"4:4:0", 1, 2, 3},
+                              {"grey", 1, 1, 1}};
+    std::vector<std::pair<int, int>> sizes;
+    for (int w = 1; w <= 17; ++w) {
+        sizes.push_back({w, 18 - w});
+    }
+    sizes.push_back({1001, 667});
+    for (const Layout& l : layouts) {
+        for (bool progressive : {false, true}) {
+            for (int s : {2, 4, 8}) {
+                ChannelError small[3], large[3];
+                for (auto [w, h] : sizes) {
+                    Image img = makeImage(w, h, l.channels, uint32_t(w * 31 + h));
+                    EncodeOptions opt;
+                    opt.quality = 90;
+                    opt.lumaH = l.lumaH;
+                    opt.lumaV = l.lumaV;
+                    opt.progressive = progressive;
+                    auto jpeg = encode(img, opt);
+                    const Planes want = boxAverage(referenceYcc(jpeg), s);
+                    int64_t r;
+                    DecodeOptions o;
+                    o.scale = s;
+                    o.chromaAtLuma = true;
+                    const Planes got = decode(jpeg, o, &r);
+                    ASSERT_EQ(r, 0);
+                    ASSERT_EQ(got.ncomp, l.channels);
+                    for (int c = 0; c < got.ncomp; ++c) {
+                        ASSERT_NO_FATAL_FAILURE((w > 100 ? large : small)[c].add(got, want, c));
+                    }
+                }
+                for (int c = 0; c < l.channels; ++c) {
+                    SCOPED_TRACE(testing::Message() << l.name << (progressive ? " progressive" : " baseline") << " 1/"
+                                                    << s << " channel " << c);
+                    // Rounding stays; a level's bias, a shift or chroma at its own coarser size
+                    // (several levels off) does not. Small pictures are mostly edge.
+                    for (const ChannelError* e : {&large[c], &small[c]}) {
+                        EXPECT_LE(e->mean(), 0.5) << "bias " << e->bias() << " max " << e->max;
+                        EXPECT_LE(std::fabs(e->bias()), 0.35) << "mean " << e->mean();
+                        EXPECT_LE(e->max, 5) << "mean " << e->mean();
+                    }
+                }
+            }
+        }
+    }
+}
+
+// Blocks full of noise end on a coefficient at 63 as often as on an end of block: passing their
+// coefficients several codes at a time must stop where each block ends, so the next block's
+// codes are read as its own. The eighth of each block is its mean.
+TEST(JpegScaled, EighthScaleOfNoiseKeepsEveryBlocksCodesApart) {
+    for (uint32_t seed = 0; seed < 8; ++seed) {
+        for (int channels : {1, 3}) {
+            Image img = makeImage(96, 48, channels, seed);
+            uint32_t state = seed * 2654435761u + 1;
+            for (auto& v : img.pixels) {
+                state = state * 1664525u + 1013904223u;
+                if ((state >> 29) == 0) {
+                    v = (state >> 20) & 1 ? 255 : 0;
+                }
+            }
+            EncodeOptions opt;
+            opt.quality = 95;
+            opt.lumaH = channels == 3 ? 2 : 1;
+            opt.lumaV = channels == 3 ? 2 : 1;
+            auto jpeg = encode(img, opt);
+            int64_t r;
+            Planes full = decode(jpeg, {}, &r);
+            ASSERT_EQ(r, 0);
+            Planes eighth = decode(jpeg, {0, 8}, &r);
+            ASSERT_EQ(r, 0);
+            const Error e = measure(eighth, boxAverage(full, 8), full, 8);
+            EXPECT_LE(e.max, 3) << "seed " << seed << " channels " << channels << " mean " << e.mean;
+        }
+    }
 }

@@ -1,8 +1,11 @@
-// Printing images to a PDF printer, one page each, turned to suit each image; and the pasteboard
+// Printing a view to a PDF printer, one page each, turned to suit each page; and the pasteboard
 // holding a file and its image together, as other programs paste them.
 
 #include "appkit/Pasteboard.h"
+#include "appkit/GraphicsContext.h"
 #include "appkit/PrintPanel.h"
+#include "appkit/View.h"
+#include "foundation/FileNames.h"
 
 #include <QFile>
 #include <QPainter>
@@ -20,7 +23,34 @@ QImage filled(QSize size, Qt::GlobalColor colour)
     return image;
 }
 
-TEST(PrintImages, OnePagePerImageTurnedToSuitIt)
+// A view printing one coloured page per size, turned as its page's shape asks.
+class PagesView : public kpv::View, public kpv::PrintableView {
+public:
+    explicit PagesView(std::vector<QSizeF> pages) : m_pages(std::move(pages)) {}
+    kpv::View& printedView() override { return *this; }
+    bool knowsPageRange(long* location, long* length) const override
+    {
+        *location = 1;
+        *length = long(m_pages.size());
+        return true;
+    }
+    kpv::Rect rectForPage(long page) override
+    {
+        const QSizeF s = m_pages[size_t(page - 1)];
+        m_info.orientation = s.height() > s.width() ? kpv::PrintInfo::Portrait : kpv::PrintInfo::Landscape;
+        m_info.horizontallyCentered = m_info.verticallyCentered = true;
+        setFrame(kpv::Rect(0, 0, s.width(), s.height()));
+        return bounds();
+    }
+    kpv::PrintInfo& printInfo() override { return m_info; }
+    void drawRect(const kpv::Rect& r) override { kpv::GraphicsContext::current()->fillRect(r, kpv::Color(1, 0, 0, 1)); }
+
+private:
+    std::vector<QSizeF> m_pages;
+    kpv::PrintInfo m_info;
+};
+
+TEST(PrintView, OnePagePerPageOfTheViewTurnedToSuitIt)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -28,8 +58,10 @@ TEST(PrintImages, OnePagePerImageTurnedToSuitIt)
     QPrinter printer(QPrinter::ScreenResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(pdf);
-    ASSERT_TRUE(kpv::PrintPanel::printImages(
-        printer, {filled(QSize(400, 200), Qt::red), filled(QSize(200, 400), Qt::blue), filled(QSize(300, 300), Qt::green)}));
+    PagesView view({QSizeF(400, 200), QSizeF(200, 400), QSizeF(300, 300)});
+    ASSERT_TRUE(kpv::PrintPanel::printView(printer, view));
+    // The view was told the printable area of the paper held upright.
+    EXPECT_GT(view.printInfo().portraitImageableSize.height, view.printInfo().portraitImageableSize.width);
     QFile f(pdf);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QByteArray bytes = f.readAll();
@@ -51,10 +83,29 @@ TEST(PrintImages, OnePagePerImageTurnedToSuitIt)
     EXPECT_GT(sizes[2].first, sizes[2].second);
 }
 
-TEST(PrintImages, NothingToPrintIsRefused)
+TEST(PrintView, NothingToPrintIsRefused)
 {
     QPrinter printer;
-    EXPECT_FALSE(kpv::PrintPanel::printImages(printer, {}));
+    PagesView view({});
+    EXPECT_FALSE(kpv::PrintPanel::printView(printer, view));
+}
+
+TEST(PrintView, OnlyThePagesChosenInThePanelPrint)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QPrinter printer(QPrinter::ScreenResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(dir.filePath(QStringLiteral("out.pdf")));
+    printer.setPrintRange(QPrinter::PageRange);
+    printer.setFromTo(2, 3);
+    PagesView view({QSizeF(400, 200), QSizeF(200, 400), QSizeF(300, 300)});
+    ASSERT_TRUE(kpv::PrintPanel::printView(printer, view));
+    QFile f(dir.filePath(QStringLiteral("out.pdf")));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromLatin1(f.readAll()).count(QRegularExpression(QStringLiteral("/Type\\s*/Page[^s]"))), 2);
+    printer.setFromTo(5, 6); // past the last page: nothing to print
+    EXPECT_FALSE(kpv::PrintPanel::printView(printer, view));
 }
 
 TEST(Pasteboard, FileAndImageTogether)
@@ -69,6 +120,14 @@ TEST(Pasteboard, FileAndImageTogether)
     EXPECT_TRUE(board.fileURLs().isEmpty());
     EXPECT_EQ(board.image().size(), QSize(4, 4));
     EXPECT_FALSE(board.writeFileURLsAndImage({}, QImage()));
+
+    // Names that are not UTF-8 reach other programs by their bytes, however the address was made.
+    for (const QByteArray& name : {QByteArray("/photos/caf\xe9.jpg"), QByteArray("/photos/x\xc3(y.jpg")}) {
+        ASSERT_TRUE(board.writeFileURLs({QUrl::fromLocalFile(kpv::decodeFileName(name))}));
+        const QList<QUrl> urls = board.fileURLs();
+        ASSERT_EQ(urls.size(), 1);
+        EXPECT_EQ(kpv::encodeFileName(kpv::fileNameFromUrl(urls[0])), name) << urls[0].toEncoded().constData();
+    }
 }
 
 } // namespace

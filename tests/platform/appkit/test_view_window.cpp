@@ -8,6 +8,7 @@
 #include "foundation/RunLoop.h"
 
 #include <QCoreApplication>
+#include <QMouseEvent>
 #include <QTimer>
 #include <QWidget>
 #include <gtest/gtest.h>
@@ -197,6 +198,31 @@ TEST(WindowEvents, NestedLoopTakesQueuedEventsAndIsAbandonedOnDeactivation)
     RunLoop::main().performAfterDelay(0, [&] { app.setActive(false); }, TimerMode::Common);
     EXPECT_EQ(window.nextEventMatchingMask(LeftMouseUpMask), nullptr);
     app.setActive(true);
+}
+
+// A drag and its release that reach the program together (it was busy drawing) both reach the
+// tracker: the release is not lost with the loop that the drag ended.
+TEST(WindowEvents, ReleaseArrivingWithTheDragIsKept)
+{
+    Window window(Rect(0, 0, 100, 100), TitledWindowMask);
+    window.orderFront();
+    QWidget* w = window.contentView()->widget();
+    const QPointF a(10, 10), b(30, 10);
+    QCoreApplication::postEvent(w, new QMouseEvent(QEvent::MouseMove, a, w->mapToGlobal(a), Qt::NoButton, Qt::LeftButton, Qt::NoModifier));
+    QCoreApplication::postEvent(w, new QMouseEvent(QEvent::MouseButtonRelease, b, w->mapToGlobal(b), Qt::LeftButton, Qt::NoButton, Qt::NoModifier));
+    Application& app = Application::shared();
+    QTimer rescue; // a lost release would leave the loop waiting: end it instead of hanging
+    rescue.setSingleShot(true);
+    QObject::connect(&rescue, &QTimer::timeout, [&app] { app.abandonTrackingLoops(); });
+    rescue.start(3000);
+    auto drag = window.nextEventMatchingMask(LeftMouseUpMask | LeftMouseDraggedMask);
+    ASSERT_TRUE(drag);
+    EXPECT_EQ(drag->type(), LeftMouseDragged);
+    auto up = window.nextEventMatchingMask(LeftMouseUpMask | LeftMouseDraggedMask);
+    ASSERT_TRUE(up) << "the release was lost";
+    EXPECT_EQ(up->type(), LeftMouseUp);
+    rescue.stop();
+    app.discardQueuedEvents();
 }
 
 TEST(WindowState, KeyNotificationsAndSheets)

@@ -4,6 +4,7 @@
 
 #include "desktop/MimeAppsList.h"
 #include "desktop/WorkspaceServices.h"
+#include "foundation/FileNames.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -158,6 +160,37 @@ TEST_F(DesktopTools, PlasmaGetsAScriptForEveryDesktopAndElsewhereTheUserIsToldWh
     EXPECT_FALSE(set("Sway"));
     const QString why = workspace.desktopImageFailureReason();
     EXPECT_TRUE(why.contains("GNOME, KDE Plasma, Xfce, MATE and Cinnamon") && why.contains("(Sway)")) << why.toStdString();
+}
+
+TEST_F(DesktopTools, ANameThatIsNotUtf8ReachesTheDesktopByItsBytes)
+{
+    writeTool("xdg-open", "exit 0");
+    const QByteArray bus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    // No file-manager service to reach: the folder is opened instead.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kpv-test-bus");
+    const QByteArray folder = QFile::encodeName(dir.path()) + "/Fotos \xc4rger";
+    ASSERT_EQ(::mkdir(folder.constData(), 0700), 0);
+    for (const QByteArray& name : {QByteArray("caf\xe9.png"), QByteArray("x\xc3(y\xed\xa0\x80.png")}) {
+        SCOPED_TRACE(name.toHex().toStdString());
+        const QByteArray native = folder + "/" + name;
+        picture = kpv::decodeFileName(native);
+        // The address escapes every byte of the name, so it is plain text whatever the name.
+        const QByteArray uri = "file://" + native.toPercentEncoding("/!$&'()*+,;=:@~");
+        ASSERT_TRUE(set("GNOME")) << workspace.desktopImageFailureReason().toStdString();
+        EXPECT_EQ(stored("org.gnome.desktop.background.picture-uri"), "'" + uri + "'");
+        EXPECT_EQ(kpv::encodeFileName(workspace.desktopImagePath()), native);
+        // A desktop that keeps a path as text cannot hold this one: refused, and said why.
+        EXPECT_FALSE(set("MATE"));
+        EXPECT_TRUE(workspace.desktopImageFailureReason().contains("UTF-8"));
+        EXPECT_FALSE(set("XFCE"));
+
+        QFile::remove(store + "/log");
+        EXPECT_TRUE(workspace.selectFileInFileViewer(picture));
+        const QByteArray folderUri = "file://" + folder.toPercentEncoding("/!$&'()*+,;=:@~");
+        EXPECT_EQ(stored("log"), "xdg-open " + folderUri + "\n");
+    }
+    bus.isNull() ? qunsetenv("DBUS_SESSION_BUS_ADDRESS") : qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
+    EXPECT_EQ(::rmdir(folder.constData()), 0);
 }
 
 } // namespace

@@ -9,10 +9,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace kpv;
@@ -142,7 +144,25 @@ TEST(FileHelpers, TemporaryFoldersOfEndedRunsGoAtTheNextStart)
     const int hold = kpv::holdTemporaryFolder(running);
     ASSERT_GE(hold, 0);
     // A run that was killed: it held its mark, and the system let go of it when it ended.
-    ::close(kpv::holdTemporaryFolder(killed));
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    std::fflush(nullptr);
+    const pid_t run = ::fork();
+    if (run == 0) {
+        const char held = kpv::holdTemporaryFolder(killed) >= 0 ? 'y' : 'n';
+        (void)!::write(ready[1], &held, 1);
+        for (;;)
+            ::pause();
+    }
+    ::close(ready[1]);
+    char held = 0;
+    EXPECT_EQ(::read(ready[0], &held, 1), 1);
+    ::close(ready[0]);
+    EXPECT_EQ(held, 'y');
+    // Still running: its folder stays.
+    EXPECT_EQ(kpv::removeStaleTemporaryFolders(parent.path(), "kestrane-viewer-"), 0);
+    ::kill(run, SIGKILL);
+    ::waitpid(run, nullptr, 0);
     ::close(kpv::holdTemporaryFolder(other));
 
     EXPECT_EQ(kpv::removeStaleTemporaryFolders(parent.path(), "kestrane-viewer-"), 1);

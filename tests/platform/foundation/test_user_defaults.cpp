@@ -1,6 +1,7 @@
 // Settings store: typed reads, a round trip through a real file, mode 0600, safe replacement.
 #include "../../support/FaultInjection.h"
 
+#include "foundation/FileNames.h"
 #include "foundation/UserDefaults.h"
 
 #include <QDateTime>
@@ -78,6 +79,8 @@ TEST_F(UserDefaultsTest, RoundTripThroughARealFileKeepsTypes)
         d.setObject(when, "date");
         d.setObject(QByteArray("\x00\x01\xff", 3), "data");
         d.setObject(QVariantMap{{"@kpv:url", 5}}, "lookalike"); // a map that only resembles a tag
+        // File names that are not UTF-8 (Latin-1, a cut sequence) keep their bytes.
+        d.setObject(QStringList{decodeFileName("/photos/caf\xe9.jpg"), decodeFileName("/x\xc3(y.png")}, "recent");
         ASSERT_TRUE(d.synchronize());
         EXPECT_FALSE(d.hasUnsavedChanges());
     }
@@ -95,7 +98,9 @@ TEST_F(UserDefaultsTest, RoundTripThroughARealFileKeepsTypes)
     EXPECT_EQ(d.objectForKey("date").toDateTime(), when);
     EXPECT_EQ(d.objectForKey("data").toByteArray(), QByteArray("\x00\x01\xff", 3));
     EXPECT_EQ(d.dictionaryForKey("lookalike").value("@kpv:url").toInt(), 5);
-    EXPECT_EQ(d.dictionaryRepresentation().size(), 10);
+    EXPECT_EQ(d.objectForKey("recent").toStringList(),
+              (QStringList{decodeFileName("/photos/caf\xe9.jpg"), decodeFileName("/x\xc3(y.png")}));
+    EXPECT_EQ(d.dictionaryRepresentation().size(), 11);
 
     d.removeObjectForKey("neg");
     ASSERT_TRUE(d.synchronize());
@@ -217,4 +222,45 @@ TEST_F(UserDefaultsTest, TwoViewersSavingKeepEachOthersSettings)
     EXPECT_EQ(after.objectForKey("slideshowSpeed").toInt(), 3);
     EXPECT_EQ(after.objectForKey("shared").toInt(), 1);
     EXPECT_FALSE(after.objectForKey("dropped").isValid());
+}
+
+// Two viewers of one user running at once, each changing its own settings and one both change,
+// and both quitting at the same moment: nothing either changed is lost, and a setting both
+// changed holds the value of whichever saved last.
+TEST_F(UserDefaultsTest, TwoRunningViewersQuittingTogetherKeepEverySetting)
+{
+    for (int round = 0; round < 10; ++round) {
+        SCOPED_TRACE(round);
+        QFile::remove(path());
+        {
+            UserDefaults first(path());
+            first.setInteger(7, "kept");
+            first.setInteger(0, "both");
+            ASSERT_TRUE(first.synchronize());
+        }
+        std::unique_ptr<UserDefaults> viewer;
+        const bool passed = kpv::test::runTogether(
+            2,
+            [&](int i) {
+                viewer = std::make_unique<UserDefaults>(path());
+                viewer->setInteger(i + 1, i == 0 ? "sortByType" : "slideshowSpeed");
+                viewer->setInteger(i + 1, "both");
+            },
+            [&](int) { EXPECT_TRUE(viewer->synchronize()); });
+        ASSERT_TRUE(passed) << "see above";
+        UserDefaults after(path());
+        EXPECT_EQ(after.objectForKey("kept").toInt(), 7);
+        EXPECT_EQ(after.objectForKey("sortByType").toInt(), 1);
+        EXPECT_EQ(after.objectForKey("slideshowSpeed").toInt(), 2);
+        const int both = after.objectForKey("both").toInt();
+        EXPECT_TRUE(both == 1 || both == 2) << both;
+    }
+    // One after the other: the later save's value of the shared setting stands.
+    UserDefaults one(path()), other(path());
+    one.setInteger(5, "both");
+    other.setInteger(6, "both");
+    ASSERT_TRUE(one.synchronize());
+    ASSERT_TRUE(other.synchronize());
+    EXPECT_EQ(UserDefaults(path()).objectForKey("both").toInt(), 6);
+    EXPECT_EQ(one.objectForKey("both").toInt(), 5) << "a viewer keeps its own value until it reads again";
 }

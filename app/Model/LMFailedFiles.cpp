@@ -1,0 +1,29 @@
+#include "Model/LMFailedFiles.h"
+
+#include "foundation/Bundle.h"
+#include "foundation/FileReplace.h"
+
+void LMFailedFiles::add(const LMPathString &path, const QString &reason)
+{
+    m_paths.append(path);
+    m_reasons.append(reason);
+    if (kpv::isOutOfRoomError(reason))
+        m_stoppedForRoom = true;
+}
+
+QString LMFailedFiles::details() const
+{
+    const kpv::Bundle &bundle = kpv::Bundle::mainBundle();
+    QStringList lines;
+    for (qsizetype i = 0; i < m_paths.size() && i < kNamedInReport; ++i) {
+        const QString why = m_reasons.value(i).isEmpty() ? bundle.localizedString(QStringLiteral("IDS_FailedForUnknownReason"))
+                                                         : m_reasons.value(i);
+        lines << QStringLiteral("%1: %2").arg(LMPathString::lastPathComponent(m_paths[i].path()), why);
+    }
+    if (m_paths.size() > kNamedInReport)
+        lines << bundle.localizedStringWithFormat(QStringLiteral("IDS_AndMoreFailedFiles"), long(m_paths.size() - kNamedInReport));
+    if (m_stoppedForRoom)
+        lines << bundle.localizedStringWithFormat(QStringLiteral("IDS_RunStoppedNoRoom"), long(m_notTried));
+    lines << bundle.localizedString(QStringLiteral("IDS_OriginalsUnchanged"));
+    return lines.join(QLatin1Char('\n'));
+}

@@ -1,0 +1,166 @@
+// The sharp regions of the view-mode controller: the part of the current picture the view shows
+// (a JPEG, or a PNG too large to hold whole), decoded at the resolution it needs, in bands of
+// tiles on the workers, drawn over the picture.
+
+#include "View/NavigateController.h"
+
+#include "Model/LMBlockOperation.h"
+#include "View/LMImageViewModel.h"
+#include "View/NavImageLoader.h"
+#include "View/NavLoadPlanner.h"
+
+#include "foundation/RunLoop.h"
+#include "foundation/Timer.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// How long the view stays still before what it shows is decoded sharp (a pan or a zoom that
+// goes on asks for nothing on the way).
+constexpr double kRegionStillWait = 0.1;
+
+// The codec image types of JPEG and PNG, whose parts decode without the whole picture.
+constexpr uint64_t kJpegImageType = 2;
+constexpr uint64_t kPngImageType = 8;
+
+// How far into the easing of a zoom its first sharp frames are wanted: the part shown then is
+// decoded at once with the zoom's target.
+constexpr double kZoomLeadTime = 0.12;
+
+} // namespace
+
+bool NavigateController::regionsServe(const LMNavFileInfoPtr &info) const
+{
+    const LMFileImgBaseInfoPtr base = info ? info->imgBaseInfo() : nullptr;
+    if (!base)
+        return false;
+    // A JPEG's part costs a fraction of its whole decode; a PNG's costs the rows above it, worth
+    // it only for a picture too large to be held whole.
+    const bool jpeg = base->AMCMImageType() == kJpegImageType || base->imageUTI() == QLatin1String("public.jpeg");
+    const QSizeF raw = base->rawFrameSize();
+    const bool largePng = (base->AMCMImageType() == kPngImageType || base->imageUTI() == QLatin1String("public.png")) &&
+                          raw.width() * raw.height() > NavRegionCache::kMaxWholePicturePixels;
+    return (jpeg || largePng) && m_loader && m_host && m_openGLView &&
+           currentView() == m_openGLView && m_host->showMode() == NavShowModeView;
+}
+
+void NavigateController::scheduleRegionsForStillView()
+{
+    if (m_regionStillTimer)
+        m_regionStillTimer->invalidate();
+    m_regionStillTimer.reset();
+    if (!regionsServe(curFileInfo()))
+        return;
+    std::weak_ptr<NavigateController *> self = m_self;
+    m_regionStillTimer = kpv::RunLoop::current().performAfterDelay(kRegionStillWait, [self] {
+        if (auto s = self.lock(); s && *s) {
+            (*s)->m_regionStillTimer.reset();
+            (*s)->requestRegionsForShownPart();
+        }
+    });
+}
+
+void NavigateController::requestRegionsForShownPart()
+{
+    // A zoom that goes on tells again when it ends.
+    if (!m_openGLView || m_openGLView->isZoomTimerRunning() || !m_openGLView->imageNormal())
+        return;
+    // The picture for the scale the view came to rest at, which a zoom did not ask for on its way.
+    updateOpenGLViewImage(ImageModeNormal);
+    const QRectF shown = m_openGLView->convertToOriginalImageRectForRect(m_openGLView->viewBounds());
+    requestRegions(shown, m_openGLView->scale(), shown.center());
+}
+
+void NavigateController::requestRegionsForZoomTarget()
+{
+    if (!m_openGLView || !m_openGLView->isZoomTimerRunning() || !m_openGLView->imageNormal())
+        return;
+    const QVariantMap zoom = m_openGLView->zoomTimerUserInfo();
+    const double begin = zoom.value(QStringLiteral("beginScale")).toDouble();
+    const double end = zoom.value(QStringLiteral("endScale")).toDouble();
+    const std::optional<QPointF> hold = m_openGLView->zoomHoldPosition();
+    const QRectF target = m_openGLView->originalRectShownAtScale(end, hold);
+    // The easing's curve a moment in: what the view shows then holds the target.
+    const double p = (1 - 1 / std::pow(kZoomLeadTime + 1, 4)) / 0.9744;
+    const QRectF soon = m_openGLView->originalRectShownAtScale(begin + (end - begin) * p, hold);
+    requestRegions(target, end, target.center());
+    // Around the target, what the frames show from then on, at half the target's resolution:
+    // cheaper, decoded beside it, and as sharp as those frames need, so that they are sharp all
+    // over and not only in the middle.
+    const int reduction = NavRegionCache::reductionForScale(end);
+    if (reduction < 8)
+        requestRegions(soon | target, 0.5 / reduction, target.center());
+}
+
+void NavigateController::requestRegions(const QRectF &rawRect, double scale, QPointF rawFocus)
+{
+    const LMNavFileInfoPtr info = curFileInfo();
+    if (!regionsServe(info) || rawRect.isEmpty())
+        return;
+    const LMImagePtr normal = m_openGLView->imageNormal();
+    const LMFileImgBaseInfoPtr base = info->imgBaseInfo();
+    const LMFileImgBaseInfoPtr normalBase = normal ? normal->originalImgBaseInfo() : nullptr;
+    if (!normalBase || !normalBase->isEqual(*base))
+        return;
+    const int reduction = NavRegionCache::reductionForScale(scale);
+    // The picture shown, or one the file holds for another scale, is as fine as that already.
+    if (1.0 / reduction <= normal->scaleOfOriginal() * 1.0001)
+        return;
+    for (int type = 1; (1 << (type - 1)) <= reduction; ++type)
+        if (info->imageByType(type))
+            return;
+    m_regionCache.resetFor(info->filePath(), base);
+    const std::vector<NavRegionCache::Band> bands = m_regionCache.bandsToDecode(rawRect, reduction, rawFocus);
+    std::erase_if(m_regionLoads, [](const std::weak_ptr<kpv::Operation> &op) { return op.expired(); });
+    const NavImageLoader *loader = m_loader;
+    std::weak_ptr<NavigateController *> self = m_self;
+    const LMPathString path = info->filePath();
+    for (const NavRegionCache::Band &band : bands) {
+        auto op = LMBlockOperation::blockOperationWithBlock([loader, path, base, band, self](LMBlockOperation *o) {
+            std::vector<LMRegionTilePtr> tiles;
+            if (!o->isCancelled())
+                tiles = NavRegionCache::cutBand(band, loader->loadImageRegion(path, base, band.decodeRect,
+                                                                                band.reduction, o));
+            kpv::RunLoop::performOnMainThread(
+                [self, band, tiles = std::move(tiles)] {
+                    if (auto s = self.lock(); s && *s)
+                        (*s)->fileRegionBand(band, tiles);
+                },
+                false);
+        });
+        // What the user waits for now, ahead of every load of the neighbours.
+        op->setQueuePriority(NavLoadPlanner::kHighPriority + 1);
+        m_regionLoads.push_back(op);
+        m_host->addOperation(std::move(op));
+    }
+}
+
+void NavigateController::fileRegionBand(const NavRegionCache::Band &band, const std::vector<LMRegionTilePtr> &tiles)
+{
+    if (band.generation != m_regionCache.generation() || !m_openGLView)
+        return;
+    const QRectF shown = m_openGLView->imageNormal()
+                             ? m_openGLView->convertToOriginalImageRectForRect(m_openGLView->viewBounds())
+                             : QRectF();
+    m_regionCache.fileBand(band, tiles, shown);
+    if (!tiles.empty())
+        m_openGLView->setRegionTiles(m_regionCache.tiles());
+}
+
+void NavigateController::dropRegions()
+{
+    if (m_regionStillTimer)
+        m_regionStillTimer->invalidate();
+    m_regionStillTimer.reset();
+    for (const std::weak_ptr<kpv::Operation> &load : m_regionLoads)
+        if (auto op = load.lock())
+            op->cancel();
+    m_regionLoads.clear();
+    if (m_loader && m_regionCache.imageBaseInfo())
+        m_loader->releaseRegionSource();
+    m_regionCache.clear();
+    if (m_openGLView && !m_openGLView->regionTiles().empty())
+        m_openGLView->setRegionTiles({});
+}

@@ -1,0 +1,357 @@
+// A pipe named like a photo ("stuck.jpg") among the photos, in every mode the program has: the
+// viewer, the thumbnail grid, the photo bin, the slideshow with a flat and with a 3D theme, the
+// favourites, printing and the two batch sheets. The program is started as a user starts it and
+// driven with xdotool onto the pipe; it must never open the pipe in a way that waits for a writer
+// (no thread of it may sleep in the kernel's wait for the pipe's other end), and Quit (Ctrl+Q) as
+// well as SIGTERM must end it. The time from the quit to the end is printed; the test fails only
+// when the program is still there after a generous limit. Without xdotool or an X server the test
+// is skipped.
+//
+// The pipe is made after the program has listed the folder (a listing leaves pipes out): it stands
+// for a photo that another program replaced by a pipe while the viewer was open.
+
+#include <QColor>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Generous: a start under the sanitizers on a loaded machine takes seconds.
+constexpr int kStartMs = 90000;
+// The program must be gone long before this; the measured time is what counts.
+constexpr int kQuitLimitMs = 10000;
+
+enum class Mode { Viewer, Grid, PhotoBin, Slideshow2D, Slideshow3D, Favourites, Print, BatchConvert, BatchResize };
+enum class Quit { CtrlQ, Sigterm };
+
+const char* name(Mode m)
+{
+    switch (m) {
+    case Mode::Viewer: return "Viewer";
+    case Mode::Grid: return "Grid";
+    case Mode::PhotoBin: return "PhotoBin";
+    case Mode::Slideshow2D: return "Slideshow2D";
+    case Mode::Slideshow3D: return "Slideshow3D";
+    case Mode::Favourites: return "Favourites";
+    case Mode::Print: return "Print";
+    case Mode::BatchConvert: return "BatchConvert";
+    default: return "BatchResize";
+    }
+}
+
+QString xdotool(const QStringList& args)
+{
+    QProcess p;
+    p.start(QStringLiteral("xdotool"), args);
+    if (!p.waitForFinished(20000))
+        p.kill();
+    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+}
+
+void pause(int ms)
+{
+    QThread::msleep(ms);
+}
+
+struct Window {
+    QString id;
+    QSize size;
+};
+
+class QuitWithStuckFile : public ::testing::TestWithParam<std::tuple<Mode, Quit>> {
+protected:
+    void SetUp() override
+    {
+        if (qEnvironmentVariableIsEmpty("DISPLAY"))
+            GTEST_SKIP() << "no X server";
+        if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+            GTEST_SKIP() << "xdotool is not installed";
+        if (!QFileInfo(QStringLiteral(KPV_VIEWER_PROGRAM)).isExecutable())
+            GTEST_SKIP() << "the program is not built";
+        ASSERT_TRUE(root.isValid());
+        const QDir dir(root.path());
+        for (const char* sub : {"home", "home/.config/kestrane-viewer", "tmp", "run", "photos"})
+            ASSERT_TRUE(dir.mkpath(QString::fromLatin1(sub)));
+        ::chmod(QFile::encodeName(dir.filePath(QStringLiteral("run"))).constData(), 0700);
+        photos = dir.filePath(QStringLiteral("photos"));
+        // Seven photos, and the one that becomes a pipe last in the folder's order.
+        for (int i = 1; i <= 7; ++i) {
+            QImage image(320, 240, QImage::Format_RGB32);
+            image.fill(QColor::fromHsv(i * 45, 160, 200));
+            ASSERT_TRUE(image.save(photos + QStringLiteral("/p%1.jpg").arg(i)));
+        }
+        ASSERT_TRUE(QFile::copy(photos + QStringLiteral("/p1.jpg"), stuck()));
+        // The slideshow makes no sound and takes the theme under test.
+        const bool threeD = std::get<0>(GetParam()) == Mode::Slideshow3D;
+        QFile settings(dir.filePath(QStringLiteral("home/.config/kestrane-viewer/settings.json")));
+        ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+        settings.write(threeD ? R"({"slideshowVolumeMode": 1, "loveTipsAlreadyShowed": 1,
+                                    "CurSlideShowThemeID": {"SlideshowType": 1, "ThemeID": 11, "ThemeGroupID": 2}})"
+                              : R"({"slideshowVolumeMode": 1, "loveTipsAlreadyShowed": 1})");
+    }
+    void TearDown() override
+    {
+        if (viewer.state() != QProcess::NotRunning) {
+            viewer.kill();
+            viewer.waitForFinished();
+        }
+    }
+
+    QString stuck() const { return photos + QStringLiteral("/stuck.jpg"); }
+    void replaceByPipe()
+    {
+        ASSERT_EQ(::unlink(QFile::encodeName(stuck()).constData()), 0);
+        ASSERT_EQ(::mkfifo(QFile::encodeName(stuck()).constData(), 0644), 0);
+    }
+
+    void start()
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* n : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME"})
+            env.remove(QString::fromLatin1(n));
+        const QDir dir(root.path());
+        env.insert(QStringLiteral("HOME"), dir.filePath(QStringLiteral("home")));
+        env.insert(QStringLiteral("TMPDIR"), dir.filePath(QStringLiteral("tmp")));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(QStringLiteral("run")));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("QT_XCB_NO_XI2"), QStringLiteral("1"));
+        env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+        // No sound device: the music of a slideshow goes nowhere.
+        env.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:/nonexistent"));
+        env.insert(QStringLiteral("GST_PLUGIN_FEATURE_RANK"),
+                   QStringLiteral("pulsesink:0,alsasink:0,osssink:0,oss4sink:0,jackaudiosink:0,pipewiresink:0,openalsink:0"));
+        viewer.setProcessEnvironment(env);
+        viewer.start(QStringLiteral(KPV_VIEWER_PROGRAM), {photos + QStringLiteral("/p1.jpg")});
+        ASSERT_TRUE(viewer.waitForStarted(kStartMs));
+    }
+
+    QList<Window> windows()
+    {
+        QList<Window> out;
+        const QStringList ids = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                                         QString::number(viewer.processId())})
+                                    .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        for (const QString& id : ids) {
+            const QStringList g = xdotool({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), id})
+                                      .split(QLatin1Char('\n'));
+            Window w{id, {}};
+            for (const QString& line : g) {
+                if (line.startsWith(QLatin1String("WIDTH=")))
+                    w.size.setWidth(line.mid(6).toInt());
+                if (line.startsWith(QLatin1String("HEIGHT=")))
+                    w.size.setHeight(line.mid(7).toInt());
+            }
+            out << w;
+        }
+        return out;
+    }
+
+    // The window whose title names `text`, waiting until `ms` passes.
+    QString windowNaming(const QString& text, int ms)
+    {
+        const QDeadlineTimer deadline(ms);
+        do {
+            for (const Window& w : windows())
+                if (xdotool({QStringLiteral("getwindowname"), w.id}).contains(text))
+                    return w.id;
+            viewer.waitForFinished(100);
+        } while (!deadline.hasExpired() && viewer.state() == QProcess::Running);
+        return {};
+    }
+
+    // Types `key` until the main window's title names `text` (X drops keys typed before the
+    // window holds the focus).
+    bool typeUntilTitle(const QString& key, const QString& text)
+    {
+        const QDeadlineTimer deadline(kStartMs);
+        while (!deadline.hasExpired() && viewer.state() == QProcess::Running) {
+            xdotool({QStringLiteral("windowfocus"), mainWindow});
+            xdotool({QStringLiteral("key"), key});
+            if (!windowNaming(text, 3000).isEmpty())
+                return true;
+        }
+        return false;
+    }
+
+    void point(const QString& window, int x, int y)
+    {
+        xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), window, QString::number(x), QString::number(y)});
+        pause(250);
+    }
+
+    void click(const QString& window, int x, int y)
+    {
+        point(window, x, y);
+        xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
+        pause(100);
+        xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+        pause(300);
+    }
+
+    // A menu of the menu bar, then its item (positions in the window, as this desktop draws them).
+    void menuItem(int menuX, int itemY, int itemX = 110)
+    {
+        click(mainWindow, menuX, 9);
+        click(mainWindow, itemX, itemY);
+    }
+
+    // Whether a thread of the program sleeps in an open of a pipe that waits for a writer.
+    QString threadWaitingForPipe() const
+    {
+        const QDir tasks(QStringLiteral("/proc/%1/task").arg(viewer.processId()));
+        for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile wchan(tasks.filePath(task + QStringLiteral("/wchan")));
+            if (!wchan.open(QIODevice::ReadOnly))
+                continue;
+            const QByteArray where = wchan.readAll();
+            if (where.contains("wait_for_partner") || where.contains("fifo"))
+                return task + QStringLiteral(": ") + QString::fromLatin1(where);
+        }
+        return {};
+    }
+
+    void expectNoThreadWaitingForThePipe(const char* when)
+    {
+        const QString waiting = threadWaitingForPipe();
+        EXPECT_TRUE(waiting.isEmpty()) << "a thread opened the pipe and waits for a writer " << when << ": "
+                                       << waiting.toStdString();
+    }
+
+    void driveOntoThePipe(Mode mode)
+    {
+        ASSERT_TRUE(typeUntilTitle(QStringLiteral("End"), QStringLiteral("stuck.jpg"))) << "End did not reach the pipe";
+        pause(800);
+        if (QFileInfo(stuck()).isFile()) {
+            // The photo was shown once; it is replaced while the viewer is one photo back.
+            ASSERT_TRUE(typeUntilTitle(QStringLiteral("Left"), QStringLiteral("p7.jpg")));
+            ASSERT_NO_FATAL_FAILURE(replaceByPipe());
+            ASSERT_TRUE(typeUntilTitle(QStringLiteral("Right"), QStringLiteral("stuck.jpg")));
+            pause(800);
+        }
+        switch (mode) {
+        case Mode::Viewer:
+            break;
+        case Mode::Grid:
+            xdotool({QStringLiteral("key"), QStringLiteral("ctrl+t")});
+            pause(2000);
+            break;
+        case Mode::PhotoBin:
+            // One back: the bin beside the picture holds the pipe's thumbnail.
+            ASSERT_TRUE(typeUntilTitle(QStringLiteral("Left"), QStringLiteral("p7.jpg")));
+            pause(1500);
+            break;
+        case Mode::Slideshow2D:
+        case Mode::Slideshow3D:
+            menuItem(97, 207, 140); // View > Slideshow
+            pause(3000);
+            EXPECT_TRUE(windowNaming(QStringLiteral("stuck.jpg"), 0).isEmpty()) << "the slideshow did not start";
+            break;
+        case Mode::Favourites:
+            menuItem(56, 121); // Edit > I Love It
+            pause(1500);
+            menuItem(56, 143); // Edit > My Favorites (I Love It has become Remove)
+            pause(2000);
+            break;
+        case Mode::Print:
+            xdotool({QStringLiteral("key"), QStringLiteral("ctrl+p")});
+            pause(2000);
+            break;
+        case Mode::BatchConvert:
+        case Mode::BatchResize: {
+            click(mainWindow, 56, 9);    // Edit
+            point(mainWindow, 85, 278);  // Batch opens its menu beside it
+            pause(500);
+            point(mainWindow, 340, 278); // across into that menu
+            click(mainWindow, 366, mode == Mode::BatchResize ? 300 : 321);
+            pause(1500);
+            // The sheet is a window of its own; its run button sits at its bottom right.
+            Window sheet;
+            for (const Window& w : windows())
+                if (w.size.width() == 480 && w.id != mainWindow)
+                    sheet = w;
+            ASSERT_FALSE(sheet.id.isEmpty()) << "the batch sheet did not open";
+            click(sheet.id, sheet.size.width() - 71, sheet.size.height() - 31);
+            // The run writes the seven photos into the sheet's folder and leaves the pipe out.
+            const QDir out(root.filePath(QStringLiteral("home/Pictures")));
+            const QDeadlineTimer deadline(30000);
+            while (out.entryList(QDir::Files).size() < 7 && !deadline.hasExpired())
+                pause(200);
+            EXPECT_EQ(out.entryList(QDir::Files).size(), 7) << "the batch run did not go through the photos";
+            pause(500);
+            break;
+        }
+        }
+    }
+
+    QTemporaryDir root;
+    QString photos;
+    QProcess viewer;
+    QString mainWindow;
+};
+
+TEST_P(QuitWithStuckFile, EndsWithoutWaitingForThePipe)
+{
+    const Mode mode = std::get<0>(GetParam());
+    const Quit quit = std::get<1>(GetParam());
+    ASSERT_NO_FATAL_FAILURE(start());
+    mainWindow = windowNaming(QStringLiteral("p1.jpg"), kStartMs);
+    ASSERT_FALSE(mainWindow.isEmpty()) << "no window showed the first photo";
+    // Another program replaces the last photo with a pipe: before the viewer steps onto it, or,
+    // for the slideshow, after the viewer has shown it once (the slideshow then starts on a photo
+    // whose picture the viewer still has).
+    const bool whileShown = mode == Mode::Slideshow2D || mode == Mode::Slideshow3D;
+    if (!whileShown)
+        ASSERT_NO_FATAL_FAILURE(replaceByPipe());
+    ASSERT_NO_FATAL_FAILURE(driveOntoThePipe(mode));
+    expectNoThreadWaitingForThePipe("in the mode");
+    ASSERT_EQ(viewer.state(), QProcess::Running) << "the program ended on its own";
+
+    QElapsedTimer timer;
+    if (quit == Quit::Sigterm) {
+        timer.start();
+        ::kill(pid_t(viewer.processId()), SIGTERM);
+    } else {
+        // The batch run's report is an alert, which holds the keyboard as any alert does: the
+        // user puts it away first.
+        if (mode == Mode::BatchConvert || mode == Mode::BatchResize) {
+            xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+            pause(500);
+        }
+        xdotool({QStringLiteral("windowfocus"), mainWindow});
+        timer.start();
+        xdotool({QStringLiteral("key"), QStringLiteral("ctrl+q")});
+    }
+    const bool ended = viewer.waitForFinished(kQuitLimitMs);
+    const qint64 ms = timer.elapsed();
+    std::printf("%s, %s: the program ended %lld ms after the quit\n", name(mode),
+                quit == Quit::Sigterm ? "SIGTERM" : "Ctrl+Q", static_cast<long long>(ms));
+    RecordProperty("quit_ms", int(ms));
+    if (!ended)
+        expectNoThreadWaitingForThePipe("after the quit");
+    EXPECT_TRUE(ended) << "the program was still there " << kQuitLimitMs << " ms after the quit\n"
+                       << QString::fromLocal8Bit(viewer.readAllStandardError()).toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryMode, QuitWithStuckFile,
+                         ::testing::Combine(::testing::Values(Mode::Viewer, Mode::Grid, Mode::PhotoBin,
+                                                              Mode::Slideshow2D, Mode::Slideshow3D, Mode::Favourites,
+                                                              Mode::Print, Mode::BatchConvert, Mode::BatchResize),
+                                            ::testing::Values(Quit::CtrlQ, Quit::Sigterm)),
+                         [](const testing::TestParamInfo<std::tuple<Mode, Quit>>& info) {
+                             return std::string(name(std::get<0>(info.param))) +
+                                    (std::get<1>(info.param) == Quit::Sigterm ? "_Sigterm" : "_CtrlQ");
+                         });
+
+} // namespace

@@ -1,0 +1,298 @@
+// Esc at every step of a save, in the program as it is assembled: a turn saved on the way to the
+// next photo, Save As of a turned photo, and crop's Save As. Each save is held at one step (the
+// panel, the start, the new file complete beside the old one, the new file in place) while Esc is
+// pressed. Whatever the step, the program says what happened: cancelled means the file is byte for
+// byte as it was, the edit is still there and no temporary file is left; once the new file is in
+// place the save counts as done and the viewer shows the new picture. Crop mode holds Esc back
+// while it saves, so its saves always finish.
+
+#include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/MainWindow/LMMainWindow.h"
+#include "Shell/MainWindow/MainWndController.h"
+#include "Shell/Modes/NavigateViewMode.h"
+#include "Shell/Program/ViewerProgram.h"
+
+#include "Edit/CropViewController.h"
+#include "Edit/ImageSaveAsPanel.h"
+#include "Model/LMSaveStages.h"
+#include "View/LMOpenGLView.h"
+#include "View/NavigateController.h"
+#include "View/NavigateSaveFileSession.h"
+#include "appkit/Application.h"
+#include "appkit/Event.h"
+#include "appkit/Panels.h"
+#include "foundation/Clock.h"
+#include "foundation/RunLoop.h"
+#include "foundation/UserDefaults.h"
+#include "imageio/ImageSource.h"
+#include "ProgramTestSetup.h"
+
+#include "../../support/FaultInjection.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QImage>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+enum class Flow { TurnOnStep, SaveAs, CropSaveAs };
+// Asking: Esc in the save panel, before any save starts.
+enum class Step { Asking, Preparing, Writing, Replaced };
+
+const char* name(Flow f)
+{
+    return f == Flow::TurnOnStep ? "turn saved on step" : f == Flow::SaveAs ? "Save As" : "crop's Save As";
+}
+const char* name(Step s)
+{
+    switch (s) {
+    case Step::Asking: return "Esc in the panel";
+    case Step::Preparing: return "Esc while preparing";
+    case Step::Writing: return "Esc while the new file is written";
+    default: return "Esc after the new file took the old one's place";
+    }
+}
+
+// A save panel that answers at once: the path, or Cancel (what Esc does in a panel).
+class AnsweringSavePanel final : public kpv::SavePanel {
+public:
+    explicit AnsweringSavePanel(QString answer) : m_answer(std::move(answer)) {}
+    void beginSheetModalForWindow(kpv::Window*, std::function<void(long)> handler) override
+    {
+        if (!m_answer.isEmpty())
+            m_urls = QStringList{m_answer};
+        handler(m_answer.isEmpty() ? 0 : 1);
+    }
+
+private:
+    QString m_answer;
+};
+
+// Holds the save's worker at one step for one target until released.
+class StepGate {
+public:
+    StepGate(LMSaveStages::Stage stage, QString path) : m_stage(stage), m_path(std::move(path))
+    {
+        LMSaveStages::setObserverForTesting([this](LMSaveStages::Stage s, const QString& p) {
+            if (s != m_stage || p != m_path)
+                return;
+            std::unique_lock lock(m_mutex);
+            m_held = true;
+            m_changed.notify_all();
+            m_changed.wait(lock, [this] { return m_released; });
+        });
+    }
+    ~StepGate()
+    {
+        release();
+        LMSaveStages::setObserverForTesting({});
+    }
+    bool held()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_held;
+    }
+    void release()
+    {
+        std::lock_guard lock(m_mutex);
+        m_released = true;
+        m_changed.notify_all();
+    }
+
+private:
+    LMSaveStages::Stage m_stage;
+    QString m_path;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_held = false;
+    bool m_released = false;
+};
+
+struct Case {
+    Flow flow;
+    Step step;
+    bool saved; // what the program must report and do
+};
+
+class SaveEscape : public ::testing::TestWithParam<Case> {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(qApp);
+        ASSERT_TRUE(scratch.isValid());
+        folder = startProgramTest(scratch, clock);
+        ASSERT_FALSE(folder.isEmpty());
+        QImage wide(QSize(400, 200), QImage::Format_RGB32);
+        for (int y = 0; y < 200; ++y)
+            for (int x = 0; x < 400; ++x)
+                wide.setPixel(x, y, qRgb(x % 256, y, (x * y) % 256));
+        ASSERT_TRUE(wide.save(path("p0.png")));
+        QImage other(QSize(8, 8), QImage::Format_RGB32);
+        other.fill(Qt::red);
+        ASSERT_TRUE(other.save(path("p1.png")));
+        ASSERT_TRUE(other.save(path("other.png")));
+        defaults = std::make_unique<kpv::UserDefaults>(scratch.filePath(QStringLiteral("defaults.json")));
+        delegate = std::make_unique<AppDelegate>(programTestSetup(*defaults, scratch));
+        program = std::make_unique<ViewerProgram>(*delegate);
+        controller = &program->controller();
+        viewer = &program->viewMode();
+        delegate->applicationOpenFiles({path("p0.png")});
+        delegate->applicationDidFinishLaunching();
+        settle(2.0);
+        ASSERT_EQ(controller->showMode(), MainShowModeView);
+        ASSERT_EQ(viewer->controller().curFilePath().path(), path("p0.png"));
+    }
+    void TearDown() override
+    {
+        ImageSaveAsPanel::shared().setPanelFactory({});
+        controller = nullptr;
+        viewer = nullptr;
+        program.reset();
+        delegate.reset();
+        kpv::RunLoop::main().runOnce();
+        kpv::RunLoop::main().setClock(nullptr);
+    }
+
+    QString path(const char* file) const { return QDir(folder).filePath(QString::fromLatin1(file)); }
+    void settle(double seconds) { settleProgram(*delegate, clock, seconds); }
+    CropViewController* crop() const
+    {
+        return dynamic_cast<CropViewController*>(controller->existingModeController(MainShowModeCrop));
+    }
+    void pressEscape()
+    {
+        kpv::Application::shared().sendEvent(kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::Escape,
+                                                                  QStringLiteral("\x1b"), QStringLiteral("\x1b"),
+                                                                  controller->window(), 0));
+    }
+    // Turns the main loop until the worker is held at its step.
+    bool waitUntilHeld(StepGate& gate)
+    {
+        const QDeadlineTimer deadline(60000);
+        while (!gate.held() && !deadline.hasExpired()) {
+            kpv::RunLoop::main().runOnce();
+            QCoreApplication::processEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return gate.held();
+    }
+    void waitForSaves()
+    {
+        viewer->controller().navigateSaveFileSession()->waitUntilAllOperationsAreFinished();
+        if (crop())
+            crop()->waitUntilSavesFinished();
+        settle(0.5);
+        if (crop())
+            crop()->waitUntilSavesFinished();
+        settle(0.5);
+    }
+    bool turned() const { return viewer->imageView()->angleRotate().isRotatedOrFlipped(); }
+
+    kpv::ManualClock clock;
+    QTemporaryDir scratch;
+    QString folder;
+    std::unique_ptr<kpv::UserDefaults> defaults;
+    std::unique_ptr<AppDelegate> delegate;
+    std::unique_ptr<ViewerProgram> program;
+    MainWndController* controller = nullptr;
+    NavigateViewMode* viewer = nullptr;
+};
+
+QSize storedSize(const QString& file)
+{
+    const auto source = kpv::ImageSource::createWithFile(file);
+    return source ? source->createImageAtIndex(0).size() : QSize();
+}
+
+TEST_P(SaveEscape, TellsTheTruthAndKeepsTheEditWhenNothingWasSaved)
+{
+    const Case c = GetParam();
+    SCOPED_TRACE(testing::Message() << name(c.flow) << ", " << name(c.step));
+    const QString target = c.flow == Flow::TurnOnStep ? path("p0.png") : path("other.png");
+    const QByteArray originalBefore = kpv::test::checksum(path("p0.png"));
+    const QByteArray targetBefore = kpv::test::checksum(target);
+    const QStringList namesBefore = kpv::test::entriesOf(folder);
+    ImageSaveAsPanel::shared().setPanelFactory([target, c] {
+        return std::make_unique<AnsweringSavePanel>(c.step == Step::Asking ? QString() : target);
+    });
+
+    // The edit: a quarter turn in the viewer, or the crop page's rectangle.
+    if (c.flow == Flow::CropSaveAs) {
+        controller->performMenuAction(9);
+        settle(1.0);
+        ASSERT_EQ(controller->showMode(), MainShowModeCrop);
+    } else {
+        controller->performMenuAction(15);
+        settle(0.5);
+        ASSERT_TRUE(turned());
+    }
+
+    const LMSaveStages::Stage stage = c.step == Step::Writing    ? LMSaveStages::Writing
+                                      : c.step == Step::Replaced ? LMSaveStages::Replaced
+                                                                 : LMSaveStages::Preparing;
+    {
+        StepGate gate(stage, target);
+        controller->performMenuAction(c.flow == Flow::TurnOnStep ? 41 : 4);
+        if (c.step == Step::Asking) {
+            settle(0.2);
+            EXPECT_FALSE(gate.held()) << "a cancelled panel started a save";
+        } else {
+            ASSERT_TRUE(waitUntilHeld(gate)) << "the save never reached its step";
+            if (c.step == Step::Writing)
+                EXPECT_GT(kpv::test::entriesOf(folder).size(), namesBefore.size()) << "no new file beside the old one";
+            pressEscape();
+            gate.release();
+        }
+        waitForSaves();
+    }
+
+    // No temporary file, whatever happened.
+    EXPECT_EQ(kpv::test::entriesOf(folder), namesBefore);
+    if (!c.saved) {
+        EXPECT_EQ(kpv::test::checksum(path("p0.png")), originalBefore);
+        EXPECT_EQ(kpv::test::checksum(target), targetBefore);
+        if (c.flow == Flow::CropSaveAs) {
+            EXPECT_EQ(controller->showMode(), MainShowModeCrop) << "the crop was dropped";
+        } else {
+            EXPECT_EQ(viewer->controller().curFilePath().path(), path("p0.png")) << "the viewer left the photo";
+            EXPECT_TRUE(turned()) << "the turn was dropped";
+        }
+        return;
+    }
+    // Saved: the file holds the new picture and the viewer shows it.
+    EXPECT_NE(kpv::test::checksum(target), targetBefore);
+    EXPECT_EQ(controller->showMode(), MainShowModeView);
+    if (c.flow == Flow::TurnOnStep) {
+        EXPECT_EQ(storedSize(target), QSize(200, 400));
+        EXPECT_EQ(viewer->controller().curFilePath().path(), path("p1.png")) << "the step did not go on";
+        controller->performMenuAction(40);
+        settle(1.0);
+    } else {
+        EXPECT_EQ(kpv::test::checksum(path("p0.png")), originalBefore);
+        EXPECT_EQ(storedSize(target), c.flow == Flow::SaveAs ? QSize(200, 400) : QSize(200, 100));
+    }
+    EXPECT_EQ(viewer->controller().curFilePath().path(), target);
+    const LMNavFileInfoPtr shown = viewer->controller().curFileInfo();
+    ASSERT_TRUE(shown && shown->imgBaseInfo());
+    EXPECT_EQ(shown->imgBaseInfo()->rawFrameSize().toSize(), storedSize(target)) << "the viewer kept the old picture";
+    EXPECT_FALSE(turned());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryStep, SaveEscape,
+    ::testing::Values(Case{Flow::TurnOnStep, Step::Preparing, false}, Case{Flow::TurnOnStep, Step::Writing, false},
+                      Case{Flow::TurnOnStep, Step::Replaced, true}, Case{Flow::SaveAs, Step::Asking, false},
+                      Case{Flow::SaveAs, Step::Preparing, false}, Case{Flow::SaveAs, Step::Writing, false},
+                      Case{Flow::SaveAs, Step::Replaced, true}, Case{Flow::CropSaveAs, Step::Asking, false},
+                      // Crop mode holds Esc back while it saves: the save goes through.
+                      Case{Flow::CropSaveAs, Step::Preparing, true}, Case{Flow::CropSaveAs, Step::Writing, true},
+                      Case{Flow::CropSaveAs, Step::Replaced, true}));
+
+} // namespace

@@ -1,0 +1,146 @@
+// Zoomed into a picture too large to decode whole, the view shows the file's own pixels, decoded
+// part by part: the controller, the real photo loader and the OpenGL view as the program runs
+// them, frames read back and compared with a reference decode of the part shown.
+
+#include "View/LMOpenGLView.h"
+#include "View/NavImageLoader.h"
+
+#include "Model/LMPhotoLoader.h"
+#include "appkit/Window.h"
+#include "imageio/DecodeBudget.h"
+#include "../nav_test_support.h"
+#include "../../../support/LargePictures.h"
+#include "../../../support/QtTestApplication.h"
+
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QTemporaryDir &scratch()
+{
+    static QTemporaryDir dir;
+    return dir;
+}
+
+[[maybe_unused]] testing::Environment *const g_env =
+    testing::AddGlobalTestEnvironment(new QtTestApplication("kpv-view-regions", [] {
+        // Thumbnails the loader makes go to a cache of the test's own.
+        qputenv("XDG_CACHE_HOME", scratch().filePath(QStringLiteral("cache")).toLocal8Bit());
+        kpv::OpenGLView::configureSharedContext();
+    }));
+
+class ViewRegions : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        kpv::RunLoop::main().setClock(&clock);
+        defaults = std::make_unique<kpv::UserDefaults>(dir.filePath(QStringLiteral("defaults.plist")));
+        config = std::make_unique<MainConfig>(*defaults);
+        host = std::make_unique<navtest::FakeHost>(config.get());
+        window = std::make_unique<kpv::Window>(kpv::Rect(0, 0, 400, 300), kpv::TitledWindowMask);
+        view = new LMOpenGLView(kpv::Rect(0, 0, 400, 300));
+        window->setContentView(view);
+        window->orderFront();
+        QApplication::processEvents();
+        controller = std::make_unique<NavigateController>(view, host.get(), &loader);
+        controller->awakeFromNib();
+    }
+    void TearDown() override
+    {
+        controller.reset();
+        kpv::RunLoop::main().runOnce();
+        window.reset();
+        kpv::RunLoop::main().setClock(nullptr);
+    }
+    // Runs the queued loads and lets the view be still, until nothing more is asked for.
+    void settle()
+    {
+        for (int round = 0; round < 8; ++round) {
+            host->runQueue(*controller);
+            clock.advance(0.3);
+            kpv::RunLoop::main().runOnce();
+            if (host->queue.empty())
+                return;
+        }
+    }
+    // What the view shows, against the reference decode of the part of the file under it (the
+    // pattern itself for a PNG, which keeps it exactly).
+    double differenceFromFile(const QString &path, int width)
+    {
+        const QRect shown = view->convertToOriginalImageRectForRect(view->viewBounds()).toRect();
+        EXPECT_EQ(shown.size(), QSize(400, 300));
+        const QImage frame = view->grabFramebuffer().convertToFormat(QImage::Format_RGBA8888);
+        const QRect inner(1, 1, 398, 298);
+        const QRect part = inner.translated(shown.topLeft());
+        return kpv::test::meanLevelDifference(frame.copy(inner), path.endsWith(QLatin1String(".png"))
+                                                                    ? kpv::test::largePicturePart(part, width)
+                                                                    : kpv::test::referenceJpegPart(path, part, 1));
+    }
+
+    kpv::ManualClock clock;
+    QTemporaryDir dir;
+    std::unique_ptr<kpv::UserDefaults> defaults;
+    std::unique_ptr<MainConfig> config;
+    std::unique_ptr<navtest::FakeHost> host;
+    std::unique_ptr<kpv::Window> window;
+    LMOpenGLView *view = nullptr;
+    LMPhotoLoader photoLoader{QSizeF(400, 300)};
+    NavPhotoLoaderAdapter loader{&photoLoader};
+    std::unique_ptr<NavigateController> controller;
+};
+
+// A JPEG whose whole decode exceeds the frame limit and the budget, the widest a JPEG may be
+// (65500 pixels) and a PNG of 100,000 pixels: 100% at the key, a pan, a step to the next.
+TEST_F(ViewRegions, PanoramasShowTheirOwnPixelsAtOneHundredPercentAndWhenPanned)
+{
+    const QList<QSize> sizes = {QSize(24000, 12000), QSize(65500, 2000), QSize(100000, 2000)};
+    QList<LMPathString> files;
+    for (int i = 0; i < sizes.size(); ++i) {
+        const bool png = sizes[i].width() > 65500;
+        const QString path = dir.filePath(QStringLiteral("pano%1.%2").arg(i).arg(png ? "png" : "jpg"));
+        ASSERT_TRUE(png ? kpv::test::writeLargePng(path, sizes[i].width(), sizes[i].height())
+                        : kpv::test::writeLargeJpeg(path, sizes[i].width(), sizes[i].height()));
+        files << LMPathString(path, false);
+    }
+    kpv::DecodeBudget &budget = kpv::DecodeBudget::shared();
+    controller->openFilePaths(files, {}, false);
+    for (int i = 0; i < files.size(); ++i) {
+        SCOPED_TRACE(files[i].path().toStdString());
+        if (i > 0) {
+            ASSERT_TRUE(controller->navCurFileToIndex(i, false, true, false));
+            EXPECT_TRUE(view->regionTiles().empty()); // the step dropped the last file's parts
+        }
+        settle();
+        ASSERT_TRUE(view->imageNormal());
+        EXPECT_TRUE(view->fitinMode());
+        EXPECT_TRUE(view->regionTiles().empty()); // fitted, the picture held is fine enough
+
+        // The key asks for the part where the zoom ends at once, and the frames on the way show
+        // it as soon as it is in.
+        controller->switchToOriginal();
+        ASSERT_TRUE(view->isZoomTimerRunning());
+        EXPECT_FALSE(host->queue.empty());
+        host->runQueue(*controller);
+        clock.advance(0.2);
+        kpv::RunLoop::main().runOnce();
+        view->grabFramebuffer();
+        EXPECT_GT(view->regionTileDrawCount(), 0u);
+        clock.advance(1.5);
+        kpv::RunLoop::main().runOnce();
+        settle();
+        ASSERT_EQ(view->scale(), 1.0);
+        EXPECT_LE(differenceFromFile(files[i].path(), sizes[i].width()), 1.0);
+
+        // A drag to the lower right: the parts that come into view are decoded once it rests.
+        view->moveImageByDeltaPoint(QPointF(-650, 420));
+        settle();
+        EXPECT_LE(differenceFromFile(files[i].path(), sizes[i].width()), 1.0);
+        EXPECT_FALSE(controller->fileInfoByIndex(i)->imageByType(1)); // never decoded whole
+    }
+    EXPECT_LE(budget.peak(), budget.capacity());
+    EXPECT_LT(budget.peak(), uint64_t(256) << 20);
+}
+
+} // namespace

@@ -1,0 +1,100 @@
+// Open With through the desktop's application registry, with stand-in applications installed in a
+// private data folder: the application receives the very bytes of the file's name, as a path or
+// as an address, whatever the name holds.
+
+#include "desktop/DesktopServices.h"
+#include "foundation/FileNames.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The private registry: made, and pointed to, before anything in this process asks the desktop.
+struct StandIns {
+    QTemporaryDir dir;
+    QString log;
+    StandIns()
+    {
+        // Nothing here may reach the real desktop's session.
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kpv-test-bus");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath("data")));
+        QDir().mkpath(dir.filePath("data/applications"));
+        log = dir.filePath("log");
+        const QString script = dir.filePath("stand-in");
+        QFile s(script);
+        s.open(QIODevice::WriteOnly);
+        s.write("#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + QFile::encodeName(log) + "'\n");
+        s.close();
+        ::chmod(QFile::encodeName(script).constData(), 0755);
+        for (const char* code : {"f", "u"}) {
+            QFile entry(dir.filePath(QStringLiteral("data/applications/kpv-stand-in-%1.desktop").arg(code)));
+            entry.open(QIODevice::WriteOnly);
+            entry.write("[Desktop Entry]\nType=Application\nName=Stand-in " + QByteArray(code) + "\nExec=" +
+                        QFile::encodeName(script) + " %" + code + "\nMimeType=image/png;\n");
+        }
+        // The index the desktop's database tool would write.
+        QFile index(dir.filePath("data/applications/mimeinfo.cache"));
+        index.open(QIODevice::WriteOnly);
+        index.write("[MIME Cache]\nimage/png=kpv-stand-in-f.desktop;kpv-stand-in-u.desktop;\n");
+    }
+    // The line the stand-in logged, once it has run.
+    QByteArray takeLine()
+    {
+        QFile f(log);
+        const QDeadlineTimer deadline(30000);
+        while (!f.exists() && !deadline.hasExpired())
+            QThread::msleep(20);
+        if (!f.open(QIODevice::ReadOnly))
+            return "(the application did not run)";
+        const QByteArray line = f.readAll();
+        f.remove();
+        return line;
+    }
+};
+
+StandIns& standIns()
+{
+    static StandIns s;
+    return s;
+}
+
+TEST(OpenWith, TheApplicationGetsTheVeryBytesOfANameThatIsNotUtf8)
+{
+    StandIns& apps = standIns();
+    kpv::GioDesktopServices desktop;
+    // Latin-1 "café", and a name with a cut sequence and an encoded surrogate.
+    for (const QByteArray& name : {QByteArray("x\xc3(y\xed\xa0\x80.png"), QByteArray("caf\xe9.png")}) {
+        SCOPED_TRACE(name.toHex().toStdString());
+        const QByteArray native = QFile::encodeName(apps.dir.path()) + "/" + name;
+        QFile::remove(apps.log);
+        FILE* f = std::fopen(native.constData(), "wb");
+        ASSERT_TRUE(f);
+        std::fputs("\x89PNG\r\n\x1a\n", f);
+        std::fclose(f);
+        const QString path = kpv::decodeFileName(native);
+
+        QStringList offered;
+        for (const kpv::DesktopApplication& app : desktop.applicationsForFile(path))
+            offered << app.id;
+        EXPECT_TRUE(offered.contains("kpv-stand-in-f.desktop")) << offered.join(", ").toStdString();
+
+        ASSERT_TRUE(desktop.openFileWithApplication(path, "kpv-stand-in-f.desktop"));
+        EXPECT_EQ(apps.takeLine(), native + "\n");
+        // An application that takes addresses gets the path of a local file, or its address
+        // escaped from the bytes.
+        ASSERT_TRUE(desktop.openFileWithApplication(path, "kpv-stand-in-u.desktop"));
+        const QByteArray line = apps.takeLine().chopped(1);
+        EXPECT_EQ(line.startsWith("file://") ? QByteArray::fromPercentEncoding(line.mid(7)) : line, native);
+        EXPECT_EQ(::unlink(native.constData()), 0);
+    }
+}
+
+} // namespace

@@ -1,0 +1,192 @@
+#pragma once
+// Large JPEG and PNG files for the tests of pictures shown in parts: written row by row (so a
+// picture of hundreds of megapixels costs a few rows of memory); the reference decode of a part
+// of a JPEG by reading every row from the top with the reference library, keeping only the part's
+// rows and columns; and the exact pixels of a part, which a PNG keeps.
+
+#include <QImage>
+#include <QRect>
+#include <QString>
+
+#include <jpeglib.h>
+#include <png.h>
+
+#include <algorithm>
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace kpv::test {
+
+// A colour ramp across, a checkerboard of 97 x 61 pixels, white lines every 300 pixels and a
+// texture of 16-pixel squares: an enlarged or shifted picture differs all over. A row depends on y only
+// through the line, the checker's phase and the texture's phase, so eight kinds of row are made
+// once and a large picture is written at the encoder's speed.
+inline int largeJpegRowKind(int y) { return (y % 300 < 3 ? 4 : 0) + ((y / 61) % 2 ? 2 : 0) + ((y & 16) ? 1 : 0); }
+
+inline void largeJpegPixel(int x, int kind, int width, unsigned char rgb[3])
+{
+    int r = int((long long)x * 255 / std::max(1, width - 1));
+    int g = (x % 512) / 2 + ((((x & 16) != 0) != ((kind & 1) != 0)) ? 24 : 0);
+    int b = ((x / 97 + (kind & 2 ? 1 : 0)) % 2) * 180 + 30;
+    if (x % 300 < 3 || (kind & 4))
+        r = g = b = 250;
+    rgb[0] = (unsigned char)std::min(255, r);
+    rgb[1] = (unsigned char)std::min(255, g);
+    rgb[2] = (unsigned char)std::min(255, b);
+}
+
+struct LargeJpegError {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+};
+
+inline void largeJpegFail(j_common_ptr info)
+{
+    std::longjmp(reinterpret_cast<LargeJpegError *>(info->err)->jump, 1);
+}
+
+// Baseline, 4:2:0, quality 90. False when the file cannot be written.
+inline bool writeLargeJpeg(const QString &path, int width, int height)
+{
+    FILE *file = std::fopen(path.toLocal8Bit().constData(), "wb");
+    if (!file)
+        return false;
+    jpeg_compress_struct info{};
+    LargeJpegError err{};
+    info.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = largeJpegFail;
+    std::vector<std::vector<unsigned char>> rows(8, std::vector<unsigned char>(size_t(width) * 3));
+    for (int kind = 0; kind < 8; ++kind)
+        for (int x = 0; x < width; ++x)
+            largeJpegPixel(x, kind, width, &rows[size_t(kind)][size_t(x) * 3]);
+    if (setjmp(err.jump)) {
+        jpeg_destroy_compress(&info);
+        std::fclose(file);
+        return false;
+    }
+    jpeg_create_compress(&info);
+    jpeg_stdio_dest(&info, file);
+    info.image_width = JDIMENSION(width);
+    info.image_height = JDIMENSION(height);
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 90, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    for (int y = 0; y < height; ++y) {
+        JSAMPROW p = rows[size_t(largeJpegRowKind(y))].data();
+        jpeg_write_scanlines(&info, &p, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    return std::fclose(file) == 0;
+}
+
+// A PNG of the same picture (8-bit RGB, not interlaced, quickly compressed). False when the
+// file cannot be written.
+inline bool writeLargePng(const QString &path, int width, int height)
+{
+    FILE *file = std::fopen(path.toLocal8Bit().constData(), "wb");
+    if (!file)
+        return false;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    std::vector<std::vector<unsigned char>> rows(8, std::vector<unsigned char>(size_t(width) * 3));
+    for (int kind = 0; kind < 8; ++kind)
+        for (int x = 0; x < width; ++x)
+            largeJpegPixel(x, kind, width, &rows[size_t(kind)][size_t(x) * 3]);
+    if (!info || setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        std::fclose(file);
+        return false;
+    }
+    png_init_io(png, file);
+    png_set_compression_level(png, 1);
+    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < height; ++y)
+        png_write_row(png, rows[size_t(largeJpegRowKind(y))].data());
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return std::fclose(file) == 0;
+}
+
+// The exact pixels of the part `rect` of the picture, as RGBA8888.
+inline QImage largePicturePart(const QRect &rect, int width)
+{
+    QImage out(rect.size(), QImage::Format_RGBA8888);
+    for (int y = 0; y < rect.height(); ++y) {
+        uchar *p = out.scanLine(y);
+        for (int x = 0; x < rect.width(); ++x, p += 4) {
+            largeJpegPixel(rect.x() + x, largeJpegRowKind(rect.y() + y), width, p);
+            p[3] = 255;
+        }
+    }
+    return out;
+}
+
+// The part `rect` of the picture reduced by `reduction` (1, 2, 4 or 8) as RGBA8888, every row
+// from the top decoded whole; null when the file cannot be read.
+inline QImage referenceJpegPart(const QString &path, const QRect &rect, int reduction)
+{
+    FILE *file = std::fopen(path.toLocal8Bit().constData(), "rb");
+    if (!file)
+        return {};
+    jpeg_decompress_struct info{};
+    LargeJpegError err{};
+    info.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = largeJpegFail;
+    QImage out;
+    std::vector<unsigned char> row;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_decompress(&info);
+        std::fclose(file);
+        return {};
+    }
+    jpeg_create_decompress(&info);
+    jpeg_stdio_src(&info, file);
+    jpeg_read_header(&info, TRUE);
+    info.out_color_space = JCS_EXT_RGBA;
+    info.scale_num = unsigned(8 / reduction);
+    info.scale_denom = 8;
+    info.dct_method = JDCT_ISLOW;
+    jpeg_start_decompress(&info);
+    if (rect.right() < int(info.output_width) && rect.bottom() < int(info.output_height) && rect.x() >= 0 &&
+        rect.y() >= 0) {
+        out = QImage(rect.size(), QImage::Format_RGBA8888);
+        row.resize(size_t(info.output_width) * 4);
+        for (int y = 0; y <= rect.bottom(); ++y) {
+            JSAMPROW p = row.data();
+            jpeg_read_scanlines(&info, &p, 1);
+            if (y >= rect.y())
+                std::copy_n(row.data() + size_t(rect.x()) * 4, size_t(rect.width()) * 4, out.scanLine(y - rect.y()));
+        }
+    }
+    jpeg_abort_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    std::fclose(file);
+    return out;
+}
+
+// The mean difference of the red, green and blue levels of two images of one size (a large
+// number when the sizes differ).
+inline double meanLevelDifference(const QImage &a, const QImage &b)
+{
+    if (a.size() != b.size() || a.isNull())
+        return 1e9;
+    const QImage x = a.convertToFormat(QImage::Format_RGBA8888), y = b.convertToFormat(QImage::Format_RGBA8888);
+    double sum = 0;
+    for (int r = 0; r < x.height(); ++r) {
+        const uchar *p = x.constScanLine(r), *q = y.constScanLine(r);
+        for (int c = 0; c < x.width(); ++c)
+            for (int k = 0; k < 3; ++k)
+                sum += std::abs(int(p[c * 4 + k]) - int(q[c * 4 + k]));
+    }
+    return sum / (3.0 * x.width() * x.height());
+}
+
+} // namespace kpv::test
