@@ -1,5 +1,6 @@
 #include "Model/LMImageSourceFactory.h"
 
+#include "imageio/ContentTypes.h"
 #include "imageio/ImageSource.h"
 #include "imageio/Thumbnailer.h"
 

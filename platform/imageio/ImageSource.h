@@ -75,7 +75,7 @@ public:
 private:
     ImageSource(QByteArray data, std::unique_ptr<FormatDecoder> decoder);
     QImage fullDecode(int index, bool straight, QString* error) const;
-    // Whether the file's bytes went missing under a request (with *error and the last error set).
+    // Whether the file's bytes went missing under a request (with *error, when given, saying so).
     bool cutShort(QString* error) const;
 
     // Declared first so that it outlives the decoder, which refers to its bytes.

@@ -185,7 +185,6 @@ bool ImageSource::cutShort(QString* error) const
 {
     if (!m_contents || !m_contents->wasCutShort())
         return false;
-    m_lastError = kCutShort;
     if (error)
         *error = kCutShort;
     return true;
@@ -270,6 +269,8 @@ QImage ImageSource::createImageInRect(int index, const QRect& rect, int reductio
                   .arg(reduced.height());
     else
         image = m_decoder->decodeRegion(index, rect, reduction, &why);
+    if (cutShort(&why))
+        image = QImage();
     if (!image.isNull() && image.size() != rect.size()) {
         image = QImage();
         why = QStringLiteral("the decoded part has the wrong size");
