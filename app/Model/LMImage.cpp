@@ -1,8 +1,10 @@
 #include "Model/LMImage.h"
 
+#include "imageio/GifAnimation.h"
 #include "imageio/Orientation.h"
 
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -127,8 +129,26 @@ double LMImage::scaleOfOriginal() const
     return raw > 0 ? double(m_width) / raw : 0;
 }
 
+bool LMImage::setAnimation(std::shared_ptr<const kpv::GifAnimation> animation)
+{
+    if (!animation || m_frameDatas.size() != 1 || !hasUsableFrame(0) ||
+        imageFormatFor(m_bitmapInfo, m_bitsPerPixel) != QImage::Format_RGBA8888_Premultiplied ||
+        m_bytesPerRow != m_width * 4 || uint64_t(animation->size().width()) != m_width ||
+        uint64_t(animation->size().height()) != m_height)
+        return false;
+    m_animation = std::move(animation);
+    return true;
+}
+
+int64_t LMImage::frameCount() const
+{
+    return m_animation ? std::max<int64_t>(m_animation->frameCount(), 1) : m_frameDatas.size();
+}
+
 bool LMImage::hasUsableFrame(int index) const
 {
+    if (m_animation && index > 0 && index < m_animation->frameCount())
+        return hasUsableFrame(0);
     if (index < 0 || index >= m_frameDatas.size() || !m_frameDatas[index])
         return false;
     if (m_width == 0 || m_height == 0 || m_bitsPerPixel == 0 || m_bitsPerPixel % 8 != 0)
@@ -159,6 +179,13 @@ QImage LMImage::frameImage(int index) const
 {
     if (!hasUsableFrame(index))
         return {};
+    if (m_animation && index > 0) {
+        // Composed in the stored frame's layout (setAnimation checked it).
+        const QImage composed = m_animation->frame(index);
+        return composed.format() == QImage::Format_RGBA8888_Premultiplied && composed.bytesPerLine() == qsizetype(m_bytesPerRow)
+                   ? composed
+                   : QImage();
+    }
     const QImage::Format format = imageFormatFor(m_bitmapInfo, m_bitsPerPixel);
     if (format == QImage::Format_Invalid)
         return {};

@@ -20,6 +20,10 @@
 #include <cstdint>
 #include <memory>
 
+namespace kpv {
+class GifAnimation;
+}
+
 class LMImage {
 public:
     // An empty image: no frames, no source.
@@ -48,6 +52,7 @@ public:
     void setWidth(uint64_t v) { m_width = v; }
     uint64_t height() const { return m_height; }
     void setHeight(uint64_t v) { m_height = v; }
+    // The stored frames: every frame, or only the first of an animation kept compact (below).
     const QList<LMDataBlock> &frameDatas() const { return m_frameDatas; }
     void setFrameDatas(const QList<LMDataBlock> &v) { m_frameDatas = v; }
     const LMFileImgBaseInfoPtr &originalImgBaseInfo() const { return m_originalImgBaseInfo; }
@@ -75,7 +80,17 @@ public:
     // Whether frame `index` holds bytesPerRow x height bytes and its rows hold width pixels.
     bool hasUsableFrame(int index) const;
     // Frame `index` as stored, as a platform image sharing the pixels; null as convertToImage().
+    // The frames after the first of a compact animation are composed when asked for (in order
+    // they cost one frame's drawing each).
     QImage frameImage(int index) const;
+
+    // An animation whose frames after the first are kept compact instead of in frameDatas(); it
+    // is taken only with one stored frame of its size, as premultiplied RGBA rows of width x 4
+    // bytes. False, and nothing changes, otherwise.
+    bool setAnimation(std::shared_ptr<const kpv::GifAnimation> animation);
+    const std::shared_ptr<const kpv::GifAnimation> &animation() const { return m_animation; }
+    // How many frames the picture has: those of its animation, else those stored.
+    int64_t frameCount() const;
 
 private:
 
@@ -86,6 +101,7 @@ private:
     uint64_t m_height = 0;
     QList<LMDataBlock> m_frameDatas;
     LMFileImgBaseInfoPtr m_originalImgBaseInfo;
+    std::shared_ptr<const kpv::GifAnimation> m_animation;
 };
 
 using LMImagePtr = std::shared_ptr<const LMImage>;

@@ -1,6 +1,8 @@
 #include "Model/LMImageSourceFactory.h"
 
 #include "imageio/ContentTypes.h"
+#include "imageio/FileAccess.h"
+#include "imageio/GifAnimation.h"
 #include "imageio/ImageSource.h"
 #include "imageio/Thumbnailer.h"
 
@@ -35,6 +37,15 @@ public:
         if (image.isNull() && fromImageAlways)
             qWarning().noquote() << "scaled image decode failed:" << error;
         return image;
+    }
+
+    std::shared_ptr<const kpv::GifAnimation> createAnimation() const override
+    {
+        QString error;
+        std::shared_ptr<const kpv::GifAnimation> animation = m_source->createAnimation(&error);
+        if (!animation)
+            qWarning().noquote() << "animation decode failed:" << error;
+        return animation;
     }
 
     QImage createImageInRect(int index, const QRect &rect, int reduction) const override

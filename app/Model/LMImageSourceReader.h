@@ -10,6 +10,12 @@
 #include <QString>
 #include <QVariantMap>
 
+#include <memory>
+
+namespace kpv {
+class GifAnimation;
+}
+
 class LMImageSourceReader {
 public:
     virtual ~LMImageSourceReader() = default;
@@ -25,6 +31,9 @@ public:
     // Scaled decode: the longer side becomes `maxPixelSize`, never enlarged. With
     // `fromImageAlways` false only a thumbnail stored in the file is answered.
     virtual QImage createThumbnailAtIndex(int index, int maxPixelSize, bool fromImageAlways) const = 0;
+    // An animation's frames kept compact and composed when shown; null when the reader keeps
+    // none (every frame is then decoded whole).
+    virtual std::shared_ptr<const kpv::GifAnimation> createAnimation() const { return nullptr; }
     // The part `rect` of frame `index` reduced by `reduction` (1, 2, 4 or 8; the reduced frame is
     // ceil(size / reduction)), or null; may be called from several threads at once. None by default.
     virtual QImage createImageInRect(int index, const QRect &rect, int reduction) const

@@ -6,6 +6,7 @@
 
 #include "MStream.h"
 #include "MdAGIF.h"
+#include "imageio/GifAnimation.h"
 #include "MdBitmapLoad.h"
 #include "imageio/ContentTypes.h"
 #include "imageio/DecodeBudget.h"
@@ -445,6 +446,10 @@ LMImagePtr LMPhotoLoader::loadImageByCore(LMImageSourceReader *source, const LMP
         if (imageBaseInfo->AMCMImageType() == kAMCMImageTypeGIF && full && multipleFramesFlag) {
             frames = source->count();
             if (frames > 1) {
+                if (LMImagePtr animated = loadAnimation(*source, imageBaseInfo, operation))
+                    return animated;
+                if (isCancelled(operation))
+                    return nullptr;
                 // All frames of an animation are held at once: a small file may claim thousands of
                 // large frames, so the total is checked before anything is decoded.
                 const auto width = uint64_t(raw.width()), height = uint64_t(raw.height());
@@ -488,6 +493,25 @@ LMImagePtr LMPhotoLoader::loadImageByCore(LMImageSourceReader *source, const LMP
             return nullptr;
         return image;
     });
+}
+
+LMImagePtr LMPhotoLoader::loadAnimation(const LMImageSourceReader &source, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                        const kpv::Operation *operation)
+{
+    // The frames are read as the file's colour indexes, all at once (no colour is made yet), and
+    // composed as they come on screen; the first is decoded whole, as every consumer of the
+    // picture reads it.
+    std::shared_ptr<const kpv::GifAnimation> animation = source.createAnimation();
+    if (!animation || animation->frameCount() < 2 || isCancelled(operation))
+        return nullptr;
+    const QImage first = source.createImageAtIndex(0);
+    std::shared_ptr<LMBitmap> bitmap = first.isNull() ? nullptr : LMImage::createImageBitmapByImageRef(first, imageBaseInfo);
+    if (!bitmap || isCancelled(operation))
+        return nullptr;
+    auto image = std::make_shared<LMImage>(QList<std::shared_ptr<LMBitmap>>{bitmap}, imageBaseInfo);
+    if (image->frameDatas().isEmpty() || !image->setAnimation(std::move(animation)))
+        return nullptr;
+    return image;
 }
 
 LMImagePtr LMPhotoLoader::loadThumbByQL(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,

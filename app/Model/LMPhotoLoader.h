@@ -118,6 +118,10 @@ public:
                                       const kpv::Operation *operation,
                                       const LMImageSourceFactory &sources = *LMImageSourceFactory::platform(),
                                       const FramesSoFarSink &framesSoFar = {});
+    // An animation with its first frame decoded and the others kept compact; null when the
+    // source keeps no animation (the frames are then decoded whole).
+    static LMImagePtr loadAnimation(const LMImageSourceReader &source, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                    const kpv::Operation *operation);
     // The desktop's thumbnail within 160 x 160.
     static LMImagePtr loadThumbByQL(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
                                     const kpv::Operation *operation,

@@ -98,7 +98,7 @@ void LMImageViewModel::didChangeFileByKeepPrevScale(bool keep)
 
 void LMImageViewModel::updateFrameSwitchTimer()
 {
-    if (!m_imageNormal || m_imageNormal->frameDatas().size() < 2) {
+    if (!m_imageNormal || m_imageNormal->frameCount() < 2) {
         stopFrameSwitchTimer();
         return;
     }
@@ -119,7 +119,7 @@ void LMImageViewModel::frameSwitchTimerHandler()
 {
     if (!enable() || m_inArrowKeyZoomSession || isZoomTimerRunning() || !m_imageNormal)
         return;
-    const int64_t count = m_imageNormal->frameDatas().size();
+    const int64_t count = m_imageNormal->frameCount();
     // The next frame is still being decoded: this one stays until it comes.
     if (m_framesStillDecoding && m_curFrameIdx + 1 >= count)
         return;
@@ -132,7 +132,7 @@ void LMImageViewModel::frameSwitchTimerHandler()
 int64_t LMImageViewModel::drawableFrameIdx() const
 {
     // A new normal image of the same file may hold fewer frames than the index reached.
-    if (!m_imageNormal || m_curFrameIdx < 0 || m_curFrameIdx >= m_imageNormal->frameDatas().size())
+    if (!m_imageNormal || m_curFrameIdx < 0 || m_curFrameIdx >= m_imageNormal->frameCount())
         return 0;
     return m_curFrameIdx;
 }

@@ -88,7 +88,14 @@ bool LMOpenGLTexture::buildTileUpload(const LMImage &image, int64_t frameIdx, in
     u.buffer = std::move(upload->buffer);
     u.buffer.assign(stride * kTextureSize, 0);
 
-    const uint8_t *src = image.frameDatas()[int(frameIdx)]->bytes();
+    // The frames after the first of a compact animation are composed for the upload, in the
+    // stored frame's layout.
+    const QImage composed = frameIdx > 0 && image.animation() ? image.frameImage(int(frameIdx)) : QImage();
+    if (frameIdx > 0 && image.animation() && composed.isNull()) {
+        fail(error, "Frame could not be composed");
+        return false;
+    }
+    const uint8_t *src = composed.isNull() ? image.frameDatas()[int(frameIdx)]->bytes() : composed.constBits();
     const size_t srcStride = size_t(image.bytesPerRow());
     const int64_t lb = std::min<int64_t>(left, 1), tb = std::min<int64_t>(top, 1);
     const int64_t bb = top + h < imgH ? 1 : 0;

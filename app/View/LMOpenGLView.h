@@ -88,6 +88,8 @@ public:
 protected:
     void prepareOpenGL() override;
     void drawRect(const kpv::Rect &dirty) override;
+    // Pictures are drawn flat, one over another in order: no depth or stencil test.
+    bool drawsWithDepth() const override { return false; }
     PaintWithoutOpenGL paintWithoutOpenGL(QPainter &painter, const QRect &rect) override;
     void openGLWillStart() override;
 

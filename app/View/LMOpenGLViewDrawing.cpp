@@ -2,10 +2,12 @@
 
 #include "View/LMOpenGLView.h"
 
+#include "Model/LMPhotoLoader.h"
 #include "View/LMShareGLContext.h"
 #include "foundation/RunLoop.h"
 
 #include <QPainter>
+#include <QRegion>
 
 #include <epoxy/gl.h>
 
@@ -411,21 +413,45 @@ kpv::OpenGLView::PaintWithoutOpenGL LMOpenGLView::paintWithoutOpenGL(QPainter &p
         painter.fillRect(rect, Qt::transparent); // what the frame's clear leaves
         return PaintWithoutOpenGL::Clear;
     }
-    // Only a still picture at rest, turned as its file says and no further, is painted here: the
-    // same picture in the same place as drawLayer draws it, without the shadow, which falls on
-    // the clear background around the picture.
+    // Only a picture at rest, turned as its file says and no further, is painted here: the same
+    // picture in the same place as drawLayer draws it, without the shadow, which falls on the
+    // clear background around the picture. Of an animation, the frames after the first only when
+    // each pixel is an image pixel, as they would go into the kept pixels.
     const LMImageRotateAngle &a = angleRotate();
     const LMFileImgBaseInfoPtr base = image ? image->originalImgBaseInfo() : nullptr;
-    if (!image || !base || m_imageNotDraw || m_openGLLayer->isAsynchronous() || drawableFrameIdx() != 0 ||
-        a.angleRotate() != 0 || a.angleHorizontalFlip() != 0 || a.angleVerticalFlip() != 0)
+    if (!image || !base || m_imageNotDraw || m_openGLLayer->isAsynchronous() || a.angleRotate() != 0 ||
+        a.angleHorizontalFlip() != 0 || a.angleVerticalFlip() != 0)
         return PaintWithoutOpenGL::NeedsOpenGL;
-    const QImage pixels = image->convertToImage();
+    const QImage pixels = image->frameImage(int(drawableFrameIdx()));
     const QRectF shown = imageVisibleViewRect();
     if (pixels.isNull() || shown.isEmpty())
         return PaintWithoutOpenGL::NeedsOpenGL;
-    painter.fillRect(rect, Qt::transparent);
+    // A GIF shown at actual size stays with the painter (what comes before its frames, a small
+    // picture enlarged, too): the background around it is what the frame's clear leaves, since
+    // OpenGL will not draw over it until a paint needs OpenGL.
+    const double r = isRetinaScreen() ? 2.0 : 1.0;
+    const QSizeF raw = base->rawFrameSize();
+    const bool atRest = base->AMCMImageType() == LMPhotoLoader::kAMCMImageTypeGIF && base->orientationAngle() == 0 &&
+                        !base->isOrientationMirrored() && viewBounds().contains(shown) &&
+                        shown.width() * r == raw.width() && shown.height() * r == raw.height();
+    if (drawableFrameIdx() != 0 && !(atRest && QSizeF(pixels.size()) == raw))
+        return PaintWithoutOpenGL::NeedsOpenGL;
     // View points run upward from the bottom left, the widget's downward from the top left.
     const double viewHeight = viewBounds().height();
+    const QRectF shownDown(shown.x(), viewHeight - shown.y() - shown.height(), shown.width(), shown.height());
+    if (atRest && r == 1.0 && QSizeF(pixels.size()) == raw && shownDown.toRect() == shownDown) {
+        // A frame at actual size is copied as it is, without blending, as OpenGL draws it; only
+        // the background around it is filled.
+        const QRect covered = shownDown.toRect();
+        for (const QRect &part : QRegion(rect).subtracted(QRegion(covered)))
+            painter.fillRect(part, m_backgroundColor);
+        painter.save();
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(covered.topLeft(), pixels);
+        painter.restore();
+        return PaintWithoutOpenGL::PictureAtRest;
+    }
+    painter.fillRect(rect, atRest ? m_backgroundColor : QColor(Qt::transparent));
     const QPointF centre(shown.center().x(), viewHeight - shown.center().y());
     const bool quarter = base->orientationAngle() % 180 != 0;
     const double w = quarter ? shown.height() : shown.width(), h = quarter ? shown.width() : shown.height();
@@ -439,7 +465,7 @@ kpv::OpenGLView::PaintWithoutOpenGL LMOpenGLView::paintWithoutOpenGL(QPainter &p
     painter.rotate(base->orientationAngle());
     painter.drawImage(QRectF(-w / 2, -h / 2, w, h), pixels);
     painter.restore();
-    return PaintWithoutOpenGL::Picture;
+    return atRest ? PaintWithoutOpenGL::PictureAtRest : PaintWithoutOpenGL::Picture;
 }
 
 void LMOpenGLView::drawRect(const kpv::Rect &)

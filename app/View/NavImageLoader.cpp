@@ -87,7 +87,7 @@ LMImagePtr NavImageLoader::thumbnailFromImage(const LMImagePtr &image, int image
         return nullptr;
     // A picture no larger than the thumbnail is its own thumbnail.
     const bool same = size.width() == double(image->width()) && size.height() == double(image->height());
-    LMImagePtr thumb = same && image->frameDatas().size() == 1 ? image : resizeImage(image, size, operation);
+    LMImagePtr thumb = same && image->frameCount() == 1 ? image : resizeImage(image, size, operation);
     if (thumb && equivalentImageType)
         *equivalentImageType = equivalent;
     return thumb;

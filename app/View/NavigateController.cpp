@@ -16,6 +16,7 @@
 #include "foundation/NotificationCenter.h"
 #include "foundation/RunLoop.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -199,6 +200,14 @@ void NavigateController::openFilePaths(const QList<LMPathString> &paths, const Q
         m_addFilesFromWatchedFolders = includeSubDir || choosedOriginalPaths.size() == 1 ||
                                        std::any_of(choosedOriginalPaths.begin(), choosedOriginalPaths.end(),
                                                    [](const QString &p) { return kpv::pathStatus(p).isDirectory; });
+        m_watchedTrees.clear();
+        if (includeSubDir) {
+            for (const QString &p : choosedOriginalPaths)
+                if (kpv::pathStatus(p).isDirectory)
+                    m_watchedTrees << QDir::cleanPath(p);
+        }
+        m_treeFolders.clear();
+        refreshTreeFolders();
     }
     if (m_host)
         m_host->hideSandboxAccessTips(m_host->showMode() == NavShowModeView);
@@ -241,6 +250,8 @@ void NavigateController::resetAllNavFiles()
     m_photoSearchHandler->stopSearch();
     // Cleared, not destroyed: this may run from inside the watcher's own report.
     m_watchedFolders.clear();
+    m_watchedTrees.clear();
+    m_treeFolders.clear();
     if (m_folderWatcher)
         m_folderWatcher->watch({}, {});
     clearLoadMasks();

@@ -25,6 +25,7 @@
 #include <QHash>
 #include <QList>
 #include <QRectF>
+#include <QSet>
 #include <QStringList>
 #include <QVariantMap>
 
@@ -263,7 +264,7 @@ public:
     // The command id of Edit > Undo Move to Trash, beside the numbered actions.
     static constexpr int64_t kUndoMoveToTrashAction = 120;
     // True while the photos of the last move to the trash can be put back.
-    bool canUndoMoveToTrash() const { return !m_lastTrashed.isEmpty(); }
+    bool canUndoMoveToTrash() const { return !m_trashedMoves.isEmpty(); }
     // Puts the photos of the last move to the trash back where they were and shows the first. A
     // file that has taken one's name meanwhile is replaced only when the user says so, and then
     // goes to the trash itself.
@@ -374,15 +375,22 @@ private:
     std::unique_ptr<kpv::FolderWatcher> m_folderWatcher;
     QStringList m_watchedFolders;
     bool m_addFilesFromWatchedFolders = false;
+    // The folders opened with their sub-folders, and every folder under them now: all watched,
+    // so that a sub-folder made later is followed too.
+    QStringList m_watchedTrees;
+    QSet<QString> m_treeFolders;
+    // The folders under the opened trees, found afresh; true when they changed.
+    bool refreshTreeFolders();
     void updateWatchedFolders();
     void updateWatchedFile();
     void watchedPathsChanged(const QStringList &folders, const QStringList &files);
-    // The last move to the trash: each photo's path and where it went in the trash.
+    // The moves to the trash of this run, the latest last: each photo's path and where it went
+    // in the trash. Undo puts back the latest, then the one before, and so on.
     struct TrashedFile {
         QString originalPath;
         QString trashedPath;
     };
-    QList<TrashedFile> m_lastTrashed;
+    QList<QList<TrashedFile>> m_trashedMoves;
     void restoreTrashed(QList<TrashedFile> files, bool replaceOccupied);
     QHash<LMPathString, LMNavFileInfoPtr> m_cacheFileInfos;
     QHash<LMPathString, int64_t> m_operationMasks;

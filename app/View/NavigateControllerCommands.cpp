@@ -76,7 +76,7 @@ void NavigateController::deleteFiles(const QList<LMPathString> &filePaths)
     for (const LMPathString &p : filePaths)
         paths << p.path();
     const kpv::WorkspaceServices::RecycleResult result = workspace->recyclePaths(paths);
-    // What went can be put back with Undo, until the next move to the trash.
+    // What went can be put back with Undo, after the later moves are undone.
     QList<TrashedFile> trashed;
     for (const QString &path : paths) {
         const QString where = result.moved.value(path);
@@ -84,7 +84,7 @@ void NavigateController::deleteFiles(const QList<LMPathString> &filePaths)
             trashed << TrashedFile{path, where};
     }
     if (!trashed.isEmpty())
-        m_lastTrashed = trashed;
+        m_trashedMoves << trashed;
     QList<LMPathString> gone;
     for (const LMPathString &p : filePaths) {
         if (result.errorCode == 0 || result.moved.contains(p.path()) || !kpv::pathStatus(p.path()).exists)
@@ -105,7 +105,7 @@ void NavigateController::undoMoveToTrash()
     if (!canDoAction(kUndoMoveToTrashAction))
         return;
     abortScrollSession();
-    restoreTrashed(std::exchange(m_lastTrashed, {}), false);
+    restoreTrashed(m_trashedMoves.takeLast(), false);
 }
 
 void NavigateController::restoreTrashed(QList<TrashedFile> files, bool replaceOccupied)
@@ -148,8 +148,8 @@ void NavigateController::restoreTrashed(QList<TrashedFile> files, bool replaceOc
     if (!m_host)
         return;
     if (!occupied.isEmpty()) {
-        // Asked before anything there is replaced; a No keeps Undo for later.
-        m_lastTrashed = occupied;
+        // Asked before anything there is replaced; a No keeps them next for Undo.
+        m_trashedMoves << occupied;
         QStringList names;
         for (const TrashedFile &file : occupied)
             names << QFileInfo(file.originalPath).fileName();
@@ -160,7 +160,8 @@ void NavigateController::restoreTrashed(QList<TrashedFile> files, bool replaceOc
             m_host->localizedString(QStringLiteral("IDS_UndoTrashOccupiedInfo")),
             guarded(m_self, [this, occupied](int returnCode) {
                 if (returnCode == 1) {
-                    m_lastTrashed.clear();
+                    if (!m_trashedMoves.isEmpty())
+                        m_trashedMoves.removeLast();
                     restoreTrashed(occupied, true);
                 }
             }));

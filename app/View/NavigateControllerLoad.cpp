@@ -584,7 +584,7 @@ void NavigateController::showFramesSoFar(const LMPathString &path, int type, con
     if (!base || !frameBase || !base->isEqual(*frameBase))
         return;
     const FramesSoFar &shown = m_framesSoFar;
-    if (shown.image && shown.path == path && shown.image->frameDatas().size() >= frame->frameDatas().size())
+    if (shown.image && shown.path == path && shown.image->frameCount() >= frame->frameCount())
         return;
     m_framesSoFar = FramesSoFar{path, type, frame};
     updateOpenGLViewImage(ImageModeNormal);

@@ -13,6 +13,7 @@
 #include <algorithm>
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -27,9 +28,45 @@ QString folderOf(const QString &path)
 
 } // namespace
 
+bool NavigateController::refreshTreeFolders()
+{
+    QSet<QString> found;
+    QStringList pending;
+    for (const QString &tree : std::as_const(m_watchedTrees)) {
+        if (kpv::pathStatus(tree).isDirectory)
+            pending << tree;
+    }
+    // Read by the names' bytes, as the folders' photos are. Hidden folders are left out, as the
+    // folder search leaves them out; links are not followed, so a link back up the tree cannot
+    // make it endless.
+    while (!pending.isEmpty() && found.size() < kMaxWatchedFolders) {
+        const QString folder = pending.takeFirst();
+        if (found.contains(folder))
+            continue;
+        found.insert(folder);
+        DIR *dir = ::opendir(kpv::encodeFileName(folder).constData());
+        if (!dir)
+            continue;
+        while (const dirent *entry = ::readdir(dir)) {
+            if (entry->d_name[0] == '.')
+                continue;
+            const QByteArray path = kpv::encodeFileName(folder) + '/' + QByteArray(entry->d_name);
+            struct stat st;
+            if (::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+                pending << kpv::decodeFileName(path);
+        }
+        ::closedir(dir);
+    }
+    if (found == m_treeFolders)
+        return false;
+    m_treeFolders = std::move(found);
+    return true;
+}
+
 void NavigateController::updateWatchedFolders()
 {
-    QSet<QString> folders;
+    // The opened trees' folders first: a folder without photos yet must still be watched.
+    QSet<QString> folders = m_treeFolders;
     for (const LMPathString &path : filePaths()) {
         folders.insert(folderOf(path.path()));
         if (folders.size() >= kMaxWatchedFolders)
@@ -58,7 +95,21 @@ void NavigateController::watchedPathsChanged(const QStringList &folders, const Q
     const QList<LMPathString> listed = filePaths();
     QSet<QString> modified(files.begin(), files.end());
     QList<LMPathString> gone, added;
-    for (const QString &folder : folders) {
+    // A sub-folder made or removed in an opened tree: looked through as a changed folder, so the
+    // photos it came with join the list (those copied in before its watch began too) and those
+    // it took away leave it; then the watch follows the tree as it is now.
+    QStringList changed = folders;
+    const QSet<QString> before = m_treeFolders;
+    const bool treeChanged = !m_watchedTrees.isEmpty() && refreshTreeFolders();
+    if (treeChanged) {
+        for (const QString &folder : std::as_const(m_treeFolders))
+            if (!before.contains(folder) && !changed.contains(folder))
+                changed << folder;
+        for (const QString &folder : before)
+            if (!m_treeFolders.contains(folder) && !changed.contains(folder))
+                changed << folder;
+    }
+    for (const QString &folder : std::as_const(changed)) {
         // The photos in the folder now, named as the list names them (hidden files left out, as
         // the folder search leaves them out). Read by the names' bytes: a name that is not UTF-8
         // is a photo like any other, not one that vanished (Qt's folder reading changes them).
@@ -102,6 +153,8 @@ void NavigateController::watchedPathsChanged(const QStringList &folders, const Q
         m_navSortFileInfoList->appendFilePaths(added, c ? int(c->sortByType()) : int(NavSortByName));
         const qsizetype index = m_navSortFileInfoList->sortedFilePaths().indexOf(m_curFilePath);
         navCurFileToIndexByFileListChanged(std::max<qsizetype>(0, index));
+    } else if (treeChanged) {
+        updateWatchedFolders();
     }
     for (const QString &file : std::as_const(modified)) {
         if (file != m_curFilePath.path() || !kpv::pathStatus(file).exists)

@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes to the image reader: sniffing, header reading, properties, full and
-// scaled decodes of the first frames, the orientation read from a file's head, and the check of
+// scaled decodes of the first frames, an animation's frames kept compact, the orientation read from a file's head, and the check of
 // what a rewrite would drop.
 
+#include "imageio/GifAnimation.h"
 #include "imageio/ImageDestination.h"
 #include "imageio/ImageSource.h"
 #include "../../platform/imageio/src/Metadata.h"
@@ -37,6 +38,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     source->createThumbnailAtIndex(0, 16, true);
     source->createThumbnailAtIndex(0, 16, false);
+    // An animation kept as colour indexes, its frames composed out of order.
+    if (auto animation = source->createAnimation()) {
+        const int count = std::min(animation->frameCount(), 4);
+        for (int i : {count - 1, 0, count / 2})
+            animation->frame(i);
+    }
     // Parts as a zoomed-in view asks for them: the middle at full size, a corner reduced.
     const QSize full = source->reducedFrameSize(0, 1);
     source->createImageInRect(0, QRect(full.width() / 3, full.height() / 3, std::max(1, full.width() / 3), std::max(1, full.height() / 3)), 1);

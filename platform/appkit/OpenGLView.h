@@ -35,7 +35,11 @@ public:
     explicit OpenGLView(const Rect& frame = Rect());
     ~OpenGLView() override;
 
+    // Sets the pixel format every context takes; call before the QApplication is made.
     static void configureSharedContext();
+    // The context every other shares with (views, texture uploads, the scene engine). Made on the
+    // first call, on the application's thread, not at start: a program that shows its pictures
+    // without OpenGL never loads the driver. Null when no context can be made.
     static QOpenGLContext* sharedContext();
 
     // Once, with the context current, before the first drawing.
@@ -83,6 +87,10 @@ protected:
         NeedsOpenGL, // nothing painted: the view needs OpenGL to show what it holds
         Clear,       // painted clear, exactly as OpenGL would clear the view
         Picture,     // painted its picture
+        // Painted its picture, and needs no OpenGL to go on showing it as long as only the picture
+        // changes (the frames of an animation at actual size): OpenGL is set up only when a paint
+        // needs it.
+        PictureAtRest,
     };
     // While OpenGL is not set up (see setPaintsFirstPictureWithoutOpenGL): paints `rect` (widget
     // pixels; the painter is clipped to it and replaces what is there) and says what it painted.
@@ -90,6 +98,9 @@ protected:
     // Once, when OpenGL is set up and before the view first draws with it: what was left for OpenGL
     // is prepared now (textures).
     virtual void openGLWillStart() {}
+    // Whether drawRect uses a depth and stencil buffer; a view that draws flat pictures says no
+    // and its frame buffer goes without (a window-sized buffer less).
+    virtual bool drawsWithDepth() const { return true; }
 
 private:
     friend class GLWidget;

@@ -18,6 +18,7 @@ namespace kpv {
 
 class FileContents;
 class FormatDecoder;
+class GifAnimation;
 
 class ImageSource {
 public:
@@ -57,6 +58,10 @@ public:
     QImage createThumbnailAtIndex(int index, int maxPixelSize, bool fromImageAlways,
                                   QString* error = nullptr) const;
 
+    // An animated file's frames kept compact (a byte a pixel of each frame's own area) and
+    // composed when asked for, instead of every frame decoded whole. Null, with *error set, for a
+    // file without an animation or one that cannot be read.
+    std::shared_ptr<const GifAnimation> createAnimation(QString* error = nullptr) const;
     // The part `rect` of frame `index` reduced by `reduction` (1, 2, 4 or 8): the reduced frame
     // measures ceil(width / reduction) x ceil(height / reduction) and `rect` lies inside it. Only
     // the part is decoded where the format allows (a JPEG; a PNG that is not interlaced reads

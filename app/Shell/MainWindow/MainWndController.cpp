@@ -19,6 +19,8 @@
 #include "foundation/RunLoop.h"
 
 #include <QApplication>
+#include <QEvent>
+#include <QWidget>
 #include <QDir>
 #include <QDateTime>
 #include <QFileInfo>
@@ -28,6 +30,7 @@
 #include <cstdlib>
 #include <QUrl>
 #include <algorithm>
+#include <utility>
 
 const char* const WillChangeMainShowModeNotification = "willChangeMainShowMode";
 const char* const DidChangeMainShowModeNotification = "didChangeMainShowMode";
@@ -252,8 +255,12 @@ void MainWndController::openFiles(const QStringList& paths, bool includeSubDir)
     // holding the command back and losing the files.
     if (m_navigateController && m_navigateController->curLoveIntroTipsShowStatus())
         m_navigateController->hideLoveIntroTips(false);
-    if (!canDoAction(2))
+    if (!canDoAction(2)) {
+        // Behind a dialog (an alert, a panel) they wait for its answer instead of being lost.
+        if (m_appLaunched && !paths.isEmpty() && !isWorkableWindow())
+            holdFilesWhileDialogIsUp(paths, includeSubDir);
         return;
+    }
     kpv::Window* cur = getCurWindow();
     if (m_appLaunched && cur && (!kpv::Application::shared().keyWindow() || !cur->isVisible()))
         cur->makeKeyAndOrderFront();
@@ -284,6 +291,27 @@ void MainWndController::openFiles(const QStringList& paths, bool includeSubDir)
         m_navigateController->checkUnsavedTurnBeforeLeaving(std::move(open));
     else
         open(true);
+}
+
+void MainWndController::holdFilesWhileDialogIsUp(const QStringList& paths, bool includeSubDir)
+{
+    QWidget* dialog = qApp ? QApplication::activeModalWidget() : nullptr;
+    if (!dialog)
+        return;
+    // The latest hand-over is the one the user expects to see.
+    m_heldOpenPaths = paths;
+    m_heldIncludeSubDir = includeSubDir;
+    whenDialogGoes(dialog, [this, alive = std::weak_ptr<bool>(m_lifetime)] {
+        if (alive.expired() || m_heldOpenPaths.isEmpty())
+            return;
+        if (!isWorkableWindow()) {
+            // Another dialog followed (an answer that asks again): the files wait for it too.
+            holdFilesWhileDialogIsUp(m_heldOpenPaths, m_heldIncludeSubDir);
+            return;
+        }
+        const QStringList held = std::exchange(m_heldOpenPaths, {});
+        openFiles(held, m_heldIncludeSubDir);
+    });
 }
 
 bool MainWndController::doOpenFile(const QString& directory, bool fromSandboxAccessTips)

@@ -27,6 +27,7 @@ class LMBlockRepeatTimer;
 class LMIncludeSubDirOpenPanelController;
 class MainConfig;
 class QObject;
+class QWidget;
 class LMMainWindow;
 class LMMainWndContentView;
 class LMNineSliceImageView;
@@ -210,7 +211,9 @@ public:
     // Opens a web page in the browser; when none could be started, an alert says so and names
     // the address. False then.
     bool openWebPage(const QUrl& url);
-    // A one-button alert on the current window telling the user what could not be done.
+    // A one-button alert on the current window telling the user what could not be done. While
+    // another dialog is up it waits for that one to go; a message already shown or waiting is
+    // told once.
     void showFailureAlert(const QString& message);
     // The same on the next turn of the run loop, once the window is up.
     void showFailureAlertSoon(const QString& message);
@@ -250,6 +253,13 @@ private:
     void runRoutedCommand(long tag, long argument);
     bool canOpenCurFileWith();
     void noteUnavailable(long actionId) { m_lastUnavailableCommand = actionId; }
+    // Keeps files handed over while a dialog holds the window, and opens them once it is answered.
+    void holdFilesWhileDialogIsUp(const QStringList& paths, bool includeSubDir);
+    // Runs `block` on the turn after `dialog` is put away or deleted.
+    static void whenDialogGoes(QWidget* dialog, std::function<void()> block);
+    void showNextWaitingFailure();
+    // The rate prompt, once no other dialog is up.
+    void offerRate();
 
     AppDelegate& m_delegate;
     std::unique_ptr<LMMainWindow> m_window;
@@ -285,4 +295,11 @@ private:
     // Expires with the controller, so that work it left on the run loop does not run after it.
     std::shared_ptr<bool> m_lifetime = std::make_shared<bool>(true);
     bool m_closingAfterTurnCheck = false;
+    // The files last handed over while a dialog was up, to open once it is answered.
+    QStringList m_heldOpenPaths;
+    bool m_heldIncludeSubDir = false;
+    // The failure alert on screen, and those waiting for the dialog before them.
+    QString m_shownFailure;
+    QStringList m_waitingFailures;
+    bool m_failureWaitsForDialog = false;
 };

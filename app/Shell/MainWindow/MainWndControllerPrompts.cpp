@@ -20,9 +20,12 @@
 #include "foundation/NotificationCenter.h"
 #include "foundation/RunLoop.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QObject>
+#include <QWidget>
+#include <QWindow>
 
 namespace {
 
@@ -88,19 +91,32 @@ void MainWndController::delayCheckRateForUs()
             if (!config || !countLaunchForRate(*config, m_delegate.appVersion()))
                 return;
             // The settings are written with the others when the window closes or the program ends.
-            const kpv::Bundle& bundle = kpv::Bundle::mainBundle();
-            // The sheet keeps its own copy of the end block, so the wrapper need not outlive this call.
-            LMAlertSheet().beginAlertSheet(
-                bundle.localizedString(QStringLiteral("IDS_RateMsgContent")),
-                bundle.localizedString(QStringLiteral("IDS_RateMsgGo")),
-                bundle.localizedString(QStringLiteral("IDS_RateMsgNoThanks")), QString(), getCurWindow(),
-                [this, alive](std::int32_t returnCode) {
-                    if (returnCode == 1 && !alive.expired())
-                        doRate();
-                },
-                QString());
+            offerRate();
         },
         0);
+}
+
+void MainWndController::offerRate()
+{
+    // Never over another dialog (see showFailureAlert): asked once that one is answered.
+    if (QWidget* dialog = qApp ? QApplication::activeModalWidget() : nullptr) {
+        whenDialogGoes(dialog, [this, alive = std::weak_ptr<bool>(m_lifetime)] {
+            if (!alive.expired())
+                offerRate();
+        });
+        return;
+    }
+    const kpv::Bundle& bundle = kpv::Bundle::mainBundle();
+    // The sheet keeps its own copy of the end block, so the wrapper need not outlive this call.
+    LMAlertSheet().beginAlertSheet(
+        bundle.localizedString(QStringLiteral("IDS_RateMsgContent")),
+        bundle.localizedString(QStringLiteral("IDS_RateMsgGo")),
+        bundle.localizedString(QStringLiteral("IDS_RateMsgNoThanks")), QString(), getCurWindow(),
+        [this, alive = std::weak_ptr<bool>(m_lifetime)](std::int32_t returnCode) {
+            if (returnCode == 1 && !alive.expired())
+                doRate();
+        },
+        QString());
 }
 
 QUrl MainWndController::storePageUrl() { return QUrl(QStringLiteral("https://kestrane.app/store/review")); }
@@ -117,23 +133,133 @@ void MainWndController::doRate()
 
 void MainWndController::showFailureAlert(const QString& message)
 {
+    if (message == m_shownFailure || m_waitingFailures.contains(message))
+        return;
+    // One dialog at a time: shown over another, the window system hands the keyboard to neither
+    // once one of them goes, and the window behind them is deaf.
+    if (QWidget* dialog = qApp ? QApplication::activeModalWidget() : nullptr) {
+        m_waitingFailures.append(message);
+        if (!m_failureWaitsForDialog) {
+            m_failureWaitsForDialog = true;
+            whenDialogGoes(dialog, [this, alive = std::weak_ptr<bool>(m_lifetime)] {
+                if (alive.expired())
+                    return;
+                m_failureWaitsForDialog = false;
+                showNextWaitingFailure();
+            });
+        }
+        return;
+    }
+    m_shownFailure = message;
     // The alert frees itself once dismissed.
     auto* alert = new LMAlertSheet;
     alert->beginAlertSheet(message, kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_OK")), QString(),
                            QString(), getCurWindow(),
-                           [alert](std::int32_t) {
-                               // The alert is still unwinding: freed on the next turn.
-                               LMPerformSelectorWrapper().performWithBlock([alert] { delete alert; }, 0);
+                           [this, alert, alive = std::weak_ptr<bool>(m_lifetime)](std::int32_t) {
+                               // The alert is still unwinding: freed on the next turn, when the
+                               // next waiting message may show.
+                               LMPerformSelectorWrapper().performWithBlock(
+                                   [this, alert, alive] {
+                                       delete alert;
+                                       if (alive.expired())
+                                           return;
+                                       m_shownFailure.clear();
+                                       showNextWaitingFailure();
+                                   },
+                                   0);
                            },
                            QString());
+}
+
+void MainWndController::showNextWaitingFailure()
+{
+    if (m_failureWaitsForDialog || m_waitingFailures.isEmpty() || !m_shownFailure.isEmpty())
+        return;
+    showFailureAlert(m_waitingFailures.takeFirst());
+}
+
+namespace {
+
+// Runs its block once on the turn after `dialog` is put away or deleted; a dialog put away several
+// times (hidden, then closed) runs it once.
+class WhenDialogGoes final : public QObject {
+public:
+    WhenDialogGoes(QWidget* dialog, std::function<void()> block) : m_block(std::move(block))
+    {
+        dialog->installEventFilter(this);
+        connect(dialog, &QObject::destroyed, this, [this] { fire(); });
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Hide)
+            fire();
+        return false;
+    }
+
+private:
+    void fire()
+    {
+        if (!m_block)
+            return;
+        kpv::RunLoop::current().performAfterDelay(0, std::exchange(m_block, {}));
+        deleteLater();
+    }
+
+    std::function<void()> m_block;
+};
+
+// Runs its block once, when the window it watches is first on screen, then goes.
+class WhenOnScreen final : public QObject {
+public:
+    WhenOnScreen(QWindow* window, std::function<void()> block) : QObject(window), m_block(std::move(block))
+    {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        auto* window = static_cast<QWindow*>(watched);
+        if ((event->type() == QEvent::Expose && window->isExposed()) || event->type() == QEvent::Hide) {
+            window->removeEventFilter(this);
+            deleteLater();
+            // After the window's own handling of the event: it may still be taking the keyboard.
+            LMPerformSelectorWrapper().performWithBlock(std::move(m_block), 0);
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> m_block;
+};
+
+} // namespace
+
+void MainWndController::whenDialogGoes(QWidget* dialog, std::function<void()> block)
+{
+    new WhenDialogGoes(dialog, std::move(block));
 }
 
 void MainWndController::showFailureAlertSoon(const QString& message)
 {
     LMPerformSelectorWrapper().performWithBlock(
         [this, message, alive = std::weak_ptr<bool>(m_lifetime)] {
-            if (!alive.expired())
-                showFailureAlert(message);
+            if (alive.expired())
+                return;
+            // A window on its way to the screen still has its own activation to come, which would
+            // take the keyboard from an alert already up and leave both deaf: the alert waits.
+            kpv::Window* window = getCurWindow();
+            QWindow* handle = window && window->widget() ? window->widget()->windowHandle() : nullptr;
+            if (handle && window->isVisible() && !handle->isExposed()) {
+                new WhenOnScreen(handle, [this, message, alive] {
+                    if (!alive.expired())
+                        showFailureAlert(message);
+                });
+                return;
+            }
+            showFailureAlert(message);
         },
         0);
 }

@@ -45,12 +45,9 @@ NavigateViewMode::NavigateViewMode(AppDelegate& delegate, MainWndController& win
     m_imageView->setPaintsFirstPictureWithoutOpenGL(true);
     // Shown when the view mode is; the empty state starts the run.
     m_imageView->setHidden(true);
-    // Without OpenGL the view cannot be composed into the window (painting it would bring the
-    // program down); it stays out of the window and the viewer runs without drawing.
-    if (LMShareGLContext::defaultShareGLContext().glContextObj() == nullptr) {
-        qWarning("OpenGL is not available: images cannot be drawn in this session");
-        m_detachedView.reset(m_imageView);
-    } else if (content) {
+    // OpenGL is not set up here: a picture the view paints without it needs none, and the driver
+    // is loaded when a paint first needs it (a view that cannot make a context then paints black).
+    if (content) {
         content->addSubview(m_imageView);
     } else {
         m_detachedView.reset(m_imageView);

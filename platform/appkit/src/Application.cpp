@@ -251,8 +251,8 @@ void Application::setActive(bool active)
 
 void Application::activateIgnoringOtherApps()
 {
-    if (m_keyWindow && m_keyWindow->widget())
-        m_keyWindow->widget()->activateWindow();
+    if (m_keyWindow)
+        m_keyWindow->makeKeyWindow(); // a dialog over it takes the keyboard instead
     setActive(true);
 }
 

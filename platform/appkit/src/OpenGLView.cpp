@@ -82,10 +82,24 @@ void OpenGLView::configureSharedContext()
     format.setDepthBufferSize(24);
     format.setStencilBufferSize(8);
     QSurfaceFormat::setDefaultFormat(format);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 }
 
-QOpenGLContext* OpenGLView::sharedContext() { return QOpenGLContext::globalShareContext(); }
+QOpenGLContext* OpenGLView::sharedContext()
+{
+    // Lives as long as the process: every context of every view shares its objects.
+    static QOpenGLContext* const root = []() -> QOpenGLContext* {
+        if (QOpenGLContext* own = QOpenGLContext::globalShareContext())
+            return own; // a program that asked the toolkit for one
+        auto* context = new QOpenGLContext;
+        context->setFormat(QSurfaceFormat::defaultFormat());
+        if (!context->create()) {
+            delete context;
+            return nullptr;
+        }
+        return context;
+    }();
+    return root;
+}
 
 void OpenGLView::drawRect(const Rect&)
 {
@@ -123,6 +137,9 @@ bool OpenGLView::paintFromPainter(QPainter& painter, const QRect& bounding)
         return true;
     case PaintWithoutOpenGL::Picture:
         break;
+    case PaintWithoutOpenGL::PictureAtRest:
+        m_openGLStartPending = false;
+        return true;
     }
     m_openGLStartPending = true;
     return true;
@@ -155,7 +172,7 @@ bool OpenGLView::ensureContext()
         s.offscreen.setFormat(format);
         s.offscreen.create();
         s.context.setFormat(format);
-        s.context.setShareContext(QOpenGLContext::globalShareContext());
+        s.context.setShareContext(sharedContext());
         if (!s.offscreen.isValid() || !s.context.create()) {
             s.failed = true;
             return false;
@@ -225,7 +242,8 @@ bool OpenGLView::renderRegion(const QRegion& region)
     bool resized = false;
     if (!s.fbo || s.fbo->size() != pixels) {
         s.fbo.reset();
-        s.fbo = std::make_unique<QOpenGLFramebufferObject>(pixels, QOpenGLFramebufferObject::CombinedDepthStencil);
+        s.fbo = std::make_unique<QOpenGLFramebufferObject>(
+            pixels, drawsWithDepth() ? QOpenGLFramebufferObject::CombinedDepthStencil : QOpenGLFramebufferObject::NoAttachment);
         if (!s.fbo->isValid()) {
             s.fbo.reset();
             return false;
@@ -311,14 +329,16 @@ void OpenGLView::paintFromGLWidget(const QRegion& region)
             QMetaObject::invokeMethod(w, std::move(block), Qt::QueuedConnection);
         s.afterFrame.clear();
     };
-    if (!m_openGLStarted && m_paintsWithoutOpenGL) {
+    // Where no context can be made, what the painter can show is still painted that way.
+    const bool noOpenGL = m_openGLStarted && m_surface && m_surface->failed;
+    if ((!m_openGLStarted || noOpenGL) && m_paintsWithoutOpenGL) {
         painter.save();
         painter.setClipRegion(region);
         const bool painted = paintFromPainter(painter, bounding);
         painter.restore();
         if (painted) {
             frameDone();
-            if (m_openGLStartPending)
+            if (m_openGLStartPending && !noOpenGL)
                 startOpenGLAfterFrame();
             return;
         }

@@ -5,6 +5,7 @@
 #include "appkit/View.h"
 #include "foundation/NotificationCenter.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QPainter>
@@ -41,6 +42,23 @@ Rect fromQtScreenRect(const QRect& r)
 void post(const char* name, const Window* w)
 {
     NotificationCenter::defaultCenter().postNotification(name, w);
+}
+
+// The dialog that keeps `window` from input now (one modal over it, or over the application).
+QWidget* dialogBlocking(const QWidget* window)
+{
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
+        return nullptr;
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || modal == window || !modal->isVisible())
+        return nullptr;
+    if (modal->windowModality() == Qt::ApplicationModal)
+        return modal;
+    for (QWidget* p = modal->parentWidget(); p; p = p->parentWidget()) {
+        if (p->window() == window)
+            return modal;
+    }
+    return nullptr;
 }
 } // namespace
 
@@ -312,6 +330,9 @@ void Window::orderFront()
 {
     m_widget->show();
     m_widget->raise();
+    // A dialog over this window stays over it.
+    if (QWidget* dialog = dialogBlocking(m_widget))
+        dialog->raise();
 }
 
 void Window::orderOut()
@@ -355,6 +376,14 @@ void Window::makeKeyWindow()
 {
     if (!canBecomeKeyWindow())
         return;
+    // While a dialog holds this window, the keyboard goes to the dialog. Activated itself, the
+    // window would take the keyboard where every key is dropped, and the window system would not
+    // hand it back: the dialog still counts as its active window.
+    if (QWidget* dialog = m_widget->isVisible() ? dialogBlocking(m_widget) : nullptr) {
+        dialog->raise();
+        dialog->activateWindow();
+        return;
+    }
     Application::shared().setKeyWindowInternal(this);
     if (m_widget->isVisible())
         m_widget->activateWindow();

@@ -210,7 +210,8 @@ QVariantMap UserDefaults::readFile(bool* failed) const
         *failed = true;
         return values;
     }
-    const QByteArray bytes = file.read(kMaxFileSize);
+    // As much as the file holds: asking for the most it may hold would reserve that much.
+    const QByteArray bytes = file.read(file.size());
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject()) {

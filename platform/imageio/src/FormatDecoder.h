@@ -13,6 +13,8 @@
 
 namespace kpv {
 
+class GifAnimation;
+
 class FormatDecoder {
 public:
     virtual ~FormatDecoder() = default;
@@ -41,6 +43,14 @@ public:
     virtual QVariantMap formatProperties(int index) const { return {}; }
     // An embedded preview stored in the file (besides the EXIF thumbnail), if any.
     virtual QImage embeddedThumbnail() { return {}; }
+    // The frames of an animation, kept compact and composed on demand; null for a format
+    // without one.
+    virtual std::shared_ptr<const GifAnimation> animation(QString* error)
+    {
+        if (error)
+            *error = QStringLiteral("the format holds no animation");
+        return nullptr;
+    }
 };
 
 // Sniffs the first bytes and makes the matching reader; null for an unknown format.

@@ -4,6 +4,7 @@
 // answers the whole canvas after the previous frame's disposal.
 
 #include "FormatDecoder.h"
+#include "imageio/GifAnimation.h"
 #include "imageio/ImageLimits.h"
 #include "imageio/ImageProperties.h"
 #include "imageio/ContentTypes.h"
@@ -75,6 +76,18 @@ void readGraphicControl(const GifByteType* block, FrameRecord& frame)
     frame.disposal = (packed >> 2) & 7;
     frame.delayCentiseconds = block[2] | (block[3] << 8);
     frame.transparentIndex = (packed & 1) ? block[4] : -1;
+}
+
+// The colour table as the screen's four bytes a pixel (red, green, blue, opaque).
+std::vector<uint32_t> screenColours(const ColorMapObject* map)
+{
+    std::vector<uint32_t> colours(size_t(std::clamp(map->ColorCount, 0, 256)));
+    for (size_t i = 0; i < colours.size(); ++i) {
+        const GifColorType& c = map->Colors[i];
+        const uint8_t bytes[4] = {c.Red, c.Green, c.Blue, 255};
+        std::memcpy(&colours[i], bytes, 4);
+    }
+    return colours;
 }
 
 class GifDecoder final : public FormatDecoder {
@@ -165,11 +178,41 @@ public:
         return map;
     }
 
-private:
-    // Walks the records. With `canvasFrame` null it only records the frames (open); otherwise it
-    // decodes frame `target` into *canvasFrame, skipping the data of the frames before it.
-    bool walk(GifFileType* gif, std::vector<GifByteType>* pixels, int target)
+    std::shared_ptr<const GifAnimation> animation(QString* error) override
     {
+        if (!imageio_detail::gifCanHold(uint64_t(m_data.size()), uint64_t(m_screen.width()), uint64_t(m_screen.height()))) {
+            if (error)
+                *error = QStringLiteral("the GIF file is far too short for %1 x %2 pixels")
+                             .arg(m_screen.width())
+                             .arg(m_screen.height());
+            return nullptr;
+        }
+        GifHandle handle(m_data);
+        std::vector<std::shared_ptr<const GifAnimation::Frame>> frames;
+        if (!handle.get()) {
+            if (error)
+                *error = QStringLiteral("not a readable GIF file");
+            return nullptr;
+        }
+        // A damaged frame ends the animation; the frames before it, and the rows of it that
+        // decoded, still play.
+        walk(handle.get(), nullptr, -1, &frames);
+        if (frames.empty()) {
+            if (error)
+                *error = QStringLiteral("GIF file has no readable frame");
+            return nullptr;
+        }
+        return std::make_shared<const GifAnimation>(m_screen, std::move(frames));
+    }
+
+private:
+    // Walks the records. With `pixels` and `all` null it only records the frames (open); with
+    // `pixels` it decodes frame `target` into *pixels, skipping the data of the frames before it;
+    // with `all` it decodes every frame into it, as far as the frames decode.
+    bool walk(GifFileType* gif, std::vector<GifByteType>* pixels, int target,
+              std::vector<std::shared_ptr<const GifAnimation::Frame>>* all = nullptr)
+    {
+        uint64_t allBytes = 0;
         FrameRecord pending;
         int index = 0;
         for (;;) {
@@ -219,6 +262,44 @@ private:
                 pixels->clear();
                 return true;
             }
+            if (all && !empty) {
+                // Every frame's indexes are kept: their total answers to the same limit as
+                // decoded pixels, and no frame is larger than its bytes can describe.
+                const uint64_t bytes = uint64_t(frame.width) * uint64_t(frame.height);
+                if (!imageio_detail::gifCanHold(uint64_t(m_data.size()), uint64_t(frame.width), uint64_t(frame.height)) ||
+                    bytes > ImageLimits::kMaxDecodedBytes - allBytes)
+                    return false;
+                allBytes += bytes;
+                auto decoded = std::make_shared<GifAnimation::Frame>();
+                decoded->rect = QRect(frame.left, frame.top, frame.width, frame.height);
+                decoded->disposal = frame.disposal;
+                decoded->transparentIndex = frame.transparentIndex;
+                const ColorMapObject* map = gif->Image.ColorMap ? gif->Image.ColorMap : gif->SColorMap;
+                if (!map)
+                    return false;
+                decoded->colours = screenColours(map);
+                decoded->indexes.assign(size_t(bytes), 0);
+                std::vector<char> rowsDone(size_t(frame.height), 0);
+                bool whole = true, any = false;
+                for (int row : rowOrder(frame.height, frame.interlaced)) {
+                    if (DGifGetLine(gif, decoded->indexes.data() + size_t(row) * size_t(frame.width), frame.width) ==
+                        GIF_ERROR) {
+                        whole = false;
+                        break;
+                    }
+                    rowsDone[size_t(row)] = 1;
+                    any = true;
+                }
+                if (!whole)
+                    decoded->rowsDone = std::move(rowsDone);
+                // As when frames are counted: a damaged frame plays only as the first.
+                if (any && (whole || all->empty()))
+                    all->push_back(std::move(decoded));
+                if (!whole)
+                    return false;
+                ++index;
+                continue;
+            }
             if (pixels && index == target) {
                 if (!imageio_detail::gifCanHold(uint64_t(m_data.size()), uint64_t(frame.width), uint64_t(frame.height)))
                     return false;
@@ -242,12 +323,19 @@ private:
             while (whole && code)
                 whole = DGifGetCodeNext(gif, &code) != GIF_ERROR;
             if (!whole) {
-                if (!pixels && m_frames.empty() && !empty)
+                if (!pixels && !all && m_frames.empty() && !empty)
                     m_frames.push_back(frame);
                 return false;
             }
-            if (!pixels)
+            if (!pixels && !all)
                 m_frames.push_back(frame);
+            if (all) {
+                // A frame of no pixels takes its place and its disposal in the animation.
+                auto nothing = std::make_shared<GifAnimation::Frame>();
+                nothing->rect = QRect(frame.left, frame.top, 0, 0);
+                nothing->disposal = frame.disposal;
+                all->push_back(std::move(nothing));
+            }
             ++index;
         }
     }
@@ -308,42 +396,25 @@ private:
             m_canvas = QImage();
             return {};
         }
-        // Frames reaching past the logical screen are clipped to it.
-        const int x0 = std::max(0, frame.left), y0 = std::max(0, frame.top);
-        const int x1 = std::min(m_screen.width(), frame.left + frame.width);
-        const int y1 = std::min(m_screen.height(), frame.top + frame.height);
-        for (int y = y0; y < y1; ++y) {
-            const size_t row = size_t(y - frame.top);
-            if (row >= m_rowsDone.size() || !m_rowsDone[row])
-                continue;  // lost to damage (or a frame of no width): what was beneath stays
-            const GifByteType* src = pixels.data() + size_t(y - frame.top) * size_t(frame.width);
-            uchar* dst = m_canvas.scanLine(y);
-            for (int x = x0; x < x1; ++x) {
-                const int c = src[x - frame.left];
-                if (c == frame.transparentIndex || c >= map->ColorCount)
-                    continue;
-                const GifColorType& rgb = map->Colors[c];
-                uchar* p = dst + size_t(x) * 4;
-                p[0] = rgb.Red;
-                p[1] = rgb.Green;
-                p[2] = rgb.Blue;
-                p[3] = 255;
-            }
-        }
+        // Frames reaching past the logical screen are clipped to it; rows lost to damage (or a
+        // frame of no width) leave what was beneath.
+        GifAnimation::Frame drawn;
+        drawn.rect = QRect(frame.left, frame.top, emptyFrame ? 0 : frame.width, emptyFrame ? 0 : frame.height);
+        drawn.transparentIndex = frame.transparentIndex;
+        drawn.colours = screenColours(map);
+        drawn.indexes = std::move(pixels);
+        drawn.rowsDone = std::move(m_rowsDone);
+        GifAnimation::draw(&m_canvas, drawn);
         m_nextIndex = index + 1;
         return m_canvas.copy();
     }
 
     void applyDisposal(const FrameRecord& frame)
     {
-        if (frame.disposal == 2) {
-            const QRect area = QRect(frame.left, frame.top, frame.width, frame.height) & m_canvas.rect();
-            for (int y = area.top(); y <= area.bottom(); ++y)
-                std::memset(m_canvas.scanLine(y) + size_t(area.left()) * 4, 0, size_t(area.width()) * 4);
-        } else if (frame.disposal == 3 && !m_previous.isNull()) {
-            m_canvas = m_previous;
-            m_previous = QImage();
-        }
+        GifAnimation::Frame previous;
+        previous.rect = QRect(frame.left, frame.top, frame.width, frame.height);
+        previous.disposal = frame.disposal;
+        GifAnimation::dispose(&m_canvas, &m_previous, previous);
     }
 
     QByteArray m_data;

@@ -237,6 +237,18 @@ QImage ImageSource::fullDecode(int index, bool straight, QString* error) const
 
 QImage ImageSource::createImageAtIndex(int index, QString* error) const { return fullDecode(index, false, error); }
 
+std::shared_ptr<const GifAnimation> ImageSource::createAnimation(QString* error) const
+{
+    QString why;
+    std::shared_ptr<const GifAnimation> animation = m_decoder->animation(&why);
+    if (!animation) {
+        m_lastError = why;
+        if (error)
+            *error = why;
+    }
+    return animation;
+}
+
 QImage ImageSource::createStraightImageAtIndex(int index, QString* error) const
 {
     return fullDecode(index, true, error);

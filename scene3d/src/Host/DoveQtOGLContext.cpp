@@ -1,5 +1,7 @@
 #include "DoveQtOGLContext.h"
 
+#include "appkit/OpenGLView.h"
+
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 
@@ -24,7 +26,7 @@ QtOGLContext::QtOGLContext() : mFormat(pixelFormat()) {
     mSurface->create();
     auto context = std::make_unique<QOpenGLContext>();
     context->setFormat(mFormat);
-    context->setShareContext(QOpenGLContext::globalShareContext());
+    context->setShareContext(kpv::OpenGLView::sharedContext());
     if (mSurface->isValid() && context->create() && context->makeCurrent(mSurface.get())) {
         mFormat = context->format();
         mContext = std::move(context);

@@ -193,6 +193,27 @@ TEST_F(Prompts, DecliningTheRatePromptOpensNothing)
     EXPECT_TRUE(opened.isEmpty());
 }
 
+// What one start has to say comes one dialog at a time, each told once: a dialog over another
+// leaves the keyboard with neither once the top one goes.
+TEST_F(Prompts, TheDialogsOfOneStartComeOneAfterTheOther)
+{
+    config().setRunVersionBeforeRate(delegate->appVersion());
+    config().setRunCountBeforeRate(9);
+    controller->showFailureAlertSoon("Cannot open it.");
+    controller->delayCheckRateForUs();
+    controller->showFailureAlertSoon("Cannot open it.");
+    clock.advance(0);
+    auto boxes = openAlerts();
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_EQ(boxes.first()->text(), "Cannot open it.");
+    boxes.first()->defaultButton()->click();
+    clock.advance(0);
+    clock.advance(0);
+    boxes = openAlerts();
+    ASSERT_EQ(boxes.size(), 1) << "the rate prompt follows; the failure is not told twice";
+    EXPECT_NE(boxes.first()->text(), "Cannot open it.");
+}
+
 TEST_F(Prompts, RecommendationMailNamesTheProductAndItsPages)
 {
     MailCatcher mail;

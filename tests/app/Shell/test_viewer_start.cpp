@@ -268,6 +268,36 @@ TEST_F(ViewerStart, ChangesByOtherProgramsToTheOpenFolderAreFollowed)
     EXPECT_EQ(QFileInfo(nav().curFilePath().path()).fileName(), QStringLiteral("a.png"));
 }
 
+// Opened with its sub-folders, the tree is followed as it grows: photos in a sub-folder made
+// afterwards join the list, and leave it with the sub-folder.
+TEST_F(ViewerStart, SubFoldersMadeAfterOpeningAreFollowed)
+{
+    delegate->applicationDidFinishLaunching();
+    controller->openFiles({folder}, true);
+    settle();
+    ASSERT_EQ(nav().fileCount(), 3);
+    const auto settleUntil = [this](const std::function<bool()>& done) {
+        for (int i = 0; i < 100 && !done(); ++i)
+            settle(0.1);
+        return done();
+    };
+    const QString sub = QDir(folder).filePath(QStringLiteral("later"));
+    ASSERT_TRUE(QDir().mkpath(sub + QStringLiteral("/deeper")));
+    settle(0.5);
+    // Into the new folders once they are watched, and while they are being found.
+    QImage image(64, 48, QImage::Format_RGB32);
+    image.fill(Qt::yellow);
+    ASSERT_TRUE(image.save(sub + QStringLiteral("/deeper/d.png")));
+    ASSERT_TRUE(settleUntil([this] { return nav().fileCount() == 4; })) << nav().fileCount();
+    ASSERT_TRUE(QDir().mkpath(sub + QStringLiteral("/new")));
+    ASSERT_TRUE(image.save(sub + QStringLiteral("/new/e.png")));
+    ASSERT_TRUE(settleUntil([this] { return nav().fileCount() == 5; })) << nav().fileCount();
+    EXPECT_EQ(QFileInfo(nav().curFilePath().path()).fileName(), QStringLiteral("a.png"));
+
+    ASSERT_TRUE(QDir(sub).removeRecursively());
+    EXPECT_TRUE(settleUntil([this] { return nav().fileCount() == 3; })) << nav().fileCount();
+}
+
 TEST_F(ViewerStart, ArrowKeysStepThroughTheFolder)
 {
     start();

@@ -343,6 +343,32 @@ TEST_F(UndoTrashTest, PhotosComeBackFromTheHomeTrashAndNothingIsReplacedUnasked)
     EXPECT_FALSE(controller->canDoAction(NavigateController::kUndoMoveToTrashAction));
 }
 
+// Each Undo puts back the move before the one it undid, the latest first, a batch as a batch.
+TEST_F(UndoTrashTest, UndoWalksBackThroughTheMovesOfThisRun)
+{
+    openReal({"a.png", "b.png", "c.png"});
+    controller->deleteFiles({paths[0]});
+    controller->deleteFiles({paths[1], paths[2]});
+    commandHost->runQueue(*controller);
+    for (const LMPathString &p : paths)
+        ASSERT_FALSE(QFileInfo::exists(p.path()));
+
+    controller->undoMoveToTrash();
+    commandHost->runQueue(*controller);
+    EXPECT_FALSE(QFileInfo::exists(paths[0].path())) << "only the latest move comes back";
+    EXPECT_TRUE(QFileInfo::exists(paths[1].path()));
+    EXPECT_TRUE(QFileInfo::exists(paths[2].path()));
+    ASSERT_TRUE(controller->canDoAction(NavigateController::kUndoMoveToTrashAction));
+
+    controller->undoMoveToTrash();
+    commandHost->runQueue(*controller);
+    EXPECT_TRUE(QFileInfo::exists(paths[0].path()));
+    EXPECT_EQ(controller->curFilePath(), paths[0]);
+    EXPECT_EQ(controller->fileCount(), 3);
+    EXPECT_FALSE(controller->canDoAction(NavigateController::kUndoMoveToTrashAction));
+    EXPECT_TRUE(commandHost->alerts.isEmpty());
+}
+
 TEST_F(UndoTrashTest, PhotoComesBackFromAnotherVolumesTrash)
 {
     const QString mountPoint = dir.filePath("card");

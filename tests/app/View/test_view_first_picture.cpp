@@ -4,6 +4,7 @@
 
 #include "view_test_support.h"
 
+#include "Model/LMPhotoLoader.h"
 #include "View/LMOpenGLView.h"
 #include "appkit/Window.h"
 #include "../../support/QtTestApplication.h"
@@ -93,6 +94,9 @@ TEST_F(FirstPicture, IsPaintedBeforeOpenGLAndOpenGLFollowsThePaint)
     // Once the paint is done, OpenGL is set up, whether or not a context can be made here.
     QApplication::processEvents();
     EXPECT_TRUE(view->openGLStarted());
+    // No context can be made here: the picture stays painted as before, not black.
+    EXPECT_EQ(paint().pixel(60, 30), rgb(255, 0, 0));
+    EXPECT_EQ(view->openGLContext(), nullptr);
 }
 
 TEST_F(FirstPicture, FramesWaitedForRunBeforeOpenGLIsSetUp)
@@ -143,9 +147,9 @@ TEST_F(FirstPicture, IsTurnedByTheFilesOrientation)
     }
 }
 
-// An animation launched on shows its first frame as a photo's first picture is shown: painted
-// before OpenGL is set up, which then follows the paint and takes over for the later frames.
-TEST_F(FirstPicture, AnAnimationsFirstFrameIsPaintedBeforeOpenGL)
+// A GIF launched on at actual size is painted as a photo's first picture is, and its later
+// frames too: OpenGL is set up only when something only OpenGL can show comes (here a turn).
+TEST_F(FirstPicture, AnAnimationAtActualSizePlaysWithoutOpenGL)
 {
     const LMImagePtr first = quadrants(100, 50, 1);
     auto later = LMData::create(100 * 50 * 4);
@@ -154,16 +158,24 @@ TEST_F(FirstPicture, AnAnimationsFirstFrameIsPaintedBeforeOpenGL)
         p[0] = 0, p[1] = 0, p[2] = 0, p[3] = 255;
     }
     auto info = std::make_shared<LMFileImgBaseInfo>(LMPathString(QStringLiteral("/tmp/first-picture.gif"), false),
-                                                    QStringLiteral("com.compuserve.gif"), 0, QDateTime(),
-                                                    QSizeF(100, 50), 1, QVariantMap());
+                                                    QStringLiteral("com.compuserve.gif"), LMPhotoLoader::kAMCMImageTypeGIF,
+                                                    QDateTime(), QSizeF(100, 50), 1, QVariantMap());
     view->setImage(std::make_shared<LMImage>(1u, 32u, 400u, 100u, 50u,
                                              QList<LMDataBlock>{first->frameDatas().front(), later}, info),
                    ImageModeNormal);
-    const QImage shown = paint();
-    EXPECT_FALSE(view->openGLStarted());
+    QImage shown = paint();
     EXPECT_EQ(shown.pixel(60, 30), rgb(255, 0, 0));
     EXPECT_EQ(shown.pixel(140, 70), rgb(255, 255, 255));
     QApplication::processEvents();
+    EXPECT_FALSE(view->openGLStarted());
+    clock.advance(info->delayTime());
+    QApplication::processEvents();
+    shown = paint();
+    EXPECT_EQ(shown.pixel(60, 30), rgb(0, 0, 0)); // the second frame
+    EXPECT_EQ(shown.pixel(140, 70), rgb(0, 0, 0));
+    EXPECT_FALSE(view->openGLStarted());
+    ASSERT_TRUE(view->setAngleRotate(LMImageRotateAngle(90, 0, 0)));
+    paint();
     EXPECT_TRUE(view->openGLStarted());
 }
 

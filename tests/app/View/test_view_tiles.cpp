@@ -4,6 +4,7 @@
 
 #include "View/LMOpenGLShadowTexture.h"
 #include "View/LMOpenGLTexture.h"
+#include "imageio/GifAnimation.h"
 
 using namespace viewtest;
 
@@ -122,6 +123,41 @@ TEST(Tiles, HostileLayoutsFailCleanly)
         EXPECT_TRUE(LMOpenGLTexture::buildTileUpload(ok, 0, 0, 0, 4, 4, nullptr, &u)) << bpp;
         EXPECT_EQ(u.buffer.size(), size_t(512 * 512 * bpp / 8));
     }
+}
+
+// The frames after the first of an animation kept compact reach the tiles composed: each tile
+// holds the screen of its own frame, whatever frame was asked before.
+TEST(Tiles, CompactAnimationFramesAreUploadedAsComposed)
+{
+    auto frame = [](QRect rect, int disposal, uint8_t index) {
+        auto f = std::make_shared<kpv::GifAnimation::Frame>();
+        f->rect = rect;
+        f->disposal = disposal;
+        f->colours = {0xFF0000FFu, 0xFF00FF00u}; // red, green as the screen's bytes
+        f->indexes.assign(size_t(rect.width() * rect.height()), index);
+        return std::shared_ptr<const kpv::GifAnimation::Frame>(f);
+    };
+    auto animation = std::make_shared<const kpv::GifAnimation>(
+        QSize(4, 4), std::vector{frame(QRect(0, 0, 4, 4), 1, 0), frame(QRect(1, 1, 2, 2), 2, 1), frame(QRect(0, 0, 1, 1), 1, 1)});
+    const auto info = makeImage(4, 4)->originalImgBaseInfo();
+    auto image = std::make_shared<LMImage>(animation->frame(0), info);
+    ASSERT_TRUE(image->setAnimation(animation));
+    EXPECT_EQ(image->frameCount(), 3);
+    EXPECT_EQ(image->frameDatas().size(), 1);
+    LMTileUpload u;
+    for (int f : {2, 1, 2}) {
+        ASSERT_TRUE(LMOpenGLTexture::buildTileUpload(*image, f, 0, 0, 4, 4, nullptr, &u)) << f;
+        // Frame 1 paints a green square; frame 2 follows its clearing and paints one green corner.
+        EXPECT_EQ(texel(u, 1, 1)[1], f == 2 ? 255 : 0) << f;
+        EXPECT_EQ(texel(u, 2, 2)[1], f == 1 ? 255 : 0) << f;
+        EXPECT_EQ(texel(u, 2, 2)[3], f == 1 ? 255 : 0) << f; // cleared to transparent after frame 1
+        EXPECT_EQ(texel(u, 4, 4)[0], 255) << f;              // red where nothing else came
+    }
+    EXPECT_FALSE(LMOpenGLTexture::buildTileUpload(*image, 3, 0, 0, 4, 4, nullptr, &u));
+    // An animation of another size than the stored frame is not taken.
+    auto other = std::make_shared<LMImage>(QImage(5, 4, QImage::Format_RGBA8888_Premultiplied), info);
+    EXPECT_FALSE(other->setAnimation(animation));
+    EXPECT_EQ(other->frameCount(), 1);
 }
 
 TEST(Tiles, ShadowPartsFollowTheSlices)

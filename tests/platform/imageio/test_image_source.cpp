@@ -2,11 +2,13 @@
 // GIF composition, size limits and truncated files.
 
 #include "imageio/ContentTypes.h"
+#include "imageio/GifAnimation.h"
 #include "imageio/ImageDestination.h"
 #include "imageio/ImageProperties.h"
 #include "imageio/ImageSource.h"
 #include "imageio_support.h"
 
+#include <gif_lib.h>
 #include <turbojpeg.h>
 #include <webp/encode.h>
 
@@ -386,6 +388,100 @@ TEST(ImageSourceGif, AFrameOfNoPixelsKeepsItsPlaceAndTheFramesAfterIt)
     ASSERT_FALSE(f2.isNull()) << error.toStdString();
     EXPECT_EQ(QColor(f2.pixel(0, 0)), QColor(0, 255, 0));
     EXPECT_EQ(QColor(f2.pixel(3, 3)), QColor(255, 0, 0));
+}
+
+// giflib's own reading of the file, composed frame by frame as the format says: disposal 2
+// clears the frame's area to transparent, disposal 3 brings back the screen from before it.
+std::vector<QImage> giflibScreens(const QByteArray& file)
+{
+    struct In {
+        const QByteArray* bytes;
+        int pos;
+    } in{&file, 0};
+    int err = 0;
+    GifFileType* gif = DGifOpen(&in, [](GifFileType* g, GifByteType* out, int n) {
+        auto* src = static_cast<In*>(g->UserData);
+        n = std::min(n, int(src->bytes->size()) - src->pos);
+        std::memcpy(out, src->bytes->constData() + src->pos, size_t(n));
+        src->pos += n;
+        return n;
+    }, &err);
+    std::vector<QImage> screens;
+    if (!gif || DGifSlurp(gif) != GIF_OK)
+        return screens;
+    QImage screen(gif->SWidth, gif->SHeight, QImage::Format_RGBA8888_Premultiplied);
+    screen.fill(0);
+    QImage before;
+    for (int i = 0; i < gif->ImageCount; ++i) {
+        const SavedImage& frame = gif->SavedImages[i];
+        GraphicsControlBlock gcb{};
+        DGifSavedExtensionToGCB(gif, i, &gcb);
+        if (gcb.DisposalMode == DISPOSE_PREVIOUS)
+            before = screen.copy();
+        const ColorMapObject* map = frame.ImageDesc.ColorMap ? frame.ImageDesc.ColorMap : gif->SColorMap;
+        const GifImageDesc& d = frame.ImageDesc;
+        for (int y = 0; y < d.Height; ++y)
+            for (int x = 0; x < d.Width; ++x) {
+                const int c = frame.RasterBits[y * d.Width + x];
+                if (c == gcb.TransparentColor || d.Left + x >= screen.width() || d.Top + y >= screen.height())
+                    continue;
+                const GifColorType& rgb = map->Colors[c];
+                screen.setPixel(d.Left + x, d.Top + y, qRgba(rgb.Red, rgb.Green, rgb.Blue, 255));
+            }
+        screens.push_back(screen.copy());
+        if (gcb.DisposalMode == DISPOSE_BACKGROUND) {
+            for (int y = d.Top; y < std::min(d.Top + d.Height, screen.height()); ++y)
+                for (int x = d.Left; x < std::min(d.Left + d.Width, screen.width()); ++x)
+                    screen.setPixel(x, y, 0);
+        } else if (gcb.DisposalMode == DISPOSE_PREVIOUS) {
+            screen = before;
+        }
+    }
+    DGifCloseFile(gif, &err);
+    return screens;
+}
+
+// The animation kept as colour indexes shows, frame for frame and in any order asked, the screens
+// giflib's reading gives and the whole-frame decode gives: over every disposal, transparency,
+// interlacing and a frame reaching past the screen.
+TEST(ImageSourceGif, CompactAnimationShowsTheSameScreensAsWholeFrames)
+{
+    std::vector<GifFrameSpec> frames;
+    frames.push_back({0, 0, 12, 10, 10, 1, -1, false, filled(12, 10, 1)});
+    std::vector<unsigned char> spots(6 * 6);
+    for (size_t i = 0; i < spots.size(); ++i)
+        spots[i] = uchar(i % 4);                                              // index 0 is transparent below
+    frames.push_back({1, 1, 6, 6, 10, 3, 0, true, spots});                    // restored after it shows
+    frames.push_back({4, 2, 5, 5, 10, 3, -1, false, filled(5, 5, 2)});       // restored again
+    frames.push_back({2, 3, 4, 4, 10, 2, 3, false, filled(4, 4, 3)});        // all transparent, then cleared
+    frames.push_back({8, 6, 6, 6, 10, 0, -1, false, filled(6, 6, 3)});       // past the edge, kept
+    frames.push_back({0, 0, 3, 3, 10, 1, 2, false, filled(3, 3, 1)});
+    const QByteArray file = referenceGif(12, 10, frames, 0);
+    auto source = ImageSource::createWithData(file);
+    ASSERT_TRUE(source);
+    QString error;
+    const std::shared_ptr<const GifAnimation> animation = source->createAnimation(&error);
+    ASSERT_TRUE(animation) << error.toStdString();
+    ASSERT_EQ(animation->frameCount(), int(frames.size()));
+    EXPECT_EQ(animation->size(), QSize(12, 10));
+    EXPECT_LE(animation->indexBytes(), uint64_t(12 * 10 * frames.size()));
+
+    const std::vector<QImage> reference = giflibScreens(file);
+    ASSERT_EQ(reference.size(), frames.size());
+    for (int i : {0, 1, 2, 3, 4, 5, 2, 5, 0, 4}) {
+        const QImage composed = animation->frame(i);
+        ASSERT_EQ(composed.format(), QImage::Format_RGBA8888_Premultiplied) << "frame " << i;
+        EXPECT_EQ(maxChannelDifference(composed, reference[size_t(i)]), 0) << "frame " << i;
+        EXPECT_EQ(maxChannelDifference(composed, source->createImageAtIndex(i)), 0) << "frame " << i;
+    }
+    // A frame handed out keeps its pixels while the next ones are composed.
+    const QImage first = animation->frame(1);
+    animation->frame(3);
+    EXPECT_EQ(maxChannelDifference(first, reference[1]), 0);
+    EXPECT_TRUE(animation->frame(int(frames.size())).isNull());
+
+    // A still picture has no animation to keep.
+    EXPECT_FALSE(ImageSource::createWithData(referencePng(pattern(4, 4, false), false, false))->createAnimation());
 }
 
 // A grey baseline JPEG of side x side pixels, all mid grey: each 8 x 8 block is a DC difference of
