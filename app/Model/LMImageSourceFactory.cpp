@@ -50,10 +50,12 @@ public:
 
     QImage createImageInRect(int index, const QRect &rect, int reduction) const override
     {
-        // A JPEG's or a PNG's parts decode side by side; other readers keep state of their own
-        // while they decode.
+        // A JPEG's, a PNG's, a TIFF's or a WebP's parts decode side by side; other readers keep
+        // state of their own while they decode.
         std::unique_lock lock(m_regionMutex, std::defer_lock);
-        if (m_source->type() != kpv::ContentTypes::kJpeg && m_source->type() != kpv::ContentTypes::kPng)
+        const QString type = m_source->type();
+        if (type != kpv::ContentTypes::kJpeg && type != kpv::ContentTypes::kPng && type != kpv::ContentTypes::kTiff &&
+            type != kpv::ContentTypes::kWebp)
             lock.lock();
         QString error;
         QImage image = m_source->createImageInRect(index, rect, reduction, &error);

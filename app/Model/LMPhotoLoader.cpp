@@ -42,14 +42,17 @@ auto guarded(F &&body) -> decltype(body())
     return {};
 }
 
-// One decode of a file at a time, and all decodes together within the process's budget. The slot
-// pays for the picture the loader makes of the decode, at the size asked for: the reader charges
-// the frame it decodes into itself, at the size it really decodes (a scaled decode pays its
-// scaled size), so a panorama shown fitted is not refused for the size it has in the file.
+// One decode of a file at a time, and all decodes together within the process's budget. The
+// reader that allocates the pixels reserves them, at the size it really decodes (a scaled decode
+// its scaled size, a part its part), so the slot reserves nothing itself: it only refuses a
+// picture that could never fit, before the file is read, and lets a cancelled load stop waiting
+// for memory. Holding a reservation here as well would count every decode twice, refusing
+// pictures near the limit and halving what decodes may take together.
 // entered() is false when the wait was cancelled or the picture alone exceeds the budget.
 class DecodeSlot {
 public:
     DecodeSlot(const LMPathString &path, const QSizeF &pictureSize, const kpv::Operation *operation)
+        : m_cancelScope([operation] { return operation && operation->isCancelled(); })
     {
         kpv::DecodeBudget &budget = kpv::DecodeBudget::shared();
         const auto cancelled = [operation] { return operation && operation->isCancelled(); };
@@ -62,15 +65,16 @@ public:
         const double bytes = std::max(std::ceil(pictureSize.width()), 1.0) * std::max(std::ceil(pictureSize.height()), 1.0) * 4;
         const uint64_t frameBytes = bytes < 0x1p63 ? uint64_t(bytes) : UINT64_MAX;
         QString refused;
-        m_reservation = budget.reserve(frameBytes, &refused, cancelled);
-        if (!m_reservation.isValid() && !cancelled())
+        m_entered = budget.fits(frameBytes, &refused);
+        if (!m_entered)
             qWarning().noquote() << path.path() << refused;
     }
-    bool entered() const { return m_reservation.isValid(); }
+    bool entered() const { return m_entered; }
 
 private:
+    kpv::DecodeBudget::CancelScope m_cancelScope;
     kpv::DecodeBudget::FileTurn m_turn;
-    kpv::DecodeBudget::Reservation m_reservation;
+    bool m_entered = false;
 };
 
 bool isFiniteSize(const QSizeF &size)

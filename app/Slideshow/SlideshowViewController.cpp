@@ -14,9 +14,11 @@
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
 #include "foundation/Timer.h"
+#include "imageio/DecodeBudget.h"
 #include "imageio/FileAccess.h"
 
 #include <QBuffer>
+#include <QDebug>
 #include <QImageReader>
 #include <algorithm>
 
@@ -139,6 +141,16 @@ SlideshowViewController::SlideFrames SlideshowViewController::defaultFramesLoade
     reader.setAllocationLimit(int(kMaxAnimationBytes / (1024 * 1024)));
     if (size.isValid() && (full.width() > size.width() || full.height() > size.height()))
         reader.setScaledSize(full.scaled(size, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
+    // The reader's full-size canvas and the frame it reads into, then every frame kept, count
+    // against the process's decode budget while the frames decode, as every other decode does.
+    kpv::DecodeBudget& budget = kpv::DecodeBudget::shared();
+    std::vector<kpv::DecodeBudget::Reservation> held;
+    QString refused;
+    held.push_back(budget.reserve(uint64_t(full.width()) * uint64_t(full.height()) * 8, &refused));
+    if (!held.back().isValid()) {
+        qWarning().noquote() << slide.filePath().path() << refused;
+        return {};
+    }
     SlideFrames out;
     qint64 bytes = 0;
     while (out.frames.size() < kMaxAnimationFrames) {
@@ -148,6 +160,9 @@ SlideshowViewController::SlideFrames SlideshowViewController::defaultFramesLoade
         bytes += frame.sizeInBytes();
         if (bytes > kMaxAnimationBytes)
             break; // a very long animation plays the part that fits
+        held.push_back(budget.reserve(uint64_t(frame.sizeInBytes()), &refused));
+        if (!held.back().isValid())
+            break;
         // Frames of (almost) no time are shown as a tenth of a second, as viewers commonly do.
         const int ms = reader.nextImageDelay();
         out.delays.push_back(ms > 10 ? ms / 1000.0 : 0.1);

@@ -6,6 +6,7 @@
 
 #include "foundation/Operation.h"
 
+#include "imageio/DecodeBudget.h"
 #include "imageio/FileAccess.h"
 #include "imageio/ImageProperties.h"
 
@@ -207,6 +208,8 @@ LMImagePtr NavPhotoLoaderAdapter::loadImageRegion(const LMPathString &path, cons
     }
     if (operation && operation->isCancelled())
         return nullptr;
+    // A part the view no longer wants stops waiting for memory other decodes hold.
+    const kpv::DecodeBudget::CancelScope stopWaiting([operation] { return operation && operation->isCancelled(); });
     const QImage part = source->createImageInRect(0, rect, reduction);
     // Bytes read before the file was rewritten would not match its description.
     if (part.isNull() || (operation && operation->isCancelled()) || imageBaseInfo->fileModified())

@@ -36,13 +36,16 @@ bool NavigateController::regionsServe(const LMNavFileInfoPtr &info) const
     const LMFileImgBaseInfoPtr base = info ? info->imgBaseInfo() : nullptr;
     if (!base)
         return false;
-    // A JPEG's part costs a fraction of its whole decode; a PNG's costs the rows above it, worth
-    // it only for a picture too large to be held whole.
+    // A JPEG's part costs a fraction of its whole decode; a PNG's or a WebP's costs the rows above
+    // it and a TIFF's the tiles or strips under it, worth it only for a picture too large to be
+    // held whole.
     const bool jpeg = base->AMCMImageType() == kJpegImageType || base->imageUTI() == QLatin1String("public.jpeg");
     const QSizeF raw = base->rawFrameSize();
-    const bool largePng = (base->AMCMImageType() == kPngImageType || base->imageUTI() == QLatin1String("public.png")) &&
-                          raw.width() * raw.height() > NavRegionCache::kMaxWholePicturePixels;
-    return (jpeg || largePng) && m_loader && m_host && m_openGLView &&
+    const bool large = raw.width() * raw.height() > NavRegionCache::kMaxWholePicturePixels;
+    const bool largePng = (base->AMCMImageType() == kPngImageType || base->imageUTI() == QLatin1String("public.png")) && large;
+    const bool largeTiffOrWebp =
+        (base->imageUTI() == QLatin1String("public.tiff") || base->imageUTI() == QLatin1String("org.webmproject.webp")) && large;
+    return (jpeg || largePng || largeTiffOrWebp) && m_loader && m_host && m_openGLView &&
            currentView() == m_openGLView && m_host->showMode() == NavShowModeView;
 }
 

@@ -3,13 +3,17 @@
 // the process, and one decode of a file at a time. Without it, each loader thread may take a
 // frame at the size limit at once, and a few hostile files multiply into gigabytes.
 //
-// A decode reserves the bytes of what it will produce before it allocates. A reservation that
+// The reader that allocates a frame reserves its bytes, at the size it really decodes, before it
+// allocates; the layers above it only ask whether a picture could fit at all (fits()) and hold no
+// reservation of their own, so no pixel is counted twice. A reservation that
 // does not fit beside the running ones waits for them to end (they always do); one larger than
-// the whole budget fails at once. A thread that already holds a reservation never waits for a
-// nested one (a preview decoded inside a raw decode), so decodes cannot wait on each other.
+// the whole budget fails at once. A thread that already holds a reservation waits for a nested
+// one (the next buffer of its decode) only while another holder still runs, so decodes never
+// wait on each other for ever.
 
 #include <QString>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -48,7 +52,26 @@ public:
 
     // Reserves `bytes`, waiting while they do not fit; `cancelled` (polled while waiting) gives up.
     // Invalid, with *error set, when the bytes exceed the budget or the wait was cancelled.
+    // Without `cancelled`, the wait gives up when the CancelScope of the calling thread says so.
     Reservation reserve(std::uint64_t bytes, QString* error = nullptr, const std::function<bool()>& cancelled = {});
+
+    // Whether `bytes` could be reserved at all (they do not exceed the whole budget), with the
+    // refusal's text in *error; reserves nothing.
+    bool fits(std::uint64_t bytes, QString* error = nullptr) const;
+
+    // While it lives, the reservations the readers make on this thread stop waiting when
+    // `cancelled` answers true: a load cancelled by the user does not wait for memory it no
+    // longer needs.
+    class CancelScope {
+    public:
+        explicit CancelScope(std::function<bool()> cancelled);
+        ~CancelScope();
+        CancelScope(const CancelScope&) = delete;
+        CancelScope& operator=(const CancelScope&) = delete;
+
+    private:
+        std::function<bool()> m_outer;
+    };
 
     // While held, no other thread decodes the same file (the same path). A thread that holds the
     // turn of a file already gets an empty turn for it at once.
@@ -69,17 +92,27 @@ public:
 
     std::uint64_t capacity() const { return m_capacity; }
     std::uint64_t inUse() const;
-    // The most ever held at once (tests and benchmarks).
+    // The most ever held at once (tests and benchmarks), counted again from what is held now
+    // after resetPeak().
     std::uint64_t peak() const;
+    void resetPeak();
+    // Reservations waiting now for others to end.
+    int waiting() const;
+    // Another size for the budget (tests and benchmarks of the shared one; a running decode keeps
+    // what it holds). Returns the former size.
+    std::uint64_t setCapacity(std::uint64_t bytes);
 
 private:
     void give(std::uint64_t bytes);
 
-    const std::uint64_t m_capacity;
+    std::atomic<std::uint64_t> m_capacity;
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::uint64_t m_inUse = 0;
     std::uint64_t m_peak = 0;
+    int m_waiting = 0;
+    int m_holders = 0;         // threads holding a reservation
+    int m_waitingHolders = 0;  // of them, those waiting for a nested one
     std::map<QString, std::thread::id> m_busyFiles;
 };
 

@@ -65,11 +65,12 @@ public:
     // The part `rect` of frame `index` reduced by `reduction` (1, 2, 4 or 8): the reduced frame
     // measures ceil(width / reduction) x ceil(height / reduction) and `rect` lies inside it. Only
     // the part is decoded where the format allows (a JPEG; a PNG that is not interlaced reads
-    // its rows down to the part's last), so a panorama far larger than the decode budget can be
-    // shown piece by piece; other formats decode the frame whole at that scale, within the
+    // its rows down to the part's last; a TIFF reads the tiles or strips under the part; a still
+    // WebP is cropped and scaled as it decodes), so a panorama far larger than the decode budget
+    // can be shown piece by piece; other formats decode the frame whole at that scale, within the
     // budget. The bytes each request allocates are charged to the budget for its length. A
-    // JPEG's or a PNG's parts may be decoded from several threads at once. A null image on
-    // failure, with *error set.
+    // JPEG's, a PNG's, a TIFF's or a WebP's parts may be decoded from several threads at once. A
+    // null image on failure, with *error set.
     QImage createImageInRect(int index, const QRect& rect, int reduction, QString* error = nullptr) const;
     // The size of frame `index` reduced by `reduction`, as createImageInRect counts it.
     QSize reducedFrameSize(int index, int reduction) const;

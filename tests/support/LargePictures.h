@@ -10,6 +10,7 @@
 
 #include <jpeglib.h>
 #include <png.h>
+#include <tiffio.h>
 
 #include <algorithm>
 #include <cmath>
@@ -113,6 +114,43 @@ inline bool writeLargePng(const QString &path, int width, int height)
     png_write_end(png, info);
     png_destroy_write_struct(&png, &info);
     return std::fclose(file) == 0;
+}
+
+// A TIFF of the same picture in tiles of 256 x 256 (8-bit RGB, quickly compressed). False when
+// the file cannot be written.
+inline bool writeLargeTiledTiff(const QString &path, int width, int height)
+{
+    TIFF *tif = TIFFOpen(path.toLocal8Bit().constData(), "w");
+    if (!tif)
+        return false;
+    constexpr int kTile = 256;
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(width));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(height));
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(3));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, uint16_t(8));
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    TIFFSetField(tif, TIFFTAG_ZIPQUALITY, 1);
+    TIFFSetField(tif, TIFFTAG_TILEWIDTH, uint32_t(kTile));
+    TIFFSetField(tif, TIFFTAG_TILELENGTH, uint32_t(kTile));
+    std::vector<std::vector<unsigned char>> rows(8, std::vector<unsigned char>(size_t(width) * 3));
+    for (int kind = 0; kind < 8; ++kind)
+        for (int x = 0; x < width; ++x)
+            largeJpegPixel(x, kind, width, &rows[size_t(kind)][size_t(x) * 3]);
+    std::vector<unsigned char> tile(size_t(kTile) * kTile * 3);
+    bool ok = true;
+    for (int top = 0; ok && top < height; top += kTile)
+        for (int left = 0; ok && left < width; left += kTile) {
+            std::fill(tile.begin(), tile.end(), 0);
+            const int columns = std::min(kTile, width - left);
+            for (int y = top; y < std::min(top + kTile, height); ++y)
+                std::copy_n(rows[size_t(largeJpegRowKind(y))].begin() + left * 3, columns * 3,
+                            tile.begin() + (y - top) * kTile * 3);
+            ok = TIFFWriteTile(tif, tile.data(), uint32_t(left), uint32_t(top), 0, 0) >= 0;
+        }
+    TIFFClose(tif);
+    return ok;
 }
 
 // The exact pixels of the part `rect` of the picture, as RGBA8888.

@@ -7,6 +7,8 @@ namespace kpv {
 namespace {
 // Reservations the calling thread holds now; nested ones do not wait.
 thread_local int t_held = 0;
+// What a reservation made on this thread without its own cancellation asks (CancelScope).
+thread_local std::function<bool()> t_cancelled;
 // How often a waiting decode looks whether it was cancelled.
 constexpr auto kCancelPoll = std::chrono::milliseconds(50);
 } // namespace
@@ -36,28 +38,55 @@ void DecodeBudget::Reservation::release()
     }
 }
 
+DecodeBudget::CancelScope::CancelScope(std::function<bool()> cancelled) : m_outer(std::move(t_cancelled))
+{
+    t_cancelled = std::move(cancelled);
+}
+
+DecodeBudget::CancelScope::~CancelScope() { t_cancelled = std::move(m_outer); }
+
+bool DecodeBudget::fits(std::uint64_t bytes, QString* error) const
+{
+    const std::uint64_t capacity = m_capacity;
+    if (bytes <= capacity)
+        return true;
+    if (error)
+        *error = QStringLiteral("decoding would take %1 MB, more than the %2 MB all decodes may use")
+                     .arg((bytes >> 20) + ((bytes & 0xFFFFF) != 0))
+                     .arg(capacity >> 20);
+    return false;
+}
+
 DecodeBudget::Reservation DecodeBudget::reserve(std::uint64_t bytes, QString* error, const std::function<bool()>& cancelled)
 {
     Reservation r;
-    if (bytes > m_capacity) {
-        if (error)
-            *error = QStringLiteral("decoding would take %1 MB, more than the %2 MB all decodes may use")
-                         .arg(bytes >> 20)
-                         .arg(m_capacity >> 20);
+    if (!fits(bytes, error))
         return r;
-    }
+    const std::function<bool()>& giveUp = cancelled ? cancelled : t_cancelled;
     std::unique_lock lock(m_mutex);
+    // A thread that holds a reservation already (the next buffer of one decode) waits too, but
+    // never when every other holder waits as well: one of them must go on, over the budget, or
+    // they would wait for each other for ever.
     const bool nested = t_held > 0;
-    while (!nested && m_inUse + bytes > m_capacity) {
-        if (cancelled && cancelled()) {
+    while (m_inUse + bytes > m_capacity) {
+        if (nested && m_waitingHolders + 1 >= m_holders)
+            break;
+        if (!fits(bytes, error))
+            return r;  // the budget was made smaller meanwhile
+        if (giveUp && giveUp()) {
             if (error)
                 *error = QStringLiteral("cancelled");
             return r;
         }
+        ++m_waiting;
+        m_waitingHolders += nested;
         m_changed.wait_for(lock, kCancelPoll);
+        m_waitingHolders -= nested;
+        --m_waiting;
     }
     m_inUse += bytes;
     m_peak = std::max(m_peak, m_inUse);
+    m_holders += t_held == 0;
     ++t_held;
     r.m_budget = this;
     r.m_bytes = bytes;
@@ -69,8 +98,9 @@ void DecodeBudget::give(std::uint64_t bytes)
     {
         std::lock_guard lock(m_mutex);
         m_inUse -= std::min(bytes, m_inUse);
+        --t_held;
+        m_holders -= t_held == 0 && m_holders > 0;
     }
-    --t_held;
     m_changed.notify_all();
 }
 
@@ -134,6 +164,25 @@ std::uint64_t DecodeBudget::peak() const
 {
     std::lock_guard lock(m_mutex);
     return m_peak;
+}
+
+int DecodeBudget::waiting() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_waiting;
+}
+
+void DecodeBudget::resetPeak()
+{
+    std::lock_guard lock(m_mutex);
+    m_peak = m_inUse;
+}
+
+std::uint64_t DecodeBudget::setCapacity(std::uint64_t bytes)
+{
+    const std::uint64_t former = m_capacity.exchange(bytes);
+    m_changed.notify_all();
+    return former;
 }
 
 } // namespace kpv

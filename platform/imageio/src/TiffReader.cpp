@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace kpv {
 namespace {
@@ -120,7 +121,121 @@ public:
     }
     QString type() const override { return ContentTypes::kTiff; }
     QSize frameSize(int) const override { return m_size; }
-    QImage decode(int, int, QString* error) override
+    QImage decode(int index, int maxPixelSize, QString* error) override
+    {
+        // A picture asked for at a fraction of its size is read tile by tile (or strip by strip)
+        // into the reduced frame, never whole: a TIFF far larger than the decode budget shows
+        // fitted.
+        int reduction = 1;
+        while (maxPixelSize > 0 && reduction < 8 &&
+               (std::max(m_size.width(), m_size.height()) + 2 * reduction - 1) / (2 * reduction) >= maxPixelSize)
+            reduction *= 2;
+        if (reduction > 1) {
+            const QSize reduced((m_size.width() + reduction - 1) / reduction, (m_size.height() + reduction - 1) / reduction);
+            return decodeRegion(index, QRect(QPoint(0, 0), reduced), reduction, error);
+        }
+        return decodeWhole(error);
+    }
+
+    // Only the tiles or strips the part covers are read, one at a time; the budget is charged for
+    // the part and one tile or strip.
+    QImage decodeRegion(int, const QRect& rect, int reduction, QString* error) override
+    {
+        const auto fail = [error](const QString& why) {
+            if (error)
+                *error = why;
+            return QImage();
+        };
+        TiffHandle tiff(m_data);
+        char message[1024] = {0};
+        if (!tiff.get())
+            return fail(QStringLiteral("not a readable TIFF file"));
+        if (!TIFFRGBAImageOK(tiff.get(), message))
+            return fail(QStringLiteral("unsupported TIFF layout: %1").arg(QString::fromLatin1(message)));
+        const int width = m_size.width(), height = m_size.height();
+        const QRect source = QRect(rect.x() * reduction, rect.y() * reduction, rect.width() * reduction,
+                                   rect.height() * reduction)
+                                 .intersected(QRect(0, 0, width, height));
+        if (source.isEmpty())
+            return fail(QStringLiteral("the part lies outside the picture"));
+        const bool tiled = TIFFIsTiled(tiff.get());
+        uint32_t blockWidth = uint32_t(width), blockHeight = 0;
+        if (tiled) {
+            TIFFGetField(tiff.get(), TIFFTAG_TILEWIDTH, &blockWidth);
+            TIFFGetField(tiff.get(), TIFFTAG_TILELENGTH, &blockHeight);
+        } else {
+            TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_ROWSPERSTRIP, &blockHeight);
+            blockHeight = std::min(blockHeight, uint32_t(height));
+        }
+        if (blockWidth == 0 || blockHeight == 0 || !ImageLimits::frameAllowed(blockWidth, blockHeight))
+            return fail(QStringLiteral("the TIFF tiles or strips have no usable size"));
+        const uint64_t blockPixels = uint64_t(blockWidth) * blockHeight;
+        const uint64_t sumBytes = reduction > 1 ? uint64_t(rect.width()) * uint64_t(rect.height()) * 4 * sizeof(uint32_t) : 0;
+        if (!imageio_detail::reserveDecodeBytes(blockPixels * 4 + sumBytes, error))
+            return {};
+        QImage part = imageio_detail::allocateFrame(rect.width(), rect.height(), error);
+        if (part.isNull())
+            return {};
+        part.fill(0);
+        std::vector<uint32_t> block(blockPixels);
+        std::vector<uint32_t> sums(sumBytes / sizeof(uint32_t));
+        TIFFSetField(tiff.get(), TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+        bool anyRead = false;
+        const uint32_t firstRow = uint32_t(source.top()) / blockHeight * blockHeight;
+        const uint32_t firstColumn = tiled ? uint32_t(source.left()) / blockWidth * blockWidth : 0;
+        for (uint32_t top = firstRow; top <= uint32_t(source.bottom()); top += blockHeight) {
+            for (uint32_t left = firstColumn; left <= uint32_t(source.right()); left += blockWidth) {
+                const bool read = tiled ? TIFFReadRGBATile(tiff.get(), left, top, block.data())
+                                        : TIFFReadRGBAStrip(tiff.get(), top, block.data());
+                if (!read)
+                    continue;  // a damaged block stays transparent, as in a whole decode
+                anyRead = true;
+                // The block's rows come bottom first; a strip holds only the rows the picture has,
+                // an edge tile is laid out as a whole one.
+                const uint32_t rowsStored = tiled ? blockHeight : std::min(blockHeight, uint32_t(height) - top);
+                const int y0 = std::max<int>(int(top), source.top());
+                const int y1 = std::min<int>(int(std::min<uint64_t>(uint64_t(top) + blockHeight, uint64_t(height))) - 1, source.bottom());
+                const int x0 = std::max<int>(int(left), source.left());
+                const int x1 = std::min<int>(int(std::min<uint64_t>(uint64_t(left) + blockWidth, uint64_t(width))) - 1, source.right());
+                for (int y = y0; y <= y1; ++y) {
+                    const uint32_t* in = block.data() + size_t(rowsStored - 1 - (uint32_t(y) - top)) * blockWidth + (uint32_t(x0) - left);
+                    if (reduction == 1) {
+                        std::memcpy(part.scanLine(y - source.top()) + size_t(x0 - source.left()) * 4, in, size_t(x1 - x0 + 1) * 4);
+                        continue;
+                    }
+                    uint32_t* row = sums.data() + size_t(y / reduction - rect.y()) * size_t(rect.width()) * 4;
+                    for (int x = x0; x <= x1; ++x, ++in) {
+                        uint32_t* sum = row + size_t(x / reduction - rect.x()) * 4;
+                        const uint32_t p = *in;
+                        sum[0] += p & 0xFF;
+                        sum[1] += (p >> 8) & 0xFF;
+                        sum[2] += (p >> 16) & 0xFF;
+                        sum[3] += p >> 24;
+                    }
+                }
+            }
+        }
+        if (!anyRead)
+            return fail(QStringLiteral("TIFF decoding failed"));
+        if (reduction > 1) {
+            // Edge blocks average the pixels they have, as every reduced decode does.
+            for (int y = 0; y < rect.height(); ++y) {
+                const int rows = std::min(reduction, height - (rect.y() + y) * reduction);
+                uchar* out = part.scanLine(y);
+                const uint32_t* sum = sums.data() + size_t(y) * size_t(rect.width()) * 4;
+                for (int x = 0; x < rect.width(); ++x) {
+                    const int columns = std::min(reduction, width - (rect.x() + x) * reduction);
+                    const uint32_t n = uint32_t(rows * columns);
+                    for (int c = 0; c < 4; ++c)
+                        out[x * 4 + c] = uchar((sum[x * 4 + c] + n / 2) / n);
+                }
+            }
+        }
+        return part;
+    }
+
+private:
+    QImage decodeWhole(QString* error)
     {
         TiffHandle tiff(m_data);
         if (!tiff.get()) {
@@ -163,7 +278,6 @@ public:
         return image;
     }
 
-private:
     QByteArray m_data;
     QSize m_size;
 };

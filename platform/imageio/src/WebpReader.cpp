@@ -7,6 +7,8 @@
 #include <webp/decode.h>
 #include <webp/demux.h>
 
+#include <algorithm>
+
 namespace kpv {
 namespace {
 
@@ -23,6 +25,7 @@ public:
         }
         m_size = QSize(features.width, features.height);
         m_animated = features.has_animation;
+        m_lossless = features.format == 2;
         // A lossy frame spends more than a bit on every 16 x 16 block, so it holds at most about
         // 2,000 pixels a byte; a lossless one can say more with less, but nothing real comes near
         // 32,768 pixels a byte. Checked before any pixel is allocated.
@@ -38,12 +41,29 @@ public:
     }
     QString type() const override { return ContentTypes::kWebp; }
     QSize frameSize(int) const override { return m_size; }
-    QImage decode(int, int, QString* error) override
+    QImage decode(int index, int maxPixelSize, QString* error) override
     {
+        // A still picture asked for smaller is scaled by the library as it decodes: the frame
+        // costs its scaled size, so a picture larger than the decode budget shows fitted.
+        if (!m_animated && maxPixelSize > 0 && std::max(m_size.width(), m_size.height()) > maxPixelSize) {
+            const QSize scaled = m_size.scaled(maxPixelSize, maxPixelSize, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+            return decodeStill(QRect(QPoint(0, 0), m_size), scaled, error);
+        }
+        (void)index;
         QImage image = decodeStored(error);
         if (!image.isNull())
             imageio_detail::premultiplyRgba(image);
         return image;
+    }
+    // A still picture's part is cropped (and reduced) by the library as it decodes.
+    QImage decodeRegion(int index, const QRect& rect, int reduction, QString* error) override
+    {
+        if (m_animated)
+            return FormatDecoder::decodeRegion(index, rect, reduction, error);
+        const QRect source = QRect(rect.x() * reduction, rect.y() * reduction, rect.width() * reduction,
+                                   rect.height() * reduction)
+                                 .intersected(QRect(QPoint(0, 0), m_size));
+        return decodeStill(source, rect.size(), error);
     }
     QImage decodeStraight(int, QString* error) override
     {
@@ -53,6 +73,55 @@ public:
     }
 
 private:
+    // The part `crop` of a still picture brought to `out`, premultiplied. A lossy picture decodes
+    // a few rows at a time; a lossless one holds its whole picture inside the library meanwhile,
+    // which is charged too.
+    QImage decodeStill(const QRect& crop, const QSize& out, QString* error) const
+    {
+        if (crop.isEmpty() || out.isEmpty()) {
+            if (error)
+                *error = QStringLiteral("the part lies outside the picture");
+            return {};
+        }
+        if (m_lossless && !imageio_detail::reserveDecodeBytes(uint64_t(m_size.width()) * uint64_t(m_size.height()) * 4, error))
+            return {};
+        WebPDecoderConfig config;
+        if (!WebPInitDecoderConfig(&config)) {
+            if (error)
+                *error = QStringLiteral("WebP decoder unavailable");
+            return {};
+        }
+        QImage image = imageio_detail::allocateFrame(out.width(), out.height(), error);
+        if (image.isNull())
+            return {};
+        if (crop != QRect(QPoint(0, 0), m_size)) {
+            config.options.use_cropping = 1;
+            config.options.crop_left = crop.x();
+            config.options.crop_top = crop.y();
+            config.options.crop_width = crop.width();
+            config.options.crop_height = crop.height();
+        }
+        if (out != crop.size()) {
+            config.options.use_scaling = 1;
+            config.options.scaled_width = out.width();
+            config.options.scaled_height = out.height();
+        }
+        config.output.colorspace = MODE_RGBA;
+        config.output.is_external_memory = 1;
+        config.output.u.RGBA.rgba = image.bits();
+        config.output.u.RGBA.stride = int(image.bytesPerLine());
+        config.output.u.RGBA.size = size_t(image.sizeInBytes());
+        const VP8StatusCode status = WebPDecode(bytes(), size_t(m_data.size()), &config);
+        WebPFreeDecBuffer(&config.output);
+        if (status != VP8_STATUS_OK) {
+            if (error)
+                *error = QStringLiteral("WebP decoding failed");
+            return {};
+        }
+        imageio_detail::premultiplyRgba(image);
+        return image;
+    }
+
     // The first frame as the file stores it: alpha not premultiplied.
     QImage decodeStored(QString* error) const
     {
@@ -98,6 +167,7 @@ private:
     QByteArray m_data;
     QSize m_size;
     bool m_animated = false;
+    bool m_lossless = false;
 };
 
 }  // namespace

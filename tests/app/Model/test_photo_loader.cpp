@@ -763,6 +763,76 @@ TEST(PhotoLoaderPlatform, LoadsAWrittenJpegThroughTheImageReader)
     EXPECT_FALSE(loader->loadImage(LMPathString(text.fileName(), false), 10, nullptr, nullptr, nullptr));
 }
 
+// Each decode is counted once against the process's budget, for the pixels the reader really
+// allocates: a picture of 60% of the budget loads, a reduced load pays its reduced size, and two
+// such loads at once take turns instead of holding more than the budget together.
+TEST(PhotoLoaderPlatform, EachLoadChargesTheDecodeBudgetOnceForWhatItDecodes)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QDir().mkpath(dir.path() + QStringLiteral("/bundle"));
+    kpv::Bundle bundle(QStringList{writeInfoJson(dir.path() + QStringLiteral("/bundle"))});
+    PublicObject object(bundle, QSizeF(1680, 1050));
+    LMPhotoLoader *loader = object.photoLoader();
+
+    kpv::DecodeBudget &budget = kpv::DecodeBudget::shared();
+    constexpr uint64_t kBudget = 20'000'000, kFrame = 2000 * 1500 * 4;  // 60% of the budget
+    struct Restore {
+        kpv::DecodeBudget &budget;
+        uint64_t former;
+        ~Restore() { budget.setCapacity(former); }
+    } restore{budget, budget.setCapacity(kBudget)};
+
+    std::vector<LMPathString> files;
+    for (const QColor colour : {QColor(200, 40, 60), QColor(20, 90, 220)}) {
+        QImage picture(2000, 1500, QImage::Format_RGBA8888_Premultiplied);
+        picture.fill(colour);
+        const QString path = dir.path() + QStringLiteral("/%1.png").arg(files.size());
+        ASSERT_TRUE(kpv::ImageDestination::writeImage(picture, path, QStringLiteral("public.png"), {}));
+        files.emplace_back(path, false);
+    }
+
+    budget.resetPeak();
+    const LMImagePtr full = loader->loadImage(files[0], 1, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(full);
+    EXPECT_EQ(full->width(), 2000u);
+    EXPECT_EQ(budget.peak(), kFrame);
+
+    budget.resetPeak();
+    const LMImagePtr half = loader->loadImage(files[0], 2, full->originalImgBaseInfo(), nullptr, nullptr);
+    ASSERT_TRUE(half);
+    EXPECT_EQ(half->width(), 1000u);
+    EXPECT_EQ(budget.peak(), kFrame / 4);
+
+    budget.resetPeak();
+    std::vector<LMImagePtr> both(2);
+    {
+        std::vector<std::thread> loads;
+        for (size_t i = 0; i < 2; ++i)
+            loads.emplace_back([&, i] { both[i] = loader->loadImage(files[i], 1, nullptr, nullptr, nullptr); });
+        for (auto &load : loads)
+            load.join();
+    }
+    EXPECT_TRUE(both[0] && both[1]);
+    EXPECT_EQ(budget.peak(), kFrame);
+
+    // A load waiting for memory another decode holds gives up when it is cancelled.
+    {
+        kpv::DecodeBudget::Reservation held = budget.reserve(kFrame);
+        ASSERT_TRUE(held.isValid());
+        kpv::Operation operation;
+        LMImagePtr waited;
+        std::thread load([&] { waited = loader->loadImage(files[1], 1, nullptr, &operation, nullptr); });
+        while (budget.waiting() == 0)
+            std::this_thread::yield();
+        operation.cancel();
+        load.join();
+        EXPECT_FALSE(waited);
+    }
+    EXPECT_EQ(budget.inUse(), 0u);
+    EXPECT_LE(budget.peak(), kBudget);
+}
+
 // Describing a photo reads its head, where a JPEG keeps its header and metadata, not the whole
 // file: the same photo grown past the size any whole-file read accepts (a sparse tail) still
 // tells its size and orientation.

@@ -14,6 +14,7 @@
 #include "foundation/NotificationCenter.h"
 #include "foundation/RunLoop.h"
 #include "foundation/UserDefaults.h"
+#include "imageio/DecodeBudget.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -374,6 +375,33 @@ TEST(SlideshowAnimation, AnAnimatedGifPlaysItsFramesWhileShown)
     EXPECT_EQ(slideOf(controller.view()->currentSlide()), 9);
     controller.endSlideshow();
     kpv::RunLoop::main().setClock(nullptr);
+}
+
+// The frames of an animation count against the process's decode budget while they decode: they
+// are refused, leaving the still slide, when the reader's canvas cannot fit.
+TEST(SlideshowAnimation, FramesDecodeWithinTheDecodeBudget)
+{
+    QTemporaryDir dir;
+    const QString gif = dir.filePath("anim.gif");
+    {
+        QFile f(gif);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(animatedGif({50, 200, 50}));
+    }
+    const SlideshowFileInfo slide(LMPathString(gif, false));
+    kpv::DecodeBudget& budget = kpv::DecodeBudget::shared();
+    budget.resetPeak();
+    const auto frames = SlideshowViewController::defaultFramesLoader(slide, QSize());
+    ASSERT_EQ(frames.frames.size(), 3u);
+    qint64 kept = 0;
+    for (const QImage& frame : frames.frames)
+        kept += frame.sizeInBytes();
+    EXPECT_EQ(budget.peak(), uint64_t(16 * 8 * 8 + kept));
+    EXPECT_EQ(budget.inUse(), 0u);
+
+    const uint64_t former = budget.setCapacity(16 * 8 * 8 - 1);
+    EXPECT_TRUE(SlideshowViewController::defaultFramesLoader(slide, QSize()).frames.empty());
+    budget.setCapacity(former);
 }
 
 TEST(SlideshowSettings, TheTransitionTakesTheSettingsDuration)

@@ -65,6 +65,41 @@ TEST(DecodeBudget, TooLargeFailsAtOnceCancelledGivesUpNestedNeverWaits)
     EXPECT_EQ(budget.inUse(), 0u);
 }
 
+// The next buffer of a decode waits while another decode holds the memory, so two decodes of
+// several buffers together stay within the budget; when both wait on each other, one goes on.
+TEST(DecodeBudget, NestedReservationsWaitForOtherDecodesButNeverForEver)
+{
+    DecodeBudget budget(100);
+    DecodeBudget::Reservation other = budget.reserve(70);
+    std::thread decode([&] {
+        DecodeBudget::Reservation first = budget.reserve(20);
+        DecodeBudget::Reservation second = budget.reserve(20);  // waits for `other`
+        EXPECT_TRUE(first.isValid() && second.isValid());
+        EXPECT_LE(budget.inUse(), 100u);
+    });
+    while (budget.waiting() == 0)
+        std::this_thread::yield();
+    EXPECT_EQ(budget.inUse(), 90u);
+    other.release();
+    decode.join();
+    EXPECT_EQ(budget.peak(), 90u);
+
+    std::atomic<int> holding{0};
+    std::vector<std::thread> decodes;
+    for (const uint64_t first : {50u, 40u}) {
+        decodes.emplace_back([&, first] {
+            DecodeBudget::Reservation held = budget.reserve(first);
+            ++holding;
+            while (holding < 2)
+                std::this_thread::yield();
+            EXPECT_TRUE(budget.reserve(30).isValid());
+        });
+    }
+    for (auto& d : decodes)
+        d.join();
+    EXPECT_EQ(budget.inUse(), 0u);
+}
+
 TEST(DecodeBudget, OneDecodeOfAFileAtATime)
 {
     DecodeBudget budget(100);

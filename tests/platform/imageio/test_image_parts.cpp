@@ -7,11 +7,16 @@
 #include "imageio_support.h"
 #include "../../support/LargePictures.h"
 
+#include <tiffio.h>
 #include <turbojpeg.h>
+#include <webp/encode.h>
 
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <vector>
 
 using namespace kpv;
 using namespace kpv::test;
@@ -30,6 +35,31 @@ QImage turboPart(const QByteArray &jpeg, const QRect &rect, int reduction)
                   int(out.bytesPerLine()), sh, TJPF_RGBA, TJFLAG_ACCURATEDCT);
     tjDestroy(tj);
     return out.copy(rect);
+}
+
+// `rect` of `whole` reduced by blocks of reduction x reduction averaged, those on the right and
+// bottom edges with the pixels they have.
+QImage boxPart(const QImage &whole, const QRect &rect, int reduction)
+{
+    QImage expected(rect.size(), QImage::Format_RGBA8888_Premultiplied);
+    for (int y = 0; y < rect.height(); ++y)
+        for (int x = 0; x < rect.width(); ++x) {
+            int sum[4] = {0, 0, 0, 0}, n = 0;
+            for (int dy = 0; dy < reduction; ++dy)
+                for (int dx = 0; dx < reduction; ++dx) {
+                    const int wx = (rect.x() + x) * reduction + dx, wy = (rect.y() + y) * reduction + dy;
+                    if (wx >= whole.width() || wy >= whole.height())
+                        continue;
+                    const uchar *p = whole.constScanLine(wy) + wx * 4;
+                    for (int c = 0; c < 4; ++c)
+                        sum[c] += p[c];
+                    ++n;
+                }
+            uchar *o = expected.scanLine(y) + x * 4;
+            for (int c = 0; c < 4; ++c)
+                o[c] = uchar((sum[c] + n / 2) / n);
+        }
+    return expected;
 }
 
 TEST(ImageParts, JpegPartsMatchTheReferenceAtEveryReductionAndEdge)
@@ -80,25 +110,7 @@ TEST(ImageParts, PngPartsAnswerTheWholeDecodesPixels)
         EXPECT_EQ(maxChannelDifference(source->createImageInRect(0, rect, 1), whole.copy(rect)), 0);
         // Blocks of 4 x 4, those on the right and bottom edges with the pixels they have.
         const QRect reduced(50, 30, 26, 21);
-        QImage expected(reduced.size(), QImage::Format_RGBA8888_Premultiplied);
-        for (int y = 0; y < reduced.height(); ++y)
-            for (int x = 0; x < reduced.width(); ++x) {
-                int sum[4] = {0, 0, 0, 0}, n = 0;
-                for (int dy = 0; dy < 4; ++dy)
-                    for (int dx = 0; dx < 4; ++dx) {
-                        const int wx = (reduced.x() + x) * 4 + dx, wy = (reduced.y() + y) * 4 + dy;
-                        if (wx >= whole.width() || wy >= whole.height())
-                            continue;
-                        const uchar *p = whole.constScanLine(wy) + wx * 4;
-                        for (int c = 0; c < 4; ++c)
-                            sum[c] += p[c];
-                        ++n;
-                    }
-                uchar *o = expected.scanLine(y) + x * 4;
-                for (int c = 0; c < 4; ++c)
-                    o[c] = uchar((sum[c] + n / 2) / n);
-            }
-        EXPECT_EQ(maxChannelDifference(source->createImageInRect(0, reduced, 4), expected), 0)
+        EXPECT_EQ(maxChannelDifference(source->createImageInRect(0, reduced, 4), boxPart(whole, reduced, 4)), 0)
             << "interlaced " << interlaced;
     }
 }
@@ -139,6 +151,81 @@ TEST(ImageParts, PanoramasBeyondTheBudgetDecodeInParts)
         << error.toStdString();
     EXPECT_LE(budget.peak(), budget.capacity());
     EXPECT_LT(budget.peak(), uint64_t(64) << 20); // the parts, not the pictures
+}
+
+// A TIFF in strips larger than the budget at full size (the view's test shows a tiled one):
+// fitted and reduced, only the strips under the part are read, its pixels exactly the file's.
+TEST(ImageParts, TiffsBeyondTheBudgetShowFittedAndInParts)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QImage picture = pattern(2600, 1800, false);
+    const QString path = dir.filePath(QStringLiteral("strips.tif"));
+    TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    ASSERT_TRUE(tif);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(picture.width()));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(picture.height()));
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(4));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, uint16_t(8));
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    const uint16_t extra = EXTRASAMPLE_ASSOCALPHA;
+    TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, uint32_t(64));
+    for (int y = 0; y < picture.height(); ++y)
+        ASSERT_EQ(TIFFWriteScanline(tif, const_cast<uchar *>(picture.constScanLine(y)), uint32_t(y), 0), 1);
+    TIFFClose(tif);
+
+    DecodeBudget &budget = DecodeBudget::shared();
+    struct Restore {
+        DecodeBudget &budget;
+        uint64_t former;
+        ~Restore() { budget.setCapacity(former); }
+    } restore{budget, budget.setCapacity(12u << 20)};  // the whole picture takes 17.9 MB
+    QString error;
+    const auto source = ImageSource::createWithFile(path, &error);
+    ASSERT_TRUE(source) << error.toStdString();
+    EXPECT_TRUE(source->createImageAtIndex(0, &error).isNull());  // refused whole, with a reason
+    budget.resetPeak();
+    EXPECT_EQ(source->createThumbnailAtIndex(0, 400, true, &error).size(), QSize(400, 276)) << error.toStdString();
+    const QRect rect(1000, 700, 300, 200), edge(500, 300, 150, 150);
+    EXPECT_EQ(maxChannelDifference(source->createImageInRect(0, rect, 1, &error), picture.copy(rect)), 0);
+    EXPECT_EQ(maxChannelDifference(source->createImageInRect(0, edge, 4, &error), boxPart(picture, edge, 4)), 0);
+    EXPECT_LT(budget.peak(), uint64_t(8) << 20);  // the parts, not the picture
+}
+
+// A WebP larger than the budget at full size is decoded scaled and cropped by its library: fitted
+// and zoomed in it shows the whole decode's pixels, costing the budget the part only.
+TEST(ImageParts, WebpsBeyondTheBudgetShowFittedAndInParts)
+{
+    const QImage picture = pattern(3000, 2000, false);
+    uint8_t *encoded = nullptr;
+    const size_t size = WebPEncodeRGBA(picture.constBits(), picture.width(), picture.height(),
+                                       int(picture.bytesPerLine()), 90, &encoded);
+    ASSERT_GT(size, 0u);
+    const QByteArray webp(reinterpret_cast<const char *>(encoded), qsizetype(size));
+    WebPFree(encoded);
+    QString error;
+    const auto source = ImageSource::createWithData(webp, &error);
+    ASSERT_TRUE(source) << error.toStdString();
+    const QImage whole = source->createImageAtIndex(0, &error);
+    ASSERT_EQ(whole.size(), picture.size()) << error.toStdString();
+
+    DecodeBudget &budget = DecodeBudget::shared();
+    struct Restore {
+        DecodeBudget &budget;
+        uint64_t former;
+        ~Restore() { budget.setCapacity(former); }
+    } restore{budget, budget.setCapacity(12u << 20)};  // the whole picture takes 22.9 MB
+    EXPECT_TRUE(source->createImageAtIndex(0, &error).isNull());
+    budget.resetPeak();
+    EXPECT_EQ(source->createThumbnailAtIndex(0, 600, true, &error).size(), QSize(600, 400)) << error.toStdString();
+    const QRect rect(1000, 700, 300, 200), edge(600, 350, 150, 150);
+    EXPECT_LE(meanLevelDifference(source->createImageInRect(0, rect, 1, &error), whole.copy(rect)), 1.0)
+        << error.toStdString();
+    EXPECT_LE(meanLevelDifference(source->createImageInRect(0, edge, 4, &error), boxPart(whole, edge, 4)), 1.5)
+        << error.toStdString();
+    EXPECT_LT(budget.peak(), uint64_t(2) << 20);
 }
 
 } // namespace

@@ -66,7 +66,7 @@ protected:
         }
     }
     // What the view shows, against the reference decode of the part of the file under it (the
-    // pattern itself for a PNG, which keeps it exactly).
+    // pattern itself for a PNG or a TIFF, which keep it exactly).
     double differenceFromFile(const QString &path, int width)
     {
         const QRect shown = view->convertToOriginalImageRectForRect(view->viewBounds()).toRect();
@@ -74,7 +74,7 @@ protected:
         const QImage frame = view->grabFramebuffer().convertToFormat(QImage::Format_RGBA8888);
         const QRect inner(1, 1, 398, 298);
         const QRect part = inner.translated(shown.topLeft());
-        return kpv::test::meanLevelDifference(frame.copy(inner), path.endsWith(QLatin1String(".png"))
+        return kpv::test::meanLevelDifference(frame.copy(inner), !path.endsWith(QLatin1String(".jpg"))
                                                                     ? kpv::test::largePicturePart(part, width)
                                                                     : kpv::test::referenceJpegPart(path, part, 1));
     }
@@ -92,16 +92,18 @@ protected:
 };
 
 // A JPEG whose whole decode exceeds the frame limit and the budget, the widest a JPEG may be
-// (65500 pixels) and a PNG of 100,000 pixels: 100% at the key, a pan, a step to the next.
+// (65500 pixels), a PNG of 100,000 pixels and a tiled TIFF larger than the budget: 100% at the
+// key, a pan, a step to the next.
 TEST_F(ViewRegions, PanoramasShowTheirOwnPixelsAtOneHundredPercentAndWhenPanned)
 {
-    const QList<QSize> sizes = {QSize(24000, 12000), QSize(65500, 2000), QSize(100000, 2000)};
+    const QList<QSize> sizes = {QSize(24000, 12000), QSize(65500, 2000), QSize(100000, 2000), QSize(20000, 15000)};
     QList<LMPathString> files;
     for (int i = 0; i < sizes.size(); ++i) {
-        const bool png = sizes[i].width() > 65500;
-        const QString path = dir.filePath(QStringLiteral("pano%1.%2").arg(i).arg(png ? "png" : "jpg"));
-        ASSERT_TRUE(png ? kpv::test::writeLargePng(path, sizes[i].width(), sizes[i].height())
-                        : kpv::test::writeLargeJpeg(path, sizes[i].width(), sizes[i].height()));
+        const char *suffix = i == 3 ? "tif" : sizes[i].width() > 65500 ? "png" : "jpg";
+        const QString path = dir.filePath(QStringLiteral("pano%1.%2").arg(i).arg(suffix));
+        ASSERT_TRUE(i == 3 ? kpv::test::writeLargeTiledTiff(path, sizes[i].width(), sizes[i].height())
+                    : sizes[i].width() > 65500 ? kpv::test::writeLargePng(path, sizes[i].width(), sizes[i].height())
+                                               : kpv::test::writeLargeJpeg(path, sizes[i].width(), sizes[i].height()));
         files << LMPathString(path, false);
     }
     kpv::DecodeBudget &budget = kpv::DecodeBudget::shared();
