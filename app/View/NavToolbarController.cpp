@@ -292,9 +292,15 @@ void NavToolbarController::showLoveIntroTips()
 
 void NavToolbarController::hideLoveIntroTips(bool showToolbarByMouse)
 {
+    // While the tip shows every command is held back and the buttons are drawn disabled. It can
+    // go by its close button, the first key, files handed over or the window closing; whichever
+    // way, the buttons must come back, the arrows too, which only a change of list refreshes.
+    const bool wasShowing = curLoveIntroTipsShowStatus();
     m_host->hideLoveIntroTipsView();
     if (showToolbarByMouse)
         showToolbarByCurMouseLocation();
+    if (wasShowing && !curLoveIntroTipsShowStatus())
+        updateUI(UpdateAll);
 }
 
 bool NavToolbarController::curLoveIntroTipsShowStatus() const

@@ -5,6 +5,7 @@
 #include "Shell/MainWindow/AppDelegate.h"
 #include "Shell/MainWindow/LMMainWindow.h"
 #include "Shell/MainWindow/MainWndController.h"
+#include "Shell/MainWindow/ViewModeController.h"
 #include "Shell/ViewChrome/NavigateToolbar.h"
 #include "Shell/Modes/NavigateViewMode.h"
 #include "Shell/Program/ViewerProgram.h"
@@ -35,13 +36,19 @@ protected:
 
     void SetUp() override
     {
+        ASSERT_NO_FATAL_FAILURE(makeFolder(kFiles, kBroken));
+        launch({folder}, true);
+        ASSERT_EQ(nav().fileCount(), kFiles);
+    }
+    void makeFolder(int files, int broken)
+    {
         ASSERT_TRUE(qApp);
         ASSERT_TRUE(scratch.isValid());
         folder = startProgramTest(scratch, clock);
         ASSERT_FALSE(folder.isEmpty());
-        for (int i = 0; i < kFiles; ++i) {
+        for (int i = 0; i < files; ++i) {
             const QString path = QDir(folder).filePath(QStringLiteral("p%1.png").arg(i));
-            if (i == kBroken) {
+            if (i == broken) {
                 QFile f(path);
                 ASSERT_TRUE(f.open(QIODevice::WriteOnly));
                 f.write("this is not a picture");
@@ -51,13 +58,18 @@ protected:
             image.fill(QColor::fromHsv(i * 40, 200, 200));
             ASSERT_TRUE(image.save(path));
         }
+    }
+    // The program assembled and started as the command line starts it.
+    void launch(const QStringList& paths, bool heartTipSeen)
+    {
         defaults = std::make_unique<kpv::UserDefaults>(scratch.filePath(QStringLiteral("defaults.json")));
-        delegate = std::make_unique<AppDelegate>(programTestSetup(*defaults, scratch));
+        AppDelegate::Setup setup = programTestSetup(*defaults, scratch);
+        setup.mainConfig->setLoveTipsAlreadyShowed(heartTipSeen);
+        delegate = std::make_unique<AppDelegate>(std::move(setup));
         program = std::make_unique<ViewerProgram>(*delegate);
-        delegate->applicationOpenFiles({folder});
+        delegate->openCommandLinePaths(paths);
         delegate->applicationDidFinishLaunching();
         settle(2.0);
-        ASSERT_EQ(nav().fileCount(), kFiles);
     }
     void TearDown() override
     {
@@ -179,6 +191,49 @@ TEST_F(NavArrowButtons, StepsAwayFromAFileThatCannotBeShown)
     release(prev());
     settle();
     EXPECT_EQ(nav().curFileIndex(), kBroken - 1);
+}
+
+// A first start on one photo of a folder: the heart's tip holds every command back, the arrows
+// included, until the first key puts it away; from then on the arrows take clicks.
+class NavArrowButtonsFirstStart : public NavArrowButtons {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NO_FATAL_FAILURE(makeFolder(3, -1));
+        launch({QDir(folder).filePath(QStringLiteral("p0.png"))}, false);
+        ASSERT_EQ(nav().fileCount(), 3);
+    }
+    void sendRight()
+    {
+        const QString chars{QChar(kpv::FunctionKey::RightArrow)};
+        for (kpv::EventType type : {kpv::KeyDown, kpv::KeyUp})
+            kpv::Application::shared().sendEvent(kpv::Event::keyEvent(
+                type, kpv::KeyCode::RightArrow, chars, chars, program->controller().window(),
+                kpv::NumericPadKeyMask | kpv::FunctionKeyMask));
+    }
+};
+
+TEST_F(NavArrowButtonsFirstStart, ArrowsTakeClicksOnceTheFirstKeyPutsTheTipAway)
+{
+    ASSERT_TRUE(program->controller().navigateController()->curLoveIntroTipsShowStatus());
+    EXPECT_EQ(nav().curFileIndex(), 0);
+    EXPECT_FALSE(next()->isEnabled()) << "the tip holds the arrows back";
+
+    sendRight();
+    settle();
+    EXPECT_FALSE(program->controller().navigateController()->curLoveIntroTipsShowStatus());
+    ASSERT_EQ(nav().curFileIndex(), 1) << "the key that put the tip away was lost";
+    EXPECT_TRUE(prev()->isEnabled());
+    EXPECT_TRUE(next()->isEnabled());
+
+    press(next());
+    release(next());
+    settle();
+    EXPECT_EQ(nav().curFileIndex(), 2);
+    press(prev());
+    release(prev());
+    settle();
+    EXPECT_EQ(nav().curFileIndex(), 1);
 }
 
 } // namespace
