@@ -36,11 +36,14 @@ std::uint64_t PhotoBinStripGeometry::wholeVisibleCount(const kpv::Rect& frame) c
     const auto p = static_cast<std::uint64_t>(pitch());
     if (p == 0)
         return 0;
+    // Counted in floating point and checked before the conversion, so that a strip scrolled
+    // absurdly far cannot overflow the count.
+    const auto count = [](double n) { return n >= 0 && n < 0x1p63 ? static_cast<std::uint64_t>(n) : 0; };
     if (frame.x() >= 0)
-        return static_cast<std::uint64_t>(std::max(0.0, superBounds.width() / double(p)));
-    const auto first = static_cast<std::uint64_t>((-frame.x() + double(p) - 1) / double(p));
-    const double left = double(first * p) + frame.x();
-    return static_cast<std::uint64_t>(std::max(0.0, (superBounds.x() + superBounds.width() - left) / double(p)));
+        return count(superBounds.width() / double(p));
+    const double first = std::trunc((-frame.x() + double(p) - 1) / double(p));
+    const double left = first * double(p) + frame.x();
+    return count((superBounds.x() + superBounds.width() - left) / double(p));
 }
 
 std::size_t PhotoBinStripGeometry::indexAtPoint(kpv::Point pt) const

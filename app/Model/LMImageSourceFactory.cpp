@@ -7,7 +7,6 @@
 #include "imageio/Thumbnailer.h"
 
 #include <QDebug>
-#include <QFileInfo>
 
 #include <mutex>
 
@@ -83,22 +82,6 @@ public:
         return std::make_unique<PlatformImageSourceReader>(std::move(source));
     }
 
-    std::unique_ptr<LMImageSourceReader> createWithFileHead(const QString &path) const override
-    {
-        // Cameras and editors write a JPEG's metadata and header ahead of its image data.
-        constexpr qint64 kHeadBytes = 256 * 1024;
-        QByteArray head;
-        bool whole = false;
-        const bool raw = kpv::ContentTypes::typeForExtension(QFileInfo(path).suffix()) == kpv::ContentTypes::kCameraRaw;
-        if (!raw && kpv::readRegularFileHead(path, kHeadBytes, &head, &whole) &&
-            (whole || head.startsWith("\xFF\xD8\xFF"))) {
-            // A header beyond the head fails here and the whole file is read below.
-            if (std::unique_ptr<kpv::ImageSource> source = kpv::ImageSource::createWithData(std::move(head)))
-                return std::make_unique<PlatformImageSourceReader>(std::move(source));
-        }
-        return createWithFile(path);
-    }
-
     QImage thumbnail(const QString &path, int maxPixelSize) const override
     {
         return kpv::Thumbnailer::thumbnail(path, maxPixelSize);
@@ -107,6 +90,11 @@ public:
     QImage storedThumbnail(const QString &path, int maxPixelSize) const override
     {
         return kpv::Thumbnailer::storedThumbnail(path, maxPixelSize);
+    }
+
+    QImage cachedThumbnail(const QString &path, int maxPixelSize, int orientation) const override
+    {
+        return kpv::Thumbnailer::cachedThumbnail(path, maxPixelSize, orientation);
     }
 
     void storeThumbnail(const QString &path, const QImage &image, int orientation, qint64 modifiedSecs) const override

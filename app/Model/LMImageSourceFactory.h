@@ -16,21 +16,23 @@ class LMImageSourceFactory {
 public:
     virtual ~LMImageSourceFactory() = default;
 
-    // The opened file, or nullptr when it cannot be read or is of no supported format.
+    // The opened file, or nullptr when it cannot be read or is of no supported format. Opening
+    // costs no read of the whole file: describing it reads no more than its head.
     virtual std::unique_ptr<LMImageSourceReader> createWithFile(const QString &path) const = 0;
-    // The same for the file's type, size and properties only, read from its head when they all sit
-    // there (as a JPEG's header and metadata come before its image data), so that describing a
-    // file does not read all of it; decoding from the result may fail. By default the whole file.
-    virtual std::unique_ptr<LMImageSourceReader> createWithFileHead(const QString &path) const
-    {
-        return createWithFile(path);
-    }
     // A small picture of the file whose longer side is at most `maxPixelSize`, from the desktop's
     // thumbnail service; null when there is none.
     virtual QImage thumbnail(const QString &path, int maxPixelSize) const = 0;
     // The same only when it costs no decode of the picture (the desktop's cache, or the thumbnail
     // stored in the file); null otherwise.
     virtual QImage storedThumbnail(const QString &path, int maxPixelSize) const = 0;
+    // The desktop cache's thumbnail alone, without reading the file itself, in the file's stored
+    // orientation (`orientation` as EXIF numbers it); null when the cache holds no fresh one. By
+    // default storedThumbnail().
+    virtual QImage cachedThumbnail(const QString &path, int maxPixelSize, int orientation) const
+    {
+        (void)orientation;
+        return storedThumbnail(path, maxPixelSize);
+    }
     // Keeps a thumbnail the loader made by decoding the file (stored orientation; the file's EXIF
     // orientation and its modification time when read) where the next storedThumbnail() finds
     // it. Nothing by default.

@@ -108,16 +108,39 @@ bool LMPhotoLoader::isRawFile(const LMPathString &path) const
     return kpv::ContentTypes::conformsTo(m_infoProvider->fileUTIByPath(path), kpv::ContentTypes::kCameraRaw);
 }
 
+LMImageSourceReader *LMPhotoLoader::OpenedFile::reader()
+{
+    if (!m_opened) {
+        m_opened = true;
+        m_reader = m_sources.createWithFile(m_path.path());
+    }
+    return m_reader.get();
+}
+
 LMFileImgBaseInfoPtr LMPhotoLoader::loadImgBaseInfo(const LMPathString &path, const kpv::Operation *operation) const
 {
+    OpenedFile file(*m_sources, path);
+    return loadImgBaseInfo(path, operation, file);
+}
+
+LMFileImgBaseInfoPtr LMPhotoLoader::loadImgBaseInfo(const LMPathString &path, const kpv::Operation *operation,
+                                                    OpenedFile &file) const
+{
     const bool raw = isRawFile(path);
-    LMFileImgBaseInfoPtr info = raw ? loadImgBaseInfoByAMCM(path, operation) : loadImgBaseInfoByCore(path, operation);
+    LMFileImgBaseInfoPtr info = raw ? loadImgBaseInfoByAMCM(path, operation) : loadImgBaseInfoByCore(path, operation, file);
     if (!info && !isCancelled(operation))
-        info = raw ? loadImgBaseInfoByCore(path, operation) : loadImgBaseInfoByAMCM(path, operation);
+        info = raw ? loadImgBaseInfoByCore(path, operation, file) : loadImgBaseInfoByAMCM(path, operation);
     return info;
 }
 
-LMFileImgBaseInfoPtr LMPhotoLoader::loadImgBaseInfoByCore(const LMPathString &path, const kpv::Operation *) const
+LMFileImgBaseInfoPtr LMPhotoLoader::loadImgBaseInfoByCore(const LMPathString &path, const kpv::Operation *operation) const
+{
+    OpenedFile file(*m_sources, path);
+    return loadImgBaseInfoByCore(path, operation, file);
+}
+
+LMFileImgBaseInfoPtr LMPhotoLoader::loadImgBaseInfoByCore(const LMPathString &path, const kpv::Operation *,
+                                                          OpenedFile &file) const
 {
     return guarded([&]() -> LMFileImgBaseInfoPtr {
         // The date is taken before the bytes are read: a file rewritten while it is being read then
@@ -126,16 +149,14 @@ LMFileImgBaseInfoPtr LMPhotoLoader::loadImgBaseInfoByCore(const LMPathString &pa
         const kpv::FileIdentity identity = kpv::fileIdentity(path.path());
         if (!modified.isValid())
             return nullptr;
-        std::unique_ptr<LMImageSourceReader> source = m_sources->createWithFileHead(path.path());
+        LMImageSourceReader *source = file.reader();
         if (!source)
             return nullptr;
         const QVariantMap properties = source->propertiesAtIndex(0);
         double width = properties.value(kpv::kCGImagePropertyPixelWidth).toDouble();
         double height = properties.value(kpv::kCGImagePropertyPixelHeight).toDouble();
         if (width == 0 && height == 0) {
-            // The size only a decode tells: from the whole file.
-            if (!(source = m_sources->createWithFile(path.path())))
-                return nullptr;
+            // The size only a decode tells.
             const QImage image = source->createImageAtIndex(0);
             width = image.width();
             height = image.height();
@@ -250,8 +271,9 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, int imageScaleType
 {
     if (imageScaleType < LMNavFileInfo::kMinScaleType || imageScaleType > LMNavFileInfo::kMaxScaleType)
         return nullptr;
+    OpenedFile file(*m_sources, path);
     if (!imageBaseInfo) {
-        imageBaseInfo = loadImgBaseInfo(path, operation);
+        imageBaseInfo = loadImgBaseInfo(path, operation, file);
         if (!imageBaseInfo)
             return nullptr;
     } else if (imageBaseInfo->fileModified()) {
@@ -262,15 +284,20 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, int imageScaleType
     if (!(raw.width() <= INT_MAX && raw.height() <= INT_MAX))
         return nullptr;
 
-    // A large thumbnail kept in the desktop's cache (ours of a former visit among them) is served
-    // as it is, when it has the large thumbnail's size: no decode.
+    // A large thumbnail kept in the desktop's cache (ours of a former visit among them), or stored
+    // in the file, is served as it is when it has the large thumbnail's size: no decode.
     if (imageScaleType == LMNavFileInfo::kLargeThumbType && imageBaseInfo->AMCMImageType() != kAMCMImageTypeGIF) {
         const QSizeF raw = imageBaseInfo->rawFrameSize();
         const double wanted = std::min(kLargeThumbBox, std::max(raw.width(), raw.height()));
+        const auto bigEnough = [wanted](const QImage &picture) {
+            return std::max(picture.width(), picture.height()) >= wanted;
+        };
         LMImagePtr cached = guarded([&]() -> LMImagePtr {
-            const QImage stored = m_sources->storedThumbnail(path.path(), int(kLargeThumbBox));
-            return std::max(stored.width(), stored.height()) >= wanted ? createImageByImageRef(stored, imageBaseInfo)
-                                                                      : nullptr;
+            QImage stored = m_sources->cachedThumbnail(path.path(), int(kLargeThumbBox), int(imageBaseInfo->rawOrientation()));
+            if (!bigEnough(stored) && !isCancelled(operation))
+                if (LMImageSourceReader *reader = file.reader())
+                    stored = reader->createThumbnailAtIndex(0, int(kLargeThumbBox), false);
+            return bigEnough(stored) ? createImageByImageRef(stored, imageBaseInfo) : nullptr;
         });
         if (cached && !imageBaseInfo->fileModified()) {
             if (equivalentImageType)
@@ -318,7 +345,7 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, int imageScaleType
     if (size.width() < 1 || size.height() < 1)
         equivalent = 0;
 
-    LMImagePtr image = loadImage(path, imageBaseInfo, size, multiple, operation, framesSoFar);
+    LMImagePtr image = loadImage(path, imageBaseInfo, size, multiple, operation, framesSoFar, file);
     if (image && equivalentImageType)
         *equivalentImageType = equivalent;
     // A large thumbnail decoded from the picture is kept in the desktop's thumbnail cache: the
@@ -345,11 +372,20 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, LMFileImgBaseInfoP
                                     const QSizeF &wantImageSize, bool multipleFramesFlag,
                                     const kpv::Operation *operation, const FramesSoFarSink &framesSoFar) const
 {
+    OpenedFile file(*m_sources, path);
+    return loadImage(path, std::move(imageBaseInfo), wantImageSize, multipleFramesFlag, operation, framesSoFar, file);
+}
+
+LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, LMFileImgBaseInfoPtr imageBaseInfo,
+                                    const QSizeF &wantImageSize, bool multipleFramesFlag,
+                                    const kpv::Operation *operation, const FramesSoFarSink &framesSoFar,
+                                    OpenedFile &file) const
+{
     if (imageBaseInfo) {
         if (imageBaseInfo->fileModified())
             return nullptr;
     } else {
-        imageBaseInfo = loadImgBaseInfo(path, operation);
+        imageBaseInfo = loadImgBaseInfo(path, operation, file);
         if (!imageBaseInfo)
             return nullptr;
     }
@@ -372,8 +408,8 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, LMFileImgBaseInfoP
     const DecodeSlot slot(path, fullSize ? raw : decodeSize, operation);
     if (!slot.entered())
         return nullptr;
-    LMImagePtr image =
-        loadImageByCore(path, imageBaseInfo, decodeSize, multipleFramesFlag, operation, *m_sources, framesSoFar);
+    LMImagePtr image = guarded([&] { return loadImageByCore(file.reader(), path, imageBaseInfo, decodeSize,
+                                                            multipleFramesFlag, operation, framesSoFar); });
     if (!image || isCancelled(operation))
         return nullptr;
     // A file rewritten while it was decoded may no longer match its base information (its size
@@ -388,12 +424,22 @@ LMImagePtr LMPhotoLoader::loadImageByCore(const LMPathString &path, const LMFile
                                           const kpv::Operation *operation, const LMImageSourceFactory &sources,
                                           const FramesSoFarSink &framesSoFar)
 {
-    if (!imageBaseInfo || !isFiniteSize(wantImageSize))
+    return guarded([&]() -> LMImagePtr {
+        const std::unique_ptr<LMImageSourceReader> source =
+            imageBaseInfo && isFiniteSize(wantImageSize) ? sources.createWithFile(path.path()) : nullptr;
+        return loadImageByCore(source.get(), path, imageBaseInfo, wantImageSize, multipleFramesFlag, operation,
+                               framesSoFar);
+    });
+}
+
+LMImagePtr LMPhotoLoader::loadImageByCore(LMImageSourceReader *source, const LMPathString &path,
+                                          const LMFileImgBaseInfoPtr &imageBaseInfo, const QSizeF &wantImageSize,
+                                          bool multipleFramesFlag, const kpv::Operation *operation,
+                                          const FramesSoFarSink &framesSoFar)
+{
+    if (!source || !imageBaseInfo || !isFiniteSize(wantImageSize))
         return nullptr;
     return guarded([&]() -> LMImagePtr {
-        std::unique_ptr<LMImageSourceReader> source = sources.createWithFile(path.path());
-        if (!source)
-            return nullptr;
         const QSizeF raw = imageBaseInfo->rawFrameSize();
         const bool full = (wantImageSize.width() == 0 && wantImageSize.height() == 0) || wantImageSize == raw;
         const int maxPixelSize = full ? 0 : maxPixelSizeFor(wantImageSize);
@@ -488,7 +534,15 @@ LMImagePtr LMPhotoLoader::loadStoredSmallThumb(const LMPathString &path, const L
     if (!imageBaseInfo || imageBaseInfo->fileModified() || isCancelled(operation))
         return nullptr;
     LMImagePtr thumb = guarded([&]() -> LMImagePtr {
-        return createImageByImageRef(m_sources->storedThumbnail(path.path(), kSmallThumbMaxPixelSize), imageBaseInfo);
+        // The cache's picture turned by the orientation already known, or the one in the file.
+        QImage stored = m_sources->cachedThumbnail(path.path(), kSmallThumbMaxPixelSize,
+                                                   int(imageBaseInfo->rawOrientation()));
+        if (stored.isNull() && !isCancelled(operation)) {
+            OpenedFile file(*m_sources, path);
+            if (LMImageSourceReader *reader = file.reader())
+                stored = reader->createThumbnailAtIndex(0, kSmallThumbMaxPixelSize, false);
+        }
+        return createImageByImageRef(stored, imageBaseInfo);
     });
     return thumb && !imageBaseInfo->fileModified() ? thumb : nullptr;
 }

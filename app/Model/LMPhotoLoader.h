@@ -149,6 +149,33 @@ public:
 private:
     static bool isCancelled(const kpv::Operation *operation) { return operation && operation->isCancelled(); }
 
+    // The file of one load, opened when first needed: its description, its stored thumbnail and
+    // its pixels then come from that one opening (one mapping of the file, never a copy of it).
+    class OpenedFile {
+    public:
+        OpenedFile(const LMImageSourceFactory &sources, const LMPathString &path) : m_sources(sources), m_path(path) {}
+        // Null when the file cannot be opened (asked once).
+        LMImageSourceReader *reader();
+
+    private:
+        const LMImageSourceFactory &m_sources;
+        const LMPathString &m_path;
+        std::unique_ptr<LMImageSourceReader> m_reader;
+        bool m_opened = false;
+    };
+
+    LMFileImgBaseInfoPtr loadImgBaseInfo(const LMPathString &path, const kpv::Operation *operation,
+                                         OpenedFile &file) const;
+    LMFileImgBaseInfoPtr loadImgBaseInfoByCore(const LMPathString &path, const kpv::Operation *operation,
+                                               OpenedFile &file) const;
+    LMImagePtr loadImage(const LMPathString &path, LMFileImgBaseInfoPtr imageBaseInfo, const QSizeF &wantImageSize,
+                         bool multipleFramesFlag, const kpv::Operation *operation,
+                         const FramesSoFarSink &framesSoFar, OpenedFile &file) const;
+    static LMImagePtr loadImageByCore(LMImageSourceReader *source, const LMPathString &path,
+                                      const LMFileImgBaseInfoPtr &imageBaseInfo, const QSizeF &wantImageSize,
+                                      bool multipleFramesFlag, const kpv::Operation *operation,
+                                      const FramesSoFarSink &framesSoFar);
+
     LMPhotoLoaderInfoProvider *m_infoProvider = nullptr;
     QSizeF m_sizeForCheckSmallFitin{1024, 768};
     QSizeF m_sizeForCheckLargeFitin;

@@ -55,13 +55,13 @@ std::vector<qsizetype> interleavedNeighbours(qsizetype current, qsizetype count,
     return out;
 }
 
-bool thumbnailsWanted(qsizetype index, qsizetype current, qsizetype count, qsizetype photoBinMaxVisible,
+bool thumbnailsWanted(qsizetype index, qsizetype current, qsizetype count, qsizetype photoBinCells,
                       bool photoBinShown, const Window &image)
 {
     if (isInWindow(index, current, count, image))
         return true;
     // The bin centres the current file's cell; half its cells lie on each side.
-    const qsizetype reach = std::max<qsizetype>(photoBinMaxVisible, 1) / 2 + 1;
+    const qsizetype reach = std::max<qsizetype>(photoBinCells, 1) / 2 + 1;
     return photoBinShown && index >= 0 && index < count && std::abs(index - current) <= reach;
 }
 

@@ -42,9 +42,9 @@ Window imageWindow(qsizetype count);
 
 // Whether a pass asks for the thumbnails of `index`: the current file's; those of the files in the
 // image window (made from their fit-in images, which the pass decodes anyway); and, while the
-// photo bin shows, those of the cells it can show around the current file (it does not wrap) and
-// one more on each side. `photoBinMaxVisible` is the most cells the bin shows.
-bool thumbnailsWanted(qsizetype index, qsizetype current, qsizetype count, qsizetype photoBinMaxVisible,
+// photo bin shows, those of the cells it shows around the current file (it does not wrap) and
+// one more on each side. `photoBinCells` is the number of cells across the bin as it is now.
+bool thumbnailsWanted(qsizetype index, qsizetype current, qsizetype count, qsizetype photoBinCells,
                       bool photoBinShown, const Window &image);
 // Indices in the window, in interleaved order: c + 1, c - 1, c + 2, c - 2, ... (wrapping).
 std::vector<qsizetype> interleavedNeighbours(qsizetype current, qsizetype count, const Window &window);

@@ -290,6 +290,7 @@ bool NavigateController::navCurFileToIndex(qsizetype index, bool fileListChanged
         m_curFileIndex = index;
         changed = true;
     } else {
+        m_steppedInList = !fileListChanged && !old.isEmpty();
         m_curFilePath = path;
         m_curFileIndex = index;
         clearLoadMasks();

@@ -434,6 +434,10 @@ private:
     // The current file changed since the last scheduling pass: that pass holds its background
     // loads until the new picture is on screen, even when its fit-in is decoded already.
     bool m_curFileChangedSincePass = false;
+    // The user stepped to another file of the list shown: from then on the passes decode the
+    // fit-ins of the whole image window ahead; before, only those of the two files next to the
+    // current one, so that a photo opened and looked at leaves the machine quiet.
+    bool m_steppedInList = false;
     bool m_needReorderFilePaths = false;
     LMImagePtr m_shadowImage;
     LMImagePtr m_badFileImage;

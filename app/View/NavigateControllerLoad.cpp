@@ -78,8 +78,13 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
     const QList<LMPathString> &paths = m_navSortFileInfoList->sortedFilePaths();
     const qsizetype binMax = m_host ? m_host->photoBinMaxVisibleItemCount() : 40;
     const bool binShown = !config() || config()->photoBinVisible();
+    const qsizetype binCells = m_host ? std::min(m_host->photoBinWholeVisibleItemCountOfCurPage(), binMax) : 0;
     const auto info = NavLoadPlanner::infoWindow(n, binMax);
     const auto image = NavLoadPlanner::imageWindow(n);
+    // The fit-ins decoded ahead: the image window's once the user steps through the list, until
+    // then the files on either side of the current one. What is decoded is kept for the window.
+    const NavLoadPlanner::Window ahead = m_steppedInList ? image
+        : NavLoadPlanner::Window{std::min<qsizetype>(image.following, 1), std::min<qsizetype>(image.preceding, 1)};
 
     // Records outside the info window go; inside it, files outside the image window keep only
     // their thumbnails and the others their thumbnails and fit-in images. The current file keeps
@@ -115,7 +120,7 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
     QHash<LMPathString, std::shared_ptr<ThumbnailPair>> pairs;
     const int fitinType = fitinImageType();
     for (const NavLoadPlanner::Request &r :
-         NavLoadPlanner::requestsForPass(c, n, fitinType, navNext, quick, info, image)) {
+         NavLoadPlanner::requestsForPass(c, n, fitinType, navNext, quick, info, ahead)) {
         if (r.isSearchMarker()) {
             if (m_photoSearchHandler->needStartSearch()) {
                 std::weak_ptr<NavigateController *> self = m_self;
@@ -129,9 +134,10 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
             continue;
         }
         const size_t made = operations.size();
-        // Thumbnails nobody sees cost a decode each: only for the cells the photo bin shows.
+        // Thumbnails nobody sees cost a decode each: only for the cells the photo bin shows across
+        // the window (the most it could show across the screen while it is not laid out).
         if ((r.type == NavLoadPlanner::kSmallThumbType || r.type == NavLoadPlanner::kLargeThumbType) &&
-            !NavLoadPlanner::thumbnailsWanted(r.index, c, n, binMax, binShown, image)) {
+            !NavLoadPlanner::thumbnailsWanted(r.index, c, n, binCells > 0 ? binCells : binMax, binShown, ahead)) {
             acquireFileInfoByIndex(r.index);
             continue;
         }

@@ -2,7 +2,9 @@
 // in one X server started for the run: launch to the first painted picture and to the sharp one,
 // the first sharp frame after the 100% key, the next picture after a key press (the first press
 // and steady stepping), peak memory (VmHWM) after 30 steps through 24 MP JPEGs and when showing
-// one 24 MP PNG, one 45 MP JPEG or an 800x600 animated GIF, the CPU spent in the 10 s after the first picture, and the CPU
+// one 24 MP PNG, one 45 MP JPEG or an 800x600 animated GIF, the CPU spent in the 10 s after the
+// first picture (on a first and a second visit of the folder, and with the PNG or the JPEG alone),
+// and the CPU
 // an animated GIF costs while nothing else happens. "Painted" means a good part of the window
 // shows the picture's own colour, so a quick first picture counts as soon as it is on screen;
 // "sharp" means the picture's fine noise is there too (Sharpness.h): near the sharpness of a
@@ -57,7 +59,7 @@ struct Program {
 
 struct Results {
     double sharpLaunchMs = NAN, fittedSharpness = NAN, lanczosSharpness = NAN, zoomSharpMs = NAN;
-    double idleCpuSeconds = NAN;
+    double idleCpuSeconds = NAN, secondVisitCpuSeconds = NAN, pngCpuSeconds = NAN, bigJpegCpuSeconds = NAN;
     double cameraLaunchMs = NAN, launchMs = NAN, firstStepMs = NAN, steadyStepMs = NAN;
     double stepsPeakMb = NAN, pngPeakMb = NAN, bigJpegPeakMb = NAN, gifFirstFrameMs = NAN, gifCpuSeconds = NAN;
     double gifPeakMb = NAN;
@@ -131,11 +133,12 @@ pid_t startXvfb()
 
 class Run {
 public:
-    // Starts `program` on `file` with a home, runtime and temporary folder of its own.
-    Run(const Program &program, const std::string &file)
+    // Starts `program` on `file` with a home, runtime and temporary folder of its own; with
+    // `home`, in that one (made by an earlier run kept with keepHome()), caches and all.
+    Run(const Program &program, const std::string &file, const std::string &home = "")
     {
         char tmpl[] = "/tmp/kpv-bench-home-XXXXXX";
-        m_home = mkdtemp(tmpl) ? tmpl : "";
+        m_home = !home.empty() ? home : mkdtemp(tmpl) ? tmpl : "";
         const std::string runtime = makeDir(m_home, "runtime", 0700);
         const std::string tmp = makeDir(m_home, "tmp");
         const std::string config = makeDir(m_home, "config");
@@ -192,12 +195,18 @@ public:
                 waitpid(m_pid, nullptr, 0);
             }
         }
-        if (!m_home.empty())
+        if (!m_home.empty() && !m_keepHome)
             std::system(("rm -rf '" + m_home + "'").c_str());
         sleepMs(300); // let the server forget the windows
     }
 
     bool alive() const { return m_pid > 0 && waitpid(m_pid, nullptr, WNOHANG) == 0; }
+    // The home folder stays when the run ends, for a second visit; the caller removes it.
+    const std::string &keepHome()
+    {
+        m_keepHome = true;
+        return m_home;
+    }
 
     // Milliseconds from `from` until the window shows one of `colours`; NaN on time-out or exit.
     double waitForColours(const ScreenProbe &probe, const std::vector<Rgb> &colours, Clock::time_point from) const
@@ -243,6 +252,7 @@ public:
 private:
     pid_t m_pid = -1;
     std::string m_home;
+    bool m_keepHome = false;
 };
 
 bool runQuiet(const std::vector<std::string> &args)
@@ -321,6 +331,17 @@ double firstSharp(const std::vector<Look> &looks, double target, double fraction
 }
 
 // ---- The measurements ----
+
+// The CPU the program spends in the 10 s after it first shows one of `colours`; NaN when it never does.
+double cpuInTenSecondsAfterPaint(const Run &run, const ScreenProbe &probe, const std::vector<Rgb> &colours)
+{
+    const double painted = run.waitForColours(probe, colours, run.started);
+    if (std::isnan(painted))
+        return NAN;
+    const double atPaint = run.cpuSeconds();
+    sleepMs(10000);
+    return run.alive() ? run.cpuSeconds() - atPaint : NAN;
+}
 
 struct Inputs {
     std::vector<std::string> steps; // kSteps + 1 photographs in one folder
@@ -401,6 +422,7 @@ Results measure(const Program &program, const Inputs &in, const ScreenProbe &pro
         return r;
     }
     std::vector<double> launches, sharps, fitted, zooms, cpus, widths;
+    std::string secondVisitHome;
     for (int i = 0; i < kLaunchRuns; ++i) {
         Run run(program, in.steps[0]);
         const std::vector<Rgb> colour = {bench_pictures::colourFor(0)};
@@ -430,6 +452,7 @@ Results measure(const Program &program, const Inputs &in, const ScreenProbe &pro
             if (left > 0)
                 sleepMs(int(left));
             cpus.push_back(run.cpuSeconds() - cpuAtPaint);
+            secondVisitHome = run.keepHome();
         }
         // The 100% key: the first frame drawn from the file's own pixels, not from the fitted
         // picture enlarged: half the sharpness of the file's pixels one to one, which no
@@ -449,6 +472,14 @@ Results measure(const Program &program, const Inputs &in, const ScreenProbe &pro
             std::printf("  launch %d: painted %.0f ms, sharp %.0f ms, sharpness %.2f, width %.0f, 100%% %.0f ms\n",
                         i + 1, launches.back(), sharps.back(), fitted.back(), widths.back(),
                         zooms.empty() ? NAN : zooms.back());
+    }
+    // The same folder again with what the first visit kept (thumbnail caches and settings).
+    if (!secondVisitHome.empty()) {
+        {
+            Run run(program, in.steps[0], secondVisitHome);
+            r.secondVisitCpuSeconds = cpuInTenSecondsAfterPaint(run, probe, {bench_pictures::colourFor(0)});
+        }
+        std::system(("rm -rf '" + secondVisitHome + "'").c_str());
     }
     r.sharpLaunchMs = median(sharps);
     r.fittedSharpness = median(fitted);
@@ -471,15 +502,14 @@ Results measure(const Program &program, const Inputs &in, const ScreenProbe &pro
 
     measureSteps(program, in, probe, 1, &r);
 
-    auto peakShowing = [&](const std::string &file, Rgb colour) {
+    // One picture alone: the CPU of the 10 s after it showed, and the peak memory then.
+    auto showing = [&](const std::string &file, Rgb colour, double *peakMb, double *cpuSeconds) {
         Run run(program, file);
-        if (std::isnan(run.waitForColours(probe, {colour}, run.started)))
-            return double(NAN);
-        sleepMs(2500); // the sharp picture and whatever follows it
-        return run.peakMegabytes();
+        *cpuSeconds = cpuInTenSecondsAfterPaint(run, probe, {colour});
+        *peakMb = std::isnan(*cpuSeconds) ? NAN : run.peakMegabytes();
     };
-    r.pngPeakMb = peakShowing(in.png, bench_pictures::colourFor(40));
-    r.bigJpegPeakMb = peakShowing(in.bigJpeg, bench_pictures::colourFor(41));
+    showing(in.png, bench_pictures::colourFor(40), &r.pngPeakMb, &r.pngCpuSeconds);
+    showing(in.bigJpeg, bench_pictures::colourFor(41), &r.bigJpegPeakMb, &r.bigJpegCpuSeconds);
 
     measureGif(program, in, probe, &r);
     return r;
@@ -626,6 +656,9 @@ int main(int argc, char **argv)
             printRow("100% key to the first sharp frame (ms)", all, &Results::zoomSharpMs, " %10.0f");
             printRow("CPU s in the 10 s after the first picture", all, &Results::idleCpuSeconds, " %10.2f");
             printRow("the same, camera JPEG with thumbnail (ms)", all, &Results::cameraLaunchMs, " %10.0f");
+            printRow("the same CPU, second visit of the folder", all, &Results::secondVisitCpuSeconds, " %10.2f");
+            printRow("the same CPU, one 24 MP PNG alone", all, &Results::pngCpuSeconds, " %10.2f");
+            printRow("the same CPU, one 45 MP JPEG alone", all, &Results::bigJpegCpuSeconds, " %10.2f");
             printRow("next image, first press (ms)", all, &Results::firstStepMs, " %10.0f");
             printRow("next image, steady stepping (ms)", all, &Results::steadyStepMs, " %10.0f");
             printRow("peak memory after 30 steps (MB)", all, &Results::stepsPeakMb, " %10.0f");

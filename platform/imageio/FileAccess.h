@@ -5,6 +5,8 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 
 namespace kpv {
 
@@ -34,5 +36,51 @@ bool readRegularFile(const QString& path, std::int64_t maxBytes, QByteArray* out
 // readRegularFile. *whole (when given) tells whether that was all of it.
 bool readRegularFileHead(const QString& path, std::int64_t maxBytes, QByteArray* out, bool* whole,
                          QString* error = nullptr);
+
+// The bytes of a regular file opened once for reading, shared by everything that reads it: its
+// type, its metadata, its stored thumbnail and its pixels. A file large enough to be worth it is
+// mapped into memory, so that a scaled decode never copies it and metadata costs only the pages
+// it touches; a small one (or one that cannot be mapped) is read into a buffer.
+//
+// Another program may cut a mapped file short while it is read. The pages past its new end then
+// read as zeros instead of stopping the process, and wasCutShort() says so: whatever was read is
+// not the file's, and a reader must fail rather than answer it.
+class FileContents {
+public:
+    ~FileContents();
+    FileContents(const FileContents&) = delete;
+    FileContents& operator=(const FileContents&) = delete;
+
+    // Opens the regular file at `path` with the care of readRegularFile (no blocking, nothing but
+    // a regular file). A file read into memory may have at most `maxBytes`; a mapped one costs no
+    // memory of its own and may be larger. Null with *error (when given) saying why.
+    static std::shared_ptr<const FileContents> open(const QString& path, std::int64_t maxBytes,
+                                                    QString* error = nullptr);
+
+    // The bytes, without a copy: valid as long as this object lives, and never to be written.
+    const QByteArray& bytes() const { return m_bytes; }
+    qsizetype size() const { return m_bytes.size(); }
+    // The identity of the file that was opened (fstat of the open file, not of the name).
+    FileIdentity identity() const { return m_identity; }
+    bool isMapped() const { return m_mapping != nullptr; }
+    bool wasCutShort() const;
+    // Tells the system that all of the file is about to be read (a decode), so that a file not
+    // yet in memory is read ahead of the decoder rather than a few pages at each fault.
+    void willReadAll() const;
+
+private:
+    FileContents() = default;
+    QByteArray m_bytes;
+    FileIdentity m_identity;
+    void* m_mapping = nullptr;
+    std::size_t m_mappedLength = 0;
+    int m_guardSlot = -1;
+};
+
+// For tests: told each time a file's contents are taken from the disk (path, and "map", "read"
+// or "head" for a mapping, a whole read or a read of the head), after the file was opened and
+// before its bytes are used. Null to stop.
+using FileAccessObserver = std::function<void(const QString& path, const char* kind)>;
+void setFileAccessObserverForTesting(FileAccessObserver observer);
 
 } // namespace kpv

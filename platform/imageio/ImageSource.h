@@ -16,6 +16,7 @@
 
 namespace kpv {
 
+class FileContents;
 class FormatDecoder;
 class GifAnimation;
 
@@ -26,7 +27,10 @@ public:
     ImageSource& operator=(const ImageSource&) = delete;
 
     // Opens the file and reads its header. Null when the file cannot be read or is of no
-    // supported format; *error (when given) then says why.
+    // supported format; *error (when given) then says why. A large file is mapped, not copied:
+    // its type, properties, stored thumbnail and pixels all come from that one mapping, and a
+    // scaled decode touches no more of it than the decoder reads. A file another program cuts
+    // short meanwhile makes the requests that read it fail with a message.
     static std::unique_ptr<ImageSource> createWithFile(const QString& path, QString* error = nullptr);
     // The same over bytes already in memory.
     static std::unique_ptr<ImageSource> createWithData(QByteArray data, QString* error = nullptr);
@@ -77,7 +81,11 @@ public:
 private:
     ImageSource(QByteArray data, std::unique_ptr<FormatDecoder> decoder);
     QImage fullDecode(int index, bool straight, QString* error) const;
+    // Whether the file's bytes went missing under a request (with *error, when given, saying so).
+    bool cutShort(QString* error) const;
 
+    // Declared first so that it outlives the decoder, which refers to its bytes.
+    std::shared_ptr<const FileContents> m_contents;
     QByteArray m_data;
     std::unique_ptr<FormatDecoder> m_decoder;
     mutable QVariantMap m_metadata;  // read once, on the first property request

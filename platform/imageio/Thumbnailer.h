@@ -17,6 +17,10 @@ public:
     // null when neither has one. For callers that decode the image at a larger size anyway and
     // make their small picture from that.
     static QImage storedThumbnail(const QString& path, int maxPixelSize);
+    // The shared cache's thumbnail alone, without reading the file itself: null when the cache
+    // holds no fresh one. Turned to the file's stored orientation, `orientation` (as EXIF numbers
+    // it), which the caller knows.
+    static QImage cachedThumbnail(const QString& path, int maxPixelSize, int orientation);
     // The same turned upright by the file's orientation, as the viewer shows the picture: for
     // grids, which draw thumbnails as they are.
     static QImage uprightThumbnail(const QString& path, int maxPixelSize);

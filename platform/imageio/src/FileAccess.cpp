@@ -5,9 +5,14 @@
 #include <QFile>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <mutex>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,7 +35,27 @@ QString systemError(int code)
     return QString::fromLocal8Bit(std::strerror(code));
 }
 
+std::mutex g_observerMutex;
+FileAccessObserver g_observer;
+
+void notifyAccess(const QString& path, const char* kind)
+{
+    FileAccessObserver observer;
+    {
+        std::lock_guard lock(g_observerMutex);
+        observer = g_observer;
+    }
+    if (observer)
+        observer(path, kind);
+}
+
 } // namespace
+
+void setFileAccessObserverForTesting(FileAccessObserver observer)
+{
+    std::lock_guard lock(g_observerMutex);
+    g_observer = std::move(observer);
+}
 
 FileIdentity fileIdentity(const QString& path)
 {
@@ -82,6 +107,7 @@ bool readRegular(const QString& path, std::int64_t maxBytes, bool wholeOnly, QBy
     }
     if (done != data.size())
         return fail(QStringLiteral("the file became shorter while it was read"));
+    notifyAccess(path, wholeOnly ? "read" : "head");
     if (identity)
         *identity = identityOf(st);
     if (whole)
@@ -91,6 +117,190 @@ bool readRegular(const QString& path, std::int64_t maxBytes, bool wholeOnly, QBy
 }
 
 } // namespace
+
+// ---- Mapped files ----
+//
+// A mapped file cut short by another program raises SIGBUS on the first touch of a page past its
+// new end. The handler below looks the address up among the live mappings; one of ours gets a page
+// of zeros mapped over the missing one and is marked, and the read goes on. Any other SIGBUS goes
+// to the handler that was there before (by default it ends the process, as it would have).
+
+namespace {
+
+struct GuardSlot {
+    std::atomic<std::uintptr_t> begin{0};
+    std::atomic<std::uintptr_t> end{0};
+    std::atomic<bool> cutShort{false};
+};
+
+// Mappings alive at once: one per file being read by a worker, and a few held by sources. A file
+// that finds every slot taken is read into a buffer instead.
+constexpr int kGuardSlots = 128;
+std::array<GuardSlot, kGuardSlots> g_slots;
+std::mutex g_slotMutex;
+struct sigaction g_previousSigbus {};
+std::uintptr_t g_pageSize = 4096;
+
+void onSigbus(int signal, siginfo_t* info, void* context)
+{
+    const int savedErrno = errno;
+    const auto address = reinterpret_cast<std::uintptr_t>(info ? info->si_addr : nullptr);
+    for (GuardSlot& slot : g_slots) {
+        const std::uintptr_t begin = slot.begin.load(std::memory_order_acquire);
+        if (begin == 0 || address < begin || address >= slot.end.load(std::memory_order_acquire))
+            continue;
+        void* page = reinterpret_cast<void*>(address & ~(g_pageSize - 1));
+        if (::mmap(page, g_pageSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) {
+            slot.cutShort.store(true, std::memory_order_release);
+            errno = savedErrno;
+            return;
+        }
+        break;
+    }
+    errno = savedErrno;
+    if ((g_previousSigbus.sa_flags & SA_SIGINFO) && g_previousSigbus.sa_sigaction) {
+        g_previousSigbus.sa_sigaction(signal, info, context);
+        return;
+    }
+    if (!(g_previousSigbus.sa_flags & SA_SIGINFO) && g_previousSigbus.sa_handler != SIG_DFL &&
+        g_previousSigbus.sa_handler != SIG_IGN) {
+        g_previousSigbus.sa_handler(signal);
+        return;
+    }
+    // The default action: a fault repeats on return and then ends the process; a SIGBUS sent by
+    // another process is raised again.
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    ::sigaction(signal, &fallback, nullptr);
+    if (!info || info->si_code <= 0)
+        ::raise(signal);
+}
+
+void installSigbusGuard()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        const long page = ::sysconf(_SC_PAGESIZE);
+        if (page > 0)
+            g_pageSize = std::uintptr_t(page);
+        struct sigaction action {};
+        action.sa_sigaction = onSigbus;
+        action.sa_flags = SA_SIGINFO;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGBUS, &action, &g_previousSigbus);
+    });
+}
+
+int takeGuardSlot(const void* begin, std::size_t length)
+{
+    std::lock_guard lock(g_slotMutex);
+    for (int i = 0; i < kGuardSlots; ++i) {
+        GuardSlot& slot = g_slots[size_t(i)];
+        if (slot.begin.load(std::memory_order_relaxed) != 0)
+            continue;
+        slot.cutShort.store(false, std::memory_order_relaxed);
+        slot.end.store(reinterpret_cast<std::uintptr_t>(begin) + length, std::memory_order_release);
+        slot.begin.store(reinterpret_cast<std::uintptr_t>(begin), std::memory_order_release);
+        return i;
+    }
+    return -1;
+}
+
+void releaseGuardSlot(int index)
+{
+    std::lock_guard lock(g_slotMutex);
+    GuardSlot& slot = g_slots[size_t(index)];
+    slot.begin.store(0, std::memory_order_release);
+    slot.end.store(0, std::memory_order_release);
+}
+
+// Below this size a read costs less than a mapping and its page faults.
+constexpr std::int64_t kMinMappedBytes = 64 * 1024;
+
+} // namespace
+
+FileContents::~FileContents()
+{
+    m_bytes = QByteArray();
+    if (m_mapping) {
+        // Unregistered first: the handler must not take a later mapping at this address for ours.
+        if (m_guardSlot >= 0)
+            releaseGuardSlot(m_guardSlot);
+        ::munmap(m_mapping, m_mappedLength);
+    }
+}
+
+bool FileContents::wasCutShort() const
+{
+    return m_guardSlot >= 0 && g_slots[size_t(m_guardSlot)].cutShort.load(std::memory_order_acquire);
+}
+
+void FileContents::willReadAll() const
+{
+    if (m_mapping)
+        ::madvise(m_mapping, m_mappedLength, MADV_WILLNEED);
+}
+
+std::shared_ptr<const FileContents> FileContents::open(const QString& path, std::int64_t maxBytes, QString* error)
+{
+    const auto fail = [&](const QString& why) {
+        if (error)
+            *error = QStringLiteral("cannot read %1: %2").arg(path, why);
+        return nullptr;
+    };
+    // Non-blocking, so that opening a FIFO with no writer returns at once.
+    const int fd = ::open(kpv::encodeFileName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return fail(systemError(errno));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return fail(systemError(errno));
+    if (!S_ISREG(st.st_mode))
+        return fail(QStringLiteral("not a regular file"));
+    std::shared_ptr<FileContents> contents(new FileContents);
+    contents->m_identity = identityOf(st);
+    if (st.st_size >= kMinMappedBytes) {
+        installSigbusGuard();
+        const auto length = std::size_t(st.st_size);
+        void* mapping = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (mapping != MAP_FAILED) {
+            const int slot = takeGuardSlot(mapping, length);
+            if (slot >= 0) {
+                contents->m_mapping = mapping;
+                contents->m_mappedLength = length;
+                contents->m_guardSlot = slot;
+                contents->m_bytes = QByteArray::fromRawData(static_cast<const char*>(mapping), qsizetype(length));
+                notifyAccess(path, "map");
+                return contents;
+            }
+            ::munmap(mapping, length);
+        }
+    }
+    if (st.st_size > maxBytes)
+        return fail(QStringLiteral("the file is too large"));
+    QByteArray data(qsizetype(st.st_size), Qt::Uninitialized);
+    qsizetype done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::pread(fd, data.data() + done, size_t(data.size() - done), off_t(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return fail(systemError(errno));
+        if (n == 0)
+            break;
+        done += n;
+    }
+    if (done != data.size())
+        return fail(QStringLiteral("the file became shorter while it was read"));
+    contents->m_bytes = std::move(data);
+    notifyAccess(path, "read");
+    return contents;
+}
 
 bool readRegularFile(const QString& path, std::int64_t maxBytes, QByteArray* out, QString* error, FileIdentity* identity)
 {

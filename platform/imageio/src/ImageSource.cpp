@@ -18,7 +18,8 @@ namespace kpv {
 
 namespace {
 
-// Files are read whole; nothing a camera or editor writes comes near this.
+// A file that is read into memory rather than mapped is read whole; nothing a camera or editor
+// writes comes near this.
 constexpr qint64 kMaxFileBytes = qint64(1) << 30;
 
 // The reservations of the decode this thread runs now, held until the call that started it
@@ -42,6 +43,8 @@ private:
     std::vector<DecodeBudget::Reservation> m_held;
     std::vector<DecodeBudget::Reservation>* m_outer;
 };
+
+const QString kCutShort = QStringLiteral("the file was cut short while it was read");
 
 bool startsWith(const QByteArray& data, const char* magic, int length, int offset = 0)
 {
@@ -144,9 +147,10 @@ ImageSource::~ImageSource() = default;
 
 std::unique_ptr<ImageSource> ImageSource::createWithFile(const QString& path, QString* error)
 {
-    QByteArray data;
-    if (!readRegularFile(path, kMaxFileBytes, &data, error))
+    std::shared_ptr<const FileContents> contents = FileContents::open(path, kMaxFileBytes, error);
+    if (!contents)
         return {};
+    const QByteArray& data = contents->bytes();
     std::unique_ptr<FormatDecoder> decoder = makeDecoderFor(data, path);
     if (!decoder) {
         if (error)
@@ -154,12 +158,14 @@ std::unique_ptr<ImageSource> ImageSource::createWithFile(const QString& path, QS
         return {};
     }
     QString why;
-    if (!decoder->open(data, &why)) {
+    if (!decoder->open(data, &why) || contents->wasCutShort()) {
         if (error)
-            *error = QStringLiteral("%1: %2").arg(path, why);
+            *error = QStringLiteral("%1: %2").arg(path, contents->wasCutShort() ? kCutShort : why);
         return {};
     }
-    return std::unique_ptr<ImageSource>(new ImageSource(std::move(data), std::move(decoder)));
+    std::unique_ptr<ImageSource> source(new ImageSource(data, std::move(decoder)));
+    source->m_contents = std::move(contents);
+    return source;
 }
 
 std::unique_ptr<ImageSource> ImageSource::createWithData(QByteArray data, QString* error)
@@ -175,6 +181,15 @@ std::unique_ptr<ImageSource> ImageSource::createWithData(QByteArray data, QStrin
     return std::unique_ptr<ImageSource>(new ImageSource(std::move(data), std::move(decoder)));
 }
 
+bool ImageSource::cutShort(QString* error) const
+{
+    if (!m_contents || !m_contents->wasCutShort())
+        return false;
+    if (error)
+        *error = kCutShort;
+    return true;
+}
+
 QString ImageSource::type() const { return m_decoder->type(); }
 
 int ImageSource::count() const { return m_decoder->frameCount(); }
@@ -186,6 +201,8 @@ QVariantMap ImageSource::propertiesAtIndex(int index) const
     if (!m_metadataRead) {
         m_metadata = imageio_detail::readMetadata(m_data);
         m_metadataRead = true;
+        if (cutShort(nullptr))
+            m_metadata.clear();
     }
     QVariantMap map = m_metadata;
     const QVariantMap own = m_decoder->formatProperties(index);
@@ -202,10 +219,14 @@ QImage ImageSource::fullDecode(int index, bool straight, QString* error) const
     QString why;
     QImage image;
     DecodeAccount account;
+    if (m_contents)
+        m_contents->willReadAll();
     if (index < 0 || index >= count())
         why = QStringLiteral("no frame %1").arg(index);
     else
         image = straight ? m_decoder->decodeStraight(index, &why) : m_decoder->decode(index, 0, &why);
+    if (cutShort(&why))
+        image = QImage();
     if (image.isNull()) {
         m_lastError = why;
         if (error)
@@ -260,6 +281,8 @@ QImage ImageSource::createImageInRect(int index, const QRect& rect, int reductio
                   .arg(reduced.height());
     else
         image = m_decoder->decodeRegion(index, rect, reduction, &why);
+    if (cutShort(&why))
+        image = QImage();
     if (!image.isNull() && image.size() != rect.size()) {
         image = QImage();
         why = QStringLiteral("the decoded part has the wrong size");
@@ -328,8 +351,12 @@ QImage ImageSource::createThumbnailAtIndex(int index, int maxPixelSize, bool fro
         if (image.isNull())
             why = QStringLiteral("the file holds no thumbnail");
     } else {
+        if (m_contents)
+            m_contents->willReadAll();
         image = m_decoder->decode(index, maxPixelSize, &why);
     }
+    if (cutShort(&why))
+        image = QImage();
     if (!image.isNull() && std::max(image.width(), image.height()) > maxPixelSize) {
         const QSize target = image.size().scaled(maxPixelSize, maxPixelSize, Qt::KeepAspectRatio);
         image = image.scaled(target.expandedTo(QSize(1, 1)), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)

@@ -242,6 +242,21 @@ QString Thumbnailer::cachePathFor(const QString& path, const QString& sizeFolder
 
 namespace {
 
+// A fresh entry of the shared cache for the file, upright as the cache keeps it; null without one.
+QImage freshCachedThumbnail(const QFileInfo& info, int maxPixelSize)
+{
+    const QByteArray uri = QUrl::fromLocalFile(info.absoluteFilePath()).toEncoded();
+    const qint64 mtime = info.lastModified().toSecsSinceEpoch();
+    // The larger cached size first: it scales down to our box without losing detail.
+    const char* folders[] = {maxPixelSize > 128 ? "large" : "normal", maxPixelSize > 128 ? "normal" : "large"};
+    for (const char* folder : folders) {
+        QImage cached = freshCacheEntry(Thumbnailer::cachePathFor(info.absoluteFilePath(), QString::fromLatin1(folder)), uri, mtime);
+        if (!cached.isNull())
+            return cached;
+    }
+    return {};
+}
+
 // With `decode` false only a picture that costs no decode of the image is answered: a fresh cache
 // entry or the thumbnail stored in the file.
 QImage makeThumbnail(const QString& path, int maxPixelSize, bool upright, bool decode = true)
@@ -251,25 +266,10 @@ QImage makeThumbnail(const QString& path, int maxPixelSize, bool upright, bool d
     const QFileInfo info(path);
     if (!info.isFile())
         return {};
-    const QByteArray uri = QUrl::fromLocalFile(info.absoluteFilePath()).toEncoded();
-    const qint64 mtime = info.lastModified().toSecsSinceEpoch();
-    // The larger cached size first: it scales down to our box without losing detail.
-    const char* folders[] = {maxPixelSize > 128 ? "large" : "normal", maxPixelSize > 128 ? "normal" : "large"};
-    for (const char* folder : folders) {
-        QImage cached = freshCacheEntry(Thumbnailer::cachePathFor(path, QString::fromLatin1(folder)), uri, mtime);
-        if (!cached.isNull())
-            return fitted(upright ? cached : toStoredOrientation(cached, fileOrientation(path)), maxPixelSize);
-    }
-    if (!decode) {
-        // A JPEG keeps its stored thumbnail in the metadata at its start: the head is enough.
-        constexpr qint64 kHeadBytes = 256 * 1024;
-        QByteArray head;
-        bool whole = false;
-        if (!readRegularFileHead(path, kHeadBytes, &head, &whole))
-            return {};
-        if (!whole && head.startsWith("\xFF\xD8"))
-            return fitted(imageio_detail::readExifThumbnail(head, maxPixelSize), maxPixelSize);
-    }
+    const QImage cached = freshCachedThumbnail(info, maxPixelSize);
+    if (!cached.isNull())
+        return fitted(upright ? cached : toStoredOrientation(cached, fileOrientation(path)), maxPixelSize);
+    // A large file is mapped, not read: the stored thumbnail costs the pages of its metadata.
     auto source = ImageSource::createWithFile(path);
     if (!source)
         return {};
@@ -326,6 +326,17 @@ void Thumbnailer::storeThumbnail(const QString& path, const QImage& image, int o
 QImage Thumbnailer::thumbnail(const QString& path, int maxPixelSize)
 {
     return makeThumbnail(path, maxPixelSize, false);
+}
+
+QImage Thumbnailer::cachedThumbnail(const QString& path, int maxPixelSize, int orientation)
+{
+    if (maxPixelSize <= 0)
+        return {};
+    const QFileInfo info(path);
+    if (!info.isFile())
+        return {};
+    const QImage cached = freshCachedThumbnail(info, maxPixelSize);
+    return cached.isNull() ? cached : fitted(toStoredOrientation(cached, orientation), maxPixelSize);
 }
 
 QImage Thumbnailer::storedThumbnail(const QString& path, int maxPixelSize)

@@ -65,6 +65,8 @@ TEST(PhotoBinGeometry, FramesRangesAndHits)
     EXPECT_EQ(g.indexAtPoint({8 + 100 * 56, 10}), PhotoBinStripGeometry::kNotFound);
 
     EXPECT_EQ(g.wholeVisibleCount(kpv::Rect(0, 0, 100, 52)), 7u);
+    // A strip scrolled absurdly far left still counts the cells that fit, without overflowing.
+    EXPECT_LE(g.wholeVisibleCount(kpv::Rect(-0x1p70, 0, 100, 52)), 7u);
 }
 
 TEST(PhotoBinGeometry, MovesStopWithAnEndOnTheCentreLine)

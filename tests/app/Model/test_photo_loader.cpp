@@ -10,19 +10,25 @@
 #include "foundation/OperationQueue.h"
 #include "imageio/ImageDestination.h"
 #include "imageio/DecodeBudget.h"
+#include "imageio/FileAccess.h"
 #include "imageio/ImageProperties.h"
 #include "imageio/Thumbnailer.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMutex>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <random>
+#include <string>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -914,6 +920,64 @@ TEST(PhotoLoaderPlatform, ADecodedThumbnailIsKeptForTheNextVisit)
     touch.close();
     loader->loadImage(file, 9, info, nullptr, nullptr);
     EXPECT_FALSE(QFile::exists(entry));
+    kpv::Thumbnailer::setCacheDirectoryForTesting(QString());
+}
+
+// A load takes the file from the disk once: its description, the thumbnail it might store and its
+// pixels all come from one mapping, never a copy of the whole file, and a thumbnail cached on the
+// first visit costs the next one no access to the photo at all. A photo another program cuts
+// short while it is decoded fails the load; the program goes on.
+TEST(PhotoLoaderPlatform, ALoadTakesThePhotoFromTheDiskOnceAndSurvivesItBeingCutShort)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    kpv::Thumbnailer::setCacheDirectoryForTesting(dir.path() + QStringLiteral("/cache"));
+    QDir().mkpath(dir.path() + QStringLiteral("/bundle"));
+    kpv::Bundle bundle(QStringList{writeInfoJson(dir.path() + QStringLiteral("/bundle"))});
+    PublicObject object(bundle, QSizeF(1680, 1050));
+    LMPhotoLoader *loader = object.photoLoader();
+
+    // Noise, so that the file is far larger than the files read rather than mapped.
+    QImage picture(1600, 1200, QImage::Format_RGBA8888_Premultiplied);
+    std::mt19937 random(7);
+    for (int y = 0; y < picture.height(); ++y) {
+        auto *row = reinterpret_cast<quint32 *>(picture.scanLine(y));
+        for (int x = 0; x < picture.width(); ++x)
+            row[x] = random() | 0xFF000000u;
+    }
+    const QString path = dir.path() + QStringLiteral("/photo.jpg");
+    ASSERT_TRUE(kpv::ImageDestination::writeImage(picture, path, QStringLiteral("public.jpeg"), {}));
+    ASSERT_GT(QFileInfo(path).size(), 512 * 1024);
+    std::vector<std::string> accesses;
+    std::function<void()> onMap;
+    kpv::setFileAccessObserverForTesting([&](const QString &file, const char *kind) {
+        if (file != path)
+            return;
+        accesses.emplace_back(kind);
+        if (onMap)
+            onMap();
+    });
+    const std::vector<std::string> once = {"map"};
+    const LMPathString file(path, false);
+
+    const LMImagePtr fitin = loader->loadImage(file, 11, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(fitin);
+    EXPECT_EQ(accesses, once) << "description and pixels of a fit-in";
+    const LMFileImgBaseInfoPtr info = fitin->originalImgBaseInfo();
+
+    accesses.clear();
+    ASSERT_TRUE(loader->loadImage(file, 9, info, nullptr, nullptr));
+    EXPECT_EQ(accesses, once) << "the stored thumbnail looked for, then the scaled decode";
+    accesses.clear();
+    ASSERT_TRUE(loader->loadImage(file, 9, info, nullptr, nullptr));
+    ASSERT_TRUE(loader->loadStoredSmallThumb(file, info, nullptr));
+    EXPECT_TRUE(accesses.empty()) << "the thumbnails cached by the first visit";
+
+    accesses.clear();
+    onMap = [&] { ASSERT_EQ(::truncate(QFile::encodeName(path).constData(), 3000), 0); };
+    EXPECT_FALSE(loader->loadImage(file, 11, info, nullptr, nullptr));
+    EXPECT_EQ(accesses, once);
+    kpv::setFileAccessObserverForTesting(nullptr);
     kpv::Thumbnailer::setCacheDirectoryForTesting(QString());
 }
 

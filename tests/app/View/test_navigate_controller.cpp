@@ -261,6 +261,7 @@ TEST_F(NavTest, HeldLoadsStartWithoutAFrameOrAPictureAndGoWithTheFile)
     // Moving on before the picture arrived forgets what was held for the former file.
     host->queue.clear();
     open(10, QStringLiteral(".tif"));
+    controller->navCurFileToIndex(4, false, true, false);
     EXPECT_GT(controller->heldLoadCount(), 0u);
     const size_t heldForFirst = controller->heldLoadCount();
     host->queue.clear();
@@ -363,14 +364,16 @@ TEST_F(NavTest, OneDecodePerFileForBothThumbnails)
         return std::count_if(loader.loads.begin(), loader.loads.end(),
                              [&](const auto &l) { return l.path == path && l.type == type; });
     };
-    // The current file and the three on each side have their fit-ins decoded: their thumbnails
-    // are made from those. The others the bin shows are decoded once, at the large thumbnail's
-    // size; the bin does not wrap, so the file four before the first has no thumbnails.
-    auto decodedForThumbnails = [](qsizetype i) { return i > 3 && i < 17; };
+    // The current file and the one on each side have their fit-ins decoded: their thumbnails
+    // are made from those. The others the bin shows (the first file's cell and five after it)
+    // are decoded once, at the large thumbnail's size; the bin does not wrap, so the files before
+    // the first but the last one have no thumbnails.
+    auto fromFitin = [](qsizetype i) { return i <= 1 || i == 19; };
+    auto decodedForThumbnails = [](qsizetype i) { return i > 1 && i <= 5; };
     int neighbours = 0;
     for (qsizetype i = 0; i < paths.size(); ++i) {
         const auto info = controller->fileInfoByIndex(i);
-        if (!info || i == 16) {
+        if (!info || !(fromFitin(i) || decodedForThumbnails(i))) {
             EXPECT_FALSE(loadsOf(paths[i], 9) || (info && info->imageByType(8))) << i;
             continue;
         }
@@ -383,7 +386,7 @@ TEST_F(NavTest, OneDecodePerFileForBothThumbnails)
         EXPECT_EQ(small->height(), 120u) << i;
         EXPECT_EQ(large->width(), 256u) << i;
     }
-    EXPECT_EQ(neighbours, 8);
+    EXPECT_EQ(neighbours, 6);
     EXPECT_TRUE(controller->fileInfoByIndex(16));
     // The small pictures made so are the sharp ones already: none is made again.
     EXPECT_EQ(rec.count("didUpdateSmallThumb"), 0);
@@ -396,12 +399,12 @@ TEST_F(NavTest, OneDecodePerFileForBothThumbnails)
     open(20, QStringLiteral(".tif"));
     runLoads();
     for (qsizetype i = 0; i < paths.size(); ++i) {
-        if (!controller->fileInfoByIndex(i) || i == 16)
+        if (!controller->fileInfoByIndex(i) || !(fromFitin(i) || decodedForThumbnails(i)))
             continue;
         EXPECT_EQ(loadsOf(paths[i], 8), 0) << i;
         EXPECT_EQ(loadsOf(paths[i], 9), decodedForThumbnails(i) ? 1 : 0) << i;
     }
-    EXPECT_EQ(rec.count("didUpdateSmallThumb"), 8);
+    EXPECT_EQ(rec.count("didUpdateSmallThumb"), 6);
 }
 
 // A step to a file whose picture is decoded already draws it at once: the neighbours' loads of
@@ -475,6 +478,48 @@ TEST_F(NavTest, LoadsAreFiledAndNotRequestedTwice)
     EXPECT_TRUE(host->queue.empty());
     // A record outside the windows never gets a load.
     EXPECT_FALSE(controller->fileInfoByIndex(5) && controller->fileInfoByIndex(5)->imageByType(10));
+}
+
+// A photo opened and looked at costs one fit-in decode on either side of it, ready for the first
+// step either way; once the user steps, the passes decode the three on each side ahead.
+TEST_F(NavTest, TheFitInsDecodedAheadWidenOnceTheUserSteps)
+{
+    open(20);
+    runLoads();
+    auto fitins = [&] {
+        std::set<QString> out;
+        for (const auto &l : loader.loads)
+            if (l.type == 10)
+                out.insert(QFileInfo(l.path.path()).fileName());
+        loader.loads.clear();
+        return out;
+    };
+    auto names = [&](std::initializer_list<int> indices) {
+        std::set<QString> out;
+        for (int i : indices)
+            out.insert(QFileInfo(paths[i].path()).fileName());
+        return out;
+    };
+    EXPECT_EQ(fitins(), names({0, 1, 19}));
+    controller->navCurFileToIndex(1, false, true, false);
+    runLoads();
+    EXPECT_EQ(fitins(), names({2, 3, 4, 18}));
+}
+
+// In a window narrower than the screen the photo bin shows fewer cells: only theirs, and one more
+// on each side, are decoded for thumbnails (the current file's and its neighbours' come from their
+// fit-ins).
+TEST_F(NavTest, ThumbnailsAreDecodedForTheCellsTheBinShowsAcrossTheWindow)
+{
+    host->binMax = 12;
+    host->binPage = 5;
+    open(20);
+    runLoads();
+    std::set<qsizetype> decoded;
+    for (const auto &l : loader.loads)
+        if (l.type == 9)
+            decoded.insert(paths.indexOf(l.path));
+    EXPECT_EQ(decoded, (std::set<qsizetype>{2, 3}));
 }
 
 TEST_F(NavTest, NeighbourCacheFreesWhatLeavesTheWindows)

@@ -11,8 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -38,6 +41,44 @@ TEST(FileAccess, OnlyRegularFilesAreReadAndNothingBlocks)
     const QString big = test::writeFile(dir, "big.png", QByteArray(4096, 'x'));
     EXPECT_FALSE(readRegularFile(big, 4095, &data, &error));
     EXPECT_TRUE(error.contains("too large"));
+}
+
+// A photo open for decoding that another program cuts short: the decode fails with the reason
+// instead of the process dying on the missing pages, and an untouched photo decodes from the same
+// kind of opening as before.
+TEST(FileAccess, APhotoCutShortWhileOpenFailsItsDecodeNotTheProgram)
+{
+    QTemporaryDir dir;
+    // Noise at the best quality: far larger than the files read rather than mapped.
+    QImage noise(1200, 900, QImage::Format_RGBA8888);
+    std::mt19937 random(3);
+    for (int y = 0; y < noise.height(); ++y) {
+        auto* row = reinterpret_cast<quint32*>(noise.scanLine(y));
+        for (int x = 0; x < noise.width(); ++x)
+            row[x] = random() | 0xFF000000u;
+    }
+    const QByteArray jpeg = test::referenceJpeg(noise, 100, false, 0);
+    ASSERT_GT(jpeg.size(), 256 * 1024);
+    const QString path = test::writeFile(dir, "photo.jpg", jpeg);
+    int opened = 0;
+    setFileAccessObserverForTesting([&](const QString& file, const char*) { opened += file == path; });
+
+    QString error;
+    auto intact = ImageSource::createWithFile(path, &error);
+    ASSERT_TRUE(intact) << error.toStdString();
+    EXPECT_FALSE(intact->createThumbnailAtIndex(0, 300, true, &error).isNull()) << error.toStdString();
+
+    auto source = ImageSource::createWithFile(path, &error);
+    ASSERT_TRUE(source) << error.toStdString();
+    ASSERT_EQ(::truncate(QFile::encodeName(path).constData(), 3000), 0);
+    EXPECT_TRUE(source->createImageAtIndex(0, &error).isNull());
+    EXPECT_TRUE(error.contains("cut short")) << error.toStdString();
+    EXPECT_TRUE(source->createThumbnailAtIndex(0, 300, true, &error).isNull());
+    EXPECT_TRUE(error.contains("cut short")) << error.toStdString();
+    // The source opened before the cut was cut too: it shares the file's pages.
+    EXPECT_TRUE(intact->createImageAtIndex(0, &error).isNull());
+    setFileAccessObserverForTesting(nullptr);
+    EXPECT_EQ(opened, 2);
 }
 
 TEST(FileAccess, IdentityTellsAReplacementFromTheFileThatWasRead)
