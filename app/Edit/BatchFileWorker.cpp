@@ -25,7 +25,12 @@ QString BatchFileWorker::unreadableReason(const LMPathString &path)
     return {};
 }
 
-bool BatchFileWorker::copyAsNewFile(const LMPathString &source, const std::function<QString()> &nextName, QString *error)
+namespace {
+
+// Writes a new file under the names `nextName` offers, one after another while another writer
+// takes them first; `write` sets its flag when the name was taken and answers whether it wrote.
+bool writeUnderNewName(const std::function<QString()> &nextName, QString *error,
+                       const std::function<bool(const QString &out, bool *taken)> &write)
 {
     // Names tried before giving up when other writers keep taking them.
     constexpr int kNameAttempts = 100;
@@ -34,7 +39,7 @@ bool BatchFileWorker::copyAsNewFile(const LMPathString &source, const std::funct
         if (out.isEmpty())
             break;
         bool taken = false;
-        if (kpv::copyFileToNewName(source.path(), out, &taken, error))
+        if (write(out, &taken))
             return true;
         if (!taken)
             return false;
@@ -42,6 +47,15 @@ bool BatchFileWorker::copyAsNewFile(const LMPathString &source, const std::funct
     if (error)
         *error = QStringLiteral("no free name was left in the destination folder");
     return false;
+}
+
+} // namespace
+
+bool BatchFileWorker::copyAsNewFile(const LMPathString &source, const std::function<QString()> &nextName, QString *error)
+{
+    return writeUnderNewName(nextName, error, [&](const QString &out, bool *taken) {
+        return kpv::copyFileToNewName(source.path(), out, taken, error);
+    });
 }
 
 int BatchFileWorker::runFiles(const FileInfoList &files, LMFailedFiles *outFailures, const kpv::Operation *operation,
@@ -119,22 +133,10 @@ bool BatchFileWorker::saveImageAsNewFile(const QImage &picture, const std::funct
                                          const std::optional<QVariantMap> &properties, const LMPathString &source,
                                          QString *error)
 {
-    // Names tried before giving up when other writers keep taking them.
-    constexpr int kNameAttempts = 100;
-    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        const QString out = nextName();
-        if (out.isEmpty())
-            break;
-        bool taken = false;
+    return writeUnderNewName(nextName, error, [&](const QString &out, bool *taken) {
         kpv::ImageWriteOptions options = LMImageTools::writeOptionsKeepingMetadataOf(source.path());
         options.createNew = true;
-        options.nameTaken = &taken;
-        if (LMImageTools::saveImage(picture, out, properties.value_or(QVariantMap()), options, error))
-            return true;
-        if (!taken)
-            return false;
-    }
-    if (error)
-        *error = QStringLiteral("no free name was left in the destination folder");
-    return false;
+        options.nameTaken = taken;
+        return LMImageTools::saveImage(picture, out, properties.value_or(QVariantMap()), options, error);
+    });
 }

@@ -35,6 +35,34 @@ QString systemError(int code)
     return QString::fromLocal8Bit(std::strerror(code));
 }
 
+// Closes a descriptor when it goes out of scope.
+struct DescriptorCloser {
+    int fd;
+    ~DescriptorCloser() { ::close(fd); }
+};
+
+// Opens the regular file at `path` for reading and describes it in `st`; -1, with the reason in
+// `why`, for anything else. Non-blocking, so that opening a FIFO with no writer returns at once.
+int openRegularForReading(const QString& path, struct stat* st, QString* why)
+{
+    const int fd = ::open(kpv::encodeFileName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        *why = systemError(errno);
+        return -1;
+    }
+    if (::fstat(fd, st) != 0) {
+        *why = systemError(errno);
+        ::close(fd);
+        return -1;
+    }
+    if (!S_ISREG(st->st_mode)) {
+        *why = QStringLiteral("not a regular file");
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 std::mutex g_observerMutex;
 FileAccessObserver g_observer;
 
@@ -77,19 +105,12 @@ bool readRegular(const QString& path, std::int64_t maxBytes, bool wholeOnly, QBy
             *error = QStringLiteral("cannot read %1: %2").arg(path, why);
         return false;
     };
-    // Non-blocking, so that opening a FIFO with no writer returns at once.
-    const int fd = ::open(kpv::encodeFileName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return fail(systemError(errno));
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
     struct stat st {};
-    if (::fstat(fd, &st) != 0)
-        return fail(systemError(errno));
-    if (!S_ISREG(st.st_mode))
-        return fail(QStringLiteral("not a regular file"));
+    QString why;
+    const int fd = openRegularForReading(path, &st, &why);
+    if (fd < 0)
+        return fail(why);
+    const DescriptorCloser closer{fd};
     if (wholeOnly && st.st_size > maxBytes)
         return fail(QStringLiteral("the file is too large"));
     const std::int64_t wanted = std::min<std::int64_t>(st.st_size, std::max<std::int64_t>(maxBytes, 0));
@@ -249,19 +270,12 @@ std::shared_ptr<const FileContents> FileContents::open(const QString& path, std:
             *error = QStringLiteral("cannot read %1: %2").arg(path, why);
         return nullptr;
     };
-    // Non-blocking, so that opening a FIFO with no writer returns at once.
-    const int fd = ::open(kpv::encodeFileName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return fail(systemError(errno));
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
     struct stat st {};
-    if (::fstat(fd, &st) != 0)
-        return fail(systemError(errno));
-    if (!S_ISREG(st.st_mode))
-        return fail(QStringLiteral("not a regular file"));
+    QString why;
+    const int fd = openRegularForReading(path, &st, &why);
+    if (fd < 0)
+        return fail(why);
+    const DescriptorCloser closer{fd};
     std::shared_ptr<FileContents> contents(new FileContents);
     contents->m_identity = identityOf(st);
     if (st.st_size >= kMinMappedBytes) {

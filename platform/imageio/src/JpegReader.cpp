@@ -74,6 +74,48 @@ struct DecodeJob {
     QString error;
 };
 
+// One decoded CMYK row made RGBA in place; files that write inverted CMYK say so with an APP14 marker.
+void cmykRowToRgba(uchar* p, unsigned width, bool inverted)
+{
+    for (unsigned x = 0; x < width; ++x, p += 4) {
+        int c = p[0], m = p[1], y = p[2], k = p[3];
+        if (!inverted) {
+            c = 255 - c;
+            m = 255 - m;
+            y = 255 - y;
+            k = 255 - k;
+        }
+        p[0] = uchar(c * k / 255);
+        p[1] = uchar(m * k / 255);
+        p[2] = uchar(y * k / 255);
+        p[3] = 255;
+    }
+}
+
+// The checks and charges that come after the header and before decompression starts: a file far
+// too short for its frame is refused, and a progressive file keeps the coefficients of every
+// block of the picture while its scans arrive, whatever size it is decoded at, so that memory is
+// charged to the budget too. False, with the job's error set, when the decode cannot go on.
+bool checkBeforeStart(DecodeJob* job, size_t size)
+{
+    jpeg_decompress_struct* info = &job->d.m_info;
+    if (!imageio_detail::jpegCanHold(size, info->image_width, info->image_height)) {
+        job->error = QStringLiteral("the JPEG file is far too short for %1 x %2 pixels")
+                         .arg(info->image_width)
+                         .arg(info->image_height);
+        return false;
+    }
+    if (jpeg_has_multiple_scans(info)) {
+        uint64_t blocks = 0;
+        for (int c = 0; c < info->num_components; ++c)
+            blocks += uint64_t(info->comp_info[c].width_in_blocks + info->comp_info[c].h_samp_factor) *
+                      uint64_t(info->comp_info[c].height_in_blocks + info->comp_info[c].v_samp_factor);
+        if (!imageio_detail::reserveDecodeBytes(blocks * DCTSIZE2 * sizeof(JCOEF), &job->error))
+            return false;
+    }
+    return true;
+}
+
 bool runDecode(DecodeJob* job, const unsigned char* data, size_t size, int maxPixelSize)
 {
     jpeg_decompress_struct* info = &job->d.m_info;
@@ -99,22 +141,8 @@ bool runDecode(DecodeJob* job, const unsigned char* data, size_t size, int maxPi
                          .arg(info->image_height);
         return false;
     }
-    if (!imageio_detail::jpegCanHold(size, info->image_width, info->image_height)) {
-        job->error = QStringLiteral("the JPEG file is far too short for %1 x %2 pixels")
-                         .arg(info->image_width)
-                         .arg(info->image_height);
+    if (!checkBeforeStart(job, size))
         return false;
-    }
-    // A progressive file keeps the coefficients of every block of the picture while its scans
-    // arrive, whatever size it is decoded at: that memory is charged to the budget too.
-    if (jpeg_has_multiple_scans(info)) {
-        uint64_t blocks = 0;
-        for (int c = 0; c < info->num_components; ++c)
-            blocks += uint64_t(info->comp_info[c].width_in_blocks + info->comp_info[c].h_samp_factor) *
-                      uint64_t(info->comp_info[c].height_in_blocks + info->comp_info[c].v_samp_factor);
-        if (!imageio_detail::reserveDecodeBytes(blocks * DCTSIZE2 * sizeof(JCOEF), &job->error))
-            return false;
-    }
     jpeg_start_decompress(info);
 
     job->image = imageio_detail::allocateFrame(int(info->output_width), int(info->output_height), &job->error);
@@ -125,22 +153,8 @@ bool runDecode(DecodeJob* job, const unsigned char* data, size_t size, int maxPi
     while (info->output_scanline < info->output_height) {
         JSAMPROW row = job->image.scanLine(int(info->output_scanline));
         jpeg_read_scanlines(info, &row, 1);
-        if (!cmyk)
-            continue;
-        uchar* p = row;
-        for (unsigned x = 0; x < info->output_width; ++x, p += 4) {
-            int c = p[0], m = p[1], y = p[2], k = p[3];
-            if (!inverted) {
-                c = 255 - c;
-                m = 255 - m;
-                y = 255 - y;
-                k = 255 - k;
-            }
-            p[0] = uchar(c * k / 255);
-            p[1] = uchar(m * k / 255);
-            p[2] = uchar(y * k / 255);
-            p[3] = 255;
-        }
+        if (cmyk)
+            cmykRowToRgba(row, info->output_width, inverted);
     }
     jpeg_finish_decompress(info);
     return true;
@@ -173,39 +187,10 @@ bool startRegionDecode(DecodeJob* job, const unsigned char* data, size_t size, i
     info->scale_denom = 8;
     info->dct_method = JDCT_ISLOW;
     jpeg_calc_output_dimensions(info);
-    if (!imageio_detail::jpegCanHold(size, info->image_width, info->image_height)) {
-        job->error = QStringLiteral("the JPEG file is far too short for %1 x %2 pixels")
-                         .arg(info->image_width)
-                         .arg(info->image_height);
+    if (!checkBeforeStart(job, size))
         return false;
-    }
-    if (jpeg_has_multiple_scans(info)) {
-        uint64_t blocks = 0;
-        for (int c = 0; c < info->num_components; ++c)
-            blocks += uint64_t(info->comp_info[c].width_in_blocks + info->comp_info[c].h_samp_factor) *
-                      uint64_t(info->comp_info[c].height_in_blocks + info->comp_info[c].v_samp_factor);
-        if (!imageio_detail::reserveDecodeBytes(blocks * DCTSIZE2 * sizeof(JCOEF), &job->error))
-            return false;
-    }
     jpeg_start_decompress(info);
     return true;
-}
-
-void cmykRowToRgba(uchar* p, unsigned width, bool inverted)
-{
-    for (unsigned x = 0; x < width; ++x, p += 4) {
-        int c = p[0], m = p[1], y = p[2], k = p[3];
-        if (!inverted) {
-            c = 255 - c;
-            m = 255 - m;
-            y = 255 - y;
-            k = 255 - k;
-        }
-        p[0] = uchar(c * k / 255);
-        p[1] = uchar(m * k / 255);
-        p[2] = uchar(y * k / 255);
-        p[3] = 255;
-    }
 }
 
 // A part of the picture: the rows above it are skipped (their entropy-coded data is read, nothing
