@@ -284,6 +284,16 @@ public:
     virtual void didEmptyImageSlots() {}
     // Other sharp regions are to be drawn.
     virtual void didChangeRegionTiles() { setNeedsUpdateDrawContent(); }
+    // A finer picture of the file shown, which the view takes when the user zooms in: the drawing
+    // side makes ahead its tiles that cover `imageRect` (pixels of that picture), so that the
+    // zoom's first frames show its pixels. A null image, or a new file, drops them.
+    virtual void prepareTilesAhead(const LMImagePtr &image, const QRectF &imageRect)
+    {
+        m_imageAhead = image;
+        m_imageAheadRect = image ? imageRect : QRectF();
+    }
+    const LMImagePtr &imageAhead() const { return m_imageAhead; }
+    const QRectF &imageAheadRect() const { return m_imageAheadRect; }
     virtual void enableShadow(bool enabled) { m_shadowEnabled = enabled; }
     bool shadowEnabled() const { return m_shadowEnabled; }
     int drawContentUpdates() const { return m_drawContentUpdates; }
@@ -329,6 +339,8 @@ private:
     double m_rotateDetectBeginTime = 0, m_rotateDetectLastTime = 0, m_totalRotateDegreeFromBegin = 0;
     int64_t m_curScaleMode = ScaleModeNone;
     std::vector<LMRegionTilePtr> m_regionTiles;
+    LMImagePtr m_imageAhead;
+    QRectF m_imageAheadRect;
     bool m_layerAsynchronous = false;
 
     // The running rotation animation, so that an early end can land on its last frame.

@@ -89,6 +89,7 @@ void LMImageViewModel::didChangeFileByKeepPrevScale(bool keep)
     recoveryTextures(TileSet::Normal);
     recoveryTextures(TileSet::Fitin);
     m_regionTiles.clear();
+    prepareTilesAhead(nullptr, QRectF());
     didEmptyImageSlots();
     setNeedsUpdateDrawContent();
     invalidateCursorRects();

@@ -21,9 +21,12 @@ void LMOpenGLLayer::setAsynchronous(bool asynchronous)
         m_displayTimer->invalidate();
         m_displayTimer.reset();
     }
-    if (asynchronous)
-        m_displayTimer = kpv::Timer::scheduled(
-            kAsynchronousFrameInterval, true, [this](kpv::Timer &) { setNeedsDisplay(); }, kpv::TimerMode::Common);
+    if (!asynchronous)
+        return;
+    m_displayTimer = kpv::Timer::scheduled(
+        kAsynchronousFrameInterval, true, [this](kpv::Timer &) { setNeedsDisplay(); }, kpv::TimerMode::Common);
+    // The first frame of the animation now, not a frame interval later.
+    setNeedsDisplay();
 }
 
 void LMOpenGLLayer::setNeedsDisplay()

@@ -3,6 +3,7 @@
 #include "appkit/Cursor.h"
 #include "appkit/Window.h"
 #include "foundation/RunLoop.h"
+#include "foundation/Timer.h"
 
 namespace {
 QRectF toQRect(const kpv::Rect &r) { return QRectF(r.x(), r.y(), r.width(), r.height()); }
@@ -24,6 +25,7 @@ LMOpenGLView::LMOpenGLView(const kpv::Rect &frame) : kpv::OpenGLView(frame)
 LMOpenGLView::~LMOpenGLView()
 {
     // Stop the timers before the tiles and the layer go away.
+    prepareTilesAhead(nullptr, QRectF());
     abortZoom();
     endRotate();
     stopFrameSwitchTimer();

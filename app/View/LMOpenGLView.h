@@ -15,10 +15,15 @@
 #include "appkit/OpenGLView.h"
 
 #include <QColor>
+#include <QRect>
 
 #include <map>
 #include <memory>
 #include <vector>
+
+namespace kpv {
+class Timer;
+}
 
 class LMOpenGLView : public kpv::OpenGLView, public LMImageViewModel, public LMOpenGLLayerDelegate {
 public:
@@ -59,6 +64,10 @@ public:
     size_t normalTileCount() const { return m_usingTexturesNormal.size(); }
     // How many tile textures were filled so far (made or refilled with another frame).
     uint64_t tileUploadCount() const { return m_tileUploads; }
+    // The tiles ahead are made the middle first, a few at a time between events; the view takes
+    // them with their image.
+    void prepareTilesAhead(const LMImagePtr &image, const QRectF &imageRect) override;
+    size_t tilesAheadCount() const { return m_texturesAhead.size(); }
 
     // ---- Model hooks ----
     void setNeedsUpdateDrawContent() override;
@@ -108,6 +117,8 @@ private:
     bool showFrameAsKeptPixels();
     // Clears the frame buffer for a new frame, except what the picture will cover.
     void clearAroundPicture();
+    // One turn of prepareTilesAhead: a few milliseconds of uploads, then the next turn.
+    void makeTilesAhead();
 
     LMOpenGLViewDelegate *m_delegate = nullptr;
     std::unique_ptr<LMOpenGLLayer> m_openGLLayer;
@@ -125,6 +136,9 @@ private:
     // gaps of its tiles still to be uploaded during a zoom instead of the fit-in filler.
     size_t m_regionsUnderNormal = 0;
     bool m_haveFitinTextures = false;
+    std::vector<QRect> m_tilesAheadToMake;
+    std::map<int64_t, LMOpenGLTexturePtr> m_texturesAhead;
+    std::shared_ptr<kpv::Timer> m_tilesAheadTimer;
     LMImagePtr m_imageShadow;
     std::unique_ptr<LMOpenGLShadowTexture> m_textureShadow;
     QPointF m_shadowSliceLeftTop, m_shadowSliceRightBottom, m_drawOffsetLeftTop, m_drawOffsetRightBottom;

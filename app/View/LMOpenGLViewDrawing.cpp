@@ -5,12 +5,14 @@
 #include "Model/LMPhotoLoader.h"
 #include "View/LMShareGLContext.h"
 #include "foundation/RunLoop.h"
+#include "foundation/Timer.h"
 
 #include <QPainter>
 #include <QRegion>
 
 #include <epoxy/gl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cmath>
@@ -22,6 +24,10 @@ namespace {
 // shows its pixels within a few frames on any machine.
 constexpr int kNewTilesPerFrame = 4;
 constexpr double kUploadTimePerFrame = 0.012;
+// Tiles made ahead take this long a turn at most, one turn every kTilesAheadPause, so that
+// events and frames go on between them.
+constexpr double kTilesAheadTimePerTurn = 0.004;
+constexpr double kTilesAheadPause = 0.01;
 } // namespace
 
 void LMOpenGLView::initOpenGL()
@@ -51,6 +57,11 @@ std::vector<LMOpenGLTexturePtr> LMOpenGLView::prepareTexturesForImage(int imageM
     if (imageMode == ImageModeNormal) {
         frame = drawableFrameIdx();
         m_frameIdxOfCurNormalTexture = frame;
+        // The tiles made ahead for this picture are its first tiles.
+        if (image == imageAhead() && frame == 0) {
+            tiles.merge(m_texturesAhead);
+            prepareTilesAhead(nullptr, QRectF());
+        }
     }
     // The fit-in image is often the very picture shown: its tiles are uploaded once and serve both
     // sets (first frames alike; the sets are released apart, each holding its references).
@@ -66,7 +77,19 @@ std::vector<LMOpenGLTexturePtr> LMOpenGLView::prepareTexturesForImage(int imageM
         return mayCreate > 0 ||
                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count() < kUploadTimePerFrame;
     };
-    for (const QRect &t : LMOpenGLTexture::tilesCoveringRect(image->width(), image->height(), imageRect)) {
+    std::vector<QRect> covering = LMOpenGLTexture::tilesCoveringRect(image->width(), image->height(), imageRect);
+    // A few at a time, those in the middle of the view first: where the eye is, and where a zoom
+    // about the middle ends.
+    if (!createAllTesturesIfNotExist) {
+        const QPointF middle = imageRect.center();
+        const auto distance = [middle](const QRect &t) {
+            const QPointF d = QRectF(t).center() - middle;
+            return d.x() * d.x() + d.y() * d.y();
+        };
+        std::stable_sort(covering.begin(), covering.end(),
+                         [&](const QRect &a, const QRect &b) { return distance(a) < distance(b); });
+    }
+    for (const QRect &t : covering) {
         const int64_t key = LMOpenGLTexture::tileKey(t.x(), t.y());
         auto it = tiles.find(key);
         if (it == tiles.end() && sharesTiles) {
@@ -109,6 +132,69 @@ std::vector<LMOpenGLTexturePtr> LMOpenGLView::prepareTexturesForImageViewRect(in
     if (!image)
         return {};
     return prepareTexturesForImage(imageMode, mapToImageRect(viewRect, image), createAllTesturesIfNotExist);
+}
+
+void LMOpenGLView::prepareTilesAhead(const LMImagePtr &image, const QRectF &imageRect)
+{
+    if (m_tilesAheadTimer)
+        m_tilesAheadTimer->invalidate();
+    m_tilesAheadTimer.reset();
+    m_tilesAheadToMake.clear();
+    if (image != imageAhead())
+        m_texturesAhead.clear();
+    LMImageViewModel::prepareTilesAhead(image, imageRect);
+    if (!image)
+        return;
+    // Those it has already, or that the view shows already, are not made again.
+    m_tilesAheadToMake = LMOpenGLTexture::tilesCoveringRect(image->width(), image->height(), imageRect);
+    const bool shown = image == imageNormal();
+    std::erase_if(m_tilesAheadToMake, [&](const QRect &t) {
+        const int64_t key = LMOpenGLTexture::tileKey(t.x(), t.y());
+        return m_texturesAhead.count(key) || (shown && m_usingTexturesNormal.count(key));
+    });
+    const QPointF middle = imageRect.center();
+    const auto distance = [middle](const QRect &t) {
+        const QPointF d = QRectF(t).center() - middle;
+        return d.x() * d.x() + d.y() * d.y();
+    };
+    // Made from the back of the list: the middle last in it.
+    std::stable_sort(m_tilesAheadToMake.begin(), m_tilesAheadToMake.end(),
+                     [&](const QRect &a, const QRect &b) { return distance(a) > distance(b); });
+    makeTilesAhead();
+}
+
+void LMOpenGLView::makeTilesAhead()
+{
+    m_tilesAheadTimer.reset();
+    const LMImagePtr image = imageAhead();
+    if (!image || m_tilesAheadToMake.empty())
+        return;
+    // Once OpenGL is set up; the view is shown by then.
+    if (!waitsForOpenGL()) {
+        LMShareGLContext::Scope scope;
+        if (!scope.ok())
+            return;
+        glEnable(GL_TEXTURE_2D);
+        initOpenGL();
+        const auto started = std::chrono::steady_clock::now();
+        while (!m_tilesAheadToMake.empty() &&
+               std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count() < kTilesAheadTimePerTurn) {
+            const QRect t = m_tilesAheadToMake.back();
+            m_tilesAheadToMake.pop_back();
+            auto texture = std::make_shared<LMOpenGLTexture>();
+            if (!texture->setData(*image, 0, t.x(), t.y(), t.width(), t.height(), &m_renderInfo)) {
+                m_tilesAheadToMake.clear();
+                break;
+            }
+            ++m_tileUploads;
+            m_texturesAhead.emplace(LMOpenGLTexture::tileKey(t.x(), t.y()), std::move(texture));
+        }
+        glDisable(GL_TEXTURE_2D);
+        if (m_tilesAheadToMake.empty())
+            return;
+    }
+    m_tilesAheadTimer = kpv::RunLoop::current().performAfterDelay(waitsForOpenGL() ? 0.1 : kTilesAheadPause,
+                                                                  [this] { makeTilesAhead(); });
 }
 
 void LMOpenGLView::prepareShadowTexture()

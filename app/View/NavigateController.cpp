@@ -414,6 +414,14 @@ bool NavigateController::putCurFileImageIntoView(LMImageViewModel &view, int ima
             if (const double fit = view.calcFitinScaleForImage(base, view.angleRotate()); fit > 0)
                 scale = fit;
         }
+        // A zoom in shows the picture it is going to from its first frame when that is decoded
+        // already: its frames on the way then draw the file's pixels rather than a smaller
+        // picture enlarged.
+        if (view.isZoomTimerRunning()) {
+            const double end = view.zoomTimerUserInfo().value(QStringLiteral("endScale")).toDouble();
+            if (end > scale)
+                scale = end;
+        }
         // Nor while the fit-in image is on its way: it may well be the size wanted, and the
         // filing of it looks again.
         const int fitin = fitinImageType();

@@ -418,6 +418,9 @@ private:
     void scheduleRegionsForStillView();
     void requestRegionsForShownPart();
     void requestRegionsForZoomTarget();
+    // The full-size picture of the current file came while the view shows a smaller one: the
+    // view makes ahead the tiles of it that the first frames of a zoom to 100% show.
+    void prepareZoomAhead(const LMImagePtr &fullSize);
     void requestRegions(const QRectF &rawRect, double scale, QPointF rawFocus);
     void fileRegionBand(const NavRegionCache::Band &band, const std::vector<LMRegionTilePtr> &tiles);
     void dropRegions();

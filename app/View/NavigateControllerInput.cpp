@@ -474,7 +474,10 @@ void NavigateController::switchToScaleMode(int64_t mode)
     abortScrollSession();
     if (LMImageViewModel *view = currentView())
         view->switchToScaleMode(mode);
-    // 100% shows the file's own pixels where the zoom is going, decoded from the key on.
+    // The zoom's first frame shows the finest picture held for where it is going; 100% shows the
+    // file's own pixels there, decoded from the key on when they are not held.
+    if (m_openGLView && currentView() == m_openGLView && m_openGLView->isZoomTimerRunning())
+        updateOpenGLViewImage(ImageModeNormal);
     if (mode == ScaleModeActualSize)
         requestRegionsForZoomTarget();
 }

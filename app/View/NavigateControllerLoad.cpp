@@ -295,7 +295,8 @@ void NavigateController::loadFullSizeForStillView(const LMPathString &path)
     // own (an animation's fit-in is its full size already; other pictures are decoded whole on
     // the way to their fit-in, and spend the time again only when 100% is asked for).
     bool failed = false;
-    if (!base || base->AMCMImageType() != 2 || !info->imageByType(fitinImageType(), &failed) || failed)
+    const bool jpeg = base && (base->AMCMImageType() == 2 || base->imageUTI() == QLatin1String("public.jpeg"));
+    if (!jpeg || !info->imageByType(fitinImageType(), &failed) || failed)
         return;
     const QSizeF raw = base->rawFrameSize();
     if (!(raw.width() * raw.height() <= kMaxStillViewFullSizePixels))
@@ -648,6 +649,8 @@ void NavigateController::fileLoadResult(const LMNavFileInfoPtr &info, const QVar
     if (type == NavLoadPlanner::kSmallFitinType || type == NavLoadPlanner::kLargeFitinType)
         updateOpenGLViewImage(ImageModeFitin);
     updateOpenGLViewImage(ImageModeNormal);
+    if (type == NavLoadPlanner::kOriginalType)
+        prepareZoomAhead(image);
     if (type == NavLoadPlanner::kSmallThumbType ||
         (type == fitinImageType() && !info->imageByType(NavLoadPlanner::kSmallThumbType)))
         updatePreviewStatusUIForCurFile(false);

@@ -29,6 +29,10 @@ constexpr uint64_t kPngImageType = 8;
 // decoded at once with the zoom's target.
 constexpr double kZoomLeadTime = 0.12;
 
+// How far into the easing of a zoom to 100% the tiles made ahead reach: its first frames show
+// what lies around the middle at the scale of that moment.
+constexpr double kZoomAheadTime = 2.0 / 30.0;
+
 } // namespace
 
 bool NavigateController::regionsServe(const LMNavFileInfoPtr &info) const
@@ -95,6 +99,24 @@ void NavigateController::requestRegionsForZoomTarget()
     const int reduction = NavRegionCache::reductionForScale(end);
     if (reduction < 8)
         requestRegions(soon | target, 0.5 / reduction, target.center());
+}
+
+void NavigateController::prepareZoomAhead(const LMImagePtr &fullSize)
+{
+    if (!m_openGLView || !fullSize || currentView() != m_openGLView || m_openGLView->imageNormal() == fullSize ||
+        m_openGLView->isZoomTimerRunning() || !m_openGLView->imageNormal())
+        return;
+    const LMFileImgBaseInfoPtr base = fullSize->originalImgBaseInfo();
+    const double begin = m_openGLView->scale();
+    if (!base || !(begin > 0 && begin < 1))
+        return;
+    const double p = (1 - 1 / std::pow(kZoomAheadTime + 1, 4)) / 0.9744;
+    const QRectF raw = m_openGLView->originalRectShownAtScale(begin + (1 - begin) * p, std::nullopt);
+    const QSizeF rawSize = base->rawFrameSize();
+    if (raw.isEmpty() || rawSize.isEmpty())
+        return;
+    const double sx = double(fullSize->width()) / rawSize.width(), sy = double(fullSize->height()) / rawSize.height();
+    m_openGLView->prepareTilesAhead(fullSize, QRectF(raw.x() * sx, raw.y() * sy, raw.width() * sx, raw.height() * sy));
 }
 
 void NavigateController::requestRegions(const QRectF &rawRect, double scale, QPointF rawFocus)

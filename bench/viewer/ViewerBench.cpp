@@ -409,8 +409,9 @@ Results measure(const Program &program, const Inputs &in, const ScreenProbe &pro
 {
     Results r;
     // KPV_BENCH_ONLY=gif measures the animated GIF alone, KPV_BENCH_ONLY=launch the two launch
-    // rows alone, KPV_BENCH_ONLY=steps the stepping alone (KPV_BENCH_REPEAT times, default 5),
-    // for a quick look at their figures.
+    // rows alone, KPV_BENCH_ONLY=zoom the launches and the 100% key alone (without the 10 s of
+    // CPU after the first picture), KPV_BENCH_ONLY=steps the stepping alone (KPV_BENCH_REPEAT
+    // times, default 5), for a quick look at their figures.
     const char *only = getenv("KPV_BENCH_ONLY");
     if (only && std::strcmp(only, "gif") == 0) {
         measureGif(program, in, probe, &r);
@@ -421,6 +422,7 @@ Results measure(const Program &program, const Inputs &in, const ScreenProbe &pro
         measureSteps(program, in, probe, std::max(1, repeat ? std::atoi(repeat) : 5), &r);
         return r;
     }
+    const bool zoomOnly = only && std::strcmp(only, "zoom") == 0;
     std::vector<double> launches, sharps, fitted, zooms, cpus, widths;
     std::string secondVisitHome;
     for (int i = 0; i < kLaunchRuns; ++i) {
@@ -447,7 +449,7 @@ Results measure(const Program &program, const Inputs &in, const ScreenProbe &pro
         const double reference = width > 0 ? references[width] : NAN;
         sharps.push_back(firstSharp(looks, std::isnan(reference) ? settled : std::min(settled, reference), 0.75));
         // The CPU of the 10 s after the first picture (only the first run: it takes a while).
-        if (i == 0 && !std::isnan(painted)) {
+        if (i == 0 && !std::isnan(painted) && !zoomOnly) {
             const double left = 10000 - (msSince(run.started) - painted);
             if (left > 0)
                 sleepMs(int(left));
@@ -489,6 +491,8 @@ Results measure(const Program &program, const Inputs &in, const ScreenProbe &pro
     if (width > 0)
         r.lanczosSharpness = bench_sharpness::lanczosReference(in.steps[0], int(width) / 6000.0);
     r.launchMs = median(launches);
+    if (zoomOnly)
+        return r;
     launches.clear();
     for (int i = 0; i < kLaunchRuns; ++i) {
         Run run(program, in.camera[0]);
