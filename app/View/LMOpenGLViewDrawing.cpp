@@ -26,8 +26,8 @@ constexpr int kNewTilesPerFrame = 4;
 constexpr double kUploadTimePerFrame = 0.012;
 // Tiles made ahead take this long a turn at most, one turn every kTilesAheadPause, so that
 // events and frames go on between them.
-constexpr double kTilesAheadTimePerTurn = 0.004;
-constexpr double kTilesAheadPause = 0.01;
+constexpr double kTilesAheadTimePerTurn = 0.008;
+constexpr double kTilesAheadPause = 0.005;
 } // namespace
 
 void LMOpenGLView::initOpenGL()
