@@ -28,6 +28,16 @@ constexpr double kUploadTimePerFrame = 0.012;
 // events and frames go on between them.
 constexpr double kTilesAheadTimePerTurn = 0.008;
 constexpr double kTilesAheadPause = 0.005;
+
+// Orders tiles by the distance of their centres from `middle`, the nearest first.
+void sortNearestFirst(std::vector<QRect> &tiles, QPointF middle)
+{
+    const auto distance = [middle](const QRect &t) {
+        const QPointF d = QRectF(t).center() - middle;
+        return d.x() * d.x() + d.y() * d.y();
+    };
+    std::stable_sort(tiles.begin(), tiles.end(), [&](const QRect &a, const QRect &b) { return distance(a) < distance(b); });
+}
 } // namespace
 
 void LMOpenGLView::initOpenGL()
@@ -80,15 +90,8 @@ std::vector<LMOpenGLTexturePtr> LMOpenGLView::prepareTexturesForImage(int imageM
     std::vector<QRect> covering = LMOpenGLTexture::tilesCoveringRect(image->width(), image->height(), imageRect);
     // A few at a time, those in the middle of the view first: where the eye is, and where a zoom
     // about the middle ends.
-    if (!createAllTesturesIfNotExist) {
-        const QPointF middle = imageRect.center();
-        const auto distance = [middle](const QRect &t) {
-            const QPointF d = QRectF(t).center() - middle;
-            return d.x() * d.x() + d.y() * d.y();
-        };
-        std::stable_sort(covering.begin(), covering.end(),
-                         [&](const QRect &a, const QRect &b) { return distance(a) < distance(b); });
-    }
+    if (!createAllTesturesIfNotExist)
+        sortNearestFirst(covering, imageRect.center());
     for (const QRect &t : covering) {
         const int64_t key = LMOpenGLTexture::tileKey(t.x(), t.y());
         auto it = tiles.find(key);
@@ -152,14 +155,9 @@ void LMOpenGLView::prepareTilesAhead(const LMImagePtr &image, const QRectF &imag
         const int64_t key = LMOpenGLTexture::tileKey(t.x(), t.y());
         return m_texturesAhead.count(key) || (shown && m_usingTexturesNormal.count(key));
     });
-    const QPointF middle = imageRect.center();
-    const auto distance = [middle](const QRect &t) {
-        const QPointF d = QRectF(t).center() - middle;
-        return d.x() * d.x() + d.y() * d.y();
-    };
     // Made from the back of the list: the middle last in it.
-    std::stable_sort(m_tilesAheadToMake.begin(), m_tilesAheadToMake.end(),
-                     [&](const QRect &a, const QRect &b) { return distance(a) > distance(b); });
+    sortNearestFirst(m_tilesAheadToMake, imageRect.center());
+    std::reverse(m_tilesAheadToMake.begin(), m_tilesAheadToMake.end());
     makeTilesAhead();
 }
 
