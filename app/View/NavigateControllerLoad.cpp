@@ -110,7 +110,7 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
     // changed (clearLoadMasks); any still held belong to the current file and keep waiting.
     std::vector<std::shared_ptr<kpv::Operation>> operations;
     std::vector<bool> waits;
-    std::shared_ptr<kpv::Operation> quickPicture, firstPicture, nextPicture;
+    std::shared_ptr<kpv::Operation> quickPicture, firstPicture, nextPicture, windowFitin;
     // The small-thumbnail loads of this pass by file, for the same file's large-thumbnail load.
     QHash<LMPathString, std::pair<std::shared_ptr<kpv::Operation>, std::shared_ptr<ThumbnailPair>>> smallThumbLoads;
     // A file's thumbnails are made from its fit-in image when the pass decodes that too: they wait
@@ -179,6 +179,13 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
         // window and the current file, except the next file's fit-in, the picture of the next step.
         if (!r.high && !r.nextPicture)
             operations.back()->setQualityOfService(kpv::Operation::QualityOfService::Background);
+        // Their fit-ins decode one after another: side by side, the buffers of every decode would
+        // be held at once, as the window fills after the first step.
+        if (!thumb && !r.high && !r.nextPicture && r.type == fitinType) {
+            if (windowFitin)
+                operations.back()->addDependency(windowFitin);
+            windowFitin = operations.back();
+        }
         if (r.type == NavLoadPlanner::kSmallThumbType)
             smallThumbLoads.insert(info->filePath(), {operations.back(), pair});
         else if (smallThumbLoad)

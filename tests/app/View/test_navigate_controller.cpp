@@ -181,6 +181,38 @@ TEST_F(NavTest, OnlyTheQuickPictureAndTheFitInStartBeforeTheFirstPictureIsOnScre
     EXPECT_EQ(controller->heldLoadCount(), 0u);
 }
 
+// After the first step the image window widens: its fit-ins decode one after another, not side by
+// side, so that their buffers are not all held at once while the user steps.
+TEST_F(NavTest, TheWindowsFitinsDecodeOneAfterAnother)
+{
+    loader.equivalentFor[10] = 2;
+    open(10);
+    runLoads();
+    host->queue.clear();
+    loader.loads.clear();
+    ASSERT_TRUE(controller->navCurFileToIndex(1, false, true, false));
+    host->drawFrame(); // the step's picture is on screen: the held loads go
+    int windowFitins = 0;
+    // Each round starts what is ready when it begins, as a queue with free workers would.
+    for (int round = 0; round < 20 && !host->queue.empty(); ++round) {
+        std::vector<std::shared_ptr<kpv::Operation>> ready, waiting;
+        for (const auto &op : host->queue)
+            (op->isReady() ? ready : waiting).push_back(op);
+        ASSERT_FALSE(ready.empty());
+        host->queue = std::move(waiting);
+        const size_t before = loader.loads.size();
+        for (const auto &op : ready)
+            op->start();
+        kpv::RunLoop::main().runOnce();
+        int fitins = 0;
+        for (size_t i = before; i < loader.loads.size(); ++i)
+            fitins += loader.loads[i].type == 10 && loader.loads[i].path != paths[1] && loader.loads[i].path != paths[2];
+        EXPECT_LE(fitins, 1) << round;
+        windowFitins += fitins;
+    }
+    EXPECT_EQ(windowFitins, 3); // files 3, 4 and 8 (0 and 9 were decoded while 0 was shown)
+}
+
 // A picture left on screen for a moment is decoded whole in the background, so that 100% shows
 // its own pixels at once; a step before that decodes nothing whole, and a step after it lets the
 // full-size image go.
