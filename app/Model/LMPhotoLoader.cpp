@@ -284,25 +284,11 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, int imageScaleType
     if (!(raw.width() <= INT_MAX && raw.height() <= INT_MAX))
         return nullptr;
 
-    // A large thumbnail kept in the desktop's cache (ours of a former visit among them), or stored
-    // in the file, is served as it is when it has the large thumbnail's size: no decode.
-    if (imageScaleType == LMNavFileInfo::kLargeThumbType && imageBaseInfo->AMCMImageType() != kAMCMImageTypeGIF) {
-        const QSizeF raw = imageBaseInfo->rawFrameSize();
-        const double wanted = std::min(kLargeThumbBox, std::max(raw.width(), raw.height()));
-        const auto bigEnough = [wanted](const QImage &picture) {
-            return std::max(picture.width(), picture.height()) >= wanted;
-        };
-        LMImagePtr cached = guarded([&]() -> LMImagePtr {
-            QImage stored = m_sources->cachedThumbnail(path.path(), int(kLargeThumbBox), int(imageBaseInfo->rawOrientation()));
-            if (!bigEnough(stored) && !isCancelled(operation))
-                if (LMImageSourceReader *reader = file.reader())
-                    stored = reader->createThumbnailAtIndex(0, int(kLargeThumbBox), false);
-            return bigEnough(stored) ? createImageByImageRef(stored, imageBaseInfo) : nullptr;
-        });
-        if (cached && !imageBaseInfo->fileModified()) {
+    if (imageScaleType == LMNavFileInfo::kLargeThumbType) {
+        if (LMImagePtr stored = loadStoredLargeThumb(path, imageBaseInfo, operation, file)) {
             if (equivalentImageType)
                 *equivalentImageType = 0;
-            return cached;
+            return stored;
         }
         if (isCancelled(operation))
             return nullptr;
@@ -571,6 +557,36 @@ LMImagePtr LMPhotoLoader::loadStoredSmallThumb(const LMPathString &path, const L
         return createImageByImageRef(stored, imageBaseInfo);
     });
     return thumb && !imageBaseInfo->fileModified() ? thumb : nullptr;
+}
+
+LMImagePtr LMPhotoLoader::loadStoredLargeThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                               const kpv::Operation *operation) const
+{
+    OpenedFile file(*m_sources, path);
+    return loadStoredLargeThumb(path, imageBaseInfo, operation, file);
+}
+
+LMImagePtr LMPhotoLoader::loadStoredLargeThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                               const kpv::Operation *operation, OpenedFile &file) const
+{
+    // A large thumbnail kept in the desktop's cache (ours of a former visit among them), or stored
+    // in the file, is served as it is when it has the large thumbnail's size: no decode.
+    if (!imageBaseInfo || imageBaseInfo->AMCMImageType() == kAMCMImageTypeGIF || imageBaseInfo->fileModified() ||
+        isCancelled(operation))
+        return nullptr;
+    const QSizeF raw = imageBaseInfo->rawFrameSize();
+    const double wanted = std::min(kLargeThumbBox, std::max(raw.width(), raw.height()));
+    const auto bigEnough = [wanted](const QImage &picture) {
+        return std::max(picture.width(), picture.height()) >= wanted;
+    };
+    LMImagePtr stored = guarded([&]() -> LMImagePtr {
+        QImage picture = m_sources->cachedThumbnail(path.path(), int(kLargeThumbBox), int(imageBaseInfo->rawOrientation()));
+        if (!bigEnough(picture) && !isCancelled(operation))
+            if (LMImageSourceReader *reader = file.reader())
+                picture = reader->createThumbnailAtIndex(0, int(kLargeThumbBox), false);
+        return bigEnough(picture) ? createImageByImageRef(picture, imageBaseInfo) : nullptr;
+    });
+    return stored && !imageBaseInfo->fileModified() ? stored : nullptr;
 }
 
 LMImagePtr LMPhotoLoader::loadThumbByCore(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,

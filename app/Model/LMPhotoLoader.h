@@ -136,6 +136,11 @@ public:
     // cache or the thumbnail stored in the file; nullptr otherwise.
     LMImagePtr loadStoredSmallThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
                                     const kpv::Operation *operation) const;
+    // The large thumbnail (within 256 x 256) when one costs no decode of the picture: the desktop's
+    // cache or the thumbnail stored in the file, when it has the large thumbnail's size (the
+    // picture's own size for a smaller picture); nullptr otherwise and for a GIF.
+    LMImagePtr loadStoredLargeThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                    const kpv::Operation *operation) const;
     // The thumbnail stored in the file (within 256 x 256), turned to match the raw frame's shape.
     static LMImagePtr loadThumbByCore(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
                                       const kpv::Operation *operation,
@@ -172,6 +177,8 @@ private:
 
     LMFileImgBaseInfoPtr loadImgBaseInfo(const LMPathString &path, const kpv::Operation *operation,
                                          OpenedFile &file) const;
+    LMImagePtr loadStoredLargeThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                    const kpv::Operation *operation, OpenedFile &file) const;
     LMFileImgBaseInfoPtr loadImgBaseInfoByCore(const LMPathString &path, const kpv::Operation *operation,
                                                OpenedFile &file) const;
     LMImagePtr loadImage(const LMPathString &path, LMFileImgBaseInfoPtr imageBaseInfo, const QSizeF &wantImageSize,

@@ -453,9 +453,21 @@ std::shared_ptr<LMBlockOperation> NavigateController::createOperationForLoadImag
             const LMFileImgBaseInfoPtr base = fileInfo->imgBaseInfo();
             if (base && !o->isCancelled() && type == NavLoadPlanner::kSmallThumbType) {
                 // A cached or stored small picture costs no decode. Without one the file is decoded
-                // once, at the large thumbnail's size, and the small one is made from that.
-                image = loader->loadStoredSmallThumb(fileInfo->filePath(), base, o);
-                if (!image && !o->isCancelled()) {
+                // once, at the large thumbnail's size, and the small one is made from that. A cached
+                // large one is read once for both: filed here, the small one made from it.
+                LMImagePtr storedLarge;
+                if (thumbPair && !thumbPair->storedOnly && !fileInfo->imageByType(NavLoadPlanner::kLargeThumbType))
+                    storedLarge = loader->loadStoredLargeThumb(fileInfo->filePath(), base, o);
+                if (storedLarge) {
+                    post(loadResult(fileInfo->filePath(), NavLoadPlanner::kLargeThumbType, storedLarge, 0, o));
+                    thumbPair->largeThumbFiled = true;
+                    image = smallThumbFromLarge(*loader, storedLarge, o);
+                    if (!image && !o->isCancelled())
+                        image = storedLarge;
+                } else {
+                    image = loader->loadStoredSmallThumb(fileInfo->filePath(), base, o);
+                }
+                if (!image && !storedLarge && !o->isCancelled()) {
                     LMImagePtr large = fileInfo->imageByType(NavLoadPlanner::kLargeThumbType);
                     int largeEquivalent = 0;
                     if (!large)

@@ -22,6 +22,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <functional>
 #include <random>
 #include <string>
@@ -911,6 +913,15 @@ TEST(PhotoLoaderPlatform, ADecodedThumbnailIsKeptForTheNextVisit)
     EXPECT_EQ(large->width(), 256u);
     EXPECT_EQ(large->height(), 128u);
     EXPECT_EQ(equivalent, 0);
+    // Made again from a larger picture of the photo, the thumbnail is not written over the fresh
+    // entry a second time.
+    const auto inode = [&] {
+        struct stat st {};
+        return ::stat(QFile::encodeName(entry).constData(), &st) == 0 ? st.st_ino : ino_t(0);
+    };
+    const ino_t stored = inode();
+    loader->storeThumbnail(large);
+    EXPECT_EQ(inode(), stored);
 
     // A file rewritten since its information was read gets no entry under the old time.
     ASSERT_TRUE(QFile::remove(entry));

@@ -405,6 +405,30 @@ TEST_F(NavTest, OneDecodePerFileForBothThumbnails)
         EXPECT_EQ(loadsOf(paths[i], 9), decodedForThumbnails(i) ? 1 : 0) << i;
     }
     EXPECT_EQ(rec.count("didUpdateSmallThumb"), 6);
+
+    // A second visit finds the large thumbnails in the cache: each is read once, for both sizes,
+    // and no cell the bin shows is decoded.
+    loader.loads.clear();
+    loader.storedThumbs = false;
+    loader.storedLargeThumbs = true;
+    loader.storedLargeLookups = 0;
+    open(20, QStringLiteral(".png"));
+    runLoads();
+    int cells = 0, others = 0;
+    for (qsizetype i = 1; i < paths.size(); ++i) {
+        const auto info = controller->fileInfoByIndex(i);
+        if (!info || !info->imageByType(8))
+            continue;
+        ++others;
+        if (!decodedForThumbnails(i))
+            continue;
+        ++cells;
+        EXPECT_EQ(loadsOf(paths[i], 8) + loadsOf(paths[i], 9), 0) << i;
+        ASSERT_TRUE(info->imageByType(9)) << i;
+        EXPECT_EQ(info->imageByType(8)->width(), 160u) << i;
+    }
+    EXPECT_GE(cells, 3);
+    EXPECT_EQ(loader.storedLargeLookups, others);
 }
 
 // A step to a file whose picture is decoded already draws it at once: the neighbours' loads of
