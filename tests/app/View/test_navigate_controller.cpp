@@ -544,6 +544,19 @@ TEST_F(NavTest, ThumbnailsAreDecodedForTheCellsTheBinShowsAcrossTheWindow)
         if (l.type == 9)
             decoded.insert(paths.indexOf(l.path));
     EXPECT_EQ(decoded, (std::set<qsizetype>{2, 3}));
+
+    // The window grows: the cells the bin shows now get their thumbnails at once, each decoded
+    // once, and what was there is not asked for again.
+    host->binPage = 9;
+    controller->didResizeWindow();
+    runLoads();
+    std::multiset<qsizetype> again;
+    for (const auto &l : loader.loads)
+        if (l.type == 8 || l.type == 9)
+            again.insert(paths.indexOf(l.path));
+    EXPECT_EQ(again, (std::multiset<qsizetype>{2, 3, 4, 5}));
+    for (qsizetype i : {4, 5})
+        EXPECT_TRUE(controller->fileInfoByIndex(i)->imageByType(8) && controller->fileInfoByIndex(i)->imageByType(9)) << i;
 }
 
 TEST_F(NavTest, NeighbourCacheFreesWhatLeavesTheWindows)
