@@ -333,7 +333,7 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, int imageScaleType
 
     LMImagePtr image;
     if (imageScaleType == LMNavFileInfo::kSmallThumbType || imageScaleType == LMNavFileInfo::kLargeThumbType)
-        image = loadJpegThumbnailByEighth(path, imageBaseInfo, size, operation);
+        image = loadJpegThumbnailByEighth(path, imageBaseInfo, size, operation, file);
     if (!image && !isCancelled(operation))
         image = loadImage(path, imageBaseInfo, size, multiple, operation, framesSoFar, file);
     if (image && equivalentImageType)
@@ -348,6 +348,14 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, int imageScaleType
 LMImagePtr LMPhotoLoader::loadJpegThumbnailByEighth(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
                                                     const QSizeF &size, const kpv::Operation *operation) const
 {
+    OpenedFile file(*m_sources, path);
+    return loadJpegThumbnailByEighth(path, imageBaseInfo, size, operation, file);
+}
+
+LMImagePtr LMPhotoLoader::loadJpegThumbnailByEighth(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                                    const QSizeF &size, const kpv::Operation *operation,
+                                                    OpenedFile &file) const
+{
     if (!imageBaseInfo || imageBaseInfo->AMCMImageType() != kAMCMImageTypeJPEG || !m_infoProvider)
         return nullptr;
     // The library's own decoder at an eighth reads only each block's average colour, and does so
@@ -360,7 +368,10 @@ LMImagePtr LMPhotoLoader::loadJpegThumbnailByEighth(const LMPathString &path, co
     std::optional<DecodeSlot> slot(std::in_place, path, eighth, operation);
     if (!slot->entered())
         return nullptr;
-    LMImagePtr decoded = loadImageByAMCM(path, imageBaseInfo, eighth, false, operation);
+    // The file as the image reader opened it, when it did: taken from the disk once.
+    LMImageSourceReader *reader = file.reader();
+    LMImagePtr decoded = loadImageByAMCM(path, imageBaseInfo, eighth, false, operation,
+                                         reader ? reader->contents() : nullptr);
     slot.reset();
     if (!decoded || isCancelled(operation) || imageBaseInfo->fileModified())
         return nullptr;
@@ -711,6 +722,14 @@ LMImagePtr LMPhotoLoader::loadImageByAMCM(const LMPathString &path, const LMFile
                                           const QSizeF &wantImageSize, bool multipleFramesFlag,
                                           const kpv::Operation *operation) const
 {
+    return loadImageByAMCM(path, imageBaseInfo, wantImageSize, multipleFramesFlag, operation, nullptr);
+}
+
+LMImagePtr LMPhotoLoader::loadImageByAMCM(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                          const QSizeF &wantImageSize, bool multipleFramesFlag,
+                                          const kpv::Operation *operation,
+                                          std::shared_ptr<const kpv::FileContents> contents) const
+{
     if (!imageBaseInfo)
         return nullptr;
     AMCMHandle manager = m_infoProvider ? m_infoProvider->currentTheadAMCMHandle() : nullptr;
@@ -727,10 +746,15 @@ LMImagePtr LMPhotoLoader::loadImageByAMCM(const LMPathString &path, const LMFile
         return nullptr;
 
     return guarded([&]() -> LMImagePtr {
-        QByteArray bytes;
-        if (!kpv::readRegularFile(path.path(), kMaxCodecFileBytes, &bytes) || bytes.isEmpty())
+        // A large file is mapped rather than copied: a scaled decode reads no more of it than the
+        // decoder needs. The stream only reads the bytes.
+        if (!contents)
+            contents = kpv::FileContents::open(path.path(), kMaxCodecFileBytes);
+        if (!contents || contents->size() == 0)
             return nullptr;
-        MSTREAM stream = MStreamOpenFromMemoryBlock(bytes.data(), MInt64(bytes.size()));
+        contents->willReadAll();
+        MSTREAM stream = MStreamOpenFromMemoryBlock(const_cast<char *>(contents->bytes().constData()),
+                                                    MInt64(contents->size()));
         if (!stream)
             return nullptr;
         AGIFDecodeHandle gif = nullptr;
@@ -781,7 +805,8 @@ LMImagePtr LMPhotoLoader::loadImageByAMCM(const LMPathString &path, const LMFile
                 premultiplyAlpha(bitmap->bitmap());
             bitmaps.append(bitmap);
         }
-        if (isCancelled(operation))
+        // Bytes of a file another program cut short meanwhile are not the file's.
+        if (isCancelled(operation) || contents->wasCutShort())
             return nullptr;
         auto result = std::make_shared<const LMImage>(bitmaps, imageBaseInfo);
         return result->frameDatas().isEmpty() ? nullptr : result;

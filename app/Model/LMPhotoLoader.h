@@ -179,6 +179,11 @@ private:
                                          OpenedFile &file) const;
     LMImagePtr loadStoredLargeThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
                                     const kpv::Operation *operation, OpenedFile &file) const;
+    LMImagePtr loadJpegThumbnailByEighth(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                         const QSizeF &size, const kpv::Operation *operation, OpenedFile &file) const;
+    LMImagePtr loadImageByAMCM(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                               const QSizeF &wantImageSize, bool multipleFramesFlag, const kpv::Operation *operation,
+                               std::shared_ptr<const kpv::FileContents> contents) const;
     LMFileImgBaseInfoPtr loadImgBaseInfoByCore(const LMPathString &path, const kpv::Operation *operation,
                                                OpenedFile &file) const;
     LMImagePtr loadImage(const LMPathString &path, LMFileImgBaseInfoPtr imageBaseInfo, const QSizeF &wantImageSize,

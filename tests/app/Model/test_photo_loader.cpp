@@ -948,8 +948,9 @@ TEST(PhotoLoaderPlatform, ALoadTakesThePhotoFromTheDiskOnceAndSurvivesItBeingCut
     PublicObject object(bundle, QSizeF(1680, 1050));
     LMPhotoLoader *loader = object.photoLoader();
 
-    // Noise, so that the file is far larger than the files read rather than mapped.
-    QImage picture(1600, 1200, QImage::Format_RGBA8888_Premultiplied);
+    // Noise, so that the file is far larger than the files read rather than mapped; large enough
+    // for its thumbnail to come from the codec library's decode at an eighth.
+    QImage picture(2400, 1800, QImage::Format_RGBA8888_Premultiplied);
     std::mt19937 random(7);
     for (int y = 0; y < picture.height(); ++y) {
         auto *row = reinterpret_cast<quint32 *>(picture.scanLine(y));
