@@ -768,6 +768,7 @@ void NavigateController::didResizeWindow()
 {
     abortScrollSession();
     updateOpenGLViewImage();
+    requestPhotoBinThumbnails();
 }
 
 void NavigateController::didResignWindow()
