@@ -5,6 +5,8 @@
 #include "foundation/RunLoop.h"
 #include "foundation/Timer.h"
 
+#include <algorithm>
+
 namespace {
 QRectF toQRect(const kpv::Rect &r) { return QRectF(r.x(), r.y(), r.width(), r.height()); }
 kpv::Rect toRect(const QRectF &r) { return kpv::Rect(r.x(), r.y(), r.width(), r.height()); }
@@ -140,12 +142,29 @@ void LMOpenGLView::setLayerAsynchronous(bool asynchronous)
 
 void LMOpenGLView::recoveryTextures(TileSet set)
 {
-    if (set == TileSet::Normal) {
-        m_usingTexturesNormal.clear();
-    } else {
-        m_usingTexturesFitin.clear();
+    auto &tiles = set == TileSet::Normal ? m_usingTexturesNormal : m_usingTexturesFitin;
+    // Kept until the next frame for the tiles of the picture that follows (a step gives up one
+    // picture's tiles and makes the next one's at once): refilled, they need no new storage.
+    for (auto &[key, texture] : tiles)
+        if (m_texturePool.size() < kTexturePoolSize &&
+            std::find(m_texturePool.begin(), m_texturePool.end(), texture) == m_texturePool.end())
+            m_texturePool.push_back(std::move(texture));
+    tiles.clear();
+    if (set == TileSet::Fitin)
         m_haveFitinTextures = false;
+}
+
+LMOpenGLTexturePtr LMOpenGLView::textureFromPool()
+{
+    // Only one that nothing draws any more.
+    for (auto it = m_texturePool.begin(); it != m_texturePool.end(); ++it) {
+        if (it->use_count() == 1) {
+            LMOpenGLTexturePtr texture = std::move(*it);
+            m_texturePool.erase(it);
+            return texture;
+        }
     }
+    return std::make_shared<LMOpenGLTexture>();
 }
 
 void LMOpenGLView::didEmptyImageSlots()

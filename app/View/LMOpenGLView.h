@@ -136,6 +136,10 @@ private:
     // gaps of its tiles still to be uploaded during a zoom instead of the fit-in filler.
     size_t m_regionsUnderNormal = 0;
     bool m_haveFitinTextures = false;
+    // Tile textures given up since the last frame, to be refilled by the next tiles made.
+    static constexpr size_t kTexturePoolSize = 16;
+    std::vector<LMOpenGLTexturePtr> m_texturePool;
+    LMOpenGLTexturePtr textureFromPool();
     std::vector<QRect> m_tilesAheadToMake;
     std::map<int64_t, LMOpenGLTexturePtr> m_texturesAhead;
     std::shared_ptr<kpv::Timer> m_tilesAheadTimer;

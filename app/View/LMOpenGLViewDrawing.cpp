@@ -102,7 +102,7 @@ std::vector<LMOpenGLTexturePtr> LMOpenGLView::prepareTexturesForImage(int imageM
         if (it == tiles.end()) {
             if (!mayCreateMore())
                 continue;
-            auto texture = std::make_shared<LMOpenGLTexture>();
+            auto texture = textureFromPool();
             // A tile that cannot be made (unknown pixel size, short frame, no texture name) ends
             // the walk: the view shows what exists.
             if (!texture->setData(*image, frame, t.x(), t.y(), t.width(), t.height(), &m_renderInfo))
@@ -456,6 +456,8 @@ void LMOpenGLView::drawLayer(LMOpenGLLayer *layer, double)
         }
     }
     glDisable(GL_TEXTURE_2D);
+    // What the pool still holds after the frame is not wanted.
+    m_texturePool.clear();
 }
 
 void LMOpenGLView::drawShadow(double k)

@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <set>
 #include <gtest/gtest.h>
 
 namespace {
@@ -91,6 +92,30 @@ TEST_F(Rendering, FittedImageIsCentredWithRowsFromTheTop)
     EXPECT_COLOR(img, 140, 30, 255, 255, 255);
     EXPECT_COLOR(img, 10, 50, 0, 0, 0);     // outside: cleared
     EXPECT_COLOR(img, 100, 90, 0, 0, 0);
+}
+
+// The next file's tiles go into the textures the last file gave up, and show the new picture.
+TEST_F(Rendering, TheNextFilesTilesRefillTheLastFilesTextures)
+{
+    view->setImage(quadrantImage(100, 50), ImageModeNormal);
+    frame();
+    std::set<uint32_t> given;
+    for (const LMOpenGLTexturePtr &t : view->texturesNormal())
+        given.insert(t->texID());
+    ASSERT_FALSE(given.empty());
+    view->didChangeFile();
+    view->setImage(quadrantImage(60, 40), ImageModeNormal);
+    const QImage img = frame();
+    ASSERT_FALSE(view->texturesNormal().empty());
+    for (const LMOpenGLTexturePtr &t : view->texturesNormal())
+        EXPECT_TRUE(given.count(t->texID())) << t->texID();
+    // 60 x 40 in the middle: x 70..130, y 30..70; what the larger picture covered is cleared.
+    EXPECT_COLOR(img, 75, 65, 255, 0, 0);
+    EXPECT_COLOR(img, 125, 65, 0, 255, 0);
+    EXPECT_COLOR(img, 75, 35, 0, 0, 255);
+    EXPECT_COLOR(img, 125, 35, 255, 255, 255);
+    EXPECT_COLOR(img, 60, 70, 0, 0, 0);
+    EXPECT_COLOR(img, 140, 30, 0, 0, 0);
 }
 
 TEST_F(Rendering, QuarterTurnAndFlip)
