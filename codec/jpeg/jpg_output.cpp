@@ -334,9 +334,7 @@ int64_t JpgDecPCoefMCU(JpgDecoder* d, JpgScan* scan, int64_t col, int64_t blockR
     if (pos >= scan->limit) {
         return 0;
     }
-    if (JpgDecScanUnneeded(d, scan)) {
-        return 0; // 1/8 needs DC only
-    }
+    // (Scans that add nothing at this scale never get here: JpgDecPScanRow passes them over.)
     restartIfDue(&scan->br, scan->comp, scan->ncomp);
     const bool clear = d->scanMode == 2;
     auto run = [&](JpgComponent* c, int16_t* blk) {
