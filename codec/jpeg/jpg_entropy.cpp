@@ -63,9 +63,17 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
         int f = act->fastAc[acc >> (64 - kJpgFastAcBits)];
         if (f) {
             int len = f & 15;
-            k += (f >> 4) & 15;
             acc <<= len;
             nbits -= len;
+            if ((f >> 8) == 0) {
+                if (((f >> 4) & 15) == 0) {
+                    k = 64; // end of block
+                    break;
+                }
+                k += 16;
+                continue;
+            }
+            k += (f >> 4) & 15;
             block[jpg_natural_order[k]] = int16_t(f >> 8); // runs past 63 land on 63
             lastStored = k > 63 ? 63 : k;
             ++k;
@@ -221,8 +229,16 @@ int64_t JpgDecBlockACFirst(JpgBitReader* br, int16_t* block, JpgComponent* comp)
         JpgBrNeed(br, 32);
         int f = act->fastAc[br->acc >> (64 - kJpgFastAcBits)];
         if (f) {
-            k += (f >> 4) & 15;
             JpgBrSkip(br, f & 15);
+            if ((f >> 8) == 0) {
+                if (((f >> 4) & 15) == 0) {
+                    br->eobrun = 0; // an end-of-band run of this block alone
+                    break;
+                }
+                k += 15;
+                continue;
+            }
+            k += (f >> 4) & 15;
             block[jpg_natural_order[k > 79 ? 79 : k]] = wrap16((f >> 8) * (1 << al));
             continue;
         }

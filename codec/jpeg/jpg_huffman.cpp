@@ -122,12 +122,16 @@ uint32_t prefixSymbol(const JpgHuffTable* t, uint32_t p, int bits) {
 
 void JpgHuffPrepareFast(JpgHuffTable* t) {
     // Run/size symbols whose code and value bits fit in the shortcut's bits, with values of up to
-    // 7 bits (F.2.2.2).
+    // 7 bits (F.2.2.2); an end of block and a run of 16 zeros with value 0.
     constexpr int kFast = kJpgFastAcBits;
     for (uint32_t i = 0; i < (1u << kFast); ++i) {
         t->fastAc[i] = 0;
         const uint32_t e = prefixSymbol(t, i, kFast);
         const uint32_t len = e >> 8, rs = e & 0xFF, r = rs >> 4, sz = rs & 15;
+        if (len != 0 && sz == 0 && (r == 0 || r == 15) && len <= uint32_t(kFast)) {
+            t->fastAc[i] = int16_t((r << 4) | len); // an end of block or a run of 16 zeros: no value
+            continue;
+        }
         if (len == 0 || sz == 0 || sz > 7 || len + sz > uint32_t(kFast)) {
             continue;
         }

@@ -44,8 +44,8 @@ struct JpgHuffTable {
     uint32_t size;
     JpgHuffTable* next; // list of every table the decoder built
     // AC shortcut by the next kJpgFastAcBits bits: when a code and its value bits fit in them and
-    // the value in 8 bits, the coefficient (int8 << 8) | (run << 4) | (code + value bits); 0
-    // otherwise.
+    // the value in 8 bits, the coefficient (int8 << 8) | (run << 4) | (code + value bits); an end
+    // of block (run 0) or a run of 16 zeros (run 15) with value 0; 0 otherwise.
     int16_t fastAc[1 << kJpgFastAcBits];
     bool fastReady, skipReady; // fastAc and skipAc made (JpgHuffPrepareFast, JpgHuffPrepareSkip)
     // AC skipping by the next kJpgSkipAcBits bits, for coefficients that are parsed but not kept: the whole
