@@ -18,8 +18,8 @@ extern const int32_t jpg_yuvsample_tbl[9];
 constexpr int kJpgMaxScans = 1000;        // SOS segments in one file
 // A progressive frame is decoded by walking every scan over every block: the work is blocks
 // times scans, fixed by a few header bytes. Beyond this many block visits (a 2^28-pixel 4:2:0
-// picture with 40 scans, a 24-megapixel 4:4:4 one with 200), plus kJpgBlockScansPerByte for
-// each byte of the file, a file is refused before any decoding, so a tiny file cannot keep a
+// picture with 40 scans, a 24-megapixel 4:4:4 one with 200), or kJpgBlockScansPerByte for each
+// byte of a larger file, a file is refused before any decoding, so a small file cannot keep a
 // worker busy for seconds while a real photograph of any size, which brings its data along, is
 // taken (a 750-megapixel one makes about two visits per byte).
 constexpr uint64_t kJpgMaxProgressiveBlockScans = uint64_t(1) << 28;

@@ -567,7 +567,7 @@ int64_t DecProgInit(JpgDecoder* d) {
     const uint64_t blocks = uint64_t(d->blocksPerMcu) * uint64_t(d->frameMcusPerRow) * uint64_t(d->frameMcuRows);
     // The header reader stands at the end of the data: its position is the file's size.
     const uint64_t bytes = uint64_t(std::max<int64_t>(d->br->bufOffset + (d->br->p - d->br->buf), 0));
-    const uint64_t allowed = kJpgMaxProgressiveBlockScans + std::min<uint64_t>(bytes, uint64_t(1) << 40) * kJpgBlockScansPerByte;
+    const uint64_t allowed = std::max(kJpgMaxProgressiveBlockScans, std::min<uint64_t>(bytes, uint64_t(1) << 40) * kJpgBlockScansPerByte);
     if (d->scanCount <= 0 || blocks > allowed / uint64_t(d->scanCount)) {
         return JPG_ERR_UNSUPPORTED;
     }
