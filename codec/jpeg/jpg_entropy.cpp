@@ -127,7 +127,8 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
         JpgHuffPrepareSkip(act);
     }
     while (k <= 63) {
-        // The shortcut needs kJpgSkipAcBits bits; a refill brings at least 57, several symbols' worth.
+        // The shortcut needs kJpgSkipAcBits bits; a refill brings at least 57, several symbols'
+        // worth.
         if (nbits < kJpgSkipAcBits) {
             br->acc = acc;
             br->nbits = nbits;

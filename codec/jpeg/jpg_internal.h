@@ -48,9 +48,9 @@ struct JpgHuffTable {
     // of block (run 0) or a run of 16 zeros (run 15) with value 0; 0 otherwise.
     int16_t fastAc[1 << kJpgFastAcBits];
     bool fastReady, skipReady; // fastAc and skipAc made (JpgHuffPrepareFast, JpgHuffPrepareSkip)
-    // AC skipping by the next kJpgSkipAcBits bits, for coefficients that are parsed but not kept: the whole
-    // symbols (codes with their value bits) that fit in them, as (zig-zag positions they advance
-    // << 5) | (ends the block << 4) | their bits; 0 when not even one fits.
+    // AC skipping by the next kJpgSkipAcBits bits, for coefficients that are parsed but not kept:
+    // the whole symbols (codes with their value bits) that fit in them, as (zig-zag positions
+    // they advance << 5) | (ends the block << 4) | their bits; 0 when not even one fits.
     uint16_t skipAc[1 << kJpgSkipAcBits];
 };
 

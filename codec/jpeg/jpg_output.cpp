@@ -415,11 +415,12 @@ int64_t JpgDecPOutYCbCr(JpgDecoder* d, int64_t col, int64_t row) {
         int64_t ay = int64_t(c->v) * d->mcuRow * 8 + d->by[b];
         int64_t rx = int64_t(c->h) * col * 8 + d->bx[b];
         int64_t ry = int64_t(c->v) * row * 8 + d->by[b];
-        if (c->idct && c->plane && ax + 8 <= c->width && ay + 8 <= c->height && ay + 8 <= d->clipRows[c->index]) {
+        if (c->idct && c->plane && ax + 8 <= c->width && ay + 8 <= c->height &&
+            ay + 8 <= d->clipRows[c->index]) {
             // A whole block inside the picture: straight into the plane.
             const int step = jpg_yccrun_tbl[d->layoutRow][c->index];
-            c->idct(c->plane + ptrdiff_t(ry >> c->sy) * c->pitch + ptrdiff_t(rx >> c->sx) * step, mcu + b * 64, step,
-                    c->pitch, c->dq, c->lineDouble, last, d->scratch);
+            c->idct(c->plane + ptrdiff_t(ry >> c->sy) * c->pitch + ptrdiff_t(rx >> c->sx) * step, mcu + b * 64,
+                    step, c->pitch, c->dq, c->lineDouble, last, d->scratch);
             continue;
         }
         putBlock(d, c, mcu + b * 64, ax, ay, rx, ry, last, false);
@@ -567,7 +568,8 @@ int64_t DecProgInit(JpgDecoder* d) {
     const uint64_t blocks = uint64_t(d->blocksPerMcu) * uint64_t(d->frameMcusPerRow) * uint64_t(d->frameMcuRows);
     // The header reader stands at the end of the data: its position is the file's size.
     const uint64_t bytes = uint64_t(std::max<int64_t>(d->br->bufOffset + (d->br->p - d->br->buf), 0));
-    const uint64_t allowed = std::max(kJpgMaxProgressiveBlockScans, std::min<uint64_t>(bytes, uint64_t(1) << 40) * kJpgBlockScansPerByte);
+    const uint64_t allowed = std::max(kJpgMaxProgressiveBlockScans,
+                                      std::min<uint64_t>(bytes, uint64_t(1) << 40) * kJpgBlockScansPerByte);
     if (d->scanCount <= 0 || blocks > allowed / uint64_t(d->scanCount)) {
         return JPG_ERR_UNSUPPORTED;
     }

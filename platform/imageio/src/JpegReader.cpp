@@ -164,7 +164,8 @@ bool decodeProgressiveEighth(DecodeJob* job, const unsigned char* data, size_t s
     JpgDecoder* raw = nullptr;
     if (ajlJpgDecoderCreate(&raw, &param) != 0)
         return false;
-    const std::unique_ptr<JpgDecoder, void (*)(JpgDecoder*)> decoder(raw, [](JpgDecoder* d) { ajlJpgDecoderDestroy(d); });
+    const std::unique_ptr<JpgDecoder, void (*)(JpgDecoder*)> decoder(raw,
+                                                                     [](JpgDecoder* d) { ajlJpgDecoderDestroy(d); });
     int64_t scale = 8, atLuma = 1, frame[2] = {}, mcu[2] = {}, comps = 0;
     int32_t sampling = 0;
     if (ajlJpgDecoderSetProp(raw, JPG_PROP_SCALE, &scale, 8) != 0 ||
