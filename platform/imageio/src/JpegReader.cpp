@@ -1,8 +1,8 @@
 // JPEG through libjpeg-turbo. Scaled decodes use the DCT scaling (M/8) so that a screen-sized
 // image of a large photo never decodes every pixel. A progressive file wanted at an eighth (a
 // thumbnail of a large photo) goes through the codec library's decoder instead, which reads only
-// the scans that carry each block's mean and holds one row of blocks, where libjpeg-turbo keeps
-// every coefficient of the picture (gigabytes for a large panorama).
+// the scans that eighth needs and holds one row of blocks, where libjpeg-turbo keeps every
+// coefficient of the picture (gigabytes for a large panorama).
 
 #include "FormatDecoder.h"
 #include "imageio/ImageLimits.h"
@@ -150,8 +150,7 @@ int32_t memoryStreamCallback(int32_t op, void* stream, void* args)
 }
 
 // A progressive YCbCr or grey file at an eighth of its size through the codec library's decoder:
-// each pixel the mean of its area (as libjpeg-turbo gives it at this scale, subsampled chroma too),
-// converted as JFIF says. False with *declined set when the decoder does not take the file
+// each pixel the mean of its 8 x 8 area, subsampled chroma too, converted as JFIF says. False with *declined set when the decoder does not take the file
 // (libjpeg-turbo then decides); false with the error set when it fails.
 bool decodeProgressiveEighth(DecodeJob* job, const unsigned char* data, size_t size, bool* declined)
 {
