@@ -368,7 +368,7 @@ void MainWndNavigateHost::sortFiles(int64_t sortType, bool forceSort)
 
 void MainWndNavigateHost::beginAlertSheet(const QString& message, const QString& defaultButton,
                                           const QString& alternateButton, const QString& otherButton,
-                                          const QString& informative, AlertDidEnd didEnd)
+                                          const QString& informative, AlertDidEnd didEnd, kpv::AlertEscape escape)
 {
     kpv::Window* window = m_windowController.getCurWindow();
     if (!window) {
@@ -381,7 +381,7 @@ void MainWndNavigateHost::beginAlertSheet(const QString& message, const QString&
                                      if (didEnd)
                                          didEnd(int(rc));
                                  },
-                                 informative);
+                                 informative, escape);
 }
 
 void MainWndNavigateHost::runSaveAsPanel(const QString& sourcePath, const QString& defaultDirectory,

@@ -129,7 +129,8 @@ public:
 
     // ---- File commands ----
     void beginAlertSheet(const QString& message, const QString& defaultButton, const QString& alternateButton,
-                         const QString& otherButton, const QString& informative, AlertDidEnd didEnd) override;
+                         const QString& otherButton, const QString& informative, AlertDidEnd didEnd,
+                         kpv::AlertEscape escape = kpv::AlertEscape::Alternate) override;
     void runSaveAsPanel(const QString& sourcePath, const QString& defaultDirectory, SavePanelHandler handler) override;
     void printImage(const QImage& image) override;
     void writeFileAndImageToPasteboard(const QString& filePath, const QImage& image) override;
