@@ -203,18 +203,36 @@ void MainWndNavigateHost::updateStatusInfo(const QString& text, bool showWaiting
 {
     if (!m_overlays)
         return;
-    // Loading information sits on top of the toolbar strip when the toolbar is shown.
+    m_statusLoadingInfo = loadingInfoFlag != 0;
     double anchorTop = 0;
-    if (m_toolbar) {
-        const NavToolbarOutlets& o = m_toolbar->outlets();
-        kpv::View* anchor = o.viewHitTestNavToolbar;
-        if (mainConfig() && mainConfig()->photoBinVisible() && o.viewNavToolbarContainer &&
-            !o.viewNavToolbarContainer->isHiddenOrHasHiddenAncestor())
-            anchor = o.viewNavToolbarContainer;
-        if (anchor && anchor->superview())
-            anchorTop = anchor->frame().y() + anchor->frame().height();
-    }
-    m_overlays->updateStatusInfo(text, showWaiting, loadingInfoFlag != 0, anchorTop);
+    const bool onToolbar = statusLineOnToolbar(&anchorTop);
+    m_overlays->updateStatusInfo(text, showWaiting, onToolbar, anchorTop);
+}
+
+void MainWndNavigateHost::placeStatusLine()
+{
+    if (!m_overlays || m_overlays->statusText().isEmpty())
+        return;
+    double anchorTop = 0;
+    const bool onToolbar = statusLineOnToolbar(&anchorTop);
+    m_overlays->placeStatusLine(onToolbar, anchorTop);
+}
+
+bool MainWndNavigateHost::statusLineOnToolbar(double* anchorTop)
+{
+    // Loading information sits on top of the toolbar strip. So does any other status while the
+    // toolbar shows, for the play button in the middle of the picture would cover it there.
+    *anchorTop = 0;
+    if (!m_toolbar)
+        return m_statusLoadingInfo;
+    const NavToolbarOutlets& o = m_toolbar->outlets();
+    const bool toolbarShown = o.viewNavToolbarContainer && !o.viewNavToolbarContainer->isHiddenOrHasHiddenAncestor();
+    kpv::View* anchor = o.viewHitTestNavToolbar;
+    if (mainConfig() && mainConfig()->photoBinVisible() && toolbarShown)
+        anchor = o.viewNavToolbarContainer;
+    if (anchor && anchor->superview())
+        *anchorTop = anchor->frame().y() + anchor->frame().height();
+    return m_statusLoadingInfo || toolbarShown;
 }
 
 void MainWndNavigateHost::showPreviewStatus(bool animation, bool autoHide)

@@ -97,6 +97,8 @@ public:
 
     // ---- Overlays ----
     void updateStatusInfo(const QString& text, bool showWaiting, int loadingInfoFlag) override;
+    // The toolbar began to show: a status line in the middle moves out of its buttons' way.
+    void placeStatusLine();
     void showPreviewStatus(bool animation, bool autoHide) override;
     void hidePreviewStatus(bool animation, bool needDelay) override;
     void setPreviewStatusAutoHideInterval(double seconds) override;
@@ -159,6 +161,8 @@ public:
 
 private:
     ShowModeController* miniController() const;
+    // Whether the status line stands on the toolbar, and where (*anchorTop) that is.
+    bool statusLineOnToolbar(double* anchorTop);
 
     AppDelegate& m_delegate;
     MainWndController& m_windowController;
@@ -167,6 +171,7 @@ private:
     NavigateController* m_controller = nullptr;
     NavigateOverlays* m_overlays = nullptr;
     NavToolbarController* m_toolbar = nullptr;
+    bool m_statusLoadingInfo = false;
     MainWndPhotoBin* m_photoBin = nullptr;
     NavigateWindowController* m_navigateWindowController = nullptr;
     LMFadeShowProxy* m_imageViewProxy = nullptr;

@@ -16,6 +16,8 @@
 #include "Kit/LMLinkButton.h"
 #include "Kit/LMUnderLineTextFieldCell.h"
 #include "Shell/ViewChrome/NavigateOverlays.h"
+#include "Shell/ViewChrome/NavigateToolbar.h"
+#include "Shell/MainWindow/LMMainWndContentView.h"
 #include "foundation/Bundle.h"
 #include "Share/ShareWindowController.h"
 #include "Model/LMFileImgBaseInfo.h"
@@ -210,6 +212,49 @@ TEST_F(ViewerStart, FilesHandedOverWhileTheFirstUseTipShowsAreOpened)
     settle();
     EXPECT_EQ(nav().curFilePath().path(), other);
     EXPECT_FALSE(controller->navigateController()->curLoveIntroTipsShowStatus());
+}
+
+// The zoom percentage shows in the middle of the picture; while the toolbar is up (the pointer on
+// it), it stands above the toolbar instead, out of the way of the play button in the middle.
+TEST_F(ViewerStart, ZoomPercentageIsNeverUnderTheToolbarsButtons)
+{
+    start();
+    const NavigateOverlays* overlays = viewer->overlays();
+    NavToolbarController& toolbar = viewer->toolbar()->controller();
+    const NavToolbarOutlets& bar = toolbar.outlets();
+    kpv::View* content = controller->contentView(); // where the toolbar and the status line are
+    const kpv::Rect play = bar.btnPlay->convertRectToView(bar.btnPlay->bounds(), content);
+    const auto overlap = [](const kpv::Rect& a, const kpv::Rect& b) {
+        return a.x() < b.x() + b.width() && b.x() < a.x() + a.width() && a.y() < b.y() + b.height() &&
+               b.y() < a.y() + a.height();
+    };
+    // "=" with the command key, as the user zooms; waits for the new percentage.
+    const auto zoomIn = [&] {
+        const QString before = overlays->statusText();
+        sendKey(24, u'=', kpv::CommandKeyMask);
+        for (int i = 0; i < 100 && overlays->statusText() == before; ++i)
+            settle(0.05);
+        ASSERT_TRUE(overlays->statusText().endsWith(QLatin1Char('%'))) << overlays->statusText().toStdString();
+    };
+
+    toolbar.updateToolbarShowStatus(true, false); // as with the pointer on it
+    settle(0.5);
+    ASSERT_FALSE(bar.btnPlay->isHidden());
+    zoomIn();
+    ASSERT_FALSE(bar.viewNavToolbarContainer->isHidden());
+    EXPECT_FALSE(overlap(overlays->statusLineFrame(), play)) << "the play button covers the zoom percentage";
+    const kpv::Rect strip = bar.viewNavToolbarContainer->frame();
+    EXPECT_EQ(overlays->statusLineFrame().y(), strip.y() + strip.height()) << "not on the toolbar";
+
+    toolbar.hideToolbarWithDelay(false);
+    settle(1.0);
+    ASSERT_TRUE(bar.viewNavToolbarContainer->isHidden());
+    zoomIn();
+    const kpv::Rect centred = overlays->statusLineFrame();
+    EXPECT_EQ(centred.y(), std::floor(content->bounds().height() / 2 - centred.height() / 2));
+    // The pointer reaches the toolbar while the percentage shows: it moves out of the way.
+    toolbar.updateToolbarShowStatus(true, false);
+    EXPECT_FALSE(overlap(overlays->statusLineFrame(), play));
 }
 
 TEST_F(ViewerStart, OpenedFolderShowsItsFirstImageFitted)
