@@ -17,6 +17,7 @@
 #include "Browse/FavoriteFileInfo.h"
 #include "Browse/FavoriteViewController.h"
 #include "Browse/MiniWindowController.h"
+#include "Kit/LMButton.h"
 #include "Kit/LMFadeShowProxy.h"
 #include "Model/MainConfig.h"
 #include "View/LMOpenGLView.h"
@@ -221,7 +222,8 @@ void MainWndNavigateHost::placeStatusLine()
 bool MainWndNavigateHost::statusLineOnToolbar(double* anchorTop)
 {
     // Loading information sits on top of the toolbar strip. So does any other status while the
-    // toolbar shows, for the play button in the middle of the picture would cover it there.
+    // toolbar shows and its play button stands in the middle of the picture, where it would
+    // cover the status (a file that cannot be shown has the play button below its message).
     *anchorTop = 0;
     if (!m_toolbar)
         return m_statusLoadingInfo;
@@ -232,7 +234,7 @@ bool MainWndNavigateHost::statusLineOnToolbar(double* anchorTop)
         anchor = o.viewNavToolbarContainer;
     if (anchor && anchor->superview())
         *anchorTop = anchor->frame().y() + anchor->frame().height();
-    return m_statusLoadingInfo || toolbarShown;
+    return m_statusLoadingInfo || (toolbarShown && m_overlays && m_overlays->centredStatusLineMeets(o.btnPlay));
 }
 
 void MainWndNavigateHost::showPreviewStatus(bool animation, bool autoHide)

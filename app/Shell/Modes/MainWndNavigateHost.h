@@ -97,7 +97,8 @@ public:
 
     // ---- Overlays ----
     void updateStatusInfo(const QString& text, bool showWaiting, int loadingInfoFlag) override;
-    // The toolbar began to show: a status line in the middle moves out of its buttons' way.
+    // The toolbar began to show, or its play button moved: the status line moves out of the
+    // buttons' way, or back to the middle.
     void placeStatusLine();
     void showPreviewStatus(bool animation, bool autoHide) override;
     void hidePreviewStatus(bool animation, bool needDelay) override;

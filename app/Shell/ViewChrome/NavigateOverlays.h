@@ -38,6 +38,8 @@ public:
     void updateStatusInfo(const QString& text, bool showWaiting, bool onAnchor, double anchorTop);
     // Moves the status line as it stands, text unchanged.
     void placeStatusLine(bool onAnchor, double anchorTop);
+    // Whether the status line, centred, would be under or over `view` (shown or not).
+    bool centredStatusLineMeets(const kpv::View* view) const;
     QString statusText() const { return m_statusText; }
     kpv::Rect statusLineFrame() const;
     bool statusLineVisible() const;

@@ -280,6 +280,8 @@ void NavigateToolbar::hideFileInfo(bool animation)
     m_host.placeStatusLine();
 }
 
+void NavigateToolbar::playButtonMoved() { m_host.placeStatusLine(); }
+
 // ---- Main window controller ----
 
 int64_t NavigateToolbar::showMode() const { return m_windowController.showMode(); }
