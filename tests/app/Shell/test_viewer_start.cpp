@@ -34,6 +34,7 @@
 #include "appkit/Event.h"
 #include "appkit/MenuBar.h"
 #include "foundation/Clock.h"
+#include "foundation/FileNames.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
 #include "foundation/UserDefaults.h"
@@ -50,6 +51,7 @@
 #include <QPainter>
 #include <QTemporaryDir>
 #include <functional>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -311,6 +313,59 @@ TEST_F(ViewerStart, ChangesByOtherProgramsToTheOpenFolderAreFollowed)
     };
     EXPECT_TRUE(settleUntil([&] { return shownSize() == QSizeF(640, 480); })) << shownSize().width();
     EXPECT_EQ(QFileInfo(nav().curFilePath().path()).fileName(), QStringLiteral("a.png"));
+}
+
+// A photo that another program replaced by a named pipe is shown as a file that cannot be opened,
+// never with the picture it had, whether the viewer is told of the change or only comes back to
+// it; and the pipe is never opened in a way that waits for a writer. A picture put back in its
+// place is shown again.
+TEST_F(ViewerStart, APhotoReplacedByAPipeIsShownAsOneThatCannotBeOpened)
+{
+    start();
+    const auto step = [this](bool right) {
+        sendKey(right ? kpv::KeyCode::RightArrow : kpv::KeyCode::LeftArrow,
+                right ? kpv::FunctionKey::RightArrow : kpv::FunctionKey::LeftArrow,
+                kpv::NumericPadKeyMask | kpv::FunctionKeyMask);
+        settle();
+    };
+    const LMPathString b(QDir(folder).filePath(QStringLiteral("b.png")), false);
+    step(true);
+    ASSERT_EQ(nav().curFilePath(), b);
+    ASSERT_EQ(nav().curFileState(), 1);
+    step(false);
+
+    ASSERT_TRUE(QFile::remove(b.path()));
+    ASSERT_EQ(::mkfifo(kpv::encodeFileName(b.path()).constData(), 0644), 0);
+    // Told of the change: the picture it had is let go at once, and the pipe read as what it is.
+    const auto keepsOldPicture = [&] {
+        const LMNavFileInfoPtr info = nav().fileInfoByPath(b);
+        return info && info->imageByType(LMNavFileInfo::kSmallThumbType);
+    };
+    for (int i = 0; i < 100 && keepsOldPicture(); ++i)
+        settle(0.1);
+    EXPECT_FALSE(keepsOldPicture()) << "the old picture is kept for the pipe";
+
+    const QString bad = kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_BAD_IMAGE"));
+    for (int visit = 0; visit < 2; ++visit) {
+        step(true);
+        ASSERT_EQ(nav().curFilePath(), b);
+        EXPECT_EQ(nav().curFileState(), 2) << "visit " << visit;
+        EXPECT_EQ(viewer->overlays()->statusText(), bad);
+        const LMImagePtr shown = view().validImage();
+        EXPECT_FALSE(shown && shown->originalImgBaseInfo() && shown->originalImgBaseInfo()->filePath() == b)
+            << "the picture the file had is shown";
+        step(false);
+    }
+
+    // A picture again (the other program put one back): it is shown.
+    ASSERT_TRUE(QFile::remove(b.path()));
+    writeImage(QStringLiteral("b.png"), QSize(300, 200), Qt::cyan);
+    settle();
+    step(true);
+    EXPECT_EQ(nav().curFileState(), 1);
+    const LMImagePtr shown = view().validImage();
+    ASSERT_TRUE(shown && shown->originalImgBaseInfo());
+    EXPECT_EQ(shown->originalImgBaseInfo()->frameSize(), QSizeF(300, 200));
 }
 
 // Opened with its sub-folders, the tree is followed as it grows: photos in a sub-folder made
