@@ -144,9 +144,7 @@ bool NavigateOverlays::centredStatusLineMeets(const kpv::View* view) const
     const kpv::Rect parent = m_parent->bounds();
     const double height = m_statusContainer->frame().height();
     const kpv::Rect centred(0, std::floor(parent.height() / 2 - height / 2), parent.width(), height);
-    const kpv::Rect other = view->superview()->convertRectToView(view->frame(), m_parent);
-    return centred.x() < other.x() + other.width() && other.x() < centred.x() + centred.width() &&
-           centred.y() < other.y() + other.height() && other.y() < centred.y() + centred.height();
+    return !kpv::intersectionRect(centred, view->superview()->convertRectToView(view->frame(), m_parent)).isEmpty();
 }
 
 kpv::Rect NavigateOverlays::statusLineFrame() const { return m_statusContainer->frame(); }

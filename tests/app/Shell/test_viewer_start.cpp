@@ -226,10 +226,7 @@ TEST_F(ViewerStart, ZoomPercentageIsNeverUnderTheToolbarsButtons)
     const NavToolbarOutlets& bar = toolbar.outlets();
     kpv::View* content = controller->contentView(); // where the toolbar and the status line are
     const kpv::Rect play = bar.btnPlay->convertRectToView(bar.btnPlay->bounds(), content);
-    const auto overlap = [](const kpv::Rect& a, const kpv::Rect& b) {
-        return a.x() < b.x() + b.width() && b.x() < a.x() + a.width() && a.y() < b.y() + b.height() &&
-               b.y() < a.y() + a.height();
-    };
+    const auto overlap = [](const kpv::Rect& a, const kpv::Rect& b) { return !kpv::intersectionRect(a, b).isEmpty(); };
     // "=" with the command key, as the user zooms; waits for the new percentage.
     const auto zoomIn = [&] {
         const QString before = overlays->statusText();
@@ -245,8 +242,6 @@ TEST_F(ViewerStart, ZoomPercentageIsNeverUnderTheToolbarsButtons)
     zoomIn();
     ASSERT_FALSE(bar.viewNavToolbarContainer->isHidden());
     EXPECT_FALSE(overlap(overlays->statusLineFrame(), play)) << "the play button covers the zoom percentage";
-    const kpv::Rect strip = bar.viewNavToolbarContainer->frame();
-    EXPECT_EQ(overlays->statusLineFrame().y(), strip.y() + strip.height()) << "not on the toolbar";
 
     toolbar.hideToolbarWithDelay(false);
     settle(1.0);
