@@ -58,6 +58,40 @@ bool isCodestream(const QByteArray& data)
            uchar(data[3]) == 0x51;
 }
 
+quint32 be32At(const QByteArray& d, qsizetype at)
+{
+    const auto* p = reinterpret_cast<const uchar*>(d.constData()) + at;
+    return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | quint32(p[3]);
+}
+
+// Reading the header makes the library allocate a few kilobytes for every tile the size marker
+// declares, before a single pixel: the tile count is checked against the bytes of the file first.
+// Every tile takes a tile-part header of at least 14 bytes, and the library's records of all tiles
+// together are kept to a quarter of what all decodes may hold.
+bool tileCountFits(const QByteArray& data, QString* error)
+{
+    const qsizetype at = data.indexOf(QByteArray("\xFF\x4F\xFF\x51", 4));
+    if (at < 0 || at + 4 + 40 > data.size())
+        return true;  // no size marker to read: the library refuses the file itself
+    const qsizetype siz = at + 4;  // the marker's length field
+    const quint64 width = be32At(data, siz + 4), height = be32At(data, siz + 8);
+    const quint64 tileWidth = be32At(data, siz + 20), tileHeight = be32At(data, siz + 24);
+    const quint64 tileX = be32At(data, siz + 28), tileY = be32At(data, siz + 32);
+    const quint64 components = quint64(uchar(data[siz + 36])) << 8 | uchar(data[siz + 37]);
+    if (tileWidth == 0 || tileHeight == 0 || tileX >= width || tileY >= height)
+        return true;
+    const quint64 tiles = ((width - tileX + tileWidth - 1) / tileWidth) * ((height - tileY + tileHeight - 1) / tileHeight);
+    constexpr quint64 kTileHeaderBytes = 14, kTileRecordBytes = 6 * 1024, kComponentRecordBytes = 1024;
+    constexpr quint64 kMaxRecordBytes = quint64(256) << 20;
+    if (tiles > quint64(data.size()) / kTileHeaderBytes ||
+        tiles * (kTileRecordBytes + components * kComponentRecordBytes) > kMaxRecordBytes) {
+        if (error)
+            *error = QStringLiteral("the JPEG 2000 file is far too short for its %1 tiles").arg(tiles);
+        return false;
+    }
+    return true;
+}
+
 // A codec, a stream and an image, released together.
 struct Session {
     ~Session()
@@ -118,6 +152,8 @@ public:
     bool open(const QByteArray& data, QString* error) override
     {
         m_data = data;
+        if (!tileCountFits(m_data, error))
+            return false;
         Session s;
         if (!s.readHeader(m_data, 0)) {
             if (error)

@@ -766,6 +766,32 @@ QByteArray tiffFile(quint32 width, quint32 height, quint16 compression, const QB
     return out + data;
 }
 
+// A little-endian TIFF of 8-bit RGB pixels stored as one tile of tileWidth x tileHeight, `data`
+// being all of it.
+QByteArray tiledTiffFile(quint32 width, quint32 height, quint32 tileWidth, quint32 tileHeight, const QByteArray& data)
+{
+    QByteArray out("II*\0", 4);
+    auto le16 = [&out](int v) { out.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF)); };
+    auto le32 = [&](quint32 v) { le16(int(v & 0xFFFF)); le16(int(v >> 16)); };
+    const quint32 entries = 10, ifd = 8, bps = ifd + 2 + entries * 12 + 4, tile = bps + 6;
+    le32(ifd);
+    le16(int(entries));
+    auto entry = [&](int tag, int type, quint32 count, quint32 value) { le16(tag); le16(type); le32(count); le32(value); };
+    entry(256, 4, 1, width);
+    entry(257, 4, 1, height);
+    entry(258, 3, 3, bps);
+    entry(259, 3, 1, 1);
+    entry(262, 3, 1, 2);
+    entry(277, 3, 1, 3);
+    entry(322, 4, 1, tileWidth);
+    entry(323, 4, 1, tileHeight);
+    entry(324, 4, 1, tile);
+    entry(325, 4, 1, quint32(data.size()));
+    le32(0);
+    le16(8); le16(8); le16(8);
+    return out + data;
+}
+
 // A lossless WebP header declaring width x height, with `tail` bytes of nothing after it.
 QByteArray losslessWebpHeader(int width, int height, int tail)
 {
@@ -797,6 +823,7 @@ TEST(ImageSourceHostile, TinyFilesDeclaringHugePicturesCostLittle)
         {"bmp bit fields", bitFieldBmp(pattern(1, 1, false), kTenBitFields, 124).replace(18, 8, QByteArray("\x00\x40\x00\x00\x00\x40\x00\x00", 8))},
         {"tiff stored", tiffFile(16384, 16384, 1, QByteArray(40, '\x22'))},
         {"tiff deflate", tiffFile(16384, 16384, 8, QByteArray(60, '\x22'))},
+        {"tiff of a small picture in one huge tile", tiledTiffFile(16, 30, 16, 8388608, QByteArray(1440, '\x22'))},
         {"webp lossless", losslessWebpHeader(16383, 16383, 6400)},
         {"ppm", QByteArray("P6\n16384 16384\n255\n") + QByteArray(60, '\x33')},
     };
@@ -815,6 +842,9 @@ TEST(ImageSourceHostile, TinyFilesDeclaringHugePicturesCostLittle)
     jp2.replace(siz + 6, 8, side + side);        // image width and height
     jp2.replace(siz + 22, 8, side + side);       // tile width and height
     files.push_back({"jpeg 2000", jp2});
+    // The same cut into tiles of 64 x 65: the library would keep a record of each of 64,768 tiles.
+    jp2.replace(siz + 22, 8, QByteArray("\x00\x00\x00\x40\x00\x00\x00\x41", 8));
+    files.push_back({"jpeg 2000 of many tiles", jp2});
     for (const auto& [name, bytes] : files) {
         SCOPED_TRACE(name);
         g_heapPeak = g_heapNow.load();
