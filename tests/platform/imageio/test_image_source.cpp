@@ -922,7 +922,7 @@ TEST(ImageSourceBmp, EveryLayoutMatchesTheToolkitsReader)
         ASSERT_FALSE(theirs.isNull());
         EXPECT_LE(maxChannelDifference(ours, theirs), 1);
     };
-    for (int bits : {1, 4, 8, 24, 32}) {
+    for (int bits : {1, 4, 8, 16, 24, 32}) {
         std::vector<QRgb> palette;
         if (bits <= 8)
             for (int i = 0; i < (1 << bits); ++i)
@@ -937,6 +937,10 @@ TEST(ImageSourceBmp, EveryLayoutMatchesTheToolkitsReader)
                     if (bits <= 8) {
                         const int index = v % (1 << bits), at = x * bits;
                         row[at / 8] |= uchar(index << (8 - bits - at % 8));
+                    } else if (bits == 16) {
+                        // 5 bits a channel; the top bit a writer left set means nothing.
+                        const int word = 0x8000 | (v >> 3) << 10 | ((255 - v) >> 3) << 5 | ((v * 2) & 0xFF) >> 3;
+                        row[x * 2] = uchar(word), row[x * 2 + 1] = uchar(word >> 8);
                     } else {
                         uchar* p = row + x * (bits / 8);
                         p[0] = uchar(v), p[1] = uchar(255 - v), p[2] = uchar(v * 2);
@@ -969,9 +973,9 @@ TEST(ImageSourceBmp, EveryLayoutMatchesTheToolkitsReader)
             }
             return file;
     };
-    for (int header : {40, 56, 108, 124})
+    for (int header : {40, 52, 56, 108, 124})
         for (bool alpha : {false, true}) {
-            if (header == 40 && alpha)
+            if ((header == 40 || header == 52) && alpha)
                 continue;  // a short header has no room for an alpha mask
             SCOPED_TRACE(header);
             check(alpha ? "bit fields with an alpha mask" : "bit fields", withMasks(header, alpha), withMasks(124, alpha));
