@@ -1032,8 +1032,38 @@ TEST(ImageSourceToolkit, EveryFurtherFormatIsListedAndShown)
                 const QRgb p = picture.pixel(x, y);
                 tga.append(char(qBlue(p))).append(char(qGreen(p))).append(char(qRed(p)));
             }
-        tga.append(QByteArray(8, '\0')).append("TRUEVISION-XFILE.", 17).append('\0');  // the footer the toolkit asks for
+        // Without the footer of the format's second version, as most writers leave it, and with it.
         files.emplace_back(QStringLiteral("tga"), tga);
+        tga.append(QByteArray(8, '\0')).append("TRUEVISION-XFILE.", 17).append('\0');
+        files.emplace_back(QStringLiteral("tga"), tga);
+    }
+    if (!ContentTypes::toolkitFormatForExtension(QStringLiteral("mng")).isEmpty()) {
+        // A one-frame animation: the chunks of a PNG of the picture inside an animation header.
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        ASSERT_TRUE(picture.save(&buffer, "PNG"));
+        auto chunk = [](const char* type, const QByteArray& body) {
+            QByteArray out;
+            auto be32 = [&out](quint32 v) { for (int i = 3; i >= 0; --i) out.append(char((v >> (8 * i)) & 0xFF)); };
+            const QByteArray typed = QByteArray(type, 4) + body;
+            quint32 crc = 0xFFFFFFFFu;
+            for (char c : typed) {
+                crc ^= uchar(c);
+                for (int k = 0; k < 8; ++k)
+                    crc = crc & 1 ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+            }
+            be32(quint32(body.size()));
+            out.append(typed);
+            be32(~crc);
+            return out;
+        };
+        QByteArray header;
+        for (quint32 v : {quint32(picture.width()), quint32(picture.height()), 1000u, 0u, 0u, 0u, 0u})
+            for (int i = 3; i >= 0; --i)
+                header.append(char((v >> (8 * i)) & 0xFF));
+        files.emplace_back(QStringLiteral("mng"), QByteArray("\x8AMNG\r\n\x1A\n", 8) + chunk("MHDR", header) + png.mid(8) +
+                                                      chunk("MEND", {}));
     }
     if (files.empty())
         GTEST_SKIP() << "no further image formats are installed";
@@ -1047,7 +1077,11 @@ TEST(ImageSourceToolkit, EveryFurtherFormatIsListedAndShown)
         ASSERT_TRUE(source) << error.toStdString();
         // The toolkit writes cursors as icons, which our own reader takes.
         EXPECT_EQ(source->type(), extension == QLatin1String("cur") ? ContentTypes::kIco : ContentTypes::kToolkitImage);
-        const QImage theirs = QImage::fromData(bytes, ContentTypes::toolkitFormatForExtension(extension).constData())
+        // The toolkit's own reader is the reference (its TGA reader asks for the footer).
+        const QByteArray withFooter = extension == QLatin1String("tga") && !bytes.endsWith(QByteArray("XFILE.\0", 7))
+                                          ? bytes + QByteArray(8, '\0') + QByteArray("TRUEVISION-XFILE.\0", 18)
+                                          : bytes;
+        const QImage theirs = QImage::fromData(withFooter, ContentTypes::toolkitFormatForExtension(extension).constData())
                                   .convertToFormat(QImage::Format_RGBA8888_Premultiplied);
         EXPECT_EQ(source->propertiesAtIndex(0).value(kCGImagePropertyPixelWidth).toInt(), theirs.width());
         const QImage ours = source->createImageAtIndex(0, &error);
