@@ -982,6 +982,85 @@ TEST(ImageSourceBmp, EveryLayoutMatchesTheToolkitsReader)
         }
 }
 
+// A camera raw file in the open raw format: its first directory the JPEG preview, a second one
+// the sensor's data (16-bit, uncompressed, in a 2 x 2 colour filter pattern).
+QByteArray rawFileWithPreview(const QByteArray& jpeg, int width, int height)
+{
+    struct Entry {
+        quint16 tag, type;
+        std::vector<quint32> values;
+        QByteArray text;
+    };
+    QByteArray out("II*\0\0\0\0\0", 8);
+    auto le16 = [](QByteArray& b, quint32 v) { b.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF)); };
+    auto le32 = [&](QByteArray& b, quint32 v) { le16(b, v & 0xFFFF); le16(b, v >> 16); };
+    const quint32 jpegAt = 8;
+    out.append(jpeg);
+    if (out.size() & 1)
+        out.append('\0');
+    const quint32 sensorAt = quint32(out.size());
+    out.append(QByteArray(width * height * 2, '\x10'));
+    // A directory at the end of the file, its longer values after it; `next` names the following one.
+    auto directory = [&](std::vector<Entry> entries) {
+        const quint32 at = quint32(out.size()), dataAt = at + 2 + quint32(entries.size()) * 12 + 4;
+        QByteArray table, data;
+        le16(table, quint32(entries.size()));
+        for (const Entry& e : entries) {
+            QByteArray value = e.text;
+            for (quint32 v : e.values)
+                e.type == 1 ? void(value.append(char(v))) : e.type == 3 ? le16(value, v) : le32(value, v);
+            le16(table, e.tag);
+            le16(table, e.type);
+            le32(table, e.text.isEmpty() ? quint32(e.values.size()) : quint32(value.size()));
+            if (value.size() <= 4) {
+                table.append(value.leftJustified(4, '\0'));
+            } else {
+                le32(table, dataAt + quint32(data.size()));
+                data.append(value);
+            }
+        }
+        le32(table, 0);
+        out.append(table).append(data);
+        return at;
+    };
+    const quint32 sensor = directory({{254, 4, {0}, {}}, {256, 4, {quint32(width)}, {}}, {257, 4, {quint32(height)}, {}},
+                                      {258, 3, {16}, {}}, {259, 3, {1}, {}}, {262, 3, {32803}, {}}, {273, 4, {sensorAt}, {}},
+                                      {277, 3, {1}, {}}, {278, 4, {quint32(height)}, {}},
+                                      {279, 4, {quint32(width * height * 2)}, {}}, {33421, 3, {2, 2}, {}},
+                                      {33422, 1, {0, 1, 1, 2}, {}}});
+    const quint32 first = directory({{254, 4, {1}, {}}, {256, 4, {quint32(width)}, {}}, {257, 4, {quint32(height)}, {}},
+                                     {258, 3, {8, 8, 8}, {}}, {259, 3, {7}, {}}, {262, 3, {6}, {}},
+                                     {271, 2, {}, QByteArray("Test", 5)}, {272, 2, {}, QByteArray("Camera", 7)},
+                                     {273, 4, {jpegAt}, {}}, {277, 3, {3}, {}}, {278, 4, {quint32(height)}, {}},
+                                     {279, 4, {quint32(jpeg.size())}, {}}, {330, 4, {sensor}, {}},
+                                     {50706, 1, {1, 4, 0, 0}, {}}, {50708, 2, {}, QByteArray("Test Camera", 12)}});
+    out[4] = char(first & 0xFF), out[5] = char((first >> 8) & 0xFF), out[6] = char((first >> 16) & 0xFF), out[7] = char(first >> 24);
+    return out;
+}
+
+// A camera raw file shows the preview its camera stored, decoded when asked and at the size
+// asked (a fitted picture costs its own size, not the preview's), charged to the decode budget.
+TEST(ImageSourceRaw, ThePreviewIsDecodedWhenAskedAtTheSizeAsked)
+{
+    const QImage picture = pattern(256, 192, false);
+    const QByteArray jpeg = referenceJpeg(picture, 90, false, TJSAMP_444);
+    QTemporaryDir dir;
+    QString error;
+    const auto source = ImageSource::createWithFile(writeFile(dir, QStringLiteral("photo.dng"), rawFileWithPreview(jpeg, 32, 24)), &error);
+    ASSERT_TRUE(source) << error.toStdString();
+    EXPECT_EQ(source->type(), ContentTypes::kCameraRaw);
+    EXPECT_EQ(source->reducedFrameSize(0, 1), picture.size());
+    const QImage whole = source->createImageAtIndex(0, &error);
+    ASSERT_FALSE(whole.isNull()) << error.toStdString();
+    EXPECT_LE(maxChannelDifference(whole, QImage::fromData(jpeg).convertToFormat(QImage::Format_RGBA8888_Premultiplied)), 1);
+    DecodeBudget& budget = DecodeBudget::shared();
+    budget.resetPeak();
+    const uint64_t before = budget.peak();
+    EXPECT_EQ(source->createThumbnailAtIndex(0, 64, true, &error).size(), QSize(64, 48)) << error.toStdString();
+    EXPECT_GT(budget.peak(), before);
+    EXPECT_LT(budget.peak() - before, uint64_t(picture.sizeInBytes()) / 4);
+}
+
 // A progressive JPEG holds the coefficients of the whole picture while it decodes: they are paid
 // for too, so with room left for the frame alone it waits for the budget.
 TEST(ImageSourceBudget, AProgressiveJpegPaysForItsCoefficients)
