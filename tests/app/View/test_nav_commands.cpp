@@ -449,6 +449,27 @@ TEST_F(CommandTest, RevealSaysSoWhenNoFileManagerStarts)
     EXPECT_TRUE(commandHost->alerts[0].startsWith("IDS_FileManagerFailed|IDS_OK|"));
 }
 
+// A photo whose pixels cannot be read at full size (larger than all decodes may hold) is not
+// printed, and the user is told so.
+TEST_F(CommandTest, PrintThatCannotReadThePictureSaysSo)
+{
+    struct NoFullSize : FakeLoader {
+        LMImagePtr loadImage(const LMPathString &path, int type, LMFileImgBaseInfoPtr info, const kpv::Operation *o,
+                             int *equivalent, const FramesSoFarSink &sink) const override
+        {
+            return type == 1 ? nullptr : FakeLoader::loadImage(path, type, std::move(info), o, equivalent, sink);
+        }
+    } noFullSize;
+    controller = std::make_unique<NavigateController>(&view, commandHost.get(), &noFullSize);
+    controller->awakeFromNib();
+    openReal({"a.png"});
+    controller->printCurFile();
+    finishSaves();
+    ASSERT_EQ(commandHost->alerts.size(), 1);
+    EXPECT_TRUE(commandHost->alerts[0].startsWith("IDS_PrintUnreadable|IDS_OK|"));
+    controller.reset();
+}
+
 TEST_F(CommandTest, TurnedWritableFileIsSavedUprightBeforeStepping)
 {
     openReal({"a.png", "b.png"});
