@@ -70,8 +70,28 @@ quint32 be32At(const QByteArray& d, qsizetype at)
 // together are kept to a quarter of what all decodes may hold.
 bool tileCountFits(const QByteArray& data, QString* error)
 {
-    const qsizetype at = data.indexOf(QByteArray("\xFF\x4F\xFF\x51", 4));
-    if (at < 0 || at + 4 + 40 > data.size())
+    // The codestream is the file itself, or the contents of its codestream box.
+    qsizetype at = 0;
+    if (!isCodestream(data)) {
+        at = -1;
+        for (qsizetype box = 0; box + 8 <= data.size();) {
+            quint64 length = be32At(data, box), header = 8;
+            if (length == 1 && box + 16 <= data.size()) {
+                length = quint64(be32At(data, box + 8)) << 32 | be32At(data, box + 12);
+                header = 16;
+            } else if (length == 0) {
+                length = quint64(data.size() - box);
+            }
+            if (data.mid(box + 4, 4) == "jp2c") {
+                at = box + qsizetype(header);
+                break;
+            }
+            if (length < header || length > quint64(data.size() - box))
+                break;
+            box += qsizetype(length);
+        }
+    }
+    if (at < 0 || at + 4 + 40 > data.size() || !isCodestream(data.mid(at, 4)))
         return true;  // no size marker to read: the library refuses the file itself
     const qsizetype siz = at + 4;  // the marker's length field
     const quint64 width = be32At(data, siz + 4), height = be32At(data, siz + 8);
