@@ -294,10 +294,19 @@ TEST(ImageSourceHostile, DamagedFilesShowWhatDecodesBeforeTheDamage)
     const int idat = int(png.indexOf("IDAT"));
     QByteArray pngBadCrc = png;
     pngBadCrc[idat + 4 + (png.size() - idat) / 2] = char(pngBadCrc[idat + 4 + (png.size() - idat) / 2] ^ 0x5A);
+    // Codes no table holds in the middle of the first block of image data (after the descriptor,
+    // its flags, the code size and the block's length).
+    QByteArray gifBadCode = gif;
+    const int image = int(gif.indexOf(QByteArray("\x2C\x00\x00\x00\x00\x20\x00\x20\x00", 9)));
+    ASSERT_GT(image, 0);
+    const int block = uchar(gif[image + 11]);
+    ASSERT_GT(block, 40);
+    gifBadCode.replace(image + 12 + block / 2, 8, QByteArray(8, '\xFF'));
     const std::vector<std::pair<const char*, QByteArray>> files = {
         {"png cut short", png.left(idat + (png.size() - idat) * 2 / 3)},
         {"png with damaged data", pngBadCrc},
         {"gif cut short", gif.left(gif.size() - 40)},
+        {"gif with bad codes", gifBadCode},
     };
     for (const auto& [name, bytes] : files) {
         SCOPED_TRACE(name);
