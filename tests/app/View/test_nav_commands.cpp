@@ -11,6 +11,7 @@
 
 #include "../../support/FaultInjection.h"
 
+#include <algorithm>
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QThread>
@@ -467,6 +468,32 @@ TEST_F(CommandTest, PrintThatCannotReadThePictureSaysSo)
     finishSaves();
     ASSERT_EQ(commandHost->alerts.size(), 1);
     EXPECT_TRUE(commandHost->alerts[0].startsWith("IDS_PrintUnreadable|IDS_OK|"));
+    controller.reset();
+}
+
+// A panorama far larger than a page is printed from a reduced decode, never read at full size.
+TEST_F(CommandTest, APanoramaIsPrintedAtAPagesSize)
+{
+    struct Panorama : FakeLoader {
+        LMFileImgBaseInfoPtr loadImgBaseInfo(const LMPathString &path, const kpv::Operation *) const override
+        {
+            return makeBaseInfo(path, codecType, 100000, 3000);
+        }
+    } panorama;
+    for (int type = 1; type <= 11; ++type)
+        panorama.sizes[type] = QSizeF(64, 2);  // the pictures the fake makes stay small
+    controller = std::make_unique<NavigateController>(&view, commandHost.get(), &panorama);
+    controller->awakeFromNib();
+    openReal({"a.png"});
+    panorama.loads.clear();
+    controller->printCurFile();
+    finishSaves();
+    EXPECT_TRUE(commandHost->alerts.isEmpty());
+    std::vector<int> types;
+    for (const auto &load : panorama.loads)
+        types.push_back(load.type);
+    EXPECT_EQ(std::count(types.begin(), types.end(), 1), 0);
+    EXPECT_EQ(std::count(types.begin(), types.end(), 5), 1) << "100,000 / 16 = 6,250 pixels; 1/32 would be too few";
     controller.reset();
 }
 
