@@ -39,6 +39,8 @@ public:
         return image;
     }
 
+    std::shared_ptr<const kpv::FileContents> contents() const override { return m_source->contents(); }
+
     std::shared_ptr<const kpv::GifAnimation> createAnimation() const override
     {
         QString error;

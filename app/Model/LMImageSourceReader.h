@@ -13,6 +13,7 @@
 #include <memory>
 
 namespace kpv {
+class FileContents;
 class GifAnimation;
 }
 
@@ -33,6 +34,9 @@ public:
     virtual QImage createThumbnailAtIndex(int index, int maxPixelSize, bool fromImageAlways) const = 0;
     // An animation's frames kept compact and composed when shown; null when the reader keeps
     // none (every frame is then decoded whole).
+    // The file's bytes as they were opened, for the codec library to decode the same mapping;
+    // null when the reader keeps none.
+    virtual std::shared_ptr<const kpv::FileContents> contents() const { return nullptr; }
     virtual std::shared_ptr<const kpv::GifAnimation> createAnimation() const { return nullptr; }
     // The part `rect` of frame `index` reduced by `reduction` (1, 2, 4 or 8; the reduced frame is
     // ceil(size / reduction)), or null; may be called from several threads at once. None by default.

@@ -284,25 +284,11 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, int imageScaleType
     if (!(raw.width() <= INT_MAX && raw.height() <= INT_MAX))
         return nullptr;
 
-    // A large thumbnail kept in the desktop's cache (ours of a former visit among them), or stored
-    // in the file, is served as it is when it has the large thumbnail's size: no decode.
-    if (imageScaleType == LMNavFileInfo::kLargeThumbType && imageBaseInfo->AMCMImageType() != kAMCMImageTypeGIF) {
-        const QSizeF raw = imageBaseInfo->rawFrameSize();
-        const double wanted = std::min(kLargeThumbBox, std::max(raw.width(), raw.height()));
-        const auto bigEnough = [wanted](const QImage &picture) {
-            return std::max(picture.width(), picture.height()) >= wanted;
-        };
-        LMImagePtr cached = guarded([&]() -> LMImagePtr {
-            QImage stored = m_sources->cachedThumbnail(path.path(), int(kLargeThumbBox), int(imageBaseInfo->rawOrientation()));
-            if (!bigEnough(stored) && !isCancelled(operation))
-                if (LMImageSourceReader *reader = file.reader())
-                    stored = reader->createThumbnailAtIndex(0, int(kLargeThumbBox), false);
-            return bigEnough(stored) ? createImageByImageRef(stored, imageBaseInfo) : nullptr;
-        });
-        if (cached && !imageBaseInfo->fileModified()) {
+    if (imageScaleType == LMNavFileInfo::kLargeThumbType) {
+        if (LMImagePtr stored = loadStoredLargeThumb(path, imageBaseInfo, operation, file)) {
             if (equivalentImageType)
                 *equivalentImageType = 0;
-            return cached;
+            return stored;
         }
         if (isCancelled(operation))
             return nullptr;
@@ -345,7 +331,11 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, int imageScaleType
     if (size.width() < 1 || size.height() < 1)
         equivalent = 0;
 
-    LMImagePtr image = loadImage(path, imageBaseInfo, size, multiple, operation, framesSoFar, file);
+    LMImagePtr image;
+    if (imageScaleType == LMNavFileInfo::kSmallThumbType || imageScaleType == LMNavFileInfo::kLargeThumbType)
+        image = loadJpegThumbnailByEighth(path, imageBaseInfo, size, operation, file);
+    if (!image && !isCancelled(operation))
+        image = loadImage(path, imageBaseInfo, size, multiple, operation, framesSoFar, file);
     if (image && equivalentImageType)
         *equivalentImageType = equivalent;
     // A large thumbnail decoded from the picture is kept in the desktop's thumbnail cache: the
@@ -353,6 +343,39 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, int imageScaleType
     if (image && imageScaleType == LMNavFileInfo::kLargeThumbType && !isCancelled(operation))
         storeThumbnail(image);
     return image;
+}
+
+LMImagePtr LMPhotoLoader::loadJpegThumbnailByEighth(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                                    const QSizeF &size, const kpv::Operation *operation) const
+{
+    OpenedFile file(*m_sources, path);
+    return loadJpegThumbnailByEighth(path, imageBaseInfo, size, operation, file);
+}
+
+LMImagePtr LMPhotoLoader::loadJpegThumbnailByEighth(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                                    const QSizeF &size, const kpv::Operation *operation,
+                                                    OpenedFile &file) const
+{
+    if (!imageBaseInfo || imageBaseInfo->AMCMImageType() != kAMCMImageTypeJPEG || !m_infoProvider)
+        return nullptr;
+    // The library's own decoder at an eighth reads only each block's average colour, and does so
+    // sooner than the image reader's smallest scale; worth it when an eighth still covers the
+    // thumbnail, that is for pictures eight times the thumbnail's size or more.
+    const QSizeF raw = imageBaseInfo->rawFrameSize();
+    const QSizeF eighth(std::ceil(raw.width() / 8), std::ceil(raw.height() / 8));
+    if (!(size.width() >= 1 && size.height() >= 1) || eighth.width() < size.width() || eighth.height() < size.height())
+        return nullptr;
+    std::optional<DecodeSlot> slot(std::in_place, path, eighth, operation);
+    if (!slot->entered())
+        return nullptr;
+    // The file as the image reader opened it, when it did: taken from the disk once.
+    LMImageSourceReader *reader = file.reader();
+    LMImagePtr decoded = loadImageByAMCM(path, imageBaseInfo, eighth, false, operation,
+                                         reader ? reader->contents() : nullptr);
+    slot.reset();
+    if (!decoded || isCancelled(operation) || imageBaseInfo->fileModified())
+        return nullptr;
+    return eighth == size ? decoded : resizeImage(decoded, size, operation);
 }
 
 void LMPhotoLoader::storeThumbnail(const LMImagePtr &thumbnail) const
@@ -547,6 +570,36 @@ LMImagePtr LMPhotoLoader::loadStoredSmallThumb(const LMPathString &path, const L
     return thumb && !imageBaseInfo->fileModified() ? thumb : nullptr;
 }
 
+LMImagePtr LMPhotoLoader::loadStoredLargeThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                               const kpv::Operation *operation) const
+{
+    OpenedFile file(*m_sources, path);
+    return loadStoredLargeThumb(path, imageBaseInfo, operation, file);
+}
+
+LMImagePtr LMPhotoLoader::loadStoredLargeThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                               const kpv::Operation *operation, OpenedFile &file) const
+{
+    // A large thumbnail kept in the desktop's cache (ours of a former visit among them), or stored
+    // in the file, is served as it is when it has the large thumbnail's size: no decode.
+    if (!imageBaseInfo || imageBaseInfo->AMCMImageType() == kAMCMImageTypeGIF || imageBaseInfo->fileModified() ||
+        isCancelled(operation))
+        return nullptr;
+    const QSizeF raw = imageBaseInfo->rawFrameSize();
+    const double wanted = std::min(kLargeThumbBox, std::max(raw.width(), raw.height()));
+    const auto bigEnough = [wanted](const QImage &picture) {
+        return std::max(picture.width(), picture.height()) >= wanted;
+    };
+    LMImagePtr stored = guarded([&]() -> LMImagePtr {
+        QImage picture = m_sources->cachedThumbnail(path.path(), int(kLargeThumbBox), int(imageBaseInfo->rawOrientation()));
+        if (!bigEnough(picture) && !isCancelled(operation))
+            if (LMImageSourceReader *reader = file.reader())
+                picture = reader->createThumbnailAtIndex(0, int(kLargeThumbBox), false);
+        return bigEnough(picture) ? createImageByImageRef(picture, imageBaseInfo) : nullptr;
+    });
+    return stored && !imageBaseInfo->fileModified() ? stored : nullptr;
+}
+
 LMImagePtr LMPhotoLoader::loadThumbByCore(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
                                           const kpv::Operation *operation, const LMImageSourceFactory &sources)
 {
@@ -669,6 +722,14 @@ LMImagePtr LMPhotoLoader::loadImageByAMCM(const LMPathString &path, const LMFile
                                           const QSizeF &wantImageSize, bool multipleFramesFlag,
                                           const kpv::Operation *operation) const
 {
+    return loadImageByAMCM(path, imageBaseInfo, wantImageSize, multipleFramesFlag, operation, nullptr);
+}
+
+LMImagePtr LMPhotoLoader::loadImageByAMCM(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                          const QSizeF &wantImageSize, bool multipleFramesFlag,
+                                          const kpv::Operation *operation,
+                                          std::shared_ptr<const kpv::FileContents> contents) const
+{
     if (!imageBaseInfo)
         return nullptr;
     AMCMHandle manager = m_infoProvider ? m_infoProvider->currentTheadAMCMHandle() : nullptr;
@@ -685,10 +746,15 @@ LMImagePtr LMPhotoLoader::loadImageByAMCM(const LMPathString &path, const LMFile
         return nullptr;
 
     return guarded([&]() -> LMImagePtr {
-        QByteArray bytes;
-        if (!kpv::readRegularFile(path.path(), kMaxCodecFileBytes, &bytes) || bytes.isEmpty())
+        // A large file is mapped rather than copied: a scaled decode reads no more of it than the
+        // decoder needs. The stream only reads the bytes.
+        if (!contents)
+            contents = kpv::FileContents::open(path.path(), kMaxCodecFileBytes);
+        if (!contents || contents->size() == 0)
             return nullptr;
-        MSTREAM stream = MStreamOpenFromMemoryBlock(bytes.data(), MInt64(bytes.size()));
+        contents->willReadAll();
+        MSTREAM stream = MStreamOpenFromMemoryBlock(const_cast<char *>(contents->bytes().constData()),
+                                                    MInt64(contents->size()));
         if (!stream)
             return nullptr;
         AGIFDecodeHandle gif = nullptr;
@@ -739,7 +805,8 @@ LMImagePtr LMPhotoLoader::loadImageByAMCM(const LMPathString &path, const LMFile
                 premultiplyAlpha(bitmap->bitmap());
             bitmaps.append(bitmap);
         }
-        if (isCancelled(operation))
+        // Bytes of a file another program cut short meanwhile are not the file's.
+        if (isCancelled(operation) || contents->wasCutShort())
             return nullptr;
         auto result = std::make_shared<const LMImage>(bitmaps, imageBaseInfo);
         return result->frameDatas().isEmpty() ? nullptr : result;

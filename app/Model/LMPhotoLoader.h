@@ -106,6 +106,12 @@ public:
                                const QSizeF &wantImageSize, bool multipleFramesFlag,
                                const kpv::Operation *operation) const;
 
+    // A JPEG's thumbnail of `size` made from the library's own decode at an eighth of the picture's
+    // size; nullptr for other files, for pictures whose eighth is smaller than `size`, and when
+    // that decoder does not take the file (the image reader then decodes it).
+    LMImagePtr loadJpegThumbnailByEighth(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                         const QSizeF &size, const kpv::Operation *operation) const;
+
     // Premultiplies an RGBA bitmap (format 0x37001777) in place: c = (a * c + 127) / 255. Other
     // formats, empty bitmaps and records without a plane are left alone.
     void premultiplyAlpha(MBITMAP *bitmap) const;
@@ -129,6 +135,11 @@ public:
     // The small thumbnail (within 160 x 160) when one costs no decode of the picture: the desktop's
     // cache or the thumbnail stored in the file; nullptr otherwise.
     LMImagePtr loadStoredSmallThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                    const kpv::Operation *operation) const;
+    // The large thumbnail (within 256 x 256) when one costs no decode of the picture: the desktop's
+    // cache or the thumbnail stored in the file, when it has the large thumbnail's size (the
+    // picture's own size for a smaller picture); nullptr otherwise and for a GIF.
+    LMImagePtr loadStoredLargeThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
                                     const kpv::Operation *operation) const;
     // The thumbnail stored in the file (within 256 x 256), turned to match the raw frame's shape.
     static LMImagePtr loadThumbByCore(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
@@ -166,6 +177,13 @@ private:
 
     LMFileImgBaseInfoPtr loadImgBaseInfo(const LMPathString &path, const kpv::Operation *operation,
                                          OpenedFile &file) const;
+    LMImagePtr loadStoredLargeThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                    const kpv::Operation *operation, OpenedFile &file) const;
+    LMImagePtr loadJpegThumbnailByEighth(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                         const QSizeF &size, const kpv::Operation *operation, OpenedFile &file) const;
+    LMImagePtr loadImageByAMCM(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                               const QSizeF &wantImageSize, bool multipleFramesFlag, const kpv::Operation *operation,
+                               std::shared_ptr<const kpv::FileContents> contents) const;
     LMFileImgBaseInfoPtr loadImgBaseInfoByCore(const LMPathString &path, const kpv::Operation *operation,
                                                OpenedFile &file) const;
     LMImagePtr loadImage(const LMPathString &path, LMFileImgBaseInfoPtr imageBaseInfo, const QSizeF &wantImageSize,

@@ -157,6 +157,12 @@ LMImagePtr NavPhotoLoaderAdapter::loadStoredSmallThumb(const LMPathString &path,
     return m_loader ? m_loader->loadStoredSmallThumb(path, imageBaseInfo, operation) : nullptr;
 }
 
+LMImagePtr NavPhotoLoaderAdapter::loadStoredLargeThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                                       const kpv::Operation *operation) const
+{
+    return m_loader ? m_loader->loadStoredLargeThumb(path, imageBaseInfo, operation) : nullptr;
+}
+
 LMImagePtr NavPhotoLoaderAdapter::thumbnailFromImage(const LMImagePtr &image, int imageScaleType,
                                                      const kpv::Operation *operation, int *equivalentImageType) const
 {

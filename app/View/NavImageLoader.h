@@ -42,6 +42,14 @@ public:
     // caller then makes it from the large thumbnail, so that the file is decoded once for both.
     virtual LMImagePtr loadStoredSmallThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
                                             const kpv::Operation *operation) const = 0;
+    // The large thumbnail when one costs no decode (a cached one, or one stored in the file at
+    // the large thumbnail's size), else nullptr. None by default.
+    virtual LMImagePtr loadStoredLargeThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                            const kpv::Operation *operation) const
+    {
+        (void)path, (void)imageBaseInfo, (void)operation;
+        return nullptr;
+    }
     // A thumbnail (type 8 or 9) made from a larger picture of the file already decoded, at the
     // size and with the equivalent type a decode would give; nullptr when `image` is smaller.
     virtual LMImagePtr thumbnailFromImage(const LMImagePtr &image, int imageScaleType,
@@ -89,6 +97,8 @@ public:
     LMImagePtr resizeImage(const LMImagePtr &image, const QSizeF &toSize,
                            const kpv::Operation *operation) const override;
     LMImagePtr loadStoredSmallThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
+                                    const kpv::Operation *operation) const override;
+    LMImagePtr loadStoredLargeThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
                                     const kpv::Operation *operation) const override;
     LMImagePtr thumbnailFromImage(const LMImagePtr &image, int imageScaleType, const kpv::Operation *operation,
                                   int *equivalentImageType) const override;

@@ -422,6 +422,12 @@ bool NavigateController::putCurFileImageIntoView(LMImageViewModel &view, int ima
                                   !info->imageByType(fitin, &fitinFailed) && !fitinFailed;
         int preferred = 0;
         LMImagePtr image = info->matchImageByScale(scale, base && !fitinPending ? &preferred : nullptr, nullptr);
+        // A fitted view showing the fit-in image has every pixel it can show: a reduction of the
+        // file, larger than the view, would be decoded only to be scaled down again.
+        if (preferred && image && view.fitinMode() && image->scaleOfOriginal() >= scale * (1 - 1e-9) &&
+            (image == info->imageByType(NavLoadPlanner::kSmallFitinType) ||
+             image == info->imageByType(NavLoadPlanner::kLargeFitinType)))
+            preferred = 0;
         // Regions of what the view shows serve a picture too large to hold whole, and any file
         // they serve on the way of a zoom: the picture for the scale the view comes to rest at
         // is asked for once it is still.

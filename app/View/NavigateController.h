@@ -19,6 +19,7 @@
 #include "Model/LMNavFileInfo.h"
 #include "Model/LMPathString.h"
 #include "Model/NavSortFileInfoList.h"
+#include "View/NavLoadPlanner.h"
 #include "View/NavRegionCache.h"
 #include "View/NavigateControllerHost.h"
 
@@ -147,6 +148,9 @@ public:
 
     // ---- Loading ----
     void submitCacheOperation(bool navNext, bool quick);
+    // The thumbnails of the photo bin's cells that a pass has not asked for yet: after the window
+    // grew, the bin shows more cells than when the pass ran.
+    void requestPhotoBinThumbnails();
     // A small thumbnail that has no cached or stored picture is made from the large one, decoded
     // by the same load, which files both; the pass's own load of the large thumbnail then waits for
     // it and decodes nothing. `thumbPair` links the two loads of one file (null: not linked).
@@ -340,6 +344,14 @@ private:
 
     // Forgets which loads were requested; loads still held back for the first picture go with it.
     void clearLoadMasks();
+    // What decides which files get thumbnails: the windows around the current file and the cells
+    // the photo bin shows now.
+    struct ThumbnailReach {
+        NavLoadPlanner::Window info, image, ahead;
+        qsizetype cells = 0;
+        bool binShown = true;
+    };
+    ThumbnailReach thumbnailReach() const;
     // The loads a pass marks as waiting are held back while the current file's first sharp
     // picture is on its way, then queued once it is on screen (or at once when it failed).
     void queueOrHold(std::shared_ptr<kpv::Operation> operation, bool waits);

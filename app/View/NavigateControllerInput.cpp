@@ -765,6 +765,7 @@ void NavigateController::didResizeWindow()
 {
     abortScrollSession();
     updateOpenGLViewImage();
+    requestPhotoBinThumbnails();
 }
 
 void NavigateController::didResignWindow()

@@ -76,15 +76,8 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
     if (n == 0 || c < 0 || c >= n || m_curFilePath.isEmpty())
         return;
     const QList<LMPathString> &paths = m_navSortFileInfoList->sortedFilePaths();
-    const qsizetype binMax = m_host ? m_host->photoBinMaxVisibleItemCount() : 40;
-    const bool binShown = !config() || config()->photoBinVisible();
-    const qsizetype binCells = m_host ? std::min(m_host->photoBinWholeVisibleItemCountOfCurPage(), binMax) : 0;
-    const auto info = NavLoadPlanner::infoWindow(n, binMax);
-    const auto image = NavLoadPlanner::imageWindow(n);
-    // The fit-ins decoded ahead: the image window's once the user steps through the list, until
-    // then the files on either side of the current one. What is decoded is kept for the window.
-    const NavLoadPlanner::Window ahead = m_steppedInList ? image
-        : NavLoadPlanner::Window{std::min<qsizetype>(image.following, 1), std::min<qsizetype>(image.preceding, 1)};
+    const ThumbnailReach reach = thumbnailReach();
+    const NavLoadPlanner::Window &info = reach.info, &image = reach.image, &ahead = reach.ahead;
 
     // Records outside the info window go; inside it, files outside the image window keep only
     // their thumbnails and the others their thumbnails and fit-in images. The current file keeps
@@ -134,10 +127,8 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
             continue;
         }
         const size_t made = operations.size();
-        // Thumbnails nobody sees cost a decode each: only for the cells the photo bin shows across
-        // the window (the most it could show across the screen while it is not laid out).
         if ((r.type == NavLoadPlanner::kSmallThumbType || r.type == NavLoadPlanner::kLargeThumbType) &&
-            !NavLoadPlanner::thumbnailsWanted(r.index, c, n, binCells > 0 ? binCells : binMax, binShown, ahead)) {
+            !NavLoadPlanner::thumbnailsWanted(r.index, c, n, reach.cells, reach.binShown, ahead)) {
             acquireFileInfoByIndex(r.index);
             continue;
         }
@@ -222,6 +213,51 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
     }
     for (size_t i = 0; i < operations.size(); ++i)
         queueOrHold(std::move(operations[i]), waits[i]);
+}
+
+NavigateController::ThumbnailReach NavigateController::thumbnailReach() const
+{
+    const qsizetype n = fileCount();
+    const qsizetype binMax = m_host ? m_host->photoBinMaxVisibleItemCount() : 40;
+    const qsizetype binCells = m_host ? std::min(m_host->photoBinWholeVisibleItemCountOfCurPage(), binMax) : 0;
+    ThumbnailReach reach;
+    reach.info = NavLoadPlanner::infoWindow(n, binMax);
+    reach.image = NavLoadPlanner::imageWindow(n);
+    // The fit-ins decoded ahead: the image window's once the user steps through the list, until
+    // then the files on either side of the current one. What is decoded is kept for the window.
+    reach.ahead = m_steppedInList ? reach.image
+        : NavLoadPlanner::Window{std::min<qsizetype>(reach.image.following, 1), std::min<qsizetype>(reach.image.preceding, 1)};
+    // Thumbnails nobody sees cost a decode each: only for the cells the photo bin shows across
+    // the window (the most it could show across the screen while it is not laid out).
+    reach.cells = binCells > 0 ? binCells : binMax;
+    reach.binShown = !config() || config()->photoBinVisible();
+    return reach;
+}
+
+void NavigateController::requestPhotoBinThumbnails()
+{
+    const qsizetype n = fileCount();
+    const qsizetype c = m_curFileIndex;
+    if (!m_host || n == 0 || c < 0 || c >= n || m_curFilePath.isEmpty() ||
+        (m_host->showMode() != NavShowModeView && m_host->showMode() != NavShowModeMiniImage))
+        return;
+    const ThumbnailReach reach = thumbnailReach();
+    for (qsizetype i : NavLoadPlanner::interleavedNeighbours(c, n, reach.info)) {
+        if (!NavLoadPlanner::thumbnailsWanted(i, c, n, reach.cells, reach.binShown, reach.ahead))
+            continue;
+        // One decode for both sizes, as a pass makes them; what a pass asked for already is
+        // not asked for again.
+        const auto pair = std::make_shared<ThumbnailPair>();
+        std::vector<std::shared_ptr<kpv::Operation>> operations;
+        submitOperationForLoadImage(acquireFileInfoByIndex(i), NavLoadPlanner::kSmallThumbType, false, operations, pair);
+        submitOperationForLoadImage(acquireFileInfoByIndex(i), NavLoadPlanner::kLargeThumbType, false, operations, pair);
+        if (operations.size() == 2)
+            operations[1]->addDependency(operations[0]);
+        for (auto &op : operations) {
+            op->setQualityOfService(kpv::Operation::QualityOfService::Background);
+            queueOrHold(std::move(op), true);
+        }
+    }
 }
 
 void NavigateController::clearLoadMasks()
@@ -453,9 +489,21 @@ std::shared_ptr<LMBlockOperation> NavigateController::createOperationForLoadImag
             const LMFileImgBaseInfoPtr base = fileInfo->imgBaseInfo();
             if (base && !o->isCancelled() && type == NavLoadPlanner::kSmallThumbType) {
                 // A cached or stored small picture costs no decode. Without one the file is decoded
-                // once, at the large thumbnail's size, and the small one is made from that.
-                image = loader->loadStoredSmallThumb(fileInfo->filePath(), base, o);
-                if (!image && !o->isCancelled()) {
+                // once, at the large thumbnail's size, and the small one is made from that. A cached
+                // large one is read once for both: filed here, the small one made from it.
+                LMImagePtr storedLarge;
+                if (thumbPair && !thumbPair->storedOnly && !fileInfo->imageByType(NavLoadPlanner::kLargeThumbType))
+                    storedLarge = loader->loadStoredLargeThumb(fileInfo->filePath(), base, o);
+                if (storedLarge) {
+                    post(loadResult(fileInfo->filePath(), NavLoadPlanner::kLargeThumbType, storedLarge, 0, o));
+                    thumbPair->largeThumbFiled = true;
+                    image = smallThumbFromLarge(*loader, storedLarge, o);
+                    if (!image && !o->isCancelled())
+                        image = storedLarge;
+                } else {
+                    image = loader->loadStoredSmallThumb(fileInfo->filePath(), base, o);
+                }
+                if (!image && !storedLarge && !o->isCancelled()) {
                     LMImagePtr large = fileInfo->imageByType(NavLoadPlanner::kLargeThumbType);
                     int largeEquivalent = 0;
                     if (!large)

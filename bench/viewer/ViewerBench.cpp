@@ -405,15 +405,58 @@ void measureSteps(const Program &program, const Inputs &in, const ScreenProbe &p
     r->stepsPeakMb = median(peaks);
 }
 
+// The CPU rows alone, each the median of KPV_BENCH_REPEAT runs (default 3): the 10 s after the
+// first picture of the folder on a first visit (a fresh home) and on a second one (the home the
+// first visit left), and with one picture alone.
+void measureCpu(const Program &program, const Inputs &in, const ScreenProbe &probe, Results *r)
+{
+    const char *repeat = getenv("KPV_BENCH_REPEAT");
+    const int runs = std::max(1, repeat ? std::atoi(repeat) : 3);
+    std::vector<double> firsts, seconds, pngs, bigs;
+    for (int i = 0; i < runs; ++i) {
+        std::string home;
+        {
+            Run run(program, in.steps[0]);
+            firsts.push_back(cpuInTenSecondsAfterPaint(run, probe, {bench_pictures::colourFor(0)}));
+            home = run.keepHome();
+        }
+        {
+            Run run(program, in.steps[0], home);
+            seconds.push_back(cpuInTenSecondsAfterPaint(run, probe, {bench_pictures::colourFor(0)}));
+        }
+        std::system(("rm -rf '" + home + "'").c_str());
+        {
+            Run run(program, in.png);
+            pngs.push_back(cpuInTenSecondsAfterPaint(run, probe, {bench_pictures::colourFor(40)}));
+        }
+        {
+            Run run(program, in.bigJpeg);
+            bigs.push_back(cpuInTenSecondsAfterPaint(run, probe, {bench_pictures::colourFor(41)}));
+        }
+        if (getenv("KPV_BENCH_VERBOSE"))
+            std::printf("  CPU %d: first visit %.2f s, second %.2f s, PNG %.2f s, 45 MP JPEG %.2f s\n", i + 1,
+                        firsts.back(), seconds.back(), pngs.back(), bigs.back());
+    }
+    r->idleCpuSeconds = median(firsts);
+    r->secondVisitCpuSeconds = median(seconds);
+    r->pngCpuSeconds = median(pngs);
+    r->bigJpegCpuSeconds = median(bigs);
+}
+
 Results measure(const Program &program, const Inputs &in, const ScreenProbe &probe)
 {
     Results r;
     // KPV_BENCH_ONLY=gif measures the animated GIF alone, KPV_BENCH_ONLY=launch the two launch
     // rows alone, KPV_BENCH_ONLY=steps the stepping alone (KPV_BENCH_REPEAT times, default 5),
+    // KPV_BENCH_ONLY=cpu the CPU after the first picture alone (KPV_BENCH_REPEAT times, default 3),
     // for a quick look at their figures.
     const char *only = getenv("KPV_BENCH_ONLY");
     if (only && std::strcmp(only, "gif") == 0) {
         measureGif(program, in, probe, &r);
+        return r;
+    }
+    if (only && std::strcmp(only, "cpu") == 0) {
+        measureCpu(program, in, probe, &r);
         return r;
     }
     if (only && std::strcmp(only, "steps") == 0) {

@@ -1,5 +1,6 @@
 // Bitmap loads on hostile bytes: the photo loader's load with alpha at the image's own size
-// (when small) and at a fixed size, the load over a background, and the crop load.
+// (when small), at an eighth of it and at a fixed size, the load over a background, and the crop
+// load.
 #include <cstddef>
 #include <cstdint>
 
@@ -39,6 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             info.lWidth <= kMaxPixels / info.lHeight) {
             Owned own(0x37001777, 0, 0);
             MdBitmapLoadWithAlphaTrans(m, s, 0, &own.b, 255);
+            // At an eighth of the image's size, as the photo loader asks for a large JPEG's thumbnail.
+            Owned eighth(0x37001777, (info.lWidth + 7) / 8, (info.lHeight + 7) / 8);
+            MdBitmapLoadWithAlphaTrans(m, s, 0, &eighth.b, 255);
             MRECT rc{info.lWidth / 4, info.lHeight / 4, info.lWidth - info.lWidth / 4, info.lHeight};
             Owned crop(0x16001777, 0, 0);
             MdBitmapLoadFilewithCrop(m, s, info.lWidth, info.lHeight, &rc, &crop.b);

@@ -158,6 +158,9 @@ public:
     // still acts as the mouse.
     void setAcceptsTouchPinch(bool accepts);
 
+    // Pictures of fading views drawn so far in the process (a fade draws its view's picture once).
+    static int fadePicturesDrawnForTesting();
+
     // Window bookkeeping, for Window only.
     void setWindowInternal(Window* w);
     void updateWidgetGeometry();
@@ -172,6 +175,7 @@ protected:
 
 private:
     void init(QWidget* w);
+    void applyAlphaValue(double alpha, bool fading);
     void attachTo(View* superview, bool above, View* relativeTo);
 
     Rect m_frame;

@@ -75,6 +75,10 @@ public:
     // The size of frame `index` reduced by `reduction`, as createImageInRect counts it.
     QSize reducedFrameSize(int index, int reduction) const;
 
+    // The file's bytes as opened (mapped or read), for another decoder of the same file; null for
+    // a source made over bytes in memory.
+    std::shared_ptr<const FileContents> contents() const { return m_contents; }
+
     // The last error of a decode, for callers that did not pass an error pointer.
     QString lastError() const { return m_lastError; }
 

@@ -9,6 +9,8 @@
 #include <QGraphicsOpacityEffect>
 #include <QHash>
 #include <QImage>
+#include <QPainter>
+#include <QPixmap>
 #include <algorithm>
 #include <cmath>
 
@@ -20,7 +22,59 @@ QHash<const QWidget*, View*>& widgetMap()
     static QHash<const QWidget*, View*> map;
     return map;
 }
+
+// The opacity of a view and its subviews. While the view fades, its picture is drawn once and
+// each step of the fade only lays that picture over what lies below, at the step's opacity,
+// instead of drawing the view and every subview afresh into a new picture many times a second.
+// At rest the view is drawn as it is, so what changes in it shows at once.
+class FadeEffect final : public QGraphicsOpacityEffect {
+public:
+    using QGraphicsOpacityEffect::QGraphicsOpacityEffect;
+
+    void setFading(bool fading)
+    {
+        if (fading == m_fading)
+            return;
+        m_fading = fading;
+        m_picture = QPixmap();
+        update();
+    }
+    // Pictures of the view drawn so far (for tests: a fade draws one).
+    static int picturesDrawn() { return s_picturesDrawn; }
+
+protected:
+    void draw(QPainter* painter) override
+    {
+        if (!m_fading) {
+            QGraphicsOpacityEffect::draw(painter);
+            return;
+        }
+        if (opacity() <= 0.001)
+            return;
+        if (m_picture.isNull()) {
+            m_picture = sourcePixmap(Qt::LogicalCoordinates, &m_offset, QGraphicsEffect::NoPad);
+            ++s_picturesDrawn;
+        }
+        painter->save();
+        painter->setOpacity(painter->opacity() * opacity());
+        painter->drawPixmap(m_offset, m_picture);
+        painter->restore();
+    }
+    void sourceChanged(ChangeFlags flags) override
+    {
+        m_picture = QPixmap(); // resized or moved into another window: drawn again
+        QGraphicsOpacityEffect::sourceChanged(flags);
+    }
+
+private:
+    bool m_fading = false;
+    QPixmap m_picture;
+    QPoint m_offset;
+    static inline int s_picturesDrawn = 0;
+};
 } // namespace
+
+int View::fadePicturesDrawnForTesting() { return FadeEffect::picturesDrawn(); }
 
 View* viewForWidget(const QWidget* w) { return widgetMap().value(w, nullptr); }
 void registerViewWidget(const QWidget* w, View* v) { widgetMap().insert(w, v); }
@@ -280,20 +334,30 @@ void View::setAlphaValue(double alpha)
         if (anim->completion)
             anim->completion(false);
     }
+    applyAlphaValue(alpha, false);
+}
+
+void View::applyAlphaValue(double alpha, bool fading)
+{
     alpha = std::clamp(alpha, 0.0, 1.0);
-    if (alpha == m_alpha)
+    auto* effect = dynamic_cast<FadeEffect*>(m_widget->graphicsEffect());
+    if (alpha == m_alpha) {
+        if (effect)
+            effect->setFading(fading);
         return;
+    }
     m_alpha = alpha;
     if (alpha >= 1.0) {
         m_widget->setGraphicsEffect(nullptr);
-    } else {
-        auto* effect = dynamic_cast<QGraphicsOpacityEffect*>(m_widget->graphicsEffect());
-        if (!effect) {
-            effect = new QGraphicsOpacityEffect(m_widget);
-            m_widget->setGraphicsEffect(effect);
-        }
-        effect->setOpacity(alpha);
+        setNeedsDisplay();
+        return;
     }
+    if (!effect) {
+        effect = new FadeEffect(m_widget);
+        m_widget->setGraphicsEffect(effect);
+    }
+    effect->setFading(fading);
+    effect->setOpacity(alpha);
     setNeedsDisplay();
 }
 
@@ -321,7 +385,7 @@ void View::animateAlphaValue(double alpha, double duration, std::function<void(b
             const double p = std::clamp((RunLoop::current().now() - start) / duration, 0.0, 1.0);
             const double a = from + (to - from) * p;
             auto anim = std::move(m_alphaAnimation); // keep it out while setting the value
-            setAlphaValue(a);
+            applyAlphaValue(a, p < 1.0);
             if (p >= 1.0) {
                 t.invalidate();
                 if (anim && anim->completion)

@@ -295,6 +295,16 @@ void Thumbnailer::storeThumbnail(const QString& path, const QImage& image, int o
     if (file.startsWith(cache + u'/') || !info.isFile() || info.lastModified().toSecsSinceEpoch() != modifiedSecs)
         return;
     const QString target = cachePathFor(file, QStringLiteral("large"));
+    const QByteArray uri = QUrl::fromLocalFile(file).toEncoded();
+    // A fresh entry is there already (made on an earlier visit): nothing to encode or write.
+    {
+        QFile existing(target);
+        if (existing.open(QIODevice::ReadOnly)) {
+            const QHash<QByteArray, QByteArray> texts = pngTextChunks(existing);
+            if (texts.value("Thumb::URI") == uri && texts.value("Thumb::MTime") == QByteArray::number(modifiedSecs))
+                return;
+        }
+    }
     const QString folder = QFileInfo(target).path();
     // Private folders, as the desktop keeps them: thumbnails show what the pictures show.
     if (!QDir().mkpath(folder))
@@ -308,7 +318,7 @@ void Thumbnailer::storeThumbnail(const QString& path, const QImage& image, int o
     writer.setCompression(1); // quick: a thumbnail is small, and made while the user waits
     if (!writer.write(picture))
         return;
-    const QByteArray png = withTextChunks(buffer.data(), {{"Thumb::URI", QUrl::fromLocalFile(file).toEncoded()},
+    const QByteArray png = withTextChunks(buffer.data(), {{"Thumb::URI", uri},
                                                          {"Thumb::MTime", QByteArray::number(modifiedSecs)},
                                                          {"Thumb::Size", QByteArray::number(info.size())},
                                                          {"Software", "Kestrane Photo Viewer"}});

@@ -22,6 +22,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <functional>
 #include <random>
 #include <string>
@@ -911,6 +913,15 @@ TEST(PhotoLoaderPlatform, ADecodedThumbnailIsKeptForTheNextVisit)
     EXPECT_EQ(large->width(), 256u);
     EXPECT_EQ(large->height(), 128u);
     EXPECT_EQ(equivalent, 0);
+    // Made again from a larger picture of the photo, the thumbnail is not written over the fresh
+    // entry a second time.
+    const auto inode = [&] {
+        struct stat st {};
+        return ::stat(QFile::encodeName(entry).constData(), &st) == 0 ? st.st_ino : ino_t(0);
+    };
+    const ino_t stored = inode();
+    loader->storeThumbnail(large);
+    EXPECT_EQ(inode(), stored);
 
     // A file rewritten since its information was read gets no entry under the old time.
     ASSERT_TRUE(QFile::remove(entry));
@@ -937,8 +948,9 @@ TEST(PhotoLoaderPlatform, ALoadTakesThePhotoFromTheDiskOnceAndSurvivesItBeingCut
     PublicObject object(bundle, QSizeF(1680, 1050));
     LMPhotoLoader *loader = object.photoLoader();
 
-    // Noise, so that the file is far larger than the files read rather than mapped.
-    QImage picture(1600, 1200, QImage::Format_RGBA8888_Premultiplied);
+    // Noise, so that the file is far larger than the files read rather than mapped; large enough
+    // for its thumbnail to come from the codec library's decode at an eighth.
+    QImage picture(2400, 1800, QImage::Format_RGBA8888_Premultiplied);
     std::mt19937 random(7);
     for (int y = 0; y < picture.height(); ++y) {
         auto *row = reinterpret_cast<quint32 *>(picture.scanLine(y));
@@ -1132,6 +1144,69 @@ TEST(PhotoLoaderPlatform, TheCodecPathDecodesLikeThePlatformPath)
     const LMFileImgBaseInfoPtr jpegInfo = loader->loadImgBaseInfoByCore(LMPathString(jpeg, false), nullptr);
     EXPECT_FALSE(loader->loadImageByAMCM(missing, jpegInfo, QSizeF(0, 0), false, nullptr));
     EXPECT_FALSE(loader->loadImageByAMCM(missing, nullptr, QSizeF(0, 0), false, nullptr));
+}
+
+// A photo eight times the thumbnail's size or more has its thumbnail made from the library's own
+// decode at an eighth: the same picture, in the same colours, as the image reader's scaled
+// decode gives (a one-level bias in any channel fails), and kept for the next visit alike.
+TEST(PhotoLoaderPlatform, ALargePhotosThumbnailLooksLikeTheImageReadersOwn)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    kpv::Thumbnailer::setCacheDirectoryForTesting(dir.path() + QStringLiteral("/cache"));
+    QDir().mkpath(dir.path() + QStringLiteral("/bundle"));
+    kpv::Bundle bundle(QStringList{writeInfoJson(dir.path() + QStringLiteral("/bundle"))});
+    PublicObject object(bundle, QSizeF(1680, 1050));
+    LMPhotoLoader *loader = object.photoLoader();
+
+    // Smooth colour fields with a sharp edge, as photographs have; odd sides, so the eighth rounds
+    // up, and no reduced size near the thumbnail's, so the eighth is resampled to it.
+    QImage picture(3001, 2001, QImage::Format_RGBA8888_Premultiplied);
+    for (int y = 0; y < picture.height(); ++y) {
+        auto *row = reinterpret_cast<uchar *>(picture.scanLine(y));
+        for (int x = 0; x < picture.width(); ++x) {
+            row[x * 4] = uchar(x * 255 / 3000);
+            row[x * 4 + 1] = uchar(y * 255 / 2000);
+            row[x * 4 + 2] = x < 1500 ? 40 : 210;
+            row[x * 4 + 3] = 255;
+        }
+    }
+    const QString path = dir.path() + QStringLiteral("/photo.jpg");
+    ASSERT_TRUE(kpv::ImageDestination::writeImage(picture, path, QStringLiteral("public.jpeg"), {}));
+    const LMPathString file(path, false);
+    const LMFileImgBaseInfoPtr info = loader->loadImgBaseInfo(file, nullptr);
+    ASSERT_TRUE(info);
+
+    int equivalent = -1;
+    const LMImagePtr thumb = loader->loadImage(file, 9, info, nullptr, &equivalent);
+    ASSERT_TRUE(thumb);
+    const QSizeF size = loader->calcPreferredImageSizeForImageScaleType(9, info, nullptr);
+    ASSERT_EQ(QSizeF(thumb->width(), thumb->height()), size);
+    EXPECT_EQ(equivalent, 0);
+    const LMImagePtr reference = LMPhotoLoader::loadImageByCore(file, info, size, false, nullptr);
+    ASSERT_TRUE(reference);
+    ASSERT_EQ(reference->width(), thumb->width());
+    ASSERT_EQ(reference->height(), thumb->height());
+    double sum[3] = {0, 0, 0};
+    int count = 0;
+    // Away from the edge, where two resamplings may place it a pixel apart.
+    for (int y = 0; y < int(thumb->height()); ++y)
+        for (int x = 0; x < int(thumb->width()); ++x) {
+            if (std::abs(x - int(thumb->width()) / 2) < 4)
+                continue;
+            const QColor a = pixel(thumb, 0, x, y), b = pixel(reference, 0, x, y);
+            ASSERT_NEAR(a.red(), b.red(), 6) << x << "," << y;
+            ASSERT_NEAR(a.green(), b.green(), 6) << x << "," << y;
+            ASSERT_NEAR(a.blue(), b.blue(), 6) << x << "," << y;
+            sum[0] += a.red() - b.red();
+            sum[1] += a.green() - b.green();
+            sum[2] += a.blue() - b.blue();
+            ++count;
+        }
+    for (double s : sum)
+        EXPECT_LT(std::abs(s / count), 0.75);
+    EXPECT_TRUE(QFile::exists(kpv::Thumbnailer::cachePathFor(path, QStringLiteral("large"))));
+    kpv::Thumbnailer::setCacheDirectoryForTesting(QString());
 }
 
 // An animation keeps its frames' indexes and the screen it composes on for as long as it is

@@ -114,6 +114,14 @@ public:
         ++storedThumbLookups;
         return storedThumbs && info ? makeImage(160, 120, info) : nullptr;
     }
+    // Files have no cached large thumbnail unless `storedLargeThumbs` says so.
+    LMImagePtr loadStoredLargeThumb(const LMPathString &, const LMFileImgBaseInfoPtr &info,
+                                    const kpv::Operation *) const override
+    {
+        std::lock_guard lock(m_mutex);
+        ++storedLargeLookups;
+        return storedLargeThumbs && info ? makeImage(256, 192, info) : nullptr;
+    }
     QSizeF calcPreferredImageSizeForImageScaleType(int type, const LMFileImgBaseInfoPtr &info,
                                                    int *equivalent) const override
     {
@@ -146,7 +154,9 @@ public:
     mutable int baseInfoLoads = 0;
     mutable int resizes = 0;
     mutable int storedThumbLookups = 0;
+    mutable int storedLargeLookups = 0;
     bool storedThumbs = false;
+    bool storedLargeThumbs = false;
     std::map<int, QSizeF> sizes; // sizes of scale types other than sizeFor's
     std::map<int, int> equivalentFor;
     // GIFs load this many frames for the fit-in types; after telling each count of frames so far

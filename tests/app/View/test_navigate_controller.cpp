@@ -63,9 +63,9 @@ TEST_F(NavTest, SingleFileTitleAndLoadsOnlyInViewModes)
     for (const auto &l : loader.loads)
         if (l.path == paths[0])
             types.insert(l.type);
-    // Shown fitted, the file is decoded at the sizes the view needs, never whole; its thumbnails
-    // are made from the fit-in image.
-    EXPECT_EQ(types, (std::set<int>{2, 10}));
+    // Shown fitted, the file is decoded once, at the fit-in size, which holds every pixel the view
+    // shows: never whole, nor at a larger reduction; its thumbnails are made from the fit-in image.
+    EXPECT_EQ(types, (std::set<int>{10}));
 
     // Favourites mode: navigation changes the file but loads nothing until the mode returns.
     host->mode = NavShowModeFavorite;
@@ -405,6 +405,30 @@ TEST_F(NavTest, OneDecodePerFileForBothThumbnails)
         EXPECT_EQ(loadsOf(paths[i], 9), decodedForThumbnails(i) ? 1 : 0) << i;
     }
     EXPECT_EQ(rec.count("didUpdateSmallThumb"), 6);
+
+    // A second visit finds the large thumbnails in the cache: each is read once, for both sizes,
+    // and no cell the bin shows is decoded.
+    loader.loads.clear();
+    loader.storedThumbs = false;
+    loader.storedLargeThumbs = true;
+    loader.storedLargeLookups = 0;
+    open(20, QStringLiteral(".png"));
+    runLoads();
+    int cells = 0, others = 0;
+    for (qsizetype i = 1; i < paths.size(); ++i) {
+        const auto info = controller->fileInfoByIndex(i);
+        if (!info || !info->imageByType(8))
+            continue;
+        ++others;
+        if (!decodedForThumbnails(i))
+            continue;
+        ++cells;
+        EXPECT_EQ(loadsOf(paths[i], 8) + loadsOf(paths[i], 9), 0) << i;
+        ASSERT_TRUE(info->imageByType(9)) << i;
+        EXPECT_EQ(info->imageByType(8)->width(), 160u) << i;
+    }
+    EXPECT_GE(cells, 3);
+    EXPECT_EQ(loader.storedLargeLookups, others);
 }
 
 // A step to a file whose picture is decoded already draws it at once: the neighbours' loads of
@@ -462,7 +486,7 @@ TEST_F(NavTest, LoadsAreFiledAndNotRequestedTwice)
     EXPECT_EQ(controller->curFileState(), 1);
     EXPECT_GE(rec.count("didLoadCurrentSmallThumb"), 1);
     EXPECT_GE(rec.count("didLoadCurrentLargeThumb"), 1);
-    EXPECT_GE(rec.count("didCurFileImageUpdated"), 4);
+    EXPECT_GE(rec.count("didCurFileImageUpdated"), 3);
     // The view shows the fit-in filler and a decoded image.
     EXPECT_TRUE(view.imageFitin());
     EXPECT_TRUE(view.imageNormal());
@@ -520,6 +544,19 @@ TEST_F(NavTest, ThumbnailsAreDecodedForTheCellsTheBinShowsAcrossTheWindow)
         if (l.type == 9)
             decoded.insert(paths.indexOf(l.path));
     EXPECT_EQ(decoded, (std::set<qsizetype>{2, 3}));
+
+    // The window grows: the cells the bin shows now get their thumbnails at once, each decoded
+    // once, and what was there is not asked for again.
+    host->binPage = 9;
+    controller->didResizeWindow();
+    runLoads();
+    std::multiset<qsizetype> again;
+    for (const auto &l : loader.loads)
+        if (l.type == 8 || l.type == 9)
+            again.insert(paths.indexOf(l.path));
+    EXPECT_EQ(again, (std::multiset<qsizetype>{2, 3, 4, 5}));
+    for (qsizetype i : {4, 5})
+        EXPECT_TRUE(controller->fileInfoByIndex(i)->imageByType(8) && controller->fileInfoByIndex(i)->imageByType(9)) << i;
 }
 
 TEST_F(NavTest, NeighbourCacheFreesWhatLeavesTheWindows)

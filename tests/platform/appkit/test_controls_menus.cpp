@@ -2,6 +2,7 @@
 // animation of a view on the manual clock.
 #include "appkit/Application.h"
 #include "appkit/Control.h"
+#include "appkit/GraphicsContext.h"
 #include "appkit/Menu.h"
 #include "appkit/View.h"
 #include "appkit/Window.h"
@@ -10,6 +11,8 @@
 
 #include <QMenu>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using namespace kpv;
 
@@ -115,6 +118,51 @@ TEST(ViewAnimation, AlphaAnimatesOnTheRunLoopAndCompletesOnce)
     clock.advance(2.0);
     EXPECT_DOUBLE_EQ(v.alphaValue(), 0.3);
     EXPECT_EQ(finished, 1);
+    RunLoop::main().setClock(nullptr);
+}
+
+// A fading overlay is drawn once for the whole fade: each step lays that picture over what lies
+// below at the step's opacity. At rest, half transparent, a change inside it shows at once.
+TEST(ViewAnimation, AFadeDrawsItsViewOnceAndShowsEveryStep)
+{
+    class Filled : public View {
+    public:
+        using View::View;
+        void drawRect(const Rect&) override
+        {
+            ++draws;
+            GraphicsContext::current()->fillRect(bounds(), colour);
+        }
+        int draws = 0;
+        Color colour{1, 0, 0};
+    };
+    ManualClock clock;
+    RunLoop::main().setClock(&clock);
+    View root(Rect(0, 0, 20, 20));
+    auto* overlay = new Filled(Rect(0, 0, 20, 20));
+    root.addSubview(overlay);
+    const int pictures = View::fadePicturesDrawnForTesting();
+    overlay->animateAlphaValue(0.5, 0.3);
+    std::vector<int> alphas;
+    for (int step = 0; step < 5; ++step) {
+        clock.advance(0.05);
+        alphas.push_back(root.renderToImage(1.0).pixelColor(10, 10).alpha());
+    }
+    const int drawsWhileFading = overlay->draws;
+    EXPECT_EQ(View::fadePicturesDrawnForTesting() - pictures, 1);
+    EXPECT_LE(drawsWhileFading, 1);
+    EXPECT_TRUE(std::is_sorted(alphas.rbegin(), alphas.rend()));
+    EXPECT_GT(alphas.front(), alphas.back());
+
+    clock.advance(0.2);
+    EXPECT_FALSE(overlay->isAnimatingAlpha());
+    overlay->colour = Color(0, 0, 1);
+    overlay->setNeedsDisplay();
+    const QColor rest = root.renderToImage(1.0).pixelColor(10, 10);
+    EXPECT_GT(overlay->draws, drawsWhileFading);
+    EXPECT_NEAR(rest.alpha(), 128, 3);
+    EXPECT_GT(rest.blue(), 100);
+    EXPECT_EQ(rest.red(), 0);
     RunLoop::main().setClock(nullptr);
 }
 
