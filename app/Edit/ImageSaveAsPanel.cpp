@@ -21,7 +21,7 @@
 namespace {
 QString text(const char *key) { return kpv::Bundle::mainBundle().localizedString(QString::fromLatin1(key)); }
 
-// Asks with an alert sheet; the default answer (Cancel) keeps the file.
+// Asks with an alert sheet; the default answer (Cancel) keeps the file, and so does Esc.
 void askReplace(const QString &path, kpv::Window *window, std::function<void(bool)> answer)
 {
     auto *alert = new LMAlertSheet;
@@ -32,7 +32,7 @@ void askReplace(const QString &path, kpv::Window *window, std::function<void(boo
                                // The alert is still unwinding: freed on the next turn.
                                LMPerformSelectorWrapper().performWithBlock([alert] { delete alert; }, 0);
                            },
-                           QString());
+                           QString(), kpv::AlertEscape::Dismiss);
 }
 } // namespace
 

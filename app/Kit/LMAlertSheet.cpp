@@ -7,7 +7,8 @@
 
 QMessageBox* LMAlertSheet::beginAlertSheet(const QString& title, const QString& defaultButton,
                                            const QString& alternateButton, const QString& otherButton,
-                                           kpv::Window* docWindow, DidEndBlock didEndBlock, const QString& message)
+                                           kpv::Window* docWindow, DidEndBlock didEndBlock, const QString& message,
+                                           kpv::AlertEscape escape)
 {
     m_alertSheetDidEndBlock = std::move(didEndBlock);
     auto hold = std::make_shared<LMIgnoreEscKeyHold>();
@@ -19,7 +20,7 @@ QMessageBox* LMAlertSheet::beginAlertSheet(const QString& title, const QString& 
                                           if (block)
                                               block(std::int32_t(rc));
                                       },
-                                      message.isNull() ? QStringLiteral("") : message);
+                                      message.isNull() ? QStringLiteral("") : message, escape);
     } catch (...) {
         hold->release();
         throw;

@@ -53,7 +53,17 @@ void LMNavFileInfo::setImage(LMImagePtr image, bool failFlag, int type, int64_t 
         }
     } else {
         m_failedImageTypeMask |= LMScaleTypeMask::bit(type) | equivalentImageTypeMask;
+        if (!m_failedFileIdentity && !imgBaseInfo())
+            m_failedFileIdentity = kpv::fileIdentity(filePath().path());
     }
+}
+
+bool LMNavFileInfo::fileChangedSinceRead() const
+{
+    if (const LMFileImgBaseInfoPtr base = imgBaseInfo(); base && base->fileIdentity().isValid())
+        return kpv::fileIdentity(filePath().path()) != base->fileIdentity();
+    std::lock_guard lock(m_lock);
+    return m_failedFileIdentity && kpv::fileIdentity(filePath().path()) != *m_failedFileIdentity;
 }
 
 void LMNavFileInfo::freeImages(int mode)
@@ -63,6 +73,7 @@ void LMNavFileInfo::freeImages(int mode)
         m_images.clear();
         m_equivalentImageTypeMask.clear();
         m_failedImageTypeMask = 0;
+        m_failedFileIdentity.reset();
         return;
     }
     int64_t keep;
@@ -193,6 +204,7 @@ std::shared_ptr<LMNavFileInfo> LMNavFileInfo::navFileInfoByReplaceFilePath(const
     record->m_images = unsharedCopy(m_images);
     record->m_equivalentImageTypeMask = unsharedCopy(m_equivalentImageTypeMask);
     record->m_failedImageTypeMask = m_failedImageTypeMask;
+    record->m_failedFileIdentity = m_failedFileIdentity;
     return record;
 }
 

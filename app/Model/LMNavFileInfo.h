@@ -10,12 +10,14 @@
 
 #include "Model/LMFileInfo.h"
 #include "Model/LMImage.h"
+#include "imageio/FileAccess.h"
 
 #include <QHash>
 
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace LMScaleTypeMask {
 inline constexpr int64_t kThumbnails = 0x180;          // types 8 and 9
@@ -69,11 +71,18 @@ public:
     int64_t failedImageTypeMask() const;
     void setFailedImageTypeMask(int64_t mask);
 
+    // Whether the file is known to have changed since it was read (written over, replaced, gone):
+    // its identity when it was read, or when a reading that learnt nothing of it failed, is not
+    // its identity now. False when no identity was taken.
+    bool fileChangedSinceRead() const;
+
 private:
     mutable std::recursive_mutex m_lock;
     QHash<int, LMImagePtr> m_images;
     QHash<int, int64_t> m_equivalentImageTypeMask;
     int64_t m_failedImageTypeMask = 0;
+    // The file as it was when a load first failed without base information (none when missing).
+    std::optional<kpv::FileIdentity> m_failedFileIdentity;
 };
 
 using LMNavFileInfoPtr = std::shared_ptr<LMNavFileInfo>;

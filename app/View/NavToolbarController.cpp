@@ -476,8 +476,10 @@ void NavToolbarController::placePlayButton(bool belowCentre)
         y += parent->isFlipped() ? shift : -shift;
     }
     const kpv::Rect placed(std::floor((bounds.width() - f.width()) / 2), y, f.width(), f.height());
-    if (placed != f)
+    if (placed != f) {
         m_o.btnPlay->setFrame(placed);
+        m_host->playButtonMoved();
+    }
 }
 
 // ---- Toolbar show state ----

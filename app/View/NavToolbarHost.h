@@ -51,6 +51,9 @@ public:
     // The file-information line that gives way to the toolbar.
     virtual void showFileInfo(bool /*animation*/) = 0;
     virtual void hideFileInfo(bool /*animation*/) = 0;
+    // The play button moved (below a message about the file, or back to the middle): whatever
+    // gave it way may take its place again.
+    virtual void playButtonMoved() {}
 
     // ---- Main window controller ----
     virtual int64_t showMode() const = 0;

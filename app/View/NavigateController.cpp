@@ -294,6 +294,7 @@ bool NavigateController::navCurFileToIndex(qsizetype index, bool fileListChanged
         m_curFilePath = path;
         m_curFileIndex = index;
         clearLoadMasks();
+        forgetRecordIfFileChanged(path);
         m_curFileChangedSincePass = true;
         changed = true;
     }

@@ -396,6 +396,10 @@ private:
     void updateWatchedFolders();
     void updateWatchedFile();
     void watchedPathsChanged(const QStringList &folders, const QStringList &files);
+    // Drops the record of a file that another program changed since it was read (written over,
+    // or replaced by something that is no picture, as a pipe), so that it is read again rather
+    // than shown as it was; the bins and the grid are told. True when it did.
+    bool forgetRecordIfFileChanged(const LMPathString &path);
     // The moves to the trash of this run, the latest last: each photo's path and where it went
     // in the trash. Undo puts back the latest, then the one before, and so on.
     struct TrashedFile {

@@ -10,6 +10,7 @@
 #include "Model/LMFileImgBaseInfo.h"
 #include "Model/LMImage.h"
 #include "Model/LMPathString.h"
+#include "appkit/Panels.h"
 
 #include <QHash>
 #include <QImage>
@@ -114,11 +115,14 @@ public:
 
     // ---- File commands: sheets, panels and the desktop ----
     // An alert sheet on the current window; `didEnd` gets 1 for the default button, 0 for the
-    // alternate one and -1 for the other one. Without a window the alert answers 0.
+    // alternate one and -1 for the other one; Esc answers as the alternate button, or with
+    // kpv::AlertDismissedReturn under AlertEscape::Dismiss (for an alternate button that does
+    // something of its own). Without a window the alert answers 0.
     using AlertDidEnd = std::function<void(int returnCode)>;
     virtual void beginAlertSheet(const QString & /*message*/, const QString & /*defaultButton*/,
                                  const QString & /*alternateButton*/, const QString & /*otherButton*/,
-                                 const QString & /*informative*/, AlertDidEnd didEnd) = 0;
+                                 const QString & /*informative*/, AlertDidEnd didEnd,
+                                 kpv::AlertEscape escape = kpv::AlertEscape::Alternate) = 0;
     // The save-as panel with its format accessory, run modally: the handler gets whether a path was
     // chosen (and can be written), the path and the save parameters. Exactly one call.
     using SavePanelHandler = std::function<void(bool chosen, const QString &path, const std::optional<QVariantMap> &params)>;

@@ -694,7 +694,7 @@ void NavigateController::endHideFadeShowProxy()
 void NavigateController::didFileModified(const LMPathString &filePath)
 {
     const LMNavFileInfoPtr info = fileInfoByPath(filePath);
-    if (!info || !info->fileModified())
+    if (!info || !(info->fileModified() || info->fileChangedSinceRead()))
         return;
     m_cacheFileInfos.remove(filePath);
     acquireFileInfoByPath(filePath);

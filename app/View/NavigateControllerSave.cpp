@@ -66,6 +66,10 @@ void NavigateController::checkAndSaveCurFile(bool navToSavedFile, bool cancelAlt
             m_host->localizedString(QStringLiteral("IDS_SAVEAS")),
             m_host->localizedString(cancelAlternateButton ? QStringLiteral("IDS_Cancel") : QStringLiteral("IDS_Continue")),
             QString(), curFileOverwriteConcern(), guarded(m_self, [this, navToSavedFile, cancelAlternateButton, finish](int code) {
+                if (code == kpv::AlertDismissedReturn) {
+                    finish(7); // Esc: as a cancelled save panel, the file and its turn stay
+                    return;
+                }
                 if (code != 1) {
                     // Going on without saving lets the turn go, so that a later check (the window
                     // closing after a quit) does not ask again.
@@ -78,7 +82,9 @@ void NavigateController::checkAndSaveCurFile(bool navToSavedFile, bool cancelAlt
                 nextTurn(guarded(m_self, [this, navToSavedFile, finish] {
                     saveAsCurFile(navToSavedFile, [finish](int r) { finish(r == 0 ? 5 : (r == -2 ? 7 : 6)); });
                 }));
-            }));
+            }),
+            // "Continue" lets the turn go: Esc must not.
+            cancelAlternateButton ? kpv::AlertEscape::Alternate : kpv::AlertEscape::Dismiss);
         return;
     }
     if (view && view->angleRotate().isRotatedOrFlipped() && !m_curFilePath.isEmpty()) {

@@ -156,6 +156,18 @@ void NavigateController::watchedPathsChanged(const QStringList &folders, const Q
     } else if (treeChanged) {
         updateWatchedFolders();
     }
+    // The other photos of the changed folders that were read: each one changed since is read
+    // again, never shown as it was.
+    // Those near the current one are read again now, so that the bins show them as they are.
+    const QList<LMPathString> cached = m_cacheFileInfos.keys();
+    bool forgotten = false;
+    for (const LMPathString &path : cached) {
+        if (path != m_curFilePath && changed.contains(folderOf(path.path())))
+            forgotten = forgetRecordIfFileChanged(path) || forgotten;
+    }
+    const int64_t mode = m_host ? m_host->showMode() : 0;
+    if (forgotten && (mode == NavShowModeView || mode == NavShowModeMiniImage) && !m_autoNavTimer)
+        submitCacheOperation(true, false);
     for (const QString &file : std::as_const(modified)) {
         if (file != m_curFilePath.path() || !kpv::pathStatus(file).exists)
             continue;
@@ -165,4 +177,15 @@ void NavigateController::watchedPathsChanged(const QStringList &folders, const Q
         didFileModified(path);
         postNotification("fileModified", {{QStringLiteral("filePath"), QVariant::fromValue(path)}});
     }
+}
+
+bool NavigateController::forgetRecordIfFileChanged(const LMPathString &path)
+{
+    const LMNavFileInfoPtr cached = fileInfoByPath(path);
+    if (!cached || !cached->fileChangedSinceRead())
+        return false;
+    m_cacheFileInfos.remove(path);
+    m_operationMasks.remove(path);
+    postNotification("fileModified", {{QStringLiteral("filePath"), QVariant::fromValue(path)}});
+    return true;
 }

@@ -587,8 +587,18 @@ MResult GetDecodeScaleSize(MInt64 imgW, MInt64 imgH, MInt64 srcW, MInt64 srcH, M
     MInt64 w = srcW, h = srcH;
     if (imgW >= 16 && imgH >= 16 && srcW > 0 && srcH > 0) {
         const double r = std::max(double(wantW) / double(srcW), double(wantH) / double(srcH));
-        if (r == 0.125 || r == 0.25 || r == 0.5) {
-            s = r == 0.125 ? 3 : r == 0.25 ? 2 : 1;
+        // The size a reduced decode delivers (rounded up: a partly covered last column or row is
+        // kept) is decoded at that reduction, whether or not the source is a multiple of it, when
+        // that last column and row are a small part of the picture (a reduced decode of a large
+        // photograph); in a small picture the next finer decode, reduced, keeps them exact.
+        constexpr MInt64 kLargeReduced = 256;
+        MInt64 exact = r == 0.125 ? 3 : r == 0.25 ? 2 : r == 0.5 ? 1 : 0;
+        for (MInt64 t = 3; t >= 1 && !exact && wantW >= kLargeReduced && wantH >= kLargeReduced; --t) {
+            const MInt64 d = MInt64(1) << t;
+            if (wantW == (srcW + d - 1) / d && wantH == (srcH + d - 1) / d) exact = t;
+        }
+        if (exact) {
+            s = exact;
             w = wantW;
             h = wantH;
         } else if (r < 0.125) {
@@ -598,7 +608,7 @@ MResult GetDecodeScaleSize(MInt64 imgW, MInt64 imgH, MInt64 srcW, MInt64 srcH, M
         } else if (r > 0.25 && r < 0.5) {
             s = 1;
         }
-        if (s && !(r == 0.125 || r == 0.25 || r == 0.5)) {
+        if (s && !exact) {
             w = (srcW + (MInt64(1) << s) - 1) >> s;
             h = (srcH + (MInt64(1) << s) - 1) >> s;
         }

@@ -164,12 +164,17 @@ int JpgBrNextMarker(JpgBitReader* br) {
     br->marker = 0;
     int c;
     for (;;) {
-        if (!JpgBrReadByte(br, &c)) {
+        // Entropy-coded data between here and the marker (a whole scan, when the header reader
+        // passes over one) is skipped a buffer at a time.
+        if (!JpgBrEnsure(br, 1)) {
             return 0;
         }
-        if (c != 0xFF) {
+        const auto* ff = static_cast<const uint8_t*>(std::memchr(br->p, 0xFF, JpgBrAvail(br)));
+        if (!ff) {
+            br->p += JpgBrAvail(br);
             continue;
         }
+        br->p = ff + 1;
         do {
             if (!JpgBrReadByte(br, &c)) {
                 return 0;

@@ -14,7 +14,7 @@ inline int64_t corrupt(JpgBitReader* br) {
 }
 
 // DC difference (F.2.2.1). Symbols above 11 cannot occur with 8-bit samples.
-inline bool decodeDc(JpgBitReader* br, const JpgHuffTable* t, int32_t* diff) {
+__attribute__((always_inline)) inline bool decodeDc(JpgBitReader* br, const JpgHuffTable* t, int32_t* diff) {
     JpgBrNeed(br, 32); // a code of up to 16 bits and up to 15 value bits
     int s = JpgHufDecode(br, t);
     if (s < 0 || s > 11) {
@@ -41,7 +41,10 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
     int16_t dc = wrap16(comp->dcPred + diff);
     comp->dcPred = dc;
     block[0] = dc;
-    const JpgHuffTable* act = br->ac[comp->acTbl];
+    JpgHuffTable* act = br->ac[comp->acTbl];
+    if (!act->fastReady) {
+        JpgHuffPrepareFast(act);
+    }
     const int last = br->lastIndex > comp->lastAtLeast ? br->lastIndex : comp->lastAtLeast;
     int lastStored = 0;
     int k = 1;
@@ -57,12 +60,20 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
             acc = br->acc;
             nbits = br->nbits;
         }
-        int f = act->fastAc[acc >> 56];
+        int f = act->fastAc[acc >> (64 - kJpgFastAcBits)];
         if (f) {
             int len = f & 15;
-            k += (f >> 4) & 15;
             acc <<= len;
             nbits -= len;
+            if ((f >> 8) == 0) {
+                if (((f >> 4) & 15) == 0) {
+                    k = 64; // end of block
+                    break;
+                }
+                k += 16;
+                continue;
+            }
+            k += (f >> 4) & 15;
             block[jpg_natural_order[k]] = int16_t(f >> 8); // runs past 63 land on 63
             lastStored = k > 63 ? 63 : k;
             ++k;
@@ -112,9 +123,13 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
     }
     // ... and parse the rest without storing (at reduced scales most of the block): a short code
     // with its value bits, or an end of block, is passed in one step.
+    if (k <= 63 && !act->skipReady) {
+        JpgHuffPrepareSkip(act);
+    }
     while (k <= 63) {
-        // The shortcut needs 11 bits; a refill brings at least 57, several symbols' worth.
-        if (nbits < 11) {
+        // The shortcut needs kJpgSkipAcBits bits; a refill brings at least 57, several symbols'
+        // worth.
+        if (nbits < kJpgSkipAcBits) {
             br->acc = acc;
             br->nbits = nbits;
             JpgBrFill(br);
@@ -124,7 +139,7 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
         // Several symbols at once, as long as they all lie inside the block: their coefficients
         // at 63 at most, and an end of block only where one can be (after a coefficient at 63
         // the block ends without it, and the next bits are the next block's).
-        const uint32_t f = act->skipAc[acc >> 53];
+        const uint32_t f = act->skipAc[acc >> (64 - kJpgSkipAcBits)];
         if (f && k + int(f >> 5) <= ((f & 16) ? 63 : 64)) {
             const int len = int(f & 15);
             acc <<= len;
@@ -206,14 +221,25 @@ int64_t JpgDecBlockACFirst(JpgBitReader* br, int16_t* block, JpgComponent* comp)
         br->eobrun--;
         return 0;
     }
-    const JpgHuffTable* act = br->ac[comp->acTbl];
+    JpgHuffTable* act = br->ac[comp->acTbl];
+    if (!act->fastReady) {
+        JpgHuffPrepareFast(act);
+    }
     const int al = br->al;
     for (int k = br->ss; k <= br->se; ++k) {
         JpgBrNeed(br, 32);
-        int f = act->fastAc[br->acc >> 56];
+        int f = act->fastAc[br->acc >> (64 - kJpgFastAcBits)];
         if (f) {
-            k += (f >> 4) & 15;
             JpgBrSkip(br, f & 15);
+            if ((f >> 8) == 0) {
+                if (((f >> 4) & 15) == 0) {
+                    br->eobrun = 0; // an end-of-band run of this block alone
+                    break;
+                }
+                k += 15;
+                continue;
+            }
+            k += (f >> 4) & 15;
             block[jpg_natural_order[k > 79 ? 79 : k]] = wrap16((f >> 8) * (1 << al));
             continue;
         }

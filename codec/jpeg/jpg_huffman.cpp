@@ -86,24 +86,77 @@ int64_t JpgDecSetHuffTable(JpgDecoder* d, const uint8_t* counts, const uint8_t* 
             }
         }
     }
-    // Symbols by their 11-bit prefix (code length << 8 | symbol), for the skipping table.
-    constexpr int kSkipBits = 11;
-    uint16_t byPrefix[1 << kSkipBits] = {};
-    for (int i = 0; i < n; ++i) {
-        if (lengths[i] <= kSkipBits) {
-            const uint32_t first = uint32_t(codes[i]) << (kSkipBits - lengths[i]);
-            for (uint32_t j = 0; j < (1u << (kSkipBits - lengths[i])); ++j) {
-                byPrefix[first + j] = uint16_t((lengths[i] << 8) | values[i]);
-            }
-        }
+    // The AC shortcuts are made when a block decoder first needs them (JpgHuffPrepare*): a DC
+    // table never does, and most decodes never skip.
+    t->fastReady = false;
+    t->skipReady = false;
+    t->next = d->tables;
+    d->tables = t;
+    d->tableCount++;
+    *out = t;
+    return 0;
+}
+
+namespace {
+
+// The symbol whose code begins the `bits`-bit prefix p, as (code length << 8) | symbol; 0 when the
+// code is longer than `bits` or not in the table.
+uint32_t prefixSymbol(const JpgHuffTable* t, uint32_t p, int bits) {
+    const uint32_t e = t->entries[p >> (bits - 8)];
+    if (!(e & kHuffPointer)) {
+        return e & 0xFF ? (((e & 0xFF) << 8) | ((e >> 8) & 0xFF)) : 0;
     }
-    for (uint32_t p = 0; p < (1u << kSkipBits); ++p) {
+    const uint32_t k = e & 0xFF;
+    const uint32_t start = (e & ~kHuffPointer) >> 8;
+    const uint32_t rest = p & ((1u << (bits - 8)) - 1); // the bits after the first 8
+    const uint32_t sub = int(k) >= bits - 8 ? rest << (k - uint32_t(bits - 8)) : rest >> (uint32_t(bits - 8) - k);
+    const uint32_t e2 = t->entries[start + sub];
+    const uint32_t len = 8 + (e2 & 0xFF);
+    if ((e2 & 0xFF) == 0 || len > uint32_t(bits)) {
+        return 0;
+    }
+    return (len << 8) | ((e2 >> 8) & 0xFF);
+}
+
+} // namespace
+
+void JpgHuffPrepareFast(JpgHuffTable* t) {
+    // Run/size symbols whose code and value bits fit in the shortcut's bits, with values of up to
+    // 7 bits (F.2.2.2); an end of block and a run of 16 zeros with value 0.
+    constexpr int kFast = kJpgFastAcBits;
+    for (uint32_t i = 0; i < (1u << kFast); ++i) {
+        t->fastAc[i] = 0;
+        const uint32_t e = prefixSymbol(t, i, kFast);
+        const uint32_t len = e >> 8, rs = e & 0xFF, r = rs >> 4, sz = rs & 15;
+        if (len != 0 && sz == 0 && (r == 0 || r == 15) && len <= uint32_t(kFast)) {
+            t->fastAc[i] = int16_t((r << 4) | len); // an end of block or a run of 16 zeros: no value
+            continue;
+        }
+        if (len == 0 || sz == 0 || sz > 7 || len + sz > uint32_t(kFast)) {
+            continue;
+        }
+        uint32_t bits = (i >> (kFast - len - sz)) & ((1u << sz) - 1);
+        int32_t v = bits < (1u << (sz - 1)) ? int32_t(bits) - int32_t((1u << sz) - 1) : int32_t(bits);
+        t->fastAc[i] = int16_t(uint16_t(uint32_t(v) << 8) | (r << 4) | (len + sz));
+    }
+    t->fastReady = true;
+}
+
+void JpgHuffPrepareSkip(JpgHuffTable* t) {
+    constexpr int kSkip = kJpgSkipAcBits;
+    static_assert(kJpgSkipAcBits >= 8 && kJpgSkipAcBits <= 15, "lengths fit in 4 bits");
+    // Symbols by prefix first, then the whole symbols each prefix holds.
+    static thread_local uint16_t byPrefix[1 << kSkip];
+    for (uint32_t p = 0; p < (1u << kSkip); ++p) {
+        byPrefix[p] = uint16_t(prefixSymbol(t, p, kSkip));
+    }
+    for (uint32_t p = 0; p < (1u << kSkip); ++p) {
         uint32_t used = 0, advance = 0, ends = 0;
-        while (used < kSkipBits && !ends) {
-            const uint32_t e = byPrefix[(p << used) & ((1u << kSkipBits) - 1)];
+        while (used < kSkip && !ends) {
+            const uint32_t e = byPrefix[(p << used) & ((1u << kSkip) - 1)];
             const uint32_t len = e >> 8, rs = e & 0xFF, r = rs >> 4, sz = rs & 15;
             const uint32_t step = sz ? r + 1 : r == 15 ? 16 : 0;
-            if (len == 0 || used + len + sz > kSkipBits || advance + step > 63) {
+            if (len == 0 || used + len + sz > kSkip || advance + step > 63) {
                 break;
             }
             used += len + sz;
@@ -112,26 +165,5 @@ int64_t JpgDecSetHuffTable(JpgDecoder* d, const uint8_t* counts, const uint8_t* 
         }
         t->skipAc[p] = uint16_t((advance << 5) | (ends << 4) | used);
     }
-    // AC shortcut (F.2.2.2): run/size symbols whose code and value bits fit in 8 bits.
-    for (uint32_t i = 0; i < 256; ++i) {
-        t->fastAc[i] = 0;
-        uint32_t e = t->entries[i];
-        if (e & kHuffPointer) {
-            continue;
-        }
-        uint32_t len = e & 0xFF;
-        uint32_t rs = (e >> 8) & 0xFF;
-        uint32_t r = rs >> 4, sz = rs & 15;
-        if (len == 0 || sz == 0 || len + sz > 8) {
-            continue;
-        }
-        uint32_t bits = (i >> (8 - len - sz)) & ((1u << sz) - 1);
-        int32_t v = bits < (1u << (sz - 1)) ? int32_t(bits) - int32_t((1u << sz) - 1) : int32_t(bits);
-        t->fastAc[i] = int16_t(uint16_t(uint32_t(v) << 8) | (r << 4) | (len + sz));
-    }
-    t->next = d->tables;
-    d->tables = t;
-    d->tableCount++;
-    *out = t;
-    return 0;
+    t->skipReady = true;
 }

@@ -18,9 +18,12 @@ extern const int32_t jpg_yuvsample_tbl[9];
 constexpr int kJpgMaxScans = 1000;        // SOS segments in one file
 // A progressive frame is decoded by walking every scan over every block: the work is blocks
 // times scans, fixed by a few header bytes. Beyond this many block visits (a 2^28-pixel 4:2:0
-// picture with 40 scans, a 24-megapixel 4:4:4 one with 200) a file is refused before any
-// decoding, so a tiny file cannot keep a worker busy for seconds.
+// picture with 40 scans, a 24-megapixel 4:4:4 one with 200), or kJpgBlockScansPerByte for each
+// byte of a larger file, a file is refused before any decoding, so a small file cannot keep a
+// worker busy for seconds while a real photograph of any size, which brings its data along, is
+// taken (a 750-megapixel one makes about two visits per byte).
 constexpr uint64_t kJpgMaxProgressiveBlockScans = uint64_t(1) << 28;
+constexpr uint64_t kJpgBlockScansPerByte = 64;
 constexpr int kJpgMaxHuffTables = 1024;   // DHT tables built over the life of a decoder
 constexpr size_t kJpgMaxHuffBytes = size_t(8) << 20; // and their memory
 constexpr int kJpgMaxScanBlocks = 10;     // T.81 B.2.3: blocks in an interleaved MCU
@@ -34,17 +37,21 @@ constexpr int64_t kJpgMaxIndexBytes = int64_t(1) << 28;
 // the second level at `start` indexed by the next k bits. Second-level entry:
 // (symbol << 8) | (length - 8). A zero entry is a code that the table does not hold.
 constexpr uint32_t kHuffPointer = 0x80000000u;
+constexpr int kJpgFastAcBits = 11;
+constexpr int kJpgSkipAcBits = 13;
 struct JpgHuffTable {
     uint32_t* entries;
     uint32_t size;
     JpgHuffTable* next; // list of every table the decoder built
-    // AC shortcut by the next 8 bits: when a code and its value bits fit in them, the
-    // coefficient (int8 << 8) | (run << 4) | (code + value bits); 0 otherwise.
-    int16_t fastAc[256];
-    // AC skipping by the next 11 bits, for coefficients that are parsed but not kept: the whole
-    // symbols (codes with their value bits) that fit in them, as (zig-zag positions they advance
-    // << 5) | (ends the block << 4) | their bits; 0 when not even one fits.
-    uint16_t skipAc[2048];
+    // AC shortcut by the next kJpgFastAcBits bits: when a code and its value bits fit in them and
+    // the value in 8 bits, the coefficient (int8 << 8) | (run << 4) | (code + value bits); an end
+    // of block (run 0) or a run of 16 zeros (run 15) with value 0; 0 otherwise.
+    int16_t fastAc[1 << kJpgFastAcBits];
+    bool fastReady, skipReady; // fastAc and skipAc made (JpgHuffPrepareFast, JpgHuffPrepareSkip)
+    // AC skipping by the next kJpgSkipAcBits bits, for coefficients that are parsed but not kept:
+    // the whole symbols (codes with their value bits) that fit in them, as (zig-zag positions
+    // they advance << 5) | (ends the block << 4) | their bits; 0 when not even one fits.
+    uint16_t skipAc[1 << kJpgSkipAcBits];
 };
 
 struct JpgDecoder;
@@ -203,6 +210,7 @@ struct JpgDecoder {
     JpgStreamCallback streamCb;
     int64_t sharedPos;
 
+    bool rowDcOnly;      // the row buffer holds DC coefficients only (every AC scan passed over)
     int64_t clipRows[4]; // absolute component rows (full resolution) output may reach
     bool chromaAtLuma;   // subsampled chroma planes at the luma plane's size at reduced scales
     int32_t* dqChroma;   // 4 x 64: the chroma's dequantisation tables in that mode
@@ -285,6 +293,9 @@ inline bool JpgBrOverrun(const JpgBitReader* br) {
 // Huffman tables (jpg_huffman.cpp)
 int64_t JpgDecSetHuffTable(JpgDecoder* d, const uint8_t* counts, const uint8_t* values,
                            JpgHuffTable** out);
+// Make the AC shortcuts of a table, on first use.
+void JpgHuffPrepareFast(JpgHuffTable* t);
+void JpgHuffPrepareSkip(JpgHuffTable* t);
 // Decodes one symbol; -1 for a code that the table does not hold. Needs >= 16 bits in acc.
 inline int JpgHufDecode(JpgBitReader* br, const JpgHuffTable* t) {
     uint32_t e = t->entries[br->acc >> 56];

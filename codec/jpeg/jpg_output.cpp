@@ -239,6 +239,14 @@ int64_t JpgDecYCbCrMCU(JpgDecoder* d, int64_t col, int64_t row) {
         br->lastIndex = saved;
         int64_t rx = int64_t(c->hb) * col * 8 + d->bx[b];
         int64_t ry = int64_t(c->vb) * row * 8 + d->by[b];
+        if (!br->starved && c->idct && c->plane && ax + 8 <= c->width && ay + 8 <= c->height &&
+            ay + 8 <= d->clipRows[c->index]) {
+            // A whole block inside the picture, the common case: straight into the plane.
+            const int step = jpg_yccrun_tbl[d->layoutRow][c->index];
+            c->idct(c->plane + ptrdiff_t(ry >> c->sy) * c->pitch + ptrdiff_t(rx >> c->sx) * step, d->block, step,
+                    c->pitch, c->dq, c->lineDouble, c->lastIdx, d->scratch);
+            continue;
+        }
         putBlock(d, c, d->block, ax, ay, rx, ry, c->lastIdx, br->starved);
     }
     return 0;
@@ -326,9 +334,7 @@ int64_t JpgDecPCoefMCU(JpgDecoder* d, JpgScan* scan, int64_t col, int64_t blockR
     if (pos >= scan->limit) {
         return 0;
     }
-    if (JpgDecScanUnneeded(d, scan)) {
-        return 0; // 1/8 needs DC only
-    }
+    // (Scans that add nothing at this scale never get here: JpgDecPScanRow passes them over.)
     restartIfDue(&scan->br, scan->comp, scan->ncomp);
     const bool clear = d->scanMode == 2;
     auto run = [&](JpgComponent* c, int16_t* blk) {
@@ -367,6 +373,7 @@ int64_t JpgDecPCoefMCU(JpgDecoder* d, JpgScan* scan, int64_t col, int64_t blockR
 
 int64_t JpgDecPScanRow(JpgDecoder* d) {
     int64_t touched = 0;
+    d->rowDcOnly = d->scanMode == 1;
     for (JpgScan* s = d->scans; s; s = s->next) {
         int64_t count = s->mcusPerRow * (s->ncomp == 1 ? d->comp[s->frameComp[0]].v : 1);
         // A scan that has nothing more to give (its data ended, or it is not needed at this
@@ -383,6 +390,9 @@ int64_t JpgDecPScanRow(JpgDecoder* d) {
             continue;
         }
         touched = 1;
+        if (s->isAc) {
+            d->rowDcOnly = false;
+        }
         for (int64_t i = 0; i < count; ++i) {
             int64_t blockRow = s->ncomp == 1 ? i / s->mcusPerRow : 0;
             JpgDecPCoefMCU(d, s, s->col, blockRow);
@@ -397,13 +407,23 @@ int64_t JpgDecPScanRow(JpgDecoder* d) {
 
 int64_t JpgDecPOutYCbCr(JpgDecoder* d, int64_t col, int64_t row) {
     int16_t* mcu = d->rowBuf + d->mcuCol * d->blocksPerMcu * 64;
+    // Without AC scans (1/8) only the first coefficient of each block can be set.
+    const int last = d->rowDcOnly ? 0 : 63;
     for (int b = 0; b < d->blocksPerMcu; ++b) {
         JpgComponent* c = &d->comp[d->blockComp[b]];
         int64_t ax = int64_t(c->h) * d->mcuCol * 8 + d->bx[b];
         int64_t ay = int64_t(c->v) * d->mcuRow * 8 + d->by[b];
         int64_t rx = int64_t(c->h) * col * 8 + d->bx[b];
         int64_t ry = int64_t(c->v) * row * 8 + d->by[b];
-        putBlock(d, c, mcu + b * 64, ax, ay, rx, ry, 63, false);
+        if (c->idct && c->plane && ax + 8 <= c->width && ay + 8 <= c->height &&
+            ay + 8 <= d->clipRows[c->index]) {
+            // A whole block inside the picture: straight into the plane.
+            const int step = jpg_yccrun_tbl[d->layoutRow][c->index];
+            c->idct(c->plane + ptrdiff_t(ry >> c->sy) * c->pitch + ptrdiff_t(rx >> c->sx) * step, mcu + b * 64,
+                    step, c->pitch, c->dq, c->lineDouble, last, d->scratch);
+            continue;
+        }
+        putBlock(d, c, mcu + b * 64, ax, ay, rx, ry, last, false);
     }
     return 0;
 }
@@ -546,7 +566,11 @@ int64_t DecScanInit(JpgDecoder* d) {
 int64_t DecProgInit(JpgDecoder* d) {
     // Every scan is known by now (the header reader runs to the end for these frames).
     const uint64_t blocks = uint64_t(d->blocksPerMcu) * uint64_t(d->frameMcusPerRow) * uint64_t(d->frameMcuRows);
-    if (d->scanCount <= 0 || blocks > kJpgMaxProgressiveBlockScans / uint64_t(d->scanCount)) {
+    // The header reader stands at the end of the data: its position is the file's size.
+    const uint64_t bytes = uint64_t(std::max<int64_t>(d->br->bufOffset + (d->br->p - d->br->buf), 0));
+    const uint64_t allowed = std::max(kJpgMaxProgressiveBlockScans,
+                                      std::min<uint64_t>(bytes, uint64_t(1) << 40) * kJpgBlockScansPerByte);
+    if (d->scanCount <= 0 || blocks > allowed / uint64_t(d->scanCount)) {
         return JPG_ERR_UNSUPPORTED;
     }
     uint64_t count = uint64_t(d->blocksPerMcu) * uint64_t(d->frameMcusPerRow) * 64;

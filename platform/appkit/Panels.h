@@ -79,15 +79,21 @@ protected:
     bool isOpenPanel() const override { return true; }
 };
 
+// What Esc (or closing the alert's window) answers: the alternate button, where that button
+// cancels; or nothing at all, where the alternate button does something of its own (goes on
+// without saving, replaces a file), so that Esc never does it.
+enum class AlertEscape { Alternate, Dismiss };
+
 // A message with up to three buttons, run as a sheet. The texts are shown as plain text.
-// Return codes: the default button 1, the alternate 0, the other -1.
+// Return codes: the default button 1, the alternate 0, the other -1; Esc under
+// AlertEscape::Dismiss AlertDismissedReturn.
 class AlertSheet {
 public:
     // Any button title may be empty (no such button; with all empty, one "OK" button). With no
     // window the alert is application-modal. The dialog is owned by Qt and deleted after use.
     static QMessageBox* begin(const QString& title, const QString& defaultButton, const QString& alternateButton,
                               const QString& otherButton, Window* window, std::function<void(long)> handler,
-                              const QString& message);
+                              const QString& message, AlertEscape escape = AlertEscape::Alternate);
 };
 
 } // namespace kpv

@@ -42,6 +42,8 @@ enum ModalResponse : long {
     AlertDefaultReturn = 1,
     AlertAlternateReturn = 0,
     AlertOtherReturn = -1,
+    // An alert closed by Esc when no button of it cancels (see AlertEscape).
+    AlertDismissedReturn = -2,
 };
 
 extern const char* const WindowDidBecomeKeyNotification;

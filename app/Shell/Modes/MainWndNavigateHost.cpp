@@ -17,6 +17,7 @@
 #include "Browse/FavoriteFileInfo.h"
 #include "Browse/FavoriteViewController.h"
 #include "Browse/MiniWindowController.h"
+#include "Kit/LMButton.h"
 #include "Kit/LMFadeShowProxy.h"
 #include "Model/MainConfig.h"
 #include "View/LMOpenGLView.h"
@@ -203,18 +204,37 @@ void MainWndNavigateHost::updateStatusInfo(const QString& text, bool showWaiting
 {
     if (!m_overlays)
         return;
-    // Loading information sits on top of the toolbar strip when the toolbar is shown.
+    m_statusLoadingInfo = loadingInfoFlag != 0;
     double anchorTop = 0;
-    if (m_toolbar) {
-        const NavToolbarOutlets& o = m_toolbar->outlets();
-        kpv::View* anchor = o.viewHitTestNavToolbar;
-        if (mainConfig() && mainConfig()->photoBinVisible() && o.viewNavToolbarContainer &&
-            !o.viewNavToolbarContainer->isHiddenOrHasHiddenAncestor())
-            anchor = o.viewNavToolbarContainer;
-        if (anchor && anchor->superview())
-            anchorTop = anchor->frame().y() + anchor->frame().height();
-    }
-    m_overlays->updateStatusInfo(text, showWaiting, loadingInfoFlag != 0, anchorTop);
+    const bool onToolbar = statusLineOnToolbar(&anchorTop);
+    m_overlays->updateStatusInfo(text, showWaiting, onToolbar, anchorTop);
+}
+
+void MainWndNavigateHost::placeStatusLine()
+{
+    if (!m_overlays || m_overlays->statusText().isEmpty())
+        return;
+    double anchorTop = 0;
+    const bool onToolbar = statusLineOnToolbar(&anchorTop);
+    m_overlays->placeStatusLine(onToolbar, anchorTop);
+}
+
+bool MainWndNavigateHost::statusLineOnToolbar(double* anchorTop)
+{
+    // Loading information sits on top of the toolbar strip. So does any other status while the
+    // toolbar shows and its play button stands in the middle of the picture, where it would
+    // cover the status (a file that cannot be shown has the play button below its message).
+    *anchorTop = 0;
+    if (!m_toolbar)
+        return m_statusLoadingInfo;
+    const NavToolbarOutlets& o = m_toolbar->outlets();
+    const bool toolbarShown = o.viewNavToolbarContainer && !o.viewNavToolbarContainer->isHiddenOrHasHiddenAncestor();
+    kpv::View* anchor = o.viewHitTestNavToolbar;
+    if (mainConfig() && mainConfig()->photoBinVisible() && toolbarShown)
+        anchor = o.viewNavToolbarContainer;
+    if (anchor && anchor->superview())
+        *anchorTop = anchor->frame().y() + anchor->frame().height();
+    return m_statusLoadingInfo || (toolbarShown && m_overlays && m_overlays->centredStatusLineMeets(o.btnPlay));
 }
 
 void MainWndNavigateHost::showPreviewStatus(bool animation, bool autoHide)
@@ -368,7 +388,7 @@ void MainWndNavigateHost::sortFiles(int64_t sortType, bool forceSort)
 
 void MainWndNavigateHost::beginAlertSheet(const QString& message, const QString& defaultButton,
                                           const QString& alternateButton, const QString& otherButton,
-                                          const QString& informative, AlertDidEnd didEnd)
+                                          const QString& informative, AlertDidEnd didEnd, kpv::AlertEscape escape)
 {
     kpv::Window* window = m_windowController.getCurWindow();
     if (!window) {
@@ -381,7 +401,7 @@ void MainWndNavigateHost::beginAlertSheet(const QString& message, const QString&
                                      if (didEnd)
                                          didEnd(int(rc));
                                  },
-                                 informative);
+                                 informative, escape);
 }
 
 void MainWndNavigateHost::runSaveAsPanel(const QString& sourcePath, const QString& defaultDirectory,

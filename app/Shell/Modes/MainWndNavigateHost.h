@@ -97,6 +97,9 @@ public:
 
     // ---- Overlays ----
     void updateStatusInfo(const QString& text, bool showWaiting, int loadingInfoFlag) override;
+    // The toolbar began to show, or its play button moved: the status line moves out of the
+    // buttons' way, or back to the middle.
+    void placeStatusLine();
     void showPreviewStatus(bool animation, bool autoHide) override;
     void hidePreviewStatus(bool animation, bool needDelay) override;
     void setPreviewStatusAutoHideInterval(double seconds) override;
@@ -129,7 +132,8 @@ public:
 
     // ---- File commands ----
     void beginAlertSheet(const QString& message, const QString& defaultButton, const QString& alternateButton,
-                         const QString& otherButton, const QString& informative, AlertDidEnd didEnd) override;
+                         const QString& otherButton, const QString& informative, AlertDidEnd didEnd,
+                         kpv::AlertEscape escape = kpv::AlertEscape::Alternate) override;
     void runSaveAsPanel(const QString& sourcePath, const QString& defaultDirectory, SavePanelHandler handler) override;
     void printImage(const QImage& image) override;
     void writeFileAndImageToPasteboard(const QString& filePath, const QImage& image) override;
@@ -158,6 +162,8 @@ public:
 
 private:
     ShowModeController* miniController() const;
+    // Whether the status line stands on the toolbar, and where (*anchorTop) that is.
+    bool statusLineOnToolbar(double* anchorTop);
 
     AppDelegate& m_delegate;
     MainWndController& m_windowController;
@@ -166,6 +172,7 @@ private:
     NavigateController* m_controller = nullptr;
     NavigateOverlays* m_overlays = nullptr;
     NavToolbarController* m_toolbar = nullptr;
+    bool m_statusLoadingInfo = false;
     MainWndPhotoBin* m_photoBin = nullptr;
     NavigateWindowController* m_navigateWindowController = nullptr;
     LMFadeShowProxy* m_imageViewProxy = nullptr;

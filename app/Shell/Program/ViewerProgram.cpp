@@ -7,6 +7,7 @@
 #include "Shell/MainWindow/MainWndSecondaryWindows.h"
 #include "Shell/MainWindow/LMMainWindow.h"
 #include "Shell/MainWindow/MainWndController.h"
+#include "Shell/MainWindow/ViewModeController.h"
 #include "Shell/Modes/MainWndCropHost.h"
 #include "Shell/Modes/MainWndFavoriteHost.h"
 #include "Shell/Modes/MainWndMiniWindow.h"
@@ -68,9 +69,13 @@ ViewerProgram::ViewerProgram(AppDelegate& delegate)
         FileAssociateTipsViewController* tips = m_fileAssociateTips.get();
         kpv::Window* window = m_controller->window();
         // Through the monitor centre, where a monitor added later comes first: Esc during a save
-        // cancels the save before it puts the tip away.
+        // cancels the save before it puts the tip away. The favourite button's tip stands over
+        // everything while it is up: Esc goes to it first, and only the next one reaches this tip.
         m_escapeMonitor = LMEventMonitorCenter::eventMonitorCenter().addLocalMonitorForEventsMatchingMask(
-            kpv::KeyDownMask, [tips, window](const kpv::Event &e) {
+            kpv::KeyDownMask, [tips, window, controller](const kpv::Event &e) {
+                const ViewModeController* viewer = controller->navigateController();
+                if (viewer && viewer->curLoveIntroTipsShowStatus())
+                    return false;
                 if (e.window() == window && e.keyCode() == kpv::KeyCode::Escape && tips->isShown()) {
                     tips->closeButtonClicked();
                     return true;

@@ -120,17 +120,34 @@ NavigateOverlays::NavigateOverlays(kpv::View* parent)
 
 NavigateOverlays::~NavigateOverlays() = default;
 
-void NavigateOverlays::updateStatusInfo(const QString& text, bool showWaiting, bool loadingInfo, double anchorTop)
+void NavigateOverlays::updateStatusInfo(const QString& text, bool showWaiting, bool onAnchor, double anchorTop)
 {
     m_statusText = text;
-    const kpv::Rect parent = m_parent->bounds();
-    const kpv::Rect frame = m_statusContainer->frame();
-    const double y = loadingInfo ? anchorTop : std::floor(parent.height() / 2 - frame.height() / 2);
-    if (frame.y() != y || frame.width() != parent.width())
-        m_statusContainer->setFrame(kpv::Rect(0, y, parent.width(), frame.height()));
+    placeStatusLine(onAnchor, anchorTop);
     m_status->setText(text, showWaiting);
     m_statusContainer->setHidden(text.isEmpty() || m_infoContainer->isHidden());
 }
+
+void NavigateOverlays::placeStatusLine(bool onAnchor, double anchorTop)
+{
+    const kpv::Rect parent = m_parent->bounds();
+    const kpv::Rect frame = m_statusContainer->frame();
+    const double y = onAnchor ? anchorTop : std::floor(parent.height() / 2 - frame.height() / 2);
+    if (frame.y() != y || frame.width() != parent.width())
+        m_statusContainer->setFrame(kpv::Rect(0, y, parent.width(), frame.height()));
+}
+
+bool NavigateOverlays::centredStatusLineMeets(const kpv::View* view) const
+{
+    if (!view || !view->superview())
+        return false;
+    const kpv::Rect parent = m_parent->bounds();
+    const double height = m_statusContainer->frame().height();
+    const kpv::Rect centred(0, std::floor(parent.height() / 2 - height / 2), parent.width(), height);
+    return !kpv::intersectionRect(centred, view->superview()->convertRectToView(view->frame(), m_parent)).isEmpty();
+}
+
+kpv::Rect NavigateOverlays::statusLineFrame() const { return m_statusContainer->frame(); }
 
 bool NavigateOverlays::statusLineVisible() const
 {

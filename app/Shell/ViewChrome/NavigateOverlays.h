@@ -32,11 +32,16 @@ public:
 
     void setArrowHandler(ArrowHandler handler) { m_arrowHandler = std::move(handler); }
 
-    // The status line: text and waiting indicator; an empty text hides it. With loading
-    // information it sits above the toolbar strip (`anchorTop`, in the parent's coordinates),
-    // otherwise centred on the parent.
-    void updateStatusInfo(const QString& text, bool showWaiting, bool loadingInfo, double anchorTop);
+    // The status line: text and waiting indicator; an empty text hides it. `onAnchor`, it sits
+    // above the toolbar strip (`anchorTop`, in the parent's coordinates), otherwise centred on
+    // the parent.
+    void updateStatusInfo(const QString& text, bool showWaiting, bool onAnchor, double anchorTop);
+    // Moves the status line as it stands, text unchanged.
+    void placeStatusLine(bool onAnchor, double anchorTop);
+    // Whether the status line, centred, would be under or over `view` (shown or not).
+    bool centredStatusLineMeets(const kpv::View* view) const;
     QString statusText() const { return m_statusText; }
+    kpv::Rect statusLineFrame() const;
     bool statusLineVisible() const;
 
     LMFadeShowProxy& previewStatusShowProxy() { return *m_statusProxy; }

@@ -274,9 +274,13 @@ void NavigateToolbar::showFileInfo(bool animation)
 
 void NavigateToolbar::hideFileInfo(bool animation)
 {
+    // The toolbar begins to show.
     if (m_overlays)
         m_overlays->fileInfoShowProxy().hideWithAnimation(animation, false);
+    m_host.placeStatusLine();
 }
+
+void NavigateToolbar::playButtonMoved() { m_host.placeStatusLine(); }
 
 // ---- Main window controller ----
 

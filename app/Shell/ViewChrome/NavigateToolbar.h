@@ -63,6 +63,7 @@ public:
     void rotateCurFile(int editType) override;
     void showFileInfo(bool animation) override;
     void hideFileInfo(bool animation) override;
+    void playButtonMoved() override;
 
     // ---- Main window controller ----
     int64_t showMode() const override;

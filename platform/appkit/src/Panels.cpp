@@ -12,6 +12,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QCloseEvent>
+#include <QKeyEvent>
 #include <QPushButton>
 
 namespace kpv {
@@ -40,6 +42,37 @@ public:
 
 private:
     bool m_folders;
+};
+
+// An alert that Esc and the window's close button may end without pressing any of its buttons.
+class DismissableAlert final : public QMessageBox {
+public:
+    DismissableAlert(QWidget* parent, bool dismissOnEscape) : QMessageBox(parent), m_dismissOnEscape(dismissOnEscape) {}
+    bool dismissed() const { return m_dismissed; }
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override
+    {
+        if (m_dismissOnEscape && e->matches(QKeySequence::Cancel)) {
+            m_dismissed = true;
+            reject();
+            return;
+        }
+        QMessageBox::keyPressEvent(e);
+    }
+    void closeEvent(QCloseEvent* e) override
+    {
+        if (!m_dismissOnEscape) {
+            QMessageBox::closeEvent(e); // as the escape button
+            return;
+        }
+        m_dismissed = true;
+        QDialog::closeEvent(e);
+    }
+
+private:
+    bool m_dismissOnEscape;
+    bool m_dismissed = false;
 };
 
 } // namespace
@@ -152,9 +185,9 @@ void SavePanel::beginSheetModalForWindow(Window* window, std::function<void(long
 
 QMessageBox* AlertSheet::begin(const QString& title, const QString& defaultButton, const QString& alternateButton,
                                const QString& otherButton, Window* window, std::function<void(long)> handler,
-                               const QString& message)
+                               const QString& message, AlertEscape escape)
 {
-    auto* box = new QMessageBox(window ? window->widget() : nullptr);
+    auto* box = new DismissableAlert(window ? window->widget() : nullptr, escape == AlertEscape::Dismiss);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setTextFormat(Qt::PlainText);
     // Titled with the program's name: without a title the window manager shows the executable's.
@@ -167,7 +200,7 @@ QMessageBox* AlertSheet::begin(const QString& title, const QString& defaultButto
     QPushButton* alt = alternateButton.isEmpty() ? nullptr : box->addButton(alternateButton, QMessageBox::RejectRole);
     QPushButton* other = otherButton.isEmpty() ? nullptr : box->addButton(otherButton, QMessageBox::DestructiveRole);
     box->setDefaultButton(def);
-    if (alt)
+    if (alt && escape == AlertEscape::Alternate)
         box->setEscapeButton(alt);
     QObject::connect(box, &QMessageBox::finished, box, [box, def, alt, other, handler](int) {
         QAbstractButton* clicked = box->clickedButton();
@@ -176,6 +209,8 @@ QMessageBox* AlertSheet::begin(const QString& title, const QString& defaultButto
             code = AlertAlternateReturn;
         else if (clicked && clicked == other)
             code = AlertOtherReturn;
+        else if (!clicked && box->dismissed())
+            code = AlertDismissedReturn;
         else if (!clicked && alt)
             code = AlertAlternateReturn; // closed without a button: as the cancelling one
         (void)def;

@@ -1,5 +1,8 @@
 // JPEG through libjpeg-turbo. Scaled decodes use the DCT scaling (M/8) so that a screen-sized
-// image of a large photo never decodes every pixel.
+// image of a large photo never decodes every pixel. A progressive file wanted at an eighth (a
+// thumbnail of a large photo) goes through the codec library's decoder instead, which reads only
+// the scans that eighth needs and holds one row of blocks, where libjpeg-turbo keeps every
+// coefficient of the picture (gigabytes for a large panorama).
 
 #include "FormatDecoder.h"
 #include "imageio/ImageLimits.h"
@@ -11,8 +14,11 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include <jpeglib.h>
+
+#include "AjlJpgDecoder.h"
 
 namespace kpv {
 namespace {
@@ -117,6 +123,113 @@ bool checkBeforeStart(DecodeJob* job, size_t size)
     return true;
 }
 
+struct MemoryStream {
+    const unsigned char* data;
+    size_t size;
+    size_t pos;
+};
+
+int32_t memoryStreamCallback(int32_t op, void* stream, void* args)
+{
+    auto* m = static_cast<MemoryStream*>(stream);
+    if (op == JPG_STREAM_READ) {
+        auto* io = static_cast<JpgStreamIo*>(args);
+        const size_t n = std::min(size_t(io->count), m->size - m->pos);
+        std::memcpy(io->buffer, m->data + m->pos, n);
+        m->pos += n;
+        return int32_t(n);
+    }
+    if (op == JPG_STREAM_SEEK) {
+        const auto* a = static_cast<const JpgStreamSeekArgs*>(args);
+        const size_t base = a->origin == 1 ? m->size : a->origin == 2 ? m->pos : 0;
+        if (size_t(a->offset) > m->size - std::min(base, m->size))
+            return -1;
+        m->pos = base + a->offset;
+        return 0;
+    }
+    return op == JPG_STREAM_TELL ? int32_t(m->pos) : 0;
+}
+
+// A progressive YCbCr or grey file at an eighth of its size through the codec library's decoder:
+// each pixel the mean of its 8 x 8 area, subsampled chroma too, converted as JFIF says. False with *declined set when the decoder does not take the file
+// (libjpeg-turbo then decides); false with the error set when it fails.
+bool decodeProgressiveEighth(DecodeJob* job, const unsigned char* data, size_t size, bool* declined)
+{
+    *declined = true;
+    MemoryStream stream{data, size, 0};
+    JpgDecParam param{};
+    param.stream = &stream;
+    param.streamCallback = memoryStreamCallback;
+    param.bufferSize = 64 * 1024;
+    JpgDecoder* raw = nullptr;
+    if (ajlJpgDecoderCreate(&raw, &param) != 0)
+        return false;
+    const std::unique_ptr<JpgDecoder, void (*)(JpgDecoder*)> decoder(raw,
+                                                                     [](JpgDecoder* d) { ajlJpgDecoderDestroy(d); });
+    int64_t scale = 8, atLuma = 1, frame[2] = {}, mcu[2] = {}, comps = 0;
+    int32_t sampling = 0;
+    if (ajlJpgDecoderSetProp(raw, JPG_PROP_SCALE, &scale, 8) != 0 ||
+        ajlJpgDecoderSetProp(raw, JPG_PROP_CHROMA_AT_LUMA, &atLuma, 8) != 0 ||
+        ajlJpgDecoderGetProp(raw, JPG_PROP_IMAGE_SIZE, frame, 16) != 0 ||
+        ajlJpgDecoderGetProp(raw, JPG_PROP_MCU_SIZE, mcu, 16) != 0 ||
+        ajlJpgDecoderGetProp(raw, JPG_PROP_COMPONENTS, &comps, 8) != 0 ||
+        ajlJpgDecoderGetProp(raw, JPG_PROP_SUBSAMPLING, &sampling, 4) != 0)
+        return false;
+    // Chroma comes at the luma plane's size in the usual layouts; others are left to libjpeg-turbo.
+    if ((comps == 3 && sampling > 3) || (comps == 1 && sampling != 4) || mcu[0] < 8 || mcu[1] < 8)
+        return false;
+    *declined = false;
+    const int width = int((frame[0] + 7) / 8), height = int((frame[1] + 7) / 8);
+    job->image = imageio_detail::allocateFrame(width, height, &job->error);
+    if (job->image.isNull())
+        return false;
+    // One MCU row a call, a sample a block of the luma.
+    const int64_t pitch = (frame[0] + mcu[0] - 1) / mcu[0] * mcu[0] / 8, rows = mcu[1] / 8;
+    std::vector<uint8_t> planes[3];
+    for (int c = 0; c < int(comps); ++c)
+        planes[c].assign(size_t(pitch * rows), 128);
+    uint8_t* planePtrs[3] = {planes[0].data(), comps == 3 ? planes[1].data() : nullptr,
+                             comps == 3 ? planes[2].data() : nullptr};
+    int64_t pitches[3] = {pitch, pitch, pitch};
+    int64_t done = 0;
+    while (done < frame[1]) {
+        int64_t lines = mcu[1];
+        const int64_t r = ajlJpgDecoderScanlines(raw, planePtrs, pitches, 0, &lines);
+        if (r != 0 || lines <= 0) {
+            job->error = QStringLiteral("JPEG decoding failed (code 0x%1)").arg(uint64_t(r), 0, 16);
+            job->image = QImage();
+            return false;
+        }
+        const int first = int(done / 8), last = int(std::min<int64_t>((done + lines + 7) / 8, height));
+        for (int y = first; y < last; ++y) {
+            const size_t at = size_t(y - first) * size_t(pitch);
+            const uint8_t* luma = planes[0].data() + at;
+            uchar* out = job->image.scanLine(y);
+            if (comps == 1) {
+                for (int x = 0; x < width; ++x, out += 4) {
+                    out[0] = out[1] = out[2] = luma[x];
+                    out[3] = 255;
+                }
+                continue;
+            }
+            const uint8_t* cbRow = planes[1].data() + at;
+            const uint8_t* crRow = planes[2].data() + at;
+            for (int x = 0; x < width; ++x, out += 4) {
+                // JFIF: R = Y + 1.402 Cr, G = Y - 0.344136 Cb - 0.714136 Cr, B = Y + 1.772 Cb
+                // (chroma centred on 128), in 16-bit fixed point.
+                const int yv = luma[x], cb = cbRow[x] - 128, cr = crRow[x] - 128;
+                const auto clamp = [](int v) { return uchar(v < 0 ? 0 : v > 255 ? 255 : v); };
+                out[0] = clamp(yv + ((91881 * cr + 32768) >> 16));
+                out[1] = clamp(yv + ((-22554 * cb - 46802 * cr + 32768) >> 16));
+                out[2] = clamp(yv + ((116130 * cb + 32768) >> 16));
+                out[3] = 255;
+            }
+        }
+        done += lines;
+    }
+    return true;
+}
+
 bool runDecode(DecodeJob* job, const unsigned char* data, size_t size, int maxPixelSize)
 {
     jpeg_decompress_struct* info = &job->d.m_info;
@@ -141,6 +254,21 @@ bool runDecode(DecodeJob* job, const unsigned char* data, size_t size, int maxPi
                          .arg(info->image_width)
                          .arg(info->image_height);
         return false;
+    }
+    if (info->scale_num == 1 && jpeg_has_multiple_scans(info) && info->data_precision == 8 &&
+        size < (size_t(1) << 31) &&
+        ((info->jpeg_color_space == JCS_YCbCr && info->num_components == 3) ||
+         (info->jpeg_color_space == JCS_GRAYSCALE && info->num_components == 1))) {
+        if (!imageio_detail::jpegCanHold(size, info->image_width, info->image_height)) {
+            job->error = QStringLiteral("the JPEG file is far too short for %1 x %2 pixels")
+                             .arg(info->image_width)
+                             .arg(info->image_height);
+            return false;
+        }
+        bool declined = false;
+        const bool decoded = decodeProgressiveEighth(job, data, size, &declined);
+        if (!declined)
+            return decoded;
     }
     if (!checkBeforeStart(job, size))
         return false;

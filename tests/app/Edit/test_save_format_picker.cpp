@@ -13,7 +13,12 @@
 #include "imageio/ContentTypes.h"
 #include "imageio/ImageProperties.h"
 
+#include "foundation/RunLoop.h"
+
+#include <QApplication>
 #include <QFile>
+#include <QKeyEvent>
+#include <QMessageBox>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -118,8 +123,18 @@ TEST(SaveAsPanel, AnsweredPanelsAndTheReplaceQuestion)
     EXPECT_EQ(path, dir.filePath("shot.png"));
     ASSERT_TRUE(params);
 
-    // The new name is taken: the user is asked, and "no" keeps the file.
+    // The new name is taken: the user is asked. Esc on the question keeps the file, as its
+    // default "Cancel" does; it never means "Replace".
     QFile(dir.filePath("shot.png")).open(QIODevice::WriteOnly);
+    panel.run(nullptr, "/photos/scan.tif", dir.path(), done);
+    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    ASSERT_TRUE(box);
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(box->focusWidget() ? box->focusWidget() : box, &esc);
+    EXPECT_FALSE(chosen);
+    kpv::RunLoop::main().runOnce();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    chosen = true;
     int asked = 0;
     bool replace = false;
     panel.setReplaceQuestion([&](const QString &p, kpv::Window *, std::function<void(bool)> answer) {

@@ -1,6 +1,7 @@
 // The viewer toolbar's Previous and Next buttons as a user presses them: mouse events go through
 // the window to the button, which steps the viewer once per click and keeps stepping while held.
-// A file that cannot be shown is stepped over the same way. Timers run on the manual clock.
+// A file that cannot be shown is stepped over the same way. At the first start the keys put the
+// first-start tips away first. Timers run on the manual clock.
 
 #include "Shell/MainWindow/AppDelegate.h"
 #include "Shell/MainWindow/LMMainWindow.h"
@@ -9,6 +10,7 @@
 #include "Shell/ViewChrome/NavigateToolbar.h"
 #include "Shell/Modes/NavigateViewMode.h"
 #include "Shell/Program/ViewerProgram.h"
+#include "Shell/Tips/FileAssociateTipsViewController.h"
 
 #include "Kit/LMButton.h"
 #include "View/NavigateController.h"
@@ -211,7 +213,31 @@ protected:
                 type, kpv::KeyCode::RightArrow, chars, chars, program->controller().window(),
                 kpv::NumericPadKeyMask | kpv::FunctionKeyMask));
     }
+    void sendEscape()
+    {
+        const QString chars{QChar(0x1b)};
+        for (kpv::EventType type : {kpv::KeyDown, kpv::KeyUp})
+            kpv::Application::shared().sendEvent(
+                kpv::Event::keyEvent(type, kpv::KeyCode::Escape, chars, chars, program->controller().window(), 0));
+        settle();
+    }
+    bool heartTipShown() const { return program->controller().navigateController()->curLoveIntroTipsShowStatus(); }
 };
+
+// With the heart's tip over the default-viewer strip, Esc puts away the tip on top first; the next
+// Esc the strip.
+TEST_F(NavArrowButtonsFirstStart, EscPutsTheTopTipAwayFirst)
+{
+    const FileAssociateTipsViewController* strip = program->fileAssociateTips();
+    ASSERT_TRUE(strip && strip->isShown());
+    ASSERT_TRUE(heartTipShown());
+    sendEscape();
+    EXPECT_FALSE(heartTipShown());
+    EXPECT_TRUE(strip->isShown()) << "Esc went past the tip on top";
+    sendEscape();
+    EXPECT_FALSE(strip->isShown());
+    EXPECT_EQ(nav().curFileIndex(), 0);
+}
 
 TEST_F(NavArrowButtonsFirstStart, ArrowsTakeClicksOnceTheFirstKeyPutsTheTipAway)
 {

@@ -4,7 +4,8 @@
 // pressed. Whatever the step, the program says what happened: cancelled means the file is byte for
 // byte as it was, the edit is still there and no temporary file is left; once the new file is in
 // place the save counts as done and the viewer shows the new picture. Crop mode holds Esc back
-// while it saves, so its saves always finish.
+// while it saves, so its saves always finish. And Esc on the question asked before leaving a turned
+// photo that cannot be written into its own file.
 
 #include "Shell/MainWindow/AppDelegate.h"
 #include "Shell/MainWindow/LMMainWindow.h"
@@ -21,6 +22,7 @@
 #include "appkit/Application.h"
 #include "appkit/Event.h"
 #include "appkit/Panels.h"
+#include "foundation/Bundle.h"
 #include "foundation/Clock.h"
 #include "foundation/RunLoop.h"
 #include "foundation/UserDefaults.h"
@@ -33,6 +35,9 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QImage>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -121,9 +126,11 @@ struct Case {
     bool saved; // what the program must report and do
 };
 
-class SaveEscape : public ::testing::TestWithParam<Case> {
+// The program on p0.png, p1.png and other.png, showing p0. With `deep`, p0 has 16 bits per
+// channel, which the viewer cannot write back: a turn of it is never written into the file.
+class ProgramOnPhotos : public ::testing::Test {
 protected:
-    void SetUp() override
+    void start(bool deep)
     {
         ASSERT_TRUE(qApp);
         ASSERT_TRUE(scratch.isValid());
@@ -133,7 +140,7 @@ protected:
         for (int y = 0; y < 200; ++y)
             for (int x = 0; x < 400; ++x)
                 wide.setPixel(x, y, qRgb(x % 256, y, (x * y) % 256));
-        ASSERT_TRUE(wide.save(path("p0.png")));
+        ASSERT_TRUE((deep ? wide.convertToFormat(QImage::Format_RGBX64) : wide).save(path("p0.png")));
         QImage other(QSize(8, 8), QImage::Format_RGB32);
         other.fill(Qt::red);
         ASSERT_TRUE(other.save(path("p1.png")));
@@ -203,6 +210,11 @@ protected:
     std::unique_ptr<ViewerProgram> program;
     MainWndController* controller = nullptr;
     NavigateViewMode* viewer = nullptr;
+};
+
+class SaveEscape : public ProgramOnPhotos, public ::testing::WithParamInterface<Case> {
+protected:
+    void SetUp() override { start(false); }
 };
 
 QSize storedSize(const QString& file)
@@ -294,5 +306,79 @@ INSTANTIATE_TEST_SUITE_P(
                       // Crop mode holds Esc back while it saves: the save goes through.
                       Case{Flow::CropSaveAs, Step::Preparing, true}, Case{Flow::CropSaveAs, Step::Writing, true},
                       Case{Flow::CropSaveAs, Step::Replaced, true}));
+
+} // namespace
+
+namespace {
+
+class TurnQuestion : public ProgramOnPhotos {
+protected:
+    void SetUp() override { start(true); }
+
+    // Turns the photo and asks for the next one: the question must come up.
+    QMessageBox* askToStepOn()
+    {
+        controller->performMenuAction(15);
+        settle(0.5);
+        EXPECT_TRUE(turned());
+        controller->performMenuAction(41);
+        settle(0.3);
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box)
+            EXPECT_EQ(box->text(), kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_SAVE_PHOTOTIP")));
+        return box;
+    }
+    // A key as the user presses it: to the alert's focused button, passed on to the alert.
+    void press(QMessageBox* box, int key)
+    {
+        QWidget* target = box->focusWidget() ? box->focusWidget() : box;
+        QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(target, &down);
+        settle(0.3);
+    }
+};
+
+// A turned photo that cannot be written into its file without loss: stepping on asks. Esc answers nothing: the
+// viewer stays on the photo with its turn, as when the save panel is cancelled. Return is
+// "Save As"; "Continue" steps on. No answer writes to the photo or leaves a file behind.
+TEST_F(TurnQuestion, EscKeepsTheTurnReturnSavesAsContinueStepsOn)
+{
+    const QByteArray deepBefore = kpv::test::checksum(path("p0.png"));
+    const QStringList namesBefore = kpv::test::entriesOf(folder);
+    int panels = 0;
+    ImageSaveAsPanel::shared().setPanelFactory([&panels] {
+        ++panels;
+        return std::make_unique<AnsweringSavePanel>(QString()); // the user cancels it
+    });
+
+    QMessageBox* box = askToStepOn();
+    ASSERT_TRUE(box);
+    press(box, Qt::Key_Escape);
+    EXPECT_FALSE(QApplication::activeModalWidget()) << "Esc left the question up";
+    EXPECT_EQ(viewer->controller().curFilePath().path(), path("p0.png")) << "Esc stepped on";
+    EXPECT_TRUE(turned()) << "Esc dropped the turn";
+    EXPECT_EQ(panels, 0);
+
+    box = askToStepOn();
+    ASSERT_TRUE(box);
+    press(box, Qt::Key_Return);
+    EXPECT_EQ(panels, 1) << "Return did not mean Save As";
+    EXPECT_EQ(viewer->controller().curFilePath().path(), path("p0.png"));
+    EXPECT_TRUE(turned());
+
+    box = askToStepOn();
+    ASSERT_TRUE(box);
+    QAbstractButton* goOn = nullptr;
+    for (QAbstractButton* b : box->buttons())
+        if (b->text() == kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_Continue")))
+            goOn = b;
+    ASSERT_TRUE(goOn);
+    goOn->click();
+    settle(1.0);
+    EXPECT_EQ(viewer->controller().curFilePath().path(), path("p1.png")) << "Continue did not step on";
+
+    EXPECT_EQ(kpv::test::checksum(path("p0.png")), deepBefore);
+    EXPECT_EQ(kpv::test::entriesOf(folder), namesBefore);
+}
 
 } // namespace

@@ -16,6 +16,8 @@
 #include "Kit/LMLinkButton.h"
 #include "Kit/LMUnderLineTextFieldCell.h"
 #include "Shell/ViewChrome/NavigateOverlays.h"
+#include "Shell/ViewChrome/NavigateToolbar.h"
+#include "Shell/MainWindow/LMMainWndContentView.h"
 #include "foundation/Bundle.h"
 #include "Share/ShareWindowController.h"
 #include "Model/LMFileImgBaseInfo.h"
@@ -32,6 +34,7 @@
 #include "appkit/Event.h"
 #include "appkit/MenuBar.h"
 #include "foundation/Clock.h"
+#include "foundation/FileNames.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
 #include "foundation/UserDefaults.h"
@@ -49,6 +52,7 @@
 #include <QPainter>
 #include <QTemporaryDir>
 #include <functional>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -213,6 +217,44 @@ TEST_F(ViewerStart, FilesHandedOverWhileTheFirstUseTipShowsAreOpened)
     EXPECT_FALSE(controller->navigateController()->curLoveIntroTipsShowStatus());
 }
 
+// The zoom percentage shows in the middle of the picture; while the toolbar is up (the pointer on
+// it), it stands above the toolbar instead, out of the way of the play button in the middle.
+TEST_F(ViewerStart, ZoomPercentageIsNeverUnderTheToolbarsButtons)
+{
+    start();
+    const NavigateOverlays* overlays = viewer->overlays();
+    NavToolbarController& toolbar = viewer->toolbar()->controller();
+    const NavToolbarOutlets& bar = toolbar.outlets();
+    kpv::View* content = controller->contentView(); // where the toolbar and the status line are
+    const kpv::Rect play = bar.btnPlay->convertRectToView(bar.btnPlay->bounds(), content);
+    const auto overlap = [](const kpv::Rect& a, const kpv::Rect& b) { return !kpv::intersectionRect(a, b).isEmpty(); };
+    // "=" with the command key, as the user zooms; waits for the new percentage.
+    const auto zoomIn = [&] {
+        const QString before = overlays->statusText();
+        sendKey(24, u'=', kpv::CommandKeyMask);
+        for (int i = 0; i < 100 && overlays->statusText() == before; ++i)
+            settle(0.05);
+        ASSERT_TRUE(overlays->statusText().endsWith(QLatin1Char('%'))) << overlays->statusText().toStdString();
+    };
+
+    toolbar.updateToolbarShowStatus(true, false); // as with the pointer on it
+    settle(0.5);
+    ASSERT_FALSE(bar.btnPlay->isHidden());
+    zoomIn();
+    ASSERT_FALSE(bar.viewNavToolbarContainer->isHidden());
+    EXPECT_FALSE(overlap(overlays->statusLineFrame(), play)) << "the play button covers the zoom percentage";
+
+    toolbar.hideToolbarWithDelay(false);
+    settle(1.0);
+    ASSERT_TRUE(bar.viewNavToolbarContainer->isHidden());
+    zoomIn();
+    const kpv::Rect centred = overlays->statusLineFrame();
+    EXPECT_EQ(centred.y(), std::floor(content->bounds().height() / 2 - centred.height() / 2));
+    // The pointer reaches the toolbar while the percentage shows: it moves out of the way.
+    toolbar.updateToolbarShowStatus(true, false);
+    EXPECT_FALSE(overlap(overlays->statusLineFrame(), play));
+}
+
 TEST_F(ViewerStart, OpenedFolderShowsItsFirstImageFitted)
 {
     EXPECT_EQ(controller->navigateController(), &viewer->adapter());
@@ -267,6 +309,59 @@ TEST_F(ViewerStart, ChangesByOtherProgramsToTheOpenFolderAreFollowed)
     };
     EXPECT_TRUE(settleUntil([&] { return shownSize() == QSizeF(640, 480); })) << shownSize().width();
     EXPECT_EQ(QFileInfo(nav().curFilePath().path()).fileName(), QStringLiteral("a.png"));
+}
+
+// A photo that another program replaced by a named pipe is shown as a file that cannot be opened,
+// never with the picture it had, whether the viewer is told of the change or only comes back to
+// it; and the pipe is never opened in a way that waits for a writer. A picture put back in its
+// place is shown again.
+TEST_F(ViewerStart, APhotoReplacedByAPipeIsShownAsOneThatCannotBeOpened)
+{
+    start();
+    const auto step = [this](bool right) {
+        sendKey(right ? kpv::KeyCode::RightArrow : kpv::KeyCode::LeftArrow,
+                right ? kpv::FunctionKey::RightArrow : kpv::FunctionKey::LeftArrow,
+                kpv::NumericPadKeyMask | kpv::FunctionKeyMask);
+        settle();
+    };
+    const LMPathString b(QDir(folder).filePath(QStringLiteral("b.png")), false);
+    step(true);
+    ASSERT_EQ(nav().curFilePath(), b);
+    ASSERT_EQ(nav().curFileState(), 1);
+    step(false);
+
+    ASSERT_TRUE(QFile::remove(b.path()));
+    ASSERT_EQ(::mkfifo(kpv::encodeFileName(b.path()).constData(), 0644), 0);
+    // Told of the change: the picture it had is let go at once, and the pipe read as what it is.
+    const auto keepsOldPicture = [&] {
+        const LMNavFileInfoPtr info = nav().fileInfoByPath(b);
+        return info && info->imageByType(LMNavFileInfo::kSmallThumbType);
+    };
+    for (int i = 0; i < 100 && keepsOldPicture(); ++i)
+        settle(0.1);
+    EXPECT_FALSE(keepsOldPicture()) << "the old picture is kept for the pipe";
+
+    const QString bad = kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_BAD_IMAGE"));
+    for (int visit = 0; visit < 2; ++visit) {
+        step(true);
+        ASSERT_EQ(nav().curFilePath(), b);
+        EXPECT_EQ(nav().curFileState(), 2) << "visit " << visit;
+        EXPECT_EQ(viewer->overlays()->statusText(), bad);
+        const LMImagePtr shown = view().validImage();
+        EXPECT_FALSE(shown && shown->originalImgBaseInfo() && shown->originalImgBaseInfo()->filePath() == b)
+            << "the picture the file had is shown";
+        step(false);
+    }
+
+    // A picture again (the other program put one back): it is shown.
+    ASSERT_TRUE(QFile::remove(b.path()));
+    writeImage(QStringLiteral("b.png"), QSize(300, 200), Qt::cyan);
+    settle();
+    step(true);
+    EXPECT_EQ(nav().curFileState(), 1);
+    const LMImagePtr shown = view().validImage();
+    ASSERT_TRUE(shown && shown->originalImgBaseInfo());
+    EXPECT_EQ(shown->originalImgBaseInfo()->frameSize(), QSizeF(300, 200));
 }
 
 // Opened with its sub-folders, the tree is followed as it grows: photos in a sub-folder made

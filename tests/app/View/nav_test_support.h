@@ -237,7 +237,7 @@ public:
     void stopFavorFileAnimationTimer() override {}
     bool fileExistsAtPath(const QString &path) const override { return QFileInfo::exists(path); }
     void beginAlertSheet(const QString &, const QString &, const QString &, const QString &, const QString &,
-                         AlertDidEnd didEnd) override
+                         AlertDidEnd didEnd, kpv::AlertEscape) override
     {
         if (didEnd)
             didEnd(0);

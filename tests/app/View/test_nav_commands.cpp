@@ -36,7 +36,7 @@ class CommandHost : public FakeHost {
 public:
     using FakeHost::FakeHost;
     void beginAlertSheet(const QString &message, const QString &def, const QString &alt, const QString &,
-                         const QString &, AlertDidEnd didEnd) override
+                         const QString &, AlertDidEnd didEnd, kpv::AlertEscape) override
     {
         alerts << (message + "|" + def + "|" + alt);
         if (didEnd)

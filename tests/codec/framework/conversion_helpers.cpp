@@ -76,6 +76,12 @@ TEST(DriverHelpers, ReductionResamplingAndYuvTables) {
     GetDecodeScaleSize(100, 100, 100, 100, 5, 5, size, &shift);
     EXPECT_EQ(shift, 3);
     EXPECT_EQ(size[0], 13);
+    // An eighth of a picture that is no multiple of eight, rounded up as the reduced decode gives
+    // it, is that decode: not a quarter resampled down.
+    GetDecodeScaleSize(22500, 33300, 22500, 33300, 2813, 4163, size, &shift);
+    EXPECT_EQ(shift, 3);
+    EXPECT_EQ(size[0], 2813);
+    EXPECT_EQ(size[1], 4163);
 
     MInt64 alg = 8;
     const MInt64 big[3] = {0, 100, 100}, small[3] = {0, 50, 50};

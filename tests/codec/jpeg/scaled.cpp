@@ -213,6 +213,33 @@ TEST(JpegScaled, EighthScaleOfAProgressiveFileUsesOnlyTheDcScans) {
     EXPECT_EQ(compare(eighth, other).maxError, 0);
 }
 
+// Large enough that the AC scans are passed over: each sample of every plane (chroma at its own
+// size) is its block's mean, as the reference's full decode averages it.
+TEST(JpegScaled, EighthScaleOfAProgressiveFileFollowsTheReference) {
+    struct Layout {
+        int lumaH, lumaV, channels;
+    };
+    for (const Layout l : {Layout{2, 2, 3}, Layout{1, 1, 3}, Layout{2, 1, 3}, Layout{1, 1, 1}}) {
+        for (auto [w, h] : {std::pair{200, 136}, std::pair{203, 141}}) {
+            SCOPED_TRACE(testing::Message() << l.lumaH << "x" << l.lumaV << " " << l.channels << " channels " << w
+                                            << "x" << h);
+            EncodeOptions opt;
+            opt.lumaH = l.lumaH;
+            opt.lumaV = l.lumaV;
+            opt.progressive = true;
+            const auto jpeg = encode(makeImage(w, h, l.channels, uint32_t(w + h)), opt);
+            int64_t r;
+            const Planes eighth = decode(jpeg, {0, 8}, &r);
+            ASSERT_EQ(r, 0);
+            const Planes full = referenceDecode(jpeg);
+            const Error e = measure(eighth, boxAverage(full, 8), full, 8);
+            EXPECT_LE(e.mean, 0.5) << "max " << e.max << " bias " << e.bias;
+            EXPECT_LE(std::fabs(e.bias), 0.2) << "mean " << e.mean;
+            EXPECT_LE(e.max, 3) << "mean " << e.mean;
+        }
+    }
+}
+
 namespace {
 
 // Absolute and signed error sums of one channel, every pixel counted (edge boxes included).

@@ -99,6 +99,56 @@ TEST(ImageSourceScaled, LongerSideBecomesTheAskedSizeAndSmallImagesAreNotEnlarge
     EXPECT_TRUE(source->createThumbnailAtIndex(0, 160, false).isNull());
 }
 
+// A progressive file wanted at an eighth (a thumbnail) is read from the scans it needs and holds
+// one row of blocks: each pixel is the mean of its 8 x 8 area of the picture as the reference
+// library shows it, in every layout and at sizes that end inside a block.
+TEST(ImageSourceScaled, AProgressiveJpegAtAnEighthIsTheMeanOfEachArea)
+{
+    struct Layout {
+        const char* name;
+        int subsampling;
+    };
+    for (const Layout layout : {Layout{"4:2:0", TJSAMP_420}, Layout{"4:2:2", TJSAMP_422}, Layout{"4:4:4", TJSAMP_444},
+                                Layout{"grey", TJSAMP_GRAY}}) {
+        for (const QSize size : {QSize(800, 600), QSize(803, 597)}) {
+            SCOPED_TRACE(testing::Message() << layout.name << " " << size.width() << "x" << size.height());
+            const QByteArray file = referenceJpeg(pattern(size.width(), size.height(), false), 90, true, layout.subsampling);
+            auto source = ImageSource::createWithData(file);
+            ASSERT_TRUE(source);
+            const int w = (size.width() + 7) / 8, h = (size.height() + 7) / 8;
+            QString error;
+            const QImage ours = source->createThumbnailAtIndex(0, std::max(w, h), true, &error);
+            ASSERT_FALSE(ours.isNull()) << error.toStdString();
+            ASSERT_EQ(ours.size(), QSize(w, h));
+            const QImage got = ours.convertToFormat(QImage::Format_RGBA8888);
+            const QImage full = decodeWithTurbo(file);
+            // Every area wholly inside the picture: rounding only, no level's bias, no shifted or
+            // misplaced chroma.
+            double sum[3] = {}, bias[3] = {}, n = 0;
+            int worst = 0;
+            for (int y = 0; y < size.height() / 8; ++y)
+                for (int x = 0; x < size.width() / 8; ++x) {
+                    for (int c = 0; c < 3; ++c) {
+                        int area = 0;
+                        for (int yy = 0; yy < 8; ++yy)
+                            for (int xx = 0; xx < 8; ++xx)
+                                area += full.constScanLine(y * 8 + yy)[(x * 8 + xx) * 4 + c];
+                        const int d = int(got.constScanLine(y)[x * 4 + c]) - (area + 32) / 64;
+                        sum[c] += std::abs(d);
+                        bias[c] += d;
+                        worst = std::max(worst, std::abs(d));
+                    }
+                    n += 1;
+                }
+            for (int c = 0; c < 3; ++c) {
+                EXPECT_LE(sum[c] / n, 0.75) << "channel " << c << " bias " << bias[c] / n;
+                EXPECT_LE(std::abs(bias[c]) / n, 0.3) << "channel " << c << " mean " << sum[c] / n;
+            }
+            EXPECT_LE(worst, 4);
+        }
+    }
+}
+
 TEST(ImageSourcePng, EveryLayoutMatchesTheSourcePixels)
 {
     for (bool alpha : {false, true})
