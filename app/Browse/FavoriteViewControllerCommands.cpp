@@ -158,9 +158,14 @@ void FavoriteViewController::doPrint()
             ++c->m_printArrived;
             if (result == 0 && !image.isNull())
                 c->m_printImages.append(image);
-            // A favourite that cannot be rendered is left out; the others print.
-            if (c->m_printArrived == c->m_printExpected && !c->m_printImages.isEmpty())
+            // A favourite that cannot be rendered is left out; the others print. When none can
+            // be, the user is told so.
+            if (c->m_printArrived != c->m_printExpected)
+                return;
+            if (!c->m_printImages.isEmpty())
                 c->m_host.printImages(c->m_printImages);
+            else
+                c->m_host.alert(tr("IDS_NothingToPrint"), tr("IDS_OK"), {}, {});
         });
     }
 }

@@ -365,13 +365,29 @@ LMImagePtr LMPhotoLoader::loadJpegThumbnailByEighth(const LMPathString &path, co
     const QSizeF eighth(std::ceil(raw.width() / 8), std::ceil(raw.height() / 8));
     if (!(size.width() >= 1 && size.height() >= 1) || eighth.width() < size.width() || eighth.height() < size.height())
         return nullptr;
+    // The image reader's own checks hold on this road too: a file far too short for its frame
+    // is left to the reader, which refuses it, and so is a progressive file, whose decode holds
+    // the coefficients of the whole picture (the reader charges them to the budget).
+    const QVariantMap jfif = imageBaseInfo->properties().value(QLatin1String(kpv::kCGImagePropertyJFIFDictionary)).toMap();
+    if (jfif.value(QLatin1String(kpv::kCGImagePropertyJFIFIsProgressive)).toBool() ||
+        !kpv::ImageLimits::jpegFileCanHold(uint64_t(std::max<int64_t>(imageBaseInfo->fileIdentity().size, 0)),
+                                            uint64_t(raw.width()), uint64_t(raw.height())))
+        return nullptr;
     std::optional<DecodeSlot> slot(std::in_place, path, eighth, operation);
     if (!slot->entered())
+        return nullptr;
+    // The frame this road allocates is charged to the budget for as long as it decodes, as a
+    // reader charges its own.
+    QString refused;
+    kpv::DecodeBudget::Reservation frame =
+        kpv::DecodeBudget::shared().reserve(uint64_t(eighth.width()) * uint64_t(eighth.height()) * 4, &refused);
+    if (!frame.isValid())
         return nullptr;
     // The file as the image reader opened it, when it did: taken from the disk once.
     LMImageSourceReader *reader = file.reader();
     LMImagePtr decoded = loadImageByAMCM(path, imageBaseInfo, eighth, false, operation,
                                          reader ? reader->contents() : nullptr);
+    frame.release();
     slot.reset();
     if (!decoded || isCancelled(operation) || imageBaseInfo->fileModified())
         return nullptr;

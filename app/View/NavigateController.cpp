@@ -496,9 +496,10 @@ void NavigateController::updatePreviewStatusUIForCurFile(bool statusOnly)
     bool failed = false;
     const LMNavFileInfoPtr info = curFileInfo();
     LMImagePtr thumb = info ? info->imageByType(NavLoadPlanner::kSmallThumbType, &failed) : nullptr;
-    // A file that stores no thumbnail shows its sharp picture first: that one tells as much.
+    // A file that stores no thumbnail shows its sharp picture first: that one tells as much, its
+    // failure too (no thumbnail is made then).
     if (!thumb && !failed && info)
-        thumb = info->imageByType(fitinImageType());
+        thumb = info->imageByType(fitinImageType(), &failed);
     if (!m_reachTopOrBottomInfoShowed) {
         if (thumb) {
             m_host->hidePreviewStatus(false, false);

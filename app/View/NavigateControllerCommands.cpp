@@ -352,6 +352,10 @@ void NavigateController::printCurFile()
             updateStatusInfo(QString(), false, 0);
             if (result == 0 && !image.isNull())
                 nextTurn(guarded(m_self, [host, image] { host->printImage(image); }));
+            else if (result == NavigateSaveFileSession::Failed)
+                host->beginAlertSheet(host->localizedString(QStringLiteral("IDS_PrintUnreadable")),
+                                      host->localizedString(QStringLiteral("IDS_OK")), QString(), QString(),
+                                      navigateSaveFileSession()->lastError(), nullptr);
         }));
 }
 

@@ -13,10 +13,13 @@
 #include "imageio/ImageSource.h"
 
 #include <QTransform>
+#include <algorithm>
 
 namespace {
 
 constexpr int kFullSizeType = 1;
+// The longer side of a picture as printed: a page at 350 dots an inch.
+constexpr double kPrintPixels = 4096;
 constexpr unsigned short kEscKeyCode = 53;
 
 // Every event but the pointer entering or leaving a view.
@@ -187,6 +190,19 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
             LMSaveStages::reach(LMSaveStages::Preparing, toPath);
         bool failedBefore = false;
         LMImagePtr original = fileInfo->imageByType(kFullSizeType, &failedBefore);
+        // A print takes no more pixels than a page holds: a picture larger than that is read
+        // reduced, so that one larger than all decodes may hold at full size prints too.
+        int type = kFullSizeType;
+        if (!original && toPath.isEmpty() && loader && fileInfo->imgBaseInfo()) {
+            for (int reduced = kFullSizeType + 1; reduced <= 7; ++reduced) {
+                const QSizeF size = loader->imageSizeByScaleType(reduced, fileInfo->imgBaseInfo());
+                if (std::max(size.width(), size.height()) < kPrintPixels)
+                    break;
+                type = reduced;
+            }
+            if (type != kFullSizeType)
+                original = fileInfo->imageByType(type, &failedBefore);
+        }
         bool big = false;
         if (original && original->originalImgBaseInfo()) {
             const QSizeF size = original->originalImgBaseInfo()->frameSize();
@@ -200,7 +216,7 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
         QString error;
         if (!failedBefore) {
             if (!original && loader)
-                original = loader->loadImage(fileInfo->filePath(), kFullSizeType, fileInfo->imgBaseInfo(), self, nullptr, {});
+                original = loader->loadImage(fileInfo->filePath(), type, fileInfo->imgBaseInfo(), self, nullptr, {});
             if (original && !self->isCancelled()) {
                 image = uprightImage(*original, rotatedAngle);
                 if (!image.isNull() && !self->isCancelled()) {

@@ -26,6 +26,9 @@ inline constexpr char kCGImagePropertyExifAuxDictionary[] = "ExifAux";
 inline constexpr char kCGImagePropertyTIFFDictionary[] = "TIFF";
 inline constexpr char kCGImagePropertyGPSDictionary[] = "GPS";
 inline constexpr char kCGImagePropertyGIFDictionary[] = "GIF";
+inline constexpr char kCGImagePropertyJFIFDictionary[] = "JFIF";
+// JPEG sub-dictionary: whether the file is coded in several scans (bool).
+inline constexpr char kCGImagePropertyJFIFIsProgressive[] = "IsProgressive";
 
 // EXIF sub-dictionary (EXIF 2.3 tag names).
 inline constexpr char kCGImagePropertyExifDateTimeOriginal[] = "DateTimeOriginal";   // "yyyy:MM:dd HH:mm:ss"

@@ -333,8 +333,11 @@ void MainWndFavoriteHost::renderFileForPrint(const LMPathString& path, std::func
 {
     if (!done)
         return;
-    // Upright, as the viewer shows it, and within the decode budget like every other decode.
-    QImage image = kpv::decodeUprightImage(path.path(), 0);
+    // Upright, as the viewer shows it, and within the decode budget like every other decode; at
+    // no more pixels than a page takes (a page at 350 dots an inch), so that a panorama larger
+    // than the budget prints too and the pages waiting for the printer stay small.
+    constexpr int kPrintPixels = 4096;
+    QImage image = kpv::decodeUprightImage(path.path(), kPrintPixels);
     if (image.isNull())
         done(-1, {});
     else

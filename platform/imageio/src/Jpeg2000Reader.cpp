@@ -58,6 +58,60 @@ bool isCodestream(const QByteArray& data)
            uchar(data[3]) == 0x51;
 }
 
+quint32 be32At(const QByteArray& d, qsizetype at)
+{
+    const auto* p = reinterpret_cast<const uchar*>(d.constData()) + at;
+    return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | quint32(p[3]);
+}
+
+// Reading the header makes the library allocate a few kilobytes for every tile the size marker
+// declares, before a single pixel: the tile count is checked against the bytes of the file first.
+// Every tile takes a tile-part header of at least 14 bytes, and the library's records of all tiles
+// together are kept to a quarter of what all decodes may hold.
+bool tileCountFits(const QByteArray& data, QString* error)
+{
+    // The codestream is the file itself, or the contents of its codestream box.
+    qsizetype at = 0;
+    if (!isCodestream(data)) {
+        at = -1;
+        for (qsizetype box = 0; box + 8 <= data.size();) {
+            quint64 length = be32At(data, box), header = 8;
+            if (length == 1 && box + 16 <= data.size()) {
+                length = quint64(be32At(data, box + 8)) << 32 | be32At(data, box + 12);
+                header = 16;
+            } else if (length == 0) {
+                length = quint64(data.size() - box);
+            }
+            if (data.mid(box + 4, 4) == "jp2c") {
+                at = box + qsizetype(header);
+                break;
+            }
+            if (length < header || length > quint64(data.size() - box))
+                break;
+            box += qsizetype(length);
+        }
+    }
+    if (at < 0 || at + 4 + 40 > data.size() || !isCodestream(data.mid(at, 4)))
+        return true;  // no size marker to read: the library refuses the file itself
+    const qsizetype siz = at + 4;  // the marker's length field
+    const quint64 width = be32At(data, siz + 4), height = be32At(data, siz + 8);
+    const quint64 tileWidth = be32At(data, siz + 20), tileHeight = be32At(data, siz + 24);
+    const quint64 tileX = be32At(data, siz + 28), tileY = be32At(data, siz + 32);
+    const quint64 components = quint64(uchar(data[siz + 36])) << 8 | uchar(data[siz + 37]);
+    if (tileWidth == 0 || tileHeight == 0 || tileX >= width || tileY >= height)
+        return true;
+    const quint64 tiles = ((width - tileX + tileWidth - 1) / tileWidth) * ((height - tileY + tileHeight - 1) / tileHeight);
+    constexpr quint64 kTileHeaderBytes = 14, kTileRecordBytes = 6 * 1024, kComponentRecordBytes = 1024;
+    constexpr quint64 kMaxRecordBytes = quint64(256) << 20;
+    if (tiles > quint64(data.size()) / kTileHeaderBytes ||
+        tiles * (kTileRecordBytes + components * kComponentRecordBytes) > kMaxRecordBytes) {
+        if (error)
+            *error = QStringLiteral("the JPEG 2000 file is far too short for its %1 tiles").arg(tiles);
+        return false;
+    }
+    return true;
+}
+
 // A codec, a stream and an image, released together.
 struct Session {
     ~Session()
@@ -118,6 +172,8 @@ public:
     bool open(const QByteArray& data, QString* error) override
     {
         m_data = data;
+        if (!tileCountFits(m_data, error))
+            return false;
         Session s;
         if (!s.readHeader(m_data, 0)) {
             if (error)

@@ -7,6 +7,7 @@
 #include "FormatDecoder.h"
 #include "imageio/ImageLimits.h"
 #include "imageio/ContentTypes.h"
+#include "imageio/ImageProperties.h"
 
 #include <csetjmp>
 #include <algorithm>
@@ -374,7 +375,8 @@ bool runRegionDecode(DecodeJob* job, const unsigned char* data, size_t size, con
     return true;
 }
 
-bool runReadHeader(DecodeJob* job, const unsigned char* data, size_t size, QSize* out, double* dpiX, double* dpiY)
+bool runReadHeader(DecodeJob* job, const unsigned char* data, size_t size, QSize* out, double* dpiX, double* dpiY,
+                   bool* progressive)
 {
     if (setjmp(job->d.m_err.jump)) {
         job->error = QStringLiteral("not a readable JPEG file: %1").arg(QString::fromLatin1(job->d.m_err.message));
@@ -385,6 +387,7 @@ bool runReadHeader(DecodeJob* job, const unsigned char* data, size_t size, QSize
     jpeg_mem_src(&job->d.m_info, data, static_cast<unsigned long>(size));
     jpeg_read_header(&job->d.m_info, TRUE);
     *out = QSize(int(job->d.m_info.image_width), int(job->d.m_info.image_height));
+    *progressive = jpeg_has_multiple_scans(&job->d.m_info);
     // JFIF density: unit 1 is dots per inch, 2 dots per centimetre.
     const jpeg_decompress_struct& info = job->d.m_info;
     if (info.saw_JFIF_marker && info.X_density > 0 && info.Y_density > 0 &&
@@ -403,7 +406,7 @@ public:
         m_data = data;
         auto job = std::make_unique<DecodeJob>();
         if (!runReadHeader(job.get(), reinterpret_cast<const unsigned char*>(m_data.constData()),
-                           size_t(m_data.size()), &m_size, &m_dpiX, &m_dpiY)) {
+                           size_t(m_data.size()), &m_size, &m_dpiX, &m_dpiY, &m_progressive)) {
             if (error)
                 *error = job->error;
             return false;
@@ -431,12 +434,18 @@ public:
         return std::move(job->image);
     }
 
-    QVariantMap formatProperties(int) const override { return imageio_detail::densityProperties(m_dpiX, m_dpiY); }
+    QVariantMap formatProperties(int) const override
+    {
+        QVariantMap map = imageio_detail::densityProperties(m_dpiX, m_dpiY);
+        map.insert(kCGImagePropertyJFIFDictionary, QVariantMap{{kCGImagePropertyJFIFIsProgressive, m_progressive}});
+        return map;
+    }
 
 private:
     QByteArray m_data;
     QSize m_size;
     double m_dpiX = 0, m_dpiY = 0;
+    bool m_progressive = false;
 };
 
 }  // namespace
@@ -444,10 +453,7 @@ private:
 namespace imageio_detail {
 bool jpegCanHold(uint64_t fileBytes, uint64_t width, uint64_t height)
 {
-    // Every 8 x 8 block of the first component costs at least one bit in the first scan that
-    // covers it (a DC difference code), so a complete file has at least blocks / 8 bytes.
-    const uint64_t blocks = ((width + 7) / 8) * ((height + 7) / 8);
-    return fileBytes >= blocks / 8;
+    return ImageLimits::jpegFileCanHold(fileBytes, width, height);
 }
 
 QImage decodeJpegBytes(const unsigned char* data, size_t size, int maxPixelSize, QString* error)

@@ -178,7 +178,9 @@ bool runDecode(PngJob* job, const QByteArray& data, int maxPixelSize, bool* prem
         return job->partialOk && job->rowsDone > 0 && !job->image.isNull();
     const png_uint_32 width = png_get_image_width(job->png, job->info);
     const png_uint_32 height = png_get_image_height(job->png, job->info);
-    if (!ImageLimits::frameAllowed(width, height)) {
+    // A reduced decode holds a row of the picture and the reduced frame: the limit applies to
+    // those, so that a panorama of more pixels than a frame may have still shows fitted.
+    if (!ImageLimits::frameAllowed(width, 1)) {
         job->message = QStringLiteral("PNG image of %1 x %2 pixels exceeds the size limit").arg(width).arg(height);
         return false;
     }
@@ -203,6 +205,10 @@ bool runDecode(PngJob* job, const QByteArray& data, int maxPixelSize, bool* prem
     *premultiplied = factor > 1;
     if (factor > 1)
         return readReduced(job, width, height, factor);
+    if (!ImageLimits::frameAllowed(width, height)) {
+        job->message = QStringLiteral("PNG image of %1 x %2 pixels exceeds the size limit").arg(width).arg(height);
+        return false;
+    }
     job->image = imageio_detail::allocateFrame(int(width), int(height), &job->message);
     if (job->image.isNull())
         return false;

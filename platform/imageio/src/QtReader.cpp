@@ -311,6 +311,11 @@ public:
     bool open(const QByteArray& data, QString* error) override
     {
         m_data = data;
+        // The toolkit's TGA reader takes only files that end with the footer of the format's
+        // second version; most writers leave it out, and it says nothing about the pixels.
+        static const QByteArray kTgaSignature("TRUEVISION-XFILE.\0", 18);
+        if (m_format == "tga" && !m_data.endsWith(kTgaSignature))
+            m_data.append(QByteArray(8, '\0')).append(kTgaSignature);
         QBuffer buffer(&m_data);
         buffer.open(QIODevice::ReadOnly);
         QImageReader reader(&buffer, m_format);

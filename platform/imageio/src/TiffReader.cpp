@@ -8,6 +8,7 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -92,7 +93,19 @@ bool dataCanHold(TIFF* tiff, uint64_t fileBytes, uint32_t width, uint32_t height
             present += std::min(bytes, fileBytes - offset);
     }
     present = std::min(present, fileBytes);
-    const uint64_t storedBytes = (uint64_t(width) * samples * std::max<uint16_t>(bits, 1) + 7) / 8 * height;
+    const uint64_t bitsPerPixel = uint64_t(samples) * std::max<uint16_t>(bits, 1);
+    const double rows = std::ceil(double(width) * double(bitsPerPixel) / 8) * height;
+    uint64_t storedBytes = rows < 0x1p63 ? uint64_t(rows) : UINT64_MAX;
+    // Every tile is stored whole, the parts past the picture's edge too (and read whole): a
+    // directory of tiles far larger than the picture declares all of them.
+    uint32_t tileWidth = 0, tileHeight = 0;
+    if (TIFFIsTiled(tiff) && TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &tileWidth) &&
+        TIFFGetField(tiff, TIFFTAG_TILELENGTH, &tileHeight) && tileWidth > 0 && tileHeight > 0) {
+        // Counted in floating point: the product of four 32-bit numbers may not fit 64 bits.
+        const double across = std::ceil(double(width) / tileWidth), down = std::ceil(double(height) / tileHeight);
+        const double tiles = across * down * std::ceil(double(tileWidth) * double(bitsPerPixel) / 8) * tileHeight;
+        storedBytes = tiles < 0x1p63 ? std::max(storedBytes, uint64_t(tiles)) : UINT64_MAX;
+    }
     if (compression == COMPRESSION_NONE)
         return present * 2 >= storedBytes;
     return storedBytes / 4096 <= present;

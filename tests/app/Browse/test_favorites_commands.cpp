@@ -118,8 +118,10 @@ TEST_F(FavoritesCommands, PrintingLeavesOutWhatCannotBeRendered)
     EXPECT_EQ(host.printCalls, 1);
     EXPECT_EQ(host.printed.size(), 2);
     host.unprintable = {P("/fav0.jpg"), P("/fav1.jpg"), P("/fav2.jpg")};
+    const size_t alertsBefore = host.alerts.size();
     c->doPrint();
     EXPECT_EQ(host.printCalls, 1) << "nothing rendered, nothing printed";
+    EXPECT_EQ(host.alerts.size(), alertsBefore + 1) << "and the user is told";
 }
 
 TEST_F(FavoritesCommands, PictureSizeArithmetic)

@@ -41,6 +41,7 @@
 #include "ProgramTestSetup.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -516,6 +517,35 @@ TEST_F(ViewerStart, BrokenFileSaysSoAgainAfterTheEndOfFolderTip)
     EXPECT_NE(overlays->statusText(), bad); // the tip
     settle(10);
     EXPECT_EQ(overlays->statusText(), bad);
+}
+}  // namespace
+
+namespace {
+// A file whose header reads but whose pixels cannot be decoded (a JPEG whose frame says far more
+// pixels than its bytes hold) and which stores no thumbnail says it cannot be shown, rather than
+// loading for ever.
+TEST_F(ViewerStart, FileWhosePixelsCannotBeDecodedIsMarkedBad)
+{
+    QImage small(16, 16, QImage::Format_RGB32);
+    small.fill(Qt::darkCyan);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    ASSERT_TRUE(buffer.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(small.save(&buffer, "JPEG"));
+    const qsizetype frame = bytes.indexOf(QByteArray("\xFF\xC0", 2));
+    ASSERT_GT(frame, 0);
+    bytes.replace(frame + 5, 4, QByteArray("\xFF\xDC\xFF\xDC", 4));  // 65500 x 65500
+    QFile file(QDir(folder).filePath(QStringLiteral("d.jpg")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    file.close();
+    delegate->applicationOpenFiles({file.fileName()});
+    delegate->applicationDidFinishLaunching();
+    settle(5);
+    ASSERT_EQ(QFileInfo(nav().curFilePath().path()).fileName(), QStringLiteral("d.jpg"));
+    const NavigateOverlays* overlays = viewer->overlays();
+    ASSERT_TRUE(overlays);
+    EXPECT_EQ(overlays->statusText(), kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_BAD_IMAGE")));
 }
 }  // namespace
 

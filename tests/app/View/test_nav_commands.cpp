@@ -11,6 +11,7 @@
 
 #include "../../support/FaultInjection.h"
 
+#include <algorithm>
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QThread>
@@ -447,6 +448,53 @@ TEST_F(CommandTest, RevealSaysSoWhenNoFileManagerStarts)
     controller->revealCurFileInFinder();
     ASSERT_EQ(commandHost->alerts.size(), 1);
     EXPECT_TRUE(commandHost->alerts[0].startsWith("IDS_FileManagerFailed|IDS_OK|"));
+}
+
+// A photo whose pixels cannot be read at full size (larger than all decodes may hold) is not
+// printed, and the user is told so.
+TEST_F(CommandTest, PrintThatCannotReadThePictureSaysSo)
+{
+    struct NoFullSize : FakeLoader {
+        LMImagePtr loadImage(const LMPathString &path, int type, LMFileImgBaseInfoPtr info, const kpv::Operation *o,
+                             int *equivalent, const FramesSoFarSink &sink) const override
+        {
+            return type == 1 ? nullptr : FakeLoader::loadImage(path, type, std::move(info), o, equivalent, sink);
+        }
+    } noFullSize;
+    controller = std::make_unique<NavigateController>(&view, commandHost.get(), &noFullSize);
+    controller->awakeFromNib();
+    openReal({"a.png"});
+    controller->printCurFile();
+    finishSaves();
+    ASSERT_EQ(commandHost->alerts.size(), 1);
+    EXPECT_TRUE(commandHost->alerts[0].startsWith("IDS_PrintUnreadable|IDS_OK|"));
+    controller.reset();
+}
+
+// A panorama far larger than a page is printed from a reduced decode, never read at full size.
+TEST_F(CommandTest, APanoramaIsPrintedAtAPagesSize)
+{
+    struct Panorama : FakeLoader {
+        LMFileImgBaseInfoPtr loadImgBaseInfo(const LMPathString &path, const kpv::Operation *) const override
+        {
+            return makeBaseInfo(path, codecType, 100000, 3000);
+        }
+    } panorama;
+    for (int type = 1; type <= 11; ++type)
+        panorama.sizes[type] = QSizeF(64, 2);  // the pictures the fake makes stay small
+    controller = std::make_unique<NavigateController>(&view, commandHost.get(), &panorama);
+    controller->awakeFromNib();
+    openReal({"a.png"});
+    panorama.loads.clear();
+    controller->printCurFile();
+    finishSaves();
+    EXPECT_TRUE(commandHost->alerts.isEmpty());
+    std::vector<int> types;
+    for (const auto &load : panorama.loads)
+        types.push_back(load.type);
+    EXPECT_EQ(std::count(types.begin(), types.end(), 1), 0);
+    EXPECT_EQ(std::count(types.begin(), types.end(), 5), 1) << "100,000 / 16 = 6,250 pixels; 1/32 would be too few";
+    controller.reset();
 }
 
 TEST_F(CommandTest, TurnedWritableFileIsSavedUprightBeforeStepping)

@@ -140,12 +140,14 @@ TEST(ImageParts, PanoramasBeyondTheBudgetDecodeInParts)
         const QImage small = source->createImageInRect(0, reduced, 8, &error);
         EXPECT_LE(meanLevelDifference(small, referenceJpegPart(path, reduced, 8)), 1.0) << error.toStdString();
     }
-    // Wider than any JPEG: a PNG panorama of 100,000 pixels, its parts exact.
+    // Wider than any JPEG: a PNG panorama of 100,000 pixels, more than a frame may hold; fitted
+    // and its parts exact.
     const QString png = dir.filePath(QStringLiteral("pano.png"));
-    ASSERT_TRUE(writeLargePng(png, 100000, 2000));
+    ASSERT_TRUE(writeLargePng(png, 100000, 3000));
     QString error;
     const auto source = ImageSource::createWithFile(png, &error);
     ASSERT_TRUE(source) << error.toStdString();
+    EXPECT_EQ(source->createThumbnailAtIndex(0, 2000, true, &error).size(), QSize(2000, 60)) << error.toStdString();
     const QRect rect(98000, 900, 1600, 1000);
     EXPECT_EQ(maxChannelDifference(source->createImageInRect(0, rect, 1, &error), largePicturePart(rect, 100000)), 0)
         << error.toStdString();

@@ -344,10 +344,19 @@ TEST(ImageSourceHostile, DamagedFilesShowWhatDecodesBeforeTheDamage)
     const int idat = int(png.indexOf("IDAT"));
     QByteArray pngBadCrc = png;
     pngBadCrc[idat + 4 + (png.size() - idat) / 2] = char(pngBadCrc[idat + 4 + (png.size() - idat) / 2] ^ 0x5A);
+    // Codes no table holds in the middle of the first block of image data (after the descriptor,
+    // its flags, the code size and the block's length).
+    QByteArray gifBadCode = gif;
+    const int image = int(gif.indexOf(QByteArray("\x2C\x00\x00\x00\x00\x20\x00\x20\x00", 9)));
+    ASSERT_GT(image, 0);
+    const int block = uchar(gif[image + 11]);
+    ASSERT_GT(block, 40);
+    gifBadCode.replace(image + 12 + block / 2, 8, QByteArray(8, '\xFF'));
     const std::vector<std::pair<const char*, QByteArray>> files = {
         {"png cut short", png.left(idat + (png.size() - idat) * 2 / 3)},
         {"png with damaged data", pngBadCrc},
         {"gif cut short", gif.left(gif.size() - 40)},
+        {"gif with bad codes", gifBadCode},
     };
     for (const auto& [name, bytes] : files) {
         SCOPED_TRACE(name);
@@ -816,6 +825,32 @@ QByteArray tiffFile(quint32 width, quint32 height, quint16 compression, const QB
     return out + data;
 }
 
+// A little-endian TIFF of 8-bit RGB pixels stored as one tile of tileWidth x tileHeight, `data`
+// being all of it.
+QByteArray tiledTiffFile(quint32 width, quint32 height, quint32 tileWidth, quint32 tileHeight, const QByteArray& data)
+{
+    QByteArray out("II*\0", 4);
+    auto le16 = [&out](int v) { out.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF)); };
+    auto le32 = [&](quint32 v) { le16(int(v & 0xFFFF)); le16(int(v >> 16)); };
+    const quint32 entries = 10, ifd = 8, bps = ifd + 2 + entries * 12 + 4, tile = bps + 6;
+    le32(ifd);
+    le16(int(entries));
+    auto entry = [&](int tag, int type, quint32 count, quint32 value) { le16(tag); le16(type); le32(count); le32(value); };
+    entry(256, 4, 1, width);
+    entry(257, 4, 1, height);
+    entry(258, 3, 3, bps);
+    entry(259, 3, 1, 1);
+    entry(262, 3, 1, 2);
+    entry(277, 3, 1, 3);
+    entry(322, 4, 1, tileWidth);
+    entry(323, 4, 1, tileHeight);
+    entry(324, 4, 1, tile);
+    entry(325, 4, 1, quint32(data.size()));
+    le32(0);
+    le16(8); le16(8); le16(8);
+    return out + data;
+}
+
 // A lossless WebP header declaring width x height, with `tail` bytes of nothing after it.
 QByteArray losslessWebpHeader(int width, int height, int tail)
 {
@@ -847,6 +882,7 @@ TEST(ImageSourceHostile, TinyFilesDeclaringHugePicturesCostLittle)
         {"bmp bit fields", bitFieldBmp(pattern(1, 1, false), kTenBitFields, 124).replace(18, 8, QByteArray("\x00\x40\x00\x00\x00\x40\x00\x00", 8))},
         {"tiff stored", tiffFile(16384, 16384, 1, QByteArray(40, '\x22'))},
         {"tiff deflate", tiffFile(16384, 16384, 8, QByteArray(60, '\x22'))},
+        {"tiff of a small picture in one huge tile", tiledTiffFile(16, 30, 16, 8388608, QByteArray(1440, '\x22'))},
         {"webp lossless", losslessWebpHeader(16383, 16383, 6400)},
         {"ppm", QByteArray("P6\n16384 16384\n255\n") + QByteArray(60, '\x33')},
     };
@@ -865,6 +901,9 @@ TEST(ImageSourceHostile, TinyFilesDeclaringHugePicturesCostLittle)
     jp2.replace(siz + 6, 8, side + side);        // image width and height
     jp2.replace(siz + 22, 8, side + side);       // tile width and height
     files.push_back({"jpeg 2000", jp2});
+    // The same cut into tiles of 64 x 65: the library would keep a record of each of 64,768 tiles.
+    jp2.replace(siz + 22, 8, QByteArray("\x00\x00\x00\x40\x00\x00\x00\x41", 8));
+    files.push_back({"jpeg 2000 of many tiles", jp2});
     for (const auto& [name, bytes] : files) {
         SCOPED_TRACE(name);
         g_heapPeak = g_heapNow.load();
@@ -942,7 +981,7 @@ TEST(ImageSourceBmp, EveryLayoutMatchesTheToolkitsReader)
         ASSERT_FALSE(theirs.isNull());
         EXPECT_LE(maxChannelDifference(ours, theirs), 1);
     };
-    for (int bits : {1, 4, 8, 24, 32}) {
+    for (int bits : {1, 4, 8, 16, 24, 32}) {
         std::vector<QRgb> palette;
         if (bits <= 8)
             for (int i = 0; i < (1 << bits); ++i)
@@ -957,6 +996,10 @@ TEST(ImageSourceBmp, EveryLayoutMatchesTheToolkitsReader)
                     if (bits <= 8) {
                         const int index = v % (1 << bits), at = x * bits;
                         row[at / 8] |= uchar(index << (8 - bits - at % 8));
+                    } else if (bits == 16) {
+                        // 5 bits a channel; the top bit a writer left set means nothing.
+                        const int word = 0x8000 | (v >> 3) << 10 | ((255 - v) >> 3) << 5 | ((v * 2) & 0xFF) >> 3;
+                        row[x * 2] = uchar(word), row[x * 2 + 1] = uchar(word >> 8);
                     } else {
                         uchar* p = row + x * (bits / 8);
                         p[0] = uchar(v), p[1] = uchar(255 - v), p[2] = uchar(v * 2);
@@ -989,13 +1032,92 @@ TEST(ImageSourceBmp, EveryLayoutMatchesTheToolkitsReader)
             }
             return file;
     };
-    for (int header : {40, 56, 108, 124})
+    for (int header : {40, 52, 56, 108, 124})
         for (bool alpha : {false, true}) {
-            if (header == 40 && alpha)
+            if ((header == 40 || header == 52) && alpha)
                 continue;  // a short header has no room for an alpha mask
             SCOPED_TRACE(header);
             check(alpha ? "bit fields with an alpha mask" : "bit fields", withMasks(header, alpha), withMasks(124, alpha));
         }
+}
+
+// A camera raw file in the open raw format: its first directory the JPEG preview, a second one
+// the sensor's data (16-bit, uncompressed, in a 2 x 2 colour filter pattern).
+QByteArray rawFileWithPreview(const QByteArray& jpeg, int width, int height)
+{
+    struct Entry {
+        quint16 tag, type;
+        std::vector<quint32> values;
+        QByteArray text;
+    };
+    QByteArray out("II*\0\0\0\0\0", 8);
+    auto le16 = [](QByteArray& b, quint32 v) { b.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF)); };
+    auto le32 = [&](QByteArray& b, quint32 v) { le16(b, v & 0xFFFF); le16(b, v >> 16); };
+    const quint32 jpegAt = 8;
+    out.append(jpeg);
+    if (out.size() & 1)
+        out.append('\0');
+    const quint32 sensorAt = quint32(out.size());
+    out.append(QByteArray(width * height * 2, '\x10'));
+    // A directory at the end of the file, its longer values after it; `next` names the following one.
+    auto directory = [&](std::vector<Entry> entries) {
+        const quint32 at = quint32(out.size()), dataAt = at + 2 + quint32(entries.size()) * 12 + 4;
+        QByteArray table, data;
+        le16(table, quint32(entries.size()));
+        for (const Entry& e : entries) {
+            QByteArray value = e.text;
+            for (quint32 v : e.values)
+                e.type == 1 ? void(value.append(char(v))) : e.type == 3 ? le16(value, v) : le32(value, v);
+            le16(table, e.tag);
+            le16(table, e.type);
+            le32(table, e.text.isEmpty() ? quint32(e.values.size()) : quint32(value.size()));
+            if (value.size() <= 4) {
+                table.append(value.leftJustified(4, '\0'));
+            } else {
+                le32(table, dataAt + quint32(data.size()));
+                data.append(value);
+            }
+        }
+        le32(table, 0);
+        out.append(table).append(data);
+        return at;
+    };
+    const quint32 sensor = directory({{254, 4, {0}, {}}, {256, 4, {quint32(width)}, {}}, {257, 4, {quint32(height)}, {}},
+                                      {258, 3, {16}, {}}, {259, 3, {1}, {}}, {262, 3, {32803}, {}}, {273, 4, {sensorAt}, {}},
+                                      {277, 3, {1}, {}}, {278, 4, {quint32(height)}, {}},
+                                      {279, 4, {quint32(width * height * 2)}, {}}, {33421, 3, {2, 2}, {}},
+                                      {33422, 1, {0, 1, 1, 2}, {}}});
+    const quint32 first = directory({{254, 4, {1}, {}}, {256, 4, {quint32(width)}, {}}, {257, 4, {quint32(height)}, {}},
+                                     {258, 3, {8, 8, 8}, {}}, {259, 3, {7}, {}}, {262, 3, {6}, {}},
+                                     {271, 2, {}, QByteArray("Test", 5)}, {272, 2, {}, QByteArray("Camera", 7)},
+                                     {273, 4, {jpegAt}, {}}, {277, 3, {3}, {}}, {278, 4, {quint32(height)}, {}},
+                                     {279, 4, {quint32(jpeg.size())}, {}}, {330, 4, {sensor}, {}},
+                                     {50706, 1, {1, 4, 0, 0}, {}}, {50708, 2, {}, QByteArray("Test Camera", 12)}});
+    out[4] = char(first & 0xFF), out[5] = char((first >> 8) & 0xFF), out[6] = char((first >> 16) & 0xFF), out[7] = char(first >> 24);
+    return out;
+}
+
+// A camera raw file shows the preview its camera stored, decoded when asked and at the size
+// asked (a fitted picture costs its own size, not the preview's), charged to the decode budget.
+TEST(ImageSourceRaw, ThePreviewIsDecodedWhenAskedAtTheSizeAsked)
+{
+    const QImage picture = pattern(256, 192, false);
+    const QByteArray jpeg = referenceJpeg(picture, 90, false, TJSAMP_444);
+    QTemporaryDir dir;
+    QString error;
+    const auto source = ImageSource::createWithFile(writeFile(dir, QStringLiteral("photo.dng"), rawFileWithPreview(jpeg, 32, 24)), &error);
+    ASSERT_TRUE(source) << error.toStdString();
+    EXPECT_EQ(source->type(), ContentTypes::kCameraRaw);
+    EXPECT_EQ(source->reducedFrameSize(0, 1), picture.size());
+    const QImage whole = source->createImageAtIndex(0, &error);
+    ASSERT_FALSE(whole.isNull()) << error.toStdString();
+    EXPECT_LE(maxChannelDifference(whole, QImage::fromData(jpeg).convertToFormat(QImage::Format_RGBA8888_Premultiplied)), 1);
+    DecodeBudget& budget = DecodeBudget::shared();
+    budget.resetPeak();
+    const uint64_t before = budget.peak();
+    EXPECT_EQ(source->createThumbnailAtIndex(0, 64, true, &error).size(), QSize(64, 48)) << error.toStdString();
+    EXPECT_GT(budget.peak(), before);
+    EXPECT_LT(budget.peak() - before, uint64_t(picture.sizeInBytes()) / 4);
 }
 
 // A progressive JPEG holds the coefficients of the whole picture while it decodes: they are paid
@@ -1048,8 +1170,38 @@ TEST(ImageSourceToolkit, EveryFurtherFormatIsListedAndShown)
                 const QRgb p = picture.pixel(x, y);
                 tga.append(char(qBlue(p))).append(char(qGreen(p))).append(char(qRed(p)));
             }
-        tga.append(QByteArray(8, '\0')).append("TRUEVISION-XFILE.", 17).append('\0');  // the footer the toolkit asks for
+        // Without the footer of the format's second version, as most writers leave it, and with it.
         files.emplace_back(QStringLiteral("tga"), tga);
+        tga.append(QByteArray(8, '\0')).append("TRUEVISION-XFILE.", 17).append('\0');
+        files.emplace_back(QStringLiteral("tga"), tga);
+    }
+    if (!ContentTypes::toolkitFormatForExtension(QStringLiteral("mng")).isEmpty()) {
+        // A one-frame animation: the chunks of a PNG of the picture inside an animation header.
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        ASSERT_TRUE(picture.save(&buffer, "PNG"));
+        auto chunk = [](const char* type, const QByteArray& body) {
+            QByteArray out;
+            auto be32 = [&out](quint32 v) { for (int i = 3; i >= 0; --i) out.append(char((v >> (8 * i)) & 0xFF)); };
+            const QByteArray typed = QByteArray(type, 4) + body;
+            quint32 crc = 0xFFFFFFFFu;
+            for (char c : typed) {
+                crc ^= uchar(c);
+                for (int k = 0; k < 8; ++k)
+                    crc = crc & 1 ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+            }
+            be32(quint32(body.size()));
+            out.append(typed);
+            be32(~crc);
+            return out;
+        };
+        QByteArray header;
+        for (quint32 v : {quint32(picture.width()), quint32(picture.height()), 1000u, 0u, 0u, 0u, 0u})
+            for (int i = 3; i >= 0; --i)
+                header.append(char((v >> (8 * i)) & 0xFF));
+        files.emplace_back(QStringLiteral("mng"), QByteArray("\x8AMNG\r\n\x1A\n", 8) + chunk("MHDR", header) + png.mid(8) +
+                                                      chunk("MEND", {}));
     }
     if (files.empty())
         GTEST_SKIP() << "no further image formats are installed";
@@ -1063,7 +1215,11 @@ TEST(ImageSourceToolkit, EveryFurtherFormatIsListedAndShown)
         ASSERT_TRUE(source) << error.toStdString();
         // The toolkit writes cursors as icons, which our own reader takes.
         EXPECT_EQ(source->type(), extension == QLatin1String("cur") ? ContentTypes::kIco : ContentTypes::kToolkitImage);
-        const QImage theirs = QImage::fromData(bytes, ContentTypes::toolkitFormatForExtension(extension).constData())
+        // The toolkit's own reader is the reference (its TGA reader asks for the footer).
+        const QByteArray withFooter = extension == QLatin1String("tga") && !bytes.endsWith(QByteArray("XFILE.\0", 7))
+                                          ? bytes + QByteArray(8, '\0') + QByteArray("TRUEVISION-XFILE.\0", 18)
+                                          : bytes;
+        const QImage theirs = QImage::fromData(withFooter, ContentTypes::toolkitFormatForExtension(extension).constData())
                                   .convertToFormat(QImage::Format_RGBA8888_Premultiplied);
         EXPECT_EQ(source->propertiesAtIndex(0).value(kCGImagePropertyPixelWidth).toInt(), theirs.width());
         const QImage ours = source->createImageAtIndex(0, &error);
