@@ -863,18 +863,40 @@ TEST(PhotoLoaderPlatform, BaseInformationComesFromTheHeadOfTheFile)
     EXPECT_EQ(info->AMCMImageType(), LMPhotoLoader::kAMCMImageTypeJPEG);
 }
 
+// A photo loader of a program of its own, whose desktop thumbnail cache is a folder of the test's.
+class CachedLoader {
+public:
+    CachedLoader()
+        : m_bundle(prepare(m_dir))
+        , m_object(m_bundle, QSizeF(1680, 1050))
+    {
+    }
+    ~CachedLoader() { kpv::Thumbnailer::setCacheDirectoryForTesting(QString()); }
+    bool isValid() const { return m_dir.isValid(); }
+    QString folder() const { return m_dir.path(); }
+    LMPhotoLoader *loader() { return m_object.photoLoader(); }
+
+private:
+    static QStringList prepare(const QTemporaryDir &dir)
+    {
+        kpv::Thumbnailer::setCacheDirectoryForTesting(dir.path() + QStringLiteral("/cache"));
+        QDir().mkpath(dir.path() + QStringLiteral("/bundle"));
+        return {writeInfoJson(dir.path() + QStringLiteral("/bundle"))};
+    }
+    QTemporaryDir m_dir;
+    kpv::Bundle m_bundle;
+    PublicObject m_object;
+};
+
 // A folder's thumbnails are decoded once: the large thumbnail decoded on the first visit goes to
 // the desktop's cache (upright, as the desktop keeps it), and the next visit's small thumbnail
 // comes from there, turned back to the stored orientation, without decoding the photo.
 TEST(PhotoLoaderPlatform, ADecodedThumbnailIsKeptForTheNextVisit)
 {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    kpv::Thumbnailer::setCacheDirectoryForTesting(dir.path() + QStringLiteral("/cache"));
-    QDir().mkpath(dir.path() + QStringLiteral("/bundle"));
-    kpv::Bundle bundle(QStringList{writeInfoJson(dir.path() + QStringLiteral("/bundle"))});
-    PublicObject object(bundle, QSizeF(1680, 1050));
-    LMPhotoLoader *loader = object.photoLoader();
+    CachedLoader program;
+    ASSERT_TRUE(program.isValid());
+    LMPhotoLoader *loader = program.loader();
+    const QString folder = program.folder();
 
     // Stored landscape, left half red, turned a quarter clockwise when shown (orientation 6).
     QImage picture(1600, 800, QImage::Format_RGBA8888_Premultiplied);
@@ -882,7 +904,7 @@ TEST(PhotoLoaderPlatform, ADecodedThumbnailIsKeptForTheNextVisit)
     for (int y = 0; y < 800; ++y)
         for (int x = 0; x < 800; ++x)
             picture.setPixelColor(x, y, QColor(220, 0, 0));
-    const QString path = dir.path() + QStringLiteral("/photo.jpg");
+    const QString path = folder + QStringLiteral("/photo.jpg");
     QVariantMap properties;
     properties.insert(kpv::kCGImagePropertyOrientation, 6);
     ASSERT_TRUE(kpv::ImageDestination::writeImage(picture, path, QStringLiteral("public.jpeg"), properties));
@@ -931,7 +953,6 @@ TEST(PhotoLoaderPlatform, ADecodedThumbnailIsKeptForTheNextVisit)
     touch.close();
     loader->loadImage(file, 9, info, nullptr, nullptr);
     EXPECT_FALSE(QFile::exists(entry));
-    kpv::Thumbnailer::setCacheDirectoryForTesting(QString());
 }
 
 // A load takes the file from the disk once: its description, the thumbnail it might store and its
@@ -940,13 +961,10 @@ TEST(PhotoLoaderPlatform, ADecodedThumbnailIsKeptForTheNextVisit)
 // short while it is decoded fails the load; the program goes on.
 TEST(PhotoLoaderPlatform, ALoadTakesThePhotoFromTheDiskOnceAndSurvivesItBeingCutShort)
 {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    kpv::Thumbnailer::setCacheDirectoryForTesting(dir.path() + QStringLiteral("/cache"));
-    QDir().mkpath(dir.path() + QStringLiteral("/bundle"));
-    kpv::Bundle bundle(QStringList{writeInfoJson(dir.path() + QStringLiteral("/bundle"))});
-    PublicObject object(bundle, QSizeF(1680, 1050));
-    LMPhotoLoader *loader = object.photoLoader();
+    CachedLoader program;
+    ASSERT_TRUE(program.isValid());
+    LMPhotoLoader *loader = program.loader();
+    const QString folder = program.folder();
 
     // Noise, so that the file is far larger than the files read rather than mapped; large enough
     // for its thumbnail to come from the codec library's decode at an eighth.
@@ -957,7 +975,7 @@ TEST(PhotoLoaderPlatform, ALoadTakesThePhotoFromTheDiskOnceAndSurvivesItBeingCut
         for (int x = 0; x < picture.width(); ++x)
             row[x] = random() | 0xFF000000u;
     }
-    const QString path = dir.path() + QStringLiteral("/photo.jpg");
+    const QString path = folder + QStringLiteral("/photo.jpg");
     ASSERT_TRUE(kpv::ImageDestination::writeImage(picture, path, QStringLiteral("public.jpeg"), {}));
     ASSERT_GT(QFileInfo(path).size(), 512 * 1024);
     std::vector<std::string> accesses;
@@ -990,7 +1008,6 @@ TEST(PhotoLoaderPlatform, ALoadTakesThePhotoFromTheDiskOnceAndSurvivesItBeingCut
     EXPECT_FALSE(loader->loadImage(file, 11, info, nullptr, nullptr));
     EXPECT_EQ(accesses, once);
     kpv::setFileAccessObserverForTesting(nullptr);
-    kpv::Thumbnailer::setCacheDirectoryForTesting(QString());
 }
 
 TEST(PhotoLoaderPlatform, EveryTruncationOfAPhotoFailsCleanlyOrGivesAMatchingImage)
@@ -1151,13 +1168,10 @@ TEST(PhotoLoaderPlatform, TheCodecPathDecodesLikeThePlatformPath)
 // decode gives (a one-level bias in any channel fails), and kept for the next visit alike.
 TEST(PhotoLoaderPlatform, ALargePhotosThumbnailLooksLikeTheImageReadersOwn)
 {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    kpv::Thumbnailer::setCacheDirectoryForTesting(dir.path() + QStringLiteral("/cache"));
-    QDir().mkpath(dir.path() + QStringLiteral("/bundle"));
-    kpv::Bundle bundle(QStringList{writeInfoJson(dir.path() + QStringLiteral("/bundle"))});
-    PublicObject object(bundle, QSizeF(1680, 1050));
-    LMPhotoLoader *loader = object.photoLoader();
+    CachedLoader program;
+    ASSERT_TRUE(program.isValid());
+    LMPhotoLoader *loader = program.loader();
+    const QString folder = program.folder();
 
     // Smooth colour fields with a sharp edge, as photographs have; odd sides, so the eighth rounds
     // up, and no reduced size near the thumbnail's, so the eighth is resampled to it.
@@ -1171,7 +1185,7 @@ TEST(PhotoLoaderPlatform, ALargePhotosThumbnailLooksLikeTheImageReadersOwn)
             row[x * 4 + 3] = 255;
         }
     }
-    const QString path = dir.path() + QStringLiteral("/photo.jpg");
+    const QString path = folder + QStringLiteral("/photo.jpg");
     ASSERT_TRUE(kpv::ImageDestination::writeImage(picture, path, QStringLiteral("public.jpeg"), {}));
     const LMPathString file(path, false);
     const LMFileImgBaseInfoPtr info = loader->loadImgBaseInfo(file, nullptr);
@@ -1206,7 +1220,6 @@ TEST(PhotoLoaderPlatform, ALargePhotosThumbnailLooksLikeTheImageReadersOwn)
     for (double s : sum)
         EXPECT_LT(std::abs(s / count), 0.75);
     EXPECT_TRUE(QFile::exists(kpv::Thumbnailer::cachePathFor(path, QStringLiteral("large"))));
-    kpv::Thumbnailer::setCacheDirectoryForTesting(QString());
 }
 
 // An animation keeps its frames' indexes and the screen it composes on for as long as it is

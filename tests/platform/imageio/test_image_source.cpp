@@ -23,10 +23,13 @@ using namespace kpv::test;
 #include <QFile>
 #include <QImageWriter>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <future>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -800,55 +803,45 @@ QByteArray bmpFile(int width, int height, int bits, quint32 compression, const Q
     return out + payload;
 }
 
-// A little-endian TIFF of one strip whose directory declares width x height RGB pixels, with the
-// given compression and `data` as its only strip.
-QByteArray tiffFile(quint32 width, quint32 height, quint16 compression, const QByteArray& data)
+// A little-endian TIFF of 8-bit RGB pixels, width x height, with the given compression, whose
+// only strip or tile is `data`. The layout entries are (tag, value) pairs of type LONG; a value
+// of kDataOffset or kDataSize stands for where `data` starts or how long it is.
+constexpr quint32 kDataOffset = 0xFFFFFFFF, kDataSize = 0xFFFFFFFE;
+QByteArray rgbTiff(quint32 width, quint32 height, quint16 compression,
+                   std::vector<std::pair<int, quint32>> layout, const QByteArray& data)
 {
+    struct Entry { int tag, type; quint32 count, value; };
+    std::vector<Entry> entries{{256, 4, 1, width}, {257, 4, 1, height}, {258, 3, 3, 0},
+                               {259, 3, 1, compression}, {262, 3, 1, 2}, {277, 3, 1, 3}};
+    for (const auto& [tag, value] : layout)
+        entries.push_back({tag, 4, 1, value});
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.tag < b.tag; });
+
     QByteArray out("II*\0", 4);
     auto le16 = [&out](int v) { out.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF)); };
     auto le32 = [&](quint32 v) { le16(int(v & 0xFFFF)); le16(int(v >> 16)); };
-    const quint32 entries = 9, ifd = 8, bps = ifd + 2 + entries * 12 + 4, strip = bps + 6;
+    const quint32 ifd = 8, bps = ifd + 2 + quint32(entries.size()) * 12 + 4, offset = bps + 6;
     le32(ifd);
-    le16(int(entries));
-    auto entry = [&](int tag, int type, quint32 count, quint32 value) { le16(tag); le16(type); le32(count); le32(value); };
-    entry(256, 4, 1, width);
-    entry(257, 4, 1, height);
-    entry(258, 3, 3, bps);
-    entry(259, 3, 1, compression);
-    entry(262, 3, 1, 2);
-    entry(273, 4, 1, strip);
-    entry(277, 3, 1, 3);
-    entry(278, 4, 1, height);
-    entry(279, 4, 1, quint32(data.size()));
+    le16(int(entries.size()));
+    for (const Entry& e : entries) {
+        le16(e.tag); le16(e.type); le32(e.count);
+        le32(e.tag == 258 ? bps : e.value == kDataOffset ? offset : e.value == kDataSize ? quint32(data.size()) : e.value);
+    }
     le32(0);
     le16(8); le16(8); le16(8);
     return out + data;
 }
 
-// A little-endian TIFF of 8-bit RGB pixels stored as one tile of tileWidth x tileHeight, `data`
-// being all of it.
+// One strip holding every row.
+QByteArray tiffFile(quint32 width, quint32 height, quint16 compression, const QByteArray& data)
+{
+    return rgbTiff(width, height, compression, {{273, kDataOffset}, {278, height}, {279, kDataSize}}, data);
+}
+
+// One tile of tileWidth x tileHeight, uncompressed.
 QByteArray tiledTiffFile(quint32 width, quint32 height, quint32 tileWidth, quint32 tileHeight, const QByteArray& data)
 {
-    QByteArray out("II*\0", 4);
-    auto le16 = [&out](int v) { out.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF)); };
-    auto le32 = [&](quint32 v) { le16(int(v & 0xFFFF)); le16(int(v >> 16)); };
-    const quint32 entries = 10, ifd = 8, bps = ifd + 2 + entries * 12 + 4, tile = bps + 6;
-    le32(ifd);
-    le16(int(entries));
-    auto entry = [&](int tag, int type, quint32 count, quint32 value) { le16(tag); le16(type); le32(count); le32(value); };
-    entry(256, 4, 1, width);
-    entry(257, 4, 1, height);
-    entry(258, 3, 3, bps);
-    entry(259, 3, 1, 1);
-    entry(262, 3, 1, 2);
-    entry(277, 3, 1, 3);
-    entry(322, 4, 1, tileWidth);
-    entry(323, 4, 1, tileHeight);
-    entry(324, 4, 1, tile);
-    entry(325, 4, 1, quint32(data.size()));
-    le32(0);
-    le16(8); le16(8); le16(8);
-    return out + data;
+    return rgbTiff(width, height, 1, {{322, tileWidth}, {323, tileHeight}, {324, kDataOffset}, {325, kDataSize}}, data);
 }
 
 // A lossless WebP header declaring width x height, with `tail` bytes of nothing after it.
