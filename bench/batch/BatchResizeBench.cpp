@@ -5,6 +5,7 @@
 // KPV_BENCH_BATCH_FILES sets another number of files.
 
 #include "Edit/BatchResizeWorker.h"
+#include "Model/LMFailedFiles.h"
 #include "Model/LMPhotoLoader.h"
 #include "Model/PublicObject.h"
 #include "imageio/ImageSource.h"
@@ -143,7 +144,7 @@ void OursBatchResize(benchmark::State &state)
                                    {BatchResizeKeys::kNewNameBase, QString()},
                                    {BatchResizeKeys::kDestFolderPath, out}};
         state.ResumeTiming();
-        QList<LMPathString> failed;
+        LMFailedFiles failed;
         const int result = BatchResizeWorker(loader).resizeFilesOnThread(files, settings, &failed, nullptr);
         state.PauseTiming();
         if (result != 0 || !failed.isEmpty() || !outputsAreRight(out)) {
