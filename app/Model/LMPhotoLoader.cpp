@@ -346,13 +346,6 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, int imageScaleType
 }
 
 LMImagePtr LMPhotoLoader::loadJpegThumbnailByEighth(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
-                                                    const QSizeF &size, const kpv::Operation *operation) const
-{
-    OpenedFile file(*m_sources, path);
-    return loadJpegThumbnailByEighth(path, imageBaseInfo, size, operation, file);
-}
-
-LMImagePtr LMPhotoLoader::loadJpegThumbnailByEighth(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
                                                     const QSizeF &size, const kpv::Operation *operation,
                                                     OpenedFile &file) const
 {

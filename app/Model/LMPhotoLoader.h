@@ -106,12 +106,6 @@ public:
                                const QSizeF &wantImageSize, bool multipleFramesFlag,
                                const kpv::Operation *operation) const;
 
-    // A JPEG's thumbnail of `size` made from the library's own decode at an eighth of the picture's
-    // size; nullptr for other files, for pictures whose eighth is smaller than `size`, and when
-    // that decoder does not take the file (the image reader then decodes it).
-    LMImagePtr loadJpegThumbnailByEighth(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
-                                         const QSizeF &size, const kpv::Operation *operation) const;
-
     // Premultiplies an RGBA bitmap (format 0x37001777) in place: c = (a * c + 127) / 255. Other
     // formats, empty bitmaps and records without a plane are left alone.
     void premultiplyAlpha(MBITMAP *bitmap) const;
@@ -179,6 +173,9 @@ private:
                                          OpenedFile &file) const;
     LMImagePtr loadStoredLargeThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
                                     const kpv::Operation *operation, OpenedFile &file) const;
+    // A JPEG's thumbnail of `size` made from the library's own decode at an eighth of the picture's
+    // size; nullptr for other files, for pictures whose eighth is smaller than `size`, and when
+    // that decoder does not take the file (the image reader then decodes it).
     LMImagePtr loadJpegThumbnailByEighth(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
                                          const QSizeF &size, const kpv::Operation *operation, OpenedFile &file) const;
     LMImagePtr loadImageByAMCM(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,

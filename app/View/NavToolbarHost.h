@@ -53,7 +53,7 @@ public:
     virtual void hideFileInfo(bool /*animation*/) = 0;
     // The play button moved (below a message about the file, or back to the middle): whatever
     // gave it way may take its place again.
-    virtual void playButtonMoved() {}
+    virtual void playButtonMoved() = 0;
 
     // ---- Main window controller ----
     virtual int64_t showMode() const = 0;

@@ -122,6 +122,7 @@ public:
     void switchToMyFavorites() override {}
     void showFileInfo(bool) override {}
     void hideFileInfo(bool) override {}
+    void playButtonMoved() override {}
     void setShowMode(int64_t) override {}
     bool doOpenFolder(const QString &, bool) override { return false; }
     void playFavoritesSlideshow() override {}
