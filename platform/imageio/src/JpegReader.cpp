@@ -151,8 +151,9 @@ int32_t memoryStreamCallback(int32_t op, void* stream, void* args)
 }
 
 // A progressive YCbCr or grey file at an eighth of its size through the codec library's decoder:
-// each pixel the mean of its 8 x 8 area, subsampled chroma too, converted as JFIF says. False with *declined set when the decoder does not take the file
-// (libjpeg-turbo then decides); false with the error set when it fails.
+// each pixel the mean of its 8 x 8 area, subsampled chroma too, converted as JFIF says. False
+// with *declined set when the decoder does not take the file (libjpeg-turbo then decides); false
+// with the error set when it fails.
 bool decodeProgressiveEighth(DecodeJob* job, const unsigned char* data, size_t size, bool* declined)
 {
     *declined = true;
