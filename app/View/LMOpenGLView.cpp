@@ -28,6 +28,7 @@ LMOpenGLView::~LMOpenGLView()
 {
     // Stop the timers before the tiles and the layer go away.
     prepareTilesAhead(nullptr, QRectF());
+    stopRegionTexturesAhead();
     abortZoom();
     endRotate();
     stopFrameSwitchTimer();
@@ -175,6 +176,7 @@ void LMOpenGLView::didEmptyImageSlots()
     m_regionsToDraw.clear();
     m_regionsUnderNormal = 0;
     m_regionTextures.clear();
+    stopRegionTexturesAhead();
 }
 
 void LMOpenGLView::didChangeRegionTiles()
@@ -185,6 +187,11 @@ void LMOpenGLView::didChangeRegionTiles()
         if (auto it = m_regionTextures.find(tile.get()); it != m_regionTextures.end())
             kept.insert(*it);
     m_regionTextures = std::move(kept);
+    prepareRegionTexturesAhead();
+    // A frame drew none and would draw none now (regions decoded ahead of a zoom, at rest): the
+    // picture on screen stays as it is.
+    if (m_regionsToDraw.empty() && regionsForFrame(needOptimizeDrawImage()).empty())
+        return;
     // The next preparation makes the list again.
     m_regionsToDraw.clear();
     m_regionsUnderNormal = 0;

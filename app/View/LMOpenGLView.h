@@ -80,6 +80,8 @@ public:
     void didChangeRegionTiles() override;
     // The sharp regions the next frame draws, coarse ones first.
     size_t regionTileDrawCount() const { return m_regionsToDraw.size(); }
+    // How many sharp regions have their texture made.
+    size_t regionTextureCount() const { return m_regionTextures.size(); }
     void enableShadow(bool enabled) override;
     // What shows around the picture: transparent (the default, for a view laid over others) or
     // the colour of what lies behind it in the window, over which the drop shadow is blended.
@@ -106,6 +108,17 @@ private:
     // The textures of the sharp regions that meet the view and are finer than the normal image
     // (or, during a zoom, as fine).
     void prepareRegionTextures();
+    // The sharp regions a frame draws (with whether each goes over the normal image), during a
+    // zoom or at rest.
+    std::vector<std::pair<LMRegionTilePtr, bool>> regionsForFrame(bool zooming) const;
+    // The texture of a sharp region, made when it has none yet; null when it cannot be made.
+    LMOpenGLTexturePtr regionTexture(const LMRegionTilePtr &tile);
+    // The textures of the sharp regions given that have none yet are made between events, the
+    // middle of the view first, so that the frames of a zoom to come draw them at once; one turn
+    // of a few milliseconds of uploads at a time.
+    void prepareRegionTexturesAhead();
+    void makeRegionTexturesAhead();
+    void stopRegionTexturesAhead();
     // Which fit-in tiles to draw under the normal tiles (those whose visible part they leave open).
     std::vector<LMOpenGLTexturePtr> fillerTextures(const QRectF &rawFrame) const;
     // The frame-buffer pixels (from the bottom left) that the picture's tiles will cover, or an
@@ -131,6 +144,8 @@ private:
     uint64_t m_tileUploads = 0;
     std::vector<LMOpenGLTexturePtr> m_texturesNormal, m_texturesFitin;
     std::map<const LMRegionTile *, LMOpenGLTexturePtr> m_regionTextures;
+    std::vector<LMRegionTilePtr> m_regionsAheadToMake;
+    std::shared_ptr<kpv::Timer> m_regionsAheadTimer;
     std::vector<std::pair<LMRegionTilePtr, LMOpenGLTexturePtr>> m_regionsToDraw;
     // How many of them go under the normal tiles: as fine as the normal image, they fill the
     // gaps of its tiles still to be uploaded during a zoom instead of the fit-in filler.

@@ -195,6 +195,90 @@ void LMOpenGLView::makeTilesAhead()
                                                                   [this] { makeTilesAhead(); });
 }
 
+LMOpenGLTexturePtr LMOpenGLView::regionTexture(const LMRegionTilePtr &tile)
+{
+    LMOpenGLTexturePtr &texture = m_regionTextures[tile.get()];
+    if (!texture) {
+        auto made = std::make_shared<LMOpenGLTexture>();
+        if (!made->setData(*tile->pixels, 0, tile->inset.x(), tile->inset.y(), tile->rect.width(), tile->rect.height(),
+                           &m_renderInfo)) {
+            m_regionTextures.erase(tile.get());
+            return nullptr;
+        }
+        ++m_tileUploads;
+        texture = std::move(made);
+    }
+    return texture;
+}
+
+void LMOpenGLView::stopRegionTexturesAhead()
+{
+    if (m_regionsAheadTimer)
+        m_regionsAheadTimer->invalidate();
+    m_regionsAheadTimer.reset();
+    m_regionsAheadToMake.clear();
+}
+
+void LMOpenGLView::prepareRegionTexturesAhead()
+{
+    stopRegionTexturesAhead();
+    const LMImagePtr normal = imageNormal();
+    const LMFileImgBaseInfoPtr base = normal ? normal->originalImgBaseInfo() : nullptr;
+    if (!base)
+        return;
+    for (const LMRegionTilePtr &tile : regionTiles()) {
+        const LMFileImgBaseInfoPtr tileBase = tile->pixels ? tile->pixels->originalImgBaseInfo() : nullptr;
+        if (tileBase && tileBase->isEqual(*base) && !m_regionTextures.count(tile.get()))
+            m_regionsAheadToMake.push_back(tile);
+    }
+    // Made from the back of the list: the tiles nearest the middle of the view last in it, the
+    // finest of those after the coarse ones.
+    const QSizeF raw = base->rawFrameSize();
+    const QPointF middle = convertToOriginalImageRectForRect(viewBounds()).center();
+    const auto distance = [&](const LMRegionTilePtr &t) {
+        const QPointF d = t->rawRect(raw).center() - middle;
+        return d.x() * d.x() + d.y() * d.y();
+    };
+    std::stable_sort(m_regionsAheadToMake.begin(), m_regionsAheadToMake.end(),
+                     [&](const LMRegionTilePtr &a, const LMRegionTilePtr &b) {
+                         if (a->reduction != b->reduction)
+                             return a->reduction > b->reduction;
+                         return distance(a) < distance(b);
+                     });
+    std::reverse(m_regionsAheadToMake.begin(), m_regionsAheadToMake.end());
+    makeRegionTexturesAhead();
+}
+
+void LMOpenGLView::makeRegionTexturesAhead()
+{
+    m_regionsAheadTimer.reset();
+    if (m_regionsAheadToMake.empty())
+        return;
+    if (!waitsForOpenGL()) {
+        LMShareGLContext::Scope scope;
+        if (!scope.ok())
+            return;
+        glEnable(GL_TEXTURE_2D);
+        initOpenGL();
+        const auto started = std::chrono::steady_clock::now();
+        while (!m_regionsAheadToMake.empty() &&
+               std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count() < kTilesAheadTimePerTurn) {
+            const LMRegionTilePtr tile = std::move(m_regionsAheadToMake.back());
+            m_regionsAheadToMake.pop_back();
+            // A tile that cannot be made is left to the frame that would draw it.
+            if (!m_regionTextures.count(tile.get()) && !regionTexture(tile)) {
+                m_regionsAheadToMake.clear();
+                break;
+            }
+        }
+        glDisable(GL_TEXTURE_2D);
+        if (m_regionsAheadToMake.empty())
+            return;
+    }
+    m_regionsAheadTimer = kpv::RunLoop::current().performAfterDelay(waitsForOpenGL() ? 0.1 : kTilesAheadPause,
+                                                                    [this] { makeRegionTexturesAhead(); });
+}
+
 void LMOpenGLView::prepareShadowTexture()
 {
     if (m_textureShadow || !m_imageShadow)
@@ -241,37 +325,41 @@ void LMOpenGLView::prepareDrawContent(LMOpenGLLayer *)
     glDisable(GL_TEXTURE_2D);
 }
 
+std::vector<std::pair<LMRegionTilePtr, bool>> LMOpenGLView::regionsForFrame(bool zooming) const
+{
+    std::vector<std::pair<LMRegionTilePtr, bool>> list;
+    const LMImagePtr normal = imageNormal();
+    const LMFileImgBaseInfoPtr base = normal ? normal->originalImgBaseInfo() : nullptr;
+    if (!base || regionTiles().empty())
+        return list;
+    const QSizeF raw = base->rawFrameSize();
+    // A region adds nothing where the normal image is as fine, unless its tiles are still on
+    // their way (during a zoom): then it fills their gaps from under them. A finer one is drawn
+    // through a zoom; at rest only over a normal image enlarged, and not when the view would
+    // shrink it more than twice: a fitted picture keeps the look of its own pixels, and the
+    // regions decoded for a zoom to come wait for its frames.
+    const double have = normal->scaleOfOriginal();
+    const bool enlarged = scale() > have * 1.0001;
+    const QRectF shown = convertToOriginalImageRectForRect(viewBounds());
+    for (const LMRegionTilePtr &tile : regionTiles()) {
+        const LMFileImgBaseInfoPtr tileBase = tile->pixels ? tile->pixels->originalImgBaseInfo() : nullptr;
+        const bool finer = 1.0 / tile->reduction > have * 1.0001;
+        const bool drawn = zooming || (finer && enlarged && 1.0 / tile->reduction <= 2 * scale() * 1.0001);
+        if (tileBase && tileBase->isEqual(*base) && drawn && tile->rawRect(raw).intersects(shown))
+            list.emplace_back(tile, finer);
+    }
+    return list;
+}
+
 void LMOpenGLView::prepareRegionTextures()
 {
     m_regionsToDraw.clear();
     m_regionsUnderNormal = 0;
-    const LMImagePtr normal = imageNormal();
-    const LMFileImgBaseInfoPtr base = normal ? normal->originalImgBaseInfo() : nullptr;
-    if (!base || regionTiles().empty())
-        return;
-    const QSizeF raw = base->rawFrameSize();
-    // A region adds nothing where the normal image is as fine, unless its tiles are still on
-    // their way (during a zoom): then it fills their gaps from under them.
-    const double have = normal->scaleOfOriginal();
-    const QRectF shown = convertToOriginalImageRectForRect(viewBounds());
     std::vector<std::pair<LMRegionTilePtr, LMOpenGLTexturePtr>> under, over;
-    for (const LMRegionTilePtr &tile : regionTiles()) {
-        const LMFileImgBaseInfoPtr tileBase = tile->pixels ? tile->pixels->originalImgBaseInfo() : nullptr;
-        const bool finer = 1.0 / tile->reduction > have * 1.0001;
-        if (!tileBase || !tileBase->isEqual(*base) || (!finer && !m_haveFitinTextures) ||
-            !tile->rawRect(raw).intersects(shown))
+    for (const auto &[tile, finer] : regionsForFrame(m_haveFitinTextures)) {
+        const LMOpenGLTexturePtr texture = regionTexture(tile);
+        if (!texture)
             continue;
-        LMOpenGLTexturePtr &texture = m_regionTextures[tile.get()];
-        if (!texture) {
-            auto made = std::make_shared<LMOpenGLTexture>();
-            if (!made->setData(*tile->pixels, 0, tile->inset.x(), tile->inset.y(), tile->rect.width(),
-                               tile->rect.height(), &m_renderInfo)) {
-                m_regionTextures.erase(tile.get());
-                continue;
-            }
-            ++m_tileUploads;
-            texture = std::move(made);
-        }
         (finer ? over : under).emplace_back(tile, texture);
     }
     // Coarse reductions first, the finest on top.

@@ -59,7 +59,7 @@ std::vector<NavRegionCache::Band> NavRegionCache::bandsToDecode(const QRectF &ra
     const QRect whole(QPoint(0, 0), size);
     const auto missing = [&](int column, int row) {
         const Key key{reduction, column, row};
-        return !m_tiles.count(key) && !m_pending.count(key);
+        return !m_tiles.count(key) && !m_pending.count(key) && !coveredByFiner(reduction, column, row);
     };
     // Runs of neighbouring missing tiles in each row; a run that repeats the one above it joins
     // that band, so that a block of rows decodes in one go (the rows above it are read once).
@@ -115,6 +115,26 @@ std::vector<NavRegionCache::Band> NavRegionCache::bandsToDecode(const QRectF &ra
         return distance(a.decodeRect) < distance(b.decodeRect);
     });
     return bands;
+}
+
+bool NavRegionCache::coveredByFiner(int reduction, int column, int row) const
+{
+    // A tile's pixels at half its reduction lie in the 2 x 2 tiles below it, at a quarter in the
+    // 4 x 4 tiles, and so on (the tiles measure the same in pixels of every reduction).
+    const QSizeF raw = m_base->rawFrameSize();
+    for (int finer = reduction / 2; finer >= 1; finer /= 2) {
+        const int k = reduction / finer;
+        const QSize size = reducedSize(raw, finer);
+        const int columns = (size.width() + kTileSize - 1) / kTileSize, rows = (size.height() + kTileSize - 1) / kTileSize;
+        const int c1 = std::min(columns, (column + 1) * k), r1 = std::min(rows, (row + 1) * k);
+        bool all = column * k < c1 && row * k < r1;
+        for (int r = row * k; all && r < r1; ++r)
+            for (int c = column * k; all && c < c1; ++c)
+                all = m_tiles.count(Key{finer, c, r}) || m_pending.count(Key{finer, c, r});
+        if (all)
+            return true;
+    }
+    return false;
 }
 
 std::vector<LMRegionTilePtr> NavRegionCache::cutBand(const Band &band, const LMImagePtr &pixels)

@@ -52,7 +52,8 @@ public:
     uint64_t generation() const { return m_generation; }
 
     // The bands to decode so that `rawRect` (picture pixels) is covered at `reduction`, the rows
-    // nearest `rawFocus` first; their tiles count as on their way from now on.
+    // nearest `rawFocus` first; their tiles count as on their way from now on. A tile whose
+    // pixels finer tiles hold, or will, is not decoded again.
     std::vector<Band> bandsToDecode(const QRectF &rawRect, int reduction, QPointF rawFocus);
     // The tiles of a decoded band (worker threads); empty when the pixels do not fit the band.
     static std::vector<LMRegionTilePtr> cutBand(const Band &band, const LMImagePtr &pixels);
@@ -72,6 +73,8 @@ private:
         uint64_t lastUse = 0;
     };
     void shed(const QRectF &shownRawRect);
+    // Whether finer tiles, decoded or on their way, hold every pixel of the tile.
+    bool coveredByFiner(int reduction, int column, int row) const;
 
     LMPathString m_path;
     LMFileImgBaseInfoPtr m_base;

@@ -420,12 +420,13 @@ private:
         std::shared_ptr<kpv::Timer> fallback;
     };
     FirstPictureGate m_firstPictureGate;
-    // Once the current picture has been on screen and still for a moment, the file is decoded
-    // whole in the background (when that fits the memory the viewer allows itself), so that 100%
-    // shows its own pixels at once; the full-size image goes with the next step.
-    void scheduleFullSizeForStillView();
-    void loadFullSizeForStillView(const LMPathString &path);
-    std::shared_ptr<kpv::Timer> m_fullSizeTimer;
+    // Once the current photo has been on screen and still for a moment, what a zoom to 100%
+    // would show is decoded in the background as sharp regions: the middle at full size, where
+    // that zoom ends, and what its first frames show at the resolution they need. 100% then
+    // shows the file's own pixels at once; the regions go with the next step.
+    void scheduleZoomAheadForStillView();
+    void requestZoomAheadForStillView(const LMPathString &path);
+    std::shared_ptr<kpv::Timer> m_zoomAheadTimer;
     // Sharp regions: once the view has been still for a moment, or at once when 100% is asked
     // for (aimed at where that zoom ends), the part of a JPEG the view shows is decoded at the
     // resolution it needs, in bands of tiles, and drawn over the picture; pans bring further
@@ -434,10 +435,17 @@ private:
     void scheduleRegionsForStillView();
     void requestRegionsForShownPart();
     void requestRegionsForZoomTarget();
+    // The regions a zoom from `begin` to `end` about `hold` (the middle without one) shows: the
+    // part where it ends at the resolution of `end`, and around it what its first frames show.
+    // Asked for at the key, the frames around the end get half that resolution, which comes
+    // sooner; asked for `ahead` of the zoom, they get all of it.
+    void requestRegionsForZoom(double begin, double end, const std::optional<QPointF> &hold, bool ahead);
     // The full-size picture of the current file came while the view shows a smaller one: the
     // view makes ahead the tiles of it that the first frames of a zoom to 100% show.
     void prepareZoomAhead(const LMImagePtr &fullSize);
-    void requestRegions(const QRectF &rawRect, double scale, QPointF rawFocus);
+    // The regions of `rawRect` at the resolution `scale` needs, the rows nearest `rawFocus`
+    // first; `ahead` of need they are background work.
+    void requestRegions(const QRectF &rawRect, double scale, QPointF rawFocus, bool ahead = false);
     void fileRegionBand(const NavRegionCache::Band &band, const std::vector<LMRegionTilePtr> &tiles);
     void dropRegions();
     NavRegionCache m_regionCache;

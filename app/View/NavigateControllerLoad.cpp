@@ -29,11 +29,11 @@ constexpr double kSmallThumbBox = 160;
 // that draws none.
 constexpr double kFirstPictureFrameWait = 0.25;
 
-// How long the picture stays on screen, its file unchanged, before the file is decoded whole for
-// 100% (longer than a step through a folder takes, so that stepping holds no full-size picture);
-// and the largest picture decoded so (its four bytes a pixel held as long as it is shown).
-constexpr double kStillViewWait = 1.2;
-constexpr double kMaxStillViewFullSizePixels = 32e6;
+// How long the picture stays on screen, its file unchanged, before what 100% shows is decoded
+// ahead (longer than a step through a folder takes, so that stepping decodes nothing for it);
+// and the largest picture decoded so (beyond it the 100% key asks for its parts).
+constexpr double kStillViewWait = 0.6;
+constexpr double kMaxStillViewZoomAheadPixels = 32e6;
 
 // A large thumbnail wider or higher than the small box resampled into it; nullptr when it fits
 // already (it then serves as the small thumbnail itself) or the resampling failed.
@@ -275,9 +275,9 @@ void NavigateController::clearLoadMasks()
     m_firstPictureGate.held.clear();
     openFirstPictureGate();
     // The file changed or its loads start afresh: its picture has not been still yet.
-    if (m_fullSizeTimer)
-        m_fullSizeTimer->invalidate();
-    m_fullSizeTimer.reset();
+    if (m_zoomAheadTimer)
+        m_zoomAheadTimer->invalidate();
+    m_zoomAheadTimer.reset();
     dropRegions();
 }
 
@@ -309,47 +309,48 @@ void NavigateController::openFirstPictureGate()
     m_firstPictureGate.held.clear();
     for (auto &op : held)
         queueOrHold(std::move(op), false);
-    scheduleFullSizeForStillView();
+    scheduleZoomAheadForStillView();
 }
 
-void NavigateController::scheduleFullSizeForStillView()
+void NavigateController::scheduleZoomAheadForStillView()
 {
-    if (m_fullSizeTimer)
-        m_fullSizeTimer->invalidate();
-    m_fullSizeTimer.reset();
+    if (m_zoomAheadTimer)
+        m_zoomAheadTimer->invalidate();
+    m_zoomAheadTimer.reset();
     if (!m_host || m_curFilePath.isEmpty())
         return;
     std::weak_ptr<NavigateController *> self = m_self;
     const LMPathString path = m_curFilePath;
-    m_fullSizeTimer = kpv::RunLoop::current().performAfterDelay(kStillViewWait, [self, path] {
+    m_zoomAheadTimer = kpv::RunLoop::current().performAfterDelay(kStillViewWait, [self, path] {
         if (auto s = self.lock(); s && *s)
-            (*s)->loadFullSizeForStillView(path);
+            (*s)->requestZoomAheadForStillView(path);
     });
 }
 
-void NavigateController::loadFullSizeForStillView(const LMPathString &path)
+void NavigateController::requestZoomAheadForStillView(const LMPathString &path)
 {
-    m_fullSizeTimer.reset();
+    m_zoomAheadTimer.reset();
     const LMNavFileInfoPtr info = curFileInfo();
     if (!info || info->filePath() != path || !m_host || m_host->showMode() != NavShowModeView)
         return;
     const LMFileImgBaseInfoPtr base = info->imgBaseInfo();
-    // Only a JPEG shown sharp: its fit-in came from a scaled decode, so 100% needs a decode of its
-    // own (an animation's fit-in is its full size already; other pictures are decoded whole on
-    // the way to their fit-in, and spend the time again only when 100% is asked for).
+    // Only a JPEG shown sharp: its fit-in came from a scaled decode, so 100% needs pixels of its
+    // own, and its parts decode for a fraction of the whole (an animation's fit-in is its full
+    // size already; other pictures are decoded whole on the way to their fit-in, and spend the
+    // time again only when 100% is asked for).
     bool failed = false;
     const bool jpeg = base && (base->AMCMImageType() == 2 || base->imageUTI() == QLatin1String("public.jpeg"));
     if (!jpeg || !info->imageByType(fitinImageType(), &failed) || failed)
         return;
     const QSizeF raw = base->rawFrameSize();
-    if (!(raw.width() * raw.height() <= kMaxStillViewFullSizePixels))
+    if (!(raw.width() * raw.height() <= kMaxStillViewZoomAheadPixels))
         return;
-    if (auto op = createOperationForLoadImage(info, NavLoadPlanner::kOriginalType, false, false)) {
-        // Background work, but for the picture on screen: ahead of the neighbours' loads.
-        op->setQualityOfService(kpv::Operation::QualityOfService::Background);
-        op->setQueuePriority(NavLoadPlanner::kHighPriority - 1);
-        m_host->addOperation(op);
-    }
+    if (!m_openGLView || currentView() != m_openGLView || m_openGLView->isZoomTimerRunning())
+        return;
+    // The 100% key zooms about the middle of the view from where it is now.
+    const double scale = m_openGLView->scale();
+    if (scale > 0 && scale < 1)
+        requestRegionsForZoom(scale, 1.0, std::nullopt, true);
 }
 
 void NavigateController::checkFirstPictureGate(const LMNavFileInfoPtr &info, bool shown)

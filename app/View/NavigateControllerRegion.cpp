@@ -85,13 +85,34 @@ void NavigateController::requestRegionsForZoomTarget()
     if (!m_openGLView || !m_openGLView->isZoomTimerRunning() || !m_openGLView->imageNormal())
         return;
     const QVariantMap zoom = m_openGLView->zoomTimerUserInfo();
-    const double begin = zoom.value(QStringLiteral("beginScale")).toDouble();
-    const double end = zoom.value(QStringLiteral("endScale")).toDouble();
-    const std::optional<QPointF> hold = m_openGLView->zoomHoldPosition();
+    requestRegionsForZoom(zoom.value(QStringLiteral("beginScale")).toDouble(),
+                          zoom.value(QStringLiteral("endScale")).toDouble(), m_openGLView->zoomHoldPosition(), false);
+}
+
+void NavigateController::requestRegionsForZoom(double begin, double end, const std::optional<QPointF> &hold,
+                                               bool ahead)
+{
+    const LMImagePtr normal = m_openGLView ? m_openGLView->imageNormal() : nullptr;
+    if (!normal)
+        return;
     const QRectF target = m_openGLView->originalRectShownAtScale(end, hold);
     // The easing's curve a moment in: what the view shows then holds the target.
     const double p = (1 - 1 / std::pow(kZoomLeadTime + 1, 4)) / 0.9744;
     const QRectF soon = m_openGLView->originalRectShownAtScale(begin + (end - begin) * p, hold);
+    if (ahead) {
+        // Decoded before the zoom, all of it at the target's resolution, in one go: the first
+        // frames show the file's own pixels over the middle of the view (finer than they need,
+        // as sharp as the picture itself drawn smaller), and where the zoom ends is among them.
+        // Out to whole tiles of half that resolution: those the key asks for are all there.
+        const double grid = NavRegionCache::kTileSize * NavRegionCache::reductionForScale(end) * 2.0;
+        const QRectF wanted = soon | target;
+        const QPointF topLeft(std::floor(wanted.left() / grid) * grid, std::floor(wanted.top() / grid) * grid);
+        const QPointF bottomRight(std::ceil(wanted.right() / grid) * grid, std::ceil(wanted.bottom() / grid) * grid);
+        const LMFileImgBaseInfoPtr base = normal->originalImgBaseInfo();
+        if (base)
+            requestRegions(QRectF(topLeft, bottomRight).intersected(base->rawFrameRect()), end, target.center(), true);
+        return;
+    }
     requestRegions(target, end, target.center());
     // Around the target, what the frames show from then on, at half the target's resolution:
     // cheaper, decoded beside it, and as sharp as those frames need, so that they are sharp all
@@ -119,7 +140,7 @@ void NavigateController::prepareZoomAhead(const LMImagePtr &fullSize)
     m_openGLView->prepareTilesAhead(fullSize, QRectF(raw.x() * sx, raw.y() * sy, raw.width() * sx, raw.height() * sy));
 }
 
-void NavigateController::requestRegions(const QRectF &rawRect, double scale, QPointF rawFocus)
+void NavigateController::requestRegions(const QRectF &rawRect, double scale, QPointF rawFocus, bool ahead)
 {
     const LMNavFileInfoPtr info = curFileInfo();
     if (!regionsServe(info) || rawRect.isEmpty())
@@ -155,8 +176,12 @@ void NavigateController::requestRegions(const QRectF &rawRect, double scale, QPo
                 },
                 false);
         });
-        // What the user waits for now, ahead of every load of the neighbours.
-        op->setQueuePriority(NavLoadPlanner::kHighPriority + 1);
+        // What the user waits for now, ahead of every load of the neighbours. Decoded ahead of
+        // need, it is background work, though for the picture on screen: ahead of the
+        // neighbours' loads still.
+        op->setQueuePriority(ahead ? NavLoadPlanner::kHighPriority - 1 : NavLoadPlanner::kHighPriority + 1);
+        if (ahead)
+            op->setQualityOfService(kpv::Operation::QualityOfService::Background);
         m_regionLoads.push_back(op);
         m_host->addOperation(std::move(op));
     }

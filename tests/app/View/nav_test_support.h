@@ -131,6 +131,14 @@ public:
         return sizes.count(type) ? sizes.at(type) : sizeFor(type, info);
     }
     bool isSmallFitinTypeByCheckSize(const QSizeF &) const override { return true; }
+    // Counts the parts asked for; none is decoded.
+    LMImagePtr loadImageRegion(const LMPathString &, const LMFileImgBaseInfoPtr &, const QRect &, int,
+                               const kpv::Operation *) const override
+    {
+        std::lock_guard lock(m_mutex);
+        ++regionLoads;
+        return nullptr;
+    }
 
     static QSizeF sizeFor(int type, const LMFileImgBaseInfoPtr &info)
     {
@@ -155,6 +163,7 @@ public:
     mutable int resizes = 0;
     mutable int storedThumbLookups = 0;
     mutable int storedLargeLookups = 0;
+    mutable int regionLoads = 0;
     bool storedThumbs = false;
     bool storedLargeThumbs = false;
     std::map<int, QSizeF> sizes; // sizes of scale types other than sizeFor's

@@ -145,56 +145,60 @@ TEST_F(ViewRegions, PanoramasShowTheirOwnPixelsAtOneHundredPercentAndWhenPanned)
     EXPECT_LT(budget.peak(), uint64_t(256) << 20);
 }
 
-// A photo decoded whole while it rests fitted: the 100% key draws its own pixels from the first
-// frame of the zoom, from tiles made while the view was still; a step lets them go.
+// A photo at rest, fitted: what 100% shows is decoded ahead, only the middle of the file, at full
+// size, and its textures are made while the view is still; the 100% key then decodes nothing,
+// and the first frame of its zoom draws those parts. A step lets them go.
 TEST_F(ViewRegions, AStillPhotoZoomsToOneHundredPercentOnItsOwnPixelsFromTheFirstFrame)
 {
+    const QSizeF raw(6000, 4000);
     QList<LMPathString> files;
     for (int i = 0; i < 2; ++i) {
         const QString path = dir.filePath(QStringLiteral("photo%1.jpg").arg(i));
-        ASSERT_TRUE(kpv::test::writeLargeJpeg(path, 3000, 2000));
+        ASSERT_TRUE(kpv::test::writeLargeJpeg(path, int(raw.width()), int(raw.height())));
         files << LMPathString(path, false);
     }
     controller->openFilePaths(files, {}, false);
     settle();
     ASSERT_TRUE(view->imageNormal());
-    // Still for a while: the whole picture is decoded, and the tiles of its middle are made a
-    // few at a time.
-    const auto aheadWanted = [&] {
-        return view->imageAhead() ? LMOpenGLTexture::tilesCoveringRect(3000, 2000, view->imageAheadRect()).size() : 1;
+    const auto madeAhead = [&] {
+        return !view->regionTiles().empty() && view->regionTextureCount() == view->regionTiles().size();
     };
-    for (int i = 0; i < 200 && view->tilesAheadCount() < aheadWanted(); ++i) {
+    for (int i = 0; i < 200 && !madeAhead(); ++i) {
         clock.advance(0.05);
         kpv::RunLoop::main().runOnce();
         host->runQueue(*controller);
     }
-    const LMImagePtr whole = controller->fileInfoByIndex(0)->imageByType(1);
-    ASSERT_TRUE(whole);
-    ASSERT_EQ(view->imageAhead(), whole);
-    EXPECT_NE(view->imageNormal(), whole); // fitted, the fit-in picture is shown
-    const size_t ahead = view->tilesAheadCount();
-    EXPECT_EQ(ahead, aheadWanted());
+    ASSERT_TRUE(madeAhead());
+    QRectF decoded;
+    for (const LMRegionTilePtr &tile : view->regionTiles()) {
+        EXPECT_EQ(tile->reduction, 1);
+        decoded |= tile->rawRect(raw);
+    }
+    // The middle, where 100% ends (400 x 300 about the middle), and around it what the first
+    // frames show; the rest of the file is never decoded at full size.
+    EXPECT_TRUE(decoded.contains(QRectF(2800, 1850, 400, 300)));
+    EXPECT_LE(decoded.width() * decoded.height(), raw.width() * raw.height() / 4);
+    EXPECT_FALSE(controller->fileInfoByIndex(0)->imageByType(1));
+    view->grabFramebuffer();
+    EXPECT_EQ(view->regionTileDrawCount(), 0u); // fitted, the picture keeps its own look
 
-    view->setNeedsDisplay(false);
     controller->switchToOriginal();
     ASSERT_TRUE(view->isZoomTimerRunning());
-    EXPECT_TRUE(view->needsDisplay()); // the first frame is drawn at once
-    EXPECT_TRUE(host->queue.empty());  // nothing to decode: the file's pixels are there
+    EXPECT_TRUE(host->queue.empty()); // nothing to decode: the file's pixels are there
     const uint64_t uploads = view->tileUploadCount();
+    clock.advance(1.0 / 60);
     view->grabFramebuffer();
-    EXPECT_EQ(view->imageNormal(), whole);
-    EXPECT_EQ(view->tilesAheadCount(), 0u);
-    EXPECT_GE(view->normalTileCount(), ahead);
-    EXPECT_LE(view->tileUploadCount() - uploads, view->normalTileCount() - ahead);
+    EXPECT_EQ(view->regionTileDrawCount(), view->regionTiles().size());
+    EXPECT_LE(view->tileUploadCount() - uploads, view->normalTileCount()); // no region's texture
     clock.advance(1.6);
     kpv::RunLoop::main().runOnce();
     settle();
     ASSERT_EQ(view->scale(), 1.0);
-    EXPECT_LE(differenceFromFile(files[0].path(), 3000), 1.0);
+    EXPECT_LE(differenceFromFile(files[0].path(), int(raw.width())), 1.0);
 
     ASSERT_TRUE(controller->navCurFileToIndex(1, false, true, false));
-    EXPECT_FALSE(view->imageAhead());
-    EXPECT_LE(view->normalTileCount(), 1u); // the whole picture's tiles went with it
+    EXPECT_TRUE(view->regionTiles().empty());
+    EXPECT_EQ(view->regionTextureCount(), 0u);
     EXPECT_FALSE(controller->fileInfoByIndex(0)->imageByType(1)); // held for the current file only
 }
 
