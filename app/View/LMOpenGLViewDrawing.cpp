@@ -224,7 +224,8 @@ void LMOpenGLView::prepareRegionTexturesAhead()
     stopRegionTexturesAhead();
     const LMImagePtr normal = imageNormal();
     const LMFileImgBaseInfoPtr base = normal ? normal->originalImgBaseInfo() : nullptr;
-    if (!base)
+    // Through a zoom the frames make those they draw, and nothing is to come between them.
+    if (!base || needOptimizeDrawImage())
         return;
     for (const LMRegionTilePtr &tile : regionTiles()) {
         const LMFileImgBaseInfoPtr tileBase = tile->pixels ? tile->pixels->originalImgBaseInfo() : nullptr;

@@ -3,7 +3,8 @@
 // A sharp part of the shown picture, decoded from its file at the resolution a zoomed-in view
 // needs, drawn over the picture the view holds. The pixels hold the tile with a one-pixel ring of
 // its neighbours' pixels where the picture has them, so that neighbouring tiles meet without a
-// seam under linear filtering.
+// seam under linear filtering: the rows of the band it was decoded in, which its neighbours in
+// that band share rather than each copying its part.
 
 #include "Model/LMImage.h"
 
@@ -21,6 +22,10 @@ struct LMRegionTile {
     QRect rect;         // the tile, in pixels of the reduced picture
     QPoint inset;       // where the tile starts inside `pixels`
     LMImagePtr pixels;
+    // What holds the pixels, and its size: shared by the tiles of one band, whose memory goes
+    // with the last of them.
+    std::shared_ptr<const void> buffer;
+    uint64_t bufferBytes = 0;
 
     // The part of the original picture the tile covers, for a raw frame of `raw`.
     QRectF rawRect(const QSizeF &raw) const
@@ -30,7 +35,6 @@ struct LMRegionTile {
         const double sx = raw.width() / reducedSize.width(), sy = raw.height() / reducedSize.height();
         return QRectF(rect.x() * sx, rect.y() * sy, rect.width() * sx, rect.height() * sy);
     }
-    uint64_t bytes() const { return pixels ? pixels->bytesPerRow() * pixels->height() : 0; }
 };
 
 using LMRegionTilePtr = std::shared_ptr<const LMRegionTile>;

@@ -33,6 +33,7 @@ void NavRegionCache::clear()
 {
     m_tiles.clear();
     m_pending.clear();
+    m_buffers.clear();
     m_bytes = 0;
     m_path = LMPathString();
     m_base.reset();
@@ -142,28 +143,46 @@ std::vector<LMRegionTilePtr> NavRegionCache::cutBand(const Band &band, const LMI
     std::vector<LMRegionTilePtr> tiles;
     if (!pixels || pixels->width() != uint64_t(band.decodeRect.width()) ||
         pixels->height() != uint64_t(band.decodeRect.height()) || pixels->bitsPerPixel() != 32 ||
-        !pixels->hasUsableFrame(0))
+        !pixels->hasUsableFrame(0) || pixels->frameDatas().size() != 1)
         return tiles;
-    const QImage source = pixels->convertToImage();
-    if (source.isNull())
-        return tiles;
+    // Each tile takes the rows of the band it needs, in place: the band's pixels are held once.
+    const LMDataBlock &data = pixels->frameDatas()[0];
+    const std::shared_ptr<const void> buffer = data;
+    const uint64_t stride = pixels->bytesPerRow();
     const QRect whole(QPoint(0, 0), band.reducedSize);
     for (const QRect &t : band.tiles) {
         const QRect piece = t.adjusted(-1, -1, 1, 1).intersected(whole).intersected(band.decodeRect);
         if (!piece.contains(t))
             return {};
+        const uint64_t top = uint64_t(piece.top() - band.decodeRect.top()), rows = uint64_t(piece.height());
+        auto block = LMData::createWithOwner(const_cast<uint8_t *>(data->bytes()) + top * stride, rows * stride, buffer);
+        if (!block)
+            return {};
         auto tile = std::make_shared<LMRegionTile>();
         tile->reduction = band.reduction;
         tile->reducedSize = band.reducedSize;
         tile->rect = t;
-        tile->inset = t.topLeft() - piece.topLeft();
-        tile->pixels = std::make_shared<const LMImage>(source.copy(piece.translated(-band.decodeRect.topLeft())),
-                                                       pixels->originalImgBaseInfo());
-        if (!tile->pixels || tile->pixels->width() != uint64_t(piece.width()))
+        tile->inset = QPoint(t.x() - band.decodeRect.x(), t.y() - piece.y());
+        tile->pixels = std::make_shared<const LMImage>(pixels->bitmapInfo(), 32u, stride, pixels->width(), rows,
+                                                       QList<LMDataBlock>{std::move(block)}, pixels->originalImgBaseInfo());
+        if (!tile->pixels->hasUsableFrame(0))
             return {};
+        tile->buffer = buffer;
+        tile->bufferBytes = stride * pixels->height();
         tiles.push_back(std::move(tile));
     }
     return tiles;
+}
+
+void NavRegionCache::hold(const LMRegionTilePtr &tile, bool held)
+{
+    uint64_t &refs = m_buffers[tile->buffer.get()];
+    if (held && refs++ == 0)
+        m_bytes += tile->bufferBytes;
+    if (!held && --refs == 0) {
+        m_bytes -= tile->bufferBytes;
+        m_buffers.erase(tile->buffer.get());
+    }
 }
 
 void NavRegionCache::fileBand(const Band &band, const std::vector<LMRegionTilePtr> &tiles, const QRectF &shownRawRect)
@@ -176,10 +195,10 @@ void NavRegionCache::fileBand(const Band &band, const std::vector<LMRegionTilePt
         const Key key{tile->reduction, tile->rect.x() / kTileSize, tile->rect.y() / kTileSize};
         auto &entry = m_tiles[key];
         if (entry.tile)
-            m_bytes -= entry.tile->bytes();
+            hold(entry.tile, false);
         entry.tile = tile;
         entry.lastUse = ++m_clock;
-        m_bytes += tile->bytes();
+        hold(tile, true);
     }
     shed(shownRawRect);
 }
@@ -201,7 +220,7 @@ void NavRegionCache::shed(const QRectF &shownRawRect)
     for (const auto &[use, key] : order) {
         if (m_bytes <= kMaxBytes)
             break;
-        m_bytes -= m_tiles[key].tile->bytes();
+        hold(m_tiles[key].tile, false);
         m_tiles.erase(key);
     }
 }

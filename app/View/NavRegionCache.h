@@ -26,7 +26,8 @@ public:
     // The largest picture decoded whole for a zoomed-in view (four bytes a pixel, held while it is
     // shown); beyond it the view shows regions of the file.
     static constexpr double kMaxWholePicturePixels = 32e6;
-    // What the tiles of one file may hold at once (besides those shown).
+    // What the tiles of one file may hold at once (besides those shown), counting the pixels of
+    // each band once however many of its tiles are kept.
     static constexpr uint64_t kMaxBytes = uint64_t(160) << 20;
 
     // The coarsest reduction (8, 4, 2 or 1) whose pixels show the picture at `scale` (device
@@ -73,6 +74,9 @@ private:
         uint64_t lastUse = 0;
     };
     void shed(const QRectF &shownRawRect);
+    // Counts a tile in or out of the memory held: its band's pixels with the first of its tiles,
+    // out with the last.
+    void hold(const LMRegionTilePtr &tile, bool held);
     // Whether finer tiles, decoded or on their way, hold every pixel of the tile.
     bool coveredByFiner(int reduction, int column, int row) const;
 
@@ -83,4 +87,5 @@ private:
     uint64_t m_bytes = 0;
     std::map<Key, Entry> m_tiles;
     std::set<Key> m_pending;
+    std::map<const void *, uint64_t> m_buffers; // tiles kept of each band
 };
