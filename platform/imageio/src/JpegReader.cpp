@@ -13,10 +13,12 @@
 #include <csetjmp>
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include <jpeglib.h>
@@ -368,8 +370,112 @@ bool runReadHeader(DecodeJob* job, const unsigned char* data, size_t size, QSize
     return true;
 }
 
+// The resume index of one file: made on the index maker's thread, taken by the parts asked after.
+// The file's bytes may be a mapping that ends with its decoder: a decoder going away stops the
+// making and waits until its bytes are no longer read.
+struct IndexSlot {
+    std::mutex mutex;
+    std::condition_variable done;
+    std::shared_ptr<const imageio_detail::JpegResumeIndex> index;
+    bool making = false;
+    std::atomic<bool> abandoned{false};
+
+    void abandon()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        abandoned = true;
+        done.wait(lock, [this] { return !making; });
+    }
+};
+
+// One thread makes the resume indexes, so that the first parts of a file, which a zoom waits for,
+// decode from the top at once instead of waiting for the whole file's data to be read first. A
+// request still waiting when another comes gives way to it: the newer file is the one looked at.
+class IndexMaker {
+public:
+    static IndexMaker& shared()
+    {
+        static IndexMaker maker;
+        return maker;
+    }
+
+    void request(std::shared_ptr<IndexSlot> slot, QByteArray data)
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_stop)
+            return;
+        if (!m_thread.joinable())
+            m_thread = std::thread([this] { run(); });
+        m_pending = Job{std::move(slot), std::move(data)};
+        m_wake.notify_one();
+    }
+
+    ~IndexMaker()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_stop = true;
+        }
+        m_wake.notify_one();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+private:
+    struct Job {
+        std::shared_ptr<IndexSlot> slot;
+        QByteArray data;
+    };
+
+    void run()
+    {
+        for (;;) {
+            Job job;
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_wake.wait(lock, [this] { return m_stop || m_pending.slot; });
+                if (m_stop)
+                    return;
+                job = std::move(m_pending);
+                m_pending = Job{};
+            }
+            IndexSlot& slot = *job.slot;
+            {
+                const std::lock_guard<std::mutex> lock(slot.mutex);
+                if (slot.abandoned)
+                    continue;
+                slot.making = true;
+            }
+            auto index = imageio_detail::JpegResumeIndex::build(
+                reinterpret_cast<const unsigned char*>(job.data.constData()), size_t(job.data.size()),
+                [&] { return slot.abandoned.load() || stopping(); });
+            job.data = QByteArray();
+            {
+                const std::lock_guard<std::mutex> lock(slot.mutex);
+                slot.index = std::move(index);
+                slot.making = false;
+            }
+            slot.done.notify_all();
+        }
+    }
+
+    bool stopping()
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        return m_stop;
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    Job m_pending;
+    bool m_stop = false;
+    std::thread m_thread;
+};
+
 class JpegDecoder final : public FormatDecoder {
 public:
+    ~JpegDecoder() override { m_indexSlot->abandon(); }
+
     bool open(const QByteArray& data, QString* error) override
     {
         m_data = data;
@@ -395,12 +501,19 @@ public:
         // Reads only the file's bytes, the resume index once made, and a decoder of its own:
         // parts decode on several threads at once.
         const auto* bytes = reinterpret_cast<const unsigned char*>(m_data.constData());
-        if (const auto index = resumeIndex()) {
+        std::shared_ptr<const imageio_detail::JpegResumeIndex> index;
+        {
+            const std::lock_guard<std::mutex> lock(m_indexSlot->mutex);
+            index = m_indexSlot->index;
+        }
+        if (index) {
             QString why;
             QImage part = index->decodeRegion(bytes, size_t(m_data.size()), rect, reduction, &why);
             if (!part.isNull())
                 return part;
             // Damaged data may still decode in part from the top, and a few layouts go that way.
+        } else if (!m_indexAsked.exchange(true)) {
+            IndexMaker::shared().request(m_indexSlot, m_data);
         }
         auto job = std::make_unique<DecodeJob>();
         if (!runRegionDecode(job.get(), bytes, size_t(m_data.size()), rect, reduction)) {
@@ -419,33 +532,13 @@ public:
     }
 
 private:
-    // The resume index, made by the first part asked for while the parts asked meanwhile decode
-    // from the top; null before, and for a file without one.
-    std::shared_ptr<const imageio_detail::JpegResumeIndex> resumeIndex()
-    {
-        {
-            const std::lock_guard<std::mutex> lock(m_indexMutex);
-            if (m_indexMade)
-                return m_index;
-        }
-        if (m_indexClaimed.exchange(true))
-            return nullptr;
-        auto index = imageio_detail::JpegResumeIndex::build(reinterpret_cast<const unsigned char*>(m_data.constData()),
-                                                            size_t(m_data.size()));
-        const std::lock_guard<std::mutex> lock(m_indexMutex);
-        m_index = index;
-        m_indexMade = true;
-        return m_index;
-    }
-
     QByteArray m_data;
     QSize m_size;
     double m_dpiX = 0, m_dpiY = 0;
     bool m_progressive = false;
-    std::mutex m_indexMutex;
-    std::shared_ptr<const imageio_detail::JpegResumeIndex> m_index;
-    bool m_indexMade = false;
-    std::atomic<bool> m_indexClaimed{false};
+    // Asked of the index maker by the first part; until it is made, parts decode from the top.
+    std::shared_ptr<IndexSlot> m_indexSlot = std::make_shared<IndexSlot>();
+    std::atomic<bool> m_indexAsked{false};
 };
 
 }  // namespace

@@ -141,7 +141,8 @@ private:
 
 } // namespace
 
-std::shared_ptr<const JpegResumeIndex> JpegResumeIndex::build(const unsigned char* data, size_t size)
+std::shared_ptr<const JpegResumeIndex> JpegResumeIndex::build(const unsigned char* data, size_t size,
+                                                              const std::function<bool()>& cancelled)
 {
     if (!data || size >= kLargestFile)
         return nullptr;
@@ -152,6 +153,17 @@ std::shared_ptr<const JpegResumeIndex> JpegResumeIndex::build(const unsigned cha
         !ImageLimits::jpegFileCanHold(size, uint64_t(frame.size[0]), uint64_t(frame.size[1])))
         return nullptr;
     int64_t budget = kIndexBudget, info[2] = {};
+    if (cancelled) {
+        const JpgProgressCallback ask = [](int32_t, void* user) -> int32_t {
+            return (*static_cast<const std::function<bool()>*>(user))() ? 1 : 0;
+        };
+        const void* user = &cancelled;
+        int64_t progress[2] = {};
+        std::memcpy(&progress[0], &ask, sizeof(ask));
+        std::memcpy(&progress[1], &user, sizeof(user));
+        if (ajlJpgDecoderSetProp(decoder.get(), JPG_PROP_PROGRESS, progress, 16) != 0)
+            return nullptr;
+    }
     if (ajlJpgDecoderSetProp(decoder.get(), JPG_PROP_INDEX_BUDGET, &budget, 8) != 0 ||
         ajlJpgDecoderGetProp(decoder.get(), JPG_PROP_BUILD_INDEX, info, 0) != 0 ||
         ajlJpgDecoderGetProp(decoder.get(), JPG_PROP_INDEX, info, 16) != 0 || info[0] <= 0 || info[0] > kIndexBudget * 2)

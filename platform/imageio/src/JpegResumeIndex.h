@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -40,8 +41,10 @@ public:
     // Reads the file's entropy-coded data once, without decoding a pixel. Null for a file this
     // road does not take (progressive, more than three components, colour other than YCbCr or
     // grey, precision other than 8 bits, 2 GB or more) and for damaged data: such files keep the
-    // decode from the top.
-    static std::shared_ptr<const JpegResumeIndex> build(const unsigned char* data, size_t size);
+    // decode from the top. `cancelled`, when given, is asked after each row of blocks; a true
+    // answer ends the reading with no index.
+    static std::shared_ptr<const JpegResumeIndex> build(const unsigned char* data, size_t size,
+                                                        const std::function<bool()>& cancelled = {});
 
     // `rect` of the picture reduced by `reduction` (1, 2, 4 or 8) as premultiplied RGBA, charged
     // to the decode budget; null with *error set when the part cannot be decoded.

@@ -98,9 +98,10 @@ TEST(ImageParts, JpegPartsMatchTheReferenceAtEveryReductionAndEdge)
     }
 }
 
-// Parts of a large JPEG read from the resume index (made by the first part asked for) in every
-// colour layout, on odd sizes and on the picture's edges: the reference's own decode of the same
-// part at the same reduction, to a level on average and without a bias in any channel.
+// Parts of a JPEG read from its resume index in every colour layout, on odd sizes and on the
+// picture's edges: the reference's own decode of the same part at the same reduction, to a level
+// on average and without a bias in any channel. Through the image source, which reads parts from
+// the top until the index is made beside them, each part agrees with the reference either way.
 TEST(ImageParts, IndexedJpegPartsAgreeWithTheReferenceInEveryLayout)
 {
     QImage picture(517, 389, QImage::Format_RGBA8888);
@@ -123,6 +124,7 @@ TEST(ImageParts, IndexedJpegPartsAgreeWithTheReferenceInEveryLayout)
         const auto *bytes = reinterpret_cast<const unsigned char *>(jpeg.constData());
         const auto index = imageio_detail::JpegResumeIndex::build(bytes, size_t(jpeg.size()));
         ASSERT_TRUE(index) << "sampling " << sampling;
+        // Reduced parts with chroma halved one way only are left to the decode from the top.
         const bool halvedOneWay = sampling == TJSAMP_422 || sampling == TJSAMP_440;
         for (const int reduction : {1, 2, 4, 8}) {
             const QSize size = source->reducedFrameSize(0, reduction);
@@ -134,16 +136,14 @@ TEST(ImageParts, IndexedJpegPartsAgreeWithTheReferenceInEveryLayout)
             for (const QRect &rect : parts) {
                 SCOPED_TRACE(testing::Message() << "sampling " << sampling << " reduction " << reduction << " at "
                                                 << rect.x() << "," << rect.y());
-                const QImage part = source->createImageInRect(0, rect, reduction, &error).convertToFormat(
-                    QImage::Format_RGBA8888);
-                ASSERT_EQ(part.size(), rect.size()) << error.toStdString();
                 const QImage want = turboPart(jpeg, rect, reduction);
-                // The part came through the index, except where that leaves it to the decode from
-                // the top.
-                const QImage indexed = index->decodeRegion(bytes, size_t(jpeg.size()), rect, reduction, &error);
-                EXPECT_EQ(indexed.isNull(), halvedOneWay && reduction > 1);
-                if (!indexed.isNull())
-                    EXPECT_EQ(indexed.convertToFormat(QImage::Format_RGBA8888), part);
+                const QImage part = source->createImageInRect(0, rect, reduction, &error);
+                EXPECT_LE(meanLevelDifference(part, want), 1.0) << error.toStdString();
+                const QImage indexed = index->decodeRegion(bytes, size_t(jpeg.size()), rect, reduction, &error)
+                                           .convertToFormat(QImage::Format_RGBA8888);
+                ASSERT_EQ(indexed.isNull(), halvedOneWay && reduction > 1);
+                if (indexed.isNull())
+                    continue;
                 // Over the pixels whose whole area lies in the picture: a part-covered one averages
                 // the picture alone, the reference its padding too.
                 double mean = 0, bias[3] = {0, 0, 0}, n = 0;
@@ -151,7 +151,8 @@ TEST(ImageParts, IndexedJpegPartsAgreeWithTheReferenceInEveryLayout)
                 for (int y = 0; y < rect.height() && (rect.y() + y + 1) * reduction <= picture.height(); ++y)
                     for (int x = 0; x < rect.width() && (rect.x() + x + 1) * reduction <= picture.width(); ++x) {
                         for (int c = 0; c < 3; ++c) {
-                            const int d = int(part.constScanLine(y)[x * 4 + c]) - int(want.constScanLine(y)[x * 4 + c]);
+                            const int d =
+                                int(indexed.constScanLine(y)[x * 4 + c]) - int(want.constScanLine(y)[x * 4 + c]);
                             mean += std::abs(d);
                             bias[c] += d;
                             worst = std::max(worst, std::abs(d));
@@ -162,10 +163,7 @@ TEST(ImageParts, IndexedJpegPartsAgreeWithTheReferenceInEveryLayout)
                 EXPECT_LE(mean / (3 * n), 0.6) << "largest " << worst;
                 for (int c = 0; c < 3; ++c)
                     EXPECT_LE(std::abs(bias[c] / n), 0.25) << "channel " << c;
-                // Reduced parts with chroma halved one way only are decoded from the top by the
-                // reference library itself, whose cut-out decode brings such chroma to size a
-                // little differently beside strong colour detail.
-                EXPECT_LE(worst, halvedOneWay && reduction > 1 ? 20 : 4);
+                EXPECT_LE(worst, 4);
             }
         }
     }
