@@ -5,15 +5,20 @@
 // coefficient of the picture (gigabytes for a large panorama).
 
 #include "FormatDecoder.h"
+#include "JpegResumeIndex.h"
 #include "imageio/ImageLimits.h"
 #include "imageio/ContentTypes.h"
 #include "imageio/ImageProperties.h"
 
 #include <csetjmp>
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include <jpeglib.h>
@@ -123,33 +128,6 @@ bool checkBeforeStart(DecodeJob* job, size_t size)
     return true;
 }
 
-struct MemoryStream {
-    const unsigned char* data;
-    size_t size;
-    size_t pos;
-};
-
-int32_t memoryStreamCallback(int32_t op, void* stream, void* args)
-{
-    auto* m = static_cast<MemoryStream*>(stream);
-    if (op == JPG_STREAM_READ) {
-        auto* io = static_cast<JpgStreamIo*>(args);
-        const size_t n = std::min(size_t(io->count), m->size - m->pos);
-        std::memcpy(io->buffer, m->data + m->pos, n);
-        m->pos += n;
-        return int32_t(n);
-    }
-    if (op == JPG_STREAM_SEEK) {
-        const auto* a = static_cast<const JpgStreamSeekArgs*>(args);
-        const size_t base = a->origin == 1 ? m->size : a->origin == 2 ? m->pos : 0;
-        if (size_t(a->offset) > m->size - std::min(base, m->size))
-            return -1;
-        m->pos = base + a->offset;
-        return 0;
-    }
-    return op == JPG_STREAM_TELL ? int32_t(m->pos) : 0;
-}
-
 // A progressive YCbCr or grey file at an eighth of its size through the codec library's decoder:
 // each pixel the mean of its 8 x 8 area, subsampled chroma too, converted as JFIF says. False
 // with *declined set when the decoder does not take the file (libjpeg-turbo then decides); false
@@ -157,10 +135,10 @@ int32_t memoryStreamCallback(int32_t op, void* stream, void* args)
 bool decodeProgressiveEighth(DecodeJob* job, const unsigned char* data, size_t size, bool* declined)
 {
     *declined = true;
-    MemoryStream stream{data, size, 0};
+    imageio_detail::JpegMemoryStream stream{data, size, 0};
     JpgDecParam param{};
     param.stream = &stream;
-    param.streamCallback = memoryStreamCallback;
+    param.streamCallback = imageio_detail::jpegMemoryStreamCallback;
     param.bufferSize = 64 * 1024;
     JpgDecoder* raw = nullptr;
     if (ajlJpgDecoderCreate(&raw, &param) != 0)
@@ -215,16 +193,8 @@ bool decodeProgressiveEighth(DecodeJob* job, const unsigned char* data, size_t s
             }
             const uint8_t* cbRow = planes[1].data() + at;
             const uint8_t* crRow = planes[2].data() + at;
-            for (int x = 0; x < width; ++x, out += 4) {
-                // JFIF: R = Y + 1.402 Cr, G = Y - 0.344136 Cb - 0.714136 Cr, B = Y + 1.772 Cb
-                // (chroma centred on 128), in 16-bit fixed point.
-                const int yv = luma[x], cb = cbRow[x] - 128, cr = crRow[x] - 128;
-                const auto clamp = [](int v) { return uchar(v < 0 ? 0 : v > 255 ? 255 : v); };
-                out[0] = clamp(yv + ((91881 * cr + 32768) >> 16));
-                out[1] = clamp(yv + ((-22554 * cb - 46802 * cr + 32768) >> 16));
-                out[2] = clamp(yv + ((116130 * cb + 32768) >> 16));
-                out[3] = 255;
-            }
+            for (int x = 0; x < width; ++x, out += 4)
+                imageio_detail::yccToRgba(out, luma[x], cbRow[x], crRow[x]);
         }
         done += lines;
     }
@@ -400,8 +370,112 @@ bool runReadHeader(DecodeJob* job, const unsigned char* data, size_t size, QSize
     return true;
 }
 
+// The resume index of one file: made on the index maker's thread, taken by the parts asked after.
+// The file's bytes may be a mapping that ends with its decoder: a decoder going away stops the
+// making and waits until its bytes are no longer read.
+struct IndexSlot {
+    std::mutex mutex;
+    std::condition_variable done;
+    std::shared_ptr<const imageio_detail::JpegResumeIndex> index;
+    bool making = false;
+    std::atomic<bool> abandoned{false};
+
+    void abandon()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        abandoned = true;
+        done.wait(lock, [this] { return !making; });
+    }
+};
+
+// One thread makes the resume indexes, so that the first parts of a file, which a zoom waits for,
+// decode from the top at once instead of waiting for the whole file's data to be read first. A
+// request still waiting when another comes gives way to it: the newer file is the one looked at.
+class IndexMaker {
+public:
+    static IndexMaker& shared()
+    {
+        static IndexMaker maker;
+        return maker;
+    }
+
+    void request(std::shared_ptr<IndexSlot> slot, QByteArray data)
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_stop)
+            return;
+        if (!m_thread.joinable())
+            m_thread = std::thread([this] { run(); });
+        m_pending = Job{std::move(slot), std::move(data)};
+        m_wake.notify_one();
+    }
+
+    ~IndexMaker()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_stop = true;
+        }
+        m_wake.notify_one();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+private:
+    struct Job {
+        std::shared_ptr<IndexSlot> slot;
+        QByteArray data;
+    };
+
+    void run()
+    {
+        for (;;) {
+            Job job;
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_wake.wait(lock, [this] { return m_stop || m_pending.slot; });
+                if (m_stop)
+                    return;
+                job = std::move(m_pending);
+                m_pending = Job{};
+            }
+            IndexSlot& slot = *job.slot;
+            {
+                const std::lock_guard<std::mutex> lock(slot.mutex);
+                if (slot.abandoned)
+                    continue;
+                slot.making = true;
+            }
+            auto index = imageio_detail::JpegResumeIndex::build(
+                reinterpret_cast<const unsigned char*>(job.data.constData()), size_t(job.data.size()),
+                [&] { return slot.abandoned.load() || stopping(); });
+            job.data = QByteArray();
+            {
+                const std::lock_guard<std::mutex> lock(slot.mutex);
+                slot.index = std::move(index);
+                slot.making = false;
+            }
+            slot.done.notify_all();
+        }
+    }
+
+    bool stopping()
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        return m_stop;
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    Job m_pending;
+    bool m_stop = false;
+    std::thread m_thread;
+};
+
 class JpegDecoder final : public FormatDecoder {
 public:
+    ~JpegDecoder() override { m_indexSlot->abandon(); }
+
     bool open(const QByteArray& data, QString* error) override
     {
         m_data = data;
@@ -424,10 +498,25 @@ public:
 
     QImage decodeRegion(int, const QRect& rect, int reduction, QString* error) override
     {
-        // Reads only the file's bytes and a job of its own: parts decode on several threads at once.
+        // Reads only the file's bytes, the resume index once made, and a decoder of its own:
+        // parts decode on several threads at once.
+        const auto* bytes = reinterpret_cast<const unsigned char*>(m_data.constData());
+        std::shared_ptr<const imageio_detail::JpegResumeIndex> index;
+        {
+            const std::lock_guard<std::mutex> lock(m_indexSlot->mutex);
+            index = m_indexSlot->index;
+        }
+        if (index) {
+            QString why;
+            QImage part = index->decodeRegion(bytes, size_t(m_data.size()), rect, reduction, &why);
+            if (!part.isNull())
+                return part;
+            // Damaged data may still decode in part from the top, and a few layouts go that way.
+        } else if (!m_indexAsked.exchange(true)) {
+            IndexMaker::shared().request(m_indexSlot, m_data);
+        }
         auto job = std::make_unique<DecodeJob>();
-        if (!runRegionDecode(job.get(), reinterpret_cast<const unsigned char*>(m_data.constData()),
-                             size_t(m_data.size()), rect, reduction)) {
+        if (!runRegionDecode(job.get(), bytes, size_t(m_data.size()), rect, reduction)) {
             if (error)
                 *error = job->error;
             return {};
@@ -447,6 +536,9 @@ private:
     QSize m_size;
     double m_dpiX = 0, m_dpiY = 0;
     bool m_progressive = false;
+    // Asked of the index maker by the first part; until it is made, parts decode from the top.
+    std::shared_ptr<IndexSlot> m_indexSlot = std::make_shared<IndexSlot>();
+    std::atomic<bool> m_indexAsked{false};
 };
 
 }  // namespace
