@@ -512,7 +512,7 @@ public:
             if (!part.isNull())
                 return part;
             // Damaged data may still decode in part from the top, and a few layouts go that way.
-        } else if (!m_indexAsked.exchange(true)) {
+        } else if (m_partsFromTheTop.fetch_add(1) == 1) {
             IndexMaker::shared().request(m_indexSlot, m_data);
         }
         auto job = std::make_unique<DecodeJob>();
@@ -536,9 +536,11 @@ private:
     QSize m_size;
     double m_dpiX = 0, m_dpiY = 0;
     bool m_progressive = false;
-    // Asked of the index maker by the first part; until it is made, parts decode from the top.
+    // Asked of the index maker by the second part: a file of which one part is all that is
+    // wanted (the middle of a photo decoded ahead of a zoom) is read once, from the top, and the
+    // index pays only from the second part on. Until it is made, parts decode from the top.
     std::shared_ptr<IndexSlot> m_indexSlot = std::make_shared<IndexSlot>();
-    std::atomic<bool> m_indexAsked{false};
+    std::atomic<int> m_partsFromTheTop{0};
 };
 
 }  // namespace
