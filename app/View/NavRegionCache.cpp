@@ -40,7 +40,8 @@ void NavRegionCache::clear()
     ++m_generation;
 }
 
-std::vector<NavRegionCache::Band> NavRegionCache::bandsToDecode(const QRectF &rawRect, int reduction, QPointF rawFocus)
+std::vector<NavRegionCache::Band> NavRegionCache::bandsToDecode(const QRectF &rawRect, int reduction, QPointF rawFocus,
+                                                                int finestStandIn)
 {
     std::vector<Band> bands;
     if (!m_base || rawRect.isEmpty())
@@ -60,7 +61,7 @@ std::vector<NavRegionCache::Band> NavRegionCache::bandsToDecode(const QRectF &ra
     const QRect whole(QPoint(0, 0), size);
     const auto missing = [&](int column, int row) {
         const Key key{reduction, column, row};
-        return !m_tiles.count(key) && !m_pending.count(key) && !coveredByFiner(reduction, column, row);
+        return !m_tiles.count(key) && !m_pending.count(key) && !coveredByFiner(reduction, column, row, finestStandIn);
     };
     // Runs of neighbouring missing tiles in each row; a run that repeats the one above it joins
     // that band, so that a block of rows decodes in one go (the rows above it are read once).
@@ -118,12 +119,12 @@ std::vector<NavRegionCache::Band> NavRegionCache::bandsToDecode(const QRectF &ra
     return bands;
 }
 
-bool NavRegionCache::coveredByFiner(int reduction, int column, int row) const
+bool NavRegionCache::coveredByFiner(int reduction, int column, int row, int finest) const
 {
     // A tile's pixels at half its reduction lie in the 2 x 2 tiles below it, at a quarter in the
     // 4 x 4 tiles, and so on (the tiles measure the same in pixels of every reduction).
     const QSizeF raw = m_base->rawFrameSize();
-    for (int finer = reduction / 2; finer >= 1; finer /= 2) {
+    for (int finer = reduction / 2; finer >= std::max(finest, 1); finer /= 2) {
         const int k = reduction / finer;
         const QSize size = reducedSize(raw, finer);
         const int columns = (size.width() + kTileSize - 1) / kTileSize, rows = (size.height() + kTileSize - 1) / kTileSize;

@@ -54,8 +54,9 @@ public:
 
     // The bands to decode so that `rawRect` (picture pixels) is covered at `reduction`, the rows
     // nearest `rawFocus` first; their tiles count as on their way from now on. A tile whose
-    // pixels finer tiles hold, or will, is not decoded again.
-    std::vector<Band> bandsToDecode(const QRectF &rawRect, int reduction, QPointF rawFocus);
+    // pixels finer tiles down to `finestStandIn` hold, or will, is not decoded again (the view
+    // draws those instead).
+    std::vector<Band> bandsToDecode(const QRectF &rawRect, int reduction, QPointF rawFocus, int finestStandIn);
     // The tiles of a decoded band (worker threads); empty when the pixels do not fit the band.
     static std::vector<LMRegionTilePtr> cutBand(const Band &band, const LMImagePtr &pixels);
     // Files the tiles of a band (or, with none, lets its tiles be asked for again). Those of an
@@ -77,8 +78,8 @@ private:
     // Counts a tile in or out of the memory held: its band's pixels with the first of its tiles,
     // out with the last.
     void hold(const LMRegionTilePtr &tile, bool held);
-    // Whether finer tiles, decoded or on their way, hold every pixel of the tile.
-    bool coveredByFiner(int reduction, int column, int row) const;
+    // Whether finer tiles, down to `finest`, decoded or on their way, hold every pixel of the tile.
+    bool coveredByFiner(int reduction, int column, int row, int finest) const;
 
     LMPathString m_path;
     LMFileImgBaseInfoPtr m_base;

@@ -444,8 +444,10 @@ private:
     // view makes ahead the tiles of it that the first frames of a zoom to 100% show.
     void prepareZoomAhead(const LMImagePtr &fullSize);
     // The regions of `rawRect` at the resolution `scale` needs, the rows nearest `rawFocus`
-    // first; `ahead` of need they are background work.
-    void requestRegions(const QRectF &rawRect, double scale, QPointF rawFocus, bool ahead = false);
+    // first; `ahead` of need they are background work. Those finer tiles hold already are not
+    // decoded again where the view draws these instead: `forZoomFrames`, any finer ones.
+    void requestRegions(const QRectF &rawRect, double scale, QPointF rawFocus, bool ahead = false,
+                        bool forZoomFrames = false);
     void fileRegionBand(const NavRegionCache::Band &band, const std::vector<LMRegionTilePtr> &tiles);
     void dropRegions();
     NavRegionCache m_regionCache;

@@ -31,7 +31,8 @@ constexpr double kFirstPictureFrameWait = 0.25;
 
 // How long the picture stays on screen, its file unchanged, before what 100% shows is decoded
 // ahead (longer than a step through a folder takes, so that stepping decodes nothing for it);
-// and the largest picture decoded so (beyond it the 100% key asks for its parts).
+// and the largest picture so served: the middle of a larger one costs more than a look at it is
+// worth, and its 100% key asks for its parts.
 constexpr double kStillViewWait = 0.6;
 constexpr double kMaxStillViewZoomAheadPixels = 32e6;
 

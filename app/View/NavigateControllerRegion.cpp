@@ -119,7 +119,7 @@ void NavigateController::requestRegionsForZoom(double begin, double end, const s
     // over and not only in the middle.
     const int reduction = NavRegionCache::reductionForScale(end);
     if (reduction < 8)
-        requestRegions(soon | target, 0.5 / reduction, target.center());
+        requestRegions(soon | target, 0.5 / reduction, target.center(), false, true);
 }
 
 void NavigateController::prepareZoomAhead(const LMImagePtr &fullSize)
@@ -140,7 +140,8 @@ void NavigateController::prepareZoomAhead(const LMImagePtr &fullSize)
     m_openGLView->prepareTilesAhead(fullSize, QRectF(raw.x() * sx, raw.y() * sy, raw.width() * sx, raw.height() * sy));
 }
 
-void NavigateController::requestRegions(const QRectF &rawRect, double scale, QPointF rawFocus, bool ahead)
+void NavigateController::requestRegions(const QRectF &rawRect, double scale, QPointF rawFocus, bool ahead,
+                                        bool forZoomFrames)
 {
     const LMNavFileInfoPtr info = curFileInfo();
     if (!regionsServe(info) || rawRect.isEmpty())
@@ -158,7 +159,12 @@ void NavigateController::requestRegions(const QRectF &rawRect, double scale, QPo
         if (info->imageByType(type))
             return;
     m_regionCache.resetFor(info->filePath(), base);
-    const std::vector<NavRegionCache::Band> bands = m_regionCache.bandsToDecode(rawRect, reduction, rawFocus);
+    // Finer tiles stand in for those asked for where the view draws them: through the frames of
+    // a zoom all of them, at rest those it shrinks no more than twice.
+    int finestStandIn = 1;
+    while (!forZoomFrames && finestStandIn < reduction && 1.0 / finestStandIn > 2 * scale * 1.0001)
+        finestStandIn *= 2;
+    const std::vector<NavRegionCache::Band> bands = m_regionCache.bandsToDecode(rawRect, reduction, rawFocus, finestStandIn);
     std::erase_if(m_regionLoads, [](const std::weak_ptr<kpv::Operation> &op) { return op.expired(); });
     const NavImageLoader *loader = m_loader;
     std::weak_ptr<NavigateController *> self = m_self;
