@@ -285,8 +285,9 @@ public:
                 ++reduce;
             }
         }
-        QImage image = decodeWhole(reduce, error);
-        if (image.isNull() && reduce > 0 && m_levels > 1)
+        bool libraryFailed = false;
+        QImage image = decodeWhole(reduce, error, &libraryFailed);
+        if (image.isNull() && libraryFailed && reduce > 0)
             image = decodeWhole(0, error);  // a tile has fewer levels than the file's header says
         return image;
     }
@@ -321,7 +322,16 @@ private:
         return {};
     }
 
-    QImage decodeWhole(int reduce, QString* error)
+    // A frame whose bytes the decode has reserved already.
+    static QImage newFrame(int width, int height, QString* error)
+    {
+        QImage image(width, height, QImage::Format_RGBA8888_Premultiplied);
+        if (image.isNull())
+            return fail(error, QStringLiteral("out of memory for a frame of %1 x %2 pixels").arg(width).arg(height));
+        return image;
+    }
+
+    QImage decodeWhole(int reduce, QString* error, bool* libraryFailed = nullptr)
     {
         const QSize reduced(int(ceilShift(uint64_t(m_size.width()), unsigned(reduce))),
                             int(ceilShift(uint64_t(m_size.height()), unsigned(reduce))));
@@ -329,12 +339,13 @@ private:
             return fail(error, QStringLiteral("JPEG 2000 image of %1 x %2 pixels exceeds the size limit")
                                    .arg(reduced.width())
                                    .arg(reduced.height()));
-        return decodeArea(reduce, 1, QRect(QPoint(0, 0), reduced), error);
+        return decodeArea(reduce, 1, QRect(QPoint(0, 0), reduced), error, libraryFailed);
     }
 
     // The pixels of `rect` of the frame reduced by 2^level x extra: the library decodes the
     // area under it at resolution `level`, and blocks of extra x extra of that are averaged.
-    QImage decodeArea(int level, int extra, const QRect& rect, QString* error)
+    // *libraryFailed tells a file the library could not decode from a decode refused here.
+    QImage decodeArea(int level, int extra, const QRect& rect, QString* error, bool* libraryFailed = nullptr)
     {
         const unsigned shift = unsigned(level);
         // The grid of the level: the picture's first column there is ceil(x0 / 2^level).
@@ -355,7 +366,10 @@ private:
         if (!ImageLimits::frameAllowed(levelWidth, levelHeight))
             return fail(error, QStringLiteral("JPEG 2000 part of %1 x %2 pixels exceeds the size limit").arg(levelWidth).arg(levelHeight));
 
-        if (!imageio_detail::reserveDecodeBytes(decodeBytes(level, ax0, ay0, ax1, ay1, whole) +
+        // The library's memory and the frames made of it are held at once: charged together, so
+        // that a decode the budget cannot hold whole is refused before it starts.
+        const uint64_t frameBytes = uint64_t(rect.width()) * uint64_t(rect.height()) * 4;
+        if (!imageio_detail::reserveDecodeBytes(decodeBytes(level, ax0, ay0, ax1, ay1, whole) + frameBytes +
                                                     (extra > 1 ? levelWidth * levelHeight * 4 : 0),
                                                 error))
             return {};
@@ -363,8 +377,11 @@ private:
         if (!s.readHeader(m_data, level) || s.image->numcomps != m_components.size() ||
             (!whole && !opj_set_decode_area(s.codec, s.image, OPJ_INT32(ax0), OPJ_INT32(ay0), OPJ_INT32(ax1),
                                             OPJ_INT32(ay1))) ||
-            !opj_decode(s.codec, s.stream, s.image) || !opj_end_decompress(s.codec, s.stream))
+            !opj_decode(s.codec, s.stream, s.image) || !opj_end_decompress(s.codec, s.stream)) {
+            if (libraryFailed)
+                *libraryFailed = true;
             return fail(error, QStringLiteral("JPEG 2000 decoding failed"));
+        }
         const OPJ_UINT32 n = s.image->numcomps;
         // Grey, grey and alpha, colour, colour and alpha: further components are not shown.
         const OPJ_UINT32 used = std::min<OPJ_UINT32>(n, 4);
@@ -378,8 +395,8 @@ private:
             cy0[i] = ceilShift(c.y0, c.factor);
         }
 
-        QImage pixels = imageio_detail::allocateFrame(int(extra > 1 ? levelWidth : uint64_t(rect.width())),
-                                                      int(extra > 1 ? levelHeight : uint64_t(rect.height())), error);
+        QImage pixels = newFrame(int(extra > 1 ? levelWidth : uint64_t(rect.width())),
+                                 int(extra > 1 ? levelHeight : uint64_t(rect.height())), error);
         if (pixels.isNull())
             return {};
         const bool colour = n >= 3;
@@ -435,7 +452,7 @@ private:
             return pixels;
         // Blocks of extra x extra averaged, those on the right and bottom edges with the pixels
         // they have.
-        QImage out = imageio_detail::allocateFrame(rect.width(), rect.height(), error);
+        QImage out = newFrame(rect.width(), rect.height(), error);
         if (out.isNull())
             return {};
         for (int y = 0; y < rect.height(); ++y) {
