@@ -356,8 +356,14 @@ private:
         const uint64_t v1 = std::min(gy1, v0 + uint64_t(rect.height()) * uint64_t(extra));
         if (u0 >= u1 || v0 >= v1)
             return fail(error, QStringLiteral("the part lies outside the JPEG 2000 picture"));
-        // The same area on the full-resolution grid, within the picture.
-        const uint64_t ax0 = std::max<uint64_t>(m_x0, u0 << shift), ay0 = std::max<uint64_t>(m_y0, v0 << shift);
+        // The same area on the full-resolution grid, within the picture, from the first sample of
+        // each sub-sampled component that its first pixel takes.
+        uint64_t sx0 = u0, sy0 = v0;
+        for (const Component& c : m_components) {
+            sx0 = std::min<uint64_t>(sx0, u0 / c.dx * c.dx);
+            sy0 = std::min<uint64_t>(sy0, v0 / c.dy * c.dy);
+        }
+        const uint64_t ax0 = std::max<uint64_t>(m_x0, sx0 << shift), ay0 = std::max<uint64_t>(m_y0, sy0 << shift);
         const uint64_t ax1 = std::min<uint64_t>(m_x1, u1 << shift), ay1 = std::min<uint64_t>(m_y1, v1 << shift);
         const bool whole = ax0 == m_x0 && ay0 == m_y0 && ax1 == m_x1 && ay1 == m_y1;
         if (!whole && (ax1 > uint64_t(INT32_MAX) || ay1 > uint64_t(INT32_MAX)))
@@ -385,14 +391,19 @@ private:
         const OPJ_UINT32 n = s.image->numcomps;
         // Grey, grey and alpha, colour, colour and alpha: further components are not shown.
         const OPJ_UINT32 used = std::min<OPJ_UINT32>(n, 4);
-        // Where each component's samples start on its own grid at the level.
-        std::vector<uint64_t> cx0(used), cy0(used);
+        // Where each component's samples start on its own grid at the level, and how many of the
+        // library's columns and rows hold samples of the area (a picture off the grid's origin
+        // may be handed out a row or column longer, which the area does not reach).
+        std::vector<uint64_t> cx0(used), cy0(used), lastColumn(used), lastRow(used);
         for (OPJ_UINT32 i = 0; i < used; ++i) {
             const opj_image_comp_t& c = s.image->comps[i];
             if (!c.data || c.prec < 1 || c.prec > 31 || c.dx == 0 || c.dy == 0 || c.w == 0 || c.h == 0)
                 return fail(error, QStringLiteral("JPEG 2000 component layout not supported"));
             cx0[i] = ceilShift(c.x0, c.factor);
             cy0[i] = ceilShift(c.y0, c.factor);
+            const uint64_t endColumn = ceilShift(ceilDiv(ax1, c.dx), c.factor), endRow = ceilShift(ceilDiv(ay1, c.dy), c.factor);
+            lastColumn[i] = std::min<uint64_t>(c.w, std::max<uint64_t>(endColumn > cx0[i] ? endColumn - cx0[i] : 0, 1)) - 1;
+            lastRow[i] = std::min<uint64_t>(c.h, std::max<uint64_t>(endRow > cy0[i] ? endRow - cy0[i] : 0, 1)) - 1;
         }
 
         QImage pixels = newFrame(int(extra > 1 ? levelWidth : uint64_t(rect.width())),
@@ -410,13 +421,13 @@ private:
             const opj_image_comp_t& c = s.image->comps[ci];
             for (int x = 0; x < pixels.width(); ++x) {
                 const uint64_t at = (u0 + uint64_t(x)) / c.dx;
-                columns[ci][size_t(x)] = size_t(std::min<uint64_t>(at > cx0[ci] ? at - cx0[ci] : 0, c.w - 1));
+                columns[ci][size_t(x)] = size_t(std::min<uint64_t>(at > cx0[ci] ? at - cx0[ci] : 0, lastColumn[ci]));
             }
         }
         auto row = [&](OPJ_UINT32 ci, int y) {
             const opj_image_comp_t& c = s.image->comps[ci];
             const uint64_t at = (v0 + uint64_t(y)) / c.dy;
-            return c.data + size_t(std::min<uint64_t>(at > cy0[ci] ? at - cy0[ci] : 0, c.h - 1)) * c.w;
+            return c.data + size_t(std::min<uint64_t>(at > cy0[ci] ? at - cy0[ci] : 0, lastRow[ci])) * c.w;
         };
         auto at = [&](OPJ_UINT32 ci, const OPJ_INT32* line, int x) -> uchar {
             return sample8(s.image->comps[ci], line[columns[ci][size_t(x)]]);

@@ -94,6 +94,46 @@ QImage libraryLevel(const QString &path, int level)
     return out.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
 }
 
+// A small JPEG 2000 of luma and chroma, the chroma at half the resolution each way, placed at
+// (3, 1) of the code-stream's grid.
+bool writeSubsampledJp2(const QString &path, int width, int height)
+{
+    opj_image_cmptparm_t params[3] = {};
+    for (int c = 0; c < 3; ++c) {
+        const OPJ_UINT32 d = c == 0 ? 1 : 2;
+        params[c].dx = params[c].dy = d;
+        params[c].x0 = (3 + d - 1) / d;
+        params[c].y0 = (1 + d - 1) / d;
+        params[c].w = (3 + OPJ_UINT32(width) + d - 1) / d - params[c].x0;
+        params[c].h = (1 + OPJ_UINT32(height) + d - 1) / d - params[c].y0;
+        params[c].prec = 8;
+    }
+    opj_image_t *image = opj_image_create(3, params, OPJ_CLRSPC_SYCC);
+    image->x0 = 3;
+    image->y0 = 1;
+    image->x1 = 3 + OPJ_UINT32(width);
+    image->y1 = 1 + OPJ_UINT32(height);
+    for (int c = 0; c < 3; ++c)
+        for (OPJ_UINT32 y = 0; y < image->comps[c].h; ++y)
+            for (OPJ_UINT32 x = 0; x < image->comps[c].w; ++x)
+                image->comps[c].data[y * image->comps[c].w + x] = OPJ_INT32((x * 7 + y * 3 + c * 50 + ((x / 5 + y / 3) & 1) * 90) & 255);
+    opj_cparameters_t cp;
+    opj_set_default_encoder_parameters(&cp);
+    cp.tcp_numlayers = 1;
+    cp.cp_disto_alloc = 1;
+    cp.irreversible = 1;
+    cp.tcp_rates[0] = 8;
+    cp.numresolution = 4;
+    opj_codec_t *codec = opj_create_compress(OPJ_CODEC_JP2);
+    opj_stream_t *stream = opj_stream_create_default_file_stream(QFile::encodeName(path).constData(), OPJ_FALSE);
+    const bool ok = opj_setup_encoder(codec, &cp, image) && opj_start_compress(codec, image, stream) &&
+                    opj_encode(codec, stream) && opj_end_compress(codec, stream);
+    opj_stream_destroy(stream);
+    opj_destroy_codec(codec);
+    opj_image_destroy(image);
+    return ok;
+}
+
 TEST(ImageParts, JpegPartsMatchTheReferenceAtEveryReductionAndEdge)
 {
     const QImage picture = pattern(1003, 707, false);
@@ -263,9 +303,10 @@ TEST(ImageParts, WebpsBeyondTheBudgetShowFittedAndInParts)
 }
 
 // A JPEG 2000 larger than the budget at full size decodes the area under a part only, at the
-// resolution level of its reduction: the whole decode's pixels (at that level), for a lossy file
+// resolution level of its reduction: the library's whole decode at that level, for a lossy file
 // of one tile with alpha, and for a tiled one placed off the grid's origin with two levels only,
-// whose finer reductions are averaged from its coarsest level.
+// whose finer reductions are averaged from its coarsest level; and the whole decode's pixels for
+// one of sub-sampled chroma.
 TEST(ImageParts, Jpeg2000sBeyondTheBudgetShowFittedAndInParts)
 {
     QTemporaryDir dir;
@@ -322,6 +363,22 @@ TEST(ImageParts, Jpeg2000sBeyondTheBudgetShowFittedAndInParts)
         error.clear();
         EXPECT_TRUE(source->createImageInRect(0, QRect(full.width() - 10, 0, 20, 20), 1, &error).isNull());
         EXPECT_FALSE(error.isEmpty());
+    }
+
+    // Sub-sampled chroma off the grid's origin: each part takes the chroma samples the whole
+    // decode takes, up to the picture's last row and column.
+    const QString chroma = dir.filePath(QStringLiteral("chroma.jp2"));
+    ASSERT_TRUE(writeSubsampledJp2(chroma, 90, 62));
+    const auto source = ImageSource::createWithFile(chroma);
+    ASSERT_TRUE(source);
+    for (const int reduction : {1, 2, 4}) {
+        const QSize size = source->reducedFrameSize(0, reduction);
+        const QImage whole = source->createThumbnailAtIndex(0, size.width(), true);
+        ASSERT_EQ(whole.size(), size);
+        for (const QRect &rect : {QRect(size.width() / 3 + 1, size.height() / 4 + 1, size.width() / 3, size.height() / 3),
+                                  QRect(size.width() - 5, size.height() - 3, 5, 3)})
+            EXPECT_EQ(maxChannelDifference(source->createImageInRect(0, rect, reduction), whole.copy(rect)), 0)
+                << "reduction " << reduction << " at " << rect.x() << "," << rect.y();
     }
 }
 
