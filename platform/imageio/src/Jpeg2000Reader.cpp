@@ -303,7 +303,8 @@ public:
         while ((2 << level) <= reduction && level + 1 < m_levels)
             ++level;
         const int extra = reduction >> level;
-        const QSize reduced((m_size.width() + reduction - 1) / reduction, (m_size.height() + reduction - 1) / reduction);
+        const QSize reduced(int(ceilDiv(uint64_t(m_size.width()), uint64_t(reduction))),
+                            int(ceilDiv(uint64_t(m_size.height()), uint64_t(reduction))));
         const QRect part = rect.intersected(QRect(QPoint(0, 0), reduced));
         if (part.isEmpty() || part != rect)
             return fail(error, QStringLiteral("the part lies outside the JPEG 2000 picture"));
