@@ -154,12 +154,14 @@ inline bool writeLargeTiledTiff(const QString &path, int width, int height)
     return ok;
 }
 
-// A JPEG 2000 (JP2) of the same picture, lossless, in tiles of `tile` pixels each way (the
-// picture whole when 0, which holds it in memory: for small pictures only), with `levels`
-// resolution levels, placed at `origin` of the code-stream's grid. False when it cannot be written.
+// A JPEG 2000 (JP2) of the same picture, lossless, in tiles of `tile` pixels each way, with
+// `levels` resolution levels, placed at `origin` of the code-stream's grid. False when it cannot
+// be written.
 inline bool writeLargeJp2(const QString &path, int width, int height, int tile, int levels = 6,
                           QPoint origin = QPoint(0, 0))
 {
+    if (tile < 1)
+        return false;
     opj_image_cmptparm_t params[3] = {};
     for (opj_image_cmptparm_t &p : params) {
         p.dx = p.dy = 1;
@@ -169,8 +171,7 @@ inline bool writeLargeJp2(const QString &path, int width, int height, int tile, 
         p.y0 = OPJ_UINT32(origin.y());
         p.prec = 8;
     }
-    opj_image_t *image = tile > 0 ? opj_image_tile_create(3, params, OPJ_CLRSPC_SRGB)
-                                  : opj_image_create(3, params, OPJ_CLRSPC_SRGB);
+    opj_image_t *image = opj_image_tile_create(3, params, OPJ_CLRSPC_SRGB);
     if (!image)
         return false;
     image->x0 = OPJ_UINT32(origin.x());
@@ -181,11 +182,6 @@ inline bool writeLargeJp2(const QString &path, int width, int height, int tile, 
     for (int kind = 0; kind < 8; ++kind)
         for (int x = 0; x < width; ++x)
             largeJpegPixel(x, kind, width, &rows[size_t(kind)][size_t(x) * 3]);
-    if (tile == 0)
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x)
-                for (int c = 0; c < 3; ++c)
-                    image->comps[c].data[size_t(y) * size_t(width) + size_t(x)] = rows[size_t(largeJpegRowKind(y))][size_t(x) * 3 + size_t(c)];
     opj_cparameters_t cp;
     opj_set_default_encoder_parameters(&cp);
     cp.tcp_numlayers = 1;
@@ -194,17 +190,15 @@ inline bool writeLargeJp2(const QString &path, int width, int height, int tile, 
     cp.irreversible = 0;
     cp.tcp_mct = 1;
     cp.numresolution = levels;
-    if (tile > 0) {
-        cp.tile_size_on = OPJ_TRUE;
-        cp.cp_tx0 = origin.x();
-        cp.cp_ty0 = origin.y();
-        cp.cp_tdx = tile;
-        cp.cp_tdy = tile;
-    }
+    cp.tile_size_on = OPJ_TRUE;
+    cp.cp_tx0 = origin.x();
+    cp.cp_ty0 = origin.y();
+    cp.cp_tdx = tile;
+    cp.cp_tdy = tile;
     opj_codec_t *codec = opj_create_compress(OPJ_CODEC_JP2);
     opj_stream_t *stream = opj_stream_create_default_file_stream(path.toLocal8Bit().constData(), OPJ_FALSE);
     bool ok = codec && stream && opj_setup_encoder(codec, &cp, image) && opj_start_compress(codec, image, stream);
-    if (ok && tile > 0) {
+    if (ok) {
         const int across = (width + tile - 1) / tile, down = (height + tile - 1) / tile;
         std::vector<unsigned char> data(size_t(tile) * size_t(tile) * 3);
         for (int ty = 0; ok && ty < down; ++ty)
@@ -218,8 +212,6 @@ inline bool writeLargeJp2(const QString &path, int width, int height, int tile, 
                                 rows[size_t(largeJpegRowKind(top + y))][size_t(left + x) * 3 + size_t(c)];
                 ok = opj_write_tile(codec, OPJ_UINT32(ty * across + tx), data.data(), OPJ_UINT32(w * h * 3), stream);
             }
-    } else if (ok) {
-        ok = opj_encode(codec, stream);
     }
     ok = ok && opj_end_compress(codec, stream);
     if (stream)
