@@ -53,6 +53,13 @@ extern "C" OPJ_BOOL opjSeek(OPJ_OFF_T n, void* user)
     return OPJ_TRUE;
 }
 extern "C" void opjQuiet(const char*, void*) {}
+// Keeps the library's first complaint, to tell why a decode failed.
+extern "C" void opjKeepError(const char* message, void* user)
+{
+    auto* kept = static_cast<QString*>(user);
+    if (message && kept->isEmpty())
+        *kept = QString::fromLatin1(message).trimmed().left(200);
+}
 
 bool isCodestream(const QByteArray& data)
 {
@@ -129,6 +136,7 @@ struct Session {
     opj_codec_t* codec = nullptr;
     opj_stream_t* stream = nullptr;
     opj_image_t* image = nullptr;
+    QString libraryError;
 
     bool readHeader(const QByteArray& data, int reduce)
     {
@@ -139,7 +147,7 @@ struct Session {
             return false;
         opj_set_info_handler(codec, opjQuiet, nullptr);
         opj_set_warning_handler(codec, opjQuiet, nullptr);
-        opj_set_error_handler(codec, opjQuiet, nullptr);
+        opj_set_error_handler(codec, opjKeepError, &libraryError);
         opj_dparameters_t params;
         opj_set_default_decoder_parameters(&params);
         params.cp_reduce = OPJ_UINT32(reduce);
@@ -387,7 +395,8 @@ private:
             !opj_decode(s.codec, s.stream, s.image) || !opj_end_decompress(s.codec, s.stream)) {
             if (libraryFailed)
                 *libraryFailed = true;
-            return fail(error, QStringLiteral("JPEG 2000 decoding failed"));
+            return fail(error, s.libraryError.isEmpty() ? QStringLiteral("JPEG 2000 decoding failed")
+                                                        : QStringLiteral("JPEG 2000 decoding failed: %1").arg(s.libraryError));
         }
         const OPJ_UINT32 n = s.image->numcomps;
         // Grey, grey and alpha, colour, colour and alpha: further components are not shown.

@@ -365,6 +365,19 @@ TEST(ImageParts, Jpeg2000sBeyondTheBudgetShowFittedAndInParts)
         EXPECT_FALSE(error.isEmpty());
     }
 
+    // A file cut off halfway: its parts, and its fitted picture, are refused with the reason.
+    QFile cut(tiled);
+    ASSERT_TRUE(cut.open(QIODevice::ReadOnly));
+    const QByteArray bytes = cut.readAll();
+    QString error;
+    const auto damaged = ImageSource::createWithData(bytes.left(bytes.size() / 2), &error);
+    ASSERT_TRUE(damaged) << error.toStdString();
+    EXPECT_TRUE(damaged->createImageInRect(0, QRect(700, 900, 300, 150), 1, &error).isNull());
+    EXPECT_TRUE(error.startsWith(QLatin1String("JPEG 2000 decoding failed"))) << error.toStdString();
+    error.clear();
+    EXPECT_TRUE(damaged->createThumbnailAtIndex(0, 400, true, &error).isNull());
+    EXPECT_FALSE(error.isEmpty());
+
     // Sub-sampled chroma off the grid's origin: each part takes the chroma samples the whole
     // decode takes, up to the picture's last row and column.
     const QString chroma = dir.filePath(QStringLiteral("chroma.jp2"));
