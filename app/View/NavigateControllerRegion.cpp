@@ -1,6 +1,6 @@
 // The sharp regions of the view-mode controller: the part of the current picture the view shows
-// (a JPEG, or a PNG, TIFF, WebP or JPEG 2000 too large to hold whole), decoded at the resolution it needs, in bands of
-// tiles on the workers, drawn over the picture.
+// (a JPEG, or a PNG, TIFF, WebP or JPEG 2000 too large to hold whole), decoded at the resolution
+// it needs, in bands of tiles on the workers, drawn over the picture.
 
 #include "View/NavigateController.h"
 

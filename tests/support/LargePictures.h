@@ -1,8 +1,9 @@
 #pragma once
 // Large JPEG, PNG, TIFF and JPEG 2000 files for the tests of pictures shown in parts: written row
-// by row or tile by tile (so a picture of hundreds of megapixels costs a few rows of memory); the reference decode of a part
-// of a JPEG by reading every row from the top with the reference library, keeping only the part's
-// rows and columns; and the exact pixels of a part, which a PNG keeps.
+// by row or tile by tile (so a picture of hundreds of megapixels costs a few rows of memory); the
+// reference decode of a part of a JPEG by reading every row from the top with the reference
+// library, keeping only the part's rows and columns; and the exact pixels of a part, which a PNG,
+// a TIFF and a lossless JPEG 2000 keep.
 
 #include <QImage>
 #include <QRect>

@@ -379,7 +379,9 @@ private:
             return fail(error, QStringLiteral("the JPEG 2000 picture lies too far out for a part of it to be decoded"));
         const uint64_t levelWidth = u1 - u0, levelHeight = v1 - v0;
         if (!ImageLimits::frameAllowed(levelWidth, levelHeight))
-            return fail(error, QStringLiteral("JPEG 2000 part of %1 x %2 pixels exceeds the size limit").arg(levelWidth).arg(levelHeight));
+            return fail(error, QStringLiteral("JPEG 2000 part of %1 x %2 pixels exceeds the size limit")
+                                   .arg(levelWidth)
+                                   .arg(levelHeight));
 
         // The library's memory and the frames made of it are held at once: charged together, so
         // that a decode the budget cannot hold whole is refused before it starts.
@@ -395,8 +397,8 @@ private:
             !opj_decode(s.codec, s.stream, s.image) || !opj_end_decompress(s.codec, s.stream)) {
             if (libraryFailed)
                 *libraryFailed = true;
-            return fail(error, s.libraryError.isEmpty() ? QStringLiteral("JPEG 2000 decoding failed")
-                                                        : QStringLiteral("JPEG 2000 decoding failed: %1").arg(s.libraryError));
+            const QString why = QStringLiteral("JPEG 2000 decoding failed");
+            return fail(error, s.libraryError.isEmpty() ? why : why + QStringLiteral(": ") + s.libraryError);
         }
         const OPJ_UINT32 n = s.image->numcomps;
         // Grey, grey and alpha, colour, colour and alpha: further components are not shown.
@@ -411,7 +413,8 @@ private:
                 return fail(error, QStringLiteral("JPEG 2000 component layout not supported"));
             cx0[i] = ceilShift(c.x0, c.factor);
             cy0[i] = ceilShift(c.y0, c.factor);
-            const uint64_t endColumn = ceilShift(ceilDiv(ax1, c.dx), c.factor), endRow = ceilShift(ceilDiv(ay1, c.dy), c.factor);
+            const uint64_t endColumn = ceilShift(ceilDiv(ax1, c.dx), c.factor);
+            const uint64_t endRow = ceilShift(ceilDiv(ay1, c.dy), c.factor);
             lastColumn[i] = std::min<uint64_t>(c.w, std::max<uint64_t>(endColumn > cx0[i] ? endColumn - cx0[i] : 0, 1)) - 1;
             lastRow[i] = std::min<uint64_t>(c.h, std::max<uint64_t>(endRow > cy0[i] ? endRow - cy0[i] : 0, 1)) - 1;
         }
