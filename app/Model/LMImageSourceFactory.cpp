@@ -99,9 +99,10 @@ public:
         return kpv::Thumbnailer::cachedThumbnail(path, maxPixelSize, orientation);
     }
 
-    void storeThumbnail(const QString &path, const QImage &image, int orientation, qint64 modifiedSecs) const override
+    void storeThumbnail(const QString &path, const QImage &image, int orientation, qint64 modifiedSecs,
+                        qint64 fileBytes) const override
     {
-        kpv::Thumbnailer::storeThumbnail(path, image, orientation, modifiedSecs);
+        kpv::Thumbnailer::storeThumbnail(path, image, orientation, modifiedSecs, fileBytes);
     }
 };
 

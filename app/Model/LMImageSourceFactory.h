@@ -34,11 +34,12 @@ public:
         return storedThumbnail(path, maxPixelSize);
     }
     // Keeps a thumbnail the loader made by decoding the file (stored orientation; the file's EXIF
-    // orientation and its modification time when read) where the next storedThumbnail() finds
-    // it. Nothing by default.
-    virtual void storeThumbnail(const QString &path, const QImage &image, int orientation, qint64 modifiedSecs) const
+    // orientation, its modification time and size when read) where the next storedThumbnail()
+    // finds it. Nothing by default.
+    virtual void storeThumbnail(const QString &path, const QImage &image, int orientation, qint64 modifiedSecs,
+                                qint64 fileBytes) const
     {
-        (void)path, (void)image, (void)orientation, (void)modifiedSecs;
+        (void)path, (void)image, (void)orientation, (void)modifiedSecs, (void)fileBytes;
     }
 
     // The factory over the platform's image reader and thumbnailer (one for the process).

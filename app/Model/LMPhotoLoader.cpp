@@ -395,7 +395,8 @@ void LMPhotoLoader::storeThumbnail(const LMImagePtr &thumbnail) const
     guarded([&] {
         const int64_t ns = info->fileIdentity().modifiedNs;
         const qint64 secs = qint64(ns >= 0 ? ns / 1000000000 : (ns - 999999999) / 1000000000);
-        m_sources->storeThumbnail(info->filePath().path(), thumbnail->convertToImage(), int(info->rawOrientation()), secs);
+        m_sources->storeThumbnail(info->filePath().path(), thumbnail->convertToImage(), int(info->rawOrientation()), secs,
+                                  info->fileIdentity().size);
         return 0;
     });
 }

@@ -1,6 +1,6 @@
 #pragma once
-// Tells when other programs change watched folders (a file added, removed or renamed) or watched
-// files (written over). The kernel reports the changes; nothing is polled, so a watched folder of
+// Tells when other programs change watched folders (a file added, removed, renamed or written and
+// closed) or watched files (written over). The kernel reports the changes; nothing is polled, so a watched folder of
 // any size costs nothing while it is quiet. A burst of changes (a copy of many files, a program
 // writing a file in pieces) is reported once, after the folder has been quiet for a moment, on
 // the main run loop's clock.
@@ -11,8 +11,6 @@
 
 #include <functional>
 #include <memory>
-
-class QFileSystemWatcher;
 
 namespace kpv {
 
@@ -34,12 +32,16 @@ public:
     QStringList watchedFiles() const;
 
 private:
+    struct Kernel;
+    bool addWatch(const QString& path, bool folder);
+    void removeWatch(const QString& path);
+    void readEvents();
     void changed(const QString& path, bool folder);
     void report();
 
     Handler m_handler;
     double m_settleSeconds;
-    std::unique_ptr<QFileSystemWatcher> m_watcher;
+    std::unique_ptr<Kernel> m_kernel;
     std::shared_ptr<Timer> m_settle;
     QSet<QString> m_folders, m_files;
     QSet<QString> m_changedFolders, m_changedFiles;

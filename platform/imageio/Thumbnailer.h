@@ -27,11 +27,12 @@ public:
 
     // Keeps a thumbnail made by decoding `path` (in the file's stored orientation, `orientation`
     // as EXIF numbers it) in the shared cache, so that the next visit costs no decode: upright,
-    // within 256 pixels (the "large" size), named after the file's address and `modifiedSecs`,
-    // its time when it was read. Nothing is kept for a file changed since then, a picture under
-    // 256 pixels or a file inside the cache; a cache that cannot be written is left alone (it is
-    // only a cache).
-    static void storeThumbnail(const QString& path, const QImage& image, int orientation, qint64 modifiedSecs);
+    // within 256 pixels (the "large" size), named after the file's address, `modifiedSecs` and
+    // `fileBytes`, its time and size when it was read. Nothing is kept for a file changed since
+    // then, a picture under 256 pixels or a file inside the cache; a cache that cannot be written
+    // is left alone (it is only a cache).
+    static void storeThumbnail(const QString& path, const QImage& image, int orientation, qint64 modifiedSecs,
+                               qint64 fileBytes);
 
     // The shared cache folder of the desktop ($XDG_CACHE_HOME/thumbnails); tests point it elsewhere.
     static QString cacheDirectory();

@@ -5,15 +5,18 @@
 // coefficient of the picture (gigabytes for a large panorama).
 
 #include "FormatDecoder.h"
+#include "JpegResumeIndex.h"
 #include "imageio/ImageLimits.h"
 #include "imageio/ContentTypes.h"
 #include "imageio/ImageProperties.h"
 
 #include <csetjmp>
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include <jpeglib.h>
@@ -123,33 +126,6 @@ bool checkBeforeStart(DecodeJob* job, size_t size)
     return true;
 }
 
-struct MemoryStream {
-    const unsigned char* data;
-    size_t size;
-    size_t pos;
-};
-
-int32_t memoryStreamCallback(int32_t op, void* stream, void* args)
-{
-    auto* m = static_cast<MemoryStream*>(stream);
-    if (op == JPG_STREAM_READ) {
-        auto* io = static_cast<JpgStreamIo*>(args);
-        const size_t n = std::min(size_t(io->count), m->size - m->pos);
-        std::memcpy(io->buffer, m->data + m->pos, n);
-        m->pos += n;
-        return int32_t(n);
-    }
-    if (op == JPG_STREAM_SEEK) {
-        const auto* a = static_cast<const JpgStreamSeekArgs*>(args);
-        const size_t base = a->origin == 1 ? m->size : a->origin == 2 ? m->pos : 0;
-        if (size_t(a->offset) > m->size - std::min(base, m->size))
-            return -1;
-        m->pos = base + a->offset;
-        return 0;
-    }
-    return op == JPG_STREAM_TELL ? int32_t(m->pos) : 0;
-}
-
 // A progressive YCbCr or grey file at an eighth of its size through the codec library's decoder:
 // each pixel the mean of its 8 x 8 area, subsampled chroma too, converted as JFIF says. False
 // with *declined set when the decoder does not take the file (libjpeg-turbo then decides); false
@@ -157,10 +133,10 @@ int32_t memoryStreamCallback(int32_t op, void* stream, void* args)
 bool decodeProgressiveEighth(DecodeJob* job, const unsigned char* data, size_t size, bool* declined)
 {
     *declined = true;
-    MemoryStream stream{data, size, 0};
+    imageio_detail::JpegMemoryStream stream{data, size, 0};
     JpgDecParam param{};
     param.stream = &stream;
-    param.streamCallback = memoryStreamCallback;
+    param.streamCallback = imageio_detail::jpegMemoryStreamCallback;
     param.bufferSize = 64 * 1024;
     JpgDecoder* raw = nullptr;
     if (ajlJpgDecoderCreate(&raw, &param) != 0)
@@ -215,16 +191,8 @@ bool decodeProgressiveEighth(DecodeJob* job, const unsigned char* data, size_t s
             }
             const uint8_t* cbRow = planes[1].data() + at;
             const uint8_t* crRow = planes[2].data() + at;
-            for (int x = 0; x < width; ++x, out += 4) {
-                // JFIF: R = Y + 1.402 Cr, G = Y - 0.344136 Cb - 0.714136 Cr, B = Y + 1.772 Cb
-                // (chroma centred on 128), in 16-bit fixed point.
-                const int yv = luma[x], cb = cbRow[x] - 128, cr = crRow[x] - 128;
-                const auto clamp = [](int v) { return uchar(v < 0 ? 0 : v > 255 ? 255 : v); };
-                out[0] = clamp(yv + ((91881 * cr + 32768) >> 16));
-                out[1] = clamp(yv + ((-22554 * cb - 46802 * cr + 32768) >> 16));
-                out[2] = clamp(yv + ((116130 * cb + 32768) >> 16));
-                out[3] = 255;
-            }
+            for (int x = 0; x < width; ++x, out += 4)
+                imageio_detail::yccToRgba(out, luma[x], cbRow[x], crRow[x]);
         }
         done += lines;
     }
@@ -424,10 +392,18 @@ public:
 
     QImage decodeRegion(int, const QRect& rect, int reduction, QString* error) override
     {
-        // Reads only the file's bytes and a job of its own: parts decode on several threads at once.
+        // Reads only the file's bytes, the resume index once made, and a decoder of its own:
+        // parts decode on several threads at once.
+        const auto* bytes = reinterpret_cast<const unsigned char*>(m_data.constData());
+        if (const auto index = resumeIndex()) {
+            QString why;
+            QImage part = index->decodeRegion(bytes, size_t(m_data.size()), rect, reduction, &why);
+            if (!part.isNull())
+                return part;
+            // Damaged data may still decode in part from the top, and a few layouts go that way.
+        }
         auto job = std::make_unique<DecodeJob>();
-        if (!runRegionDecode(job.get(), reinterpret_cast<const unsigned char*>(m_data.constData()),
-                             size_t(m_data.size()), rect, reduction)) {
+        if (!runRegionDecode(job.get(), bytes, size_t(m_data.size()), rect, reduction)) {
             if (error)
                 *error = job->error;
             return {};
@@ -443,10 +419,33 @@ public:
     }
 
 private:
+    // The resume index, made by the first part asked for while the parts asked meanwhile decode
+    // from the top; null before, and for a file without one.
+    std::shared_ptr<const imageio_detail::JpegResumeIndex> resumeIndex()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_indexMutex);
+            if (m_indexMade)
+                return m_index;
+        }
+        if (m_indexClaimed.exchange(true))
+            return nullptr;
+        auto index = imageio_detail::JpegResumeIndex::build(reinterpret_cast<const unsigned char*>(m_data.constData()),
+                                                            size_t(m_data.size()));
+        const std::lock_guard<std::mutex> lock(m_indexMutex);
+        m_index = index;
+        m_indexMade = true;
+        return m_index;
+    }
+
     QByteArray m_data;
     QSize m_size;
     double m_dpiX = 0, m_dpiY = 0;
     bool m_progressive = false;
+    std::mutex m_indexMutex;
+    std::shared_ptr<const imageio_detail::JpegResumeIndex> m_index;
+    bool m_indexMade = false;
+    std::atomic<bool> m_indexClaimed{false};
 };
 
 }  // namespace

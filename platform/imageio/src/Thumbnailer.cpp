@@ -56,14 +56,21 @@ QHash<QByteArray, QByteArray> pngTextChunks(QFile& file)
     return texts;
 }
 
-// A cache entry is fresh when it names the file and its modification time (in whole seconds).
-QImage freshCacheEntry(const QString& cacheFile, const QByteArray& uri, qint64 mtime)
+// Whether a cache entry's texts name the file as it is: its address, its modification time (in
+// whole seconds) and, when the entry says it, its size. A file another program was still writing
+// when it was thumbnailed ends within the same second with another size.
+bool namesFileAsItIs(const QHash<QByteArray, QByteArray>& texts, const QByteArray& uri, qint64 mtime, qint64 bytes)
+{
+    return texts.value("Thumb::URI") == uri && texts.value("Thumb::MTime") == QByteArray::number(mtime) &&
+           (!texts.contains("Thumb::Size") || texts.value("Thumb::Size") == QByteArray::number(bytes));
+}
+
+QImage freshCacheEntry(const QString& cacheFile, const QByteArray& uri, qint64 mtime, qint64 bytes)
 {
     QFile file(cacheFile);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    const QHash<QByteArray, QByteArray> texts = pngTextChunks(file);
-    if (texts.value("Thumb::URI") != uri || texts.value("Thumb::MTime") != QByteArray::number(mtime))
+    if (!namesFileAsItIs(pngTextChunks(file), uri, mtime, bytes))
         return {};
     // Read with our own reader, not the platform's plug-ins: the start-up picture comes from
     // here on a thread of its own, before the application object exists.
@@ -250,7 +257,8 @@ QImage freshCachedThumbnail(const QFileInfo& info, int maxPixelSize)
     // The larger cached size first: it scales down to our box without losing detail.
     const char* folders[] = {maxPixelSize > 128 ? "large" : "normal", maxPixelSize > 128 ? "normal" : "large"};
     for (const char* folder : folders) {
-        QImage cached = freshCacheEntry(Thumbnailer::cachePathFor(info.absoluteFilePath(), QString::fromLatin1(folder)), uri, mtime);
+        QImage cached = freshCacheEntry(Thumbnailer::cachePathFor(info.absoluteFilePath(), QString::fromLatin1(folder)), uri,
+                                        mtime, info.size());
         if (!cached.isNull())
             return cached;
     }
@@ -283,7 +291,8 @@ QImage makeThumbnail(const QString& path, int maxPixelSize, bool upright, bool d
 
 }  // namespace
 
-void Thumbnailer::storeThumbnail(const QString& path, const QImage& image, int orientation, qint64 modifiedSecs)
+void Thumbnailer::storeThumbnail(const QString& path, const QImage& image, int orientation, qint64 modifiedSecs,
+                                 qint64 fileBytes)
 {
     if (image.isNull() || std::max(image.width(), image.height()) < 256)
         return;
@@ -292,7 +301,8 @@ void Thumbnailer::storeThumbnail(const QString& path, const QImage& image, int o
     const QString cache = cacheDirectory();
     // The cache's own pictures are not thumbnailed, and a file changed since it was read would be
     // named with a time that is no longer its own.
-    if (file.startsWith(cache + u'/') || !info.isFile() || info.lastModified().toSecsSinceEpoch() != modifiedSecs)
+    if (file.startsWith(cache + u'/') || !info.isFile() || info.lastModified().toSecsSinceEpoch() != modifiedSecs ||
+        info.size() != fileBytes)
         return;
     const QString target = cachePathFor(file, QStringLiteral("large"));
     const QByteArray uri = QUrl::fromLocalFile(file).toEncoded();
@@ -300,8 +310,7 @@ void Thumbnailer::storeThumbnail(const QString& path, const QImage& image, int o
     {
         QFile existing(target);
         if (existing.open(QIODevice::ReadOnly)) {
-            const QHash<QByteArray, QByteArray> texts = pngTextChunks(existing);
-            if (texts.value("Thumb::URI") == uri && texts.value("Thumb::MTime") == QByteArray::number(modifiedSecs))
+            if (namesFileAsItIs(pngTextChunks(existing), uri, modifiedSecs, fileBytes))
                 return;
         }
     }
@@ -320,7 +329,7 @@ void Thumbnailer::storeThumbnail(const QString& path, const QImage& image, int o
         return;
     const QByteArray png = withTextChunks(buffer.data(), {{"Thumb::URI", uri},
                                                          {"Thumb::MTime", QByteArray::number(modifiedSecs)},
-                                                         {"Thumb::Size", QByteArray::number(info.size())},
+                                                         {"Thumb::Size", QByteArray::number(fileBytes)},
                                                          {"Software", "Kestrane Photo Viewer"}});
     if (png.isEmpty())
         return;

@@ -214,6 +214,14 @@ TEST(ThumbnailerCache, FreshEntriesAreUsedAndStaleOnesIgnored)
               referencePng(red, false, false, {{"Thumb::URI", uri}, {"Thumb::MTime", "12345"}}));
     EXPECT_EQ(Thumbnailer::thumbnail(photo, 160).size(), QSize(160, 80));
     EXPECT_TRUE(Thumbnailer::storedThumbnail(photo, 160).isNull());
+    // So is one of the same second that names another size: made while another program was still
+    // writing the file, which it finished within that second.
+    const QByteArray bytes = QByteArray::number(QFileInfo(photo).size());
+    for (const QByteArray &size : {QByteArray::number(QFileInfo(photo).size() / 2), bytes}) {
+        writeFile(dir, QStringLiteral("cache/large/") + QFileInfo(entry).fileName(),
+                  referencePng(red, false, false, {{"Thumb::URI", uri}, {"Thumb::MTime", mtime}, {"Thumb::Size", size}}));
+        EXPECT_EQ(Thumbnailer::thumbnail(photo, 160).size(), size == bytes ? QSize(160, 160) : QSize(160, 80));
+    }
     EXPECT_TRUE(Thumbnailer::thumbnail(dir.filePath(QStringLiteral("missing.png")), 160).isNull());
     EXPECT_TRUE(Thumbnailer::storedThumbnail(dir.filePath(QStringLiteral("missing.jpg")), 160).isNull());
     Thumbnailer::setCacheDirectoryForTesting(QString());

@@ -1,0 +1,259 @@
+// Parts of a baseline JPEG through the codec library's decoder and its random-access index: the
+// index is read once per file, then each part reads only the rows of blocks it covers, from the
+// index entry nearest its first block. Chroma is brought to the luma's size as the whole-picture
+// decode does (its triangle filter at full size; at a reduction the decoder delivers it at the
+// luma's size already), so parts and the whole decode agree to a level.
+
+#include "JpegResumeIndex.h"
+
+#include "FormatDecoder.h"
+#include "imageio/ImageLimits.h"
+
+#include "AjlJpgDecoder.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kpv::imageio_detail {
+
+int32_t jpegMemoryStreamCallback(int32_t op, void* stream, void* args)
+{
+    auto* m = static_cast<JpegMemoryStream*>(stream);
+    if (op == JPG_STREAM_READ) {
+        auto* io = static_cast<JpgStreamIo*>(args);
+        const size_t n = std::min(size_t(io->count), m->size - m->pos);
+        std::memcpy(io->buffer, m->data + m->pos, n);
+        m->pos += n;
+        return int32_t(n);
+    }
+    if (op == JPG_STREAM_SEEK) {
+        const auto* a = static_cast<const JpgStreamSeekArgs*>(args);
+        const size_t base = a->origin == 1 ? m->size : a->origin == 2 ? m->pos : 0;
+        if (size_t(a->offset) > m->size - std::min(base, m->size))
+            return -1;
+        m->pos = base + a->offset;
+        return 0;
+    }
+    return op == JPG_STREAM_TELL ? int32_t(m->pos) : 0;
+}
+
+namespace {
+
+// The index's memory whatever the picture's size: a larger picture gets entries further apart.
+constexpr int64_t kIndexBudget = 4 << 20;
+// Stream offsets are 32-bit.
+constexpr size_t kLargestFile = size_t(1) << 31;
+
+struct DecoderCloser {
+    void operator()(JpgDecoder* d) const { ajlJpgDecoderDestroy(d); }
+};
+using Decoder = std::unique_ptr<JpgDecoder, DecoderCloser>;
+
+Decoder openDecoder(JpegMemoryStream* stream, int64_t interval)
+{
+    JpgDecParam param{};
+    param.stream = stream;
+    param.streamCallback = jpegMemoryStreamCallback;
+    param.bufferSize = 64 * 1024;
+    param.indexInterval = interval;
+    JpgDecoder* raw = nullptr;
+    if (ajlJpgDecoderCreate(&raw, &param) != 0)
+        return nullptr;
+    return Decoder(raw);
+}
+
+// What the decoder says of the frame, and whether this road takes it.
+struct Frame {
+    int64_t size[2] = {};
+    int64_t mcu[2] = {};      // pixels of an MCU at full size
+    int64_t mcuCount[2] = {}; // per row, rows
+    int64_t components = 0;
+    int32_t sampling = 0; // 0 4:2:0, 1 4:2:2, 2 4:4:0, 3 4:4:4, 4 grey
+};
+
+bool readFrame(JpgDecoder* d, Frame* f)
+{
+    int32_t scanMode = -1, rgb = -1;
+    int64_t precision = 0;
+    if (ajlJpgDecoderGetProp(d, JPG_PROP_IMAGE_SIZE, f->size, 16) != 0 ||
+        ajlJpgDecoderGetProp(d, JPG_PROP_MCU_SIZE, f->mcu, 16) != 0 ||
+        ajlJpgDecoderGetProp(d, JPG_PROP_MCU_COUNT, f->mcuCount, 16) != 0 ||
+        ajlJpgDecoderGetProp(d, JPG_PROP_COMPONENTS, &f->components, 8) != 0 ||
+        ajlJpgDecoderGetProp(d, JPG_PROP_SUBSAMPLING, &f->sampling, 4) != 0 ||
+        ajlJpgDecoderGetProp(d, JPG_PROP_SCAN_MODE, &scanMode, 4) != 0 ||
+        ajlJpgDecoderGetProp(d, JPG_PROP_PRECISION, &precision, 8) != 0 ||
+        ajlJpgDecoderGetProp(d, JPG_PROP_RGB, &rgb, 4) != 0)
+        return false;
+    const bool layout = (f->components == 3 && f->sampling >= 0 && f->sampling <= 3) ||
+                        (f->components == 1 && f->sampling == 4);
+    return scanMode == 0 && precision == 8 && rgb == 0 && layout && f->mcu[0] >= 8 && f->mcu[1] >= 8 &&
+           f->mcuCount[0] > 0 && f->mcuCount[1] > 0;
+}
+
+// One chroma plane brought to the luma's size a row at a time: the nearest sample weighs three
+// times its neighbour on the side of the output pixel, in each direction the plane is halved in,
+// with the whole-picture decode's rounding; samples beyond the picture repeat its edge.
+class ChromaRows {
+public:
+    ChromaRows(const uint8_t* samples, int64_t pitch, int64_t originX, int64_t originY, int64_t width, int64_t height,
+               int rx, int ry)
+        : m_samples(samples), m_pitch(pitch), m_originX(originX), m_originY(originY), m_width(width),
+          m_height(height), m_rx(rx), m_ry(ry)
+    {
+    }
+
+    // Output row `ly` across luma columns [lx0, lx1] into out[0 .. lx1 - lx0].
+    void row(int64_t ly, int64_t lx0, int64_t lx1, uint8_t* out)
+    {
+        const int64_t y = ly / m_ry;
+        const int64_t yf = m_ry == 1 ? y : std::clamp<int64_t>(ly % 2 ? y + 1 : y - 1, 0, m_height - 1);
+        const uint8_t* near = m_samples + (y - m_originY) * m_pitch;
+        const uint8_t* far = m_samples + (yf - m_originY) * m_pitch;
+        // Column sums, four times a sample, over the samples the row reaches and one beside.
+        const int64_t j0 = std::max<int64_t>(lx0 / m_rx - 1, 0), j1 = std::min<int64_t>(lx1 / m_rx + 1, m_width - 1);
+        m_sums.resize(size_t(j1 - j0 + 1));
+        for (int64_t j = j0; j <= j1; ++j) {
+            const int64_t at = j - m_originX;
+            m_sums[size_t(j - j0)] = m_ry == 2 ? 3 * near[at] + far[at] : 4 * near[at];
+        }
+        const auto sum = [&](int64_t j) { return m_sums[size_t(j - j0)]; };
+        if (m_rx == 1) {
+            const int bias = m_ry == 1 ? 0 : ly % 2 ? 2 : 1;
+            for (int64_t lx = lx0; lx <= lx1; ++lx)
+                out[lx - lx0] = uint8_t((sum(lx) + bias) >> 2);
+            return;
+        }
+        const int evenBias = m_ry == 2 ? 8 : 4, oddBias = m_ry == 2 ? 7 : 8;
+        for (int64_t lx = lx0; lx <= lx1; ++lx) {
+            const int64_t j = lx / 2;
+            const bool odd = lx % 2;
+            const int64_t jf = std::clamp<int64_t>(odd ? j + 1 : j - 1, 0, m_width - 1);
+            out[lx - lx0] = uint8_t((3 * sum(j) + sum(jf) + (odd ? oddBias : evenBias)) >> 4);
+        }
+    }
+
+private:
+    const uint8_t* m_samples;
+    int64_t m_pitch, m_originX, m_originY, m_width, m_height;
+    int m_rx, m_ry;
+    std::vector<int> m_sums;
+};
+
+} // namespace
+
+std::shared_ptr<const JpegResumeIndex> JpegResumeIndex::build(const unsigned char* data, size_t size)
+{
+    if (!data || size >= kLargestFile)
+        return nullptr;
+    JpegMemoryStream stream{data, size, 0};
+    const Decoder decoder = openDecoder(&stream, 1);
+    Frame frame;
+    if (!decoder || !readFrame(decoder.get(), &frame) ||
+        !ImageLimits::jpegFileCanHold(size, uint64_t(frame.size[0]), uint64_t(frame.size[1])))
+        return nullptr;
+    int64_t budget = kIndexBudget, info[2] = {};
+    if (ajlJpgDecoderSetProp(decoder.get(), JPG_PROP_INDEX_BUDGET, &budget, 8) != 0 ||
+        ajlJpgDecoderGetProp(decoder.get(), JPG_PROP_BUILD_INDEX, info, 0) != 0 ||
+        ajlJpgDecoderGetProp(decoder.get(), JPG_PROP_INDEX, info, 16) != 0 || info[0] <= 0 || info[0] > kIndexBudget * 2)
+        return nullptr;
+    auto index = std::make_shared<JpegResumeIndex>();
+    const auto* blob = reinterpret_cast<const uint8_t*>(info[1]);
+    index->m_blob.assign(blob, blob + info[0]);
+    return index;
+}
+
+QImage JpegResumeIndex::decodeRegion(const unsigned char* data, size_t size, const QRect& rect, int reduction,
+                                     QString* error) const
+{
+    auto fail = [error](const QString& why) {
+        if (error)
+            *error = why;
+        return QImage();
+    };
+    if (reduction != 1 && reduction != 2 && reduction != 4 && reduction != 8)
+        return fail(QStringLiteral("a JPEG part reduced by %1 cannot be decoded").arg(reduction));
+    JpegMemoryStream stream{data, size, 0};
+    const Decoder decoder = openDecoder(&stream, 0);
+    Frame frame;
+    if (!decoder || !readFrame(decoder.get(), &frame))
+        return fail(QStringLiteral("the JPEG file can no longer be read by parts"));
+    JpgDecoder* d = decoder.get();
+    const bool colour = frame.components == 3;
+    // At a reduction the decoder delivers 4:2:0 chroma at the luma's size. Chroma halved one way
+    // only is left to the decode from the top there: enlarged here, it would not be the whole
+    // decode's average of each pixel's area.
+    if (colour && reduction > 1 && (frame.sampling == 1 || frame.sampling == 2))
+        return fail(QStringLiteral("a reduced part of a JPEG with chroma halved one way only is decoded from the top"));
+    const bool chromaAtLuma = colour && reduction > 1 && frame.sampling == 0;
+    int64_t scale = reduction, atLuma = chromaAtLuma ? 1 : 0, scaled[2];
+    int64_t blob[2] = {int64_t(m_blob.size()), 0};
+    const void* address = m_blob.data();
+    std::memcpy(&blob[1], &address, sizeof(address));
+    if (ajlJpgDecoderSetProp(d, JPG_PROP_SCALE, &scale, 8) != 0 ||
+        (colour && ajlJpgDecoderSetProp(d, JPG_PROP_CHROMA_AT_LUMA, &atLuma, 8) != 0) ||
+        ajlJpgDecoderSetProp(d, JPG_PROP_INDEX, blob, 16) != 0)
+        return fail(QStringLiteral("the JPEG file can no longer be read by parts"));
+    // A reduced picture has a pixel for a part of a block too, as the whole decode has.
+    scaled[0] = (frame.size[0] + reduction - 1) / reduction;
+    scaled[1] = (frame.size[1] + reduction - 1) / reduction;
+    if (rect.isEmpty() || rect.x() < 0 || rect.y() < 0 || rect.right() >= scaled[0] || rect.bottom() >= scaled[1])
+        return fail(QStringLiteral("the part is not inside the JPEG picture of %1 x %2").arg(scaled[0]).arg(scaled[1]));
+
+    // The rows and columns of MCUs under the part, one chroma sample wider on each side for the
+    // triangle filter.
+    const int64_t mw = frame.mcu[0] / reduction, mh = frame.mcu[1] / reduction;
+    const int rx = colour && !chromaAtLuma && (frame.sampling == 0 || frame.sampling == 1) ? 2 : 1;
+    const int ry = colour && !chromaAtLuma && (frame.sampling == 0 || frame.sampling == 2) ? 2 : 1;
+    const int64_t c0 = std::max<int64_t>(rect.x() - 2, 0) / mw, r0 = std::max<int64_t>(rect.y() - 2, 0) / mh;
+    const int64_t c1 = std::min<int64_t>((rect.right() + 3 + mw - 1) / mw, frame.mcuCount[0]);
+    const int64_t r1 = std::min<int64_t>((rect.bottom() + 3 + mh - 1) / mh, frame.mcuCount[1]);
+    const int64_t lumaW = (c1 - c0) * mw, lumaH = (r1 - r0) * mh, chromaW = lumaW / rx, chromaH = lumaH / ry;
+    const uint64_t planeBytes = uint64_t(lumaW) * uint64_t(lumaH) + (colour ? 2 * uint64_t(chromaW) * uint64_t(chromaH) : 0);
+    if (!reserveDecodeBytes(planeBytes, error))
+        return {};
+    std::vector<uint8_t> planes[3];
+    planes[0].assign(size_t(lumaW * lumaH), 0);
+    if (colour) {
+        planes[1].assign(size_t(chromaW * chromaH), 128);
+        planes[2].assign(size_t(chromaW * chromaH), 128);
+    }
+    for (int64_t row = r0; row < r1; ++row) {
+        uint8_t* at[3] = {planes[0].data() + (row - r0) * mh * lumaW,
+                          colour ? planes[1].data() + (row - r0) * (mh / ry) * chromaW : nullptr,
+                          colour ? planes[2].data() + (row - r0) * (mh / ry) * chromaW : nullptr};
+        int64_t pitches[3] = {lumaW, chromaW, chromaW};
+        JpgReadOutput output{at, pitches};
+        JpgReadRequest request{2, c1 - c0, c0, row, &output};
+        const int64_t result = ajlJpgDecoderReadMCUs(d, &request);
+        if (result != 0 || request.count != 0)
+            return fail(QStringLiteral("JPEG decoding failed (code 0x%1)").arg(uint64_t(result), 0, 16));
+    }
+
+    QImage image = allocateFrame(rect.width(), rect.height(), error);
+    if (image.isNull())
+        return {};
+    const int64_t ox = c0 * mw, oy = r0 * mh;
+    const int64_t chromaInsideW = (scaled[0] + rx - 1) / rx, chromaInsideH = (scaled[1] + ry - 1) / ry;
+    ChromaRows cb(planes[1].data(), chromaW, ox / rx, oy / ry, chromaInsideW, chromaInsideH, rx, ry);
+    ChromaRows cr(planes[2].data(), chromaW, ox / rx, oy / ry, chromaInsideW, chromaInsideH, rx, ry);
+    std::vector<uint8_t> cbRow(size_t(rect.width())), crRow(size_t(rect.width()));
+    for (int y = 0; y < rect.height(); ++y) {
+        const int64_t ly = rect.y() + y;
+        const uint8_t* luma = planes[0].data() + (ly - oy) * lumaW + (rect.x() - ox);
+        uchar* out = image.scanLine(y);
+        if (!colour) {
+            for (int x = 0; x < rect.width(); ++x, out += 4) {
+                out[0] = out[1] = out[2] = luma[x];
+                out[3] = 255;
+            }
+            continue;
+        }
+        cb.row(ly, rect.x(), rect.right(), cbRow.data());
+        cr.row(ly, rect.x(), rect.right(), crRow.data());
+        for (int x = 0; x < rect.width(); ++x, out += 4)
+            yccToRgba(out, luma[x], cbRow[size_t(x)], crRow[size_t(x)]);
+    }
+    return image;
+}
+
+} // namespace kpv::imageio_detail

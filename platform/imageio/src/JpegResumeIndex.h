@@ -1,0 +1,57 @@
+#pragma once
+// Parts of a large baseline JPEG decoded from near their own first block. A part of a JPEG would
+// otherwise cost the entropy-coded data of every row above it, read again for each part a zoomed
+// view asks for; the resume index, read once per file, holds where the data of each group of
+// blocks starts and the predictors there, so that each part reads only its own rows of blocks.
+
+#include <QImage>
+#include <QRect>
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace kpv::imageio_detail {
+
+// A JPEG held in memory, served to the codec library's decoder as a stream.
+struct JpegMemoryStream {
+    const unsigned char* data;
+    size_t size;
+    size_t pos;
+};
+int32_t jpegMemoryStreamCallback(int32_t op, void* stream, void* args);
+
+// JFIF's YCbCr to RGB (chroma centred on 128), in 16-bit fixed point; alpha opaque.
+inline void yccToRgba(uchar* out, int y, int cb, int cr)
+{
+    cb -= 128;
+    cr -= 128;
+    const auto clamp = [](int v) { return uchar(v < 0 ? 0 : v > 255 ? 255 : v); };
+    out[0] = clamp(y + ((91881 * cr + 32768) >> 16));
+    out[1] = clamp(y + ((-22554 * cb - 46802 * cr + 32768) >> 16));
+    out[2] = clamp(y + ((116130 * cb + 32768) >> 16));
+    out[3] = 255;
+}
+
+class JpegResumeIndex {
+public:
+    // Reads the file's entropy-coded data once, without decoding a pixel. Null for a file this
+    // road does not take (progressive, more than three components, colour other than YCbCr or
+    // grey, precision other than 8 bits, 2 GB or more) and for damaged data: such files keep the
+    // decode from the top.
+    static std::shared_ptr<const JpegResumeIndex> build(const unsigned char* data, size_t size);
+
+    // `rect` of the picture reduced by `reduction` (1, 2, 4 or 8) as premultiplied RGBA, charged
+    // to the decode budget; null with *error set when the part cannot be decoded.
+    QImage decodeRegion(const unsigned char* data, size_t size, const QRect& rect, int reduction,
+                        QString* error) const;
+
+    size_t bytes() const { return m_blob.size(); }
+
+private:
+    std::vector<uint8_t> m_blob;
+};
+
+}  // namespace kpv::imageio_detail
