@@ -1,8 +1,16 @@
 #include "View/NavRegionCache.h"
 
+#include "imageio/DecodeBudget.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+
+bool NavRegionCache::holdsWhole(const QSizeF &size)
+{
+    const double pixels = size.width() * size.height();
+    return pixels <= kMaxWholePicturePixels && pixels * 4 <= double(kpv::DecodeBudget::shared().capacity());
+}
 
 int NavRegionCache::reductionForScale(double scale)
 {

@@ -26,6 +26,9 @@ public:
     // The largest picture decoded whole for a zoomed-in view (four bytes a pixel, held while it is
     // shown); beyond it the view shows regions of the file.
     static constexpr double kMaxWholePicturePixels = 32e6;
+    // Whether a picture of this size is held whole for a zoomed-in view: within the bound above
+    // and within what all decodes may hold at once.
+    static bool holdsWhole(const QSizeF &size);
     // What the tiles of one file may hold at once (besides those shown), counting the pixels of
     // each band once however many of its tiles are kept.
     static constexpr uint64_t kMaxBytes = uint64_t(160) << 20;

@@ -442,7 +442,7 @@ bool NavigateController::putCurFileImageIntoView(LMImageViewModel &view, int ima
         // is asked for once it is still.
         if (preferred >= 1 && preferred <= 7 && m_loader && &view == m_openGLView && regionsServe(info)) {
             const QSizeF size = m_loader->imageSizeByScaleType(preferred, base);
-            if (!(size.width() * size.height() <= NavRegionCache::kMaxWholePicturePixels) || view.isZoomTimerRunning())
+            if (!NavRegionCache::holdsWhole(size) || view.isZoomTimerRunning())
                 preferred = 0;
         }
         if (preferred >= 1 && preferred <= 7) {

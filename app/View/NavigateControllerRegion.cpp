@@ -1,6 +1,6 @@
 // The sharp regions of the view-mode controller: the part of the current picture the view shows
-// (a JPEG, or a PNG too large to hold whole), decoded at the resolution it needs, in bands of
-// tiles on the workers, drawn over the picture.
+// (a JPEG, or a PNG, TIFF, WebP or JPEG 2000 too large to hold whole), decoded at the resolution
+// it needs, in bands of tiles on the workers, drawn over the picture.
 
 #include "View/NavigateController.h"
 
@@ -41,15 +41,16 @@ bool NavigateController::regionsServe(const LMNavFileInfoPtr &info) const
     if (!base)
         return false;
     // A JPEG's part costs a fraction of its whole decode; a PNG's or a WebP's costs the rows above
-    // it and a TIFF's the tiles or strips under it, worth it only for a picture too large to be
-    // held whole.
+    // it, a TIFF's the tiles or strips under it and a JPEG 2000's the code blocks under it, worth
+    // it only for a picture too large to be held whole.
     const bool jpeg = base->AMCMImageType() == kJpegImageType || base->imageUTI() == QLatin1String("public.jpeg");
-    const QSizeF raw = base->rawFrameSize();
-    const bool large = raw.width() * raw.height() > NavRegionCache::kMaxWholePicturePixels;
+    const bool large = !NavRegionCache::holdsWhole(base->rawFrameSize());
     const bool largePng = (base->AMCMImageType() == kPngImageType || base->imageUTI() == QLatin1String("public.png")) && large;
-    const bool largeTiffOrWebp =
-        (base->imageUTI() == QLatin1String("public.tiff") || base->imageUTI() == QLatin1String("org.webmproject.webp")) && large;
-    return (jpeg || largePng || largeTiffOrWebp) && m_loader && m_host && m_openGLView &&
+    const bool largeInParts =
+        (base->imageUTI() == QLatin1String("public.tiff") || base->imageUTI() == QLatin1String("org.webmproject.webp") ||
+         base->imageUTI() == QLatin1String("public.jpeg-2000")) &&
+        large;
+    return (jpeg || largePng || largeInParts) && m_loader && m_host && m_openGLView &&
            currentView() == m_openGLView && m_host->showMode() == NavShowModeView;
 }
 

@@ -1,14 +1,16 @@
 #pragma once
-// Large JPEG and PNG files for the tests of pictures shown in parts: written row by row (so a
-// picture of hundreds of megapixels costs a few rows of memory); the reference decode of a part
-// of a JPEG by reading every row from the top with the reference library, keeping only the part's
-// rows and columns; and the exact pixels of a part, which a PNG keeps.
+// Large JPEG, PNG, TIFF and JPEG 2000 files for the tests of pictures shown in parts: written row
+// by row or tile by tile (so a picture of hundreds of megapixels costs a few rows of memory); the
+// reference decode of a part of a JPEG by reading every row from the top with the reference
+// library, keeping only the part's rows and columns; and the exact pixels of a part, which a PNG,
+// a TIFF and a lossless JPEG 2000 keep.
 
 #include <QImage>
 #include <QRect>
 #include <QString>
 
 #include <jpeglib.h>
+#include <openjpeg.h>
 #include <png.h>
 #include <tiffio.h>
 
@@ -150,6 +152,74 @@ inline bool writeLargeTiledTiff(const QString &path, int width, int height)
             ok = TIFFWriteTile(tif, tile.data(), uint32_t(left), uint32_t(top), 0, 0) >= 0;
         }
     TIFFClose(tif);
+    return ok;
+}
+
+// A JPEG 2000 (JP2) of the same picture, lossless, in tiles of `tile` pixels each way, with
+// `levels` resolution levels, placed at `origin` of the code-stream's grid. False when it cannot
+// be written.
+inline bool writeLargeJp2(const QString &path, int width, int height, int tile, int levels = 6,
+                          QPoint origin = QPoint(0, 0))
+{
+    if (tile < 1)
+        return false;
+    opj_image_cmptparm_t params[3] = {};
+    for (opj_image_cmptparm_t &p : params) {
+        p.dx = p.dy = 1;
+        p.w = OPJ_UINT32(width);
+        p.h = OPJ_UINT32(height);
+        p.x0 = OPJ_UINT32(origin.x());
+        p.y0 = OPJ_UINT32(origin.y());
+        p.prec = 8;
+    }
+    opj_image_t *image = opj_image_tile_create(3, params, OPJ_CLRSPC_SRGB);
+    if (!image)
+        return false;
+    image->x0 = OPJ_UINT32(origin.x());
+    image->y0 = OPJ_UINT32(origin.y());
+    image->x1 = OPJ_UINT32(origin.x() + width);
+    image->y1 = OPJ_UINT32(origin.y() + height);
+    std::vector<std::vector<unsigned char>> rows(8, std::vector<unsigned char>(size_t(width) * 3));
+    for (int kind = 0; kind < 8; ++kind)
+        for (int x = 0; x < width; ++x)
+            largeJpegPixel(x, kind, width, &rows[size_t(kind)][size_t(x) * 3]);
+    opj_cparameters_t cp;
+    opj_set_default_encoder_parameters(&cp);
+    cp.tcp_numlayers = 1;
+    cp.tcp_rates[0] = 0;
+    cp.cp_disto_alloc = 1;
+    cp.irreversible = 0;
+    cp.tcp_mct = 1;
+    cp.numresolution = levels;
+    cp.tile_size_on = OPJ_TRUE;
+    cp.cp_tx0 = origin.x();
+    cp.cp_ty0 = origin.y();
+    cp.cp_tdx = tile;
+    cp.cp_tdy = tile;
+    opj_codec_t *codec = opj_create_compress(OPJ_CODEC_JP2);
+    opj_stream_t *stream = opj_stream_create_default_file_stream(path.toLocal8Bit().constData(), OPJ_FALSE);
+    bool ok = codec && stream && opj_setup_encoder(codec, &cp, image) && opj_start_compress(codec, image, stream);
+    if (ok) {
+        const int across = (width + tile - 1) / tile, down = (height + tile - 1) / tile;
+        std::vector<unsigned char> data(size_t(tile) * size_t(tile) * 3);
+        for (int ty = 0; ok && ty < down; ++ty)
+            for (int tx = 0; ok && tx < across; ++tx) {
+                const int left = tx * tile, top = ty * tile;
+                const int w = std::min(tile, width - left), h = std::min(tile, height - top);
+                for (int c = 0; c < 3; ++c)
+                    for (int y = 0; y < h; ++y)
+                        for (int x = 0; x < w; ++x)
+                            data[size_t(c) * size_t(w * h) + size_t(y * w + x)] =
+                                rows[size_t(largeJpegRowKind(top + y))][size_t(left + x) * 3 + size_t(c)];
+                ok = opj_write_tile(codec, OPJ_UINT32(ty * across + tx), data.data(), OPJ_UINT32(w * h * 3), stream);
+            }
+    }
+    ok = ok && opj_end_compress(codec, stream);
+    if (stream)
+        opj_stream_destroy(stream);
+    if (codec)
+        opj_destroy_codec(codec);
+    opj_image_destroy(image);
     return ok;
 }
 

@@ -259,7 +259,8 @@ QSize ImageSource::reducedFrameSize(int index, int reduction) const
     if (index < 0 || index >= count() || (reduction != 1 && reduction != 2 && reduction != 4 && reduction != 8))
         return {};
     const QSize full = m_decoder->frameSize(index);
-    return QSize((full.width() + reduction - 1) / reduction, (full.height() + reduction - 1) / reduction);
+    // Counted wide: a side near the largest int must not wrap.
+    return QSize(int((qint64(full.width()) + reduction - 1) / reduction), int((qint64(full.height()) + reduction - 1) / reduction));
 }
 
 QImage ImageSource::createImageInRect(int index, const QRect& rect, int reduction, QString* error) const
@@ -295,7 +296,7 @@ QImage ImageSource::createImageInRect(int index, const QRect& rect, int reductio
 QImage FormatDecoder::decodeRegion(int index, const QRect& rect, int reduction, QString* error)
 {
     const QSize full = frameSize(index);
-    const QSize reduced((full.width() + reduction - 1) / reduction, (full.height() + reduction - 1) / reduction);
+    const QSize reduced(int((qint64(full.width()) + reduction - 1) / reduction), int((qint64(full.height()) + reduction - 1) / reduction));
     QImage whole = decode(index, reduction == 1 ? 0 : std::max(reduced.width(), reduced.height()), error);
     if (whole.isNull())
         return {};

@@ -1,5 +1,6 @@
 // JPEG 2000 (JP2 boxes or a bare codestream) through OpenJPEG. Scaled decodes ask the codec for
-// fewer resolution levels, so a thumbnail never reconstructs the full image.
+// fewer resolution levels, so a thumbnail never reconstructs the full image, and a part of a
+// picture is decoded alone, so a panorama far larger than the decode budget shows zoomed in.
 
 #include "FormatDecoder.h"
 #include "imageio/ImageLimits.h"
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace kpv {
 namespace {
@@ -51,6 +53,13 @@ extern "C" OPJ_BOOL opjSeek(OPJ_OFF_T n, void* user)
     return OPJ_TRUE;
 }
 extern "C" void opjQuiet(const char*, void*) {}
+// Keeps the library's first complaint, to tell why a decode failed.
+extern "C" void opjKeepError(const char* message, void* user)
+{
+    auto* kept = static_cast<QString*>(user);
+    if (message && kept->isEmpty())
+        *kept = QString::fromLatin1(message).trimmed().left(200);
+}
 
 bool isCodestream(const QByteArray& data)
 {
@@ -127,6 +136,7 @@ struct Session {
     opj_codec_t* codec = nullptr;
     opj_stream_t* stream = nullptr;
     opj_image_t* image = nullptr;
+    QString libraryError;
 
     bool readHeader(const QByteArray& data, int reduce)
     {
@@ -137,7 +147,7 @@ struct Session {
             return false;
         opj_set_info_handler(codec, opjQuiet, nullptr);
         opj_set_warning_handler(codec, opjQuiet, nullptr);
-        opj_set_error_handler(codec, opjQuiet, nullptr);
+        opj_set_error_handler(codec, opjKeepError, &libraryError);
         opj_dparameters_t params;
         opj_set_default_decoder_parameters(&params);
         params.cp_reduce = OPJ_UINT32(reduce);
@@ -167,6 +177,44 @@ inline uchar sample8(const opj_image_comp_t& c, OPJ_INT32 v)
     return uchar(std::clamp(v, 0, 255));
 }
 
+// ceil(value / 2^shift) without overflow, for shifts of up to 63.
+inline uint64_t ceilShift(uint64_t value, unsigned shift)
+{
+    return shift >= 64 ? (value != 0) : (value >> shift) + ((value & ((uint64_t(1) << shift) - 1)) != 0);
+}
+inline uint64_t ceilDiv(uint64_t value, uint64_t by) { return value / by + (value % by != 0); }
+
+// What the library keeps for every code block and precinct of the tile it decodes, at every
+// resolution whatever the resolution asked for: some 300 bytes a code block, more for a precinct.
+// A file of tiny code blocks makes these far larger than its pixels.
+double tileRecordBytes(const opj_codestream_info_v2_t& info, const opj_image_t& image, double tileWidth, double tileHeight)
+{
+    constexpr double kCodeBlockBytes = 320, kPrecinctBytes = 3 * 256;
+    double bytes = 0;
+    for (OPJ_UINT32 c = 0; c < image.numcomps && c < info.nbcomps; ++c) {
+        const opj_tccp_info_t& tccp = info.m_default_tile_info.tccp_info[c];
+        const opj_image_comp_t& comp = image.comps[c];
+        const double width = std::ceil(tileWidth / std::max<OPJ_UINT32>(comp.dx, 1));
+        const double height = std::ceil(tileHeight / std::max<OPJ_UINT32>(comp.dy, 1));
+        const int resolutions = int(std::clamp<OPJ_UINT32>(tccp.numresolutions, 1, OPJ_J2K_MAXRLVLS));
+        for (int res = 0; res < resolutions; ++res) {
+            const double scale = std::ldexp(1.0, resolutions - 1 - res);
+            const double rw = std::ceil(width / scale), rh = std::ceil(height / scale);
+            const bool defined = tccp.csty & 1;
+            const int pw = defined ? int(std::min<OPJ_UINT32>(tccp.prcw[res], 31)) : 15;
+            const int ph = defined ? int(std::min<OPJ_UINT32>(tccp.prch[res], 31)) : 15;
+            // A code block never reaches past its precinct (in a band of half the resolution's size).
+            const int cw = std::max(0, std::min(int(std::min<OPJ_UINT32>(tccp.cblkw, 31)), res == 0 ? pw : pw - 1));
+            const int ch = std::max(0, std::min(int(std::min<OPJ_UINT32>(tccp.cblkh, 31)), res == 0 ? ph : ph - 1));
+            const double bw = res == 0 ? rw : std::ceil(rw / 2), bh = res == 0 ? rh : std::ceil(rh / 2);
+            const double bands = res == 0 ? 1 : 3;
+            bytes += bands * std::ceil(bw / std::ldexp(1.0, cw)) * std::ceil(bh / std::ldexp(1.0, ch)) * kCodeBlockBytes;
+            bytes += std::ceil(rw / std::ldexp(1.0, pw)) * std::ceil(rh / std::ldexp(1.0, ph)) * kPrecinctBytes;
+        }
+    }
+    return bytes;
+}
+
 class Jpeg2000Decoder final : public FormatDecoder {
 public:
     bool open(const QByteArray& data, QString* error) override
@@ -175,20 +223,28 @@ public:
         if (!tileCountFits(m_data, error))
             return false;
         Session s;
-        if (!s.readHeader(m_data, 0)) {
+        if (!s.readHeader(m_data, 0) || s.image->x1 <= s.image->x0 || s.image->y1 <= s.image->y0) {
             if (error)
                 *error = QStringLiteral("not a readable JPEG 2000 file");
             return false;
         }
-        m_size = QSize(int(std::min<OPJ_UINT32>(s.image->x1 - s.image->x0, INT32_MAX)),
-                       int(std::min<OPJ_UINT32>(s.image->y1 - s.image->y0, INT32_MAX)));
+        const opj_image_t& image = *s.image;
+        m_x0 = image.x0;
+        m_y0 = image.y0;
+        m_x1 = image.x1;
+        m_y1 = image.y1;
+        m_size = QSize(int(std::min<OPJ_UINT32>(image.x1 - image.x0, INT32_MAX)),
+                       int(std::min<OPJ_UINT32>(image.y1 - image.y0, INT32_MAX)));
         // The library holds every component's samples as 32-bit numbers while it decodes: those
         // are counted here, and a file far too short to describe them is refused before any is
         // allocated (empty code blocks cost next to nothing, but nothing real comes near 16,384
         // samples a byte).
         m_samples = 0;
-        for (OPJ_UINT32 i = 0; i < s.image->numcomps; ++i)
-            m_samples += uint64_t(s.image->comps[i].w) * uint64_t(s.image->comps[i].h);
+        m_components.clear();
+        for (OPJ_UINT32 i = 0; i < image.numcomps; ++i) {
+            m_samples += uint64_t(image.comps[i].w) * uint64_t(image.comps[i].h);
+            m_components.push_back({std::max<OPJ_UINT32>(image.comps[i].dx, 1), std::max<OPJ_UINT32>(image.comps[i].dy, 1)});
+        }
         if (m_samples > uint64_t(m_data.size()) * kSamplesPerByte) {
             if (error)
                 *error = QStringLiteral("the JPEG 2000 file is far too short for %1 x %2 pixels")
@@ -196,6 +252,31 @@ public:
                              .arg(m_size.height());
             return false;
         }
+        // The tiles, their resolution levels and code blocks, for what a decode will cost.
+        m_levels = 1;
+        m_tiles = 1;
+        m_codeBlock = 64;
+        m_tileRecordBytes = 0;
+        double tileWidth = double(m_x1 - m_x0), tileHeight = double(m_y1 - m_y0);
+        if (opj_codestream_info_v2_t* info = opj_get_cstr_info(s.codec)) {
+            if (info->tdx > 0 && info->tdy > 0) {
+                tileWidth = std::min(tileWidth, double(info->tdx));
+                tileHeight = std::min(tileHeight, double(info->tdy));
+            }
+            m_tiles = std::max<uint64_t>(uint64_t(info->tw) * uint64_t(info->th), 1);
+            if (info->m_default_tile_info.tccp_info && info->nbcomps > 0) {
+                m_levels = OPJ_J2K_MAXRLVLS;
+                for (OPJ_UINT32 c = 0; c < info->nbcomps; ++c) {
+                    const opj_tccp_info_t& tccp = info->m_default_tile_info.tccp_info[c];
+                    m_levels = std::min<int>(m_levels, int(std::max<OPJ_UINT32>(tccp.numresolutions, 1)));
+                    m_codeBlock = std::max(m_codeBlock, 1 << std::min<OPJ_UINT32>(std::max(tccp.cblkw, tccp.cblkh), 12));
+                }
+                m_tileRecordBytes = tileRecordBytes(*info, image, tileWidth, tileHeight);
+            }
+            opj_destroy_cstr_info(&info);
+        }
+        m_tileWidth = tileWidth;
+        m_tileHeight = tileHeight;
         return m_size.width() > 0 && m_size.height() > 0;
     }
     QString type() const override { return ContentTypes::kJpeg2000; }
@@ -203,71 +284,178 @@ public:
 
     QImage decode(int, int maxPixelSize, QString* error) override
     {
-        if (!ImageLimits::frameAllowed(uint64_t(m_size.width()), uint64_t(m_size.height()))) {
-            if (error)
-                *error = QStringLiteral("JPEG 2000 image exceeds the size limit");
-            return {};
-        }
         // Each resolution level halves the sides; ask for as few as still reach the size.
         int reduce = 0;
         if (maxPixelSize > 0) {
             int longer = std::max(m_size.width(), m_size.height());
-            while (reduce < 5 && (longer + 1) / 2 >= maxPixelSize) {
+            while (reduce < 5 && reduce + 1 < m_levels && (longer + 1) / 2 >= maxPixelSize) {
                 longer = (longer + 1) / 2;
                 ++reduce;
             }
         }
-        QImage image = decodeAt(reduce, error);
-        if (image.isNull() && reduce > 0)
-            image = decodeAt(0, error);  // the file has fewer levels than we asked to drop
+        bool libraryFailed = false;
+        QImage image = decodeWhole(reduce, error, &libraryFailed);
+        if (image.isNull() && libraryFailed && reduce > 0)
+            image = decodeWhole(0, error);  // a tile has fewer levels than the file's header says
         return image;
     }
 
-private:
-    QImage decodeAt(int reduce, QString* error)
+    // Only the area asked for is decoded, at the resolution level that reaches the reduction (or
+    // the finest the file has, the rest averaged here); the budget is charged for the area and
+    // for what the library keeps of one tile.
+    QImage decodeRegion(int, const QRect& rect, int reduction, QString* error) override
     {
-        // The library's samples at this resolution are charged to the budget before it decodes.
-        if (!imageio_detail::reserveDecodeBytes((m_samples >> (2 * reduce)) * sizeof(OPJ_INT32), error))
+        if (reduction != 1 && reduction != 2 && reduction != 4 && reduction != 8)
+            return fail(error, QStringLiteral("no JPEG 2000 decode at a reduction of %1").arg(reduction));
+        int level = 0;
+        while ((2 << level) <= reduction && level + 1 < m_levels)
+            ++level;
+        const int extra = reduction >> level;
+        const QSize reduced(int(ceilDiv(uint64_t(m_size.width()), uint64_t(reduction))),
+                            int(ceilDiv(uint64_t(m_size.height()), uint64_t(reduction))));
+        const QRect part = rect.intersected(QRect(QPoint(0, 0), reduced));
+        if (part.isEmpty() || part != rect)
+            return fail(error, QStringLiteral("the part lies outside the JPEG 2000 picture"));
+        return decodeArea(level, extra, part, error);
+    }
+
+private:
+    struct Component {
+        OPJ_UINT32 dx = 1, dy = 1;
+    };
+
+    static QImage fail(QString* error, const QString& why)
+    {
+        if (error)
+            *error = why;
+        return {};
+    }
+
+    // A frame whose bytes the decode has reserved already.
+    static QImage newFrame(int width, int height, QString* error)
+    {
+        QImage image(width, height, QImage::Format_RGBA8888_Premultiplied);
+        if (image.isNull())
+            return fail(error, QStringLiteral("out of memory for a frame of %1 x %2 pixels").arg(width).arg(height));
+        return image;
+    }
+
+    QImage decodeWhole(int reduce, QString* error, bool* libraryFailed = nullptr)
+    {
+        const QSize reduced(int(ceilShift(uint64_t(m_size.width()), unsigned(reduce))),
+                            int(ceilShift(uint64_t(m_size.height()), unsigned(reduce))));
+        if (!ImageLimits::frameAllowed(uint64_t(reduced.width()), uint64_t(reduced.height())))
+            return fail(error, QStringLiteral("JPEG 2000 image of %1 x %2 pixels exceeds the size limit")
+                                   .arg(reduced.width())
+                                   .arg(reduced.height()));
+        return decodeArea(reduce, 1, QRect(QPoint(0, 0), reduced), error, libraryFailed);
+    }
+
+    // The pixels of `rect` of the frame reduced by 2^level x extra: the library decodes the
+    // area under it at resolution `level`, and blocks of extra x extra of that are averaged.
+    // *libraryFailed tells a file the library could not decode from a decode refused here.
+    QImage decodeArea(int level, int extra, const QRect& rect, QString* error, bool* libraryFailed = nullptr)
+    {
+        const unsigned shift = unsigned(level);
+        // The grid of the level: the picture's first column there is ceil(x0 / 2^level).
+        const uint64_t gx0 = ceilShift(m_x0, shift), gy0 = ceilShift(m_y0, shift);
+        const uint64_t gx1 = ceilShift(m_x1, shift), gy1 = ceilShift(m_y1, shift);
+        const uint64_t u0 = gx0 + uint64_t(rect.x()) * uint64_t(extra), v0 = gy0 + uint64_t(rect.y()) * uint64_t(extra);
+        const uint64_t u1 = std::min(gx1, u0 + uint64_t(rect.width()) * uint64_t(extra));
+        const uint64_t v1 = std::min(gy1, v0 + uint64_t(rect.height()) * uint64_t(extra));
+        if (u0 >= u1 || v0 >= v1)
+            return fail(error, QStringLiteral("the part lies outside the JPEG 2000 picture"));
+        // The same area on the full-resolution grid, within the picture, from the first sample of
+        // each sub-sampled component that its first pixel takes.
+        uint64_t sx0 = u0, sy0 = v0;
+        for (const Component& c : m_components) {
+            sx0 = std::min<uint64_t>(sx0, u0 / c.dx * c.dx);
+            sy0 = std::min<uint64_t>(sy0, v0 / c.dy * c.dy);
+        }
+        const uint64_t ax0 = std::max<uint64_t>(m_x0, sx0 << shift), ay0 = std::max<uint64_t>(m_y0, sy0 << shift);
+        const uint64_t ax1 = std::min<uint64_t>(m_x1, u1 << shift), ay1 = std::min<uint64_t>(m_y1, v1 << shift);
+        const bool whole = ax0 == m_x0 && ay0 == m_y0 && ax1 == m_x1 && ay1 == m_y1;
+        if (!whole && (ax1 > uint64_t(INT32_MAX) || ay1 > uint64_t(INT32_MAX)))
+            return fail(error, QStringLiteral("the JPEG 2000 picture lies too far out for a part of it to be decoded"));
+        const uint64_t levelWidth = u1 - u0, levelHeight = v1 - v0;
+        if (!ImageLimits::frameAllowed(levelWidth, levelHeight))
+            return fail(error, QStringLiteral("JPEG 2000 part of %1 x %2 pixels exceeds the size limit")
+                                   .arg(levelWidth)
+                                   .arg(levelHeight));
+
+        // The library's memory and the frames made of it are held at once: charged together, so
+        // that a decode the budget cannot hold whole is refused before it starts.
+        const uint64_t frameBytes = uint64_t(rect.width()) * uint64_t(rect.height()) * 4;
+        if (!imageio_detail::reserveDecodeBytes(decodeBytes(level, ax0, ay0, ax1, ay1, whole) + frameBytes +
+                                                    (extra > 1 ? levelWidth * levelHeight * 4 : 0),
+                                                error))
             return {};
         Session s;
-        if (!s.readHeader(m_data, reduce) || !opj_decode(s.codec, s.stream, s.image) ||
-            !opj_end_decompress(s.codec, s.stream)) {
-            if (error)
-                *error = QStringLiteral("JPEG 2000 decoding failed");
-            return {};
+        if (!s.readHeader(m_data, level) || s.image->numcomps != m_components.size() ||
+            (!whole && !opj_set_decode_area(s.codec, s.image, OPJ_INT32(ax0), OPJ_INT32(ay0), OPJ_INT32(ax1),
+                                            OPJ_INT32(ay1))) ||
+            !opj_decode(s.codec, s.stream, s.image) || !opj_end_decompress(s.codec, s.stream)) {
+            if (libraryFailed)
+                *libraryFailed = true;
+            const QString why = QStringLiteral("JPEG 2000 decoding failed");
+            return fail(error, s.libraryError.isEmpty() ? why : why + QStringLiteral(": ") + s.libraryError);
         }
-        const opj_image_comp_t& c0 = s.image->comps[0];
-        const int width = int(c0.w), height = int(c0.h);
-        for (OPJ_UINT32 i = 0; i < s.image->numcomps; ++i) {
-            const opj_image_comp_t& c = s.image->comps[i];
-            if (!c.data || c.prec < 1 || c.prec > 31 || c.dx == 0 || c.dy == 0) {
-                if (error)
-                    *error = QStringLiteral("JPEG 2000 component layout not supported");
-                return {};
-            }
-        }
-        QImage image = imageio_detail::allocateFrame(width, height, error);
-        if (image.isNull())
-            return {};
         const OPJ_UINT32 n = s.image->numcomps;
+        // Grey, grey and alpha, colour, colour and alpha: further components are not shown.
+        const OPJ_UINT32 used = std::min<OPJ_UINT32>(n, 4);
+        // Where each component's samples start on its own grid at the level, and how many of the
+        // library's columns and rows hold samples of the area (a picture off the grid's origin
+        // may be handed out a row or column longer, which the area does not reach).
+        std::vector<uint64_t> cx0(used), cy0(used), lastColumn(used), lastRow(used);
+        for (OPJ_UINT32 i = 0; i < used; ++i) {
+            const opj_image_comp_t& c = s.image->comps[i];
+            if (!c.data || c.prec < 1 || c.prec > 31 || c.dx == 0 || c.dy == 0 || c.w == 0 || c.h == 0)
+                return fail(error, QStringLiteral("JPEG 2000 component layout not supported"));
+            cx0[i] = ceilShift(c.x0, c.factor);
+            cy0[i] = ceilShift(c.y0, c.factor);
+            const uint64_t endColumn = ceilShift(ceilDiv(ax1, c.dx), c.factor);
+            const uint64_t endRow = ceilShift(ceilDiv(ay1, c.dy), c.factor);
+            lastColumn[i] = std::min<uint64_t>(c.w, std::max<uint64_t>(endColumn > cx0[i] ? endColumn - cx0[i] : 0, 1)) - 1;
+            lastRow[i] = std::min<uint64_t>(c.h, std::max<uint64_t>(endRow > cy0[i] ? endRow - cy0[i] : 0, 1)) - 1;
+        }
+
+        QImage pixels = newFrame(int(extra > 1 ? levelWidth : uint64_t(rect.width())),
+                                 int(extra > 1 ? levelHeight : uint64_t(rect.height())), error);
+        if (pixels.isNull())
+            return {};
         const bool colour = n >= 3;
         const bool alpha = n == 2 || n >= 4;
         const bool ycc = colour && s.image->color_space == OPJ_CLRSPC_SYCC;
-        // Sub-sampled components are sampled at the matching position (nearest neighbour).
-        auto at = [&](OPJ_UINT32 ci, int x, int y) -> uchar {
+        // The sample of component ci under a pixel of the level's grid: sub-sampled components
+        // are sampled at the matching position (nearest neighbour), and a part on the picture's
+        // edge repeats the last sample it has.
+        std::vector<std::vector<size_t>> columns(used, std::vector<size_t>(size_t(pixels.width())));
+        for (OPJ_UINT32 ci = 0; ci < used; ++ci) {
             const opj_image_comp_t& c = s.image->comps[ci];
-            const OPJ_UINT32 cx = std::min<OPJ_UINT32>(OPJ_UINT32(x) * c0.dx / c.dx, c.w - 1);
-            const OPJ_UINT32 cy = std::min<OPJ_UINT32>(OPJ_UINT32(y) * c0.dy / c.dy, c.h - 1);
-            return sample8(c, c.data[size_t(cy) * c.w + cx]);
+            for (int x = 0; x < pixels.width(); ++x) {
+                const uint64_t at = (u0 + uint64_t(x)) / c.dx;
+                columns[ci][size_t(x)] = size_t(std::min<uint64_t>(at > cx0[ci] ? at - cx0[ci] : 0, lastColumn[ci]));
+            }
+        }
+        auto row = [&](OPJ_UINT32 ci, int y) {
+            const opj_image_comp_t& c = s.image->comps[ci];
+            const uint64_t at = (v0 + uint64_t(y)) / c.dy;
+            return c.data + size_t(std::min<uint64_t>(at > cy0[ci] ? at - cy0[ci] : 0, lastRow[ci])) * c.w;
         };
-        for (int y = 0; y < height; ++y) {
-            uchar* p = image.scanLine(y);
-            for (int x = 0; x < width; ++x, p += 4) {
+        auto at = [&](OPJ_UINT32 ci, const OPJ_INT32* line, int x) -> uchar {
+            return sample8(s.image->comps[ci], line[columns[ci][size_t(x)]]);
+        };
+        std::vector<const OPJ_INT32*> lines(used);
+        for (int y = 0; y < pixels.height(); ++y) {
+            for (OPJ_UINT32 ci = 0; ci < used; ++ci)
+                lines[ci] = row(ci, y);
+            uchar* p = pixels.scanLine(y);
+            for (int x = 0; x < pixels.width(); ++x, p += 4) {
                 int r, g, b;
                 if (colour) {
-                    r = at(0, x, y);
-                    g = at(1, x, y);
-                    b = at(2, x, y);
+                    r = at(0, lines[0], x);
+                    g = at(1, lines[1], x);
+                    b = at(2, lines[2], x);
                     if (ycc) {
                         const double Y = r, cb = g - 128.0, cr = b - 128.0;
                         r = int(std::lround(Y + 1.402 * cr));
@@ -275,22 +463,77 @@ private:
                         b = int(std::lround(Y + 1.772 * cb));
                     }
                 } else {
-                    r = g = b = at(0, x, y);
+                    r = g = b = at(0, lines[0], x);
                 }
                 p[0] = uchar(std::clamp(r, 0, 255));
                 p[1] = uchar(std::clamp(g, 0, 255));
                 p[2] = uchar(std::clamp(b, 0, 255));
-                p[3] = alpha ? at(n == 2 ? 1 : 3, x, y) : 255;
+                p[3] = alpha ? at(n == 2 ? 1 : 3, lines[n == 2 ? 1 : 3], x) : 255;
             }
         }
-        imageio_detail::premultiplyRgba(image);
-        return image;
+        imageio_detail::premultiplyRgba(pixels);
+        if (extra == 1)
+            return pixels;
+        // Blocks of extra x extra averaged, those on the right and bottom edges with the pixels
+        // they have.
+        QImage out = newFrame(rect.width(), rect.height(), error);
+        if (out.isNull())
+            return {};
+        for (int y = 0; y < rect.height(); ++y) {
+            const int top = std::min(y * extra, pixels.height() - 1), rows = std::min(extra, pixels.height() - top);
+            uchar* o = out.scanLine(y);
+            for (int x = 0; x < rect.width(); ++x, o += 4) {
+                const int left = std::min(x * extra, pixels.width() - 1), count = std::min(extra, pixels.width() - left);
+                unsigned sum[4] = {0, 0, 0, 0};
+                for (int r = 0; r < rows; ++r) {
+                    const uchar* q = pixels.constScanLine(top + r) + size_t(left) * 4;
+                    for (int k = 0; k < count * 4; ++k)
+                        sum[k % 4] += q[k];
+                }
+                const unsigned pixelsInBlock = unsigned(rows * count);
+                for (int k = 0; k < 4; ++k)
+                    o[k] = uchar((sum[k] + pixelsInBlock / 2) / pixelsInBlock);
+            }
+        }
+        return out;
+    }
+
+    // What the library allocates to decode the area [ax0, ax1) x [ay0, ay1) of the full grid at
+    // `level`: every component's samples of the area (32 bits each); for a part, besides, the
+    // code blocks' samples and the wavelet's rows around it in the tile being decoded, one
+    // tile at a time; the records of that tile; and its coded bytes, copied.
+    uint64_t decodeBytes(int level, uint64_t ax0, uint64_t ay0, uint64_t ax1, uint64_t ay1, bool whole) const
+    {
+        const unsigned shift = unsigned(level);
+        double bytes = 0;
+        for (const Component& c : m_components) {
+            const double width = double(ceilShift(ceilDiv(ax1, c.dx), shift) - ceilShift(ceilDiv(ax0, c.dx), shift));
+            const double height = double(ceilShift(ceilDiv(ay1, c.dy), shift) - ceilShift(ceilDiv(ay0, c.dy), shift));
+            bytes += width * height * 4;
+            if (whole && m_tiles == 1)
+                continue;  // the tile's own samples are handed out as the picture's
+            const double margin = 2.0 * m_codeBlock;
+            const double tileWidth = std::ceil(std::ceil(m_tileWidth / c.dx) / std::ldexp(1.0, level));
+            const double tileHeight = std::ceil(std::ceil(m_tileHeight / c.dy) / std::ldexp(1.0, level));
+            bytes += std::min(width + margin, tileWidth) * std::min(height + margin, tileHeight) * 12;
+        }
+        bytes += m_tileRecordBytes;
+        const double fileBytes = double(m_data.size());
+        bytes += m_tiles == 1 ? fileBytes : std::min(fileBytes, 2 * fileBytes / double(m_tiles) + 65536);
+        return bytes < 0x1p63 ? uint64_t(bytes) : UINT64_MAX;
     }
 
     QByteArray m_data;
     static constexpr uint64_t kSamplesPerByte = 16384;
     uint64_t m_samples = 0;  // samples of every component at full resolution
     QSize m_size;
+    uint64_t m_x0 = 0, m_y0 = 0, m_x1 = 0, m_y1 = 0;  // the picture on the full-resolution grid
+    std::vector<Component> m_components;
+    int m_levels = 1;          // resolution levels every component has
+    uint64_t m_tiles = 1;
+    int m_codeBlock = 64;      // the larger side of a code block
+    double m_tileWidth = 0, m_tileHeight = 0;  // a whole tile, within the picture
+    double m_tileRecordBytes = 0;
 };
 
 }  // namespace

@@ -343,12 +343,13 @@ public:
         QBuffer buffer(&m_data);
         buffer.open(QIODevice::ReadOnly);
         QImageReader reader(&buffer, m_format);
-        reader.setAllocationLimit(int((ImageLimits::kMaxPixelsPerFrame * 4) >> 20));
         // The toolkit's frame, then its premultiplied copy, are charged to the budget first; a
-        // reader that could not tell its size is held to what its bytes may hold.
+        // reader that could not tell its size is held to what its bytes may hold, and so is what
+        // the toolkit may allocate (a frame inside the file may declare any size).
         const uint64_t pixels = m_size.isValid() ? uint64_t(m_size.width()) * uint64_t(m_size.height())
                                                  : std::min<uint64_t>(uint64_t(m_data.size()) * kPixelsPerByte,
                                                                       ImageLimits::kMaxPixelsPerFrame);
+        reader.setAllocationLimit(int(((pixels * 8) >> 20) + 1)); // up to 16 bits a channel; never 0 (no limit)
         if (!imageio_detail::reserveDecodeBytes(pixels * 8, error))
             return {};
         QImage image = reader.read();

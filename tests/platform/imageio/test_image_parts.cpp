@@ -1,13 +1,17 @@
 // Parts of a picture decoded alone, as a zoomed-in view asks for them: against the reference
-// decoder at every reduction, on the edges of the picture, for a file of another format, and for
+// decoder at every reduction, on the edges of the picture, for files of other formats, and for
 // panoramas whose whole decode the budget refuses.
 
+#include "imageio/ContentTypes.h"
 #include "imageio/DecodeBudget.h"
+#include "imageio/ImageDestination.h"
+#include "imageio/ImageProperties.h"
 #include "imageio/ImageSource.h"
 #include "imageio_support.h"
 #include "../../support/LargePictures.h"
 #include "../../../platform/imageio/src/JpegResumeIndex.h"
 
+#include <openjpeg.h>
 #include <tiffio.h>
 #include <turbojpeg.h>
 #include <webp/encode.h>
@@ -62,6 +66,74 @@ QImage boxPart(const QImage &whole, const QRect &rect, int reduction)
                 o[c] = uchar((sum[c] + n / 2) / n);
         }
     return expected;
+}
+
+// A JPEG 2000 file of 8-bit components decoded whole by its library at a resolution level, the
+// components taken as they come (RGB, or RGBA with the fourth), premultiplied.
+QImage libraryLevel(const QString &path, int level)
+{
+    opj_codec_t *codec = opj_create_decompress(OPJ_CODEC_JP2);
+    opj_dparameters_t params;
+    opj_set_default_decoder_parameters(&params);
+    params.cp_reduce = OPJ_UINT32(level);
+    opj_stream_t *stream = opj_stream_create_default_file_stream(QFile::encodeName(path).constData(), OPJ_TRUE);
+    opj_image_t *image = nullptr;
+    QImage out;
+    if (opj_setup_decoder(codec, &params) && opj_read_header(stream, codec, &image) && opj_decode(codec, stream, image) &&
+        image->numcomps >= 3) {
+        const opj_image_comp_t *c = image->comps;
+        out = QImage(int(c[0].w), int(c[0].h), QImage::Format_RGBA8888);
+        for (int y = 0; y < out.height(); ++y)
+            for (int x = 0; x < out.width(); ++x)
+                for (int k = 0; k < 4; ++k)
+                    out.scanLine(y)[x * 4 + k] =
+                        uchar(k < int(image->numcomps) ? c[k].data[size_t(y) * c[k].w + size_t(x)] : 255);
+    }
+    if (image)
+        opj_image_destroy(image);
+    opj_stream_destroy(stream);
+    opj_destroy_codec(codec);
+    return out.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+}
+
+// A small JPEG 2000 of luma and chroma, the chroma at half the resolution each way, placed at
+// (3, 1) of the code-stream's grid.
+bool writeSubsampledJp2(const QString &path, int width, int height)
+{
+    opj_image_cmptparm_t params[3] = {};
+    for (int c = 0; c < 3; ++c) {
+        const OPJ_UINT32 d = c == 0 ? 1 : 2;
+        params[c].dx = params[c].dy = d;
+        params[c].x0 = (3 + d - 1) / d;
+        params[c].y0 = (1 + d - 1) / d;
+        params[c].w = (3 + OPJ_UINT32(width) + d - 1) / d - params[c].x0;
+        params[c].h = (1 + OPJ_UINT32(height) + d - 1) / d - params[c].y0;
+        params[c].prec = 8;
+    }
+    opj_image_t *image = opj_image_create(3, params, OPJ_CLRSPC_SYCC);
+    image->x0 = 3;
+    image->y0 = 1;
+    image->x1 = 3 + OPJ_UINT32(width);
+    image->y1 = 1 + OPJ_UINT32(height);
+    for (int c = 0; c < 3; ++c)
+        for (OPJ_UINT32 y = 0; y < image->comps[c].h; ++y)
+            for (OPJ_UINT32 x = 0; x < image->comps[c].w; ++x)
+                image->comps[c].data[y * image->comps[c].w + x] = OPJ_INT32((x * 7 + y * 3 + c * 50 + ((x / 5 + y / 3) & 1) * 90) & 255);
+    opj_cparameters_t cp;
+    opj_set_default_encoder_parameters(&cp);
+    cp.tcp_numlayers = 1;
+    cp.cp_disto_alloc = 1;
+    cp.irreversible = 1;
+    cp.tcp_rates[0] = 8;
+    cp.numresolution = 4;
+    opj_codec_t *codec = opj_create_compress(OPJ_CODEC_JP2);
+    opj_stream_t *stream = opj_stream_create_default_file_stream(QFile::encodeName(path).constData(), OPJ_FALSE);
+    const bool ok = opj_setup_encoder(codec, &cp, image) && opj_start_compress(codec, image, stream) &&
+                    opj_encode(codec, stream) && opj_end_compress(codec, stream);
+    opj_stream_destroy(stream);
+    opj_destroy_codec(codec);
+    opj_image_destroy(image);
+    return ok;
 }
 
 TEST(ImageParts, JpegPartsMatchTheReferenceAtEveryReductionAndEdge)
@@ -310,6 +382,99 @@ TEST(ImageParts, WebpsBeyondTheBudgetShowFittedAndInParts)
     EXPECT_LE(meanLevelDifference(source->createImageInRect(0, edge, 4, &error), boxPart(whole, edge, 4)), 1.5)
         << error.toStdString();
     EXPECT_LT(budget.peak(), uint64_t(2) << 20);
+}
+
+// A JPEG 2000 larger than the budget at full size decodes the area under a part only, at the
+// resolution level of its reduction: the library's whole decode at that level, for a lossy file
+// of one tile with alpha, and for a tiled one placed off the grid's origin with two levels only,
+// whose finer reductions are averaged from its coarsest level; and the whole decode's pixels for
+// one of sub-sampled chroma.
+TEST(ImageParts, Jpeg2000sBeyondTheBudgetShowFittedAndInParts)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString lossy = dir.filePath(QStringLiteral("alpha.jp2")), tiled = dir.filePath(QStringLiteral("tiled.jp2"));
+    ASSERT_TRUE(ImageDestination::writeImage(pattern(1600, 1200, true), lossy, ContentTypes::kJpeg2000,
+                                             {{QLatin1String(kCGImageDestinationLossyCompressionQuality), 0.8}}));
+    ASSERT_TRUE(writeLargeJp2(tiled, 1500, 1100, 200, 2, QPoint(7, 3)));
+    DecodeBudget &budget = DecodeBudget::shared();
+    for (const QString &path : {lossy, tiled}) {
+        SCOPED_TRACE(path.toStdString());
+        const bool coarse = path == tiled;  // two levels: reductions beyond 2 are averaged
+        QString error;
+        const auto source = ImageSource::createWithFile(path, &error);
+        ASSERT_TRUE(source) << error.toStdString();
+        const QSize full = source->reducedFrameSize(0, 1);
+        // The whole picture at each level the file has, by the library itself.
+        std::vector<QImage> levels;
+        for (int level = 0; level <= (coarse ? 1 : 3); ++level) {
+            levels.push_back(libraryLevel(path, level));
+            ASSERT_EQ(levels.back().size(), source->reducedFrameSize(0, 1 << level));
+        }
+        if (coarse)  // lossless: the file's own pixels
+            EXPECT_EQ(maxChannelDifference(levels[0], largePicturePart(QRect(QPoint(0, 0), full), full.width())), 0);
+
+        struct Restore {
+            DecodeBudget &budget;
+            uint64_t former;
+            ~Restore() { budget.setCapacity(former); }
+        } restore{budget, budget.setCapacity(20u << 20)};  // the whole picture takes more than 30 MB
+        EXPECT_TRUE(source->createImageAtIndex(0, &error).isNull());
+        EXPECT_FALSE(error.isEmpty());
+        budget.resetPeak();
+        // Fitted, as a thumbnail or the view shows it: the coarsest level that covers the size.
+        const int fit = coarse ? 1 : 2;
+        const QImage fitted = source->createThumbnailAtIndex(0, (full.width() + (1 << fit) - 1) >> fit, true, &error);
+        ASSERT_EQ(fitted.size(), levels[size_t(fit)].size()) << error.toStdString();
+        EXPECT_LE(maxChannelDifference(fitted, levels[size_t(fit)]), 1);  // premultiplied, rounded
+        for (const int reduction : {1, 2, 4, 8}) {
+            const QSize size = source->reducedFrameSize(0, reduction);
+            // Inside across tiles, at odd places, on the right and bottom edges.
+            for (const QRect &rect : {QRect(size.width() / 3 + 1, size.height() / 4 + 3, size.width() / 5, size.height() / 6),
+                                      QRect(size.width() - 37, size.height() - 29, 37, 29), QRect(0, 5, 11, size.height() - 5)}) {
+                const QImage part = source->createImageInRect(0, rect, reduction, &error);
+                ASSERT_EQ(part.size(), rect.size()) << error.toStdString() << " reduction " << reduction;
+                const int level = coarse ? std::min(reduction, 2) : reduction;
+                const QImage expected = boxPart(levels[size_t(level == 8 ? 3 : level / 2)], rect, reduction / level);
+                EXPECT_LE(maxChannelDifference(part, expected), 1)
+                    << "reduction " << reduction << " at " << rect.x() << "," << rect.y();
+            }
+        }
+        EXPECT_LT(budget.peak(), uint64_t(16) << 20);  // the parts, not the picture
+        // A part reaching past the picture is refused with a reason.
+        error.clear();
+        EXPECT_TRUE(source->createImageInRect(0, QRect(full.width() - 10, 0, 20, 20), 1, &error).isNull());
+        EXPECT_FALSE(error.isEmpty());
+    }
+
+    // A file cut off halfway: its parts, and its fitted picture, are refused with the reason.
+    QFile cut(tiled);
+    ASSERT_TRUE(cut.open(QIODevice::ReadOnly));
+    const QByteArray bytes = cut.readAll();
+    QString error;
+    const auto damaged = ImageSource::createWithData(bytes.left(bytes.size() / 2), &error);
+    ASSERT_TRUE(damaged) << error.toStdString();
+    EXPECT_TRUE(damaged->createImageInRect(0, QRect(700, 900, 300, 150), 1, &error).isNull());
+    EXPECT_TRUE(error.startsWith(QLatin1String("JPEG 2000 decoding failed"))) << error.toStdString();
+    error.clear();
+    EXPECT_TRUE(damaged->createThumbnailAtIndex(0, 400, true, &error).isNull());
+    EXPECT_FALSE(error.isEmpty());
+
+    // Sub-sampled chroma off the grid's origin: each part takes the chroma samples the whole
+    // decode takes, up to the picture's last row and column.
+    const QString chroma = dir.filePath(QStringLiteral("chroma.jp2"));
+    ASSERT_TRUE(writeSubsampledJp2(chroma, 90, 62));
+    const auto source = ImageSource::createWithFile(chroma);
+    ASSERT_TRUE(source);
+    for (const int reduction : {1, 2, 4}) {
+        const QSize size = source->reducedFrameSize(0, reduction);
+        const QImage whole = source->createThumbnailAtIndex(0, size.width(), true);
+        ASSERT_EQ(whole.size(), size);
+        for (const QRect &rect : {QRect(size.width() / 3 + 1, size.height() / 4 + 1, size.width() / 3, size.height() / 3),
+                                  QRect(size.width() - 5, size.height() - 3, 5, 3)})
+            EXPECT_EQ(maxChannelDifference(source->createImageInRect(0, rect, reduction), whole.copy(rect)), 0)
+                << "reduction " << reduction << " at " << rect.x() << "," << rect.y();
+    }
 }
 
 } // namespace

@@ -145,6 +145,41 @@ TEST_F(ViewRegions, PanoramasShowTheirOwnPixelsAtOneHundredPercentAndWhenPanned)
     EXPECT_LT(budget.peak(), uint64_t(256) << 20);
 }
 
+// A JPEG 2000 in tiles, larger than the budget allows whole (lowered here so that a small file
+// shows it): fitted from a coarse resolution level, at 100% and when panned the file's own
+// pixels, decoded part by part.
+TEST_F(ViewRegions, AJpeg2000BeyondTheBudgetShowsItsOwnPixelsAtOneHundredPercent)
+{
+    const QString path = dir.filePath(QStringLiteral("pano.jp2"));
+    ASSERT_TRUE(kpv::test::writeLargeJp2(path, 2600, 1800, 256));
+    kpv::DecodeBudget &budget = kpv::DecodeBudget::shared();
+    struct Restore {
+        kpv::DecodeBudget &budget;
+        uint64_t former;
+        ~Restore() { budget.setCapacity(former); }
+    } restore{budget, budget.setCapacity(16u << 20)};  // the whole picture takes 18.7 MB, and its
+                                                      // samples three times that while decoded
+    budget.resetPeak();
+    controller->openFilePaths({LMPathString(path, false)}, {}, false);
+    settle();
+    ASSERT_TRUE(view->imageNormal());
+    EXPECT_TRUE(view->fitinMode());
+    EXPECT_TRUE(view->regionTiles().empty());
+
+    controller->switchToOriginal();
+    clock.advance(1.5);
+    kpv::RunLoop::main().runOnce();
+    settle();
+    ASSERT_EQ(view->scale(), 1.0);
+    EXPECT_FALSE(view->regionTiles().empty());
+    EXPECT_LE(differenceFromFile(path, 2600), 1.0);
+    view->moveImageByDeltaPoint(QPointF(-650, 420));
+    settle();
+    EXPECT_LE(differenceFromFile(path, 2600), 1.0);
+    EXPECT_FALSE(controller->fileInfoByIndex(0)->imageByType(1)); // never decoded whole
+    EXPECT_LE(budget.peak(), budget.capacity());
+}
+
 // A photo at rest, fitted: what 100% shows is decoded ahead, only the middle of the file, at full
 // size, and its textures are made while the view is still; the 100% key then decodes nothing,
 // and the first frame of its zoom draws those parts. A step lets them go.
