@@ -17,6 +17,7 @@
 #include <QColor>
 #include <QRect>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -132,6 +133,9 @@ private:
     void clearAroundPicture();
     // One turn of prepareTilesAhead: a few milliseconds of uploads, then the next turn.
     void makeTilesAhead();
+    // One turn of uploads made ahead: `makeOne` runs while the turn lasts and says whether more is
+    // left to make; what is left is made in `next`'s turn after a pause (`timer` holds it).
+    void uploadTurn(std::shared_ptr<kpv::Timer> &timer, void (LMOpenGLView::*next)(), const std::function<bool()> &makeOne);
 
     LMOpenGLViewDelegate *m_delegate = nullptr;
     std::unique_ptr<LMOpenGLLayer> m_openGLLayer;

@@ -167,6 +167,23 @@ void LMOpenGLView::makeTilesAhead()
     const LMImagePtr image = imageAhead();
     if (!image || m_tilesAheadToMake.empty())
         return;
+    uploadTurn(m_tilesAheadTimer, &LMOpenGLView::makeTilesAhead, [&] {
+        const QRect t = m_tilesAheadToMake.back();
+        m_tilesAheadToMake.pop_back();
+        auto texture = std::make_shared<LMOpenGLTexture>();
+        if (!texture->setData(*image, 0, t.x(), t.y(), t.width(), t.height(), &m_renderInfo)) {
+            m_tilesAheadToMake.clear();
+            return false;
+        }
+        ++m_tileUploads;
+        m_texturesAhead.emplace(LMOpenGLTexture::tileKey(t.x(), t.y()), std::move(texture));
+        return !m_tilesAheadToMake.empty();
+    });
+}
+
+void LMOpenGLView::uploadTurn(std::shared_ptr<kpv::Timer> &timer, void (LMOpenGLView::*next)(),
+                              const std::function<bool()> &makeOne)
+{
     // Once OpenGL is set up; the view is shown by then.
     if (!waitsForOpenGL()) {
         LMShareGLContext::Scope scope;
@@ -175,24 +192,16 @@ void LMOpenGLView::makeTilesAhead()
         glEnable(GL_TEXTURE_2D);
         initOpenGL();
         const auto started = std::chrono::steady_clock::now();
-        while (!m_tilesAheadToMake.empty() &&
-               std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count() < kTilesAheadTimePerTurn) {
-            const QRect t = m_tilesAheadToMake.back();
-            m_tilesAheadToMake.pop_back();
-            auto texture = std::make_shared<LMOpenGLTexture>();
-            if (!texture->setData(*image, 0, t.x(), t.y(), t.width(), t.height(), &m_renderInfo)) {
-                m_tilesAheadToMake.clear();
-                break;
-            }
-            ++m_tileUploads;
-            m_texturesAhead.emplace(LMOpenGLTexture::tileKey(t.x(), t.y()), std::move(texture));
-        }
+        bool more = true;
+        while (more &&
+               std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count() < kTilesAheadTimePerTurn)
+            more = makeOne();
         glDisable(GL_TEXTURE_2D);
-        if (m_tilesAheadToMake.empty())
+        if (!more)
             return;
     }
-    m_tilesAheadTimer = kpv::RunLoop::current().performAfterDelay(waitsForOpenGL() ? 0.1 : kTilesAheadPause,
-                                                                  [this] { makeTilesAhead(); });
+    timer = kpv::RunLoop::current().performAfterDelay(waitsForOpenGL() ? 0.1 : kTilesAheadPause,
+                                                      [this, next] { (this->*next)(); });
 }
 
 LMOpenGLTexturePtr LMOpenGLView::regionTexture(const LMRegionTilePtr &tile)
@@ -255,29 +264,16 @@ void LMOpenGLView::makeRegionTexturesAhead()
     m_regionsAheadTimer.reset();
     if (m_regionsAheadToMake.empty())
         return;
-    if (!waitsForOpenGL()) {
-        LMShareGLContext::Scope scope;
-        if (!scope.ok())
-            return;
-        glEnable(GL_TEXTURE_2D);
-        initOpenGL();
-        const auto started = std::chrono::steady_clock::now();
-        while (!m_regionsAheadToMake.empty() &&
-               std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count() < kTilesAheadTimePerTurn) {
-            const LMRegionTilePtr tile = std::move(m_regionsAheadToMake.back());
-            m_regionsAheadToMake.pop_back();
-            // A tile that cannot be made is left to the frame that would draw it.
-            if (!m_regionTextures.count(tile.get()) && !regionTexture(tile)) {
-                m_regionsAheadToMake.clear();
-                break;
-            }
+    uploadTurn(m_regionsAheadTimer, &LMOpenGLView::makeRegionTexturesAhead, [&] {
+        const LMRegionTilePtr tile = std::move(m_regionsAheadToMake.back());
+        m_regionsAheadToMake.pop_back();
+        // A tile that cannot be made is left to the frame that would draw it.
+        if (!m_regionTextures.count(tile.get()) && !regionTexture(tile)) {
+            m_regionsAheadToMake.clear();
+            return false;
         }
-        glDisable(GL_TEXTURE_2D);
-        if (m_regionsAheadToMake.empty())
-            return;
-    }
-    m_regionsAheadTimer = kpv::RunLoop::current().performAfterDelay(waitsForOpenGL() ? 0.1 : kTilesAheadPause,
-                                                                    [this] { makeRegionTexturesAhead(); });
+        return !m_regionsAheadToMake.empty();
+    });
 }
 
 void LMOpenGLView::prepareShadowTexture()
