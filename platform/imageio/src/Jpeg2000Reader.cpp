@@ -153,9 +153,6 @@ struct Session {
         params.cp_reduce = OPJ_UINT32(reduce);
         if (!opj_setup_decoder(codec, &params))
             return false;
-        // A code-stream cut short shows what its data holds, the rest left empty, as a damaged
-        // JPEG or PNG does.
-        opj_decoder_set_strict_mode(codec, OPJ_FALSE);
         stream = opj_stream_create(64 * 1024, OPJ_TRUE);
         if (!stream)
             return false;

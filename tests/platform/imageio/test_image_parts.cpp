@@ -447,8 +447,7 @@ TEST(ImageParts, Jpeg2000sBeyondTheBudgetShowFittedAndInParts)
         EXPECT_FALSE(error.isEmpty());
     }
 
-    // A file cut off halfway shows what its data holds, as a damaged JPEG does: its fitted picture
-    // has its first tiles as they are; a part of it is refused with the reason.
+    // A file cut off halfway: its parts, and its fitted picture, are refused with the reason.
     QFile cut(tiled);
     ASSERT_TRUE(cut.open(QIODevice::ReadOnly));
     const QByteArray bytes = cut.readAll();
@@ -457,10 +456,9 @@ TEST(ImageParts, Jpeg2000sBeyondTheBudgetShowFittedAndInParts)
     ASSERT_TRUE(damaged) << error.toStdString();
     EXPECT_TRUE(damaged->createImageInRect(0, QRect(700, 900, 300, 150), 1, &error).isNull());
     EXPECT_TRUE(error.startsWith(QLatin1String("JPEG 2000 decoding failed"))) << error.toStdString();
-    const QImage shown = damaged->createThumbnailAtIndex(0, 750, true, &error);
-    ASSERT_EQ(shown.size(), QSize(750, 550)) << error.toStdString();
-    const QImage intact = ImageSource::createWithData(bytes)->createThumbnailAtIndex(0, 750, true);
-    EXPECT_LE(maxChannelDifference(shown.copy(0, 0, 750, 100), intact.copy(0, 0, 750, 100)), 1);
+    error.clear();
+    EXPECT_TRUE(damaged->createThumbnailAtIndex(0, 400, true, &error).isNull());
+    EXPECT_FALSE(error.isEmpty());
 
     // Sub-sampled chroma off the grid's origin: each part takes the chroma samples the whole
     // decode takes, up to the picture's last row and column.
