@@ -138,6 +138,14 @@ void FolderWatcher::readEvents()
         for (ssize_t at = 0; at + ssize_t(sizeof(inotify_event)) <= n;) {
             const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
             at += ssize_t(sizeof(inotify_event) + event->len);
+            if (event->mask & IN_Q_OVERFLOW) {
+                // The kernel dropped events (a burst too large to queue): anything may have changed.
+                for (const QString& folder : std::as_const(m_folders))
+                    changed(folder, true);
+                for (const QString& file : std::as_const(m_files))
+                    changed(file, false);
+                continue;
+            }
             const QStringList paths = m_kernel->pathsOfWatch.value(event->wd);
             if (event->mask & IN_IGNORED) {
                 // The kernel dropped the watch: its file or folder went.
