@@ -28,7 +28,6 @@ LMOpenGLView::~LMOpenGLView()
 {
     // Stop the timers before the tiles and the layer go away.
     prepareTilesAhead(nullptr, QRectF());
-    stopRegionTexturesAhead();
     abortZoom();
     endRotate();
     stopFrameSwitchTimer();
@@ -176,7 +175,6 @@ void LMOpenGLView::didEmptyImageSlots()
     m_regionsToDraw.clear();
     m_regionsUnderNormal = 0;
     m_regionTextures.clear();
-    stopRegionTexturesAhead();
 }
 
 void LMOpenGLView::didChangeRegionTiles()
@@ -187,9 +185,9 @@ void LMOpenGLView::didChangeRegionTiles()
         if (auto it = m_regionTextures.find(tile.get()); it != m_regionTextures.end())
             kept.insert(*it);
     m_regionTextures = std::move(kept);
-    prepareRegionTexturesAhead();
     // A frame drew none and would draw none now (regions decoded ahead of a zoom, at rest): the
-    // picture on screen stays as it is.
+    // picture on screen stays as it is. Their textures wait for the zoom's first frame: until
+    // then the pixels are held once, not a second time by the renderer.
     if (m_regionsToDraw.empty() && regionsForFrame(needOptimizeDrawImage()).empty())
         return;
     // The next preparation makes the list again.

@@ -114,12 +114,6 @@ private:
     std::vector<std::pair<LMRegionTilePtr, bool>> regionsForFrame(bool zooming) const;
     // The texture of a sharp region, made when it has none yet; null when it cannot be made.
     LMOpenGLTexturePtr regionTexture(const LMRegionTilePtr &tile);
-    // The textures of the sharp regions given that have none yet are made between events, the
-    // middle of the view first, so that the frames of a zoom to come draw them at once; one turn
-    // of a few milliseconds of uploads at a time.
-    void prepareRegionTexturesAhead();
-    void makeRegionTexturesAhead();
-    void stopRegionTexturesAhead();
     // Which fit-in tiles to draw under the normal tiles (those whose visible part they leave open).
     std::vector<LMOpenGLTexturePtr> fillerTextures(const QRectF &rawFrame) const;
     // The frame-buffer pixels (from the bottom left) that the picture's tiles will cover, or an
@@ -148,8 +142,6 @@ private:
     uint64_t m_tileUploads = 0;
     std::vector<LMOpenGLTexturePtr> m_texturesNormal, m_texturesFitin;
     std::map<const LMRegionTile *, LMOpenGLTexturePtr> m_regionTextures;
-    std::vector<LMRegionTilePtr> m_regionsAheadToMake;
-    std::shared_ptr<kpv::Timer> m_regionsAheadTimer;
     std::vector<std::pair<LMRegionTilePtr, LMOpenGLTexturePtr>> m_regionsToDraw;
     // How many of them go under the normal tiles: as fine as the normal image, they fill the
     // gaps of its tiles still to be uploaded during a zoom instead of the fit-in filler.

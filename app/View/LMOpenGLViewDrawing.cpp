@@ -220,62 +220,6 @@ LMOpenGLTexturePtr LMOpenGLView::regionTexture(const LMRegionTilePtr &tile)
     return texture;
 }
 
-void LMOpenGLView::stopRegionTexturesAhead()
-{
-    if (m_regionsAheadTimer)
-        m_regionsAheadTimer->invalidate();
-    m_regionsAheadTimer.reset();
-    m_regionsAheadToMake.clear();
-}
-
-void LMOpenGLView::prepareRegionTexturesAhead()
-{
-    stopRegionTexturesAhead();
-    const LMImagePtr normal = imageNormal();
-    const LMFileImgBaseInfoPtr base = normal ? normal->originalImgBaseInfo() : nullptr;
-    // Through a zoom the frames make those they draw, and nothing is to come between them.
-    if (!base || needOptimizeDrawImage())
-        return;
-    for (const LMRegionTilePtr &tile : regionTiles()) {
-        const LMFileImgBaseInfoPtr tileBase = tile->pixels ? tile->pixels->originalImgBaseInfo() : nullptr;
-        if (tileBase && tileBase->isEqual(*base) && !m_regionTextures.count(tile.get()))
-            m_regionsAheadToMake.push_back(tile);
-    }
-    // Made from the back of the list: the tiles nearest the middle of the view last in it, the
-    // finest of those after the coarse ones.
-    const QSizeF raw = base->rawFrameSize();
-    const QPointF middle = convertToOriginalImageRectForRect(viewBounds()).center();
-    const auto distance = [&](const LMRegionTilePtr &t) {
-        const QPointF d = t->rawRect(raw).center() - middle;
-        return d.x() * d.x() + d.y() * d.y();
-    };
-    std::stable_sort(m_regionsAheadToMake.begin(), m_regionsAheadToMake.end(),
-                     [&](const LMRegionTilePtr &a, const LMRegionTilePtr &b) {
-                         if (a->reduction != b->reduction)
-                             return a->reduction > b->reduction;
-                         return distance(a) < distance(b);
-                     });
-    std::reverse(m_regionsAheadToMake.begin(), m_regionsAheadToMake.end());
-    makeRegionTexturesAhead();
-}
-
-void LMOpenGLView::makeRegionTexturesAhead()
-{
-    m_regionsAheadTimer.reset();
-    if (m_regionsAheadToMake.empty())
-        return;
-    uploadTurn(m_regionsAheadTimer, &LMOpenGLView::makeRegionTexturesAhead, [&] {
-        const LMRegionTilePtr tile = std::move(m_regionsAheadToMake.back());
-        m_regionsAheadToMake.pop_back();
-        // A tile that cannot be made is left to the frame that would draw it.
-        if (!m_regionTextures.count(tile.get()) && !regionTexture(tile)) {
-            m_regionsAheadToMake.clear();
-            return false;
-        }
-        return !m_regionsAheadToMake.empty();
-    });
-}
-
 void LMOpenGLView::prepareShadowTexture()
 {
     if (m_textureShadow || !m_imageShadow)
