@@ -27,6 +27,7 @@ bool LMOpenGLTexture::setData(const LMImage &image, int64_t frameIdx, int64_t le
     static thread_local LMTileUpload upload;
     if (!buildTileUpload(image, frameIdx, left, top, width, height, rendererInfo, &upload))
         return false;
+    willUpload(upload);
     const QRectF block(double(left), double(top), double(upload.width), double(upload.height));
     const bool refill = m_texID != 0 && m_bufferID != 0 && block == m_blockRect && upload.internalFormat == m_internalFormat;
     if (m_texID == 0) {

@@ -74,6 +74,9 @@ public:
     QRectF blockRect() const { return m_blockRect; }
 
 protected:
+    // Last look at the staging texels before they are uploaded.
+    virtual void willUpload(LMTileUpload &) {}
+
     uint32_t m_texID = 0;
     uint32_t m_bufferID = 0;
     QRectF m_blockRect;

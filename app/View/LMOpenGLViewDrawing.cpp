@@ -225,7 +225,8 @@ void LMOpenGLView::prepareShadowTexture()
     if (m_textureShadow || !m_imageShadow)
         return;
     auto texture = std::make_unique<LMOpenGLShadowTexture>();
-    if (texture->setShadowData(*m_imageShadow, m_shadowSliceLeftTop, m_shadowSliceRightBottom, &m_renderInfo))
+    if (texture->setShadowData(*m_imageShadow, m_shadowSliceLeftTop, m_shadowSliceRightBottom, &m_renderInfo,
+                               m_backgroundColor))
         m_textureShadow = std::move(texture);
 }
 
@@ -491,15 +492,22 @@ void LMOpenGLView::drawLayer(LMOpenGLLayer *layer, double)
 
 void LMOpenGLView::drawShadow(double k)
 {
-    if (!imageNormal() || !m_textureShadow || !shadowEnabled())
+    if (!imageNormal() || !shadowEnabled())
+        return;
+    // A shadow laid over another background is made again for this one.
+    if (m_textureShadow && m_textureShadow->background() != m_backgroundColor)
+        m_textureShadow.reset();
+    prepareShadowTexture();
+    if (!m_textureShadow)
         return;
     const QRectF b = viewBounds();
     const QRectF i = imageVisibleViewRect();
     const QPointF lt = m_drawOffsetLeftTop, rb = m_drawOffsetRightBottom;
     const QRectF s(i.x() - lt.x(), i.y() - rb.y(), i.width() + lt.x() + rb.x(), i.height() + lt.y() + rb.y());
     // Over a background of its own the soft shadow darkens it; over a transparent one its texels
-    // stand for themselves.
-    const bool blend = m_backgroundColor.alpha() == 255;
+    // stand for themselves. Laid over the background before the upload, they already are the
+    // shadow on it.
+    const bool blend = m_backgroundColor.alpha() == 255 && !m_textureShadow->isComposedOver(m_backgroundColor);
     if (blend) {
         glEnable(GL_BLEND);
         glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);

@@ -196,6 +196,33 @@ TEST_F(Rendering, DropShadowAroundTheImage)
     EXPECT_COLOR(img, 60, 70, 0, 0, 0);
 }
 
+// A half-transparent shadow darkens whatever background the view has, also after the
+// background changes.
+TEST_F(Rendering, DropShadowFallsOnTheBackgroundColour)
+{
+    auto block = LMData::create(30 * 30 * 4);
+    for (int i = 0; i < 900; ++i) {
+        uint8_t *p = block->mutableBytes() + i * 4;
+        p[0] = p[1] = p[2] = 64; // premultiplied
+        p[3] = 128;
+    }
+    const auto shadow = std::make_shared<LMImage>(1u, 32u, 120u, 30u, 30u, QList<LMDataBlock>{block},
+                                                  quadrantImage(30, 30)->originalImgBaseInfo());
+    view->setShadowImage(shadow, QPointF(10, 10), QPointF(10, 10), QPointF(10, 10), QPointF(10, 10));
+    view->setImage(quadrantImage(100, 50), ImageModeNormal);
+    view->setBackgroundColor(QColor(200, 0, 0));
+    QImage img = frame();
+    EXPECT_COLOR(img, 45, 50, 164, 64, 64); // 64 + 200 x 127 / 255 where the background is red
+    EXPECT_COLOR(img, 20, 50, 200, 0, 0);   // beyond the shadow
+    EXPECT_COLOR(img, 60, 70, 255, 0, 0);   // the image over it
+
+    view->setBackgroundColor(QColor(0, 0, 200));
+    img = frame();
+    EXPECT_COLOR(img, 45, 50, 64, 64, 164);
+    EXPECT_COLOR(img, 100, 20, 64, 64, 164);
+    EXPECT_COLOR(img, 20, 50, 0, 0, 200);
+}
+
 TEST_F(Rendering, UnsupportedPixelSizeDrawsNothingAndKeepsRunning)
 {
     auto base = quadrantImage(8, 8);
