@@ -6,13 +6,18 @@
 #include "foundation/RunLoop.h"
 #include "foundation/Timer.h"
 
-#include <QGraphicsOpacityEffect>
+#include <QCoreApplication>
+#include <QGraphicsEffect>
 #include <QHash>
 #include <QImage>
 #include <QPainter>
 #include <QPixmap>
+#include <QRegion>
+#include <QTransform>
 #include <algorithm>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 namespace kpv {
 
@@ -23,53 +28,196 @@ QHash<const QWidget*, View*>& widgetMap()
     return map;
 }
 
-// The opacity of a view and its subviews. While the view fades, its picture is drawn once and
-// each step of the fade only lays that picture over what lies below, at the step's opacity,
-// instead of drawing the view and every subview afresh into a new picture many times a second.
-// At rest the view is drawn as it is, so what changes in it shows at once.
-class FadeEffect final : public QGraphicsOpacityEffect {
+// The opacity of a view and its subviews. While the view fades, its picture is drawn once, when
+// the fade begins, and each step of the fade only lays that picture over what lies below, at the
+// step's opacity, instead of drawing the view and every subview afresh many times a second. A step
+// repaints only where the picture has pixels: a view over the whole window that shows two small
+// arrows costs the arrows, not the window. At rest the view is drawn as it is, so what changes in it
+// shows at once.
+class FadeEffect final : public QGraphicsEffect {
 public:
-    using QGraphicsOpacityEffect::QGraphicsOpacityEffect;
+    explicit FadeEffect(QWidget* widget) : QGraphicsEffect(widget), m_widget(widget) {}
 
-    void setFading(bool fading)
+    double opacity() const { return m_opacity; }
+    bool isFading() const { return m_fading; }
+
+    // One step of a fade to `opacity`; the first draws the view's picture. Returns the part of the
+    // view (widget pixels) that the step changes on screen.
+    QRegion fadeStep(double opacity)
     {
-        if (fading == m_fading)
-            return;
-        m_fading = fading;
-        m_picture = QPixmap();
-        update();
+        m_lastShown = QRegion();
+        if (!m_fading) {
+            m_fading = true;
+            m_picture = QPixmap();
+            takePictureNow();
+        }
+        m_opacity = opacity;
+        return m_picture.isNull() ? QRegion(m_widget->rect()) : m_covered;
     }
+
+    // Sets `opacity` at rest, ending a fade if one runs. Returns the part of the view to repaint.
+    QRegion rest(double opacity)
+    {
+        QRegion changed(m_widget->rect());
+        if (m_fading && !m_picture.isNull()) {
+            // The screen shows the picture where it has pixels. At rest the view is drawn as it is
+            // now, which may differ from the picture where something in it changed meanwhile: what
+            // both cover is repainted. Fully transparent, it shows nothing at all.
+            changed = m_covered;
+            if (opacity > 0) {
+                m_picture = QPixmap();
+                takePictureNow();
+                changed = m_picture.isNull() ? QRegion(m_widget->rect()) : changed + m_covered;
+            }
+        }
+        m_fading = false;
+        m_picture = QPixmap();
+        m_covered = QRegion();
+        m_opacity = opacity;
+        m_lastShown = opacity > 0 ? QRegion() : changed;
+        return changed;
+    }
+    // Where the view may still show on screen though fully transparent: the last step of a fade
+    // out until it is painted. Asked once, by a view about to be hidden.
+    QRegion takeLastShown() { return std::exchange(m_lastShown, QRegion()); }
+
     // Pictures of the view drawn so far (for tests: a fade draws one).
     static int picturesDrawn() { return s_picturesDrawn; }
 
 protected:
     void draw(QPainter* painter) override
     {
-        if (!m_fading) {
-            QGraphicsOpacityEffect::draw(painter);
+        if (m_capturing) {
+            drawSource(painter);
             return;
         }
-        if (opacity() <= 0.001)
+        if (m_fading) {
+            if (m_opacity <= 0.001)
+                return;
+            if (m_picture.isNull())
+                takePicture(); // the view was not on screen when the fade began
+            painter->save();
+            painter->setOpacity(painter->opacity() * m_opacity);
+            painter->drawPixmap(m_offset, m_picture);
+            painter->restore();
             return;
-        if (m_picture.isNull()) {
-            m_picture = sourcePixmap(Qt::LogicalCoordinates, &m_offset, QGraphicsEffect::NoPad);
-            ++s_picturesDrawn;
         }
+        // At rest: drawn as it is, through a picture of the part being painted when translucent.
+        if (qFuzzyIsNull(m_opacity))
+            return;
+        if (qFuzzyIsNull(m_opacity - 1.0)) {
+            drawSource(painter);
+            return;
+        }
+        QPoint offset;
+        const QPixmap pixmap = sourcePixmap(Qt::DeviceCoordinates, &offset, QGraphicsEffect::NoPad);
+        if (pixmap.isNull())
+            return;
         painter->save();
-        painter->setOpacity(painter->opacity() * opacity());
-        painter->drawPixmap(m_offset, m_picture);
+        painter->setOpacity(m_opacity);
+        painter->setWorldTransform(QTransform());
+        painter->drawPixmap(offset, pixmap);
         painter->restore();
     }
     void sourceChanged(ChangeFlags flags) override
     {
-        m_picture = QPixmap(); // resized or moved into another window: drawn again
-        QGraphicsOpacityEffect::sourceChanged(flags);
+        // Resized or moved into another window: drawn again, and the whole view repainted, at the
+        // next step.
+        m_picture = QPixmap();
+        QGraphicsEffect::sourceChanged(flags);
     }
 
 private:
+    // Draws the picture now rather than at the next paint, so that the step knows where it has
+    // pixels before anything is repainted: the view is rendered into the picture, and draw() lets
+    // the view and its subviews draw themselves there.
+    void takePictureNow()
+    {
+        if (!m_widget->isVisible() || m_widget->size().isEmpty())
+            return;
+        const double dpr = m_widget->devicePixelRatioF();
+        QPixmap picture(m_widget->size() * dpr);
+        picture.setDevicePixelRatio(dpr);
+        picture.fill(Qt::transparent);
+        m_capturing = true;
+        m_widget->render(&picture, QPoint(), QRegion(), QWidget::DrawChildren);
+        m_capturing = false;
+        keepPicture(picture, QPoint());
+    }
+    // Inside draw(): the view and its subviews as they are.
+    void takePicture()
+    {
+        QPoint offset;
+        const QPixmap picture = sourcePixmap(Qt::LogicalCoordinates, &offset, QGraphicsEffect::NoPad);
+        keepPicture(picture, offset);
+    }
+    void keepPicture(const QPixmap& picture, QPoint offset)
+    {
+        m_picture = picture;
+        m_offset = offset;
+        m_covered = coveredRegion(m_picture.toImage()).translated(m_offset);
+        ++s_picturesDrawn;
+    }
+    // The parts of `picture` with any pixel that is not fully transparent, in squares of 16 device
+    // pixels, as a region in the picture's own coordinates.
+    static QRegion coveredRegion(const QImage& picture)
+    {
+        const double dpr = picture.devicePixelRatio();
+        const QSize size = picture.deviceIndependentSize().toSize();
+        if (picture.format() != QImage::Format_ARGB32_Premultiplied)
+            return QRegion(QRect(QPoint(0, 0), size)); // not drawn by the window's painter: all of it
+        constexpr int kSquare = 16;
+        const int width = picture.width(), height = picture.height();
+        const int columns = (width + kSquare - 1) / kSquare;
+        std::vector<char> covered(static_cast<size_t>(columns), 0);
+        QRegion region;
+        std::vector<QRect> runs;
+        for (int top = 0; top < height; top += kSquare) {
+            const int bottom = std::min(height, top + kSquare);
+            std::fill(covered.begin(), covered.end(), 0);
+            for (int y = top; y < bottom; ++y) {
+                const auto* line = reinterpret_cast<const quint32*>(picture.constScanLine(y));
+                for (int c = 0; c < columns; ++c) {
+                    if (covered[size_t(c)])
+                        continue;
+                    quint32 any = 0;
+                    for (int x = c * kSquare, end = std::min(width, x + kSquare); x < end; ++x)
+                        any |= line[x]; // premultiplied: a transparent pixel is all zero
+                    covered[size_t(c)] = any != 0;
+                }
+            }
+            // Runs of covered squares, in view points (rounded outward).
+            runs.clear();
+            const int y0 = int(std::floor(top / dpr)), y1 = int(std::ceil(bottom / dpr));
+            for (int c = 0; c < columns;) {
+                if (!covered[size_t(c)]) {
+                    ++c;
+                    continue;
+                }
+                const int first = c;
+                while (c < columns && covered[size_t(c)])
+                    ++c;
+                const int x0 = int(std::floor(first * kSquare / dpr));
+                const int x1 = int(std::ceil(std::min(width, c * kSquare) / dpr));
+                runs.emplace_back(x0, y0, x1 - x0, y1 - y0);
+            }
+            if (!runs.empty()) {
+                QRegion band;
+                band.setRects(runs.data(), int(runs.size()));
+                region += band;
+            }
+        }
+        return region;
+    }
+
+    QWidget* m_widget;
+    double m_opacity = 1.0;
     bool m_fading = false;
+    bool m_capturing = false;
     QPixmap m_picture;
     QPoint m_offset;
+    QRegion m_covered; // widget pixels where the picture has pixels
+    QRegion m_lastShown;
     static inline int s_picturesDrawn = 0;
 };
 } // namespace
@@ -306,13 +454,51 @@ bool View::isDescendantOf(const View* other) const
 
 Window* View::window() const { return m_window; }
 
+namespace {
+// Repaints `region` (pixels of `parent`) with all that lies there but `except`. The toolkit
+// repaints a marked widget less the opaque widgets over it: those under `region` are marked too.
+void repaintUncovered(QWidget* parent, const QRegion& region, const QWidget* except)
+{
+    if (region.isEmpty())
+        return;
+    for (const QRect& part : region)
+        parent->update(part);
+    for (QObject* child : parent->children()) {
+        auto* w = qobject_cast<QWidget*>(child);
+        if (!w || w == except || w->isWindow() || !w->isVisible())
+            continue;
+        const QRegion inChild = region.translated(-w->pos()) & w->rect();
+        repaintUncovered(w, inChild, except);
+    }
+}
+} // namespace
+
 void View::setHidden(bool hidden)
 {
     if (m_hidden == hidden)
         return;
     m_hidden = hidden;
-    if (m_superview || m_window)
-        m_widget->setVisible(!hidden);
+    if (m_superview || m_window) {
+        auto* effect = dynamic_cast<FadeEffect*>(m_widget->graphicsEffect());
+        const bool unseen = effect && !effect->isFading() && effect->opacity() <= 0.0;
+        QWidget* parent = m_widget->parentWidget();
+        if (unseen && hidden && parent && m_widget->updatesEnabled() && parent->updatesEnabled()) {
+            // Fully transparent (a fade out has just ended), the view shows nothing: hiding it
+            // changes nothing on screen but where its last step is still to be painted over, and
+            // the toolkit is kept from repainting all it covered.
+            const QRegion lastShown = effect->takeLastShown().translated(m_widget->pos());
+            m_widget->setUpdatesEnabled(false);
+            m_widget->setVisible(false);
+            m_widget->setUpdatesEnabled(true);
+            repaintUncovered(parent, lastShown, m_widget);
+        } else {
+            m_widget->setVisible(!hidden);
+            // Shown fully transparent (a fade in is about to start), likewise: the repaint the
+            // toolkit posts for a shown view is dropped, and the fade repaints what it shows.
+            if (unseen && !hidden)
+                QCoreApplication::removePostedEvents(m_widget, QEvent::UpdateLater);
+        }
+    }
     if (m_window)
         m_window->invalidateCursorRectsForView(this);
 }
@@ -341,24 +527,34 @@ void View::applyAlphaValue(double alpha, bool fading)
 {
     alpha = std::clamp(alpha, 0.0, 1.0);
     auto* effect = dynamic_cast<FadeEffect*>(m_widget->graphicsEffect());
-    if (alpha == m_alpha) {
-        if (effect)
-            effect->setFading(fading);
+    const bool changed = alpha != m_alpha;
+    if (!changed && !(effect && effect->isFading() && !fading))
         return;
-    }
     m_alpha = alpha;
-    if (alpha >= 1.0) {
+    if (!effect) {
+        if (alpha >= 1.0) {
+            setNeedsDisplay();
+            return;
+        }
+        effect = new FadeEffect(m_widget);
+        m_widget->setGraphicsEffect(effect); // the toolkit repaints the whole view for it
+    }
+    const QRegion region = fading ? effect->fadeStep(alpha) : effect->rest(alpha);
+    if (alpha >= 1.0 && !fading && m_widget->testAttribute(Qt::WA_OpaquePaintEvent)) {
+        // An opaque view at rest draws straight into the window, so that nothing beneath it is
+        // drawn first. A view with see-through parts keeps the effect: taking it off or putting it
+        // back on repaints the whole view, which for a view over the whole window is the whole
+        // window at every fade.
         m_widget->setGraphicsEffect(nullptr);
         setNeedsDisplay();
         return;
     }
-    if (!effect) {
-        effect = new FadeEffect(m_widget);
-        m_widget->setGraphicsEffect(effect);
-    }
-    effect->setFading(fading);
-    effect->setOpacity(alpha);
-    setNeedsDisplay();
+    // A new opacity changes no pixel of the view's own: only how it lies over what is beneath.
+    // The toolkit widens a region of a view with an effect to its bounding box: each part is
+    // handed over alone, so that two arrows at either side of the window stay two small parts.
+    m_needsDisplay = true;
+    for (const QRect& part : region)
+        m_widget->update(part);
 }
 
 bool View::isAnimatingAlpha() const { return m_alphaAnimation != nullptr; }
