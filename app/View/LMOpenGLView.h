@@ -102,6 +102,9 @@ protected:
     void drawRect(const kpv::Rect &dirty) override;
     // Pictures are drawn flat, one over another in order: no depth or stencil test.
     bool drawsWithDepth() const override { return false; }
+    // Every drawing sets the view port, the matrices, the clear colour, blending and texturing it
+    // draws with: the context the textures are made in serves for drawing too.
+    bool drawsInSharedContext() const override { return true; }
     PaintWithoutOpenGL paintWithoutOpenGL(QPainter &painter, const QRect &rect) override;
     void openGLWillStart() override;
 

@@ -19,11 +19,9 @@ LMShareGLContext::LMShareGLContext()
     auto *surface = new QOffscreenSurface;
     surface->setFormat(QSurfaceFormat::defaultFormat());
     surface->create();
-    auto *context = new QOpenGLContext;
-    context->setFormat(QSurfaceFormat::defaultFormat());
-    context->setShareContext(kpv::OpenGLView::sharedContext());
-    if (!surface->isValid() || !context->create()) {
-        delete context;
+    // The context every view shares with is this one: no second context to make at start.
+    QOpenGLContext *context = kpv::OpenGLView::sharedContext();
+    if (!surface->isValid() || !context) {
         delete surface;
         return;
     }

@@ -1,8 +1,8 @@
 #pragma once
 
-// The one OpenGL context of the process that owns every texture of the image views. Each view's
-// drawing context shares objects with it (the platform puts every OpenGL view in one share group),
-// so textures can be made and deleted outside a drawing call and are seen by every view.
+// The one OpenGL context of the process that owns every texture of the image views: the context
+// the platform puts every OpenGL view's in one share group with, which the image views draw in
+// too. Textures can be made and deleted outside a drawing call and are seen by every view.
 // Main thread only.
 
 class QOpenGLContext;

@@ -101,6 +101,11 @@ protected:
     // Whether drawRect uses a depth and stencil buffer; a view that draws flat pictures says no
     // and its frame buffer goes without (a window-sized buffer less).
     virtual bool drawsWithDepth() const { return true; }
+    // Whether the view draws in the context every view shares with rather than in one of its own:
+    // for a view that sets all the state it draws with at every drawing, and keeps its drawing
+    // to the application's thread. Making a context costs a software driver several milliseconds
+    // at start.
+    virtual bool drawsInSharedContext() const { return false; }
 
 private:
     friend class GLWidget;

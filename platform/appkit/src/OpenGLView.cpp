@@ -45,7 +45,8 @@ private:
 
 struct OpenGLView::Surface {
     QOffscreenSurface offscreen;
-    QOpenGLContext context;
+    QOpenGLContext own;                // unused by a view that draws in the shared context
+    QOpenGLContext* context = nullptr; // once made
     std::unique_ptr<QOpenGLFramebufferObject> fbo;
     bool prepared = false;
     bool failed = false;
@@ -60,15 +61,16 @@ OpenGLView::~OpenGLView()
 {
     if (auto* w = dynamic_cast<GLWidget*>(widget()))
         w->detach();
-    if (m_surface && m_surface->context.isValid()) {
+    if (m_surface && m_surface->context) {
         // The frame buffer is deleted with its own context current.
+        QOpenGLContext* context = m_surface->context;
         QOpenGLContext* previous = QOpenGLContext::currentContext();
         QSurface* previousSurface = previous ? previous->surface() : nullptr;
-        if (m_surface->context.makeCurrent(&m_surface->offscreen)) {
+        if (context->makeCurrent(&m_surface->offscreen)) {
             m_surface->fbo.reset();
-            m_surface->context.doneCurrent();
+            context->doneCurrent();
         }
-        if (previous && previous != &m_surface->context && previousSurface)
+        if (previous && previousSurface && previousSurface != &m_surface->offscreen)
             previous->makeCurrent(previousSurface);
     }
 }
@@ -167,18 +169,24 @@ bool OpenGLView::ensureContext()
     Surface& s = *m_surface;
     if (s.failed)
         return false;
-    if (!s.context.isValid()) {
+    if (!s.context) {
         const QSurfaceFormat format = QSurfaceFormat::defaultFormat();
         s.offscreen.setFormat(format);
         s.offscreen.create();
-        s.context.setFormat(format);
-        s.context.setShareContext(sharedContext());
-        if (!s.offscreen.isValid() || !s.context.create()) {
+        if (drawsInSharedContext()) {
+            s.context = s.offscreen.isValid() ? sharedContext() : nullptr;
+        } else {
+            s.own.setFormat(format);
+            s.own.setShareContext(sharedContext());
+            if (s.offscreen.isValid() && s.own.create())
+                s.context = &s.own;
+        }
+        if (!s.context) {
             s.failed = true;
             return false;
         }
     }
-    return s.context.makeCurrent(&s.offscreen);
+    return s.context->makeCurrent(&s.offscreen);
 }
 
 void OpenGLView::performAfterNextFrame(std::function<void()> block)
@@ -204,13 +212,13 @@ void OpenGLView::makeCurrentContext()
 
 void OpenGLView::clearCurrentContext()
 {
-    if (m_surface && m_surface->context.isValid())
-        m_surface->context.doneCurrent();
+    if (m_surface && m_surface->context)
+        m_surface->context->doneCurrent();
 }
 
 QOpenGLContext* OpenGLView::openGLContext() const
 {
-    return m_surface && m_surface->context.isValid() ? &m_surface->context : nullptr;
+    return m_surface ? m_surface->context : nullptr;
 }
 
 uint32_t OpenGLView::defaultFramebufferObject() const
@@ -238,7 +246,7 @@ bool OpenGLView::renderRegion(const QRegion& region)
     if (pixels.isEmpty() || !ensureContext())
         return false;
     Surface& s = *m_surface;
-    QOpenGLFunctions* gl = s.context.functions();
+    QOpenGLFunctions* gl = s.context->functions();
     bool resized = false;
     if (!s.fbo || s.fbo->size() != pixels) {
         s.fbo.reset();
@@ -357,7 +365,7 @@ void OpenGLView::paintFromGLWidget(const QRegion& region)
     if (ok && !stale.isEmpty()) {
         ok = renderRegion(QRegion(stale));
         if (ok) {
-            readPixels(s.context.functions(), devicePixels(stale, dpr, pixels), &s.frame);
+            readPixels(s.context->functions(), devicePixels(stale, dpr, pixels), &s.frame);
             s.dirty -= stale;
         }
     }
@@ -367,7 +375,7 @@ void OpenGLView::paintFromGLWidget(const QRegion& region)
     } else {
         painter.fillRect(bounding, Qt::black);
     }
-    if (previous && previous != &s.context && previousSurface)
+    if (previous && previousSurface && previousSurface != &s.offscreen)
         previous->makeCurrent(previousSurface);
     frameDone();
 }
@@ -430,7 +438,7 @@ QImage OpenGLView::grabFramebuffer()
     QImage image(m_surface->fbo->size(), QImage::Format_ARGB32_Premultiplied);
     if (image.isNull())
         return QImage();
-    readPixels(m_surface->context.functions(), image.rect(), &image);
+    readPixels(m_surface->context->functions(), image.rect(), &image);
     image.setDevicePixelRatio(w->devicePixelRatioF());
     return image;
 }
