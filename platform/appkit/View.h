@@ -176,6 +176,8 @@ protected:
 private:
     void init(QWidget* w);
     void applyAlphaValue(double alpha, bool fading);
+    static void stepAlphaAnimations();
+    void stepAlphaAnimation(double now);
     void attachTo(View* superview, bool above, View* relativeTo);
 
     Rect m_frame;

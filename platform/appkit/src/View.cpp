@@ -237,9 +237,34 @@ void ViewWidget::paintEvent(QPaintEvent*)
 }
 
 struct View::AlphaAnimation {
-    std::shared_ptr<Timer> timer;
+    double from = 0, to = 0, start = 0, duration = 0;
     std::function<void(bool)> completion;
 };
+
+namespace {
+// The views whose alpha animates, stepped together by one timer: views that fade at the same time
+// (a toolbar and the arrows over a picture) change in the same turn of the run loop and are
+// repainted together, once per step.
+std::vector<View*>& alphaAnimated()
+{
+    static auto* views = new std::vector<View*>;
+    return *views;
+}
+std::shared_ptr<Timer>& alphaTicker()
+{
+    static auto* ticker = new std::shared_ptr<Timer>;
+    return *ticker;
+}
+void forgetAlphaAnimation(View* view)
+{
+    auto& views = alphaAnimated();
+    views.erase(std::remove(views.begin(), views.end(), view), views.end());
+    if (views.empty() && alphaTicker()) {
+        alphaTicker()->invalidate();
+        alphaTicker().reset();
+    }
+}
+} // namespace
 
 View::View(const Rect& frame) : m_frame(frame)
 {
@@ -261,8 +286,7 @@ void View::init(QWidget* w)
 
 View::~View()
 {
-    if (m_alphaAnimation && m_alphaAnimation->timer)
-        m_alphaAnimation->timer->invalidate();
+    forgetAlphaAnimation(this);
     if (m_window)
         m_window->viewWillBeDestroyed(this);
     if (m_superview) {
@@ -515,8 +539,7 @@ void View::setAlphaValue(double alpha)
 {
     if (m_alphaAnimation) {
         auto anim = std::move(m_alphaAnimation);
-        if (anim->timer)
-            anim->timer->invalidate();
+        forgetAlphaAnimation(this);
         if (anim->completion)
             anim->completion(false);
     }
@@ -571,26 +594,49 @@ void View::animateAlphaValue(double alpha, double duration, std::function<void(b
         return;
     }
     auto anim = std::make_unique<AlphaAnimation>();
+    anim->from = from;
+    anim->to = to;
+    anim->start = RunLoop::current().now();
+    anim->duration = duration;
     anim->completion = std::move(completion);
-    const double start = RunLoop::current().now();
-    auto* raw = anim.get();
     m_alphaAnimation = std::move(anim);
-    raw->timer = Timer::scheduled(
-        1.0 / 60.0, true,
-        [this, from, to, start, duration](Timer& t) {
-            const double p = std::clamp((RunLoop::current().now() - start) / duration, 0.0, 1.0);
-            const double a = from + (to - from) * p;
-            auto anim = std::move(m_alphaAnimation); // keep it out while setting the value
-            applyAlphaValue(a, p < 1.0);
-            if (p >= 1.0) {
-                t.invalidate();
-                if (anim && anim->completion)
-                    anim->completion(true);
-                return;
-            }
-            m_alphaAnimation = std::move(anim);
-        },
-        TimerMode::Common);
+    auto& animated = alphaAnimated();
+    if (std::find(animated.begin(), animated.end(), this) == animated.end())
+        animated.push_back(this);
+    if (!alphaTicker())
+        alphaTicker() = Timer::scheduled(1.0 / 60.0, true, [](Timer&) { stepAlphaAnimations(); }, TimerMode::Common);
+}
+
+void View::stepAlphaAnimations()
+{
+    const double now = RunLoop::current().now();
+    const std::vector<View*> views = alphaAnimated();
+    for (View* view : views) {
+        // A step before may have ended this one, or destroyed its view.
+        const auto& animated = alphaAnimated();
+        if (std::find(animated.begin(), animated.end(), view) != animated.end())
+            view->stepAlphaAnimation(now);
+    }
+}
+
+void View::stepAlphaAnimation(double now)
+{
+    if (!m_alphaAnimation) {
+        forgetAlphaAnimation(this);
+        return;
+    }
+    const AlphaAnimation& a = *m_alphaAnimation;
+    const double p = std::clamp((now - a.start) / a.duration, 0.0, 1.0);
+    const double alpha = a.from + (a.to - a.from) * p;
+    auto anim = std::move(m_alphaAnimation); // keep it out while setting the value
+    applyAlphaValue(alpha, p < 1.0);
+    if (p >= 1.0) {
+        forgetAlphaAnimation(this);
+        if (anim->completion)
+            anim->completion(true);
+        return;
+    }
+    m_alphaAnimation = std::move(anim);
 }
 
 void View::setNeedsDisplay(bool flag)
