@@ -2,18 +2,22 @@
 // smaller than the view stands on the window's tile colour with the drop shadow along its edges.
 // The shadow's fall-off is compared with the shadow picture the program loads, composited over
 // the tile as the view blends it, by the largest and by the mean difference, so that a shadow
-// drawn one level too dark or too light everywhere fails.
+// drawn one level too dark or too light everywhere fails. And the arrows that fade in and out
+// over a photo as the pointer comes near the window's side.
 
 #include "Shell/MainWindow/AppDelegate.h"
 #include "Shell/MainWindow/LMMainWindow.h"
 #include "Shell/MainWindow/MainWndController.h"
 #include "Shell/Modes/NavigateViewMode.h"
+#include "Shell/ViewChrome/NavigateOverlays.h"
 #include "Shell/Program/ViewerProgram.h"
 
 #include "Model/LMImage.h"
 #include "View/LMOpenGLView.h"
 #include "View/NavigateController.h"
+#include "appkit/Application.h"
 #include "appkit/OpenGLView.h"
+#include "appkit/Window.h"
 #include "foundation/Clock.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
@@ -23,7 +27,12 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QBackingStore>
 #include <QImage>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QRegion>
+#include <QWidget>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -112,6 +121,96 @@ TEST(ViewSurround, SmallPhotoStandsOnTheTileWithItsShadow)
     // Below the picture (view points grow upwards) the shadow reaches further than above it.
     EXPECT_LT(at(shown.center().x(), shown.y() - 3.5).red(), kTile[0]);
     EXPECT_EQ(at(shown.center().x(), shown.y() + shown.height() + 4.5).red(), kTile[0]);
+
+    program.reset();
+    delegate.reset();
+    kpv::RunLoop::main().runOnce();
+    kpv::RunLoop::main().setClock(nullptr);
+}
+
+// The pointer comes near the window's right side: the arrows fade in over the photo, and out again
+// once it has rested there a while. Each step of either fade repaints the arrows, not the photo
+// beneath them, and after every step the window shows what a full redraw of it shows.
+TEST(ViewSurround, ArrowsFadeInAndOutWithoutRepaintingThePhoto)
+{
+    // The parts of the photo's view repainted.
+    class PaintRecorder : public QObject {
+    public:
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            if (e->type() == QEvent::Paint)
+                painted += static_cast<QPaintEvent*>(e)->region();
+            return false;
+        }
+        QRegion painted;
+    };
+    ASSERT_TRUE(qApp);
+    kpv::ManualClock clock;
+    QTemporaryDir scratch;
+    ASSERT_TRUE(scratch.isValid());
+    const QString folder = startProgramTest(scratch, clock);
+    ASSERT_FALSE(folder.isEmpty());
+    for (int i = 0; i < 3; ++i) {
+        QImage photo(QSize(1600, 1200), QImage::Format_RGB32);
+        photo.fill(QColor::fromHsv(i * 100, 180, 200));
+        ASSERT_TRUE(photo.save(QDir(folder).filePath(QStringLiteral("p%1.png").arg(i))));
+    }
+    kpv::UserDefaults defaults(scratch.filePath(QStringLiteral("defaults.json")));
+    auto delegate = std::make_unique<AppDelegate>(programTestSetup(defaults, scratch));
+    auto program = std::make_unique<ViewerProgram>(*delegate);
+    kpv::Window* w = program->controller().window();
+    w->makeKeyAndOrderFront();
+    delegate->applicationOpenFiles({QDir(folder).filePath(QStringLiteral("p1.png"))});
+    delegate->applicationDidFinishLaunching();
+    settleProgram(*delegate, clock, 5.0); // the controls shown at the start have faded out
+    ASSERT_EQ(program->controller().showMode(), MainShowModeView);
+    auto* screen = dynamic_cast<QImage*>(w->widget()->backingStore()->paintDevice());
+    ASSERT_NE(screen, nullptr);
+    if (screen->devicePixelRatio() != 1.0)
+        GTEST_SKIP() << "the window's pixels below are compared for a standard-density screen";
+    auto shows = [&] { return screen->copy(QRect(QPoint(0, 0), w->widget()->size())).convertToFormat(QImage::Format_RGB32); };
+    QWidget* photo = program->viewMode().imageView()->widget();
+    const long photoArea = long(photo->width()) * photo->height();
+    // The middle of the arrow on the right: 8 points in from the side, 48 wide, half-way up.
+    const QPoint arrowAt = photo->mapTo(w->widget(), QPoint(photo->width() - 8 - 24, photo->height() / 2));
+    const QColor before = shows().pixelColor(arrowAt);
+    PaintRecorder recorder;
+    photo->installEventFilter(&recorder);
+
+    // The program is the one in front, as when its user moves the pointer over it.
+    kpv::Application& app = kpv::Application::shared();
+    const bool wasActive = app.isActive();
+    app.setActive(true);
+    // The pointer enters the window and moves on near its right side, beside the arrow, as the
+    // toolkit reports it.
+    for (const int x : {photo->width() / 2, photo->width() - 70}) {
+        const QPointF at(x, photo->height() / 2.0);
+        QMouseEvent move(QEvent::MouseMove, at, photo->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(photo, &move);
+    }
+    int steps = 0;
+    bool arrowSeen = false;
+    for (double t = 0; t < 5.0; t += 1.0 / 60) {
+        recorder.painted = QRegion();
+        clock.advance(1.0 / 60);
+        QCoreApplication::processEvents();
+        if (recorder.painted.isEmpty())
+            continue;
+        ++steps;
+        long area = 0;
+        for (const QRect& r : recorder.painted)
+            area += long(r.width()) * r.height();
+        EXPECT_LT(area, photoArea / 20) << "step " << steps << " repainted " << recorder.painted.boundingRect().width()
+                                         << "x" << recorder.painted.boundingRect().height() << " of the photo";
+        const QImage now = shows();
+        arrowSeen = arrowSeen || now.pixelColor(arrowAt) != before;
+        EXPECT_EQ(now, w->widget()->grab().toImage().convertToFormat(QImage::Format_RGB32)) << "step " << steps;
+    }
+    photo->removeEventFilter(&recorder);
+    app.setActive(wasActive);
+    EXPECT_TRUE(arrowSeen) << "the arrows did not show";
+    EXPECT_GE(steps, 20) << "a fade in and a fade out, step by step";
+    EXPECT_EQ(shows().pixelColor(arrowAt), before) << "the arrows left something behind";
 
     program.reset();
     delegate.reset();
