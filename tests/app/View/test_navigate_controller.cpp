@@ -19,6 +19,13 @@ kpv::Event keyEvent(char16_t c, uint64_t flags)
     return e;
 }
 
+kpv::Event wheelEvent(double dx, double dy)
+{
+    kpv::Event e(kpv::ScrollWheel);
+    e.setScrollingDelta(dx, dy);
+    return e;
+}
+
 constexpr uint64_t kNumPad = 1 << 21;
 constexpr uint64_t kCommand = 1 << 20;
 constexpr uint64_t kShift = 1 << 17;
@@ -933,6 +940,69 @@ TEST_F(NavTest, TheDeleteKeyTrashesWithoutModifiers)
     EXPECT_TRUE(controller->performKeyDownEquivalent(keyEvent(0xF728, 0)));
     ASSERT_EQ(host->workspace.recycled.size(), 1);
     EXPECT_EQ(host->workspace.recycled[0], QStringList{paths[0].path()});
+}
+
+// A photo zoomed to 100% and sent back to fit is larger than the window for the whole of the
+// easing: the arrow keys step all the same, after the menu's zoom or the wheel's, and a scale
+// kept for the next photo is the one zoomed to. At 100% they still pan.
+TEST_F(NavTest, StepKeysAreHonouredWhileAZoomEasesToFit)
+{
+    open(4);
+    runLoads();
+    auto key = [&](char16_t c, uint64_t flags = kNumPad) {
+        EXPECT_TRUE(controller->performKeyDownEquivalent(keyEvent(c, flags)));
+        clock.advance(0.3); // released: auto-navigation ends, the loads of the new photo follow
+        runLoads();
+    };
+    auto zoomToActualSizeAndBack = [&] {
+        controller->switchToOriginal();
+        clock.advance(2.0);
+        ASSERT_DOUBLE_EQ(view.scale(), 1.0);
+        controller->switchToFitin();
+        clock.advance(0.5);
+        ASSERT_TRUE(view.isZoomTimerRunning());
+        ASSERT_TRUE(view.canDragImageWithoutCheckCursorPosition());
+    };
+
+    controller->switchToOriginal();
+    clock.advance(2.0);
+    const QPointF offset = view.offset();
+    key(0xF703);
+    EXPECT_EQ(controller->curFileIndex(), 0);
+    EXPECT_NE(view.offset(), offset);
+
+    zoomToActualSizeAndBack();
+    key(0xF703);
+    EXPECT_EQ(controller->curFileIndex(), 1);
+    EXPECT_TRUE(view.fitinMode());
+    zoomToActualSizeAndBack();
+    key(0xF72D); // Page Down
+    EXPECT_EQ(controller->curFileIndex(), 2);
+
+    // The wheel: one notch in, then a big one back out to fit.
+    view.handleScrollWheel(wheelEvent(0, 1), QPointF(400, 300));
+    clock.advance(2.0);
+    ASSERT_FALSE(view.fitinMode());
+    view.handleScrollWheel(wheelEvent(0, -9), QPointF(400, 300));
+    clock.advance(0.2);
+    ASSERT_TRUE(view.canDragImageWithoutCheckCursorPosition());
+    key(0xF702);
+    EXPECT_EQ(controller->curFileIndex(), 1);
+
+    // A swipe begun meanwhile is the controller's, and the photo lands on its fit first.
+    zoomToActualSizeAndBack();
+    kpv::Event swipe = wheelEvent(-30, 0);
+    swipe.setPhase(kpv::PhaseBegan);
+    EXPECT_TRUE(controller->performScrollWheelEquivalent(swipe));
+    EXPECT_FALSE(view.isZoomTimerRunning());
+    EXPECT_TRUE(view.fitinMode());
+
+    config->setKeepPrevScaleWhenNavFile(true);
+    zoomToActualSizeAndBack();
+    key(0xF703);
+    EXPECT_EQ(controller->curFileIndex(), 2);
+    EXPECT_TRUE(view.fitinMode());
+    EXPECT_FALSE(view.canDragImageWithoutCheckCursorPosition());
 }
 
 // Stepping through a large folder keeps what the windows around the current file need and
