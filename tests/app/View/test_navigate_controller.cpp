@@ -19,6 +19,13 @@ kpv::Event keyEvent(char16_t c, uint64_t flags)
     return e;
 }
 
+kpv::Event wheelEvent(double dx, double dy)
+{
+    kpv::Event e(kpv::ScrollWheel);
+    e.setScrollingDelta(dx, dy);
+    return e;
+}
+
 constexpr uint64_t kNumPad = 1 << 21;
 constexpr uint64_t kCommand = 1 << 20;
 constexpr uint64_t kShift = 1 << 17;
@@ -933,6 +940,57 @@ TEST_F(NavTest, TheDeleteKeyTrashesWithoutModifiers)
     EXPECT_TRUE(controller->performKeyDownEquivalent(keyEvent(0xF728, 0)));
     ASSERT_EQ(host->workspace.recycled.size(), 1);
     EXPECT_EQ(host->workspace.recycled[0], QStringList{paths[0].path()});
+}
+
+// A photo sent from 100% back to fit is larger than the window for most of the easing: the arrow
+// keys and swipes step all the same (at 100% they still pan), and a scale kept for the next photo
+// is the one zoomed to.
+TEST_F(NavTest, StepKeysAreHonouredWhileAZoomEasesToFit)
+{
+    open(4);
+    runLoads();
+    config->setKeepPrevScaleWhenNavFile(true);
+    auto press = [&](char16_t c) {
+        EXPECT_TRUE(controller->performKeyDownEquivalent(keyEvent(c, kNumPad)));
+        clock.advance(0.3); // released: the loads of the new photo follow
+        runLoads();
+    };
+    auto toActualSizeAndHalfwayBack = [&] {
+        controller->switchToOriginal();
+        clock.advance(2.0);
+        controller->switchToFitin();
+        clock.advance(0.5);
+        ASSERT_TRUE(view.canDragImageWithoutCheckCursorPosition());
+    };
+    controller->switchToOriginal();
+    clock.advance(2.0);
+    const QPointF offset = view.offset();
+    press(0xF703);
+    EXPECT_EQ(controller->curFileIndex(), 0);
+    EXPECT_NE(view.offset(), offset);
+
+    toActualSizeAndHalfwayBack();
+    press(0xF703);
+    EXPECT_EQ(controller->curFileIndex(), 1);
+    EXPECT_TRUE(view.fitinMode());
+    toActualSizeAndHalfwayBack();
+    press(0xF72D); // Page Down
+    EXPECT_EQ(controller->curFileIndex(), 2);
+
+    // The wheel: a notch in, then a big one back out to fit.
+    view.handleScrollWheel(wheelEvent(0, 1), QPointF(400, 300));
+    clock.advance(2.0);
+    view.handleScrollWheel(wheelEvent(0, -9), QPointF(400, 300));
+    clock.advance(0.2);
+    ASSERT_TRUE(view.canDragImageWithoutCheckCursorPosition());
+    press(0xF702);
+    EXPECT_EQ(controller->curFileIndex(), 1);
+
+    toActualSizeAndHalfwayBack();
+    kpv::Event swipe = wheelEvent(-30, 0);
+    swipe.setPhase(kpv::PhaseBegan);
+    EXPECT_TRUE(controller->performScrollWheelEquivalent(swipe));
+    EXPECT_TRUE(view.fitinMode());
 }
 
 // Stepping through a large folder keeps what the windows around the current file need and
