@@ -317,6 +317,10 @@ bool NavigateController::performKeyDownEquivalent(const kpv::Event &event)
             return true;
         }
         if (c == kLeftArrow || c == kRightArrow) {
+            // The key's own repeats keep its stepping going; a new press while the last one's
+            // steps are under way is a step of its own: two quick taps take two steps.
+            if (!event.isARepeat() && m_autoNavStarted)
+                endAutoNav();
             beginAutoNav(c == kRightArrow, true);
             return true;
         }

@@ -11,11 +11,12 @@ using namespace navtest;
 
 namespace {
 
-kpv::Event keyEvent(char16_t c, uint64_t flags)
+kpv::Event keyEvent(char16_t c, uint64_t flags, bool repeat = false)
 {
     kpv::Event e(kpv::KeyDown);
     e.setCharacters(QString(QChar(c)), QString(QChar(c)));
     e.setModifierFlags(flags);
+    e.setARepeat(repeat);
     return e;
 }
 
@@ -755,7 +756,7 @@ TEST_F(NavTest, HeldKeyEndsAfterLastRepeat)
     EXPECT_TRUE(controller->performKeyDownEquivalent(keyEvent(0xF703, kNumPad)));
     EXPECT_EQ(controller->curFileIndex(), 1);
     clock.advance(0.1);
-    EXPECT_TRUE(controller->performKeyDownEquivalent(keyEvent(0xF703, kNumPad))); // repeat pushes the end
+    EXPECT_TRUE(controller->performKeyDownEquivalent(keyEvent(0xF703, kNumPad, true))); // repeat pushes the end
     clock.advance(0.1);
     EXPECT_TRUE(controller->isAutoNavStarted());
     clock.advance(0.06);
@@ -771,6 +772,23 @@ TEST_F(NavTest, HeldKeyEndsAfterLastRepeat)
     EXPECT_TRUE(controller->reachTopOrBottomInfoShowed());
     EXPECT_FALSE(view.enable());
     controller->endAutoNav();
+    EXPECT_TRUE(view.enable());
+}
+
+TEST_F(NavTest, QuickTapsOfAnArrowTakeAStepEach)
+{
+    open(5);
+    // Three taps 50 ms apart, then one of the other arrow: each a step of its own, at once.
+    for (int i = 1; i <= 3; ++i) {
+        EXPECT_TRUE(controller->performKeyDownEquivalent(keyEvent(0xF703, kNumPad)));
+        EXPECT_EQ(controller->curFileIndex(), i);
+        clock.advance(0.05);
+    }
+    EXPECT_TRUE(controller->performKeyDownEquivalent(keyEvent(0xF702, kNumPad)));
+    EXPECT_EQ(controller->curFileIndex(), 2);
+    clock.advance(0.3);
+    EXPECT_FALSE(controller->isAutoNavStarted());
+    EXPECT_EQ(controller->curFileIndex(), 2);
     EXPECT_TRUE(view.enable());
 }
 
