@@ -99,6 +99,24 @@ void runQueuedOnce(FakeHost &host)
 
 } // namespace
 
+// A thumbnail the file stores is the quick picture of a file opened; the desktop cache's is not
+// when the sharp picture comes at once (a visit after the first would flash it enlarged): the
+// sharp picture is the first, and the bin's cell is made from it.
+TEST_F(NavTest, OnlyAThumbnailTheFileStoresGoesAheadOfASharpPictureThatComesAtOnce)
+{
+    loader.storedThumbs = true;
+    for (const bool inCache : {false, true}) {
+        loader.storedThumbsInCache = inCache;
+        open(3);
+        runQueuedOnce(*host);
+        EXPECT_EQ(!controller->fileInfoByIndex(0)->imageByType(8), inCache);
+        EXPECT_TRUE(view.imageFitin());
+        host->drawFrame();
+        runLoads();
+        EXPECT_TRUE(controller->fileInfoByIndex(0)->imageByType(8));
+    }
+}
+
 TEST_F(NavTest, OnlyTheQuickPictureAndTheFitInStartBeforeTheFirstPictureIsOnScreen)
 {
     // As with real photographs, the fit-in image is the reduction a fitted view wants.
