@@ -562,14 +562,15 @@ LMImagePtr LMPhotoLoader::loadThumbByQL(const LMPathString &path, const LMFileIm
 }
 
 LMImagePtr LMPhotoLoader::loadStoredSmallThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
-                                               const kpv::Operation *operation) const
+                                               const kpv::Operation *operation, bool inFileOnly) const
 {
     if (!imageBaseInfo || imageBaseInfo->fileModified() || isCancelled(operation))
         return nullptr;
     LMImagePtr thumb = guarded([&]() -> LMImagePtr {
         // The cache's picture turned by the orientation already known, or the one in the file.
-        QImage stored = m_sources->cachedThumbnail(path.path(), kSmallThumbMaxPixelSize,
-                                                   int(imageBaseInfo->rawOrientation()));
+        QImage stored = inFileOnly ? QImage()
+                                   : m_sources->cachedThumbnail(path.path(), kSmallThumbMaxPixelSize,
+                                                                int(imageBaseInfo->rawOrientation()));
         if (stored.isNull() && !isCancelled(operation)) {
             OpenedFile file(*m_sources, path);
             if (LMImageSourceReader *reader = file.reader())

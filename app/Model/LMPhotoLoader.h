@@ -127,9 +127,9 @@ public:
                                     const kpv::Operation *operation,
                                     const LMImageSourceFactory &sources = *LMImageSourceFactory::platform());
     // The small thumbnail (within 160 x 160) when one costs no decode of the picture: the desktop's
-    // cache or the thumbnail stored in the file; nullptr otherwise.
+    // cache (unless `inFileOnly`) or the thumbnail stored in the file; nullptr otherwise.
     LMImagePtr loadStoredSmallThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
-                                    const kpv::Operation *operation) const;
+                                    const kpv::Operation *operation, bool inFileOnly = false) const;
     // The large thumbnail (within 256 x 256) when one costs no decode of the picture: the desktop's
     // cache or the thumbnail stored in the file, when it has the large thumbnail's size (the
     // picture's own size for a smaller picture); nullptr otherwise and for a GIF.

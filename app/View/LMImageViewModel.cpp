@@ -477,10 +477,37 @@ bool LMImageViewModel::canDragImage(QPointF point) const
 
 bool LMImageViewModel::canDragImageWithoutCheckCursorPosition() const
 {
+    return canDragImageAt(scale(), m_angleRotate, m_offset);
+}
+
+bool LMImageViewModel::canDragImageWhenSettled() const
+{
     if (!m_imageNormal)
         return false;
-    const QRectF m = mapToOriginalRect(getBoundsForFitin(), true);
+    if (isZoomTimerRunning()) {
+        const double s = zoomLandingScale();
+        return canDragImageAt(s, m_angleRotate, zoomOffsetForScale(s));
+    }
+    return canDragImageWithoutCheckCursorPosition();
+}
+
+QPointF LMImageViewModel::zoomOffsetForScale(double scale) const
+{
+    const QRectF f = getBoundsForFitin();
+    const std::optional<QPointF> hold = zoomHoldPosition();
+    return calcNewOffsetByNewScale(scale, m_angleRotate, hold && pointInRect(*hold, f) ? *hold : centreOf(f));
+}
+
+bool LMImageViewModel::canDragImageAt(double scale, const LMImageRotateAngle &angle, QPointF offset) const
+{
+    if (!m_imageNormal)
+        return false;
+    const QRectF f = getBoundsForFitin();
     const QRectF raw = rawFrameRectOf(m_imageNormal);
+    const std::optional<LMMatrix> inv = invertible(
+        matrixFromOriginalImageToView(m_imageNormal, scale, angle, offset, f, viewPortSizeScale(), isRetinaScreen()));
+    // Edge-on, a sliver of the bounds can reach any row or column of the image.
+    const QRectF m = inv ? intersection(integralRect(LMTransformRect(*inv, f)), raw) : raw;
     return raw.width() > m.width() || raw.height() > m.height();
 }
 

@@ -187,6 +187,9 @@ public:
     bool canDragImage(QPointF point) const;
     // YES when part of the image lies outside the fit-in bounds.
     bool canDragImageWithoutCheckCursorPosition() const;
+    // The same once a running zoom has landed (now, when none runs): a picture on its way to
+    // fitting its bounds is one the arrow keys step past, not one they pan.
+    bool canDragImageWhenSettled() const;
     QRectF imageVisibleViewRect() const;
     QRectF imageVisibleViewRectByOriginalImageRect(const QRectF &rect) const;
     QRectF calcFitinVisibleViewRectForImageWithoutModified(const LMImagePtr &image) const;
@@ -229,6 +232,11 @@ public:
     bool zoomTimerHandler();
     void stopZoomTimer();
     void abortZoom() { stopZoomTimer(); }
+    // Ends a running zoom at once on the scale and place where it would have landed (a zoom to fit
+    // enters fit-in mode); `notify` posts the change as a step of the zoom does.
+    void finishZoom(bool notify);
+    // The scale a running zoom lands on, clamped as a commit clamps it; the scale when none runs.
+    double zoomLandingScale() const;
     bool isZoomTimerRunning() const { return m_zoomTimer && m_zoomTimer->isTimerRunning(); }
     QVariantMap zoomTimerUserInfo() const { return m_zoomTimer ? m_zoomTimer->userInfo() : QVariantMap(); }
     std::optional<QPointF> zoomHoldPosition() const;
@@ -310,6 +318,10 @@ protected:
 
 private:
     QRectF rawFrameRectOf(const LMImagePtr &image) const;
+    bool canDragImageAt(double scale, const LMImageRotateAngle &angle, QPointF offset) const;
+    // The offset that keeps the image point under the running zoom's hold point (the fit-in centre
+    // without one) at `scale`.
+    QPointF zoomOffsetForScale(double scale) const;
     void applyRotationFrame(double p);
 
     QRectF m_viewBounds;

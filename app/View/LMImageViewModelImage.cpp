@@ -69,6 +69,9 @@ void LMImageViewModel::didChangeFile() { didChangeFileByKeepPrevScale(false); }
 
 void LMImageViewModel::didChangeFileByKeepPrevScale(bool keep)
 {
+    // The scale kept for the next file is the one the user zoomed to, not a frame of the way there.
+    if (keep)
+        finishZoom(false);
     abortZoom();
     stopFrameSwitchTimer();
     endRotate();

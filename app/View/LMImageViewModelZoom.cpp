@@ -229,6 +229,27 @@ void LMImageViewModel::advanceZoomForFrame()
     adjustDispImageByNewScale(calcScaleByZoomTimer(nullptr, nullptr), true, angleRotate(), zoomHoldPosition(), false);
 }
 
+double LMImageViewModel::zoomLandingScale() const
+{
+    if (!isZoomTimerRunning())
+        return scale();
+    const QVariantMap info = zoomTimerUserInfo();
+    // As the last tick does: a zoom to fit lands on the fit-in scale of that moment.
+    const double e = info.value(kZoomSource).toInt() == ZoomSourceFitin ? calcFitinScale()
+                                                                         : info.value(kEndScale).toDouble();
+    return std::min(std::max(minScaleByNewAngle(angleRotate()), e), curMaxScale());
+}
+
+void LMImageViewModel::finishZoom(bool notify)
+{
+    if (!isZoomTimerRunning())
+        return;
+    const double s = zoomLandingScale();
+    const QPointF o = zoomOffsetForScale(s);
+    stopZoomTimer();
+    setNewScale(s, true, angleRotate(), o, false, notify);
+}
+
 void LMImageViewModel::stopZoomTimer()
 {
     if (!isZoomTimerRunning())

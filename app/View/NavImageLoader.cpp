@@ -150,11 +150,12 @@ LMImagePtr NavPhotoLoaderAdapter::resizeImage(const LMImagePtr &image, const QSi
 }
 
 LMImagePtr NavPhotoLoaderAdapter::loadStoredSmallThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
-                                                       const kpv::Operation *operation) const
+                                                       const kpv::Operation *operation, bool inFileOnly) const
 {
+    // The launch picture is made by the same rule (see main()).
     if (LMImagePtr quick = launchSmallThumb(imageBaseInfo))
         return quick;
-    return m_loader ? m_loader->loadStoredSmallThumb(path, imageBaseInfo, operation) : nullptr;
+    return m_loader ? m_loader->loadStoredSmallThumb(path, imageBaseInfo, operation, inFileOnly) : nullptr;
 }
 
 LMImagePtr NavPhotoLoaderAdapter::loadStoredLargeThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,

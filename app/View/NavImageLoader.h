@@ -40,8 +40,9 @@ public:
                                    const kpv::Operation *operation) const = 0;
     // The small thumbnail when one costs no decode (a cached or stored one), else nullptr: the
     // caller then makes it from the large thumbnail, so that the file is decoded once for both.
+    // `inFileOnly`: only one the file stores, not the desktop cache's.
     virtual LMImagePtr loadStoredSmallThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
-                                            const kpv::Operation *operation) const = 0;
+                                            const kpv::Operation *operation, bool inFileOnly) const = 0;
     // The large thumbnail when one costs no decode (a cached one, or one stored in the file at
     // the large thumbnail's size), else nullptr. None by default.
     virtual LMImagePtr loadStoredLargeThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
@@ -97,7 +98,7 @@ public:
     LMImagePtr resizeImage(const LMImagePtr &image, const QSizeF &toSize,
                            const kpv::Operation *operation) const override;
     LMImagePtr loadStoredSmallThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
-                                    const kpv::Operation *operation) const override;
+                                    const kpv::Operation *operation, bool inFileOnly) const override;
     LMImagePtr loadStoredLargeThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
                                     const kpv::Operation *operation) const override;
     LMImagePtr thumbnailFromImage(const LMImagePtr &image, int imageScaleType, const kpv::Operation *operation,

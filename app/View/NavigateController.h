@@ -236,6 +236,8 @@ public:
     double curMaxScale() const;
     bool fitinMode() const;
     bool canDragImageWithoutCheckCursorPosition() const;
+    // Whether the arrow keys and swipes pan the picture rather than step between photos.
+    bool canPanImageWithKeys() const;
     // Copies the image under a rectangle of the view to the pasteboard.
     void screenShotForRectInView(const QRectF &rect);
 

@@ -43,6 +43,8 @@ constexpr char16_t kBackspaceChar = 0x7F;
 constexpr char16_t kDeleteKeyChar = 0xF728;
 constexpr char16_t kHomeChar = 0xF729;
 constexpr char16_t kEndChar = 0xF72B;
+constexpr char16_t kPageUpChar = 0xF72C;
+constexpr char16_t kPageDownChar = 0xF72D;
 
 constexpr int kPhaseBegan = 1;
 constexpr int kPhaseChanged = 4;
@@ -301,7 +303,7 @@ bool NavigateController::performKeyDownEquivalent(const kpv::Event &event)
     const uint64_t f = event.modifierFlags();
     if ((f & (kNumericPadFlag | kShiftFlag | kControlFlag | kOptionFlag)) == kNumericPadFlag) {
         const bool command = (f & kCommandFlag) != 0;
-        if (!command && canDragImageWithoutCheckCursorPosition()) {
+        if (!command && canPanImageWithKeys()) {
             QPointF delta(0, 0);
             switch (c) {
             case kUpArrow: delta = QPointF(0, -kArrowKeyPanStep); break;
@@ -315,6 +317,10 @@ bool NavigateController::performKeyDownEquivalent(const kpv::Event &event)
             return true;
         }
         if (c == kLeftArrow || c == kRightArrow) {
+            // The key's own repeats keep its stepping going; a new press while the last one's
+            // steps are under way is a step of its own: two quick taps take two steps.
+            if (!event.isARepeat() && m_autoNavStarted)
+                endAutoNav();
             beginAutoNav(c == kRightArrow, true);
             return true;
         }
@@ -333,6 +339,11 @@ bool NavigateController::performKeyDownEquivalent(const kpv::Event &event)
     case kEndChar:
         if (canDoAction(c == kHomeChar ? 44 : 45))
             doNavCurFileToFirst(c == kHomeChar);
+        return true;
+    case kPageUpChar:
+    case kPageDownChar:
+        if (canDoAction(c == kPageUpChar ? 42 : 43))
+            doNavCurFileByPageUp(c == kPageUpChar);
         return true;
     default: return false;
     }
@@ -384,9 +395,14 @@ void NavigateController::abortScrollSession()
 bool NavigateController::performScrollWheelEquivalent(const kpv::Event &event)
 {
     const bool gesture = gestureScrollAcceptablePhase(event.phase()) || gestureScrollAcceptablePhase(event.momentumPhase());
-    if (gesture && !canDragImageWithoutCheckCursorPosition() && fileCount() >= 2 && !m_autoNavTimer) {
+    if (gesture && !canPanImageWithKeys() && fileCount() >= 2 && !m_autoNavTimer) {
         if (m_openGLView) {
-            m_openGLView->abortZoom();
+            // A zoom on its way to a picture that fits lands there before the page turns; any
+            // other stops where it is.
+            if (m_openGLView->canDragImageWhenSettled())
+                m_openGLView->abortZoom();
+            else
+                m_openGLView->finishZoom(true);
             m_openGLView->endRotate();
         }
         const LMImageViewModel *view = currentView();
@@ -524,6 +540,15 @@ bool NavigateController::canDragImageWithoutCheckCursorPosition() const
 {
     const LMImageViewModel *view = currentView();
     return view && view->canDragImageWithoutCheckCursorPosition();
+}
+
+bool NavigateController::canPanImageWithKeys() const
+{
+    // While a zoom runs, the picture must be larger than its bounds now and where it lands:
+    // a key pressed while a zoom to fit eases out steps to the next photo instead of panning a
+    // picture that is about to fit.
+    const LMImageViewModel *view = currentView();
+    return view && view->canDragImageWithoutCheckCursorPosition() && view->canDragImageWhenSettled();
 }
 
 void NavigateController::screenShotForRectInView(const QRectF &rect)

@@ -511,7 +511,11 @@ std::shared_ptr<LMBlockOperation> NavigateController::createOperationForLoadImag
                     if (!image && !o->isCancelled())
                         image = storedLarge;
                 } else {
-                    image = loader->loadStoredSmallThumb(fileInfo->filePath(), base, o);
+                    // Ahead of a sharp picture that comes at once, the desktop cache's thumbnail
+                    // would only flash a blurred picture first; one the file stores still serves.
+                    const bool inFileOnly = thumbPair && thumbPair->storedOnly &&
+                                            !NavImageLoader::quickPictureWorthDecoding(base);
+                    image = loader->loadStoredSmallThumb(fileInfo->filePath(), base, o, inFileOnly);
                 }
                 if (!image && !storedLarge && !o->isCancelled()) {
                     LMImagePtr large = fileInfo->imageByType(NavLoadPlanner::kLargeThumbType);

@@ -77,15 +77,19 @@ int main(int argc, char** argv)
     }
 
     // The first file's quick picture is made while the rest of the program starts: the one the
-    // file or the desktop's cache stores, else only where a decode of it pays (a JPEG whose sharp
-    // picture takes a while, an animation's first frame).
+    // file stores; where the sharp picture takes a while (a large JPEG, an animation's frames) the
+    // desktop cache's too, else a decode of it. A file whose sharp picture comes at once shows
+    // that first, not a cached thumbnail enlarged for a moment.
     NavLaunchPicture launchPicture(paths.value(0), [](const QString& path) {
         const auto& sources = LMImageSourceFactory::platform();
-        QImage quick = sources->storedThumbnail(path, LMPhotoLoader::kSmallThumbMaxPixelSize);
-        if (quick.isNull() && NavImageLoader::quickPictureWorthDecoding(kpv::ContentTypes::typeForExtension(QFileInfo(path).suffix()),
-                                                                        kpv::fileIdentity(path).size))
-            quick = sources->thumbnail(path, LMPhotoLoader::kSmallThumbMaxPixelSize);
-        return quick;
+        const int size = LMPhotoLoader::kSmallThumbMaxPixelSize;
+        if (!NavImageLoader::quickPictureWorthDecoding(kpv::ContentTypes::typeForExtension(QFileInfo(path).suffix()),
+                                                       kpv::fileIdentity(path).size)) {
+            const std::unique_ptr<LMImageSourceReader> reader = sources->createWithFile(path);
+            return reader ? reader->createThumbnailAtIndex(0, size, false) : QImage();
+        }
+        QImage quick = sources->storedThumbnail(path, size);
+        return quick.isNull() ? sources->thumbnail(path, size) : quick;
     });
 
     // 3D slideshow themes draw with the engine on OpenGL inside the slideshow's view.

@@ -921,6 +921,7 @@ TEST(PhotoLoaderPlatform, ADecodedThumbnailIsKeptForTheNextVisit)
     EXPECT_GT(cached.height(), cached.width()); // upright: portrait
     EXPECT_GT(cached.pixelColor(cached.width() / 2, cached.height() / 4).red(), 180); // red on top
 
+    EXPECT_FALSE(loader->loadStoredSmallThumb(file, info, nullptr, true)); // the file itself stores none
     const LMImagePtr thumb = loader->loadStoredSmallThumb(file, info, nullptr);
     ASSERT_TRUE(thumb);
     EXPECT_GT(thumb->width(), thumb->height()); // back in the stored orientation

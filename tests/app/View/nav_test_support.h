@@ -106,13 +106,14 @@ public:
             return nullptr;
         return makeImage(uint64_t(toSize.width()), uint64_t(toSize.height()), image->originalImgBaseInfo());
     }
-    // Files have no cached or stored thumbnail unless `storedThumbs` says so.
-    LMImagePtr loadStoredSmallThumb(const LMPathString &, const LMFileImgBaseInfoPtr &info,
-                                    const kpv::Operation *) const override
+    // Files have no cached or stored thumbnail unless `storedThumbs` says so; `storedThumbsInCache`
+    // keeps them in the desktop cache rather than in the files.
+    LMImagePtr loadStoredSmallThumb(const LMPathString &, const LMFileImgBaseInfoPtr &info, const kpv::Operation *,
+                                    bool inFileOnly) const override
     {
         std::lock_guard lock(m_mutex);
         ++storedThumbLookups;
-        return storedThumbs && info ? makeImage(160, 120, info) : nullptr;
+        return storedThumbs && info && !(inFileOnly && storedThumbsInCache) ? makeImage(160, 120, info) : nullptr;
     }
     // Files have no cached large thumbnail unless `storedLargeThumbs` says so.
     LMImagePtr loadStoredLargeThumb(const LMPathString &, const LMFileImgBaseInfoPtr &info,
@@ -165,6 +166,7 @@ public:
     mutable int storedLargeLookups = 0;
     mutable int regionLoads = 0;
     bool storedThumbs = false;
+    bool storedThumbsInCache = false;
     bool storedLargeThumbs = false;
     std::map<int, QSizeF> sizes; // sizes of scale types other than sizeFor's
     std::map<int, int> equivalentFor;

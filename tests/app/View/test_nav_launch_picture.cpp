@@ -183,11 +183,11 @@ TEST_F(LaunchPicture, TheLoaderServesItAsAPictureThatCostsNoDecode)
     NavLaunchPicture launch(path, [](const QString &) { return picture(qRgb(50, 100, 150)); });
     NavPhotoLoaderAdapter loader(nullptr);
     auto base = std::make_shared<const LMFileImgBaseInfo>(describe(path));
-    const LMImagePtr image = loader.loadStoredSmallThumb(LMPathString(path, false), base, nullptr);
+    const LMImagePtr image = loader.loadStoredSmallThumb(LMPathString(path, false), base, nullptr, false);
     ASSERT_TRUE(image);
     EXPECT_EQ(image->width(), 40u);
     EXPECT_EQ(image->originalImgBaseInfo(), base);
-    EXPECT_FALSE(loader.loadStoredSmallThumb(LMPathString(path, false), base, nullptr));
+    EXPECT_FALSE(loader.loadStoredSmallThumb(LMPathString(path, false), base, nullptr, false));
     EXPECT_FALSE(loader.loadImage(LMPathString(path, false), LMNavFileInfo::kSmallThumbType, base, nullptr, nullptr, {}));
 }
 

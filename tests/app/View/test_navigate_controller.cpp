@@ -11,11 +11,19 @@ using namespace navtest;
 
 namespace {
 
-kpv::Event keyEvent(char16_t c, uint64_t flags)
+kpv::Event keyEvent(char16_t c, uint64_t flags, bool repeat = false)
 {
     kpv::Event e(kpv::KeyDown);
     e.setCharacters(QString(QChar(c)), QString(QChar(c)));
     e.setModifierFlags(flags);
+    e.setARepeat(repeat);
+    return e;
+}
+
+kpv::Event wheelEvent(double dx, double dy)
+{
+    kpv::Event e(kpv::ScrollWheel);
+    e.setScrollingDelta(dx, dy);
     return e;
 }
 
@@ -90,6 +98,24 @@ void runQueuedOnce(FakeHost &host)
 }
 
 } // namespace
+
+// A thumbnail the file stores is the quick picture of a file opened; the desktop cache's is not
+// when the sharp picture comes at once (a visit after the first would flash it enlarged): the
+// sharp picture is the first, and the bin's cell is made from it.
+TEST_F(NavTest, OnlyAThumbnailTheFileStoresGoesAheadOfASharpPictureThatComesAtOnce)
+{
+    loader.storedThumbs = true;
+    for (const bool inCache : {false, true}) {
+        loader.storedThumbsInCache = inCache;
+        open(3);
+        runQueuedOnce(*host);
+        EXPECT_EQ(!controller->fileInfoByIndex(0)->imageByType(8), inCache);
+        EXPECT_TRUE(view.imageFitin());
+        host->drawFrame();
+        runLoads();
+        EXPECT_TRUE(controller->fileInfoByIndex(0)->imageByType(8));
+    }
+}
 
 TEST_F(NavTest, OnlyTheQuickPictureAndTheFitInStartBeforeTheFirstPictureIsOnScreen)
 {
@@ -748,7 +774,7 @@ TEST_F(NavTest, HeldKeyEndsAfterLastRepeat)
     EXPECT_TRUE(controller->performKeyDownEquivalent(keyEvent(0xF703, kNumPad)));
     EXPECT_EQ(controller->curFileIndex(), 1);
     clock.advance(0.1);
-    EXPECT_TRUE(controller->performKeyDownEquivalent(keyEvent(0xF703, kNumPad))); // repeat pushes the end
+    EXPECT_TRUE(controller->performKeyDownEquivalent(keyEvent(0xF703, kNumPad, true))); // repeat pushes the end
     clock.advance(0.1);
     EXPECT_TRUE(controller->isAutoNavStarted());
     clock.advance(0.06);
@@ -764,6 +790,23 @@ TEST_F(NavTest, HeldKeyEndsAfterLastRepeat)
     EXPECT_TRUE(controller->reachTopOrBottomInfoShowed());
     EXPECT_FALSE(view.enable());
     controller->endAutoNav();
+    EXPECT_TRUE(view.enable());
+}
+
+TEST_F(NavTest, QuickTapsOfAnArrowTakeAStepEach)
+{
+    open(5);
+    // Three taps 50 ms apart, then one of the other arrow: each a step of its own, at once.
+    for (int i = 1; i <= 3; ++i) {
+        EXPECT_TRUE(controller->performKeyDownEquivalent(keyEvent(0xF703, kNumPad)));
+        EXPECT_EQ(controller->curFileIndex(), i);
+        clock.advance(0.05);
+    }
+    EXPECT_TRUE(controller->performKeyDownEquivalent(keyEvent(0xF702, kNumPad)));
+    EXPECT_EQ(controller->curFileIndex(), 2);
+    clock.advance(0.3);
+    EXPECT_FALSE(controller->isAutoNavStarted());
+    EXPECT_EQ(controller->curFileIndex(), 2);
     EXPECT_TRUE(view.enable());
 }
 
@@ -933,6 +976,57 @@ TEST_F(NavTest, TheDeleteKeyTrashesWithoutModifiers)
     EXPECT_TRUE(controller->performKeyDownEquivalent(keyEvent(0xF728, 0)));
     ASSERT_EQ(host->workspace.recycled.size(), 1);
     EXPECT_EQ(host->workspace.recycled[0], QStringList{paths[0].path()});
+}
+
+// A photo sent from 100% back to fit is larger than the window for most of the easing: the arrow
+// keys and swipes step all the same (at 100% they still pan), and a scale kept for the next photo
+// is the one zoomed to.
+TEST_F(NavTest, StepKeysAreHonouredWhileAZoomEasesToFit)
+{
+    open(4);
+    runLoads();
+    config->setKeepPrevScaleWhenNavFile(true);
+    auto press = [&](char16_t c) {
+        EXPECT_TRUE(controller->performKeyDownEquivalent(keyEvent(c, kNumPad)));
+        clock.advance(0.3); // released: the loads of the new photo follow
+        runLoads();
+    };
+    auto toActualSizeAndHalfwayBack = [&] {
+        controller->switchToOriginal();
+        clock.advance(2.0);
+        controller->switchToFitin();
+        clock.advance(0.5);
+        ASSERT_TRUE(view.canDragImageWithoutCheckCursorPosition());
+    };
+    controller->switchToOriginal();
+    clock.advance(2.0);
+    const QPointF offset = view.offset();
+    press(0xF703);
+    EXPECT_EQ(controller->curFileIndex(), 0);
+    EXPECT_NE(view.offset(), offset);
+
+    toActualSizeAndHalfwayBack();
+    press(0xF703);
+    EXPECT_EQ(controller->curFileIndex(), 1);
+    EXPECT_TRUE(view.fitinMode());
+    toActualSizeAndHalfwayBack();
+    press(0xF72D); // Page Down
+    EXPECT_EQ(controller->curFileIndex(), 2);
+
+    // The wheel: a notch in, then a big one back out to fit.
+    view.handleScrollWheel(wheelEvent(0, 1), QPointF(400, 300));
+    clock.advance(2.0);
+    view.handleScrollWheel(wheelEvent(0, -9), QPointF(400, 300));
+    clock.advance(0.2);
+    ASSERT_TRUE(view.canDragImageWithoutCheckCursorPosition());
+    press(0xF702);
+    EXPECT_EQ(controller->curFileIndex(), 1);
+
+    toActualSizeAndHalfwayBack();
+    kpv::Event swipe = wheelEvent(-30, 0);
+    swipe.setPhase(kpv::PhaseBegan);
+    EXPECT_TRUE(controller->performScrollWheelEquivalent(swipe));
+    EXPECT_TRUE(view.fitinMode());
 }
 
 // Stepping through a large folder keeps what the windows around the current file need and
