@@ -9,13 +9,7 @@
 #include "foundation/Clock.h"
 #include "foundation/RunLoop.h"
 
-#include <QBackingStore>
-#include <QCoreApplication>
-#include <QImage>
 #include <QMenu>
-#include <QPaintEvent>
-#include <QRegion>
-#include <QWidget>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -169,101 +163,6 @@ TEST(ViewAnimation, AFadeDrawsItsViewOnceAndShowsEveryStep)
     EXPECT_NEAR(rest.alpha(), 128, 3);
     EXPECT_GT(rest.blue(), 100);
     EXPECT_EQ(rest.red(), 0);
-    RunLoop::main().setClock(nullptr);
-}
-
-// Controls over a whole picture fade in and out as the viewer's do: a view over the whole window
-// that shows two small squares, hidden at alpha 0 until it fades in, hidden again when it has faded
-// out. Each step of either fade repaints the squares and nothing else of the window, and what the
-// window shows after every step is what a full redraw of it shows.
-TEST(ViewAnimation, AFadeRepaintsOnlyWhatItsViewShows)
-{
-    class Filled : public View {
-    public:
-        Filled(const Rect& frame, Color c) : View(frame), colour(c) {}
-        void drawRect(const Rect&) override { GraphicsContext::current()->fillRect(bounds(), colour); }
-        Color colour;
-    };
-    // The parts of the window the picture under the controls repaints.
-    class PaintRecorder : public QObject {
-    public:
-        bool eventFilter(QObject*, QEvent* e) override
-        {
-            if (e->type() == QEvent::Paint)
-                painted += static_cast<QPaintEvent*>(e)->region();
-            return false;
-        }
-        QRegion painted;
-    };
-    auto area = [](const QRegion& r) {
-        long sum = 0;
-        for (const QRect& rect : r)
-            sum += long(rect.width()) * rect.height();
-        return sum;
-    };
-
-    ManualClock clock;
-    RunLoop::main().setClock(&clock);
-    Window w(Rect(0, 0, 300, 200), TitledWindowMask);
-    auto* picture = new Filled(Rect(0, 0, 300, 200), Color(0, 0.5, 0));
-    picture->widget()->setAttribute(Qt::WA_OpaquePaintEvent); // it fills itself, as a photo's view does
-    w.contentView()->addSubview(picture);
-    auto* controls = new View(Rect(0, 0, 300, 200));
-    controls->addSubview(new Filled(Rect(10, 90, 20, 20), Color(1, 0, 0)));
-    controls->addSubview(new Filled(Rect(270, 90, 20, 20), Color(0, 0, 1)));
-    controls->setHidden(true);
-    controls->setAlphaValue(0);
-    w.contentView()->addSubview(controls);
-    w.orderFront();
-    QCoreApplication::processEvents();
-    auto* screen = dynamic_cast<QImage*>(w.widget()->backingStore()->paintDevice());
-    ASSERT_NE(screen, nullptr);
-    if (screen->devicePixelRatio() != 1.0)
-        GTEST_SKIP() << "the regions below are counted for a standard-density screen";
-    PaintRecorder recorder;
-    picture->widget()->installEventFilter(&recorder);
-    const QPoint pictureAt = picture->widget()->mapTo(w.widget(), QPoint(0, 0));
-    const QRect squares[2] = {QRect(10, 90, 20, 20), QRect(270, 90, 20, 20)}; // y down: 200 - 90 - 20
-
-    // Steps until the fade ends; after each, what was repainted and what the window shows.
-    auto runFade = [&](const char* which) {
-        int steps = 0;
-        while (controls->isAnimatingAlpha() && steps < 100) {
-            recorder.painted = QRegion();
-            clock.advance(0.04); // the last step before the end leaves the squares faint, not gone
-            QCoreApplication::processEvents();
-            ++steps;
-            // Each square, and at most the rest of the 16-pixel squares of the window it touches.
-            EXPECT_LE(area(recorder.painted), 2 * 48 * 48) << which << " step " << steps << ": " << recorder.painted.boundingRect().width() << "x" << recorder.painted.boundingRect().height();
-            const QImage fresh = w.widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
-            EXPECT_EQ(screen->convertToFormat(QImage::Format_RGB32).copy(fresh.rect()), fresh) << which << " step " << steps;
-        }
-        return steps;
-    };
-    const int pictures = View::fadePicturesDrawnForTesting();
-    controls->setHidden(false);
-    controls->animateAlphaValue(1.0, 0.3);
-    EXPECT_GE(runFade("fade in"), 7);
-    QCoreApplication::processEvents();
-    const QPoint left = squares[0].center() + pictureAt, right = squares[1].center() + pictureAt;
-    EXPECT_EQ(screen->pixelColor(left), QColor(255, 0, 0));
-    EXPECT_EQ(screen->pixelColor(right), QColor(0, 0, 255));
-    EXPECT_EQ(screen->pixelColor(QPoint(150, 100) + pictureAt), QColor(0, 128, 0));
-
-    // A square that changes at rest shows at once; then the fade out, and hidden at its end.
-    static_cast<Filled*>(controls->subviews()[0])->colour = Color(1, 1, 0);
-    controls->subviews()[0]->setNeedsDisplay();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(screen->pixelColor(left), QColor(255, 255, 0));
-    controls->animateAlphaValue(0.0, 0.3, [controls](bool) { controls->setHidden(true); });
-    EXPECT_GE(runFade("fade out"), 7);
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(controls->isHidden());
-    EXPECT_EQ(screen->pixelColor(left), QColor(0, 128, 0));
-    EXPECT_EQ(screen->pixelColor(right), QColor(0, 128, 0));
-    // One picture per fade, whatever the number of steps.
-    EXPECT_LE(View::fadePicturesDrawnForTesting() - pictures, 4);
-    picture->widget()->removeEventFilter(&recorder);
     RunLoop::main().setClock(nullptr);
 }
 

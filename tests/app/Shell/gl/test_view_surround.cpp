@@ -173,7 +173,7 @@ TEST(ViewSurround, ArrowsFadeInAndOutWithoutRepaintingThePhoto)
     const long photoArea = long(photo->width()) * photo->height();
     // The middle of the arrow on the right: 8 points in from the side, 48 wide, half-way up.
     const QPoint arrowAt = photo->mapTo(w->widget(), QPoint(photo->width() - 8 - 24, photo->height() / 2));
-    const QColor before = shows().pixelColor(arrowAt);
+    const QImage before = shows();
     PaintRecorder recorder;
     photo->installEventFilter(&recorder);
 
@@ -190,9 +190,9 @@ TEST(ViewSurround, ArrowsFadeInAndOutWithoutRepaintingThePhoto)
     }
     int steps = 0;
     bool arrowSeen = false;
-    for (double t = 0; t < 5.0; t += 1.0 / 60) {
+    for (double t = 0; t < 5.0; t += 0.04) {
         recorder.painted = QRegion();
-        clock.advance(1.0 / 60);
+        clock.advance(0.04); // coarse steps: the last one before a fade ends leaves the arrows faint, not gone
         QCoreApplication::processEvents();
         if (recorder.painted.isEmpty())
             continue;
@@ -203,14 +203,14 @@ TEST(ViewSurround, ArrowsFadeInAndOutWithoutRepaintingThePhoto)
         EXPECT_LT(area, photoArea / 20) << "step " << steps << " repainted " << recorder.painted.boundingRect().width()
                                          << "x" << recorder.painted.boundingRect().height() << " of the photo";
         const QImage now = shows();
-        arrowSeen = arrowSeen || now.pixelColor(arrowAt) != before;
+        arrowSeen = arrowSeen || now.pixelColor(arrowAt) != before.pixelColor(arrowAt);
         EXPECT_EQ(now, w->widget()->grab().toImage().convertToFormat(QImage::Format_RGB32)) << "step " << steps;
     }
     photo->removeEventFilter(&recorder);
     app.setActive(wasActive);
     EXPECT_TRUE(arrowSeen) << "the arrows did not show";
-    EXPECT_GE(steps, 20) << "a fade in and a fade out, step by step";
-    EXPECT_EQ(shows().pixelColor(arrowAt), before) << "the arrows left something behind";
+    EXPECT_GE(steps, 12) << "a fade in and a fade out, step by step";
+    EXPECT_EQ(shows(), before) << "the arrows left something behind";
 
     program.reset();
     delegate.reset();
