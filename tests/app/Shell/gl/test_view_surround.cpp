@@ -46,14 +46,23 @@ namespace {
 // The window's tile, as the skin draws it.
 constexpr int kTile[3] = {24, 25, 27};
 
-TEST(ViewSurround, SmallPhotoStandsOnTheTileWithItsShadow)
-{
-    ASSERT_TRUE(qApp);
+// A program started on the manual clock, with a folder of its own for the photos.
+class ViewSurround : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(qApp);
+        ASSERT_TRUE(scratch.isValid());
+        folder = startProgramTest(scratch, clock);
+        ASSERT_FALSE(folder.isEmpty());
+    }
     kpv::ManualClock clock;
     QTemporaryDir scratch;
-    ASSERT_TRUE(scratch.isValid());
-    const QString folder = startProgramTest(scratch, clock);
-    ASSERT_FALSE(folder.isEmpty());
+    QString folder;
+};
+
+TEST_F(ViewSurround, SmallPhotoStandsOnTheTileWithItsShadow)
+{
     QImage photo(QSize(200, 150), QImage::Format_RGB32);
     photo.fill(QColor(200, 120, 60));
     ASSERT_TRUE(photo.save(QDir(folder).filePath(QStringLiteral("small.png"))));
@@ -131,7 +140,7 @@ TEST(ViewSurround, SmallPhotoStandsOnTheTileWithItsShadow)
 // The pointer comes near the window's right side: the arrows fade in over the photo, and out again
 // once it has rested there a while. Each step of either fade repaints the arrows, not the photo
 // beneath them, and after every step the window shows what a full redraw of it shows.
-TEST(ViewSurround, ArrowsFadeInAndOutWithoutRepaintingThePhoto)
+TEST_F(ViewSurround, ArrowsFadeInAndOutWithoutRepaintingThePhoto)
 {
     // The parts of the photo's view repainted.
     class PaintRecorder : public QObject {
@@ -144,12 +153,6 @@ TEST(ViewSurround, ArrowsFadeInAndOutWithoutRepaintingThePhoto)
         }
         QRegion painted;
     };
-    ASSERT_TRUE(qApp);
-    kpv::ManualClock clock;
-    QTemporaryDir scratch;
-    ASSERT_TRUE(scratch.isValid());
-    const QString folder = startProgramTest(scratch, clock);
-    ASSERT_FALSE(folder.isEmpty());
     for (int i = 0; i < 3; ++i) {
         QImage photo(QSize(1600, 1200), QImage::Format_RGB32);
         photo.fill(QColor::fromHsv(i * 100, 180, 200));
