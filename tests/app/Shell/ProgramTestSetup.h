@@ -15,6 +15,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QTemporaryDir>
+#include <gtest/gtest.h>
 #include <functional>
 #include <memory>
 
@@ -27,6 +28,22 @@ inline QString startProgramTest(const QTemporaryDir& scratch, kpv::ManualClock& 
     const QString folder = scratch.filePath(QStringLiteral("photos"));
     return QDir().mkpath(folder) ? folder : QString();
 }
+
+// A test of the whole program: the run loop on the test's manual clock, a scratch folder and its
+// "photos" folder. A fixture that adds to the start calls this SetUp first.
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(qApp);
+        ASSERT_TRUE(scratch.isValid());
+        folder = startProgramTest(scratch, clock);
+        ASSERT_FALSE(folder.isEmpty());
+    }
+    kpv::ManualClock clock;
+    QTemporaryDir scratch;
+    QString folder;
+};
 
 inline AppDelegate::Setup programTestSetup(kpv::UserDefaults& defaults, const QTemporaryDir& scratch,
                                            bool withJpeg = false)

@@ -63,14 +63,11 @@ private:
     std::function<void()> m_choices;
 };
 
-class Editing : public ::testing::Test {
+class Editing : public ProgramTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(qApp);
-        ASSERT_TRUE(scratch.isValid());
-        folder = startProgramTest(scratch, clock);
-        ASSERT_FALSE(folder.isEmpty());
+        ASSERT_NO_FATAL_FAILURE(ProgramTest::SetUp());
         QImage image(QSize(400, 200), QImage::Format_RGB32);
         image.fill(Qt::blue);
         ASSERT_TRUE(image.save(QDir(folder).filePath(QStringLiteral("p0.png"))));
@@ -126,9 +123,6 @@ protected:
         ASSERT_EQ(controller->showMode(), MainShowModeView);
     }
 
-    kpv::ManualClock clock;
-    QTemporaryDir scratch;
-    QString folder;
     std::unique_ptr<kpv::UserDefaults> defaults;
     std::unique_ptr<AppDelegate> delegate;
     std::unique_ptr<ViewerProgram> program;

@@ -48,14 +48,11 @@
 
 namespace {
 
-class FavoriteMode : public ::testing::Test {
+class FavoriteMode : public ProgramTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(qApp);
-        ASSERT_TRUE(scratch.isValid());
-        folder = startProgramTest(scratch, clock);
-        ASSERT_FALSE(folder.isEmpty());
+        ASSERT_NO_FATAL_FAILURE(ProgramTest::SetUp());
         for (int i = 0; i < 2; ++i) {
             QImage image(QSize(320, 240), QImage::Format_RGB32);
             image.fill(i ? Qt::yellow : Qt::cyan);
@@ -114,9 +111,6 @@ protected:
         return shown;
     }
 
-    kpv::ManualClock clock;
-    QTemporaryDir scratch;
-    QString folder;
     std::unique_ptr<kpv::UserDefaults> defaults;
     std::unique_ptr<AppDelegate> delegate;
     std::unique_ptr<MainWndController> controller;

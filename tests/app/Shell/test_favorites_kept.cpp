@@ -38,14 +38,11 @@
 
 namespace {
 
-class FavoritesKept : public ::testing::Test {
+class FavoritesKept : public ProgramTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(qApp);
-        ASSERT_TRUE(scratch.isValid());
-        folder = startProgramTest(scratch, clock);
-        ASSERT_FALSE(folder.isEmpty());
+        ASSERT_NO_FATAL_FAILURE(ProgramTest::SetUp());
         ASSERT_TRUE(QDir().mkpath(scratch.filePath(QStringLiteral("conf"))));
         const Qt::GlobalColor colours[] = {Qt::red, Qt::green, Qt::blue};
         for (int i = 0; i < 3; ++i) {
@@ -113,9 +110,6 @@ protected:
         settle();
     }
 
-    kpv::ManualClock clock;
-    QTemporaryDir scratch;
-    QString folder;
     std::unique_ptr<kpv::UserDefaults> defaults;
     std::unique_ptr<AppDelegate> delegate;
     std::unique_ptr<ViewerProgram> program;

@@ -31,7 +31,7 @@
 
 namespace {
 
-class NavArrowButtons : public ::testing::Test {
+class NavArrowButtons : public ProgramTest {
 protected:
     static constexpr int kFiles = 7;
     static constexpr int kBroken = 3; // not an image at all
@@ -44,10 +44,7 @@ protected:
     }
     void makeFolder(int files, int broken)
     {
-        ASSERT_TRUE(qApp);
-        ASSERT_TRUE(scratch.isValid());
-        folder = startProgramTest(scratch, clock);
-        ASSERT_FALSE(folder.isEmpty());
+        ASSERT_NO_FATAL_FAILURE(ProgramTest::SetUp());
         for (int i = 0; i < files; ++i) {
             const QString path = QDir(folder).filePath(QStringLiteral("p%1.png").arg(i));
             if (i == broken) {
@@ -133,9 +130,6 @@ protected:
         }
     }
 
-    kpv::ManualClock clock;
-    QTemporaryDir scratch;
-    QString folder;
     std::unique_ptr<kpv::UserDefaults> defaults;
     std::unique_ptr<AppDelegate> delegate;
     std::unique_ptr<ViewerProgram> program;

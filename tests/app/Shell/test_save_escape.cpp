@@ -128,14 +128,11 @@ struct Case {
 
 // The program on p0.png, p1.png and other.png, showing p0. With `deep`, p0 has 16 bits per
 // channel, which the viewer cannot write back: a turn of it is never written into the file.
-class ProgramOnPhotos : public ::testing::Test {
+class ProgramOnPhotos : public ProgramTest {
 protected:
     void start(bool deep)
     {
-        ASSERT_TRUE(qApp);
-        ASSERT_TRUE(scratch.isValid());
-        folder = startProgramTest(scratch, clock);
-        ASSERT_FALSE(folder.isEmpty());
+        ASSERT_NO_FATAL_FAILURE(ProgramTest::SetUp());
         QImage wide(QSize(400, 200), QImage::Format_RGB32);
         for (int y = 0; y < 200; ++y)
             for (int x = 0; x < 400; ++x)
@@ -202,9 +199,6 @@ protected:
     }
     bool turned() const { return viewer->imageView()->angleRotate().isRotatedOrFlipped(); }
 
-    kpv::ManualClock clock;
-    QTemporaryDir scratch;
-    QString folder;
     std::unique_ptr<kpv::UserDefaults> defaults;
     std::unique_ptr<AppDelegate> delegate;
     std::unique_ptr<ViewerProgram> program;

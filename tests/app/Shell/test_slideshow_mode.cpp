@@ -30,14 +30,11 @@
 
 namespace {
 
-class SlideshowMode : public ::testing::Test {
+class SlideshowMode : public ProgramTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(qApp);
-        ASSERT_TRUE(scratch.isValid());
-        folder = startProgramTest(scratch, clock);
-        ASSERT_FALSE(folder.isEmpty());
+        ASSERT_NO_FATAL_FAILURE(ProgramTest::SetUp());
         const Qt::GlobalColor colours[] = {Qt::red, Qt::green, Qt::blue};
         for (int i = 0; i < 3; ++i) {
             QImage image(QSize(640, 480), QImage::Format_RGB32);
@@ -97,9 +94,6 @@ protected:
                                                                   controller->window(), 0));
     }
 
-    kpv::ManualClock clock;
-    QTemporaryDir scratch;
-    QString folder;
     std::unique_ptr<kpv::UserDefaults> defaults;
     std::unique_ptr<AppDelegate> delegate;
     std::unique_ptr<MainWndController> controller;

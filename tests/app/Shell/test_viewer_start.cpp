@@ -64,14 +64,11 @@ QString fileName(const LMImagePtr& image)
     return QFileInfo(image->originalImgBaseInfo()->filePath().path()).fileName();
 }
 
-class ViewerStart : public ::testing::Test {
+class ViewerStart : public ProgramTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(qApp);
-        ASSERT_TRUE(scratch.isValid());
-        folder = startProgramTest(scratch, clock);
-        ASSERT_FALSE(folder.isEmpty());
+        ASSERT_NO_FATAL_FAILURE(ProgramTest::SetUp());
         // Bigger than the window, so that the fit-in scale is below 1; each a different colour.
         ASSERT_NO_FATAL_FAILURE(writeImage(QStringLiteral("a.png"), QSize(1600, 1200), Qt::red));
         ASSERT_NO_FATAL_FAILURE(writeImage(QStringLiteral("b.png"), QSize(900, 1400), Qt::green));
@@ -127,9 +124,6 @@ protected:
     NavigateController& nav() const { return viewer->controller(); }
     LMOpenGLView& view() const { return *viewer->imageView(); }
 
-    kpv::ManualClock clock;
-    QTemporaryDir scratch;
-    QString folder;
     std::unique_ptr<kpv::UserDefaults> defaults;
     std::unique_ptr<AppDelegate> delegate;
     std::unique_ptr<MainWndController> controller;

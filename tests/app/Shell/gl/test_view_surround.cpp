@@ -46,20 +46,7 @@ namespace {
 // The window's tile, as the skin draws it.
 constexpr int kTile[3] = {24, 25, 27};
 
-// A program started on the manual clock, with a folder of its own for the photos.
-class ViewSurround : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(qApp);
-        ASSERT_TRUE(scratch.isValid());
-        folder = startProgramTest(scratch, clock);
-        ASSERT_FALSE(folder.isEmpty());
-    }
-    kpv::ManualClock clock;
-    QTemporaryDir scratch;
-    QString folder;
-};
+using ViewSurround = ProgramTest;
 
 TEST_F(ViewSurround, SmallPhotoStandsOnTheTileWithItsShadow)
 {
