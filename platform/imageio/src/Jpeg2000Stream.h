@@ -1,0 +1,39 @@
+#pragma once
+// The check of a JPEG 2000 code-stream before the library sees it. The library is run strict, so
+// a file cut short or damaged would be refused whole; JPEG 2000 is made to be read when cut short,
+// so the check walks the marker segments and tile-parts itself (every length against the bytes
+// present) and, where the data stops early, makes a mended copy the strict library accepts: the
+// tile-parts that are whole, the cut one ended at its last whole packet, and an end marker.
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+namespace kpv::imageio_detail {
+
+// One stream to hand to the library, and which tiles it holds data of.
+struct Jpeg2000Candidate {
+    QByteArray data;
+    std::vector<bool> tilePresent;  // by tile index; a missing tile is left as an empty one decodes
+};
+
+struct Jpeg2000StreamCheck {
+    // Whole: the file as it is (candidates[0] is the file). Mended: the file's data stops early or
+    // is damaged; the candidates, in the order to try, show what it holds. Refused: nothing of the
+    // picture is there, `error` says why. Unknown: the header is not one the check reads; the
+    // library judges the file alone.
+    enum class State { Whole, Mended, Refused, Unknown };
+    State state = State::Unknown;
+    QString error;
+    std::vector<Jpeg2000Candidate> candidates;
+    // The tile grid on the reference grid, for laying out the missing tiles.
+    uint64_t tileX0 = 0, tileY0 = 0, tileWidth = 0, tileHeight = 0, tilesAcross = 0, tilesDown = 0;
+};
+
+// Checks a JP2 file or a bare code-stream. Costs a walk over the markers, plus a read of the
+// packet headers of a tile whose data is cut.
+Jpeg2000StreamCheck checkJpeg2000Stream(const QByteArray& file);
+
+}  // namespace kpv::imageio_detail
