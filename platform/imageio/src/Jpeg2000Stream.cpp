@@ -16,8 +16,11 @@ constexpr unsigned kSIZ = 0xff51, kCOD = 0xff52, kCOC = 0xff53, kPOC = 0xff5f, k
 constexpr unsigned kSOT = 0xff90, kSOP = 0xff91, kEPH = 0xff92, kSOD = 0xff93, kEOC = 0xffd9;
 constexpr uint64_t kMaxTiles = 65535;  // tile indexes are 16 bits
 // The read of a cut tile's packet headers keeps a few dozen bytes for each code block and
-// precinct; a tile of more is not mended at the packet (its whole tile-parts still show).
-constexpr uint64_t kMaxPrecincts = uint64_t(1) << 20, kMaxCodeBlocks = uint64_t(1) << 21;
+// precinct: no more of them than real files hold for their bytes (a code block takes some
+// bytes of a real file, and a tiny hostile file costs little), and no more than a few dozen
+// megabytes in all. A tile of more is not mended at the packet (its whole tile-parts still show).
+constexpr uint64_t kMaxPrecincts = uint64_t(1) << 20, kMaxCodeBlocks = uint64_t(1) << 20;
+constexpr uint64_t kCodeBlocksPerByte = 16, kPrecinctsPerByte = 4;
 
 struct View {
     const uchar* p;
@@ -306,6 +309,8 @@ PacketRead readPackets(const View& v, const Size& size, const CodingMarkers& mai
     PacketRead result;
     if (main.unreadable || tile.unreadable || !main.codUsable || (tile.cod && !tile.codUsable))
         return result;
+    const uint64_t maxPrecincts = std::min(kMaxPrecincts, kPrecinctsPerByte * v.size + 4096);
+    const uint64_t maxBlocks = std::min(kMaxCodeBlocks, kCodeBlocksPerByte * v.size + 4096);
     const CodingMarkers& cod = tile.cod ? tile : main;
     const unsigned order = cod.order, layers = cod.layers;
     const bool sop = cod.scod & 2, eph = cod.scod & 4;
@@ -347,7 +352,7 @@ PacketRead readPackets(const View& v, const Size& size, const CodingMarkers& mai
             const int64_t px1 = ceilDivPow2(rx1, res.pdx) << res.pdx, py1 = ceilDivPow2(ry1, res.pdy) << res.pdy;
             res.pw = res.x0 == rx1 ? 0 : uint64_t((px1 - px0) >> res.pdx);
             res.ph = res.y0 == ry1 ? 0 : uint64_t((py1 - py0) >> res.pdy);
-            if (res.pw * res.ph > kMaxPrecincts - precinctCount)
+            if (res.pw > maxPrecincts || res.ph > maxPrecincts || res.pw * res.ph > maxPrecincts - precinctCount)
                 return result;
             precinctCount += res.pw * res.ph;
             const int64_t gx0 = r == 0 ? px0 : ceilDivPow2(px0, 1), gy0 = r == 0 ? py0 : ceilDivPow2(py0, 1);
@@ -375,7 +380,7 @@ PacketRead readPackets(const View& v, const Size& size, const CodingMarkers& mai
                     Band band;
                     band.cw = uint64_t(std::max<int64_t>(0, ((ceilDivPow2(x1, bw) << bw) - (floorDivPow2(x0, bw) << bw)) >> bw));
                     band.ch = uint64_t(std::max<int64_t>(0, ((ceilDivPow2(y1, bh) << bh) - (floorDivPow2(y0, bh) << bh)) >> bh));
-                    if (band.cw > kMaxCodeBlocks || band.ch > kMaxCodeBlocks || band.cw * band.ch > kMaxCodeBlocks - blockCount)
+                    if (band.cw > maxBlocks || band.ch > maxBlocks || band.cw * band.ch > maxBlocks - blockCount)
                         return result;
                     band.firstBlock = size_t(blockCount);
                     blockCount += band.cw * band.ch;

@@ -484,6 +484,50 @@ std::vector<std::pair<qsizetype, int>> tileParts(const QByteArray &file)
     return parts;
 }
 
+// A bare code-stream of one tile of `picture` (RGB), in three quality layers, with precincts of
+// 32 and code blocks of 16, in the packet order `order`; with `marked`, each packet starts and
+// ends with its markers.
+QByteArray orderedJ2k(const QString &path, const QImage &picture, OPJ_PROG_ORDER order, bool marked)
+{
+    const int w = picture.width(), h = picture.height();
+    opj_image_cmptparm_t params[3] = {};
+    for (opj_image_cmptparm_t &p : params) {
+        p.dx = p.dy = 1;
+        p.w = OPJ_UINT32(w);
+        p.h = OPJ_UINT32(h);
+        p.prec = 8;
+    }
+    opj_image_t *image = opj_image_create(3, params, OPJ_CLRSPC_SRGB);
+    image->x1 = OPJ_UINT32(w);
+    image->y1 = OPJ_UINT32(h);
+    for (int c = 0; c < 3; ++c)
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                image->comps[c].data[y * w + x] = picture.constScanLine(y)[x * 4 + c];
+    opj_cparameters_t cp;
+    opj_set_default_encoder_parameters(&cp);
+    cp.tcp_numlayers = 3;
+    cp.tcp_rates[0] = 40;
+    cp.tcp_rates[1] = 20;
+    cp.tcp_rates[2] = 0;
+    cp.cp_disto_alloc = 1;
+    cp.tcp_mct = 1;
+    cp.prog_order = order;
+    cp.csty = 1 | (marked ? 6 : 0);
+    cp.res_spec = 1;
+    cp.prcw_init[0] = cp.prch_init[0] = 32;
+    cp.cblockw_init = cp.cblockh_init = 16;
+    opj_codec_t *codec = opj_create_compress(OPJ_CODEC_J2K);
+    opj_stream_t *stream = opj_stream_create_default_file_stream(QFile::encodeName(path).constData(), OPJ_FALSE);
+    const bool ok = opj_setup_encoder(codec, &cp, image) && opj_start_compress(codec, image, stream) &&
+                    opj_encode(codec, stream) && opj_end_compress(codec, stream);
+    opj_stream_destroy(stream);
+    opj_destroy_codec(codec);
+    opj_image_destroy(image);
+    QFile file(path);
+    return ok && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 bool isGrey(const QImage &image)
 {
     for (int y = 0; y < image.height(); ++y)
@@ -590,6 +634,28 @@ TEST(ImageParts, Jpeg2000sCutShortShowWhatTheyHold)
         EXPECT_LE(meanLevelDifference(fitted, ImageSource::createWithData(single)->createThumbnailAtIndex(0, 160, true)), 1.0);
         EXPECT_FALSE(source->createImageInRect(0, QRect(100, 50, 120, 90), 2, &error).isNull()) << error.toStdString();
     }
+
+    // Each order of packets, their ends marked or not, cut at several places: the packets before
+    // the cut show, nearer the whole picture the more of them there are.
+    const QImage picture = pattern(257, 131, false).convertToFormat(QImage::Format_RGBA8888);
+    for (const OPJ_PROG_ORDER order : {OPJ_LRCP, OPJ_RLCP, OPJ_RPCL, OPJ_PCRL, OPJ_CPRL})
+        for (const bool marked : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "order " << order << " marked " << marked);
+            const QByteArray stream = orderedJ2k(dir.filePath(QStringLiteral("ordered.j2k")), picture, order, marked);
+            ASSERT_FALSE(stream.isEmpty());
+            const QImage whole = ImageSource::createWithData(stream)->createImageAtIndex(0);
+            double former = 1e9;
+            for (const qsizetype length : {stream.size() / 5, stream.size() / 2, stream.size() * 4 / 5, stream.size() - 3}) {
+                QString error;
+                const auto source = ImageSource::createWithData(stream.left(length), &error);
+                const QImage shown = source ? source->createImageAtIndex(0, &error) : QImage();
+                ASSERT_EQ(shown.size(), whole.size()) << "cut at " << length << ": " << error.toStdString();
+                const double difference = meanLevelDifference(shown, whole);
+                EXPECT_LE(difference, former) << "cut at " << length;
+                former = difference;
+            }
+            EXPECT_LE(former, 2.0);
+        }
 
     // Cut in the main header, or before any tile's data: refused, with the reason.
     for (const qsizetype length : {qsizetype(tiled.indexOf("jp2c") + 30), parts[0].first + 6}) {
