@@ -48,6 +48,8 @@ int64_t ceilDivPow2(int64_t a, unsigned s) { return -((-a) >> s); }
 struct Coding {
     unsigned levels = 0, cbw = 6, cbh = 6, style = 0;
     std::array<uint8_t, 33> ppx{}, ppy{};
+    bool pointPrecincts = false;  // precincts of one sample past the coarsest level, which the
+                                  // standard forbids and the read of packets does not follow
 };
 
 bool readCoding(const View& v, size_t at, size_t end, bool precincts, Coding* out)
@@ -70,7 +72,7 @@ bool readCoding(const View& v, size_t at, size_t end, bool precincts, Coding* ou
             out->ppx[r] = uint8_t(b & 15);
             out->ppy[r] = uint8_t(b >> 4);
             if (r > 0 && (out->ppx[r] == 0 || out->ppy[r] == 0))
-                return false;
+                out->pointPrecincts = true;
         }
     }
     return true;
@@ -293,6 +295,73 @@ unsigned floorLog2(unsigned v)
     return l;
 }
 
+// The tile on the reference grid (B.3); false when it holds no sample.
+bool tileArea(const Size& size, unsigned tileIndex, int64_t* tx0, int64_t* ty0, int64_t* tx1, int64_t* ty1)
+{
+    const int64_t p = int64_t(tileIndex % size.across), q = int64_t(tileIndex / size.across);
+    *tx0 = std::max(size.tx0 + p * size.tdx, size.x0);
+    *tx1 = std::min(size.tx0 + (p + 1) * size.tdx, size.x1);
+    *ty0 = std::max(size.ty0 + q * size.tdy, size.y0);
+    *ty1 = std::min(size.ty0 + (q + 1) * size.tdy, size.y1);
+    return *tx0 < *tx1 && *ty0 < *ty1;
+}
+
+// The coding style of component c in a tile: the tile's COC, its COD, the main COC, the main COD.
+bool componentCoding(const CodingMarkers& main, const CodingMarkers& tile, unsigned c, Coding* out)
+{
+    const int fromTile = c < tile.cocUsable.size() ? tile.cocUsable[c] : 0;
+    const int fromMain = c < main.cocUsable.size() ? main.cocUsable[c] : 0;
+    if (!main.codUsable || (tile.cod && !tile.codUsable) || fromTile < 0 || (!tile.cod && fromMain < 0))
+        return false;
+    *out = fromTile > 0 ? tile.coc[c] : tile.cod ? tile.codCoding : fromMain > 0 ? main.coc[c] : main.codCoding;
+    return true;
+}
+
+// The precincts of a resolution (B.6) of a tile-component's samples [cx0, cx1) x [cy0, cy1).
+struct PrecinctGrid {
+    int64_t x0, y0, x1, y1;     // the resolution, on its own grid
+    int64_t px0, py0;           // where the first precinct starts
+    uint64_t pw, ph;
+};
+
+PrecinctGrid precinctGrid(int64_t cx0, int64_t cy0, int64_t cx1, int64_t cy1, unsigned level, unsigned pdx, unsigned pdy)
+{
+    PrecinctGrid g;
+    g.x0 = ceilDivPow2(cx0, level);
+    g.y0 = ceilDivPow2(cy0, level);
+    g.x1 = ceilDivPow2(cx1, level);
+    g.y1 = ceilDivPow2(cy1, level);
+    g.px0 = floorDivPow2(g.x0, pdx) << pdx;
+    g.py0 = floorDivPow2(g.y0, pdy) << pdy;
+    g.pw = g.x0 == g.x1 ? 0 : uint64_t(((ceilDivPow2(g.x1, pdx) << pdx) - g.px0) >> pdx);
+    g.ph = g.y0 == g.y1 ? 0 : uint64_t(((ceilDivPow2(g.y1, pdy) << pdy) - g.py0) >> pdy);
+    return g;
+}
+
+// The packets of a tile: every precinct of every resolution of every component, in each layer.
+// Zero when the coding markers cannot be read.
+uint64_t tilePackets(const Size& size, const CodingMarkers& main, const CodingMarkers& tile, unsigned tileIndex)
+{
+    int64_t tx0, ty0, tx1, ty1;
+    if (!tileArea(size, tileIndex, &tx0, &ty0, &tx1, &ty1))
+        return 0;
+    const unsigned layers = (tile.cod && tile.codUsable ? tile : main).layers;
+    uint64_t precincts = 0;
+    for (unsigned c = 0; c < size.components; ++c) {
+        Coding coding;
+        if (!componentCoding(main, tile, c, &coding))
+            return 0;
+        const int64_t cx0 = ceilDiv(tx0, size.dx[c]), cx1 = ceilDiv(tx1, size.dx[c]);
+        const int64_t cy0 = ceilDiv(ty0, size.dy[c]), cy1 = ceilDiv(ty1, size.dy[c]);
+        for (unsigned r = 0; r <= coding.levels; ++r) {
+            const PrecinctGrid g = precinctGrid(cx0, cy0, cx1, cy1, coding.levels - r, coding.ppx[r], coding.ppy[r]);
+            constexpr uint64_t kMany = uint64_t(1) << 62;
+            precincts = g.pw != 0 && g.ph > kMany / g.pw ? kMany : std::min(kMany, precincts + g.pw * g.ph);
+        }
+    }
+    return precincts > (uint64_t(1) << 62) / std::max(layers, 1u) ? uint64_t(1) << 62 : precincts * layers;
+}
+
 // Reads the packet headers of one tile's data (its tile-parts' data one after another) in
 // packet order and tells where the last packet whose header and body are both present ends.
 struct PacketRead {
@@ -317,11 +386,8 @@ PacketRead readPackets(const View& v, const Size& size, const CodingMarkers& mai
     if (order > 4 || layers == 0)
         return result;
 
-    // The tile on the reference grid (B.3).
-    const int64_t p = int64_t(tileIndex % size.across), q = int64_t(tileIndex / size.across);
-    const int64_t tx0 = std::max(size.tx0 + p * size.tdx, size.x0), tx1 = std::min(size.tx0 + (p + 1) * size.tdx, size.x1);
-    const int64_t ty0 = std::max(size.ty0 + q * size.tdy, size.y0), ty1 = std::min(size.ty0 + (q + 1) * size.tdy, size.y1);
-    if (tx0 >= tx1 || ty0 >= ty1)
+    int64_t tx0, ty0, tx1, ty1;
+    if (!tileArea(size, tileIndex, &tx0, &ty0, &tx1, &ty1))
         return result;
 
     // Components, resolutions, precincts and the code blocks of each band in a precinct (B.5-B.7).
@@ -329,11 +395,8 @@ PacketRead readPackets(const View& v, const Size& size, const CodingMarkers& mai
     uint64_t precinctCount = 0, blockCount = 0;
     for (unsigned c = 0; c < size.components; ++c) {
         Component& comp = comps[c];
-        const int fromTile = c < tile.cocUsable.size() ? tile.cocUsable[c] : 0;
-        const int fromMain = c < main.cocUsable.size() ? main.cocUsable[c] : 0;
-        if (fromTile < 0 || (!tile.cod && fromMain < 0))
+        if (!componentCoding(main, tile, c, &comp.coding) || comp.coding.pointPrecincts)
             return result;
-        comp.coding = fromTile > 0 ? tile.coc[c] : tile.cod ? tile.codCoding : fromMain > 0 ? main.coc[c] : main.codCoding;
         if (comp.coding.style & ~0x3fu)  // high-throughput blocks code their passes otherwise
             return result;
         const int64_t cx0 = ceilDiv(tx0, size.dx[c]), cx1 = ceilDiv(tx1, size.dx[c]);
@@ -343,15 +406,14 @@ PacketRead readPackets(const View& v, const Size& size, const CodingMarkers& mai
         for (unsigned r = 0; r <= levels; ++r) {
             Resolution& res = comp.resolutions[r];
             const unsigned level = levels - r;
-            res.x0 = ceilDivPow2(cx0, level);
-            res.y0 = ceilDivPow2(cy0, level);
-            const int64_t rx1 = ceilDivPow2(cx1, level), ry1 = ceilDivPow2(cy1, level);
             res.pdx = comp.coding.ppx[r];
             res.pdy = comp.coding.ppy[r];
-            const int64_t px0 = floorDivPow2(res.x0, res.pdx) << res.pdx, py0 = floorDivPow2(res.y0, res.pdy) << res.pdy;
-            const int64_t px1 = ceilDivPow2(rx1, res.pdx) << res.pdx, py1 = ceilDivPow2(ry1, res.pdy) << res.pdy;
-            res.pw = res.x0 == rx1 ? 0 : uint64_t((px1 - px0) >> res.pdx);
-            res.ph = res.y0 == ry1 ? 0 : uint64_t((py1 - py0) >> res.pdy);
+            const PrecinctGrid grid = precinctGrid(cx0, cy0, cx1, cy1, level, res.pdx, res.pdy);
+            res.x0 = grid.x0;
+            res.y0 = grid.y0;
+            const int64_t rx1 = grid.x1, ry1 = grid.y1, px0 = grid.px0, py0 = grid.py0;
+            res.pw = grid.pw;
+            res.ph = grid.ph;
             if (res.pw > maxPrecincts || res.ph > maxPrecincts || res.pw * res.ph > maxPrecincts - precinctCount)
                 return result;
             precinctCount += res.pw * res.ph;
@@ -570,6 +632,7 @@ struct TilePart {
     size_t sot = 0, dataStart = 0, end = 0;  // end: of the bytes present, or of the tile-part
     unsigned tile = 0;
     bool first = false;  // the tile's first tile-part, which may carry its coding markers
+    uint64_t declared = 0;  // its length as its header gives it
     uint64_t emptyPackets = 0;  // empty packets with end markers to add, for packets cut off
 };
 
@@ -687,6 +750,7 @@ Jpeg2000StreamCheck checkJpeg2000Stream(const QByteArray& file)
         }
         TilePart part;
         part.sot = pos;
+        part.declared = length;
         part.tile = tile;
         part.first = !seen[tile];
         bool cut = false;
@@ -742,6 +806,27 @@ Jpeg2000StreamCheck checkJpeg2000Stream(const QByteArray& file)
         if (length == 0) {
             ended = part.end + 2 == csEnd;
             break;
+        }
+    }
+
+    // The library reads every packet of a tile, those past its data too: a tile that declares far
+    // more packets than its bytes hold (each packet takes a byte at least, in the data or in the
+    // headers) would keep it busy for long on nothing.
+    {
+        std::map<unsigned, uint64_t> bytes;
+        for (const TilePart& part : parts)
+            bytes[part.tile] += part.declared != 0 ? part.declared : part.end - part.sot;
+        if (uint64_t(bytes.size()) * size.components <= (uint64_t(1) << 20)) {
+            const CodingMarkers none;
+            for (const auto& [tile, length] : bytes) {
+                const auto markers = tileMarkers.find(tile);
+                const uint64_t packets = tilePackets(size, main, markers != tileMarkers.end() ? markers->second : none, tile);
+                if (packets > length + (firstTilePart - cs) + 64) {
+                    check.state = Jpeg2000StreamCheck::State::Refused;
+                    check.error = QStringLiteral("the JPEG 2000 file declares far more packets than its bytes can hold");
+                    return check;
+                }
+            }
         }
     }
 
