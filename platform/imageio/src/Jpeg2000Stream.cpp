@@ -809,23 +809,29 @@ Jpeg2000StreamCheck checkJpeg2000Stream(const QByteArray& file)
         }
     }
 
-    // The library reads every packet of a tile, those past its data too: a tile that declares far
-    // more packets than its bytes hold (each packet takes a byte at least, in the data or in the
-    // headers) would keep it busy for long on nothing.
+    // The library reads every packet of a tile, those past its data too, at about a microsecond
+    // each: a file that declares far more packets than its bytes hold (each packet takes a byte at
+    // least, in the data or in the headers) would keep it busy for seconds on nothing. The tiles
+    // whose tile-parts are cut off or missing may declare more than is there, within reason.
     {
         std::map<unsigned, uint64_t> bytes;
         for (const TilePart& part : parts)
             bytes[part.tile] += part.declared != 0 ? part.declared : part.end - part.sot;
         if (uint64_t(bytes.size()) * size.components <= (uint64_t(1) << 20)) {
+            constexpr uint64_t kPacketsBeyondBytes = uint64_t(1) << 18;
             const CodingMarkers none;
+            uint64_t packets = 0, held = (firstTilePart - cs) + kPacketsBeyondBytes;
             for (const auto& [tile, length] : bytes) {
                 const auto markers = tileMarkers.find(tile);
-                const uint64_t packets = tilePackets(size, main, markers != tileMarkers.end() ? markers->second : none, tile);
-                if (packets > length + (firstTilePart - cs) + 64) {
-                    check.state = Jpeg2000StreamCheck::State::Refused;
-                    check.error = QStringLiteral("the JPEG 2000 file declares far more packets than its bytes can hold");
-                    return check;
-                }
+                packets += tilePackets(size, main, markers != tileMarkers.end() ? markers->second : none, tile);
+                held += length;
+                if (packets > held && packets - held > (uint64_t(1) << 40))
+                    break;
+            }
+            if (packets > held) {
+                check.state = Jpeg2000StreamCheck::State::Refused;
+                check.error = QStringLiteral("the JPEG 2000 file declares far more packets than its bytes can hold");
+                return check;
             }
         }
     }
@@ -836,9 +842,14 @@ Jpeg2000StreamCheck checkJpeg2000Stream(const QByteArray& file)
             out[part.tile] = true;
         return out;
     };
+    // Every tile has a tile-part at least: a file missing one is damaged, though the library reads it.
+    auto allThere = [](const std::vector<bool>& tilePresent) {
+        return std::find(tilePresent.begin(), tilePresent.end(), false) == tilePresent.end();
+    };
     if (!lost && !cutPart && ended) {
-        check.state = Jpeg2000StreamCheck::State::Whole;
         check.candidates.push_back({file, present(parts)});
+        check.state = allThere(check.candidates.back().tilePresent) ? Jpeg2000StreamCheck::State::Whole
+                                                                     : Jpeg2000StreamCheck::State::Mended;
         return check;
     }
 
@@ -903,7 +914,8 @@ Jpeg2000StreamCheck checkJpeg2000Stream(const QByteArray& file)
                               : QStringLiteral("the JPEG 2000 file is cut short, and none of its picture can be read");
         return check;
     }
-    check.state = lost ? Jpeg2000StreamCheck::State::Mended : Jpeg2000StreamCheck::State::Whole;
+    check.state = lost || !allThere(check.candidates.front().tilePresent) ? Jpeg2000StreamCheck::State::Mended
+                                                                         : Jpeg2000StreamCheck::State::Whole;
     return check;
 }
 

@@ -20,10 +20,11 @@ struct Jpeg2000Candidate {
 };
 
 struct Jpeg2000StreamCheck {
-    // Whole: the file as it is (candidates[0] is the file). Mended: the file's data stops early or
-    // is damaged; the candidates, in the order to try, show what it holds. Refused: nothing of the
-    // picture is there, `error` says why. Unknown: the header is not one the check reads; the
-    // library judges the file alone.
+    // Whole: nothing of the picture is missing (candidates[0] is the file, or a copy given the end
+    // marker it lacks). Mended: the file's data stops early, is damaged or lacks tiles; the
+    // candidates, in the order to try, show what it holds. Refused: nothing of the picture is
+    // there, or the file declares far more than its bytes can hold; `error` says why. Unknown:
+    // the header is not one the check reads; the library judges the file alone.
     enum class State { Whole, Mended, Refused, Unknown };
     State state = State::Unknown;
     QString error;

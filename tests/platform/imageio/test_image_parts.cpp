@@ -600,6 +600,7 @@ TEST(ImageParts, Jpeg2000sCutShortShowWhatTheyHold)
         for (int neighbour : {9, 11, 2, 18, 47})
             EXPECT_EQ(maxChannelDifference(whole.copy(tile(neighbour)), intact.copy(tile(neighbour))), 0) << neighbour;
         EXPECT_TRUE(isGrey(source->createImageInRect(0, tile(10).adjusted(10, 10, -10, -10), 1)));
+        EXPECT_TRUE(source->createStraightImageAtIndex(0).isNull());
     }
 
     // Cut inside the first tile: its coarsest resolution shows, the other tiles grey.
