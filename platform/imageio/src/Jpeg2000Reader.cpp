@@ -15,6 +15,8 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 namespace kpv {
@@ -419,9 +421,12 @@ private:
         std::unique_ptr<Session> decoded;
         QString libraryError;
         const size_t first = m_firstWorking.load(std::memory_order_relaxed);
-        for (size_t k = first; k < m_streams.size() && !decoded; ++k) {
+        for (size_t k = first; !decoded; ++k) {
+            const imageio_detail::Jpeg2000Candidate* stream = streamAt(k);
+            if (!stream)
+                break;
             auto s = std::make_unique<Session>();
-            if (!s->readHeader(m_streams[k].data, level) || s->image->numcomps != m_components.size() ||
+            if (!s->readHeader(stream->data, level) || s->image->numcomps != m_components.size() ||
                 (!whole && !opj_set_decode_area(s->codec, s->image, OPJ_INT32(ax0), OPJ_INT32(ay0), OPJ_INT32(ax1),
                                                 OPJ_INT32(ay1))) ||
                 !opj_decode(s->codec, s->stream, s->image) || !opj_end_decompress(s->codec, s->stream)) {
@@ -431,7 +436,7 @@ private:
             }
             if (k != first)
                 m_firstWorking.store(k, std::memory_order_relaxed);
-            fillMissingTiles(*s->image, m_streams[k].tilePresent, ax0, ay0, ax1, ay1);
+            fillMissingTiles(*s->image, stream->tilePresent, ax0, ay0, ax1, ay1);
             decoded = std::move(s);
         }
         if (!decoded) {
@@ -564,6 +569,21 @@ private:
         return bytes < 0x1p63 ? uint64_t(bytes) : UINT64_MAX;
     }
 
+    // The streams in the order to try: the file or its mended copies, then, made when first
+    // needed, the last of them without its cut tile-part. Null past the last.
+    const imageio_detail::Jpeg2000Candidate* streamAt(size_t k) const
+    {
+        if (k < m_streams.size())
+            return &m_streams[k];
+        if (k > m_streams.size() || m_streams.empty() || m_streams.back().cutPartAt < 0)
+            return nullptr;
+        const std::lock_guard<std::mutex> lock(m_standInMutex);
+        if (!m_standIn)
+            m_standIn = std::make_unique<imageio_detail::Jpeg2000Candidate>(
+                imageio_detail::jpeg2000WithoutCutPart(m_streams.back()));
+        return m_standIn.get();
+    }
+
     // The tiles a stream holds no data of are left as an empty tile decodes: every sample at the
     // middle of its range, as the library leaves the parts of a tile whose packets are missing.
     void fillMissingTiles(opj_image_t& image, const std::vector<bool>& present, uint64_t ax0, uint64_t ay0,
@@ -605,6 +625,8 @@ private:
     // The file, or its mended copies in the order to try, and the tile grid they share.
     std::vector<imageio_detail::Jpeg2000Candidate> m_streams;
     mutable std::atomic<size_t> m_firstWorking{0};
+    mutable std::mutex m_standInMutex;
+    mutable std::unique_ptr<imageio_detail::Jpeg2000Candidate> m_standIn;
     bool m_damaged = false;
     struct TileGrid {
         uint64_t x0 = 0, y0 = 0, width = 0, height = 0, across = 0;

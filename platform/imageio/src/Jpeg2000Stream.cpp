@@ -40,6 +40,19 @@ void putU32(QByteArray& out, size_t at, uint64_t value)
         out[qsizetype(at) + i] = char(uchar(value >> (24 - 8 * i)));
 }
 
+// A mended stream's last bytes: the end marker, and the length of the code-stream's box.
+void finish(QByteArray& out, size_t boxStart, size_t boxHeader)
+{
+    out.append(char(0xff));
+    out.append(char(0xd9));
+    if (boxHeader == 8) {
+        putU32(out, boxStart, uint64_t(out.size()) - boxStart);
+    } else if (boxHeader == 16) {
+        putU32(out, boxStart + 8, 0);
+        putU32(out, boxStart + 12, uint64_t(out.size()) - boxStart);
+    }
+}
+
 int64_t ceilDiv(int64_t a, int64_t b) { return a >= 0 ? (a + b - 1) / b : -((-a) / b); }
 int64_t floorDivPow2(int64_t a, unsigned s) { return a >> s; }  // arithmetic: floor for negatives
 int64_t ceilDivPow2(int64_t a, unsigned s) { return -((-a) >> s); }
@@ -638,6 +651,19 @@ struct TilePart {
 
 }  // namespace
 
+Jpeg2000Candidate jpeg2000WithoutCutPart(const Jpeg2000Candidate& candidate)
+{
+    Jpeg2000Candidate out;
+    if (candidate.cutPartAt < 0 || candidate.cutPartAt > candidate.data.size())
+        return out;
+    out.data = candidate.data.left(candidate.cutPartAt);
+    finish(out.data, candidate.boxStart, candidate.boxHeader);
+    out.tilePresent = candidate.tilePresent;
+    if (candidate.cutPartAlone && candidate.cutPartTile < out.tilePresent.size())
+        out.tilePresent[candidate.cutPartTile] = false;
+    return out;
+}
+
 Jpeg2000StreamCheck checkJpeg2000Stream(const QByteArray& file)
 {
     Jpeg2000StreamCheck check;
@@ -855,23 +881,19 @@ Jpeg2000StreamCheck checkJpeg2000Stream(const QByteArray& file)
 
     // The copy the library reads: the boxes before the code-stream (its box now ending with the
     // copy), the main header, the tile-parts kept, and the end marker.
+    // Where the last tile-part kept starts in the copy.
+    qsizetype lastPartAt = -1;
     auto build = [&](const std::vector<TilePart>& kept) {
         QByteArray out = file.left(qsizetype(firstTilePart));
         for (const TilePart& part : kept) {
             const size_t from = size_t(out.size());
+            lastPartAt = qsizetype(from);
             out.append(file.constData() + part.sot, qsizetype(part.end - part.sot));
             for (uint64_t k = 0; k < part.emptyPackets; ++k)
                 out.append("\x00\xff\x92", 3);
             putU32(out, from + 6, uint64_t(out.size()) - from);
         }
-        out.append(char(0xff));
-        out.append(char(0xd9));
-        if (boxHeader == 8) {
-            putU32(out, boxStart, uint64_t(out.size()) - boxStart);
-        } else if (boxHeader == 16) {
-            putU32(out, boxStart + 8, 0);
-            putU32(out, boxStart + 12, uint64_t(out.size()) - boxStart);
-        }
+        finish(out, boxStart, boxHeader);
         return out;
     };
 
@@ -900,13 +922,21 @@ Jpeg2000StreamCheck checkJpeg2000Stream(const QByteArray& file)
             kept.push_back(shortened);
             if (!read.complete)
                 lost = true;
-            check.candidates.push_back({build(kept), present(kept)});
+            Jpeg2000Candidate mended{build(kept), present(kept)};
+            if (!whole.empty()) {
+                mended.cutPartAt = lastPartAt;
+                mended.cutPartTile = cut.tile;
+                mended.cutPartAlone = !present(whole)[cut.tile];
+                mended.boxStart = boxStart;
+                mended.boxHeader = boxHeader;
+            }
+            check.candidates.push_back(std::move(mended));
         } else {
             lost = true;
         }
     }
-    // Without the cut tile-part: the fallback should the library not take the packets kept.
-    if (!whole.empty() && (check.candidates.empty() || whole.size() < parts.size()))
+    // Without the cut tile-part, where its packets cannot be kept.
+    if (!whole.empty() && check.candidates.empty())
         check.candidates.push_back({build(whole), present(whole)});
     if (check.candidates.empty()) {
         check.state = Jpeg2000StreamCheck::State::Refused;

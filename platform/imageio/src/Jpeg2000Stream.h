@@ -17,6 +17,12 @@ namespace kpv::imageio_detail {
 struct Jpeg2000Candidate {
     QByteArray data;
     std::vector<bool> tilePresent;  // by tile index; a missing tile is left as an empty one decodes
+    // Where the library does not take the packets kept of a cut tile-part, the stream without that
+    // tile-part stands in; it is made only then (a cut file is not held twice more). -1: none.
+    qsizetype cutPartAt = -1;
+    unsigned cutPartTile = 0;
+    bool cutPartAlone = false;  // the cut tile-part is all its tile has
+    size_t boxStart = 0, boxHeader = 0;  // the code-stream's box, whose length follows the stream's
 };
 
 struct Jpeg2000StreamCheck {
@@ -32,6 +38,9 @@ struct Jpeg2000StreamCheck {
     // The tile grid on the reference grid, for laying out the missing tiles.
     uint64_t tileX0 = 0, tileY0 = 0, tileWidth = 0, tileHeight = 0, tilesAcross = 0, tilesDown = 0;
 };
+
+// The stream that stands in for `candidate` without its cut tile-part.
+Jpeg2000Candidate jpeg2000WithoutCutPart(const Jpeg2000Candidate& candidate);
 
 // Checks a JP2 file or a bare code-stream. Costs a walk over the markers, plus a read of the
 // packet headers of a tile whose data is cut.
