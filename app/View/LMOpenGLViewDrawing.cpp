@@ -545,28 +545,30 @@ kpv::OpenGLView::PaintWithoutOpenGL LMOpenGLView::paintWithoutOpenGL(QPainter &p
     // A zoom's frame shows the scale of this moment, as drawLayer's does.
     if (m_openGLLayer->isAsynchronous())
         advanceZoomForFrame();
-    // The picture, upright or turned as its file says and no further, is painted here as drawLayer
-    // draws it: the background, the drop shadow, the picture and the sharp regions over it, at
-    // rest and through a zoom. What the user turns is left to OpenGL. Of an animation, the frames
-    // after the first only when each pixel is an image pixel, as they would go into the kept pixels.
-    const LMImageRotateAngle &a = angleRotate();
+    // The picture is painted here as drawLayer draws it: the background, the drop shadow, the
+    // picture and the sharp regions over it, at rest, through a zoom and turned. Of an animation,
+    // the frames after the first only when each pixel is an image pixel, as they would go into the
+    // kept pixels.
     const LMFileImgBaseInfoPtr base = image ? image->originalImgBaseInfo() : nullptr;
-    if (!image || !base || m_imageNotDraw || isRotateTimerRunning() || a.angleRotate() != 0 ||
-        a.angleHorizontalFlip() != 0 || a.angleVerticalFlip() != 0)
+    if (!image || !base || m_imageNotDraw)
         return PaintWithoutOpenGL::NeedsOpenGL;
     const QImage pixels = image->frameImage(int(drawableFrameIdx()));
     const QRectF shown = imageVisibleViewRect();
     const QSizeF raw = base->rawFrameSize();
     if (pixels.isNull() || shown.isEmpty() || raw.isEmpty())
         return PaintWithoutOpenGL::NeedsOpenGL;
+    // From the raw frame (rows downward from its top left) to the widget's points (downward from
+    // its top left): the view's own mapping, turns and flips included, seen flat as drawLayer's
+    // projection sees it.
+    const double viewHeight = viewBounds().height();
+    const LMMatrix m = currentMatrix();
+    const QTransform fromRaw(m.a, -m.d, m.b, -m.e, m.c, viewHeight - m.f);
     const double r = isRetinaScreen() ? 2.0 : 1.0;
-    const bool actualSize = base->orientationAngle() == 0 && !base->isOrientationMirrored() &&
-                            viewBounds().contains(shown) && shown.width() * r == raw.width() &&
-                            shown.height() * r == raw.height() && QSizeF(pixels.size()) == raw;
+    const bool actualSize = fromRaw.m11() * r == 1 && fromRaw.m22() * r == 1 && fromRaw.m12() == 0 &&
+                            fromRaw.m21() == 0 && viewBounds().contains(shown) && QSizeF(pixels.size()) == raw;
     if (drawableFrameIdx() != 0 && !(actualSize && base->AMCMImageType() == LMPhotoLoader::kAMCMImageTypeGIF))
         return PaintWithoutOpenGL::NeedsOpenGL;
     // View points run upward from the bottom left, the widget's downward from the top left.
-    const double viewHeight = viewBounds().height();
     const auto down = [viewHeight](const QRectF &v) {
         return QRectF(v.x(), viewHeight - v.y() - v.height(), v.width(), v.height());
     };
@@ -590,22 +592,10 @@ kpv::OpenGLView::PaintWithoutOpenGL LMOpenGLView::paintWithoutOpenGL(QPainter &p
     painter.fillRect(rect, m_backgroundColor);
     if (shadow)
         paintShadow(painter, shown, down);
-    const QPointF centre(shown.center().x(), viewHeight - shown.center().y());
-    const bool quarter = base->orientationAngle() % 180 != 0;
-    const double w = quarter ? shown.height() : shown.width(), h = quarter ? shown.width() : shown.height();
-    // From the raw frame, rows downward from its top left: the stored rows turned by the file's
-    // orientation, then mirrored, as drawLayer turns them.
-    QTransform fromRaw;
-    fromRaw.translate(centre.x(), centre.y());
-    if (base->isOrientationMirrored())
-        fromRaw.scale(-1, 1);
-    fromRaw.rotate(base->orientationAngle());
-    fromRaw.scale(w / raw.width(), h / raw.height());
-    fromRaw.translate(-raw.width() / 2, -raw.height() / 2);
     painter.save();
     // The picture is drawn without blending, as drawLayer draws it.
     painter.setCompositionMode(QPainter::CompositionMode_Source);
-    if (regions.empty() && !needOptimizeDrawImage()) {
+    if (regions.empty() && !needOptimizeDrawImage() && !isRotateTimerRunning()) {
         // At rest, resampled once as OpenGL's filter samples it; every later paint (a fade over
         // the view) copies it.
         const QTransform toDevice = QTransform::fromScale(raw.width() / pixels.width(), raw.height() / pixels.height()) *

@@ -150,7 +150,8 @@ TEST_F(FirstPicture, IsTurnedByTheFilesOrientation)
 }
 
 // A GIF launched on at actual size is painted as a photo's first picture is, and its later
-// frames too: OpenGL is set up only when something only OpenGL can show comes (here a turn).
+// frames too: OpenGL is set up only when something only OpenGL can show comes (here a frame
+// turned).
 TEST_F(FirstPicture, AnAnimationAtActualSizePlaysWithoutOpenGL)
 {
     const LMImagePtr first = quadrants(100, 50, 1);
@@ -181,13 +182,20 @@ TEST_F(FirstPicture, AnAnimationAtActualSizePlaysWithoutOpenGL)
     EXPECT_TRUE(view->openGLStarted());
 }
 
-TEST_F(FirstPicture, WhatOnlyOpenGLCanShowSetsItUpAtOnce)
+// A photo turned by the user is painted turned, still without OpenGL.
+TEST_F(FirstPicture, APhotoTurnedByTheUserIsPaintedToo)
 {
-    // A picture turned by the user is left to OpenGL.
     view->setImage(quadrants(100, 50, 1), ImageModeNormal);
     ASSERT_TRUE(view->setAngleRotate(LMImageRotateAngle(90, 0, 0)));
-    paint();
-    EXPECT_TRUE(view->openGLStarted());
+    const QImage shown = paint();
+    // A quarter turn clockwise: 50 x 100 at x 75..125, the stored top-left (red) at the top right.
+    EXPECT_EQ(shown.pixel(120, 10), rgb(255, 0, 0));
+    EXPECT_EQ(shown.pixel(80, 10), rgb(0, 0, 255));
+    EXPECT_EQ(shown.pixel(80, 90), rgb(255, 255, 255));
+    EXPECT_EQ(shown.pixel(120, 90), rgb(0, 255, 0));
+    EXPECT_EQ(shown.pixel(60, 50), rgb(0, 0, 0));
+    QApplication::processEvents();
+    EXPECT_FALSE(view->openGLStarted());
 }
 
 TEST_F(FirstPicture, AnyUseOfOpenGLSetsItUp)
