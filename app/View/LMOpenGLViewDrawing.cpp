@@ -579,10 +579,13 @@ kpv::OpenGLView::PaintWithoutOpenGL LMOpenGLView::paintWithoutOpenGL(QPainter &p
         // A frame at actual size is copied as it is, without blending, as OpenGL draws it; only
         // the background and the shadow around it are painted.
         const QRect covered = shownDown.toRect();
-        for (const QRect &part : QRegion(rect).subtracted(QRegion(covered)))
-            painter.fillRect(part, m_backgroundColor);
-        if (shadow)
-            paintShadow(painter, shown, down);
+        // The next frame of an animation repaints the picture alone.
+        if (!covered.contains(rect)) {
+            for (const QRect &part : QRegion(rect).subtracted(QRegion(covered)))
+                painter.fillRect(part, m_backgroundColor);
+            if (shadow)
+                paintShadow(painter, shown, down);
+        }
         painter.save();
         painter.setCompositionMode(QPainter::CompositionMode_Source);
         painter.drawImage(covered.topLeft(), pixels);
