@@ -18,6 +18,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -747,10 +748,17 @@ QImage resampleLinear(const QImage &source, const QTransform &toDevice, const QR
     // A picture the size of a screen takes a good ten milliseconds on one core: in bands on
     // several, so that it reaches the screen as soon as a single scaled copy would.
     const int h = device.height();
-    const int helpers = int(qsizetype(device.width()) * h >= (1 << 18) ? std::min(3u, std::thread::hardware_concurrency()) : 0u);
+    const int helpers =
+        int(qsizetype(device.width()) * h >= (1 << 18) ? std::min(3u, std::thread::hardware_concurrency()) : 0u);
     std::vector<std::thread> threads;
-    for (int i = 0; i < helpers; ++i)
-        threads.emplace_back(band, h * (i + 1) / (helpers + 1), h * (i + 2) / (helpers + 1));
+    for (int i = 0; i < helpers; ++i) {
+        const int from = h * (i + 1) / (helpers + 1), to = h * (i + 2) / (helpers + 1);
+        try {
+            threads.emplace_back(band, from, to);
+        } catch (const std::system_error &) {
+            band(from, to); // no thread to be had: this one does the band
+        }
+    }
     band(0, h / (helpers + 1));
     for (std::thread &t : threads)
         t.join();

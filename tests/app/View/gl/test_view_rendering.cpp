@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <array>
 #include <set>
 #include <gtest/gtest.h>
 
@@ -287,8 +288,9 @@ TEST_F(Rendering, PictureShownWithoutOpenGLIsWhatOpenGLDraws)
     }
     const auto shadow = std::make_shared<LMImage>(1u, 32u, 120u, 30u, 30u, QList<LMDataBlock>{block},
                                                   quadrantImage(30, 30)->originalImgBaseInfo());
-    for (int64_t orientation = 1; orientation <= 8; ++orientation)
-    for (const double turn : {0.0, 90.0, 30.0}) {
+    for (int run = 0; run < 8 * 3; ++run) {
+        const int64_t orientation = 1 + run / 3;
+        const double turn = std::array<double, 3>{0, 90, 30}[size_t(run % 3)];
         SCOPED_TRACE(testing::Message() << "orientation " << orientation << ", turned " << turn);
         kpv::Window own(kpv::Rect(0, 0, 200, 100), kpv::TitledWindowMask);
         auto *first = new LMOpenGLView(kpv::Rect(0, 0, 200, 100));
