@@ -182,22 +182,6 @@ TEST_F(FirstPicture, AnAnimationAtActualSizePlaysWithoutOpenGL)
     EXPECT_TRUE(view->openGLStarted());
 }
 
-// A photo turned by the user is painted turned, still without OpenGL.
-TEST_F(FirstPicture, APhotoTurnedByTheUserIsPaintedToo)
-{
-    view->setImage(quadrants(100, 50, 1), ImageModeNormal);
-    ASSERT_TRUE(view->setAngleRotate(LMImageRotateAngle(90, 0, 0)));
-    const QImage shown = paint();
-    // A quarter turn clockwise: 50 x 100 at x 75..125, the stored top-left (red) at the top right.
-    EXPECT_EQ(shown.pixel(120, 10), rgb(255, 0, 0));
-    EXPECT_EQ(shown.pixel(80, 10), rgb(0, 0, 255));
-    EXPECT_EQ(shown.pixel(80, 90), rgb(255, 255, 255));
-    EXPECT_EQ(shown.pixel(120, 90), rgb(0, 255, 0));
-    EXPECT_EQ(shown.pixel(60, 50), rgb(0, 0, 0));
-    QApplication::processEvents();
-    EXPECT_FALSE(view->openGLStarted());
-}
-
 TEST_F(FirstPicture, AnyUseOfOpenGLSetsItUp)
 {
     view->setImage(quadrants(100, 50, 1), ImageModeNormal);
