@@ -550,8 +550,14 @@ kpv::OpenGLView::PaintWithoutOpenGL LMOpenGLView::paintWithoutOpenGL(QPainter &p
     // picture and the sharp regions over it, at rest, through a zoom and turned. Of an animation,
     // the frames after the first only when each pixel is an image pixel, as they would go into the
     // kept pixels.
+    // A picture set aside (while a swipe shows the pictures on their own views) leaves the
+    // background, as drawLayer's clear does.
+    if (image && m_imageNotDraw) {
+        painter.fillRect(rect, m_backgroundColor);
+        return PaintWithoutOpenGL::PictureAtRest;
+    }
     const LMFileImgBaseInfoPtr base = image ? image->originalImgBaseInfo() : nullptr;
-    if (!image || !base || m_imageNotDraw)
+    if (!image || !base)
         return PaintWithoutOpenGL::NeedsOpenGL;
     const QImage pixels = image->frameImage(int(drawableFrameIdx()));
     const QRectF shown = imageVisibleViewRect();

@@ -91,8 +91,11 @@ TEST_F(FirstPicture, IsPaintedWithoutOpenGLWhichWaitsUntilAPaintNeedsIt)
     EXPECT_EQ(shown.pixel(10, 50), rgb(0, 0, 0)); // around the picture: clear
     EXPECT_EQ(shown.pixel(100, 90), rgb(0, 0, 0));
 
-    // The picture at rest needs no OpenGL.
+    // The picture at rest needs no OpenGL, nor does setting it aside for a swipe.
     QApplication::processEvents();
+    view->setImageNotDraw(true);
+    EXPECT_EQ(paint().pixel(60, 30), rgb(0, 0, 0));
+    view->setImageNotDraw(false);
     EXPECT_FALSE(view->openGLStarted());
     // Set up where no context can be made: the picture stays painted as before, not black.
     view->makeCurrentContext();
