@@ -311,7 +311,10 @@ int32_t JpgDQIDCT4(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, con
 }
 
 int32_t JpgDQIDCT2(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, const int32_t* dq,
-                   int32_t, int32_t, void*) {
+                   int32_t, int32_t lastIndex, void*) {
+    if (step == 1 && JpgIdct2Simd) {
+        return JpgIdct2Simd(dst, coef, pitch, dq, lastIndex);
+    }
     // Only frequencies 0, 1, 3, 5 and 7 carry weight at 4:1, and the two outputs of each pass are
     // the even part plus and minus the odd part: 25 coefficients, no general loop. Single
     // precision holds every value of a valid file exactly enough for 8-bit output, and hostile

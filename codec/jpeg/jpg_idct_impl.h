@@ -12,6 +12,10 @@ using JpgIdct8SimdFn = int32_t (*)(uint8_t* dst, int16_t* coef, int32_t pitch, c
 extern JpgIdct8SimdFn JpgIdct8Simd;
 // Writes 4 x 4 samples (scale 1/2) with pixel step 1; null without vector support.
 extern JpgIdct8SimdFn JpgIdct4Simd;
+// Writes 2 x 2 samples (scale 1/4) with pixel step 1, from the coefficients that transform uses
+// (the DC term alone when lastIndex is 0); null without vector support.
+using JpgIdct2SimdFn = int32_t (*)(uint8_t* dst, int16_t* coef, int32_t pitch, const int32_t* dq, int32_t lastIndex);
+extern JpgIdct2SimdFn JpgIdct2Simd;
 
 // Box-average kernel of the reduced transforms: the weight of frequency u (with the factor of
 // jpg_idct_scale_tbl row `shift` divided out) in output m, for shift 1 (m < 4) and 2 (m < 2).

@@ -12,6 +12,7 @@
 #include <immintrin.h>
 
 #include <cstddef>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -201,6 +202,70 @@ KPV_AVX2 int32_t idct4Avx2(uint8_t* dst, int16_t* coef, int32_t pitch, const int
     return 0;
 }
 
+// Scale 1/4: only frequencies 0, 1, 3, 5 and 7 carry weight, and the two outputs of each
+// direction are the even part (frequency 0) plus and minus the odd part. Each row of the block is
+// weighted lane by lane, the rows summed into the two output rows, then each of them into its two
+// samples. Single precision, as the portable form.
+struct Kernel2 {
+    alignas(32) float w[5][8]; // rows 0, 1, 3, 5, 7: weight of (u, v), fraction bits taken out
+    Kernel2() {
+        static const int rows[5] = {0, 1, 3, 5, 7};
+        float k[8];
+        for (int u = 0; u < 8; ++u) {
+            k[u] = float(std::lround(JpgReducedKernel(2, u, 0) * (1 << 14))) / float(1 << 14);
+        }
+        for (int i = 0; i < 5; ++i) {
+            for (int v = 0; v < 8; ++v) {
+                w[i][v] = k[rows[i]] * (k[v] / float(1 << 14));
+            }
+        }
+    }
+};
+
+inline uint8_t sample2(float v) {
+    v += 128.5f;
+    return uint8_t(v <= 0 ? 0 : v >= 255 ? 255 : int(v));
+}
+
+// One row of coefficients, dequantised and weighted.
+KPV_AVX2 inline __m256 weightedRow(const int16_t* c, const int32_t* q, const float* w) {
+    const __m256 cf = _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c))));
+    const __m256 qf = _mm256_cvtepi32_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)));
+    return _mm256_mul_ps(_mm256_mul_ps(cf, qf), _mm256_load_ps(w));
+}
+
+KPV_AVX2 int32_t idct2Avx2(uint8_t* dst, int16_t* coef, int32_t pitch, const int32_t* dq, int32_t lastIndex) {
+    static const Kernel2 k;
+    if (lastIndex == 0) {
+        const uint8_t s = sample2(float(coef[0]) * float(dq[0]) * k.w[0][0]);
+        dst[0] = dst[1] = dst[pitch] = dst[pitch + 1] = s;
+        coef[0] = 0;
+        return 0;
+    }
+    const __m256 even = weightedRow(coef, dq, k.w[0]);
+    const __m256 odd = _mm256_add_ps(_mm256_add_ps(weightedRow(coef + 8, dq + 8, k.w[1]), weightedRow(coef + 24, dq + 24, k.w[2])),
+                                     _mm256_add_ps(weightedRow(coef + 40, dq + 40, k.w[3]), weightedRow(coef + 56, dq + 56, k.w[4])));
+    // Lanes v of output rows 0 and 1, then the halves of each side by side: (row 0 | row 1).
+    const __m256 top = _mm256_add_ps(even, odd), bottom = _mm256_sub_ps(even, odd);
+    const __m256 s = _mm256_add_ps(_mm256_permute2f128_ps(top, bottom, 0x20), _mm256_permute2f128_ps(top, bottom, 0x31));
+    // Lane 0: frequency 0 (4 has no weight); lanes 1 and 3: frequencies 1 + 5 and 3 + 7.
+    const __m256 e = _mm256_permute_ps(s, 0x00);
+    const __m256 o = _mm256_add_ps(_mm256_permute_ps(s, 0x55), _mm256_permute_ps(s, 0xFF));
+    __m256 y = _mm256_add_ps(e, _mm256_mul_ps(o, _mm256_setr_ps(1, -1, 1, -1, 1, -1, 1, -1)));
+    y = _mm256_add_ps(y, _mm256_set1_ps(128.5f));
+    y = _mm256_min_ps(_mm256_max_ps(y, _mm256_setzero_ps()), _mm256_set1_ps(255));
+    const __m256i i32 = _mm256_cvttps_epi32(y);
+    const __m256i b = _mm256_packus_epi16(_mm256_packs_epi32(i32, i32), _mm256_setzero_si256());
+    const uint16_t r0 = uint16_t(_mm256_extract_epi16(b, 0)), r1 = uint16_t(_mm256_extract_epi16(b, 8));
+    std::memcpy(dst, &r0, 2);
+    std::memcpy(dst + pitch, &r1, 2);
+    const __m256i zero = _mm256_setzero_si256();
+    for (int i = 0; i < 4; ++i) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(coef) + i, zero);
+    }
+    return 0;
+}
+
 bool hasAvx2() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2");
@@ -210,10 +275,12 @@ bool hasAvx2() {
 
 JpgIdct8SimdFn JpgIdct8Simd = hasAvx2() ? idct8Avx2 : nullptr;
 JpgIdct8SimdFn JpgIdct4Simd = hasAvx2() ? idct4Avx2 : nullptr;
+JpgIdct2SimdFn JpgIdct2Simd = hasAvx2() ? idct2Avx2 : nullptr;
 
 #else
 
 JpgIdct8SimdFn JpgIdct8Simd = nullptr;
 JpgIdct8SimdFn JpgIdct4Simd = nullptr;
+JpgIdct2SimdFn JpgIdct2Simd = nullptr;
 
 #endif
