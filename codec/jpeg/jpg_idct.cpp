@@ -302,9 +302,9 @@ int32_t JpgDQIDCT8(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, con
 }
 
 int32_t JpgDQIDCT4(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, const int32_t* dq,
-                   int32_t, int32_t, void*) {
+                   int32_t, int32_t lastIndex, void*) {
     if (step == 1 && JpgIdct4Simd) {
-        return JpgIdct4Simd(dst, coef, pitch, dq);
+        return lastIndex == 0 ? JpgIdct4Dc(dst, coef, pitch, dq) : JpgIdct4Simd(dst, coef, pitch, dq, lastIndex);
     }
     reducedIdct<4>(dst, coef, step, pitch, dq, kernels().w4);
     return 0;

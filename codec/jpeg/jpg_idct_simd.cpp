@@ -11,6 +11,7 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cmath>
 #include <cstring>
@@ -149,11 +150,16 @@ struct Kernel4 {
     }
 };
 
+// Frequencies below R only (the others are zero); frequency 4 has no weight.
+template <int R>
 KPV_AVX2 inline void reduce4(const __m256i* in, const Kernel4& k, __m256i* out) {
     for (int m = 0; m < 2; ++m) {
-        __m256i e = _mm256_setzero_si256(), o = _mm256_setzero_si256();
-        for (int u = 0; u < 8; u += 2) {
-            e = _mm256_add_epi32(e, _mm256_mullo_epi32(in[u], _mm256_set1_epi32(k.w[u][m])));
+        __m256i e = _mm256_mullo_epi32(in[0], _mm256_set1_epi32(k.w[0][m]));
+        __m256i o = _mm256_mullo_epi32(in[1], _mm256_set1_epi32(k.w[1][m]));
+        for (int u = 2; u < R; u += 2) {
+            if (u != 4) {
+                e = _mm256_add_epi32(e, _mm256_mullo_epi32(in[u], _mm256_set1_epi32(k.w[u][m])));
+            }
             o = _mm256_add_epi32(o, _mm256_mullo_epi32(in[u + 1], _mm256_set1_epi32(k.w[u + 1][m])));
         }
         const __m256i half = _mm256_set1_epi32(1 << (kConstBits - 1));
@@ -162,20 +168,24 @@ KPV_AVX2 inline void reduce4(const __m256i* in, const Kernel4& k, __m256i* out) 
     }
 }
 
-KPV_AVX2 int32_t idct4Avx2(uint8_t* dst, int16_t* coef, int32_t pitch, const int32_t* dq) {
-    static const Kernel4 k;
+const Kernel4 kKernel4;
+
+// R: 4 when every coefficient lies in the block's top left 4 x 4 (zig-zag index 9 at most), else 8.
+template <int R>
+KPV_AVX2 int32_t idct4Rows(uint8_t* dst, int16_t* coef, int32_t pitch, const int32_t* dq) {
+    const Kernel4& k = kKernel4;
     __m256i r[8];
-    for (int u = 0; u < 8; ++u) {
-        r[u] = dequant(coef + u * 8, dq + u * 8);
+    for (int u = 0; u < R; ++u) {
+        r[u] = u == 4 ? _mm256_setzero_si256() : dequant(coef + u * 8, dq + u * 8);
     }
     __m256i g[8];
-    reduce4(r, k, g); // g[m], lanes are frequencies v
+    reduce4<R>(r, k, g); // g[m], lanes are frequencies v
     for (int i = 4; i < 8; ++i) {
         g[i] = _mm256_setzero_si256();
     }
     transpose8(g); // g[v], lanes are output rows m (0..3)
     __m256i y[8];
-    reduce4(g, k, y); // y[n], lanes m
+    reduce4<R>(g, k, y); // y[n], lanes m
     for (int i = 4; i < 8; ++i) {
         y[i] = _mm256_setzero_si256();
     }
@@ -196,11 +206,16 @@ KPV_AVX2 int32_t idct4Avx2(uint8_t* dst, int16_t* coef, int32_t pitch, const int
         std::memcpy(dst + std::ptrdiff_t(m) * pitch, &rows[m], 4);
     }
     const __m256i zero = _mm256_setzero_si256();
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < R / 2; ++i) {
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(coef) + i, zero);
     }
     return 0;
 }
+
+KPV_AVX2 int32_t idct4Avx2(uint8_t* dst, int16_t* coef, int32_t pitch, const int32_t* dq, int32_t lastIndex) {
+    return lastIndex <= 9 ? idct4Rows<4>(dst, coef, pitch, dq) : idct4Rows<8>(dst, coef, pitch, dq);
+}
+
 
 // Scale 1/4: only frequencies 0, 1, 3, 5 and 7 carry weight, and the two outputs of each
 // direction are the even part (frequency 0) plus and minus the odd part. Each row of the block is
@@ -266,6 +281,29 @@ KPV_AVX2 int32_t idct2Avx2(uint8_t* dst, int16_t* coef, int32_t pitch, const int
     return 0;
 }
 
+} // namespace
+
+int32_t JpgIdct4Dc(uint8_t* dst, int16_t* coef, int32_t pitch, const int32_t* dq) {
+    // dequant(): the high and low halves of the factor, the high product saturated, the sum too.
+    const int32_t c = coef[0], hi = dq[0] >> 15, lo = dq[0] & 0x7FFF;
+    const int64_t ph = std::clamp<int64_t>(int64_t(c) * hi, -(1 << 14), 1 << 14);
+    const int64_t v = std::clamp<int64_t>(ph * (1 << (15 - (14 - kFrac))) + ((int64_t(c) * lo) >> (14 - kFrac)),
+                                          -(1 << (13 + kFrac)), 1 << (13 + kFrac));
+    // Both passes of reduce4() with frequency 0 alone, then the rounding and clamping of the output.
+    const int32_t w = kKernel4.w[0][0], half = 1 << (kConstBits - 1);
+    const int32_t g = int32_t((v * w + half) >> kConstBits);
+    const int32_t y = int32_t((int64_t(g) * w + half) >> kConstBits);
+    const int32_t s = (y + (1 << (kFrac - 1)) + (128 << kFrac)) >> kFrac;
+    const uint8_t sample = uint8_t(std::clamp(s, 0, 255));
+    for (int m = 0; m < 4; ++m) {
+        std::memset(dst + std::ptrdiff_t(m) * pitch, sample, 4);
+    }
+    coef[0] = 0;
+    return 0;
+}
+
+namespace {
+
 bool hasAvx2() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2");
@@ -274,13 +312,19 @@ bool hasAvx2() {
 } // namespace
 
 JpgIdct8SimdFn JpgIdct8Simd = hasAvx2() ? idct8Avx2 : nullptr;
-JpgIdct8SimdFn JpgIdct4Simd = hasAvx2() ? idct4Avx2 : nullptr;
+JpgIdct2SimdFn JpgIdct4Simd = hasAvx2() ? idct4Avx2 : nullptr;
 JpgIdct2SimdFn JpgIdct2Simd = hasAvx2() ? idct2Avx2 : nullptr;
 
 #else
 
+// Called only beside the vector 4 x 4 transform, which this processor does not have.
+int32_t JpgIdct4Dc(uint8_t*, int16_t* coef, int32_t, const int32_t*) {
+    coef[0] = 0;
+    return 0;
+}
+
 JpgIdct8SimdFn JpgIdct8Simd = nullptr;
-JpgIdct8SimdFn JpgIdct4Simd = nullptr;
+JpgIdct2SimdFn JpgIdct4Simd = nullptr;
 JpgIdct2SimdFn JpgIdct2Simd = nullptr;
 
 #endif
