@@ -207,6 +207,7 @@ void JpgDecSetComponentScales(JpgDecoder* d) {
         JpgComponent& c = d->comp[i];
         const int t = c.tq & 3;
         c.dqFull = d->dqFull ? d->dqFull + t * 64 : nullptr;
+        c.multiAc = int64_t((c.width + 7) / 8) * int64_t((c.height + 7) / 8) >= kJpgMultiMinBlocks;
         if (wide && (i == 1 || i == 2)) {
             c.sx = sx;
             c.sy = sy;
