@@ -14,8 +14,18 @@ inline int64_t corrupt(JpgBitReader* br) {
 }
 
 // DC difference (F.2.2.1). Symbols above 11 cannot occur with 8-bit samples.
-__attribute__((always_inline)) inline bool decodeDc(JpgBitReader* br, const JpgHuffTable* t, int32_t* diff) {
+__attribute__((always_inline)) inline bool decodeDc(JpgBitReader* br, JpgHuffTable* t, int32_t* diff) {
     JpgBrNeed(br, 32); // a code of up to 16 bits and up to 15 value bits
+    if (!t->dcReady) {
+        JpgHuffPrepareDc(t);
+    }
+    // A short code with a small value in one step.
+    const int f = t->fastDc[br->acc >> (64 - kJpgFastDcBits)];
+    if (f) {
+        JpgBrSkip(br, f & 15);
+        *diff = f >> 4;
+        return true;
+    }
     int s = JpgHufDecode(br, t);
     if (s < 0 || s > 11) {
         return false;

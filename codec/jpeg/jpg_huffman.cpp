@@ -91,6 +91,7 @@ int64_t JpgDecSetHuffTable(JpgDecoder* d, const uint8_t* counts, const uint8_t* 
     t->fastReady = false;
     t->skipReady = false;
     t->multiReady = false;
+    t->dcReady = false;
     t->next = d->tables;
     d->tables = t;
     d->tableCount++;
@@ -203,4 +204,24 @@ void JpgHuffPrepareMulti(JpgHuffTable* t) {
                              : 0;
     }
     t->multiReady = true;
+}
+
+void JpgHuffPrepareDc(JpgHuffTable* t) {
+    constexpr int kFast = kJpgFastDcBits;
+    static_assert(kJpgFastDcBits <= 15, "lengths fit in 4 bits");
+    for (uint32_t i = 0; i < (1u << kFast); ++i) {
+        t->fastDc[i] = 0;
+        const uint32_t e = prefixSymbol(t, i, kFast);
+        const uint32_t len = e >> 8, sz = e & 0xFF;
+        if (len == 0 || sz > 7 || len + sz > uint32_t(kFast)) {
+            continue; // also the symbols above 11 that a DC table cannot use: the slow path refuses them
+        }
+        int32_t v = 0;
+        if (sz) {
+            const uint32_t bits = (i >> (kFast - len - sz)) & ((1u << sz) - 1);
+            v = bits < (1u << (sz - 1)) ? int32_t(bits) - int32_t((1u << sz) - 1) : int32_t(bits);
+        }
+        t->fastDc[i] = int16_t(uint16_t(uint32_t(v) << 4) | (len + sz));
+    }
+    t->dcReady = true;
 }

@@ -40,6 +40,7 @@ constexpr uint32_t kHuffPointer = 0x80000000u;
 constexpr int kJpgFastAcBits = 11;
 constexpr int kJpgSkipAcBits = 13;
 constexpr int kJpgMultiAcBits = 12;
+constexpr int kJpgFastDcBits = 11;
 // Making the several-symbol table costs about as much as it saves on this many blocks: smaller
 // components decode one symbol at a time.
 constexpr int64_t kJpgMultiMinBlocks = int64_t(1) << 15;
@@ -53,6 +54,10 @@ struct JpgHuffTable {
     int16_t fastAc[1 << kJpgFastAcBits];
     bool fastReady, skipReady; // fastAc and skipAc made (JpgHuffPrepareFast, JpgHuffPrepareSkip)
     bool multiReady;           // multiAc made (JpgHuffPrepareMulti)
+    bool dcReady;              // fastDc made (JpgHuffPrepareDc)
+    // DC shortcut by the next kJpgFastDcBits bits: when a difference's code and value bits fit in
+    // them and the value in 8 bits, (value << 4) | (code + value bits); 0 otherwise.
+    int16_t fastDc[1 << kJpgFastDcBits];
     // AC skipping by the next kJpgSkipAcBits bits, for coefficients that are parsed but not kept:
     // the whole symbols (codes with their value bits) that fit in them, as (zig-zag positions
     // they advance << 5) | (ends the block << 4) | their bits; 0 when not even one fits.
@@ -309,6 +314,7 @@ int64_t JpgDecSetHuffTable(JpgDecoder* d, const uint8_t* counts, const uint8_t* 
 void JpgHuffPrepareFast(JpgHuffTable* t);
 void JpgHuffPrepareSkip(JpgHuffTable* t);
 void JpgHuffPrepareMulti(JpgHuffTable* t);
+void JpgHuffPrepareDc(JpgHuffTable* t);
 // Decodes one symbol; -1 for a code that the table does not hold. Needs >= 16 bits in acc.
 inline int JpgHufDecode(JpgBitReader* br, const JpgHuffTable* t) {
     uint32_t e = t->entries[br->acc >> 56];
