@@ -203,15 +203,19 @@ bool check(const char* path, int scale, bool atLuma) {
     }
     for (int c = 0; c < comps; ++c) {
         // Reference samples per output sample, across and down.
-        const int64_t bx = std::max<int64_t>(1, (int64_t(rw[c]) + ours.w[c] - 1) / ours.w[c]);
-        const int64_t by = std::max<int64_t>(1, (int64_t(rh[c]) + ours.h[c] - 1) / ours.h[c]);
+        // The reference's planes are padded to whole chroma samples: only the picture counts.
+        const int64_t sx = c == 0 ? 1 : (rw[0] + rw[c] - 1) / rw[c], sy = c == 0 ? 1 : (rh[0] + rh[c] - 1) / rh[c];
+        const int64_t realW = (fw + sx - 1) / sx, realH = (fh + sy - 1) / sy;
+        const int64_t bx = std::max<int64_t>(1, (realW + ours.w[c] - 1) / ours.w[c]);
+        const int64_t by = std::max<int64_t>(1, (realH + ours.h[c] - 1) / ours.h[c]);
         double abs = 0, sgn = 0, count = 0;
         int worst = 0;
+        int64_t worstX = 0, worstY = 0;
         for (int64_t y = 0; y < ours.h[c]; ++y) {
             for (int64_t x = 0; x < ours.w[c]; ++x) {
                 int sum = 0, k = 0;
-                for (int64_t yy = y * by; yy < (y + 1) * by && yy < rh[c]; ++yy) {
-                    for (int64_t xx = x * bx; xx < (x + 1) * bx && xx < rw[c]; ++xx) {
+                for (int64_t yy = y * by; yy < (y + 1) * by && yy < realH; ++yy) {
+                    for (int64_t xx = x * bx; xx < (x + 1) * bx && xx < realW; ++xx) {
                         sum += ref[c][size_t(yy) * size_t(rw[c]) + size_t(xx)];
                         ++k;
                     }
@@ -223,13 +227,18 @@ bool check(const char* path, int scale, bool atLuma) {
                 const int d = int(ours.p[c][size_t(y * ours.pitch[c] + x)]) - want;
                 abs += std::abs(d);
                 sgn += d;
-                worst = std::max(worst, std::abs(d));
+                if (std::abs(d) > worst) {
+                    worst = std::abs(d);
+                    worstX = x;
+                    worstY = y;
+                }
                 count += 1;
             }
         }
-        std::printf("channel %d (%lld x %lld, boxes %lld x %lld): mean error %.3f, bias %+.3f, largest %d\n", c,
-                    static_cast<long long>(ours.w[c]), static_cast<long long>(ours.h[c]),
-                    static_cast<long long>(bx), static_cast<long long>(by), abs / count, sgn / count, worst);
+        std::printf("channel %d (%lld x %lld, boxes %lld x %lld): mean error %.3f, bias %+.3f, largest %d at %lld, %lld\n",
+                    c, static_cast<long long>(ours.w[c]), static_cast<long long>(ours.h[c]), static_cast<long long>(bx),
+                    static_cast<long long>(by), abs / count, sgn / count, worst, static_cast<long long>(worstX),
+                    static_cast<long long>(worstY));
     }
     return true;
 }
