@@ -355,9 +355,10 @@ int64_t JpgDecBlockDCRefine(JpgBitReader* br, int16_t* block, JpgComponent* comp
 int64_t JpgDecBlockACRefine(JpgBitReader* br, int16_t* block, JpgComponent* comp);
 int64_t JpgDecRestart(JpgBitReader* br, JpgComponent** comps, int ncomp);
 
-// Inverse transform of unequal horizontal and vertical reductions (sx, sy of 0..3), from raw
-// quantisers: (8 >> sx) x (8 >> sy) samples, each the average of the full transform over its area.
-void JpgIdctBoxRect(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, const int32_t* q, int sx, int sy);
+// Inverse transform of horizontal and vertical reductions sx and sy that differ by one (0..3):
+// (8 >> sx) x (8 >> sy) samples, each the average of the full transform over its area, with the
+// dequantisation of the square transform of the smaller one; null for other pairs.
+JpgIdctFn JpgIdctPaired(int sx, int sy);
 
 // Output (jpg_output.cpp)
 int64_t JpgDecStreamMCU(JpgDecoder* d, int64_t col, int64_t row);
