@@ -214,13 +214,24 @@ int32_t paired(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, const i
 template <bool Across>
 int32_t quarterByEighth(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, const int32_t* dq, int32_t,
                         int32_t lastIndex, void*) {
-    const auto& w = kernels().w2;
+    // The weights of the 2 x 2 transform, with the fraction bits of the dequantisation taken out.
+    struct Weights {
+        float kr[8], k0;
+    };
+    static const Weights wt = [] {
+        Weights r{};
+        for (int u = 0; u < 8; ++u) {
+            r.kr[u] = float(kernels().w2[u][0]) / float(1 << kConstBits) / float(1 << kConstBits);
+        }
+        r.k0 = float(kernels().w2[0][0]) / float(1 << kConstBits);
+        return r;
+    }();
     auto term = [&](int i) {
         const int at = Across ? i * 8 : i;
-        return float(coef[at]) * float(dq[at]) * (float(w[i][0]) / float(1 << kConstBits) / float(1 << kConstBits));
+        return float(coef[at]) * float(dq[at]) * wt.kr[i];
     };
     const float even = term(0), odd = ((term(1) + term(3)) + term(5)) + term(7);
-    const float k0 = float(w[0][0]) / float(1 << kConstBits);
+    const float k0 = wt.k0;
     auto put = [](float v) {
         v += 128.5f;
         return uint8_t(v <= 0 ? 0 : v >= 255 ? 255 : int(v));
