@@ -98,8 +98,10 @@ void LMOpenGLView::setNeedsUpdateFrameContent()
         return;
     prepareDrawContent(m_openGLLayer.get());
     // Only the picture changes: its shadow, the background and everything over the view stay.
-    // Two more points on each side take in the linear filter's reach past the picture's edge.
-    const QRectF part = imageVisibleViewRect().adjusted(-2, -2, 2, 2).intersected(viewBounds());
+    // Drawn by OpenGL, two more points on each side take in the linear filter's reach past the
+    // picture's edge; the painter copies a frame at actual size pixel for pixel.
+    const double reach = waitsForOpenGL() ? 0 : 2;
+    const QRectF part = imageVisibleViewRect().adjusted(-reach, -reach, reach, reach).intersected(viewBounds());
     if (!part.isEmpty())
         setNeedsDisplayInRect(toRect(part));
 }
@@ -169,6 +171,7 @@ LMOpenGLTexturePtr LMOpenGLView::textureFromPool()
 
 void LMOpenGLView::didEmptyImageSlots()
 {
+    m_restingPicture = {};
     m_frameIdxOfCurNormalTexture = 0;
     m_texturesNormal.clear();
     m_texturesFitin.clear();

@@ -15,7 +15,9 @@
 #include "appkit/OpenGLView.h"
 
 #include <QColor>
+#include <QImage>
 #include <QRect>
+#include <QTransform>
 
 #include <functional>
 #include <map>
@@ -106,6 +108,12 @@ protected:
     // draws with: the context the textures are made in serves for drawing too.
     bool drawsInSharedContext() const override { return true; }
     PaintWithoutOpenGL paintWithoutOpenGL(QPainter &painter, const QRect &rect) override;
+    // The drop shadow around `shown` (view points) with the window's painter; `down` turns view
+    // rectangles into widget ones.
+    void paintShadow(QPainter &painter, const QRectF &shown, const std::function<QRectF(const QRectF &)> &down) const;
+    // The picture at rest in device pixels of the view (`toDevice` maps the pixels of `image`'s
+    // frame shown there), made when the picture or its place changed; null when it cannot be made.
+    const QImage &restingPicture(const LMImagePtr &image, const QImage &pixels, const QTransform &toDevice);
     void openGLWillStart() override;
 
 private:
@@ -157,6 +165,14 @@ private:
     std::vector<QRect> m_tilesAheadToMake;
     std::map<int64_t, LMOpenGLTexturePtr> m_texturesAhead;
     std::shared_ptr<kpv::Timer> m_tilesAheadTimer;
+    // The last picture resampled at rest: what it was made of, and where it goes.
+    struct RestingPicture {
+        std::weak_ptr<const LMImage> image;
+        int64_t frame = 0;
+        QTransform toDevice;
+        QRect device;
+        QImage pixels;
+    } m_restingPicture;
     LMImagePtr m_imageShadow;
     std::unique_ptr<LMOpenGLShadowTexture> m_textureShadow;
     QPointF m_shadowSliceLeftTop, m_shadowSliceRightBottom, m_drawOffsetLeftTop, m_drawOffsetRightBottom;

@@ -9,6 +9,7 @@
 
 #include <QPainter>
 #include <QRegion>
+#include <QTransform>
 
 #include <epoxy/gl.h>
 
@@ -17,6 +18,8 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 namespace {
 // New tiles a frame may upload while the view zooms: at least these, and more while the frame
@@ -184,8 +187,10 @@ void LMOpenGLView::makeTilesAhead()
 void LMOpenGLView::uploadTurn(std::shared_ptr<kpv::Timer> &timer, void (LMOpenGLView::*next)(),
                               const std::function<bool()> &makeOne)
 {
-    // Once OpenGL is set up; the view is shown by then.
-    if (!waitsForOpenGL()) {
+    // Only once OpenGL is set up: until then the uploads wait, untimed, for openGLWillStart.
+    if (waitsForOpenGL())
+        return;
+    {
         LMShareGLContext::Scope scope;
         if (!scope.ok())
             return;
@@ -200,8 +205,7 @@ void LMOpenGLView::uploadTurn(std::shared_ptr<kpv::Timer> &timer, void (LMOpenGL
         if (!more)
             return;
     }
-    timer = kpv::RunLoop::current().performAfterDelay(waitsForOpenGL() ? 0.1 : kTilesAheadPause,
-                                                      [this, next] { (this->*next)(); });
+    timer = kpv::RunLoop::current().performAfterDelay(kTilesAheadPause, [this, next] { (this->*next)(); });
 }
 
 LMOpenGLTexturePtr LMOpenGLView::regionTexture(const LMRegionTilePtr &tile)
@@ -527,6 +531,9 @@ void LMOpenGLView::openGLWillStart()
 {
     if (!m_openGLLayer->isAsynchronous())
         prepareDrawContent(m_openGLLayer.get());
+    // The tiles made ahead that waited for OpenGL, after its first frame.
+    if (!m_tilesAheadToMake.empty() && !m_tilesAheadTimer)
+        m_tilesAheadTimer = kpv::RunLoop::current().performAfterDelay(kTilesAheadPause, [this] { makeTilesAhead(); });
 }
 
 kpv::OpenGLView::PaintWithoutOpenGL LMOpenGLView::paintWithoutOpenGL(QPainter &painter, const QRect &rect)
@@ -536,59 +543,276 @@ kpv::OpenGLView::PaintWithoutOpenGL LMOpenGLView::paintWithoutOpenGL(QPainter &p
         painter.fillRect(rect, Qt::transparent); // what the frame's clear leaves
         return PaintWithoutOpenGL::Clear;
     }
-    // Only a picture at rest, turned as its file says and no further, is painted here: the same
-    // picture in the same place as drawLayer draws it, without the shadow, which falls on the
-    // clear background around the picture. Of an animation, the frames after the first only when
-    // each pixel is an image pixel, as they would go into the kept pixels.
-    const LMImageRotateAngle &a = angleRotate();
+    // A zoom's frame shows the scale of this moment, as drawLayer's does.
+    if (m_openGLLayer->isAsynchronous())
+        advanceZoomForFrame();
+    // The picture is painted here as drawLayer draws it: the background, the drop shadow, the
+    // picture and the sharp regions over it, at rest, through a zoom and turned. Of an animation,
+    // the frames after the first only when each pixel is an image pixel, as they would go into the
+    // kept pixels.
+    // A picture set aside (while a swipe shows the pictures on their own views) leaves the
+    // background, as drawLayer's clear does.
+    if (image && m_imageNotDraw) {
+        painter.fillRect(rect, m_backgroundColor);
+        return PaintWithoutOpenGL::PictureAtRest;
+    }
     const LMFileImgBaseInfoPtr base = image ? image->originalImgBaseInfo() : nullptr;
-    if (!image || !base || m_imageNotDraw || m_openGLLayer->isAsynchronous() || a.angleRotate() != 0 ||
-        a.angleHorizontalFlip() != 0 || a.angleVerticalFlip() != 0)
+    if (!image || !base)
         return PaintWithoutOpenGL::NeedsOpenGL;
     const QImage pixels = image->frameImage(int(drawableFrameIdx()));
     const QRectF shown = imageVisibleViewRect();
-    if (pixels.isNull() || shown.isEmpty())
-        return PaintWithoutOpenGL::NeedsOpenGL;
-    // A GIF shown at actual size stays with the painter (what comes before its frames, a small
-    // picture enlarged, too): the background around it is what the frame's clear leaves, since
-    // OpenGL will not draw over it until a paint needs OpenGL.
-    const double r = isRetinaScreen() ? 2.0 : 1.0;
     const QSizeF raw = base->rawFrameSize();
-    const bool atRest = base->AMCMImageType() == LMPhotoLoader::kAMCMImageTypeGIF && base->orientationAngle() == 0 &&
-                        !base->isOrientationMirrored() && viewBounds().contains(shown) &&
-                        shown.width() * r == raw.width() && shown.height() * r == raw.height();
-    if (drawableFrameIdx() != 0 && !(atRest && QSizeF(pixels.size()) == raw))
+    if (pixels.isNull() || shown.isEmpty() || raw.isEmpty())
+        return PaintWithoutOpenGL::NeedsOpenGL;
+    // From the raw frame (rows downward from its top left) to the widget's points (downward from
+    // its top left): the view's own mapping, turns and flips included, seen flat as drawLayer's
+    // projection sees it.
+    const double viewHeight = viewBounds().height();
+    const LMMatrix m = currentMatrix();
+    const QTransform fromRaw(m.a, -m.d, m.b, -m.e, m.c, viewHeight - m.f);
+    const double r = isRetinaScreen() ? 2.0 : 1.0;
+    const bool actualSize = fromRaw.m11() * r == 1 && fromRaw.m22() * r == 1 && fromRaw.m12() == 0 &&
+                            fromRaw.m21() == 0 && viewBounds().contains(shown) && QSizeF(pixels.size()) == raw;
+    if (drawableFrameIdx() != 0 && !(actualSize && base->AMCMImageType() == LMPhotoLoader::kAMCMImageTypeGIF))
         return PaintWithoutOpenGL::NeedsOpenGL;
     // View points run upward from the bottom left, the widget's downward from the top left.
-    const double viewHeight = viewBounds().height();
-    const QRectF shownDown(shown.x(), viewHeight - shown.y() - shown.height(), shown.width(), shown.height());
-    if (atRest && r == 1.0 && QSizeF(pixels.size()) == raw && shownDown.toRect() == shownDown) {
+    const auto down = [viewHeight](const QRectF &v) {
+        return QRectF(v.x(), viewHeight - v.y() - v.height(), v.width(), v.height());
+    };
+    const QRectF shownDown = down(shown);
+    const bool shadow = shadowEnabled() && m_imageShadow;
+    const std::vector<std::pair<LMRegionTilePtr, bool>> regions = regionsForFrame(needOptimizeDrawImage());
+    if (actualSize && regions.empty() && r == 1.0 && shownDown.toRect() == shownDown) {
         // A frame at actual size is copied as it is, without blending, as OpenGL draws it; only
-        // the background around it is filled.
+        // the background and the shadow around it are painted.
         const QRect covered = shownDown.toRect();
-        for (const QRect &part : QRegion(rect).subtracted(QRegion(covered)))
-            painter.fillRect(part, m_backgroundColor);
+        // The next frame of an animation repaints the picture alone.
+        if (!covered.contains(rect)) {
+            for (const QRect &part : QRegion(rect).subtracted(QRegion(covered)))
+                painter.fillRect(part, m_backgroundColor);
+            if (shadow)
+                paintShadow(painter, shown, down);
+        }
         painter.save();
         painter.setCompositionMode(QPainter::CompositionMode_Source);
         painter.drawImage(covered.topLeft(), pixels);
         painter.restore();
         return PaintWithoutOpenGL::PictureAtRest;
     }
-    painter.fillRect(rect, atRest ? m_backgroundColor : QColor(Qt::transparent));
-    const QPointF centre(shown.center().x(), viewHeight - shown.center().y());
-    const bool quarter = base->orientationAngle() % 180 != 0;
-    const double w = quarter ? shown.height() : shown.width(), h = quarter ? shown.width() : shown.height();
+    painter.fillRect(rect, m_backgroundColor);
+    if (shadow)
+        paintShadow(painter, shown, down);
+    painter.save();
+    // The picture is drawn without blending, as drawLayer draws it.
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    if (regions.empty() && !needOptimizeDrawImage() && !isRotateTimerRunning()) {
+        // At rest, resampled once as OpenGL's filter samples it; every later paint (a fade over
+        // the view) copies it.
+        const QTransform toDevice = QTransform::fromScale(raw.width() / pixels.width(), raw.height() / pixels.height()) *
+                                    fromRaw * QTransform::fromScale(r, r);
+        if (const QImage &resampled = restingPicture(image, pixels, toDevice); !resampled.isNull()) {
+            painter.drawImage(QPointF(m_restingPicture.device.topLeft()) / r, resampled);
+            painter.restore();
+            return PaintWithoutOpenGL::PictureAtRest;
+        }
+    }
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.setTransform(fromRaw, true);
+    // Each region with its ring of neighbouring pixels, cut at its own edges: neighbouring regions
+    // meet without a seam, as their tiles do under OpenGL's filtering.
+    const auto paintRegion = [&](const LMRegionTile &tile) {
+        const QImage regionPixels = tile.pixels ? tile.pixels->frameImage(0) : QImage();
+        if (regionPixels.isNull() || tile.reducedSize.isEmpty())
+            return;
+        const QRect source = QRect(tile.inset, tile.rect.size()).adjusted(-1, -1, 1, 1).intersected(regionPixels.rect());
+        const double sx = raw.width() / tile.reducedSize.width(), sy = raw.height() / tile.reducedSize.height();
+        const QPointF origin(tile.rect.x() - tile.inset.x(), tile.rect.y() - tile.inset.y());
+        painter.save();
+        painter.setClipRect(tile.rawRect(raw), Qt::IntersectClip);
+        painter.drawImage(QRectF((origin.x() + source.x()) * sx, (origin.y() + source.y()) * sy, source.width() * sx,
+                                 source.height() * sy),
+                          regionPixels, QRectF(source));
+        painter.restore();
+    };
+    // Those as fine as the picture under it (they show only through its transparent pixels), the
+    // finer ones over it.
+    for (const auto &[tile, finer] : regions)
+        if (!finer)
+            paintRegion(*tile);
+    painter.drawImage(QRectF(0, 0, raw.width(), raw.height()), pixels);
+    for (const auto &[tile, finer] : regions)
+        if (finer)
+            paintRegion(*tile);
+    painter.restore();
+    return PaintWithoutOpenGL::PictureAtRest;
+}
+
+namespace {
+// The device pixels whose centres `area` (device points) covers.
+QRect pixelsWithCentresIn(const QRectF &area)
+{
+    const int left = int(std::ceil(area.left() - 0.5)), right = int(std::ceil(area.right() - 0.5));
+    const int top = int(std::ceil(area.top() - 0.5)), bottom = int(std::ceil(area.bottom() - 0.5));
+    return QRect(left, top, std::max(0, right - left), std::max(0, bottom - top));
+}
+
+// Each of the four bytes of `p` and `q` mixed, `weight` 256ths of `q`, rounded.
+inline uint32_t lerpChannels(uint32_t p, uint32_t q, int weight)
+{
+    const uint32_t w = uint32_t(weight), iw = 256 - w;
+    const uint32_t even = (((p & 0x00FF00FFu) * iw + (q & 0x00FF00FFu) * w + 0x00800080u) >> 8) & 0x00FF00FFu;
+    const uint32_t odd = (((p >> 8) & 0x00FF00FFu) * iw + ((q >> 8) & 0x00FF00FFu) * w + 0x00800080u) & 0xFF00FF00u;
+    return even | odd;
+}
+
+// `device` of `source` seen through `toDevice` (source pixels to device points, turned by
+// quarters only), each pixel sampled as OpenGL's linear filter samples a texture: the four source
+// pixels nearest its centre, weighted by distance, the picture's edges repeated beyond it. Null
+// for a pixel layout it does not read.
+QImage resampleLinear(const QImage &source, const QTransform &toDevice, const QRect &device)
+{
+    bool redFirst = false;
+    switch (source.format()) {
+    case QImage::Format_ARGB32_Premultiplied:
+    case QImage::Format_ARGB32:
+    case QImage::Format_RGB32:
+        break;
+    case QImage::Format_RGBA8888_Premultiplied:
+    case QImage::Format_RGBA8888:
+    case QImage::Format_RGBX8888:
+        redFirst = true;
+        break;
+    default:
+        return QImage();
+    }
+    if (Q_BYTE_ORDER != Q_LITTLE_ENDIAN)
+        return QImage();
+    bool invertible = false;
+    const QTransform toSource = toDevice.inverted(&invertible);
+    // (m11, m12) is where a step along device x goes in the source, (m21, m22) a step along y.
+    if (!invertible || device.isEmpty() || source.isNull())
+        return QImage();
+    QImage out(device.size(), QImage::Format_ARGB32_Premultiplied);
+    if (out.isNull())
+        return QImage();
+    // A quarter turn at most: each source axis follows one device axis. Per device column and row,
+    // the two source pixels sampled along that axis and the weight of the second, in 256ths, each
+    // step rounded as a software renderer's filter rounds it, to the level.
+    const bool turned = std::abs(toSource.m11()) < 1e-9 && std::abs(toSource.m22()) < 1e-9;
+    if (!turned && (std::abs(toSource.m12()) > 1e-9 || std::abs(toSource.m21()) > 1e-9))
+        return QImage();
+    struct Sample {
+        qsizetype first, second; // byte offsets
+        int weight;
+    };
+    const auto samples = [](int count, double start, double step, int size, qsizetype bytes) {
+        std::vector<Sample> list(size_t(std::max(count, 0)));
+        for (int i = 0; i < count; ++i) {
+            // From the centre of the first source pixel.
+            const double at = start + (i + 0.5) * step - 0.5;
+            const double whole = std::floor(at);
+            const int weight = int(std::lround((at - whole) * 256));
+            const int64_t n = int64_t(whole);
+            list[size_t(i)] = {qsizetype(std::clamp<int64_t>(n, 0, size - 1)) * bytes,
+                               qsizetype(std::clamp<int64_t>(n + 1, 0, size - 1)) * bytes, weight};
+        }
+        return list;
+    };
+    const int sw = source.width(), sh = source.height();
+    const qsizetype stride = source.bytesPerLine();
+    // Device x runs along source x (or, turned, source y); device y along the other.
+    const QPointF origin = toSource.map(QPointF(device.x(), device.y()));
+    const std::vector<Sample> columns =
+        turned ? samples(device.width(), origin.y(), toSource.m12(), sh, stride)
+               : samples(device.width(), origin.x(), toSource.m11(), sw, 4);
+    const std::vector<Sample> rows = turned ? samples(device.height(), origin.x(), toSource.m21(), sw, 4)
+                                            : samples(device.height(), origin.y(), toSource.m22(), sh, stride);
+    const uint8_t *bits = source.constBits();
+    const auto pixel = [bits](qsizetype at) {
+        uint32_t p;
+        std::memcpy(&p, bits + at, 4);
+        return p;
+    };
+    uint8_t *outBits = out.bits();
+    const qsizetype outStride = out.bytesPerLine();
+    const auto band = [&](int from, int to) {
+        for (int y = from; y < to; ++y) {
+            const Sample &row = rows[size_t(y)];
+            auto *o = reinterpret_cast<uint32_t *>(outBits + y * outStride);
+            for (int x = 0; x < device.width(); ++x) {
+                const Sample &column = columns[size_t(x)];
+                // Along source x between a and b (and c and d), along source y between the two.
+                const Sample &sx = turned ? row : column, &sy = turned ? column : row;
+                const uint32_t top = lerpChannels(pixel(sy.first + sx.first), pixel(sy.first + sx.second), sx.weight);
+                const uint32_t bottom =
+                    lerpChannels(pixel(sy.second + sx.first), pixel(sy.second + sx.second), sx.weight);
+                const uint32_t v = lerpChannels(top, bottom, sy.weight);
+                o[x] = redFirst ? (v & 0xFF00FF00u) | ((v & 0xFFu) << 16) | ((v >> 16) & 0xFFu) : v;
+            }
+        }
+    };
+    // A picture the size of a screen takes a good ten milliseconds on one core: in bands on
+    // several, so that it reaches the screen as soon as a single scaled copy would.
+    const int h = device.height();
+    const int helpers =
+        int(qsizetype(device.width()) * h >= (1 << 18) ? std::min(3u, std::thread::hardware_concurrency()) : 0u);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < helpers; ++i) {
+        const int from = h * (i + 1) / (helpers + 1), to = h * (i + 2) / (helpers + 1);
+        try {
+            threads.emplace_back(band, from, to);
+        } catch (const std::system_error &) {
+            band(from, to); // no thread to be had: this one does the band
+        }
+    }
+    band(0, h / (helpers + 1));
+    for (std::thread &t : threads)
+        t.join();
+    if (source.format() == QImage::Format_RGB32 || source.format() == QImage::Format_RGBX8888)
+        for (int y = 0; y < out.height(); ++y)
+            for (uint8_t *p = out.scanLine(y) + 3, *end = p + size_t(out.width()) * 4; p < end; p += 4)
+                *p = 255;
+    return out;
+}
+} // namespace
+
+const QImage &LMOpenGLView::restingPicture(const LMImagePtr &image, const QImage &pixels, const QTransform &toDevice)
+{
+    const double r = isRetinaScreen() ? 2.0 : 1.0;
+    const QRectF view(0, 0, viewBounds().width() * r, viewBounds().height() * r);
+    const QRect device =
+        pixelsWithCentresIn(toDevice.mapRect(QRectF(0, 0, pixels.width(), pixels.height())).intersected(view));
+    RestingPicture &cached = m_restingPicture;
+    if (cached.image.lock() != image || cached.frame != drawableFrameIdx() || cached.toDevice != toDevice ||
+        cached.device != device) {
+        cached = RestingPicture{image, drawableFrameIdx(), toDevice, device, {}};
+        cached.pixels = resampleLinear(pixels, toDevice, device);
+        cached.pixels.setDevicePixelRatio(r);
+    }
+    return cached.pixels;
+}
+
+void LMOpenGLView::paintShadow(QPainter &painter, const QRectF &shown,
+                               const std::function<QRectF(const QRectF &)> &down) const
+{
+    const QImage picture = m_imageShadow->frameImage(0);
+    if (picture.isNull())
+        return;
+    // The eight parts around the picture, laid out as drawShadow lays out its texels. Over a
+    // background of its own the shadow darkens it; over a transparent one its pixels stand for
+    // themselves, as drawShadow draws them without blending.
+    const QPointF lt = m_drawOffsetLeftTop, rb = m_drawOffsetRightBottom;
+    const QRectF s(shown.x() - lt.x(), shown.y() - rb.y(), shown.width() + lt.x() + rb.x(),
+                   shown.height() + lt.y() + rb.y());
     painter.save();
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    painter.translate(centre);
-    // The stored rows turned by the file's orientation, then mirrored: as drawLayer turns them.
-    if (base->isOrientationMirrored())
-        painter.scale(-1, 1);
-    painter.rotate(base->orientationAngle());
-    painter.drawImage(QRectF(-w / 2, -h / 2, w, h), pixels);
+    painter.setCompositionMode(m_backgroundColor.alpha() == 255 ? QPainter::CompositionMode_SourceOver
+                                                                : QPainter::CompositionMode_Source);
+    for (const LMOpenGLShadowTexture::Part &part : LMOpenGLShadowTexture::shadowParts(
+             s, QSizeF(picture.size()), m_shadowSliceLeftTop, m_shadowSliceRightBottom))
+        if (!part.destination.isEmpty() && !part.picture.isEmpty())
+            painter.drawImage(down(part.destination), picture, part.picture);
     painter.restore();
-    return atRest ? PaintWithoutOpenGL::PictureAtRest : PaintWithoutOpenGL::Picture;
 }
 
 void LMOpenGLView::drawRect(const kpv::Rect &)

@@ -13,8 +13,9 @@
 //
 // Setting up OpenGL (the context, the driver's first shader compiles) costs a software driver a
 // good tenth of a second. A view told to paint its first picture without OpenGL paints with the
-// window's painter until it has shown a picture, and sets up OpenGL only once that picture is on
-// screen; the first frame drawn by OpenGL then replaces it.
+// window's painter for as long as the painter can show what the view holds, and sets up OpenGL
+// only when a paint needs it (or, after a picture painted only for a start, once it is on
+// screen); the first frame drawn by OpenGL then replaces what was painted.
 
 #include "appkit/View.h"
 
@@ -79,6 +80,9 @@ public:
     bool openGLStarted() const { return m_openGLStarted; }
     // Whether the view still paints without OpenGL and leaves OpenGL work for later.
     bool waitsForOpenGL() const { return m_paintsWithoutOpenGL && !m_openGLStarted; }
+    // The whole view as the window's painter shows it without OpenGL, rows from the top, whether
+    // or not OpenGL is set up by now; null when only OpenGL can show what the view holds.
+    QImage paintedWithoutOpenGL();
 
 protected:
     void contentWillRedraw(const QRect* widgetRect) override;
@@ -86,10 +90,8 @@ protected:
     enum class PaintWithoutOpenGL {
         NeedsOpenGL, // nothing painted: the view needs OpenGL to show what it holds
         Clear,       // painted clear, exactly as OpenGL would clear the view
-        Picture,     // painted its picture
-        // Painted its picture, and needs no OpenGL to go on showing it as long as only the picture
-        // changes (the frames of an animation at actual size): OpenGL is set up only when a paint
-        // needs it.
+        Picture,     // painted its picture; OpenGL is set up once it is on screen
+        // Painted its picture as OpenGL would draw it: OpenGL is set up only when a paint needs it.
         PictureAtRest,
     };
     // While OpenGL is not set up (see setPaintsFirstPictureWithoutOpenGL): paints `rect` (widget

@@ -41,7 +41,7 @@ NavigateViewMode::NavigateViewMode(AppDelegate& delegate, MainWndController& win
     const kpv::Rect frame = content ? content->bounds() : kpv::Rect(0, 0, 800, 600);
     m_imageView = new LMOpenGLView(frame);
     m_imageView->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewHeightSizable);
-    // The first picture goes on screen before OpenGL is set up.
+    // Pictures go on screen without OpenGL for as long as the painter can show them.
     m_imageView->setPaintsFirstPictureWithoutOpenGL(true);
     // Shown when the view mode is; the empty state starts the run.
     m_imageView->setHidden(true);

@@ -116,6 +116,24 @@ OpenGLView::PaintWithoutOpenGL OpenGLView::paintWithoutOpenGL(QPainter&, const Q
     return PaintWithoutOpenGL::NeedsOpenGL;
 }
 
+QImage OpenGLView::paintedWithoutOpenGL()
+{
+    QWidget* w = widget();
+    const double dpr = w->devicePixelRatioF();
+    QImage image(QSize(int(std::lround(w->width() * dpr)), int(std::lround(w->height() * dpr))),
+                 QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull())
+        return QImage();
+    image.setDevicePixelRatio(dpr);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.setClipRect(w->rect());
+    const bool painted = paintWithoutOpenGL(painter, w->rect()) != PaintWithoutOpenGL::NeedsOpenGL;
+    painter.end();
+    return painted ? image : QImage();
+}
+
 void OpenGLView::startOpenGL()
 {
     if (m_openGLStarted)

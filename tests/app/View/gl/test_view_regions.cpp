@@ -13,6 +13,7 @@
 #include "../../../support/QtTestApplication.h"
 
 #include <QApplication>
+#include <QWidget>
 
 #include <gtest/gtest.h>
 
@@ -41,6 +42,7 @@ protected:
         host = std::make_unique<navtest::FakeHost>(config.get());
         window = std::make_unique<kpv::Window>(kpv::Rect(0, 0, 400, 300), kpv::TitledWindowMask);
         view = new LMOpenGLView(kpv::Rect(0, 0, 400, 300));
+        view->setPaintsFirstPictureWithoutOpenGL(paintsWithoutOpenGL);
         window->setContentView(view);
         window->orderFront();
         QApplication::processEvents();
@@ -79,6 +81,7 @@ protected:
                                                                     : kpv::test::referenceJpegPart(path, part, 1));
     }
 
+    bool paintsWithoutOpenGL = false; // as the program's view does
     kpv::ManualClock clock;
     QTemporaryDir dir;
     std::unique_ptr<kpv::UserDefaults> defaults;
@@ -233,6 +236,79 @@ TEST_F(ViewRegions, AStillPhotoZoomsToOneHundredPercentOnItsOwnPixelsFromTheFirs
     EXPECT_TRUE(view->regionTiles().empty());
     EXPECT_EQ(view->regionTextureCount(), 0u);
     EXPECT_FALSE(controller->fileInfoByIndex(0)->imageByType(1)); // held for the current file only
+}
+
+class PaintedRegions : public ViewRegions {
+protected:
+    PaintedRegions() { paintsWithoutOpenGL = true; }
+
+    // Whether two frames show the same, but for the filters' rounding.
+    static void expectSameFrame(const QImage &painted, const QImage &drawn)
+    {
+        ASSERT_FALSE(painted.isNull());
+        EXPECT_LT(kpv::test::meanLevelDifference(painted, drawn), 1.0);
+    }
+    QImage painted() { return view->widget()->grab().toImage(); }
+};
+
+// A photo opened and left alone is shown, with its shadow, without OpenGL: at rest, through the
+// 100% key's zoom (the fitted picture enlarged under the middle decoded ahead) and at 100%. Each
+// painted frame is what OpenGL draws of the same moment.
+TEST_F(PaintedRegions, AStillPhotoIsShownWithoutOpenGLAtRestAndThroughTheZoomToOneHundredPercent)
+{
+    auto block = LMData::create(30 * 30 * 4);
+    for (int i = 0; i < 900; ++i) // dark, premultiplied
+        std::memcpy(block->mutableBytes() + i * 4, "\x08\x08\x08\xe0", 4);
+    view->setShadowImage(std::make_shared<LMImage>(1u, 32u, 120u, 30u, 30u, QList<LMDataBlock>{block},
+                                                   LMFileImgBaseInfo::createMemoryFileImgBaseInfoWithRawFrameSize(
+                                                       QSizeF(30, 30), {})),
+                         QPointF(10, 10), QPointF(10, 10), QPointF(8, 8), QPointF(12, 12));
+    view->setBackgroundColor(QColor(90, 100, 110));
+    const QString path = dir.filePath(QStringLiteral("photo.jpg"));
+    ASSERT_TRUE(kpv::test::writeLargeJpeg(path, 6000, 4000));
+    controller->openFilePaths({LMPathString(path, false)}, {}, false);
+    settle();
+    for (int i = 0; i < 200 && (view->regionTiles().empty() || !host->queue.empty()); ++i) {
+        clock.advance(0.05);
+        kpv::RunLoop::main().runOnce();
+        host->runQueue(*controller);
+    }
+    ASSERT_FALSE(view->regionTiles().empty());
+    const QImage atRest = painted();
+    clock.advance(10);
+    kpv::RunLoop::main().runOnce();
+    QApplication::processEvents();
+    EXPECT_FALSE(view->openGLStarted());
+
+    controller->switchToOriginal();
+    clock.advance(0.25);
+    const QImage midZoom = painted();
+    EXPECT_LT(view->scale(), 1.0);
+    EXPECT_FALSE(view->openGLStarted());
+    clock.advance(1.5);
+    kpv::RunLoop::main().runOnce();
+    settle();
+    ASSERT_EQ(view->scale(), 1.0);
+    const QImage actualSize = painted();
+    QApplication::processEvents();
+    EXPECT_FALSE(view->openGLStarted());
+    EXPECT_LE(kpv::test::meanLevelDifference(actualSize.copy(1, 1, 398, 298),
+                                             kpv::test::referenceJpegPart(path, QRect(2801, 1851, 398, 298), 1)),
+              1.0);
+
+    // The same moments drawn by OpenGL.
+    expectSameFrame(actualSize, view->grabFramebuffer());
+    EXPECT_TRUE(view->openGLStarted());
+    controller->switchToFitin();
+    clock.advance(1.6);
+    kpv::RunLoop::main().runOnce();
+    settle();
+    expectSameFrame(atRest, view->grabFramebuffer());
+    controller->switchToOriginal();
+    clock.advance(0.25);
+    const QImage midZoomAgain = view->paintedWithoutOpenGL();
+    expectSameFrame(midZoomAgain, view->grabFramebuffer());
+    expectSameFrame(midZoom, midZoomAgain);
 }
 
 } // namespace
