@@ -311,4 +311,26 @@ TEST_F(PaintedRegions, AStillPhotoIsShownWithoutOpenGLAtRestAndThroughTheZoomToO
     expectSameFrame(midZoom, midZoomAgain);
 }
 
+// On a view of more pixels than a large monitor has, the painter would fall behind a zoom's frames:
+// the photo at rest is still shown without OpenGL, and OpenGL draws the zoom.
+TEST_F(PaintedRegions, OnAViewLargerThanAMonitorOpenGLDrawsTheZoom)
+{
+    window->setContentSize(kpv::Size{1700, 1400});
+    QApplication::processEvents();
+    const QString path = dir.filePath(QStringLiteral("photo.jpg"));
+    ASSERT_TRUE(kpv::test::writeLargeJpeg(path, 6000, 4000));
+    controller->openFilePaths({LMPathString(path, false)}, {}, false);
+    settle();
+    ASSERT_FALSE(painted().isNull());
+    clock.advance(10);
+    kpv::RunLoop::main().runOnce();
+    QApplication::processEvents();
+    EXPECT_FALSE(view->openGLStarted());
+
+    controller->switchToOriginal();
+    clock.advance(0.25);
+    ASSERT_FALSE(painted().isNull());
+    EXPECT_TRUE(view->openGLStarted());
+}
+
 } // namespace
