@@ -1,16 +1,22 @@
 // JPEG 2000 (JP2 boxes or a bare codestream) through OpenJPEG. Scaled decodes ask the codec for
 // fewer resolution levels, so a thumbnail never reconstructs the full image, and a part of a
-// picture is decoded alone, so a panorama far larger than the decode budget shows zoomed in.
+// picture is decoded alone, so a panorama far larger than the decode budget shows zoomed in. A
+// file cut short or damaged shows what it holds before the damage, as a damaged JPEG or PNG does:
+// the library reads strictly a copy mended to hold only whole tile-parts and packets.
 
 #include "FormatDecoder.h"
+#include "Jpeg2000Stream.h"
 #include "imageio/ImageLimits.h"
 #include "imageio/ContentTypes.h"
 
 #include <openjpeg.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 namespace kpv {
@@ -220,8 +226,20 @@ public:
     bool open(const QByteArray& data, QString* error) override
     {
         m_data = data;
+        imageio_detail::Jpeg2000StreamCheck check = imageio_detail::checkJpeg2000Stream(data);
+        if (check.state == imageio_detail::Jpeg2000StreamCheck::State::Refused) {
+            if (error)
+                *error = check.error;
+            return false;
+        }
         if (!tileCountFits(m_data, error))
             return false;
+        m_damaged = check.state == imageio_detail::Jpeg2000StreamCheck::State::Mended;
+        m_streams = std::move(check.candidates);
+        if (m_streams.empty())
+            m_streams.push_back({data, {}});
+        m_data = m_streams.front().data;
+        m_tileGrid = {check.tileX0, check.tileY0, check.tileWidth, check.tileHeight, check.tilesAcross};
         Session s;
         if (!s.readHeader(m_data, 0) || s.image->x1 <= s.image->x0 || s.image->y1 <= s.image->y0) {
             if (error)
@@ -281,6 +299,14 @@ public:
     }
     QString type() const override { return ContentTypes::kJpeg2000; }
     QSize frameSize(int) const override { return m_size; }
+
+    // Written back to a file, a picture must be whole: a damaged one is refused.
+    QImage decodeStraight(int index, QString* error) override
+    {
+        if (m_damaged)
+            return fail(error, QStringLiteral("the JPEG 2000 file is damaged: only a part of its picture can be read"));
+        return decode(index, 0, error);
+    }
 
     QImage decode(int, int maxPixelSize, QString* error) override
     {
@@ -390,16 +416,36 @@ private:
                                                     (extra > 1 ? levelWidth * levelHeight * 4 : 0),
                                                 error))
             return {};
-        Session s;
-        if (!s.readHeader(m_data, level) || s.image->numcomps != m_components.size() ||
-            (!whole && !opj_set_decode_area(s.codec, s.image, OPJ_INT32(ax0), OPJ_INT32(ay0), OPJ_INT32(ax1),
-                                            OPJ_INT32(ay1))) ||
-            !opj_decode(s.codec, s.stream, s.image) || !opj_end_decompress(s.codec, s.stream)) {
+        // The streams are tried in turn (a damaged file's packets kept, then its whole tile-parts
+        // only), from the first that has decoded before.
+        std::unique_ptr<Session> decoded;
+        QString libraryError;
+        const size_t first = m_firstWorking.load(std::memory_order_relaxed);
+        for (size_t k = first; !decoded; ++k) {
+            const imageio_detail::Jpeg2000Candidate* stream = streamAt(k);
+            if (!stream)
+                break;
+            auto s = std::make_unique<Session>();
+            if (!s->readHeader(stream->data, level) || s->image->numcomps != m_components.size() ||
+                (!whole && !opj_set_decode_area(s->codec, s->image, OPJ_INT32(ax0), OPJ_INT32(ay0), OPJ_INT32(ax1),
+                                                OPJ_INT32(ay1))) ||
+                !opj_decode(s->codec, s->stream, s->image) || !opj_end_decompress(s->codec, s->stream)) {
+                if (libraryError.isEmpty())
+                    libraryError = s->libraryError;
+                continue;
+            }
+            if (k != first)
+                m_firstWorking.store(k, std::memory_order_relaxed);
+            fillMissingTiles(*s->image, stream->tilePresent, ax0, ay0, ax1, ay1);
+            decoded = std::move(s);
+        }
+        if (!decoded) {
             if (libraryFailed)
                 *libraryFailed = true;
             const QString why = QStringLiteral("JPEG 2000 decoding failed");
-            return fail(error, s.libraryError.isEmpty() ? why : why + QStringLiteral(": ") + s.libraryError);
+            return fail(error, libraryError.isEmpty() ? why : why + QStringLiteral(": ") + libraryError);
         }
+        Session& s = *decoded;
         const OPJ_UINT32 n = s.image->numcomps;
         // Grey, grey and alpha, colour, colour and alpha: further components are not shown.
         const OPJ_UINT32 used = std::min<OPJ_UINT32>(n, 4);
@@ -523,7 +569,68 @@ private:
         return bytes < 0x1p63 ? uint64_t(bytes) : UINT64_MAX;
     }
 
+    // The streams in the order to try: the file or its mended copies, then, made when first
+    // needed, the last of them without its cut tile-part. Null past the last.
+    const imageio_detail::Jpeg2000Candidate* streamAt(size_t k) const
+    {
+        if (k < m_streams.size())
+            return &m_streams[k];
+        if (k > m_streams.size() || m_streams.empty() || m_streams.back().cutPartAt < 0)
+            return nullptr;
+        const std::lock_guard<std::mutex> lock(m_standInMutex);
+        if (!m_standIn)
+            m_standIn = std::make_unique<imageio_detail::Jpeg2000Candidate>(
+                imageio_detail::jpeg2000WithoutCutPart(m_streams.back()));
+        return m_standIn.get();
+    }
+
+    // The tiles a stream holds no data of are left as an empty tile decodes: every sample at the
+    // middle of its range, as the library leaves the parts of a tile whose packets are missing.
+    void fillMissingTiles(opj_image_t& image, const std::vector<bool>& present, uint64_t ax0, uint64_t ay0,
+                          uint64_t ax1, uint64_t ay1) const
+    {
+        if (m_tileGrid.across == 0 || m_tileGrid.width == 0 || m_tileGrid.height == 0)
+            return;
+        for (size_t t = 0; t < present.size(); ++t) {
+            if (present[t])
+                continue;
+            const uint64_t left = m_tileGrid.x0 + (t % m_tileGrid.across) * m_tileGrid.width;
+            const uint64_t top = m_tileGrid.y0 + (t / m_tileGrid.across) * m_tileGrid.height;
+            const uint64_t x0 = std::max({left, m_x0, ax0}), x1 = std::min({left + m_tileGrid.width, m_x1, ax1});
+            const uint64_t y0 = std::max({top, m_y0, ay0}), y1 = std::min({top + m_tileGrid.height, m_y1, ay1});
+            if (x0 >= x1 || y0 >= y1)
+                continue;
+            for (OPJ_UINT32 ci = 0; ci < image.numcomps; ++ci) {
+                opj_image_comp_t& c = image.comps[ci];
+                if (!c.data || c.dx == 0 || c.dy == 0 || c.prec < 1 || c.prec > 31)
+                    continue;
+                const uint64_t cx0 = ceilShift(c.x0, c.factor), cy0 = ceilShift(c.y0, c.factor);
+                auto column = [&](uint64_t x) {
+                    const uint64_t at = ceilShift(ceilDiv(x, c.dx), c.factor);
+                    return std::min<uint64_t>(at > cx0 ? at - cx0 : 0, c.w);
+                };
+                auto row = [&](uint64_t y) {
+                    const uint64_t at = ceilShift(ceilDiv(y, c.dy), c.factor);
+                    return std::min<uint64_t>(at > cy0 ? at - cy0 : 0, c.h);
+                };
+                const OPJ_INT32 middle = c.sgnd ? 0 : OPJ_INT32(1) << (c.prec - 1);
+                const uint64_t c0 = column(x0), c1 = column(x1);
+                for (uint64_t y = row(y0); y < row(y1); ++y)
+                    std::fill(c.data + y * c.w + c0, c.data + y * c.w + c1, middle);
+            }
+        }
+    }
+
     QByteArray m_data;
+    // The file, or its mended copies in the order to try, and the tile grid they share.
+    std::vector<imageio_detail::Jpeg2000Candidate> m_streams;
+    mutable std::atomic<size_t> m_firstWorking{0};
+    mutable std::mutex m_standInMutex;
+    mutable std::unique_ptr<imageio_detail::Jpeg2000Candidate> m_standIn;
+    bool m_damaged = false;
+    struct TileGrid {
+        uint64_t x0 = 0, y0 = 0, width = 0, height = 0, across = 0;
+    } m_tileGrid;
     static constexpr uint64_t kSamplesPerByte = 16384;
     uint64_t m_samples = 0;  // samples of every component at full resolution
     QSize m_size;
