@@ -11,7 +11,7 @@ namespace {
 QFont noticeFont()
 {
     QFont f;
-    f.setPointSizeF(12);
+    f.setPixelSize(12);
     return f;
 }
 } // namespace

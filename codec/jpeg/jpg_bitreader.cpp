@@ -80,7 +80,7 @@ bool JpgBrReadByte(JpgBitReader* br, int* value) {
 
 void JpgBrFillSlow(JpgBitReader* br) {
     while (br->nbits <= 56) {
-        if (br->marker != 0 || !JpgBrEnsure(br, 2)) {
+        if (br->marker != 0 || (JpgBrAvail(br) < 2 && !JpgBrEnsure(br, 2))) {
             if (br->marker == 0 && JpgBrAvail(br) == 1 && *br->p != 0xFF) {
                 // The last byte (cannot happen after the appended EOI, kept for safety).
                 br->acc |= uint64_t(*br->p++) << (56 - br->nbits);

@@ -14,8 +14,18 @@ inline int64_t corrupt(JpgBitReader* br) {
 }
 
 // DC difference (F.2.2.1). Symbols above 11 cannot occur with 8-bit samples.
-__attribute__((always_inline)) inline bool decodeDc(JpgBitReader* br, const JpgHuffTable* t, int32_t* diff) {
+__attribute__((always_inline)) inline bool decodeDc(JpgBitReader* br, JpgHuffTable* t, int32_t* diff) {
     JpgBrNeed(br, 32); // a code of up to 16 bits and up to 15 value bits
+    if (!t->dcReady) {
+        JpgHuffPrepareDc(t);
+    }
+    // A short code with a small value in one step.
+    const int f = t->fastDc[br->acc >> (64 - kJpgFastDcBits)];
+    if (f) {
+        JpgBrSkip(br, f & 15);
+        *diff = f >> 4;
+        return true;
+    }
     int s = JpgHufDecode(br, t);
     if (s < 0 || s > 11) {
         return false;
@@ -52,6 +62,12 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
     // this loop is the decoder's hottest.
     uint64_t acc = br->acc;
     int nbits = br->nbits;
+    // Where every coefficient is stored (and the component is large), several symbols are decoded
+    // a step while they fit in the table's bits and stay inside the block; the others one at a time.
+    const bool multi = last == 63 && comp->multiAc;
+    if (multi && !act->multiReady) {
+        JpgHuffPrepareMulti(act);
+    }
     while (k <= last) {
         if (nbits < 32) {
             br->acc = acc;
@@ -59,6 +75,27 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
             JpgBrFill(br);
             acc = br->acc;
             nbits = br->nbits;
+        }
+        if (multi) {
+            const uint64_t e = act->multiAc[acc >> (64 - kJpgMultiAcBits)];
+            const int advance = int((e >> 5) & 127);
+            if ((e & 15) && k + advance <= ((e & 16) ? 63 : 64)) {
+                const int len = int(e & 15);
+                acc <<= len;
+                nbits -= len;
+                // Unused pairs write a zero where nothing is stored yet, before the used ones.
+                block[jpg_natural_order[k + int((e >> 47) & 63)]] = int16_t(int8_t(uint8_t(e >> 53)));
+                block[jpg_natural_order[k + int((e >> 33) & 63)]] = int16_t(int8_t(uint8_t(e >> 39)));
+                block[jpg_natural_order[k + int((e >> 19) & 63)]] = int16_t(int8_t(uint8_t(e >> 25)));
+                const int lastEnd = int((e >> 12) & 127);
+                lastStored = lastEnd ? k + lastEnd - 1 : lastStored;
+                if (e & 16) {
+                    k = 64;
+                    break;
+                }
+                k += advance;
+                continue;
+            }
         }
         int f = act->fastAc[acc >> (64 - kJpgFastAcBits)];
         if (f) {

@@ -90,6 +90,8 @@ int64_t JpgDecSetHuffTable(JpgDecoder* d, const uint8_t* counts, const uint8_t* 
     // table never does, and most decodes never skip.
     t->fastReady = false;
     t->skipReady = false;
+    t->multiReady = false;
+    t->dcReady = false;
     t->next = d->tables;
     d->tables = t;
     d->tableCount++;
@@ -166,4 +168,60 @@ void JpgHuffPrepareSkip(JpgHuffTable* t) {
         t->skipAc[p] = uint16_t((advance << 5) | (ends << 4) | used);
     }
     t->skipReady = true;
+}
+
+void JpgHuffPrepareMulti(JpgHuffTable* t) {
+    constexpr int kBits = kJpgMultiAcBits;
+    static_assert(kJpgMultiAcBits >= 8 && kJpgMultiAcBits <= 15, "lengths fit in 4 bits");
+    static thread_local uint16_t byPrefix[1 << kBits];
+    for (uint32_t p = 0; p < (1u << kBits); ++p) {
+        byPrefix[p] = uint16_t(prefixSymbol(t, p, kBits));
+    }
+    for (uint32_t p = 0; p < (1u << kBits); ++p) {
+        uint64_t slots = 0;
+        uint32_t used = 0, advance = 0, ends = 0, lastEnd = 0, count = 0;
+        while (used < kBits && !ends) {
+            const uint32_t e = byPrefix[(p << used) & ((1u << kBits) - 1)];
+            const uint32_t len = e >> 8, rs = e & 0xFF, r = rs >> 4, sz = rs & 15;
+            const uint32_t step = sz ? r + 1 : r == 15 ? 16 : 0;
+            if (len == 0 || used + len + sz > kBits || advance + step > 63 || sz > 7 || (sz && count == 3)) {
+                break;
+            }
+            if (sz) {
+                const uint32_t bits = (p >> (kBits - used - len - sz)) & ((1u << sz) - 1);
+                const int32_t v = bits < (1u << (sz - 1)) ? int32_t(bits) - int32_t((1u << sz) - 1) : int32_t(bits);
+                const uint64_t slot = (uint64_t(advance + r) & 63) | (uint64_t(uint8_t(int8_t(v))) << 6);
+                slots |= slot << (14 * count);
+                ++count;
+                lastEnd = advance + r + 1;
+            }
+            used += len + sz;
+            advance += step;
+            ends = (sz == 0 && r != 15) ? 1 : 0;
+        }
+        t->multiAc[p] = used ? uint64_t(used) | (uint64_t(ends) << 4) | (uint64_t(advance) << 5) |
+                                   (uint64_t(lastEnd) << 12) | (slots << 19)
+                             : 0;
+    }
+    t->multiReady = true;
+}
+
+void JpgHuffPrepareDc(JpgHuffTable* t) {
+    constexpr int kFast = kJpgFastDcBits;
+    static_assert(kJpgFastDcBits <= 15, "lengths fit in 4 bits");
+    for (uint32_t i = 0; i < (1u << kFast); ++i) {
+        t->fastDc[i] = 0;
+        const uint32_t e = prefixSymbol(t, i, kFast);
+        const uint32_t len = e >> 8, sz = e & 0xFF;
+        if (len == 0 || sz > 7 || len + sz > uint32_t(kFast)) {
+            continue; // also the symbols above 11 that a DC table cannot use: the slow path refuses them
+        }
+        int32_t v = 0;
+        if (sz) {
+            const uint32_t bits = (i >> (kFast - len - sz)) & ((1u << sz) - 1);
+            v = bits < (1u << (sz - 1)) ? int32_t(bits) - int32_t((1u << sz) - 1) : int32_t(bits);
+        }
+        t->fastDc[i] = int16_t(uint16_t(uint32_t(v) << 4) | (len + sz));
+    }
+    t->dcReady = true;
 }

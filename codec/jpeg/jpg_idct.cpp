@@ -180,72 +180,84 @@ double JpgReducedKernel(int shift, int u, int m) {
 
 namespace {
 
-// Box-average weights of frequency u in output m for a reduction by 2^s (m < 8 >> s), with the
-// transform's normalisation c(u) / 2 folded in.
-struct BoxWeights {
-    float w[4][8][8];
-};
-
-BoxWeights makeBoxWeights() {
-    const double pi = 3.14159265358979323846;
-    BoxWeights b{};
-    for (int s = 0; s < 4; ++s) {
-        const int span = 1 << s;
-        for (int u = 0; u < 8; ++u) {
-            const double cu = (u == 0 ? std::sqrt(0.5) : 1.0) / 2.0;
-            for (int m = 0; m < (8 >> s); ++m) {
-                double avg = 0;
-                for (int j = 0; j < span; ++j) {
-                    avg += std::cos((2 * (span * m + j) + 1) * u * pi / 16) / span;
-                }
-                b.w[s][u][m] = float(cu * avg);
-            }
+// Unequal reductions (chroma of 4:2:2 and 4:4:0 at the luma plane's size): the square transform
+// of the smaller one, whose samples are box averages too, then the average of each pair along the
+// axis reduced twice as much. Halves are rounded up and down in turn, so that no bias builds up.
+template <int Shift, bool Across>
+void pairedIdct(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, const int32_t* dq, int32_t lastIndex,
+                void* scratch) {
+    static const JpgIdctFn kSquare[4] = {JpgDQIDCT8, JpgDQIDCT4, JpgDQIDCT2, JpgDQIDCT1};
+    constexpr int n = 8 >> Shift;
+    uint8_t square[64];
+    kSquare[Shift](square, coef, 1, n, dq, 0, lastIndex, scratch);
+    constexpr int w = Across ? n / 2 : n, h = Across ? n : n / 2;
+    for (int y = 0; y < h; ++y) {
+        uint8_t* row = dst + ptrdiff_t(y) * pitch;
+        for (int x = 0; x < w; ++x) {
+            const int a = Across ? square[y * n + 2 * x] : square[2 * y * n + x];
+            const int b = Across ? square[y * n + 2 * x + 1] : square[(2 * y + 1) * n + x];
+            row[ptrdiff_t(x) * step] = uint8_t((a + b + ((x + y) & 1)) >> 1);
         }
     }
-    return b;
 }
 
-const BoxWeights& boxWeights() {
-    static const BoxWeights b = makeBoxWeights();
-    return b;
+template <int Shift, bool Across>
+int32_t paired(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, const int32_t* dq, int32_t, int32_t lastIndex,
+               void* scratch) {
+    pairedIdct<Shift, Across>(dst, coef, step, pitch, dq, lastIndex, scratch);
+    return 0;
+}
+
+// 1/4 one way and 1/8 the other: the 8:1 average of every frequency but 0 is zero, so the two
+// samples come from the first row (Across: column) of coefficients alone, as the 2 x 2 transform
+// sums them, without rounding between.
+template <bool Across>
+int32_t quarterByEighth(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, const int32_t* dq, int32_t,
+                        int32_t lastIndex, void*) {
+    // The weights of the 2 x 2 transform, with the fraction bits of the dequantisation taken out.
+    struct Weights {
+        float kr[8], k0;
+    };
+    static const Weights wt = [] {
+        Weights r{};
+        for (int u = 0; u < 8; ++u) {
+            r.kr[u] = float(kernels().w2[u][0]) / float(1 << kConstBits) / float(1 << kConstBits);
+        }
+        r.k0 = float(kernels().w2[0][0]) / float(1 << kConstBits);
+        return r;
+    }();
+    auto term = [&](int i) {
+        const int at = Across ? i * 8 : i;
+        return float(coef[at]) * float(dq[at]) * wt.kr[i];
+    };
+    const float even = term(0), odd = ((term(1) + term(3)) + term(5)) + term(7);
+    const float k0 = wt.k0;
+    auto put = [](float v) {
+        v += 128.5f;
+        return uint8_t(v <= 0 ? 0 : v >= 255 ? 255 : int(v));
+    };
+    dst[0] = put((even + odd) * k0);
+    dst[Across ? pitch : step] = put((even - odd) * k0);
+    if (lastIndex == 0) {
+        coef[0] = 0;
+    } else {
+        std::memset(coef, 0, 64 * sizeof(int16_t));
+    }
+    return 0;
 }
 
 } // namespace
 
-void JpgIdctBoxRect(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, const int32_t* q, int sx, int sy) {
-    const BoxWeights& b = boxWeights();
-    const int nx = 8 >> sx, ny = 8 >> sy;
-    const float(*wx)[8] = b.w[sx];
-    const float(*wy)[8] = b.w[sy];
-    // Rows of frequencies first (horizontal output n), then down the columns (vertical output m).
-    float tmp[8][8] = {};
-    for (int u = 0; u < 8; ++u) {
-        const int16_t* c = coef + u * 8;
-        if ((c[0] | c[1] | c[2] | c[3] | c[4] | c[5] | c[6] | c[7]) == 0) {
-            continue;
-        }
-        for (int v = 0; v < 8; ++v) {
-            if (c[v] == 0) {
-                continue;
-            }
-            const float f = float(int64_t(c[v]) * q[u * 8 + v]);
-            for (int n = 0; n < nx; ++n) {
-                tmp[u][n] += f * wx[v][n];
-            }
-        }
+JpgIdctFn JpgIdctPaired(int sx, int sy) {
+    static const JpgIdctFn kTaller[3] = {paired<0, false>, paired<1, false>, quarterByEighth<false>};
+    static const JpgIdctFn kWider[3] = {paired<0, true>, paired<1, true>, quarterByEighth<true>};
+    if (sy == sx + 1 && sx >= 0 && sx < 3) {
+        return kTaller[sx];
     }
-    for (int m = 0; m < ny; ++m) {
-        uint8_t* row = dst + ptrdiff_t(m) * pitch;
-        for (int n = 0; n < nx; ++n) {
-            float sum = 0;
-            for (int u = 0; u < 8; ++u) {
-                sum += tmp[u][n] * wy[u][m];
-            }
-            const float v = sum + 128.5f;
-            row[ptrdiff_t(n) * step] = v <= 0 ? 0 : v >= 255 ? 255 : uint8_t(v);
-        }
+    if (sx == sy + 1 && sy >= 0 && sy < 3) {
+        return kWider[sy];
     }
-    std::memset(coef, 0, 64 * sizeof(int16_t));
+    return nullptr;
 }
 
 int32_t JpgIdct8Portable(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch,
@@ -302,16 +314,19 @@ int32_t JpgDQIDCT8(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, con
 }
 
 int32_t JpgDQIDCT4(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, const int32_t* dq,
-                   int32_t, int32_t, void*) {
+                   int32_t, int32_t lastIndex, void*) {
     if (step == 1 && JpgIdct4Simd) {
-        return JpgIdct4Simd(dst, coef, pitch, dq);
+        return lastIndex == 0 ? JpgIdct4Dc(dst, coef, pitch, dq) : JpgIdct4Simd(dst, coef, pitch, dq, lastIndex);
     }
     reducedIdct<4>(dst, coef, step, pitch, dq, kernels().w4);
     return 0;
 }
 
 int32_t JpgDQIDCT2(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, const int32_t* dq,
-                   int32_t, int32_t, void*) {
+                   int32_t, int32_t lastIndex, void*) {
+    if (step == 1 && JpgIdct2Simd) {
+        return JpgIdct2Simd(dst, coef, pitch, dq, lastIndex);
+    }
     // Only frequencies 0, 1, 3, 5 and 7 carry weight at 4:1, and the two outputs of each pass are
     // the even part plus and minus the odd part: 25 coefficients, no general loop. Single
     // precision holds every value of a valid file exactly enough for 8-bit output, and hostile

@@ -10,8 +10,16 @@ int32_t JpgIdct8Portable(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitc
 // Writes 8 x 8 samples with pixel step 1; null when the processor lacks the instructions.
 using JpgIdct8SimdFn = int32_t (*)(uint8_t* dst, int16_t* coef, int32_t pitch, const int32_t* dq);
 extern JpgIdct8SimdFn JpgIdct8Simd;
+// With the zig-zag index of the last non-zero coefficient, which spares the work of the ones known
+// to be zero.
+using JpgIdct2SimdFn = int32_t (*)(uint8_t* dst, int16_t* coef, int32_t pitch, const int32_t* dq, int32_t lastIndex);
 // Writes 4 x 4 samples (scale 1/2) with pixel step 1; null without vector support.
-extern JpgIdct8SimdFn JpgIdct4Simd;
+extern JpgIdct2SimdFn JpgIdct4Simd;
+// The vector 4 x 4 transform of a block of only a DC term, one sample for all, in the same steps.
+int32_t JpgIdct4Dc(uint8_t* dst, int16_t* coef, int32_t pitch, const int32_t* dq);
+// Writes 2 x 2 samples (scale 1/4) with pixel step 1, from the coefficients that transform uses
+// (the DC term alone when lastIndex is 0); null without vector support.
+extern JpgIdct2SimdFn JpgIdct2Simd;
 
 // Box-average kernel of the reduced transforms: the weight of frequency u (with the factor of
 // jpg_idct_scale_tbl row `shift` divided out) in output m, for shift 1 (m < 4) and 2 (m < 2).

@@ -11,7 +11,9 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -148,11 +150,16 @@ struct Kernel4 {
     }
 };
 
+// Frequencies below R only (the others are zero); frequency 4 has no weight.
+template <int R>
 KPV_AVX2 inline void reduce4(const __m256i* in, const Kernel4& k, __m256i* out) {
     for (int m = 0; m < 2; ++m) {
-        __m256i e = _mm256_setzero_si256(), o = _mm256_setzero_si256();
-        for (int u = 0; u < 8; u += 2) {
-            e = _mm256_add_epi32(e, _mm256_mullo_epi32(in[u], _mm256_set1_epi32(k.w[u][m])));
+        __m256i e = _mm256_mullo_epi32(in[0], _mm256_set1_epi32(k.w[0][m]));
+        __m256i o = _mm256_mullo_epi32(in[1], _mm256_set1_epi32(k.w[1][m]));
+        for (int u = 2; u < R; u += 2) {
+            if (u != 4) {
+                e = _mm256_add_epi32(e, _mm256_mullo_epi32(in[u], _mm256_set1_epi32(k.w[u][m])));
+            }
             o = _mm256_add_epi32(o, _mm256_mullo_epi32(in[u + 1], _mm256_set1_epi32(k.w[u + 1][m])));
         }
         const __m256i half = _mm256_set1_epi32(1 << (kConstBits - 1));
@@ -161,20 +168,24 @@ KPV_AVX2 inline void reduce4(const __m256i* in, const Kernel4& k, __m256i* out) 
     }
 }
 
-KPV_AVX2 int32_t idct4Avx2(uint8_t* dst, int16_t* coef, int32_t pitch, const int32_t* dq) {
-    static const Kernel4 k;
+const Kernel4 kKernel4;
+
+// R: 4 when every coefficient lies in the block's top left 4 x 4 (zig-zag index 9 at most), else 8.
+template <int R>
+KPV_AVX2 int32_t idct4Rows(uint8_t* dst, int16_t* coef, int32_t pitch, const int32_t* dq) {
+    const Kernel4& k = kKernel4;
     __m256i r[8];
-    for (int u = 0; u < 8; ++u) {
-        r[u] = dequant(coef + u * 8, dq + u * 8);
+    for (int u = 0; u < R; ++u) {
+        r[u] = u == 4 ? _mm256_setzero_si256() : dequant(coef + u * 8, dq + u * 8);
     }
     __m256i g[8];
-    reduce4(r, k, g); // g[m], lanes are frequencies v
+    reduce4<R>(r, k, g); // g[m], lanes are frequencies v
     for (int i = 4; i < 8; ++i) {
         g[i] = _mm256_setzero_si256();
     }
     transpose8(g); // g[v], lanes are output rows m (0..3)
     __m256i y[8];
-    reduce4(g, k, y); // y[n], lanes m
+    reduce4<R>(g, k, y); // y[n], lanes m
     for (int i = 4; i < 8; ++i) {
         y[i] = _mm256_setzero_si256();
     }
@@ -195,11 +206,103 @@ KPV_AVX2 int32_t idct4Avx2(uint8_t* dst, int16_t* coef, int32_t pitch, const int
         std::memcpy(dst + std::ptrdiff_t(m) * pitch, &rows[m], 4);
     }
     const __m256i zero = _mm256_setzero_si256();
+    for (int i = 0; i < R / 2; ++i) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(coef) + i, zero);
+    }
+    return 0;
+}
+
+KPV_AVX2 int32_t idct4Avx2(uint8_t* dst, int16_t* coef, int32_t pitch, const int32_t* dq, int32_t lastIndex) {
+    return lastIndex <= 9 ? idct4Rows<4>(dst, coef, pitch, dq) : idct4Rows<8>(dst, coef, pitch, dq);
+}
+
+
+// Scale 1/4: only frequencies 0, 1, 3, 5 and 7 carry weight, and the two outputs of each
+// direction are the even part (frequency 0) plus and minus the odd part. Each row of the block is
+// weighted lane by lane, the rows summed into the two output rows, then each of them into its two
+// samples. Single precision, as the portable form.
+struct Kernel2 {
+    alignas(32) float w[5][8]; // rows 0, 1, 3, 5, 7: weight of (u, v), fraction bits taken out
+    Kernel2() {
+        static const int rows[5] = {0, 1, 3, 5, 7};
+        float k[8];
+        for (int u = 0; u < 8; ++u) {
+            k[u] = float(std::lround(JpgReducedKernel(2, u, 0) * (1 << 14))) / float(1 << 14);
+        }
+        for (int i = 0; i < 5; ++i) {
+            for (int v = 0; v < 8; ++v) {
+                w[i][v] = k[rows[i]] * (k[v] / float(1 << 14));
+            }
+        }
+    }
+};
+
+inline uint8_t sample2(float v) {
+    v += 128.5f;
+    return uint8_t(v <= 0 ? 0 : v >= 255 ? 255 : int(v));
+}
+
+// One row of coefficients, dequantised and weighted.
+KPV_AVX2 inline __m256 weightedRow(const int16_t* c, const int32_t* q, const float* w) {
+    const __m256 cf = _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c))));
+    const __m256 qf = _mm256_cvtepi32_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)));
+    return _mm256_mul_ps(_mm256_mul_ps(cf, qf), _mm256_load_ps(w));
+}
+
+KPV_AVX2 int32_t idct2Avx2(uint8_t* dst, int16_t* coef, int32_t pitch, const int32_t* dq, int32_t lastIndex) {
+    static const Kernel2 k;
+    if (lastIndex == 0) {
+        const uint8_t s = sample2(float(coef[0]) * float(dq[0]) * k.w[0][0]);
+        dst[0] = dst[1] = dst[pitch] = dst[pitch + 1] = s;
+        coef[0] = 0;
+        return 0;
+    }
+    const __m256 even = weightedRow(coef, dq, k.w[0]);
+    const __m256 odd = _mm256_add_ps(_mm256_add_ps(weightedRow(coef + 8, dq + 8, k.w[1]), weightedRow(coef + 24, dq + 24, k.w[2])),
+                                     _mm256_add_ps(weightedRow(coef + 40, dq + 40, k.w[3]), weightedRow(coef + 56, dq + 56, k.w[4])));
+    // Lanes v of output rows 0 and 1, then the halves of each side by side: (row 0 | row 1).
+    const __m256 top = _mm256_add_ps(even, odd), bottom = _mm256_sub_ps(even, odd);
+    const __m256 s = _mm256_add_ps(_mm256_permute2f128_ps(top, bottom, 0x20), _mm256_permute2f128_ps(top, bottom, 0x31));
+    // Lane 0: frequency 0 (4 has no weight); lanes 1 and 3: frequencies 1 + 5 and 3 + 7.
+    const __m256 e = _mm256_permute_ps(s, 0x00);
+    const __m256 o = _mm256_add_ps(_mm256_permute_ps(s, 0x55), _mm256_permute_ps(s, 0xFF));
+    __m256 y = _mm256_add_ps(e, _mm256_mul_ps(o, _mm256_setr_ps(1, -1, 1, -1, 1, -1, 1, -1)));
+    y = _mm256_add_ps(y, _mm256_set1_ps(128.5f));
+    y = _mm256_min_ps(_mm256_max_ps(y, _mm256_setzero_ps()), _mm256_set1_ps(255));
+    const __m256i i32 = _mm256_cvttps_epi32(y);
+    const __m256i b = _mm256_packus_epi16(_mm256_packs_epi32(i32, i32), _mm256_setzero_si256());
+    const uint16_t r0 = uint16_t(_mm256_extract_epi16(b, 0)), r1 = uint16_t(_mm256_extract_epi16(b, 8));
+    std::memcpy(dst, &r0, 2);
+    std::memcpy(dst + pitch, &r1, 2);
+    const __m256i zero = _mm256_setzero_si256();
     for (int i = 0; i < 4; ++i) {
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(coef) + i, zero);
     }
     return 0;
 }
+
+} // namespace
+
+int32_t JpgIdct4Dc(uint8_t* dst, int16_t* coef, int32_t pitch, const int32_t* dq) {
+    // dequant(): the high and low halves of the factor, the high product saturated, the sum too.
+    const int32_t c = coef[0], hi = dq[0] >> 15, lo = dq[0] & 0x7FFF;
+    const int64_t ph = std::clamp<int64_t>(int64_t(c) * hi, -(1 << 14), 1 << 14);
+    const int64_t v = std::clamp<int64_t>(ph * (1 << (15 - (14 - kFrac))) + ((int64_t(c) * lo) >> (14 - kFrac)),
+                                          -(1 << (13 + kFrac)), 1 << (13 + kFrac));
+    // Both passes of reduce4() with frequency 0 alone, then the rounding and clamping of the output.
+    const int32_t w = kKernel4.w[0][0], half = 1 << (kConstBits - 1);
+    const int32_t g = int32_t((v * w + half) >> kConstBits);
+    const int32_t y = int32_t((int64_t(g) * w + half) >> kConstBits);
+    const int32_t s = (y + (1 << (kFrac - 1)) + (128 << kFrac)) >> kFrac;
+    const uint8_t sample = uint8_t(std::clamp(s, 0, 255));
+    for (int m = 0; m < 4; ++m) {
+        std::memset(dst + std::ptrdiff_t(m) * pitch, sample, 4);
+    }
+    coef[0] = 0;
+    return 0;
+}
+
+namespace {
 
 bool hasAvx2() {
     __builtin_cpu_init();
@@ -209,11 +312,19 @@ bool hasAvx2() {
 } // namespace
 
 JpgIdct8SimdFn JpgIdct8Simd = hasAvx2() ? idct8Avx2 : nullptr;
-JpgIdct8SimdFn JpgIdct4Simd = hasAvx2() ? idct4Avx2 : nullptr;
+JpgIdct2SimdFn JpgIdct4Simd = hasAvx2() ? idct4Avx2 : nullptr;
+JpgIdct2SimdFn JpgIdct2Simd = hasAvx2() ? idct2Avx2 : nullptr;
 
 #else
 
+// Called only beside the vector 4 x 4 transform, which this processor does not have.
+int32_t JpgIdct4Dc(uint8_t*, int16_t* coef, int32_t, const int32_t*) {
+    coef[0] = 0;
+    return 0;
+}
+
 JpgIdct8SimdFn JpgIdct8Simd = nullptr;
-JpgIdct8SimdFn JpgIdct4Simd = nullptr;
+JpgIdct2SimdFn JpgIdct4Simd = nullptr;
+JpgIdct2SimdFn JpgIdct2Simd = nullptr;
 
 #endif

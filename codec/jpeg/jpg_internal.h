@@ -39,6 +39,11 @@ constexpr int64_t kJpgMaxIndexBytes = int64_t(1) << 28;
 constexpr uint32_t kHuffPointer = 0x80000000u;
 constexpr int kJpgFastAcBits = 11;
 constexpr int kJpgSkipAcBits = 13;
+constexpr int kJpgMultiAcBits = 12;
+constexpr int kJpgFastDcBits = 11;
+// Making the several-symbol table costs about as much as it saves on this many blocks: smaller
+// components decode one symbol at a time.
+constexpr int64_t kJpgMultiMinBlocks = int64_t(1) << 15;
 struct JpgHuffTable {
     uint32_t* entries;
     uint32_t size;
@@ -48,10 +53,21 @@ struct JpgHuffTable {
     // of block (run 0) or a run of 16 zeros (run 15) with value 0; 0 otherwise.
     int16_t fastAc[1 << kJpgFastAcBits];
     bool fastReady, skipReady; // fastAc and skipAc made (JpgHuffPrepareFast, JpgHuffPrepareSkip)
+    bool multiReady;           // multiAc made (JpgHuffPrepareMulti)
+    bool dcReady;              // fastDc made (JpgHuffPrepareDc)
+    // DC shortcut by the next kJpgFastDcBits bits: when a difference's code and value bits fit in
+    // them and the value in 8 bits, (value << 4) | (code + value bits); 0 otherwise.
+    int16_t fastDc[1 << kJpgFastDcBits];
     // AC skipping by the next kJpgSkipAcBits bits, for coefficients that are parsed but not kept:
     // the whole symbols (codes with their value bits) that fit in them, as (zig-zag positions
     // they advance << 5) | (ends the block << 4) | their bits; 0 when not even one fits.
     uint16_t skipAc[1 << kJpgSkipAcBits];
+    // AC decoding several symbols at a time, by the next kJpgMultiAcBits bits: the whole symbols
+    // that fit in them, with at most three coefficients of 8-bit values, as their bits (bits 0-3;
+    // 0 when not even one fits), whether they end the block (bit 4), the zig-zag positions they
+    // advance (5-11), the offset of the last coefficient plus one (12-18, 0 without one) and three
+    // (offset, value) pairs of 6 and 8 bits from bit 19, the last ones (0, 0) when unused.
+    uint64_t multiAc[1 << kJpgMultiAcBits];
 };
 
 struct JpgDecoder;
@@ -104,6 +120,7 @@ struct JpgComponent {
     JpgIdctFn idct;
     int32_t* dqFull;  // dequantisation for the full transform
     int32_t lastAtLeast; // coefficients to store whatever the scale (chroma that needs them at 1/8)
+    bool multiAc;        // large enough to decode several AC symbols a step (kJpgMultiMinBlocks)
 };
 
 using JpgBlockFn = int64_t (*)(JpgBitReader* br, int16_t* block, JpgComponent* comp);
@@ -296,6 +313,8 @@ int64_t JpgDecSetHuffTable(JpgDecoder* d, const uint8_t* counts, const uint8_t* 
 // Make the AC shortcuts of a table, on first use.
 void JpgHuffPrepareFast(JpgHuffTable* t);
 void JpgHuffPrepareSkip(JpgHuffTable* t);
+void JpgHuffPrepareMulti(JpgHuffTable* t);
+void JpgHuffPrepareDc(JpgHuffTable* t);
 // Decodes one symbol; -1 for a code that the table does not hold. Needs >= 16 bits in acc.
 inline int JpgHufDecode(JpgBitReader* br, const JpgHuffTable* t) {
     uint32_t e = t->entries[br->acc >> 56];
@@ -336,9 +355,10 @@ int64_t JpgDecBlockDCRefine(JpgBitReader* br, int16_t* block, JpgComponent* comp
 int64_t JpgDecBlockACRefine(JpgBitReader* br, int16_t* block, JpgComponent* comp);
 int64_t JpgDecRestart(JpgBitReader* br, JpgComponent** comps, int ncomp);
 
-// Inverse transform of unequal horizontal and vertical reductions (sx, sy of 0..3), from raw
-// quantisers: (8 >> sx) x (8 >> sy) samples, each the average of the full transform over its area.
-void JpgIdctBoxRect(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, const int32_t* q, int sx, int sy);
+// Inverse transform of horizontal and vertical reductions sx and sy that differ by one (0..3):
+// (8 >> sx) x (8 >> sy) samples, each the average of the full transform over its area, with the
+// dequantisation of the square transform of the smaller one; null for other pairs.
+JpgIdctFn JpgIdctPaired(int sx, int sy);
 
 // Output (jpg_output.cpp)
 int64_t JpgDecStreamMCU(JpgDecoder* d, int64_t col, int64_t row);

@@ -175,11 +175,10 @@ int64_t JpgDecSetDeQuantScale(JpgDecoder* d, int table) {
     int sx, sy;
     if (d->dqChroma && JpgDecChromaShifts(d, &sx, &sy)) {
         int32_t* alt = d->dqChroma + table * 64;
-        const int16_t* s = jpg_idct_scale_tbl[sx];
+        // Unequal reductions go through the square transform of the smaller one.
+        const int16_t* s = jpg_idct_scale_tbl[sx < sy ? sx : sy];
         for (int i = 0; i < 64; ++i) {
-            // Equal reductions use the square transforms and their factors; unequal ones take
-            // the raw quantisers.
-            alt[i] = sx == sy ? int32_t(q[i]) * int32_t(s[i]) : int32_t(q[i]);
+            alt[i] = int32_t(q[i]) * int32_t(s[i]);
         }
     }
     return 0;
@@ -207,10 +206,11 @@ void JpgDecSetComponentScales(JpgDecoder* d) {
         JpgComponent& c = d->comp[i];
         const int t = c.tq & 3;
         c.dqFull = d->dqFull ? d->dqFull + t * 64 : nullptr;
+        c.multiAc = int64_t((c.width + 7) / 8) * int64_t((c.height + 7) / 8) >= kJpgMultiMinBlocks;
         if (wide && (i == 1 || i == 2)) {
             c.sx = sx;
             c.sy = sy;
-            c.idct = sx == sy ? kIdct[sx] : nullptr;
+            c.idct = sx == sy ? kIdct[sx] : JpgIdctPaired(sx, sy);
             c.dq = d->dqChroma + t * 64;
             c.lastAtLeast = sx < 3 || sy < 3 ? 63 : 0;
         } else {

@@ -35,18 +35,14 @@ void putBlock(JpgDecoder* d, JpgComponent* c, int16_t* blk, int64_t ax, int64_t 
         limH = d->clipRows[c->index];
     }
     int mode = jpg_mcumode_tbl[edgeClass(ay, limH)][edgeClass(ax, limW)];
-    if (mode == 4 || !c->plane) {
+    if (mode == 4 || !c->plane || !c->idct) {
         std::memset(blk, 0, 64 * sizeof(int16_t));
         return;
     }
     const int step = jpg_yccrun_tbl[d->layoutRow][c->index];
     uint8_t* dst = c->plane + ptrdiff_t(ry >> sy) * c->pitch + ptrdiff_t(rx >> sx) * step;
     auto transform = [&](uint8_t* to, int32_t toStep, int32_t toPitch) {
-        if (c->idct) {
-            c->idct(to, blk, toStep, toPitch, c->dq, c->lineDouble, last, d->scratch);
-        } else {
-            JpgIdctBoxRect(to, blk, toStep, toPitch, c->dq, sx, sy);
-        }
+        c->idct(to, blk, toStep, toPitch, c->dq, c->lineDouble, last, d->scratch);
     };
     const int64_t unitX = int64_t(1) << sx, unitY = int64_t(1) << sy;
     const int cols = (mode & 1) ? int((limW - ax + unitX - 1) >> sx) : nx;

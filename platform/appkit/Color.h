@@ -7,6 +7,9 @@
 #include <QPalette>
 #include <QString>
 
+#include <algorithm>
+#include <cmath>
+
 namespace kpv {
 
 class Color {
@@ -54,7 +57,10 @@ public:
         QFont f;
         if (!m_family.isEmpty())
             f.setFamily(m_family);
-        f.setPointSizeF(m_size);
+        // A size counts in the same points as every rectangle, one to a logical pixel, whatever
+        // the screen's dots per inch: a 13 is 13 pixels high and fits the 17-pixel rows laid out
+        // for it, descenders and underscores included.
+        f.setPixelSize(std::max(1, int(std::lround(m_size))));
         f.setBold(m_bold);
         return f;
     }

@@ -447,6 +447,25 @@ TEST(AutoTipsLabel, TipOnlyWhenTheTextDoesNotFit)
     EXPECT_EQ(label.toolTip(), QString());
 }
 
+// A label of the default font in a row of the Info panel's 17 points shows the whole of its line:
+// the underscore of "IMG_0001.jpg" sits lowest of all and was cut off when the font came out
+// larger than the row.
+TEST(AutoTipsLabel, AnUnderscoreShowsInARowOfSeventeenPoints)
+{
+    Window window(Rect(0, 0, 200, 40), TitledWindowMask);
+    auto* label = new LMAutoTipsLabel(Rect(0, 10, 200, 17));
+    window.contentView()->addSubview(label);
+    label->setTextColor(Color(1, 1, 1, 1));
+    for (double scale : {1.0, 2.0}) {
+        label->setStringValue("_");
+        const QImage underscore = label->renderToImage(scale);
+        label->setStringValue("");
+        const QImage empty = label->renderToImage(scale);
+        ASSERT_EQ(underscore.size(), empty.size());
+        EXPECT_NE(underscore, empty) << "scale " << scale;
+    }
+}
+
 class TipOwner : public LMOverlapIntroTipsViewDelegate {
 public:
     int clicks = 0;

@@ -347,3 +347,57 @@ TEST(JpegScaled, EighthScaleOfNoiseKeepsEveryBlocksCodesApart) {
         }
     }
 }
+
+// Large pictures (their components decode several codes a step): noise speckles make blocks that
+// end on a coefficient at 63, strokes at top quality values that do not fit a byte. Each channel
+// follows the reference, at full size and box-averaged at 1/4.
+TEST(JpegScaled, LargePicturesFollowTheReferenceAtFullAndQuarterSize) {
+    struct Layout {
+        const char* name;
+        int lumaH, lumaV, channels;
+    };
+    for (const Layout l : {Layout{"grey", 1, 1, 1}, Layout{"4:2:0", 2, 2, 3}}) {
+        Image img = makeImage(1464, 1464, l.channels, 7);
+        uint32_t state = 99;
+        for (int y = 0; y < img.height; ++y) {
+            for (int x = 0; x < img.width; ++x) {
+                uint8_t* p = &img.pixels[(size_t(y) * img.width + x) * l.channels];
+                state = state * 1664525u + 1013904223u;
+                const bool speckle = y < img.height / 3 && (state >> 28) == 0;
+                const bool stroke = y > 2 * img.height / 3 && ((x ^ y) & 3) == 0;
+                if (speckle || stroke) {
+                    for (int c = 0; c < l.channels; ++c) {
+                        p[c] = (state >> (20 + c)) & 1 ? 255 : 0;
+                    }
+                }
+            }
+        }
+        for (int quality : {85, 100}) {
+            SCOPED_TRACE(testing::Message() << l.name << " q" << quality);
+            EncodeOptions opt;
+            opt.quality = quality;
+            opt.lumaH = l.lumaH;
+            opt.lumaV = l.lumaV;
+            opt.restartInterval = quality == 85 ? 40 : 0;
+            const auto jpeg = encode(img, opt);
+            int64_t r;
+            const Planes full = decode(jpeg, {}, &r);
+            ASSERT_EQ(r, 0);
+            const Diff d = compare(full, referenceDecode(jpeg));
+            EXPECT_LE(d.maxError, 2);
+            EXPECT_GT(d.psnr, 45.0);
+            DecodeOptions o;
+            o.scale = 4;
+            o.chromaAtLuma = true;
+            const Planes quarter = decode(jpeg, o, &r);
+            ASSERT_EQ(r, 0);
+            const Planes want = boxAverage(referenceYcc(jpeg), 4);
+            for (int c = 0; c < l.channels; ++c) {
+                ChannelError e;
+                ASSERT_NO_FATAL_FAILURE(e.add(quarter, want, c));
+                EXPECT_LE(e.mean(), 0.5) << "channel " << c << " bias " << e.bias() << " max " << e.max;
+                EXPECT_LE(std::fabs(e.bias()), 0.35) << "channel " << c << " mean " << e.mean();
+            }
+        }
+    }
+}
