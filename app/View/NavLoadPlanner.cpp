@@ -56,12 +56,12 @@ std::vector<qsizetype> interleavedNeighbours(qsizetype current, qsizetype count,
 }
 
 bool thumbnailsWanted(qsizetype index, qsizetype current, qsizetype count, qsizetype photoBinCells,
-                      bool photoBinShown, const Window &image)
+                      bool photoBinShown, const Window &image, qsizetype beyond)
 {
     if (isInWindow(index, current, count, image))
         return true;
     // The bin centres the current file's cell; half its cells lie on each side.
-    const qsizetype reach = std::max<qsizetype>(photoBinCells, 1) / 2 + 1;
+    const qsizetype reach = std::max<qsizetype>(photoBinCells, 1) / 2 + std::max<qsizetype>(beyond, 0);
     return photoBinShown && index >= 0 && index < count && std::abs(index - current) <= reach;
 }
 

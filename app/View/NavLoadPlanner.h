@@ -43,9 +43,10 @@ Window imageWindow(qsizetype count);
 // Whether a pass asks for the thumbnails of `index`: the current file's; those of the files in the
 // image window (made from their fit-in images, which the pass decodes anyway); and, while the
 // photo bin shows, those of the cells it shows around the current file (it does not wrap) and
-// one more on each side. `photoBinCells` is the number of cells across the bin as it is now.
+// `beyond` more on each side, ready before a step slides them in. `photoBinCells` is the number
+// of cells across the bin as it is now.
 bool thumbnailsWanted(qsizetype index, qsizetype current, qsizetype count, qsizetype photoBinCells,
-                      bool photoBinShown, const Window &image);
+                      bool photoBinShown, const Window &image, qsizetype beyond);
 // Indices in the window, in interleaved order: c + 1, c - 1, c + 2, c - 2, ... (wrapping).
 std::vector<qsizetype> interleavedNeighbours(qsizetype current, qsizetype count, const Window &window);
 // Whether `index` lies in the window around `current` (the current index included).

@@ -351,6 +351,7 @@ private:
     struct ThumbnailReach {
         NavLoadPlanner::Window info, image, ahead;
         qsizetype cells = 0;
+        qsizetype beyond = 0; // cells past each end of the bin that get their thumbnails too
         bool binShown = true;
     };
     ThumbnailReach thumbnailReach() const;

@@ -129,7 +129,7 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
         }
         const size_t made = operations.size();
         if ((r.type == NavLoadPlanner::kSmallThumbType || r.type == NavLoadPlanner::kLargeThumbType) &&
-            !NavLoadPlanner::thumbnailsWanted(r.index, c, n, reach.cells, reach.binShown, ahead)) {
+            !NavLoadPlanner::thumbnailsWanted(r.index, c, n, reach.cells, reach.binShown, ahead, reach.beyond)) {
             acquireFileInfoByIndex(r.index);
             continue;
         }
@@ -236,8 +236,11 @@ NavigateController::ThumbnailReach NavigateController::thumbnailReach() const
     reach.ahead = m_steppedInList ? reach.image
         : NavLoadPlanner::Window{std::min<qsizetype>(reach.image.following, 1), std::min<qsizetype>(reach.image.preceding, 1)};
     // Thumbnails nobody sees cost a decode each: only for the cells the photo bin shows across
-    // the window (the most it could show across the screen while it is not laid out).
+    // the window (the most it could show across the screen while it is not laid out). The cell
+    // beyond each end is made ready only once the user steps, which slides it in: a photo opened
+    // and looked at decodes no thumbnail for a cell out of sight.
     reach.cells = binCells > 0 ? binCells : binMax;
+    reach.beyond = m_steppedInList ? 1 : 0;
     reach.binShown = !config() || config()->photoBinVisible();
     return reach;
 }
@@ -251,7 +254,7 @@ void NavigateController::requestPhotoBinThumbnails()
         return;
     const ThumbnailReach reach = thumbnailReach();
     for (qsizetype i : NavLoadPlanner::interleavedNeighbours(c, n, reach.info)) {
-        if (!NavLoadPlanner::thumbnailsWanted(i, c, n, reach.cells, reach.binShown, reach.ahead))
+        if (!NavLoadPlanner::thumbnailsWanted(i, c, n, reach.cells, reach.binShown, reach.ahead, reach.beyond))
             continue;
         // One decode for both sizes, as a pass makes them; what a pass asked for already is
         // not asked for again.

@@ -17,6 +17,8 @@ struct EncodeOptions {
     double dpiX = 0, dpiY = 0;
     int tiffCompression = 1;
     bool hasAlpha = true;
+    // PNG: the deflate level, 0 (stored as they are) to 9; -1: the library's own.
+    int pngCompressionLevel = -1;
 };
 
 bool encodeJpeg(const QImage& rgba, const EncodeOptions& o, QByteArray* out, QString* error);

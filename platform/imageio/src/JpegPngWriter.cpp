@@ -122,6 +122,12 @@ bool runPng(PngJob* job, const QImage& rgba, const EncodeOptions& o, QByteArray*
     if (o.dpiX > 0 && o.dpiY > 0)
         png_set_pHYs(job->png, job->info, png_uint_32(o.dpiX / 0.0254 + 0.5), png_uint_32(o.dpiY / 0.0254 + 0.5),
                      PNG_RESOLUTION_METER);
+    if (o.pngCompressionLevel >= 0)
+        png_set_compression_level(job->png, std::min(o.pngCompressionLevel, 9));
+    // Rows kept as they are deflate no better filtered: the search for the best filter of each
+    // row, most of an uncompressed encode's time, is skipped.
+    if (o.pngCompressionLevel == 0)
+        png_set_filter(job->png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
     png_write_info(job->png, job->info);
     if (!o.hasAlpha)
         png_set_filler(job->png, 0, PNG_FILLER_AFTER);  // drop the fourth byte of each pixel

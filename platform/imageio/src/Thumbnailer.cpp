@@ -1,5 +1,6 @@
 #include "imageio/Thumbnailer.h"
 
+#include "Encoders.h"
 #include "Metadata.h"
 #include "MPngChunks.h"
 #include "foundation/FileNames.h"
@@ -8,9 +9,7 @@
 #include "imageio/ImageSource.h"
 #include "imageio/Orientation.h"
 
-#include <QBuffer>
 #include <QCryptographicHash>
-#include <QImageWriter>
 #include <QSaveFile>
 #include <QDir>
 #include <QFile>
@@ -214,6 +213,18 @@ QByteArray withTextChunks(const QByteArray& png, const std::vector<std::pair<QBy
     return out + png.mid(kHeaderEnd);
 }
 
+// Whether every pixel of an RGBA8888 picture is opaque.
+bool isOpaque(const QImage& rgba)
+{
+    for (int y = 0; y < rgba.height(); ++y) {
+        const uchar* row = rgba.constScanLine(y);
+        for (int x = 0; x < rgba.width(); ++x)
+            if (row[4 * x + 3] != 0xFF)
+                return false;
+    }
+    return true;
+}
+
 QImage fitted(QImage image, int maxPixelSize)
 {
     if (image.isNull())
@@ -320,14 +331,17 @@ void Thumbnailer::storeThumbnail(const QString& path, const QImage& image, int o
         return;
     QFile::setPermissions(cache, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QImage picture = fitted(applyOrientation(image, orientation), 256).convertToFormat(QImage::Format_ARGB32);
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "png");
-    writer.setCompression(1); // quick: a thumbnail is small, and made while the user waits
-    if (!writer.write(picture))
+    const QImage picture = fitted(applyOrientation(image, orientation), 256).convertToFormat(QImage::Format_RGBA8888);
+    // Quick to make, as thumbnails are made while the user browses: the rows stored as they are
+    // (deflating them costs several times the rest of the encode, and inflating them costs every
+    // later visit), and no alpha for an opaque picture, as most photos are.
+    imageio_detail::EncodeOptions options;
+    options.hasAlpha = !isOpaque(picture);
+    options.pngCompressionLevel = 0;
+    QByteArray encoded;
+    if (picture.isNull() || !imageio_detail::encodePng(picture, options, &encoded, nullptr))
         return;
-    const QByteArray png = withTextChunks(buffer.data(), {{"Thumb::URI", uri},
+    const QByteArray png = withTextChunks(encoded, {{"Thumb::URI", uri},
                                                          {"Thumb::MTime", QByteArray::number(modifiedSecs)},
                                                          {"Thumb::Size", QByteArray::number(fileBytes)},
                                                          {"Software", "Kestrane Photo Viewer"}});

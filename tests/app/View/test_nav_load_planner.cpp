@@ -162,7 +162,7 @@ TEST(NavLoadPlannerThumbnails, OnlyForTheCellsThePhotoBinShows)
     auto wanted = [&](qsizetype current, bool shown) {
         std::vector<qsizetype> out;
         for (qsizetype i = 0; i < 40; ++i)
-            if (thumbnailsWanted(i, current, 40, 9, shown, image))
+            if (thumbnailsWanted(i, current, 40, 9, shown, image, 1))
                 out.push_back(i);
         return out;
     };
