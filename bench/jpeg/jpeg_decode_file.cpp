@@ -130,18 +130,26 @@ int64_t decodeOurs(const char* path, int scale, bool checksum, bool atLuma, int6
     return sum & INT64_MAX;
 }
 
-bool decodeTurbo(const char* path, int scale, int64_t* outW, int64_t* outH) {
+// The whole of a file; false when it cannot be opened.
+bool readFile(const char* path, std::vector<unsigned char>* bytes) {
     FILE* f = std::fopen(path, "rb");
     if (!f) {
         return false;
     }
-    std::vector<unsigned char> bytes;
     unsigned char chunk[1 << 16];
     size_t n;
     while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
-        bytes.insert(bytes.end(), chunk, chunk + n);
+        bytes->insert(bytes->end(), chunk, chunk + n);
     }
     std::fclose(f);
+    return true;
+}
+
+bool decodeTurbo(const char* path, int scale, int64_t* outW, int64_t* outH) {
+    std::vector<unsigned char> bytes;
+    if (!readFile(path, &bytes)) {
+        return false;
+    }
     tjhandle h = tjInitDecompress();
     int w = 0, hgt = 0, sub = 0, cs = 0;
     if (tjDecompressHeader3(h, bytes.data(), static_cast<unsigned long>(bytes.size()), &w, &hgt, &sub, &cs) != 0) {
@@ -166,17 +174,10 @@ bool check(const char* path, int scale, bool atLuma) {
     if (decodeOurs(path, scale, false, atLuma, &w, &h, &ours) < 0) {
         return false;
     }
-    FILE* f = std::fopen(path, "rb");
-    if (!f) {
+    std::vector<unsigned char> bytes;
+    if (!readFile(path, &bytes)) {
         return false;
     }
-    std::vector<unsigned char> bytes;
-    unsigned char chunk[1 << 16];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
-        bytes.insert(bytes.end(), chunk, chunk + n);
-    }
-    std::fclose(f);
     tjhandle t = tjInitDecompress();
     int fw = 0, fh = 0, sub = 0, cs = 0;
     if (tjDecompressHeader3(t, bytes.data(), static_cast<unsigned long>(bytes.size()), &fw, &fh, &sub, &cs) != 0) {

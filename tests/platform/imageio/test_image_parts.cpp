@@ -96,6 +96,19 @@ QImage libraryLevel(const QString &path, int level)
     return out.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
 }
 
+// Encodes `image` with `cp` into a file of the code-stream or file format `format`, and frees it.
+bool encodeToFile(const QString &path, OPJ_CODEC_FORMAT format, opj_cparameters_t *cp, opj_image_t *image)
+{
+    opj_codec_t *codec = opj_create_compress(format);
+    opj_stream_t *stream = opj_stream_create_default_file_stream(QFile::encodeName(path).constData(), OPJ_FALSE);
+    const bool ok = opj_setup_encoder(codec, cp, image) && opj_start_compress(codec, image, stream) &&
+                    opj_encode(codec, stream) && opj_end_compress(codec, stream);
+    opj_stream_destroy(stream);
+    opj_destroy_codec(codec);
+    opj_image_destroy(image);
+    return ok;
+}
+
 // A small JPEG 2000 of luma and chroma, the chroma at half the resolution each way, placed at
 // (3, 1) of the code-stream's grid.
 bool writeSubsampledJp2(const QString &path, int width, int height)
@@ -126,14 +139,7 @@ bool writeSubsampledJp2(const QString &path, int width, int height)
     cp.irreversible = 1;
     cp.tcp_rates[0] = 8;
     cp.numresolution = 4;
-    opj_codec_t *codec = opj_create_compress(OPJ_CODEC_JP2);
-    opj_stream_t *stream = opj_stream_create_default_file_stream(QFile::encodeName(path).constData(), OPJ_FALSE);
-    const bool ok = opj_setup_encoder(codec, &cp, image) && opj_start_compress(codec, image, stream) &&
-                    opj_encode(codec, stream) && opj_end_compress(codec, stream);
-    opj_stream_destroy(stream);
-    opj_destroy_codec(codec);
-    opj_image_destroy(image);
-    return ok;
+    return encodeToFile(path, OPJ_CODEC_JP2, &cp, image);
 }
 
 TEST(ImageParts, JpegPartsMatchTheReferenceAtEveryReductionAndEdge)
@@ -517,13 +523,7 @@ QByteArray orderedJ2k(const QString &path, const QImage &picture, OPJ_PROG_ORDER
     cp.res_spec = 1;
     cp.prcw_init[0] = cp.prch_init[0] = 32;
     cp.cblockw_init = cp.cblockh_init = 16;
-    opj_codec_t *codec = opj_create_compress(OPJ_CODEC_J2K);
-    opj_stream_t *stream = opj_stream_create_default_file_stream(QFile::encodeName(path).constData(), OPJ_FALSE);
-    const bool ok = opj_setup_encoder(codec, &cp, image) && opj_start_compress(codec, image, stream) &&
-                    opj_encode(codec, stream) && opj_end_compress(codec, stream);
-    opj_stream_destroy(stream);
-    opj_destroy_codec(codec);
-    opj_image_destroy(image);
+    const bool ok = encodeToFile(path, OPJ_CODEC_J2K, &cp, image);
     QFile file(path);
     return ok && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }

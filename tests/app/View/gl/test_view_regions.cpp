@@ -249,6 +249,25 @@ protected:
         EXPECT_LT(kpv::test::meanLevelDifference(painted, drawn), 1.0);
     }
     QImage painted() { return view->widget()->grab().toImage(); }
+    // Opens a 6000 x 4000 JPEG written at `path`, lets its middle be decoded ahead, and leaves it
+    // alone for 10 s; `atRest` is what was painted before that.
+    void openPhotoAndLeaveIt(const QString &path, QImage *atRest)
+    {
+        ASSERT_TRUE(kpv::test::writeLargeJpeg(path, 6000, 4000));
+        controller->openFilePaths({LMPathString(path, false)}, {}, false);
+        settle();
+        for (int i = 0; i < 200 && (view->regionTiles().empty() || !host->queue.empty()); ++i) {
+            clock.advance(0.05);
+            kpv::RunLoop::main().runOnce();
+            host->runQueue(*controller);
+        }
+        ASSERT_FALSE(view->regionTiles().empty());
+        *atRest = painted();
+        ASSERT_FALSE(atRest->isNull());
+        clock.advance(10);
+        kpv::RunLoop::main().runOnce();
+        QApplication::processEvents();
+    }
 };
 
 // A photo opened and left alone is shown, with its shadow, without OpenGL: at rest, through the
@@ -265,19 +284,8 @@ TEST_F(PaintedRegions, AStillPhotoIsShownWithoutOpenGLAtRestAndThroughTheZoomToO
                          QPointF(10, 10), QPointF(10, 10), QPointF(8, 8), QPointF(12, 12));
     view->setBackgroundColor(QColor(90, 100, 110));
     const QString path = dir.filePath(QStringLiteral("photo.jpg"));
-    ASSERT_TRUE(kpv::test::writeLargeJpeg(path, 6000, 4000));
-    controller->openFilePaths({LMPathString(path, false)}, {}, false);
-    settle();
-    for (int i = 0; i < 200 && (view->regionTiles().empty() || !host->queue.empty()); ++i) {
-        clock.advance(0.05);
-        kpv::RunLoop::main().runOnce();
-        host->runQueue(*controller);
-    }
-    ASSERT_FALSE(view->regionTiles().empty());
-    const QImage atRest = painted();
-    clock.advance(10);
-    kpv::RunLoop::main().runOnce();
-    QApplication::processEvents();
+    QImage atRest;
+    ASSERT_NO_FATAL_FAILURE(openPhotoAndLeaveIt(path, &atRest));
     EXPECT_FALSE(view->openGLStarted());
 
     controller->switchToOriginal();
@@ -317,14 +325,8 @@ TEST_F(PaintedRegions, OnAViewLargerThanAMonitorOpenGLDrawsTheZoom)
 {
     window->setContentSize(kpv::Size{1700, 1400});
     QApplication::processEvents();
-    const QString path = dir.filePath(QStringLiteral("photo.jpg"));
-    ASSERT_TRUE(kpv::test::writeLargeJpeg(path, 6000, 4000));
-    controller->openFilePaths({LMPathString(path, false)}, {}, false);
-    settle();
-    ASSERT_FALSE(painted().isNull());
-    clock.advance(10);
-    kpv::RunLoop::main().runOnce();
-    QApplication::processEvents();
+    QImage atRest;
+    ASSERT_NO_FATAL_FAILURE(openPhotoAndLeaveIt(dir.filePath(QStringLiteral("photo.jpg")), &atRest));
     EXPECT_FALSE(view->openGLStarted());
 
     controller->switchToOriginal();
