@@ -120,6 +120,16 @@ uint32_t prefixSymbol(const JpgHuffTable* t, uint32_t p, int bits) {
     return (len << 8) | ((e2 >> 8) & 0xFF);
 }
 
+// The symbol each `bits`-bit prefix starts with (as prefixSymbol gives it), in a buffer of the
+// calling thread that its next call overwrites.
+const uint16_t* symbolsByPrefix(const JpgHuffTable* t, int bits) {
+    static thread_local uint16_t byPrefix[1 << 15];
+    for (uint32_t p = 0; p < (1u << bits); ++p) {
+        byPrefix[p] = uint16_t(prefixSymbol(t, p, bits));
+    }
+    return byPrefix;
+}
+
 } // namespace
 
 void JpgHuffPrepareFast(JpgHuffTable* t) {
@@ -148,10 +158,7 @@ void JpgHuffPrepareSkip(JpgHuffTable* t) {
     constexpr int kSkip = kJpgSkipAcBits;
     static_assert(kJpgSkipAcBits >= 8 && kJpgSkipAcBits <= 15, "lengths fit in 4 bits");
     // Symbols by prefix first, then the whole symbols each prefix holds.
-    static thread_local uint16_t byPrefix[1 << kSkip];
-    for (uint32_t p = 0; p < (1u << kSkip); ++p) {
-        byPrefix[p] = uint16_t(prefixSymbol(t, p, kSkip));
-    }
+    const uint16_t* byPrefix = symbolsByPrefix(t, kSkip);
     for (uint32_t p = 0; p < (1u << kSkip); ++p) {
         uint32_t used = 0, advance = 0, ends = 0;
         while (used < kSkip && !ends) {
@@ -173,10 +180,7 @@ void JpgHuffPrepareSkip(JpgHuffTable* t) {
 void JpgHuffPrepareMulti(JpgHuffTable* t) {
     constexpr int kBits = kJpgMultiAcBits;
     static_assert(kJpgMultiAcBits >= 8 && kJpgMultiAcBits <= 15, "lengths fit in 4 bits");
-    static thread_local uint16_t byPrefix[1 << kBits];
-    for (uint32_t p = 0; p < (1u << kBits); ++p) {
-        byPrefix[p] = uint16_t(prefixSymbol(t, p, kBits));
-    }
+    const uint16_t* byPrefix = symbolsByPrefix(t, kBits);
     for (uint32_t p = 0; p < (1u << kBits); ++p) {
         uint64_t slots = 0;
         uint32_t used = 0, advance = 0, ends = 0, lastEnd = 0, count = 0;
