@@ -45,16 +45,22 @@ struct StandIns {
         index.open(QIODevice::WriteOnly);
         index.write("[MIME Cache]\nimage/png=kpv-stand-in-f.desktop;kpv-stand-in-u.desktop;\n");
     }
-    // The line the stand-in logged, once it has run.
+    // The line the stand-in logged, once it has run. The shell makes the log before it writes
+    // the line: the line is whole once it ends.
     QByteArray takeLine()
     {
         QFile f(log);
+        QByteArray line;
         const QDeadlineTimer deadline(30000);
-        while (!f.exists() && !deadline.hasExpired())
+        while (!line.endsWith('\n') && !deadline.hasExpired()) {
             QThread::msleep(20);
-        if (!f.open(QIODevice::ReadOnly))
-            return "(the application did not run)";
-        const QByteArray line = f.readAll();
+            if (f.open(QIODevice::ReadOnly)) {
+                line = f.readAll();
+                f.close();
+            }
+        }
+        if (!line.endsWith('\n'))
+            return "(the application did not run)\n";
         f.remove();
         return line;
     }
