@@ -69,7 +69,9 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
         JpgHuffPrepareMulti(act);
     }
     while (k <= last) {
-        if (nbits < 32) {
+        // The several-symbol step needs only its table's bits: a refill (at least 57 bits) serves
+        // a few of them; one symbol at a time needs up to 32.
+        if (nbits < (multi ? kJpgMultiAcBits : 32)) {
             br->acc = acc;
             br->nbits = nbits;
             JpgBrFill(br);
@@ -78,23 +80,31 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
         }
         if (multi) {
             const uint64_t e = act->multiAc[acc >> (64 - kJpgMultiAcBits)];
-            const int advance = int((e >> 5) & 127);
-            if ((e & 15) && k + advance <= ((e & 16) ? 63 : 64)) {
+            const int span = int((e >> 5) & 127);
+            if (k + span <= 64) {
                 const int len = int(e & 15);
                 acc <<= len;
                 nbits -= len;
                 // Unused pairs write a zero where nothing is stored yet, before the used ones.
-                block[jpg_natural_order[k + int((e >> 47) & 63)]] = int16_t(int8_t(uint8_t(e >> 53)));
-                block[jpg_natural_order[k + int((e >> 33) & 63)]] = int16_t(int8_t(uint8_t(e >> 39)));
-                block[jpg_natural_order[k + int((e >> 19) & 63)]] = int16_t(int8_t(uint8_t(e >> 25)));
+                const uint8_t* order = jpg_natural_order + k;
+                block[order[(e >> 47) & 63]] = int16_t(int8_t(uint8_t(e >> 53)));
+                block[order[(e >> 33) & 63]] = int16_t(int8_t(uint8_t(e >> 39)));
+                block[order[(e >> 19) & 63]] = int16_t(int8_t(uint8_t(e >> 25)));
                 const int lastEnd = int((e >> 12) & 127);
                 lastStored = lastEnd ? k + lastEnd - 1 : lastStored;
                 if (e & 16) {
                     k = 64;
                     break;
                 }
-                k += advance;
+                k += span;
                 continue;
+            }
+            if (nbits < 32) {
+                br->acc = acc;
+                br->nbits = nbits;
+                JpgBrFill(br);
+                acc = br->acc;
+                nbits = br->nbits;
             }
         }
         int f = act->fastAc[acc >> (64 - kJpgFastAcBits)];
@@ -177,7 +187,7 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
         // at 63 at most, and an end of block only where one can be (after a coefficient at 63
         // the block ends without it, and the next bits are the next block's).
         const uint32_t f = act->skipAc[acc >> (64 - kJpgSkipAcBits)];
-        if (f && k + int(f >> 5) <= ((f & 16) ? 63 : 64)) {
+        if (k + int(f >> 5) <= 64) {
             const int len = int(f & 15);
             acc <<= len;
             nbits -= len;

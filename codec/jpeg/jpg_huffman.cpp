@@ -130,6 +130,14 @@ const uint16_t* symbolsByPrefix(const JpgHuffTable* t, int bits) {
     return byPrefix;
 }
 
+// The zig-zag positions an entry of several symbols needs before the block's end: those it
+// advances, one more when it ends the block (an end of block cannot follow a coefficient at 63),
+// and more than a block has when it holds no whole symbol; the decoder takes the entry while its
+// position plus this is at most 64.
+uint32_t skipSpan(uint32_t used, uint32_t advance, uint32_t ends) {
+    return used ? advance + ends : 127;
+}
+
 } // namespace
 
 void JpgHuffPrepareFast(JpgHuffTable* t) {
@@ -172,7 +180,7 @@ void JpgHuffPrepareSkip(JpgHuffTable* t) {
             advance += step;
             ends = (sz == 0 && r != 15) ? 1 : 0;
         }
-        t->skipAc[p] = uint16_t((advance << 5) | (ends << 4) | used);
+        t->skipAc[p] = uint16_t((skipSpan(used, advance, ends) << 5) | (ends << 4) | used);
     }
     t->skipReady = true;
 }
@@ -203,9 +211,9 @@ void JpgHuffPrepareMulti(JpgHuffTable* t) {
             advance += step;
             ends = (sz == 0 && r != 15) ? 1 : 0;
         }
-        t->multiAc[p] = used ? uint64_t(used) | (uint64_t(ends) << 4) | (uint64_t(advance) << 5) |
+        t->multiAc[p] = used ? uint64_t(used) | (uint64_t(ends) << 4) | (uint64_t(skipSpan(used, advance, ends)) << 5) |
                                    (uint64_t(lastEnd) << 12) | (slots << 19)
-                             : 0;
+                             : uint64_t(skipSpan(0, 0, 0)) << 5;
     }
     t->multiReady = true;
 }

@@ -59,13 +59,15 @@ struct JpgHuffTable {
     // them and the value in 8 bits, (value << 4) | (code + value bits); 0 otherwise.
     int16_t fastDc[1 << kJpgFastDcBits];
     // AC skipping by the next kJpgSkipAcBits bits, for coefficients that are parsed but not kept:
-    // the whole symbols (codes with their value bits) that fit in them, as (zig-zag positions
-    // they advance << 5) | (ends the block << 4) | their bits; 0 when not even one fits.
+    // the whole symbols (codes with their value bits) that fit in them, as (span << 5) | (ends the
+    // block << 4) | their bits. The span is the zig-zag positions they advance, plus one when they
+    // end the block, or 127 when not even one symbol fits: an entry serves where the position
+    // plus its span is at most 64.
     uint16_t skipAc[1 << kJpgSkipAcBits];
     // AC decoding several symbols at a time, by the next kJpgMultiAcBits bits: the whole symbols
     // that fit in them, with at most three coefficients of 8-bit values, as their bits (bits 0-3;
-    // 0 when not even one fits), whether they end the block (bit 4), the zig-zag positions they
-    // advance (5-11), the offset of the last coefficient plus one (12-18, 0 without one) and three
+    // 0 when not even one fits), whether they end the block (bit 4), their span as in skipAc
+    // (5-11), the offset of the last coefficient plus one (12-18, 0 without one) and three
     // (offset, value) pairs of 6 and 8 bits from bit 19, the last ones (0, 0) when unused.
     uint64_t multiAc[1 << kJpgMultiAcBits];
 };
