@@ -56,7 +56,9 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
         JpgHuffPrepareFast(act);
     }
     const int last = br->lastIndex > comp->lastAtLeast ? br->lastIndex : comp->lastAtLeast;
-    int lastStored = 0;
+    // The last index stored, for the inverse transform to spare the zeros after it: told by where
+    // the end of block stands (a bound, never below it), so that the steps need not keep it.
+    int lastStored = -1;
     int k = 1;
     // F.2.2.2: store coefficients up to the last index. The accumulator lives in locals here:
     // this loop is the decoder's hottest.
@@ -87,12 +89,11 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
                 nbits -= len;
                 // Unused pairs write a zero where nothing is stored yet, before the used ones.
                 const uint8_t* order = jpg_natural_order + k;
-                block[order[(e >> 47) & 63]] = int16_t(int8_t(uint8_t(e >> 53)));
-                block[order[(e >> 33) & 63]] = int16_t(int8_t(uint8_t(e >> 39)));
-                block[order[(e >> 19) & 63]] = int16_t(int8_t(uint8_t(e >> 25)));
-                const int lastEnd = int((e >> 12) & 127);
-                lastStored = lastEnd ? k + lastEnd - 1 : lastStored;
+                block[order[e >> 58]] = int16_t(int8_t(uint8_t(e >> 32)));
+                block[order[(e >> 52) & 63]] = int16_t(int8_t(uint8_t(e >> 24)));
+                block[order[(e >> 46) & 63]] = int16_t(int8_t(uint8_t(e >> 16)));
                 if (e & 16) {
+                    lastStored = k + span - 2; // before the end of block
                     k = 64;
                     break;
                 }
@@ -114,7 +115,8 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
             nbits -= len;
             if ((f >> 8) == 0) {
                 if (((f >> 4) & 15) == 0) {
-                    k = 64; // end of block
+                    lastStored = k - 1; // end of block
+                    k = 64;
                     break;
                 }
                 k += 16;
@@ -122,7 +124,6 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
             }
             k += (f >> 4) & 15;
             block[jpg_natural_order[k]] = int16_t(f >> 8); // runs past 63 land on 63
-            lastStored = k > 63 ? 63 : k;
             ++k;
             continue;
         }
@@ -159,14 +160,17 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
             acc <<= sz;
             nbits -= sz;
             block[jpg_natural_order[k]] = wrap16(extend(v, sz));
-            lastStored = k > 63 ? 63 : k;
             ++k;
         } else if (r == 15) {
             k += 16;
         } else {
+            lastStored = k - 1;
             k = 64;
             break;
         }
+    }
+    if (lastStored < 0) {
+        lastStored = k - 1 > 63 ? 63 : k - 1; // past the last index: nothing stored from k on
     }
     // ... and parse the rest without storing (at reduced scales most of the block): a short code
     // with its value bits, or an end of block, is passed in one step.

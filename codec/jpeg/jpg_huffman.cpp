@@ -191,7 +191,7 @@ void JpgHuffPrepareMulti(JpgHuffTable* t) {
     const uint16_t* byPrefix = symbolsByPrefix(t, kBits);
     for (uint32_t p = 0; p < (1u << kBits); ++p) {
         uint64_t slots = 0;
-        uint32_t used = 0, advance = 0, ends = 0, lastEnd = 0, count = 0;
+        uint32_t used = 0, advance = 0, ends = 0, count = 0;
         while (used < kBits && !ends) {
             const uint32_t e = byPrefix[(p << used) & ((1u << kBits) - 1)];
             const uint32_t len = e >> 8, rs = e & 0xFF, r = rs >> 4, sz = rs & 15;
@@ -202,17 +202,16 @@ void JpgHuffPrepareMulti(JpgHuffTable* t) {
             if (sz) {
                 const uint32_t bits = (p >> (kBits - used - len - sz)) & ((1u << sz) - 1);
                 const int32_t v = bits < (1u << (sz - 1)) ? int32_t(bits) - int32_t((1u << sz) - 1) : int32_t(bits);
-                const uint64_t slot = (uint64_t(advance + r) & 63) | (uint64_t(uint8_t(int8_t(v))) << 6);
-                slots |= slot << (14 * count);
+                slots |= uint64_t(uint8_t(int8_t(v))) << (16 + 8 * count);
+                slots |= (uint64_t(advance + r) & 63) << (46 + 6 * count);
                 ++count;
-                lastEnd = advance + r + 1;
             }
             used += len + sz;
             advance += step;
             ends = (sz == 0 && r != 15) ? 1 : 0;
         }
         t->multiAc[p] = used ? uint64_t(used) | (uint64_t(ends) << 4) | (uint64_t(skipSpan(used, advance, ends)) << 5) |
-                                   (uint64_t(lastEnd) << 12) | (slots << 19)
+                                   slots
                              : uint64_t(skipSpan(0, 0, 0)) << 5;
     }
     t->multiReady = true;

@@ -67,8 +67,9 @@ struct JpgHuffTable {
     // AC decoding several symbols at a time, by the next kJpgMultiAcBits bits: the whole symbols
     // that fit in them, with at most three coefficients of 8-bit values, as their bits (bits 0-3;
     // 0 when not even one fits), whether they end the block (bit 4), their span as in skipAc
-    // (5-11), the offset of the last coefficient plus one (12-18, 0 without one) and three
-    // (offset, value) pairs of 6 and 8 bits from bit 19, the last ones (0, 0) when unused.
+    // (5-11), three coefficient values of 8 bits from bit 16 and their offsets from the entry's
+    // position, 6 bits each from bit 46 (each byte and the last offset read in one step); a
+    // value and offset both 0 when unused.
     uint64_t multiAc[1 << kJpgMultiAcBits];
 };
 
