@@ -52,10 +52,10 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
     comp->dcPred = dc;
     block[0] = dc;
     JpgHuffTable* act = br->ac[comp->acTbl];
-    if (!act->fastReady) {
-        JpgHuffPrepareFast(act);
-    }
     const int last = br->lastIndex > comp->lastAtLeast ? br->lastIndex : comp->lastAtLeast;
+    if (last > 0 && !act->fastReady) {
+        JpgHuffPrepareFast(act); // for the coefficients stored one at a time
+    }
     // The last index stored, for the inverse transform to spare the zeros after it: told by where
     // the end of block stands (a bound, never below it), so that the steps need not keep it.
     int lastStored = -1;

@@ -395,19 +395,7 @@ int32_t JpgDQIDCT2(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, con
 
 int32_t JpgDQIDCT1(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, const int32_t* dq,
                    int32_t lineDouble, int32_t lastIndex, void*) {
-    // dq = quantiser x 64: F(0,0) / 8 = DC x dq / 512, rounded.
-    int64_t v = (int64_t(coef[0]) * dq[0] + 256) >> 9;
-    uint8_t s = clampSample(v + 128);
-    dst[0] = s;
-    if (lineDouble) {
-        dst[pitch / 2] = s;
-    }
-    if (lastIndex == 0) {
-        coef[0] = 0; // nothing else was stored
-    } else {
-        std::memset(coef, 0, 64 * sizeof(int16_t));
-    }
-    return 0;
+    return JpgIdct1Sample(dst, coef, pitch, dq, lineDouble, lastIndex);
 }
 
 } // extern "C"

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstring>
 
+#include "jpg_idct_impl.h"
 #include "jpg_internal.h"
 
 #include <algorithm>
@@ -243,10 +244,15 @@ int64_t JpgDecYCbCrMCU(JpgDecoder* d, int64_t col, int64_t row) {
         }
         const int64_t rx = c->hb * outX + bx, ry = c->vb * outY + by;
         if (inside && !br->starved && c->idct && c->plane && ay + 8 <= d->clipRows[c->index]) {
-            // A whole block inside the picture, the common case: straight into the plane.
+            // A whole block inside the picture, the common case: straight into the plane (at 1/8
+            // its one sample is written here, without a call).
             const int step = steps[c->index];
-            c->idct(c->plane + ptrdiff_t(ry >> c->sy) * c->pitch + ptrdiff_t(rx >> c->sx) * step, blk, step, c->pitch,
-                    c->dq, c->lineDouble, c->lastIdx, scratch);
+            uint8_t* const dst = c->plane + ptrdiff_t(ry >> c->sy) * c->pitch + ptrdiff_t(rx >> c->sx) * step;
+            if (c->idct == JpgDQIDCT1) {
+                JpgIdct1Sample(dst, blk, c->pitch, c->dq, c->lineDouble, c->lastIdx);
+            } else {
+                c->idct(dst, blk, step, c->pitch, c->dq, c->lineDouble, c->lastIdx, scratch);
+            }
             continue;
         }
         putBlock(d, c, blk, ax, ay, rx, ry, c->lastIdx, br->starved);
