@@ -89,9 +89,8 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
                 nbits -= len;
                 // Unused pairs write a zero where nothing is stored yet, before the used ones.
                 const uint8_t* order = jpg_natural_order + k;
-                block[order[e >> 58]] = int16_t(int8_t(uint8_t(e >> 32)));
-                block[order[(e >> 52) & 63]] = int16_t(int8_t(uint8_t(e >> 24)));
-                block[order[(e >> 46) & 63]] = int16_t(int8_t(uint8_t(e >> 16)));
+                block[order[e >> 58]] = int16_t(uint16_t(e >> 32));
+                block[order[(e >> 52) & 63]] = int16_t(uint16_t(e >> 16));
                 if (e & 16) {
                     lastStored = k + span - 2; // before the end of block
                     k = 64;

@@ -196,14 +196,14 @@ void JpgHuffPrepareMulti(JpgHuffTable* t) {
             const uint32_t e = byPrefix[(p << used) & ((1u << kBits) - 1)];
             const uint32_t len = e >> 8, rs = e & 0xFF, r = rs >> 4, sz = rs & 15;
             const uint32_t step = sz ? r + 1 : r == 15 ? 16 : 0;
-            if (len == 0 || used + len + sz > kBits || advance + step > 63 || sz > 7 || (sz && count == 3)) {
+            if (len == 0 || used + len + sz > kBits || advance + step > 63 || (sz && count == 2)) {
                 break;
             }
             if (sz) {
                 const uint32_t bits = (p >> (kBits - used - len - sz)) & ((1u << sz) - 1);
                 const int32_t v = bits < (1u << (sz - 1)) ? int32_t(bits) - int32_t((1u << sz) - 1) : int32_t(bits);
-                slots |= uint64_t(uint8_t(int8_t(v))) << (16 + 8 * count);
-                slots |= (uint64_t(advance + r) & 63) << (46 + 6 * count);
+                slots |= uint64_t(uint16_t(int16_t(v))) << (16 + 16 * count);
+                slots |= (uint64_t(advance + r) & 63) << (52 + 6 * count);
                 ++count;
             }
             used += len + sz;

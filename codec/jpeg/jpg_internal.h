@@ -65,11 +65,11 @@ struct JpgHuffTable {
     // plus its span is at most 64.
     uint16_t skipAc[1 << kJpgSkipAcBits];
     // AC decoding several symbols at a time, by the next kJpgMultiAcBits bits: the whole symbols
-    // that fit in them, with at most three coefficients of 8-bit values, as their bits (bits 0-3;
-    // 0 when not even one fits), whether they end the block (bit 4), their span as in skipAc
-    // (5-11), three coefficient values of 8 bits from bit 16 and their offsets from the entry's
-    // position, 6 bits each from bit 46 (each byte and the last offset read in one step); a
-    // value and offset both 0 when unused.
+    // that fit in them, with at most two coefficients, as their bits (bits 0-3; 0 when not even
+    // one fits), whether they end the block (bit 4), their span as in skipAc (5-11), the two
+    // coefficient values as 16 bits each from bit 16 and their offsets from the entry's position,
+    // 6 bits each from bit 52 (each read in a step or two, stored as it is); a value and offset
+    // both 0 when unused (a third slot would cost every step more than it saves).
     uint64_t multiAc[1 << kJpgMultiAcBits];
 };
 
