@@ -87,7 +87,7 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
                 const int len = int(e & 15);
                 acc <<= len;
                 nbits -= len;
-                // Unused pairs write a zero where nothing is stored yet, before the used ones.
+                // An unused slot writes a zero where nothing is stored yet, before the used one.
                 const uint8_t* order = jpg_natural_order + k;
                 block[order[e >> 58]] = int16_t(uint16_t(e >> 32));
                 block[order[(e >> 52) & 63]] = int16_t(uint16_t(e >> 16));

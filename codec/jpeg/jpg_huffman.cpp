@@ -134,7 +134,7 @@ const uint16_t* symbolsByPrefix(const JpgHuffTable* t, int bits) {
 // advances, one more when it ends the block (an end of block cannot follow a coefficient at 63),
 // and more than a block has when it holds no whole symbol; the decoder takes the entry while its
 // position plus this is at most 64.
-uint32_t skipSpan(uint32_t used, uint32_t advance, uint32_t ends) {
+uint32_t entrySpan(uint32_t used, uint32_t advance, uint32_t ends) {
     return used ? advance + ends : 127;
 }
 
@@ -180,7 +180,7 @@ void JpgHuffPrepareSkip(JpgHuffTable* t) {
             advance += step;
             ends = (sz == 0 && r != 15) ? 1 : 0;
         }
-        t->skipAc[p] = uint16_t((skipSpan(used, advance, ends) << 5) | (ends << 4) | used);
+        t->skipAc[p] = uint16_t((entrySpan(used, advance, ends) << 5) | (ends << 4) | used);
     }
     t->skipReady = true;
 }
@@ -210,9 +210,8 @@ void JpgHuffPrepareMulti(JpgHuffTable* t) {
             advance += step;
             ends = (sz == 0 && r != 15) ? 1 : 0;
         }
-        t->multiAc[p] = used ? uint64_t(used) | (uint64_t(ends) << 4) | (uint64_t(skipSpan(used, advance, ends)) << 5) |
-                                   slots
-                             : uint64_t(skipSpan(0, 0, 0)) << 5;
+        const uint64_t span = entrySpan(used, advance, ends);
+        t->multiAc[p] = used ? uint64_t(used) | (uint64_t(ends) << 4) | (span << 5) | slots : span << 5;
     }
     t->multiReady = true;
 }

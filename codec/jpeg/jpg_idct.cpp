@@ -364,7 +364,6 @@ __attribute__((noinline)) int32_t idct2Portable(uint8_t* dst, int16_t* coef, int
     return 0;
 }
 
-
 } // namespace
 
 extern "C" {
