@@ -260,20 +260,25 @@ QString Thumbnailer::cachePathFor(const QString& path, const QString& sizeFolder
 
 namespace {
 
-// A fresh entry of the shared cache for the file, upright as the cache keeps it; null without one.
-QImage freshCachedThumbnail(const QFileInfo& info, int maxPixelSize)
+// A fresh entry of the shared cache for the file at the absolute path `file`, modified at `mtime`
+// (whole seconds) and `bytes` long, upright as the cache keeps it; null without one.
+QImage freshCachedThumbnail(const QString& file, qint64 mtime, qint64 bytes, int maxPixelSize)
 {
-    const QByteArray uri = QUrl::fromLocalFile(info.absoluteFilePath()).toEncoded();
-    const qint64 mtime = info.lastModified().toSecsSinceEpoch();
+    const QByteArray uri = QUrl::fromLocalFile(file).toEncoded();
     // The larger cached size first: it scales down to our box without losing detail.
     const char* folders[] = {maxPixelSize > 128 ? "large" : "normal", maxPixelSize > 128 ? "normal" : "large"};
     for (const char* folder : folders) {
-        QImage cached = freshCacheEntry(Thumbnailer::cachePathFor(info.absoluteFilePath(), QString::fromLatin1(folder)), uri,
-                                        mtime, info.size());
+        QImage cached = freshCacheEntry(Thumbnailer::cachePathFor(file, QString::fromLatin1(folder)), uri, mtime, bytes);
         if (!cached.isNull())
             return cached;
     }
     return {};
+}
+
+QImage freshCachedThumbnail(const QFileInfo& info, int maxPixelSize)
+{
+    return freshCachedThumbnail(info.absoluteFilePath(), info.lastModified().toSecsSinceEpoch(), info.size(),
+                                maxPixelSize);
 }
 
 // With `decode` false only a picture that costs no decode of the image is answered: a fresh cache
@@ -369,6 +374,19 @@ QImage Thumbnailer::cachedThumbnail(const QString& path, int maxPixelSize, int o
     if (!info.isFile())
         return {};
     const QImage cached = freshCachedThumbnail(info, maxPixelSize);
+    return cached.isNull() ? cached : fitted(toStoredOrientation(cached, orientation), maxPixelSize);
+}
+
+QImage Thumbnailer::cachedThumbnail(const QString& path, int maxPixelSize, int orientation, const FileIdentity& identity)
+{
+    if (!identity.isValid())
+        return cachedThumbnail(path, maxPixelSize, orientation);
+    if (maxPixelSize <= 0)
+        return {};
+    // The cache names whole seconds, rounded down as the file's time is.
+    const std::int64_t ns = identity.modifiedNs;
+    const qint64 secs = qint64(ns >= 0 ? ns / 1000000000 : (ns - 999999999) / 1000000000);
+    const QImage cached = freshCachedThumbnail(QFileInfo(path).absoluteFilePath(), secs, identity.size, maxPixelSize);
     return cached.isNull() ? cached : fitted(toStoredOrientation(cached, orientation), maxPixelSize);
 }
 

@@ -1011,6 +1011,53 @@ TEST(PhotoLoaderPlatform, ALoadTakesThePhotoFromTheDiskOnceAndSurvivesItBeingCut
     kpv::setFileAccessObserverForTesting(nullptr);
 }
 
+// The steps of one load share the opening of its first step. A photo another program cuts short
+// between two steps is refused by the later ones, with a message, and the program goes on; the
+// next load opens the file as it is now.
+namespace {
+QStringList g_warnings;
+void keepWarning(QtMsgType, const QMessageLogContext &, const QString &message) { g_warnings << message; }
+} // namespace
+
+TEST(PhotoLoaderPlatform, APhotoCutShortBetweenTheStepsOfOneLoadIsRefused)
+{
+    CachedLoader program;
+    ASSERT_TRUE(program.isValid());
+    LMPhotoLoader *loader = program.loader();
+    QImage picture(1600, 1200, QImage::Format_RGBA8888_Premultiplied);
+    std::mt19937 random(11);
+    for (int y = 0; y < picture.height(); ++y) {
+        auto *row = reinterpret_cast<quint32 *>(picture.scanLine(y));
+        for (int x = 0; x < picture.width(); ++x)
+            row[x] = random() | 0xFF000000u;
+    }
+    const QString path = program.folder() + QStringLiteral("/photo.jpg");
+    ASSERT_TRUE(kpv::ImageDestination::writeImage(picture, path, QStringLiteral("public.jpeg"), {}));
+    int opened = 0;
+    kpv::setFileAccessObserverForTesting([&](const QString &file, const char *) { opened += file == path; });
+    const LMPathString file(path, false);
+    g_warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(keepWarning);
+    {
+        const LMPhotoLoader::LoadScope oneLoad(file);
+        const LMFileImgBaseInfoPtr info = loader->loadImgBaseInfo(file, nullptr);
+        ASSERT_TRUE(info);
+        ASSERT_EQ(::truncate(QFile::encodeName(path).constData(), 3000), 0);
+        EXPECT_FALSE(loader->loadStoredSmallThumb(file, info, nullptr));
+        EXPECT_FALSE(loader->loadImage(file, 9, info, nullptr, nullptr));
+        // Described again from the opening made before the cut: that is the file as it was.
+        EXPECT_FALSE(loader->loadImage(file, 11, nullptr, nullptr, nullptr));
+        EXPECT_EQ(opened, 1);
+    }
+    qInstallMessageHandler(previous);
+    EXPECT_TRUE(g_warnings.join(u'\n').contains(QStringLiteral("changed on disk"))) << g_warnings.join(u'\n').toStdString();
+    const LMFileImgBaseInfoPtr now = loader->loadImgBaseInfo(file, nullptr);
+    ASSERT_TRUE(now);
+    EXPECT_EQ(now->fileIdentity().size, 3000);
+    EXPECT_EQ(opened, 2);
+    kpv::setFileAccessObserverForTesting(nullptr);
+}
+
 TEST(PhotoLoaderPlatform, EveryTruncationOfAPhotoFailsCleanlyOrGivesAMatchingImage)
 {
     QTemporaryDir dir;
