@@ -4,7 +4,6 @@
 
 #include <QFile>
 
-#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -95,10 +94,8 @@ FileIdentity fileIdentity(const QString& path)
 
 namespace {
 
-// Reads up to `maxBytes` of the regular file at `path`; `wholeOnly` refuses a longer file instead
-// of cutting it.
-bool readRegular(const QString& path, std::int64_t maxBytes, bool wholeOnly, QByteArray* out, bool* whole,
-                 QString* error, FileIdentity* identity)
+// Reads the regular file at `path` whole; a file over `maxBytes` is refused.
+bool readRegular(const QString& path, std::int64_t maxBytes, QByteArray* out, QString* error, FileIdentity* identity)
 {
     const auto fail = [&](const QString& why) {
         if (error)
@@ -111,10 +108,9 @@ bool readRegular(const QString& path, std::int64_t maxBytes, bool wholeOnly, QBy
     if (fd < 0)
         return fail(why);
     const DescriptorCloser closer{fd};
-    if (wholeOnly && st.st_size > maxBytes)
+    if (st.st_size > maxBytes)
         return fail(QStringLiteral("the file is too large"));
-    const std::int64_t wanted = std::min<std::int64_t>(st.st_size, std::max<std::int64_t>(maxBytes, 0));
-    QByteArray data(qsizetype(wanted), Qt::Uninitialized);
+    QByteArray data(qsizetype(st.st_size), Qt::Uninitialized);
     qsizetype done = 0;
     while (done < data.size()) {
         const ssize_t n = ::read(fd, data.data() + done, size_t(data.size() - done));
@@ -128,11 +124,9 @@ bool readRegular(const QString& path, std::int64_t maxBytes, bool wholeOnly, QBy
     }
     if (done != data.size())
         return fail(QStringLiteral("the file became shorter while it was read"));
-    notifyAccess(path, wholeOnly ? "read" : "head");
+    notifyAccess(path, "read");
     if (identity)
         *identity = identityOf(st);
-    if (whole)
-        *whole = wanted == st.st_size;
     *out = std::move(data);
     return true;
 }
@@ -318,12 +312,7 @@ std::shared_ptr<const FileContents> FileContents::open(const QString& path, std:
 
 bool readRegularFile(const QString& path, std::int64_t maxBytes, QByteArray* out, QString* error, FileIdentity* identity)
 {
-    return readRegular(path, maxBytes, true, out, nullptr, error, identity);
-}
-
-bool readRegularFileHead(const QString& path, std::int64_t maxBytes, QByteArray* out, bool* whole, QString* error)
-{
-    return readRegular(path, maxBytes, false, out, whole, error, nullptr);
+    return readRegular(path, maxBytes, out, error, identity);
 }
 
 } // namespace kpv
