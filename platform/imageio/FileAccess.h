@@ -48,7 +48,8 @@ public:
 
     // Opens the regular file at `path` with the care of readRegularFile (no blocking, nothing but
     // a regular file). A file read into memory may have at most `maxBytes`; a mapped one costs no
-    // memory of its own and may be larger. Null with *error (when given) saying why.
+    // memory of its own and may be larger. A file mapped already, and still as it was mapped, is
+    // not opened again: its live mapping is answered. Null with *error (when given) saying why.
     static std::shared_ptr<const FileContents> open(const QString& path, std::int64_t maxBytes,
                                                     QString* error = nullptr);
 

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstring>
 #include <mutex>
+#include <vector>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -233,6 +234,31 @@ void releaseGuardSlot(int index)
 // Below this size a read costs less than a mapping and its page faults.
 constexpr std::int64_t kMinMappedBytes = 64 * 1024;
 
+// The mapped files alive in the process. A file opened again while one of its mappings lives (the
+// parts of a zoomed photo and its full decode, a thumbnail and a fitted picture of one photo made
+// side by side) shares that mapping, as long as the file is still the one that was mapped.
+std::mutex g_mappedMutex;
+std::vector<std::weak_ptr<const FileContents>> g_mapped;
+
+std::shared_ptr<const FileContents> liveMapping(const FileIdentity& identity)
+{
+    std::lock_guard lock(g_mappedMutex);
+    std::shared_ptr<const FileContents> found;
+    std::erase_if(g_mapped, [&](const std::weak_ptr<const FileContents>& weak) {
+        std::shared_ptr<const FileContents> contents = weak.lock();
+        if (contents && !found && contents->identity() == identity && !contents->wasCutShort())
+            found = contents;
+        return !contents;
+    });
+    return found;
+}
+
+void addLiveMapping(const std::shared_ptr<const FileContents>& contents)
+{
+    std::lock_guard lock(g_mappedMutex);
+    g_mapped.push_back(contents);
+}
+
 } // namespace
 
 FileContents::~FileContents()
@@ -265,6 +291,11 @@ std::shared_ptr<const FileContents> FileContents::open(const QString& path, std:
         return nullptr;
     };
     struct stat st {};
+    // The file as its name shows it now: a mapping of it that lives already serves.
+    if (!path.isEmpty() && ::stat(kpv::encodeFileName(path).constData(), &st) == 0 && S_ISREG(st.st_mode) &&
+        st.st_size >= kMinMappedBytes)
+        if (std::shared_ptr<const FileContents> shared = liveMapping(identityOf(st)))
+            return shared;
     QString why;
     const int fd = openRegularForReading(path, &st, &why);
     if (fd < 0)
@@ -283,6 +314,7 @@ std::shared_ptr<const FileContents> FileContents::open(const QString& path, std:
                 contents->m_mappedLength = length;
                 contents->m_guardSlot = slot;
                 contents->m_bytes = QByteArray::fromRawData(static_cast<const char*>(mapping), qsizetype(length));
+                addLiveMapping(contents);
                 notifyAccess(path, "map");
                 return contents;
             }
