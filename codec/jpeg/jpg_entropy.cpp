@@ -38,6 +38,63 @@ inline int16_t wrap16(int32_t v) {
     return int16_t(uint16_t(uint32_t(v)));
 }
 
+// Parses the coefficients of a block from zig-zag index k to its end without storing them, with
+// the accumulator in the caller's locals: a short code with its value bits, or an end of block, is
+// passed in one step. False on a code the table does not hold (the reader then holds the bits).
+__attribute__((always_inline)) inline bool skipRest(JpgBitReader* br, JpgHuffTable* act, int k, uint64_t& acc,
+                                                    int& nbits) {
+    if (k <= 63 && !act->skipReady) {
+        JpgHuffPrepareSkip(act);
+    }
+    while (k <= 63) {
+        // The shortcut needs kJpgSkipAcBits bits; a refill brings at least 57, several symbols'
+        // worth.
+        if (nbits < kJpgSkipAcBits) {
+            br->acc = acc;
+            br->nbits = nbits;
+            JpgBrFill(br);
+            acc = br->acc;
+            nbits = br->nbits;
+        }
+        // Several symbols at once, as long as they all lie inside the block: their coefficients
+        // at 63 at most, and an end of block only where one can be (after a coefficient at 63
+        // the block ends without it, and the next bits are the next block's).
+        const uint32_t f = act->skipAc[acc >> (64 - kJpgSkipAcBits)];
+        if (k + int(f >> 5) <= 64) {
+            const int len = int(f & 15);
+            acc <<= len;
+            nbits -= len;
+            if (f & 16) {
+                k = 64;
+                break;
+            }
+            k += int(f >> 5);
+            continue;
+        }
+        br->acc = acc;
+        br->nbits = nbits;
+        JpgBrNeed(br, 32); // a code of up to 16 bits and up to 15 value bits
+        int rs = JpgHufDecode(br, act);
+        if (rs < 0) {
+            return false;
+        }
+        int r = rs >> 4, sz = rs & 15;
+        if (sz) {
+            k += r + 1;
+            JpgBrSkip(br, sz);
+        } else if (r == 15) {
+            k += 16;
+        } else {
+            acc = br->acc;
+            nbits = br->nbits;
+            break;
+        }
+        acc = br->acc;
+        nbits = br->nbits;
+    }
+    return true;
+}
+
 } // namespace
 
 int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
@@ -171,60 +228,38 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
     if (lastStored < 0) {
         lastStored = k - 1 > 63 ? 63 : k - 1; // past the last index: nothing stored from k on
     }
-    // ... and parse the rest without storing (at reduced scales most of the block): a short code
-    // with its value bits, or an end of block, is passed in one step.
-    if (k <= 63 && !act->skipReady) {
-        JpgHuffPrepareSkip(act);
-    }
-    while (k <= 63) {
-        // The shortcut needs kJpgSkipAcBits bits; a refill brings at least 57, several symbols'
-        // worth.
-        if (nbits < kJpgSkipAcBits) {
-            br->acc = acc;
-            br->nbits = nbits;
-            JpgBrFill(br);
-            acc = br->acc;
-            nbits = br->nbits;
-        }
-        // Several symbols at once, as long as they all lie inside the block: their coefficients
-        // at 63 at most, and an end of block only where one can be (after a coefficient at 63
-        // the block ends without it, and the next bits are the next block's).
-        const uint32_t f = act->skipAc[acc >> (64 - kJpgSkipAcBits)];
-        if (k + int(f >> 5) <= 64) {
-            const int len = int(f & 15);
-            acc <<= len;
-            nbits -= len;
-            if (f & 16) {
-                k = 64;
-                break;
-            }
-            k += int(f >> 5);
-            continue;
-        }
-        br->acc = acc;
-        br->nbits = nbits;
-        JpgBrNeed(br, 32); // a code of up to 16 bits and up to 15 value bits
-        int rs = JpgHufDecode(br, act);
-        if (rs < 0) {
-            return corrupt(br);
-        }
-        int r = rs >> 4, sz = rs & 15;
-        if (sz) {
-            k += r + 1;
-            JpgBrSkip(br, sz);
-        } else if (r == 15) {
-            k += 16;
-        } else {
-            acc = br->acc;
-            nbits = br->nbits;
-            break;
-        }
-        acc = br->acc;
-        nbits = br->nbits;
+    // ... and parse the rest without storing (at reduced scales most of the block).
+    if (!skipRest(br, act, k, acc, nbits)) {
+        return corrupt(br);
     }
     br->acc = acc;
     br->nbits = nbits;
     comp->lastIdx = lastStored;
+    if (JpgBrOverrun(br)) {
+        br->starved = true;
+    }
+    return 0;
+}
+
+int64_t JpgDecBlockDc(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
+    if (br->starved) {
+        return 0;
+    }
+    int32_t diff;
+    if (!decodeDc(br, br->dc[comp->dcTbl], &diff)) {
+        return corrupt(br);
+    }
+    const int16_t dc = wrap16(comp->dcPred + diff);
+    comp->dcPred = dc;
+    block[0] = dc;
+    uint64_t acc = br->acc;
+    int nbits = br->nbits;
+    if (!skipRest(br, br->ac[comp->acTbl], 1, acc, nbits)) {
+        return corrupt(br);
+    }
+    br->acc = acc;
+    br->nbits = nbits;
+    comp->lastIdx = 0;
     if (JpgBrOverrun(br)) {
         br->starved = true;
     }

@@ -352,6 +352,8 @@ bool JpgDecChromaShifts(const JpgDecoder* d, int* sx, int* sy);
 
 // Entropy decoding (jpg_entropy.cpp)
 int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp);
+// JpgDecBlock with the last index to store 0 (the eighth scale): the DC coefficient alone is kept.
+int64_t JpgDecBlockDc(JpgBitReader* br, int16_t* block, JpgComponent* comp);
 int64_t JpgDecBlockDCFirst(JpgBitReader* br, int16_t* block, JpgComponent* comp);
 int64_t JpgDecBlockACFirst(JpgBitReader* br, int16_t* block, JpgComponent* comp);
 int64_t JpgDecBlockDCRefine(JpgBitReader* br, int16_t* block, JpgComponent* comp);

@@ -233,7 +233,11 @@ int64_t JpgDecYCbCrMCU(JpgDecoder* d, int64_t col, int64_t row) {
         const int64_t ax = c->hb * mcuX + bx, ay = c->vb * mcuY + by;
         const bool inside = ax + 8 <= c->width && ay + 8 <= c->height;
         if (inside) {
-            JpgDecBlock(br, blk, c);
+            if (br->lastIndex == 0 && c->lastAtLeast == 0) {
+                JpgDecBlockDc(br, blk, c);
+            } else {
+                JpgDecBlock(br, blk, c);
+            }
         } else {
             // A block cut by the picture's edge keeps every coefficient at 1/8 too: its partly
             // covered output samples average only the picture.
