@@ -4,11 +4,14 @@
 #include <QFileInfo>
 
 #include <atomic>
+#include <cstdint>
 #include <exception>
 
 namespace {
 // Read by the load workers while the main thread may set or withdraw them.
 std::atomic<NavLaunchPicture *> g_current[2] = {nullptr, nullptr};
+// As the loads open a photo: a file read into memory (small ones) may have at most this.
+constexpr std::int64_t kMaxLaunchFileBytes = std::int64_t(1) << 30;
 }
 
 NavLaunchPicture::NavLaunchPicture(const QString &path, Maker maker, Kind kind) : m_kind(kind)
@@ -42,6 +45,7 @@ void NavLaunchPicture::abandon()
         std::lock_guard lock(m_state->mutex);
         m_state->taken = true;
         m_state->image = QImage();
+        m_state->opening.reset();
     }
     if (m_thread.joinable())
         m_thread.detach();
@@ -54,6 +58,13 @@ void NavLaunchPicture::make(const std::shared_ptr<State> &state, const QString &
     // The file's identity before and after the read: a file rewritten meanwhile gives no picture.
     const kpv::FileIdentity before = kpv::fileIdentity(path);
     QImage image;
+    {
+        std::shared_ptr<const kpv::FileContents> opening =
+            before.isValid() ? kpv::FileContents::open(path, kMaxLaunchFileBytes) : nullptr;
+        std::lock_guard lock(state->mutex);
+        if (!state->taken)
+            state->opening = std::move(opening);
+    }
     // A maker that throws (out of memory included) makes no picture: the thread ends normally and
     // the loads waiting for it get their answer and decode the file themselves.
     try {
@@ -84,6 +95,7 @@ QImage NavLaunchPicture::take(const LMFileImgBaseInfo &base)
     if (s.taken)
         return {};
     s.taken = true;
+    s.opening.reset();
     QImage image = std::move(s.image);
     s.image = QImage();
     if (!base.fileIdentity().isValid() || base.fileIdentity() != s.identity)

@@ -56,6 +56,10 @@ private:
         bool taken = false;
         kpv::FileIdentity identity;
         QImage image;
+        // The file opened once for the run's start: the picture's decode and the first load's
+        // description and decode share it (a live mapping is answered to every later opening),
+        // until the picture is taken.
+        std::shared_ptr<const kpv::FileContents> opening;
     };
     static void make(const std::shared_ptr<State> &state, const QString &path, Maker maker);
 

@@ -4,12 +4,15 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <vector>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -240,9 +243,8 @@ constexpr std::int64_t kMinMappedBytes = 64 * 1024;
 std::mutex g_mappedMutex;
 std::vector<std::weak_ptr<const FileContents>> g_mapped;
 
-std::shared_ptr<const FileContents> liveMapping(const FileIdentity& identity)
+std::shared_ptr<const FileContents> liveMappingLocked(const FileIdentity& identity)
 {
-    std::lock_guard lock(g_mappedMutex);
     std::shared_ptr<const FileContents> found;
     std::erase_if(g_mapped, [&](const std::weak_ptr<const FileContents>& weak) {
         std::shared_ptr<const FileContents> contents = weak.lock();
@@ -252,6 +254,49 @@ std::shared_ptr<const FileContents> liveMapping(const FileIdentity& identity)
     });
     return found;
 }
+
+// The files being mapped now: a second opening of one waits for the first and shares its mapping
+// (the pictures made at start-up side by side), rather than mapping the file again beside it.
+std::vector<FileIdentity> g_opening;
+std::condition_variable g_openingDone;
+
+// Claims the mapping of the file `identity` names, or answers its live mapping (waiting while
+// another thread maps it). The claim ends when the object goes, after the mapping, if any, is
+// registered.
+class MappingClaim {
+public:
+    explicit MappingClaim(const FileIdentity& identity) : m_identity(identity) {}
+    std::shared_ptr<const FileContents> claimOrShare()
+    {
+        std::unique_lock lock(g_mappedMutex);
+        for (;;) {
+            if (std::shared_ptr<const FileContents> shared = liveMappingLocked(m_identity))
+                return shared;
+            if (std::find(g_opening.begin(), g_opening.end(), m_identity) == g_opening.end())
+                break;
+            g_openingDone.wait(lock);
+        }
+        g_opening.push_back(m_identity);
+        m_claimed = true;
+        return nullptr;
+    }
+    ~MappingClaim()
+    {
+        if (!m_claimed)
+            return;
+        {
+            std::lock_guard lock(g_mappedMutex);
+            g_opening.erase(std::find(g_opening.begin(), g_opening.end(), m_identity));
+        }
+        g_openingDone.notify_all();
+    }
+    MappingClaim(const MappingClaim&) = delete;
+    MappingClaim& operator=(const MappingClaim&) = delete;
+
+private:
+    FileIdentity m_identity;
+    bool m_claimed = false;
+};
 
 void addLiveMapping(const std::shared_ptr<const FileContents>& contents)
 {
@@ -291,10 +336,12 @@ std::shared_ptr<const FileContents> FileContents::open(const QString& path, std:
         return nullptr;
     };
     struct stat st {};
-    // The file as its name shows it now: a mapping of it that lives already serves.
+    // The file as its name shows it now: a mapping of it that lives already serves, or one being
+    // made (waited for).
+    std::optional<MappingClaim> claim;
     if (!path.isEmpty() && ::stat(kpv::encodeFileName(path).constData(), &st) == 0 && S_ISREG(st.st_mode) &&
         st.st_size >= kMinMappedBytes)
-        if (std::shared_ptr<const FileContents> shared = liveMapping(identityOf(st)))
+        if (std::shared_ptr<const FileContents> shared = claim.emplace(identityOf(st)).claimOrShare())
             return shared;
     QString why;
     const int fd = openRegularForReading(path, &st, &why);

@@ -4,8 +4,10 @@
 
 #include "nav_test_support.h"
 
+#include "Model/LMImageSourceFactory.h"
 #include "Model/LMPhotoLoader.h"
 #include "View/NavImageLoader.h"
+#include "View/NavLaunchPicture.h"
 #include "imageio/FileAccess.h"
 #include "imageio/ImageDestination.h"
 #include "imageio/ImageProperties.h"
@@ -16,6 +18,7 @@
 #include <QMutex>
 
 #include <algorithm>
+#include <future>
 #include <random>
 #include <utility>
 
@@ -154,6 +157,40 @@ TEST_F(PhotoReads, EachLoadTakesItsPhotoFromTheDiskOnce)
     EXPECT_FALSE(NavPhotoLoaderAdapter::decodeLaunchFitin(fresh, QSizeF(1920, 1080)).isNull());
     EXPECT_EQ(log.most(), 1);
     EXPECT_EQ(log.reads.value({-1, fresh}) + log.reads.value({-2, fresh}), 2);
+}
+
+// Started with a photo: its quick and sharp pictures, made while the program starts, and the
+// first loads of it (its description and the rest) take it from the disk once between them.
+TEST_F(PhotoReads, TheStartsPicturesAndTheFirstLoadsShareOneOpening)
+{
+    const QString photo = write(QStringLiteral("e.jpg"), noise(1600, 1000, 5), QStringLiteral("public.jpeg"), 6);
+    ReadLog log;
+    log.load = -1;
+    std::promise<void> started, made;
+    NavLaunchPicture quick(photo, [&started](const QString &path) {
+        started.set_value();
+        const std::unique_ptr<LMImageSourceReader> reader = LMImageSourceFactory::platform()->createWithFile(path);
+        return reader ? reader->createThumbnailAtIndex(0, LMPhotoLoader::kSmallThumbMaxPixelSize, false) : QImage();
+    });
+    NavLaunchPicture sharp(
+        photo,
+        [&made](const QString &path) {
+            QImage fitted = NavPhotoLoaderAdapter::decodeLaunchFitin(path, QSizeF(1600, 1000));
+            made.set_value();
+            return fitted;
+        },
+        NavLaunchPicture::SharpPicture);
+    // The window is built while the pictures are made: the loads come once they are.
+    started.get_future().wait();
+    made.get_future().wait();
+    controller->openFilePaths({LMPathString(photo, false)}, {}, false);
+    runLoads(log);
+    int reads = 0;
+    for (auto it = log.reads.begin(); it != log.reads.end(); ++it)
+        reads += it.key().second == photo ? it.value() : 0;
+    EXPECT_EQ(reads, 1);
+    ASSERT_TRUE(controller->curFileInfo()->imageByType(LMNavFileInfo::kSmallThumbType));
+    EXPECT_EQ(controller->curFileInfo()->imgBaseInfo()->orientationAngle(), 90);
 }
 
 } // namespace
