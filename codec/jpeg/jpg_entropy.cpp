@@ -38,6 +38,63 @@ inline int16_t wrap16(int32_t v) {
     return int16_t(uint16_t(uint32_t(v)));
 }
 
+// Parses the coefficients of a block from zig-zag index k to its end without storing them, with
+// the accumulator in the caller's locals: a short code with its value bits, or an end of block, is
+// passed in one step. False on a code the table does not hold (the reader then holds the bits).
+__attribute__((always_inline)) inline bool skipRest(JpgBitReader* br, JpgHuffTable* act, int k, uint64_t& acc,
+                                                    int& nbits) {
+    if (k <= 63 && !act->skipReady) {
+        JpgHuffPrepareSkip(act);
+    }
+    while (k <= 63) {
+        // The shortcut needs kJpgSkipAcBits bits; a refill brings at least 57, several symbols'
+        // worth.
+        if (nbits < kJpgSkipAcBits) {
+            br->acc = acc;
+            br->nbits = nbits;
+            JpgBrFill(br);
+            acc = br->acc;
+            nbits = br->nbits;
+        }
+        // Several symbols at once, as long as they all lie inside the block: their coefficients
+        // at 63 at most, and an end of block only where one can be (after a coefficient at 63
+        // the block ends without it, and the next bits are the next block's).
+        const uint32_t f = act->skipAc[acc >> (64 - kJpgSkipAcBits)];
+        if (k + int(f >> 5) <= 64) {
+            const int len = int(f & 15);
+            acc <<= len;
+            nbits -= len;
+            if (f & 16) {
+                k = 64;
+                break;
+            }
+            k += int(f >> 5);
+            continue;
+        }
+        br->acc = acc;
+        br->nbits = nbits;
+        JpgBrNeed(br, 32); // a code of up to 16 bits and up to 15 value bits
+        int rs = JpgHufDecode(br, act);
+        if (rs < 0) {
+            return false;
+        }
+        int r = rs >> 4, sz = rs & 15;
+        if (sz) {
+            k += r + 1;
+            JpgBrSkip(br, sz);
+        } else if (r == 15) {
+            k += 16;
+        } else {
+            acc = br->acc;
+            nbits = br->nbits;
+            break;
+        }
+        acc = br->acc;
+        nbits = br->nbits;
+    }
+    return true;
+}
+
 } // namespace
 
 int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
@@ -52,11 +109,13 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
     comp->dcPred = dc;
     block[0] = dc;
     JpgHuffTable* act = br->ac[comp->acTbl];
-    if (!act->fastReady) {
-        JpgHuffPrepareFast(act);
-    }
     const int last = br->lastIndex > comp->lastAtLeast ? br->lastIndex : comp->lastAtLeast;
-    int lastStored = 0;
+    if (last > 0 && !act->fastReady) {
+        JpgHuffPrepareFast(act); // for the coefficients stored one at a time
+    }
+    // The last index stored, for the inverse transform to spare the zeros after it: told by where
+    // the end of block stands (a bound, never below it), so that the steps need not keep it.
+    int lastStored = -1;
     int k = 1;
     // F.2.2.2: store coefficients up to the last index. The accumulator lives in locals here:
     // this loop is the decoder's hottest.
@@ -69,7 +128,9 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
         JpgHuffPrepareMulti(act);
     }
     while (k <= last) {
-        if (nbits < 32) {
+        // The several-symbol step needs only its table's bits: a refill (at least 57 bits) serves
+        // a few of them; one symbol at a time needs up to 32.
+        if (nbits < (multi ? kJpgMultiAcBits : 32)) {
             br->acc = acc;
             br->nbits = nbits;
             JpgBrFill(br);
@@ -78,23 +139,29 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
         }
         if (multi) {
             const uint64_t e = act->multiAc[acc >> (64 - kJpgMultiAcBits)];
-            const int advance = int((e >> 5) & 127);
-            if ((e & 15) && k + advance <= ((e & 16) ? 63 : 64)) {
+            const int span = int((e >> 5) & 127);
+            if (k + span <= 64) {
                 const int len = int(e & 15);
                 acc <<= len;
                 nbits -= len;
-                // Unused pairs write a zero where nothing is stored yet, before the used ones.
-                block[jpg_natural_order[k + int((e >> 47) & 63)]] = int16_t(int8_t(uint8_t(e >> 53)));
-                block[jpg_natural_order[k + int((e >> 33) & 63)]] = int16_t(int8_t(uint8_t(e >> 39)));
-                block[jpg_natural_order[k + int((e >> 19) & 63)]] = int16_t(int8_t(uint8_t(e >> 25)));
-                const int lastEnd = int((e >> 12) & 127);
-                lastStored = lastEnd ? k + lastEnd - 1 : lastStored;
+                // An unused slot writes a zero where nothing is stored yet, before the used one.
+                const uint8_t* order = jpg_natural_order + k;
+                block[order[e >> 58]] = int16_t(uint16_t(e >> 32));
+                block[order[(e >> 52) & 63]] = int16_t(uint16_t(e >> 16));
                 if (e & 16) {
+                    lastStored = k + span - 2; // before the end of block
                     k = 64;
                     break;
                 }
-                k += advance;
+                k += span;
                 continue;
+            }
+            if (nbits < 32) {
+                br->acc = acc;
+                br->nbits = nbits;
+                JpgBrFill(br);
+                acc = br->acc;
+                nbits = br->nbits;
             }
         }
         int f = act->fastAc[acc >> (64 - kJpgFastAcBits)];
@@ -104,7 +171,8 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
             nbits -= len;
             if ((f >> 8) == 0) {
                 if (((f >> 4) & 15) == 0) {
-                    k = 64; // end of block
+                    lastStored = k - 1; // end of block
+                    k = 64;
                     break;
                 }
                 k += 16;
@@ -112,7 +180,6 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
             }
             k += (f >> 4) & 15;
             block[jpg_natural_order[k]] = int16_t(f >> 8); // runs past 63 land on 63
-            lastStored = k > 63 ? 63 : k;
             ++k;
             continue;
         }
@@ -149,69 +216,50 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
             acc <<= sz;
             nbits -= sz;
             block[jpg_natural_order[k]] = wrap16(extend(v, sz));
-            lastStored = k > 63 ? 63 : k;
             ++k;
         } else if (r == 15) {
             k += 16;
         } else {
+            lastStored = k - 1;
             k = 64;
             break;
         }
     }
-    // ... and parse the rest without storing (at reduced scales most of the block): a short code
-    // with its value bits, or an end of block, is passed in one step.
-    if (k <= 63 && !act->skipReady) {
-        JpgHuffPrepareSkip(act);
+    if (lastStored < 0) {
+        lastStored = k - 1 > 63 ? 63 : k - 1; // past the last index: nothing stored from k on
     }
-    while (k <= 63) {
-        // The shortcut needs kJpgSkipAcBits bits; a refill brings at least 57, several symbols'
-        // worth.
-        if (nbits < kJpgSkipAcBits) {
-            br->acc = acc;
-            br->nbits = nbits;
-            JpgBrFill(br);
-            acc = br->acc;
-            nbits = br->nbits;
-        }
-        // Several symbols at once, as long as they all lie inside the block: their coefficients
-        // at 63 at most, and an end of block only where one can be (after a coefficient at 63
-        // the block ends without it, and the next bits are the next block's).
-        const uint32_t f = act->skipAc[acc >> (64 - kJpgSkipAcBits)];
-        if (f && k + int(f >> 5) <= ((f & 16) ? 63 : 64)) {
-            const int len = int(f & 15);
-            acc <<= len;
-            nbits -= len;
-            if (f & 16) {
-                k = 64;
-                break;
-            }
-            k += int(f >> 5);
-            continue;
-        }
-        br->acc = acc;
-        br->nbits = nbits;
-        JpgBrNeed(br, 32); // a code of up to 16 bits and up to 15 value bits
-        int rs = JpgHufDecode(br, act);
-        if (rs < 0) {
-            return corrupt(br);
-        }
-        int r = rs >> 4, sz = rs & 15;
-        if (sz) {
-            k += r + 1;
-            JpgBrSkip(br, sz);
-        } else if (r == 15) {
-            k += 16;
-        } else {
-            acc = br->acc;
-            nbits = br->nbits;
-            break;
-        }
-        acc = br->acc;
-        nbits = br->nbits;
+    // ... and parse the rest without storing (at reduced scales most of the block).
+    if (!skipRest(br, act, k, acc, nbits)) {
+        return corrupt(br);
     }
     br->acc = acc;
     br->nbits = nbits;
     comp->lastIdx = lastStored;
+    if (JpgBrOverrun(br)) {
+        br->starved = true;
+    }
+    return 0;
+}
+
+int64_t JpgDecBlockDc(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
+    if (br->starved) {
+        return 0;
+    }
+    int32_t diff;
+    if (!decodeDc(br, br->dc[comp->dcTbl], &diff)) {
+        return corrupt(br);
+    }
+    const int16_t dc = wrap16(comp->dcPred + diff);
+    comp->dcPred = dc;
+    block[0] = dc;
+    uint64_t acc = br->acc;
+    int nbits = br->nbits;
+    if (!skipRest(br, br->ac[comp->acTbl], 1, acc, nbits)) {
+        return corrupt(br);
+    }
+    br->acc = acc;
+    br->nbits = nbits;
+    comp->lastIdx = 0;
     if (JpgBrOverrun(br)) {
         br->starved = true;
     }

@@ -130,6 +130,14 @@ const uint16_t* symbolsByPrefix(const JpgHuffTable* t, int bits) {
     return byPrefix;
 }
 
+// The zig-zag positions an entry of several symbols needs before the block's end: those it
+// advances, one more when it ends the block (an end of block cannot follow a coefficient at 63),
+// and more than a block has when it holds no whole symbol; the decoder takes the entry while its
+// position plus this is at most 64.
+uint32_t entrySpan(uint32_t used, uint32_t advance, uint32_t ends) {
+    return used ? advance + ends : 127;
+}
+
 } // namespace
 
 void JpgHuffPrepareFast(JpgHuffTable* t) {
@@ -172,7 +180,7 @@ void JpgHuffPrepareSkip(JpgHuffTable* t) {
             advance += step;
             ends = (sz == 0 && r != 15) ? 1 : 0;
         }
-        t->skipAc[p] = uint16_t((advance << 5) | (ends << 4) | used);
+        t->skipAc[p] = uint16_t((entrySpan(used, advance, ends) << 5) | (ends << 4) | used);
     }
     t->skipReady = true;
 }
@@ -183,29 +191,27 @@ void JpgHuffPrepareMulti(JpgHuffTable* t) {
     const uint16_t* byPrefix = symbolsByPrefix(t, kBits);
     for (uint32_t p = 0; p < (1u << kBits); ++p) {
         uint64_t slots = 0;
-        uint32_t used = 0, advance = 0, ends = 0, lastEnd = 0, count = 0;
+        uint32_t used = 0, advance = 0, ends = 0, count = 0;
         while (used < kBits && !ends) {
             const uint32_t e = byPrefix[(p << used) & ((1u << kBits) - 1)];
             const uint32_t len = e >> 8, rs = e & 0xFF, r = rs >> 4, sz = rs & 15;
             const uint32_t step = sz ? r + 1 : r == 15 ? 16 : 0;
-            if (len == 0 || used + len + sz > kBits || advance + step > 63 || sz > 7 || (sz && count == 3)) {
+            if (len == 0 || used + len + sz > kBits || advance + step > 63 || (sz && count == 2)) {
                 break;
             }
             if (sz) {
                 const uint32_t bits = (p >> (kBits - used - len - sz)) & ((1u << sz) - 1);
                 const int32_t v = bits < (1u << (sz - 1)) ? int32_t(bits) - int32_t((1u << sz) - 1) : int32_t(bits);
-                const uint64_t slot = (uint64_t(advance + r) & 63) | (uint64_t(uint8_t(int8_t(v))) << 6);
-                slots |= slot << (14 * count);
+                slots |= uint64_t(uint16_t(int16_t(v))) << (16 + 16 * count);
+                slots |= (uint64_t(advance + r) & 63) << (52 + 6 * count);
                 ++count;
-                lastEnd = advance + r + 1;
             }
             used += len + sz;
             advance += step;
             ends = (sz == 0 && r != 15) ? 1 : 0;
         }
-        t->multiAc[p] = used ? uint64_t(used) | (uint64_t(ends) << 4) | (uint64_t(advance) << 5) |
-                                   (uint64_t(lastEnd) << 12) | (slots << 19)
-                             : 0;
+        const uint64_t span = entrySpan(used, advance, ends);
+        t->multiAc[p] = used ? uint64_t(used) | (uint64_t(ends) << 4) | (span << 5) | slots : span << 5;
     }
     t->multiReady = true;
 }

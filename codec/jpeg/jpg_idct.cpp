@@ -303,30 +303,18 @@ int32_t JpgIdct8Portable(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitc
     return 0;
 }
 
-extern "C" {
+namespace {
 
-int32_t JpgDQIDCT8(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, const int32_t* dq,
-                   int32_t lineDouble, int32_t lastIndex, void* scratch) {
-    if (step == 1 && JpgIdct8Simd && lastIndex != 0) {
-        return JpgIdct8Simd(dst, coef, pitch, dq);
-    }
-    return JpgIdct8Portable(dst, coef, step, pitch, dq, lastIndex);
-}
-
-int32_t JpgDQIDCT4(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, const int32_t* dq,
-                   int32_t, int32_t lastIndex, void*) {
-    if (step == 1 && JpgIdct4Simd) {
-        return lastIndex == 0 ? JpgIdct4Dc(dst, coef, pitch, dq) : JpgIdct4Simd(dst, coef, pitch, dq, lastIndex);
-    }
+// The portable reduced transforms, out of line: the vector ones are reached through their callers
+// without saving what these need.
+__attribute__((noinline)) int32_t idct4Portable(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch,
+                                                const int32_t* dq) {
     reducedIdct<4>(dst, coef, step, pitch, dq, kernels().w4);
     return 0;
 }
 
-int32_t JpgDQIDCT2(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, const int32_t* dq,
-                   int32_t, int32_t lastIndex, void*) {
-    if (step == 1 && JpgIdct2Simd) {
-        return JpgIdct2Simd(dst, coef, pitch, dq, lastIndex);
-    }
+__attribute__((noinline)) int32_t idct2Portable(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch,
+                                                const int32_t* dq) {
     // Only frequencies 0, 1, 3, 5 and 7 carry weight at 4:1, and the two outputs of each pass are
     // the even part plus and minus the odd part: 25 coefficients, no general loop. Single
     // precision holds every value of a valid file exactly enough for 8-bit output, and hostile
@@ -376,21 +364,37 @@ int32_t JpgDQIDCT2(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, con
     return 0;
 }
 
+} // namespace
+
+extern "C" {
+
+int32_t JpgDQIDCT8(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, const int32_t* dq,
+                   int32_t lineDouble, int32_t lastIndex, void* scratch) {
+    if (step == 1 && JpgIdct8Simd && lastIndex != 0) {
+        return JpgIdct8Simd(dst, coef, pitch, dq);
+    }
+    return JpgIdct8Portable(dst, coef, step, pitch, dq, lastIndex);
+}
+
+int32_t JpgDQIDCT4(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, const int32_t* dq,
+                   int32_t, int32_t lastIndex, void*) {
+    if (step == 1 && JpgIdct4Simd) {
+        return lastIndex == 0 ? JpgIdct4Dc(dst, coef, pitch, dq) : JpgIdct4Simd(dst, coef, pitch, dq, lastIndex);
+    }
+    return idct4Portable(dst, coef, step, pitch, dq);
+}
+
+int32_t JpgDQIDCT2(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, const int32_t* dq,
+                   int32_t, int32_t lastIndex, void*) {
+    if (step == 1 && JpgIdct2Simd) {
+        return JpgIdct2Simd(dst, coef, pitch, dq, lastIndex);
+    }
+    return idct2Portable(dst, coef, step, pitch, dq);
+}
+
 int32_t JpgDQIDCT1(uint8_t* dst, int16_t* coef, int32_t step, int32_t pitch, const int32_t* dq,
                    int32_t lineDouble, int32_t lastIndex, void*) {
-    // dq = quantiser x 64: F(0,0) / 8 = DC x dq / 512, rounded.
-    int64_t v = (int64_t(coef[0]) * dq[0] + 256) >> 9;
-    uint8_t s = clampSample(v + 128);
-    dst[0] = s;
-    if (lineDouble) {
-        dst[pitch / 2] = s;
-    }
-    if (lastIndex == 0) {
-        coef[0] = 0; // nothing else was stored
-    } else {
-        std::memset(coef, 0, 64 * sizeof(int16_t));
-    }
-    return 0;
+    return JpgIdct1Sample(dst, coef, pitch, dq, lineDouble, lastIndex);
 }
 
 } // extern "C"

@@ -21,6 +21,25 @@ int32_t JpgIdct4Dc(uint8_t* dst, int16_t* coef, int32_t pitch, const int32_t* dq
 // (the DC term alone when lastIndex is 0); null without vector support.
 extern JpgIdct2SimdFn JpgIdct2Simd;
 
+// The 1/8 transform: one sample, the block's mean, F(0,0) / 8 = DC x dq / 512 rounded (dq is the
+// quantiser x 64), into dst and, with line doubling, half a pitch below; the block left all zero.
+// Inline, so that the MCU loop writes the sample without a call.
+inline int32_t JpgIdct1Sample(uint8_t* dst, int16_t* coef, int32_t pitch, const int32_t* dq, int32_t lineDouble,
+                              int32_t lastIndex) {
+    const int64_t v = ((int64_t(coef[0]) * dq[0] + 256) >> 9) + 128;
+    const uint8_t s = uint8_t(v < 0 ? 0 : v > 255 ? 255 : v);
+    dst[0] = s;
+    if (lineDouble) {
+        dst[pitch / 2] = s;
+    }
+    if (lastIndex == 0) {
+        coef[0] = 0; // nothing else was stored
+    } else {
+        __builtin_memset(coef, 0, 64 * sizeof(int16_t));
+    }
+    return 0;
+}
+
 // Box-average kernel of the reduced transforms: the weight of frequency u (with the factor of
 // jpg_idct_scale_tbl row `shift` divided out) in output m, for shift 1 (m < 4) and 2 (m < 2).
 double JpgReducedKernel(int shift, int u, int m);

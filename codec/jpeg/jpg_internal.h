@@ -59,14 +59,17 @@ struct JpgHuffTable {
     // them and the value in 8 bits, (value << 4) | (code + value bits); 0 otherwise.
     int16_t fastDc[1 << kJpgFastDcBits];
     // AC skipping by the next kJpgSkipAcBits bits, for coefficients that are parsed but not kept:
-    // the whole symbols (codes with their value bits) that fit in them, as (zig-zag positions
-    // they advance << 5) | (ends the block << 4) | their bits; 0 when not even one fits.
+    // the whole symbols (codes with their value bits) that fit in them, as (span << 5) | (ends the
+    // block << 4) | their bits. The span is the zig-zag positions they advance, plus one when they
+    // end the block, or 127 when not even one symbol fits: an entry serves where the position
+    // plus its span is at most 64.
     uint16_t skipAc[1 << kJpgSkipAcBits];
     // AC decoding several symbols at a time, by the next kJpgMultiAcBits bits: the whole symbols
-    // that fit in them, with at most three coefficients of 8-bit values, as their bits (bits 0-3;
-    // 0 when not even one fits), whether they end the block (bit 4), the zig-zag positions they
-    // advance (5-11), the offset of the last coefficient plus one (12-18, 0 without one) and three
-    // (offset, value) pairs of 6 and 8 bits from bit 19, the last ones (0, 0) when unused.
+    // that fit in them, with at most two coefficients, as their bits (bits 0-3; 0 when not even
+    // one fits), whether they end the block (bit 4), their span as in skipAc (5-11), the two
+    // coefficient values as 16 bits each from bit 16 and their offsets from the entry's position,
+    // 6 bits each from bit 52 (each read in a step or two, stored as it is); a value and offset
+    // both 0 when unused (a third slot would cost every step more than it saves).
     uint64_t multiAc[1 << kJpgMultiAcBits];
 };
 
@@ -349,6 +352,8 @@ bool JpgDecChromaShifts(const JpgDecoder* d, int* sx, int* sy);
 
 // Entropy decoding (jpg_entropy.cpp)
 int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp);
+// JpgDecBlock with the last index to store 0 (the eighth scale): the DC coefficient alone is kept.
+int64_t JpgDecBlockDc(JpgBitReader* br, int16_t* block, JpgComponent* comp);
 int64_t JpgDecBlockDCFirst(JpgBitReader* br, int16_t* block, JpgComponent* comp);
 int64_t JpgDecBlockACFirst(JpgBitReader* br, int16_t* block, JpgComponent* comp);
 int64_t JpgDecBlockDCRefine(JpgBitReader* br, int16_t* block, JpgComponent* comp);

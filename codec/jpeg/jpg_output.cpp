@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstring>
 
+#include "jpg_idct_impl.h"
 #include "jpg_internal.h"
 
 #include <algorithm>
@@ -221,29 +222,44 @@ int64_t JpgDecCoefMCU(JpgDecoder* d, int64_t col, int64_t row) {
 int64_t JpgDecYCbCrMCU(JpgDecoder* d, int64_t col, int64_t row) {
     JpgBitReader* br = d->br;
     restartIfDue(br, d->scanComp, d->scanComps);
-    for (int b = 0; b < d->scanBlocks; ++b) {
+    // What every block of the MCU shares, read once: the block decoder's calls leave it alone.
+    int16_t* const blk = d->block;
+    void* const scratch = d->scratch;
+    const uint8_t* const steps = jpg_yccrun_tbl[d->layoutRow];
+    const int64_t mcuX = d->mcuCol * 8, mcuY = d->mcuRow * 8, outX = col * 8, outY = row * 8;
+    for (int b = 0, n = d->scanBlocks; b < n; ++b) {
         JpgComponent* c = &d->comp[d->blockComp[b]];
-        int64_t ax = int64_t(c->hb) * d->mcuCol * 8 + d->bx[b];
-        int64_t ay = int64_t(c->vb) * d->mcuRow * 8 + d->by[b];
-        // A block cut by the picture's edge keeps every coefficient at 1/8 too: its partly
-        // covered output samples average only the picture.
-        const int saved = br->lastIndex;
-        if (ax + 8 > c->width || ay + 8 > c->height) {
+        const int64_t bx = d->bx[b], by = d->by[b];
+        const int64_t ax = c->hb * mcuX + bx, ay = c->vb * mcuY + by;
+        const bool inside = ax + 8 <= c->width && ay + 8 <= c->height;
+        if (inside) {
+            if (br->lastIndex == 0 && c->lastAtLeast == 0) {
+                JpgDecBlockDc(br, blk, c);
+            } else {
+                JpgDecBlock(br, blk, c);
+            }
+        } else {
+            // A block cut by the picture's edge keeps every coefficient at 1/8 too: its partly
+            // covered output samples average only the picture.
+            const int saved = br->lastIndex;
             br->lastIndex = 63;
+            JpgDecBlock(br, blk, c);
+            br->lastIndex = saved;
         }
-        JpgDecBlock(br, d->block, c);
-        br->lastIndex = saved;
-        int64_t rx = int64_t(c->hb) * col * 8 + d->bx[b];
-        int64_t ry = int64_t(c->vb) * row * 8 + d->by[b];
-        if (!br->starved && c->idct && c->plane && ax + 8 <= c->width && ay + 8 <= c->height &&
-            ay + 8 <= d->clipRows[c->index]) {
-            // A whole block inside the picture, the common case: straight into the plane.
-            const int step = jpg_yccrun_tbl[d->layoutRow][c->index];
-            c->idct(c->plane + ptrdiff_t(ry >> c->sy) * c->pitch + ptrdiff_t(rx >> c->sx) * step, d->block, step,
-                    c->pitch, c->dq, c->lineDouble, c->lastIdx, d->scratch);
+        const int64_t rx = c->hb * outX + bx, ry = c->vb * outY + by;
+        if (inside && !br->starved && c->idct && c->plane && ay + 8 <= d->clipRows[c->index]) {
+            // A whole block inside the picture, the common case: straight into the plane (at 1/8
+            // its one sample is written here, without a call).
+            const int step = steps[c->index];
+            uint8_t* const dst = c->plane + ptrdiff_t(ry >> c->sy) * c->pitch + ptrdiff_t(rx >> c->sx) * step;
+            if (c->idct == JpgDQIDCT1) {
+                JpgIdct1Sample(dst, blk, c->pitch, c->dq, c->lineDouble, c->lastIdx);
+            } else {
+                c->idct(dst, blk, step, c->pitch, c->dq, c->lineDouble, c->lastIdx, scratch);
+            }
             continue;
         }
-        putBlock(d, c, d->block, ax, ay, rx, ry, c->lastIdx, br->starved);
+        putBlock(d, c, blk, ax, ay, rx, ry, c->lastIdx, br->starved);
     }
     return 0;
 }
