@@ -270,22 +270,24 @@ CodecDecode decodeWithCodec(const unsigned char* data, size_t size, int reductio
         int64_t lines = kBandLines;
         const int64_t result = ajlJpgDecoderScanlines(raw, planes, pitches, 0, &lines);
         if (result != 0 || lines <= 0) {
-            const QString why = QStringLiteral("JPEG decoding failed (code 0x%1)").arg(uint64_t(result), 0, 16);
             if (image->isNull())
-                return CodecDecode::Declined; // nothing shown yet: the reference decoder decides
-            // The rows before the damage stay; the rest of the picture stays clear.
-            if (pending)
+                return CodecDecode::Declined; // nothing decoded: the reference decoder decides
+            // Damaged data: the rows before the damage stay, the rest of the picture is left clear.
+            int shown = 0;
+            if (pending) {
                 writeBand(bands[1 - current]);
-            if (error)
-                *error = why;
+                shown = bands[1 - current].top + bands[1 - current].rows;
+            }
+            for (int y = shown; y < height; ++y)
+                std::memset(image->scanLine(y), 0, size_t(width) * 4);
             return CodecDecode::Done;
         }
         band.top = int(linesDone / reduction);
         band.rows = int(std::min<int64_t>((linesDone + lines + reduction - 1) / reduction, height) - band.top);
         linesDone += lines;
         if (image->isNull()) {
-            // Allocated once the first band decodes, so that a file this road cannot read after
-            // all costs no frame beside the one the reference decoder then makes.
+            // Made once the first band decodes: a file this road cannot read after all costs no
+            // frame beside the one the reference decoder then makes.
             *image = allocateFrame(width, height, error);
             if (image->isNull())
                 return CodecDecode::Failed;

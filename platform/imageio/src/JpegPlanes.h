@@ -40,8 +40,9 @@ enum class CodecDecode { Done, Declined, Failed };
 
 // The whole picture at 1/reduction (1, 2, 4 or 8; each side rounded up) through the codec
 // library's decoder: 8-bit YCbCr or grey, baseline or progressive, in the usual sampling layouts.
-// Declined, with nothing charged or allocated, for a file it does not take or whose reduced size
-// is not `width` x `height`; Failed with *error set when the picture cannot be decoded.
+// Declined, with no frame made, for a file it does not take, whose reduced size is not `width` x
+// `height`, or whose data fails before any row; data damaged further on shows the rows before
+// the damage, the rest clear. Failed with *error set when the frame cannot be had.
 CodecDecode decodeWithCodec(const unsigned char* data, size_t size, int reduction, int width, int height,
                             QImage* image, QString* error);
 
