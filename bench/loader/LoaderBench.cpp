@@ -36,7 +36,7 @@ constexpr int kHeight = 4000;
 
 // Photographic-like content: smooth light falloff, a few soft shapes with edges, and sensor-like
 // noise, so that the entropy coder sees what a camera file holds.
-QByteArray makePhotoJpeg()
+QByteArray makePhotoJpeg(bool progressive = false)
 {
     std::vector<unsigned char> rgb(size_t(kWidth) * kHeight * 3);
     unsigned state = 12345;
@@ -60,7 +60,8 @@ QByteArray makePhotoJpeg()
     tjhandle tj = tjInitCompress();
     unsigned char *out = nullptr;
     unsigned long size = 0;
-    const int rc = tjCompress2(tj, rgb.data(), kWidth, 0, kHeight, TJPF_RGB, &out, &size, TJSAMP_420, 90, 0);
+    const int rc = tjCompress2(tj, rgb.data(), kWidth, 0, kHeight, TJPF_RGB, &out, &size, TJSAMP_420, 90,
+                               progressive ? TJFLAG_PROGRESSIVE : 0);
     QByteArray bytes = rc == 0 ? QByteArray(reinterpret_cast<const char *>(out), qsizetype(size)) : QByteArray();
     tjFree(out);
     tjDestroy(tj);
@@ -173,9 +174,16 @@ void TurboEighthDecode(benchmark::State &state)
 
 // The reader's own decode of the whole photo through the image source, at full size and at a
 // quarter (the fit-in of a photo on a screen), beside libjpeg-turbo's decode to RGBA at each.
-void sourceDecode(benchmark::State &state, int maxPixelSize)
+// The same photo written progressive, as some cameras and most web pictures are.
+const QByteArray &progressivePhoto()
 {
-    const auto source = kpv::ImageSource::createWithData(photo().bytes);
+    static const QByteArray bytes = makePhotoJpeg(true);
+    return bytes;
+}
+
+void sourceDecode(benchmark::State &state, int maxPixelSize, bool progressive = false)
+{
+    const auto source = kpv::ImageSource::createWithData(progressive ? progressivePhoto() : photo().bytes);
     if (!source) {
         state.SkipWithError("the photo cannot be read");
         return;
@@ -192,7 +200,11 @@ void sourceDecode(benchmark::State &state, int maxPixelSize)
     }
 }
 void SourceFullDecode(benchmark::State &state) { sourceDecode(state, 0); }
+void SourceHalfDecode(benchmark::State &state) { sourceDecode(state, kWidth / 2); }
 void SourceQuarterDecode(benchmark::State &state) { sourceDecode(state, kWidth / 4); }
+void SourceEighthDecode(benchmark::State &state) { sourceDecode(state, kWidth / 8); }
+void SourceFullDecodeProgressive(benchmark::State &state) { sourceDecode(state, 0, true); }
+void SourceQuarterDecodeProgressive(benchmark::State &state) { sourceDecode(state, kWidth / 4, true); }
 
 void TurboQuarterDecode(benchmark::State &state)
 {
@@ -342,7 +354,11 @@ BENCHMARK(LoaderFitIn)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(LoaderFitInFromDisk)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(LoaderThumbnail)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(SourceFullDecode)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(SourceHalfDecode)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(SourceQuarterDecode)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(SourceEighthDecode)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(SourceFullDecodeProgressive)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(SourceQuarterDecodeProgressive)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(TurboQuarterDecode)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(TurboFullDecode)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(TurboEighthDecode)->Unit(benchmark::kMillisecond)->MinTime(2.0);
