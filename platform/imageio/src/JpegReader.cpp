@@ -24,7 +24,6 @@
 
 #include <jpeglib.h>
 
-#include "AjlJpgDecoder.h"
 
 namespace kpv {
 namespace {
