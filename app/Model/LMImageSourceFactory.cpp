@@ -94,9 +94,21 @@ public:
         return kpv::Thumbnailer::storedThumbnail(path, maxPixelSize);
     }
 
-    QImage cachedThumbnail(const QString &path, int maxPixelSize, int orientation) const override
+    QImage thumbnail(const QString &path, int maxPixelSize, const LMImageSourceReader &opened, int orientation,
+                     const kpv::FileIdentity &identity) const override
     {
-        return kpv::Thumbnailer::cachedThumbnail(path, maxPixelSize, orientation);
+        // As the thumbnailer makes one, but from the opening the caller holds.
+        const QImage cached = kpv::Thumbnailer::cachedThumbnail(path, maxPixelSize, orientation, identity);
+        if (!cached.isNull())
+            return cached;
+        const QImage stored = opened.createThumbnailAtIndex(0, maxPixelSize, false);
+        return stored.isNull() ? opened.createThumbnailAtIndex(0, maxPixelSize, true) : stored;
+    }
+
+    QImage cachedThumbnail(const QString &path, int maxPixelSize, int orientation,
+                           const kpv::FileIdentity &identity) const override
+    {
+        return kpv::Thumbnailer::cachedThumbnail(path, maxPixelSize, orientation, identity);
     }
 
     void storeThumbnail(const QString &path, const QImage &image, int orientation, qint64 modifiedSecs,

@@ -6,6 +6,7 @@
 // threads at once and keep no per-call state.
 
 #include "Model/LMImageSourceReader.h"
+#include "imageio/FileAccess.h"
 
 #include <QImage>
 #include <QString>
@@ -22,15 +23,26 @@ public:
     // A small picture of the file whose longer side is at most `maxPixelSize`, from the desktop's
     // thumbnail service; null when there is none.
     virtual QImage thumbnail(const QString &path, int maxPixelSize) const = 0;
+    // The same for a file the caller has opened already (`opened`, whose stored orientation and
+    // identity it knows): the desktop's cache is checked against that identity and the file is read
+    // through `opened` alone, never opened again. By default thumbnail() of the path.
+    virtual QImage thumbnail(const QString &path, int maxPixelSize, const LMImageSourceReader &opened, int orientation,
+                             const kpv::FileIdentity &identity) const
+    {
+        (void)opened, (void)orientation, (void)identity;
+        return thumbnail(path, maxPixelSize);
+    }
     // The same only when it costs no decode of the picture (the desktop's cache, or the thumbnail
     // stored in the file); null otherwise.
     virtual QImage storedThumbnail(const QString &path, int maxPixelSize) const = 0;
     // The desktop cache's thumbnail alone, without reading the file itself, in the file's stored
-    // orientation (`orientation` as EXIF numbers it); null when the cache holds no fresh one. By
-    // default storedThumbnail().
-    virtual QImage cachedThumbnail(const QString &path, int maxPixelSize, int orientation) const
+    // orientation (`orientation` as EXIF numbers it); null when the cache holds no fresh one for
+    // the file as `identity` describes it (its modification time and size when it was read;
+    // invalid: as the file is now). By default storedThumbnail().
+    virtual QImage cachedThumbnail(const QString &path, int maxPixelSize, int orientation,
+                                   const kpv::FileIdentity &identity) const
     {
-        (void)orientation;
+        (void)orientation, (void)identity;
         return storedThumbnail(path, maxPixelSize);
     }
     // Keeps a thumbnail the loader made by decoding the file (stored orientation; the file's EXIF

@@ -91,6 +91,16 @@ int maxPixelSizeFor(const QSizeF &want)
     return int(std::min(side, double(INT_MAX)));
 }
 
+// Whether the file changed on disk since its description was read: its pixels are then not
+// loaded against that description. Said in the log, as every other refusal of a file is.
+bool changedOnDisk(const LMFileImgBaseInfo &info)
+{
+    if (!info.fileModified())
+        return false;
+    qWarning().noquote() << info.filePath().path() << "changed on disk since it was read: not loaded as read";
+    return true;
+}
+
 } // namespace
 
 LMPhotoLoader::LMPhotoLoader(const QSizeF &mainScreenSize, std::shared_ptr<const LMImageSourceFactory> sources)
@@ -108,13 +118,58 @@ bool LMPhotoLoader::isRawFile(const LMPathString &path) const
     return kpv::ContentTypes::conformsTo(m_infoProvider->fileUTIByPath(path), kpv::ContentTypes::kCameraRaw);
 }
 
+// ---- One opening per load ----
+
+namespace {
+thread_local LMPhotoLoader::LoadScope *t_innermostScope = nullptr;
+}
+
+LMPhotoLoader::LoadScope::LoadScope(const LMPathString &path) : m_path(path), m_outer(t_innermostScope)
+{
+    t_innermostScope = this;
+}
+
+LMPhotoLoader::LoadScope::~LoadScope()
+{
+    t_innermostScope = m_outer;
+}
+
+LMPhotoLoader::LoadScope *LMPhotoLoader::LoadScope::current(const LMPathString &path)
+{
+    for (LoadScope *scope = t_innermostScope; scope; scope = scope->m_outer)
+        if (scope->m_path == path)
+            return scope;
+    return nullptr;
+}
+
+LMImageSourceReader *LMPhotoLoader::LoadScope::reader(const LMImageSourceFactory &sources, bool *shared)
+{
+    if (!m_openedBy) {
+        m_openedBy = &sources;
+        m_reader = sources.createWithFile(m_path.path());
+    }
+    *shared = m_openedBy == &sources;
+    return *shared ? m_reader.get() : nullptr;
+}
+
 LMImageSourceReader *LMPhotoLoader::OpenedFile::reader()
 {
     if (!m_opened) {
         m_opened = true;
-        m_reader = m_sources.createWithFile(m_path.path());
+        bool shared = false;
+        if (LoadScope *scope = LoadScope::current(m_path))
+            m_shared = scope->reader(m_sources, &shared);
+        if (!shared)
+            m_reader = m_sources.createWithFile(m_path.path());
     }
-    return m_reader.get();
+    return m_shared ? m_shared : m_reader.get();
+}
+
+kpv::FileIdentity LMPhotoLoader::OpenedFile::identity()
+{
+    LMImageSourceReader *opened = reader();
+    const std::shared_ptr<const kpv::FileContents> contents = opened ? opened->contents() : nullptr;
+    return contents ? contents->identity() : kpv::FileIdentity();
 }
 
 LMFileImgBaseInfoPtr LMPhotoLoader::loadImgBaseInfo(const LMPathString &path, const kpv::Operation *operation) const
@@ -143,10 +198,20 @@ LMFileImgBaseInfoPtr LMPhotoLoader::loadImgBaseInfoByCore(const LMPathString &pa
                                                           OpenedFile &file) const
 {
     return guarded([&]() -> LMFileImgBaseInfoPtr {
-        // The date is taken before the bytes are read: a file rewritten while it is being read then
-        // shows up as changed, instead of carrying the new date with the old contents.
-        const QDateTime modified = path.dateModified();
-        const kpv::FileIdentity identity = kpv::fileIdentity(path.path());
+        // The identity and date are those of the opened file, taken when it was opened, before any
+        // of its bytes are read: a file rewritten meanwhile then shows up as changed, instead of
+        // carrying the new date with the old contents. A reader that does not tell them has them
+        // taken from the name, before the bytes are read, for the same reason.
+        kpv::FileIdentity identity;
+        QDateTime modified;
+        if (file.identity().isValid()) {
+            identity = file.identity();
+            const int64_t ns = identity.modifiedNs;
+            modified = QDateTime::fromMSecsSinceEpoch(qint64(ns >= 0 ? ns / 1000000 : (ns - 999999) / 1000000));
+        } else {
+            modified = path.dateModified();
+            identity = kpv::fileIdentity(path.path());
+        }
         if (!modified.isValid())
             return nullptr;
         LMImageSourceReader *source = file.reader();
@@ -276,7 +341,7 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, int imageScaleType
         imageBaseInfo = loadImgBaseInfo(path, operation, file);
         if (!imageBaseInfo)
             return nullptr;
-    } else if (imageBaseInfo->fileModified()) {
+    } else if (changedOnDisk(*imageBaseInfo)) {
         return nullptr;
     }
     // No reader makes a side longer than an int holds: such a header is no picture to show.
@@ -284,7 +349,16 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, int imageScaleType
     if (!(raw.width() <= INT_MAX && raw.height() <= INT_MAX))
         return nullptr;
 
+    // Two loads of a file's large thumbnail at once (the small thumbnail's load makes it too) take
+    // turns: the second then finds the first one's in the desktop's cache instead of decoding the
+    // file again. The turn is held until the thumbnail is stored.
+    kpv::DecodeBudget::FileTurn thumbnailTurn;
     if (imageScaleType == LMNavFileInfo::kLargeThumbType) {
+        bool gotTurn = false;
+        thumbnailTurn = kpv::DecodeBudget::shared().takeTurn(
+            path.path(), [operation] { return isCancelled(operation); }, &gotTurn);
+        if (!gotTurn)
+            return nullptr;
         if (LMImagePtr stored = loadStoredLargeThumb(path, imageBaseInfo, operation, file)) {
             if (equivalentImageType)
                 *equivalentImageType = 0;
@@ -299,10 +373,19 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, int imageScaleType
                                        operation);
         if (!slot->entered())
             return nullptr;
-        LMImagePtr quick = loadThumbByQL(path, imageBaseInfo, operation, *m_sources);
+        // The desktop's thumbnail of the file as this load opened it.
+        LMImagePtr quick = guarded([&]() -> LMImagePtr {
+            LMImageSourceReader *reader = file.reader();
+            if (!reader)
+                return loadThumbByQL(path, imageBaseInfo, operation, *m_sources);
+            return createImageByImageRef(m_sources->thumbnail(path.path(), kSmallThumbMaxPixelSize, *reader,
+                                                              int(imageBaseInfo->rawOrientation()),
+                                                              imageBaseInfo->fileIdentity()),
+                                         imageBaseInfo);
+        });
         slot.reset();
         if (LMImagePtr thumb = quick) {
-            if (imageBaseInfo->fileModified())
+            if (changedOnDisk(*imageBaseInfo))
                 return nullptr;
             if (equivalentImageType)
                 *equivalentImageType = 0;
@@ -382,7 +465,7 @@ LMImagePtr LMPhotoLoader::loadJpegThumbnailByEighth(const LMPathString &path, co
                                          reader ? reader->contents() : nullptr);
     frame.release();
     slot.reset();
-    if (!decoded || isCancelled(operation) || imageBaseInfo->fileModified())
+    if (!decoded || isCancelled(operation) || changedOnDisk(*imageBaseInfo))
         return nullptr;
     return eighth == size ? decoded : resizeImage(decoded, size, operation);
 }
@@ -415,7 +498,7 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, LMFileImgBaseInfoP
                                     OpenedFile &file) const
 {
     if (imageBaseInfo) {
-        if (imageBaseInfo->fileModified())
+        if (changedOnDisk(*imageBaseInfo))
             return nullptr;
     } else {
         imageBaseInfo = loadImgBaseInfo(path, operation, file);
@@ -447,7 +530,7 @@ LMImagePtr LMPhotoLoader::loadImage(const LMPathString &path, LMFileImgBaseInfoP
         return nullptr;
     // A file rewritten while it was decoded may no longer match its base information (its size
     // among it): drop the pixels rather than pair them with the wrong description.
-    if (imageBaseInfo->fileModified())
+    if (changedOnDisk(*imageBaseInfo))
         return nullptr;
     return resizeAfter ? resizeImage(image, wantImageSize, operation) : image;
 }
@@ -564,13 +647,14 @@ LMImagePtr LMPhotoLoader::loadThumbByQL(const LMPathString &path, const LMFileIm
 LMImagePtr LMPhotoLoader::loadStoredSmallThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
                                                const kpv::Operation *operation, bool inFileOnly) const
 {
-    if (!imageBaseInfo || imageBaseInfo->fileModified() || isCancelled(operation))
+    if (!imageBaseInfo || changedOnDisk(*imageBaseInfo) || isCancelled(operation))
         return nullptr;
     LMImagePtr thumb = guarded([&]() -> LMImagePtr {
         // The cache's picture turned by the orientation already known, or the one in the file.
         QImage stored = inFileOnly ? QImage()
                                    : m_sources->cachedThumbnail(path.path(), kSmallThumbMaxPixelSize,
-                                                                int(imageBaseInfo->rawOrientation()));
+                                                                int(imageBaseInfo->rawOrientation()),
+                                                                imageBaseInfo->fileIdentity());
         if (stored.isNull() && !isCancelled(operation)) {
             OpenedFile file(*m_sources, path);
             if (LMImageSourceReader *reader = file.reader())
@@ -578,7 +662,7 @@ LMImagePtr LMPhotoLoader::loadStoredSmallThumb(const LMPathString &path, const L
         }
         return createImageByImageRef(stored, imageBaseInfo);
     });
-    return thumb && !imageBaseInfo->fileModified() ? thumb : nullptr;
+    return thumb && !changedOnDisk(*imageBaseInfo) ? thumb : nullptr;
 }
 
 LMImagePtr LMPhotoLoader::loadStoredLargeThumb(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,
@@ -593,7 +677,7 @@ LMImagePtr LMPhotoLoader::loadStoredLargeThumb(const LMPathString &path, const L
 {
     // A large thumbnail kept in the desktop's cache (ours of a former visit among them), or stored
     // in the file, is served as it is when it has the large thumbnail's size: no decode.
-    if (!imageBaseInfo || imageBaseInfo->AMCMImageType() == kAMCMImageTypeGIF || imageBaseInfo->fileModified() ||
+    if (!imageBaseInfo || imageBaseInfo->AMCMImageType() == kAMCMImageTypeGIF || changedOnDisk(*imageBaseInfo) ||
         isCancelled(operation))
         return nullptr;
     const QSizeF raw = imageBaseInfo->rawFrameSize();
@@ -602,13 +686,14 @@ LMImagePtr LMPhotoLoader::loadStoredLargeThumb(const LMPathString &path, const L
         return std::max(picture.width(), picture.height()) >= wanted;
     };
     LMImagePtr stored = guarded([&]() -> LMImagePtr {
-        QImage picture = m_sources->cachedThumbnail(path.path(), int(kLargeThumbBox), int(imageBaseInfo->rawOrientation()));
+        QImage picture = m_sources->cachedThumbnail(path.path(), int(kLargeThumbBox), int(imageBaseInfo->rawOrientation()),
+                                                    imageBaseInfo->fileIdentity());
         if (!bigEnough(picture) && !isCancelled(operation))
             if (LMImageSourceReader *reader = file.reader())
                 picture = reader->createThumbnailAtIndex(0, int(kLargeThumbBox), false);
         return bigEnough(picture) ? createImageByImageRef(picture, imageBaseInfo) : nullptr;
     });
-    return stored && !imageBaseInfo->fileModified() ? stored : nullptr;
+    return stored && !changedOnDisk(*imageBaseInfo) ? stored : nullptr;
 }
 
 LMImagePtr LMPhotoLoader::loadThumbByCore(const LMPathString &path, const LMFileImgBaseInfoPtr &imageBaseInfo,

@@ -36,6 +36,33 @@
 
 class LMPhotoLoader {
 public:
+    // One load of a file is often several calls: its description, then a thumbnail kept in it,
+    // then a decode. While a scope lives on a thread, the loader's calls for its file on that
+    // thread share one opening of the file (one mapping, never a copy of it), and the desktop's
+    // thumbnail cache is checked against the file's identity as that opening saw it rather than
+    // by looking at the file again. Made on the stack around the calls of one load; scopes nest,
+    // the innermost one for the file serves.
+    class LoadScope {
+    public:
+        explicit LoadScope(const LMPathString &path);
+        ~LoadScope();
+        LoadScope(const LoadScope &) = delete;
+        LoadScope &operator=(const LoadScope &) = delete;
+
+    private:
+        friend class LMPhotoLoader;
+        // The innermost scope of this thread for `path`, or null.
+        static LoadScope *current(const LMPathString &path);
+        // The file opened through `sources` on first use (null when it cannot be); null as well for
+        // a loader over other sources than the one that opened it, which then opens its own.
+        LMImageSourceReader *reader(const LMImageSourceFactory &sources, bool *shared);
+
+        LMPathString m_path;
+        LoadScope *m_outer = nullptr;
+        const LMImageSourceFactory *m_openedBy = nullptr;
+        std::unique_ptr<LMImageSourceReader> m_reader;
+    };
+
     // Codec image types the loader tells apart.
     static constexpr uint64_t kAMCMImageTypeJPEG = 2;
     static constexpr uint64_t kAMCMImageTypeGIF = 4;
@@ -154,18 +181,23 @@ public:
 private:
     static bool isCancelled(const kpv::Operation *operation) { return operation && operation->isCancelled(); }
 
-    // The file of one load, opened when first needed: its description, its stored thumbnail and
-    // its pixels then come from that one opening (one mapping of the file, never a copy of it).
+    // The file of one call, opened when first needed: its description, its stored thumbnail and
+    // its pixels then come from that one opening (one mapping of the file, never a copy of it),
+    // the opening of the thread's LoadScope for the file when there is one.
     class OpenedFile {
     public:
         OpenedFile(const LMImageSourceFactory &sources, const LMPathString &path) : m_sources(sources), m_path(path) {}
         // Null when the file cannot be opened (asked once).
         LMImageSourceReader *reader();
+        // The identity of the file as it was opened (from the opening itself, not from its name);
+        // invalid when it was not opened or its reader does not tell.
+        kpv::FileIdentity identity();
 
     private:
         const LMImageSourceFactory &m_sources;
         const LMPathString &m_path;
         std::unique_ptr<LMImageSourceReader> m_reader;
+        LMImageSourceReader *m_shared = nullptr;
         bool m_opened = false;
     };
 

@@ -6,6 +6,7 @@
 
 #include "Model/LMBlockOperation.h"
 #include "Model/LMImageTools.h"
+#include "Model/LMPhotoLoader.h"
 #include "Model/MainConfig.h"
 #include "Model/PhotoSearchHandler.h"
 #include "View/LMImageViewModel.h"
@@ -435,6 +436,8 @@ std::shared_ptr<LMBlockOperation> NavigateController::createOperationForLoadImag
         bool failedNow = false;
         if (fileInfo->imageByType(type, &failedNow) || failedNow || !loader)
             return;
+        // The file's description, the thumbnails it keeps and its pixels come from one opening.
+        const LMPhotoLoader::LoadScope oneOpening(fileInfo->filePath());
         // The small-thumbnail load of this file decoded the large thumbnail and filed it.
         if (type == NavLoadPlanner::kLargeThumbType && thumbPair && thumbPair->largeThumbFiled)
             return;

@@ -32,11 +32,6 @@ FileIdentity fileIdentity(const QString& path);
 bool readRegularFile(const QString& path, std::int64_t maxBytes, QByteArray* out, QString* error = nullptr,
                      FileIdentity* identity = nullptr);
 
-// Reads at most `maxBytes` from the start of a regular file, with the same care as
-// readRegularFile. *whole (when given) tells whether that was all of it.
-bool readRegularFileHead(const QString& path, std::int64_t maxBytes, QByteArray* out, bool* whole,
-                         QString* error = nullptr);
-
 // The bytes of a regular file opened once for reading, shared by everything that reads it: its
 // type, its metadata, its stored thumbnail and its pixels. A file large enough to be worth it is
 // mapped into memory, so that a scaled decode never copies it and metadata costs only the pages
@@ -53,7 +48,8 @@ public:
 
     // Opens the regular file at `path` with the care of readRegularFile (no blocking, nothing but
     // a regular file). A file read into memory may have at most `maxBytes`; a mapped one costs no
-    // memory of its own and may be larger. Null with *error (when given) saying why.
+    // memory of its own and may be larger. A file mapped already, and still as it was mapped, is
+    // not opened again: its live mapping is answered. Null with *error (when given) saying why.
     static std::shared_ptr<const FileContents> open(const QString& path, std::int64_t maxBytes,
                                                     QString* error = nullptr);
 
@@ -77,9 +73,9 @@ private:
     int m_guardSlot = -1;
 };
 
-// For tests: told each time a file's contents are taken from the disk (path, and "map", "read"
-// or "head" for a mapping, a whole read or a read of the head), after the file was opened and
-// before its bytes are used. Null to stop.
+// For tests: told each time a file's contents are taken from the disk (path, and "map" or "read"
+// for a mapping or a whole read), after the file was opened and before its bytes are used. Null
+// to stop.
 using FileAccessObserver = std::function<void(const QString& path, const char* kind)>;
 void setFileAccessObserverForTesting(FileAccessObserver observer);
 

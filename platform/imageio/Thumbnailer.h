@@ -3,6 +3,8 @@
 // it holds a fresh entry for the file, else the thumbnail stored in the file, else a scaled
 // decode. "No thumbnail" (a null image) is an allowed answer.
 
+#include "imageio/FileAccess.h"
+
 #include <QImage>
 #include <QString>
 
@@ -21,6 +23,9 @@ public:
     // holds no fresh one. Turned to the file's stored orientation, `orientation` (as EXIF numbers
     // it), which the caller knows.
     static QImage cachedThumbnail(const QString& path, int maxPixelSize, int orientation);
+    // The same for the file as `identity` describes it (taken when the caller opened it): the file
+    // is not looked at again. An invalid identity: as the file is now.
+    static QImage cachedThumbnail(const QString& path, int maxPixelSize, int orientation, const FileIdentity& identity);
     // The same turned upright by the file's orientation, as the viewer shows the picture: for
     // grids, which draw thumbnails as they are.
     static QImage uprightThumbnail(const QString& path, int maxPixelSize);

@@ -4,13 +4,13 @@
 
 #include <QFile>
 
-#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <mutex>
+#include <vector>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -95,10 +95,8 @@ FileIdentity fileIdentity(const QString& path)
 
 namespace {
 
-// Reads up to `maxBytes` of the regular file at `path`; `wholeOnly` refuses a longer file instead
-// of cutting it.
-bool readRegular(const QString& path, std::int64_t maxBytes, bool wholeOnly, QByteArray* out, bool* whole,
-                 QString* error, FileIdentity* identity)
+// Reads the regular file at `path` whole; a file over `maxBytes` is refused.
+bool readRegular(const QString& path, std::int64_t maxBytes, QByteArray* out, QString* error, FileIdentity* identity)
 {
     const auto fail = [&](const QString& why) {
         if (error)
@@ -111,10 +109,9 @@ bool readRegular(const QString& path, std::int64_t maxBytes, bool wholeOnly, QBy
     if (fd < 0)
         return fail(why);
     const DescriptorCloser closer{fd};
-    if (wholeOnly && st.st_size > maxBytes)
+    if (st.st_size > maxBytes)
         return fail(QStringLiteral("the file is too large"));
-    const std::int64_t wanted = std::min<std::int64_t>(st.st_size, std::max<std::int64_t>(maxBytes, 0));
-    QByteArray data(qsizetype(wanted), Qt::Uninitialized);
+    QByteArray data(qsizetype(st.st_size), Qt::Uninitialized);
     qsizetype done = 0;
     while (done < data.size()) {
         const ssize_t n = ::read(fd, data.data() + done, size_t(data.size() - done));
@@ -128,11 +125,9 @@ bool readRegular(const QString& path, std::int64_t maxBytes, bool wholeOnly, QBy
     }
     if (done != data.size())
         return fail(QStringLiteral("the file became shorter while it was read"));
-    notifyAccess(path, wholeOnly ? "read" : "head");
+    notifyAccess(path, "read");
     if (identity)
         *identity = identityOf(st);
-    if (whole)
-        *whole = wanted == st.st_size;
     *out = std::move(data);
     return true;
 }
@@ -239,6 +234,31 @@ void releaseGuardSlot(int index)
 // Below this size a read costs less than a mapping and its page faults.
 constexpr std::int64_t kMinMappedBytes = 64 * 1024;
 
+// The mapped files alive in the process. A file opened again while one of its mappings lives (the
+// parts of a zoomed photo and its full decode, a thumbnail and a fitted picture of one photo made
+// side by side) shares that mapping, as long as the file is still the one that was mapped.
+std::mutex g_mappedMutex;
+std::vector<std::weak_ptr<const FileContents>> g_mapped;
+
+std::shared_ptr<const FileContents> liveMapping(const FileIdentity& identity)
+{
+    std::lock_guard lock(g_mappedMutex);
+    std::shared_ptr<const FileContents> found;
+    std::erase_if(g_mapped, [&](const std::weak_ptr<const FileContents>& weak) {
+        std::shared_ptr<const FileContents> contents = weak.lock();
+        if (contents && !found && contents->identity() == identity && !contents->wasCutShort())
+            found = contents;
+        return !contents;
+    });
+    return found;
+}
+
+void addLiveMapping(const std::shared_ptr<const FileContents>& contents)
+{
+    std::lock_guard lock(g_mappedMutex);
+    g_mapped.push_back(contents);
+}
+
 } // namespace
 
 FileContents::~FileContents()
@@ -271,6 +291,11 @@ std::shared_ptr<const FileContents> FileContents::open(const QString& path, std:
         return nullptr;
     };
     struct stat st {};
+    // The file as its name shows it now: a mapping of it that lives already serves.
+    if (!path.isEmpty() && ::stat(kpv::encodeFileName(path).constData(), &st) == 0 && S_ISREG(st.st_mode) &&
+        st.st_size >= kMinMappedBytes)
+        if (std::shared_ptr<const FileContents> shared = liveMapping(identityOf(st)))
+            return shared;
     QString why;
     const int fd = openRegularForReading(path, &st, &why);
     if (fd < 0)
@@ -289,6 +314,7 @@ std::shared_ptr<const FileContents> FileContents::open(const QString& path, std:
                 contents->m_mappedLength = length;
                 contents->m_guardSlot = slot;
                 contents->m_bytes = QByteArray::fromRawData(static_cast<const char*>(mapping), qsizetype(length));
+                addLiveMapping(contents);
                 notifyAccess(path, "map");
                 return contents;
             }
@@ -318,12 +344,7 @@ std::shared_ptr<const FileContents> FileContents::open(const QString& path, std:
 
 bool readRegularFile(const QString& path, std::int64_t maxBytes, QByteArray* out, QString* error, FileIdentity* identity)
 {
-    return readRegular(path, maxBytes, true, out, nullptr, error, identity);
-}
-
-bool readRegularFileHead(const QString& path, std::int64_t maxBytes, QByteArray* out, bool* whole, QString* error)
-{
-    return readRegular(path, maxBytes, false, out, whole, error, nullptr);
+    return readRegular(path, maxBytes, out, error, identity);
 }
 
 } // namespace kpv

@@ -3,7 +3,6 @@
 #include "Encoders.h"
 #include "Metadata.h"
 #include "MPngChunks.h"
-#include "foundation/FileNames.h"
 #include "imageio/FileAccess.h"
 #include "imageio/ImageProperties.h"
 #include "imageio/ImageSource.h"
@@ -18,9 +17,6 @@
 #include <QMutex>
 #include <QStandardPaths>
 #include <QUrl>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <array>
 #include <utility>
@@ -101,77 +97,6 @@ QImage applyOrientation(const QImage& image, int orientation)
 QImage toStoredOrientation(const QImage& upright, int orientation)
 {
     return applyOrientation(upright, orientation == 6 ? 8 : orientation == 8 ? 6 : orientation);
-}
-
-// A PNG's chunks without its image data: the signature, every chunk but IDAT up to IEND, then
-// IEND. The image data is skipped by seeking, so that the metadata of a large PNG, wherever it
-// sits, costs a few small reads. Empty when the file is no PNG, its chunks run past its end or
-// its metadata is implausibly large.
-QByteArray pngWithoutImageData(const QString& path)
-{
-    constexpr qint64 kMaxMetadataBytes = qint64(16) << 20;
-    static const QByteArray kSignature = QByteArrayLiteral("\x89PNG\r\n\x1A\n");
-    // Opened without blocking and only as a regular file: a pipe named like a photo cannot hang.
-    const int fd = ::open(encodeFileName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        if (fd >= 0)
-            ::close(fd);
-        return {};
-    }
-    QFile file;
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return {};
-    }
-    if (file.read(8) != kSignature)
-        return {};
-    QByteArray out = kSignature;
-    bool complete = true;
-    const MPngWalkEnd end = MPngWalkChunks(
-        file.size(),
-        [&](int64_t pos, uint8_t* buffer, size_t count) {
-            return file.seek(pos) && file.read(reinterpret_cast<char*>(buffer), qint64(count)) == qint64(count);
-        },
-        [&](const MPngChunk& chunk) {
-            if (chunk.is("IEND") || chunk.is("IDAT"))
-                return true;
-            const qint64 bytes = 12 + qint64(chunk.length);
-            if (out.size() + bytes > kMaxMetadataBytes || !file.seek(chunk.offset))
-                return complete = false;
-            const QByteArray whole = file.read(bytes);  // header, data and CRC
-            if (whole.size() != bytes)
-                return complete = false;
-            out += whole;
-            return true;
-        });
-    if (end == MPNG_WALK_BROKEN || !complete)
-        return {};
-    return out + QByteArrayLiteral("\0\0\0\0IEND\xAE\x42\x60\x82");
-}
-
-// The file's stored orientation. Cameras and editors put their metadata at the start of the file,
-// so its head is read; the whole file only when the metadata runs on past it. A PNG's image data
-// usually runs past the head: its other chunks are read alone rather than the whole file.
-int fileOrientation(const QString& path)
-{
-    constexpr qint64 kHeadBytes = 256 * 1024;
-    QByteArray head;
-    bool whole = false;
-    if (!readRegularFileHead(path, kHeadBytes, &head, &whole))
-        return 1;
-    if (const std::optional<int> orientation = imageio_detail::readOrientation(head))
-        return *orientation;
-    if (whole)
-        return 1;
-    if (head.startsWith("\x89PNG\r\n\x1A\n")) {
-        const QByteArray chunks = pngWithoutImageData(path);
-        if (!chunks.isEmpty())
-            if (const std::optional<int> orientation = imageio_detail::readOrientation(chunks))
-                return *orientation;
-    }
-    auto source = ImageSource::createWithFile(path);
-    return source ? source->propertiesAtIndex(0).value(QLatin1String(kCGImagePropertyOrientation)).toInt() : 1;
 }
 
 quint32 crc32(const QByteArray& bytes)
@@ -260,20 +185,25 @@ QString Thumbnailer::cachePathFor(const QString& path, const QString& sizeFolder
 
 namespace {
 
-// A fresh entry of the shared cache for the file, upright as the cache keeps it; null without one.
-QImage freshCachedThumbnail(const QFileInfo& info, int maxPixelSize)
+// A fresh entry of the shared cache for the file at the absolute path `file`, modified at `mtime`
+// (whole seconds) and `bytes` long, upright as the cache keeps it; null without one.
+QImage freshCachedThumbnail(const QString& file, qint64 mtime, qint64 bytes, int maxPixelSize)
 {
-    const QByteArray uri = QUrl::fromLocalFile(info.absoluteFilePath()).toEncoded();
-    const qint64 mtime = info.lastModified().toSecsSinceEpoch();
+    const QByteArray uri = QUrl::fromLocalFile(file).toEncoded();
     // The larger cached size first: it scales down to our box without losing detail.
     const char* folders[] = {maxPixelSize > 128 ? "large" : "normal", maxPixelSize > 128 ? "normal" : "large"};
     for (const char* folder : folders) {
-        QImage cached = freshCacheEntry(Thumbnailer::cachePathFor(info.absoluteFilePath(), QString::fromLatin1(folder)), uri,
-                                        mtime, info.size());
+        QImage cached = freshCacheEntry(Thumbnailer::cachePathFor(file, QString::fromLatin1(folder)), uri, mtime, bytes);
         if (!cached.isNull())
             return cached;
     }
     return {};
+}
+
+QImage freshCachedThumbnail(const QFileInfo& info, int maxPixelSize)
+{
+    return freshCachedThumbnail(info.absoluteFilePath(), info.lastModified().toSecsSinceEpoch(), info.size(),
+                                maxPixelSize);
 }
 
 // With `decode` false only a picture that costs no decode of the image is answered: a fresh cache
@@ -286,10 +216,16 @@ QImage makeThumbnail(const QString& path, int maxPixelSize, bool upright, bool d
     if (!info.isFile())
         return {};
     const QImage cached = freshCachedThumbnail(info, maxPixelSize);
-    if (!cached.isNull())
-        return fitted(upright ? cached : toStoredOrientation(cached, fileOrientation(path)), maxPixelSize);
-    // A large file is mapped, not read: the stored thumbnail costs the pages of its metadata.
+    if (!cached.isNull() && upright)
+        return fitted(cached, maxPixelSize);
+    // Opened once for all that is needed of it. A large file is mapped, not read: its orientation
+    // and its stored thumbnail cost the pages of its metadata.
     auto source = ImageSource::createWithFile(path);
+    if (!cached.isNull()) {
+        const int orientation =
+            source ? source->propertiesAtIndex(0).value(QLatin1String(kCGImagePropertyOrientation), 1).toInt() : 1;
+        return fitted(toStoredOrientation(cached, orientation), maxPixelSize);
+    }
     if (!source)
         return {};
     QImage image = source->createThumbnailAtIndex(0, maxPixelSize, false);
@@ -369,6 +305,19 @@ QImage Thumbnailer::cachedThumbnail(const QString& path, int maxPixelSize, int o
     if (!info.isFile())
         return {};
     const QImage cached = freshCachedThumbnail(info, maxPixelSize);
+    return cached.isNull() ? cached : fitted(toStoredOrientation(cached, orientation), maxPixelSize);
+}
+
+QImage Thumbnailer::cachedThumbnail(const QString& path, int maxPixelSize, int orientation, const FileIdentity& identity)
+{
+    if (!identity.isValid())
+        return cachedThumbnail(path, maxPixelSize, orientation);
+    if (maxPixelSize <= 0)
+        return {};
+    // The cache names whole seconds, rounded down as the file's time is.
+    const std::int64_t ns = identity.modifiedNs;
+    const qint64 secs = qint64(ns >= 0 ? ns / 1000000000 : (ns - 999999999) / 1000000000);
+    const QImage cached = freshCachedThumbnail(QFileInfo(path).absoluteFilePath(), secs, identity.size, maxPixelSize);
     return cached.isNull() ? cached : fitted(toStoredOrientation(cached, orientation), maxPixelSize);
 }
 

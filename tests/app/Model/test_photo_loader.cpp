@@ -864,6 +864,21 @@ TEST(PhotoLoaderPlatform, BaseInformationComesFromTheHeadOfTheFile)
 }
 
 // A photo loader of a program of its own, whose desktop thumbnail cache is a folder of the test's.
+namespace {
+// Noise compresses badly: a photo of it is far larger than the files read rather than mapped.
+QImage noise(int width, int height, unsigned seed)
+{
+    QImage picture(width, height, QImage::Format_RGBA8888_Premultiplied);
+    std::mt19937 random(seed);
+    for (int y = 0; y < height; ++y) {
+        auto *row = reinterpret_cast<quint32 *>(picture.scanLine(y));
+        for (int x = 0; x < width; ++x)
+            row[x] = random() | 0xFF000000u;
+    }
+    return picture;
+}
+} // namespace
+
 class CachedLoader {
 public:
     CachedLoader()
@@ -969,13 +984,7 @@ TEST(PhotoLoaderPlatform, ALoadTakesThePhotoFromTheDiskOnceAndSurvivesItBeingCut
 
     // Noise, so that the file is far larger than the files read rather than mapped; large enough
     // for its thumbnail to come from the codec library's decode at an eighth.
-    QImage picture(2400, 1800, QImage::Format_RGBA8888_Premultiplied);
-    std::mt19937 random(7);
-    for (int y = 0; y < picture.height(); ++y) {
-        auto *row = reinterpret_cast<quint32 *>(picture.scanLine(y));
-        for (int x = 0; x < picture.width(); ++x)
-            row[x] = random() | 0xFF000000u;
-    }
+    const QImage picture = noise(2400, 1800, 7);
     const QString path = folder + QStringLiteral("/photo.jpg");
     ASSERT_TRUE(kpv::ImageDestination::writeImage(picture, path, QStringLiteral("public.jpeg"), {}));
     ASSERT_GT(QFileInfo(path).size(), 512 * 1024);
@@ -1008,6 +1017,46 @@ TEST(PhotoLoaderPlatform, ALoadTakesThePhotoFromTheDiskOnceAndSurvivesItBeingCut
     onMap = [&] { ASSERT_EQ(::truncate(QFile::encodeName(path).constData(), 3000), 0); };
     EXPECT_FALSE(loader->loadImage(file, 11, info, nullptr, nullptr));
     EXPECT_EQ(accesses, once);
+    kpv::setFileAccessObserverForTesting(nullptr);
+}
+
+// The steps of one load share the opening of its first step. A photo another program cuts short
+// between two steps is refused by the later ones, with a message, and the program goes on; the
+// next load opens the file as it is now.
+namespace {
+QStringList g_warnings;
+void keepWarning(QtMsgType, const QMessageLogContext &, const QString &message) { g_warnings << message; }
+} // namespace
+
+TEST(PhotoLoaderPlatform, APhotoCutShortBetweenTheStepsOfOneLoadIsRefused)
+{
+    CachedLoader program;
+    ASSERT_TRUE(program.isValid());
+    LMPhotoLoader *loader = program.loader();
+    const QString path = program.folder() + QStringLiteral("/photo.jpg");
+    ASSERT_TRUE(kpv::ImageDestination::writeImage(noise(1600, 1200, 11), path, QStringLiteral("public.jpeg"), {}));
+    int opened = 0;
+    kpv::setFileAccessObserverForTesting([&](const QString &file, const char *) { opened += file == path; });
+    const LMPathString file(path, false);
+    g_warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(keepWarning);
+    {
+        const LMPhotoLoader::LoadScope oneLoad(file);
+        const LMFileImgBaseInfoPtr info = loader->loadImgBaseInfo(file, nullptr);
+        ASSERT_TRUE(info);
+        ASSERT_EQ(::truncate(QFile::encodeName(path).constData(), 3000), 0);
+        EXPECT_FALSE(loader->loadStoredSmallThumb(file, info, nullptr));
+        EXPECT_FALSE(loader->loadImage(file, 9, info, nullptr, nullptr));
+        // Described again from the opening made before the cut: that is the file as it was.
+        EXPECT_FALSE(loader->loadImage(file, 11, nullptr, nullptr, nullptr));
+        EXPECT_EQ(opened, 1);
+    }
+    qInstallMessageHandler(previous);
+    EXPECT_TRUE(g_warnings.join(u'\n').contains(QStringLiteral("changed on disk"))) << g_warnings.join(u'\n').toStdString();
+    const LMFileImgBaseInfoPtr now = loader->loadImgBaseInfo(file, nullptr);
+    ASSERT_TRUE(now);
+    EXPECT_EQ(now->fileIdentity().size, 3000);
+    EXPECT_EQ(opened, 2);
     kpv::setFileAccessObserverForTesting(nullptr);
 }
 

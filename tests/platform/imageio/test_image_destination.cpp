@@ -251,7 +251,7 @@ TEST(ThumbnailerCache, CachedUprightEntriesComeBackInTheStoredOrientation)
                           referencePng(upright, false, false, {{"Thumb::URI", uri}, {"Thumb::MTime", mtime}}))
                     .isEmpty();
     };
-    // A cache hit reads only the head of the photo for its orientation: the same photo grown
+    // A cache hit reads only the metadata of the photo for its orientation: the same photo grown
     // past the size any whole-file read accepts (a sparse tail) comes back turned as well.
     const QString huge = dir.filePath(QStringLiteral("huge.jpg"));
     ASSERT_TRUE(QFile::copy(photo, huge));

@@ -1,0 +1,159 @@
+// How often the viewer takes a photo from the disk: each load of a file (its description, the
+// thumbnails it keeps, its pixels) opens it once, whatever kind of load it is, and the pictures
+// it shows are still the file's.
+
+#include "nav_test_support.h"
+
+#include "Model/LMPhotoLoader.h"
+#include "View/NavImageLoader.h"
+#include "imageio/FileAccess.h"
+#include "imageio/ImageDestination.h"
+#include "imageio/ImageProperties.h"
+#include "imageio/Thumbnailer.h"
+
+#include <QDir>
+#include <QMap>
+#include <QMutex>
+
+#include <algorithm>
+#include <random>
+#include <utility>
+
+namespace {
+
+using namespace navtest;
+
+// Noise compresses badly: these files are far larger than the ones read rather than mapped.
+QImage noise(int width, int height, unsigned seed)
+{
+    QImage picture(width, height, QImage::Format_RGBA8888_Premultiplied);
+    std::mt19937 random(seed);
+    for (int y = 0; y < height; ++y) {
+        auto *row = reinterpret_cast<quint32 *>(picture.scanLine(y));
+        for (int x = 0; x < width; ++x)
+            row[x] = random() | 0xFF000000u;
+    }
+    return picture;
+}
+
+// How many times each load took each file from the disk.
+class ReadLog {
+public:
+    ReadLog()
+    {
+        kpv::setFileAccessObserverForTesting([this](const QString &path, const char *) {
+            QMutexLocker lock(&mutex);
+            ++reads[{load, path}];
+        });
+    }
+    ~ReadLog() { kpv::setFileAccessObserverForTesting(nullptr); }
+    int most() const { return reads.isEmpty() ? 0 : *std::max_element(reads.begin(), reads.end()); }
+
+    QMutex mutex;
+    int load = 0;
+    QMap<std::pair<int, QString>, int> reads;
+};
+
+class PhotoReads : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        folder = QDir(dir.path()).canonicalPath();
+        kpv::Thumbnailer::setCacheDirectoryForTesting(folder + QStringLiteral("/cache"));
+        kpv::RunLoop::main().setClock(&clock);
+        defaults = std::make_unique<kpv::UserDefaults>(folder + QStringLiteral("/defaults.plist"));
+        config = std::make_unique<MainConfig>(*defaults);
+        host = std::make_unique<FakeHost>(config.get());
+        view.setViewBounds(QRectF(0, 0, 1600, 1000));
+        controller = std::make_unique<NavigateController>(&view, host.get(), &adapter);
+        controller->awakeFromNib();
+    }
+    void TearDown() override
+    {
+        controller.reset();
+        kpv::RunLoop::main().runOnce();
+        kpv::RunLoop::main().setClock(nullptr);
+        kpv::Thumbnailer::setCacheDirectoryForTesting(QString());
+    }
+    QString write(const QString &name, const QImage &picture, const QString &type, int orientation = 1)
+    {
+        const QString path = folder + u'/' + name;
+        const QVariantMap properties{{QString::fromLatin1(kpv::kCGImagePropertyOrientation), orientation}};
+        EXPECT_TRUE(kpv::ImageDestination::writeImage(picture, path, type, properties));
+        EXPECT_GT(QFileInfo(path).size(), 256 * 1024);
+        return path;
+    }
+    // Runs the queued loads one by one, as the queue would, telling the log which one reads.
+    void runLoads(ReadLog &log)
+    {
+        for (int round = 0; round < 6 && (!host->queue.empty() || !host->afterFrame.empty()); ++round) {
+            std::stable_sort(host->queue.begin(), host->queue.end(),
+                             [](const auto &a, const auto &b) { return a->queuePriority() > b->queuePriority(); });
+            for (const auto &op : std::exchange(host->queue, {})) {
+                log.load = ++m_loads;
+                op->start();
+            }
+            kpv::RunLoop::main().runOnce();
+            host->drawFrame();
+        }
+    }
+
+    QTemporaryDir dir;
+    QString folder;
+    kpv::ManualClock clock;
+    std::unique_ptr<kpv::UserDefaults> defaults;
+    std::unique_ptr<MainConfig> config;
+    std::unique_ptr<FakeHost> host;
+    LMPhotoLoader loader{QSizeF(1920, 1080)};
+    NavPhotoLoaderAdapter adapter{&loader};
+    LMImageViewModel view;
+    std::unique_ptr<NavigateController> controller;
+    int m_loads = 0;
+};
+
+// The viewer's first pass over a folder: the current photo's thumbnails, its fitted picture and
+// the photo bin's cells of the others; then the 100% picture; then a grid cell and the launch
+// picture. No load takes a file twice, and each shows the file's pixels the right way up.
+TEST_F(PhotoReads, EachLoadTakesItsPhotoFromTheDiskOnce)
+{
+    // Stored landscape, shown turned a quarter (orientation 6); a PNG; a plain JPEG.
+    const QString turned = write(QStringLiteral("a-turned.jpg"), noise(1600, 1000, 1), QStringLiteral("public.jpeg"), 6);
+    const QString png = write(QStringLiteral("b.png"), noise(700, 500, 2), QStringLiteral("public.png"));
+    const QString plain = write(QStringLiteral("c.jpg"), noise(1200, 900, 3), QStringLiteral("public.jpeg"));
+    ReadLog log;
+
+    controller->openFilePaths({LMPathString(turned, false), LMPathString(png, false), LMPathString(plain, false)}, {},
+                              false);
+    runLoads(log);
+    // 100%: the picture at full size (asked for again in case the pass made none).
+    controller->loadCurFileOriginalImage();
+    runLoads(log);
+    EXPECT_EQ(log.most(), 1) << "a load took a photo from the disk more than once";
+    for (const QString &path : {turned, png, plain}) {
+        SCOPED_TRACE(path.toStdString());
+        const LMNavFileInfoPtr info = controller->cacheFileInfos().value(LMPathString(path, false));
+        ASSERT_TRUE(info && info->imgBaseInfo());
+        // The photo bin's cell keeps the stored shape; the view turns it by the orientation.
+        const LMImagePtr cell = info->imageByType(LMNavFileInfo::kSmallThumbType);
+        ASSERT_TRUE(cell);
+        const QSizeF raw = info->imgBaseInfo()->rawFrameSize();
+        EXPECT_EQ(cell->width() > cell->height(), raw.width() > raw.height());
+    }
+    const LMNavFileInfoPtr current = controller->curFileInfo();
+    EXPECT_EQ(current->imgBaseInfo()->orientationAngle(), 90);
+    const LMImagePtr whole = current->imageByType(1);
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(QSize(whole->width(), whole->height()), QSize(1600, 1000));
+
+    // A grid cell of a file the cache does not hold yet, and the picture made while starting.
+    const QString fresh = write(QStringLiteral("d.jpg"), noise(1200, 900, 4), QStringLiteral("public.jpeg"), 6);
+    log.load = -1;
+    EXPECT_EQ(kpv::Thumbnailer::uprightThumbnail(fresh, 256).size(), QSize(192, 256)) << "upright";
+    log.load = -2;
+    EXPECT_FALSE(NavPhotoLoaderAdapter::decodeLaunchFitin(fresh, QSizeF(1920, 1080)).isNull());
+    EXPECT_EQ(log.most(), 1);
+    EXPECT_EQ(log.reads.value({-1, fresh}) + log.reads.value({-2, fresh}), 2);
+}
+
+} // namespace
