@@ -7,6 +7,7 @@
 #include "Model/LMPhotoLoader.h"
 #include "Model/PublicObject.h"
 #include "imageio/ImageSource.h"
+#include "../../platform/imageio/src/JpegResumeIndex.h"
 
 #include <QDir>
 #include <QFile>
@@ -35,7 +36,7 @@ constexpr int kHeight = 4000;
 
 // Photographic-like content: smooth light falloff, a few soft shapes with edges, and sensor-like
 // noise, so that the entropy coder sees what a camera file holds.
-QByteArray makePhotoJpeg()
+QByteArray makePhotoJpeg(bool progressive = false)
 {
     std::vector<unsigned char> rgb(size_t(kWidth) * kHeight * 3);
     unsigned state = 12345;
@@ -59,7 +60,8 @@ QByteArray makePhotoJpeg()
     tjhandle tj = tjInitCompress();
     unsigned char *out = nullptr;
     unsigned long size = 0;
-    const int rc = tjCompress2(tj, rgb.data(), kWidth, 0, kHeight, TJPF_RGB, &out, &size, TJSAMP_420, 90, 0);
+    const int rc = tjCompress2(tj, rgb.data(), kWidth, 0, kHeight, TJPF_RGB, &out, &size, TJSAMP_420, 90,
+                               progressive ? TJFLAG_PROGRESSIVE : 0);
     QByteArray bytes = rc == 0 ? QByteArray(reinterpret_cast<const char *>(out), qsizetype(size)) : QByteArray();
     tjFree(out);
     tjDestroy(tj);
@@ -170,6 +172,56 @@ void TurboEighthDecode(benchmark::State &state)
     tjDestroy(tj);
 }
 
+// The reader's own decode of the whole photo through the image source, at full size and at a
+// quarter (the fit-in of a photo on a screen), beside libjpeg-turbo's decode to RGBA at each.
+// The same photo written progressive, as some cameras and most web pictures are.
+const QByteArray &progressivePhoto()
+{
+    static const QByteArray bytes = makePhotoJpeg(true);
+    return bytes;
+}
+
+void sourceDecode(benchmark::State &state, int maxPixelSize, bool progressive = false)
+{
+    const auto source = kpv::ImageSource::createWithData(progressive ? progressivePhoto() : photo().bytes);
+    if (!source) {
+        state.SkipWithError("the photo cannot be read");
+        return;
+    }
+    for (auto _ : state) {
+        QString error;
+        const QImage image = maxPixelSize > 0 ? source->createThumbnailAtIndex(0, maxPixelSize, true, &error)
+                                              : source->createImageAtIndex(0, &error);
+        if (image.isNull()) {
+            state.SkipWithError(qPrintable(error));
+            break;
+        }
+        benchmark::DoNotOptimize(image.constBits());
+    }
+}
+void SourceFullDecode(benchmark::State &state) { sourceDecode(state, 0); }
+void SourceHalfDecode(benchmark::State &state) { sourceDecode(state, kWidth / 2); }
+void SourceQuarterDecode(benchmark::State &state) { sourceDecode(state, kWidth / 4); }
+void SourceEighthDecode(benchmark::State &state) { sourceDecode(state, kWidth / 8); }
+void SourceFullDecodeProgressive(benchmark::State &state) { sourceDecode(state, 0, true); }
+void SourceQuarterDecodeProgressive(benchmark::State &state) { sourceDecode(state, kWidth / 4, true); }
+
+void TurboQuarterDecode(benchmark::State &state)
+{
+    const QByteArray &bytes = photo().bytes;
+    std::vector<unsigned char> pixels(size_t(kWidth / 4) * (kHeight / 4) * 4);
+    tjhandle tj = tjInitDecompress();
+    for (auto _ : state) {
+        if (tjDecompress2(tj, reinterpret_cast<const unsigned char *>(bytes.constData()), (unsigned long)bytes.size(),
+                          pixels.data(), kWidth / 4, 0, kHeight / 4, TJPF_RGBA, TJFLAG_ACCURATEDCT) != 0) {
+            state.SkipWithError("libjpeg-turbo failed");
+            break;
+        }
+        benchmark::DoNotOptimize(pixels.data());
+    }
+    tjDestroy(tj);
+}
+
 // The parts a 100% view of the photo's middle asks for: 1600 x 1000 pixels in bands of 250 rows.
 std::vector<QRect> middleParts()
 {
@@ -203,6 +255,37 @@ void PartsFirstTime(benchmark::State &state)
             break;
         }
         decodeParts(state, *source);
+    }
+}
+
+// One part of the middle alone from the top, and the making of the file's resume index: what
+// the first part of a zoom costs either way.
+void OnePartFromTheTop(benchmark::State &state)
+{
+    const QRect part = middleParts().front();
+    for (auto _ : state) {
+        QString error;
+        const QImage image = kpv::imageio_detail::decodeJpegRegion(
+            reinterpret_cast<const unsigned char *>(photo().bytes.constData()), size_t(photo().bytes.size()), nullptr,
+            part, 1, &error);
+        if (image.isNull()) {
+            state.SkipWithError(qPrintable(error));
+            break;
+        }
+        benchmark::DoNotOptimize(image.constBits());
+    }
+}
+
+void ResumeIndexMade(benchmark::State &state)
+{
+    for (auto _ : state) {
+        const auto index = kpv::imageio_detail::JpegResumeIndex::build(
+            reinterpret_cast<const unsigned char *>(photo().bytes.constData()), size_t(photo().bytes.size()));
+        if (!index) {
+            state.SkipWithError("no index");
+            break;
+        }
+        benchmark::DoNotOptimize(index.get());
     }
 }
 
@@ -263,11 +346,20 @@ void TurboPartsFromTheTop(benchmark::State &state)
 }
 
 BENCHMARK(PartsFirstTime)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(OnePartFromTheTop)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(ResumeIndexMade)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(PartsIndexMade)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(TurboPartsFromTheTop)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(LoaderFitIn)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(LoaderFitInFromDisk)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(LoaderThumbnail)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(SourceFullDecode)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(SourceHalfDecode)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(SourceQuarterDecode)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(SourceEighthDecode)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(SourceFullDecodeProgressive)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(SourceQuarterDecodeProgressive)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(TurboQuarterDecode)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(TurboFullDecode)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(TurboEighthDecode)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 

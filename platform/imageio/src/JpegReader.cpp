@@ -1,10 +1,11 @@
-// JPEG through libjpeg-turbo. Scaled decodes use the DCT scaling (M/8) so that a screen-sized
-// image of a large photo never decodes every pixel. A progressive file wanted at an eighth (a
-// thumbnail of a large photo) goes through the codec library's decoder instead, which reads only
-// the scans that eighth needs and holds one row of blocks, where libjpeg-turbo keeps every
-// coefficient of the picture (gigabytes for a large panorama).
+// JPEG through the codec library's decoder where it takes the file, else libjpeg-turbo. Scaled
+// decodes use the DCT scaling (M/8) so that a screen-sized image of a large photo never decodes
+// every pixel. The codec library's decoder reads a progressive file's scans a row of blocks at a
+// time, where libjpeg-turbo keeps every coefficient of the picture (gigabytes for a large
+// panorama) whatever size it is decoded at.
 
 #include "FormatDecoder.h"
+#include "JpegPlanes.h"
 #include "JpegResumeIndex.h"
 #include "imageio/ImageLimits.h"
 #include "imageio/ContentTypes.h"
@@ -23,7 +24,6 @@
 
 #include <jpeglib.h>
 
-#include "AjlJpgDecoder.h"
 
 namespace kpv {
 namespace {
@@ -128,79 +128,6 @@ bool checkBeforeStart(DecodeJob* job, size_t size)
     return true;
 }
 
-// A progressive YCbCr or grey file at an eighth of its size through the codec library's decoder:
-// each pixel the mean of its 8 x 8 area, subsampled chroma too, converted as JFIF says. False
-// with *declined set when the decoder does not take the file (libjpeg-turbo then decides); false
-// with the error set when it fails.
-bool decodeProgressiveEighth(DecodeJob* job, const unsigned char* data, size_t size, bool* declined)
-{
-    *declined = true;
-    imageio_detail::JpegMemoryStream stream{data, size, 0};
-    JpgDecParam param{};
-    param.stream = &stream;
-    param.streamCallback = imageio_detail::jpegMemoryStreamCallback;
-    param.bufferSize = 64 * 1024;
-    JpgDecoder* raw = nullptr;
-    if (ajlJpgDecoderCreate(&raw, &param) != 0)
-        return false;
-    const std::unique_ptr<JpgDecoder, void (*)(JpgDecoder*)> decoder(raw,
-                                                                     [](JpgDecoder* d) { ajlJpgDecoderDestroy(d); });
-    int64_t scale = 8, atLuma = 1, frame[2] = {}, mcu[2] = {}, comps = 0;
-    int32_t sampling = 0;
-    if (ajlJpgDecoderSetProp(raw, JPG_PROP_SCALE, &scale, 8) != 0 ||
-        ajlJpgDecoderSetProp(raw, JPG_PROP_CHROMA_AT_LUMA, &atLuma, 8) != 0 ||
-        ajlJpgDecoderGetProp(raw, JPG_PROP_IMAGE_SIZE, frame, 16) != 0 ||
-        ajlJpgDecoderGetProp(raw, JPG_PROP_MCU_SIZE, mcu, 16) != 0 ||
-        ajlJpgDecoderGetProp(raw, JPG_PROP_COMPONENTS, &comps, 8) != 0 ||
-        ajlJpgDecoderGetProp(raw, JPG_PROP_SUBSAMPLING, &sampling, 4) != 0)
-        return false;
-    // Chroma comes at the luma plane's size in the usual layouts; others are left to libjpeg-turbo.
-    if ((comps == 3 && sampling > 3) || (comps == 1 && sampling != 4) || mcu[0] < 8 || mcu[1] < 8)
-        return false;
-    *declined = false;
-    const int width = int((frame[0] + 7) / 8), height = int((frame[1] + 7) / 8);
-    job->image = imageio_detail::allocateFrame(width, height, &job->error);
-    if (job->image.isNull())
-        return false;
-    // One MCU row a call, a sample a block of the luma.
-    const int64_t pitch = (frame[0] + mcu[0] - 1) / mcu[0] * mcu[0] / 8, rows = mcu[1] / 8;
-    std::vector<uint8_t> planes[3];
-    for (int c = 0; c < int(comps); ++c)
-        planes[c].assign(size_t(pitch * rows), 128);
-    uint8_t* planePtrs[3] = {planes[0].data(), comps == 3 ? planes[1].data() : nullptr,
-                             comps == 3 ? planes[2].data() : nullptr};
-    int64_t pitches[3] = {pitch, pitch, pitch};
-    int64_t done = 0;
-    while (done < frame[1]) {
-        int64_t lines = mcu[1];
-        const int64_t r = ajlJpgDecoderScanlines(raw, planePtrs, pitches, 0, &lines);
-        if (r != 0 || lines <= 0) {
-            job->error = QStringLiteral("JPEG decoding failed (code 0x%1)").arg(uint64_t(r), 0, 16);
-            job->image = QImage();
-            return false;
-        }
-        const int first = int(done / 8), last = int(std::min<int64_t>((done + lines + 7) / 8, height));
-        for (int y = first; y < last; ++y) {
-            const size_t at = size_t(y - first) * size_t(pitch);
-            const uint8_t* luma = planes[0].data() + at;
-            uchar* out = job->image.scanLine(y);
-            if (comps == 1) {
-                for (int x = 0; x < width; ++x, out += 4) {
-                    out[0] = out[1] = out[2] = luma[x];
-                    out[3] = 255;
-                }
-                continue;
-            }
-            const uint8_t* cbRow = planes[1].data() + at;
-            const uint8_t* crRow = planes[2].data() + at;
-            for (int x = 0; x < width; ++x, out += 4)
-                imageio_detail::yccToRgba(out, luma[x], cbRow[x], crRow[x]);
-        }
-        done += lines;
-    }
-    return true;
-}
-
 bool runDecode(DecodeJob* job, const unsigned char* data, size_t size, int maxPixelSize)
 {
     jpeg_decompress_struct* info = &job->d.m_info;
@@ -226,8 +153,11 @@ bool runDecode(DecodeJob* job, const unsigned char* data, size_t size, int maxPi
                          .arg(info->image_height);
         return false;
     }
-    if (info->scale_num == 1 && jpeg_has_multiple_scans(info) && info->data_precision == 8 &&
-        size < (size_t(1) << 31) &&
+    // At 1, 1/2, 1/4 and 1/8 the codec library's decoder takes the usual files, faster than
+    // libjpeg-turbo and, for a progressive file, holding one row of blocks where libjpeg-turbo
+    // keeps every coefficient of the picture. Other scales and files stay with libjpeg-turbo.
+    if ((info->scale_num == 1 || info->scale_num == 2 || info->scale_num == 4 || info->scale_num == 8) &&
+        info->data_precision == 8 && !info->arith_code &&
         ((info->jpeg_color_space == JCS_YCbCr && info->num_components == 3) ||
          (info->jpeg_color_space == JCS_GRAYSCALE && info->num_components == 1))) {
         if (!imageio_detail::jpegCanHold(size, info->image_width, info->image_height)) {
@@ -236,10 +166,15 @@ bool runDecode(DecodeJob* job, const unsigned char* data, size_t size, int maxPi
                              .arg(info->image_height);
             return false;
         }
-        bool declined = false;
-        const bool decoded = decodeProgressiveEighth(job, data, size, &declined);
-        if (!declined)
-            return decoded;
+        const auto decoded =
+            imageio_detail::decodeWithCodec(data, size, int(8 / info->scale_num), int(info->output_width),
+                                            int(info->output_height), &job->image, &job->error);
+        if (decoded == imageio_detail::CodecDecode::Done)
+            return true;
+        if (decoded == imageio_detail::CodecDecode::Failed)
+            return false;
+        job->image = QImage();
+        job->error.clear();
     }
     if (!checkBeforeStart(job, size))
         return false;
@@ -506,14 +441,20 @@ public:
             const std::lock_guard<std::mutex> lock(m_indexSlot->mutex);
             index = m_indexSlot->index;
         }
+        QString why;
         if (index) {
-            QString why;
             QImage part = index->decodeRegion(bytes, size_t(m_data.size()), rect, reduction, &why);
             if (!part.isNull())
                 return part;
-            // Damaged data may still decode in part from the top, and a few layouts go that way.
-        } else if (m_partsFromTheTop.fetch_add(1) == 1) {
-            IndexMaker::shared().request(m_indexSlot, m_data);
+            // Damaged data may still decode in part through libjpeg-turbo, and a few layouts go
+            // that way.
+        } else {
+            if (m_partsFromTheTop.fetch_add(1) == 1)
+                IndexMaker::shared().request(m_indexSlot, m_data);
+            // From the top, the rows of blocks above the part read without making pixels.
+            QImage part = imageio_detail::decodeJpegRegion(bytes, size_t(m_data.size()), nullptr, rect, reduction, &why);
+            if (!part.isNull())
+                return part;
         }
         auto job = std::make_unique<DecodeJob>();
         if (!runRegionDecode(job.get(), bytes, size_t(m_data.size()), rect, reduction)) {

@@ -7,6 +7,7 @@
 #include "JpegResumeIndex.h"
 
 #include "FormatDecoder.h"
+#include "JpegPlanes.h"
 #include "imageio/ImageLimits.h"
 
 #include "AjlJpgDecoder.h"
@@ -90,55 +91,6 @@ bool readFrame(JpgDecoder* d, Frame* f)
            f->mcuCount[0] > 0 && f->mcuCount[1] > 0;
 }
 
-// One chroma plane brought to the luma's size a row at a time: the nearest sample weighs three
-// times its neighbour on the side of the output pixel, in each direction the plane is halved in,
-// with the whole-picture decode's rounding; samples beyond the picture repeat its edge.
-class ChromaRows {
-public:
-    ChromaRows(const uint8_t* samples, int64_t pitch, int64_t originX, int64_t originY, int64_t width, int64_t height,
-               int rx, int ry)
-        : m_samples(samples), m_pitch(pitch), m_originX(originX), m_originY(originY), m_width(width),
-          m_height(height), m_rx(rx), m_ry(ry)
-    {
-    }
-
-    // Output row `ly` across luma columns [lx0, lx1] into out[0 .. lx1 - lx0].
-    void row(int64_t ly, int64_t lx0, int64_t lx1, uint8_t* out)
-    {
-        const int64_t y = ly / m_ry;
-        const int64_t yf = m_ry == 1 ? y : std::clamp<int64_t>(ly % 2 ? y + 1 : y - 1, 0, m_height - 1);
-        const uint8_t* near = m_samples + (y - m_originY) * m_pitch;
-        const uint8_t* far = m_samples + (yf - m_originY) * m_pitch;
-        // Column sums, four times a sample, over the samples the row reaches and one beside.
-        const int64_t j0 = std::max<int64_t>(lx0 / m_rx - 1, 0), j1 = std::min<int64_t>(lx1 / m_rx + 1, m_width - 1);
-        m_sums.resize(size_t(j1 - j0 + 1));
-        for (int64_t j = j0; j <= j1; ++j) {
-            const int64_t at = j - m_originX;
-            m_sums[size_t(j - j0)] = m_ry == 2 ? 3 * near[at] + far[at] : 4 * near[at];
-        }
-        const auto sum = [&](int64_t j) { return m_sums[size_t(j - j0)]; };
-        if (m_rx == 1) {
-            const int bias = m_ry == 1 ? 0 : ly % 2 ? 2 : 1;
-            for (int64_t lx = lx0; lx <= lx1; ++lx)
-                out[lx - lx0] = uint8_t((sum(lx) + bias) >> 2);
-            return;
-        }
-        const int evenBias = m_ry == 2 ? 8 : 4, oddBias = m_ry == 2 ? 7 : 8;
-        for (int64_t lx = lx0; lx <= lx1; ++lx) {
-            const int64_t j = lx / 2;
-            const bool odd = lx % 2;
-            const int64_t jf = std::clamp<int64_t>(odd ? j + 1 : j - 1, 0, m_width - 1);
-            out[lx - lx0] = uint8_t((3 * sum(j) + sum(jf) + (odd ? oddBias : evenBias)) >> 4);
-        }
-    }
-
-private:
-    const uint8_t* m_samples;
-    int64_t m_pitch, m_originX, m_originY, m_width, m_height;
-    int m_rx, m_ry;
-    std::vector<int> m_sums;
-};
-
 } // namespace
 
 std::shared_ptr<const JpegResumeIndex> JpegResumeIndex::build(const unsigned char* data, size_t size,
@@ -177,6 +129,12 @@ std::shared_ptr<const JpegResumeIndex> JpegResumeIndex::build(const unsigned cha
 QImage JpegResumeIndex::decodeRegion(const unsigned char* data, size_t size, const QRect& rect, int reduction,
                                      QString* error) const
 {
+    return decodeJpegRegion(data, size, &m_blob, rect, reduction, error);
+}
+
+QImage decodeJpegRegion(const unsigned char* data, size_t size, const std::vector<uint8_t>* index, const QRect& rect,
+                        int reduction, QString* error)
+{
     auto fail = [error](const QString& why) {
         if (error)
             *error = why;
@@ -198,13 +156,16 @@ QImage JpegResumeIndex::decodeRegion(const unsigned char* data, size_t size, con
         return fail(QStringLiteral("a reduced part of a JPEG with chroma halved one way only is decoded from the top"));
     const bool chromaAtLuma = colour && reduction > 1 && frame.sampling == 0;
     int64_t scale = reduction, atLuma = chromaAtLuma ? 1 : 0, scaled[2];
-    int64_t blob[2] = {int64_t(m_blob.size()), 0};
-    const void* address = m_blob.data();
-    std::memcpy(&blob[1], &address, sizeof(address));
     if (ajlJpgDecoderSetProp(d, JPG_PROP_SCALE, &scale, 8) != 0 ||
-        (colour && ajlJpgDecoderSetProp(d, JPG_PROP_CHROMA_AT_LUMA, &atLuma, 8) != 0) ||
-        ajlJpgDecoderSetProp(d, JPG_PROP_INDEX, blob, 16) != 0)
+        (colour && ajlJpgDecoderSetProp(d, JPG_PROP_CHROMA_AT_LUMA, &atLuma, 8) != 0))
         return fail(QStringLiteral("the JPEG file can no longer be read by parts"));
+    if (index) {
+        int64_t blob[2] = {int64_t(index->size()), 0};
+        const void* address = index->data();
+        std::memcpy(&blob[1], &address, sizeof(address));
+        if (ajlJpgDecoderSetProp(d, JPG_PROP_INDEX, blob, 16) != 0)
+            return fail(QStringLiteral("the JPEG file can no longer be read by parts"));
+    }
     // A reduced picture has a pixel for a part of a block too, as the whole decode has.
     scaled[0] = (frame.size[0] + reduction - 1) / reduction;
     scaled[1] = (frame.size[1] + reduction - 1) / reduction;
@@ -245,25 +206,34 @@ QImage JpegResumeIndex::decodeRegion(const unsigned char* data, size_t size, con
     if (image.isNull())
         return {};
     const int64_t ox = c0 * mw, oy = r0 * mh;
+    const int64_t shift = rect.x() - ox;
+    if (!colour) {
+        for (int y = 0; y < rect.height(); ++y)
+            greyRowToRgba(image.scanLine(y), planes[0].data() + (rect.y() + y - oy) * lumaW + shift, rect.width());
+        return image;
+    }
+    // Chroma is brought to the luma's size across the rows of blocks read, which reach beyond the
+    // part on each side (the picture's own edge samples standing in beyond it), then cut.
     const int64_t chromaInsideW = (scaled[0] + rx - 1) / rx, chromaInsideH = (scaled[1] + ry - 1) / ry;
-    ChromaRows cb(planes[1].data(), chromaW, ox / rx, oy / ry, chromaInsideW, chromaInsideH, rx, ry);
-    ChromaRows cr(planes[2].data(), chromaW, ox / rx, oy / ry, chromaInsideW, chromaInsideH, rx, ry);
-    std::vector<uint8_t> cbRow(size_t(rect.width())), crRow(size_t(rect.width()));
+    const int64_t windowW = std::min(lumaW, scaled[0] - ox);
+    const int64_t windowChromaW = std::min(chromaW, chromaInsideW - ox / rx);
+    ChromaUpsampler cbUp(rx, ry, int(windowChromaW), int(windowW)), crUp(rx, ry, int(windowChromaW), int(windowW));
+    std::vector<uint8_t> cbRow(size_t(windowW) + 32), crRow(size_t(windowW) + 32);
     for (int y = 0; y < rect.height(); ++y) {
         const int64_t ly = rect.y() + y;
-        const uint8_t* luma = planes[0].data() + (ly - oy) * lumaW + (rect.x() - ox);
-        uchar* out = image.scanLine(y);
-        if (!colour) {
-            for (int x = 0; x < rect.width(); ++x, out += 4) {
-                out[0] = out[1] = out[2] = luma[x];
-                out[3] = 255;
-            }
+        const uint8_t* luma = planes[0].data() + (ly - oy) * lumaW + shift;
+        const int64_t cy = ly / ry;
+        const bool lower = ry == 2 && ly % 2 == 1;
+        const int64_t fy = ry == 2 ? std::clamp<int64_t>(lower ? cy + 1 : cy - 1, 0, chromaInsideH - 1) : cy;
+        const int64_t nearAt = (cy - oy / ry) * chromaW, farAt = (fy - oy / ry) * chromaW;
+        if (rx == 1 && ry == 1) {
+            yccRowToRgba(image.scanLine(y), luma, planes[1].data() + nearAt + shift, planes[2].data() + nearAt + shift,
+                         rect.width());
             continue;
         }
-        cb.row(ly, rect.x(), rect.right(), cbRow.data());
-        cr.row(ly, rect.x(), rect.right(), crRow.data());
-        for (int x = 0; x < rect.width(); ++x, out += 4)
-            yccToRgba(out, luma[x], cbRow[size_t(x)], crRow[size_t(x)]);
+        cbUp.row(planes[1].data() + nearAt, planes[1].data() + farAt, lower, cbRow.data());
+        crUp.row(planes[2].data() + nearAt, planes[2].data() + farAt, lower, crRow.data());
+        yccRowToRgba(image.scanLine(y), luma, cbRow.data() + shift, crRow.data() + shift, rect.width());
     }
     return image;
 }

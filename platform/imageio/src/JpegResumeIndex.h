@@ -36,6 +36,13 @@ inline void yccToRgba(uchar* out, int y, int cb, int cr)
     out[3] = 255;
 }
 
+// `rect` of a baseline JPEG reduced by `reduction` (1, 2, 4 or 8) as premultiplied RGBA, charged
+// to the decode budget: from the resume index's entry nearest the part when `index` is given,
+// else from the top, the rows of blocks above the part read without making pixels. Null with
+// *error set when the file does not go this way or the part cannot be decoded.
+QImage decodeJpegRegion(const unsigned char* data, size_t size, const std::vector<uint8_t>* index, const QRect& rect,
+                        int reduction, QString* error);
+
 class JpegResumeIndex {
 public:
     // Reads the file's entropy-coded data once, without decoding a pixel. Null for a file this
