@@ -90,6 +90,21 @@ KPV_AVX2 int yccRowToRgbaAvx2(uchar* out, const uint8_t* y, const uint8_t* cb, c
 const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
 #endif
 
+#ifdef __SSE2__
+// 16 pixels of three channels interleaved as RGBA, opaque.
+inline void storeRgba16(uchar* out, __m128i r, __m128i g, __m128i b)
+{
+    const __m128i opaque = _mm_set1_epi8(char(0xFF));
+    const __m128i rgLo = _mm_unpacklo_epi8(r, g), rgHi = _mm_unpackhi_epi8(r, g);
+    const __m128i baLo = _mm_unpacklo_epi8(b, opaque), baHi = _mm_unpackhi_epi8(b, opaque);
+    auto* o = reinterpret_cast<__m128i*>(out);
+    _mm_storeu_si128(o, _mm_unpacklo_epi16(rgLo, baLo));
+    _mm_storeu_si128(o + 1, _mm_unpackhi_epi16(rgLo, baLo));
+    _mm_storeu_si128(o + 2, _mm_unpacklo_epi16(rgHi, baHi));
+    _mm_storeu_si128(o + 3, _mm_unpackhi_epi16(rgHi, baHi));
+}
+#endif
+
 } // namespace
 
 void yccRowToRgba(uchar* out, const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int width)
@@ -106,7 +121,6 @@ void yccRowToRgba(uchar* out, const uint8_t* y, const uint8_t* cb, const uint8_t
     const __m128i zero = _mm_setzero_si128();
     const __m128i centre = _mm_set1_epi16(128);
     const __m128i two = _mm_set1_epi16(2);
-    const __m128i opaque = _mm_set1_epi8(char(0xFF));
     const __m128i kR = _mm_set1_epi32(int((16384u << 16) | 26345u));
     const __m128i kG = _mm_set1_epi32(int((18734u << 16) | uint16_t(-22554)));
     const __m128i kB = _mm_set1_epi32(int((16384u << 16) | uint16_t(-14942)));
@@ -133,14 +147,7 @@ void yccRowToRgba(uchar* out, const uint8_t* y, const uint8_t* cb, const uint8_t
                  _mm_sub_epi16(_mm_unpacklo_epi8(cr8, zero), centre), &r0, &g0, &b0);
         channels(_mm_unpackhi_epi8(y8, zero), _mm_sub_epi16(_mm_unpackhi_epi8(cb8, zero), centre),
                  _mm_sub_epi16(_mm_unpackhi_epi8(cr8, zero), centre), &r1, &g1, &b1);
-        const __m128i r = _mm_packus_epi16(r0, r1), g = _mm_packus_epi16(g0, g1), b = _mm_packus_epi16(b0, b1);
-        const __m128i rgLo = _mm_unpacklo_epi8(r, g), rgHi = _mm_unpackhi_epi8(r, g);
-        const __m128i baLo = _mm_unpacklo_epi8(b, opaque), baHi = _mm_unpackhi_epi8(b, opaque);
-        auto* o = reinterpret_cast<__m128i*>(out + size_t(x) * 4);
-        _mm_storeu_si128(o, _mm_unpacklo_epi16(rgLo, baLo));
-        _mm_storeu_si128(o + 1, _mm_unpackhi_epi16(rgLo, baLo));
-        _mm_storeu_si128(o + 2, _mm_unpacklo_epi16(rgHi, baHi));
-        _mm_storeu_si128(o + 3, _mm_unpackhi_epi16(rgHi, baHi));
+        storeRgba16(out + size_t(x) * 4, _mm_packus_epi16(r0, r1), _mm_packus_epi16(g0, g1), _mm_packus_epi16(b0, b1));
     }
 #endif
     for (; x < width; ++x)
@@ -151,16 +158,9 @@ void greyRowToRgba(uchar* out, const uint8_t* y, int width)
 {
     int x = 0;
 #ifdef __SSE2__
-    const __m128i opaque = _mm_set1_epi8(char(0xFF));
     for (; x + 16 <= width; x += 16) {
         const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + x));
-        const __m128i ggLo = _mm_unpacklo_epi8(g, g), ggHi = _mm_unpackhi_epi8(g, g);
-        const __m128i gaLo = _mm_unpacklo_epi8(g, opaque), gaHi = _mm_unpackhi_epi8(g, opaque);
-        auto* o = reinterpret_cast<__m128i*>(out + size_t(x) * 4);
-        _mm_storeu_si128(o, _mm_unpacklo_epi16(ggLo, gaLo));
-        _mm_storeu_si128(o + 1, _mm_unpackhi_epi16(ggLo, gaLo));
-        _mm_storeu_si128(o + 2, _mm_unpacklo_epi16(ggHi, gaHi));
-        _mm_storeu_si128(o + 3, _mm_unpackhi_epi16(ggHi, gaHi));
+        storeRgba16(out + size_t(x) * 4, g, g, g);
     }
 #endif
     for (; x < width; ++x) {

@@ -14,6 +14,8 @@
 #include "imageio/ImageProperties.h"
 #include "imageio/Thumbnailer.h"
 
+#include "../../support/NoisePicture.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -25,12 +27,13 @@
 #include <sys/stat.h>
 
 #include <functional>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <unistd.h>
+
+using kpv::test::noisePicture;
 
 namespace {
 
@@ -864,20 +867,6 @@ TEST(PhotoLoaderPlatform, BaseInformationComesFromTheHeadOfTheFile)
 }
 
 // A photo loader of a program of its own, whose desktop thumbnail cache is a folder of the test's.
-namespace {
-// Noise compresses badly: a photo of it is far larger than the files read rather than mapped.
-QImage noise(int width, int height, unsigned seed)
-{
-    QImage picture(width, height, QImage::Format_RGBA8888_Premultiplied);
-    std::mt19937 random(seed);
-    for (int y = 0; y < height; ++y) {
-        auto *row = reinterpret_cast<quint32 *>(picture.scanLine(y));
-        for (int x = 0; x < width; ++x)
-            row[x] = random() | 0xFF000000u;
-    }
-    return picture;
-}
-} // namespace
 
 class CachedLoader {
 public:
@@ -984,7 +973,7 @@ TEST(PhotoLoaderPlatform, ALoadTakesThePhotoFromTheDiskOnceAndSurvivesItBeingCut
 
     // Noise, so that the file is far larger than the files read rather than mapped; large enough
     // for its thumbnail to come from the codec library's decode at an eighth.
-    const QImage picture = noise(2400, 1800, 7);
+    const QImage picture = noisePicture(2400, 1800, 7);
     const QString path = folder + QStringLiteral("/photo.jpg");
     ASSERT_TRUE(kpv::ImageDestination::writeImage(picture, path, QStringLiteral("public.jpeg"), {}));
     ASSERT_GT(QFileInfo(path).size(), 512 * 1024);
@@ -1034,7 +1023,7 @@ TEST(PhotoLoaderPlatform, APhotoCutShortBetweenTheStepsOfOneLoadIsRefused)
     ASSERT_TRUE(program.isValid());
     LMPhotoLoader *loader = program.loader();
     const QString path = program.folder() + QStringLiteral("/photo.jpg");
-    ASSERT_TRUE(kpv::ImageDestination::writeImage(noise(1600, 1200, 11), path, QStringLiteral("public.jpeg"), {}));
+    ASSERT_TRUE(kpv::ImageDestination::writeImage(noisePicture(1600, 1200, 11), path, QStringLiteral("public.jpeg"), {}));
     int opened = 0;
     kpv::setFileAccessObserverForTesting([&](const QString &file, const char *) { opened += file == path; });
     const LMPathString file(path, false);

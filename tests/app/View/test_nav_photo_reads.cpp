@@ -13,31 +13,20 @@
 #include "imageio/ImageProperties.h"
 #include "imageio/Thumbnailer.h"
 
+#include "../../support/NoisePicture.h"
+
 #include <QDir>
 #include <QMap>
 #include <QMutex>
 
 #include <algorithm>
 #include <future>
-#include <random>
 #include <utility>
 
 namespace {
 
 using namespace navtest;
-
-// Noise compresses badly: these files are far larger than the ones read rather than mapped.
-QImage noise(int width, int height, unsigned seed)
-{
-    QImage picture(width, height, QImage::Format_RGBA8888_Premultiplied);
-    std::mt19937 random(seed);
-    for (int y = 0; y < height; ++y) {
-        auto *row = reinterpret_cast<quint32 *>(picture.scanLine(y));
-        for (int x = 0; x < width; ++x)
-            row[x] = random() | 0xFF000000u;
-    }
-    return picture;
-}
+using kpv::test::noisePicture;
 
 // How many times each load took each file from the disk.
 class ReadLog {
@@ -121,9 +110,9 @@ protected:
 TEST_F(PhotoReads, EachLoadTakesItsPhotoFromTheDiskOnce)
 {
     // Stored landscape, shown turned a quarter (orientation 6); a PNG; a plain JPEG.
-    const QString turned = write(QStringLiteral("a-turned.jpg"), noise(1600, 1000, 1), QStringLiteral("public.jpeg"), 6);
-    const QString png = write(QStringLiteral("b.png"), noise(700, 500, 2), QStringLiteral("public.png"));
-    const QString plain = write(QStringLiteral("c.jpg"), noise(1200, 900, 3), QStringLiteral("public.jpeg"));
+    const QString turned = write(QStringLiteral("a-turned.jpg"), noisePicture(1600, 1000, 1), QStringLiteral("public.jpeg"), 6);
+    const QString png = write(QStringLiteral("b.png"), noisePicture(700, 500, 2), QStringLiteral("public.png"));
+    const QString plain = write(QStringLiteral("c.jpg"), noisePicture(1200, 900, 3), QStringLiteral("public.jpeg"));
     ReadLog log;
 
     controller->openFilePaths({LMPathString(turned, false), LMPathString(png, false), LMPathString(plain, false)}, {},
@@ -150,7 +139,7 @@ TEST_F(PhotoReads, EachLoadTakesItsPhotoFromTheDiskOnce)
     EXPECT_EQ(QSize(whole->width(), whole->height()), QSize(1600, 1000));
 
     // A grid cell of a file the cache does not hold yet, and the picture made while starting.
-    const QString fresh = write(QStringLiteral("d.jpg"), noise(1200, 900, 4), QStringLiteral("public.jpeg"), 6);
+    const QString fresh = write(QStringLiteral("d.jpg"), noisePicture(1200, 900, 4), QStringLiteral("public.jpeg"), 6);
     log.load = -1;
     EXPECT_EQ(kpv::Thumbnailer::uprightThumbnail(fresh, 256).size(), QSize(192, 256)) << "upright";
     log.load = -2;
@@ -163,7 +152,7 @@ TEST_F(PhotoReads, EachLoadTakesItsPhotoFromTheDiskOnce)
 // first loads of it (its description and the rest) take it from the disk once between them.
 TEST_F(PhotoReads, TheStartsPicturesAndTheFirstLoadsShareOneOpening)
 {
-    const QString photo = write(QStringLiteral("e.jpg"), noise(1600, 1000, 5), QStringLiteral("public.jpeg"), 6);
+    const QString photo = write(QStringLiteral("e.jpg"), noisePicture(1600, 1000, 5), QStringLiteral("public.jpeg"), 6);
     ReadLog log;
     log.load = -1;
     std::promise<void> started, made;
