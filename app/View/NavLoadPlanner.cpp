@@ -60,8 +60,9 @@ bool thumbnailsWanted(qsizetype index, qsizetype current, qsizetype count, qsize
 {
     if (isInWindow(index, current, count, image))
         return true;
-    // The bin centres the current file's cell; half its cells lie on each side.
-    const qsizetype reach = std::max<qsizetype>(photoBinCells, 1) / 2 + std::max<qsizetype>(beyond, 0);
+    // The bin centres the current file's cell; the others it shows whole lie half on each side
+    // (of an even count, the last one is cut by the strip's end).
+    const qsizetype reach = (std::max<qsizetype>(photoBinCells, 1) - 1) / 2 + std::max<qsizetype>(beyond, 0);
     return photoBinShown && index >= 0 && index < count && std::abs(index - current) <= reach;
 }
 

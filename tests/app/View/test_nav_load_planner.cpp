@@ -169,4 +169,11 @@ TEST(NavLoadPlannerThumbnails, OnlyForTheCellsThePhotoBinShows)
     EXPECT_EQ(wanted(0, true), (std::vector<qsizetype>{0, 1, 2, 3, 4, 5, 37, 38, 39}));
     EXPECT_EQ(wanted(20, true), (std::vector<qsizetype>{15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25}));
     EXPECT_EQ(wanted(0, false), (std::vector<qsizetype>{0, 1, 2, 3, 37, 38, 39}));
+    // Ten whole cells across the strip: the current one centred, four whole on each side and a
+    // cut one at the end, whose decode waits for a step as the cell beyond does.
+    std::vector<qsizetype> ten;
+    for (qsizetype i = 0; i < 40; ++i)
+        if (thumbnailsWanted(i, 20, 40, 10, true, Window{}, 0))
+            ten.push_back(i);
+    EXPECT_EQ(ten, (std::vector<qsizetype>{16, 17, 18, 19, 20, 21, 22, 23, 24}));
 }
