@@ -227,7 +227,40 @@ int64_t JpgDecYCbCrMCU(JpgDecoder* d, int64_t col, int64_t row) {
     void* const scratch = d->scratch;
     const uint8_t* const steps = jpg_yccrun_tbl[d->layoutRow];
     const int64_t mcuX = d->mcuCol * 8, mcuY = d->mcuRow * 8, outX = col * 8, outY = row * 8;
+    // A block inside the picture that keeps only its DC coefficient, written as one sample.
+    const bool dcOnly = br->lastIndex == 0;
+    auto oneSample = [&](int b) {
+        const JpgComponent* c = &d->comp[d->blockComp[b]];
+        const int64_t ax = c->hb * mcuX + d->bx[b], ay = c->vb * mcuY + d->by[b];
+        return c->lastAtLeast == 0 && c->idct == JpgDQIDCT1 && c->plane && ax + 8 <= c->width &&
+               ay + 8 <= c->height && ay + 8 <= d->clipRows[c->index];
+    };
     for (int b = 0, n = d->scanBlocks; b < n; ++b) {
+        if (dcOnly && oneSample(b)) {
+            // A run of such blocks (the luma's of the MCU, or all of them) is decoded in one go,
+            // the reader's state kept in registers across them.
+            JpgComponent* comps[kJpgMaxScanBlocks];
+            int16_t dcs[kJpgMaxScanBlocks];
+            int e = b;
+            do {
+                comps[e - b] = &d->comp[d->blockComp[e]];
+                ++e;
+            } while (e < n && e - b < kJpgMaxScanBlocks && oneSample(e));
+            const int good = JpgDecDcBlocks(br, comps, e - b, dcs);
+            for (int i = 0; i < e - b; ++i) {
+                JpgComponent* c = comps[i];
+                const int64_t bx = d->bx[b + i], by = d->by[b + i];
+                const int64_t rx = c->hb * outX + bx, ry = c->vb * outY + by;
+                if (i < good) {
+                    uint8_t* const dst = c->plane + ptrdiff_t(ry >> c->sy) * c->pitch + ptrdiff_t(rx >> c->sx) * steps[c->index];
+                    JpgIdct1Sample(dst, &dcs[i], c->pitch, c->dq, c->lineDouble, 0);
+                } else {
+                    putBlock(d, c, blk, c->hb * mcuX + bx, c->vb * mcuY + by, rx, ry, 0, true);
+                }
+            }
+            b = e - 1;
+            continue;
+        }
         JpgComponent* c = &d->comp[d->blockComp[b]];
         const int64_t bx = d->bx[b], by = d->by[b];
         const int64_t ax = c->hb * mcuX + bx, ay = c->vb * mcuY + by;

@@ -111,6 +111,44 @@ TEST(JpegRobustness, AFileCutInsideTheScanEndsInGrey) {
     EXPECT_LE(std::abs(int(p.p[0][0]) - int(ref.p[0][0])), 2);
 }
 
+TEST(JpegRobustness, AtAnEighthTheBlocksBeforeACutKeepTheirValuesAndTheRestAreGrey) {
+    // The eighth scale passes over each block's AC codes several blocks at a time. Wherever the
+    // data ends (inside an MCU of six blocks, or in front of a restart marker), every block before
+    // it must keep its value and every block the full decode shows grey must be grey here too.
+    for (int interval : {0, 1}) {
+        EncodeOptions opt; // 4:2:0
+        opt.restartInterval = interval;
+        const auto jpeg = encode(makeImage(64, 48, 3, 9), opt);
+        const size_t data = findMarker(jpeg, 0xDA) + 14;
+        int64_t r;
+        const Planes clean = decode(jpeg, {0, 8}, &r);
+        ASSERT_EQ(r, 0);
+        for (size_t end = data + 20; end + 2 < jpeg.size(); end += 37) {
+            const std::vector<uint8_t> cut(jpeg.begin(), jpeg.begin() + ptrdiff_t(end));
+            const Planes full = decode(cut, {}, &r);
+            ASSERT_EQ(r, 0);
+            const Planes eighth = decode(cut, {0, 8}, &r);
+            ASSERT_EQ(r, 0);
+            for (int c = 0; c < 3; ++c) {
+                for (int by = 0; by < eighth.h[c]; ++by) {
+                    for (int bx = 0; bx < eighth.w[c]; ++bx) {
+                        bool grey = true;
+                        for (int y = 0; y < 8; ++y) {
+                            for (int x = 0; x < 8; ++x) {
+                                grey = grey && full.p[c][size_t(by * 8 + y) * size_t(full.w[c]) + size_t(bx * 8 + x)] == 128;
+                            }
+                        }
+                        const size_t i = size_t(by) * size_t(eighth.w[c]) + size_t(bx);
+                        EXPECT_EQ(eighth.p[c][i], grey ? 128 : clean.p[c][i])
+                            << "interval " << interval << ", cut at " << end << ", component " << c << ", block "
+                            << bx << "," << by;
+                    }
+                }
+            }
+        }
+    }
+}
+
 TEST(JpegRobustness, AWrongRestartMarkerGreysOneIntervalAndDecodingResumes) {
     Image img = makeImage(64, 32, 1, 6);
     EncodeOptions opt;
