@@ -219,6 +219,23 @@ int64_t JpgDecCoefMCU(JpgDecoder* d, int64_t col, int64_t row) {
     return 0;
 }
 
+namespace {
+
+// Whether every block of an MCU that lies wholly inside the frame is written as one sample from its
+// DC coefficient alone (the eighth scale, no chroma at the luma's size), below the band's last row.
+bool eighthInside(const JpgDecoder* d) {
+    for (int i = 0; i < d->scanComps; ++i) {
+        const JpgComponent* c = d->scanComp[i];
+        if (c->lastAtLeast != 0 || c->idct != JpgDQIDCT1 || !c->plane || c->lineDouble || c->sx != 3 ||
+            c->sy != 3 || (d->mcuRow + 1) * 8 * c->vb > d->clipRows[c->index]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 int64_t JpgDecYCbCrMCU(JpgDecoder* d, int64_t col, int64_t row) {
     JpgBitReader* br = d->br;
     restartIfDue(br, d->scanComp, d->scanComps);
@@ -229,6 +246,29 @@ int64_t JpgDecYCbCrMCU(JpgDecoder* d, int64_t col, int64_t row) {
     const int64_t mcuX = d->mcuCol * 8, mcuY = d->mcuRow * 8, outX = col * 8, outY = row * 8;
     // A block inside the picture that keeps only its DC coefficient, written as one sample.
     const bool dcOnly = br->lastIndex == 0;
+    if (dcOnly && d->mcuCol < d->wholePerRow && d->mcuRow < d->wholeRows && eighthInside(d)) {
+        // The common MCU at an eighth: every block inside, one sample each, all decoded at once.
+        const int n = d->scanBlocks;
+        JpgComponent* comps[kJpgMaxScanBlocks];
+        int16_t dcs[kJpgMaxScanBlocks];
+        for (int b = 0; b < n; ++b) {
+            comps[b] = &d->comp[d->blockComp[b]];
+        }
+        const int good = JpgDecDcBlocks(br, comps, n, dcs);
+        for (int b = 0; b < n; ++b) {
+            JpgComponent* c = comps[b];
+            const int64_t rx = c->hb * outX + d->bx[b], ry = c->vb * outY + d->by[b];
+            if (b < good) {
+                // JpgIdct1Sample's sample, without its line doubling (none at this scale).
+                const int64_t v = ((int64_t(dcs[b]) * c->dq[0] + 256) >> 9) + 128;
+                c->plane[ptrdiff_t(ry >> 3) * c->pitch + ptrdiff_t(rx >> 3) * steps[c->index]] =
+                    uint8_t(v < 0 ? 0 : v > 255 ? 255 : v);
+            } else {
+                putBlock(d, c, blk, c->hb * mcuX + d->bx[b], c->vb * mcuY + d->by[b], rx, ry, 0, true);
+            }
+        }
+        return 0;
+    }
     auto oneSample = [&](int b) {
         const JpgComponent* c = &d->comp[d->blockComp[b]];
         const int64_t ax = c->hb * mcuX + d->bx[b], ay = c->vb * mcuY + d->by[b];
