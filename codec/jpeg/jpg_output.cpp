@@ -221,13 +221,18 @@ int64_t JpgDecCoefMCU(JpgDecoder* d, int64_t col, int64_t row) {
 
 namespace {
 
-// Whether every block of an MCU that lies wholly inside the frame is written as one sample from its
-// DC coefficient alone (the eighth scale, no chroma at the luma's size), below the band's last row.
-bool eighthInside(const JpgDecoder* d) {
+// A component whose blocks come out as one sample from the DC coefficient alone (the eighth
+// scale, unless its chroma is delivered at the luma's size).
+inline bool oneSampleFromDc(const JpgComponent* c) {
+    return c->lastAtLeast == 0 && c->idct == JpgDQIDCT1 && c->sx == 3 && c->sy == 3 && !c->lineDouble;
+}
+
+// Whether the blocks of an MCU that lies wholly inside the frame can all go straight into their
+// planes: every component has a plane and a transform, and the MCU ends above the band's clip.
+bool straightInside(const JpgDecoder* d) {
     for (int i = 0; i < d->scanComps; ++i) {
         const JpgComponent* c = d->scanComp[i];
-        if (c->lastAtLeast != 0 || c->idct != JpgDQIDCT1 || !c->plane || c->lineDouble || c->sx != 3 ||
-            c->sy != 3 || (d->mcuRow + 1) * 8 * c->vb > d->clipRows[c->index]) {
+        if (!c->plane || !c->idct || (d->mcuRow + 1) * 8 * c->vb > d->clipRows[c->index]) {
             return false;
         }
     }
@@ -246,25 +251,46 @@ int64_t JpgDecYCbCrMCU(JpgDecoder* d, int64_t col, int64_t row) {
     const int64_t mcuX = d->mcuCol * 8, mcuY = d->mcuRow * 8, outX = col * 8, outY = row * 8;
     // A block inside the picture that keeps only its DC coefficient, written as one sample.
     const bool dcOnly = br->lastIndex == 0;
-    if (dcOnly && d->mcuCol < d->wholePerRow && d->mcuRow < d->wholeRows && eighthInside(d)) {
-        // The common MCU at an eighth: every block inside, one sample each, all decoded at once.
+    if (dcOnly && d->mcuCol < d->wholePerRow && d->mcuRow < d->wholeRows && straightInside(d)) {
+        // The common MCU at an eighth, every block inside: the runs of blocks that keep only
+        // their DC coefficient are decoded at once and written as one sample each; the others
+        // (chroma at the luma's size) are decoded whole and transformed into their planes.
         const int n = d->scanBlocks;
-        JpgComponent* comps[kJpgMaxScanBlocks];
-        int16_t dcs[kJpgMaxScanBlocks];
-        for (int b = 0; b < n; ++b) {
-            comps[b] = &d->comp[d->blockComp[b]];
-        }
-        const int good = JpgDecDcBlocks(br, comps, n, dcs);
-        for (int b = 0; b < n; ++b) {
-            JpgComponent* c = comps[b];
-            const int64_t rx = c->hb * outX + d->bx[b], ry = c->vb * outY + d->by[b];
-            if (b < good) {
-                // JpgIdct1Sample's sample, without its line doubling (none at this scale).
-                const int64_t v = ((int64_t(dcs[b]) * c->dq[0] + 256) >> 9) + 128;
-                c->plane[ptrdiff_t(ry >> 3) * c->pitch + ptrdiff_t(rx >> 3) * steps[c->index]] =
-                    uint8_t(v < 0 ? 0 : v > 255 ? 255 : v);
-            } else {
-                putBlock(d, c, blk, c->hb * mcuX + d->bx[b], c->vb * mcuY + d->by[b], rx, ry, 0, true);
+        for (int b = 0; b < n;) {
+            JpgComponent* c = &d->comp[d->blockComp[b]];
+            if (!oneSampleFromDc(c)) {
+                const int64_t rx = c->hb * outX + d->bx[b], ry = c->vb * outY + d->by[b];
+                JpgDecBlock(br, blk, c);
+                if (br->starved) {
+                    putBlock(d, c, blk, c->hb * mcuX + d->bx[b], c->vb * mcuY + d->by[b], rx, ry, c->lastIdx, true);
+                } else {
+                    const int step = steps[c->index];
+                    c->idct(c->plane + ptrdiff_t(ry >> c->sy) * c->pitch + ptrdiff_t(rx >> c->sx) * step, blk, step,
+                            c->pitch, c->dq, c->lineDouble, c->lastIdx, scratch);
+                }
+                ++b;
+                continue;
+            }
+            JpgComponent* comps[kJpgMaxScanBlocks];
+            int16_t dcs[kJpgMaxScanBlocks];
+            int e = b;
+            do {
+                comps[e - b] = &d->comp[d->blockComp[e]];
+                ++e;
+            } while (e < n && oneSampleFromDc(&d->comp[d->blockComp[e]]));
+            const int count = e - b;
+            const int good = JpgDecDcBlocks(br, comps, count, dcs);
+            for (int i = 0; i < count; ++i, ++b) {
+                c = comps[i];
+                const int64_t rx = c->hb * outX + d->bx[b], ry = c->vb * outY + d->by[b];
+                if (i < good) {
+                    // JpgIdct1Sample's sample (without line doubling).
+                    const int64_t v = ((int64_t(dcs[i]) * c->dq[0] + 256) >> 9) + 128;
+                    c->plane[ptrdiff_t(ry >> 3) * c->pitch + ptrdiff_t(rx >> 3) * steps[c->index]] =
+                        uint8_t(v < 0 ? 0 : v > 255 ? 255 : v);
+                } else {
+                    putBlock(d, c, blk, c->hb * mcuX + d->bx[b], c->vb * mcuY + d->by[b], rx, ry, 0, true);
+                }
             }
         }
         return 0;
