@@ -251,14 +251,14 @@ int64_t JpgDecYCbCrMCU(JpgDecoder* d, int64_t col, int64_t row) {
     const int64_t mcuX = d->mcuCol * 8, mcuY = d->mcuRow * 8, outX = col * 8, outY = row * 8;
     // A block inside the picture that keeps only its DC coefficient, written as one sample.
     const bool dcOnly = br->lastIndex == 0;
-    if (dcOnly && d->mcuCol < d->wholePerRow && d->mcuRow < d->wholeRows && straightInside(d)) {
-        // The common MCU at an eighth, every block inside: the runs of blocks that keep only
-        // their DC coefficient are decoded at once and written as one sample each; the others
-        // (chroma at the luma's size) are decoded whole and transformed into their planes.
+    if (d->mcuCol < d->wholePerRow && d->mcuRow < d->wholeRows && straightInside(d)) {
+        // The common MCU, every block inside: each block is decoded and transformed straight into
+        // its plane. At an eighth the runs of blocks that keep only their DC coefficient are
+        // decoded at once and written as one sample each.
         const int n = d->scanBlocks;
         for (int b = 0; b < n;) {
             JpgComponent* c = &d->comp[d->blockComp[b]];
-            if (!oneSampleFromDc(c)) {
+            if (!dcOnly || !oneSampleFromDc(c)) {
                 const int64_t rx = c->hb * outX + d->bx[b], ry = c->vb * outY + d->by[b];
                 JpgDecBlock(br, blk, c);
                 if (br->starved) {
