@@ -131,6 +131,10 @@ bool NavigateController::navFile(bool next, bool quick)
         updatePreviewStatusShowProxyAutoHideInterval(false);
         if (m_host)
             m_host->showPreviewStatus(true, true);
+        // The next press goes round: the picture it shows is decoded now.
+        const int64_t mode = m_host ? m_host->showMode() : 0;
+        if (mode == NavShowModeView || mode == NavShowModeMiniImage)
+            submitCacheOperation(next, false);
         return false;
     }
     if (m_host)

@@ -128,6 +128,8 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
             }
             continue;
         }
+        if (r.nextPicture && !NavLoadPlanner::isInWindow(r.index, c, n, ahead))
+            continue;
         const size_t made = operations.size();
         if ((r.type == NavLoadPlanner::kSmallThumbType || r.type == NavLoadPlanner::kLargeThumbType) &&
             !NavLoadPlanner::thumbnailsWanted(r.index, c, n, reach.cells, reach.binShown, ahead, reach.beyond)) {
@@ -236,6 +238,15 @@ NavigateController::ThumbnailReach NavigateController::thumbnailReach() const
     // then the files on either side of the current one. What is decoded is kept for the window.
     reach.ahead = m_steppedInList ? reach.image
         : NavLoadPlanner::Window{std::min<qsizetype>(reach.image.following, 1), std::min<qsizetype>(reach.image.preceding, 1)};
+    // Until then the file across the list's end is two presses away, the first only telling that
+    // the end is reached: its picture is asked for at that press, not for a photo opened at either
+    // end of its folder and looked at.
+    if (!m_steppedInList && !m_reachHeadOrTailAtLastTime) {
+        if (m_curFileIndex + 1 >= n)
+            reach.ahead.following = 0;
+        if (m_curFileIndex <= 0)
+            reach.ahead.preceding = 0;
+    }
     // Thumbnails nobody sees cost a decode each: only for the cells the photo bin shows across
     // the window (the most it could show across the screen while it is not laid out). The cell
     // beyond each end is made ready only once the user steps, which slides it in: a photo opened
