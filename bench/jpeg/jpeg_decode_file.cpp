@@ -296,7 +296,7 @@ int main(int argc, char** argv) {
     }
     std::sort(times.begin(), times.end());
     std::sort(cpu.begin(), cpu.end());
-    std::printf("median %.3f s, fastest %.3f s over %d runs; processor time median %.3f s, least %.3f s\n",
+    std::printf("median %.4f s, fastest %.4f s over %d runs; processor time median %.4f s, least %.4f s\n",
                 times[times.size() / 2], times.front(), runs, cpu[cpu.size() / 2], cpu.front());
     return 0;
 }

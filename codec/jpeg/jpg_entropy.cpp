@@ -38,61 +38,148 @@ inline int16_t wrap16(int32_t v) {
     return int16_t(uint16_t(uint32_t(v)));
 }
 
-// Parses the coefficients of a block from zig-zag index k to its end without storing them, with
-// the accumulator in the caller's locals: a short code with its value bits, or an end of block, is
-// passed in one step. False on a code the table does not hold (the reader then holds the bits).
-__attribute__((always_inline)) inline bool skipRest(JpgBitReader* br, JpgHuffTable* act, int k, uint64_t& acc,
-                                                    int& nbits) {
+// The bit reader's state in the decoder's locals, for loops over many symbols: the accumulator,
+// its bit count, the next byte, and the last byte from which eight can be read straight (0 after a
+// marker, where only the reader's own refill may go on).
+struct Regs {
+    uint64_t acc;
+    int nbits;
+    int fake;
+    const uint8_t* p;
+    uintptr_t fastEnd;
+};
+
+__attribute__((always_inline)) inline void regLoad(Regs& r, const JpgBitReader* br) {
+    r.acc = br->acc;
+    r.nbits = br->nbits;
+    r.fake = br->fake;
+    r.p = br->p;
+    r.fastEnd = br->marker == 0 && br->valid >= 8 ? uintptr_t(br->buf + (br->valid - 8)) : 0;
+}
+
+__attribute__((always_inline)) inline void regStore(const Regs& r, JpgBitReader* br) {
+    br->acc = r.acc;
+    br->nbits = r.nbits;
+    br->p = r.p;
+}
+
+// JpgBrFill on the locals: at least 57 bits, eight bytes in one load while none of them is 0xFF.
+__attribute__((always_inline)) inline void regFill(Regs& r, JpgBitReader* br) {
+    if (r.nbits > 56) {
+        return;
+    }
+    if (uintptr_t(r.p) <= r.fastEnd) {
+        uint64_t raw;
+        __builtin_memcpy(&raw, r.p, 8);
+        const uint64_t inv = ~raw;
+        if (((inv - 0x0101010101010101ull) & ~inv & 0x8080808080808080ull) == 0) {
+            const int n = (64 - r.nbits) >> 3; // whole bytes that fit: 1..8
+            const uint64_t keep = __builtin_bswap64(raw) & (~uint64_t(0) << (64 - 8 * n));
+            r.acc |= keep >> r.nbits;
+            r.nbits += 8 * n;
+            r.p += n;
+            return;
+        }
+    }
+    regStore(r, br);
+    JpgBrFillSlow(br);
+    regLoad(r, br);
+}
+
+// Parses the coefficients of a block from zig-zag index k to its end without storing them: a
+// short code with its value bits, or an end of block, is passed in one step, several while they
+// fit in the table's bits. False on a code the table does not hold (the reader then holds the
+// bits).
+__attribute__((always_inline)) inline bool skipRest(JpgBitReader* br, JpgHuffTable* act, int k, Regs& r) {
     if (k <= 63 && !act->skipReady) {
         JpgHuffPrepareSkip(act);
     }
+    const uint16_t* const skip = act->skipAc;
     while (k <= 63) {
-        // The shortcut needs kJpgSkipAcBits bits; a refill brings at least 57, several symbols'
-        // worth.
-        if (nbits < kJpgSkipAcBits) {
-            br->acc = acc;
-            br->nbits = nbits;
-            JpgBrFill(br);
-            acc = br->acc;
-            nbits = br->nbits;
+        // The shortcut needs kJpgSkipAcBits bits; a refill brings at least 57, several steps' worth.
+        if (r.nbits < kJpgSkipAcBits) {
+            regFill(r, br);
         }
         // Several symbols at once, as long as they all lie inside the block: their coefficients
         // at 63 at most, and an end of block only where one can be (after a coefficient at 63
-        // the block ends without it, and the next bits are the next block's).
-        const uint32_t f = act->skipAc[acc >> (64 - kJpgSkipAcBits)];
-        if (k + int(f >> 5) <= 64) {
-            const int len = int(f & 15);
-            acc <<= len;
-            nbits -= len;
-            if (f & 16) {
-                k = 64;
-                break;
+        // the block ends without it, and the next bits are the next block's). The entry is its
+        // own shift count: only the step's length lies in its low six bits.
+        const uint32_t f = skip[r.acc >> (64 - kJpgSkipAcBits)];
+        if (k + int(f >> 7) <= 64) {
+            r.acc <<= (f & 63);
+            r.nbits -= int(f & 15);
+            if (f & 64) {
+                return true;
             }
-            k += int(f >> 5);
+            k += int(f >> 7);
             continue;
         }
-        br->acc = acc;
-        br->nbits = nbits;
+        regStore(r, br);
         JpgBrNeed(br, 32); // a code of up to 16 bits and up to 15 value bits
-        int rs = JpgHufDecode(br, act);
+        const int rs = JpgHufDecode(br, act);
+        regLoad(r, br);
         if (rs < 0) {
             return false;
         }
-        int r = rs >> 4, sz = rs & 15;
+        const int run = rs >> 4, sz = rs & 15;
         if (sz) {
-            k += r + 1;
-            JpgBrSkip(br, sz);
-        } else if (r == 15) {
+            k += run + 1;
+            r.acc <<= sz;
+            r.nbits -= sz;
+        } else if (run == 15) {
             k += 16;
         } else {
-            acc = br->acc;
-            nbits = br->nbits;
             break;
         }
-        acc = br->acc;
-        nbits = br->nbits;
     }
     return true;
+}
+
+// skipRest from the reader's own state, out of line: the decoder of stored coefficients gets
+// here only when it stores fewer than all of them.
+__attribute__((noinline)) bool skipBlockRest(JpgBitReader* br, JpgHuffTable* act, int k) {
+    Regs r;
+    regLoad(r, br);
+    const bool ok = skipRest(br, act, k, r);
+    regStore(r, br);
+    return ok;
+}
+
+// One block that keeps only its DC coefficient, on the locals. False when the reader starved on
+// it (a corrupt code, or data that ran out): the block comes out grey.
+__attribute__((always_inline)) inline bool dcBlock(JpgBitReader* br, JpgComponent* comp, Regs& r, int16_t* out) {
+    JpgHuffTable* t = br->dc[comp->dcTbl];
+    if (!t->dcReady) {
+        JpgHuffPrepareDc(t);
+    }
+    if (r.nbits < 32) {
+        regFill(r, br); // a code of up to 16 bits and up to 15 value bits
+    }
+    int32_t diff;
+    const int f = t->fastDc[r.acc >> (64 - kJpgFastDcBits)];
+    if (f) {
+        r.acc <<= (f & 15);
+        r.nbits -= f & 15;
+        diff = f >> 4;
+    } else {
+        // Symbols above 11 cannot occur with 8-bit samples.
+        regStore(r, br);
+        const int s = JpgHufDecode(br, t);
+        if (s < 0 || s > 11) {
+            regLoad(r, br);
+            return false;
+        }
+        diff = s ? extend(JpgBrGet(br, s), s) : 0;
+        regLoad(r, br);
+    }
+    const int16_t dc = wrap16(comp->dcPred + diff);
+    comp->dcPred = dc;
+    if (!skipRest(br, br->ac[comp->acTbl], 1, r)) {
+        return false;
+    }
+    *out = dc;
+    comp->lastIdx = 0;
+    return r.fake <= r.nbits; // past the data: the block read padding
 }
 
 } // namespace
@@ -229,11 +316,11 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
         lastStored = k - 1 > 63 ? 63 : k - 1; // past the last index: nothing stored from k on
     }
     // ... and parse the rest without storing (at reduced scales most of the block).
-    if (!skipRest(br, act, k, acc, nbits)) {
-        return corrupt(br);
-    }
     br->acc = acc;
     br->nbits = nbits;
+    if (k <= 63 && !skipBlockRest(br, act, k)) {
+        return corrupt(br);
+    }
     comp->lastIdx = lastStored;
     if (JpgBrOverrun(br)) {
         br->starved = true;
@@ -241,27 +328,48 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
     return 0;
 }
 
-int64_t JpgDecBlockDc(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
+namespace {
+
+__attribute__((always_inline)) inline int dcBlocks(JpgBitReader* br, JpgComponent* const* comps, int n, int16_t* dcs) {
+    Regs r;
+    regLoad(r, br);
+    int i = 0;
+    for (; i < n; ++i) {
+        if (!dcBlock(br, comps[i], r, &dcs[i])) {
+            br->starved = true;
+            break;
+        }
+    }
+    regStore(r, br);
+    return i;
+}
+
+// The same with the shifts by a variable count that the processor may do in one step: the
+// accumulator's shift lies on every symbol's path.
+__attribute__((target("bmi2"))) int dcBlocksBmi2(JpgBitReader* br, JpgComponent* const* comps, int n, int16_t* dcs) {
+    return dcBlocks(br, comps, n, dcs);
+}
+
+int dcBlocksPlain(JpgBitReader* br, JpgComponent* const* comps, int n, int16_t* dcs) {
+    return dcBlocks(br, comps, n, dcs);
+}
+
+using DcBlocksFn = int (*)(JpgBitReader*, JpgComponent* const*, int, int16_t*);
+const DcBlocksFn kDcBlocks = __builtin_cpu_supports("bmi2") ? dcBlocksBmi2 : dcBlocksPlain;
+
+} // namespace
+
+int JpgDecDcBlocks(JpgBitReader* br, JpgComponent* const* comps, int n, int16_t* dcs) {
     if (br->starved) {
         return 0;
     }
-    int32_t diff;
-    if (!decodeDc(br, br->dc[comp->dcTbl], &diff)) {
-        return corrupt(br);
-    }
-    const int16_t dc = wrap16(comp->dcPred + diff);
-    comp->dcPred = dc;
-    block[0] = dc;
-    uint64_t acc = br->acc;
-    int nbits = br->nbits;
-    if (!skipRest(br, br->ac[comp->acTbl], 1, acc, nbits)) {
-        return corrupt(br);
-    }
-    br->acc = acc;
-    br->nbits = nbits;
-    comp->lastIdx = 0;
-    if (JpgBrOverrun(br)) {
-        br->starved = true;
+    return kDcBlocks(br, comps, n, dcs);
+}
+
+int64_t JpgDecBlockDc(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
+    int16_t dc;
+    if (JpgDecDcBlocks(br, &comp, 1, &dc) == 1) {
+        block[0] = dc;
     }
     return 0;
 }

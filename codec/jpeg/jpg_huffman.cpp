@@ -180,7 +180,7 @@ void JpgHuffPrepareSkip(JpgHuffTable* t) {
             advance += step;
             ends = (sz == 0 && r != 15) ? 1 : 0;
         }
-        t->skipAc[p] = uint16_t((entrySpan(used, advance, ends) << 5) | (ends << 4) | used);
+        t->skipAc[p] = uint16_t((entrySpan(used, advance, ends) << 7) | (ends << 6) | used);
     }
     t->skipReady = true;
 }

@@ -59,10 +59,11 @@ struct JpgHuffTable {
     // them and the value in 8 bits, (value << 4) | (code + value bits); 0 otherwise.
     int16_t fastDc[1 << kJpgFastDcBits];
     // AC skipping by the next kJpgSkipAcBits bits, for coefficients that are parsed but not kept:
-    // the whole symbols (codes with their value bits) that fit in them, as (span << 5) | (ends the
-    // block << 4) | their bits. The span is the zig-zag positions they advance, plus one when they
-    // end the block, or 127 when not even one symbol fits: an entry serves where the position
-    // plus its span is at most 64.
+    // the whole symbols (codes with their value bits) that fit in them, as (span << 7) | (ends the
+    // block << 6) | their bits (bits 4 and 5 clear, so that the entry itself is a shift count).
+    // The span is the zig-zag positions they advance, plus one when they end the block, or 127
+    // when not even one symbol fits: an entry serves where the position plus its span is at
+    // most 64.
     uint16_t skipAc[1 << kJpgSkipAcBits];
     // AC decoding several symbols at a time, by the next kJpgMultiAcBits bits: the whole symbols
     // that fit in them, with at most two coefficients, as their bits (bits 0-3; 0 when not even
@@ -354,6 +355,10 @@ bool JpgDecChromaShifts(const JpgDecoder* d, int* sx, int* sy);
 int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp);
 // JpgDecBlock with the last index to store 0 (the eighth scale): the DC coefficient alone is kept.
 int64_t JpgDecBlockDc(JpgBitReader* br, int16_t* block, JpgComponent* comp);
+// JpgDecBlockDc over n blocks in a row (comps[i] the component of block i, dcs[i] its DC
+// coefficient), with the reader's state in registers from one block to the next. Returns the
+// number of blocks decoded before the reader starved: the blocks from there on come out grey.
+int JpgDecDcBlocks(JpgBitReader* br, JpgComponent* const* comps, int n, int16_t* dcs);
 int64_t JpgDecBlockDCFirst(JpgBitReader* br, int16_t* block, JpgComponent* comp);
 int64_t JpgDecBlockACFirst(JpgBitReader* br, int16_t* block, JpgComponent* comp);
 int64_t JpgDecBlockDCRefine(JpgBitReader* br, int16_t* block, JpgComponent* comp);

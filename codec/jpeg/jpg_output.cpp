@@ -219,6 +219,28 @@ int64_t JpgDecCoefMCU(JpgDecoder* d, int64_t col, int64_t row) {
     return 0;
 }
 
+namespace {
+
+// A component whose blocks come out as one sample from the DC coefficient alone (the eighth
+// scale, unless its chroma is delivered at the luma's size).
+inline bool oneSampleFromDc(const JpgComponent* c) {
+    return c->lastAtLeast == 0 && c->idct == JpgDQIDCT1 && c->sx == 3 && c->sy == 3 && !c->lineDouble;
+}
+
+// Whether the blocks of an MCU that lies wholly inside the frame can all go straight into their
+// planes: every component has a plane and a transform, and the MCU ends above the band's clip.
+bool straightInside(const JpgDecoder* d) {
+    for (int i = 0; i < d->scanComps; ++i) {
+        const JpgComponent* c = d->scanComp[i];
+        if (!c->plane || !c->idct || (d->mcuRow + 1) * 8 * c->vb > d->clipRows[c->index]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 int64_t JpgDecYCbCrMCU(JpgDecoder* d, int64_t col, int64_t row) {
     JpgBitReader* br = d->br;
     restartIfDue(br, d->scanComp, d->scanComps);
@@ -227,7 +249,84 @@ int64_t JpgDecYCbCrMCU(JpgDecoder* d, int64_t col, int64_t row) {
     void* const scratch = d->scratch;
     const uint8_t* const steps = jpg_yccrun_tbl[d->layoutRow];
     const int64_t mcuX = d->mcuCol * 8, mcuY = d->mcuRow * 8, outX = col * 8, outY = row * 8;
+    // A block inside the picture that keeps only its DC coefficient, written as one sample.
+    const bool dcOnly = br->lastIndex == 0;
+    if (d->mcuCol < d->wholePerRow && d->mcuRow < d->wholeRows && straightInside(d)) {
+        // The common MCU, every block inside: each block is decoded and transformed straight into
+        // its plane. At an eighth the runs of blocks that keep only their DC coefficient are
+        // decoded at once and written as one sample each.
+        const int n = d->scanBlocks;
+        for (int b = 0; b < n;) {
+            JpgComponent* c = &d->comp[d->blockComp[b]];
+            if (!dcOnly || !oneSampleFromDc(c)) {
+                const int64_t rx = c->hb * outX + d->bx[b], ry = c->vb * outY + d->by[b];
+                JpgDecBlock(br, blk, c);
+                if (br->starved) {
+                    putBlock(d, c, blk, c->hb * mcuX + d->bx[b], c->vb * mcuY + d->by[b], rx, ry, c->lastIdx, true);
+                } else {
+                    const int step = steps[c->index];
+                    c->idct(c->plane + ptrdiff_t(ry >> c->sy) * c->pitch + ptrdiff_t(rx >> c->sx) * step, blk, step,
+                            c->pitch, c->dq, c->lineDouble, c->lastIdx, scratch);
+                }
+                ++b;
+                continue;
+            }
+            JpgComponent* comps[kJpgMaxScanBlocks];
+            int16_t dcs[kJpgMaxScanBlocks];
+            int e = b;
+            do {
+                comps[e - b] = &d->comp[d->blockComp[e]];
+                ++e;
+            } while (e < n && oneSampleFromDc(&d->comp[d->blockComp[e]]));
+            const int count = e - b;
+            const int good = JpgDecDcBlocks(br, comps, count, dcs);
+            for (int i = 0; i < count; ++i, ++b) {
+                c = comps[i];
+                const int64_t rx = c->hb * outX + d->bx[b], ry = c->vb * outY + d->by[b];
+                if (i < good) {
+                    // JpgIdct1Sample's sample (without line doubling).
+                    const int64_t v = ((int64_t(dcs[i]) * c->dq[0] + 256) >> 9) + 128;
+                    c->plane[ptrdiff_t(ry >> 3) * c->pitch + ptrdiff_t(rx >> 3) * steps[c->index]] =
+                        uint8_t(v < 0 ? 0 : v > 255 ? 255 : v);
+                } else {
+                    putBlock(d, c, blk, c->hb * mcuX + d->bx[b], c->vb * mcuY + d->by[b], rx, ry, 0, true);
+                }
+            }
+        }
+        return 0;
+    }
+    auto oneSample = [&](int b) {
+        const JpgComponent* c = &d->comp[d->blockComp[b]];
+        const int64_t ax = c->hb * mcuX + d->bx[b], ay = c->vb * mcuY + d->by[b];
+        return c->lastAtLeast == 0 && c->idct == JpgDQIDCT1 && c->plane && ax + 8 <= c->width &&
+               ay + 8 <= c->height && ay + 8 <= d->clipRows[c->index];
+    };
     for (int b = 0, n = d->scanBlocks; b < n; ++b) {
+        if (dcOnly && oneSample(b)) {
+            // A run of such blocks (the luma's of the MCU, or all of them) is decoded in one go,
+            // the reader's state kept in registers across them.
+            JpgComponent* comps[kJpgMaxScanBlocks];
+            int16_t dcs[kJpgMaxScanBlocks];
+            int e = b;
+            do {
+                comps[e - b] = &d->comp[d->blockComp[e]];
+                ++e;
+            } while (e < n && e - b < kJpgMaxScanBlocks && oneSample(e));
+            const int good = JpgDecDcBlocks(br, comps, e - b, dcs);
+            for (int i = 0; i < e - b; ++i) {
+                JpgComponent* c = comps[i];
+                const int64_t bx = d->bx[b + i], by = d->by[b + i];
+                const int64_t rx = c->hb * outX + bx, ry = c->vb * outY + by;
+                if (i < good) {
+                    uint8_t* const dst = c->plane + ptrdiff_t(ry >> c->sy) * c->pitch + ptrdiff_t(rx >> c->sx) * steps[c->index];
+                    JpgIdct1Sample(dst, &dcs[i], c->pitch, c->dq, c->lineDouble, 0);
+                } else {
+                    putBlock(d, c, blk, c->hb * mcuX + bx, c->vb * mcuY + by, rx, ry, 0, true);
+                }
+            }
+            b = e - 1;
+            continue;
+        }
         JpgComponent* c = &d->comp[d->blockComp[b]];
         const int64_t bx = d->bx[b], by = d->by[b];
         const int64_t ax = c->hb * mcuX + bx, ay = c->vb * mcuY + by;
