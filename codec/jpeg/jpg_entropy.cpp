@@ -355,7 +355,13 @@ int dcBlocksPlain(JpgBitReader* br, JpgComponent* const* comps, int n, int16_t* 
 }
 
 using DcBlocksFn = int (*)(JpgBitReader*, JpgComponent* const*, int, int16_t*);
-const DcBlocksFn kDcBlocks = __builtin_cpu_supports("bmi2") ? dcBlocksBmi2 : dcBlocksPlain;
+
+// Chosen at the first decode rather than among the static initialisers, whose order across files
+// is unknown: a decode run by another file's initialiser still finds it set.
+DcBlocksFn dcBlocksForThisProcessor() {
+    static const DcBlocksFn fn = __builtin_cpu_supports("bmi2") ? dcBlocksBmi2 : dcBlocksPlain;
+    return fn;
+}
 
 } // namespace
 
@@ -363,7 +369,7 @@ int JpgDecDcBlocks(JpgBitReader* br, JpgComponent* const* comps, int n, int16_t*
     if (br->starved) {
         return 0;
     }
-    return kDcBlocks(br, comps, n, dcs);
+    return dcBlocksForThisProcessor()(br, comps, n, dcs);
 }
 
 int64_t JpgDecBlockDc(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
