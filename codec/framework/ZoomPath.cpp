@@ -178,10 +178,13 @@ MResult mcodec::zoomDecode(MCodecRecord* c, MByte** planes, MInt64* pitches, MIn
     const MInt64 s = c->lScaleShift, d = MInt64(1) << s;
     // A reduced JPEG decode into RGB takes subsampled chroma at the reduced luma's size, each
     // sample the average of its own pixel's area: chroma at its own size would be a half or a
-    // quarter as sharp as the box-filtered full decode, several levels off in detail.
+    // quarter as sharp as the box-filtered full decode, several levels off in detail. Not where
+    // the output is at most half the reduced size (a thumbnail): chroma at its own size is then
+    // as fine as the output, and its blocks need only their average.
     WideChroma wide;
     const MUInt64 native = c->dwSourceColor;
-    if (s > 0 && c->bDecoder && c->dwTypeID == AMCM_CID_JPEG_DECODER && !isYUV(c->dwZoomDstColor) &&
+    const bool halfOrLess = c->lZoomWidth * 2 <= ceilDiv(c->lSrcImgWidth, d) && c->lZoomHeight * 2 <= ceilDiv(c->lSrcImgHeight, d);
+    if (s > 0 && !halfOrLess && c->bDecoder && c->dwTypeID == AMCM_CID_JPEG_DECODER && !isYUV(c->dwZoomDstColor) &&
         (native == 0x0F || native == 0x13 || native == 0x14))
         wide.begin(c);
     PPFormat dstFmt{MInt64(c->dwZoomDstColor), c->lZoomWidth, c->lZoomHeight, nullptr};

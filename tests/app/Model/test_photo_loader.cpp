@@ -1213,52 +1213,58 @@ TEST(PhotoLoaderPlatform, ALargePhotosThumbnailLooksLikeTheImageReadersOwn)
     const QString folder = program.folder();
 
     // Smooth colour fields with a sharp edge, as photographs have; odd sides, so the eighth rounds
-    // up, and no reduced size near the thumbnail's, so the eighth is resampled to it.
-    QImage picture(3001, 2001, QImage::Format_RGBA8888_Premultiplied);
-    for (int y = 0; y < picture.height(); ++y) {
-        auto *row = reinterpret_cast<uchar *>(picture.scanLine(y));
-        for (int x = 0; x < picture.width(); ++x) {
-            row[x * 4] = uchar(x * 255 / 3000);
-            row[x * 4 + 1] = uchar(y * 255 / 2000);
-            row[x * 4 + 2] = x < 1500 ? 40 : 210;
-            row[x * 4 + 3] = 255;
+    // up, and no reduced size near the thumbnail's, so the eighth is resampled to it. At the
+    // second size the thumbnail is at most half the eighth, whose colour is then decoded at its
+    // own (half) size.
+    for (const QSize photoSize : {QSize(3001, 2001), QSize(6001, 4001)}) {
+        SCOPED_TRACE(photoSize.width());
+        QImage picture(photoSize, QImage::Format_RGBA8888_Premultiplied);
+        const int w = photoSize.width() - 1, h = photoSize.height() - 1;
+        for (int y = 0; y < picture.height(); ++y) {
+            auto *row = reinterpret_cast<uchar *>(picture.scanLine(y));
+            for (int x = 0; x < picture.width(); ++x) {
+                row[x * 4] = uchar(x * 255 / w);
+                row[x * 4 + 1] = uchar(y * 255 / h);
+                row[x * 4 + 2] = x < w / 2 ? 40 : 210;
+                row[x * 4 + 3] = 255;
+            }
         }
-    }
-    const QString path = folder + QStringLiteral("/photo.jpg");
-    ASSERT_TRUE(kpv::ImageDestination::writeImage(picture, path, QStringLiteral("public.jpeg"), {}));
-    const LMPathString file(path, false);
-    const LMFileImgBaseInfoPtr info = loader->loadImgBaseInfo(file, nullptr);
-    ASSERT_TRUE(info);
+        const QString path = folder + QStringLiteral("/photo%1.jpg").arg(photoSize.width());
+        ASSERT_TRUE(kpv::ImageDestination::writeImage(picture, path, QStringLiteral("public.jpeg"), {}));
+        const LMPathString file(path, false);
+        const LMFileImgBaseInfoPtr info = loader->loadImgBaseInfo(file, nullptr);
+        ASSERT_TRUE(info);
 
-    int equivalent = -1;
-    const LMImagePtr thumb = loader->loadImage(file, 9, info, nullptr, &equivalent);
-    ASSERT_TRUE(thumb);
-    const QSizeF size = loader->calcPreferredImageSizeForImageScaleType(9, info, nullptr);
-    ASSERT_EQ(QSizeF(thumb->width(), thumb->height()), size);
-    EXPECT_EQ(equivalent, 0);
-    const LMImagePtr reference = LMPhotoLoader::loadImageByCore(file, info, size, false, nullptr);
-    ASSERT_TRUE(reference);
-    ASSERT_EQ(reference->width(), thumb->width());
-    ASSERT_EQ(reference->height(), thumb->height());
-    double sum[3] = {0, 0, 0};
-    int count = 0;
-    // Away from the edge, where two resamplings may place it a pixel apart.
-    for (int y = 0; y < int(thumb->height()); ++y)
-        for (int x = 0; x < int(thumb->width()); ++x) {
-            if (std::abs(x - int(thumb->width()) / 2) < 4)
-                continue;
-            const QColor a = pixel(thumb, 0, x, y), b = pixel(reference, 0, x, y);
-            ASSERT_NEAR(a.red(), b.red(), 6) << x << "," << y;
-            ASSERT_NEAR(a.green(), b.green(), 6) << x << "," << y;
-            ASSERT_NEAR(a.blue(), b.blue(), 6) << x << "," << y;
-            sum[0] += a.red() - b.red();
-            sum[1] += a.green() - b.green();
-            sum[2] += a.blue() - b.blue();
-            ++count;
-        }
-    for (double s : sum)
-        EXPECT_LT(std::abs(s / count), 0.75);
-    EXPECT_TRUE(QFile::exists(kpv::Thumbnailer::cachePathFor(path, QStringLiteral("large"))));
+        int equivalent = -1;
+        const LMImagePtr thumb = loader->loadImage(file, 9, info, nullptr, &equivalent);
+        ASSERT_TRUE(thumb);
+        const QSizeF size = loader->calcPreferredImageSizeForImageScaleType(9, info, nullptr);
+        ASSERT_EQ(QSizeF(thumb->width(), thumb->height()), size);
+        EXPECT_EQ(equivalent, 0);
+        const LMImagePtr reference = LMPhotoLoader::loadImageByCore(file, info, size, false, nullptr);
+        ASSERT_TRUE(reference);
+        ASSERT_EQ(reference->width(), thumb->width());
+        ASSERT_EQ(reference->height(), thumb->height());
+        double sum[3] = {0, 0, 0};
+        int count = 0;
+        // Away from the edge, where two resamplings may place it a pixel apart.
+        for (int y = 0; y < int(thumb->height()); ++y)
+            for (int x = 0; x < int(thumb->width()); ++x) {
+                if (std::abs(x - int(thumb->width()) / 2) < 4)
+                    continue;
+                const QColor a = pixel(thumb, 0, x, y), b = pixel(reference, 0, x, y);
+                ASSERT_NEAR(a.red(), b.red(), 6) << x << "," << y;
+                ASSERT_NEAR(a.green(), b.green(), 6) << x << "," << y;
+                ASSERT_NEAR(a.blue(), b.blue(), 6) << x << "," << y;
+                sum[0] += a.red() - b.red();
+                sum[1] += a.green() - b.green();
+                sum[2] += a.blue() - b.blue();
+                ++count;
+            }
+        for (double s : sum)
+            EXPECT_LT(std::abs(s / count), 0.75);
+        EXPECT_TRUE(QFile::exists(kpv::Thumbnailer::cachePathFor(path, QStringLiteral("large"))));
+    }
 }
 
 // An animation keeps its frames' indexes and the screen it composes on for as long as it is
