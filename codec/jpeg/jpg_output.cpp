@@ -227,6 +227,18 @@ inline bool oneSampleFromDc(const JpgComponent* c) {
     return c->lastAtLeast == 0 && c->idct == JpgDQIDCT1 && c->sx == 3 && c->sy == 3 && !c->lineDouble;
 }
 
+// Gathers the run of blocks from b on (b itself taken) while `takes` accepts the next, their
+// components into comps (room for kJpgMaxScanBlocks); returns the block after the run.
+template <class Takes>
+int gatherRun(JpgDecoder* d, int b, int n, Takes takes, JpgComponent** comps) {
+    int e = b;
+    do {
+        comps[e - b] = &d->comp[d->blockComp[e]];
+        ++e;
+    } while (e < n && e - b < kJpgMaxScanBlocks && takes(e));
+    return e;
+}
+
 // Whether the blocks of an MCU that lies wholly inside the frame can all go straight into their
 // planes: every component has a plane and a transform, and the MCU ends above the band's clip.
 bool straightInside(const JpgDecoder* d) {
@@ -273,11 +285,7 @@ int64_t JpgDecYCbCrMCU(JpgDecoder* d, int64_t col, int64_t row) {
             }
             JpgComponent* comps[kJpgMaxScanBlocks];
             int16_t dcs[kJpgMaxScanBlocks];
-            int e = b;
-            do {
-                comps[e - b] = &d->comp[d->blockComp[e]];
-                ++e;
-            } while (e < n && oneSampleFromDc(&d->comp[d->blockComp[e]]));
+            const int e = gatherRun(d, b, n, [d](int i) { return oneSampleFromDc(&d->comp[d->blockComp[i]]); }, comps);
             const int count = e - b;
             const int good = JpgDecDcBlocks(br, comps, count, dcs);
             for (int i = 0; i < count; ++i, ++b) {
@@ -307,11 +315,7 @@ int64_t JpgDecYCbCrMCU(JpgDecoder* d, int64_t col, int64_t row) {
             // the reader's state kept in registers across them.
             JpgComponent* comps[kJpgMaxScanBlocks];
             int16_t dcs[kJpgMaxScanBlocks];
-            int e = b;
-            do {
-                comps[e - b] = &d->comp[d->blockComp[e]];
-                ++e;
-            } while (e < n && e - b < kJpgMaxScanBlocks && oneSample(e));
+            const int e = gatherRun(d, b, n, oneSample, comps);
             const int good = JpgDecDcBlocks(br, comps, e - b, dcs);
             for (int i = 0; i < e - b; ++i) {
                 JpgComponent* c = comps[i];
