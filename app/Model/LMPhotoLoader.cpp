@@ -10,6 +10,7 @@
 #include "MdBitmapLoad.h"
 #include "imageio/ContentTypes.h"
 #include "imageio/DecodeBudget.h"
+#include "foundation/FileNames.h"
 #include "imageio/ImageLimits.h"
 #include "imageio/ImageProperties.h"
 #include "imageio/FileAccess.h"
@@ -206,8 +207,7 @@ LMFileImgBaseInfoPtr LMPhotoLoader::loadImgBaseInfoByCore(const LMPathString &pa
         QDateTime modified;
         if (file.identity().isValid()) {
             identity = file.identity();
-            const int64_t ns = identity.modifiedNs;
-            modified = QDateTime::fromMSecsSinceEpoch(qint64(ns >= 0 ? ns / 1000000 : (ns - 999999) / 1000000));
+            modified = QDateTime::fromMSecsSinceEpoch(kpv::fileTimeMsecs(identity.modifiedSecs, long(identity.modifiedNsec)));
         } else {
             modified = path.dateModified();
             identity = kpv::fileIdentity(path.path());
@@ -476,10 +476,8 @@ void LMPhotoLoader::storeThumbnail(const LMImagePtr &thumbnail) const
     if (!info || !info->fileIdentity().isValid() || info->fileModified())
         return;
     guarded([&] {
-        const int64_t ns = info->fileIdentity().modifiedNs;
-        const qint64 secs = qint64(ns >= 0 ? ns / 1000000000 : (ns - 999999999) / 1000000000);
-        m_sources->storeThumbnail(info->filePath().path(), thumbnail->convertToImage(), int(info->rawOrientation()), secs,
-                                  info->fileIdentity().size);
+        m_sources->storeThumbnail(info->filePath().path(), thumbnail->convertToImage(), int(info->rawOrientation()),
+                                  qint64(info->fileIdentity().modifiedSecs), info->fileIdentity().size);
         return 0;
     });
 }

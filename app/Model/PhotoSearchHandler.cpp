@@ -111,7 +111,7 @@ std::string resolvedPath(const std::string& path)
 
 qint64 mtimeMsecs(const struct stat& st)
 {
-    return qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+    return kpv::fileTimeMsecs(qint64(st.st_mtim.tv_sec), st.st_mtim.tv_nsec);
 }
 
 // A file found: its path with links resolved and, when asked for, its modification time.

@@ -31,6 +31,9 @@ struct PathStatus {
     QDateTime modified;
 };
 PathStatus pathStatus(const QString& path);
+// A file time (whole seconds and the nanoseconds past them, as the file system keeps it) in
+// milliseconds since 1970, held at the ends of the range: a file may be dated centuries away.
+qint64 fileTimeMsecs(qint64 seconds, long nanoseconds);
 
 // Renames a file or folder only while nothing stands at the new name (false with errno EEXIST
 // when something does); names of any bytes.

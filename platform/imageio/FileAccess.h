@@ -17,7 +17,9 @@ struct FileIdentity {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
     std::int64_t size = -1;
-    std::int64_t modifiedNs = 0;
+    // The modification time: whole seconds since 1970 (rounded down) and the nanoseconds past them.
+    std::int64_t modifiedSecs = 0;
+    std::int64_t modifiedNsec = 0;
     bool isValid() const { return size >= 0; }
     bool operator==(const FileIdentity&) const = default;
 };

@@ -2,7 +2,9 @@
 
 #include <QByteArrayView>
 
+#include <algorithm>
 #include <cerrno>
+#include <limits>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -127,9 +129,14 @@ PathStatus pathStatus(const QString& path)
     status.isDirectory = S_ISDIR(st.st_mode);
     status.isRegularFile = S_ISREG(st.st_mode);
     status.size = qint64(st.st_size);
-    status.modified =
-        QDateTime::fromMSecsSinceEpoch(qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000);
+    status.modified = QDateTime::fromMSecsSinceEpoch(fileTimeMsecs(qint64(st.st_mtim.tv_sec), st.st_mtim.tv_nsec));
     return status;
+}
+
+qint64 fileTimeMsecs(qint64 seconds, long nanoseconds)
+{
+    constexpr qint64 kMaxSeconds = std::numeric_limits<qint64>::max() / 1000 - 1;
+    return std::clamp(seconds, -kMaxSeconds, kMaxSeconds) * 1000 + nanoseconds / 1000000;
 }
 
 bool renameWithoutReplacing(const QByteArray& from, const QByteArray& to)

@@ -29,7 +29,8 @@ FileIdentity identityOf(const struct stat& st)
     id.device = std::uint64_t(st.st_dev);
     id.inode = std::uint64_t(st.st_ino);
     id.size = std::int64_t(st.st_size);
-    id.modifiedNs = std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    id.modifiedSecs = std::int64_t(st.st_mtim.tv_sec);
+    id.modifiedNsec = std::int64_t(st.st_mtim.tv_nsec);
     return id;
 }
 

@@ -315,9 +315,8 @@ QImage Thumbnailer::cachedThumbnail(const QString& path, int maxPixelSize, int o
     if (maxPixelSize <= 0)
         return {};
     // The cache names whole seconds, rounded down as the file's time is.
-    const std::int64_t ns = identity.modifiedNs;
-    const qint64 secs = qint64(ns >= 0 ? ns / 1000000000 : (ns - 999999999) / 1000000000);
-    const QImage cached = freshCachedThumbnail(QFileInfo(path).absoluteFilePath(), secs, identity.size, maxPixelSize);
+    const QImage cached = freshCachedThumbnail(QFileInfo(path).absoluteFilePath(), qint64(identity.modifiedSecs),
+                                               identity.size, maxPixelSize);
     return cached.isNull() ? cached : fitted(toStoredOrientation(cached, orientation), maxPixelSize);
 }
 

@@ -24,6 +24,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <functional>
@@ -1265,6 +1266,29 @@ TEST(PhotoLoaderPlatform, ALargePhotosThumbnailLooksLikeTheImageReadersOwn)
             EXPECT_LT(std::abs(s / count), 0.75);
         EXPECT_TRUE(QFile::exists(kpv::Thumbnailer::cachePathFor(path, QStringLiteral("large"))));
     }
+}
+
+// A photo may be dated centuries away (a file system keeps times past 2262, the last year whose
+// nanoseconds a 64-bit count holds): it shows its own date, and its thumbnail is kept for it.
+TEST(PhotoLoaderPlatform, APhotoDatedCenturiesAheadShowsItsOwnDate)
+{
+    CachedLoader program;
+    ASSERT_TRUE(program.isValid());
+    const QString path = program.folder() + QStringLiteral("/future.jpg");
+    ASSERT_TRUE(kpv::ImageDestination::writeImage(kpv::test::noisePicture(3000, 2000, 7), path,
+                                                  QStringLiteral("public.jpeg"), {}));
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {10413835200, 0}}; // 1 January 2300, 12:00
+    struct stat st {};
+    if (::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) != 0 ||
+        ::stat(QFile::encodeName(path).constData(), &st) != 0 || st.st_mtim.tv_sec != times[1].tv_sec)
+        GTEST_SKIP() << "this file system does not keep a time in 2300";
+    const LMPathString file(path, false);
+    const LMFileImgBaseInfoPtr info = program.loader()->loadImgBaseInfo(file, nullptr);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->fileModificationDate().toSecsSinceEpoch(), times[1].tv_sec);
+    EXPECT_FALSE(info->fileModified());
+    ASSERT_TRUE(program.loader()->loadImage(file, 9, info, nullptr, nullptr));
+    EXPECT_TRUE(QFile::exists(kpv::Thumbnailer::cachePathFor(path, QStringLiteral("large"))));
 }
 
 // An animation keeps its frames' indexes and the screen it composes on for as long as it is
