@@ -99,42 +99,6 @@ FileIdentity fileIdentity(const QString& path)
 
 namespace {
 
-// Reads the regular file at `path` whole; a file over `maxBytes` is refused.
-bool readRegular(const QString& path, std::int64_t maxBytes, QByteArray* out, QString* error, FileIdentity* identity)
-{
-    const auto fail = [&](const QString& why) {
-        if (error)
-            *error = QStringLiteral("cannot read %1: %2").arg(path, why);
-        return false;
-    };
-    struct stat st {};
-    QString why;
-    const int fd = openRegularForReading(path, &st, &why);
-    if (fd < 0)
-        return fail(why);
-    const DescriptorCloser closer{fd};
-    if (st.st_size > maxBytes)
-        return fail(QStringLiteral("the file is too large"));
-    QByteArray data(qsizetype(st.st_size), Qt::Uninitialized);
-    qsizetype done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::read(fd, data.data() + done, size_t(data.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return fail(systemError(errno));
-        if (n == 0)
-            break;
-        done += n;
-    }
-    if (done != data.size())
-        return fail(QStringLiteral("the file became shorter while it was read"));
-    notifyAccess(path, "read");
-    if (identity)
-        *identity = identityOf(st);
-    *out = std::move(data);
-    return true;
-}
 
 } // namespace
 
@@ -233,6 +197,32 @@ void releaseGuardSlot(int index)
     GuardSlot& slot = g_slots[size_t(index)];
     slot.begin.store(0, std::memory_order_release);
     slot.end.store(0, std::memory_order_release);
+}
+
+// The `size` bytes of the open file `fd` into *out (left as it was on a failure, *why then saying
+// why).
+bool readWhole(int fd, std::int64_t size, QByteArray* out, QString* why)
+{
+    QByteArray data(qsizetype(size), Qt::Uninitialized);
+    qsizetype done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::pread(fd, data.data() + done, size_t(data.size() - done), off_t(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            *why = systemError(errno);
+            return false;
+        }
+        if (n == 0)
+            break;
+        done += n;
+    }
+    if (done != data.size()) {
+        *why = QStringLiteral("the file became shorter while it was read");
+        return false;
+    }
+    *out = std::move(data);
+    return true;
 }
 
 // Below this size a read costs less than a mapping and its page faults.
@@ -371,28 +361,33 @@ std::shared_ptr<const FileContents> FileContents::open(const QString& path, std:
     }
     if (st.st_size > maxBytes)
         return fail(QStringLiteral("the file is too large"));
-    QByteArray data(qsizetype(st.st_size), Qt::Uninitialized);
-    qsizetype done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::pread(fd, data.data() + done, size_t(data.size() - done), off_t(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return fail(systemError(errno));
-        if (n == 0)
-            break;
-        done += n;
-    }
-    if (done != data.size())
-        return fail(QStringLiteral("the file became shorter while it was read"));
-    contents->m_bytes = std::move(data);
+    if (!readWhole(fd, st.st_size, &contents->m_bytes, &why))
+        return fail(why);
     notifyAccess(path, "read");
     return contents;
 }
 
 bool readRegularFile(const QString& path, std::int64_t maxBytes, QByteArray* out, QString* error, FileIdentity* identity)
 {
-    return readRegular(path, maxBytes, out, error, identity);
+    const auto fail = [&](const QString& why) {
+        if (error)
+            *error = QStringLiteral("cannot read %1: %2").arg(path, why);
+        return false;
+    };
+    struct stat st {};
+    QString why;
+    const int fd = openRegularForReading(path, &st, &why);
+    if (fd < 0)
+        return fail(why);
+    const DescriptorCloser closer{fd};
+    if (st.st_size > maxBytes)
+        return fail(QStringLiteral("the file is too large"));
+    if (!readWhole(fd, st.st_size, out, &why))
+        return fail(why);
+    notifyAccess(path, "read");
+    if (identity)
+        *identity = identityOf(st);
+    return true;
 }
 
 } // namespace kpv
