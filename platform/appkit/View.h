@@ -91,6 +91,9 @@ public:
     void setWantsLayer(bool w) { m_wantsLayer = w; }
     // Subclasses draw here; the current GraphicsContext is set to this view's coordinates.
     virtual void drawRect(const Rect& dirtyRect);
+    // Whether drawRect paints anything. A container that only holds subviews says no: what it
+    // shows then lies where they lie, and a fade pictures only that part.
+    virtual bool drawsOwnContent() const { return true; }
     // Told before the view's own content is to be redrawn (setNeedsDisplay, setNeedsDisplayInRect,
     // display), with the widget pixels (y down) of that part; null for the whole view.
     virtual void contentWillRedraw(const QRect* widgetRect) {}

@@ -29,6 +29,7 @@ const kpv::Font& fileLineFont()
 class PassThroughView final : public kpv::View {
 public:
     using kpv::View::View;
+    bool drawsOwnContent() const override { return false; }
     kpv::View* hitTest(kpv::Point pointInSuperview) override
     {
         kpv::View* hit = kpv::View::hitTest(pointInSuperview);

@@ -61,6 +61,7 @@ public:
 class PassThroughView final : public kpv::View {
 public:
     using kpv::View::View;
+    bool drawsOwnContent() const override { return false; }
     kpv::View* hitTest(kpv::Point p) override
     {
         kpv::View* hit = kpv::View::hitTest(p);

@@ -48,31 +48,30 @@ public:
         m_lastShown = QRegion();
         if (!m_fading) {
             m_fading = true;
-            m_picture = QPixmap();
+            dropPicture();
             takePictureNow();
         }
         m_opacity = opacity;
-        return m_picture.isNull() ? QRegion(m_widget->rect()) : m_covered;
+        return m_pictureTaken ? m_covered : QRegion(m_widget->rect());
     }
 
     // Sets `opacity` at rest, ending a fade if one runs. Returns the part of the view to repaint.
     QRegion rest(double opacity)
     {
         QRegion changed(m_widget->rect());
-        if (m_fading && !m_picture.isNull()) {
+        if (m_fading && m_pictureTaken) {
             // The screen shows the picture where it has pixels. At rest the view is drawn as it is
             // now, which may differ from the picture where something in it changed meanwhile: what
             // both cover is repainted. Fully transparent, it shows nothing at all.
             changed = m_covered;
             if (opacity > 0) {
-                m_picture = QPixmap();
+                dropPicture();
                 takePictureNow();
-                changed = m_picture.isNull() ? QRegion(m_widget->rect()) : changed + m_covered;
+                changed = m_pictureTaken ? changed + m_covered : QRegion(m_widget->rect());
             }
         }
         m_fading = false;
-        m_picture = QPixmap();
-        m_covered = QRegion();
+        dropPicture();
         m_opacity = opacity;
         m_lastShown = opacity > 0 ? QRegion() : changed;
         return changed;
@@ -94,8 +93,10 @@ protected:
         if (m_fading) {
             if (m_opacity <= 0.001)
                 return;
-            if (m_picture.isNull())
+            if (!m_pictureTaken)
                 takePicture(); // the view was not on screen when the fade began
+            if (m_picture.isNull())
+                return; // it shows nothing
             painter->save();
             painter->setOpacity(painter->opacity() * m_opacity);
             painter->drawPixmap(m_offset, m_picture);
@@ -123,7 +124,7 @@ protected:
     {
         // Resized or moved into another window: drawn again, and the whole view repainted, at the
         // next step.
-        m_picture = QPixmap();
+        dropPicture();
         QGraphicsEffect::sourceChanged(flags);
     }
 
@@ -135,14 +136,36 @@ private:
     {
         if (!m_widget->isVisible() || m_widget->size().isEmpty())
             return;
+        // A view that draws nothing itself shows pixels only where its subviews lie: the picture
+        // covers those alone. Arrows at the two sides of a view over the whole window cost a band
+        // of their height, not a picture of the window.
+        QRect part = m_widget->rect();
+        if (const View* view = viewForWidget(m_widget); view && !view->drawsOwnContent())
+            part &= m_widget->childrenRegion().boundingRect();
+        if (part.isEmpty()) {
+            // Nothing shown: an empty picture, and no step repaints anything.
+            keepPicture(QPixmap(), QPoint());
+            return;
+        }
         const double dpr = m_widget->devicePixelRatioF();
-        QPixmap picture(m_widget->size() * dpr);
+        QPixmap picture(part.size() * dpr);
         picture.setDevicePixelRatio(dpr);
         picture.fill(Qt::transparent);
         m_capturing = true;
-        m_widget->render(&picture, QPoint(), QRegion(), QWidget::DrawChildren);
+        {
+            // The part's top left at the picture's; what lies outside the picture is cut off.
+            QPainter painter(&picture);
+            painter.translate(-part.topLeft());
+            m_widget->render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
+        }
         m_capturing = false;
-        keepPicture(picture, QPoint());
+        keepPicture(picture, part.topLeft());
+    }
+    void dropPicture()
+    {
+        m_picture = QPixmap();
+        m_covered = QRegion();
+        m_pictureTaken = false;
     }
     // Inside draw(): the view and its subviews as they are.
     void takePicture()
@@ -155,7 +178,8 @@ private:
     {
         m_picture = picture;
         m_offset = offset;
-        m_covered = coveredRegion(m_picture.toImage()).translated(m_offset);
+        m_covered = picture.isNull() ? QRegion() : coveredRegion(m_picture.toImage()).translated(m_offset);
+        m_pictureTaken = true;
         ++s_picturesDrawn;
     }
     // The parts of `picture` with any pixel that is not fully transparent, in squares of 16 device
@@ -214,7 +238,8 @@ private:
     double m_opacity = 1.0;
     bool m_fading = false;
     bool m_capturing = false;
-    QPixmap m_picture;
+    QPixmap m_picture; // null when the view shows nothing
+    bool m_pictureTaken = false;
     QPoint m_offset;
     QRegion m_covered; // widget pixels where the picture has pixels
     QRegion m_lastShown;
