@@ -486,6 +486,22 @@ TEST_F(ViewerStart, InfoPanelGrowsForARowThatNeedsMoreWidth)
     settle();
     EXPECT_EQ(panel.rowValue(0), QStringLiteral("a.png"));
     EXPECT_EQ(panel.window()->frame().width(), grown);
+    EXPECT_EQ(panel.rowShown(0), QStringLiteral("a.png"));
+
+    // A name longer than any panel: the panel stops growing and the name is shortened in the
+    // middle, its whole in the row's tip.
+    const QString longName = QStringLiteral("0 ") + QString(220, QLatin1Char('x')) + QStringLiteral("-end.png");
+    ASSERT_TRUE(QFile::rename(QDir(folder).filePath(name), QDir(folder).filePath(longName)));
+    settle();
+    sendKey(kpv::KeyCode::LeftArrow, kpv::FunctionKey::LeftArrow, kpv::NumericPadKeyMask | kpv::FunctionKeyMask);
+    settle();
+    ASSERT_EQ(panel.rowValue(0), longName);
+    EXPECT_LE(panel.window()->frame().width(), std::min(640.0, screen.width()));
+    EXPECT_GE(panel.window()->frame().minX(), screen.minX());
+    EXPECT_LE(panel.window()->frame().maxX(), screen.maxX());
+    const QString shown = panel.rowShown(0);
+    EXPECT_LT(shown.size(), longName.size());
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("0 x")) && shown.endsWith(QStringLiteral("-end.png"))) << shown.toStdString();
 }
 }  // namespace
 
