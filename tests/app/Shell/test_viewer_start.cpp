@@ -779,27 +779,23 @@ TEST_F(ViewerStart, TitleFollowsEveryStep)
 // the middle so that its start and its extension stay readable; a short one stays centred.
 TEST_F(ViewerStart, ALongNameInTheTitleLeavesTheMenusAndButtonsClear)
 {
-    const QString longName = QStringLiteral("holiday-") + QString(220, QLatin1Char('x')) + QStringLiteral("-end.png");
+    const QString longName = QStringLiteral("0 holiday-") + QString(220, QLatin1Char('x')) + QStringLiteral("-end.png");
     ASSERT_TRUE(QFile::rename(QDir(folder).filePath(QStringLiteral("a.png")), QDir(folder).filePath(longName)));
     start();
+    ASSERT_EQ(QFileInfo(nav().curFilePath().path()).fileName(), longName);
     LMMainWindow* window = controller->window();
     const double menus = window->menuBarWidth();
     ASSERT_GT(menus, 0) << "the menu bar tells the window its width";
     auto titleFrame = [&] { return window->txtTitle()->frame(); };
-    for (int i = 0; i < 3 && QFileInfo(nav().curFilePath().path()).fileName() != longName; ++i) {
-        sendKey(kpv::KeyCode::RightArrow, kpv::FunctionKey::RightArrow, kpv::NumericPadKeyMask | kpv::FunctionKeyMask);
-        settle();
-    }
-    ASSERT_EQ(QFileInfo(nav().curFilePath().path()).fileName(), longName);
     const double width = window->frameView()->bounds().width();
     EXPECT_GE(titleFrame().x(), menus);
     EXPECT_LE(titleFrame().maxX(), width - LMMainWindow::kAccessoryWidth);
     const QString shown = window->txtTitle()->displayedStringValue();
-    EXPECT_TRUE(shown.startsWith(QStringLiteral("holiday-"))) << shown.toStdString();
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("0 holiday-"))) << shown.toStdString();
     EXPECT_TRUE(shown.contains(QStringLiteral("-end.png"))) << shown.toStdString();
     EXPECT_LT(shown.size(), window->title().size());
 
-    sendKey(kpv::KeyCode::LeftArrow, kpv::FunctionKey::LeftArrow, kpv::NumericPadKeyMask | kpv::FunctionKeyMask);
+    sendKey(kpv::KeyCode::RightArrow, kpv::FunctionKey::RightArrow, kpv::NumericPadKeyMask | kpv::FunctionKeyMask);
     settle();
     ASSERT_NE(QFileInfo(nav().curFilePath().path()).fileName(), longName);
     EXPECT_NEAR(titleFrame().x() + titleFrame().width() / 2, width / 2, 20) << "a short title is centred";
