@@ -1,7 +1,8 @@
 #include "View/NavLaunchPicture.h"
 
+#include "foundation/FileNames.h"
+
 #include <QDebug>
-#include <QFileInfo>
 
 #include <atomic>
 #include <cstdint>
@@ -16,10 +17,10 @@ constexpr std::int64_t kMaxLaunchFileBytes = std::int64_t(1) << 30;
 
 NavLaunchPicture::NavLaunchPicture(const QString &path, Maker maker, Kind kind) : m_kind(kind)
 {
-    const QFileInfo info(path);
-    if (path.isEmpty() || !maker || !info.isFile())
+    // Names of any bytes: a photo from another system's disk gets its picture too.
+    if (path.isEmpty() || !maker || !kpv::pathStatus(path).isRegularFile)
         return;
-    m_path = info.canonicalFilePath();
+    m_path = kpv::canonicalFileName(path);
     if (m_path.isEmpty())
         return;
     g_current[m_kind] = this;

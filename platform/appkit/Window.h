@@ -188,6 +188,10 @@ public:
     // How far below the window's top edge sheets hang: a window that draws its own title bar
     // inside its frame answers that bar's height, so a sheet leaves the title and menus in view.
     virtual double sheetTopInset() const { return 0; }
+    // The width the menu bar takes at the start of the window's top edge (0 without one), set by
+    // the bar; a window that draws its own title there keeps the title clear of it.
+    void setMenuBarWidth(double width);
+    double menuBarWidth() const { return m_menuBarWidth; }
     void endSheet(Window* sheet, long returnCode = ModalResponseOK);
     Window* attachedSheet() const { return m_attachedSheet; }
     Window* sheetParent() const { return m_sheetParent; }
@@ -199,6 +203,8 @@ protected:
     // The window manager changed the full-screen state: the style mask follows and the did-enter
     // or did-exit notification is posted. A subclass that prepares for the change overrides it.
     virtual void fullScreenChangedBySystem(bool fullScreen);
+    // The menu bar's width changed.
+    virtual void menuBarWidthChanged() {}
     // Only the style mask's full-screen bit, nothing asked of the system, nothing posted.
     void setFullScreenState(bool fullScreen);
 
@@ -234,6 +240,7 @@ private:
     View* m_mouseDownView = nullptr;
     Window* m_attachedSheet = nullptr;
     Window* m_sheetParent = nullptr;
+    double m_menuBarWidth = 0;
     std::function<void(long)> m_sheetHandler;
     bool m_closing = false;
 };

@@ -146,8 +146,11 @@ void popBin(QPainter& p, QRectF r)
 std::function<void(QPainter&, QRectF)> thumbShadow(bool selected)
 {
     return [selected](QPainter& p, QRectF r) {
-        // The thumbnail area matches the slice sizes: left 15, top 15, right 19, bottom 18.
-        const QRectF thumb = r.adjusted(15, 15, -19, -18);
+        // The grids place this frame 7 and 6 pixels outside the picture's left and top edges and
+        // 12 outside its right and bottom ones: the hole for the picture lies exactly there, so
+        // that the shadow and the outline fall around the picture, not over it. The slices (15,
+        // 15, 19, 18) keep the corners whole.
+        const QRectF thumb = r.adjusted(7, 6, -12, -12);
         p.setPen(Qt::NoPen);
         for (int i = 8; i >= 1; --i) {
             QColor c(0, 0, 0, 10 + (8 - i) * 6);

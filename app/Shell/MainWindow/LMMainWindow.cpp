@@ -19,6 +19,8 @@ const kpv::Color kTitleColor(240.0 / 255, 240.0 / 255, 240.0 / 255, 1.0);
 // Room the document icon takes before the title.
 constexpr double kDocumentIconWidth = 18;
 constexpr double kButtonSize = 22;
+// Space between the title and the menus or buttons beside it.
+constexpr double kTitleMargin = 12;
 
 // The root view: keeps the title strip on top and the content below it on every resize.
 class FrameView : public kpv::View {
@@ -72,6 +74,7 @@ LMMainWindow::LMMainWindow(const kpv::Rect& contentRect)
     m_txtTitle = new kpv::TextField(kpv::Rect(0, 0, 100, 16));
     m_txtTitle->setTextColor(kTitleColor);
     m_txtTitle->setFont(kpv::Font::boldSystemFontOfSize(12));
+    m_txtTitle->setLineBreakMode(kpv::TextField::LineBreakByTruncatingMiddle);
     root->addSubview(m_txtTitle);
     updateCustomTitleText(true);
 
@@ -130,19 +133,19 @@ void LMMainWindow::updateCustomTitleText(bool updateText)
     const kpv::Rect fb = m_frameView->bounds();
     const double titleBarHeight = heightOfTitleBar();
     const double textWidth = std::round(std::round(m_txtTitle->attributedStringValueSize().width) + 5);
-    const double width = std::max(0.0, std::min(textWidth, fb.width() - 140));
+    // The document icon stands where a centred title would start. Icon and title stay between
+    // the menus and the buttons: centred in the window while they fit there, else moved aside and,
+    // if still too wide, shortened in the middle.
+    const double icon = m_representedFilename.isEmpty() ? 0 : kDocumentIconWidth;
+    const double from = fb.x() + (menuBarWidth() > 0 ? menuBarWidth() + kTitleMargin : 70);
+    const double to = fb.maxX() - (menuBarWidth() > 0 ? kAccessoryWidth + kTitleMargin : 70);
+    const double width = std::max(0.0, std::min(textWidth, to - from - icon));
     const double height = m_txtTitle->bounds().height();
     const double y = (fb.y() + fb.height() - titleBarHeight) + titleBarHeight * 0.5 -
                      (m_txtTitle->bounds().y() + height * 0.5);
-    double x;
-    if (!m_representedFilename.isEmpty()) {
-        // The document icon stands where a centred title would start.
-        const double iconX = fb.x() + fb.width() * 0.5 - (width + kDocumentIconWidth) * 0.5;
-        x = iconX + kDocumentIconWidth;
-    } else {
-        x = fb.x() + fb.width() * 0.5 - width * 0.5;
-    }
-    m_txtTitle->setFrame(kpv::Rect(x, y, width, height));
+    const double centred = fb.x() + fb.width() * 0.5 - (width + icon) * 0.5;
+    const double start = std::max(from, std::min(centred, to - (width + icon)));
+    m_txtTitle->setFrame(kpv::Rect(start + icon, y, width, height));
 }
 
 void LMMainWindow::layoutTitleBar()

@@ -11,6 +11,8 @@ PropertiesExifInfoItemController::PropertiesExifInfoItemController(kpv::View* pa
     m_view = new kpv::View(kpv::Rect(0, 0, 200, kRowHeight));
     m_txtExifInfoName = new LMAutoTipsLabel(kpv::Rect(0, 0, 80, kRowHeight));
     m_txtExifInfoValue = new LMAutoTipsLabel(kpv::Rect(85, 0, 115, kRowHeight));
+    // A value too long for the panel keeps its start and end (a file name's extension).
+    m_txtExifInfoValue->setLineBreakMode(kpv::TextField::LineBreakByTruncatingMiddle);
     m_view->addSubview(m_txtExifInfoName);
     m_view->addSubview(m_txtExifInfoValue);
     if (parent)

@@ -26,6 +26,9 @@
 
 namespace {
 constexpr double kWidth = 330;
+// The panel grows for a long row up to this width (or the screen's); beyond it the row's text is
+// shortened in the middle, with the whole of it in the row's tip.
+constexpr double kMaxWidth = 640;
 constexpr double kHeight = 680;
 constexpr double kMargin = 18;
 const kpv::Color kTextColor(230 / 255.0, 230 / 255.0, 230 / 255.0);
@@ -148,11 +151,12 @@ void PropertiesPanelWindow::layoutRows()
     }
     const double exifShortfall = std::max(0.0, exifBeyondName + sharedName - m_viewExifInfoContainer->frame().width());
     const double grow = std::ceil(std::max(baseShortfall, exifShortfall));
-    if (grow > 0) {
-        kpv::Rect frame = m_window->frame();
-        frame.size.width += grow;
+    const kpv::Rect screen = m_window->screen().visibleFrame;
+    kpv::Rect frame = m_window->frame();
+    const double widest = screen.isEmpty() ? kMaxWidth : std::min(kMaxWidth, screen.width());
+    if (grow > 0 && frame.width() < widest) {
+        frame.size.width = std::min(frame.width() + grow, widest);
         // Grown past the screen's right edge, the panel moves left so that it stays in view.
-        const kpv::Rect screen = m_window->screen().visibleFrame;
         if (!screen.isEmpty() && frame.maxX() > screen.maxX())
             frame.origin.x = std::max(screen.minX(), screen.maxX() - frame.width());
         m_window->setFrame(frame, false);
@@ -206,6 +210,12 @@ void PropertiesPanelWindow::switchShow()
 QString PropertiesPanelWindow::rowValue(long type) const
 {
     return type >= 0 && type < long(m_rows.size()) ? m_rows[size_t(type)]->txtExifInfoValue()->stringValue() : QString();
+}
+
+QString PropertiesPanelWindow::rowShown(long type) const
+{
+    return type >= 0 && type < long(m_rows.size()) ? m_rows[size_t(type)]->txtExifInfoValue()->displayedStringValue()
+                                                   : QString();
 }
 
 LMNavFileInfoPtr PropertiesPanelWindow::curFileInfo() const { return m_navigator.curFileInfo(); }

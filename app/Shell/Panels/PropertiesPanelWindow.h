@@ -35,6 +35,8 @@ public:
     bool showStatus() const { return m_controller->showStatus(); }
     // The text a row shows now.
     QString rowValue(long type) const;
+    // That text as drawn: shortened in the middle where the row is too narrow for it.
+    QString rowShown(long type) const;
 
     // ---- Host ----
     LMNavFileInfoPtr curFileInfo() const override;

@@ -137,6 +137,8 @@ void MenuBar::rebuild()
     }
     m_bar->adjustSize();
     m_bar->move(0, 0);
+    if (m_window)
+        m_window->setMenuBarWidth(m_bar->width());
     m_bar->raise();
     m_bar->setVisible(!m_window || !m_window->isFullScreen());
 }

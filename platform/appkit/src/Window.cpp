@@ -678,6 +678,14 @@ void Window::display()
     m_widget->repaint();
 }
 
+void Window::setMenuBarWidth(double width)
+{
+    if (width == m_menuBarWidth)
+        return;
+    m_menuBarWidth = width;
+    menuBarWidthChanged();
+}
+
 void Window::beginSheet(Window* sheet, std::function<void(long)> handler)
 {
     if (!sheet || sheet == this)

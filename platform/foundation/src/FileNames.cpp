@@ -133,6 +133,16 @@ PathStatus pathStatus(const QString& path)
     return status;
 }
 
+QString canonicalFileName(const QString& path)
+{
+    if (path.isEmpty())
+        return {};
+    char* resolved = ::realpath(encodeFileName(path).constData(), nullptr);
+    const QString name = resolved ? decodeFileName(QByteArray(resolved)) : QString();
+    std::free(resolved);
+    return name;
+}
+
 qint64 fileTimeMsecs(qint64 seconds, long nanoseconds)
 {
     constexpr qint64 kMaxSeconds = std::numeric_limits<qint64>::max() / 1000 - 1;

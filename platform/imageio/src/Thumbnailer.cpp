@@ -7,6 +7,7 @@
 #include "imageio/ImageProperties.h"
 #include "imageio/ImageSource.h"
 #include "imageio/Orientation.h"
+#include "foundation/FileNames.h"
 
 #include <QCryptographicHash>
 #include <QSaveFile>
@@ -19,11 +20,31 @@
 #include <QUrl>
 
 #include <array>
+#include <cstdlib>
 #include <utility>
 #include <vector>
 
+#include <unistd.h>
+
 namespace kpv {
 namespace {
+
+// A file's absolute name, its bytes kept (the name may not be UTF-8).
+QString absoluteFileName(const QString& path)
+{
+    if (path.startsWith(u'/'))
+        return QDir::cleanPath(path);
+    char* cwd = ::getcwd(nullptr, 0);
+    const QString folder = decodeFileName(QByteArray(cwd ? cwd : "/"));
+    std::free(cwd);
+    return QDir::cleanPath(folder + u'/' + path);
+}
+
+// The file's URI as the shared cache names it: its very bytes escaped.
+QByteArray fileUri(const QString& absolute)
+{
+    return fileUrlFromName(absolute).toEncoded();
+}
 
 QMutex g_cacheMutex;
 QString g_cacheOverride;
@@ -178,7 +199,7 @@ void Thumbnailer::setCacheDirectoryForTesting(const QString& folder)
 
 QString Thumbnailer::cachePathFor(const QString& path, const QString& sizeFolder)
 {
-    const QByteArray uri = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded();
+    const QByteArray uri = fileUri(absoluteFileName(path));
     const QByteArray md5 = QCryptographicHash::hash(uri, QCryptographicHash::Md5).toHex();
     return cacheDirectory() + u'/' + sizeFolder + u'/' + QString::fromLatin1(md5) + QStringLiteral(".png");
 }
@@ -189,7 +210,7 @@ namespace {
 // (whole seconds) and `bytes` long, upright as the cache keeps it; null without one.
 QImage freshCachedThumbnail(const QString& file, qint64 mtime, qint64 bytes, int maxPixelSize)
 {
-    const QByteArray uri = QUrl::fromLocalFile(file).toEncoded();
+    const QByteArray uri = fileUri(file);
     // The larger cached size first: it scales down to our box without losing detail.
     const char* folders[] = {maxPixelSize > 128 ? "large" : "normal", maxPixelSize > 128 ? "normal" : "large"};
     for (const char* folder : folders) {
@@ -200,10 +221,9 @@ QImage freshCachedThumbnail(const QString& file, qint64 mtime, qint64 bytes, int
     return {};
 }
 
-QImage freshCachedThumbnail(const QFileInfo& info, int maxPixelSize)
+QImage freshCachedThumbnail(const QString& path, const PathStatus& status, int maxPixelSize)
 {
-    return freshCachedThumbnail(info.absoluteFilePath(), info.lastModified().toSecsSinceEpoch(), info.size(),
-                                maxPixelSize);
+    return freshCachedThumbnail(absoluteFileName(path), status.modified.toSecsSinceEpoch(), status.size, maxPixelSize);
 }
 
 // With `decode` false only a picture that costs no decode of the image is answered: a fresh cache
@@ -212,10 +232,10 @@ QImage makeThumbnail(const QString& path, int maxPixelSize, bool upright, bool d
 {
     if (maxPixelSize <= 0)
         return {};
-    const QFileInfo info(path);
-    if (!info.isFile())
+    const PathStatus status = pathStatus(path);
+    if (!status.isRegularFile)
         return {};
-    const QImage cached = freshCachedThumbnail(info, maxPixelSize);
+    const QImage cached = freshCachedThumbnail(path, status, maxPixelSize);
     if (!cached.isNull() && upright)
         return fitted(cached, maxPixelSize);
     // Opened once for all that is needed of it. A large file is mapped, not read: its orientation
@@ -243,16 +263,16 @@ void Thumbnailer::storeThumbnail(const QString& path, const QImage& image, int o
 {
     if (image.isNull() || std::max(image.width(), image.height()) < 256)
         return;
-    const QFileInfo info(path);
-    const QString file = info.absoluteFilePath();
+    const PathStatus status = pathStatus(path);
+    const QString file = absoluteFileName(path);
     const QString cache = cacheDirectory();
     // The cache's own pictures are not thumbnailed, and a file changed since it was read would be
     // named with a time that is no longer its own.
-    if (file.startsWith(cache + u'/') || !info.isFile() || info.lastModified().toSecsSinceEpoch() != modifiedSecs ||
-        info.size() != fileBytes)
+    if (file.startsWith(cache + u'/') || !status.isRegularFile || status.modified.toSecsSinceEpoch() != modifiedSecs ||
+        status.size != fileBytes)
         return;
     const QString target = cachePathFor(file, QStringLiteral("large"));
-    const QByteArray uri = QUrl::fromLocalFile(file).toEncoded();
+    const QByteArray uri = fileUri(file);
     // A fresh entry is there already (made on an earlier visit): nothing to encode or write.
     {
         QFile existing(target);
@@ -301,10 +321,10 @@ QImage Thumbnailer::cachedThumbnail(const QString& path, int maxPixelSize, int o
 {
     if (maxPixelSize <= 0)
         return {};
-    const QFileInfo info(path);
-    if (!info.isFile())
+    const PathStatus status = pathStatus(path);
+    if (!status.isRegularFile)
         return {};
-    const QImage cached = freshCachedThumbnail(info, maxPixelSize);
+    const QImage cached = freshCachedThumbnail(path, status, maxPixelSize);
     return cached.isNull() ? cached : fitted(toStoredOrientation(cached, orientation), maxPixelSize);
 }
 
@@ -315,7 +335,7 @@ QImage Thumbnailer::cachedThumbnail(const QString& path, int maxPixelSize, int o
     if (maxPixelSize <= 0)
         return {};
     // The cache names whole seconds, rounded down as the file's time is.
-    const QImage cached = freshCachedThumbnail(QFileInfo(path).absoluteFilePath(), qint64(identity.modifiedSecs),
+    const QImage cached = freshCachedThumbnail(absoluteFileName(path), qint64(identity.modifiedSecs),
                                                identity.size, maxPixelSize);
     return cached.isNull() ? cached : fitted(toStoredOrientation(cached, orientation), maxPixelSize);
 }

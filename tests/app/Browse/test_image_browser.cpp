@@ -14,9 +14,14 @@
 #include "appkit/Menu.h"
 
 #include <QDeadlineTimer>
+#include <QImage>
+#include <QPainter>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -504,6 +509,40 @@ TEST_F(ThumbnailMode, ALargeFolderReadsDatesOnlyForCellsInSight)
     host.dates[host.paths[0]] = QDateTime::fromSecsSinceEpoch(5);
     c->updateThumbBrowserItems();
     EXPECT_NE(c->itemForPath(host.paths[0])->imageUID(), before);
+}
+
+// Each cell's shadow and outline lie around its picture: the picture's own pixels reach its
+// edges, and just outside them the shadow darkens the background.
+TEST_F(ThumbnailMode, TheShadowFallsAroundEachPictureNotOverIt)
+{
+    QTemporaryDir dir;
+    host.paths.clear();
+    for (int i = 0; i < 3; ++i) {
+        host.paths.append(P(dir.filePath(QStringLiteral("s%1.png").arg(i))));
+        QImage picture(160, 120, QImage::Format_RGB32);
+        picture.fill(QColor(250, 250, 250));
+        ASSERT_TRUE(picture.save(host.paths.back().path()));
+    }
+    enter();
+    FavImageBrowserView& browser = *c->browser();
+    browser.setLoadsPicturesSynchronously(true);
+    browser.requestVisiblePictures();
+    // Over a mid grey, so that the shadow shows whatever the view draws beneath the cells.
+    QImage shot(browser.renderToImage(1.0).size(), QImage::Format_RGB32);
+    shot.fill(QColor(128, 128, 128));
+    QPainter(&shot).drawImage(0, 0, browser.renderToImage(1.0));
+    const kpv::Rect f = browser.itemImageFrameAtIndex(1); // not the current file: no selection ring
+    ASSERT_FALSE(f.isEmpty());
+    const int left = int(std::ceil(f.x())), right = int(std::floor(f.maxX())) - 1;
+    const int top = int(std::ceil(f.y())), bottom = int(std::floor(f.maxY())) - 1;
+    const int midY = (top + bottom) / 2, midX = (left + right) / 2;
+    for (const QPoint at : {QPoint(left, midY), QPoint(left + 3, midY), QPoint(right, midY), QPoint(right - 3, midY),
+                            QPoint(midX, top), QPoint(midX, top + 3), QPoint(midX, bottom), QPoint(midX, bottom - 3)}) {
+        const QColor got = shot.pixelColor(at);
+        EXPECT_GE(std::min({got.red(), got.green(), got.blue()}), 240) << "the picture at " << at.x() << "," << at.y();
+    }
+    const QColor background = shot.pixelColor(2, shot.height() - 3);
+    EXPECT_LT(shot.pixelColor(right + 3, midY).lightness(), background.lightness()) << "the shadow beside the picture";
 }
 
 TEST_F(ThumbnailMode, ExitButtonZoomSliderAndContextMenu)

@@ -486,6 +486,22 @@ TEST_F(ViewerStart, InfoPanelGrowsForARowThatNeedsMoreWidth)
     settle();
     EXPECT_EQ(panel.rowValue(0), QStringLiteral("a.png"));
     EXPECT_EQ(panel.window()->frame().width(), grown);
+    EXPECT_EQ(panel.rowShown(0), QStringLiteral("a.png"));
+
+    // A name longer than any panel: the panel stops growing and the name is shortened in the
+    // middle, its whole in the row's tip.
+    const QString longName = QStringLiteral("0 ") + QString(220, QLatin1Char('x')) + QStringLiteral("-end.png");
+    ASSERT_TRUE(QFile::rename(QDir(folder).filePath(name), QDir(folder).filePath(longName)));
+    settle();
+    sendKey(kpv::KeyCode::LeftArrow, kpv::FunctionKey::LeftArrow, kpv::NumericPadKeyMask | kpv::FunctionKeyMask);
+    settle();
+    ASSERT_EQ(panel.rowValue(0), longName);
+    EXPECT_LE(panel.window()->frame().width(), std::min(640.0, screen.width()));
+    EXPECT_GE(panel.window()->frame().minX(), screen.minX());
+    EXPECT_LE(panel.window()->frame().maxX(), screen.maxX());
+    const QString shown = panel.rowShown(0);
+    EXPECT_LT(shown.size(), longName.size());
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("0 x")) && shown.endsWith(QStringLiteral("-end.png"))) << shown.toStdString();
 }
 }  // namespace
 
@@ -757,5 +773,32 @@ TEST_F(ViewerStart, TitleFollowsEveryStep)
     // The picture shown is the current file's, or the can't-open picture for the bad one.
     const QString current = QFileInfo(nav().curFilePath().path()).fileName();
     EXPECT_EQ(fileName(view().validImage()), current == bad.fileName().section('/', -1) ? QStringLiteral("img_bad.png") : current);
+}
+
+// A name too long for the title strip is drawn between the menus and the buttons, shortened in
+// the middle so that its start and its extension stay readable; a short one stays centred.
+TEST_F(ViewerStart, ALongNameInTheTitleLeavesTheMenusAndButtonsClear)
+{
+    const QString longName = QStringLiteral("0 holiday-") + QString(220, QLatin1Char('x')) + QStringLiteral("-end.png");
+    ASSERT_TRUE(QFile::rename(QDir(folder).filePath(QStringLiteral("a.png")), QDir(folder).filePath(longName)));
+    start();
+    ASSERT_EQ(QFileInfo(nav().curFilePath().path()).fileName(), longName);
+    LMMainWindow* window = controller->window();
+    const double menus = window->menuBarWidth();
+    ASSERT_GT(menus, 0) << "the menu bar tells the window its width";
+    auto titleFrame = [&] { return window->txtTitle()->frame(); };
+    const double width = window->frameView()->bounds().width();
+    EXPECT_GE(titleFrame().x(), menus);
+    EXPECT_LE(titleFrame().maxX(), width - LMMainWindow::kAccessoryWidth);
+    const QString shown = window->txtTitle()->displayedStringValue();
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("0 holiday-"))) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QStringLiteral("-end.png"))) << shown.toStdString();
+    EXPECT_LT(shown.size(), window->title().size());
+
+    sendKey(kpv::KeyCode::RightArrow, kpv::FunctionKey::RightArrow, kpv::NumericPadKeyMask | kpv::FunctionKeyMask);
+    settle();
+    ASSERT_NE(QFileInfo(nav().curFilePath().path()).fileName(), longName);
+    EXPECT_NEAR(titleFrame().x() + titleFrame().width() / 2, width / 2, 20) << "a short title is centred";
+    EXPECT_EQ(window->txtTitle()->displayedStringValue(), window->title());
 }
 } // namespace

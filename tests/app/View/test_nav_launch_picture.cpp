@@ -8,7 +8,11 @@
 #include "Model/LMPhotoLoader.h"
 #include "imageio/ImageDestination.h"
 
+#include "foundation/FileNames.h"
+
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 #include <QDir>
 #include <QFile>
@@ -70,6 +74,15 @@ TEST_F(LaunchPicture, AFileNamedAnotherWayIsTheSameFile)
     ASSERT_TRUE(QFile::link(path, link));
     NavLaunchPicture launch(link, [](const QString &) { return picture(qRgb(1, 2, 3)); });
     EXPECT_FALSE(launch.take(describe(path)).isNull());
+}
+
+TEST_F(LaunchPicture, AFileWhoseNameIsNotUtf8GetsItsPicture)
+{
+    const QByteArray bytes = QFile::encodeName(QDir(dir.path()).canonicalPath()) + "/caf\xe9.jpg";
+    ASSERT_EQ(::rename(QFile::encodeName(path).constData(), bytes.constData()), 0);
+    const QString raw = kpv::decodeFileName(bytes);
+    NavLaunchPicture launch(raw, [](const QString &) { return picture(qRgb(1, 2, 3)); });
+    EXPECT_FALSE(launch.take(describe(raw)).isNull());
 }
 
 TEST_F(LaunchPicture, AFileChangedSinceItWasReadGetsNoPicture)

@@ -6,8 +6,10 @@
 #include "imageio/ImageProperties.h"
 #include "imageio/ImageSource.h"
 #include "imageio/Thumbnailer.h"
+#include "foundation/FileNames.h"
 #include "imageio_support.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <sys/resource.h>
 
 using namespace kpv;
@@ -224,6 +227,32 @@ TEST(ThumbnailerCache, FreshEntriesAreUsedAndStaleOnesIgnored)
     }
     EXPECT_TRUE(Thumbnailer::thumbnail(dir.filePath(QStringLiteral("missing.png")), 160).isNull());
     EXPECT_TRUE(Thumbnailer::storedThumbnail(dir.filePath(QStringLiteral("missing.jpg")), 160).isNull());
+    Thumbnailer::setCacheDirectoryForTesting(QString());
+}
+
+// A name that is not UTF-8 (a disk from another system): the grid's thumbnail is made, and the
+// shared cache keeps it under the URI of the name's very bytes, where it is found again.
+TEST(ThumbnailerCache, ANameThatIsNotUtf8IsThumbnailedAndCachedUnderItsOwnBytes)
+{
+    QTemporaryDir dir;
+    Thumbnailer::setCacheDirectoryForTesting(dir.filePath(QStringLiteral("cache")));
+    const QString plain = dir.filePath(QStringLiteral("plain.jpg"));
+    ASSERT_TRUE(ImageDestination::writeImage(pattern(400, 200, false), plain, ContentTypes::kJpeg, {}));
+    const QByteArray bytes = QFile::encodeName(dir.path()) + "/caf\xe9.jpg";
+    ASSERT_EQ(::rename(QFile::encodeName(plain).constData(), bytes.constData()), 0);
+    const QString photo = decodeFileName(bytes);
+
+    const QImage thumb = Thumbnailer::uprightThumbnail(photo, 160);
+    EXPECT_EQ(thumb.size(), QSize(160, 80));
+    const PathStatus status = pathStatus(photo);
+    Thumbnailer::storeThumbnail(photo, pattern(400, 200, false), 1, status.modified.toSecsSinceEpoch(), status.size);
+    const QByteArray uri = "file://" + bytes.toPercentEncoding("/!$&'()*+,;=:@~");
+    EXPECT_TRUE(uri.endsWith("/caf%E9.jpg")) << uri.constData();
+    const QString entry = Thumbnailer::cachePathFor(photo, QStringLiteral("large"));
+    EXPECT_EQ(QFileInfo(entry).fileName(),
+              QString::fromLatin1(QCryptographicHash::hash(uri, QCryptographicHash::Md5).toHex()) + QStringLiteral(".png"));
+    EXPECT_TRUE(QFileInfo::exists(entry));
+    EXPECT_EQ(Thumbnailer::cachedThumbnail(photo, 160, 1).size(), QSize(160, 80));
     Thumbnailer::setCacheDirectoryForTesting(QString());
 }
 
