@@ -8,6 +8,7 @@
 #include "appkit/View.h"
 #include "foundation/Bundle.h"
 
+#include <QFontMetricsF>
 #include <cmath>
 
 namespace {
@@ -23,6 +24,13 @@ const kpv::Font& fileLineFont()
 {
     static const kpv::Font font = kpv::Font::systemFontOfSize(12);
     return font;
+}
+
+// A field's text as the file line draws it: a name longer than its field is shortened in the
+// middle, so that its start and its extension stay readable.
+QString shownInField(const NavFileInfoView::TextField& field)
+{
+    return QFontMetricsF(fileLineFont().toQFont()).elidedText(field.stringValue, Qt::ElideMiddle, field.frame.width());
 }
 
 // A container over the whole image that lets clicks through to the image except on its controls.
@@ -53,13 +61,13 @@ public:
         if (!gc || (m_info.txtFileName().stringValue.isEmpty() && m_info.txtExifInfo().stringValue.isEmpty()))
             return;
         gc->fillRect(bounds(), kpv::Color(0, 0, 0, 0.45));
-        auto draw = [&](const NavFileInfoView::TextField& field, int alignment) {
+        auto draw = [&](const NavFileInfoView::TextField& field, const QString& text, int alignment) {
             const QRectF f = field.frame;
-            gc->drawTextInRect(field.stringValue, kpv::Rect(f.x(), 0, f.width(), bounds().height()), fileLineFont(),
+            gc->drawTextInRect(text, kpv::Rect(f.x(), 0, f.width(), bounds().height()), fileLineFont(),
                                kpv::Color::controlTextColor(), alignment | Qt::AlignVCenter);
         };
-        draw(m_info.txtFileName(), Qt::AlignLeft);
-        draw(m_info.txtExifInfo(), Qt::AlignRight);
+        draw(m_info.txtFileName(), shownInField(m_info.txtFileName()), Qt::AlignLeft);
+        draw(m_info.txtExifInfo(), m_info.txtExifInfo().stringValue, Qt::AlignRight);
     }
 
 private:
@@ -171,6 +179,8 @@ void NavigateOverlays::setFileLineBottom(double y)
 }
 
 double NavigateOverlays::fileLineBottom() const { return m_infoContainer->frame().y(); }
+
+QString NavigateOverlays::fileNameShown() const { return shownInField(m_fileInfo.txtFileName()); }
 
 void NavigateOverlays::setFileImgBaseInfo(const LMFileImgBaseInfoPtr& info, int64_t mask)
 {

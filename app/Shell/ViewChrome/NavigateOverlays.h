@@ -57,6 +57,8 @@ public:
     double fileLineBottom() const;
     void setFileImgBaseInfo(const LMFileImgBaseInfoPtr& info, int64_t mask);
     const NavFileInfoView& fileInfo() const { return m_fileInfo; }
+    // The file name as the line draws it: shortened in the middle where its field is too narrow.
+    QString fileNameShown() const;
 
     // Which arrow control the point (parent coordinates) lies on.
     NavArrowHit arrowHitTest(QPointF point) const;

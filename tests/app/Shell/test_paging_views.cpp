@@ -96,3 +96,26 @@ TEST(ViewerOverlays, TheStatusLineLeavesWithTheViewersInformation)
 }
 
 } // namespace
+
+// The file line under the photo: a name too long for it is shortened in the middle, keeping its
+// start and its extension, beside the properties; a short one is drawn whole.
+TEST(ViewerOverlays, ALongNameInTheFileLineKeepsItsStartAndExtension)
+{
+    kpv::View content(kpv::Rect(0, 0, 800, 600));
+    NavigateOverlays overlays(&content);
+    const uint64_t mask = NavFileProperty::kFileName | NavFileProperty::kDimensions;
+    auto describe = [](const QString& name) {
+        return std::make_shared<LMFileImgBaseInfo>(LMPathString(QStringLiteral("/photos/") + name, false),
+                                                   QStringLiteral("public.jpeg"), 0, QDateTime(), QSizeF(600, 400), 1,
+                                                   QVariantMap(), kpv::FileIdentity());
+    };
+    const QString longName = QStringLiteral("holiday-") + QString(200, QLatin1Char('x')) + QStringLiteral("-end.jpg");
+    overlays.setFileImgBaseInfo(describe(longName), int64_t(mask));
+    const QString shown = overlays.fileNameShown();
+    EXPECT_LT(shown.size(), longName.size());
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("holiday-")) && shown.endsWith(QStringLiteral("-end.jpg"))) << shown.toStdString();
+    EXPECT_FALSE(overlays.fileInfo().txtExifInfo().stringValue.isEmpty()) << "the properties keep their place";
+
+    overlays.setFileImgBaseInfo(describe(QStringLiteral("short.jpg")), int64_t(mask));
+    EXPECT_EQ(overlays.fileNameShown(), QStringLiteral("short.jpg"));
+}
