@@ -21,6 +21,7 @@
 #include "appkit/Event.h"
 #include "appkit/Menu.h"
 #include "foundation/Bundle.h"
+#include "foundation/FileNames.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -78,6 +79,20 @@ MainCommand submenuIn(const char* menu, const char* submenu)
 long actionIdForTag(long tag)
 {
     return tag == MainWndController::TagBatchConvert ? 19 : tag;
+}
+
+// A recent photo's title in Open Recent: its name as the user reads it, a long one shortened in
+// the middle, so that the menu stays narrow and the name's start and extension stay readable.
+QString recentTitle(const QString& path)
+{
+    constexpr qsizetype kKept = 30; // characters kept at each end
+    const QString name = kpv::displayFileName(QFileInfo(path).fileName());
+    if (name.size() <= 2 * kKept + 1)
+        return name;
+    // Never half of a character that takes two code units.
+    const qsizetype head = name.at(kKept - 1).isHighSurrogate() ? kKept - 1 : kKept;
+    const qsizetype tail = name.at(name.size() - kKept).isLowSurrogate() ? kKept - 1 : kKept;
+    return name.left(head) + QChar(0x2026) + name.right(tail);
 }
 
 } // namespace
@@ -590,7 +605,7 @@ void MainWndController::rebuildRecentMenu()
         return;
     m_recentMenu->removeAllItems();
     for (const QString& path : m_recentDocuments) {
-        auto item = std::make_shared<kpv::MenuItem>(QFileInfo(path).fileName(), [this, path](kpv::MenuItem&) {
+        auto item = std::make_shared<kpv::MenuItem>(recentTitle(path), [this, path](kpv::MenuItem&) {
             openFiles({path}, false);
         });
         // Recent documents are enabled exactly when opening is.

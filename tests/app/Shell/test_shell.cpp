@@ -12,6 +12,7 @@
 
 #include "Model/MainConfig.h"
 #include "appkit/Menu.h"
+#include "foundation/Bundle.h"
 #include "appkit/Panels.h"
 #include "Kit/LMIncludeSubDirOpenPanelController.h"
 #include "desktop/FakeDesktopServices.h"
@@ -278,6 +279,31 @@ TEST_F(Shell, ARecentPhotoWhoseNameIsNotUtf8SurvivesARestartByItsBytes)
     TearDown();
     SetUp();
     EXPECT_EQ(controller->recentDocumentPaths(), QStringList{latin1});
+    EXPECT_EQ(::unlink(native.constData()), 0);
+}
+
+// Open Recent names each photo as the user reads it, and shortens a long name in the middle so
+// that the menu stays narrow.
+TEST_F(Shell, OpenRecentShowsLongAndNonUtf8NamesReadably)
+{
+    ASSERT_TRUE(QDir().mkpath(path("p")));
+    const QByteArray native = QFile::encodeName(path("p")) + "/caf\xe9-" + QByteArray(200, 'x') + "-end.jpg";
+    FILE* f = std::fopen(native.constData(), "wb");
+    ASSERT_TRUE(f);
+    std::fclose(f);
+    delegate->applicationDidFinishLaunching();
+    controller->openFiles({kpv::decodeFileName(native)}, false);
+    std::shared_ptr<kpv::Menu> recent;
+    for (const auto& menu : controller->mainMenus())
+        for (const auto& item : menu->itemArray())
+            if (item->hasSubmenu() && item->title() == kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_MENU_OpenRecent")))
+                recent = item->submenu();
+    ASSERT_TRUE(recent);
+    ASSERT_GT(recent->numberOfItems(), 0);
+    const QString title = recent->itemAtIndex(0)->title();
+    EXPECT_LE(title.size(), 61);
+    EXPECT_TRUE(title.startsWith(QStringLiteral("caf") + QChar(0xFFFD) + u'-')) << title.toStdString();
+    EXPECT_TRUE(title.endsWith(QStringLiteral("-end.jpg"))) << title.toStdString();
     EXPECT_EQ(::unlink(native.constData()), 0);
 }
 
