@@ -31,6 +31,8 @@ struct PathStatus {
     QDateTime modified;
 };
 PathStatus pathStatus(const QString& path);
+// The path taken from the current folder when it is relative, its bytes kept (nothing resolved).
+QString absoluteFileName(const QString& path);
 // The path with every link and "." or ".." resolved, its bytes kept; empty when it does not exist.
 QString canonicalFileName(const QString& path);
 // A file time (whole seconds and the nanoseconds past them, as the file system keeps it) in

@@ -184,16 +184,21 @@ QString fileNameFromUrl(const QUrl& url)
     return decodeFileName(bytes);
 }
 
+QString absoluteFileName(const QString& path)
+{
+    if (path.startsWith(u'/'))
+        return path;
+    char* cwd = ::getcwd(nullptr, 0);
+    const QString absolute = decodeFileName(QByteArray(cwd ? cwd : "/")) + u'/' + path;
+    std::free(cwd);
+    return absolute;
+}
+
 QUrl fileUrlFromName(const QString& path)
 {
     if (path.isEmpty())
         return {};
-    QString absolute = path;
-    if (!absolute.startsWith(u'/')) {
-        char* cwd = ::getcwd(nullptr, 0);
-        absolute = decodeFileName(QByteArray(cwd ? cwd : "/")) + u'/' + absolute;
-        std::free(cwd);
-    }
+    const QString absolute = absoluteFileName(path);
     if (!fileNameHasRawBytes(absolute))
         return QUrl::fromLocalFile(absolute);
     // The characters a path may hold unescaped in a URL (RFC 3986 pchar and '/'); every other

@@ -20,24 +20,16 @@
 #include <QUrl>
 
 #include <array>
-#include <cstdlib>
 #include <utility>
 #include <vector>
-
-#include <unistd.h>
 
 namespace kpv {
 namespace {
 
-// A file's absolute name, its bytes kept (the name may not be UTF-8).
-QString absoluteFileName(const QString& path)
+// A file's absolute name as the cache names it, its bytes kept (the name may not be UTF-8).
+QString cacheFileName(const QString& path)
 {
-    if (path.startsWith(u'/'))
-        return QDir::cleanPath(path);
-    char* cwd = ::getcwd(nullptr, 0);
-    const QString folder = decodeFileName(QByteArray(cwd ? cwd : "/"));
-    std::free(cwd);
-    return QDir::cleanPath(folder + u'/' + path);
+    return QDir::cleanPath(absoluteFileName(path));
 }
 
 // The file's URI as the shared cache names it: its very bytes escaped.
@@ -199,7 +191,7 @@ void Thumbnailer::setCacheDirectoryForTesting(const QString& folder)
 
 QString Thumbnailer::cachePathFor(const QString& path, const QString& sizeFolder)
 {
-    const QByteArray uri = fileUri(absoluteFileName(path));
+    const QByteArray uri = fileUri(cacheFileName(path));
     const QByteArray md5 = QCryptographicHash::hash(uri, QCryptographicHash::Md5).toHex();
     return cacheDirectory() + u'/' + sizeFolder + u'/' + QString::fromLatin1(md5) + QStringLiteral(".png");
 }
@@ -223,7 +215,7 @@ QImage freshCachedThumbnail(const QString& file, qint64 mtime, qint64 bytes, int
 
 QImage freshCachedThumbnail(const QString& path, const PathStatus& status, int maxPixelSize)
 {
-    return freshCachedThumbnail(absoluteFileName(path), status.modified.toSecsSinceEpoch(), status.size, maxPixelSize);
+    return freshCachedThumbnail(cacheFileName(path), status.modified.toSecsSinceEpoch(), status.size, maxPixelSize);
 }
 
 // With `decode` false only a picture that costs no decode of the image is answered: a fresh cache
@@ -264,7 +256,7 @@ void Thumbnailer::storeThumbnail(const QString& path, const QImage& image, int o
     if (image.isNull() || std::max(image.width(), image.height()) < 256)
         return;
     const PathStatus status = pathStatus(path);
-    const QString file = absoluteFileName(path);
+    const QString file = cacheFileName(path);
     const QString cache = cacheDirectory();
     // The cache's own pictures are not thumbnailed, and a file changed since it was read would be
     // named with a time that is no longer its own.
@@ -335,7 +327,7 @@ QImage Thumbnailer::cachedThumbnail(const QString& path, int maxPixelSize, int o
     if (maxPixelSize <= 0)
         return {};
     // The cache names whole seconds, rounded down as the file's time is.
-    const QImage cached = freshCachedThumbnail(absoluteFileName(path), qint64(identity.modifiedSecs),
+    const QImage cached = freshCachedThumbnail(cacheFileName(path), qint64(identity.modifiedSecs),
                                                identity.size, maxPixelSize);
     return cached.isNull() ? cached : fitted(toStoredOrientation(cached, orientation), maxPixelSize);
 }
