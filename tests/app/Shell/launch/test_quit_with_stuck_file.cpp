@@ -110,6 +110,17 @@ protected:
     }
 
     QString stuck() const { return photos + QStringLiteral("/stuck.jpg"); }
+    QString stderrFile() const { return root.filePath(QStringLiteral("viewer-stderr.txt")); }
+    std::string programSaid() const
+    {
+        QFile f(stderrFile());
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        const qint64 keep = 16 * 1024;
+        if (f.size() > keep)
+            f.seek(f.size() - keep);
+        return f.readAll().toStdString();
+    }
     void replaceByPipe()
     {
         ASSERT_EQ(::unlink(QFile::encodeName(stuck()).constData()), 0);
@@ -133,6 +144,9 @@ protected:
         env.insert(QStringLiteral("GST_PLUGIN_FEATURE_RANK"),
                    QStringLiteral("pulsesink:0,alsasink:0,osssink:0,oss4sink:0,jackaudiosink:0,pipewiresink:0,openalsink:0"));
         viewer.setProcessEnvironment(env);
+        // Into a file rather than a pipe: the test reads a pipe only while it waits for the
+        // program, and a program that says much during a pause would stop on a full pipe.
+        viewer.setStandardErrorFile(stderrFile());
         viewer.start(QStringLiteral(KPV_VIEWER_PROGRAM), {photos + QStringLiteral("/p1.jpg")});
         ASSERT_TRUE(viewer.waitForStarted(kStartMs));
     }
@@ -171,6 +185,35 @@ protected:
         return {};
     }
 
+    // The first window of the program, other than those of `known`, that shows before `ms` passes
+    // (menus, sheets and alerts are windows of their own); `width` picks one of that width.
+    Window newWindow(const QStringList& known, int ms, int width = 0)
+    {
+        const QDeadlineTimer deadline(ms);
+        do {
+            for (const Window& w : windows())
+                if (!known.contains(w.id) && (width == 0 || w.size.width() == width))
+                    return w;
+            viewer.waitForFinished(100);
+        } while (!deadline.hasExpired() && viewer.state() == QProcess::Running);
+        return {};
+    }
+
+    // Whether the window `id` is gone (or hidden) before `ms` passes.
+    bool windowGone(const QString& id, int ms)
+    {
+        const QDeadlineTimer deadline(ms);
+        do {
+            bool shown = false;
+            for (const Window& w : windows())
+                shown = shown || w.id == id;
+            if (!shown)
+                return true;
+            viewer.waitForFinished(100);
+        } while (!deadline.hasExpired() && viewer.state() == QProcess::Running);
+        return false;
+    }
+
     // Types `key` until the main window's title names `text` (X drops keys typed before the
     // window holds the focus).
     bool typeUntilTitle(const QString& key, const QString& text)
@@ -183,6 +226,36 @@ protected:
                 return true;
         }
         return false;
+    }
+
+    // What the program's windows show, for a step that failed: each visible window's id, size and
+    // title, whether the program still runs, and a picture of the screen beside the test's output
+    // (when ImageMagick's `import` is there), named after the case.
+    std::string windowsState(const char* step)
+    {
+        QString out = QStringLiteral("the windows at \"%1\" (program %2):").arg(QString::fromLatin1(step),
+            viewer.state() == QProcess::Running ? QStringLiteral("running")
+            : QStringLiteral("ended, %1 %2; it said:\n%3")
+                  .arg(viewer.exitStatus() == QProcess::CrashExit ? QStringLiteral("crashed, signal") : QStringLiteral("exit code"))
+                  .arg(viewer.exitCode())
+                  .arg(QString::fromStdString(programSaid())));
+        for (const Window& w : windows())
+            out += QStringLiteral("\n  %1 %2x%3 \"%4\"%5").arg(w.id).arg(w.size.width()).arg(w.size.height())
+                       .arg(xdotool({QStringLiteral("getwindowname"), w.id}),
+                            w.id == mainWindow ? QStringLiteral(" (main)") : QString());
+        const QString focus = xdotool({QStringLiteral("getwindowfocus")});
+        out += QStringLiteral("\n  focus: %1; the pipe is %2").arg(focus,
+            QFileInfo(stuck()).isFile() ? QStringLiteral("still a file") : QStringLiteral("in place"));
+        if (!QStandardPaths::findExecutable(QStringLiteral("import")).isEmpty()) {
+            const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+            QString shot = QStringLiteral("quit_with_stuck_file-%1.png").arg(QString::fromLatin1(info->name()));
+            shot.replace(QLatin1Char('/'), QLatin1Char('-'));
+            QProcess p;
+            p.start(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), shot});
+            if (p.waitForFinished(20000) && p.exitCode() == 0)
+                out += QStringLiteral("\n  screen: %1").arg(QDir::current().absoluteFilePath(shot));
+        }
+        return out.toStdString();
     }
 
     void point(const QString& window, int x, int y)
@@ -231,13 +304,14 @@ protected:
 
     void driveOntoThePipe(Mode mode)
     {
-        ASSERT_TRUE(typeUntilTitle(QStringLiteral("End"), QStringLiteral("stuck.jpg"))) << "End did not reach the pipe";
+        ASSERT_TRUE(typeUntilTitle(QStringLiteral("End"), QStringLiteral("stuck.jpg")))
+            << "End did not reach the pipe; " << windowsState("End");
         pause(800);
         if (QFileInfo(stuck()).isFile()) {
             // The photo was shown once; it is replaced while the viewer is one photo back.
-            ASSERT_TRUE(typeUntilTitle(QStringLiteral("Left"), QStringLiteral("p7.jpg")));
+            ASSERT_TRUE(typeUntilTitle(QStringLiteral("Left"), QStringLiteral("p7.jpg"))) << windowsState("Left");
             ASSERT_NO_FATAL_FAILURE(replaceByPipe());
-            ASSERT_TRUE(typeUntilTitle(QStringLiteral("Right"), QStringLiteral("stuck.jpg")));
+            ASSERT_TRUE(typeUntilTitle(QStringLiteral("Right"), QStringLiteral("stuck.jpg"))) << windowsState("Right");
             pause(800);
         }
         switch (mode) {
@@ -249,14 +323,22 @@ protected:
             break;
         case Mode::PhotoBin:
             // One back: the bin beside the picture holds the pipe's thumbnail.
-            ASSERT_TRUE(typeUntilTitle(QStringLiteral("Left"), QStringLiteral("p7.jpg")));
+            ASSERT_TRUE(typeUntilTitle(QStringLiteral("Left"), QStringLiteral("p7.jpg"))) << windowsState("Left");
             pause(1500);
             break;
         case Mode::Slideshow2D:
         case Mode::Slideshow3D:
             menuItem(97, 207, 140); // View > Slideshow
-            pause(3000);
-            EXPECT_TRUE(windowNaming(QStringLiteral("stuck.jpg"), 0).isEmpty()) << "the slideshow did not start";
+            {
+                // Once up, the slideshow hides the window that names the photo; it then runs a
+                // while on the pipe.
+                bool started = false;
+                const QDeadlineTimer deadline(kStartMs);
+                while (!started && !deadline.hasExpired() && viewer.state() == QProcess::Running)
+                    started = windowNaming(QStringLiteral("stuck.jpg"), 0).isEmpty();
+                EXPECT_TRUE(started) << "the slideshow did not start; " << windowsState("slideshow");
+                pause(3000);
+            }
             break;
         case Mode::Favourites:
             menuItem(56, 121); // Edit > I Love It
@@ -270,26 +352,37 @@ protected:
             break;
         case Mode::BatchConvert:
         case Mode::BatchResize: {
-            click(mainWindow, 56, 9);    // Edit
-            point(mainWindow, 85, 278);  // Batch opens its menu beside it
-            pause(500);
+            // Each menu is a window of its own, open once the program gets to it: the pointer moves
+            // on only then (a move across before the Batch menu opens leaves it shut).
+            click(mainWindow, 56, 9); // Edit
+            const Window edit = newWindow({mainWindow}, kStartMs);
+            ASSERT_FALSE(edit.id.isEmpty()) << "the Edit menu did not open; " << windowsState("Edit");
+            point(mainWindow, 85, 278); // Batch opens its menu beside it
+            const Window batch = newWindow({mainWindow, edit.id}, kStartMs);
+            ASSERT_FALSE(batch.id.isEmpty()) << "the Batch menu did not open; " << windowsState("Batch");
             point(mainWindow, 340, 278); // across into that menu
             click(mainWindow, 366, mode == Mode::BatchResize ? 300 : 321);
-            pause(1500);
             // The sheet is a window of its own; its run button sits at its bottom right.
-            Window sheet;
-            for (const Window& w : windows())
-                if (w.size.width() == 480 && w.id != mainWindow)
-                    sheet = w;
-            ASSERT_FALSE(sheet.id.isEmpty()) << "the batch sheet did not open";
-            click(sheet.id, sheet.size.width() - 71, sheet.size.height() - 31);
-            // The run writes the seven photos into the sheet's folder and leaves the pipe out.
+            const Window sheet = newWindow({mainWindow}, kStartMs, 480);
+            ASSERT_FALSE(sheet.id.isEmpty()) << "the batch sheet did not open; " << windowsState("batch sheet");
+            // The run writes the seven photos into the sheet's folder and leaves the pipe out; the
+            // sheet goes as it begins. A click the sheet did not take (it came while the sheet was
+            // still being put in place) leaves it there with nothing written: click again.
             const QDir out(root.filePath(QStringLiteral("home/Pictures")));
-            const QDeadlineTimer deadline(30000);
-            while (out.entryList(QDir::Files).size() < 7 && !deadline.hasExpired())
+            const QDeadlineTimer deadline(kStartMs);
+            bool begun = false;
+            while (!begun && !deadline.hasExpired() && viewer.state() == QProcess::Running) {
+                click(sheet.id, sheet.size.width() - 71, sheet.size.height() - 31);
+                begun = windowGone(sheet.id, 10000) || !out.entryList(QDir::Files).isEmpty();
+            }
+            ASSERT_TRUE(begun) << "the run button did not start the batch run; " << windowsState("run");
+            while (out.entryList(QDir::Files).size() < 7 && !deadline.hasExpired() && viewer.state() == QProcess::Running)
                 pause(200);
-            EXPECT_EQ(out.entryList(QDir::Files).size(), 7) << "the batch run did not go through the photos";
-            pause(500);
+            EXPECT_EQ(out.entryList(QDir::Files).size(), 7)
+                << "the batch run did not go through the photos; " << windowsState("batch run");
+            // The run ends with its report, an alert.
+            EXPECT_FALSE(newWindow({mainWindow}, kStartMs).id.isEmpty())
+                << "the batch run's report did not show; " << windowsState("report");
             break;
         }
         }
@@ -307,7 +400,12 @@ TEST_P(QuitWithStuckFile, EndsWithoutWaitingForThePipe)
     const Quit quit = std::get<1>(GetParam());
     ASSERT_NO_FATAL_FAILURE(start());
     mainWindow = windowNaming(QStringLiteral("p1.jpg"), kStartMs);
-    ASSERT_FALSE(mainWindow.isEmpty()) << "no window showed the first photo";
+    ASSERT_FALSE(mainWindow.isEmpty()) << "no window showed the first photo; " << windowsState("start");
+    // The window names the first photo before the folder is listed, and counts the photos once the
+    // listing is in. The pipe comes only then: a listing that reads the folder after the pipe came
+    // leaves it out, and End would stop at the photo before it.
+    ASSERT_FALSE(windowNaming(QStringLiteral("p1.jpg (1/8)"), kStartMs).isEmpty())
+        << "the folder's eight photos did not reach the window; " << windowsState("listing");
     // Another program replaces the last photo with a pipe: before the viewer steps onto it, or,
     // for the slideshow, after the viewer has shown it once (the slideshow then starts on a photo
     // whose picture the viewer still has).
@@ -326,8 +424,14 @@ TEST_P(QuitWithStuckFile, EndsWithoutWaitingForThePipe)
         // The batch run's report is an alert, which holds the keyboard as any alert does: the
         // user puts it away first.
         if (mode == Mode::BatchConvert || mode == Mode::BatchResize) {
-            xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
-            pause(500);
+            const Window report = newWindow({mainWindow}, 0);
+            bool away = report.id.isEmpty();
+            const QDeadlineTimer deadline(kStartMs);
+            while (!away && !deadline.hasExpired() && viewer.state() == QProcess::Running) {
+                xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+                away = windowGone(report.id, 3000);
+            }
+            ASSERT_TRUE(away) << "Escape did not put the report away; " << windowsState("Escape");
         }
         xdotool({QStringLiteral("windowfocus"), mainWindow});
         timer.start();
@@ -341,7 +445,7 @@ TEST_P(QuitWithStuckFile, EndsWithoutWaitingForThePipe)
     if (!ended)
         expectNoThreadWaitingForThePipe("after the quit");
     EXPECT_TRUE(ended) << "the program was still there " << kQuitLimitMs << " ms after the quit\n"
-                       << QString::fromLocal8Bit(viewer.readAllStandardError()).toStdString();
+                       << programSaid();
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryMode, QuitWithStuckFile,
