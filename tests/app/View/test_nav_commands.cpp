@@ -625,6 +625,56 @@ TEST_F(CommandTest, TurnedFileReplacedUnderUsAsksAndIsNeverOverwritten)
     EXPECT_EQ(kpv::test::checksum(paths[0].path()), newer);
 }
 
+TEST_F(CommandTest, ATurnPendingWhenAnotherProgramChangesTheFileIsKeptAndNeverWrittenOverIt)
+{
+    // The system's word of a folder change arrives through the application's event loop.
+    static int argc = 1;
+    static char name[] = "test";
+    static char *argv[] = {name, nullptr};
+    std::unique_ptr<QCoreApplication> app;
+    if (!QCoreApplication::instance())
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    controller = std::make_unique<NavigateController>(&view, commandHost.get(), &loader);
+    controller->awakeFromNib();
+    paths = {LMPathString(dir.filePath("a.png"), false), LMPathString(dir.filePath("b.png"), false),
+             LMPathString(dir.filePath("c.png"), false)};
+    for (const LMPathString &p : paths)
+        ASSERT_TRUE(pattern().save(p.path()));
+    controller->openFilePaths(paths, {dir.path()}, false);
+    commandHost->runQueue(*controller);
+    ASSERT_EQ(controller->curFilePath(), paths[0]);
+    LMNavFileInfoPtr info = controller->curFileInfo();
+    ASSERT_TRUE(info && info->imgBaseInfo());
+    info->setImage(std::make_shared<LMImage>(pattern(), info->imgBaseInfo()), false, 1, 0);
+    controller->rotateCurFile(2);
+    view.endRotate();
+
+    // Another program saves its own version of the photo shown, by rename, and the viewer hears of it.
+    const QString incoming = dir.filePath("incoming.png");
+    ASSERT_TRUE(QImage(5, 5, QImage::Format_RGB32).save(incoming));
+    ASSERT_EQ(::rename(QFile::encodeName(incoming).constData(), QFile::encodeName(paths[0].path()).constData()), 0);
+    const QByteArray theirs = kpv::test::checksum(paths[0].path());
+    // Then removes another: once the list has lost it, the change before it was heard of too.
+    ASSERT_TRUE(QFile::remove(paths[2].path()));
+    for (int i = 0; i < 400 && controller->fileCount() != 2; ++i) {
+        QCoreApplication::processEvents();
+        clock.advance(0.05);
+        kpv::RunLoop::main().runOnce();
+        QThread::msleep(5);
+    }
+    ASSERT_EQ(controller->fileCount(), 2);
+    EXPECT_EQ(controller->curFilePath(), paths[0]);
+    EXPECT_TRUE(view.angleRotate().isRotatedOrFlipped());
+
+    // Stepping asks where the turn goes instead of writing it over the other program's photo.
+    controller->doNavCurFileToNext(true, false, {});
+    finishSaves();
+    ASSERT_EQ(commandHost->alerts.size(), 1);
+    EXPECT_EQ(commandHost->alerts[0], "IDS_SAVE_PHOTOTIP|IDS_SAVEAS|IDS_Continue");
+    EXPECT_EQ(kpv::test::checksum(paths[0].path()), theirs);
+    controller.reset();
+}
+
 TEST_F(CommandTest, SaveSessionRefusesAFileChangedAfterItWasDecoded)
 {
     const QString path = dir.filePath("race.png");
