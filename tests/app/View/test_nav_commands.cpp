@@ -156,6 +156,30 @@ protected:
         controller->openFilePaths(paths, {}, false);
         commandHost->runQueue(*controller);
     }
+    // The system's word of a folder change arrives through the application's event loop: an
+    // application for as long as the test keeps it, and a controller made under it.
+    std::unique_ptr<QCoreApplication> listenForFolderChanges()
+    {
+        static int argc = 1;
+        static char name[] = "test";
+        static char *argv[] = {name, nullptr};
+        std::unique_ptr<QCoreApplication> app;
+        if (!QCoreApplication::instance())
+            app = std::make_unique<QCoreApplication>(argc, argv);
+        controller = std::make_unique<NavigateController>(&view, commandHost.get(), &loader);
+        controller->awakeFromNib();
+        return app;
+    }
+    // Runs the event loop until the controller has heard of a change (or for 20 s).
+    void untilHeard(const std::function<bool()> &heard)
+    {
+        for (int i = 0; i < 400 && !heard(); ++i) {
+            QCoreApplication::processEvents();
+            clock.advance(0.05);
+            kpv::RunLoop::main().runOnce();
+            QThread::msleep(5);
+        }
+    }
     // Lets the save session finish and delivers its result on the main loop.
     void finishSaves()
     {
@@ -627,15 +651,7 @@ TEST_F(CommandTest, TurnedFileReplacedUnderUsAsksAndIsNeverOverwritten)
 
 TEST_F(CommandTest, ATurnPendingWhenAnotherProgramChangesTheFileIsKeptAndNeverWrittenOverIt)
 {
-    // The system's word of a folder change arrives through the application's event loop.
-    static int argc = 1;
-    static char name[] = "test";
-    static char *argv[] = {name, nullptr};
-    std::unique_ptr<QCoreApplication> app;
-    if (!QCoreApplication::instance())
-        app = std::make_unique<QCoreApplication>(argc, argv);
-    controller = std::make_unique<NavigateController>(&view, commandHost.get(), &loader);
-    controller->awakeFromNib();
+    const auto app = listenForFolderChanges();
     paths = {LMPathString(dir.filePath("a.png"), false), LMPathString(dir.filePath("b.png"), false),
              LMPathString(dir.filePath("c.png"), false)};
     for (const LMPathString &p : paths)
@@ -656,12 +672,7 @@ TEST_F(CommandTest, ATurnPendingWhenAnotherProgramChangesTheFileIsKeptAndNeverWr
     const QByteArray theirs = kpv::test::checksum(paths[0].path());
     // Then removes another: once the list has lost it, the change before it was heard of too.
     ASSERT_TRUE(QFile::remove(paths[2].path()));
-    for (int i = 0; i < 400 && controller->fileCount() != 2; ++i) {
-        QCoreApplication::processEvents();
-        clock.advance(0.05);
-        kpv::RunLoop::main().runOnce();
-        QThread::msleep(5);
-    }
+    untilHeard([&] { return controller->fileCount() == 2; });
     ASSERT_EQ(controller->fileCount(), 2);
     EXPECT_EQ(controller->curFilePath(), paths[0]);
     EXPECT_TRUE(view.angleRotate().isRotatedOrFlipped());
@@ -973,15 +984,7 @@ TEST_F(CommandTest, ANameThatIsNotUtf8ReachesTheDesktopByItsBytes)
 
 TEST_F(CommandTest, ANameThatIsNotUtf8StaysListedWhenAnotherProgramChangesTheFolder)
 {
-    // The system's word of a folder change arrives through the application's event loop.
-    static int argc = 1;
-    static char name[] = "test";
-    static char *argv[] = {name, nullptr};
-    std::unique_ptr<QCoreApplication> app;
-    if (!QCoreApplication::instance())
-        app = std::make_unique<QCoreApplication>(argc, argv);
-    controller = std::make_unique<NavigateController>(&view, commandHost.get(), &loader);
-    controller->awakeFromNib();
+    const auto app = listenForFolderChanges();
     // Latin-1 "café" in a folder opened as a whole.
     const QByteArray native = QFile::encodeName(dir.path()) + "/caf\xe9.png";
     QByteArray bytes;
@@ -1004,12 +1007,7 @@ TEST_F(CommandTest, ANameThatIsNotUtf8StaysListedWhenAnotherProgramChangesTheFol
     // Another program removes the other photo: it leaves the list; the one shown stays, by its
     // bytes (read as text, its name would be taken for a file that vanished too).
     ASSERT_TRUE(QFile::remove(paths[1].path()));
-    for (int i = 0; i < 400 && controller->fileCount() == 2; ++i) {
-        QCoreApplication::processEvents();
-        clock.advance(0.05);
-        kpv::RunLoop::main().runOnce();
-        QThread::msleep(5);
-    }
+    untilHeard([&] { return controller->fileCount() != 2; });
     EXPECT_EQ(controller->filePaths(), QList<LMPathString>{paths[0]});
     EXPECT_EQ(controller->curFilePath(), paths[0]);
     EXPECT_EQ(::unlink(native.constData()), 0);
