@@ -118,9 +118,11 @@ void BatchRenameWindowController::renameButtonClicked()
                                       const std::function<void(qint64)> &progress) {
         BatchRenameWorker::RenameMap map;
         QList<LMPathString> notRenamed;
-        const int result = BatchRenameWorker::renameFilesOnThread(sources, base, &map, &notRenamed, operation, progress);
-        for (const LMPathString &path : notRenamed)
-            failed->add(path, QString());
+        QStringList reasons;
+        const int result =
+            BatchRenameWorker::renameFilesOnThread(sources, base, &map, &notRenamed, operation, progress, &reasons);
+        for (qsizetype i = 0; i < notRenamed.size(); ++i)
+            failed->add(notRenamed[i], reasons.value(i));
         *renamed = std::move(map);
         return result;
     });

@@ -9,6 +9,7 @@
 #include "Model/MainConfig.h"
 
 #include "appkit/Control.h"
+#include "foundation/Bundle.h"
 #include "foundation/UserDefaults.h"
 
 #include <QCoreApplication>
@@ -16,6 +17,9 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -94,7 +98,8 @@ TEST_F(RenameSheet, FailuresAreReportedAfterTheSheetAndIdleCloseEndsAtOnce)
     c.renameButtonClicked();
     finishRun(c);
     ASSERT_TRUE(completed);
-    EXPECT_FALSE(alertText.isNull());
+    // The report says why: the file had gone.
+    EXPECT_TRUE(alertText.contains(QString::fromLocal8Bit(std::strerror(ENOENT)))) << alertText.toStdString();
     EXPECT_EQ(result->size(), 1);
 
     BatchRenameWindowController idle(&config);
@@ -146,6 +151,9 @@ TEST_F(RenameSheet, ReadOnlyFolderReportsEveryFileAndKeepsThem)
     }
     ASSERT_TRUE(completed);
     EXPECT_TRUE(alertText.contains('2'));
+    // Each file with what the system said, not an unknown reason.
+    EXPECT_FALSE(alertText.contains(kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_FailedForUnknownReason"))))
+        << alertText.toStdString();
     ASSERT_TRUE(result);
     EXPECT_TRUE(result->isEmpty());
     EXPECT_TRUE(QFile::exists(files[0].path()));
