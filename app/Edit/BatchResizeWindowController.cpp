@@ -119,8 +119,10 @@ void BatchResizeWindowController::loadWindow()
     m_edtNewNameBase->setStringValue(c.value(key(kNewNameBase)).toString());
     content->addSubview(m_edtNewNameBase);
     m_txtOldFileName = caption(content, kpv::Rect(175, 104, 130, 22), QString());
+    setUpPreviewNameField(m_txtOldFileName);
     caption(content, kpv::Rect(305, 104, 20, 22), QStringLiteral("\u2192"));
     m_txtNewFileName = caption(content, kpv::Rect(325, 104, 145, 22), QString());
+    setUpPreviewNameField(m_txtNewFileName);
 
     addDestinationRow(72, c.value(key(kDestFolderPath)).toString());
     addProgressRow(50);
@@ -164,13 +166,12 @@ void BatchResizeWindowController::updateUIByMaske(int mask)
             indicatorProgress()->setHidden(!m_taskRunning);
     }
     if (mask & (kMaskNameBase | kMaskKeepAlpha)) {
-        if (m_txtOldFileName->stringValue().isEmpty() && !m_srcFileInfos.isEmpty() && m_srcFileInfos.front())
-            m_txtOldFileName->setStringValue(LMPathString::lastPathComponent(m_srcFileInfos.front()->filePath().path()));
-        const QString oldName = m_txtOldFileName->stringValue();
-        m_txtNewFileName->setStringValue(
-            oldName.isEmpty() ? QString()
-                              : BatchResizeWorker::newFileNameBy(oldName, m_edtNewNameBase->stringValue().trimmed(),
-                                                                 m_chkKeepAlpha->state() == kpv::OnState, 1));
+        const QString oldName = sampleFileName();
+        showPreviewName(m_txtOldFileName, oldName);
+        showPreviewName(m_txtNewFileName,
+                        oldName.isEmpty() ? QString()
+                                          : BatchResizeWorker::newFileNameBy(oldName, m_edtNewNameBase->stringValue().trimmed(),
+                                                                             m_chkKeepAlpha->state() == kpv::OnState, 1));
     }
 }
 

@@ -18,6 +18,7 @@
 #include "appkit/Image.h"
 #include "appkit/Panels.h"
 #include "foundation/Bundle.h"
+#include "foundation/FileNames.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/StringFormat.h"
 
@@ -69,6 +70,23 @@ BatchSheetController::~BatchSheetController()
     }
     if (m_eventMonitor)
         LMEventMonitorCenter::eventMonitorCenter().removeMonitor(m_eventMonitor);
+}
+
+QString BatchSheetController::sampleFileName() const
+{
+    if (m_srcFileInfos.isEmpty() || !m_srcFileInfos.front())
+        return QString();
+    return LMPathString::lastPathComponent(m_srcFileInfos.front()->filePath().path());
+}
+
+void BatchSheetController::setUpPreviewNameField(kpv::TextField *field)
+{
+    field->setLineBreakMode(kpv::TextField::LineBreakByTruncatingMiddle);
+}
+
+void BatchSheetController::showPreviewName(kpv::TextField *field, const QString &fileName)
+{
+    field->setStringValue(kpv::displayFileName(fileName));
 }
 
 void BatchSheetController::addDestinationRow(double y, const QString &destFolder)

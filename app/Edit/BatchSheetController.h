@@ -108,6 +108,13 @@ protected:
     void addProgressRow(double progressY);
     void addButtons(const QString &runTitle, std::function<void()> run);
 
+    // The name preview shows what a run makes of the first file's name.
+    QString sampleFileName() const;
+    // A field of the name preview: the name as the user reads it (bytes that are not UTF-8 shown
+    // as such) and, when longer than the field, shortened in the middle so its extension stays.
+    static void setUpPreviewNameField(kpv::TextField *field);
+    static void showPreviewName(kpv::TextField *field, const QString &fileName);
+
     // The destination typed, made when missing; nullopt (after the alert where one is due) when
     // the run must not start.
     std::optional<QString> preparedDestination();

@@ -9,7 +9,9 @@
 #include "Model/MainConfig.h"
 
 #include "appkit/Control.h"
+#include "appkit/GraphicsContext.h"
 #include "foundation/Bundle.h"
+#include "foundation/FileNames.h"
 #include "foundation/UserDefaults.h"
 
 #include <QCoreApplication>
@@ -19,6 +21,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 #include <cstring>
 
 namespace {
@@ -118,6 +122,40 @@ TEST_F(RenameSheet, FailuresAreReportedAfterTheSheetAndIdleCloseEndsAtOnce)
     bool called = false;
     none.beginSheetOnParentWindow(&parent, {}, [&](const auto &) { called = true; });
     EXPECT_FALSE(called);
+}
+
+// The preview of a long name keeps both ends, the extension included, within its field, and
+// shows an arrow from the old name to the new one; a name that is not UTF-8 shows as the user
+// reads it, and the new name is still made from its bytes.
+TEST_F(RenameSheet, PreviewOfLongAndNonUtf8Names)
+{
+    const QString longName = QString(100, 'a') + '_' + QString(100, 'b') + "_end.jpg";
+    BatchRenameWindowController c(&config);
+    c.beginSheetOnParentWindow(&parent, {make(longName)}, {});
+    const kpv::TextField *old = c.txtOldFileName();
+    EXPECT_EQ(old->stringValue(), longName);
+    const QString shown = old->displayedStringValue();
+    EXPECT_TRUE(shown.startsWith("aaa")) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith("_end.jpg")) << shown.toStdString();
+    EXPECT_LE(kpv::GraphicsContext::textWidth(shown, old->font()), old->bounds().width());
+    EXPECT_EQ(c.txtNewFileName()->stringValue(), "Photo_1.jpg");
+    bool arrow = false;
+    for (kpv::View *v : c.window()->contentView()->subviews())
+        if (auto *t = dynamic_cast<kpv::TextField *>(v); t && t->stringValue() == QStringLiteral("\u2192"))
+            arrow = t->frame().minX() >= old->frame().maxX() && t->frame().maxX() <= c.txtNewFileName()->frame().minX();
+    EXPECT_TRUE(arrow);
+    c.closeWindow();
+
+    const QByteArray latin1 = QFile::encodeName(dir.path()) + "/caf\xe9.JPG";
+    QFile raw;
+    ASSERT_TRUE(raw.open(::open(latin1.constData(), O_WRONLY | O_CREAT, 0644), QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
+    raw.close();
+    BatchRenameWindowController c2(&config);
+    c2.beginSheetOnParentWindow(&parent, {LMPathString(kpv::decodeFileName(latin1), false)}, {});
+    EXPECT_EQ(c2.txtOldFileName()->stringValue(), QString("caf") + QChar(0xFFFD) + ".JPG");
+    EXPECT_EQ(c2.txtNewFileName()->stringValue(), "Photo_1.JPG");
+    c2.closeWindow();
+    ::unlink(latin1.constData()); // a name the temporary folder's clean-up cannot reach
 }
 
 // Cancel right after Rename, before the run has started: the run never begins, and the sheet still

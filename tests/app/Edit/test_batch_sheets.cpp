@@ -102,6 +102,9 @@ TEST_F(BatchSheets, ResizeWritesNewFilesBesideExistingOnesAndStoresTheSettings)
     sheet.popupBtnSizeFitInto()->chooseItemAtIndex(2);
     sheet.edtDestFolder()->setStringValue(out);
     EXPECT_EQ(sheet.txtOldFileName()->stringValue(), "a.jpg");
+    // Names of the preview give up their middle, not their extension, when longer than the field.
+    EXPECT_EQ(sheet.txtOldFileName()->lineBreakMode(), kpv::TextField::LineBreakByTruncatingMiddle);
+    EXPECT_EQ(sheet.txtNewFileName()->lineBreakMode(), kpv::TextField::LineBreakByTruncatingMiddle);
     EXPECT_EQ(sheet.txtProgress()->stringValue(), "0/2");
     ASSERT_TRUE(sheet.btnRun()->isEnabled());
     sheet.resizeButtonClicked();
