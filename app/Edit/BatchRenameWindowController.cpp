@@ -87,6 +87,8 @@ void BatchRenameWindowController::updateUIByMaske(int mask)
     }
     if ((mask & kMaskRunning) && indicatorProgress())
         indicatorProgress()->setHidden(!m_taskRunning);
+    if (mask & kMaskRunning)
+        m_edtNewNameBase->setEditable(!m_taskRunning);
     if ((mask & (kMaskPreview | kMaskRunning)) && btnRun())
         btnRun()->setEnabled(BatchRenameWorker::isUsableNameBase(base) && !m_taskRunning);
 }

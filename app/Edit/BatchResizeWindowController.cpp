@@ -144,10 +144,8 @@ void BatchResizeWindowController::updateUIByMaske(int mask)
         const bool editable = custom && !m_taskRunning;
         m_edtCustomSizeWidth->setHidden(false);
         m_popupBtnSizeUnitType->setEnabled(editable);
-        m_edtCustomSizeWidth->setTextColor(editable ? kpv::Color::controlTextColor()
-                                                    : kpv::Color::disabledControlTextColor());
-        m_edtCustomSizeHeight->setTextColor(editable ? kpv::Color::controlTextColor()
-                                                     : kpv::Color::disabledControlTextColor());
+        m_edtCustomSizeWidth->setEditable(editable);
+        m_edtCustomSizeHeight->setEditable(editable);
     }
     if (mask & (kMaskClassic | kMaskCustomText | kMaskUnit | kMaskDestFolder | kMaskRunning)) {
         if (btnRun())
@@ -160,6 +158,8 @@ void BatchResizeWindowController::updateUIByMaske(int mask)
         m_popupBtnSizeFitInto->setEnabled(!m_taskRunning);
         m_chkNotEnlarge->setEnabled(!m_taskRunning);
         m_chkKeepAlpha->setEnabled(!m_taskRunning);
+        m_edtDpi->setEditable(!m_taskRunning);
+        m_edtNewNameBase->setEditable(!m_taskRunning);
         if (btnBrowseFolder())
             btnBrowseFolder()->setEnabled(!m_taskRunning);
         if (indicatorProgress())

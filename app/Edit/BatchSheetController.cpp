@@ -275,6 +275,9 @@ void BatchSheetController::showAlert(const QString &title, const QString &messag
 void BatchSheetController::startRun(Run run)
 {
     m_taskRunning = true;
+    // What the run was started with stays as it is on screen until it ends.
+    if (m_edtDestFolder)
+        m_edtDestFolder->setEditable(false);
     runningStateChanged();
     m_operationQueue = std::make_unique<kpv::OperationQueue>();
     auto alive = m_alive;
@@ -310,6 +313,8 @@ void BatchSheetController::workerEnded(int result, const LMFailedFiles &failed)
 {
     m_failures = failed;
     m_taskRunning = false;
+    if (m_edtDestFolder)
+        m_edtDestFolder->setEditable(true);
     m_window->endSheetWithReturnCode(result == kCancelled ? 1 : 0);
 }
 

@@ -39,6 +39,16 @@ bool LMLengthLimitTextField::resignFirstResponder()
     return true;
 }
 
+void LMLengthLimitTextField::setEditable(bool editable)
+{
+    if (editable == m_editable)
+        return;
+    m_editable = editable;
+    if (!editable && isFocused())
+        window()->makeFirstResponder(nullptr);
+    setNeedsDisplay();
+}
+
 bool LMLengthLimitTextField::isFocused() const { return window() && window()->firstResponder() == this; }
 
 void LMLengthLimitTextField::setAllowedMaxLength(std::uint64_t max, bool ignoreWS)
@@ -77,7 +87,7 @@ bool LMLengthLimitTextField::deleteBackward() { return m_editor.deleteBackward()
 
 void LMLengthLimitTextField::keyDown(const kpv::Event& e)
 {
-    if (m_editor.keyDown(e, editorFrame())) {
+    if (m_editable && m_editor.keyDown(e, editorFrame())) {
         setNeedsDisplay();
         return;
     }
@@ -86,6 +96,8 @@ void LMLengthLimitTextField::keyDown(const kpv::Event& e)
 
 void LMLengthLimitTextField::mouseDown(const kpv::Event& e)
 {
+    if (!m_editable)
+        return;
     if (window())
         window()->makeFirstResponder(this);
     m_editor.mouseDown(e, convertPointFromView(e.locationInWindow(), nullptr), editorFrame());
@@ -94,6 +106,8 @@ void LMLengthLimitTextField::mouseDown(const kpv::Event& e)
 
 void LMLengthLimitTextField::mouseDragged(const kpv::Event& e)
 {
+    if (!m_editable)
+        return;
     m_editor.mouseDragged(convertPointFromView(e.locationInWindow(), nullptr), editorFrame());
     setNeedsDisplay();
 }
@@ -101,7 +115,8 @@ void LMLengthLimitTextField::mouseDragged(const kpv::Event& e)
 void LMLengthLimitTextField::drawRect(const kpv::Rect&)
 {
     if (kpv::GraphicsContext* gc = kpv::GraphicsContext::current())
-        m_editor.draw(*gc, editorFrame(), textColor(), isFocused());
+        m_editor.draw(*gc, editorFrame(), m_editable ? textColor() : kpv::Color::disabledControlTextColor(),
+                      isFocused());
 }
 
 bool LMNumericTextField::textView_shouldChangeTextInRange(qint64 location, qint64 length, const QString& repl)

@@ -26,7 +26,12 @@ public:
     bool deleteBackward();
     LMTextEditor& editor() { return m_editor; }
 
-    bool acceptsFirstResponder() const override { return true; }
+    // A field that is not editable shows its text, greyed, and takes neither the focus, nor
+    // clicks, nor keys; it gives up the focus when it has it.
+    void setEditable(bool editable);
+    bool isEditable() const { return m_editable; }
+
+    bool acceptsFirstResponder() const override { return m_editable; }
     bool becomeFirstResponder() override;
     bool resignFirstResponder() override;
     void keyDown(const kpv::Event& e) override;
@@ -44,6 +49,7 @@ private:
     LMTextEditor m_editor;
     std::uint64_t m_allowedMaxLength = 0;
     bool m_ignoreWhiteSpace = false;
+    bool m_editable = true;
 };
 
 // Digits 0 to 9 only; emptying the field is allowed.

@@ -18,7 +18,10 @@
 #include "Kit/LMNormalCustomButton.h"
 #include "Kit/LMProgressBar.h"
 #include "Model/MainConfig.h"
+#include "appkit/Application.h"
 #include "appkit/Control.h"
+#include "appkit/Event.h"
+#include "appkit/Window.h"
 #include "appkit/GraphicsContext.h"
 #include "foundation/Bundle.h"
 #include "foundation/UserDefaults.h"
@@ -163,6 +166,38 @@ TEST_F(BatchSheets, ResizeRefusesBadInputWithAnAlertAndStoresNothing)
     EXPECT_EQ(completed, 1);
     EXPECT_EQ(alerts.size(), 2);
     expectOriginalsIntact();
+}
+
+// The custom size fields are greyed while a classic size is chosen: a click does not focus them
+// and the keys do not reach them. With the custom entry they take the click and the keys.
+TEST_F(BatchSheets, GreyedCustomSizeFieldsTakeNoInput)
+{
+    const auto files = BatchSheetController::FileInfoList{photo("a.jpg", QSize(40, 30))};
+    BatchResizeWindowController sheet(&config, editTestLoader());
+    begin(sheet, files);
+    kpv::Window *w = sheet.window();
+    // A click at the end of the field, then Backspace.
+    auto clickAndErase = [&](LMLengthLimitTextField *field) {
+        const kpv::Rect r = field->convertRectToView(field->bounds(), nullptr);
+        kpv::Application::shared().sendEvent(kpv::Event::mouseEvent(kpv::LeftMouseDown, kpv::Point{r.maxX() - 2, r.midY()}, w));
+        kpv::Application::shared().sendEvent(kpv::Event::mouseEvent(kpv::LeftMouseUp, kpv::Point{r.maxX() - 2, r.midY()}, w));
+        w->sendEvent(kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::Delete, "\x7f", "\x7f", w));
+    };
+    sheet.popupBtnSizeFitInto()->chooseItemAtIndex(2);
+    const QString width = sheet.edtCustomSizeWidth()->stringValue();
+    clickAndErase(sheet.edtCustomSizeWidth());
+    EXPECT_EQ(sheet.edtCustomSizeWidth()->stringValue(), width);
+    EXPECT_NE(w->firstResponder(), sheet.edtCustomSizeWidth());
+
+    sheet.popupBtnSizeFitInto()->chooseItemAtIndex(0);
+    const QString custom = sheet.edtCustomSizeWidth()->stringValue();
+    clickAndErase(sheet.edtCustomSizeWidth());
+    EXPECT_EQ(w->firstResponder(), sheet.edtCustomSizeWidth());
+    EXPECT_EQ(sheet.edtCustomSizeWidth()->stringValue(), custom.chopped(1));
+    // Back to a classic size, the field gives up the focus: the keys no longer reach it.
+    sheet.popupBtnSizeFitInto()->chooseItemAtIndex(2);
+    EXPECT_NE(w->firstResponder(), sheet.edtCustomSizeWidth());
+    sheet.closeWindow();
 }
 
 TEST_F(BatchSheets, ResizeOnAFullDiskReportsTheFailuresAndKeepsEveryFile)
