@@ -5,6 +5,10 @@
 #include "appkit/GraphicsContext.h"
 #include "appkit/Window.h"
 
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
 using namespace LMTextEditRules;
 
 LMLengthLimitTextField::LMLengthLimitTextField(const kpv::Rect& frame)
@@ -85,8 +89,59 @@ bool LMLengthLimitTextField::insertText(const QString& text) { return m_editor.i
 
 bool LMLengthLimitTextField::deleteBackward() { return m_editor.deleteBackward(); }
 
+namespace {
+
+void collectEditableFields(kpv::View* view, std::vector<LMLengthLimitTextField*>& out)
+{
+    for (kpv::View* sub : view->subviews()) {
+        if (sub->isHidden())
+            continue;
+        if (auto* field = dynamic_cast<LMLengthLimitTextField*>(sub); field && field->isEditable())
+            out.push_back(field);
+        collectEditableFields(sub, out);
+    }
+}
+
+} // namespace
+
+bool LMLengthLimitTextField::focusNextField(bool backwards)
+{
+    kpv::Window* w = window();
+    if (!w || !w->contentView())
+        return false;
+    std::vector<LMLengthLimitTextField*> fields;
+    collectEditableFields(w->contentView(), fields);
+    if (fields.size() < 2)
+        return false;
+    // In reading order: rows from the top down, each from left to right.
+    auto place = [](LMLengthLimitTextField* f) { return f->convertRectToView(f->bounds(), nullptr); };
+    std::stable_sort(fields.begin(), fields.end(), [&](LMLengthLimitTextField* a, LMLengthLimitTextField* b) {
+        const kpv::Rect ra = place(a), rb = place(b);
+        if (std::abs(ra.midY() - rb.midY()) > ra.height() / 2)
+            return ra.midY() > rb.midY();
+        return ra.x() < rb.x();
+    });
+    const auto here = std::find(fields.begin(), fields.end(), this);
+    const std::ptrdiff_t count = std::ptrdiff_t(fields.size());
+    const std::ptrdiff_t index = here == fields.end() ? 0 : here - fields.begin();
+    LMLengthLimitTextField* next = fields[std::size_t((index + (backwards ? count - 1 : 1)) % count)];
+    if (!w->makeFirstResponder(next))
+        return false;
+    // The whole text is selected, so typing replaces it.
+    next->m_editor.selectAll();
+    next->setNeedsDisplay();
+    return true;
+}
+
 void LMLengthLimitTextField::keyDown(const kpv::Event& e)
 {
+    // Tab and Shift+Tab go on to the next and the previous field of the window.
+    if (m_editable && e.keyCode() == kpv::KeyCode::Tab &&
+        !(e.modifierFlags() & (kpv::ControlKeyMask | kpv::AlternateKeyMask | kpv::CommandKeyMask)) &&
+        focusNextField(e.modifierFlags() & kpv::ShiftKeyMask)) {
+        setNeedsDisplay();
+        return;
+    }
     if (m_editable && m_editor.keyDown(e, editorFrame())) {
         setNeedsDisplay();
         return;

@@ -1,8 +1,9 @@
 #pragma once
 // One-line inputs that refuse an edit before it happens: a maximum length (optionally counted
 // without blanks at both ends), digits only, or no leading point. They edit as every input of
-// the desktop does (caret, selection, clipboard; see LMTextEditor). An edit that would break a
-// rule is refused whole; only a paste is cut to what still fits.
+// the desktop does (caret, selection, clipboard; see LMTextEditor), and Tab and Shift+Tab go on to
+// the next and the previous field of the window. An edit that would break a rule is refused
+// whole; only a paste is cut to what still fits.
 
 #include "Kit/LMTextEditor.h"
 #include "appkit/Control.h"
@@ -43,6 +44,8 @@ protected:
     bool lengthTest(qint64 location, qint64 length, const QString& replacement) const;
 
 private:
+    // Gives the focus to the next (or previous) editable field of the window, its text selected.
+    bool focusNextField(bool backwards);
     LMTextEditor::Frame editorFrame() const;
     bool isFocused() const;
 

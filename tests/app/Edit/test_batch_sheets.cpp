@@ -200,6 +200,37 @@ TEST_F(BatchSheets, GreyedCustomSizeFieldsTakeNoInput)
     sheet.closeWindow();
 }
 
+// Tab and Shift+Tab go from field to field in reading order, passing over greyed ones, and the
+// field reached has its text selected, so typing replaces it.
+TEST_F(BatchSheets, TabGoesFromFieldToField)
+{
+    const auto files = BatchSheetController::FileInfoList{photo("a.jpg", QSize(40, 30))};
+    BatchResizeWindowController sheet(&config, editTestLoader());
+    begin(sheet, files);
+    kpv::Window *w = sheet.window();
+    auto key = [&](unsigned short code, const QString &chars, std::uint64_t flags = 0) {
+        w->sendEvent(kpv::Event::keyEvent(kpv::KeyDown, code, chars, chars, w, flags));
+    };
+    sheet.popupBtnSizeFitInto()->chooseItemAtIndex(0);
+    ASSERT_TRUE(w->makeFirstResponder(sheet.edtCustomSizeWidth()));
+    key(kpv::KeyCode::Tab, "\t");
+    EXPECT_EQ(w->firstResponder(), sheet.edtCustomSizeHeight());
+    key(kpv::KeyCode::A, "5");
+    EXPECT_EQ(sheet.edtCustomSizeHeight()->stringValue(), "5");
+    key(kpv::KeyCode::Tab, "\t", kpv::ShiftKeyMask);
+    EXPECT_EQ(w->firstResponder(), sheet.edtCustomSizeWidth());
+
+    // With a classic size the size fields are passed over: back from the resolution field, the
+    // focus wraps round to the destination, the last field.
+    sheet.popupBtnSizeFitInto()->chooseItemAtIndex(2);
+    ASSERT_TRUE(w->makeFirstResponder(sheet.edtDpi()));
+    key(kpv::KeyCode::Tab, "\t", kpv::ShiftKeyMask);
+    EXPECT_EQ(w->firstResponder(), sheet.edtDestFolder());
+    key(kpv::KeyCode::Tab, "\t");
+    EXPECT_EQ(w->firstResponder(), sheet.edtDpi());
+    sheet.closeWindow();
+}
+
 TEST_F(BatchSheets, ResizeOnAFullDiskReportsTheFailuresAndKeepsEveryFile)
 {
     // The small picture fits on the disk, the large one does not.
