@@ -22,6 +22,7 @@
 #include "foundation/OperationQueue.h"
 #include "foundation/StringFormat.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -236,7 +237,18 @@ void BatchSheetController::browserButtonClicked()
 
 std::optional<QString> BatchSheetController::preparedDestination()
 {
-    const QString dest = m_edtDestFolder ? m_edtDestFolder->stringValue().trimmed() : QString();
+    QString dest = m_edtDestFolder ? m_edtDestFolder->stringValue().trimmed() : QString();
+    // "~" is the home folder, as in a terminal; the field shows where the files will go.
+    if (dest == QLatin1String("~") || dest.startsWith(QLatin1String("~/"))) {
+        dest = QDir::homePath() + dest.mid(1);
+        m_edtDestFolder->setStringValue(dest);
+    }
+    // Any other path is taken from the root: a relative one would land wherever the program
+    // happened to be started, where the user would never find the files.
+    if (!dest.isEmpty() && !dest.startsWith(QLatin1Char('/'))) {
+        showAlert(kpv::stringWithFormat(text("IDS_DestinationNotFullPath_Fmt"), dest), QString(), m_window.get(), {});
+        return std::nullopt;
+    }
     switch (EditFileTools::prepareDestinationFolder(dest)) {
     case EditFileTools::FolderCheck::Empty:
         return std::nullopt;

@@ -299,6 +299,44 @@ TEST_F(BatchSheets, ConvertWritesTheChosenFormatUprightAndCancelStopsWithoutARep
     EXPECT_FALSE(again.taskRunning());
 }
 
+// A destination typed as in a terminal: "~" is the home folder, and a relative path is refused
+// with an alert instead of landing wherever the program was started.
+TEST_F(BatchSheets, DestinationUnderHomeOrRelative)
+{
+    const auto files = BatchSheetController::FileInfoList{photo("a.png", QSize(30, 20))};
+    const QByteArray oldHome = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(dir.filePath("home")));
+    const QString oldCwd = QDir::currentPath();
+    QDir().mkpath(dir.filePath("cwd"));
+    QDir::setCurrent(dir.filePath("cwd"));
+
+    BatchConvertWindowController relative(&config, editTestLoader());
+    relative.setWorkerPause([] {});
+    begin(relative, files);
+    relative.edtDestFolder()->setStringValue("out");
+    relative.convertButtonClicked();
+    EXPECT_FALSE(relative.taskRunning());
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_TRUE(alerts.front().contains("\"out\"")) << alerts.front().toStdString();
+    EXPECT_TRUE(QDir(dir.filePath("cwd")).isEmpty());
+    relative.closeWindow();
+
+    completed = 0;
+    BatchConvertWindowController home(&config, editTestLoader());
+    home.setWorkerPause([] {});
+    begin(home, files);
+    home.edtDestFolder()->setStringValue("~/converted");
+    home.convertButtonClicked();
+    finishRun(home);
+    EXPECT_EQ(home.edtDestFolder()->stringValue(), dir.filePath("home/converted"));
+    EXPECT_EQ(outputs(dir.filePath("home/converted")), QStringList({"a.jpg"}));
+    EXPECT_TRUE(QDir(dir.filePath("cwd")).isEmpty());
+
+    QDir::setCurrent(oldCwd);
+    qputenv("HOME", oldHome);
+    expectOriginalsIntact();
+}
+
 TEST_F(BatchSheets, ConvertOnAFullDiskReportsEachFailureWithItsReasonAndKeepsEveryFile)
 {
     // A pipe named like a photo among them: it is named as such, and never waited on.
