@@ -178,10 +178,20 @@ void BatchSheetController::beginSheetOnParentWindow(kpv::Window *parent, const F
     m_eventMonitor = LMEventMonitorCenter::eventMonitorCenter().addLocalMonitorForEventsMatchingMask(
         kpv::AnyEventMask, [alive](const kpv::Event &e) {
             BatchSheetController *self = *alive;
-            if (!self || e.type() != kpv::KeyDown || e.keyCode() != 53 || !self->m_window->isKeyWindow())
+            if (!self || e.type() != kpv::KeyDown || !self->m_window->isKeyWindow())
                 return false;
-            self->closeWindow();
-            return true;
+            if (e.keyCode() == kpv::KeyCode::Escape) {
+                self->closeWindow();
+                return true;
+            }
+            // Return and Enter press the sheet's own button (Rename, Resize, Convert) when it
+            // can be pressed, as in any dialog.
+            if (e.keyCode() == kpv::KeyCode::Return || e.keyCode() == kpv::KeyCode::KeypadEnter) {
+                if (self->m_btnRun && self->m_btnRun->isEnabled() && !self->m_taskRunning)
+                    self->m_btnRun->sendAction(self->m_btnRun->action(), self->m_btnRun->target());
+                return true;
+            }
+            return false;
         });
     m_window->beginSheet(parent, [alive](std::int64_t code) {
         if (*alive)

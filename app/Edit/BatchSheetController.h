@@ -2,9 +2,9 @@
 
 // What the batch resize and convert sheets share: the sheet window on the main window, the
 // destination folder row with its browse button, the progress row, the run on a queue of the
-// sheet's own with its progress and cancellation (Cancel or Esc), and the one report of the files
-// that failed, shown after the sheet has closed. Each sheet adds its own controls and decides what
-// a run does.
+// sheet's own (Return starts it) with its progress and cancellation (Cancel or Esc), and the one
+// report of the files that failed, shown after the sheet has closed. Each sheet adds its own
+// controls and decides what a run does.
 
 #include "Kit/LMCustomWindow.h"
 #include "Kit/LMEventMonitor.h"

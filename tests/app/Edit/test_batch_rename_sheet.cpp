@@ -8,7 +8,10 @@
 #include "Kit/LMProgressBar.h"
 #include "Model/MainConfig.h"
 
+#include "appkit/Application.h"
 #include "appkit/Control.h"
+#include "appkit/Event.h"
+#include "appkit/Window.h"
 #include "appkit/GraphicsContext.h"
 #include "foundation/Bundle.h"
 #include "foundation/FileNames.h"
@@ -156,6 +159,27 @@ TEST_F(RenameSheet, PreviewOfLongAndNonUtf8Names)
     EXPECT_EQ(c2.txtNewFileName()->stringValue(), "Photo_1.JPG");
     c2.closeWindow();
     ::unlink(latin1.constData()); // a name the temporary folder's clean-up cannot reach
+}
+
+// Return in the sheet presses Rename, as in any dialog; not while Rename cannot be pressed.
+TEST_F(RenameSheet, ReturnPressesRename)
+{
+    const QList<LMPathString> files{make("a.jpg")};
+    BatchRenameWindowController c(&config);
+    begin(c, files);
+    c.window()->makeKeyWindow();
+    auto pressReturn = [&] {
+        kpv::Application::shared().sendEvent(kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::Return, "\r", "\r", c.window()));
+    };
+    c.setNewNameBaseText(" ");
+    pressReturn();
+    EXPECT_FALSE(c.renameTaskRunning());
+    EXPECT_FALSE(completed);
+    c.setNewNameBaseText("Trip");
+    pressReturn();
+    finishRun(c);
+    ASSERT_TRUE(completed);
+    EXPECT_TRUE(QFile::exists(dir.filePath("Trip1.jpg")));
 }
 
 // Cancel right after Rename, before the run has started: the run never begins, and the sheet still
