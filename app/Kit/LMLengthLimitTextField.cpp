@@ -5,6 +5,8 @@
 #include "appkit/GraphicsContext.h"
 #include "appkit/Window.h"
 
+#include <QFontMetricsF>
+
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -167,11 +169,28 @@ void LMLengthLimitTextField::mouseDragged(const kpv::Event& e)
     setNeedsDisplay();
 }
 
+QString LMLengthLimitTextField::shownStringValue() const
+{
+    if (isFocused() || lineBreakMode() != LineBreakByTruncatingMiddle)
+        return stringValue();
+    return QFontMetricsF(font().toQFont()).elidedText(stringValue(), Qt::ElideMiddle, editorFrame().rect.width());
+}
+
 void LMLengthLimitTextField::drawRect(const kpv::Rect&)
 {
-    if (kpv::GraphicsContext* gc = kpv::GraphicsContext::current())
-        m_editor.draw(*gc, editorFrame(), m_editable ? textColor() : kpv::Color::disabledControlTextColor(),
-                      isFocused());
+    kpv::GraphicsContext* gc = kpv::GraphicsContext::current();
+    if (!gc)
+        return;
+    const kpv::Color color = m_editable ? textColor() : kpv::Color::disabledControlTextColor();
+    // Not being edited, a text too long for the field gives up its middle, so both ends show;
+    // while editing, the whole text scrolls with the caret.
+    const QString shown = shownStringValue();
+    if (shown != stringValue()) {
+        const LMTextEditor::Frame frame = editorFrame();
+        gc->drawTextInRect(shown, frame.rect, frame.font, color, frame.alignment);
+        return;
+    }
+    m_editor.draw(*gc, editorFrame(), color, isFocused());
 }
 
 bool LMNumericTextField::textView_shouldChangeTextInRange(qint64 location, qint64 length, const QString& repl)

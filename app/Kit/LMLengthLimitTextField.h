@@ -33,6 +33,9 @@ public:
     bool isEditable() const { return m_editable; }
 
     bool acceptsFirstResponder() const override { return m_editable; }
+    // The text as drawn: while the field is not being edited and its line break mode truncates
+    // in the middle, a text longer than the field is shortened there.
+    QString shownStringValue() const;
     bool becomeFirstResponder() override;
     bool resignFirstResponder() override;
     void keyDown(const kpv::Event& e) override;

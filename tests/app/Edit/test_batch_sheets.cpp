@@ -299,6 +299,24 @@ TEST_F(BatchSheets, ConvertWritesTheChosenFormatUprightAndCancelStopsWithoutARep
     EXPECT_FALSE(again.taskRunning());
 }
 
+// A destination longer than its field shows its start and its last folder, shortened in the
+// middle, until the field is edited: then the whole path is there to edit.
+TEST_F(BatchSheets, LongDestinationShowsBothEnds)
+{
+    BatchConvertWindowController sheet(&config, editTestLoader());
+    begin(sheet, {photo("a.png", QSize(30, 20))});
+    const QString path = "/home/someone/" + QString(60, 'x') + "/Holidays/Converted";
+    LMLengthLimitTextField *field = sheet.edtDestFolder();
+    field->setStringValue(path);
+    const QString shown = field->shownStringValue();
+    EXPECT_TRUE(shown.startsWith("/home/")) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith("/Converted")) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QChar(0x2026)));
+    ASSERT_TRUE(sheet.window()->makeFirstResponder(field));
+    EXPECT_EQ(field->shownStringValue(), path);
+    sheet.closeWindow();
+}
+
 // A destination typed as in a terminal: "~" is the home folder, and a relative path is refused
 // with an alert instead of landing wherever the program was started.
 TEST_F(BatchSheets, DestinationUnderHomeOrRelative)
