@@ -231,6 +231,43 @@ TEST_P(ThemeFramesTest, NoCardIsEverBlankWhateverTheNumberOfPhotos)
     }
 }
 
+// A photo of a single pixel (or a few) keeps its shape on the cards, as a large photo of the same
+// shape does, instead of filling each card it lands on: the frames of square one-pixel photos
+// match the goldens drawn with square photos of 64 pixels.
+TEST_P(ThemeFramesTest, ATinyPhotoKeepsItsShapeOnTheCards)
+{
+    const QString folder = QString::fromLatin1(GetParam());
+    const SlideshowTheme* t = theme(folder);
+    ASSERT_NE(t, nullptr) << folder.toStdString();
+    SlideshowThemeParam param;
+    QString error;
+    ASSERT_TRUE(SlideshowDovePresenter::loadThemeParam(*t, &param, &error)) << error.toStdString();
+    const uint64_t base = micros;
+    for (int side : {64, 1}) {
+        SCOPED_TRACE(side);
+        micros = base;
+        presenter = std::make_unique<SlideshowDovePresenter>(window->contentView(), nullptr);
+        int next = 0;
+        ASSERT_TRUE(presenter->start(*t, param, [&] {
+            QImage img(side, side, QImage::Format_RGB32);
+            img.fill(QColor::fromHsv((next++ * 50) % 360, 255, 235));
+            return img;
+        }, &error)) << error.toStdString();
+        SlideshowPlayerDove* player = presenter->player();
+        ASSERT_NE(player, nullptr);
+        const double duration = player->resource()->animation->getDuration();
+        const uint64_t start = micros;
+        layer()->grabFrame();
+        for (int step = 1; step <= 3; ++step) {
+            micros = start + uint64_t(duration * step / 4.0 * 1e6);
+            const QImage frame = layer()->grabFrame();
+            player->performPendingWork();
+            EXPECT_TRUE(matchesGolden(QStringLiteral("%1-square-%2").arg(folder).arg(step), frame, side > 1));
+        }
+        presenter.reset();
+    }
+}
+
 // What a family watches for: every photo of a pass comes close at least once, seen whole at 60%
 // of the screen's height or more, on a wide (16:9) and a less wide (16:10) screen, and the theme fills
 // the screen. Each photo is one bright colour of its own; its height on screen is measured in
