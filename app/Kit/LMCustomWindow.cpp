@@ -7,6 +7,7 @@ LMCustomWindow::LMCustomWindow(const kpv::Rect& contentRect, unsigned)
 {
     setOpaque(false);
     setBackgroundColor(kpv::Color::clearColor());
+    setCutToPaintedShape(true);
 }
 
 void LMCustomWindow::setNineSliceImageBkgrdView(LMNineSliceImageView* view)

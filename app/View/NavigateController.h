@@ -320,6 +320,9 @@ public:
     }
     void checkAndSaveCurFile(bool navToSavedFile, bool cancelAlternateButton, std::function<void(int)> completeSaveBlock);
     void tellTurnNotWritten(bool navToSavedFile, std::function<void(int)> finish);
+    // Puts the view upright again; a file another program changed while the turn was pending is
+    // read again then.
+    void letTurnGo(LMImageViewModel *view);
     // Always true: either the drag starts or the user is asked to save the turn first.
     bool beginDraggingSessionAtIndex(qsizetype index);
     // Copy (1) when dropped outside the application (context 0), none (0) inside.

@@ -427,8 +427,7 @@ bool NavigateController::doShareForType(int64_t shareType)
     });
     checkAndSaveCurFile(true, guarded(m_self, [this, share](int outcome) {
                             if (outcome == 2 || outcome == 4) {
-                                if (m_openGLView)
-                                    m_openGLView->resetRotateAngle();
+                                letTurnGo(m_openGLView);
                             } else if (outcome != 0 && outcome != 1 && outcome != 5) {
                                 return;
                             }
@@ -587,8 +586,7 @@ void NavigateController::doBatchResizeOrConvert(bool resize)
         m_openGLView->endRotate();
     checkAndSaveCurFile(true, guarded(m_self, [this, resize](int outcome) {
                             if (outcome == 2 || outcome == 4) {
-                                if (m_openGLView)
-                                    m_openGLView->resetRotateAngle();
+                                letTurnGo(m_openGLView);
                             } else if (outcome != 0 && outcome != 1 && outcome != 5) {
                                 return;
                             }

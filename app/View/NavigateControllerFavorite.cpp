@@ -73,8 +73,7 @@ void NavigateController::favorCurFile()
             later();
             break;
         case 2: case 4:
-            if (self->m_openGLView)
-                self->m_openGLView->resetRotateAngle();
+            self->letTurnGo(self->m_openGLView);
             later();
             break;
         default:

@@ -648,8 +648,7 @@ void NavigateController::playSlideshow()
         if (outcome == 0 || outcome == 1 || outcome == 5) {
             startSlideshowNow();
         } else if (outcome == 2 || outcome == 4) {
-            if (m_openGLView)
-                m_openGLView->resetRotateAngle();
+            letTurnGo(m_openGLView);
             startSlideshowNow();
         }
     });

@@ -74,8 +74,7 @@ void NavigateController::checkAndSaveCurFile(bool navToSavedFile, bool cancelAlt
                     // Going on without saving lets the turn go, so that a later check (the window
                     // closing after a quit) does not ask again.
                     if (!cancelAlternateButton)
-                        if (LMImageViewModel *turned = currentView())
-                            turned->resetRotateAngle();
+                        letTurnGo(currentView());
                     finish(4);
                     return;
                 }
@@ -115,13 +114,21 @@ void NavigateController::tellTurnNotWritten(bool navToSavedFile, std::function<v
                 }));
             } else if (code == -1) {
                 // The user lets the turn go: nothing is left to ask about when the window closes.
-                if (LMImageViewModel *view = currentView())
-                    view->resetRotateAngle();
+                letTurnGo(currentView());
                 finish(2);
             } else {
                 finish(7); // the file and its turn stay
             }
         }));
+}
+
+void NavigateController::letTurnGo(LMImageViewModel *view)
+{
+    if (!view)
+        return;
+    view->resetRotateAngle();
+    if (view == currentView() && !m_curFilePath.isEmpty())
+        didFileModified(m_curFilePath);
 }
 
 bool NavigateController::beginDraggingSessionAtIndex(qsizetype index)

@@ -2,6 +2,7 @@
 // what changed there is brought into the list, the bins and the grid.
 
 #include "View/NavigateController.h"
+#include "View/LMImageViewModel.h"
 
 #include "Model/LMAppServices.h"
 #include "Model/MainConfig.h"
@@ -173,6 +174,11 @@ void NavigateController::watchedPathsChanged(const QStringList &folders, const Q
             continue;
         // The viewer reads the file again first, so that the bins and the grid, told next, take
         // their pictures from the new reading rather than from the old one.
+        // A turn not yet saved stays on the picture it was made on, and the picture with it: the
+        // step that saves the turn then finds the file changed and asks, never writing over what
+        // the other program saved. The file as it is now shows once the turn is let go.
+        if (const LMImageViewModel *view = currentView(); view && view->angleRotate().isRotatedOrFlipped())
+            continue;
         const LMPathString path = m_curFilePath;
         didFileModified(path);
         postNotification("fileModified", {{QStringLiteral("filePath"), QVariant::fromValue(path)}});

@@ -9,6 +9,7 @@
 #include "appkit/Geometry.h"
 #include "appkit/TrackingArea.h"
 
+#include <QRegion>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -89,6 +90,14 @@ public:
     unsigned styleMask() const { return m_styleMask; }
     void setStyleMask(unsigned mask);
     bool isOpaque() const { return m_opaque; }
+    // A translucent window drawn with see-through corners or margins: where no compositing
+    // manager runs (a bare X11 window manager), those parts would show black, so the window is
+    // cut to the shape its content paints instead. Off by default.
+    void setCutToPaintedShape(bool cut);
+    // The shape the window is cut to; empty while it is not cut.
+    QRegion cutShape() const;
+    // Whether a compositing manager draws the windows (always outside X11).
+    static bool desktopComposited();
     void setOpaque(bool opaque);
     Color backgroundColor() const { return m_backgroundColor; }
     void setBackgroundColor(const Color& c);
@@ -220,6 +229,8 @@ private:
     void widgetMoved();
     void widgetClosed();
     void widgetStateChanged();
+    void scheduleShapeUpdate();
+    void updateShape();
     void collectTracking(View* v, std::vector<std::pair<View*, TrackingAreaPtr>>& out);
     View* cursorViewAt(View* v, Point p, struct CursorHit& hit);
 
@@ -227,6 +238,8 @@ private:
     View* m_contentView = nullptr;
     WindowDelegate* m_delegate = nullptr;
     bool m_opaque = true;
+    bool m_cutToPaintedShape = false;
+    bool m_shapeUpdatePending = false;
     bool m_hasShadow = true;
     Color m_backgroundColor;
     QString m_title;

@@ -6,6 +6,9 @@
 #include "foundation/NotificationCenter.h"
 
 #include <QApplication>
+#include <QBitmap>
+#include <QTimer>
+#include <QShowEvent>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QPainter>
@@ -14,6 +17,8 @@
 #include <QWindow>
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <xcb/xcb.h>
 
 namespace kpv {
 
@@ -107,6 +112,12 @@ void WindowWidget::changeEvent(QEvent* e)
     QWidget::changeEvent(e);
     if (m_window && e->type() == QEvent::WindowStateChange)
         m_window->widgetStateChanged();
+}
+
+void WindowWidget::showEvent(QShowEvent*)
+{
+    if (m_window)
+        m_window->scheduleShapeUpdate();
 }
 
 void WindowWidget::paintEvent(QPaintEvent*)
@@ -215,6 +226,76 @@ void Window::setOpaque(bool opaque)
     m_opaque = opaque;
     m_widget->setAttribute(Qt::WA_TranslucentBackground, !opaque);
     m_widget->update();
+}
+
+void Window::setCutToPaintedShape(bool cut)
+{
+    m_cutToPaintedShape = cut;
+    scheduleShapeUpdate();
+}
+
+// Whether a compositing manager draws the windows, so that a translucent one shows what lies
+// under it. Outside X11 (Wayland) windows always are composited.
+bool Window::desktopComposited()
+{
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t* c = x11 ? x11->connection() : nullptr;
+    if (!c)
+        return true;
+    // The X screen the display names ("host:0.1" is screen 1), where the manager claims it.
+    const QByteArray display = qgetenv("DISPLAY");
+    const qsizetype dot = display.lastIndexOf('.');
+    const int number = dot > display.lastIndexOf(':') ? display.mid(dot + 1).toInt() : 0;
+    const QByteArray name = "_NET_WM_CM_S" + QByteArray::number(number);
+    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, uint16_t(name.size()), name.constData()), nullptr);
+    if (!atom)
+        return true;
+    const xcb_atom_t selection = atom->atom;
+    std::free(atom);
+    if (selection == XCB_ATOM_NONE)
+        return false; // nobody ever claimed it
+    xcb_get_selection_owner_reply_t* owner = xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr);
+    if (!owner)
+        return true;
+    const bool claimed = owner->owner != XCB_NONE;
+    std::free(owner);
+    return claimed;
+}
+
+QRegion Window::cutShape() const
+{
+    return m_widget->mask();
+}
+
+void Window::scheduleShapeUpdate()
+{
+    if (m_shapeUpdatePending || (!m_cutToPaintedShape && m_widget->mask().isEmpty()))
+        return;
+    // After the layout of this turn: the content is painted once in its final place.
+    m_shapeUpdatePending = true;
+    QTimer::singleShot(0, m_widget, [this] {
+        m_shapeUpdatePending = false;
+        updateShape();
+    });
+}
+
+void Window::updateShape()
+{
+    if (!m_cutToPaintedShape || m_opaque || !m_widget->isVisible() || desktopComposited()) {
+        if (!m_widget->mask().isEmpty())
+            m_widget->clearMask();
+        return;
+    }
+    // What the content paints, half covered or more; a faint drop shadow is left out.
+    QImage painted = m_widget->grab().toImage();
+    if (painted.isNull())
+        return;
+    if (painted.size() != m_widget->size())
+        painted = painted.scaled(m_widget->size(), Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    const QBitmap shape = QBitmap::fromImage(painted.createAlphaMask(Qt::ThresholdAlphaDither));
+    if (QRegion(shape).isEmpty())
+        return;
+    m_widget->setMask(shape);
 }
 
 void Window::setBackgroundColor(const Color& c)
@@ -447,6 +528,7 @@ void Window::setIgnoresMouseEvents(bool ignore)
 void Window::widgetResized()
 {
     layoutContent();
+    scheduleShapeUpdate();
     if (m_delegate)
         m_delegate->windowDidResize(this);
     post(WindowDidResizeNotification, this);

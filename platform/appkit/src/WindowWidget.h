@@ -19,6 +19,7 @@ protected:
     void closeEvent(class QCloseEvent*) override;
     void paintEvent(class QPaintEvent*) override;
     void changeEvent(class QEvent*) override;
+    void showEvent(class QShowEvent*) override;
 
 private:
     Window* m_window;

@@ -156,6 +156,30 @@ protected:
         controller->openFilePaths(paths, {}, false);
         commandHost->runQueue(*controller);
     }
+    // The system's word of a folder change arrives through the application's event loop: an
+    // application for as long as the test keeps it, and a controller made under it.
+    std::unique_ptr<QCoreApplication> listenForFolderChanges()
+    {
+        static int argc = 1;
+        static char name[] = "test";
+        static char *argv[] = {name, nullptr};
+        std::unique_ptr<QCoreApplication> app;
+        if (!QCoreApplication::instance())
+            app = std::make_unique<QCoreApplication>(argc, argv);
+        controller = std::make_unique<NavigateController>(&view, commandHost.get(), &loader);
+        controller->awakeFromNib();
+        return app;
+    }
+    // Runs the event loop until the controller has heard of a change (or for 20 s).
+    void untilHeard(const std::function<bool()> &heard)
+    {
+        for (int i = 0; i < 400 && !heard(); ++i) {
+            QCoreApplication::processEvents();
+            clock.advance(0.05);
+            kpv::RunLoop::main().runOnce();
+            QThread::msleep(5);
+        }
+    }
     // Lets the save session finish and delivers its result on the main loop.
     void finishSaves()
     {
@@ -625,6 +649,43 @@ TEST_F(CommandTest, TurnedFileReplacedUnderUsAsksAndIsNeverOverwritten)
     EXPECT_EQ(kpv::test::checksum(paths[0].path()), newer);
 }
 
+TEST_F(CommandTest, ATurnPendingWhenAnotherProgramChangesTheFileIsKeptAndNeverWrittenOverIt)
+{
+    const auto app = listenForFolderChanges();
+    paths = {LMPathString(dir.filePath("a.png"), false), LMPathString(dir.filePath("b.png"), false),
+             LMPathString(dir.filePath("c.png"), false)};
+    for (const LMPathString &p : paths)
+        ASSERT_TRUE(pattern().save(p.path()));
+    controller->openFilePaths(paths, {dir.path()}, false);
+    commandHost->runQueue(*controller);
+    ASSERT_EQ(controller->curFilePath(), paths[0]);
+    LMNavFileInfoPtr info = controller->curFileInfo();
+    ASSERT_TRUE(info && info->imgBaseInfo());
+    info->setImage(std::make_shared<LMImage>(pattern(), info->imgBaseInfo()), false, 1, 0);
+    controller->rotateCurFile(2);
+    view.endRotate();
+
+    // Another program saves its own version of the photo shown, by rename, and the viewer hears of it.
+    const QString incoming = dir.filePath("incoming.png");
+    ASSERT_TRUE(QImage(5, 5, QImage::Format_RGB32).save(incoming));
+    ASSERT_EQ(::rename(QFile::encodeName(incoming).constData(), QFile::encodeName(paths[0].path()).constData()), 0);
+    const QByteArray theirs = kpv::test::checksum(paths[0].path());
+    // Then removes another: once the list has lost it, the change before it was heard of too.
+    ASSERT_TRUE(QFile::remove(paths[2].path()));
+    untilHeard([&] { return controller->fileCount() == 2; });
+    ASSERT_EQ(controller->fileCount(), 2);
+    EXPECT_EQ(controller->curFilePath(), paths[0]);
+    EXPECT_TRUE(view.angleRotate().isRotatedOrFlipped());
+
+    // Stepping asks where the turn goes instead of writing it over the other program's photo.
+    controller->doNavCurFileToNext(true, false, {});
+    finishSaves();
+    ASSERT_EQ(commandHost->alerts.size(), 1);
+    EXPECT_EQ(commandHost->alerts[0], "IDS_SAVE_PHOTOTIP|IDS_SAVEAS|IDS_Continue");
+    EXPECT_EQ(kpv::test::checksum(paths[0].path()), theirs);
+    controller.reset();
+}
+
 TEST_F(CommandTest, SaveSessionRefusesAFileChangedAfterItWasDecoded)
 {
     const QString path = dir.filePath("race.png");
@@ -923,15 +984,7 @@ TEST_F(CommandTest, ANameThatIsNotUtf8ReachesTheDesktopByItsBytes)
 
 TEST_F(CommandTest, ANameThatIsNotUtf8StaysListedWhenAnotherProgramChangesTheFolder)
 {
-    // The system's word of a folder change arrives through the application's event loop.
-    static int argc = 1;
-    static char name[] = "test";
-    static char *argv[] = {name, nullptr};
-    std::unique_ptr<QCoreApplication> app;
-    if (!QCoreApplication::instance())
-        app = std::make_unique<QCoreApplication>(argc, argv);
-    controller = std::make_unique<NavigateController>(&view, commandHost.get(), &loader);
-    controller->awakeFromNib();
+    const auto app = listenForFolderChanges();
     // Latin-1 "café" in a folder opened as a whole.
     const QByteArray native = QFile::encodeName(dir.path()) + "/caf\xe9.png";
     QByteArray bytes;
@@ -954,12 +1007,7 @@ TEST_F(CommandTest, ANameThatIsNotUtf8StaysListedWhenAnotherProgramChangesTheFol
     // Another program removes the other photo: it leaves the list; the one shown stays, by its
     // bytes (read as text, its name would be taken for a file that vanished too).
     ASSERT_TRUE(QFile::remove(paths[1].path()));
-    for (int i = 0; i < 400 && controller->fileCount() == 2; ++i) {
-        QCoreApplication::processEvents();
-        clock.advance(0.05);
-        kpv::RunLoop::main().runOnce();
-        QThread::msleep(5);
-    }
+    untilHeard([&] { return controller->fileCount() != 2; });
     EXPECT_EQ(controller->filePaths(), QList<LMPathString>{paths[0]});
     EXPECT_EQ(controller->curFilePath(), paths[0]);
     EXPECT_EQ(::unlink(native.constData()), 0);
