@@ -8,7 +8,13 @@
 #include "Kit/LMTextEditor.h"
 #include "appkit/Control.h"
 
+#include <memory>
+
 #include <cstdint>
+
+namespace kpv {
+class Menu;
+}
 
 class LMLengthLimitTextField : public kpv::TextField {
 public:
@@ -40,6 +46,11 @@ public:
     bool resignFirstResponder() override;
     void keyDown(const kpv::Event& e) override;
     void mouseDown(const kpv::Event& e) override;
+    // The right button shows textMenu() at the pointer, as every input of the desktop does.
+    void rightMouseDown(const kpv::Event& e) override;
+    // Cut, Copy, Paste and Select All, each enabled when it applies; the items do what the
+    // Ctrl keys do.
+    std::shared_ptr<kpv::Menu> textMenu();
     void mouseDragged(const kpv::Event& e) override;
     void drawRect(const kpv::Rect& dirty) override;
 

@@ -11,6 +11,8 @@
 #include "appkit/Application.h"
 #include "appkit/Control.h"
 #include "appkit/Event.h"
+#include "appkit/Menu.h"
+#include "appkit/Pasteboard.h"
 #include "appkit/Window.h"
 #include "appkit/GraphicsContext.h"
 #include "foundation/Bundle.h"
@@ -180,6 +182,40 @@ TEST_F(RenameSheet, ReturnPressesRename)
     finishRun(c);
     ASSERT_TRUE(completed);
     EXPECT_TRUE(QFile::exists(dir.filePath("Trip1.jpg")));
+}
+
+// The name field's menu: Select All, then Cut empties it onto the clipboard, and Paste brings the
+// name back; Cut and Copy are greyed while nothing is selected.
+TEST_F(RenameSheet, NameFieldMenuCutsAndPastes)
+{
+    BatchRenameWindowController c(&config);
+    begin(c, {make("a.jpg")});
+    LMLengthLimitTextField *field = c.edtNewNameBase();
+    auto item = [&](const char *key) {
+        const QString title = kpv::Bundle::mainBundle().localizedString(QString::fromLatin1(key));
+        const auto menu = field->textMenu();
+        for (const auto &i : menu->itemArray())
+            if (i->title() == title)
+                return i;
+        ADD_FAILURE() << key;
+        return kpv::MenuItemPtr();
+    };
+    field->editor().setCaret(field->stringValue().size());
+    EXPECT_FALSE(item("IDS_MENU_Cut")->isEnabled());
+    EXPECT_FALSE(item("IDS_MENU_Copy")->isEnabled());
+    item("IDS_MENU_SelectAll")->performAction();
+    ASSERT_TRUE(item("IDS_MENU_Cut")->isEnabled());
+    item("IDS_MENU_Cut")->performAction();
+    QCoreApplication::processEvents(); // the sheet hears of an edit once it is applied
+    EXPECT_EQ(field->stringValue(), "");
+    EXPECT_EQ(kpv::Pasteboard::generalPasteboard().string(), "Photo_");
+    EXPECT_EQ(c.txtNewFileName()->stringValue(), "");
+    ASSERT_TRUE(item("IDS_MENU_Paste")->isEnabled());
+    item("IDS_MENU_Paste")->performAction();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(field->stringValue(), "Photo_");
+    EXPECT_EQ(c.txtNewFileName()->stringValue(), "Photo_1.jpg");
+    c.closeWindow();
 }
 
 // Cancel right after Rename, before the run has started: the run never begins, and the sheet still
