@@ -531,7 +531,7 @@ TEST_F(BatchSheets, EveryTextOfTheSheetsShowsWhole)
 }
 
 // Each sheet says at its top which tool it is, inside the window.
-TEST_F(BatchSheets, EachSheetHasItsTitleAtTheTop)
+TEST_F(BatchSheets, EachSheetHasItsTitleAtTheTopOnItsOwnPanel)
 {
     BatchResizeWindowController resize(&config, editTestLoader());
     BatchConvertWindowController convert(&config, editTestLoader());
@@ -553,6 +553,10 @@ TEST_F(BatchSheets, EachSheetHasItsTitleAtTheTop)
         ASSERT_NE(titleField, nullptr) << key;
         EXPECT_EQ(titleField, topmost) << key;
         EXPECT_LE(titleField->frame().maxY(), content->bounds().height()) << key;
+        // The sheet paints its own panel: beside the controls nothing is see-through.
+        const QImage shot = content->renderToImage(1.0);
+        for (const QPoint p : {QPoint(10, shot.height() / 2), QPoint(shot.width() / 2, shot.height() - 50)})
+            EXPECT_GT(qAlpha(shot.pixel(p)), 200) << key << " at " << p.x() << "," << p.y();
     }
 }
 
