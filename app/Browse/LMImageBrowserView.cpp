@@ -620,7 +620,9 @@ void LMImageBrowserView::rightMouseDown(const kpv::Event& e)
 
 void LMImageBrowserView::scrollWheel(const kpv::Event& e)
 {
-    setScrollOffset(m_scrollOffset - e.deltaY() * 10.0);
+    // A touchpad reports pixels; a wheel reports notches, each a step of three lines.
+    const double dy = e.scrollingDeltaY();
+    setScrollOffset(m_scrollOffset - (e.hasPreciseScrollingDeltas() ? dy : dy * kWheelNotchPixels));
 }
 
 std::size_t LMImageBrowserView::indexForKey(unsigned short keyCode, std::size_t from) const

@@ -70,6 +70,8 @@ public:
     void setVerticalScroller(kpv::Scroller* scroller);
     kpv::Scroller* verticalScroller() const { return m_verticalScroller; }
     static constexpr double kScrollerWidth = 15.0;
+    // How far one notch of a mouse wheel scrolls: three lines of 20 points.
+    static constexpr double kWheelNotchPixels = 60.0;
     void scrollIndexToVisible(std::size_t index);
 
     // ---- Overlays ----

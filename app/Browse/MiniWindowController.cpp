@@ -4,6 +4,7 @@
 
 #include "foundation/Bundle.h"
 #include "foundation/NotificationCenter.h"
+#include "foundation/Timer.h"
 
 #include <algorithm>
 #include <cmath>
@@ -18,6 +19,8 @@ MiniWindowController::MiniWindowController(MiniWindowHost& host) : m_host(host)
 MiniWindowController::~MiniWindowController()
 {
     kpv::NotificationCenter::defaultCenter().removeObserver(this);
+    if (m_zoomStatusTimer)
+        m_zoomStatusTimer->invalidate();
 }
 
 void MiniWindowController::updateMiniWindow(kpv::Size size)
@@ -117,11 +120,21 @@ void MiniWindowController::doChangeScale()
         return;
     updateMiniWindow(m_host.imageVisibleViewRect().size);
     m_host.updateOpenGLViewImage(0);
-    updateStatusInfo(QStringLiteral("%1%").arg(MiniWindowGeometry::zoomPercent(m_host.viewScale())), false);
+    const QString percent = QStringLiteral("%1%").arg(MiniWindowGeometry::zoomPercent(m_host.viewScale()));
+    updateStatusInfo(percent, false);
+    // The percentage is there while the user zooms, not over the picture for good.
+    if (m_zoomStatusTimer)
+        m_zoomStatusTimer->invalidate();
+    m_zoomStatusTimer = kpv::Timer::scheduled(kZoomStatusHideDelay, false, [this, percent](kpv::Timer&) {
+        m_zoomStatusTimer.reset();
+        if (m_statusText == percent)
+            updateStatusInfo(QString(), false);
+    });
 }
 
 void MiniWindowController::updateStatusInfo(const QString& text, bool showWaiting)
 {
+    m_statusText = text;
     const double width = m_host.setStatusText(text, showWaiting);
     // A text wider than the window widens the window, keeping its height.
     if (!text.isEmpty() && width > m_host.windowFrame().width())

@@ -11,7 +11,12 @@
 
 #include <QVariantMap>
 #include <functional>
+#include <memory>
 #include <vector>
+
+namespace kpv {
+class Timer;
+}
 
 class MiniWindowController : public ShowModeController {
 public:
@@ -28,6 +33,8 @@ public:
     void doBeforeRotate();
     void switchToNormalMode();
     void updateStatusInfo(const QString& text, bool showWaiting);
+    // The zoom percentage goes this long after the last change of scale.
+    static constexpr double kZoomStatusHideDelay = 0.3;
 
     bool isWindowZoomed() const { return m_isWindowZoomed; }
     bool isImageRotating() const { return m_isImageRotating; }
@@ -61,4 +68,6 @@ private:
     bool m_isImageRotating = false;
     bool m_isWindowZoomed = false;
     LMEquivalentResponderList m_equivalentResponders;
+    QString m_statusText;
+    std::shared_ptr<kpv::Timer> m_zoomStatusTimer;
 };

@@ -75,6 +75,8 @@ public:
     // ---- Browser ----
     std::size_t numberOfItemsInImageBrowser(LMImageBrowserView*) override { return std::size_t(m_thumbFilePaths.size()); }
     LMImageBrowserItem* imageBrowserItemAtIndex(LMImageBrowserView*, std::size_t index) override;
+    // The Delete key over the selection moves the selected files to the trash, as Move to Trash.
+    void imageBrowserRemoveItemsAtIndexes(LMImageBrowserView*, const std::set<std::size_t>&) override { deleteSelFiles(); }
     void imageBrowserCellWasDoubleClickedAtIndex(LMImageBrowserView*, std::size_t index) override;
     void imageBrowserCellWasRightClickedAtIndex(LMImageBrowserView*, std::size_t, const kpv::Event& e) override;
     void imageBrowserBackgroundWasRightClickedWithEvent(LMImageBrowserView*, const kpv::Event& e) override;

@@ -44,9 +44,15 @@ void BatchRenameWindowController::loadWindow()
     m_edtNewNameBase->setStringValue(stored.isNull() ? QStringLiteral("Photo_") : stored);
     content->addSubview(m_edtNewNameBase);
 
-    m_txtOldFileName = new kpv::TextField(kpv::Rect(20, 98, 180, 22));
+    m_txtOldFileName = new kpv::TextField(kpv::Rect(20, 98, 175, 22));
+    setUpPreviewNameField(m_txtOldFileName);
     content->addSubview(m_txtOldFileName);
+    auto *arrow = new kpv::TextField(kpv::Rect(195, 98, 25, 22));
+    arrow->setAlignment(Qt::AlignCenter);
+    arrow->setStringValue(QStringLiteral("\u2192"));
+    content->addSubview(arrow);
     m_txtNewFileName = new kpv::TextField(kpv::Rect(220, 98, 180, 22));
+    setUpPreviewNameField(m_txtNewFileName);
     content->addSubview(m_txtNewFileName);
 
     addProgressRow(60);
@@ -73,15 +79,16 @@ void BatchRenameWindowController::updateUIByMaske(int mask)
 {
     const QString base = newNameBaseString();
     if (mask & kMaskPreview) {
-        if (m_txtOldFileName->stringValue().isEmpty() && !m_srcFileInfos.isEmpty() && m_srcFileInfos.front())
-            m_txtOldFileName->setStringValue(LMPathString::lastPathComponent(m_srcFileInfos.front()->filePath().path()));
-        const QString oldName = m_txtOldFileName->stringValue();
-        m_txtNewFileName->setStringValue(base.isEmpty() || oldName.isEmpty()
-                                             ? QString()
-                                             : BatchRenameWorker::newFileName(oldName, base, 1));
+        const QString oldName = sampleFileName();
+        showPreviewName(m_txtOldFileName, oldName);
+        showPreviewName(m_txtNewFileName, base.isEmpty() || oldName.isEmpty()
+                                              ? QString()
+                                              : BatchRenameWorker::newFileName(oldName, base, 1));
     }
     if ((mask & kMaskRunning) && indicatorProgress())
         indicatorProgress()->setHidden(!m_taskRunning);
+    if (mask & kMaskRunning)
+        m_edtNewNameBase->setEditable(!m_taskRunning);
     if ((mask & (kMaskPreview | kMaskRunning)) && btnRun())
         btnRun()->setEnabled(BatchRenameWorker::isUsableNameBase(base) && !m_taskRunning);
 }
@@ -118,9 +125,11 @@ void BatchRenameWindowController::renameButtonClicked()
                                       const std::function<void(qint64)> &progress) {
         BatchRenameWorker::RenameMap map;
         QList<LMPathString> notRenamed;
-        const int result = BatchRenameWorker::renameFilesOnThread(sources, base, &map, &notRenamed, operation, progress);
-        for (const LMPathString &path : notRenamed)
-            failed->add(path, QString());
+        QStringList reasons;
+        const int result =
+            BatchRenameWorker::renameFilesOnThread(sources, base, &map, &notRenamed, operation, progress, &reasons);
+        for (qsizetype i = 0; i < notRenamed.size(); ++i)
+            failed->add(notRenamed[i], reasons.value(i));
         *renamed = std::move(map);
         return result;
     });

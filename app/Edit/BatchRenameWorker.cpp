@@ -10,6 +10,9 @@
 #include <QFile>
 #include <QSet>
 
+#include <cerrno>
+#include <cstring>
+
 #include <vector>
 
 namespace {
@@ -49,12 +52,18 @@ QString BatchRenameWorker::newFileName(const QString &oldFileName, const QString
 
 int BatchRenameWorker::renameFilesOnThread(const QList<LMPathString> &sources, const QString &nameBaseText,
                                            RenameMap *outRenamed, QList<LMPathString> *outFailed,
-                                           const kpv::Operation *operation, const ProgressBlock &progress)
+                                           const kpv::Operation *operation, const ProgressBlock &progress,
+                                           QStringList *outFailureReasons)
 {
     const QString base = trimmedNameBase(nameBaseText);
     QSet<LMPathString> pending(sources.begin(), sources.end());
     RenameMap renamed;
     QList<LMPathString> failed;
+    QStringList reasons;
+    auto fail = [&](const LMPathString &path, const QString &why) {
+        failed.append(path);
+        reasons.append(why);
+    };
     RenameMap movedAside;
     // Every rename made, in order: the file it belongs to, where it was, where it went.
     struct Step {
@@ -63,7 +72,8 @@ int BatchRenameWorker::renameFilesOnThread(const QList<LMPathString> &sources, c
     std::vector<Step> done;
 
     if (!isUsableNameBase(base)) {
-        failed = sources;
+        for (const LMPathString &path : sources)
+            fail(path, QStringLiteral("the name cannot be used for a file"));
     } else if (!cancelled(operation)) {
         qint64 n = 1;
         qsizetype i = 0;
@@ -110,7 +120,7 @@ int BatchRenameWorker::renameFilesOnThread(const QList<LMPathString> &sources, c
                 if (!moveNow) {
                     ++n;
                     if (++skipped > kMaxSkippedNumbers) {
-                        failed.append(S);
+                        fail(S, QStringLiteral("no free name was left in its folder"));
                         ++i;
                         if (progress)
                             progress(i);
@@ -124,9 +134,11 @@ int BatchRenameWorker::renameFilesOnThread(const QList<LMPathString> &sources, c
                     renamed.insert(S, P);
                     done.push_back({S, current, P});
                 } else {
+                    // What the system said: a folder that refuses changes, a file gone meanwhile.
+                    const QString why = QString::fromLocal8Bit(std::strerror(errno));
                     if (current != S)
                         movedAside.insert(S, current); // still aside: the rollback below knows it
-                    failed.append(S);
+                    fail(S, why);
                 }
                 ++i;
                 if (progress)
@@ -155,5 +167,7 @@ int BatchRenameWorker::renameFilesOnThread(const QList<LMPathString> &sources, c
         *outRenamed = renamed;
     if (outFailed)
         *outFailed = failed;
+    if (outFailureReasons)
+        *outFailureReasons = reasons;
     return cancelled(operation) ? kCancelled : kFinished;
 }

@@ -10,6 +10,7 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -33,8 +34,10 @@ public:
     static QString newFileName(const QString &oldFileName, const QString &nameBase, qint64 number);
 
     // The run. Renames done (also files moved aside before a cancel) go to *outRenamedFilePaths,
-    // files that could not be moved to *outFailedFilePaths.
+    // files that could not be moved to *outFailedFilePaths and, when asked, why each one could not
+    // to *outFailureReasons (in the same order).
     static int renameFilesOnThread(const QList<LMPathString> &srcFilePaths, const QString &newNameBaseString,
                                    RenameMap *outRenamedFilePaths, QList<LMPathString> *outFailedFilePaths,
-                                   const kpv::Operation *operation, const ProgressBlock &progress = {});
+                                   const kpv::Operation *operation, const ProgressBlock &progress = {},
+                                   QStringList *outFailureReasons = nullptr);
 };

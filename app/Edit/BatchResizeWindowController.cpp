@@ -119,8 +119,10 @@ void BatchResizeWindowController::loadWindow()
     m_edtNewNameBase->setStringValue(c.value(key(kNewNameBase)).toString());
     content->addSubview(m_edtNewNameBase);
     m_txtOldFileName = caption(content, kpv::Rect(175, 104, 130, 22), QString());
+    setUpPreviewNameField(m_txtOldFileName);
     caption(content, kpv::Rect(305, 104, 20, 22), QStringLiteral("\u2192"));
     m_txtNewFileName = caption(content, kpv::Rect(325, 104, 145, 22), QString());
+    setUpPreviewNameField(m_txtNewFileName);
 
     addDestinationRow(72, c.value(key(kDestFolderPath)).toString());
     addProgressRow(50);
@@ -142,10 +144,8 @@ void BatchResizeWindowController::updateUIByMaske(int mask)
         const bool editable = custom && !m_taskRunning;
         m_edtCustomSizeWidth->setHidden(false);
         m_popupBtnSizeUnitType->setEnabled(editable);
-        m_edtCustomSizeWidth->setTextColor(editable ? kpv::Color::controlTextColor()
-                                                    : kpv::Color::disabledControlTextColor());
-        m_edtCustomSizeHeight->setTextColor(editable ? kpv::Color::controlTextColor()
-                                                     : kpv::Color::disabledControlTextColor());
+        m_edtCustomSizeWidth->setEditable(editable);
+        m_edtCustomSizeHeight->setEditable(editable);
     }
     if (mask & (kMaskClassic | kMaskCustomText | kMaskUnit | kMaskDestFolder | kMaskRunning)) {
         if (btnRun())
@@ -158,19 +158,20 @@ void BatchResizeWindowController::updateUIByMaske(int mask)
         m_popupBtnSizeFitInto->setEnabled(!m_taskRunning);
         m_chkNotEnlarge->setEnabled(!m_taskRunning);
         m_chkKeepAlpha->setEnabled(!m_taskRunning);
+        m_edtDpi->setEditable(!m_taskRunning);
+        m_edtNewNameBase->setEditable(!m_taskRunning);
         if (btnBrowseFolder())
             btnBrowseFolder()->setEnabled(!m_taskRunning);
         if (indicatorProgress())
             indicatorProgress()->setHidden(!m_taskRunning);
     }
     if (mask & (kMaskNameBase | kMaskKeepAlpha)) {
-        if (m_txtOldFileName->stringValue().isEmpty() && !m_srcFileInfos.isEmpty() && m_srcFileInfos.front())
-            m_txtOldFileName->setStringValue(LMPathString::lastPathComponent(m_srcFileInfos.front()->filePath().path()));
-        const QString oldName = m_txtOldFileName->stringValue();
-        m_txtNewFileName->setStringValue(
-            oldName.isEmpty() ? QString()
-                              : BatchResizeWorker::newFileNameBy(oldName, m_edtNewNameBase->stringValue().trimmed(),
-                                                                 m_chkKeepAlpha->state() == kpv::OnState, 1));
+        const QString oldName = sampleFileName();
+        showPreviewName(m_txtOldFileName, oldName);
+        showPreviewName(m_txtNewFileName,
+                        oldName.isEmpty() ? QString()
+                                          : BatchResizeWorker::newFileNameBy(oldName, m_edtNewNameBase->stringValue().trimmed(),
+                                                                             m_chkKeepAlpha->state() == kpv::OnState, 1));
     }
 }
 

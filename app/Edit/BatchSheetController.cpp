@@ -6,6 +6,7 @@
 #include "Kit/LMEventMonitorCenter.h"
 #include "Kit/LMIconTextButton.h"
 #include "Kit/LMNineSliceImageRep.h"
+#include "Kit/LMNineSliceImageView.h"
 #include "Kit/LMNormalCustomButton.h"
 #include "Kit/LMOpenPanelWrapper.h"
 #include "Kit/LMProgressBar.h"
@@ -18,9 +19,11 @@
 #include "appkit/Image.h"
 #include "appkit/Panels.h"
 #include "foundation/Bundle.h"
+#include "foundation/FileNames.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/StringFormat.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -58,6 +61,11 @@ BatchSheetController::BatchSheetController(MainConfig *config, const kpv::Size &
     : m_config(config), m_alive(std::make_shared<BatchSheetController *>(this)), m_failedFormatKey(failedFormatKey)
 {
     m_window = std::make_unique<LMCustomWindow>(kpv::Rect(0, 0, contentSize.width, contentSize.height));
+    // The sheet's window is see-through: the sheet paints its own panel behind its controls, or
+    // they would stand on the photo beneath (and, where nothing composites, on nothing at all).
+    m_window->setNineSliceImageBkgrdView(new LMNineSliceImageView(
+        m_window->contentView()->bounds(),
+        std::make_shared<LMNineSliceImageRep>(QStringLiteral("bg_popwin"), kpv::Point{15, 15}, kpv::Point{15, 15})));
 }
 
 BatchSheetController::~BatchSheetController()
@@ -69,6 +77,23 @@ BatchSheetController::~BatchSheetController()
     }
     if (m_eventMonitor)
         LMEventMonitorCenter::eventMonitorCenter().removeMonitor(m_eventMonitor);
+}
+
+QString BatchSheetController::sampleFileName() const
+{
+    if (m_srcFileInfos.isEmpty() || !m_srcFileInfos.front())
+        return QString();
+    return LMPathString::lastPathComponent(m_srcFileInfos.front()->filePath().path());
+}
+
+void BatchSheetController::setUpPreviewNameField(kpv::TextField *field)
+{
+    field->setLineBreakMode(kpv::TextField::LineBreakByTruncatingMiddle);
+}
+
+void BatchSheetController::showPreviewName(kpv::TextField *field, const QString &fileName)
+{
+    field->setStringValue(kpv::displayFileName(fileName));
 }
 
 void BatchSheetController::addDestinationRow(double y, const QString &destFolder)
@@ -159,10 +184,20 @@ void BatchSheetController::beginSheetOnParentWindow(kpv::Window *parent, const F
     m_eventMonitor = LMEventMonitorCenter::eventMonitorCenter().addLocalMonitorForEventsMatchingMask(
         kpv::AnyEventMask, [alive](const kpv::Event &e) {
             BatchSheetController *self = *alive;
-            if (!self || e.type() != kpv::KeyDown || e.keyCode() != 53 || !self->m_window->isKeyWindow())
+            if (!self || e.type() != kpv::KeyDown || !self->m_window->isKeyWindow())
                 return false;
-            self->closeWindow();
-            return true;
+            if (e.keyCode() == kpv::KeyCode::Escape) {
+                self->closeWindow();
+                return true;
+            }
+            // Return and Enter press the sheet's own button (Rename, Resize, Convert) when it
+            // can be pressed, as in any dialog.
+            if (e.keyCode() == kpv::KeyCode::Return || e.keyCode() == kpv::KeyCode::KeypadEnter) {
+                if (self->m_btnRun && self->m_btnRun->isEnabled() && !self->m_taskRunning)
+                    self->m_btnRun->sendAction(self->m_btnRun->action(), self->m_btnRun->target());
+                return true;
+            }
+            return false;
         });
     m_window->beginSheet(parent, [alive](std::int64_t code) {
         if (*alive)
@@ -218,7 +253,18 @@ void BatchSheetController::browserButtonClicked()
 
 std::optional<QString> BatchSheetController::preparedDestination()
 {
-    const QString dest = m_edtDestFolder ? m_edtDestFolder->stringValue().trimmed() : QString();
+    QString dest = m_edtDestFolder ? m_edtDestFolder->stringValue().trimmed() : QString();
+    // "~" is the home folder, as in a terminal; the field shows where the files will go.
+    if (dest == QLatin1String("~") || dest.startsWith(QLatin1String("~/"))) {
+        dest = QDir::homePath() + dest.mid(1);
+        m_edtDestFolder->setStringValue(dest);
+    }
+    // Any other path is taken from the root: a relative one would land wherever the program
+    // happened to be started, where the user would never find the files.
+    if (!dest.isEmpty() && !dest.startsWith(QLatin1Char('/'))) {
+        showAlert(kpv::stringWithFormat(text("IDS_DestinationNotFullPath_Fmt"), dest), QString(), m_window.get(), {});
+        return std::nullopt;
+    }
     switch (EditFileTools::prepareDestinationFolder(dest)) {
     case EditFileTools::FolderCheck::Empty:
         return std::nullopt;
@@ -257,6 +303,9 @@ void BatchSheetController::showAlert(const QString &title, const QString &messag
 void BatchSheetController::startRun(Run run)
 {
     m_taskRunning = true;
+    // What the run was started with stays as it is on screen until it ends.
+    if (m_edtDestFolder)
+        m_edtDestFolder->setEditable(false);
     runningStateChanged();
     m_operationQueue = std::make_unique<kpv::OperationQueue>();
     auto alive = m_alive;
@@ -292,6 +341,8 @@ void BatchSheetController::workerEnded(int result, const LMFailedFiles &failed)
 {
     m_failures = failed;
     m_taskRunning = false;
+    if (m_edtDestFolder)
+        m_edtDestFolder->setEditable(true);
     m_window->endSheetWithReturnCode(result == kCancelled ? 1 : 0);
 }
 

@@ -2,9 +2,9 @@
 
 // What the batch resize and convert sheets share: the sheet window on the main window, the
 // destination folder row with its browse button, the progress row, the run on a queue of the
-// sheet's own with its progress and cancellation (Cancel or Esc), and the one report of the files
-// that failed, shown after the sheet has closed. Each sheet adds its own controls and decides what
-// a run does.
+// sheet's own (Return starts it) with its progress and cancellation (Cancel or Esc), and the one
+// report of the files that failed, shown after the sheet has closed. Each sheet adds its own
+// controls and decides what a run does.
 
 #include "Kit/LMCustomWindow.h"
 #include "Kit/LMEventMonitor.h"
@@ -107,6 +107,13 @@ protected:
     void addDestinationRow(double destY, const QString &destFolder);
     void addProgressRow(double progressY);
     void addButtons(const QString &runTitle, std::function<void()> run);
+
+    // The name preview shows what a run makes of the first file's name.
+    QString sampleFileName() const;
+    // A field of the name preview: the name as the user reads it (bytes that are not UTF-8 shown
+    // as such) and, when longer than the field, shortened in the middle so its extension stays.
+    static void setUpPreviewNameField(kpv::TextField *field);
+    static void showPreviewName(kpv::TextField *field, const QString &fileName);
 
     // The destination typed, made when missing; nullopt (after the alert where one is due) when
     // the run must not start.

@@ -131,7 +131,7 @@ CropSaveWorker::Result CropSaveWorker::beginSaveCropImageOnThread(
         LMSaveStages::reach(LMSaveStages::Writing, target);
         return !cancelled(operation);
     };
-    if (!LMImageTools::saveImage(picture, target, props.value_or(QVariantMap()), options))
+    if (!LMImageTools::saveImage(picture, target, props.value_or(QVariantMap()), options, &r.error))
         return fail();
     LMSaveStages::reach(LMSaveStages::Replaced, target);
     if (actionType == Favorite)

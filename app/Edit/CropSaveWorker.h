@@ -33,6 +33,7 @@ public:
         LMImagePtr croppedImage;   // nullptr when no crop was made
         LMImagePtr thumb;          // the written file's small thumbnail (favourite only)
         bool fileExisted = false;  // a file stood at the destination before writing
+        QString error;             // why the file could not be written, when it could not
     };
 
     // Hands the outcome of a load of the original made here to the view mode, which files it in

@@ -676,7 +676,7 @@ void CropViewController::saveCropImageToFile(const QString &path, const std::opt
     beginSaveCropImageToFile(path, saveParameters, CropSaveWorker::SaveAs, reusableCrop(),
                              [this, path](const CropSaveWorker::Result &r) {
                                  if (r.code == CropSaveWorker::kFailed) {
-                                     alertSaveFailed();
+                                     alertSaveFailed(r.error);
                                      return;
                                  }
                                  if (r.code == CropSaveWorker::kDone)
@@ -695,7 +695,7 @@ void CropViewController::doCopy()
     beginSaveCropImageToFile(path, std::nullopt, CropSaveWorker::Copy, reusableCrop(),
                              [this, path](const CropSaveWorker::Result &r) {
                                  if (r.code == CropSaveWorker::kFailed) {
-                                     alertSaveFailed();
+                                     alertSaveFailed(r.error);
                                      return;
                                  }
                                  // The written file for file managers, the picture for image editors.
@@ -725,7 +725,7 @@ void CropViewController::doFavorite()
     beginSaveCropImageToFile(path, std::nullopt, CropSaveWorker::Favorite, reusableCrop(),
                              [this, path](const CropSaveWorker::Result &r) {
                                  if (r.code == CropSaveWorker::kFailed) {
-                                     alertSaveFailed();
+                                     alertSaveFailed(r.error);
                                      return;
                                  }
                                  if (r.code == CropSaveWorker::kDone)
@@ -739,8 +739,7 @@ void CropViewController::doFavorite()
 // A write that failed (a full disk, a folder that refuses it, a file that cannot be encoded) is
 // said so, and the mode stays where it was so the user can try another place; the writer never
 // touches the file it would have replaced.
-void CropViewController::alertSaveFailed()
+void CropViewController::alertSaveFailed(const QString &why)
 {
-    m_host.showAlert(kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_FailedSaveCrop")),
-                     QString(), {});
+    m_host.showAlert(kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_FailedSaveCrop")), why, {});
 }

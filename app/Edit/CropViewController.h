@@ -241,7 +241,7 @@ private:
     // replaced (an empty text hides it).
     void showInfoPrompt(const QString &text, bool autoHide);
     CropModeModel::PreviewState previewState() const;
-    void alertSaveFailed();
+    void alertSaveFailed(const QString &why = QString());
 
     CropViewHost &m_host;
     CropModeModel m_model;

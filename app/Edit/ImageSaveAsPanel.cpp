@@ -66,7 +66,11 @@ QString ImageSaveAsPanel::pathForSaveType(const QString &typedPath, const QStrin
         return typedPath;
     const QFileInfo info(typedPath);
     const QString name = info.fileName();
-    const QString stem = EditFileTools::fileExtension(name).isEmpty() ? name : EditFileTools::fileNameWithoutExtension(name);
+    // Only a picture's extension gives way to the format's: the other points of a name (a date
+    // such as "Trip 2023.05.07") are part of it and stay.
+    const QString typedExt = EditFileTools::fileExtension(name);
+    const bool pictureExtension = !typedExt.isEmpty() && !kpv::ContentTypes::typeForExtension(typedExt).isEmpty();
+    const QString stem = pictureExtension ? EditFileTools::fileNameWithoutExtension(name) : name;
     return info.dir().filePath(stem + QLatin1Char('.') + ext);
 }
 

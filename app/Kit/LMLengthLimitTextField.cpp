@@ -3,7 +3,16 @@
 #include "Kit/LMTextEditRules.h"
 #include "appkit/Event.h"
 #include "appkit/GraphicsContext.h"
+#include "appkit/Menu.h"
+#include "appkit/Pasteboard.h"
 #include "appkit/Window.h"
+#include "foundation/Bundle.h"
+
+#include <QFontMetricsF>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
 
 using namespace LMTextEditRules;
 
@@ -37,6 +46,16 @@ bool LMLengthLimitTextField::resignFirstResponder()
 {
     setNeedsDisplay();
     return true;
+}
+
+void LMLengthLimitTextField::setEditable(bool editable)
+{
+    if (editable == m_editable)
+        return;
+    m_editable = editable;
+    if (!editable && isFocused())
+        window()->makeFirstResponder(nullptr);
+    setNeedsDisplay();
 }
 
 bool LMLengthLimitTextField::isFocused() const { return window() && window()->firstResponder() == this; }
@@ -75,9 +94,60 @@ bool LMLengthLimitTextField::insertText(const QString& text) { return m_editor.i
 
 bool LMLengthLimitTextField::deleteBackward() { return m_editor.deleteBackward(); }
 
+namespace {
+
+void collectEditableFields(kpv::View* view, std::vector<LMLengthLimitTextField*>& out)
+{
+    for (kpv::View* sub : view->subviews()) {
+        if (sub->isHidden())
+            continue;
+        if (auto* field = dynamic_cast<LMLengthLimitTextField*>(sub); field && field->isEditable())
+            out.push_back(field);
+        collectEditableFields(sub, out);
+    }
+}
+
+} // namespace
+
+bool LMLengthLimitTextField::focusNextField(bool backwards)
+{
+    kpv::Window* w = window();
+    if (!w || !w->contentView())
+        return false;
+    std::vector<LMLengthLimitTextField*> fields;
+    collectEditableFields(w->contentView(), fields);
+    if (fields.size() < 2)
+        return false;
+    // In reading order: rows from the top down, each from left to right.
+    auto place = [](LMLengthLimitTextField* f) { return f->convertRectToView(f->bounds(), nullptr); };
+    std::stable_sort(fields.begin(), fields.end(), [&](LMLengthLimitTextField* a, LMLengthLimitTextField* b) {
+        const kpv::Rect ra = place(a), rb = place(b);
+        if (std::abs(ra.midY() - rb.midY()) > ra.height() / 2)
+            return ra.midY() > rb.midY();
+        return ra.x() < rb.x();
+    });
+    const auto here = std::find(fields.begin(), fields.end(), this);
+    const std::ptrdiff_t count = std::ptrdiff_t(fields.size());
+    const std::ptrdiff_t index = here == fields.end() ? 0 : here - fields.begin();
+    LMLengthLimitTextField* next = fields[std::size_t((index + (backwards ? count - 1 : 1)) % count)];
+    if (!w->makeFirstResponder(next))
+        return false;
+    // The whole text is selected, so typing replaces it.
+    next->m_editor.selectAll();
+    next->setNeedsDisplay();
+    return true;
+}
+
 void LMLengthLimitTextField::keyDown(const kpv::Event& e)
 {
-    if (m_editor.keyDown(e, editorFrame())) {
+    // Tab and Shift+Tab go on to the next and the previous field of the window.
+    if (m_editable && e.keyCode() == kpv::KeyCode::Tab &&
+        !(e.modifierFlags() & (kpv::ControlKeyMask | kpv::AlternateKeyMask | kpv::CommandKeyMask)) &&
+        focusNextField(e.modifierFlags() & kpv::ShiftKeyMask)) {
+        setNeedsDisplay();
+        return;
+    }
+    if (m_editable && m_editor.keyDown(e, editorFrame())) {
         setNeedsDisplay();
         return;
     }
@@ -86,22 +156,78 @@ void LMLengthLimitTextField::keyDown(const kpv::Event& e)
 
 void LMLengthLimitTextField::mouseDown(const kpv::Event& e)
 {
+    if (!m_editable)
+        return;
     if (window())
         window()->makeFirstResponder(this);
     m_editor.mouseDown(e, convertPointFromView(e.locationInWindow(), nullptr), editorFrame());
     setNeedsDisplay();
 }
 
+std::shared_ptr<kpv::Menu> LMLengthLimitTextField::textMenu()
+{
+    auto menu = std::make_shared<kpv::Menu>();
+    auto text = [](const char* key) { return kpv::Bundle::mainBundle().localizedString(QString::fromLatin1(key)); };
+    // Each item is the key the user could have pressed instead.
+    auto item = [&](const char* key, unsigned short keyCode, const QString& letter, bool enabled) {
+        auto entry = std::make_shared<kpv::MenuItem>(text(key), [this, keyCode, letter](kpv::MenuItem&) {
+            if (!m_editable)
+                return;
+            m_editor.keyDown(*kpv::Event::keyEvent(kpv::KeyDown, keyCode, letter, letter, window(), kpv::CommandKeyMask),
+                             editorFrame());
+            setNeedsDisplay();
+        });
+        entry->setEnabled(enabled && m_editable);
+        menu->addItem(entry);
+    };
+    const bool selected = m_editor.selectionLength() > 0;
+    item("IDS_MENU_Cut", kpv::KeyCode::X, QStringLiteral("x"), selected);
+    item("IDS_MENU_Copy", kpv::KeyCode::C, QStringLiteral("c"), selected);
+    item("IDS_MENU_Paste", kpv::KeyCode::V, QStringLiteral("v"), !kpv::Pasteboard::generalPasteboard().string().isEmpty());
+    menu->addItem(kpv::MenuItem::separatorItem());
+    item("IDS_MENU_SelectAll", kpv::KeyCode::A, QStringLiteral("a"), !stringValue().isEmpty());
+    return menu;
+}
+
+void LMLengthLimitTextField::rightMouseDown(const kpv::Event& e)
+{
+    if (!m_editable || !window())
+        return;
+    window()->makeFirstResponder(this);
+    setNeedsDisplay();
+    kpv::Menu::popUpContextMenu(textMenu(), e, this);
+}
+
 void LMLengthLimitTextField::mouseDragged(const kpv::Event& e)
 {
+    if (!m_editable)
+        return;
     m_editor.mouseDragged(convertPointFromView(e.locationInWindow(), nullptr), editorFrame());
     setNeedsDisplay();
 }
 
+QString LMLengthLimitTextField::shownStringValue() const
+{
+    if (isFocused() || lineBreakMode() != LineBreakByTruncatingMiddle)
+        return stringValue();
+    return QFontMetricsF(font().toQFont()).elidedText(stringValue(), Qt::ElideMiddle, editorFrame().rect.width());
+}
+
 void LMLengthLimitTextField::drawRect(const kpv::Rect&)
 {
-    if (kpv::GraphicsContext* gc = kpv::GraphicsContext::current())
-        m_editor.draw(*gc, editorFrame(), textColor(), isFocused());
+    kpv::GraphicsContext* gc = kpv::GraphicsContext::current();
+    if (!gc)
+        return;
+    const kpv::Color color = m_editable ? textColor() : kpv::Color::disabledControlTextColor();
+    // Not being edited, a text too long for the field gives up its middle, so both ends show;
+    // while editing, the whole text scrolls with the caret.
+    const QString shown = shownStringValue();
+    if (shown != stringValue()) {
+        const LMTextEditor::Frame frame = editorFrame();
+        gc->drawTextInRect(shown, frame.rect, frame.font, color, frame.alignment);
+        return;
+    }
+    m_editor.draw(*gc, editorFrame(), color, isFocused());
 }
 
 bool LMNumericTextField::textView_shouldChangeTextInRange(qint64 location, qint64 length, const QString& repl)

@@ -1,13 +1,20 @@
 #pragma once
 // One-line inputs that refuse an edit before it happens: a maximum length (optionally counted
 // without blanks at both ends), digits only, or no leading point. They edit as every input of
-// the desktop does (caret, selection, clipboard; see LMTextEditor). An edit that would break a
-// rule is refused whole; only a paste is cut to what still fits.
+// the desktop does (caret, selection, clipboard; see LMTextEditor), and Tab and Shift+Tab go on to
+// the next and the previous field of the window. An edit that would break a rule is refused
+// whole; only a paste is cut to what still fits.
 
 #include "Kit/LMTextEditor.h"
 #include "appkit/Control.h"
 
+#include <memory>
+
 #include <cstdint>
+
+namespace kpv {
+class Menu;
+}
 
 class LMLengthLimitTextField : public kpv::TextField {
 public:
@@ -26,11 +33,24 @@ public:
     bool deleteBackward();
     LMTextEditor& editor() { return m_editor; }
 
-    bool acceptsFirstResponder() const override { return true; }
+    // A field that is not editable shows its text, greyed, and takes neither the focus, nor
+    // clicks, nor keys; it gives up the focus when it has it.
+    void setEditable(bool editable);
+    bool isEditable() const { return m_editable; }
+
+    bool acceptsFirstResponder() const override { return m_editable; }
+    // The text as drawn: while the field is not being edited and its line break mode truncates
+    // in the middle, a text longer than the field is shortened there.
+    QString shownStringValue() const;
     bool becomeFirstResponder() override;
     bool resignFirstResponder() override;
     void keyDown(const kpv::Event& e) override;
     void mouseDown(const kpv::Event& e) override;
+    // The right button shows textMenu() at the pointer, as every input of the desktop does.
+    void rightMouseDown(const kpv::Event& e) override;
+    // Cut, Copy, Paste and Select All, each enabled when it applies; the items do what the
+    // Ctrl keys do.
+    std::shared_ptr<kpv::Menu> textMenu();
     void mouseDragged(const kpv::Event& e) override;
     void drawRect(const kpv::Rect& dirty) override;
 
@@ -38,12 +58,15 @@ protected:
     bool lengthTest(qint64 location, qint64 length, const QString& replacement) const;
 
 private:
+    // Gives the focus to the next (or previous) editable field of the window, its text selected.
+    bool focusNextField(bool backwards);
     LMTextEditor::Frame editorFrame() const;
     bool isFocused() const;
 
     LMTextEditor m_editor;
     std::uint64_t m_allowedMaxLength = 0;
     bool m_ignoreWhiteSpace = false;
+    bool m_editable = true;
 };
 
 // Digits 0 to 9 only; emptying the field is allowed.

@@ -192,9 +192,13 @@ void SlideshowViewController::startSlideshowWithFileInfos(std::vector<SlideshowF
     m_failedInARow = 0;
     m_firstFrameDisplayed = false;
     m_previousImage = QImage();
+    m_stepping = false;
     view()->setSlides(QImage(), QImage(), 1.0);
     m_playing = true;
     m_paused = false;
+    // A slideshow ended while paused leaves its bar showing Play; this one plays.
+    if (m_bar)
+        m_bar->setPaused(false);
     const long mode = m_host.showMode();
     if (mode != kShowMode) {
         m_modeBefore = mode;
@@ -344,7 +348,7 @@ void SlideshowViewController::slideLoaded(unsigned long long generation, long in
 
 void SlideshowViewController::advance()
 {
-    if (m_paused)
+    if (m_paused && !m_stepping)
         return; // resuming shows the next slide
     if (m_readyIndex < 0) {
         m_waitingForSlide = true;
@@ -362,7 +366,41 @@ void SlideshowViewController::advance()
     m_curFrames = std::move(m_readyFrames);
     m_readyFrames = SlideFrames();
     m_curFrame = 0;
-    showSlide(index, std::move(image));
+    if (!m_stepping) {
+        showSlide(index, std::move(image));
+        return;
+    }
+    // The slide the user stepped to replaces the one shown at once; its time starts now.
+    m_stepping = false;
+    m_previousImage = QImage();
+    m_curIndex = index;
+    view()->setSlides(image, QImage(), 1.0);
+    if (m_paused)
+        requestSlide(nextIndex(index));
+    else
+        scheduleNext();
+}
+
+void SlideshowViewController::stepSlides(long delta)
+{
+    if (!m_playing || m_dove || m_doveWaiting || m_slides.size() < 2 || m_curIndex < 0)
+        return;
+    const long count = long(m_slides.size());
+    const long target = ((m_curIndex + delta) % count + count) % count;
+    stopTimers();
+    if (m_readyIndex != target) {
+        ++m_generation; // the slide on its way is not the one wanted now
+        m_loadingIndex = -1;
+        m_readyIndex = -1;
+        m_readyImage = QImage();
+        m_readyFrames = SlideFrames();
+    }
+    m_stepping = true;
+    m_waitingForSlide = true;
+    if (m_readyIndex == target)
+        advance();
+    else
+        requestSlide(target);
 }
 
 void SlideshowViewController::showSlide(long index, QImage image)
@@ -463,6 +501,10 @@ bool SlideshowViewController::performKeyDownEquivalent(const kpv::Event& e)
         return false;
     if (e.keyCode() == kpv::KeyCode::Space) {
         togglePause();
+        return true;
+    }
+    if (e.keyCode() == kpv::KeyCode::RightArrow || e.keyCode() == kpv::KeyCode::LeftArrow) {
+        stepSlides(e.keyCode() == kpv::KeyCode::RightArrow ? 1 : -1);
         return true;
     }
     if (e.keyCode() != kpv::KeyCode::Escape)

@@ -7,7 +7,8 @@
 // own, plays meanwhile.
 //
 // Controls: a bar with Pause/Play, Themes, Music and End shows while the pointer moves; the
-// music menu also opens when the pointer rests on the music button. Space pauses and resumes.
+// music menu also opens when the pointer rests on the music button. Space pauses and resumes;
+// Right and Left show the next and the previous slide at once, paused or not.
 //
 // Slides are decoded on the controller's own queue, ahead of the one shown; a slide the viewer
 // had already decoded is used as it is. A slide that cannot be read is passed over; when none
@@ -99,6 +100,9 @@ public:
     // Plays `theme` from the current slide on, and keeps it in the settings as the choice.
     void chooseTheme(const SlideshowTheme& theme);
     void togglePause();
+    // Shows the slide `delta` places on (negative: back) at once, round the list; the cross-fade
+    // only (a 3D theme plays its own order). A paused slideshow stays paused on that slide.
+    void stepSlides(long delta);
 
     // ---- State, for the shell and tests ----
     bool isPlaying() const { return m_playing; }
@@ -202,6 +206,8 @@ private:
     long m_readyIndex = -1;
     QImage m_readyImage;
     bool m_waitingForSlide = false;
+    // The slide awaited was asked for by the user: it comes at once, without the cross-fade.
+    bool m_stepping = false;
     long m_failedInARow = 0;
     std::shared_ptr<kpv::Timer> m_slideTimer;
     std::shared_ptr<kpv::Timer> m_fadeTimer;

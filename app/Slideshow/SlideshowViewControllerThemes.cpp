@@ -96,6 +96,7 @@ void SlideshowViewController::endPresentation()
     m_readyIndex = -1;
     m_readyImage = QImage();
     m_waitingForSlide = false;
+    m_stepping = false;
     m_loadedFrames.clear();
     m_readyFrames = SlideFrames();
     m_curFrames = SlideFrames();

@@ -163,6 +163,10 @@ TEST_F(SceneResourceTest, MeshTextureSizesAndBinding) {
     EXPECT_FLOAT_EQ(tall0.width, 500.0f);
     EXPECT_FLOAT_EQ(tall0.height, 375.0f);
     EXPECT_FLOAT_EQ(ZephraResource::meshTextureSize(0, 3, 500, 1000, 1).width, 500.0f);
+    // A picture of a pixel gets a texture with room for the margins that keep its shape.
+    Size dot = ZephraResource::meshTextureSize(4, 3, 1, 1, 1);
+    EXPECT_NEAR(dot.width, 85.33f, 0.01f);
+    EXPECT_FLOAT_EQ(dot.height, 64.0f);
 
     ZephraResource res(path);
     ASSERT_NE(res.getRootScene(), nullptr);
@@ -173,8 +177,8 @@ TEST_F(SceneResourceTest, MeshTextureSizesAndBinding) {
     res.bindMeshTexture("Plane", &pic.bitmap, 1, 1);
     Texture* t = res.getElement("Plane")->getTexture(TU_BASE);
     ASSERT_NE(t, nullptr);
-    EXPECT_EQ(t->getWidth(), 8u);  // 6 x 8 after the quarter turn, fitted into 4:3 at height 6
-    EXPECT_EQ(t->getHeight(), 6u);
+    EXPECT_EQ(t->getWidth(), 85u);  // 6 x 8 after the quarter turn, fitted into 4:3, 64 high at least
+    EXPECT_EQ(t->getHeight(), 64u);
     EXPECT_EQ(rm()->textureCount(), before + 1);  // the intermediate textures are gone
 }
 

@@ -235,7 +235,9 @@ Theme flyingCards() {
         const float side = i % 2 ? 1.0f : -1.0f;  // from above left, then from below left
         const Keys x = {{a - 24, -14}, {a, 0}, {a + spacing, 0}, {a + spacing + 24, 16}};
         const Keys y = {{a - 24, 6 * side}, {a, 0}, {a + spacing, 0}, {a + spacing + 24, -5 * side}};
-        const Keys z = {{a - 24, -25}, {a, 3}, {a + spacing, 3}, {a + spacing + 24, 4}};
+        // A resting card lifts towards the viewer before the next one lands where it rests, so the
+        // two never share a plane: the one leaving passes in front of the one arriving.
+        const Keys z = {{a - 24, -25}, {a, 3}, {a + spacing - 8, 3}, {a + spacing, 3.6f}, {a + spacing + 24, 5}};
         // The first card starts resting (its flight in would be before the first frame).
         auto from = [](const Keys& keys) {
             Keys out;

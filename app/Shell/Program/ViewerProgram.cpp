@@ -52,6 +52,17 @@ ViewerProgram::ViewerProgram(AppDelegate& delegate)
     restoreFavorites(*m_controller);
     m_menuBar = std::make_unique<kpv::MenuBar>(m_controller->window());
     m_menuBar->setMenus(m_controller->mainMenus());
+    // The mini window stands in for the main window, and with it its menu bar: the menus' keys
+    // (turn, copy, save, close, quit...) work there as they do in the main window.
+    {
+        MainWndController* controller = m_controller.get();
+        kpv::MenuBar* bar = m_menuBar.get();
+        m_miniWindowMenuKeys = LMEventMonitorCenter::eventMonitorCenter().addLocalMonitorForEventsMatchingMask(
+            kpv::KeyDownMask, [controller, bar](const kpv::Event& e) {
+                const MainWndMiniController* mini = miniWindowControllerOf(*controller);
+                return mini && e.window() && e.window() == mini->window() && bar->performKeyEquivalent(e);
+            });
+    }
 
     // Until answered once, the viewer offers to become the default application for photos.
     if (MainConfig* config = delegate.mainConfig(); config && m_controller->contentView()) {
@@ -90,6 +101,8 @@ ViewerProgram::~ViewerProgram()
     kpv::NotificationCenter::defaultCenter().removeObserver(this);
     if (m_escapeMonitor)
         LMEventMonitorCenter::eventMonitorCenter().removeMonitor(m_escapeMonitor);
+    if (m_miniWindowMenuKeys)
+        LMEventMonitorCenter::eventMonitorCenter().removeMonitor(m_miniWindowMenuKeys);
     m_fileAssociateTips.reset();
     m_menuBar.reset();
     // The viewer goes before the window controller it lives in.

@@ -36,4 +36,5 @@ private:
     std::unique_ptr<kpv::MenuBar> m_menuBar;
     std::unique_ptr<FileAssociateTipsViewController> m_fileAssociateTips;
     LMEventMonitorPtr m_escapeMonitor;
+    LMEventMonitorPtr m_miniWindowMenuKeys;
 };

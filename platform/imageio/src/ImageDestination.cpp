@@ -197,8 +197,8 @@ bool carryMetadata(QByteArray* file, const QByteArray& source, const EncodeOptio
         to->setExifData(exif);
         to->setIptcData(from->iptcData());
         to->setXmpData(xmp);
-        // TIFF has no comment block; its description tag travels with the EXIF data.
-        if (!from->comment().empty() && to->mimeType() != "image/tiff")
+        // TIFF and JPEG 2000 have no comment block; TIFF's description tag travels with the EXIF data.
+        if (!from->comment().empty() && to->mimeType() != "image/tiff" && to->supportsMetadata(Exiv2::mdComment))
             to->setComment(from->comment());
         if (from->iccProfileDefined())
             to->setIccProfile(*from->iccProfile(), false);
@@ -352,6 +352,8 @@ bool ImageDestination::writeImage(const QImage& image, const QString& path, cons
         metadata = !options.metadataSourcePath.isEmpty();
     } else if (type == ContentTypes::kJpeg2000) {
         ok = imageio_detail::encodeJpeg2000(rgba, o, &bytes, error);
+        // The date taken, the camera and the place go along as into a JPEG.
+        metadata = true;
     } else if (type == ContentTypes::kBmp) {
         ok = imageio_detail::encodeBmp(rgba, o, &bytes, error);
     } else if (error) {

@@ -1,5 +1,6 @@
 #include "ZephraResource.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -415,8 +416,16 @@ void ZephraResource::fitViewportToScreen(unsigned width, unsigned height) {
 Size ZephraResource::meshTextureSize(float w, float h, float W, float H, TextureFitType fit) {
     if (w == 0.0f || h == 0.0f || H == 0.0f) return Size{W, H};
     const float r = w / h;
-    if (fit == 1 && !(r < W / H)) return Size{r * H, H};
-    return Size{W, W / r};
+    Size size = fit == 1 && !(r < W / H) ? Size{r * H, H} : Size{W, W / r};
+    // A texture of a few pixels has no room for the margins that keep a small picture's shape
+    // (a single pixel would fill the whole mesh): it is made large enough to hold them.
+    constexpr float kMinSide = 64.0f;
+    const float shorter = std::min(size.width, size.height);
+    if (shorter > 0.0f && shorter < kMinSide) {
+        size.width *= kMinSide / shorter;
+        size.height *= kMinSide / shorter;
+    }
+    return size;
 }
 
 Element* ZephraResource::getElement(const std::string& name) const {

@@ -3,6 +3,8 @@
 #include "browse_support.h"
 
 #include "Browse/FavFileCopyProcessController.h"
+#include "Kit/LMCustomWindow.h"
+#include "appkit/Window.h"
 
 #include "foundation/FileNames.h"
 #include "foundation/RunLoop.h"
@@ -199,3 +201,20 @@ TEST(FavoritesCopy, CancelKeepsWhatWasCopiedAndStops)
 }
 
 } // namespace
+
+TEST(FavoritesCopy, TheProgressSheetPaintsItsOwnPanel)
+{
+    QTemporaryDir src, dst;
+    ASSERT_NO_FATAL_FAILURE(writeText(src.filePath("a.jpg"), "a"));
+    kpv::Window parent(kpv::Rect(0, 0, 600, 400), kpv::TitledWindowMask);
+    FavFileCopyProcessController c;
+    ASSERT_TRUE(c.beginCopyFiles({P(src.filePath("a.jpg"))}, dst.path(), &parent));
+    LMCustomWindow* sheet = c.fileCopyProgressWindow();
+    ASSERT_NE(sheet, nullptr);
+    // See-through, the window would show its texts on the photo beneath, or on nothing at all
+    // where no compositing manager runs.
+    const QImage shot = sheet->contentView()->renderToImage(1.0);
+    for (const QPoint p : {QPoint(10, shot.height() / 2), QPoint(shot.width() / 2, 4)})
+        EXPECT_GT(qAlpha(shot.pixel(p)), 200) << p.x() << "," << p.y();
+    waitForCopy(c);
+}

@@ -341,6 +341,34 @@ TEST(ImageBrowserKeys, ArrowsPagesEndsAndReturn)
     EXPECT_EQ(src.opened, std::vector<std::size_t>{2});
 }
 
+TEST(ImageBrowserKeys, WheelNotchesAndTouchpadsScrollByTheirOwnMeasure)
+{
+    Opener src;
+    for (int i = 0; i < 300; ++i) {
+        src.items.push_back(std::make_unique<Item>());
+        src.items.back()->uid = QStringLiteral("w%1").arg(i);
+    }
+    src.plainViews = true;
+    FavImageBrowserView browser(kpv::Rect(0, 0, 12 + 4 * 116, 3 * 91 + 20));
+    browser.setCellSize({100, 75});
+    browser.setDataSource(&src);
+    browser.setDelegate(&src);
+    browser.reloadData();
+    auto wheel = [&](double dy, bool precise) {
+        auto e = kpv::Event::mouseEvent(kpv::ScrollWheel, kpv::Point{50, 50}, nullptr);
+        e->setHasPreciseScrollingDeltas(precise);
+        e->setScrollingDelta(0, dy);
+        e->setDelta(0, dy);
+        browser.scrollWheel(*e);
+    };
+    wheel(-1, false); // one notch down: three lines, most of a row of these pictures
+    EXPECT_DOUBLE_EQ(browser.scrollOffset(), LMImageBrowserView::kWheelNotchPixels);
+    wheel(-25, true); // a touchpad's pixels, as they are
+    EXPECT_DOUBLE_EQ(browser.scrollOffset(), LMImageBrowserView::kWheelNotchPixels + 25);
+    wheel(3, false);
+    EXPECT_DOUBLE_EQ(browser.scrollOffset(), 0.0);
+}
+
 class FakeThumbHost : public ThumbnailViewHost {
 public:
     long mode = 4;
@@ -448,6 +476,10 @@ TEST_F(ThumbnailMode, CommandsFollowTheSelection)
     c->browser()->setSelectionIndexes({4, 1});
     c->deleteSelFiles();
     EXPECT_EQ(host.deleted, (QList<LMPathString>{host.paths[1], host.paths[4]}));
+    host.deleted.clear();
+    c->browser()->setSelectionIndexes({2});
+    c->browser()->keyDown(keyEvent(117)); // the Delete key does what Move to Trash does
+    EXPECT_EQ(host.deleted, (QList<LMPathString>{host.paths[2]}));
 
     kpv::MenuItem selectAll;
     selectAll.setTag(10);

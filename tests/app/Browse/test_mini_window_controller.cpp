@@ -5,6 +5,8 @@
 #include "Browse/MiniWindowController.h"
 
 #include "appkit/Event.h"
+#include "foundation/Clock.h"
+#include "foundation/RunLoop.h"
 
 #include <gtest/gtest.h>
 
@@ -123,9 +125,19 @@ TEST(MiniWindowController, FitsTheTurnedImageAndZooms)
     EXPECT_EQ(h.frame, before) << "scale changes wait while a rotation runs";
     c.didEndRotate(0);
     EXPECT_FALSE(c.isImageRotating());
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
     h.scale = 0.666;
     c.doChangeScale();
     EXPECT_EQ(h.status, QStringLiteral("66%"));
+    clock.advance(MiniWindowController::kZoomStatusHideDelay / 2);
+    h.scale = 0.75;
+    c.doChangeScale(); // each step of a zoom keeps the percentage up
+    clock.advance(MiniWindowController::kZoomStatusHideDelay * 0.75);
+    EXPECT_EQ(h.status, QStringLiteral("75%"));
+    clock.advance(MiniWindowController::kZoomStatusHideDelay);
+    EXPECT_EQ(h.status, QString()) << "the percentage goes when the zoom rests";
+    kpv::RunLoop::main().setClock(nullptr);
 
     c.doBeforeRotate();
     EXPECT_EQ(h.frame, h.visible);

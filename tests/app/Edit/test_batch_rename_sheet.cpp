@@ -8,7 +8,15 @@
 #include "Kit/LMProgressBar.h"
 #include "Model/MainConfig.h"
 
+#include "appkit/Application.h"
 #include "appkit/Control.h"
+#include "appkit/Event.h"
+#include "appkit/Menu.h"
+#include "appkit/Pasteboard.h"
+#include "appkit/Window.h"
+#include "appkit/GraphicsContext.h"
+#include "foundation/Bundle.h"
+#include "foundation/FileNames.h"
 #include "foundation/UserDefaults.h"
 
 #include <QCoreApplication>
@@ -16,6 +24,11 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+#include <cstring>
 
 namespace {
 
@@ -94,7 +107,8 @@ TEST_F(RenameSheet, FailuresAreReportedAfterTheSheetAndIdleCloseEndsAtOnce)
     c.renameButtonClicked();
     finishRun(c);
     ASSERT_TRUE(completed);
-    EXPECT_FALSE(alertText.isNull());
+    // The report says why: the file had gone.
+    EXPECT_TRUE(alertText.contains(QString::fromLocal8Bit(std::strerror(ENOENT)))) << alertText.toStdString();
     EXPECT_EQ(result->size(), 1);
 
     BatchRenameWindowController idle(&config);
@@ -113,6 +127,95 @@ TEST_F(RenameSheet, FailuresAreReportedAfterTheSheetAndIdleCloseEndsAtOnce)
     bool called = false;
     none.beginSheetOnParentWindow(&parent, {}, [&](const auto &) { called = true; });
     EXPECT_FALSE(called);
+}
+
+// The preview of a long name keeps both ends, the extension included, within its field, and
+// shows an arrow from the old name to the new one; a name that is not UTF-8 shows as the user
+// reads it, and the new name is still made from its bytes.
+TEST_F(RenameSheet, PreviewOfLongAndNonUtf8Names)
+{
+    const QString longName = QString(100, 'a') + '_' + QString(100, 'b') + "_end.jpg";
+    BatchRenameWindowController c(&config);
+    c.beginSheetOnParentWindow(&parent, {make(longName)}, {});
+    const kpv::TextField *old = c.txtOldFileName();
+    EXPECT_EQ(old->stringValue(), longName);
+    const QString shown = old->displayedStringValue();
+    EXPECT_TRUE(shown.startsWith("aaa")) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith("_end.jpg")) << shown.toStdString();
+    EXPECT_LE(kpv::GraphicsContext::textWidth(shown, old->font()), old->bounds().width());
+    EXPECT_EQ(c.txtNewFileName()->stringValue(), "Photo_1.jpg");
+    bool arrow = false;
+    for (kpv::View *v : c.window()->contentView()->subviews())
+        if (auto *t = dynamic_cast<kpv::TextField *>(v); t && t->stringValue() == QStringLiteral("\u2192"))
+            arrow = t->frame().minX() >= old->frame().maxX() && t->frame().maxX() <= c.txtNewFileName()->frame().minX();
+    EXPECT_TRUE(arrow);
+    c.closeWindow();
+
+    const QByteArray latin1 = QFile::encodeName(dir.path()) + "/caf\xe9.JPG";
+    QFile raw;
+    ASSERT_TRUE(raw.open(::open(latin1.constData(), O_WRONLY | O_CREAT, 0644), QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
+    raw.close();
+    BatchRenameWindowController c2(&config);
+    c2.beginSheetOnParentWindow(&parent, {LMPathString(kpv::decodeFileName(latin1), false)}, {});
+    EXPECT_EQ(c2.txtOldFileName()->stringValue(), QString("caf") + QChar(0xFFFD) + ".JPG");
+    EXPECT_EQ(c2.txtNewFileName()->stringValue(), "Photo_1.JPG");
+    c2.closeWindow();
+    ::unlink(latin1.constData()); // a name the temporary folder's clean-up cannot reach
+}
+
+// Return in the sheet presses Rename, as in any dialog; not while Rename cannot be pressed.
+TEST_F(RenameSheet, ReturnPressesRename)
+{
+    const QList<LMPathString> files{make("a.jpg")};
+    BatchRenameWindowController c(&config);
+    begin(c, files);
+    c.window()->makeKeyWindow();
+    auto pressReturn = [&] {
+        kpv::Application::shared().sendEvent(kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::Return, "\r", "\r", c.window()));
+    };
+    c.setNewNameBaseText(" ");
+    pressReturn();
+    EXPECT_FALSE(c.renameTaskRunning());
+    EXPECT_FALSE(completed);
+    c.setNewNameBaseText("Trip");
+    pressReturn();
+    finishRun(c);
+    ASSERT_TRUE(completed);
+    EXPECT_TRUE(QFile::exists(dir.filePath("Trip1.jpg")));
+}
+
+// The name field's menu: Select All, then Cut empties it onto the clipboard, and Paste brings the
+// name back; Cut and Copy are greyed while nothing is selected.
+TEST_F(RenameSheet, NameFieldMenuCutsAndPastes)
+{
+    BatchRenameWindowController c(&config);
+    begin(c, {make("a.jpg")});
+    LMLengthLimitTextField *field = c.edtNewNameBase();
+    auto item = [&](const char *key) {
+        const QString title = kpv::Bundle::mainBundle().localizedString(QString::fromLatin1(key));
+        const auto menu = field->textMenu();
+        for (const auto &i : menu->itemArray())
+            if (i->title() == title)
+                return i;
+        ADD_FAILURE() << key;
+        return kpv::MenuItemPtr();
+    };
+    field->editor().setCaret(field->stringValue().size());
+    EXPECT_FALSE(item("IDS_MENU_Cut")->isEnabled());
+    EXPECT_FALSE(item("IDS_MENU_Copy")->isEnabled());
+    item("IDS_MENU_SelectAll")->performAction();
+    ASSERT_TRUE(item("IDS_MENU_Cut")->isEnabled());
+    item("IDS_MENU_Cut")->performAction();
+    QCoreApplication::processEvents(); // the sheet hears of an edit once it is applied
+    EXPECT_EQ(field->stringValue(), "");
+    EXPECT_EQ(kpv::Pasteboard::generalPasteboard().string(), "Photo_");
+    EXPECT_EQ(c.txtNewFileName()->stringValue(), "");
+    ASSERT_TRUE(item("IDS_MENU_Paste")->isEnabled());
+    item("IDS_MENU_Paste")->performAction();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(field->stringValue(), "Photo_");
+    EXPECT_EQ(c.txtNewFileName()->stringValue(), "Photo_1.jpg");
+    c.closeWindow();
 }
 
 // Cancel right after Rename, before the run has started: the run never begins, and the sheet still
@@ -146,6 +249,9 @@ TEST_F(RenameSheet, ReadOnlyFolderReportsEveryFileAndKeepsThem)
     }
     ASSERT_TRUE(completed);
     EXPECT_TRUE(alertText.contains('2'));
+    // Each file with what the system said, not an unknown reason.
+    EXPECT_FALSE(alertText.contains(kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_FailedForUnknownReason"))))
+        << alertText.toStdString();
     ASSERT_TRUE(result);
     EXPECT_TRUE(result->isEmpty());
     EXPECT_TRUE(QFile::exists(files[0].path()));

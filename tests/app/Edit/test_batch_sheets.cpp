@@ -18,7 +18,10 @@
 #include "Kit/LMNormalCustomButton.h"
 #include "Kit/LMProgressBar.h"
 #include "Model/MainConfig.h"
+#include "appkit/Application.h"
 #include "appkit/Control.h"
+#include "appkit/Event.h"
+#include "appkit/Window.h"
 #include "appkit/GraphicsContext.h"
 #include "foundation/Bundle.h"
 #include "foundation/UserDefaults.h"
@@ -102,6 +105,9 @@ TEST_F(BatchSheets, ResizeWritesNewFilesBesideExistingOnesAndStoresTheSettings)
     sheet.popupBtnSizeFitInto()->chooseItemAtIndex(2);
     sheet.edtDestFolder()->setStringValue(out);
     EXPECT_EQ(sheet.txtOldFileName()->stringValue(), "a.jpg");
+    // Names of the preview give up their middle, not their extension, when longer than the field.
+    EXPECT_EQ(sheet.txtOldFileName()->lineBreakMode(), kpv::TextField::LineBreakByTruncatingMiddle);
+    EXPECT_EQ(sheet.txtNewFileName()->lineBreakMode(), kpv::TextField::LineBreakByTruncatingMiddle);
     EXPECT_EQ(sheet.txtProgress()->stringValue(), "0/2");
     ASSERT_TRUE(sheet.btnRun()->isEnabled());
     sheet.resizeButtonClicked();
@@ -160,6 +166,69 @@ TEST_F(BatchSheets, ResizeRefusesBadInputWithAnAlertAndStoresNothing)
     EXPECT_EQ(completed, 1);
     EXPECT_EQ(alerts.size(), 2);
     expectOriginalsIntact();
+}
+
+// The custom size fields are greyed while a classic size is chosen: a click does not focus them
+// and the keys do not reach them. With the custom entry they take the click and the keys.
+TEST_F(BatchSheets, GreyedCustomSizeFieldsTakeNoInput)
+{
+    const auto files = BatchSheetController::FileInfoList{photo("a.jpg", QSize(40, 30))};
+    BatchResizeWindowController sheet(&config, editTestLoader());
+    begin(sheet, files);
+    kpv::Window *w = sheet.window();
+    // A click at the end of the field, then Backspace.
+    auto clickAndErase = [&](LMLengthLimitTextField *field) {
+        const kpv::Rect r = field->convertRectToView(field->bounds(), nullptr);
+        kpv::Application::shared().sendEvent(kpv::Event::mouseEvent(kpv::LeftMouseDown, kpv::Point{r.maxX() - 2, r.midY()}, w));
+        kpv::Application::shared().sendEvent(kpv::Event::mouseEvent(kpv::LeftMouseUp, kpv::Point{r.maxX() - 2, r.midY()}, w));
+        w->sendEvent(kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::Delete, "\x7f", "\x7f", w));
+    };
+    sheet.popupBtnSizeFitInto()->chooseItemAtIndex(2);
+    const QString width = sheet.edtCustomSizeWidth()->stringValue();
+    clickAndErase(sheet.edtCustomSizeWidth());
+    EXPECT_EQ(sheet.edtCustomSizeWidth()->stringValue(), width);
+    EXPECT_NE(w->firstResponder(), sheet.edtCustomSizeWidth());
+
+    sheet.popupBtnSizeFitInto()->chooseItemAtIndex(0);
+    const QString custom = sheet.edtCustomSizeWidth()->stringValue();
+    clickAndErase(sheet.edtCustomSizeWidth());
+    EXPECT_EQ(w->firstResponder(), sheet.edtCustomSizeWidth());
+    EXPECT_EQ(sheet.edtCustomSizeWidth()->stringValue(), custom.chopped(1));
+    // Back to a classic size, the field gives up the focus: the keys no longer reach it.
+    sheet.popupBtnSizeFitInto()->chooseItemAtIndex(2);
+    EXPECT_NE(w->firstResponder(), sheet.edtCustomSizeWidth());
+    sheet.closeWindow();
+}
+
+// Tab and Shift+Tab go from field to field in reading order, passing over greyed ones, and the
+// field reached has its text selected, so typing replaces it.
+TEST_F(BatchSheets, TabGoesFromFieldToField)
+{
+    const auto files = BatchSheetController::FileInfoList{photo("a.jpg", QSize(40, 30))};
+    BatchResizeWindowController sheet(&config, editTestLoader());
+    begin(sheet, files);
+    kpv::Window *w = sheet.window();
+    auto key = [&](unsigned short code, const QString &chars, std::uint64_t flags = 0) {
+        w->sendEvent(kpv::Event::keyEvent(kpv::KeyDown, code, chars, chars, w, flags));
+    };
+    sheet.popupBtnSizeFitInto()->chooseItemAtIndex(0);
+    ASSERT_TRUE(w->makeFirstResponder(sheet.edtCustomSizeWidth()));
+    key(kpv::KeyCode::Tab, "\t");
+    EXPECT_EQ(w->firstResponder(), sheet.edtCustomSizeHeight());
+    key(kpv::KeyCode::A, "5");
+    EXPECT_EQ(sheet.edtCustomSizeHeight()->stringValue(), "5");
+    key(kpv::KeyCode::Tab, "\t", kpv::ShiftKeyMask);
+    EXPECT_EQ(w->firstResponder(), sheet.edtCustomSizeWidth());
+
+    // With a classic size the size fields are passed over: back from the resolution field, the
+    // focus wraps round to the destination, the last field.
+    sheet.popupBtnSizeFitInto()->chooseItemAtIndex(2);
+    ASSERT_TRUE(w->makeFirstResponder(sheet.edtDpi()));
+    key(kpv::KeyCode::Tab, "\t", kpv::ShiftKeyMask);
+    EXPECT_EQ(w->firstResponder(), sheet.edtDestFolder());
+    key(kpv::KeyCode::Tab, "\t");
+    EXPECT_EQ(w->firstResponder(), sheet.edtDpi());
+    sheet.closeWindow();
 }
 
 TEST_F(BatchSheets, ResizeOnAFullDiskReportsTheFailuresAndKeepsEveryFile)
@@ -228,6 +297,62 @@ TEST_F(BatchSheets, ConvertWritesTheChosenFormatUprightAndCancelStopsWithoutARep
     EXPECT_EQ(completed, 1);
     EXPECT_TRUE(alerts.isEmpty());
     EXPECT_FALSE(again.taskRunning());
+}
+
+// A destination longer than its field shows its start and its last folder, shortened in the
+// middle, until the field is edited: then the whole path is there to edit.
+TEST_F(BatchSheets, LongDestinationShowsBothEnds)
+{
+    BatchConvertWindowController sheet(&config, editTestLoader());
+    begin(sheet, {photo("a.png", QSize(30, 20))});
+    const QString path = "/home/someone/" + QString(60, 'x') + "/Holidays/Converted";
+    LMLengthLimitTextField *field = sheet.edtDestFolder();
+    field->setStringValue(path);
+    const QString shown = field->shownStringValue();
+    EXPECT_TRUE(shown.startsWith("/home/")) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith("/Converted")) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QChar(0x2026)));
+    ASSERT_TRUE(sheet.window()->makeFirstResponder(field));
+    EXPECT_EQ(field->shownStringValue(), path);
+    sheet.closeWindow();
+}
+
+// A destination typed as in a terminal: "~" is the home folder, and a relative path is refused
+// with an alert instead of landing wherever the program was started.
+TEST_F(BatchSheets, DestinationUnderHomeOrRelative)
+{
+    const auto files = BatchSheetController::FileInfoList{photo("a.png", QSize(30, 20))};
+    const QByteArray oldHome = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(dir.filePath("home")));
+    const QString oldCwd = QDir::currentPath();
+    QDir().mkpath(dir.filePath("cwd"));
+    QDir::setCurrent(dir.filePath("cwd"));
+
+    BatchConvertWindowController relative(&config, editTestLoader());
+    relative.setWorkerPause([] {});
+    begin(relative, files);
+    relative.edtDestFolder()->setStringValue("out");
+    relative.convertButtonClicked();
+    EXPECT_FALSE(relative.taskRunning());
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_TRUE(alerts.front().contains("\"out\"")) << alerts.front().toStdString();
+    EXPECT_TRUE(QDir(dir.filePath("cwd")).isEmpty());
+    relative.closeWindow();
+
+    completed = 0;
+    BatchConvertWindowController home(&config, editTestLoader());
+    home.setWorkerPause([] {});
+    begin(home, files);
+    home.edtDestFolder()->setStringValue("~/converted");
+    home.convertButtonClicked();
+    finishRun(home);
+    EXPECT_EQ(home.edtDestFolder()->stringValue(), dir.filePath("home/converted"));
+    EXPECT_EQ(outputs(dir.filePath("home/converted")), QStringList({"a.jpg"}));
+    EXPECT_TRUE(QDir(dir.filePath("cwd")).isEmpty());
+
+    QDir::setCurrent(oldCwd);
+    qputenv("HOME", oldHome);
+    expectOriginalsIntact();
 }
 
 TEST_F(BatchSheets, ConvertOnAFullDiskReportsEachFailureWithItsReasonAndKeepsEveryFile)
@@ -406,7 +531,7 @@ TEST_F(BatchSheets, EveryTextOfTheSheetsShowsWhole)
 }
 
 // Each sheet says at its top which tool it is, inside the window.
-TEST_F(BatchSheets, EachSheetHasItsTitleAtTheTop)
+TEST_F(BatchSheets, EachSheetHasItsTitleAtTheTopOnItsOwnPanel)
 {
     BatchResizeWindowController resize(&config, editTestLoader());
     BatchConvertWindowController convert(&config, editTestLoader());
@@ -428,6 +553,10 @@ TEST_F(BatchSheets, EachSheetHasItsTitleAtTheTop)
         ASSERT_NE(titleField, nullptr) << key;
         EXPECT_EQ(titleField, topmost) << key;
         EXPECT_LE(titleField->frame().maxY(), content->bounds().height()) << key;
+        // The sheet paints its own panel: beside the controls nothing is see-through.
+        const QImage shot = content->renderToImage(1.0);
+        for (const QPoint p : {QPoint(10, shot.height() / 2), QPoint(shot.width() / 2, shot.height() - 50)})
+            EXPECT_GT(qAlpha(shot.pixel(p)), 200) << key << " at " << p.x() << "," << p.y();
     }
 }
 

@@ -66,9 +66,10 @@ public:
     bool isKeyWindowForView(kpv::View *) const override { return true; }
     kpv::Rect favoriteBoxFrameInWindow() const override { return kpv::Rect(300, 10, 40, 30); }
     MainConfig *mainConfig() const override { return config; }
-    void showAlert(const QString &message, const QString &, std::function<void()> done) override
+    void showAlert(const QString &message, const QString &informative, std::function<void()> done) override
     {
         alerts.push_back(message);
+        alertReasons.push_back(informative);
         if (done)
             done();
     }
@@ -80,7 +81,7 @@ public:
     kpv::View container{kpv::Rect(0, 0, 400, 300)};
     std::vector<long> showModes;
     QString panelAnswer, panelSource, panelDir, lastDir, tempFolder, keptFolder;
-    std::vector<QString> savedPaths, favorites, modified, alerts;
+    std::vector<QString> savedPaths, favorites, modified, alerts, alertReasons;
 };
 
 class CropView : public ::testing::Test {
@@ -294,6 +295,8 @@ TEST_F(CropView, FailedSaveShowsAnAlertAndKeepsTheFiles)
     }
     ASSERT_EQ(host.alerts.size(), 1u);
     EXPECT_FALSE(host.alerts.front().isEmpty());
+    // Below it, what stopped the write, with the file it was for.
+    EXPECT_TRUE(host.alertReasons.front().contains("cut.png")) << host.alertReasons.front().toStdString();
     EXPECT_TRUE(host.showModes.empty());
     EXPECT_TRUE(host.savedPaths.empty());
     EXPECT_TRUE(host.modified.empty());
@@ -369,6 +372,7 @@ TEST_F(CropView, SaveIntoAReadOnlyFolderShowsAnAlertAndKeepsTheFiles)
         ASSERT_NO_FATAL_FAILURE(waitForSave());
     }
     ASSERT_EQ(host.alerts.size(), 1u);
+    EXPECT_FALSE(host.alertReasons.front().isEmpty());
     EXPECT_TRUE(host.showModes.empty());
     EXPECT_EQ(fileChecksum(target), targetSum);
     EXPECT_EQ(fileChecksum(host.record->filePath().path()), originalSum);

@@ -93,6 +93,9 @@ TEST(SaveAsPanel, NamesFollowTheChosenFormat)
     EXPECT_EQ(ImageSaveAsPanel::pathForSaveType("/p/a.png", kTiff), "/p/a.tiff");
     EXPECT_EQ(ImageSaveAsPanel::pathForSaveType("/p/holiday", kPng), "/p/holiday.png");
     EXPECT_EQ(ImageSaveAsPanel::pathForSaveType("/p/v1.2.jpg", kBmp), "/p/v1.2.bmp");
+    // Points that are part of the name stay; only a picture's extension is replaced.
+    EXPECT_EQ(ImageSaveAsPanel::pathForSaveType("/p/Trip 2023.05.07", kPng), "/p/Trip 2023.05.07.png");
+    EXPECT_EQ(ImageSaveAsPanel::pathForSaveType("/p/a.gif", kJpeg), "/p/a.jpg");
 }
 
 TEST(SaveAsPanel, AnsweredPanelsAndTheReplaceQuestion)

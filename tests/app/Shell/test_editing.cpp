@@ -11,6 +11,7 @@
 #include "Shell/MainWindow/MainCommand.h"
 #include "Shell/Modes/MainWndCropHost.h"
 #include "Shell/Modes/MainWndEditSheets.h"
+#include "Shell/Modes/MainWndMiniWindow.h"
 #include "Shell/Modes/MainWndNavigateHost.h"
 #include "Shell/Modes/NavigateViewMode.h"
 #include "Shell/Program/ViewerProgram.h"
@@ -325,6 +326,24 @@ TEST_F(Editing, EveryEnabledCropCommandHasAnEffect)
     // Save As, Copy, Crop, I Love It on both pages; Select All and the turns on the crop page;
     // the four zoom commands on the result page.
     EXPECT_GE(checked, 15);
+}
+
+// The mini window stands in for the main window, which is out of sight with its menu bar: the
+// menus' keys work there too, as Ctrl+R turns the photo.
+TEST_F(Editing, TheMenusKeysWorkInTheMiniWindow)
+{
+    ASSERT_NO_FATAL_FAILURE(openViewer());
+    controller->switchToSimpleMode();
+    settle();
+    ASSERT_EQ(controller->showMode(), MainShowModeMiniWithImage);
+    MainWndMiniController* mini = miniWindowControllerOf(*controller);
+    ASSERT_TRUE(mini && mini->window());
+    LMImageViewModel* view = mini->host().imageView();
+    ASSERT_FALSE(view->angleRotate().isRotatedOrFlipped());
+    kpv::Application::shared().sendEvent(kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::R, QStringLiteral("r"),
+                                                              QStringLiteral("r"), mini->window(), kpv::CommandKeyMask));
+    settle(2.0);
+    EXPECT_TRUE(view->angleRotate().isRotatedOrFlipped());
 }
 
 }  // namespace

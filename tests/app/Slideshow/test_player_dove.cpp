@@ -105,8 +105,9 @@ TEST_F(PlayerTest, StartBindsSlidesToTheMasksAndPlaysTheTheme)
     ASSERT_NE(photo, nullptr);
     ASSERT_NE(mask, nullptr);
     EXPECT_NE(photo, mask);
-    EXPECT_EQ(photo->getWidth(), 8u);
-    EXPECT_EQ(photo->getHeight(), 6u);
+    // An 8 x 6 photo gets room for its margins: 64 pixels on the shorter side.
+    EXPECT_EQ(photo->getWidth(), 85u);
+    EXPECT_EQ(photo->getHeight(), 64u);
     EXPECT_EQ(mask->getWidth(), 4u);
     EXPECT_EQ(plane->getMesh()->getMaterial()->getTexture(Dove::TU_BASE), mask);
     EXPECT_EQ(player.slidesBound(), 1u); // the missing mesh is skipped
@@ -199,7 +200,7 @@ TEST_F(PlayerTest, GroupsGetNewPhotosAndTheThemeLoopsWithFlatTextureMemory)
     player.setFinishedHandler([&] { ++finished; });
     long served = 0;
     player.setSlideSource([&] {
-        QImage img(8 + int(served % 3), 6, QImage::Format_RGBA8888_Premultiplied);
+        QImage img(160 + 20 * int(served % 3), 120, QImage::Format_RGBA8888_Premultiplied);
         img.fill(QColor(int(served++ % 256), 0, 0));
         return img;
     });
@@ -220,7 +221,7 @@ TEST_F(PlayerTest, GroupsGetNewPhotosAndTheThemeLoopsWithFlatTextureMemory)
     frame(600); // 1.1 s: group 1 has started
     player.performPendingWork();
     EXPECT_EQ(player.slidesBound(), 3u);
-    EXPECT_EQ(plane->getTexture(Dove::TU_BASE)->getWidth(), 10u); // the third photo is 10 wide
+    EXPECT_EQ(plane->getTexture(Dove::TU_BASE)->getWidth(), 200u); // the third photo is 200 wide
     frame(1000); // past the end
     EXPECT_FALSE(player.isPlaying());
     player.performPendingWork();

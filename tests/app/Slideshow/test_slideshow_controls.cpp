@@ -116,6 +116,46 @@ TEST_F(ControlsTest, SpaceAndThePauseButtonHoldTheSlideAndTheMusic)
     controller->controlBar()->endButton()->sendAction();
     EXPECT_EQ(host.mode, 4);
     EXPECT_EQ(sound->played.last(), QString()); // the music stops with the slideshow
+
+    // Ended while paused, the next slideshow plays and its button says Pause.
+    controller->startSlideshowWithFileInfos(slides(3), 0);
+    EXPECT_FALSE(controller->isPaused());
+    EXPECT_FALSE(controller->controlBar()->isPaused());
+}
+
+TEST_F(ControlsTest, RightAndLeftShowTheNextAndThePreviousSlideAtOnce)
+{
+    controller->startSlideshowWithFileInfos(slides(4), 0);
+    controller->waitForSlideLoads();
+    ASSERT_EQ(shown(), 0);
+    auto key = [](unsigned short code) { return kpv::Event::keyEvent(kpv::KeyDown, code, "", "", nullptr); };
+    EXPECT_TRUE(controller->performKeyDownEquivalent(*key(kpv::KeyCode::RightArrow)));
+    run(0.1);
+    EXPECT_EQ(shown(), 1);
+    EXPECT_DOUBLE_EQ(controller->view()->fade(), 1.0); // no cross-fade to wait for
+    EXPECT_TRUE(controller->performKeyDownEquivalent(*key(kpv::KeyCode::LeftArrow)));
+    run(0.1);
+    EXPECT_EQ(shown(), 0);
+    controller->performKeyDownEquivalent(*key(kpv::KeyCode::LeftArrow)); // round to the last
+    run(0.1);
+    EXPECT_EQ(shown(), 3);
+    // The stepped-to slide gets its whole time before the show goes on.
+    run(controller->slideDuration() - 0.3);
+    EXPECT_EQ(shown(), 3);
+    run(controller->fadeDuration() + 0.5);
+    EXPECT_EQ(shown(), 0);
+
+    // Paused, the keys still step and the show stays paused.
+    controller->togglePause();
+    controller->performKeyDownEquivalent(*key(kpv::KeyCode::RightArrow));
+    run(0.1);
+    EXPECT_EQ(shown(), 1);
+    EXPECT_TRUE(controller->isPaused());
+    run(30);
+    EXPECT_EQ(shown(), 1);
+    controller->performKeyDownEquivalent(*key(kpv::KeyCode::RightArrow));
+    run(0.1);
+    EXPECT_EQ(shown(), 2);
 }
 
 TEST_F(ControlsTest, ThemeMenuOffersTheCatalogueAndTheChoiceIsKept)

@@ -15,6 +15,8 @@
 
 #include <exiv2/exiv2.hpp>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <tiffio.h>
 
 #include <sys/stat.h>
@@ -60,7 +62,7 @@ void addRichMetadata(const QString& path)
     xmp["Xmp.dc.subject"] = "boats";
     xmp["Xmp.tiff.Orientation"] = "6";
     image->setXmpData(xmp);
-    if (image->mimeType() != "image/tiff")  // TIFF has no comment block
+    if (image->supportsMetadata(Exiv2::mdComment))  // TIFF and JPEG 2000 have no comment block
         image->setComment("evening light");
     Exiv2::DataBuf icc(reinterpret_cast<const Exiv2::byte*>(fakeIccProfile().constData()), 132);
     image->setIccProfile(icc, false);
@@ -131,8 +133,13 @@ TEST_P(MetadataRoundTrip, EveryBlockSurvivesWithOnlyTheOrientationReset)
 
 INSTANTIATE_TEST_SUITE_P(Formats, MetadataRoundTrip,
                          testing::Values(FormatRow{"a.jpg", "public.jpeg", true}, FormatRow{"a.png", "public.png", true},
-                                         FormatRow{"a.tif", "public.tiff", false}),
-                         [](const auto& info) { return std::string(info.param.type).substr(7); });
+                                         FormatRow{"a.tif", "public.tiff", false},
+                                         FormatRow{"a.jp2", "public.jpeg-2000", false}),
+                         [](const auto& info) {
+                             std::string name = std::string(info.param.type).substr(7);
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
 
 TEST_F(SafeSave, FileReplacedOrRewrittenUnderUsIsLeftAlone)
 {

@@ -231,6 +231,43 @@ TEST_P(ThemeFramesTest, NoCardIsEverBlankWhateverTheNumberOfPhotos)
     }
 }
 
+// A photo of a single pixel (or a few) keeps its shape on the cards, as a large photo of the same
+// shape does, instead of filling each card it lands on: the frames of square one-pixel photos
+// match the goldens drawn with square photos of 64 pixels.
+TEST_P(ThemeFramesTest, ATinyPhotoKeepsItsShapeOnTheCards)
+{
+    const QString folder = QString::fromLatin1(GetParam());
+    const SlideshowTheme* t = theme(folder);
+    ASSERT_NE(t, nullptr) << folder.toStdString();
+    SlideshowThemeParam param;
+    QString error;
+    ASSERT_TRUE(SlideshowDovePresenter::loadThemeParam(*t, &param, &error)) << error.toStdString();
+    const uint64_t base = micros;
+    for (int side : {64, 1}) {
+        SCOPED_TRACE(side);
+        micros = base;
+        presenter = std::make_unique<SlideshowDovePresenter>(window->contentView(), nullptr);
+        int next = 0;
+        ASSERT_TRUE(presenter->start(*t, param, [&] {
+            QImage img(side, side, QImage::Format_RGB32);
+            img.fill(QColor::fromHsv((next++ * 50) % 360, 255, 235));
+            return img;
+        }, &error)) << error.toStdString();
+        SlideshowPlayerDove* player = presenter->player();
+        ASSERT_NE(player, nullptr);
+        const double duration = player->resource()->animation->getDuration();
+        const uint64_t start = micros;
+        layer()->grabFrame();
+        for (int step = 1; step <= 3; ++step) {
+            micros = start + uint64_t(duration * step / 4.0 * 1e6);
+            const QImage frame = layer()->grabFrame();
+            player->performPendingWork();
+            EXPECT_TRUE(matchesGolden(QStringLiteral("%1-square-%2").arg(folder).arg(step), frame, side > 1));
+        }
+        presenter.reset();
+    }
+}
+
 // What a family watches for: every photo of a pass comes close at least once, seen whole at 60%
 // of the screen's height or more, on a wide (16:9) and a less wide (16:10) screen, and the theme fills
 // the screen. Each photo is one bright colour of its own; its height on screen is measured in
@@ -296,5 +333,50 @@ TEST_P(ThemeFramesTest, EveryPhotoComesCloseOnceAndTheThemeFillsTheScreen)
 }
 
 INSTANTIATE_TEST_SUITE_P(ShippedThemes, ThemeFramesTest, ::testing::Values("wall", "carousel", "pages", "cards"));
+
+using FlyingCardsTest = ThemeFramesTest;
+
+// Each card of Flying Cards rests where the one before it rested, and that one flies off as it
+// lands: the one leaving passes in front, whole. Seen from the front, the arriving card shows
+// only at the left edge, and no wedge of its photo cuts through the photo of the card in front.
+TEST_P(FlyingCardsTest, TheCardLeavingPassesWholeInFrontOfTheCardArriving)
+{
+    const SlideshowTheme* t = theme(QString::fromLatin1(GetParam()));
+    ASSERT_NE(t, nullptr);
+    SlideshowThemeParam param;
+    QString error;
+    ASSERT_TRUE(SlideshowDovePresenter::loadThemeParam(*t, &param, &error)) << error.toStdString();
+    auto colour = [](int i) { return QColor::fromHsv((i * 45) % 360, 255, 235); };
+    presenter = std::make_unique<SlideshowDovePresenter>(window->contentView(), nullptr);
+    int next = 0;
+    ASSERT_TRUE(presenter->start(*t, param, [&] {
+        QImage img(120, 80, QImage::Format_RGB32);
+        img.fill(colour(next++));
+        return img;
+    }, &error));
+    SlideshowPlayerDove* player = presenter->player();
+    const double rate = player->resource()->getAnimationFrameRate();
+    const uint64_t start = micros;
+    layer()->grabFrame();
+    // Card k + 1 (photo k) lands at frame 36 k while card k starts to fly off to the right; a
+    // frame later the card leaving still covers all but the left edge of the card arriving.
+    for (int k = 1; k <= 7; ++k) {
+        const double at = (36.0 * k + 1) / rate;
+        micros = start + uint64_t(at * 1e6);
+        const QImage frame = layer()->grabFrame().convertToFormat(QImage::Format_RGB32);
+        player->performPendingWork();
+        const QColor arriving = colour(k);
+        int wedge = 0;
+        for (int y = 0; y < frame.height(); ++y)
+            for (int x = frame.width() / 2; x < frame.width(); ++x) {
+                const QRgb p = frame.pixel(x, y);
+                wedge += std::abs(qRed(p) - arriving.red()) < 30 && std::abs(qGreen(p) - arriving.green()) < 30 &&
+                         std::abs(qBlue(p) - arriving.blue()) < 30;
+            }
+        EXPECT_LE(wedge, 4) << wedge << " pixels of card " << k + 1 << " show through card " << k;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(ShippedThemes, FlyingCardsTest, ::testing::Values("cards"));
 
 } // namespace
