@@ -64,11 +64,19 @@ TEST(WindowShape, ATranslucentPanelIsCutToWhatItPaintsWhereNothingComposites)
     panel.setFrame(Rect(40, 40, 300, 120), true);
     settle();
     EXPECT_TRUE(panel.cutShape().contains(QPoint(250, 60)));
+}
 
-    // A window that paints all of itself is never cut.
+TEST(WindowShape, AWindowThatPaintsAllOfItselfOrIsNotAskedIsNeverCut)
+{
     Window opaque(Rect(40, 200, 100, 80), BorderlessWindowMask);
     opaque.setCutToPaintedShape(true);
     opaque.orderFront();
+    Window unasked(Rect(200, 200, 100, 80), BorderlessWindowMask);
+    unasked.setOpaque(false);
+    unasked.setBackgroundColor(Color::clearColor());
+    unasked.setContentView(new RoundPanel(Rect(0, 0, 100, 80)));
+    unasked.orderFront();
     settle();
     EXPECT_TRUE(opaque.cutShape().isEmpty());
+    EXPECT_TRUE(unasked.cutShape().isEmpty());
 }
