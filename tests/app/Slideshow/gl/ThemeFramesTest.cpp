@@ -26,6 +26,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
+#include <memory>
 
 namespace {
 
@@ -124,6 +126,36 @@ protected:
                 return &t;
         return nullptr;
     }
+    // Starts the theme on photos of `size`, each of one colour: colour(0), colour(1)...
+    ::testing::AssertionResult startOnColours(const SlideshowTheme& t, const SlideshowThemeParam& param,
+                                              const std::function<QColor(int)>& colour, QSize size = QSize(120, 80))
+    {
+        presenter = std::make_unique<SlideshowDovePresenter>(window->contentView(), nullptr);
+        auto next = std::make_shared<int>(0);
+        QString error;
+        if (presenter->start(t, param, [colour, size, next] {
+                QImage img(size, QImage::Format_RGB32);
+                img.fill(colour((*next)++));
+                return img;
+            }, &error))
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << error.toStdString();
+    }
+    // The test's theme with its parameters read into *param; null, with the failure told, when
+    // either is missing.
+    const SlideshowTheme* themeWithParam(SlideshowThemeParam* param) const
+    {
+        const QString folder = QString::fromLatin1(GetParam());
+        const SlideshowTheme* t = theme(folder);
+        QString error;
+        if (!t)
+            ADD_FAILURE() << "no theme in " << folder.toStdString();
+        else if (!SlideshowDovePresenter::loadThemeParam(*t, param, &error))
+            ADD_FAILURE() << error.toStdString();
+        else
+            return t;
+        return nullptr;
+    }
     Dove::DoveOpenGLLayer* layer() const
     {
         auto* window = dynamic_cast<Dove::OGLRenderWindow*>(Dove::RenderEngine::getSingleton()->getScreenFrameBuffer());
@@ -141,12 +173,11 @@ protected:
 TEST_P(ThemeFramesTest, FramesAtFixedTimesMatchTheGoldens)
 {
     const QString folder = QString::fromLatin1(GetParam());
-    const SlideshowTheme* t = theme(folder);
-    ASSERT_NE(t, nullptr) << folder.toStdString();
-    ASSERT_EQ(t->type, SlideshowTheme::ThreeD);
     SlideshowThemeParam param;
+    const SlideshowTheme* t = themeWithParam(&param);
+    ASSERT_NE(t, nullptr);
+    ASSERT_EQ(t->type, SlideshowTheme::ThreeD);
     QString error;
-    ASSERT_TRUE(SlideshowDovePresenter::loadThemeParam(*t, &param, &error)) << error.toStdString();
     ASSERT_GE(param.maskGroups.size(), 2u); // several groups of slides
     ASSERT_GE(SlideshowDovePresenter::photoCount(param), 4u);
 
@@ -196,11 +227,10 @@ TEST_P(ThemeFramesTest, FramesAtFixedTimesMatchTheGoldens)
 TEST_P(ThemeFramesTest, NoCardIsEverBlankWhateverTheNumberOfPhotos)
 {
     const QString folder = QString::fromLatin1(GetParam());
-    const SlideshowTheme* t = theme(folder);
-    ASSERT_NE(t, nullptr) << folder.toStdString();
     SlideshowThemeParam param;
+    const SlideshowTheme* t = themeWithParam(&param);
+    ASSERT_NE(t, nullptr);
     QString error;
-    ASSERT_TRUE(SlideshowDovePresenter::loadThemeParam(*t, &param, &error)) << error.toStdString();
     const QImage photo = testPhoto(3);
     const uint64_t base = micros;
     for (int count : {-1, 1, 2, 3, 11, 200}) { // -1: endless, which draws the goldens
@@ -237,22 +267,15 @@ TEST_P(ThemeFramesTest, NoCardIsEverBlankWhateverTheNumberOfPhotos)
 TEST_P(ThemeFramesTest, ATinyPhotoKeepsItsShapeOnTheCards)
 {
     const QString folder = QString::fromLatin1(GetParam());
-    const SlideshowTheme* t = theme(folder);
-    ASSERT_NE(t, nullptr) << folder.toStdString();
     SlideshowThemeParam param;
-    QString error;
-    ASSERT_TRUE(SlideshowDovePresenter::loadThemeParam(*t, &param, &error)) << error.toStdString();
+    const SlideshowTheme* t = themeWithParam(&param);
+    ASSERT_NE(t, nullptr);
     const uint64_t base = micros;
     for (int side : {64, 1}) {
         SCOPED_TRACE(side);
         micros = base;
-        presenter = std::make_unique<SlideshowDovePresenter>(window->contentView(), nullptr);
-        int next = 0;
-        ASSERT_TRUE(presenter->start(*t, param, [&] {
-            QImage img(side, side, QImage::Format_RGB32);
-            img.fill(QColor::fromHsv((next++ * 50) % 360, 255, 235));
-            return img;
-        }, &error)) << error.toStdString();
+        ASSERT_TRUE(startOnColours(*t, param, [](int i) { return QColor::fromHsv((i * 50) % 360, 255, 235); },
+                                   QSize(side, side)));
         SlideshowPlayerDove* player = presenter->player();
         ASSERT_NE(player, nullptr);
         const double duration = player->resource()->animation->getDuration();
@@ -275,23 +298,15 @@ TEST_P(ThemeFramesTest, ATinyPhotoKeepsItsShapeOnTheCards)
 TEST_P(ThemeFramesTest, EveryPhotoComesCloseOnceAndTheThemeFillsTheScreen)
 {
     const QString folder = QString::fromLatin1(GetParam());
-    const SlideshowTheme* t = theme(folder);
-    ASSERT_NE(t, nullptr) << folder.toStdString();
     SlideshowThemeParam param;
-    QString error;
-    ASSERT_TRUE(SlideshowDovePresenter::loadThemeParam(*t, &param, &error)) << error.toStdString();
+    const SlideshowTheme* t = themeWithParam(&param);
+    ASSERT_NE(t, nullptr);
     const int photos = int(SlideshowDovePresenter::photoCount(param));
     auto colour = [](int i) { return QColor::fromHsv((i * 360 / 12) % 360, 255, 235); };
     for (const QSize size : {QSize(kWidth, kHeight), QSize(kWidth * 9 / 10, kHeight)}) {
         SCOPED_TRACE(size.width());
         window->contentView()->setFrameSize(kpv::Size{double(size.width()), double(size.height())});
-        presenter = std::make_unique<SlideshowDovePresenter>(window->contentView(), nullptr);
-        int next = 0;
-        ASSERT_TRUE(presenter->start(*t, param, [&] {
-            QImage img(120, 80, QImage::Format_RGB32);
-            img.fill(colour(next++));
-            return img;
-        }, &error));
+        ASSERT_TRUE(startOnColours(*t, param, colour));
         SlideshowPlayerDove* player = presenter->player();
         Dove::ZephraResource* resource = player->resource();
         EXPECT_EQ(resource->getViewport()->getActualWidth(), size.width());
@@ -341,19 +356,11 @@ using FlyingCardsTest = ThemeFramesTest;
 // only at the left edge, and no wedge of its photo cuts through the photo of the card in front.
 TEST_P(FlyingCardsTest, TheCardLeavingPassesWholeInFrontOfTheCardArriving)
 {
-    const SlideshowTheme* t = theme(QString::fromLatin1(GetParam()));
-    ASSERT_NE(t, nullptr);
     SlideshowThemeParam param;
-    QString error;
-    ASSERT_TRUE(SlideshowDovePresenter::loadThemeParam(*t, &param, &error)) << error.toStdString();
+    const SlideshowTheme* t = themeWithParam(&param);
+    ASSERT_NE(t, nullptr);
     auto colour = [](int i) { return QColor::fromHsv((i * 45) % 360, 255, 235); };
-    presenter = std::make_unique<SlideshowDovePresenter>(window->contentView(), nullptr);
-    int next = 0;
-    ASSERT_TRUE(presenter->start(*t, param, [&] {
-        QImage img(120, 80, QImage::Format_RGB32);
-        img.fill(colour(next++));
-        return img;
-    }, &error));
+    ASSERT_TRUE(startOnColours(*t, param, colour));
     SlideshowPlayerDove* player = presenter->player();
     const double rate = player->resource()->getAnimationFrameRate();
     const uint64_t start = micros;
