@@ -4,7 +4,6 @@
 
 #include "Kit/LMCustomWindow.h"
 #include "Kit/LMNineSliceImageRep.h"
-#include "Kit/LMNineSliceImageView.h"
 #include "Kit/LMNormalCustomButton.h"
 #include "Kit/LMProgressBar.h"
 #include "Model/LMBlockOperation.h"
@@ -65,10 +64,7 @@ void FavFileCopyProcessController::loadWindow()
     root->addSubview(m_indicatorProgress);
     root->addSubview(cancel);
     m_window->setContentView(root);
-    // The window is see-through: it paints its own panel behind its controls.
-    m_window->setNineSliceImageBkgrdView(new LMNineSliceImageView(
-        root->bounds(),
-        std::make_shared<LMNineSliceImageRep>(QStringLiteral("bg_popwin"), kpv::Point{15, 15}, kpv::Point{15, 15})));
+    m_window->setPopWindowPanel();
 }
 
 bool FavFileCopyProcessController::beginCopyFiles(const QList<LMPathString>& filePaths, const QString& directory,

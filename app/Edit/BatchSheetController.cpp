@@ -6,7 +6,6 @@
 #include "Kit/LMEventMonitorCenter.h"
 #include "Kit/LMIconTextButton.h"
 #include "Kit/LMNineSliceImageRep.h"
-#include "Kit/LMNineSliceImageView.h"
 #include "Kit/LMNormalCustomButton.h"
 #include "Kit/LMOpenPanelWrapper.h"
 #include "Kit/LMProgressBar.h"
@@ -61,11 +60,7 @@ BatchSheetController::BatchSheetController(MainConfig *config, const kpv::Size &
     : m_config(config), m_alive(std::make_shared<BatchSheetController *>(this)), m_failedFormatKey(failedFormatKey)
 {
     m_window = std::make_unique<LMCustomWindow>(kpv::Rect(0, 0, contentSize.width, contentSize.height));
-    // The sheet's window is see-through: the sheet paints its own panel behind its controls, or
-    // they would stand on the photo beneath (and, where nothing composites, on nothing at all).
-    m_window->setNineSliceImageBkgrdView(new LMNineSliceImageView(
-        m_window->contentView()->bounds(),
-        std::make_shared<LMNineSliceImageRep>(QStringLiteral("bg_popwin"), kpv::Point{15, 15}, kpv::Point{15, 15})));
+    m_window->setPopWindowPanel();
 }
 
 BatchSheetController::~BatchSheetController()

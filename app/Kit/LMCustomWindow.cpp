@@ -1,4 +1,5 @@
 #include "Kit/LMCustomWindow.h"
+#include "Kit/LMNineSliceImageRep.h"
 
 #include "appkit/Application.h"
 
@@ -24,6 +25,14 @@ void LMCustomWindow::setNineSliceImageBkgrdView(LMNineSliceImageView* view)
         view->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewHeightSizable);
         contentView()->addSubview(view, false, nullptr);
     }
+}
+
+void LMCustomWindow::setPopWindowPanel()
+{
+    if (contentView())
+        setNineSliceImageBkgrdView(new LMNineSliceImageView(
+            contentView()->bounds(),
+            std::make_shared<LMNineSliceImageRep>(QStringLiteral("bg_popwin"), kpv::Point{15, 15}, kpv::Point{15, 15})));
 }
 
 void LMCustomWindow::mouseDown(const kpv::Event& e)

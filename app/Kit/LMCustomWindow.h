@@ -26,6 +26,9 @@ public:
     LMNineSliceImageView* nineSliceImageBkgrdView() const { return m_nineSliceImageBkgrdView; }
     // Puts the view at the back of the content, filling it; the content view owns it.
     void setNineSliceImageBkgrdView(LMNineSliceImageView* view);
+    // The panel of the small dialogs and sheets (About, the batch and copy sheets) behind the
+    // content: the window is see-through, and its controls would stand on nothing without it.
+    void setPopWindowPanel();
     bool sheetRunning() const { return m_sheetRunning; }
 
     void mouseDown(const kpv::Event& e) override;

@@ -4,7 +4,6 @@
 #include "Kit/LMCustomWindow.h"
 #include "Kit/LMLinkButton.h"
 #include "Kit/LMNineSliceImageRep.h"
-#include "Kit/LMNineSliceImageView.h"
 #include "appkit/Control.h"
 #include "foundation/Bundle.h"
 
@@ -44,9 +43,7 @@ void AboutWindowController::loadWindow()
 {
     m_window = std::make_unique<LMCustomWindow>(kpv::Rect(0, 0, kWidth, kHeight));
     m_window->setCustomWindowDelegate(this);
-    m_window->setNineSliceImageBkgrdView(new LMNineSliceImageView(
-        m_window->contentView()->bounds(),
-        std::make_shared<LMNineSliceImageRep>(QStringLiteral("bg_popwin"), kpv::Point{15, 15}, kpv::Point{15, 15})));
+    m_window->setPopWindowPanel();
     kpv::View* content = m_window->contentView();
     m_btnClose = new LMButton(kpv::Rect(kWidth - 30, kHeight - 30, 20, 20));
     m_btnClose->setAction([this](kpv::View*) { closeButtonClicked(); });
