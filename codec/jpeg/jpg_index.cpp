@@ -6,6 +6,8 @@
 
 #include "jpg_internal.h"
 
+#include <algorithm>
+
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the index blob is kept in host order");
 
 namespace {
@@ -455,10 +457,19 @@ extern "C" int64_t ajlJpgDecoderReadMCUs(JpgDecoder* d, JpgReadRequest* req) {
             req->count = 0;
             break; // past the last MCU: nothing more to read
         }
-        JpgDecIdxUpdate(d);
-        int64_t r = fn(d, relCol, relRow);
-        if (r != 0) {
-            return r;
+        // At an eighth, the MCUs that are only DC samples are decoded a run at a time.
+        const int64_t run = fn == JpgDecYCbCrMCU ? JpgDecDcRunLength(d, std::min(req->count + 1, mpr - d->mcuCol)) : 0;
+        if (run > 0) {
+            JpgDecDcRun(d, relCol, relRow, run);
+            req->count -= run - 1;
+            relCol += run - 1;
+            d->mcuCol += run - 1;
+        } else {
+            JpgDecIdxUpdate(d);
+            int64_t r = fn(d, relCol, relRow);
+            if (r != 0) {
+                return r;
+            }
         }
         relCol++;
         if (++d->mcuCol >= mpr) {

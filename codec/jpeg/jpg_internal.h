@@ -374,6 +374,12 @@ JpgIdctFn JpgIdctPaired(int sx, int sy);
 int64_t JpgDecStreamMCU(JpgDecoder* d, int64_t col, int64_t row);
 int64_t JpgDecCoefMCU(JpgDecoder* d, int64_t col, int64_t row);
 int64_t JpgDecYCbCrMCU(JpgDecoder* d, int64_t col, int64_t row);
+// At an eighth, a run of MCUs whose blocks are all one sample from their DC coefficient, decoded
+// at once (output MCU column `col` on, row `row`): JpgDecDcRunLength says how many from the
+// current MCU on, at most `limit`, may go (0: none, decode them one by one), JpgDecDcRun decodes
+// them, as many MCUs of JpgDecYCbCrMCU would, and leaves the MCU position for the caller to move.
+int64_t JpgDecDcRunLength(const JpgDecoder* d, int64_t limit);
+void JpgDecDcRun(JpgDecoder* d, int64_t col, int64_t row, int64_t count);
 int64_t JpgDecYCbCrLastMCU(JpgDecoder* d, int64_t col, int64_t row);
 int64_t JpgDecRGBMCU(JpgDecoder* d, int64_t col, int64_t row);
 int64_t JpgDecPCoefMCU(JpgDecoder* d, JpgScan* scan, int64_t col, int64_t blockRow);

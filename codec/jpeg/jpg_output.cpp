@@ -367,6 +367,88 @@ int64_t JpgDecYCbCrMCU(JpgDecoder* d, int64_t col, int64_t row) {
     return 0;
 }
 
+// How many MCUs from the current one on, at most `limit`, JpgDecDcRun may take at once: whole MCUs
+// inside the picture whose blocks all come out as one sample from their DC coefficient, with no
+// restart marker among them after the first and no index entry to record. 0 where it may not.
+int64_t JpgDecDcRunLength(const JpgDecoder* d, int64_t limit) {
+    const JpgBitReader* br = d->br;
+    const JpgIndex* t = d->finer ? d->finer : d->index;
+    if (br->lastIndex != 0 || br->starved || (t && t->missing != 0) || d->mcuRow >= d->wholeRows ||
+        !straightInside(d)) {
+        return 0;
+    }
+    for (int b = 0; b < d->scanBlocks; ++b) {
+        if (!oneSampleFromDc(&d->comp[d->blockComp[b]])) {
+            return 0;
+        }
+    }
+    int64_t run = std::min(limit, d->wholePerRow - d->mcuCol);
+    if (br->rstInterval > 0) {
+        // The first MCU may start a restart interval; the run ends with the interval.
+        run = std::min<int64_t>(run, br->rstLeft == 0 ? br->rstInterval : br->rstLeft);
+    }
+    return run > 1 ? run : 0;
+}
+
+void JpgDecDcRun(JpgDecoder* d, int64_t col, int64_t row, int64_t count) {
+    JpgBitReader* br = d->br;
+    restartIfDue(br, d->scanComp, d->scanComps);
+    if (br->rstInterval > 0) {
+        br->rstLeft -= count - 1; // the run's later MCUs, the first counted above
+    }
+    const int n = d->scanBlocks;
+    const uint8_t* const steps = jpg_yccrun_tbl[d->layoutRow];
+    // Each block's sample of the run's first MCU, and how far the next MCU's lies to its right.
+    JpgComponent* comps[kJpgMaxScanBlocks];
+    uint8_t* first[kJpgMaxScanBlocks];
+    ptrdiff_t across[kJpgMaxScanBlocks];
+    for (int b = 0; b < n; ++b) {
+        JpgComponent* c = &d->comp[d->blockComp[b]];
+        comps[b] = c;
+        const int64_t rx = c->hb * col * 8 + d->bx[b], ry = c->vb * row * 8 + d->by[b];
+        first[b] = c->plane + ptrdiff_t(ry >> 3) * c->pitch + ptrdiff_t(rx >> 3) * steps[c->index];
+        across[b] = ptrdiff_t(c->hb) * steps[c->index];
+    }
+    // In chunks that fit on the stack; the reader's state goes with each chunk's call.
+    constexpr int kChunk = 32;
+    JpgComponent* runComps[kChunk * kJpgMaxScanBlocks];
+    int16_t dcs[kChunk * kJpgMaxScanBlocks];
+    for (int64_t m0 = 0; m0 < count; m0 += kChunk) {
+        const int mcus = int(std::min<int64_t>(kChunk, count - m0));
+        for (int m = 0; m < mcus; ++m) {
+            std::copy(comps, comps + n, runComps + m * n);
+        }
+        const int good = JpgDecDcBlocks(br, runComps, mcus * n, dcs);
+        const int whole = good / n;
+        for (int b = 0; b < n; ++b) {
+            // JpgIdct1Sample's sample (without line doubling).
+            const int64_t q = comps[b]->dq[0];
+            uint8_t* out = first[b] + m0 * across[b];
+            for (int m = 0; m < whole; ++m, out += across[b]) {
+                const int64_t v = ((int64_t(dcs[m * n + b]) * q + 256) >> 9) + 128;
+                *out = uint8_t(v < 0 ? 0 : v > 255 ? 255 : v);
+            }
+        }
+        if (whole == mcus) {
+            continue;
+        }
+        // The data ended or went bad: from the block it did on, the run comes out grey, as it
+        // does block by block.
+        for (int i = whole * n; i < mcus * n; ++i) {
+            const int m = i / n, b = i % n;
+            JpgComponent* c = comps[b];
+            if (i < good) {
+                const int64_t v = ((int64_t(dcs[i]) * c->dq[0] + 256) >> 9) + 128;
+                first[b][(m0 + m) * across[b]] = uint8_t(v < 0 ? 0 : v > 255 ? 255 : v);
+                continue;
+            }
+            const int64_t mc = d->mcuCol + m0 + m;
+            const int64_t rx = c->hb * (col + m0 + m) * 8 + d->bx[b], ry = c->vb * row * 8 + d->by[b];
+            putBlock(d, c, d->block, c->hb * mc * 8 + d->bx[b], c->vb * d->mcuRow * 8 + d->by[b], rx, ry, 0, true);
+        }
+    }
+}
+
 int64_t JpgDecYCbCrLastMCU(JpgDecoder* d, int64_t col, int64_t row) {
     return JpgDecYCbCrMCU(d, col, row); // putBlock clips every block by its edge class
 }
@@ -403,6 +485,17 @@ int64_t imageBaseline(JpgDecoder* d, int64_t lines) {
                 if (dead > 0) {
                     JpgDecPassEmptyMCUs(d, dead);
                     c += dead - 1;
+                    continue;
+                }
+            }
+            if (fn == JpgDecYCbCrMCU) {
+                // At an eighth, the MCUs that are only DC samples are decoded a run at a time.
+                const int64_t run = JpgDecDcRunLength(d, d->mcusPerRow - c);
+                if (run > 0) {
+                    JpgDecDcRun(d, c, r, run);
+                    d->mcuCol += run - 1;
+                    c += run - 1;
+                    advance(d);
                     continue;
                 }
             }
