@@ -436,7 +436,11 @@ LMImagePtr LMPhotoLoader::loadJpegThumbnailByEighth(const LMPathString &path, co
         return nullptr;
     // The library's own decoder at an eighth reads only each block's average colour, and does so
     // sooner than the image reader's smallest scale; worth it when an eighth still covers the
-    // thumbnail, that is for pictures eight times the thumbnail's size or more.
+    // thumbnail, that is for pictures eight times the thumbnail's size or more. A thumbnail half
+    // the eighth or less (the cells of large photos) it makes at its own size, scaling the eighth
+    // down itself: its chroma then needs only each block's average (at an eighth's own size it
+    // takes a few coefficients of every chroma block, a third of the decode again). A larger one
+    // needs that chroma anyway, and is made from the eighth with the resampling of any picture.
     const QSizeF raw = imageBaseInfo->rawFrameSize();
     const QSizeF eighth(std::ceil(raw.width() / 8), std::ceil(raw.height() / 8));
     if (!(size.width() >= 1 && size.height() >= 1) || eighth.width() < size.width() || eighth.height() < size.height())
@@ -449,25 +453,27 @@ LMImagePtr LMPhotoLoader::loadJpegThumbnailByEighth(const LMPathString &path, co
         !kpv::ImageLimits::jpegFileCanHold(uint64_t(std::max<int64_t>(imageBaseInfo->fileIdentity().size, 0)),
                                             uint64_t(raw.width()), uint64_t(raw.height())))
         return nullptr;
-    std::optional<DecodeSlot> slot(std::in_place, path, eighth, operation);
+    const bool direct = size.width() * 2 <= eighth.width() && size.height() * 2 <= eighth.height();
+    const QSizeF decodeSize = direct ? size : eighth;
+    std::optional<DecodeSlot> slot(std::in_place, path, decodeSize, operation);
     if (!slot->entered())
         return nullptr;
     // The frame this road allocates is charged to the budget for as long as it decodes, as a
     // reader charges its own.
     QString refused;
     kpv::DecodeBudget::Reservation frame =
-        kpv::DecodeBudget::shared().reserve(uint64_t(eighth.width()) * uint64_t(eighth.height()) * 4, &refused);
+        kpv::DecodeBudget::shared().reserve(uint64_t(decodeSize.width()) * uint64_t(decodeSize.height()) * 4, &refused);
     if (!frame.isValid())
         return nullptr;
     // The file as the image reader opened it, when it did: taken from the disk once.
     LMImageSourceReader *reader = file.reader();
-    LMImagePtr decoded = loadImageByAMCM(path, imageBaseInfo, eighth, false, operation,
+    LMImagePtr decoded = loadImageByAMCM(path, imageBaseInfo, decodeSize, false, operation,
                                          reader ? reader->contents() : nullptr);
     frame.release();
     slot.reset();
     if (!decoded || isCancelled(operation) || changedOnDisk(*imageBaseInfo))
         return nullptr;
-    return eighth == size ? decoded : resizeImage(decoded, size, operation);
+    return decodeSize == size ? decoded : resizeImage(decoded, size, operation);
 }
 
 void LMPhotoLoader::storeThumbnail(const LMImagePtr &thumbnail) const

@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QMap>
 #include <QMutex>
+#include <QPainter>
 
 #include <algorithm>
 #include <future>
@@ -183,3 +184,44 @@ TEST_F(PhotoReads, TheStartsPicturesAndTheFirstLoadsShareOneOpening)
 }
 
 } // namespace
+
+// The photo bin's cells and the large thumbnails of a photo eight times their size or more come
+// from an eighth of the file, scaled by the decoder itself: in the photo's shape, with each part
+// of it in its own colour right up to the others (the file holds colour coarser than brightness).
+TEST_F(PhotoReads, ThumbnailsFromAnEighthOfTheFileKeepTheirSizeAndColours)
+{
+    QImage picture(4800, 3200, QImage::Format_RGBA8888_Premultiplied);
+    const QColor colours[4] = {QColor(200, 60, 60), QColor(60, 160, 60), QColor(60, 60, 200), QColor(200, 200, 60)};
+    {
+        QPainter painter(&picture);
+        for (int quarter = 0; quarter < 4; ++quarter)
+            painter.fillRect((quarter % 2) * 2400, (quarter / 2) * 1600, 2400, 1600, colours[quarter]);
+    }
+    const QString path = folder + QStringLiteral("/quarters.jpg");
+    ASSERT_TRUE(kpv::ImageDestination::writeImage(picture, path, QStringLiteral("public.jpeg"), {}));
+    for (const int type : {LMNavFileInfo::kSmallThumbType, LMNavFileInfo::kLargeThumbType}) {
+        SCOPED_TRACE(type);
+        const LMImagePtr thumb = loader.loadImage(LMPathString(path, false), type, nullptr, nullptr);
+        ASSERT_TRUE(thumb);
+        // At least the cell's box, at most the eighth, in the photo's shape.
+        const uint64_t box = type == LMNavFileInfo::kLargeThumbType ? 256 : LMPhotoLoader::kSmallThumbMaxPixelSize;
+        EXPECT_GE(thumb->width(), box);
+        EXPECT_LE(thumb->width(), 600u);
+        EXPECT_NEAR(double(thumb->width()) / double(thumb->height()), 1.5, 0.01);
+        const QImage shown = thumb->convertToImage();
+        for (int quarter = 0; quarter < 4; ++quarter) {
+            // Each quarter's middle, and a point a few pixels from its edges with the others.
+            for (const double at : {0.5, 0.04}) {
+                const double fx = quarter % 2 ? at : 1 - at, fy = quarter / 2 ? at : 1 - at;
+                const QColor got = shown.pixelColor(int((quarter % 2 + fx) * shown.width() / 2),
+                                                    int((quarter / 2 + fy) * shown.height() / 2));
+                const QColor want = colours[quarter];
+                EXPECT_LE(std::abs(got.red() - want.red()) + std::abs(got.green() - want.green()) +
+                              std::abs(got.blue() - want.blue()),
+                          24)
+                    << "quarter " << quarter << " at " << at << ": " << got.name().toStdString();
+            }
+        }
+    }
+}
+
