@@ -1,6 +1,8 @@
 // Huffman block decoding: sequential (T.81 F.2.2) and progressive (T.81 G.1.2), restart markers.
 #include "jpg_internal.h"
 
+#include <algorithm>
+
 namespace {
 
 inline int32_t extend(uint32_t v, int s) {
@@ -63,7 +65,8 @@ __attribute__((always_inline)) inline void regStore(const Regs& r, JpgBitReader*
     br->p = r.p;
 }
 
-// JpgBrFill on the locals: at least 57 bits, eight bytes in one load while none of them is 0xFF.
+// JpgBrFill on the locals: at least 57 bits, the bytes before the first 0xFF of the next eight
+// in one load (all of them, mostly); from a 0xFF on, the reader's own fill takes them one by one.
 __attribute__((always_inline)) inline void regFill(Regs& r, JpgBitReader* br) {
     if (r.nbits > 56) {
         return;
@@ -72,13 +75,20 @@ __attribute__((always_inline)) inline void regFill(Regs& r, JpgBitReader* br) {
         uint64_t raw;
         __builtin_memcpy(&raw, r.p, 8);
         const uint64_t inv = ~raw;
-        if (((inv - 0x0101010101010101ull) & ~inv & 0x8080808080808080ull) == 0) {
-            const int n = (64 - r.nbits) >> 3; // whole bytes that fit: 1..8
+        // The high bit of each 0xFF byte; exact up to the first one, which is all that is used.
+        const uint64_t ff = (inv - 0x0101010101010101ull) & ~inv & 0x8080808080808080ull;
+        int n = (64 - r.nbits) >> 3; // whole bytes that fit: 1..8
+        if (ff != 0) {
+            n = std::min(n, __builtin_ctzll(ff) >> 3);
+        }
+        if (n > 0) {
             const uint64_t keep = __builtin_bswap64(raw) & (~uint64_t(0) << (64 - 8 * n));
             r.acc |= keep >> r.nbits;
             r.nbits += 8 * n;
             r.p += n;
-            return;
+            if (r.nbits > 56) {
+                return;
+            }
         }
     }
     regStore(r, br);
