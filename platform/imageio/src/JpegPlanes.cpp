@@ -293,6 +293,9 @@ CodecDecode decodeWithCodec(const unsigned char* data, size_t size, int reductio
     const int64_t chromaPitch = mcuCount[0] * mcu[0] / reduction / rx + kRowSlack;
     const int64_t chromaRows = chromaBandRows + 2;
     const int chromaWidth = (width + rx - 1) / rx;
+    // The resume index of the parts asked for afterwards, made on the way (a sequential file).
+    if (scanMode == 0)
+        JpegResumeIndex::recordOnTheWay(raw);
     const uint64_t bandBytes =
         2 * (uint64_t(lumaPitch) * uint64_t(bandRows) + (colour ? 2 * uint64_t(chromaPitch) * uint64_t(chromaRows) : 0)) +
         4 * uint64_t(width) + 64;
@@ -399,6 +402,8 @@ CodecDecode decodeWithCodec(const unsigned char* data, size_t size, int reductio
     }
     if (pending)
         writeBand(bands[1 - current]);
+    if (scanMode == 0)
+        JpegResumeIndex::keepRecorded(raw, data, size);
     return CodecDecode::Done;
 }
 

@@ -313,6 +313,7 @@ struct IndexSlot {
     std::condition_variable done;
     std::shared_ptr<const imageio_detail::JpegResumeIndex> index;
     bool making = false;
+    bool lookedForKept = false;
     std::atomic<bool> abandoned{false};
 
     void abandon()
@@ -439,6 +440,11 @@ public:
         std::shared_ptr<const imageio_detail::JpegResumeIndex> index;
         {
             const std::lock_guard<std::mutex> lock(m_indexSlot->mutex);
+            // The index the picture's whole decode made, when it was made lately.
+            if (!m_indexSlot->index && !m_indexSlot->lookedForKept) {
+                m_indexSlot->index = imageio_detail::JpegResumeIndex::keptFor(bytes, size_t(m_data.size()));
+                m_indexSlot->lookedForKept = true;
+            }
             index = m_indexSlot->index;
         }
         QString why;

@@ -14,6 +14,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
+#include <mutex>
 
 namespace kpv::imageio_detail {
 
@@ -124,6 +126,84 @@ std::shared_ptr<const JpegResumeIndex> JpegResumeIndex::build(const unsigned cha
     const auto* blob = reinterpret_cast<const uint8_t*>(info[1]);
     index->m_blob.assign(blob, blob + info[0]);
     return index;
+}
+
+namespace {
+
+// A file's bytes as the indexes kept are found by: its header whole (a file rewritten with other
+// metadata and its data moved is another file here) and words from all through the rest.
+uint64_t fingerprint(const unsigned char* data, size_t size)
+{
+    uint64_t h = 0x9E3779B97F4A7C15ull ^ uint64_t(size);
+    const auto mix = [&h](uint64_t word) {
+        h ^= word;
+        h *= 0xFF51AFD7ED558CCDull;
+        h ^= h >> 32;
+    };
+    const size_t head = std::min<size_t>(size, 64 * 1024) / 8 * 8;
+    for (size_t at = 0; at < head; at += 8) {
+        uint64_t word;
+        std::memcpy(&word, data + at, 8);
+        mix(word);
+    }
+    if (size >= head + 8) {
+        constexpr int kSamples = 256;
+        for (int i = 0; i <= kSamples; ++i) {
+            uint64_t word;
+            std::memcpy(&word, data + head + (size - head - 8) * size_t(i) / kSamples, 8);
+            mix(word);
+        }
+    }
+    return h;
+}
+
+struct KeptIndex {
+    size_t size;
+    uint64_t fingerprint;
+    std::shared_ptr<const JpegResumeIndex> index;
+};
+
+// The files whose indexes are kept: the one on screen and those around it.
+constexpr size_t kKeptIndexes = 4;
+std::mutex g_keptMutex;
+std::deque<KeptIndex> g_kept;
+
+} // namespace
+
+void JpegResumeIndex::recordOnTheWay(JpgDecoder* decoder)
+{
+    int64_t budget = kIndexBudget;
+    ajlJpgDecoderSetProp(decoder, JPG_PROP_INDEX_BUDGET, &budget, 8);
+}
+
+void JpegResumeIndex::keepRecorded(JpgDecoder* decoder, const unsigned char* data, size_t size)
+{
+    Frame frame;
+    int64_t info[2] = {};
+    if (!data || size >= kLargestFile || !readFrame(decoder, &frame) ||
+        ajlJpgDecoderGetProp(decoder, JPG_PROP_INDEX, info, 16) != 0 || info[0] <= 0 || info[0] > kIndexBudget * 2)
+        return;
+    auto index = std::make_shared<JpegResumeIndex>();
+    const auto* blob = reinterpret_cast<const uint8_t*>(info[1]);
+    index->m_blob.assign(blob, blob + info[0]);
+    const uint64_t print = fingerprint(data, size);
+    const std::lock_guard<std::mutex> lock(g_keptMutex);
+    std::erase_if(g_kept, [&](const KeptIndex& k) { return k.size == size && k.fingerprint == print; });
+    g_kept.push_back({size, print, std::move(index)});
+    if (g_kept.size() > kKeptIndexes)
+        g_kept.pop_front();
+}
+
+std::shared_ptr<const JpegResumeIndex> JpegResumeIndex::keptFor(const unsigned char* data, size_t size)
+{
+    if (!data)
+        return nullptr;
+    const uint64_t print = fingerprint(data, size);
+    const std::lock_guard<std::mutex> lock(g_keptMutex);
+    for (const KeptIndex& k : g_kept)
+        if (k.size == size && k.fingerprint == print)
+            return k.index;
+    return nullptr;
 }
 
 QImage JpegResumeIndex::decodeRegion(const unsigned char* data, size_t size, const QRect& rect, int reduction,

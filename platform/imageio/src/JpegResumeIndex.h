@@ -14,6 +14,8 @@
 #include <memory>
 #include <vector>
 
+struct JpgDecoder;
+
 namespace kpv::imageio_detail {
 
 // A JPEG held in memory, served to the codec library's decoder as a stream.
@@ -52,6 +54,15 @@ public:
     // answer ends the reading with no index.
     static std::shared_ptr<const JpegResumeIndex> build(const unsigned char* data, size_t size,
                                                         const std::function<bool()>& cancelled = {});
+
+    // A whole decode of a file reads all its entropy-coded data anyway: `decoder`, just created
+    // on the file, records the index on the way (recordOnTheWay), and once the decode is done the
+    // index is kept (keepRecorded: only a whole one of a file this road takes). The parts of the
+    // same file asked for afterwards find it (keptFor: by the file's size and a sample of its
+    // bytes) instead of reading the file once more to make it. The last few files' are kept.
+    static void recordOnTheWay(JpgDecoder* decoder);
+    static void keepRecorded(JpgDecoder* decoder, const unsigned char* data, size_t size);
+    static std::shared_ptr<const JpegResumeIndex> keptFor(const unsigned char* data, size_t size);
 
     // `rect` of the picture reduced by `reduction` (1, 2, 4 or 8) as premultiplied RGBA, charged
     // to the decode budget; null with *error set when the part cannot be decoded.

@@ -202,6 +202,12 @@ TEST(ImageParts, IndexedJpegPartsAgreeWithTheReferenceInEveryLayout)
         const auto *bytes = reinterpret_cast<const unsigned char *>(jpeg.constData());
         const auto index = imageio_detail::JpegResumeIndex::build(bytes, size_t(jpeg.size()));
         ASSERT_TRUE(index) << "sampling " << sampling;
+        // The whole picture's decode (a photo shown fitted) makes the same index on its way, and
+        // the parts asked for afterwards find it.
+        ASSERT_FALSE(source->createImageAtIndex(0, &error).isNull()) << error.toStdString();
+        const auto kept = imageio_detail::JpegResumeIndex::keptFor(bytes, size_t(jpeg.size()));
+        ASSERT_TRUE(kept) << "sampling " << sampling;
+        EXPECT_EQ(kept->bytes(), index->bytes());
         // Reduced parts with chroma halved one way only are left to the decode from the top.
         const bool halvedOneWay = sampling == TJSAMP_422 || sampling == TJSAMP_440;
         for (const int reduction : {1, 2, 4, 8}) {
@@ -220,6 +226,9 @@ TEST(ImageParts, IndexedJpegPartsAgreeWithTheReferenceInEveryLayout)
                 const QImage indexed = index->decodeRegion(bytes, size_t(jpeg.size()), rect, reduction, &error)
                                            .convertToFormat(QImage::Format_RGBA8888);
                 ASSERT_EQ(indexed.isNull(), halvedOneWay && reduction > 1);
+                EXPECT_EQ(kept->decodeRegion(bytes, size_t(jpeg.size()), rect, reduction, &error)
+                              .convertToFormat(QImage::Format_RGBA8888),
+                          indexed);
                 if (indexed.isNull())
                     continue;
                 // Over the pixels whose whole area lies in the picture: a part-covered one averages
@@ -254,6 +263,11 @@ TEST(ImageParts, IndexedJpegPartsAgreeWithTheReferenceInEveryLayout)
         EXPECT_FALSE(imageio_detail::JpegResumeIndex::build(reinterpret_cast<const unsigned char *>(bytes.constData()),
                                                              size_t(bytes.size())))
             << bytes.size() << " bytes";
+    // Nor is any kept for a file no whole decode has read, though of the same size as one.
+    QByteArray other = referenceJpeg(picture, 92, false, TJSAMP_420);
+    other[other.size() / 2] = char(other[other.size() / 2] ^ 0x10);
+    EXPECT_FALSE(imageio_detail::JpegResumeIndex::keptFor(reinterpret_cast<const unsigned char *>(other.constData()),
+                                                          size_t(other.size())));
 }
 
 // A PNG reads its rows down to the part only; an interlaced one, whose rows come in passes over
