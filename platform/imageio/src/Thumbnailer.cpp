@@ -10,7 +10,6 @@
 #include "foundation/FileNames.h"
 
 #include <QCryptographicHash>
-#include <QSaveFile>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -20,8 +19,12 @@
 #include <QUrl>
 
 #include <array>
+#include <cerrno>
 #include <utility>
 #include <vector>
+
+#include <stdlib.h>
+#include <unistd.h>
 
 namespace kpv {
 namespace {
@@ -149,6 +152,33 @@ QByteArray withTextChunks(const QByteArray& png, const std::vector<std::pair<QBy
         be32(crc32(chunk));
     }
     return out + png.mid(kHeaderEnd);
+}
+
+// Writes a cache entry whole under another name in its folder (private, as the entries are) and
+// renames it over `target`: a reader never sees half an entry. It is not forced to the disk: an
+// entry a crash loses is made again, and a folder's visit writes many.
+bool writeEntry(const QString& target, const QByteArray& bytes)
+{
+    QByteArray name = QFile::encodeName(target) + ".XXXXXX";
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0)
+        return false;
+    const char* at = bytes.constData();
+    qsizetype left = bytes.size();
+    bool written = true;
+    while (written && left > 0) {
+        const ssize_t n = ::write(fd, at, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        written = n > 0;
+        at += written ? n : 0;
+        left -= written ? n : 0;
+    }
+    written = ::close(fd) == 0 && written;
+    if (written && ::rename(name.constData(), QFile::encodeName(target).constData()) == 0)
+        return true;
+    ::unlink(name.constData());
+    return false;
 }
 
 // Whether every pixel of an RGBA8888 picture is opaque.
@@ -295,13 +325,7 @@ void Thumbnailer::storeThumbnail(const QString& path, const QImage& image, int o
                                                          {"Software", "Kestrane Photo Viewer"}});
     if (png.isEmpty())
         return;
-    // Written whole under another name and then renamed, so a reader never sees half an entry.
-    QSaveFile out(target);
-    if (!out.open(QIODevice::WriteOnly))
-        return;
-    out.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-    out.write(png);
-    out.commit();
+    writeEntry(target, png);
 }
 
 QImage Thumbnailer::thumbnail(const QString& path, int maxPixelSize)

@@ -252,6 +252,10 @@ TEST(ThumbnailerCache, ANameThatIsNotUtf8IsThumbnailedAndCachedUnderItsOwnBytes)
     EXPECT_EQ(QFileInfo(entry).fileName(),
               QString::fromLatin1(QCryptographicHash::hash(uri, QCryptographicHash::Md5).toHex()) + QStringLiteral(".png"));
     EXPECT_TRUE(QFileInfo::exists(entry));
+    // The entry alone in its folder (nothing left of its writing), private as the cache is.
+    EXPECT_EQ(QDir(QFileInfo(entry).path()).entryList(QDir::Files | QDir::Hidden), QStringList{QFileInfo(entry).fileName()});
+    EXPECT_EQ(QFileInfo(entry).permissions() & (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther),
+              QFileDevice::Permissions());
     EXPECT_EQ(Thumbnailer::cachedThumbnail(photo, 160, 1).size(), QSize(160, 80));
     Thumbnailer::setCacheDirectoryForTesting(QString());
 }
