@@ -457,10 +457,13 @@ extern "C" int64_t ajlJpgDecoderReadMCUs(JpgDecoder* d, JpgReadRequest* req) {
             req->count = 0;
             break; // past the last MCU: nothing more to read
         }
-        // At an eighth, the MCUs that are only DC samples are decoded a run at a time.
-        const int64_t run = fn == JpgDecYCbCrMCU ? JpgDecDcRunLength(d, std::min(req->count + 1, mpr - d->mcuCol)) : 0;
+        // After the data ends the MCUs come out grey a run at a time, and at an eighth the MCUs
+        // that are only DC samples are decoded so.
+        const int64_t limit = std::min(req->count + 1, mpr - d->mcuCol);
+        const int64_t grey = fn == JpgDecYCbCrMCU ? JpgDecGreyRunLength(d, limit) : 0;
+        const int64_t run = grey > 0 ? grey : fn == JpgDecYCbCrMCU ? JpgDecDcRunLength(d, limit) : 0;
         if (run > 0) {
-            JpgDecDcRun(d, relCol, relRow, run);
+            (grey > 0 ? JpgDecGreyRun : JpgDecDcRun)(d, relCol, relRow, run);
             req->count -= run - 1;
             relCol += run - 1;
             d->mcuCol += run - 1;

@@ -380,6 +380,10 @@ int64_t JpgDecYCbCrMCU(JpgDecoder* d, int64_t col, int64_t row);
 // them, as many MCUs of JpgDecYCbCrMCU would, and leaves the MCU position for the caller to move.
 int64_t JpgDecDcRunLength(const JpgDecoder* d, int64_t limit);
 void JpgDecDcRun(JpgDecoder* d, int64_t col, int64_t row, int64_t count);
+// The same for a run of MCUs after the data has ended or broken off (until a restart marker
+// resumes it): every block grey, as JpgDecYCbCrMCU makes it, written a row of samples at a time.
+int64_t JpgDecGreyRunLength(const JpgDecoder* d, int64_t limit);
+void JpgDecGreyRun(JpgDecoder* d, int64_t col, int64_t row, int64_t count);
 int64_t JpgDecYCbCrLastMCU(JpgDecoder* d, int64_t col, int64_t row);
 int64_t JpgDecRGBMCU(JpgDecoder* d, int64_t col, int64_t row);
 int64_t JpgDecPCoefMCU(JpgDecoder* d, JpgScan* scan, int64_t col, int64_t blockRow);

@@ -367,6 +367,55 @@ int64_t JpgDecYCbCrMCU(JpgDecoder* d, int64_t col, int64_t row) {
     return 0;
 }
 
+// How many MCUs from the current one on, at most `limit`, JpgDecGreyRun may take at once: the
+// data has ended or broken off, no restart marker can pick it up again before them, and they are
+// whole MCUs inside the picture with no index entry to record. 0 where it may not.
+int64_t JpgDecGreyRunLength(const JpgDecoder* d, int64_t limit) {
+    const JpgBitReader* br = d->br;
+    const JpgIndex* t = d->finer ? d->finer : d->index;
+    if (!br->starved || (t && t->missing != 0) || d->mcuRow >= d->wholeRows || !straightInside(d)) {
+        return 0;
+    }
+    int64_t run = std::min(limit, d->wholePerRow - d->mcuCol);
+    if (br->rstInterval > 0) {
+        if (br->rstLeft == 0) {
+            return 0; // a restart marker may resume the data at this MCU
+        }
+        run = std::min<int64_t>(run, br->rstLeft);
+    }
+    return run > 1 ? run : 0;
+}
+
+void JpgDecGreyRun(JpgDecoder* d, int64_t col, int64_t row, int64_t count) {
+    JpgBitReader* br = d->br;
+    if (br->rstInterval > 0) {
+        br->rstLeft -= int(count); // each MCU's count, none of them starting an interval
+    }
+    const uint8_t* const steps = jpg_yccrun_tbl[d->layoutRow];
+    for (int b = 0; b < d->scanBlocks; ++b) {
+        // The blocks of a component side by side in the MCU, and the MCUs of the run, lie side
+        // by side in its plane: the first block of each row of blocks writes them all.
+        if (d->bx[b] != 0) {
+            continue;
+        }
+        const JpgComponent* c = &d->comp[d->blockComp[b]];
+        const int nx = 8 >> c->sx, ny = 8 >> c->sy, step = steps[c->index];
+        const int64_t rx = c->hb * col * 8, ry = c->vb * row * 8 + d->by[b];
+        uint8_t* const first = c->plane + ptrdiff_t(ry >> c->sy) * c->pitch + ptrdiff_t(rx >> c->sx) * step;
+        const int64_t samples = count * c->hb * nx;
+        for (int y = 0; y < ny; ++y) {
+            uint8_t* const out = first + ptrdiff_t(y) * c->pitch;
+            if (step == 1) {
+                std::memset(out, 128, size_t(samples));
+                continue;
+            }
+            for (int64_t x = 0; x < samples; ++x) {
+                out[x * step] = 128;
+            }
+        }
+    }
+}
+
 // How many MCUs from the current one on, at most `limit`, JpgDecDcRun may take at once: whole MCUs
 // inside the picture whose blocks all come out as one sample from their DC coefficient, with no
 // restart marker among them after the first and no index entry to record. 0 where it may not.
@@ -489,10 +538,12 @@ int64_t imageBaseline(JpgDecoder* d, int64_t lines) {
                 }
             }
             if (fn == JpgDecYCbCrMCU) {
-                // At an eighth, the MCUs that are only DC samples are decoded a run at a time.
-                const int64_t run = JpgDecDcRunLength(d, d->mcusPerRow - c);
+                // After the data ends the MCUs come out grey a run at a time, and at an eighth the
+                // MCUs that are only DC samples are decoded so.
+                const int64_t grey = JpgDecGreyRunLength(d, d->mcusPerRow - c);
+                const int64_t run = grey > 0 ? grey : JpgDecDcRunLength(d, d->mcusPerRow - c);
                 if (run > 0) {
-                    JpgDecDcRun(d, c, r, run);
+                    (grey > 0 ? JpgDecGreyRun : JpgDecDcRun)(d, c, r, run);
                     d->mcuCol += run - 1;
                     c += run - 1;
                     advance(d);
