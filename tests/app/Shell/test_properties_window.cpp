@@ -4,6 +4,7 @@
 
 #include "Model/LMFileImgBaseInfo.h"
 #include "Model/LMImage.h"
+#include "foundation/FileNames.h"
 #include "foundation/NotificationCenter.h"
 #include "imageio/ImageSource.h"
 
@@ -12,6 +13,7 @@
 #include <QLocale>
 #include <QTemporaryDir>
 #include <QTransform>
+#include <cstdio>
 #include <gtest/gtest.h>
 
 namespace {
@@ -61,6 +63,25 @@ TEST(PropertiesWindow, RowsShowFactsAndDashesWhereNothingIsKnown)
         EXPECT_EQ(PropertiesWindowController::infoValueByType(type, plain.get()), "--") << type;
     EXPECT_NE(PropertiesWindowController::infoValueByType(2, plain.get()), "--");
     EXPECT_EQ(PropertiesWindowController::infoValueByType(3, nullptr), "--");
+}
+
+// A photo without EXIF whose name is not UTF-8 (a Latin-1 "\xe9") gets its file's day in the
+// date row, as the same photo under a plain name does, not the dashes of an unknown value.
+TEST(PropertiesWindow, DateRowOfANameThatIsNotUtf8IsTheFilesDay)
+{
+    QTemporaryDir dir;
+    const auto plain = makeFile(dir.filePath("cafe.png"), {});
+    const QString rawName = kpv::decodeFileName(QFile::encodeName(dir.path()) + "/caf\xe9.png");
+    QFile::copy(dir.filePath("cafe.png"), dir.filePath("staging.png"));
+    ASSERT_EQ(::rename(QFile::encodeName(dir.filePath("staging.png")).constData(),
+                       kpv::encodeFileName(rawName).constData()), 0);
+    auto raw = std::make_shared<LMNavFileInfo>(LMPathString(rawName, false));
+    raw->setImgBaseInfo(std::make_shared<LMFileImgBaseInfo>(LMPathString(rawName, false), "public.png", 0,
+                                                            QDateTime::currentDateTime(), QSizeF(40, 30), 1,
+                                                            QVariantMap()));
+    const QString day = PropertiesWindowController::infoValueByType(2, plain.get());
+    EXPECT_NE(day, "--");
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(2, raw.get()), day);
 }
 
 // Files written by a metadata tool as cameras write them, one ISO rating and a list of two,
