@@ -185,6 +185,9 @@ public:
     void rebuildOpenWithMenu();
     // "Other Application...": every application, to open the current photo with.
     void chooseOtherApplication();
+    // Tells why the current photo did not reach the application: gone from its place, or the
+    // application would not start.
+    void showOpenWithFailure(const QString& application);
     std::shared_ptr<kpv::Menu> openWithMenu() const { return m_openWithMenu; }
     // The menus: built by awakeFromNib.
     const std::vector<std::shared_ptr<kpv::Menu>>& mainMenus() const { return m_mainMenus; }

@@ -646,8 +646,7 @@ void MainWndController::rebuildOpenWithMenu()
     for (const OpenWithMenu::ItemPtr& app : m_openWith->items()) {
         auto item = std::make_shared<kpv::MenuItem>(app->title, [this, app](kpv::MenuItem&) {
             if (m_openWith && canOpenCurFileWith() && !m_openWith->openWithAppMenuItemClicked(*app))
-                showFailureAlert(kpv::Bundle::mainBundle().localizedStringWithFormat(
-                    QStringLiteral("IDS_OpenWithFailed_Fmt"), app->title));
+                showOpenWithFailure(app->title);
         });
         item->setTag(TagOpenWithApp);
         item->setRepresentedObject(app->applicationId);
@@ -677,8 +676,18 @@ void MainWndController::chooseOtherApplication()
             // The photo chosen for: the menu's file may have moved on while the list was up.
             m_openWith->buildMenuItemsByFile(file);
             if (!m_openWith->openWithApplication(id))
-                showFailureAlert(kpv::Bundle::mainBundle().localizedStringWithFormat(
-                    QStringLiteral("IDS_OpenWithFailed_Fmt"), id));
+                showOpenWithFailure(id);
         });
     chooser->open();
+}
+
+void MainWndController::showOpenWithFailure(const QString& application)
+{
+    const kpv::Bundle& bundle = kpv::Bundle::mainBundle();
+    if (m_openWith && m_openWith->lastFailure() == OpenWithMenu::Failure::FileGone)
+        showFailureAlert(bundle.localizedStringWithFormat(
+            QStringLiteral("IDS_OpenWithFileGone_Fmt"),
+            kpv::displayFileName(LMPathString::lastPathComponent(m_openWith->curFile()))));
+    else
+        showFailureAlert(bundle.localizedStringWithFormat(QStringLiteral("IDS_OpenWithFailed_Fmt"), application));
 }
