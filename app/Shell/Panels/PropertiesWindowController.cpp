@@ -167,7 +167,7 @@ QString PropertiesWindowController::infoValueByType(long type, const LMFileInfo*
         if (taken.isEmpty()) {
             const QDateTime created = LMPathTools::fileCreationDate(fileInfo->filePath().path());
             if (created.isValid())
-                taken = LMExifInfoFormat::stringFromDate(created, false);
+                taken = LMExifInfoFormat::stringFromDate(created, true);
         }
         return shown(taken);
     }

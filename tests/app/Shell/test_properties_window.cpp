@@ -4,6 +4,7 @@
 
 #include "Model/LMFileImgBaseInfo.h"
 #include "Model/LMImage.h"
+#include "Model/NavFileInfoView.h"
 #include "foundation/FileNames.h"
 #include "foundation/NotificationCenter.h"
 #include "imageio/ImageSource.h"
@@ -14,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTransform>
 #include <cstdio>
+#include <ctime>
 #include <gtest/gtest.h>
 
 namespace {
@@ -82,6 +84,29 @@ TEST(PropertiesWindow, DateRowOfANameThatIsNotUtf8IsTheFilesDay)
     const QString day = PropertiesWindowController::infoValueByType(2, plain.get());
     EXPECT_NE(day, "--");
     EXPECT_EQ(PropertiesWindowController::infoValueByType(2, raw.get()), day);
+}
+
+// Without a date taken, the panel's date row and the status line name the same day: the file's
+// own date in the user's time zone. The zone is one where the day differs from the UTC day at
+// this hour, so a row in UTC would show the day before or after.
+TEST(PropertiesWindow, DateRowWithoutExifIsTheDayOfTheStatusLine)
+{
+    const QByteArray oldZone = qgetenv("TZ");
+    const bool utcBeforeTen = QDateTime::currentDateTimeUtc().time().hour() < 10;
+    qputenv("TZ", utcBeforeTen ? "Etc/GMT+12" : "Pacific/Kiritimati");
+    tzset();
+    QTemporaryDir dir;
+    const auto scan = makeFile(dir.filePath("scan.png"), {});
+    NavFileInfoView statusLine([](const QString& s) { return 7.0 * s.size(); });
+    const QString lineDay = statusLine.formatExifString(scan->imgBaseInfo(), NavFileProperty::kDate);
+    const QString rowDay = PropertiesWindowController::infoValueByType(2, scan.get());
+    if (oldZone.isNull())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", oldZone);
+    tzset();
+    EXPECT_FALSE(lineDay.isEmpty());
+    EXPECT_EQ(rowDay, lineDay);
 }
 
 // Files written by a metadata tool as cameras write them, one ISO rating and a list of two,
