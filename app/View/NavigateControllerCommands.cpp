@@ -291,9 +291,15 @@ void NavigateController::beginSaveCurFileToPath(const QString &path, const std::
                 if (self->m_host)
                     self->m_host->hidePreviewStatus(false, false);
                 self->updateStatusInfo(QString(), false, 0);
-                if (result == 0 && existed)
+                if (result == 0 && existed) {
+                    // The own record first: whoever hears of the change next (the photo bin, the
+                    // grid) asks this controller for the file's pictures, and must not get the
+                    // ones of the file as it was.
+                    const LMPathString written(path, false);
+                    self->didFileModified(written);
                     self->postNotification(NavFileModifiedNotification,
-                                           {{latin1("filePath"), QVariant::fromValue(LMPathString(path, false))}});
+                                           {{latin1("filePath"), QVariant::fromValue(written)}});
+                }
             }
             if (completeBlock)
                 completeBlock(result);
