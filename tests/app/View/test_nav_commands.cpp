@@ -55,6 +55,8 @@ public:
     {
         return systemWorkspace ? systemWorkspace : FakeHost::workspaceServices();
     }
+    void writeFileAndImageToPasteboard(const QString &path, const QImage &) override { pasteboard << path; }
+    QStringList pasteboard;
     QStringList alerts;
     int alertAnswer = 0;
     QString saveAsPath;
@@ -584,6 +586,32 @@ TEST_F(CommandTest, WhoHearsOfAChangedPhotoFindsItsNewPictures)
     ASSERT_EQ(commandHost->alerts.size(), 1);
     EXPECT_EQ(staleWhenHeard, (QList<bool>{false, false}));
     kpv::NotificationCenter::defaultCenter().removeObserver(&staleWhenHeard);
+}
+
+// Copying a turned photo writes the turned copy first; when that cannot be written (a full disk)
+// the user is told and the clipboard is left alone, and a copy that can be made reaches it.
+TEST_F(CommandTest, CopyThatCannotBeMadeIsToldAndLeavesTheClipboardAlone)
+{
+    commandHost->tempRoot = dir.filePath("private");
+    openReal({"a.png"});
+    LMNavFileInfoPtr info = controller->curFileInfo();
+    info->setImage(std::make_shared<LMImage>(pattern(), info->imgBaseInfo()), false, 1, 0);
+    controller->rotateCurFile(2);
+    view.endRotate();
+    {
+        kpv::test::FileSizeLimit fullDisk(16);
+        controller->copyCurFile();
+        finishSaves();
+    }
+    ASSERT_EQ(commandHost->alerts.size(), 1);
+    EXPECT_TRUE(commandHost->alerts[0].startsWith("IDS_FailedCopy|IDS_OK|"));
+    EXPECT_TRUE(commandHost->pasteboard.isEmpty());
+
+    controller->copyCurFile();
+    finishSaves();
+    EXPECT_EQ(commandHost->alerts.size(), 1);
+    ASSERT_EQ(commandHost->pasteboard.size(), 1);
+    EXPECT_TRUE(commandHost->pasteboard[0].endsWith("a.jpg"));
 }
 
 TEST_F(CommandTest, TurnedGifAsksAndContinueStepsWithoutWriting)
