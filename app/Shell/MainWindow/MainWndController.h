@@ -258,6 +258,8 @@ private:
     void noteUnavailable(long actionId) { m_lastUnavailableCommand = actionId; }
     // Keeps files handed over while a dialog holds the window, and opens them once it is answered.
     void holdFilesWhileDialogIsUp(const QStringList& paths, bool includeSubDir);
+    // Tells why paths that were to be opened gave no photo to show.
+    void tellNothingToOpen(const QStringList& paths);
     // Runs `block` on the turn after `dialog` is put away or deleted.
     static void whenDialogGoes(QWidget* dialog, std::function<void()> block);
     void showNextWaitingFailure();
