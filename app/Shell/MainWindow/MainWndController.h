@@ -188,6 +188,9 @@ public:
     // Tells why the current photo did not reach the application: gone from its place, or the
     // application would not start.
     void showOpenWithFailure(const QString& application);
+    // A command of the context menu: run on the photo the menu was opened on, and only while that
+    // photo is still the one shown.
+    void performContextMenuAction(long tag);
     std::shared_ptr<kpv::Menu> openWithMenu() const { return m_openWithMenu; }
     // The menus: built by awakeFromNib.
     const std::vector<std::shared_ptr<kpv::Menu>>& mainMenus() const { return m_mainMenus; }
@@ -280,6 +283,7 @@ private:
     LMEquivalentResponderList m_equivalentResponders;
     std::vector<std::shared_ptr<kpv::Menu>> m_mainMenus;
     std::shared_ptr<kpv::Menu> m_rightPopMenu;
+    LMPathString m_contextMenuFile; // the photo shown when the context menu opened
     std::shared_ptr<kpv::Menu> m_feedbackPopMenu;
     std::shared_ptr<kpv::Menu> m_openWithMenu;
     std::unique_ptr<OpenWithMenu> m_openWith;

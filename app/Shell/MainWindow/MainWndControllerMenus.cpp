@@ -489,7 +489,23 @@ void MainWndController::popUpContextMenuWithEvent(const kpv::Event& e, kpv::View
     if (!m_rightPopMenu)
         return;
     rebuildOpenWithMenu();
+    m_contextMenuFile = m_navigateController ? m_navigateController->curFilePath() : LMPathString();
     kpv::Menu::popUpContextMenu(m_rightPopMenu, e, view);
+}
+
+void MainWndController::performContextMenuAction(long tag)
+{
+    // The menu was opened on one photo; another program may have moved or removed it while the
+    // menu was up, and the viewer moved on to the next. The command is not turned on that one,
+    // which the user never chose (moved to the trash, turned, set as the desktop).
+    const LMPathString shown = m_navigateController ? m_navigateController->curFilePath() : LMPathString();
+    if (!m_contextMenuFile.isEmpty() && shown != m_contextMenuFile) {
+        showFailureAlert(kpv::Bundle::mainBundle().localizedStringWithFormat(
+            QStringLiteral("IDS_ContextMenuPhotoGone_Fmt"),
+            kpv::displayFileName(LMPathString::lastPathComponent(m_contextMenuFile.path()))));
+        return;
+    }
+    performMenuAction(tag);
 }
 
 void MainWndController::popUpFeedbackPopupMenuAtLocation(kpv::Point location, kpv::View* view)
@@ -590,6 +606,8 @@ void MainWndController::buildMenus()
             m_rightPopMenu->addItem(kpv::MenuItem::separatorItem());
         group = c->contextSlot / 10;
         auto item = makeCommandItem(*c);
+        const long tag = c->tag;
+        item->setAction([this, tag](kpv::MenuItem&) { performContextMenuAction(tag); });
         if (c->tag == TagOpenWith)
             item->setSubmenu(m_openWithMenu);
         m_rightPopMenu->addItem(item);
