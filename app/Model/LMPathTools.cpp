@@ -10,6 +10,7 @@
 #include <QRandomGenerator>
 #include <QStorageInfo>
 
+#include <fcntl.h>
 #include <limits>
 #include <sys/stat.h>
 
@@ -105,6 +106,19 @@ void LMPathTools::removeAllFilesUnderDirectory(const QString &directory)
         else
             QFile::remove(entry.absoluteFilePath());
     }
+}
+
+QDateTime LMPathTools::fileCreationDate(const QString &filePath)
+{
+    if (filePath.isEmpty())
+        return {};
+    struct statx st {};
+    if (::statx(AT_FDCWD, kpv::encodeFileName(filePath).constData(), 0, STATX_BTIME | STATX_MTIME, &st) != 0)
+        return {};
+    const statx_timestamp &t = (st.stx_mask & STATX_BTIME) ? st.stx_btime : st.stx_mtime;
+    if (!(st.stx_mask & (STATX_BTIME | STATX_MTIME)))
+        return {};
+    return QDateTime::fromMSecsSinceEpoch(kpv::fileTimeMsecs(qint64(t.tv_sec), long(t.tv_nsec)));
 }
 
 bool LMPathTools::isFileOnLocalDisk(const QString &filePath)

@@ -4,6 +4,7 @@
 // folder, whether a file lies on a local disk, the application's data folder, and path prefixes.
 // No state; every function may run on any thread.
 
+#include <QDateTime>
 #include <QString>
 
 class LMPathTools {
@@ -33,6 +34,11 @@ public:
     // True when `path` is `prefix` or lies below it (case-sensitive; "/" is a prefix of every
     // absolute path; "/a/b" is not below "/a/" because the character after the prefix must be "/").
     static bool isPath(const QString &path, const QString &hasPrefix);
+
+    // When the file was made, as the file system recorded it, else (a file system that keeps no
+    // such date) when it was last changed; invalid when the file cannot be reached. The name's
+    // bytes are used as they are, so a name that is not UTF-8 is dated as well.
+    static QDateTime fileCreationDate(const QString &filePath);
 
     // Whether `name` can stand as one file name: not empty, not "." or "..", no "/" and no NUL.
     static bool isValidFileName(const QString &name);

@@ -2,9 +2,9 @@
 
 #include "Model/LMExifInfoFormat.h"
 #include "Model/LMPathString.h"
+#include "Model/LMPathTools.h"
 #include "foundation/Bundle.h"
 
-#include <QFileInfo>
 
 #include <array>
 #include <cmath>
@@ -27,7 +27,7 @@ QDateTime fileCreationDate(const LMPathString &path)
 {
     if (path.isEmpty() || path.isMemoryFilePathString())
         return {};
-    return QFileInfo(path.path()).birthTime();
+    return LMPathTools::fileCreationDate(path.path());
 }
 
 } // namespace

@@ -207,30 +207,39 @@ void NavigateController::copyCurFile()
     if (!info || !m_host)
         return;
     const LMImageRotateAngle angle = view ? view->angleRotate() : LMImageRotateAngle();
+    NavigateControllerHost *host = m_host;
+    // A copy that cannot be made is told: the clipboard still holds what it held before, and the
+    // user must not paste that believing it is this photo.
+    const auto tellCopyFailed = [host](const QString &reason) {
+        host->beginAlertSheet(host->localizedString(QStringLiteral("IDS_FailedCopy")),
+                              host->localizedString(QStringLiteral("IDS_OK")), QString(), QString(), reason, nullptr);
+    };
     QString target;
     QString pasteboardPath = info->filePath().path();
     if (angle.isRotatedOrFlipped()) {
         const QString dir = m_host->temporaryDirectoryWithSubDir(QStringLiteral("$navigate$"));
-        if (dir.isEmpty())
+        if (!dir.isEmpty())
+            target = LMPathTools::writableFilePathInDirectory(dir, QFileInfo(pasteboardPath).completeBaseName() +
+                                                                       QStringLiteral(".jpg"));
+        if (target.isEmpty()) {
+            tellCopyFailed(QStringLiteral("no place for the turned copy could be made in the temporary folder"));
             return;
-        target = LMPathTools::writableFilePathInDirectory(dir, QFileInfo(pasteboardPath).completeBaseName() +
-                                                                   QStringLiteral(".jpg"));
-        if (target.isEmpty())
-            return;
+        }
         pasteboardPath = target;
     }
-    NavigateControllerHost *host = m_host;
     navigateSaveFileSession()->beginSaveFile(
         info, angle, target, std::nullopt, true,
         guarded(m_self, [this] {
             m_host->showPreviewStatus(false, false);
             updateStatusInfo(m_host->localizedString(QStringLiteral("IDS_Copying")), true, 0);
         }),
-        guarded(m_self, [this, host, pasteboardPath](int result, const QImage &image) {
+        guarded(m_self, [this, host, pasteboardPath, tellCopyFailed](int result, const QImage &image) {
             host->hidePreviewStatus(false, false);
             updateStatusInfo(QString(), false, 0);
             if (result == 0)
                 host->writeFileAndImageToPasteboard(pasteboardPath, image);
+            else if (result == NavigateSaveFileSession::Failed)
+                tellCopyFailed(navigateSaveFileSession()->lastError());
         }));
 }
 
@@ -291,9 +300,15 @@ void NavigateController::beginSaveCurFileToPath(const QString &path, const std::
                 if (self->m_host)
                     self->m_host->hidePreviewStatus(false, false);
                 self->updateStatusInfo(QString(), false, 0);
-                if (result == 0 && existed)
+                if (result == 0 && existed) {
+                    // The own record first: whoever hears of the change next (the photo bin, the
+                    // grid) asks this controller for the file's pictures, and must not get the
+                    // ones of the file as it was.
+                    const LMPathString written(path, false);
+                    self->didFileModified(written);
                     self->postNotification(NavFileModifiedNotification,
-                                           {{latin1("filePath"), QVariant::fromValue(LMPathString(path, false))}});
+                                           {{latin1("filePath"), QVariant::fromValue(written)}});
+                }
             }
             if (completeBlock)
                 completeBlock(result);

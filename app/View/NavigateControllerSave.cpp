@@ -127,8 +127,16 @@ void NavigateController::letTurnGo(LMImageViewModel *view)
     if (!view)
         return;
     view->resetRotateAngle();
-    if (view == currentView() && !m_curFilePath.isEmpty())
-        didFileModified(m_curFilePath);
+    if (view != currentView() || m_curFilePath.isEmpty())
+        return;
+    // The file as another program left it shows now; the photo bin and the grid are told too,
+    // after the own record was read again, or they keep the picture of the file as it was.
+    const LMPathString path = m_curFilePath;
+    const LMNavFileInfoPtr info = fileInfoByPath(path);
+    const bool changed = info && (info->fileModified() || info->fileChangedSinceRead());
+    didFileModified(path);
+    if (changed)
+        postNotification(NavFileModifiedNotification, {{QStringLiteral("filePath"), QVariant::fromValue(path)}});
 }
 
 bool NavigateController::beginDraggingSessionAtIndex(qsizetype index)

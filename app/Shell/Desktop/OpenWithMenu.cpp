@@ -1,5 +1,7 @@
 #include "Shell/Desktop/OpenWithMenu.h"
 
+#include "foundation/FileNames.h"
+
 #include <QFileInfo>
 
 #include <algorithm>
@@ -72,9 +74,22 @@ QList<OpenWithMenu::ItemPtr> OpenWithMenu::acquireMenuItemsByFile(const QString&
 
 bool OpenWithMenu::openWithAppMenuItemClicked(const Item& item)
 {
-    if (item.applicationId.isEmpty() || m_curFile.isEmpty())
+    return handOver(item.applicationId);
+}
+
+bool OpenWithMenu::handOver(const QString& applicationId)
+{
+    m_lastFailure = Failure::NotStarted;
+    if (applicationId.isEmpty() || m_curFile.isEmpty())
         return false;
-    return m_desktop.openFileWithApplication(m_curFile, item.applicationId);
+    if (!kpv::pathStatus(m_curFile).isRegularFile) {
+        m_lastFailure = Failure::FileGone;
+        return false;
+    }
+    if (!m_desktop.openFileWithApplication(m_curFile, applicationId))
+        return false;
+    m_lastFailure = Failure::None;
+    return true;
 }
 
 QList<kpv::DesktopApplication> OpenWithMenu::otherApplications()
@@ -92,7 +107,5 @@ QList<kpv::DesktopApplication> OpenWithMenu::otherApplications()
 
 bool OpenWithMenu::openWithApplication(const QString& applicationId)
 {
-    if (applicationId.isEmpty() || m_curFile.isEmpty())
-        return false;
-    return m_desktop.openFileWithApplication(m_curFile, applicationId);
+    return handOver(applicationId);
 }

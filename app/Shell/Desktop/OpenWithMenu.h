@@ -26,20 +26,29 @@ public:
     bool isSupported() const { return true; }
     void buildMenuItemsByFile(const QString& path);
     QList<ItemPtr> acquireMenuItemsByFile(const QString& path);
-    // Opens the remembered file with the item's application; false when it could not start.
+    // Why the last hand-over did not happen.
+    enum class Failure { None, FileGone, NotStarted };
+
+    // Opens the remembered file with the item's application; false when it could not start or
+    // when the file is no longer there (another program moved or removed it while the menu was
+    // up): the application is then not started on a name that leads nowhere.
     bool openWithAppMenuItemClicked(const Item& item);
     // Every application the user could start on a file, this program left out, sorted by name.
     QList<kpv::DesktopApplication> otherApplications();
-    // Opens the remembered file with the application; false when it could not start.
+    // Opens the remembered file with the application; false as above.
     bool openWithApplication(const QString& applicationId);
+    Failure lastFailure() const { return m_lastFailure; }
 
     const QList<ItemPtr>& items() const { return m_items; }
     const QString& curFile() const { return m_curFile; }
 
 private:
+    bool handOver(const QString& applicationId);
+
     kpv::DesktopServices& m_desktop;
     QString m_ourAppId;
     QString m_curFile;
+    Failure m_lastFailure = Failure::None;
     QList<ItemPtr> m_items;
     QHash<QString, QList<ItemPtr>> m_fileExtAndMenuItemsDict;
     QHash<QString, ItemPtr> m_appAndMenuItemDict;

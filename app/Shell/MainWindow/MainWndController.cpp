@@ -1,4 +1,5 @@
 #include "Shell/MainWindow/MainWndController.h"
+#include "Shell/Program/CommandLine.h"
 
 #include "Shell/MainWindow/AppDelegate.h"
 #include "Shell/MainWindow/FileOpenViewController.h"
@@ -6,6 +7,7 @@
 #include "Shell/MainWindow/LMMainWndContentView.h"
 #include "Shell/Desktop/OpenWithMenu.h"
 #include "Shell/MainWindow/ViewModeController.h"
+#include "foundation/Bundle.h"
 #include "foundation/FileNames.h"
 
 #include "Kit/LMIncludeSubDirOpenPanelController.h"
@@ -268,8 +270,13 @@ void MainWndController::openFiles(const QStringList& paths, bool includeSubDir)
         m_navigateController->abortScrollSession();
     const QStringList resolved = resolvingSymlinks(paths);
     const QList<LMPathString> files = m_delegate.extractSupportedFiles(resolved, includeSubDir);
-    if (files.isEmpty())
+    if (files.isEmpty()) {
+        // Nothing to show (a folder without photos, a recent photo since removed, a dropped file
+        // of another kind): the user hears why instead of seeing nothing happen.
+        if (!paths.isEmpty())
+            tellNothingToOpen(resolved);
         return;
+    }
     std::weak_ptr<bool> alive = m_lifetime;
     auto open = [this, alive, files, resolved, includeSubDir](bool leave) {
         if (!leave || !alive.lock())
@@ -291,6 +298,16 @@ void MainWndController::openFiles(const QStringList& paths, bool includeSubDir)
         m_navigateController->checkUnsavedTurnBeforeLeaving(std::move(open));
     else
         open(true);
+}
+
+void MainWndController::tellNothingToOpen(const QStringList& paths)
+{
+    QStringList lines;
+    for (const QString& problem : CommandLine::problemsWithPaths(paths, m_delegate.allowedFileExtensions()))
+        lines << problem.left(1).toUpper() + problem.mid(1) + QLatin1Char('.');
+    if (lines.isEmpty())
+        lines << kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_NoPhotosToOpen"));
+    showFailureAlert(lines.join(QLatin1Char('\n')));
 }
 
 void MainWndController::holdFilesWhileDialogIsUp(const QStringList& paths, bool includeSubDir)

@@ -185,6 +185,12 @@ public:
     void rebuildOpenWithMenu();
     // "Other Application...": every application, to open the current photo with.
     void chooseOtherApplication();
+    // Tells why the current photo did not reach the application: gone from its place, or the
+    // application would not start.
+    void showOpenWithFailure(const QString& application);
+    // A command of the context menu: run on the photo the menu was opened on, and only while that
+    // photo is still the one shown.
+    void performContextMenuAction(long tag);
     std::shared_ptr<kpv::Menu> openWithMenu() const { return m_openWithMenu; }
     // The menus: built by awakeFromNib.
     const std::vector<std::shared_ptr<kpv::Menu>>& mainMenus() const { return m_mainMenus; }
@@ -255,6 +261,8 @@ private:
     void noteUnavailable(long actionId) { m_lastUnavailableCommand = actionId; }
     // Keeps files handed over while a dialog holds the window, and opens them once it is answered.
     void holdFilesWhileDialogIsUp(const QStringList& paths, bool includeSubDir);
+    // Tells why paths that were to be opened gave no photo to show.
+    void tellNothingToOpen(const QStringList& paths);
     // Runs `block` on the turn after `dialog` is put away or deleted.
     static void whenDialogGoes(QWidget* dialog, std::function<void()> block);
     void showNextWaitingFailure();
@@ -275,6 +283,7 @@ private:
     LMEquivalentResponderList m_equivalentResponders;
     std::vector<std::shared_ptr<kpv::Menu>> m_mainMenus;
     std::shared_ptr<kpv::Menu> m_rightPopMenu;
+    LMPathString m_contextMenuFile; // the photo shown when the context menu opened
     std::shared_ptr<kpv::Menu> m_feedbackPopMenu;
     std::shared_ptr<kpv::Menu> m_openWithMenu;
     std::unique_ptr<OpenWithMenu> m_openWith;

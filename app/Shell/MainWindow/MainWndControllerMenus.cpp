@@ -489,7 +489,23 @@ void MainWndController::popUpContextMenuWithEvent(const kpv::Event& e, kpv::View
     if (!m_rightPopMenu)
         return;
     rebuildOpenWithMenu();
+    m_contextMenuFile = m_navigateController ? m_navigateController->curFilePath() : LMPathString();
     kpv::Menu::popUpContextMenu(m_rightPopMenu, e, view);
+}
+
+void MainWndController::performContextMenuAction(long tag)
+{
+    // The menu was opened on one photo; another program may have moved or removed it while the
+    // menu was up, and the viewer moved on to the next. The command is not turned on that one,
+    // which the user never chose (moved to the trash, turned, set as the desktop).
+    const LMPathString shown = m_navigateController ? m_navigateController->curFilePath() : LMPathString();
+    if (!m_contextMenuFile.isEmpty() && shown != m_contextMenuFile) {
+        showFailureAlert(kpv::Bundle::mainBundle().localizedStringWithFormat(
+            QStringLiteral("IDS_ContextMenuPhotoGone_Fmt"),
+            kpv::displayFileName(LMPathString::lastPathComponent(m_contextMenuFile.path()))));
+        return;
+    }
+    performMenuAction(tag);
 }
 
 void MainWndController::popUpFeedbackPopupMenuAtLocation(kpv::Point location, kpv::View* view)
@@ -590,6 +606,8 @@ void MainWndController::buildMenus()
             m_rightPopMenu->addItem(kpv::MenuItem::separatorItem());
         group = c->contextSlot / 10;
         auto item = makeCommandItem(*c);
+        const long tag = c->tag;
+        item->setAction([this, tag](kpv::MenuItem&) { performContextMenuAction(tag); });
         if (c->tag == TagOpenWith)
             item->setSubmenu(m_openWithMenu);
         m_rightPopMenu->addItem(item);
@@ -646,8 +664,7 @@ void MainWndController::rebuildOpenWithMenu()
     for (const OpenWithMenu::ItemPtr& app : m_openWith->items()) {
         auto item = std::make_shared<kpv::MenuItem>(app->title, [this, app](kpv::MenuItem&) {
             if (m_openWith && canOpenCurFileWith() && !m_openWith->openWithAppMenuItemClicked(*app))
-                showFailureAlert(kpv::Bundle::mainBundle().localizedStringWithFormat(
-                    QStringLiteral("IDS_OpenWithFailed_Fmt"), app->title));
+                showOpenWithFailure(app->title);
         });
         item->setTag(TagOpenWithApp);
         item->setRepresentedObject(app->applicationId);
@@ -677,8 +694,18 @@ void MainWndController::chooseOtherApplication()
             // The photo chosen for: the menu's file may have moved on while the list was up.
             m_openWith->buildMenuItemsByFile(file);
             if (!m_openWith->openWithApplication(id))
-                showFailureAlert(kpv::Bundle::mainBundle().localizedStringWithFormat(
-                    QStringLiteral("IDS_OpenWithFailed_Fmt"), id));
+                showOpenWithFailure(id);
         });
     chooser->open();
+}
+
+void MainWndController::showOpenWithFailure(const QString& application)
+{
+    const kpv::Bundle& bundle = kpv::Bundle::mainBundle();
+    if (m_openWith && m_openWith->lastFailure() == OpenWithMenu::Failure::FileGone)
+        showFailureAlert(bundle.localizedStringWithFormat(
+            QStringLiteral("IDS_OpenWithFileGone_Fmt"),
+            kpv::displayFileName(LMPathString::lastPathComponent(m_openWith->curFile()))));
+    else
+        showFailureAlert(bundle.localizedStringWithFormat(QStringLiteral("IDS_OpenWithFailed_Fmt"), application));
 }

@@ -1,5 +1,7 @@
 #include "Shell/Panels/NavigateWindowController.h"
 
+#include <algorithm>
+
 #include "Kit/LMAreaTrackView.h"
 #include "Kit/LMButton.h"
 #include "Kit/LMNineSliceImageRep.h"
@@ -124,15 +126,24 @@ void NavigateWindowController::setWindowVisible(bool visible)
         if (!m_placed) {
             m_placed = true;
             MainConfig* config = m_delegate.mainConfig();
+            kpv::Point origin;
             if (config && config->navigationWindowOrigin()) {
                 const QPointF o = *config->navigationWindowOrigin();
-                m_window->setFrameOrigin(kpv::Point{o.x(), o.y()});
+                origin = kpv::Point{o.x(), o.y()};
             } else {
                 // First showing: at the main window's bottom right, clear of the toolbar.
                 const kpv::Rect main = m_windowController.window()->frame();
-                m_window->setFrameOrigin(
-                    kpv::Point{main.maxX() - m_window->frame().width() - 24, main.minY() + 90});
+                origin = kpv::Point{main.maxX() - m_window->frame().width() - 24, main.minY() + 90};
             }
+            // Wherever it was left (on a screen since unplugged, or at another resolution), the
+            // whole panel opens on the screen, where the user can reach it.
+            const kpv::Rect screen = m_window->screen().visibleFrame;
+            const kpv::Rect own = m_window->frame();
+            if (!screen.isEmpty()) {
+                origin.x = std::max(screen.minX(), std::min(origin.x, screen.maxX() - own.width()));
+                origin.y = std::max(screen.minY(), std::min(origin.y, screen.maxY() - own.height()));
+            }
+            m_window->setFrameOrigin(origin);
         }
         m_window->orderFront();
         return;

@@ -7,6 +7,7 @@
 #include "Model/LMImage.h"
 #include "Model/LMBitmap.h"
 #include "Model/LMBlockOperation.h"
+#include "Model/LMPathTools.h"
 #include "foundation/Bundle.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/Operation.h"
@@ -164,12 +165,9 @@ QString PropertiesWindowController::infoValueByType(long type, const LMFileInfo*
     case 2: {
         QString taken = format.stringFromTakenDateAndTime();
         if (taken.isEmpty()) {
-            const QFileInfo info(fileInfo->filePath().path());
-            QDateTime created = info.birthTime();
-            if (!created.isValid())
-                created = info.lastModified();
+            const QDateTime created = LMPathTools::fileCreationDate(fileInfo->filePath().path());
             if (created.isValid())
-                taken = LMExifInfoFormat::stringFromDate(created, false);
+                taken = LMExifInfoFormat::stringFromDate(created, true);
         }
         return shown(taken);
     }

@@ -4,6 +4,7 @@
 
 #include "Model/LMExifInfoFormat.h"
 #include "foundation/Bundle.h"
+#include "foundation/FileNames.h"
 #include "imageio/ImageProperties.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTimeZone>
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
@@ -152,6 +154,27 @@ TEST_F(StatusLine, WithoutADateTakenTheCreationDayIsTheUsersDay)
     const auto shot = file("shot.jpg", 10, QSizeF(1, 1), 1, camera());
     EXPECT_EQ(view->formatExifString(shot, NavFileProperty::kDate),
               LMExifInfoFormat::stringFromDate(QDateTime(QDate(2021, 6, 1), QTime(10, 20, 30)), true));
+}
+
+// A name from another system's disk, with a byte that is no UTF-8 ("caf\xe9.png" in Latin-1), is
+// dated as a plain name is: the line shows the file's day, not nothing.
+TEST_F(StatusLine, FileOfANameThatIsNotUtf8StillShowsItsDay)
+{
+    const QString plainName = dir.filePath("cafe.png");
+    const QString rawName = decodeFileName(QFile::encodeName(dir.path()) + "/caf\xe9.png");
+    for (const QString &path : {plainName, rawName}) {
+        FILE *f = std::fopen(encodeFileName(path).constData(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fclose(f);
+    }
+    NavFileInfoView line(fixedWidth, bundle.get()); // the file system's own dates
+    const auto info = [](const QString &path) {
+        return std::make_shared<const LMFileImgBaseInfo>(LMPathString(path, false), QStringLiteral("public.png"), 0,
+                                                         QDateTime::currentDateTime(), QSizeF(1, 1), 1, QVariantMap());
+    };
+    const QString plainDay = line.formatExifString(info(plainName), NavFileProperty::kDate);
+    EXPECT_FALSE(plainDay.isEmpty());
+    EXPECT_EQ(line.formatExifString(info(rawName), NavFileProperty::kDate), plainDay);
 }
 
 // Widths: name "holiday-photo-0001.jpg" = 22 chars = 154 + 5 = 159; items " | 4000x3000" = 12 chars

@@ -19,6 +19,8 @@
 #include "foundation/UserDefaults.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -254,6 +256,41 @@ TEST_F(Prompts, MailShareThatCannotStartSaysSo)
     alerts.first()->accept();
     clock.advance(0);
     EXPECT_TRUE(openAlerts().isEmpty());
+}
+
+// Opening what holds no photo (a folder without any, a recent photo removed since, a dropped
+// file of another kind) says why instead of leaving the window as it was without a word.
+TEST_F(Prompts, OpeningWhatHoldsNoPhotoSaysWhy)
+{
+    struct CountingViewer : ViewerStub {
+        void openFilePaths(const QList<LMPathString>&, const QStringList&, bool) override { ++opened; }
+        int opened = 0;
+    } counting;
+    controller->setNavigateController(&counting);
+    delegate->applicationDidFinishLaunching();
+    const QString folder = scratch.filePath("no-photos");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    QFile text(scratch.filePath("notes.txt"));
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.close();
+    const struct {
+        QString path;
+        QString says;
+    } rows[] = {
+        {folder, "no photos in the folder"},
+        {scratch.filePath("gone.jpg"), "no such file"},
+        {text.fileName(), "not a type of photo"},
+    };
+    for (const auto& row : rows) {
+        controller->openFiles({row.path}, false);
+        const QList<QMessageBox*> alerts = openAlerts();
+        ASSERT_EQ(alerts.size(), 1) << row.path.toStdString();
+        EXPECT_TRUE(alerts.first()->text().contains(row.says, Qt::CaseInsensitive)) << alerts.first()->text().toStdString();
+        alerts.first()->accept();
+        clock.advance(0);
+    }
+    EXPECT_EQ(counting.opened, 0);
+    controller->setNavigateController(&viewer);
 }
 
 // No browser or mail program to start: Help, Rate and Recommend say so, and the page's address is

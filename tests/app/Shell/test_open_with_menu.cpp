@@ -3,6 +3,8 @@
 
 #include "desktop/FakeDesktopServices.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
@@ -29,13 +31,45 @@ TEST(OpenWithMenu, ListsEachOtherApplicationOnceSortedAndCachesPerExtension)
     EXPECT_EQ(desktop.applicationQueries, 1);
     EXPECT_EQ(menu.curFile(), "/p/b.JPG");
     // Another extension rebuilds, sharing the item of an application already listed.
-    menu.buildMenuItemsByFile("/p/c.png");
+    // The file handed over must be there.
+    QTemporaryDir dir;
+    const QString png = dir.filePath("c.png");
+    QFile(png).open(QIODevice::WriteOnly);
+    menu.buildMenuItemsByFile(png);
     ASSERT_EQ(menu.items().size(), 1);
     EXPECT_EQ(menu.items()[0], alphaItem);
     EXPECT_TRUE(menu.openWithAppMenuItemClicked(*menu.items()[0]));
     ASSERT_EQ(desktop.launches.size(), 1);
-    EXPECT_EQ(desktop.launches[0], qMakePair(QString("/p/c.png"), QString("alpha.desktop")));
+    EXPECT_EQ(desktop.launches[0], qMakePair(png, QString("alpha.desktop")));
     EXPECT_TRUE(menu.acquireMenuItemsByFile(QString()).isEmpty());
+}
+
+// Another program moves the photo away while the menu is up: neither the listed application nor
+// one chosen under "Other Application..." is started on a name that leads nowhere, and the
+// failure says the file is gone rather than that the application would not start.
+TEST(OpenWithMenu, PhotoGoneMeanwhileIsNotHandedOver)
+{
+    kpv::FakeDesktopServices desktop;
+    desktop.fileApplications.insert("jpg", {{"alpha.desktop", "alpha", "", "", {}}});
+    QTemporaryDir dir;
+    const QString photo = dir.filePath("a.jpg");
+    QFile(photo).open(QIODevice::WriteOnly);
+    OpenWithMenu menu(desktop, kOurs);
+    menu.buildMenuItemsByFile(photo);
+    ASSERT_EQ(menu.items().size(), 1);
+    ASSERT_TRUE(QFile::rename(photo, dir.filePath("elsewhere.jpg")));
+
+    EXPECT_FALSE(menu.openWithAppMenuItemClicked(*menu.items()[0]));
+    EXPECT_EQ(menu.lastFailure(), OpenWithMenu::Failure::FileGone);
+    EXPECT_FALSE(menu.openWithApplication("alpha.desktop"));
+    EXPECT_EQ(menu.lastFailure(), OpenWithMenu::Failure::FileGone);
+    EXPECT_TRUE(desktop.launches.isEmpty());
+
+    // Back in its place, it is handed over again.
+    ASSERT_TRUE(QFile::rename(dir.filePath("elsewhere.jpg"), photo));
+    EXPECT_TRUE(menu.openWithAppMenuItemClicked(*menu.items()[0]));
+    EXPECT_EQ(menu.lastFailure(), OpenWithMenu::Failure::None);
+    EXPECT_EQ(desktop.launches.size(), 1);
 }
 
 TEST(SendEmail, FilesBecomeAttachmentsInOrderAndRecommendHasNone)

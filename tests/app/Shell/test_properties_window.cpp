@@ -4,6 +4,8 @@
 
 #include "Model/LMFileImgBaseInfo.h"
 #include "Model/LMImage.h"
+#include "Model/NavFileInfoView.h"
+#include "foundation/FileNames.h"
 #include "foundation/NotificationCenter.h"
 #include "imageio/ImageSource.h"
 
@@ -12,6 +14,8 @@
 #include <QLocale>
 #include <QTemporaryDir>
 #include <QTransform>
+#include <cstdio>
+#include <ctime>
 #include <gtest/gtest.h>
 
 namespace {
@@ -61,6 +65,48 @@ TEST(PropertiesWindow, RowsShowFactsAndDashesWhereNothingIsKnown)
         EXPECT_EQ(PropertiesWindowController::infoValueByType(type, plain.get()), "--") << type;
     EXPECT_NE(PropertiesWindowController::infoValueByType(2, plain.get()), "--");
     EXPECT_EQ(PropertiesWindowController::infoValueByType(3, nullptr), "--");
+}
+
+// A photo without EXIF whose name is not UTF-8 (a Latin-1 "\xe9") gets its file's day in the
+// date row, as the same photo under a plain name does, not the dashes of an unknown value.
+TEST(PropertiesWindow, DateRowOfANameThatIsNotUtf8IsTheFilesDay)
+{
+    QTemporaryDir dir;
+    const auto plain = makeFile(dir.filePath("cafe.png"), {});
+    const QString rawName = kpv::decodeFileName(QFile::encodeName(dir.path()) + "/caf\xe9.png");
+    QFile::copy(dir.filePath("cafe.png"), dir.filePath("staging.png"));
+    ASSERT_EQ(::rename(QFile::encodeName(dir.filePath("staging.png")).constData(),
+                       kpv::encodeFileName(rawName).constData()), 0);
+    auto raw = std::make_shared<LMNavFileInfo>(LMPathString(rawName, false));
+    raw->setImgBaseInfo(std::make_shared<LMFileImgBaseInfo>(LMPathString(rawName, false), "public.png", 0,
+                                                            QDateTime::currentDateTime(), QSizeF(40, 30), 1,
+                                                            QVariantMap()));
+    const QString day = PropertiesWindowController::infoValueByType(2, plain.get());
+    EXPECT_NE(day, "--");
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(2, raw.get()), day);
+}
+
+// Without a date taken, the panel's date row and the status line name the same day: the file's
+// own date in the user's time zone. The zone is one where the day differs from the UTC day at
+// this hour, so a row in UTC would show the day before or after.
+TEST(PropertiesWindow, DateRowWithoutExifIsTheDayOfTheStatusLine)
+{
+    const QByteArray oldZone = qgetenv("TZ");
+    const bool utcBeforeTen = QDateTime::currentDateTimeUtc().time().hour() < 10;
+    qputenv("TZ", utcBeforeTen ? "Etc/GMT+12" : "Pacific/Kiritimati");
+    tzset();
+    QTemporaryDir dir;
+    const auto scan = makeFile(dir.filePath("scan.png"), {});
+    NavFileInfoView statusLine([](const QString& s) { return 7.0 * s.size(); });
+    const QString lineDay = statusLine.formatExifString(scan->imgBaseInfo(), NavFileProperty::kDate);
+    const QString rowDay = PropertiesWindowController::infoValueByType(2, scan.get());
+    if (oldZone.isNull())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", oldZone);
+    tzset();
+    EXPECT_FALSE(lineDay.isEmpty());
+    EXPECT_EQ(rowDay, lineDay);
 }
 
 // Files written by a metadata tool as cameras write them, one ISO rating and a list of two,

@@ -11,6 +11,7 @@
 #include "../../support/FaultInjection.h"
 
 #include "Model/MainConfig.h"
+#include "appkit/Event.h"
 #include "appkit/Menu.h"
 #include "foundation/Bundle.h"
 #include "appkit/Panels.h"
@@ -468,6 +469,15 @@ TEST_F(Shell, ShowModeSwitching)
     ASSERT_NO_FATAL_FAILURE(touch(path("q/a.txt")));
     controller->openFiles({path("q/a.txt")}, false);
     EXPECT_EQ(controller->showMode(), MainShowModeEmpty);
+    // ... but says why; the word is read and put away before the next opening.
+    int told = 0;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->inherits("QMessageBox") && w->isVisible()) {
+            ++told;
+            w->close();
+        }
+    EXPECT_EQ(told, 1);
+    kpv::RunLoop::main().runOnce();
     ASSERT_NO_FATAL_FAILURE(touch(path("q/b.png")));
     controller->openFiles({path("q")}, false);
     EXPECT_EQ(controller->showMode(), MainShowModeView);
@@ -587,6 +597,50 @@ TEST_F(Shell, CommandTableRowsAreDistinct)
     for (const auto& item : menu->itemArray())
         order.push_back(item->isSeparatorItem() ? -1 : item->tag());
     EXPECT_EQ(order, (std::vector<long>{9, 11, 7, 8, 6, -1, 14, 15, 27, -1, MainWndController::TagOpenWith}));
+}
+
+// The context menu is opened on one photo. When another program moves that photo away while the
+// menu is up, the viewer shows the next one; a command chosen then (Move to Trash) must not fall
+// on that next photo, which the user never chose: it is refused with a word, and nothing is done.
+TEST_F(Shell, ContextMenuCommandsActOnlyOnThePhotoTheMenuWasOpenedOn)
+{
+    ASSERT_NO_FATAL_FAILURE(touch(path("c/a.jpg")));
+    ASSERT_NO_FATAL_FAILURE(touch(path("c/b.jpg")));
+    controller->openFiles({path("c/a.jpg"), path("c/b.jpg")}, false);
+    delegate->applicationDidFinishLaunching();
+    ASSERT_EQ(controller->showMode(), MainShowModeView);
+    nav.allowed = {8};
+    std::shared_ptr<kpv::MenuItem> trash;
+    for (const auto& item : controller->rightPopMenu()->itemArray())
+        if (item->tag() == 8)
+            trash = item;
+    ASSERT_TRUE(trash);
+    const auto openMenu = [&] {
+        const auto click = kpv::Event::mouseEvent(kpv::RightMouseDown, kpv::Point{20, 20}, controller->window());
+        controller->popUpContextMenuWithEvent(*click, controller->window()->contentView());
+    };
+    const auto visibleAlerts = [] {
+        int n = 0;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            n += w->inherits("QMessageBox") && w->isVisible();
+        return n;
+    };
+
+    openMenu();
+    nav.files.removeFirst(); // a.jpg went; b.jpg is shown now
+    nav.actions.clear();
+    trash->performAction();
+    EXPECT_TRUE(nav.actions.empty());
+    EXPECT_EQ(visibleAlerts(), 1);
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->inherits("QMessageBox"))
+            w->close();
+    kpv::RunLoop::main().runOnce();
+
+    // Opened on the photo shown now, the command goes through.
+    openMenu();
+    trash->performAction();
+    EXPECT_EQ(nav.actions, (std::vector<std::pair<long, long>>{{8, 0}}));
 }
 
 TEST_F(Shell, ModesWithoutControllersAreNeverEntered)

@@ -579,6 +579,27 @@ TEST_F(ViewerStart, InfoPanelOpensWholeOnTheScreen)
 }  // namespace
 
 namespace {
+// The Navigation panel too opens whole on the screen wherever it was left: on a screen since
+// unplugged it would be out of reach, with the picture zoomed and nothing to steer it by.
+TEST_F(ViewerStart, NavigationPanelOpensWholeOnTheScreen)
+{
+    start();
+    NavigateWindowController& panel = viewer->navigateWindowController();
+    const kpv::Rect screen = panel.window()->screen().visibleFrame;
+    ASSERT_FALSE(screen.isEmpty());
+    delegate->mainConfig()->setNavigationWindowOrigin(QPointF(screen.maxX() + 500, screen.minY() - 300));
+    controller->performMenuAction(30); // actual size: larger than the window, so the panel shows
+    settle();
+    ASSERT_TRUE(panel.showStatus());
+    const kpv::Rect f = panel.window()->frame();
+    EXPECT_LE(f.maxX(), screen.maxX());
+    EXPECT_GE(f.minX(), screen.minX());
+    EXPECT_GE(f.minY(), screen.minY());
+    EXPECT_LE(f.maxY(), screen.maxY());
+}
+}  // namespace
+
+namespace {
 // The Navigation panel is wished while the image is larger than the view: its frame covers the
 // visible part of the thumbnail, moving the frame pans the view, and fitting the image again
 // takes the wish back.

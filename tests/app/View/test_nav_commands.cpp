@@ -55,6 +55,8 @@ public:
     {
         return systemWorkspace ? systemWorkspace : FakeHost::workspaceServices();
     }
+    void writeFileAndImageToPasteboard(const QString &path, const QImage &) override { pasteboard << path; }
+    QStringList pasteboard;
     QStringList alerts;
     int alertAnswer = 0;
     QString saveAsPath;
@@ -540,6 +542,76 @@ TEST_F(CommandTest, TurnedWritableFileIsSavedUprightBeforeStepping)
     EXPECT_EQ(rec.count("fileModified"), 1);
     EXPECT_TRUE(commandHost->alerts.isEmpty());
     EXPECT_EQ(rgb(QImage(paths[0].path())), rgb(pattern().transformed(QTransform().rotate(90))));
+}
+
+// The photo bin and the grid hear of a changed photo through "fileModified" and then take its
+// pictures from the viewer's records. Listening before the viewer does (the photo bin is made
+// first), they must find the new reading already there: after a turn saved into the file, and
+// after a turn let go on a photo that another program replaced meanwhile.
+TEST_F(CommandTest, WhoHearsOfAChangedPhotoFindsItsNewPictures)
+{
+    LMImagePtr before;
+    QList<bool> staleWhenHeard;
+    kpv::NotificationCenter::defaultCenter().addObserver(
+        &staleWhenHeard, QStringLiteral("fileModified"), nullptr, [&](const kpv::Notification &n) {
+            const LMNavFileInfoPtr record = controller->fileInfoByPath(n.userInfo.value("filePath").value<LMPathString>());
+            staleWhenHeard << (record && record->imageByType(8) == before);
+        });
+    controller = std::make_unique<NavigateController>(&view, commandHost.get(), &loader);
+    controller->awakeFromNib();
+    openReal({"a.png", "b.png"});
+    const auto turnShown = [&] {
+        LMNavFileInfoPtr info = controller->curFileInfo();
+        info->setImage(std::make_shared<LMImage>(pattern(), info->imgBaseInfo()), false, 1, 0);
+        before = std::make_shared<LMImage>(pattern().scaled(4, 4), info->imgBaseInfo());
+        info->setImage(before, false, 8, 0);
+        controller->rotateCurFile(2);
+        view.endRotate();
+    };
+
+    // Turned and stepped on: the turn is written into the file.
+    turnShown();
+    controller->doNavCurFileToNext(true, false, {});
+    finishSaves();
+    EXPECT_EQ(staleWhenHeard, QList<bool>{false});
+
+    // Turned, then replaced by another program; the user goes on without the turn.
+    turnShown();
+    const QString incoming = dir.filePath("incoming.png");
+    ASSERT_TRUE(QImage(5, 5, QImage::Format_RGB32).save(incoming));
+    ASSERT_EQ(::rename(QFile::encodeName(incoming).constData(), QFile::encodeName(paths[1].path()).constData()), 0);
+    commandHost->alertAnswer = 0; // Continue
+    controller->doNavCurFileToNext(false, false, {});
+    finishSaves();
+    ASSERT_EQ(commandHost->alerts.size(), 1);
+    EXPECT_EQ(staleWhenHeard, (QList<bool>{false, false}));
+    kpv::NotificationCenter::defaultCenter().removeObserver(&staleWhenHeard);
+}
+
+// Copying a turned photo writes the turned copy first; when that cannot be written (a full disk)
+// the user is told and the clipboard is left alone, and a copy that can be made reaches it.
+TEST_F(CommandTest, CopyThatCannotBeMadeIsToldAndLeavesTheClipboardAlone)
+{
+    commandHost->tempRoot = dir.filePath("private");
+    openReal({"a.png"});
+    LMNavFileInfoPtr info = controller->curFileInfo();
+    info->setImage(std::make_shared<LMImage>(pattern(), info->imgBaseInfo()), false, 1, 0);
+    controller->rotateCurFile(2);
+    view.endRotate();
+    {
+        kpv::test::FileSizeLimit fullDisk(16);
+        controller->copyCurFile();
+        finishSaves();
+    }
+    ASSERT_EQ(commandHost->alerts.size(), 1);
+    EXPECT_TRUE(commandHost->alerts[0].startsWith("IDS_FailedCopy|IDS_OK|"));
+    EXPECT_TRUE(commandHost->pasteboard.isEmpty());
+
+    controller->copyCurFile();
+    finishSaves();
+    EXPECT_EQ(commandHost->alerts.size(), 1);
+    ASSERT_EQ(commandHost->pasteboard.size(), 1);
+    EXPECT_TRUE(commandHost->pasteboard[0].endsWith("a.jpg"));
 }
 
 TEST_F(CommandTest, TurnedGifAsksAndContinueStepsWithoutWriting)
