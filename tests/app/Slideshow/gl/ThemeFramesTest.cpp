@@ -519,6 +519,49 @@ protected:
     std::unique_ptr<SlideshowViewController> controller;
 };
 
+// Right and Left step through the photos in a 3D theme as they do in the cross-fade: the theme
+// plays again from the photo after (or before) the one on the first card on screen, exactly as a
+// slideshow started from that photo plays, paused or not; Esc ends it.
+TEST_P(ThemeKeysTest, TheArrowKeysStepThePhotosAndEscEndsTheShow)
+{
+    const double at = 1.2;
+    std::vector<QImage> fresh;
+    for (long from : {0, 1, 2, 6}) {
+        startShow(7, from);
+        fresh.push_back(frameAt(at));
+        controller->endSlideshow();
+    }
+    startShow(7, 0);
+    frameAt(at);
+    press(kpv::KeyCode::RightArrow);
+    EXPECT_TRUE(framesAlike(frameAt(at), fresh[1])) << "Right: the second photo";
+    press(kpv::KeyCode::RightArrow);
+    EXPECT_TRUE(framesAlike(frameAt(at), fresh[2])) << "Right again: the third";
+    press(kpv::KeyCode::LeftArrow);
+    EXPECT_TRUE(framesAlike(frameAt(at), fresh[1])) << "Left: the second";
+    press(kpv::KeyCode::LeftArrow);
+    press(kpv::KeyCode::LeftArrow); // round to the last photo
+    EXPECT_TRUE(framesAlike(frameAt(at), fresh[3])) << "Left twice: round to the last";
+
+    // Paused, a step shows the first frame of the new order and stays paused.
+    startShow(7, 0);
+    const QImage firstFrame = frameAt(0);
+    startShow(7, 1);
+    const QImage firstFrameFrom1 = frameAt(0);
+    startShow(7, 0);
+    frameAt(at);
+    controller->togglePause();
+    press(kpv::KeyCode::RightArrow);
+    EXPECT_TRUE(controller->isPaused());
+    EXPECT_TRUE(controller->dovePresenter()->player()->isPaused());
+    EXPECT_TRUE(framesAlike(frameAt(at), firstFrameFrom1)) << "paused step";
+    EXPECT_FALSE(framesAlike(firstFrameFrom1, firstFrame)); // the photos did change
+
+    press(kpv::KeyCode::Escape);
+    EXPECT_FALSE(controller->isPlaying());
+    EXPECT_EQ(host->mode, 4);
+}
+
 // A paused 3D theme stays on screen when the window changes size (or goes full screen): the
 // paused moment is drawn again at the new size, as a show of that size draws it, never black.
 TEST_P(ThemeKeysTest, APausedThemeIsDrawnAgainWhenTheWindowChangesSize)
