@@ -99,7 +99,7 @@ public:
     void startSlideshowWithFileInfos(std::vector<SlideshowFileInfoPtr> fileInfos, long startFromIndex);
     // Leaves the slideshow mode for the mode shown before it.
     void endSlideshow();
-    // Plays `theme` from the current slide on, and keeps it in the settings as the choice.
+    // Plays `theme` from the slide on screen on, and keeps it in the settings as the choice.
     void chooseTheme(const SlideshowTheme& theme);
     void togglePause();
     // Shows the slide `delta` places on (negative: back) at once, round the list. A paused
@@ -157,6 +157,8 @@ private:
     void photoLoaded(unsigned long long generation, long index, QImage image);
     void startDove();
     void stepDove(long delta);
+    // The slide the user is looking at: in a 3D theme the photo seen largest on screen.
+    long slideOnScreen() const;
     void restartDove();
     QImage takePhoto();
     void fallBackTo2D(const QString& why, long index);

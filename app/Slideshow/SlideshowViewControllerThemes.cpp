@@ -76,7 +76,8 @@ void SlideshowViewController::chooseTheme(const SlideshowTheme& theme)
         return;
     if (m_menus)
         m_menus->hideAll();
-    const long from = m_curIndex < 0 ? 0 : m_curIndex;
+    const long shown = slideOnScreen();
+    const long from = shown < 0 ? 0 : shown;
     m_paused = false;
     if (m_bar)
         m_bar->setPaused(false);
@@ -251,16 +252,7 @@ void SlideshowViewController::stepDove(long delta)
     SlideshowPlayerDove* player = m_dove->player();
     if (!player)
         return;
-    // From the photo the user looks at (the card largest on screen); a step still waiting for
-    // its photos counts from the photo it will start with.
-    long from = m_curIndex;
-    if (m_doveRestarting && m_doveStepTarget >= 0) {
-        from = m_doveStepTarget;
-    } else {
-        const long taken = player->photoOnScreen();
-        if (taken >= m_takenFirst && taken - m_takenFirst < long(m_takenSlides.size()))
-            from = m_takenSlides[std::size_t(taken - m_takenFirst)];
-    }
+    const long from = slideOnScreen();
     if (from < 0)
         return;
     const long count = long(m_slides.size());
@@ -277,6 +269,22 @@ void SlideshowViewController::stepDove(long delta)
     m_photosWanted = std::min({SlideshowDovePresenter::photoCount(m_param), m_slides.size(), kMaxPhotosAhead});
     m_photosWanted = std::max<std::size_t>(m_photosWanted, 1);
     requestPhotos();
+}
+
+long SlideshowViewController::slideOnScreen() const
+{
+    SlideshowPlayerDove* player = m_dove ? m_dove->player() : nullptr;
+    if (!player || !player->isStarted())
+        return m_curIndex;
+    // A step still waiting for its photos: the photo it will start with.
+    if (m_doveRestarting && m_doveStepTarget >= 0)
+        return m_doveStepTarget;
+    // The photo the user looks at, the card largest on screen. The player takes its photos ahead
+    // of the screen, so the last one taken is not it.
+    const long taken = player->photoOnScreen();
+    if (taken >= m_takenFirst && taken - m_takenFirst < long(m_takenSlides.size()))
+        return m_takenSlides[std::size_t(taken - m_takenFirst)];
+    return m_curIndex;
 }
 
 void SlideshowViewController::restartDove()

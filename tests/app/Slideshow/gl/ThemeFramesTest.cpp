@@ -7,6 +7,7 @@
 // a mismatch writes expected, actual and diff images below golden-out/. The tests never skip.
 #include "Slideshow/SlideshowDovePresenter.h"
 #include "Slideshow/SlideshowThemeMgr.h"
+#include "Slideshow/SlideshowView.h"
 #include "Slideshow/SlideshowViewController.h"
 #include "Slideshow/SlideshowViewHost.h"
 
@@ -37,6 +38,7 @@
 #include <cmath>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -582,6 +584,25 @@ TEST_P(ThemeKeysTest, APausedThemeIsDrawnAgainWhenTheWindowChangesSize)
     EXPECT_TRUE(framesAlike(paused, expected));
     // Drawn again at the same size, the picture stays as it is.
     EXPECT_TRUE(framesAlike(layer()->grabFrame(), expected));
+}
+
+// Another theme chosen from the menu goes on from the photo the user looks at in the 3D theme
+// (the first, close up), not from the last one the theme took ahead of the screen.
+TEST_P(ThemeKeysTest, AnotherThemeGoesOnFromThePhotoOnScreen)
+{
+    startShow(7, 0);
+    frameAt(1.2);
+    std::optional<SlideshowTheme> crossFade;
+    for (const SlideshowTheme& t : themeMgr->themes())
+        if (t.type == SlideshowTheme::Normal)
+            crossFade = t;
+    ASSERT_TRUE(crossFade);
+    controller->chooseTheme(*crossFade);
+    settle();
+    EXPECT_FALSE(controller->isPlaying3D());
+    EXPECT_EQ(controller->curSlideIndex(), 0);
+    ASSERT_FALSE(controller->view()->currentSlide().isNull());
+    EXPECT_EQ(controller->view()->currentSlide().pixel(0, 0), colour(0).rgb());
 }
 
 INSTANTIATE_TEST_SUITE_P(ShippedThemes, ThemeKeysTest, ::testing::Values("wall", "cards"));
