@@ -203,6 +203,8 @@ private:
     std::vector<SlideshowFileInfoPtr> m_slides;
     long m_modeBefore = 0;
     long m_curIndex = -1;
+    // The slide the presentation (a start, or a theme chosen) began with.
+    long m_presentationStart = 0;
     bool m_playing = false;
     bool m_firstFrameDisplayed = false;
     // Each start bumps the generation, so that loads of an earlier slideshow are dropped.

@@ -111,6 +111,7 @@ void SlideshowViewController::endPresentation()
 void SlideshowViewController::beginPresentation(long index)
 {
     endPresentation();
+    m_presentationStart = index;
     m_themeProblem.clear();
     m_theme = chosenTheme();
     ensureMusicAndMenus();
@@ -273,6 +274,9 @@ void SlideshowViewController::stepDove(long delta)
 
 long SlideshowViewController::slideOnScreen() const
 {
+    // Nothing on screen yet (the first photos still decoding): the slide the show starts from.
+    if (m_curIndex < 0)
+        return m_presentationStart;
     SlideshowPlayerDove* player = m_dove ? m_dove->player() : nullptr;
     if (!player || !player->isStarted())
         return m_curIndex;
