@@ -5,6 +5,9 @@
 #include "DoveCamera.h"
 #include "DoveContext.h"
 #include "DoveElement.h"
+#include "DoveBendDeformer.h"
+#include "DoveMesh.h"
+#include "DoveNode.h"
 #include "DoveRenderEngine.h"
 #include "DoveScene.h"
 #include "DoveSceneManager.h"
@@ -54,6 +57,8 @@ bool SlideshowPlayerDove::start(void* hostView, unsigned width, unsigned height)
     m_recentNext = 0;
     m_recentOldest = 0;
     m_photoMeshes.clear();
+    m_taken = 0;
+    m_meshPhoto.clear();
     Dove::Context* context = Dove::Context::getSingleton();
     context->registerBitmapConverter(&BitmapConverter);
     context->init();
@@ -110,10 +115,12 @@ void SlideshowPlayerDove::bindGroup(std::size_t group)
         Dove::Element* element = m_resource->getElement(name);
         if (!element)
             continue; // a parameter naming a mesh the scene lacks is skipped
-        const QImage slide = nextPhoto();
+        long taken = -1;
+        const QImage slide = nextPhoto(&taken);
         MBITMAP bitmap{};
         if (!fillMBitmapFromImage(slide, &bitmap))
             continue;
+        m_meshPhoto[name] = taken;
         // The mesh's own picture from the theme is its mask: the photo shows through its shape.
         if (!element->getTexture(Dove::TU_MASK))
             if (Dove::Texture* shape = element->getTexture(Dove::TU_BASE))
@@ -126,10 +133,13 @@ void SlideshowPlayerDove::bindGroup(std::size_t group)
     }
 }
 
-QImage SlideshowPlayerDove::nextPhoto()
+QImage SlideshowPlayerDove::nextPhoto(long* taken)
 {
     QImage photo = m_source ? m_source() : QImage();
     if (!photo.isNull()) {
+        if (taken)
+            *taken = m_taken;
+        ++m_taken;
         // Kept (shared, not copied) to stand in later; the oldest gives way.
         if (m_recent.size() < kRecentPhotos) {
             m_recent.push_back(photo);
@@ -143,6 +153,49 @@ QImage SlideshowPlayerDove::nextPhoto()
         return {};
     photo = m_recent[m_recentNext % m_recent.size()];
     m_recentNext = (m_recentNext + 1) % m_recent.size();
+    return photo;
+}
+
+long SlideshowPlayerDove::photoOnScreen() const
+{
+    Dove::Camera* camera = m_resource ? m_resource->getCamera() : nullptr;
+    if (!camera)
+        return -1;
+    const Dove::Matrix4 viewProjection = camera->getProjectionMatrix().multiply(camera->getViewMatrix());
+    long photo = -1;
+    float largest = 0;
+    for (const auto& [name, taken] : m_meshPhoto) {
+        Dove::Element* element = m_resource->getElement(name);
+        if (!element || !element->getMesh() || !element->getVisible() ||
+            (element->getParentNode() && !element->getParentNode()->getVisible()))
+            continue;
+        // The card's box, as the camera sees it, cut to the screen: its share of the screen.
+        const Dove::Matrix4 m = viewProjection.multiply(element->getModelMatrix());
+        const Dove::AABBox& box = element->getMesh()->getBoundingBox();
+        float left = 1, right = -1, bottom = 1, top = -1;
+        bool behind = false;
+        for (int corner = 0; corner < 8; ++corner) {
+            const Dove::Vector3 p((corner & 1 ? box.getMax() : box.getMin()).x, (corner & 2 ? box.getMax() : box.getMin()).y,
+                                  (corner & 4 ? box.getMax() : box.getMin()).z);
+            const Dove::Vector4 clip = m * Dove::Vector4(p, 1.0f);
+            if (!(clip.w > 1e-6f)) {
+                behind = true;
+                break;
+            }
+            left = std::min(left, clip.x / clip.w);
+            right = std::max(right, clip.x / clip.w);
+            bottom = std::min(bottom, clip.y / clip.w);
+            top = std::max(top, clip.y / clip.w);
+        }
+        if (behind)
+            continue;
+        const float area = std::max(0.0f, std::min(right, 1.0f) - std::max(left, -1.0f)) *
+                           std::max(0.0f, std::min(top, 1.0f) - std::max(bottom, -1.0f));
+        if (area > largest) {
+            largest = area;
+            photo = taken;
+        }
+    }
     return photo;
 }
 
@@ -287,6 +340,38 @@ void SlideshowPlayerDove::performPendingWork()
         m_resource->animation->seek(0);
         m_resource->animation->play();
     }
+}
+
+void SlideshowPlayerDove::restart()
+{
+    if (!m_started || !m_resource)
+        return;
+    // Group changes and a loop that were due belong to the pass that is left.
+    m_pendingGroups.clear();
+    m_pendingLoop = false;
+    m_taken = 0;
+    m_meshPhoto.clear();
+    // Stand-ins come from the new order; a mesh the source has nothing for keeps its photo.
+    m_recent.clear();
+    m_recentNext = 0;
+    m_recentOldest = 0;
+    Dove::RenderEngine* engine = Dove::RenderEngine::getSingleton();
+    engine->setCurrent();
+    for (std::size_t g = 0; g < m_param.maskGroups.size(); ++g)
+        bindGroup(g);
+    engine->restoreGLContext();
+    if (Dove::Animation* animation = m_resource->animation) {
+        // Back to the first frame without telling the listener the theme has ended.
+        m_stopping = true;
+        animation->cancel();
+        m_stopping = false;
+        animation->seek(0);
+        if (!m_paused)
+            animation->play();
+    }
+    // Paused, nothing draws by itself: the first frame with its new photos is drawn once.
+    if (m_paused)
+        engine->requestFrame();
 }
 
 void SlideshowPlayerDove::cleanUp()

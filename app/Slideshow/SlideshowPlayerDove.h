@@ -24,6 +24,7 @@
 #include <QImage>
 #include <QString>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -55,6 +56,9 @@ public:
     void resume();
     void stop();
     void cleanUp();
+    // Puts new photos from the source on every group and plays the theme from its start; a paused
+    // theme stays paused and shows its first frame with the new photos.
+    void restart();
     // The host view has a new size (pixels): the theme fills it again. The theme is drawn over the
     // whole view, never in bars: a view wider than the theme's own frame shows more of its
     // backdrop at the sides, a narrower one more above and below, and the frame the theme was
@@ -72,6 +76,10 @@ public:
     // Photos kept to stand in when the source has none.
     static constexpr std::size_t kRecentPhotos = 12;
     long loopCount() const { return m_loops; }
+    // The photo the user looks at now: of the cards that show, the one largest on screen. Its
+    // number among the photos taken from the source (0 the first since start or restart); -1 when
+    // no card shows or a photo shown before stands in on that card.
+    long photoOnScreen() const;
     Dove::ZephraResource* resource() const { return m_resource.get(); }
 
     // Runs the queued group change or loop now.
@@ -90,7 +98,9 @@ private:
     void bindGroup(std::size_t group);
     void fillView(unsigned width, unsigned height);
     void schedulePending();
-    QImage nextPhoto();
+    void playFromStart();
+    // The next photo and, when it came from the source, its number (else -1).
+    QImage nextPhoto(long* taken = nullptr);
 
     SlideshowTheme m_theme;
     SlideshowThemeParam m_param;
@@ -109,6 +119,9 @@ private:
     std::vector<QImage> m_recent;
     std::size_t m_recentNext = 0;
     std::size_t m_recentOldest = 0;
+    // Photos taken from the source, and the number of the one on each photo mesh (-1: a stand-in).
+    long m_taken = 0;
+    std::map<std::string, long> m_meshPhoto;
     std::vector<std::string> m_photoMeshes;
     long m_loops = 0;
     bool m_started = false;

@@ -383,7 +383,13 @@ void SlideshowViewController::advance()
 
 void SlideshowViewController::stepSlides(long delta)
 {
-    if (!m_playing || m_dove || m_doveWaiting || m_slides.size() < 2 || m_curIndex < 0)
+    if (!m_playing || m_doveWaiting || m_slides.size() < 2)
+        return;
+    if (m_dove) {
+        stepDove(delta);
+        return;
+    }
+    if (m_curIndex < 0)
         return;
     const long count = long(m_slides.size());
     const long target = ((m_curIndex + delta) % count + count) % count;

@@ -8,7 +8,9 @@
 //
 // Controls: a bar with Pause/Play, Themes, Music and End shows while the pointer moves; the
 // music menu also opens when the pointer rests on the music button. Space pauses and resumes;
-// Right and Left show the next and the previous slide at once, paused or not.
+// Right and Left show the next and the previous slide at once, paused or not. In a 3D theme they
+// play the theme again from its start with the photo after (or before) the one seen largest on
+// screen, as soon as the photos for its cards are decoded.
 //
 // Slides are decoded on the controller's own queue, ahead of the one shown; a slide the viewer
 // had already decoded is used as it is. A slide that cannot be read is passed over; when none
@@ -97,11 +99,11 @@ public:
     void startSlideshowWithFileInfos(std::vector<SlideshowFileInfoPtr> fileInfos, long startFromIndex);
     // Leaves the slideshow mode for the mode shown before it.
     void endSlideshow();
-    // Plays `theme` from the current slide on, and keeps it in the settings as the choice.
+    // Plays `theme` from the slide on screen on, and keeps it in the settings as the choice.
     void chooseTheme(const SlideshowTheme& theme);
     void togglePause();
-    // Shows the slide `delta` places on (negative: back) at once, round the list; the cross-fade
-    // only (a 3D theme plays its own order). A paused slideshow stays paused on that slide.
+    // Shows the slide `delta` places on (negative: back) at once, round the list. A paused
+    // slideshow stays paused on that slide.
     void stepSlides(long delta);
 
     // ---- State, for the shell and tests ----
@@ -154,6 +156,10 @@ private:
     void requestPhotos();
     void photoLoaded(unsigned long long generation, long index, QImage image);
     void startDove();
+    void stepDove(long delta);
+    // The slide the user is looking at: in a 3D theme the photo seen largest on screen.
+    long slideOnScreen() const;
+    void restartDove();
     QImage takePhoto();
     void fallBackTo2D(const QString& why, long index);
     void ensureMusicAndMenus();
@@ -197,6 +203,8 @@ private:
     std::vector<SlideshowFileInfoPtr> m_slides;
     long m_modeBefore = 0;
     long m_curIndex = -1;
+    // The slide the presentation (a start, or a theme chosen) began with.
+    long m_presentationStart = 0;
     bool m_playing = false;
     bool m_firstFrameDisplayed = false;
     // Each start bumps the generation, so that loads of an earlier slideshow are dropped.
@@ -227,6 +235,13 @@ private:
     int m_photosLoading = 0;
     std::size_t m_photosWanted = 0;
     bool m_doveWaiting = false;
+    // A step in a 3D theme waits for the photos of its cards; the photo it starts from.
+    bool m_doveRestarting = false;
+    long m_doveStepTarget = -1;
+    // The slide index of each photo the player took since it (re)started, the oldest dropped.
+    std::deque<long> m_takenSlides;
+    long m_takenFirst = 0;
+    static constexpr std::size_t kTakenKept = 64;
 
     // Controls and music.
     SlideshowControlBar* m_bar = nullptr; // owned by the view

@@ -76,7 +76,8 @@ void SlideshowViewController::chooseTheme(const SlideshowTheme& theme)
         return;
     if (m_menus)
         m_menus->hideAll();
-    const long from = m_curIndex < 0 ? 0 : m_curIndex;
+    const long shown = slideOnScreen();
+    const long from = shown < 0 ? 0 : shown;
     m_paused = false;
     if (m_bar)
         m_bar->setPaused(false);
@@ -92,6 +93,10 @@ void SlideshowViewController::endPresentation()
     m_photosLoading = 0;
     m_photosWanted = 0;
     m_doveWaiting = false;
+    m_doveRestarting = false;
+    m_doveStepTarget = -1;
+    m_takenSlides.clear();
+    m_takenFirst = 0;
     m_loadingIndex = -1;
     m_readyIndex = -1;
     m_readyImage = QImage();
@@ -106,6 +111,7 @@ void SlideshowViewController::endPresentation()
 void SlideshowViewController::beginPresentation(long index)
 {
     endPresentation();
+    m_presentationStart = index;
     m_themeProblem.clear();
     m_theme = chosenTheme();
     ensureMusicAndMenus();
@@ -143,6 +149,7 @@ void SlideshowViewController::fallBackTo2D(const QString& why, long index)
     m_dove.reset();
     m_photos.clear();
     m_doveWaiting = false;
+    m_doveRestarting = false;
     m_curIndex = -1;
     m_waitingForSlide = true;
     requestSlide(index);
@@ -174,8 +181,12 @@ void SlideshowViewController::photoLoaded(unsigned long long generation, long in
         m_failedInARow = 0;
         m_photos.emplace_back(index, std::move(image));
     }
-    if (m_doveWaiting && (m_photos.size() >= m_photosWanted || std::size_t(m_failedInARow) + m_photos.size() >= m_slides.size()))
+    const bool enough =
+        m_photos.size() >= m_photosWanted || std::size_t(m_failedInARow) + m_photos.size() >= m_slides.size();
+    if (m_doveWaiting && enough)
         startDove();
+    else if (m_doveRestarting && enough)
+        restartDove();
     requestPhotos();
 }
 
@@ -210,6 +221,10 @@ void SlideshowViewController::startDove()
 
 QImage SlideshowViewController::takePhoto()
 {
+    // The photos decoding now are for the step's fresh start; until then photos shown before
+    // stand in.
+    if (m_doveRestarting)
+        return QImage();
     if (m_photos.empty()) {
         requestPhotos();
         return QImage(); // the mesh keeps its photo this time round
@@ -217,6 +232,11 @@ QImage SlideshowViewController::takePhoto()
     auto [index, image] = std::move(m_photos.front());
     m_photos.pop_front();
     m_curIndex = index;
+    m_takenSlides.push_back(index);
+    if (m_takenSlides.size() > kTakenKept) {
+        m_takenSlides.pop_front();
+        ++m_takenFirst;
+    }
     // Not at once: the player is in the middle of binding a group.
     std::weak_ptr<bool> alive = m_alive;
     const unsigned long long generation = m_generation;
@@ -226,6 +246,66 @@ QImage SlideshowViewController::takePhoto()
             requestPhotos();
     });
     return image;
+}
+
+void SlideshowViewController::stepDove(long delta)
+{
+    SlideshowPlayerDove* player = m_dove->player();
+    if (!player)
+        return;
+    const long from = slideOnScreen();
+    if (from < 0)
+        return;
+    const long count = long(m_slides.size());
+    const long target = ((from + delta) % count + count) % count;
+    // Photos decoded or on their way for the old order are dropped; the theme goes on meanwhile.
+    ++m_generation;
+    m_queue->cancelAllOperations();
+    m_photos.clear();
+    m_photosLoading = 0;
+    m_failedInARow = 0;
+    m_nextPhotoIndex = target;
+    m_doveStepTarget = target;
+    m_doveRestarting = true;
+    m_photosWanted = std::min({SlideshowDovePresenter::photoCount(m_param), m_slides.size(), kMaxPhotosAhead});
+    m_photosWanted = std::max<std::size_t>(m_photosWanted, 1);
+    requestPhotos();
+}
+
+long SlideshowViewController::slideOnScreen() const
+{
+    // Nothing on screen yet (the first photos still decoding): the slide the show starts from.
+    if (m_curIndex < 0)
+        return m_presentationStart;
+    SlideshowPlayerDove* player = m_dove ? m_dove->player() : nullptr;
+    if (!player || !player->isStarted())
+        return m_curIndex;
+    // A step still waiting for its photos: the photo it will start with.
+    if (m_doveRestarting && m_doveStepTarget >= 0)
+        return m_doveStepTarget;
+    // The photo the user looks at, the card largest on screen. The player takes its photos ahead
+    // of the screen, so the last one taken is not it.
+    const long taken = player->photoOnScreen();
+    if (taken >= m_takenFirst && taken - m_takenFirst < long(m_takenSlides.size()))
+        return m_takenSlides[std::size_t(taken - m_takenFirst)];
+    return m_curIndex;
+}
+
+void SlideshowViewController::restartDove()
+{
+    m_doveRestarting = false;
+    m_doveStepTarget = -1;
+    SlideshowPlayerDove* player = m_dove ? m_dove->player() : nullptr;
+    if (!player)
+        return;
+    // The player numbers the photos it takes from 0 again.
+    m_takenSlides.clear();
+    m_takenFirst = 0;
+    player->restart();
+    std::size_t largest = 1;
+    for (const QStringList& group : m_param.maskGroups)
+        largest = std::max(largest, std::size_t(group.size()));
+    m_photosWanted = std::min(largest, kMaxPhotosAhead);
 }
 
 void SlideshowViewController::togglePause()

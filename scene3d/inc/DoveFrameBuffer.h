@@ -55,6 +55,8 @@ public:
     virtual void setSystemRenderBuffer() {}
     virtual void startRender() = 0;
     virtual void stopRender() = 0;
+    // One more frame of the window while rendering is stopped; nothing for an off-screen buffer.
+    virtual void requestFrame() {}
 
     void attach(RenderBuffer* buffer, RenderBufferAttachment attachment);
     void detach(RenderBufferAttachment attachment);

@@ -138,11 +138,14 @@ public:
     void swapBuffer() override { ++mSwaps; }
     void startRender() override { mRunning = true; }
     void stopRender() override { mRunning = false; }
+    void requestFrame() override { ++mFramesRequested; }
     bool isRunning() const { return mRunning; }
     int swaps() const { return mSwaps; }
+    int framesRequested() const { return mFramesRequested; }
 
 private:
     bool mRunning = false;
+    int mFramesRequested = 0;
     int mSwaps = 0;
 };
 

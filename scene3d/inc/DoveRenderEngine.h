@@ -43,6 +43,8 @@ public:
     virtual void restoreGLContext() = 0;
     virtual void startRender();
     virtual void stopRender();
+    // Has the screen drawn once more although rendering is stopped (a paused scene that changed).
+    void requestFrame();
     virtual void doViewport(Viewport* const& viewport) = 0;
     virtual void doRender(RenderTechnique* technique, RenderOperation* operation) = 0;
 

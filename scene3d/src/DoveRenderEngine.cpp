@@ -35,6 +35,10 @@ void RenderEngine::stopRender() {
     if (mScreenFrameBuffer) mScreenFrameBuffer->stopRender();
 }
 
+void RenderEngine::requestFrame() {
+    if (mScreenFrameBuffer) mScreenFrameBuffer->requestFrame();
+}
+
 void RenderEngine::bindFrameBuffer(FrameBuffer* const& frameBuffer) {
     FrameBuffer* target = frameBuffer ? frameBuffer : mScreenFrameBuffer;
     mCurFrameBuffer = target;

@@ -1,6 +1,7 @@
 #include "DoveOpenGLLayer.h"
 
 #include <QImage>
+#include <QWidget>
 
 #include "DoveOGLRenderEngine.h"
 #include "DoveSceneManager.h"
@@ -15,6 +16,7 @@ void DoveOpenGLLayer::drawRect(const kpv::Rect&) {
     if (OGLRenderEngine* engine = OGLRenderEngine::current()) {
         // The view draws into a frame-buffer object of its own, bound before we are called.
         engine->setSystemFramebuffer(defaultFramebufferObject());
+        engine->setSystemPixelScale(widget()->devicePixelRatioF());
         engine->bindSystemFramebuffer();
     }
     if (mDelegate) mDelegate->drawLayer(this);

@@ -45,6 +45,12 @@ void DoveRenderView::stopRender() {
     mDrawing = false;
 }
 
+void DoveRenderView::requestFrame() {
+    if (!mLayerWidget) return;
+    mFrameRequested = true;
+    mLayer->setNeedsDisplay(true);
+}
+
 void DoveRenderView::getHostSize(unsigned int* width, unsigned int* height) const {
     const kpv::Rect f = mHostView ? mHostView->frame() : kpv::Rect();
     if (width) *width = f.width() > 0 ? unsigned(f.width()) : 0u;
@@ -55,8 +61,17 @@ void DoveRenderView::doveDraw() {
     if (RenderEngine::needToRender() && mLayerWidget) mLayer->setNeedsDisplay(true);
 }
 
-void DoveRenderView::drawLayer(DoveOpenGLLayer*) {
-    if (mDrawing) renderOneFrame();
+void DoveRenderView::drawLayer(DoveOpenGLLayer* layer) {
+    // While stopped, a redraw draws nothing (the layer keeps the picture it has), except a frame
+    // asked for with requestFrame() and one at a new size: our layer's frame buffer starts empty
+    // at each size, so a paused scene would otherwise turn black when its window is resized.
+    const kpv::Size size = layer ? layer->bounds().size : kpv::Size{};
+    const bool resized = !(size == mLastFrameSize);
+    if (mDrawing || mFrameRequested || resized) {
+        mFrameRequested = false;
+        mLastFrameSize = size;
+        renderOneFrame();
+    }
 }
 
 void DoveRenderView::renderOneFrame() {

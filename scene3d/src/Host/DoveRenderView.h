@@ -32,6 +32,7 @@ public:
 
     void startRender() override;
     void stopRender() override;
+    void requestFrame() override;
     void getHostSize(unsigned int* width, unsigned int* height) const override;
 
     // One tick of the frame timer.
@@ -46,6 +47,8 @@ public:
 
 private:
     bool mDrawing = false;
+    bool mFrameRequested = false;
+    kpv::Size mLastFrameSize{};
     kpv::View* mHostView;
     DoveOpenGLLayer* mLayer = nullptr;
     QPointer<QWidget> mLayerWidget;  // tells whether the host has deleted the layer with itself

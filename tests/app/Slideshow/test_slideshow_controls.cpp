@@ -158,6 +158,18 @@ TEST_F(ControlsTest, RightAndLeftShowTheNextAndThePreviousSlideAtOnce)
     EXPECT_EQ(shown(), 2);
 }
 
+// A theme chosen before the first slide is on screen (a large photo still decoding) starts from
+// the slide the show was started from, not from the first of the list.
+TEST_F(ControlsTest, AThemeChosenBeforeTheFirstSlideShowsStartsFromTheStartSlide)
+{
+    controller->startSlideshowWithFileInfos(slides(5), 3);
+    ASSERT_LT(controller->curSlideIndex(), 0); // still decoding
+    controller->chooseTheme(themeMgr->themes()[1]);
+    controller->waitForSlideLoads();
+    EXPECT_EQ(controller->curSlideIndex(), 3);
+    EXPECT_EQ(shown(), 3);
+}
+
 TEST_F(ControlsTest, ThemeMenuOffersTheCatalogueAndTheChoiceIsKept)
 {
     controller->startSlideshowWithFileInfos(slides(3), 0);

@@ -7,6 +7,9 @@
 // a mismatch writes expected, actual and diff images below golden-out/. The tests never skip.
 #include "Slideshow/SlideshowDovePresenter.h"
 #include "Slideshow/SlideshowThemeMgr.h"
+#include "Slideshow/SlideshowView.h"
+#include "Slideshow/SlideshowViewController.h"
+#include "Slideshow/SlideshowViewHost.h"
 
 #include "DoveHostRenderSystem.h"
 #include "DoveOGLFrameBuffer.h"
@@ -16,18 +19,26 @@
 #include "DoveTime.h"
 #include "DoveViewport.h"
 #include "ZephraResource.h"
+#include "Model/MainConfig.h"
+#include "appkit/Event.h"
 #include "appkit/OpenGLView.h"
 #include "appkit/View.h"
 #include "appkit/Window.h"
+#include "foundation/Clock.h"
+#include "foundation/NotificationCenter.h"
+#include "foundation/RunLoop.h"
+#include "foundation/UserDefaults.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QPainter>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -46,6 +57,28 @@ QImage testPhoto(int i)
     p.fillRect(QRect(0, 20, 300, 36), Qt::white);
     p.fillRect(QRect(20 + 40 * (i % 6), 100, 30, 80), Qt::black);
     return img;
+}
+
+// Two frames drawn alike: the same tolerance as against a golden image.
+::testing::AssertionResult framesAlike(QImage actual, QImage expected)
+{
+    actual = actual.convertToFormat(QImage::Format_RGB32);
+    expected = expected.convertToFormat(QImage::Format_RGB32);
+    if (actual.size() != expected.size())
+        return ::testing::AssertionFailure() << "frames of different sizes";
+    double sum = 0;
+    long far = 0;
+    for (int y = 0; y < actual.height(); ++y)
+        for (int x = 0; x < actual.width(); ++x) {
+            const QRgb a = actual.pixel(x, y), e = expected.pixel(x, y);
+            const int d[3] = {std::abs(qRed(a) - qRed(e)), std::abs(qGreen(a) - qGreen(e)), std::abs(qBlue(a) - qBlue(e))};
+            sum += d[0] + d[1] + d[2];
+            far += std::max({d[0], d[1], d[2]}) > 24;
+        }
+    const double mean = sum / (3.0 * actual.width() * actual.height());
+    if (mean < 1.0 && double(far) / (actual.width() * actual.height()) < 0.002)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "mean error " << mean << ", " << far << " pixels off by more than 24";
 }
 
 ::testing::AssertionResult matchesGolden(const QString& name, QImage actual, bool writesGolden = true)
@@ -385,5 +418,193 @@ TEST_P(FlyingCardsTest, TheCardLeavingPassesWholeInFrontOfTheCardArriving)
 }
 
 INSTANTIATE_TEST_SUITE_P(ShippedThemes, FlyingCardsTest, ::testing::Values("cards"));
+
+} // namespace
+
+namespace {
+
+// The main window as the slideshow sees it: its content view is the test window's.
+class WindowHost : public SlideshowViewHost {
+public:
+    explicit WindowHost(kpv::Window& window) : m_window(window) {}
+    long showMode() const override { return mode; }
+    void setShowMode(long m) override
+    {
+        const long old = mode;
+        mode = m;
+        kpv::NotificationCenter::defaultCenter().postNotification(
+            "didChangeMainShowMode", nullptr, {{"old", qlonglong(old)}, {"new", qlonglong(m)}});
+    }
+    kpv::View* contentView() const override { return m_window.contentView(); }
+    void registEquivalentResponder(LMEquivalentResponder*, bool) override {}
+    long mode = 4;
+
+private:
+    kpv::Window& m_window;
+};
+
+// The slideshow mode playing a shipped 3D theme, driven by the keys a user presses.
+class ThemeKeysTest : public ThemeFramesTest {
+protected:
+    void SetUp() override
+    {
+        ThemeFramesTest::SetUp();
+        kpv::RunLoop::main().setClock(&clock);
+        defaults = std::make_unique<kpv::UserDefaults>(dir.filePath("settings.json"));
+        config = std::make_unique<MainConfig>(*defaults);
+        themeMgr = std::make_unique<SlideshowThemeMgr>(config.get());
+        themeMgr->setThemeFolders(QStringLiteral(KPV_THEMES_DIR), QString());
+        themeMgr->startLoad();
+        themeMgr->waitUntilLoadFinished();
+        kpv::RunLoop::main().runOnce();
+        host = std::make_unique<WindowHost>(*window);
+    }
+    void TearDown() override
+    {
+        controller.reset();
+        themeMgr.reset();
+        kpv::RunLoop::main().setClock(nullptr);
+        ThemeFramesTest::TearDown();
+    }
+    // A slideshow of `count` photos, photo i of colour(i), playing the test's theme from `from`.
+    void startShow(int count, long from)
+    {
+        if (controller)
+            controller->endSlideshow();
+        controller.reset();
+        controller = std::make_unique<SlideshowViewController>(*host, config.get());
+        controller->setThemeMgr(themeMgr.get());
+        controller->setSlideLoader([](const SlideshowFileInfo& slide, QSize) {
+            QImage img(120, 80, QImage::Format_RGB32);
+            img.fill(colour(slide.filePath().path().section('/', -1).toInt()));
+            return img;
+        });
+        for (const SlideshowTheme& t : themeMgr->themes())
+            if (QFileInfo(t.folder).fileName() == QLatin1String(GetParam()))
+                controller->chooseTheme(t);
+        std::vector<SlideshowFileInfoPtr> slides;
+        for (int i = 0; i < count; ++i)
+            slides.push_back(std::make_shared<SlideshowFileInfo>(LMPathString(QString("/slides/%1").arg(i), false)));
+        controller->startSlideshowWithFileInfos(std::move(slides), from);
+        settle();
+        ASSERT_TRUE(controller->isPlaying3D()) << controller->lastThemeProblem().toStdString();
+    }
+    // Lets the photo decodes finish and the work they queue run.
+    void settle()
+    {
+        for (int i = 0; i < 4; ++i) {
+            controller->waitForSlideLoads();
+            clock.advance(0.001);
+        }
+    }
+    void press(unsigned short code)
+    {
+        controller->performKeyDownEquivalent(*kpv::Event::keyEvent(kpv::KeyDown, code, "", "", nullptr));
+        settle();
+    }
+    // The frame `seconds` into the pass that starts now.
+    QImage frameAt(double seconds)
+    {
+        const uint64_t start = micros;
+        layer()->grabFrame();
+        micros = start + uint64_t(seconds * 1e6);
+        return layer()->grabFrame();
+    }
+    static QColor colour(int i) { return QColor::fromHsv((i * 47) % 360, 255, 235); }
+
+    QTemporaryDir dir;
+    kpv::ManualClock clock;
+    std::unique_ptr<kpv::UserDefaults> defaults;
+    std::unique_ptr<MainConfig> config;
+    std::unique_ptr<SlideshowThemeMgr> themeMgr;
+    std::unique_ptr<WindowHost> host;
+    std::unique_ptr<SlideshowViewController> controller;
+};
+
+// Right and Left step through the photos in a 3D theme as they do in the cross-fade: the theme
+// plays again from the photo after (or before) the one on the first card on screen, exactly as a
+// slideshow started from that photo plays, paused or not; Esc ends it.
+TEST_P(ThemeKeysTest, TheArrowKeysStepThePhotosAndEscEndsTheShow)
+{
+    const double at = 1.2;
+    std::vector<QImage> fresh;
+    for (long from : {0, 1, 2, 6}) {
+        startShow(7, from);
+        fresh.push_back(frameAt(at));
+        controller->endSlideshow();
+    }
+    startShow(7, 0);
+    frameAt(at);
+    press(kpv::KeyCode::RightArrow);
+    EXPECT_TRUE(framesAlike(frameAt(at), fresh[1])) << "Right: the second photo";
+    press(kpv::KeyCode::RightArrow);
+    EXPECT_TRUE(framesAlike(frameAt(at), fresh[2])) << "Right again: the third";
+    press(kpv::KeyCode::LeftArrow);
+    EXPECT_TRUE(framesAlike(frameAt(at), fresh[1])) << "Left: the second";
+    press(kpv::KeyCode::LeftArrow);
+    press(kpv::KeyCode::LeftArrow); // round to the last photo
+    EXPECT_TRUE(framesAlike(frameAt(at), fresh[3])) << "Left twice: round to the last";
+
+    // Paused, a step shows the first frame of the new order and stays paused.
+    startShow(7, 0);
+    const QImage firstFrame = frameAt(0);
+    startShow(7, 1);
+    const QImage firstFrameFrom1 = frameAt(0);
+    startShow(7, 0);
+    frameAt(at);
+    controller->togglePause();
+    press(kpv::KeyCode::RightArrow);
+    EXPECT_TRUE(controller->isPaused());
+    EXPECT_TRUE(controller->dovePresenter()->player()->isPaused());
+    EXPECT_TRUE(framesAlike(frameAt(at), firstFrameFrom1)) << "paused step";
+    EXPECT_FALSE(framesAlike(firstFrameFrom1, firstFrame)); // the photos did change
+
+    press(kpv::KeyCode::Escape);
+    EXPECT_FALSE(controller->isPlaying());
+    EXPECT_EQ(host->mode, 4);
+}
+
+// A paused 3D theme stays on screen when the window changes size (or goes full screen): the
+// paused moment is drawn again at the new size, as a show of that size draws it, never black.
+TEST_P(ThemeKeysTest, APausedThemeIsDrawnAgainWhenTheWindowChangesSize)
+{
+    const double at = 2.0;
+    window->contentView()->setFrameSize(kpv::Size{kWidth * 1.5, kHeight * 1.5});
+    startShow(7, 0);
+    const QImage expected = frameAt(at);
+    controller->endSlideshow();
+
+    window->contentView()->setFrameSize(kpv::Size{kWidth * 1.0, kHeight * 1.0});
+    startShow(7, 0);
+    frameAt(at);
+    controller->togglePause();
+    window->contentView()->setFrameSize(kpv::Size{kWidth * 1.5, kHeight * 1.5});
+    const QImage paused = layer()->grabFrame();
+    ASSERT_EQ(paused.size(), expected.size());
+    EXPECT_TRUE(framesAlike(paused, expected));
+    // Drawn again at the same size, the picture stays as it is.
+    EXPECT_TRUE(framesAlike(layer()->grabFrame(), expected));
+}
+
+// Another theme chosen from the menu goes on from the photo the user looks at in the 3D theme
+// (the first, close up), not from the last one the theme took ahead of the screen.
+TEST_P(ThemeKeysTest, AnotherThemeGoesOnFromThePhotoOnScreen)
+{
+    startShow(7, 0);
+    frameAt(1.2);
+    std::optional<SlideshowTheme> crossFade;
+    for (const SlideshowTheme& t : themeMgr->themes())
+        if (t.type == SlideshowTheme::Normal)
+            crossFade = t;
+    ASSERT_TRUE(crossFade);
+    controller->chooseTheme(*crossFade);
+    settle();
+    EXPECT_FALSE(controller->isPlaying3D());
+    EXPECT_EQ(controller->curSlideIndex(), 0);
+    ASSERT_FALSE(controller->view()->currentSlide().isNull());
+    EXPECT_EQ(controller->view()->currentSlide().pixel(0, 0), colour(0).rgb());
+}
+
+INSTANTIATE_TEST_SUITE_P(ShippedThemes, ThemeKeysTest, ::testing::Values("wall", "cards"));
 
 } // namespace

@@ -56,6 +56,8 @@ public:
     virtual ~OGLRenderView() = default;
     virtual void startRender() = 0;
     virtual void stopRender() = 0;
+    // Draws one frame soon, also while stopped.
+    virtual void requestFrame() {}
     // The host view's size in whole pixels, 0 by 0 without a host view.
     virtual void getHostSize(unsigned int* width, unsigned int* height) const = 0;
 };

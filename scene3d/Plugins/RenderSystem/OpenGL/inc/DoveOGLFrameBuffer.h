@@ -95,6 +95,7 @@ public:
     void setSystemRenderBuffer() override;
     void startRender() override;
     void stopRender() override;
+    void requestFrame() override;
     OGLRenderView* getView() const { return mView; }
     // Frames drawn since the window was made.
     uint64_t getFramesDrawn() const { return mFramesDrawn; }

@@ -52,6 +52,10 @@ public:
     // The host's frame-buffer object that receives the window's drawing (0: the window system's).
     void setSystemFramebuffer(uint32_t name) { mSystemFrameBuffer = name; }
     uint32_t getSystemFramebuffer() const { return mSystemFrameBuffer; }
+    // Device pixels per point of the host's frame buffer (2 on a double-density screen). Window
+    // viewports are given in points; drawn into that frame buffer they are scaled by it.
+    void setSystemPixelScale(double scale) { mSystemPixelScale = scale > 0 ? scale : 1.0; }
+    double getSystemPixelScale() const { return mSystemPixelScale; }
     void getViewportRect(uint32_t* x, uint32_t* y, uint32_t* width, uint32_t* height) const;
 
     void activeTexture(unsigned int unit);
@@ -78,6 +82,7 @@ private:
     uint32_t mViewportX = 0, mViewportY = 0, mViewportWidth = 0, mViewportHeight = 0;
     uint32_t mBoundFrameBuffer = 0;
     uint32_t mSystemFrameBuffer = 0;
+    double mSystemPixelScale = 1.0;
     RenderCapability* mCapability = nullptr;
 };
 

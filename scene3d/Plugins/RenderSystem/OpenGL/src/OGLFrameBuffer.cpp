@@ -267,4 +267,8 @@ void OGLRenderWindow::stopRender() {
     if (mView) mView->stopRender();
 }
 
+void OGLRenderWindow::requestFrame() {
+    if (mView) mView->requestFrame();
+}
+
 }  // namespace Dove

@@ -11,6 +11,8 @@
 #include "DoveViewport.h"
 #include "OGLCommon.h"
 
+#include <cmath>
+
 namespace Dove {
 
 OGLRenderEngine::OGLRenderEngine(RenderFactory* factory) : mFactory(factory) {
@@ -92,8 +94,18 @@ void OGLRenderEngine::restoreGLContext() {
 
 void OGLRenderEngine::doViewport(Viewport* const& viewport) {
     if (!viewport) return;
-    const int x = viewport->getActualLeft(), y = viewport->getActualTop();
-    const int w = viewport->getActualWidth(), h = viewport->getActualHeight();
+    int x = viewport->getActualLeft(), y = viewport->getActualTop();
+    int w = viewport->getActualWidth(), h = viewport->getActualHeight();
+    // Into the host's frame buffer, points become its device pixels; a frame buffer of our own
+    // is sized in pixels already.
+    if (mBoundFrameBuffer == 0 && mSystemPixelScale != 1.0) {
+        const double s = mSystemPixelScale;
+        const int right = int(std::lround((x + w) * s)), top = int(std::lround((y + h) * s));
+        x = int(std::lround(x * s));
+        y = int(std::lround(y * s));
+        w = right - x;
+        h = top - y;
+    }
     glViewport(x, y, w < 0 ? 0 : w, h < 0 ? 0 : h);
     drainGLErrors();
     mViewportX = uint32_t(x);
