@@ -2,8 +2,12 @@
 // interface) and stb_image (RGB only, full size only), on a generated 24-megapixel photograph
 // encoded by libjpeg-turbo at quality 90, 4:2:0, baseline and progressive; all from memory on
 // one thread, at 1/1, 1/2, 1/4 and 1/8.
+//
+//   bench_jpeg --write DIR   writes the two files (DIR/bench-baseline.jpg, DIR/bench-progressive.jpg)
+//                            and exits, for jpeg_decode_file and profilers to read the same bytes.
 #include <benchmark/benchmark.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -270,9 +274,29 @@ void printSummary() {
                 " more than 1.00 at 1/2 and 0.50 at 1/4 and 1/8)\n");
 }
 
+// Writes the benchmark's files into a folder; false (with the reason on stderr) when one cannot be
+// written whole.
+bool writeFiles(const std::string& dir) {
+    for (bool progressive : {false, true}) {
+        const std::string path = dir + (progressive ? "/bench-progressive.jpg" : "/bench-baseline.jpg");
+        const std::vector<uint8_t>& bytes = file(progressive);
+        FILE* f = std::fopen(path.c_str(), "wb");
+        const bool ok = f && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+        if ((f && std::fclose(f) != 0) || !ok) {
+            std::fprintf(stderr, "cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+            return false;
+        }
+        std::printf("%s: %zu bytes\n", path.c_str(), bytes.size());
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--write") == 0) {
+        return writeFiles(argv[2]) ? 0 : 1;
+    }
     benchmark::Initialize(&argc, argv);
     file(false);
     file(true);

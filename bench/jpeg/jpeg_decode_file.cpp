@@ -1,7 +1,7 @@
 // Decodes one JPEG file at a scale with our decoder (and, with --turbo, with libjpeg-turbo at the
 // same scale), reading the file through a stream as the viewer does, and prints the time of each
 // run, so that a large or odd file can be measured (with /usr/bin/time -v for the peak memory)
-// and profiled.
+// and profiled. `bench_jpeg --write DIR` writes the benchmark's own 24-megapixel files to measure.
 //
 //   jpeg_decode_file FILE [SCALE 1|2|4|8] [RUNS] [--turbo | --sum | --luma | --check]...
 // --sum prints a checksum of our output (which costs time of its own); --luma asks for subsampled
