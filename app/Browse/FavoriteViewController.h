@@ -104,6 +104,12 @@ public:
     void didFileModified(const QVariantMap& userInfo);
     void didFilesDeleted(const QVariantMap& userInfo);
     void didFilesBatchRenamed(const QVariantMap& userInfo);
+    // The viewer's list changed (another program may have changed or removed files): favourites
+    // whose files changed or vanished are shown as they are now.
+    void didChangeFileList();
+    // Resets the favourites whose files changed or vanished since they were last read, so the
+    // grid reads them again (a vanished one shows as missing); true when any was.
+    bool refreshItemsOfChangedFiles();
 
     // ---- Commands ----
     bool canDoAction(long actionId) override;
