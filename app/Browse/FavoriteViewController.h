@@ -52,6 +52,8 @@ public:
     static constexpr double kScrollerWidth = 15.0;
     static constexpr int kSmallThumbType = 8;
 
+    // How many of the shared files the share sheet shows as thumbnails.
+    static constexpr std::size_t kShareThumbsShown = 5;
     // Loads a small thumbnail synchronously (path, base information); the default uses the
     // application's photo loader.
     using ThumbLoader = std::function<LMImagePtr(const LMPathString&, const LMFileImgBaseInfoPtr&)>;

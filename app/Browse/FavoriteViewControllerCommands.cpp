@@ -240,6 +240,11 @@ void FavoriteViewController::doShareForType(long shareType)
     std::vector<FavoriteHandOff> files;
     bool hasGif = false;
     for (const auto& item : items) {
+        // The share sheet shows the first files' thumbnails: one never read (a favourite kept
+        // from an earlier run, or reset because its file changed) is read now, so that no blank
+        // stands where the photo should be. The rest go without, as the sheet does not show them.
+        if (item->smallThumb().isNull() && files.size() < kShareThumbsShown)
+            getFileInfo(item->filePath(), true);
         files.push_back({item->filePath(), item->imgBaseInfo(), item->smallThumb()});
         if (!hasGif)
             hasGif = m_host.isGifFile(*item);
