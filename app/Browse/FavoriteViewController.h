@@ -226,6 +226,7 @@ private:
     std::unique_ptr<FavFileCopyProcessController> m_copyController;
     // Printing: images rendered so far and how many are expected.
     QList<QImage> m_printImages;
+    QList<LMPathString> m_printFailed; // the photos of the print that could not be read
     std::size_t m_printExpected = 0;
     std::size_t m_printArrived = 0;
     int m_printGeneration = 0;
