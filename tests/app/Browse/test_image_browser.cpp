@@ -546,6 +546,25 @@ TEST_F(ThumbnailMode, ListChangesKeepTheSelectedFiles)
     EXPECT_TRUE(c->dirty());
 }
 
+// A photo moved to the trash from the grid leaves the one that took its place selected, so the
+// next Delete or arrow goes on from there, not from the top of the grid.
+TEST_F(ThumbnailMode, TheFileAfterOneThatLeftIsSelected)
+{
+    enter();
+    c->browser()->setSelectionIndexes({2});
+    c->browser()->keyDown(keyEvent(117));
+    ASSERT_EQ(host.deleted, QList<LMPathString>{P("/t2.jpg")});
+    host.paths.removeAt(2);
+    c->didChangeFileList();
+    EXPECT_EQ(c->selectedThumbFilePaths(), QList<LMPathString>{P("/t3.jpg")});
+    c->browser()->keyDown(keyEvent(124));
+    EXPECT_EQ(c->selectedThumbFilePaths(), QList<LMPathString>{P("/t4.jpg")});
+    c->browser()->setSelectionIndexes({4});
+    host.paths.removeAt(4); // the last one
+    c->didChangeFileList();
+    EXPECT_EQ(c->selectedThumbFilePaths(), QList<LMPathString>{P("/t4.jpg")});
+}
+
 TEST_F(ThumbnailMode, DoubleClicks)
 {
     enter();
