@@ -250,6 +250,8 @@ bool LMImageBrowserView::moveSelectedItemsToIndex(std::size_t toIndex)
     m_selection.clear();
     reloadData();
     setSelectionIndexes(now);
+    // The moved run is the range now, from its first item to its last.
+    setRangeEnds(*now.begin(), *now.rbegin());
     return true;
 }
 
