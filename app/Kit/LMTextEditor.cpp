@@ -335,11 +335,22 @@ bool LMTextEditor::keyDown(const kpv::Event& e, const Frame& frame)
         return true;
     }
     case kpv::KeyCode::Delete: // Backspace
-        deleteAround(false);
+    case kpv::KeyCode::ForwardDelete: {
+        const bool forward = e.keyCode() == kpv::KeyCode::ForwardDelete;
+        if (!ctrl || selectionLength() > 0) {
+            deleteAround(forward);
+            return true;
+        }
+        // With Ctrl, the word before or after the caret goes, as in every input of this desktop;
+        // refused, the caret stays where it was.
+        const qint64 other = nextPosition(m_caret, forward, true);
+        if (other != m_caret) {
+            m_anchor = other;
+            if (!replaceSelection(QString(), false, EditKind::Deleting))
+                m_anchor = m_caret;
+        }
         return true;
-    case kpv::KeyCode::ForwardDelete:
-        deleteAround(true);
-        return true;
+    }
     case kpv::KeyCode::Return:
     case kpv::KeyCode::KeypadEnter:
         if (!m_multiLine)

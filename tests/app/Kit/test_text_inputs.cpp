@@ -201,6 +201,20 @@ TEST(LengthLimitTextField, UndoAndRedoTakeBackWholeRunsOfEditing)
     EXPECT_EQ(f.stringValue(), QString("set"));
 }
 
+// Ctrl with Backspace or Delete takes a whole word, as in every input of the desktop.
+TEST(LengthLimitTextField, CtrlBackspaceAndCtrlDeleteTakeAWord)
+{
+    LMLengthLimitTextField f;
+    f.setStringValue("beach day one");
+    press(f, KeyCode::Delete, CommandKeyMask);
+    EXPECT_EQ(f.stringValue(), QString("beach day "));
+    press(f, KeyCode::Home);
+    press(f, KeyCode::ForwardDelete, CommandKeyMask);
+    EXPECT_EQ(f.stringValue(), QString("day "));
+    press(f, KeyCode::Z, CommandKeyMask);
+    EXPECT_EQ(f.stringValue(), QString("beach day "));
+}
+
 class Listener : public LMLengthLimitTextViewDelegate {
 public:
     int changes = 0;
