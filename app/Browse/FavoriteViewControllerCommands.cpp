@@ -170,16 +170,27 @@ void FavoriteViewController::doPrint()
                 c->m_host.alert(tr("IDS_NothingToPrint"), tr("IDS_OK"), {}, {});
                 return;
             }
-            c->m_host.printImages(c->m_printImages);
-            if (c->m_printFailed.isEmpty())
+            if (c->m_printFailed.isEmpty()) {
+                c->m_host.printImages(c->m_printImages);
                 return;
+            }
+            // Told first, so the print dialog that follows is for what can be printed.
             QStringList names;
             for (const LMPathString& failed : std::as_const(c->m_printFailed))
                 names << LMPathString::lastPathComponent(failed.path());
+            const QList<QImage> images = c->m_printImages;
             c->m_host.alert(kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_SomeNotPrinted"),
                                                                                  long(names.size())) +
                                 QLatin1Char('\n') + names.join(QLatin1Char('\n')),
-                            tr("IDS_OK"), {}, {});
+                            tr("IDS_OK"), {}, [self, images](int) {
+                                // Once the alert has gone, not from inside its ending.
+                                LMPerformSelectorWrapper().performWithBlock(
+                                    [self, images] {
+                                        if (auto s2 = self.lock(); s2 && *s2)
+                                            (*s2)->m_host.printImages(images);
+                                    },
+                                    0);
+                            });
         });
     }
 }
