@@ -19,6 +19,14 @@ void FavImageBrowserItem::updateForFileModified()
     m_imageUID = makeImageUID(filePath());
 }
 
+bool FavImageBrowserItem::refreshIfFileChanged()
+{
+    if (makeImageUID(filePath()) == m_imageUID)
+        return false;
+    updateForFileModified();
+    return true;
+}
+
 QString FavImageBrowserItem::makeImageUID(const LMPathString& path)
 {
     const QDateTime date = path.dateModified();

@@ -19,6 +19,9 @@ public:
     QString imageUID() const override { return m_imageUID; }
     QString imageRepresentation() const override { return filePath().path(); }
     void updateForFileModified() override;
+    // Resets the item as for a modified file when its file changed or vanished since the
+    // identifier was made (another program may have done it unseen); true when it did.
+    bool refreshIfFileChanged();
 
     // "%@%@": the path text and the modification date's text (empty when the file is gone).
     static QString makeImageUID(const LMPathString& path);

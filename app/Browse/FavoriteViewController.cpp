@@ -63,6 +63,7 @@ FavoriteViewController::FavoriteViewController(FavoriteViewHost& host)
     center.addObserver(this, key("filesDeleted"), nullptr, [this](const kpv::Notification& n) { didFilesDeleted(n.userInfo); });
     center.addObserver(this, key("filesBatchRenamed"), nullptr,
                        [this](const kpv::Notification& n) { didFilesBatchRenamed(n.userInfo); });
+    center.addObserver(this, key("didChangeFileList"), nullptr, [this](const kpv::Notification&) { didChangeFileList(); });
     loadView();
 }
 
@@ -291,6 +292,23 @@ void FavoriteViewController::didUpdateSmallThumb(const QVariantMap& userInfo)
     const LMImagePtr image = userInfo.value(key("image")).value<LMImagePtr>();
     if (image)
         updateFavoriteSmallThumb(image, pathOf(userInfo.value(key("filePath"))), true);
+}
+
+bool FavoriteViewController::refreshItemsOfChangedFiles()
+{
+    bool any = false;
+    for (const FavImageBrowserItemPtr& item : m_favImageBrowserItems)
+        any = item->refreshIfFileChanged() || any;
+    // The toolbar's box shows the last favourite's thumbnail, which may have been reset.
+    if (any)
+        updateFavPhotoBoxUI();
+    return any;
+}
+
+void FavoriteViewController::didChangeFileList()
+{
+    if (m_host.showMode() == 8 && refreshItemsOfChangedFiles() && m_browser)
+        m_browser->setNeedsDisplay();
 }
 
 void FavoriteViewController::didFileModified(const QVariantMap& userInfo)

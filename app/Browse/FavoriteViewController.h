@@ -52,6 +52,8 @@ public:
     static constexpr double kScrollerWidth = 15.0;
     static constexpr int kSmallThumbType = 8;
 
+    // How many of the shared files the share sheet shows as thumbnails.
+    static constexpr std::size_t kShareThumbsShown = 5;
     // Loads a small thumbnail synchronously (path, base information); the default uses the
     // application's photo loader.
     using ThumbLoader = std::function<LMImagePtr(const LMPathString&, const LMFileImgBaseInfoPtr&)>;
@@ -104,6 +106,12 @@ public:
     void didFileModified(const QVariantMap& userInfo);
     void didFilesDeleted(const QVariantMap& userInfo);
     void didFilesBatchRenamed(const QVariantMap& userInfo);
+    // The viewer's list changed (another program may have changed or removed files): favourites
+    // whose files changed or vanished are shown as they are now.
+    void didChangeFileList();
+    // Resets the favourites whose files changed or vanished since they were last read, so the
+    // grid reads them again (a vanished one shows as missing); true when any was.
+    bool refreshItemsOfChangedFiles();
 
     // ---- Commands ----
     bool canDoAction(long actionId) override;
@@ -218,6 +226,7 @@ private:
     std::unique_ptr<FavFileCopyProcessController> m_copyController;
     // Printing: images rendered so far and how many are expected.
     QList<QImage> m_printImages;
+    QList<LMPathString> m_printFailed; // the photos of the print that could not be read
     std::size_t m_printExpected = 0;
     std::size_t m_printArrived = 0;
     int m_printGeneration = 0;

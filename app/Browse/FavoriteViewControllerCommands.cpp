@@ -145,12 +145,14 @@ void FavoriteViewController::doPrint()
         return;
     const auto items = selectedFavImageBrowserItems();
     m_printImages.clear();
+    m_printFailed.clear();
     m_printExpected = items.size();
     m_printArrived = 0;
     const int generation = ++m_printGeneration;
     std::weak_ptr<FavoriteViewController*> self = m_self;
     for (const auto& item : items) {
-        m_host.renderFileForPrint(item->filePath(), [self, generation](int result, QImage image) {
+        const LMPathString path = item->filePath();
+        m_host.renderFileForPrint(path, [self, generation, path](int result, QImage image) {
             auto s = self.lock();
             if (!s || !*s || (*s)->m_printGeneration != generation)
                 return;
@@ -158,14 +160,37 @@ void FavoriteViewController::doPrint()
             ++c->m_printArrived;
             if (result == 0 && !image.isNull())
                 c->m_printImages.append(image);
-            // A favourite that cannot be rendered is left out; the others print. When none can
-            // be, the user is told so.
+            else
+                c->m_printFailed.append(path);
+            // A favourite that cannot be rendered is left out; the others print, and the user is
+            // told which were left out. When none can be, the user is told so.
             if (c->m_printArrived != c->m_printExpected)
                 return;
-            if (!c->m_printImages.isEmpty())
-                c->m_host.printImages(c->m_printImages);
-            else
+            if (c->m_printImages.isEmpty()) {
                 c->m_host.alert(tr("IDS_NothingToPrint"), tr("IDS_OK"), {}, {});
+                return;
+            }
+            if (c->m_printFailed.isEmpty()) {
+                c->m_host.printImages(c->m_printImages);
+                return;
+            }
+            // Told first, so the print dialog that follows is for what can be printed.
+            QStringList names;
+            for (const LMPathString& failed : std::as_const(c->m_printFailed))
+                names << LMPathString::lastPathComponent(failed.path());
+            const QList<QImage> images = c->m_printImages;
+            c->m_host.alert(kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_SomeNotPrinted"),
+                                                                                 long(names.size())) +
+                                QLatin1Char('\n') + names.join(QLatin1Char('\n')),
+                            tr("IDS_OK"), {}, [self, images](int) {
+                                // Once the alert has gone, not from inside its ending.
+                                LMPerformSelectorWrapper().performWithBlock(
+                                    [self, images] {
+                                        if (auto s2 = self.lock(); s2 && *s2)
+                                            (*s2)->m_host.printImages(images);
+                                    },
+                                    0);
+                            });
         });
     }
 }
@@ -240,6 +265,11 @@ void FavoriteViewController::doShareForType(long shareType)
     std::vector<FavoriteHandOff> files;
     bool hasGif = false;
     for (const auto& item : items) {
+        // The share sheet shows the first files' thumbnails: one never read (a favourite kept
+        // from an earlier run, or reset because its file changed) is read now, so that no blank
+        // stands where the photo should be. The rest go without, as the sheet does not show them.
+        if (item->smallThumb().isNull() && files.size() < kShareThumbsShown)
+            getFileInfo(item->filePath(), true);
         files.push_back({item->filePath(), item->imgBaseInfo(), item->smallThumb()});
         if (!hasGif)
             hasGif = m_host.isGifFile(*item);

@@ -128,6 +128,9 @@ void FavoriteViewController::reloadBrowser()
 {
     if (!m_browser)
         return;
+    // Favourites may lie in folders nobody watches: each file is looked at again, so one changed
+    // or removed by another program shows as it is now, never as a picture that is gone.
+    refreshItemsOfChangedFiles();
     m_browser->reloadData();
     // The picture under the button may have moved or gone; the next mouse move places it again.
     m_viewItemRollOver->setHidden(true);

@@ -112,6 +112,20 @@ void LMImageBrowserView::selectAll()
     setSelectionIndexes(all);
 }
 
+bool LMImageBrowserView::hasRangeEnds() const
+{
+    // Good only while both ends are still selected items: a selection changed by other means
+    // (Select All, a reload, the program) starts a new range.
+    return m_anchorIndex < m_layout.itemCount && m_leadIndex < m_layout.itemCount && m_selection.count(m_anchorIndex) &&
+           m_selection.count(m_leadIndex);
+}
+
+void LMImageBrowserView::setRangeEnds(std::size_t anchor, std::size_t lead)
+{
+    m_anchorIndex = anchor;
+    m_leadIndex = lead;
+}
+
 std::size_t LMImageBrowserView::indexOfItemAtPoint(kpv::Point p) const
 {
     return m_layout.indexAtPoint(toContent(p));
@@ -236,6 +250,8 @@ bool LMImageBrowserView::moveSelectedItemsToIndex(std::size_t toIndex)
     m_selection.clear();
     reloadData();
     setSelectionIndexes(now);
+    // The moved run is the range now, from its first item to its last.
+    setRangeEnds(*now.begin(), *now.rbegin());
     return true;
 }
 
@@ -563,18 +579,32 @@ void LMImageBrowserView::mouseDown(const kpv::Event& e)
     const auto flags = e.modifierFlags();
     if (m_allowsMultipleSelection && (flags & (kpv::CommandKeyMask | kpv::ShiftKeyMask))) {
         std::set<std::size_t> next = m_selection;
-        if (flags & kpv::ShiftKeyMask && !m_selection.empty()) {
-            const std::size_t a = std::min(*m_selection.begin(), index), b = std::max(*m_selection.rbegin(), index);
+        if (flags & kpv::ShiftKeyMask && hasRangeEnds()) {
+            // From the anchor to the clicked item: a Shift+click nearer the anchor gives less.
+            next.clear();
+            for (std::size_t i = std::min(m_anchorIndex, index); i <= std::max(m_anchorIndex, index); ++i)
+                next.insert(i);
+            setSelectionIndexes(next);
+            m_leadIndex = index;
+        } else if (flags & kpv::ShiftKeyMask && !m_selection.empty()) {
+            const std::size_t first = *m_selection.begin();
+            const std::size_t a = std::min(first, index), b = std::max(*m_selection.rbegin(), index);
             for (std::size_t i = a; i <= b; ++i)
                 next.insert(i);
-        } else if (next.count(index)) {
-            next.erase(index);
+            setSelectionIndexes(next);
+            setRangeEnds(index < first ? b : a, index);
         } else {
-            next.insert(index);
+            if (next.count(index))
+                next.erase(index);
+            else
+                next.insert(index);
+            setSelectionIndexes(next);
+            setRangeEnds(index, index);
         }
-        setSelectionIndexes(next);
-    } else if (!m_selection.count(index)) {
-        setSelectionIndexes({index});
+    } else {
+        if (!m_selection.count(index))
+            setSelectionIndexes({index});
+        setRangeEnds(index, index);
     }
     if (e.clickCount() == 2 && m_delegate)
         m_delegate->imageBrowserCellWasDoubleClickedAtIndex(this, index);
@@ -598,8 +628,10 @@ void LMImageBrowserView::mouseUp(const kpv::Event& e)
     const kpv::Point p = convertPointFromView(e.locationInWindow(), nullptr);
     if (m_dragging && m_allowsReordering)
         moveSelectedItemsToIndex(dropIndexAtPoint(p));
-    else if (m_pressedIndex != kNotFound && !(e.modifierFlags() & (kpv::CommandKeyMask | kpv::ShiftKeyMask)))
+    else if (m_pressedIndex != kNotFound && !(e.modifierFlags() & (kpv::CommandKeyMask | kpv::ShiftKeyMask))) {
         setSelectionIndexes({m_pressedIndex});
+        setRangeEnds(m_pressedIndex, m_pressedIndex);
+    }
     m_dragging = false;
     m_pressedIndex = kNotFound;
 }
@@ -669,8 +701,12 @@ void LMImageBrowserView::keyDown(const kpv::Event& e)
         return;
     }
     const bool extend = m_allowsMultipleSelection && (e.modifierFlags() & kpv::ShiftKeyMask);
-    // Moving starts at the last selected item; with nothing selected the first key selects an end.
+    // Moving starts at the end of the range the keys or the mouse last made; for a selection made
+    // otherwise, at its first or last item by the key's direction. With nothing selected the
+    // first key selects an end.
+    const bool ranged = hasRangeEnds();
     const std::size_t from = m_selection.empty() ? kNotFound
+                             : ranged ? m_leadIndex
                              : key == kKeyLeft || key == kKeyUp || key == kKeyPageUp ? *m_selection.begin()
                                                                                      : *m_selection.rbegin();
     const std::size_t to = indexForKey(key, from);
@@ -679,12 +715,16 @@ void LMImageBrowserView::keyDown(const kpv::Event& e)
         return;
     }
     if (extend && from != kNotFound) {
-        std::set<std::size_t> next = m_selection;
-        for (std::size_t i = std::min(from, to); i <= std::max(from, to); ++i)
+        // From the anchor to the new end: going back toward the anchor gives items up again.
+        const std::size_t anchor = ranged ? m_anchorIndex : from;
+        std::set<std::size_t> next = ranged ? std::set<std::size_t>() : m_selection;
+        for (std::size_t i = std::min(anchor, to); i <= std::max(anchor, to); ++i)
             next.insert(i);
         setSelectionIndexes(next);
+        setRangeEnds(anchor, to);
     } else {
         setSelectionIndexes({to});
+        setRangeEnds(to, to);
     }
     scrollIndexToVisible(to);
 }

@@ -189,6 +189,13 @@ private:
     std::shared_ptr<LMImageBrowserView*> m_self; // lets late picture loads find out the view is gone
     bool m_syncPictures = false;
 
+    // Where a Shift range starts and where it ends now: Shift with an arrow or a click selects from
+    // the anchor to the new end, so the range grows and shrinks as in a file manager.
+    std::size_t m_anchorIndex = kNotFound;
+    std::size_t m_leadIndex = kNotFound;
+    bool hasRangeEnds() const;
+    void setRangeEnds(std::size_t anchor, std::size_t lead);
+
     std::size_t m_pressedIndex = kNotFound;
     kpv::Point m_pressPoint;
     bool m_dragging = false;

@@ -292,6 +292,8 @@ void ThumbnailViewController::didChangeFileList()
         return;
     }
     const QList<LMPathString> selected = selectedThumbFilePaths();
+    const std::set<std::size_t>& before = m_browser->selectionIndexes();
+    const std::size_t firstSelected = before.empty() ? ThumbnailViewHost::kNotFound : *before.begin();
     updateThumbBrowserItems();
     m_browser->reloadData();
     std::set<std::size_t> indexes;
@@ -299,6 +301,13 @@ void ThumbnailViewController::didChangeFileList()
         const qsizetype i = m_thumbFilePaths.indexOf(p);
         if (i >= 0)
             indexes.insert(std::size_t(i));
+    }
+    // Every selected file left the list (moved to the trash, say): the file that took the first
+    // one's place is selected, so the keys go on from there instead of from the top of the grid.
+    if (indexes.empty() && firstSelected != ThumbnailViewHost::kNotFound && !m_thumbFilePaths.isEmpty()) {
+        const std::size_t index = std::min(firstSelected, std::size_t(m_thumbFilePaths.size()) - 1);
+        indexes.insert(index);
+        m_browser->scrollIndexToVisible(index);
     }
     m_browser->setSelectionIndexes(indexes);
 }

@@ -42,6 +42,12 @@ public:
     void drawRect(const kpv::Rect& dirty) override;
     // The state the row draws in: disabled items always draw as disabled.
     LMVisualState drawingState() const;
+    // Marks the row as the pointer's roll-over does, for the menu's keys.
+    void setKeyHighlighted(bool on)
+    {
+        setMouseIn(on);
+        updateButtonUI();
+    }
 
 private:
     LMPopMenuViewItem* m_popMenuViewItem = nullptr;

@@ -2,6 +2,7 @@
 
 #include "Kit/LMNineSliceImageRep.h"
 #include "Kit/LMPopMenuItemView.h"
+#include "appkit/Event.h"
 
 #include <algorithm>
 #include <cmath>
@@ -52,6 +53,7 @@ void LMPopMenuView::reloadData()
         m_retiredItems.push_back(std::move(item));
     m_viewItems.clear();
     m_hasItems = false;
+    m_keyItemIndex = npos;
 }
 
 void LMPopMenuView::updateItems()
@@ -130,4 +132,54 @@ void LMPopMenuView::didViewShowed(bool shown)
 {
     if (m_delegate)
         m_delegate->popMenuView_viewShowed(this, shown);
+}
+
+void LMPopMenuView::markKeyItem(std::size_t index)
+{
+    m_keyItemIndex = index;
+    // One marked row: the key's, not also the one the pointer last passed over.
+    for (std::size_t i = 0; i < m_viewItems.size(); ++i)
+        if (LMPopMenuItemView* row = m_viewItems[i]->view())
+            row->setKeyHighlighted(i == index);
+}
+
+bool LMPopMenuView::keyDownWhileShown(const kpv::Event& e)
+{
+    const std::size_t n = m_viewItems.size();
+    if (n == 0)
+        return false;
+    const unsigned short key = e.keyCode();
+    auto enabled = [&](std::size_t i) { return m_viewItems[i]->itemEnabled(); };
+    // The next enabled row from `from` (npos: from outside the list) in a direction, wrapping.
+    auto step = [&](std::size_t from, bool down) {
+        std::size_t i = from;
+        for (std::size_t tried = 0; tried < n; ++tried) {
+            i = i >= n ? (down ? 0 : n - 1) : down ? (i + 1) % n : (i + n - 1) % n;
+            if (enabled(i))
+                return i;
+        }
+        return npos;
+    };
+    switch (key) {
+    case kpv::KeyCode::DownArrow:
+    case kpv::KeyCode::UpArrow:
+        if (const std::size_t i = step(m_keyItemIndex, key == kpv::KeyCode::DownArrow); i != npos)
+            markKeyItem(i);
+        return true;
+    case kpv::KeyCode::Home:
+    case kpv::KeyCode::End:
+        if (const std::size_t i = step(npos, key == kpv::KeyCode::Home); i != npos)
+            markKeyItem(i);
+        return true;
+    case kpv::KeyCode::Return:
+    case kpv::KeyCode::KeypadEnter:
+    case kpv::KeyCode::Space:
+        if (m_keyItemIndex >= n)
+            return false;
+        // As a click on the row: the delegate decides what follows (it may hide or rebuild the menu).
+        m_viewItems[m_keyItemIndex]->itemViewActionHandler();
+        return true;
+    default:
+        return false;
+    }
 }

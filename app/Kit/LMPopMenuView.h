@@ -1,6 +1,8 @@
 #pragma once
 // The application's own menu for tool-bar buttons: a skinned panel floating above the content,
-// one row per item of its data source, sized around its rows and rebuilt at every showing.
+// one row per item of its data source, sized around its rows and rebuilt at every showing. While
+// it is shown the keys work it as any menu of the desktop: Up and Down (and Home and End) mark a
+// row, passing over rows that are not enabled, and Return, Enter or Space choose the marked row.
 
 #include "Kit/LMMultiSliceImageView.h"
 #include "Kit/LMPopMenuDelegates.h"
@@ -48,11 +50,18 @@ public:
     void beginItemClick() { ++m_itemClicksRunning; }
     void endItemClick() { --m_itemClicksRunning; }
 
+    // The row the keys have marked; npos while none is.
+    static constexpr std::size_t npos = std::size_t(-1);
+    std::size_t keyItemIndex() const { return m_keyItemIndex; }
+
 protected:
     void willViewShowed(bool shown) override;
     void didViewShowed(bool shown) override;
+    bool keyDownWhileShown(const kpv::Event& e) override;
 
 private:
+    void markKeyItem(std::size_t index);
+
     LMPopMenuViewDataSource* m_dataSource = nullptr;
     LMPopMenuViewDelegate* m_delegate = nullptr;
     LMMultiSliceImageView* m_multiSliceImageViewBkgrd; // subviews
@@ -71,4 +80,5 @@ private:
     std::vector<std::unique_ptr<LMPopMenuViewItem>> m_retiredItems;
     std::vector<std::unique_ptr<kpv::View>> m_retiredViews;
     int m_itemClicksRunning = 0;
+    std::size_t m_keyItemIndex = npos;
 };

@@ -87,6 +87,12 @@ bool LMPopupView::handleMonitorEvent(const kpv::Event& e)
         hide(false);
         return true;
     }
+    if (e.type() == kpv::KeyDown) {
+        // Keys typed into another window (a dialog over this one) are not the view's.
+        if (e.window() && window() && e.window() != window())
+            return false;
+        return keyDownWhileShown(e);
+    }
     if (m_stayWhenMouseLeave && e.type() == kpv::LeftMouseDown) {
         const kpv::Rect inWindow = convertRectToView(bounds(), nullptr);
         kpv::Point p = e.locationInWindow();

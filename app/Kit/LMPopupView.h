@@ -1,7 +1,7 @@
 #pragma once
 // A small panel that floats inside a window above the content, next to the button that opened
 // it. It hides when the pointer leaves it (unless told to stay), closes on Esc and, when it
-// stays, on a click outside it. While shown it holds one monitor of the event monitor centre.
+// stays, on a click outside it; subclasses may take other keys while it is shown. While shown it holds one monitor of the event monitor centre.
 // Hidden, it belongs to whoever made it; shown, it sits in its container.
 
 #include "Kit/LMEventMonitor.h"
@@ -60,6 +60,9 @@ public:
 protected:
     virtual void willViewShowed(bool) {}
     virtual void didViewShowed(bool) {}
+    // A key pressed in the view's window while it is shown (Esc aside, which always hides it):
+    // true when the view took it, so that it reaches nothing beneath.
+    virtual bool keyDownWhileShown(const kpv::Event&) { return false; }
 
 private:
     void registNotifications(bool regist);

@@ -41,15 +41,18 @@ void LMTextEditor::sync()
     const QString now = m_text();
     if (now == m_known)
         return;
-    // Replaced from outside: the caret goes to the end, as after typing the whole text.
+    // Replaced from outside: the caret goes to the end, as after typing the whole text. The
+    // edits remembered were made on another text, so none of them can be taken back any more.
     m_known = now;
     m_caret = m_anchor = now.size();
+    m_undo.clear();
+    m_redo.clear();
 }
 
 bool LMTextEditor::insertText(const QString& text)
 {
     sync();
-    return replaceSelection(text, false);
+    return replaceSelection(text, false, EditKind::Typing);
 }
 
 bool LMTextEditor::deleteBackward()
@@ -84,15 +87,17 @@ qint64 LMTextEditor::nextPosition(qint64 from, bool forward, bool word) const
     return forward ? steps.layout.nextCursorPosition(int(from), mode) : steps.layout.previousCursorPosition(int(from), mode);
 }
 
-bool LMTextEditor::replaceSelection(const QString& replacement, bool cutToFit)
+bool LMTextEditor::replaceSelection(const QString& replacement, bool cutToFit, EditKind kind)
 {
     const qint64 start = selectionStart(), length = selectionLength();
+    const QString removed = m_text().mid(start, length);
     QString text = replacement;
     if (!m_multiLine)
         text.replace(QLatin1Char('\n'), QLatin1Char(' ')).remove(QLatin1Char('\r'));
     if (m_replace(start, length, text)) {
         m_known = m_text();
         setCaret(start + text.size());
+        recordEdit(start, removed, text, kind);
         return true;
     }
     if (!cutToFit || text.isEmpty())
@@ -119,20 +124,87 @@ bool LMTextEditor::replaceSelection(const QString& replacement, bool cutToFit)
         return false;
     m_known = m_text();
     setCaret(start + kept.size());
+    recordEdit(start, removed, kept, kind);
+    return true;
+}
+
+void LMTextEditor::recordEdit(qint64 location, const QString& removed, const QString& inserted, EditKind kind)
+{
+    m_redo.clear();
+    // Typing on where the last typing ended, or deleting on from where the last delete stopped,
+    // extends that edit: one undo takes back the whole run, as in every editor of this desktop.
+    if (!m_undo.empty() && kind != EditKind::Other && m_undo.back().kind == kind) {
+        Edit& last = m_undo.back();
+        if (kind == EditKind::Typing && removed.isEmpty() && location == last.location + last.inserted.size()) {
+            last.inserted += inserted;
+            return;
+        }
+        if (kind == EditKind::Deleting && inserted.isEmpty() && last.inserted.isEmpty()) {
+            if (location + removed.size() == last.location) { // Backspace
+                last.location = location;
+                last.removed.prepend(removed);
+                return;
+            }
+            if (location == last.location) { // forward Delete
+                last.removed += removed;
+                return;
+            }
+        }
+    }
+    m_undo.push_back({location, removed, inserted, kind});
+    // Enough to take back a long session of editing, never unbounded.
+    constexpr std::size_t kMaxSteps = 200;
+    if (m_undo.size() > kMaxSteps)
+        m_undo.erase(m_undo.begin());
+}
+
+bool LMTextEditor::undo()
+{
+    sync();
+    if (m_undo.empty())
+        return false;
+    const Edit edit = m_undo.back();
+    // Through the input's own road: it may refuse (its limit was lowered meanwhile), and then the
+    // step stays to be tried again.
+    if (!m_replace(edit.location, edit.inserted.size(), edit.removed))
+        return false;
+    m_undo.pop_back();
+    m_known = m_text();
+    // What came back is selected, so the user sees what the undo restored.
+    m_anchor = std::clamp<qint64>(edit.location, 0, m_known.size());
+    m_caret = std::clamp<qint64>(edit.location + edit.removed.size(), 0, m_known.size());
+    m_redo.push_back(edit);
+    return true;
+}
+
+bool LMTextEditor::redo()
+{
+    sync();
+    if (m_redo.empty())
+        return false;
+    Edit edit = m_redo.back();
+    if (!m_replace(edit.location, edit.removed.size(), edit.inserted))
+        return false;
+    m_redo.pop_back();
+    m_known = m_text();
+    m_caret = m_anchor = std::clamp<qint64>(edit.location + edit.inserted.size(), 0, m_known.size());
+    // A step made again is never merged with typing that follows it.
+    edit.kind = EditKind::Other;
+    m_undo.push_back(edit);
     return true;
 }
 
 bool LMTextEditor::deleteAround(bool forward)
 {
     if (selectionLength() > 0)
-        return replaceSelection(QString(), false);
+        return replaceSelection(QString(), false, EditKind::Other);
     const qint64 other = nextPosition(m_caret, forward, false);
     if (other == m_caret)
         return false;
     // The character beside the caret, as a selection only while it is deleted: a refused delete
     // leaves the caret as it was.
     m_anchor = other;
-    if (replaceSelection(QString(), false))
+    if (replaceSelection(QString(), false, EditKind::Deleting))
         return true;
     m_anchor = m_caret;
     return false;
@@ -263,16 +335,27 @@ bool LMTextEditor::keyDown(const kpv::Event& e, const Frame& frame)
         return true;
     }
     case kpv::KeyCode::Delete: // Backspace
-        deleteAround(false);
+    case kpv::KeyCode::ForwardDelete: {
+        const bool forward = e.keyCode() == kpv::KeyCode::ForwardDelete;
+        if (!ctrl || selectionLength() > 0) {
+            deleteAround(forward);
+            return true;
+        }
+        // With Ctrl, the word before or after the caret goes, as in every input of this desktop;
+        // refused, the caret stays where it was.
+        const qint64 other = nextPosition(m_caret, forward, true);
+        if (other != m_caret) {
+            m_anchor = other;
+            if (!replaceSelection(QString(), false, EditKind::Deleting))
+                m_anchor = m_caret;
+        }
         return true;
-    case kpv::KeyCode::ForwardDelete:
-        deleteAround(true);
-        return true;
+    }
     case kpv::KeyCode::Return:
     case kpv::KeyCode::KeypadEnter:
         if (!m_multiLine)
             return false;
-        replaceSelection(QStringLiteral("\n"), false);
+        replaceSelection(QStringLiteral("\n"), false, EditKind::Typing);
         return true;
     default:
         break;
@@ -287,22 +370,31 @@ bool LMTextEditor::keyDown(const kpv::Event& e, const Frame& frame)
             if (selectionLength() > 0) {
                 kpv::Pasteboard::generalPasteboard().writeString(selectedText());
                 if (e.keyCode() == kpv::KeyCode::X)
-                    replaceSelection(QString(), false);
+                    replaceSelection(QString(), false, EditKind::Other);
             }
             return true;
         case kpv::KeyCode::V: {
             const QString pasted = kpv::Pasteboard::generalPasteboard().string();
             if (!pasted.isEmpty())
-                replaceSelection(pasted, true);
+                replaceSelection(pasted, true, EditKind::Other);
             return true;
         }
+        case kpv::KeyCode::Z:
+            if (shift)
+                redo();
+            else
+                undo();
+            return true;
+        case kpv::KeyCode::Y:
+            redo();
+            return true;
         default:
             return false;
         }
     }
     const QString chars = e.characters();
     if (!ctrl && LMTextEditRules::isTypedText(chars)) {
-        replaceSelection(chars, false);
+        replaceSelection(chars, false, EditKind::Typing);
         return true;
     }
     return false;

@@ -1,7 +1,7 @@
 #pragma once
 // The editing that the kit's text inputs share: a caret and a selection over the input's text, the
 // keys of this desktop (arrows, Home and End, Shift to select, Ctrl+A/C/X/V, Backspace and
-// Delete, Return in a multi-line input), the mouse (a click places the caret, a drag or a
+// Delete, Return in a multi-line input, Ctrl+Z to undo and Ctrl+Shift+Z or Ctrl+Y to redo), the mouse (a click places the caret, a drag or a
 // Shift+click selects, a double click selects a word) and the drawing of the text with its
 // selection and caret.
 //
@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <functional>
+#include <vector>
 
 namespace kpv {
 class Event;
@@ -48,6 +49,12 @@ public:
     // Typed text in place of the selection, and Backspace, as the keys do; false when refused.
     bool insertText(const QString& text);
     bool deleteBackward();
+    // Takes back the last edit (a run of typing or of deletes counts as one), or makes it again;
+    // false when there is none or the input refuses it. A text set from outside starts afresh.
+    bool undo();
+    bool redo();
+    bool canUndo() const { return !m_undo.empty(); }
+    bool canRedo() const { return !m_redo.empty(); }
 
     // The text drawn in `rect` of the view: where it is, for the mouse and for drawing. `flipped`
     // is the view's coordinate system; `alignment` the input's (Qt flags).
@@ -69,9 +76,19 @@ public:
     qint64 positionAt(kpv::Point locationInView, const Frame& frame) const;
 
 private:
+    // One change of the text: what stood at `location` and what took its place.
+    enum class EditKind { Typing, Deleting, Other };
+    struct Edit {
+        qint64 location = 0;
+        QString removed;
+        QString inserted;
+        EditKind kind = EditKind::Other;
+    };
+    void recordEdit(qint64 location, const QString& removed, const QString& inserted, EditKind kind);
+    bool replaceSelection(const QString& replacement, bool cutToFit, EditKind kind);
+
     // Catches up with a text replaced from outside (the caret goes to its end).
     void sync();
-    bool replaceSelection(const QString& replacement, bool cutToFit);
     bool deleteAround(bool forward);
     qint64 nextPosition(qint64 from, bool forward, bool word) const;
     qint64 lineEdge(qint64 from, bool end, const Frame& frame) const;
@@ -87,4 +104,6 @@ private:
     QString m_known; // the text as the editor last saw it
     qint64 m_caret = 0;
     qint64 m_anchor = 0;
+    std::vector<Edit> m_undo;
+    std::vector<Edit> m_redo;
 };

@@ -177,9 +177,10 @@ void ShareWindowController::beginShareFiles(const QList<ShareFileInfoPtr>& files
     }
 }
 
-bool ShareWindowController::shareFilesByEmail(const QList<ShareFileInfoPtr>& files, kpv::DesktopServices& desktop)
+bool ShareWindowController::shareFilesByEmail(const QList<ShareFileInfoPtr>& files, kpv::DesktopServices& desktop,
+                                              QStringList* leftOut)
 {
-    QStringList attachments;
+    QStringList attachments, missing;
     for (const ShareFileInfoPtr& info : files) {
         if (!info)
             continue;
@@ -191,10 +192,30 @@ bool ShareWindowController::shareFilesByEmail(const QList<ShareFileInfoPtr>& fil
         if (kpv::pathStatus(absolute).isRegularFile &&
             ::access(kpv::encodeFileName(absolute).constData(), R_OK) == 0)
             attachments << absolute;
+        else
+            missing << absolute;
     }
+    if (leftOut)
+        *leftOut = missing;
     if (attachments.isEmpty())
         return false;
     return desktop.composeMail(QString(), QString(), attachments);
+}
+
+QString ShareWindowController::mailLeftOutMessage(const QStringList& leftOut)
+{
+    if (leftOut.isEmpty())
+        return {};
+    return kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_ShareMailLeftOut"), long(leftOut.size())) +
+           QLatin1Char('\n') + mailLeftOutNames(leftOut);
+}
+
+QString ShareWindowController::mailLeftOutNames(const QStringList& leftOut)
+{
+    QStringList names;
+    for (const QString& path : leftOut)
+        names << LMPathString::lastPathComponent(path);
+    return names.join(QLatin1Char('\n'));
 }
 
 void ShareWindowController::selectWebsite(long website)

@@ -38,8 +38,14 @@ public:
     // Site types 1 Facebook, 2 Flickr, 3 Twitter, 4 Tumblr; any other type or no file does nothing.
     void beginShareFiles(const QList<ShareFileInfoPtr>& files, long website, kpv::Window* parent);
     // Attaches the files that still exist to a new message; false when there was nothing to send
-    // or no mail program could be started.
-    static bool shareFilesByEmail(const QList<ShareFileInfoPtr>& files, kpv::DesktopServices& desktop);
+    // or no mail program could be started. The files left out (gone or unreadable) are named in
+    // `leftOut`, so the user can be told the message lacks them.
+    static bool shareFilesByEmail(const QList<ShareFileInfoPtr>& files, kpv::DesktopServices& desktop,
+                                  QStringList* leftOut = nullptr);
+    // What to tell the user of files left out of a message; empty when none was.
+    static QString mailLeftOutMessage(const QStringList& leftOut);
+    // The names of those files, one a line.
+    static QString mailLeftOutNames(const QStringList& leftOut);
 
     // ---- Sheet state and its decisions ----
     LMNormalCustomWindow* shareWindow() const { return m_window.get(); }

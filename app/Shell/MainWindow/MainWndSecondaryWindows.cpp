@@ -111,12 +111,21 @@ bool MainWndSecondaryWindows::shareFiles(const QList<ShareFileInfoPtr>& files, l
     if (files.isEmpty())
         return false;
     if (shareType == ShareWebsiteTypeEmail) {
-        if (ShareWindowController::shareFilesByEmail(files, m_desktop))
+        QStringList leftOut;
+        const bool started = ShareWindowController::shareFilesByEmail(files, m_desktop, &leftOut);
+        // Started without some of the photos (gone or unreadable): the message lacks them, so
+        // say which; nothing visible happens otherwise: say why no message appeared.
+        if (started && leftOut.isEmpty())
             return true;
-        // Nothing visible happens otherwise: say why no message appeared.
         auto* alert = new LMAlertSheet;
         const kpv::Bundle& bundle = kpv::Bundle::mainBundle();
-        alert->beginAlertSheet(bundle.localizedString(QStringLiteral("IDS_ShareMailFailed")),
+        // None of them could be read: no mail program was even asked.
+        const bool noneReadable = !started && leftOut.size() == files.size();
+        const QString text = started        ? ShareWindowController::mailLeftOutMessage(leftOut)
+                             : noneReadable ? bundle.localizedString(QStringLiteral("IDS_ShareMailNothingReadable")) +
+                                                  QLatin1Char('\n') + ShareWindowController::mailLeftOutNames(leftOut)
+                                            : bundle.localizedString(QStringLiteral("IDS_ShareMailFailed"));
+        alert->beginAlertSheet(text,
                                bundle.localizedString(QStringLiteral("IDS_OK")), QString(), QString(),
                                m_windowController.getCurWindow(),
                                [alert](std::int32_t) {
@@ -124,7 +133,7 @@ bool MainWndSecondaryWindows::shareFiles(const QList<ShareFileInfoPtr>& files, l
                                    LMPerformSelectorWrapper().performWithBlock([alert] { delete alert; }, 0);
                                },
                                QString());
-        return false;
+        return started;
     }
     if (shareType < ShareWebsiteTypeFacebook || shareType > ShareWebsiteTypeTumblr)
         return false;

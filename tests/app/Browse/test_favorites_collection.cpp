@@ -7,6 +7,7 @@
 
 #include "foundation/NotificationCenter.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
@@ -215,6 +216,48 @@ TEST_F(FavoritesCollection, DeletedRenamedAndModifiedFiles)
     ASSERT_TRUE(renamed->imgBaseInfo());
     EXPECT_EQ(renamed->imgBaseInfo()->filePath(), P(b2));
     EXPECT_TRUE(renamed->imageUID().startsWith(b2));
+}
+
+// Favourites changed or removed by another program, in folders nobody watches, show as they are
+// now when the user comes back to them: a new picture, or the missing mark, never the old picture.
+TEST_F(FavoritesCollection, FilesChangedOrRemovedElsewhereShowAsTheyAreNow)
+{
+    QTemporaryDir dir;
+    const QString kept = dir.filePath("kept.jpg"), gone = dir.filePath("gone.jpg");
+    writeTestJpeg(kept, 8, 6);
+    writeTestJpeg(gone, 8, 6);
+    c->addFovoriteFile(P(kept), nullptr, {});
+    c->addFovoriteFile(P(gone), nullptr, {});
+    FavImageBrowserView* browser = c->browser();
+    browser->setLoadsPicturesSynchronously(true);
+    auto picture = [&](const QString& path) { return browser->cachedPicture(c->favImageBrowserItemByFilePath(P(path))->imageUID()); };
+    host.mode = 8;
+    c->didChangeMainShowMode({{"old", 4}, {"new", 8}});
+    browser->requestVisiblePictures();
+    ASSERT_EQ(picture(kept).width(), 8);
+    ASSERT_FALSE(picture(gone).isNull());
+
+    // While the grid is up: the viewer's list changes, so a file went or came somewhere.
+    ASSERT_TRUE(QFile::remove(gone));
+    c->didChangeFileList();
+    browser->requestVisiblePictures();
+    EXPECT_TRUE(picture(gone).isNull()) << "the removed file's old picture is not shown";
+    EXPECT_TRUE(browser->hasCachedPicture(c->favImageBrowserItemByFilePath(P(gone))->imageUID()))
+        << "it was read and found missing";
+
+    // Away from the grid: the file is rewritten, and the grid shows the new one on return.
+    c->didChangeMainShowMode({{"old", 8}, {"new", 4}});
+    host.mode = 4;
+    writeTestJpeg(kept, 12, 6);
+    QFile f(kept);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(f.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
+    f.close();
+    host.mode = 8;
+    c->didChangeMainShowMode({{"old", 4}, {"new", 8}});
+    browser->requestVisiblePictures();
+    EXPECT_EQ(picture(kept).width(), 12);
+    EXPECT_EQ(c->favoriteFileCount(), 2u) << "both stay favourites";
 }
 
 TEST_F(FavoritesCollection, BrowserDataSourceFollowsTheList)

@@ -109,14 +109,41 @@ TEST_F(FavoritesCommands, ShareLimitsAndTheGifQuestion)
     EXPECT_EQ(host.shared.size(), 2u);
 }
 
+// Favourites kept from an earlier run have no thumbnail yet: the share sheet still gets one for
+// each file it shows, and no decoding is spent on files it does not show.
+TEST_F(FavoritesCommands, SharedFavouritesCarryThumbnailsForTheSheet)
+{
+    int loads = 0;
+    c->setThumbLoader([&](const LMPathString& path, const LMFileImgBaseInfoPtr&) {
+        ++loads;
+        QImage img(4, 3, QImage::Format_RGB32);
+        img.fill(Qt::green);
+        auto base = std::make_shared<LMFileImgBaseInfo>(path, QStringLiteral("public.jpeg"), 2, QDateTime(), QSizeF(4, 3), 1,
+                                                        QVariantMap());
+        return std::make_shared<LMImage>(img, base);
+    });
+    add(7);
+    c->doShareForType(1);
+    ASSERT_EQ(host.shared.size(), 7u);
+    for (std::size_t i = 0; i < FavoriteViewController::kShareThumbsShown; ++i)
+        EXPECT_FALSE(host.shared[i].rawThumb.isNull()) << i;
+    EXPECT_TRUE(host.shared[6].rawThumb.isNull());
+    EXPECT_EQ(loads, 5);
+}
+
 TEST_F(FavoritesCommands, PrintingLeavesOutWhatCannotBeRendered)
 {
     add(3);
     host.unprintable = {P("/fav2.jpg")};
     c->browser()->selectAll();
     c->doPrint();
+    ASSERT_EQ(host.alerts.size(), 1u) << "the photo left out of the print is named first";
+    EXPECT_EQ(host.printCalls, 0);
+    drainMainRunLoop();
     EXPECT_EQ(host.printCalls, 1);
     EXPECT_EQ(host.printed.size(), 2);
+    EXPECT_TRUE(host.alerts[0].contains(QLatin1String("fav2.jpg")));
+    EXPECT_FALSE(host.alerts[0].contains(QLatin1String("fav1.jpg")));
     host.unprintable = {P("/fav0.jpg"), P("/fav1.jpg"), P("/fav2.jpg")};
     const size_t alertsBefore = host.alerts.size();
     c->doPrint();

@@ -341,6 +341,46 @@ TEST(ImageBrowserKeys, ArrowsPagesEndsAndReturn)
     EXPECT_EQ(src.opened, std::vector<std::size_t>{2});
 }
 
+// Shift with the arrows or a click selects from where the range started to the new end, so going
+// back toward the start gives items up again, as in a file manager.
+TEST(ImageBrowserKeys, ShiftRangesGrowAndShrinkFromWhereTheyStarted)
+{
+    Source src;
+    for (int i = 0; i < 23; ++i) {
+        src.items.push_back(std::make_unique<Item>());
+        src.items.back()->uid = QStringLiteral("r%1").arg(i);
+    }
+    src.plainViews = true;
+    FavImageBrowserView browser(kpv::Rect(0, 0, 12 + 4 * 116, 3 * 91 + 20)); // four columns
+    browser.setCellSize({100, 75});
+    browser.setLoadsPicturesSynchronously(true);
+    browser.setAllowsMultipleSelection(true);
+    browser.setDataSource(&src);
+    browser.setDelegate(&src);
+    browser.reloadData();
+    using Sel = std::set<std::size_t>;
+    auto press = [&](unsigned short key, std::uint64_t flags = 0) {
+        browser.keyDown(keyEvent(key, flags));
+        return browser.selectionIndexes();
+    };
+    auto click = [&](std::size_t index, std::uint64_t flags = 0) {
+        const kpv::Rect f = browser.itemFrameAtIndex(index);
+        const kpv::Point p = browser.convertPointToView({f.midX(), f.midY()}, nullptr);
+        browser.mouseDown(*kpv::Event::mouseEvent(kpv::LeftMouseDown, p, nullptr, flags));
+        browser.mouseUp(*kpv::Event::mouseEvent(kpv::LeftMouseUp, p, nullptr, flags));
+        return browser.selectionIndexes();
+    };
+    const std::uint64_t shift = kpv::ShiftKeyMask;
+    EXPECT_EQ(click(5), Sel{5});
+    EXPECT_EQ(press(125, shift), (Sel{5, 6, 7, 8, 9}));
+    EXPECT_EQ(press(126, shift), Sel{5}) << "back up to where the range started";
+    EXPECT_EQ(press(126, shift), (Sel{1, 2, 3, 4, 5})) << "and on past it the other way";
+    EXPECT_EQ(press(124, shift), (Sel{2, 3, 4, 5}));
+    EXPECT_EQ(press(123), Sel{1}) << "a plain arrow moves on from the range's moving end";
+    EXPECT_EQ(click(10, shift), (Sel{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+    EXPECT_EQ(click(3, shift), (Sel{1, 2, 3})) << "a Shift+click nearer the start selects less";
+}
+
 TEST(ImageBrowserKeys, WheelNotchesAndTouchpadsScrollByTheirOwnMeasure)
 {
     Opener src;
@@ -504,6 +544,25 @@ TEST_F(ThumbnailMode, ListChangesKeepTheSelectedFiles)
     leave();
     c->didChangeFileList();
     EXPECT_TRUE(c->dirty());
+}
+
+// A photo moved to the trash from the grid leaves the one that took its place selected, so the
+// next Delete or arrow goes on from there, not from the top of the grid.
+TEST_F(ThumbnailMode, TheFileAfterOneThatLeftIsSelected)
+{
+    enter();
+    c->browser()->setSelectionIndexes({2});
+    c->browser()->keyDown(keyEvent(117));
+    ASSERT_EQ(host.deleted, QList<LMPathString>{P("/t2.jpg")});
+    host.paths.removeAt(2);
+    c->didChangeFileList();
+    EXPECT_EQ(c->selectedThumbFilePaths(), QList<LMPathString>{P("/t3.jpg")});
+    c->browser()->keyDown(keyEvent(124));
+    EXPECT_EQ(c->selectedThumbFilePaths(), QList<LMPathString>{P("/t4.jpg")});
+    c->browser()->setSelectionIndexes({4});
+    host.paths.removeAt(4); // the last one
+    c->didChangeFileList();
+    EXPECT_EQ(c->selectedThumbFilePaths(), QList<LMPathString>{P("/t4.jpg")});
 }
 
 TEST_F(ThumbnailMode, DoubleClicks)

@@ -277,6 +277,49 @@ TEST_F(PopupTest, MenuMinimumWidthAndDisabledRows)
     EXPECT_EQ(m.clicked.toString(), "b");
 }
 
+// A shown menu works by the keys as any menu: Up and Down mark a row past the disabled ones,
+// wrapping at the ends, Return chooses it, and those keys reach nothing beneath the menu.
+TEST_F(PopupTest, MenuRowsAreChosenByTheKeys)
+{
+    clearSkinImages();
+    auto& center = LMEventMonitorCenter::eventMonitorCenter();
+    int beneathSaw = 0;
+    auto beneath = center.addLocalMonitorForEventsMatchingMask(AnyEventMask, [&](const Event&) {
+        ++beneathSaw;
+        return false;
+    });
+    MenuSource m;
+    m.titles = {"Rename", "Resize", "Convert"};
+    m.disabled = "Resize";
+    auto c = LMPopMenuViewController::popMenuViewControllerWithDataSource(&m, &m, container);
+    LMPopMenuView* menu = c->popMenuView();
+    menu->setFrame(Rect(100, 50, 120, 40));
+    menu->showAtLocationInWindow({160, 50}, false);
+    auto key = [&](unsigned short code) { return center.dispatch(Event::keyEvent(KeyDown, code, QString(), QString(), &window)); };
+    auto marked = [&] {
+        QStringList rows;
+        for (auto& item : menu->viewItems())
+            if (item->view()->visualState() == 1)
+                rows << item->representedObject().toString();
+        return rows;
+    };
+    EXPECT_EQ(key(KeyCode::DownArrow), nullptr);
+    EXPECT_EQ(marked(), QStringList{"Rename"});
+    key(KeyCode::DownArrow);
+    EXPECT_EQ(marked(), QStringList{"Convert"}) << "the disabled row is passed over";
+    key(KeyCode::DownArrow);
+    EXPECT_EQ(marked(), QStringList{"Rename"}) << "past the last row, round to the first";
+    key(KeyCode::UpArrow);
+    EXPECT_EQ(marked(), QStringList{"Convert"});
+    EXPECT_NE(key(KeyCode::LeftArrow), nullptr) << "other keys go on";
+    EXPECT_EQ(key(KeyCode::Return), nullptr);
+    EXPECT_EQ(m.clicked.toString(), "Convert");
+    EXPECT_EQ(beneathSaw, 1) << "only the key the menu left alone reached beneath it";
+    menu->hide(false);
+    EXPECT_NE(key(KeyCode::DownArrow), nullptr) << "a hidden menu takes no keys";
+    center.removeMonitor(beneath);
+}
+
 TEST(PopMenuGeometry, EvenWidthFromAFractionalRow)
 {
     // 97.3 + margins 10 = 107.3, made even: floor(53.65 + 0.5) * 2 = 108.

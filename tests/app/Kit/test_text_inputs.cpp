@@ -164,6 +164,57 @@ TEST(LengthLimitTextField, EditsAtTheCaretWithSelectionAndClipboard)
     EXPECT_EQ(f.stringValue(), QString("news"));
 }
 
+// Ctrl+Z takes back what the user did, a run of typing or of Backspace at a time, and brings
+// back a text replaced by mistake; Ctrl+Shift+Z and Ctrl+Y make it again. A text set from
+// outside starts a new history.
+TEST(LengthLimitTextField, UndoAndRedoTakeBackWholeRunsOfEditing)
+{
+    LMLengthLimitTextField f;
+    f.setAllowedMaxLength(20, false);
+    for (const char* c : {"h", "o", "l", "i", "d", "a", "y"})
+        type(f, c);
+    press(f, KeyCode::A, CommandKeyMask);
+    type(f, "x"); // the whole name replaced by one stray key
+    EXPECT_EQ(f.stringValue(), QString("x"));
+    press(f, KeyCode::Z, CommandKeyMask);
+    EXPECT_EQ(f.stringValue(), QString("holiday"));
+    EXPECT_EQ(f.editor().selectedText(), QString("holiday")); // what came back is selected
+    press(f, KeyCode::Z, CommandKeyMask | ShiftKeyMask);
+    EXPECT_EQ(f.stringValue(), QString("x"));
+    press(f, KeyCode::Z, CommandKeyMask);
+    press(f, KeyCode::End);
+    pressDelete(f);
+    pressDelete(f);
+    pressDelete(f);
+    EXPECT_EQ(f.stringValue(), QString("holi"));
+    press(f, KeyCode::Z, CommandKeyMask); // the three Backspaces at once
+    EXPECT_EQ(f.stringValue(), QString("holiday"));
+    press(f, KeyCode::Z, CommandKeyMask); // then the typing
+    EXPECT_EQ(f.stringValue(), QString());
+    press(f, KeyCode::Z, CommandKeyMask); // nothing left to take back
+    EXPECT_EQ(f.stringValue(), QString());
+    press(f, KeyCode::Y, CommandKeyMask);
+    press(f, KeyCode::Y, CommandKeyMask);
+    EXPECT_EQ(f.stringValue(), QString("holi"));
+    f.setStringValue("set");
+    press(f, KeyCode::Z, CommandKeyMask);
+    EXPECT_EQ(f.stringValue(), QString("set"));
+}
+
+// Ctrl with Backspace or Delete takes a whole word, as in every input of the desktop.
+TEST(LengthLimitTextField, CtrlBackspaceAndCtrlDeleteTakeAWord)
+{
+    LMLengthLimitTextField f;
+    f.setStringValue("beach day one");
+    press(f, KeyCode::Delete, CommandKeyMask);
+    EXPECT_EQ(f.stringValue(), QString("beach day "));
+    press(f, KeyCode::Home);
+    press(f, KeyCode::ForwardDelete, CommandKeyMask);
+    EXPECT_EQ(f.stringValue(), QString("day "));
+    press(f, KeyCode::Z, CommandKeyMask);
+    EXPECT_EQ(f.stringValue(), QString("beach day "));
+}
+
 class Listener : public LMLengthLimitTextViewDelegate {
 public:
     int changes = 0;

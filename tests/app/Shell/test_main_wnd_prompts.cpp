@@ -295,6 +295,39 @@ TEST_F(Prompts, OpeningWhatHoldsNoPhotoSaysWhy)
 
 // No browser or mail program to start: Help, Rate and Recommend say so, and the page's address is
 // in the alert for the user to copy, instead of doing nothing at all.
+// Photos that are gone or unreadable cannot go with the message: the mail still starts with the
+// others, and the user is told which are missing from it; when none is left, that no message was
+// made and why.
+TEST_F(Prompts, MailShareNamesThePhotosItLeftOut)
+{
+    const QString photo = scratch.filePath("here.jpg");
+    QFile file(photo);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("x");
+    file.close();
+    MailCatcher mail;
+    MainWndSecondaryWindows windows(*delegate, *controller, mail, kpv::NotificationCenter::defaultCenter());
+    auto info = [](const QString& path) { return std::make_shared<ShareFileInfo>(LMPathString(path, false)); };
+    constexpr long kMail = 33;
+
+    EXPECT_TRUE(windows.shareFiles({info(photo), info(scratch.filePath("gone.jpg"))}, kMail));
+    EXPECT_EQ(mail.attachments, 1);
+    QList<QMessageBox*> alerts = openAlerts();
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_TRUE(alerts.first()->text().contains("gone.jpg"));
+    EXPECT_FALSE(alerts.first()->text().contains("here.jpg"));
+    alerts.first()->accept();
+    clock.advance(0);
+
+    EXPECT_FALSE(windows.shareFiles({info(scratch.filePath("gone.jpg"))}, kMail));
+    EXPECT_EQ(mail.mails.size(), 1) << "no message without a photo";
+    alerts = openAlerts();
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_TRUE(alerts.first()->text().startsWith(kpv::Bundle::mainBundle().localizedString("IDS_ShareMailNothingReadable")));
+    alerts.first()->accept();
+    clock.advance(0);
+}
+
 TEST_F(Prompts, HelpRateAndRecommendThatCannotStartSaySo)
 {
     bool browserWorks = false;
