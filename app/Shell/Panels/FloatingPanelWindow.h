@@ -9,6 +9,8 @@
 
 #include <QWidget>
 
+#include <algorithm>
+
 inline void makeFloatingPanelWindow(LMNormalCustomWindow& window)
 {
     window.setCanBecomeKeyWindow(false);
@@ -22,4 +24,18 @@ inline void makeFloatingPanelWindow(LMNormalCustomWindow& window)
         widget->setWindowFlag(Qt::WindowDoesNotAcceptFocus, true);
         widget->setAttribute(Qt::WA_ShowWithoutActivating, true);
     }
+}
+
+// Puts a panel at `origin` (where it was left, or its first place), moved as little as needed for
+// the whole of it to be on its screen: a screen since unplugged, or another resolution, would
+// otherwise leave it where the user cannot reach it.
+inline void placeFloatingPanelOnScreen(LMNormalCustomWindow& window, kpv::Point origin)
+{
+    const kpv::Rect screen = window.screen().visibleFrame;
+    const kpv::Rect own = window.frame();
+    if (!screen.isEmpty()) {
+        origin.x = std::max(screen.minX(), std::min(origin.x, screen.maxX() - own.width()));
+        origin.y = std::max(screen.minY(), std::min(origin.y, screen.maxY() - own.height()));
+    }
+    window.setFrameOrigin(origin);
 }

@@ -135,15 +135,7 @@ void NavigateWindowController::setWindowVisible(bool visible)
                 const kpv::Rect main = m_windowController.window()->frame();
                 origin = kpv::Point{main.maxX() - m_window->frame().width() - 24, main.minY() + 90};
             }
-            // Wherever it was left (on a screen since unplugged, or at another resolution), the
-            // whole panel opens on the screen, where the user can reach it.
-            const kpv::Rect screen = m_window->screen().visibleFrame;
-            const kpv::Rect own = m_window->frame();
-            if (!screen.isEmpty()) {
-                origin.x = std::max(screen.minX(), std::min(origin.x, screen.maxX() - own.width()));
-                origin.y = std::max(screen.minY(), std::min(origin.y, screen.maxY() - own.height()));
-            }
-            m_window->setFrameOrigin(origin);
+            placeFloatingPanelOnScreen(*m_window, origin);
         }
         m_window->orderFront();
         return;

@@ -189,14 +189,7 @@ void PropertiesPanelWindow::placeWindow()
         const kpv::Rect own = m_window->frame();
         origin = kpv::Point{main.maxX() - own.width() - 24, main.maxY() - own.height() - 70};
     }
-    // Wherever it was asked to go, the whole panel stays on the screen.
-    const kpv::Rect screen = m_window->screen().visibleFrame;
-    const kpv::Rect own = m_window->frame();
-    if (!screen.isEmpty()) {
-        origin.x = std::max(screen.minX(), std::min(origin.x, screen.maxX() - own.width()));
-        origin.y = std::max(screen.minY(), std::min(origin.y, screen.maxY() - own.height()));
-    }
-    m_window->setFrameOrigin(origin);
+    placeFloatingPanelOnScreen(*m_window, origin);
 }
 
 void PropertiesPanelWindow::switchShow()
