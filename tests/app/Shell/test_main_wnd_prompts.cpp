@@ -119,6 +119,15 @@ protected:
 
     // One launch of `version`; true when it brings the rate prompt.
     bool launch(const QString& version) { return MainWndController::countLaunchForRate(config(), version); }
+    // A photo of one byte in the scratch folder, as much as sharing it needs.
+    QString scratchPhoto(const char* name)
+    {
+        const QString photo = scratch.filePath(QString::fromLatin1(name));
+        QFile file(photo);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("x");
+        return photo;
+    }
 
     kpv::ManualClock clock;
     QTemporaryDir scratch;
@@ -234,11 +243,7 @@ TEST_F(Prompts, RecommendationMailNamesTheProductAndItsPages)
 // nothing at all.
 TEST_F(Prompts, MailShareThatCannotStartSaysSo)
 {
-    const QString photo = scratch.filePath("p.jpg");
-    QFile file(photo);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("x");
-    file.close();
+    const QString photo = scratchPhoto("p.jpg");
     MailCatcher mail;
     MainWndSecondaryWindows windows(*delegate, *controller, mail, kpv::NotificationCenter::defaultCenter());
     const QList<ShareFileInfoPtr> files{std::make_shared<ShareFileInfo>(LMPathString(photo, false))};
@@ -293,18 +298,12 @@ TEST_F(Prompts, OpeningWhatHoldsNoPhotoSaysWhy)
     controller->setNavigateController(&viewer);
 }
 
-// No browser or mail program to start: Help, Rate and Recommend say so, and the page's address is
-// in the alert for the user to copy, instead of doing nothing at all.
 // Photos that are gone or unreadable cannot go with the message: the mail still starts with the
 // others, and the user is told which are missing from it; when none is left, that no message was
 // made and why.
 TEST_F(Prompts, MailShareNamesThePhotosItLeftOut)
 {
-    const QString photo = scratch.filePath("here.jpg");
-    QFile file(photo);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("x");
-    file.close();
+    const QString photo = scratchPhoto("here.jpg");
     MailCatcher mail;
     MainWndSecondaryWindows windows(*delegate, *controller, mail, kpv::NotificationCenter::defaultCenter());
     auto info = [](const QString& path) { return std::make_shared<ShareFileInfo>(LMPathString(path, false)); };
@@ -328,6 +327,8 @@ TEST_F(Prompts, MailShareNamesThePhotosItLeftOut)
     clock.advance(0);
 }
 
+// No browser or mail program to start: Help, Rate and Recommend say so, and the page's address is
+// in the alert for the user to copy, instead of doing nothing at all.
 TEST_F(Prompts, HelpRateAndRecommendThatCannotStartSaySo)
 {
     bool browserWorks = false;

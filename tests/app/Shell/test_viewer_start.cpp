@@ -104,6 +104,13 @@ protected:
 
     // Long enough for the end of a key's auto-navigation and the zoom steps.
     void settle(double seconds = 2.0) { settleProgram(*delegate, clock, seconds); }
+    static void expectWholeOnScreen(const kpv::Rect& frame, const kpv::Rect& screen)
+    {
+        EXPECT_LE(frame.maxX(), screen.maxX());
+        EXPECT_GE(frame.minX(), screen.minX());
+        EXPECT_GE(frame.minY(), screen.minY());
+        EXPECT_LE(frame.maxY(), screen.maxY());
+    }
 
     void start()
     {
@@ -570,11 +577,7 @@ TEST_F(ViewerStart, InfoPanelOpensWholeOnTheScreen)
     ASSERT_FALSE(screen.isEmpty());
     delegate->mainConfig()->setInfoWindowOrigin(QPointF(screen.maxX() - 40, screen.minY() - 200));
     controller->performMenuAction(29);
-    const kpv::Rect f = panel.window()->frame();
-    EXPECT_LE(f.maxX(), screen.maxX());
-    EXPECT_GE(f.minX(), screen.minX());
-    EXPECT_GE(f.minY(), screen.minY());
-    EXPECT_LE(f.maxY(), screen.maxY());
+    expectWholeOnScreen(panel.window()->frame(), screen);
 }
 }  // namespace
 
@@ -591,11 +594,7 @@ TEST_F(ViewerStart, NavigationPanelOpensWholeOnTheScreen)
     controller->performMenuAction(30); // actual size: larger than the window, so the panel shows
     settle();
     ASSERT_TRUE(panel.showStatus());
-    const kpv::Rect f = panel.window()->frame();
-    EXPECT_LE(f.maxX(), screen.maxX());
-    EXPECT_GE(f.minX(), screen.minX());
-    EXPECT_GE(f.minY(), screen.minY());
-    EXPECT_LE(f.maxY(), screen.maxY());
+    expectWholeOnScreen(panel.window()->frame(), screen);
 }
 }  // namespace
 

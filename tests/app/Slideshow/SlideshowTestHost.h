@@ -14,9 +14,9 @@
 #include <QStringList>
 #include <memory>
 
-class FakeHost : public SlideshowViewHost {
+// The main window's show mode: a change is told to its observers, as the window tells it.
+class ShowModeHost : public SlideshowViewHost {
 public:
-    FakeHost() : content(kpv::Rect(0, 0, 800, 600)) {}
     long showMode() const override { return mode; }
     void setShowMode(long m) override
     {
@@ -25,10 +25,16 @@ public:
         kpv::NotificationCenter::defaultCenter().postNotification(
             "didChangeMainShowMode", nullptr, {{"old", qlonglong(old)}, {"new", qlonglong(m)}});
     }
+
+    long mode = 4;
+};
+
+class FakeHost : public ShowModeHost {
+public:
+    FakeHost() : content(kpv::Rect(0, 0, 800, 600)) {}
     kpv::View* contentView() const override { return const_cast<kpv::View*>(&content); }
     void registEquivalentResponder(LMEquivalentResponder* r, bool on) override { registered = on ? r : nullptr; }
 
-    long mode = 4;
     kpv::View content;
     LMEquivalentResponder* registered = nullptr;
 };

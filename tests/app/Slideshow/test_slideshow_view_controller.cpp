@@ -229,17 +229,8 @@ TEST(SlideshowView, FitRectCentresAndNeverEnlarges)
 namespace {
 TEST(SlideshowLifetime, ContentViewDestroyedFirstTakesTheSlideshowViewWithoutADoubleFree)
 {
-    struct Host : SlideshowViewHost {
-        long mode = 4;
+    struct Host : ShowModeHost {
         std::unique_ptr<kpv::View> content = std::make_unique<kpv::View>(kpv::Rect(0, 0, 300, 200));
-        long showMode() const override { return mode; }
-        void setShowMode(long m) override
-        {
-            const long old = mode;
-            mode = m;
-            kpv::NotificationCenter::defaultCenter().postNotification(
-                "didChangeMainShowMode", nullptr, {{"old", qlonglong(old)}, {"new", qlonglong(m)}});
-        }
         kpv::View* contentView() const override { return content.get(); }
         void registEquivalentResponder(LMEquivalentResponder*, bool) override {}
     } host;

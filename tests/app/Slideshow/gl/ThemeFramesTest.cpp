@@ -35,6 +35,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include "ThemeTestPhotos.h"
+#include "../SlideshowTestHost.h"
+
 #include <cmath>
 #include <functional>
 #include <memory>
@@ -44,20 +47,6 @@ namespace {
 
 constexpr int kWidth = 320;
 constexpr int kHeight = 180;
-
-// Photo i: a colour of its own with a white bar across its top third, so that a photo upside
-// down or turned shows.
-QImage testPhoto(int i)
-{
-    static const QColor colours[6] = {QColor(220, 40, 40), QColor(240, 160, 30), QColor(60, 170, 70),
-                                      QColor(40, 110, 220), QColor(150, 60, 190), QColor(30, 180, 180)};
-    QImage img(300, 200, QImage::Format_RGB32);
-    img.fill(colours[i % 6]);
-    QPainter p(&img);
-    p.fillRect(QRect(0, 20, 300, 36), Qt::white);
-    p.fillRect(QRect(20 + 40 * (i % 6), 100, 30, 80), Qt::black);
-    return img;
-}
 
 // Two frames drawn alike: the same tolerance as against a golden image.
 ::testing::AssertionResult framesAlike(QImage actual, QImage expected)
@@ -424,20 +413,11 @@ INSTANTIATE_TEST_SUITE_P(ShippedThemes, FlyingCardsTest, ::testing::Values("card
 namespace {
 
 // The main window as the slideshow sees it: its content view is the test window's.
-class WindowHost : public SlideshowViewHost {
+class WindowHost : public ShowModeHost {
 public:
     explicit WindowHost(kpv::Window& window) : m_window(window) {}
-    long showMode() const override { return mode; }
-    void setShowMode(long m) override
-    {
-        const long old = mode;
-        mode = m;
-        kpv::NotificationCenter::defaultCenter().postNotification(
-            "didChangeMainShowMode", nullptr, {{"old", qlonglong(old)}, {"new", qlonglong(m)}});
-    }
     kpv::View* contentView() const override { return m_window.contentView(); }
     void registEquivalentResponder(LMEquivalentResponder*, bool) override {}
-    long mode = 4;
 
 private:
     kpv::Window& m_window;
