@@ -40,13 +40,17 @@ bool metadataReadable(const QByteArray& bytes)
 
 namespace {
 
-// Tags of more values than this (maker notes, tables) are not worth a dictionary entry.
+// Tags of more values than this (maker notes, tables) are not worth a dictionary entry. A text's
+// count is its length in bytes: a camera's, a lens's or an author's name is often longer than
+// that, and is kept up to a length no row shows whole.
 constexpr long kMaxValuesPerTag = 32;
+constexpr long kMaxTextBytes = 4096;
 
 QVariant toVariant(const Exiv2::Exifdatum& d)
 {
     const long count = long(d.count());
-    if (count <= 0 || count > kMaxValuesPerTag)
+    const bool text = d.typeId() == Exiv2::asciiString || d.typeId() == Exiv2::comment;
+    if (count <= 0 || count > (text ? kMaxTextBytes : kMaxValuesPerTag))
         return {};
     switch (d.typeId()) {
     case Exiv2::asciiString:

@@ -4,7 +4,10 @@
 #include "imageio/FileAccess.h"
 #include "imageio/ImageSource.h"
 #include "imageio_support.h"
+#include "imageio/ImageProperties.h"
 #include "../../../platform/imageio/src/Metadata.h"
+
+#include <exiv2/exiv2.hpp>
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -110,6 +113,37 @@ TEST(FileAccess, IdentityTellsAReplacementFromTheFileThatWasRead)
 // of those spend many seconds of processor time on a few hostile bytes (this head, found by
 // fuzzing, held the reader for over ten), and no picture is such a container. Pictures are read
 // as before.
+// A camera's, a lens's or an author's name longer than 32 characters is shown as it is, not
+// left out of the photo's information.
+TEST(PhotoMetadata, LongNamesAreKept)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("long.jpg"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(test::referenceJpeg(test::pattern(32, 16, false), 90, false, 0));
+    file.close();
+    const std::string model = "Kestrel Optics Field Camera Mark II, Expedition Edition";
+    const std::string lens = "Kestrel 24-105 mm f/4 stabilised zoom with weather sealing";
+    {
+        auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        ASSERT_TRUE(image.get());
+        Exiv2::ExifData exif;
+        exif["Exif.Image.Model"] = model;
+        exif["Exif.Photo.LensModel"] = lens;
+        exif["Exif.Image.Artist"] = std::string(5000, 'a'); // past any length a row could show
+        image->setExifData(exif);
+        image->writeMetadata();
+    }
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QVariantMap properties = imageio_detail::readMetadata(file.readAll());
+    const QVariantMap tiff = properties.value(QLatin1String(kCGImagePropertyTIFFDictionary)).toMap();
+    EXPECT_EQ(tiff.value(QLatin1String(kCGImagePropertyTIFFModel)).toString().toStdString(), model);
+    EXPECT_FALSE(tiff.contains(QStringLiteral("Artist")));
+    const QVariantMap aux = properties.value(QLatin1String(kCGImagePropertyExifAuxDictionary)).toMap();
+    EXPECT_EQ(aux.value(QLatin1String(kCGImagePropertyExifAuxLensModel)).toString().toStdString(), lens);
+}
+
 TEST(HostileMetadata, VideoContainersAreNotParsed)
 {
     static const unsigned char quickTimeHead[] = {
