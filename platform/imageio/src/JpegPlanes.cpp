@@ -293,8 +293,10 @@ CodecDecode decodeWithCodec(const unsigned char* data, size_t size, int reductio
     const int64_t chromaPitch = mcuCount[0] * mcu[0] / reduction / rx + kRowSlack;
     const int64_t chromaRows = chromaBandRows + 2;
     const int chromaWidth = (width + rx - 1) / rx;
-    // The resume index of the parts asked for afterwards, made on the way (a sequential file).
-    if (scanMode == 0)
+    // The resume index of the parts asked for afterwards, made on the way (a sequential file,
+    // decoded to be shown rather than as a thumbnail: a folder's thumbnails would each keep one).
+    const bool recordIndex = scanMode == 0 && reduction < 8;
+    if (recordIndex)
         JpegResumeIndex::recordOnTheWay(raw);
     const uint64_t bandBytes =
         2 * (uint64_t(lumaPitch) * uint64_t(bandRows) + (colour ? 2 * uint64_t(chromaPitch) * uint64_t(chromaRows) : 0)) +
@@ -402,7 +404,7 @@ CodecDecode decodeWithCodec(const unsigned char* data, size_t size, int reductio
     }
     if (pending)
         writeBand(bands[1 - current]);
-    if (scanMode == 0)
+    if (recordIndex)
         JpegResumeIndex::keepRecorded(raw, data, size);
     return CodecDecode::Done;
 }
