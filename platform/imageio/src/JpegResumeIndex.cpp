@@ -260,60 +260,75 @@ QImage decodeJpegRegion(const unsigned char* data, size_t size, const std::vecto
     const int64_t c0 = std::max<int64_t>(rect.x() - 2, 0) / mw, r0 = std::max<int64_t>(rect.y() - 2, 0) / mh;
     const int64_t c1 = std::min<int64_t>((rect.right() + 3 + mw - 1) / mw, frame.mcuCount[0]);
     const int64_t r1 = std::min<int64_t>((rect.bottom() + 3 + mh - 1) / mh, frame.mcuCount[1]);
-    const int64_t lumaW = (c1 - c0) * mw, lumaH = (r1 - r0) * mh, chromaW = lumaW / rx, chromaH = lumaH / ry;
-    const uint64_t planeBytes = uint64_t(lumaW) * uint64_t(lumaH) + (colour ? 2 * uint64_t(chromaW) * uint64_t(chromaH) : 0);
-    if (!reserveDecodeBytes(planeBytes, error))
+    // Three rows of MCUs at a time: an output row's chroma reaches one chroma row into the rows of
+    // MCUs above and below its own, so a row becomes pixels once the one below it is read. The
+    // ring stays in the cache, where planes of the whole part would be fresh memory to fault in.
+    constexpr int64_t kRing = 3;
+    const int64_t lumaW = (c1 - c0) * mw, chromaW = lumaW / rx, chromaMh = mh / ry;
+    const uint64_t ringBytes = uint64_t(kRing) * uint64_t(mh) * uint64_t(lumaW) +
+                               (colour ? 2 * uint64_t(kRing) * uint64_t(chromaMh) * uint64_t(chromaW) : 0);
+    if (!reserveDecodeBytes(ringBytes, error))
         return {};
-    std::vector<uint8_t> planes[3];
-    planes[0].assign(size_t(lumaW * lumaH), 0);
+    std::vector<uint8_t> ring[3];
+    ring[0].resize(size_t(kRing * mh * lumaW));
     if (colour) {
-        planes[1].assign(size_t(chromaW * chromaH), 128);
-        planes[2].assign(size_t(chromaW * chromaH), 128);
+        ring[1].resize(size_t(kRing * chromaMh * chromaW));
+        ring[2].resize(size_t(kRing * chromaMh * chromaW));
     }
+    auto lumaRow = [&](int64_t ly) {
+        return ring[0].data() + (((ly / mh - r0) % kRing) * mh + ly % mh) * lumaW;
+    };
+    auto chromaRow = [&](int plane, int64_t cy) {
+        return ring[plane].data() + (((cy / chromaMh - r0) % kRing) * chromaMh + cy % chromaMh) * chromaW;
+    };
+
+    QImage image = allocateFrame(rect.width(), rect.height(), error);
+    if (image.isNull())
+        return {};
+    const int64_t ox = c0 * mw;
+    const int64_t shift = rect.x() - ox;
+    // Chroma is brought to the luma's size across the blocks read, which reach beyond the part on
+    // each side (the picture's own edge samples standing in beyond it), then cut.
+    const int64_t chromaInsideW = (scaled[0] + rx - 1) / rx, chromaInsideH = (scaled[1] + ry - 1) / ry;
+    const int64_t windowW = std::min(lumaW, scaled[0] - ox);
+    const int64_t windowChromaW = std::min(chromaW, chromaInsideW - ox / rx);
+    ChromaUpsampler cbUp(rx, ry, int(windowChromaW), int(windowW)), crUp(rx, ry, int(windowChromaW), int(windowW));
+    std::vector<uint8_t> cbRow(size_t(windowW) + 32), crRow(size_t(windowW) + 32);
+    auto makeRow = [&](int y) {
+        const int64_t ly = rect.y() + y;
+        const uint8_t* luma = lumaRow(ly) + shift;
+        if (!colour) {
+            greyRowToRgba(image.scanLine(y), luma, rect.width());
+            return;
+        }
+        const int64_t cy = ly / ry;
+        if (rx == 1 && ry == 1) {
+            yccRowToRgba(image.scanLine(y), luma, chromaRow(1, cy) + shift, chromaRow(2, cy) + shift, rect.width());
+            return;
+        }
+        const bool lower = ry == 2 && ly % 2 == 1;
+        const int64_t fy = ry == 2 ? std::clamp<int64_t>(lower ? cy + 1 : cy - 1, 0, chromaInsideH - 1) : cy;
+        cbUp.row(chromaRow(1, cy), chromaRow(1, fy), lower, cbRow.data());
+        crUp.row(chromaRow(2, cy), chromaRow(2, fy), lower, crRow.data());
+        yccRowToRgba(image.scanLine(y), luma, cbRow.data() + shift, crRow.data() + shift, rect.width());
+    };
+
+    int y = 0;
     for (int64_t row = r0; row < r1; ++row) {
-        uint8_t* at[3] = {planes[0].data() + (row - r0) * mh * lumaW,
-                          colour ? planes[1].data() + (row - r0) * (mh / ry) * chromaW : nullptr,
-                          colour ? planes[2].data() + (row - r0) * (mh / ry) * chromaW : nullptr};
+        const int64_t slot = (row - r0) % kRing;
+        uint8_t* at[3] = {ring[0].data() + slot * mh * lumaW,
+                          colour ? ring[1].data() + slot * chromaMh * chromaW : nullptr,
+                          colour ? ring[2].data() + slot * chromaMh * chromaW : nullptr};
         int64_t pitches[3] = {lumaW, chromaW, chromaW};
         JpgReadOutput output{at, pitches};
         JpgReadRequest request{2, c1 - c0, c0, row, &output};
         const int64_t result = ajlJpgDecoderReadMCUs(d, &request);
         if (result != 0 || request.count != 0)
             return fail(QStringLiteral("JPEG decoding failed (code 0x%1)").arg(uint64_t(result), 0, 16));
-    }
-
-    QImage image = allocateFrame(rect.width(), rect.height(), error);
-    if (image.isNull())
-        return {};
-    const int64_t ox = c0 * mw, oy = r0 * mh;
-    const int64_t shift = rect.x() - ox;
-    if (!colour) {
-        for (int y = 0; y < rect.height(); ++y)
-            greyRowToRgba(image.scanLine(y), planes[0].data() + (rect.y() + y - oy) * lumaW + shift, rect.width());
-        return image;
-    }
-    // Chroma is brought to the luma's size across the rows of blocks read, which reach beyond the
-    // part on each side (the picture's own edge samples standing in beyond it), then cut.
-    const int64_t chromaInsideW = (scaled[0] + rx - 1) / rx, chromaInsideH = (scaled[1] + ry - 1) / ry;
-    const int64_t windowW = std::min(lumaW, scaled[0] - ox);
-    const int64_t windowChromaW = std::min(chromaW, chromaInsideW - ox / rx);
-    ChromaUpsampler cbUp(rx, ry, int(windowChromaW), int(windowW)), crUp(rx, ry, int(windowChromaW), int(windowW));
-    std::vector<uint8_t> cbRow(size_t(windowW) + 32), crRow(size_t(windowW) + 32);
-    for (int y = 0; y < rect.height(); ++y) {
-        const int64_t ly = rect.y() + y;
-        const uint8_t* luma = planes[0].data() + (ly - oy) * lumaW + shift;
-        const int64_t cy = ly / ry;
-        const bool lower = ry == 2 && ly % 2 == 1;
-        const int64_t fy = ry == 2 ? std::clamp<int64_t>(lower ? cy + 1 : cy - 1, 0, chromaInsideH - 1) : cy;
-        const int64_t nearAt = (cy - oy / ry) * chromaW, farAt = (fy - oy / ry) * chromaW;
-        if (rx == 1 && ry == 1) {
-            yccRowToRgba(image.scanLine(y), luma, planes[1].data() + nearAt + shift, planes[2].data() + nearAt + shift,
-                         rect.width());
-            continue;
-        }
-        cbUp.row(planes[1].data() + nearAt, planes[1].data() + farAt, lower, cbRow.data());
-        crUp.row(planes[2].data() + nearAt, planes[2].data() + farAt, lower, crRow.data());
-        yccRowToRgba(image.scanLine(y), luma, cbRow.data() + shift, crRow.data() + shift, rect.width());
+        // The rows of the row of MCUs above are whole now, the last row's own at the end.
+        const int64_t ready = row + 1 < r1 ? row * mh : r1 * mh;
+        for (; y < rect.height() && rect.y() + y < ready; ++y)
+            makeRow(y);
     }
     return image;
 }
