@@ -78,6 +78,65 @@ void setExifTag(Exiv2::ExifData& exif, const std::string& key, const QVariant& v
     }
 }
 
+// Unsigned decimal degrees as degrees, minutes and seconds (hundredths), as EXIF stores them.
+Exiv2::URationalValue degreesValue(double degrees)
+{
+    Exiv2::URationalValue value;
+    const double whole = std::floor(degrees);
+    const double minutes = (degrees - whole) * 60;
+    value.value_.push_back({uint32_t(whole), 1});
+    value.value_.push_back({uint32_t(std::floor(minutes)), 1});
+    value.value_.push_back({uint32_t(std::lround((minutes - std::floor(minutes)) * 60 * 100)), 100});
+    return value;
+}
+
+// The location block of the GPS dictionary (the entries Metadata.cpp reads) back into EXIF.
+void setGpsTags(Exiv2::ExifData& exif, const QVariantMap& gps)
+{
+    bool any = false;
+    for (const auto& [key, tag] : {std::pair{kCGImagePropertyGPSLatitude, "Exif.GPSInfo.GPSLatitude"},
+                                   std::pair{kCGImagePropertyGPSLongitude, "Exif.GPSInfo.GPSLongitude"}}) {
+        bool ok = false;
+        const double v = gps.value(QString::fromLatin1(key)).toDouble(&ok);
+        if (ok && std::isfinite(v) && v >= 0 && v <= 180) {
+            exif[tag] = degreesValue(v);
+            any = true;
+        }
+    }
+    for (const auto& [key, tag] : {std::pair{kCGImagePropertyGPSLatitudeRef, "Exif.GPSInfo.GPSLatitudeRef"},
+                                   std::pair{kCGImagePropertyGPSLongitudeRef, "Exif.GPSInfo.GPSLongitudeRef"},
+                                   std::pair{kCGImagePropertyGPSDateStamp, "Exif.GPSInfo.GPSDateStamp"}}) {
+        const QString text = gps.value(QString::fromLatin1(key)).toString();
+        if (!text.isEmpty()) {
+            exif[tag] = text.toStdString();
+            any = true;
+        }
+    }
+    bool ok = false;
+    const double altitude = gps.value(QString::fromLatin1(kCGImagePropertyGPSAltitude)).toDouble(&ok);
+    if (ok && std::isfinite(altitude) && altitude >= 0) {
+        exif["Exif.GPSInfo.GPSAltitude"] = Exiv2::floatToRationalCast(float(altitude));
+        Exiv2::DataValue below(Exiv2::unsignedByte);  // 1: below sea level
+        below.read(gps.value(QString::fromLatin1(kCGImagePropertyGPSAltitudeRef)).toInt() == 1 ? "1" : "0");
+        exif["Exif.GPSInfo.GPSAltitudeRef"] = below;
+        any = true;
+    }
+    const QStringList time = gps.value(QString::fromLatin1(kCGImagePropertyGPSTimeStamp)).toString().split(u':');
+    if (time.size() == 3) {
+        Exiv2::URationalValue value;
+        value.value_.push_back({uint32_t(time[0].toUInt()), 1});
+        value.value_.push_back({uint32_t(time[1].toUInt()), 1});
+        value.value_.push_back({uint32_t(std::lround(time[2].toDouble() * 100)), 100});
+        exif["Exif.GPSInfo.GPSTimeStamp"] = value;
+        any = true;
+    }
+    if (any) {
+        Exiv2::DataValue version(Exiv2::unsignedByte);
+        version.read("2 2 0 0");
+        exif["Exif.GPSInfo.GPSVersionID"] = version;
+    }
+}
+
 // Carries orientation, resolution and the dictionaries' plain entries into a JPEG or PNG.
 bool addMetadata(QByteArray* file, const QVariantMap& p, const EncodeOptions& o, QString* error)
 {
@@ -95,6 +154,7 @@ bool addMetadata(QByteArray* file, const QVariantMap& p, const EncodeOptions& o,
         const QVariantMap ex = p.value(kCGImagePropertyExifDictionary).toMap();
         for (auto it = ex.begin(); it != ex.end(); ++it)
             setExifTag(exif, "Exif.Photo." + it.key().toStdString(), it.value());
+        setGpsTags(exif, p.value(kCGImagePropertyGPSDictionary).toMap());
         if (o.orientation)
             exif["Exif.Image.Orientation"] = uint16_t(o.orientation);
         if (o.dpiX > 0) {
