@@ -148,6 +148,8 @@ CropSaveWorker::Result CropSaveWorker::beginSaveCropImageOnThread(
     if (!metadataSource.isEmpty() && !sourceFileStillAsRead(fileInfo, metadataSource))
         metadataSource.clear();
     kpv::ImageWriteOptions options = LMImageTools::writeOptionsKeepingMetadataOf(metadataSource);
+    options.createNew = m_destination.mustBeNew;
+    options.replaceOnly = m_destination.replaceOnly;
     const QString target = toFile->path();
     options.stillWanted = [operation, target] {
         LMSaveStages::reach(LMSaveStages::Writing, target);

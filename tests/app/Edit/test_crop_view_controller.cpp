@@ -26,6 +26,7 @@
 #include "foundation/UserDefaults.h"
 #include "foundation/RunLoop.h"
 #include "Model/LMImageTools.h"
+#include "Model/LMSaveStages.h"
 #include "imageio/ImageProperties.h"
 #include "imageio/ImageSource.h"
 
@@ -449,6 +450,49 @@ TEST_F(CropView, OriginalRemovedOrReplacedMeanwhileStillSavesElsewhere)
     EXPECT_TRUE(corner.blue() > 200 && corner.red() < 50) << corner.name().toStdString();
     EXPECT_EQ(storedAuthorAndPlace(host.panelAnswer), QStringLiteral("Ann at 48.250"));
     EXPECT_EQ(fileChecksum(original), otherSum);
+}
+
+// Save As writes to the name chosen in the panel. A file that another program puts there while
+// the crop is being written, or a file the user agreed to replace that is rewritten meanwhile, is
+// left as it is: the save is told failed and the crop stays to be saved again.
+TEST_F(CropView, SaveAsLeavesAFileThatAppearedOrChangedMeanwhile)
+{
+    ASSERT_NO_FATAL_FAILURE(openFile("a.png", QSize(60, 40)));
+    enter();
+    const QString fresh = dir.filePath("fresh.png");
+    const QString agreed = dir.filePath("agreed.png");
+    ASSERT_TRUE(writeTestImage(agreed, QSize(8, 8), Qt::green));
+    const QByteArray originalSum = fileChecksum(host.record->filePath().path());
+    LMSaveStages::setObserverForTesting([&](LMSaveStages::Stage stage, const QString &path) {
+        if (stage == LMSaveStages::Preparing)
+            writeTestImage(path, QSize(9, 9), Qt::red);  // another program, at either name
+    });
+    host.panelAnswer = fresh;
+    controller.doSaveAs();
+    ASSERT_NO_FATAL_FAILURE(waitForSave());
+    host.panelAnswer = agreed;
+    controller.doSaveAs();
+    ASSERT_NO_FATAL_FAILURE(waitForSave());
+    LMSaveStages::setObserverForTesting({});
+
+    // What the other program wrote stands, not the 30 x 20 crop.
+    EXPECT_EQ(storedImageSize(fresh), QSize(9, 9));
+    EXPECT_EQ(storedImageSize(agreed), QSize(9, 9));
+    ASSERT_EQ(host.alerts.size(), 2u);
+    EXPECT_TRUE(host.alertReasons[0].contains("fresh.png")) << host.alertReasons[0].toStdString();
+    EXPECT_TRUE(host.alertReasons[1].contains("agreed.png")) << host.alertReasons[1].toStdString();
+    EXPECT_TRUE(host.savedPaths.empty());
+    EXPECT_TRUE(host.modified.empty());
+    EXPECT_TRUE(host.showModes.empty());
+    EXPECT_EQ(fileChecksum(host.record->filePath().path()), originalSum);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3);  // no temporary file
+
+    // The crop is still there for another name.
+    host.panelAnswer = dir.filePath("elsewhere.png");
+    controller.doSaveAs();
+    ASSERT_NO_FATAL_FAILURE(waitForSave());
+    EXPECT_EQ(storedImageSize(host.panelAnswer), QSize(30, 20));
+    EXPECT_EQ(host.savedPaths.size(), 1u);
 }
 
 // The controls reach the commands: the toolbar at the rectangle, the preset pop-up, and the
