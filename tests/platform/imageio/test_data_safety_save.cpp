@@ -284,6 +284,60 @@ QString writeTiffPages(const QTemporaryDir& dir, int pages, int bits)
     return path;
 }
 
+// A TIFF turned and written over itself keeps its lossless coding: the properties read from the
+// file name it, and the new file is coded the same way (Deflate's old code as its current one).
+TEST_F(SafeSave, TurnedTiffKeepsItsLosslessCoding)
+{
+    const QImage picture = pattern(64, 48, false);
+    const struct {
+        uint16_t stored, expected;
+    } rows[] = {{COMPRESSION_LZW, COMPRESSION_LZW},
+                {COMPRESSION_ADOBE_DEFLATE, COMPRESSION_ADOBE_DEFLATE},
+                {COMPRESSION_DEFLATE, COMPRESSION_ADOBE_DEFLATE},
+                {COMPRESSION_PACKBITS, COMPRESSION_PACKBITS},
+                {COMPRESSION_NONE, COMPRESSION_NONE}};
+    for (const auto& row : rows) {
+        const QString path = dir.filePath(QStringLiteral("coded%1.tif").arg(row.stored));
+        TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+        ASSERT_TRUE(tif);
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(picture.width()));
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(picture.height()));
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 4);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        const uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};
+        TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
+        TIFFSetField(tif, TIFFTAG_ORIENTATION, uint16_t(6));
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, row.stored);
+        const QImage rgba = picture.convertToFormat(QImage::Format_RGBA8888);
+        for (int y = 0; y < rgba.height(); ++y)
+            ASSERT_EQ(TIFFWriteScanline(tif, const_cast<uchar*>(rgba.constScanLine(y)), uint32_t(y), 0), 1);
+        TIFFClose(tif);
+
+        QString error;
+        auto source = kpv::ImageSource::createWithFile(path, &error);
+        ASSERT_TRUE(source) << error.toStdString();
+        QVariantMap props = source->propertiesAtIndex(0);
+        props.insert(kpv::kCGImagePropertyOrientation, 1);
+        ImageWriteOptions options;
+        options.metadataSourcePath = path;
+        options.replaceOnly = kpv::fileIdentity(path);
+        ASSERT_TRUE(ImageDestination::writeImage(turned, path, kpv::ContentTypes::kTiff, props, &error, options))
+            << error.toStdString();
+
+        tif = TIFFOpen(QFile::encodeName(path).constData(), "r");
+        ASSERT_TRUE(tif);
+        uint16_t coding = 0;
+        uint32_t width = 0;
+        TIFFGetField(tif, TIFFTAG_COMPRESSION, &coding);
+        TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+        TIFFClose(tif);
+        EXPECT_EQ(coding, row.expected) << "stored as " << row.stored;
+        EXPECT_EQ(width, uint32_t(turned.width()));
+    }
+}
+
 TEST(ContentLostByRewriting, PagesAnimationAndDepthAreNamed)
 {
     QTemporaryDir dir;
