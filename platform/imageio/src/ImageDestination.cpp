@@ -14,6 +14,7 @@
 #include <exiv2/exiv2.hpp>
 
 #include <cmath>
+#include <cstring>
 
 namespace kpv {
 namespace {
@@ -201,9 +202,21 @@ bool isStorageTag(const Exiv2::Exifdatum& d)
     }
 }
 
+// Whether a colour profile can describe the pixels written. The writers store RGB, and a grey or
+// CMYK photo is decoded to RGB: its profile (colour space "GRAY" or "CMYK" at byte 16 of the
+// header) would tell a colour-managing program to read those RGB values as grey levels or inks,
+// and such a file is refused or drawn wrong there. Any other profile goes along.
+bool profileFits(const Exiv2::DataBuf& profile, const EncodeOptions& o)
+{
+    if (o.sourceColourModel || profile.size_ < 20)
+        return true;
+    const char* space = reinterpret_cast<const char*>(profile.pData_) + 16;
+    return std::memcmp(space, "GRAY", 4) != 0 && std::memcmp(space, "CMYK", 4) != 0;
+}
+
 // Carries every metadata block of `source` into the freshly encoded `file`: EXIF (GPS and maker
-// notes among it) without the storage tags and the old thumbnail, IPTC, XMP, the ICC profile and
-// the comment. The orientation becomes the written one and the EXIF pixel size the new one.
+// notes among it) without the storage tags and the old thumbnail, IPTC, XMP, the ICC profile (where
+// it fits the pixels) and the comment. The orientation becomes the written one and the EXIF pixel size the new one.
 }  // namespace
 
 namespace imageio_detail {
@@ -260,7 +273,7 @@ bool carryMetadata(QByteArray* file, const QByteArray& source, const EncodeOptio
         // TIFF and JPEG 2000 have no comment block; TIFF's description tag travels with the EXIF data.
         if (!from->comment().empty() && to->mimeType() != "image/tiff" && to->supportsMetadata(Exiv2::mdComment))
             to->setComment(from->comment());
-        if (from->iccProfileDefined())
+        if (from->iccProfileDefined() && profileFits(*from->iccProfile(), o))
             to->setIccProfile(*from->iccProfile(), false);
         to->writeMetadata();
         Exiv2::BasicIo& io = to->io();

@@ -284,6 +284,41 @@ QString writeTiffPages(const QTemporaryDir& dir, int pages, int bits)
     return path;
 }
 
+// The pixels are written as RGB: the profile of a grey or CMYK photo no longer describes them and
+// stays out of the new file, while an RGB one goes along. A JPEG turned on its blocks keeps its
+// own colours, and so any profile.
+TEST_F(SafeSave, OnlyAProfileThatFitsTheWrittenColoursGoesAlong)
+{
+    for (const char* space : {"GRAY", "CMYK", "RGB "}) {
+        const QString source = write(QStringLiteral("%1.jpg").arg(QString::fromLatin1(space).trimmed()), kpv::ContentTypes::kJpeg);
+        {
+            auto image = openMetadata(source);
+            QByteArray icc = fakeIccProfile();
+            icc.replace(16, 4, space);
+            Exiv2::DataBuf profile(reinterpret_cast<const Exiv2::byte*>(icc.constData()), long(icc.size()));
+            image->setIccProfile(profile, false);
+            image->writeMetadata();
+        }
+        const bool rgb = std::string(space) == "RGB ";
+        for (const QString type : {kpv::ContentTypes::kJpeg, kpv::ContentTypes::kPng, kpv::ContentTypes::kTiff}) {
+            const QString copy = dir.filePath(QStringLiteral("copy.") + type.section(u'.', -1));
+            ImageWriteOptions options;
+            options.metadataSourcePath = source;
+            QString error;
+            ASSERT_TRUE(ImageDestination::writeImage(turned, copy, type, {}, &error, options)) << error.toStdString();
+            EXPECT_EQ(openMetadata(copy)->iccProfileDefined(), rgb) << space << " into " << type.toStdString();
+        }
+        const QByteArray before = checksum(source);
+        ImageWriteOptions inPlace;
+        inPlace.replaceOnly = kpv::fileIdentity(source);
+        QString error;
+        ASSERT_TRUE(ImageDestination::transformJpegLosslessly(source, kpv::LosslessTransform::Rotate90, inPlace, &error))
+            << error.toStdString();
+        EXPECT_NE(checksum(source), before);
+        EXPECT_TRUE(openMetadata(source)->iccProfileDefined()) << space;
+    }
+}
+
 // A TIFF turned and written over itself keeps its lossless coding: the properties read from the
 // file name it, and the new file is coded the same way (Deflate's old code as its current one).
 TEST_F(SafeSave, TurnedTiffKeepsItsLosslessCoding)
