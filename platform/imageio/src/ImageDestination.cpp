@@ -42,6 +42,18 @@ EncodeOptions optionsFrom(const QVariantMap& p, const QImage& image)
     return o;
 }
 
+// Whether any pixel of an RGBA8888 image lets the background through.
+bool hasTransparency(const QImage& rgba)
+{
+    for (int y = 0; y < rgba.height(); ++y) {
+        const uchar* row = rgba.constScanLine(y);
+        for (int x = 0; x < rgba.width(); ++x)
+            if (row[4 * x + 3] != 0xff)
+                return true;
+    }
+    return false;
+}
+
 // Sets one EXIF tag from a dictionary value, converting to the tag's own type; values of
 // other kinds are left out.
 void setExifTag(Exiv2::ExifData& exif, const std::string& key, const QVariant& value)
@@ -409,7 +421,10 @@ bool ImageDestination::writeImage(const QImage& image, const QString& path, cons
             *error = QStringLiteral("out of memory");
         return false;
     }
-    const EncodeOptions o = optionsFrom(properties, image);
+    EncodeOptions o = optionsFrom(properties, image);
+    // Every decode hands its pixels over with an alpha channel: only a picture with a pixel that is
+    // not opaque is written with one, so an RGB photo saved as PNG or TIFF stays RGB.
+    o.hasAlpha = o.hasAlpha && hasTransparency(rgba);
     QByteArray bytes;
     bool ok = false;
     bool metadata = false;

@@ -319,6 +319,35 @@ TEST_F(SafeSave, OnlyAProfileThatFitsTheWrittenColoursGoesAlong)
     }
 }
 
+// Every decode gives pixels with an alpha channel; the file written from them has one only when
+// the picture has a pixel that is not opaque, so an RGB photo saved as PNG or TIFF stays RGB.
+TEST_F(SafeSave, AnOpaquePhotoIsWrittenWithoutAnAlphaChannel)
+{
+    for (const bool alpha : {false, true}) {
+        const QString source = writeFile(dir, alpha ? "clear.png" : "solid.png", referencePng(pattern(16, 8, alpha), alpha, false));
+        QString error;
+        auto decoded = kpv::ImageSource::createWithFile(source, &error);
+        ASSERT_TRUE(decoded) << error.toStdString();
+        const QImage pixels = decoded->createImageAtIndex(0, &error);
+        ASSERT_TRUE(pixels.hasAlphaChannel());
+
+        const QString png = dir.filePath("out.png");
+        ASSERT_TRUE(ImageDestination::writeImage(pixels, png, kpv::ContentTypes::kPng, {}, &error)) << error.toStdString();
+        QFile file(png);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(int(file.read(26).at(25)), alpha ? 6 : 2) << "PNG colour type";  // RGBA or RGB
+
+        const QString tiff = dir.filePath("out.tif");
+        ASSERT_TRUE(ImageDestination::writeImage(pixels, tiff, kpv::ContentTypes::kTiff, {}, &error)) << error.toStdString();
+        TIFF* tif = TIFFOpen(QFile::encodeName(tiff).constData(), "r");
+        ASSERT_TRUE(tif);
+        uint16_t samples = 0;
+        TIFFGetField(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+        TIFFClose(tif);
+        EXPECT_EQ(samples, alpha ? 4 : 3);
+    }
+}
+
 // A TIFF turned and written over itself keeps its lossless coding: the properties read from the
 // file name it, and the new file is coded the same way (Deflate's old code as its current one).
 TEST_F(SafeSave, TurnedTiffKeepsItsLosslessCoding)
