@@ -214,6 +214,46 @@ bool isStorageTag(const Exiv2::Exifdatum& d)
     }
 }
 
+const QByteArray kPngSignature("\x89PNG\r\n\x1A\n", 8);
+
+// The text chunks of a PNG that the metadata library writes itself: the EXIF, IPTC and XMP
+// profiles and the description (the comment). It leaves every other text chunk alone.
+bool isMetadataLibraryText(const QByteArray& keyword)
+{
+    return keyword == "XML:com.adobe.xmp" || keyword == "Description" || keyword.startsWith("Raw profile type ");
+}
+
+// A PNG written from a PNG keeps the source's other text chunks (title, author, copyright, the
+// program's own notes), byte for byte, in their order, just before the new file's end.
+void carryPngText(QByteArray* file, const QByteArray& source)
+{
+    if (!source.startsWith(kPngSignature) || !file->startsWith(kPngSignature))
+        return;
+    QByteArray chunks;
+    // The walker visits only chunks that lie whole within the bytes.
+    MPngWalkChunksInMemory(reinterpret_cast<const uint8_t*>(source.constData()), size_t(source.size()),
+                           [&](const MPngChunk& chunk) {
+                               if (chunk.is("tEXt") || chunk.is("zTXt") || chunk.is("iTXt")) {
+                                   const QByteArray data = source.mid(qsizetype(chunk.offset) + 8, qsizetype(chunk.length));
+                                   const qsizetype end = data.indexOf('\0');
+                                   if (end > 0 && !isMetadataLibraryText(data.left(end)))
+                                       chunks += source.mid(qsizetype(chunk.offset), qsizetype(chunk.length) + 12);
+                               }
+                               return true;
+                           });
+    if (chunks.isEmpty())
+        return;
+    int64_t end = -1;
+    MPngWalkChunksInMemory(reinterpret_cast<const uint8_t*>(file->constData()), size_t(file->size()),
+                           [&](const MPngChunk& chunk) {
+                               if (chunk.is("IEND"))
+                                   end = chunk.offset;
+                               return end < 0;
+                           });
+    if (end >= 0)
+        file->insert(qsizetype(end), chunks);
+}
+
 // Whether a colour profile can describe the pixels written. The writers store RGB, and a grey or
 // CMYK photo is decoded to RGB: its profile (colour space "GRAY" or "CMYK" at byte 16 of the
 // header) would tell a colour-managing program to read those RGB values as grey levels or inks,
@@ -295,6 +335,7 @@ bool carryMetadata(QByteArray* file, const QByteArray& source, const EncodeOptio
         if (io.read(reinterpret_cast<Exiv2::byte*>(out.data()), length) != length)
             return false;
         *file = std::move(out);
+        carryPngText(file, source);
         return true;
     } catch (const std::exception& e) {
         if (error)

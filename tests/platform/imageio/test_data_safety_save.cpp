@@ -348,6 +348,60 @@ TEST_F(SafeSave, AnOpaquePhotoIsWrittenWithoutAnAlphaChannel)
     }
 }
 
+// A PNG chunk with its CRC (ISO 3309, over the type and the data).
+QByteArray pngChunk(const char* type, const QByteArray& data)
+{
+    const QByteArray body = QByteArray(type, 4) + data;
+    uint32_t crc = 0xffffffffu;
+    for (const char byte : body) {
+        crc ^= uint8_t(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    crc ^= 0xffffffffu;
+    QByteArray chunk;
+    for (const uint32_t v : {uint32_t(data.size()), crc})
+        for (int shift = 24; shift >= 0; shift -= 8)
+            chunk.append(char((v >> shift) & 0xff));
+    return chunk.left(4) + body + chunk.right(4);
+}
+
+// A PNG turned and written over itself keeps its title, author, copyright and other text, in
+// every kind of text chunk, beside the XMP packet the metadata library writes once.
+TEST_F(SafeSave, PngTextChunksSurviveARewrite)
+{
+    QByteArray png = referencePng(pattern(64, 48, false), false, false);
+    png.insert(png.size() - 12, pngChunk("tEXt", QByteArray("Author\0Ann Lee", 14)) +
+                                    pngChunk("zTXt", QByteArray("Copyright\0\0", 11) + qCompress("(c) Ann").mid(4)) +
+                                    pngChunk("iTXt", QByteArray("Title\0\0\0\0\0Harbour", 17)));
+    const QString path = writeFile(dir, "text.png", png);
+    {
+        auto image = openMetadata(path);
+        Exiv2::XmpData xmp;
+        xmp["Xmp.dc.subject"] = "boats";
+        image->setXmpData(xmp);
+        image->writeMetadata();
+    }
+    ImageWriteOptions options;
+    options.metadataSourcePath = path;
+    options.replaceOnly = kpv::fileIdentity(path);
+    QString error;
+    ASSERT_TRUE(ImageDestination::writeImage(turned, path, kpv::ContentTypes::kPng, {{kpv::kCGImagePropertyOrientation, 1}},
+                                             &error, options))
+        << error.toStdString();
+
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray written = file.readAll();
+    EXPECT_TRUE(written.contains(QByteArray("tEXtAuthor\0Ann Lee", 18)));
+    EXPECT_TRUE(written.contains(QByteArray("zTXtCopyright\0\0", 15)));
+    EXPECT_TRUE(written.contains(QByteArray("iTXtTitle\0\0\0\0\0Harbour", 21)));
+    EXPECT_EQ(written.count("XML:com.adobe.xmp"), 1);
+    auto image = openMetadata(path);
+    EXPECT_NE(image->xmpData().findKey(Exiv2::XmpKey("Xmp.dc.subject")), image->xmpData().end());
+    EXPECT_EQ(image->pixelWidth(), turned.width());
+}
+
 // A TIFF turned and written over itself keeps its lossless coding: the properties read from the
 // file name it, and the new file is coded the same way (Deflate's old code as its current one).
 TEST_F(SafeSave, TurnedTiffKeepsItsLosslessCoding)
