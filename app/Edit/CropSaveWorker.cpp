@@ -8,9 +8,27 @@
 #include "Model/LMSaveStages.h"
 
 #include "foundation/Operation.h"
+#include "imageio/FileAccess.h"
 
 namespace {
 bool cancelled(const kpv::Operation *op) { return op && op->isCancelled(); }
+
+// Whether the file at `path` is still the photo the record read: the same file, not rewritten.
+bool sourceFileStillAsRead(const LMNavFileInfoPtr &record, const QString &path)
+{
+    const kpv::FileIdentity now = kpv::fileIdentity(path);
+    if (!now.isValid())
+        return false;
+    if (!record)
+        return true;
+    // The identity of the decode the crop was cut from, else that of the record's information.
+    LMFileImgBaseInfoPtr read;
+    if (const LMImagePtr original = record->imageByType(1))
+        read = original->originalImgBaseInfo();
+    if (!read || !read->fileIdentity().isValid())
+        read = record->imgBaseInfo();
+    return !read || !read->fileIdentity().isValid() || read->fileIdentity() == now;
+}
 
 // The crop's own base information: its pixel size, the source's properties marked upright.
 LMFileImgBaseInfoPtr memoryInfoFor(const QSizeF &size, const LMFileImgBaseInfoPtr &source)
@@ -121,11 +139,17 @@ CropSaveWorker::Result CropSaveWorker::beginSaveCropImageOnThread(
     if (saveParameters)
         props = LMImageTools::createPropertiesFrom(props, saveParameters);
     // The crop's information lives in memory; the metadata blocks (location, keywords, profile) come
-    // from the photo it was cut from.
+    // from the photo it was cut from, while that file is still the one that was read. Removed or
+    // replaced by another program since, it has nothing of this photo's left: the crop then keeps
+    // what was read with its pixels (its properties), and can still be saved elsewhere.
     QString metadataSource = fileInfo ? fileInfo->filePath().path() : QString();
     if (metadataSource.isEmpty() && info)
         metadataSource = info->filePath().path();
+    if (!metadataSource.isEmpty() && !sourceFileStillAsRead(fileInfo, metadataSource))
+        metadataSource.clear();
     kpv::ImageWriteOptions options = LMImageTools::writeOptionsKeepingMetadataOf(metadataSource);
+    options.createNew = m_destination.mustBeNew;
+    options.replaceOnly = m_destination.replaceOnly;
     const QString target = toFile->path();
     options.stillWanted = [operation, target] {
         LMSaveStages::reach(LMSaveStages::Writing, target);

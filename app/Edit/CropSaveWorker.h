@@ -9,6 +9,7 @@
 #include "Model/LMNavFileInfo.h"
 #include "Model/LMPathString.h"
 #include "Model/LMImageRotateAngle.h"
+#include "imageio/FileAccess.h"
 
 #include <QRectF>
 #include <QVariantMap>
@@ -43,6 +44,16 @@ public:
 
     explicit CropSaveWorker(const LMPhotoLoader &loader) : m_loader(loader) {}
 
+    // What may stand at the destination when the written file takes its place. mustBeNew:
+    // nothing (the user chose a free name; one that appears meanwhile is left alone and the
+    // write fails). A valid replaceOnly: only that file, as it was when the user agreed to
+    // replace it (one changed since is left alone and the write fails).
+    struct Destination {
+        bool mustBeNew = false;
+        kpv::FileIdentity replaceOnly;
+    };
+    void setDestination(const Destination &destination) { m_destination = destination; }
+
     Result beginSaveCropImageOnThread(const LMNavFileInfoPtr &fileInfo, const LMImageRotateAngle &angleRotate,
                                       const std::optional<LMPathString> &toFile,
                                       const std::optional<QVariantMap> &saveParameters, int actionType,
@@ -60,4 +71,5 @@ public:
 
 private:
     const LMPhotoLoader &m_loader;
+    Destination m_destination;
 };

@@ -2,6 +2,7 @@
 
 #include "Edit/CropGeometry.h"
 #include "Edit/CropPreviewView.h"
+#include "Edit/EditFileTools.h"
 #include "Kit/LMAreaTrackView.h"
 #include "Kit/LMEventMonitorCenter.h"
 #include "Kit/LMFadeShowProxy.h"
@@ -579,7 +580,8 @@ LMImagePtr CropViewController::reusableCrop() const
 }
 
 void CropViewController::beginSaveCropImageToFile(const QString &path, const std::optional<QVariantMap> &saveParameters,
-                                                  int actionType, const LMImagePtr &alreadyCropped, Completion done)
+                                                  int actionType, const LMImagePtr &alreadyCropped, Completion done,
+                                                  const CropSaveWorker::Destination &destination)
 {
     const LMNavFileInfoPtr record = m_fileInfo;
     const LMImageRotateAngle angle = m_angle;
@@ -620,6 +622,7 @@ void CropViewController::beginSaveCropImageToFile(const QString &path, const std
     auto op = std::make_shared<WorkerOperation>();
     op->work = [=](const kpv::Operation *self) {
         CropSaveWorker worker(*loader);
+        worker.setDestination(destination);
         CropSaveWorker::Result r = worker.beginSaveCropImageOnThread(
             record, angle, toFile, saveParameters, actionType, alreadyCropped, rawRect, self,
             [host, alive](const QVariantMap &loaded) {
@@ -673,6 +676,24 @@ void CropViewController::doSaveAs()
 
 void CropViewController::saveCropImageToFile(const QString &path, const std::optional<QVariantMap> &saveParameters)
 {
+    // The file goes to the name the user chose a moment ago: a free name must still be free when
+    // it is written, and a file the user agreed to replace must still be the one it was then (the
+    // photo itself: the one that was read). Anything else is left alone and the save is told failed.
+    CropSaveWorker::Destination destination;
+    if (!EditFileTools::itemExistsAtPath(path)) {
+        destination.mustBeNew = true;
+    } else {
+        destination.replaceOnly = kpv::fileIdentity(path);
+        if (m_fileInfo && m_fileInfo->filePath().path() == path) {
+            LMFileImgBaseInfoPtr read;
+            if (const LMImagePtr original = m_fileInfo->imageByType(1))
+                read = original->originalImgBaseInfo();
+            if (!read)
+                read = m_fileInfo->imgBaseInfo();
+            if (read && read->fileIdentity().isValid())
+                destination.replaceOnly = read->fileIdentity();
+        }
+    }
     beginSaveCropImageToFile(path, saveParameters, CropSaveWorker::SaveAs, reusableCrop(),
                              [this, path](const CropSaveWorker::Result &r) {
                                  if (r.code == CropSaveWorker::kFailed) {
@@ -683,7 +704,8 @@ void CropViewController::saveCropImageToFile(const QString &path, const std::opt
                                      m_host.endSaveCurFileToPath(LMPathString(path, false));
                                  if (r.code != CropSaveWorker::kCancelled)
                                      backToViewMode();
-                             });
+                             },
+                             destination);
 }
 
 void CropViewController::doCopy()

@@ -217,7 +217,8 @@ private:
     void switchCropPage(bool croppedPage);
     void showCroppedView();
     void beginSaveCropImageToFile(const QString &path, const std::optional<QVariantMap> &saveParameters,
-                                  int actionType, const LMImagePtr &alreadyCropped, Completion done);
+                                  int actionType, const LMImagePtr &alreadyCropped, Completion done,
+                                  const CropSaveWorker::Destination &destination = {});
     LMImagePtr reusableCrop() const;
     QRectF viewRectToVisual(const kpv::Rect &r) const;
     kpv::Rect visualRectToView(const QRectF &r) const;

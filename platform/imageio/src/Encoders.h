@@ -19,6 +19,9 @@ struct EncodeOptions {
     bool hasAlpha = true;
     // PNG: the deflate level, 0 (stored as they are) to 9; -1: the library's own.
     int pngCompressionLevel = -1;
+    // The pixels keep the colour model of the source (a JPEG turned on its blocks): its colour
+    // profile fits them whatever it describes. Otherwise they were written as RGB.
+    bool sourceColourModel = false;
 };
 
 bool encodeJpeg(const QImage& rgba, const EncodeOptions& o, QByteArray* out, QString* error);

@@ -14,6 +14,7 @@
 #include <exiv2/exiv2.hpp>
 
 #include <cmath>
+#include <cstring>
 
 namespace kpv {
 namespace {
@@ -39,6 +40,18 @@ EncodeOptions optionsFrom(const QVariantMap& p, const QImage& image)
     o.tiffCompression = p.value(kCGImagePropertyTIFFDictionary).toMap().value(kCGImagePropertyTIFFCompression, 1).toInt();
     o.hasAlpha = image.hasAlphaChannel();
     return o;
+}
+
+// Whether any pixel of an RGBA8888 image lets the background through.
+bool hasTransparency(const QImage& rgba)
+{
+    for (int y = 0; y < rgba.height(); ++y) {
+        const uchar* row = rgba.constScanLine(y);
+        for (int x = 0; x < rgba.width(); ++x)
+            if (row[4 * x + 3] != 0xff)
+                return true;
+    }
+    return false;
 }
 
 // Sets one EXIF tag from a dictionary value, converting to the tag's own type; values of
@@ -78,6 +91,65 @@ void setExifTag(Exiv2::ExifData& exif, const std::string& key, const QVariant& v
     }
 }
 
+// Unsigned decimal degrees as degrees, minutes and seconds (hundredths), as EXIF stores them.
+Exiv2::URationalValue degreesValue(double degrees)
+{
+    Exiv2::URationalValue value;
+    const double whole = std::floor(degrees);
+    const double minutes = (degrees - whole) * 60;
+    value.value_.push_back({uint32_t(whole), 1});
+    value.value_.push_back({uint32_t(std::floor(minutes)), 1});
+    value.value_.push_back({uint32_t(std::lround((minutes - std::floor(minutes)) * 60 * 100)), 100});
+    return value;
+}
+
+// The location block of the GPS dictionary (the entries Metadata.cpp reads) back into EXIF.
+void setGpsTags(Exiv2::ExifData& exif, const QVariantMap& gps)
+{
+    bool any = false;
+    for (const auto& [key, tag] : {std::pair{kCGImagePropertyGPSLatitude, "Exif.GPSInfo.GPSLatitude"},
+                                   std::pair{kCGImagePropertyGPSLongitude, "Exif.GPSInfo.GPSLongitude"}}) {
+        bool ok = false;
+        const double v = gps.value(QString::fromLatin1(key)).toDouble(&ok);
+        if (ok && std::isfinite(v) && v >= 0 && v <= 180) {
+            exif[tag] = degreesValue(v);
+            any = true;
+        }
+    }
+    for (const auto& [key, tag] : {std::pair{kCGImagePropertyGPSLatitudeRef, "Exif.GPSInfo.GPSLatitudeRef"},
+                                   std::pair{kCGImagePropertyGPSLongitudeRef, "Exif.GPSInfo.GPSLongitudeRef"},
+                                   std::pair{kCGImagePropertyGPSDateStamp, "Exif.GPSInfo.GPSDateStamp"}}) {
+        const QString text = gps.value(QString::fromLatin1(key)).toString();
+        if (!text.isEmpty()) {
+            exif[tag] = text.toStdString();
+            any = true;
+        }
+    }
+    bool ok = false;
+    const double altitude = gps.value(QString::fromLatin1(kCGImagePropertyGPSAltitude)).toDouble(&ok);
+    if (ok && std::isfinite(altitude) && altitude >= 0) {
+        exif["Exif.GPSInfo.GPSAltitude"] = Exiv2::floatToRationalCast(float(altitude));
+        Exiv2::DataValue below(Exiv2::unsignedByte);  // 1: below sea level
+        below.read(gps.value(QString::fromLatin1(kCGImagePropertyGPSAltitudeRef)).toInt() == 1 ? "1" : "0");
+        exif["Exif.GPSInfo.GPSAltitudeRef"] = below;
+        any = true;
+    }
+    const QStringList time = gps.value(QString::fromLatin1(kCGImagePropertyGPSTimeStamp)).toString().split(u':');
+    if (time.size() == 3) {
+        Exiv2::URationalValue value;
+        value.value_.push_back({uint32_t(time[0].toUInt()), 1});
+        value.value_.push_back({uint32_t(time[1].toUInt()), 1});
+        value.value_.push_back({uint32_t(std::lround(time[2].toDouble() * 100)), 100});
+        exif["Exif.GPSInfo.GPSTimeStamp"] = value;
+        any = true;
+    }
+    if (any) {
+        Exiv2::DataValue version(Exiv2::unsignedByte);
+        version.read("2 2 0 0");
+        exif["Exif.GPSInfo.GPSVersionID"] = version;
+    }
+}
+
 // Carries orientation, resolution and the dictionaries' plain entries into a JPEG or PNG.
 bool addMetadata(QByteArray* file, const QVariantMap& p, const EncodeOptions& o, QString* error)
 {
@@ -95,6 +167,7 @@ bool addMetadata(QByteArray* file, const QVariantMap& p, const EncodeOptions& o,
         const QVariantMap ex = p.value(kCGImagePropertyExifDictionary).toMap();
         for (auto it = ex.begin(); it != ex.end(); ++it)
             setExifTag(exif, "Exif.Photo." + it.key().toStdString(), it.value());
+        setGpsTags(exif, p.value(kCGImagePropertyGPSDictionary).toMap());
         if (o.orientation)
             exif["Exif.Image.Orientation"] = uint16_t(o.orientation);
         if (o.dpiX > 0) {
@@ -141,9 +214,61 @@ bool isStorageTag(const Exiv2::Exifdatum& d)
     }
 }
 
+const QByteArray kPngSignature("\x89PNG\r\n\x1A\n", 8);
+
+// The text chunks of a PNG that the metadata library writes itself: the EXIF, IPTC and XMP
+// profiles and the description (the comment). It leaves every other text chunk alone.
+bool isMetadataLibraryText(const QByteArray& keyword)
+{
+    return keyword == "XML:com.adobe.xmp" || keyword == "Description" || keyword.startsWith("Raw profile type ");
+}
+
+// A PNG written from a PNG keeps the source's other text chunks (title, author, copyright, the
+// program's own notes), byte for byte, in their order, just before the new file's end.
+void carryPngText(QByteArray* file, const QByteArray& source)
+{
+    if (!source.startsWith(kPngSignature) || !file->startsWith(kPngSignature))
+        return;
+    QByteArray chunks;
+    // The walker visits only chunks that lie whole within the bytes.
+    MPngWalkChunksInMemory(reinterpret_cast<const uint8_t*>(source.constData()), size_t(source.size()),
+                           [&](const MPngChunk& chunk) {
+                               if (chunk.is("tEXt") || chunk.is("zTXt") || chunk.is("iTXt")) {
+                                   const QByteArray data = source.mid(qsizetype(chunk.offset) + 8, qsizetype(chunk.length));
+                                   const qsizetype end = data.indexOf('\0');
+                                   if (end > 0 && !isMetadataLibraryText(data.left(end)))
+                                       chunks += source.mid(qsizetype(chunk.offset), qsizetype(chunk.length) + 12);
+                               }
+                               return true;
+                           });
+    if (chunks.isEmpty())
+        return;
+    int64_t end = -1;
+    MPngWalkChunksInMemory(reinterpret_cast<const uint8_t*>(file->constData()), size_t(file->size()),
+                           [&](const MPngChunk& chunk) {
+                               if (chunk.is("IEND"))
+                                   end = chunk.offset;
+                               return end < 0;
+                           });
+    if (end >= 0)
+        file->insert(qsizetype(end), chunks);
+}
+
+// Whether a colour profile can describe the pixels written. The writers store RGB, and a grey or
+// CMYK photo is decoded to RGB: its profile (colour space "GRAY" or "CMYK" at byte 16 of the
+// header) would tell a colour-managing program to read those RGB values as grey levels or inks,
+// and such a file is refused or drawn wrong there. Any other profile goes along.
+bool profileFits(const Exiv2::DataBuf& profile, const EncodeOptions& o)
+{
+    if (o.sourceColourModel || profile.size_ < 20)
+        return true;
+    const char* space = reinterpret_cast<const char*>(profile.pData_) + 16;
+    return std::memcmp(space, "GRAY", 4) != 0 && std::memcmp(space, "CMYK", 4) != 0;
+}
+
 // Carries every metadata block of `source` into the freshly encoded `file`: EXIF (GPS and maker
-// notes among it) without the storage tags and the old thumbnail, IPTC, XMP, the ICC profile and
-// the comment. The orientation becomes the written one and the EXIF pixel size the new one.
+// notes among it) without the storage tags and the old thumbnail, IPTC, XMP, the ICC profile (where
+// it fits the pixels) and the comment. The orientation becomes the written one and the EXIF pixel size the new one.
 }  // namespace
 
 namespace imageio_detail {
@@ -200,7 +325,7 @@ bool carryMetadata(QByteArray* file, const QByteArray& source, const EncodeOptio
         // TIFF and JPEG 2000 have no comment block; TIFF's description tag travels with the EXIF data.
         if (!from->comment().empty() && to->mimeType() != "image/tiff" && to->supportsMetadata(Exiv2::mdComment))
             to->setComment(from->comment());
-        if (from->iccProfileDefined())
+        if (from->iccProfileDefined() && profileFits(*from->iccProfile(), o))
             to->setIccProfile(*from->iccProfile(), false);
         to->writeMetadata();
         Exiv2::BasicIo& io = to->io();
@@ -210,6 +335,7 @@ bool carryMetadata(QByteArray* file, const QByteArray& source, const EncodeOptio
         if (io.read(reinterpret_cast<Exiv2::byte*>(out.data()), length) != length)
             return false;
         *file = std::move(out);
+        carryPngText(file, source);
         return true;
     } catch (const std::exception& e) {
         if (error)
@@ -336,7 +462,10 @@ bool ImageDestination::writeImage(const QImage& image, const QString& path, cons
             *error = QStringLiteral("out of memory");
         return false;
     }
-    const EncodeOptions o = optionsFrom(properties, image);
+    EncodeOptions o = optionsFrom(properties, image);
+    // Every decode hands its pixels over with an alpha channel: only a picture with a pixel that is
+    // not opaque is written with one, so an RGB photo saved as PNG or TIFF stays RGB.
+    o.hasAlpha = o.hasAlpha && hasTransparency(rgba);
     QByteArray bytes;
     bool ok = false;
     bool metadata = false;

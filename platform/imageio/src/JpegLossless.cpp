@@ -84,6 +84,7 @@ bool ImageDestination::transformJpegLosslessly(const QString& path, LosslessTran
         return false;
     imageio_detail::EncodeOptions o;
     o.orientation = 1;
+    o.sourceColourModel = true;
     if (!imageio_detail::carryMetadata(&bytes, metadataSource, o, QSize(width, height), error))
         return false;
     return imageio_detail::replaceFileSafely(path, bytes, options, error);

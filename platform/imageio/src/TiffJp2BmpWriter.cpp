@@ -96,9 +96,23 @@ bool encodeTiff(const QImage& rgba, const EncodeOptions& o, QByteArray* out, QSt
             *error = QStringLiteral("TIFF encoder could not start");
         return false;
     }
-    const int compression = o.tiffCompression == COMPRESSION_LZW || o.tiffCompression == COMPRESSION_PACKBITS
-                                ? o.tiffCompression
-                                : COMPRESSION_NONE;
+    // The lossless codings a TIFF may name are kept: a photo turned and written over itself stays
+    // as compact as it was (a Deflate file written uncompressed grows many times over, and may no
+    // longer fit the disk). Deflate's old code is written as its current one; lossy or unknown
+    // codings are written uncompressed.
+    int compression = COMPRESSION_NONE;
+    switch (o.tiffCompression) {
+    case COMPRESSION_LZW:
+    case COMPRESSION_PACKBITS:
+    case COMPRESSION_ADOBE_DEFLATE:
+        compression = o.tiffCompression;
+        break;
+    case COMPRESSION_DEFLATE:
+        compression = COMPRESSION_ADOBE_DEFLATE;
+        break;
+    default:
+        break;
+    }
     const uint16_t samples = o.hasAlpha ? 4 : 3;
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(rgba.width()));
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(rgba.height()));

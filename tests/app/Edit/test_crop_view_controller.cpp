@@ -25,6 +25,10 @@
 #include "foundation/NotificationCenter.h"
 #include "foundation/UserDefaults.h"
 #include "foundation/RunLoop.h"
+#include "Model/LMImageTools.h"
+#include "Model/LMSaveStages.h"
+#include "imageio/ImageProperties.h"
+#include "imageio/ImageSource.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -96,6 +100,11 @@ protected:
     {
         const QString path = dir.filePath(name);
         ASSERT_TRUE(writeTestImage(path, size, Qt::blue, orientation));
+        openWritten(path);
+    }
+    // Opens a file already written, as the view mode does: its information and full-size pixels.
+    void openWritten(const QString &path)
+    {
         auto record = std::make_shared<LMNavFileInfo>(LMPathString(path, false));
         record->setImgBaseInfo(editTestLoader().loadImgBaseInfo(record->filePath(), nullptr));
         record->setImage(editTestLoader().loadImage(record->filePath(), 1, record->imgBaseInfo(), nullptr), false, 1, 0);
@@ -377,6 +386,113 @@ TEST_F(CropView, SaveIntoAReadOnlyFolderShowsAnAlertAndKeepsTheFiles)
     EXPECT_EQ(fileChecksum(target), targetSum);
     EXPECT_EQ(fileChecksum(host.record->filePath().path()), originalSum);
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+// A photo of one colour with its author and the place it was taken in its EXIF block.
+bool writeAuthoredPhoto(const QString &path, QSize size, QColor colour, const QString &artist, double latitude)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(colour);
+    const QVariantMap tiff{{QStringLiteral("Artist"), artist}};
+    const QVariantMap gps{{QString::fromLatin1(kpv::kCGImagePropertyGPSLatitude), latitude},
+                          {QString::fromLatin1(kpv::kCGImagePropertyGPSLatitudeRef), QStringLiteral("N")}};
+    return LMImageTools::saveImage(image, path,
+                                   {{QString::fromLatin1(kpv::kCGImagePropertyTIFFDictionary), tiff},
+                                    {QString::fromLatin1(kpv::kCGImagePropertyGPSDictionary), gps}});
+}
+
+// "author at latitude" as stored in the file's EXIF block.
+QString storedAuthorAndPlace(const QString &path)
+{
+    auto source = kpv::ImageSource::createWithFile(path);
+    if (!source)
+        return QString();
+    const QVariantMap p = source->propertiesAtIndex(0);
+    return p.value(QString::fromLatin1(kpv::kCGImagePropertyTIFFDictionary)).toMap().value(QStringLiteral("Artist")).toString() +
+           QStringLiteral(" at ") +
+           QString::number(p.value(QString::fromLatin1(kpv::kCGImagePropertyGPSDictionary))
+                               .toMap()
+                               .value(QString::fromLatin1(kpv::kCGImagePropertyGPSLatitude))
+                               .toDouble(), 'f', 3);
+}
+
+// Another program removes or replaces the photo while it is being cropped: the crop is still the
+// user's to save elsewhere, with the metadata of the photo it was cut from, and the file that
+// now stands at the photo's name is left alone.
+TEST_F(CropView, OriginalRemovedOrReplacedMeanwhileStillSavesElsewhere)
+{
+    const QString original = dir.filePath("a.jpg");
+    ASSERT_TRUE(writeAuthoredPhoto(original, QSize(60, 40), Qt::blue, QStringLiteral("Ann"), 48.25));
+    ASSERT_NO_FATAL_FAILURE(openWritten(original));
+    enter();
+
+    ASSERT_TRUE(QFile::remove(original));
+    host.panelAnswer = dir.filePath("cut.jpg");
+    controller.doSaveAs();
+    ASSERT_NO_FATAL_FAILURE(waitForSave());
+    EXPECT_TRUE(host.alerts.empty()) << host.alertReasons.front().toStdString();
+    ASSERT_EQ(host.savedPaths.size(), 1u);
+    EXPECT_EQ(storedImageSize(host.panelAnswer), QSize(30, 20));
+    EXPECT_EQ(storedAuthorAndPlace(host.panelAnswer), QStringLiteral("Ann at 48.250"));
+
+    // Now a different photo, by someone else, stands at the name.
+    leave();
+    ASSERT_TRUE(writeAuthoredPhoto(original, QSize(50, 50), Qt::red, QStringLiteral("Bob"), 10.5));
+    const QByteArray otherSum = fileChecksum(original);
+    enter();
+    host.panelAnswer = dir.filePath("cut2.png");
+    controller.doSaveAs();
+    ASSERT_NO_FATAL_FAILURE(waitForSave());
+    EXPECT_TRUE(host.alerts.empty());
+    ASSERT_EQ(host.savedPaths.size(), 2u);
+    EXPECT_EQ(storedImageSize(host.panelAnswer), QSize(30, 20));
+    const QColor corner = readImage(host.panelAnswer).pixelColor(0, 0);
+    EXPECT_TRUE(corner.blue() > 200 && corner.red() < 50) << corner.name().toStdString();
+    EXPECT_EQ(storedAuthorAndPlace(host.panelAnswer), QStringLiteral("Ann at 48.250"));
+    EXPECT_EQ(fileChecksum(original), otherSum);
+}
+
+// Save As writes to the name chosen in the panel. A file that another program puts there while
+// the crop is being written, or a file the user agreed to replace that is rewritten meanwhile, is
+// left as it is: the save is told failed and the crop stays to be saved again.
+TEST_F(CropView, SaveAsLeavesAFileThatAppearedOrChangedMeanwhile)
+{
+    ASSERT_NO_FATAL_FAILURE(openFile("a.png", QSize(60, 40)));
+    enter();
+    const QString fresh = dir.filePath("fresh.png");
+    const QString agreed = dir.filePath("agreed.png");
+    ASSERT_TRUE(writeTestImage(agreed, QSize(8, 8), Qt::green));
+    const QByteArray originalSum = fileChecksum(host.record->filePath().path());
+    LMSaveStages::setObserverForTesting([&](LMSaveStages::Stage stage, const QString &path) {
+        if (stage == LMSaveStages::Preparing)
+            writeTestImage(path, QSize(9, 9), Qt::red);  // another program, at either name
+    });
+    host.panelAnswer = fresh;
+    controller.doSaveAs();
+    ASSERT_NO_FATAL_FAILURE(waitForSave());
+    host.panelAnswer = agreed;
+    controller.doSaveAs();
+    ASSERT_NO_FATAL_FAILURE(waitForSave());
+    LMSaveStages::setObserverForTesting({});
+
+    // What the other program wrote stands, not the 30 x 20 crop.
+    EXPECT_EQ(storedImageSize(fresh), QSize(9, 9));
+    EXPECT_EQ(storedImageSize(agreed), QSize(9, 9));
+    ASSERT_EQ(host.alerts.size(), 2u);
+    EXPECT_TRUE(host.alertReasons[0].contains("fresh.png")) << host.alertReasons[0].toStdString();
+    EXPECT_TRUE(host.alertReasons[1].contains("agreed.png")) << host.alertReasons[1].toStdString();
+    EXPECT_TRUE(host.savedPaths.empty());
+    EXPECT_TRUE(host.modified.empty());
+    EXPECT_TRUE(host.showModes.empty());
+    EXPECT_EQ(fileChecksum(host.record->filePath().path()), originalSum);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3);  // no temporary file
+
+    // The crop is still there for another name.
+    host.panelAnswer = dir.filePath("elsewhere.png");
+    controller.doSaveAs();
+    ASSERT_NO_FATAL_FAILURE(waitForSave());
+    EXPECT_EQ(storedImageSize(host.panelAnswer), QSize(30, 20));
+    EXPECT_EQ(host.savedPaths.size(), 1u);
 }
 
 // The controls reach the commands: the toolbar at the rectangle, the preset pop-up, and the

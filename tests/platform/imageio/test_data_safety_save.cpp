@@ -284,6 +284,178 @@ QString writeTiffPages(const QTemporaryDir& dir, int pages, int bits)
     return path;
 }
 
+// The pixels are written as RGB: the profile of a grey or CMYK photo no longer describes them and
+// stays out of the new file, while an RGB one goes along. A JPEG turned on its blocks keeps its
+// own colours, and so any profile.
+TEST_F(SafeSave, OnlyAProfileThatFitsTheWrittenColoursGoesAlong)
+{
+    for (const char* space : {"GRAY", "CMYK", "RGB "}) {
+        const QString source = write(QStringLiteral("%1.jpg").arg(QString::fromLatin1(space).trimmed()), kpv::ContentTypes::kJpeg);
+        {
+            auto image = openMetadata(source);
+            QByteArray icc = fakeIccProfile();
+            icc.replace(16, 4, space);
+            Exiv2::DataBuf profile(reinterpret_cast<const Exiv2::byte*>(icc.constData()), long(icc.size()));
+            image->setIccProfile(profile, false);
+            image->writeMetadata();
+        }
+        const bool rgb = std::string(space) == "RGB ";
+        for (const QString type : {kpv::ContentTypes::kJpeg, kpv::ContentTypes::kPng, kpv::ContentTypes::kTiff}) {
+            const QString copy = dir.filePath(QStringLiteral("copy.") + type.section(u'.', -1));
+            ImageWriteOptions options;
+            options.metadataSourcePath = source;
+            QString error;
+            ASSERT_TRUE(ImageDestination::writeImage(turned, copy, type, {}, &error, options)) << error.toStdString();
+            EXPECT_EQ(openMetadata(copy)->iccProfileDefined(), rgb) << space << " into " << type.toStdString();
+        }
+        const QByteArray before = checksum(source);
+        ImageWriteOptions inPlace;
+        inPlace.replaceOnly = kpv::fileIdentity(source);
+        QString error;
+        ASSERT_TRUE(ImageDestination::transformJpegLosslessly(source, kpv::LosslessTransform::Rotate90, inPlace, &error))
+            << error.toStdString();
+        EXPECT_NE(checksum(source), before);
+        EXPECT_TRUE(openMetadata(source)->iccProfileDefined()) << space;
+    }
+}
+
+// Every decode gives pixels with an alpha channel; the file written from them has one only when
+// the picture has a pixel that is not opaque, so an RGB photo saved as PNG or TIFF stays RGB.
+TEST_F(SafeSave, AnOpaquePhotoIsWrittenWithoutAnAlphaChannel)
+{
+    for (const bool alpha : {false, true}) {
+        const QString source = writeFile(dir, alpha ? "clear.png" : "solid.png", referencePng(pattern(16, 8, alpha), alpha, false));
+        QString error;
+        auto decoded = kpv::ImageSource::createWithFile(source, &error);
+        ASSERT_TRUE(decoded) << error.toStdString();
+        const QImage pixels = decoded->createImageAtIndex(0, &error);
+        ASSERT_TRUE(pixels.hasAlphaChannel());
+
+        const QString png = dir.filePath("out.png");
+        ASSERT_TRUE(ImageDestination::writeImage(pixels, png, kpv::ContentTypes::kPng, {}, &error)) << error.toStdString();
+        QFile file(png);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(int(file.read(26).at(25)), alpha ? 6 : 2) << "PNG colour type";  // RGBA or RGB
+
+        const QString tiff = dir.filePath("out.tif");
+        ASSERT_TRUE(ImageDestination::writeImage(pixels, tiff, kpv::ContentTypes::kTiff, {}, &error)) << error.toStdString();
+        TIFF* tif = TIFFOpen(QFile::encodeName(tiff).constData(), "r");
+        ASSERT_TRUE(tif);
+        uint16_t samples = 0;
+        TIFFGetField(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+        TIFFClose(tif);
+        EXPECT_EQ(samples, alpha ? 4 : 3);
+    }
+}
+
+// A PNG chunk with its CRC (ISO 3309, over the type and the data).
+QByteArray pngChunk(const char* type, const QByteArray& data)
+{
+    const QByteArray body = QByteArray(type, 4) + data;
+    uint32_t crc = 0xffffffffu;
+    for (const char byte : body) {
+        crc ^= uint8_t(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    crc ^= 0xffffffffu;
+    QByteArray chunk;
+    for (const uint32_t v : {uint32_t(data.size()), crc})
+        for (int shift = 24; shift >= 0; shift -= 8)
+            chunk.append(char((v >> shift) & 0xff));
+    return chunk.left(4) + body + chunk.right(4);
+}
+
+// A PNG turned and written over itself keeps its title, author, copyright and other text, in
+// every kind of text chunk, beside the XMP packet the metadata library writes once.
+TEST_F(SafeSave, PngTextChunksSurviveARewrite)
+{
+    QByteArray png = referencePng(pattern(64, 48, false), false, false);
+    png.insert(png.size() - 12, pngChunk("tEXt", QByteArray("Author\0Ann Lee", 14)) +
+                                    pngChunk("zTXt", QByteArray("Copyright\0\0", 11) + qCompress("(c) Ann").mid(4)) +
+                                    pngChunk("iTXt", QByteArray("Title\0\0\0\0\0Harbour", 17)));
+    const QString path = writeFile(dir, "text.png", png);
+    {
+        auto image = openMetadata(path);
+        Exiv2::XmpData xmp;
+        xmp["Xmp.dc.subject"] = "boats";
+        image->setXmpData(xmp);
+        image->writeMetadata();
+    }
+    ImageWriteOptions options;
+    options.metadataSourcePath = path;
+    options.replaceOnly = kpv::fileIdentity(path);
+    QString error;
+    ASSERT_TRUE(ImageDestination::writeImage(turned, path, kpv::ContentTypes::kPng, {{kpv::kCGImagePropertyOrientation, 1}},
+                                             &error, options))
+        << error.toStdString();
+
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray written = file.readAll();
+    EXPECT_TRUE(written.contains(QByteArray("tEXtAuthor\0Ann Lee", 18)));
+    EXPECT_TRUE(written.contains(QByteArray("zTXtCopyright\0\0", 15)));
+    EXPECT_TRUE(written.contains(QByteArray("iTXtTitle\0\0\0\0\0Harbour", 21)));
+    EXPECT_EQ(written.count("XML:com.adobe.xmp"), 1);
+    auto image = openMetadata(path);
+    EXPECT_NE(image->xmpData().findKey(Exiv2::XmpKey("Xmp.dc.subject")), image->xmpData().end());
+    EXPECT_EQ(image->pixelWidth(), turned.width());
+}
+
+// A TIFF turned and written over itself keeps its lossless coding: the properties read from the
+// file name it, and the new file is coded the same way (Deflate's old code as its current one).
+TEST_F(SafeSave, TurnedTiffKeepsItsLosslessCoding)
+{
+    const QImage picture = pattern(64, 48, false);
+    const struct {
+        uint16_t stored, expected;
+    } rows[] = {{COMPRESSION_LZW, COMPRESSION_LZW},
+                {COMPRESSION_ADOBE_DEFLATE, COMPRESSION_ADOBE_DEFLATE},
+                {COMPRESSION_DEFLATE, COMPRESSION_ADOBE_DEFLATE},
+                {COMPRESSION_PACKBITS, COMPRESSION_PACKBITS},
+                {COMPRESSION_NONE, COMPRESSION_NONE}};
+    for (const auto& row : rows) {
+        const QString path = dir.filePath(QStringLiteral("coded%1.tif").arg(row.stored));
+        TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+        ASSERT_TRUE(tif);
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(picture.width()));
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(picture.height()));
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 4);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        const uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};
+        TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
+        TIFFSetField(tif, TIFFTAG_ORIENTATION, uint16_t(6));
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, row.stored);
+        const QImage rgba = picture.convertToFormat(QImage::Format_RGBA8888);
+        for (int y = 0; y < rgba.height(); ++y)
+            ASSERT_EQ(TIFFWriteScanline(tif, const_cast<uchar*>(rgba.constScanLine(y)), uint32_t(y), 0), 1);
+        TIFFClose(tif);
+
+        QString error;
+        auto source = kpv::ImageSource::createWithFile(path, &error);
+        ASSERT_TRUE(source) << error.toStdString();
+        QVariantMap props = source->propertiesAtIndex(0);
+        props.insert(kpv::kCGImagePropertyOrientation, 1);
+        ImageWriteOptions options;
+        options.metadataSourcePath = path;
+        options.replaceOnly = kpv::fileIdentity(path);
+        ASSERT_TRUE(ImageDestination::writeImage(turned, path, kpv::ContentTypes::kTiff, props, &error, options))
+            << error.toStdString();
+
+        tif = TIFFOpen(QFile::encodeName(path).constData(), "r");
+        ASSERT_TRUE(tif);
+        uint16_t coding = 0;
+        uint32_t width = 0;
+        TIFFGetField(tif, TIFFTAG_COMPRESSION, &coding);
+        TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+        TIFFClose(tif);
+        EXPECT_EQ(coding, row.expected) << "stored as " << row.stored;
+        EXPECT_EQ(width, uint32_t(turned.width()));
+    }
+}
+
 TEST(ContentLostByRewriting, PagesAnimationAndDepthAreNamed)
 {
     QTemporaryDir dir;
