@@ -384,6 +384,51 @@ bool pngIsAnimated(const QByteArray& data)
     return animated;
 }
 
+// Whether the picture's data stops before its end: a PNG cut before its end chunk, or a JPEG with
+// no end marker after its first scan (its coded data holds no other 0xFF 0xD9). Such a file shows
+// what could be read before the cut, the rest grey or clear; written over, the rest is gone.
+bool endsEarly(const QByteArray& data)
+{
+    const auto* bytes = reinterpret_cast<const uint8_t*>(data.constData());
+    const size_t size = size_t(data.size());
+    if (data.startsWith("\x89PNG\r\n\x1A\n")) {
+        bool sawEnd = false;
+        const MPngWalkEnd end = MPngWalkChunksInMemory(bytes, size, [&](const MPngChunk& chunk) {
+            sawEnd = chunk.is("IEND");
+            return true;
+        });
+        return end == MPNG_WALK_BROKEN || !sawEnd;
+    }
+    if (size < 4 || bytes[0] != 0xFF || bytes[1] != 0xD8)
+        return false;
+    // The segments before the first scan, by their lengths (a thumbnail's own end marker lies
+    // inside them).
+    size_t at = 2;
+    while (at + 4 <= size) {
+        if (bytes[at] != 0xFF)
+            return true;
+        const uint8_t marker = bytes[at + 1];
+        if (marker == 0xFF) {
+            ++at; // fill byte
+            continue;
+        }
+        if (marker == 0xD9)
+            return false; // an end before any scan: nothing of a picture to lose
+        const size_t length = size_t(bytes[at + 2]) << 8 | bytes[at + 3];
+        if (length < 2)
+            return true;
+        at += 2 + length;
+        if (marker == 0xDA)
+            break;
+    }
+    if (at > size)
+        return true;
+    for (size_t i = at; i + 1 < size; ++i)
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xD9)
+            return false;
+    return true;
+}
+
 }  // namespace
 
 QString ImageDestination::cancelledError(const QString& path)
@@ -407,6 +452,8 @@ QStringList ImageDestination::contentLostByRewriting(const QString& path)
 QStringList ImageDestination::contentLostByRewritingData(const QByteArray& data)
 {
     QStringList lost;
+    if (endsEarly(data))
+        lost << QStringLiteral("the part of the picture that could not be read");
     if (data.startsWith("\x89PNG\r\n\x1A\n")) {
         if (data.size() > 24 && uchar(data.at(24)) == 16)
             lost << QStringLiteral("16 bits per channel");

@@ -9,6 +9,7 @@
 #include "imageio/ImageProperties.h"
 #include "imageio/ImageSource.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
@@ -480,11 +481,28 @@ TEST(ContentLostByRewriting, PagesAnimationAndDepthAreNamed)
     EXPECT_TRUE(ImageDestination::contentLostByRewriting(writeFile(dir, "plain.png", referencePng(pattern(8, 8, false), false, false)))
                     .isEmpty());
 
-    // Every prefix of the animated file reads safely.
+    // Every prefix of the animated file reads safely, and one cut short names what it lacks.
+    const QString unread = QStringLiteral("the part of the picture that could not be read");
     for (qsizetype n = 0; n <= png.size(); ++n) {
         const QStringList cut = ImageDestination::contentLostByRewritingData(png.left(n));
-        EXPECT_TRUE(cut.isEmpty() || cut == QStringList{"the animation"}) << n;
+        if (n >= 8 && n < png.size())
+            EXPECT_EQ(cut.value(0), unread) << n;
+        else
+            EXPECT_TRUE(cut.isEmpty() || cut == QStringList{"the animation"}) << n;
     }
+
+    // A JPEG cut in its coded data, whose thumbnail's end marker lies in a segment before it: the
+    // picture shows grey below the cut, and writing it over the file would drop the rest for good.
+    QByteArray jpeg;
+    {
+        QBuffer buffer(&jpeg);
+        buffer.open(QIODevice::WriteOnly);
+        ASSERT_TRUE(pattern(64, 64, false).save(&buffer, "JPEG", 95));
+    }
+    jpeg.insert(2, QByteArray::fromHex("FFE1000A") + QByteArray::fromHex("FFD8FFD9FFD9FFD9"));
+    EXPECT_TRUE(ImageDestination::contentLostByRewriting(writeFile(dir, "whole.jpg", jpeg)).isEmpty());
+    EXPECT_EQ(ImageDestination::contentLostByRewriting(writeFile(dir, "cut.jpg", jpeg.left(jpeg.size() - 40))),
+              QStringList{unread});
 }
 
 } // namespace
