@@ -10,6 +10,7 @@
 
 #include "Model/MainConfig.h"
 #include "appkit/Event.h"
+#include "foundation/Bundle.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
@@ -19,12 +20,13 @@
 
 #include <QBuffer>
 #include <QDebug>
+#include <QFileInfo>
 #include <QImageReader>
 #include <algorithm>
 
 namespace {
 constexpr long kShowModeView = 4;
-}
+} // namespace
 
 SlideshowViewController::SlideshowViewController(SlideshowViewHost& host, MainConfig* mainConfig)
     : m_host(host)
@@ -106,13 +108,24 @@ double SlideshowViewController::fadeDuration() const
     return kDefaultFadeDuration;
 }
 
-QImage SlideshowViewController::defaultSlideLoader(const SlideshowFileInfo& slide, QSize size)
+void SlideshowViewController::setSlideLoader(PlainSlideLoader loader)
+{
+    if (!loader) {
+        m_loader = nullptr;
+        return;
+    }
+    m_loader = [loader = std::move(loader)](const SlideshowFileInfo& slide, QSize size, QString*) {
+        return loader(slide, size);
+    };
+}
+
+QImage SlideshowViewController::defaultSlideLoader(const SlideshowFileInfo& slide, QSize size, QString* error)
 {
     QImage image;
     if (const LMImagePtr prev = slide.bestPrevLoadedImage())
         image = prev->convertToUprightImage(0);
     if (image.isNull())
-        image = loadSlideshowImageChecked(slide.filePath().path(), size);
+        image = loadSlideshowImageChecked(slide.filePath().path(), size, error);
     if (image.isNull())
         return {};
     // Keep no more pixels than the window can show.
@@ -190,6 +203,7 @@ void SlideshowViewController::startSlideshowWithFileInfos(std::vector<SlideshowF
     m_readyImage = QImage();
     m_loadingIndex = -1;
     m_failedInARow = 0;
+    m_loadErrors.clear();
     m_firstFrameDisplayed = false;
     m_previousImage = QImage();
     m_stepping = false;
@@ -302,17 +316,21 @@ void SlideshowViewController::loadSlide(long index, void (SlideshowViewControlle
     // The cross-fade plays an animated slide's frames; a 3D theme takes still photos.
     FramesLoader framesLoader = loaded == &SlideshowViewController::slideLoaded ? m_framesLoader : FramesLoader();
     m_queue->addOperationWithBlock([this, alive, loader, framesLoader, slide, generation, index, size, sized, loaded] {
-        QImage image = loader ? loader(*slide, sized ? size : QSize()) : QImage();
+        QString error;
+        QImage image = loader ? loader(*slide, sized ? size : QSize(), &error) : QImage();
         SlideFrames frames;
         if (!image.isNull() && framesLoader)
             frames = framesLoader(*slide, sized ? size : QSize());
         kpv::RunLoop::performOnMainThread(
-            [this, alive, generation, index, loaded, image = std::move(image), frames = std::move(frames)]() mutable {
+            [this, alive, generation, index, loaded, image = std::move(image), frames = std::move(frames),
+             error = std::move(error)]() mutable {
                 const auto a = alive.lock();
                 if (!a || !*a)
                     return;
                 if (generation == m_generation && !frames.frames.empty())
                     m_loadedFrames[index] = std::move(frames);
+                if (generation == m_generation && image.isNull())
+                    m_loadErrors[index] = error;
                 (this->*loaded)(generation, index, std::move(image));
             },
             false);
@@ -327,10 +345,8 @@ void SlideshowViewController::slideLoaded(unsigned long long generation, long in
         m_loadingIndex = -1;
     if (image.isNull()) {
         // Pass over the unreadable slide; a list with nothing readable ends the slideshow.
-        if (++m_failedInARow >= long(m_slides.size())) {
-            endSlideshow();
+        if (slideFailed(index))
             return;
-        }
         requestSlide(nextIndex(index));
         return;
     }
@@ -344,6 +360,29 @@ void SlideshowViewController::slideLoaded(unsigned long long generation, long in
     }
     if (m_waitingForSlide)
         advance();
+}
+
+bool SlideshowViewController::slideFailed(long index)
+{
+    if (++m_failedInARow < long(m_slides.size()))
+        return false;
+    // Nothing in the list can be shown: the slideshow ends, and says why rather than closing
+    // without a word.
+    const long count = long(m_slides.size());
+    const SlideshowFileInfoPtr slide = index >= 0 && index < count ? m_slides[std::size_t(index)] : nullptr;
+    const QString name = slide ? QFileInfo(slide->filePath().path()).fileName() : QString();
+    QString why = m_loadErrors.count(index) ? m_loadErrors[index] : QString();
+    if (why.isEmpty())
+        why = QStringLiteral("the picture cannot be read");
+    const kpv::Bundle& bundle = kpv::Bundle::mainBundle();
+    const QString message =
+        count == 1 ? bundle.localizedStringWithFormat(QStringLiteral("IDS_SS_NOTHING_TO_SHOW_ONE"), name, why)
+                   : bundle.localizedStringWithFormat(QStringLiteral("IDS_SS_NOTHING_TO_SHOW"), QString::number(count),
+                                                      name, why);
+    m_loadErrors.clear();
+    endSlideshow();
+    m_host.reportProblem(message);
+    return true;
 }
 
 void SlideshowViewController::advance()

@@ -14,7 +14,7 @@
 //
 // Slides are decoded on the controller's own queue, ahead of the one shown; a slide the viewer
 // had already decoded is used as it is. A slide that cannot be read is passed over; when none
-// can be read the slideshow ends. A 3D theme that cannot be played falls back to the
+// can be read the slideshow ends and the user is told why. A 3D theme that cannot be played falls back to the
 // cross-fade. Timers run on the main run loop, so tests drive them with the manual clock. Main
 // thread only.
 
@@ -63,8 +63,10 @@ public:
     // Photos a 3D theme keeps decoded ahead of its groups, at most.
     static constexpr std::size_t kMaxPhotosAhead = 12;
 
-    // Decodes a slide to fit `size` (points); runs on a worker thread. A null image: unreadable.
-    using SlideLoader = std::function<QImage(const SlideshowFileInfo& slide, QSize size)>;
+    // Decodes a slide to fit `size` (points); runs on a worker thread. A null image:
+    // unreadable, with the reason in `error` when the loader knows it.
+    using SlideLoader = std::function<QImage(const SlideshowFileInfo& slide, QSize size, QString* error)>;
+    using PlainSlideLoader = std::function<QImage(const SlideshowFileInfo& slide, QSize size)>;
     // The frames of an animated slide (an animated GIF) with each frame's time in seconds; empty
     // for a still picture. The cross-fade plays them while the slide is shown.
     struct SlideFrames {
@@ -86,8 +88,9 @@ public:
     SlideshowViewController& operator=(const SlideshowViewController&) = delete;
 
     void setSlideLoader(SlideLoader loader) { m_loader = std::move(loader); }
+    void setSlideLoader(PlainSlideLoader loader);
     void setFramesLoader(FramesLoader loader) { m_framesLoader = std::move(loader); }
-    static QImage defaultSlideLoader(const SlideshowFileInfo& slide, QSize size);
+    static QImage defaultSlideLoader(const SlideshowFileInfo& slide, QSize size, QString* error = nullptr);
     // The themes to offer (not owned, may be null: the cross-fade only).
     void setThemeMgr(SlideshowThemeMgr* themeMgr) { m_themeMgr = themeMgr; }
     // Where the music goes: the program gives the sound device's sink; without one the
@@ -174,6 +177,9 @@ private:
     void requestSlide(long index);
     // Decodes slide `index` on the queue and hands it to `loaded` on the main thread.
     void loadSlide(long index, void (SlideshowViewController::*loaded)(unsigned long long, long, QImage));
+    // Counts a slide that could not be read; true when none can, and the slideshow has ended
+    // with the user told why.
+    bool slideFailed(long index);
     void slideLoaded(unsigned long long generation, long index, QImage image);
     void showSlide(long index, QImage image);
     void startAnimation();
@@ -217,6 +223,8 @@ private:
     // The slide awaited was asked for by the user: it comes at once, without the cross-fade.
     bool m_stepping = false;
     long m_failedInARow = 0;
+    // Why the latest slide could not be read, by slide index (filled by the loads).
+    std::map<long, QString> m_loadErrors;
     std::shared_ptr<kpv::Timer> m_slideTimer;
     std::shared_ptr<kpv::Timer> m_fadeTimer;
     double m_fadeProgress = 1.0;

@@ -458,3 +458,47 @@ TEST(SlideshowLoader, DecodesToTheWindowAndPrefersWhatTheViewerDecoded)
     EXPECT_TRUE(SlideshowViewController::defaultSlideLoader(gone, QSize(100, 100)).isNull());
 }
 } // namespace
+
+namespace {
+// A folder in which no photo can be read ends the slideshow with a message that says so and why,
+// instead of dropping the user back into the viewer without a word.
+TEST(SlideshowNothingReadable, TheUserIsToldWhyNothingWasShown)
+{
+    QTemporaryDir dir;
+    QFile damaged(dir.filePath("damaged.jpg"));
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+    damaged.write(QByteArray("\xFF\xD8\xFF\xE0", 4) + QByteArray(64, '\x13')); // a JPEG cut off in its header
+    damaged.close();
+    QFile notes(dir.filePath("notes.png"));
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
+    notes.write("not a picture at all\n");
+    notes.close();
+
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
+    FakeHost host;
+    SlideshowViewController controller(host);
+    controller.setMusicSinkFactory([] { return std::make_unique<FakeMusicSink>(); });
+    std::vector<SlideshowFileInfoPtr> list{
+        std::make_shared<SlideshowFileInfo>(LMPathString(dir.filePath("damaged.jpg"), false)),
+        std::make_shared<SlideshowFileInfo>(LMPathString(dir.filePath("notes.png"), false))};
+    controller.startSlideshowWithFileInfos(list, 0);
+    runSlideshow(controller, clock, 2);
+    EXPECT_FALSE(controller.isPlaying());
+    EXPECT_EQ(host.mode, 4);
+    ASSERT_EQ(host.problems.size(), 1);
+    const QString told = host.problems.front();
+    EXPECT_TRUE(told.contains(QLatin1String("2"))) << told.toStdString();
+    EXPECT_TRUE(told.contains(QLatin1String("notes.png"))) << told.toStdString();
+    EXPECT_FALSE(told.endsWith(QLatin1String(": ."))) << told.toStdString(); // a reason is given
+
+    // One photo that is gone: its name and the reason.
+    controller.startSlideshowWithFileInfos(
+        {std::make_shared<SlideshowFileInfo>(LMPathString(dir.filePath("gone.jpg"), false))}, 0);
+    runSlideshow(controller, clock, 1);
+    EXPECT_FALSE(controller.isPlaying());
+    ASSERT_EQ(host.problems.size(), 2);
+    EXPECT_TRUE(host.problems.back().contains(QLatin1String("gone.jpg"))) << host.problems.back().toStdString();
+    kpv::RunLoop::main().setClock(nullptr);
+}
+} // namespace
