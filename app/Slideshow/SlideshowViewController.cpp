@@ -10,6 +10,7 @@
 
 #include "Model/MainConfig.h"
 #include "appkit/Event.h"
+#include "appkit/Window.h"
 #include "foundation/Bundle.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/OperationQueue.h"
@@ -23,6 +24,7 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <algorithm>
+#include <cmath>
 
 namespace {
 constexpr long kShowModeView = 4;
@@ -304,12 +306,23 @@ void SlideshowViewController::requestSlide(long index)
     loadSlide(index, &SlideshowViewController::slideLoaded);
 }
 
+QSize SlideshowViewController::decodeSize()
+{
+    // Decoded for the screen's pixels, not its points: on a double-density screen a photo made
+    // for the points would be drawn twice as large as it is, and soft.
+    const kpv::Rect bounds = view()->bounds();
+    const kpv::Window* window = view()->window();
+    const double scale = window ? std::clamp(window->backingScaleFactor(), 1.0, 4.0) : 1.0;
+    return QSize(int(std::ceil(std::max(1.0, bounds.width()) * scale)),
+                 int(std::ceil(std::max(1.0, bounds.height()) * scale)));
+}
+
 void SlideshowViewController::loadSlide(long index, void (SlideshowViewController::*loaded)(unsigned long long, long, QImage))
 {
     const SlideshowFileInfoPtr slide = m_slides[std::size_t(index)];
     const unsigned long long generation = m_generation;
     const kpv::Rect bounds = view()->bounds();
-    const QSize size(int(std::max(1.0, bounds.width())), int(std::max(1.0, bounds.height())));
+    const QSize size = decodeSize();
     const bool sized = bounds.width() >= 1 && bounds.height() >= 1;
     std::weak_ptr<bool> alive = m_alive;
     SlideLoader loader = m_loader;

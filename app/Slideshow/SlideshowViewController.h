@@ -63,7 +63,7 @@ public:
     // Photos a 3D theme keeps decoded ahead of its groups, at most.
     static constexpr std::size_t kMaxPhotosAhead = 12;
 
-    // Decodes a slide to fit `size` (points); runs on a worker thread. A null image:
+    // Decodes a slide to fit `size` (the screen's pixels); runs on a worker thread. A null image:
     // unreadable, with the reason in `error` when the loader knows it.
     using SlideLoader = std::function<QImage(const SlideshowFileInfo& slide, QSize size, QString* error)>;
     using PlainSlideLoader = std::function<QImage(const SlideshowFileInfo& slide, QSize size)>;
@@ -177,6 +177,8 @@ private:
     void requestSlide(long index);
     // Decodes slide `index` on the queue and hands it to `loaded` on the main thread.
     void loadSlide(long index, void (SlideshowViewController::*loaded)(unsigned long long, long, QImage));
+    // The size in the screen's pixels that slides are decoded for now.
+    QSize decodeSize();
     // Counts a slide that could not be read; true when none can, and the slideshow has ended
     // with the user told why.
     bool slideFailed(long index);

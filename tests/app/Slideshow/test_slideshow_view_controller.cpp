@@ -10,6 +10,7 @@
 #include "Model/MainConfig.h"
 #include "appkit/Event.h"
 #include "appkit/View.h"
+#include "appkit/Window.h"
 #include "foundation/Clock.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/RunLoop.h"
@@ -499,6 +500,48 @@ TEST(SlideshowNothingReadable, TheUserIsToldWhyNothingWasShown)
     EXPECT_FALSE(controller.isPlaying());
     ASSERT_EQ(host.problems.size(), 2);
     EXPECT_TRUE(host.problems.back().contains(QLatin1String("gone.jpg"))) << host.problems.back().toStdString();
+    kpv::RunLoop::main().setClock(nullptr);
+}
+} // namespace
+
+namespace {
+// On a double-density screen each point is two pixels: a slide is decoded for the pixels, so a
+// photo with detail down to single pixels keeps it on screen instead of being drawn soft from a
+// copy half as large.
+TEST(SlideshowDoubleDensity, SlidesAreDecodedForTheScreensPixels)
+{
+    QTemporaryDir dir;
+    QImage stripes(1600, 600, QImage::Format_RGB32); // one-pixel columns, black and white
+    for (int x = 0; x < stripes.width(); ++x)
+        for (int y = 0; y < stripes.height(); ++y)
+            stripes.setPixel(x, y, x % 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+    const QString path = dir.filePath("stripes.png");
+    ASSERT_TRUE(stripes.save(path));
+
+    struct WindowHost : ShowModeHost {
+        kpv::Window window{kpv::Rect(0, 0, 800, 300), 0};
+        kpv::View* contentView() const override { return const_cast<kpv::Window&>(window).contentView(); }
+        void registEquivalentResponder(LMEquivalentResponder*, bool) override {}
+    } host;
+    host.window.setBackingScaleFactorOverride(2.0);
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
+    {
+        SlideshowViewController controller(host);
+        controller.setMusicSinkFactory([] { return std::make_unique<FakeMusicSink>(); });
+        controller.startSlideshowWithFileInfos({std::make_shared<SlideshowFileInfo>(LMPathString(path, false))}, 0);
+        controller.waitForSlideLoads();
+        ASSERT_TRUE(controller.firstFrameDisplayed());
+        // 800 x 300 points are 1600 x 600 pixels: the photo is taken whole, not halved.
+        EXPECT_EQ(controller.view()->currentSlide().size(), QSize(1600, 600));
+        const QImage screen = controller.view()->renderToImage(2.0).convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(screen.size(), QSize(1600, 600));
+        int sharp = 0;
+        for (int x = 400; x < 1200; x += 2)
+            sharp += qGray(screen.pixel(x + 1, 300)) - qGray(screen.pixel(x, 300)) > 200;
+        EXPECT_GT(sharp, 390) << "the columns are blurred together";
+        controller.endSlideshow();
+    }
     kpv::RunLoop::main().setClock(nullptr);
 }
 } // namespace
