@@ -24,6 +24,14 @@ void SlideshowView::updateTrackingAreas()
     addTrackingArea(m_tracking);
 }
 
+void SlideshowView::setFrame(const kpv::Rect& frame)
+{
+    const kpv::Size before = bounds().size;
+    kpv::View::setFrame(frame);
+    if (!(bounds().size == before) && m_onResized)
+        m_onResized();
+}
+
 void SlideshowView::mouseMoved(const kpv::Event&)
 {
     if (m_onPointerMoved)

@@ -28,6 +28,16 @@
 
 namespace {
 constexpr long kShowModeView = 4;
+
+// An image decoded to fit `decodedFor` was made smaller than the picture when it touches that
+// box; a window larger than the box then deserves a larger copy.
+bool reducedAndTooSmall(const QImage& image, QSize decodedFor, QSize now)
+{
+    if (image.isNull() || !decodedFor.isValid())
+        return false;
+    const bool reduced = image.width() >= decodedFor.width() - 1 || image.height() >= decodedFor.height() - 1;
+    return reduced && (now.width() > decodedFor.width() || now.height() > decodedFor.height());
+}
 } // namespace
 
 SlideshowViewController::SlideshowViewController(SlideshowViewHost& host, MainConfig* mainConfig)
@@ -88,6 +98,7 @@ SlideshowView* SlideshowViewController::view()
         m_view = std::make_unique<SlideshowView>();
         m_view->setEndHandler([this] { endSlideshow(); });
         m_view->setPointerMovedHandler([this] { showControls(); });
+        m_view->setResizedHandler([this] { slideshowResized(); });
         m_viewGuard = m_view->widget();
         m_bar = new SlideshowControlBar(*this);
         m_bar->setHidden(true);
@@ -288,6 +299,9 @@ void SlideshowViewController::stopTimers()
         m_fadeTimer->invalidate();
     if (m_frameTimer)
         m_frameTimer->invalidate();
+    if (m_resizeTimer)
+        m_resizeTimer->invalidate();
+    m_resizeTimer.reset();
     m_slideTimer.reset();
     m_fadeTimer.reset();
     m_frameTimer.reset();
@@ -336,7 +350,7 @@ void SlideshowViewController::loadSlide(long index, void (SlideshowViewControlle
             frames = framesLoader(*slide, sized ? size : QSize());
         kpv::RunLoop::performOnMainThread(
             [this, alive, generation, index, loaded, image = std::move(image), frames = std::move(frames),
-             error = std::move(error)]() mutable {
+             error = std::move(error), decodedFor = sized ? size : QSize()]() mutable {
                 const auto a = alive.lock();
                 if (!a || !*a)
                     return;
@@ -344,6 +358,7 @@ void SlideshowViewController::loadSlide(long index, void (SlideshowViewControlle
                     m_loadedFrames[index] = std::move(frames);
                 if (generation == m_generation && image.isNull())
                     m_loadErrors[index] = error;
+                m_loadedDecodeSize = decodedFor;
                 (this->*loaded)(generation, index, std::move(image));
             },
             false);
@@ -364,8 +379,15 @@ void SlideshowViewController::slideLoaded(unsigned long long generation, long in
         return;
     }
     m_failedInARow = 0;
+    if (reducedAndTooSmall(image, m_loadedDecodeSize, decodeSize())) {
+        // Decoded for the window before it grew: once more, at its size now.
+        m_loadedFrames.erase(index);
+        requestSlide(index);
+        return;
+    }
     m_readyIndex = index;
     m_readyImage = std::move(image);
+    m_readyDecodeSize = m_loadedDecodeSize;
     m_readyFrames = SlideFrames();
     if (auto it = m_loadedFrames.find(index); it != m_loadedFrames.end()) {
         m_readyFrames = std::move(it->second);
@@ -418,6 +440,7 @@ void SlideshowViewController::advance()
     m_curFrames = std::move(m_readyFrames);
     m_readyFrames = SlideFrames();
     m_curFrame = 0;
+    m_curDecodeSize = m_readyDecodeSize;
     if (!m_stepping) {
         showSlide(index, std::move(image));
         return;
@@ -569,4 +592,48 @@ bool SlideshowViewController::performKeyDownEquivalent(const kpv::Event& e)
         return false;
     endSlideshow();
     return true;
+}
+
+void SlideshowViewController::slideshowResized()
+{
+    if (!m_playing || m_dove)
+        return;
+    // A window dragged larger changes size many times a second: decode once it has settled.
+    if (m_resizeTimer)
+        m_resizeTimer->invalidate();
+    m_resizeTimer = kpv::Timer::scheduled(kResizeSettleDelay, false, [this](kpv::Timer&) {
+        m_resizeTimer.reset();
+        redecodeForNewSize();
+    }, kpv::TimerMode::Common);
+}
+
+void SlideshowViewController::redecodeForNewSize()
+{
+    if (!m_playing || m_dove || !m_viewGuard)
+        return;
+    const QSize now = decodeSize();
+    if (m_readyIndex >= 0 && reducedAndTooSmall(m_readyImage, m_readyDecodeSize, now)) {
+        // Asked for again when its turn comes, at the new size.
+        m_readyIndex = -1;
+        m_readyImage = QImage();
+        m_readyFrames = SlideFrames();
+    }
+    // An animation keeps its frames; a still slide on screen is decoded again.
+    if (m_curIndex >= 0 && m_curFrames.frames.size() < 2 &&
+        reducedAndTooSmall(view()->currentSlide(), m_curDecodeSize, now))
+        loadSlide(m_curIndex, &SlideshowViewController::slideRedecoded);
+}
+
+void SlideshowViewController::slideRedecoded(unsigned long long generation, long index, QImage image)
+{
+    if (generation != m_generation || !m_playing || m_dove || index != m_curIndex || image.isNull() ||
+        m_curFrames.frames.size() > 1)
+        return;
+    m_curDecodeSize = m_loadedDecodeSize;
+    // The same picture, larger: put in place without a transition, during a fade as well.
+    SlideshowView* v = view();
+    if (m_fadeTimer)
+        v->setSlides(image, m_previousImage, v->fade());
+    else
+        v->setSlides(image, QImage(), 1.0);
 }

@@ -179,6 +179,12 @@ private:
     void loadSlide(long index, void (SlideshowViewController::*loaded)(unsigned long long, long, QImage));
     // The size in the screen's pixels that slides are decoded for now.
     QSize decodeSize();
+    // The window has grown: the slide on screen, decoded for the smaller window, is decoded again
+    // (after the resizing has settled) and the one ready next is dropped, so that neither is shown
+    // smaller than the window.
+    void slideshowResized();
+    void redecodeForNewSize();
+    void slideRedecoded(unsigned long long generation, long index, QImage image);
     // Counts a slide that could not be read; true when none can, and the slideshow has ended
     // with the user told why.
     bool slideFailed(long index);
@@ -225,6 +231,13 @@ private:
     // The slide awaited was asked for by the user: it comes at once, without the cross-fade.
     bool m_stepping = false;
     long m_failedInARow = 0;
+    // The sizes the slide on screen and the one ready next were decoded for, and that of the load
+    // being handed over.
+    QSize m_curDecodeSize;
+    QSize m_readyDecodeSize;
+    QSize m_loadedDecodeSize;
+    std::shared_ptr<kpv::Timer> m_resizeTimer;
+    static constexpr double kResizeSettleDelay = 0.3;
     // Why the latest slide could not be read, by slide index (filled by the loads).
     std::map<long, QString> m_loadErrors;
     std::shared_ptr<kpv::Timer> m_slideTimer;

@@ -545,3 +545,36 @@ TEST(SlideshowDoubleDensity, SlidesAreDecodedForTheScreensPixels)
     kpv::RunLoop::main().setClock(nullptr);
 }
 } // namespace
+
+namespace {
+// A slideshow started in a small window and the window then made larger: the photo on screen
+// grows with it instead of staying at the size decoded for the small window.
+TEST(SlideshowResize, APhotoGrowsWithTheWindow)
+{
+    QTemporaryDir dir;
+    QImage photo(2000, 1000, QImage::Format_RGB32);
+    photo.fill(Qt::darkCyan);
+    const QString path = dir.filePath("wide.png");
+    ASSERT_TRUE(photo.save(path));
+
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
+    FakeHost host;
+    host.content.setFrame(kpv::Rect(0, 0, 400, 300));
+    {
+        SlideshowViewController controller(host);
+        controller.setMusicSinkFactory([] { return std::make_unique<FakeMusicSink>(); });
+        controller.startSlideshowWithFileInfos({std::make_shared<SlideshowFileInfo>(LMPathString(path, false))}, 0);
+        controller.waitForSlideLoads();
+        EXPECT_EQ(controller.view()->currentSlide().size(), QSize(400, 200));
+        host.content.setFrame(kpv::Rect(0, 0, 1200, 900));
+        ASSERT_EQ(controller.view()->bounds().size, (kpv::Size{1200, 900}));
+        runSlideshow(controller, clock, 1);
+        EXPECT_EQ(controller.view()->currentSlide().size(), QSize(1200, 600));
+        const kpv::Rect shown = SlideshowView::fitRect(kpv::Size{1200, 600}, controller.view()->bounds());
+        EXPECT_EQ(shown.width(), 1200);
+        controller.endSlideshow();
+    }
+    kpv::RunLoop::main().setClock(nullptr);
+}
+} // namespace
