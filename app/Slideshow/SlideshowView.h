@@ -27,7 +27,7 @@ public:
     void setResizedHandler(std::function<void()> handler) { m_onResized = std::move(handler); }
     void setFrame(const kpv::Rect& frame) override;
 
-    // Where an image of `size` goes inside `bounds`: fitted, centred, never enlarged.
+    // Where an image of `size` (points) goes inside `bounds`: fitted, centred, never enlarged.
     static kpv::Rect fitRect(const kpv::Size& imageSize, const kpv::Rect& bounds);
 
     bool acceptsFirstResponder() const override { return true; }

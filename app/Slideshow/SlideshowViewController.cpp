@@ -320,13 +320,18 @@ void SlideshowViewController::requestSlide(long index)
     loadSlide(index, &SlideshowViewController::slideLoaded);
 }
 
+double SlideshowViewController::backingScale()
+{
+    const kpv::Window* window = view()->window();
+    return window ? std::clamp(window->backingScaleFactor(), 1.0, 4.0) : 1.0;
+}
+
 QSize SlideshowViewController::decodeSize()
 {
     // Decoded for the screen's pixels, not its points: on a double-density screen a photo made
     // for the points would be drawn twice as large as it is, and soft.
     const kpv::Rect bounds = view()->bounds();
-    const kpv::Window* window = view()->window();
-    const double scale = window ? std::clamp(window->backingScaleFactor(), 1.0, 4.0) : 1.0;
+    const double scale = backingScale();
     return QSize(int(std::ceil(std::max(1.0, bounds.width()) * scale)),
                  int(std::ceil(std::max(1.0, bounds.height()) * scale)));
 }
@@ -337,17 +342,25 @@ void SlideshowViewController::loadSlide(long index, void (SlideshowViewControlle
     const unsigned long long generation = m_generation;
     const kpv::Rect bounds = view()->bounds();
     const QSize size = decodeSize();
+    const double scale = backingScale();
     const bool sized = bounds.width() >= 1 && bounds.height() >= 1;
     std::weak_ptr<bool> alive = m_alive;
     SlideLoader loader = m_loader;
     // The cross-fade plays an animated slide's frames; a 3D theme takes still photos.
     FramesLoader framesLoader = loaded == &SlideshowViewController::slideLoaded ? m_framesLoader : FramesLoader();
-    m_queue->addOperationWithBlock([this, alive, loader, framesLoader, slide, generation, index, size, sized, loaded] {
+    m_queue->addOperationWithBlock([this, alive, loader, framesLoader, slide, generation, index, size, scale, sized,
+                                    loaded] {
         QString error;
         QImage image = loader ? loader(*slide, sized ? size : QSize(), &error) : QImage();
         SlideFrames frames;
         if (!image.isNull() && framesLoader)
             frames = framesLoader(*slide, sized ? size : QSize());
+        // Drawn pixel for pixel on the screen: a photo smaller than the window keeps its size in
+        // the screen's pixels, as the viewer shows it.
+        if (!image.isNull())
+            image.setDevicePixelRatio(scale);
+        for (QImage& frame : frames.frames)
+            frame.setDevicePixelRatio(scale);
         kpv::RunLoop::performOnMainThread(
             [this, alive, generation, index, loaded, image = std::move(image), frames = std::move(frames),
              error = std::move(error), decodedFor = sized ? size : QSize()]() mutable {

@@ -179,6 +179,8 @@ private:
     void loadSlide(long index, void (SlideshowViewController::*loaded)(unsigned long long, long, QImage));
     // The size in the screen's pixels that slides are decoded for now.
     QSize decodeSize();
+    // The screen's pixels per point.
+    double backingScale();
     // The window has grown: the slide on screen, decoded for the smaller window, is decoded again
     // (after the resizing has settled) and the one ready next is dropped, so that neither is shown
     // smaller than the window.

@@ -505,18 +505,25 @@ TEST(SlideshowNothingReadable, TheUserIsToldWhyNothingWasShown)
 } // namespace
 
 namespace {
-// On a double-density screen each point is two pixels: a slide is decoded for the pixels, so a
-// photo with detail down to single pixels keeps it on screen instead of being drawn soft from a
-// copy half as large.
-TEST(SlideshowDoubleDensity, SlidesAreDecodedForTheScreensPixels)
+// Columns `band` pixels wide, black and white.
+QImage stripes(int width, int height, int band)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, x / band % 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+    return image;
+}
+
+// On a double-density screen each point is two pixels: a slide is decoded for the pixels and
+// drawn one photo pixel to one screen pixel, as the viewer shows it, so detail down to single
+// pixels stays on screen instead of being drawn soft from a copy half as large, or stretched.
+TEST(SlideshowDoubleDensity, SlidesAreDecodedAndDrawnForTheScreensPixels)
 {
     QTemporaryDir dir;
-    QImage stripes(1600, 600, QImage::Format_RGB32); // one-pixel columns, black and white
-    for (int x = 0; x < stripes.width(); ++x)
-        for (int y = 0; y < stripes.height(); ++y)
-            stripes.setPixel(x, y, x % 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
-    const QString path = dir.filePath("stripes.png");
-    ASSERT_TRUE(stripes.save(path));
+    const QString large = dir.filePath("large.png"), small = dir.filePath("small.png");
+    ASSERT_TRUE(stripes(3200, 1200, 2).save(large));
+    ASSERT_TRUE(stripes(1000, 400, 1).save(small));
 
     struct WindowHost : ShowModeHost {
         kpv::Window window{kpv::Rect(0, 0, 800, 300), 0};
@@ -529,17 +536,31 @@ TEST(SlideshowDoubleDensity, SlidesAreDecodedForTheScreensPixels)
     {
         SlideshowViewController controller(host);
         controller.setMusicSinkFactory([] { return std::make_unique<FakeMusicSink>(); });
-        controller.startSlideshowWithFileInfos({std::make_shared<SlideshowFileInfo>(LMPathString(path, false))}, 0);
+        // Columns the screen shows sharp between device pixels x0 and x1, on the middle row.
+        auto sharpColumns = [&](int x0, int x1) {
+            const QImage screen = controller.view()->renderToImage(2.0).convertToFormat(QImage::Format_RGB32);
+            EXPECT_EQ(screen.size(), QSize(1600, 600));
+            int sharp = 0;
+            for (int x = x0; x < x1; ++x)
+                sharp += std::abs(qGray(screen.pixel(x + 1, 300)) - qGray(screen.pixel(x, 300))) > 200;
+            return sharp;
+        };
+
+        // Larger than the window: 800 x 300 points are 1600 x 600 pixels, and the photo is
+        // decoded to those, not to half of them.
+        controller.startSlideshowWithFileInfos({std::make_shared<SlideshowFileInfo>(LMPathString(large, false))}, 0);
         controller.waitForSlideLoads();
         ASSERT_TRUE(controller.firstFrameDisplayed());
-        // 800 x 300 points are 1600 x 600 pixels: the photo is taken whole, not halved.
         EXPECT_EQ(controller.view()->currentSlide().size(), QSize(1600, 600));
-        const QImage screen = controller.view()->renderToImage(2.0).convertToFormat(QImage::Format_RGB32);
-        ASSERT_EQ(screen.size(), QSize(1600, 600));
-        int sharp = 0;
-        for (int x = 400; x < 1200; x += 2)
-            sharp += qGray(screen.pixel(x + 1, 300)) - qGray(screen.pixel(x, 300)) > 200;
-        EXPECT_GT(sharp, 390) << "the columns are blurred together";
+        // Its two-pixel columns become one-pixel columns on the screen; decoded for the points
+        // they would be grey.
+        EXPECT_GT(sharpColumns(400, 1200), 790) << "the photo is drawn soft";
+
+        // Smaller than the window's pixels: shown pixel for pixel, 500 x 200 points in the middle.
+        controller.startSlideshowWithFileInfos({std::make_shared<SlideshowFileInfo>(LMPathString(small, false))}, 0);
+        controller.waitForSlideLoads();
+        EXPECT_EQ(controller.view()->currentSlide().deviceIndependentSize(), QSizeF(500, 200));
+        EXPECT_GT(sharpColumns(400, 1200), 790) << "the photo is stretched";
         controller.endSlideshow();
     }
     kpv::RunLoop::main().setClock(nullptr);
