@@ -12,6 +12,7 @@
 #include "appkit/Event.h"
 #include "appkit/Window.h"
 #include "foundation/Bundle.h"
+#include "foundation/FileNames.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
@@ -37,6 +38,17 @@ bool reducedAndTooSmall(const QImage& image, QSize decodedFor, QSize now)
         return false;
     const bool reduced = image.width() >= decodedFor.width() - 1 || image.height() >= decodedFor.height() - 1;
     return reduced && (now.width() > decodedFor.width() || now.height() > decodedFor.height());
+}
+
+// What the viewer decoded stands for a file only while the file is as it was then: a photo that
+// another program changed or removed since is shown as it is now, or passed over.
+bool handedOverImageIsCurrent(const LMImage& image, const QString& path)
+{
+    if (!kpv::pathStatus(path).exists)
+        return false;
+    const LMFileImgBaseInfoPtr& info = image.originalImgBaseInfo();
+    const bool known = info && (info->fileModificationDate().isValid() || info->fileIdentity().isValid());
+    return !known || !info->fileModified();
 }
 } // namespace
 
@@ -135,7 +147,8 @@ void SlideshowViewController::setSlideLoader(PlainSlideLoader loader)
 QImage SlideshowViewController::defaultSlideLoader(const SlideshowFileInfo& slide, QSize size, QString* error)
 {
     QImage image;
-    if (const LMImagePtr prev = slide.bestPrevLoadedImage())
+    const LMImagePtr prev = slide.bestPrevLoadedImage();
+    if (prev && handedOverImageIsCurrent(*prev, slide.filePath().path()))
         image = prev->convertToUprightImage(0);
     if (image.isNull())
         image = loadSlideshowImageChecked(slide.filePath().path(), size, error);

@@ -7,6 +7,7 @@
 #include "Slideshow/SlideshowView.h"
 #include "Slideshow/SlideshowViewController.h"
 
+#include "Model/LMFileImgBaseInfo.h"
 #include "Model/MainConfig.h"
 #include "appkit/Event.h"
 #include "appkit/View.h"
@@ -594,6 +595,67 @@ TEST(SlideshowResize, APhotoGrowsWithTheWindow)
         EXPECT_EQ(controller.view()->currentSlide().size(), QSize(1200, 600));
         const kpv::Rect shown = SlideshowView::fitRect(kpv::Size{1200, 600}, controller.view()->bounds());
         EXPECT_EQ(shown.width(), 1200);
+        controller.endSlideshow();
+    }
+    kpv::RunLoop::main().setClock(nullptr);
+}
+} // namespace
+
+namespace {
+// The viewer hands over the photos it had decoded. One that another program changes during the
+// show is shown as it is now, and one it removes is passed over, instead of the copies the
+// viewer decoded before coming round again and again.
+TEST(SlideshowChangedFiles, APhotoChangedOrRemovedMeanwhileIsNotShownAsItWas)
+{
+    QTemporaryDir dir;
+    auto write = [&](const QString& name, Qt::GlobalColor colour) {
+        QImage image(40, 20, QImage::Format_RGB32);
+        image.fill(colour);
+        EXPECT_TRUE(image.save(dir.filePath(name)));
+    };
+    write("a.png", Qt::red);
+    write("b.png", Qt::green);
+    // The viewer's decodes, with the files' dates as they were read.
+    auto handedOver = [&](const QString& name, Qt::GlobalColor colour) {
+        const LMPathString path(dir.filePath(name), false);
+        auto slide = std::make_shared<SlideshowFileInfo>(path);
+        QImage decoded(40, 20, QImage::Format_RGBA8888_Premultiplied);
+        decoded.fill(colour);
+        auto info = std::make_shared<LMFileImgBaseInfo>(path, QString(), 0, path.dateModified(), QSizeF(40, 20), 1,
+                                                        QVariantMap());
+        slide->setPrevLoadedLargeFitInImage(std::make_shared<LMImage>(decoded, info));
+        return slide;
+    };
+    std::vector<SlideshowFileInfoPtr> list{handedOver("a.png", Qt::red), handedOver("b.png", Qt::green)};
+
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
+    FakeHost host;
+    {
+        SlideshowViewController controller(host);
+        controller.setMusicSinkFactory([] { return std::make_unique<FakeMusicSink>(); });
+        controller.startSlideshowWithFileInfos(list, 0);
+        controller.waitForSlideLoads();
+        EXPECT_EQ(controller.view()->currentSlide().pixelColor(5, 5), QColor(Qt::red));
+
+        // Another program rewrites a.png in blue (a second later, as a clock would tell) and
+        // removes b.png.
+        write("a.png", Qt::blue);
+        QFile rewritten(dir.filePath("a.png"));
+        ASSERT_TRUE(rewritten.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(rewritten.setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime));
+        rewritten.close();
+        ASSERT_TRUE(QFile::remove(dir.filePath("b.png")));
+
+        // The slide decoded ahead before the change may still come once.
+        runSlideshow(controller, clock, 2 * (controller.slideDuration() + controller.fadeDuration()));
+        std::set<QRgb> shown;
+        for (int k = 0; k < 4; ++k) {
+            runSlideshow(controller, clock, controller.slideDuration() + controller.fadeDuration());
+            shown.insert(controller.view()->currentSlide().pixel(5, 5));
+        }
+        EXPECT_TRUE(controller.isPlaying());
+        EXPECT_EQ(shown, (std::set<QRgb>{QColor(Qt::blue).rgb()}));
         controller.endSlideshow();
     }
     kpv::RunLoop::main().setClock(nullptr);
