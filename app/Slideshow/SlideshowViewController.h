@@ -12,11 +12,11 @@
 // play the theme again from its start with the photo after (or before) the one seen largest on
 // screen, as soon as the photos for its cards are decoded.
 //
-// Slides are decoded on the controller's own queue, ahead of the one shown; a slide the viewer
-// had already decoded is used as it is. A slide that cannot be read is passed over; when none
-// can be read the slideshow ends and the user is told why. A 3D theme that cannot be played falls back to the
-// cross-fade. Timers run on the main run loop, so tests drive them with the manual clock. Main
-// thread only.
+// Slides are decoded on the controller's own queue, ahead of the one shown, for the screen's
+// pixels; a slide the viewer had already decoded is used as it is while its file is unchanged. A
+// slide that cannot be read is passed over; when none can be read the slideshow ends and the
+// user is told why. A 3D theme that cannot be played falls back to the cross-fade. Timers run on
+// the main run loop, so tests drive them with the manual clock. Main thread only.
 
 #include "Slideshow/SlideshowControlBar.h"
 #include "Slideshow/SlideshowFileInfo.h"
