@@ -53,15 +53,23 @@ long fillMBitmapFromImage(const QImage& image, MBITMAP* bitmap)
     return 1;
 }
 
-QImage loadSlideshowImageChecked(const QString& path, QSize fitInto)
+QImage loadSlideshowImageChecked(const QString& path, QSize fitInto, QString* error)
 {
     // Through the image reader: its size checks and the process's decode budget apply, and a
     // large photo decodes straight to the size shown. The box is turned either way, so a
     // quarter-turned photo fits it as well.
     const int maxPixelSize = fitInto.isValid() ? std::max(fitInto.width(), fitInto.height()) : 0;
-    QImage image = kpv::decodeUprightImage(path, maxPixelSize);
-    if (image.isNull() || !slideshowRgbaByteCount(image.width(), image.height(), nullptr))
+    QImage image = kpv::decodeUprightImage(path, maxPixelSize, error);
+    if (image.isNull()) {
+        if (error && error->isEmpty())
+            *error = QStringLiteral("the picture cannot be read");
         return {};
+    }
+    if (!slideshowRgbaByteCount(image.width(), image.height(), nullptr)) {
+        if (error)
+            *error = QStringLiteral("the picture is too large (%1 x %2 pixels)").arg(image.width()).arg(image.height());
+        return {};
+    }
     return image;
 }
 

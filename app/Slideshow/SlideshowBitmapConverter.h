@@ -25,5 +25,6 @@ bool slideshowRgbaByteCount(std::int64_t width, std::int64_t height, std::size_t
 // size is not allowed.
 long fillMBitmapFromImage(const QImage& image, MBITMAP* bitmap);
 // Decodes the file after checking the size its header gives: at full size, or reduced to fit
-// `fitInto` when that is valid and the image is larger. A null image on failure.
-QImage loadSlideshowImageChecked(const QString& path, QSize fitInto = QSize());
+// `fitInto` when that is valid and the image is larger. A null image on failure, with the reason
+// in `error` when given.
+QImage loadSlideshowImageChecked(const QString& path, QSize fitInto = QSize(), QString* error = nullptr);

@@ -24,6 +24,14 @@ void SlideshowView::updateTrackingAreas()
     addTrackingArea(m_tracking);
 }
 
+void SlideshowView::setFrame(const kpv::Rect& frame)
+{
+    const kpv::Size before = bounds().size;
+    kpv::View::setFrame(frame);
+    if (!(bounds().size == before) && m_onResized)
+        m_onResized();
+}
+
 void SlideshowView::mouseMoved(const kpv::Event&)
 {
     if (m_onPointerMoved)
@@ -57,7 +65,10 @@ void SlideshowView::drawRect(const kpv::Rect&)
     auto draw = [&](const QImage& image, double opacity) {
         if (image.isNull() || opacity <= 0)
             return;
-        const kpv::Rect r = fitRect(kpv::Size{double(image.width()), double(image.height())}, bounds());
+        // An image's size in points: on a double-density screen an image made for it has two
+        // pixels a point.
+        const QSizeF points = image.deviceIndependentSize();
+        const kpv::Rect r = fitRect(kpv::Size{points.width(), points.height()}, bounds());
         p->save();
         p->setOpacity(opacity);
         p->setRenderHint(QPainter::SmoothPixmapTransform);

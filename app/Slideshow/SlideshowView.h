@@ -23,8 +23,11 @@ public:
     void setEndHandler(std::function<void()> handler) { m_onEnd = std::move(handler); }
     // Called whenever the pointer moves over the slideshow.
     void setPointerMovedHandler(std::function<void()> handler) { m_onPointerMoved = std::move(handler); }
+    // Called when the view's size changes (the window resized).
+    void setResizedHandler(std::function<void()> handler) { m_onResized = std::move(handler); }
+    void setFrame(const kpv::Rect& frame) override;
 
-    // Where an image of `size` goes inside `bounds`: fitted, centred, never enlarged.
+    // Where an image of `size` (points) goes inside `bounds`: fitted, centred, never enlarged.
     static kpv::Rect fitRect(const kpv::Size& imageSize, const kpv::Rect& bounds);
 
     bool acceptsFirstResponder() const override { return true; }
@@ -40,5 +43,6 @@ private:
     double m_fade = 1.0;
     std::function<void()> m_onEnd;
     std::function<void()> m_onPointerMoved;
+    std::function<void()> m_onResized;
     std::shared_ptr<kpv::TrackingArea> m_tracking;
 };

@@ -10,6 +10,9 @@
 
 #include "Model/MainConfig.h"
 #include "appkit/Event.h"
+#include "appkit/Window.h"
+#include "foundation/Bundle.h"
+#include "foundation/FileNames.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
@@ -19,12 +22,35 @@
 
 #include <QBuffer>
 #include <QDebug>
+#include <QFileInfo>
 #include <QImageReader>
 #include <algorithm>
+#include <cmath>
 
 namespace {
 constexpr long kShowModeView = 4;
+
+// An image decoded to fit `decodedFor` was made smaller than the picture when it touches that
+// box; a window larger than the box then deserves a larger copy.
+bool reducedAndTooSmall(const QImage& image, QSize decodedFor, QSize now)
+{
+    if (image.isNull() || !decodedFor.isValid())
+        return false;
+    const bool reduced = image.width() >= decodedFor.width() - 1 || image.height() >= decodedFor.height() - 1;
+    return reduced && (now.width() > decodedFor.width() || now.height() > decodedFor.height());
 }
+
+// What the viewer decoded stands for a file only while the file is as it was then: a photo that
+// another program changed or removed since is shown as it is now, or passed over.
+bool handedOverImageIsCurrent(const LMImage& image, const QString& path)
+{
+    if (!kpv::pathStatus(path).exists)
+        return false;
+    const LMFileImgBaseInfoPtr& info = image.originalImgBaseInfo();
+    const bool known = info && (info->fileModificationDate().isValid() || info->fileIdentity().isValid());
+    return !known || !info->fileModified();
+}
+} // namespace
 
 SlideshowViewController::SlideshowViewController(SlideshowViewHost& host, MainConfig* mainConfig)
     : m_host(host)
@@ -84,6 +110,7 @@ SlideshowView* SlideshowViewController::view()
         m_view = std::make_unique<SlideshowView>();
         m_view->setEndHandler([this] { endSlideshow(); });
         m_view->setPointerMovedHandler([this] { showControls(); });
+        m_view->setResizedHandler([this] { slideshowResized(); });
         m_viewGuard = m_view->widget();
         m_bar = new SlideshowControlBar(*this);
         m_bar->setHidden(true);
@@ -106,13 +133,25 @@ double SlideshowViewController::fadeDuration() const
     return kDefaultFadeDuration;
 }
 
-QImage SlideshowViewController::defaultSlideLoader(const SlideshowFileInfo& slide, QSize size)
+void SlideshowViewController::setSlideLoader(PlainSlideLoader loader)
+{
+    if (!loader) {
+        m_loader = nullptr;
+        return;
+    }
+    m_loader = [loader = std::move(loader)](const SlideshowFileInfo& slide, QSize size, QString*) {
+        return loader(slide, size);
+    };
+}
+
+QImage SlideshowViewController::defaultSlideLoader(const SlideshowFileInfo& slide, QSize size, QString* error)
 {
     QImage image;
-    if (const LMImagePtr prev = slide.bestPrevLoadedImage())
+    const LMImagePtr prev = slide.bestPrevLoadedImage();
+    if (prev && handedOverImageIsCurrent(*prev, slide.filePath().path()))
         image = prev->convertToUprightImage(0);
     if (image.isNull())
-        image = loadSlideshowImageChecked(slide.filePath().path(), size);
+        image = loadSlideshowImageChecked(slide.filePath().path(), size, error);
     if (image.isNull())
         return {};
     // Keep no more pixels than the window can show.
@@ -190,6 +229,7 @@ void SlideshowViewController::startSlideshowWithFileInfos(std::vector<SlideshowF
     m_readyImage = QImage();
     m_loadingIndex = -1;
     m_failedInARow = 0;
+    m_loadErrors.clear();
     m_firstFrameDisplayed = false;
     m_previousImage = QImage();
     m_stepping = false;
@@ -272,6 +312,9 @@ void SlideshowViewController::stopTimers()
         m_fadeTimer->invalidate();
     if (m_frameTimer)
         m_frameTimer->invalidate();
+    if (m_resizeTimer)
+        m_resizeTimer->invalidate();
+    m_resizeTimer.reset();
     m_slideTimer.reset();
     m_fadeTimer.reset();
     m_frameTimer.reset();
@@ -290,29 +333,58 @@ void SlideshowViewController::requestSlide(long index)
     loadSlide(index, &SlideshowViewController::slideLoaded);
 }
 
+double SlideshowViewController::backingScale()
+{
+    const kpv::Window* window = view()->window();
+    return window ? std::clamp(window->backingScaleFactor(), 1.0, 4.0) : 1.0;
+}
+
+QSize SlideshowViewController::decodeSize()
+{
+    // Decoded for the screen's pixels, not its points: on a double-density screen a photo made
+    // for the points would be drawn twice as large as it is, and soft.
+    const kpv::Rect bounds = view()->bounds();
+    const double scale = backingScale();
+    return QSize(int(std::ceil(std::max(1.0, bounds.width()) * scale)),
+                 int(std::ceil(std::max(1.0, bounds.height()) * scale)));
+}
+
 void SlideshowViewController::loadSlide(long index, void (SlideshowViewController::*loaded)(unsigned long long, long, QImage))
 {
     const SlideshowFileInfoPtr slide = m_slides[std::size_t(index)];
     const unsigned long long generation = m_generation;
     const kpv::Rect bounds = view()->bounds();
-    const QSize size(int(std::max(1.0, bounds.width())), int(std::max(1.0, bounds.height())));
+    const QSize size = decodeSize();
+    const double scale = backingScale();
     const bool sized = bounds.width() >= 1 && bounds.height() >= 1;
     std::weak_ptr<bool> alive = m_alive;
     SlideLoader loader = m_loader;
     // The cross-fade plays an animated slide's frames; a 3D theme takes still photos.
     FramesLoader framesLoader = loaded == &SlideshowViewController::slideLoaded ? m_framesLoader : FramesLoader();
-    m_queue->addOperationWithBlock([this, alive, loader, framesLoader, slide, generation, index, size, sized, loaded] {
-        QImage image = loader ? loader(*slide, sized ? size : QSize()) : QImage();
+    m_queue->addOperationWithBlock([this, alive, loader, framesLoader, slide, generation, index, size, scale, sized,
+                                    loaded] {
+        QString error;
+        QImage image = loader ? loader(*slide, sized ? size : QSize(), &error) : QImage();
         SlideFrames frames;
         if (!image.isNull() && framesLoader)
             frames = framesLoader(*slide, sized ? size : QSize());
+        // Drawn pixel for pixel on the screen: a photo smaller than the window keeps its size in
+        // the screen's pixels, as the viewer shows it.
+        if (!image.isNull())
+            image.setDevicePixelRatio(scale);
+        for (QImage& frame : frames.frames)
+            frame.setDevicePixelRatio(scale);
         kpv::RunLoop::performOnMainThread(
-            [this, alive, generation, index, loaded, image = std::move(image), frames = std::move(frames)]() mutable {
+            [this, alive, generation, index, loaded, image = std::move(image), frames = std::move(frames),
+             error = std::move(error), decodedFor = sized ? size : QSize()]() mutable {
                 const auto a = alive.lock();
                 if (!a || !*a)
                     return;
                 if (generation == m_generation && !frames.frames.empty())
                     m_loadedFrames[index] = std::move(frames);
+                if (generation == m_generation && image.isNull())
+                    m_loadErrors[index] = error;
+                m_loadedDecodeSize = decodedFor;
                 (this->*loaded)(generation, index, std::move(image));
             },
             false);
@@ -327,16 +399,21 @@ void SlideshowViewController::slideLoaded(unsigned long long generation, long in
         m_loadingIndex = -1;
     if (image.isNull()) {
         // Pass over the unreadable slide; a list with nothing readable ends the slideshow.
-        if (++m_failedInARow >= long(m_slides.size())) {
-            endSlideshow();
+        if (slideFailed(index))
             return;
-        }
         requestSlide(nextIndex(index));
         return;
     }
     m_failedInARow = 0;
+    if (reducedAndTooSmall(image, m_loadedDecodeSize, decodeSize())) {
+        // Decoded for the window before it grew: once more, at its size now.
+        m_loadedFrames.erase(index);
+        requestSlide(index);
+        return;
+    }
     m_readyIndex = index;
     m_readyImage = std::move(image);
+    m_readyDecodeSize = m_loadedDecodeSize;
     m_readyFrames = SlideFrames();
     if (auto it = m_loadedFrames.find(index); it != m_loadedFrames.end()) {
         m_readyFrames = std::move(it->second);
@@ -344,6 +421,29 @@ void SlideshowViewController::slideLoaded(unsigned long long generation, long in
     }
     if (m_waitingForSlide)
         advance();
+}
+
+bool SlideshowViewController::slideFailed(long index)
+{
+    if (++m_failedInARow < long(m_slides.size()))
+        return false;
+    // Nothing in the list can be shown: the slideshow ends, and says why rather than closing
+    // without a word.
+    const long count = long(m_slides.size());
+    const SlideshowFileInfoPtr slide = index >= 0 && index < count ? m_slides[std::size_t(index)] : nullptr;
+    const QString name = slide ? QFileInfo(slide->filePath().path()).fileName() : QString();
+    QString why = m_loadErrors.count(index) ? m_loadErrors[index] : QString();
+    if (why.isEmpty())
+        why = QStringLiteral("the picture cannot be read");
+    const kpv::Bundle& bundle = kpv::Bundle::mainBundle();
+    const QString message =
+        count == 1 ? bundle.localizedStringWithFormat(QStringLiteral("IDS_SS_NOTHING_TO_SHOW_ONE"), name, why)
+                   : bundle.localizedStringWithFormat(QStringLiteral("IDS_SS_NOTHING_TO_SHOW"), QString::number(count),
+                                                      name, why);
+    m_loadErrors.clear();
+    endSlideshow();
+    m_host.reportProblem(message);
+    return true;
 }
 
 void SlideshowViewController::advance()
@@ -366,6 +466,7 @@ void SlideshowViewController::advance()
     m_curFrames = std::move(m_readyFrames);
     m_readyFrames = SlideFrames();
     m_curFrame = 0;
+    m_curDecodeSize = m_readyDecodeSize;
     if (!m_stepping) {
         showSlide(index, std::move(image));
         return;
@@ -517,4 +618,48 @@ bool SlideshowViewController::performKeyDownEquivalent(const kpv::Event& e)
         return false;
     endSlideshow();
     return true;
+}
+
+void SlideshowViewController::slideshowResized()
+{
+    if (!m_playing || m_dove)
+        return;
+    // A window dragged larger changes size many times a second: decode once it has settled.
+    if (m_resizeTimer)
+        m_resizeTimer->invalidate();
+    m_resizeTimer = kpv::Timer::scheduled(kResizeSettleDelay, false, [this](kpv::Timer&) {
+        m_resizeTimer.reset();
+        redecodeForNewSize();
+    }, kpv::TimerMode::Common);
+}
+
+void SlideshowViewController::redecodeForNewSize()
+{
+    if (!m_playing || m_dove || !m_viewGuard)
+        return;
+    const QSize now = decodeSize();
+    if (m_readyIndex >= 0 && reducedAndTooSmall(m_readyImage, m_readyDecodeSize, now)) {
+        // Asked for again when its turn comes, at the new size.
+        m_readyIndex = -1;
+        m_readyImage = QImage();
+        m_readyFrames = SlideFrames();
+    }
+    // An animation keeps its frames; a still slide on screen is decoded again.
+    if (m_curIndex >= 0 && m_curFrames.frames.size() < 2 &&
+        reducedAndTooSmall(view()->currentSlide(), m_curDecodeSize, now))
+        loadSlide(m_curIndex, &SlideshowViewController::slideRedecoded);
+}
+
+void SlideshowViewController::slideRedecoded(unsigned long long generation, long index, QImage image)
+{
+    if (generation != m_generation || !m_playing || m_dove || index != m_curIndex || image.isNull() ||
+        m_curFrames.frames.size() > 1)
+        return;
+    m_curDecodeSize = m_loadedDecodeSize;
+    // The same picture, larger: put in place without a transition, during a fade as well.
+    SlideshowView* v = view();
+    if (m_fadeTimer)
+        v->setSlides(image, m_previousImage, v->fade());
+    else
+        v->setSlides(image, QImage(), 1.0);
 }

@@ -12,11 +12,11 @@
 // play the theme again from its start with the photo after (or before) the one seen largest on
 // screen, as soon as the photos for its cards are decoded.
 //
-// Slides are decoded on the controller's own queue, ahead of the one shown; a slide the viewer
-// had already decoded is used as it is. A slide that cannot be read is passed over; when none
-// can be read the slideshow ends. A 3D theme that cannot be played falls back to the
-// cross-fade. Timers run on the main run loop, so tests drive them with the manual clock. Main
-// thread only.
+// Slides are decoded on the controller's own queue, ahead of the one shown, for the screen's
+// pixels; a slide the viewer had already decoded is used as it is while its file is unchanged. A
+// slide that cannot be read is passed over; when none can be read the slideshow ends and the
+// user is told why. A 3D theme that cannot be played falls back to the cross-fade. Timers run on
+// the main run loop, so tests drive them with the manual clock. Main thread only.
 
 #include "Slideshow/SlideshowControlBar.h"
 #include "Slideshow/SlideshowFileInfo.h"
@@ -63,8 +63,10 @@ public:
     // Photos a 3D theme keeps decoded ahead of its groups, at most.
     static constexpr std::size_t kMaxPhotosAhead = 12;
 
-    // Decodes a slide to fit `size` (points); runs on a worker thread. A null image: unreadable.
-    using SlideLoader = std::function<QImage(const SlideshowFileInfo& slide, QSize size)>;
+    // Decodes a slide to fit `size` (the screen's pixels); runs on a worker thread. A null image:
+    // unreadable, with the reason in `error` when the loader knows it.
+    using SlideLoader = std::function<QImage(const SlideshowFileInfo& slide, QSize size, QString* error)>;
+    using PlainSlideLoader = std::function<QImage(const SlideshowFileInfo& slide, QSize size)>;
     // The frames of an animated slide (an animated GIF) with each frame's time in seconds; empty
     // for a still picture. The cross-fade plays them while the slide is shown.
     struct SlideFrames {
@@ -86,8 +88,9 @@ public:
     SlideshowViewController& operator=(const SlideshowViewController&) = delete;
 
     void setSlideLoader(SlideLoader loader) { m_loader = std::move(loader); }
+    void setSlideLoader(PlainSlideLoader loader);
     void setFramesLoader(FramesLoader loader) { m_framesLoader = std::move(loader); }
-    static QImage defaultSlideLoader(const SlideshowFileInfo& slide, QSize size);
+    static QImage defaultSlideLoader(const SlideshowFileInfo& slide, QSize size, QString* error = nullptr);
     // The themes to offer (not owned, may be null: the cross-fade only).
     void setThemeMgr(SlideshowThemeMgr* themeMgr) { m_themeMgr = themeMgr; }
     // Where the music goes: the program gives the sound device's sink; without one the
@@ -174,6 +177,19 @@ private:
     void requestSlide(long index);
     // Decodes slide `index` on the queue and hands it to `loaded` on the main thread.
     void loadSlide(long index, void (SlideshowViewController::*loaded)(unsigned long long, long, QImage));
+    // The size in the screen's pixels that slides are decoded for now.
+    QSize decodeSize();
+    // The screen's pixels per point.
+    double backingScale();
+    // The window has grown: the slide on screen, decoded for the smaller window, is decoded again
+    // (after the resizing has settled) and the one ready next is dropped, so that neither is shown
+    // smaller than the window.
+    void slideshowResized();
+    void redecodeForNewSize();
+    void slideRedecoded(unsigned long long generation, long index, QImage image);
+    // Counts a slide that could not be read; true when none can, and the slideshow has ended
+    // with the user told why.
+    bool slideFailed(long index);
     void slideLoaded(unsigned long long generation, long index, QImage image);
     void showSlide(long index, QImage image);
     void startAnimation();
@@ -217,6 +233,15 @@ private:
     // The slide awaited was asked for by the user: it comes at once, without the cross-fade.
     bool m_stepping = false;
     long m_failedInARow = 0;
+    // The sizes the slide on screen and the one ready next were decoded for, and that of the load
+    // being handed over.
+    QSize m_curDecodeSize;
+    QSize m_readyDecodeSize;
+    QSize m_loadedDecodeSize;
+    std::shared_ptr<kpv::Timer> m_resizeTimer;
+    static constexpr double kResizeSettleDelay = 0.3;
+    // Why the latest slide could not be read, by slide index (filled by the loads).
+    std::map<long, QString> m_loadErrors;
     std::shared_ptr<kpv::Timer> m_slideTimer;
     std::shared_ptr<kpv::Timer> m_fadeTimer;
     double m_fadeProgress = 1.0;

@@ -173,10 +173,8 @@ void SlideshowViewController::photoLoaded(unsigned long long generation, long in
         return;
     --m_photosLoading;
     if (image.isNull()) {
-        if (++m_failedInARow >= long(m_slides.size())) {
-            endSlideshow();
+        if (slideFailed(index))
             return;
-        }
     } else {
         m_failedInARow = 0;
         m_photos.emplace_back(index, std::move(image));

@@ -2,6 +2,8 @@
 // What the slideshow mode needs of the main window controller. The shell connects an adapter;
 // tests use a fake.
 
+#include <QString>
+
 class LMEquivalentResponder;
 namespace kpv {
 class View;
@@ -18,4 +20,7 @@ public:
     // Adds the slideshow to (or takes it from) the objects that receive forwarded key and mouse
     // events.
     virtual void registEquivalentResponder(LMEquivalentResponder* responder, bool regist) = 0;
+    // Tells the user why the slideshow could not go on, after it has ended: by default an alert
+    // on the main window.
+    virtual void reportProblem(const QString& message);
 };

@@ -25,8 +25,10 @@ public:
         kpv::NotificationCenter::defaultCenter().postNotification(
             "didChangeMainShowMode", nullptr, {{"old", qlonglong(old)}, {"new", qlonglong(m)}});
     }
+    void reportProblem(const QString& message) override { problems << message; }
 
     long mode = 4;
+    QStringList problems; // what the user was told
 };
 
 class FakeHost : public ShowModeHost {

@@ -7,9 +7,11 @@
 #include "Slideshow/SlideshowView.h"
 #include "Slideshow/SlideshowViewController.h"
 
+#include "Model/LMFileImgBaseInfo.h"
 #include "Model/MainConfig.h"
 #include "appkit/Event.h"
 #include "appkit/View.h"
+#include "appkit/Window.h"
 #include "foundation/Clock.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/RunLoop.h"
@@ -456,5 +458,206 @@ TEST(SlideshowLoader, DecodesToTheWindowAndPrefersWhatTheViewerDecoded)
 
     SlideshowFileInfo gone{LMPathString(dir.filePath("gone.png"), false)};
     EXPECT_TRUE(SlideshowViewController::defaultSlideLoader(gone, QSize(100, 100)).isNull());
+}
+} // namespace
+
+namespace {
+// A folder in which no photo can be read ends the slideshow with a message that says so and why,
+// instead of dropping the user back into the viewer without a word.
+TEST(SlideshowNothingReadable, TheUserIsToldWhyNothingWasShown)
+{
+    QTemporaryDir dir;
+    QFile damaged(dir.filePath("damaged.jpg"));
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+    damaged.write(QByteArray("\xFF\xD8\xFF\xE0", 4) + QByteArray(64, '\x13')); // a JPEG cut off in its header
+    damaged.close();
+    QFile notes(dir.filePath("notes.png"));
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
+    notes.write("not a picture at all\n");
+    notes.close();
+
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
+    FakeHost host;
+    SlideshowViewController controller(host);
+    controller.setMusicSinkFactory([] { return std::make_unique<FakeMusicSink>(); });
+    std::vector<SlideshowFileInfoPtr> list{
+        std::make_shared<SlideshowFileInfo>(LMPathString(dir.filePath("damaged.jpg"), false)),
+        std::make_shared<SlideshowFileInfo>(LMPathString(dir.filePath("notes.png"), false))};
+    controller.startSlideshowWithFileInfos(list, 0);
+    runSlideshow(controller, clock, 2);
+    EXPECT_FALSE(controller.isPlaying());
+    EXPECT_EQ(host.mode, 4);
+    ASSERT_EQ(host.problems.size(), 1);
+    const QString told = host.problems.front();
+    EXPECT_TRUE(told.contains(QLatin1String("2"))) << told.toStdString();
+    EXPECT_TRUE(told.contains(QLatin1String("notes.png"))) << told.toStdString();
+    EXPECT_FALSE(told.endsWith(QLatin1String(": ."))) << told.toStdString(); // a reason is given
+
+    // One photo that is gone: its name and the reason.
+    controller.startSlideshowWithFileInfos(
+        {std::make_shared<SlideshowFileInfo>(LMPathString(dir.filePath("gone.jpg"), false))}, 0);
+    runSlideshow(controller, clock, 1);
+    EXPECT_FALSE(controller.isPlaying());
+    ASSERT_EQ(host.problems.size(), 2);
+    EXPECT_TRUE(host.problems.back().contains(QLatin1String("gone.jpg"))) << host.problems.back().toStdString();
+    kpv::RunLoop::main().setClock(nullptr);
+}
+} // namespace
+
+namespace {
+// Columns `band` pixels wide, black and white.
+QImage stripes(int width, int height, int band)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, x / band % 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+    return image;
+}
+
+// On a double-density screen each point is two pixels: a slide is decoded for the pixels and
+// drawn one photo pixel to one screen pixel, as the viewer shows it, so detail down to single
+// pixels stays on screen instead of being drawn soft from a copy half as large, or stretched.
+TEST(SlideshowDoubleDensity, SlidesAreDecodedAndDrawnForTheScreensPixels)
+{
+    QTemporaryDir dir;
+    const QString large = dir.filePath("large.png"), small = dir.filePath("small.png");
+    ASSERT_TRUE(stripes(3200, 1200, 2).save(large));
+    ASSERT_TRUE(stripes(1000, 400, 1).save(small));
+
+    struct WindowHost : ShowModeHost {
+        kpv::Window window{kpv::Rect(0, 0, 800, 300), 0};
+        kpv::View* contentView() const override { return const_cast<kpv::Window&>(window).contentView(); }
+        void registEquivalentResponder(LMEquivalentResponder*, bool) override {}
+    } host;
+    host.window.setBackingScaleFactorOverride(2.0);
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
+    {
+        SlideshowViewController controller(host);
+        controller.setMusicSinkFactory([] { return std::make_unique<FakeMusicSink>(); });
+        // Columns the screen shows sharp between device pixels x0 and x1, on the middle row.
+        auto sharpColumns = [&](int x0, int x1) {
+            const QImage screen = controller.view()->renderToImage(2.0).convertToFormat(QImage::Format_RGB32);
+            EXPECT_EQ(screen.size(), QSize(1600, 600));
+            int sharp = 0;
+            for (int x = x0; x < x1; ++x)
+                sharp += std::abs(qGray(screen.pixel(x + 1, 300)) - qGray(screen.pixel(x, 300))) > 200;
+            return sharp;
+        };
+
+        // Larger than the window: 800 x 300 points are 1600 x 600 pixels, and the photo is
+        // decoded to those, not to half of them.
+        controller.startSlideshowWithFileInfos({std::make_shared<SlideshowFileInfo>(LMPathString(large, false))}, 0);
+        controller.waitForSlideLoads();
+        ASSERT_TRUE(controller.firstFrameDisplayed());
+        EXPECT_EQ(controller.view()->currentSlide().size(), QSize(1600, 600));
+        // Its two-pixel columns become one-pixel columns on the screen; decoded for the points
+        // they would be grey.
+        EXPECT_GT(sharpColumns(400, 1200), 790) << "the photo is drawn soft";
+
+        // Smaller than the window's pixels: shown pixel for pixel, 500 x 200 points in the middle.
+        controller.startSlideshowWithFileInfos({std::make_shared<SlideshowFileInfo>(LMPathString(small, false))}, 0);
+        controller.waitForSlideLoads();
+        EXPECT_EQ(controller.view()->currentSlide().deviceIndependentSize(), QSizeF(500, 200));
+        EXPECT_GT(sharpColumns(400, 1200), 790) << "the photo is stretched";
+        controller.endSlideshow();
+    }
+    kpv::RunLoop::main().setClock(nullptr);
+}
+} // namespace
+
+namespace {
+// A slideshow started in a small window and the window then made larger: the photo on screen
+// grows with it instead of staying at the size decoded for the small window.
+TEST(SlideshowResize, APhotoGrowsWithTheWindow)
+{
+    QTemporaryDir dir;
+    QImage photo(2000, 1000, QImage::Format_RGB32);
+    photo.fill(Qt::darkCyan);
+    const QString path = dir.filePath("wide.png");
+    ASSERT_TRUE(photo.save(path));
+
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
+    FakeHost host;
+    host.content.setFrame(kpv::Rect(0, 0, 400, 300));
+    {
+        SlideshowViewController controller(host);
+        controller.setMusicSinkFactory([] { return std::make_unique<FakeMusicSink>(); });
+        controller.startSlideshowWithFileInfos({std::make_shared<SlideshowFileInfo>(LMPathString(path, false))}, 0);
+        controller.waitForSlideLoads();
+        EXPECT_EQ(controller.view()->currentSlide().size(), QSize(400, 200));
+        host.content.setFrame(kpv::Rect(0, 0, 1200, 900));
+        ASSERT_EQ(controller.view()->bounds().size, (kpv::Size{1200, 900}));
+        runSlideshow(controller, clock, 1);
+        EXPECT_EQ(controller.view()->currentSlide().size(), QSize(1200, 600));
+        const kpv::Rect shown = SlideshowView::fitRect(kpv::Size{1200, 600}, controller.view()->bounds());
+        EXPECT_EQ(shown.width(), 1200);
+        controller.endSlideshow();
+    }
+    kpv::RunLoop::main().setClock(nullptr);
+}
+} // namespace
+
+namespace {
+// The viewer hands over the photos it had decoded. One that another program changes during the
+// show is shown as it is now, and one it removes is passed over, instead of the copies the
+// viewer decoded before coming round again and again.
+TEST(SlideshowChangedFiles, APhotoChangedOrRemovedMeanwhileIsNotShownAsItWas)
+{
+    QTemporaryDir dir;
+    auto write = [&](const QString& name, Qt::GlobalColor colour) {
+        QImage image(40, 20, QImage::Format_RGB32);
+        image.fill(colour);
+        EXPECT_TRUE(image.save(dir.filePath(name)));
+    };
+    write("a.png", Qt::red);
+    write("b.png", Qt::green);
+    // The viewer's decodes, with the files' dates as they were read.
+    auto handedOver = [&](const QString& name, Qt::GlobalColor colour) {
+        const LMPathString path(dir.filePath(name), false);
+        auto slide = std::make_shared<SlideshowFileInfo>(path);
+        QImage decoded(40, 20, QImage::Format_RGBA8888_Premultiplied);
+        decoded.fill(colour);
+        auto info = std::make_shared<LMFileImgBaseInfo>(path, QString(), 0, path.dateModified(), QSizeF(40, 20), 1,
+                                                        QVariantMap());
+        slide->setPrevLoadedLargeFitInImage(std::make_shared<LMImage>(decoded, info));
+        return slide;
+    };
+    std::vector<SlideshowFileInfoPtr> list{handedOver("a.png", Qt::red), handedOver("b.png", Qt::green)};
+
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
+    FakeHost host;
+    {
+        SlideshowViewController controller(host);
+        controller.setMusicSinkFactory([] { return std::make_unique<FakeMusicSink>(); });
+        controller.startSlideshowWithFileInfos(list, 0);
+        controller.waitForSlideLoads();
+        EXPECT_EQ(controller.view()->currentSlide().pixelColor(5, 5), QColor(Qt::red));
+
+        // Another program rewrites a.png in blue (a second later, as a clock would tell) and
+        // removes b.png.
+        write("a.png", Qt::blue);
+        QFile rewritten(dir.filePath("a.png"));
+        ASSERT_TRUE(rewritten.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(rewritten.setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime));
+        rewritten.close();
+        ASSERT_TRUE(QFile::remove(dir.filePath("b.png")));
+
+        // The slide decoded ahead before the change may still come once.
+        runSlideshow(controller, clock, 2 * (controller.slideDuration() + controller.fadeDuration()));
+        std::set<QRgb> shown;
+        for (int k = 0; k < 4; ++k) {
+            runSlideshow(controller, clock, controller.slideDuration() + controller.fadeDuration());
+            shown.insert(controller.view()->currentSlide().pixel(5, 5));
+        }
+        EXPECT_TRUE(controller.isPlaying());
+        EXPECT_EQ(shown, (std::set<QRgb>{QColor(Qt::blue).rgb()}));
+        controller.endSlideshow();
+    }
+    kpv::RunLoop::main().setClock(nullptr);
 }
 } // namespace
