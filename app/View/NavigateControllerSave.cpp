@@ -7,6 +7,7 @@
 
 #include "Model/LMPerformSelectorWrapper.h"
 #include "View/LMImageViewModel.h"
+#include "View/NavigateControllerHost.h"
 #include "View/NavLoadPlanner.h"
 #include "View/NavigateSaveFileSession.h"
 #include "foundation/FileNames.h"
@@ -15,24 +16,52 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <fcntl.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
+
+namespace {
+
+bool isOnReadOnlyVolume(const QByteArray &native)
+{
+    struct statvfs volume {};
+    return ::statvfs(native.constData(), &volume) == 0 && (volume.f_flag & ST_RDONLY);
+}
+
+// Why the turned picture cannot be written into the file at `path` at all, for the user; empty
+// when it can. The turned file is written beside the old one and renamed over it: the folder must
+// take a new file, not only the file its new bytes.
+QString whyFileCannotBeWritten(const QString &path, const LMNavFileInfoPtr &info, NavigateControllerHost *host)
+{
+    if (NavigateSaveFileSession::writeTypeOf(info ? info->imgBaseInfo() : nullptr, path).isEmpty())
+        return QStringLiteral("Photos of this type cannot be written; the turned picture can only be saved as a new file.");
+    const QString folder = QFileInfo(path).absolutePath();
+    const QByteArray nativeFolder = kpv::encodeFileName(folder);
+    const QByteArray native = kpv::encodeFileName(path);
+    const bool fileRefused = ::faccessat(AT_FDCWD, native.constData(), W_OK, AT_EACCESS) != 0;
+    const bool folderRefused = !fileRefused && ::faccessat(AT_FDCWD, nativeFolder.constData(), W_OK | X_OK, AT_EACCESS) != 0;
+    if (!fileRefused && !folderRefused)
+        return {};
+    const int error = errno;
+    if (error == EROFS || isOnReadOnlyVolume(nativeFolder))
+        return QStringLiteral("The folder \u201C%1\u201D is on a read-only volume and cannot be changed.")
+            .arg(kpv::displayFileName(folder));
+    if (fileRefused)
+        return QStringLiteral("You have no permission to change \u201C%1\u201D.")
+            .arg(kpv::displayFileName(QFileInfo(path).fileName()));
+    return host ? host->localizedString(QStringLiteral("IDS_NoPermissionToSaveFile"))
+                : QStringLiteral("You have no permission to save the file in this folder.");
+}
+
+} // namespace
 
 bool NavigateController::isCurFileModifiedAndCannotOverwriteable() const
 {
     const LMImageViewModel *view = currentView();
     if (m_curFilePath.isEmpty() || !view || !view->angleRotate().isRotatedOrFlipped())
         return false;
-    const QString path = m_curFilePath.path();
-    const LMNavFileInfoPtr info = curFileInfo();
-    if (NavigateSaveFileSession::writeTypeOf(info ? info->imgBaseInfo() : nullptr, path).isEmpty())
-        return true;
-    // The turned file is written beside the old one and renamed over it: the folder must take a
-    // new file, not only the file its new bytes.
-    const QByteArray native = kpv::encodeFileName(path);
-    const QByteArray folder = kpv::encodeFileName(QFileInfo(path).absolutePath());
-    if (::faccessat(AT_FDCWD, native.constData(), W_OK, AT_EACCESS) != 0 ||
-        ::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) != 0)
+    if (!whyFileCannotBeWritten(m_curFilePath.path(), curFileInfo(), nullptr).isEmpty())
         return true;
     return !curFileOverwriteConcern().isEmpty();
 }
@@ -61,11 +90,15 @@ void NavigateController::checkAndSaveCurFile(bool navToSavedFile, bool cancelAlt
     };
     const LMImageViewModel *view = currentView();
     if (isCurFileModifiedAndCannotOverwriteable() && m_host) {
+        // The question says why: a file that cannot be written at all, or one that should not be.
+        QString why = whyFileCannotBeWritten(m_curFilePath.path(), curFileInfo(), m_host);
+        if (why.isEmpty())
+            why = curFileOverwriteConcern();
         m_host->beginAlertSheet(
             m_host->localizedString(QStringLiteral("IDS_SAVE_PHOTOTIP")),
             m_host->localizedString(QStringLiteral("IDS_SAVEAS")),
             m_host->localizedString(cancelAlternateButton ? QStringLiteral("IDS_Cancel") : QStringLiteral("IDS_Continue")),
-            QString(), curFileOverwriteConcern(), guarded(m_self, [this, navToSavedFile, cancelAlternateButton, finish](int code) {
+            QString(), why, guarded(m_self, [this, navToSavedFile, cancelAlternateButton, finish](int code) {
                 if (code == kpv::AlertDismissedReturn) {
                     finish(7); // Esc: as a cancelled save panel, the file and its turn stay
                     return;

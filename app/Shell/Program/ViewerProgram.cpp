@@ -25,6 +25,9 @@
 #include "foundation/Bundle.h"
 #include "foundation/NotificationCenter.h"
 
+#include <QMenuBar>
+#include <QWidget>
+
 ViewerProgram::ViewerProgram(AppDelegate& delegate)
 {
     kpv::Application::setIdentity(kpv::Bundle::mainBundle().bundleIdentifier(), delegate.appName(),
@@ -86,6 +89,11 @@ ViewerProgram::ViewerProgram(AppDelegate& delegate)
             kpv::KeyDownMask, [tips, window, controller](const kpv::Event &e) {
                 const ViewModeController* viewer = controller->navigateController();
                 if (viewer && viewer->curLoveIntroTipsShowStatus())
+                    return false;
+                // A menu closed with Esc leaves its title lit, the arrows moving along the titles:
+                // the next Esc is the menu bar's, to give the arrows back to the photos.
+                const QMenuBar* bar = window && window->widget() ? window->widget()->findChild<QMenuBar*>() : nullptr;
+                if (bar && bar->activeAction())
                     return false;
                 if (e.window() == window && e.keyCode() == kpv::KeyCode::Escape && tips->isShown()) {
                     tips->closeButtonClicked();

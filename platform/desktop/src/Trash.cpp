@@ -7,9 +7,11 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace kpv {
@@ -47,11 +49,32 @@ QByteArray parentOf(const QByteArray& path)
     return slash <= 0 ? QByteArray("/") : path.left(slash);
 }
 
-// The top folder of the mount that holds `path`: the highest ancestor on the same device.
+// The folder with links and dots resolved, so that walking up its parents walks up the mounts.
+QByteArray realFolder(const QByteArray& path)
+{
+    char* resolved = ::realpath(path.constData(), nullptr);
+    if (!resolved)
+        return path;
+    const QByteArray real(resolved);
+    std::free(resolved);
+    return real;
+}
+
+// A folder that another volume, or another view of the same volume (a bind mount), is mounted on.
+// Files never move from one mount to another, even on the same device.
+bool isMountRoot(const QByteArray& folder)
+{
+    struct statx sx {};
+    return ::statx(AT_FDCWD, folder.constData(), 0, STATX_BASIC_STATS, &sx) == 0 &&
+           (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) && (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
+}
+
+// The top folder of the mount that holds the real folder `path`: the highest ancestor on the same
+// device that no mount starts below.
 QByteArray topDirectoryOf(const QByteArray& path, dev_t device)
 {
     QByteArray top = path;
-    while (top != "/") {
+    while (top != "/" && !isMountRoot(top)) {
         const QByteArray up = parentOf(top);
         struct stat st {};
         if (::stat(up.constData(), &st) != 0 || st.st_dev != device)
@@ -59,6 +82,20 @@ QByteArray topDirectoryOf(const QByteArray& path, dev_t device)
         top = up;
     }
     return top;
+}
+
+// Why the folder holding a file cannot be changed, or empty when it can: a file leaves a folder
+// only when the folder may be written.
+QString whyFolderIsLocked(const QByteArray& folder)
+{
+    struct statvfs volume {};
+    if (::statvfs(folder.constData(), &volume) == 0 && (volume.f_flag & ST_RDONLY))
+        return QStringLiteral("its folder \"%1\" is on a read-only volume and cannot be changed")
+            .arg(kpv::decodeFileName(folder));
+    if (::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) != 0)
+        return QStringLiteral("its folder \"%1\" cannot be changed (%2)")
+            .arg(kpv::decodeFileName(folder), systemError(errno));
+    return {};
 }
 
 // The administrator's $topdir/.Trash may be used only when it is a real folder with the sticky bit.
@@ -155,6 +192,11 @@ Trash::Result Trash::moveToTrash(const QByteArray& nativePath)
     if (name.isEmpty() || name == "." || name == "..")
         return failure(path, QStringLiteral("this cannot go to the trash"));
 
+    const QByteArray folder = realFolder(parentOf(path));
+    const QString locked = whyFolderIsLocked(folder);
+    if (!locked.isEmpty())
+        return failure(path, locked);
+
     // Which trash: the home one on the home volume, else the volume's own. Without a home folder
     // the home volume is unknown, and no trash is invented somewhere else.
     QByteArray trash = homeTrashDirectory();
@@ -164,13 +206,14 @@ Trash::Result Trash::moveToTrash(const QByteArray& nativePath)
     struct stat home {};
     const QByteArray homeData = parentOf(trash);
     const bool homeVolume = makeFolders(homeData) && ::stat(homeData.constData(), &home) == 0 &&
-                            home.st_dev == file.st_dev;
+                            home.st_dev == file.st_dev &&
+                            topDirectoryOf(folder, file.st_dev) == topDirectoryOf(realFolder(homeData), home.st_dev);
     if (homeVolume) {
         if (!prepareTrash(trash, true))
             return failure(path, QStringLiteral("the trash folder %1 cannot be made").arg(kpv::decodeFileName(trash)));
         pathInInfo = path;
     } else {
-        const QByteArray top = topDirectoryOf(parentOf(path), file.st_dev);
+        const QByteArray top = topDirectoryOf(folder, file.st_dev);
         const QByteArray uid = QByteArray::number(qulonglong(::getuid()));
         const QByteArray shared = (top == "/" ? QByteArray() : top) + "/.Trash";
         if (isSafeSharedTrash(shared) && prepareTrash(shared + "/" + uid, true))
@@ -180,7 +223,8 @@ Trash::Result Trash::moveToTrash(const QByteArray& nativePath)
         else
             return failure(path, QStringLiteral("its volume has no trash and one cannot be made there"));
         // Paths in a volume's trash are relative to the volume's top folder.
-        pathInInfo = top == "/" ? path.mid(1) : path.mid(top.size() + 1);
+        const QByteArray realPath = folder + (folder == "/" ? "" : "/") + name;
+        pathInInfo = top == "/" ? realPath.mid(1) : realPath.mid(top.size() + 1);
     }
 
     const QByteArray info = "[Trash Info]\nPath=" + pathInInfo.toPercentEncoding("/") +

@@ -26,6 +26,9 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -231,6 +234,31 @@ TEST_F(NavArrowButtonsFirstStart, EscPutsTheTopTipAwayFirst)
     sendEscape();
     EXPECT_FALSE(strip->isShown());
     EXPECT_EQ(nav().curFileIndex(), 0);
+}
+
+// A menu closed with Esc leaves its title lit for the arrow keys; the next Esc puts the light out
+// (so that the arrows step through the photos again) and leaves the default-viewer strip alone.
+TEST_F(NavArrowButtonsFirstStart, EscAfterAMenuGivesTheArrowsBackBeforeItClosesTheStrip)
+{
+    const FileAssociateTipsViewController* strip = program->fileAssociateTips();
+    ASSERT_TRUE(strip && strip->isShown());
+    sendEscape(); // the heart's tip
+    ASSERT_FALSE(heartTipShown());
+    QMenuBar* bar = program->controller().window()->widget()->findChild<QMenuBar*>();
+    ASSERT_TRUE(bar && !bar->actions().isEmpty());
+    bar->setActiveAction(bar->actions().first());
+    QMenu* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_TRUE(menu);
+    QKeyEvent closeMenu(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(menu, &closeMenu);
+    ASSERT_TRUE(bar->activeAction()) << "the title is lit for the arrows";
+
+    QKeyEvent leaveBar(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(bar, &leaveBar);
+    EXPECT_FALSE(bar->activeAction()) << "the menu bar kept the arrows";
+    EXPECT_TRUE(strip->isShown()) << "the menu bar's Esc closed the strip";
+    sendEscape();
+    EXPECT_FALSE(strip->isShown());
 }
 
 TEST_F(NavArrowButtonsFirstStart, ArrowsTakeClicksOnceTheFirstKeyPutsTheTipAway)

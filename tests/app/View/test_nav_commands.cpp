@@ -36,9 +36,10 @@ class CommandHost : public FakeHost {
 public:
     using FakeHost::FakeHost;
     void beginAlertSheet(const QString &message, const QString &def, const QString &alt, const QString &,
-                         const QString &, AlertDidEnd didEnd, kpv::AlertEscape) override
+                         const QString &informative, AlertDidEnd didEnd, kpv::AlertEscape) override
     {
         alerts << (message + "|" + def + "|" + alt);
+        informatives << informative;
         if (didEnd)
             didEnd(alertAnswer);
     }
@@ -58,6 +59,7 @@ public:
     void writeFileAndImageToPasteboard(const QString &path, const QImage &) override { pasteboard << path; }
     QStringList pasteboard;
     QStringList alerts;
+    QStringList informatives; // the alerts' explanations, in the same order
     int alertAnswer = 0;
     QString saveAsPath;
     QString tempRoot;
@@ -974,6 +976,32 @@ TEST_F(CommandTest, TurnInAReadOnlyFolderAsksBeforeWriting)
     ASSERT_EQ(commandHost->alerts.size(), 1);
     EXPECT_EQ(commandHost->alerts[0], "IDS_SAVE_PHOTOTIP|IDS_SAVEAS|IDS_Continue");
     EXPECT_EQ(kpv::test::checksum(paths[0].path()), before);
+}
+
+// The question before leaving a turn that cannot go into its file says why, so that the user
+// knows what to change: a type that is never written, or a folder that may not be changed.
+TEST_F(CommandTest, ATurnThatCannotBeWrittenIsAskedAboutWithTheReason)
+{
+    openReal({"a.gif", "b.png", "c.png"});
+    view.rotate(2);
+    view.endRotate();
+    controller->doNavCurFileToNext(true, true, {});
+    ASSERT_EQ(commandHost->informatives.size(), 1);
+    EXPECT_TRUE(commandHost->informatives[0].contains("cannot be written")) << commandHost->informatives[0].toStdString();
+    ASSERT_EQ(controller->curFileIndex(), 1);
+
+    view.rotate(2);
+    view.endRotate();
+    const QByteArray before = kpv::test::checksum(paths[1].path());
+    ASSERT_TRUE(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
+    {
+        kpv::test::NoPermissionOverride asUser;
+        controller->doNavCurFileToNext(true, false, {});
+    }
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    ASSERT_EQ(commandHost->informatives.size(), 2);
+    EXPECT_EQ(commandHost->informatives[1], "IDS_NoPermissionToSaveFile");
+    EXPECT_EQ(kpv::test::checksum(paths[1].path()), before);
 }
 
 TEST_F(CommandTest, ANameThatIsNotUtf8IsTurnedAndSavedLikeAnyOther)

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -239,6 +240,35 @@ TEST_F(TrashTest, FileOnAnotherVolumeUsesThatVolumesTrash)
         ASSERT_TRUE(safe.ok) << safe.error.toStdString();
         EXPECT_EQ(safe.nativeTrashedPath, shared + "/" + uid + "/files/card.jpg");
     }), "the kernel lets this user mount no second volume here");
+}
+
+// A folder shown a second time elsewhere (a bind mount) is a mount of its own even on the home
+// volume: its photos go to that mount's trash, and when it is read-only the user is told so.
+TEST_F(TrashTest, AFolderMountedElsewhereTrashesThereOrSaysItIsReadOnly)
+{
+    const QByteArray source = QFile::encodeName(photos.path()) + "/shelf";
+    const QByteArray view = QFile::encodeName(photos.path()) + "/view";
+    ASSERT_EQ(::mkdir(source.constData(), 0755), 0);
+    ASSERT_EQ(::mkdir(view.constData(), 0755), 0);
+    makeFileNative(source + "/first.jpg", "first");
+    makeFileNative(source + "/kept.jpg", "keep me");
+    KPV_EXPECT_CHILD_PASSED(runWithOwnMounts([&] {
+        ASSERT_EQ(::mount(source.constData(), view.constData(), nullptr, MS_BIND, nullptr), 0);
+        const Trash::Result moved = Trash::moveToTrash(view + "/first.jpg");
+        ASSERT_TRUE(moved.ok) << moved.error.toStdString();
+        EXPECT_EQ(moved.nativeTrashedPath, view + "/.Trash-" + QByteArray::number(::getuid()) + "/files/first.jpg");
+
+        ASSERT_EQ(::mount(nullptr, view.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
+        kpv::SystemWorkspaceServices workspace;
+        const auto result = workspace.recyclePaths({QFile::decodeName(view + "/kept.jpg")});
+        EXPECT_NE(result.errorCode, 0);
+        EXPECT_TRUE(result.moved.isEmpty());
+        EXPECT_TRUE(result.failureReason.contains("read-only")) << result.failureReason.toStdString();
+        EXPECT_TRUE(result.failureReason.contains("kept.jpg"));
+        EXPECT_EQ(readNative(view + "/kept.jpg"), "keep me");
+        EXPECT_TRUE(entriesOf(QFile::decodeName(trash + "/files")).isEmpty());
+        ::umount2(view.constData(), MNT_DETACH);
+    }), "the kernel lets this user mount nothing here");
 }
 
 // A file left in files/ without its record (another program's half-finished trashing) is no free
