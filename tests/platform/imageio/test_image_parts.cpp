@@ -704,18 +704,7 @@ TEST(ImageParts, Jpeg2000PacketsOverTinyCodeBlocksCostWhatTheirBytesHold)
 
     // One grey tile of 2200 x 2200 in code blocks of 4 x 4, one resolution, 200 layers; its
     // packets, two bytes each: "not empty, no block included", then an empty one.
-    QByteArray hostile("\xFF\x4F", 2);
-    auto be16 = [&hostile](int v) { hostile.append(char((v >> 8) & 0xFF)).append(char(v & 0xFF)); };
-    auto be32 = [&](quint32 v) { be16(int(v >> 16)); be16(int(v & 0xFFFF)); };
-    const QByteArray packets = QByteArray("\x80\x00", 2).repeated(120);
-    be16(0xFF51); be16(41); be16(0); be32(2200); be32(2200); be32(0); be32(0); be32(2200); be32(2200); be32(0); be32(0);
-    be16(1); hostile.append("\x07\x01\x01", 3);                                      // SIZ: 8 bits, not sub-sampled
-    be16(0xFF52); be16(12); be16(0); be16(200); hostile.append("\x00\x00\x00\x00\x00\x01", 6); // COD
-    be16(0xFF5C); be16(4); hostile.append("\x40\x48", 2);                              // QCD: no quantisation
-    be16(0xFF90); be16(10); be16(0); be32(quint32(14 + packets.size())); hostile.append("\x00\x01", 2);
-    be16(0xFF93);
-    hostile.append(packets);
-    be16(0xFFD9);
+    const QByteArray hostile = tinyBlockJ2k(2200, 2200, 0, 200, QByteArray("\x80\x00", 2).repeated(120));
     ASSERT_LT(hostile.size(), 400);
     error.clear();
     source = ImageSource::createWithData(hostile, &error);
