@@ -1030,6 +1030,8 @@ TEST(ImageSourceHostile, TinyFilesDeclaringHugePicturesCostLittle)
     // six resolutions in empty packets: the library's records of 950,000 code blocks took half a
     // gigabyte.
     files.push_back({"jpeg 2000 of tiny code blocks", tinyBlockJ2k(3900, 3900, 5, 1, QByteArray(6, '\0'), 850)});
+    // A grey JPEG of 16,000 x 16,000 pixels cut to its first kilobyte.
+    files.push_back({"jpeg", flatGreyJpeg(16000).left(1000)});
     for (const auto& [name, bytes] : files) {
         SCOPED_TRACE(name);
         g_heapPeak = g_heapNow.load();
@@ -1039,6 +1041,9 @@ TEST(ImageSourceHostile, TinyFilesDeclaringHugePicturesCostLittle)
         if (source) {
             EXPECT_TRUE(source->createImageAtIndex(0, &error).isNull());
             EXPECT_TRUE(source->createThumbnailAtIndex(0, 64, true).isNull());
+            // Zoomed into: a part of a third of each side.
+            const QSize full = source->reducedFrameSize(0, 1);
+            EXPECT_TRUE(source->createImageInRect(0, QRect(QPoint(full.width() / 3, full.height() / 3), full / 3), 1).isNull());
         }
         EXPECT_TRUE(error.contains(QStringLiteral("far too short"))) << error.toStdString();
         EXPECT_LT(g_heapPeak - before, int64_t(200) << 20) << error.toStdString();
