@@ -177,6 +177,18 @@ static MResult readHeaders(BMPDecoder& d) {
     int64_t afterTable = MStreamTell(s);
     d.pixelOffset = offBits >= 14 ? d.base + int64_t(offBits) : afterTable;
 
+    // A file far too short for the pixels its header declares is refused here, before anything
+    // is sized by them (a scaled decode's row map, the expanded run-length picture): stored rows
+    // take their full width, and half of them present still decode in part; a run-length picture
+    // takes a code for far fewer than 1,024 pixels a byte.
+    const int64_t fileSize = MStreamGetSize(s);
+    const int64_t present = fileSize > d.pixelOffset ? fileSize - d.pixelOffset : 0;
+    if (d.compression == kRle8 || d.compression == kRle4) {
+        if (d.width * d.height > present * 1024) return MERR_UNSUPPORTED;
+    } else if (rowBytes(d.width, d.bits) * d.height > present * 2) {
+        return MERR_UNSUPPORTED;
+    }
+
     d.info.dwSize = 80;
     d.info.wBitCount = uint16_t(d.bits);
     d.info.dwCompression = d.compression;

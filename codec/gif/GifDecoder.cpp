@@ -188,6 +188,11 @@ MResult decodeFrame(GIFDecoder& d) {
     }
     if (d.clipW > kMaxPixels / d.clipH) return MERR_UNSUPPORTED;
     MSTREAM s = d.stream;
+    // GIF89a appendix F: a code stands for at most 4,096 pixels and takes three bits at least, so
+    // no byte of a file makes more than 4,096 of them. A frame far larger than its file is
+    // refused before its indexes are allocated (a 41-byte file asked for 268 MB).
+    const int64_t fileBytes = MStreamGetSize(s) - d.base;
+    if (d.clipW * d.clipH > std::max<int64_t>(fileBytes, 0) * 4096) return MERR_UNSUPPORTED;
     uint8_t minCode = 0;
     const bool haveCode = mdio::seekTo(s, f.dataPos) && mdio::readByte(s, &minCode);
     // GIF89a 22: the root size is at most 8 bits (a pixel is one byte). A larger one would

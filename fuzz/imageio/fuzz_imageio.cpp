@@ -38,6 +38,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     source->createThumbnailAtIndex(0, 16, true);
     source->createThumbnailAtIndex(0, 16, false);
+    // Every frame in order, as a loader that cannot keep the compact animation decodes them, as
+    // long as the frames together stay small (each costs its screen whatever the file holds).
+    const QSize screen = source->reducedFrameSize(0, 1);
+    if (source->count() > 3 && uint64_t(source->count()) * uint64_t(screen.width()) * uint64_t(screen.height()) <= (uint64_t(1) << 24)) {
+        for (int i = 0; i < source->count(); ++i)
+            source->createImageAtIndex(i);
+    }
     // An animation kept as colour indexes, its frames composed out of order.
     if (auto animation = source->createAnimation()) {
         const int count = std::min(animation->frameCount(), 4);

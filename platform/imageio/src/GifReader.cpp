@@ -13,6 +13,7 @@
 #include <gif_lib.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -157,18 +158,27 @@ public:
             if (!shown.isNull())
                 return shown;
         }
+        // A frame after one that cannot be composed cannot be either: it fails at once, rather
+        // than composing every frame before the damage again to fail there.
+        if (index >= m_brokenFrom) {
+            if (error)
+                *error = QStringLiteral("GIF frame %1 is damaged").arg(m_brokenFrom);
+            return {};
+        }
         // Frames come in order; continue from the last one rather than starting over.
-        if (!m_canvas.isNull() && index == m_nextIndex)
-            return composeNext(error);
-        m_canvas = QImage();
-        m_nextIndex = 0;
-        QImage frame;
+        if (m_canvas.isNull() || index != m_nextIndex) {
+            m_canvas = QImage();
+            m_nextIndex = 0;
+        }
+        // Only the frame asked for is copied out, charged as every frame is; those before it are
+        // only drawn.
         while (m_nextIndex <= index) {
-            frame = composeNext(error);
-            if (frame.isNull())
+            if (!composeNext(error))
                 return {};
         }
-        return frame;
+        if (!imageio_detail::reserveDecodeBytes(screenBytes(), error))
+            return {};
+        return m_canvas.copy();
     }
 
     QVariantMap formatProperties(int index) const override
@@ -246,15 +256,16 @@ private:
         return indexes + (restores ? 2 : 1) * screen;
     }
 
-    // Walks the records. With `pixels` and `all` null it only records the frames (open); with
-    // `pixels` it decodes frame `target` into *pixels, skipping the data of the frames before it;
-    // with `all` it decodes every frame into it, as far as the frames decode.
+    // Walks the records from frame `first` on (where the handle stands). With `pixels` and `all`
+    // null it only records the frames (open); with `pixels` it decodes frame `target` into
+    // *pixels, skipping the data of the frames before it; with `all` it decodes every frame into
+    // it, as far as the frames decode.
     bool walk(GifFileType* gif, std::vector<GifByteType>* pixels, int target,
-              std::vector<std::shared_ptr<const GifAnimation::Frame>>* all = nullptr)
+              std::vector<std::shared_ptr<const GifAnimation::Frame>>* all = nullptr, int first = 0)
     {
         uint64_t allBytes = 0;
         FrameRecord pending;
-        int index = 0;
+        int index = first;
         for (;;) {
             GifRecordType record;
             if (DGifGetRecordType(gif, &record) == GIF_ERROR)
@@ -398,7 +409,10 @@ private:
         return rows;
     }
 
-    QImage composeNext(QString* error)
+    uint64_t screenBytes() const { return uint64_t(m_screen.width()) * uint64_t(m_screen.height()) * 4; }
+
+    // Draws the next frame on the screen; false (with *error) when it cannot be.
+    bool composeNext(QString* error)
     {
         const int index = m_nextIndex;
         const FrameRecord& frame = m_frames[size_t(index)];
@@ -408,33 +422,50 @@ private:
                     *error = QStringLiteral("the GIF file is far too short for %1 x %2 pixels")
                                  .arg(m_screen.width())
                                  .arg(m_screen.height());
-                return {};
+                return false;
             }
             m_canvas = imageio_detail::allocateFrame(m_screen.width(), m_screen.height(), error);
             if (m_canvas.isNull())
-                return {};
+                return false;
             m_canvas.fill(0);
         } else if (index > 0) {
             applyDisposal(m_frames[size_t(index) - 1]);
         }
-        if (frame.disposal == 3)
+        if (frame.disposal == 3) {
+            if (!imageio_detail::reserveDecodeBytes(screenBytes(), error))
+                return false;
             m_previous = m_canvas.copy();
+        }
 
-        GifHandle handle(m_data);
+        // Frames asked for in order are read on from where the last one ended: starting over at
+        // every frame made a walk through all the frames before it, and a file of tens of
+        // thousands of tiny frames took minutes.
+        if (!m_reader || m_readerNext != index) {
+            m_reader = std::make_unique<GifHandle>(m_data);
+            m_readerNext = 0;
+        }
+        GifFileType* gif = m_reader->get();
         std::vector<GifByteType> pixels;
         const bool emptyFrame = frame.width <= 0 || frame.height <= 0;
-        if (!handle.get() || !walk(handle.get(), &pixels, index) || (pixels.empty() && !emptyFrame)) {
+        const bool read = gif && walk(gif, &pixels, index, nullptr, m_readerNext);
+        // The handle stands after the frame's data only when all of it was read.
+        const bool whole = read && !emptyFrame && std::find(m_rowsDone.begin(), m_rowsDone.end(), 0) == m_rowsDone.end();
+        m_readerNext = whole ? index + 1 : -1;
+        if (!read || (pixels.empty() && !emptyFrame)) {
             if (error)
                 *error = QStringLiteral("GIF frame %1 is damaged").arg(index);
             m_canvas = QImage();
-            return {};
+            m_reader.reset();
+            m_brokenFrom = index;
+            return false;
         }
-        const ColorMapObject* map = handle.get()->Image.ColorMap ? handle.get()->Image.ColorMap : handle.get()->SColorMap;
+        const ColorMapObject* map = gif->Image.ColorMap ? gif->Image.ColorMap : gif->SColorMap;
         if (!map) {
             if (error)
                 *error = QStringLiteral("GIF frame %1 has no colour table").arg(index);
             m_canvas = QImage();
-            return {};
+            m_brokenFrom = index;
+            return false;
         }
         // Frames reaching past the logical screen are clipped to it; rows lost to damage (or a
         // frame of no width) leave what was beneath.
@@ -446,7 +477,7 @@ private:
         drawn.rowsDone = std::move(m_rowsDone);
         GifAnimation::draw(&m_canvas, drawn);
         m_nextIndex = index + 1;
-        return m_canvas.copy();
+        return true;
     }
 
     void applyDisposal(const FrameRecord& frame)
@@ -465,6 +496,9 @@ private:
     QImage m_previous;  // the screen before a frame that restores it
     int m_nextIndex = 0;
     std::vector<char> m_rowsDone;  // rows of the frame being drawn that decoded
+    std::unique_ptr<GifHandle> m_reader;  // the file as read to frame m_readerNext - 1
+    int m_readerNext = -1;                // the frame m_reader reads next; -1: none
+    int m_brokenFrom = INT_MAX;           // the first frame found damaged
     std::weak_ptr<const GifAnimation> m_animation;  // the last one handed out
 };
 

@@ -123,9 +123,12 @@ QVariantMap densityProperties(double dpiX, double dpiY)
 
 void premultiplyRgba(QImage& image)
 {
-    for (int y = 0; y < image.height(); ++y) {
+    // The size is asked once: asked at every pixel, the toolkit's call cost more than the
+    // arithmetic, seconds for the largest pictures.
+    const int width = image.width(), height = image.height();
+    for (int y = 0; y < height; ++y) {
         uchar* p = image.scanLine(y);
-        for (int x = 0; x < image.width(); ++x, p += 4) {
+        for (const uchar* end = p + size_t(width) * 4; p != end; p += 4) {
             const unsigned a = p[3];
             if (a == 255)
                 continue;

@@ -192,11 +192,13 @@ inline uint64_t ceilDiv(uint64_t value, uint64_t by) { return value / by + (valu
 
 // What the library keeps for every code block and precinct of the tile it decodes, at every
 // resolution whatever the resolution asked for: some 300 bytes a code block, more for a precinct.
-// A file of tiny code blocks makes these far larger than its pixels.
-double tileRecordBytes(const opj_codestream_info_v2_t& info, const opj_image_t& image, double tileWidth, double tileHeight)
+// A file of tiny code blocks makes these far larger than its pixels. *codeBlockBytes, when
+// given, receives the code blocks' share.
+double tileRecordBytes(const opj_codestream_info_v2_t& info, const opj_image_t& image, double tileWidth, double tileHeight,
+                       double* codeBlockBytes = nullptr)
 {
     constexpr double kCodeBlockBytes = 320, kPrecinctBytes = 3 * 256;
-    double bytes = 0;
+    double bytes = 0, blockBytes = 0;
     for (OPJ_UINT32 c = 0; c < image.numcomps && c < info.nbcomps; ++c) {
         const opj_tccp_info_t& tccp = info.m_default_tile_info.tccp_info[c];
         const opj_image_comp_t& comp = image.comps[c];
@@ -214,10 +216,14 @@ double tileRecordBytes(const opj_codestream_info_v2_t& info, const opj_image_t& 
             const int ch = std::max(0, std::min(int(std::min<OPJ_UINT32>(tccp.cblkh, 31)), res == 0 ? ph : ph - 1));
             const double bw = res == 0 ? rw : std::ceil(rw / 2), bh = res == 0 ? rh : std::ceil(rh / 2);
             const double bands = res == 0 ? 1 : 3;
-            bytes += bands * std::ceil(bw / std::ldexp(1.0, cw)) * std::ceil(bh / std::ldexp(1.0, ch)) * kCodeBlockBytes;
+            const double blocks = bands * std::ceil(bw / std::ldexp(1.0, cw)) * std::ceil(bh / std::ldexp(1.0, ch));
+            blockBytes += blocks * kCodeBlockBytes;
+            bytes += blocks * kCodeBlockBytes;
             bytes += std::ceil(rw / std::ldexp(1.0, pw)) * std::ceil(rh / std::ldexp(1.0, ph)) * kPrecinctBytes;
         }
     }
+    if (codeBlockBytes)
+        *codeBlockBytes = blockBytes;
     return bytes;
 }
 
@@ -275,6 +281,7 @@ public:
         m_tiles = 1;
         m_codeBlock = 64;
         m_tileRecordBytes = 0;
+        double codeBlockBytes = 0;
         double tileWidth = double(m_x1 - m_x0), tileHeight = double(m_y1 - m_y0);
         if (opj_codestream_info_v2_t* info = opj_get_cstr_info(s.codec)) {
             if (info->tdx > 0 && info->tdy > 0) {
@@ -289,12 +296,23 @@ public:
                     m_levels = std::min<int>(m_levels, int(std::max<OPJ_UINT32>(tccp.numresolutions, 1)));
                     m_codeBlock = std::max(m_codeBlock, 1 << std::min<OPJ_UINT32>(std::max(tccp.cblkw, tccp.cblkh), 12));
                 }
-                m_tileRecordBytes = tileRecordBytes(*info, image, tileWidth, tileHeight);
+                m_tileRecordBytes = tileRecordBytes(*info, image, tileWidth, tileHeight, &codeBlockBytes);
             }
             opj_destroy_cstr_info(&info);
         }
         m_tileWidth = tileWidth;
         m_tileHeight = tileHeight;
+        // The library makes its records of every code block of a tile before it reads a byte of
+        // the tile's data: a file of a kilobyte in code blocks of 4 x 4 took half a gigabyte that
+        // way, and seconds. Real files fill their code blocks with data; one far too short to
+        // fill them is refused.
+        if (codeBlockBytes > kBlockRecordBytesBeyondFile + double(m_data.size()) * kBlockRecordBytesPerByte) {
+            if (error)
+                *error = QStringLiteral("the JPEG 2000 file is far too short for the code blocks of its %1 x %2 pixels")
+                             .arg(m_size.width())
+                             .arg(m_size.height());
+            return false;
+        }
         return m_size.width() > 0 && m_size.height() > 0;
     }
     QString type() const override { return ContentTypes::kJpeg2000; }
@@ -632,6 +650,9 @@ private:
         uint64_t x0 = 0, y0 = 0, width = 0, height = 0, across = 0;
     } m_tileGrid;
     static constexpr uint64_t kSamplesPerByte = 16384;
+    // The library's records of a tile's code blocks a file may ask for: 32 MB, and 16 KB a byte
+    // of the file besides (code blocks of 64 x 64 at the most samples a byte take a twelfth).
+    static constexpr double kBlockRecordBytesBeyondFile = 32.0 * 1024 * 1024, kBlockRecordBytesPerByte = 16384;
     uint64_t m_samples = 0;  // samples of every component at full resolution
     QSize m_size;
     uint64_t m_x0 = 0, m_y0 = 0, m_x1 = 0, m_y1 = 0;  // the picture on the full-resolution grid

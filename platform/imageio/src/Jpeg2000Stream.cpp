@@ -21,6 +21,9 @@ constexpr uint64_t kMaxTiles = 65535;  // tile indexes are 16 bits
 // megabytes in all. A tile of more is not mended at the packet (its whole tile-parts still show).
 constexpr uint64_t kMaxPrecincts = uint64_t(1) << 20, kMaxCodeBlocks = uint64_t(1) << 20;
 constexpr uint64_t kCodeBlocksPerByte = 16, kPrecinctsPerByte = 4;
+// The steps through code blocks that the library may take in reading packet headers: some four
+// million (about half a second), and four a byte of the file besides.
+constexpr uint64_t kBlockVisitsBeyondBytes = uint64_t(1) << 22, kBlockVisitsPerByte = 4;
 
 struct View {
     const uchar* p;
@@ -351,28 +354,56 @@ PrecinctGrid precinctGrid(int64_t cx0, int64_t cy0, int64_t cx1, int64_t cy1, un
     return g;
 }
 
-// The packets of a tile: every precinct of every resolution of every component, in each layer.
-// Zero when the coding markers cannot be read.
-uint64_t tilePackets(const Size& size, const CodingMarkers& main, const CodingMarkers& tile, unsigned tileIndex)
+constexpr uint64_t kMany = uint64_t(1) << 62;
+uint64_t addCapped(uint64_t a, uint64_t b) { return std::min(kMany, a + std::min(b, kMany)); }
+uint64_t mulCapped(uint64_t a, uint64_t b) { return a != 0 && b > kMany / a ? kMany : std::min(kMany, a * b); }
+
+// What reading a tile's packet headers costs the library. It reads every packet of every
+// precinct of every resolution of every component, in each layer; and a packet that is not
+// empty makes it step through every code block of its precinct, included or not. Each such
+// packet takes a byte at least of the `headerBytes` that can hold its header, so no more of
+// them are counted. Both figures stop at 2^62; zero when the coding markers cannot be read.
+struct TileCost {
+    uint64_t packets = 0;
+    uint64_t blockVisits = 0;
+};
+
+TileCost tileCost(const Size& size, const CodingMarkers& main, const CodingMarkers& tile, unsigned tileIndex,
+                  uint64_t headerBytes)
 {
     int64_t tx0, ty0, tx1, ty1;
     if (!tileArea(size, tileIndex, &tx0, &ty0, &tx1, &ty1))
-        return 0;
+        return {};
     const unsigned layers = (tile.cod && tile.codUsable ? tile : main).layers;
-    uint64_t precincts = 0;
+    uint64_t precincts = 0, everyPacketVisits = 0, largestPrecinct = 0;
     for (unsigned c = 0; c < size.components; ++c) {
         Coding coding;
         if (!componentCoding(main, tile, c, &coding))
-            return 0;
+            return {};
         const int64_t cx0 = ceilDiv(tx0, size.dx[c]), cx1 = ceilDiv(tx1, size.dx[c]);
         const int64_t cy0 = ceilDiv(ty0, size.dy[c]), cy1 = ceilDiv(ty1, size.dy[c]);
         for (unsigned r = 0; r <= coding.levels; ++r) {
             const PrecinctGrid g = precinctGrid(cx0, cy0, cx1, cy1, coding.levels - r, coding.ppx[r], coding.ppy[r]);
-            constexpr uint64_t kMany = uint64_t(1) << 62;
-            precincts = g.pw != 0 && g.ph > kMany / g.pw ? kMany : std::min(kMany, precincts + g.pw * g.ph);
+            const uint64_t count = mulCapped(g.pw, g.ph);
+            if (count == 0)
+                continue;
+            precincts = addCapped(precincts, count);
+            // The code blocks of a precinct (B.6, B.7): in each of its bands (one at the lowest
+            // resolution, three above, each half the resolution's size), no more than the
+            // precinct's partition holds nor than the band has.
+            const unsigned gw = r == 0 ? coding.ppx[r] : std::max<unsigned>(coding.ppx[r], 1) - 1;
+            const unsigned gh = r == 0 ? coding.ppy[r] : std::max<unsigned>(coding.ppy[r], 1) - 1;
+            const unsigned bw = std::min(coding.cbw, gw), bh = std::min(coding.cbh, gh);
+            const uint64_t rw = uint64_t(g.x1 - g.x0), rh = uint64_t(g.y1 - g.y0);
+            const uint64_t bandWidth = r == 0 ? rw : (rw + 1) / 2, bandHeight = r == 0 ? rh : (rh + 1) / 2;
+            const uint64_t across = std::min<uint64_t>(uint64_t(1) << (gw - bw), (bandWidth >> bw) + 2);
+            const uint64_t down = std::min<uint64_t>(uint64_t(1) << (gh - bh), (bandHeight >> bh) + 2);
+            const uint64_t blocks = mulCapped(across * down, r == 0 ? 1 : 3);
+            largestPrecinct = std::max(largestPrecinct, blocks);
+            everyPacketVisits = addCapped(everyPacketVisits, mulCapped(mulCapped(count, blocks), layers));
         }
     }
-    return precincts > (uint64_t(1) << 62) / std::max(layers, 1u) ? uint64_t(1) << 62 : precincts * layers;
+    return {mulCapped(precincts, layers), std::min(everyPacketVisits, mulCapped(headerBytes, largestPrecinct))};
 }
 
 // Reads the packet headers of one tile's data (its tile-parts' data one after another) in
@@ -839,24 +870,42 @@ Jpeg2000StreamCheck checkJpeg2000Stream(const QByteArray& file)
     // each: a file that declares far more packets than its bytes hold (each packet takes a byte at
     // least, in the data or in the headers) would keep it busy for seconds on nothing. The tiles
     // whose tile-parts are cut off or missing may declare more than is there, within reason.
+    // Besides, each packet that is not empty costs the library a step through every code block
+    // of its precinct, a tenth of a microsecond or more each: a few hundred bytes of packets over
+    // a precinct of hundreds of thousands of tiny code blocks kept it busy for seconds at every
+    // decode. Real files need far fewer steps than this bound allows (their packets carry data).
     {
-        std::map<unsigned, uint64_t> bytes;
-        for (const TilePart& part : parts)
+        std::map<unsigned, uint64_t> bytes, present;
+        for (const TilePart& part : parts) {
             bytes[part.tile] += part.declared != 0 ? part.declared : part.end - part.sot;
+            present[part.tile] += part.end - part.sot;
+        }
         if (uint64_t(bytes.size()) * size.components <= (uint64_t(1) << 20)) {
             constexpr uint64_t kPacketsBeyondBytes = uint64_t(1) << 18;
+            const uint64_t mainHeader = firstTilePart - cs;
+            const uint64_t maxVisits = kBlockVisitsBeyondBytes + kBlockVisitsPerByte * uint64_t(v.size);
             const CodingMarkers none;
-            uint64_t packets = 0, held = (firstTilePart - cs) + kPacketsBeyondBytes;
+            uint64_t packets = 0, visits = 0, held = mainHeader + kPacketsBeyondBytes;
             for (const auto& [tile, length] : bytes) {
                 const auto markers = tileMarkers.find(tile);
-                packets += tilePackets(size, main, markers != tileMarkers.end() ? markers->second : none, tile);
+                // Packed headers (PPM) lie in the main header, so its bytes may hold them too.
+                const TileCost cost = tileCost(size, main, markers != tileMarkers.end() ? markers->second : none, tile,
+                                               present[tile] + mainHeader);
+                packets = addCapped(packets, cost.packets);
+                visits = addCapped(visits, cost.blockVisits);
                 held += length;
-                if (packets > held && packets - held > (uint64_t(1) << 40))
+                if ((packets > held && packets - held > (uint64_t(1) << 40)) || visits > maxVisits)
                     break;
             }
             if (packets > held) {
                 check.state = Jpeg2000StreamCheck::State::Refused;
                 check.error = QStringLiteral("the JPEG 2000 file declares far more packets than its bytes can hold");
+                return check;
+            }
+            if (visits > maxVisits) {
+                check.state = Jpeg2000StreamCheck::State::Refused;
+                check.error =
+                    QStringLiteral("the JPEG 2000 file declares far more code blocks in its packets than its bytes can fill");
                 return check;
             }
         }

@@ -434,6 +434,16 @@ public:
 
     QImage decodeRegion(int, const QRect& rect, int reduction, QString* error) override
     {
+        // A file far too short for its frame is refused here as its whole decode refuses it: a
+        // kilobyte declaring 32,000 x 32,000 pixels otherwise made a part of half a gigabyte of
+        // nothing when zoomed into.
+        if (!imageio_detail::jpegCanHold(uint64_t(m_data.size()), uint64_t(m_size.width()), uint64_t(m_size.height()))) {
+            if (error)
+                *error = QStringLiteral("the JPEG file is far too short for %1 x %2 pixels")
+                             .arg(m_size.width())
+                             .arg(m_size.height());
+            return {};
+        }
         // Reads only the file's bytes, the resume index once made, and a decoder of its own:
         // parts decode on several threads at once.
         const auto* bytes = reinterpret_cast<const unsigned char*>(m_data.constData());

@@ -129,6 +129,34 @@ png_uint_32 reductionFor(png_uint_32 width, png_uint_32 height, int maxPixelSize
     return std::max<png_uint_32>(1, std::max(width, height) / png_uint_32(maxPixelSize));
 }
 
+// Adds `count` straight-alpha pixels, premultiplied, to the sums of blocks `factor` wide. A block
+// of a small thumbnail of a large picture is thousands of pixels wide: opaque pixels, most of any
+// picture, go in without arithmetic, and a block's pixels are summed before they are added.
+void addPremultiplied(const unsigned char* p, png_uint_32 count, png_uint_32 factor, uint64_t* sums)
+{
+    for (png_uint_32 x = 0; x < count; sums += 4) {
+        const png_uint_32 blockEnd = std::min(count, x + factor);
+        uint64_t s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+        for (; x < blockEnd; ++x, p += 4) {
+            const unsigned a = p[3];
+            if (a == 255) {
+                s0 += p[0];
+                s1 += p[1];
+                s2 += p[2];
+            } else {
+                s0 += (p[0] * a + 127) / 255;
+                s1 += (p[1] * a + 127) / 255;
+                s2 += (p[2] * a + 127) / 255;
+            }
+            s3 += a;
+        }
+        sums[0] += s0;
+        sums[1] += s1;
+        sums[2] += s2;
+        sums[3] += s3;
+    }
+}
+
 // Box-averages `factor` x `factor` blocks of straight-alpha rows into a premultiplied picture,
 // one row at a time; edge blocks average the pixels they have. A block of a small thumbnail of a
 // large picture holds millions of pixels, so its sums are 64-bit.
@@ -149,15 +177,7 @@ bool readReduced(PngJob* job, png_uint_32 width, png_uint_32 height, png_uint_32
         for (png_uint_32 r = 0; r < rows; ++r) {
             png_read_row(job->png, row.data(), nullptr);
             ++job->rowsDone;
-            const unsigned char* p = row.data();
-            for (png_uint_32 x = 0; x < width; ++x, p += 4) {
-                uint64_t* s = &sums[size_t(x / factor) * 4];
-                const unsigned a = p[3];
-                s[0] += (p[0] * a + 127) / 255;
-                s[1] += (p[1] * a + 127) / 255;
-                s[2] += (p[2] * a + 127) / 255;
-                s[3] += a;
-            }
+            addPremultiplied(row.data(), width, factor, sums.data());
         }
         uchar* out = job->image.scanLine(int(oy));
         for (png_uint_32 ox = 0; ox < outW; ++ox) {
@@ -277,15 +297,7 @@ bool runRegionDecode(PngJob* job, const QByteArray& data, const QRect& rect, png
         for (png_uint_32 r = 0; r < rows; ++r) {
             png_read_row(job->png, row.data(), nullptr);
             const png_uint_32 end = std::min(width, firstColumn + png_uint_32(rect.width()) * reduction);
-            const unsigned char* p = row.data() + size_t(firstColumn) * 4;
-            for (png_uint_32 x = firstColumn; x < end; ++x, p += 4) {
-                uint64_t* sum = &sums[size_t((x - firstColumn) / reduction) * 4];
-                const unsigned a = p[3];
-                sum[0] += (p[0] * a + 127) / 255;
-                sum[1] += (p[1] * a + 127) / 255;
-                sum[2] += (p[2] * a + 127) / 255;
-                sum[3] += a;
-            }
+            addPremultiplied(row.data() + size_t(firstColumn) * 4, end - firstColumn, reduction, sums.data());
         }
         uchar* out = job->image.scanLine(oy);
         for (int ox = 0; ox < rect.width(); ++ox) {

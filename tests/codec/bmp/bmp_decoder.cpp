@@ -414,6 +414,15 @@ TEST(BmpDecoder, RejectsHostileHeaders) {
     EXPECT_EQ(decode(withHeight(0x80000000u)).init, MERR_INVALID_PARAM);
     EXPECT_EQ(decode(withHeight(0)).init, MERR_UNSUPPORTED);
     EXPECT_EQ(decode(withHeight(0x7FFFFFFF)).init, MERR_UNSUPPORTED);  // pixel cap
+    // Within the cap, but far more rows than the file holds: refused before a scaled decode
+    // sizes its row map (hundreds of megabytes) by them, stored or run-length.
+    EXPECT_EQ(decode(withHeight(0x03000000), 1, 0x01000000).init, MERR_UNSUPPORTED);
+    Spec rle;
+    rle.bits = 8, rle.compression = 1;
+    Bytes runs = makeImage(rle, 3).file;
+    const uint32_t rleHeight = 0x03000000;
+    std::memcpy(&runs[22], &rleHeight, 4);
+    EXPECT_EQ(decode(runs, 1, 0x01000000).init, MERR_UNSUPPORTED);
 
     Bytes bits = im.file;
     bits[28] = 7;

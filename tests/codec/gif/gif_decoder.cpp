@@ -321,6 +321,22 @@ TEST(GifDecoder, MinimumCodeSizeAboveEightIsRefused) {
     }
 }
 
+TEST(GifDecoder, AFrameFarLargerThanItsFileIsRefusedBeforeItsPixelsAreMade) {
+    // 41 bytes: a screen and a frame of 16,384 x 16,384 whose data is one pixel. The frame's
+    // indexes would take 268 MB, and no byte of a GIF makes more than 4,096 pixels.
+    const Bytes file = {'G', 'I', 'F', '8', '9', 'a', 0x00, 0x40, 0x00, 0x40, 0x81, 0, 0,
+                        0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255,
+                        0x2C, 0, 0, 0, 0, 0x00, 0x40, 0x00, 0x40, 0x00,
+                        2, 2, 0x4C, 0x01, 0, 0x3B};
+    Dec d(file);
+    ASSERT_EQ(d.init, MOK);
+    GIFFrameInfo info;
+    ASSERT_EQ(GIF_DecodeGetFrameInfo(d.h, &info, 0), MOK);
+    std::vector<uint8_t> row(16384);
+    int64_t first = -1, got = 0;
+    EXPECT_EQ(GIF_DecodeScanLines(d.h, row.data(), 1, &first, &got), MERR_UNSUPPORTED);
+}
+
 TEST(GifDecoder, LoopExtensionAndFrameCount) {
     GifSpec s;
     s.loop = 0;

@@ -168,4 +168,26 @@ QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArra
     return path;
 }
 
+QByteArray tinyBlockJ2k(quint32 width, quint32 height, int levels, int layers, const QByteArray& packets, int padding)
+{
+    QByteArray out("\xFF\x4F", 2);
+    auto be16 = [&out](int v) { out.append(char((v >> 8) & 0xFF)).append(char(v & 0xFF)); };
+    auto be32 = [&](quint32 v) { be16(int(v >> 16)); be16(int(v & 0xFFFF)); };
+    // SIZ (8 bits, not sub-sampled), COD (LRCP, 4 x 4 blocks, 5-3 wavelet), QCD (no quantisation).
+    be16(0xFF51); be16(41); be16(0); be32(width); be32(height); be32(0); be32(0); be32(width); be32(height);
+    be32(0); be32(0); be16(1); out.append("\x07\x01\x01", 3);
+    be16(0xFF52); be16(12); be16(0); be16(layers); out.append(char(0)).append(char(levels)).append("\x00\x00\x00\x01", 4);
+    be16(0xFF5C); be16(4 + 3 * levels); out.append(char(0x40));
+    for (int band = 0; band <= 3 * levels; ++band)
+        out.append(char(0x48));
+    if (padding > 0) {
+        be16(0xFF64); be16(4 + padding); be16(1); out.append(QByteArray(padding, 'x'));
+    }
+    be16(0xFF90); be16(10); be16(0); be32(quint32(14 + packets.size())); out.append("\x00\x01", 2);
+    be16(0xFF93);
+    out.append(packets);
+    be16(0xFFD9);
+    return out;
+}
+
 }  // namespace kpv::test

@@ -34,4 +34,10 @@ QByteArray referenceGif(int screenW, int screenH, const std::vector<GifFrameSpec
 
 QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes);
 
+// A bare JPEG 2000 code-stream of one grey 8-bit tile, width x height, reversible, with `levels`
+// wavelet levels, code blocks of 4 x 4 and `layers` quality layers, whose tile data is `packets`;
+// `padding` bytes of comment in its main header.
+QByteArray tinyBlockJ2k(quint32 width, quint32 height, int levels, int layers, const QByteArray& packets,
+                        int padding = 0);
+
 }  // namespace kpv::test

@@ -507,8 +507,10 @@ std::vector<std::pair<qsizetype, int>> tileParts(const QByteArray &file)
 
 // A bare code-stream of one tile of `picture` (RGB), in three quality layers, with precincts of
 // 32 and code blocks of 16, in the packet order `order`; with `marked`, each packet starts and
-// ends with its markers.
-QByteArray orderedJ2k(const QString &path, const QImage &picture, OPJ_PROG_ORDER order, bool marked)
+// ends with its markers. With `block` and `layers`, code blocks of that side in that many layers,
+// each resolution one precinct.
+QByteArray orderedJ2k(const QString &path, const QImage &picture, OPJ_PROG_ORDER order, bool marked, int block = 0,
+                      int layers = 3)
 {
     const int w = picture.width(), h = picture.height();
     opj_image_cmptparm_t params[3] = {};
@@ -527,17 +529,16 @@ QByteArray orderedJ2k(const QString &path, const QImage &picture, OPJ_PROG_ORDER
                 image->comps[c].data[y * w + x] = picture.constScanLine(y)[x * 4 + c];
     opj_cparameters_t cp;
     opj_set_default_encoder_parameters(&cp);
-    cp.tcp_numlayers = 3;
-    cp.tcp_rates[0] = 40;
-    cp.tcp_rates[1] = 20;
-    cp.tcp_rates[2] = 0;
+    cp.tcp_numlayers = layers;
+    for (int k = 0; k < layers; ++k)
+        cp.tcp_rates[k] = float((layers - 1 - k) * 20);
     cp.cp_disto_alloc = 1;
     cp.tcp_mct = 1;
     cp.prog_order = order;
-    cp.csty = 1 | (marked ? 6 : 0);
-    cp.res_spec = 1;
+    cp.csty = (block ? 0 : 1) | (marked ? 6 : 0);
+    cp.res_spec = block ? 0 : 1;
     cp.prcw_init[0] = cp.prch_init[0] = 32;
-    cp.cblockw_init = cp.cblockh_init = 16;
+    cp.cblockw_init = cp.cblockh_init = block ? block : 16;
     const bool ok = encodeToFile(path, OPJ_CODEC_J2K, &cp, image);
     QFile file(path);
     return ok && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -681,6 +682,35 @@ TEST(ImageParts, Jpeg2000sCutShortShowWhatTheyHold)
             EXPECT_TRUE(source->createImageAtIndex(0, &error).isNull());
         EXPECT_TRUE(error.contains(QLatin1String("cut short"))) << length << ": " << error.toStdString();
     }
+}
+
+// Each packet of a tile that is not empty makes the library step through every code block of its
+// precinct. A real file of the smallest code blocks in many layers shows; a few hundred bytes that
+// declare hundreds of thousands of such blocks in one precinct, each packet a byte of them, are
+// refused with the reason before the library spends seconds on every decode of them.
+TEST(ImageParts, Jpeg2000PacketsOverTinyCodeBlocksCostWhatTheirBytesHold)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QImage picture = pattern(160, 120, false).convertToFormat(QImage::Format_RGBA8888);
+    const QByteArray real = orderedJ2k(dir.filePath(QStringLiteral("tiny-blocks.j2k")), picture, OPJ_LRCP, false, 4, 8);
+    ASSERT_FALSE(real.isEmpty());
+    QString error;
+    auto source = ImageSource::createWithData(real, &error);
+    ASSERT_TRUE(source) << error.toStdString();
+    const QImage shown = source->createImageAtIndex(0, &error);
+    ASSERT_EQ(shown.size(), picture.size()) << error.toStdString();
+    EXPECT_LE(meanLevelDifference(shown, picture.convertToFormat(QImage::Format_RGBA8888_Premultiplied)), 1.0);
+
+    // One grey tile of 2200 x 2200 in code blocks of 4 x 4, one resolution, 200 layers; its
+    // packets, two bytes each: "not empty, no block included", then an empty one.
+    const QByteArray hostile = tinyBlockJ2k(2200, 2200, 0, 200, QByteArray("\x80\x00", 2).repeated(120));
+    ASSERT_LT(hostile.size(), 400);
+    error.clear();
+    source = ImageSource::createWithData(hostile, &error);
+    if (source)
+        EXPECT_TRUE(source->createThumbnailAtIndex(0, 160, true, &error).isNull());
+    EXPECT_TRUE(error.contains(QLatin1String("code blocks"))) << error.toStdString();
 }
 
 } // namespace

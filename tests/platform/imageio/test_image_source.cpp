@@ -631,6 +631,50 @@ TEST(ImageSourceGif, CompactAnimationShowsTheSameScreensAsWholeFrames)
     EXPECT_FALSE(ImageSource::createWithData(referencePng(pattern(4, 4, false), false, false))->createAnimation());
 }
 
+// A loader that cannot keep the compact animation (the second frame is damaged, so it plays only
+// the first) reads the frames one by one in order. Each shows the screen after it, whether read
+// in order past the damaged frame or asked for alone afterwards.
+TEST(ImageSourceGif, FramesReadOneByOnePastADamagedOneShowTheirScreens)
+{
+    std::vector<GifFrameSpec> frames;
+    frames.push_back({0, 0, 16, 16, 10, 1, -1, false, filled(16, 16, 1)});
+    std::vector<unsigned char> noise(16 * 16);
+    uint32_t seed = 12345;
+    for (unsigned char& index : noise)
+        index = uchar((seed = seed * 1103515245u + 12345u) >> 30);
+    frames.push_back({0, 0, 16, 16, 10, 1, -1, false, noise});
+    constexpr int kDots = 300;  // one pixel each, green or blue, over the screen
+    auto dot = [](int i) { return QPoint(i % 16, (i / 16) % 16); };
+    for (int i = 0; i < kDots; ++i)
+        frames.push_back({dot(i).x(), dot(i).y(), 1, 1, 10, 1, -1, false, {uchar(2 + i % 2)}});
+    QByteArray file = referenceGif(16, 16, frames, 0);
+    // Codes no table holds in the middle of the second frame's first block of data.
+    const QByteArray whole("\x2C\x00\x00\x00\x00\x10\x00\x10\x00", 9);
+    const int second = int(file.indexOf(whole, file.indexOf(whole) + 1));
+    ASSERT_GT(second, 0);
+    const int block = uchar(file[second + 11]);
+    ASSERT_GT(block, 40);
+    file.replace(second + 12 + block / 2, 8, QByteArray(8, '\xFF'));
+
+    auto source = ImageSource::createWithData(file);
+    ASSERT_TRUE(source);
+    ASSERT_EQ(source->count(), kDots + 2);
+    const std::shared_ptr<const GifAnimation> animation = source->createAnimation();
+    EXPECT_TRUE(!animation || animation->frameCount() < 2);
+    std::vector<QImage> inOrder;
+    for (int i = 0; i < source->count(); ++i)
+        inOrder.push_back(source->createImageAtIndex(i));
+    ASSERT_FALSE(inOrder[1].isNull());
+    EXPECT_EQ(inOrder[1].pixel(15, 15), qRgba(255, 0, 0, 255));  // lost rows leave the first frame
+    QImage expected = inOrder[1].copy();
+    for (int i = 0; i < kDots; ++i) {
+        expected.setPixel(dot(i), i % 2 ? qRgba(0, 0, 255, 255) : qRgba(0, 255, 0, 255));
+        EXPECT_EQ(maxChannelDifference(inOrder[size_t(i) + 2], expected), 0) << "frame " << i + 2;
+    }
+    for (int i : {150, kDots + 1, 2, 77})
+        EXPECT_EQ(maxChannelDifference(source->createImageAtIndex(i), inOrder[size_t(i)]), 0) << "frame " << i;
+}
+
 // A grey baseline JPEG of side x side pixels, all mid grey: each 8 x 8 block is a DC difference of
 // zero and an end of block, one-bit codes of zero each, so the data is all zero bytes.
 QByteArray flatGreyJpeg(int side)
@@ -982,6 +1026,12 @@ TEST(ImageSourceHostile, TinyFilesDeclaringHugePicturesCostLittle)
     // The same cut into tiles of 64 x 65: the library would keep a record of each of 64,768 tiles.
     jp2.replace(siz + 22, 8, QByteArray("\x00\x00\x00\x40\x00\x00\x00\x41", 8));
     files.push_back({"jpeg 2000 of many tiles", jp2});
+    // Under a kilobyte of 3900 x 3900 pixels in code blocks of 4 x 4, the coarsest picture of its
+    // six resolutions in empty packets: the library's records of 950,000 code blocks took half a
+    // gigabyte.
+    files.push_back({"jpeg 2000 of tiny code blocks", tinyBlockJ2k(3900, 3900, 5, 1, QByteArray(6, '\0'), 850)});
+    // A grey JPEG of 16,000 x 16,000 pixels cut to its first kilobyte.
+    files.push_back({"jpeg", flatGreyJpeg(16000).left(1000)});
     for (const auto& [name, bytes] : files) {
         SCOPED_TRACE(name);
         g_heapPeak = g_heapNow.load();
@@ -991,6 +1041,9 @@ TEST(ImageSourceHostile, TinyFilesDeclaringHugePicturesCostLittle)
         if (source) {
             EXPECT_TRUE(source->createImageAtIndex(0, &error).isNull());
             EXPECT_TRUE(source->createThumbnailAtIndex(0, 64, true).isNull());
+            // Zoomed into: a part of a third of each side.
+            const QSize full = source->reducedFrameSize(0, 1);
+            EXPECT_TRUE(source->createImageInRect(0, QRect(QPoint(full.width() / 3, full.height() / 3), full / 3), 1).isNull());
         }
         EXPECT_TRUE(error.contains(QStringLiteral("far too short"))) << error.toStdString();
         EXPECT_LT(g_heapPeak - before, int64_t(200) << 20) << error.toStdString();
