@@ -10,9 +10,13 @@
 #include "foundation/OperationQueue.h"
 #include "imageio/ContentTypes.h"
 #include "imageio/ImageProperties.h"
+#include "foundation/FileNames.h"
+#include "imageio/FileAccess.h"
 #include "imageio/ImageSource.h"
 
 #include <QTransform>
+#include <cerrno>
+#include <sys/stat.h>
 #include <algorithm>
 
 namespace {
@@ -183,6 +187,14 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
             return event.type() != kpv::KeyUp && event.type() != kpv::LeftMouseUp;
         });
 
+    // The name was chosen a moment ago: free then, it must still be free when the file is written;
+    // taken then (the user agreed to replace that file), it must still be the same file. What
+    // another program puts there meanwhile is left alone and the save is told failed.
+    struct stat chosenStat {};
+    const bool chosenFree = !toPath.isEmpty() && ::lstat(kpv::encodeFileName(toPath).constData(), &chosenStat) != 0 &&
+                            errno == ENOENT;
+    const kpv::FileIdentity chosen = toPath.isEmpty() || chosenFree ? kpv::FileIdentity() : kpv::fileIdentity(toPath);
+
     const NavImageLoader *loader = m_loader;
     std::shared_ptr<QString> lastError = m_lastError;
     auto op = LMBlockOperation::blockOperationWithBlock([=](LMBlockOperation *self) {
@@ -254,6 +266,9 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
                             options.replaceOnly = decodedInfo->fileIdentity();
                             if (!options.replaceOnly.isValid())
                                 options.replaceOnly = onDisk;
+                        } else if (toPath != sourcePath) {
+                            options.createNew = chosenFree;
+                            options.replaceOnly = chosen;
                         }
                         // Written over itself, a file keeps the type its bytes have, whatever
                         // its name says; under a new name the chosen extension decides.

@@ -4,6 +4,7 @@
 
 #include "nav_test_support.h"
 
+#include "Model/LMSaveStages.h"
 #include "View/NavigateSaveFileSession.h"
 #include "imageio/ImageProperties.h"
 #include "foundation/FileNames.h"
@@ -219,6 +220,32 @@ TEST(NavSaveSession, EveryOrientationIsWrittenUprightWithOrientationOne)
     auto source = kpv::ImageSource::createWithFile(jpg);
     ASSERT_TRUE(source);
     EXPECT_EQ(source->propertiesAtIndex(0).value(QString::fromLatin1(kpv::kCGImagePropertyOrientation), 1).toInt(), 1);
+}
+
+// Save As to a name that was free when chosen, or to a file the user agreed to replace: another
+// program writing there in the meantime keeps its file, and the save is told failed.
+TEST(NavSaveSession, SaveAsLeavesAFileThatAppearedOrChangedMeanwhile)
+{
+    QTemporaryDir dir;
+    NavigateSaveFileSession session(nullptr);
+    const QString agreed = dir.filePath("agreed.png");
+    ASSERT_TRUE(pattern().save(agreed));
+    LMSaveStages::setObserverForTesting([](LMSaveStages::Stage stage, const QString &path) {
+        if (stage == LMSaveStages::Preparing)
+            QImage(9, 9, QImage::Format_RGB32).save(path); // another program, at either name
+    });
+    for (const QString &to : {dir.filePath("fresh.png"), agreed}) {
+        SCOPED_TRACE(to.toStdString());
+        int code = 99;
+        session.beginSaveFile(recordWithOriginal(dir.filePath("src.png"), pattern(), 1), LMImageRotateAngle(90, 0, 0),
+                              to, std::nullopt, false, {}, [&](int r, const QImage &) { code = r; });
+        session.waitUntilAllOperationsAreFinished();
+        kpv::RunLoop::main().runOnce();
+        EXPECT_EQ(code, NavigateSaveFileSession::Failed);
+        EXPECT_EQ(QImage(to).size(), QSize(9, 9));
+    }
+    LMSaveStages::setObserverForTesting({});
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2); // no temporary file
 }
 
 TEST(NavSaveSession, UserTurnAfterOrientationAndRefusals)
