@@ -47,18 +47,6 @@ QImage transformed(const QImage &image, kpv::LosslessTransform transform)
     return image;
 }
 
-// Whether any pixel of a premultiplied RGBA picture is less than opaque.
-bool hasTransparency(const QImage &rgba)
-{
-    for (int y = 0; y < rgba.height(); ++y) {
-        const uchar *p = rgba.constScanLine(y);
-        for (int x = 0; x < rgba.width(); ++x)
-            if (p[4 * x + 3] != 255)
-                return true;
-    }
-    return false;
-}
-
 } // namespace
 
 NavigateSaveFileSession::NavigateSaveFileSession(const NavImageLoader *loader)
@@ -146,7 +134,7 @@ QImage NavigateSaveFileSession::pixelsToWrite(const QImage &shown, const QString
         return shown;
     // Converted once: scanned for transparency here, compared with the file's pixels below.
     const QImage shownRgba = shown.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
-    if (!hasTransparency(shownRgba))
+    if (!kpv::ImageDestination::hasTransparency(shownRgba))
         return shown;
     const auto transform = losslessTransformFor(info, userAngle);
     if (!transform)

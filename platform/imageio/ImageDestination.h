@@ -82,6 +82,9 @@ public:
     // The error text of a write abandoned because it was no longer wanted (stillWanted).
     static QString cancelledError(const QString& path);
 
+    // Whether any pixel of a 32-bit picture whose fourth byte is its alpha (RGBA8888, straight or
+    // premultiplied) is less than opaque: only such a picture is written with an alpha channel.
+    static bool hasTransparency(const QImage& rgba);
     // What rewriting the file at `path` as one 8-bit picture would drop, in words for a question
     // ("3 pages", "the animation", "16 bits per channel"); empty when nothing. Files that cannot
     // be read answer empty: the write itself then reports the failure.

@@ -42,18 +42,6 @@ EncodeOptions optionsFrom(const QVariantMap& p, const QImage& image)
     return o;
 }
 
-// Whether any pixel of an RGBA8888 image lets the background through.
-bool hasTransparency(const QImage& rgba)
-{
-    for (int y = 0; y < rgba.height(); ++y) {
-        const uchar* row = rgba.constScanLine(y);
-        for (int x = 0; x < rgba.width(); ++x)
-            if (row[4 * x + 3] != 0xff)
-                return true;
-    }
-    return false;
-}
-
 // Sets one EXIF tag from a dictionary value, converting to the tag's own type; values of
 // other kinds are left out.
 void setExifTag(Exiv2::ExifData& exif, const std::string& key, const QVariant& value)
@@ -439,6 +427,17 @@ QString ImageDestination::cancelledError(const QString& path)
 QString ImageDestination::changedOnDiskError(const QString& path)
 {
     return QStringLiteral("%1 was changed by another program since it was opened; it was not replaced").arg(path);
+}
+
+bool ImageDestination::hasTransparency(const QImage& rgba)
+{
+    for (int y = 0; y < rgba.height(); ++y) {
+        const uchar* row = rgba.constScanLine(y);
+        for (int x = 0; x < rgba.width(); ++x)
+            if (row[4 * x + 3] != 0xFF)
+                return true;
+    }
+    return false;
 }
 
 QStringList ImageDestination::contentLostByRewriting(const QString& path)

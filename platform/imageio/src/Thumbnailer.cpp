@@ -4,6 +4,7 @@
 #include "Metadata.h"
 #include "MPngChunks.h"
 #include "imageio/FileAccess.h"
+#include "imageio/ImageDestination.h"
 #include "imageio/ImageProperties.h"
 #include "imageio/ImageSource.h"
 #include "imageio/Orientation.h"
@@ -181,18 +182,6 @@ bool writeEntry(const QString& target, const QByteArray& bytes)
     return false;
 }
 
-// Whether every pixel of an RGBA8888 picture is opaque.
-bool isOpaque(const QImage& rgba)
-{
-    for (int y = 0; y < rgba.height(); ++y) {
-        const uchar* row = rgba.constScanLine(y);
-        for (int x = 0; x < rgba.width(); ++x)
-            if (row[4 * x + 3] != 0xFF)
-                return false;
-    }
-    return true;
-}
-
 QImage fitted(QImage image, int maxPixelSize)
 {
     if (image.isNull())
@@ -314,7 +303,7 @@ void Thumbnailer::storeThumbnail(const QString& path, const QImage& image, int o
     // (deflating them costs several times the rest of the encode, and inflating them costs every
     // later visit), and no alpha for an opaque picture, as most photos are.
     imageio_detail::EncodeOptions options;
-    options.hasAlpha = !isOpaque(picture);
+    options.hasAlpha = ImageDestination::hasTransparency(picture);
     options.pngCompressionLevel = 0;
     QByteArray encoded;
     if (picture.isNull() || !imageio_detail::encodePng(picture, options, &encoded, nullptr))
