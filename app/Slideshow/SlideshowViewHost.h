@@ -20,7 +20,6 @@ public:
     // Adds the slideshow to (or takes it from) the objects that receive forwarded key and mouse
     // events.
     virtual void registEquivalentResponder(LMEquivalentResponder* responder, bool regist) = 0;
-    // Tells the user why the slideshow could not go on, after it has ended: by default an alert
-    // on the main window.
-    virtual void reportProblem(const QString& message);
+    // Tells the user why the slideshow could not go on, after it has ended.
+    virtual void reportProblem(const QString& message) = 0;
 };

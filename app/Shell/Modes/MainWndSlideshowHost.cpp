@@ -7,6 +7,10 @@
 #include "Slideshow/SlideshowMusic.h"
 #include "Slideshow/SlideshowThemeMgr.h"
 
+#include "appkit/Panels.h"
+#include "appkit/View.h"
+#include "foundation/Bundle.h"
+
 long MainWndSlideshowHost::showMode() const { return m_windowController.showMode(); }
 
 void MainWndSlideshowHost::setShowMode(long mode) { m_windowController.setShowMode(mode); }
@@ -16,6 +20,13 @@ kpv::View* MainWndSlideshowHost::contentView() const { return m_windowController
 void MainWndSlideshowHost::registEquivalentResponder(LMEquivalentResponder* responder, bool regist)
 {
     m_windowController.registEquivalentResponder(responder, regist);
+}
+
+void MainWndSlideshowHost::reportProblem(const QString& message)
+{
+    kpv::View* content = contentView();
+    const QString title = kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_SS_CANNOT_SHOW"));
+    kpv::AlertSheet::begin(title, QString(), QString(), QString(), content ? content->window() : nullptr, {}, message);
 }
 
 MainWndSlideshowController::MainWndSlideshowController(MainWndController& windowController)

@@ -20,6 +20,8 @@ public:
     void setShowMode(long mode) override;
     kpv::View* contentView() const override;
     void registEquivalentResponder(LMEquivalentResponder* responder, bool regist) override;
+    // An alert on the main window.
+    void reportProblem(const QString& message) override;
 
 private:
     MainWndController& m_windowController;
