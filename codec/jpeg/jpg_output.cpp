@@ -377,7 +377,9 @@ int64_t JpgDecGreyRunLength(const JpgDecoder* d, int64_t limit) {
         return 0;
     }
     int64_t run = std::min(limit, d->wholePerRow - d->mcuCol);
-    if (br->rstInterval > 0) {
+    // Once the scan's data has ended no restart marker can resume it: the run goes on across the
+    // intervals (one MCU an interval would take seconds on a frame that claims a gigapixel).
+    if (br->rstInterval > 0 && !JpgDecScanDataEnded(br)) {
         if (br->rstLeft == 0) {
             return 0; // a restart marker may resume the data at this MCU
         }
@@ -389,7 +391,10 @@ int64_t JpgDecGreyRunLength(const JpgDecoder* d, int64_t limit) {
 void JpgDecGreyRun(JpgDecoder* d, int64_t col, int64_t row, int64_t count) {
     JpgBitReader* br = d->br;
     if (br->rstInterval > 0) {
-        br->rstLeft -= int(count); // each MCU's count, none of them starting an interval
+        // Each MCU's count; across intervals only after the data ended, where each restart finds
+        // no marker and starts the count again.
+        const int64_t left = (int64_t(br->rstLeft) - count) % br->rstInterval;
+        br->rstLeft = int(left < 0 ? left + br->rstInterval : left);
     }
     const uint8_t* const steps = jpg_yccrun_tbl[d->layoutRow];
     for (int b = 0; b < d->scanBlocks; ++b) {
