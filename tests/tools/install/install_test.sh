@@ -63,7 +63,8 @@ cp -a "$tree" "$moved"
 "$moved/bin/kestrane-viewer" --version | grep -q '^kestrane-viewer (Kestrane Photo Viewer) ' || fail "--version"
 mkdir -p "$work/home" "$work/tmp" "$work/run" "$work/photos"
 chmod 700 "$work/run"
-convert -size 64x48 gradient:red-blue "$work/photos/a.jpg"
+# The picture maker reads its own keywords by the locale: in Turkish "gradient" is not one.
+LC_ALL=C convert -size 64x48 gradient:red-blue "$work/photos/a.jpg"
 if [ -z "${DISPLAY:-}" ] || ! command -v xdotool >/dev/null; then
     echo "SKIPPED: no X display or no xdotool to see the installed program's window" >&2
     exit 77
