@@ -273,20 +273,46 @@ TEST(ImageSourcePng, ReducedDecodeIsTheBoxAverageOfTheFullOne)
 {
     // 200 x 121 at 50 pixels: blocks of 4, the last block row one pixel high; and the same turned
     // upright, so the short column block is on the right.
+    // Interlaced files too: their passes' pixels go to the blocks they fall in.
     for (QSize size : {QSize(200, 121), QSize(121, 200)})
-        for (bool alpha : {false, true}) {
-            SCOPED_TRACE(testing::Message() << size.width() << "x" << size.height() << " alpha " << alpha);
-            auto source = ImageSource::createWithData(referencePng(pattern(size.width(), size.height(), alpha), alpha, false));
-            ASSERT_TRUE(source);
-            const QImage reduced = source->createThumbnailAtIndex(0, 50, true);
-            const QImage expected = boxReduced(source->createImageAtIndex(0), 4);
-            ASSERT_EQ(reduced.size(), expected.size());
-            EXPECT_EQ(maxChannelDifference(reduced, expected), 0);
-        }
-    // Interlaced files are decoded whole and then scaled: same size, close pixels.
-    auto interlaced = ImageSource::createWithData(referencePng(pattern(200, 120, true), true, true));
-    ASSERT_TRUE(interlaced);
-    EXPECT_EQ(interlaced->createThumbnailAtIndex(0, 50, true).size(), QSize(50, 30));
+        for (bool alpha : {false, true})
+            for (bool interlaced : {false, true}) {
+                SCOPED_TRACE(testing::Message() << size.width() << "x" << size.height() << " alpha " << alpha
+                                                << " interlaced " << interlaced);
+                auto source = ImageSource::createWithData(
+                    referencePng(pattern(size.width(), size.height(), alpha), alpha, interlaced));
+                ASSERT_TRUE(source);
+                const QImage reduced = source->createThumbnailAtIndex(0, 50, true);
+                const QImage expected = boxReduced(source->createImageAtIndex(0), 4);
+                ASSERT_EQ(reduced.size(), expected.size());
+                EXPECT_EQ(maxChannelDifference(reduced, expected), 0);
+            }
+}
+
+// A large picture of one colour, repeated rows and all, gives its colour at every size, and its
+// thumbnail never holds the full-size picture, interlaced or not.
+TEST(ImageSourcePng, FlatPictureThumbnailHoldsNoFullFrame)
+{
+    QImage flat(3000, 2000, QImage::Format_RGBA8888);
+    flat.fill(QColor(30, 120, 200, 128));
+    for (bool interlaced : {false, true}) {
+        SCOPED_TRACE(testing::Message() << "interlaced " << interlaced);
+        auto source = ImageSource::createWithData(referencePng(flat, true, interlaced));
+        ASSERT_TRUE(source);
+        DecodeBudget& budget = DecodeBudget::shared();
+        budget.resetPeak();
+        const uint64_t before = budget.peak();
+        QString error;
+        const QImage thumbnail = source->createThumbnailAtIndex(0, 100, true, &error);
+        ASSERT_EQ(thumbnail.size(), QSize(100, 67)) << error.toStdString();
+        EXPECT_LT(budget.peak() - before, uint64_t(flat.sizeInBytes()) / 8);
+        const QImage whole = source->createImageAtIndex(0, &error);
+        ASSERT_EQ(whole.size(), flat.size()) << error.toStdString();
+        const QRgb expected = qPremultiply(qRgba(30, 120, 200, 128));
+        for (const QImage& image : {thumbnail, whole})
+            for (QPoint at : {QPoint(0, 0), QPoint(image.width() - 1, image.height() - 1), QPoint(image.width() / 2, 1)})
+                EXPECT_EQ(image.pixel(at), expected) << at.x() << "," << at.y();
+    }
 }
 
 TEST(ImageSourcePng, ReducedDecodeOfALargeBlockKeepsItsLevel)
