@@ -1298,6 +1298,29 @@ TEST(ImageSourceRaw, ThePreviewIsDecodedWhenAskedAtTheSizeAsked)
     EXPECT_LT(budget.peak() - before, uint64_t(picture.sizeInBytes()) / 4);
 }
 
+// A lossless WebP holds its whole picture inside the library while it decodes: a full-size
+// decode that with its frame would take more than all decodes may use is refused with the
+// reason, while its thumbnail and its parts still come.
+TEST(ImageSourceBudget, ALosslessWebpNeverTakesTwiceItsPictureOverTheBudget)
+{
+    QImage flat(1000, 800, QImage::Format_RGBA8888);
+    flat.fill(QColor(30, 120, 200));
+    auto source = ImageSource::createWithData(losslessWebp(flat));
+    ASSERT_TRUE(source);
+    DecodeBudget& budget = DecodeBudget::shared();
+    const uint64_t former = budget.setCapacity(uint64_t(flat.sizeInBytes()) * 3 / 2);
+    QString error;
+    const QImage whole = source->createImageAtIndex(0, &error);
+    const QImage thumbnail = source->createThumbnailAtIndex(0, 100, true);
+    const QImage part = source->createImageInRect(0, QRect(10, 20, 300, 200), 1);
+    budget.setCapacity(former);
+    EXPECT_TRUE(whole.isNull());
+    EXPECT_TRUE(error.contains(QStringLiteral("MB"))) << error.toStdString();
+    EXPECT_EQ(thumbnail.size(), QSize(100, 80));
+    ASSERT_EQ(part.size(), QSize(300, 200));
+    EXPECT_EQ(part.pixel(299, 199), qRgb(30, 120, 200));
+}
+
 // A progressive JPEG decoded at a scale only the reference library takes (3/8) holds the
 // coefficients of the whole picture while it decodes: they are paid for too, so with room left
 // for the frame alone it waits for the budget.
