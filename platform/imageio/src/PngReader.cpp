@@ -92,6 +92,9 @@ struct PngJob {
     // The reduction asked for by a part of an interlaced file, which is decoded whole at it
     // (0: the one the longest side asks for).
     png_uint_32 exactFactor = 0;
+    // With `exactFactor`, the part of the reduced picture wanted (empty: all of it); the sums
+    // cover only the part.
+    QRect area;
     // A full-size decode of a file that is not interlaced: rows from this one plus those done
     // are cleared when the file breaks off (-1: the frame was cleared before).
     int clearFrom = -1;
@@ -283,21 +286,30 @@ void finishReducedPasses(PngJob* job)
     for (int oy = 0; oy < outH; ++oy) {
         uchar* out = job->image.scanLine(oy);
         const uint64_t* sum = job->sums.data() + size_t(oy) * size_t(outW) * 4;
-        const uint64_t rows = std::min(factor, height - png_uint_32(oy) * factor);
+        const uint64_t rows = std::min(factor, height - png_uint_32(job->area.y() + oy) * factor);
         for (int ox = 0; ox < outW; ++ox) {
-            const uint64_t count = rows * std::min(factor, width - png_uint_32(ox) * factor);
+            const uint64_t count = rows * std::min(factor, width - png_uint_32(job->area.x() + ox) * factor);
             for (int c = 0; c < 4; ++c)
                 out[ox * 4 + c] = uchar((sum[size_t(ox) * 4 + size_t(c)] + count / 2) / count);
         }
     }
 }
 
-// A reduced decode of an interlaced file: each pass row's pixels go into the sums of the blocks
-// they fall in, so the full-size picture is never held. The sums of the whole reduced frame are
-// held meanwhile, and charged to the decode budget.
+// A reduced decode of an interlaced file, or of a part of it (job->area, in reduced pixels):
+// each pass row's pixels go into the sums of the blocks they fall in, so the full-size picture
+// is never held. The sums of the reduced frame or part are held meanwhile, and charged to the
+// decode budget.
 bool readReducedPasses(PngJob* job, png_uint_32 width, png_uint_32 height, png_uint_32 factor)
 {
-    const png_uint_32 outW = (width + factor - 1) / factor, outH = (height + factor - 1) / factor;
+    const png_uint_32 reducedW = (width + factor - 1) / factor, reducedH = (height + factor - 1) / factor;
+    if (job->area.isEmpty())
+        job->area = QRect(0, 0, int(std::min<png_uint_32>(reducedW, INT32_MAX)), int(std::min<png_uint_32>(reducedH, INT32_MAX)));
+    const QRect area = job->area;
+    if (area.x() < 0 || area.y() < 0 || png_uint_32(area.right()) >= reducedW || png_uint_32(area.bottom()) >= reducedH) {
+        job->message = QStringLiteral("the part is not inside the PNG picture");
+        return false;
+    }
+    const png_uint_32 outW = png_uint_32(area.width()), outH = png_uint_32(area.height());
     if (!ImageLimits::frameAllowed(outW, outH)) {
         job->message = QStringLiteral("PNG image of %1 x %2 pixels exceeds the size limit").arg(width).arg(height);
         return false;
@@ -316,22 +328,35 @@ bool readReducedPasses(PngJob* job, png_uint_32 width, png_uint_32 height, png_u
     job->height = height;
     job->factor = factor;
     job->sumsPending = true;
+    // The columns of the picture the part covers.
+    const png_uint_32 left = png_uint_32(area.x()) * factor;
+    const png_uint_32 right = std::min(width, (png_uint_32(area.right()) + 1) * factor);
     for (const Pass& pass : kAdam7) {
         const png_uint_32 columns = passWidth(pass, width), rows = passHeight(pass, height);
         if (columns == 0 || rows == 0)
             continue;
+        // The pass's columns inside the part.
+        const png_uint_32 first = left > pass.x0 ? (left - pass.x0 + pass.dx - 1) / pass.dx : 0;
+        const png_uint_32 end = std::min(columns, right > pass.x0 ? (right - pass.x0 + pass.dx - 1) / pass.dx : 0);
         bool known = false;
+        bool summed = false;  // job->rowSums hold the sums of the last different row
         for (png_uint_32 r = 0; r < rows; ++r) {
-            if (!readRowSeenBefore(job, size_t(columns) * 4, &known)) {
+            if (!readRowSeenBefore(job, size_t(columns) * 4, &known))
+                summed = false;
+            const png_uint_32 oy = (pass.y0 + r * pass.dy) / factor;
+            if (oy < png_uint_32(area.y()) || oy > png_uint_32(area.bottom()) || first >= end)
+                continue;
+            if (!summed) {
+                summed = true;
                 std::fill(job->rowSums.begin(), job->rowSums.end(), uint64_t(0));
-                const unsigned char* p = job->previousRow.data();
-                png_uint_32 ox = pass.x0 / factor, blockEnd = (ox + 1) * factor;
-                for (png_uint_32 i = 0, x = pass.x0; i < columns; ++i, x += pass.dx, p += 4) {
+                const unsigned char* p = job->previousRow.data() + size_t(first) * 4;
+                png_uint_32 ox = (pass.x0 + first * pass.dx) / factor, blockEnd = (ox + 1) * factor;
+                for (png_uint_32 i = first, x = pass.x0 + first * pass.dx; i < end; ++i, x += pass.dx, p += 4) {
                     while (x >= blockEnd) {
                         ++ox;
                         blockEnd += factor;
                     }
-                    uint64_t* sum = job->rowSums.data() + size_t(ox) * 4;
+                    uint64_t* sum = job->rowSums.data() + size_t(ox - png_uint_32(area.x())) * 4;
                     const unsigned a = p[3];
                     sum[0] += (p[0] * a + 127) / 255;
                     sum[1] += (p[1] * a + 127) / 255;
@@ -339,8 +364,7 @@ bool readReducedPasses(PngJob* job, png_uint_32 width, png_uint_32 height, png_u
                     sum[3] += a;
                 }
             }
-            const png_uint_32 y = pass.y0 + r * pass.dy;
-            uint64_t* sum = job->sums.data() + size_t(y / factor) * size_t(outW) * 4;
+            uint64_t* sum = job->sums.data() + size_t(oy - png_uint_32(area.y())) * size_t(outW) * 4;
             for (size_t i = 0; i < job->rowSums.size(); ++i)
                 sum[i] += job->rowSums[i];
         }
@@ -417,8 +441,10 @@ bool runDecode(PngJob* job, const QByteArray& data, int maxPixelSize, bool* prem
     }
     const png_uint_32 factor = job->exactFactor ? job->exactFactor : reductionFor(width, height, maxPixelSize);
     *premultiplied = factor > 1 || job->premultiply;
+    if (interlaced && (factor > 1 || !job->area.isEmpty()))
+        return readReducedPasses(job, width, height, factor);
     if (factor > 1)
-        return interlaced ? readReducedPasses(job, width, height, factor) : readReduced(job, width, height, factor);
+        return readReduced(job, width, height, factor);
     if (!ImageLimits::frameAllowed(width, height)) {
         job->message = QStringLiteral("PNG image of %1 x %2 pixels exceeds the size limit").arg(width).arg(height);
         return false;
@@ -561,25 +587,21 @@ public:
         auto job = std::make_unique<PngJob>();
         if (runRegionDecode(job.get(), m_data, rect, png_uint_32(reduction)))
             return std::move(job->image);
-        // Interlaced rows come in passes over the whole picture: such a file is decoded whole,
-        // reduced as the part is, and the part cut out.
+        // Interlaced rows come in passes over the whole picture: every pass is read, and only
+        // the pixels that fall in the part are kept, reduced as the part is.
         if (job->interlaced) {
-            auto whole = std::make_unique<PngJob>();
-            whole->partialOk = true;
-            whole->premultiply = true;
-            whole->exactFactor = png_uint_32(reduction);
+            auto passes = std::make_unique<PngJob>();
+            passes->partialOk = true;
+            passes->premultiply = true;
+            passes->exactFactor = png_uint_32(reduction);
+            passes->area = rect;
             bool premultiplied = false;
-            if (!runDecode(whole.get(), m_data, 0, &premultiplied)) {
+            if (!runDecode(passes.get(), m_data, 0, &premultiplied)) {
                 if (error)
-                    *error = QStringLiteral("PNG decoding failed: %1").arg(whole->message);
+                    *error = QStringLiteral("PNG decoding failed: %1").arg(passes->message);
                 return {};
             }
-            if (!imageio_detail::reserveDecodeBytes(uint64_t(rect.width()) * uint64_t(rect.height()) * 4, error))
-                return {};
-            QImage part = whole->image.copy(rect);
-            if (part.isNull() && error)
-                *error = QStringLiteral("out of memory for a part of %1 x %2 pixels").arg(rect.width()).arg(rect.height());
-            return part;
+            return std::move(passes->image);
         }
         if (error)
             *error = QStringLiteral("PNG decoding failed: %1").arg(job->message);

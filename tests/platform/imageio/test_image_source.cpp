@@ -290,7 +290,7 @@ TEST(ImageSourcePng, ReducedDecodeIsTheBoxAverageOfTheFullOne)
 }
 
 // A large picture of one colour, repeated rows and all, gives its colour at every size, and its
-// thumbnail never holds the full-size picture, interlaced or not.
+// thumbnail and a part of it never hold the full-size picture, interlaced or not.
 TEST(ImageSourcePng, FlatPictureThumbnailHoldsNoFullFrame)
 {
     QImage flat(3000, 2000, QImage::Format_RGBA8888);
@@ -306,10 +306,14 @@ TEST(ImageSourcePng, FlatPictureThumbnailHoldsNoFullFrame)
         const QImage thumbnail = source->createThumbnailAtIndex(0, 100, true, &error);
         ASSERT_EQ(thumbnail.size(), QSize(100, 67)) << error.toStdString();
         EXPECT_LT(budget.peak() - before, uint64_t(flat.sizeInBytes()) / 8);
+        budget.resetPeak();
+        const QImage part = source->createImageInRect(0, QRect(2000, 1500, 300, 200), 1, &error);
+        ASSERT_EQ(part.size(), QSize(300, 200)) << error.toStdString();
+        EXPECT_LT(budget.peak() - before, uint64_t(flat.sizeInBytes()) / 8);
         const QImage whole = source->createImageAtIndex(0, &error);
         ASSERT_EQ(whole.size(), flat.size()) << error.toStdString();
         const QRgb expected = qPremultiply(qRgba(30, 120, 200, 128));
-        for (const QImage& image : {thumbnail, whole})
+        for (const QImage& image : {thumbnail, part, whole})
             for (QPoint at : {QPoint(0, 0), QPoint(image.width() - 1, image.height() - 1), QPoint(image.width() / 2, 1)})
                 EXPECT_EQ(image.pixel(at), expected) << at.x() << "," << at.y();
     }
