@@ -89,15 +89,15 @@ struct PngJob {
     // frame once the passes are done (or broke off).
     png_uint_32 width = 0, height = 0, factor = 1;
     bool sumsPending = false;
-    // The reduction asked for by a part of an interlaced file, which is decoded whole at it
-    // (0: the one the longest side asks for).
+    // The reduction asked for by a part of an interlaced file (0: the one the longest side
+    // asks for).
     png_uint_32 exactFactor = 0;
     // With `exactFactor`, the part of the reduced picture wanted (empty: all of it); the sums
     // cover only the part.
     QRect area;
-    // A full-size decode of a file that is not interlaced: rows from this one plus those done
-    // are cleared when the file breaks off (-1: the frame was cleared before).
-    int clearFrom = -1;
+    // A full-size decode of a file that is not interlaced, whose frame is not cleared first: the
+    // rows it never read are cleared when the file breaks off.
+    bool clearUnread = false;
 };
 
 // PNG 8.2: the Adam7 passes, as first column, first row, column step and row step.
@@ -408,8 +408,8 @@ bool runDecode(PngJob* job, const QByteArray& data, int maxPixelSize, bool* prem
         // What came before the damage is shown; what did not come stays clear.
         if (job->sumsPending)
             finishReducedPasses(job);
-        else if (job->clearFrom >= 0)
-            for (int y = job->clearFrom + int(job->rowsDone); y < job->image.height(); ++y)
+        else if (job->clearUnread)
+            for (int y = int(job->rowsDone); y < job->image.height(); ++y)
                 std::memset(job->image.scanLine(y), 0, size_t(job->image.bytesPerLine()));
         return true;
     }
@@ -455,7 +455,7 @@ bool runDecode(PngJob* job, const QByteArray& data, int maxPixelSize, bool* prem
     if (interlaced)
         return readPasses(job, width, height);
     // Every row is written as it arrives; only rows a damaged file never delivers are cleared.
-    job->clearFrom = 0;
+    job->clearUnread = true;
     for (png_uint_32 y = 0; y < height; ++y) {
         uchar* row = job->image.scanLine(int(y));
         png_read_row(job->png, row, nullptr);
