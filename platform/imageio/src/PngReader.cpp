@@ -1,7 +1,7 @@
 // PNG through libpng: every colour type and depth comes out as 8-bit RGBA, transparency
-// (tRNS) expanded to alpha, interlaced files deinterlaced by the library. A reduced decode of a
-// non-interlaced file averages blocks of rows as they arrive, so the full-size picture is never
-// held in memory.
+// (tRNS) expanded to alpha. The rows of an interlaced file arrive pass by pass (PNG 8.2: each
+// pass is a small picture of its own) and are placed here. A reduced decode averages blocks of
+// rows (or of pass rows) as they arrive, so the full-size picture is never held in memory.
 
 #include "FormatDecoder.h"
 #include "imageio/ImageLimits.h"
@@ -73,16 +73,89 @@ struct PngJob {
     ReadState input;
     QString message;
     QImage image;
-    std::vector<unsigned char> row;  // one decoded row and the column sums of a reduced decode
-    std::vector<uint64_t> sums;
+    // Two decoded rows (the one just read and the last different one) and the column sums of a
+    // reduced decode: those of the last different row, and those of the output row or rows.
+    std::vector<unsigned char> row, previousRow;
+    std::vector<uint64_t> rowSums, sums;
     QSize size;
     double dpiX = 0, dpiY = 0;
     // Rows read so far; with `partialOk` a file damaged after some rows gives those rows (the
     // rest stays clear), as a file cut off by a download shows as far as it came.
     png_uint_32 rowsDone = 0;
     bool partialOk = false;
+    bool premultiply = false;  // full-size rows are premultiplied as they arrive
     bool interlaced = false;  // a part was asked of an interlaced file
+    // A reduced decode of an interlaced file: the sums of every output pixel, turned into the
+    // frame once the passes are done (or broke off).
+    png_uint_32 width = 0, height = 0, factor = 1;
+    bool sumsPending = false;
+    // The reduction asked for by a part of an interlaced file (0: the one the longest side
+    // asks for).
+    png_uint_32 exactFactor = 0;
+    // With `exactFactor`, the part of the reduced picture wanted (empty: all of it); the sums
+    // cover only the part.
+    QRect area;
+    // A full-size decode of a file that is not interlaced, whose frame is not cleared first: the
+    // rows it never read are cleared when the file breaks off.
+    bool clearUnread = false;
 };
+
+// PNG 8.2: the Adam7 passes, as first column, first row, column step and row step.
+struct Pass {
+    png_uint_32 x0, y0, dx, dy;
+};
+constexpr Pass kAdam7[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4}, {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+
+// The columns and rows pass `p` holds of a picture of this size (none: libpng skips the pass).
+png_uint_32 passWidth(const Pass& p, png_uint_32 width) { return (width + p.dx - 1 - p.x0) / p.dx; }
+png_uint_32 passHeight(const Pass& p, png_uint_32 height) { return (height + p.dy - 1 - p.y0) / p.dy; }
+
+void premultiplyPixel(unsigned char* p)
+{
+    const unsigned a = p[3];
+    if (a == 255)
+        return;
+    p[0] = static_cast<unsigned char>((p[0] * a + 127) / 255);
+    p[1] = static_cast<unsigned char>((p[1] * a + 127) / 255);
+    p[2] = static_cast<unsigned char>((p[2] * a + 127) / 255);
+}
+
+void premultiplyRow16(unsigned char* p)
+{
+    for (int i = 0; i < 16; ++i)
+        premultiplyPixel(p + i * 4);
+}
+
+// Straight alpha to premultiplied, in place, with the rounding every reader uses. Runs of
+// opaque pixels, most of any picture, are passed sixteen at a time.
+void premultiplyRow(unsigned char* p, size_t count)
+{
+    for (; count >= 16; count -= 16, p += 64) {
+        uint32_t alphas = 0xFF;
+        for (int i = 0; i < 16; ++i)
+            alphas &= p[i * 4 + 3];
+        if (alphas == 0xFF)
+            continue;
+        premultiplyRow16(p);
+    }
+    for (const unsigned char* end = p + count * 4; p != end; p += 4)
+        premultiplyPixel(p);
+}
+
+// Reads the next row into job->row. True when it repeats the last different row, whose sums in
+// job->rowSums then stand for it too; false when it differs (it becomes that row). A flat or
+// banded picture repeats most rows, and a picture of a few bytes may declare a quarter of a
+// gigapixel: comparing costs far less than summing again. `bytes` is the row's length.
+bool readRowSeenBefore(PngJob* job, size_t bytes, bool* known)
+{
+    png_read_row(job->png, job->row.data(), nullptr);
+    ++job->rowsDone;
+    if (*known && std::memcmp(job->row.data(), job->previousRow.data(), bytes) == 0)
+        return true;
+    job->row.swap(job->previousRow);
+    *known = true;
+    return false;
+}
 
 bool begin(PngJob* job, const QByteArray& data)
 {
@@ -101,6 +174,12 @@ bool begin(PngJob* job, const QByteArray& data)
     // read into memory, and a flood of them is not cached.
     png_set_chunk_malloc_max(job->png, kMaxChunkBytes);
     png_set_chunk_cache_max(job->png, kMaxCachedChunks);
+#ifdef PNG_IGNORE_ADLER32
+    // A deliberate deviation: the image data's Adler-32 sum is not computed. The CRC of every
+    // IDAT chunk already guards the same bytes (a damaged chunk still stops the decode), and the
+    // sum took a quarter of the time of a large picture's decode.
+    png_set_option(job->png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
+#endif
     return true;
 }
 
@@ -167,17 +246,24 @@ bool readReduced(PngJob* job, png_uint_32 width, png_uint_32 height, png_uint_32
     if (job->image.isNull())
         return false;
     job->image.fill(0);
-    std::vector<unsigned char>& row = job->row;
+    const size_t rowBytes = size_t(width) * 4;
+    job->row.resize(rowBytes);
+    job->previousRow.resize(rowBytes);
+    std::vector<uint64_t>& rowSums = job->rowSums;
     std::vector<uint64_t>& sums = job->sums;
-    row.resize(size_t(width) * 4);
+    rowSums.resize(size_t(outW) * 4);
     sums.resize(size_t(outW) * 4);
+    bool known = false;
     for (png_uint_32 oy = 0; oy < outH; ++oy) {
         std::fill(sums.begin(), sums.end(), uint64_t(0));
         const png_uint_32 rows = std::min(factor, height - oy * factor);
         for (png_uint_32 r = 0; r < rows; ++r) {
-            png_read_row(job->png, row.data(), nullptr);
-            ++job->rowsDone;
-            addPremultiplied(row.data(), width, factor, sums.data());
+            if (!readRowSeenBefore(job, rowBytes, &known)) {
+                std::fill(rowSums.begin(), rowSums.end(), uint64_t(0));
+                addPremultiplied(job->previousRow.data(), width, factor, rowSums.data());
+            }
+            for (size_t i = 0; i < sums.size(); ++i)
+                sums[i] += rowSums[i];
         }
         uchar* out = job->image.scanLine(int(oy));
         for (png_uint_32 ox = 0; ox < outW; ++ox) {
@@ -190,12 +276,143 @@ bool readReduced(PngJob* job, png_uint_32 width, png_uint_32 height, png_uint_32
     return true;
 }
 
+// The sums of an interlaced reduced decode made into its frame: every block averaged over all
+// the pixels it covers, so that pixels of passes that never came count as clear.
+void finishReducedPasses(PngJob* job)
+{
+    job->sumsPending = false;
+    const png_uint_32 factor = job->factor, width = job->width, height = job->height;
+    const int outW = job->image.width(), outH = job->image.height();
+    for (int oy = 0; oy < outH; ++oy) {
+        uchar* out = job->image.scanLine(oy);
+        const uint64_t* sum = job->sums.data() + size_t(oy) * size_t(outW) * 4;
+        const uint64_t rows = std::min(factor, height - png_uint_32(job->area.y() + oy) * factor);
+        for (int ox = 0; ox < outW; ++ox) {
+            const uint64_t count = rows * std::min(factor, width - png_uint_32(job->area.x() + ox) * factor);
+            for (int c = 0; c < 4; ++c)
+                out[ox * 4 + c] = uchar((sum[size_t(ox) * 4 + size_t(c)] + count / 2) / count);
+        }
+    }
+}
+
+// A reduced decode of an interlaced file, or of a part of it (job->area, in reduced pixels):
+// each pass row's pixels go into the sums of the blocks they fall in, so the full-size picture
+// is never held. The sums of the reduced frame or part are held meanwhile, and charged to the
+// decode budget.
+bool readReducedPasses(PngJob* job, png_uint_32 width, png_uint_32 height, png_uint_32 factor)
+{
+    const png_uint_32 reducedW = (width + factor - 1) / factor, reducedH = (height + factor - 1) / factor;
+    if (job->area.isEmpty())
+        job->area = QRect(0, 0, int(std::min<png_uint_32>(reducedW, INT32_MAX)), int(std::min<png_uint_32>(reducedH, INT32_MAX)));
+    const QRect area = job->area;
+    if (area.x() < 0 || area.y() < 0 || png_uint_32(area.right()) >= reducedW || png_uint_32(area.bottom()) >= reducedH) {
+        job->message = QStringLiteral("the part is not inside the PNG picture");
+        return false;
+    }
+    const png_uint_32 outW = png_uint_32(area.width()), outH = png_uint_32(area.height());
+    if (!ImageLimits::frameAllowed(outW, outH)) {
+        job->message = QStringLiteral("PNG image of %1 x %2 pixels exceeds the size limit").arg(width).arg(height);
+        return false;
+    }
+    const uint64_t sumCount = uint64_t(outW) * outH * 4;
+    if (!imageio_detail::reserveDecodeBytes(sumCount * sizeof(uint64_t), &job->message))
+        return false;
+    job->image = imageio_detail::allocateFrame(int(outW), int(outH), &job->message);
+    if (job->image.isNull())
+        return false;
+    job->sums.assign(size_t(sumCount), 0);
+    job->rowSums.resize(size_t(outW) * 4);
+    job->row.resize(size_t(width) * 4);
+    job->previousRow.resize(size_t(width) * 4);
+    job->width = width;
+    job->height = height;
+    job->factor = factor;
+    job->sumsPending = true;
+    // The columns of the picture the part covers.
+    const png_uint_32 left = png_uint_32(area.x()) * factor;
+    const png_uint_32 right = std::min(width, (png_uint_32(area.right()) + 1) * factor);
+    for (const Pass& pass : kAdam7) {
+        const png_uint_32 columns = passWidth(pass, width), rows = passHeight(pass, height);
+        if (columns == 0 || rows == 0)
+            continue;
+        // The pass's columns inside the part.
+        const png_uint_32 first = left > pass.x0 ? (left - pass.x0 + pass.dx - 1) / pass.dx : 0;
+        const png_uint_32 end = std::min(columns, right > pass.x0 ? (right - pass.x0 + pass.dx - 1) / pass.dx : 0);
+        bool known = false;
+        bool summed = false;  // job->rowSums hold the sums of the last different row
+        for (png_uint_32 r = 0; r < rows; ++r) {
+            if (!readRowSeenBefore(job, size_t(columns) * 4, &known))
+                summed = false;
+            const png_uint_32 oy = (pass.y0 + r * pass.dy) / factor;
+            if (oy < png_uint_32(area.y()) || oy > png_uint_32(area.bottom()) || first >= end)
+                continue;
+            if (!summed) {
+                summed = true;
+                std::fill(job->rowSums.begin(), job->rowSums.end(), uint64_t(0));
+                const unsigned char* p = job->previousRow.data() + size_t(first) * 4;
+                png_uint_32 ox = (pass.x0 + first * pass.dx) / factor, blockEnd = (ox + 1) * factor;
+                for (png_uint_32 i = first, x = pass.x0 + first * pass.dx; i < end; ++i, x += pass.dx, p += 4) {
+                    while (x >= blockEnd) {
+                        ++ox;
+                        blockEnd += factor;
+                    }
+                    uint64_t* sum = job->rowSums.data() + size_t(ox - png_uint_32(area.x())) * 4;
+                    const unsigned a = p[3];
+                    sum[0] += (p[0] * a + 127) / 255;
+                    sum[1] += (p[1] * a + 127) / 255;
+                    sum[2] += (p[2] * a + 127) / 255;
+                    sum[3] += a;
+                }
+            }
+            uint64_t* sum = job->sums.data() + size_t(oy - png_uint_32(area.y())) * size_t(outW) * 4;
+            for (size_t i = 0; i < job->rowSums.size(); ++i)
+                sum[i] += job->rowSums[i];
+        }
+    }
+    finishReducedPasses(job);
+    png_read_end(job->png, nullptr);
+    return true;
+}
+
+// A full-size decode of an interlaced file: each pass row's pixels are placed in their columns.
+bool readPasses(PngJob* job, png_uint_32 width, png_uint_32 height)
+{
+    job->image.fill(0);  // pixels of passes that never come stay clear
+    job->row.resize(size_t(width) * 4);
+    for (const Pass& pass : kAdam7) {
+        const png_uint_32 columns = passWidth(pass, width), rows = passHeight(pass, height);
+        if (columns == 0 || rows == 0)
+            continue;
+        for (png_uint_32 r = 0; r < rows; ++r) {
+            png_read_row(job->png, job->row.data(), nullptr);
+            ++job->rowsDone;
+            if (job->premultiply)
+                premultiplyRow(job->row.data(), columns);
+            uchar* out = job->image.scanLine(int(pass.y0 + r * pass.dy)) + size_t(pass.x0) * 4;
+            const unsigned char* in = job->row.data();
+            for (png_uint_32 i = 0; i < columns; ++i, in += 4, out += size_t(pass.dx) * 4)
+                std::memcpy(out, in, 4);
+        }
+    }
+    png_read_end(job->png, nullptr);
+    return true;
+}
+
 bool runDecode(PngJob* job, const QByteArray& data, int maxPixelSize, bool* premultiplied)
 {
     if (!runHeader(job, data))
         return false;
-    if (setjmp(png_jmpbuf(job->png)))
-        return job->partialOk && job->rowsDone > 0 && !job->image.isNull();
+    if (setjmp(png_jmpbuf(job->png))) {
+        if (!job->partialOk || job->rowsDone == 0 || job->image.isNull())
+            return false;
+        // What came before the damage is shown; what did not come stays clear.
+        if (job->sumsPending)
+            finishReducedPasses(job);
+        else if (job->clearUnread)
+            for (int y = int(job->rowsDone); y < job->image.height(); ++y)
+                std::memset(job->image.scanLine(y), 0, size_t(job->image.bytesPerLine()));
+        return true;
+    }
     const png_uint_32 width = png_get_image_width(job->png, job->info);
     const png_uint_32 height = png_get_image_height(job->png, job->info);
     // A reduced decode holds a row of the picture and the reduced frame: the limit applies to
@@ -214,15 +431,18 @@ bool runDecode(PngJob* job, const QByteArray& data, int maxPixelSize, bool* prem
     if (colorType == PNG_COLOR_TYPE_GRAY || colorType == PNG_COLOR_TYPE_GRAY_ALPHA)
         png_set_gray_to_rgb(job->png);
     png_set_add_alpha(job->png, 0xff, PNG_FILLER_AFTER);  // no effect when alpha is already there
-    const int passes = png_set_interlace_handling(job->png);
+    // The passes of an interlaced file are read as the pictures they are (no interlace handling
+    // asked of the library, which would walk every row of the picture seven times).
+    const bool interlaced = png_get_interlace_type(job->png, job->info) == PNG_INTERLACE_ADAM7;
     png_read_update_info(job->png, job->info);
     if (png_get_rowbytes(job->png, job->info) != size_t(width) * 4) {
         job->message = QStringLiteral("unexpected PNG row layout");
         return false;
     }
-    // Interlaced rows arrive in passes over the whole picture: those files are decoded at full size.
-    const png_uint_32 factor = passes == 1 ? reductionFor(width, height, maxPixelSize) : 1;
-    *premultiplied = factor > 1;
+    const png_uint_32 factor = job->exactFactor ? job->exactFactor : reductionFor(width, height, maxPixelSize);
+    *premultiplied = factor > 1 || job->premultiply;
+    if (interlaced && (factor > 1 || !job->area.isEmpty()))
+        return readReducedPasses(job, width, height, factor);
     if (factor > 1)
         return readReduced(job, width, height, factor);
     if (!ImageLimits::frameAllowed(width, height)) {
@@ -232,12 +452,17 @@ bool runDecode(PngJob* job, const QByteArray& data, int maxPixelSize, bool* prem
     job->image = imageio_detail::allocateFrame(int(width), int(height), &job->message);
     if (job->image.isNull())
         return false;
-    job->image.fill(0);
-    for (int pass = 0; pass < passes; ++pass)
-        for (png_uint_32 y = 0; y < height; ++y) {
-            png_read_row(job->png, job->image.scanLine(int(y)), nullptr);
-            ++job->rowsDone;
-        }
+    if (interlaced)
+        return readPasses(job, width, height);
+    // Every row is written as it arrives; only rows a damaged file never delivers are cleared.
+    job->clearUnread = true;
+    for (png_uint_32 y = 0; y < height; ++y) {
+        uchar* row = job->image.scanLine(int(y));
+        png_read_row(job->png, row, nullptr);
+        ++job->rowsDone;
+        if (job->premultiply)
+            premultiplyRow(row, width);
+    }
     png_read_end(job->png, nullptr);
     return true;
 }
@@ -343,8 +568,7 @@ public:
     QImage decode(int, int maxPixelSize, QString* error) override
     {
         bool premultiplied = false;
-        QImage image = decodeRows(maxPixelSize, true, &premultiplied, error);
-        // Full-size rows arrive with straight alpha.
+        QImage image = decodeRows(maxPixelSize, true, true, &premultiplied, error);
         if (!image.isNull() && !premultiplied)
             imageio_detail::premultiplyRgba(image);
         return image;
@@ -353,19 +577,32 @@ public:
     {
         bool premultiplied = false;
         // Written back to a file, a picture must be whole: a damaged one is refused.
-        QImage image = decodeRows(0, false, &premultiplied, error);
+        QImage image = decodeRows(0, false, false, &premultiplied, error);
         if (!image.isNull() && !premultiplied)
             image.reinterpretAsFormat(QImage::Format_RGBA8888);
         return image;
     }
-    QImage decodeRegion(int index, const QRect& rect, int reduction, QString* error) override
+    QImage decodeRegion(int, const QRect& rect, int reduction, QString* error) override
     {
         auto job = std::make_unique<PngJob>();
         if (runRegionDecode(job.get(), m_data, rect, png_uint_32(reduction)))
             return std::move(job->image);
-        // Interlaced rows come in passes over the whole picture: such a file is decoded whole.
-        if (job->interlaced)
-            return FormatDecoder::decodeRegion(index, rect, reduction, error);
+        // Interlaced rows come in passes over the whole picture: every pass is read, and only
+        // the pixels that fall in the part are kept, reduced as the part is.
+        if (job->interlaced) {
+            auto passes = std::make_unique<PngJob>();
+            passes->partialOk = true;
+            passes->premultiply = true;
+            passes->exactFactor = png_uint_32(reduction);
+            passes->area = rect;
+            bool premultiplied = false;
+            if (!runDecode(passes.get(), m_data, 0, &premultiplied)) {
+                if (error)
+                    *error = QStringLiteral("PNG decoding failed: %1").arg(passes->message);
+                return {};
+            }
+            return std::move(passes->image);
+        }
         if (error)
             *error = QStringLiteral("PNG decoding failed: %1").arg(job->message);
         return {};
@@ -375,10 +612,11 @@ public:
 private:
     // The picture's rows as the decoder hands them out; *premultiplied says whether their alpha is.
     // With `partialOk` a damaged file gives the rows before the damage.
-    QImage decodeRows(int maxPixelSize, bool partialOk, bool* premultiplied, QString* error) const
+    QImage decodeRows(int maxPixelSize, bool partialOk, bool premultiply, bool* premultiplied, QString* error) const
     {
         auto job = std::make_unique<PngJob>();
         job->partialOk = partialOk;
+        job->premultiply = premultiply;
         if (!runDecode(job.get(), m_data, maxPixelSize, premultiplied)) {
             if (error)
                 *error = QStringLiteral("PNG decoding failed: %1").arg(job->message);

@@ -217,13 +217,23 @@ public:
                         continue;
                     }
                     uint32_t* row = sums.data() + size_t(y / reduction - rect.y()) * size_t(rect.width()) * 4;
-                    for (int x = x0; x <= x1; ++x, ++in) {
-                        uint32_t* sum = row + size_t(x / reduction - rect.x()) * 4;
-                        const uint32_t p = *in;
-                        sum[0] += p & 0xFF;
-                        sum[1] += (p >> 8) & 0xFF;
-                        sum[2] += (p >> 16) & 0xFF;
-                        sum[3] += p >> 24;
+                    // Block by block: a pixel's block is found once per block, not once per pixel.
+                    for (int x = x0; x <= x1;) {
+                        const int column = x / reduction;
+                        const int blockEnd = std::min(x1, (column + 1) * reduction - 1);
+                        uint32_t s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+                        for (; x <= blockEnd; ++x, ++in) {
+                            const uint32_t p = *in;
+                            s0 += p & 0xFF;
+                            s1 += (p >> 8) & 0xFF;
+                            s2 += (p >> 16) & 0xFF;
+                            s3 += p >> 24;
+                        }
+                        uint32_t* sum = row + size_t(column - rect.x()) * 4;
+                        sum[0] += s0;
+                        sum[1] += s1;
+                        sum[2] += s2;
+                        sum[3] += s3;
                     }
                 }
             }

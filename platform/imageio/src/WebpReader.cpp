@@ -1,6 +1,7 @@
 // WebP through libwebp. An animated file answers its first frame.
 
 #include "FormatDecoder.h"
+#include "imageio/DecodeBudget.h"
 #include "imageio/ImageLimits.h"
 #include "imageio/ContentTypes.h"
 
@@ -25,7 +26,6 @@ public:
         }
         m_size = QSize(features.width, features.height);
         m_animated = features.has_animation;
-        m_lossless = features.format == 2;
         // A lossy frame spends more than a bit on every 16 x 16 block, so it holds at most about
         // 2,000 pixels a byte; a lossless one can say more with less, but nothing real comes near
         // 32,768 pixels a byte. Checked before any pixel is allocated.
@@ -83,7 +83,9 @@ private:
                 *error = QStringLiteral("the part lies outside the picture");
             return {};
         }
-        if (m_lossless && !imageio_detail::reserveDecodeBytes(uint64_t(m_size.width()) * uint64_t(m_size.height()) * 4, error))
+        // The library's picture is charged; a small frame beside a picture of the largest size
+        // may go over the budget (as a decode's next buffer does), a full-size one may not.
+        if (!chargeLosslessPicture(bytes(), size_t(m_data.size()), 0, error))
             return {};
         WebPDecoderConfig config;
         if (!WebPInitDecoderConfig(&config)) {
@@ -122,6 +124,20 @@ private:
         return image;
     }
 
+    // A lossless picture is held whole inside the library while it decodes: its bytes are
+    // charged to the decode budget, and refused when with a frame of `frameBytes` they would
+    // take more than all decodes may use (a full-size picture then shows fitted or in parts,
+    // never held twice over the budget). True for a lossy picture, which decodes a few rows at
+    // a time.
+    static bool chargeLosslessPicture(const uint8_t* payload, size_t size, uint64_t frameBytes, QString* error)
+    {
+        WebPBitstreamFeatures features;
+        if (WebPGetFeatures(payload, size, &features) != VP8_STATUS_OK || features.format != 2)
+            return true;
+        const uint64_t held = uint64_t(features.width) * uint64_t(features.height) * 4;
+        return DecodeBudget::shared().fits(held + frameBytes, error) && imageio_detail::reserveDecodeBytes(held, error);
+    }
+
     // The first frame as the file stores it: alpha not premultiplied.
     QImage decodeStored(QString* error) const
     {
@@ -145,7 +161,8 @@ private:
         QImage image;
         int w = 0, h = 0;
         if (WebPGetInfo(payload, payloadSize, &w, &h) && ImageLimits::frameAllowed(uint64_t(w), uint64_t(h))) {
-            image = imageio_detail::allocateFrame(w, h, error);
+            if (chargeLosslessPicture(payload, payloadSize, uint64_t(w) * uint64_t(h) * 4, error))
+                image = imageio_detail::allocateFrame(w, h, error);
             if (!image.isNull() &&
                 !WebPDecodeRGBAInto(payload, payloadSize, image.bits(), size_t(image.sizeInBytes()),
                                     int(image.bytesPerLine()))) {
@@ -167,7 +184,6 @@ private:
     QByteArray m_data;
     QSize m_size;
     bool m_animated = false;
-    bool m_lossless = false;
 };
 
 }  // namespace

@@ -273,20 +273,50 @@ TEST(ImageSourcePng, ReducedDecodeIsTheBoxAverageOfTheFullOne)
 {
     // 200 x 121 at 50 pixels: blocks of 4, the last block row one pixel high; and the same turned
     // upright, so the short column block is on the right.
+    // Interlaced files too: their passes' pixels go to the blocks they fall in.
     for (QSize size : {QSize(200, 121), QSize(121, 200)})
-        for (bool alpha : {false, true}) {
-            SCOPED_TRACE(testing::Message() << size.width() << "x" << size.height() << " alpha " << alpha);
-            auto source = ImageSource::createWithData(referencePng(pattern(size.width(), size.height(), alpha), alpha, false));
-            ASSERT_TRUE(source);
-            const QImage reduced = source->createThumbnailAtIndex(0, 50, true);
-            const QImage expected = boxReduced(source->createImageAtIndex(0), 4);
-            ASSERT_EQ(reduced.size(), expected.size());
-            EXPECT_EQ(maxChannelDifference(reduced, expected), 0);
-        }
-    // Interlaced files are decoded whole and then scaled: same size, close pixels.
-    auto interlaced = ImageSource::createWithData(referencePng(pattern(200, 120, true), true, true));
-    ASSERT_TRUE(interlaced);
-    EXPECT_EQ(interlaced->createThumbnailAtIndex(0, 50, true).size(), QSize(50, 30));
+        for (bool alpha : {false, true})
+            for (bool interlaced : {false, true}) {
+                SCOPED_TRACE(testing::Message() << size.width() << "x" << size.height() << " alpha " << alpha
+                                                << " interlaced " << interlaced);
+                auto source = ImageSource::createWithData(
+                    referencePng(pattern(size.width(), size.height(), alpha), alpha, interlaced));
+                ASSERT_TRUE(source);
+                const QImage reduced = source->createThumbnailAtIndex(0, 50, true);
+                const QImage expected = boxReduced(source->createImageAtIndex(0), 4);
+                ASSERT_EQ(reduced.size(), expected.size());
+                EXPECT_EQ(maxChannelDifference(reduced, expected), 0);
+            }
+}
+
+// A large picture of one colour, repeated rows and all, gives its colour at every size, and its
+// thumbnail and a part of it never hold the full-size picture, interlaced or not.
+TEST(ImageSourcePng, FlatPictureThumbnailHoldsNoFullFrame)
+{
+    QImage flat(3000, 2000, QImage::Format_RGBA8888);
+    flat.fill(QColor(30, 120, 200, 128));
+    for (bool interlaced : {false, true}) {
+        SCOPED_TRACE(testing::Message() << "interlaced " << interlaced);
+        auto source = ImageSource::createWithData(referencePng(flat, true, interlaced));
+        ASSERT_TRUE(source);
+        DecodeBudget& budget = DecodeBudget::shared();
+        budget.resetPeak();
+        const uint64_t before = budget.peak();
+        QString error;
+        const QImage thumbnail = source->createThumbnailAtIndex(0, 100, true, &error);
+        ASSERT_EQ(thumbnail.size(), QSize(100, 67)) << error.toStdString();
+        EXPECT_LT(budget.peak() - before, uint64_t(flat.sizeInBytes()) / 8);
+        budget.resetPeak();
+        const QImage part = source->createImageInRect(0, QRect(2000, 1500, 300, 200), 1, &error);
+        ASSERT_EQ(part.size(), QSize(300, 200)) << error.toStdString();
+        EXPECT_LT(budget.peak() - before, uint64_t(flat.sizeInBytes()) / 8);
+        const QImage whole = source->createImageAtIndex(0, &error);
+        ASSERT_EQ(whole.size(), flat.size()) << error.toStdString();
+        const QRgb expected = qPremultiply(qRgba(30, 120, 200, 128));
+        for (const QImage& image : {thumbnail, part, whole})
+            for (QPoint at : {QPoint(0, 0), QPoint(image.width() - 1, image.height() - 1), QPoint(image.width() / 2, 1)})
+                EXPECT_EQ(image.pixel(at), expected) << at.x() << "," << at.y();
+    }
 }
 
 TEST(ImageSourcePng, ReducedDecodeOfALargeBlockKeepsItsLevel)
@@ -1270,6 +1300,29 @@ TEST(ImageSourceRaw, ThePreviewIsDecodedWhenAskedAtTheSizeAsked)
     EXPECT_EQ(source->createThumbnailAtIndex(0, 64, true, &error).size(), QSize(64, 48)) << error.toStdString();
     EXPECT_GT(budget.peak(), before);
     EXPECT_LT(budget.peak() - before, uint64_t(picture.sizeInBytes()) / 4);
+}
+
+// A lossless WebP holds its whole picture inside the library while it decodes: a full-size
+// decode that with its frame would take more than all decodes may use is refused with the
+// reason, while its thumbnail and its parts still come.
+TEST(ImageSourceBudget, ALosslessWebpNeverTakesTwiceItsPictureOverTheBudget)
+{
+    QImage flat(1000, 800, QImage::Format_RGBA8888);
+    flat.fill(QColor(30, 120, 200));
+    auto source = ImageSource::createWithData(losslessWebp(flat));
+    ASSERT_TRUE(source);
+    DecodeBudget& budget = DecodeBudget::shared();
+    const uint64_t former = budget.setCapacity(uint64_t(flat.sizeInBytes()) * 3 / 2);
+    QString error;
+    const QImage whole = source->createImageAtIndex(0, &error);
+    const QImage thumbnail = source->createThumbnailAtIndex(0, 100, true);
+    const QImage part = source->createImageInRect(0, QRect(10, 20, 300, 200), 1);
+    budget.setCapacity(former);
+    EXPECT_TRUE(whole.isNull());
+    EXPECT_TRUE(error.contains(QStringLiteral("MB"))) << error.toStdString();
+    EXPECT_EQ(thumbnail.size(), QSize(100, 80));
+    ASSERT_EQ(part.size(), QSize(300, 200));
+    EXPECT_EQ(part.pixel(299, 199), qRgb(30, 120, 200));
 }
 
 // A progressive JPEG decoded at a scale only the reference library takes (3/8) holds the
