@@ -132,6 +132,43 @@ TEST(QtDispatch, EscReachesTheWindowOnceTheMenuBarLetsGo)
     EXPECT_FALSE(qbar->hasFocus());
 }
 
+// The menus can be reached without a mouse: F10 opens the first, Alt and a title's first letter
+// that menu, and a key equivalent with Alt still runs its item instead.
+TEST(QtDispatch, MenusOpenFromTheKeyboard)
+{
+    KeyWindow w(Rect(0, 0, 300, 200), TitledWindowMask);
+    MenuBar bar(&w);
+    auto file = std::make_shared<Menu>("File");
+    file->addItemWithTitle("Open", nullptr);
+    auto view = std::make_shared<Menu>("View");
+    int ran = 0;
+    auto item = view->addItemWithTitle("Fit", [&](MenuItem&) { ++ran; }, "v");
+    item->setKeyEquivalentModifierMask(AlternateKeyMask);
+    bar.setMenus({file, view});
+    w.orderFront();
+    QMenuBar* qbar = bar.qMenuBar();
+    ASSERT_NE(qbar, nullptr);
+    const auto closeMenu = [&] {
+        if (QWidget* popup = QApplication::activePopupWidget())
+            QTest::keyClick(popup, Qt::Key_Escape);
+        qbar->setActiveAction(nullptr);
+    };
+
+    QTest::keyClick(w.widget(), Qt::Key_F10);
+    ASSERT_NE(qbar->activeAction(), nullptr);
+    EXPECT_EQ(qbar->activeAction()->text(), QString("File"));
+    closeMenu();
+    QTest::keyClick(w.widget(), Qt::Key_W, Qt::AltModifier);
+    EXPECT_EQ(qbar->activeAction(), nullptr) << "no menu starts with W";
+    QTest::keyClick(w.widget(), Qt::Key_V, Qt::AltModifier);
+    EXPECT_EQ(ran, 1);
+    EXPECT_EQ(qbar->activeAction(), nullptr);
+    QTest::keyClick(w.widget(), Qt::Key_F, Qt::AltModifier);
+    ASSERT_NE(qbar->activeAction(), nullptr);
+    EXPECT_EQ(qbar->activeAction()->text(), QString("File"));
+    closeMenu();
+}
+
 // A trackpad pinch reaches the view under it once, though Qt offers an unaccepted gesture to
 // every parent widget in turn.
 TEST(QtDispatch, APinchArrivesOnce)
