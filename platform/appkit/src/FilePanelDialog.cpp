@@ -212,7 +212,9 @@ FilePanelDialog::FilePanelDialog(QWidget* parent, FilePanelOptions options) : QD
         QStringList patterns;
         for (const QString& t : m_options.types)
             patterns << QStringLiteral("*.") + t;
-        m_filter->addItem(tr("Image files (%1)").arg(patterns.join(u' ')));
+        // The list of extensions can be long: the title stays short and the list is its tip.
+        m_filter->addItem(m_options.types.size() <= 8 ? tr("Image files (%1)").arg(patterns.join(u' ')) : tr("Image files"));
+        m_filter->setItemData(0, patterns.join(u' '), Qt::ToolTipRole);
     }
     m_filter->addItem(tr("All files"));
     connect(m_filter, &QComboBox::currentIndexChanged, this, [this] { relist(); });
