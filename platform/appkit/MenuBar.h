@@ -36,6 +36,8 @@ public:
     MenuItemPtr itemForKeyEquivalent(const Event& e, std::shared_ptr<Menu>* owner = nullptr) const;
     // Validates that item through its menu and runs it when enabled; true when it ran.
     bool performKeyEquivalent(const Event& e);
+    // F10, or Alt and the first letter of a title, opens that menu; true when one opened.
+    bool openMenuForKey(const Event& e);
 
 private:
     void rebuild();

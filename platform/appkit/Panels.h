@@ -2,6 +2,10 @@
 // Open and save panels, and alerts, as window-modal dialogs. Completions run on the main
 // thread. The panels' run and begin operations are virtual so that callers can be tested with
 // panels that answer at once.
+//
+// The panels list folders by the bytes of their names: a name that is not UTF-8 is shown with
+// replacement characters, and what the user chooses comes back as a path that keeps its bytes
+// (see foundation/FileNames.h).
 
 #include "appkit/Window.h"
 
@@ -10,13 +14,13 @@
 #include <QStringList>
 #include <functional>
 
-class QFileDialog;
 class QMessageBox;
 class QWidget;
 
 namespace kpv {
 
 class View;
+class FilePanelDialog;
 
 class SavePanel {
 public:
@@ -32,8 +36,9 @@ public:
     // The name field; while the panel is up, the name as the user sees and types it.
     void setNameFieldStringValue(const QString& n);
     QString nameFieldStringValue() const;
-    void setDirectoryURL(const QString& dir) { m_directory = dir; }
-    QString directoryURL() const { return m_directory; }
+    void setDirectoryURL(const QString& dir);
+    // While the panel is up, the folder it shows.
+    QString directoryURL() const;
     void setCanCreateDirectories(bool c) { m_canCreateDirectories = c; }
     // Shown below the file list; not owned (the caller keeps it alive while the panel runs).
     void setAccessoryView(View* v) { m_accessory = v; }
@@ -49,15 +54,15 @@ public:
 
 protected:
     virtual bool isOpenPanel() const { return false; }
-    QFileDialog* makeDialog(QWidget* parent);
-    void takeResult(QFileDialog* dialog, bool accepted);
+    FilePanelDialog* makeDialog(QWidget* parent);
+    void takeResult(FilePanelDialog* dialog, bool accepted);
 
     QString m_title, m_message, m_prompt, m_name, m_directory;
     QStringList m_types;
     bool m_canCreateDirectories = true;
     View* m_accessory = nullptr;
     QStringList m_urls;
-    QPointer<QFileDialog> m_dialog; // while the panel is up
+    QPointer<FilePanelDialog> m_dialog; // while the panel is up
 
     friend class OpenPanel;
     bool m_canChooseFiles = true;

@@ -15,6 +15,7 @@ namespace kpv {
 namespace {
 
 constexpr std::uint64_t kShortcutModifiers = CommandKeyMask | AlternateKeyMask | ShiftKeyMask | ControlKeyMask;
+constexpr unsigned short kF10KeyCode = 109;
 
 // A menu closed with Esc hands the keyboard to the bar, its title lit so the arrows move along
 // the titles, and the next Esc puts the light out. Our views never hold Qt's focus, so the bar
@@ -90,7 +91,7 @@ MenuBar::MenuBar(Window* window) : m_window(window)
     }
     m_monitor = Application::shared().addLocalMonitorForEventsMatchingMask(
         KeyDownMask, [this](const EventPtr& e) -> EventPtr {
-            if (e && e->window() == m_window && performKeyEquivalent(*e))
+            if (e && e->window() == m_window && (performKeyEquivalent(*e) || openMenuForKey(*e)))
                 return nullptr;
             return e;
         });
@@ -172,6 +173,35 @@ bool MenuBar::performKeyEquivalent(const Event& e)
     if (!item->isEnabled())
         return false;
     item->performAction();
+    return true;
+}
+
+bool MenuBar::openMenuForKey(const Event& e)
+{
+    // The keyboard's way into the menus, as on the rest of this desktop: F10 opens the first
+    // menu, Alt and a letter the menu whose title starts with it; the arrows go on from there.
+    if (!m_bar || !m_bar->isVisible() || e.type() != KeyDown || e.isARepeat())
+        return false;
+    const std::uint64_t modifiers = e.modifierFlags() & kShortcutModifiers;
+    const QList<QAction*> titles = m_bar->actions();
+    QAction* open = nullptr;
+    if (e.keyCode() == kF10KeyCode && modifiers == 0) {
+        open = titles.isEmpty() ? nullptr : titles.first();
+    } else if (modifiers == AlternateKeyMask) {
+        const QString key = e.charactersIgnoringModifiers();
+        if (key.size() != 1 || !key.at(0).isLetterOrNumber())
+            return false;
+        for (QAction* title : titles) {
+            const QString text = title->text().remove(u'&');
+            if (title->isVisible() && text.startsWith(key, Qt::CaseInsensitive)) {
+                open = title;
+                break;
+            }
+        }
+    }
+    if (!open)
+        return false;
+    m_bar->setActiveAction(open);
     return true;
 }
 

@@ -4,13 +4,8 @@
 #include "foundation/Bundle.h"
 #include "foundation/RunLoop.h"
 
-#include <algorithm>
+#include "FilePanelDialog.h"
 
-#include <QFileDialog>
-#include <QFileInfo>
-#include <QGridLayout>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -18,31 +13,6 @@
 
 namespace kpv {
 namespace {
-
-// An open panel that may choose folders as well as files. Asked to accept a folder (typed into
-// the name field, or the one selected), the toolkit's dialog would open it and stay; here a folder
-// is a choice like a file, and the panel ends with it. Double-clicking a folder still opens it.
-class ChoosingDialog final : public QFileDialog {
-public:
-    ChoosingDialog(QWidget* parent, bool foldersAreChoices) : QFileDialog(parent), m_folders(foldersAreChoices) {}
-
-    void accept() override
-    {
-        if (m_folders && fileMode() != QFileDialog::Directory) {
-            const QStringList chosen = selectedFiles();
-            if (!chosen.isEmpty() && std::all_of(chosen.begin(), chosen.end(), [](const QString& p) {
-                    return QFileInfo(p).isDir();
-                })) {
-                QDialog::accept();
-                return;
-            }
-        }
-        QFileDialog::accept();
-    }
-
-private:
-    bool m_folders;
-};
 
 // An alert that Esc and the window's close button may end without pressing any of its buttons.
 class DismissableAlert final : public QMessageBox {
@@ -77,79 +47,64 @@ private:
 
 } // namespace
 
-namespace {
-// The name field of our own (not the desktop's native) file dialog.
-QLineEdit* nameEdit(QFileDialog* d) { return d ? d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")) : nullptr; }
-} // namespace
-
 void SavePanel::setNameFieldStringValue(const QString& n)
 {
     m_name = n;
-    if (QLineEdit* edit = nameEdit(m_dialog))
-        edit->setText(n);
+    if (m_dialog)
+        m_dialog->setNameFieldValue(n);
 }
 
 QString SavePanel::nameFieldStringValue() const
 {
-    if (QLineEdit* edit = nameEdit(m_dialog))
-        return edit->text();
-    return m_name;
+    return m_dialog ? m_dialog->nameFieldValue() : m_name;
 }
 
-QFileDialog* SavePanel::makeDialog(QWidget* parent)
+void SavePanel::setDirectoryURL(const QString& dir)
 {
-    QFileDialog* d = new ChoosingDialog(parent, isOpenPanel() && m_canChooseDirectories);
+    m_directory = dir;
+    if (m_dialog)
+        m_dialog->setFolder(dir);
+}
+
+QString SavePanel::directoryURL() const
+{
+    return m_dialog ? m_dialog->folder() : m_directory;
+}
+
+FilePanelDialog* SavePanel::makeDialog(QWidget* parent)
+{
+    FilePanelOptions o;
+    o.open = isOpenPanel();
+    o.chooseFiles = !o.open || m_canChooseFiles;
+    o.chooseFolders = o.open && m_canChooseDirectories;
+    o.multiple = o.open && m_multiple;
+    o.canCreateFolders = m_canCreateDirectories;
+    o.types = m_types;
+    o.folder = m_directory;
+    o.name = o.open ? QString() : m_name;
+    o.title = m_title;
+    o.prompt = m_prompt;
+    o.message = m_message;
+    auto* d = new FilePanelDialog(parent, std::move(o));
     m_dialog = d;
-    // Our own dialog, so that the accessory view can live inside it.
-    d->setOption(QFileDialog::DontUseNativeDialog, true);
-    d->setWindowTitle(m_title);
-    if (!m_directory.isEmpty())
-        d->setDirectory(m_directory);
-    if (!m_types.isEmpty()) {
-        QStringList patterns;
-        for (const QString& t : m_types)
-            patterns << "*." + t;
-        d->setNameFilter(patterns.join(' '));
-    }
-    if (isOpenPanel()) {
-        d->setAcceptMode(QFileDialog::AcceptOpen);
-        if (m_canChooseDirectories && !m_canChooseFiles)
-            d->setFileMode(QFileDialog::Directory);
-        else
-            d->setFileMode(m_multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
-    } else {
-        d->setAcceptMode(QFileDialog::AcceptSave);
-        d->setFileMode(QFileDialog::AnyFile);
-        d->setOption(QFileDialog::ReadOnly, !m_canCreateDirectories);
-        if (!m_name.isEmpty())
-            d->selectFile(m_name);
-        if (m_types.size() == 1)
-            d->setDefaultSuffix(m_types.first());
-    }
-    if (!m_prompt.isEmpty())
-        d->setLabelText(QFileDialog::Accept, m_prompt);
-    auto* grid = qobject_cast<QGridLayout*>(d->layout());
-    int row = grid ? grid->rowCount() : 0;
-    if (grid && !m_message.isEmpty())
-        grid->addWidget(new QLabel(m_message, d), row++, 0, 1, grid->columnCount());
-    if (grid && m_accessory) {
+    if (m_accessory) {
         QWidget* w = m_accessory->widget();
         w->setMinimumSize(int(m_accessory->frame().width()), int(m_accessory->frame().height()));
         w->setParent(d);
-        grid->addWidget(w, row, 0, 1, grid->columnCount());
+        d->addAccessory(w);
         w->show();
     }
     return d;
 }
 
-void SavePanel::takeResult(QFileDialog* d, bool accepted)
+void SavePanel::takeResult(FilePanelDialog* d, bool accepted)
 {
-    if (QLineEdit* edit = nameEdit(d))
-        m_name = edit->text();
+    m_name = d->nameFieldValue();
+    m_directory = d->folder();
     m_dialog = nullptr;
     m_urls.clear();
     if (accepted)
-        m_urls = d->selectedFiles();
+        m_urls = d->chosen();
     if (m_accessory && m_accessory->widget()->parent() == d) {
         // Hand the accessory view back before the dialog goes away.
         m_accessory->widget()->hide();
@@ -159,7 +114,7 @@ void SavePanel::takeResult(QFileDialog* d, bool accepted)
 
 long SavePanel::runModal()
 {
-    QFileDialog* d = makeDialog(nullptr);
+    FilePanelDialog* d = makeDialog(nullptr);
     int rc;
     {
         RunLoop::NestedScope nested(RunLoop::main());
@@ -172,7 +127,7 @@ long SavePanel::runModal()
 
 void SavePanel::beginSheetModalForWindow(Window* window, std::function<void(long)> handler)
 {
-    QFileDialog* d = makeDialog(window ? window->widget() : nullptr);
+    FilePanelDialog* d = makeDialog(window ? window->widget() : nullptr);
     d->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
     QObject::connect(d, &QDialog::finished, d, [this, d, handler](int rc) {
         takeResult(d, rc == QDialog::Accepted);

@@ -34,6 +34,9 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QKeyEvent>
+#include <QTimer>
+#include <QTreeWidget>
 #include <QUrl>
 #include <cerrno>
 #include <cstring>
@@ -281,6 +284,45 @@ TEST_F(Shell, ARecentPhotoWhoseNameIsNotUtf8SurvivesARestartByItsBytes)
     SetUp();
     EXPECT_EQ(controller->recentDocumentPaths(), QStringList{latin1});
     EXPECT_EQ(::unlink(native.constData()), 0);
+}
+
+// File > Open lists a photo whose name is not UTF-8, shows it readably, and opening it from the
+// panel opens that very file (its bytes kept), as the command line and the photo bin do.
+TEST_F(Shell, OpenPanelOpensAPhotoWhoseNameIsNotUtf8)
+{
+    ASSERT_TRUE(QDir().mkpath(path("p")));
+    const QByteArray native = QFile::encodeName(path("p")) + "/caf\xe9.jpg";
+    FILE* f = std::fopen(native.constData(), "wb");
+    ASSERT_TRUE(f);
+    std::fclose(f);
+    delegate->applicationDidFinishLaunching();
+    nav.allowed.insert(2);
+    QStringList shown;
+    QTimer::singleShot(0, [&shown] {
+        QWidget* modal = QApplication::activeModalWidget();
+        auto* panel = modal && modal->objectName() == "filePanel" ? qobject_cast<QDialog*>(modal) : nullptr;
+        auto* list = panel ? panel->findChild<QTreeWidget*>("fileList") : nullptr;
+        if (!list) {
+            ADD_FAILURE() << "File > Open shows no panel of ours";
+            if (modal)
+                modal->close();
+            return;
+        }
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            shown << list->topLevelItem(i)->text(0);
+        for (auto [k, text] : {std::pair{Qt::Key_C, "c"}, std::pair{Qt::Key_Return, "\r"}}) {
+            QKeyEvent press(QEvent::KeyPress, k, Qt::NoModifier, QString::fromLatin1(text));
+            QApplication::sendEvent(list, &press);
+        }
+        if (panel->isVisible())
+            panel->reject(); // the name was not found: end the panel rather than wait for ever
+    });
+    EXPECT_TRUE(controller->doOpenFile(path("p"), false));
+    EXPECT_EQ(shown, QStringList{QStringLiteral("caf\uFFFD.jpg")});
+    ASSERT_EQ(nav.chosenPaths.size(), 1);
+    EXPECT_EQ(kpv::encodeFileName(nav.chosenPaths.first()), native);
+    ASSERT_EQ(nav.files.size(), 1);
+    EXPECT_EQ(kpv::encodeFileName(nav.files.first().path()), native);
 }
 
 // Open Recent names each photo as the user reads it, and shortens a long name in the middle so

@@ -13,7 +13,7 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFileDialog>
+#include <QDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -132,6 +132,43 @@ TEST(QtDispatch, EscReachesTheWindowOnceTheMenuBarLetsGo)
     EXPECT_FALSE(qbar->hasFocus());
 }
 
+// The menus can be reached without a mouse: F10 opens the first, Alt and a title's first letter
+// that menu, and a key equivalent with Alt still runs its item instead.
+TEST(QtDispatch, MenusOpenFromTheKeyboard)
+{
+    KeyWindow w(Rect(0, 0, 300, 200), TitledWindowMask);
+    MenuBar bar(&w);
+    auto file = std::make_shared<Menu>("File");
+    file->addItemWithTitle("Open", nullptr);
+    auto view = std::make_shared<Menu>("View");
+    int ran = 0;
+    auto item = view->addItemWithTitle("Fit", [&](MenuItem&) { ++ran; }, "v");
+    item->setKeyEquivalentModifierMask(AlternateKeyMask);
+    bar.setMenus({file, view});
+    w.orderFront();
+    QMenuBar* qbar = bar.qMenuBar();
+    ASSERT_NE(qbar, nullptr);
+    const auto closeMenu = [&] {
+        if (QWidget* popup = QApplication::activePopupWidget())
+            QTest::keyClick(popup, Qt::Key_Escape);
+        qbar->setActiveAction(nullptr);
+    };
+
+    QTest::keyClick(w.widget(), Qt::Key_F10);
+    ASSERT_NE(qbar->activeAction(), nullptr);
+    EXPECT_EQ(qbar->activeAction()->text(), QString("File"));
+    closeMenu();
+    QTest::keyClick(w.widget(), Qt::Key_W, Qt::AltModifier);
+    EXPECT_EQ(qbar->activeAction(), nullptr) << "no menu starts with W";
+    QTest::keyClick(w.widget(), Qt::Key_V, Qt::AltModifier);
+    EXPECT_EQ(ran, 1);
+    EXPECT_EQ(qbar->activeAction(), nullptr);
+    QTest::keyClick(w.widget(), Qt::Key_F, Qt::AltModifier);
+    ASSERT_NE(qbar->activeAction(), nullptr);
+    EXPECT_EQ(qbar->activeAction()->text(), QString("File"));
+    closeMenu();
+}
+
 // A trackpad pinch reaches the view under it once, though Qt offers an unaccepted gesture to
 // every parent widget in turn.
 TEST(QtDispatch, APinchArrivesOnce)
@@ -215,7 +252,7 @@ TEST(Panels, AccessoryViewIsHandedBackWhenTheSheetEnds)
     panel.setNameFieldStringValue("picture.png");
     long result = 99;
     panel.beginSheetModalForWindow(&w, [&](long r) { result = r; });
-    auto* dialog = w.widget()->findChild<QFileDialog*>();
+    auto* dialog = w.widget()->findChild<QDialog*>(QStringLiteral("filePanel"));
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(accessory.widget()->parent(), dialog);
     // While it is up, the name field is the dialog's: set into it, and read as the user typed it.
@@ -264,7 +301,7 @@ TEST(Panels, TypedFolderIsChosenWhenFoldersMayBeChosen)
         panel.setDirectoryURL(dir.path());
         long result = 99;
         panel.beginSheetModalForWindow(&w, [&](long r) { result = r; });
-        auto* dialog = w.widget()->findChild<QFileDialog*>();
+        auto* dialog = w.widget()->findChild<QDialog*>(QStringLiteral("filePanel"));
         ASSERT_NE(dialog, nullptr);
         auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
         ASSERT_NE(name, nullptr);
@@ -280,7 +317,7 @@ TEST(Panels, TypedFolderIsChosenWhenFoldersMayBeChosen)
         } else {
             // Files only: the folder opens inside the dialog, which stays up.
             EXPECT_EQ(result, 99);
-            EXPECT_EQ(QDir(dialog->directory()).absolutePath(), QDir(dir.filePath("album")).absolutePath());
+            EXPECT_EQ(QDir(panel.directoryURL()).absolutePath(), QDir(dir.filePath("album")).absolutePath());
             dialog->reject();
             EXPECT_EQ(result, ModalResponseCancel);
         }
@@ -307,7 +344,7 @@ TEST(Panels, AccessoryViewControlsTakeClicksInsideTheDialog)
     SavePanel panel;
     panel.setAccessoryView(&accessory);
     panel.beginSheetModalForWindow(&w, [](long) {});
-    auto* dialog = w.widget()->findChild<QFileDialog*>();
+    auto* dialog = w.widget()->findChild<QDialog*>(QStringLiteral("filePanel"));
     ASSERT_NE(dialog, nullptr);
 
     auto send = [](QWidget* widget, QEvent::Type type, QPointF at, Qt::MouseButtons buttons) {

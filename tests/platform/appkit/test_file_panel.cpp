@@ -1,0 +1,210 @@
+// The open and save panels as the user drives them: names that are not UTF-8 listed, chosen and
+// handed back by their bytes; folders, the type filter, hidden files and the keyboard; a file
+// that would be replaced asked about; a folder that cannot be read told.
+
+#include "appkit/Panels.h"
+#include "appkit/Window.h"
+#include "foundation/FileNames.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace kpv;
+
+namespace {
+
+// Makes a file or folder by the bytes of its name.
+void make(const QByteArray& path, bool folder = false)
+{
+    if (folder) {
+        ASSERT_EQ(::mkdir(path.constData(), 0755), 0) << path.constData();
+        return;
+    }
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    ASSERT_GE(fd, 0) << path.constData();
+    ASSERT_EQ(::write(fd, "x", 1), 1);
+    ::close(fd);
+}
+
+QStringList listed(QDialog* d)
+{
+    QStringList names;
+    auto* list = d->findChild<QTreeWidget*>(QStringLiteral("fileList"));
+    for (int i = 0; list && i < list->topLevelItemCount(); ++i)
+        names << list->topLevelItem(i)->text(0);
+    return names;
+}
+
+void key(QWidget* w, Qt::Key k, Qt::KeyboardModifiers mods = Qt::NoModifier)
+{
+    QTest::keyClick(w, k, mods);
+}
+
+class FilePanel : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(scratch.isValid());
+        root = QFile::encodeName(scratch.path());
+        ASSERT_NO_FATAL_FAILURE(make(root + "/caf\xe9.png"));
+        ASSERT_NO_FATAL_FAILURE(make(root + "/b.png"));
+        ASSERT_NO_FATAL_FAILURE(make(root + "/notes.txt"));
+        ASSERT_NO_FATAL_FAILURE(make(root + "/.secret.png"));
+        ASSERT_NO_FATAL_FAILURE(make(root + "/Ordner\xfc", true));
+        ASSERT_NO_FATAL_FAILURE(make(root + "/Ordner\xfc/inner.png"));
+        window.orderFront();
+    }
+    void TearDown() override
+    {
+        // Names that are not UTF-8 are beyond the toolkit's own removal.
+        ::unlink((root + "/Ordner\xfc/inner.png").constData());
+        ::rmdir((root + "/Ordner\xfc").constData());
+        ::unlink((root + "/caf\xe9.png").constData());
+    }
+    QDialog* dialog() { return window.widget()->findChild<QDialog*>(QStringLiteral("filePanel")); }
+
+    QTemporaryDir scratch;
+    QByteArray root;
+    Window window{Rect(0, 0, 600, 400), TitledWindowMask};
+};
+
+} // namespace
+
+// A photo and a folder whose names hold Latin-1 bytes are listed readably, reached with the
+// keyboard, and the chosen file comes back with its very bytes.
+TEST_F(FilePanel, OpenListsAndChoosesNamesThatAreNotUtf8ByTheirBytes)
+{
+    OpenPanel panel;
+    panel.setAllowedFileTypes({"png", "jpg"});
+    panel.setAllowsMultipleSelection(true);
+    panel.setDirectoryURL(decodeFileName(root));
+    long result = 99;
+    panel.beginSheetModalForWindow(&window, [&](long r) { result = r; });
+    QDialog* d = dialog();
+    ASSERT_NE(d, nullptr);
+    auto* list = d->findChild<QTreeWidget*>(QStringLiteral("fileList"));
+    ASSERT_NE(list, nullptr);
+    // Folders first; the type filter leaves the notes out, hidden files stay hidden.
+    EXPECT_EQ(listed(d), (QStringList{QStringLiteral("Ordner\uFFFD"), "b.png", QStringLiteral("caf\uFFFD.png")}));
+    key(list, Qt::Key_H, Qt::ControlModifier);
+    EXPECT_TRUE(listed(d).contains(".secret.png"));
+    d->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))->setCurrentIndex(1);
+    EXPECT_TRUE(listed(d).contains("notes.txt"));
+    d->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))->setCurrentIndex(0);
+    key(list, Qt::Key_H, Qt::ControlModifier);
+
+    // Into the folder by typing its start and Return, and back out with Backspace.
+    list->setFocus();
+    QTest::keyClicks(list, "o");
+    key(list, Qt::Key_Return);
+    EXPECT_EQ(encodeFileName(panel.directoryURL()), root + "/Ordner\xfc");
+    EXPECT_EQ(listed(d), QStringList{"inner.png"});
+    key(list, Qt::Key_Backspace);
+    EXPECT_EQ(encodeFileName(panel.directoryURL()), root);
+    EXPECT_EQ(result, 99);
+
+    QTest::keyClicks(list, "c");
+    ASSERT_EQ(list->selectedItems().size(), 1);
+    EXPECT_EQ(d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text(), QStringLiteral("caf\uFFFD.png"));
+    key(list, Qt::Key_Return);
+    EXPECT_EQ(result, ModalResponseOK);
+    ASSERT_EQ(panel.URLs().size(), 1);
+    EXPECT_EQ(encodeFileName(panel.URL()), root + "/caf\xe9.png");
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    // Esc ends it with nothing chosen.
+    panel.beginSheetModalForWindow(&window, [&](long r) { result = r; });
+    key(dialog()->findChild<QTreeWidget*>(QStringLiteral("fileList")), Qt::Key_Escape);
+    EXPECT_EQ(result, ModalResponseCancel);
+    EXPECT_TRUE(panel.URLs().isEmpty());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// Save As proposes a name that is not UTF-8, keeps its bytes through a change of extension,
+// and asks before replacing a file of that name: Esc there keeps the panel up.
+TEST_F(FilePanel, SaveKeepsTheNamesBytesAndAsksBeforeReplacing)
+{
+    SavePanel panel;
+    panel.setAllowedFileTypes({"png"});
+    panel.setDirectoryURL(decodeFileName(root));
+    panel.setNameFieldStringValue(decodeFileName("caf\xe9.jpg"));
+    long result = 99;
+    panel.beginSheetModalForWindow(&window, [&](long r) { result = r; });
+    QDialog* d = dialog();
+    ASSERT_NE(d, nullptr);
+    auto* name = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    EXPECT_EQ(name->text(), QStringLiteral("caf\uFFFD.jpg"));
+    // The caller puts the format's extension on the name it reads back.
+    QString value = panel.nameFieldStringValue();
+    panel.setNameFieldStringValue(value.left(value.size() - 3) + "png");
+    EXPECT_EQ(name->text(), QStringLiteral("caf\uFFFD.png"));
+
+    key(name, Qt::Key_Return);
+    auto* question = d->findChild<QMessageBox*>(QStringLiteral("replaceQuestion"));
+    ASSERT_NE(question, nullptr) << "replacing a file is asked about";
+    EXPECT_TRUE(question->text().contains(QStringLiteral("caf\uFFFD.png")));
+    key(question, Qt::Key_Escape);
+    EXPECT_EQ(result, 99);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    key(name, Qt::Key_Return);
+    question = d->findChild<QMessageBox*>(QStringLiteral("replaceQuestion"));
+    ASSERT_NE(question, nullptr);
+    for (QAbstractButton* b : question->buttons())
+        if (b->text() == "Replace")
+            b->click();
+    EXPECT_EQ(result, ModalResponseOK);
+    EXPECT_EQ(encodeFileName(panel.URL()), root + "/caf\xe9.png");
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    // A name typed without an extension gets the only type's; a new name is not asked about.
+    panel.beginSheetModalForWindow(&window, [&](long r) { result = r; });
+    name = dialog()->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    name->selectAll();
+    QTest::keyClicks(name, "fresh");
+    key(name, Qt::Key_Return);
+    EXPECT_EQ(result, ModalResponseOK);
+    EXPECT_EQ(panel.URL(), decodeFileName(root) + "/fresh.png");
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// A folder that cannot be read is said so in the panel, which stays usable.
+TEST_F(FilePanel, AFolderThatCannotBeReadIsTold)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root reads every folder";
+    const QByteArray locked = root + "/locked";
+    ASSERT_NO_FATAL_FAILURE(make(locked, true));
+    ASSERT_EQ(::chmod(locked.constData(), 0), 0);
+    OpenPanel panel;
+    panel.setDirectoryURL(decodeFileName(locked));
+    long result = 99;
+    panel.beginSheetModalForWindow(&window, [&](long r) { result = r; });
+    QDialog* d = dialog();
+    ASSERT_NE(d, nullptr);
+    auto* problem = d->findChild<QLabel*>(QStringLiteral("panelProblem"));
+    EXPECT_FALSE(problem->isHidden());
+    EXPECT_TRUE(problem->text().contains("locked")) << problem->text().toStdString();
+    EXPECT_TRUE(listed(d).isEmpty());
+    key(d->findChild<QTreeWidget*>(QStringLiteral("fileList")), Qt::Key_Backspace);
+    EXPECT_TRUE(problem->isHidden());
+    EXPECT_TRUE(listed(d).contains("b.png"));
+    d->reject();
+    EXPECT_EQ(result, ModalResponseCancel);
+    ::chmod(locked.constData(), 0755);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
