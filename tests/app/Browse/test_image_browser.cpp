@@ -409,6 +409,41 @@ TEST(ImageBrowserKeys, WheelNotchesAndTouchpadsScrollByTheirOwnMeasure)
     EXPECT_DOUBLE_EQ(browser.scrollOffset(), 0.0);
 }
 
+TEST(ImageBrowserResize, ThePhotoInSightStaysInSightWhenTheColumnsChange)
+{
+    Opener src;
+    for (int i = 0; i < 500; ++i) {
+        src.items.push_back(std::make_unique<Item>());
+        src.items.back()->uid = QStringLiteral("r%1").arg(i);
+    }
+    src.plainViews = true;
+    FavImageBrowserView browser(kpv::Rect(0, 0, 12 + 4 * 116, 3 * 91 + 20));
+    browser.setCellSize({100, 75});
+    browser.setDataSource(&src);
+    browser.setDelegate(&src);
+    browser.reloadData();
+    auto inSight = [&](std::size_t i) {
+        const std::vector<std::size_t> v = browser.visibleItemIndexes();
+        return std::find(v.begin(), v.end(), i) != v.end();
+    };
+    // The user walks to photo 200 and then widens and narrows the window.
+    browser.setSelectionIndexes({199});
+    browser.keyDown(keyEvent(124));
+    ASSERT_EQ(browser.selectionIndexes(), std::set<std::size_t>{200});
+    ASSERT_TRUE(inSight(200));
+    for (int columns : {7, 2, 5, 1, 4}) {
+        browser.setFrame(kpv::Rect(0, 0, 12 + columns * 116, 3 * 91 + 20));
+        ASSERT_EQ(browser.layout().columns(), std::size_t(columns));
+        EXPECT_TRUE(inSight(200)) << columns << " columns";
+    }
+    // With nothing selected, the first photo in sight stays in sight.
+    browser.setSelectionIndexes({});
+    browser.setScrollOffset(150 * 91 / 4.0);
+    const std::size_t first = browser.visibleItemIndexes().front();
+    browser.setFrame(kpv::Rect(0, 0, 12 + 8 * 116, 3 * 91 + 20));
+    EXPECT_TRUE(inSight(first));
+}
+
 class FakeThumbHost : public ThumbnailViewHost {
 public:
     long mode = 4;
