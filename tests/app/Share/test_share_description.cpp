@@ -1,0 +1,68 @@
+// The share sheet's description box, typed into as the user types: it takes what the chosen site
+// takes, and a text left too long by a change of site can always be shortened.
+#include "Share/ShareWindowController.h"
+
+#include "Kit/LMNormalCustomWindow.h"
+#include "Model/MainConfig.h"
+#include "appkit/Event.h"
+#include "foundation/UserDefaults.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+void type(kpv::View& v, const QString& chars)
+{
+    v.keyDown(*kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::A, chars, chars, nullptr));
+}
+
+void backspace(kpv::View& v)
+{
+    v.keyDown(*kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::Delete, "\x7f", "\x7f", nullptr));
+}
+
+TEST(ShareDescription, TheBoxTakesWhatTheChosenSiteTakesAndAlwaysLetsATextShrink)
+{
+    QTemporaryDir dir;
+    kpv::UserDefaults defaults(dir.filePath("settings.conf"));
+    MainConfig config(defaults);
+    const QString photo = dir.filePath("a.jpg");
+    QFile f(photo);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.close();
+
+    ShareWindowController sheet(config);
+    sheet.beginShareFiles({std::make_shared<ShareFileInfo>(LMPathString(photo, false))}, 4, nullptr);
+    ShareFileDescTextView* box = sheet.descTextView();
+    ASSERT_NE(box, nullptr);
+
+    // The site with no limit takes a description of any length.
+    for (int i = 0; i < 300; ++i)
+        type(*box, "a");
+    EXPECT_EQ(box->string().size(), 300);
+    EXPECT_EQ(sheet.lengthText(), "300");
+
+    // The site of 117 characters: the text stays, nothing more is taken, and Backspace shortens it.
+    sheet.selectWebsite(3);
+    type(*box, "b");
+    EXPECT_EQ(box->string().size(), 300);
+    for (int i = 0; i < 183; ++i)
+        backspace(*box);
+    EXPECT_EQ(box->string().size(), 117);
+    EXPECT_EQ(sheet.lengthText(), "117 / 117");
+    type(*box, "c");
+    EXPECT_EQ(box->string().size(), 117) << "the 118th character is refused";
+    sheet.shareButtonClicked();
+    EXPECT_TRUE(sheet.finished());
+
+    // Back to a site of 255: typing goes on up to its limit.
+    ShareWindowController again(config);
+    again.beginShareFiles({std::make_shared<ShareFileInfo>(LMPathString(photo, false))}, 1, nullptr);
+    for (int i = 0; i < 260; ++i)
+        type(*again.descTextView(), "d");
+    EXPECT_EQ(again.descTextView()->string().size(), 255);
+}
+
+} // namespace
