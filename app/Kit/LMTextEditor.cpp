@@ -212,7 +212,12 @@ bool LMTextEditor::deleteAround(bool forward)
 
 void LMTextEditor::layOut(QTextLayout& layout, const Frame& frame) const
 {
-    layout.setText(m_text());
+    QString text = m_text();
+    // A layout breaks lines only at the line separator; a typed or pasted line break is one
+    // here, in the same place, so that positions stay those of the text.
+    if (m_multiLine)
+        text.replace(QLatin1Char('\n'), QChar::LineSeparator);
+    layout.setText(text);
     layout.setFont(frame.font.toQFont());
     QTextOption option;
     option.setWrapMode(m_multiLine ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::NoWrap);

@@ -1,5 +1,6 @@
 // The share sheet's description box, typed into as the user types: it takes what the chosen site
-// takes, and a text left too long by a change of site can always be shortened.
+// takes, a text left too long by a change of site can always be shortened, and Return breaks the
+// line where it is typed.
 #include "Share/ShareWindowController.h"
 
 #include "Kit/LMNormalCustomWindow.h"
@@ -8,6 +9,7 @@
 #include "foundation/UserDefaults.h"
 
 #include <QFile>
+#include <QFontMetricsF>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -63,6 +65,31 @@ TEST(ShareDescription, TheBoxTakesWhatTheChosenSiteTakesAndAlwaysLetsATextShrink
     for (int i = 0; i < 260; ++i)
         type(*again.descTextView(), "d");
     EXPECT_EQ(again.descTextView()->string().size(), 255);
+}
+
+TEST(ShareDescription, ReturnStartsANewLineOfTheDescription)
+{
+    QTemporaryDir dir;
+    kpv::UserDefaults defaults(dir.filePath("settings.conf"));
+    MainConfig config(defaults);
+    ShareWindowController sheet(config);
+    sheet.beginShareFiles({std::make_shared<ShareFileInfo>(LMPathString(dir.filePath("a.jpg"), false))}, 1, nullptr);
+    ShareFileDescTextView* box = sheet.descTextView();
+    type(*box, "ab");
+    box->keyDown(*kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::Return, "\r", "\r", nullptr));
+    type(*box, "cd");
+    // A click at the start of the second line of the box puts the caret before "cd".
+    const double lineHeight = QFontMetricsF(box->font().toQFont()).height();
+    const kpv::Rect r = box->convertRectToView(box->bounds(), nullptr);
+    const double y = box->isFlipped() ? r.y() + 1.5 * lineHeight : r.maxY() - 1.5 * lineHeight;
+    box->mouseDown(*kpv::Event::mouseEvent(kpv::LeftMouseDown, {r.x() + 6, y}, sheet.shareWindow()));
+    type(*box, "X");
+    EXPECT_EQ(box->string(), "ab\nXcd");
+    // Up from there goes to the first line, End to its end.
+    box->keyDown(*kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::UpArrow, QString(), QString(), nullptr));
+    box->keyDown(*kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::End, QString(), QString(), nullptr));
+    type(*box, "Y");
+    EXPECT_EQ(box->string(), "abY\nXcd");
 }
 
 } // namespace
