@@ -1,6 +1,6 @@
 // The share sheet's description box, typed into as the user types: it takes what the chosen site
-// takes, a text left too long by a change of site can always be shortened, and Return breaks the
-// line where it is typed.
+// takes, a text left too long by a change of site can always be shortened, Return breaks the line
+// where it is typed, and a text taller than the box scrolls so that the line typed is in sight.
 #include "Share/ShareWindowController.h"
 
 #include "Kit/LMNormalCustomWindow.h"
@@ -90,6 +90,37 @@ TEST(ShareDescription, ReturnStartsANewLineOfTheDescription)
     box->keyDown(*kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::End, QString(), QString(), nullptr));
     type(*box, "Y");
     EXPECT_EQ(box->string(), "abY\nXcd");
+}
+
+TEST(ShareDescription, ALongDescriptionScrollsSoThatTheLineTypedIsInSight)
+{
+    QTemporaryDir dir;
+    kpv::UserDefaults defaults(dir.filePath("settings.conf"));
+    MainConfig config(defaults);
+    ShareWindowController sheet(config);
+    sheet.beginShareFiles({std::make_shared<ShareFileInfo>(LMPathString(dir.filePath("a.jpg"), false))}, 4, nullptr);
+    ShareFileDescTextView* box = sheet.descTextView();
+    // Twenty lines, far more than the box holds.
+    for (int i = 0; i < 20; ++i) {
+        type(*box, QString::number(i % 10));
+        if (i < 19)
+            box->keyDown(*kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::Return, "\r", "\r", nullptr));
+    }
+    // A click in the box's lowest line lands in the last lines typed, which are the ones shown.
+    const kpv::Rect r = box->convertRectToView(box->bounds(), nullptr);
+    const kpv::Point bottomLeft{r.x() + 8, box->isFlipped() ? r.maxY() - 4 : r.y() + 4};
+    box->mouseDown(*kpv::Event::mouseEvent(kpv::LeftMouseDown, bottomLeft, sheet.shareWindow()));
+    type(*box, "X");
+    const QStringList lines = box->string().split('\n');
+    ASSERT_EQ(lines.size(), 20);
+    EXPECT_TRUE(lines.last().contains('X') || lines[18].contains('X')) << box->string().toStdString();
+    // Ctrl+Home goes back to the first line, and a click at the top lands there again.
+    box->keyDown(*kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::Home, QString(), QString(), nullptr,
+                                       kpv::CommandKeyMask));
+    const kpv::Point topLeft{r.x() + 8, box->isFlipped() ? r.y() + 4 : r.maxY() - 4};
+    box->mouseDown(*kpv::Event::mouseEvent(kpv::LeftMouseDown, topLeft, sheet.shareWindow()));
+    type(*box, "Y");
+    EXPECT_TRUE(box->string().startsWith("Y0") || box->string().startsWith("0Y")) << box->string().toStdString();
 }
 
 } // namespace
