@@ -12,8 +12,11 @@
 #include "Kit/LMThumbZoomSlider.h"
 #include "appkit/Event.h"
 #include "appkit/Menu.h"
+#include "foundation/NotificationCenter.h"
 
+#include <QDateTime>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <QTemporaryDir>
@@ -669,6 +672,39 @@ TEST_F(ThumbnailMode, TheShadowFallsAroundEachPictureNotOverIt)
     }
     const QColor background = shot.pixelColor(2, shot.height() - 3);
     EXPECT_LT(shot.pixelColor(right + 3, midY).lightness(), background.lightness()) << "the shadow beside the picture";
+}
+
+TEST_F(ThumbnailMode, AFileChangedByAnotherProgramIsRedrawnAtOnce)
+{
+    QTemporaryDir dir;
+    host.paths.clear();
+    for (int i = 0; i < 3; ++i) {
+        host.paths.append(P(dir.filePath(QStringLiteral("m%1.png").arg(i))));
+        QImage picture(160, 120, QImage::Format_RGB32);
+        picture.fill(Qt::blue);
+        ASSERT_TRUE(picture.save(host.paths.back().path()));
+    }
+    enter();
+    FavImageBrowserView& browser = *c->browser();
+    browser.setLoadsPicturesSynchronously(true);
+    browser.renderToImage(1.0); // on screen: nothing left to draw
+    ASSERT_FALSE(browser.needsDisplay());
+
+    // Another program rewrites the second photo; the viewer tells the grid.
+    QImage red(160, 120, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    const QString changed = host.paths[1].path();
+    ASSERT_TRUE(red.save(changed));
+    QFile file(changed);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
+    file.close();
+    kpv::NotificationCenter::defaultCenter().postNotification(QStringLiteral("fileModified"), nullptr,
+                                                              {{"filePath", QVariant::fromValue(host.paths[1])}});
+    EXPECT_TRUE(browser.needsDisplay()) << "the old picture would stay on screen until something else redraws";
+    const QImage shot = browser.renderToImage(1.0);
+    const kpv::Rect f = browser.itemImageFrameAtIndex(1);
+    EXPECT_EQ(shot.pixelColor(int(f.midX()), int(f.midY())), QColor(Qt::red));
 }
 
 TEST_F(ThumbnailMode, ExitButtonZoomSliderAndContextMenu)
