@@ -314,9 +314,18 @@ void FavoriteViewController::didChangeFileList()
 void FavoriteViewController::didFileModified(const QVariantMap& userInfo)
 {
     const LMPathString path = pathOf(userInfo.value(key("filePath")));
-    for (const FavImageBrowserItemPtr& item : m_favImageBrowserItems)
-        if (item->filePath() == path && item->fileModified())
+    bool changed = false;
+    for (const FavImageBrowserItemPtr& item : m_favImageBrowserItems) {
+        if (item->filePath() == path && item->fileModified()) {
             item->updateForFileModified();
+            changed = true;
+        }
+    }
+    // The grid shows the file as it is now at once, not only once something else redraws it.
+    if (changed && m_browser) {
+        m_browser->setNeedsDisplay();
+        m_browser->updateItemUI();
+    }
 }
 
 void FavoriteViewController::didFilesDeleted(const QVariantMap& userInfo)

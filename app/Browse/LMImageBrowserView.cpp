@@ -51,9 +51,31 @@ LMImageBrowserView::~LMImageBrowserView()
 
 void LMImageBrowserView::setFrame(const kpv::Rect& frame)
 {
+    // A new width may change the number of columns, and with it the row of every item: the photo
+    // the user looks at (the selected one in sight, else the first in sight) keeps its place on
+    // screen instead of the grid showing other photos at the same scroll distance.
+    std::size_t anchor = kNotFound;
+    double anchorTop = 0;
+    if (frame.width() != m_layout.viewWidth) {
+        const std::vector<std::size_t> visible = visibleItemIndexes();
+        for (std::size_t i : visible) {
+            if (m_selection.count(i)) {
+                anchor = i;
+                break;
+            }
+        }
+        if (anchor == kNotFound && !visible.empty())
+            anchor = visible.front();
+        if (anchor != kNotFound)
+            anchorTop = m_layout.cellFrame(anchor).minY() - m_scrollOffset;
+    }
     kpv::View::setFrame(frame);
     m_layout.viewWidth = frame.width();
+    if (anchor != kNotFound)
+        m_scrollOffset = m_layout.cellFrame(anchor).minY() - anchorTop;
     clampScroll();
+    if (anchor != kNotFound && m_selection.count(anchor))
+        scrollIndexToVisible(anchor);
     setNeedsDisplay();
 }
 

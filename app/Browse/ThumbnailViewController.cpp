@@ -316,8 +316,13 @@ void ThumbnailViewController::didFileModified(const QVariantMap& userInfo)
 {
     const QVariant v = userInfo.value(key("filePath"));
     const LMPathString path = v.canConvert<LMPathString>() ? v.value<LMPathString>() : LMPathString(v.toString(), false);
-    if (ThumbImageBrowserItemPtr item = m_dictThumbImageBrowserItems.value(path))
-        item->updateForFileModified();
+    ThumbImageBrowserItemPtr item = m_dictThumbImageBrowserItems.value(path);
+    if (!item)
+        return;
+    item->updateForFileModified();
+    // The grid shows the file as it is now at once, not only once something else redraws it.
+    m_browser->setNeedsDisplay();
+    m_browser->updateItemUI();
 }
 
 LMImageBrowserItem* ThumbnailViewController::imageBrowserItemAtIndex(LMImageBrowserView*, std::size_t index)

@@ -71,7 +71,7 @@ bool LMLengthLimitTextField::lengthTest(qint64 location, qint64 length, const QS
     auto would = textAfterChange(stringValue(), location, length, replacement);
     if (!would)
         return false;
-    return lengthAllows(*would, m_allowedMaxLength, m_ignoreWhiteSpace);
+    return lengthAllowsChange(stringValue(), *would, m_allowedMaxLength, m_ignoreWhiteSpace);
 }
 
 bool LMLengthLimitTextField::textView_shouldChangeTextInRange(qint64 location, qint64 length, const QString& repl)

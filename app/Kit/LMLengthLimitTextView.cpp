@@ -69,7 +69,7 @@ bool LMLengthLimitTextView::lengthTest(qint64 location, qint64 length, const QSt
     auto would = textAfterChange(m_text, location, length, replacement);
     if (!would)
         return false;
-    return lengthAllows(*would, m_allowedMaxLength, m_ignoreWhiteSpace);
+    return lengthAllowsChange(m_text, *would, m_allowedMaxLength, m_ignoreWhiteSpace);
 }
 
 bool LMLengthLimitTextView::shouldChangeTextInRange(qint64 location, qint64 length, const QString& replacement)

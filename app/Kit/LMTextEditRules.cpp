@@ -44,6 +44,15 @@ bool lengthAllows(const QString& wouldBe, std::uint64_t allowedMaxLength, bool i
     return std::uint64_t(counted.size()) <= allowedMaxLength;
 }
 
+bool lengthAllowsChange(const QString& current, const QString& wouldBe, std::uint64_t allowedMaxLength,
+                        bool ignoreWhiteSpace)
+{
+    if (lengthAllows(wouldBe, allowedMaxLength, ignoreWhiteSpace))
+        return true;
+    const auto counted = [&](const QString& s) { return ignoreWhiteSpace ? trimmedWhiteSpace(s).size() : s.size(); };
+    return counted(wouldBe) <= counted(current);
+}
+
 bool isAllDigits(const QString& s)
 {
     for (QChar c : s)

@@ -15,6 +15,11 @@ std::optional<QString> textAfterChange(const QString& current, qint64 location, 
 // The text without blanks (spaces, tabs and other space separators) at both ends.
 QString trimmedWhiteSpace(const QString& s);
 bool lengthAllows(const QString& wouldBe, std::uint64_t allowedMaxLength, bool ignoreWhiteSpace);
+// The length test of an edit: the text as it would be fits the limit, or the text is already
+// longer than the limit (set lower after it was written) and the edit makes it no longer, so the
+// user can always shorten a text to fit.
+bool lengthAllowsChange(const QString& current, const QString& wouldBe, std::uint64_t allowedMaxLength,
+                        bool ignoreWhiteSpace);
 bool isAllDigits(const QString& s);
 // Whether typed characters are text to insert (their first character, a surrogate pair taken
 // whole, is printable), rather than a control key.

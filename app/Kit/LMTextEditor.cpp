@@ -212,7 +212,12 @@ bool LMTextEditor::deleteAround(bool forward)
 
 void LMTextEditor::layOut(QTextLayout& layout, const Frame& frame) const
 {
-    layout.setText(m_text());
+    QString text = m_text();
+    // A layout breaks lines only at the line separator; a typed or pasted line break is one
+    // here, in the same place, so that positions stay those of the text.
+    if (m_multiLine)
+        text.replace(QLatin1Char('\n'), QChar::LineSeparator);
+    layout.setText(text);
     layout.setFont(frame.font.toQFont());
     QTextOption option;
     option.setWrapMode(m_multiLine ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::NoWrap);
@@ -220,12 +225,30 @@ void LMTextEditor::layOut(QTextLayout& layout, const Frame& frame) const
     layout.setTextOption(option);
     layout.beginLayout();
     if (m_multiLine) {
+        std::vector<QTextLine> lines;
         double y = 0;
         for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
             line.setLineWidth(frame.rect.width());
             line.setPosition(QPointF(0, y));
             y += line.height();
+            lines.push_back(line);
         }
+        // Text taller than the box scrolls by whole moves of the caret's line into sight: the
+        // lines above or below it stay where they were until the caret leaves the box.
+        const qint64 caret = std::min<qint64>(m_caret, layout.text().size());
+        for (const QTextLine& line : lines) {
+            const bool last = &line == &lines.back();
+            if (caret < line.textStart() || (caret >= line.textStart() + line.textLength() && !last))
+                continue;
+            if (line.y() < m_scrollY)
+                m_scrollY = line.y();
+            else if (line.y() + line.height() > m_scrollY + frame.rect.height())
+                m_scrollY = line.y() + line.height() - frame.rect.height();
+            break;
+        }
+        m_scrollY = std::clamp(m_scrollY, 0.0, std::max(0.0, y - frame.rect.height()));
+        for (QTextLine& line : lines)
+            line.setPosition(QPointF(0, line.y() - m_scrollY));
     } else if (QTextLine line = layout.createLine(); line.isValid()) {
         line.setLineWidth(kHuge);
         const double natural = line.naturalTextWidth() + 1;

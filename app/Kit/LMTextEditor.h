@@ -104,6 +104,7 @@ private:
     QString m_known; // the text as the editor last saw it
     qint64 m_caret = 0;
     qint64 m_anchor = 0;
+    mutable double m_scrollY = 0; // how far a multi-line text taller than its box is scrolled
     std::vector<Edit> m_undo;
     std::vector<Edit> m_redo;
 };

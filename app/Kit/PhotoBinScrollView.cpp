@@ -1,5 +1,7 @@
 #include "Kit/PhotoBinScrollView.h"
 
+#include <cmath>
+
 void PhotoBinScrollView::stopGestureScrollTimer()
 {
     if (m_gestureScrollTimer)
@@ -51,7 +53,19 @@ void PhotoBinScrollView::scrollWheel(const kpv::Event& e)
         }
         return;
     }
-    const double dy = e.scrollingDeltaY();
-    if (dy != 0 && m_photoBinView)
-        m_photoBinView->scrollToNextItem(dy < 0);
+    double dy = e.scrollingDeltaY();
+    if (dy == 0 || !m_photoBinView)
+        return;
+    if (e.hasPreciseScrollingDeltas())
+        dy /= kPixelsPerStep;
+    // Parts of a notch add up until they make a whole one, so a smooth wheel moves one photo per
+    // notch, not one per report; turning back starts afresh.
+    if ((dy < 0) != (m_wheelSteps < 0))
+        m_wheelSteps = 0;
+    m_wheelSteps += dy;
+    if (std::abs(m_wheelSteps) < 1 - 1e-9)
+        return;
+    const bool forward = m_wheelSteps < 0;
+    m_wheelSteps = 0;
+    m_photoBinView->scrollToNextItem(forward);
 }

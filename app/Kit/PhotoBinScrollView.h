@@ -21,6 +21,9 @@ public:
 class PhotoBinScrollView : public LMTiledImageView {
 public:
     static constexpr double kSnapDelay = 0.05;
+    // A wheel without a gesture steps one item per notch. A smooth wheel or a touchpad that
+    // reports no gesture sends parts of a notch, or pixels: they add up to a step.
+    static constexpr double kPixelsPerStep = 40;
 
     explicit PhotoBinScrollView(const kpv::Rect& frame = kpv::Rect()) : LMTiledImageView(frame) {}
 
@@ -40,4 +43,5 @@ private:
     std::unique_ptr<LMBlockTimer> m_gestureScrollTimer;
     bool m_inPhaseScrollSession = false;
     double m_lastScrollDelta = 0;
+    double m_wheelSteps = 0; // parts of a step turned so far, signed by direction
 };

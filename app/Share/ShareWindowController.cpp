@@ -338,8 +338,10 @@ void ShareWindowController::updateUI()
     for (int i = 0; i < kMaxThumbs && i < m_files.size(); ++i)
         m_thumbNames[i]->setTextColor(i == m_curFileIndex ? kpv::Color::whiteColor() : kpv::Color(0.6, 0.6, 0.6));
     m_descTextView->setEnabled(!m_finished);
-    m_txtLength->setStringValue(lengthText());
     const std::uint64_t limit = ShareFileDescTextView::maxFileDescLengthByWebsiteType(m_websiteType);
+    // The box takes what the chosen site takes: no more than its limit, and without one no cap.
+    m_descTextView->setAllowedMaxLength(limit, true);
+    m_txtLength->setStringValue(lengthText());
     const bool curTooLong = limit != 0 && trimmedLength(m_descTextView->string()) > limit;
     m_txtLength->setTextColor(curTooLong ? kWarnColor : kTextColor);
     QString message;

@@ -12,8 +12,11 @@
 #include "Kit/LMThumbZoomSlider.h"
 #include "appkit/Event.h"
 #include "appkit/Menu.h"
+#include "foundation/NotificationCenter.h"
 
+#include <QDateTime>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <QTemporaryDir>
@@ -409,6 +412,41 @@ TEST(ImageBrowserKeys, WheelNotchesAndTouchpadsScrollByTheirOwnMeasure)
     EXPECT_DOUBLE_EQ(browser.scrollOffset(), 0.0);
 }
 
+TEST(ImageBrowserResize, ThePhotoInSightStaysInSightWhenTheColumnsChange)
+{
+    Opener src;
+    for (int i = 0; i < 500; ++i) {
+        src.items.push_back(std::make_unique<Item>());
+        src.items.back()->uid = QStringLiteral("r%1").arg(i);
+    }
+    src.plainViews = true;
+    FavImageBrowserView browser(kpv::Rect(0, 0, 12 + 4 * 116, 3 * 91 + 20));
+    browser.setCellSize({100, 75});
+    browser.setDataSource(&src);
+    browser.setDelegate(&src);
+    browser.reloadData();
+    auto inSight = [&](std::size_t i) {
+        const std::vector<std::size_t> v = browser.visibleItemIndexes();
+        return std::find(v.begin(), v.end(), i) != v.end();
+    };
+    // The user walks to photo 200 and then widens and narrows the window.
+    browser.setSelectionIndexes({199});
+    browser.keyDown(keyEvent(124));
+    ASSERT_EQ(browser.selectionIndexes(), std::set<std::size_t>{200});
+    ASSERT_TRUE(inSight(200));
+    for (int columns : {7, 2, 5, 1, 4}) {
+        browser.setFrame(kpv::Rect(0, 0, 12 + columns * 116, 3 * 91 + 20));
+        ASSERT_EQ(browser.layout().columns(), std::size_t(columns));
+        EXPECT_TRUE(inSight(200)) << columns << " columns";
+    }
+    // With nothing selected, the first photo in sight stays in sight.
+    browser.setSelectionIndexes({});
+    browser.setScrollOffset(150 * 91 / 4.0);
+    const std::size_t first = browser.visibleItemIndexes().front();
+    browser.setFrame(kpv::Rect(0, 0, 12 + 8 * 116, 3 * 91 + 20));
+    EXPECT_TRUE(inSight(first));
+}
+
 class FakeThumbHost : public ThumbnailViewHost {
 public:
     long mode = 4;
@@ -634,6 +672,39 @@ TEST_F(ThumbnailMode, TheShadowFallsAroundEachPictureNotOverIt)
     }
     const QColor background = shot.pixelColor(2, shot.height() - 3);
     EXPECT_LT(shot.pixelColor(right + 3, midY).lightness(), background.lightness()) << "the shadow beside the picture";
+}
+
+TEST_F(ThumbnailMode, AFileChangedByAnotherProgramIsRedrawnAtOnce)
+{
+    QTemporaryDir dir;
+    host.paths.clear();
+    for (int i = 0; i < 3; ++i) {
+        host.paths.append(P(dir.filePath(QStringLiteral("m%1.png").arg(i))));
+        QImage picture(160, 120, QImage::Format_RGB32);
+        picture.fill(Qt::blue);
+        ASSERT_TRUE(picture.save(host.paths.back().path()));
+    }
+    enter();
+    FavImageBrowserView& browser = *c->browser();
+    browser.setLoadsPicturesSynchronously(true);
+    browser.renderToImage(1.0); // on screen: nothing left to draw
+    ASSERT_FALSE(browser.needsDisplay());
+
+    // Another program rewrites the second photo; the viewer tells the grid.
+    QImage red(160, 120, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    const QString changed = host.paths[1].path();
+    ASSERT_TRUE(red.save(changed));
+    QFile file(changed);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
+    file.close();
+    kpv::NotificationCenter::defaultCenter().postNotification(QStringLiteral("fileModified"), nullptr,
+                                                              {{"filePath", QVariant::fromValue(host.paths[1])}});
+    EXPECT_TRUE(browser.needsDisplay()) << "the old picture would stay on screen until something else redraws";
+    const QImage shot = browser.renderToImage(1.0);
+    const kpv::Rect f = browser.itemImageFrameAtIndex(1);
+    EXPECT_EQ(shot.pixelColor(int(f.midX()), int(f.midY())), QColor(Qt::red));
 }
 
 TEST_F(ThumbnailMode, ExitButtonZoomSliderAndContextMenu)

@@ -163,6 +163,30 @@ TEST_F(StripScrollTest, WheelStepsOneItemPerNotch)
     EXPECT_TRUE(strip.moves.empty());
 }
 
+TEST_F(StripScrollTest, SmoothWheelAndPhaselessTouchpadStepOneItemPerNotchNotPerReport)
+{
+    Strip strip;
+    PhotoBinScrollView v(Rect(0, 0, 400, 60));
+    v.setPhotoBinView(&strip);
+    // A smooth wheel reports each notch in eighths: two notches down step two photos on.
+    for (int i = 0; i < 16; ++i)
+        v.scrollWheel(*scroll(0, -0.125, PhaseNone, PhaseNone));
+    EXPECT_EQ(strip.nextItems, (std::vector<bool>{true, true}));
+    // Half a notch back and then forth again moves nothing.
+    v.scrollWheel(*scroll(0, 0.5, PhaseNone, PhaseNone));
+    v.scrollWheel(*scroll(0, -0.5, PhaseNone, PhaseNone));
+    EXPECT_EQ(strip.nextItems.size(), 2u);
+    // A touchpad without gesture phases reports pixels: a short swipe is one step, not thirty.
+    strip.nextItems.clear();
+    for (int i = 0; i < 30; ++i) {
+        auto e = scroll(0, 2, PhaseNone, PhaseNone);
+        e->setHasPreciseScrollingDeltas(true);
+        v.scrollWheel(*e);
+    }
+    EXPECT_EQ(strip.nextItems, (std::vector<bool>{false}));
+    EXPECT_TRUE(strip.moves.empty());
+}
+
 TEST_F(StripScrollTest, GestureSnapsAfterTheLastMomentumEvent)
 {
     Strip strip;
