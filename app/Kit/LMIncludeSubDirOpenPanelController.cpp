@@ -4,6 +4,7 @@
 #include "Model/LMAppServices.h"
 #include "Model/MainConfig.h"
 #include "foundation/Bundle.h"
+#include "foundation/FileNames.h"
 
 LMIncludeSubDirOpenPanelController::LMIncludeSubDirOpenPanelController(
     MainConfig* config, std::function<std::unique_ptr<kpv::OpenPanel>()> makePanel)
@@ -82,7 +83,7 @@ long LMIncludeSubDirOpenPanelController::runModalOpenPanelWithDirectory(const QU
     if (canChooseSubDirectory)
         panel.setAccessoryView(view());
     if (directory.isValid())
-        panel.setDirectoryURL(directory.isLocalFile() ? directory.toLocalFile() : directory.toString());
+        panel.setDirectoryURL(directory.isLocalFile() ? kpv::fileNameFromUrl(directory) : directory.toString());
     const long result = long(LMOpenPanelWrapper().runModalForOpenPanel(panel));
     if (result == kpv::ModalResponseOK && canChooseSubDirectory)
         if (MainConfig* c = config())

@@ -257,7 +257,7 @@ void NavigateController::saveAsCurFile(bool navToSavedFile, std::function<void(i
     if (!canDoAction(4) || !curFileInfo() || !m_host)
         return;
     MainConfig *c = config();
-    const QString dir = c ? c->lastSaveAsDirUrl().toLocalFile() : QString();
+    const QString dir = c ? kpv::fileNameFromUrl(c->lastSaveAsDirUrl()) : QString();
     m_host->runSaveAsPanel(
         m_curFilePath.path(), dir,
         guarded(m_self, [this, navToSavedFile, completeBlock](bool chosen, const QString &path,
@@ -268,7 +268,7 @@ void NavigateController::saveAsCurFile(bool navToSavedFile, std::function<void(i
                 return;
             }
             if (MainConfig *cfg = config())
-                cfg->setLastSaveAsDirUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+                cfg->setLastSaveAsDirUrl(kpv::fileUrlFromName(QFileInfo(path).absolutePath()));
             beginSaveCurFileToPath(path, params, guarded(m_self, [this, path, navToSavedFile, completeBlock](int r) {
                                        endSaveCurFileToPath(path, r, navToSavedFile, completeBlock);
                                    }));

@@ -345,13 +345,14 @@ bool MainWndController::doOpenFile(const QString& directory, bool fromSandboxAcc
     if (start.isEmpty()) {
         for (const QString& recent : std::as_const(m_recentDocuments)) {
             const QString folder = QFileInfo(recent).absolutePath();
-            if (QFileInfo(folder).isDir()) {
+            if (kpv::pathStatus(folder).isDirectory) {
                 start = folder;
                 break;
             }
         }
     }
-    const QUrl dir = start.isEmpty() ? QUrl() : QUrl::fromLocalFile(start);
+    // The URL keeps the folder name's bytes, which the panel takes back from it.
+    const QUrl dir = start.isEmpty() ? QUrl() : kpv::fileUrlFromName(start);
     if (panel->runModalOpenPanelWithDirectory(dir, !fromSandboxAccessTips, !fromSandboxAccessTips) != kpv::ModalResponseOK)
         return false;
     QStringList paths;
@@ -383,7 +384,7 @@ void MainWndController::setSaveAsDirByOpenPaths(const QStringList& paths)
         }
     }
     if (!best.isEmpty())
-        m_delegate.mainConfig()->setLastSaveAsDirUrl(QUrl::fromLocalFile(best + QLatin1Char('/')));
+        m_delegate.mainConfig()->setLastSaveAsDirUrl(kpv::fileUrlFromName(best + QLatin1Char('/')));
 }
 
 void MainWndController::addFileToRecent(const LMPathString& path)

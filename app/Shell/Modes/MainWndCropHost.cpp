@@ -13,6 +13,7 @@
 #include "View/LMOpenGLView.h"
 #include "View/NavigateController.h"
 #include "foundation/Bundle.h"
+#include "foundation/FileNames.h"
 #include "foundation/NotificationCenter.h"
 
 #include <QGuiApplication>
@@ -73,13 +74,13 @@ void MainWndCropHost::runSaveAsPanel(const QString& srcFilePath, const QString& 
 QString MainWndCropHost::lastSaveAsDir() const
 {
     MainConfig* config = m_windowController.appDelegate().mainConfig();
-    return config ? config->lastSaveAsDirUrl().toLocalFile() : QString();
+    return config ? kpv::fileNameFromUrl(config->lastSaveAsDirUrl()) : QString();
 }
 
 void MainWndCropHost::setLastSaveAsDir(const QString& dir)
 {
     if (MainConfig* config = m_windowController.appDelegate().mainConfig())
-        config->setLastSaveAsDirUrl(QUrl::fromLocalFile(dir));
+        config->setLastSaveAsDirUrl(kpv::fileUrlFromName(dir));
 }
 
 QString MainWndCropHost::temporaryCropFolder()

@@ -41,6 +41,7 @@
 #include <cerrno>
 #include <cstring>
 #include <set>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -323,6 +324,33 @@ TEST_F(Shell, OpenPanelOpensAPhotoWhoseNameIsNotUtf8)
     EXPECT_EQ(kpv::encodeFileName(nav.chosenPaths.first()), native);
     ASSERT_EQ(nav.files.size(), 1);
     EXPECT_EQ(kpv::encodeFileName(nav.files.first().path()), native);
+}
+
+// File > Open after a photo was opened from a folder whose name is not UTF-8 starts in that
+// folder, not somewhere else.
+TEST_F(Shell, OpenPanelStartsInAFolderWhoseNameIsNotUtf8)
+{
+    const QByteArray folder = QFile::encodeName(path("p")) + "/Ordner\xfc";
+    ASSERT_TRUE(QDir().mkpath(path("p")));
+    ASSERT_EQ(::mkdir(folder.constData(), 0755), 0);
+    FILE* f = std::fopen((folder + "/inner.jpg").constData(), "wb");
+    ASSERT_TRUE(f);
+    std::fclose(f);
+    delegate->applicationDidFinishLaunching();
+    QStringList shown;
+    QTimer::singleShot(0, [&shown] {
+        QWidget* modal = QApplication::activeModalWidget();
+        auto* panel = modal && modal->objectName() == "filePanel" ? qobject_cast<QDialog*>(modal) : nullptr;
+        auto* list = panel ? panel->findChild<QTreeWidget*>("fileList") : nullptr;
+        if (list)
+            for (int i = 0; i < list->topLevelItemCount(); ++i)
+                shown << list->topLevelItem(i)->text(0);
+        if (modal)
+            modal->close();
+    });
+    controller->addFileToRecent(LMPathString(kpv::decodeFileName(folder + "/inner.jpg"), false));
+    controller->doOpenFile(QString(), false);
+    EXPECT_EQ(shown, QStringList{QStringLiteral("inner.jpg")});
 }
 
 // Open Recent names each photo as the user reads it, and shortens a long name in the middle so
