@@ -19,6 +19,12 @@ inline constexpr char kCGImagePropertyDPIWidth[] = "DPIWidth";
 inline constexpr char kCGImagePropertyDPIHeight[] = "DPIHeight";
 inline constexpr char kCGImagePropertyDepth[] = "Depth";
 inline constexpr char kCGImagePropertyHasAlpha[] = "HasAlpha";
+// How the file stores its colours: "Gray", "RGB" or "CMYK" (a string). A writer keeps a grey
+// photo grey.
+inline constexpr char kCGImagePropertyColorModel[] = "ColorModel";
+inline constexpr char kCGImagePropertyColorModelGray[] = "Gray";
+inline constexpr char kCGImagePropertyColorModelRGB[] = "RGB";
+inline constexpr char kCGImagePropertyColorModelCMYK[] = "CMYK";
 
 // Sub-dictionaries.
 inline constexpr char kCGImagePropertyExifDictionary[] = "Exif";

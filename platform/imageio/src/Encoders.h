@@ -17,6 +17,8 @@ struct EncodeOptions {
     double dpiX = 0, dpiY = 0;
     int tiffCompression = 1;
     bool hasAlpha = true;
+    // One grey channel (red, green and blue are equal in every pixel) instead of three.
+    bool grey = false;
     // PNG: the deflate level, 0 (stored as they are) to 9; -1: the library's own.
     int pngCompressionLevel = -1;
     // The pixels keep the colour model of the source (a JPEG turned on its blocks): its colour

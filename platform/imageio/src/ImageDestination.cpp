@@ -42,6 +42,18 @@ EncodeOptions optionsFrom(const QVariantMap& p, const QImage& image)
     return o;
 }
 
+// Whether every pixel of an RGBA8888 picture has equal red, green and blue.
+bool allGrey(const QImage& rgba)
+{
+    for (int y = 0; y < rgba.height(); ++y) {
+        const uchar* row = rgba.constScanLine(y);
+        for (int x = 0; x < rgba.width(); ++x, row += 4)
+            if (row[0] != row[1] || row[1] != row[2])
+                return false;
+    }
+    return true;
+}
+
 // Sets one EXIF tag from a dictionary value, converting to the tag's own type; values of
 // other kinds are left out.
 void setExifTag(Exiv2::ExifData& exif, const std::string& key, const QVariant& value)
@@ -242,15 +254,18 @@ void carryPngText(QByteArray* file, const QByteArray& source)
         file->insert(qsizetype(end), chunks);
 }
 
-// Whether a colour profile can describe the pixels written. The writers store RGB, and a grey or
-// CMYK photo is decoded to RGB: its profile (colour space "GRAY" or "CMYK" at byte 16 of the
-// header) would tell a colour-managing program to read those RGB values as grey levels or inks,
-// and such a file is refused or drawn wrong there. Any other profile goes along.
+// Whether a colour profile can describe the pixels written. A grey photo written grey keeps its
+// grey profile; otherwise the writers store RGB, and a CMYK photo is decoded to RGB: a grey or
+// CMYK profile (colour space "GRAY" or "CMYK" at byte 16 of the header) would tell a
+// colour-managing program to read those RGB values as grey levels or inks, and such a file is
+// refused or drawn wrong there. An RGB profile does not describe grey samples either.
 bool profileFits(const Exiv2::DataBuf& profile, const EncodeOptions& o)
 {
     if (o.sourceColourModel || profile.size_ < 20)
         return true;
     const char* space = reinterpret_cast<const char*>(profile.pData_) + 16;
+    if (o.grey)
+        return std::memcmp(space, "GRAY", 4) == 0;
     return std::memcmp(space, "GRAY", 4) != 0 && std::memcmp(space, "CMYK", 4) != 0;
 }
 
@@ -512,6 +527,9 @@ bool ImageDestination::writeImage(const QImage& image, const QString& path, cons
     // Every decode hands its pixels over with an alpha channel: only a picture with a pixel that is
     // not opaque is written with one, so an RGB photo saved as PNG or TIFF stays RGB.
     o.hasAlpha = o.hasAlpha && hasTransparency(rgba);
+    // A grey photo stays grey (a third of the samples), as long as its pixels still are grey.
+    o.grey = properties.value(kCGImagePropertyColorModel).toString() == QLatin1String(kCGImagePropertyColorModelGray) &&
+             (type == ContentTypes::kJpeg || type == ContentTypes::kPng || type == ContentTypes::kTiff) && allGrey(rgba);
     QByteArray bytes;
     bool ok = false;
     bool metadata = false;

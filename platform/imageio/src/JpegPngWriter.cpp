@@ -54,8 +54,9 @@ bool runJpeg(JpegJob* job, const QImage& rgba, const EncodeOptions& o)
     jpeg_mem_dest(&job->info, &job->buffer, &job->size);
     job->info.image_width = JDIMENSION(rgba.width());
     job->info.image_height = JDIMENSION(rgba.height());
-    job->info.input_components = 3;
-    job->info.in_color_space = JCS_RGB;
+    const int components = o.grey ? 1 : 3;
+    job->info.input_components = components;
+    job->info.in_color_space = o.grey ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_set_defaults(&job->info);
     jpeg_set_quality(&job->info, std::clamp(int(o.quality * 100 + 0.5), 1, 100), TRUE);
     if (o.dpiX > 0 && o.dpiY > 0) {
@@ -65,14 +66,14 @@ bool runJpeg(JpegJob* job, const QImage& rgba, const EncodeOptions& o)
         job->info.Y_density = UINT16(std::clamp(o.dpiY + 0.5, 1.0, 65535.0));
     }
     jpeg_start_compress(&job->info, TRUE);
-    job->row.resize(size_t(rgba.width()) * 3);
+    job->row.resize(size_t(rgba.width()) * size_t(components));
     while (job->info.next_scanline < job->info.image_height) {
         const uchar* src = rgba.constScanLine(int(job->info.next_scanline));
         // JPEG has no alpha: composite over white, as viewers show transparent areas.
         for (int x = 0; x < rgba.width(); ++x) {
             const unsigned a = src[4 * x + 3];
-            for (int c = 0; c < 3; ++c)
-                job->row[size_t(3 * x + c)] = uchar((src[4 * x + c] * a + 255 * (255 - a) + 127) / 255);
+            for (int c = 0; c < components; ++c)
+                job->row[size_t(components * x + c)] = uchar((src[4 * x + c] * a + 255 * (255 - a) + 127) / 255);
         }
         JSAMPROW rows[1] = {job->row.data()};
         jpeg_write_scanlines(&job->info, rows, 1);
@@ -103,6 +104,7 @@ struct PngJob {
     png_structp png = nullptr;
     png_infop info = nullptr;
     QString message;
+    std::vector<png_byte> row;
 };
 
 bool runPng(PngJob* job, const QImage& rgba, const EncodeOptions& o, QByteArray* out)
@@ -116,9 +118,10 @@ bool runPng(PngJob* job, const QImage& rgba, const EncodeOptions& o, QByteArray*
     if (setjmp(png_jmpbuf(job->png)))
         return false;
     png_set_write_fn(job->png, out, pngWriteToArray, pngFlushNothing);
-    png_set_IHDR(job->png, job->info, png_uint_32(rgba.width()), png_uint_32(rgba.height()), 8,
-                 o.hasAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    const int colorType = o.grey ? (o.hasAlpha ? PNG_COLOR_TYPE_GRAY_ALPHA : PNG_COLOR_TYPE_GRAY)
+                                 : (o.hasAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB);
+    png_set_IHDR(job->png, job->info, png_uint_32(rgba.width()), png_uint_32(rgba.height()), 8, colorType,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (o.dpiX > 0 && o.dpiY > 0)
         png_set_pHYs(job->png, job->info, png_uint_32(o.dpiX / 0.0254 + 0.5), png_uint_32(o.dpiY / 0.0254 + 0.5),
                      PNG_RESOLUTION_METER);
@@ -129,10 +132,24 @@ bool runPng(PngJob* job, const QImage& rgba, const EncodeOptions& o, QByteArray*
     if (o.pngCompressionLevel == 0)
         png_set_filter(job->png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
     png_write_info(job->png, job->info);
-    if (!o.hasAlpha)
+    if (!o.hasAlpha && !o.grey)
         png_set_filler(job->png, 0, PNG_FILLER_AFTER);  // drop the fourth byte of each pixel
-    for (int y = 0; y < rgba.height(); ++y)
-        png_write_row(job->png, rgba.constScanLine(y));
+    for (int y = 0; y < rgba.height(); ++y) {
+        const uchar* src = rgba.constScanLine(y);
+        if (o.grey) {
+            // Grey rows take the red sample of each pixel (and its alpha).
+            const size_t step = o.hasAlpha ? 2 : 1;
+            job->row.resize(size_t(rgba.width()) * step);
+            for (size_t x = 0; x < size_t(rgba.width()); ++x) {
+                job->row[x * step] = src[4 * x];
+                if (o.hasAlpha)
+                    job->row[x * step + 1] = src[4 * x + 3];
+            }
+            png_write_row(job->png, job->row.data());
+        } else {
+            png_write_row(job->png, src);
+        }
+    }
     png_write_end(job->png, job->info);
     return true;
 }

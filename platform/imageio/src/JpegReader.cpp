@@ -281,8 +281,15 @@ bool runRegionDecode(DecodeJob* job, const unsigned char* data, size_t size, con
     return true;
 }
 
-bool runReadHeader(DecodeJob* job, const unsigned char* data, size_t size, QSize* out, double* dpiX, double* dpiY,
-                   bool* progressive)
+// What the header of a JPEG says of its picture and of how it is coded.
+struct JpegHeader {
+    QSize size;
+    double dpiX = 0, dpiY = 0;
+    bool progressive = false;
+    const char* colorModel = kCGImagePropertyColorModelRGB;
+};
+
+bool runReadHeader(DecodeJob* job, const unsigned char* data, size_t size, JpegHeader* out)
 {
     if (setjmp(job->d.m_err.jump)) {
         job->error = QStringLiteral("not a readable JPEG file: %1").arg(QString::fromLatin1(job->d.m_err.message));
@@ -292,15 +299,21 @@ bool runReadHeader(DecodeJob* job, const unsigned char* data, size_t size, QSize
     job->d.m_created = true;
     jpeg_mem_src(&job->d.m_info, data, static_cast<unsigned long>(size));
     jpeg_read_header(&job->d.m_info, TRUE);
-    *out = QSize(int(job->d.m_info.image_width), int(job->d.m_info.image_height));
-    *progressive = jpeg_has_multiple_scans(&job->d.m_info);
-    // JFIF density: unit 1 is dots per inch, 2 dots per centimetre.
     const jpeg_decompress_struct& info = job->d.m_info;
+    out->size = QSize(int(info.image_width), int(info.image_height));
+    out->progressive = jpeg_has_multiple_scans(&job->d.m_info);
+    switch (info.jpeg_color_space) {
+    case JCS_GRAYSCALE: out->colorModel = kCGImagePropertyColorModelGray; break;
+    case JCS_CMYK:
+    case JCS_YCCK: out->colorModel = kCGImagePropertyColorModelCMYK; break;
+    default: out->colorModel = kCGImagePropertyColorModelRGB; break;
+    }
+    // JFIF density: unit 1 is dots per inch, 2 dots per centimetre.
     if (info.saw_JFIF_marker && info.X_density > 0 && info.Y_density > 0 &&
         (info.density_unit == 1 || info.density_unit == 2)) {
         const double toInch = info.density_unit == 2 ? 2.54 : 1.0;
-        *dpiX = info.X_density * toInch;
-        *dpiY = info.Y_density * toInch;
+        out->dpiX = info.X_density * toInch;
+        out->dpiY = info.Y_density * toInch;
     }
     return true;
 }
@@ -417,11 +430,12 @@ public:
         m_data = data;
         auto job = std::make_unique<DecodeJob>();
         if (!runReadHeader(job.get(), reinterpret_cast<const unsigned char*>(m_data.constData()),
-                           size_t(m_data.size()), &m_size, &m_dpiX, &m_dpiY, &m_progressive)) {
+                           size_t(m_data.size()), &m_header)) {
             if (error)
                 *error = job->error;
             return false;
         }
+        m_size = m_header.size;
         return true;
     }
     QString type() const override { return ContentTypes::kJpeg; }
@@ -483,16 +497,17 @@ public:
 
     QVariantMap formatProperties(int) const override
     {
-        QVariantMap map = imageio_detail::densityProperties(m_dpiX, m_dpiY);
-        map.insert(kCGImagePropertyJFIFDictionary, QVariantMap{{kCGImagePropertyJFIFIsProgressive, m_progressive}});
+        QVariantMap map = imageio_detail::densityProperties(m_header.dpiX, m_header.dpiY);
+        map.insert(kCGImagePropertyJFIFDictionary, QVariantMap{{kCGImagePropertyJFIFIsProgressive, m_header.progressive}});
+        map.insert(kCGImagePropertyColorModel, QString::fromLatin1(m_header.colorModel));
+        map.insert(kCGImagePropertyDepth, 8);
         return map;
     }
 
 private:
     QByteArray m_data;
     QSize m_size;
-    double m_dpiX = 0, m_dpiY = 0;
-    bool m_progressive = false;
+    JpegHeader m_header;
     // Asked of the index maker by the second part: a file of which one part is all that is
     // wanted (the middle of a photo decoded ahead of a zoom) is read once, from the top, and the
     // index pays only from the second part on. Until it is made, parts decode from the top.

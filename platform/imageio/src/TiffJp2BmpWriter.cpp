@@ -113,12 +113,13 @@ bool encodeTiff(const QImage& rgba, const EncodeOptions& o, QByteArray* out, QSt
     default:
         break;
     }
-    const uint16_t samples = o.hasAlpha ? 4 : 3;
+    const uint16_t colours = o.grey ? 1 : 3;
+    const uint16_t samples = colours + (o.hasAlpha ? 1 : 0);
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(rgba.width()));
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(rgba.height()));
     TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
     TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, o.grey ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
     TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
@@ -137,11 +138,15 @@ bool encodeTiff(const QImage& rgba, const EncodeOptions& o, QByteArray* out, QSt
     bool ok = true;
     for (int y = 0; ok && y < rgba.height(); ++y) {
         const uchar* src = rgba.constScanLine(y);
-        if (o.hasAlpha) {
+        if (o.hasAlpha && !o.grey) {
             std::memcpy(row.data(), src, row.size());
         } else {
-            for (int x = 0; x < rgba.width(); ++x)
-                std::memcpy(&row[size_t(x) * 3], src + size_t(x) * 4, 3);
+            // The first `colours` samples of each pixel, then its alpha when kept.
+            for (size_t x = 0; x < size_t(rgba.width()); ++x) {
+                std::memcpy(&row[x * samples], src + x * 4, colours);
+                if (o.hasAlpha)
+                    row[x * samples + colours] = src[x * 4 + 3];
+            }
         }
         ok = TIFFWriteScanline(tif, row.data(), uint32_t(y), 0) == 1;
     }

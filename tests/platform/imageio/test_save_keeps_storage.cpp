@@ -1,0 +1,170 @@
+// A photo turned and written over itself keeps how its file stored it: grey stays grey, an alpha
+// channel stays, a compressed file stays as compact, and the written pixels are the ones shown.
+
+#include "imageio_support.h"
+
+#include "imageio/ContentTypes.h"
+#include "imageio/ImageDestination.h"
+#include "imageio/ImageProperties.h"
+#include "imageio/ImageSource.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImageWriter>
+#include <QTemporaryDir>
+#include <QTransform>
+
+#include <gtest/gtest.h>
+#include <tiffio.h>
+#include <turbojpeg.h>
+
+namespace {
+
+using kpv::ImageDestination;
+using kpv::ImageSource;
+using namespace kpv::test;
+
+class KeepStorage : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+
+    // What the viewer does with a turn saved in place: read the file's properties and pixels,
+    // turn the pixels a quarter clockwise, write them over the file with orientation 1 and the
+    // file's own metadata. Returns the turned pixels, as shown.
+    QImage turnAndSaveInPlace(const QString& path, const QString& type)
+    {
+        QString error;
+        auto source = ImageSource::createWithFile(path, &error);
+        EXPECT_TRUE(source) << error.toStdString();
+        if (!source)
+            return {};
+        QVariantMap props = source->propertiesAtIndex(0);
+        props.insert(kpv::kCGImagePropertyOrientation, 1);
+        const QImage shown = source->createImageAtIndex(0, &error).transformed(QTransform().rotate(90));
+        source.reset();
+        kpv::ImageWriteOptions options;
+        options.metadataSourcePath = path;
+        options.replaceOnly = kpv::fileIdentity(path);
+        EXPECT_TRUE(ImageDestination::writeImage(shown, path, type, props, &error, options)) << error.toStdString();
+        return shown;
+    }
+
+    // The file's pixels as the viewer decodes them.
+    static QImage decoded(const QString& path)
+    {
+        QString error;
+        auto source = ImageSource::createWithFile(path, &error);
+        return source ? source->createImageAtIndex(0, &error) : QImage();
+    }
+
+    static QByteArray fileBytes(const QString& path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    static uint16_t tiffField(const QString& path, uint32_t tag)
+    {
+        TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "r");
+        if (!tif)
+            return 0;
+        uint16_t value = 0;
+        TIFFGetFieldDefaulted(tif, tag, &value);
+        TIFFClose(tif);
+        return value;
+    }
+
+    // A TIFF of `samples` samples a pixel (1 grey, 3 RGB, with one more for alpha) in `coding`.
+    QString writeTiff(const char* name, const QImage& picture, int samples, uint16_t coding)
+    {
+        const QString path = dir.filePath(QString::fromLatin1(name));
+        TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+        EXPECT_TRUE(tif);
+        if (!tif)
+            return path;
+        const bool grey = samples <= 2, alpha = samples == 2 || samples == 4;
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(picture.width()));
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(picture.height()));
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, coding);
+        if (coding == COMPRESSION_JPEG && !grey && !alpha) {
+            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
+            TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+        } else {
+            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, grey ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
+        }
+        if (alpha) {
+            const uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};
+            TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
+        }
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 16u);
+        const QImage rgba = picture.convertToFormat(QImage::Format_RGBA8888);
+        std::vector<uchar> row(size_t(rgba.width()) * size_t(samples));
+        for (int y = 0; y < rgba.height(); ++y) {
+            const uchar* src = rgba.constScanLine(y);
+            for (size_t x = 0; x < size_t(rgba.width()); ++x) {
+                for (int c = 0; c < (grey ? 1 : 3); ++c)
+                    row[x * size_t(samples) + size_t(c)] = src[4 * x + size_t(c)];
+                if (alpha)
+                    row[x * size_t(samples) + size_t(samples - 1)] = src[4 * x + 3];
+            }
+            EXPECT_EQ(TIFFWriteScanline(tif, row.data(), uint32_t(y), 0), 1);
+        }
+        TIFFClose(tif);
+        return path;
+    }
+
+    QTemporaryDir dir;
+};
+
+// The pattern in grey levels.
+QImage greyPattern(int width, int height)
+{
+    return pattern(width, height, false).convertToFormat(QImage::Format_Grayscale8);
+}
+
+// A grey JPEG, PNG or TIFF stays grey: one sample a pixel, not three, and the same levels.
+TEST_F(KeepStorage, GreyPhotoStaysGrey)
+{
+    const QImage grey = greyPattern(64, 48);
+
+    const QString jpeg = writeFile(dir, "grey.jpg", referenceJpeg(grey, 95, false, TJSAMP_GRAY));
+    const QImage jpegShown = turnAndSaveInPlace(jpeg, kpv::ContentTypes::kJpeg);
+    const QByteArray jpegBytes = fileBytes(jpeg);
+    tjhandle tj = tjInitDecompress();
+    int w = 0, h = 0, sub = -1, space = -1;
+    ASSERT_EQ(tjDecompressHeader3(tj, reinterpret_cast<const unsigned char*>(jpegBytes.constData()),
+                                  static_cast<unsigned long>(jpegBytes.size()), &w, &h, &sub, &space),
+              0);
+    tjDestroy(tj);
+    EXPECT_EQ(space, TJCS_GRAY);
+    EXPECT_EQ(QSize(w, h), QSize(48, 64));
+    EXPECT_LE(maxChannelDifference(decoded(jpeg), jpegShown), 6);
+
+    QByteArray pngBytes;
+    {
+        QBuffer buffer(&pngBytes);
+        buffer.open(QIODevice::WriteOnly);
+        ASSERT_TRUE(QImageWriter(&buffer, "png").write(grey));
+    }
+    ASSERT_EQ(int(pngBytes.at(25)), 0) << "the source is a grey PNG";
+    const QString png = writeFile(dir, "grey.png", pngBytes);
+    const QImage pngShown = turnAndSaveInPlace(png, kpv::ContentTypes::kPng);
+    EXPECT_EQ(int(fileBytes(png).at(25)), 0) << "PNG colour type";
+    EXPECT_EQ(maxChannelDifference(decoded(png), pngShown), 0);
+
+    const QString tiff = writeTiff("grey.tif", grey, 1, COMPRESSION_LZW);
+    const QImage tiffShown = turnAndSaveInPlace(tiff, kpv::ContentTypes::kTiff);
+    EXPECT_EQ(tiffField(tiff, TIFFTAG_SAMPLESPERPIXEL), 1);
+    EXPECT_EQ(tiffField(tiff, TIFFTAG_PHOTOMETRIC), PHOTOMETRIC_MINISBLACK);
+    EXPECT_EQ(maxChannelDifference(decoded(tiff), tiffShown), 0);
+
+    // A colour photo stays colour, even one whose pixels happen to be grey.
+    const QString rgb = writeFile(dir, "rgb.png", referencePng(grey, false, false));
+    turnAndSaveInPlace(rgb, kpv::ContentTypes::kPng);
+    EXPECT_EQ(int(fileBytes(rgb).at(25)), 2) << "PNG colour type";
+}
+
+}  // namespace
