@@ -20,7 +20,7 @@ inline constexpr char kCGImagePropertyDPIHeight[] = "DPIHeight";
 inline constexpr char kCGImagePropertyDepth[] = "Depth";
 inline constexpr char kCGImagePropertyHasAlpha[] = "HasAlpha";
 // How the file stores its colours: "Gray", "RGB" or "CMYK" (a string). A writer keeps a grey
-// photo grey.
+// photo grey, and an alpha channel the file had.
 inline constexpr char kCGImagePropertyColorModel[] = "ColorModel";
 inline constexpr char kCGImagePropertyColorModelGray[] = "Gray";
 inline constexpr char kCGImagePropertyColorModelRGB[] = "RGB";

@@ -525,8 +525,9 @@ bool ImageDestination::writeImage(const QImage& image, const QString& path, cons
     }
     EncodeOptions o = optionsFrom(properties, image);
     // Every decode hands its pixels over with an alpha channel: only a picture with a pixel that is
-    // not opaque is written with one, so an RGB photo saved as PNG or TIFF stays RGB.
-    o.hasAlpha = o.hasAlpha && hasTransparency(rgba);
+    // not opaque, or one read from a file that had an alpha channel, is written with one, so an
+    // RGB photo saved as PNG or TIFF stays RGB and an RGBA file stays RGBA.
+    o.hasAlpha = o.hasAlpha && (properties.value(kCGImagePropertyHasAlpha).toBool() || hasTransparency(rgba));
     // A grey photo stays grey (a third of the samples), as long as its pixels still are grey.
     o.grey = properties.value(kCGImagePropertyColorModel).toString() == QLatin1String(kCGImagePropertyColorModelGray) &&
              (type == ContentTypes::kJpeg || type == ContentTypes::kPng || type == ContentTypes::kTiff) && allGrey(rgba);

@@ -501,6 +501,7 @@ public:
         map.insert(kCGImagePropertyJFIFDictionary, QVariantMap{{kCGImagePropertyJFIFIsProgressive, m_header.progressive}});
         map.insert(kCGImagePropertyColorModel, QString::fromLatin1(m_header.colorModel));
         map.insert(kCGImagePropertyDepth, 8);
+        map.insert(kCGImagePropertyHasAlpha, false);
         return map;
     }
 

@@ -340,6 +340,7 @@ public:
         // IHDR, as stored: what a file written again from these pixels should keep.
         const int colorType = png_get_color_type(job->png, job->info);
         m_grey = (colorType & PNG_COLOR_MASK_COLOR) == 0;
+        m_alpha = (colorType & PNG_COLOR_MASK_ALPHA) != 0 || png_get_valid(job->png, job->info, PNG_INFO_tRNS) != 0;
         m_depth = png_get_bit_depth(job->png, job->info);
         return true;
     }
@@ -381,6 +382,7 @@ public:
         map.insert(kCGImagePropertyColorModel,
                    QString::fromLatin1(m_grey ? kCGImagePropertyColorModelGray : kCGImagePropertyColorModelRGB));
         map.insert(kCGImagePropertyDepth, m_depth);
+        map.insert(kCGImagePropertyHasAlpha, m_alpha);
         return map;
     }
 
@@ -403,6 +405,7 @@ private:
     QSize m_size;
     double m_dpiX = 0, m_dpiY = 0;
     bool m_grey = false;
+    bool m_alpha = false;
     int m_depth = 8;
 };
 

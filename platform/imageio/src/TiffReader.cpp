@@ -137,6 +137,10 @@ public:
         if (!TIFFGetField(tiff.get(), TIFFTAG_PHOTOMETRIC, &photometric))
             photometric = PHOTOMETRIC_RGB;
         m_depth = bits;
+        uint16_t extraCount = 0;
+        uint16_t* extra = nullptr;
+        m_alpha = TIFFGetField(tiff.get(), TIFFTAG_EXTRASAMPLES, &extraCount, &extra) && extraCount > 0 && extra &&
+                  (extra[0] == EXTRASAMPLE_ASSOCALPHA || extra[0] == EXTRASAMPLE_UNASSALPHA);
         m_colorModel = photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE
                            ? kCGImagePropertyColorModelGray
                            : photometric == PHOTOMETRIC_SEPARATED ? kCGImagePropertyColorModelCMYK
@@ -145,7 +149,9 @@ public:
     }
     QVariantMap formatProperties(int) const override
     {
-        return {{kCGImagePropertyColorModel, QString::fromLatin1(m_colorModel)}, {kCGImagePropertyDepth, m_depth}};
+        return {{kCGImagePropertyColorModel, QString::fromLatin1(m_colorModel)},
+                {kCGImagePropertyDepth, m_depth},
+                {kCGImagePropertyHasAlpha, m_alpha}};
     }
     QString type() const override { return ContentTypes::kTiff; }
     QSize frameSize(int) const override { return m_size; }
@@ -310,6 +316,7 @@ private:
     QSize m_size;
     const char* m_colorModel = kCGImagePropertyColorModelRGB;
     int m_depth = 8;
+    bool m_alpha = false;
 };
 
 }  // namespace

@@ -167,4 +167,24 @@ TEST_F(KeepStorage, GreyPhotoStaysGrey)
     EXPECT_EQ(int(fileBytes(rgb).at(25)), 2) << "PNG colour type";
 }
 
+// An RGBA file keeps its alpha channel even when every pixel is opaque: the channel is the
+// file's, and programs that paint into it later expect it there.
+TEST_F(KeepStorage, AlphaChannelStaysWhenEveryPixelIsOpaque)
+{
+    const QImage opaque = pattern(64, 48, false);
+    const QString png = writeFile(dir, "opaque.png", referencePng(opaque, true, false));
+    const QImage pngShown = turnAndSaveInPlace(png, kpv::ContentTypes::kPng);
+    EXPECT_EQ(int(fileBytes(png).at(25)), 6) << "PNG colour type";
+    EXPECT_EQ(maxChannelDifference(decoded(png), pngShown), 0);
+
+    const QString tiff = writeTiff("opaque.tif", opaque, 4, COMPRESSION_NONE);
+    turnAndSaveInPlace(tiff, kpv::ContentTypes::kTiff);
+    EXPECT_EQ(tiffField(tiff, TIFFTAG_SAMPLESPERPIXEL), 4);
+
+    const QString grey = writeTiff("opaque-grey.tif", greyPattern(64, 48), 2, COMPRESSION_NONE);
+    turnAndSaveInPlace(grey, kpv::ContentTypes::kTiff);
+    EXPECT_EQ(tiffField(grey, TIFFTAG_SAMPLESPERPIXEL), 2);
+    EXPECT_EQ(tiffField(grey, TIFFTAG_PHOTOMETRIC), PHOTOMETRIC_MINISBLACK);
+}
+
 }  // namespace
