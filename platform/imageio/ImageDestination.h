@@ -60,8 +60,8 @@ public:
     // stores straight alpha) as `type`. Properties read:
     //   kCGImagePropertyOrientation (1 to 8), kCGImagePropertyDPIWidth / DPIHeight,
     //   kCGImageDestinationLossyCompressionQuality (JPEG and JPEG 2000; 1.0 is lossless for
-    //   JPEG 2000), TIFF dictionary -> kCGImagePropertyTIFFCompression (1, 5, 32773 or
-    //   Deflate's 8 and 32946), and the text, number and rational entries of the EXIF
+    //   JPEG 2000), TIFF dictionary -> kCGImagePropertyTIFFCompression (1, 5, 32773, JPEG's 6
+    //   and 7 or Deflate's 8 and 32946), and the text, number and rational entries of the EXIF
     //   and TIFF dictionaries, which JPEG, PNG and TIFF files carry on. What the source file's
     //   properties say of its storage is kept where the format has it: kCGImagePropertyColorModel
     //   "Gray" writes one grey channel (JPEG, PNG, TIFF; while the pixels are grey) and

@@ -96,32 +96,47 @@ bool encodeTiff(const QImage& rgba, const EncodeOptions& o, QByteArray* out, QSt
             *error = QStringLiteral("TIFF encoder could not start");
         return false;
     }
-    // The lossless codings a TIFF may name are kept: a photo turned and written over itself stays
-    // as compact as it was (a Deflate file written uncompressed grows many times over, and may no
-    // longer fit the disk). Deflate's old code is written as its current one; lossy or unknown
-    // codings are written uncompressed.
+    // The codings a TIFF may name are kept: a photo turned and written over itself stays as
+    // compact as it was (a Deflate or JPEG file written uncompressed grows many times over, and
+    // may no longer fit the disk). Deflate's old code is written as its current one, and the old
+    // JPEG coding of TIFF 6.0 section 22 as the one of Technical Note 2; unknown codings are
+    // written uncompressed.
     int compression = COMPRESSION_NONE;
     switch (o.tiffCompression) {
     case COMPRESSION_LZW:
     case COMPRESSION_PACKBITS:
     case COMPRESSION_ADOBE_DEFLATE:
+    case COMPRESSION_JPEG:
         compression = o.tiffCompression;
         break;
     case COMPRESSION_DEFLATE:
         compression = COMPRESSION_ADOBE_DEFLATE;
         break;
+    case COMPRESSION_OJPEG:
+        compression = COMPRESSION_JPEG;
+        break;
     default:
         break;
     }
+    if (compression == COMPRESSION_JPEG && !TIFFIsCODECConfigured(COMPRESSION_JPEG))
+        compression = COMPRESSION_ADOBE_DEFLATE;  // still lossless and compact
+    // Colour in JPEG is coded as luma and chroma, the chroma at half the resolution each way, as
+    // JPEG files are; libtiff converts the RGB rows itself. An alpha channel keeps the samples RGB.
+    const bool ycbcr = compression == COMPRESSION_JPEG && !o.grey && !o.hasAlpha;
     const uint16_t colours = o.grey ? 1 : 3;
     const uint16_t samples = colours + (o.hasAlpha ? 1 : 0);
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(rgba.width()));
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(rgba.height()));
     TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
     TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, o.grey ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, o.grey ? PHOTOMETRIC_MINISBLACK : ycbcr ? PHOTOMETRIC_YCBCR : PHOTOMETRIC_RGB);
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+    if (compression == COMPRESSION_JPEG) {
+        TIFFSetField(tif, TIFFTAG_JPEGQUALITY, std::clamp(int(o.quality * 100 + 0.5), 1, 100));
+        if (ycbcr)
+            TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+    }
     TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
     if (o.hasAlpha) {
         const uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};

@@ -187,4 +187,23 @@ TEST_F(KeepStorage, AlphaChannelStaysWhenEveryPixelIsOpaque)
     EXPECT_EQ(tiffField(grey, TIFFTAG_PHOTOMETRIC), PHOTOMETRIC_MINISBLACK);
 }
 
+// A JPEG-coded TIFF stays JPEG-coded (colour as luma and chroma, grey as grey), so a turned scan
+// does not grow to many times its size; old-style JPEG is written as the current coding.
+TEST_F(KeepStorage, JpegCodedTiffStaysJpegCoded)
+{
+    const QImage colour = pattern(256, 192, false);
+    const QString tiff = writeTiff("scan.tif", colour, 3, COMPRESSION_JPEG);
+    const QImage shown = turnAndSaveInPlace(tiff, kpv::ContentTypes::kTiff);
+    EXPECT_EQ(tiffField(tiff, TIFFTAG_COMPRESSION), COMPRESSION_JPEG);
+    EXPECT_EQ(tiffField(tiff, TIFFTAG_PHOTOMETRIC), PHOTOMETRIC_YCBCR);
+    EXPECT_LT(fileBytes(tiff).size(), 256 * 192 * 3 / 4);
+    EXPECT_LE(maxChannelDifference(decoded(tiff), shown), 24);
+
+    const QString grey = writeTiff("grey-scan.tif", greyPattern(256, 192), 1, COMPRESSION_JPEG);
+    const QImage greyShown = turnAndSaveInPlace(grey, kpv::ContentTypes::kTiff);
+    EXPECT_EQ(tiffField(grey, TIFFTAG_COMPRESSION), COMPRESSION_JPEG);
+    EXPECT_EQ(tiffField(grey, TIFFTAG_SAMPLESPERPIXEL), 1);
+    EXPECT_LE(maxChannelDifference(decoded(grey), greyShown), 24);
+}
+
 }  // namespace
