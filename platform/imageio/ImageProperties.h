@@ -35,6 +35,11 @@ inline constexpr char kCGImagePropertyGIFDictionary[] = "GIF";
 inline constexpr char kCGImagePropertyJFIFDictionary[] = "JFIF";
 // JPEG sub-dictionary: whether the file is coded in several scans (bool).
 inline constexpr char kCGImagePropertyJFIFIsProgressive[] = "IsProgressive";
+// The quality (0 to 1) that the file's luminance quantisation table was most likely made with,
+// and how many luma samples stand for one of each chroma sample across and down (a list of two
+// integers: 1 1 is no subsampling, 2 2 the usual quarter). A JPEG written again keeps both.
+inline constexpr char kCGImagePropertyJFIFEstimatedQuality[] = "EstimatedQuality";
+inline constexpr char kCGImagePropertyJFIFChromaSubsampling[] = "ChromaSubsampling";
 
 // EXIF sub-dictionary (EXIF 2.3 tag names).
 inline constexpr char kCGImagePropertyExifDateTimeOriginal[] = "DateTimeOriginal";   // "yyyy:MM:dd HH:mm:ss"

@@ -19,6 +19,10 @@ struct EncodeOptions {
     bool hasAlpha = true;
     // One grey channel (red, green and blue are equal in every pixel) instead of three.
     bool grey = false;
+    // JPEG: coded in several scans, and the luma samples for each chroma sample across and down
+    // (0: the library's own, two by two).
+    bool progressive = false;
+    int lumaH = 0, lumaV = 0;
     // PNG: the deflate level, 0 (stored as they are) to 9; -1: the library's own.
     int pngCompressionLevel = -1;
     // The pixels keep the colour model of the source (a JPEG turned on its blocks): its colour

@@ -25,9 +25,24 @@ EncodeOptions optionsFrom(const QVariantMap& p, const QImage& image)
 {
     EncodeOptions o;
     bool ok = false;
-    const double quality = p.value(kCGImageDestinationLossyCompressionQuality).toDouble(&ok);
+    double quality = p.value(kCGImageDestinationLossyCompressionQuality).toDouble(&ok);
+    // A JPEG written again without a quality chosen keeps the one it was made with, its scans
+    // and its chroma resolution: a turn neither blurs its colours nor grows it.
+    const QVariantMap jfif = p.value(kCGImagePropertyJFIFDictionary).toMap();
+    if (!ok)
+        quality = jfif.value(kCGImagePropertyJFIFEstimatedQuality).toDouble(&ok);
     if (ok && std::isfinite(quality))
         o.quality = std::clamp(quality, 0.0, 1.0);
+    o.progressive = jfif.value(kCGImagePropertyJFIFIsProgressive).toBool();
+    const QVariantList sampling = jfif.value(kCGImagePropertyJFIFChromaSubsampling).toList();
+    if (sampling.size() == 2) {
+        const int h = sampling[0].toInt(), v = sampling[1].toInt();
+        // JPEG A.1.1 and B.2.2: factors 1 to 4, at most ten blocks in a unit of the three components.
+        if (h >= 1 && h <= 4 && v >= 1 && v <= 4 && h * v + 2 <= 10) {
+            o.lumaH = h;
+            o.lumaV = v;
+        }
+    }
     const int orientation = p.value(kCGImagePropertyOrientation).toInt();
     if (orientation >= 1 && orientation <= 8)
         o.orientation = orientation;

@@ -59,6 +59,14 @@ bool runJpeg(JpegJob* job, const QImage& rgba, const EncodeOptions& o)
     job->info.in_color_space = o.grey ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_set_defaults(&job->info);
     jpeg_set_quality(&job->info, std::clamp(int(o.quality * 100 + 0.5), 1, 100), TRUE);
+    if (!o.grey && o.lumaH > 0 && o.lumaV > 0) {
+        job->info.comp_info[0].h_samp_factor = o.lumaH;
+        job->info.comp_info[0].v_samp_factor = o.lumaV;
+        for (int c = 1; c < 3; ++c)
+            job->info.comp_info[c].h_samp_factor = job->info.comp_info[c].v_samp_factor = 1;
+    }
+    if (o.progressive)
+        jpeg_simple_progression(&job->info);
     if (o.dpiX > 0 && o.dpiY > 0) {
         job->info.write_JFIF_header = TRUE;
         job->info.density_unit = 1;

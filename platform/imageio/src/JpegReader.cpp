@@ -16,6 +16,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -287,7 +288,36 @@ struct JpegHeader {
     double dpiX = 0, dpiY = 0;
     bool progressive = false;
     const char* colorModel = kCGImagePropertyColorModelRGB;
+    int quality = 0;             // 1 to 100; 0: not known
+    int lumaH = 0, lumaV = 0;    // luma samples for each chroma sample; 0: not the usual layout
 };
+
+// The quality whose scaling of the example luminance table (JPEG K.1) comes nearest to `table`,
+// as a writer that scales that table makes it (the scaling of the JPEG library's own writer, which
+// our writer uses too): quality q scales by 5000 / q below 50, by 200 - 2q from there.
+int estimateQuality(const JQUANT_TBL& table)
+{
+    static constexpr int kLuminance[DCTSIZE2] = {
+        16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
+        14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
+        18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
+        49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
+    int best = 0;
+    long bestDistance = 0;
+    for (int q = 1; q <= 100; ++q) {
+        const long scale = q < 50 ? 5000 / q : 200 - 2 * q;
+        long distance = 0;
+        for (int i = 0; i < DCTSIZE2; ++i) {
+            const long expected = std::clamp<long>((kLuminance[i] * scale + 50) / 100, 1, 32767);
+            distance += std::labs(long(table.quantval[i]) - expected);
+        }
+        if (best == 0 || distance <= bestDistance) {
+            best = q;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
 
 bool runReadHeader(DecodeJob* job, const unsigned char* data, size_t size, JpegHeader* out)
 {
@@ -307,6 +337,17 @@ bool runReadHeader(DecodeJob* job, const unsigned char* data, size_t size, JpegH
     case JCS_CMYK:
     case JCS_YCCK: out->colorModel = kCGImagePropertyColorModelCMYK; break;
     default: out->colorModel = kCGImagePropertyColorModelRGB; break;
+    }
+    // The tables of the frame's first component (luma), read with the header (JPEG B.2.4.1).
+    const int table = info.comp_info ? info.comp_info[0].quant_tbl_no : -1;
+    if (table >= 0 && table < NUM_QUANT_TBLS && info.quant_tbl_ptrs[table])
+        out->quality = estimateQuality(*info.quant_tbl_ptrs[table]);
+    // Luma and chroma (JPEG A.1.1): the chroma components sampled once for each block of luma.
+    if (info.jpeg_color_space == JCS_YCbCr && info.num_components == 3 && info.comp_info &&
+        info.comp_info[1].h_samp_factor == 1 && info.comp_info[1].v_samp_factor == 1 &&
+        info.comp_info[2].h_samp_factor == 1 && info.comp_info[2].v_samp_factor == 1) {
+        out->lumaH = info.comp_info[0].h_samp_factor;
+        out->lumaV = info.comp_info[0].v_samp_factor;
     }
     // JFIF density: unit 1 is dots per inch, 2 dots per centimetre.
     if (info.saw_JFIF_marker && info.X_density > 0 && info.Y_density > 0 &&
@@ -498,7 +539,12 @@ public:
     QVariantMap formatProperties(int) const override
     {
         QVariantMap map = imageio_detail::densityProperties(m_header.dpiX, m_header.dpiY);
-        map.insert(kCGImagePropertyJFIFDictionary, QVariantMap{{kCGImagePropertyJFIFIsProgressive, m_header.progressive}});
+        QVariantMap jfif{{kCGImagePropertyJFIFIsProgressive, m_header.progressive}};
+        if (m_header.quality > 0)
+            jfif.insert(kCGImagePropertyJFIFEstimatedQuality, m_header.quality / 100.0);
+        if (m_header.lumaH > 0 && m_header.lumaV > 0)
+            jfif.insert(kCGImagePropertyJFIFChromaSubsampling, QVariantList{m_header.lumaH, m_header.lumaV});
+        map.insert(kCGImagePropertyJFIFDictionary, jfif);
         map.insert(kCGImagePropertyColorModel, QString::fromLatin1(m_header.colorModel));
         map.insert(kCGImagePropertyDepth, 8);
         map.insert(kCGImagePropertyHasAlpha, false);

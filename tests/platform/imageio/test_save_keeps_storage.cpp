@@ -206,4 +206,41 @@ TEST_F(KeepStorage, JpegCodedTiffStaysJpegCoded)
     EXPECT_LE(maxChannelDifference(decoded(grey), greyShown), 24);
 }
 
+// The first quantisation table segment of a JPEG (JPEG B.2.4.1), bytes and all.
+QByteArray firstQuantTables(const QByteArray& jpeg)
+{
+    const qsizetype at = jpeg.indexOf("\xFF\xDB");
+    if (at < 0 || at + 4 > jpeg.size())
+        return {};
+    const int length = uchar(jpeg[at + 2]) << 8 | uchar(jpeg[at + 3]);
+    return jpeg.mid(at, length + 2);
+}
+
+// A JPEG that must be coded again (its edges are not whole blocks, so a turn cannot be done on
+// its blocks) keeps its quality, its chroma resolution and its progressive scans.
+TEST_F(KeepStorage, RecodedJpegKeepsQualitySamplingAndScans)
+{
+    const struct {
+        int quality, sampling;
+        bool progressive;
+    } rows[] = {{70, TJSAMP_444, true}, {98, TJSAMP_422, false}, {50, TJSAMP_420, false}};
+    for (const auto& row : rows) {
+        const QByteArray original = referenceJpeg(pattern(61, 45, false), row.quality, row.progressive, row.sampling);
+        const QString path = writeFile(dir, QStringLiteral("q%1.jpg").arg(row.quality), original);
+        const QImage shown = turnAndSaveInPlace(path, kpv::ContentTypes::kJpeg);
+        const QByteArray written = fileBytes(path);
+        tjhandle tj = tjInitDecompress();
+        int w = 0, h = 0, sub = -1, space = -1;
+        ASSERT_EQ(tjDecompressHeader3(tj, reinterpret_cast<const unsigned char*>(written.constData()),
+                                      static_cast<unsigned long>(written.size()), &w, &h, &sub, &space),
+                  0);
+        tjDestroy(tj);
+        EXPECT_EQ(QSize(w, h), QSize(45, 61));
+        EXPECT_EQ(sub, row.sampling) << "quality " << row.quality;
+        EXPECT_EQ(firstQuantTables(written), firstQuantTables(original)) << "quality " << row.quality;
+        EXPECT_EQ(written.contains("\xFF\xC2"), row.progressive) << "quality " << row.quality;
+        EXPECT_LE(maxChannelDifference(decoded(path), shown), row.quality < 60 ? 40 : 24);
+    }
+}
+
 }  // namespace
