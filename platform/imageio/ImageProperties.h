@@ -19,12 +19,13 @@ inline constexpr char kCGImagePropertyDPIWidth[] = "DPIWidth";
 inline constexpr char kCGImagePropertyDPIHeight[] = "DPIHeight";
 inline constexpr char kCGImagePropertyDepth[] = "Depth";
 inline constexpr char kCGImagePropertyHasAlpha[] = "HasAlpha";
-// How the file stores its colours: "Gray", "RGB" or "CMYK" (a string). A writer keeps a grey
-// photo grey, and an alpha channel the file had.
+// How the file stores its colours: "Gray", "RGB" or "CMYK" (a string), and whether as indices
+// into a palette (bool). A writer keeps a grey photo grey, and an alpha channel the file had.
 inline constexpr char kCGImagePropertyColorModel[] = "ColorModel";
 inline constexpr char kCGImagePropertyColorModelGray[] = "Gray";
 inline constexpr char kCGImagePropertyColorModelRGB[] = "RGB";
 inline constexpr char kCGImagePropertyColorModelCMYK[] = "CMYK";
+inline constexpr char kCGImagePropertyIsIndexed[] = "IsIndexed";
 
 // Sub-dictionaries.
 inline constexpr char kCGImagePropertyExifDictionary[] = "Exif";
@@ -40,6 +41,9 @@ inline constexpr char kCGImagePropertyJFIFIsProgressive[] = "IsProgressive";
 // integers: 1 1 is no subsampling, 2 2 the usual quarter). A JPEG written again keeps both.
 inline constexpr char kCGImagePropertyJFIFEstimatedQuality[] = "EstimatedQuality";
 inline constexpr char kCGImagePropertyJFIFChromaSubsampling[] = "ChromaSubsampling";
+// PNG sub-dictionary: whether the rows are stored interlaced (Adam7) (bool).
+inline constexpr char kCGImagePropertyPNGDictionary[] = "PNG";
+inline constexpr char kCGImagePropertyPNGIsInterlaced[] = "IsInterlaced";
 
 // EXIF sub-dictionary (EXIF 2.3 tag names).
 inline constexpr char kCGImagePropertyExifDateTimeOriginal[] = "DateTimeOriginal";   // "yyyy:MM:dd HH:mm:ss"

@@ -23,6 +23,11 @@ struct EncodeOptions {
     // (0: the library's own, two by two).
     bool progressive = false;
     int lumaH = 0, lumaV = 0;
+    // PNG: rows stored interlaced (Adam7), and palette indices while the picture has no more
+    // than 256 colours (packed to `paletteDepth` bits, or fewer when its colours allow).
+    bool interlaced = false;
+    bool indexed = false;
+    int paletteDepth = 8;
     // PNG: the deflate level, 0 (stored as they are) to 9; -1: the library's own.
     int pngCompressionLevel = -1;
     // The pixels keep the colour model of the source (a JPEG turned on its blocks): its colour

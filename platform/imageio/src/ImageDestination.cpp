@@ -34,6 +34,10 @@ EncodeOptions optionsFrom(const QVariantMap& p, const QImage& image)
     if (ok && std::isfinite(quality))
         o.quality = std::clamp(quality, 0.0, 1.0);
     o.progressive = jfif.value(kCGImagePropertyJFIFIsProgressive).toBool();
+    o.interlaced = p.value(kCGImagePropertyPNGDictionary).toMap().value(kCGImagePropertyPNGIsInterlaced).toBool();
+    o.indexed = p.value(kCGImagePropertyIsIndexed).toBool();
+    if (const int depth = p.value(kCGImagePropertyDepth).toInt(); depth == 1 || depth == 2 || depth == 4)
+        o.paletteDepth = depth;
     const QVariantList sampling = jfif.value(kCGImagePropertyJFIFChromaSubsampling).toList();
     if (sampling.size() == 2) {
         const int h = sampling[0].toInt(), v = sampling[1].toInt();

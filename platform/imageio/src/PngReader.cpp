@@ -342,6 +342,8 @@ public:
         m_grey = (colorType & PNG_COLOR_MASK_COLOR) == 0;
         m_alpha = (colorType & PNG_COLOR_MASK_ALPHA) != 0 || png_get_valid(job->png, job->info, PNG_INFO_tRNS) != 0;
         m_depth = png_get_bit_depth(job->png, job->info);
+        m_indexed = colorType == PNG_COLOR_TYPE_PALETTE;
+        m_adam7 = png_get_interlace_type(job->png, job->info) == PNG_INTERLACE_ADAM7;
         return true;
     }
     QString type() const override { return ContentTypes::kPng; }
@@ -383,6 +385,8 @@ public:
                    QString::fromLatin1(m_grey ? kCGImagePropertyColorModelGray : kCGImagePropertyColorModelRGB));
         map.insert(kCGImagePropertyDepth, m_depth);
         map.insert(kCGImagePropertyHasAlpha, m_alpha);
+        map.insert(kCGImagePropertyIsIndexed, m_indexed);
+        map.insert(kCGImagePropertyPNGDictionary, QVariantMap{{kCGImagePropertyPNGIsInterlaced, m_adam7}});
         return map;
     }
 
@@ -406,6 +410,8 @@ private:
     double m_dpiX = 0, m_dpiY = 0;
     bool m_grey = false;
     bool m_alpha = false;
+    bool m_indexed = false;
+    bool m_adam7 = false;
     int m_depth = 8;
 };
 

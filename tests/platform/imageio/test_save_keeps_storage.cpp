@@ -243,4 +243,51 @@ TEST_F(KeepStorage, RecodedJpegKeepsQualitySamplingAndScans)
     }
 }
 
+// A palette PNG stays palette indices at its own bit depth, an interlaced one stays interlaced,
+// and a GIF saved as PNG keeps its palette; the pixels are the ones shown.
+TEST_F(KeepStorage, PaletteAndInterlacedPngStaySo)
+{
+    QImage indexed(40, 30, QImage::Format_Indexed8);
+    indexed.setColorTable({qRgb(0, 0, 0), qRgb(200, 30, 30), qRgb(30, 200, 30), qRgb(30, 30, 200), qRgb(250, 250, 250)});
+    for (int y = 0; y < indexed.height(); ++y)
+        for (int x = 0; x < indexed.width(); ++x)
+            indexed.setPixel(x, y, uint((x / 4 + y / 3) % 5));
+    QByteArray pngBytes;
+    {
+        QBuffer buffer(&pngBytes);
+        buffer.open(QIODevice::WriteOnly);
+        ASSERT_TRUE(QImageWriter(&buffer, "png").write(indexed));
+    }
+    ASSERT_EQ(int(pngBytes.at(25)), 3) << "the source is a palette PNG";
+    const int depth = pngBytes.at(24);
+    const QString png = writeFile(dir, "palette.png", pngBytes);
+    const QImage shown = turnAndSaveInPlace(png, kpv::ContentTypes::kPng);
+    QByteArray written = fileBytes(png);
+    EXPECT_EQ(int(written.at(25)), 3) << "PNG colour type";
+    EXPECT_EQ(int(written.at(24)), depth) << "bits per index";
+    EXPECT_EQ(maxChannelDifference(decoded(png), shown), 0);
+
+    const QString interlaced = writeFile(dir, "adam7.png", referencePng(pattern(33, 21, true), true, true));
+    const QImage interlacedShown = turnAndSaveInPlace(interlaced, kpv::ContentTypes::kPng);
+    written = fileBytes(interlaced);
+    EXPECT_EQ(int(written.at(28)), 1) << "interlace method";
+    EXPECT_EQ(maxChannelDifference(decoded(interlaced), interlacedShown), 0);
+
+    const std::vector<unsigned char> indices = {0, 1, 2, 3, 3, 2, 1, 0};
+    const QString gif = writeFile(dir, "four.gif", referenceGif(4, 2, {{0, 0, 4, 2, 10, 0, -1, false, indices}}, 0));
+    QString error;
+    auto source = ImageSource::createWithFile(gif, &error);
+    ASSERT_TRUE(source) << error.toStdString();
+    const QString copy = dir.filePath(QStringLiteral("four.png"));
+    kpv::ImageWriteOptions options;
+    options.metadataSourcePath = gif;
+    options.createNew = true;
+    const QImage gifShown = source->createImageAtIndex(0, &error);
+    ASSERT_TRUE(ImageDestination::writeImage(gifShown, copy, kpv::ContentTypes::kPng, source->propertiesAtIndex(0),
+                                             &error, options))
+        << error.toStdString();
+    EXPECT_EQ(int(fileBytes(copy).at(25)), 3) << "PNG colour type";
+    EXPECT_EQ(maxChannelDifference(decoded(copy), gifShown), 0);
+}
+
 }  // namespace
