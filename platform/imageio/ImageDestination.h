@@ -90,7 +90,8 @@ public:
     // alpha channel, is written with one.
     static bool hasTransparency(const QImage& rgba);
     // What rewriting the file at `path` as one 8-bit picture would drop, in words for a question
-    // ("3 pages", "the animation", "16 bits per channel"); empty when nothing. Files that cannot
+    // ("3 pages", "the animation", "16 bits per channel", the CMYK colours of a file whose rewrite
+    // must be coded from RGB); empty when nothing. Files that cannot
     // be read answer empty: the write itself then reports the failure.
     static QStringList contentLostByRewriting(const QString& path);
     // The same over the file's bytes.

@@ -7,11 +7,13 @@
 #include "foundation/FileReplace.h"
 #include "imageio/ContentTypes.h"
 #include "imageio/ImageProperties.h"
+#include "imageio/ImageSource.h"
 
 #include <QFile>
 #include <QFileInfo>
 
 #include <exiv2/exiv2.hpp>
+#include <turbojpeg.h>
 
 #include <cmath>
 #include <cstring>
@@ -451,6 +453,30 @@ bool endsEarly(const QByteArray& data)
     return true;
 }
 
+// Whether rewriting the file would turn its inks into RGB: the pixels are decoded to RGB, and a
+// CMYK TIFF is always written from them. A CMYK JPEG keeps its inks when a turn is done on its
+// blocks, which needs whole blocks at its edges (JPEG A.2.4): only one without them is coded anew.
+bool cmykWouldBecomeRgb(const QByteArray& data)
+{
+    if (data.startsWith("\xFF\xD8")) {
+        tjhandle tj = tjInitDecompress();
+        if (!tj)
+            return false;
+        int width = 0, height = 0, sampling = -1, space = -1;
+        const bool read = tjDecompressHeader3(tj, reinterpret_cast<const unsigned char*>(data.constData()),
+                                              static_cast<unsigned long>(data.size()), &width, &height, &sampling,
+                                              &space) == 0;
+        tjDestroy(tj);
+        if (!read || (space != TJCS_CMYK && space != TJCS_YCCK) || sampling < 0 || sampling >= TJ_NUMSAMP)
+            return false;
+        return width % tjMCUWidth[sampling] != 0 || height % tjMCUHeight[sampling] != 0;
+    }
+    const auto source = ImageSource::createWithData(data);
+    return source && source->type() == ContentTypes::kTiff &&
+           source->propertiesAtIndex(0).value(kCGImagePropertyColorModel).toString() ==
+               QLatin1String(kCGImagePropertyColorModelCMYK);
+}
+
 }  // namespace
 
 QString ImageDestination::cancelledError(const QString& path)
@@ -502,6 +528,8 @@ QStringList ImageDestination::contentLostByRewritingData(const QByteArray& data)
                 lost << QStringLiteral("%1 bits per channel").arg(bits);
         }
     }
+    if (cmykWouldBecomeRgb(data))
+        lost << QStringLiteral("its CMYK colours (they would be written as RGB)");
     return lost;
 }
 

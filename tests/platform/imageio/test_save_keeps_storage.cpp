@@ -290,4 +290,51 @@ TEST_F(KeepStorage, PaletteAndInterlacedPngStaySo)
     EXPECT_EQ(maxChannelDifference(decoded(copy), gifShown), 0);
 }
 
+// A CMYK JPEG of 8 x 8 blocks (a turn on its blocks keeps its inks).
+QByteArray cmykJpeg(int width, int height)
+{
+    std::vector<unsigned char> inks(size_t(width) * size_t(height) * 4);
+    for (size_t i = 0; i < inks.size(); ++i)
+        inks[i] = uchar(i * 7 % 251);
+    tjhandle tj = tjInitCompress();
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    const int rc = tjCompress2(tj, inks.data(), width, width * 4, height, TJPF_CMYK, &out, &size, TJSAMP_444, 90, 0);
+    QByteArray bytes = rc == 0 ? QByteArray(reinterpret_cast<const char*>(out), qsizetype(size)) : QByteArray();
+    tjFree(out);
+    tjDestroy(tj);
+    return bytes;
+}
+
+// A CMYK file whose rewrite would be coded from RGB is named before the user agrees to save over
+// it: a TIFF always, a JPEG whose edges are not whole blocks (one that is keeps its inks).
+TEST_F(KeepStorage, CmykFileIsNamedBeforeItsInksAreLost)
+{
+    const QString partial = writeFile(dir, "partial.jpg", cmykJpeg(61, 45));
+    EXPECT_EQ(ImageDestination::contentLostByRewriting(partial),
+              QStringList{QStringLiteral("its CMYK colours (they would be written as RGB)")});
+    const QString whole = writeFile(dir, "whole.jpg", cmykJpeg(64, 48));
+    EXPECT_TRUE(ImageDestination::contentLostByRewriting(whole).isEmpty());
+    EXPECT_TRUE(ImageDestination::contentLostByRewriting(writeFile(dir, "rgb.jpg", referenceJpeg(pattern(61, 45, false), 90, false, TJSAMP_420)))
+                    .isEmpty());
+
+    const QString tiff = dir.filePath(QStringLiteral("inks.tif"));
+    TIFF* tif = TIFFOpen(QFile::encodeName(tiff).constData(), "w");
+    ASSERT_TRUE(tif);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 8u);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 2u);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 4);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_SEPARATED);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    std::vector<uchar> row(32, 0x40);
+    for (uint32_t y = 0; y < 2; ++y)
+        ASSERT_EQ(TIFFWriteScanline(tif, row.data(), y, 0), 1);
+    TIFFClose(tif);
+    EXPECT_EQ(ImageDestination::contentLostByRewriting(tiff),
+              QStringList{QStringLiteral("its CMYK colours (they would be written as RGB)")});
+    EXPECT_TRUE(ImageDestination::contentLostByRewriting(writeTiff("rgb.tif", pattern(8, 2, false), 3, COMPRESSION_NONE))
+                    .isEmpty());
+}
+
 }  // namespace
