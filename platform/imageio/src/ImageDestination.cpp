@@ -244,6 +244,36 @@ bool isMetadataLibraryText(const QByteArray& keyword)
     return keyword == "XML:com.adobe.xmp" || keyword == "Description" || keyword.startsWith("Raw profile type ");
 }
 
+// A PNG written from a PNG keeps what its source says of the colour space of its pixels (PNG
+// 11.3.3: gamma, chromaticities, the sRGB rendering intent), which a turn leaves as they were;
+// without them a colour-managing program draws the picture lighter or darker. They go right after
+// the new file's header, before its palette and data, unless the new file has such a chunk or a
+// colour profile (which takes their place).
+void carryPngColourSpace(QByteArray* file, const QByteArray& source)
+{
+    QByteArray chunks;
+    MPngWalkChunksInMemory(reinterpret_cast<const uint8_t*>(source.constData()), size_t(source.size()),
+                           [&](const MPngChunk& chunk) {
+                               if (chunk.is("gAMA") || chunk.is("cHRM") || chunk.is("sRGB"))
+                                   chunks += source.mid(qsizetype(chunk.offset), qsizetype(chunk.length) + 12);
+                               return !chunk.is("IDAT");
+                           });
+    if (chunks.isEmpty())
+        return;
+    bool taken = false;
+    int64_t afterHeader = -1;
+    MPngWalkChunksInMemory(reinterpret_cast<const uint8_t*>(file->constData()), size_t(file->size()),
+                           [&](const MPngChunk& chunk) {
+                               if (chunk.is("IHDR"))
+                                   afterHeader = chunk.offset + int64_t(chunk.length) + 12;
+                               taken = taken || chunk.is("gAMA") || chunk.is("cHRM") || chunk.is("sRGB") ||
+                                       chunk.is("iCCP");
+                               return !chunk.is("IDAT");
+                           });
+    if (!taken && afterHeader > 0)
+        file->insert(qsizetype(afterHeader), chunks);
+}
+
 // A PNG written from a PNG keeps the source's other text chunks (title, author, copyright, the
 // program's own notes), byte for byte, in their order, just before the new file's end.
 void carryPngText(QByteArray* file, const QByteArray& source)
@@ -262,6 +292,7 @@ void carryPngText(QByteArray* file, const QByteArray& source)
                                }
                                return true;
                            });
+    carryPngColourSpace(file, source);
     if (chunks.isEmpty())
         return;
     int64_t end = -1;
