@@ -17,8 +17,10 @@ struct EncodeOptions {
     double dpiX = 0, dpiY = 0;
     int tiffCompression = 1;
     bool hasAlpha = true;
-    // One grey channel (red, green and blue are equal in every pixel) instead of three.
+    // One grey channel (red, green and blue are equal in every pixel) instead of three; with
+    // `bilevel`, one bit a pixel (every pixel black or white, as the source stored it).
     bool grey = false;
+    bool bilevel = false;
     // JPEG: coded in several scans, and the luma samples for each chroma sample across and down
     // (0: the library's own, two by two).
     bool progressive = false;

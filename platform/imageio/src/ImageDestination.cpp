@@ -63,14 +63,18 @@ EncodeOptions optionsFrom(const QVariantMap& p, const QImage& image)
     return o;
 }
 
-// Whether every pixel of an RGBA8888 picture has equal red, green and blue.
-bool allGrey(const QImage& rgba)
+// Whether every pixel of an RGBA8888 picture has equal red, green and blue (with `bilevel`:
+// and is black or white, and opaque).
+bool allGrey(const QImage& rgba, bool bilevel = false)
 {
     for (int y = 0; y < rgba.height(); ++y) {
         const uchar* row = rgba.constScanLine(y);
-        for (int x = 0; x < rgba.width(); ++x, row += 4)
+        for (int x = 0; x < rgba.width(); ++x, row += 4) {
             if (row[0] != row[1] || row[1] != row[2])
                 return false;
+            if (bilevel && ((row[0] != 0 && row[0] != 0xff) || row[3] != 0xff))
+                return false;
+        }
     }
     return true;
 }
@@ -609,6 +613,9 @@ bool ImageDestination::writeImage(const QImage& image, const QString& path, cons
     // A grey photo stays grey (a third of the samples), as long as its pixels still are grey.
     o.grey = properties.value(kCGImagePropertyColorModel).toString() == QLatin1String(kCGImagePropertyColorModelGray) &&
              (type == ContentTypes::kJpeg || type == ContentTypes::kPng || type == ContentTypes::kTiff) && allGrey(rgba);
+    // A black and white scan stays one bit a pixel (PNG, TIFF), a small fraction of grey bytes.
+    o.bilevel = o.grey && !o.hasAlpha && type != ContentTypes::kJpeg && properties.value(kCGImagePropertyDepth).toInt() == 1 &&
+                !properties.value(kCGImagePropertyIsIndexed).toBool() && allGrey(rgba, true);
     QByteArray bytes;
     bool ok = false;
     bool metadata = false;

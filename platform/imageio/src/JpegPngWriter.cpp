@@ -168,6 +168,8 @@ bool runPng(PngJob* job, const QImage& rgba, const EncodeOptions& o, QByteArray*
     const int colorType = indexed ? PNG_COLOR_TYPE_PALETTE
                           : o.grey ? (o.hasAlpha ? PNG_COLOR_TYPE_GRAY_ALPHA : PNG_COLOR_TYPE_GRAY)
                                    : (o.hasAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB);
+    if (o.bilevel && !indexed && !o.hasAlpha)
+        depth = 1;
     png_set_IHDR(job->png, job->info, png_uint_32(rgba.width()), png_uint_32(rgba.height()), depth, colorType,
                  o.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
@@ -186,8 +188,8 @@ bool runPng(PngJob* job, const QImage& rgba, const EncodeOptions& o, QByteArray*
     if (o.pngCompressionLevel == 0)
         png_set_filter(job->png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
     png_write_info(job->png, job->info);
-    if (indexed && depth < 8)
-        png_set_packing(job->png);  // one index a byte in, packed into the row by the library
+    if (depth < 8)
+        png_set_packing(job->png);  // one index or level a byte in, packed into the row by the library
     if (!o.hasAlpha && !o.grey && !indexed)
         png_set_filler(job->png, 0, PNG_FILLER_AFTER);  // drop the fourth byte of each pixel
     // An interlaced file takes every row once for each of its seven passes.
@@ -205,7 +207,7 @@ bool runPng(PngJob* job, const QImage& rgba, const EncodeOptions& o, QByteArray*
                 const size_t step = o.hasAlpha ? 2 : 1;
                 job->row.resize(size_t(rgba.width()) * step);
                 for (size_t x = 0; x < size_t(rgba.width()); ++x) {
-                    job->row[x * step] = src[4 * x];
+                    job->row[x * step] = depth == 1 ? src[4 * x] >> 7 : src[4 * x];
                     if (o.hasAlpha)
                         job->row[x * step + 1] = src[4 * x + 3];
                 }

@@ -115,11 +115,23 @@ bool encodeTiff(const QImage& rgba, const EncodeOptions& o, QByteArray* out, QSt
     case COMPRESSION_OJPEG:
         compression = COMPRESSION_JPEG;
         break;
+    case COMPRESSION_CCITTRLE:
+    case COMPRESSION_CCITTFAX3:
+    case COMPRESSION_CCITTFAX4:
+    case COMPRESSION_CCITTRLEW:
+        // The fax codings (TIFF 6.0 sections 10 and 11) hold one bit a pixel: Group 3 stays, the
+        // others are written as Group 4, and a picture that is no longer black and white as Deflate.
+        compression = !o.bilevel ? COMPRESSION_ADOBE_DEFLATE
+                      : o.tiffCompression == COMPRESSION_CCITTFAX3 ? COMPRESSION_CCITTFAX3
+                                                                   : COMPRESSION_CCITTFAX4;
+        break;
     default:
         break;
     }
-    if (compression == COMPRESSION_JPEG && !TIFFIsCODECConfigured(COMPRESSION_JPEG))
-        compression = COMPRESSION_ADOBE_DEFLATE;  // still lossless and compact
+    if (compression == COMPRESSION_JPEG && o.bilevel)
+        compression = COMPRESSION_CCITTFAX4;  // JPEG holds no single bits
+    if (!TIFFIsCODECConfigured(uint16_t(compression)))  // still lossless and compact
+        compression = TIFFIsCODECConfigured(COMPRESSION_ADOBE_DEFLATE) ? COMPRESSION_ADOBE_DEFLATE : COMPRESSION_NONE;
     // Colour in JPEG is coded as luma and chroma, the chroma at half the resolution each way, as
     // JPEG files are; libtiff converts the RGB rows itself. An alpha channel keeps the samples RGB.
     const bool ycbcr = compression == COMPRESSION_JPEG && !o.grey && !o.hasAlpha;
@@ -127,7 +139,7 @@ bool encodeTiff(const QImage& rgba, const EncodeOptions& o, QByteArray* out, QSt
     const uint16_t samples = colours + (o.hasAlpha ? 1 : 0);
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(rgba.width()));
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(rgba.height()));
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, o.bilevel ? 1 : 8);
     TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, o.grey ? PHOTOMETRIC_MINISBLACK : ycbcr ? PHOTOMETRIC_YCBCR : PHOTOMETRIC_RGB);
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
@@ -149,11 +161,17 @@ bool encodeTiff(const QImage& rgba, const EncodeOptions& o, QByteArray* out, QSt
         TIFFSetField(tif, TIFFTAG_YRESOLUTION, float(o.dpiY));
         TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
     }
-    std::vector<uchar> row(size_t(rgba.width()) * samples);
+    std::vector<uchar> row(o.bilevel ? (size_t(rgba.width()) + 7) / 8 : size_t(rgba.width()) * samples);
     bool ok = true;
     for (int y = 0; ok && y < rgba.height(); ++y) {
         const uchar* src = rgba.constScanLine(y);
-        if (o.hasAlpha && !o.grey) {
+        if (o.bilevel) {
+            // Eight pixels a byte, the first in the high bit; 1 is white (TIFF 6.0 section 3).
+            std::fill(row.begin(), row.end(), uchar(0));
+            for (size_t x = 0; x < size_t(rgba.width()); ++x)
+                if (src[4 * x] & 0x80)
+                    row[x / 8] |= uchar(0x80 >> (x % 8));
+        } else if (o.hasAlpha && !o.grey) {
             std::memcpy(row.data(), src, row.size());
         } else {
             // The first `colours` samples of each pixel, then its alpha when kept.

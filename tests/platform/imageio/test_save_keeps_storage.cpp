@@ -394,4 +394,64 @@ TEST_F(KeepStorage, PngKeepsItsGammaAndChromaticities)
     EXPECT_EQ(written.count("gAMA"), 1);
 }
 
+// A black and white page: a box and stripes, one bit a pixel when stored (1 is white).
+std::vector<uchar> bilevelRow(int width, int y)
+{
+    std::vector<uchar> row((size_t(width) + 7) / 8, 0);
+    for (int x = 0; x < width; ++x)
+        if ((x / 3 + y / 2) % 2 == 0 || (x > 10 && x < 20 && y > 5 && y < 15))
+            row[size_t(x) / 8] |= uchar(0x80 >> (x % 8));
+    return row;
+}
+
+// A black and white scan stays one bit a pixel: a fax-coded TIFF stays fax-coded (not grey bytes
+// many times its size), and a one-bit grey PNG stays one bit.
+TEST_F(KeepStorage, BlackAndWhiteScanStaysOneBit)
+{
+    const int width = 45, height = 30;
+    const QString tiff = dir.filePath(QStringLiteral("fax.tif"));
+    TIFF* tif = TIFFOpen(QFile::encodeName(tiff).constData(), "w");
+    ASSERT_TRUE(tif);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(width));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(height));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+    for (int y = 0; y < height; ++y) {
+        std::vector<uchar> row = bilevelRow(width, y);
+        ASSERT_EQ(TIFFWriteScanline(tif, row.data(), uint32_t(y), 0), 1);
+    }
+    TIFFClose(tif);
+    const QImage shown = turnAndSaveInPlace(tiff, kpv::ContentTypes::kTiff);
+    EXPECT_EQ(tiffField(tiff, TIFFTAG_BITSPERSAMPLE), 1);
+    EXPECT_EQ(tiffField(tiff, TIFFTAG_COMPRESSION), COMPRESSION_CCITTFAX4);
+    EXPECT_EQ(maxChannelDifference(decoded(tiff), shown), 0);
+
+    QByteArray pngBytes;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_set_write_fn(
+        png, &pngBytes,
+        [](png_structp p, png_bytep d, png_size_t n) {
+            static_cast<QByteArray*>(png_get_io_ptr(p))->append(reinterpret_cast<const char*>(d), qsizetype(n));
+        },
+        nullptr);
+    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 1, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < height; ++y) {
+        std::vector<uchar> row = bilevelRow(width, y);
+        png_write_row(png, row.data());
+    }
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    const QString pngPath = writeFile(dir, "scan.png", pngBytes);
+    const QImage pngShown = turnAndSaveInPlace(pngPath, kpv::ContentTypes::kPng);
+    const QByteArray written = fileBytes(pngPath);
+    EXPECT_EQ(int(written.at(24)), 1) << "bits per sample";
+    EXPECT_EQ(int(written.at(25)), 0) << "PNG colour type";
+    EXPECT_EQ(maxChannelDifference(decoded(pngPath), pngShown), 0);
+}
+
 }  // namespace
