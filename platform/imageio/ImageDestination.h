@@ -60,9 +60,12 @@ public:
     // stores straight alpha) as `type`. Properties read:
     //   kCGImagePropertyOrientation (1 to 8), kCGImagePropertyDPIWidth / DPIHeight,
     //   kCGImageDestinationLossyCompressionQuality (JPEG and JPEG 2000; 1.0 is lossless for
-    //   JPEG 2000), TIFF dictionary -> kCGImagePropertyTIFFCompression (1, 5, 32773 or Deflate's 8 and 32946), and the
-    //   text, number and rational entries of the EXIF and TIFF dictionaries, which JPEG, PNG and
-    //   TIFF files carry on.
+    //   JPEG 2000), TIFF dictionary -> kCGImagePropertyTIFFCompression (1, 5, 32773, JPEG's 6
+    //   and 7 or Deflate's 8 and 32946), and the text, number and rational entries of the EXIF
+    //   and TIFF dictionaries, which JPEG, PNG and TIFF files carry on. What the source file's
+    //   properties say of its storage is kept where the format has it: kCGImagePropertyColorModel
+    //   "Gray" writes one grey channel (JPEG, PNG, TIFF; while the pixels are grey) and
+    //   kCGImagePropertyHasAlpha true keeps an alpha channel even when every pixel is opaque.
     static bool writeImage(const QImage& image, const QString& path, const QString& type,
                            const QVariantMap& properties, QString* error = nullptr);
     static bool writeImage(const QImage& image, const QString& path, const QString& type,
@@ -83,10 +86,12 @@ public:
     static QString cancelledError(const QString& path);
 
     // Whether any pixel of a 32-bit picture whose fourth byte is its alpha (RGBA8888, straight or
-    // premultiplied) is less than opaque: only such a picture is written with an alpha channel.
+    // premultiplied) is less than opaque: only such a picture, or one from a file that had an
+    // alpha channel, is written with one.
     static bool hasTransparency(const QImage& rgba);
     // What rewriting the file at `path` as one 8-bit picture would drop, in words for a question
-    // ("3 pages", "the animation", "16 bits per channel"); empty when nothing. Files that cannot
+    // ("3 pages", "the animation", "16 bits per channel", the CMYK colours of a file whose rewrite
+    // must be coded from RGB); empty when nothing. Files that cannot
     // be read answer empty: the write itself then reports the failure.
     static QStringList contentLostByRewriting(const QString& path);
     // The same over the file's bytes.

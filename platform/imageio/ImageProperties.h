@@ -19,6 +19,13 @@ inline constexpr char kCGImagePropertyDPIWidth[] = "DPIWidth";
 inline constexpr char kCGImagePropertyDPIHeight[] = "DPIHeight";
 inline constexpr char kCGImagePropertyDepth[] = "Depth";
 inline constexpr char kCGImagePropertyHasAlpha[] = "HasAlpha";
+// How the file stores its colours: "Gray", "RGB" or "CMYK" (a string), and whether as indices
+// into a palette (bool). A writer keeps a grey photo grey, and an alpha channel the file had.
+inline constexpr char kCGImagePropertyColorModel[] = "ColorModel";
+inline constexpr char kCGImagePropertyColorModelGray[] = "Gray";
+inline constexpr char kCGImagePropertyColorModelRGB[] = "RGB";
+inline constexpr char kCGImagePropertyColorModelCMYK[] = "CMYK";
+inline constexpr char kCGImagePropertyIsIndexed[] = "IsIndexed";
 
 // Sub-dictionaries.
 inline constexpr char kCGImagePropertyExifDictionary[] = "Exif";
@@ -29,6 +36,14 @@ inline constexpr char kCGImagePropertyGIFDictionary[] = "GIF";
 inline constexpr char kCGImagePropertyJFIFDictionary[] = "JFIF";
 // JPEG sub-dictionary: whether the file is coded in several scans (bool).
 inline constexpr char kCGImagePropertyJFIFIsProgressive[] = "IsProgressive";
+// The quality (0 to 1) that the file's luminance quantisation table was most likely made with,
+// and how many luma samples stand for one of each chroma sample across and down (a list of two
+// integers: 1 1 is no subsampling, 2 2 the usual quarter). A JPEG written again keeps both.
+inline constexpr char kCGImagePropertyJFIFEstimatedQuality[] = "EstimatedQuality";
+inline constexpr char kCGImagePropertyJFIFChromaSubsampling[] = "ChromaSubsampling";
+// PNG sub-dictionary: whether the rows are stored interlaced (Adam7) (bool).
+inline constexpr char kCGImagePropertyPNGDictionary[] = "PNG";
+inline constexpr char kCGImagePropertyPNGIsInterlaced[] = "IsInterlaced";
 
 // EXIF sub-dictionary (EXIF 2.3 tag names).
 inline constexpr char kCGImagePropertyExifDateTimeOriginal[] = "DateTimeOriginal";   // "yyyy:MM:dd HH:mm:ss"

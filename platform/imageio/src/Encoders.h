@@ -17,6 +17,19 @@ struct EncodeOptions {
     double dpiX = 0, dpiY = 0;
     int tiffCompression = 1;
     bool hasAlpha = true;
+    // One grey channel (red, green and blue are equal in every pixel) instead of three; with
+    // `bilevel`, one bit a pixel (every pixel black or white, as the source stored it).
+    bool grey = false;
+    bool bilevel = false;
+    // JPEG: coded in several scans, and the luma samples for each chroma sample across and down
+    // (0: the library's own, two by two).
+    bool progressive = false;
+    int lumaH = 0, lumaV = 0;
+    // PNG: rows stored interlaced (Adam7), and palette indices while the picture has no more
+    // than 256 colours (packed to `paletteDepth` bits, or fewer when its colours allow).
+    bool interlaced = false;
+    bool indexed = false;
+    int paletteDepth = 8;
     // PNG: the deflate level, 0 (stored as they are) to 9; -1: the library's own.
     int pngCompressionLevel = -1;
     // The pixels keep the colour model of the source (a JPEG turned on its blocks): its colour

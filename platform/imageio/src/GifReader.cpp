@@ -194,6 +194,8 @@ public:
             gif.insert(kCGImagePropertyGIFLoopCount, m_loopCount);
         QVariantMap map;
         map.insert(kCGImagePropertyGIFDictionary, gif);
+        // Every GIF picture is palette indices (GIF89a 22): one written again as PNG stays so.
+        map.insert(kCGImagePropertyIsIndexed, true);
         return map;
     }
 

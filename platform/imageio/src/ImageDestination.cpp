@@ -7,11 +7,13 @@
 #include "foundation/FileReplace.h"
 #include "imageio/ContentTypes.h"
 #include "imageio/ImageProperties.h"
+#include "imageio/ImageSource.h"
 
 #include <QFile>
 #include <QFileInfo>
 
 #include <exiv2/exiv2.hpp>
+#include <turbojpeg.h>
 
 #include <cmath>
 #include <cstring>
@@ -25,9 +27,28 @@ EncodeOptions optionsFrom(const QVariantMap& p, const QImage& image)
 {
     EncodeOptions o;
     bool ok = false;
-    const double quality = p.value(kCGImageDestinationLossyCompressionQuality).toDouble(&ok);
+    double quality = p.value(kCGImageDestinationLossyCompressionQuality).toDouble(&ok);
+    // A JPEG written again without a quality chosen keeps the one it was made with, its scans
+    // and its chroma resolution: a turn neither blurs its colours nor grows it.
+    const QVariantMap jfif = p.value(kCGImagePropertyJFIFDictionary).toMap();
+    if (!ok)
+        quality = jfif.value(kCGImagePropertyJFIFEstimatedQuality).toDouble(&ok);
     if (ok && std::isfinite(quality))
         o.quality = std::clamp(quality, 0.0, 1.0);
+    o.progressive = jfif.value(kCGImagePropertyJFIFIsProgressive).toBool();
+    o.interlaced = p.value(kCGImagePropertyPNGDictionary).toMap().value(kCGImagePropertyPNGIsInterlaced).toBool();
+    o.indexed = p.value(kCGImagePropertyIsIndexed).toBool();
+    if (const int depth = p.value(kCGImagePropertyDepth).toInt(); depth == 1 || depth == 2 || depth == 4)
+        o.paletteDepth = depth;
+    const QVariantList sampling = jfif.value(kCGImagePropertyJFIFChromaSubsampling).toList();
+    if (sampling.size() == 2) {
+        const int h = sampling[0].toInt(), v = sampling[1].toInt();
+        // JPEG A.1.1 and B.2.2: factors 1 to 4, at most ten blocks in a unit of the three components.
+        if (h >= 1 && h <= 4 && v >= 1 && v <= 4 && h * v + 2 <= 10) {
+            o.lumaH = h;
+            o.lumaV = v;
+        }
+    }
     const int orientation = p.value(kCGImagePropertyOrientation).toInt();
     if (orientation >= 1 && orientation <= 8)
         o.orientation = orientation;
@@ -40,6 +61,22 @@ EncodeOptions optionsFrom(const QVariantMap& p, const QImage& image)
     o.tiffCompression = p.value(kCGImagePropertyTIFFDictionary).toMap().value(kCGImagePropertyTIFFCompression, 1).toInt();
     o.hasAlpha = image.hasAlphaChannel();
     return o;
+}
+
+// Whether every pixel of an RGBA8888 picture has equal red, green and blue (with `bilevel`:
+// and is black or white, and opaque).
+bool allGrey(const QImage& rgba, bool bilevel = false)
+{
+    for (int y = 0; y < rgba.height(); ++y) {
+        const uchar* row = rgba.constScanLine(y);
+        for (int x = 0; x < rgba.width(); ++x, row += 4) {
+            if (row[0] != row[1] || row[1] != row[2])
+                return false;
+            if (bilevel && ((row[0] != 0 && row[0] != 0xff) || row[3] != 0xff))
+                return false;
+        }
+    }
+    return true;
 }
 
 // Sets one EXIF tag from a dictionary value, converting to the tag's own type; values of
@@ -211,6 +248,36 @@ bool isMetadataLibraryText(const QByteArray& keyword)
     return keyword == "XML:com.adobe.xmp" || keyword == "Description" || keyword.startsWith("Raw profile type ");
 }
 
+// A PNG written from a PNG keeps what its source says of the colour space of its pixels (PNG
+// 11.3.3: gamma, chromaticities, the sRGB rendering intent), which a turn leaves as they were;
+// without them a colour-managing program draws the picture lighter or darker. They go right after
+// the new file's header, before its palette and data, unless the new file has such a chunk or a
+// colour profile (which takes their place).
+void carryPngColourSpace(QByteArray* file, const QByteArray& source)
+{
+    QByteArray chunks;
+    MPngWalkChunksInMemory(reinterpret_cast<const uint8_t*>(source.constData()), size_t(source.size()),
+                           [&](const MPngChunk& chunk) {
+                               if (chunk.is("gAMA") || chunk.is("cHRM") || chunk.is("sRGB"))
+                                   chunks += source.mid(qsizetype(chunk.offset), qsizetype(chunk.length) + 12);
+                               return !chunk.is("IDAT");
+                           });
+    if (chunks.isEmpty())
+        return;
+    bool taken = false;
+    int64_t afterHeader = -1;
+    MPngWalkChunksInMemory(reinterpret_cast<const uint8_t*>(file->constData()), size_t(file->size()),
+                           [&](const MPngChunk& chunk) {
+                               if (chunk.is("IHDR"))
+                                   afterHeader = chunk.offset + int64_t(chunk.length) + 12;
+                               taken = taken || chunk.is("gAMA") || chunk.is("cHRM") || chunk.is("sRGB") ||
+                                       chunk.is("iCCP");
+                               return !chunk.is("IDAT");
+                           });
+    if (!taken && afterHeader > 0)
+        file->insert(qsizetype(afterHeader), chunks);
+}
+
 // A PNG written from a PNG keeps the source's other text chunks (title, author, copyright, the
 // program's own notes), byte for byte, in their order, just before the new file's end.
 void carryPngText(QByteArray* file, const QByteArray& source)
@@ -229,6 +296,7 @@ void carryPngText(QByteArray* file, const QByteArray& source)
                                }
                                return true;
                            });
+    carryPngColourSpace(file, source);
     if (chunks.isEmpty())
         return;
     int64_t end = -1;
@@ -242,15 +310,18 @@ void carryPngText(QByteArray* file, const QByteArray& source)
         file->insert(qsizetype(end), chunks);
 }
 
-// Whether a colour profile can describe the pixels written. The writers store RGB, and a grey or
-// CMYK photo is decoded to RGB: its profile (colour space "GRAY" or "CMYK" at byte 16 of the
-// header) would tell a colour-managing program to read those RGB values as grey levels or inks,
-// and such a file is refused or drawn wrong there. Any other profile goes along.
+// Whether a colour profile can describe the pixels written. A grey photo written grey keeps its
+// grey profile; otherwise the writers store RGB, and a CMYK photo is decoded to RGB: a grey or
+// CMYK profile (colour space "GRAY" or "CMYK" at byte 16 of the header) would tell a
+// colour-managing program to read those RGB values as grey levels or inks, and such a file is
+// refused or drawn wrong there. An RGB profile does not describe grey samples either.
 bool profileFits(const Exiv2::DataBuf& profile, const EncodeOptions& o)
 {
     if (o.sourceColourModel || profile.size_ < 20)
         return true;
     const char* space = reinterpret_cast<const char*>(profile.pData_) + 16;
+    if (o.grey)
+        return std::memcmp(space, "GRAY", 4) == 0;
     return std::memcmp(space, "GRAY", 4) != 0 && std::memcmp(space, "CMYK", 4) != 0;
 }
 
@@ -417,6 +488,30 @@ bool endsEarly(const QByteArray& data)
     return true;
 }
 
+// Whether rewriting the file would turn its inks into RGB: the pixels are decoded to RGB, and a
+// CMYK TIFF is always written from them. A CMYK JPEG keeps its inks when a turn is done on its
+// blocks, which needs whole blocks at its edges (JPEG A.2.4): only one without them is coded anew.
+bool cmykWouldBecomeRgb(const QByteArray& data)
+{
+    if (data.startsWith("\xFF\xD8")) {
+        tjhandle tj = tjInitDecompress();
+        if (!tj)
+            return false;
+        int width = 0, height = 0, sampling = -1, space = -1;
+        const bool read = tjDecompressHeader3(tj, reinterpret_cast<const unsigned char*>(data.constData()),
+                                              static_cast<unsigned long>(data.size()), &width, &height, &sampling,
+                                              &space) == 0;
+        tjDestroy(tj);
+        if (!read || (space != TJCS_CMYK && space != TJCS_YCCK) || sampling < 0 || sampling >= TJ_NUMSAMP)
+            return false;
+        return width % tjMCUWidth[sampling] != 0 || height % tjMCUHeight[sampling] != 0;
+    }
+    const auto source = ImageSource::createWithData(data);
+    return source && source->type() == ContentTypes::kTiff &&
+           source->propertiesAtIndex(0).value(kCGImagePropertyColorModel).toString() ==
+               QLatin1String(kCGImagePropertyColorModelCMYK);
+}
+
 }  // namespace
 
 QString ImageDestination::cancelledError(const QString& path)
@@ -468,6 +563,8 @@ QStringList ImageDestination::contentLostByRewritingData(const QByteArray& data)
                 lost << QStringLiteral("%1 bits per channel").arg(bits);
         }
     }
+    if (cmykWouldBecomeRgb(data))
+        lost << QStringLiteral("its CMYK colours (they would be written as RGB)");
     return lost;
 }
 
@@ -510,8 +607,15 @@ bool ImageDestination::writeImage(const QImage& image, const QString& path, cons
     }
     EncodeOptions o = optionsFrom(properties, image);
     // Every decode hands its pixels over with an alpha channel: only a picture with a pixel that is
-    // not opaque is written with one, so an RGB photo saved as PNG or TIFF stays RGB.
-    o.hasAlpha = o.hasAlpha && hasTransparency(rgba);
+    // not opaque, or one read from a file that had an alpha channel, is written with one, so an
+    // RGB photo saved as PNG or TIFF stays RGB and an RGBA file stays RGBA.
+    o.hasAlpha = o.hasAlpha && (properties.value(kCGImagePropertyHasAlpha).toBool() || hasTransparency(rgba));
+    // A grey photo stays grey (a third of the samples), as long as its pixels still are grey.
+    o.grey = properties.value(kCGImagePropertyColorModel).toString() == QLatin1String(kCGImagePropertyColorModelGray) &&
+             (type == ContentTypes::kJpeg || type == ContentTypes::kPng || type == ContentTypes::kTiff) && allGrey(rgba);
+    // A black and white scan stays one bit a pixel (PNG, TIFF), a small fraction of grey bytes.
+    o.bilevel = o.grey && !o.hasAlpha && type != ContentTypes::kJpeg && properties.value(kCGImagePropertyDepth).toInt() == 1 &&
+                !properties.value(kCGImagePropertyIsIndexed).toBool() && allGrey(rgba, true);
     QByteArray bytes;
     bool ok = false;
     bool metadata = false;

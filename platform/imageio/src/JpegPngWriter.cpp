@@ -6,6 +6,7 @@
 #include <csetjmp>
 #include <cstdlib>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include <jpeglib.h>
@@ -54,10 +55,19 @@ bool runJpeg(JpegJob* job, const QImage& rgba, const EncodeOptions& o)
     jpeg_mem_dest(&job->info, &job->buffer, &job->size);
     job->info.image_width = JDIMENSION(rgba.width());
     job->info.image_height = JDIMENSION(rgba.height());
-    job->info.input_components = 3;
-    job->info.in_color_space = JCS_RGB;
+    const int components = o.grey ? 1 : 3;
+    job->info.input_components = components;
+    job->info.in_color_space = o.grey ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_set_defaults(&job->info);
     jpeg_set_quality(&job->info, std::clamp(int(o.quality * 100 + 0.5), 1, 100), TRUE);
+    if (!o.grey && o.lumaH > 0 && o.lumaV > 0) {
+        job->info.comp_info[0].h_samp_factor = o.lumaH;
+        job->info.comp_info[0].v_samp_factor = o.lumaV;
+        for (int c = 1; c < 3; ++c)
+            job->info.comp_info[c].h_samp_factor = job->info.comp_info[c].v_samp_factor = 1;
+    }
+    if (o.progressive)
+        jpeg_simple_progression(&job->info);
     if (o.dpiX > 0 && o.dpiY > 0) {
         job->info.write_JFIF_header = TRUE;
         job->info.density_unit = 1;
@@ -65,14 +75,14 @@ bool runJpeg(JpegJob* job, const QImage& rgba, const EncodeOptions& o)
         job->info.Y_density = UINT16(std::clamp(o.dpiY + 0.5, 1.0, 65535.0));
     }
     jpeg_start_compress(&job->info, TRUE);
-    job->row.resize(size_t(rgba.width()) * 3);
+    job->row.resize(size_t(rgba.width()) * size_t(components));
     while (job->info.next_scanline < job->info.image_height) {
         const uchar* src = rgba.constScanLine(int(job->info.next_scanline));
         // JPEG has no alpha: composite over white, as viewers show transparent areas.
         for (int x = 0; x < rgba.width(); ++x) {
             const unsigned a = src[4 * x + 3];
-            for (int c = 0; c < 3; ++c)
-                job->row[size_t(3 * x + c)] = uchar((src[4 * x + c] * a + 255 * (255 - a) + 127) / 255);
+            for (int c = 0; c < components; ++c)
+                job->row[size_t(components * x + c)] = uchar((src[4 * x + c] * a + 255 * (255 - a) + 127) / 255);
         }
         JSAMPROW rows[1] = {job->row.data()};
         jpeg_write_scanlines(&job->info, rows, 1);
@@ -103,10 +113,49 @@ struct PngJob {
     png_structp png = nullptr;
     png_infop info = nullptr;
     QString message;
+    std::vector<png_byte> row;
+    std::vector<png_color> palette;
+    std::vector<png_byte> paletteAlpha;
+    std::unordered_map<uint32_t, png_byte> paletteIndex;
 };
+
+// The 32-bit key of a pixel of straight RGBA8888 (alpha made opaque when it is not kept).
+uint32_t pixelKey(const uchar* p, bool alpha)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(alpha ? p[3] : 0xff) << 24;
+}
+
+// The picture's colours as a palette (PNG 11.2.3), in the order they first appear; false when it
+// has more than 256 of them.
+bool buildPalette(PngJob* job, const QImage& rgba, bool alpha)
+{
+    for (int y = 0; y < rgba.height(); ++y) {
+        const uchar* src = rgba.constScanLine(y);
+        for (int x = 0; x < rgba.width(); ++x, src += 4) {
+            const uint32_t key = pixelKey(src, alpha);
+            if (job->paletteIndex.count(key))
+                continue;
+            if (job->palette.size() == 256)
+                return false;
+            job->paletteIndex.emplace(key, png_byte(job->palette.size()));
+            job->palette.push_back(png_color{src[0], src[1], src[2]});
+            job->paletteAlpha.push_back(alpha ? src[3] : png_byte(0xff));
+        }
+    }
+    return true;
+}
 
 bool runPng(PngJob* job, const QImage& rgba, const EncodeOptions& o, QByteArray* out)
 {
+    // A palette picture stays one while its colours fit a palette; more colours are written
+    // whole rather than reduced.
+    const bool indexed = o.indexed && buildPalette(job, rgba, o.hasAlpha);
+    int depth = 8;
+    if (indexed) {
+        const size_t colours = job->palette.size();
+        const int needed = colours <= 2 ? 1 : colours <= 4 ? 2 : colours <= 16 ? 4 : 8;
+        depth = std::max(needed, o.paletteDepth);
+    }
     job->png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &job->message, onPngWriteError, onPngWriteWarning);
     if (!job->png)
         return false;
@@ -116,9 +165,19 @@ bool runPng(PngJob* job, const QImage& rgba, const EncodeOptions& o, QByteArray*
     if (setjmp(png_jmpbuf(job->png)))
         return false;
     png_set_write_fn(job->png, out, pngWriteToArray, pngFlushNothing);
-    png_set_IHDR(job->png, job->info, png_uint_32(rgba.width()), png_uint_32(rgba.height()), 8,
-                 o.hasAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    const int colorType = indexed ? PNG_COLOR_TYPE_PALETTE
+                          : o.grey ? (o.hasAlpha ? PNG_COLOR_TYPE_GRAY_ALPHA : PNG_COLOR_TYPE_GRAY)
+                                   : (o.hasAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB);
+    if (o.bilevel && !indexed && !o.hasAlpha)
+        depth = 1;
+    png_set_IHDR(job->png, job->info, png_uint_32(rgba.width()), png_uint_32(rgba.height()), depth, colorType,
+                 o.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    if (indexed) {
+        png_set_PLTE(job->png, job->info, job->palette.data(), int(job->palette.size()));
+        if (std::any_of(job->paletteAlpha.begin(), job->paletteAlpha.end(), [](png_byte a) { return a != 0xff; }))
+            png_set_tRNS(job->png, job->info, job->paletteAlpha.data(), int(job->paletteAlpha.size()), nullptr);
+    }
     if (o.dpiX > 0 && o.dpiY > 0)
         png_set_pHYs(job->png, job->info, png_uint_32(o.dpiX / 0.0254 + 0.5), png_uint_32(o.dpiY / 0.0254 + 0.5),
                      PNG_RESOLUTION_METER);
@@ -129,10 +188,35 @@ bool runPng(PngJob* job, const QImage& rgba, const EncodeOptions& o, QByteArray*
     if (o.pngCompressionLevel == 0)
         png_set_filter(job->png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
     png_write_info(job->png, job->info);
-    if (!o.hasAlpha)
+    if (depth < 8)
+        png_set_packing(job->png);  // one index or level a byte in, packed into the row by the library
+    if (!o.hasAlpha && !o.grey && !indexed)
         png_set_filler(job->png, 0, PNG_FILLER_AFTER);  // drop the fourth byte of each pixel
-    for (int y = 0; y < rgba.height(); ++y)
-        png_write_row(job->png, rgba.constScanLine(y));
+    // An interlaced file takes every row once for each of its seven passes.
+    const int passes = png_set_interlace_handling(job->png);
+    for (int pass = 0; pass < passes; ++pass) {
+        for (int y = 0; y < rgba.height(); ++y) {
+            const uchar* src = rgba.constScanLine(y);
+            if (indexed) {
+                job->row.resize(size_t(rgba.width()));
+                for (size_t x = 0; x < size_t(rgba.width()); ++x)
+                    job->row[x] = job->paletteIndex.at(pixelKey(src + 4 * x, o.hasAlpha));
+                png_write_row(job->png, job->row.data());
+            } else if (o.grey) {
+                // Grey rows take the red sample of each pixel (and its alpha).
+                const size_t step = o.hasAlpha ? 2 : 1;
+                job->row.resize(size_t(rgba.width()) * step);
+                for (size_t x = 0; x < size_t(rgba.width()); ++x) {
+                    job->row[x * step] = depth == 1 ? src[4 * x] >> 7 : src[4 * x];
+                    if (o.hasAlpha)
+                        job->row[x * step + 1] = src[4 * x + 3];
+                }
+                png_write_row(job->png, job->row.data());
+            } else {
+                png_write_row(job->png, src);
+            }
+        }
+    }
     png_write_end(job->png, job->info);
     return true;
 }

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -281,8 +282,44 @@ bool runRegionDecode(DecodeJob* job, const unsigned char* data, size_t size, con
     return true;
 }
 
-bool runReadHeader(DecodeJob* job, const unsigned char* data, size_t size, QSize* out, double* dpiX, double* dpiY,
-                   bool* progressive)
+// What the header of a JPEG says of its picture and of how it is coded.
+struct JpegHeader {
+    QSize size;
+    double dpiX = 0, dpiY = 0;
+    bool progressive = false;
+    const char* colorModel = kCGImagePropertyColorModelRGB;
+    int quality = 0;             // 1 to 100; 0: not known
+    int lumaH = 0, lumaV = 0;    // luma samples for each chroma sample; 0: not the usual layout
+};
+
+// The quality whose scaling of the example luminance table (JPEG K.1) comes nearest to `table`,
+// as a writer that scales that table makes it (the scaling of the JPEG library's own writer, which
+// our writer uses too): quality q scales by 5000 / q below 50, by 200 - 2q from there.
+int estimateQuality(const JQUANT_TBL& table)
+{
+    static constexpr int kLuminance[DCTSIZE2] = {
+        16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
+        14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
+        18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
+        49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
+    int best = 0;
+    long bestDistance = 0;
+    for (int q = 1; q <= 100; ++q) {
+        const long scale = q < 50 ? 5000 / q : 200 - 2 * q;
+        long distance = 0;
+        for (int i = 0; i < DCTSIZE2; ++i) {
+            const long expected = std::clamp<long>((kLuminance[i] * scale + 50) / 100, 1, 32767);
+            distance += std::labs(long(table.quantval[i]) - expected);
+        }
+        if (best == 0 || distance <= bestDistance) {
+            best = q;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
+bool runReadHeader(DecodeJob* job, const unsigned char* data, size_t size, JpegHeader* out)
 {
     if (setjmp(job->d.m_err.jump)) {
         job->error = QStringLiteral("not a readable JPEG file: %1").arg(QString::fromLatin1(job->d.m_err.message));
@@ -292,15 +329,32 @@ bool runReadHeader(DecodeJob* job, const unsigned char* data, size_t size, QSize
     job->d.m_created = true;
     jpeg_mem_src(&job->d.m_info, data, static_cast<unsigned long>(size));
     jpeg_read_header(&job->d.m_info, TRUE);
-    *out = QSize(int(job->d.m_info.image_width), int(job->d.m_info.image_height));
-    *progressive = jpeg_has_multiple_scans(&job->d.m_info);
-    // JFIF density: unit 1 is dots per inch, 2 dots per centimetre.
     const jpeg_decompress_struct& info = job->d.m_info;
+    out->size = QSize(int(info.image_width), int(info.image_height));
+    out->progressive = jpeg_has_multiple_scans(&job->d.m_info);
+    switch (info.jpeg_color_space) {
+    case JCS_GRAYSCALE: out->colorModel = kCGImagePropertyColorModelGray; break;
+    case JCS_CMYK:
+    case JCS_YCCK: out->colorModel = kCGImagePropertyColorModelCMYK; break;
+    default: out->colorModel = kCGImagePropertyColorModelRGB; break;
+    }
+    // The tables of the frame's first component (luma), read with the header (JPEG B.2.4.1).
+    const int table = info.comp_info ? info.comp_info[0].quant_tbl_no : -1;
+    if (table >= 0 && table < NUM_QUANT_TBLS && info.quant_tbl_ptrs[table])
+        out->quality = estimateQuality(*info.quant_tbl_ptrs[table]);
+    // Luma and chroma (JPEG A.1.1): the chroma components sampled once for each block of luma.
+    if (info.jpeg_color_space == JCS_YCbCr && info.num_components == 3 && info.comp_info &&
+        info.comp_info[1].h_samp_factor == 1 && info.comp_info[1].v_samp_factor == 1 &&
+        info.comp_info[2].h_samp_factor == 1 && info.comp_info[2].v_samp_factor == 1) {
+        out->lumaH = info.comp_info[0].h_samp_factor;
+        out->lumaV = info.comp_info[0].v_samp_factor;
+    }
+    // JFIF density: unit 1 is dots per inch, 2 dots per centimetre.
     if (info.saw_JFIF_marker && info.X_density > 0 && info.Y_density > 0 &&
         (info.density_unit == 1 || info.density_unit == 2)) {
         const double toInch = info.density_unit == 2 ? 2.54 : 1.0;
-        *dpiX = info.X_density * toInch;
-        *dpiY = info.Y_density * toInch;
+        out->dpiX = info.X_density * toInch;
+        out->dpiY = info.Y_density * toInch;
     }
     return true;
 }
@@ -417,11 +471,12 @@ public:
         m_data = data;
         auto job = std::make_unique<DecodeJob>();
         if (!runReadHeader(job.get(), reinterpret_cast<const unsigned char*>(m_data.constData()),
-                           size_t(m_data.size()), &m_size, &m_dpiX, &m_dpiY, &m_progressive)) {
+                           size_t(m_data.size()), &m_header)) {
             if (error)
                 *error = job->error;
             return false;
         }
+        m_size = m_header.size;
         return true;
     }
     QString type() const override { return ContentTypes::kJpeg; }
@@ -483,16 +538,23 @@ public:
 
     QVariantMap formatProperties(int) const override
     {
-        QVariantMap map = imageio_detail::densityProperties(m_dpiX, m_dpiY);
-        map.insert(kCGImagePropertyJFIFDictionary, QVariantMap{{kCGImagePropertyJFIFIsProgressive, m_progressive}});
+        QVariantMap map = imageio_detail::densityProperties(m_header.dpiX, m_header.dpiY);
+        QVariantMap jfif{{kCGImagePropertyJFIFIsProgressive, m_header.progressive}};
+        if (m_header.quality > 0)
+            jfif.insert(kCGImagePropertyJFIFEstimatedQuality, m_header.quality / 100.0);
+        if (m_header.lumaH > 0 && m_header.lumaV > 0)
+            jfif.insert(kCGImagePropertyJFIFChromaSubsampling, QVariantList{m_header.lumaH, m_header.lumaV});
+        map.insert(kCGImagePropertyJFIFDictionary, jfif);
+        map.insert(kCGImagePropertyColorModel, QString::fromLatin1(m_header.colorModel));
+        map.insert(kCGImagePropertyDepth, 8);
+        map.insert(kCGImagePropertyHasAlpha, false);
         return map;
     }
 
 private:
     QByteArray m_data;
     QSize m_size;
-    double m_dpiX = 0, m_dpiY = 0;
-    bool m_progressive = false;
+    JpegHeader m_header;
     // Asked of the index maker by the second part: a file of which one part is all that is
     // wanted (the middle of a photo decoded ahead of a zoom) is read once, from the top, and the
     // index pays only from the second part on. Until it is made, parts decode from the top.

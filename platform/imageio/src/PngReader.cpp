@@ -6,6 +6,7 @@
 #include "FormatDecoder.h"
 #include "imageio/ImageLimits.h"
 #include "imageio/ContentTypes.h"
+#include "imageio/ImageProperties.h"
 
 #include <png.h>
 
@@ -561,6 +562,13 @@ public:
         m_size = job->size;
         m_dpiX = job->dpiX;
         m_dpiY = job->dpiY;
+        // IHDR, as stored: what a file written again from these pixels should keep.
+        const int colorType = png_get_color_type(job->png, job->info);
+        m_grey = (colorType & PNG_COLOR_MASK_COLOR) == 0;
+        m_alpha = (colorType & PNG_COLOR_MASK_ALPHA) != 0 || png_get_valid(job->png, job->info, PNG_INFO_tRNS) != 0;
+        m_depth = png_get_bit_depth(job->png, job->info);
+        m_indexed = colorType == PNG_COLOR_TYPE_PALETTE;
+        m_adam7 = png_get_interlace_type(job->png, job->info) == PNG_INTERLACE_ADAM7;
         return true;
     }
     QString type() const override { return ContentTypes::kPng; }
@@ -607,7 +615,17 @@ public:
             *error = QStringLiteral("PNG decoding failed: %1").arg(job->message);
         return {};
     }
-    QVariantMap formatProperties(int) const override { return imageio_detail::densityProperties(m_dpiX, m_dpiY); }
+    QVariantMap formatProperties(int) const override
+    {
+        QVariantMap map = imageio_detail::densityProperties(m_dpiX, m_dpiY);
+        map.insert(kCGImagePropertyColorModel,
+                   QString::fromLatin1(m_grey ? kCGImagePropertyColorModelGray : kCGImagePropertyColorModelRGB));
+        map.insert(kCGImagePropertyDepth, m_depth);
+        map.insert(kCGImagePropertyHasAlpha, m_alpha);
+        map.insert(kCGImagePropertyIsIndexed, m_indexed);
+        map.insert(kCGImagePropertyPNGDictionary, QVariantMap{{kCGImagePropertyPNGIsInterlaced, m_adam7}});
+        return map;
+    }
 
 private:
     // The picture's rows as the decoder hands them out; *premultiplied says whether their alpha is.
@@ -628,6 +646,11 @@ private:
     QByteArray m_data;
     QSize m_size;
     double m_dpiX = 0, m_dpiY = 0;
+    bool m_grey = false;
+    bool m_alpha = false;
+    bool m_indexed = false;
+    bool m_adam7 = false;
+    int m_depth = 8;
 };
 
 }  // namespace

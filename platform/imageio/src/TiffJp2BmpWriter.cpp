@@ -96,31 +96,59 @@ bool encodeTiff(const QImage& rgba, const EncodeOptions& o, QByteArray* out, QSt
             *error = QStringLiteral("TIFF encoder could not start");
         return false;
     }
-    // The lossless codings a TIFF may name are kept: a photo turned and written over itself stays
-    // as compact as it was (a Deflate file written uncompressed grows many times over, and may no
-    // longer fit the disk). Deflate's old code is written as its current one; lossy or unknown
-    // codings are written uncompressed.
+    // The codings a TIFF may name are kept: a photo turned and written over itself stays as
+    // compact as it was (a Deflate or JPEG file written uncompressed grows many times over, and
+    // may no longer fit the disk). Deflate's old code is written as its current one, and the old
+    // JPEG coding of TIFF 6.0 section 22 as the one of Technical Note 2; unknown codings are
+    // written uncompressed.
     int compression = COMPRESSION_NONE;
     switch (o.tiffCompression) {
     case COMPRESSION_LZW:
     case COMPRESSION_PACKBITS:
     case COMPRESSION_ADOBE_DEFLATE:
+    case COMPRESSION_JPEG:
         compression = o.tiffCompression;
         break;
     case COMPRESSION_DEFLATE:
         compression = COMPRESSION_ADOBE_DEFLATE;
         break;
+    case COMPRESSION_OJPEG:
+        compression = COMPRESSION_JPEG;
+        break;
+    case COMPRESSION_CCITTRLE:
+    case COMPRESSION_CCITTFAX3:
+    case COMPRESSION_CCITTFAX4:
+    case COMPRESSION_CCITTRLEW:
+        // The fax codings (TIFF 6.0 sections 10 and 11) hold one bit a pixel: Group 3 stays, the
+        // others are written as Group 4, and a picture that is no longer black and white as Deflate.
+        compression = !o.bilevel ? COMPRESSION_ADOBE_DEFLATE
+                      : o.tiffCompression == COMPRESSION_CCITTFAX3 ? COMPRESSION_CCITTFAX3
+                                                                   : COMPRESSION_CCITTFAX4;
+        break;
     default:
         break;
     }
-    const uint16_t samples = o.hasAlpha ? 4 : 3;
+    if (compression == COMPRESSION_JPEG && o.bilevel)
+        compression = COMPRESSION_CCITTFAX4;  // JPEG holds no single bits
+    if (!TIFFIsCODECConfigured(uint16_t(compression)))  // still lossless and compact
+        compression = TIFFIsCODECConfigured(COMPRESSION_ADOBE_DEFLATE) ? COMPRESSION_ADOBE_DEFLATE : COMPRESSION_NONE;
+    // Colour in JPEG is coded as luma and chroma, the chroma at half the resolution each way, as
+    // JPEG files are; libtiff converts the RGB rows itself. An alpha channel keeps the samples RGB.
+    const bool ycbcr = compression == COMPRESSION_JPEG && !o.grey && !o.hasAlpha;
+    const uint16_t colours = o.grey ? 1 : 3;
+    const uint16_t samples = colours + (o.hasAlpha ? 1 : 0);
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(rgba.width()));
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(rgba.height()));
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, o.bilevel ? 1 : 8);
     TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, o.grey ? PHOTOMETRIC_MINISBLACK : ycbcr ? PHOTOMETRIC_YCBCR : PHOTOMETRIC_RGB);
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+    if (compression == COMPRESSION_JPEG) {
+        TIFFSetField(tif, TIFFTAG_JPEGQUALITY, std::clamp(int(o.quality * 100 + 0.5), 1, 100));
+        if (ycbcr)
+            TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+    }
     TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
     if (o.hasAlpha) {
         const uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};
@@ -133,15 +161,25 @@ bool encodeTiff(const QImage& rgba, const EncodeOptions& o, QByteArray* out, QSt
         TIFFSetField(tif, TIFFTAG_YRESOLUTION, float(o.dpiY));
         TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
     }
-    std::vector<uchar> row(size_t(rgba.width()) * samples);
+    std::vector<uchar> row(o.bilevel ? (size_t(rgba.width()) + 7) / 8 : size_t(rgba.width()) * samples);
     bool ok = true;
     for (int y = 0; ok && y < rgba.height(); ++y) {
         const uchar* src = rgba.constScanLine(y);
-        if (o.hasAlpha) {
+        if (o.bilevel) {
+            // Eight pixels a byte, the first in the high bit; 1 is white (TIFF 6.0 section 3).
+            std::fill(row.begin(), row.end(), uchar(0));
+            for (size_t x = 0; x < size_t(rgba.width()); ++x)
+                if (src[4 * x] & 0x80)
+                    row[x / 8] |= uchar(0x80 >> (x % 8));
+        } else if (o.hasAlpha && !o.grey) {
             std::memcpy(row.data(), src, row.size());
         } else {
-            for (int x = 0; x < rgba.width(); ++x)
-                std::memcpy(&row[size_t(x) * 3], src + size_t(x) * 4, 3);
+            // The first `colours` samples of each pixel, then its alpha when kept.
+            for (size_t x = 0; x < size_t(rgba.width()); ++x) {
+                std::memcpy(&row[x * samples], src + x * 4, colours);
+                if (o.hasAlpha)
+                    row[x * samples + colours] = src[x * 4 + 3];
+            }
         }
         ok = TIFFWriteScanline(tif, row.data(), uint32_t(y), 0) == 1;
     }

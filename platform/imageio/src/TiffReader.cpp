@@ -4,6 +4,7 @@
 #include "FormatDecoder.h"
 #include "imageio/ImageLimits.h"
 #include "imageio/ContentTypes.h"
+#include "imageio/ImageProperties.h"
 
 #include <tiffio.h>
 
@@ -130,7 +131,27 @@ public:
                 *error = QStringLiteral("the TIFF file is far too short for %1 x %2 pixels").arg(w).arg(h);
             return false;
         }
+        // TIFF 6.0 section 3-8: how the first page stores its samples, for a writer to keep.
+        uint16_t photometric = PHOTOMETRIC_RGB, bits = 1;
+        TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_BITSPERSAMPLE, &bits);
+        if (!TIFFGetField(tiff.get(), TIFFTAG_PHOTOMETRIC, &photometric))
+            photometric = PHOTOMETRIC_RGB;
+        m_depth = bits;
+        uint16_t extraCount = 0;
+        uint16_t* extra = nullptr;
+        m_alpha = TIFFGetField(tiff.get(), TIFFTAG_EXTRASAMPLES, &extraCount, &extra) && extraCount > 0 && extra &&
+                  (extra[0] == EXTRASAMPLE_ASSOCALPHA || extra[0] == EXTRASAMPLE_UNASSALPHA);
+        m_colorModel = photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE
+                           ? kCGImagePropertyColorModelGray
+                           : photometric == PHOTOMETRIC_SEPARATED ? kCGImagePropertyColorModelCMYK
+                                                                  : kCGImagePropertyColorModelRGB;
         return true;
+    }
+    QVariantMap formatProperties(int) const override
+    {
+        return {{kCGImagePropertyColorModel, QString::fromLatin1(m_colorModel)},
+                {kCGImagePropertyDepth, m_depth},
+                {kCGImagePropertyHasAlpha, m_alpha}};
     }
     QString type() const override { return ContentTypes::kTiff; }
     QSize frameSize(int) const override { return m_size; }
@@ -303,6 +324,9 @@ private:
 
     QByteArray m_data;
     QSize m_size;
+    const char* m_colorModel = kCGImagePropertyColorModelRGB;
+    int m_depth = 8;
+    bool m_alpha = false;
 };
 
 }  // namespace
