@@ -650,9 +650,11 @@ bool FilePanelDialog::eventFilter(QObject* watched, QEvent* event)
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && mods == Qt::NoModifier) {
             QTreeWidgetItem* current = m_list->currentItem();
             const QList<QTreeWidgetItem*> selected = m_list->selectedItems();
-            if (current && selected.size() == 1 && selected.first() == current &&
-                current->data(0, kFolderRole).toBool())
-                activate(current); // Return on a folder opens it; the Open button chooses it
+            // Return on a folder opens it, also on the first entry of a folder just opened, which
+            // is marked without being selected; the Open button chooses it.
+            if (current && current->data(0, kFolderRole).toBool() &&
+                (selected.isEmpty() || (selected.size() == 1 && selected.first() == current)))
+                activate(current);
             else
                 accept();
             return true;

@@ -116,6 +116,13 @@ TEST_F(FilePanel, OpenListsAndChoosesNamesThatAreNotUtf8ByTheirBytes)
     key(list, Qt::Key_Backspace);
     EXPECT_EQ(encodeFileName(panel.directoryURL()), root);
     EXPECT_EQ(result, 99);
+    // Return on the marked first entry of a folder, with nothing selected, opens that folder too.
+    list->clearSelection();
+    list->setCurrentItem(list->topLevelItem(0), 0, QItemSelectionModel::NoUpdate);
+    key(list, Qt::Key_Return);
+    EXPECT_EQ(encodeFileName(panel.directoryURL()), root + "/Ordner\xfc");
+    EXPECT_EQ(result, 99);
+    key(list, Qt::Key_Backspace);
 
     QTest::keyClicks(list, "c");
     ASSERT_EQ(list->selectedItems().size(), 1);
