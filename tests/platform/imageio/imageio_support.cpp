@@ -70,7 +70,7 @@ QByteArray referenceJpeg(const QImage& image, int quality, bool progressive, int
 }
 
 QByteArray referencePng(const QImage& image, bool alpha, bool interlaced,
-                        const std::vector<std::pair<QByteArray, QByteArray>>& texts)
+                        const std::vector<std::pair<QByteArray, QByteArray>>& texts, bool colourSpace)
 {
     // libpng's simplified API writes non-interlaced files only; go through the full API.
     const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888);
@@ -102,6 +102,10 @@ QByteArray referencePng(const QImage& image, bool alpha, bool interlaced,
     }
     if (!chunks.empty())
         png_set_text(png, info, chunks.data(), int(chunks.size()));
+    if (colourSpace) {
+        png_set_gAMA_fixed(png, info, 55556);
+        png_set_cHRM_fixed(png, info, 31270, 32900, 64000, 33000, 30000, 60000, 15000, 6000);
+    }
     png_write_info(png, info);
     if (!alpha)
         png_set_filler(png, 0, PNG_FILLER_AFTER);

@@ -18,8 +18,10 @@ int maxChannelDifference(const QImage& a, const QImage& b);
 
 // Encoders of the reference libraries, producing files the way other programs write them.
 QByteArray referenceJpeg(const QImage& image, int quality, bool progressive, int subsampling);
+// With `colourSpace`, the file says its gamma (1/1.8) and chromaticities, as a scanner or an
+// editor writes them (PNG 11.3.3).
 QByteArray referencePng(const QImage& image, bool alpha, bool interlaced,
-                        const std::vector<std::pair<QByteArray, QByteArray>>& texts = {});
+                        const std::vector<std::pair<QByteArray, QByteArray>>& texts = {}, bool colourSpace = false);
 
 struct GifFrameSpec {
     int left, top, width, height;

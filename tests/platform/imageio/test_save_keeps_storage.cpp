@@ -338,35 +338,6 @@ TEST_F(KeepStorage, CmykFileIsNamedBeforeItsInksAreLost)
                     .isEmpty());
 }
 
-// A PNG with gamma and chromaticities (PNG 11.3.3), as a scanner or an editor writes it.
-QByteArray pngWithColourSpace(const QImage& image)
-{
-    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
-    QByteArray out;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        return {};
-    }
-    png_set_write_fn(
-        png, &out,
-        [](png_structp p, png_bytep d, png_size_t n) {
-            static_cast<QByteArray*>(png_get_io_ptr(p))->append(reinterpret_cast<const char*>(d), qsizetype(n));
-        },
-        nullptr);
-    png_set_IHDR(png, info, png_uint_32(rgb.width()), png_uint_32(rgb.height()), 8, PNG_COLOR_TYPE_RGB,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_gAMA_fixed(png, info, 55556);  // 1 / 1.8
-    png_set_cHRM_fixed(png, info, 31270, 32900, 64000, 33000, 30000, 60000, 15000, 6000);
-    png_write_info(png, info);
-    for (int y = 0; y < rgb.height(); ++y)
-        png_write_row(png, rgb.constScanLine(y));
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-    return out;
-}
-
 // The whole chunk of `type` (length, type, data, CRC); empty when the file has none.
 QByteArray pngChunkOf(const QByteArray& png, const char* type)
 {
@@ -382,7 +353,7 @@ QByteArray pngChunkOf(const QByteArray& png, const char* type)
 // a colour-managing program draws the turned photo lighter than it was.
 TEST_F(KeepStorage, PngKeepsItsGammaAndChromaticities)
 {
-    const QByteArray original = pngWithColourSpace(pattern(40, 30, false));
+    const QByteArray original = referencePng(pattern(40, 30, false), false, false, {}, true);
     ASSERT_FALSE(pngChunkOf(original, "gAMA").isEmpty());
     const QString path = writeFile(dir, "gamma.png", original);
     turnAndSaveInPlace(path, kpv::ContentTypes::kPng);
