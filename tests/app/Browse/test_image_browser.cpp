@@ -294,6 +294,25 @@ struct Opener : Source {
     void imageBrowserCellWasDoubleClickedAtIndex(LMImageBrowserView*, std::size_t index) override { opened.push_back(index); }
 };
 
+// A grid of plain cells over `count` items: four columns and three rows in sight.
+struct OpenerGrid {
+    Opener src;
+    FavImageBrowserView browser{kpv::Rect(0, 0, 12 + 4 * 116, 3 * 91 + 20)};
+    OpenerGrid(int count, const QString& prefix, bool synchronous = false)
+    {
+        for (int i = 0; i < count; ++i) {
+            src.items.push_back(std::make_unique<Item>());
+            src.items.back()->uid = prefix + QString::number(i);
+        }
+        src.plainViews = true;
+        browser.setCellSize({100, 75});
+        browser.setLoadsPicturesSynchronously(synchronous);
+        browser.setDataSource(&src);
+        browser.setDelegate(&src);
+        browser.reloadData();
+    }
+};
+
 kpv::Event keyEvent(unsigned short keyCode, std::uint64_t flags = 0)
 {
     return *kpv::Event::keyEvent(kpv::KeyDown, keyCode, QString(), QString(), nullptr, flags);
@@ -301,19 +320,9 @@ kpv::Event keyEvent(unsigned short keyCode, std::uint64_t flags = 0)
 
 TEST(ImageBrowserKeys, ArrowsPagesEndsAndReturn)
 {
-    Opener src;
-    for (int i = 0; i < 23; ++i) {
-        src.items.push_back(std::make_unique<Item>());
-        src.items.back()->uid = QStringLiteral("k%1").arg(i);
-    }
-    src.plainViews = true;
-    // Four columns, three rows in sight.
-    FavImageBrowserView browser(kpv::Rect(0, 0, 12 + 4 * 116, 3 * 91 + 20));
-    browser.setCellSize({100, 75});
-    browser.setLoadsPicturesSynchronously(true);
-    browser.setDataSource(&src);
-    browser.setDelegate(&src);
-    browser.reloadData();
+    OpenerGrid grid(23, QStringLiteral("k"), true);
+    Opener& src = grid.src;
+    FavImageBrowserView& browser = grid.browser;
     ASSERT_EQ(browser.layout().columns(), 4u);
     auto press = [&](unsigned short key, std::uint64_t flags = 0) {
         browser.keyDown(keyEvent(key, flags));
@@ -386,17 +395,8 @@ TEST(ImageBrowserKeys, ShiftRangesGrowAndShrinkFromWhereTheyStarted)
 
 TEST(ImageBrowserKeys, WheelNotchesAndTouchpadsScrollByTheirOwnMeasure)
 {
-    Opener src;
-    for (int i = 0; i < 300; ++i) {
-        src.items.push_back(std::make_unique<Item>());
-        src.items.back()->uid = QStringLiteral("w%1").arg(i);
-    }
-    src.plainViews = true;
-    FavImageBrowserView browser(kpv::Rect(0, 0, 12 + 4 * 116, 3 * 91 + 20));
-    browser.setCellSize({100, 75});
-    browser.setDataSource(&src);
-    browser.setDelegate(&src);
-    browser.reloadData();
+    OpenerGrid grid(300, QStringLiteral("w"));
+    FavImageBrowserView& browser = grid.browser;
     auto wheel = [&](double dy, bool precise) {
         auto e = kpv::Event::mouseEvent(kpv::ScrollWheel, kpv::Point{50, 50}, nullptr);
         e->setHasPreciseScrollingDeltas(precise);
@@ -414,17 +414,8 @@ TEST(ImageBrowserKeys, WheelNotchesAndTouchpadsScrollByTheirOwnMeasure)
 
 TEST(ImageBrowserResize, ThePhotoInSightStaysInSightWhenTheColumnsChange)
 {
-    Opener src;
-    for (int i = 0; i < 500; ++i) {
-        src.items.push_back(std::make_unique<Item>());
-        src.items.back()->uid = QStringLiteral("r%1").arg(i);
-    }
-    src.plainViews = true;
-    FavImageBrowserView browser(kpv::Rect(0, 0, 12 + 4 * 116, 3 * 91 + 20));
-    browser.setCellSize({100, 75});
-    browser.setDataSource(&src);
-    browser.setDelegate(&src);
-    browser.reloadData();
+    OpenerGrid grid(500, QStringLiteral("r"));
+    FavImageBrowserView& browser = grid.browser;
     auto inSight = [&](std::size_t i) {
         const std::vector<std::size_t> v = browser.visibleItemIndexes();
         return std::find(v.begin(), v.end(), i) != v.end();
