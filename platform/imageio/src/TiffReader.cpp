@@ -75,10 +75,22 @@ private:
     TIFF* m_tiff = nullptr;
 };
 
+// TIFF 6.0 sections 10 and 11, and the older run-length coding of section 10's basis: bilevel
+// fax coding, whose rows cost as little as one bit whatever their width.
+bool isFaxCoded(uint16_t compression)
+{
+    return compression == COMPRESSION_CCITTRLE || compression == COMPRESSION_CCITTRLEW ||
+           compression == COMPRESSION_CCITTFAX3 || compression == COMPRESSION_CCITTFAX4;
+}
+
 // Whether the strips or tiles the file holds can make the pixels its directory declares: stored
 // data takes every byte (half of them present still decodes in part), and no compression a TIFF
-// may use makes more than 4096 bytes of a byte. Checked before the frame is allocated, so a
-// directory of a few bytes never costs a gigabyte.
+// may use makes more than 4096 bytes of a byte, except fax coding: a blank row of a page costs
+// it one bit, so a blank page scanned at 600 dpi is a file of 1 KB. Its rows are counted instead
+// (each takes a bit at least), and its pixels are held to the size a frame may have, since every
+// decode walks them all. Checked before the frame is allocated, so a directory of a few bytes
+// never costs a gigabyte; what the decodes then allocate is held to the file's size again when
+// they do (frameFitsFile()).
 bool dataCanHold(TIFF* tiff, uint64_t fileBytes, uint32_t width, uint32_t height)
 {
     uint16_t samples = 1, bits = 1, compression = COMPRESSION_NONE;
@@ -109,7 +121,24 @@ bool dataCanHold(TIFF* tiff, uint64_t fileBytes, uint32_t width, uint32_t height
     }
     if (compression == COMPRESSION_NONE)
         return present * 2 >= storedBytes;
+    if (isFaxCoded(compression) && bitsPerPixel == 1)
+        return ImageLimits::frameAllowed(width, height) && present * 16 >= height;
     return storedBytes / 4096 <= present;
+}
+
+// Whether a frame of `frameBytes` suits a file of `fileBytes`: 16,384 pixels for each byte of the
+// file, more than any real coding but fax's reaches (a scanned page of text takes tens of
+// kilobytes for its 140 MB at full size). A blank fax page of a kilobyte still shows fitted and
+// in parts; only its full-size frame, which no view of it needs, is refused, so that no file of
+// a few bytes makes the viewer hold more than a few tens of megabytes.
+bool frameFitsFile(uint64_t frameBytes, uint64_t fileBytes, QString* error)
+{
+    constexpr uint64_t kFrameBytesPerFileByte = 65536;
+    if (frameBytes / kFrameBytesPerFileByte <= fileBytes)
+        return true;
+    if (error)
+        *error = QStringLiteral("a TIFF file of %1 bytes is too short to fill a frame of %2 MB").arg(fileBytes).arg(frameBytes >> 20);
+    return false;
 }
 
 // TIFF 6.0 sections 4 to 6: the layouts whose rows are made RGBA here, a row at a time, the way
@@ -269,6 +298,8 @@ public:
                                  .intersected(QRect(0, 0, width, height));
         if (source.isEmpty())
             return fail(QStringLiteral("the part lies outside the picture"));
+        if (!frameFitsFile(uint64_t(rect.width()) * uint64_t(rect.height()) * 4, uint64_t(m_data.size()), error))
+            return {};
         const bool tiled = TIFFIsTiled(tiff.get());
         const RowLayout layout = rowLayout(tiff.get());
         if (!tiled && layout.kind != RowLayout::None)
@@ -464,6 +495,8 @@ private:
         }
         if (!TIFFIsTiled(tiff.get()) && rowLayout(tiff.get()).kind != RowLayout::None)
             return decodeRegion(0, QRect(QPoint(0, 0), m_size), 1, error);
+        if (!frameFitsFile(uint64_t(m_size.width()) * uint64_t(m_size.height()) * 4, uint64_t(m_data.size()), error))
+            return {};
         // The library reads a strip or tile at a time, whole, beside the frame.
         const int64_t block = TIFFIsTiled(tiff.get()) ? TIFFTileSize64(tiff.get()) : TIFFStripSize64(tiff.get());
         if (block <= 0 || !imageio_detail::reserveDecodeBytes(uint64_t(block), error)) {

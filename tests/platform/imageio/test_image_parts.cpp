@@ -498,6 +498,36 @@ TEST(ImageParts, OneStripPageThumbnailHoldsNoStrip)
     EXPECT_LT(darkest, 250);  // the lines of text, greyed by the reduction
 }
 
+// A blank A4 page scanned at 600 dpi, fax-coded in one strip, is a file of about a kilobyte:
+// it opens, shows fitted and at 100% in parts, white, holding no more than its parts; its
+// full-size frame, over a hundred thousand times the file, is refused with a reason.
+TEST(ImageParts, BlankFaxPageOfAKilobyteShowsFittedAndInParts)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const uint32_t width = 4960, height = 7016;
+    const QString blank = dir.filePath(QStringLiteral("blank.tif"));
+    ASSERT_TRUE(writeTiff(blank, width, height, 1, 1, PHOTOMETRIC_MINISWHITE, 0, COMPRESSION_CCITTFAX4, height,
+                          [](uint32_t, std::vector<uchar> &) {}));
+    ASSERT_LT(QFileInfo(blank).size(), 1200);
+    DecodeBudget &budget = DecodeBudget::shared();
+    QString error;
+    const auto source = ImageSource::createWithFile(blank, &error);
+    ASSERT_TRUE(source) << error.toStdString();
+    budget.resetPeak();
+    const QImage fitted = source->createThumbnailAtIndex(0, 1000, true, &error);
+    ASSERT_EQ(fitted.size(), QSize(706, 1000)) << error.toStdString();
+    const QImage part = source->createImageInRect(0, QRect(2000, 5000, 1600, 1000), 1, &error);
+    ASSERT_EQ(part.size(), QSize(1600, 1000)) << error.toStdString();
+    EXPECT_LT(budget.peak(), uint64_t(16) << 20);
+    for (const QImage &image : {fitted, part})
+        for (QPoint at : {QPoint(0, 0), QPoint(image.width() - 1, image.height() - 1), QPoint(image.width() / 2, 7)})
+            EXPECT_EQ(image.pixel(at), qRgb(255, 255, 255));
+    error.clear();
+    EXPECT_TRUE(source->createImageAtIndex(0, &error).isNull());
+    EXPECT_FALSE(error.isEmpty());
+}
+
 // A WebP larger than the budget at full size is decoded scaled and cropped by its library: fitted
 // and zoomed in it shows the whole decode's pixels, costing the budget the part only.
 TEST(ImageParts, WebpsBeyondTheBudgetShowFittedAndInParts)
