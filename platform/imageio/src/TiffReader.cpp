@@ -423,6 +423,15 @@ private:
         const uint32_t top = uint32_t(source.top()), bottom = uint32_t(source.bottom());
         int rowsDone = 0;  // rows of the part written
         bool known = false;
+        // Rows of the block row that repeat the one whose sums rowSums hold, added at once: a
+        // blank page, or a file of a few bytes declaring a quarter of a gigapixel, costs a
+        // comparison a row.
+        uint32_t repeats = 0;
+        const auto addRepeats = [&] {
+            for (size_t i = 0; i < sums.size(); ++i)
+                sums[i] += rowSums[i] * repeats;
+            repeats = 0;
+        };
         uint32_t y = top / rowsPerStrip * rowsPerStrip;
         for (; y <= bottom; ++y) {
             if (TIFFReadScanline(tiff, row.data(), y, 0) < 0)
@@ -435,6 +444,7 @@ private:
                 continue;
             }
             if (!known || std::memcmp(row.data(), previous.data(), size_t(stored)) != 0) {
+                addRepeats();
                 row.swap(previous);
                 known = true;
                 rowToRgba(layout, previous.data(), rgba.data(), uint32_t(source.left()), columns);
@@ -448,10 +458,10 @@ private:
                     sum[3] += p[3];
                 }
             }
-            for (size_t i = 0; i < sums.size(); ++i)
-                sums[i] += rowSums[i];
+            ++repeats;
             if (y != bottom && (y + 1) % uint32_t(reduction) != 0)
                 continue;
+            addRepeats();
             // The block row is complete: its averages, edge blocks over the pixels they have.
             const int outY = int(y / uint32_t(reduction)) - rect.y();
             const uint32_t rows = y - std::max(top, y / uint32_t(reduction) * uint32_t(reduction)) + 1;
