@@ -99,6 +99,12 @@ struct PngJob {
     // A full-size decode of a file that is not interlaced, whose frame is not cleared first: the
     // rows it never read are cleared when the file breaks off.
     bool clearUnread = false;
+    // A full-size decode of an interlaced file, whose frame is not cleared first either: the
+    // pass and the row of it being read, so that what never came is cleared when the file
+    // breaks off.
+    bool passesUnread = false;
+    int passIndex = 0;
+    png_uint_32 passRow = 0;
     // Palette and low-depth grey rows are read as stored and made RGBA through a table (see
     // SampleTable); the stored rows are held here, the one just read and the last different one.
     bool tabled = false;
@@ -518,24 +524,50 @@ bool readReducedPasses(PngJob* job, png_uint_32 width, png_uint_32 height, png_u
 }
 
 // A full-size decode of an interlaced file: each pass row's pixels are placed in their columns.
+// The seven passes place every pixel once, so the frame is not cleared first (a pass over a
+// gigabyte); the rows of the last pass, half the picture, are read straight into it.
 bool readPasses(PngJob* job, png_uint_32 width, png_uint_32 height)
 {
-    job->image.fill(0);  // pixels of passes that never come stay clear
     job->row.resize(size_t(width) * 4);
-    for (const Pass& pass : kAdam7) {
+    job->passesUnread = true;
+    for (job->passIndex = 0; job->passIndex < 7; ++job->passIndex) {
+        const Pass& pass = kAdam7[job->passIndex];
         const png_uint_32 columns = passWidth(pass, width), rows = passHeight(pass, height);
         if (columns == 0 || rows == 0)
             continue;
-        for (png_uint_32 r = 0; r < rows; ++r) {
+        for (job->passRow = 0; job->passRow < rows; ++job->passRow) {
+            uchar* out = job->image.scanLine(int(pass.y0 + job->passRow * pass.dy)) + size_t(pass.x0) * 4;
+            if (pass.dx == 1) {
+                readRgbaRow(job, out, columns, job->premultiply);
+                continue;
+            }
             readRgbaRow(job, job->row.data(), columns, job->premultiply);
-            uchar* out = job->image.scanLine(int(pass.y0 + r * pass.dy)) + size_t(pass.x0) * 4;
             const unsigned char* in = job->row.data();
             for (png_uint_32 i = 0; i < columns; ++i, in += 4, out += size_t(pass.dx) * 4)
                 std::memcpy(out, in, 4);
         }
     }
+    job->passesUnread = false;
     png_read_end(job->png, nullptr);
     return true;
+}
+
+// After a break in the passes: the pixels of the row that broke, of the rest of its pass and
+// of the passes after it are cleared.
+void clearUnreadPasses(PngJob* job)
+{
+    const png_uint_32 width = png_uint_32(job->image.width()), height = png_uint_32(job->image.height());
+    for (int p = job->passIndex; p < 7; ++p) {
+        const Pass& pass = kAdam7[p];
+        const png_uint_32 columns = passWidth(pass, width), rows = passHeight(pass, height);
+        if (columns == 0)
+            continue;
+        for (png_uint_32 r = p == job->passIndex ? job->passRow : 0; r < rows; ++r) {
+            uchar* out = job->image.scanLine(int(pass.y0 + r * pass.dy)) + size_t(pass.x0) * 4;
+            for (png_uint_32 i = 0; i < columns; ++i, out += size_t(pass.dx) * 4)
+                std::memset(out, 0, 4);
+        }
+    }
 }
 
 bool runDecode(PngJob* job, const QByteArray& data, int maxPixelSize, bool* premultiplied)
@@ -548,6 +580,8 @@ bool runDecode(PngJob* job, const QByteArray& data, int maxPixelSize, bool* prem
         // What came before the damage is shown; what did not come stays clear.
         if (job->sumsPending)
             finishReducedPasses(job);
+        else if (job->passesUnread)
+            clearUnreadPasses(job);
         else if (job->clearUnread)
             for (int y = int(job->rowsDone); y < job->image.height(); ++y)
                 std::memset(job->image.scanLine(y), 0, size_t(job->image.bytesPerLine()));
