@@ -170,6 +170,14 @@ MResult s_Init(MHandle h, MVoid* source) {
         (jr = ajlJpgDecoderGetProp(c->hDecoder, JPG_PROP_MCU_COUNT, counts, 16)) != 0)
         return fail(jr);
     if (wh[0] < 1 || wh[1] < 1 || mcu[0] < 1 || mcu[1] < 1) return fail(JPG_ERR_DATA);
+    // T.81 F.1.2.1: every MCU a scan covers costs a bit at least (a DC difference code of each
+    // of its blocks), so a stream far shorter than its MCUs cannot hold the picture it
+    // declares. Refused before a row is decoded: a few hundred bytes declaring gigapixels would
+    // otherwise have every one of them made, for many seconds. A file cut short keeps what it
+    // holds as long as it has a bit for every 32 MCUs.
+    if (size > pos && counts[0] > 0 && counts[1] > 0 && counts[0] <= (MInt64(1) << 20) &&
+        counts[1] <= (MInt64(1) << 20) && counts[0] * counts[1] / 32 > size - pos)
+        return fail(JPG_ERR_DATA);
     c->lImgWidth = wh[0];
     c->lImgHeight = wh[1];
     c->lComponents = ncomp;

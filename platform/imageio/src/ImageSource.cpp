@@ -14,6 +14,8 @@
 #include <cstring>
 #include <vector>
 
+#include <sys/mman.h>
+
 namespace kpv {
 
 namespace {
@@ -80,6 +82,30 @@ std::unique_ptr<FormatDecoder> makeDecoderFor(const QByteArray& data, const QStr
 
 namespace imageio_detail {
 
+namespace {
+
+// A large frame is new memory that nothing has touched yet: the kernel clears and maps each page
+// of it on the first write. In pages of 2 MB instead of 4 KB, a frame of a gigabyte costs a few
+// hundred faults rather than a quarter of a million, most of a second. Small frames stay as they
+// are (a large page for them would only waste memory).
+void preferLargePages(QImage& image)
+{
+#if defined(MADV_HUGEPAGE)
+    constexpr uintptr_t kLargePage = uintptr_t(2) << 20;
+    const auto begin = reinterpret_cast<uintptr_t>(image.bits());
+    const uintptr_t end = begin + uintptr_t(image.sizeInBytes());
+    if (uint64_t(image.sizeInBytes()) < 16 * kLargePage)
+        return;
+    const uintptr_t first = (begin + kLargePage - 1) & ~(kLargePage - 1), last = end & ~(kLargePage - 1);
+    if (first < last)
+        madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);  // a hint: a refusal changes nothing
+#else
+    (void)image;
+#endif
+}
+
+}  // namespace
+
 bool reserveDecodeBytes(uint64_t bytes, QString* error)
 {
     DecodeBudget& budget = DecodeBudget::shared();
@@ -108,6 +134,8 @@ QImage allocateFrame(int width, int height, QString* error)
     QImage image(width, height, QImage::Format_RGBA8888_Premultiplied);
     if (image.isNull() && error)
         *error = QStringLiteral("out of memory for a frame of %1 x %2 pixels").arg(width).arg(height);
+    else
+        preferLargePages(image);
     return image;
 }
 

@@ -99,6 +99,19 @@ struct PngJob {
     // A full-size decode of a file that is not interlaced, whose frame is not cleared first: the
     // rows it never read are cleared when the file breaks off.
     bool clearUnread = false;
+    // A full-size decode of an interlaced file, whose frame is not cleared first either: the
+    // pass and the row of it being read, so that what never came is cleared when the file
+    // breaks off.
+    bool passesUnread = false;
+    int passIndex = 0;
+    png_uint_32 passRow = 0;
+    // Palette and low-depth grey rows are read as stored and made RGBA through a table (see
+    // SampleTable); the stored rows are held here, the one just read and the last different one.
+    bool tabled = false;
+    int depth = 8;
+    uint32_t straight[256] = {};
+    uint32_t premultiplied[256] = {};
+    std::vector<unsigned char> stored, previousStored;
 };
 
 // PNG 8.2: the Adam7 passes, as first column, first row, column step and row step.
@@ -143,19 +156,154 @@ void premultiplyRow(unsigned char* p, size_t count)
         premultiplyPixel(p);
 }
 
-// Reads the next row into job->row. True when it repeats the last different row, whose sums in
-// job->rowSums then stand for it too; false when it differs (it becomes that row). A flat or
-// banded picture repeats most rows, and a picture of a few bytes may declare a quarter of a
-// gigapixel: comparing costs far less than summing again. `bytes` is the row's length.
-bool readRowSeenBefore(PngJob* job, size_t bytes, bool* known)
+// PNG 11.2.3 (PLTE, tRNS) and 13.12: a palette index, or a grey level of up to 8 bits, made
+// RGBA through a table of its 256 possible values, in the byte order of the frame. The library's
+// own expansion makes three passes over a row (palette to RGB, alpha added, copied out); a table
+// writes each pixel once, straight into the frame, which for a picture of a quarter of a
+// gigapixel is the difference of a second. The table holds what the library gives: an index past
+// the palette is black, alpha comes from tRNS where it has an entry, and grey is scaled to 8 bits
+// by replicating its bits.
+bool buildSampleTable(PngJob* job)
 {
+    const int colorType = png_get_color_type(job->png, job->info);
+    const int depth = png_get_bit_depth(job->png, job->info);
+    if (depth > 8 || (colorType != PNG_COLOR_TYPE_PALETTE && colorType != PNG_COLOR_TYPE_GRAY))
+        return false;
+    unsigned char rgba[256][4] = {};
+    png_bytep transAlpha = nullptr;
+    int transCount = 0;
+    png_color_16p transColor = nullptr;
+    const bool hasTrans = png_get_tRNS(job->png, job->info, &transAlpha, &transCount, &transColor) != 0;
+    if (colorType == PNG_COLOR_TYPE_PALETTE) {
+        png_colorp palette = nullptr;
+        int count = 0;
+        if (!png_get_PLTE(job->png, job->info, &palette, &count) || !palette)
+            return false;
+        for (int i = 0; i < 256; ++i) {
+            if (i < count) {
+                rgba[i][0] = palette[i].red;
+                rgba[i][1] = palette[i].green;
+                rgba[i][2] = palette[i].blue;
+            }
+            rgba[i][3] = hasTrans && transAlpha && i < transCount ? transAlpha[i] : 0xFF;
+        }
+    } else {
+        const int levels = 1 << depth;
+        // A transparent grey beyond the depth is left to the library, which masks it its own way.
+        if (hasTrans && (!transColor || transColor->gray >= levels))
+            return false;
+        for (int i = 0; i < levels; ++i) {
+            const auto grey = static_cast<unsigned char>(i * 255 / (levels - 1));
+            rgba[i][0] = rgba[i][1] = rgba[i][2] = grey;
+            rgba[i][3] = hasTrans && i == transColor->gray ? 0 : 0xFF;
+        }
+    }
+    for (int i = 0; i < 256; ++i) {
+        std::memcpy(&job->straight[i], rgba[i], 4);
+        premultiplyPixel(rgba[i]);
+        std::memcpy(&job->premultiplied[i], rgba[i], 4);
+    }
+    job->depth = depth;
+    job->tabled = true;
+    return true;
+}
+
+// `pixels` stored samples of `depth` bits, first in the high bits of each byte (PNG 7.2), made
+// RGBA through `table`.
+void expandSamples(const unsigned char* in, unsigned char* out, size_t pixels, int depth, const uint32_t* table)
+{
+    if (depth == 8) {
+        for (size_t i = 0; i < pixels; ++i, out += 4)
+            std::memcpy(out, &table[in[i]], 4);
+        return;
+    }
+    const unsigned perByte = 8u / unsigned(depth), mask = (1u << depth) - 1;
+    size_t i = 0;
+    for (; i + perByte <= pixels; i += perByte, ++in) {
+        const unsigned byte = *in;
+        if (byte == 0 || byte == 0xFF) {
+            // A run of one level, most of a page or a flat picture: one look-up for the byte.
+            const uint32_t pixel = table[byte & mask];
+            for (unsigned k = 0; k < perByte; ++k, out += 4)
+                std::memcpy(out, &pixel, 4);
+            continue;
+        }
+        for (unsigned k = 0; k < perByte; ++k, out += 4)
+            std::memcpy(out, &table[(byte >> (8 - unsigned(depth) * (k + 1))) & mask], 4);
+    }
+    for (unsigned k = 0; i < pixels; ++i, ++k, out += 4)
+        std::memcpy(out, &table[(*in >> (8 - unsigned(depth) * (k + 1))) & mask], 4);
+}
+
+// The stored bytes of a row of `pixels` samples.
+size_t storedBytes(const PngJob* job, size_t pixels) { return (pixels * size_t(job->depth) + 7) / 8; }
+
+// Reads the next row of `pixels` pixels into `out` as RGBA: straight, or premultiplied when
+// `premultiply` (rows the library expands are premultiplied here too).
+void readRgbaRow(PngJob* job, unsigned char* out, size_t pixels, bool premultiply)
+{
+    if (!job->tabled) {
+        png_read_row(job->png, out, nullptr);
+        ++job->rowsDone;
+        if (premultiply)
+            premultiplyRow(out, pixels);
+        return;
+    }
+    png_read_row(job->png, job->stored.data(), nullptr);
+    ++job->rowsDone;
+    expandSamples(job->stored.data(), out, pixels, job->depth, premultiply ? job->premultiplied : job->straight);
+}
+
+// Reads the next row of `pixels` pixels; true when it repeats the last different row, whose
+// straight RGBA pixels in job->previousRow (and sums in job->rowSums) then stand for it too;
+// false when it differs (it becomes that row). A flat or banded picture repeats most rows, and a
+// picture of a few bytes may declare a quarter of a gigapixel: comparing costs far less than
+// summing again. Stored rows of a table are compared as stored, before they are expanded.
+bool readRowSeenBefore(PngJob* job, size_t pixels, bool* known)
+{
+    if (job->tabled) {
+        const size_t bytes = storedBytes(job, pixels);
+        png_read_row(job->png, job->stored.data(), nullptr);
+        ++job->rowsDone;
+        if (*known && std::memcmp(job->stored.data(), job->previousStored.data(), bytes) == 0)
+            return true;
+        job->stored.swap(job->previousStored);
+        expandSamples(job->previousStored.data(), job->previousRow.data(), pixels, job->depth, job->straight);
+        *known = true;
+        return false;
+    }
     png_read_row(job->png, job->row.data(), nullptr);
     ++job->rowsDone;
-    if (*known && std::memcmp(job->row.data(), job->previousRow.data(), bytes) == 0)
+    if (*known && std::memcmp(job->row.data(), job->previousRow.data(), pixels * 4) == 0)
         return true;
     job->row.swap(job->previousRow);
     *known = true;
     return false;
+}
+
+// Sets up the rows as the readers want them, 8-bit RGBA, through a table or the library's
+// transformations; false (with the message set) when the library's row layout is not that.
+bool setUpRows(PngJob* job, png_uint_32 width)
+{
+    if (!buildSampleTable(job)) {
+        const int colorType = png_get_color_type(job->png, job->info);
+        png_set_expand(job->png);  // palette and low-depth grey to 8 bits, tRNS to alpha
+        png_set_strip_16(job->png);
+        if (colorType == PNG_COLOR_TYPE_GRAY || colorType == PNG_COLOR_TYPE_GRAY_ALPHA)
+            png_set_gray_to_rgb(job->png);
+        png_set_add_alpha(job->png, 0xff, PNG_FILLER_AFTER);  // no effect when alpha is already there
+    }
+    png_read_update_info(job->png, job->info);
+    const size_t expected = job->tabled ? storedBytes(job, width) : size_t(width) * 4;
+    if (png_get_rowbytes(job->png, job->info) != expected) {
+        job->message = QStringLiteral("unexpected PNG row layout");
+        return false;
+    }
+    if (job->tabled) {
+        job->stored.resize(expected);
+        job->previousStored.resize(expected);
+    }
+    return true;
 }
 
 bool begin(PngJob* job, const QByteArray& data)
@@ -259,7 +407,7 @@ bool readReduced(PngJob* job, png_uint_32 width, png_uint_32 height, png_uint_32
         std::fill(sums.begin(), sums.end(), uint64_t(0));
         const png_uint_32 rows = std::min(factor, height - oy * factor);
         for (png_uint_32 r = 0; r < rows; ++r) {
-            if (!readRowSeenBefore(job, rowBytes, &known)) {
+            if (!readRowSeenBefore(job, width, &known)) {
                 std::fill(rowSums.begin(), rowSums.end(), uint64_t(0));
                 addPremultiplied(job->previousRow.data(), width, factor, rowSums.data());
             }
@@ -342,7 +490,7 @@ bool readReducedPasses(PngJob* job, png_uint_32 width, png_uint_32 height, png_u
         bool known = false;
         bool summed = false;  // job->rowSums hold the sums of the last different row
         for (png_uint_32 r = 0; r < rows; ++r) {
-            if (!readRowSeenBefore(job, size_t(columns) * 4, &known))
+            if (!readRowSeenBefore(job, columns, &known))
                 summed = false;
             const png_uint_32 oy = (pass.y0 + r * pass.dy) / factor;
             if (oy < png_uint_32(area.y()) || oy > png_uint_32(area.bottom()) || first >= end)
@@ -376,27 +524,50 @@ bool readReducedPasses(PngJob* job, png_uint_32 width, png_uint_32 height, png_u
 }
 
 // A full-size decode of an interlaced file: each pass row's pixels are placed in their columns.
+// The seven passes place every pixel once, so the frame is not cleared first (a pass over a
+// gigabyte); the rows of the last pass, half the picture, are read straight into it.
 bool readPasses(PngJob* job, png_uint_32 width, png_uint_32 height)
 {
-    job->image.fill(0);  // pixels of passes that never come stay clear
     job->row.resize(size_t(width) * 4);
-    for (const Pass& pass : kAdam7) {
+    job->passesUnread = true;
+    for (job->passIndex = 0; job->passIndex < 7; ++job->passIndex) {
+        const Pass& pass = kAdam7[job->passIndex];
         const png_uint_32 columns = passWidth(pass, width), rows = passHeight(pass, height);
         if (columns == 0 || rows == 0)
             continue;
-        for (png_uint_32 r = 0; r < rows; ++r) {
-            png_read_row(job->png, job->row.data(), nullptr);
-            ++job->rowsDone;
-            if (job->premultiply)
-                premultiplyRow(job->row.data(), columns);
-            uchar* out = job->image.scanLine(int(pass.y0 + r * pass.dy)) + size_t(pass.x0) * 4;
+        for (job->passRow = 0; job->passRow < rows; ++job->passRow) {
+            uchar* out = job->image.scanLine(int(pass.y0 + job->passRow * pass.dy)) + size_t(pass.x0) * 4;
+            if (pass.dx == 1) {
+                readRgbaRow(job, out, columns, job->premultiply);
+                continue;
+            }
+            readRgbaRow(job, job->row.data(), columns, job->premultiply);
             const unsigned char* in = job->row.data();
             for (png_uint_32 i = 0; i < columns; ++i, in += 4, out += size_t(pass.dx) * 4)
                 std::memcpy(out, in, 4);
         }
     }
+    job->passesUnread = false;
     png_read_end(job->png, nullptr);
     return true;
+}
+
+// After a break in the passes: the pixels of the row that broke, of the rest of its pass and
+// of the passes after it are cleared.
+void clearUnreadPasses(PngJob* job)
+{
+    const png_uint_32 width = png_uint_32(job->image.width()), height = png_uint_32(job->image.height());
+    for (int p = job->passIndex; p < 7; ++p) {
+        const Pass& pass = kAdam7[p];
+        const png_uint_32 columns = passWidth(pass, width), rows = passHeight(pass, height);
+        if (columns == 0)
+            continue;
+        for (png_uint_32 r = p == job->passIndex ? job->passRow : 0; r < rows; ++r) {
+            uchar* out = job->image.scanLine(int(pass.y0 + r * pass.dy)) + size_t(pass.x0) * 4;
+            for (png_uint_32 i = 0; i < columns; ++i, out += size_t(pass.dx) * 4)
+                std::memset(out, 0, 4);
+        }
+    }
 }
 
 bool runDecode(PngJob* job, const QByteArray& data, int maxPixelSize, bool* premultiplied)
@@ -409,6 +580,8 @@ bool runDecode(PngJob* job, const QByteArray& data, int maxPixelSize, bool* prem
         // What came before the damage is shown; what did not come stays clear.
         if (job->sumsPending)
             finishReducedPasses(job);
+        else if (job->passesUnread)
+            clearUnreadPasses(job);
         else if (job->clearUnread)
             for (int y = int(job->rowsDone); y < job->image.height(); ++y)
                 std::memset(job->image.scanLine(y), 0, size_t(job->image.bytesPerLine()));
@@ -426,20 +599,11 @@ bool runDecode(PngJob* job, const QByteArray& data, int maxPixelSize, bool* prem
         job->message = QStringLiteral("the file is far too short for %1 x %2 pixels").arg(width).arg(height);
         return false;
     }
-    const int colorType = png_get_color_type(job->png, job->info);
-    png_set_expand(job->png);  // palette and low-depth grey to 8 bits, tRNS to alpha
-    png_set_strip_16(job->png);
-    if (colorType == PNG_COLOR_TYPE_GRAY || colorType == PNG_COLOR_TYPE_GRAY_ALPHA)
-        png_set_gray_to_rgb(job->png);
-    png_set_add_alpha(job->png, 0xff, PNG_FILLER_AFTER);  // no effect when alpha is already there
     // The passes of an interlaced file are read as the pictures they are (no interlace handling
     // asked of the library, which would walk every row of the picture seven times).
     const bool interlaced = png_get_interlace_type(job->png, job->info) == PNG_INTERLACE_ADAM7;
-    png_read_update_info(job->png, job->info);
-    if (png_get_rowbytes(job->png, job->info) != size_t(width) * 4) {
-        job->message = QStringLiteral("unexpected PNG row layout");
+    if (!setUpRows(job, width))
         return false;
-    }
     const png_uint_32 factor = job->exactFactor ? job->exactFactor : reductionFor(width, height, maxPixelSize);
     *premultiplied = factor > 1 || job->premultiply;
     if (interlaced && (factor > 1 || !job->area.isEmpty()))
@@ -457,13 +621,8 @@ bool runDecode(PngJob* job, const QByteArray& data, int maxPixelSize, bool* prem
         return readPasses(job, width, height);
     // Every row is written as it arrives; only rows a damaged file never delivers are cleared.
     job->clearUnread = true;
-    for (png_uint_32 y = 0; y < height; ++y) {
-        uchar* row = job->image.scanLine(int(y));
-        png_read_row(job->png, row, nullptr);
-        ++job->rowsDone;
-        if (job->premultiply)
-            premultiplyRow(row, width);
-    }
+    for (png_uint_32 y = 0; y < height; ++y)
+        readRgbaRow(job, job->image.scanLine(int(y)), width, job->premultiply);
     png_read_end(job->png, nullptr);
     return true;
 }
@@ -487,19 +646,14 @@ bool runRegionDecode(PngJob* job, const QByteArray& data, const QRect& rect, png
                            .arg(height);
         return false;
     }
-    const int colorType = png_get_color_type(job->png, job->info);
-    png_set_expand(job->png);
-    png_set_strip_16(job->png);
-    if (colorType == PNG_COLOR_TYPE_GRAY || colorType == PNG_COLOR_TYPE_GRAY_ALPHA)
-        png_set_gray_to_rgb(job->png);
-    png_set_add_alpha(job->png, 0xff, PNG_FILLER_AFTER);
-    if (png_set_interlace_handling(job->png) != 1) {
+    if (png_get_interlace_type(job->png, job->info) != PNG_INTERLACE_NONE) {
         job->interlaced = true;
         return false;
     }
-    png_read_update_info(job->png, job->info);
+    if (!setUpRows(job, width))
+        return false;
     const png_uint_32 outW = (width + reduction - 1) / reduction, outH = (height + reduction - 1) / reduction;
-    if (png_get_rowbytes(job->png, job->info) != size_t(width) * 4 || rect.x() < 0 || rect.y() < 0 ||
+    if (rect.x() < 0 || rect.y() < 0 ||
         png_uint_32(rect.right()) >= outW || png_uint_32(rect.bottom()) >= outH) {
         job->message = QStringLiteral("the part is not inside the PNG picture");
         return false;
@@ -513,15 +667,16 @@ bool runRegionDecode(PngJob* job, const QByteArray& data, const QRect& rect, png
     std::vector<uint64_t>& sums = job->sums;
     row.resize(size_t(width) * 4);
     sums.resize(size_t(rect.width()) * 4);
+    // The rows above the part are inflated and dropped, never expanded.
     for (png_uint_32 y = 0; y < png_uint_32(rect.y()) * reduction; ++y)
-        png_read_row(job->png, row.data(), nullptr);
+        png_read_row(job->png, job->tabled ? job->stored.data() : row.data(), nullptr);
     const png_uint_32 firstColumn = png_uint_32(rect.x()) * reduction;
     for (int oy = 0; oy < rect.height(); ++oy) {
         std::fill(sums.begin(), sums.end(), uint64_t(0));
         const png_uint_32 top = (png_uint_32(rect.y()) + png_uint_32(oy)) * reduction;
         const png_uint_32 rows = std::min(reduction, height - top);
         for (png_uint_32 r = 0; r < rows; ++r) {
-            png_read_row(job->png, row.data(), nullptr);
+            readRgbaRow(job, row.data(), width, false);
             const png_uint_32 end = std::min(width, firstColumn + png_uint_32(rect.width()) * reduction);
             addPremultiplied(row.data() + size_t(firstColumn) * 4, end - firstColumn, reduction, sums.data());
         }

@@ -75,10 +75,22 @@ private:
     TIFF* m_tiff = nullptr;
 };
 
+// TIFF 6.0 sections 10 and 11, and the older run-length coding of section 10's basis: bilevel
+// fax coding, whose rows cost as little as one bit whatever their width.
+bool isFaxCoded(uint16_t compression)
+{
+    return compression == COMPRESSION_CCITTRLE || compression == COMPRESSION_CCITTRLEW ||
+           compression == COMPRESSION_CCITTFAX3 || compression == COMPRESSION_CCITTFAX4;
+}
+
 // Whether the strips or tiles the file holds can make the pixels its directory declares: stored
 // data takes every byte (half of them present still decodes in part), and no compression a TIFF
-// may use makes more than 4096 bytes of a byte. Checked before the frame is allocated, so a
-// directory of a few bytes never costs a gigabyte.
+// may use makes more than 4096 bytes of a byte, except fax coding: a blank row of a page costs
+// it one bit, so a blank page scanned at 600 dpi is a file of 1 KB. Its rows are counted instead
+// (each takes a bit at least), and its pixels are held to the size a frame may have, since every
+// decode walks them all. Checked before the frame is allocated, so a directory of a few bytes
+// never costs a gigabyte; what the decodes then allocate is held to the file's size again when
+// they do (frameFitsFile()).
 bool dataCanHold(TIFF* tiff, uint64_t fileBytes, uint32_t width, uint32_t height)
 {
     uint16_t samples = 1, bits = 1, compression = COMPRESSION_NONE;
@@ -109,7 +121,100 @@ bool dataCanHold(TIFF* tiff, uint64_t fileBytes, uint32_t width, uint32_t height
     }
     if (compression == COMPRESSION_NONE)
         return present * 2 >= storedBytes;
+    if (isFaxCoded(compression) && bitsPerPixel == 1)
+        return ImageLimits::frameAllowed(width, height) && present * 16 >= height;
     return storedBytes / 4096 <= present;
+}
+
+// Whether a frame of `frameBytes` suits a file of `fileBytes`: 16,384 pixels for each byte of the
+// file, more than any real coding but fax's reaches (a scanned page of text takes tens of
+// kilobytes for its 140 MB at full size). A blank fax page of a kilobyte still shows fitted and
+// in parts; only its full-size frame, which no view of it needs, is refused, so that no file of
+// a few bytes makes the viewer hold more than a few tens of megabytes.
+bool frameFitsFile(uint64_t frameBytes, uint64_t fileBytes, QString* error)
+{
+    constexpr uint64_t kFrameBytesPerFileByte = 65536;
+    if (frameBytes / kFrameBytesPerFileByte <= fileBytes)
+        return true;
+    if (error)
+        *error = QStringLiteral("a TIFF file of %1 bytes is too short to fill a frame of %2 MB").arg(fileBytes).arg(frameBytes >> 20);
+    return false;
+}
+
+// TIFF 6.0 sections 4 to 6: the layouts whose rows are made RGBA here, a row at a time, the way
+// the library's RGBA interface makes them (which reads a strip whole, 140 MB for a fax page of
+// one strip): grey of up to 8 bits, and 8-bit RGB, with associated or unassociated alpha, its
+// samples interleaved. Others go through the RGBA interface.
+struct RowLayout {
+    enum Kind { None, Grey, Rgb, RgbAssociated, RgbUnassociated } kind = None;
+    unsigned bits = 8;
+    unsigned char grey[256] = {};  // a grey sample's level, as the library maps it
+};
+
+RowLayout rowLayout(TIFF* tiff)
+{
+    RowLayout layout;
+    uint16_t samples = 1, bits = 1, planar = PLANARCONFIG_CONTIG, photometric = 0, extraCount = 0;
+    uint16_t* extra = nullptr;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
+    if (!TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric) || (planar != PLANARCONFIG_CONTIG && samples > 1))
+        return layout;
+    if (samples == 1 && extraCount == 0 && (bits == 1 || bits == 2 || bits == 4 || bits == 8) &&
+        (photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK)) {
+        layout.kind = RowLayout::Grey;
+        layout.bits = bits;
+        const unsigned range = (1u << bits) - 1;
+        for (unsigned x = 0; x <= range; ++x)
+            layout.grey[x] = static_cast<unsigned char>(((photometric == PHOTOMETRIC_MINISWHITE ? range - x : x) * 255) / range);
+    } else if (photometric == PHOTOMETRIC_RGB && bits == 8 && samples == 3 && extraCount == 0) {
+        layout.kind = RowLayout::Rgb;
+    } else if (photometric == PHOTOMETRIC_RGB && bits == 8 && samples == 4 && extraCount == 1 && extra) {
+        if (extra[0] == EXTRASAMPLE_ASSOCALPHA)
+            layout.kind = RowLayout::RgbAssociated;
+        else if (extra[0] == EXTRASAMPLE_UNASSALPHA)
+            layout.kind = RowLayout::RgbUnassociated;
+    }
+    return layout;
+}
+
+// Columns [first, first + count) of a stored row made premultiplied RGBA into `out`.
+void rowToRgba(const RowLayout& layout, const unsigned char* in, unsigned char* out, uint32_t first, uint32_t count)
+{
+    switch (layout.kind) {
+    case RowLayout::Grey: {
+        const unsigned bits = layout.bits, mask = (1u << bits) - 1;
+        for (uint64_t bit = uint64_t(first) * bits, end = bit + uint64_t(count) * bits; bit < end; bit += bits, out += 4) {
+            const unsigned char level = layout.grey[(in[bit / 8] >> (8 - bits - bit % 8)) & mask];
+            out[0] = out[1] = out[2] = level;
+            out[3] = 0xFF;
+        }
+        break;
+    }
+    case RowLayout::Rgb:
+        for (const unsigned char *p = in + size_t(first) * 3, *end = p + size_t(count) * 3; p != end; p += 3, out += 4) {
+            out[0] = p[0];
+            out[1] = p[1];
+            out[2] = p[2];
+            out[3] = 0xFF;
+        }
+        break;
+    case RowLayout::RgbAssociated:
+        std::memcpy(out, in + size_t(first) * 4, size_t(count) * 4);
+        break;
+    case RowLayout::RgbUnassociated:
+        for (const unsigned char *p = in + size_t(first) * 4, *end = p + size_t(count) * 4; p != end; p += 4, out += 4) {
+            const unsigned a = p[3];
+            for (int c = 0; c < 3; ++c)
+                out[c] = static_cast<unsigned char>((p[c] * a + 127) / 255);
+            out[3] = p[3];
+        }
+        break;
+    case RowLayout::None:
+        break;
+    }
 }
 
 class TiffDecoder final : public FormatDecoder {
@@ -172,7 +277,8 @@ public:
     }
 
     // Only the tiles or strips the part covers are read, one at a time; the budget is charged for
-    // the part and one tile or strip.
+    // the part and one tile or strip. Strips of the layouts made RGBA here are read a row at a
+    // time instead, however many rows a strip holds.
     QImage decodeRegion(int, const QRect& rect, int reduction, QString* error) override
     {
         const auto fail = [error](const QString& why) {
@@ -192,7 +298,12 @@ public:
                                  .intersected(QRect(0, 0, width, height));
         if (source.isEmpty())
             return fail(QStringLiteral("the part lies outside the picture"));
+        if (!frameFitsFile(uint64_t(rect.width()) * uint64_t(rect.height()) * 4, uint64_t(m_data.size()), error))
+            return {};
         const bool tiled = TIFFIsTiled(tiff.get());
+        const RowLayout layout = rowLayout(tiff.get());
+        if (!tiled && layout.kind != RowLayout::None)
+            return decodeRows(tiff.get(), layout, rect, source, reduction, error);
         uint32_t blockWidth = uint32_t(width), blockHeight = 0;
         if (tiled) {
             TIFFGetField(tiff.get(), TIFFTAG_TILEWIDTH, &blockWidth);
@@ -279,6 +390,98 @@ public:
     }
 
 private:
+    // The rows of `source` read one at a time, from the first row of the strip it begins in (a
+    // coded strip is read from its start), and made RGBA into the part: copied at full size, else
+    // averaged over blocks of reduction x reduction. A row that repeats the one before it (most
+    // rows of a page) is summed once. The budget is charged for the part, a stored row, an RGBA
+    // row and the sums of one row of the part. Rows after damage stay clear.
+    QImage decodeRows(TIFF* tiff, const RowLayout& layout, const QRect& rect, const QRect& source, int reduction,
+                      QString* error)
+    {
+        const auto fail = [error](const QString& why) {
+            if (error)
+                *error = why;
+            return QImage();
+        };
+        const uint64_t stored = uint64_t(TIFFScanlineSize64(tiff));
+        const uint64_t samplesPerPixel = layout.kind == RowLayout::Grey ? 1 : layout.kind == RowLayout::Rgb ? 3 : 4;
+        const uint64_t needed = (uint64_t(m_size.width()) * samplesPerPixel * layout.bits + 7) / 8;
+        if (stored < needed || stored > (uint64_t(1) << 31))
+            return fail(QStringLiteral("the TIFF rows have no usable size"));
+        const uint32_t columns = uint32_t(source.width());
+        const uint64_t sumBytes = reduction > 1 ? uint64_t(rect.width()) * 4 * sizeof(uint32_t) * 2 : 0;
+        if (!imageio_detail::reserveDecodeBytes(stored * 2 + uint64_t(columns) * 4 + sumBytes, error))
+            return {};
+        QImage part = imageio_detail::allocateFrame(rect.width(), rect.height(), error);
+        if (part.isNull())
+            return {};
+        std::vector<unsigned char> row(static_cast<size_t>(stored)), previous(row.size()), rgba(static_cast<size_t>(columns) * 4);
+        std::vector<uint32_t> rowSums(reduction > 1 ? size_t(rect.width()) * 4 : 0), sums(rowSums.size());
+        uint32_t rowsPerStrip = 0;
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+        rowsPerStrip = std::max<uint32_t>(rowsPerStrip, 1);
+        const uint32_t top = uint32_t(source.top()), bottom = uint32_t(source.bottom());
+        int rowsDone = 0;  // rows of the part written
+        bool known = false;
+        // Rows of the block row that repeat the one whose sums rowSums hold, added at once: a
+        // blank page, or a file of a few bytes declaring a quarter of a gigapixel, costs a
+        // comparison a row.
+        uint32_t repeats = 0;
+        const auto addRepeats = [&] {
+            for (size_t i = 0; i < sums.size(); ++i)
+                sums[i] += rowSums[i] * repeats;
+            repeats = 0;
+        };
+        uint32_t y = top / rowsPerStrip * rowsPerStrip;
+        for (; y <= bottom; ++y) {
+            if (TIFFReadScanline(tiff, row.data(), y, 0) < 0)
+                break;
+            if (y < top)
+                continue;
+            if (reduction == 1) {
+                rowToRgba(layout, row.data(), part.scanLine(int(y - top)), uint32_t(source.left()), columns);
+                rowsDone = int(y - top) + 1;
+                continue;
+            }
+            if (!known || std::memcmp(row.data(), previous.data(), size_t(stored)) != 0) {
+                addRepeats();
+                row.swap(previous);
+                known = true;
+                rowToRgba(layout, previous.data(), rgba.data(), uint32_t(source.left()), columns);
+                std::fill(rowSums.begin(), rowSums.end(), 0u);
+                const unsigned char* p = rgba.data();
+                for (uint32_t x = 0; x < columns; ++x, p += 4) {
+                    uint32_t* sum = rowSums.data() + size_t((uint32_t(source.left()) + x) / uint32_t(reduction) - uint32_t(rect.x())) * 4;
+                    sum[0] += p[0];
+                    sum[1] += p[1];
+                    sum[2] += p[2];
+                    sum[3] += p[3];
+                }
+            }
+            ++repeats;
+            if (y != bottom && (y + 1) % uint32_t(reduction) != 0)
+                continue;
+            addRepeats();
+            // The block row is complete: its averages, edge blocks over the pixels they have.
+            const int outY = int(y / uint32_t(reduction)) - rect.y();
+            const uint32_t rows = y - std::max(top, y / uint32_t(reduction) * uint32_t(reduction)) + 1;
+            uchar* out = part.scanLine(outY);
+            for (int x = 0; x < rect.width(); ++x) {
+                const int blockColumns = std::min(reduction, m_size.width() - (rect.x() + x) * reduction);
+                const uint32_t n = rows * uint32_t(blockColumns);
+                for (int c = 0; c < 4; ++c)
+                    out[x * 4 + c] = uchar((sums[size_t(x) * 4 + size_t(c)] + n / 2) / n);
+            }
+            std::fill(sums.begin(), sums.end(), 0u);
+            rowsDone = outY + 1;
+        }
+        if (rowsDone == 0)
+            return fail(QStringLiteral("TIFF decoding failed"));
+        for (int r = rowsDone; r < part.height(); ++r)
+            std::memset(part.scanLine(r), 0, size_t(part.bytesPerLine()));
+        return part;
+    }
+
     QImage decodeWhole(QString* error)
     {
         TiffHandle tiff(m_data);
@@ -298,6 +501,17 @@ private:
         if (!TIFFRGBAImageOK(tiff.get(), message)) {
             if (error)
                 *error = QStringLiteral("unsupported TIFF layout: %1").arg(QString::fromLatin1(message));
+            return {};
+        }
+        if (!TIFFIsTiled(tiff.get()) && rowLayout(tiff.get()).kind != RowLayout::None)
+            return decodeRegion(0, QRect(QPoint(0, 0), m_size), 1, error);
+        if (!frameFitsFile(uint64_t(m_size.width()) * uint64_t(m_size.height()) * 4, uint64_t(m_data.size()), error))
+            return {};
+        // The library reads a strip or tile at a time, whole, beside the frame.
+        const int64_t block = TIFFIsTiled(tiff.get()) ? TIFFTileSize64(tiff.get()) : TIFFStripSize64(tiff.get());
+        if (block <= 0 || !imageio_detail::reserveDecodeBytes(uint64_t(block), error)) {
+            if (error && block <= 0)
+                *error = QStringLiteral("the TIFF tiles or strips have no usable size");
             return {};
         }
         QImage image = imageio_detail::allocateFrame(m_size.width(), m_size.height(), error);

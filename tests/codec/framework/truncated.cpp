@@ -54,3 +54,29 @@ TEST(Truncated, EveryPrefixFailsCleanly) {
         for (size_t n = 0; n < file.size(); ++n) decodePrefix(m.h, file, n);
     }
 }
+
+// A JPEG of a few hundred bytes whose frame header declares 63,551 x 37,424 pixels, progressive
+// or not: refused when it is opened, as every road would otherwise make all 2.4 gigapixels of it
+// for a thumbnail, for minutes. The same picture at its own size still decodes.
+TEST(Truncated, KilobyteDeclaringGigapixelsIsRefusedAtOnce) {
+    Manager m;
+    const Bytes small = encodeJpeg(makeImage(19, 13, 3, 23), 2, 80);
+    for (bool progressive : {false, true}) {
+        SCOPED_TRACE(progressive);
+        Bytes file = small;
+        size_t sof = 2;
+        while (sof + 9 < file.size() && !(file[sof] == 0xFF && file[sof + 1] == 0xC0)) ++sof;
+        ASSERT_LT(sof + 9, file.size());
+        if (progressive) file[sof + 1] = 0xC2;
+        // SOF: length, precision, then height and width (T.81 B.2.2).
+        file[sof + 5] = 0x92, file[sof + 6] = 0x30, file[sof + 7] = 0xF8, file[sof + 8] = 0x3F;
+        Stream st(file);
+        MHandle dec = nullptr;
+        EXPECT_NE(MIDec_Create(m.h, st.s, 0, &dec), MOK);
+        if (dec) MIDec_Destroy(dec);
+    }
+    Stream st(small);
+    MHandle dec = nullptr;
+    ASSERT_EQ(MIDec_Create(m.h, st.s, 0, &dec), MOK);
+    MIDec_Destroy(dec);
+}

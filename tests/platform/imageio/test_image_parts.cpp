@@ -17,11 +17,13 @@
 #include <webp/encode.h>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <vector>
 
 using namespace kpv;
@@ -369,6 +371,161 @@ TEST(ImageParts, TiffsBeyondTheBudgetShowFittedAndInParts)
     EXPECT_EQ(maxChannelDifference(source->createImageInRect(0, rect, 1, &error), picture.copy(rect)), 0);
     EXPECT_EQ(maxChannelDifference(source->createImageInRect(0, edge, 4, &error), boxPart(picture, edge, 4)), 0);
     EXPECT_LT(budget.peak(), uint64_t(8) << 20);  // the parts, not the picture
+}
+
+// A one-page TIFF written by the library: `samples` of `bits` each, `extra` alpha (0 for none),
+// coded with `compression` in strips of `rowsPerStrip`; `row` fills each stored row.
+bool writeTiff(const QString &path, uint32_t width, uint32_t height, uint16_t samples, uint16_t bits,
+               uint16_t photometric, uint16_t extra, uint16_t compression, uint32_t rowsPerStrip,
+               const std::function<void(uint32_t, std::vector<uchar> &)> &row)
+{
+    TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    if (!tif)
+        return false;
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    if (extra)
+        TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
+    std::vector<uchar> bytes(size_t(TIFFScanlineSize64(tif)));
+    bool ok = true;
+    for (uint32_t y = 0; ok && y < height; ++y) {
+        std::fill(bytes.begin(), bytes.end(), uchar(0));
+        row(y, bytes);
+        ok = TIFFWriteScanline(tif, bytes.data(), y, 0) == 1;
+    }
+    TIFFClose(tif);
+    return ok;
+}
+
+// The library's own RGBA reading of a whole TIFF, top row first.
+QImage libraryRgba(const QString &path)
+{
+    TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "r");
+    if (!tif)
+        return {};
+    uint32_t w = 0, h = 0;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
+    QImage out(int(w), int(h), QImage::Format_RGBA8888_Premultiplied);
+    const bool ok = TIFFReadRGBAImageOriented(tif, w, h, reinterpret_cast<uint32_t *>(out.bits()), ORIENTATION_TOPLEFT, 1);
+    TIFFClose(tif);
+    return ok ? out : QImage();
+}
+
+// Grey of every depth either way round, RGB and both kinds of alpha, in one strip and in many,
+// stored, LZW- and fax-coded: whole, reduced and in parts, the pixels are the library's RGBA.
+TEST(ImageParts, TiffRowsAreTheLibrarysPixels)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    struct Layout {
+        uint16_t samples, bits, photometric, extra;
+    };
+    const Layout layouts[] = {{1, 1, PHOTOMETRIC_MINISWHITE, 0}, {1, 1, PHOTOMETRIC_MINISBLACK, 0},
+                              {1, 2, PHOTOMETRIC_MINISBLACK, 0}, {1, 4, PHOTOMETRIC_MINISWHITE, 0},
+                              {1, 8, PHOTOMETRIC_MINISBLACK, 0}, {3, 8, PHOTOMETRIC_RGB, 0},
+                              {4, 8, PHOTOMETRIC_RGB, EXTRASAMPLE_ASSOCALPHA}, {4, 8, PHOTOMETRIC_RGB, EXTRASAMPLE_UNASSALPHA}};
+    const uint32_t width = 101, height = 67;
+    for (const Layout &l : layouts)
+        for (uint16_t compression : {COMPRESSION_NONE, COMPRESSION_LZW, COMPRESSION_CCITTFAX4, COMPRESSION_CCITTFAX3})
+            for (uint32_t rowsPerStrip : {height, 8u}) {
+                if (l.bits != 1 && (compression == COMPRESSION_CCITTFAX4 || compression == COMPRESSION_CCITTFAX3))
+                    continue;
+                SCOPED_TRACE(testing::Message() << "samples " << l.samples << " bits " << l.bits << " photometric "
+                                                << l.photometric << " extra " << l.extra << " compression "
+                                                << compression << " rows " << rowsPerStrip);
+                const QString path = dir.filePath(QStringLiteral("layout.tif"));
+                ASSERT_TRUE(writeTiff(path, width, height, l.samples, l.bits, l.photometric, l.extra, compression,
+                                      rowsPerStrip, [&](uint32_t y, std::vector<uchar> &row) {
+                                          // Blank rows and runs, as a page has, then every value mixed.
+                                          for (size_t i = 0; i < row.size(); ++i)
+                                              row[i] = y < 10 ? 0 : y < 20 ? (i / 3 % 2 ? 0xFF : 0) : uchar(i * 37 + y * 11 + i * y);
+                                      }));
+                const QImage reference = libraryRgba(path);
+                ASSERT_FALSE(reference.isNull());
+                QString error;
+                const auto source = ImageSource::createWithFile(path, &error);
+                ASSERT_TRUE(source) << error.toStdString();
+                const QImage whole = source->createImageAtIndex(0, &error);
+                EXPECT_EQ(maxChannelDifference(whole, reference), 0) << error.toStdString();
+                for (int reduction : {2, 8}) {
+                    const QSize reduced = source->reducedFrameSize(0, reduction);
+                    for (const QRect &part : {QRect(QPoint(0, 0), reduced), QRect(1, reduced.height() / 2, reduced.width() - 1,
+                                                                                   reduced.height() - reduced.height() / 2)})
+                        EXPECT_EQ(maxChannelDifference(source->createImageInRect(0, part, reduction, &error),
+                                                       boxPart(reference, part, reduction)),
+                                  0)
+                            << reduction << " " << error.toStdString();
+                }
+                const QRect inner(13, 29, 40, 17);
+                EXPECT_EQ(maxChannelDifference(source->createImageInRect(0, inner, 1, &error), reference.copy(inner)), 0);
+            }
+}
+
+// A page of text scanned at 600 dpi and fax-coded in one strip: its thumbnail reads the strip a
+// row at a time into the reduced frame, never holding the strip of 140 MB at full size.
+TEST(ImageParts, OneStripPageThumbnailHoldsNoStrip)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const uint32_t width = 4960, height = 7016;
+    const QString text = dir.filePath(QStringLiteral("text.tif"));
+    ASSERT_TRUE(writeTiff(text, width, height, 1, 1, PHOTOMETRIC_MINISWHITE, 0, COMPRESSION_CCITTFAX4, height,
+                          [](uint32_t y, std::vector<uchar> &row) {
+                              if (y % 60 < 20)
+                                  for (size_t i = 60; i + 60 < row.size(); i += 5)
+                                      row[i] = 0x3C;
+                          }));
+    QString error;
+    const auto page = ImageSource::createWithFile(text, &error);
+    ASSERT_TRUE(page) << error.toStdString();
+    DecodeBudget &budget = DecodeBudget::shared();
+    budget.resetPeak();
+    const QImage thumbnail = page->createThumbnailAtIndex(0, 256, true, &error);
+    ASSERT_EQ(thumbnail.size(), QSize(180, 256)) << error.toStdString();
+    EXPECT_LT(budget.peak(), uint64_t(8) << 20);
+    EXPECT_EQ(thumbnail.pixel(0, 0), qRgb(255, 255, 255));
+    int darkest = 255;
+    for (int y = 0; y < thumbnail.height(); ++y)
+        for (int x = 0; x < thumbnail.width(); ++x)
+            darkest = std::min(darkest, qRed(thumbnail.pixel(x, y)));
+    EXPECT_LT(darkest, 250);  // the lines of text, greyed by the reduction
+}
+
+// A blank A4 page scanned at 600 dpi, fax-coded in one strip, is a file of about a kilobyte:
+// it opens, shows fitted and at 100% in parts, white, holding no more than its parts; its
+// full-size frame, over a hundred thousand times the file, is refused with a reason.
+TEST(ImageParts, BlankFaxPageOfAKilobyteShowsFittedAndInParts)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const uint32_t width = 4960, height = 7016;
+    const QString blank = dir.filePath(QStringLiteral("blank.tif"));
+    ASSERT_TRUE(writeTiff(blank, width, height, 1, 1, PHOTOMETRIC_MINISWHITE, 0, COMPRESSION_CCITTFAX4, height,
+                          [](uint32_t, std::vector<uchar> &) {}));
+    ASSERT_LT(QFileInfo(blank).size(), 1200);
+    DecodeBudget &budget = DecodeBudget::shared();
+    QString error;
+    const auto source = ImageSource::createWithFile(blank, &error);
+    ASSERT_TRUE(source) << error.toStdString();
+    budget.resetPeak();
+    const QImage fitted = source->createThumbnailAtIndex(0, 1000, true, &error);
+    ASSERT_EQ(fitted.size(), QSize(706, 1000)) << error.toStdString();
+    const QImage part = source->createImageInRect(0, QRect(2000, 5000, 1600, 1000), 1, &error);
+    ASSERT_EQ(part.size(), QSize(1600, 1000)) << error.toStdString();
+    EXPECT_LT(budget.peak(), uint64_t(16) << 20);
+    for (const QImage &image : {fitted, part})
+        for (QPoint at : {QPoint(0, 0), QPoint(image.width() - 1, image.height() - 1), QPoint(image.width() / 2, 7)})
+            EXPECT_EQ(image.pixel(at), qRgb(255, 255, 255));
+    error.clear();
+    EXPECT_TRUE(source->createImageAtIndex(0, &error).isNull());
+    EXPECT_FALSE(error.isEmpty());
 }
 
 // A WebP larger than the budget at full size is decoded scaled and cropped by its library: fitted

@@ -9,6 +9,7 @@
 #include "imageio_support.h"
 
 #include <gif_lib.h>
+#include <png.h>
 #include <turbojpeg.h>
 #include <webp/encode.h>
 
@@ -26,6 +27,8 @@ using namespace kpv::test;
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
+#include <functional>
 #include <future>
 #include <thread>
 #include <tuple>
@@ -329,6 +332,140 @@ TEST(ImageSourcePng, ReducedDecodeOfALargeBlockKeepsItsLevel)
     const QImage dot = source->createThumbnailAtIndex(0, 1, true);
     ASSERT_EQ(dot.size(), QSize(1, 1));
     EXPECT_EQ(QColor(dot.pixel(0, 0)), QColor(Qt::white));
+}
+
+// A PNG of palette indexes or grey levels of `depth` bits, written as stored: `samples` gives
+// each pixel's value. A palette shorter than the indexes used, and tRNS when given.
+QByteArray storedSamplesPng(int colorType, int depth, int width, int height, bool interlaced,
+                            const std::vector<png_color>& palette, const std::vector<png_byte>& transAlpha,
+                            int transGrey, const std::function<int(int, int)>& samples)
+{
+    QByteArray out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return {};
+    }
+    png_set_write_fn(
+        png, &out,
+        [](png_structp p, png_bytep d, png_size_t n) {
+            static_cast<QByteArray*>(png_get_io_ptr(p))->append(reinterpret_cast<const char*>(d), qsizetype(n));
+        },
+        nullptr);
+    png_set_check_for_invalid_index(png, 0);  // indexes past the palette, as a careless writer leaves them
+    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), depth, colorType,
+                 interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (!palette.empty())
+        png_set_PLTE(png, info, palette.data(), int(palette.size()));
+    png_color_16 grey{};
+    grey.gray = png_uint_16(std::max(transGrey, 0));
+    if (!transAlpha.empty())
+        png_set_tRNS(png, info, transAlpha.data(), int(transAlpha.size()), nullptr);
+    else if (transGrey >= 0)
+        png_set_tRNS(png, info, nullptr, 0, &grey);
+    png_write_info(png, info);
+    png_set_packing(png);
+    const int passes = png_set_interlace_handling(png);
+    std::vector<png_byte> row(static_cast<size_t>(width));
+    for (int pass = 0; pass < passes; ++pass)
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x)
+                row[size_t(x)] = png_byte(samples(x, y));
+            png_write_row(png, row.data());
+        }
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
+// The library's own expansion of a PNG to straight RGBA.
+QImage libraryRgba(const QByteArray& file)
+{
+    struct Input {
+        const QByteArray& bytes;
+        qsizetype at = 0;
+    } input{file};
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    QImage out;
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        return {};
+    }
+    png_set_read_fn(png, &input, [](png_structp p, png_bytep d, png_size_t n) {
+        auto* in = static_cast<Input*>(png_get_io_ptr(p));
+        if (in->at + qsizetype(n) > in->bytes.size())
+            png_error(p, "short");
+        std::memcpy(d, in->bytes.constData() + in->at, n);
+        in->at += qsizetype(n);
+    });
+    png_read_info(png, info);
+    png_set_expand(png);
+    png_set_gray_to_rgb(png);
+    png_set_add_alpha(png, 0xff, PNG_FILLER_AFTER);
+    const int passes = png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    out = QImage(int(png_get_image_width(png, info)), int(png_get_image_height(png, info)), QImage::Format_RGBA8888);
+    for (int pass = 0; pass < passes; ++pass)
+        for (int y = 0; y < out.height(); ++y)
+            png_read_row(png, out.scanLine(y), nullptr);
+    png_read_end(png, nullptr);
+    png_destroy_read_struct(&png, &info, nullptr);
+    return out;
+}
+
+// Palette indexes and grey levels of every depth, with and without tRNS, an index past a short
+// palette among them: full size, premultiplied or straight, reduced and in parts, the pixels are
+// the library's own expansion.
+TEST(ImageSourcePng, PaletteAndGreyPixelsAreTheLibrarysOwn)
+{
+    const std::vector<png_color> palette = {{30, 120, 200}, {255, 0, 0}, {0, 0, 0}, {9, 250, 77}, {1, 2, 3},
+                                            {200, 200, 10}, {70, 0, 140}, {128, 128, 128}, {255, 255, 255}};
+    for (int colorType : {PNG_COLOR_TYPE_PALETTE, PNG_COLOR_TYPE_GRAY})
+        for (int depth : {1, 2, 4, 8})
+            for (bool trans : {false, true})
+                for (bool interlaced : {false, true}) {
+                    SCOPED_TRACE(testing::Message() << "type " << colorType << " depth " << depth << " tRNS " << trans
+                                                    << " interlaced " << interlaced);
+                    const int levels = 1 << depth;
+                    // A palette short of the levels leaves the highest index (at least) past it.
+                    const std::vector<png_color> used(palette.begin(), palette.begin() + std::min<int>(levels - 1, int(palette.size())));
+                    const bool indexed = colorType == PNG_COLOR_TYPE_PALETTE;
+                    const std::vector<png_byte> alphas = indexed && trans ? std::vector<png_byte>{0, 128, 255, 40} : std::vector<png_byte>{};
+                    const QByteArray file = storedSamplesPng(
+                        colorType, depth, 38, 23, interlaced, indexed ? used : std::vector<png_color>{},
+                        std::vector<png_byte>(alphas.begin(), alphas.begin() + std::min<size_t>(alphas.size(), used.size())),
+                        !indexed && trans ? levels / 2 : -1, [levels](int x, int y) {
+                            // Runs of the lowest and highest level on the first rows, as a page or a flat
+                            // picture has, then every level mixed.
+                            return y < 5 ? ((x / 9 + y) % 2 ? levels - 1 : 0) : (x * 7 + y * 3 + x * y) % levels;
+                        });
+                    ASSERT_FALSE(file.isEmpty());
+                    const QImage reference = libraryRgba(file);
+                    ASSERT_FALSE(reference.isNull());
+                    auto source = ImageSource::createWithData(file);
+                    ASSERT_TRUE(source);
+                    const QImage straight = source->createStraightImageAtIndex(0);
+                    ASSERT_EQ(straight.size(), reference.size());
+                    EXPECT_EQ(straight.convertToFormat(QImage::Format_RGBA8888), reference);
+                    QImage premultiplied = reference.copy();
+                    for (int y = 0; y < premultiplied.height(); ++y)
+                        for (int x = 0; x < premultiplied.width(); ++x) {
+                            uchar* p = premultiplied.scanLine(y) + x * 4;
+                            for (int c = 0; c < 3; ++c)
+                                p[c] = uchar((p[c] * p[3] + 127) / 255);
+                        }
+                    premultiplied.reinterpretAsFormat(QImage::Format_RGBA8888_Premultiplied);
+                    const QImage whole = source->createImageAtIndex(0);
+                    EXPECT_EQ(maxChannelDifference(whole, premultiplied), 0);
+                    const QImage reduced = boxReduced(premultiplied, 2);
+                    EXPECT_EQ(maxChannelDifference(source->createThumbnailAtIndex(0, 19, true), reduced), 0);
+                    const QRect part(3, 2, 10, 8);
+                    EXPECT_EQ(maxChannelDifference(source->createImageInRect(0, part, 2), reduced.copy(part)), 0);
+                    EXPECT_EQ(maxChannelDifference(source->createImageInRect(0, QRect(5, 9, 30, 11), 1),
+                                                   premultiplied.copy(5, 9, 30, 11)), 0);
+                }
 }
 
 TEST(ImageSourcePng, InterlacedOpaqueBlackSurvives)
@@ -906,6 +1043,39 @@ TEST(ImageSourceHostile, EveryPrefixOfEveryFormatFailsOrDecodesWithoutHarm)
             }
         }
     }
+}
+
+// An interlaced PNG cut anywhere shows the pixels of the passes it holds and nothing else: every
+// pixel is the picture's own or clear, never what the frame's memory held before; only the row
+// the cut broke may hold what the library made of the damaged data.
+TEST(ImageSourceHostile, InterlacedPngCutShortShowsItsPassesOnly)
+{
+    const QImage picture = pattern(32, 32, true);
+    const QByteArray whole = referencePng(picture, true, true);
+    int partial = 0;
+    for (int n = 0; n < whole.size(); n += 7) {
+        auto source = ImageSource::createWithData(whole.left(n));
+        if (!source)
+            continue;
+        const QImage image = source->createImageAtIndex(0);
+        if (image.isNull())
+            continue;
+        ++partial;
+        int stray = 0;
+        const QImage expected = picture.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const uchar *got = image.constScanLine(y) + x * 4, *want = expected.constScanLine(y) + x * 4;
+                bool own = true, clear = true;
+                for (int c = 0; c < 4; ++c) {
+                    own = own && std::abs(int(got[c]) - int(want[c])) <= 1;
+                    clear = clear && got[c] == 0;
+                }
+                stray += !own && !clear;
+            }
+        EXPECT_LE(stray, image.width()) << "cut at " << n;
+    }
+    EXPECT_GT(partial, 10);
 }
 
 TEST(ImageSourceHostile, UnknownBytesAndMissingFilesAreRefusedWithAReason)
