@@ -174,7 +174,7 @@ MResult s_Init(MHandle h, MVoid* source) {
     // of its blocks), so a stream far shorter than its MCUs cannot hold the picture it
     // declares. Refused before a row is decoded: a few hundred bytes declaring gigapixels would
     // otherwise have every one of them made, for many seconds. A file cut short keeps what it
-    // holds as long as it has a bit for every 32 MCUs.
+    // holds as long as it has a byte for every 32 MCUs.
     if (size > pos && counts[0] > 0 && counts[1] > 0 && counts[0] <= (MInt64(1) << 20) &&
         counts[1] <= (MInt64(1) << 20) && counts[0] * counts[1] / 32 > size - pos)
         return fail(JPG_ERR_DATA);
