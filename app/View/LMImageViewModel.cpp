@@ -154,7 +154,7 @@ double LMImageViewModel::calcFitinScaleForImage(const LMFileImgBaseInfoPtr &info
     const QRectF f = getBoundsForFitin();
     if (f.width() == 0 || f.height() == 0 || !(r.width() > 0) || !(r.height() > 0))
         return 0.0;
-    double s = std::min(f.width() / r.width(), f.height() / r.height()) * (isRetinaScreen() ? 2.0 : 1.0);
+    double s = std::min(f.width() / r.width(), f.height() / r.height()) * pixelRatio();
     if (m_curScaleMode != ScaleModeFitinEnlarge)
         s = std::min(s, 1.0);
     return s;
@@ -220,7 +220,7 @@ QRectF LMImageViewModel::originalRectShownAtScale(double scale, const std::optio
     const double s = std::min(std::max(minScaleByNewAngle(m_angleRotate), scale), m_curMaxScale);
     const QPointF o = calcNewOffsetByNewScale(s, m_angleRotate, h);
     const std::optional<LMMatrix> inv = invertible(matrixFromOriginalImageToView(
-        m_imageNormal, s, m_angleRotate, o, f, viewPortSizeScale(), isRetinaScreen()));
+        m_imageNormal, s, m_angleRotate, o, f, viewPortSizeScale(), pixelRatio()));
     const QRectF raw = rawFrameRectOf(m_imageNormal);
     if (!inv)
         return raw;
@@ -285,7 +285,7 @@ void LMImageViewModel::moveImageByDeltaPoint(QPointF delta)
 {
     const QRectF v = imageVisibleViewRect();
     const QRectF moved = v.translated(delta);
-    setOffset(calcOffsetFromImageViewRect(v, moved, scale(), isRetinaScreen()));
+    setOffset(calcOffsetFromImageViewRect(v, moved, scale(), pixelRatio()));
 }
 
 void LMImageViewModel::setFitinLeftMargin(double left, double top, double right, double bottom)
@@ -366,11 +366,11 @@ void LMImageViewModel::switchToScaleMode(int64_t mode)
 LMMatrix LMImageViewModel::matrixFromOriginalImageToView(const LMImagePtr &image, double scale,
                                                          const LMImageRotateAngle &angle, QPointF offset,
                                                          const QRectF &fitinBounds, QSizeF viewPortSizeScale,
-                                                         bool isRetinaScreen)
+                                                         double pixelRatio)
 {
     const LMFileImgBaseInfoPtr info = image ? image->originalImgBaseInfo() : nullptr;
     const QSizeF raw = info ? info->rawFrameSize() : QSizeF();
-    const double r = isRetinaScreen ? 2.0 : 1.0;
+    const double r = pixelRatio > 0 ? pixelRatio : 1.0;
     LMMatrix m = translationMatrix(-raw.width() / 2, -raw.height() / 2);
     auto then = [&m](const LMMatrix &x) { m = LMMultiplyMatrices(x, m); };
     then(LMRotateDegreeMatrix(double(info ? info->orientationAngle() : 0)));
@@ -390,10 +390,10 @@ LMMatrix LMImageViewModel::matrixFromOriginalImageToView(const LMImagePtr &image
 LMMatrix LMImageViewModel::matrixFromViewToOriginalImage(const LMImagePtr &image, double scale,
                                                          const LMImageRotateAngle &angle, QPointF offset,
                                                          const QRectF &fitinBounds, QSizeF viewPortSizeScale,
-                                                         bool isRetinaScreen)
+                                                         double pixelRatio)
 {
     return LMInverseMatrix(
-        matrixFromOriginalImageToView(image, scale, angle, offset, fitinBounds, viewPortSizeScale, isRetinaScreen));
+        matrixFromOriginalImageToView(image, scale, angle, offset, fitinBounds, viewPortSizeScale, pixelRatio));
 }
 
 LMMatrix LMImageViewModel::matrixFromRawImageCropRectToVisualCropRect(const LMImagePtr &image,
@@ -416,7 +416,7 @@ LMMatrix LMImageViewModel::matrixFromRawImageCropRectToVisualCropRect(const LMIm
 LMMatrix LMImageViewModel::currentMatrix() const
 {
     return matrixFromOriginalImageToView(m_imageNormal, scale(), m_angleRotate, m_offset, getBoundsForFitin(),
-                                         viewPortSizeScale(), isRetinaScreen());
+                                         viewPortSizeScale(), pixelRatio());
 }
 
 std::optional<LMMatrix> LMImageViewModel::currentInverseMatrix() const { return invertible(currentMatrix()); }
@@ -429,7 +429,7 @@ QRectF LMImageViewModel::mapToOriginalRect(const QRectF &rect, bool alignBorder)
 QRectF LMImageViewModel::mapToOriginalRect(const QRectF &rect, bool alignBorder, const LMImagePtr &image) const
 {
     const std::optional<LMMatrix> inv = invertible(matrixFromOriginalImageToView(
-        image, scale(), m_angleRotate, m_offset, getBoundsForFitin(), viewPortSizeScale(), isRetinaScreen()));
+        image, scale(), m_angleRotate, m_offset, getBoundsForFitin(), viewPortSizeScale(), pixelRatio()));
     const QRectF raw = rawFrameRectOf(image);
     if (!inv) {
         // Edge-on, a sliver of the view can reach any row or column of the image.
@@ -505,7 +505,7 @@ bool LMImageViewModel::canDragImageAt(double scale, const LMImageRotateAngle &an
     const QRectF f = getBoundsForFitin();
     const QRectF raw = rawFrameRectOf(m_imageNormal);
     const std::optional<LMMatrix> inv = invertible(
-        matrixFromOriginalImageToView(m_imageNormal, scale, angle, offset, f, viewPortSizeScale(), isRetinaScreen()));
+        matrixFromOriginalImageToView(m_imageNormal, scale, angle, offset, f, viewPortSizeScale(), pixelRatio()));
     // Edge-on, a sliver of the bounds can reach any row or column of the image.
     const QRectF m = inv ? intersection(integralRect(LMTransformRect(*inv, f)), raw) : raw;
     return raw.width() > m.width() || raw.height() > m.height();
@@ -530,7 +530,7 @@ QRectF LMImageViewModel::calcFitinVisibleViewRectForImageWithoutModified(const L
 QRectF LMImageViewModel::calcVisibleViewRectForImageWithoutModified(const LMImagePtr &image, double scale) const
 {
     const LMMatrix m = matrixFromOriginalImageToView(image, scale, LMImageRotateAngle(), QPointF(), getBoundsForFitin(),
-                                                     viewPortSizeScale(), isRetinaScreen());
+                                                     viewPortSizeScale(), pixelRatio());
     return LMTransformRect(m, rawFrameRectOf(image));
 }
 
@@ -553,7 +553,7 @@ QRectF LMImageViewModel::adjustImageViewRectInFitinBounds(QRectF rect) const
 }
 
 QPointF LMImageViewModel::calcOffsetFromImageViewRect(const QRectF &from, const QRectF &to, double scale,
-                                                      bool isRetinaScreen) const
+                                                      double pixelRatio) const
 {
     const QRectF b = adjustImageViewRectInFitinBounds(to);
     QPointF d = centreOf(b) - centreOf(from);
@@ -563,7 +563,7 @@ QPointF LMImageViewModel::calcOffsetFromImageViewRect(const QRectF &from, const 
                                              LMRotateDegreeMatrixByAxisX(-m_angleRotate.angleVerticalFlip()));
     if (const std::optional<LMMatrix> inv = invertible(flip))
         d = LMTransformPoint(*inv, d);
-    return adjustOffset(m_offset + d, scale, isRetinaScreen);
+    return adjustOffset(m_offset + d, scale, pixelRatio);
 }
 
 QPointF LMImageViewModel::calcNewOffsetByNewScale(double scale, const LMImageRotateAngle &angle, QPointF holdPosition) const
@@ -576,22 +576,21 @@ QPointF LMImageViewModel::calcNewOffsetByNewScale(double scale, const LMImageRot
     if (!pointInRect(p, r0))
         p = inv ? LMTransformPoint(*inv, centreOf(f)) : centreOf(r0);
     const LMMatrix n = matrixFromOriginalImageToView(m_imageNormal, scale, angle, QPointF(), f, viewPortSizeScale(),
-                                                     isRetinaScreen());
+                                                     pixelRatio());
     const QPointF q = LMTransformPoint(n, p);
     const LMMatrix t = LMMultiplyMatrices(translationMatrix(holdPosition.x() - q.x(), holdPosition.y() - q.y()), n);
-    return calcOffsetFromImageViewRect(v, LMTransformRect(t, r0), scale, isRetinaScreen());
+    return calcOffsetFromImageViewRect(v, LMTransformRect(t, r0), scale, pixelRatio());
 }
 
-QPointF LMImageViewModel::adjustOffset(QPointF offset, double scale, bool isRetinaScreen)
+QPointF LMImageViewModel::adjustOffset(QPointF offset, double scale, double pixelRatio)
 {
     if (scale != 1.0)
         return offset;
     // Rounding noise of the matrix chain (a whole offset computed as 29.999999999) must not move
     // the image by a whole pixel, so values within a hair of a step count as on it.
     constexpr double kNoise = 1e-6;
-    if (isRetinaScreen)
-        return QPointF(std::floor(offset.x() * 2 + kNoise) / 2, std::floor(offset.y() * 2 + kNoise) / 2);
-    return QPointF(std::floor(offset.x() + kNoise), std::floor(offset.y() + kNoise));
+    const double r = pixelRatio > 0 ? pixelRatio : 1.0;
+    return QPointF(std::floor(offset.x() * r + kNoise) / r, std::floor(offset.y() * r + kNoise) / r);
 }
 
 QRectF LMImageViewModel::rawImageCropRectToVisualCropRect(const QRectF &rect) const

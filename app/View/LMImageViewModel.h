@@ -87,6 +87,9 @@ public:
     double contentsScale() const { return m_contentsScale; }
     void setContentsScale(double scale) { m_contentsScale = scale; }
     bool isRetinaScreen() const { return m_contentsScale > 1.0; }
+    // Device pixels per point on the window's screen: 1, 2, or between (a screen scaled by 125%
+    // or 150% is neither plain nor double).
+    double pixelRatio() const { return m_contentsScale > 0 ? m_contentsScale : 1.0; }
     // The sender of the notifications (the view); this object when unset.
     const void *notificationObject() const { return m_notificationObject ? m_notificationObject : this; }
     void setNotificationObject(const void *object) { m_notificationObject = object; }
@@ -195,17 +198,41 @@ public:
     QRectF calcFitinVisibleViewRectForImageWithoutModified(const LMImagePtr &image) const;
     QRectF calcVisibleViewRectForImageWithoutModified(const LMImagePtr &image, double scale) const;
     QRectF adjustImageViewRectInFitinBounds(QRectF rect) const;
-    QPointF calcOffsetFromImageViewRect(const QRectF &from, const QRectF &to, double scale, bool isRetinaScreen) const;
+    // Each of these takes the screen's pixel ratio, or the Retina flag (2 or 1).
+    QPointF calcOffsetFromImageViewRect(const QRectF &from, const QRectF &to, double scale, double pixelRatio) const;
+    QPointF calcOffsetFromImageViewRect(const QRectF &from, const QRectF &to, double scale, bool isRetinaScreen) const
+    {
+        return calcOffsetFromImageViewRect(from, to, scale, isRetinaScreen ? 2.0 : 1.0);
+    }
     QPointF calcNewOffsetByNewScale(double scale, const LMImageRotateAngle &angle, QPointF holdPosition) const;
-    static QPointF adjustOffset(QPointF offset, double scale, bool isRetinaScreen);
+    // At scale 1 the offset lands on whole device pixels.
+    static QPointF adjustOffset(QPointF offset, double scale, double pixelRatio);
+    static QPointF adjustOffset(QPointF offset, double scale, bool isRetinaScreen)
+    {
+        return adjustOffset(offset, scale, isRetinaScreen ? 2.0 : 1.0);
+    }
 
     // Original-image pixels to view points and back.
     static LMMatrix matrixFromOriginalImageToView(const LMImagePtr &image, double scale, const LMImageRotateAngle &angle,
                                                   QPointF offset, const QRectF &fitinBounds, QSizeF viewPortSizeScale,
-                                                  bool isRetinaScreen);
+                                                  double pixelRatio);
+    static LMMatrix matrixFromOriginalImageToView(const LMImagePtr &image, double scale, const LMImageRotateAngle &angle,
+                                                  QPointF offset, const QRectF &fitinBounds, QSizeF viewPortSizeScale,
+                                                  bool isRetinaScreen)
+    {
+        return matrixFromOriginalImageToView(image, scale, angle, offset, fitinBounds, viewPortSizeScale,
+                                             isRetinaScreen ? 2.0 : 1.0);
+    }
     static LMMatrix matrixFromViewToOriginalImage(const LMImagePtr &image, double scale, const LMImageRotateAngle &angle,
                                                   QPointF offset, const QRectF &fitinBounds, QSizeF viewPortSizeScale,
-                                                  bool isRetinaScreen);
+                                                  double pixelRatio);
+    static LMMatrix matrixFromViewToOriginalImage(const LMImagePtr &image, double scale, const LMImageRotateAngle &angle,
+                                                  QPointF offset, const QRectF &fitinBounds, QSizeF viewPortSizeScale,
+                                                  bool isRetinaScreen)
+    {
+        return matrixFromViewToOriginalImage(image, scale, angle, offset, fitinBounds, viewPortSizeScale,
+                                             isRetinaScreen ? 2.0 : 1.0);
+    }
     // Raw pixels to the shown orientation about the image's centre (no scale, no offset).
     static LMMatrix matrixFromRawImageCropRectToVisualCropRect(const LMImagePtr &image, const LMImageRotateAngle &angle);
     QRectF rawImageCropRectToVisualCropRect(const QRectF &rect) const;

@@ -5,12 +5,37 @@
 #include "foundation/RunLoop.h"
 #include "foundation/Timer.h"
 
+#include <QEvent>
+
 #include <algorithm>
 
 namespace {
 QRectF toQRect(const kpv::Rect &r) { return QRectF(r.x(), r.y(), r.width(), r.height()); }
 kpv::Rect toRect(const QRectF &r) { return kpv::Rect(r.x(), r.y(), r.width(), r.height()); }
 QPointF toQPoint(kpv::Point p) { return QPointF(p.x, p.y); }
+} // namespace
+
+namespace {
+// Tells the view when its widget lands on another screen (or, where the toolkit says so, when the
+// density of its screen changed).
+class ScreenChangeWatcher : public QObject {
+public:
+    explicit ScreenChangeWatcher(std::function<void()> changed) : m_changed(std::move(changed)) {}
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        const auto type = event->type();
+        bool screen = type == QEvent::ScreenChangeInternal;
+#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
+        screen = screen || type == QEvent::DevicePixelRatioChange;
+#endif
+        if (screen)
+            m_changed();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> m_changed;
+};
 } // namespace
 
 LMOpenGLView::LMOpenGLView(const kpv::Rect &frame) : kpv::OpenGLView(frame)
@@ -22,10 +47,15 @@ LMOpenGLView::LMOpenGLView(const kpv::Rect &frame) : kpv::OpenGLView(frame)
     m_openGLLayer->setOpenGLLayerDelegate(this);
     m_openGLLayer->setDisplayHandler([this] { setNeedsDisplay(true); });
     setWantsLayer(true);
+    m_screenWatcher = std::make_unique<ScreenChangeWatcher>([this] { windowDidChangeScreen(); });
+    widget()->installEventFilter(m_screenWatcher.get());
 }
 
 LMOpenGLView::~LMOpenGLView()
 {
+    widget()->removeEventFilter(m_screenWatcher.get());
+    if (m_screenChangeTimer)
+        m_screenChangeTimer->invalidate();
     // Stop the timers before the tiles and the layer go away.
     prepareTilesAhead(nullptr, QRectF());
     abortZoom();
@@ -36,29 +66,42 @@ LMOpenGLView::~LMOpenGLView()
 void LMOpenGLView::viewDidMoveToWindow()
 {
     kpv::OpenGLView::viewDidMoveToWindow();
-    updateLayerContentsScale();
+    // A view put into a window of another density places its picture for it.
+    if (updateLayerContentsScale())
+        redrawImage();
 }
 
-void LMOpenGLView::updateLayerContentsScale()
+bool LMOpenGLView::updateLayerContentsScale()
 {
     kpv::Window *w = window();
     if (!w)
-        return;
+        return false;
     const double factor = w->backingScaleFactor();
-    if (factor > m_openGLLayer->contentsScale()) {
-        m_openGLLayer->setContentsScale(factor);
-        setContentsScale(factor);
-    }
+    if (!(factor > 0) || factor == contentsScale())
+        return false;
+    // Followed down as well as up: a picture placed for a denser screen than the window's would
+    // be drawn too large, one for a less dense screen soft.
+    m_openGLLayer->setContentsScale(factor);
+    setContentsScale(factor);
+    return true;
 }
 
 void LMOpenGLView::windowDidChangeScreen()
 {
+    if (m_screenChangeTimer && m_screenChangeTimer->isValid())
+        return;
     // On the next turn, once the window has settled on its new screen.
-    kpv::RunLoop::current().performAfterDelay(0, [this] {
-        updateLayerContentsScale();
+    m_screenChangeTimer = kpv::RunLoop::current().performAfterDelay(0, [this] {
+        const double oldScale = scale();
+        const bool changed = updateLayerContentsScale();
         endRotate();
         abortZoom();
         redrawImage();
+        // A fitted picture's scale follows the density without a zoom: told as a zoom would
+        // tell it, so the zoom figure and the decode size asked for follow as well.
+        if (changed && fitinMode() && scale() != oldScale)
+            postNotification(LMOpenGLViewDoChangeScaleNotification);
+        setNeedsDisplay(true);
     });
 }
 
@@ -122,7 +165,7 @@ bool LMOpenGLView::showFrameAsKeptPixels()
     if (pixels.depth() != 32)
         return false;
     // One image pixel on one device pixel, the whole picture inside the view.
-    const double r = isRetinaScreen() ? 2.0 : 1.0;
+    const double r = pixelRatio();
     const QRectF v = imageVisibleViewRect();
     if (!viewBounds().contains(v) || v.width() * r != double(pixels.width()) || v.height() * r != double(pixels.height()))
         return false;

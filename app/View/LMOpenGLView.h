@@ -16,6 +16,7 @@
 
 #include <QColor>
 #include <QImage>
+#include <QObject>
 #include <QRect>
 #include <QTransform>
 
@@ -39,8 +40,11 @@ public:
 
     // ---- Screen ----
     void viewDidMoveToWindow() override;
-    // Follows the window's density upward (never lowers it).
-    void updateLayerContentsScale();
+    // Takes the window's device pixel ratio, up or down; whether it changed.
+    bool updateLayerContentsScale();
+    // The window moved to a screen of another density, or its screen's density changed: on the
+    // next turn the picture is placed and drawn again for the new density, and a fitted picture's
+    // new scale is told (the zoom figure, the decode size asked for, the navigation panel).
     void windowDidChangeScreen();
     void setFrame(const kpv::Rect &frame) override;
 
@@ -144,6 +148,9 @@ private:
 
     LMOpenGLViewDelegate *m_delegate = nullptr;
     std::unique_ptr<LMOpenGLLayer> m_openGLLayer;
+    // Hears the widget's screen changes; the pending turn that follows one.
+    std::unique_ptr<QObject> m_screenWatcher;
+    std::shared_ptr<kpv::Timer> m_screenChangeTimer;
     bool m_openGLInited = false;
     LMRendererInfo m_renderInfo;
     bool m_imageNotDraw = false;

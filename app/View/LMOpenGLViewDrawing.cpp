@@ -365,7 +365,7 @@ QRect LMOpenGLView::pixelsCoveredByPicture() const
     if (LMOpenGLTexture::tilesCoveringRect(normal->width(), normal->height(), shownPart).size() != m_texturesNormal.size())
         return QRect();
     // The pixels whose centres lie inside the picture, frame-buffer pixels from the bottom left.
-    const double r = isRetinaScreen() ? 2.0 : 1.0;
+    const double r = pixelRatio();
     const QRectF v = imageVisibleViewRect().intersected(viewBounds());
     const int left = int(std::ceil(v.left() * r)), right = int(std::floor(v.right() * r));
     const int bottom = int(std::ceil(v.top() * r)), top = int(std::floor(v.bottom() * r));
@@ -428,8 +428,10 @@ void LMOpenGLView::drawLayer(LMOpenGLLayer *layer, double)
         const double m = std::max(raw.width(), raw.height());
         if (m > 0 && b.width() > 0 && b.height() > 0) {
             const double k = (1 / m) * 0.5;
-            const double r = isRetinaScreen() ? 2.0 : 1.0;
-            glViewport(GLint(b.x() * r), GLint(b.y() * r), GLsizei(b.width() * r), GLsizei(b.height() * r));
+            const double r = pixelRatio();
+            // The frame buffer is the view's size in device pixels, rounded as the toolkit rounds it.
+            glViewport(GLint(std::lround(b.x() * r)), GLint(std::lround(b.y() * r)), GLsizei(std::lround(b.width() * r)),
+                       GLsizei(std::lround(b.height() * r)));
             glMatrixMode(GL_PROJECTION);
             glLoadIdentity();
             // A deep depth range: an image turned edge-on by a flip at a high zoom must not be cut
@@ -575,7 +577,7 @@ kpv::OpenGLView::PaintWithoutOpenGL LMOpenGLView::paintWithoutOpenGL(QPainter &p
     const double viewHeight = viewBounds().height();
     const LMMatrix m = currentMatrix();
     const QTransform fromRaw(m.a, -m.d, m.b, -m.e, m.c, viewHeight - m.f);
-    const double r = isRetinaScreen() ? 2.0 : 1.0;
+    const double r = pixelRatio();
     const bool actualSize = fromRaw.m11() * r == 1 && fromRaw.m22() * r == 1 && fromRaw.m12() == 0 &&
                             fromRaw.m21() == 0 && viewBounds().contains(shown) && QSizeF(pixels.size()) == raw;
     if (drawableFrameIdx() != 0 && !(actualSize && base->AMCMImageType() == LMPhotoLoader::kAMCMImageTypeGIF))
@@ -786,7 +788,7 @@ QImage resampleLinear(const QImage &source, const QTransform &toDevice, const QR
 
 const QImage &LMOpenGLView::restingPicture(const LMImagePtr &image, const QImage &pixels, const QTransform &toDevice)
 {
-    const double r = isRetinaScreen() ? 2.0 : 1.0;
+    const double r = pixelRatio();
     const QRectF view(0, 0, viewBounds().width() * r, viewBounds().height() * r);
     const QRect device =
         pixelsWithCentresIn(toDevice.mapRect(QRectF(0, 0, pixels.width(), pixels.height())).intersected(view));

@@ -88,6 +88,20 @@ void NavigateController::checkAndSaveCurFile(bool navToSavedFile, bool cancelAlt
         if (completeSaveBlock)
             completeSaveBlock(outcome);
     };
+    // A save still at work (Save As, a copy, a turn being written) is waited for, "Saving…"
+    // showing: leaving now (a quit, the window closed, other files opened) would end it unfinished,
+    // the file never written and nobody told. One that failed or was cancelled keeps the viewer
+    // where it is, its own message up; after the others the check goes on as it would have.
+    if (NavigateSaveFileSession *session = navigateSaveFileSession(); session && session->runningSaves() > 0) {
+        session->performWhenIdle(
+            guarded(m_self, [this, navToSavedFile, cancelAlternateButton, completeSaveBlock, finish](bool allDone) {
+                if (allDone)
+                    checkAndSaveCurFile(navToSavedFile, cancelAlternateButton, completeSaveBlock);
+                else
+                    finish(6);
+            }));
+        return;
+    }
     const LMImageViewModel *view = currentView();
     if (isCurFileModifiedAndCannotOverwriteable() && m_host) {
         // The question says why: a file that cannot be written at all, or one that should not be.

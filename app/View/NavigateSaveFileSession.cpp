@@ -49,9 +49,33 @@ QImage transformed(const QImage &image, kpv::LosslessTransform transform)
 
 } // namespace
 
+// Tells the outcome of one save on the main thread, exactly once: a save cancelled before its
+// worker started (Esc with another save ahead of it) is told as cancelled when its operation goes,
+// so that the input held back is let go and those waiting for the saves to end go on.
+class NavigateSaveFileSession::Reporter {
+public:
+    using Tell = std::function<void(int code, const QImage &image, const QString &error)>;
+    explicit Reporter(Tell tell) : m_tell(std::move(tell)) {}
+    ~Reporter()
+    {
+        if (!m_told)
+            report(Cancelled, QImage(), QString());
+    }
+    void report(int code, const QImage &image, const QString &error)
+    {
+        m_told = true;
+        LMPerformSelectorWrapper().performOnMainThreadWithBlock(
+            [tell = m_tell, code, image, error] { tell(code, image, error); }, false);
+    }
+
+private:
+    Tell m_tell;
+    bool m_told = false;
+};
+
 NavigateSaveFileSession::NavigateSaveFileSession(const NavImageLoader *loader)
     : m_loader(loader), m_operationQueue(std::make_unique<kpv::OperationQueue>()), m_alive(std::make_shared<bool>(true)),
-      m_lastError(std::make_shared<QString>())
+      m_lastError(std::make_shared<QString>()), m_running(std::make_shared<Running>())
 {
 }
 
@@ -80,6 +104,22 @@ QString NavigateSaveFileSession::lastError() const
 void NavigateSaveFileSession::cancelAll()
 {
     m_operationQueue->cancelAllOperations();
+}
+
+int NavigateSaveFileSession::runningSaves() const
+{
+    return m_running->count;
+}
+
+void NavigateSaveFileSession::performWhenIdle(std::function<void(bool allDone)> block)
+{
+    if (!block)
+        return;
+    if (m_running->count == 0) {
+        block(true);
+        return;
+    }
+    m_running->whenIdle.push_back(std::move(block));
 }
 
 void NavigateSaveFileSession::waitUntilAllOperationsAreFinished()
@@ -185,6 +225,25 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
 
     const NavImageLoader *loader = m_loader;
     std::shared_ptr<QString> lastError = m_lastError;
+    std::shared_ptr<Running> running = m_running;
+    ++running->count;
+    auto reporter = std::make_shared<Reporter>([monitor, completeBlock, lastError, running](
+                                                   int code, const QImage &produced, const QString &error) {
+        LMEventMonitorCenter::eventMonitorCenter().removeMonitor(monitor);
+        *lastError = code == Failed ? error : QString();
+        if (completeBlock)
+            completeBlock(code, produced);
+        running->allDone = running->allDone && code == Done;
+        if (--running->count > 0)
+            return;
+        // Those waiting for the saves to end go on now, after the saves' own messages.
+        const bool allDone = running->allDone;
+        running->allDone = true;
+        const std::vector<std::function<void(bool)>> waiting = std::move(running->whenIdle);
+        running->whenIdle.clear();
+        for (const auto &block : waiting)
+            block(allDone);
+    });
     auto op = LMBlockOperation::blockOperationWithBlock([=](LMBlockOperation *self) {
         if (!toPath.isEmpty())
             LMSaveStages::reach(LMSaveStages::Preparing, toPath);
@@ -295,14 +354,7 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
         if (code == Failed && error.isEmpty())
             error = failedBefore || !original ? QStringLiteral("the picture could not be read")
                                               : QStringLiteral("the turned picture could not be made");
-        LMPerformSelectorWrapper().performOnMainThreadWithBlock(
-            [monitor, completeBlock, code, produced, lastError, error] {
-                LMEventMonitorCenter::eventMonitorCenter().removeMonitor(monitor);
-                *lastError = code == Failed ? error : QString();
-                if (completeBlock)
-                    completeBlock(code, produced);
-            },
-            false);
+        reporter->report(code, produced, error);
     });
     m_operationQueue->addOperation(op);
 }

@@ -21,6 +21,7 @@
 #include <QVariantMap>
 
 #include <functional>
+#include <vector>
 #include <memory>
 #include <optional>
 
@@ -61,6 +62,12 @@ public:
 
     // Cancels every save still queued or working (what Esc does).
     void cancelAll();
+    // Saves begun whose complete block has not run yet.
+    int runningSaves() const;
+    // Runs `block` on the main thread after the complete block of the last running save, or at
+    // once when none runs; with true when every save that ended meanwhile was done, false when
+    // one failed or was cancelled.
+    void performWhenIdle(std::function<void(bool allDone)> block);
     // Blocks until the queue is idle (tests and shut-down); results still arrive on the main loop.
     void waitUntilAllOperationsAreFinished();
 
@@ -79,8 +86,16 @@ public:
                                 const LMImageRotateAngle &userAngle);
 
 private:
+    class Reporter;
     const NavImageLoader *m_loader;
     std::unique_ptr<kpv::OperationQueue> m_operationQueue;
     std::shared_ptr<bool> m_alive;
     std::shared_ptr<QString> m_lastError;
+    // Main thread only.
+    struct Running {
+        int count = 0;
+        bool allDone = true;
+        std::vector<std::function<void(bool)>> whenIdle;
+    };
+    std::shared_ptr<Running> m_running;
 };

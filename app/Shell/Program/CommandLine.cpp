@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -30,6 +31,46 @@ constexpr const char* kDisplayName = "Kestrane Photo Viewer";
 QString tr(const char* key, const char* fallback)
 {
     return kpv::Bundle::mainBundle().localizedString(QLatin1String(key), QString::fromUtf8(fallback));
+}
+
+// "scheme:" at the start, as an address has it (RFC 3986 3.1), followed by "//".
+bool looksLikeAddress(const QByteArray& text)
+{
+    const qsizetype colon = text.indexOf("://");
+    if (colon < 2 || !std::isalpha(static_cast<unsigned char>(text[0])))
+        return false;
+    for (qsizetype i = 1; i < colon; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (!std::isalnum(c) && c != '+' && c != '-' && c != '.')
+            return false;
+    }
+    return true;
+}
+
+// The path of a "file:" address on this computer (RFC 8089: file:/path, file:///path,
+// file://localhost/path), its escapes decoded to the bytes they stand for; empty for anything else.
+QByteArray localPathOfFileAddress(const QByteArray& text)
+{
+    if (!text.left(5).toLower().startsWith("file:"))
+        return {};
+    QByteArray rest = text.mid(5);
+    if (rest.startsWith("//")) {
+        rest = rest.mid(2);
+        const qsizetype slash = rest.indexOf('/');
+        if (slash < 0)
+            return {};
+        const QByteArray host = rest.left(slash).toLower();
+        if (!host.isEmpty() && host != "localhost")
+            return {};
+        rest = rest.mid(slash);
+    }
+    if (!rest.startsWith('/'))
+        return {};
+    const QByteArray path = QByteArray::fromPercentEncoding(rest);
+    // A file name holds no zero byte: an address that escapes one names nothing.
+    if (path.contains('\0'))
+        return {};
+    return path;
 }
 
 } // namespace
@@ -124,6 +165,19 @@ std::optional<int> answerWithoutWindow(const Arguments& arguments, const char* p
     return std::nullopt;
 }
 
+QString pathFromArgument(const std::string& argument)
+{
+    const QByteArray bytes = QByteArray::fromStdString(argument);
+    struct stat st {};
+    // A file whose name merely looks like an address is opened as named.
+    if (!bytes.isEmpty() && ::stat(bytes.constData(), &st) != 0) {
+        const QByteArray local = localPathOfFileAddress(bytes);
+        if (!local.isEmpty())
+            return kpv::decodeFileName(local);
+    }
+    return kpv::decodeFileName(bytes);
+}
+
 std::optional<int> checkDisplay(const char* programName, std::FILE* err)
 {
     const auto set = [](const char* name) {
@@ -149,9 +203,12 @@ QStringList problemsWithPaths(const QStringList& paths, const QStringList& allow
         struct stat st {};
         const int statError = path.isEmpty() ? ENOENT : ::stat(native.constData(), &st) != 0 ? errno : 0;
         if (statError != 0) {
-            cannotOpen(statError == ENOENT || statError == ENOTDIR
-                           ? tr("IDS_NoSuchFileOrFolder", "no such file or folder")
-                           : QString::fromLocal8Bit(std::strerror(statError)));
+            if (statError == ENOENT && looksLikeAddress(native))
+                cannotOpen(tr("IDS_NotOnThisComputer", "only files and folders on this computer can be opened"));
+            else
+                cannotOpen(statError == ENOENT || statError == ENOTDIR
+                               ? tr("IDS_NoSuchFileOrFolder", "no such file or folder")
+                               : QString::fromLocal8Bit(std::strerror(statError)));
             continue;
         }
         if (S_ISDIR(st.st_mode)) {

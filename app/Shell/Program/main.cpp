@@ -55,10 +55,10 @@ int main(int argc, char** argv)
     kpv::OpenGLView::configureSharedContext();
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("kestrane-viewer"));
-    // The file names as their bytes.
+    // The file names as their bytes; a local file's address as the file it names.
     QStringList paths;
     for (const std::string& path : arguments.paths)
-        paths << kpv::decodeFileName(QByteArray::fromStdString(path));
+        paths << CommandLine::pathFromArgument(path);
     QSizeF screenSize;
     if (QScreen* screen = app.primaryScreen())
         PublicObject::setMainScreenFrameSize(screenSize = screen->size());

@@ -1,6 +1,7 @@
 // Bringing a file back out of the trash, as the trash's record of it says.
 
 #include "desktop/Trash.h"
+#include "foundation/FileNames.h"
 
 #include <QFile>
 
@@ -32,7 +33,8 @@ QByteArray baseName(const QByteArray& path)
 Trash::RestoreResult failed(const QByteArray& trashed, const QString& why)
 {
     Trash::RestoreResult r;
-    r.error = QStringLiteral("\"%1\" could not be put back: %2").arg(QFile::decodeName(baseName(trashed)), why);
+    r.error = QStringLiteral("\"%1\" could not be put back: %2")
+                  .arg(displayFileName(decodeFileName(baseName(trashed))), why);
     return r;
 }
 
@@ -148,7 +150,7 @@ Trash::RestoreResult Trash::restore(const QByteArray& nativeTrashedPath)
         const int error = errno;
         if (error == EEXIST || error == ENOTEMPTY) {
             r.occupied = true;
-            r.error = QStringLiteral("\"%1\" is taken by another file now").arg(QFile::decodeName(original));
+            r.error = QStringLiteral("\"%1\" is taken by another file now").arg(displayFileName(decodeFileName(original)));
         } else {
             r.error = failed(trashed, error == EXDEV ? QStringLiteral("its folder is on another volume now")
                                                      : systemError(error))

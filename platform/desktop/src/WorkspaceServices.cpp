@@ -73,11 +73,12 @@ WorkspaceServices::RecycleResult SystemWorkspaceServices::recyclePaths(const QSt
 
 WorkspaceServices::RestoreResult SystemWorkspaceServices::restoreFromTrash(const QString &trashedPath)
 {
-    const Trash::RestoreResult restored = Trash::restore(QFile::encodeName(trashedPath));
+    // By the name's bytes, as the trash took it: a name that is not UTF-8 must find its record.
+    const Trash::RestoreResult restored = Trash::restore(encodeFileName(trashedPath));
     RestoreResult result;
     result.ok = restored.ok;
     result.occupied = restored.occupied;
-    result.restoredPath = QFile::decodeName(restored.restoredPath);
+    result.restoredPath = decodeFileName(restored.restoredPath);
     result.error = restored.error;
     return result;
 }

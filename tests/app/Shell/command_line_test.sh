@@ -41,7 +41,7 @@ if [ -z "${DISPLAY:-}" ] || ! command -v xdotool >/dev/null; then
 fi
 convert -size 64x48 xc:red "$work/photos/a.jpg"
 echo "not a photo" >"$work/photos/notes.txt"
-"$program" "$work/nope.jpg" "$work/empty" "$work/photos/notes.txt" -- "$work/photos/a.jpg" \
+"$program" "$work/nope.jpg" "$work/empty" "$work/photos/notes.txt" "https://example.org/remote.jpg" -- "$work/photos/a.jpg" \
     >"$work/out.log" 2>"$work/err.log" &
 pid=$!
 alert=
@@ -56,9 +56,31 @@ err=$(cat "$work/err.log")
 echo "$err" | grep -q "kestrane-viewer: cannot open “$work/nope.jpg”: no such file or folder" || fail "stderr: $err"
 echo "$err" | grep -q "there are no photos in the folder “$work/empty”" || fail "stderr: $err"
 echo "$err" | grep -q "cannot open “$work/photos/notes.txt”: it is not a type of photo" || fail "stderr: $err"
+echo "$err" | grep -q "cannot open “https://example.org/remote.jpg”: only files and folders on this computer" || fail "stderr: $err"
 ! echo "$err" | grep -q "a.jpg" || fail "the photo was reported: $err"
 kill -TERM "$pid"
 wait "$pid"; status=$?
 pid=
 [ $status -eq 1 ] || fail "quit after unopened arguments exited $status"
+
+# A file's address, as a browser's address bar or a file manager copies it, opens the file it
+# names: escapes decoded, a name that is not UTF-8 included. Nothing is left unopened.
+mkdir -p "$work/addr"
+latin1=$(printf 'caf\xe9.jpg')
+convert -size 64x48 xc:blue "$work/addr/b c.jpg"
+convert -size 64x48 xc:green "$work/addr/$latin1"
+"$program" "file://$work/addr/b%20c.jpg" "file://localhost$work/addr/caf%E9.jpg" >"$work/out.log" 2>"$work/err.log" &
+pid=$!
+shown=
+for _ in $(seq 1 600); do
+    xdotool search --onlyvisible --pid "$pid" --name 'b c\.jpg \(1/2\)' >/dev/null 2>&1 && shown=yes && break
+    kill -0 "$pid" 2>/dev/null || fail "the program ended: $(cat "$work/err.log")"
+    sleep 0.1
+done
+[ -n "$shown" ] || fail "the file's address did not open it: $(cat "$work/err.log")"
+! grep -q "cannot open" "$work/err.log" || fail "an address was not opened: $(cat "$work/err.log")"
+kill -TERM "$pid"
+wait "$pid"; status=$?
+pid=
+[ $status -eq 0 ] || fail "quit after opening the addresses exited $status"
 echo "command line ok"

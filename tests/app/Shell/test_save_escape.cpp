@@ -376,3 +376,58 @@ TEST_F(TurnQuestion, EscKeepsTheTurnReturnSavesAsContinueStepsOn)
 }
 
 } // namespace
+
+namespace {
+
+// Quitting or closing the window while Save As still writes: the viewer waits for the save, its
+// "Saving…" showing, and goes only once the file is there. A save that does not end in a file
+// (here cancelled with Esc) keeps the viewer open, with nothing lost.
+class LeaveWhileSaving : public ProgramOnPhotos {
+protected:
+    void SetUp() override
+    {
+        start(false);
+        controller->setQuitHandler([this] { ++quits; });
+        ImageSaveAsPanel::shared().setPanelFactory(
+            [this] { return std::make_unique<AnsweringSavePanel>(path("saved.png")); });
+    }
+    int quits = 0;
+};
+
+TEST_F(LeaveWhileSaving, QuitWaitsForTheSaveToFinish)
+{
+    {
+        StepGate gate(LMSaveStages::Writing, path("saved.png"));
+        controller->performMenuAction(4); // Save As
+        ASSERT_TRUE(waitUntilHeld(gate));
+        controller->performMenuAction(MainWndController::TagQuit);
+        settle(0.5);
+        EXPECT_EQ(quits, 0) << "the viewer quit with the photo half saved";
+        gate.release();
+        waitForSaves();
+    }
+    EXPECT_TRUE(QFileInfo::exists(path("saved.png")));
+    EXPECT_EQ(storedSize(path("saved.png")), QSize(400, 200));
+    EXPECT_EQ(quits, 1) << "the quit was forgotten";
+}
+
+TEST_F(LeaveWhileSaving, ClosingTheWindowDuringASaveThatIsCancelledKeepsTheViewerOpen)
+{
+    const QStringList namesBefore = kpv::test::entriesOf(folder);
+    {
+        StepGate gate(LMSaveStages::Preparing, path("saved.png"));
+        controller->performMenuAction(4);
+        ASSERT_TRUE(waitUntilHeld(gate));
+        controller->window()->performClose();
+        settle(0.5);
+        EXPECT_TRUE(controller->window()->isVisible()) << "the window closed with the photo half saved";
+        pressEscape();
+        gate.release();
+        waitForSaves();
+    }
+    EXPECT_TRUE(controller->window()->isVisible());
+    EXPECT_EQ(quits, 0);
+    EXPECT_EQ(kpv::test::entriesOf(folder), namesBefore);
+}
+
+} // namespace

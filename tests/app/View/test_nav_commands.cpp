@@ -425,6 +425,39 @@ TEST_F(UndoTrashTest, UndoWalksBackThroughTheMovesOfThisRun)
     EXPECT_TRUE(commandHost->alerts.isEmpty());
 }
 
+// A photo whose name is not UTF-8 (Latin-1 "café") comes back under its very bytes.
+TEST_F(UndoTrashTest, APhotoWhoseNameIsNotUtf8ComesBack)
+{
+    const QByteArray native = QFile::encodeName(dir.path()) + "/caf\xe9.png";
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    pattern().save(&buffer, "PNG");
+    FILE *f = std::fopen(native.constData(), "wb");
+    ASSERT_TRUE(f);
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), f);
+    std::fclose(f);
+    paths = {LMPathString(kpv::decodeFileName(native), false)};
+    controller->openFilePaths(paths, {}, false);
+    commandHost->runQueue(*controller);
+    controller->deleteCurFile();
+    commandHost->runQueue(*controller);
+    ASSERT_NE(::access(native.constData(), F_OK), 0) << "the photo did not go to the trash";
+
+    controller->undoMoveToTrash();
+    commandHost->runQueue(*controller);
+    EXPECT_TRUE(commandHost->alerts.isEmpty()) << commandHost->alerts.join(";").toStdString();
+    f = std::fopen(native.constData(), "rb");
+    ASSERT_TRUE(f) << "the photo did not come back under its name";
+    QByteArray back(int(bytes.size()) + 16, '\0');
+    back.truncate(qsizetype(std::fread(back.data(), 1, size_t(back.size()), f)));
+    std::fclose(f);
+    EXPECT_EQ(back, bytes);
+    EXPECT_EQ(controller->curFilePath(), paths[0]) << "the photo put back is shown";
+    EXPECT_TRUE(QDir(home.filePath(".local/share/Trash/info")).isEmpty());
+    EXPECT_EQ(::unlink(native.constData()), 0);
+}
+
 TEST_F(UndoTrashTest, PhotoComesBackFromAnotherVolumesTrash)
 {
     const QString mountPoint = dir.filePath("card");
