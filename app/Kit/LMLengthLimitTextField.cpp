@@ -27,7 +27,8 @@ LMLengthLimitTextField::LMLengthLimitTextField(const kpv::Rect& frame)
                    setNeedsDisplay();
                    return done;
                },
-               false)
+               false),
+      m_input(*this, m_editor, [this] { return editorFrame(); }, [this] { return m_editable; }, kpv::TextInputClient::HintNone)
 {
 }
 
@@ -44,6 +45,8 @@ bool LMLengthLimitTextField::becomeFirstResponder()
 
 bool LMLengthLimitTextField::resignFirstResponder()
 {
+    // What the user is composing is kept when the focus moves on.
+    m_editor.finishComposing();
     setNeedsDisplay();
     return true;
 }
@@ -149,6 +152,7 @@ void LMLengthLimitTextField::keyDown(const kpv::Event& e)
     }
     if (m_editable && m_editor.keyDown(e, editorFrame())) {
         setNeedsDisplay();
+        kpv::updateInputMethod(this);
         return;
     }
     kpv::TextField::keyDown(e);
@@ -162,6 +166,7 @@ void LMLengthLimitTextField::mouseDown(const kpv::Event& e)
         window()->makeFirstResponder(this);
     m_editor.mouseDown(e, convertPointFromView(e.locationInWindow(), nullptr), editorFrame());
     setNeedsDisplay();
+    kpv::updateInputMethod(this);
 }
 
 std::shared_ptr<kpv::Menu> LMLengthLimitTextField::textMenu()
@@ -204,6 +209,7 @@ void LMLengthLimitTextField::mouseDragged(const kpv::Event& e)
         return;
     m_editor.mouseDragged(convertPointFromView(e.locationInWindow(), nullptr), editorFrame());
     setNeedsDisplay();
+    kpv::updateInputMethod(this);
 }
 
 QString LMLengthLimitTextField::shownStringValue() const
@@ -228,6 +234,11 @@ void LMLengthLimitTextField::drawRect(const kpv::Rect&)
         return;
     }
     m_editor.draw(*gc, editorFrame(), color, isFocused());
+}
+
+LMNumericTextField::LMNumericTextField(const kpv::Rect& frame) : LMLengthLimitTextField(frame)
+{
+    inputClient().setInputMethodHints(kpv::TextInputClient::HintDigitsOnly);
 }
 
 bool LMNumericTextField::textView_shouldChangeTextInRange(qint64 location, qint64 length, const QString& repl)

@@ -4,6 +4,7 @@
 // share sheet's description box whose limit depends on the target site.
 
 #include "Kit/LMTextEditor.h"
+#include "Kit/LMTextInputClient.h"
 #include "appkit/Color.h"
 #include "appkit/View.h"
 
@@ -49,6 +50,7 @@ public:
     bool insertText(const QString& text);
     bool deleteBackward();
     LMTextEditor& editor() { return m_editor; }
+    kpv::TextInputClient* textInputClient() override { return &m_input; }
 
     bool acceptsFirstResponder() const override { return true; }
     bool becomeFirstResponder() override;
@@ -65,6 +67,7 @@ private:
     LMTextEditor::Frame editorFrame() const;
 
     LMTextEditor m_editor;
+    LMTextInputClient m_input;
     LMLengthLimitTextViewDelegate* m_delegate = nullptr;
     std::uint64_t m_allowedMaxLength = 0;
     bool m_ignoreWhiteSpace = false;

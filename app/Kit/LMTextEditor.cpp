@@ -4,7 +4,9 @@
 #include "appkit/Event.h"
 #include "appkit/GraphicsContext.h"
 #include "appkit/Pasteboard.h"
+#include "appkit/TextInput.h"
 
+#include <QFontMetricsF>
 #include <QPainter>
 #include <QTextBoundaryFinder>
 #include <QTextLayout>
@@ -79,6 +81,78 @@ void LMTextEditor::selectAll()
     m_caret = m_text().size();
 }
 
+
+void LMTextEditor::setMarkedText(const QString& text, qint64 caretInText)
+{
+    sync();
+    m_marked = text;
+    if (!m_multiLine)
+        m_marked.replace(QLatin1Char('\n'), QLatin1Char(' ')).remove(QLatin1Char('\r'));
+    m_markedCaret = std::clamp<qint64>(caretInText, 0, m_marked.size());
+}
+
+bool LMTextEditor::commitText(const QString& text, qint64 replacementStart, qint64 replacementLength)
+{
+    sync();
+    m_marked.clear();
+    m_markedCaret = 0;
+    if (replacementStart != 0 || replacementLength != 0) {
+        // A range beside the caret that the input method takes back (a syllable it recomposes).
+        const qint64 size = m_text().size();
+        const qint64 from = std::clamp<qint64>(m_caret + replacementStart, 0, size);
+        const qint64 to = std::clamp<qint64>(from + std::max<qint64>(replacementLength, 0), from, size);
+        const qint64 caret = m_caret, anchor = m_anchor;
+        m_anchor = from;
+        m_caret = to;
+        if (replaceSelection(text, true, EditKind::Typing))
+            return true;
+        m_caret = caret;
+        m_anchor = anchor;
+        return false;
+    }
+    if (text.isEmpty())
+        return false;
+    return replaceSelection(text, true, EditKind::Typing);
+}
+
+void LMTextEditor::finishComposing()
+{
+    if (m_marked.isEmpty())
+        return;
+    kpv::commitInputMethod();
+    // Whatever the input method did not commit itself is kept, as if typed.
+    if (!m_marked.isEmpty())
+        commitText(QString(m_marked)); // a copy: the commit ends the composition first
+}
+
+QString LMTextEditor::shownText() const
+{
+    QString text = m_text();
+    if (!m_marked.isEmpty())
+        text.replace(selectionStart(), selectionLength(), m_marked);
+    return text;
+}
+
+qint64 LMTextEditor::shownCaret() const { return m_marked.isEmpty() ? m_caret : selectionStart() + m_markedCaret; }
+
+kpv::Rect LMTextEditor::caretRect(const Frame& frame) const
+{
+    QTextLayout layout;
+    layOut(layout, frame);
+    const qint64 caret = std::min<qint64>(shownCaret(), layout.text().size());
+    QTextLine line = layout.lineForTextPosition(int(caret));
+    double x = 0, y = 0, height = QFontMetricsF(frame.font.toQFont()).height();
+    if (line.isValid()) {
+        x = line.cursorToX(int(caret));
+        y = line.y();
+        height = line.height();
+    }
+    y += topOffset(layout, frame);
+    x = std::clamp(x, 0.0, std::max(0.0, frame.rect.width() - 1));
+    if (frame.flipped)
+        return kpv::Rect(frame.rect.x() + x, frame.rect.y() + y, 1, height);
+    return kpv::Rect(frame.rect.x() + x, frame.rect.y() + frame.rect.height() - y - height, 1, height);
+}
 
 qint64 LMTextEditor::nextPosition(qint64 from, bool forward, bool word) const
 {
@@ -212,7 +286,7 @@ bool LMTextEditor::deleteAround(bool forward)
 
 void LMTextEditor::layOut(QTextLayout& layout, const Frame& frame) const
 {
-    QString text = m_text();
+    QString text = shownText();
     // A layout breaks lines only at the line separator; a typed or pasted line break is one
     // here, in the same place, so that positions stay those of the text.
     if (m_multiLine)
@@ -235,7 +309,7 @@ void LMTextEditor::layOut(QTextLayout& layout, const Frame& frame) const
         }
         // Text taller than the box scrolls by whole moves of the caret's line into sight: the
         // lines above or below it stay where they were until the caret leaves the box.
-        const qint64 caret = std::min<qint64>(m_caret, layout.text().size());
+        const qint64 caret = std::min<qint64>(shownCaret(), layout.text().size());
         for (const QTextLine& line : lines) {
             const bool last = &line == &lines.back();
             if (caret < line.textStart() || (caret >= line.textStart() + line.textLength() && !last))
@@ -258,7 +332,7 @@ void LMTextEditor::layOut(QTextLayout& layout, const Frame& frame) const
         } else {
             // A line wider than the input is scrolled so that the caret stays in sight.
             line.setLineWidth(natural);
-            const double caretX = line.cursorToX(int(std::min<qint64>(m_caret, layout.text().size())));
+            const double caretX = line.cursorToX(int(std::min<qint64>(shownCaret(), layout.text().size())));
             line.setPosition(QPointF(-std::max(0.0, caretX - frame.rect.width() + 2), 0));
         }
     }
@@ -334,6 +408,7 @@ qint64 LMTextEditor::verticalMove(qint64 from, bool down, const Frame& frame) co
 bool LMTextEditor::keyDown(const kpv::Event& e, const Frame& frame)
 {
     sync();
+    finishComposing();
     const std::uint64_t f = e.modifierFlags();
     const bool shift = f & kShift;
     const bool ctrl = f & kCtrl;
@@ -426,6 +501,7 @@ bool LMTextEditor::keyDown(const kpv::Event& e, const Frame& frame)
 void LMTextEditor::mouseDown(const kpv::Event& e, kpv::Point locationInView, const Frame& frame)
 {
     sync();
+    finishComposing();
     const qint64 at = positionAt(locationInView, frame);
     if (e.clickCount() == 2) {
         // A double click selects the word under the pointer.
@@ -471,7 +547,14 @@ void LMTextEditor::draw(kpv::GraphicsContext& gc, const Frame& frame, const kpv:
     p->setPen(textColor.toQColor());
     p->setRenderHint(QPainter::TextAntialiasing);
     QList<QTextLayout::FormatRange> selections;
-    if (focused && selectionLength() > 0) {
+    if (!m_marked.isEmpty()) {
+        // The text being composed is underlined, in place of the selection it will replace.
+        QTextLayout::FormatRange range;
+        range.start = int(selectionStart());
+        range.length = int(m_marked.size());
+        range.format.setFontUnderline(true);
+        selections.append(range);
+    } else if (focused && selectionLength() > 0) {
         QTextLayout::FormatRange range;
         range.start = int(selectionStart());
         range.length = int(selectionLength());
@@ -482,6 +565,6 @@ void LMTextEditor::draw(kpv::GraphicsContext& gc, const Frame& frame, const kpv:
     const QPointF origin(0, topOffset(layout, frame));
     layout.draw(p, origin, selections);
     if (focused)
-        layout.drawCursor(p, origin, int(m_caret), 1);
+        layout.drawCursor(p, origin, int(shownCaret()), 1);
     p->restore();
 }

@@ -39,7 +39,10 @@ public:
 
     LMTextEditor(TextGetter text, Replacer allows, Replacer replace, bool multiLine);
 
+    // The input's text as the editor knows it (without any text being composed).
+    QString text() const { return m_text(); }
     qint64 caret() const { return m_caret; }
+    qint64 anchor() const { return m_anchor; }
     qint64 selectionStart() const { return std::min(m_caret, m_anchor); }
     qint64 selectionLength() const { return std::abs(m_caret - m_anchor); }
     QString selectedText() const;
@@ -75,6 +78,22 @@ public:
     // The text position nearest to a point of the view.
     qint64 positionAt(kpv::Point locationInView, const Frame& frame) const;
 
+    // Composing with an input method: the text being composed stands at the caret, in place of
+    // the selection while it lasts, underlined; it is no part of the text (nor of its length)
+    // until committed. An empty text ends the composition and leaves the text as it was.
+    void setMarkedText(const QString& text, qint64 caretInText);
+    bool hasMarkedText() const { return !m_marked.isEmpty(); }
+    QString markedText() const { return m_marked; }
+    // Text the input method commits: in place of the selection, or of the range `replacementStart`
+    // and `replacementLength` from the caret when one is given. Taken as typed text is: what
+    // would pass the input's limit is cut off. Ends the composition; false when nothing was taken.
+    bool commitText(const QString& text, qint64 replacementStart = 0, qint64 replacementLength = 0);
+    // Ends a composition before the caret moves by other means (a click, a key, the focus going
+    // elsewhere): the input method is asked to commit it, and what it leaves is inserted as typed.
+    void finishComposing();
+    // The caret as drawn (in the text being composed, its caret), in the view's coordinates.
+    kpv::Rect caretRect(const Frame& frame) const;
+
 private:
     // One change of the text: what stood at `location` and what took its place.
     enum class EditKind { Typing, Deleting, Other };
@@ -97,6 +116,10 @@ private:
     double topOffset(const QTextLayout& layout, const Frame& frame) const;
     QPointF toLayout(kpv::Point p, const Frame& frame) const;
 
+    // The text as drawn: the text being composed in place of the selection, and where the caret is in it.
+    QString shownText() const;
+    qint64 shownCaret() const;
+
     TextGetter m_text;
     Replacer m_allows;
     Replacer m_replace;
@@ -104,6 +127,8 @@ private:
     QString m_known; // the text as the editor last saw it
     qint64 m_caret = 0;
     qint64 m_anchor = 0;
+    QString m_marked; // the text being composed with an input method
+    qint64 m_markedCaret = 0;
     mutable double m_scrollY = 0; // how far a multi-line text taller than its box is scrolled
     std::vector<Edit> m_undo;
     std::vector<Edit> m_redo;
