@@ -171,27 +171,10 @@ void LMLengthLimitTextField::mouseDown(const kpv::Event& e)
 
 std::shared_ptr<kpv::Menu> LMLengthLimitTextField::textMenu()
 {
-    auto menu = std::make_shared<kpv::Menu>();
-    auto text = [](const char* key) { return kpv::Bundle::mainBundle().localizedString(QString::fromLatin1(key)); };
-    // Each item is the key the user could have pressed instead.
-    auto item = [&](const char* key, unsigned short keyCode, const QString& letter, bool enabled) {
-        auto entry = std::make_shared<kpv::MenuItem>(text(key), [this, keyCode, letter](kpv::MenuItem&) {
-            if (!m_editable)
-                return;
-            m_editor.keyDown(*kpv::Event::keyEvent(kpv::KeyDown, keyCode, letter, letter, window(), kpv::CommandKeyMask),
-                             editorFrame());
-            setNeedsDisplay();
-        });
-        entry->setEnabled(enabled && m_editable);
-        menu->addItem(entry);
-    };
-    const bool selected = m_editor.selectionLength() > 0;
-    item("IDS_MENU_Cut", kpv::KeyCode::X, QStringLiteral("x"), selected);
-    item("IDS_MENU_Copy", kpv::KeyCode::C, QStringLiteral("c"), selected);
-    item("IDS_MENU_Paste", kpv::KeyCode::V, QStringLiteral("v"), !kpv::Pasteboard::generalPasteboard().string().isEmpty());
-    menu->addItem(kpv::MenuItem::separatorItem());
-    item("IDS_MENU_SelectAll", kpv::KeyCode::A, QStringLiteral("a"), !stringValue().isEmpty());
-    return menu;
+    return m_editor.contextMenu(editorFrame(), m_editable, [this] {
+        setNeedsDisplay();
+        kpv::updateInputMethod(this);
+    });
 }
 
 void LMLengthLimitTextField::rightMouseDown(const kpv::Event& e)

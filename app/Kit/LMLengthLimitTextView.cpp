@@ -6,6 +6,7 @@
 #include "foundation/Bundle.h"
 
 #include "appkit/Event.h"
+#include "appkit/Menu.h"
 #include "appkit/Window.h"
 
 using namespace LMTextEditRules;
@@ -54,6 +55,23 @@ void LMLengthLimitTextView::mouseDragged(const kpv::Event& e)
     m_editor.mouseDragged(convertPointFromView(e.locationInWindow(), nullptr), editorFrame());
     setNeedsDisplay();
     kpv::updateInputMethod(this);
+}
+
+std::shared_ptr<kpv::Menu> LMLengthLimitTextView::textMenu()
+{
+    return m_editor.contextMenu(editorFrame(), m_enabled, [this] {
+        setNeedsDisplay();
+        kpv::updateInputMethod(this);
+    });
+}
+
+void LMLengthLimitTextView::rightMouseDown(const kpv::Event& e)
+{
+    if (!window())
+        return;
+    window()->makeFirstResponder(this);
+    setNeedsDisplay();
+    kpv::Menu::popUpContextMenu(textMenu(), e, this);
 }
 
 void LMLengthLimitTextView::setAllowedMaxLength(std::uint64_t max, bool ignoreWS)

@@ -13,6 +13,9 @@
 #include <memory>
 
 class LMLengthLimitTextView;
+namespace kpv {
+class Menu;
+}
 
 class LMLengthLimitTextViewDelegate {
 public:
@@ -58,6 +61,10 @@ public:
     void keyDown(const kpv::Event& e) override;
     void mouseDown(const kpv::Event& e) override;
     void mouseDragged(const kpv::Event& e) override;
+    // The right button shows textMenu() at the pointer, as every input of the desktop does.
+    void rightMouseDown(const kpv::Event& e) override;
+    // Cut, Copy, Paste and Select All; a view that is not enabled still copies and selects.
+    std::shared_ptr<kpv::Menu> textMenu();
     void drawRect(const kpv::Rect& dirty) override;
 
 protected:

@@ -3,8 +3,10 @@
 #include "Kit/LMTextEditRules.h"
 #include "appkit/Event.h"
 #include "appkit/GraphicsContext.h"
+#include "appkit/Menu.h"
 #include "appkit/Pasteboard.h"
 #include "appkit/TextInput.h"
+#include "foundation/Bundle.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
@@ -496,6 +498,33 @@ bool LMTextEditor::keyDown(const kpv::Event& e, const Frame& frame)
         return true;
     }
     return false;
+}
+
+std::shared_ptr<kpv::Menu> LMTextEditor::contextMenu(const Frame& frame, bool editable, std::function<void()> changed)
+{
+    sync();
+    auto menu = std::make_shared<kpv::Menu>();
+    auto title = [](const char* key) { return kpv::Bundle::mainBundle().localizedString(QString::fromLatin1(key)); };
+    // Each item is the key the user could have pressed instead.
+    auto item = [&](const char* key, unsigned short keyCode, const QString& letter, bool enabled) {
+        auto entry = std::make_shared<kpv::MenuItem>(title(key), [this, frame, editable, changed, keyCode, letter](kpv::MenuItem&) {
+            if (!editable && keyCode != kpv::KeyCode::C && keyCode != kpv::KeyCode::A)
+                return;
+            keyDown(*kpv::Event::keyEvent(kpv::KeyDown, keyCode, letter, letter, nullptr, kpv::CommandKeyMask), frame);
+            if (changed)
+                changed();
+        });
+        entry->setEnabled(enabled);
+        menu->addItem(entry);
+    };
+    const bool selected = selectionLength() > 0;
+    item("IDS_MENU_Cut", kpv::KeyCode::X, QStringLiteral("x"), selected && editable);
+    item("IDS_MENU_Copy", kpv::KeyCode::C, QStringLiteral("c"), selected);
+    item("IDS_MENU_Paste", kpv::KeyCode::V, QStringLiteral("v"),
+         editable && !kpv::Pasteboard::generalPasteboard().string().isEmpty());
+    menu->addItem(kpv::MenuItem::separatorItem());
+    item("IDS_MENU_SelectAll", kpv::KeyCode::A, QStringLiteral("a"), !m_text().isEmpty());
+    return menu;
 }
 
 void LMTextEditor::mouseDown(const kpv::Event& e, kpv::Point locationInView, const Frame& frame)

@@ -21,11 +21,13 @@
 #include <algorithm>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace kpv {
 class Event;
 class GraphicsContext;
+class Menu;
 } // namespace kpv
 
 class QTextLayout;
@@ -72,6 +74,9 @@ public:
     bool keyDown(const kpv::Event& e, const Frame& frame);
     void mouseDown(const kpv::Event& e, kpv::Point locationInView, const Frame& frame);
     void mouseDragged(kpv::Point locationInView, const Frame& frame);
+    // The menu of a right click: Cut, Copy, Paste and Select All, each enabled when it applies
+    // and doing what its Ctrl key does; `changed` runs after each.
+    std::shared_ptr<kpv::Menu> contextMenu(const Frame& frame, bool editable, std::function<void()> changed);
     // The text with its selection, and the caret while `focused`.
     void draw(kpv::GraphicsContext& gc, const Frame& frame, const kpv::Color& textColor, bool focused);
 

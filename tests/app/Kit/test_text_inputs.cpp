@@ -6,6 +6,8 @@
 #include "Kit/LMLengthLimitTextView.h"
 #include "Kit/LMTextEditRules.h"
 #include "appkit/Event.h"
+#include "appkit/Menu.h"
+#include "appkit/Pasteboard.h"
 #include "foundation/Clock.h"
 #include "foundation/RunLoop.h"
 #include "kit_support.h"
@@ -252,6 +254,37 @@ TEST(LengthLimitTextView, DisabledRefusesEveryEditAndEnabledReportsEachChange)
     QString copy = v.string();
     copy.append("zzz"); // a copy, not the live text
     EXPECT_EQ(v.string(), QString("abcd"));
+}
+
+// A right click in a multi-line box offers Cut, Copy, Paste and Select All, as in a one-line
+// field; a box that is not enabled still lets the user copy its text.
+TEST(LengthLimitTextView, RightClickMenuCutsCopiesPastesAndSelects)
+{
+    LMLengthLimitTextView v;
+    v.awakeFromNib();
+    v.setString("first line\nsecond");
+    auto menu = v.textMenu();
+    ASSERT_EQ(menu->numberOfItems(), 5);
+    EXPECT_FALSE(menu->itemAtIndex(0)->isEnabled()); // nothing selected: no Cut
+    menu->itemAtIndex(4)->performAction(); // Select All
+    EXPECT_EQ(v.editor().selectedText(), QString("first line\nsecond"));
+    menu = v.textMenu();
+    EXPECT_TRUE(menu->itemAtIndex(0)->isEnabled());
+    menu->itemAtIndex(0)->performAction(); // Cut
+    EXPECT_EQ(v.string(), QString());
+    v.textMenu()->itemAtIndex(2)->performAction(); // Paste
+    v.textMenu()->itemAtIndex(2)->performAction();
+    EXPECT_EQ(v.string(), QString("first line\nsecondfirst line\nsecond"));
+
+    v.setEnabled(false);
+    v.textMenu()->itemAtIndex(4)->performAction();
+    menu = v.textMenu();
+    EXPECT_FALSE(menu->itemAtIndex(0)->isEnabled());
+    EXPECT_TRUE(menu->itemAtIndex(1)->isEnabled());
+    EXPECT_FALSE(menu->itemAtIndex(2)->isEnabled());
+    kpv::Pasteboard::generalPasteboard().writeString("other");
+    menu->itemAtIndex(1)->performAction(); // Copy, even so
+    EXPECT_EQ(kpv::Pasteboard::generalPasteboard().string(), QString("first line\nsecondfirst line\nsecond"));
 }
 
 class ShareOwner : public ShareFileDescTextViewDelegate {
