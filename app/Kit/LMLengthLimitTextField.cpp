@@ -186,6 +186,21 @@ void LMLengthLimitTextField::rightMouseDown(const kpv::Event& e)
     kpv::Menu::popUpContextMenu(textMenu(), e, this);
 }
 
+void LMLengthLimitTextField::otherMouseDown(const kpv::Event& e)
+{
+    if (e.buttonNumber() != 2) {
+        kpv::TextField::otherMouseDown(e);
+        return;
+    }
+    if (!m_editable)
+        return;
+    if (window())
+        window()->makeFirstResponder(this);
+    m_editor.pasteSelectionAt(convertPointFromView(e.locationInWindow(), nullptr), editorFrame());
+    setNeedsDisplay();
+    kpv::updateInputMethod(this);
+}
+
 void LMLengthLimitTextField::mouseDragged(const kpv::Event& e)
 {
     if (!m_editable)

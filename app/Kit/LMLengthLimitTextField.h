@@ -55,6 +55,8 @@ public:
     // Ctrl keys do.
     std::shared_ptr<kpv::Menu> textMenu();
     void mouseDragged(const kpv::Event& e) override;
+    // The middle button pastes the desktop's selection at the pointer, as on every input here.
+    void otherMouseDown(const kpv::Event& e) override;
     void drawRect(const kpv::Rect& dirty) override;
 
 protected:

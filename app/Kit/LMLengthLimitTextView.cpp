@@ -50,6 +50,19 @@ void LMLengthLimitTextView::mouseDown(const kpv::Event& e)
     kpv::updateInputMethod(this);
 }
 
+void LMLengthLimitTextView::otherMouseDown(const kpv::Event& e)
+{
+    if (e.buttonNumber() != 2) {
+        kpv::View::otherMouseDown(e);
+        return;
+    }
+    if (window())
+        window()->makeFirstResponder(this);
+    m_editor.pasteSelectionAt(convertPointFromView(e.locationInWindow(), nullptr), editorFrame());
+    setNeedsDisplay();
+    kpv::updateInputMethod(this);
+}
+
 void LMLengthLimitTextView::mouseDragged(const kpv::Event& e)
 {
     m_editor.mouseDragged(convertPointFromView(e.locationInWindow(), nullptr), editorFrame());

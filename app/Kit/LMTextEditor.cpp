@@ -422,16 +422,22 @@ bool LMTextEditor::keyDown(const kpv::Event& e, const Frame& frame)
             setCaret(forward ? selectionStart() + selectionLength() : selectionStart());
         else
             setCaret(nextPosition(m_caret, forward, ctrl), shift);
+        if (shift)
+            publishSelection();
         return true;
     }
     case kpv::KeyCode::UpArrow:
     case kpv::KeyCode::DownArrow:
         setCaret(verticalMove(m_caret, e.keyCode() == kpv::KeyCode::DownArrow, frame), shift);
+        if (shift)
+            publishSelection();
         return true;
     case kpv::KeyCode::Home:
     case kpv::KeyCode::End: {
         const bool end = e.keyCode() == kpv::KeyCode::End;
         setCaret(ctrl ? (end ? m_text().size() : 0) : lineEdge(m_caret, end, frame), shift);
+        if (shift)
+            publishSelection();
         return true;
     }
     case kpv::KeyCode::Delete: // Backspace
@@ -464,6 +470,7 @@ bool LMTextEditor::keyDown(const kpv::Event& e, const Frame& frame)
         switch (e.keyCode()) {
         case kpv::KeyCode::A:
             selectAll();
+            publishSelection();
             return true;
         case kpv::KeyCode::C:
         case kpv::KeyCode::X:
@@ -546,16 +553,41 @@ void LMTextEditor::mouseDown(const kpv::Event& e, kpv::Point locationInView, con
             end = text.size();
         m_anchor = start;
         m_caret = end;
+        publishSelection();
         return;
     }
     if (e.clickCount() >= 3) {
         selectAll();
+        publishSelection();
         return;
     }
     setCaret(at, (e.modifierFlags() & kShift) != 0);
+    publishSelection();
 }
 
-void LMTextEditor::mouseDragged(kpv::Point locationInView, const Frame& frame) { setCaret(positionAt(locationInView, frame), true); }
+void LMTextEditor::mouseDragged(kpv::Point locationInView, const Frame& frame)
+{
+    setCaret(positionAt(locationInView, frame), true);
+    publishSelection();
+}
+
+void LMTextEditor::publishSelection()
+{
+    if (selectionLength() > 0)
+        kpv::Pasteboard::selectionPasteboard().writeString(selectedText());
+}
+
+bool LMTextEditor::pasteSelectionAt(kpv::Point locationInView, const Frame& frame)
+{
+    sync();
+    finishComposing();
+    const QString pasted = kpv::Pasteboard::selectionPasteboard().string();
+    if (pasted.isEmpty())
+        return false;
+    // At the point, whatever is selected: the selection stays as it was.
+    setCaret(positionAt(locationInView, frame));
+    return replaceSelection(pasted, true, EditKind::Other);
+}
 
 void LMTextEditor::draw(kpv::GraphicsContext& gc, const Frame& frame, const kpv::Color& textColor, bool focused)
 {

@@ -74,6 +74,10 @@ public:
     bool keyDown(const kpv::Event& e, const Frame& frame);
     void mouseDown(const kpv::Event& e, kpv::Point locationInView, const Frame& frame);
     void mouseDragged(kpv::Point locationInView, const Frame& frame);
+    // The middle button: the desktop's selection (what was last selected anywhere) is pasted at
+    // the point, cut to what the input still takes; false when nothing was pasted. Text selected
+    // here by mouse or keyboard becomes that selection.
+    bool pasteSelectionAt(kpv::Point locationInView, const Frame& frame);
     // The menu of a right click: Cut, Copy, Paste and Select All, each enabled when it applies
     // and doing what its Ctrl key does; `changed` runs after each.
     std::shared_ptr<kpv::Menu> contextMenu(const Frame& frame, bool editable, std::function<void()> changed);
@@ -113,6 +117,8 @@ private:
 
     // Catches up with a text replaced from outside (the caret goes to its end).
     void sync();
+    // Offers the selection, when there is one, as the desktop's selection.
+    void publishSelection();
     bool deleteAround(bool forward);
     qint64 nextPosition(qint64 from, bool forward, bool word) const;
     qint64 lineEdge(qint64 from, bool end, const Frame& frame) const;

@@ -8,10 +8,14 @@
 #include "appkit/Event.h"
 #include "appkit/Menu.h"
 #include "appkit/Pasteboard.h"
+#include "appkit/Window.h"
 #include "foundation/Clock.h"
 #include "foundation/RunLoop.h"
 #include "kit_support.h"
 
+#include <QCoreApplication>
+#include <QMouseEvent>
+#include <QWidget>
 #include <gtest/gtest.h>
 
 using namespace kpv;
@@ -215,6 +219,39 @@ TEST(LengthLimitTextField, CtrlBackspaceAndCtrlDeleteTakeAWord)
     EXPECT_EQ(f.stringValue(), QString("day "));
     press(f, KeyCode::Z, CommandKeyMask);
     EXPECT_EQ(f.stringValue(), QString("beach day "));
+}
+
+// Text selected in one input becomes the desktop's selection, and the middle button pastes it
+// where it is pressed (cut to the limit); the back button pastes nothing.
+TEST(LengthLimitTextField, MiddleButtonPastesWhatWasSelected)
+{
+    Window w(Rect(0, 0, 300, 100), TitledWindowMask);
+    w.orderFront();
+    auto* from = new LMLengthLimitTextField(Rect(10, 60, 200, 22));
+    auto* to = new LMLengthLimitTextField(Rect(10, 20, 200, 22));
+    w.contentView()->addSubview(from);
+    w.contentView()->addSubview(to);
+    from->setStringValue("summer beach");
+    to->setStringValue("x");
+    to->setAllowedMaxLength(8, false);
+    ASSERT_TRUE(w.makeFirstResponder(from));
+    press(*from, KeyCode::End);
+    press(*from, KeyCode::LeftArrow, ShiftKeyMask | CommandKeyMask); // "beach"
+    auto click = [&](Qt::MouseButton button) {
+        const QPointF at(150, 11); // right of the text in the lower field
+        QMouseEvent down(QEvent::MouseButtonPress, at, to->widget()->mapToGlobal(at), button, button, Qt::NoModifier);
+        QCoreApplication::sendEvent(to->widget(), &down);
+        QMouseEvent up(QEvent::MouseButtonRelease, at, to->widget()->mapToGlobal(at), button, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(to->widget(), &up);
+    };
+    click(Qt::BackButton);
+    EXPECT_EQ(to->stringValue(), QString("x"));
+    click(Qt::MiddleButton);
+    EXPECT_EQ(to->stringValue(), QString("xbeach"));
+    EXPECT_EQ(w.firstResponder(), to);
+    click(Qt::MiddleButton); // only what fits the limit of 8
+    EXPECT_EQ(to->stringValue(), QString("xbeachbe"));
+    EXPECT_EQ(from->stringValue(), QString("summer beach"));
 }
 
 class Listener : public LMLengthLimitTextViewDelegate {
