@@ -557,7 +557,17 @@ void LMTextEditor::mouseDown(const kpv::Event& e, kpv::Point locationInView, con
         return;
     }
     if (e.clickCount() >= 3) {
-        selectAll();
+        // A triple click selects the line: the whole of a one-line input, the paragraph under
+        // the pointer in a multi-line one (without its line break).
+        if (!m_multiLine) {
+            selectAll();
+        } else {
+            const QString text = m_text();
+            const qint64 start = at == 0 ? 0 : text.lastIndexOf(QLatin1Char('\n'), at - 1) + 1;
+            const qint64 next = text.indexOf(QLatin1Char('\n'), at);
+            m_anchor = start;
+            m_caret = next < 0 ? text.size() : next;
+        }
         publishSelection();
         return;
     }

@@ -14,6 +14,7 @@
 #include "kit_support.h"
 
 #include <QCoreApplication>
+#include <QFontMetricsF>
 #include <QMouseEvent>
 #include <QWidget>
 #include <gtest/gtest.h>
@@ -322,6 +323,28 @@ TEST(LengthLimitTextView, RightClickMenuCutsCopiesPastesAndSelects)
     kpv::Pasteboard::generalPasteboard().writeString("other");
     menu->itemAtIndex(1)->performAction(); // Copy, even so
     EXPECT_EQ(kpv::Pasteboard::generalPasteboard().string(), QString("first line\nsecondfirst line\nsecond"));
+}
+
+// A triple click in a multi-line box selects the line under the pointer, not the whole text.
+TEST(LengthLimitTextView, TripleClickSelectsTheLineUnderThePointer)
+{
+    Window w(Rect(0, 0, 300, 200), TitledWindowMask);
+    auto* v = new LMLengthLimitTextView(Rect(0, 0, 300, 200));
+    w.contentView()->addSubview(v);
+    v->awakeFromNib();
+    v->setString("first line\nsecond line\nthird");
+    const double line = QFontMetricsF(v->font().toQFont()).lineSpacing();
+    auto clickAtLine = [&](int index, int count) {
+        const Point at{40, 200 - line * (index + 0.5)};
+        for (int c = 1; c <= count; ++c)
+            v->mouseDown(*Event::mouseEvent(LeftMouseDown, at, &w, 0, c));
+    };
+    clickAtLine(1, 3);
+    EXPECT_EQ(v->editor().selectedText(), QString("second line"));
+    clickAtLine(2, 3);
+    EXPECT_EQ(v->editor().selectedText(), QString("third"));
+    clickAtLine(0, 3);
+    EXPECT_EQ(v->editor().selectedText(), QString("first line"));
 }
 
 class ShareOwner : public ShareFileDescTextViewDelegate {
