@@ -156,6 +156,15 @@ kpv::Rect LMTextEditor::caretRect(const Frame& frame) const
     return kpv::Rect(frame.rect.x() + x, frame.rect.y() + frame.rect.height() - y - height, 1, height);
 }
 
+bool LMTextEditor::rightToLeftAt(qint64 position) const
+{
+    const QString text = m_text();
+    const qint64 at = std::clamp<qint64>(position, 0, text.size());
+    const qint64 start = at == 0 ? 0 : text.lastIndexOf(QLatin1Char('\n'), at - 1) + 1;
+    const qint64 next = text.indexOf(QLatin1Char('\n'), at);
+    return text.mid(start, (next < 0 ? text.size() : next) - start).isRightToLeft();
+}
+
 qint64 LMTextEditor::nextPosition(qint64 from, bool forward, bool word) const
 {
     const Steps steps(m_text());
@@ -417,7 +426,9 @@ bool LMTextEditor::keyDown(const kpv::Event& e, const Frame& frame)
     switch (e.keyCode()) {
     case kpv::KeyCode::LeftArrow:
     case kpv::KeyCode::RightArrow: {
-        const bool forward = e.keyCode() == kpv::KeyCode::RightArrow;
+        // In a right-to-left paragraph (Hebrew, Arabic) the text runs leftwards: Left moves on
+        // through the text and Right back, so the caret goes the way the arrow points.
+        const bool forward = (e.keyCode() == kpv::KeyCode::RightArrow) != rightToLeftAt(m_caret);
         if (selectionLength() > 0 && !shift && !ctrl)
             setCaret(forward ? selectionStart() + selectionLength() : selectionStart());
         else

@@ -121,6 +121,8 @@ private:
     void publishSelection();
     bool deleteAround(bool forward);
     qint64 nextPosition(qint64 from, bool forward, bool word) const;
+    // Whether the paragraph at `position` runs from right to left (its first strong letter does).
+    bool rightToLeftAt(qint64 position) const;
     qint64 lineEdge(qint64 from, bool end, const Frame& frame) const;
     qint64 verticalMove(qint64 from, bool down, const Frame& frame) const;
     void layOut(QTextLayout& layout, const Frame& frame) const;

@@ -255,6 +255,24 @@ TEST(LengthLimitTextField, MiddleButtonPastesWhatWasSelected)
     EXPECT_EQ(from->stringValue(), QString("summer beach"));
 }
 
+// In Hebrew or Arabic text the arrows move the caret the way they point: leftwards is on
+// through the text. Left-to-right text is unchanged.
+TEST(LengthLimitTextField, ArrowsFollowRightToLeftText)
+{
+    LMLengthLimitTextField f;
+    f.setStringValue(QString::fromUtf8("שלום עולם"));
+    press(f, KeyCode::Home); // the right-hand end
+    press(f, KeyCode::LeftArrow);
+    EXPECT_EQ(f.editor().caret(), 1);
+    press(f, KeyCode::RightArrow);
+    EXPECT_EQ(f.editor().caret(), 0);
+    press(f, KeyCode::LeftArrow, CommandKeyMask | ShiftKeyMask);
+    EXPECT_EQ(f.editor().selectedText().trimmed(), QString::fromUtf8("שלום"));
+    f.setStringValue("abc");
+    press(f, KeyCode::LeftArrow);
+    EXPECT_EQ(f.editor().caret(), 2);
+}
+
 class Listener : public LMLengthLimitTextViewDelegate {
 public:
     int changes = 0;
