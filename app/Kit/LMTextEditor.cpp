@@ -32,6 +32,24 @@ struct Steps {
     QTextLayout layout;
 };
 
+// The direction of the first letter that has one: 1 right to left, -1 left to right, 0 none
+// (digits, blanks and punctuation only).
+int firstStrongDirection(QStringView text)
+{
+    for (const char32_t c : text.toUcs4()) {
+        switch (QChar::direction(c)) {
+        case QChar::DirL:
+            return -1;
+        case QChar::DirR:
+        case QChar::DirAL:
+            return 1;
+        default:
+            break;
+        }
+    }
+    return 0;
+}
+
 } // namespace
 
 LMTextEditor::LMTextEditor(TextGetter text, Replacer allows, Replacer replace, bool multiLine)
@@ -306,7 +324,25 @@ void LMTextEditor::layOut(QTextLayout& layout, const Frame& frame) const
     layout.setFont(frame.font.toQFont());
     QTextOption option;
     option.setWrapMode(m_multiLine ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::NoWrap);
-    option.setAlignment(Qt::Alignment(frame.alignment) & Qt::AlignHorizontal_Mask);
+    // Text that starts with a right-to-left letter (Hebrew, Arabic) runs from the right: its
+    // punctuation and digits fall in place, and a left-aligned input shows it at the right edge,
+    // as the inputs of this desktop do, unless the alignment is meant as absolute.
+    // One layout holds every paragraph of a box, so a box turns right to left only when each of
+    // its paragraphs does; mixed paragraphs keep left to right.
+    Qt::Alignment alignment = Qt::Alignment(frame.alignment) & Qt::AlignHorizontal_Mask;
+    bool rightToLeft = false;
+    for (const QStringView paragraph : QStringView(text).split(QChar::LineSeparator)) {
+        const int direction = firstStrongDirection(paragraph);
+        if (direction < 0) {
+            rightToLeft = false;
+            break;
+        }
+        rightToLeft = rightToLeft || direction > 0;
+    }
+    option.setTextDirection(rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
+    if (rightToLeft && !(alignment & Qt::AlignAbsolute) && (alignment & (Qt::AlignLeft | Qt::AlignRight)))
+        alignment ^= Qt::AlignLeft | Qt::AlignRight;
+    option.setAlignment(alignment);
     layout.setTextOption(option);
     layout.beginLayout();
     if (m_multiLine) {

@@ -15,6 +15,7 @@
 
 #include <QCoreApplication>
 #include <QFontMetricsF>
+#include <QImage>
 #include <QMouseEvent>
 #include <QWidget>
 #include <gtest/gtest.h>
@@ -271,6 +272,36 @@ TEST(LengthLimitTextField, ArrowsFollowRightToLeftText)
     f.setStringValue("abc");
     press(f, KeyCode::LeftArrow);
     EXPECT_EQ(f.editor().caret(), 2);
+}
+
+// The leftmost column of a rendered view that differs from its first column.
+int firstInkColumn(View& v)
+{
+    const QImage image = v.renderToImage();
+    for (int x = 1; x < image.width(); ++x)
+        for (int y = 0; y < image.height(); ++y)
+            if (image.pixel(x, y) != image.pixel(0, y))
+                return x;
+    return -1;
+}
+
+// A Hebrew or Arabic text in a left-aligned field starts at its right edge, as on every input
+// of this desktop; a left-to-right text stays at the left.
+TEST(LengthLimitTextField, RightToLeftTextStartsAtTheRightEdge)
+{
+    LMLengthLimitTextField f(Rect(0, 0, 300, 22));
+    f.setStringValue(QString::fromUtf8("שלום"));
+    EXPECT_GT(firstInkColumn(f), 150);
+    f.setStringValue("shalom");
+    const int ltr = firstInkColumn(f);
+    EXPECT_GE(ltr, 0);
+    EXPECT_LT(ltr, 20);
+    // A box turns only when all its paragraphs run right to left.
+    LMLengthLimitTextView box(Rect(0, 0, 300, 80));
+    box.setString(QString::fromUtf8("שלום\nעולם"));
+    EXPECT_GT(firstInkColumn(box), 150);
+    box.setString(QString::fromUtf8("שלום\nHello."));
+    EXPECT_LT(firstInkColumn(box), 20);
 }
 
 class Listener : public LMLengthLimitTextViewDelegate {
