@@ -374,13 +374,20 @@ void LMTextEditor::layOut(QTextLayout& layout, const Frame& frame) const
         line.setLineWidth(kHuge);
         const double natural = line.naturalTextWidth() + 1;
         if (natural <= frame.rect.width()) {
+            m_scrollX = 0;
             line.setLineWidth(frame.rect.width());
             line.setPosition(QPointF(0, 0));
         } else {
-            // A line wider than the input is scrolled so that the caret stays in sight.
+            // A line wider than the input scrolls only as far as the caret needs to stay in
+            // sight: what the user clicks stays under the pointer, and a drag selects steadily.
             line.setLineWidth(natural);
             const double caretX = line.cursorToX(int(std::min<qint64>(shownCaret(), layout.text().size())));
-            line.setPosition(QPointF(-std::max(0.0, caretX - frame.rect.width() + 2), 0));
+            if (caretX < m_scrollX)
+                m_scrollX = caretX;
+            else if (caretX > m_scrollX + frame.rect.width() - 2)
+                m_scrollX = caretX - frame.rect.width() + 2;
+            m_scrollX = std::clamp(m_scrollX, 0.0, natural - frame.rect.width() + 2);
+            line.setPosition(QPointF(-m_scrollX, 0));
         }
     }
     layout.endLayout();

@@ -143,6 +143,7 @@ private:
     QString m_marked; // the text being composed with an input method
     qint64 m_markedCaret = 0;
     mutable double m_scrollY = 0; // how far a multi-line text taller than its box is scrolled
+    mutable double m_scrollX = 0; // how far a one-line text wider than its input is scrolled
     std::vector<Edit> m_undo;
     std::vector<Edit> m_redo;
 };

@@ -5,6 +5,7 @@
 #include "Kit/LMLengthLimitTextField.h"
 #include "Kit/LMLengthLimitTextView.h"
 #include "Kit/LMTextEditRules.h"
+#include "Kit/LMTextEditor.h"
 #include "appkit/Event.h"
 #include "appkit/Menu.h"
 #include "appkit/Pasteboard.h"
@@ -272,6 +273,29 @@ TEST(LengthLimitTextField, ArrowsFollowRightToLeftText)
     f.setStringValue("abc");
     press(f, KeyCode::LeftArrow);
     EXPECT_EQ(f.editor().caret(), 2);
+}
+
+// In a text longer than its field, a click places the caret where the pointer is, and the
+// text stays where it was instead of jumping to bring that point to the right edge.
+TEST(LengthLimitTextField, ClickInAScrolledLongTextKeepsTheTextInPlace)
+{
+    QString text = "/home/someone/Pictures/holidays/2026/summer/seaside/beach";
+    LMTextEditor editor([&] { return text; }, [](qint64, qint64, const QString&) { return true; },
+                        [](qint64, qint64, const QString&) { return false; }, false);
+    const LMTextEditor::Frame frame{Rect(0, 0, 120, 22), Font(), int(Qt::AlignLeft | Qt::AlignVCenter), true};
+    editor.setCaret(text.size()); // the end shows, at the right edge
+    EXPECT_GT(editor.caretRect(frame).x(), 100);
+    const Point middle{50, 11};
+    editor.mouseDown(*Event::mouseEvent(LeftMouseDown, middle, nullptr), middle, frame);
+    EXPECT_LT(editor.caret(), text.size());
+    EXPECT_NEAR(editor.caretRect(frame).x(), 50, 8);
+    // Dragging to the left edge selects the characters between, then scrolls on leftwards.
+    editor.mouseDragged(Point{0, 11}, frame);
+    const qint64 atEdge = editor.caret();
+    EXPECT_LT(atEdge, editor.selectionStart() + editor.selectionLength());
+    EXPECT_GT(editor.selectionLength(), 3);
+    editor.mouseDragged(Point{0, 11}, frame);
+    EXPECT_LE(editor.caret(), atEdge);
 }
 
 // The leftmost column of a rendered view that differs from its first column.
