@@ -50,6 +50,16 @@ void LMLengthLimitTextView::mouseDown(const kpv::Event& e)
     kpv::updateInputMethod(this);
 }
 
+void LMLengthLimitTextView::scrollWheel(const kpv::Event& e)
+{
+    if (!m_editor.scrollWheel(e.scrollingDeltaY(), e.hasPreciseScrollingDeltas(), editorFrame())) {
+        kpv::View::scrollWheel(e);
+        return;
+    }
+    setNeedsDisplay();
+    kpv::updateInputMethod(this);
+}
+
 void LMLengthLimitTextView::otherMouseDown(const kpv::Event& e)
 {
     if (e.buttonNumber() != 2) {

@@ -63,6 +63,8 @@ public:
     void mouseDragged(const kpv::Event& e) override;
     // The middle button pastes the desktop's selection at the pointer, as on every input here.
     void otherMouseDown(const kpv::Event& e) override;
+    // The wheel scrolls a text taller than the box.
+    void scrollWheel(const kpv::Event& e) override;
     // The right button shows textMenu() at the pointer, as every input of the desktop does.
     void rightMouseDown(const kpv::Event& e) override;
     // Cut, Copy, Paste and Select All; a view that is not enabled still copies and selects.

@@ -174,6 +174,21 @@ kpv::Rect LMTextEditor::caretRect(const Frame& frame) const
     return kpv::Rect(frame.rect.x() + x, frame.rect.y() + frame.rect.height() - y - height, 1, height);
 }
 
+bool LMTextEditor::scrollWheel(double deltaY, bool precise, const Frame& frame)
+{
+    if (!m_multiLine || deltaY == 0)
+        return false;
+    const double lineHeight = QFontMetricsF(frame.font.toQFont()).lineSpacing();
+    // Upwards shows what is above; a notch of the wheel moves three lines, as elsewhere here.
+    QTextLayout layout;
+    layOut(layout, frame); // settles the scroll for the caret first
+    const double settled = m_scrollY;
+    m_scrollY -= precise ? deltaY : deltaY * 3 * lineHeight;
+    QTextLayout moved;
+    layOut(moved, frame); // and keeps it inside the text
+    return m_scrollY != settled;
+}
+
 bool LMTextEditor::rightToLeftAt(qint64 position) const
 {
     const QString text = m_text();
@@ -355,9 +370,16 @@ void LMTextEditor::layOut(QTextLayout& layout, const Frame& frame) const
             lines.push_back(line);
         }
         // Text taller than the box scrolls by whole moves of the caret's line into sight: the
-        // lines above or below it stay where they were until the caret leaves the box.
+        // lines above or below it stay where they were until the caret leaves the box. Only a
+        // caret that moved (or text that changed) is brought back: the wheel may scroll away
+        // from it to read the rest.
         const qint64 caret = std::min<qint64>(shownCaret(), layout.text().size());
+        const bool follow = caret != m_scrolledForCaret || layout.text().size() != m_scrolledForSize;
+        m_scrolledForCaret = caret;
+        m_scrolledForSize = layout.text().size();
         for (const QTextLine& line : lines) {
+            if (!follow)
+                break;
             const bool last = &line == &lines.back();
             if (caret < line.textStart() || (caret >= line.textStart() + line.textLength() && !last))
                 continue;

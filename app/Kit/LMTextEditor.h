@@ -78,6 +78,9 @@ public:
     // the point, cut to what the input still takes; false when nothing was pasted. Text selected
     // here by mouse or keyboard becomes that selection.
     bool pasteSelectionAt(kpv::Point locationInView, const Frame& frame);
+    // Scrolls a multi-line text taller than its box (`deltaY` up positive, in points when
+    // `precise`, else in wheel notches); false when it cannot move that way.
+    bool scrollWheel(double deltaY, bool precise, const Frame& frame);
     // The menu of a right click: Cut, Copy, Paste and Select All, each enabled when it applies
     // and doing what its Ctrl key does; `changed` runs after each.
     std::shared_ptr<kpv::Menu> contextMenu(const Frame& frame, bool editable, std::function<void()> changed);
@@ -144,6 +147,8 @@ private:
     qint64 m_markedCaret = 0;
     mutable double m_scrollY = 0; // how far a multi-line text taller than its box is scrolled
     mutable double m_scrollX = 0; // how far a one-line text wider than its input is scrolled
+    mutable qint64 m_scrolledForCaret = -1; // the caret and text length the scroll last followed
+    mutable qint64 m_scrolledForSize = -1;
     std::vector<Edit> m_undo;
     std::vector<Edit> m_redo;
 };

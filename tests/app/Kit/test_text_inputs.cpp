@@ -420,6 +420,34 @@ TEST(LengthLimitTextView, TripleClickSelectsTheLineUnderThePointer)
     EXPECT_EQ(v->editor().selectedText(), QString("first line"));
 }
 
+// The wheel scrolls a text taller than its box, away from the caret and back; typing brings
+// the caret's line back into sight.
+TEST(LengthLimitTextView, WheelScrollsALongText)
+{
+    LMLengthLimitTextView v(Rect(0, 0, 200, 60));
+    v.awakeFromNib();
+    for (int i = 1; i <= 20; ++i)
+        v.insertText(QString("line %1\n").arg(i));
+    auto wheel = [&](double notches) {
+        auto e = Event::mouseEvent(ScrollWheel, Point{50, 30}, nullptr);
+        e->setScrollingDelta(0, notches);
+        v.scrollWheel(*e);
+    };
+    const QImage atEnd = v.renderToImage();
+    wheel(1); // up: earlier lines
+    const QImage earlier = v.renderToImage();
+    EXPECT_NE(earlier, atEnd);
+    wheel(100); // up to the top, and no further
+    const QImage top = v.renderToImage();
+    wheel(1);
+    EXPECT_EQ(v.renderToImage(), top);
+    wheel(-100); // down to the end again
+    EXPECT_EQ(v.renderToImage(), atEnd);
+    wheel(100);
+    v.insertText("x"); // typing at the end shows the end
+    EXPECT_NE(v.renderToImage(), top);
+}
+
 class ShareOwner : public ShareFileDescTextViewDelegate {
 public:
     long site = 1;
