@@ -1,9 +1,11 @@
 #pragma once
 // The editing that the kit's text inputs share: a caret and a selection over the input's text, the
 // keys of this desktop (arrows, Home and End, Shift to select, Ctrl+A/C/X/V, Backspace and
-// Delete, Return in a multi-line input, Ctrl+Z to undo and Ctrl+Shift+Z or Ctrl+Y to redo), the mouse (a click places the caret, a drag or a
-// Shift+click selects, a double click selects a word, a triple click the line) and the drawing of the text with its
-// selection and caret.
+// Delete, Return in a multi-line input, Ctrl+Z to undo and Ctrl+Shift+Z or Ctrl+Y to redo), the
+// mouse (a click places the caret, a drag or a Shift+click selects, a double click selects a
+// word, a triple click the line, the middle button pastes the desktop's selection, the right
+// button offers the editing menu, the wheel scrolls a long text), text composed with an input
+// method, and the drawing of the text with its selection and caret.
 //
 // Every change goes through the input's own replace function, which applies its rules (length,
 // digits, no leading point) and refuses an edit whole. A paste is the exception: one that would
