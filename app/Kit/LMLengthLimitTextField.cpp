@@ -27,7 +27,8 @@ LMLengthLimitTextField::LMLengthLimitTextField(const kpv::Rect& frame)
                    setNeedsDisplay();
                    return done;
                },
-               false)
+               false),
+      m_input(*this, m_editor, [this] { return editorFrame(); }, [this] { return m_editable; }, kpv::TextInputClient::HintNone)
 {
 }
 
@@ -44,6 +45,8 @@ bool LMLengthLimitTextField::becomeFirstResponder()
 
 bool LMLengthLimitTextField::resignFirstResponder()
 {
+    // What the user is composing is kept when the focus moves on.
+    m_editor.finishComposing();
     setNeedsDisplay();
     return true;
 }
@@ -149,6 +152,7 @@ void LMLengthLimitTextField::keyDown(const kpv::Event& e)
     }
     if (m_editable && m_editor.keyDown(e, editorFrame())) {
         setNeedsDisplay();
+        kpv::updateInputMethod(this);
         return;
     }
     kpv::TextField::keyDown(e);
@@ -162,31 +166,15 @@ void LMLengthLimitTextField::mouseDown(const kpv::Event& e)
         window()->makeFirstResponder(this);
     m_editor.mouseDown(e, convertPointFromView(e.locationInWindow(), nullptr), editorFrame());
     setNeedsDisplay();
+    kpv::updateInputMethod(this);
 }
 
 std::shared_ptr<kpv::Menu> LMLengthLimitTextField::textMenu()
 {
-    auto menu = std::make_shared<kpv::Menu>();
-    auto text = [](const char* key) { return kpv::Bundle::mainBundle().localizedString(QString::fromLatin1(key)); };
-    // Each item is the key the user could have pressed instead.
-    auto item = [&](const char* key, unsigned short keyCode, const QString& letter, bool enabled) {
-        auto entry = std::make_shared<kpv::MenuItem>(text(key), [this, keyCode, letter](kpv::MenuItem&) {
-            if (!m_editable)
-                return;
-            m_editor.keyDown(*kpv::Event::keyEvent(kpv::KeyDown, keyCode, letter, letter, window(), kpv::CommandKeyMask),
-                             editorFrame());
-            setNeedsDisplay();
-        });
-        entry->setEnabled(enabled && m_editable);
-        menu->addItem(entry);
-    };
-    const bool selected = m_editor.selectionLength() > 0;
-    item("IDS_MENU_Cut", kpv::KeyCode::X, QStringLiteral("x"), selected);
-    item("IDS_MENU_Copy", kpv::KeyCode::C, QStringLiteral("c"), selected);
-    item("IDS_MENU_Paste", kpv::KeyCode::V, QStringLiteral("v"), !kpv::Pasteboard::generalPasteboard().string().isEmpty());
-    menu->addItem(kpv::MenuItem::separatorItem());
-    item("IDS_MENU_SelectAll", kpv::KeyCode::A, QStringLiteral("a"), !stringValue().isEmpty());
-    return menu;
+    return m_editor.contextMenu(editorFrame(), m_editable, [this] {
+        setNeedsDisplay();
+        kpv::updateInputMethod(this);
+    });
 }
 
 void LMLengthLimitTextField::rightMouseDown(const kpv::Event& e)
@@ -198,12 +186,28 @@ void LMLengthLimitTextField::rightMouseDown(const kpv::Event& e)
     kpv::Menu::popUpContextMenu(textMenu(), e, this);
 }
 
+void LMLengthLimitTextField::otherMouseDown(const kpv::Event& e)
+{
+    if (e.buttonNumber() != 2) {
+        kpv::TextField::otherMouseDown(e);
+        return;
+    }
+    if (!m_editable)
+        return;
+    if (window())
+        window()->makeFirstResponder(this);
+    m_editor.pasteSelectionAt(convertPointFromView(e.locationInWindow(), nullptr), editorFrame());
+    setNeedsDisplay();
+    kpv::updateInputMethod(this);
+}
+
 void LMLengthLimitTextField::mouseDragged(const kpv::Event& e)
 {
     if (!m_editable)
         return;
     m_editor.mouseDragged(convertPointFromView(e.locationInWindow(), nullptr), editorFrame());
     setNeedsDisplay();
+    kpv::updateInputMethod(this);
 }
 
 QString LMLengthLimitTextField::shownStringValue() const
@@ -228,6 +232,11 @@ void LMLengthLimitTextField::drawRect(const kpv::Rect&)
         return;
     }
     m_editor.draw(*gc, editorFrame(), color, isFocused());
+}
+
+LMNumericTextField::LMNumericTextField(const kpv::Rect& frame) : LMLengthLimitTextField(frame)
+{
+    inputClient().setInputMethodHints(kpv::TextInputClient::HintDigitsOnly);
 }
 
 bool LMNumericTextField::textView_shouldChangeTextInRange(qint64 location, qint64 length, const QString& repl)

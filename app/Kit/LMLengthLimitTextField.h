@@ -6,6 +6,7 @@
 // whole; only a paste is cut to what still fits.
 
 #include "Kit/LMTextEditor.h"
+#include "Kit/LMTextInputClient.h"
 #include "appkit/Control.h"
 
 #include <memory>
@@ -32,6 +33,8 @@ public:
     bool insertText(const QString& text);
     bool deleteBackward();
     LMTextEditor& editor() { return m_editor; }
+    // Text composed with the input method goes into the field while it is being edited.
+    kpv::TextInputClient* textInputClient() override { return &m_input; }
 
     // A field that is not editable shows its text, greyed, and takes neither the focus, nor
     // clicks, nor keys; it gives up the focus when it has it.
@@ -52,10 +55,13 @@ public:
     // Ctrl keys do.
     std::shared_ptr<kpv::Menu> textMenu();
     void mouseDragged(const kpv::Event& e) override;
+    // The middle button pastes the desktop's selection at the pointer, as on every input here.
+    void otherMouseDown(const kpv::Event& e) override;
     void drawRect(const kpv::Rect& dirty) override;
 
 protected:
     bool lengthTest(qint64 location, qint64 length, const QString& replacement) const;
+    LMTextInputClient& inputClient() { return m_input; }
 
 private:
     // Gives the focus to the next (or previous) editable field of the window, its text selected.
@@ -64,6 +70,7 @@ private:
     bool isFocused() const;
 
     LMTextEditor m_editor;
+    LMTextInputClient m_input;
     std::uint64_t m_allowedMaxLength = 0;
     bool m_ignoreWhiteSpace = false;
     bool m_editable = true;
@@ -72,7 +79,7 @@ private:
 // Digits 0 to 9 only; emptying the field is allowed.
 class LMNumericTextField : public LMLengthLimitTextField {
 public:
-    using LMLengthLimitTextField::LMLengthLimitTextField;
+    explicit LMNumericTextField(const kpv::Rect& frame = kpv::Rect());
     bool textView_shouldChangeTextInRange(qint64 location, qint64 length, const QString& replacement) override;
 };
 

@@ -6,6 +6,7 @@
 #include "foundation/Bundle.h"
 
 #include "appkit/Event.h"
+#include "appkit/Menu.h"
 #include "appkit/Window.h"
 
 using namespace LMTextEditRules;
@@ -15,7 +16,9 @@ LMLengthLimitTextView::LMLengthLimitTextView(const kpv::Rect& frame)
       m_editor([this] { return m_text; },
                [this](qint64 location, qint64 length, const QString& text) { return shouldChangeTextInRange(location, length, text); },
                [this](qint64 location, qint64 length, const QString& text) { return replaceCharactersInRange(location, length, text); },
-               true)
+               true),
+      m_input(*this, m_editor, [this] { return editorFrame(); }, [this] { return m_enabled; },
+              kpv::TextInputClient::HintMultiLine)
 {
 }
 
@@ -32,6 +35,8 @@ bool LMLengthLimitTextView::becomeFirstResponder()
 
 bool LMLengthLimitTextView::resignFirstResponder()
 {
+    // What the user is composing is kept when the focus moves on.
+    m_editor.finishComposing();
     setNeedsDisplay();
     return true;
 }
@@ -42,12 +47,54 @@ void LMLengthLimitTextView::mouseDown(const kpv::Event& e)
         window()->makeFirstResponder(this);
     m_editor.mouseDown(e, convertPointFromView(e.locationInWindow(), nullptr), editorFrame());
     setNeedsDisplay();
+    kpv::updateInputMethod(this);
+}
+
+void LMLengthLimitTextView::scrollWheel(const kpv::Event& e)
+{
+    if (!m_editor.scrollWheel(e.scrollingDeltaY(), e.hasPreciseScrollingDeltas(), editorFrame())) {
+        kpv::View::scrollWheel(e);
+        return;
+    }
+    setNeedsDisplay();
+    kpv::updateInputMethod(this);
+}
+
+void LMLengthLimitTextView::otherMouseDown(const kpv::Event& e)
+{
+    if (e.buttonNumber() != 2) {
+        kpv::View::otherMouseDown(e);
+        return;
+    }
+    if (window())
+        window()->makeFirstResponder(this);
+    m_editor.pasteSelectionAt(convertPointFromView(e.locationInWindow(), nullptr), editorFrame());
+    setNeedsDisplay();
+    kpv::updateInputMethod(this);
 }
 
 void LMLengthLimitTextView::mouseDragged(const kpv::Event& e)
 {
     m_editor.mouseDragged(convertPointFromView(e.locationInWindow(), nullptr), editorFrame());
     setNeedsDisplay();
+    kpv::updateInputMethod(this);
+}
+
+std::shared_ptr<kpv::Menu> LMLengthLimitTextView::textMenu()
+{
+    return m_editor.contextMenu(editorFrame(), m_enabled, [this] {
+        setNeedsDisplay();
+        kpv::updateInputMethod(this);
+    });
+}
+
+void LMLengthLimitTextView::rightMouseDown(const kpv::Event& e)
+{
+    if (!window())
+        return;
+    window()->makeFirstResponder(this);
+    setNeedsDisplay();
+    kpv::Menu::popUpContextMenu(textMenu(), e, this);
 }
 
 void LMLengthLimitTextView::setAllowedMaxLength(std::uint64_t max, bool ignoreWS)
@@ -104,6 +151,7 @@ void LMLengthLimitTextView::keyDown(const kpv::Event& e)
 {
     if (m_editor.keyDown(e, editorFrame())) {
         setNeedsDisplay();
+        kpv::updateInputMethod(this);
         return;
     }
     kpv::View::keyDown(e);
@@ -165,6 +213,7 @@ bool LMPlaceholderTextView::shouldChangeTextInRange(qint64 location, qint64 leng
 
 bool LMPlaceholderTextView::resignFirstResponder()
 {
+    editor().finishComposing(); // what was being composed counts before the text is judged empty
     applyDefaultString();
     return LMLengthLimitTextView::resignFirstResponder();
 }
@@ -172,7 +221,7 @@ bool LMPlaceholderTextView::resignFirstResponder()
 void LMPlaceholderTextView::drawRect(const kpv::Rect& dirty)
 {
     LMLengthLimitTextView::drawRect(dirty);
-    if (!showsPlaceholder())
+    if (!showsPlaceholder() || editor().hasMarkedText())
         return;
     if (auto* gc = kpv::GraphicsContext::current())
         gc->drawTextInRect(m_placeholderString, kpv::Rect(5, 0, bounds().width() - 10, bounds().height()), font(),

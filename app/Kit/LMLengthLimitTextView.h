@@ -4,6 +4,7 @@
 // share sheet's description box whose limit depends on the target site.
 
 #include "Kit/LMTextEditor.h"
+#include "Kit/LMTextInputClient.h"
 #include "appkit/Color.h"
 #include "appkit/View.h"
 
@@ -12,6 +13,9 @@
 #include <memory>
 
 class LMLengthLimitTextView;
+namespace kpv {
+class Menu;
+}
 
 class LMLengthLimitTextViewDelegate {
 public:
@@ -49,6 +53,7 @@ public:
     bool insertText(const QString& text);
     bool deleteBackward();
     LMTextEditor& editor() { return m_editor; }
+    kpv::TextInputClient* textInputClient() override { return &m_input; }
 
     bool acceptsFirstResponder() const override { return true; }
     bool becomeFirstResponder() override;
@@ -56,6 +61,14 @@ public:
     void keyDown(const kpv::Event& e) override;
     void mouseDown(const kpv::Event& e) override;
     void mouseDragged(const kpv::Event& e) override;
+    // The middle button pastes the desktop's selection at the pointer, as on every input here.
+    void otherMouseDown(const kpv::Event& e) override;
+    // The wheel scrolls a text taller than the box.
+    void scrollWheel(const kpv::Event& e) override;
+    // The right button shows textMenu() at the pointer, as every input of the desktop does.
+    void rightMouseDown(const kpv::Event& e) override;
+    // Cut, Copy, Paste and Select All; a view that is not enabled still copies and selects.
+    std::shared_ptr<kpv::Menu> textMenu();
     void drawRect(const kpv::Rect& dirty) override;
 
 protected:
@@ -65,6 +78,7 @@ private:
     LMTextEditor::Frame editorFrame() const;
 
     LMTextEditor m_editor;
+    LMTextInputClient m_input;
     LMLengthLimitTextViewDelegate* m_delegate = nullptr;
     std::uint64_t m_allowedMaxLength = 0;
     bool m_ignoreWhiteSpace = false;

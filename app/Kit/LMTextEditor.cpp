@@ -3,8 +3,12 @@
 #include "Kit/LMTextEditRules.h"
 #include "appkit/Event.h"
 #include "appkit/GraphicsContext.h"
+#include "appkit/Menu.h"
 #include "appkit/Pasteboard.h"
+#include "appkit/TextInput.h"
+#include "foundation/Bundle.h"
 
+#include <QFontMetricsF>
 #include <QPainter>
 #include <QTextBoundaryFinder>
 #include <QTextLayout>
@@ -27,6 +31,24 @@ struct Steps {
     }
     QTextLayout layout;
 };
+
+// The direction of the first letter that has one: 1 right to left, -1 left to right, 0 none
+// (digits, blanks and punctuation only).
+int firstStrongDirection(QStringView text)
+{
+    for (const char32_t c : text.toUcs4()) {
+        switch (QChar::direction(c)) {
+        case QChar::DirL:
+            return -1;
+        case QChar::DirR:
+        case QChar::DirAL:
+            return 1;
+        default:
+            break;
+        }
+    }
+    return 0;
+}
 
 } // namespace
 
@@ -79,6 +101,102 @@ void LMTextEditor::selectAll()
     m_caret = m_text().size();
 }
 
+
+void LMTextEditor::setMarkedText(const QString& text, qint64 caretInText)
+{
+    sync();
+    m_marked = text;
+    if (!m_multiLine)
+        m_marked.replace(QLatin1Char('\n'), QLatin1Char(' ')).remove(QLatin1Char('\r'));
+    m_markedCaret = std::clamp<qint64>(caretInText, 0, m_marked.size());
+}
+
+bool LMTextEditor::commitText(const QString& text, qint64 replacementStart, qint64 replacementLength)
+{
+    sync();
+    m_marked.clear();
+    m_markedCaret = 0;
+    if (replacementStart != 0 || replacementLength != 0) {
+        // A range beside the caret that the input method takes back (a syllable it recomposes).
+        const qint64 size = m_text().size();
+        const qint64 from = std::clamp<qint64>(m_caret + replacementStart, 0, size);
+        const qint64 to = std::clamp<qint64>(from + std::max<qint64>(replacementLength, 0), from, size);
+        const qint64 caret = m_caret, anchor = m_anchor;
+        m_anchor = from;
+        m_caret = to;
+        if (replaceSelection(text, true, EditKind::Typing))
+            return true;
+        m_caret = caret;
+        m_anchor = anchor;
+        return false;
+    }
+    if (text.isEmpty())
+        return false;
+    return replaceSelection(text, true, EditKind::Typing);
+}
+
+void LMTextEditor::finishComposing()
+{
+    if (m_marked.isEmpty())
+        return;
+    kpv::commitInputMethod();
+    // Whatever the input method did not commit itself is kept, as if typed.
+    if (!m_marked.isEmpty())
+        commitText(QString(m_marked)); // a copy: the commit ends the composition first
+}
+
+QString LMTextEditor::shownText() const
+{
+    QString text = m_text();
+    if (!m_marked.isEmpty())
+        text.replace(selectionStart(), selectionLength(), m_marked);
+    return text;
+}
+
+qint64 LMTextEditor::shownCaret() const { return m_marked.isEmpty() ? m_caret : selectionStart() + m_markedCaret; }
+
+kpv::Rect LMTextEditor::caretRect(const Frame& frame) const
+{
+    QTextLayout layout;
+    layOut(layout, frame);
+    const qint64 caret = std::min<qint64>(shownCaret(), layout.text().size());
+    QTextLine line = layout.lineForTextPosition(int(caret));
+    double x = 0, y = 0, height = QFontMetricsF(frame.font.toQFont()).height();
+    if (line.isValid()) {
+        x = line.cursorToX(int(caret));
+        y = line.y();
+        height = line.height();
+    }
+    y += topOffset(layout, frame);
+    x = std::clamp(x, 0.0, std::max(0.0, frame.rect.width() - 1));
+    if (frame.flipped)
+        return kpv::Rect(frame.rect.x() + x, frame.rect.y() + y, 1, height);
+    return kpv::Rect(frame.rect.x() + x, frame.rect.y() + frame.rect.height() - y - height, 1, height);
+}
+
+bool LMTextEditor::scrollWheel(double deltaY, bool precise, const Frame& frame)
+{
+    if (!m_multiLine || deltaY == 0)
+        return false;
+    const double lineHeight = QFontMetricsF(frame.font.toQFont()).lineSpacing();
+    // Upwards shows what is above; a notch of the wheel moves three lines, as elsewhere here.
+    QTextLayout layout;
+    layOut(layout, frame); // settles the scroll for the caret first
+    const double settled = m_scrollY;
+    m_scrollY -= precise ? deltaY : deltaY * 3 * lineHeight;
+    QTextLayout moved;
+    layOut(moved, frame); // and keeps it inside the text
+    return m_scrollY != settled;
+}
+
+bool LMTextEditor::rightToLeftAt(qint64 position) const
+{
+    const QString text = m_text();
+    const qint64 at = std::clamp<qint64>(position, 0, text.size());
+    const qint64 start = at == 0 ? 0 : text.lastIndexOf(QLatin1Char('\n'), at - 1) + 1;
+    const qint64 next = text.indexOf(QLatin1Char('\n'), at);
+    return text.mid(start, (next < 0 ? text.size() : next) - start).isRightToLeft();
+}
 
 qint64 LMTextEditor::nextPosition(qint64 from, bool forward, bool word) const
 {
@@ -212,7 +330,7 @@ bool LMTextEditor::deleteAround(bool forward)
 
 void LMTextEditor::layOut(QTextLayout& layout, const Frame& frame) const
 {
-    QString text = m_text();
+    QString text = shownText();
     // A layout breaks lines only at the line separator; a typed or pasted line break is one
     // here, in the same place, so that positions stay those of the text.
     if (m_multiLine)
@@ -221,7 +339,25 @@ void LMTextEditor::layOut(QTextLayout& layout, const Frame& frame) const
     layout.setFont(frame.font.toQFont());
     QTextOption option;
     option.setWrapMode(m_multiLine ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::NoWrap);
-    option.setAlignment(Qt::Alignment(frame.alignment) & Qt::AlignHorizontal_Mask);
+    // Text that starts with a right-to-left letter (Hebrew, Arabic) runs from the right: its
+    // punctuation and digits fall in place, and a left-aligned input shows it at the right edge,
+    // as the inputs of this desktop do, unless the alignment is meant as absolute.
+    // One layout holds every paragraph of a box, so a box turns right to left only when each of
+    // its paragraphs does; mixed paragraphs keep left to right.
+    Qt::Alignment alignment = Qt::Alignment(frame.alignment) & Qt::AlignHorizontal_Mask;
+    bool rightToLeft = false;
+    for (const QStringView paragraph : QStringView(text).split(QChar::LineSeparator)) {
+        const int direction = firstStrongDirection(paragraph);
+        if (direction < 0) {
+            rightToLeft = false;
+            break;
+        }
+        rightToLeft = rightToLeft || direction > 0;
+    }
+    option.setTextDirection(rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
+    if (rightToLeft && !(alignment & Qt::AlignAbsolute) && (alignment & (Qt::AlignLeft | Qt::AlignRight)))
+        alignment ^= Qt::AlignLeft | Qt::AlignRight;
+    option.setAlignment(alignment);
     layout.setTextOption(option);
     layout.beginLayout();
     if (m_multiLine) {
@@ -234,9 +370,16 @@ void LMTextEditor::layOut(QTextLayout& layout, const Frame& frame) const
             lines.push_back(line);
         }
         // Text taller than the box scrolls by whole moves of the caret's line into sight: the
-        // lines above or below it stay where they were until the caret leaves the box.
-        const qint64 caret = std::min<qint64>(m_caret, layout.text().size());
+        // lines above or below it stay where they were until the caret leaves the box. Only a
+        // caret that moved (or text that changed) is brought back: the wheel may scroll away
+        // from it to read the rest.
+        const qint64 caret = std::min<qint64>(shownCaret(), layout.text().size());
+        const bool follow = caret != m_scrolledForCaret || layout.text().size() != m_scrolledForSize;
+        m_scrolledForCaret = caret;
+        m_scrolledForSize = layout.text().size();
         for (const QTextLine& line : lines) {
+            if (!follow)
+                break;
             const bool last = &line == &lines.back();
             if (caret < line.textStart() || (caret >= line.textStart() + line.textLength() && !last))
                 continue;
@@ -253,13 +396,20 @@ void LMTextEditor::layOut(QTextLayout& layout, const Frame& frame) const
         line.setLineWidth(kHuge);
         const double natural = line.naturalTextWidth() + 1;
         if (natural <= frame.rect.width()) {
+            m_scrollX = 0;
             line.setLineWidth(frame.rect.width());
             line.setPosition(QPointF(0, 0));
         } else {
-            // A line wider than the input is scrolled so that the caret stays in sight.
+            // A line wider than the input scrolls only as far as the caret needs to stay in
+            // sight: what the user clicks stays under the pointer, and a drag selects steadily.
             line.setLineWidth(natural);
-            const double caretX = line.cursorToX(int(std::min<qint64>(m_caret, layout.text().size())));
-            line.setPosition(QPointF(-std::max(0.0, caretX - frame.rect.width() + 2), 0));
+            const double caretX = line.cursorToX(int(std::min<qint64>(shownCaret(), layout.text().size())));
+            if (caretX < m_scrollX)
+                m_scrollX = caretX;
+            else if (caretX > m_scrollX + frame.rect.width() - 2)
+                m_scrollX = caretX - frame.rect.width() + 2;
+            m_scrollX = std::clamp(m_scrollX, 0.0, natural - frame.rect.width() + 2);
+            line.setPosition(QPointF(-m_scrollX, 0));
         }
     }
     layout.endLayout();
@@ -334,27 +484,36 @@ qint64 LMTextEditor::verticalMove(qint64 from, bool down, const Frame& frame) co
 bool LMTextEditor::keyDown(const kpv::Event& e, const Frame& frame)
 {
     sync();
+    finishComposing();
     const std::uint64_t f = e.modifierFlags();
     const bool shift = f & kShift;
     const bool ctrl = f & kCtrl;
     switch (e.keyCode()) {
     case kpv::KeyCode::LeftArrow:
     case kpv::KeyCode::RightArrow: {
-        const bool forward = e.keyCode() == kpv::KeyCode::RightArrow;
+        // In a right-to-left paragraph (Hebrew, Arabic) the text runs leftwards: Left moves on
+        // through the text and Right back, so the caret goes the way the arrow points.
+        const bool forward = (e.keyCode() == kpv::KeyCode::RightArrow) != rightToLeftAt(m_caret);
         if (selectionLength() > 0 && !shift && !ctrl)
             setCaret(forward ? selectionStart() + selectionLength() : selectionStart());
         else
             setCaret(nextPosition(m_caret, forward, ctrl), shift);
+        if (shift)
+            publishSelection();
         return true;
     }
     case kpv::KeyCode::UpArrow:
     case kpv::KeyCode::DownArrow:
         setCaret(verticalMove(m_caret, e.keyCode() == kpv::KeyCode::DownArrow, frame), shift);
+        if (shift)
+            publishSelection();
         return true;
     case kpv::KeyCode::Home:
     case kpv::KeyCode::End: {
         const bool end = e.keyCode() == kpv::KeyCode::End;
         setCaret(ctrl ? (end ? m_text().size() : 0) : lineEdge(m_caret, end, frame), shift);
+        if (shift)
+            publishSelection();
         return true;
     }
     case kpv::KeyCode::Delete: // Backspace
@@ -387,6 +546,7 @@ bool LMTextEditor::keyDown(const kpv::Event& e, const Frame& frame)
         switch (e.keyCode()) {
         case kpv::KeyCode::A:
             selectAll();
+            publishSelection();
             return true;
         case kpv::KeyCode::C:
         case kpv::KeyCode::X:
@@ -423,9 +583,37 @@ bool LMTextEditor::keyDown(const kpv::Event& e, const Frame& frame)
     return false;
 }
 
+std::shared_ptr<kpv::Menu> LMTextEditor::contextMenu(const Frame& frame, bool editable, std::function<void()> changed)
+{
+    sync();
+    auto menu = std::make_shared<kpv::Menu>();
+    auto title = [](const char* key) { return kpv::Bundle::mainBundle().localizedString(QString::fromLatin1(key)); };
+    // Each item is the key the user could have pressed instead.
+    auto item = [&](const char* key, unsigned short keyCode, const QString& letter, bool enabled) {
+        auto entry = std::make_shared<kpv::MenuItem>(title(key), [this, frame, editable, changed, keyCode, letter](kpv::MenuItem&) {
+            if (!editable && keyCode != kpv::KeyCode::C && keyCode != kpv::KeyCode::A)
+                return;
+            keyDown(*kpv::Event::keyEvent(kpv::KeyDown, keyCode, letter, letter, nullptr, kpv::CommandKeyMask), frame);
+            if (changed)
+                changed();
+        });
+        entry->setEnabled(enabled);
+        menu->addItem(entry);
+    };
+    const bool selected = selectionLength() > 0;
+    item("IDS_MENU_Cut", kpv::KeyCode::X, QStringLiteral("x"), selected && editable);
+    item("IDS_MENU_Copy", kpv::KeyCode::C, QStringLiteral("c"), selected);
+    item("IDS_MENU_Paste", kpv::KeyCode::V, QStringLiteral("v"),
+         editable && !kpv::Pasteboard::generalPasteboard().string().isEmpty());
+    menu->addItem(kpv::MenuItem::separatorItem());
+    item("IDS_MENU_SelectAll", kpv::KeyCode::A, QStringLiteral("a"), !m_text().isEmpty());
+    return menu;
+}
+
 void LMTextEditor::mouseDown(const kpv::Event& e, kpv::Point locationInView, const Frame& frame)
 {
     sync();
+    finishComposing();
     const qint64 at = positionAt(locationInView, frame);
     if (e.clickCount() == 2) {
         // A double click selects the word under the pointer.
@@ -441,16 +629,51 @@ void LMTextEditor::mouseDown(const kpv::Event& e, kpv::Point locationInView, con
             end = text.size();
         m_anchor = start;
         m_caret = end;
+        publishSelection();
         return;
     }
     if (e.clickCount() >= 3) {
-        selectAll();
+        // A triple click selects the line: the whole of a one-line input, the paragraph under
+        // the pointer in a multi-line one (without its line break).
+        if (!m_multiLine) {
+            selectAll();
+        } else {
+            const QString text = m_text();
+            const qint64 start = at == 0 ? 0 : text.lastIndexOf(QLatin1Char('\n'), at - 1) + 1;
+            const qint64 next = text.indexOf(QLatin1Char('\n'), at);
+            m_anchor = start;
+            m_caret = next < 0 ? text.size() : next;
+        }
+        publishSelection();
         return;
     }
     setCaret(at, (e.modifierFlags() & kShift) != 0);
+    publishSelection();
 }
 
-void LMTextEditor::mouseDragged(kpv::Point locationInView, const Frame& frame) { setCaret(positionAt(locationInView, frame), true); }
+void LMTextEditor::mouseDragged(kpv::Point locationInView, const Frame& frame)
+{
+    setCaret(positionAt(locationInView, frame), true);
+    publishSelection();
+}
+
+void LMTextEditor::publishSelection()
+{
+    if (selectionLength() > 0)
+        kpv::Pasteboard::selectionPasteboard().writeString(selectedText());
+}
+
+bool LMTextEditor::pasteSelectionAt(kpv::Point locationInView, const Frame& frame)
+{
+    sync();
+    finishComposing();
+    const QString pasted = kpv::Pasteboard::selectionPasteboard().string();
+    if (pasted.isEmpty())
+        return false;
+    // At the point, whatever is selected: the selection stays as it was.
+    setCaret(positionAt(locationInView, frame));
+    return replaceSelection(pasted, true, EditKind::Other);
+}
 
 void LMTextEditor::draw(kpv::GraphicsContext& gc, const Frame& frame, const kpv::Color& textColor, bool focused)
 {
@@ -471,7 +694,14 @@ void LMTextEditor::draw(kpv::GraphicsContext& gc, const Frame& frame, const kpv:
     p->setPen(textColor.toQColor());
     p->setRenderHint(QPainter::TextAntialiasing);
     QList<QTextLayout::FormatRange> selections;
-    if (focused && selectionLength() > 0) {
+    if (!m_marked.isEmpty()) {
+        // The text being composed is underlined, in place of the selection it will replace.
+        QTextLayout::FormatRange range;
+        range.start = int(selectionStart());
+        range.length = int(m_marked.size());
+        range.format.setFontUnderline(true);
+        selections.append(range);
+    } else if (focused && selectionLength() > 0) {
         QTextLayout::FormatRange range;
         range.start = int(selectionStart());
         range.length = int(selectionLength());
@@ -482,6 +712,6 @@ void LMTextEditor::draw(kpv::GraphicsContext& gc, const Frame& frame, const kpv:
     const QPointF origin(0, topOffset(layout, frame));
     layout.draw(p, origin, selections);
     if (focused)
-        layout.drawCursor(p, origin, int(m_caret), 1);
+        layout.drawCursor(p, origin, int(shownCaret()), 1);
     p->restore();
 }

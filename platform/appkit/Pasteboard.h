@@ -12,6 +12,10 @@ namespace kpv {
 class Pasteboard {
 public:
     static Pasteboard& generalPasteboard();
+    // The selection of this desktop (the "primary selection"): what the user last selected, in
+    // any program, which the middle button pastes. Where the desktop keeps none, the program keeps
+    // its own, so a selection still pastes inside the program. Text only.
+    static Pasteboard& selectionPasteboard();
     void clearContents();
     // Replaces the contents with the URLs; false when the list is empty or no clipboard exists.
     bool writeFileURLs(const QList<QUrl>& urls);
@@ -26,6 +30,11 @@ public:
     bool writeString(const QString& text);
     // The plain text on the pasteboard (empty when it holds none).
     QString string() const;
+
+private:
+    explicit Pasteboard(bool selection = false) : m_selection(selection) {}
+    bool m_selection;
+    QString m_ownSelection; // where the desktop has no selection
 };
 
 } // namespace kpv

@@ -21,6 +21,7 @@ class QWidget;
 namespace kpv {
 
 class GraphicsContext;
+class TextInputClient;
 class Window;
 class ViewWidget;
 
@@ -136,6 +137,8 @@ public:
     virtual void cursorUpdate(const Event& e);
     // A context menu for a right click; the default asks the superview.
     virtual class Menu* menuForEvent(const Event& e);
+    // A view that edits text answers what the input method talks to while it is first responder.
+    virtual TextInputClient* textInputClient() { return nullptr; }
 
     // Tracking areas
     void addTrackingArea(const TrackingAreaPtr& area);

@@ -1,5 +1,6 @@
 #include "appkit/Application.h"
 
+#include "TextInputDispatch.h"
 #include "ViewWidget.h"
 #include "WindowWidget.h"
 #include "appkit/EventTranslation.h"
@@ -391,6 +392,11 @@ bool Application::handleQtEvent(QObject* receiver, QEvent* event)
             return true; // its start and end: the pinch stays with this view
         break;
     }
+    case QEvent::InputMethod:
+    case QEvent::InputMethodQuery:
+        // The window's widget holds Qt's focus; what the input method says or asks goes to the
+        // first responder of the window.
+        return ours && handleInputMethodEvent(window, event);
     case QEvent::Leave:
         if (widget == top && m_captures.empty()) {
             window->setMouseLocationInternal(Point{-1e9, -1e9});

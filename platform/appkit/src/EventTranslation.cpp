@@ -169,6 +169,27 @@ int EventTranslator::countClick(int button, double t, Point p)
     return m_clickCount;
 }
 
+namespace {
+// The platform's button numbers: 0 left, 1 right, 2 middle, then the side buttons (back 3,
+// forward 4) and any others, so that a view tells the middle button from the back button.
+int buttonNumberOf(Qt::MouseButton b)
+{
+    switch (b) {
+    case Qt::LeftButton: return 0;
+    case Qt::RightButton: return 1;
+    case Qt::MiddleButton: return 2;
+    case Qt::BackButton: return 3;
+    case Qt::ForwardButton: return 4;
+    default: {
+        int n = 5;
+        for (unsigned bit = unsigned(Qt::ForwardButton) << 1; bit && !(bit & unsigned(b)); bit <<= 1)
+            ++n;
+        return n;
+    }
+    }
+}
+} // namespace
+
 EventPtr EventTranslator::translateMouse(const QMouseEvent& me, Point loc, Window* window)
 {
     const std::uint64_t flags = modifierFlagsFromQt(me.modifiers());
@@ -179,12 +200,16 @@ EventPtr EventTranslator::translateMouse(const QMouseEvent& me, Point loc, Windo
         const int k = kindOf(me.button());
         const int clicks = countClick(k, double(me.timestamp()), loc);
         const EventType t = k == 0 ? LeftMouseDown : k == 1 ? RightMouseDown : OtherMouseDown;
-        return Event::mouseEvent(t, loc, window, flags, clicks);
+        EventPtr e = Event::mouseEvent(t, loc, window, flags, clicks);
+        e->setButtonNumber(buttonNumberOf(me.button()));
+        return e;
     }
     case QEvent::MouseButtonRelease: {
         const int k = kindOf(me.button());
         const EventType t = k == 0 ? LeftMouseUp : k == 1 ? RightMouseUp : OtherMouseUp;
-        return Event::mouseEvent(t, loc, window, flags, m_clickCount);
+        EventPtr e = Event::mouseEvent(t, loc, window, flags, m_clickCount);
+        e->setButtonNumber(buttonNumberOf(me.button()));
+        return e;
     }
     case QEvent::MouseMove: {
         EventType t = MouseMoved;

@@ -14,8 +14,29 @@ Pasteboard& Pasteboard::generalPasteboard()
     return board;
 }
 
+Pasteboard& Pasteboard::selectionPasteboard()
+{
+    static Pasteboard board(true);
+    return board;
+}
+
+namespace {
+// The desktop's selection, when it keeps one.
+QClipboard* desktopSelection()
+{
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    return clipboard && clipboard->supportsSelection() ? clipboard : nullptr;
+}
+} // namespace
+
 void Pasteboard::clearContents()
 {
+    if (m_selection) {
+        m_ownSelection.clear();
+        if (QClipboard* selection = desktopSelection())
+            selection->clear(QClipboard::Selection);
+        return;
+    }
     if (QClipboard* clipboard = QGuiApplication::clipboard())
         clipboard->clear();
 }
@@ -27,7 +48,7 @@ bool Pasteboard::writeFileURLs(const QList<QUrl>& urls)
 
 bool Pasteboard::writeFileURLsAndImage(const QList<QUrl>& urls, const QImage& image)
 {
-    QClipboard* clipboard = QGuiApplication::clipboard();
+    QClipboard* clipboard = m_selection ? nullptr : QGuiApplication::clipboard(); // text only on the selection
     if (!clipboard || (urls.isEmpty() && image.isNull()))
         return false;
     auto* data = new QMimeData;
@@ -46,13 +67,20 @@ bool Pasteboard::writeFileURLsAndImage(const QList<QUrl>& urls, const QImage& im
 
 QImage Pasteboard::image() const
 {
-    QClipboard* clipboard = QGuiApplication::clipboard();
+    QClipboard* clipboard = m_selection ? nullptr : QGuiApplication::clipboard();
     const QMimeData* data = clipboard ? clipboard->mimeData() : nullptr;
     return data && data->hasImage() ? qvariant_cast<QImage>(data->imageData()) : QImage();
 }
 
 bool Pasteboard::writeString(const QString& text)
 {
+    if (m_selection) {
+        if (QClipboard* selection = desktopSelection())
+            selection->setText(text, QClipboard::Selection);
+        else
+            m_ownSelection = text;
+        return true;
+    }
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (!clipboard)
         return false;
@@ -62,13 +90,17 @@ bool Pasteboard::writeString(const QString& text)
 
 QString Pasteboard::string() const
 {
+    if (m_selection) {
+        const QClipboard* selection = desktopSelection();
+        return selection ? selection->text(QClipboard::Selection) : m_ownSelection;
+    }
     QClipboard* clipboard = QGuiApplication::clipboard();
     return clipboard ? clipboard->text() : QString();
 }
 
 QList<QUrl> Pasteboard::fileURLs() const
 {
-    QClipboard* clipboard = QGuiApplication::clipboard();
+    QClipboard* clipboard = m_selection ? nullptr : QGuiApplication::clipboard();
     const QMimeData* data = clipboard ? clipboard->mimeData() : nullptr;
     return data && data->hasUrls() ? data->urls() : QList<QUrl>();
 }

@@ -1,5 +1,6 @@
 #include "appkit/Window.h"
 
+#include "TextInputDispatch.h"
 #include "WindowWidget.h"
 #include "appkit/Application.h"
 #include "appkit/View.h"
@@ -546,9 +547,11 @@ bool Window::makeFirstResponder(View* view)
         return false;
     if (view && (!view->acceptsFirstResponder() || !view->becomeFirstResponder())) {
         m_firstResponder = nullptr;
+        firstResponderChanged(this);
         return false;
     }
     m_firstResponder = view;
+    firstResponderChanged(this);
     return true;
 }
 
@@ -817,8 +820,10 @@ void Window::endSheet(Window* sheet, long returnCode)
 void Window::viewWillBeDestroyed(View* v)
 {
     auto inside = [v](View* x) { return x && x->isDescendantOf(v); };
-    if (inside(m_firstResponder))
+    if (inside(m_firstResponder)) {
         m_firstResponder = nullptr;
+        firstResponderChanged(this);
+    }
     if (inside(m_mouseDownView))
         m_mouseDownView = nullptr;
 }

@@ -5,11 +5,20 @@
 #include "Kit/LMLengthLimitTextField.h"
 #include "Kit/LMLengthLimitTextView.h"
 #include "Kit/LMTextEditRules.h"
+#include "Kit/LMTextEditor.h"
 #include "appkit/Event.h"
+#include "appkit/Menu.h"
+#include "appkit/Pasteboard.h"
+#include "appkit/Window.h"
 #include "foundation/Clock.h"
 #include "foundation/RunLoop.h"
 #include "kit_support.h"
 
+#include <QCoreApplication>
+#include <QFontMetricsF>
+#include <QImage>
+#include <QMouseEvent>
+#include <QWidget>
 #include <gtest/gtest.h>
 
 using namespace kpv;
@@ -215,6 +224,110 @@ TEST(LengthLimitTextField, CtrlBackspaceAndCtrlDeleteTakeAWord)
     EXPECT_EQ(f.stringValue(), QString("beach day "));
 }
 
+// Text selected in one input becomes the desktop's selection, and the middle button pastes it
+// where it is pressed (cut to the limit); the back button pastes nothing.
+TEST(LengthLimitTextField, MiddleButtonPastesWhatWasSelected)
+{
+    Window w(Rect(0, 0, 300, 100), TitledWindowMask);
+    w.orderFront();
+    auto* from = new LMLengthLimitTextField(Rect(10, 60, 200, 22));
+    auto* to = new LMLengthLimitTextField(Rect(10, 20, 200, 22));
+    w.contentView()->addSubview(from);
+    w.contentView()->addSubview(to);
+    from->setStringValue("summer beach");
+    to->setStringValue("x");
+    to->setAllowedMaxLength(8, false);
+    ASSERT_TRUE(w.makeFirstResponder(from));
+    press(*from, KeyCode::End);
+    press(*from, KeyCode::LeftArrow, ShiftKeyMask | CommandKeyMask); // "beach"
+    auto click = [&](Qt::MouseButton button) {
+        const QPointF at(150, 11); // right of the text in the lower field
+        QMouseEvent down(QEvent::MouseButtonPress, at, to->widget()->mapToGlobal(at), button, button, Qt::NoModifier);
+        QCoreApplication::sendEvent(to->widget(), &down);
+        QMouseEvent up(QEvent::MouseButtonRelease, at, to->widget()->mapToGlobal(at), button, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(to->widget(), &up);
+    };
+    click(Qt::BackButton);
+    EXPECT_EQ(to->stringValue(), QString("x"));
+    click(Qt::MiddleButton);
+    EXPECT_EQ(to->stringValue(), QString("xbeach"));
+    EXPECT_EQ(w.firstResponder(), to);
+    click(Qt::MiddleButton); // only what fits the limit of 8
+    EXPECT_EQ(to->stringValue(), QString("xbeachbe"));
+    EXPECT_EQ(from->stringValue(), QString("summer beach"));
+}
+
+// In Hebrew or Arabic text the arrows move the caret the way they point: leftwards is on
+// through the text. Left-to-right text is unchanged.
+TEST(LengthLimitTextField, ArrowsFollowRightToLeftText)
+{
+    LMLengthLimitTextField f;
+    f.setStringValue(QString::fromUtf8("שלום עולם"));
+    press(f, KeyCode::Home); // the right-hand end
+    press(f, KeyCode::LeftArrow);
+    EXPECT_EQ(f.editor().caret(), 1);
+    press(f, KeyCode::RightArrow);
+    EXPECT_EQ(f.editor().caret(), 0);
+    press(f, KeyCode::LeftArrow, CommandKeyMask | ShiftKeyMask);
+    EXPECT_EQ(f.editor().selectedText().trimmed(), QString::fromUtf8("שלום"));
+    f.setStringValue("abc");
+    press(f, KeyCode::LeftArrow);
+    EXPECT_EQ(f.editor().caret(), 2);
+}
+
+// In a text longer than its field, a click places the caret where the pointer is, and the
+// text stays where it was instead of jumping to bring that point to the right edge.
+TEST(LengthLimitTextField, ClickInAScrolledLongTextKeepsTheTextInPlace)
+{
+    QString text = "/home/someone/Pictures/holidays/2026/summer/seaside/beach";
+    LMTextEditor editor([&] { return text; }, [](qint64, qint64, const QString&) { return true; },
+                        [](qint64, qint64, const QString&) { return false; }, false);
+    const LMTextEditor::Frame frame{Rect(0, 0, 120, 22), Font(), int(Qt::AlignLeft | Qt::AlignVCenter), true};
+    editor.setCaret(text.size()); // the end shows, at the right edge
+    EXPECT_GT(editor.caretRect(frame).x(), 100);
+    const Point middle{50, 11};
+    editor.mouseDown(*Event::mouseEvent(LeftMouseDown, middle, nullptr), middle, frame);
+    EXPECT_LT(editor.caret(), text.size());
+    EXPECT_NEAR(editor.caretRect(frame).x(), 50, 8);
+    // Dragging to the left edge selects the characters between, then scrolls on leftwards.
+    editor.mouseDragged(Point{0, 11}, frame);
+    const qint64 atEdge = editor.caret();
+    EXPECT_LT(atEdge, editor.selectionStart() + editor.selectionLength());
+    EXPECT_GT(editor.selectionLength(), 3);
+    editor.mouseDragged(Point{0, 11}, frame);
+    EXPECT_LE(editor.caret(), atEdge);
+}
+
+// The leftmost column of a rendered view that differs from its first column.
+int firstInkColumn(View& v)
+{
+    const QImage image = v.renderToImage();
+    for (int x = 1; x < image.width(); ++x)
+        for (int y = 0; y < image.height(); ++y)
+            if (image.pixel(x, y) != image.pixel(0, y))
+                return x;
+    return -1;
+}
+
+// A Hebrew or Arabic text in a left-aligned field starts at its right edge, as on every input
+// of this desktop; a left-to-right text stays at the left.
+TEST(LengthLimitTextField, RightToLeftTextStartsAtTheRightEdge)
+{
+    LMLengthLimitTextField f(Rect(0, 0, 300, 22));
+    f.setStringValue(QString::fromUtf8("שלום"));
+    EXPECT_GT(firstInkColumn(f), 150);
+    f.setStringValue("shalom");
+    const int ltr = firstInkColumn(f);
+    EXPECT_GE(ltr, 0);
+    EXPECT_LT(ltr, 20);
+    // A box turns only when all its paragraphs run right to left.
+    LMLengthLimitTextView box(Rect(0, 0, 300, 80));
+    box.setString(QString::fromUtf8("שלום\nעולם"));
+    EXPECT_GT(firstInkColumn(box), 150);
+    box.setString(QString::fromUtf8("שלום\nHello."));
+    EXPECT_LT(firstInkColumn(box), 20);
+}
+
 class Listener : public LMLengthLimitTextViewDelegate {
 public:
     int changes = 0;
@@ -252,6 +365,87 @@ TEST(LengthLimitTextView, DisabledRefusesEveryEditAndEnabledReportsEachChange)
     QString copy = v.string();
     copy.append("zzz"); // a copy, not the live text
     EXPECT_EQ(v.string(), QString("abcd"));
+}
+
+// A right click in a multi-line box offers Cut, Copy, Paste and Select All, as in a one-line
+// field; a box that is not enabled still lets the user copy its text.
+TEST(LengthLimitTextView, RightClickMenuCutsCopiesPastesAndSelects)
+{
+    LMLengthLimitTextView v;
+    v.awakeFromNib();
+    v.setString("first line\nsecond");
+    auto menu = v.textMenu();
+    ASSERT_EQ(menu->numberOfItems(), 5);
+    EXPECT_FALSE(menu->itemAtIndex(0)->isEnabled()); // nothing selected: no Cut
+    menu->itemAtIndex(4)->performAction(); // Select All
+    EXPECT_EQ(v.editor().selectedText(), QString("first line\nsecond"));
+    menu = v.textMenu();
+    EXPECT_TRUE(menu->itemAtIndex(0)->isEnabled());
+    menu->itemAtIndex(0)->performAction(); // Cut
+    EXPECT_EQ(v.string(), QString());
+    v.textMenu()->itemAtIndex(2)->performAction(); // Paste
+    v.textMenu()->itemAtIndex(2)->performAction();
+    EXPECT_EQ(v.string(), QString("first line\nsecondfirst line\nsecond"));
+
+    v.setEnabled(false);
+    v.textMenu()->itemAtIndex(4)->performAction();
+    menu = v.textMenu();
+    EXPECT_FALSE(menu->itemAtIndex(0)->isEnabled());
+    EXPECT_TRUE(menu->itemAtIndex(1)->isEnabled());
+    EXPECT_FALSE(menu->itemAtIndex(2)->isEnabled());
+    kpv::Pasteboard::generalPasteboard().writeString("other");
+    menu->itemAtIndex(1)->performAction(); // Copy, even so
+    EXPECT_EQ(kpv::Pasteboard::generalPasteboard().string(), QString("first line\nsecondfirst line\nsecond"));
+}
+
+// A triple click in a multi-line box selects the line under the pointer, not the whole text.
+TEST(LengthLimitTextView, TripleClickSelectsTheLineUnderThePointer)
+{
+    Window w(Rect(0, 0, 300, 200), TitledWindowMask);
+    auto* v = new LMLengthLimitTextView(Rect(0, 0, 300, 200));
+    w.contentView()->addSubview(v);
+    v->awakeFromNib();
+    v->setString("first line\nsecond line\nthird");
+    const double line = QFontMetricsF(v->font().toQFont()).lineSpacing();
+    auto clickAtLine = [&](int index, int count) {
+        const Point at{40, 200 - line * (index + 0.5)};
+        for (int c = 1; c <= count; ++c)
+            v->mouseDown(*Event::mouseEvent(LeftMouseDown, at, &w, 0, c));
+    };
+    clickAtLine(1, 3);
+    EXPECT_EQ(v->editor().selectedText(), QString("second line"));
+    clickAtLine(2, 3);
+    EXPECT_EQ(v->editor().selectedText(), QString("third"));
+    clickAtLine(0, 3);
+    EXPECT_EQ(v->editor().selectedText(), QString("first line"));
+}
+
+// The wheel scrolls a text taller than its box, away from the caret and back; typing brings
+// the caret's line back into sight.
+TEST(LengthLimitTextView, WheelScrollsALongText)
+{
+    LMLengthLimitTextView v(Rect(0, 0, 200, 60));
+    v.awakeFromNib();
+    for (int i = 1; i <= 20; ++i)
+        v.insertText(QString("line %1\n").arg(i));
+    auto wheel = [&](double notches) {
+        auto e = Event::mouseEvent(ScrollWheel, Point{50, 30}, nullptr);
+        e->setScrollingDelta(0, notches);
+        v.scrollWheel(*e);
+    };
+    const QImage atEnd = v.renderToImage();
+    wheel(1); // up: earlier lines
+    const QImage earlier = v.renderToImage();
+    EXPECT_NE(earlier, atEnd);
+    wheel(100); // up to the top, and no further
+    const QImage top = v.renderToImage();
+    wheel(1);
+    EXPECT_EQ(v.renderToImage(), top);
+    wheel(-100); // down to the end again
+    EXPECT_EQ(v.renderToImage(), atEnd);
+    wheel(100);
+    v.insertText("x"); // typing at the end shows the end
+    EXPECT_NE(v.renderToImage(), top);
 }
 
 class ShareOwner : public ShareFileDescTextViewDelegate {
