@@ -263,6 +263,30 @@ TEST_F(CropView, SaveAsWritesAnUprightFileAndReturns)
     EXPECT_TRUE(host.showModes.empty());
 }
 
+// A photo whose name is near the length limit is copied again and again: each copy gets a
+// name the file system takes (the counter does not push it past the limit), keeping the
+// extension, and no copy fails.
+TEST_F(CropView, CopiesOfAPhotoWithALongNameAllGetAName)
+{
+    const QString stem(250, QLatin1Char('a'));
+    ASSERT_NO_FATAL_FAILURE(openFile(stem + ".jpg", QSize(40, 20)));
+    enter();
+    QTemporaryDir copies;
+    host.tempFolder = copies.path();
+    for (int i = 0; i < 3; ++i) {
+        controller.doCopy();
+        ASSERT_NO_FATAL_FAILURE(waitForSave());
+        enter();
+    }
+    EXPECT_TRUE(host.alerts.empty()) << (host.alertReasons.empty() ? "" : host.alertReasons[0].toStdString());
+    const QStringList written = QDir(copies.path()).entryList(QDir::Files);
+    ASSERT_EQ(written.size(), 3) << written.join(' ').toStdString();
+    for (const QString &name : written) {
+        EXPECT_TRUE(name.startsWith("aaaa") && name.endsWith(".jpg")) << name.toStdString();
+        EXPECT_EQ(storedImageSize(copies.filePath(name)), QSize(20, 10));
+    }
+}
+
 TEST_F(CropView, EscLeavesExceptWhileSaving)
 {
     ASSERT_NO_FATAL_FAILURE(openFile("a.png", QSize(20, 10)));
