@@ -359,7 +359,11 @@ bool carryMetadata(QByteArray* file, const QByteArray& source, const EncodeOptio
         Exiv2::ExifData exif = from->exifData();
         for (auto it = exif.begin(); it != exif.end();) {
             const std::string group = it->groupName();
-            if (isStorageTag(*it) || group == "Thumbnail" || group.rfind("SubImage", 0) == 0)
+            // The directories of the other pages ("Thumbnail" for the second, "Image2" and on
+            // for later ones) describe strips of the old file: carried along they would chain
+            // pages into the new file whose data is not there.
+            const bool otherPage = group == "Thumbnail" || (group.rfind("Image", 0) == 0 && group != "Image");
+            if (isStorageTag(*it) || otherPage || group.rfind("SubImage", 0) == 0)
                 it = exif.erase(it);
             else
                 ++it;
