@@ -18,10 +18,12 @@
 #include "appkit/Pasteboard.h"
 #include "appkit/View.h"
 #include "foundation/Bundle.h"
+#include "foundation/FileNames.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/Operation.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
+#include "imageio/ImageDestination.h"
 
 #include <QFileInfo>
 #include <QUrl>
@@ -680,6 +682,7 @@ void CropViewController::saveCropImageToFile(const QString &path, const std::opt
     // it is written, and a file the user agreed to replace must still be the one it was then (the
     // photo itself: the one that was read). Anything else is left alone and the save is told failed.
     CropSaveWorker::Destination destination;
+    QStringList lost;
     if (!EditFileTools::itemExistsAtPath(path)) {
         destination.mustBeNew = true;
     } else {
@@ -693,7 +696,31 @@ void CropViewController::saveCropImageToFile(const QString &path, const std::opt
             if (read && read->fileIdentity().isValid())
                 destination.replaceOnly = read->fileIdentity();
         }
+        lost = kpv::ImageDestination::contentLostByRewriting(path, kpv::ImageDestination::Rewrite::NewPicture);
     }
+    if (lost.isEmpty()) {
+        writeCropImageToFile(path, saveParameters, destination);
+        return;
+    }
+    // The crop is one 8-bit picture: written over a file with more pages, more depth, an
+    // animation or CMYK inks, it drops them. The user says so first; Cancel and Esc keep the file
+    // and leave the crop where it is, to be saved under another name.
+    const kpv::Bundle &bundle = kpv::Bundle::mainBundle();
+    const QString question =
+        bundle.localizedString(QStringLiteral("IDS_ReplaceExisting_Fmt")).replace(QStringLiteral("%@"), kpv::displayFileName(QFileInfo(path).fileName()));
+    const QString why =
+        bundle.localizedString(QStringLiteral("IDS_CropSaveWouldLose")).replace(QStringLiteral("%@"), lost.join(QStringLiteral(", ")));
+    m_host.askBeforeReplacing(question, why,
+                              [this, alive = std::weak_ptr<bool>(m_alive), path, saveParameters, destination](bool replace) {
+                                  if (alive.expired() || !replace || m_inSaving)
+                                      return;
+                                  writeCropImageToFile(path, saveParameters, destination);
+                              });
+}
+
+void CropViewController::writeCropImageToFile(const QString &path, const std::optional<QVariantMap> &saveParameters,
+                                              const CropSaveWorker::Destination &destination)
+{
     beginSaveCropImageToFile(path, saveParameters, CropSaveWorker::SaveAs, reusableCrop(),
                              [this, path](const CropSaveWorker::Result &r) {
                                  if (r.code == CropSaveWorker::kFailed) {

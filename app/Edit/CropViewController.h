@@ -75,6 +75,10 @@ public:
     virtual kpv::Rect favoriteBoxFrameInWindow() const = 0;
     // An alert sheet on the mode's window with one OK button; `done` runs when it is closed.
     virtual void showAlert(const QString &message, const QString &informative, std::function<void()> done) = 0;
+    // A question on the mode's window before a file is replaced with something of it lost, the
+    // loss said in `informative`: `answer` gets true for Replace only; Cancel and Esc keep the file.
+    virtual void askBeforeReplacing(const QString &message, const QString &informative,
+                                    std::function<void(bool replace)> answer) = 0;
     // The settings (what the wheel does over the preview, whether zooms animate); nullptr leaves
     // the preview's own defaults: the wheel zooms, with animation.
     virtual MainConfig *mainConfig() const = 0;
@@ -243,6 +247,8 @@ private:
     void showInfoPrompt(const QString &text, bool autoHide);
     CropModeModel::PreviewState previewState() const;
     void alertSaveFailed(const QString &why = QString());
+    void writeCropImageToFile(const QString &path, const std::optional<QVariantMap> &saveParameters,
+                              const CropSaveWorker::Destination &destination);
 
     CropViewHost &m_host;
     CropModeModel m_model;

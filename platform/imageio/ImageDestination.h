@@ -89,13 +89,16 @@ public:
     // premultiplied) is less than opaque: only such a picture, or one from a file that had an
     // alpha channel, is written with one.
     static bool hasTransparency(const QImage& rgba);
+    // How a file is rewritten: turned (a JPEG whose edges are whole blocks is turned on its
+    // blocks and keeps its inks) or replaced by a new picture coded from RGB pixels (a crop).
+    enum class Rewrite { Turn, NewPicture };
     // What rewriting the file at `path` as one 8-bit picture would drop, in words for a question
     // ("3 pages", "the animation", "16 bits per channel", the CMYK colours of a file whose rewrite
     // must be coded from RGB); empty when nothing. Files that cannot
     // be read answer empty: the write itself then reports the failure.
-    static QStringList contentLostByRewriting(const QString& path);
+    static QStringList contentLostByRewriting(const QString& path, Rewrite how = Rewrite::Turn);
     // The same over the file's bytes.
-    static QStringList contentLostByRewritingData(const QByteArray& data);
+    static QStringList contentLostByRewritingData(const QByteArray& data, Rewrite how = Rewrite::Turn);
 };
 
 }  // namespace kpv

@@ -122,6 +122,22 @@ kpv::Rect MainWndCropHost::favoriteBoxFrameInWindow() const
     return m_imageView->convertRectToView(kpv::Rect(box.x(), box.y(), box.width(), box.height()), nullptr);
 }
 
+void MainWndCropHost::askBeforeReplacing(const QString& message, const QString& informative,
+                                         std::function<void(bool replace)> answer)
+{
+    // Cancel is the default answer and Esc gives it too: the file is only replaced on purpose.
+    const kpv::Bundle& bundle = kpv::Bundle::mainBundle();
+    auto* alert = new LMAlertSheet;
+    alert->beginAlertSheet(message, bundle.localizedString(QStringLiteral("IDS_Cancel")),
+                           bundle.localizedString(QStringLiteral("IDS_Replace")), QString(), m_windowController.window(),
+                           [alert, answer](std::int32_t code) {
+                               if (answer)
+                                   answer(code == 0);
+                               LMPerformSelectorWrapper().performWithBlock([alert] { delete alert; }, 0);
+                           },
+                           informative, kpv::AlertEscape::Dismiss);
+}
+
 MainConfig* MainWndCropHost::mainConfig() const { return m_windowController.appDelegate().mainConfig(); }
 
 void MainWndCropHost::showAlert(const QString& message, const QString& informative, std::function<void()> done)

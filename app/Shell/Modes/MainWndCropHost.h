@@ -36,6 +36,8 @@ public:
     bool isKeyWindowForView(kpv::View* view) const override;
     kpv::Rect favoriteBoxFrameInWindow() const override;
     void showAlert(const QString& message, const QString& informative, std::function<void()> done) override;
+    void askBeforeReplacing(const QString& message, const QString& informative,
+                            std::function<void(bool replace)> answer) override;
     MainConfig* mainConfig() const override;
 
 private:

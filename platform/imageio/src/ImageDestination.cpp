@@ -359,7 +359,11 @@ bool carryMetadata(QByteArray* file, const QByteArray& source, const EncodeOptio
         Exiv2::ExifData exif = from->exifData();
         for (auto it = exif.begin(); it != exif.end();) {
             const std::string group = it->groupName();
-            if (isStorageTag(*it) || group == "Thumbnail" || group.rfind("SubImage", 0) == 0)
+            // The directories of the other pages ("Thumbnail" for the second, "Image2" and on
+            // for later ones) describe strips of the old file: carried along they would chain
+            // pages into the new file whose data is not there.
+            const bool otherPage = group == "Thumbnail" || (group.rfind("Image", 0) == 0 && group != "Image");
+            if (isStorageTag(*it) || otherPage || group.rfind("SubImage", 0) == 0)
                 it = exif.erase(it);
             else
                 ++it;
@@ -491,7 +495,7 @@ bool endsEarly(const QByteArray& data)
 // Whether rewriting the file would turn its inks into RGB: the pixels are decoded to RGB, and a
 // CMYK TIFF is always written from them. A CMYK JPEG keeps its inks when a turn is done on its
 // blocks, which needs whole blocks at its edges (JPEG A.2.4): only one without them is coded anew.
-bool cmykWouldBecomeRgb(const QByteArray& data)
+bool cmykWouldBecomeRgb(const QByteArray& data, ImageDestination::Rewrite how)
 {
     if (data.startsWith("\xFF\xD8")) {
         tjhandle tj = tjInitDecompress();
@@ -504,7 +508,8 @@ bool cmykWouldBecomeRgb(const QByteArray& data)
         tjDestroy(tj);
         if (!read || (space != TJCS_CMYK && space != TJCS_YCCK) || sampling < 0 || sampling >= TJ_NUMSAMP)
             return false;
-        return width % tjMCUWidth[sampling] != 0 || height % tjMCUHeight[sampling] != 0;
+        return how == ImageDestination::Rewrite::NewPicture || width % tjMCUWidth[sampling] != 0 ||
+               height % tjMCUHeight[sampling] != 0;
     }
     const auto source = ImageSource::createWithData(data);
     return source && source->type() == ContentTypes::kTiff &&
@@ -535,15 +540,15 @@ bool ImageDestination::hasTransparency(const QImage& rgba)
     return false;
 }
 
-QStringList ImageDestination::contentLostByRewriting(const QString& path)
+QStringList ImageDestination::contentLostByRewriting(const QString& path, Rewrite how)
 {
     QByteArray data;
     if (!readRegularFile(path, qint64(1) << 30, &data))
         return {};
-    return contentLostByRewritingData(data);
+    return contentLostByRewritingData(data, how);
 }
 
-QStringList ImageDestination::contentLostByRewritingData(const QByteArray& data)
+QStringList ImageDestination::contentLostByRewritingData(const QByteArray& data, Rewrite how)
 {
     QStringList lost;
     if (endsEarly(data))
@@ -563,7 +568,7 @@ QStringList ImageDestination::contentLostByRewritingData(const QByteArray& data)
                 lost << QStringLiteral("%1 bits per channel").arg(bits);
         }
     }
-    if (cmykWouldBecomeRgb(data))
+    if (cmykWouldBecomeRgb(data, how))
         lost << QStringLiteral("its CMYK colours (they would be written as RGB)");
     return lost;
 }

@@ -36,10 +36,12 @@
 #include <QTest>
 #include <QWheelEvent>
 #include <QWidget>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+#include <turbojpeg.h>
 
 namespace {
 
@@ -77,8 +79,16 @@ public:
         if (done)
             done();
     }
+    void askBeforeReplacing(const QString &message, const QString &informative, std::function<void(bool)> answer) override
+    {
+        questions.push_back(message);
+        questionReasons.push_back(informative);
+        answer(replaceAnswer);
+    }
 
     LMNavFileInfoPtr record;
+    bool replaceAnswer = false;
+    std::vector<QString> questions, questionReasons;
     LMImageRotateAngle angle;
     MainConfig *config = nullptr;
     QSizeF screen{1440, 900};
@@ -251,6 +261,30 @@ TEST_F(CropView, SaveAsWritesAnUprightFileAndReturns)
     controller.doSaveAs();
     EXPECT_FALSE(controller.inSaving());
     EXPECT_TRUE(host.showModes.empty());
+}
+
+// A photo whose name is near the length limit is copied again and again: each copy gets a
+// name the file system takes (the counter does not push it past the limit), keeping the
+// extension, and no copy fails.
+TEST_F(CropView, CopiesOfAPhotoWithALongNameAllGetAName)
+{
+    const QString stem(250, QLatin1Char('a'));
+    ASSERT_NO_FATAL_FAILURE(openFile(stem + ".jpg", QSize(40, 20)));
+    enter();
+    QTemporaryDir copies;
+    host.tempFolder = copies.path();
+    for (int i = 0; i < 3; ++i) {
+        controller.doCopy();
+        ASSERT_NO_FATAL_FAILURE(waitForSave());
+        enter();
+    }
+    EXPECT_TRUE(host.alerts.empty()) << (host.alertReasons.empty() ? "" : host.alertReasons[0].toStdString());
+    const QStringList written = QDir(copies.path()).entryList(QDir::Files);
+    ASSERT_EQ(written.size(), 3) << written.join(' ').toStdString();
+    for (const QString &name : written) {
+        EXPECT_TRUE(name.startsWith("aaaa") && name.endsWith(".jpg")) << name.toStdString();
+        EXPECT_EQ(storedImageSize(copies.filePath(name)), QSize(20, 10));
+    }
 }
 
 TEST_F(CropView, EscLeavesExceptWhileSaving)
@@ -493,6 +527,76 @@ TEST_F(CropView, SaveAsLeavesAFileThatAppearedOrChangedMeanwhile)
     ASSERT_NO_FATAL_FAILURE(waitForSave());
     EXPECT_EQ(storedImageSize(host.panelAnswer), QSize(30, 20));
     EXPECT_EQ(host.savedPaths.size(), 1u);
+}
+
+// The crop is one 8-bit picture: Save As over a file holding more (here the photo itself, 16 bits
+// a channel) asks first and says what would go. Cancel or Esc leaves the file as it was and the
+// crop in the mode; Replace writes it. A file that would lose nothing is not asked about again.
+TEST_F(CropView, SaveAsOverAFileThatWouldLoseContentAsksFirst)
+{
+    const QString deep = dir.filePath("deep.png");
+    QImage picture(QSize(40, 20), QImage::Format_RGBA64);
+    picture.fill(QColor(40, 90, 200));
+    ASSERT_TRUE(picture.save(deep, "PNG"));
+    ASSERT_NO_FATAL_FAILURE(openWritten(deep));
+    enter();
+    const QByteArray before = fileChecksum(deep);
+    host.panelAnswer = deep;
+    host.replaceAnswer = false;
+    controller.doSaveAs();
+    EXPECT_FALSE(controller.inSaving());
+    ASSERT_EQ(host.questions.size(), 1u);
+    EXPECT_TRUE(host.questions[0].contains("deep.png")) << host.questions[0].toStdString();
+    EXPECT_TRUE(host.questionReasons[0].contains("16 bits per channel")) << host.questionReasons[0].toStdString();
+    EXPECT_EQ(fileChecksum(deep), before);
+    EXPECT_TRUE(host.alerts.empty());
+    EXPECT_TRUE(host.savedPaths.empty());
+    EXPECT_TRUE(host.showModes.empty());
+    EXPECT_TRUE(controller.canDoAction(CropModeModel::SaveAs));
+
+    host.replaceAnswer = true;
+    controller.doSaveAs();
+    ASSERT_NO_FATAL_FAILURE(waitForSave());
+    EXPECT_EQ(host.questions.size(), 2u);
+    EXPECT_EQ(storedImageSize(deep), QSize(20, 10));
+    EXPECT_EQ(host.savedPaths.size(), 1u);
+    ASSERT_FALSE(host.showModes.empty());
+    EXPECT_EQ(host.showModes.back(), 4);
+
+    // The 8-bit file it is now loses nothing to the next crop: only the panel's question stands.
+    ASSERT_NO_FATAL_FAILURE(openWritten(deep));
+    enter();
+    controller.doSaveAs();
+    ASSERT_NO_FATAL_FAILURE(waitForSave());
+    EXPECT_EQ(host.questions.size(), 2u);
+    EXPECT_EQ(storedImageSize(deep), QSize(10, 5));
+
+    // A CMYK JPEG whose edges are whole blocks keeps its inks when turned, but a crop is coded
+    // anew from RGB: that is asked about too.
+    const QString inks = dir.filePath("inks.jpg");
+    {
+        std::vector<unsigned char> cmyk(size_t(64) * 48 * 4, 0x30);
+        tjhandle tj = tjInitCompress();
+        unsigned char *out = nullptr;
+        unsigned long size = 0;
+        ASSERT_EQ(tjCompress2(tj, cmyk.data(), 64, 64 * 4, 48, TJPF_CMYK, &out, &size, TJSAMP_444, 90, 0), 0);
+        QFile file(inks);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(reinterpret_cast<const char *>(out), qint64(size));
+        tjFree(out);
+        tjDestroy(tj);
+    }
+    ASSERT_NO_FATAL_FAILURE(openWritten(inks));
+    host.showModes.clear();
+    enter();
+    const QByteArray inksBefore = fileChecksum(inks);
+    host.panelAnswer = inks;
+    host.replaceAnswer = false;
+    controller.doSaveAs();
+    ASSERT_EQ(host.questions.size(), 3u);
+    EXPECT_TRUE(host.questionReasons[2].contains("CMYK")) << host.questionReasons[2].toStdString();
+    EXPECT_EQ(fileChecksum(inks), inksBefore);
+    EXPECT_TRUE(host.showModes.empty());
 }
 
 // The controls reach the commands: the toolbar at the rectangle, the preset pop-up, and the

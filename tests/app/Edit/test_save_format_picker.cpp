@@ -198,6 +198,15 @@ TEST(SaveAsPanel, TheProposedNameNeverNamesAFileThatIsThere)
     panel.run(nullptr, dir.filePath("anim.gif"), other.path(), done);
     EXPECT_NE(startedName, "anim.jpg");
     EXPECT_TRUE(startedName.endsWith(".jpg")) << startedName.toStdString();
+
+    // A name near the length limit taken there: the proposal is shortened before its extension
+    // so that it can be written, not pushed past the limit by its counter.
+    const QString longName = QString(250, QLatin1Char('b')) + ".png";
+    ASSERT_TRUE(QFile(dir.filePath(longName)).open(QIODevice::WriteOnly));
+    panel.run(nullptr, dir.filePath(longName), QString(), done);
+    EXPECT_LE(startedName.toUtf8().size(), 255);
+    EXPECT_TRUE(startedName.startsWith("bbbb") && startedName.endsWith(".png")) << startedName.toStdString();
+    EXPECT_FALSE(QFile::exists(dir.filePath(startedName)));
 }
 
 } // namespace

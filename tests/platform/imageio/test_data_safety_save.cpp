@@ -457,6 +457,37 @@ TEST_F(SafeSave, TurnedTiffKeepsItsLosslessCoding)
     }
 }
 
+// A crop or turn of a page of a multi-page TIFF, written with that file's metadata, is one whole
+// page: as TIFF it has one directory (no chain to the old file's other pages, whose strips are not
+// in it), and as JPEG it opens as well.
+TEST_F(SafeSave, APageOfAMultiPageTiffIsWrittenAsOneWholePicture)
+{
+    const QString source = writeTiffPages(dir, 3, 8);
+    ImageWriteOptions options;
+    options.metadataSourcePath = source;
+    for (const char* name : {"page.tif", "page.jpg"}) {
+        const QString path = dir.filePath(QString::fromLatin1(name));
+        QString error;
+        ASSERT_TRUE(ImageDestination::writeImage(turned, path, ImageDestination::typeForPath(path), {}, &error, options))
+            << error.toStdString();
+        const auto written = kpv::ImageSource::createWithFile(path);
+        ASSERT_TRUE(written) << name;
+        EXPECT_EQ(written->count(), 1) << name;
+        EXPECT_EQ(written->createImageAtIndex(0).size(), turned.size()) << name;
+    }
+    const TIFFErrorHandler warnings = TIFFSetWarningHandler(nullptr);
+    const TIFFErrorHandler errors = TIFFSetErrorHandler(nullptr);
+    TIFF* tif = TIFFOpen(QFile::encodeName(dir.filePath(QStringLiteral("page.tif"))).constData(), "r");
+    EXPECT_TRUE(tif);
+    if (tif) {
+        EXPECT_EQ(TIFFNumberOfDirectories(tif), 1);
+        EXPECT_EQ(TIFFReadDirectory(tif), 0);  // no second page, broken or not
+        TIFFClose(tif);
+    }
+    TIFFSetWarningHandler(warnings);
+    TIFFSetErrorHandler(errors);
+}
+
 TEST(ContentLostByRewriting, PagesAnimationAndDepthAreNamed)
 {
     QTemporaryDir dir;
