@@ -41,7 +41,7 @@ LMFileImgBaseInfoPtr memoryInfoFor(const QSizeF &size, const LMFileImgBaseInfoPt
 QString CropSaveWorker::temporaryCropFilePath(const QString &folder, const QString &sourceFileName)
 {
     const QString name = EditFileTools::fileNameWithoutExtension(sourceFileName) + QStringLiteral(".jpg");
-    return EditFileTools::freeFilePathInDirectory(folder, name);
+    return LMPathTools::writableFilePathInDirectory(folder, name);
 }
 
 LMImagePtr CropSaveWorker::cropImage(const LMNavFileInfoPtr &record, const LMImageRotateAngle &angle,

@@ -1,13 +1,11 @@
 #include "Edit/EditFileTools.h"
 
 #include "foundation/FileNames.h"
-#include "Model/LMPathTools.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QStringList>
-#include <climits>
 #include <sys/stat.h>
 
 bool EditFileTools::itemExistsAtPath(const QString &path)
@@ -64,23 +62,4 @@ QString EditFileTools::fileExtension(const QString &fileName)
     if (dot <= 0)
         return QString();
     return fileName.mid(dot + 1);
-}
-
-QString EditFileTools::freeFilePathInDirectory(const QString &directory, const QString &fileName)
-{
-    const QString free = LMPathTools::writableFilePathInDirectory(directory, fileName);
-    if (free.isEmpty() || kpv::encodeFileName(QFileInfo(free).fileName()).size() <= NAME_MAX)
-        return free;
-    // Room for "_" and a counter of up to eleven digits: the stem loses characters from its end,
-    // a character at a time (a pair of surrogates together), until the whole name fits.
-    const QString extension = fileExtension(fileName);
-    QString stem = fileNameWithoutExtension(fileName);
-    const qsizetype room = NAME_MAX - 12 - (extension.isEmpty() ? 0 : kpv::encodeFileName(extension).size() + 1);
-    while (!stem.isEmpty() && kpv::encodeFileName(stem).size() > room) {
-        const qsizetype n = stem.size();
-        stem.chop(n >= 2 && stem.at(n - 1).isLowSurrogate() && stem.at(n - 2).isHighSurrogate() ? 2 : 1);
-    }
-    if (stem.isEmpty())
-        return {};
-    return LMPathTools::writableFilePathInDirectory(directory, extension.isEmpty() ? stem : stem + u'.' + extension);
 }

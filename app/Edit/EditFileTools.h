@@ -25,8 +25,4 @@ public:
     static QString fileNameWithoutExtension(const QString &fileName);
     // The last extension without the point, letter case kept; empty when there is none.
     static QString fileExtension(const QString &fileName);
-    // A free path for `fileName` in `directory` (the name itself, else with a "_N" counter) that
-    // the file system takes: a name near the length limit, which the counter would push past it,
-    // is shortened before its extension. Empty when there is none.
-    static QString freeFilePathInDirectory(const QString &directory, const QString &fileName);
 };

@@ -102,7 +102,7 @@ void ImageSaveAsPanel::run(kpv::Window *window, const QString &srcFilePath, cons
     m_panel->setDirectoryURL(folder);
     m_panel->setNameFieldStringValue(QFileInfo(srcFilePath).fileName());
     m_picker.setSaveType(initialSaveType(srcFilePath));
-    const QString free = EditFileTools::freeFilePathInDirectory(folder, m_panel->nameFieldStringValue());
+    const QString free = LMPathTools::writableFilePathInDirectory(folder, m_panel->nameFieldStringValue());
     if (!free.isEmpty())
         m_panel->setNameFieldStringValue(QFileInfo(free).fileName());
     m_view->reload();

@@ -10,6 +10,7 @@
 #include <QRandomGenerator>
 #include <QStorageInfo>
 
+#include <climits>
 #include <fcntl.h>
 #include <limits>
 #include <sys/stat.h>
@@ -44,7 +45,7 @@ QString LMPathTools::writableFilePathInDirectory(const QString &directory, const
     if (directory.isEmpty() || !isValidFileName(fileName) || directory.contains(QChar(0)))
         return {};
     const QString direct = joinPath(directory, fileName);
-    if (!isTaken(direct))
+    if (!isTaken(direct) && kpv::encodeFileName(fileName).size() <= qsizetype(NAME_MAX))
         return direct;
 
     // Split off the extension: the text after the last point, unless the point begins the name
@@ -69,11 +70,19 @@ QString LMPathTools::writableFilePathInDirectory(const QString &directory, const
         }
     }
 
+    // A name near the length limit makes room for its counter: its stem loses characters from
+    // the end, a character at a time (a pair of surrogates together), until the whole name fits.
     auto candidate = [&](qint64 counter) {
-        QString name = base + u'_' + QString::number(counter);
+        QString tail = u'_' + QString::number(counter);
         if (!extension.isEmpty())
-            name += u'.' + extension;
-        return joinPath(directory, name);
+            tail += u'.' + extension;
+        const qsizetype room = qsizetype(NAME_MAX) - kpv::encodeFileName(tail).size();
+        QString stem = base;
+        while (!stem.isEmpty() && kpv::encodeFileName(stem).size() > room) {
+            const qsizetype n = stem.size();
+            stem.chop(n >= 2 && stem.at(n - 1).isLowSurrogate() && stem.at(n - 2).isHighSurrogate() ? 2 : 1);
+        }
+        return stem.isEmpty() ? QString() : joinPath(directory, stem + tail);
     };
 
     // Passes of randomly many candidates, each pass starting 200 above the previous one, so that
@@ -85,6 +94,8 @@ QString LMPathTools::writableFilePathInDirectory(const QString &directory, const
         const qint64 start = first + qint64(pass) * 200;
         for (int i = 0; i < count; ++i) {
             const QString path = candidate(start + i);
+            if (path.isEmpty())
+                return {};
             if (!isTaken(path))
                 return path;
         }

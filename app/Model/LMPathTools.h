@@ -12,9 +12,11 @@ public:
     // A path in `directory` for a new file called `fileName` that nothing occupies yet: the name
     // itself when free, else "base_N.ext" (or "base_N" for a name without extension) with the
     // first free counter. A name that already ends in "_N" (N written plainly, without leading
-    // zeros) continues from N + 1. Empty when the folder or the name is empty, when the name is not
-    // a plain file name ("/" or NUL in it, "." or ".."), or when no free name was found. The search
-    // is not atomic: another writer may take the name before the caller writes.
+    // zeros) continues from N + 1. The name always fits the file system's limit: one near it, which
+    // the counter would push past it, loses characters from the end of its base. Empty when the
+    // folder or the name is empty, when the name is not a plain file name ("/" or NUL in it, "."
+    // or ".."), or when no free name was found. The search is not atomic: another writer may take
+    // the name before the caller writes.
     static QString writableFilePathInDirectory(const QString &directory, const QString &fileName);
 
     // Removes everything directly under `directory` (sub-folders with their contents) except hidden

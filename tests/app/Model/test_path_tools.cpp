@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 namespace {
@@ -48,6 +49,18 @@ TEST_F(PathToolsDir, FreeNamesContinueNumbering)
     // A dangling symbolic link occupies its name.
     ASSERT_TRUE(QFile::link(at("nowhere"), at("link.jpg")));
     EXPECT_EQ(freeName("link.jpg"), at("link_1.jpg"));
+
+    // A name near the length limit makes room for its counter without splitting a character, and
+    // every copy after it gets a name that can be written.
+    const QString longName = QString(248, u'x') + QStringLiteral("\u00e9.jpg");  // 254 bytes
+    ASSERT_NO_FATAL_FAILURE(touch(dir.filePath(longName)));
+    for (int copy = 1; copy <= 3; ++copy) {
+        const QString path = LMPathTools::writableFilePathInDirectory(dir.path(), longName);
+        const QByteArray name = QFileInfo(path).fileName().toUtf8();
+        EXPECT_LE(name.size(), 255);
+        EXPECT_TRUE(name.endsWith("_" + QByteArray::number(copy) + ".jpg")) << name.constData();
+        ASSERT_NO_FATAL_FAILURE(touch(path));
+    }
 }
 
 TEST_F(PathToolsDir, RefusesNamesThatAreNotPlainFileNames)
