@@ -15,6 +15,19 @@ const QString kChooseRow = QStringLiteral("#choose");
 const QString kMuteRow = QStringLiteral("#mute");
 
 QString text(const char* key) { return kpv::Bundle::mainBundle().localizedString(QString::fromLatin1(key)); }
+
+// The rows are read again from the data source. A menu on screen is not built again when it is
+// shown once more (its button clicked a second time, or clicked after the pointer resting on it
+// opened the menu), so its rows are built here at once instead of leaving it empty.
+void refill(LMPopMenuViewController& controller)
+{
+    LMPopMenuView* menu = controller.popMenuView();
+    if (!menu)
+        return;
+    menu->reloadData();
+    if (menu->isShown())
+        menu->updateItems();
+}
 } // namespace
 
 SlideshowMenus::SlideshowMenus(kpv::View* parent, const SlideshowMusic* music, Handlers handlers)
@@ -44,16 +57,15 @@ void SlideshowMenus::setThemes(std::vector<SlideshowTheme> themes, qint64 curren
 void SlideshowMenus::showThemes(kpv::Point at)
 {
     m_musicMenu->hide(false);
-    if (LMPopMenuView* menu = m_themeMenu->popMenuView())
-        menu->reloadData();
+    refill(*m_themeMenu);
     m_themeMenu->showAtLocationInWindow(at, false);
 }
 
 void SlideshowMenus::showMusic(kpv::Point at, bool delay)
 {
     m_themeMenu->hide(false);
-    if (LMPopMenuView* menu = m_musicMenu->popMenuView(); menu && !delay)
-        menu->reloadData();
+    if (!delay)
+        refill(*m_musicMenu);
     m_musicMenu->showAtLocationInWindow(at, delay);
 }
 
@@ -72,6 +84,10 @@ bool SlideshowMenus::isAnyShown() const
             return true;
     return false;
 }
+
+LMPopMenuView* SlideshowMenus::themeMenuView() const { return m_themeMenu->popMenuView(); }
+
+LMPopMenuView* SlideshowMenus::musicMenuView() const { return m_musicMenu->popMenuView(); }
 
 bool SlideshowMenus::isThemeMenu(LMPopMenuView* menu) const { return menu == m_themeMenu->popMenuView(); }
 

@@ -12,6 +12,7 @@
 #include "Slideshow/SlideshowViewController.h"
 
 #include "Kit/LMButton.h"
+#include "Kit/LMPopMenuView.h"
 #include "Model/MainConfig.h"
 #include "appkit/Event.h"
 #include "foundation/Clock.h"
@@ -255,6 +256,36 @@ TEST_F(ControlsTest, MusicMenuChoosesTheThemesOrTheUsersMusicAndMutes)
     EXPECT_EQ(SlideshowMusic::musicToPlay(themeFile("a/a.wav"), false, LMPathString(song4, false)), themeFile("a/a.wav"));
     EXPECT_EQ(SlideshowMusic::musicToPlay(themeFile("a/a.wav"), false, LMPathString(song1, false)), song1);
     EXPECT_EQ(SlideshowMusic::musicToPlay(themeFile("a/a.wav"), true, LMPathString(song1, false)), themeFile("a/a.wav"));
+}
+
+// A menu's button clicked while its menu is open (a second click, or a click after the pointer
+// resting on the music button opened it) leaves the menu open with all its rows, not empty.
+TEST_F(ControlsTest, AMenuOpenAlreadyKeepsItsRowsWhenItsButtonIsClicked)
+{
+    controller->startSlideshowWithFileInfos(slides(2), 0);
+    SlideshowControlBar* bar = controller->controlBar();
+    ASSERT_NE(bar, nullptr);
+    bar->themesButton()->sendAction();
+    SlideshowMenus* menus = controller->menus();
+    ASSERT_NE(menus, nullptr);
+    LMPopMenuView* themes = menus->themeMenuView();
+    ASSERT_NE(themes, nullptr);
+    ASSERT_TRUE(themes->isShown());
+    ASSERT_EQ(themes->viewItems().size(), 3u);
+    bar->themesButton()->sendAction();
+    EXPECT_TRUE(themes->isShown());
+    EXPECT_EQ(themes->viewItems().size(), 3u) << "the theme menu clicked twice";
+
+    bar->buttonMouseEntered(bar->musicButton());
+    run(1.0);
+    LMPopMenuView* music = menus->musicMenuView();
+    ASSERT_NE(music, nullptr);
+    ASSERT_TRUE(music->isShown());
+    EXPECT_FALSE(themes->isShown());
+    ASSERT_EQ(music->viewItems().size(), 3u);
+    bar->musicButton()->sendAction();
+    EXPECT_TRUE(music->isShown());
+    EXPECT_EQ(music->viewItems().size(), 3u) << "the music menu clicked after it opened by itself";
 }
 
 TEST_F(ControlsTest, ControlsShowWhileThePointerMovesAndHideWhenItRests)
