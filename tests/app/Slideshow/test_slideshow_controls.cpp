@@ -288,6 +288,30 @@ TEST_F(ControlsTest, AMenuOpenAlreadyKeepsItsRowsWhenItsButtonIsClicked)
     EXPECT_EQ(music->viewItems().size(), 3u) << "the music menu clicked after it opened by itself";
 }
 
+// A click that lands on the control bar beside or between its buttons stays with the bar; only
+// a click on the slideshow itself ends it.
+TEST_F(ControlsTest, AClickOnTheBarBesideItsButtonsDoesNotEndTheShow)
+{
+    controller->startSlideshowWithFileInfos(slides(2), 0);
+    SlideshowControlBar* bar = controller->controlBar();
+    ASSERT_NE(bar, nullptr);
+    ASSERT_FALSE(bar->isHidden());
+    auto clickAt = [&](kpv::Point p) {
+        kpv::View* hit = host.content.hitTest(p);
+        ASSERT_NE(hit, nullptr);
+        hit->mouseDown(*kpv::Event::mouseEvent(kpv::LeftMouseDown, p, nullptr));
+    };
+    const kpv::Rect r = bar->frame();
+    const kpv::Rect pause = bar->pauseButton()->frame();
+    for (const kpv::Point p : {kpv::Point{r.origin.x + 4, r.midY()}, kpv::Point{r.origin.x + pause.maxX() + 3, r.midY()},
+                               kpv::Point{r.midX(), r.origin.y + 2}}) {
+        ASSERT_NO_FATAL_FAILURE(clickAt(p));
+        EXPECT_TRUE(controller->isPlaying()) << "a click at " << p.x << ", " << p.y;
+    }
+    ASSERT_NO_FATAL_FAILURE(clickAt(kpv::Point{r.midX(), r.maxY() + 40}));
+    EXPECT_FALSE(controller->isPlaying());
+}
+
 TEST_F(ControlsTest, ControlsShowWhileThePointerMovesAndHideWhenItRests)
 {
     controller->startSlideshowWithFileInfos(slides(2), 0);
