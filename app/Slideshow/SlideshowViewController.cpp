@@ -622,6 +622,9 @@ bool SlideshowViewController::performKeyDownEquivalent(const kpv::Event& e)
 
 void SlideshowViewController::slideshowResized()
 {
+    // A message on screen is laid out again for the new width.
+    if (m_playing && m_notice && m_viewGuard && !m_notice->isHidden())
+        m_notice->placeIn(view()->bounds());
     if (!m_playing || m_dove)
         return;
     // A window dragged larger changes size many times a second: decode once it has settled.

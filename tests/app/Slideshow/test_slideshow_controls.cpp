@@ -21,6 +21,8 @@
 
 #include <QColor>
 #include <QDir>
+#include <QFont>
+#include <QFontMetricsF>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -310,6 +312,40 @@ TEST_F(ControlsTest, AClickOnTheBarBesideItsButtonsDoesNotEndTheShow)
     }
     ASSERT_NO_FATAL_FAILURE(clickAt(kpv::Point{r.midX(), r.maxY() + 40}));
     EXPECT_FALSE(controller->isPlaying());
+}
+
+// Why a theme cannot play is told whole in a narrow window: the message wraps onto more lines
+// inside the slideshow instead of losing its middle, also when the window narrows meanwhile.
+TEST_F(ControlsTest, ANoticeWiderThanTheWindowWrapsInsteadOfBeingCut)
+{
+    QFont font;
+    font.setPixelSize(12); // the notice's
+    const QFontMetricsF metrics(font);
+    for (const double width : {360.0, 220.0}) {
+        SCOPED_TRACE(width);
+        host.content.setFrameSize(kpv::Size{width, 400});
+        controller->startSlideshowWithFileInfos(slides(2), 0);
+        ASSERT_NO_FATAL_FAILURE(controller->menus()->clickThemeRow(2)); // the 3D theme that cannot play
+        SlideshowNoticeView* notice = controller->notice();
+        ASSERT_FALSE(notice->isHidden());
+        const QString text = notice->text();
+        ASSERT_TRUE(text.contains("Broken"));
+        auto check = [&] {
+            const kpv::Rect b = controller->view()->bounds(), f = notice->frame();
+            EXPECT_GE(f.minX(), b.minX());
+            EXPECT_LE(f.maxX(), b.maxX());
+            EXPECT_GE(f.minY(), b.minY());
+            EXPECT_GT(notice->lines().size(), 1);
+            // Every word is there, in order, and each line fits in the box.
+            EXPECT_EQ(notice->lines().join(' ').simplified().remove(' '), QString(text).remove(' '));
+            for (const QString& line : notice->lines())
+                EXPECT_LE(metrics.horizontalAdvance(line), f.width() - 20) << line.toStdString();
+        };
+        check();
+        host.content.setFrameSize(kpv::Size{width - 60, 400});
+        check();
+        controller->endSlideshow();
+    }
 }
 
 TEST_F(ControlsTest, ControlsShowWhileThePointerMovesAndHideWhenItRests)
