@@ -13,6 +13,8 @@ namespace {
 const QString kThemeMusicRow = QStringLiteral("#theme");
 const QString kChooseRow = QStringLiteral("#choose");
 const QString kMuteRow = QStringLiteral("#mute");
+// Characters of a music file's name shown in the menu, at most.
+constexpr qsizetype kMaxMusicTitle = 40;
 
 QString text(const char* key) { return kpv::Bundle::mainBundle().localizedString(QString::fromLatin1(key)); }
 
@@ -112,7 +114,13 @@ QString SlideshowMenus::musicTitle(const QVariant& row) const
         return text("IDS_SS_CHOOSE_MUSIC");
     if (s == kMuteRow)
         return text("IDS_SS_MUTE");
-    return QFileInfo(s).fileName();
+    // A long file name keeps its start and its end (the part that tells one take from another,
+    // and the type) so that the menu stays narrower than the slideshow.
+    const QString name = QFileInfo(s).fileName();
+    if (name.size() <= kMaxMusicTitle)
+        return name;
+    const qsizetype tail = kMaxMusicTitle / 3;
+    return name.left(kMaxMusicTitle - tail - 1) + QChar(0x2026) + name.right(tail);
 }
 
 bool SlideshowMenus::musicChecked(const QVariant& row) const

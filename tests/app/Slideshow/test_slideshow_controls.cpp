@@ -290,6 +290,29 @@ TEST_F(ControlsTest, AMenuOpenAlreadyKeepsItsRowsWhenItsButtonIsClicked)
     EXPECT_EQ(music->viewItems().size(), 3u) << "the music menu clicked after it opened by itself";
 }
 
+// A music file with a long name keeps the music menu inside the slideshow: the name is shortened
+// in its middle, its start and its type still shown.
+TEST_F(ControlsTest, ALongMusicFileNameKeepsTheMusicMenuInsideTheShow)
+{
+    const QString name = QString("Summer evening by the lake with the whole family and the dog, ").repeated(2) + "take 7.mp3";
+    const QString song = dir.filePath(name);
+    ASSERT_NO_FATAL_FAILURE(writeFile(song, "ID3"));
+    host.content.setFrameSize(kpv::Size{640, 480});
+    controller->startSlideshowWithFileInfos(slides(2), 0);
+    controller->music()->chooseUserMusic(LMPathString(song, false));
+    SlideshowControlBar* bar = controller->controlBar();
+    bar->musicButton()->sendAction();
+    LMPopMenuView* menu = controller->menus()->musicMenuView();
+    ASSERT_NE(menu, nullptr);
+    ASSERT_TRUE(menu->isShown());
+    const kpv::Rect shown = menu->convertRectToView(menu->bounds(), controller->view());
+    EXPECT_GE(shown.minX(), 0);
+    EXPECT_LE(shown.maxX(), controller->view()->bounds().maxX());
+    const QString title = controller->menus()->musicTitles().at(1);
+    EXPECT_TRUE(title.startsWith("Summer evening")) << title.toStdString();
+    EXPECT_TRUE(title.endsWith("take 7.mp3")) << title.toStdString();
+}
+
 // A click that lands on the control bar beside or between its buttons stays with the bar; only
 // a click on the slideshow itself ends it.
 TEST_F(ControlsTest, AClickOnTheBarBesideItsButtonsDoesNotEndTheShow)
