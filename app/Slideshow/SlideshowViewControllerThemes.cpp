@@ -246,16 +246,10 @@ QImage SlideshowViewController::takePhoto()
     return image;
 }
 
-void SlideshowViewController::stepDove(long delta)
+void SlideshowViewController::stepDoveTo(long target)
 {
-    SlideshowPlayerDove* player = m_dove->player();
-    if (!player)
+    if (!m_dove->player())
         return;
-    const long from = slideOnScreen();
-    if (from < 0)
-        return;
-    const long count = long(m_slides.size());
-    const long target = ((from + delta) % count + count) % count;
     // Photos decoded or on their way for the old order are dropped; the theme goes on meanwhile.
     ++m_generation;
     m_queue->cancelAllOperations();

@@ -159,6 +159,20 @@ TEST_F(ControlsTest, RightAndLeftShowTheNextAndThePreviousSlideAtOnce)
     controller->performKeyDownEquivalent(*key(kpv::KeyCode::RightArrow));
     run(0.1);
     EXPECT_EQ(shown(), 2);
+
+    // Home and End show the first and the last slide, paused or not.
+    EXPECT_TRUE(controller->performKeyDownEquivalent(*key(kpv::KeyCode::End)));
+    run(0.1);
+    EXPECT_EQ(shown(), 3);
+    EXPECT_TRUE(controller->isPaused());
+    EXPECT_TRUE(controller->performKeyDownEquivalent(*key(kpv::KeyCode::Home)));
+    run(0.1);
+    EXPECT_EQ(shown(), 0);
+    controller->togglePause();
+    controller->performKeyDownEquivalent(*key(kpv::KeyCode::End));
+    run(0.1);
+    EXPECT_EQ(shown(), 3);
+    EXPECT_DOUBLE_EQ(controller->view()->fade(), 1.0);
 }
 
 // A theme chosen before the first slide is on screen (a large photo still decoding) starts from
