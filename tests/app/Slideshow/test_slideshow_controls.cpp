@@ -274,6 +274,32 @@ TEST_F(ControlsTest, MusicMenuChoosesTheThemesOrTheUsersMusicAndMutes)
     EXPECT_EQ(SlideshowMusic::musicToPlay(themeFile("a/a.wav"), true, LMPathString(song1, false)), themeFile("a/a.wav"));
 }
 
+// Music that is not there any more (the user's chosen file deleted or on a drive taken away, or
+// a theme's own file missing) is told when the show starts; the show goes on with what can play.
+TEST_F(ControlsTest, AMissingMusicFileIsToldAndTheShowGoesOn)
+{
+    const QString song = dir.filePath("gone.mp3");
+    ASSERT_NO_FATAL_FAILURE(writeFile(song, "ID3"));
+    config->setCurPlayingMusic(false, LMPathString(song, false), true);
+    QFile::remove(song);
+    controller->startSlideshowWithFileInfos(slides(2), 0);
+    controller->waitForSlideLoads();
+    ASSERT_FALSE(controller->notice()->isHidden());
+    EXPECT_TRUE(controller->notice()->text().contains("gone.mp3"));
+    EXPECT_EQ(sound->played.last(), themeFile("a/a.wav"));
+    EXPECT_EQ(shown(), 0);
+    run(controller->slideDuration() + controller->fadeDuration() + 0.2);
+    EXPECT_EQ(shown(), 1);
+    controller->endSlideshow();
+
+    controller->music()->chooseThemeMusic();
+    QFile::remove(themeFile("a/a.wav"));
+    controller->startSlideshowWithFileInfos(slides(2), 0);
+    ASSERT_FALSE(controller->notice()->isHidden());
+    EXPECT_TRUE(controller->notice()->text().contains("a.wav"));
+    EXPECT_TRUE(controller->isPlaying());
+}
+
 // A menu's button clicked while its menu is open (a second click, or a click after the pointer
 // resting on the music button opened it) leaves the menu open with all its rows, not empty.
 TEST_F(ControlsTest, AMenuOpenAlreadyKeepsItsRowsWhenItsButtonIsClicked)
