@@ -300,6 +300,21 @@ TEST_F(ControlsTest, AMissingMusicFileIsToldAndTheShowGoesOn)
     EXPECT_TRUE(controller->isPlaying());
 }
 
+// Two problems at one start, the user's music gone and the chosen 3D theme unplayable: the
+// notice tells both, the second below the first, rather than the second hiding the first.
+TEST_F(ControlsTest, TwoProblemsAtOneStartAreBothTold)
+{
+    const QString song = dir.filePath("gone.mp3");
+    config->setCurPlayingMusic(false, LMPathString(song, false), true);
+    controller->startSlideshowWithFileInfos(slides(2), 0);
+    controller->menus()->clickThemeRow(2); // the 3D theme that cannot play; the music starts again
+    const QString text = controller->notice()->text();
+    EXPECT_TRUE(text.contains("gone.mp3")) << text.toStdString();
+    EXPECT_TRUE(text.contains("Broken")) << text.toStdString();
+    EXPECT_EQ(text.count("gone.mp3"), 1);
+    EXPECT_GE(controller->notice()->lines().size(), 2);
+}
+
 // A menu's button clicked while its menu is open (a second click, or a click after the pointer
 // resting on the music button opened it) leaves the menu open with all its rows, not empty.
 TEST_F(ControlsTest, AMenuOpenAlreadyKeepsItsRowsWhenItsButtonIsClicked)
