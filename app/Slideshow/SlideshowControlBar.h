@@ -40,6 +40,10 @@ public:
     LMButton* endButton() const { return m_end; }
 
     void drawRect(const kpv::Rect& dirty) override;
+    // A click on the bar between or beside its buttons is the bar's: it does not reach the
+    // slideshow behind, where a click ends the show.
+    void mouseDown(const kpv::Event&) override {}
+    void mouseUp(const kpv::Event&) override {}
     void buttonMouseEntered(LMButton* button) override;
     void buttonMouseExited(LMButton* button) override;
 

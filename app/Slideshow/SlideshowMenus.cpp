@@ -13,8 +13,23 @@ namespace {
 const QString kThemeMusicRow = QStringLiteral("#theme");
 const QString kChooseRow = QStringLiteral("#choose");
 const QString kMuteRow = QStringLiteral("#mute");
+// Characters of a music file's name shown in the menu, at most.
+constexpr qsizetype kMaxMusicTitle = 40;
 
 QString text(const char* key) { return kpv::Bundle::mainBundle().localizedString(QString::fromLatin1(key)); }
+
+// The rows are read again from the data source. A menu on screen is not built again when it is
+// shown once more (its button clicked a second time, or clicked after the pointer resting on it
+// opened the menu), so its rows are built here at once instead of leaving it empty.
+void refill(LMPopMenuViewController& controller)
+{
+    LMPopMenuView* menu = controller.popMenuView();
+    if (!menu)
+        return;
+    menu->reloadData();
+    if (menu->isShown())
+        menu->updateItems();
+}
 } // namespace
 
 SlideshowMenus::SlideshowMenus(kpv::View* parent, const SlideshowMusic* music, Handlers handlers)
@@ -44,16 +59,15 @@ void SlideshowMenus::setThemes(std::vector<SlideshowTheme> themes, qint64 curren
 void SlideshowMenus::showThemes(kpv::Point at)
 {
     m_musicMenu->hide(false);
-    if (LMPopMenuView* menu = m_themeMenu->popMenuView())
-        menu->reloadData();
+    refill(*m_themeMenu);
     m_themeMenu->showAtLocationInWindow(at, false);
 }
 
 void SlideshowMenus::showMusic(kpv::Point at, bool delay)
 {
     m_themeMenu->hide(false);
-    if (LMPopMenuView* menu = m_musicMenu->popMenuView(); menu && !delay)
-        menu->reloadData();
+    if (!delay)
+        refill(*m_musicMenu);
     m_musicMenu->showAtLocationInWindow(at, delay);
 }
 
@@ -72,6 +86,10 @@ bool SlideshowMenus::isAnyShown() const
             return true;
     return false;
 }
+
+LMPopMenuView* SlideshowMenus::themeMenuView() const { return m_themeMenu->popMenuView(); }
+
+LMPopMenuView* SlideshowMenus::musicMenuView() const { return m_musicMenu->popMenuView(); }
 
 bool SlideshowMenus::isThemeMenu(LMPopMenuView* menu) const { return menu == m_themeMenu->popMenuView(); }
 
@@ -96,7 +114,13 @@ QString SlideshowMenus::musicTitle(const QVariant& row) const
         return text("IDS_SS_CHOOSE_MUSIC");
     if (s == kMuteRow)
         return text("IDS_SS_MUTE");
-    return QFileInfo(s).fileName();
+    // A long file name keeps its start and its end (the part that tells one take from another,
+    // and the type) so that the menu stays narrower than the slideshow.
+    const QString name = QFileInfo(s).fileName();
+    if (name.size() <= kMaxMusicTitle)
+        return name;
+    const qsizetype tail = kMaxMusicTitle / 3;
+    return name.left(kMaxMusicTitle - tail - 1) + QChar(0x2026) + name.right(tail);
 }
 
 bool SlideshowMenus::musicChecked(const QVariant& row) const

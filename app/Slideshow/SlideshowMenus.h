@@ -46,6 +46,9 @@ public:
     QStringList musicTitles() const;
     void clickMusicRow(int row);
     void clickThemeRow(int row);
+    // The menus' views, with the rows they show (tests).
+    LMPopMenuView* themeMenuView() const;
+    LMPopMenuView* musicMenuView() const;
 
     // ---- data source and delegate of both menus ----
     unsigned long numberOfItemsInPopMenuView(LMPopMenuView* menu, const QVariant& parent) override;

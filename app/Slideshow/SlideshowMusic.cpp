@@ -44,6 +44,7 @@ void SlideshowMusic::start(const QString& themeMusic)
     m_playing = true;
     m_paused = false;
     m_current.clear();
+    m_toldMissing.clear();
     apply();
 }
 
@@ -53,6 +54,15 @@ void SlideshowMusic::apply()
     if (!m_playing)
         return;
     const QString path = musicToPlay(m_themeMusic, isUsingThemeMusic(), userMusicPath());
+    // The file the user chose (or the theme's own) that was moved, deleted or is on a drive taken
+    // away: the show goes on with what can play, and the user is told why the music changed.
+    const std::optional<LMPathString> user = isUsingThemeMusic() ? std::nullopt : userMusicPath();
+    const QString wanted = user ? user->path() : m_themeMusic;
+    if (!wanted.isEmpty() && path != wanted && wanted != m_toldMissing) {
+        m_toldMissing = wanted;
+        if (m_onProblem)
+            m_onProblem(wanted, QStringLiteral("the file is not there"));
+    }
     if (path == m_current)
         return;
     m_current = path;

@@ -80,7 +80,7 @@ public:
     // What plays now ("" when nothing does).
     QString currentPath() const { return m_current; }
     bool isPlaying() const { return m_playing && !m_paused; }
-    // Called when a user's file could not be played (its path and why).
+    // Called when a music file could not be played, or is not there (its path and why).
     void setProblemHandler(std::function<void(const QString&, const QString&)> handler) { m_onProblem = std::move(handler); }
 
 private:
@@ -92,6 +92,8 @@ private:
     std::function<void(const QString&, const QString&)> m_onProblem;
     QString m_themeMusic;
     QString m_current;
+    // The file wanted but missing that the user was told of since the music started.
+    QString m_toldMissing;
     bool m_playing = false;
     bool m_paused = false;
     bool m_mutedWithoutConfig = false;

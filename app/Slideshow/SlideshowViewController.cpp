@@ -486,14 +486,28 @@ void SlideshowViewController::stepSlides(long delta)
 {
     if (!m_playing || m_doveWaiting || m_slides.size() < 2)
         return;
+    const long from = m_dove ? slideOnScreen() : m_curIndex;
+    if (from < 0)
+        return;
+    const long count = long(m_slides.size());
+    goToSlide(((from + delta) % count + count) % count);
+}
+
+void SlideshowViewController::showSlideAt(long index)
+{
+    if (!m_playing || m_doveWaiting || m_slides.size() < 2 || index < 0 || index >= long(m_slides.size()))
+        return;
+    goToSlide(index);
+}
+
+void SlideshowViewController::goToSlide(long target)
+{
     if (m_dove) {
-        stepDove(delta);
+        stepDoveTo(target);
         return;
     }
     if (m_curIndex < 0)
         return;
-    const long count = long(m_slides.size());
-    const long target = ((m_curIndex + delta) % count + count) % count;
     stopTimers();
     if (m_readyIndex != target) {
         ++m_generation; // the slide on its way is not the one wanted now
@@ -614,6 +628,10 @@ bool SlideshowViewController::performKeyDownEquivalent(const kpv::Event& e)
         stepSlides(e.keyCode() == kpv::KeyCode::RightArrow ? 1 : -1);
         return true;
     }
+    if (e.keyCode() == kpv::KeyCode::Home || e.keyCode() == kpv::KeyCode::End) {
+        showSlideAt(e.keyCode() == kpv::KeyCode::Home ? 0 : long(m_slides.size()) - 1);
+        return true;
+    }
     if (e.keyCode() != kpv::KeyCode::Escape)
         return false;
     endSlideshow();
@@ -622,6 +640,9 @@ bool SlideshowViewController::performKeyDownEquivalent(const kpv::Event& e)
 
 void SlideshowViewController::slideshowResized()
 {
+    // A message on screen is laid out again for the new width.
+    if (m_playing && m_notice && m_viewGuard && !m_notice->isHidden())
+        m_notice->placeIn(view()->bounds());
     if (!m_playing || m_dove)
         return;
     // A window dragged larger changes size many times a second: decode once it has settled.

@@ -8,9 +8,10 @@
 //
 // Controls: a bar with Pause/Play, Themes, Music and End shows while the pointer moves; the
 // music menu also opens when the pointer rests on the music button. Space pauses and resumes;
-// Right and Left show the next and the previous slide at once, paused or not. In a 3D theme they
-// play the theme again from its start with the photo after (or before) the one seen largest on
-// screen, as soon as the photos for its cards are decoded.
+// Right and Left show the next and the previous slide at once, paused or not, and Home and End
+// the first and the last. In a 3D theme they play the theme again from its start with that photo
+// (for the arrows, the one after or before the photo seen largest on screen), as soon as the
+// photos for its cards are decoded.
 //
 // Slides are decoded on the controller's own queue, ahead of the one shown, for the screen's
 // pixels; a slide the viewer had already decoded is used as it is while its file is unchanged. A
@@ -108,6 +109,8 @@ public:
     // Shows the slide `delta` places on (negative: back) at once, round the list. A paused
     // slideshow stays paused on that slide.
     void stepSlides(long delta);
+    // Shows slide `index` at once, as a step does (Home: the first, End: the last).
+    void showSlideAt(long index);
 
     // ---- State, for the shell and tests ----
     bool isPlaying() const { return m_playing; }
@@ -159,7 +162,7 @@ private:
     void requestPhotos();
     void photoLoaded(unsigned long long generation, long index, QImage image);
     void startDove();
-    void stepDove(long delta);
+    void stepDoveTo(long target);
     // The slide the user is looking at: in a 3D theme the photo seen largest on screen.
     long slideOnScreen() const;
     void restartDove();
@@ -196,6 +199,8 @@ private:
     void nextAnimationFrame();
     void scheduleNext();
     void advance();
+    // Shows slide `target` at once: the slide the user stepped to.
+    void goToSlide(long target);
     void fadeStep();
     long nextIndex(long index) const;
 

@@ -246,16 +246,10 @@ QImage SlideshowViewController::takePhoto()
     return image;
 }
 
-void SlideshowViewController::stepDove(long delta)
+void SlideshowViewController::stepDoveTo(long target)
 {
-    SlideshowPlayerDove* player = m_dove->player();
-    if (!player)
+    if (!m_dove->player())
         return;
-    const long from = slideOnScreen();
-    if (from < 0)
-        return;
-    const long count = long(m_slides.size());
-    const long target = ((from + delta) % count + count) % count;
     // Photos decoded or on their way for the old order are dropped; the theme goes on meanwhile.
     ++m_generation;
     m_queue->cancelAllOperations();
@@ -416,7 +410,14 @@ void SlideshowViewController::showNotice(const QString& text)
 {
     if (!m_playing || !m_notice || !m_viewGuard)
         return;
-    m_notice->setText(text);
+    // A second message while one shows (the music and the theme at the same start) is added
+    // below it rather than hiding it.
+    QStringList messages;
+    if (!m_notice->isHidden())
+        messages = m_notice->text().split(QChar::LineSeparator, Qt::SkipEmptyParts);
+    messages.removeAll(text);
+    messages << text;
+    m_notice->setText(messages.mid(std::max<qsizetype>(0, messages.size() - 2)).join(QChar::LineSeparator));
     m_notice->placeIn(view()->bounds());
     m_notice->setHidden(false);
     if (m_noticeTimer)

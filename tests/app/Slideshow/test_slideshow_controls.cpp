@@ -12,6 +12,7 @@
 #include "Slideshow/SlideshowViewController.h"
 
 #include "Kit/LMButton.h"
+#include "Kit/LMPopMenuView.h"
 #include "Model/MainConfig.h"
 #include "appkit/Event.h"
 #include "foundation/Clock.h"
@@ -20,6 +21,8 @@
 
 #include <QColor>
 #include <QDir>
+#include <QFont>
+#include <QFontMetricsF>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -156,6 +159,20 @@ TEST_F(ControlsTest, RightAndLeftShowTheNextAndThePreviousSlideAtOnce)
     controller->performKeyDownEquivalent(*key(kpv::KeyCode::RightArrow));
     run(0.1);
     EXPECT_EQ(shown(), 2);
+
+    // Home and End show the first and the last slide, paused or not.
+    EXPECT_TRUE(controller->performKeyDownEquivalent(*key(kpv::KeyCode::End)));
+    run(0.1);
+    EXPECT_EQ(shown(), 3);
+    EXPECT_TRUE(controller->isPaused());
+    EXPECT_TRUE(controller->performKeyDownEquivalent(*key(kpv::KeyCode::Home)));
+    run(0.1);
+    EXPECT_EQ(shown(), 0);
+    controller->togglePause();
+    controller->performKeyDownEquivalent(*key(kpv::KeyCode::End));
+    run(0.1);
+    EXPECT_EQ(shown(), 3);
+    EXPECT_DOUBLE_EQ(controller->view()->fade(), 1.0);
 }
 
 // A theme chosen before the first slide is on screen (a large photo still decoding) starts from
@@ -255,6 +272,158 @@ TEST_F(ControlsTest, MusicMenuChoosesTheThemesOrTheUsersMusicAndMutes)
     EXPECT_EQ(SlideshowMusic::musicToPlay(themeFile("a/a.wav"), false, LMPathString(song4, false)), themeFile("a/a.wav"));
     EXPECT_EQ(SlideshowMusic::musicToPlay(themeFile("a/a.wav"), false, LMPathString(song1, false)), song1);
     EXPECT_EQ(SlideshowMusic::musicToPlay(themeFile("a/a.wav"), true, LMPathString(song1, false)), themeFile("a/a.wav"));
+}
+
+// Music that is not there any more (the user's chosen file deleted or on a drive taken away, or
+// a theme's own file missing) is told when the show starts; the show goes on with what can play.
+TEST_F(ControlsTest, AMissingMusicFileIsToldAndTheShowGoesOn)
+{
+    const QString song = dir.filePath("gone.mp3");
+    ASSERT_NO_FATAL_FAILURE(writeFile(song, "ID3"));
+    config->setCurPlayingMusic(false, LMPathString(song, false), true);
+    QFile::remove(song);
+    controller->startSlideshowWithFileInfos(slides(2), 0);
+    controller->waitForSlideLoads();
+    ASSERT_FALSE(controller->notice()->isHidden());
+    EXPECT_TRUE(controller->notice()->text().contains("gone.mp3"));
+    EXPECT_EQ(sound->played.last(), themeFile("a/a.wav"));
+    EXPECT_EQ(shown(), 0);
+    run(controller->slideDuration() + controller->fadeDuration() + 0.2);
+    EXPECT_EQ(shown(), 1);
+    controller->endSlideshow();
+
+    controller->music()->chooseThemeMusic();
+    QFile::remove(themeFile("a/a.wav"));
+    controller->startSlideshowWithFileInfos(slides(2), 0);
+    ASSERT_FALSE(controller->notice()->isHidden());
+    EXPECT_TRUE(controller->notice()->text().contains("a.wav"));
+    EXPECT_TRUE(controller->isPlaying());
+}
+
+// Two problems at one start, the user's music gone and the chosen 3D theme unplayable: the
+// notice tells both, the second below the first, rather than the second hiding the first.
+TEST_F(ControlsTest, TwoProblemsAtOneStartAreBothTold)
+{
+    const QString song = dir.filePath("gone.mp3");
+    config->setCurPlayingMusic(false, LMPathString(song, false), true);
+    controller->startSlideshowWithFileInfos(slides(2), 0);
+    controller->menus()->clickThemeRow(2); // the 3D theme that cannot play; the music starts again
+    const QString text = controller->notice()->text();
+    EXPECT_TRUE(text.contains("gone.mp3")) << text.toStdString();
+    EXPECT_TRUE(text.contains("Broken")) << text.toStdString();
+    EXPECT_EQ(text.count("gone.mp3"), 1);
+    EXPECT_GE(controller->notice()->lines().size(), 2);
+}
+
+// A menu's button clicked while its menu is open (a second click, or a click after the pointer
+// resting on the music button opened it) leaves the menu open with all its rows, not empty.
+TEST_F(ControlsTest, AMenuOpenAlreadyKeepsItsRowsWhenItsButtonIsClicked)
+{
+    controller->startSlideshowWithFileInfos(slides(2), 0);
+    SlideshowControlBar* bar = controller->controlBar();
+    ASSERT_NE(bar, nullptr);
+    bar->themesButton()->sendAction();
+    SlideshowMenus* menus = controller->menus();
+    ASSERT_NE(menus, nullptr);
+    LMPopMenuView* themes = menus->themeMenuView();
+    ASSERT_NE(themes, nullptr);
+    ASSERT_TRUE(themes->isShown());
+    ASSERT_EQ(themes->viewItems().size(), 3u);
+    bar->themesButton()->sendAction();
+    EXPECT_TRUE(themes->isShown());
+    EXPECT_EQ(themes->viewItems().size(), 3u) << "the theme menu clicked twice";
+
+    bar->buttonMouseEntered(bar->musicButton());
+    run(1.0);
+    LMPopMenuView* music = menus->musicMenuView();
+    ASSERT_NE(music, nullptr);
+    ASSERT_TRUE(music->isShown());
+    EXPECT_FALSE(themes->isShown());
+    ASSERT_EQ(music->viewItems().size(), 3u);
+    bar->musicButton()->sendAction();
+    EXPECT_TRUE(music->isShown());
+    EXPECT_EQ(music->viewItems().size(), 3u) << "the music menu clicked after it opened by itself";
+}
+
+// A music file with a long name keeps the music menu inside the slideshow: the name is shortened
+// in its middle, its start and its type still shown.
+TEST_F(ControlsTest, ALongMusicFileNameKeepsTheMusicMenuInsideTheShow)
+{
+    const QString name = QString("Summer evening by the lake with the whole family and the dog, ").repeated(2) + "take 7.mp3";
+    const QString song = dir.filePath(name);
+    ASSERT_NO_FATAL_FAILURE(writeFile(song, "ID3"));
+    host.content.setFrameSize(kpv::Size{640, 480});
+    controller->startSlideshowWithFileInfos(slides(2), 0);
+    controller->music()->chooseUserMusic(LMPathString(song, false));
+    SlideshowControlBar* bar = controller->controlBar();
+    bar->musicButton()->sendAction();
+    LMPopMenuView* menu = controller->menus()->musicMenuView();
+    ASSERT_NE(menu, nullptr);
+    ASSERT_TRUE(menu->isShown());
+    const kpv::Rect shown = menu->convertRectToView(menu->bounds(), controller->view());
+    EXPECT_GE(shown.minX(), 0);
+    EXPECT_LE(shown.maxX(), controller->view()->bounds().maxX());
+    const QString title = controller->menus()->musicTitles().at(1);
+    EXPECT_TRUE(title.startsWith("Summer evening")) << title.toStdString();
+    EXPECT_TRUE(title.endsWith("take 7.mp3")) << title.toStdString();
+}
+
+// A click that lands on the control bar beside or between its buttons stays with the bar; only
+// a click on the slideshow itself ends it.
+TEST_F(ControlsTest, AClickOnTheBarBesideItsButtonsDoesNotEndTheShow)
+{
+    controller->startSlideshowWithFileInfos(slides(2), 0);
+    SlideshowControlBar* bar = controller->controlBar();
+    ASSERT_NE(bar, nullptr);
+    ASSERT_FALSE(bar->isHidden());
+    auto clickAt = [&](kpv::Point p) {
+        kpv::View* hit = host.content.hitTest(p);
+        ASSERT_NE(hit, nullptr);
+        hit->mouseDown(*kpv::Event::mouseEvent(kpv::LeftMouseDown, p, nullptr));
+    };
+    const kpv::Rect r = bar->frame();
+    const kpv::Rect pause = bar->pauseButton()->frame();
+    for (const kpv::Point p : {kpv::Point{r.origin.x + 4, r.midY()}, kpv::Point{r.origin.x + pause.maxX() + 3, r.midY()},
+                               kpv::Point{r.midX(), r.origin.y + 2}}) {
+        ASSERT_NO_FATAL_FAILURE(clickAt(p));
+        EXPECT_TRUE(controller->isPlaying()) << "a click at " << p.x << ", " << p.y;
+    }
+    ASSERT_NO_FATAL_FAILURE(clickAt(kpv::Point{r.midX(), r.maxY() + 40}));
+    EXPECT_FALSE(controller->isPlaying());
+}
+
+// Why a theme cannot play is told whole in a narrow window: the message wraps onto more lines
+// inside the slideshow instead of losing its middle, also when the window narrows meanwhile.
+TEST_F(ControlsTest, ANoticeWiderThanTheWindowWrapsInsteadOfBeingCut)
+{
+    QFont font;
+    font.setPixelSize(12); // the notice's
+    const QFontMetricsF metrics(font);
+    for (const double width : {360.0, 220.0}) {
+        SCOPED_TRACE(width);
+        host.content.setFrameSize(kpv::Size{width, 400});
+        controller->startSlideshowWithFileInfos(slides(2), 0);
+        ASSERT_NO_FATAL_FAILURE(controller->menus()->clickThemeRow(2)); // the 3D theme that cannot play
+        SlideshowNoticeView* notice = controller->notice();
+        ASSERT_FALSE(notice->isHidden());
+        const QString text = notice->text();
+        ASSERT_TRUE(text.contains("Broken"));
+        auto check = [&] {
+            const kpv::Rect b = controller->view()->bounds(), f = notice->frame();
+            EXPECT_GE(f.minX(), b.minX());
+            EXPECT_LE(f.maxX(), b.maxX());
+            EXPECT_GE(f.minY(), b.minY());
+            EXPECT_GT(notice->lines().size(), 1);
+            // Every word is there, in order, and each line fits in the box.
+            EXPECT_EQ(notice->lines().join(' ').simplified().remove(' '), QString(text).remove(' '));
+            for (const QString& line : notice->lines())
+                EXPECT_LE(metrics.horizontalAdvance(line), f.width() - 20) << line.toStdString();
+        };
+        check();
+        host.content.setFrameSize(kpv::Size{width - 60, 400});
+        check();
+        controller->endSlideshow();
+    }
 }
 
 TEST_F(ControlsTest, ControlsShowWhileThePointerMovesAndHideWhenItRests)

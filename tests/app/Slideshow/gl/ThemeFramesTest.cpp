@@ -503,7 +503,8 @@ protected:
 
 // Right and Left step through the photos in a 3D theme as they do in the cross-fade: the theme
 // plays again from the photo after (or before) the one on the first card on screen, exactly as a
-// slideshow started from that photo plays, paused or not; Esc ends it.
+// slideshow started from that photo plays, paused or not; Home and End play it from the first and
+// the last photo; Esc ends it.
 TEST_P(ThemeKeysTest, TheArrowKeysStepThePhotosAndEscEndsTheShow)
 {
     const double at = 1.2;
@@ -524,6 +525,10 @@ TEST_P(ThemeKeysTest, TheArrowKeysStepThePhotosAndEscEndsTheShow)
     press(kpv::KeyCode::LeftArrow);
     press(kpv::KeyCode::LeftArrow); // round to the last photo
     EXPECT_TRUE(framesAlike(frameAt(at), fresh[3])) << "Left twice: round to the last";
+    press(kpv::KeyCode::Home);
+    EXPECT_TRUE(framesAlike(frameAt(at), fresh[0])) << "Home: the first";
+    press(kpv::KeyCode::End);
+    EXPECT_TRUE(framesAlike(frameAt(at), fresh[3])) << "End: the last";
 
     // Paused, a step shows the first frame of the new order and stays paused.
     startShow(7, 0);
