@@ -4,6 +4,7 @@
 #include "foundation/RunLoop.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 #include <utility>
@@ -30,9 +31,12 @@ private:
     std::function<void()> block_;
 };
 
-// Niceness of a thread that runs background work: the window's thread and the work someone waits
-// for get most of a processor they share with it, yet it still progresses on a busy machine.
-constexpr int kBackgroundNice = 10;
+// How far below the program a thread that runs background work goes (in steps of niceness, as
+// far as the lowest): the window's thread and the work someone waits for get most of a processor
+// they share with it, yet it still progresses on a busy machine. Relative to the program's own
+// priority, so that background work still yields when the whole program was started lowered.
+constexpr int kBackgroundNiceSteps = 10;
+constexpr int kLowestNice = 19;
 
 // Whether the calling thread runs at the lowered priority of background work.
 thread_local bool t_lowered = false;
@@ -41,11 +45,14 @@ thread_local bool t_lowered = false;
 // again without privileges, so a thread lowered once runs only background work afterwards.
 void lowerCurrentThreadPriority()
 {
+    if (t_lowered)
+        return;
     t_lowered = true;
     const auto tid = static_cast<id_t>(syscall(SYS_gettid));
+    errno = 0;
     const int now = getpriority(PRIO_PROCESS, tid);
-    if (now < kBackgroundNice)
-        setpriority(PRIO_PROCESS, tid, kBackgroundNice);
+    if (errno == 0 && now < kLowestNice)
+        setpriority(PRIO_PROCESS, tid, std::min(now + kBackgroundNiceSteps, kLowestNice));
 }
 
 // Makes the workers that lowered threads ask for, for every queue: a thread inherits the priority
