@@ -358,6 +358,7 @@ void SlideshowViewController::chooseMusicFile()
     panel->setTitle(kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_SS_CHOOSE_MUSIC")));
     panel->setAllowedFileTypes({QStringLiteral("mp3"), QStringLiteral("m4a"), QStringLiteral("aac"), QStringLiteral("ogg"),
                                 QStringLiteral("oga"), QStringLiteral("opus"), QStringLiteral("flac"), QStringLiteral("wav")});
+    panel->setAllowedFileTypesName(kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_SS_MUSIC_FILES")));
     std::weak_ptr<bool> alive = m_alive;
     kpv::Window* window = m_viewGuard && m_view ? m_view->window() : nullptr;
     panel->beginSheetModalForWindow(window, [this, alive, panel](long code) {

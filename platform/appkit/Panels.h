@@ -33,6 +33,8 @@ public:
     // Extensions without the dot; empty allows every file.
     void setAllowedFileTypes(const QStringList& types) { m_types = types; }
     QStringList allowedFileTypes() const { return m_types; }
+    // What the type filter calls the allowed files; "Image files" when not set.
+    void setAllowedFileTypesName(const QString& name) { m_typesName = name; }
     // The name field; while the panel is up, the name as the user sees and types it.
     void setNameFieldStringValue(const QString& n);
     QString nameFieldStringValue() const;
@@ -59,6 +61,7 @@ protected:
 
     QString m_title, m_message, m_prompt, m_name, m_directory;
     QStringList m_types;
+    QString m_typesName;
     bool m_canCreateDirectories = true;
     View* m_accessory = nullptr;
     QStringList m_urls;

@@ -213,7 +213,8 @@ FilePanelDialog::FilePanelDialog(QWidget* parent, FilePanelOptions options) : QD
         for (const QString& t : m_options.types)
             patterns << QStringLiteral("*.") + t;
         // The list of extensions can be long: the title stays short and the list is its tip.
-        m_filter->addItem(m_options.types.size() <= 8 ? tr("Image files (%1)").arg(patterns.join(u' ')) : tr("Image files"));
+        const QString name = m_options.typesName.isEmpty() ? tr("Image files") : m_options.typesName;
+        m_filter->addItem(m_options.types.size() <= 8 ? name + QStringLiteral(" (%1)").arg(patterns.join(u' ')) : name);
         m_filter->setItemData(0, patterns.join(u' '), Qt::ToolTipRole);
     }
     m_filter->addItem(tr("All files"));

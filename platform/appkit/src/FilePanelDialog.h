@@ -28,6 +28,7 @@ struct FilePanelOptions {
     bool multiple = false;
     bool canCreateFolders = true;
     QStringList types; // extensions without the dot; empty: every file
+    QString typesName; // the filter's name for them; empty: image files
     QString folder, name, title, prompt, message;
 };
 

@@ -80,6 +80,7 @@ FilePanelDialog* SavePanel::makeDialog(QWidget* parent)
     o.multiple = o.open && m_multiple;
     o.canCreateFolders = m_canCreateDirectories;
     o.types = m_types;
+    o.typesName = m_typesName;
     o.folder = m_directory;
     o.name = o.open ? QString() : m_name;
     o.title = m_title;

@@ -139,6 +139,15 @@ TEST_F(FilePanel, OpenListsAndChoosesNamesThatAreNotUtf8ByTheirBytes)
     EXPECT_EQ(result, ModalResponseCancel);
     EXPECT_TRUE(panel.URLs().isEmpty());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    // A panel for other files than pictures says what its filter lets through.
+    OpenPanel music;
+    music.setAllowedFileTypes({"mp3", "ogg"});
+    music.setAllowedFileTypesName(QStringLiteral("Music files"));
+    music.beginSheetModalForWindow(&window, [&](long r) { result = r; });
+    EXPECT_EQ(dialog()->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))->itemText(0), "Music files (*.mp3 *.ogg)");
+    key(dialog()->findChild<QTreeWidget*>(QStringLiteral("fileList")), Qt::Key_Escape);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 // Save As proposes a name that is not UTF-8, keeps its bytes through a change of extension,
