@@ -79,6 +79,22 @@ QImage pattern()
     return image;
 }
 
+// Writes the pattern as a PNG at a path given by its bytes (which need not be UTF-8); the file's
+// bytes go to `written` when asked for.
+void writePatternAt(const QByteArray &native, QByteArray *written = nullptr)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    pattern().save(&buffer, "PNG");
+    FILE *f = std::fopen(native.constData(), "wb");
+    ASSERT_TRUE(f) << native.constData();
+    ASSERT_EQ(std::fwrite(bytes.constData(), 1, size_t(bytes.size()), f), size_t(bytes.size()));
+    std::fclose(f);
+    if (written)
+        *written = bytes;
+}
+
 // Reference model of the EXIF orientation transforms (TIFF 6.0 tag 274): where stored pixel
 // (x, y) of a w x h picture lands when shown upright.
 QImage uprightModel(const QImage &stored, int orientation)
@@ -430,13 +446,7 @@ TEST_F(UndoTrashTest, APhotoWhoseNameIsNotUtf8ComesBack)
 {
     const QByteArray native = QFile::encodeName(dir.path()) + "/caf\xe9.png";
     QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    pattern().save(&buffer, "PNG");
-    FILE *f = std::fopen(native.constData(), "wb");
-    ASSERT_TRUE(f);
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), f);
-    std::fclose(f);
+    ASSERT_NO_FATAL_FAILURE(writePatternAt(native, &bytes));
     paths = {LMPathString(kpv::decodeFileName(native), false)};
     controller->openFilePaths(paths, {}, false);
     commandHost->runQueue(*controller);
@@ -447,7 +457,7 @@ TEST_F(UndoTrashTest, APhotoWhoseNameIsNotUtf8ComesBack)
     controller->undoMoveToTrash();
     commandHost->runQueue(*controller);
     EXPECT_TRUE(commandHost->alerts.isEmpty()) << commandHost->alerts.join(";").toStdString();
-    f = std::fopen(native.constData(), "rb");
+    FILE *f = std::fopen(native.constData(), "rb");
     ASSERT_TRUE(f) << "the photo did not come back under its name";
     QByteArray back(int(bytes.size()) + 16, '\0');
     back.truncate(qsizetype(std::fread(back.data(), 1, size_t(back.size()), f)));
@@ -1068,17 +1078,7 @@ TEST_F(CommandTest, ANameThatIsNotUtf8IsTurnedAndSavedLikeAnyOther)
 {
     // Latin-1 "café.png", as a disk from another system holds it.
     const QByteArray native = QFile::encodeName(dir.path()) + "/caf\xe9.png";
-    {
-        QImage image = pattern();
-        FILE *f = std::fopen(native.constData(), "wb");
-        ASSERT_TRUE(f);
-        QByteArray bytes;
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, "PNG");
-        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), f);
-        std::fclose(f);
-    }
+    ASSERT_NO_FATAL_FAILURE(writePatternAt(native));
     paths = {LMPathString(kpv::decodeFileName(native), false), LMPathString(dir.filePath("z.png"), false)};
     pattern().save(paths[1].path());
     controller->openFilePaths(paths, {}, false);
@@ -1111,13 +1111,7 @@ TEST_F(CommandTest, ANameThatIsNotUtf8ReachesTheDesktopByItsBytes)
         SCOPED_TRACE(name.toHex().toStdString());
         const QByteArray native = QFile::encodeName(dir.path()) + "/" + name;
         QByteArray bytes;
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        pattern().save(&buffer, "PNG");
-        FILE *f = std::fopen(native.constData(), "wb");
-        ASSERT_TRUE(f);
-        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), f);
-        std::fclose(f);
+        ASSERT_NO_FATAL_FAILURE(writePatternAt(native, &bytes));
         paths = {LMPathString(kpv::decodeFileName(native), false)};
         controller->openFilePaths(paths, {}, false);
         commandHost->runQueue(*controller);
@@ -1147,14 +1141,7 @@ TEST_F(CommandTest, ANameThatIsNotUtf8StaysListedWhenAnotherProgramChangesTheFol
     const auto app = listenForFolderChanges();
     // Latin-1 "café" in a folder opened as a whole.
     const QByteArray native = QFile::encodeName(dir.path()) + "/caf\xe9.png";
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    pattern().save(&buffer, "PNG");
-    FILE *f = std::fopen(native.constData(), "wb");
-    ASSERT_TRUE(f);
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), f);
-    std::fclose(f);
+    ASSERT_NO_FATAL_FAILURE(writePatternAt(native));
     paths = {LMPathString(kpv::decodeFileName(native), false), LMPathString(dir.filePath("b.png"), false)};
     pattern().save(paths[1].path());
     controller->openFilePaths(paths, {dir.path()}, false);
