@@ -54,6 +54,10 @@ void LMPopMenuView::reloadData()
     m_viewItems.clear();
     m_hasItems = false;
     m_keyItemIndex = npos;
+    // A menu on screen is built again at once: it is not added to its window again, where the
+    // rows are built otherwise, and would stay an empty box.
+    if (isShown())
+        updateItems();
 }
 
 void LMPopMenuView::updateItems()

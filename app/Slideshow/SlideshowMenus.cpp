@@ -18,17 +18,11 @@ constexpr qsizetype kMaxMusicTitle = 40;
 
 QString text(const char* key) { return kpv::Bundle::mainBundle().localizedString(QString::fromLatin1(key)); }
 
-// The rows are read again from the data source. A menu on screen is not built again when it is
-// shown once more (its button clicked a second time, or clicked after the pointer resting on it
-// opened the menu), so its rows are built here at once instead of leaving it empty.
+// The rows are read again from the data source (a menu on screen is built again at once).
 void refill(LMPopMenuViewController& controller)
 {
-    LMPopMenuView* menu = controller.popMenuView();
-    if (!menu)
-        return;
-    menu->reloadData();
-    if (menu->isShown())
-        menu->updateItems();
+    if (LMPopMenuView* menu = controller.popMenuView())
+        menu->reloadData();
 }
 } // namespace
 
