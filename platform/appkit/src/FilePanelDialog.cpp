@@ -200,6 +200,8 @@ FilePanelDialog::FilePanelDialog(QWidget* parent, FilePanelOptions options) : QD
     connect(m_name, &QLineEdit::textEdited, this, [this] {
         m_fieldShowsSelection = false;
         m_problem->hide();
+        if (m_nameEdited)
+            m_nameEdited();
     });
     m_grid->addWidget(nameLabel, 3, 0);
     m_grid->addWidget(m_name, 3, 1);

@@ -88,6 +88,11 @@ FilePanelDialog* SavePanel::makeDialog(QWidget* parent)
     o.message = m_message;
     auto* d = new FilePanelDialog(parent, std::move(o));
     m_dialog = d;
+    if (!isOpenPanel())
+        d->setNameEditedHandler([this, d] {
+            if (m_nameEdited)
+                m_nameEdited(d->nameFieldValue());
+        });
     if (m_accessory) {
         QWidget* w = m_accessory->widget();
         w->setMinimumSize(int(m_accessory->frame().width()), int(m_accessory->frame().height()));
