@@ -1,5 +1,7 @@
 #include "FilePanelDialog.h"
 
+#include "AlertText.h"
+
 #include "foundation/FileNames.h"
 
 #include <QApplication>
@@ -586,6 +588,7 @@ void FilePanelDialog::askToReplace(const QString& path)
     QPushButton* cancel = box->addButton(tr("Cancel"), QMessageBox::RejectRole);
     box->setDefaultButton(cancel);
     box->setEscapeButton(cancel);
+    wrapAlertTexts(box);
     box->setWindowModality(Qt::WindowModal);
     connect(box, &QMessageBox::finished, this, [this, box, replace, path] {
         if (box->clickedButton() == replace)

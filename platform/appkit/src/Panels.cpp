@@ -4,6 +4,7 @@
 #include "foundation/Bundle.h"
 #include "foundation/RunLoop.h"
 
+#include "AlertText.h"
 #include "FilePanelDialog.h"
 
 #include <QMessageBox>
@@ -163,6 +164,7 @@ QMessageBox* AlertSheet::begin(const QString& title, const QString& defaultButto
     box->setDefaultButton(def);
     if (alt && escape == AlertEscape::Alternate)
         box->setEscapeButton(alt);
+    wrapAlertTexts(box);
     QObject::connect(box, &QMessageBox::finished, box, [box, def, alt, other, handler](int) {
         QAbstractButton* clicked = box->clickedButton();
         long code = AlertDefaultReturn;
