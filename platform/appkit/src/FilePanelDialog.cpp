@@ -1,6 +1,7 @@
 #include "FilePanelDialog.h"
 
 #include "AlertText.h"
+#include "ToolTipText.h"
 
 #include "foundation/FileNames.h"
 
@@ -297,7 +298,7 @@ void FilePanelDialog::relist()
 {
     const QString shownFolder = shownName(m_folder);
     m_folderLabel->setText(shownFolder);
-    m_folderLabel->setToolTip(shownFolder);
+    m_folderLabel->setToolTip(plainToolTip(shownFolder));
     m_up->setEnabled(m_folder != QLatin1String("/"));
 
     QStringList keep;
@@ -334,7 +335,7 @@ void FilePanelDialog::relist()
         auto* item = new QTreeWidgetItem(m_list);
         const QString shown = shownName(e.name);
         item->setText(0, shown);
-        item->setToolTip(0, shown);
+        item->setToolTip(0, plainToolTip(shown));
         item->setIcon(0, e.folder ? folderIcon : fileIcon);
         item->setData(0, kNameRole, e.name);
         item->setData(0, kFolderRole, e.folder);
