@@ -88,12 +88,15 @@ ImageSaveAsPanel::SaveChoice ImageSaveAsPanel::saveChoiceForTypedPath(const QStr
 
 void ImageSaveAsPanel::saveTypeChangedOfImageSaveParamController(LMImageSaveParamController *)
 {
-    // The name field follows the format as it is chosen, also while the panel is up; a name typed
-    // with another extension is given the format's when the panel ends.
+    // The name field follows the format as it is chosen, also while the panel is up. Only the
+    // name's extension changes: a folder typed before the name ("trip/a.jpg", "/tmp/a.jpg") stays.
     if (!m_panel || m_panel->nameFieldStringValue().isEmpty())
         return;
-    const QString name = QFileInfo(pathForSaveType(m_panel->nameFieldStringValue(), m_picker.saveType())).fileName();
-    if (name != m_panel->nameFieldStringValue()) // the user may be typing: the caret stays
+    const QString typed = m_panel->nameFieldStringValue();
+    const qsizetype slash = typed.lastIndexOf(QLatin1Char('/'));
+    const QString name = typed.left(slash + 1) +
+                         QFileInfo(pathForSaveType(typed.mid(slash + 1), m_picker.saveType())).fileName();
+    if (name != typed) // the user may be typing: the caret stays
         m_panel->setNameFieldStringValue(name);
 }
 

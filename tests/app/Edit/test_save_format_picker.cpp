@@ -17,6 +17,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
 #include <QLineEdit>
 #include <QFile>
 #include <QKeyEvent>
@@ -213,14 +214,16 @@ TEST(SaveAsPanel, ATypedExtensionChoosesItsFormat)
     ASSERT_TRUE(shown);
     auto *name = shown->findChild<QLineEdit *>("fileNameEdit");
     ASSERT_TRUE(name);
+    // The name is typed with a folder before it, which stays as typed.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("night"));
     name->selectAll();
-    QTest::keyClicks(name, "night.png");
+    QTest::keyClicks(name, "night/sky.png");
     EXPECT_EQ(panel.picker().saveType(), kPng);
     EXPECT_EQ(panel.accessoryView()->popupFormat()->selectedValue().toString(), kPng);
-    EXPECT_EQ(name->text(), "night.png");
+    EXPECT_EQ(name->text(), "night/sky.png");
     QTest::keyClick(name, Qt::Key_Return);
     EXPECT_TRUE(chosen);
-    EXPECT_EQ(path, dir.filePath("night.png"));
+    EXPECT_EQ(path, dir.filePath("night/sky.png"));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
