@@ -19,11 +19,45 @@ constexpr int kComfortableWidth = 480;
 // Room the alert keeps beside its texts (icon, margins, the window frame) within the screen.
 constexpr int kRoomBesideText = 160;
 
+// Lays plain text out at the width, wrapping at spaces and after slashes where it can and anywhere
+// in a run too long for a line; draws it at the origin when given a painter. Answers the height.
+qreal layoutWrapped(const QString& text, const QFont& font, int width, QPainter* painter, QPoint origin)
+{
+    width = std::max(width, 1);
+    const QFontMetricsF fm(font);
+    QTextOption option(Qt::AlignLeft | Qt::AlignTop);
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    qreal y = 0;
+    for (const QString& paragraph : text.split(u'\n')) {
+        QTextLayout layout(paragraph, font);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(width);
+            line.setPosition(QPointF(0, y));
+            y += fm.lineSpacing();
+        }
+        layout.endLayout();
+        if (painter)
+            layout.draw(painter, origin);
+    }
+    return y;
+}
+
+int widestLine(const QString& text, const QFont& font)
+{
+    const QFontMetrics fm(font);
+    int widest = 0;
+    for (const QString& line : text.split(u'\n'))
+        widest = std::max(widest, fm.horizontalAdvance(line));
+    return widest + 1;
+}
+
 // Draws the text of one of the alert's labels, read from that label, wrapped to the width the
 // alert gives it.
 class WrappedAlertText final : public QWidget {
 public:
-    WrappedAlertText(QLabel* source, int widestLine) : QWidget(source->parentWidget()), m_source(source), m_widest(widestLine)
+    WrappedAlertText(QLabel* source, int widest) : QWidget(source->parentWidget()), m_source(source), m_widest(widest)
     {
         setObjectName(source->objectName() + QStringLiteral("_wrapped"));
         setFont(source->font());
@@ -38,12 +72,13 @@ public:
     int heightForWidth(int width) const override
     {
         const QMargins m = contentsMargins();
-        return int(std::ceil(layoutText(width - m.left() - m.right(), nullptr))) + m.top() + m.bottom();
+        return int(std::ceil(layoutWrapped(m_source->text(), font(), width - m.left() - m.right(), nullptr, {}))) +
+               m.top() + m.bottom();
     }
     QSize minimumSizeHint() const override
     {
         const QMargins m = contentsMargins();
-        const int w = std::min(naturalWidth(), m_widest) + m.left() + m.right();
+        const int w = std::min(widestLine(m_source->text(), font()), m_widest) + m.left() + m.right();
         return {w, heightForWidth(w)};
     }
     QSize sizeHint() const override { return minimumSizeHint(); }
@@ -54,44 +89,10 @@ protected:
         QPainter painter(this);
         painter.setPen(palette().color(QPalette::WindowText));
         const QRect r = contentsRect();
-        layoutText(r.width(), &painter);
+        layoutWrapped(m_source->text(), font(), r.width(), &painter, r.topLeft());
     }
 
 private:
-    int naturalWidth() const
-    {
-        const QFontMetrics fm(font());
-        int widest = 0;
-        for (const QString& line : m_source->text().split(u'\n'))
-            widest = std::max(widest, fm.horizontalAdvance(line));
-        return widest + 1;
-    }
-
-    // Lays the text out at the width; draws it when given a painter. Answers the height.
-    qreal layoutText(int width, QPainter* painter) const
-    {
-        width = std::max(width, 1);
-        const QFontMetricsF fm(font());
-        QTextOption option(Qt::AlignLeft | Qt::AlignTop);
-        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-        qreal y = 0;
-        const QPoint origin = contentsRect().topLeft();
-        for (const QString& paragraph : m_source->text().split(u'\n')) {
-            QTextLayout layout(paragraph, font());
-            layout.setTextOption(option);
-            layout.beginLayout();
-            for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-                line.setLineWidth(width);
-                line.setPosition(QPointF(0, y));
-                y += fm.lineSpacing();
-            }
-            layout.endLayout();
-            if (painter)
-                layout.draw(painter, origin);
-        }
-        return y;
-    }
-
     QLabel* m_source;
     int m_widest;
 };
@@ -112,6 +113,43 @@ void wrapLabel(QMessageBox* box, const char* name, int widest)
 }
 
 } // namespace
+
+WrappingLabel::WrappingLabel(QWidget* parent) : QLabel(parent)
+{
+    setTextFormat(Qt::PlainText);
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
+}
+
+int WrappingLabel::heightForWidth(int width) const
+{
+    const QMargins m = contentsMargins();
+    return int(std::ceil(layoutWrapped(text(), font(), width - m.left() - m.right(), nullptr, {}))) + m.top() + m.bottom();
+}
+
+QSize WrappingLabel::minimumSizeHint() const
+{
+    // Narrow enough never to push its window wider; the height follows the width given.
+    const QMargins m = contentsMargins();
+    const int w = std::min(widestLine(text(), font()), 120) + m.left() + m.right();
+    return {w, heightForWidth(w)};
+}
+
+QSize WrappingLabel::sizeHint() const
+{
+    const QMargins m = contentsMargins();
+    const int w = std::min(widestLine(text(), font()), kComfortableWidth) + m.left() + m.right();
+    return {w, heightForWidth(w)};
+}
+
+void WrappingLabel::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::WindowText));
+    const QRect r = contentsRect();
+    layoutWrapped(text(), font(), r.width(), &painter, r.topLeft());
+}
 
 void wrapAlertTexts(QMessageBox* box)
 {

@@ -167,10 +167,10 @@ FilePanelDialog::FilePanelDialog(QWidget* parent, FilePanelOptions options) : QD
     }
     m_grid->addLayout(top, 0, 0, 1, 2);
 
-    m_problem = new QLabel(this);
+    // A problem names a file or folder, whose name may be long and hold no space: it wraps
+    // anywhere rather than widen the panel past the screen.
+    m_problem = new WrappingLabel(this);
     m_problem->setObjectName(QStringLiteral("panelProblem"));
-    m_problem->setWordWrap(true);
-    m_problem->setTextFormat(Qt::PlainText);
     QFont bold = m_problem->font();
     bold.setBold(true);
     m_problem->setFont(bold);
@@ -235,9 +235,8 @@ FilePanelDialog::FilePanelDialog(QWidget* parent, FilePanelOptions options) : QD
     m_grid->addLayout(typeRow, 4, 1);
 
     if (!m_options.message.isEmpty()) {
-        auto* message = new QLabel(m_options.message, this);
-        message->setTextFormat(Qt::PlainText);
-        message->setWordWrap(true);
+        auto* message = new WrappingLabel(this);
+        message->setText(m_options.message);
         m_grid->addWidget(message, 5, 0, 1, 2);
     }
 
