@@ -482,7 +482,7 @@ TEST(AutoTipsLabel, ATipShowsMarkupAsText)
     Window window(Rect(0, 0, 200, 40), TitledWindowMask);
     auto* label = new LMAutoTipsLabel(Rect(0, 10, 40, 17));
     window.contentView()->addSubview(label);
-    for (const QString& text : {QString("<b>Nikon</b> <img src=\"/tmp/x.png\"> & co"), QString("<i>a</i>\n  b<br>c")}) {
+    for (const QString& text : {QString("<b>Maker</b> <img src=\"/tmp/x.png\"> & co"), QString("<i>a</i>\n  b<br>c")}) {
         label->setStringValue(text);
         EXPECT_EQ(label->toolTip(), text);
         // What the toolkit's tip shows: markup when the tip looks like markup, else the text.
