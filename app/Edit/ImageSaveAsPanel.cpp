@@ -143,8 +143,7 @@ void ImageSaveAsPanel::run(kpv::Window *window, const QString &srcFilePath, cons
             return;
         }
         const SaveChoice choice = saveChoiceForTypedPath(typed, m_picker.saveType());
-        // The menu follows the typed extension, so the parameters are the written format's and
-        // the next Save As starts with it.
+        // The menu follows the typed extension, so the parameters are the written format's.
         if (choice.uti != m_picker.saveType())
             m_picker.setSaveType(choice.uti);
         const QString path = choice.path;
