@@ -74,12 +74,30 @@ QString ImageSaveAsPanel::pathForSaveType(const QString &typedPath, const QStrin
     return info.dir().filePath(stem + QLatin1Char('.') + ext);
 }
 
+ImageSaveAsPanel::SaveChoice ImageSaveAsPanel::saveChoiceForTypedPath(const QString &typedPath, const QString &chosenUti)
+{
+    const QMap<QString, QString> offered = LMImageSaveParamController::savedFileExtensionAndUtis();
+    const QString typedUti = kpv::ImageDestination::typeForPath(typedPath);
+    if (offered.contains(typedUti))
+        return {typedPath, typedUti};
+    const QString ext = offered.value(chosenUti);
+    if (ext.isEmpty() || typedPath.isEmpty())
+        return {typedPath, chosenUti};
+    return {typedPath + QLatin1Char('.') + ext, chosenUti};
+}
+
 void ImageSaveAsPanel::saveTypeChangedOfImageSaveParamController(LMImageSaveParamController *)
 {
-    // The name field follows the format as it is chosen, also while the panel is up; a name typed
-    // with another extension is given the format's when the panel ends.
-    if (m_panel && !m_panel->nameFieldStringValue().isEmpty())
-        m_panel->setNameFieldStringValue(QFileInfo(pathForSaveType(m_panel->nameFieldStringValue(), m_picker.saveType())).fileName());
+    // The name field follows the format as it is chosen, also while the panel is up. Only the
+    // name's extension changes: a folder typed before the name ("trip/a.jpg", "/tmp/a.jpg") stays.
+    if (!m_panel || m_panel->nameFieldStringValue().isEmpty())
+        return;
+    const QString typed = m_panel->nameFieldStringValue();
+    const qsizetype slash = typed.lastIndexOf(QLatin1Char('/'));
+    const QString name = typed.left(slash + 1) +
+                         QFileInfo(pathForSaveType(typed.mid(slash + 1), m_picker.saveType())).fileName();
+    if (name != typed) // the user may be typing: the caret stays
+        m_panel->setNameFieldStringValue(name);
 }
 
 void ImageSaveAsPanel::run(kpv::Window *window, const QString &srcFilePath, const QString &directory, Done done)
@@ -107,6 +125,14 @@ void ImageSaveAsPanel::run(kpv::Window *window, const QString &srcFilePath, cons
         m_panel->setNameFieldStringValue(QFileInfo(free).fileName());
     m_view->reload();
     m_panel->setAccessoryView(m_view.get());
+    // A name typed with an offered format's extension chooses that format at once.
+    m_panel->setNameFieldEditedHandler([this](const QString &name) {
+        const QString uti = kpv::ImageDestination::typeForPath(name);
+        if (!LMImageSaveParamController::savedFileExtensionAndUtis().contains(uti) || uti == m_picker.saveType())
+            return;
+        m_picker.setSaveType(uti);
+        m_view->reload();
+    });
 
     LMSavePanelWrapper().savePanel(*m_panel, window, [this, window, done](std::int64_t result) {
         const QString typed = result == 1 && m_panel ? m_panel->URL() : QString();
@@ -116,7 +142,11 @@ void ImageSaveAsPanel::run(kpv::Window *window, const QString &srcFilePath, cons
                 done(false, QString(), std::nullopt);
             return;
         }
-        const QString path = pathForSaveType(typed, m_picker.saveType());
+        const SaveChoice choice = saveChoiceForTypedPath(typed, m_picker.saveType());
+        // The menu follows the typed extension, so the parameters are the written format's.
+        if (choice.uti != m_picker.saveType())
+            m_picker.setSaveType(choice.uti);
+        const QString path = choice.path;
         const QVariantMap params = *m_picker.saveParameters();
         // The panel confirmed replacing what the user typed; a name changed here is asked again.
         if (path != typed && EditFileTools::itemExistsAtPath(path)) {

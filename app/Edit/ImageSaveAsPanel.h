@@ -1,8 +1,9 @@
 #pragma once
 
 // Save As with the format picker under the file list: the panel starts in the given folder with
-// the source's name and format, and answers the chosen path (with the extension of the chosen
-// format) and the picker's save parameters. One picker serves the whole run, so the quality and
+// the source's name and format, and answers the chosen path and the picker's save parameters. A
+// name typed with the extension of an offered format chooses that format; any other name gets
+// the chosen format's extension. One picker serves the whole run, so the quality and
 // the TIFF compression stay as the user left them from one save to the next.
 
 #include "Edit/LMImageSaveParamController.h"
@@ -47,6 +48,15 @@ public:
     // The typed path with the chosen type's extension: kept when it already names that type
     // ("a.jpeg" for JPEG), else replaced or appended ("a.png" for TIFF gives "a.tiff").
     static QString pathForSaveType(const QString &typedPath, const QString &uti);
+    // What the panel's answer saves, as desktop save panels do: a typed extension of a format the
+    // picker offers chooses that format ("out.bmp" with JPEG chosen is a BMP file "out.bmp");
+    // any other name keeps the chosen format and gets its extension appended ("out.gif" with
+    // JPEG chosen is "out.gif.jpg", "holiday" is "holiday.jpg").
+    struct SaveChoice {
+        QString path;
+        QString uti;
+    };
+    static SaveChoice saveChoiceForTypedPath(const QString &typedPath, const QString &chosenUti);
 
     void saveTypeChangedOfImageSaveParamController(LMImageSaveParamController *controller) override;
 

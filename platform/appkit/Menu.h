@@ -76,6 +76,9 @@ public:
 
     QString title() const { return m_title; }
     void setTitle(const QString& t) { m_title = t; }
+    // A title as the toolkit's menus take it: titles are plain text (a file name may hold "&"),
+    // so no character of them is read as a mnemonic.
+    static QString shownTitle(const QString& title);
     const std::vector<MenuItemPtr>& itemArray() const { return m_items; }
     int numberOfItems() const { return int(m_items.size()); }
     MenuItemPtr itemAtIndex(int i) const;

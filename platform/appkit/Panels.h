@@ -38,6 +38,8 @@ public:
     // The name field; while the panel is up, the name as the user sees and types it.
     void setNameFieldStringValue(const QString& n);
     QString nameFieldStringValue() const;
+    // Called with the name as the user edits it in the name field (not when it is set).
+    void setNameFieldEditedHandler(std::function<void(const QString&)> h) { m_nameEdited = std::move(h); }
     void setDirectoryURL(const QString& dir);
     // While the panel is up, the folder it shows.
     QString directoryURL() const;
@@ -65,6 +67,7 @@ protected:
     bool m_canCreateDirectories = true;
     View* m_accessory = nullptr;
     QStringList m_urls;
+    std::function<void(const QString&)> m_nameEdited;
     QPointer<FilePanelDialog> m_dialog; // while the panel is up
 
     friend class OpenPanel;

@@ -1,5 +1,8 @@
 #include "FilePanelDialog.h"
 
+#include "AlertText.h"
+#include "ToolTipText.h"
+
 #include "foundation/FileNames.h"
 
 #include <QApplication>
@@ -164,10 +167,10 @@ FilePanelDialog::FilePanelDialog(QWidget* parent, FilePanelOptions options) : QD
     }
     m_grid->addLayout(top, 0, 0, 1, 2);
 
-    m_problem = new QLabel(this);
+    // A problem names a file or folder, whose name may be long and hold no space: it wraps
+    // anywhere rather than widen the panel past the screen.
+    m_problem = new WrappingLabel(this);
     m_problem->setObjectName(QStringLiteral("panelProblem"));
-    m_problem->setWordWrap(true);
-    m_problem->setTextFormat(Qt::PlainText);
     QFont bold = m_problem->font();
     bold.setBold(true);
     m_problem->setFont(bold);
@@ -200,6 +203,8 @@ FilePanelDialog::FilePanelDialog(QWidget* parent, FilePanelOptions options) : QD
     connect(m_name, &QLineEdit::textEdited, this, [this] {
         m_fieldShowsSelection = false;
         m_problem->hide();
+        if (m_nameEdited)
+            m_nameEdited();
     });
     m_grid->addWidget(nameLabel, 3, 0);
     m_grid->addWidget(m_name, 3, 1);
@@ -230,9 +235,8 @@ FilePanelDialog::FilePanelDialog(QWidget* parent, FilePanelOptions options) : QD
     m_grid->addLayout(typeRow, 4, 1);
 
     if (!m_options.message.isEmpty()) {
-        auto* message = new QLabel(m_options.message, this);
-        message->setTextFormat(Qt::PlainText);
-        message->setWordWrap(true);
+        auto* message = new WrappingLabel(this);
+        message->setText(m_options.message);
         m_grid->addWidget(message, 5, 0, 1, 2);
     }
 
@@ -293,7 +297,7 @@ void FilePanelDialog::relist()
 {
     const QString shownFolder = shownName(m_folder);
     m_folderLabel->setText(shownFolder);
-    m_folderLabel->setToolTip(shownFolder);
+    m_folderLabel->setToolTip(plainToolTip(shownFolder));
     m_up->setEnabled(m_folder != QLatin1String("/"));
 
     QStringList keep;
@@ -330,7 +334,7 @@ void FilePanelDialog::relist()
         auto* item = new QTreeWidgetItem(m_list);
         const QString shown = shownName(e.name);
         item->setText(0, shown);
-        item->setToolTip(0, shown);
+        item->setToolTip(0, plainToolTip(shown));
         item->setIcon(0, e.folder ? folderIcon : fileIcon);
         item->setData(0, kNameRole, e.name);
         item->setData(0, kFolderRole, e.folder);
@@ -584,6 +588,7 @@ void FilePanelDialog::askToReplace(const QString& path)
     QPushButton* cancel = box->addButton(tr("Cancel"), QMessageBox::RejectRole);
     box->setDefaultButton(cancel);
     box->setEscapeButton(cancel);
+    wrapAlertTexts(box);
     box->setWindowModality(Qt::WindowModal);
     connect(box, &QMessageBox::finished, this, [this, box, replace, path] {
         if (box->clickedButton() == replace)

@@ -9,6 +9,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -43,6 +45,8 @@ public:
     // the one that was set or chosen, not the characters seen).
     QString nameFieldValue() const;
     void setNameFieldValue(const QString& name);
+    // Called after each edit the user makes in the name field.
+    void setNameEditedHandler(std::function<void()> h) { m_nameEdited = std::move(h); }
     // What the user chose, as paths; empty until the dialog is accepted.
     QStringList chosen() const { return m_chosen; }
     // A row below the others, for the caller's own controls.
@@ -71,6 +75,7 @@ private:
 
     FilePanelOptions m_options;
     QString m_folder;
+    std::function<void()> m_nameEdited;
     QString m_nameRaw;              // the name last set or chosen, with its bytes
     bool m_fieldShowsSelection = false;
     QStringList m_chosen;

@@ -12,6 +12,13 @@
 
 namespace kpv {
 
+QString Menu::shownTitle(const QString& title)
+{
+    QString shown = title;
+    shown.replace(u'&', QStringLiteral("&&"));
+    return shown;
+}
+
 MenuItem::MenuItem(const QString& title, std::function<void(MenuItem&)> action, const QString& keyEquivalent)
     : m_title(title), m_action(std::move(action)), m_key(keyEquivalent), m_keyMask(CommandKeyMask)
 {
@@ -91,7 +98,7 @@ void Menu::update()
 QMenu* Menu::makeQMenu(QWidget* parent) const
 {
     const_cast<Menu*>(this)->update();
-    auto* qm = new QMenu(m_title, parent);
+    auto* qm = new QMenu(shownTitle(m_title), parent);
     for (const auto& item : m_items) {
         if (item->isSeparatorItem()) {
             qm->addSeparator();
@@ -99,11 +106,11 @@ QMenu* Menu::makeQMenu(QWidget* parent) const
         }
         if (item->hasSubmenu()) {
             QMenu* sub = item->submenu()->makeQMenu(qm);
-            sub->setTitle(item->title());
+            sub->setTitle(shownTitle(item->title()));
             qm->addMenu(sub)->setEnabled(item->isEnabled());
             continue;
         }
-        QAction* a = qm->addAction(item->title());
+        QAction* a = qm->addAction(shownTitle(item->title()));
         a->setEnabled(item->isEnabled());
         a->setVisible(!item->isHidden());
         if (item->state() != 0) {

@@ -119,7 +119,7 @@ void MenuBar::rebuild()
     for (const auto& menu : m_menus) {
         if (!menu)
             continue;
-        QMenu* top = m_bar->addMenu(menu->title());
+        QMenu* top = m_bar->addMenu(Menu::shownTitle(menu->title()));
         // Rebuilt on every opening so that titles, ticks and validation are current.
         std::weak_ptr<Menu> weak = menu;
         QObject::connect(top, &QMenu::aboutToShow, top, [top, weak] {
@@ -192,7 +192,7 @@ bool MenuBar::openMenuForKey(const Event& e)
         if (key.size() != 1 || !key.at(0).isLetterOrNumber())
             return false;
         for (QAction* title : titles) {
-            const QString text = title->text().remove(u'&');
+            const QString text = title->iconText(); // as shown
             if (title->isVisible() && text.startsWith(key, Qt::CaseInsensitive)) {
                 open = title;
                 break;

@@ -4,6 +4,7 @@
 #include "foundation/Bundle.h"
 #include "foundation/RunLoop.h"
 
+#include "AlertText.h"
 #include "FilePanelDialog.h"
 
 #include <QMessageBox>
@@ -88,6 +89,11 @@ FilePanelDialog* SavePanel::makeDialog(QWidget* parent)
     o.message = m_message;
     auto* d = new FilePanelDialog(parent, std::move(o));
     m_dialog = d;
+    if (!isOpenPanel())
+        d->setNameEditedHandler([this, d] {
+            if (m_nameEdited)
+                m_nameEdited(d->nameFieldValue());
+        });
     if (m_accessory) {
         QWidget* w = m_accessory->widget();
         w->setMinimumSize(int(m_accessory->frame().width()), int(m_accessory->frame().height()));
@@ -158,6 +164,7 @@ QMessageBox* AlertSheet::begin(const QString& title, const QString& defaultButto
     box->setDefaultButton(def);
     if (alt && escape == AlertEscape::Alternate)
         box->setEscapeButton(alt);
+    wrapAlertTexts(box);
     QObject::connect(box, &QMessageBox::finished, box, [box, def, alt, other, handler](int) {
         QAbstractButton* clicked = box->clickedButton();
         long code = AlertDefaultReturn;

@@ -1,5 +1,6 @@
 #include "appkit/View.h"
 
+#include "ToolTipText.h"
 #include "ViewWidget.h"
 #include "appkit/GraphicsContext.h"
 #include "appkit/Window.h"
@@ -872,7 +873,7 @@ const std::vector<View::CursorRect>& View::cursorRects()
 void View::setToolTip(const QString& tip)
 {
     m_toolTip = tip;
-    m_widget->setToolTip(tip);
+    m_widget->setToolTip(plainToolTip(tip));
 }
 
 void View::setAcceptsTouchPinch(bool accepts)

@@ -16,10 +16,14 @@
 #include "foundation/RunLoop.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QLineEdit>
 #include <QFile>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -105,9 +109,10 @@ TEST(SaveAsPanel, AnsweredPanelsAndTheReplaceQuestion)
     ImageSaveAsPanel panel;
     QString startedName;
     panel.setPanelFactory([&] {
-        return std::make_unique<AnsweringPanel>(dir.filePath("shot.jpg"), [&](AnsweringPanel &p) {
+        return std::make_unique<AnsweringPanel>(dir.filePath("shot"), [&](AnsweringPanel &p) {
             startedName = p.nameFieldStringValue();
-            // The panel started with the source's format; the user picks PNG.
+            // The panel started with the source's format; the user picks PNG and types a name
+            // without an extension.
             EXPECT_EQ(panel.picker().saveType(), kTiff);
             panel.picker().setSaveType(kPng);
         });
@@ -159,6 +164,67 @@ TEST(SaveAsPanel, AnsweredPanelsAndTheReplaceQuestion)
     panel.run(nullptr, "/photos/a.jpg", dir.path(), done);
     EXPECT_FALSE(chosen);
     EXPECT_FLOAT_EQ(panel.picker().saveQuality().toFloat(), 0.4f);
+}
+
+// The user types a name with the extension of another offered format: that format is written
+// and the menu follows it; an extension the menu does not offer keeps the chosen format.
+TEST(SaveAsPanel, ATypedExtensionChoosesItsFormat)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ImageSaveAsPanel panel;
+    QString answer;
+    panel.setPanelFactory([&] { return std::make_unique<AnsweringPanel>(answer, nullptr); });
+    QString path;
+    std::optional<QVariantMap> params;
+    auto done = [&](bool, const QString &p, const std::optional<QVariantMap> &q) {
+        path = p;
+        params = q;
+    };
+    struct Row {
+        const char *typed;
+        const char *written;
+        QString type;
+    };
+    // Each row starts from a JPEG source, so JPEG is chosen when the panel comes up.
+    for (const Row &row : {Row{"out.bmp", "out.bmp", kBmp}, Row{"Out.PNG", "Out.PNG", kPng},
+                           Row{"scan.tif", "scan.tif", kTiff}, Row{"x.jp2", "x.jp2", kJpeg2000},
+                           Row{"out.jpeg", "out.jpeg", kJpeg}, Row{"out.gif", "out.gif.jpg", kJpeg},
+                           Row{"Trip 2023.05.07", "Trip 2023.05.07.jpg", kJpeg}}) {
+        SCOPED_TRACE(row.typed);
+        answer = dir.filePath(row.typed);
+        params.reset();
+        panel.run(nullptr, "/photos/a.jpg", dir.path(), done);
+        EXPECT_EQ(path, dir.filePath(row.written));
+        EXPECT_EQ(panel.picker().saveType(), row.type);
+        EXPECT_TRUE(params);
+    }
+
+    // In the panel itself the menu turns as the extension is typed.
+    panel.setPanelFactory({});
+    bool chosen = false;
+    panel.run(nullptr, "/photos/a.jpg", dir.path(), [&](bool c, const QString &p, const std::optional<QVariantMap> &) {
+        chosen = c;
+        path = p;
+    });
+    QDialog *shown = nullptr;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w->objectName() == "filePanel" && w->isVisible())
+            shown = qobject_cast<QDialog *>(w);
+    ASSERT_TRUE(shown);
+    auto *name = shown->findChild<QLineEdit *>("fileNameEdit");
+    ASSERT_TRUE(name);
+    // The name is typed with a folder before it, which stays as typed.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("night"));
+    name->selectAll();
+    QTest::keyClicks(name, "night/sky.png");
+    EXPECT_EQ(panel.picker().saveType(), kPng);
+    EXPECT_EQ(panel.accessoryView()->popupFormat()->selectedValue().toString(), kPng);
+    EXPECT_EQ(name->text(), "night/sky.png");
+    QTest::keyClick(name, Qt::Key_Return);
+    EXPECT_TRUE(chosen);
+    EXPECT_EQ(path, dir.filePath("night/sky.png"));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 TEST(SaveAsPanel, TheProposedNameNeverNamesAFileThatIsThere)

@@ -22,6 +22,10 @@
 #include "kit_support.h"
 
 #include <QTemporaryDir>
+#include <QTextDocument>
+#include <QToolTip>
+#include <QHelpEvent>
+#include <QScreen>
 #include <QMouseEvent>
 #include <QWidget>
 #include <QApplication>
@@ -469,6 +473,48 @@ TEST(AutoTipsLabel, TipOnlyWhenTheTextDoesNotFit)
     label.setFrame(Rect(5, 5, 2000, 16)); // moved, not resized: nothing to recheck
     label.setStringValue("ok");
     EXPECT_EQ(label.toolTip(), QString());
+}
+
+// A value from a photo's metadata that looks like markup is shown by its tip as it stands: no
+// bold, no image loaded from the path it names.
+TEST(AutoTipsLabel, ATipShowsMarkupAsText)
+{
+    Window window(Rect(0, 0, 200, 40), TitledWindowMask);
+    auto* label = new LMAutoTipsLabel(Rect(0, 10, 40, 17));
+    window.contentView()->addSubview(label);
+    for (const QString& text : {QString("<b>Maker</b> <img src=\"/tmp/x.png\"> & co"), QString("<i>a</i>\n  b<br>c")}) {
+        label->setStringValue(text);
+        EXPECT_EQ(label->toolTip(), text);
+        // What the toolkit's tip shows: markup when the tip looks like markup, else the text.
+        const QString tip = label->widget()->toolTip();
+        QTextDocument shown;
+        Qt::mightBeRichText(tip) ? shown.setHtml(tip) : shown.setPlainText(tip);
+        EXPECT_EQ(shown.toPlainText().replace(QChar(0x2028), u'\n').simplified(), text.simplified());
+    }
+}
+
+// The tip of a file name of 250 letters, shown as the pointer rests on the label, stays within
+// the screen: it wraps, though the name has nowhere to break.
+TEST(AutoTipsLabel, ALongTipStaysWithinTheScreen)
+{
+    Window window(Rect(0, 0, 200, 40), TitledWindowMask);
+    auto* label = new LMAutoTipsLabel(Rect(0, 10, 40, 17));
+    window.contentView()->addSubview(label);
+    window.orderFront();
+    const QString name = QString(250, u'a') + ".jpg";
+    label->setStringValue(name);
+    EXPECT_EQ(label->toolTip(), name);
+    QWidget* w = label->widget();
+    QHelpEvent rest(QEvent::ToolTip, QPoint(5, 5), w->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(w, &rest);
+    QWidget* tip = nullptr;
+    for (QWidget* t : QApplication::topLevelWidgets())
+        if (t->objectName() == "qtooltip_label" && t->isVisible())
+            tip = t;
+    ASSERT_NE(tip, nullptr);
+    EXPECT_LE(tip->width(), w->screen()->availableGeometry().width());
+    EXPECT_GT(tip->height(), 2 * tip->fontMetrics().lineSpacing());
+    QToolTip::hideText();
 }
 
 // A label of the default font in a row of the Info panel's 17 points shows the whole of its line:

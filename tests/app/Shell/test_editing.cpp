@@ -182,8 +182,8 @@ TEST_F(Editing, CropCommandOpensTheCropPageAndEscapeReturns)
 TEST_F(Editing, SaveAsWritesTheCropInTheChosenFormatAndShowsIt)
 {
     ASSERT_NO_FATAL_FAILURE(openViewer());
-    const QString out = scratch.filePath(QStringLiteral("cut.png"));
-    // The user picks TIFF in the format picker and types a name ending in ".png".
+    const QString out = scratch.filePath(QStringLiteral("cut"));
+    // The user picks TIFF in the format picker and types a name without an extension.
     ImageSaveAsPanel::shared().setPanelFactory([out] {
         return std::make_unique<AnsweringSavePanel>(out, [] {
             // The panel started with the source's format.

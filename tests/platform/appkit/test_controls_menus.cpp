@@ -9,6 +9,8 @@
 #include "foundation/Clock.h"
 #include "foundation/RunLoop.h"
 
+#include <QAction>
+#include <QKeySequence>
 #include <QMenu>
 #include <gtest/gtest.h>
 
@@ -92,6 +94,22 @@ TEST(Menus, ValidationStatesAndActions)
     EXPECT_NE(qm->actions()[3]->menu(), nullptr);
     qm->actions()[0]->trigger();
     EXPECT_EQ(copied, 2);
+    delete qm;
+}
+
+// Titles are plain text: a recent photo named "Tom & Jerry.jpg" reads so in its menu, and none
+// of its letters becomes a key that opens it.
+TEST(Menus, TitlesAreShownAsTheyStand)
+{
+    Menu menu("Open Recent");
+    menu.addItemWithTitle("Tom & Jerry.jpg", nullptr);
+    menu.addItemWithTitle("R&D", nullptr)->setSubmenu(std::make_shared<Menu>("R&D"));
+    QMenu* qm = menu.makeQMenu(nullptr);
+    ASSERT_EQ(qm->actions().size(), 2);
+    EXPECT_EQ(qm->actions()[0]->iconText(), QString("Tom & Jerry.jpg"));
+    EXPECT_EQ(qm->actions()[1]->iconText(), QString("R&D"));
+    for (QAction* a : qm->actions())
+        EXPECT_TRUE(QKeySequence::mnemonic(a->text()).isEmpty()) << a->text().toStdString();
     delete qm;
 }
 

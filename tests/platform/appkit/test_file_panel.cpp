@@ -198,6 +198,37 @@ TEST_F(FilePanel, SaveKeepsTheNamesBytesAndAsksBeforeReplacing)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
+// A typed path of a folder that is not there, with a name of 200 letters in it: the panel says
+// so in full, wrapped within the panel, which keeps its width.
+TEST_F(FilePanel, ALongProblemWrapsWithinThePanel)
+{
+    SavePanel panel;
+    panel.setDirectoryURL(decodeFileName(root));
+    panel.setNameFieldStringValue("a.png");
+    long result = 99;
+    panel.beginSheetModalForWindow(&window, [&](long r) { result = r; });
+    QDialog* d = dialog();
+    ASSERT_NE(d, nullptr);
+    QCoreApplication::processEvents();
+    const int width = d->width();
+    auto* name = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    const QString missing = "/nonexistent/" + QString(200, u'b');
+    name->setText(missing + "/a.png");
+    key(name, Qt::Key_Return);
+    QCoreApplication::processEvents();
+    auto* problem = d->findChild<QLabel*>(QStringLiteral("panelProblem"));
+    ASSERT_NE(problem, nullptr);
+    EXPECT_FALSE(problem->isHidden());
+    EXPECT_TRUE(problem->text().contains(missing)) << problem->text().toStdString();
+    EXPECT_EQ(d->width(), width);
+    // Every line of it is shown: the label is as tall as the wrapped text needs.
+    const QFontMetrics fm(problem->font());
+    EXPECT_GE(problem->height(), (fm.horizontalAdvance(problem->text()) / problem->width() + 1) * fm.lineSpacing());
+    EXPECT_EQ(result, 99);
+    d->reject();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
 // A folder that cannot be read is said so in the panel, which stays usable.
 TEST_F(FilePanel, AFolderThatCannotBeReadIsTold)
 {

@@ -285,6 +285,29 @@ TEST(Panels, AlertIsTitledWithTheProgramsName)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
+// A file name of 250 letters and a deep folder hold no space to wrap at: the alert wraps them
+// inside the window and shows every line, and still reports its texts exactly as given.
+TEST(Panels, AlertWrapsLongNamesWithinTheWindow)
+{
+    Window w(Rect(0, 0, 700, 400), TitledWindowMask);
+    w.orderFront();
+    const QString title = QStringLiteral("The file \u201c%1.jpg\u201d could not be saved.").arg(QString(250, u'a'));
+    const QString message = QStringLiteral("/photos") + QStringLiteral("/Holiday-2024-Sardinia").repeated(12);
+    QMessageBox* box = AlertSheet::begin(title, "OK", "", "", &w, nullptr, message);
+    ASSERT_NE(box, nullptr);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(box->text(), title);
+    EXPECT_EQ(box->informativeText(), message);
+    const int screenWidth = box->screen()->availableGeometry().width();
+    EXPECT_LE(box->frameGeometry().width(), std::min(screenWidth, w.widget()->width()));
+    // Tall enough for every wrapped line of both texts at the width it has.
+    const QFontMetrics fm(box->font());
+    const int lines = fm.horizontalAdvance(title) / box->width() + fm.horizontalAdvance(message) / box->width() + 2;
+    EXPECT_GE(box->height(), lines * fm.lineSpacing());
+    box->done(0);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
 // An open panel that may choose folders and files: a folder typed into the name field and
 // confirmed with Enter is the choice, instead of being opened inside the dialog.
 TEST(Panels, TypedFolderIsChosenWhenFoldersMayBeChosen)
