@@ -23,6 +23,7 @@
 #include "foundation/Operation.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
+#include "foundation/TerminationSignals.h"
 #include "imageio/ImageDestination.h"
 
 #include <QFileInfo>
@@ -621,6 +622,10 @@ void CropViewController::beginSaveCropImageToFile(const QString &path, const std
         if (done)
             done(r);
     };
+    // A quit, also one at the end of the session, lets a file being written finish first.
+    std::shared_ptr<kpv::QuitWaitsFor> quitWaits;
+    if (actionType != CropSaveWorker::Preview)
+        quitWaits = std::make_shared<kpv::QuitWaitsFor>();
     auto op = std::make_shared<WorkerOperation>();
     op->work = [=](const kpv::Operation *self) {
         CropSaveWorker worker(*loader);
@@ -636,6 +641,8 @@ void CropViewController::beginSaveCropImageToFile(const QString &path, const std
                     false);
             });
         kpv::RunLoop::performOnMainThread([finish, r] { finish(r); }, false);
+        if (quitWaits)
+            quitWaits->release();
     };
     m_saveQueue->addOperation(op);
 }

@@ -8,6 +8,7 @@
 #include "View/NavImageLoader.h"
 #include "appkit/Event.h"
 #include "foundation/OperationQueue.h"
+#include "foundation/TerminationSignals.h"
 #include "imageio/ContentTypes.h"
 #include "imageio/ImageProperties.h"
 #include "foundation/FileNames.h"
@@ -64,6 +65,7 @@ public:
     void report(int code, const QImage &image, const QString &error)
     {
         m_told = true;
+        m_quitWaits.release();
         LMPerformSelectorWrapper().performOnMainThreadWithBlock(
             [tell = m_tell, code, image, error] { tell(code, image, error); }, false);
     }
@@ -71,6 +73,8 @@ public:
 private:
     Tell m_tell;
     bool m_told = false;
+    // A quit, also one at the end of the session, lets the save finish first.
+    kpv::QuitWaitsFor m_quitWaits;
 };
 
 NavigateSaveFileSession::NavigateSaveFileSession(const NavImageLoader *loader)

@@ -5,6 +5,7 @@
 #include "Metadata.h"
 #include "MPngChunks.h"
 #include "foundation/FileReplace.h"
+#include "foundation/TerminationSignals.h"
 #include "imageio/ContentTypes.h"
 #include "imageio/ImageProperties.h"
 #include "imageio/ImageSource.h"
@@ -428,7 +429,16 @@ bool replaceFileSafely(const QString& path, const QByteArray& bytes, const Image
             return false;
         };
     }
-    return replaceFileContents(path, bytes, replace, error);
+    // The process never ends between the temporary file and its rename: a replacement begun is
+    // finished first, and none begins once the process is ending.
+    if (!beginPuttingFileInPlace()) {
+        if (error)
+            *error = QStringLiteral("the program is ending: \u201c%1\u201d was not written").arg(QFileInfo(path).fileName());
+        return false;
+    }
+    const bool written = replaceFileContents(path, bytes, replace, error);
+    endPuttingFileInPlace();
+    return written;
 }
 
 }  // namespace imageio_detail

@@ -25,6 +25,7 @@
 #include "foundation/Bundle.h"
 #include "foundation/Clock.h"
 #include "foundation/RunLoop.h"
+#include "foundation/TerminationSignals.h"
 #include "foundation/UserDefaults.h"
 #include "imageio/ImageSource.h"
 #include "ProgramTestSetup.h"
@@ -42,6 +43,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <csignal>
 #include <mutex>
 #include <thread>
 
@@ -429,5 +431,62 @@ TEST_F(LeaveWhileSaving, ClosingTheWindowDuringASaveThatIsCancelledKeepsTheViewe
     EXPECT_EQ(quits, 0);
     EXPECT_EQ(kpv::test::entriesOf(folder), namesBefore);
 }
+
+} // namespace
+
+namespace {
+
+// The session ends (log-out's SIGTERM, Ctrl+C, a closed terminal) while a photo is being saved,
+// from the viewer's Save As or from crop's: the program's quit waits for the file to be written,
+// as Quit from the menu does, and then goes, leaving nothing half written beside it.
+class SignalWhileSaving : public ProgramOnPhotos, public ::testing::WithParamInterface<Flow> {
+protected:
+    void SetUp() override
+    {
+        start(false);
+        ImageSaveAsPanel::shared().setPanelFactory(
+            [this] { return std::make_unique<AnsweringSavePanel>(path("saved.png")); });
+        // What the program does on such a signal.
+        ASSERT_TRUE(kpv::quitOnTerminationSignals([this] { ++quits; }));
+    }
+    void TearDown() override
+    {
+        kpv::quitOnTerminationSignals([] {});
+        ProgramOnPhotos::TearDown();
+    }
+    int quits = 0;
+};
+
+TEST_P(SignalWhileSaving, TheQuitWaitsForTheFileToBeWritten)
+{
+    const QByteArray originalBefore = kpv::test::checksum(path("p0.png"));
+    QStringList namesAfter = kpv::test::entriesOf(folder);
+    namesAfter << QStringLiteral("saved.png");
+    namesAfter.sort();
+    if (GetParam() == Flow::CropSaveAs) {
+        controller->performMenuAction(9);
+        settle(1.0);
+        ASSERT_EQ(controller->showMode(), MainShowModeCrop);
+    }
+    {
+        StepGate gate(LMSaveStages::Preparing, path("saved.png"));
+        controller->performMenuAction(4); // Save As
+        ASSERT_TRUE(waitUntilHeld(gate));
+        std::raise(SIGTERM);
+        settle(0.5);
+        EXPECT_EQ(quits, 0) << "the program quit with the photo not yet written";
+        gate.release();
+        waitForSaves();
+    }
+    EXPECT_EQ(quits, 1) << "the signal's quit was forgotten";
+    EXPECT_EQ(storedSize(path("saved.png")), GetParam() == Flow::CropSaveAs ? QSize(200, 100) : QSize(400, 200));
+    EXPECT_EQ(kpv::test::checksum(path("p0.png")), originalBefore);
+    QStringList names = kpv::test::entriesOf(folder);
+    names.sort();
+    EXPECT_EQ(names, namesAfter) << "a temporary file was left behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(SaveAsAndCrop, SignalWhileSaving, ::testing::Values(Flow::SaveAs, Flow::CropSaveAs),
+                         [](const auto& info) { return info.param == Flow::SaveAs ? "SaveAs" : "CropSaveAs"; });
 
 } // namespace
