@@ -674,9 +674,21 @@ void CropViewController::doSaveAs()
 {
     if (!canDoAction(CropModeModel::SaveAs) || m_inSaving || !m_fileInfo)
         return;
-    m_host.runSaveAsPanel(m_fileInfo->filePath().path(), m_host.lastSaveAsDir(),
+    // The crop is one 8-bit picture: written over a file with more pages, more depth, an
+    // animation or CMYK inks, it drops them. The one question before a file is replaced says so;
+    // Cancel and Esc keep the file and leave the crop where it is, to be saved under another name.
+    auto replaceWarning = [](const QString &path) {
+        const QStringList lost =
+            kpv::ImageDestination::contentLostByRewriting(path, kpv::ImageDestination::Rewrite::NewPicture);
+        if (lost.isEmpty())
+            return QString();
+        return kpv::Bundle::mainBundle()
+            .localizedString(QStringLiteral("IDS_CropSaveWouldLose"))
+            .replace(QStringLiteral("%@"), lost.join(QStringLiteral(", ")));
+    };
+    m_host.runSaveAsPanel(m_fileInfo->filePath().path(), m_host.lastSaveAsDir(), replaceWarning,
                           [this, alive = std::weak_ptr<bool>(m_alive)](const QString &path, const QVariantMap &params) {
-                              if (alive.expired() || path.isEmpty())
+                              if (alive.expired() || path.isEmpty() || m_inSaving)
                                   return;
                               m_host.setLastSaveAsDir(QFileInfo(path).absolutePath());
                               saveCropImageToFile(path, params);
@@ -689,7 +701,6 @@ void CropViewController::saveCropImageToFile(const QString &path, const std::opt
     // it is written, and a file the user agreed to replace must still be the one it was then (the
     // photo itself: the one that was read). Anything else is left alone and the save is told failed.
     CropSaveWorker::Destination destination;
-    QStringList lost;
     if (!EditFileTools::itemExistsAtPath(path)) {
         destination.mustBeNew = true;
     } else {
@@ -703,26 +714,8 @@ void CropViewController::saveCropImageToFile(const QString &path, const std::opt
             if (read && read->fileIdentity().isValid())
                 destination.replaceOnly = read->fileIdentity();
         }
-        lost = kpv::ImageDestination::contentLostByRewriting(path, kpv::ImageDestination::Rewrite::NewPicture);
     }
-    if (lost.isEmpty()) {
-        writeCropImageToFile(path, saveParameters, destination);
-        return;
-    }
-    // The crop is one 8-bit picture: written over a file with more pages, more depth, an
-    // animation or CMYK inks, it drops them. The user says so first; Cancel and Esc keep the file
-    // and leave the crop where it is, to be saved under another name.
-    const kpv::Bundle &bundle = kpv::Bundle::mainBundle();
-    const QString question =
-        bundle.localizedString(QStringLiteral("IDS_ReplaceExisting_Fmt")).replace(QStringLiteral("%@"), kpv::displayFileName(QFileInfo(path).fileName()));
-    const QString why =
-        bundle.localizedString(QStringLiteral("IDS_CropSaveWouldLose")).replace(QStringLiteral("%@"), lost.join(QStringLiteral(", ")));
-    m_host.askBeforeReplacing(question, why,
-                              [this, alive = std::weak_ptr<bool>(m_alive), path, saveParameters, destination](bool replace) {
-                                  if (alive.expired() || !replace || m_inSaving)
-                                      return;
-                                  writeCropImageToFile(path, saveParameters, destination);
-                              });
+    writeCropImageToFile(path, saveParameters, destination);
 }
 
 void CropViewController::writeCropImageToFile(const QString &path, const std::optional<QVariantMap> &saveParameters,

@@ -55,10 +55,20 @@ public:
     kpv::View *popupParentView() override { return &container; }
     kpv::View *containerViewByShowMode(long) override { return &container; }
     void setShowMode(long mode) override { showModes.push_back(mode); }
-    void runSaveAsPanel(const QString &src, const QString &dir, SavePanelDone done) override
+    // The panel's own question before a file is replaced: recorded when it names a loss.
+    void runSaveAsPanel(const QString &src, const QString &dir, ReplaceWarning warning, SavePanelDone done) override
     {
         panelSource = src;
         panelDir = dir;
+        const QString loss = warning && QFileInfo::exists(panelAnswer) ? warning(panelAnswer) : QString();
+        if (!loss.isEmpty()) {
+            questions.push_back(panelAnswer);
+            questionReasons.push_back(loss);
+            if (!replaceAnswer) {
+                done(QString(), QVariantMap());
+                return;
+            }
+        }
         done(panelAnswer, QVariantMap());
     }
     QString lastSaveAsDir() const override { return lastDir; }
@@ -78,12 +88,6 @@ public:
         alertReasons.push_back(informative);
         if (done)
             done();
-    }
-    void askBeforeReplacing(const QString &message, const QString &informative, std::function<void(bool)> answer) override
-    {
-        questions.push_back(message);
-        questionReasons.push_back(informative);
-        answer(replaceAnswer);
     }
 
     LMNavFileInfoPtr record;

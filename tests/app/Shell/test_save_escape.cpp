@@ -33,6 +33,8 @@
 #include "../../support/FaultInjection.h"
 
 #include <QApplication>
+#include <QBuffer>
+#include <QLineEdit>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QImage>
@@ -488,5 +490,59 @@ TEST_P(SignalWhileSaving, TheQuitWaitsForTheFileToBeWritten)
 
 INSTANTIATE_TEST_SUITE_P(SaveAsAndCrop, SignalWhileSaving, ::testing::Values(Flow::SaveAs, Flow::CropSaveAs),
                          [](const auto& info) { return info.param == Flow::SaveAs ? "SaveAs" : "CropSaveAs"; });
+
+} // namespace
+
+namespace {
+
+// Crop's Save As in the real panel, onto a file the crop would leave without something it holds
+// (here the part of a cut-short picture that cannot be read): the panel's question before
+// replacing it names the loss, and it is the only question; Replace writes the crop.
+class CropReplaceQuestion : public ProgramOnPhotos {
+protected:
+    void SetUp() override { start(false); }
+};
+
+TEST_F(CropReplaceQuestion, OneQuestionNamesWhatTheFileWouldLose)
+{
+    QByteArray png;
+    {
+        QBuffer buffer(&png);
+        ASSERT_TRUE(buffer.open(QIODevice::WriteOnly));
+        QImage picture(QSize(64, 32), QImage::Format_RGB32);
+        picture.fill(Qt::green);
+        ASSERT_TRUE(picture.save(&buffer, "PNG"));
+    }
+    QFile cut(path("cut.png"));
+    ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
+    cut.write(png.left(png.size() - 12)); // its end chunk gone
+    cut.close();
+
+    controller->performMenuAction(9);
+    settle(1.0);
+    ASSERT_EQ(controller->showMode(), MainShowModeCrop);
+    controller->performMenuAction(4); // Save As
+    settle(0.3);
+    auto* panel = controller->window()->widget()->findChild<QDialog*>(QStringLiteral("filePanel"));
+    ASSERT_NE(panel, nullptr) << "no Save As panel";
+    panel->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(QStringLiteral("cut.png"));
+    panel->findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+    settle(0.3);
+    auto* question = panel->findChild<QMessageBox*>(QStringLiteral("replaceQuestion"));
+    ASSERT_NE(question, nullptr) << "replacing the file was not asked about";
+    EXPECT_TRUE(question->text().contains(QStringLiteral("cut.png")));
+    EXPECT_TRUE(question->informativeText().contains(QStringLiteral("could not be read")))
+        << "the question does not say what would be lost: " << question->informativeText().toStdString();
+    QPushButton* replace = nullptr;
+    for (QAbstractButton* button : question->buttons())
+        if (question->buttonRole(button) == QMessageBox::AcceptRole)
+            replace = qobject_cast<QPushButton*>(button);
+    ASSERT_NE(replace, nullptr);
+    replace->click();
+    settle(0.3);
+    EXPECT_EQ(qobject_cast<QMessageBox*>(QApplication::activeModalWidget()), nullptr) << "a second question was asked";
+    waitForSaves();
+    EXPECT_EQ(storedSize(path("cut.png")), QSize(200, 100)) << "the crop was not written";
+}
 
 } // namespace
