@@ -677,9 +677,13 @@ void CropViewController::doSaveAs()
     // The crop is one 8-bit picture: written over a file with more pages, more depth, an
     // animation or CMYK inks, it drops them. The one question before a file is replaced says so;
     // Cancel and Esc keep the file and leave the crop where it is, to be saved under another name.
-    auto replaceWarning = [](const QString &path) {
-        const QStringList lost =
-            kpv::ImageDestination::contentLostByRewriting(path, kpv::ImageDestination::Rewrite::NewPicture);
+    // A photo of 16 bits per channel keeps them in a PNG or TIFF.
+    const bool deep = kpv::ImageDestination::keepsSixteenBitsOnRewrite(m_fileInfo->filePath().path());
+    auto replaceWarning = [deep](const QString &path) {
+        using kpv::ImageDestination;
+        const QStringList lost = ImageDestination::contentLostByRewriting(
+            path, ImageDestination::Rewrite::NewPicture,
+            deep && ImageDestination::typeKeepsSixteenBits(ImageDestination::typeForPath(path)));
         if (lost.isEmpty())
             return QString();
         return kpv::Bundle::mainBundle()

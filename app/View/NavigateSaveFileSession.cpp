@@ -337,11 +337,25 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
                                 result = Done;
                         }
                         if (!changedOnDisk && !type.isEmpty() && result != Done) {
-                            const QImage pixels =
-                                onDisk.isValid() && decodedInfo && !decodedInfo->fileModified()
-                                    ? pixelsToWrite(image, sourcePath, decodedInfo, rotatedAngle)
-                                    : image;
-                            result = kpv::ImageDestination::writeImage(pixels, toPath, type, props, &error, options)
+                            const bool asRead = onDisk.isValid() && decodedInfo && !decodedInfo->fileModified();
+                            QImage pixels;
+                            if (asRead && kpv::ImageDestination::typeKeepsSixteenBits(type) &&
+                                kpv::ImageDestination::keepsSixteenBitsOnRewrite(sourcePath)) {
+                                // 16 bits per channel stay 16 where the format holds them: the
+                                // file's own samples, turned whole. What cannot be read so fails
+                                // the save rather than dropping them unasked.
+                                const auto transform = losslessTransformFor(decodedInfo, rotatedAngle);
+                                const QImage deep =
+                                    transform ? kpv::ImageDestination::readSixteenBitPicture(sourcePath, &error) : QImage();
+                                if (!deep.isNull() && deep.size() == decodedInfo->rawFrameSize().toSize())
+                                    pixels = transformed(deep, *transform);
+                                else if (error.isEmpty())
+                                    error = QStringLiteral("its 16 bits per channel could not be kept");
+                            } else {
+                                pixels = asRead ? pixelsToWrite(image, sourcePath, decodedInfo, rotatedAngle) : image;
+                            }
+                            result = !pixels.isNull() &&
+                                             kpv::ImageDestination::writeImage(pixels, toPath, type, props, &error, options)
                                          ? Done
                                          : Failed;
                         }
