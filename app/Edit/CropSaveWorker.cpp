@@ -9,6 +9,11 @@
 
 #include "foundation/Operation.h"
 #include "imageio/FileAccess.h"
+#include "imageio/ImageDestination.h"
+
+#include <QTransform>
+
+#include <cmath>
 
 namespace {
 bool cancelled(const kpv::Operation *op) { return op && op->isCancelled(); }
@@ -28,6 +33,29 @@ bool sourceFileStillAsRead(const LMNavFileInfoPtr &record, const QString &path)
     if (!read || !read->fileIdentity().isValid())
         read = record->imgBaseInfo();
     return !read || !read->fileIdentity().isValid() || read->fileIdentity() == now;
+}
+
+// The crop cut from the file's own 16-bit samples and turned as cropImage turns the decoded
+// pixels: the file's orientation, then the view's quarter turns and flips. Null for a turn by
+// another angle.
+QImage sixteenBitCrop(const QImage &stored, const LMFileImgBaseInfoPtr &info, const LMImageRotateAngle &viewAngle,
+                      const QRectF &rect)
+{
+    const QRectF cut = rect.intersected(QRectF(0, 0, double(stored.width()), double(stored.height())));
+    if (cut.isEmpty() || int(cut.width()) <= 0 || int(cut.height()) <= 0)
+        return {};
+    QImage part = stored.copy(int(cut.x()), int(cut.y()), int(cut.width()), int(cut.height()));
+    if (info)
+        part = LMImage::uprightImage(part, *info);
+    if (!part.isNull() && viewAngle.isRotatedOrFlipped()) {
+        const double angle = viewAngle.angleRotate();
+        if (std::fmod(angle, 90.0) != 0.0)
+            return {};
+        if (angle != 0.0)
+            part = part.transformed(QTransform().rotate(angle));
+        part = part.mirrored(viewAngle.isHorizontalFlipped(), viewAngle.isVerticalFlipped());
+    }
+    return part;
 }
 
 // The crop's own base information: its pixel size, the source's properties marked upright.
@@ -151,6 +179,28 @@ CropSaveWorker::Result CropSaveWorker::beginSaveCropImageOnThread(
     options.createNew = m_destination.mustBeNew;
     options.replaceOnly = m_destination.replaceOnly;
     const QString target = toFile->path();
+    // A photo of 16 bits per channel keeps them in a format that holds them: the crop is cut from
+    // the file's own samples. One that cannot be read so fails the save, nothing dropped unasked.
+    if (!metadataSource.isEmpty() && fileInfo && metadataSource == fileInfo->filePath().path() &&
+        kpv::ImageDestination::typeKeepsSixteenBits(kpv::ImageDestination::typeForPath(target)) &&
+        kpv::ImageDestination::keepsSixteenBitsOnRewrite(metadataSource)) {
+        LMFileImgBaseInfoPtr sourceInfo;
+        if (const LMImagePtr original = fileInfo->imageByType(1))
+            sourceInfo = original->originalImgBaseInfo();
+        if (!sourceInfo)
+            sourceInfo = fileInfo->imgBaseInfo();
+        const QImage stored = kpv::ImageDestination::readSixteenBitPicture(metadataSource, &r.error);
+        if (stored.isNull() || !sourceInfo || stored.size() != sourceInfo->rawFrameSize().toSize()) {
+            if (r.error.isEmpty())
+                r.error = QStringLiteral("its 16 bits per channel could not be kept");
+            return fail();
+        }
+        picture = sixteenBitCrop(stored, sourceInfo, angleRotate.normalizeAngle(), rawRect);
+        if (picture.isNull()) {
+            r.error = QStringLiteral("its 16 bits per channel could not be kept");
+            return fail();
+        }
+    }
     options.stillWanted = [operation, target] {
         LMSaveStages::reach(LMSaveStages::Writing, target);
         return !cancelled(operation);

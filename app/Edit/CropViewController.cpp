@@ -23,6 +23,7 @@
 #include "foundation/Operation.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
+#include "foundation/TerminationSignals.h"
 #include "imageio/ImageDestination.h"
 
 #include <QFileInfo>
@@ -621,6 +622,10 @@ void CropViewController::beginSaveCropImageToFile(const QString &path, const std
         if (done)
             done(r);
     };
+    // A quit, also one at the end of the session, lets a file being written finish first.
+    std::shared_ptr<kpv::QuitWaitsFor> quitWaits;
+    if (actionType != CropSaveWorker::Preview)
+        quitWaits = std::make_shared<kpv::QuitWaitsFor>();
     auto op = std::make_shared<WorkerOperation>();
     op->work = [=](const kpv::Operation *self) {
         CropSaveWorker worker(*loader);
@@ -636,6 +641,8 @@ void CropViewController::beginSaveCropImageToFile(const QString &path, const std
                     false);
             });
         kpv::RunLoop::performOnMainThread([finish, r] { finish(r); }, false);
+        if (quitWaits)
+            quitWaits->release();
     };
     m_saveQueue->addOperation(op);
 }
@@ -667,9 +674,25 @@ void CropViewController::doSaveAs()
 {
     if (!canDoAction(CropModeModel::SaveAs) || m_inSaving || !m_fileInfo)
         return;
-    m_host.runSaveAsPanel(m_fileInfo->filePath().path(), m_host.lastSaveAsDir(),
+    // The crop is one 8-bit picture: written over a file with more pages, more depth, an
+    // animation or CMYK inks, it drops them. The one question before a file is replaced says so;
+    // Cancel and Esc keep the file and leave the crop where it is, to be saved under another name.
+    // A photo of 16 bits per channel keeps them in a PNG or TIFF.
+    const bool deep = kpv::ImageDestination::keepsSixteenBitsOnRewrite(m_fileInfo->filePath().path());
+    auto replaceWarning = [deep](const QString &path) {
+        using kpv::ImageDestination;
+        const QStringList lost = ImageDestination::contentLostByRewriting(
+            path, ImageDestination::Rewrite::NewPicture,
+            deep && ImageDestination::typeKeepsSixteenBits(ImageDestination::typeForPath(path)));
+        if (lost.isEmpty())
+            return QString();
+        return kpv::Bundle::mainBundle()
+            .localizedString(QStringLiteral("IDS_CropSaveWouldLose"))
+            .replace(QStringLiteral("%@"), lost.join(QStringLiteral(", ")));
+    };
+    m_host.runSaveAsPanel(m_fileInfo->filePath().path(), m_host.lastSaveAsDir(), replaceWarning,
                           [this, alive = std::weak_ptr<bool>(m_alive)](const QString &path, const QVariantMap &params) {
-                              if (alive.expired() || path.isEmpty())
+                              if (alive.expired() || path.isEmpty() || m_inSaving)
                                   return;
                               m_host.setLastSaveAsDir(QFileInfo(path).absolutePath());
                               saveCropImageToFile(path, params);
@@ -682,7 +705,6 @@ void CropViewController::saveCropImageToFile(const QString &path, const std::opt
     // it is written, and a file the user agreed to replace must still be the one it was then (the
     // photo itself: the one that was read). Anything else is left alone and the save is told failed.
     CropSaveWorker::Destination destination;
-    QStringList lost;
     if (!EditFileTools::itemExistsAtPath(path)) {
         destination.mustBeNew = true;
     } else {
@@ -696,26 +718,8 @@ void CropViewController::saveCropImageToFile(const QString &path, const std::opt
             if (read && read->fileIdentity().isValid())
                 destination.replaceOnly = read->fileIdentity();
         }
-        lost = kpv::ImageDestination::contentLostByRewriting(path, kpv::ImageDestination::Rewrite::NewPicture);
     }
-    if (lost.isEmpty()) {
-        writeCropImageToFile(path, saveParameters, destination);
-        return;
-    }
-    // The crop is one 8-bit picture: written over a file with more pages, more depth, an
-    // animation or CMYK inks, it drops them. The user says so first; Cancel and Esc keep the file
-    // and leave the crop where it is, to be saved under another name.
-    const kpv::Bundle &bundle = kpv::Bundle::mainBundle();
-    const QString question =
-        bundle.localizedString(QStringLiteral("IDS_ReplaceExisting_Fmt")).replace(QStringLiteral("%@"), kpv::displayFileName(QFileInfo(path).fileName()));
-    const QString why =
-        bundle.localizedString(QStringLiteral("IDS_CropSaveWouldLose")).replace(QStringLiteral("%@"), lost.join(QStringLiteral(", ")));
-    m_host.askBeforeReplacing(question, why,
-                              [this, alive = std::weak_ptr<bool>(m_alive), path, saveParameters, destination](bool replace) {
-                                  if (alive.expired() || !replace || m_inSaving)
-                                      return;
-                                  writeCropImageToFile(path, saveParameters, destination);
-                              });
+    writeCropImageToFile(path, saveParameters, destination);
 }
 
 void CropViewController::writeCropImageToFile(const QString &path, const std::optional<QVariantMap> &saveParameters,

@@ -52,9 +52,13 @@ public:
     // The view the preset pop-up shows in (the window's content view).
     virtual kpv::View *popupParentView() = 0;
     // The shared Save As panel as a sheet, starting in `defaultDir` with the name of `srcFilePath`.
-    // `done` gets the chosen path (empty when cancelled) and the format picker's save parameters.
+    // A file chosen that exists is replaced only once the user agreed, asked with what
+    // `replaceWarning` says of that file (what it would lose; empty: nothing). `done` gets the
+    // chosen path (empty when cancelled) and the format picker's save parameters.
     using SavePanelDone = std::function<void(const QString &path, const QVariantMap &saveParameters)>;
-    virtual void runSaveAsPanel(const QString &srcFilePath, const QString &defaultDir, SavePanelDone done) = 0;
+    using ReplaceWarning = std::function<QString(const QString &path)>;
+    virtual void runSaveAsPanel(const QString &srcFilePath, const QString &defaultDir, ReplaceWarning replaceWarning,
+                                SavePanelDone done) = 0;
     virtual QString lastSaveAsDir() const = 0;
     virtual void setLastSaveAsDir(const QString &dir) = 0;
     // The folder for temporary crops (made when missing; emptied by the application at exit).
@@ -75,10 +79,6 @@ public:
     virtual kpv::Rect favoriteBoxFrameInWindow() const = 0;
     // An alert sheet on the mode's window with one OK button; `done` runs when it is closed.
     virtual void showAlert(const QString &message, const QString &informative, std::function<void()> done) = 0;
-    // A question on the mode's window before a file is replaced with something of it lost, the
-    // loss said in `informative`: `answer` gets true for Replace only; Cancel and Esc keep the file.
-    virtual void askBeforeReplacing(const QString &message, const QString &informative,
-                                    std::function<void(bool replace)> answer) = 0;
     // The settings (what the wheel does over the preview, whether zooms animate); nullptr leaves
     // the preview's own defaults: the wheel zooms, with animation.
     virtual MainConfig *mainConfig() const = 0;

@@ -22,7 +22,7 @@ namespace {
 QString text(const char *key) { return kpv::Bundle::mainBundle().localizedString(QString::fromLatin1(key)); }
 
 // Asks with an alert sheet; the default answer (Cancel) keeps the file, and so does Esc.
-void askReplace(const QString &path, kpv::Window *window, std::function<void(bool)> answer)
+void askReplace(const QString &path, const QString &warning, kpv::Window *window, std::function<void(bool)> answer)
 {
     auto *alert = new LMAlertSheet;
     alert->beginAlertSheet(kpv::stringWithFormat(text("IDS_ReplaceExisting_Fmt"), QFileInfo(path).fileName()),
@@ -32,7 +32,7 @@ void askReplace(const QString &path, kpv::Window *window, std::function<void(boo
                                // The alert is still unwinding: freed on the next turn.
                                LMPerformSelectorWrapper().performWithBlock([alert] { delete alert; }, 0);
                            },
-                           QString(), kpv::AlertEscape::Dismiss);
+                           warning, kpv::AlertEscape::Dismiss);
 }
 } // namespace
 
@@ -100,7 +100,8 @@ void ImageSaveAsPanel::saveTypeChangedOfImageSaveParamController(LMImageSavePara
         m_panel->setNameFieldStringValue(name);
 }
 
-void ImageSaveAsPanel::run(kpv::Window *window, const QString &srcFilePath, const QString &directory, Done done)
+void ImageSaveAsPanel::run(kpv::Window *window, const QString &srcFilePath, const QString &directory, Done done,
+                           ReplaceWarning replaceWarning)
 {
     if (m_panel) {
         // One panel at a time: a second request while one is up is refused.
@@ -111,6 +112,7 @@ void ImageSaveAsPanel::run(kpv::Window *window, const QString &srcFilePath, cons
     m_panel = m_panelFactory ? m_panelFactory() : std::make_unique<kpv::SavePanel>();
     m_panel->setTitle(text("IDS_SAVEAS"));
     m_panel->setCanCreateDirectories(true);
+    m_panel->setReplaceWarning(replaceWarning);
     m_panel->setAllowedFileTypes({QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("jp2"),
                                   QStringLiteral("png"), QStringLiteral("tif"), QStringLiteral("tiff"),
                                   QStringLiteral("bmp")});
@@ -134,7 +136,7 @@ void ImageSaveAsPanel::run(kpv::Window *window, const QString &srcFilePath, cons
         m_view->reload();
     });
 
-    LMSavePanelWrapper().savePanel(*m_panel, window, [this, window, done](std::int64_t result) {
+    LMSavePanelWrapper().savePanel(*m_panel, window, [this, window, done, replaceWarning](std::int64_t result) {
         const QString typed = result == 1 && m_panel ? m_panel->URL() : QString();
         m_panel.reset();
         if (typed.isEmpty()) {
@@ -154,7 +156,8 @@ void ImageSaveAsPanel::run(kpv::Window *window, const QString &srcFilePath, cons
                 if (done)
                     replace ? done(true, path, params) : done(false, QString(), std::nullopt);
             };
-            (m_replaceQuestion ? m_replaceQuestion : ReplaceQuestion(askReplace))(path, window, answer);
+            const QString warning = replaceWarning ? replaceWarning(path) : QString();
+            (m_replaceQuestion ? m_replaceQuestion : ReplaceQuestion(askReplace))(path, warning, window, answer);
             return;
         }
         if (done)

@@ -25,8 +25,10 @@ class ImageSaveAsPanel final : public LMImageSaveParamControllerDelegate {
 public:
     // `chosen` false when cancelled (path empty, no parameters).
     using Done = std::function<void(bool chosen, const QString &path, const std::optional<QVariantMap> &saveParameters)>;
-    // Asks whether an existing file may be replaced; `answer` gets true to replace.
-    using ReplaceQuestion = std::function<void(const QString &path, kpv::Window *window, std::function<void(bool)> answer)>;
+    // Asks whether an existing file may be replaced, saying `warning` when there is one; `answer`
+    // gets true to replace.
+    using ReplaceQuestion = std::function<void(const QString &path, const QString &warning, kpv::Window *window,
+                                               std::function<void(bool)> answer)>;
 
     ImageSaveAsPanel();
     ~ImageSaveAsPanel() override;
@@ -34,8 +36,15 @@ public:
     // The one the application uses.
     static ImageSaveAsPanel &shared();
 
-    // Runs the panel as a sheet of `window` (application-modal without one).
-    void run(kpv::Window *window, const QString &srcFilePath, const QString &directory, Done done);
+    // What replacing the file at a path would lose beyond its contents (pages, depth), in words
+    // for the question asked before it is replaced; empty: nothing.
+    using ReplaceWarning = std::function<QString(const QString &path)>;
+
+    // Runs the panel as a sheet of `window` (application-modal without one). A file chosen that
+    // exists is replaced only once the user agreed, in one question that names what
+    // `replaceWarning` says it would lose.
+    void run(kpv::Window *window, const QString &srcFilePath, const QString &directory, Done done,
+             ReplaceWarning replaceWarning = {});
 
     LMImageSaveParamController &picker() { return m_picker; }
     LMImageSaveParamView *accessoryView() const { return m_view.get(); }

@@ -75,7 +75,10 @@ QString NavigateController::curFileOverwriteConcern() const
     const LMFileImgBaseInfoPtr base = info ? info->imgBaseInfo() : nullptr;
     if (base && base->fileModified())
         return m_host->localizedString(QStringLiteral("IDS_FileChangedOnDisk"));
-    const QStringList lost = kpv::ImageDestination::contentLostByRewriting(m_curFilePath.path());
+    // Written over itself, the file keeps its type: a PNG or TIFF keeps 16 bits per channel.
+    const QString path = m_curFilePath.path();
+    const QStringList lost = kpv::ImageDestination::contentLostByRewriting(
+        path, kpv::ImageDestination::Rewrite::Turn, kpv::ImageDestination::keepsSixteenBitsOnRewrite(path));
     if (!lost.isEmpty())
         return m_host->localizedString(QStringLiteral("IDS_SaveWouldLose")).replace(QStringLiteral("%@"), lost.join(QStringLiteral(", ")));
     return {};

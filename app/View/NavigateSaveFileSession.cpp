@@ -8,6 +8,7 @@
 #include "View/NavImageLoader.h"
 #include "appkit/Event.h"
 #include "foundation/OperationQueue.h"
+#include "foundation/TerminationSignals.h"
 #include "imageio/ContentTypes.h"
 #include "imageio/ImageProperties.h"
 #include "foundation/FileNames.h"
@@ -64,6 +65,7 @@ public:
     void report(int code, const QImage &image, const QString &error)
     {
         m_told = true;
+        m_quitWaits.release();
         LMPerformSelectorWrapper().performOnMainThreadWithBlock(
             [tell = m_tell, code, image, error] { tell(code, image, error); }, false);
     }
@@ -71,6 +73,8 @@ public:
 private:
     Tell m_tell;
     bool m_told = false;
+    // A quit, also one at the end of the session, lets the save finish first.
+    kpv::QuitWaitsFor m_quitWaits;
 };
 
 NavigateSaveFileSession::NavigateSaveFileSession(const NavImageLoader *loader)
@@ -333,11 +337,25 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
                                 result = Done;
                         }
                         if (!changedOnDisk && !type.isEmpty() && result != Done) {
-                            const QImage pixels =
-                                onDisk.isValid() && decodedInfo && !decodedInfo->fileModified()
-                                    ? pixelsToWrite(image, sourcePath, decodedInfo, rotatedAngle)
-                                    : image;
-                            result = kpv::ImageDestination::writeImage(pixels, toPath, type, props, &error, options)
+                            const bool asRead = onDisk.isValid() && decodedInfo && !decodedInfo->fileModified();
+                            QImage pixels;
+                            if (asRead && kpv::ImageDestination::typeKeepsSixteenBits(type) &&
+                                kpv::ImageDestination::keepsSixteenBitsOnRewrite(sourcePath)) {
+                                // 16 bits per channel stay 16 where the format holds them: the
+                                // file's own samples, turned whole. What cannot be read so fails
+                                // the save rather than dropping them unasked.
+                                const auto transform = losslessTransformFor(decodedInfo, rotatedAngle);
+                                const QImage deep =
+                                    transform ? kpv::ImageDestination::readSixteenBitPicture(sourcePath, &error) : QImage();
+                                if (!deep.isNull() && deep.size() == decodedInfo->rawFrameSize().toSize())
+                                    pixels = transformed(deep, *transform);
+                                else if (error.isEmpty())
+                                    error = QStringLiteral("its 16 bits per channel could not be kept");
+                            } else {
+                                pixels = asRead ? pixelsToWrite(image, sourcePath, decodedInfo, rotatedAngle) : image;
+                            }
+                            result = !pixels.isNull() &&
+                                             kpv::ImageDestination::writeImage(pixels, toPath, type, props, &error, options)
                                          ? Done
                                          : Failed;
                         }

@@ -44,6 +44,9 @@ public:
     // While the panel is up, the folder it shows.
     QString directoryURL() const;
     void setCanCreateDirectories(bool c) { m_canCreateDirectories = c; }
+    // What replacing an existing file would cost beyond its contents (pages, depth), in words for
+    // the question asked before it is replaced; empty for the usual words.
+    void setReplaceWarning(std::function<QString(const QString& path)> w) { m_replaceWarning = std::move(w); }
     // Shown below the file list; not owned (the caller keeps it alive while the panel runs).
     void setAccessoryView(View* v) { m_accessory = v; }
     View* accessoryView() const { return m_accessory; }
@@ -65,6 +68,7 @@ protected:
     QStringList m_types;
     QString m_typesName;
     bool m_canCreateDirectories = true;
+    std::function<QString(const QString& path)> m_replaceWarning;
     View* m_accessory = nullptr;
     QStringList m_urls;
     std::function<void(const QString&)> m_nameEdited;

@@ -85,10 +85,19 @@ public:
     // The error text of a write abandoned because it was no longer wanted (stillWanted).
     static QString cancelledError(const QString& path);
 
-    // Whether any pixel of a 32-bit picture whose fourth byte is its alpha (RGBA8888, straight or
+    // Whether any pixel of a picture whose fourth sample is its alpha (RGBA8888 or RGBA64, straight or
     // premultiplied) is less than opaque: only such a picture, or one from a file that had an
     // alpha channel, is written with one.
     static bool hasTransparency(const QImage& rgba);
+    // A rewrite as PNG or TIFF of a PNG or TIFF file of one picture with 16 bits per channel (grey
+    // or RGB, with or without alpha) keeps them. Whether the file at `path` is one, by its header.
+    static bool keepsSixteenBitsOnRewrite(const QString& path);
+    // Its picture at full depth as stored (not turned upright), as RGBA64 with straight alpha; a
+    // null picture, *error saying why, when it cannot be read so.
+    static QImage readSixteenBitPicture(const QString& path, QString* error = nullptr);
+    // Whether a picture written as `type` keeps 16 bits per channel (PNG and TIFF).
+    static bool typeKeepsSixteenBits(const QString& type);
+
     // How a file is rewritten: turned (a JPEG whose edges are whole blocks is turned on its
     // blocks and keeps its inks) or replaced by a new picture coded from RGB pixels (a crop).
     enum class Rewrite { Turn, NewPicture };
@@ -96,9 +105,12 @@ public:
     // ("3 pages", "the animation", "16 bits per channel", the CMYK colours of a file whose rewrite
     // must be coded from RGB); empty when nothing. Files that cannot
     // be read answer empty: the write itself then reports the failure.
-    static QStringList contentLostByRewriting(const QString& path, Rewrite how = Rewrite::Turn);
+    // With `keepsSixteenBits`, the picture written keeps 16 bits per channel: only more is lost.
+    static QStringList contentLostByRewriting(const QString& path, Rewrite how = Rewrite::Turn,
+                                              bool keepsSixteenBits = false);
     // The same over the file's bytes.
-    static QStringList contentLostByRewritingData(const QByteArray& data, Rewrite how = Rewrite::Turn);
+    static QStringList contentLostByRewritingData(const QByteArray& data, Rewrite how = Rewrite::Turn,
+                                                  bool keepsSixteenBits = false);
 };
 
 }  // namespace kpv

@@ -62,13 +62,16 @@ void MainWndCropHost::setShowMode(long showMode) { m_windowController.setShowMod
 
 kpv::View* MainWndCropHost::popupParentView() { return m_windowController.contentView(); }
 
-void MainWndCropHost::runSaveAsPanel(const QString& srcFilePath, const QString& defaultDir, SavePanelDone done)
+void MainWndCropHost::runSaveAsPanel(const QString& srcFilePath, const QString& defaultDir, ReplaceWarning replaceWarning,
+                                     SavePanelDone done)
 {
-    ImageSaveAsPanel::shared().run(m_windowController.window(), srcFilePath, defaultDir,
-                                   [done](bool chosen, const QString& path, const std::optional<QVariantMap>& params) {
-                                       if (done)
-                                           done(chosen ? path : QString(), params.value_or(QVariantMap()));
-                                   });
+    ImageSaveAsPanel::shared().run(
+        m_windowController.window(), srcFilePath, defaultDir,
+        [done](bool chosen, const QString& path, const std::optional<QVariantMap>& params) {
+            if (done)
+                done(chosen ? path : QString(), params.value_or(QVariantMap()));
+        },
+        std::move(replaceWarning));
 }
 
 QString MainWndCropHost::lastSaveAsDir() const
@@ -120,22 +123,6 @@ kpv::Rect MainWndCropHost::favoriteBoxFrameInWindow() const
     if (box.isEmpty() || !m_imageView)
         return {};
     return m_imageView->convertRectToView(kpv::Rect(box.x(), box.y(), box.width(), box.height()), nullptr);
-}
-
-void MainWndCropHost::askBeforeReplacing(const QString& message, const QString& informative,
-                                         std::function<void(bool replace)> answer)
-{
-    // Cancel is the default answer and Esc gives it too: the file is only replaced on purpose.
-    const kpv::Bundle& bundle = kpv::Bundle::mainBundle();
-    auto* alert = new LMAlertSheet;
-    alert->beginAlertSheet(message, bundle.localizedString(QStringLiteral("IDS_Cancel")),
-                           bundle.localizedString(QStringLiteral("IDS_Replace")), QString(), m_windowController.window(),
-                           [alert, answer](std::int32_t code) {
-                               if (answer)
-                                   answer(code == 0);
-                               LMPerformSelectorWrapper().performWithBlock([alert] { delete alert; }, 0);
-                           },
-                           informative, kpv::AlertEscape::Dismiss);
 }
 
 MainConfig* MainWndCropHost::mainConfig() const { return m_windowController.appDelegate().mainConfig(); }

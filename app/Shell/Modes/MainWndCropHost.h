@@ -24,7 +24,8 @@ public:
     kpv::View* containerViewByShowMode(long showMode) override;
     void setShowMode(long showMode) override;
     kpv::View* popupParentView() override;
-    void runSaveAsPanel(const QString& srcFilePath, const QString& defaultDir, SavePanelDone done) override;
+    void runSaveAsPanel(const QString& srcFilePath, const QString& defaultDir, ReplaceWarning replaceWarning,
+                        SavePanelDone done) override;
     QString lastSaveAsDir() const override;
     void setLastSaveAsDir(const QString& dir) override;
     QString temporaryCropFolder() override;
@@ -36,8 +37,6 @@ public:
     bool isKeyWindowForView(kpv::View* view) const override;
     kpv::Rect favoriteBoxFrameInWindow() const override;
     void showAlert(const QString& message, const QString& informative, std::function<void()> done) override;
-    void askBeforeReplacing(const QString& message, const QString& informative,
-                            std::function<void(bool replace)> answer) override;
     MainConfig* mainConfig() const override;
 
 private:

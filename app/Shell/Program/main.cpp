@@ -30,8 +30,11 @@
 #include <malloc.h>
 
 namespace {
-// From Quit or a termination signal to the end of the process, at the most.
+// From Quit or a termination signal to the end of the process, at the most, once no photo is
+// being saved.
 constexpr double kQuitDeadlineSeconds = 1.8;
+// The longest a quit waits for photos being saved: a large picture as JPEG 2000 takes seconds.
+constexpr double kQuitSavingDeadlineSeconds = 60;
 } // namespace
 
 int main(int argc, char** argv)
@@ -116,11 +119,13 @@ int main(int argc, char** argv)
         kpv::quitHasBegun();
         delegate.applicationWillTerminate();
     });
-    // Log-out and Ctrl+C quit as the menu does: settings saved, temporary folder and socket gone.
+    // Log-out and Ctrl+C quit as the menu does: a photo being saved is written first, then the
+    // settings are saved and the temporary folder and socket go.
     kpv::quitOnTerminationSignals([] { QCoreApplication::quit(); });
-    // A quit is over within two seconds, whatever a worker is doing: the ordinary quit waits for
-    // the workers a second at most, and what is still running after that cannot hold the process.
-    kpv::endProcessWithinSecondsOfQuit(kQuitDeadlineSeconds);
+    // A quit is over within two seconds of the last save, whatever a worker is doing: the ordinary
+    // quit waits for the workers a second at most, and what is still running after that cannot
+    // hold the process.
+    kpv::endProcessWithinSecondsOfQuit(kQuitDeadlineSeconds, kQuitSavingDeadlineSeconds);
     int code = app.exec();
     if (code == CommandLine::kExitOk)
         code = argumentStatus;

@@ -582,8 +582,11 @@ void FilePanelDialog::askToReplace(const QString& path)
     box->setTextFormat(Qt::PlainText);
     box->setWindowTitle(windowTitle());
     box->setText(tr("\u201c%1\u201d already exists. Do you want to replace it?").arg(shownName(baseName(path))));
-    box->setInformativeText(tr("A file of that name is already in \u201c%1\u201d. Replacing it overwrites what it holds.")
-                                .arg(shownName(baseName(parentOf(path)))));
+    const QString warning = m_options.replaceWarning ? m_options.replaceWarning(path) : QString();
+    box->setInformativeText(
+        !warning.isEmpty() ? warning
+                           : tr("A file of that name is already in \u201c%1\u201d. Replacing it overwrites what it holds.")
+                                 .arg(shownName(baseName(parentOf(path)))));
     QPushButton* replace = box->addButton(tr("Replace"), QMessageBox::AcceptRole);
     QPushButton* cancel = box->addButton(tr("Cancel"), QMessageBox::RejectRole);
     box->setDefaultButton(cancel);

@@ -32,6 +32,9 @@ struct FilePanelOptions {
     QStringList types; // extensions without the dot; empty: every file
     QString typesName; // the filter's name for them; empty: image files
     QString folder, name, title, prompt, message;
+    // Save: what replacing the file at a path would cost beyond its contents, said in the question
+    // before replacing it; empty for the usual words.
+    std::function<QString(const QString& path)> replaceWarning;
 };
 
 class FilePanelDialog final : public QDialog {

@@ -87,6 +87,7 @@ FilePanelDialog* SavePanel::makeDialog(QWidget* parent)
     o.title = m_title;
     o.prompt = m_prompt;
     o.message = m_message;
+    o.replaceWarning = m_replaceWarning;
     auto* d = new FilePanelDialog(parent, std::move(o));
     m_dialog = d;
     if (!isOpenPanel())

@@ -1,12 +1,16 @@
 #include "foundation/TerminationSignals.h"
 
 #include <QCoreApplication>
+#include <QMetaObject>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <mutex>
 #include <thread>
+#include <vector>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -21,6 +25,34 @@ int g_pipe[2] = {-1, -1};
 int g_deadlinePipe[2] = {-1, -1};
 std::function<void()> g_quit;
 QSocketNotifier* g_notifier = nullptr;
+
+// Work a quit waits for, and the blocks waiting for it to end (run on the main thread).
+std::atomic<int> g_work{0};
+std::mutex g_waitingMutex;
+std::vector<std::function<void()>> g_waiting;
+
+// Files being put in place; kEnding once the process is about to end.
+constexpr unsigned kEnding = 1u << 31;
+std::atomic<unsigned> g_placing{0};
+
+void runOnMainThread(std::function<void()> block)
+{
+    if (QCoreApplication* app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(app, std::move(block), Qt::QueuedConnection);
+}
+
+// Runs `block` on the main thread once no work is held.
+void whenNoWorkIsHeld(std::function<void()> block)
+{
+    {
+        std::lock_guard lock(g_waitingMutex);
+        if (g_work.load() > 0) {
+            g_waiting.push_back(std::move(block));
+            return;
+        }
+    }
+    block();
+}
 
 extern "C" void onTerminationSignal(int signal)
 {
@@ -48,8 +80,11 @@ bool quitOnTerminationSignals(std::function<void()> quit)
         char buffer[64];
         while (::read(g_pipe[0], buffer, sizeof buffer) > 0) {
         }
-        if (g_quit)
-            g_quit();
+        // A save still at work is let finish first, its file written, as Quit from the menu does.
+        whenNoWorkIsHeld([] {
+            if (g_quit)
+                g_quit();
+        });
     });
     struct sigaction action {};
     action.sa_handler = onTerminationSignal;
@@ -61,7 +96,44 @@ bool quitOnTerminationSignals(std::function<void()> quit)
     return ok;
 }
 
-bool endProcessWithinSecondsOfQuit(double seconds)
+QuitWaitsFor::QuitWaitsFor()
+{
+    std::lock_guard lock(g_waitingMutex);
+    ++g_work;
+}
+
+QuitWaitsFor::~QuitWaitsFor() { release(); }
+
+void QuitWaitsFor::release()
+{
+    if (!m_held.exchange(false))
+        return;
+    std::vector<std::function<void()>> waiting;
+    {
+        std::lock_guard lock(g_waitingMutex);
+        if (--g_work > 0)
+            return;
+        waiting.swap(g_waiting);
+    }
+    for (auto& block : waiting)
+        runOnMainThread(std::move(block));
+}
+
+int workQuitWaitsFor() { return g_work.load(); }
+
+bool beginPuttingFileInPlace()
+{
+    unsigned now = g_placing.load();
+    do {
+        if (now & kEnding)
+            return false;
+    } while (!g_placing.compare_exchange_weak(now, now + 1));
+    return true;
+}
+
+void endPuttingFileInPlace() { --g_placing; }
+
+bool endProcessWithinSecondsOfQuit(double seconds, double savingSeconds)
 {
     if (g_deadlinePipe[0] >= 0)
         return true;
@@ -71,7 +143,7 @@ bool endProcessWithinSecondsOfQuit(double seconds)
     }
     const int readEnd = g_deadlinePipe[0];
     // Waits, without a cost until then, for the first quit; then gives the ordinary quit its time.
-    std::thread([readEnd, seconds] {
+    std::thread([readEnd, seconds, savingSeconds] {
         char cause = 0;
         ssize_t n;
         do {
@@ -79,7 +151,27 @@ bool endProcessWithinSecondsOfQuit(double seconds)
         } while (n < 0 && errno == EINTR);
         if (n != 1)
             return;
-        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        using Clock = std::chrono::steady_clock;
+        const auto grace = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+        const auto begun = Clock::now();
+        const auto latest =
+            begun + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(std::max(seconds, savingSeconds)));
+        auto end = begun + grace;
+        for (;;) {
+            const auto now = Clock::now();
+            // A save at work is let finish; the ordinary quit has its time after it.
+            if (g_work.load() > 0)
+                end = std::max(end, now + grace);
+            if (now >= end || now >= latest)
+                break;
+            std::this_thread::sleep_for(std::min<Clock::duration>(end - now, std::chrono::milliseconds(50)));
+        }
+        // Nothing more is put in place, and a file being put in place is renamed or removed first,
+        // so no temporary file stays behind (a write blocked for good is not waited for).
+        g_placing.fetch_or(kEnding);
+        const auto placingLimit = Clock::now() + std::chrono::seconds(10);
+        while ((g_placing.load() & ~kEnding) != 0 && Clock::now() < placingLimit)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         std::_Exit(cause == 0 ? 0 : 128 + int(cause));
     }).detach();
     return true;

@@ -1,5 +1,6 @@
 #pragma once
-// Encoders of the writer: each turns an 8-bit RGBA image (straight alpha) into file bytes.
+// Encoders of the writer: each turns an 8-bit RGBA image (straight alpha) into file bytes; PNG and
+// TIFF also take a 16-bit one (RGBA64, straight alpha) and keep its 16 bits per channel.
 
 #include <QByteArray>
 #include <QImage>

@@ -5,11 +5,15 @@
 #include "Metadata.h"
 #include "MPngChunks.h"
 #include "foundation/FileReplace.h"
+#include "foundation/TerminationSignals.h"
 #include "imageio/ContentTypes.h"
 #include "imageio/ImageProperties.h"
+#include "imageio/ImageLimits.h"
 #include "imageio/ImageSource.h"
 
+#include <QBuffer>
 #include <QFile>
+#include <QImageReader>
 #include <QFileInfo>
 
 #include <exiv2/exiv2.hpp>
@@ -65,8 +69,30 @@ EncodeOptions optionsFrom(const QVariantMap& p, const QImage& image)
 
 // Whether every pixel of an RGBA8888 picture has equal red, green and blue (with `bilevel`:
 // and is black or white, and opaque).
+bool isSixteenBitsPerChannel(const QImage& image)
+{
+    switch (image.format()) {
+    case QImage::Format_RGBA64:
+    case QImage::Format_RGBX64:
+    case QImage::Format_RGBA64_Premultiplied:
+    case QImage::Format_Grayscale16:
+        return true;
+    default:
+        return false;
+    }
+}
+
 bool allGrey(const QImage& rgba, bool bilevel = false)
 {
+    if (rgba.format() == QImage::Format_RGBA64) {
+        for (int y = 0; y < rgba.height(); ++y) {
+            const auto* row = reinterpret_cast<const quint16*>(rgba.constScanLine(y));
+            for (int x = 0; x < rgba.width(); ++x, row += 4)
+                if (row[0] != row[1] || row[1] != row[2])
+                    return false;
+        }
+        return !bilevel;
+    }
     for (int y = 0; y < rgba.height(); ++y) {
         const uchar* row = rgba.constScanLine(y);
         for (int x = 0; x < rgba.width(); ++x, row += 4) {
@@ -428,7 +454,16 @@ bool replaceFileSafely(const QString& path, const QByteArray& bytes, const Image
             return false;
         };
     }
-    return replaceFileContents(path, bytes, replace, error);
+    // The process never ends between the temporary file and its rename: a replacement begun is
+    // finished first, and none begins once the process is ending.
+    if (!beginPuttingFileInPlace()) {
+        if (error)
+            *error = QStringLiteral("the program is ending: \u201c%1\u201d was not written").arg(QFileInfo(path).fileName());
+        return false;
+    }
+    const bool written = replaceFileContents(path, bytes, replace, error);
+    endPuttingFileInPlace();
+    return written;
 }
 
 }  // namespace imageio_detail
@@ -531,6 +566,15 @@ QString ImageDestination::changedOnDiskError(const QString& path)
 
 bool ImageDestination::hasTransparency(const QImage& rgba)
 {
+    if (rgba.format() == QImage::Format_RGBA64 || rgba.format() == QImage::Format_RGBA64_Premultiplied) {
+        for (int y = 0; y < rgba.height(); ++y) {
+            const auto* row = reinterpret_cast<const quint16*>(rgba.constScanLine(y));
+            for (int x = 0; x < rgba.width(); ++x)
+                if (row[4 * x + 3] != 0xFFFF)
+                    return true;
+        }
+        return false;
+    }
     for (int y = 0; y < rgba.height(); ++y) {
         const uchar* row = rgba.constScanLine(y);
         for (int x = 0; x < rgba.width(); ++x)
@@ -540,21 +584,22 @@ bool ImageDestination::hasTransparency(const QImage& rgba)
     return false;
 }
 
-QStringList ImageDestination::contentLostByRewriting(const QString& path, Rewrite how)
+QStringList ImageDestination::contentLostByRewriting(const QString& path, Rewrite how, bool keepsSixteenBits)
 {
     QByteArray data;
     if (!readRegularFile(path, qint64(1) << 30, &data))
         return {};
-    return contentLostByRewritingData(data, how);
+    return contentLostByRewritingData(data, how, keepsSixteenBits);
 }
 
-QStringList ImageDestination::contentLostByRewritingData(const QByteArray& data, Rewrite how)
+QStringList ImageDestination::contentLostByRewritingData(const QByteArray& data, Rewrite how, bool keepsSixteenBits)
 {
     QStringList lost;
+    const int keptBits = keepsSixteenBits ? 16 : 8;
     if (endsEarly(data))
         lost << QStringLiteral("the part of the picture that could not be read");
     if (data.startsWith("\x89PNG\r\n\x1A\n")) {
-        if (data.size() > 24 && uchar(data.at(24)) == 16)
+        if (data.size() > 24 && uchar(data.at(24)) > keptBits)
             lost << QStringLiteral("16 bits per channel");
         if (pngIsAnimated(data))
             lost << QStringLiteral("the animation");
@@ -564,13 +609,92 @@ QStringList ImageDestination::contentLostByRewritingData(const QByteArray& data,
             // The writer keeps the picture shown, the first page: every other page would go.
             if (pages > 1)
                 lost << QStringLiteral("%1 of its %2 pages").arg(pages - 1).arg(pages);
-            if (bits > 8)
+            if (bits > keptBits)
                 lost << QStringLiteral("%1 bits per channel").arg(bits);
         }
     }
     if (cmykWouldBecomeRgb(data, how))
         lost << QStringLiteral("its CMYK colours (they would be written as RGB)");
     return lost;
+}
+
+bool ImageDestination::typeKeepsSixteenBits(const QString& type)
+{
+    return type == ContentTypes::kPng || type == ContentTypes::kTiff;
+}
+
+namespace {
+
+// Whether the file's bytes hold one picture with 16 bits in every sample (grey or RGB, with or
+// without alpha) that can be read at that depth, by its header; its size in *width and *height. A
+// palette, an animation, more pages or inks are not kept this way.
+bool sixteenBitPictureHeader(const QByteArray& data, quint32* width, quint32* height)
+{
+    if (data.startsWith("\x89PNG\r\n\x1A\n")) {
+        if (data.size() < 33 || data.mid(12, 4) != "IHDR" || uchar(data.at(24)) != 16 || uchar(data.at(25)) == 3 ||
+            pngIsAnimated(data))
+            return false;
+        const auto* h = reinterpret_cast<const uchar*>(data.constData()) + 16;
+        *width = quint32(h[0]) << 24 | quint32(h[1]) << 16 | quint32(h[2]) << 8 | h[3];
+        *height = quint32(h[4]) << 24 | quint32(h[5]) << 16 | quint32(h[6]) << 8 | h[7];
+        return true;
+    }
+    if (!data.startsWith("II*") && !data.startsWith("MM"))
+        return false;
+    int pages = 0, bits = 0;
+    if (!QImageReader::supportedImageFormats().contains("tiff") || !imageio_detail::tiffPages(data, &pages, &bits) ||
+        pages != 1 || bits != 16 || cmykWouldBecomeRgb(data, ImageDestination::Rewrite::NewPicture))
+        return false;
+    QByteArray copy = data;
+    QBuffer buffer(&copy);
+    QImageReader probe(&buffer, "tiff");
+    const QSize size = probe.size();
+    if (size.width() <= 0 || size.height() <= 0)
+        return false;
+    *width = quint32(size.width());
+    *height = quint32(size.height());
+    return true;
+}
+
+}  // namespace
+
+bool ImageDestination::keepsSixteenBitsOnRewrite(const QString& path)
+{
+    QByteArray data;
+    quint32 width = 0, height = 0;
+    return readRegularFile(path, qint64(1) << 30, &data) && sixteenBitPictureHeader(data, &width, &height);
+}
+
+QImage ImageDestination::readSixteenBitPicture(const QString& path, QString* error)
+{
+    auto fail = [&](const QString& why) {
+        if (error)
+            *error = QStringLiteral("its 16 bits per channel could not be read: %1").arg(why);
+        return QImage();
+    };
+    QByteArray data;
+    QString why;
+    if (!readRegularFile(path, qint64(1) << 30, &data, &why))
+        return fail(why);
+    quint32 width = 0, height = 0;
+    if (!sixteenBitPictureHeader(data, &width, &height))
+        return fail(QStringLiteral("the file no longer holds such a picture"));
+    // Eight bytes a pixel, checked against the caps before anything is allocated.
+    if (!ImageLimits::frameAllowed(width, height) || std::uint64_t(width) * height * 8 > ImageLimits::kMaxDecodedBytes)
+        return fail(QStringLiteral("the picture is too large"));
+    QBuffer buffer(&data);
+    QImageReader reader(&buffer, data.startsWith("\x89PNG") ? "png" : "tiff");
+    reader.setAutoTransform(false);
+    reader.setAllocationLimit(int((std::uint64_t(width) * height * 8 >> 20) + 16));
+    QImage image = reader.read();
+    if (image.isNull())
+        return fail(reader.errorString());
+    if (!isSixteenBitsPerChannel(image) || image.size() != QSize(int(width), int(height)))
+        return fail(QStringLiteral("the picture was read with fewer bits"));
+    image = image.convertToFormat(QImage::Format_RGBA64);
+    if (image.isNull())
+        return fail(QStringLiteral("out of memory"));
+    return image;
 }
 
 QString ImageDestination::typeForPath(const QString& path)
@@ -603,8 +727,10 @@ bool ImageDestination::writeImage(const QImage& image, const QString& path, cons
             *error = QStringLiteral("no image to write");
         return false;
     }
-    // Straight alpha, one byte a channel: what every encoder below expects.
-    const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888);
+    // Straight alpha, one byte a channel: what every encoder below expects. A picture of 16 bits
+    // a channel keeps them where the format holds them (PNG, TIFF).
+    const bool deep = (type == ContentTypes::kPng || type == ContentTypes::kTiff) && isSixteenBitsPerChannel(image);
+    const QImage rgba = image.convertToFormat(deep ? QImage::Format_RGBA64 : QImage::Format_RGBA8888);
     if (rgba.isNull()) {
         if (error)
             *error = QStringLiteral("out of memory");

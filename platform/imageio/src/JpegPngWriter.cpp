@@ -2,6 +2,8 @@
 
 #include "Encoders.h"
 
+#include <QSysInfo>
+
 #include <algorithm>
 #include <csetjmp>
 #include <cstdlib>
@@ -149,8 +151,9 @@ bool runPng(PngJob* job, const QImage& rgba, const EncodeOptions& o, QByteArray*
 {
     // A palette picture stays one while its colours fit a palette; more colours are written
     // whole rather than reduced.
-    const bool indexed = o.indexed && buildPalette(job, rgba, o.hasAlpha);
-    int depth = 8;
+    const bool deep = rgba.format() == QImage::Format_RGBA64;
+    const bool indexed = !deep && o.indexed && buildPalette(job, rgba, o.hasAlpha);
+    int depth = deep ? 16 : 8;
     if (indexed) {
         const size_t colours = job->palette.size();
         const int needed = colours <= 2 ? 1 : colours <= 4 ? 2 : colours <= 16 ? 4 : 8;
@@ -168,7 +171,7 @@ bool runPng(PngJob* job, const QImage& rgba, const EncodeOptions& o, QByteArray*
     const int colorType = indexed ? PNG_COLOR_TYPE_PALETTE
                           : o.grey ? (o.hasAlpha ? PNG_COLOR_TYPE_GRAY_ALPHA : PNG_COLOR_TYPE_GRAY)
                                    : (o.hasAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB);
-    if (o.bilevel && !indexed && !o.hasAlpha)
+    if (o.bilevel && !indexed && !o.hasAlpha && !deep)
         depth = 1;
     png_set_IHDR(job->png, job->info, png_uint_32(rgba.width()), png_uint_32(rgba.height()), depth, colorType,
                  o.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
@@ -191,7 +194,9 @@ bool runPng(PngJob* job, const QImage& rgba, const EncodeOptions& o, QByteArray*
     if (depth < 8)
         png_set_packing(job->png);  // one index or level a byte in, packed into the row by the library
     if (!o.hasAlpha && !o.grey && !indexed)
-        png_set_filler(job->png, 0, PNG_FILLER_AFTER);  // drop the fourth byte of each pixel
+        png_set_filler(job->png, 0, PNG_FILLER_AFTER);  // drop the fourth sample of each pixel
+    if (deep && QSysInfo::ByteOrder == QSysInfo::LittleEndian)
+        png_set_swap(job->png);  // samples in memory low byte first; the file stores them high first
     // An interlaced file takes every row once for each of its seven passes.
     const int passes = png_set_interlace_handling(job->png);
     for (int pass = 0; pass < passes; ++pass) {
@@ -201,6 +206,17 @@ bool runPng(PngJob* job, const QImage& rgba, const EncodeOptions& o, QByteArray*
                 job->row.resize(size_t(rgba.width()));
                 for (size_t x = 0; x < size_t(rgba.width()); ++x)
                     job->row[x] = job->paletteIndex.at(pixelKey(src + 4 * x, o.hasAlpha));
+                png_write_row(job->png, job->row.data());
+            } else if (deep && o.grey) {
+                const auto* wide = reinterpret_cast<const quint16*>(src);
+                const size_t step = o.hasAlpha ? 2 : 1;
+                job->row.resize(size_t(rgba.width()) * step * 2);
+                auto* to = reinterpret_cast<quint16*>(job->row.data());
+                for (size_t x = 0; x < size_t(rgba.width()); ++x) {
+                    to[x * step] = wide[4 * x];
+                    if (o.hasAlpha)
+                        to[x * step + 1] = wide[4 * x + 3];
+                }
                 png_write_row(job->png, job->row.data());
             } else if (o.grey) {
                 // Grey rows take the red sample of each pixel (and its alpha).

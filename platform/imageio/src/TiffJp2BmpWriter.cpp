@@ -128,8 +128,11 @@ bool encodeTiff(const QImage& rgba, const EncodeOptions& o, QByteArray* out, QSt
     default:
         break;
     }
+    const bool deep = rgba.format() == QImage::Format_RGBA64;
     if (compression == COMPRESSION_JPEG && o.bilevel)
         compression = COMPRESSION_CCITTFAX4;  // JPEG holds no single bits
+    if (compression == COMPRESSION_JPEG && deep)
+        compression = COMPRESSION_ADOBE_DEFLATE;  // nor 16 bits a sample: kept whole instead
     if (!TIFFIsCODECConfigured(uint16_t(compression)))  // still lossless and compact
         compression = TIFFIsCODECConfigured(COMPRESSION_ADOBE_DEFLATE) ? COMPRESSION_ADOBE_DEFLATE : COMPRESSION_NONE;
     // Colour in JPEG is coded as luma and chroma, the chroma at half the resolution each way, as
@@ -139,7 +142,7 @@ bool encodeTiff(const QImage& rgba, const EncodeOptions& o, QByteArray* out, QSt
     const uint16_t samples = colours + (o.hasAlpha ? 1 : 0);
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(rgba.width()));
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(rgba.height()));
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, o.bilevel ? 1 : 8);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, deep ? 16 : o.bilevel ? 1 : 8);
     TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, o.grey ? PHOTOMETRIC_MINISBLACK : ycbcr ? PHOTOMETRIC_YCBCR : PHOTOMETRIC_RGB);
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
@@ -161,11 +164,22 @@ bool encodeTiff(const QImage& rgba, const EncodeOptions& o, QByteArray* out, QSt
         TIFFSetField(tif, TIFFTAG_YRESOLUTION, float(o.dpiY));
         TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
     }
-    std::vector<uchar> row(o.bilevel ? (size_t(rgba.width()) + 7) / 8 : size_t(rgba.width()) * samples);
+    // libtiff takes the samples in the machine's order and stores them in the file's.
+    std::vector<uchar> row(deep         ? size_t(rgba.width()) * samples * 2
+                           : o.bilevel ? (size_t(rgba.width()) + 7) / 8
+                                       : size_t(rgba.width()) * samples);
     bool ok = true;
     for (int y = 0; ok && y < rgba.height(); ++y) {
         const uchar* src = rgba.constScanLine(y);
-        if (o.bilevel) {
+        if (deep) {
+            const auto* wide = reinterpret_cast<const quint16*>(src);
+            auto* to = reinterpret_cast<quint16*>(row.data());
+            for (size_t x = 0; x < size_t(rgba.width()); ++x) {
+                std::memcpy(&to[x * samples], wide + x * 4, colours * 2);
+                if (o.hasAlpha)
+                    to[x * samples + colours] = wide[x * 4 + 3];
+            }
+        } else if (o.bilevel) {
             // Eight pixels a byte, the first in the high bit; 1 is white (TIFF 6.0 section 3).
             std::fill(row.begin(), row.end(), uchar(0));
             for (size_t x = 0; x < size_t(rgba.width()); ++x)

@@ -5,6 +5,7 @@
 #include "Edit/CropViewController.h"
 #include "Edit/CropPreviewView.h"
 #include "edit_test_support.h"
+#include "../../support/ReferencePng.h"
 
 #include "Kit/LMAreaTrackView.h"
 #include "Kit/LMButton.h"
@@ -41,6 +42,7 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+#include <tiffio.h>
 #include <turbojpeg.h>
 
 namespace {
@@ -55,10 +57,20 @@ public:
     kpv::View *popupParentView() override { return &container; }
     kpv::View *containerViewByShowMode(long) override { return &container; }
     void setShowMode(long mode) override { showModes.push_back(mode); }
-    void runSaveAsPanel(const QString &src, const QString &dir, SavePanelDone done) override
+    // The panel's own question before a file is replaced: recorded when it names a loss.
+    void runSaveAsPanel(const QString &src, const QString &dir, ReplaceWarning warning, SavePanelDone done) override
     {
         panelSource = src;
         panelDir = dir;
+        const QString loss = warning && QFileInfo::exists(panelAnswer) ? warning(panelAnswer) : QString();
+        if (!loss.isEmpty()) {
+            questions.push_back(panelAnswer);
+            questionReasons.push_back(loss);
+            if (!replaceAnswer) {
+                done(QString(), QVariantMap());
+                return;
+            }
+        }
         done(panelAnswer, QVariantMap());
     }
     QString lastSaveAsDir() const override { return lastDir; }
@@ -78,12 +90,6 @@ public:
         alertReasons.push_back(informative);
         if (done)
             done();
-    }
-    void askBeforeReplacing(const QString &message, const QString &informative, std::function<void(bool)> answer) override
-    {
-        questions.push_back(message);
-        questionReasons.push_back(informative);
-        answer(replaceAnswer);
     }
 
     LMNavFileInfoPtr record;
@@ -529,26 +535,113 @@ TEST_F(CropView, SaveAsLeavesAFileThatAppearedOrChangedMeanwhile)
     EXPECT_EQ(host.savedPaths.size(), 1u);
 }
 
-// The crop is one 8-bit picture: Save As over a file holding more (here the photo itself, 16 bits
-// a channel) asks first and says what would go. Cancel or Esc leaves the file as it was and the
-// crop in the mode; Replace writes it. A file that would lose nothing is not asked about again.
-TEST_F(CropView, SaveAsOverAFileThatWouldLoseContentAsksFirst)
+// A photo of 16 bits per channel cropped and saved as PNG over itself keeps them: no question,
+// the crop's samples are the photo's own, as a reference decoder reads both files.
+TEST_F(CropView, SaveAsOfASixteenBitPhotoKeepsSixteenBits)
 {
     const QString deep = dir.filePath("deep.png");
     QImage picture(QSize(40, 20), QImage::Format_RGBA64);
-    picture.fill(QColor(40, 90, 200));
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 40; ++x)
+            picture.setPixelColor(x, y, QColor::fromRgba64(quint16(x * 1601 + 3), quint16(y * 3001 + 5),
+                                                           quint16(x * 37 + y * 4099 + 7), 0xffff));
     ASSERT_TRUE(picture.save(deep, "PNG"));
+    QSize sourceSize;
+    const auto source = kpv::test::referencePngSamples(deep, &sourceSize);
+    ASSERT_EQ(sourceSize, QSize(40, 20));
     ASSERT_NO_FATAL_FAILURE(openWritten(deep));
     enter();
-    const QByteArray before = fileChecksum(deep);
     host.panelAnswer = deep;
+    controller.doSaveAs();
+    ASSERT_NO_FATAL_FAILURE(waitForSave());
+    EXPECT_TRUE(host.questions.empty()) << "a question about losing what is kept";
+    EXPECT_TRUE(host.alerts.empty());
+    QSize cropSize;
+    int bits = 0;
+    const auto crop = kpv::test::referencePngSamples(deep, &cropSize, &bits);
+    EXPECT_EQ(bits, 16) << "the crop was written with fewer bits";
+    ASSERT_EQ(cropSize, QSize(20, 10));
+    // Where the crop lies in the photo: its first sample is found there once, the rest must follow.
+    int left = -1, top = -1;
+    for (int y = 0; y < 20 && left < 0; ++y)
+        for (int x = 0; x < 40 && left < 0; ++x)
+            if (source[size_t(y * 40 + x)] == crop[0])
+                left = x, top = y;
+    ASSERT_GE(left, 0) << "the crop's samples are not the photo's";
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 20; ++x)
+            ASSERT_EQ(crop[size_t(y * 20 + x)], source[size_t((top + y) * 40 + left + x)]) << x << "," << y;
+
+    // Cropped again into a new TIFF, read back by libtiff: 16 bits a sample, the same samples.
+    ASSERT_NO_FATAL_FAILURE(openWritten(deep));
+    enter();
+    host.panelAnswer = dir.filePath("deep.tif");
+    controller.doSaveAs();
+    ASSERT_NO_FATAL_FAILURE(waitForSave());
+    EXPECT_TRUE(host.alerts.empty());
+    TIFF *tif = TIFFOpen(QFile::encodeName(host.panelAnswer).constData(), "r");
+    ASSERT_NE(tif, nullptr);
+    uint32_t width = 0, height = 0;
+    uint16_t bits16 = 0, samples = 0;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits16);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    EXPECT_EQ(bits16, 16);
+    std::vector<std::vector<quint16>> rows(height, std::vector<quint16>(size_t(TIFFScanlineSize(tif)) / 2 + 1));
+    for (uint32_t y = 0; y < height; ++y)
+        TIFFReadScanline(tif, rows[y].data(), y, 0);
+    TIFFClose(tif);
+    ASSERT_EQ(QSize(int(width), int(height)), QSize(10, 5));
+    ASSERT_EQ(bits16, 16);
+    ASSERT_GE(samples, 3); // the photo's alpha channel stays
+    const int step = samples;
+    left = -1;
+    for (int y = 0; y < 10 && left < 0; ++y)
+        for (int x = 0; x < 20 && left < 0; ++x)
+            if (std::equal(rows[0].begin(), rows[0].begin() + step, crop[size_t(y * 20 + x)].begin()))
+                left = x, top = y;
+    ASSERT_GE(left, 0) << "the TIFF's samples are not the photo's";
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 10; ++x)
+            ASSERT_TRUE(std::equal(rows[size_t(y)].begin() + x * step, rows[size_t(y)].begin() + x * step + step,
+                                   crop[size_t((top + y) * 20 + left + x)].begin()))
+                << x << "," << y;
+}
+
+// The crop is one picture: Save As over a file holding more (here three pages) asks first and
+// says what would go. Cancel or Esc leaves the file as it was and the crop in the mode; Replace
+// writes it. A file that would lose nothing is not asked about again.
+TEST_F(CropView, SaveAsOverAFileThatWouldLoseContentAsksFirst)
+{
+    ASSERT_NO_FATAL_FAILURE(openFile("photo.png", QSize(40, 20)));
+    const QString pages = dir.filePath("pages.tif");
+    {
+        TIFF *tif = TIFFOpen(QFile::encodeName(pages).constData(), "w");
+        ASSERT_NE(tif, nullptr);
+        for (int page = 0; page < 3; ++page) {
+            TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 3u);
+            TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 2u);
+            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+            TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+            unsigned char row[3] = {10, 20, 30};
+            TIFFWriteScanline(tif, row, 0, 0);
+            TIFFWriteScanline(tif, row, 1, 0);
+            TIFFWriteDirectory(tif);
+        }
+        TIFFClose(tif);
+    }
+    enter();
+    const QByteArray before = fileChecksum(pages);
+    host.panelAnswer = pages;
     host.replaceAnswer = false;
     controller.doSaveAs();
     EXPECT_FALSE(controller.inSaving());
     ASSERT_EQ(host.questions.size(), 1u);
-    EXPECT_TRUE(host.questions[0].contains("deep.png")) << host.questions[0].toStdString();
-    EXPECT_TRUE(host.questionReasons[0].contains("16 bits per channel")) << host.questionReasons[0].toStdString();
-    EXPECT_EQ(fileChecksum(deep), before);
+    EXPECT_TRUE(host.questions[0].contains("pages.tif")) << host.questions[0].toStdString();
+    EXPECT_TRUE(host.questionReasons[0].contains("2 of its 3 pages")) << host.questionReasons[0].toStdString();
+    EXPECT_EQ(fileChecksum(pages), before);
     EXPECT_TRUE(host.alerts.empty());
     EXPECT_TRUE(host.savedPaths.empty());
     EXPECT_TRUE(host.showModes.empty());
@@ -558,18 +651,18 @@ TEST_F(CropView, SaveAsOverAFileThatWouldLoseContentAsksFirst)
     controller.doSaveAs();
     ASSERT_NO_FATAL_FAILURE(waitForSave());
     EXPECT_EQ(host.questions.size(), 2u);
-    EXPECT_EQ(storedImageSize(deep), QSize(20, 10));
+    EXPECT_EQ(storedImageSize(pages), QSize(20, 10));
     EXPECT_EQ(host.savedPaths.size(), 1u);
     ASSERT_FALSE(host.showModes.empty());
     EXPECT_EQ(host.showModes.back(), 4);
 
-    // The 8-bit file it is now loses nothing to the next crop: only the panel's question stands.
-    ASSERT_NO_FATAL_FAILURE(openWritten(deep));
+    // The one page it is now loses nothing to the next crop: only the panel's question stands.
+    ASSERT_NO_FATAL_FAILURE(openWritten(pages));
     enter();
     controller.doSaveAs();
     ASSERT_NO_FATAL_FAILURE(waitForSave());
     EXPECT_EQ(host.questions.size(), 2u);
-    EXPECT_EQ(storedImageSize(deep), QSize(10, 5));
+    EXPECT_EQ(storedImageSize(pages), QSize(10, 5));
 
     // A CMYK JPEG whose edges are whole blocks keeps its inks when turned, but a crop is coded
     // anew from RGB: that is asked about too.

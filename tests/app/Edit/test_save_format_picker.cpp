@@ -145,7 +145,7 @@ TEST(SaveAsPanel, AnsweredPanelsAndTheReplaceQuestion)
     chosen = true;
     int asked = 0;
     bool replace = false;
-    panel.setReplaceQuestion([&](const QString &p, kpv::Window *, std::function<void(bool)> answer) {
+    panel.setReplaceQuestion([&](const QString &p, const QString &, kpv::Window *, std::function<void(bool)> answer) {
         ++asked;
         EXPECT_EQ(p, dir.filePath("shot.png"));
         answer(replace);

@@ -25,15 +25,21 @@
 #include "foundation/Bundle.h"
 #include "foundation/Clock.h"
 #include "foundation/RunLoop.h"
+#include "foundation/TerminationSignals.h"
 #include "foundation/UserDefaults.h"
 #include "imageio/ImageSource.h"
 #include "ProgramTestSetup.h"
 
 #include "../../support/FaultInjection.h"
+#include "../../support/ReferencePng.h"
 
 #include <QApplication>
+#include <QBuffer>
+#include <QLineEdit>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -42,6 +48,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <csignal>
 #include <mutex>
 #include <thread>
 
@@ -126,18 +133,30 @@ struct Case {
     bool saved; // what the program must report and do
 };
 
-// The program on p0.png, p1.png and other.png, showing p0. With `deep`, p0 has 16 bits per
-// channel, which the viewer cannot write back: a turn of it is never written into the file.
+// The program on p0.png, p1.png and other.png, showing p0. With `cutShort`, p0 ends before its
+// end chunk, which the viewer cannot write back: a turn of it is never written into the file. With
+// `deep`, p0 has 16 bits per channel, none of its samples one that 8 bits could hold.
 class ProgramOnPhotos : public ProgramTest {
 protected:
-    void start(bool deep)
+    void start(bool cutShort, bool deep = false)
     {
         ASSERT_NO_FATAL_FAILURE(ProgramTest::SetUp());
         QImage wide(QSize(400, 200), QImage::Format_RGB32);
         for (int y = 0; y < 200; ++y)
             for (int x = 0; x < 400; ++x)
                 wide.setPixel(x, y, qRgb(x % 256, y, (x * y) % 256));
-        ASSERT_TRUE((deep ? wide.convertToFormat(QImage::Format_RGBX64) : wide).save(path("p0.png")));
+        if (deep) {
+            QImage samples(QSize(400, 200), QImage::Format_RGBX64);
+            for (int y = 0; y < 200; ++y)
+                for (int x = 0; x < 400; ++x)
+                    samples.setPixelColor(x, y, QColor::fromRgba64(quint16(x * 163 + 1), quint16(y * 327 + 2),
+                                                                   quint16((x * y) % 65000 + 1), 0xffff));
+            ASSERT_TRUE(samples.save(path("p0.png")));
+        } else {
+            ASSERT_TRUE(wide.save(path("p0.png")));
+        }
+        if (cutShort)
+            ASSERT_TRUE(QFile::resize(path("p0.png"), QFileInfo(path("p0.png")).size() - 12));
         QImage other(QSize(8, 8), QImage::Format_RGB32);
         other.fill(Qt::red);
         ASSERT_TRUE(other.save(path("p1.png")));
@@ -337,7 +356,7 @@ protected:
 // "Save As"; "Continue" steps on. No answer writes to the photo or leaves a file behind.
 TEST_F(TurnQuestion, EscKeepsTheTurnReturnSavesAsContinueStepsOn)
 {
-    const QByteArray deepBefore = kpv::test::checksum(path("p0.png"));
+    const QByteArray cutBefore = kpv::test::checksum(path("p0.png"));
     const QStringList namesBefore = kpv::test::entriesOf(folder);
     int panels = 0;
     ImageSaveAsPanel::shared().setPanelFactory([&panels] {
@@ -371,7 +390,7 @@ TEST_F(TurnQuestion, EscKeepsTheTurnReturnSavesAsContinueStepsOn)
     settle(1.0);
     EXPECT_EQ(viewer->controller().curFilePath().path(), path("p1.png")) << "Continue did not step on";
 
-    EXPECT_EQ(kpv::test::checksum(path("p0.png")), deepBefore);
+    EXPECT_EQ(kpv::test::checksum(path("p0.png")), cutBefore);
     EXPECT_EQ(kpv::test::entriesOf(folder), namesBefore);
 }
 
@@ -428,6 +447,157 @@ TEST_F(LeaveWhileSaving, ClosingTheWindowDuringASaveThatIsCancelledKeepsTheViewe
     EXPECT_TRUE(controller->window()->isVisible());
     EXPECT_EQ(quits, 0);
     EXPECT_EQ(kpv::test::entriesOf(folder), namesBefore);
+}
+
+} // namespace
+
+namespace {
+
+// The session ends (log-out's SIGTERM, Ctrl+C, a closed terminal) while a photo is being saved,
+// from the viewer's Save As or from crop's: the program's quit waits for the file to be written,
+// as Quit from the menu does, and then goes, leaving nothing half written beside it.
+class SignalWhileSaving : public ProgramOnPhotos, public ::testing::WithParamInterface<Flow> {
+protected:
+    void SetUp() override
+    {
+        start(false);
+        ImageSaveAsPanel::shared().setPanelFactory(
+            [this] { return std::make_unique<AnsweringSavePanel>(path("saved.png")); });
+        // What the program does on such a signal.
+        ASSERT_TRUE(kpv::quitOnTerminationSignals([this] { ++quits; }));
+    }
+    void TearDown() override
+    {
+        kpv::quitOnTerminationSignals([] {});
+        ProgramOnPhotos::TearDown();
+    }
+    int quits = 0;
+};
+
+TEST_P(SignalWhileSaving, TheQuitWaitsForTheFileToBeWritten)
+{
+    const QByteArray originalBefore = kpv::test::checksum(path("p0.png"));
+    QStringList namesAfter = kpv::test::entriesOf(folder);
+    namesAfter << QStringLiteral("saved.png");
+    namesAfter.sort();
+    if (GetParam() == Flow::CropSaveAs) {
+        controller->performMenuAction(9);
+        settle(1.0);
+        ASSERT_EQ(controller->showMode(), MainShowModeCrop);
+    }
+    {
+        StepGate gate(LMSaveStages::Preparing, path("saved.png"));
+        controller->performMenuAction(4); // Save As
+        ASSERT_TRUE(waitUntilHeld(gate));
+        std::raise(SIGTERM);
+        settle(0.5);
+        EXPECT_EQ(quits, 0) << "the program quit with the photo not yet written";
+        gate.release();
+        waitForSaves();
+    }
+    EXPECT_EQ(quits, 1) << "the signal's quit was forgotten";
+    EXPECT_EQ(storedSize(path("saved.png")), GetParam() == Flow::CropSaveAs ? QSize(200, 100) : QSize(400, 200));
+    EXPECT_EQ(kpv::test::checksum(path("p0.png")), originalBefore);
+    QStringList names = kpv::test::entriesOf(folder);
+    names.sort();
+    EXPECT_EQ(names, namesAfter) << "a temporary file was left behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(SaveAsAndCrop, SignalWhileSaving, ::testing::Values(Flow::SaveAs, Flow::CropSaveAs),
+                         [](const auto& info) { return info.param == Flow::SaveAs ? "SaveAs" : "CropSaveAs"; });
+
+} // namespace
+
+namespace {
+
+// Crop's Save As in the real panel, onto a file the crop would leave without something it holds
+// (here the part of a cut-short picture that cannot be read): the panel's question before
+// replacing it names the loss, and it is the only question; Replace writes the crop.
+class CropReplaceQuestion : public ProgramOnPhotos {
+protected:
+    void SetUp() override { start(false); }
+};
+
+TEST_F(CropReplaceQuestion, OneQuestionNamesWhatTheFileWouldLose)
+{
+    QByteArray png;
+    {
+        QBuffer buffer(&png);
+        ASSERT_TRUE(buffer.open(QIODevice::WriteOnly));
+        QImage picture(QSize(64, 32), QImage::Format_RGB32);
+        picture.fill(Qt::green);
+        ASSERT_TRUE(picture.save(&buffer, "PNG"));
+    }
+    QFile cut(path("cut.png"));
+    ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
+    cut.write(png.left(png.size() - 12)); // its end chunk gone
+    cut.close();
+
+    controller->performMenuAction(9);
+    settle(1.0);
+    ASSERT_EQ(controller->showMode(), MainShowModeCrop);
+    controller->performMenuAction(4); // Save As
+    settle(0.3);
+    auto* panel = controller->window()->widget()->findChild<QDialog*>(QStringLiteral("filePanel"));
+    ASSERT_NE(panel, nullptr) << "no Save As panel";
+    panel->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(QStringLiteral("cut.png"));
+    panel->findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+    settle(0.3);
+    auto* question = panel->findChild<QMessageBox*>(QStringLiteral("replaceQuestion"));
+    ASSERT_NE(question, nullptr) << "replacing the file was not asked about";
+    EXPECT_TRUE(question->text().contains(QStringLiteral("cut.png")));
+    EXPECT_TRUE(question->informativeText().contains(QStringLiteral("could not be read")))
+        << "the question does not say what would be lost: " << question->informativeText().toStdString();
+    QPushButton* replace = nullptr;
+    for (QAbstractButton* button : question->buttons())
+        if (question->buttonRole(button) == QMessageBox::AcceptRole)
+            replace = qobject_cast<QPushButton*>(button);
+    ASSERT_NE(replace, nullptr);
+    replace->click();
+    settle(0.3);
+    EXPECT_EQ(qobject_cast<QMessageBox*>(QApplication::activeModalWidget()), nullptr) << "a second question was asked";
+    waitForSaves();
+    EXPECT_EQ(storedSize(path("cut.png")), QSize(200, 100)) << "the crop was not written";
+}
+
+} // namespace
+
+namespace {
+
+// A photo of 16 bits per channel, turned and left for the next one: the turn is written into it
+// without a question, and it keeps its 16 bits, every sample the photo's own in its turned place
+// as a reference decoder reads both.
+class SixteenBitTurn : public ProgramOnPhotos {
+protected:
+    void SetUp() override { start(false, true); }
+};
+
+TEST_F(SixteenBitTurn, IsWrittenWithoutAQuestionAndKeepsItsBits)
+{
+    QSize size;
+    const auto before = kpv::test::referencePngSamples(path("p0.png"), &size);
+    ASSERT_EQ(size, QSize(400, 200));
+    controller->performMenuAction(15);
+    settle(0.5);
+    ASSERT_TRUE(turned());
+    controller->performMenuAction(41); // the next photo: the turn is saved on the way
+    settle(0.3);
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        ADD_FAILURE() << "a question was asked: " << box->informativeText().toStdString();
+        box->reject();
+    }
+    waitForSaves();
+    int bits = 0;
+    const auto after = kpv::test::referencePngSamples(path("p0.png"), &size, &bits);
+    EXPECT_EQ(bits, 16) << "the turned photo lost its 16 bits per channel";
+    ASSERT_EQ(size, QSize(200, 400));
+    bool clockwise = true, counterClockwise = true;
+    for (int y = 0; y < 400; ++y)
+        for (int x = 0; x < 200; ++x) {
+            clockwise = clockwise && after[size_t(y * 200 + x)] == before[size_t((199 - x) * 400 + y)];
+            counterClockwise = counterClockwise && after[size_t(y * 200 + x)] == before[size_t(x * 400 + 399 - y)];
+        }
+    EXPECT_TRUE(clockwise || counterClockwise) << "the samples are not the photo's own, turned";
 }
 
 } // namespace
