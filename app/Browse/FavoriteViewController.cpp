@@ -9,9 +9,11 @@
 #include "Model/LMPhotoLoader.h"
 #include "Model/PublicObject.h"
 
+#include "foundation/FolderWatcher.h"
 #include "foundation/NotificationCenter.h"
 
 #include <QFile>
+#include <QSet>
 #include <algorithm>
 
 const char* const DidAddFilesToFavoriteNotification = "DidAddFilesToFavorite";
@@ -70,6 +72,7 @@ FavoriteViewController::FavoriteViewController(FavoriteViewHost& host)
 FavoriteViewController::~FavoriteViewController()
 {
     *m_self = nullptr;
+    m_folderWatcher.reset();
     kpv::NotificationCenter::defaultCenter().removeObserver(this);
     if (m_eventMonitor)
         LMEventMonitorCenter::eventMonitorCenter().removeMonitor(m_eventMonitor);
@@ -138,6 +141,41 @@ void FavoriteViewController::collectionChanged()
 {
     if (m_collectionChanged)
         m_collectionChanged();
+    if (m_folderWatcher)
+        watchFavoriteFolders();
+}
+
+void FavoriteViewController::watchFavoriteFolders()
+{
+    if (m_host.showMode() != 8) {
+        m_folderWatcher.reset();
+        return;
+    }
+    if (!m_folderWatcher)
+        m_folderWatcher = std::make_unique<kpv::FolderWatcher>(
+            [this](const QStringList&, const QStringList&) { favoriteFoldersChanged(); });
+    // The system's watches are shared by every program: favourites spread over very many folders
+    // have the first ones watched, and the rest are looked at again when the grid is next shown.
+    QStringList folders;
+    QSet<QString> seen;
+    for (const FavImageBrowserItemPtr& item : m_favImageBrowserItems) {
+        const QString folder = LMPathString::stringByDeletingLastPathComponent(item->filePath().path());
+        if (folder.isEmpty() || seen.contains(folder))
+            continue;
+        seen.insert(folder);
+        folders.append(folder);
+        if (folders.size() >= kMaxWatchedFolders)
+            break;
+    }
+    m_folderWatcher->watch(folders, {});
+}
+
+void FavoriteViewController::favoriteFoldersChanged()
+{
+    if (m_host.showMode() != 8 || !refreshItemsOfChangedFiles() || !m_browser)
+        return;
+    m_browser->setNeedsDisplay();
+    m_browser->updateItemUI();
 }
 
 void FavoriteViewController::removeFavoriteFile(const LMPathString& path)

@@ -31,6 +31,9 @@ class LMEventMonitor;
 class LMFadeShowProxy;
 class LMThumbZoomSlider;
 namespace kpv {
+class FolderWatcher;
+}
+namespace kpv {
 class Color;
 class View;
 }
@@ -54,6 +57,8 @@ public:
 
     // How many of the shared files the share sheet shows as thumbnails.
     static constexpr std::size_t kShareThumbsShown = 5;
+    // Folders of favourites watched at most while the grid is up.
+    static constexpr qsizetype kMaxWatchedFolders = 64;
     // Loads a small thumbnail synchronously (path, base information); the default uses the
     // application's photo loader.
     using ThumbLoader = std::function<LMImagePtr(const LMPathString&, const LMFileImgBaseInfoPtr&)>;
@@ -194,6 +199,10 @@ private:
     std::set<std::size_t> selectionIndexes() const;
     QList<LMPathString> pathsOf(const std::vector<FavImageBrowserItemPtr>& items) const;
     void collectionChanged();
+    // While the grid is up, the favourites' folders are watched: another program's change to a
+    // favourite shows at once, wherever the file lies. Nothing is watched while the grid is away.
+    void watchFavoriteFolders();
+    void favoriteFoldersChanged();
 
     FavoriteViewHost& m_host;
     std::vector<FavImageBrowserItemPtr> m_favImageBrowserItems;
@@ -222,6 +231,8 @@ private:
     std::shared_ptr<LMEventMonitor> m_eventMonitor;
     double m_thumbZoomValue = kDefaultThumbZoom;
     bool m_introTipsShown = false;
+
+    std::unique_ptr<kpv::FolderWatcher> m_folderWatcher;
 
     std::unique_ptr<FavFileCopyProcessController> m_copyController;
     // Printing: images rendered so far and how many are expected.

@@ -251,10 +251,16 @@ void FavoriteViewController::doBatchResizeOrConvert(bool resize)
 
 void FavoriteViewController::doShareForType(long shareType)
 {
-    if (!canDoAction(shareActionForWebsiteType(shareType)))
+    m_host.hidePopMenu(1, false);
+    if (!canDoAction(shareActionForWebsiteType(shareType))) {
+        updateShareButtonEnableStatus();
         return;
+    }
+    // The share button shares with the last chosen way again: it must show that way, or a
+    // click on a button that still shows the first site sends the photos somewhere else.
     if (MainConfig* config = m_host.mainConfig())
         config->setCurShareType(shareType);
+    updateShareButtonUI(shareType);
     const auto items = selectedFavImageBrowserItems();
     if ((shareType == 3 || shareType == 4) && items.size() >= 10) {
         m_host.alert(kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_UPLOADWARN_LIMITCOUNT"),

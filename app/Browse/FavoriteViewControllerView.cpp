@@ -17,6 +17,7 @@
 
 #include "appkit/Event.h"
 #include "foundation/Bundle.h"
+#include "foundation/FolderWatcher.h"
 
 #include <QFileInfo>
 #include "appkit/Window.h"
@@ -211,6 +212,7 @@ void FavoriteViewController::enterMode(long oldMode)
     m_favoriteViewShowProxy->showWithAnimation(true, false);
     m_favToolbarShowProxy->showWithAnimation(true, false);
     reloadBrowser();
+    watchFavoriteFolders();
     if (config && !config->exitFavoriteTipsAlreadyShowed()) {
         config->setExitFavoriteTipsAlreadyShowed(true);
         showFavoriteIntroTips();
@@ -230,6 +232,7 @@ void FavoriteViewController::enterMode(long oldMode)
 
 void FavoriteViewController::leaveMode(long newMode)
 {
+    m_folderWatcher.reset();
     m_host.hidePopMenu(0, false);
     m_host.hidePopMenu(1, false);
     hideFavoriteIntroTips();

@@ -41,6 +41,7 @@ PhotoBinItemView* PhotoBinView::cellAtIndex(std::uint64_t index) const
 void PhotoBinView::reloadData()
 {
     stopAnimationScrollTimer();
+    m_targetItemIndex = PhotoBinStripGeometry::kNotFound;
     m_itemCount = m_dataSource ? m_dataSource->numberOfItems(this) : 0;
     m_curItemIndex = m_dataSource ? m_dataSource->curItemIndex(this) : 0;
     beginUpdateVisibleItems(false, calcCurFrameRect(), {});
@@ -50,6 +51,8 @@ void PhotoBinView::curItemChanged()
 {
     stopAnimationScrollTimer();
     m_curItemIndex = m_dataSource ? m_dataSource->curItemIndex(this) : 0;
+    if (m_targetItemIndex == m_curItemIndex)
+        m_targetItemIndex = PhotoBinStripGeometry::kNotFound;
     beginUpdateVisibleItems(false, calcCurFrameRect(), {});
 }
 
@@ -118,6 +121,7 @@ void PhotoBinView::beginUpdateVisibleItems(bool animate, const kpv::Rect& target
     const kpv::Point start = frame().origin;
     const double t0 = kpv::RunLoop::current().now();
     std::weak_ptr<PhotoBinView*> self = m_self;
+    const std::uint64_t slide = ++m_slideNumber;
     m_animationScrollTimer.start(
         1.0 / 30.0, {},
         [self, start, t0, target](bool* stop) {
@@ -132,8 +136,9 @@ void PhotoBinView::beginUpdateVisibleItems(bool animate, const kpv::Rect& target
             if (t >= kAnimationDuration)
                 *stop = true;
         },
-        [self, target, range, complete](bool) {
-            if (auto s = self.lock(); s && *s)
+        [self, target, range, complete, slide](bool) {
+            // A newer slide starts from where this one was and brings its own end.
+            if (auto s = self.lock(); s && *s && (*s)->m_slideNumber == slide)
                 (*s)->endUpdateVisibleItems(target, range, complete);
         });
 }
@@ -174,6 +179,7 @@ void PhotoBinView::navigateToIndex(std::size_t index)
 {
     if (index == PhotoBinStripGeometry::kNotFound)
         return;
+    m_targetItemIndex = index == m_curItemIndex ? PhotoBinStripGeometry::kNotFound : index;
     std::weak_ptr<PhotoBinView*> self = m_self;
     beginUpdateVisibleItems(true, calcFrameRectByIndex(index), [self, index] {
         auto s = self.lock();
@@ -184,10 +190,13 @@ void PhotoBinView::navigateToIndex(std::size_t index)
                 auto s2 = self.lock();
                 if (!s2 || !*s2 || !(*s2)->m_delegate)
                     return;
-                (*s2)->m_delegate->photoBinViewCellWasClickedAtIndex(*s2, index, [self](bool notNavigated) {
+                (*s2)->m_delegate->photoBinViewCellWasClickedAtIndex(*s2, index, [self, index](bool notNavigated) {
                     auto s3 = self.lock();
-                    if (notNavigated && s3 && *s3)
-                        (*s3)->beginUpdateVisibleItems(true, (*s3)->calcCurFrameRect(), {});
+                    if (!notNavigated || !s3 || !*s3)
+                        return;
+                    if ((*s3)->m_targetItemIndex == index)
+                        (*s3)->m_targetItemIndex = PhotoBinStripGeometry::kNotFound;
+                    (*s3)->beginUpdateVisibleItems(true, (*s3)->calcCurFrameRect(), {});
                 });
             },
             0);
@@ -196,12 +205,15 @@ void PhotoBinView::navigateToIndex(std::size_t index)
 
 void PhotoBinView::scrollToNextItem(bool next)
 {
-    std::uint64_t n = m_curItemIndex;
-    if (next && m_curItemIndex + 1 < m_itemCount)
-        n = m_curItemIndex + 1;
-    else if (!next && m_curItemIndex > 0)
-        n = m_curItemIndex - 1;
-    if (n != m_curItemIndex)
+    // A notch that comes while the strip still slides counts on from where it is heading.
+    const std::uint64_t from =
+        m_targetItemIndex != PhotoBinStripGeometry::kNotFound && m_targetItemIndex < m_itemCount ? m_targetItemIndex : m_curItemIndex;
+    std::uint64_t n = from;
+    if (next && from + 1 < m_itemCount)
+        n = from + 1;
+    else if (!next && from > 0)
+        n = from - 1;
+    if (n != from)
         navigateToIndex(n);
 }
 

@@ -92,6 +92,11 @@ private:
     std::map<std::uint64_t, PhotoBinItemView*> m_visibleItemViews; // owned by the strip as subviews
     std::vector<std::unique_ptr<PhotoBinItemView>> m_cacheItemViews;
     LMBlockRepeatTimer m_animationScrollTimer;
+    // Each slide gets a number; a slide taken over by a newer one ends without navigating.
+    std::uint64_t m_slideNumber = 0;
+    // Where the strip is heading: the item the last slide goes to, until the navigator has
+    // arrived there (or refused). Wheel notches count on from here, not from the current item.
+    std::size_t m_targetItemIndex = PhotoBinStripGeometry::kNotFound;
     std::size_t m_pressedIndex = PhotoBinStripGeometry::kNotFound;
     bool m_dragBegan = false;
     bool m_firstDrag = false;

@@ -63,9 +63,13 @@ void PhotoBinScrollView::scrollWheel(const kpv::Event& e)
     if ((dy < 0) != (m_wheelSteps < 0))
         m_wheelSteps = 0;
     m_wheelSteps += dy;
-    if (std::abs(m_wheelSteps) < 1 - 1e-9)
-        return;
+    // A fast wheel may report several notches at once: each one is a step, and what is left of
+    // a notch waits for the next report.
     const bool forward = m_wheelSteps < 0;
-    m_wheelSteps = 0;
-    m_photoBinView->scrollToNextItem(forward);
+    while (std::abs(m_wheelSteps) >= 1 - 1e-9) {
+        m_wheelSteps += forward ? 1 : -1;
+        m_photoBinView->scrollToNextItem(forward);
+    }
+    if (std::abs(m_wheelSteps) < 1e-9)
+        m_wheelSteps = 0;
 }

@@ -74,7 +74,8 @@ public:
     bool isWorkableWindow() const override { return true; }
     kpv::Window* window() const override { return nullptr; }
     void registEquivalentResponder(LMEquivalentResponder*, bool) override {}
-    MainConfig* mainConfig() const override { return nullptr; }
+    MainConfig* config = nullptr; // none unless a test gives one
+    MainConfig* mainConfig() const override { return config; }
     kpv::View* viewNavFavContainer() const override { return nullptr; }
     kpv::View* viewToolbarContainer() const override { return nullptr; }
     std::vector<std::shared_ptr<LMFileInfo>> resized, converted;
@@ -82,7 +83,7 @@ public:
     void batchConvertFiles(const std::vector<std::shared_ptr<LMFileInfo>>& f) override { converted = f; }
     std::vector<int> popupsHidden;
     void hidePopMenu(int type, bool) override { popupsHidden.push_back(type); }
-    QString shareButtonImageName(long) const override { return QStringLiteral("E_SHARE"); }
+    QString shareButtonImageName(long t) const override { return QStringLiteral("E_SHARE_%1").arg(t); }
     QString shareButtonToolTip(long) const override { return {}; }
     int contextMenus = 0;
     void popUpContextMenu(const kpv::Event&, kpv::View*) override { ++contextMenus; }

@@ -5,11 +5,16 @@
 #include "Browse/FavoriteViewController.h"
 #include "Browse/FavImageBrowserView.h"
 
+#include "foundation/Clock.h"
 #include "foundation/NotificationCenter.h"
+#include "foundation/RunLoop.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
 #include <gtest/gtest.h>
 
 namespace {
@@ -258,6 +263,60 @@ TEST_F(FavoritesCollection, FilesChangedOrRemovedElsewhereShowAsTheyAreNow)
     browser->requestVisiblePictures();
     EXPECT_EQ(picture(kept).width(), 12);
     EXPECT_EQ(c->favoriteFileCount(), 2u) << "both stay favourites";
+}
+
+// Favourites lie in any folder, most often not the one the viewer shows: while the grid is up,
+// another program's change to one of them shows at once, without leaving the grid.
+TEST_F(FavoritesCollection, AFavouriteChangedElsewhereWhileTheGridIsUpShowsAsItIsNow)
+{
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
+    QTemporaryDir dir;
+    const QString shot = dir.filePath("shot.jpg"), other = dir.filePath("other.jpg");
+    writeTestJpeg(shot, 8, 6);
+    writeTestJpeg(other, 8, 6);
+    c->addFovoriteFile(P(shot), nullptr, {});
+    c->addFovoriteFile(P(other), nullptr, {});
+    FavImageBrowserView* browser = c->browser();
+    browser->setLoadsPicturesSynchronously(true);
+    auto picture = [&](const QString& path) { return browser->cachedPicture(c->favImageBrowserItemByFilePath(P(path))->imageUID()); };
+    host.mode = 8;
+    c->didChangeMainShowMode({{"old", 4}, {"new", 8}});
+    browser->requestVisiblePictures();
+    ASSERT_EQ(picture(shot).width(), 8);
+    // Lets the system's word of a change arrive, then lets the burst settle.
+    auto hear = [&] {
+        for (int i = 0; i < 25; ++i) {
+            QCoreApplication::processEvents();
+            QThread::msleep(2);
+        }
+        clock.advance(1);
+        browser->requestVisiblePictures();
+    };
+
+    writeTestJpeg(shot, 12, 6); // rewritten by another program
+    QFile f(shot);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(f.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
+    f.close();
+    hear();
+    EXPECT_EQ(picture(shot).width(), 12) << "the new picture, not the old one";
+    ASSERT_TRUE(QFile::remove(other));
+    hear();
+    EXPECT_TRUE(picture(other).isNull()) << "a removed file's old picture is not shown";
+    EXPECT_EQ(c->favoriteFileCount(), 2u) << "both stay favourites";
+
+    // Away from the grid nothing is watched; coming back shows the file as it is.
+    c->didChangeMainShowMode({{"old", 8}, {"new", 4}});
+    host.mode = 4;
+    writeTestJpeg(other, 10, 6);
+    hear();
+    host.mode = 8;
+    c->didChangeMainShowMode({{"old", 4}, {"new", 8}});
+    browser->requestVisiblePictures();
+    EXPECT_EQ(picture(other).width(), 10);
+    c.reset();
+    kpv::RunLoop::main().setClock(nullptr);
 }
 
 TEST_F(FavoritesCollection, BrowserDataSourceFollowsTheList)

@@ -8,10 +8,15 @@
 #include "Browse/FavRemoveItemButton.h"
 #include "Browse/FavoriteViewController.h"
 
+#include "Kit/LMButton.h"
+#include "Model/MainConfig.h"
+
 #include "appkit/Pasteboard.h"
 #include "foundation/RunLoop.h"
+#include "foundation/UserDefaults.h"
 
 #include <QFile>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
@@ -107,6 +112,30 @@ TEST_F(FavoritesCommands, ShareLimitsAndTheGifQuestion)
     c->doShareForType(4);
     drainMainRunLoop();
     EXPECT_EQ(host.shared.size(), 2u);
+}
+
+// The share button repeats the last chosen way of sharing, so it must show that way: after "Send by
+// Email" from the pop-up, a button still showing the first site would mail the photos on a click.
+TEST_F(FavoritesCommands, TheShareButtonShowsTheWayItWillShare)
+{
+    QTemporaryDir dir;
+    kpv::UserDefaults defaults(dir.filePath(QStringLiteral("settings.conf")));
+    MainConfig config(defaults);
+    host.config = &config;
+    c = std::make_unique<FavoriteViewController>(host);
+    add(2);
+    LMButton* button = c->shareButton();
+    c->doShareForType(33); // chosen in the pop-up
+    EXPECT_EQ(host.sharedType, 33);
+    EXPECT_EQ(host.popupsHidden, std::vector<int>{1}) << "the pop-up closes";
+    EXPECT_EQ(button->imageName().toStdString(), "E_SHARE_33");
+    host.sharedType = 0;
+    button->sendAction();
+    EXPECT_EQ(host.sharedType, 33) << "the click shares the way the button shows";
+    c->doShareForType(2);
+    EXPECT_EQ(button->imageName().toStdString(), "E_SHARE_2");
+    c.reset();
+    host.config = nullptr;
 }
 
 // Favourites kept from an earlier run have no thumbnail yet: the share sheet still gets one for

@@ -7,6 +7,7 @@
 
 #include "Kit/PhotoBinScrollView.h"
 #include "foundation/Clock.h"
+#include "foundation/NotificationCenter.h"
 #include "foundation/RunLoop.h"
 
 #include <QImage>
@@ -96,11 +97,14 @@ public:
     const QList<LMPathString>& filePaths() const override { return paths; }
     std::size_t curFileIndex() const override { return cur; }
     std::shared_ptr<LMNavFileInfo> fileInfoByPath(const LMPathString& p) const override { return records.value(p); }
+    bool announce = false; // tells the strip of the new current file, as the viewer does
     void doNavCurFileToIndex(std::size_t index, std::function<void(bool)> done) override
     {
         navigations.push_back(index);
         if (!refuse)
             cur = index;
+        if (announce && !refuse)
+            kpv::NotificationCenter::defaultCenter().postNotification(QStringLiteral("didChangeCurFile"));
         done(refuse);
     }
     kpv::View* viewNavToolbarContainer() const override { return const_cast<kpv::View*>(&container); }
@@ -326,6 +330,65 @@ TEST_F(PhotoBin, ClicksNavigateAndRefusalsReturnOnAManualClock)
     clock.advance(1);
     EXPECT_EQ(nav.navigations.size(), before);
 
+    c->show(false);
+    kpv::RunLoop::main().setClock(nullptr);
+}
+
+// Every notch of the wheel moves one photo, however fast the wheel turns: notches that come while
+// the strip still slides, and several notches in one report, each count.
+TEST_F(PhotoBin, EveryWheelNotchMovesOnePhotoEvenWhileTheStripSlides)
+{
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
+    nav.announce = true;
+    c->show(true);
+    PhotoBinScrollView* bin = c->view();
+    auto notches = [&](double n) {
+        auto e = kpv::Event::mouseEvent(kpv::ScrollWheel, kpv::Point{10, 10}, nullptr);
+        e->setScrollingDelta(0, -n);
+        bin->scrollWheel(*e);
+    };
+    auto settle = [&] {
+        for (int i = 0; i < 10; ++i)
+            clock.advance(0.1);
+    };
+    // Three notches in quick succession, then two reported at once.
+    notches(1);
+    clock.advance(0.05);
+    notches(1);
+    clock.advance(0.05);
+    notches(1);
+    notches(2);
+    settle();
+    EXPECT_EQ(nav.cur, 5u);
+    EXPECT_EQ(c->photoBinView()->frame(), c->photoBinView()->calcFrameRectByIndex(5));
+    // Back two, one of them arriving while the strip slides to the first; then a forward notch
+    // arriving just after a slide ended but before the viewer moved.
+    notches(-1);
+    clock.advance(0.1);
+    notches(-1);
+    settle();
+    EXPECT_EQ(nav.cur, 3u);
+    notches(1);
+    clock.advance(PhotoBinView::kAnimationDuration);
+    notches(1);
+    settle();
+    EXPECT_EQ(nav.cur, 5u);
+    // A touchpad's small moves add up to steps: 200 pixels are five photos.
+    for (int i = 0; i < 40; ++i) {
+        auto e = kpv::Event::mouseEvent(kpv::ScrollWheel, kpv::Point{10, 10}, nullptr);
+        e->setScrollingDelta(0, -5);
+        e->setHasPreciseScrollingDeltas(true);
+        bin->scrollWheel(*e);
+        clock.advance(0.02);
+    }
+    settle();
+    EXPECT_EQ(nav.cur, 10u);
+    // At the end of the folder extra notches stop at the last photo.
+    notches(30);
+    settle();
+    EXPECT_EQ(nav.cur, 29u);
+    EXPECT_EQ(c->photoBinView()->frame(), c->photoBinView()->calcFrameRectByIndex(29));
     c->show(false);
     kpv::RunLoop::main().setClock(nullptr);
 }

@@ -161,9 +161,9 @@ TEST_F(StripScrollTest, WheelStepsOneItemPerNotch)
     PhotoBinScrollView v(Rect(0, 0, 400, 60));
     v.setPhotoBinView(&strip);
     v.scrollWheel(*scroll(0, -1, PhaseNone, PhaseNone));
-    v.scrollWheel(*scroll(0, 2, PhaseNone, PhaseNone));
+    v.scrollWheel(*scroll(0, 2, PhaseNone, PhaseNone)); // two notches in one report: two steps
     v.scrollWheel(*scroll(5, 0, PhaseNone, PhaseNone)); // only sideways: nothing
-    EXPECT_EQ(strip.nextItems, (std::vector<bool>{true, false}));
+    EXPECT_EQ(strip.nextItems, (std::vector<bool>{true, false, false}));
     EXPECT_TRUE(strip.moves.empty());
 }
 
