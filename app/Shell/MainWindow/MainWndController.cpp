@@ -508,12 +508,14 @@ bool MainWndController::keyDown(const kpv::Event& e)
     if (doEquivalentResponder([&](LMEquivalentResponder& r) { return r.performKeyDownEquivalent(e); }))
         return true;
     // F11 enters and leaves full screen, and Esc leaves it, as everywhere on this desktop; a mode
-    // that takes Esc itself (a slideshow, crop, the grids) has had it first.
+    // that takes Esc itself (a slideshow, crop, the grids) has had it first. A slideshow keeps Esc
+    // for itself even when it is not playing, but F11 works there as in every other mode.
     constexpr unsigned short kF11 = 103;
     constexpr std::uint64_t kModifiers = kpv::ShiftKeyMask | kpv::ControlKeyMask | kpv::AlternateKeyMask | kpv::CommandKeyMask;
-    if (!m_window || (e.modifierFlags() & kModifiers) != 0 || isMiniMode(m_showMode) || m_showMode == MainShowModeSlideshow)
+    if (!m_window || (e.modifierFlags() & kModifiers) != 0 || isMiniMode(m_showMode))
         return false;
-    if (e.keyCode() == kF11 || (e.keyCode() == kpv::KeyCode::Escape && m_window->isFullScreen())) {
+    const bool escapeLeaves = m_showMode != MainShowModeSlideshow && m_window->isFullScreen();
+    if (e.keyCode() == kF11 || (e.keyCode() == kpv::KeyCode::Escape && escapeLeaves)) {
         if (!e.isARepeat())
             toggleFullScreen();
         return true;
