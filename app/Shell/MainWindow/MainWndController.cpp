@@ -22,6 +22,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QMessageBox>
 #include <QWidget>
 #include <QDir>
 #include <QDateTime>
@@ -573,6 +574,23 @@ void MainWndController::windowWillClose(kpv::Window*)
         if (alive.lock())
             quitApplication();
     });
+}
+
+void MainWndController::windowDidResize(kpv::Window*)
+{
+    if (!m_window || !qApp)
+        return;
+    // The window system places a dialog once, when it opens; a window made smaller afterwards
+    // would leave it hanging beside the window, its buttons over whatever lies there.
+    QWidget* parent = m_window->widget();
+    const QPoint centre = parent->frameGeometry().center();
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (!box || !box->isVisible() || box->parentWidget() != parent)
+            continue;
+        const QRect r = box->frameGeometry();
+        box->move(centre.x() - r.width() / 2, centre.y() - r.height() / 2);
+    }
 }
 
 bool MainWndController::windowShouldClose(kpv::Window*)
