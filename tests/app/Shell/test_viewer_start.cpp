@@ -41,6 +41,7 @@
 #include "ProgramTestSetup.h"
 
 #include <QApplication>
+#include <cmath>
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
@@ -254,6 +255,26 @@ TEST_F(ViewerStart, ZoomPercentageIsNeverUnderTheToolbarsButtons)
     // The pointer reaches the toolbar while the percentage shows: it moves out of the way.
     toolbar.updateToolbarShowStatus(true, false);
     EXPECT_FALSE(overlap(overlays->statusLineFrame(), play));
+}
+
+// The file line along the bottom stays centred as the window is made wider or narrower, its
+// texts inside the window rather than where the first width put them.
+TEST_F(ViewerStart, FileLineFollowsTheWindowsWidth)
+{
+    start();
+    const NavFileInfoView& line = viewer->overlays()->fileInfo();
+    ASSERT_FALSE(line.txtExifInfo().stringValue.isEmpty());
+    for (const kpv::Rect& frame : {kpv::Rect(0, 0, 1300, 700), kpv::Rect(0, 0, 560, 420)}) {
+        controller->window()->setFrame(frame);
+        settle(0.2);
+        const double width = controller->contentView()->bounds().width();
+        ASSERT_LT(std::abs(width - frame.width()), 1.0) << frame.width();
+        EXPECT_DOUBLE_EQ(line.bounds().width(), width);
+        const double left = line.txtFileName().frame.left(), right = line.txtExifInfo().frame.right();
+        EXPECT_LE(std::abs((left + right) / 2 - width / 2), 1.0) << frame.width();
+        EXPECT_GE(left, 0) << frame.width();
+        EXPECT_LE(right, width) << frame.width();
+    }
 }
 
 TEST_F(ViewerStart, OpenedFolderShowsItsFirstImageFitted)
