@@ -21,6 +21,7 @@
 #include "foundation/RunLoop.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QEvent>
 #include <QMessageBox>
 #include <QWidget>
@@ -582,14 +583,19 @@ void MainWndController::windowDidResize(kpv::Window*)
         return;
     // The window system places a dialog once, when it opens; a window made smaller afterwards
     // would leave it hanging beside the window, its buttons over whatever lies there.
+    // Alerts stand in the middle; the other dialogs (the application chooser) keep their place
+    // below the title bar as long as they fit above the window's bottom.
     QWidget* parent = m_window->widget();
-    const QPoint centre = parent->frameGeometry().center();
+    const QRect area = parent->frameGeometry();
     for (QWidget* w : QApplication::topLevelWidgets()) {
-        auto* box = qobject_cast<QMessageBox*>(w);
-        if (!box || !box->isVisible() || box->parentWidget() != parent)
+        auto* dialog = qobject_cast<QDialog*>(w);
+        if (!dialog || !dialog->isVisible() || dialog->parentWidget() != parent)
             continue;
-        const QRect r = box->frameGeometry();
-        box->move(centre.x() - r.width() / 2, centre.y() - r.height() / 2);
+        const QRect r = dialog->frameGeometry();
+        const int y = qobject_cast<QMessageBox*>(dialog)
+                          ? area.center().y() - r.height() / 2
+                          : std::max(area.top(), std::min(r.top(), area.bottom() + 1 - r.height()));
+        dialog->move(area.center().x() - r.width() / 2, y);
     }
 }
 
