@@ -331,6 +331,17 @@ TEST_F(ViewerStart, ChangesByOtherProgramsToTheOpenFolderAreFollowed)
     };
     EXPECT_TRUE(settleUntil([&] { return shownSize() == QSizeF(640, 480); })) << shownSize().width();
     EXPECT_EQ(QFileInfo(nav().curFilePath().path()).fileName(), QStringLiteral("a.png"));
+
+    // Renamed by another program: the same photo stays shown under its new name, in its place in
+    // the list, rather than leaving it and coming back as another photo.
+    const QString renamed = QDir(folder).filePath(QStringLiteral("e.png"));
+    ASSERT_TRUE(QFile::rename(QDir(folder).filePath(QStringLiteral("a.png")), renamed));
+    ASSERT_TRUE(settleUntil([&] { return nav().filePaths().contains(LMPathString(renamed, false)); }));
+    settle(0.5);
+    EXPECT_EQ(nav().fileCount(), 3);
+    EXPECT_EQ(nav().curFilePath().path(), renamed);
+    EXPECT_EQ(controller->window()->representedFilename(), renamed);
+    EXPECT_EQ(shownSize(), QSizeF(640, 480));
 }
 
 // A photo that another program replaced by a named pipe is shown as a file that cannot be opened,
