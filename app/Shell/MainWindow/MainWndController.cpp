@@ -64,6 +64,10 @@ MainWndController::MainWndController(AppDelegate& delegate, std::unique_ptr<LMMa
     m_delegate.setMainWndController(this);
     if (m_window) {
         m_window->setDelegate(this);
+        // A window dragged larger by its top or left edge moves as well: its dialogs follow that too.
+        kpv::NotificationCenter::defaultCenter().addObserver(
+            this, QString::fromLatin1(kpv::WindowDidMoveNotification), static_cast<kpv::Window*>(m_window.get()),
+            [this](const kpv::Notification&) { windowDidResize(m_window.get()); });
         m_window->mainContentView()->setMainWndController(this);
         m_window->onMiniMode = [this] { switchToSimpleMode(); };
         m_window->onFeedback = [this](kpv::Point p) { popUpFeedbackPopupMenuAtLocation(p, contentView()); };
@@ -97,6 +101,7 @@ MainWndController::~MainWndController()
     m_fileOpenViewController.reset();
     if (m_delegate.mainWndController() == this)
         m_delegate.setMainWndController(nullptr);
+    kpv::NotificationCenter::defaultCenter().removeObserver(this);
     if (m_window)
         m_window->setDelegate(nullptr);
 }
