@@ -306,6 +306,7 @@ TEST_F(ViewerStart, OpenedFolderShowsItsFirstImageFitted)
 // the list, one removed leaves it, and the photo shown is read again when it is written over.
 TEST_F(ViewerStart, ChangesByOtherProgramsToTheOpenFolderAreFollowed)
 {
+    delegate->mainConfig()->setFilePropertyMask(delegate->mainConfig()->filePropertyMask() | 1); // the name too
     start();
     ASSERT_EQ(nav().fileCount(), 3);
     // The kernel's report comes with the next events; the viewer waits for the folder to be quiet.
@@ -341,6 +342,7 @@ TEST_F(ViewerStart, ChangesByOtherProgramsToTheOpenFolderAreFollowed)
     EXPECT_EQ(nav().fileCount(), 3);
     EXPECT_EQ(nav().curFilePath().path(), renamed);
     EXPECT_EQ(controller->window()->representedFilename(), renamed);
+    EXPECT_EQ(viewer->overlays()->fileInfo().txtFileName().stringValue, QStringLiteral("e.png"));
     EXPECT_EQ(shownSize(), QSizeF(640, 480));
 }
 
