@@ -514,7 +514,12 @@ void NavigateController::updatePreviewStatusUIForCurFile(bool statusOnly)
     }
     if (!statusOnly) {
         MainConfig *c = config();
-        m_host->setFileImgBaseInfo(thumb ? thumb->originalImgBaseInfo() : nullptr, c ? c->filePropertyMask() : 0);
+        // The record's own information names the file as it is called now; a picture read before
+        // the file was renamed still carries the old name.
+        LMFileImgBaseInfoPtr shown = thumb ? thumb->originalImgBaseInfo() : nullptr;
+        if (thumb && info && info->imgBaseInfo())
+            shown = info->imgBaseInfo();
+        m_host->setFileImgBaseInfo(shown, c ? c->filePropertyMask() : 0);
         if (failed && m_openGLView)
             m_openGLView->setImage(acquireBadFileImage(), ImageModeBadFile);
     }

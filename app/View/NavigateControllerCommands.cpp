@@ -588,8 +588,11 @@ void NavigateController::didFilesBatchRenamed(const QHash<LMPathString, LMPathSt
         MainConfig *c = config();
         sortFiles(c ? c->sortByType() : 1, true);
     }
-    if (newPath != oldPath)
+    if (newPath != oldPath) {
+        // The file line names the photo as it is called now.
+        updatePreviewStatusUIForCurFile(false);
         postNotification(NavDidRenameCurrentFileNotification);
+    }
 }
 
 void NavigateController::doBatchResizeOrConvert(bool resize)

@@ -8,7 +8,9 @@
 #include "Model/MainConfig.h"
 #include "foundation/FileNames.h"
 #include "foundation/FolderWatcher.h"
+#include "imageio/FileAccess.h"
 
+#include <QHash>
 #include <QSet>
 
 #include <algorithm>
@@ -143,6 +145,30 @@ void NavigateController::watchedPathsChanged(const QStringList &folders, const Q
         // A file saved by writing a new one and renaming it over the old shows as a folder change.
         if (!m_curFilePath.isEmpty() && folderOf(m_curFilePath.path()) == folder)
             modified.insert(m_curFilePath.path());
+    }
+    // A photo another program renamed is the same photo under a new name (the same file, size and
+    // time): it keeps its place in the list and, when it is the one shown, stays shown under its
+    // new name, rather than leaving the list and coming back as another photo further on.
+    QHash<LMPathString, LMPathString> renamed;
+    for (qsizetype i = gone.size() - 1; i >= 0 && !added.isEmpty(); --i) {
+        const LMNavFileInfoPtr cached = m_cacheFileInfos.value(gone[i]);
+        const LMFileImgBaseInfoPtr base = cached ? cached->imgBaseInfo() : nullptr;
+        if (!base || !base->fileIdentity().isValid())
+            continue;
+        for (qsizetype j = 0; j < added.size(); ++j) {
+            if (kpv::fileIdentity(added[j].path()) != base->fileIdentity())
+                continue;
+            renamed.insert(gone[i], added[j]);
+            gone.removeAt(i);
+            added.removeAt(j);
+            break;
+        }
+    }
+    if (!renamed.isEmpty()) {
+        QVariantMap info;
+        for (auto it = renamed.cbegin(); it != renamed.cend(); ++it)
+            info.insert(it.key().path(), QVariant::fromValue(it.value()));
+        postNotification(NavFilesBatchRenamedNotification, info);
     }
     // Gone from the list (and so from the bins and the grid, which follow it); a favourite of a
     // file that vanished stays a favourite, shown as missing, as it was before.

@@ -21,7 +21,9 @@
 #include "foundation/RunLoop.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QEvent>
+#include <QMessageBox>
 #include <QWidget>
 #include <QDir>
 #include <QDateTime>
@@ -62,6 +64,10 @@ MainWndController::MainWndController(AppDelegate& delegate, std::unique_ptr<LMMa
     m_delegate.setMainWndController(this);
     if (m_window) {
         m_window->setDelegate(this);
+        // A window dragged larger by its top or left edge moves as well: its dialogs follow that too.
+        kpv::NotificationCenter::defaultCenter().addObserver(
+            this, QString::fromLatin1(kpv::WindowDidMoveNotification), static_cast<kpv::Window*>(m_window.get()),
+            [this](const kpv::Notification&) { windowDidResize(m_window.get()); });
         m_window->mainContentView()->setMainWndController(this);
         m_window->onMiniMode = [this] { switchToSimpleMode(); };
         m_window->onFeedback = [this](kpv::Point p) { popUpFeedbackPopupMenuAtLocation(p, contentView()); };
@@ -95,6 +101,7 @@ MainWndController::~MainWndController()
     m_fileOpenViewController.reset();
     if (m_delegate.mainWndController() == this)
         m_delegate.setMainWndController(nullptr);
+    kpv::NotificationCenter::defaultCenter().removeObserver(this);
     if (m_window)
         m_window->setDelegate(nullptr);
 }
@@ -508,12 +515,14 @@ bool MainWndController::keyDown(const kpv::Event& e)
     if (doEquivalentResponder([&](LMEquivalentResponder& r) { return r.performKeyDownEquivalent(e); }))
         return true;
     // F11 enters and leaves full screen, and Esc leaves it, as everywhere on this desktop; a mode
-    // that takes Esc itself (a slideshow, crop, the grids) has had it first.
+    // that takes Esc itself (a slideshow, crop, the grids) has had it first. A slideshow keeps Esc
+    // for itself even when it is not playing, but F11 works there as in every other mode.
     constexpr unsigned short kF11 = 103;
     constexpr std::uint64_t kModifiers = kpv::ShiftKeyMask | kpv::ControlKeyMask | kpv::AlternateKeyMask | kpv::CommandKeyMask;
-    if (!m_window || (e.modifierFlags() & kModifiers) != 0 || isMiniMode(m_showMode) || m_showMode == MainShowModeSlideshow)
+    if (!m_window || (e.modifierFlags() & kModifiers) != 0 || isMiniMode(m_showMode))
         return false;
-    if (e.keyCode() == kF11 || (e.keyCode() == kpv::KeyCode::Escape && m_window->isFullScreen())) {
+    const bool escapeLeaves = m_showMode != MainShowModeSlideshow && m_window->isFullScreen();
+    if (e.keyCode() == kF11 || (e.keyCode() == kpv::KeyCode::Escape && escapeLeaves)) {
         if (!e.isARepeat())
             toggleFullScreen();
         return true;
@@ -571,6 +580,28 @@ void MainWndController::windowWillClose(kpv::Window*)
         if (alive.lock())
             quitApplication();
     });
+}
+
+void MainWndController::windowDidResize(kpv::Window*)
+{
+    if (!m_window || !qApp)
+        return;
+    // The window system places a dialog once, when it opens; a window made smaller afterwards
+    // would leave it hanging beside the window, its buttons over whatever lies there.
+    // Alerts stand in the middle; the other dialogs (the application chooser) keep their place
+    // below the title bar as long as they fit above the window's bottom.
+    QWidget* parent = m_window->widget();
+    const QRect area = parent->frameGeometry();
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* dialog = qobject_cast<QDialog*>(w);
+        if (!dialog || !dialog->isVisible() || dialog->parentWidget() != parent)
+            continue;
+        const QRect r = dialog->frameGeometry();
+        const int y = qobject_cast<QMessageBox*>(dialog)
+                          ? area.center().y() - r.height() / 2
+                          : std::max(area.top(), std::min(r.top(), area.bottom() + 1 - r.height()));
+        dialog->move(area.center().x() - r.width() / 2, y);
+    }
 }
 
 bool MainWndController::windowShouldClose(kpv::Window*)

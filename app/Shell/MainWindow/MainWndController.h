@@ -143,6 +143,8 @@ public:
     // Closing the viewer quits: an unsaved turn is written (or the user asked) first, as for Quit.
     bool windowShouldClose(kpv::Window*) override;
     void windowWillClose(kpv::Window*) override;
+    // Dialogs on the window stay centred over it as it changes size, never left beside it.
+    void windowDidResize(kpv::Window*) override;
     void windowWillEnterFullScreen();
     void windowWillExitFullScreen();
     void windowDidExitFullScreen();

@@ -50,7 +50,19 @@ public:
 // The file name and the shooting information along the bottom of the image, on a dark band.
 class NavigateOverlays::FileLineView final : public kpv::View {
 public:
-    FileLineView(const kpv::Rect& frame, const NavFileInfoView& info) : kpv::View(frame), m_info(info) {}
+    FileLineView(const kpv::Rect& frame, NavFileInfoView& info) : kpv::View(frame), m_info(info) {}
+
+    // The window made wider or narrower: the name and the items are centred on the new width,
+    // not left where the old one put them (cut off at the edge of a narrower window).
+    void setFrame(const kpv::Rect& frame) override
+    {
+        const double oldWidth = this->frame().width();
+        kpv::View::setFrame(frame);
+        if (frame.width() != oldWidth) {
+            m_info.setBounds(QRectF(0, 0, frame.width(), frame.height()));
+            setNeedsDisplay();
+        }
+    }
 
     // Text only: clicks go to what lies beneath.
     kpv::View* hitTest(kpv::Point) override { return nullptr; }
@@ -71,7 +83,7 @@ public:
     }
 
 private:
-    const NavFileInfoView& m_info;
+    NavFileInfoView& m_info;
 };
 
 NavigateOverlays::NavigateOverlays(kpv::View* parent)

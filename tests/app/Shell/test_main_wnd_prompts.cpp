@@ -19,6 +19,7 @@
 #include "foundation/UserDefaults.h"
 
 #include <QApplication>
+#include <cstdlib>
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
@@ -202,6 +203,30 @@ TEST_F(Prompts, DecliningTheRatePromptOpensNothing)
     other->click();
     clock.advance(0);
     EXPECT_TRUE(opened.isEmpty());
+}
+
+// The prompt stays over the window, centred, when the window is made smaller or larger beneath it.
+TEST_F(Prompts, RatePromptStaysCentredOverAWindowThatChangesSize)
+{
+    controller->window()->makeKeyAndOrderFront();
+    QApplication::processEvents();
+    config().setRunVersionBeforeRate(delegate->appVersion());
+    config().setRunCountBeforeRate(9);
+    controller->delayCheckRateForUs();
+    clock.advance(0);
+    const auto boxes = openAlerts();
+    ASSERT_EQ(boxes.size(), 1);
+    QMessageBox* box = boxes.first();
+    QWidget* window = controller->window()->widget();
+    for (const kpv::Rect& frame : {kpv::Rect(0, 0, 520, 360), kpv::Rect(300, 200, 1000, 700)}) {
+        controller->window()->setFrame(frame);
+        QApplication::processEvents();
+        const QPoint centre = window->frameGeometry().center();
+        const QPoint boxCentre = box->frameGeometry().center();
+        EXPECT_LE(std::abs(boxCentre.x() - centre.x()), 1) << frame.width();
+        EXPECT_LE(std::abs(boxCentre.y() - centre.y()), 1) << frame.width();
+        EXPECT_TRUE(window->frameGeometry().contains(box->frameGeometry())) << frame.width();
+    }
 }
 
 // What one start has to say comes one dialog at a time, each told once: a dialog over another

@@ -28,6 +28,7 @@
 #include "MFileReplace.h"
 
 #include <QApplication>
+#include <cstdlib>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -492,6 +493,17 @@ TEST_F(Shell, OpenWithListsImageApplicationsAndOffersAnyOther)
     EXPECT_EQ(chooser->list()->item(0)->text(), "Paint");
     chooser->filterField()->setText("text");
     EXPECT_TRUE(chooser->list()->item(0)->isHidden());
+    // The window made larger, then smaller, beneath the list: it stays over the window's middle.
+    for (const kpv::Rect& frame : {kpv::Rect(0, 0, 1400, 900), kpv::Rect(100, 50, 700, 500)}) {
+        controller->window()->setFrame(frame);
+        QApplication::processEvents();
+        const QRect area = controller->window()->widget()->frameGeometry();
+        const QRect placed = chooser->frameGeometry();
+        EXPECT_LE(std::abs(placed.center().x() - area.center().x()), 1) << frame.width();
+        EXPECT_GE(placed.top(), area.top()) << frame.width();
+        if (placed.height() <= area.height())
+            EXPECT_LE(placed.bottom(), area.bottom()) << frame.width();
+    }
     ASSERT_TRUE(chooser->openButton()->isEnabled());
     chooser->openButton()->click();
     ASSERT_EQ(desktop.launches.size(), 1);

@@ -94,6 +94,12 @@ protected:
                                                                   controller->window(), 0));
     }
 
+    void pressKey(unsigned short keyCode)
+    {
+        kpv::Application::shared().sendEvent(
+            kpv::Event::keyEvent(kpv::KeyDown, keyCode, QString(), QString(), controller->window(), 0));
+    }
+
     std::unique_ptr<kpv::UserDefaults> defaults;
     std::unique_ptr<AppDelegate> delegate;
     std::unique_ptr<MainWndController> controller;
@@ -154,6 +160,43 @@ TEST_F(SlideshowMode, SlideshowCommandTakesOverTheWindowAndEscapeBringsTheViewer
     pressEscape();
     settle();
     EXPECT_EQ(controller->showMode(), MainShowModeView);
+}
+
+// F11 takes a running slideshow to full screen and back, as it does the viewer; Esc still belongs to
+// the slideshow and ends it without taking the window out of full screen.
+TEST_F(SlideshowMode, F11TogglesFullScreenWhileTheSlidesRun)
+{
+    delegate->applicationOpenFiles({folder});
+    delegate->applicationDidFinishLaunching();
+    settle(2.0);
+    controller->performMenuAction(39);
+    settle();
+    ASSERT_EQ(controller->showMode(), MainShowModeSlideshow);
+    ASSERT_TRUE(slideshow() && slideshow()->isPlaying());
+    ASSERT_FALSE(controller->window()->isFullScreen());
+
+    pressKey(103); // F11
+    settle();
+    EXPECT_TRUE(controller->window()->isFullScreen());
+    EXPECT_EQ(controller->showMode(), MainShowModeSlideshow);
+    EXPECT_TRUE(slideshow()->isPlaying());
+    EXPECT_EQ(slideshow()->view()->frame(), controller->contentView()->bounds());
+
+    pressKey(103);
+    settle();
+    EXPECT_FALSE(controller->window()->isFullScreen());
+    EXPECT_TRUE(slideshow()->isPlaying());
+
+    pressKey(103);
+    settle();
+    ASSERT_TRUE(controller->window()->isFullScreen());
+    pressEscape();
+    settle();
+    EXPECT_EQ(controller->showMode(), MainShowModeView);
+    EXPECT_TRUE(controller->window()->isFullScreen()) << "Esc ended the slideshow only";
+    pressEscape();
+    settle();
+    EXPECT_FALSE(controller->window()->isFullScreen());
 }
 
 TEST_F(SlideshowMode, NothingToShowLeavesTheWindowAlone)

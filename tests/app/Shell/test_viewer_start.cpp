@@ -41,6 +41,7 @@
 #include "ProgramTestSetup.h"
 
 #include <QApplication>
+#include <cmath>
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
@@ -256,6 +257,26 @@ TEST_F(ViewerStart, ZoomPercentageIsNeverUnderTheToolbarsButtons)
     EXPECT_FALSE(overlap(overlays->statusLineFrame(), play));
 }
 
+// The file line along the bottom stays centred as the window is made wider or narrower, its
+// texts inside the window rather than where the first width put them.
+TEST_F(ViewerStart, FileLineFollowsTheWindowsWidth)
+{
+    start();
+    const NavFileInfoView& line = viewer->overlays()->fileInfo();
+    ASSERT_FALSE(line.txtExifInfo().stringValue.isEmpty());
+    for (const kpv::Rect& frame : {kpv::Rect(0, 0, 1300, 700), kpv::Rect(0, 0, 560, 420)}) {
+        controller->window()->setFrame(frame);
+        settle(0.2);
+        const double width = controller->contentView()->bounds().width();
+        ASSERT_LT(std::abs(width - frame.width()), 1.0) << frame.width();
+        EXPECT_DOUBLE_EQ(line.bounds().width(), width);
+        const double left = line.txtFileName().frame.left(), right = line.txtExifInfo().frame.right();
+        EXPECT_LE(std::abs((left + right) / 2 - width / 2), 1.0) << frame.width();
+        EXPECT_GE(left, 0) << frame.width();
+        EXPECT_LE(right, width) << frame.width();
+    }
+}
+
 TEST_F(ViewerStart, OpenedFolderShowsItsFirstImageFitted)
 {
     EXPECT_EQ(controller->navigateController(), &viewer->adapter());
@@ -285,6 +306,7 @@ TEST_F(ViewerStart, OpenedFolderShowsItsFirstImageFitted)
 // the list, one removed leaves it, and the photo shown is read again when it is written over.
 TEST_F(ViewerStart, ChangesByOtherProgramsToTheOpenFolderAreFollowed)
 {
+    delegate->mainConfig()->setFilePropertyMask(delegate->mainConfig()->filePropertyMask() | 1); // the name too
     start();
     ASSERT_EQ(nav().fileCount(), 3);
     // The kernel's report comes with the next events; the viewer waits for the folder to be quiet.
@@ -310,6 +332,18 @@ TEST_F(ViewerStart, ChangesByOtherProgramsToTheOpenFolderAreFollowed)
     };
     EXPECT_TRUE(settleUntil([&] { return shownSize() == QSizeF(640, 480); })) << shownSize().width();
     EXPECT_EQ(QFileInfo(nav().curFilePath().path()).fileName(), QStringLiteral("a.png"));
+
+    // Renamed by another program: the same photo stays shown under its new name, in its place in
+    // the list, rather than leaving it and coming back as another photo.
+    const QString renamed = QDir(folder).filePath(QStringLiteral("e.png"));
+    ASSERT_TRUE(QFile::rename(QDir(folder).filePath(QStringLiteral("a.png")), renamed));
+    ASSERT_TRUE(settleUntil([&] { return nav().filePaths().contains(LMPathString(renamed, false)); }));
+    settle(0.5);
+    EXPECT_EQ(nav().fileCount(), 3);
+    EXPECT_EQ(nav().curFilePath().path(), renamed);
+    EXPECT_EQ(controller->window()->representedFilename(), renamed);
+    EXPECT_EQ(viewer->overlays()->fileInfo().txtFileName().stringValue, QStringLiteral("e.png"));
+    EXPECT_EQ(shownSize(), QSizeF(640, 480));
 }
 
 // A photo that another program replaced by a named pipe is shown as a file that cannot be opened,
