@@ -127,15 +127,18 @@ bool dataCanHold(TIFF* tiff, uint64_t fileBytes, uint32_t width, uint32_t height
     return storedBytes / 4096 <= present;
 }
 
-// Whether a frame of `frameBytes` suits a file of `fileBytes`: 16,384 pixels for each byte of the
-// file, more than any real coding but fax's reaches (a scanned page of text takes tens of
-// kilobytes for its 140 MB at full size). A blank fax page of a kilobyte still shows fitted and
-// in parts; only its full-size frame, which no view of it needs, is refused, so that no file of
-// a few bytes makes the viewer hold more than a few tens of megabytes.
+// Whether a frame of `frameBytes` suits a file of `fileBytes`: 65,536 bytes of frame for each
+// byte of the file, more than any real coding but fax's reaches (a scanned page of text takes
+// tens of kilobytes for its 140 MB at full size); and for a file of a kilobyte or more, the
+// frame of a page of A4 or US Letter scanned at 600 dpi, since a blank one is a file of just
+// over a kilobyte that is shown at 100% and cropped like any other. So a file under a kilobyte
+// makes the viewer hold no more than 64 MB of frame, and no file more than one such page.
 bool frameFitsFile(uint64_t frameBytes, uint64_t fileBytes, QString* error)
 {
     constexpr uint64_t kFrameBytesPerFileByte = 65536;
-    if (frameBytes / kFrameBytesPerFileByte <= fileBytes)
+    constexpr uint64_t kPageFileBytes = 1024;
+    constexpr uint64_t kPageFrameBytes = uint64_t(5100) * 7016 * 4;  // 8.5 x 11.69 inches
+    if (frameBytes / kFrameBytesPerFileByte <= fileBytes || (fileBytes >= kPageFileBytes && frameBytes <= kPageFrameBytes))
         return true;
     if (error)
         *error = QStringLiteral("a TIFF file of %1 bytes is too short to fill a frame of %2 MB").arg(fileBytes).arg(frameBytes >> 20);

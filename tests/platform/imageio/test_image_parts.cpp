@@ -633,16 +633,30 @@ TEST(ImageParts, OneStripPageThumbnailHoldsNoStrip)
 }
 
 // A blank A4 page scanned at 600 dpi, fax-coded in one strip, is a file of about a kilobyte:
-// it opens, shows fitted and at 100% in parts, white, holding no more than its parts; its
-// full-size frame, over a hundred thousand times the file, is refused with a reason.
-TEST(ImageParts, BlankFaxPageOfAKilobyteShowsFittedAndInParts)
+// it opens, shows fitted and at 100% in parts, white, holding no more than its parts, and its
+// full-size frame (to crop it) decodes too. The full-size frames of a blank A3 page of a few
+// kilobytes (twice the size), and of a shorter page in a file under a kilobyte, are refused
+// with a reason; they show fitted.
+TEST(ImageParts, BlankFaxPageOfAKilobyteShowsFittedInPartsAndWhole)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const uint32_t width = 4960, height = 7016;
     const QString blank = dir.filePath(QStringLiteral("blank.tif"));
-    ASSERT_TRUE(writeTiff(blank, width, height, 1, 1, PHOTOMETRIC_MINISWHITE, 0, COMPRESSION_CCITTFAX4, height,
-                          [](uint32_t, std::vector<uchar> &) {}));
+    // As a scanner writes it, with its resolution and its name.
+    ASSERT_TRUE(writeStrips(blank, width, height, height,
+                            [](TIFF *tif) {
+                                TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, uint16_t(1));
+                                TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+                                TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+                                TIFFSetField(tif, TIFFTAG_XRESOLUTION, 600.0f);
+                                TIFFSetField(tif, TIFFTAG_YRESOLUTION, 600.0f);
+                                TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+                                TIFFSetField(tif, TIFFTAG_SOFTWARE, "Office scanner 2.1");
+                                TIFFSetField(tif, TIFFTAG_DATETIME, "2026:12:09 10:00:00");
+                            },
+                            [](uint32_t, uint32_t, std::vector<uchar> &) {}));
+    ASSERT_GE(QFileInfo(blank).size(), 1024);
     ASSERT_LT(QFileInfo(blank).size(), 1200);
     DecodeBudget &budget = DecodeBudget::shared();
     QString error;
@@ -654,12 +668,28 @@ TEST(ImageParts, BlankFaxPageOfAKilobyteShowsFittedAndInParts)
     const QImage part = source->createImageInRect(0, QRect(2000, 5000, 1600, 1000), 1, &error);
     ASSERT_EQ(part.size(), QSize(1600, 1000)) << error.toStdString();
     EXPECT_LT(budget.peak(), uint64_t(16) << 20);
-    for (const QImage &image : {fitted, part})
+    budget.resetPeak();
+    const QImage whole = source->createImageAtIndex(0, &error);
+    ASSERT_EQ(whole.size(), QSize(int(width), int(height))) << error.toStdString();
+    EXPECT_LT(budget.peak(), uint64_t(width) * height * 4 + (1u << 20));  // the frame and a row or two
+    for (const QImage &image : {fitted, part, whole})
         for (QPoint at : {QPoint(0, 0), QPoint(image.width() - 1, image.height() - 1), QPoint(image.width() / 2, 7)})
             EXPECT_EQ(image.pixel(at), qRgb(255, 255, 255));
-    error.clear();
-    EXPECT_TRUE(source->createImageAtIndex(0, &error).isNull());
-    EXPECT_FALSE(error.isEmpty());
+
+    const QString a3 = dir.filePath(QStringLiteral("a3.tif")), short_ = dir.filePath(QStringLiteral("short.tif"));
+    ASSERT_TRUE(writeTiff(a3, 7016, 9920, 1, 1, PHOTOMETRIC_MINISWHITE, 0, COMPRESSION_CCITTFAX4, 9920,
+                          [](uint32_t, std::vector<uchar> &) {}));
+    ASSERT_TRUE(writeTiff(short_, 4960, 5000, 1, 1, PHOTOMETRIC_MINISWHITE, 0, COMPRESSION_CCITTFAX4, 5000,
+                          [](uint32_t, std::vector<uchar> &) {}));
+    ASSERT_LT(QFileInfo(short_).size(), 1024);
+    for (const QString &path : {a3, short_}) {
+        const auto large = ImageSource::createWithFile(path, &error);
+        ASSERT_TRUE(large) << error.toStdString();
+        EXPECT_EQ(large->createThumbnailAtIndex(0, 1000, true, &error).height(), 1000) << error.toStdString();
+        error.clear();
+        EXPECT_TRUE(large->createImageAtIndex(0, &error).isNull());
+        EXPECT_TRUE(error.contains(QStringLiteral("too short"))) << error.toStdString();
+    }
 }
 
 // A WebP larger than the budget at full size is decoded scaled and cropped by its library: fitted
