@@ -403,17 +403,27 @@ bool readReduced(PngJob* job, png_uint_32 width, png_uint_32 height, png_uint_32
     rowSums.resize(size_t(outW) * 4);
     sums.resize(size_t(outW) * 4);
     bool known = false;
+    // Rows of the block row that repeat the one whose sums rowSums hold, added at once: a flat
+    // picture of a quarter of a gigapixel costs its inflating and a comparison a row, as the
+    // library's own reading of its rows does, not the sums of a thumbnail's row for every row.
+    uint64_t repeats = 0;
+    const auto addRepeats = [&] {
+        for (size_t i = 0; i < sums.size(); ++i)
+            sums[i] += rowSums[i] * repeats;
+        repeats = 0;
+    };
     for (png_uint_32 oy = 0; oy < outH; ++oy) {
         std::fill(sums.begin(), sums.end(), uint64_t(0));
         const png_uint_32 rows = std::min(factor, height - oy * factor);
         for (png_uint_32 r = 0; r < rows; ++r) {
             if (!readRowSeenBefore(job, width, &known)) {
+                addRepeats();
                 std::fill(rowSums.begin(), rowSums.end(), uint64_t(0));
                 addPremultiplied(job->previousRow.data(), width, factor, rowSums.data());
             }
-            for (size_t i = 0; i < sums.size(); ++i)
-                sums[i] += rowSums[i];
+            ++repeats;
         }
+        addRepeats();
         uchar* out = job->image.scanLine(int(oy));
         for (png_uint_32 ox = 0; ox < outW; ++ox) {
             const uint64_t count = uint64_t(rows) * std::min(factor, width - ox * factor);
