@@ -244,7 +244,6 @@ public:
     {
         if (TIFFIsTiled(tiff))
             return false;
-        m_tiff = tiff;
         m_width = width;
         m_layout = rowLayout(tiff);
         uint64_t scanline = uint64_t(std::max<tmsize_t>(TIFFScanlineSize64(tiff), 0));
@@ -255,8 +254,11 @@ public:
             m_stored.push_back({tiff, 0, scanline});
             return true;
         }
+        // Old-style JPEG coding hands out its rows in blocks of its own: it keeps the strip road.
+        uint16_t compression = COMPRESSION_NONE;
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
         char message[1024] = {0};
-        if (!TIFFRGBAImageBegin(&m_image, tiff, 0, message))
+        if (compression == COMPRESSION_OJPEG || !TIFFRGBAImageBegin(&m_image, tiff, 0, message))
             return false;
         m_began = true;
         // Asked again: for JPEG-coded YCbCr the interface has the coding make RGB rows.
@@ -329,17 +331,20 @@ public:
     bool read(uint32_t y)
     {
         m_y = y;
-        if (y % m_group != 0)
+        const uint32_t first = y - y % m_group;
+        if (m_groupRead && first == m_groupFirst)
             return true;  // read with the first row of its block
+        m_groupRead = true;
+        m_groupFirst = first;
         for (Plane& plane : m_stored)
             for (uint32_t r = 0; r < m_group; ++r)
-                if (TIFFReadScanline(plane.tiff, plane.row.data() + size_t(plane.bytes / m_group) * r, y + r, plane.sample) < 0)
+                if (TIFFReadScanline(plane.tiff, plane.row.data() + size_t(plane.bytes / m_group) * r, first + r, plane.sample) < 0)
                     return false;
         if (!m_rgbaRows)
             return true;
         auto* out = reinterpret_cast<uint32_t*>(m_rgba.data());
         if (m_image.isContig) {
-            m_image.put.contig(&m_image, out, 0, y, m_width, m_group, 0, 0, m_stored[0].row.data());
+            m_image.put.contig(&m_image, out, 0, first, m_width, m_group, 0, 0, m_stored[0].row.data());
         } else {
             unsigned char* first = m_stored[0].row.data();
             const bool oneColour = m_stored.size() == (m_image.alpha ? 2u : 1u);
@@ -377,10 +382,11 @@ private:
         std::vector<unsigned char> row = {};
     };
 
-    TIFF* m_tiff = nullptr;
     uint32_t m_width = 0;
     uint32_t m_group = 1;  // rows read together
     uint32_t m_y = 0;
+    uint32_t m_groupFirst = 0;  // the first row of the block read last
+    bool m_groupRead = false;
     RowLayout m_layout;
     TIFFRGBAImage m_image = {};
     bool m_began = false;
