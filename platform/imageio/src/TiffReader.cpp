@@ -346,12 +346,12 @@ public:
         if (m_image.isContig) {
             m_image.put.contig(&m_image, out, 0, first, m_width, m_group, 0, 0, m_stored[0].row.data());
         } else {
-            unsigned char* first = m_stored[0].row.data();
+            unsigned char* red = m_stored[0].row.data();
             const bool oneColour = m_stored.size() == (m_image.alpha ? 2u : 1u);
-            unsigned char* second = oneColour ? first : m_stored[1].row.data();
-            unsigned char* third = oneColour ? first : m_stored[2].row.data();
+            unsigned char* green = oneColour ? red : m_stored[1].row.data();
+            unsigned char* blue = oneColour ? red : m_stored[2].row.data();
             unsigned char* alpha = m_image.alpha ? m_stored.back().row.data() : nullptr;
-            m_image.put.separate(&m_image, out, 0, y, m_width, 1, 0, 0, first, second, third, alpha);
+            m_image.put.separate(&m_image, out, 0, first, m_width, 1, 0, 0, red, green, blue, alpha);
         }
         return true;
     }
