@@ -300,10 +300,21 @@ bool setUpRows(PngJob* job, png_uint_32 width)
         return false;
     }
     if (job->tabled) {
+        if (!imageio_detail::reserveDecodeBytes(uint64_t(expected) * 2, &job->message))
+            return false;
         job->stored.resize(expected);
         job->previousStored.resize(expected);
     }
     return true;
+}
+
+// Charges the budget for the two RGBA rows of the picture and the sums of a row of `outW`
+// reduced pixels a reduced decode holds besides its frame: a picture a quarter of a gigapixel
+// wide and a row high is a file of 32 KB, whose rows alone take two gigabytes.
+bool reserveReducedRows(PngJob* job, png_uint_32 width, png_uint_32 outW)
+{
+    return imageio_detail::reserveDecodeBytes(uint64_t(width) * 4 * 2 + uint64_t(outW) * 4 * sizeof(uint64_t) * 2,
+                                              &job->message);
 }
 
 bool begin(PngJob* job, const QByteArray& data)
@@ -391,6 +402,8 @@ void addPremultiplied(const unsigned char* p, png_uint_32 count, png_uint_32 fac
 bool readReduced(PngJob* job, png_uint_32 width, png_uint_32 height, png_uint_32 factor)
 {
     const png_uint_32 outW = (width + factor - 1) / factor, outH = (height + factor - 1) / factor;
+    if (!reserveReducedRows(job, width, outW))
+        return false;
     job->image = imageio_detail::allocateFrame(int(outW), int(outH), &job->message);
     if (job->image.isNull())
         return false;
@@ -474,7 +487,7 @@ bool readReducedPasses(PngJob* job, png_uint_32 width, png_uint_32 height, png_u
         return false;
     }
     const uint64_t sumCount = uint64_t(outW) * outH * 4;
-    if (!imageio_detail::reserveDecodeBytes(sumCount * sizeof(uint64_t), &job->message))
+    if (!reserveReducedRows(job, width, outW) || !imageio_detail::reserveDecodeBytes(sumCount * sizeof(uint64_t), &job->message))
         return false;
     job->image = imageio_detail::allocateFrame(int(outW), int(outH), &job->message);
     if (job->image.isNull())
