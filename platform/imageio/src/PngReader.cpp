@@ -21,6 +21,9 @@ namespace {
 
 constexpr png_alloc_size_t kMaxChunkBytes = png_alloc_size_t(8) << 20;
 constexpr png_uint_32 kMaxCachedChunks = 128;
+// Working rows of up to a megabyte live in the margin the decode budget leaves, as every
+// reader's small buffers do; larger ones are charged to it.
+constexpr uint64_t kMarginRowBytes = uint64_t(1) << 20;
 
 struct ReadState {
     const unsigned char* data = nullptr;
@@ -300,7 +303,7 @@ bool setUpRows(PngJob* job, png_uint_32 width)
         return false;
     }
     if (job->tabled) {
-        if (!imageio_detail::reserveDecodeBytes(uint64_t(expected) * 2, &job->message))
+        if (uint64_t(expected) * 2 > kMarginRowBytes && !imageio_detail::reserveDecodeBytes(uint64_t(expected) * 2, &job->message))
             return false;
         job->stored.resize(expected);
         job->previousStored.resize(expected);
@@ -313,8 +316,8 @@ bool setUpRows(PngJob* job, png_uint_32 width)
 // wide and a row high is a file of 32 KB, whose rows alone take two gigabytes.
 bool reserveReducedRows(PngJob* job, png_uint_32 width, png_uint_32 outW)
 {
-    return imageio_detail::reserveDecodeBytes(uint64_t(width) * 4 * 2 + uint64_t(outW) * 4 * sizeof(uint64_t) * 2,
-                                              &job->message);
+    const uint64_t bytes = uint64_t(width) * 4 * 2 + uint64_t(outW) * 4 * sizeof(uint64_t) * 2;
+    return bytes <= kMarginRowBytes || imageio_detail::reserveDecodeBytes(bytes, &job->message);
 }
 
 bool begin(PngJob* job, const QByteArray& data)
