@@ -21,6 +21,9 @@ namespace {
 
 constexpr png_alloc_size_t kMaxChunkBytes = png_alloc_size_t(8) << 20;
 constexpr png_uint_32 kMaxCachedChunks = 128;
+// Working rows of up to a megabyte live in the margin the decode budget leaves, as every
+// reader's small buffers do; larger ones are charged to it.
+constexpr uint64_t kMarginRowBytes = uint64_t(1) << 20;
 
 struct ReadState {
     const unsigned char* data = nullptr;
@@ -300,10 +303,21 @@ bool setUpRows(PngJob* job, png_uint_32 width)
         return false;
     }
     if (job->tabled) {
+        if (uint64_t(expected) * 2 > kMarginRowBytes && !imageio_detail::reserveDecodeBytes(uint64_t(expected) * 2, &job->message))
+            return false;
         job->stored.resize(expected);
         job->previousStored.resize(expected);
     }
     return true;
+}
+
+// Charges the budget for the two RGBA rows of the picture and the sums of a row of `outW`
+// reduced pixels a reduced decode holds besides its frame: a picture a quarter of a gigapixel
+// wide and a row high is a file of 32 KB, whose rows alone take two gigabytes.
+bool reserveReducedRows(PngJob* job, png_uint_32 width, png_uint_32 outW)
+{
+    const uint64_t bytes = uint64_t(width) * 4 * 2 + uint64_t(outW) * 4 * sizeof(uint64_t) * 2;
+    return bytes <= kMarginRowBytes || imageio_detail::reserveDecodeBytes(bytes, &job->message);
 }
 
 bool begin(PngJob* job, const QByteArray& data)
@@ -391,6 +405,8 @@ void addPremultiplied(const unsigned char* p, png_uint_32 count, png_uint_32 fac
 bool readReduced(PngJob* job, png_uint_32 width, png_uint_32 height, png_uint_32 factor)
 {
     const png_uint_32 outW = (width + factor - 1) / factor, outH = (height + factor - 1) / factor;
+    if (!reserveReducedRows(job, width, outW))
+        return false;
     job->image = imageio_detail::allocateFrame(int(outW), int(outH), &job->message);
     if (job->image.isNull())
         return false;
@@ -403,17 +419,27 @@ bool readReduced(PngJob* job, png_uint_32 width, png_uint_32 height, png_uint_32
     rowSums.resize(size_t(outW) * 4);
     sums.resize(size_t(outW) * 4);
     bool known = false;
+    // Rows of the block row that repeat the one whose sums rowSums hold, added at once: a flat
+    // picture of a quarter of a gigapixel costs its inflating and a comparison a row, as the
+    // library's own reading of its rows does, not the sums of a thumbnail's row for every row.
+    uint64_t repeats = 0;
+    const auto addRepeats = [&] {
+        for (size_t i = 0; i < sums.size(); ++i)
+            sums[i] += rowSums[i] * repeats;
+        repeats = 0;
+    };
     for (png_uint_32 oy = 0; oy < outH; ++oy) {
         std::fill(sums.begin(), sums.end(), uint64_t(0));
         const png_uint_32 rows = std::min(factor, height - oy * factor);
         for (png_uint_32 r = 0; r < rows; ++r) {
             if (!readRowSeenBefore(job, width, &known)) {
+                addRepeats();
                 std::fill(rowSums.begin(), rowSums.end(), uint64_t(0));
                 addPremultiplied(job->previousRow.data(), width, factor, rowSums.data());
             }
-            for (size_t i = 0; i < sums.size(); ++i)
-                sums[i] += rowSums[i];
+            ++repeats;
         }
+        addRepeats();
         uchar* out = job->image.scanLine(int(oy));
         for (png_uint_32 ox = 0; ox < outW; ++ox) {
             const uint64_t count = uint64_t(rows) * std::min(factor, width - ox * factor);
@@ -464,7 +490,7 @@ bool readReducedPasses(PngJob* job, png_uint_32 width, png_uint_32 height, png_u
         return false;
     }
     const uint64_t sumCount = uint64_t(outW) * outH * 4;
-    if (!imageio_detail::reserveDecodeBytes(sumCount * sizeof(uint64_t), &job->message))
+    if (!reserveReducedRows(job, width, outW) || !imageio_detail::reserveDecodeBytes(sumCount * sizeof(uint64_t), &job->message))
         return false;
     job->image = imageio_detail::allocateFrame(int(outW), int(outH), &job->message);
     if (job->image.isNull())

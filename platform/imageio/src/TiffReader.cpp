@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace kpv {
@@ -126,25 +127,28 @@ bool dataCanHold(TIFF* tiff, uint64_t fileBytes, uint32_t width, uint32_t height
     return storedBytes / 4096 <= present;
 }
 
-// Whether a frame of `frameBytes` suits a file of `fileBytes`: 16,384 pixels for each byte of the
-// file, more than any real coding but fax's reaches (a scanned page of text takes tens of
-// kilobytes for its 140 MB at full size). A blank fax page of a kilobyte still shows fitted and
-// in parts; only its full-size frame, which no view of it needs, is refused, so that no file of
-// a few bytes makes the viewer hold more than a few tens of megabytes.
+// Whether a frame of `frameBytes` suits a file of `fileBytes`: 65,536 bytes of frame for each
+// byte of the file, more than any real coding but fax's reaches (a scanned page of text takes
+// tens of kilobytes for its 140 MB at full size); and for a file of a kilobyte or more, the
+// frame of a page of A4 or US Letter scanned at 600 dpi, since a blank one is a file of just
+// over a kilobyte that is shown at 100% and cropped like any other. So a file under a kilobyte
+// makes the viewer hold no more than 64 MB of frame, and no file more than one such page.
 bool frameFitsFile(uint64_t frameBytes, uint64_t fileBytes, QString* error)
 {
     constexpr uint64_t kFrameBytesPerFileByte = 65536;
-    if (frameBytes / kFrameBytesPerFileByte <= fileBytes)
+    constexpr uint64_t kPageFileBytes = 1024;
+    constexpr uint64_t kPageFrameBytes = uint64_t(5100) * 7016 * 4;  // 8.5 x 11.69 inches
+    if (frameBytes / kFrameBytesPerFileByte <= fileBytes || (fileBytes >= kPageFileBytes && frameBytes <= kPageFrameBytes))
         return true;
     if (error)
         *error = QStringLiteral("a TIFF file of %1 bytes is too short to fill a frame of %2 MB").arg(fileBytes).arg(frameBytes >> 20);
     return false;
 }
 
-// TIFF 6.0 sections 4 to 6: the layouts whose rows are made RGBA here, a row at a time, the way
-// the library's RGBA interface makes them (which reads a strip whole, 140 MB for a fax page of
-// one strip): grey of up to 8 bits, and 8-bit RGB, with associated or unassociated alpha, its
-// samples interleaved. Others go through the RGBA interface.
+// TIFF 6.0 sections 4 to 6: the layouts whose rows are made RGBA here, the way the library's
+// RGBA interface makes them: grey of up to 8 bits, and 8-bit RGB, with associated or
+// unassociated alpha, its samples interleaved. Others are made by the interface's own
+// conversions (StripRows).
 struct RowLayout {
     enum Kind { None, Grey, Rgb, RgbAssociated, RgbUnassociated } kind = None;
     unsigned bits = 8;
@@ -217,6 +221,181 @@ void rowToRgba(const RowLayout& layout, const unsigned char* in, unsigned char* 
     }
 }
 
+// A page stored in strips, read a row at a time in increasing order and made premultiplied RGBA,
+// so that no strip is ever held whole (a page of one strip would be). The layouts of RowLayout
+// are made by rowToRgba(); every other layout the library's RGBA interface reads (palette, 16
+// bits, CMYK, YCbCr, Lab, samples stored in planes of their own, ...) is made by the very
+// conversions that interface applies to a strip (the put routines its public RGBA state holds),
+// given the rows instead, so the pixels are its own. Planes are read through a handle each: one
+// handle moving between the planes' strips would decode each from its start again at every row.
+class StripRows {
+public:
+    StripRows() = default;
+    StripRows(const StripRows&) = delete;
+    StripRows& operator=(const StripRows&) = delete;
+    ~StripRows()
+    {
+        if (m_began)
+            TIFFRGBAImageEnd(&m_image);
+    }
+
+    // False when `tiff` is tiled, or of a layout whose rows are not read one at a time here.
+    bool open(const QByteArray& data, TIFF* tiff, uint32_t width, uint32_t height)
+    {
+        if (TIFFIsTiled(tiff))
+            return false;
+        m_width = width;
+        m_layout = rowLayout(tiff);
+        uint64_t scanline = uint64_t(std::max<tmsize_t>(TIFFScanlineSize64(tiff), 0));
+        if (m_layout.kind != RowLayout::None) {
+            const uint64_t samples = m_layout.kind == RowLayout::Grey ? 1 : m_layout.kind == RowLayout::Rgb ? 3 : 4;
+            if (scanline < (uint64_t(width) * samples * m_layout.bits + 7) / 8 || scanline > kMaxRowBytes)
+                return false;
+            m_stored.push_back({tiff, 0, scanline});
+            return true;
+        }
+        // Old-style JPEG coding hands out its rows in blocks of its own: it keeps the strip road.
+        uint16_t compression = COMPRESSION_NONE;
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+        char message[1024] = {0};
+        if (compression == COMPRESSION_OJPEG || !TIFFRGBAImageBegin(&m_image, tiff, 0, message))
+            return false;
+        m_began = true;
+        // Asked again: for JPEG-coded YCbCr the interface has the coding make RGB rows.
+        scanline = uint64_t(std::max<tmsize_t>(TIFFScanlineSize64(tiff), 0));
+        if (scanline == 0 || scanline > kMaxRowBytes || uint64_t(width) * 4 > kMaxRowBytes)
+            return false;
+        uint32_t rowsPerStrip = 0;
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+        if (m_image.isContig) {
+            // TIFF 6.0 section 21: subsampled YCbCr is stored in blocks of rows, one stored row
+            // holding a share of a block row; the rows of a block are read together.
+            if (m_image.photometric == PHOTOMETRIC_YCBCR) {
+                uint16_t across = 1, down = 1;
+                TIFFGetFieldDefaulted(tiff, TIFFTAG_YCBCRSUBSAMPLING, &across, &down);
+                if (across == 0 || down == 0 || m_image.bitspersample != 8)
+                    return false;
+                const uint64_t blockRow = (uint64_t(width) + across - 1) / across * (uint64_t(across) * down + 2);
+                // A last block cut by the picture's bottom edge holds rows past the edge, which
+                // the library reads only with its whole strip: such pages keep that road.
+                if (height % down != 0 || (rowsPerStrip % down != 0 && rowsPerStrip < height) || scanline * down != blockRow)
+                    return false;
+                m_group = down;
+            } else if (scanline < (uint64_t(width) * m_image.samplesperpixel * m_image.bitspersample + 7) / 8) {
+                return false;
+            }
+            m_stored.push_back({tiff, 0, scanline * m_group});
+        } else {
+            // The planes the conversion takes: one of grey or palette, else three, then alpha
+            // (or, for CMYK, the black).
+            const bool oneColour = m_image.photometric == PHOTOMETRIC_MINISWHITE ||
+                                   m_image.photometric == PHOTOMETRIC_MINISBLACK || m_image.photometric == PHOTOMETRIC_PALETTE;
+            const uint16_t colours = oneColour ? 1 : 3;
+            const uint16_t planes = uint16_t(colours + (m_image.alpha ? 1 : 0));
+            if (planes > m_image.samplesperpixel || scanline < (uint64_t(width) * m_image.bitspersample + 7) / 8)
+                return false;
+            for (uint16_t plane = 0; plane < planes; ++plane) {
+                TIFF* handle = tiff;
+                if (plane > 0) {
+                    m_handles.push_back(std::make_unique<TiffHandle>(data));
+                    handle = m_handles.back()->get();
+                    if (!handle)
+                        return false;
+                }
+                m_stored.push_back({handle, plane, scanline});
+            }
+        }
+        m_rgbaRows = true;
+        return true;
+    }
+
+    // Bytes the rows take while they are read (the last row besides the one being read included).
+    uint64_t bytes() const
+    {
+        uint64_t stored = 0;
+        for (const Plane& plane : m_stored)
+            stored += plane.bytes;
+        const uint64_t rgba = m_rgbaRows ? uint64_t(m_width) * 4 * m_group : 0;
+        return stored + rgba + (m_rgbaRows ? uint64_t(m_width) * 4 : stored);
+    }
+
+    void allocate()
+    {
+        for (Plane& plane : m_stored)
+            plane.row.resize(size_t(plane.bytes));
+        if (m_rgbaRows)
+            m_rgba.resize(size_t(m_width) * 4 * m_group);
+    }
+
+    // Reads row `y`, after those before it; false when the file is damaged there.
+    bool read(uint32_t y)
+    {
+        m_y = y;
+        const uint32_t first = y - y % m_group;
+        if (m_groupRead && first == m_groupFirst)
+            return true;  // read with the first row of its block
+        m_groupRead = true;
+        m_groupFirst = first;
+        for (Plane& plane : m_stored)
+            for (uint32_t r = 0; r < m_group; ++r)
+                if (TIFFReadScanline(plane.tiff, plane.row.data() + size_t(plane.bytes / m_group) * r, first + r, plane.sample) < 0)
+                    return false;
+        if (!m_rgbaRows)
+            return true;
+        auto* out = reinterpret_cast<uint32_t*>(m_rgba.data());
+        if (m_image.isContig) {
+            m_image.put.contig(&m_image, out, 0, first, m_width, m_group, 0, 0, m_stored[0].row.data());
+        } else {
+            unsigned char* red = m_stored[0].row.data();
+            const bool oneColour = m_stored.size() == (m_image.alpha ? 2u : 1u);
+            unsigned char* green = oneColour ? red : m_stored[1].row.data();
+            unsigned char* blue = oneColour ? red : m_stored[2].row.data();
+            unsigned char* alpha = m_image.alpha ? m_stored.back().row.data() : nullptr;
+            m_image.put.separate(&m_image, out, 0, first, m_width, 1, 0, 0, red, green, blue, alpha);
+        }
+        return true;
+    }
+
+    // The bytes row `y` was made from, to tell a row that repeats the one before it.
+    const unsigned char* key() const
+    {
+        return m_rgbaRows ? m_rgba.data() + size_t(m_y % m_group) * m_width * 4 : m_stored[0].row.data();
+    }
+    size_t keySize() const { return m_rgbaRows ? size_t(m_width) * 4 : size_t(m_stored[0].bytes); }
+
+    // Columns [first, first + count) of the row read last, premultiplied RGBA, into `out`.
+    void rgba(unsigned char* out, uint32_t first, uint32_t count) const
+    {
+        if (m_rgbaRows)
+            std::memcpy(out, key() + size_t(first) * 4, size_t(count) * 4);
+        else
+            rowToRgba(m_layout, m_stored[0].row.data(), out, first, count);
+    }
+
+private:
+    // A stored row longer than this (2 GB) is no row of a picture that can be shown.
+    static constexpr uint64_t kMaxRowBytes = uint64_t(1) << 31;
+    struct Plane {
+        TIFF* tiff;
+        uint16_t sample;
+        uint64_t bytes;
+        std::vector<unsigned char> row = {};
+    };
+
+    uint32_t m_width = 0;
+    uint32_t m_group = 1;  // rows read together
+    uint32_t m_y = 0;
+    uint32_t m_groupFirst = 0;  // the first row of the block read last
+    bool m_groupRead = false;
+    RowLayout m_layout;
+    TIFFRGBAImage m_image = {};
+    bool m_began = false;
+    bool m_rgbaRows = false;  // made RGBA by the library's conversions
+    std::vector<std::unique_ptr<TiffHandle>> m_handles;
+    std::vector<Plane> m_stored;
+    std::vector<unsigned char> m_rgba;  // the rows of a block, packed RGBA
+};
+
 class TiffDecoder final : public FormatDecoder {
 public:
     bool open(const QByteArray& data, QString* error) override
@@ -277,8 +456,8 @@ public:
     }
 
     // Only the tiles or strips the part covers are read, one at a time; the budget is charged for
-    // the part and one tile or strip. Strips of the layouts made RGBA here are read a row at a
-    // time instead, however many rows a strip holds.
+    // the part and one tile or strip. Strips are read a row at a time instead, however many rows
+    // a strip holds, wherever StripRows reads their layout.
     QImage decodeRegion(int, const QRect& rect, int reduction, QString* error) override
     {
         const auto fail = [error](const QString& why) {
@@ -301,9 +480,10 @@ public:
         if (!frameFitsFile(uint64_t(rect.width()) * uint64_t(rect.height()) * 4, uint64_t(m_data.size()), error))
             return {};
         const bool tiled = TIFFIsTiled(tiff.get());
-        const RowLayout layout = rowLayout(tiff.get());
-        if (!tiled && layout.kind != RowLayout::None)
-            return decodeRows(tiff.get(), layout, rect, source, reduction, error);
+        TIFFSetField(tiff.get(), TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+        StripRows rows;
+        if (rows.open(m_data, tiff.get(), uint32_t(width), uint32_t(height)))
+            return decodeRows(tiff.get(), rows, rect, source, reduction, error);
         uint32_t blockWidth = uint32_t(width), blockHeight = 0;
         if (tiled) {
             TIFFGetField(tiff.get(), TIFFTAG_TILEWIDTH, &blockWidth);
@@ -393,9 +573,9 @@ private:
     // The rows of `source` read one at a time, from the first row of the strip it begins in (a
     // coded strip is read from its start), and made RGBA into the part: copied at full size, else
     // averaged over blocks of reduction x reduction. A row that repeats the one before it (most
-    // rows of a page) is summed once. The budget is charged for the part, a stored row, an RGBA
-    // row and the sums of one row of the part. Rows after damage stay clear.
-    QImage decodeRows(TIFF* tiff, const RowLayout& layout, const QRect& rect, const QRect& source, int reduction,
+    // rows of a page) is summed once. The budget is charged for the part, the rows StripRows
+    // holds, an RGBA row and the sums of one row of the part. Rows after damage stay clear.
+    QImage decodeRows(TIFF* tiff, StripRows& rows, const QRect& rect, const QRect& source, int reduction,
                       QString* error)
     {
         const auto fail = [error](const QString& why) {
@@ -403,19 +583,15 @@ private:
                 *error = why;
             return QImage();
         };
-        const uint64_t stored = uint64_t(TIFFScanlineSize64(tiff));
-        const uint64_t samplesPerPixel = layout.kind == RowLayout::Grey ? 1 : layout.kind == RowLayout::Rgb ? 3 : 4;
-        const uint64_t needed = (uint64_t(m_size.width()) * samplesPerPixel * layout.bits + 7) / 8;
-        if (stored < needed || stored > (uint64_t(1) << 31))
-            return fail(QStringLiteral("the TIFF rows have no usable size"));
         const uint32_t columns = uint32_t(source.width());
         const uint64_t sumBytes = reduction > 1 ? uint64_t(rect.width()) * 4 * sizeof(uint32_t) * 2 : 0;
-        if (!imageio_detail::reserveDecodeBytes(stored * 2 + uint64_t(columns) * 4 + sumBytes, error))
+        if (!imageio_detail::reserveDecodeBytes(rows.bytes() + uint64_t(columns) * 4 + sumBytes, error))
             return {};
         QImage part = imageio_detail::allocateFrame(rect.width(), rect.height(), error);
         if (part.isNull())
             return {};
-        std::vector<unsigned char> row(static_cast<size_t>(stored)), previous(row.size()), rgba(static_cast<size_t>(columns) * 4);
+        rows.allocate();
+        std::vector<unsigned char> previous(rows.keySize()), rgba(static_cast<size_t>(columns) * 4);
         std::vector<uint32_t> rowSums(reduction > 1 ? size_t(rect.width()) * 4 : 0), sums(rowSums.size());
         uint32_t rowsPerStrip = 0;
         TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
@@ -434,20 +610,20 @@ private:
         };
         uint32_t y = top / rowsPerStrip * rowsPerStrip;
         for (; y <= bottom; ++y) {
-            if (TIFFReadScanline(tiff, row.data(), y, 0) < 0)
+            if (!rows.read(y))
                 break;
             if (y < top)
                 continue;
             if (reduction == 1) {
-                rowToRgba(layout, row.data(), part.scanLine(int(y - top)), uint32_t(source.left()), columns);
+                rows.rgba(part.scanLine(int(y - top)), uint32_t(source.left()), columns);
                 rowsDone = int(y - top) + 1;
                 continue;
             }
-            if (!known || std::memcmp(row.data(), previous.data(), size_t(stored)) != 0) {
+            if (!known || std::memcmp(rows.key(), previous.data(), previous.size()) != 0) {
                 addRepeats();
-                row.swap(previous);
+                std::memcpy(previous.data(), rows.key(), previous.size());
                 known = true;
-                rowToRgba(layout, previous.data(), rgba.data(), uint32_t(source.left()), columns);
+                rows.rgba(rgba.data(), uint32_t(source.left()), columns);
                 std::fill(rowSums.begin(), rowSums.end(), 0u);
                 const unsigned char* p = rgba.data();
                 for (uint32_t x = 0; x < columns; ++x, p += 4) {
@@ -503,7 +679,7 @@ private:
                 *error = QStringLiteral("unsupported TIFF layout: %1").arg(QString::fromLatin1(message));
             return {};
         }
-        if (!TIFFIsTiled(tiff.get()) && rowLayout(tiff.get()).kind != RowLayout::None)
+        if (!TIFFIsTiled(tiff.get()) && StripRows().open(m_data, tiff.get(), uint32_t(m_size.width()), uint32_t(m_size.height())))
             return decodeRegion(0, QRect(QPoint(0, 0), m_size), 1, error);
         if (!frameFitsFile(uint64_t(m_size.width()) * uint64_t(m_size.height()) * 4, uint64_t(m_data.size()), error))
             return {};

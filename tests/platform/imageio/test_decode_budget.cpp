@@ -186,6 +186,44 @@ TEST(HostileSizes, FewBytesDeclaringAHugePictureAreRefusedBeforeAllocating)
 
 namespace {
 
+// A blank grey picture of a quarter of a gigapixel in one row of one bit a pixel: a file of
+// 32 KB whose fitted decode would hold two RGBA rows of a gigabyte each beside the budget. The
+// budget is asked for them first, and refuses.
+TEST(HostileSizes, APictureOfOneVastRowAsksTheBudgetForItsRows)
+{
+    const quint32 width = 1u << 28;
+    const QByteArray raw(int(width / 8 + 1), '\0');
+    QByteArray packed(int(compressBound(uLong(raw.size()))), '\0');
+    uLongf packedSize = uLongf(packed.size());
+    ASSERT_EQ(compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize, reinterpret_cast<const Bytef*>(raw.constData()),
+                        uLong(raw.size()), 9),
+              Z_OK);
+    packed.truncate(int(packedSize));
+    QByteArray png = pngHeaderOnly(width, 1);
+    png[24] = 1;  // one bit
+    png[25] = 0;  // of grey
+    png[28] = 0;  // not interlaced
+    const uLong headerCrc = crc32(0, reinterpret_cast<const Bytef*>(png.constData() + 12), 17);
+    for (int i = 0; i < 4; ++i)
+        png[29 + i] = char(headerCrc >> (24 - 8 * i));
+    png.truncate(33);
+    QByteArray idat;
+    for (int i = 0; i < 4; ++i)
+        idat += char(quint32(packed.size()) >> (24 - 8 * i));
+    idat += "IDAT" + packed;
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(idat.constData() + 4), uInt(idat.size() - 4));
+    for (int i = 0; i < 4; ++i)
+        idat += char(crc >> (24 - 8 * i));
+    png += idat + QByteArray("\0\0\0\0IEND\xAE\x42\x60\x82", 12);
+    ASSERT_LT(png.size(), 40000);
+
+    QString error;
+    auto source = kpv::ImageSource::createWithData(png, &error);
+    ASSERT_TRUE(source) << error.toStdString();
+    EXPECT_TRUE(source->createThumbnailAtIndex(0, 256, true, &error).isNull());
+    EXPECT_TRUE(error.contains("all decodes may use")) << error.toStdString();
+}
+
 TEST(HostileSizes, AnAncillaryChunkOverTheLimitFailsTheRead)
 {
     QByteArray png = kpv::test::referencePng(kpv::test::pattern(8, 8, false), false, false);
