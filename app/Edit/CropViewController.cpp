@@ -77,6 +77,8 @@ CropViewController::CropViewController(CropViewHost &host) : m_host(host)
     m_view->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewHeightSizable);
     m_cropPage = std::make_unique<kpv::View>();
     m_imageView = std::make_unique<LMImageView>();
+    // Its frame is the picture's fitted rectangle: a smaller stand-in picture fills it too.
+    m_imageView->setImageScaling(LMImageTools::ScaleProportionallyUpOrDown);
     m_trackView = std::make_unique<LMAreaTrackView>();
     m_trackView->setDarkOnTrackableRect(true);
     m_trackView->setTrackResizeEnabled(true);
@@ -319,6 +321,11 @@ void CropViewController::updateCurImage(bool newFile)
     if (!newFile && !m_fileInfo)
         return;
     LMImagePtr image = m_fileInfo ? m_fileInfo->imageByType(1) : nullptr;
+    // A full-size picture that could not be had (one too large for the memory decodes may use)
+    // leaves the page with the largest picture the view has, so the user still sees the photo;
+    // the crop itself then says why it cannot be made.
+    for (int type = LMNavFileInfo::kMinScaleType + 1; !image && m_fileInfo && type <= LMNavFileInfo::kMaxScaleType; ++type)
+        image = m_fileInfo->imageByType(type);
     if (!image) {
         m_imageView->setImage(nullptr, 0);
         return;
@@ -662,6 +669,12 @@ void CropViewController::doCrop()
     const QRectF rect = m_model.originalImageRawCropRect();
     beginSaveCropImageToFile(QString(), std::nullopt, CropSaveWorker::Preview, nullptr,
                              [this, rect](const CropSaveWorker::Result &r) {
+                                 if (r.code == CropSaveWorker::kFailed) {
+                                     m_host.showAlert(kpv::Bundle::mainBundle().localizedString(
+                                                          QStringLiteral("IDS_FailedCrop")),
+                                                      r.error, {});
+                                     return;
+                                 }
                                  if (r.code != CropSaveWorker::kDone || !r.croppedImage)
                                      return;
                                  m_rawCropRectLastCropped = rect;

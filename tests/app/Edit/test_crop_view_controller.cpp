@@ -241,6 +241,30 @@ TEST_F(CropView, CropShowsTheResultAndBackAgain)
     EXPECT_EQ(controller.croppedImage(), first);
 }
 
+// A photo whose full-size picture could not be read (more than decodes may hold, as a blank
+// fax page of a few hundred bytes declaring a vast page) shows its fitted picture on the crop page,
+// and the crop says it cannot be made instead of doing nothing.
+TEST_F(CropView, AFullSizePictureThatCannotBeReadIsToldAndTheFittedOneShown)
+{
+    const QString path = dir.filePath("page.png");
+    ASSERT_TRUE(writeTestImage(path, QSize(400, 300), Qt::blue));
+    const QByteArray originalSum = fileChecksum(path);
+    auto record = std::make_shared<LMNavFileInfo>(LMPathString(path, false));
+    record->setImgBaseInfo(editTestLoader().loadImgBaseInfo(record->filePath(), nullptr));
+    record->setImage(nullptr, true, 1, 0);
+    QImage fitted(100, 75, QImage::Format_RGBA8888);
+    fitted.fill(Qt::blue);
+    record->setImage(std::make_shared<LMImage>(fitted, record->imgBaseInfo()), false, LMNavFileInfo::kMaxScaleType, 0);
+    host.record = record;
+    enter();
+    controller.doCrop();
+    ASSERT_NO_FATAL_FAILURE(waitForSave());
+    ASSERT_EQ(host.alerts.size(), 1u);
+    EXPECT_FALSE(controller.isCurCroppedImagePage());
+    EXPECT_TRUE(host.showModes.empty());
+    EXPECT_EQ(fileChecksum(path), originalSum);
+}
+
 TEST_F(CropView, SaveAsWritesAnUprightFileAndReturns)
 {
     // Stored 40 x 20, shown turned a quarter by its orientation.
