@@ -5,6 +5,7 @@
 #include "Edit/CropViewController.h"
 #include "Edit/CropPreviewView.h"
 #include "edit_test_support.h"
+#include "../../support/PagesTiff.h"
 #include "../../support/ReferencePng.h"
 
 #include "Kit/LMAreaTrackView.h"
@@ -640,22 +641,7 @@ TEST_F(CropView, SaveAsOverAFileThatWouldLoseContentAsksFirst)
 {
     ASSERT_NO_FATAL_FAILURE(openFile("photo.png", QSize(40, 20)));
     const QString pages = dir.filePath("pages.tif");
-    {
-        TIFF *tif = TIFFOpen(QFile::encodeName(pages).constData(), "w");
-        ASSERT_NE(tif, nullptr);
-        for (int page = 0; page < 3; ++page) {
-            TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 3u);
-            TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 2u);
-            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-            TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-            unsigned char row[3] = {10, 20, 30};
-            TIFFWriteScanline(tif, row, 0, 0);
-            TIFFWriteScanline(tif, row, 1, 0);
-            TIFFWriteDirectory(tif);
-        }
-        TIFFClose(tif);
-    }
+    ASSERT_TRUE(kpv::test::writePagesTiff(pages, 3));
     enter();
     const QByteArray before = fileChecksum(pages);
     host.panelAnswer = pages;

@@ -10,6 +10,7 @@
 #include "foundation/FileNames.h"
 #include "imageio/ImageSource.h"
 
+#include "../../support/PagesTiff.h"
 #include "../../support/FaultInjection.h"
 
 #include <algorithm>
@@ -895,21 +896,7 @@ TEST_F(CommandTest, TurnAndSaveKeepsTheFilesMetadata)
 TEST_F(CommandTest, TurnedMultiPageTiffAsksInsteadOfDroppingPages)
 {
     const QString path = dir.filePath("scan.tif");
-    {
-        TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
-        for (int page = 0; page < 3; ++page) {
-            TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 3u);
-            TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 2u);
-            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-            TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-            unsigned char row[3] = {10, 20, 30};
-            TIFFWriteScanline(tif, row, 0, 0);
-            TIFFWriteScanline(tif, row, 1, 0);
-            TIFFWriteDirectory(tif);
-        }
-        TIFFClose(tif);
-    }
+    ASSERT_TRUE(kpv::test::writePagesTiff(path, 3));
     const QByteArray before = kpv::test::checksum(path);
     paths = {LMPathString(path, false)};
     controller->openFilePaths(paths, {}, false);

@@ -1,0 +1,33 @@
+#pragma once
+// A small grey TIFF of several pages, written by libtiff: the kind of file a rewrite of one
+// picture would lose pages of.
+
+#include <QFile>
+#include <QString>
+
+#include <tiffio.h>
+
+namespace kpv::test {
+
+// `pages` pages of 3x2 grey pixels at `path`; false when the file cannot be written.
+inline bool writePagesTiff(const QString& path, int pages)
+{
+    TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    if (!tif)
+        return false;
+    bool ok = true;
+    for (int page = 0; page < pages && ok; ++page) {
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 3u);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 2u);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+        unsigned char row[3] = {10, 20, 30};
+        ok = TIFFWriteScanline(tif, row, 0, 0) == 1 && TIFFWriteScanline(tif, row, 1, 0) == 1 &&
+             TIFFWriteDirectory(tif) == 1;
+    }
+    TIFFClose(tif);
+    return ok;
+}
+
+} // namespace kpv::test
