@@ -55,6 +55,32 @@ protected:
     FakeFavoriteHost host;
     std::unique_ptr<FavoriteViewController> c = std::make_unique<FavoriteViewController>(host);
 
+    // Two 8x6 photos made favourites, and the grid up with their pictures read.
+    FavImageBrowserView* showTwoInTheGrid(const QString& a, const QString& b)
+    {
+        writeTestJpeg(a, 8, 6);
+        writeTestJpeg(b, 8, 6);
+        c->addFovoriteFile(P(a), nullptr, {});
+        c->addFovoriteFile(P(b), nullptr, {});
+        FavImageBrowserView* browser = c->browser();
+        browser->setLoadsPicturesSynchronously(true);
+        host.mode = 8;
+        c->didChangeMainShowMode({{"old", 4}, {"new", 8}});
+        browser->requestVisiblePictures();
+        return browser;
+    }
+    QImage picture(const QString& path) const
+    {
+        return c->browser()->cachedPicture(c->favImageBrowserItemByFilePath(P(path))->imageUID());
+    }
+    // Another program writes a photo `width` pixels wide over `path`, dated a minute on.
+    static bool rewriteLater(const QString& path, int width)
+    {
+        writeTestJpeg(path, width, 6);
+        QFile f(path);
+        return f.open(QIODevice::ReadWrite) &&
+               f.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime);
+    }
     void addAll(std::initializer_list<const char*> names)
     {
         for (const char* n : names)
@@ -229,16 +255,7 @@ TEST_F(FavoritesCollection, FilesChangedOrRemovedElsewhereShowAsTheyAreNow)
 {
     QTemporaryDir dir;
     const QString kept = dir.filePath("kept.jpg"), gone = dir.filePath("gone.jpg");
-    writeTestJpeg(kept, 8, 6);
-    writeTestJpeg(gone, 8, 6);
-    c->addFovoriteFile(P(kept), nullptr, {});
-    c->addFovoriteFile(P(gone), nullptr, {});
-    FavImageBrowserView* browser = c->browser();
-    browser->setLoadsPicturesSynchronously(true);
-    auto picture = [&](const QString& path) { return browser->cachedPicture(c->favImageBrowserItemByFilePath(P(path))->imageUID()); };
-    host.mode = 8;
-    c->didChangeMainShowMode({{"old", 4}, {"new", 8}});
-    browser->requestVisiblePictures();
+    FavImageBrowserView* browser = showTwoInTheGrid(kept, gone);
     ASSERT_EQ(picture(kept).width(), 8);
     ASSERT_FALSE(picture(gone).isNull());
 
@@ -253,11 +270,7 @@ TEST_F(FavoritesCollection, FilesChangedOrRemovedElsewhereShowAsTheyAreNow)
     // Away from the grid: the file is rewritten, and the grid shows the new one on return.
     c->didChangeMainShowMode({{"old", 8}, {"new", 4}});
     host.mode = 4;
-    writeTestJpeg(kept, 12, 6);
-    QFile f(kept);
-    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-    ASSERT_TRUE(f.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
-    f.close();
+    ASSERT_TRUE(rewriteLater(kept, 12));
     host.mode = 8;
     c->didChangeMainShowMode({{"old", 4}, {"new", 8}});
     browser->requestVisiblePictures();
@@ -273,16 +286,7 @@ TEST_F(FavoritesCollection, AFavouriteChangedElsewhereWhileTheGridIsUpShowsAsItI
     kpv::RunLoop::main().setClock(&clock);
     QTemporaryDir dir;
     const QString shot = dir.filePath("shot.jpg"), other = dir.filePath("other.jpg");
-    writeTestJpeg(shot, 8, 6);
-    writeTestJpeg(other, 8, 6);
-    c->addFovoriteFile(P(shot), nullptr, {});
-    c->addFovoriteFile(P(other), nullptr, {});
-    FavImageBrowserView* browser = c->browser();
-    browser->setLoadsPicturesSynchronously(true);
-    auto picture = [&](const QString& path) { return browser->cachedPicture(c->favImageBrowserItemByFilePath(P(path))->imageUID()); };
-    host.mode = 8;
-    c->didChangeMainShowMode({{"old", 4}, {"new", 8}});
-    browser->requestVisiblePictures();
+    FavImageBrowserView* browser = showTwoInTheGrid(shot, other);
     ASSERT_EQ(picture(shot).width(), 8);
     // Lets the system's word of a change arrive, then lets the burst settle.
     auto hear = [&] {
@@ -294,11 +298,7 @@ TEST_F(FavoritesCollection, AFavouriteChangedElsewhereWhileTheGridIsUpShowsAsItI
         browser->requestVisiblePictures();
     };
 
-    writeTestJpeg(shot, 12, 6); // rewritten by another program
-    QFile f(shot);
-    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-    ASSERT_TRUE(f.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
-    f.close();
+    ASSERT_TRUE(rewriteLater(shot, 12)); // by another program
     hear();
     EXPECT_EQ(picture(shot).width(), 12) << "the new picture, not the old one";
     ASSERT_TRUE(QFile::remove(other));
