@@ -36,6 +36,8 @@ private:
 };
 // How many QuitWaitsFor are held now.
 int workQuitWaitsFor();
+// Runs `block` now when no QuitWaitsFor is held, else on the main thread once the last is let go.
+void whenNoQuitWaitsFor(std::function<void()> block);
 
 // Around putting one file in place (its temporary file written, synced, then renamed over the
 // target or removed): the process never ends in between. begin answers false once the process is

@@ -7,6 +7,7 @@
 #include "Shell/MainWindow/LMMainWndContentView.h"
 #include "Shell/Desktop/OpenWithMenu.h"
 #include "Shell/MainWindow/ViewModeController.h"
+#include "foundation/TerminationSignals.h"
 #include "foundation/Bundle.h"
 #include "foundation/FileNames.h"
 
@@ -606,8 +607,23 @@ void MainWndController::windowDidResize(kpv::Window*)
 
 bool MainWndController::windowShouldClose(kpv::Window*)
 {
-    if (m_closingAfterTurnCheck || m_showMode != MainShowModeView || !m_navigateController)
+    if (m_closingAfterTurnCheck)
         return true;
+    if (m_showMode != MainShowModeView || !m_navigateController) {
+        if (kpv::workQuitWaitsFor() == 0)
+            return true;
+        // The window closes once the crop being saved is written, not before: closing would
+        // cancel it unwritten.
+        std::weak_ptr<bool> alive = m_lifetime;
+        kpv::whenNoQuitWaitsFor([this, alive] {
+            if (!alive.lock() || !m_window)
+                return;
+            m_closingAfterTurnCheck = true;
+            m_window->performClose();
+            m_closingAfterTurnCheck = false;
+        });
+        return false;
+    }
     // The check may answer at once (nothing to write) or later (a write, a question).
     auto answered = std::make_shared<int>(0); // 0 not yet, 1 go, 2 stay
     auto asking = std::make_shared<bool>(true);
@@ -627,7 +643,12 @@ bool MainWndController::windowShouldClose(kpv::Window*)
 void MainWndController::quitAfterCheckingUnsavedTurn()
 {
     if (m_showMode != MainShowModeView || !m_navigateController) {
-        quitApplication();
+        // A crop being saved is let finish first: leaving the mode would cancel it unwritten.
+        std::weak_ptr<bool> alive = m_lifetime;
+        kpv::whenNoQuitWaitsFor([this, alive] {
+            if (alive.lock())
+                quitApplication();
+        });
         return;
     }
     std::weak_ptr<bool> alive = m_lifetime;

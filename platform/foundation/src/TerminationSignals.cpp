@@ -41,19 +41,6 @@ void runOnMainThread(std::function<void()> block)
         QMetaObject::invokeMethod(app, std::move(block), Qt::QueuedConnection);
 }
 
-// Runs `block` on the main thread once no work is held.
-void whenNoWorkIsHeld(std::function<void()> block)
-{
-    {
-        std::lock_guard lock(g_waitingMutex);
-        if (g_work.load() > 0) {
-            g_waiting.push_back(std::move(block));
-            return;
-        }
-    }
-    block();
-}
-
 extern "C" void onTerminationSignal(int signal)
 {
     const int saved = errno;
@@ -81,7 +68,7 @@ bool quitOnTerminationSignals(std::function<void()> quit)
         while (::read(g_pipe[0], buffer, sizeof buffer) > 0) {
         }
         // A save still at work is let finish first, its file written, as Quit from the menu does.
-        whenNoWorkIsHeld([] {
+        whenNoQuitWaitsFor([] {
             if (g_quit)
                 g_quit();
         });
@@ -120,6 +107,18 @@ void QuitWaitsFor::release()
 }
 
 int workQuitWaitsFor() { return g_work.load(); }
+
+void whenNoQuitWaitsFor(std::function<void()> block)
+{
+    {
+        std::lock_guard lock(g_waitingMutex);
+        if (g_work.load() > 0) {
+            g_waiting.push_back(std::move(block));
+            return;
+        }
+    }
+    block();
+}
 
 bool beginPuttingFileInPlace()
 {

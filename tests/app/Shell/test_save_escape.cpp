@@ -430,6 +430,30 @@ TEST_F(LeaveWhileSaving, QuitWaitsForTheSaveToFinish)
     EXPECT_EQ(quits, 1) << "the quit was forgotten";
 }
 
+// The same from crop mode, whose save would be cancelled unwritten as the mode goes: the quit,
+// and the window's close, wait for the crop's file.
+TEST_F(LeaveWhileSaving, QuitAndCloseInCropWaitForTheCropsSave)
+{
+    controller->performMenuAction(9);
+    settle(1.0);
+    ASSERT_EQ(controller->showMode(), MainShowModeCrop);
+    {
+        StepGate gate(LMSaveStages::Preparing, path("saved.png"));
+        controller->performMenuAction(4); // Save As
+        ASSERT_TRUE(waitUntilHeld(gate));
+        controller->performMenuAction(MainWndController::TagQuit);
+        controller->window()->performClose();
+        settle(0.5);
+        EXPECT_EQ(quits, 0) << "the viewer quit with the crop not yet written";
+        EXPECT_TRUE(controller->window()->isVisible()) << "the window closed with the crop not yet written";
+        gate.release();
+        waitForSaves();
+    }
+    settle(0.3);
+    EXPECT_EQ(storedSize(path("saved.png")), QSize(200, 100));
+    EXPECT_GE(quits, 1) << "the quit was forgotten"; // the closed window quits too
+}
+
 TEST_F(LeaveWhileSaving, ClosingTheWindowDuringASaveThatIsCancelledKeepsTheViewerOpen)
 {
     const QStringList namesBefore = kpv::test::entriesOf(folder);
