@@ -7,6 +7,7 @@
 #include "foundation/FileReplace.h"
 #include "foundation/TerminationSignals.h"
 #include "imageio/ContentTypes.h"
+#include "imageio/FileAccess.h"
 #include "imageio/ImageProperties.h"
 #include "imageio/ImageLimits.h"
 #include "imageio/ImageSource.h"
@@ -660,9 +661,11 @@ bool sixteenBitPictureHeader(const QByteArray& data, quint32* width, quint32* he
 
 bool ImageDestination::keepsSixteenBitsOnRewrite(const QString& path)
 {
-    QByteArray data;
+    // Asked on the window's thread before every turn and crop is saved: the file is mapped, not
+    // read whole, so a photo of another format costs only the page its signature lies in.
+    const auto contents = FileContents::open(path, qint64(1) << 30);
     quint32 width = 0, height = 0;
-    return readRegularFile(path, qint64(1) << 30, &data) && sixteenBitPictureHeader(data, &width, &height);
+    return contents && sixteenBitPictureHeader(contents->bytes(), &width, &height) && !contents->wasCutShort();
 }
 
 QImage ImageDestination::readSixteenBitPicture(const QString& path, QString* error)
