@@ -54,8 +54,9 @@ public:
     // Shows the panel window-modal and returns at once; on confirmation the view is printed, then
     // the handler gets 1 (printed), 0 (cancel) or kPrintFailed.
     virtual void beginSheetWithPrintInfo(Window* window, std::function<void(long)> handler);
-    // Prints the view's pages on the printer. False when the printer could not start or there is
-    // no page to print.
+    // Prints the view's pages on the printer. False when the printer could not start, there is no
+    // page to print, or the file printed to could not be written whole (an existing file is then
+    // left as it was).
     static bool printView(QPrinter& printer, PrintableView& view);
 
     // The panel the program shows; tests hand in one that answers at once.
@@ -63,6 +64,8 @@ public:
     static void setPanelFactory(std::function<std::unique_ptr<PrintPanel>()> factory);
 
 private:
+    static bool printPages(QPrinter& printer, PrintableView& view);
+
     std::shared_ptr<PrintableView> m_view;
 };
 

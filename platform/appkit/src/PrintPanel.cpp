@@ -2,13 +2,19 @@
 
 #include "appkit/GraphicsContext.h"
 #include "appkit/View.h"
+#include "foundation/FileReplace.h"
 
+#include <QFileInfo>
 #include <QPageLayout>
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
 
 #include <algorithm>
+
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace kpv {
 
@@ -22,6 +28,61 @@ std::function<std::unique_ptr<PrintPanel>()>& panelFactory()
 QPageLayout::Orientation pageOrientation(const PrintInfo& info)
 {
     return info.orientation == PrintInfo::Portrait ? QPageLayout::Portrait : QPageLayout::Landscape;
+}
+
+// A file in memory for the pages of a print to a file: the printer's own writer cannot tell a full
+// disk from success and leaves a cut-short file under the user's name, so the pages are written
+// here first and put in place by the one safe way of replacing a file.
+class PagesInMemory {
+public:
+    PagesInMemory() : m_fd(memfd_create("kpv-print", MFD_CLOEXEC)) {}
+    ~PagesInMemory()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    PagesInMemory(const PagesInMemory&) = delete;
+    PagesInMemory& operator=(const PagesInMemory&) = delete;
+
+    bool isValid() const { return m_fd >= 0; }
+    QString path() const { return QStringLiteral("/proc/self/fd/%1").arg(m_fd); }
+    bool read(QByteArray* bytes) const
+    {
+        struct stat st {};
+        if (::fstat(m_fd, &st) != 0 || st.st_size <= 0)
+            return false;
+        bytes->resize(qsizetype(st.st_size));
+        for (qsizetype done = 0; done < bytes->size();) {
+            const ssize_t n = ::pread(m_fd, bytes->data() + done, size_t(bytes->size() - done), off_t(done));
+            if (n <= 0)
+                return false;
+            done += n;
+        }
+        return true;
+    }
+
+private:
+    int m_fd;
+};
+
+// Whether a PDF got its last bytes: a write that failed partway (memory short, the process's file
+// size limit) leaves it without the cross-reference table its end points to.
+bool isWholePdf(const QByteArray& bytes)
+{
+    const QByteArray tail = bytes.right(64).trimmed();
+    if (!bytes.startsWith("%PDF-") || !tail.endsWith("%%EOF"))
+        return false;
+    const qsizetype at = tail.lastIndexOf("startxref");
+    if (at < 0)
+        return false;
+    bool ok = false;
+    const qint64 table = tail.mid(at + 9, tail.size() - 5 - at - 9).trimmed().toLongLong(&ok);
+    return ok && table > 0 && table < bytes.size() - 4 && bytes.mid(table, 4) == "xref";
+}
+
+bool printsToFile(const QPrinter& printer)
+{
+    return printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty();
 }
 } // namespace
 
@@ -61,6 +122,25 @@ void PrintPanel::beginSheetWithPrintInfo(Window* window, std::function<void(long
 }
 
 bool PrintPanel::printView(QPrinter& printer, PrintableView& printable)
+{
+    if (!printsToFile(printer))
+        return printPages(printer, printable);
+    const QString target = printer.outputFileName();
+    PagesInMemory pages;
+    if (!pages.isValid())
+        return printPages(printer, printable);
+    // A name that was free when the user chose it is never taken from a file that appears there
+    // meanwhile; one the panel asked to replace is replaced whole or not at all.
+    FileReplaceOptions options;
+    options.createOnly = !QFileInfo::exists(target);
+    printer.setOutputFileName(pages.path());
+    const bool printed = printPages(printer, printable);
+    printer.setOutputFileName(target);
+    QByteArray bytes;
+    return printed && pages.read(&bytes) && isWholePdf(bytes) && replaceFileContents(target, bytes, options);
+}
+
+bool PrintPanel::printPages(QPrinter& printer, PrintableView& printable)
 {
     long first = 0, count = 0;
     if (!printable.knowsPageRange(&first, &count) || count <= 0)

@@ -1,5 +1,8 @@
-// Printing a view to a PDF printer, one page each, turned to suit each page; and the pasteboard
-// holding a file and its image together, as other programs paste them.
+// Printing a view to a PDF printer, one page each, turned to suit each page, and never a cut-short
+// file under the user's name; and the pasteboard holding a file and its image together, as other
+// programs paste them.
+
+#include "../../support/FaultInjection.h"
 
 #include "appkit/Pasteboard.h"
 #include "appkit/GraphicsContext.h"
@@ -106,6 +109,37 @@ TEST(PrintView, OnlyThePagesChosenInThePanelPrint)
     EXPECT_EQ(QString::fromLatin1(f.readAll()).count(QRegularExpression(QStringLiteral("/Type\\s*/Page[^s]"))), 2);
     printer.setFromTo(5, 6); // past the last page: nothing to print
     EXPECT_FALSE(kpv::PrintPanel::printView(printer, view));
+}
+
+TEST(PrintView, AFileThatCannotBeWrittenWholeIsToldAndTheOldOneKept)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString pdf = dir.filePath(QStringLiteral("out.pdf"));
+    {
+        QFile old(pdf);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("an earlier print");
+    }
+    const QByteArray before = kpv::test::checksum(pdf);
+    QPrinter printer(QPrinter::ScreenResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(pdf);
+    PagesView view({QSizeF(400, 200), QSizeF(200, 400)});
+    {
+        kpv::test::FileSizeLimit full(1024); // the disk fills up partway through the pages
+        EXPECT_FALSE(kpv::PrintPanel::printView(printer, view));
+    }
+    EXPECT_EQ(kpv::test::checksum(pdf), before);
+    EXPECT_EQ(kpv::test::entriesOf(dir.path()), QStringList{QStringLiteral("out.pdf")});
+
+    // With room, the same printer replaces it whole.
+    ASSERT_TRUE(kpv::PrintPanel::printView(printer, view));
+    QFile f(pdf);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray bytes = f.readAll();
+    EXPECT_TRUE(bytes.startsWith("%PDF"));
+    EXPECT_TRUE(bytes.trimmed().endsWith("%%EOF"));
 }
 
 TEST(Pasteboard, FileAndImageTogether)
