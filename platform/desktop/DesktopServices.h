@@ -38,8 +38,10 @@ public:
     virtual QStringList allApplicationsForType(const QString& mimeType) = 0;
     // The applications that declare the type itself (not a parent type), in the desktop's order.
     virtual QStringList viewerApplicationsForType(const QString& mimeType) = 0;
-    // Makes the application the type's default; false when the desktop refused.
-    virtual bool setDefaultApplicationForType(const QString& mimeType, const QString& applicationId) = 0;
+    // Makes the application the type's default; false when the desktop refused, with the reason in
+    // *error when given.
+    virtual bool setDefaultApplicationForType(const QString& mimeType, const QString& applicationId,
+                                              QString* error = nullptr) = 0;
     // The applications that can open the file, each once.
     virtual QList<DesktopApplication> applicationsForFile(const QString& path) = 0;
     // Every application the user can start on files, each once, with the types it declares.
@@ -96,7 +98,8 @@ public:
     QString defaultApplicationForType(const QString& mimeType) override;
     QStringList allApplicationsForType(const QString& mimeType) override;
     QStringList viewerApplicationsForType(const QString& mimeType) override;
-    bool setDefaultApplicationForType(const QString& mimeType, const QString& applicationId) override;
+    bool setDefaultApplicationForType(const QString& mimeType, const QString& applicationId,
+                                      QString* error = nullptr) override;
     QList<DesktopApplication> applicationsForFile(const QString& path) override;
     QList<DesktopApplication> allApplications() override;
     bool openFileWithApplication(const QString& path, const QString& applicationId) override;

@@ -27,12 +27,19 @@ public:
     QList<DesktopApplication> installed; // every application, for allApplications()
     int applicationQueries = 0;
     bool mailAvailable = true;
+    QString refuseDefaultsWith; // when set, every default is refused with this reason
 
     QString defaultApplicationForType(const QString& mimeType) override { return defaults.value(mimeType); }
     QStringList allApplicationsForType(const QString& mimeType) override { return allHandlers.value(mimeType); }
     QStringList viewerApplicationsForType(const QString& mimeType) override { return viewers.value(mimeType); }
-    bool setDefaultApplicationForType(const QString& mimeType, const QString& applicationId) override
+    bool setDefaultApplicationForType(const QString& mimeType, const QString& applicationId,
+                                      QString* error = nullptr) override
     {
+        if (!refuseDefaultsWith.isEmpty()) {
+            if (error)
+                *error = refuseDefaultsWith;
+            return false;
+        }
         setDefaultCalls.append({mimeType, applicationId});
         defaults.insert(mimeType, applicationId);
         return true;

@@ -2,11 +2,17 @@
 
 #include "Model/MainConfig.h"
 #include "desktop/DesktopServices.h"
+#include "foundation/Bundle.h"
 
 #include <QMap>
 
 namespace {
 constexpr const char* kPrevAssociatedAppsKey = "prevAssociatedApps";
+
+QString unknownReason()
+{
+    return kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_FailedForUnknownReason"));
+}
 }
 
 FileTypeAssociator::FileTypeAssociator(kpv::DesktopServices& desktop, MainConfig& config, QString ourAppId,
@@ -56,13 +62,19 @@ bool FileTypeAssociator::hasPrevAssociatedApps() const
     return m_config.configInfoValueForKey(QString::fromLatin1(kPrevAssociatedAppsKey)).isValid();
 }
 
-void FileTypeAssociator::makeFileAssoicateForFileTypes(const QStringList& wanted)
+bool FileTypeAssociator::makeFileAssoicateForFileTypes(const QStringList& wanted)
 {
+    QString failure;
+    const auto failed = [this](const QString& reason) {
+        if (m_failureHandler)
+            m_failureHandler(reason);
+        return false;
+    };
     bool takesAny = false;
     for (const QString& type : wanted)
         takesAny = takesAny || m_allowedFileTypes.contains(type);
-    if (takesAny && m_prepareOurApplication && !m_prepareOurApplication())
-        return;
+    if (takesAny && m_prepareOurApplication && !m_prepareOurApplication(&failure))
+        return failed(failure);
     const bool havePrev = hasPrevAssociatedApps();
     const QVariantMap prev = m_config.prevAssociatedApps();
     QVariantMap next = prev;
@@ -77,11 +89,14 @@ void FileTypeAssociator::makeFileAssoicateForFileTypes(const QStringList& wanted
                 continue;
             if (!handler.isEmpty() && handler.compare(m_ourAppId, Qt::CaseInsensitive) != 0)
                 next.insert(type, handler);
-            m_desktop.setDefaultApplicationForType(mime, m_ourAppId);
+            QString error;
+            if (!m_desktop.setDefaultApplicationForType(mime, m_ourAppId, &error) && failure.isEmpty())
+                failure = error.isEmpty() ? unknownReason() : error;
         } else if (ours) {
             const QString other = preferredOtherAppBundleIDForType(type, prev, m_ourAppId);
-            if (!other.isEmpty())
-                m_desktop.setDefaultApplicationForType(mime, other);
+            QString error;
+            if (!other.isEmpty() && !m_desktop.setDefaultApplicationForType(mime, other, &error) && failure.isEmpty())
+                failure = error.isEmpty() ? unknownReason() : error;
         }
     }
     // The table must exist after every run, even empty: its presence tells the preferences that
@@ -92,4 +107,5 @@ void FileTypeAssociator::makeFileAssoicateForFileTypes(const QStringList& wanted
     } else {
         m_config.setPrevAssociatedApps(next);
     }
+    return failure.isEmpty() || failed(failure);
 }

@@ -35,20 +35,27 @@ public:
     // The application to give `type` back to, or an empty string.
     QString preferredOtherAppBundleIDForType(const QString& type, const QVariantMap& prevAssociatedApps,
                                              const QString& curAppBundleID) const;
-    // Makes this program the default of exactly the wanted supported types.
-    void makeFileAssoicateForFileTypes(const QStringList& wanted);
+    // Makes this program the default of exactly the wanted supported types. False when a type
+    // could not be set; the failure handler has then been told why.
+    bool makeFileAssoicateForFileTypes(const QStringList& wanted);
 
     // The settings hold a previous-handler table (written by the first association run).
     bool hasPrevAssociatedApps() const;
 
     // Runs before this program is made the default of any type (the program's desktop entry is
-    // installed there); a false answer leaves every association as it is.
-    void setPrepareOurApplication(std::function<bool()> prepare) { m_prepareOurApplication = std::move(prepare); }
+    // installed there); a false answer, with its reason, leaves every association as it is.
+    void setPrepareOurApplication(std::function<bool(QString* error)> prepare)
+    {
+        m_prepareOurApplication = std::move(prepare);
+    }
+    // Told once per run that could not make every change, with the first reason.
+    void setFailureHandler(std::function<void(const QString& reason)> handler) { m_failureHandler = std::move(handler); }
 
 private:
     kpv::DesktopServices& m_desktop;
     MainConfig& m_config;
     QString m_ourAppId;
     QStringList m_allowedFileTypes;
-    std::function<bool()> m_prepareOurApplication;
+    std::function<bool(QString* error)> m_prepareOurApplication;
+    std::function<void(const QString& reason)> m_failureHandler;
 };

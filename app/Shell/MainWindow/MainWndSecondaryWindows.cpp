@@ -66,16 +66,21 @@ FileTypeAssociator* MainWndSecondaryWindows::fileTypeAssociator()
             FileTypeAssociator::desktopIdForBundleIdentifier(kpv::Bundle::mainBundle().bundleIdentifier());
         m_associator = std::make_unique<FileTypeAssociator>(m_desktop, *config, ourId, m_delegate.allowedFileTypes());
         // The defaults name applications by their desktop entry: install ours before the first one.
-        m_associator->setPrepareOurApplication([this, ourId] {
+        m_associator->setPrepareOurApplication([this, ourId](QString* error) {
             QStringList mimeTypes;
             for (const QString& type : m_delegate.allowedFileTypes())
                 mimeTypes << kpv::DesktopServices::mimeTypeForContentType(type);
-            QString error;
             if (AppDesktopEntry::ensureInstalled(ourId, m_delegate.appName(), QCoreApplication::applicationFilePath(),
-                                                 mimeTypes, &error))
+                                                 mimeTypes, error))
                 return true;
-            qWarning("the desktop entry %s was not installed: %s", qUtf8Printable(ourId), qUtf8Printable(error));
+            qWarning("the desktop entry %s was not installed: %s", qUtf8Printable(ourId), qUtf8Printable(*error));
             return false;
+        });
+        // From the first-run tip as from the preferences: a default the desktop did not take is
+        // told, never left to look as though it were set.
+        m_associator->setFailureHandler([this](const QString& reason) {
+            m_windowController.showFailureAlert(kpv::Bundle::mainBundle().localizedStringWithFormat(
+                QStringLiteral("IDS_FailedSetDefaultViewer"), m_delegate.appName(), reason));
         });
     }
     return m_associator.get();

@@ -104,18 +104,25 @@ QStringList GioDesktopServices::viewerApplicationsForType(const QString& mimeTyp
     return ids(list.get());
 }
 
-bool GioDesktopServices::setDefaultApplicationForType(const QString& mimeType, const QString& applicationId)
+bool GioDesktopServices::setDefaultApplicationForType(const QString& mimeType, const QString& applicationId,
+                                                      QString* error)
 {
     if (mimeType.isEmpty() || applicationId.isEmpty())
         return false;
     GPtr<GDesktopAppInfo> info(g_desktop_app_info_new(applicationId.toUtf8().constData()));
-    if (!info)
+    if (!info) {
+        if (error)
+            *error = QStringLiteral("the desktop knows no program %1").arg(applicationId);
         return false;
+    }
     // Edited in place: the user's comments, other entries and the file's mode stay.
-    QString error;
-    const bool ok = MimeAppsList::setDefault(MimeAppsList::userFilePath(), contentTypeOf(mimeType), applicationId, &error);
-    if (!ok)
-        qWarning("the default program was not set: %s", qUtf8Printable(error));
+    QString why;
+    const bool ok = MimeAppsList::setDefault(MimeAppsList::userFilePath(), contentTypeOf(mimeType), applicationId, &why);
+    if (!ok) {
+        qWarning("the default program was not set: %s", qUtf8Printable(why));
+        if (error)
+            *error = why;
+    }
     return ok;
 }
 

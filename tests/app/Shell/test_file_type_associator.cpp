@@ -228,7 +228,7 @@ TEST(AppDesktopEntryTest, FailedPreparationChangesNoAssociation)
     kpv::FakeDesktopServices desktop;
     FileTypeAssociator associator(desktop, config, "org.kestrane.viewer.desktop", {"public.jpeg", "public.png"});
     int prepared = 0;
-    associator.setPrepareOurApplication([&] { return ++prepared > 1; });
+    associator.setPrepareOurApplication([&](QString*) { return ++prepared > 1; });
     associator.makeFileAssoicateForFileTypes({"public.jpeg"});
     EXPECT_EQ(prepared, 1);
     EXPECT_TRUE(desktop.setDefaultCalls.isEmpty());

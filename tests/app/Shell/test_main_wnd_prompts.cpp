@@ -12,6 +12,8 @@
 #include "Model/MainConfig.h"
 #include "Slideshow/SlideshowNotifications.h"
 #include "desktop/DesktopServices.h"
+#include "desktop/FakeDesktopServices.h"
+#include "Shell/Desktop/FileTypeAssociator.h"
 #include "foundation/Bundle.h"
 #include "foundation/Clock.h"
 #include "foundation/NotificationCenter.h"
@@ -51,7 +53,7 @@ public:
     QString defaultApplicationForType(const QString&) override { return {}; }
     QStringList allApplicationsForType(const QString&) override { return {}; }
     QStringList viewerApplicationsForType(const QString&) override { return {}; }
-    bool setDefaultApplicationForType(const QString&, const QString&) override { return false; }
+    bool setDefaultApplicationForType(const QString&, const QString&, QString*) override { return false; }
     QList<kpv::DesktopApplication> applicationsForFile(const QString&) override { return {}; }
     bool openFileWithApplication(const QString&, const QString&) override { return false; }
     bool composeMail(const QString& subject, const QString& body, const QStringList& files) override
@@ -285,6 +287,36 @@ TEST_F(Prompts, MailShareThatCannotStartSaysSo)
     EXPECT_EQ(alerts.first()->text(), kpv::Bundle::mainBundle().localizedString("IDS_ShareMailFailed"));
     alerts.first()->accept();
     clock.advance(0);
+    EXPECT_TRUE(openAlerts().isEmpty());
+}
+
+// Making the viewer the default of photos, from the first-run tip or the preferences, when the
+// desktop cannot take it (its list of defaults on a full disk): the user is told why, never left
+// believing it was done.
+TEST_F(Prompts, ADefaultViewerTheDesktopDidNotTakeIsTold)
+{
+    const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", scratch.filePath("data").toUtf8()); // where our desktop entry goes
+    kpv::FakeDesktopServices desktop;
+    desktop.refuseDefaultsWith = QStringLiteral("cannot write /home/u/.config/mimeapps.list: the disk is full");
+    MainWndSecondaryWindows windows(*delegate, *controller, desktop, kpv::NotificationCenter::defaultCenter());
+    ASSERT_NE(windows.fileTypeAssociator(), nullptr);
+    EXPECT_FALSE(windows.fileTypeAssociator()->makeFileAssoicateForFileTypes({"public.jpeg"}));
+    qputenv("XDG_DATA_HOME", dataHome);
+    const QList<QMessageBox*> alerts = openAlerts();
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_TRUE(alerts.first()->text().endsWith(desktop.refuseDefaultsWith + QLatin1Char('.')))
+        << alerts.first()->text().toStdString();
+    EXPECT_TRUE(alerts.first()->text().startsWith(delegate->appName())) << alerts.first()->text().toStdString();
+
+    // Once the desktop takes it, nothing is said.
+    alerts.first()->accept();
+    clock.advance(0);
+    desktop.refuseDefaultsWith.clear();
+    qputenv("XDG_DATA_HOME", scratch.filePath("data").toUtf8());
+    EXPECT_TRUE(windows.fileTypeAssociator()->makeFileAssoicateForFileTypes({"public.jpeg"}));
+    qputenv("XDG_DATA_HOME", dataHome);
+    EXPECT_EQ(desktop.defaults.value(QStringLiteral("image/jpeg")), windows.fileTypeAssociator()->ourAppId());
     EXPECT_TRUE(openAlerts().isEmpty());
 }
 
