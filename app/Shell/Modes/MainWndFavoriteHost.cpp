@@ -245,8 +245,17 @@ void MainWndFavoriteController::saveFavorites()
         return;
     QString error;
     m_unsaved = !m_listFile->write(favoriteFilePaths(), &error);
-    if (m_unsaved)
-        qWarning("Favourites not saved to %s: %s", qUtf8Printable(m_listFile->filePath()), qUtf8Printable(error));
+    if (!m_unsaved) {
+        m_toldUnsaved = false;
+        return;
+    }
+    qWarning("Favourites not saved to %s: %s", qUtf8Printable(m_listFile->filePath()), qUtf8Printable(error));
+    // Once until a save succeeds again: every later mark would only say the same.
+    if (m_toldUnsaved || !m_alive)
+        return;
+    m_toldUnsaved = true;
+    m_windowController.showFailureAlert(
+        kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_FavListNotSaved"), error));
 }
 
 void MainWndFavoriteController::loadSmallThumbLater(const LMPathString& path)

@@ -115,6 +115,8 @@ private:
     void saveFavorites();
     std::unique_ptr<FavoriteListFile> m_listFile;
     bool m_unsaved = false;
+    bool m_toldUnsaved = false; // the user knows the list is not on the disk; told again after a save
+
     MainWndController& m_windowController;
     QHash<LMPathString, std::shared_ptr<kpv::Operation>> m_thumbLoads;
     QSet<LMPathString> m_thumbLoadsDone;

@@ -28,11 +28,13 @@
 #include "foundation/RunLoop.h"
 #include "foundation/UserDefaults.h"
 #include "ProgramTestSetup.h"
+#include "../../support/FaultInjection.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -161,6 +163,40 @@ TEST_F(FavoritesKept, LovedFilesComeBackInOrderAfterARestart)
     stop();
     start();
     EXPECT_EQ(favoritePaths(), QStringList({photo(0), photo(2)}));
+}
+
+// A list that cannot be written (a full disk) is told once, not at every later mark, and the next
+// change that can be written saves every favourite.
+TEST_F(FavoritesKept, AListThatCannotBeSavedIsToldOnceAndSavedWithTheNextChange)
+{
+    const auto alerts = [] {
+        QList<QMessageBox*> boxes;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
+                boxes << box;
+        return boxes;
+    };
+    start();
+    {
+        kpv::test::FileSizeLimit full(8);
+        ASSERT_NO_FATAL_FAILURE(showFile(0));
+        loveCurrentFile();
+        const QList<QMessageBox*> told = alerts();
+        ASSERT_EQ(told.size(), 1);
+        EXPECT_TRUE(told.first()->text().contains(listPath())) << told.first()->text().toStdString();
+        told.first()->accept();
+        settle(0.5);
+        ASSERT_NO_FATAL_FAILURE(showFile(1));
+        loveCurrentFile();
+        EXPECT_TRUE(alerts().isEmpty()) << "told once";
+    }
+    EXPECT_EQ(favoritePaths(), (QStringList{photo(0), photo(1)}));
+    EXPECT_TRUE(FavoriteListFile(listPath()).read().paths.isEmpty());
+
+    ASSERT_NO_FATAL_FAILURE(showFile(2));
+    loveCurrentFile();
+    EXPECT_TRUE(alerts().isEmpty());
+    EXPECT_EQ(FavoriteListFile(listPath()).read().paths.size(), 3);
 }
 
 TEST_F(FavoritesKept, AFileDeletedBetweenRunsStaysWithTheMissingMarkUntilRemoved)
