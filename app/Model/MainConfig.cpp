@@ -282,14 +282,17 @@ void MainConfig::saveForKey(const QString& key)
     musicList_->save();
 }
 
-void MainConfig::save(bool synchronizeAnyway)
+bool MainConfig::save(bool synchronizeAnyway, QString* error)
 {
     if (dirty_) {
         saveForKey();
         dirty_ = false;
-    } else if (synchronizeAnyway) {
-        defaults_.synchronize();
+    } else if (!synchronizeAnyway) {
+        return true;
     }
+    // Nothing left to write when the file was written above; otherwise the write is tried again
+    // for the reason it fails.
+    return defaults_.synchronize(error);
 }
 
 // ---- Sites ----

@@ -59,7 +59,8 @@ public:
     // order, synchronises the store and saves the music list. Does not clear the dirty flag.
     void saveForKey(const QString& key = QString());
     // When dirty: a full saveForKey() and the flag cleared; else synchronise only when asked.
-    void save(bool synchronizeAnyway);
+    // False, with the reason in *error when given, when the settings file could not be written.
+    bool save(bool synchronizeAnyway, QString* error = nullptr);
 
     std::vector<int> supportedShareWebsiteTypes() const;
     static bool isShareTypeSupported(qint64 type);

@@ -59,8 +59,9 @@ public:
     QVariantMap dictionaryRepresentation() const;
 
     // Writes the store to its file (see the top of this file). Returns false, leaving the old file
-    // as it was, when the file could not be written. Nothing is written when nothing changed.
-    bool synchronize();
+    // as it was and saying why in *error when given, when the file could not be written. Nothing
+    // is written when nothing changed.
+    bool synchronize(QString* error = nullptr);
     bool hasUnsavedChanges() const;
 
     // Test seam: called with the finished temporary file just before it replaces the old one;

@@ -305,7 +305,12 @@ void OptionWindowController::optionFileAssociateItemController(OptionFileAssocia
         item->updateItemSelectState(m_model.arrayFileTypes()[row]);
 }
 
-void OptionWindowController::saveSettings() { m_model.saveSettings(); }
+void OptionWindowController::saveSettings()
+{
+    QString error;
+    if (!m_model.saveSettings(&error) && m_failureHandler)
+        m_failureHandler(kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_PrefsNotSaved"), error));
+}
 
 void OptionWindowController::closeWindow()
 {

@@ -8,6 +8,7 @@
 #include "Shell/Dialogs/OptionFileAssociateItemController.h"
 #include "Shell/Dialogs/OptionWindowModel.h"
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -39,7 +40,9 @@ public:
     LMNormalCustomWindow* optionWindow() const { return m_window.get(); }
     const OptionWindowModel& model() const { return m_model; }
 
+    // OK and Apply; a settings file that could not be written is told through the failure handler.
     void saveSettings();
+    void setFailureHandler(std::function<void(const QString& message)> handler) { m_failureHandler = std::move(handler); }
     void closeWindow();
     void updateUI();
     void updateTabPage();
@@ -81,6 +84,7 @@ private:
     void buildAssociatePage();
     LMNormalCheckButton* makeCheck(kpv::View* page, const kpv::Rect& frame, const char* titleKey, bool radio);
 
+    std::function<void(const QString& message)> m_failureHandler;
     OptionWindowModel m_model;
     std::unique_ptr<LMNormalCustomWindow> m_window;
     kpv::TextField* m_txtTitle = nullptr;

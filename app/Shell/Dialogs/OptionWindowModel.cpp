@@ -102,7 +102,7 @@ void OptionWindowModel::closeWindow()
     m_showedWithWantAssociatedFileTypes = false;
 }
 
-void OptionWindowModel::saveSettings()
+bool OptionWindowModel::saveSettings(QString* error)
 {
     // A group the user left alone keeps exactly what the desktop gives us now: an unticked row
     // only means "never set from here", not "take it away".
@@ -124,7 +124,7 @@ void OptionWindowModel::saveSettings()
         m_associator.makeFileAssoicateForFileTypes(wanted);
     m_groupClicked.fill(false);
     if (!m_dirty)
-        return;
+        return true;
     m_config.setMouseWheelEnabled(m_mouseWheelEnabled);
     m_config.setZoomWhileMouseWheel(m_zoomWhileMouseWheel);
     m_config.setAnimationZoom(m_animationZoom);
@@ -133,8 +133,10 @@ void OptionWindowModel::saveSettings()
     m_config.setUseDesktopColours(m_useDesktopColours);
     m_config.setFilePropertyMask(m_filePropertyMask);
     m_dirty = false;
-    m_config.save(false);
+    // Unsaved, the choices still hold for this run, and the next save writes them.
+    const bool saved = m_config.save(false, error);
     m_center.postNotification(QStringLiteral("didChangeOptionSetting"), this);
+    return saved;
 }
 
 void OptionWindowModel::setMouseWheelEnabled(bool on) { m_mouseWheelEnabled = on; m_dirty = true; }

@@ -31,8 +31,9 @@ public:
     void showWithTabType(long tab, bool associateAll, bool alreadyVisible);
     void closeWindow();
     // OK and Apply. Associations change only for the groups the user clicked (every group when the
-    // window was opened to associate all types); the others keep what the desktop has now.
-    void saveSettings();
+    // window was opened to associate all types); the others keep what the desktop has now. False,
+    // with the reason in *error when given, when the settings file could not be written.
+    bool saveSettings(QString* error = nullptr);
     bool groupClicked(int row) const { return row >= 0 && row < m_groupClicked.size() && m_groupClicked[row]; }
 
     // ---- Edits ----

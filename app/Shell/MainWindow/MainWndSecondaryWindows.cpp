@@ -51,8 +51,10 @@ void MainWndSecondaryWindows::showOptionWindowWithTabType(long tab, bool associa
     FileTypeAssociator* associator = fileTypeAssociator();
     if (!config || !associator)
         return;
-    if (!m_option)
+    if (!m_option) {
         m_option = std::make_unique<OptionWindowController>(*config, *associator, m_center);
+        m_option->setFailureHandler([this](const QString& message) { m_windowController.showFailureAlert(message); });
+    }
     m_option->showWithTabType(tab, associateAllFileTypes);
 }
 

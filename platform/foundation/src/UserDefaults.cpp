@@ -15,7 +15,9 @@
 #include <QJsonObject>
 
 #include <cmath>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <limits>
 #include <sys/file.h>
@@ -393,7 +395,7 @@ void UserDefaults::setBeforeReplaceHookForTesting(std::function<bool(const QStri
     beforeReplace_ = std::move(hook);
 }
 
-bool UserDefaults::synchronize()
+bool UserDefaults::synchronize(QString* error)
 {
     std::lock_guard lock(mutex_);
     if (!dirty_) {
@@ -438,6 +440,8 @@ bool UserDefaults::synchronize()
     const QFileInfo info(path_);
     const QString dir = info.absolutePath();
     if (!QDir().mkpath(dir)) {
+        if (error)
+            *error = QStringLiteral("cannot make the folder %1").arg(dir);
         return false;
     }
     // A file we could not parse is kept aside instead of being overwritten.
@@ -445,6 +449,8 @@ bool UserDefaults::synchronize()
         const QString aside = path_ + QStringLiteral(".corrupt");
         QFile::remove(aside);
         if (::rename(QFile::encodeName(path_).constData(), QFile::encodeName(aside).constData()) != 0) {
+            if (error)
+                *error = QStringLiteral("cannot keep the unreadable %1 aside: %2").arg(path_, QString::fromLocal8Bit(std::strerror(errno)));
             return false;
         }
         loadFailed_ = false;
@@ -460,9 +466,11 @@ bool UserDefaults::synchronize()
             return false;
         };
     }
-    QString error;
-    if (!replaceFileContents(path_, bytes, options, &error)) {
-        qWarning("settings not saved: %s", qUtf8Printable(error));
+    QString why;
+    if (!replaceFileContents(path_, bytes, options, &why)) {
+        qWarning("settings not saved: %s", qUtf8Printable(why));
+        if (error)
+            *error = why;
         return false;
     }
     dirty_ = false;

@@ -1,6 +1,6 @@
 // The preferences window over its model: the controls follow the edits, the wheel radios follow
 // the wheel check, tabs swap pages, association rows tick through the model, Esc and Cancel drop
-// the edits, OK writes them and tells the running viewer.
+// the edits, OK writes them and tells the running viewer, or the user when they could not be written.
 #include "Shell/Dialogs/OptionWindowController.h"
 
 #include "Kit/LMNormalCheckButton.h"
@@ -13,6 +13,7 @@
 #include "desktop/FakeDesktopServices.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/UserDefaults.h"
+#include "../../support/FileSizeLimit.h"
 
 #include <QApplication>
 #include <QPalette>
@@ -58,6 +59,34 @@ TEST_F(OptionWindowControllerTest, WheelCheckDrivesTheRadiosAndApply)
     EXPECT_FALSE(config.mouseWheelEnabled());
     EXPECT_FALSE(window.btnApply()->isEnabled());
     EXPECT_TRUE(window.optionWindow()->isVisible());
+}
+
+// A settings file that cannot be written (a full disk) is told; the choice holds for this run and
+// the next save writes it.
+TEST_F(OptionWindowControllerTest, ChoicesThatCannotBeSavedAreTold)
+{
+    OptionWindowController window(config, associator, center);
+    QStringList told;
+    window.setFailureHandler([&told](const QString& message) { told << message; });
+    window.showWithTabType(1, false);
+    window.enableMouseWheelCheckButtonClicked();
+    {
+        kpv::test::FileSizeLimit full(8);
+        window.okButtonClicked();
+    }
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_TRUE(told.first().contains(dir.filePath("settings.conf"))) << told.first().toStdString();
+    EXPECT_FALSE(config.mouseWheelEnabled());
+    EXPECT_EQ(changes, 1);
+
+    window.showWithTabType(1, false);
+    window.useDesktopColoursCheckButtonClicked();
+    window.okButtonClicked();
+    EXPECT_EQ(told.size(), 1);
+    kpv::UserDefaults reread(dir.filePath("settings.conf"));
+    MainConfig saved(reread);
+    EXPECT_FALSE(saved.mouseWheelEnabled());
+    EXPECT_TRUE(saved.useDesktopColours());
 }
 
 // Dialogs wear the program's dark colours until the user picks the desktop's in Preferences.
