@@ -165,6 +165,11 @@ void NavigateController::restoreTrashed(QList<TrashedFile> files, bool replaceOc
         const qsizetype index = filePaths().indexOf(restored.first());
         if (index >= 0)
             navCurFileToIndexByFileListChanged(index);
+        // Undone from the empty window the last photo's move left: the photo is shown again.
+        if (m_host && m_host->showMode() == NavShowModeEmpty)
+            m_host->setShowMode(NavShowModeView);
+        else if (m_host && m_host->showMode() == NavShowModeMiniEmpty)
+            m_host->setShowMode(NavShowModeMiniImage);
     }
     if (!m_host)
         return;
