@@ -407,10 +407,14 @@ private:
     // than shown as it was; the bins and the grid are told. True when it did.
     bool forgetRecordIfFileChanged(const LMPathString &path);
     // The moves to the trash of this run, the latest last: each photo's path and where it went
-    // in the trash. Undo puts back the latest, then the one before, and so on.
+    // in the trash. Undo puts back the latest, then the one before, and so on. A favourite keeps
+    // its mark and its picture for the way back, since the trash took it out of the favourites.
     struct TrashedFile {
         QString originalPath;
         QString trashedPath;
+        bool favorite = false;
+        LMFileImgBaseInfoPtr favoriteInfo;
+        QImage favoriteThumb;
     };
     QList<QList<TrashedFile>> m_trashedMoves;
     void restoreTrashed(QList<TrashedFile> files, bool replaceOccupied);

@@ -73,15 +73,31 @@ void NavigateController::deleteFiles(const QList<LMPathString> &filePaths)
     if (filePaths.isEmpty() || !workspace)
         return;
     QStringList paths;
-    for (const LMPathString &p : filePaths)
+    QHash<QString, TrashedFile> favorites;
+    for (const LMPathString &p : filePaths) {
         paths << p.path();
+        // Asked before the move: once the file is gone, the favourites let it go too.
+        if (m_host && m_host->isFavoriteFile(p)) {
+            TrashedFile &mark = favorites[p.path()];
+            mark.favorite = true;
+            if (const LMNavFileInfoPtr info = fileInfoByPath(p)) {
+                mark.favoriteInfo = info->imgBaseInfo();
+                if (const LMImagePtr thumb = info->imageByType(NavLoadPlanner::kSmallThumbType))
+                    mark.favoriteThumb = thumb->convertToImage();
+            }
+        }
+    }
     const kpv::WorkspaceServices::RecycleResult result = workspace->recyclePaths(paths);
     // What went can be put back with Undo, after the later moves are undone.
     QList<TrashedFile> trashed;
     for (const QString &path : paths) {
         const QString where = result.moved.value(path);
-        if (!where.isEmpty())
-            trashed << TrashedFile{path, where};
+        if (where.isEmpty())
+            continue;
+        TrashedFile file = favorites.value(path);
+        file.originalPath = path;
+        file.trashedPath = where;
+        trashed << file;
     }
     if (!trashed.isEmpty())
         m_trashedMoves << trashed;
@@ -127,9 +143,14 @@ void NavigateController::restoreTrashed(QList<TrashedFile> files, bool replaceOc
                 result.error = moved.failureReason;
             result.occupied = false;
         }
-        if (result.ok)
+        if (result.ok) {
             restored << LMPathString(result.restoredPath.isEmpty() ? file.originalPath : result.restoredPath, false);
-        else if (result.occupied)
+            // A favourite comes back as one: the undo is whole only with its mark.
+            if (file.favorite && m_host && !m_host->isFavoriteFile(restored.last())) {
+                m_host->addFavoriteFile(restored.last(), file.favoriteInfo, file.favoriteThumb);
+                m_host->updateFavPhotoBoxUI();
+            }
+        } else if (result.occupied)
             occupied << file;
         else
             failures << result.error;
@@ -144,6 +165,11 @@ void NavigateController::restoreTrashed(QList<TrashedFile> files, bool replaceOc
         const qsizetype index = filePaths().indexOf(restored.first());
         if (index >= 0)
             navCurFileToIndexByFileListChanged(index);
+        // Undone from the empty window the last photo's move left: the photo is shown again.
+        if (m_host && m_host->showMode() == NavShowModeEmpty)
+            m_host->setShowMode(NavShowModeView);
+        else if (m_host && m_host->showMode() == NavShowModeMiniEmpty)
+            m_host->setShowMode(NavShowModeMiniImage);
     }
     if (!m_host)
         return;

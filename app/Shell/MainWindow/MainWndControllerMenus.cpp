@@ -207,12 +207,14 @@ const std::vector<MainCommand>& MainWndController::commandTable()
             "Q"));
 
         // ---- Edit ----
-        // The viewer keeps what went to the trash from the picture and from the grid alike.
+        // The viewer keeps what went to the trash from the picture and from the grid alike; the
+        // empty window that the folder's last photo leaves behind offers it too.
         t.push_back(own(
             TagUndoMoveToTrash, "IDS_MENU_UndoMoveToTrash", kEdit,
             [](C& w) {
                 const bool mode = w.m_showMode == MainShowModeView || w.m_showMode == MainShowModeThumbnail ||
-                                  w.m_showMode == MainShowModeMiniWithImage;
+                                  w.m_showMode == MainShowModeMiniWithImage || w.m_showMode == MainShowModeEmpty ||
+                                  w.m_showMode == MainShowModeMiniEmpty;
                 return mode && w.isWorkableWindow() && w.m_navigateController &&
                        w.m_navigateController->canDoAction(TagUndoMoveToTrash);
             },

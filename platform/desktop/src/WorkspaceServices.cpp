@@ -52,6 +52,26 @@ bool settingsAreStored()
     return true;
 }
 
+// A session that names no desktop may still run the one shell that draws its picture from these
+// settings; without it (a bare X server, a window manager alone) a stored value shows nowhere.
+bool backgroundShellIsRunning()
+{
+    GDBusConnection *bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (!bus)
+        return false;
+    GVariant *reply = g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                  "org.freedesktop.DBus", "NameHasOwner",
+                                                  g_variant_new("(s)", "org.gnome.Shell"), G_VARIANT_TYPE("(b)"),
+                                                  G_DBUS_CALL_FLAGS_NONE, 3000, nullptr, nullptr);
+    g_object_unref(bus);
+    if (!reply)
+        return false;
+    gboolean owned = FALSE;
+    g_variant_get(reply, "(b)", &owned);
+    g_variant_unref(reply);
+    return owned;
+}
+
 } // namespace
 
 WorkspaceServices::RecycleResult SystemWorkspaceServices::recyclePaths(const QStringList &paths)
@@ -158,6 +178,12 @@ bool SystemWorkspaceServices::setDesktopImagePath(const QString &path)
     if (!settingsAreStored()) {
         g_object_unref(settings);
         m_desktopImageFailure = QStringLiteral("the desktop's settings cannot be stored in this session");
+        return false;
+    }
+    if (family == DesktopFamily::Other && !backgroundShellIsRunning()) {
+        g_object_unref(settings);
+        m_desktopImageFailure = QStringLiteral("no desktop that shows a picture is running in this session, so "
+                                               "nothing would show it; the desktop was left as it is");
         return false;
     }
     const QByteArray uri = fileUrlFromName(path).toEncoded();

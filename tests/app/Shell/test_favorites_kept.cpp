@@ -364,4 +364,52 @@ TEST_F(FavoritesKept, ADamagedListStartsEmptyAndIsKeptAside)
     EXPECT_EQ(FavoriteListFile(listPath()).read().paths.size(), 1);
 }
 
+// A favourite moved to the trash by mistake comes back with Edit > Undo as it went: in the folder,
+// in the favourites box and in the list the next run reads; and Undo still works from the empty
+// window that moving every photo leaves. The trash is the desktop's own, in a scratch home.
+TEST_F(FavoritesKept, TrashedPhotosComeBackWithUndoLovedAndFromTheEmptyWindow)
+{
+    struct Home {
+        QByteArray home = qgetenv("HOME"), data = qgetenv("XDG_DATA_HOME");
+        ~Home()
+        {
+            home.isNull() ? qunsetenv("HOME") : qputenv("HOME", home);
+            data.isNull() ? qunsetenv("XDG_DATA_HOME") : qputenv("XDG_DATA_HOME", data);
+        }
+    } savedHome;
+    ASSERT_TRUE(QDir().mkpath(scratch.filePath(QStringLiteral("home"))));
+    qputenv("HOME", QFile::encodeName(scratch.filePath(QStringLiteral("home"))));
+    qunsetenv("XDG_DATA_HOME");
+    start();
+    ASSERT_NO_FATAL_FAILURE(showFile(1));
+    loveCurrentFile();
+    program->controller().performMenuAction(8);
+    settle();
+    EXPECT_FALSE(QFile::exists(photo(1)));
+    EXPECT_TRUE(favoritePaths().isEmpty());
+
+    program->controller().performMenuAction(MainWndController::TagUndoMoveToTrash);
+    settle();
+    EXPECT_TRUE(QFile::exists(photo(1)));
+    EXPECT_EQ(navigator().curFilePath().path(), photo(1));
+    EXPECT_EQ(favoritePaths(), QStringList({photo(1)}));
+    EXPECT_TRUE(program->viewMode().host().isFavoriteFile(LMPathString(photo(1), false)));
+    EXPECT_EQ(program->viewMode().toolbar()->favBinButton()->photoCount(), 1);
+    EXPECT_EQ(FavoriteListFile(listPath()).read().paths.size(), 1);
+
+    // Every photo of the folder moved: the window is empty, and Undo there shows the last one again.
+    for (int i = 0; i < 3; ++i) {
+        program->controller().performMenuAction(8);
+        settle();
+    }
+    ASSERT_EQ(program->controller().showMode(), MainShowModeEmpty);
+    EXPECT_TRUE(program->controller().canDoAction(MainWndController::TagUndoMoveToTrash));
+    program->controller().performMenuAction(MainWndController::TagUndoMoveToTrash);
+    settle();
+    EXPECT_EQ(program->controller().showMode(), MainShowModeView);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 1);
+    EXPECT_TRUE(QFile::exists(navigator().curFilePath().path())) << navigator().curFilePath().path().toStdString();
+    stop();
+}
+
 } // namespace

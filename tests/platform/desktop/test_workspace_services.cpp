@@ -8,11 +8,17 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QtGlobal>
 
 #include <gtest/gtest.h>
+
+// GLib names a struct member "signals", which Qt defines as a keyword.
+#undef signals
+#include <gio/gio.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,6 +41,67 @@ TEST(DesktopPicture, ASessionWithoutItsBusRefusesTheChange)
     EXPECT_FALSE(workspace.desktopImageFailureReason().isEmpty());
     if (!desktop.isEmpty())
         qputenv("XDG_CURRENT_DESKTOP", desktop);
+}
+
+// A bare X server: no desktop named, settings that keep what they are given, the session bus up,
+// but nothing on it that shows a picture. The change is refused and told, and nothing stored;
+// once the shell that draws the picture is on the bus, the same change is made. The bus is a
+// private one started for the test, the settings a key file in a scratch folder.
+TEST(DesktopPicture, WithNoDesktopToShowItThePictureIsNotSetAndTheUserIsTold)
+{
+    const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
+    if (daemon.isEmpty())
+        GTEST_SKIP() << "no dbus-daemon to play the session bus";
+    GSettingsSchemaSource* source = g_settings_schema_source_get_default();
+    GSettingsSchema* schema = source ? g_settings_schema_source_lookup(source, "org.gnome.desktop.background", TRUE) : nullptr;
+    if (!schema)
+        GTEST_SKIP() << "the desktop's background settings are not installed";
+    g_settings_schema_unref(schema);
+
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QFile config(dir.filePath("bus.conf"));
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write("<busconfig><type>session</type><listen>unix:path=" + QFile::encodeName(dir.filePath("bus")) +
+                 "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\" "
+                 "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>");
+    config.close();
+    QProcess bus;
+    bus.start(daemon, {"--config-file=" + config.fileName(), "--nofork", "--print-address=1"});
+    ASSERT_TRUE(bus.waitForStarted());
+    while (!bus.canReadLine() && bus.waitForReadyRead(10000)) {
+    }
+    const QByteArray address = bus.readLine().trimmed();
+    ASSERT_FALSE(address.isEmpty()) << "the private bus did not start";
+    qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+    qputenv("GSETTINGS_BACKEND", "keyfile");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath("config")));
+    qunsetenv("XDG_CURRENT_DESKTOP");
+    const QString kept = dir.filePath("config/glib-2.0/settings/keyfile");
+    const QString picture = dir.filePath("wall.png");
+
+    kpv::SystemWorkspaceServices workspace;
+    EXPECT_FALSE(workspace.setDesktopImagePath(picture));
+    const QString why = workspace.desktopImageFailureReason();
+    EXPECT_TRUE(why.contains("no desktop that shows a picture is running")) << why.toStdString();
+    QFile keyfile(kept);
+    EXPECT_FALSE(keyfile.open(QIODevice::ReadOnly) && keyfile.readAll().contains("wall.png"));
+    keyfile.close();
+
+    GDBusConnection* connection = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    ASSERT_TRUE(connection);
+    GVariant* owned = g_dbus_connection_call_sync(connection, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                  "org.freedesktop.DBus", "RequestName",
+                                                  g_variant_new("(su)", "org.gnome.Shell", 4u), G_VARIANT_TYPE("(u)"),
+                                                  G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+    ASSERT_TRUE(owned);
+    g_variant_unref(owned);
+    EXPECT_TRUE(workspace.setDesktopImagePath(picture)) << workspace.desktopImageFailureReason().toStdString();
+    EXPECT_EQ(workspace.desktopImagePath(), picture);
+    g_dbus_connection_close_sync(connection, nullptr, nullptr);
+    g_object_unref(connection);
+    bus.kill();
+    bus.waitForFinished();
 }
 
 class DesktopTools : public testing::Test {
