@@ -8,6 +8,7 @@
 #include "Model/LMSaveStages.h"
 
 #include "foundation/Operation.h"
+#include "imageio/DecodeBudget.h"
 #include "imageio/FileAccess.h"
 #include "imageio/ImageDestination.h"
 
@@ -74,7 +75,7 @@ QString CropSaveWorker::temporaryCropFilePath(const QString &folder, const QStri
 
 LMImagePtr CropSaveWorker::cropImage(const LMNavFileInfoPtr &record, const LMImageRotateAngle &angle,
                                      const QRectF &rect, const kpv::Operation *operation, const LoadRelay &relay,
-                                     QImage *platformImage) const
+                                     QImage *platformImage, QString *error) const
 {
     if (!record || rect.width() <= 0 || rect.height() <= 0)
         return nullptr;
@@ -94,21 +95,23 @@ LMImagePtr CropSaveWorker::cropImage(const LMNavFileInfoPtr &record, const LMIma
             relay(result);
         }
     }
-    if (!source)
+    if (!source && cancelled(operation))
         return nullptr;
-    const LMFileImgBaseInfoPtr sourceInfo = source->originalImgBaseInfo() ? source->originalImgBaseInfo()
-                                                                          : record->imgBaseInfo();
+    const LMFileImgBaseInfoPtr sourceInfo = source && source->originalImgBaseInfo() ? source->originalImgBaseInfo()
+                                                                                    : record->imgBaseInfo();
     const bool fileTurned = sourceInfo && (sourceInfo->orientationAngle() != 0 || sourceInfo->isOrientationMirrored());
     const LMImageRotateAngle viewAngle = angle.normalizeAngle();
 
-    if (QSizeF(double(source->width()), double(source->height())) == rect.size() && rect.topLeft() == QPointF(0, 0) &&
-        !fileTurned && !viewAngle.isRotatedOrFlipped()) {
+    if (source && QSizeF(double(source->width()), double(source->height())) == rect.size() &&
+        rect.topLeft() == QPointF(0, 0) && !fileTurned && !viewAngle.isRotatedOrFlipped()) {
         // The whole image: share its pixels under the crop's own information.
         auto whole = std::make_shared<LMImage>(*source);
         whole->setOriginalImgBaseInfo(memoryInfoFor(rect.size(), sourceInfo));
         return whole;
     }
-    QImage cut = source->cropImage(rect);
+    // Without the full-size picture (more than decodes may hold at once) the part the user chose
+    // is read alone: a crop that fits is made all the same.
+    QImage cut = source ? source->cropImage(rect) : readRawPart(record, sourceInfo, rect, operation, error);
     if (cut.isNull() || cancelled(operation))
         return nullptr;
     // The pixels the user saw: the file's orientation (a mirror included), then the view's turn
@@ -127,6 +130,53 @@ LMImagePtr CropSaveWorker::cropImage(const LMNavFileInfoPtr &record, const LMIma
     return crop;
 }
 
+QImage CropSaveWorker::readRawPart(const LMNavFileInfoPtr &record, const LMFileImgBaseInfoPtr &info,
+                                   const QRectF &rawRect, const kpv::Operation *operation, QString *error) const
+{
+    auto fail = [error](const QString &why) {
+        if (error)
+            *error = why;
+        return QImage();
+    };
+    if (!info || info->filePath().isMemoryFilePathString())
+        return fail(QStringLiteral("its full-size picture could not be read"));
+    // As the decoded picture is cut: the rectangle within the frame, its corner and size truncated.
+    if (!std::isfinite(rawRect.x()) || !std::isfinite(rawRect.y()) || !std::isfinite(rawRect.width()) ||
+        !std::isfinite(rawRect.height()))
+        return {};
+    const QRectF within = rawRect.intersected(info->rawFrameRect());
+    if (within.isEmpty() || int(within.width()) <= 0 || int(within.height()) <= 0)
+        return {};
+    const QRect part(int(within.x()), int(within.y()), int(within.width()), int(within.height()));
+    // A part more than decodes may hold is told before the file is opened.
+    QString refused;
+    if (!kpv::DecodeBudget::shared().fits(uint64_t(part.width()) * uint64_t(part.height()) * 4, &refused))
+        return fail(QStringLiteral("the cropped part of %1 x %2 pixels is too large: %3")
+                        .arg(part.width())
+                        .arg(part.height())
+                        .arg(refused));
+    if (info->fileModified())
+        return fail(QStringLiteral("the file was changed or removed since it was opened"));
+    const std::unique_ptr<LMImageSourceReader> reader = m_loader.sources().createWithFile(record->filePath().path());
+    if (!reader)
+        return fail(QStringLiteral("the file could not be opened"));
+    // A cancelled save stops waiting for memory other decodes hold.
+    const kpv::DecodeBudget::CancelScope stopWaiting([operation] { return cancelled(operation); });
+    const QImage pixels = reader->createImageInRect(0, part, 1);
+    if (cancelled(operation))
+        return {};
+    // Bytes read while another program rewrote the file would not be the photo that was opened.
+    if (info->fileModified())
+        return fail(QStringLiteral("the file was changed or removed since it was opened"));
+    if (pixels.isNull())
+        return fail(QStringLiteral("the chosen part of %1 x %2 pixels could not be read")
+                        .arg(part.width())
+                        .arg(part.height()));
+    // In the pixel format the decoded picture has, so the crop is the same either way.
+    const LMImagePtr image = LMPhotoLoader::createImageByImageRef(pixels, info);
+    return image ? image->convertToImage() : fail(QStringLiteral("out of memory for the cropped part"));
+}
+
 CropSaveWorker::Result CropSaveWorker::beginSaveCropImageOnThread(
     const LMNavFileInfoPtr &fileInfo, const LMImageRotateAngle &angleRotate, const std::optional<LMPathString> &toFile,
     const std::optional<QVariantMap> &saveParameters, int actionType, const LMImagePtr &alreadyCropped,
@@ -141,7 +191,7 @@ CropSaveWorker::Result CropSaveWorker::beginSaveCropImageOnThread(
     };
     QImage picture;
     r.croppedImage = alreadyCropped ? alreadyCropped
-                                    : cropImage(fileInfo, angleRotate, rawRect, operation, relay, &picture);
+                                    : cropImage(fileInfo, angleRotate, rawRect, operation, relay, &picture, &r.error);
     if (!r.croppedImage)
         return fail();
     if (cancelled(operation)) {

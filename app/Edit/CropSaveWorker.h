@@ -61,15 +61,23 @@ public:
                                       const kpv::Operation *operation, const LoadRelay &relay = {}) const;
 
     // The crop alone (step one of the pipeline); *platformImage receives the picture made on the
-    // way, when one was made. nullptr on failure.
+    // way, when one was made. nullptr on failure, with the reason in *error when one is known.
+    // A photo whose full-size picture is more than decodes may hold is cropped from the part
+    // the user chose, read alone at full size.
     LMImagePtr cropImage(const LMNavFileInfoPtr &fileInfo, const LMImageRotateAngle &angleRotate,
                          const QRectF &rawRect, const kpv::Operation *operation, const LoadRelay &relay,
-                         QImage *platformImage) const;
+                         QImage *platformImage, QString *error = nullptr) const;
 
     // A free path for a temporary copy of `sourceFileName` in `folder`: its stem with ".jpg".
     static QString temporaryCropFilePath(const QString &folder, const QString &sourceFileName);
 
 private:
+    // The part `rawRect` of the file's stored picture at full size, read without the whole; null
+    // (with *error) when it cannot be read, is itself more than decodes may hold, or the file
+    // changed since `info` was read.
+    QImage readRawPart(const LMNavFileInfoPtr &record, const LMFileImgBaseInfoPtr &info, const QRectF &rawRect,
+                       const kpv::Operation *operation, QString *error) const;
+
     const LMPhotoLoader &m_loader;
     Destination m_destination;
 };

@@ -19,6 +19,7 @@
 
 #include <exiv2/exiv2.hpp>
 #include <turbojpeg.h>
+#include <zlib.h>
 
 #include <cmath>
 #include <cstring>
@@ -305,6 +306,54 @@ void carryPngColourSpace(QByteArray* file, const QByteArray& source)
         file->insert(qsizetype(afterHeader), chunks);
 }
 
+// PNG 11.3.3.3: a colour profile chunk starts with the profile's name, 1 to 79 bytes. The metadata
+// library names only a profile it read from a PNG, so one carried from another file (or from a
+// PNG into the new file) came out nameless, and a decoder that keeps to the standard drops it:
+// the photo lost its colours there. Such a chunk takes the source PNG's name for the profile, or
+// a name of its own.
+void nameUnnamedPngProfile(QByteArray* file, const QByteArray& source)
+{
+    if (!file->startsWith(kPngSignature))
+        return;
+    QByteArray name;
+    if (source.startsWith(kPngSignature))
+        MPngWalkChunksInMemory(reinterpret_cast<const uint8_t*>(source.constData()), size_t(source.size()),
+                               [&](const MPngChunk& chunk) {
+                                   if (chunk.is("iCCP")) {
+                                       const QByteArray data = source.mid(qsizetype(chunk.offset) + 8, qsizetype(chunk.length));
+                                       const qsizetype end = data.indexOf('\0');
+                                       if (end >= 1 && end <= 79)
+                                           name = data.left(end);
+                                   }
+                                   return !chunk.is("IDAT") && name.isEmpty();
+                               });
+    if (name.isEmpty())
+        name = "ICC profile";
+    int64_t offset = -1;
+    uint32_t length = 0;
+    MPngWalkChunksInMemory(reinterpret_cast<const uint8_t*>(file->constData()), size_t(file->size()),
+                           [&](const MPngChunk& chunk) {
+                               if (chunk.is("iCCP") && chunk.length > 0 && file->at(qsizetype(chunk.offset) + 8) == '\0') {
+                                   offset = chunk.offset;
+                                   length = chunk.length;
+                               }
+                               return offset < 0 && !chunk.is("IDAT");
+                           });
+    if (offset < 0)
+        return;
+    // The name, then the chunk's own data from its separator on: compression method and profile.
+    QByteArray chunk = QByteArray("iCCP") + name + file->mid(qsizetype(offset) + 8, qsizetype(length));
+    const uLong crc = ::crc32(0L, reinterpret_cast<const Bytef*>(chunk.constData()), uInt(chunk.size()));
+    QByteArray whole;
+    const uint32_t dataLength = uint32_t(chunk.size() - 4);
+    for (int shift = 24; shift >= 0; shift -= 8)
+        whole += char((dataLength >> shift) & 0xFF);
+    whole += chunk;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        whole += char((uint32_t(crc) >> shift) & 0xFF);
+    file->replace(qsizetype(offset), qsizetype(length) + 12, whole);
+}
+
 // A PNG written from a PNG keeps the source's other text chunks (title, author, copyright, the
 // program's own notes), byte for byte, in their order, just before the new file's end.
 void carryPngText(QByteArray* file, const QByteArray& source)
@@ -425,6 +474,7 @@ bool carryMetadata(QByteArray* file, const QByteArray& source, const EncodeOptio
         if (io.read(reinterpret_cast<Exiv2::byte*>(out.data()), length) != length)
             return false;
         *file = std::move(out);
+        nameUnnamedPngProfile(file, source);
         carryPngText(file, source);
         return true;
     } catch (const std::exception& e) {

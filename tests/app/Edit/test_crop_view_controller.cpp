@@ -29,6 +29,7 @@
 #include "foundation/RunLoop.h"
 #include "Model/LMImageTools.h"
 #include "Model/LMSaveStages.h"
+#include "imageio/DecodeBudget.h"
 #include "imageio/ImageProperties.h"
 #include "imageio/ImageSource.h"
 
@@ -242,25 +243,56 @@ TEST_F(CropView, CropShowsTheResultAndBackAgain)
     EXPECT_EQ(controller.croppedImage(), first);
 }
 
-// A photo whose full-size picture could not be read (more than decodes may hold, as a blank
-// fax page of a few hundred bytes declaring a vast page) shows its fitted picture on the crop page,
-// and the crop says it cannot be made instead of doing nothing.
-TEST_F(CropView, AFullSizePictureThatCannotBeReadIsToldAndTheFittedOneShown)
+// A photo whose full-size picture is more than decodes may hold (as a blank fax page of a few
+// hundred bytes declaring a vast page) shows its fitted picture on the crop page; the crop is read
+// from the chosen part alone, shown and saved with the photo's pixels, and a crop itself too large
+// for that memory is told, the original unchanged.
+TEST_F(CropView, APhotoTooLargeToReadWholeIsCroppedFromThePartChosen)
 {
     const QString path = dir.filePath("page.png");
     ASSERT_TRUE(writeTestImage(path, QSize(400, 300), Qt::blue));
     const QByteArray originalSum = fileChecksum(path);
+    const QImage whole = readImage(path).convertToFormat(QImage::Format_ARGB32);
+    // Room for a part of the picture, not for all of it (400 x 300 x 4 bytes).
+    struct Budget {
+        std::uint64_t former = kpv::DecodeBudget::shared().setCapacity(300000);
+        ~Budget() { kpv::DecodeBudget::shared().setCapacity(former); }
+    } budget;
     auto record = std::make_shared<LMNavFileInfo>(LMPathString(path, false));
     record->setImgBaseInfo(editTestLoader().loadImgBaseInfo(record->filePath(), nullptr));
+    ASSERT_EQ(editTestLoader().loadImage(record->filePath(), 1, record->imgBaseInfo(), nullptr), nullptr);
     record->setImage(nullptr, true, 1, 0);
     QImage fitted(100, 75, QImage::Format_RGBA8888);
     fitted.fill(Qt::blue);
     record->setImage(std::make_shared<LMImage>(fitted, record->imgBaseInfo()), false, LMNavFileInfo::kMaxScaleType, 0);
     host.record = record;
     enter();
+    ASSERT_EQ(controller.originalImageRawCropRect(), QRectF(100, 75, 200, 150));
+    controller.doCrop();
+    ASSERT_NO_FATAL_FAILURE(waitForSave());
+    EXPECT_TRUE(host.alerts.empty());
+    ASSERT_TRUE(controller.isCurCroppedImagePage());
+    ASSERT_TRUE(controller.croppedImage());
+    const QImage expected = whole.copy(100, 75, 200, 150);
+    EXPECT_EQ(controller.croppedImage()->convertToImage().convertToFormat(QImage::Format_ARGB32), expected);
+
+    host.lastDir = dir.path();
+    host.panelAnswer = dir.filePath("part.png");
+    controller.doSaveAs();
+    ASSERT_NO_FATAL_FAILURE(waitForSave());
+    EXPECT_TRUE(host.alerts.empty());
+    EXPECT_EQ(readImage(host.panelAnswer).convertToFormat(QImage::Format_ARGB32), expected);
+
+    // The whole picture, as the crop, is more than decodes may hold: told, nothing shown or written.
+    leave();
+    settleZoom(0.5);
+    host.showModes.clear();
+    enter();
+    controller.selectAll();
     controller.doCrop();
     ASSERT_NO_FATAL_FAILURE(waitForSave());
     ASSERT_EQ(host.alerts.size(), 1u);
+    EXPECT_TRUE(host.alertReasons.front().contains(QStringLiteral("too large")));
     EXPECT_FALSE(controller.isCurCroppedImagePage());
     EXPECT_TRUE(host.showModes.empty());
     EXPECT_EQ(fileChecksum(path), originalSum);
