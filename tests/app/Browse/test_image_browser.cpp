@@ -13,14 +13,18 @@
 #include "appkit/Event.h"
 #include "appkit/Menu.h"
 #include "foundation/NotificationCenter.h"
+#include "imageio/Thumbnailer.h"
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QPainter>
 #include <QTemporaryDir>
 
+#include <exiv2/exiv2.hpp>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -266,6 +270,59 @@ TEST(ImageBrowserPictures, PicturesAreReadAtTheCellsSize)
     const QImage kept = browser.cachedPicture("big");
     browser.requestVisiblePictures();
     EXPECT_EQ(browser.cachedPicture("big").cacheKey(), kept.cacheKey()) << "not read again";
+}
+
+// A camera's photo carries a small thumbnail of its own, here with black bars above and below it,
+// and the desktop's cache keeps pictures of 256 pixels: neither stands, enlarged, for a larger cell.
+TEST(ImageBrowserPictures, ThumbnailsSmallerThanTheCellGiveWayToThePhoto)
+{
+    QTemporaryDir dir;
+    kpv::Thumbnailer::setCacheDirectoryForTesting(dir.filePath("cache"));
+    const QString path = dir.filePath("camera.jpg");
+    QImage photo(1500, 1000, QImage::Format_RGB32);
+    photo.fill(Qt::white);
+    QPainter(&photo).fillRect(0, 0, 1500, 90, Qt::red);
+    ASSERT_TRUE(photo.save(path, "JPEG", 95));
+    QImage small(160, 120, QImage::Format_RGB32);
+    small.fill(Qt::black);
+    QPainter(&small).drawImage(QRect(0, 7, 160, 107), photo);
+    QByteArray smallJpeg;
+    QBuffer buffer(&smallJpeg);
+    ASSERT_TRUE(buffer.open(QIODevice::WriteOnly) && small.save(&buffer, "JPEG"));
+    {
+        auto meta = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        meta->readMetadata();
+        Exiv2::ExifThumb(meta->exifData())
+            .setJpegThumbnail(reinterpret_cast<const Exiv2::byte*>(smallJpeg.constData()), long(smallJpeg.size()));
+        meta->writeMetadata();
+    }
+    ASSERT_EQ(kpv::Thumbnailer::storedThumbnail(path, 256).width(), 160);
+
+    Source src;
+    src.plainViews = true;
+    src.items.push_back(std::make_unique<Item>());
+    src.items.back()->uid = "camera";
+    src.items.back()->path = path;
+    LMImageBrowserView browser(kpv::Rect(0, 0, 1400, 900));
+    browser.setLoadsPicturesSynchronously(true);
+    browser.setDataSource(&src);
+    browser.setCellSize({192, 144});
+    browser.reloadData();
+    browser.requestVisiblePictures();
+    QImage shown = browser.cachedPicture("camera");
+    EXPECT_EQ(shown.size(), QSize(192, 128)) << "the photo's shape, not its thumbnail's";
+    EXPECT_GT(qRed(shown.pixel(96, 3)), 200) << "the photo's own top, not a bar";
+    EXPECT_LT(qGreen(shown.pixel(96, 3)), 80);
+
+    // The cache's picture of 256 pixels, for a cell that wants 640.
+    const QFileInfo file(path);
+    kpv::Thumbnailer::storeThumbnail(path, photo.scaledToWidth(256, Qt::SmoothTransformation), 1,
+                                     file.lastModified().toSecsSinceEpoch(), file.size());
+    ASSERT_EQ(kpv::Thumbnailer::cachedThumbnail(path, 640, 1).width(), 256);
+    browser.setCellSize({600, 450});
+    browser.requestVisiblePictures();
+    EXPECT_EQ(browser.cachedPicture("camera").width(), 640);
+    kpv::Thumbnailer::setCacheDirectoryForTesting(QString());
 }
 
 TEST(ImageBrowserPictures, LoadsOfCellsScrolledPastAreGivenUp)
