@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 constexpr unsigned short kKeyEscape = 53;
@@ -73,6 +74,8 @@ ThumbnailViewController::ThumbnailViewController(ThumbnailViewHost& host)
                        [this](const kpv::Notification& n) { didChangeMainShowMode(n.userInfo); });
     center.addObserver(this, key("didChangeFileList"), nullptr, [this](const kpv::Notification&) { didChangeFileList(); });
     center.addObserver(this, key("fileModified"), nullptr, [this](const kpv::Notification& n) { didFileModified(n.userInfo); });
+    center.addObserver(this, key("filesBatchRenamed"), nullptr,
+                       [this](const kpv::Notification& n) { didFilesBatchRenamed(n.userInfo); });
 }
 
 ThumbnailViewController::~ThumbnailViewController()
@@ -302,14 +305,42 @@ void ThumbnailViewController::didChangeFileList()
         if (i >= 0)
             indexes.insert(std::size_t(i));
     }
+    m_selectionLeft.clear();
+    for (const LMPathString& p : selected)
+        if (!m_thumbFilePaths.contains(p))
+            m_selectionLeft.append(p);
     // Every selected file left the list (moved to the trash, say): the file that took the first
     // one's place is selected, so the keys go on from there instead of from the top of the grid.
-    if (indexes.empty() && firstSelected != ThumbnailViewHost::kNotFound && !m_thumbFilePaths.isEmpty()) {
+    m_selectionFellBack = indexes.empty() && firstSelected != ThumbnailViewHost::kNotFound && !m_thumbFilePaths.isEmpty();
+    if (m_selectionFellBack) {
         const std::size_t index = std::min(firstSelected, std::size_t(m_thumbFilePaths.size()) - 1);
         indexes.insert(index);
         m_browser->scrollIndexToVisible(index);
     }
     m_browser->setSelectionIndexes(indexes);
+}
+
+void ThumbnailViewController::didFilesBatchRenamed(const QVariantMap& userInfo)
+{
+    const QList<LMPathString> left = std::exchange(m_selectionLeft, {});
+    if (left.isEmpty() || m_host.showMode() != 64)
+        return;
+    std::set<std::size_t> renamed;
+    for (const LMPathString& p : left) {
+        const QVariant to = userInfo.value(p.path());
+        const LMPathString newPath = to.canConvert<LMPathString>() ? to.value<LMPathString>() : LMPathString(to.toString(), false);
+        const qsizetype index = newPath.path().isEmpty() ? -1 : m_thumbFilePaths.indexOf(newPath);
+        if (index >= 0)
+            renamed.insert(std::size_t(index));
+    }
+    if (renamed.empty())
+        return;
+    // A stand-in chosen because every selected file seemed gone gives way to the renamed ones.
+    std::set<std::size_t> indexes = m_selectionFellBack ? std::set<std::size_t>() : m_browser->selectionIndexes();
+    indexes.insert(renamed.begin(), renamed.end());
+    m_browser->setSelectionIndexes(indexes);
+    if (m_selectionFellBack)
+        m_browser->scrollIndexToVisible(*renamed.begin());
 }
 
 void ThumbnailViewController::didFileModified(const QVariantMap& userInfo)

@@ -71,6 +71,9 @@ public:
     void didChangeMainShowMode(const QVariantMap& userInfo);
     void didChangeFileList();
     void didFileModified(const QVariantMap& userInfo);
+    // Old path -> new path. The viewer changes its list first, so the selected files renamed have
+    // left the selection by then: they are selected again under their new names.
+    void didFilesBatchRenamed(const QVariantMap& userInfo);
 
     // ---- Browser ----
     std::size_t numberOfItemsInImageBrowser(LMImageBrowserView*) override { return std::size_t(m_thumbFilePaths.size()); }
@@ -96,6 +99,10 @@ private:
     bool m_dirty = true;
     int m_rebuildCount = 0;
     std::size_t m_fileIndexAfterExitView = ThumbnailViewHost::kNotFound;
+    // The selected files that left the list at its last change, and whether the selection then
+    // fell back to the file that took the first one's place.
+    QList<LMPathString> m_selectionLeft;
+    bool m_selectionFellBack = false;
     std::shared_ptr<LMEventMonitor> m_eventMonitor;
     kpv::View* m_view = nullptr;
     std::unique_ptr<kpv::View> m_ownedView;

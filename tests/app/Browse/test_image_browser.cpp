@@ -632,6 +632,37 @@ TEST_F(ThumbnailMode, ListChangesKeepTheSelectedFiles)
     EXPECT_TRUE(c->dirty());
 }
 
+// Photos renamed while selected in the grid, by the batch rename or by another program, stay
+// selected under their new names. The viewer hears of a rename before the grid and changes its
+// list first.
+TEST_F(ThumbnailMode, RenamedFilesStaySelected)
+{
+    auto& center = kpv::NotificationCenter::defaultCenter();
+    int viewer = 0;
+    center.addObserver(&viewer, "filesBatchRenamed", nullptr, [this, &center](const kpv::Notification& n) {
+        for (auto it = n.userInfo.cbegin(); it != n.userInfo.cend(); ++it)
+            host.paths.removeAll(P(it.key()));
+        for (auto it = n.userInfo.cbegin(); it != n.userInfo.cend(); ++it)
+            host.paths.append(it.value().value<LMPathString>());
+        std::sort(host.paths.begin(), host.paths.end());
+        center.postNotification("didChangeFileList", nullptr, {});
+    });
+    c = std::make_unique<ThumbnailViewController>(host);
+    enter();
+    const auto rename = [&](const char* from, const char* to) {
+        center.postNotification("filesBatchRenamed", nullptr, {{from, QVariant::fromValue(P(to))}});
+    };
+    c->browser()->setSelectionIndexes({1, 2, 3});
+    rename("/t2.jpg", "/t2 sea.jpg");
+    EXPECT_EQ(c->selectedThumbFilePaths(), (QList<LMPathString>{P("/t1.jpg"), P("/t2 sea.jpg"), P("/t3.jpg")}));
+    // The only one selected, renamed to the end of the list: it stays the selection, instead of
+    // the file that took its place.
+    c->browser()->setSelectionIndexes({0});
+    rename("/t0.jpg", "/z0.jpg");
+    EXPECT_EQ(c->selectedThumbFilePaths(), QList<LMPathString>{P("/z0.jpg")});
+    center.removeObserver(&viewer);
+}
+
 // A photo moved to the trash from the grid leaves the one that took its place selected, so the
 // next Delete or arrow goes on from there, not from the top of the grid.
 TEST_F(ThumbnailMode, TheFileAfterOneThatLeftIsSelected)
