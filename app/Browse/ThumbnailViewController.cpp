@@ -12,7 +12,10 @@
 #include "appkit/Pasteboard.h"
 #include "appkit/Window.h"
 #include "foundation/Bundle.h"
+#include "foundation/FolderWatcher.h"
 #include "foundation/NotificationCenter.h"
+
+#include <QSet>
 
 #include <algorithm>
 #include <cmath>
@@ -81,6 +84,7 @@ ThumbnailViewController::ThumbnailViewController(ThumbnailViewHost& host)
 ThumbnailViewController::~ThumbnailViewController()
 {
     *m_self = nullptr;
+    m_folderWatcher.reset();
     kpv::NotificationCenter::defaultCenter().removeObserver(this);
     if (m_eventMonitor)
         LMEventMonitorCenter::eventMonitorCenter().removeMonitor(m_eventMonitor);
@@ -243,6 +247,7 @@ void ThumbnailViewController::didChangeMainShowMode(const QVariantMap& userInfo)
     const long newMode = userInfo.value(key("new")).toLongLong();
     std::weak_ptr<ThumbnailViewController*> self = m_self;
     if (newMode == 64) {
+        watchFolders();
         m_thumbViewShowProxy->showWithAnimation(true, false);
         if (kpv::Window* w = m_host.window())
             w->makeFirstResponder(m_browser);
@@ -260,6 +265,7 @@ void ThumbnailViewController::didChangeMainShowMode(const QVariantMap& userInfo)
     }
     if (oldMode != 64)
         return;
+    m_folderWatcher.reset();
     if (m_eventMonitor) {
         LMEventMonitorCenter::eventMonitorCenter().removeMonitor(m_eventMonitor);
         m_eventMonitor.reset();
@@ -299,6 +305,7 @@ void ThumbnailViewController::didChangeFileList()
     const std::size_t firstSelected = before.empty() ? ThumbnailViewHost::kNotFound : *before.begin();
     updateThumbBrowserItems();
     m_browser->reloadData();
+    watchFolders();
     std::set<std::size_t> indexes;
     for (const LMPathString& p : selected) {
         const qsizetype i = m_thumbFilePaths.indexOf(p);
@@ -352,6 +359,47 @@ void ThumbnailViewController::didFileModified(const QVariantMap& userInfo)
         return;
     item->updateForFileModified();
     // The grid shows the file as it is now at once, not only once something else redraws it.
+    m_browser->setNeedsDisplay();
+    m_browser->updateItemUI();
+}
+
+void ThumbnailViewController::watchFolders()
+{
+    if (m_host.showMode() != 64) {
+        m_folderWatcher.reset();
+        return;
+    }
+    if (!m_folderWatcher)
+        m_folderWatcher = std::make_unique<kpv::FolderWatcher>([this](const QStringList&, const QStringList&) { foldersChanged(); });
+    QStringList folders;
+    QSet<QString> seen;
+    for (const LMPathString& path : std::as_const(m_thumbFilePaths)) {
+        const QString folder = LMPathString::stringByDeletingLastPathComponent(path.path());
+        if (folder.isEmpty() || seen.contains(folder))
+            continue;
+        seen.insert(folder);
+        folders.append(folder);
+        if (folders.size() >= kMaxWatchedFolders)
+            break;
+    }
+    m_folderWatcher->watch(folders, {});
+}
+
+void ThumbnailViewController::foldersChanged()
+{
+    if (m_host.showMode() != 64)
+        return;
+    // Only items whose cells were shown carry a date; the others read theirs when they come into
+    // sight. Files added or removed reach the grid as a change of the viewer's list.
+    bool changed = false;
+    for (const ThumbImageBrowserItemPtr& item : std::as_const(m_dictThumbImageBrowserItems)) {
+        if (!item->hasFileModificationDate() || item->filePath().dateModified() == item->fileModificationDate())
+            continue;
+        item->updateForFileModified();
+        changed = true;
+    }
+    if (!changed)
+        return;
     m_browser->setNeedsDisplay();
     m_browser->updateItemUI();
 }
