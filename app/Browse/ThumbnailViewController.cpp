@@ -303,9 +303,21 @@ void ThumbnailViewController::didChangeFileList()
     const QList<LMPathString> selected = selectedThumbFilePaths();
     const std::set<std::size_t>& before = m_browser->selectionIndexes();
     const std::size_t firstSelected = before.empty() ? ThumbnailViewHost::kNotFound : *before.begin();
+    // The photo the user looks at (the selected one in sight, else the first in sight) keeps its
+    // place on screen while files come or go before it, instead of sliding out of sight.
+    const std::vector<std::size_t> visible = m_browser->visibleItemIndexes();
+    const auto selectedInSight = std::find_if(visible.begin(), visible.end(), [&](std::size_t i) { return before.count(i) > 0; });
+    const std::size_t anchor = selectedInSight != visible.end() ? *selectedInSight
+                               : visible.empty()                ? ThumbnailViewHost::kNotFound
+                                                                : visible.front();
+    const bool anchored = anchor < std::size_t(m_thumbFilePaths.size());
+    const LMPathString anchorPath = anchored ? m_thumbFilePaths[qsizetype(anchor)] : LMPathString();
+    const double anchorTop = anchored ? m_browser->itemFrameAtIndex(anchor).minY() : 0;
     updateThumbBrowserItems();
     m_browser->reloadData();
     watchFolders();
+    if (const qsizetype index = anchored ? m_thumbFilePaths.indexOf(anchorPath) : -1; index >= 0)
+        m_browser->setScrollOffset(m_browser->layout().cellFrame(std::size_t(index)).minY() - anchorTop);
     std::set<std::size_t> indexes;
     for (const LMPathString& p : selected) {
         const qsizetype i = m_thumbFilePaths.indexOf(p);

@@ -636,6 +636,23 @@ TEST_F(ThumbnailMode, ListChangesKeepTheSelectedFiles)
     EXPECT_TRUE(c->dirty());
 }
 
+// Photos another program adds before the one the user looks at leave it where it stands on screen.
+TEST_F(ThumbnailMode, PhotosAddedBeforeTheSelectedOneLeaveItInPlace)
+{
+    for (int i = 6; i < 120; ++i)
+        host.paths.append(P(QStringLiteral("/t%1.jpg").arg(i)));
+    enter();
+    FavImageBrowserView& browser = *c->browser();
+    browser.setScrollOffset(browser.layout().cellFrame(60).minY() - 40);
+    browser.setSelectionIndexes({62});
+    const double top = browser.itemFrameAtIndex(62).minY();
+    for (int i = 0; i < 21; ++i)
+        host.paths.prepend(P(QStringLiteral("/a%1.jpg").arg(i)));
+    c->didChangeFileList();
+    ASSERT_EQ(c->selectedThumbFilePaths(), QList<LMPathString>{P("/t62.jpg")});
+    EXPECT_EQ(browser.itemFrameAtIndex(83).minY(), top);
+}
+
 // Photos renamed while selected in the grid, by the batch rename or by another program, stay
 // selected under their new names. The viewer hears of a rename before the grid and changes its
 // list first.
