@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QSet>
 #include <algorithm>
+#include <iterator>
 
 const char* const DidAddFilesToFavoriteNotification = "DidAddFilesToFavorite";
 const char* const DidRemoveFilesFromFavoriteNotification = "DidRemoveFilesFromFavorite";
@@ -197,6 +198,7 @@ void FavoriteViewController::removeItemsAtIndexes(const std::set<std::size_t>& i
             kept.push_back(m_favImageBrowserItems[i]);
     }
     m_favImageBrowserItems.swap(kept);
+    keepSelectionAfterRemoving(indexes);
     for (const LMPathString& path : removed) {
         // A path added twice stays in the index while another element still carries it.
         auto still = std::find_if(m_favImageBrowserItems.begin(), m_favImageBrowserItems.end(),
@@ -219,6 +221,29 @@ void FavoriteViewController::removeItemsAtIndexes(const std::set<std::size_t>& i
             m_host.setShowMode(4);
     }
     updateFavPhotoBoxUI();
+}
+
+void FavoriteViewController::keepSelectionAfterRemoving(const std::set<std::size_t>& removed)
+{
+    if (!m_browser || m_browser->selectionIndexes().empty())
+        return;
+    // The favourites the user selected stay selected as the ones before them go: their indexes
+    // move up with them, instead of the selection passing to the favourites that took their
+    // places (which a share, copy or print would then take as chosen).
+    const std::set<std::size_t> before = m_browser->selectionIndexes();
+    std::set<std::size_t> after;
+    for (std::size_t i : before)
+        if (!removed.count(i))
+            after.insert(i - std::size_t(std::distance(removed.begin(), removed.lower_bound(i))));
+    // The selected ones themselves removed: the favourite that took the first one's place is
+    // selected, so Delete or an arrow goes on from there.
+    if (after.empty()) {
+        const std::size_t first = *before.begin();
+        const std::size_t next = first - std::size_t(std::distance(removed.begin(), removed.lower_bound(first)));
+        if (next < m_favImageBrowserItems.size())
+            after.insert(next);
+    }
+    m_browser->setSelectionIndexes(after);
 }
 
 void FavoriteViewController::removeAllFavoriteFiles()

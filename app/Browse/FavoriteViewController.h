@@ -194,6 +194,8 @@ public:
 private:
     void loadView();
     void reloadBrowser();
+    // Moves the selection with the favourites left after those at `removed` went.
+    void keepSelectionAfterRemoving(const std::set<std::size_t>& removed);
     void enterMode(long oldMode);
     void leaveMode(long newMode);
     std::set<std::size_t> selectionIndexes() const;

@@ -10,7 +10,10 @@
 #include "appkit/Window.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
+#include "imageio/ImageProperties.h"
+#include "imageio/ImageSource.h"
 #include "imageio/Thumbnailer.h"
+#include "imageio/UprightImage.h"
 
 #include <algorithm>
 #include <cmath>
@@ -32,6 +35,29 @@ constexpr unsigned short kKeyPageDown = 121;
 constexpr qsizetype kPictureEntryOverhead = 256;
 
 constexpr double kDragThreshold = 4.0;
+
+// The picture of a cell, upright, its longer side at most `pixels`. A thumbnail kept in the file or
+// in the desktop's cache serves when it is as large as the cell; a smaller one (a camera's 160
+// pixels, often with bars of its own, or the cache's 256 for a large cell) would show enlarged and
+// blurred, so the photo itself is read at the cell's size unless it is no larger than that
+// thumbnail.
+QImage readCellPicture(const QString& path, int pixels)
+{
+    QImage picture = kpv::Thumbnailer::uprightThumbnail(path, pixels);
+    const int side = std::max(picture.width(), picture.height());
+    if (picture.isNull() || side >= pixels)
+        return picture;
+    const auto source = kpv::ImageSource::createWithFile(path);
+    if (!source)
+        return picture;
+    const QVariantMap properties = source->propertiesAtIndex(0);
+    const qint64 photoSide = std::max(properties.value(QLatin1String(kpv::kCGImagePropertyPixelWidth)).toLongLong(),
+                                      properties.value(QLatin1String(kpv::kCGImagePropertyPixelHeight)).toLongLong());
+    if (photoSide <= side)
+        return picture;
+    const QImage sharper = kpv::decodeUprightImage(path, pixels);
+    return std::max(sharper.width(), sharper.height()) > side ? sharper : picture;
+}
 } // namespace
 
 LMImageBrowserView::LMImageBrowserView(const kpv::Rect& frame)
@@ -477,7 +503,7 @@ void LMImageBrowserView::requestPicture(const QString& uid, const QString& path)
     if (m_pendingPictures.count(uid))
         return;
     if (m_syncPictures) {
-        insertPicture(uid, kpv::Thumbnailer::uprightThumbnail(path, wantedPixels), wantedPixels);
+        insertPicture(uid, readCellPicture(path, wantedPixels), wantedPixels);
         return;
     }
     if (!m_pictureQueue) {
@@ -492,7 +518,7 @@ void LMImageBrowserView::requestPicture(const QString& uid, const QString& path)
         // A cell scrolled past before its turn costs no decode.
         if (!wanted->load())
             return;
-        QImage picture = kpv::Thumbnailer::uprightThumbnail(path, pixels);
+        QImage picture = readCellPicture(path, pixels);
         kpv::RunLoop::performOnMainThread(
             [self, uid, picture, wanted, pixels] {
                 auto s = self.lock();

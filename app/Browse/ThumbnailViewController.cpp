@@ -12,10 +12,14 @@
 #include "appkit/Pasteboard.h"
 #include "appkit/Window.h"
 #include "foundation/Bundle.h"
+#include "foundation/FolderWatcher.h"
 #include "foundation/NotificationCenter.h"
+
+#include <QSet>
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 constexpr unsigned short kKeyEscape = 53;
@@ -73,11 +77,14 @@ ThumbnailViewController::ThumbnailViewController(ThumbnailViewHost& host)
                        [this](const kpv::Notification& n) { didChangeMainShowMode(n.userInfo); });
     center.addObserver(this, key("didChangeFileList"), nullptr, [this](const kpv::Notification&) { didChangeFileList(); });
     center.addObserver(this, key("fileModified"), nullptr, [this](const kpv::Notification& n) { didFileModified(n.userInfo); });
+    center.addObserver(this, key("filesBatchRenamed"), nullptr,
+                       [this](const kpv::Notification& n) { didFilesBatchRenamed(n.userInfo); });
 }
 
 ThumbnailViewController::~ThumbnailViewController()
 {
     *m_self = nullptr;
+    m_folderWatcher.reset();
     kpv::NotificationCenter::defaultCenter().removeObserver(this);
     if (m_eventMonitor)
         LMEventMonitorCenter::eventMonitorCenter().removeMonitor(m_eventMonitor);
@@ -240,6 +247,7 @@ void ThumbnailViewController::didChangeMainShowMode(const QVariantMap& userInfo)
     const long newMode = userInfo.value(key("new")).toLongLong();
     std::weak_ptr<ThumbnailViewController*> self = m_self;
     if (newMode == 64) {
+        watchFolders();
         m_thumbViewShowProxy->showWithAnimation(true, false);
         if (kpv::Window* w = m_host.window())
             w->makeFirstResponder(m_browser);
@@ -257,6 +265,7 @@ void ThumbnailViewController::didChangeMainShowMode(const QVariantMap& userInfo)
     }
     if (oldMode != 64)
         return;
+    m_folderWatcher.reset();
     if (m_eventMonitor) {
         LMEventMonitorCenter::eventMonitorCenter().removeMonitor(m_eventMonitor);
         m_eventMonitor.reset();
@@ -294,22 +303,63 @@ void ThumbnailViewController::didChangeFileList()
     const QList<LMPathString> selected = selectedThumbFilePaths();
     const std::set<std::size_t>& before = m_browser->selectionIndexes();
     const std::size_t firstSelected = before.empty() ? ThumbnailViewHost::kNotFound : *before.begin();
+    // The photo the user looks at (the selected one in sight, else the first in sight) keeps its
+    // place on screen while files come or go before it, instead of sliding out of sight.
+    const std::vector<std::size_t> visible = m_browser->visibleItemIndexes();
+    const auto selectedInSight = std::find_if(visible.begin(), visible.end(), [&](std::size_t i) { return before.count(i) > 0; });
+    const std::size_t anchor = selectedInSight != visible.end() ? *selectedInSight
+                               : visible.empty()                ? ThumbnailViewHost::kNotFound
+                                                                : visible.front();
+    const bool anchored = anchor < std::size_t(m_thumbFilePaths.size());
+    const LMPathString anchorPath = anchored ? m_thumbFilePaths[qsizetype(anchor)] : LMPathString();
+    const double anchorTop = anchored ? m_browser->itemFrameAtIndex(anchor).minY() : 0;
     updateThumbBrowserItems();
     m_browser->reloadData();
+    watchFolders();
+    if (const qsizetype index = anchored ? m_thumbFilePaths.indexOf(anchorPath) : -1; index >= 0)
+        m_browser->setScrollOffset(m_browser->layout().cellFrame(std::size_t(index)).minY() - anchorTop);
     std::set<std::size_t> indexes;
     for (const LMPathString& p : selected) {
         const qsizetype i = m_thumbFilePaths.indexOf(p);
         if (i >= 0)
             indexes.insert(std::size_t(i));
     }
+    m_selectionLeft.clear();
+    for (const LMPathString& p : selected)
+        if (!m_thumbFilePaths.contains(p))
+            m_selectionLeft.append(p);
     // Every selected file left the list (moved to the trash, say): the file that took the first
     // one's place is selected, so the keys go on from there instead of from the top of the grid.
-    if (indexes.empty() && firstSelected != ThumbnailViewHost::kNotFound && !m_thumbFilePaths.isEmpty()) {
+    m_selectionFellBack = indexes.empty() && firstSelected != ThumbnailViewHost::kNotFound && !m_thumbFilePaths.isEmpty();
+    if (m_selectionFellBack) {
         const std::size_t index = std::min(firstSelected, std::size_t(m_thumbFilePaths.size()) - 1);
         indexes.insert(index);
         m_browser->scrollIndexToVisible(index);
     }
     m_browser->setSelectionIndexes(indexes);
+}
+
+void ThumbnailViewController::didFilesBatchRenamed(const QVariantMap& userInfo)
+{
+    const QList<LMPathString> left = std::exchange(m_selectionLeft, {});
+    if (left.isEmpty() || m_host.showMode() != 64)
+        return;
+    std::set<std::size_t> renamed;
+    for (const LMPathString& p : left) {
+        const QVariant to = userInfo.value(p.path());
+        const LMPathString newPath = to.canConvert<LMPathString>() ? to.value<LMPathString>() : LMPathString(to.toString(), false);
+        const qsizetype index = newPath.path().isEmpty() ? -1 : m_thumbFilePaths.indexOf(newPath);
+        if (index >= 0)
+            renamed.insert(std::size_t(index));
+    }
+    if (renamed.empty())
+        return;
+    // A stand-in chosen because every selected file seemed gone gives way to the renamed ones.
+    std::set<std::size_t> indexes = m_selectionFellBack ? std::set<std::size_t>() : m_browser->selectionIndexes();
+    indexes.insert(renamed.begin(), renamed.end());
+    m_browser->setSelectionIndexes(indexes);
+    if (m_selectionFellBack)
+        m_browser->scrollIndexToVisible(*renamed.begin());
 }
 
 void ThumbnailViewController::didFileModified(const QVariantMap& userInfo)
@@ -321,6 +371,47 @@ void ThumbnailViewController::didFileModified(const QVariantMap& userInfo)
         return;
     item->updateForFileModified();
     // The grid shows the file as it is now at once, not only once something else redraws it.
+    m_browser->setNeedsDisplay();
+    m_browser->updateItemUI();
+}
+
+void ThumbnailViewController::watchFolders()
+{
+    if (m_host.showMode() != 64) {
+        m_folderWatcher.reset();
+        return;
+    }
+    if (!m_folderWatcher)
+        m_folderWatcher = std::make_unique<kpv::FolderWatcher>([this](const QStringList&, const QStringList&) { foldersChanged(); });
+    QStringList folders;
+    QSet<QString> seen;
+    for (const LMPathString& path : std::as_const(m_thumbFilePaths)) {
+        const QString folder = LMPathString::stringByDeletingLastPathComponent(path.path());
+        if (folder.isEmpty() || seen.contains(folder))
+            continue;
+        seen.insert(folder);
+        folders.append(folder);
+        if (folders.size() >= kMaxWatchedFolders)
+            break;
+    }
+    m_folderWatcher->watch(folders, {});
+}
+
+void ThumbnailViewController::foldersChanged()
+{
+    if (m_host.showMode() != 64)
+        return;
+    // Only items whose cells were shown carry a date; the others read theirs when they come into
+    // sight. Files added or removed reach the grid as a change of the viewer's list.
+    bool changed = false;
+    for (const ThumbImageBrowserItemPtr& item : std::as_const(m_dictThumbImageBrowserItems)) {
+        if (!item->hasFileModificationDate() || item->filePath().dateModified() == item->fileModificationDate())
+            continue;
+        item->updateForFileModified();
+        changed = true;
+    }
+    if (!changed)
+        return;
     m_browser->setNeedsDisplay();
     m_browser->updateItemUI();
 }

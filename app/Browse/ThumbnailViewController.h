@@ -18,6 +18,9 @@ class LMButton;
 class LMEventMonitor;
 class LMThumbZoomSlider;
 class LMFadeShowProxy;
+namespace kpv {
+class FolderWatcher;
+}
 
 class ThumbnailViewController : public ShowModeController,
                                 public LMImageBrowserDataSource,
@@ -71,6 +74,15 @@ public:
     void didChangeMainShowMode(const QVariantMap& userInfo);
     void didChangeFileList();
     void didFileModified(const QVariantMap& userInfo);
+    // Old path -> new path. The viewer changes its list first, so the selected files renamed have
+    // left the selection by then: they are selected again under their new names.
+    void didFilesBatchRenamed(const QVariantMap& userInfo);
+    // While the grid is up the folders of its files are watched (at most 64): a photo another
+    // program rewrites shows as it is now wherever it lies in the grid, not only those the viewer
+    // has read lately. Nothing is watched while the grid is away.
+    static constexpr qsizetype kMaxWatchedFolders = 64;
+    void watchFolders();
+    void foldersChanged();
 
     // ---- Browser ----
     std::size_t numberOfItemsInImageBrowser(LMImageBrowserView*) override { return std::size_t(m_thumbFilePaths.size()); }
@@ -96,6 +108,11 @@ private:
     bool m_dirty = true;
     int m_rebuildCount = 0;
     std::size_t m_fileIndexAfterExitView = ThumbnailViewHost::kNotFound;
+    // The selected files that left the list at its last change, and whether the selection then
+    // fell back to the file that took the first one's place.
+    QList<LMPathString> m_selectionLeft;
+    bool m_selectionFellBack = false;
+    std::unique_ptr<kpv::FolderWatcher> m_folderWatcher;
     std::shared_ptr<LMEventMonitor> m_eventMonitor;
     kpv::View* m_view = nullptr;
     std::unique_ptr<kpv::View> m_ownedView;

@@ -12,6 +12,7 @@
 #include "Model/MainConfig.h"
 
 #include "appkit/Pasteboard.h"
+#include "foundation/NotificationCenter.h"
 #include "foundation/RunLoop.h"
 #include "foundation/UserDefaults.h"
 
@@ -112,6 +113,25 @@ TEST_F(FavoritesCommands, ShareLimitsAndTheGifQuestion)
     c->doShareForType(4);
     drainMainRunLoop();
     EXPECT_EQ(host.shared.size(), 2u);
+}
+
+// Favourites that go, by their remove button or because another program deleted their files,
+// leave the selection on the photos the user chose: a share takes those, not the ones that moved
+// up into their places.
+TEST_F(FavoritesCommands, TheSelectionStaysWithItsPhotosAsOthersGo)
+{
+    add(6);
+    host.mode = 8;
+    c->browser()->setSelectionIndexes({2, 4});
+    c->removeButton()->setItemIndex(0);
+    c->removeFavItem();
+    kpv::NotificationCenter::defaultCenter().postNotification("filesDeleted", nullptr,
+                                                              {{"filePathList", QVariant::fromValue(QList<LMPathString>{P("/fav3.jpg")})}});
+    c->doShareForType(1);
+    QList<LMPathString> shared;
+    for (const FavoriteHandOff& f : host.shared)
+        shared << f.filePath;
+    EXPECT_EQ(shared, (QList<LMPathString>{P("/fav2.jpg"), P("/fav4.jpg")}));
 }
 
 // The share button repeats the last chosen way of sharing, so it must show that way: after "Send by

@@ -12,15 +12,23 @@
 #include "Kit/LMThumbZoomSlider.h"
 #include "appkit/Event.h"
 #include "appkit/Menu.h"
+#include "foundation/Clock.h"
 #include "foundation/NotificationCenter.h"
+#include "foundation/RunLoop.h"
+#include "imageio/Thumbnailer.h"
 
+#include <QBuffer>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QPainter>
 #include <QTemporaryDir>
+#include <QThread>
 
+#include <exiv2/exiv2.hpp>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -266,6 +274,59 @@ TEST(ImageBrowserPictures, PicturesAreReadAtTheCellsSize)
     const QImage kept = browser.cachedPicture("big");
     browser.requestVisiblePictures();
     EXPECT_EQ(browser.cachedPicture("big").cacheKey(), kept.cacheKey()) << "not read again";
+}
+
+// A camera's photo carries a small thumbnail of its own, here with black bars above and below it,
+// and the desktop's cache keeps pictures of 256 pixels: neither stands, enlarged, for a larger cell.
+TEST(ImageBrowserPictures, ThumbnailsSmallerThanTheCellGiveWayToThePhoto)
+{
+    QTemporaryDir dir;
+    kpv::Thumbnailer::setCacheDirectoryForTesting(dir.filePath("cache"));
+    const QString path = dir.filePath("camera.jpg");
+    QImage photo(1500, 1000, QImage::Format_RGB32);
+    photo.fill(Qt::white);
+    QPainter(&photo).fillRect(0, 0, 1500, 90, Qt::red);
+    ASSERT_TRUE(photo.save(path, "JPEG", 95));
+    QImage small(160, 120, QImage::Format_RGB32);
+    small.fill(Qt::black);
+    QPainter(&small).drawImage(QRect(0, 7, 160, 107), photo);
+    QByteArray smallJpeg;
+    QBuffer buffer(&smallJpeg);
+    ASSERT_TRUE(buffer.open(QIODevice::WriteOnly) && small.save(&buffer, "JPEG"));
+    {
+        auto meta = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        meta->readMetadata();
+        Exiv2::ExifThumb(meta->exifData())
+            .setJpegThumbnail(reinterpret_cast<const Exiv2::byte*>(smallJpeg.constData()), long(smallJpeg.size()));
+        meta->writeMetadata();
+    }
+    ASSERT_EQ(kpv::Thumbnailer::storedThumbnail(path, 256).width(), 160);
+
+    Source src;
+    src.plainViews = true;
+    src.items.push_back(std::make_unique<Item>());
+    src.items.back()->uid = "camera";
+    src.items.back()->path = path;
+    LMImageBrowserView browser(kpv::Rect(0, 0, 1400, 900));
+    browser.setLoadsPicturesSynchronously(true);
+    browser.setDataSource(&src);
+    browser.setCellSize({192, 144});
+    browser.reloadData();
+    browser.requestVisiblePictures();
+    QImage shown = browser.cachedPicture("camera");
+    EXPECT_EQ(shown.size(), QSize(192, 128)) << "the photo's shape, not its thumbnail's";
+    EXPECT_GT(qRed(shown.pixel(96, 3)), 200) << "the photo's own top, not a bar";
+    EXPECT_LT(qGreen(shown.pixel(96, 3)), 80);
+
+    // The cache's picture of 256 pixels, for a cell that wants 640.
+    const QFileInfo file(path);
+    kpv::Thumbnailer::storeThumbnail(path, photo.scaledToWidth(256, Qt::SmoothTransformation), 1,
+                                     file.lastModified().toSecsSinceEpoch(), file.size());
+    ASSERT_EQ(kpv::Thumbnailer::cachedThumbnail(path, 640, 1).width(), 256);
+    browser.setCellSize({600, 450});
+    browser.requestVisiblePictures();
+    EXPECT_EQ(browser.cachedPicture("camera").width(), 640);
+    kpv::Thumbnailer::setCacheDirectoryForTesting(QString());
 }
 
 TEST(ImageBrowserPictures, LoadsOfCellsScrolledPastAreGivenUp)
@@ -575,6 +636,54 @@ TEST_F(ThumbnailMode, ListChangesKeepTheSelectedFiles)
     EXPECT_TRUE(c->dirty());
 }
 
+// Photos another program adds before the one the user looks at leave it where it stands on screen.
+TEST_F(ThumbnailMode, PhotosAddedBeforeTheSelectedOneLeaveItInPlace)
+{
+    for (int i = 6; i < 120; ++i)
+        host.paths.append(P(QStringLiteral("/t%1.jpg").arg(i)));
+    enter();
+    FavImageBrowserView& browser = *c->browser();
+    browser.setScrollOffset(browser.layout().cellFrame(60).minY() - 40);
+    browser.setSelectionIndexes({62});
+    const double top = browser.itemFrameAtIndex(62).minY();
+    for (int i = 0; i < 21; ++i)
+        host.paths.prepend(P(QStringLiteral("/a%1.jpg").arg(i)));
+    c->didChangeFileList();
+    ASSERT_EQ(c->selectedThumbFilePaths(), QList<LMPathString>{P("/t62.jpg")});
+    EXPECT_EQ(browser.itemFrameAtIndex(83).minY(), top);
+}
+
+// Photos renamed while selected in the grid, by the batch rename or by another program, stay
+// selected under their new names. The viewer hears of a rename before the grid and changes its
+// list first.
+TEST_F(ThumbnailMode, RenamedFilesStaySelected)
+{
+    auto& center = kpv::NotificationCenter::defaultCenter();
+    int viewer = 0;
+    center.addObserver(&viewer, "filesBatchRenamed", nullptr, [this, &center](const kpv::Notification& n) {
+        for (auto it = n.userInfo.cbegin(); it != n.userInfo.cend(); ++it)
+            host.paths.removeAll(P(it.key()));
+        for (auto it = n.userInfo.cbegin(); it != n.userInfo.cend(); ++it)
+            host.paths.append(it.value().value<LMPathString>());
+        std::sort(host.paths.begin(), host.paths.end());
+        center.postNotification("didChangeFileList", nullptr, {});
+    });
+    c = std::make_unique<ThumbnailViewController>(host);
+    enter();
+    const auto rename = [&](const char* from, const char* to) {
+        center.postNotification("filesBatchRenamed", nullptr, {{from, QVariant::fromValue(P(to))}});
+    };
+    c->browser()->setSelectionIndexes({1, 2, 3});
+    rename("/t2.jpg", "/t2 sea.jpg");
+    EXPECT_EQ(c->selectedThumbFilePaths(), (QList<LMPathString>{P("/t1.jpg"), P("/t2 sea.jpg"), P("/t3.jpg")}));
+    // The only one selected, renamed to the end of the list: it stays the selection, instead of
+    // the file that took its place.
+    c->browser()->setSelectionIndexes({0});
+    rename("/t0.jpg", "/z0.jpg");
+    EXPECT_EQ(c->selectedThumbFilePaths(), QList<LMPathString>{P("/z0.jpg")});
+    center.removeObserver(&viewer);
+}
+
 // A photo moved to the trash from the grid leaves the one that took its place selected, so the
 // next Delete or arrow goes on from there, not from the top of the grid.
 TEST_F(ThumbnailMode, TheFileAfterOneThatLeftIsSelected)
@@ -667,6 +776,8 @@ TEST_F(ThumbnailMode, TheShadowFallsAroundEachPictureNotOverIt)
 
 TEST_F(ThumbnailMode, AFileChangedByAnotherProgramIsRedrawnAtOnce)
 {
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
     QTemporaryDir dir;
     host.paths.clear();
     for (int i = 0; i < 3; ++i) {
@@ -696,6 +807,24 @@ TEST_F(ThumbnailMode, AFileChangedByAnotherProgramIsRedrawnAtOnce)
     const QImage shot = browser.renderToImage(1.0);
     const kpv::Rect f = browser.itemImageFrameAtIndex(1);
     EXPECT_EQ(shot.pixelColor(int(f.midX()), int(f.midY())), QColor(Qt::red));
+
+    // The viewer tells only of the photos it read lately; the grid hears of the others itself.
+    ASSERT_TRUE(red.save(host.paths[2].path()));
+    QFile third(host.paths[2].path());
+    ASSERT_TRUE(third.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(third.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
+    third.close();
+    const kpv::Rect g = browser.itemImageFrameAtIndex(2);
+    QColor shown;
+    for (QDeadlineTimer deadline(10000); shown != QColor(Qt::red) && !deadline.hasExpired();) {
+        QCoreApplication::processEvents();
+        QThread::msleep(2);
+        clock.advance(1);
+        shown = browser.renderToImage(1.0).pixelColor(int(g.midX()), int(g.midY()));
+    }
+    EXPECT_EQ(shown, QColor(Qt::red)) << "the new picture, not the old one";
+    c.reset();
+    kpv::RunLoop::main().setClock(nullptr);
 }
 
 TEST_F(ThumbnailMode, ExitButtonZoomSliderAndContextMenu)
