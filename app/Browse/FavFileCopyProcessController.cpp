@@ -222,8 +222,10 @@ void FavFileCopyProcessController::endCopy(bool cancelled)
     // Failures are told once, after the sheet has closed; a cancelled run reports the files that
     // failed before the cancel.
     if (!m_failures.isEmpty() && m_report)
-        m_report(kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_FavCopyFailedCount"),
-                                                                      long(m_failures.size())) +
+        m_report((m_failures.size() == 1
+                      ? kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_FavCopyFailedOne"))
+                      : kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_FavCopyFailedCount"),
+                                                                            long(m_failures.size()))) +
                  QLatin1Char('\n') + m_failures.details());
     (void)cancelled;
 }

@@ -22,8 +22,10 @@ QString LMFailedFiles::details() const
     }
     if (m_paths.size() > kNamedInReport)
         lines << bundle.localizedStringWithFormat(QStringLiteral("IDS_AndMoreFailedFiles"), long(m_paths.size() - kNamedInReport));
-    if (m_stoppedForRoom)
+    if (m_stoppedForRoom && m_notTried > 0)
         lines << bundle.localizedStringWithFormat(QStringLiteral("IDS_RunStoppedNoRoom"), long(m_notTried));
+    else if (m_stoppedForRoom)
+        lines << bundle.localizedString(QStringLiteral("IDS_NoRoomLeft"));
     lines << bundle.localizedString(QStringLiteral("IDS_OriginalsUnchanged"));
     return lines.join(QLatin1Char('\n'));
 }

@@ -163,6 +163,15 @@ TEST(FavoritesCopy, AFolderWithNoRoomLeftStopsTheCopyAtTheFirstFile)
     EXPECT_EQ(kpv::test::entriesOf(disk), QStringList{"f0.jpg"});
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(kpv::test::checksum(files[i].path()), sums[i]);
+
+    // The last (here the only) file finding no room leaves nothing untried to count.
+    reports.clear();
+    ASSERT_TRUE(c.beginCopyFiles({files[3]}, disk, nullptr));
+    waitForCopy(c);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_TRUE(reports[0].startsWith(QLatin1String("1 file could not be copied.\n"))) << reports[0].toStdString();
+    EXPECT_TRUE(reports[0].contains(QLatin1String("The destination has no room left.\n"))) << reports[0].toStdString();
+    EXPECT_FALSE(reports[0].contains(QLatin1String("not tried"))) << reports[0].toStdString();
 }
 
 TEST(FavoritesCopy, BadTargetsAreRefusedAndReported)
