@@ -148,9 +148,10 @@ bool frameFitsFile(uint64_t frameBytes, uint64_t fileBytes, QString* error)
 // TIFF 6.0 sections 4 to 6: the layouts whose rows are made RGBA here, the way the library's
 // RGBA interface makes them: grey of up to 8 bits, and 8-bit RGB, with associated or
 // unassociated alpha, its samples interleaved. Others are made by the interface's own
-// conversions (StripRows).
+// conversions (StripRows), but for 16-bit CMYK, which the interface refuses: its samples are
+// taken to 8 bits and inked as the interface inks 8-bit CMYK.
 struct RowLayout {
-    enum Kind { None, Grey, Rgb, RgbAssociated, RgbUnassociated } kind = None;
+    enum Kind { None, Grey, Rgb, RgbAssociated, RgbUnassociated, Cmyk16 } kind = None;
     unsigned bits = 8;
     unsigned char grey[256] = {};  // a grey sample's level, as the library maps it
 };
@@ -180,8 +181,22 @@ RowLayout rowLayout(TIFF* tiff)
             layout.kind = RowLayout::RgbAssociated;
         else if (extra[0] == EXTRASAMPLE_UNASSALPHA)
             layout.kind = RowLayout::RgbUnassociated;
+    } else if (photometric == PHOTOMETRIC_SEPARATED && bits == 16 && samples == 4 && extraCount == 0) {
+        uint16_t inks = INKSET_CMYK;
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_INKSET, &inks);
+        if (inks == INKSET_CMYK) {
+            layout.kind = RowLayout::Cmyk16;
+            layout.bits = 16;
+        }
     }
     return layout;
+}
+
+// Whether a page's pixels can be read here: by the library's RGBA interface, or (strips only) by
+// the rows made here.
+bool layoutReadable(TIFF* tiff, char* message)
+{
+    return TIFFRGBAImageOK(tiff, message) || (!TIFFIsTiled(tiff) && rowLayout(tiff).kind == RowLayout::Cmyk16);
 }
 
 // Columns [first, first + count) of a stored row made premultiplied RGBA into `out`.
@@ -214,6 +229,17 @@ void rowToRgba(const RowLayout& layout, const unsigned char* in, unsigned char* 
             for (int c = 0; c < 3; ++c)
                 out[c] = static_cast<unsigned char>((p[c] * a + 127) / 255);
             out[3] = p[3];
+        }
+        break;
+    case RowLayout::Cmyk16:
+        // Samples in the machine's order, as the library hands them out.
+        for (const unsigned char *p = in + size_t(first) * 8, *end = p + size_t(count) * 8; p != end; p += 8, out += 4) {
+            uint16_t s[4];
+            std::memcpy(s, p, sizeof s);
+            const unsigned k = 255 - (s[3] + 128u) / 257;
+            for (int c = 0; c < 3; ++c)
+                out[c] = static_cast<unsigned char>(k * (255 - (s[c] + 128u) / 257) / 255);
+            out[3] = 0xFF;
         }
         break;
     case RowLayout::None:
@@ -469,7 +495,7 @@ public:
         char message[1024] = {0};
         if (!tiff.get())
             return fail(QStringLiteral("not a readable TIFF file"));
-        if (!TIFFRGBAImageOK(tiff.get(), message))
+        if (!layoutReadable(tiff.get(), message))
             return fail(QStringLiteral("unsupported TIFF layout: %1").arg(QString::fromLatin1(message)));
         const int width = m_size.width(), height = m_size.height();
         const QRect source = QRect(rect.x() * reduction, rect.y() * reduction, rect.width() * reduction,
@@ -674,7 +700,7 @@ private:
             return {};
         }
         char message[1024] = {0};
-        if (!TIFFRGBAImageOK(tiff.get(), message)) {
+        if (!layoutReadable(tiff.get(), message)) {
             if (error)
                 *error = QStringLiteral("unsupported TIFF layout: %1").arg(QString::fromLatin1(message));
             return {};

@@ -604,6 +604,49 @@ TEST(ImageParts, TiffRowsOfEveryLayoutAreTheLibrarysPixels)
 
 // A page of text scanned at 600 dpi and fax-coded in one strip: its thumbnail reads the strip a
 // row at a time into the reduced frame, never holding the strip of 140 MB at full size.
+// 16-bit CMYK, which the library's RGBA interface refuses, shows as the library shows the same
+// inks at 8 bits: whole, reduced and in parts.
+TEST(ImageParts, SixteenBitCmykShowsAsItsInksAtEightBits)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const uint32_t width = 101, height = 68;
+    const auto tags = [](uint16_t bits) {
+        return [bits](TIFF *tif) {
+            TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(4));
+            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
+            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_SEPARATED);
+            TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+            TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+        };
+    };
+    const auto ink = [](uint32_t top, size_t i) { return uchar(i * 37 + top * 11 + i * i / 101); };
+    const QString eight = dir.filePath(QStringLiteral("cmyk8.tif")), sixteen = dir.filePath(QStringLiteral("cmyk16.tif"));
+    ASSERT_TRUE(writeStrips(eight, width, height, 16, tags(8), [&](uint32_t, uint32_t top, std::vector<uchar> &bytes) {
+        for (size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = ink(top, i);
+    }));
+    ASSERT_TRUE(writeStrips(sixteen, width, height, 16, tags(16), [&](uint32_t, uint32_t top, std::vector<uchar> &bytes) {
+        for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+            const uint16_t sample = uint16_t(ink(top, i / 2) * 257);
+            std::memcpy(&bytes[i], &sample, 2);
+        }
+    }));
+    const QImage reference = libraryRgba(eight);
+    ASSERT_FALSE(reference.isNull());
+    QString error;
+    const auto source = ImageSource::createWithFile(sixteen, &error);
+    ASSERT_TRUE(source) << error.toStdString();
+    EXPECT_EQ(maxChannelDifference(source->createImageAtIndex(0, &error), reference), 0) << error.toStdString();
+    const QSize reduced = source->reducedFrameSize(0, 8);
+    EXPECT_EQ(maxChannelDifference(source->createImageInRect(0, QRect(QPoint(0, 0), reduced), 8, &error),
+                                   boxPart(reference, QRect(QPoint(0, 0), reduced), 8)),
+              0)
+        << error.toStdString();
+    const QRect inner(13, 30, 40, 18);
+    EXPECT_EQ(maxChannelDifference(source->createImageInRect(0, inner, 1, &error), reference.copy(inner)), 0);
+}
+
 TEST(ImageParts, OneStripPageThumbnailHoldsNoStrip)
 {
     QTemporaryDir dir;
