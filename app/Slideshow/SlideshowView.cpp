@@ -62,7 +62,7 @@ void SlideshowView::drawRect(const kpv::Rect&)
         return;
     gc->fillRect(bounds(), kpv::Color(0, 0, 0, 1));
     QPainter* p = gc->painter();
-    auto draw = [&](const QImage& image, double opacity) {
+    auto draw = [&](const QImage& image, double opacity, QPainter::CompositionMode mode) {
         if (image.isNull() || opacity <= 0)
             return;
         // An image's size in points: on a double-density screen an image made for it has two
@@ -71,6 +71,7 @@ void SlideshowView::drawRect(const kpv::Rect&)
         const kpv::Rect r = fitRect(kpv::Size{points.width(), points.height()}, bounds());
         p->save();
         p->setOpacity(opacity);
+        p->setCompositionMode(mode);
         p->setRenderHint(QPainter::SmoothPixmapTransform);
         // The painter follows the view's coordinates (y up unless flipped): draw the image upright.
         if (!gc->isFlipped()) {
@@ -82,8 +83,27 @@ void SlideshowView::drawRect(const kpv::Rect&)
         }
         p->restore();
     };
-    draw(m_previous, 1.0 - m_fade);
-    draw(m_current, m_fade);
+    if (m_previous.isNull() || m_fade >= 1.0) {
+        draw(m_current, m_fade, QPainter::CompositionMode_SourceOver);
+        return;
+    }
+    // A cross-fade mixes the two slides, (1 - fade) of the one leaving and fade of the one coming.
+    // The coming one is added to the leaving one rather than laid over it, which would leave only
+    // (1 - fade) x (1 - fade) of the leaving one below and dim the picture halfway through every
+    // fade. It is weakened before it is added: the painter's adding at an opacity would clip the
+    // sum first and then weaken it.
+    draw(m_previous, 1.0 - m_fade, QPainter::CompositionMode_SourceOver);
+    if (m_current.isNull() || m_fade <= 0)
+        return;
+    QImage coming(m_current.size(), QImage::Format_ARGB32_Premultiplied);
+    coming.setDevicePixelRatio(m_current.devicePixelRatio());
+    coming.fill(Qt::transparent);
+    {
+        QPainter weaken(&coming);
+        weaken.setOpacity(m_fade);
+        weaken.drawImage(QPointF(0, 0), m_current);
+    }
+    draw(coming, 1.0, QPainter::CompositionMode_Plus);
 }
 
 void SlideshowView::keyDown(const kpv::Event& e)
