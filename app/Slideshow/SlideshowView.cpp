@@ -7,6 +7,7 @@
 
 #include <QPainter>
 #include <algorithm>
+#include <cmath>
 
 SlideshowView::SlideshowView()
 {
@@ -72,7 +73,9 @@ void SlideshowView::drawRect(const kpv::Rect&)
         p->save();
         p->setOpacity(opacity);
         p->setCompositionMode(mode);
-        p->setRenderHint(QPainter::SmoothPixmapTransform);
+        // Smoothing costs a filtered read of every pixel; a slide drawn at its own size needs none.
+        const bool ownSize = std::abs(r.width() - points.width()) < 0.01 && std::abs(r.height() - points.height()) < 0.01;
+        p->setRenderHint(QPainter::SmoothPixmapTransform, !ownSize);
         // The painter follows the view's coordinates (y up unless flipped): draw the image upright.
         if (!gc->isFlipped()) {
             p->translate(r.origin.x, r.origin.y + r.height());
@@ -84,6 +87,7 @@ void SlideshowView::drawRect(const kpv::Rect&)
         p->restore();
     };
     if (m_previous.isNull() || m_fade >= 1.0) {
+        m_fadeBuffer = QImage();
         draw(m_current, m_fade, QPainter::CompositionMode_SourceOver);
         return;
     }
@@ -95,15 +99,19 @@ void SlideshowView::drawRect(const kpv::Rect&)
     draw(m_previous, 1.0 - m_fade, QPainter::CompositionMode_SourceOver);
     if (m_current.isNull() || m_fade <= 0)
         return;
-    QImage coming(m_current.size(), QImage::Format_ARGB32_Premultiplied);
-    coming.setDevicePixelRatio(m_current.devicePixelRatio());
-    coming.fill(Qt::transparent);
+    // One buffer for the whole fade: a new one for every frame would cost the fresh memory too.
+    if (m_fadeBuffer.size() != m_current.size())
+        m_fadeBuffer = QImage(m_current.size(), QImage::Format_ARGB32_Premultiplied);
+    m_fadeBuffer.setDevicePixelRatio(m_current.devicePixelRatio());
     {
-        QPainter weaken(&coming);
+        QPainter weaken(&m_fadeBuffer);
+        weaken.setCompositionMode(QPainter::CompositionMode_Source);
+        weaken.fillRect(QRectF(QPointF(0, 0), m_fadeBuffer.deviceIndependentSize()), Qt::transparent);
+        weaken.setCompositionMode(QPainter::CompositionMode_SourceOver);
         weaken.setOpacity(m_fade);
         weaken.drawImage(QPointF(0, 0), m_current);
     }
-    draw(coming, 1.0, QPainter::CompositionMode_Plus);
+    draw(m_fadeBuffer, 1.0, QPainter::CompositionMode_Plus);
 }
 
 void SlideshowView::keyDown(const kpv::Event& e)
