@@ -7,6 +7,7 @@
 
 #include <QPainter>
 #include <algorithm>
+#include <cmath>
 
 SlideshowView::SlideshowView()
 {
@@ -62,7 +63,7 @@ void SlideshowView::drawRect(const kpv::Rect&)
         return;
     gc->fillRect(bounds(), kpv::Color(0, 0, 0, 1));
     QPainter* p = gc->painter();
-    auto draw = [&](const QImage& image, double opacity) {
+    auto draw = [&](const QImage& image, double opacity, QPainter::CompositionMode mode) {
         if (image.isNull() || opacity <= 0)
             return;
         // An image's size in points: on a double-density screen an image made for it has two
@@ -71,7 +72,10 @@ void SlideshowView::drawRect(const kpv::Rect&)
         const kpv::Rect r = fitRect(kpv::Size{points.width(), points.height()}, bounds());
         p->save();
         p->setOpacity(opacity);
-        p->setRenderHint(QPainter::SmoothPixmapTransform);
+        p->setCompositionMode(mode);
+        // Smoothing costs a filtered read of every pixel; a slide drawn at its own size needs none.
+        const bool ownSize = std::abs(r.width() - points.width()) < 0.01 && std::abs(r.height() - points.height()) < 0.01;
+        p->setRenderHint(QPainter::SmoothPixmapTransform, !ownSize);
         // The painter follows the view's coordinates (y up unless flipped): draw the image upright.
         if (!gc->isFlipped()) {
             p->translate(r.origin.x, r.origin.y + r.height());
@@ -82,8 +86,32 @@ void SlideshowView::drawRect(const kpv::Rect&)
         }
         p->restore();
     };
-    draw(m_previous, 1.0 - m_fade);
-    draw(m_current, m_fade);
+    if (m_previous.isNull() || m_fade >= 1.0) {
+        m_fadeBuffer = QImage();
+        draw(m_current, m_fade, QPainter::CompositionMode_SourceOver);
+        return;
+    }
+    // A cross-fade mixes the two slides, (1 - fade) of the one leaving and fade of the one coming.
+    // The coming one is added to the leaving one rather than laid over it, which would leave only
+    // (1 - fade) x (1 - fade) of the leaving one below and dim the picture halfway through every
+    // fade. It is weakened before it is added: the painter's adding at an opacity would clip the
+    // sum first and then weaken it.
+    draw(m_previous, 1.0 - m_fade, QPainter::CompositionMode_SourceOver);
+    if (m_current.isNull() || m_fade <= 0)
+        return;
+    // One buffer for the whole fade: a new one for every frame would cost the fresh memory too.
+    if (m_fadeBuffer.size() != m_current.size())
+        m_fadeBuffer = QImage(m_current.size(), QImage::Format_ARGB32_Premultiplied);
+    m_fadeBuffer.setDevicePixelRatio(m_current.devicePixelRatio());
+    {
+        QPainter weaken(&m_fadeBuffer);
+        weaken.setCompositionMode(QPainter::CompositionMode_Source);
+        weaken.fillRect(QRectF(QPointF(0, 0), m_fadeBuffer.deviceIndependentSize()), Qt::transparent);
+        weaken.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        weaken.setOpacity(m_fade);
+        weaken.drawImage(QPointF(0, 0), m_current);
+    }
+    draw(m_fadeBuffer, 1.0, QPainter::CompositionMode_Plus);
 }
 
 void SlideshowView::keyDown(const kpv::Event& e)

@@ -40,6 +40,8 @@ public:
 private:
     QImage m_current;
     QImage m_previous;
+    // The coming slide weakened to the fade, while a cross-fade is drawn.
+    QImage m_fadeBuffer;
     double m_fade = 1.0;
     std::function<void()> m_onEnd;
     std::function<void()> m_onPointerMoved;

@@ -28,6 +28,10 @@ public:
     virtual long createPureTexture(unsigned int width, unsigned int height, Color colour) = 0;
     virtual long createFromMBitmapWithAutoFit(MBITMAP* bitmap, unsigned int width, unsigned int height,
                                               long fit) = 0;
+    // Makes the smaller copies of the pixels the texture holds now, for drawing it smaller than it
+    // is without shimmering: a photo made for the screen and shown on a small card would otherwise
+    // be sampled at scattered texels. A backend without them keeps plain filtering.
+    virtual void generateMipmaps() {}
 
     const std::string& getName() const { return mName; }
     void setName(const std::string& name) { mName = name; }

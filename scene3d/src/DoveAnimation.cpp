@@ -54,8 +54,13 @@ void Animation::pause() {
 void Animation::resume() {
     if (mState != PAUSED) return;
     const uint64_t t = now();
-    mLastUpdateTime = mStartTime;
-    mStartTime += t - mPauseTime;
+    // The pause moves the start and the last update alike, so that the first update after it
+    // tells the callbacks from the time the animation had reached. Setting the last update to the
+    // old start put it before the new start: the unsigned difference then made the callbacks of
+    // that first update look already told, and a group change falling in it was lost.
+    const uint64_t paused = t - mPauseTime;
+    mStartTime += paused;
+    mLastUpdateTime += paused;
     mPauseTime = 0;
     mState = PLAYING;
     if (mListener) mListener->OnAnimationResumed(this);

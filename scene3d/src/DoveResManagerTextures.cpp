@@ -102,6 +102,7 @@ Texture* ResManager::createRotateTextureFromMBitmap(MBITMAP* bitmap, TextureRota
     if (rotate == 0) {
         rotated = createTextureFromMBitmap(bitmap, std::string());
         if (fit == 0) {
+            if (rotated) rotated->generateMipmaps();
             engine->restoreGLContext();
             return rotated;
         }
@@ -158,6 +159,8 @@ Texture* ResManager::createRotateTextureFromMBitmap(MBITMAP* bitmap, TextureRota
         releaseTexture(rotated, 1);
         f->releaseFrameBuffer(fb);
     }
+    // A photo is drawn on cards of every size, most of them smaller than the photo.
+    if (result) result->generateMipmaps();
     engine->restoreGLContext();
     return result;
 }

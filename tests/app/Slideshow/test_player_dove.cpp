@@ -256,6 +256,56 @@ TEST_F(PlayerTest, GroupsGetNewPhotosAndTheThemeLoopsWithFlatTextureMemory)
     EXPECT_EQ(finished, 1);
 }
 
+// A pause and a resume leave the photos on the cards as they were, and a group that comes on
+// screen in the first frame after a resume still gives the group before it new photos (it was
+// passed over, and that card showed the same photo again on the next pass).
+TEST_F(PlayerTest, PauseAndResumeKeepThePhotosOnTheCardsAndMissNoGroup)
+{
+    param.maskGroups = {{"Plane"}, {"Plane"}};
+    param.groupStartFrames = {0, 24};
+    SlideshowPlayerDove player(theme, param);
+    long served = 0;
+    player.setSlideSource([&] {
+        QImage img(160, 120, QImage::Format_RGBA8888_Premultiplied);
+        img.fill(QColor(int(served++ % 256), 0, 0));
+        return img;
+    });
+    ASSERT_TRUE(player.start(&host, 320, 240));
+    auto frame = [&](uint64_t millis) {
+        micros += millis * 1000;
+        engine()->window()->render();
+    };
+    frame(0);
+    frame(1100); // group 1 has started
+    player.performPendingWork();
+    ASSERT_EQ(player.slidesBound(), 3u);
+    for (int pause = 0; pause < 3; ++pause) {
+        frame(20);
+        player.pause();
+        frame(4000);
+        player.resume();
+        frame(20);
+        player.performPendingWork();
+        EXPECT_EQ(player.slidesBound(), 3u) << pause;
+    }
+    // The theme ends and starts again; group 1 starts at 1 s of the next pass.
+    frame(900);
+    player.performPendingWork();
+    ASSERT_EQ(player.loopCount(), 1);
+    ASSERT_EQ(player.slidesBound(), 4u);
+    frame(10); // the first frame of the pass
+    frame(980); // just before group 1 starts
+    player.performPendingWork();
+    ASSERT_EQ(player.slidesBound(), 4u);
+    player.pause();
+    frame(4000);
+    player.resume();
+    frame(30); // group 1 starts in this frame
+    player.performPendingWork();
+    EXPECT_EQ(player.slidesBound(), 5u);
+    EXPECT_EQ(player.loopCount(), 1);
+}
+
 // A slideshow window of any shape is filled by the theme, without bars: a narrower window than
 // the theme's frame sees more above and below (the frame's width still fits), a wider one more at
 // the sides.

@@ -280,6 +280,21 @@ TEST(SlideshowView, DrawsTheSlideUprightAndCrossFadesOverBlack)
     view.setSlides(white, slide, 0.0); // the fade starts on the previous slide
     out = view.renderToImage(1.0).convertToFormat(QImage::Format_RGB32);
     EXPECT_EQ(out.pixelColor(20, 3), QColor(Qt::red));
+
+    // Halfway from one photo to another the picture is a mix of the two at full brightness, not
+    // dimmed: two slides of one grey stay that grey, and red to blue is half of each.
+    QImage grey(20, 20, QImage::Format_RGBA8888_Premultiplied);
+    grey.fill(QColor(200, 200, 200));
+    view.setSlides(grey, grey, 0.5);
+    out = view.renderToImage(1.0).convertToFormat(QImage::Format_RGB32);
+    EXPECT_NEAR(out.pixelColor(20, 10).red(), 200, 3);
+    QImage blue(20, 20, QImage::Format_RGBA8888_Premultiplied);
+    blue.fill(Qt::blue);
+    view.setSlides(blue, slide, 0.5);
+    out = view.renderToImage(1.0).convertToFormat(QImage::Format_RGB32);
+    EXPECT_NEAR(out.pixelColor(20, 3).red(), 128, 3);
+    EXPECT_NEAR(out.pixelColor(20, 3).blue(), 128, 3);
+    EXPECT_EQ(out.pixelColor(0, 10), QColor(Qt::black));
 }
 } // namespace
 

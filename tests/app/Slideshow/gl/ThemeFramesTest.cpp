@@ -313,6 +313,39 @@ TEST_P(ThemeFramesTest, ATinyPhotoKeepsItsShapeOnTheCards)
     }
 }
 
+// A photo full of fine detail (here a checkerboard of single pixels, made for a large screen) is
+// drawn on the small cards as the even grey it averages to, as a photo of that grey is: sampled at
+// scattered pixels instead, it came out in coarse bands of black and white that shimmered as the
+// cards moved.
+TEST_P(ThemeFramesTest, AFinelyDetailedPhotoShowsNoBandsOnTheSmallCards)
+{
+    const QString folder = QString::fromLatin1(GetParam());
+    SlideshowThemeParam param;
+    const SlideshowTheme* t = themeWithParam(&param);
+    ASSERT_NE(t, nullptr);
+    QImage checker(1280, 720, QImage::Format_RGB32);
+    for (int y = 0; y < checker.height(); ++y) {
+        auto* row = reinterpret_cast<QRgb*>(checker.scanLine(y));
+        for (int x = 0; x < checker.width(); ++x)
+            row[x] = (x + y) % 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0);
+    }
+    QImage grey(checker.size(), QImage::Format_RGB32);
+    grey.fill(qRgb(128, 128, 128));
+    const uint64_t base = micros;
+    std::vector<QImage> frames;
+    for (const QImage& photo : {grey, checker}) {
+        micros = base;
+        presenter = std::make_unique<SlideshowDovePresenter>(window->contentView(), nullptr);
+        QString error;
+        ASSERT_TRUE(presenter->start(*t, param, [photo] { return photo; }, &error)) << error.toStdString();
+        layer()->grabFrame();
+        micros = base + 600000;
+        frames.push_back(layer()->grabFrame());
+        presenter.reset();
+    }
+    EXPECT_TRUE(framesAlike(frames[1], frames[0]));
+}
+
 // What a family watches for: every photo of a pass comes close at least once, seen whole at 60%
 // of the screen's height or more, on a wide (16:9) and a less wide (16:10) screen, and the theme fills
 // the screen. Each photo is one bright colour of its own; its height on screen is measured in

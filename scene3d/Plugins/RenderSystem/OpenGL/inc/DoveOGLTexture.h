@@ -20,6 +20,7 @@ public:
     long createFromMBitmap(MBITMAP* bitmap) override;
     long createPureTexture(unsigned int width, unsigned int height, Color colour) override;
     long createFromMBitmapWithAutoFit(MBITMAP* bitmap, unsigned int width, unsigned int height, long fit) override;
+    void generateMipmaps() override;
 
 private:
     void bindWithFilters();

@@ -75,6 +75,24 @@ void OGLTexture::bindWithFilters() {
     drainGLErrors();
 }
 
+void OGLTexture::generateMipmaps() {
+    if (mTextureName == 0 || mWidth == 0 || mHeight == 0 || !glReady()) return;
+    // Core since OpenGL 3.0; older drivers offer it through the frame-buffer-object extensions.
+    const bool core = epoxy_gl_version() >= 30 || epoxy_has_gl_extension("GL_ARB_framebuffer_object");
+    if (!core && !epoxy_has_gl_extension("GL_EXT_framebuffer_object")) return;
+    drainGLErrors();
+    glBindTexture(GL_TEXTURE_2D, mTextureName);
+    if (core)
+        glGenerateMipmap(GL_TEXTURE_2D);
+    else
+        glGenerateMipmapEXT(GL_TEXTURE_2D);
+    // Only a texture whose smaller levels were made may be sampled through them: an incomplete one
+    // would draw black.
+    const bool made = glGetError() == GL_NO_ERROR;
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, made ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR);
+    drainGLErrors();
+}
+
 long OGLTexture::createFromMBitmap(MBITMAP* bitmap) {
     if (checkedBitmapBytes(bitmap) == 0 || mTextureName == 0) return 0;
     const uint32_t w = uint32_t(bitmap->lWidth), h = uint32_t(bitmap->lHeight);
