@@ -553,6 +553,19 @@ void FilePanelDialog::acceptSave()
         path += u'.' + m_options.types.first();
         st = pathStatus(path);
     }
+    if (m_options.savedPath) {
+        const QString saved = m_options.savedPath(path);
+        if (!saved.isEmpty() && saved != path) {
+            // The name to be written is the one shown and asked about; a folder typed before
+            // the name stays as typed.
+            if (parentOf(saved) == parentOf(path)) {
+                const QString typed = nameFieldValue();
+                setNameFieldValue(typed.left(typed.lastIndexOf(u'/') + 1) + baseName(saved));
+            }
+            path = saved;
+            st = pathStatus(path);
+        }
+    }
     const QString folder = parentOf(path);
     if (!pathStatus(folder).isDirectory) {
         tell(tr("There is no folder \u201c%1\u201d.").arg(shownName(folder)));

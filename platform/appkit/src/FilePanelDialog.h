@@ -35,6 +35,8 @@ struct FilePanelOptions {
     // Save: what replacing the file at a path would cost beyond its contents, said in the question
     // before replacing it; empty for the usual words.
     std::function<QString(const QString& path)> replaceWarning;
+    // Save: the path written for the one chosen; unset, the same.
+    std::function<QString(const QString& path)> savedPath;
 };
 
 class FilePanelDialog final : public QDialog {

@@ -88,6 +88,7 @@ FilePanelDialog* SavePanel::makeDialog(QWidget* parent)
     o.prompt = m_prompt;
     o.message = m_message;
     o.replaceWarning = m_replaceWarning;
+    o.savedPath = m_savedPath;
     auto* d = new FilePanelDialog(parent, std::move(o));
     m_dialog = d;
     if (!isOpenPanel())
