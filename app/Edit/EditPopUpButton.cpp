@@ -48,7 +48,20 @@ void EditPopUpButton::chooseItemAtIndex(int index)
     sendAction();
 }
 
-void EditPopUpButton::mouseDown(const kpv::Event &)
+void EditPopUpButton::mouseDown(const kpv::Event &) { performClick(); }
+
+bool EditPopUpButton::performKeyAction(const kpv::Event &e)
+{
+    const bool arrow = e.keyCode() == kpv::KeyCode::UpArrow || e.keyCode() == kpv::KeyCode::DownArrow;
+    if (arrow && e.type() == kpv::KeyDown && isEnabled() &&
+        !(e.modifierFlags() & (kpv::CommandKeyMask | kpv::AlternateKeyMask | kpv::ControlKeyMask))) {
+        performClick();
+        return true;
+    }
+    return kpv::Button::performKeyAction(e);
+}
+
+void EditPopUpButton::performClick()
 {
     if (!isEnabled() || m_items.isEmpty())
         return;

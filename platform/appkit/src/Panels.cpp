@@ -100,7 +100,10 @@ FilePanelDialog* SavePanel::makeDialog(QWidget* parent)
         QWidget* w = m_accessory->widget();
         w->setMinimumSize(int(m_accessory->frame().width()), int(m_accessory->frame().height()));
         w->setParent(d);
-        d->addAccessory(w);
+        QList<QWidget*> keyWidgets;
+        for (View* v : m_accessory->keyViewsInScreenOrder(false))
+            keyWidgets << v->widget();
+        d->addAccessory(w, keyWidgets);
         w->show();
     }
     return d;

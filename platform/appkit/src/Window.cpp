@@ -545,14 +545,42 @@ bool Window::makeFirstResponder(View* view)
         return true;
     if (m_firstResponder && !m_firstResponder->resignFirstResponder())
         return false;
-    if (view && (!view->acceptsFirstResponder() || !view->becomeFirstResponder())) {
+    View* old = m_firstResponder;
+    if (view && ((!view->acceptsFirstResponder() && !view->canBecomeKeyView()) || !view->becomeFirstResponder())) {
         m_firstResponder = nullptr;
+        if (old)
+            old->updateFocusRing();
         firstResponderChanged(this);
         return false;
     }
     m_firstResponder = view;
+    if (old)
+        old->updateFocusRing();
+    if (view)
+        view->updateFocusRing();
     firstResponderChanged(this);
     return true;
+}
+
+void Window::selectKeyView(bool forward)
+{
+    if (!m_contentView)
+        return;
+    const std::vector<View*> loop = m_contentView->keyViewsInScreenOrder();
+    const auto n = std::ptrdiff_t(loop.size());
+    if (n == 0)
+        return;
+    const auto at = std::find(loop.begin(), loop.end(), m_firstResponder);
+    std::ptrdiff_t i = at == loop.end() ? (forward ? -1 : n) : at - loop.begin();
+    // A view that refuses the focus is passed over.
+    for (std::ptrdiff_t tries = 0; tries < n; ++tries) {
+        i = ((forward ? i + 1 : i - 1) % n + n) % n;
+        View* v = loop[size_t(i)];
+        if (v == m_firstResponder || makeFirstResponder(v)) {
+            v->didReceiveKeyFocusFromKeyboard();
+            return;
+        }
+    }
 }
 
 EventPtr Window::nextEventMatchingMask(EventMask mask)
@@ -653,6 +681,14 @@ void Window::sendEvent(const EventPtr& ep)
         if (View* v = hit()) v->smartMagnifyWithEvent(e); else smartMagnifyWithEvent(e);
         break;
     case KeyDown:
+        if (m_firstResponder && m_firstResponder->performKeyAction(e))
+            break;
+        if (m_keyViewLoop && e.keyCode() == KeyCode::Tab &&
+            !(e.modifierFlags() & (CommandKeyMask | AlternateKeyMask | ControlKeyMask)) &&
+            (!m_firstResponder || !m_firstResponder->acceptsFirstResponder())) {
+            selectKeyView(!(e.modifierFlags() & ShiftKeyMask));
+            break;
+        }
         if (m_firstResponder) m_firstResponder->keyDown(e); else keyDown(e);
         break;
     case KeyUp:

@@ -345,4 +345,64 @@ TEST(SaveAsPanel, ANameOfAnotherFormatIsShownAndAskedAboutAsWritten)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
+// The format menu and the quality slider under the file list are reached with Tab and Shift+Tab
+// in the order they stand, between the type row and the buttons; with the focus, the arrows move
+// the slider and open the menu, whose item the keyboard then chooses. Esc still cancels.
+TEST(SaveAsPanel, TheFormatAndQualityAreWorkedWithTheKeyboard)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ImageSaveAsPanel panel;
+    bool ended = false, chosen = true;
+    panel.run(nullptr, "/photos/a.jpg", dir.path(), [&](bool c, const QString &, const std::optional<QVariantMap> &) {
+        ended = true;
+        chosen = c;
+    });
+    QDialog *shown = shownSavePanel();
+    ASSERT_TRUE(shown);
+    shown->activateWindow();
+    QApplication::setActiveWindow(shown);
+    QWidget *format = panel.accessoryView()->popupFormat()->widget();
+    QWidget *quality = panel.accessoryView()->sliderQuality()->widget();
+    auto *hidden = shown->findChild<QWidget *>("hiddenCheck");
+    auto *cancel = shown->findChild<QWidget *>("cancelButton");
+    ASSERT_TRUE(hidden && cancel);
+    hidden->setFocus(Qt::OtherFocusReason);
+    const auto press = [](Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier) {
+        QWidget *focus = QApplication::focusWidget();
+        ASSERT_TRUE(focus);
+        QTest::keyClick(focus, k, m);
+    };
+    press(Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), format);
+    press(Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), quality);
+    const double before = panel.accessoryView()->sliderQuality()->doubleValue();
+    press(Qt::Key_Left);
+    EXPECT_LT(panel.accessoryView()->sliderQuality()->doubleValue(), before);
+    EXPECT_LT(panel.picker().saveQuality().toDouble(), before);
+    press(Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), cancel);
+    press(Qt::Key_Tab, Qt::ShiftModifier);
+    press(Qt::Key_Tab, Qt::ShiftModifier);
+    ASSERT_EQ(QApplication::focusWidget(), format);
+
+    // Down opens the menu; Down twice and Return there choose the second format.
+    const auto &items = panel.accessoryView()->popupFormat()->items();
+    ASSERT_GE(items.size(), 2);
+    press(Qt::Key_Down);
+    auto *menu = QApplication::activePopupWidget();
+    ASSERT_TRUE(menu) << "no menu opened";
+    QTest::keyClick(menu, Qt::Key_Down);
+    QTest::keyClick(menu, Qt::Key_Down);
+    QTest::keyClick(menu, Qt::Key_Return);
+    EXPECT_EQ(panel.picker().saveType(), items[1].value.toString());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    press(Qt::Key_Escape);
+    EXPECT_TRUE(ended);
+    EXPECT_FALSE(chosen);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
 } // namespace
