@@ -826,7 +826,15 @@ void Window::beginSheet(Window* sheet, std::function<void(long)> handler)
     sheet->m_widget->setWindowModality(Qt::WindowModal);
     // Hang the sheet from the top of the parent (below a title bar drawn inside it), centred.
     const double top = pf.maxY() - std::clamp(sheetTopInset(), 0.0, pf.height());
-    sheet->setFrame(Rect(pf.midX() - sf.width() / 2, top - sf.height(), sf.width(), sf.height()));
+    Rect placed(pf.midX() - sf.width() / 2, top - sf.height(), sf.width(), sf.height());
+    // A sheet larger than a window near the screen's edge is moved onto the screen: none of its
+    // controls may lie where neither the pointer nor the eye reaches.
+    const Rect visible = screen().visibleFrame;
+    if (visible.width() > 0 && visible.height() > 0) {
+        placed.origin.x = std::max(visible.x(), std::min(placed.x(), visible.maxX() - sf.width()));
+        placed.origin.y = std::min(visible.maxY() - sf.height(), std::max(placed.y(), visible.y()));
+    }
+    sheet->setFrame(placed);
     sheet->m_widget->show();
     sheet->makeKeyWindow();
 }
