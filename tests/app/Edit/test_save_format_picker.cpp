@@ -387,13 +387,13 @@ TEST(SaveAsPanel, TheFormatAndQualityAreWorkedWithTheKeyboard)
     press(Qt::Key_Tab, Qt::ShiftModifier);
     ASSERT_EQ(QApplication::focusWidget(), format);
 
-    // Down opens the menu; Down twice and Return there choose the second format.
+    // Down opens the menu at the format chosen; Down and Return there choose the next one.
     const auto &items = panel.accessoryView()->popupFormat()->items();
     ASSERT_GE(items.size(), 2);
+    ASSERT_EQ(items[0].value.toString(), panel.picker().saveType());
     press(Qt::Key_Down);
     auto *menu = QApplication::activePopupWidget();
     ASSERT_TRUE(menu) << "no menu opened";
-    QTest::keyClick(menu, Qt::Key_Down);
     QTest::keyClick(menu, Qt::Key_Down);
     QTest::keyClick(menu, Qt::Key_Return);
     EXPECT_EQ(panel.picker().saveType(), items[1].value.toString());
