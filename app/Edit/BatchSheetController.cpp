@@ -188,6 +188,10 @@ void BatchSheetController::beginSheetOnParentWindow(kpv::Window *parent, const F
             // Return and Enter press the sheet's own button (Rename, Resize, Convert) when it
             // can be pressed, as in any dialog.
             if (e.keyCode() == kpv::KeyCode::Return || e.keyCode() == kpv::KeyCode::KeypadEnter) {
+                // A button or menu that has the keyboard focus is pressed itself.
+                kpv::View *focus = self->m_window->firstResponder();
+                if (focus && !focus->acceptsFirstResponder() && focus->performKeyAction(e))
+                    return true;
                 if (self->m_btnRun && self->m_btnRun->isEnabled() && !self->m_taskRunning)
                     self->m_btnRun->sendAction(self->m_btnRun->action(), self->m_btnRun->target());
                 return true;

@@ -48,11 +48,25 @@ void EditPopUpButton::chooseItemAtIndex(int index)
     sendAction();
 }
 
-void EditPopUpButton::mouseDown(const kpv::Event &)
+void EditPopUpButton::mouseDown(const kpv::Event &) { performClick(); }
+
+bool EditPopUpButton::performKeyAction(const kpv::Event &e)
+{
+    const bool arrow = e.keyCode() == kpv::KeyCode::UpArrow || e.keyCode() == kpv::KeyCode::DownArrow;
+    if (arrow && e.type() == kpv::KeyDown && isEnabled() &&
+        !(e.modifierFlags() & (kpv::CommandKeyMask | kpv::AlternateKeyMask | kpv::ControlKeyMask))) {
+        performClick();
+        return true;
+    }
+    return kpv::Button::performKeyAction(e);
+}
+
+void EditPopUpButton::performClick()
 {
     if (!isEnabled() || m_items.isEmpty())
         return;
     auto menu = std::make_shared<kpv::Menu>();
+    const kpv::MenuItem *chosen = nullptr;
     for (int i = 0; i < m_items.size(); ++i) {
         if (!m_items[i].value.isValid()) {
             menu->addItem(kpv::MenuItem::separatorItem());
@@ -60,9 +74,11 @@ void EditPopUpButton::mouseDown(const kpv::Event &)
         }
         auto item = menu->addItemWithTitle(m_items[i].title, [this, i](kpv::MenuItem &) { chooseItemAtIndex(i); });
         item->setState(i == m_selected ? 1 : 0);
+        if (i == m_selected)
+            chosen = item.get();
     }
-    // Below the button, its left edge aligned.
-    menu->popUpMenuPositioningItem(nullptr, kpv::Point{0, 0}, this);
+    // Below the button, its left edge aligned, the chosen item marked.
+    menu->popUpMenuPositioningItem(chosen, kpv::Point{0, 0}, this);
 }
 
 void EditPopUpButton::drawRect(const kpv::Rect &)

@@ -30,6 +30,9 @@ public:
 
     void mouseDown(const kpv::Event &e) override;
     void drawRect(const kpv::Rect &dirty) override;
+    // With the keyboard focus, Space, Return, Enter and the Up and Down arrows show the menu.
+    bool performKeyAction(const kpv::Event &e) override;
+    void performClick() override;
 
 private:
     QList<Item> m_items;

@@ -113,6 +113,9 @@ void ImageSaveAsPanel::run(kpv::Window *window, const QString &srcFilePath, cons
     m_panel->setTitle(text("IDS_SAVEAS"));
     m_panel->setCanCreateDirectories(true);
     m_panel->setReplaceWarning(replaceWarning);
+    // The name written is the one the panel shows and asks about replacing.
+    m_panel->setSavedPathForChosenPath(
+        [this](const QString &path) { return saveChoiceForTypedPath(path, m_picker.saveType()).path; });
     m_panel->setAllowedFileTypes({QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("jp2"),
                                   QStringLiteral("png"), QStringLiteral("tif"), QStringLiteral("tiff"),
                                   QStringLiteral("bmp")});

@@ -29,6 +29,8 @@ void LMCustomWindow::setNineSliceImageBkgrdView(LMNineSliceImageView* view)
 
 void LMCustomWindow::setPopWindowPanel()
 {
+    // A sheet or small panel is worked with the keyboard too: Tab goes round its controls.
+    setAutorecalculatesKeyViewLoop(true);
     if (contentView())
         setNineSliceImageBkgrdView(new LMNineSliceImageView(
             contentView()->bounds(),

@@ -112,11 +112,22 @@ void collectEditableFields(kpv::View* view, std::vector<LMLengthLimitTextField*>
 
 } // namespace
 
+void LMLengthLimitTextField::didReceiveKeyFocusFromKeyboard()
+{
+    m_editor.selectAll();
+    setNeedsDisplay();
+}
+
 bool LMLengthLimitTextField::focusNextField(bool backwards)
 {
     kpv::Window* w = window();
     if (!w || !w->contentView())
         return false;
+    // A window that keeps a Tab loop goes round all its controls, the fields among them.
+    if (w->autorecalculatesKeyViewLoop()) {
+        backwards ? w->selectPreviousKeyView() : w->selectNextKeyView();
+        return true;
+    }
     std::vector<LMLengthLimitTextField*> fields;
     collectEditableFields(w->contentView(), fields);
     if (fields.size() < 2)

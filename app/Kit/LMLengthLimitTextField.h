@@ -46,6 +46,7 @@ public:
     // in the middle, a text longer than the field is shortened there.
     QString shownStringValue() const;
     bool becomeFirstResponder() override;
+    void didReceiveKeyFocusFromKeyboard() override;
     bool resignFirstResponder() override;
     void keyDown(const kpv::Event& e) override;
     void mouseDown(const kpv::Event& e) override;

@@ -142,6 +142,21 @@ bool LMSimButtonBase::trackMouse(const kpv::Event& first, const kpv::Rect& rect,
     }
 }
 
+bool LMSimButtonBase::performKeyAction(const kpv::Event& e)
+{
+    if (e.type() != kpv::KeyDown ||
+        (e.modifierFlags() & (kpv::CommandKeyMask | kpv::AlternateKeyMask | kpv::ControlKeyMask)))
+        return false;
+    const unsigned short key = e.keyCode();
+    if (key != kpv::KeyCode::Space && key != kpv::KeyCode::Return && key != kpv::KeyCode::KeypadEnter)
+        return false;
+    if (!m_enabled)
+        return false;
+    if (!e.isARepeat())
+        sendAction(m_action, m_target);
+    return true;
+}
+
 bool LMSimButtonBase::sendAction(const kpv::Action& action, void* target)
 {
     return kpv::Application::shared().sendAction(action, target, this);

@@ -54,6 +54,10 @@ public:
     void simMouseDown(const kpv::Event& e);
     bool sendAction(const kpv::Action& action, void* target);
     void normalizeRollState();
+    // With the keyboard focus, Space, Return and Enter press the button as a click would.
+    bool acceptsKeyFocus() const override { return true; }
+    bool canBecomeKeyView() const override { return m_enabled && kpv::View::canBecomeKeyView(); }
+    bool performKeyAction(const kpv::Event& e) override;
 
     void resetCursorRects() override;
     void updateTrackingAreas() override;

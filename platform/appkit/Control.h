@@ -27,6 +27,8 @@ public:
     // Sends `action` (this control's when none is given) through the application.
     virtual bool sendAction(const Action& action, void* target);
     bool sendAction() { return sendAction(m_action, m_target); }
+    // A control takes the keyboard focus only while it is enabled.
+    bool canBecomeKeyView() const override { return m_enabled && View::canBecomeKeyView(); }
 
 private:
     bool m_enabled = true;
@@ -56,6 +58,11 @@ public:
     // types) and sends the action. A continuous button also sends it while held inside.
     void mouseDown(const Event& e) override;
     void drawRect(const Rect& dirty) override;
+    // With the focus, Space, Return and Enter press the button as a click would.
+    bool acceptsKeyFocus() const override { return true; }
+    bool performKeyAction(const Event& e) override;
+    // A click as the mouse makes it: the state changes for the toggling types, then the action.
+    virtual void performClick();
 
 private:
     long m_state = OffState;
@@ -107,6 +114,10 @@ public:
     // runs the loop): the knob follows the pointer.
     void mouseDragged(const Event& e) override;
     void drawRect(const Rect& dirty) override;
+    // With the focus, the arrows move the knob a twentieth of the range (Page Up and Down a
+    // quarter), Home and End to the ends; each move sends the action.
+    bool acceptsKeyFocus() const override { return true; }
+    bool performKeyAction(const Event& e) override;
 
 private:
     double valueAt(Point p) const;

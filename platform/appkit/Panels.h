@@ -47,6 +47,10 @@ public:
     // What replacing an existing file would cost beyond its contents (pages, depth), in words for
     // the question asked before it is replaced; empty for the usual words.
     void setReplaceWarning(std::function<QString(const QString& path)> w) { m_replaceWarning = std::move(w); }
+    // The path a save writes for the one the user chose (the chosen format's extension put on a
+    // name that has none of its own); the panel shows that name and asks about replacing that file,
+    // not the one typed. Unset: the path chosen is the one written.
+    void setSavedPathForChosenPath(std::function<QString(const QString& path)> f) { m_savedPath = std::move(f); }
     // Shown below the file list; not owned (the caller keeps it alive while the panel runs).
     void setAccessoryView(View* v) { m_accessory = v; }
     View* accessoryView() const { return m_accessory; }
@@ -69,6 +73,7 @@ protected:
     QString m_typesName;
     bool m_canCreateDirectories = true;
     std::function<QString(const QString& path)> m_replaceWarning;
+    std::function<QString(const QString& path)> m_savedPath;
     View* m_accessory = nullptr;
     QStringList m_urls;
     std::function<void(const QString&)> m_nameEdited;

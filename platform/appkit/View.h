@@ -140,6 +140,30 @@ public:
     // A view that edits text answers what the input method talks to while it is first responder.
     virtual TextInputClient* textInputClient() { return nullptr; }
 
+    // Keyboard focus. A view of a kind that takes it (acceptsKeyFocus) and can take it now
+    // (canBecomeKeyView: shown, and enabled where it has such a flag) has a place in its window's
+    // Tab loop, where the window keeps one, and in the Tab order of a toolkit dialog that shows it.
+    // While it has the focus it is offered each key first through performKeyAction. A view that
+    // takes the focus only from the keyboard (no first responder for clicks) shows it with a ring
+    // drawn over it; a text view shows its caret instead.
+    virtual bool acceptsKeyFocus() const { return acceptsFirstResponder(); }
+    virtual bool canBecomeKeyView() const { return acceptsKeyFocus() && !isHiddenOrHasHiddenAncestor(); }
+    // A key pressed while the view has the focus; true when the view used it.
+    virtual bool performKeyAction(const Event&) { return false; }
+    // Told when Tab or Shift+Tab brought the focus here: a text view selects its whole text, so
+    // that typing replaces it.
+    virtual void didReceiveKeyFocusFromKeyboard() {}
+    // Whether the view has the keyboard focus: its window's first responder, or the focus of the
+    // toolkit dialog that shows it.
+    bool hasKeyFocus() const;
+    // Shows or hides the ring of a view that takes the focus only from the keyboard (called as
+    // the focus moves).
+    void updateFocusRing();
+    // This view and those inside it that take the keyboard focus, in the order they stand on
+    // screen: rows from the top down, each from left to right. `availableNow` leaves out those
+    // that cannot take it now (hidden, disabled).
+    std::vector<View*> keyViewsInScreenOrder(bool availableNow = true);
+
     // Tracking areas
     void addTrackingArea(const TrackingAreaPtr& area);
     void removeTrackingArea(const TrackingAreaPtr& area);
@@ -202,6 +226,7 @@ private:
     QString m_toolTip;
     struct AlphaAnimation;
     std::unique_ptr<AlphaAnimation> m_alphaAnimation;
+    QWidget* m_focusRing = nullptr; // a child of m_widget, made when first shown
 };
 
 } // namespace kpv

@@ -166,7 +166,16 @@ public:
     // The next event for this window matching the mask, from a nested loop (see Application).
     EventPtr nextEventMatchingMask(EventMask mask);
     View* firstResponder() const { return m_firstResponder; }
+    // Takes a view that accepts first responder or can become a key view (see View).
     bool makeFirstResponder(View* view);
+    // With the loop on, Tab and Shift+Tab move the first responder through the window's key views
+    // in the order they stand on screen, round from the last to the first; a text view that is
+    // first responder gets Tab itself and passes it on here. Off by default: in a window whose
+    // keys belong to what it shows (the main window's modes), Tab stays theirs.
+    void setAutorecalculatesKeyViewLoop(bool on) { m_keyViewLoop = on; }
+    bool autorecalculatesKeyViewLoop() const { return m_keyViewLoop; }
+    void selectNextKeyView() { selectKeyView(true); }
+    void selectPreviousKeyView() { selectKeyView(false); }
     // End of the responder chain.
     virtual void mouseDown(const Event& e);
     virtual void mouseUp(const Event&) {}
@@ -233,6 +242,7 @@ private:
     void updateShape();
     void collectTracking(View* v, std::vector<std::pair<View*, TrackingAreaPtr>>& out);
     View* cursorViewAt(View* v, Point p, struct CursorHit& hit);
+    void selectKeyView(bool forward);
 
     WindowWidget* m_widget = nullptr;
     View* m_contentView = nullptr;
@@ -256,6 +266,7 @@ private:
     double m_menuBarWidth = 0;
     std::function<void(long)> m_sheetHandler;
     bool m_closing = false;
+    bool m_keyViewLoop = false;
 };
 
 } // namespace kpv

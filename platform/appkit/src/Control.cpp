@@ -66,13 +66,70 @@ void Button::mouseDown(const Event& e)
     }
     m_highlighted = false;
     setNeedsDisplay();
-    if (released) {
-        if (m_type == ToggleButton || m_type == SwitchButton)
-            setState(m_state == OnState ? OffState : OnState);
-        else if (m_type == RadioButton)
-            setState(OnState);
-        sendAction();
+    if (released)
+        performClick();
+}
+
+void Button::performClick()
+{
+    if (!isEnabled())
+        return;
+    if (m_type == ToggleButton || m_type == SwitchButton)
+        setState(m_state == OnState ? OffState : OnState);
+    else if (m_type == RadioButton)
+        setState(OnState);
+    sendAction();
+}
+
+bool Button::performKeyAction(const Event& e)
+{
+    if (e.type() != KeyDown || (e.modifierFlags() & (CommandKeyMask | AlternateKeyMask | ControlKeyMask)))
+        return false;
+    const unsigned short key = e.keyCode();
+    if (key != KeyCode::Space && key != KeyCode::Return && key != KeyCode::KeypadEnter)
+        return false;
+    if (!isEnabled())
+        return false;
+    if (!e.isARepeat())
+        performClick();
+    return true;
+}
+
+bool Slider::performKeyAction(const Event& e)
+{
+    if (e.type() != KeyDown || !isEnabled() || (e.modifierFlags() & (CommandKeyMask | AlternateKeyMask | ControlKeyMask)))
+        return false;
+    const double range = m_max - m_min;
+    double to = m_value;
+    switch (e.keyCode()) {
+    case KeyCode::RightArrow:
+    case KeyCode::UpArrow:
+        to = m_value + range / 20;
+        break;
+    case KeyCode::LeftArrow:
+    case KeyCode::DownArrow:
+        to = m_value - range / 20;
+        break;
+    case KeyCode::PageUp:
+        to = m_value + range / 4;
+        break;
+    case KeyCode::PageDown:
+        to = m_value - range / 4;
+        break;
+    case KeyCode::Home:
+        to = m_min;
+        break;
+    case KeyCode::End:
+        to = m_max;
+        break;
+    default:
+        return false;
     }
+    const double before = m_value;
+    setDoubleValue(to);
+    if (m_value != before)
+        sendAction();
+    return true;
 }
 
 void Button::drawRect(const Rect&)

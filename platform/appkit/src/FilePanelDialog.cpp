@@ -242,7 +242,7 @@ FilePanelDialog::FilePanelDialog(QWidget* parent, FilePanelOptions options) : QD
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    auto* cancel = new QPushButton(tr("Cancel"), this);
+    auto* cancel = m_cancel = new QPushButton(tr("Cancel"), this);
     cancel->setObjectName(QStringLiteral("cancelButton"));
     cancel->setAutoDefault(false);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -268,9 +268,17 @@ FilePanelDialog::FilePanelDialog(QWidget* parent, FilePanelOptions options) : QD
     }
 }
 
-void FilePanelDialog::addAccessory(QWidget* w)
+void FilePanelDialog::addAccessory(QWidget* w, const QList<QWidget*>& keyWidgets)
 {
     m_grid->addWidget(w, 6, 0, 1, 2);
+    QWidget* previous = m_hidden;
+    for (QWidget* k : keyWidgets) {
+        k->setFocusPolicy(Qt::TabFocus);
+        QWidget::setTabOrder(previous, k);
+        previous = k;
+    }
+    if (!keyWidgets.isEmpty())
+        QWidget::setTabOrder(previous, m_cancel);
 }
 
 bool FilePanelDialog::passesFilter(const QString& name) const
@@ -552,6 +560,19 @@ void FilePanelDialog::acceptSave()
     if (m_options.types.size() == 1 && !baseName(path).contains(u'.')) {
         path += u'.' + m_options.types.first();
         st = pathStatus(path);
+    }
+    if (m_options.savedPath) {
+        const QString saved = m_options.savedPath(path);
+        if (!saved.isEmpty() && saved != path) {
+            // The name to be written is the one shown and asked about; a folder typed before
+            // the name stays as typed.
+            if (parentOf(saved) == parentOf(path)) {
+                const QString typed = nameFieldValue();
+                setNameFieldValue(typed.left(typed.lastIndexOf(u'/') + 1) + baseName(saved));
+            }
+            path = saved;
+            st = pathStatus(path);
+        }
     }
     const QString folder = parentOf(path);
     if (!pathStatus(folder).isDirectory) {

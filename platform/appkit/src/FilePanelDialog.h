@@ -35,6 +35,8 @@ struct FilePanelOptions {
     // Save: what replacing the file at a path would cost beyond its contents, said in the question
     // before replacing it; empty for the usual words.
     std::function<QString(const QString& path)> replaceWarning;
+    // Save: the path written for the one chosen; unset, the same.
+    std::function<QString(const QString& path)> savedPath;
 };
 
 class FilePanelDialog final : public QDialog {
@@ -52,8 +54,10 @@ public:
     void setNameEditedHandler(std::function<void()> h) { m_nameEdited = std::move(h); }
     // What the user chose, as paths; empty until the dialog is accepted.
     QStringList chosen() const { return m_chosen; }
-    // A row below the others, for the caller's own controls.
-    void addAccessory(QWidget* w);
+    // A row below the others, for the caller's own controls. `keyWidgets`, in the order they stand
+    // on screen, take their place in the Tab order where the row stands: after the type row, before
+    // the buttons.
+    void addAccessory(QWidget* w, const QList<QWidget*>& keyWidgets = {});
 
     void accept() override;
 
@@ -94,6 +98,7 @@ private:
     QComboBox* m_filter = nullptr;
     QCheckBox* m_hidden = nullptr;
     QPushButton* m_ok = nullptr;
+    QPushButton* m_cancel = nullptr;
     QGridLayout* m_grid = nullptr;
 };
 

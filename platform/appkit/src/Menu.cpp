@@ -143,7 +143,7 @@ void Menu::popUpContextMenu(const std::shared_ptr<Menu>& menu, const Event& even
     menu->popUpMenuPositioningItem(nullptr, p, view);
 }
 
-void Menu::popUpMenuPositioningItem(const MenuItem*, Point location, View* view)
+void Menu::popUpMenuPositioningItem(const MenuItem* item, Point location, View* view)
 {
     if (!view)
         return;
@@ -152,6 +152,11 @@ void Menu::popUpMenuPositioningItem(const MenuItem*, Point location, View* view)
     QMenu* qm = makeQMenu(w);
     qm->setAttribute(Qt::WA_DeleteOnClose);
     qm->popup(w->mapToGlobal(QPoint(int(location.x), int(y))));
+    // The given item is marked, so that the arrows go on from it and Return keeps it.
+    const QList<QAction*> actions = qm->actions();
+    for (size_t i = 0; item && i < m_items.size() && qsizetype(i) < actions.size(); ++i)
+        if (m_items[i].get() == item && actions[qsizetype(i)]->isEnabled())
+            qm->setActiveAction(actions[qsizetype(i)]);
 }
 
 } // namespace kpv

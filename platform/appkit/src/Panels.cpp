@@ -88,6 +88,7 @@ FilePanelDialog* SavePanel::makeDialog(QWidget* parent)
     o.prompt = m_prompt;
     o.message = m_message;
     o.replaceWarning = m_replaceWarning;
+    o.savedPath = m_savedPath;
     auto* d = new FilePanelDialog(parent, std::move(o));
     m_dialog = d;
     if (!isOpenPanel())
@@ -99,7 +100,10 @@ FilePanelDialog* SavePanel::makeDialog(QWidget* parent)
         QWidget* w = m_accessory->widget();
         w->setMinimumSize(int(m_accessory->frame().width()), int(m_accessory->frame().height()));
         w->setParent(d);
-        d->addAccessory(w);
+        QList<QWidget*> keyWidgets;
+        for (View* v : m_accessory->keyViewsInScreenOrder(false))
+            keyWidgets << v->widget();
+        d->addAccessory(w, keyWidgets);
         w->show();
     }
     return d;

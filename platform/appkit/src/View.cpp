@@ -2,12 +2,17 @@
 
 #include "ToolTipText.h"
 #include "ViewWidget.h"
+#include "appkit/EventTranslation.h"
 #include "appkit/GraphicsContext.h"
 #include "appkit/Window.h"
 #include "foundation/RunLoop.h"
 #include "foundation/Timer.h"
 
 #include <QCoreApplication>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QGuiApplication>
+#include <QPalette>
 #include <QGraphicsEffect>
 #include <QHash>
 #include <QImage>
@@ -17,6 +22,7 @@
 #include <QTransform>
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -260,6 +266,43 @@ void ViewWidget::paintEvent(QPaintEvent*)
         return;
     QPainter painter(this);
     m_view->paintFromWidget(&painter);
+}
+
+void ViewWidget::keyPressEvent(QKeyEvent* e)
+{
+    // Keys reach a view's widget only where it holds the focus of a toolkit dialog (in our own
+    // windows the window takes them). The control gets the key first; what it leaves (Tab, Esc,
+    // Return on a slider) goes on to the dialog.
+    if (m_view && m_view->canBecomeKeyView()) {
+        static const EventTranslator translator;
+        const EventPtr ev = translator.translateKey(*e, nullptr);
+        if (ev && m_view->performKeyAction(*ev)) {
+            e->accept();
+            return;
+        }
+    }
+    QWidget::keyPressEvent(e);
+}
+
+void ViewWidget::focusInEvent(QFocusEvent* e)
+{
+    // A control shown in a toolkit dialog keeps its place in the dialog's Tab order while it is
+    // disabled or hidden; the focus then passes on in the direction it came from.
+    if (m_view && !m_view->canBecomeKeyView() &&
+        (e->reason() == Qt::TabFocusReason || e->reason() == Qt::BacktabFocusReason)) {
+        e->reason() == Qt::BacktabFocusReason ? focusPreviousChild() : focusNextChild();
+        return;
+    }
+    QWidget::focusInEvent(e);
+    if (m_view)
+        m_view->updateFocusRing();
+}
+
+void ViewWidget::focusOutEvent(QFocusEvent* e)
+{
+    QWidget::focusOutEvent(e);
+    if (m_view)
+        m_view->updateFocusRing();
 }
 
 struct View::AlphaAnimation {
@@ -703,6 +746,85 @@ void View::paintFromWidget(QPainter* painter)
     double scale = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
     GraphicsContext ctx(painter, flipped, scale);
     drawRect(bounds());
+}
+
+namespace {
+// The ring round a control that has the keyboard focus: drawn above the control's own subviews
+// (a check box's title), and letting the mouse through to them.
+class FocusRingWidget final : public QWidget {
+public:
+    explicit FocusRingWidget(QWidget* parent) : QWidget(parent)
+    {
+        setObjectName(QStringLiteral("focusRing"));
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_NoSystemBackground);
+        setFocusPolicy(Qt::NoFocus);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(QGuiApplication::palette().color(QPalette::Highlight), 2));
+        p.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 3, 3);
+    }
+};
+} // namespace
+
+void View::updateFocusRing()
+{
+    const bool show = m_widget && !acceptsFirstResponder() && hasKeyFocus() && canBecomeKeyView() &&
+                      m_frame.width() > 4 && m_frame.height() > 4;
+    if (show && !m_focusRing)
+        m_focusRing = new FocusRingWidget(m_widget);
+    if (!m_focusRing)
+        return;
+    if (show) {
+        m_focusRing->setGeometry(m_widget->rect());
+        m_focusRing->raise();
+    }
+    m_focusRing->setVisible(show);
+}
+
+bool View::hasKeyFocus() const
+{
+    if (const Window* w = window())
+        return w->firstResponder() == this;
+    return m_widget && m_widget->hasFocus();
+}
+
+std::vector<View*> View::keyViewsInScreenOrder(bool availableNow)
+{
+    struct Placed {
+        View* view;
+        Rect rect; // window coordinates, y up
+    };
+    std::vector<Placed> placed;
+    std::function<void(View*)> collect = [&](View* v) {
+        if (availableNow && v->isHidden())
+            return;
+        if (availableNow ? v->canBecomeKeyView() : v->acceptsKeyFocus())
+            placed.push_back({v, v->convertRectToView(v->bounds(), nullptr)});
+        for (View* sub : v->subviews())
+            collect(sub);
+    };
+    collect(this);
+    // Top edges first; a view whose middle lies beside the first of a row belongs to that row.
+    std::stable_sort(placed.begin(), placed.end(),
+                     [](const Placed& a, const Placed& b) { return a.rect.maxY() > b.rect.maxY(); });
+    std::vector<View*> order;
+    for (size_t start = 0; start < placed.size();) {
+        size_t end = start + 1;
+        while (end < placed.size() && placed[end].rect.midY() >= placed[start].rect.y())
+            ++end;
+        std::stable_sort(placed.begin() + std::ptrdiff_t(start), placed.begin() + std::ptrdiff_t(end),
+                         [](const Placed& a, const Placed& b) { return a.rect.x() < b.rect.x(); });
+        for (size_t i = start; i < end; ++i)
+            order.push_back(placed[i].view);
+        start = end;
+    }
+    return order;
 }
 
 QImage View::renderToImage(double scale)

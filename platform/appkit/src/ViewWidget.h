@@ -1,6 +1,7 @@
 #pragma once
 // The Qt widget behind a View: paints through the view and carries no logic of its own.
-// Input reaches views through the Application's event filter, never through these widgets.
+// Input reaches views through the Application's event filter; only a view shown in a toolkit
+// dialog gets its keys here, while its widget holds the dialog's focus.
 
 #include <QPainter>
 #include <QWidget>
@@ -21,6 +22,9 @@ public:
 
 protected:
     void paintEvent(QPaintEvent*) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void focusInEvent(QFocusEvent* e) override;
+    void focusOutEvent(QFocusEvent* e) override;
 
 private:
     View* m_view;

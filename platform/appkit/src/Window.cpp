@@ -545,14 +545,42 @@ bool Window::makeFirstResponder(View* view)
         return true;
     if (m_firstResponder && !m_firstResponder->resignFirstResponder())
         return false;
-    if (view && (!view->acceptsFirstResponder() || !view->becomeFirstResponder())) {
+    View* old = m_firstResponder;
+    if (view && ((!view->acceptsFirstResponder() && !view->canBecomeKeyView()) || !view->becomeFirstResponder())) {
         m_firstResponder = nullptr;
+        if (old)
+            old->updateFocusRing();
         firstResponderChanged(this);
         return false;
     }
     m_firstResponder = view;
+    if (old)
+        old->updateFocusRing();
+    if (view)
+        view->updateFocusRing();
     firstResponderChanged(this);
     return true;
+}
+
+void Window::selectKeyView(bool forward)
+{
+    if (!m_contentView)
+        return;
+    const std::vector<View*> loop = m_contentView->keyViewsInScreenOrder();
+    const auto n = std::ptrdiff_t(loop.size());
+    if (n == 0)
+        return;
+    const auto at = std::find(loop.begin(), loop.end(), m_firstResponder);
+    std::ptrdiff_t i = at == loop.end() ? (forward ? -1 : n) : at - loop.begin();
+    // A view that refuses the focus is passed over.
+    for (std::ptrdiff_t tries = 0; tries < n; ++tries) {
+        i = ((forward ? i + 1 : i - 1) % n + n) % n;
+        View* v = loop[size_t(i)];
+        if (v == m_firstResponder || makeFirstResponder(v)) {
+            v->didReceiveKeyFocusFromKeyboard();
+            return;
+        }
+    }
 }
 
 EventPtr Window::nextEventMatchingMask(EventMask mask)
@@ -653,6 +681,14 @@ void Window::sendEvent(const EventPtr& ep)
         if (View* v = hit()) v->smartMagnifyWithEvent(e); else smartMagnifyWithEvent(e);
         break;
     case KeyDown:
+        if (m_firstResponder && m_firstResponder->performKeyAction(e))
+            break;
+        if (m_keyViewLoop && e.keyCode() == KeyCode::Tab &&
+            !(e.modifierFlags() & (CommandKeyMask | AlternateKeyMask | ControlKeyMask)) &&
+            (!m_firstResponder || !m_firstResponder->acceptsFirstResponder())) {
+            selectKeyView(!(e.modifierFlags() & ShiftKeyMask));
+            break;
+        }
         if (m_firstResponder) m_firstResponder->keyDown(e); else keyDown(e);
         break;
     case KeyUp:
@@ -790,7 +826,15 @@ void Window::beginSheet(Window* sheet, std::function<void(long)> handler)
     sheet->m_widget->setWindowModality(Qt::WindowModal);
     // Hang the sheet from the top of the parent (below a title bar drawn inside it), centred.
     const double top = pf.maxY() - std::clamp(sheetTopInset(), 0.0, pf.height());
-    sheet->setFrame(Rect(pf.midX() - sf.width() / 2, top - sf.height(), sf.width(), sf.height()));
+    Rect placed(pf.midX() - sf.width() / 2, top - sf.height(), sf.width(), sf.height());
+    // A sheet larger than a window near the screen's edge is moved onto the screen: none of its
+    // controls may lie where neither the pointer nor the eye reaches.
+    const Rect visible = screen().visibleFrame;
+    if (visible.width() > 0 && visible.height() > 0) {
+        placed.origin.x = std::max(visible.x(), std::min(placed.x(), visible.maxX() - sf.width()));
+        placed.origin.y = std::min(visible.maxY() - sf.height(), std::max(placed.y(), visible.y()));
+    }
+    sheet->setFrame(placed);
     sheet->m_widget->show();
     sheet->makeKeyWindow();
 }

@@ -220,15 +220,75 @@ TEST_F(BatchSheets, TabGoesFromFieldToField)
     key(kpv::KeyCode::Tab, "\t", kpv::ShiftKeyMask);
     EXPECT_EQ(w->firstResponder(), sheet.edtCustomSizeWidth());
 
-    // With a classic size the size fields are passed over: back from the resolution field, the
-    // focus wraps round to the destination, the last field.
+    // With a classic size the size fields and their unit are passed over: back from the
+    // resolution field, the focus goes to the size menu above them.
     sheet.popupBtnSizeFitInto()->chooseItemAtIndex(2);
     ASSERT_TRUE(w->makeFirstResponder(sheet.edtDpi()));
     key(kpv::KeyCode::Tab, "\t", kpv::ShiftKeyMask);
-    EXPECT_EQ(w->firstResponder(), sheet.edtDestFolder());
+    EXPECT_EQ(w->firstResponder(), sheet.popupBtnSizeFitInto());
     key(kpv::KeyCode::Tab, "\t");
     EXPECT_EQ(w->firstResponder(), sheet.edtDpi());
     sheet.closeWindow();
+}
+
+// Tab goes round every control of the sheet, buttons and menus among the fields, in the order
+// they stand, and Shift+Tab back; the control reached shows it. Space on a check box ticks it,
+// Return on the focused Cancel cancels instead of starting the run.
+TEST_F(BatchSheets, TabReachesEveryControlAndTheFocusedOneIsPressed)
+{
+    const auto files = BatchSheetController::FileInfoList{photo("a.jpg", QSize(40, 30))};
+    const QString out = dir.filePath("out");
+    QDir().mkpath(out);
+    BatchResizeWindowController sheet(&config, editTestLoader());
+    begin(sheet, files);
+    sheet.edtDestFolder()->setStringValue(out);
+    kpv::Window *w = sheet.window();
+    auto key = [&](unsigned short code, const QString &chars, std::uint64_t flags = 0) {
+        kpv::Application::shared().sendEvent(kpv::Event::keyEvent(kpv::KeyDown, code, chars, chars, w, flags));
+    };
+    ASSERT_TRUE(w->makeFirstResponder(sheet.edtDestFolder()));
+    QList<kpv::View *> forward{w->firstResponder()};
+    for (int i = 0; i < 30; ++i) {
+        key(kpv::KeyCode::Tab, "\t");
+        if (w->firstResponder() == forward.first())
+            break;
+        forward << w->firstResponder();
+    }
+    ASSERT_EQ(w->firstResponder(), forward.first()) << "Tab never came round";
+    for (kpv::View *v : std::initializer_list<kpv::View *>{sheet.btnBrowseFolder(), sheet.chkNotEnlarge(),
+                                                          sheet.chkKeepAlpha(), sheet.popupBtnSizeFitInto(),
+                                                          sheet.btnRun(), sheet.btnCancel(), sheet.edtDpi()})
+        EXPECT_TRUE(forward.contains(v));
+    // In the order they stand: the check boxes one under the other, Cancel beside the run button.
+    EXPECT_LT(forward.indexOf(sheet.chkNotEnlarge()), forward.indexOf(sheet.chkKeepAlpha()));
+    EXPECT_LT(forward.indexOf(sheet.btnCancel()), forward.indexOf(sheet.btnRun()));
+    QList<kpv::View *> backward{w->firstResponder()};
+    for (int i = 1; i < forward.size(); ++i) {
+        key(kpv::KeyCode::Tab, "\t", kpv::ShiftKeyMask);
+        backward.prepend(w->firstResponder());
+    }
+    backward.prepend(backward.takeLast());
+    EXPECT_EQ(backward, forward);
+
+    const auto tabTo = [&](kpv::View *v) {
+        for (int i = 0; i < 30 && w->firstResponder() != v; ++i)
+            key(kpv::KeyCode::Tab, "\t");
+        return w->firstResponder() == v;
+    };
+    // The focus is shown: the check box draws a ring while it has it.
+    ASSERT_TRUE(tabTo(sheet.chkKeepAlpha()));
+    const std::int64_t was = sheet.chkKeepAlpha()->state();
+    key(kpv::KeyCode::Space, " ");
+    EXPECT_NE(sheet.chkKeepAlpha()->state(), was);
+    const QImage focused = sheet.chkKeepAlpha()->renderToImage();
+    key(kpv::KeyCode::Tab, "\t");
+    EXPECT_NE(sheet.chkKeepAlpha()->renderToImage(), focused);
+
+    ASSERT_TRUE(tabTo(sheet.btnCancel()));
+    key(kpv::KeyCode::Return, "\r");
+    finishRun(sheet);
+    EXPECT_TRUE(outputs(out).isEmpty()) << "Return on Cancel ran the resize";
+    EXPECT_FALSE(w->isVisible());
 }
 
 TEST_F(BatchSheets, ResizeOnAFullDiskReportsTheFailuresAndKeepsEveryFile)

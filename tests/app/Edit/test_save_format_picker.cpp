@@ -15,6 +15,7 @@
 
 #include "foundation/RunLoop.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
@@ -26,6 +27,8 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 namespace {
 
@@ -273,6 +276,133 @@ TEST(SaveAsPanel, TheProposedNameNeverNamesAFileThatIsThere)
     EXPECT_LE(startedName.toUtf8().size(), 255);
     EXPECT_TRUE(startedName.startsWith("bbbb") && startedName.endsWith(".png")) << startedName.toStdString();
     EXPECT_FALSE(QFile::exists(dir.filePath(startedName)));
+}
+
+QDialog *shownSavePanel()
+{
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w->objectName() == "filePanel" && w->isVisible())
+            return qobject_cast<QDialog *>(w);
+    return nullptr;
+}
+
+// A name whose extension no offered format has gets the chosen format's: the panel shows that
+// name and asks about replacing that file, never about the file of the name typed.
+TEST(SaveAsPanel, ANameOfAnotherFormatIsShownAndAskedAboutAsWritten)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ASSERT_TRUE(QFile(dir.filePath("out.gif")).open(QIODevice::WriteOnly));
+    ImageSaveAsPanel panel;
+    int laterQuestions = 0;
+    panel.setReplaceQuestion([&](const QString &, const QString &, kpv::Window *, std::function<void(bool)> answer) {
+        ++laterQuestions;
+        answer(false);
+    });
+    bool chosen = false;
+    QString path;
+    const auto done = [&](bool c, const QString &p, const std::optional<QVariantMap> &) {
+        chosen = c;
+        path = p;
+    };
+    const auto typeAndSave = [&] {
+        QDialog *shown = shownSavePanel();
+        EXPECT_TRUE(shown);
+        auto *name = shown ? shown->findChild<QLineEdit *>("fileNameEdit") : nullptr;
+        if (!name)
+            return std::pair<QDialog *, QLineEdit *>{};
+        name->selectAll();
+        QTest::keyClicks(name, "out.gif");
+        QTest::keyClick(name, Qt::Key_Return);
+        return std::pair{shown, name};
+    };
+
+    // Only "out.gif" is there: "out.gif.jpg" is new, nothing to ask.
+    panel.run(nullptr, "/photos/a.jpg", dir.path(), done);
+    auto [shown, name] = typeAndSave();
+    ASSERT_TRUE(name);
+    EXPECT_FALSE(shown->findChild<QMessageBox *>("replaceQuestion")) << "asked about a file that stays as it is";
+    EXPECT_TRUE(chosen);
+    EXPECT_EQ(path, dir.filePath("out.gif.jpg"));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    // Both are there: one question, about the file written, whose name the field shows.
+    ASSERT_TRUE(QFile(dir.filePath("out.gif.jpg")).open(QIODevice::WriteOnly));
+    chosen = false;
+    panel.run(nullptr, "/photos/a.jpg", dir.path(), done);
+    std::tie(shown, name) = typeAndSave();
+    ASSERT_TRUE(name);
+    auto *question = shown->findChild<QMessageBox *>("replaceQuestion");
+    ASSERT_TRUE(question);
+    EXPECT_TRUE(question->text().contains("\u201cout.gif.jpg\u201d")) << question->text().toStdString();
+    EXPECT_EQ(name->text(), "out.gif.jpg");
+    for (QAbstractButton *b : question->buttons())
+        if (b->text() == "Replace")
+            b->click();
+    EXPECT_TRUE(chosen);
+    EXPECT_EQ(path, dir.filePath("out.gif.jpg"));
+    EXPECT_EQ(laterQuestions, 0) << "asked twice";
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// The format menu and the quality slider under the file list are reached with Tab and Shift+Tab
+// in the order they stand, between the type row and the buttons; with the focus, the arrows move
+// the slider and open the menu, whose item the keyboard then chooses. Esc still cancels.
+TEST(SaveAsPanel, TheFormatAndQualityAreWorkedWithTheKeyboard)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ImageSaveAsPanel panel;
+    bool ended = false, chosen = true;
+    panel.run(nullptr, "/photos/a.jpg", dir.path(), [&](bool c, const QString &, const std::optional<QVariantMap> &) {
+        ended = true;
+        chosen = c;
+    });
+    QDialog *shown = shownSavePanel();
+    ASSERT_TRUE(shown);
+    shown->activateWindow();
+    QApplication::setActiveWindow(shown);
+    QWidget *format = panel.accessoryView()->popupFormat()->widget();
+    QWidget *quality = panel.accessoryView()->sliderQuality()->widget();
+    auto *hidden = shown->findChild<QWidget *>("hiddenCheck");
+    auto *cancel = shown->findChild<QWidget *>("cancelButton");
+    ASSERT_TRUE(hidden && cancel);
+    hidden->setFocus(Qt::OtherFocusReason);
+    const auto press = [](Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier) {
+        QWidget *focus = QApplication::focusWidget();
+        ASSERT_TRUE(focus);
+        QTest::keyClick(focus, k, m);
+    };
+    press(Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), format);
+    press(Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), quality);
+    const double before = panel.accessoryView()->sliderQuality()->doubleValue();
+    press(Qt::Key_Left);
+    EXPECT_LT(panel.accessoryView()->sliderQuality()->doubleValue(), before);
+    EXPECT_LT(panel.picker().saveQuality().toDouble(), before);
+    press(Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), cancel);
+    press(Qt::Key_Tab, Qt::ShiftModifier);
+    press(Qt::Key_Tab, Qt::ShiftModifier);
+    ASSERT_EQ(QApplication::focusWidget(), format);
+
+    // Down opens the menu at the format chosen; Down and Return there choose the next one.
+    const auto &items = panel.accessoryView()->popupFormat()->items();
+    ASSERT_GE(items.size(), 2);
+    ASSERT_EQ(items[0].value.toString(), panel.picker().saveType());
+    press(Qt::Key_Down);
+    auto *menu = QApplication::activePopupWidget();
+    ASSERT_TRUE(menu) << "no menu opened";
+    QTest::keyClick(menu, Qt::Key_Down);
+    QTest::keyClick(menu, Qt::Key_Return);
+    EXPECT_EQ(panel.picker().saveType(), items[1].value.toString());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    press(Qt::Key_Escape);
+    EXPECT_TRUE(ended);
+    EXPECT_FALSE(chosen);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 } // namespace

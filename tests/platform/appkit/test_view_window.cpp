@@ -264,6 +264,23 @@ TEST(WindowState, KeyNotificationsAndSheets)
     EXPECT_DOUBLE_EQ(sheet.frame().midX(), strip.frame().midX());
     strip.endSheet(&sheet);
 
+    // A sheet larger than its window in the screen's bottom-left corner comes up whole on the
+    // screen, its top and left edges first where it is larger than the screen.
+    const Rect visible = strip.screen().visibleFrame;
+    ASSERT_GT(visible.width(), 0);
+    Window corner(Rect(visible.x(), visible.y(), 120, 80), TitledWindowMask);
+    Window big(Rect(0, 0, 300, 200), BorderlessWindowMask);
+    corner.beginSheet(&big, [](long) {});
+    EXPECT_GE(big.frame().x(), visible.x());
+    EXPECT_GE(big.frame().y(), visible.y());
+    EXPECT_LE(big.frame().maxY(), visible.maxY());
+    corner.endSheet(&big);
+    Window huge(Rect(0, 0, visible.width() + 100, visible.height() + 100), BorderlessWindowMask);
+    corner.beginSheet(&huge, [](long) {});
+    EXPECT_DOUBLE_EQ(huge.frame().x(), visible.x());
+    EXPECT_DOUBLE_EQ(huge.frame().maxY(), visible.maxY());
+    corner.endSheet(&huge);
+
     // A parent that goes away while its sheet is up leaves the sheet intact.
     {
         auto parent = std::make_unique<Window>(Rect(0, 0, 100, 100), TitledWindowMask);
