@@ -157,18 +157,10 @@ void FavoriteViewController::watchFavoriteFolders()
             [this](const QStringList&, const QStringList&) { favoriteFoldersChanged(); });
     // The system's watches are shared by every program: favourites spread over very many folders
     // have the first ones watched, and the rest are looked at again when the grid is next shown.
-    QStringList folders;
-    QSet<QString> seen;
-    for (const FavImageBrowserItemPtr& item : m_favImageBrowserItems) {
-        const QString folder = LMPathString::stringByDeletingLastPathComponent(item->filePath().path());
-        if (folder.isEmpty() || seen.contains(folder))
-            continue;
-        seen.insert(folder);
-        folders.append(folder);
-        if (folders.size() >= kMaxWatchedFolders)
-            break;
-    }
-    m_folderWatcher->watch(folders, {});
+    QStringList paths;
+    for (const FavImageBrowserItemPtr& item : m_favImageBrowserItems)
+        paths.append(item->filePath().path());
+    m_folderWatcher->watch(LMPathString::foldersHolding(paths, kMaxWatchedFolders), {});
 }
 
 void FavoriteViewController::favoriteFoldersChanged()

@@ -15,7 +15,6 @@
 #include "foundation/FolderWatcher.h"
 #include "foundation/NotificationCenter.h"
 
-#include <QSet>
 
 #include <algorithm>
 #include <cmath>
@@ -383,18 +382,10 @@ void ThumbnailViewController::watchFolders()
     }
     if (!m_folderWatcher)
         m_folderWatcher = std::make_unique<kpv::FolderWatcher>([this](const QStringList&, const QStringList&) { foldersChanged(); });
-    QStringList folders;
-    QSet<QString> seen;
-    for (const LMPathString& path : std::as_const(m_thumbFilePaths)) {
-        const QString folder = LMPathString::stringByDeletingLastPathComponent(path.path());
-        if (folder.isEmpty() || seen.contains(folder))
-            continue;
-        seen.insert(folder);
-        folders.append(folder);
-        if (folders.size() >= kMaxWatchedFolders)
-            break;
-    }
-    m_folderWatcher->watch(folders, {});
+    QStringList paths;
+    for (const LMPathString& path : std::as_const(m_thumbFilePaths))
+        paths.append(path.path());
+    m_folderWatcher->watch(LMPathString::foldersHolding(paths, kMaxWatchedFolders), {});
 }
 
 void ThumbnailViewController::foldersChanged()

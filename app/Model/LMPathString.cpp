@@ -4,6 +4,7 @@
 #include "foundation/FileNames.h"
 
 #include <QFileInfo>
+#include <QSet>
 
 namespace {
 
@@ -50,6 +51,22 @@ QString LMPathString::lastPathComponent(const QString &path)
         return QStringLiteral("/");
     const qsizetype slash = path.lastIndexOf(u'/', end - 1);
     return path.mid(slash + 1, end - slash - 1);
+}
+
+QStringList LMPathString::foldersHolding(const QStringList &paths, qsizetype limit)
+{
+    QStringList folders;
+    QSet<QString> seen;
+    for (const QString &path : paths) {
+        if (folders.size() >= limit)
+            break;
+        const QString folder = stringByDeletingLastPathComponent(path);
+        if (!folder.isEmpty() && !seen.contains(folder)) {
+            seen.insert(folder);
+            folders.append(folder);
+        }
+    }
+    return folders;
 }
 
 QString LMPathString::stringByDeletingLastPathComponent(const QString &path)

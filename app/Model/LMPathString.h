@@ -13,6 +13,7 @@
 #include <QHash>
 #include <QMetaType>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <cstddef>
@@ -57,6 +58,8 @@ public:
     // Path pieces with the usual rules: trailing slashes ignored, "/" for a top-level item.
     static QString lastPathComponent(const QString &path);
     static QString stringByDeletingLastPathComponent(const QString &path);
+    // The folders holding `paths`, each once, in the order first met, at most `limit` of them.
+    static QStringList foldersHolding(const QStringList &paths, qsizetype limit);
 
 private:
     QString m_path;
