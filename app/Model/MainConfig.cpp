@@ -249,7 +249,7 @@ void MainConfig::setObjectIfChanged(const QVariant& value, const QVariant& curre
 
 // ---- Saving ----
 
-void MainConfig::saveForKey(const QString& key)
+bool MainConfig::saveForKey(const QString& key, QString* error)
 {
     auto write = [&](const QString& name, WriteKind kind) {
         if (!key.isEmpty() && key != name)
@@ -278,21 +278,18 @@ void MainConfig::saveForKey(const QString& key)
         write(keyNameByWebsiteType(type), WriteKind::Object);
     for (const SavedKey& k : kKeysAfterSignIns)
         write(QString::fromLatin1(k.key), k.kind);
-    defaults_.synchronize();
+    const bool saved = defaults_.synchronize(error);
     musicList_->save();
+    return saved;
 }
 
 bool MainConfig::save(bool synchronizeAnyway, QString* error)
 {
     if (dirty_) {
-        saveForKey();
         dirty_ = false;
-    } else if (!synchronizeAnyway) {
-        return true;
+        return saveForKey(QString(), error);
     }
-    // Nothing left to write when the file was written above; otherwise the write is tried again
-    // for the reason it fails.
-    return defaults_.synchronize(error);
+    return !synchronizeAnyway || defaults_.synchronize(error);
 }
 
 // ---- Sites ----

@@ -57,7 +57,8 @@ public:
 
     // Writes the cached values whose key matches (an empty key matches all) in the fixed key
     // order, synchronises the store and saves the music list. Does not clear the dirty flag.
-    void saveForKey(const QString& key = QString());
+    // False, with the reason in *error when given, when the settings file could not be written.
+    bool saveForKey(const QString& key = QString(), QString* error = nullptr);
     // When dirty: a full saveForKey() and the flag cleared; else synchronise only when asked.
     // False, with the reason in *error when given, when the settings file could not be written.
     bool save(bool synchronizeAnyway, QString* error = nullptr);
