@@ -451,7 +451,10 @@ bool NavigateController::doShareForType(int64_t shareType)
         const LMNavFileInfoPtr info = curFileInfo();
         if (!info || !m_host)
             return;
-        NavSlideshowFile file{info->filePath(), info->imgBaseInfo(), nullptr, info->imageByType(kFullSizeType)};
+        // The sheet's thumbnail is made from the picture on screen: a photo shown fitted has no
+        // full-size picture, as it is never decoded whole.
+        NavSlideshowFile file{info->filePath(), info->imgBaseInfo(), info->imageByType(fitinImageType()),
+                              info->imageByType(kFullSizeType)};
         if (isGifFile(info.get()) && shareType >= 1 && shareType <= 3) {
             m_host->beginAlertSheet(m_host->localizedString(QStringLiteral("IDS_UPLOADWARN_HASGIF")),
                                     m_host->localizedString(QStringLiteral("IDS_YES")),

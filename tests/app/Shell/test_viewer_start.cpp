@@ -24,6 +24,8 @@
 #include "Model/MainConfig.h"
 #include "desktop/FakeDesktopServices.h"
 #include "Kit/LMAreaTrackView.h"
+#include "Kit/LMImageView.h"
+#include "appkit/Image.h"
 #include "Kit/LMNormalCustomWindow.h"
 
 #include "Model/MainConfig.h"
@@ -766,6 +768,10 @@ TEST_F(ViewerStart, ShareMenuOpensTheSheetOrComposesAMail)
     kpv::DesktopServices::setShared(&desktop);
     // Put the desktop back even when an assertion ends the test early.
     const std::shared_ptr<void> restore(nullptr, [](void*) { kpv::DesktopServices::setShared(nullptr); });
+    // A JPEG larger than the window, first in the folder: shown fitted, it is never decoded whole.
+    QImage photo(QSize(4000, 3000), QImage::Format_RGB32);
+    photo.fill(Qt::red);
+    ASSERT_TRUE(photo.save(QDir(folder).filePath(QStringLiteral("0.jpg"))));
     start();
     controller->performMenuAction(23); // Flickr
     settle();
@@ -776,6 +782,12 @@ TEST_F(ViewerStart, ShareMenuOpensTheSheetOrComposesAMail)
     ASSERT_EQ(sheet->files().size(), 1);
     EXPECT_EQ(sheet->files().front()->filePath(), nav().curFilePath());
     EXPECT_EQ(delegate->mainConfig()->curShareType(), 2);
+    // The sheet shows the photo from its fitted picture.
+    ASSERT_TRUE(sheet->thumbView(0)->image());
+    const QImage thumb = sheet->thumbView(0)->image()->bestRepresentation(1.0);
+    EXPECT_EQ(thumb.size(), QSize(168, 126));
+    EXPECT_GT(qRed(thumb.pixel(84, 63)), 200);
+    EXPECT_LT(qGreen(thumb.pixel(84, 63)), 60);
     sheet->shareButtonClicked();
     EXPECT_TRUE(sheet->finished());
     sheet->cancelButtonClicked();
