@@ -6,6 +6,7 @@
 #include "Edit/CropModeModel.h"
 #include "Edit/CropSaveWorker.h"
 #include "edit_test_support.h"
+#include "../../support/ReferencePng.h"
 
 #include "Model/LMImageTools.h"
 #include "foundation/Operation.h"
@@ -15,6 +16,8 @@
 
 #include <exiv2/exiv2.hpp>
 #include <gtest/gtest.h>
+#include <png.h>
+#include <tiffio.h>
 
 namespace {
 
@@ -165,6 +168,143 @@ TEST(CropSaveNames, TemporaryCopiesGetFreeJpegNames)
     EXPECT_EQ(first, dir.filePath("holiday.jpg"));
     QFile(first).open(QIODevice::WriteOnly);
     EXPECT_EQ(CropSaveWorker::temporaryCropFilePath(dir.path(), "holiday.png"), dir.filePath("holiday_1.jpg"));
+}
+
+// A large picture of 16 bits a sample in which every pixel tells its place, written a row at a
+// time (quickly: the rows differ from the ones above by the same amounts).
+quint16 deepSample(int x, int y, int c) { return quint16(c == 0 ? x * 3 + y : c == 1 ? y * 5 : x + y * 7); }
+
+bool writeDeepPng(const QString &path, int width, int height)
+{
+    FILE *file = std::fopen(QFile::encodeName(path).constData(), "wb");
+    png_structp png = file ? png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr) : nullptr;
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    std::vector<quint16> row(size_t(width) * 3);
+    bool ok = info && !setjmp(png_jmpbuf(png));
+    if (ok) {
+        png_init_io(png, file);
+        png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 16, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        png_set_compression_level(png, 1);
+        png_set_filter(png, 0, PNG_FILTER_UP);
+        png_write_info(png, info);
+        png_set_swap(png);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x)
+                for (int c = 0; c < 3; ++c)
+                    row[size_t(x) * 3 + size_t(c)] = deepSample(x, y, c);
+            png_write_row(png, reinterpret_cast<png_bytep>(row.data()));
+        }
+        png_write_end(png, nullptr);
+    }
+    if (png)
+        png_destroy_write_struct(&png, info ? &info : nullptr);
+    return file && std::fclose(file) == 0 && ok;
+}
+
+bool writeDeepTiff(const QString &path, int width, int height)
+{
+    TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    if (!tif)
+        return false;
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(width));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(height));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    TIFFSetField(tif, TIFFTAG_ZIPQUALITY, 1);
+    TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 64);
+    std::vector<quint16> row(size_t(width) * 3);
+    bool ok = true;
+    for (int y = 0; ok && y < height; ++y) {
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 3; ++c)
+                row[size_t(x) * 3 + size_t(c)] = deepSample(x, y, c);
+        ok = TIFFWriteScanline(tif, row.data(), uint32_t(y), 0) >= 0;
+    }
+    TIFFClose(tif);
+    return ok;
+}
+
+// A written crop's samples as libpng or libtiff reads them, rows from the top, four a pixel for a
+// PNG and the file's own count for a TIFF (*samples); *bits is the file's depth.
+std::vector<std::vector<quint16>> referenceRows(const QString &path, QSize *size, int *bits, int *samples)
+{
+    std::vector<std::vector<quint16>> rows;
+    if (path.endsWith(QLatin1String("png"))) {
+        const auto pixels = kpv::test::referencePngSamples(path, size, bits);
+        *samples = 4;
+        for (int y = 0; y < size->height(); ++y) {
+            rows.emplace_back();
+            for (int x = 0; x < size->width(); ++x)
+                rows.back().insert(rows.back().end(), pixels[size_t(y * size->width() + x)].begin(),
+                                   pixels[size_t(y * size->width() + x)].end());
+        }
+        return rows;
+    }
+    TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "r");
+    if (!tif)
+        return rows;
+    uint32_t width = 0, height = 0;
+    uint16_t b = 0, s = 0;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &b);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &s);
+    *size = QSize(int(width), int(height));
+    *bits = b;
+    *samples = s;
+    for (uint32_t y = 0; b == 16 && y < height; ++y) {
+        rows.emplace_back(size_t(TIFFScanlineSize(tif)) / 2 + 1);
+        TIFFReadScanline(tif, rows.back().data(), y, 0);
+    }
+    TIFFClose(tif);
+    return rows;
+}
+
+// A photo of 16 bits a sample far too large to read whole at that depth (16384 x 8200), cropped
+// and saved as PNG and as TIFF: the crop is read from the part the user chose and keeps the
+// photo's own samples, as libpng and libtiff read the written files; the photo is untouched.
+TEST_F(CropSave, APhotoTooLargeToReadWholeKeepsSixteenBitsInItsCrop)
+{
+    const int width = 16384, height = 8200;
+    const QRectF rect(10001, 2003, 37, 23);
+    for (const QString &name : {QStringLiteral("deep.png"), QStringLiteral("deep.tif")}) {
+        SCOPED_TRACE(name.toStdString());
+        const QString path = dir.filePath(name);
+        ASSERT_TRUE(name.endsWith(QLatin1String("png")) ? writeDeepPng(path, width, height)
+                                                        : writeDeepTiff(path, width, height));
+        const QByteArray before = fileChecksum(path);
+        auto record = std::make_shared<LMNavFileInfo>(LMPathString(path, false));
+        record->setImgBaseInfo(editTestLoader().loadImgBaseInfo(record->filePath(), nullptr));
+        ASSERT_TRUE(record->imgBaseInfo());
+        record->setImage(nullptr, true, 1, 0); // the full-size picture was not read
+        for (const QString &out : {QStringLiteral("crop.png"), QStringLiteral("crop.tif")}) {
+            SCOPED_TRACE(out.toStdString());
+            const QString target = dir.filePath(out);
+            QFile::remove(target);
+            const auto r = worker.beginSaveCropImageOnThread(record, LMImageRotateAngle(), LMPathString(target, false),
+                                                             std::nullopt, CropSaveWorker::SaveAs, nullptr, rect, nullptr);
+            ASSERT_EQ(r.code, CropSaveWorker::kDone) << r.error.toStdString();
+            QSize size;
+            int bits = 0, samples = 0;
+            const auto rows = referenceRows(target, &size, &bits, &samples);
+            EXPECT_EQ(bits, 16) << "the crop was written with fewer bits";
+            ASSERT_EQ(size, QSize(37, 23));
+            ASSERT_EQ(rows.size(), 23u);
+            ASSERT_GE(samples, 3);
+            for (int y = 0; y < 23; ++y)
+                for (int x = 0; x < 37; ++x)
+                    for (int c = 0; c < 3; ++c)
+                        ASSERT_EQ(rows[size_t(y)][size_t(x * samples + c)], deepSample(10001 + x, 2003 + y, c))
+                            << x << "," << y << " sample " << c;
+        }
+        EXPECT_EQ(fileChecksum(path), before);
+        QFile::remove(path);
+    }
 }
 
 } // namespace
