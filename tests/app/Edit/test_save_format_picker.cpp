@@ -12,6 +12,8 @@
 #include "appkit/Panels.h"
 #include "imageio/ContentTypes.h"
 #include "imageio/ImageProperties.h"
+#include "imageio/ImageSource.h"
+#include "Model/LMImageTools.h"
 
 #include "foundation/RunLoop.h"
 
@@ -27,6 +29,7 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+#include <tiffio.h>
 
 #include <tuple>
 
@@ -167,6 +170,73 @@ TEST(SaveAsPanel, AnsweredPanelsAndTheReplaceQuestion)
     panel.run(nullptr, "/photos/a.jpg", dir.path(), done);
     EXPECT_FALSE(chosen);
     EXPECT_FLOAT_EQ(panel.picker().saveQuality().toFloat(), 0.4f);
+}
+
+// Save As of an LZW-coded TIFF as a TIFF: the file is written with the compression the menu
+// shows, "None" as the panel starts and PackBits once the user picks it, not with the coding the
+// source named (the crop and the turned photo are written from the source's properties merged
+// with the panel's parameters).
+TEST(SaveAsPanel, TheTiffCompressionShownIsTheOneWritten)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString source = dir.filePath("scan.tif");
+    {
+        TIFF *tif = TIFFOpen(QFile::encodeName(source).constData(), "w");
+        ASSERT_NE(tif, nullptr);
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 8);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 4);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+        std::vector<unsigned char> row(24, 0x60);
+        for (uint32_t y = 0; y < 4; ++y)
+            ASSERT_GE(TIFFWriteScanline(tif, row.data(), y, 0), 0);
+        TIFFClose(tif);
+    }
+    const auto read = kpv::ImageSource::createWithFile(source);
+    ASSERT_TRUE(read);
+    const QVariantMap sourceProperties = read->propertiesAtIndex(0);
+    const QImage picture = read->createImageAtIndex(0);
+    auto writtenCompression = [](const QString &path) {
+        TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "r");
+        uint16_t compression = 0;
+        if (tif) {
+            TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+            TIFFClose(tif);
+        }
+        return int(compression);
+    };
+
+    ImageSaveAsPanel panel;
+    int shown = -1;
+    int pick = -1;
+    QString answer = dir.filePath("copy.tiff");
+    panel.setPanelFactory([&] {
+        return std::make_unique<AnsweringPanel>(answer, [&](AnsweringPanel &) {
+            if (pick >= 0)
+                panel.accessoryView()->popupCompression()->chooseItemAtIndex(pick);
+            shown = panel.accessoryView()->popupCompression()->selectedValue().toInt();
+        });
+    });
+    for (int choice : {-1, 2}) {
+        SCOPED_TRACE(choice);
+        pick = choice;
+        std::optional<QVariantMap> params;
+        QString path;
+        panel.run(nullptr, source, dir.path(), [&](bool, const QString &p, const std::optional<QVariantMap> &q) {
+            path = p;
+            params = q;
+        });
+        ASSERT_TRUE(params);
+        EXPECT_EQ(shown, choice < 0 ? 1 : 32773);
+        const auto properties = LMImageTools::createPropertiesFrom(sourceProperties, params);
+        ASSERT_TRUE(properties);
+        QFile::remove(path);
+        ASSERT_TRUE(LMImageTools::saveImage(picture, path, *properties, LMImageTools::writeOptionsKeepingMetadataOf(source)));
+        EXPECT_EQ(writtenCompression(path), shown);
+    }
 }
 
 // The user types a name with the extension of another offered format: that format is written
