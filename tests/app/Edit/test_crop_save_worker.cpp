@@ -10,8 +10,10 @@
 
 #include "Model/LMImageTools.h"
 #include "foundation/Operation.h"
+#include "imageio/ImageDestination.h"
 
 #include <QFile>
+#include <functional>
 #include <QTemporaryDir>
 
 #include <exiv2/exiv2.hpp>
@@ -202,7 +204,8 @@ bool writeDeepPng(const QString &path, int width, int height)
     return file && std::fclose(file) == 0 && ok;
 }
 
-bool writeDeepTiff(const QString &path, int width, int height)
+bool writeDeepTiff(const QString &path, int width, int height,
+                   const std::function<quint16(int, int, int)> &sample = deepSample, int orientation = 1)
 {
     TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
     if (!tif)
@@ -217,12 +220,13 @@ bool writeDeepTiff(const QString &path, int width, int height)
     TIFFSetField(tif, TIFFTAG_ZIPQUALITY, 1);
     TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
     TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 64);
+    TIFFSetField(tif, TIFFTAG_ORIENTATION, orientation);
     std::vector<quint16> row(size_t(width) * 3);
     bool ok = true;
     for (int y = 0; ok && y < height; ++y) {
         for (int x = 0; x < width; ++x)
             for (int c = 0; c < 3; ++c)
-                row[size_t(x) * 3 + size_t(c)] = deepSample(x, y, c);
+                row[size_t(x) * 3 + size_t(c)] = sample(x, y, c);
         ok = TIFFWriteScanline(tif, row.data(), uint32_t(y), 0) >= 0;
     }
     TIFFClose(tif);
@@ -263,6 +267,38 @@ std::vector<std::vector<quint16>> referenceRows(const QString &path, QSize *size
     }
     TIFFClose(tif);
     return rows;
+}
+
+// A 16-bit photo stored in each of the eight EXIF orientations, under a plain, a turned and a
+// flipped view: the crop saved at full depth holds exactly the pixels of the crop the user saw
+// (the rectangle drawn on the upright picture), as the 8-bit preview cut them.
+TEST_F(CropSave, SixteenBitCropsFollowEveryOrientationAndTurn)
+{
+    // Levels that 8 bits hold exactly, so that both roads give the same pixels.
+    const auto level = [](int x, int y, int c) { return quint16(257 * ((c == 0 ? x * 6 : c == 1 ? y * 12 : (x + y) * 3) & 255)); };
+    const QRectF rect(5, 3, 17, 9);
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        const QString path = dir.filePath(QStringLiteral("o%1.tif").arg(orientation));
+        ASSERT_TRUE(writeDeepTiff(path, 40, 20, level, orientation));
+        auto record = std::make_shared<LMNavFileInfo>(LMPathString(path, false));
+        record->setImgBaseInfo(editTestLoader().loadImgBaseInfo(record->filePath(), nullptr));
+        ASSERT_TRUE(record->imgBaseInfo());
+        record->setImage(editTestLoader().loadImage(record->filePath(), 1, record->imgBaseInfo(), nullptr), false, 1, 0);
+        for (const LMImageRotateAngle &angle : {LMImageRotateAngle(), LMImageRotateAngle(90, 0, 0), LMImageRotateAngle(0, 180, 0)}) {
+            SCOPED_TRACE(testing::Message() << "orientation " << orientation << ", view " << angle.angleRotate() << " "
+                                            << angle.angleHorizontalFlip());
+            QImage shown;
+            ASSERT_TRUE(worker.cropImage(record, angle, rect, nullptr, {}, &shown));
+            const QString target = dir.filePath(QStringLiteral("crop.png"));
+            QFile::remove(target);
+            const auto r = worker.beginSaveCropImageOnThread(record, angle, LMPathString(target, false), std::nullopt,
+                                                             CropSaveWorker::SaveAs, nullptr, rect, nullptr);
+            ASSERT_EQ(r.code, CropSaveWorker::kDone) << r.error.toStdString();
+            ASSERT_TRUE(kpv::ImageDestination::keepsSixteenBitsOnRewrite(target));
+            const QImage written = kpv::ImageDestination::readSixteenBitPicture(target);
+            EXPECT_EQ(written.convertToFormat(QImage::Format_RGB32), shown.convertToFormat(QImage::Format_RGB32));
+        }
+    }
 }
 
 // A photo of 16 bits a sample far too large to read whole at that depth (16384 x 8200), cropped
