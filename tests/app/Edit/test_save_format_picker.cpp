@@ -12,6 +12,7 @@
 #include "appkit/Panels.h"
 #include "imageio/ContentTypes.h"
 #include "imageio/ImageProperties.h"
+#include "imageio/ImageDestination.h"
 #include "imageio/ImageSource.h"
 #include "Model/LMImageTools.h"
 
@@ -181,20 +182,10 @@ TEST(SaveAsPanel, TheTiffCompressionShownIsTheOneWritten)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString source = dir.filePath("scan.tif");
-    {
-        TIFF *tif = TIFFOpen(QFile::encodeName(source).constData(), "w");
-        ASSERT_NE(tif, nullptr);
-        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 8);
-        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 4);
-        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
-        std::vector<unsigned char> row(24, 0x60);
-        for (uint32_t y = 0; y < 4; ++y)
-            ASSERT_GE(TIFFWriteScanline(tif, row.data(), y, 0), 0);
-        TIFFClose(tif);
-    }
+    QImage scan(8, 4, QImage::Format_RGB32);
+    scan.fill(Qt::darkCyan);
+    ASSERT_TRUE(kpv::ImageDestination::writeImage(
+        scan, source, kTiff, {{kpv::kCGImagePropertyTIFFDictionary, QVariantMap{{kpv::kCGImagePropertyTIFFCompression, 5}}}}));
     const auto read = kpv::ImageSource::createWithFile(source);
     ASSERT_TRUE(read);
     const QVariantMap sourceProperties = read->propertiesAtIndex(0);
@@ -208,6 +199,8 @@ TEST(SaveAsPanel, TheTiffCompressionShownIsTheOneWritten)
         }
         return int(compression);
     };
+
+    ASSERT_EQ(writtenCompression(source), 5);
 
     ImageSaveAsPanel panel;
     int shown = -1;

@@ -1169,7 +1169,7 @@ bool writeDeepTiff(const QString &path, int width, int height, bool grey, bool t
 
 // A part of a 16-bit picture read alone (for a crop that keeps the depth) holds exactly the
 // picture's samples there, as RGBA64, in every layout: interlaced PNG passes, tiles cut by the
-// edges, strips started mid-strip, samples in planes, white-is-zero grey; a part outside the
+// edges, strips started mid-strip, samples in planes, grey either way up; a part outside the
 // picture is refused with a reason.
 TEST(ImageParts, SixteenBitPartsHoldThePicturesOwnSamples)
 {
@@ -1187,6 +1187,15 @@ TEST(ImageParts, SixteenBitPartsHoldThePicturesOwnSamples)
         {"planes.tif", [&](const QString &p) { return writeDeepTiff(p, width, height, false, false, true); }, false},
         {"tiled-planes.tif", [&](const QString &p) { return writeDeepTiff(p, width, height, false, true, true); }, false},
         {"grey.tif", [&](const QString &p) { return writeDeepTiff(p, width, height, true, false, false); }, true},
+        {"grey.png",
+         [&](const QString &p) {
+             QImage grey(width, height, QImage::Format_Grayscale16);
+             for (int y = 0; y < height; ++y)
+                 for (int x = 0; x < width; ++x)
+                     reinterpret_cast<quint16 *>(grey.scanLine(y))[x] = deepLevel(x, y, 0);
+             return grey.save(p, "PNG");
+         },
+         true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
