@@ -2,6 +2,7 @@
 
 #include "Edit/EditFileTools.h"
 #include "Edit/LMImageSaveParamController.h"
+#include "Model/LMImage.h"
 #include "Model/LMImageTools.h"
 #include "Model/LMPathTools.h"
 #include "Model/LMPhotoLoader.h"
@@ -9,6 +10,8 @@
 #include "foundation/Bundle.h"
 #include "foundation/Operation.h"
 #include "imageio/ContentTypes.h"
+#include "imageio/DecodeBudget.h"
+#include "imageio/ImageDestination.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -81,12 +84,28 @@ int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo>
     const LMFileImgBaseInfoPtr info = currentImgBaseInfo(*file, operation);
     if (!info)
         return failBecause(unreadable);
-    QImage picture = loadUprightImage(src, 1, info, std::nullopt, operation);
-    if (picture.isNull())
-        return failBecause(unreadable);
-    // Transparency is written only where the picture has some: an opaque photo stays opaque.
-    if (picture.hasAlphaChannel() && isOpaque(picture))
-        picture = picture.convertToFormat(QImage::Format_RGB32);
+    QImage picture;
+    if (kpv::ImageDestination::typeKeepsSixteenBits(fileTypeUti) &&
+        kpv::ImageDestination::keepsSixteenBitsOnRewrite(src.path())) {
+        // A photo of 16 bits per channel written as PNG or TIFF keeps them; one that cannot be read
+        // at that depth fails with the reason instead of losing them unasked.
+        QString error;
+        const QSize size = info->rawFrameSize().toSize();
+        const kpv::DecodeBudget::CancelScope stopWaiting([operation] { return cancelled(operation); });
+        picture = kpv::ImageDestination::readSixteenBitPart(src.path(), QRect(QPoint(0, 0), size), &error);
+        if (picture.isNull() || cancelled(operation))
+            return failBecause(error.isEmpty() ? unreadable : error);
+        picture = LMImage::uprightImage(picture, *info);
+        if (picture.isNull())
+            return failBecause(unreadable);
+    } else {
+        picture = loadUprightImage(src, 1, info, std::nullopt, operation);
+        if (picture.isNull())
+            return failBecause(unreadable);
+        // Transparency is written only where the picture has some: an opaque photo stays opaque.
+        if (picture.hasAlphaChannel() && isOpaque(picture))
+            picture = picture.convertToFormat(QImage::Format_RGB32);
+    }
 
     const auto upright = LMImageTools::createPropertiesFrom(info->properties(), 1);
     // The output is a new file: a name taken meanwhile (by another run, another program) is left

@@ -1,17 +1,21 @@
 #include "Edit/BatchResizeWorker.h"
 
 #include "Edit/EditFileTools.h"
+#include "Model/LMImage.h"
 #include "Model/LMImageTools.h"
 #include "Model/LMPathTools.h"
 #include "Model/LMPhotoLoader.h"
 
 #include "foundation/Bundle.h"
 #include "foundation/Operation.h"
+#include "imageio/DecodeBudget.h"
+#include "imageio/ImageDestination.h"
 
 #include <QDir>
 #include <QFile>
 
 #include <algorithm>
+#include <vector>
 #include <cmath>
 
 namespace {
@@ -37,6 +41,61 @@ bool isGifFile(const LMFileImgBaseInfoPtr &info, const LMPathString &path)
                QStringLiteral("gif"), Qt::CaseInsensitive) == 0;
 }
 
+// For each pixel of a side of `to` pixels, the first pixel of the side of `from` that it covers
+// and the share each covered pixel has in it (summing to 1).
+struct Taps {
+    int first = 0;
+    std::vector<double> weights;
+};
+std::vector<Taps> areaTaps(int from, int to)
+{
+    std::vector<Taps> taps(size_t(std::max(to, 0)));
+    const double step = double(from) / double(to);
+    for (int o = 0; o < to; ++o) {
+        const double a = o * step, b = (o + 1) * step;
+        Taps &t = taps[size_t(o)];
+        t.first = std::min(from - 1, int(a));
+        const int end = std::max(t.first + 1, std::min(from, int(std::ceil(b))));
+        for (int i = t.first; i < end; ++i)
+            t.weights.push_back(std::max(0.0, std::min(b, double(i + 1)) - std::max(a, double(i))) / step);
+    }
+    return taps;
+}
+
+// A picture of 16 bits a channel scaled to `size` at that depth: each new pixel is the mean of the
+// area of the picture it covers, each pixel weighted by its share of it (colours weighted by their
+// alpha), so a flat colour keeps its exact levels. Null when memory runs out.
+QImage scaledSixteenBits(const QImage &picture, const QSize &size)
+{
+    const QImage source = picture.convertToFormat(QImage::Format_RGBA64_Premultiplied);
+    QImage scaled(size, QImage::Format_RGBA64_Premultiplied);
+    if (source.isNull() || scaled.isNull())
+        return {};
+    const std::vector<Taps> across = areaTaps(source.width(), size.width());
+    const std::vector<Taps> down = areaTaps(source.height(), size.height());
+    std::vector<double> row(size_t(source.width()) * 4);
+    for (int y = 0; y < size.height(); ++y) {
+        std::fill(row.begin(), row.end(), 0.0);
+        const Taps &rows = down[size_t(y)];
+        for (size_t k = 0; k < rows.weights.size(); ++k) {
+            const auto *in = reinterpret_cast<const quint16 *>(source.constScanLine(rows.first + int(k)));
+            const double w = rows.weights[k];
+            for (size_t i = 0; i < row.size(); ++i)
+                row[i] += w * in[i];
+        }
+        auto *out = reinterpret_cast<quint16 *>(scaled.scanLine(y));
+        for (int x = 0; x < size.width(); ++x) {
+            const Taps &columns = across[size_t(x)];
+            double sum[4] = {0, 0, 0, 0};
+            for (size_t k = 0; k < columns.weights.size(); ++k)
+                for (int c = 0; c < 4; ++c)
+                    sum[c] += columns.weights[k] * row[(size_t(columns.first) + k) * 4 + size_t(c)];
+            for (int c = 0; c < 4; ++c)
+                out[x * 4 + c] = quint16(std::clamp(std::lround(sum[c]), 0L, 65535L));
+        }
+    }
+    return scaled.convertToFormat(QImage::Format_RGBA64);
+}
 } // namespace
 
 QString BatchResizeWorker::newFileNameBy(const QString &oldFileName, const QString &newFileNameBase, bool keepAlpha,
@@ -180,7 +239,27 @@ int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &
         return copied ? finish(kDone) : failBecause(error);
     }
 
-    const QImage picture = loadUprightImage(file->filePath(), decodeScaleTypeFor(raw, target), info, target, operation);
+    QImage picture;
+    const uint64_t type = info->AMCMImageType();
+    if (keepAlpha && (type == kTypePNG || type == kTypeTIFF) &&
+        kpv::ImageDestination::keepsSixteenBitsOnRewrite(file->filePath().path())) {
+        // A photo of 16 bits per channel written again as PNG or TIFF keeps them: it is read and
+        // scaled at that depth, or fails with the reason instead of losing them unasked.
+        QString error;
+        const kpv::DecodeBudget::CancelScope stopWaiting([operation] { return cancelled(operation); });
+        const QImage whole =
+            kpv::ImageDestination::readSixteenBitPart(file->filePath().path(), QRect(QPoint(0, 0), raw.toSize()), &error);
+        if (whole.isNull() || cancelled(operation))
+            return failBecause(error.isEmpty() ? unreadable : error);
+        // The size the resampler of the 8-bit road makes: the target's sides truncated, at least 1.
+        const QSize size(int(std::max(1.0, target.width())), int(std::max(1.0, target.height())));
+        const QImage scaled = scaledSixteenBits(whole, size);
+        if (scaled.isNull())
+            return failBecause(QStringLiteral("out of memory for a picture of %1 x %2 pixels").arg(size.width()).arg(size.height()));
+        picture = LMImage::uprightImage(scaled, *info);
+    } else {
+        picture = loadUprightImage(file->filePath(), decodeScaleTypeFor(raw, target), info, target, operation);
+    }
     if (picture.isNull())
         return failBecause(unreadable);
     const auto props = LMImageTools::createPropertiesFrom(info->properties(), 1, dpi);

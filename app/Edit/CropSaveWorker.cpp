@@ -36,16 +36,22 @@ bool sourceFileStillAsRead(const LMNavFileInfoPtr &record, const QString &path)
     return !read || !read->fileIdentity().isValid() || read->fileIdentity() == now;
 }
 
-// The crop cut from the file's own 16-bit samples and turned as cropImage turns the decoded
-// pixels: the file's orientation, then the view's quarter turns and flips. Null for a turn by
-// another angle.
-QImage sixteenBitCrop(const QImage &stored, const LMFileImgBaseInfoPtr &info, const LMImageRotateAngle &viewAngle,
-                      const QRectF &rect)
+// The part of the file's stored picture under the raw crop rectangle, as the decoded picture is
+// cut: the rectangle within the frame, its corner and size truncated. Empty when nothing is left.
+QRect storedPart(const QRectF &rect, const QSizeF &frame)
 {
-    const QRectF cut = rect.intersected(QRectF(0, 0, double(stored.width()), double(stored.height())));
+    if (!std::isfinite(rect.x()) || !std::isfinite(rect.y()) || !std::isfinite(rect.width()) || !std::isfinite(rect.height()))
+        return {};
+    const QRectF cut = rect.intersected(QRectF(QPointF(0, 0), frame));
     if (cut.isEmpty() || int(cut.width()) <= 0 || int(cut.height()) <= 0)
         return {};
-    QImage part = stored.copy(int(cut.x()), int(cut.y()), int(cut.width()), int(cut.height()));
+    return QRect(int(cut.x()), int(cut.y()), int(cut.width()), int(cut.height()));
+}
+
+// The crop read from the file's own 16-bit samples, turned as cropImage turns the decoded pixels:
+// the file's orientation, then the view's quarter turns and flips. Null for a turn by another angle.
+QImage turnedSixteenBitCrop(QImage part, const LMFileImgBaseInfoPtr &info, const LMImageRotateAngle &viewAngle)
+{
     if (info)
         part = LMImage::uprightImage(part, *info);
     if (!part.isNull() && viewAngle.isRotatedOrFlipped()) {
@@ -239,13 +245,26 @@ CropSaveWorker::Result CropSaveWorker::beginSaveCropImageOnThread(
             sourceInfo = original->originalImgBaseInfo();
         if (!sourceInfo)
             sourceInfo = fileInfo->imgBaseInfo();
-        const QImage stored = kpv::ImageDestination::readSixteenBitPicture(metadataSource, &r.error);
-        if (stored.isNull() || !sourceInfo || stored.size() != sourceInfo->rawFrameSize().toSize()) {
+        // Only the part under the crop is read, so a photo too large to read whole keeps its depth.
+        const QRect part = sourceInfo ? storedPart(rawRect, sourceInfo->rawFrameSize()) : QRect();
+        QImage stored;
+        if (!part.isEmpty()) {
+            const kpv::DecodeBudget::CancelScope stopWaiting([operation] { return cancelled(operation); });
+            stored = kpv::ImageDestination::readSixteenBitPart(metadataSource, part, &r.error);
+        }
+        if (cancelled(operation))
+            return fail();
+        // Samples read while another program rewrote the file would not be the photo's.
+        if (!stored.isNull() && !sourceFileStillAsRead(fileInfo, metadataSource)) {
+            r.error = QStringLiteral("the file was changed or removed since it was opened");
+            return fail();
+        }
+        if (stored.isNull()) {
             if (r.error.isEmpty())
                 r.error = QStringLiteral("its 16 bits per channel could not be kept");
             return fail();
         }
-        picture = sixteenBitCrop(stored, sourceInfo, angleRotate.normalizeAngle(), rawRect);
+        picture = turnedSixteenBitCrop(std::move(stored), sourceInfo, angleRotate.normalizeAngle());
         if (picture.isNull()) {
             r.error = QStringLiteral("its 16 bits per channel could not be kept");
             return fail();

@@ -12,6 +12,7 @@
 #include "foundation/StringFormat.h"
 #include "imageio/ContentTypes.h"
 #include "imageio/ImageDestination.h"
+#include "imageio/ImageProperties.h"
 
 #include <QDir>
 #include <QGuiApplication>
@@ -152,7 +153,15 @@ void ImageSaveAsPanel::run(kpv::Window *window, const QString &srcFilePath, cons
         if (choice.uti != m_picker.saveType())
             m_picker.setSaveType(choice.uti);
         const QString path = choice.path;
-        const QVariantMap params = *m_picker.saveParameters();
+        QVariantMap params = *m_picker.saveParameters();
+        // A TIFF is written with the compression the menu shows, "None" too: without it the writer
+        // would keep the coding the source's properties name, which the menu never showed.
+        if (choice.uti == kpv::ContentTypes::kTiff) {
+            const QString tiffKey = QString::fromLatin1(kpv::kCGImagePropertyTIFFDictionary);
+            QVariantMap tiff = params.value(tiffKey).toMap();
+            tiff.insert(QString::fromLatin1(kpv::kCGImagePropertyTIFFCompression), m_picker.saveCompression());
+            params.insert(tiffKey, tiff);
+        }
         // The panel confirmed replacing what the user typed; a name changed here is asked again.
         if (path != typed && EditFileTools::itemExistsAtPath(path)) {
             auto answer = [done, path, params](bool replace) {

@@ -95,6 +95,13 @@ public:
     // Its picture at full depth as stored (not turned upright), as RGBA64 with straight alpha; a
     // null picture, *error saying why, when it cannot be read so.
     static QImage readSixteenBitPicture(const QString& path, QString* error = nullptr);
+    // The part `rect` of that picture, at full depth as stored (not turned upright), as RGBA64
+    // with straight alpha, read without the whole: a picture far larger than decodes may hold
+    // keeps its depth in a crop. The part is charged to the decode budget while it is read; a
+    // null picture, *error saying why, when it cannot be read so.
+    static QImage readSixteenBitPart(const QString& path, const QRect& rect, QString* error = nullptr);
+    // Whether a part of `size` could be read so within the decode budget, *error saying why not.
+    static bool sixteenBitPartFits(const QSize& size, QString* error = nullptr);
     // Whether a picture written as `type` keeps 16 bits per channel (PNG and TIFF).
     static bool typeKeepsSixteenBits(const QString& type);
 

@@ -90,6 +90,12 @@ bool gifCanHold(uint64_t fileBytes, uint64_t width, uint64_t height);
 // Pages of a TIFF file and the largest bits per sample among them; false when the bytes are no
 // readable TIFF.
 bool tiffPages(const QByteArray& data, int* pages, int* bitsPerSample);
+// The part `rect` of a PNG or TIFF picture of 16 bits a sample (grey or RGB, with or without
+// alpha), as stored (not turned upright), as RGBA64: only the rows down to the part's last are
+// read (all passes of an interlaced PNG), or the tiles under the part. The caller charges the
+// part to the decode budget. A null picture, with *error set, for a file not so stored or damaged.
+QImage pngSixteenBitPart(const QByteArray& data, const QRect& rect, QString* error);
+QImage tiffSixteenBitPart(const QByteArray& data, const QRect& rect, QString* error);
 // Decodes a JPEG held in memory (used by the RAW reader for embedded previews).
 QImage decodeJpegBytes(const unsigned char* data, size_t size, int maxPixelSize, QString* error);
 }  // namespace imageio_detail

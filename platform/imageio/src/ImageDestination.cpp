@@ -7,6 +7,7 @@
 #include "foundation/FileReplace.h"
 #include "foundation/TerminationSignals.h"
 #include "imageio/ContentTypes.h"
+#include "imageio/DecodeBudget.h"
 #include "imageio/FileAccess.h"
 #include "imageio/ImageProperties.h"
 #include "imageio/ImageLimits.h"
@@ -748,6 +749,47 @@ QImage ImageDestination::readSixteenBitPicture(const QString& path, QString* err
     if (image.isNull())
         return fail(QStringLiteral("out of memory"));
     return image;
+}
+
+bool ImageDestination::sixteenBitPartFits(const QSize& size, QString* error)
+{
+    if (size.isEmpty())
+        return true;
+    // Eight bytes a pixel, and a row or tile of the file beside them.
+    return DecodeBudget::shared().fits(std::uint64_t(size.width()) * std::uint64_t(size.height()) * 8, error);
+}
+
+QImage ImageDestination::readSixteenBitPart(const QString& path, const QRect& rect, QString* error)
+{
+    auto fail = [&](const QString& why) {
+        if (error)
+            *error = QStringLiteral("its 16 bits per channel could not be read: %1").arg(why);
+        return QImage();
+    };
+    QString why;
+    const auto contents = FileContents::open(path, qint64(1) << 30, &why);
+    if (!contents)
+        return fail(why);
+    quint32 width = 0, height = 0;
+    if (!sixteenBitPictureHeader(contents->bytes(), &width, &height))
+        return fail(QStringLiteral("the file no longer holds such a picture"));
+    if (rect.isEmpty() || rect.x() < 0 || rect.y() < 0 || quint32(rect.right()) >= width || quint32(rect.bottom()) >= height)
+        return fail(QStringLiteral("the part lies outside the picture"));
+    // The part, and a row or a tile of the file (at most a row as wide as the picture, twice).
+    const std::uint64_t bytes = std::uint64_t(rect.width()) * std::uint64_t(rect.height()) * 8 + std::uint64_t(width) * 16;
+    DecodeBudget::Reservation held = DecodeBudget::shared().reserve(bytes, &why);
+    if (!held.isValid())
+        return fail(QStringLiteral("a part of %1 x %2 pixels is too large: %3").arg(rect.width()).arg(rect.height()).arg(why));
+    QImage part = contents->bytes().startsWith("\x89PNG") ? imageio_detail::pngSixteenBitPart(contents->bytes(), rect, &why)
+                                                          : imageio_detail::tiffSixteenBitPart(contents->bytes(), rect, &why);
+    if (contents->wasCutShort())
+        return fail(QStringLiteral("the file was cut short while it was read"));
+    if (part.isNull())
+        return fail(why);
+    part = part.convertToFormat(QImage::Format_RGBA64);
+    if (part.isNull())
+        return fail(QStringLiteral("out of memory"));
+    return part;
 }
 
 QString ImageDestination::typeForPath(const QString& path)

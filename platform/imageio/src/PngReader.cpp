@@ -725,6 +725,76 @@ bool pngCanHold(uint64_t fileBytes, uint64_t rawRowBytes, uint64_t height)
     // Deflate never packs more than 1032 bytes into one; each row also has its filter byte.
     return fileBytes >= (rawRowBytes + 1) * height / 1032;
 }
+
+QImage pngSixteenBitPart(const QByteArray& data, const QRect& rect, QString* error)
+{
+    auto job = std::make_unique<PngJob>();
+    const auto fail = [&](const QString& why) {
+        if (error)
+            *error = why;
+        return QImage();
+    };
+    if (!runHeader(job.get(), data))
+        return fail(QStringLiteral("not a readable PNG file: %1").arg(job->message));
+    if (setjmp(png_jmpbuf(job->png)))
+        return fail(QStringLiteral("the PNG file is damaged: %1").arg(job->message));
+    const png_uint_32 width = png_get_image_width(job->png, job->info);
+    const png_uint_32 height = png_get_image_height(job->png, job->info);
+    const int colorType = png_get_color_type(job->png, job->info);
+    if (png_get_bit_depth(job->png, job->info) != 16 || colorType == PNG_COLOR_TYPE_PALETTE)
+        return fail(QStringLiteral("the PNG picture has no 16 bits per channel"));
+    if (rect.isEmpty() || rect.x() < 0 || rect.y() < 0 || png_uint_32(rect.right()) >= width ||
+        png_uint_32(rect.bottom()) >= height)
+        return fail(QStringLiteral("the part lies outside the picture"));
+    // A row of the picture and the part are all that is held.
+    if (!ImageLimits::frameAllowed(width, 1) || !ImageLimits::frameAllowed(uint64_t(rect.width()), uint64_t(rect.height())) ||
+        !pngCanHold(data.size() - job->input.pos, png_get_rowbytes(job->png, job->info), height))
+        return fail(QStringLiteral("the file is far too short for %1 x %2 pixels, or they exceed the limit").arg(width).arg(height));
+    // Four samples a pixel in the machine's order, as RGBA64 holds them: grey made RGB, a
+    // transparent colour (tRNS) made alpha, an opaque alpha added where there is none.
+    if (png_get_valid(job->png, job->info, PNG_INFO_tRNS))
+        png_set_tRNS_to_alpha(job->png);
+    if ((colorType & PNG_COLOR_MASK_COLOR) == 0)
+        png_set_gray_to_rgb(job->png);
+    png_set_add_alpha(job->png, 0xffff, PNG_FILLER_AFTER);
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+    png_set_swap(job->png);
+#endif
+    const int passes = png_set_interlace_handling(job->png);
+    png_read_update_info(job->png, job->info);
+    if (png_get_rowbytes(job->png, job->info) != size_t(width) * 8)
+        return fail(QStringLiteral("unexpected PNG row layout"));
+    job->image = QImage(rect.size(), QImage::Format_RGBA64);
+    if (job->image.isNull())
+        return fail(QStringLiteral("out of memory for a part of %1 x %2 pixels").arg(rect.width()).arg(rect.height()));
+    job->row.resize(size_t(width) * 8);
+    const size_t offset = size_t(rect.x()) * 8, bytes = size_t(rect.width()) * 8;
+    const png_uint_32 top = png_uint_32(rect.y()), bottom = png_uint_32(rect.bottom());
+    if (passes == 1) {
+        // The rows above the part are inflated and dropped; those below are never read.
+        for (png_uint_32 y = 0; y <= bottom; ++y) {
+            png_read_row(job->png, job->row.data(), nullptr);
+            if (y >= top)
+                std::memcpy(job->image.scanLine(int(y - top)), job->row.data() + offset, bytes);
+        }
+        return std::move(job->image);
+    }
+    // Each pass of an interlaced file covers the whole picture: the library puts the pixels of a
+    // pass into the row it is given and leaves the others, so a row of the part is handed over
+    // with what the earlier passes placed in it.
+    job->image.fill(0);
+    for (int pass = 0; pass < passes; ++pass) {
+        for (png_uint_32 y = 0; y < height; ++y) {
+            const bool inPart = y >= top && y <= bottom;
+            if (inPart)
+                std::memcpy(job->row.data() + offset, job->image.constScanLine(int(y - top)), bytes);
+            png_read_row(job->png, job->row.data(), nullptr);
+            if (inPart)
+                std::memcpy(job->image.scanLine(int(y - top)), job->row.data() + offset, bytes);
+        }
+    }
+    return std::move(job->image);
+}
 }  // namespace imageio_detail
 
 namespace {

@@ -769,6 +769,113 @@ bool tiffPages(const QByteArray& data, int* pages, int* bitsPerSample)
     return true;
 }
 
+QImage tiffSixteenBitPart(const QByteArray& data, const QRect& rect, QString* error)
+{
+    const auto fail = [error](const QString& why) {
+        if (error)
+            *error = why;
+        return QImage();
+    };
+    TiffHandle handle(data);
+    TIFF* tiff = handle.get();
+    uint32_t width = 0, height = 0;
+    if (!tiff || !TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height))
+        return fail(QStringLiteral("not a readable TIFF file"));
+    uint16_t samples = 1, bits = 1, planar = PLANARCONFIG_CONTIG, photometric = 0, format = SAMPLEFORMAT_UINT;
+    uint16_t extraCount = 0;
+    uint16_t* extra = nullptr;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &format);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
+    if (bits != 16 || format != SAMPLEFORMAT_UINT)
+        return fail(QStringLiteral("the TIFF picture has no 16-bit samples"));
+    // TIFF 6.0 sections 4 to 7: grey (either way up) or RGB, an alpha sample after the colours.
+    if (!TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric))
+        photometric = samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
+    const bool whiteIsZero = photometric == PHOTOMETRIC_MINISWHITE;
+    const uint16_t colours = photometric == PHOTOMETRIC_RGB ? 3
+                             : whiteIsZero || photometric == PHOTOMETRIC_MINISBLACK ? 1
+                                                                                   : 0;
+    if (colours == 0 || samples < colours)
+        return fail(QStringLiteral("the TIFF picture's colours are not stored as grey or RGB"));
+    const bool alpha = samples > colours;
+    const bool associated = alpha && extraCount > 0 && extra && extra[0] == EXTRASAMPLE_ASSOCALPHA;
+    if (rect.isEmpty() || rect.x() < 0 || rect.y() < 0 || uint32_t(rect.right()) >= width || uint32_t(rect.bottom()) >= height)
+        return fail(QStringLiteral("the part lies outside the picture"));
+    if (!dataCanHold(tiff, uint64_t(data.size()), width, height))
+        return fail(QStringLiteral("the TIFF file is far too short for %1 x %2 pixels").arg(width).arg(height));
+    const bool contig = planar == PLANARCONFIG_CONTIG || samples == 1;
+    const uint16_t planes = contig ? 1 : uint16_t(colours + (alpha ? 1 : 0));
+    const uint32_t stride = contig ? samples : 1;  // samples a pixel in what is read
+    const bool tiled = TIFFIsTiled(tiff);
+    uint32_t blockWidth = width, blockHeight = 1;
+    if (tiled && (!TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &blockWidth) || !TIFFGetField(tiff, TIFFTAG_TILELENGTH, &blockHeight)))
+        return fail(QStringLiteral("the TIFF tiles have no size"));
+    if (blockWidth == 0 || blockHeight == 0 || !ImageLimits::frameAllowed(blockWidth, blockHeight))
+        return fail(QStringLiteral("the TIFF tiles or rows have no usable size"));
+    const uint64_t blockBytes = uint64_t(blockWidth) * blockHeight * stride * 2;
+    const int64_t stored = tiled ? TIFFTileSize64(tiff) : TIFFScanlineSize64(tiff);
+    if (stored <= 0 || uint64_t(stored) != blockBytes)
+        return fail(QStringLiteral("unexpected TIFF row layout"));
+    QImage part(rect.size(), associated ? QImage::Format_RGBA64_Premultiplied : QImage::Format_RGBA64);
+    std::vector<uint16_t> block;
+    if (part.isNull())
+        return fail(QStringLiteral("out of memory for a part of %1 x %2 pixels").arg(rect.width()).arg(rect.height()));
+    block.resize(size_t(blockBytes / 2));
+    // Columns [x0, x0 + count) of a row of plane `plane` (all samples when contiguous), whose
+    // first column's samples `in` points at, into the part's row y.
+    const auto place = [&](int y, uint32_t x0, uint32_t count, const uint16_t* in, uint16_t plane) {
+        auto* out = reinterpret_cast<quint16*>(part.scanLine(y - rect.y())) + size_t(x0 - uint32_t(rect.x())) * 4;
+        for (uint32_t i = 0; i < count; ++i, in += stride, out += 4) {
+            for (uint16_t s = 0; s < stride; ++s) {
+                const uint16_t sample = contig ? s : plane;
+                const uint16_t v = in[s];
+                if (sample < colours) {
+                    if (colours == 1)
+                        out[0] = out[1] = out[2] = whiteIsZero ? uint16_t(0xFFFF - v) : v;
+                    else
+                        out[sample] = v;
+                } else if (sample == colours) {
+                    out[3] = v;
+                }
+            }
+            if (!alpha)
+                out[3] = 0xFFFF;
+        }
+    };
+    const uint32_t left = uint32_t(rect.x()), right = uint32_t(rect.right());
+    const uint32_t top = uint32_t(rect.y()), bottom = uint32_t(rect.bottom());
+    for (uint16_t plane = 0; plane < planes; ++plane) {
+        if (tiled) {
+            for (uint32_t ty = top / blockHeight * blockHeight; ty <= bottom; ty += blockHeight) {
+                for (uint32_t tx = left / blockWidth * blockWidth; tx <= right; tx += blockWidth) {
+                    if (TIFFReadTile(tiff, block.data(), tx, ty, 0, plane) < 0)
+                        return fail(QStringLiteral("the TIFF file is damaged in the part"));
+                    const uint32_t x0 = std::max(tx, left), x1 = uint32_t(std::min<uint64_t>(uint64_t(tx) + blockWidth - 1, right));
+                    const uint32_t y1 = uint32_t(std::min<uint64_t>(uint64_t(ty) + blockHeight - 1, bottom));
+                    for (uint32_t y = std::max(ty, top); y <= y1; ++y)
+                        place(int(y), x0, x1 - x0 + 1,
+                              block.data() + (size_t(y - ty) * blockWidth + (x0 - tx)) * stride, plane);
+                }
+            }
+            continue;
+        }
+        // A coded strip is read from its first row; the rows below the part are never read.
+        uint32_t rowsPerStrip = 0;
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+        rowsPerStrip = std::max<uint32_t>(std::min(rowsPerStrip, height), 1);
+        for (uint32_t y = top / rowsPerStrip * rowsPerStrip; y <= bottom; ++y) {
+            if (TIFFReadScanline(tiff, block.data(), y, plane) < 0)
+                return fail(QStringLiteral("the TIFF file is damaged in the part"));
+            if (y >= top)
+                place(int(y), left, right - left + 1, block.data() + size_t(left) * stride, plane);
+        }
+    }
+    return part;
+}
+
 }  // namespace imageio_detail
 
 std::unique_ptr<FormatDecoder> makeTiffDecoder() { return std::make_unique<TiffDecoder>(); }

@@ -7,6 +7,7 @@
 
 #include "foundation/Operation.h"
 #include "imageio/ContentTypes.h"
+#include "imageio/ImageDestination.h"
 #include "imageio/ImageProperties.h"
 #include "imageio/ImageSource.h"
 
@@ -249,4 +250,24 @@ TEST_F(BatchConvertRun, TwoRunsIntoOneFolderKeepEveryOutput)
     EXPECT_TRUE(failedA.isEmpty());
     EXPECT_TRUE(failedB.isEmpty());
     EXPECT_EQ(QDir(dst.path()).entryList(QDir::Files | QDir::Hidden).size(), 24);
+}
+
+// Photos of 16 bits per channel converted to TIFF and to PNG keep them: the written files hold
+// the photo's own samples at that depth (read back by the program's own reader at full depth).
+TEST_F(BatchConvertRun, SixteenBitPhotosKeepTheirDepth)
+{
+    QImage picture(QSize(30, 20), QImage::Format_RGBA64);
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 30; ++x)
+            picture.setPixelColor(x, y, QColor::fromRgba64(quint16(x * 2011 + 1), quint16(y * 3001 + 3), quint16(x * y * 97 + 5)));
+    ASSERT_TRUE(picture.save(s("deep.png")));
+    ASSERT_EQ(worker.convertOneFileOnThread(record(s("deep.png")), dst.path(), kTiff, params, nullptr), 0);
+    ASSERT_EQ(worker.convertOneFileOnThread(record(d("deep.tiff")), src.path(), kPng, params, nullptr), 0);
+    for (const QString &written : {d("deep.tiff"), s("deep_1.png")}) {
+        SCOPED_TRACE(written.toStdString());
+        EXPECT_TRUE(kpv::ImageDestination::keepsSixteenBitsOnRewrite(written)) << "written with fewer bits";
+        const QImage kept = kpv::ImageDestination::readSixteenBitPicture(written);
+        ASSERT_EQ(kept.size(), picture.size());
+        EXPECT_EQ(kept.convertToFormat(QImage::Format_RGBA64), picture);
+    }
 }

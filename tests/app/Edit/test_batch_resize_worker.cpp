@@ -5,6 +5,7 @@
 #include "edit_test_support.h"
 
 #include "foundation/Operation.h"
+#include "imageio/ImageDestination.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -215,4 +216,31 @@ TEST_F(BatchResizeRun, ResizedCopyKeepsLocationWithTheNewPixelSize)
     EXPECT_EQ(exif.findKey(Exiv2::ExifKey("Exif.Photo.PixelXDimension"))->toLong(), 50);
     EXPECT_EQ(exif.findKey(Exiv2::ExifKey("Exif.Photo.PixelYDimension"))->toLong(), 100);
     EXPECT_EQ(storedOrientation(dstPath("walk.jpg")), 1);
+}
+
+// Photos of 16 bits per channel resized as PNG and as TIFF keep them: levels that 8 bits cannot
+// hold come out as they went in, each half of the photo in its half of the copy, still opaque.
+TEST_F(BatchResizeRun, SixteenBitPhotosKeepTheirDepth)
+{
+    // Its left half one colour, its right half another, at levels 8 bits cannot hold.
+    const QColor left = QColor::fromRgba64(0x1234, 0xabcd, 0x0f0f), right = QColor::fromRgba64(0xfedc, 0x0101, 0x7777);
+    QImage picture(QSize(80, 40), QImage::Format_RGBX64);
+    picture.fill(left);
+    for (int y = 0; y < 40; ++y)
+        for (int x = 40; x < 80; ++x)
+            picture.setPixelColor(x, y, right);
+    ASSERT_TRUE(picture.save(srcPath("deep.png")));
+    ASSERT_TRUE(picture.save(srcPath("deep.tif")));
+    const QVariantMap c = classicConfig(40, 20, dst.path());
+    for (const QString &name : {QStringLiteral("deep.png"), QStringLiteral("deep.tif")}) {
+        SCOPED_TRACE(name.toStdString());
+        qint64 n = 1;
+        ASSERT_EQ(worker.resizeOneFileOnThread(record(srcPath(name)), c, &n, nullptr), 0);
+        ASSERT_TRUE(kpv::ImageDestination::keepsSixteenBitsOnRewrite(dstPath(name))) << "written with fewer bits";
+        const QImage kept = kpv::ImageDestination::readSixteenBitPicture(dstPath(name));
+        ASSERT_EQ(kept.size(), QSize(40, 20));
+        EXPECT_EQ(kept.pixelColor(17, 9).rgba64(), left.rgba64());
+        EXPECT_EQ(kept.pixelColor(22, 9).rgba64(), right.rgba64());
+        EXPECT_FALSE(QImage(dstPath(name)).hasAlphaChannel()) << "an opaque photo was given an alpha channel";
+    }
 }

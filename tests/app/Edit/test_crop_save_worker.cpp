@@ -9,12 +9,16 @@
 
 #include "Model/LMImageTools.h"
 #include "foundation/Operation.h"
+#include "imageio/ImageDestination.h"
 
 #include <QFile>
+#include <functional>
 #include <QTemporaryDir>
 
 #include <exiv2/exiv2.hpp>
 #include <gtest/gtest.h>
+#include <png.h>
+#include <tiffio.h>
 
 namespace {
 
@@ -165,6 +169,139 @@ TEST(CropSaveNames, TemporaryCopiesGetFreeJpegNames)
     EXPECT_EQ(first, dir.filePath("holiday.jpg"));
     QFile(first).open(QIODevice::WriteOnly);
     EXPECT_EQ(CropSaveWorker::temporaryCropFilePath(dir.path(), "holiday.png"), dir.filePath("holiday_1.jpg"));
+}
+
+// A large picture of 16 bits a sample in which every pixel tells its place, written a row at a
+// time (quickly: the rows differ from the ones above by the same amounts).
+quint16 deepSample(int x, int y, int c) { return quint16(c == 0 ? x * 3 + y : c == 1 ? y * 5 : x + y * 7); }
+
+bool writeDeepPng(const QString &path, int width, int height)
+{
+    FILE *file = std::fopen(QFile::encodeName(path).constData(), "wb");
+    png_structp png = file ? png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr) : nullptr;
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    std::vector<quint16> row(size_t(width) * 3);
+    bool ok = info && !setjmp(png_jmpbuf(png));
+    if (ok) {
+        png_init_io(png, file);
+        png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 16, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        png_set_compression_level(png, 1);
+        png_set_filter(png, 0, PNG_FILTER_UP);
+        png_write_info(png, info);
+        png_set_swap(png);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x)
+                for (int c = 0; c < 3; ++c)
+                    row[size_t(x) * 3 + size_t(c)] = deepSample(x, y, c);
+            png_write_row(png, reinterpret_cast<png_bytep>(row.data()));
+        }
+        png_write_end(png, nullptr);
+    }
+    if (png)
+        png_destroy_write_struct(&png, info ? &info : nullptr);
+    return file && std::fclose(file) == 0 && ok;
+}
+
+bool writeDeepTiff(const QString &path, int width, int height,
+                   const std::function<quint16(int, int, int)> &sample = deepSample, int orientation = 1)
+{
+    TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    if (!tif)
+        return false;
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(width));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(height));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    TIFFSetField(tif, TIFFTAG_ZIPQUALITY, 1);
+    TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 64);
+    TIFFSetField(tif, TIFFTAG_ORIENTATION, orientation);
+    std::vector<quint16> row(size_t(width) * 3);
+    bool ok = true;
+    for (int y = 0; ok && y < height; ++y) {
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 3; ++c)
+                row[size_t(x) * 3 + size_t(c)] = sample(x, y, c);
+        ok = TIFFWriteScanline(tif, row.data(), uint32_t(y), 0) >= 0;
+    }
+    TIFFClose(tif);
+    return ok;
+}
+
+// A 16-bit photo stored in each of the eight EXIF orientations, under a plain, a turned and a
+// flipped view: the crop saved at full depth holds exactly the pixels of the crop the user saw
+// (the rectangle drawn on the upright picture), as the 8-bit preview cut them.
+TEST_F(CropSave, SixteenBitCropsFollowEveryOrientationAndTurn)
+{
+    // Levels that 8 bits hold exactly, so that both roads give the same pixels.
+    const auto level = [](int x, int y, int c) { return quint16(257 * ((c == 0 ? x * 6 : c == 1 ? y * 12 : (x + y) * 3) & 255)); };
+    const QRectF rect(5, 3, 17, 9);
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        const QString path = dir.filePath(QStringLiteral("o%1.tif").arg(orientation));
+        ASSERT_TRUE(writeDeepTiff(path, 40, 20, level, orientation));
+        auto record = std::make_shared<LMNavFileInfo>(LMPathString(path, false));
+        record->setImgBaseInfo(editTestLoader().loadImgBaseInfo(record->filePath(), nullptr));
+        ASSERT_TRUE(record->imgBaseInfo());
+        record->setImage(editTestLoader().loadImage(record->filePath(), 1, record->imgBaseInfo(), nullptr), false, 1, 0);
+        for (const LMImageRotateAngle &angle : {LMImageRotateAngle(), LMImageRotateAngle(90, 0, 0), LMImageRotateAngle(0, 180, 0)}) {
+            SCOPED_TRACE(testing::Message() << "orientation " << orientation << ", view " << angle.angleRotate() << " "
+                                            << angle.angleHorizontalFlip());
+            QImage shown;
+            ASSERT_TRUE(worker.cropImage(record, angle, rect, nullptr, {}, &shown));
+            const QString target = dir.filePath(QStringLiteral("crop.png"));
+            QFile::remove(target);
+            const auto r = worker.beginSaveCropImageOnThread(record, angle, LMPathString(target, false), std::nullopt,
+                                                             CropSaveWorker::SaveAs, nullptr, rect, nullptr);
+            ASSERT_EQ(r.code, CropSaveWorker::kDone) << r.error.toStdString();
+            ASSERT_TRUE(kpv::ImageDestination::keepsSixteenBitsOnRewrite(target));
+            const QImage written = kpv::ImageDestination::readSixteenBitPicture(target);
+            EXPECT_EQ(written.convertToFormat(QImage::Format_RGB32), shown.convertToFormat(QImage::Format_RGB32));
+        }
+    }
+}
+
+// A photo of 16 bits a sample far too large to read whole at that depth (16384 x 8200), cropped
+// and saved as PNG and as TIFF: the crop is read from the part the user chose and keeps the
+// photo's own samples (read back by the toolkit's reader); the photo is untouched.
+TEST_F(CropSave, APhotoTooLargeToReadWholeKeepsSixteenBitsInItsCrop)
+{
+    const int width = 16384, height = 8200;
+    const QRectF rect(10001, 2003, 37, 23);
+    for (const QString &name : {QStringLiteral("deep.png"), QStringLiteral("deep.tif")}) {
+        SCOPED_TRACE(name.toStdString());
+        const QString path = dir.filePath(name);
+        ASSERT_TRUE(name.endsWith(QLatin1String("png")) ? writeDeepPng(path, width, height)
+                                                        : writeDeepTiff(path, width, height));
+        const QByteArray before = fileChecksum(path);
+        auto record = std::make_shared<LMNavFileInfo>(LMPathString(path, false));
+        record->setImgBaseInfo(editTestLoader().loadImgBaseInfo(record->filePath(), nullptr));
+        ASSERT_TRUE(record->imgBaseInfo());
+        record->setImage(nullptr, true, 1, 0); // the full-size picture was not read
+        for (const QString &out : {QStringLiteral("crop.png"), QStringLiteral("crop.tif")}) {
+            SCOPED_TRACE(out.toStdString());
+            const QString target = dir.filePath(out);
+            QFile::remove(target);
+            const auto r = worker.beginSaveCropImageOnThread(record, LMImageRotateAngle(), LMPathString(target, false),
+                                                             std::nullopt, CropSaveWorker::SaveAs, nullptr, rect, nullptr);
+            ASSERT_EQ(r.code, CropSaveWorker::kDone) << r.error.toStdString();
+            EXPECT_TRUE(kpv::ImageDestination::keepsSixteenBitsOnRewrite(target)) << "the crop was written with fewer bits";
+            // Read back whole by the toolkit's own reader.
+            const QImage crop = kpv::ImageDestination::readSixteenBitPicture(target);
+            ASSERT_EQ(crop.size(), QSize(37, 23));
+            for (int y = 0; y < 23; ++y) {
+                const auto *row = reinterpret_cast<const quint16 *>(crop.constScanLine(y));
+                for (int x = 0; x < 37; ++x)
+                    for (int c = 0; c < 3; ++c)
+                        ASSERT_EQ(row[x * 4 + c], deepSample(10001 + x, 2003 + y, c)) << x << "," << y << " sample " << c;
+            }
+        }
+        EXPECT_EQ(fileChecksum(path), before);
+        QFile::remove(path);
+    }
 }
 
 } // namespace

@@ -666,6 +666,33 @@ TEST_F(CropView, SaveAsOfASixteenBitPhotoKeepsSixteenBits)
                 << x << "," << y;
 }
 
+// A crop of a 16-bit photo larger than its samples may take in memory, saved as PNG, is told at
+// once, before anything is read: nothing is written, the photo is unchanged and the crop stays.
+TEST_F(CropView, ASixteenBitCropTooLargeToKeepItsDepthIsToldBeforeAnythingIsRead)
+{
+    const QString deep = dir.filePath("deep.png");
+    QImage picture(QSize(400, 300), QImage::Format_RGBA64);
+    picture.fill(QColor::fromRgba64(1001, 30003, 50005));
+    ASSERT_TRUE(picture.save(deep, "PNG"));
+    const QByteArray before = fileChecksum(deep);
+    ASSERT_NO_FATAL_FAILURE(openWritten(deep));
+    enter();
+    // Room for the centred half at 8 bits a sample (200 x 150 x 4 bytes), not at 16.
+    struct Budget {
+        std::uint64_t former = kpv::DecodeBudget::shared().setCapacity(200000);
+        ~Budget() { kpv::DecodeBudget::shared().setCapacity(former); }
+    } budget;
+    host.panelAnswer = dir.filePath("part.png");
+    controller.doSaveAs();
+    EXPECT_FALSE(controller.inSaving()) << "the save began";
+    ASSERT_EQ(host.alerts.size(), 1u);
+    EXPECT_TRUE(host.alertReasons.front().contains(QStringLiteral("too large to keep its 16 bits")))
+        << host.alertReasons.front().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(host.panelAnswer));
+    EXPECT_EQ(fileChecksum(deep), before);
+    EXPECT_TRUE(host.showModes.empty());
+}
+
 // The crop is one picture: Save As over a file holding more (here three pages) asks first and
 // says what would go. Cancel or Esc leaves the file as it was and the crop in the mode; Replace
 // writes it. A file that would lose nothing is not asked about again.

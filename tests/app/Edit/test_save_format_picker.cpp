@@ -12,6 +12,9 @@
 #include "appkit/Panels.h"
 #include "imageio/ContentTypes.h"
 #include "imageio/ImageProperties.h"
+#include "imageio/ImageDestination.h"
+#include "imageio/ImageSource.h"
+#include "Model/LMImageTools.h"
 
 #include "foundation/RunLoop.h"
 
@@ -27,6 +30,7 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+#include <tiffio.h>
 
 #include <tuple>
 
@@ -167,6 +171,65 @@ TEST(SaveAsPanel, AnsweredPanelsAndTheReplaceQuestion)
     panel.run(nullptr, "/photos/a.jpg", dir.path(), done);
     EXPECT_FALSE(chosen);
     EXPECT_FLOAT_EQ(panel.picker().saveQuality().toFloat(), 0.4f);
+}
+
+// Save As of an LZW-coded TIFF as a TIFF: the file is written with the compression the menu
+// shows, "None" as the panel starts and PackBits once the user picks it, not with the coding the
+// source named (the crop and the turned photo are written from the source's properties merged
+// with the panel's parameters).
+TEST(SaveAsPanel, TheTiffCompressionShownIsTheOneWritten)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString source = dir.filePath("scan.tif");
+    QImage scan(8, 4, QImage::Format_RGB32);
+    scan.fill(Qt::darkCyan);
+    ASSERT_TRUE(kpv::ImageDestination::writeImage(
+        scan, source, kTiff, {{kpv::kCGImagePropertyTIFFDictionary, QVariantMap{{kpv::kCGImagePropertyTIFFCompression, 5}}}}));
+    const auto read = kpv::ImageSource::createWithFile(source);
+    ASSERT_TRUE(read);
+    const QVariantMap sourceProperties = read->propertiesAtIndex(0);
+    const QImage picture = read->createImageAtIndex(0);
+    auto writtenCompression = [](const QString &path) {
+        TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "r");
+        uint16_t compression = 0;
+        if (tif) {
+            TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+            TIFFClose(tif);
+        }
+        return int(compression);
+    };
+
+    ASSERT_EQ(writtenCompression(source), 5);
+
+    ImageSaveAsPanel panel;
+    int shown = -1;
+    int pick = -1;
+    QString answer = dir.filePath("copy.tiff");
+    panel.setPanelFactory([&] {
+        return std::make_unique<AnsweringPanel>(answer, [&](AnsweringPanel &) {
+            if (pick >= 0)
+                panel.accessoryView()->popupCompression()->chooseItemAtIndex(pick);
+            shown = panel.accessoryView()->popupCompression()->selectedValue().toInt();
+        });
+    });
+    for (int choice : {-1, 2}) {
+        SCOPED_TRACE(choice);
+        pick = choice;
+        std::optional<QVariantMap> params;
+        QString path;
+        panel.run(nullptr, source, dir.path(), [&](bool, const QString &p, const std::optional<QVariantMap> &q) {
+            path = p;
+            params = q;
+        });
+        ASSERT_TRUE(params);
+        EXPECT_EQ(shown, choice < 0 ? 1 : 32773);
+        const auto properties = LMImageTools::createPropertiesFrom(sourceProperties, params);
+        ASSERT_TRUE(properties);
+        QFile::remove(path);
+        ASSERT_TRUE(LMImageTools::saveImage(picture, path, *properties, LMImageTools::writeOptionsKeepingMetadataOf(source)));
+        EXPECT_EQ(writtenCompression(path), shown);
+    }
 }
 
 // The user types a name with the extension of another offered format: that format is written

@@ -1078,3 +1078,147 @@ TEST(ImageParts, Jpeg2000PacketsOverTinyCodeBlocksCostWhatTheirBytesHold)
 }
 
 } // namespace
+
+namespace {
+
+// A sample of the small 16-bit test pictures: every pixel and channel tells its place.
+quint16 deepLevel(int x, int y, int c) { return quint16(x * 1031 + y * 257 + c * 9973 + 11); }
+
+// A PNG of 16 bits a sample, RGB with alpha, interlaced (its rows come in seven passes).
+bool writeInterlacedDeepPng(const QString &path, int width, int height)
+{
+    FILE *file = std::fopen(QFile::encodeName(path).constData(), "wb");
+    png_structp png = file ? png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr) : nullptr;
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    std::vector<std::vector<quint16>> rows(size_t(height), std::vector<quint16>(size_t(width) * 4));
+    std::vector<png_bytep> pointers;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width * 4; ++x)
+            rows[size_t(y)][size_t(x)] = deepLevel(x / 4, y, x % 4);
+        pointers.push_back(reinterpret_cast<png_bytep>(rows[size_t(y)].data()));
+    }
+    bool ok = info && !setjmp(png_jmpbuf(png));
+    if (ok) {
+        png_init_io(png, file);
+        png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 16, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_ADAM7,
+                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        png_write_info(png, info);
+        png_set_swap(png);
+        png_write_image(png, pointers.data());
+        png_write_end(png, nullptr);
+    }
+    if (png)
+        png_destroy_write_struct(&png, info ? &info : nullptr);
+    return file && std::fclose(file) == 0 && ok;
+}
+
+// A TIFF of 16 bits a sample: grey (white is zero) or RGB with alpha, in tiles of 16 x 16 or in
+// strips of 7 rows, its samples side by side or in planes of their own.
+bool writeDeepTiff(const QString &path, int width, int height, bool grey, bool tiled, bool planes)
+{
+    TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    if (!tif)
+        return false;
+    const int samples = grey ? 1 : 4;
+    const uint16_t alpha[] = {EXTRASAMPLE_UNASSALPHA};
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(width));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(height));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, grey ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_RGB);
+    if (!grey)
+        TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, alpha);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, planes ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+    const int per = planes ? 1 : samples;
+    bool ok = true;
+    for (int plane = 0; plane < (planes ? samples : 1); ++plane) {
+        // What the file stores for pixel (x, y): white-is-zero grey keeps the level turned over.
+        const auto stored = [&](int x, int y, int s) {
+            const int c = planes ? plane : s;
+            return grey ? quint16(0xFFFF - deepLevel(x, y, 0)) : deepLevel(x, y, c);
+        };
+        if (tiled) {
+            TIFFSetField(tif, TIFFTAG_TILEWIDTH, 16);
+            TIFFSetField(tif, TIFFTAG_TILELENGTH, 16);
+            std::vector<quint16> tile(size_t(16 * 16 * per));
+            for (int ty = 0; ty < height; ty += 16)
+                for (int tx = 0; tx < width; tx += 16) {
+                    for (int y = 0; y < 16; ++y)
+                        for (int x = 0; x < 16; ++x)
+                            for (int s = 0; s < per; ++s)
+                                tile[size_t((y * 16 + x) * per + s)] = stored(tx + x, ty + y, s);
+                    ok = ok && TIFFWriteTile(tif, tile.data(), uint32_t(tx), uint32_t(ty), 0, uint16_t(plane)) >= 0;
+                }
+        } else {
+            TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 7);
+            std::vector<quint16> row(size_t(width * per));
+            for (int y = 0; y < height; ++y) {
+                for (int x = 0; x < width; ++x)
+                    for (int s = 0; s < per; ++s)
+                        row[size_t(x * per + s)] = stored(x, y, s);
+                ok = ok && TIFFWriteScanline(tif, row.data(), uint32_t(y), uint16_t(plane)) >= 0;
+            }
+        }
+    }
+    TIFFClose(tif);
+    return ok;
+}
+
+} // namespace
+
+// A part of a 16-bit picture read alone (for a crop that keeps the depth) holds exactly the
+// picture's samples there, as RGBA64, in every layout: interlaced PNG passes, tiles cut by the
+// edges, strips started mid-strip, samples in planes, grey either way up; a part outside the
+// picture is refused with a reason.
+TEST(ImageParts, SixteenBitPartsHoldThePicturesOwnSamples)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const int width = 50, height = 40;
+    struct Case {
+        const char *name;
+        std::function<bool(const QString &)> write;
+        bool grey;
+    };
+    const Case cases[] = {
+        {"adam7.png", [&](const QString &p) { return writeInterlacedDeepPng(p, width, height); }, false},
+        {"tiles.tif", [&](const QString &p) { return writeDeepTiff(p, width, height, false, true, false); }, false},
+        {"planes.tif", [&](const QString &p) { return writeDeepTiff(p, width, height, false, false, true); }, false},
+        {"tiled-planes.tif", [&](const QString &p) { return writeDeepTiff(p, width, height, false, true, true); }, false},
+        {"grey.tif", [&](const QString &p) { return writeDeepTiff(p, width, height, true, false, false); }, true},
+        {"grey.png",
+         [&](const QString &p) {
+             QImage grey(width, height, QImage::Format_Grayscale16);
+             for (int y = 0; y < height; ++y)
+                 for (int x = 0; x < width; ++x)
+                     reinterpret_cast<quint16 *>(grey.scanLine(y))[x] = deepLevel(x, y, 0);
+             return grey.save(p, "PNG");
+         },
+         true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = dir.filePath(QString::fromLatin1(c.name));
+        ASSERT_TRUE(c.write(path));
+        ASSERT_TRUE(kpv::ImageDestination::keepsSixteenBitsOnRewrite(path));
+        for (const QRect rect : {QRect(0, 0, width, height), QRect(9, 17, 23, 13), QRect(47, 38, 3, 2)}) {
+            QString error;
+            const QImage part = kpv::ImageDestination::readSixteenBitPart(path, rect, &error);
+            ASSERT_EQ(part.size(), rect.size()) << error.toStdString();
+            ASSERT_EQ(part.format(), QImage::Format_RGBA64);
+            for (int y = 0; y < rect.height(); ++y) {
+                const auto *row = reinterpret_cast<const quint16 *>(part.constScanLine(y));
+                for (int x = 0; x < rect.width(); ++x)
+                    for (int s = 0; s < 4; ++s) {
+                        const int px = rect.x() + x, py = rect.y() + y;
+                        const quint16 want = c.grey ? (s == 3 ? 0xFFFF : deepLevel(px, py, 0)) : deepLevel(px, py, s);
+                        ASSERT_EQ(row[x * 4 + s], want) << px << "," << py << " sample " << s;
+                    }
+            }
+        }
+        QString error;
+        EXPECT_TRUE(kpv::ImageDestination::readSixteenBitPart(path, QRect(45, 0, 10, 10), &error).isNull());
+        EXPECT_TRUE(error.contains(QStringLiteral("outside"))) << error.toStdString();
+    }
+}
