@@ -257,6 +257,30 @@ TEST_F(ViewerStart, ZoomPercentageIsNeverUnderTheToolbarsButtons)
     EXPECT_FALSE(overlap(overlays->statusLineFrame(), play));
 }
 
+// A zoom still under way when the window changes size (full screen, restored, resized) lands
+// where the user sent it, instead of stopping half-way with the picture neither fitted nor at
+// the size asked for.
+TEST_F(ViewerStart, ZoomUnderWayWhenTheWindowChangesSizeLandsOnItsTarget)
+{
+    start();
+    ASSERT_TRUE(view().fitinMode());
+    sendKey(29, u'0', kpv::CommandKeyMask); // Actual Size
+    settle(0.2);
+    ASSERT_TRUE(view().isZoomTimerRunning());
+    controller->window()->setFrame(kpv::Rect(0, 0, 1000, 700));
+    settle();
+    EXPECT_DOUBLE_EQ(view().scale(), 1.0);
+
+    sendKey(25, u'9', kpv::CommandKeyMask); // Zoom to Fit
+    settle(0.2);
+    ASSERT_TRUE(view().isZoomTimerRunning());
+    controller->window()->setFrame(kpv::Rect(0, 0, 800, 600));
+    settle();
+    EXPECT_TRUE(view().fitinMode());
+    EXPECT_DOUBLE_EQ(view().scale(), view().calcFitinScale());
+    EXPECT_EQ(view().offset(), QPointF(0, 0)) << "the fitted picture is not centred";
+}
+
 // The file line along the bottom stays centred as the window is made wider or narrower, its
 // texts inside the window rather than where the first width put them.
 TEST_F(ViewerStart, FileLineFollowsTheWindowsWidth)
