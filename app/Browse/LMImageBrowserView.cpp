@@ -19,7 +19,6 @@
 #include <cmath>
 
 namespace {
-constexpr unsigned short kKeyDelete = 51;
 constexpr unsigned short kKeyForwardDelete = 117;
 constexpr unsigned short kKeyReturn = 36;
 constexpr unsigned short kKeyEnter = 76;
@@ -739,7 +738,8 @@ std::size_t LMImageBrowserView::indexForKey(unsigned short keyCode, std::size_t 
 void LMImageBrowserView::keyDown(const kpv::Event& e)
 {
     const unsigned short key = e.keyCode();
-    if ((key == kKeyDelete || key == kKeyForwardDelete) && m_dataSource && !m_selection.empty()) {
+    // Delete only: Backspace steps back through photos elsewhere, and must not send them away here.
+    if (key == kKeyForwardDelete && m_dataSource && !m_selection.empty()) {
         const std::set<std::size_t> removed = m_selection;
         m_dataSource->imageBrowserRemoveItemsAtIndexes(this, removed);
         return;

@@ -292,12 +292,13 @@ void LMImageViewModel::setFitinLeftMargin(double left, double top, double right,
 {
     if (left == m_leftMargin && top == m_topMargin && right == m_rightMargin && bottom == m_bottomMargin)
         return;
+    // As for a new size: a zoom under way lands first (full screen hides the bars around the view).
+    finishZoom(true);
     m_leftMargin = left;
     m_topMargin = top;
     m_rightMargin = right;
     m_bottomMargin = bottom;
     endRotate();
-    abortZoom();
     redrawImage();
 }
 

@@ -108,12 +108,16 @@ void LMOpenGLView::windowDidChangeScreen()
 void LMOpenGLView::setFrame(const kpv::Rect &frame)
 {
     const bool sameSize = frame.size == this->frame().size;
+    // A zoom under way lands where the user sent it before the size changes (full screen on or
+    // off, the window resized): stopped half-way, a zoom to fit would leave the picture neither
+    // fitted nor where it was, and it would stay so in every later size.
+    if (!sameSize)
+        finishZoom(true);
     kpv::OpenGLView::setFrame(frame);
     if (sameSize)
         return;
     setViewBounds(toQRect(bounds()));
     endRotate();
-    abortZoom();
     redrawImage();
 }
 

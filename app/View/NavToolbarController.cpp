@@ -125,6 +125,8 @@ void NavToolbarController::awakeFromNib()
     if (m_o.thumbZoomSlider) {
         m_o.thumbZoomSlider->setMinValue(kSliderMin);
         m_o.thumbZoomSlider->setMaxValue(kSliderMax);
+        // Every move of the knob zooms, so that the picture follows the drag.
+        m_o.thumbZoomSlider->setContinuous(true);
         m_o.thumbZoomSlider->setAction([this](kpv::View *) { zoomSliderDidChange(); });
     }
     auto connect = [this](LMButton *b, void (NavToolbarController::*fn)()) {

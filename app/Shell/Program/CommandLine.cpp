@@ -170,10 +170,21 @@ QString pathFromArgument(const std::string& argument)
     const QByteArray bytes = QByteArray::fromStdString(argument);
     struct stat st {};
     // A file whose name merely looks like an address is opened as named.
-    if (!bytes.isEmpty() && ::stat(bytes.constData(), &st) != 0) {
+    const bool exists = !bytes.isEmpty() && ::stat(bytes.constData(), &st) == 0;
+    if (!bytes.isEmpty() && !exists) {
         const QByteArray local = localPathOfFileAddress(bytes);
         if (!local.isEmpty())
             return kpv::decodeFileName(local);
+    }
+    // A relative name is joined to the folder it was typed in here, byte for byte: a viewer
+    // already running in another folder is handed the whole path, and a name that is not UTF-8
+    // would not survive the toolkit's own way of making it whole.
+    if (!bytes.isEmpty() && !bytes.startsWith('/') && (exists || !looksLikeAddress(bytes))) {
+        if (char* cwd = ::getcwd(nullptr, 0)) {
+            const QByteArray folder(cwd);
+            std::free(cwd);
+            return QDir::cleanPath(kpv::decodeFileName(folder + '/' + bytes));
+        }
     }
     return kpv::decodeFileName(bytes);
 }

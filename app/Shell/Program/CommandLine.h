@@ -37,10 +37,10 @@ const char* programName(const char* argv0);
 std::optional<int> answerWithoutWindow(const Arguments& arguments, const char* programName, std::FILE* out,
                                        std::FILE* err);
 
-// The file or folder an argument names, as its bytes: the argument itself, or, for a local
-// "file:" address (as a browser's address bar or a file manager copies it) that names no file as
-// written, the path it stands for, percent escapes decoded byte for byte. Any other address is
-// kept as it is and told as not on this computer.
+// The file or folder an argument names, as its bytes: the argument itself, a relative one joined
+// to the current folder, or, for a local "file:" address (as a browser's address bar or a file
+// manager copies it) that names no file as written, the path it stands for, percent escapes
+// decoded byte for byte. Any other address is kept as it is and told as not on this computer.
 QString pathFromArgument(const std::string& argument);
 
 // Status 1 with a message on `err` when there is no display to open a window on (no X or Wayland

@@ -115,13 +115,19 @@ int main(int argc, char** argv)
     if (!paths.isEmpty())
         delegate.openCommandLinePaths(paths);
     delegate.applicationDidFinishLaunching();
+    // Once the quit has begun, later starts are no longer taken: they would report their files
+    // shown while this viewer goes away without them. Unanswered, they open the files themselves.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [&] {
+        instance.stopListening();
         kpv::quitHasBegun();
         delegate.applicationWillTerminate();
     });
     // Log-out and Ctrl+C quit as the menu does: a photo being saved is written first, then the
     // settings are saved and the temporary folder and socket go.
-    kpv::quitOnTerminationSignals([] { QCoreApplication::quit(); });
+    kpv::quitOnTerminationSignals([&instance] {
+        instance.stopListening();
+        QCoreApplication::quit();
+    });
     // A quit is over within two seconds of the last save, whatever a worker is doing: the ordinary
     // quit waits for the workers a second at most, and what is still running after that cannot
     // hold the process.

@@ -73,7 +73,7 @@ convert -size 64x48 xc:green "$work/addr/$latin1"
 pid=$!
 shown=
 for _ in $(seq 1 600); do
-    xdotool search --onlyvisible --pid "$pid" --name 'b c\.jpg \(1/2\)' >/dev/null 2>&1 && shown=yes && break
+    xdotool search --all --onlyvisible --pid "$pid" --name 'b c\.jpg \(1/2\)' >/dev/null 2>&1 && shown=yes && break
     kill -0 "$pid" 2>/dev/null || fail "the program ended: $(cat "$work/err.log")"
     sleep 0.1
 done
@@ -83,4 +83,64 @@ kill -TERM "$pid"
 wait "$pid"; status=$?
 pid=
 [ $status -eq 0 ] || fail "quit after opening the addresses exited $status"
+
+# A second start in the photo's own folder, naming it as typed there (not UTF-8), hands it to the
+# viewer already running, which shows that very photo.
+"$program" "$work/addr/b c.jpg" >"$work/out.log" 2>"$work/err.log" &
+pid=$!
+shown=
+for _ in $(seq 1 600); do
+    xdotool search --all --onlyvisible --pid "$pid" --name 'b c\.jpg' >/dev/null 2>&1 && shown=yes && break
+    kill -0 "$pid" 2>/dev/null || fail "the program ended: $(cat "$work/err.log")"
+    sleep 0.1
+done
+[ -n "$shown" ] || fail "the first start shows no window"
+(cd "$work/addr" && "$program" "$latin1" >"$work/out2.log" 2>"$work/err2.log"); status=$?
+[ $status -eq 0 ] || fail "the second start exited $status: $(cat "$work/err2.log")"
+shown=
+for _ in $(seq 1 600); do
+    xdotool search --all --onlyvisible --pid "$pid" --name '^caf.*\.jpg \(' >/dev/null 2>&1 && shown=yes && break
+    sleep 0.1
+done
+[ -n "$shown" ] || fail "the handed-over photo is not shown"
+kill -TERM "$pid"
+wait "$pid"; status=$?
+pid=
+[ $status -eq 0 ] || fail "quit after the hand-over exited $status"
+
+# A start while the running viewer is on its way out (told to end at log-out, its turned photo
+# keeping it a moment) is not handed to it: it shows its photo itself instead of being lost.
+mkdir -p "$work/quit"
+convert -size 64x48 xc:red "$work/quit/turned.jpg"
+convert -size 48x64 xc:blue "$work/quit/later.jpg"
+"$program" "$work/quit/turned.jpg" >"$work/out.log" 2>"$work/err.log" &
+pid=$!
+window=
+for _ in $(seq 1 600); do
+    window=$(xdotool search --all --onlyvisible --pid "$pid" --name 'turned\.jpg' 2>/dev/null | head -1)
+    [ -n "$window" ] && break
+    sleep 0.1
+done
+[ -n "$window" ] || fail "the viewer shows no window for the photo to turn"
+xdotool windowfocus "$window" >/dev/null 2>&1
+xdotool key ctrl+r
+sleep 1
+convert -size 64x48 xc:green "$work/quit/turned.jpg" # changed meanwhile: the turn cannot be written
+sleep 1
+kill -TERM "$pid"
+sleep 0.3
+"$program" "$work/quit/later.jpg" >"$work/out3.log" 2>"$work/err3.log" &
+later=$!
+shown=
+for _ in $(seq 1 600); do
+    xdotool search --onlyvisible --name 'later\.jpg' >/dev/null 2>&1 && shown=yes && break
+    kill -0 "$later" 2>/dev/null || kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+done
+wait "$pid" 2>/dev/null
+pid=$later
+[ -n "$shown" ] || fail "the photo of a start during the quit was never shown"
+kill -TERM "$pid"
+wait "$pid"
+pid=
 echo "command line ok"

@@ -9,6 +9,7 @@
 #include "Shell/MainWindow/LMMainWndContentView.h"
 #include "Shell/MainWindow/MainWndController.h"
 #include "Shell/Modes/MainWndFavoriteHost.h"
+#include "Shell/Modes/MainWndNavigateHost.h"
 #include "Shell/Modes/MainWndMiniWindow.h"
 #include "Shell/ViewChrome/MainWndPhotoBin.h"
 #include "Shell/ViewChrome/NavigateOverlays.h"
@@ -26,6 +27,7 @@
 #include "Model/MainConfig.h"
 #include "View/LMOpenGLView.h"
 #include "View/NavigateController.h"
+#include "appkit/Application.h"
 #include "appkit/Event.h"
 #include "appkit/Menu.h"
 #include "appkit/Pasteboard.h"
@@ -73,6 +75,7 @@ protected:
         registerSlideshowMode(*controller);
         registerFavoriteMode(*controller);
         viewer = std::make_unique<NavigateViewMode>(*delegate, *controller);
+        viewer->host().setWorkspaceServices(&workspace); // the trash is the stand-in's
         registerThumbnailMode(*controller, viewer->controller(), [this] { return &workspace; });
         registerMiniWindowMode(*controller, viewer->controller());
         controller->awakeFromNib();
@@ -189,6 +192,29 @@ TEST_F(BrowseModes, ThumbnailGridFromTheViewMenuAndBack)
     grid->exitButton()->sendAction();
     settle();
     EXPECT_EQ(controller->showMode(), MainShowModeView);
+}
+
+// In the grid, as in the viewer, Backspace is no way to the trash: only Delete moves the
+// selected photo there.
+TEST_F(BrowseModes, BackspaceInTheGridKeepsThePhotoAndDeleteTrashesIt)
+{
+    controller->performMenuAction(38);
+    settle();
+    MainWndThumbnailController* grid = thumbnails();
+    ASSERT_TRUE(grid);
+    grid->browser()->setSelectionIndexes({3});
+    const auto press = [this](unsigned short code, char16_t character) {
+        const QString text(QChar{character});
+        kpv::Application::shared().sendEvent(
+            kpv::Event::keyEvent(kpv::KeyDown, code, text, text, controller->window(), 0));
+        settle(0.2);
+    };
+    press(kpv::KeyCode::Delete, kpv::FunctionKey::Delete); // Backspace
+    EXPECT_TRUE(workspace.recycled.isEmpty()) << "Backspace moved a photo to the trash";
+    EXPECT_EQ(controller->showMode(), MainShowModeThumbnail);
+    press(kpv::KeyCode::ForwardDelete, kpv::FunctionKey::ForwardDelete);
+    ASSERT_EQ(workspace.recycled.size(), 1);
+    EXPECT_EQ(workspace.recycled.first(), QStringList{QDir(folder).filePath(QStringLiteral("p03.png"))});
 }
 
 TEST_F(BrowseModes, PhotoBinUnderTheViewerAndItsPage)

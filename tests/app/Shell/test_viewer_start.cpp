@@ -17,6 +17,8 @@
 #include "Kit/LMUnderLineTextFieldCell.h"
 #include "Shell/ViewChrome/NavigateOverlays.h"
 #include "Shell/ViewChrome/NavigateToolbar.h"
+#include "Kit/LMThumbZoomSlider.h"
+#include "foundation/NotificationCenter.h"
 #include "Shell/MainWindow/LMMainWndContentView.h"
 #include "foundation/Bundle.h"
 #include "Share/ShareWindowController.h"
@@ -257,6 +259,56 @@ TEST_F(ViewerStart, ZoomPercentageIsNeverUnderTheToolbarsButtons)
     // The pointer reaches the toolbar while the percentage shows: it moves out of the way.
     toolbar.updateToolbarShowStatus(true, false);
     EXPECT_FALSE(overlap(overlays->statusLineFrame(), play));
+}
+
+// A zoom still under way when the window changes size (full screen, restored, resized) lands
+// where the user sent it, instead of stopping half-way with the picture neither fitted nor at
+// the size asked for.
+TEST_F(ViewerStart, ZoomUnderWayWhenTheWindowChangesSizeLandsOnItsTarget)
+{
+    start();
+    ASSERT_TRUE(view().fitinMode());
+    sendKey(29, u'0', kpv::CommandKeyMask); // Actual Size
+    settle(0.2);
+    ASSERT_TRUE(view().isZoomTimerRunning());
+    controller->window()->setFrame(kpv::Rect(0, 0, 1000, 700));
+    settle();
+    EXPECT_DOUBLE_EQ(view().scale(), 1.0);
+
+    sendKey(25, u'9', kpv::CommandKeyMask); // Zoom to Fit
+    settle(0.2);
+    ASSERT_TRUE(view().isZoomTimerRunning());
+    controller->window()->setFrame(kpv::Rect(0, 0, 800, 600));
+    settle();
+    EXPECT_TRUE(view().fitinMode());
+    EXPECT_DOUBLE_EQ(view().scale(), view().calcFitinScale());
+    EXPECT_EQ(view().offset(), QPointF(0, 0)) << "the fitted picture is not centred";
+}
+
+// The picture follows the toolbar's zoom slider while its knob is dragged, not only once it is
+// let go.
+TEST_F(ViewerStart, PictureFollowsTheZoomSliderWhileItsKnobIsDragged)
+{
+    start();
+    NavToolbarController& toolbar = viewer->toolbar()->controller();
+    toolbar.updateToolbarShowStatus(true, false);
+    settle(0.5);
+    LMThumbZoomSlider* slider = toolbar.outlets().thumbZoomSlider;
+    ASSERT_TRUE(slider && slider->window());
+    std::vector<double> scales;
+    kpv::NotificationCenter::defaultCenter().addObserver(&scales, QStringLiteral("doChangeScale"), &view(),
+                                                        [&](const kpv::Notification&) { scales.push_back(view().scale()); });
+    const kpv::Rect track = slider->convertRectToView(slider->bounds(), nullptr);
+    const auto at = [&](double part) { return kpv::Point{track.x() + track.width() * part, track.midY()}; };
+    kpv::Application& app = kpv::Application::shared();
+    app.postEvent(kpv::Event::mouseEvent(kpv::LeftMouseDragged, at(0.5), slider->window()));
+    app.postEvent(kpv::Event::mouseEvent(kpv::LeftMouseDragged, at(0.7), slider->window()));
+    app.postEvent(kpv::Event::mouseEvent(kpv::LeftMouseUp, at(0.7), slider->window()));
+    slider->mouseDown(*kpv::Event::mouseEvent(kpv::LeftMouseDown, at(0.3), slider->window()));
+    kpv::NotificationCenter::defaultCenter().removeObserver(&scales);
+    ASSERT_GE(scales.size(), 3u) << "the picture stood still until the knob was let go";
+    EXPECT_LT(scales[0], scales[1]);
+    EXPECT_LT(scales[1], scales[2]);
 }
 
 // The file line along the bottom stays centred as the window is made wider or narrower, its
