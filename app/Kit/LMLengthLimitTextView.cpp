@@ -149,6 +149,15 @@ bool LMLengthLimitTextView::deleteBackward() { return m_editor.deleteBackward();
 
 void LMLengthLimitTextView::keyDown(const kpv::Event& e)
 {
+    // In a window that keeps a Tab loop, Tab and Shift+Tab leave the box for the next and the
+    // previous control, as in any dialog; the box itself takes no tab characters.
+    kpv::Window* w = window();
+    if (w && w->autorecalculatesKeyViewLoop() && e.keyCode() == kpv::KeyCode::Tab &&
+        !(e.modifierFlags() & (kpv::ControlKeyMask | kpv::AlternateKeyMask | kpv::CommandKeyMask))) {
+        (e.modifierFlags() & kpv::ShiftKeyMask) ? w->selectPreviousKeyView() : w->selectNextKeyView();
+        setNeedsDisplay();
+        return;
+    }
     if (m_editor.keyDown(e, editorFrame())) {
         setNeedsDisplay();
         kpv::updateInputMethod(this);

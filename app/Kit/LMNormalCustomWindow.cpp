@@ -3,6 +3,9 @@
 LMNormalCustomWindow::LMNormalCustomWindow(const kpv::Rect& contentRect, unsigned styleMask)
     : LMCustomWindow(contentRect, styleMask)
 {
+    // A dialog is worked with the keyboard too: Tab goes round its buttons and boxes in the order
+    // they stand, and the control with the focus shows a ring and takes Space and Return.
+    setAutorecalculatesKeyViewLoop(true);
     // The view tree of the dialog frame: the skin at the back, the close button at top left.
     setNineSliceImageBkgrdView(new LMNineSliceImageView(contentView()->bounds()));
     const double h = contentView()->bounds().height();

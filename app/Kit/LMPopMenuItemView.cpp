@@ -60,8 +60,10 @@ kpv::Color LMPopMenuItemView::bkColorByState(LMVisualState state)
     if (it != m_bkgrdColors.end())
         return it->second;
     kpv::Color c = kpv::Color::clearColor();
+    // The row under the pointer or marked by the keys: a light veil, which shows on the menus'
+    // dark panel (a dark one would mark nothing there).
     if (state == 1)
-        c = kpv::Color(42 / 255.0, 42 / 255.0, 42 / 255.0, 38 / 255.0);
+        c = kpv::Color(1.0, 1.0, 1.0, 0.16);
     else if (state == 2)
         c = kpv::Color(253 / 255.0, 168 / 255.0, 19 / 255.0, 1.0);
     m_bkgrdColors[state] = c;
@@ -144,6 +146,13 @@ LMVisualState LMPopMenuItemView::drawingState() const
     if (m_popMenuViewItem && !m_popMenuViewItem->itemEnabled())
         state = 3;
     return state;
+}
+
+void LMPopMenuItemView::mouseEntered(const kpv::Event& e)
+{
+    LMSimButtonBase::mouseEntered(e);
+    if (LMPopMenuView* menu = m_popMenuViewItem ? m_popMenuViewItem->popMenuView() : nullptr)
+        menu->rowEnteredByPointer(this);
 }
 
 void LMPopMenuItemView::drawRect(const kpv::Rect& dirty)

@@ -42,6 +42,8 @@ public:
     void drawRect(const kpv::Rect& dirty) override;
     // The state the row draws in: disabled items always draw as disabled.
     LMVisualState drawingState() const;
+    // Under the pointer, the row is the menu's marked one (see LMPopMenuView).
+    void mouseEntered(const kpv::Event& e) override;
     // Marks the row as the pointer's roll-over does, for the menu's keys.
     void setKeyHighlighted(bool on)
     {

@@ -147,6 +147,15 @@ void LMPopMenuView::markKeyItem(std::size_t index)
             row->setKeyHighlighted(i == index);
 }
 
+void LMPopMenuView::rowEnteredByPointer(const LMPopMenuItemView* row)
+{
+    for (std::size_t i = 0; i < m_viewItems.size(); ++i)
+        if (m_viewItems[i]->view() == row) {
+            markKeyItem(m_viewItems[i]->itemEnabled() ? i : npos);
+            return;
+        }
+}
+
 bool LMPopMenuView::keyDownWhileShown(const kpv::Event& e)
 {
     const std::size_t n = m_viewItems.size();

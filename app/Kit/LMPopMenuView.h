@@ -53,6 +53,9 @@ public:
     // The row the keys have marked; npos while none is.
     static constexpr std::size_t npos = std::size_t(-1);
     std::size_t keyItemIndex() const { return m_keyItemIndex; }
+    // The pointer came over a row: it becomes the one marked, the keys going on from there, so that
+    // the menu never shows two rows marked.
+    void rowEnteredByPointer(const LMPopMenuItemView* row);
 
 protected:
     void willViewShowed(bool shown) override;

@@ -175,6 +175,7 @@ void ShareWindowController::beginShareFiles(const QList<ShareFileInfoPtr>& files
         m_window->center();
         m_window->makeKeyAndOrderFront();
     }
+    m_window->makeFirstResponder(m_descTextView); // what the user types first is the description
 }
 
 bool ShareWindowController::shareFilesByEmail(const QList<ShareFileInfoPtr>& files, kpv::DesktopServices& desktop,

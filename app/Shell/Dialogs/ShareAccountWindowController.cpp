@@ -4,6 +4,7 @@
 #include "Kit/LMButton.h"
 #include "Kit/LMNormalCustomWindow.h"
 #include "Kit/LMEventMonitorCenter.h"
+#include "Kit/LMListView.h"
 #include "Model/MainConfig.h"
 #include "appkit/Control.h"
 #include "foundation/Bundle.h"
@@ -48,7 +49,7 @@ void ShareAccountWindowController::loadWindow()
         new kpv::TextField(kpv::Rect(20, kWindowHeight - kTitleHeight + 10, kWindowWidth - 40, 20));
     m_txtShareAccountTitle->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewMinYMargin);
     m_txtShareAccountTitle->setAlignment(Qt::AlignCenter);
-    m_collectionView = new kpv::View(kpv::Rect(10, 10, kWindowWidth - 20, kWindowHeight - kTitleHeight - 10));
+    m_collectionView = new LMListView(kpv::Rect(10, 10, kWindowWidth - 20, kWindowHeight - kTitleHeight - 10), kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_AccountNone")));
     m_collectionView->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewHeightSizable);
     content->addSubview(m_txtShareAccountTitle);
     content->addSubview(m_collectionView);

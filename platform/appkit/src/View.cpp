@@ -16,6 +16,7 @@
 #include <QGraphicsEffect>
 #include <QHash>
 #include <QImage>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPixmap>
 #include <QRegion>
@@ -111,20 +112,31 @@ protected:
             return;
         }
         // At rest: drawn as it is, through a picture of the part being painted when translucent.
+        // A subview with an opacity of its own (a dimmed button in a toolbar, a bar that fades
+        // inside a view) is drawn through a painter of its own on the device being painted, which
+        // cannot be had while this view's painter holds it: the subview would be left out. Such a
+        // view is drawn through its picture too, where the subview finds the device free.
         if (qFuzzyIsNull(m_opacity))
             return;
-        if (qFuzzyIsNull(m_opacity - 1.0)) {
+        if (qFuzzyIsNull(m_opacity - 1.0) && !hasFadingSubview()) {
             drawSource(painter);
             return;
         }
-        QPoint offset;
-        const QPixmap pixmap = sourcePixmap(Qt::DeviceCoordinates, &offset, QGraphicsEffect::NoPad);
-        if (pixmap.isNull())
+        // Only the part being painted is pictured: a hover over one cell of a view over the whole
+        // window pictures that cell, not the window.
+        QRect part = m_widget->rect();
+        if (const QPaintEngine* engine = painter->paintEngine(); engine && !engine->systemClip().isEmpty())
+            part &= painter->deviceTransform().inverted().mapRect(engine->systemClip().boundingRect());
+        if (part.isEmpty())
             return;
+        const double dpr = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+        QPixmap picture(part.size() * dpr);
+        picture.setDevicePixelRatio(dpr);
+        picture.fill(Qt::transparent);
+        m_widget->render(&picture, QPoint(), QRegion(part), QWidget::DrawChildren);
         painter->save();
         painter->setOpacity(m_opacity);
-        painter->setWorldTransform(QTransform());
-        painter->drawPixmap(offset, pixmap);
+        painter->drawPixmap(part.topLeft(), picture);
         painter->restore();
     }
     void sourceChanged(ChangeFlags flags) override
@@ -136,6 +148,13 @@ protected:
     }
 
 private:
+    bool hasFadingSubview() const
+    {
+        const QList<QWidget*> inside = m_widget->findChildren<QWidget*>();
+        return std::any_of(inside.begin(), inside.end(), [](const QWidget* w) {
+            return !w->isWindow() && w->graphicsEffect() && w->graphicsEffect()->isEnabled();
+        });
+    }
     // Draws the picture now rather than at the next paint, so that the step knows where it has
     // pixels before anything is repainted: the view is rendered into the picture, and draw() lets
     // the view and its subviews draw themselves there.

@@ -1,13 +1,18 @@
 // Progress bar geometry and redraw rules, the zoom slider's knob, the scroller's knob image,
-// and the custom window: its frame, sheets, drag to move and the key delegate.
+// and the custom window: its frame, sheets, drag to move, the key delegate and the Tab loop.
 #include "Kit/LMCustomWindow.h"
 #include "Kit/LMImageScroller.h"
+#include "Kit/LMLengthLimitTextView.h"
+#include "Kit/LMNormalCustomButton.h"
 #include "Kit/LMNormalCustomWindow.h"
 #include "Kit/LMProgressBar.h"
 #include "Kit/LMThumbZoomSlider.h"
 #include "appkit/Application.h"
+#include "appkit/Event.h"
 #include "kit_support.h"
 
+#include <QCoreApplication>
+#include <QWidget>
 #include <gtest/gtest.h>
 
 using namespace kpv;
@@ -183,4 +188,52 @@ TEST(LMNormalCustomWindowTest, SkinAndCloseButton)
     w.orderFront();
     w.btnClose()->sendAction();
     EXPECT_FALSE(w.isVisible());
+}
+
+// A dialog of the kit's own window, built as the feedback form is (a message box over Cancel and
+// Send), is worked with the keyboard: Tab leaves the box and goes round the buttons and the close
+// button in the order they stand, Shift+Tab goes back, the focused button shows a ring, and Space
+// or Return presses it.
+TEST(LMNormalCustomWindowTest, TabGoesRoundTheDialogAndSpacePressesTheFocusedButton)
+{
+    Window parent(Rect(0, 0, 600, 400), TitledWindowMask);
+    parent.orderFront();
+    LMNormalCustomWindow w(Rect(0, 0, 400, 240));
+    auto* message = new LMPlaceholderTextView(Rect(20, 60, 360, 140));
+    message->awakeFromNib();
+    auto* cancel = new LMNormalCustomButton(Rect(170, 12, 100, 28));
+    auto* send = new LMNormalCustomButton(Rect(280, 12, 100, 28));
+    int cancels = 0, sends = 0;
+    cancel->setAction([&](View*) { ++cancels; });
+    send->setAction([&](View*) { ++sends; });
+    for (View* v : std::initializer_list<View*>{message, cancel, send})
+        w.contentView()->addSubview(v);
+    w.beginSheet(&parent, [](std::int64_t) {});
+    ASSERT_TRUE(w.makeFirstResponder(message));
+    auto key = [&](unsigned short code, const QString& chars, std::uint64_t flags = 0) {
+        Application::shared().sendEvent(Event::keyEvent(KeyDown, code, chars, chars, &w, flags));
+    };
+    key(KeyCode::H, "h");
+    std::vector<View*> order;
+    for (int i = 0; i < 4; ++i) {
+        key(KeyCode::Tab, "\t");
+        order.push_back(w.firstResponder());
+    }
+    EXPECT_EQ(order, (std::vector<View*>{cancel, send, w.btnClose(), message}));
+    EXPECT_EQ(message->string(), "h") << "Tab leaves the box without typing into it";
+    key(KeyCode::Tab, "\t", ShiftKeyMask);
+    EXPECT_EQ(w.firstResponder(), w.btnClose());
+    key(KeyCode::Tab, "\t", ShiftKeyMask);
+    EXPECT_EQ(w.firstResponder(), send);
+    QCoreApplication::processEvents();
+    const QWidget* ring = send->widget()->findChild<QWidget*>(QStringLiteral("focusRing"));
+    ASSERT_NE(ring, nullptr);
+    EXPECT_TRUE(ring->isVisible());
+    key(KeyCode::Space, " ");
+    EXPECT_EQ(sends, 1);
+    key(KeyCode::Tab, "\t", ShiftKeyMask);
+    key(KeyCode::Return, "\r");
+    EXPECT_EQ(cancels, 1);
+    EXPECT_EQ(sends, 1);
+    w.close();
 }

@@ -2,9 +2,17 @@
 #include "Kit/LMFadeShowProxy.h"
 #include "foundation/Clock.h"
 #include "foundation/RunLoop.h"
+#include "appkit/Control.h"
+#include "appkit/GraphicsContext.h"
+#include "appkit/Window.h"
 #include "kit_support.h"
 
+#include <QCoreApplication>
+#include <QImage>
+#include <QStringList>
+#include <QWidget>
 #include <gtest/gtest.h>
+#include <algorithm>
 
 using namespace kpv;
 
@@ -131,4 +139,74 @@ TEST_F(FadeTest, ProxyGoneBeforeItsFadeEnds)
     proxy.reset(); // the fade's end must not reach the freed proxy
     run(1);
     EXPECT_EQ(view.alphaValue(), 0);
+}
+
+namespace {
+QStringList& loggedWarnings()
+{
+    static QStringList list;
+    return list;
+}
+void keepWarning(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type != QtDebugMsg && type != QtInfoMsg)
+        loggedWarnings() << message;
+}
+} // namespace
+
+// A toolbar in a window on screen fades in and out while a button in it stays dimmed, as the
+// favourites bin is: every step shows the bar over what lies beneath, the dimmed button shows once
+// the bar is in, and nothing is written to the log.
+TEST_F(FadeTest, AToolbarWithADimmedButtonFadesOnScreenWithoutComplaints)
+{
+    class Filled : public View {
+    public:
+        Filled(const Rect& frame, Color colour) : View(frame), m_colour(colour) {}
+        void drawRect(const Rect&) override { GraphicsContext::current()->fillRect(bounds(), m_colour); }
+        Color m_colour;
+    };
+    Window window(Rect(0, 0, 240, 120), TitledWindowMask);
+    window.contentView()->addSubview(new Filled(window.contentView()->bounds(), Color(1, 1, 1)));
+    auto* bar = new Filled(Rect(0, 0, 240, 40), Color(0, 0, 1));
+    auto* dimmed = new Filled(Rect(10, 8, 24, 24), Color(1, 0, 0));
+    bar->addSubview(dimmed);
+    bar->addSubview(new Button(Rect(50, 8, 60, 24)));
+    window.contentView()->addSubview(bar);
+    window.orderFront();
+    QCoreApplication::processEvents();
+    LMFadeShowProxy dim(dimmed, false);
+    dim.setAlpha(0.5, false, false, 1.0);
+    auto shown = [&](int x, int y) {
+        window.widget()->repaint();
+        return window.widget()->grab().toImage().pixelColor(x, y);
+    };
+
+    loggedWarnings().clear();
+    const QtMessageHandler previous = qInstallMessageHandler(keepWarning);
+    proxy = std::make_unique<LMFadeShowProxy>(bar, true);
+    proxy->showWithAnimation(true, false);
+    std::vector<int> reds; // of the white window behind the bar, near the bar's right end
+    for (int i = 0; i < 24; ++i) {
+        clock.advance(1.0 / 60);
+        QCoreApplication::processEvents();
+        reds.push_back(shown(200, 100).red());
+    }
+    const QColor button = shown(20, 100);
+    proxy->hideWithAnimation(true, std::function<void()>());
+    for (int i = 0; i < 24; ++i) {
+        clock.advance(1.0 / 60);
+        QCoreApplication::processEvents();
+        reds.push_back(shown(200, 100).red());
+    }
+    qInstallMessageHandler(previous);
+
+    EXPECT_TRUE(loggedWarnings().isEmpty()) << loggedWarnings().join('\n').toStdString();
+    EXPECT_TRUE(std::is_sorted(reds.rend() - 24, reds.rend())) << "the bar darkens as it fades in";
+    EXPECT_GT(reds.front(), 0) << "the first step is still partly see-through";
+    EXPECT_EQ(reds[23], 0);
+    EXPECT_NEAR(button.red(), 128, 3) << "half the red button over the blue bar";
+    EXPECT_NEAR(button.blue(), 127, 3);
+    EXPECT_EQ(reds.back(), 255);
+    EXPECT_TRUE(bar->isHidden());
+    proxy.reset();
 }

@@ -305,11 +305,22 @@ TEST_F(PopupTest, MenuRowsAreChosenByTheKeys)
     };
     EXPECT_EQ(key(KeyCode::DownArrow), nullptr);
     EXPECT_EQ(marked(), QStringList{"Rename"});
+    // The marked row stands out from the others on the menu's dark panel.
+    auto shownGrey = [](LMPopMenuItemView* row) {
+        const QColor c = row->renderToImage(1.0).pixelColor(int(row->bounds().width()) - 4, 4);
+        return (c.red() * c.alpha() + 49 * (255 - c.alpha())) / 255; // laid over the panel's grey
+    };
+    EXPECT_GE(shownGrey(menu->viewItems()[0]->view()) - shownGrey(menu->viewItems()[2]->view()), 20);
     key(KeyCode::DownArrow);
     EXPECT_EQ(marked(), QStringList{"Convert"}) << "the disabled row is passed over";
     key(KeyCode::DownArrow);
     EXPECT_EQ(marked(), QStringList{"Rename"}) << "past the last row, round to the first";
     key(KeyCode::UpArrow);
+    EXPECT_EQ(marked(), QStringList{"Convert"});
+    // The pointer over a row marks that one alone, and the keys go on from it.
+    menu->viewItems()[0]->view()->mouseEntered(*Event::mouseEvent(MouseMoved, Point{110, 60}, &window));
+    EXPECT_EQ(marked(), QStringList{"Rename"});
+    key(KeyCode::DownArrow);
     EXPECT_EQ(marked(), QStringList{"Convert"});
     EXPECT_NE(key(KeyCode::LeftArrow), nullptr) << "other keys go on";
     EXPECT_EQ(key(KeyCode::Return), nullptr);

@@ -9,6 +9,7 @@
 #include "Kit/LMIncludeSubDirOpenPanelController.h"
 #include "Kit/LMLayerView.h"
 #include "Kit/LMLinkButton.h"
+#include "Kit/LMListView.h"
 #include "Kit/LMNormalCheckButton.h"
 #include "Kit/LMOverlapIntroTipsView.h"
 #include "Kit/LMPrintPanelWrapper.h"
@@ -585,3 +586,34 @@ TEST(FavouritesOverlay, SelectionSwitchesBetweenTwoSharedFrames)
 }
 
 } // namespace
+
+// A list with no row says so in its own words, the line gone while a row is shown and back once
+// the last row leaves (the last account signed out), on screen.
+TEST(ListView, ShowsItsEmptyTextOnlyWhileItHoldsNoRow)
+{
+    Window window(Rect(0, 0, 300, 200), TitledWindowMask);
+    window.setBackgroundColor(Color(0, 0, 0));
+    auto* list = new LMListView(Rect(0, 0, 300, 200), QStringLiteral("No accounts yet: the sites you sign in to are listed here."));
+    window.contentView()->addSubview(list);
+    window.orderFront();
+    // Light pixels of text in the middle band of the list.
+    auto textShown = [&] {
+        window.display();
+        const QImage shot = window.widget()->grab().toImage();
+        int light = 0;
+        for (int y = 70; y < 130; ++y)
+            for (int x = 0; x < 300; ++x)
+                light += qGray(shot.pixel(x, y)) > 100;
+        return light > 30;
+    };
+    EXPECT_TRUE(list->isShowingEmptyText());
+    EXPECT_TRUE(textShown());
+
+    auto* row = new View(Rect(0, 160, 300, 40));
+    list->addSubview(row);
+    EXPECT_FALSE(list->isShowingEmptyText());
+    EXPECT_FALSE(textShown());
+    row->removeFromSuperview();
+    delete row;
+    EXPECT_TRUE(textShown());
+}

@@ -99,6 +99,7 @@ TEST_F(ShareTest, DescriptionLimitsFollowTheChosenSite)
     ShareWindowController sheet(config);
     sheet.beginShareFiles(infos({makeFile("a.jpg"), makeFile("b.jpg")}), 2, nullptr);
     ASSERT_EQ(sheet.websiteType(), 2);
+    EXPECT_EQ(sheet.shareWindow()->firstResponder(), sheet.descTextView()) << "typing goes to the description";
     const QString long118(118, QChar('x'));
     sheet.setDescriptionOfCurFile(long118);
     EXPECT_EQ(sheet.lengthText(), "118 / 255");
