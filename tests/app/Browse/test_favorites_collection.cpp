@@ -249,6 +249,18 @@ TEST_F(FavoritesCollection, DeletedRenamedAndModifiedFiles)
     EXPECT_TRUE(renamed->imageUID().startsWith(b2));
 }
 
+// Favourites moved to the trash come back with Undo (told of the move, then loved again) in
+// their old places, whatever the order of their return; a photo loved later goes to the end.
+TEST_F(FavoritesCollection, FavouritesBroughtBackFromTheTrashTakeTheirOldPlaces)
+{
+    addAll({"A", "B", "C", "D"});
+    for (const QList<LMPathString>& moved : {QList<LMPathString>{P("B"), P("A")}, QList<LMPathString>{P("C")}})
+        kpv::NotificationCenter::defaultCenter().postNotification(QStringLiteral("filesDeleted"), nullptr,
+                                                                  {{"filePathList", QVariant::fromValue(moved)}});
+    addAll({"C", "A", "B", "E"});
+    EXPECT_EQ(order(), (QStringList{"A", "B", "C", "D", "E"}));
+}
+
 // Favourites changed or removed by another program, in folders nobody watches, show as they are
 // now when the user comes back to them: a new picture, or the missing mark, never the old picture.
 TEST_F(FavoritesCollection, FilesChangedOrRemovedElsewhereShowAsTheyAreNow)
