@@ -16,8 +16,12 @@
 #include "foundation/RunLoop.h"
 #include "foundation/UserDefaults.h"
 
+#include "foundation/FileNames.h"
+
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -240,6 +244,29 @@ TEST_F(FavoritesCommands, SaveAsCopiesIntoTheChosenFolderAndEscWaitsForIt)
     c->doSaveAs();
     drainMainRunLoop();
     ASSERT_FALSE(host.alerts.empty());
+}
+
+// Save As into a folder whose name is not UTF-8 copies the favourites into that very folder (Qt
+// lists no folder of such a name, so any it lists was made by mistake), and offers it next time.
+TEST_F(FavoritesCommands, SaveAsIntoAFolderWhoseNameIsNotUtf8)
+{
+    QTemporaryDir src, dst;
+    writeTestJpeg(src.filePath(QStringLiteral("s.jpg")));
+    c->addFovoriteFile(P(src.filePath(QStringLiteral("s.jpg"))), nullptr, {});
+    kpv::UserDefaults defaults(src.filePath(QStringLiteral("settings.json")));
+    MainConfig config(defaults);
+    host.config = &config;
+    host.mode = 8;
+    const QByteArray folder = QFile::encodeName(dst.path()) + "/d\xe9st";
+    ASSERT_EQ(::mkdir(folder.constData(), 0777), 0);
+    host.chosenFolder = kpv::decodeFileName(folder);
+    c->doSaveAs();
+    drainMainRunLoop();
+    kpv::RunLoop::main().runWhile([&] { return c->isCopyingFiles(); });
+    EXPECT_TRUE(host.alerts.empty());
+    EXPECT_TRUE(kpv::pathStatus(kpv::decodeFileName(folder + "/s.jpg")).isRegularFile);
+    EXPECT_TRUE(QDir(dst.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
+    EXPECT_EQ(kpv::fileNameFromUrl(config.lastSaveDirUrlForFavFile()), host.chosenFolder);
 }
 
 } // namespace
