@@ -11,7 +11,9 @@
 #include "Kit/LMButton.h"
 #include "Model/MainConfig.h"
 
+#include "appkit/Event.h"
 #include "appkit/Pasteboard.h"
+#include "appkit/Window.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/RunLoop.h"
 #include "foundation/UserDefaults.h"
@@ -267,6 +269,30 @@ TEST_F(FavoritesCommands, SaveAsIntoAFolderWhoseNameIsNotUtf8)
     EXPECT_TRUE(kpv::pathStatus(kpv::decodeFileName(folder + "/s.jpg")).isRegularFile);
     EXPECT_TRUE(QDir(dst.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
     EXPECT_EQ(kpv::fileNameFromUrl(config.lastSaveDirUrlForFavFile()), host.chosenFolder);
+}
+
+// In My Favourites the keys go to the grid: an arrow moves the selection and Delete takes the
+// selected photo out of the favourites. Back in the viewer, they are the viewer's again.
+TEST_F(FavoritesCommands, TheGridTakesTheKeysWhileItIsShown)
+{
+    kpv::Window window(kpv::Rect(0, 0, 800, 600), 0);
+    host.win = &window;
+    add(3);
+    host.mode = 8;
+    c->didChangeMainShowMode({{"old", 4}, {"new", 8}});
+    c->browser()->setSelectionIndexes({0});
+    const auto press = [&](unsigned short key) {
+        window.sendEvent(kpv::Event::keyEvent(kpv::KeyDown, key, QString(), QString(), nullptr, 0));
+    };
+    press(124); // Right
+    press(117); // Delete
+    EXPECT_EQ(c->favoriteFileCount(), 2u);
+    EXPECT_FALSE(c->isFavoriteFile(P("/fav1.jpg")));
+    host.mode = 4;
+    c->didChangeMainShowMode({{"old", 8}, {"new", 4}});
+    press(117);
+    EXPECT_EQ(c->favoriteFileCount(), 2u);
+    host.win = nullptr;
 }
 
 } // namespace
