@@ -9,13 +9,14 @@
 #include "Model/LMPhotoLoader.h"
 #include "Model/PublicObject.h"
 
+#include "foundation/FileNames.h"
 #include "foundation/FolderWatcher.h"
 #include "foundation/NotificationCenter.h"
 
-#include <QFile>
 #include <QSet>
 #include <algorithm>
 #include <iterator>
+#include <unistd.h>
 
 const char* const DidAddFilesToFavoriteNotification = "DidAddFilesToFavorite";
 const char* const DidRemoveFilesFromFavoriteNotification = "DidRemoveFilesFromFavorite";
@@ -215,8 +216,9 @@ void FavoriteViewController::removeItemsAtIndexes(const std::set<std::size_t>& i
                                   [&](const FavImageBrowserItemPtr& item) { return item->filePath() == path; });
         if (still == m_favImageBrowserItems.end()) {
             m_dictFavImageBrowserItems.remove(path);
+            // By the name's bytes: a crop of a photo whose name is not UTF-8 goes as well.
             if (!m_keptCopiesFolder.isEmpty() && LMPathTools::isPath(path.path(), m_keptCopiesFolder))
-                QFile::remove(path.path());
+                ::unlink(kpv::encodeFileName(path.path()).constData());
         } else
             m_dictFavImageBrowserItems.insert(path, *still);
     }

@@ -6,6 +6,7 @@
 #include "Browse/FavImageBrowserView.h"
 
 #include "foundation/Clock.h"
+#include "foundation/FileNames.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/RunLoop.h"
 
@@ -15,7 +16,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace {
 
@@ -259,6 +262,21 @@ TEST_F(FavoritesCollection, FavouritesBroughtBackFromTheTrashTakeTheirOldPlaces)
                                                                   {{"filePathList", QVariant::fromValue(moved)}});
     addAll({"C", "A", "B", "E"});
     EXPECT_EQ(order(), (QStringList{"A", "B", "C", "D", "E"}));
+}
+
+// A crop kept only to be a favourite is deleted when it leaves the favourites, whatever bytes its
+// name holds (it is named after the photo it was cut from).
+TEST_F(FavoritesCollection, KeptCropsGoWithTheirFavourite)
+{
+    QTemporaryDir kept;
+    c->setKeptCopiesFolder(kept.path());
+    const QString crop = kpv::decodeFileName(QFile::encodeName(kept.path()) + "/caf\xe9.jpg");
+    const int fd = ::open(kpv::encodeFileName(crop).constData(), O_CREAT | O_WRONLY, 0600);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    c->addFovoriteFile(P(crop), nullptr, {});
+    c->removeFavoriteFile(P(crop));
+    EXPECT_FALSE(kpv::pathStatus(crop).exists);
 }
 
 // Favourites changed or removed by another program, in folders nobody watches, show as they are
