@@ -1,6 +1,7 @@
 #include "Browse/FavFileCopyProcessController.h"
 
 #include "foundation/FileHelpers.h"
+#include "foundation/FileNames.h"
 
 #include "Kit/LMCustomWindow.h"
 #include "Kit/LMNineSliceImageRep.h"
@@ -18,10 +19,27 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <sys/stat.h>
+
 namespace {
 QString tr(const char* key)
 {
     return kpv::Bundle::mainBundle().localizedString(QString::fromLatin1(key));
+}
+
+// Makes the folder and its missing parents by the names' bytes (a name need not be UTF-8).
+bool makeFolderWithParents(const QString& directory)
+{
+    const QByteArray path = kpv::encodeFileName(directory);
+    for (qsizetype end = path.indexOf('/', 1); ; end = path.indexOf('/', end + 1)) {
+        const QByteArray part = end < 0 ? path : path.left(end);
+        if (!part.isEmpty() && ::mkdir(part.constData(), 0777) != 0 && errno != EEXIST)
+            return false;
+        if (end < 0)
+            break;
+    }
+    return kpv::pathStatus(directory).isDirectory;
 }
 } // namespace
 
@@ -72,16 +90,18 @@ bool FavFileCopyProcessController::beginCopyFiles(const QList<LMPathString>& fil
 {
     if (filePaths.isEmpty() || directory.isEmpty() || m_running)
         return false;
-    const QFileInfo folder(directory);
-    if (!folder.exists()) {
-        if (!QDir().mkpath(directory)) {
+    const kpv::PathStatus folder = kpv::pathStatus(directory);
+    if (!folder.exists) {
+        if (!makeFolderWithParents(directory)) {
             if (m_report)
-                m_report(kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_FolderCannotBeMade"), directory));
+                m_report(kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_FolderCannotBeMade"),
+                                                                         kpv::displayFileName(directory)));
             return false;
         }
-    } else if (!folder.isDir()) {
+    } else if (!folder.isDirectory) {
         if (m_report)
-            m_report(kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_FolderCannotBeMade"), directory));
+            m_report(kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_FolderCannotBeMade"),
+                                                                         kpv::displayFileName(directory)));
         return false;
     }
 

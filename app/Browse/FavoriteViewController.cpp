@@ -9,13 +9,14 @@
 #include "Model/LMPhotoLoader.h"
 #include "Model/PublicObject.h"
 
+#include "foundation/FileNames.h"
 #include "foundation/FolderWatcher.h"
 #include "foundation/NotificationCenter.h"
 
-#include <QFile>
 #include <QSet>
 #include <algorithm>
 #include <iterator>
+#include <unistd.h>
 
 const char* const DidAddFilesToFavoriteNotification = "DidAddFilesToFavorite";
 const char* const DidRemoveFilesFromFavoriteNotification = "DidRemoveFilesFromFavorite";
@@ -101,7 +102,8 @@ void FavoriteViewController::addFovoriteFile(const LMPathString& path, const LMF
         return;
     item->setImgBaseInfo(imageBaseInfo);
     item->setSmallThumb(smallThumb);
-    m_favImageBrowserItems.push_back(item);
+    const std::size_t place = placeForAddedFile(path);
+    m_favImageBrowserItems.insert(m_favImageBrowserItems.begin() + std::ptrdiff_t(place), item);
     m_dictFavImageBrowserItems.insert(path, item);
     kpv::NotificationCenter::defaultCenter().postNotification(
         key(DidAddFilesToFavoriteNotification), this,
@@ -131,6 +133,23 @@ void FavoriteViewController::restoreFavoriteFiles(const QList<LMPathString>& pat
     if (m_host.showMode() == 8)
         reloadBrowser();
     updateFavPhotoBoxUI();
+}
+
+std::size_t FavoriteViewController::placeForAddedFile(const LMPathString& path)
+{
+    const std::shared_ptr<const QList<LMPathString>> before = m_orderBeforeFileWent.take(path);
+    const qsizetype at = before ? before->indexOf(path) : -1;
+    if (at < 0)
+        return m_favImageBrowserItems.size();
+    // Right after the nearest favourite that stood before it and is still there; else right
+    // before the nearest one that stood after it; else first, as every other came later.
+    for (qsizetype i = at - 1; i >= 0; --i)
+        if (const std::size_t index = itemIndexByFilePath(before->at(i)); index != kNotFound)
+            return index + 1;
+    for (qsizetype i = at + 1; i < before->size(); ++i)
+        if (const std::size_t index = itemIndexByFilePath(before->at(i)); index != kNotFound)
+            return index;
+    return 0;
 }
 
 QList<LMPathString> FavoriteViewController::favoriteFilePaths() const
@@ -197,8 +216,9 @@ void FavoriteViewController::removeItemsAtIndexes(const std::set<std::size_t>& i
                                   [&](const FavImageBrowserItemPtr& item) { return item->filePath() == path; });
         if (still == m_favImageBrowserItems.end()) {
             m_dictFavImageBrowserItems.remove(path);
+            // By the name's bytes: a crop of a photo whose name is not UTF-8 goes as well.
             if (!m_keptCopiesFolder.isEmpty() && LMPathTools::isPath(path.path(), m_keptCopiesFolder))
-                QFile::remove(path.path());
+                ::unlink(kpv::encodeFileName(path.path()).constData());
         } else
             m_dictFavImageBrowserItems.insert(path, *still);
     }
@@ -390,6 +410,11 @@ void FavoriteViewController::didFilesDeleted(const QVariantMap& userInfo)
         const std::size_t index = itemIndexByFilePath(path);
         if (index != kNotFound)
             indexes.insert(index);
+    }
+    if (!indexes.empty()) {
+        const auto order = std::make_shared<const QList<LMPathString>>(favoriteFilePaths());
+        for (std::size_t index : indexes)
+            m_orderBeforeFileWent.insert(m_favImageBrowserItems[index]->filePath(), order);
     }
     removeItemsAtIndexes(indexes);
 }

@@ -201,6 +201,9 @@ private:
     std::set<std::size_t> selectionIndexes() const;
     QList<LMPathString> pathsOf(const std::vector<FavImageBrowserItemPtr>& items) const;
     void collectionChanged();
+    // Where a favourite that comes back goes: its old place among the favourites still there
+    // when its file went (to the trash, say) and came back; the end for any other.
+    std::size_t placeForAddedFile(const LMPathString& path);
     // While the grid is up, the favourites' folders are watched: another program's change to a
     // favourite shows at once, wherever the file lies. Nothing is watched while the grid is away.
     void watchFavoriteFolders();
@@ -213,6 +216,9 @@ private:
     WritableCheck m_writableCheck;
     QString m_keptCopiesFolder;
     std::function<void()> m_collectionChanged;
+    // The order of the favourites just before the files of some of them went, for each of those
+    // files: Undo puts a trashed favourite back through add, and it takes its old place again.
+    QHash<LMPathString, std::shared_ptr<const QList<LMPathString>>> m_orderBeforeFileWent;
 
     kpv::View* m_view = nullptr;              // owned while out of its container
     std::unique_ptr<kpv::View> m_ownedView;

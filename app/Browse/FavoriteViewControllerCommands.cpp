@@ -15,6 +15,7 @@
 #include "foundation/NotificationCenter.h"
 
 #include <QFileInfo>
+#include <unistd.h>
 
 namespace {
 QString tr(const char* key)
@@ -97,15 +98,17 @@ void FavoriteViewController::doSaveAs()
     if (!canDoAction(4))
         return;
     MainConfig* config = m_host.mainConfig();
-    const QString start = config ? config->lastSaveDirUrlForFavFile().toLocalFile() : QString();
+    const QString start = config ? kpv::fileNameFromUrl(config->lastSaveDirUrlForFavFile()) : QString();
     const QString folder = m_host.chooseFolder(start);
     if (folder.isEmpty())
         return;
-    const bool writable = m_writableCheck ? m_writableCheck(folder) : QFileInfo(folder).isWritable();
+    // By the name's bytes: a folder whose name is not UTF-8 takes copies like any other.
+    const bool writable = m_writableCheck ? m_writableCheck(folder)
+                                          : ::access(kpv::encodeFileName(folder).constData(), W_OK | X_OK) == 0;
     std::weak_ptr<FavoriteViewController*> self = m_self;
     if (writable) {
         if (config)
-            config->setLastSaveDirUrlForFavFile(QUrl::fromLocalFile(folder));
+            config->setLastSaveDirUrlForFavFile(kpv::fileUrlFromName(folder));
         LMPerformSelectorWrapper().performWithBlock(
             [self, folder] {
                 if (auto s = self.lock(); s && *s)

@@ -213,6 +213,9 @@ void FavoriteViewController::enterMode(long oldMode)
     m_favToolbarShowProxy->showWithAnimation(true, false);
     reloadBrowser();
     watchFavoriteFolders();
+    // The arrows, Delete and Return go to the grid, whatever the user clicks in it.
+    if (kpv::Window* w = m_host.window())
+        w->makeFirstResponder(m_browser);
     if (config && !config->exitFavoriteTipsAlreadyShowed()) {
         config->setExitFavoriteTipsAlreadyShowed(true);
         showFavoriteIntroTips();
@@ -232,6 +235,9 @@ void FavoriteViewController::enterMode(long oldMode)
 
 void FavoriteViewController::leaveMode(long newMode)
 {
+    // The keys go back to the viewer: the grid, out of sight from now on, lets them go.
+    if (kpv::Window* w = m_host.window(); w && w->firstResponder() == m_browser)
+        w->makeFirstResponder(nullptr);
     m_folderWatcher.reset();
     m_host.hidePopMenu(0, false);
     m_host.hidePopMenu(1, false);

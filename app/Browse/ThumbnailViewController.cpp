@@ -323,6 +323,18 @@ void ThumbnailViewController::didChangeFileList()
         if (i >= 0)
             indexes.insert(std::size_t(i));
     }
+    if (!m_leftWhileSelected.isEmpty() && selected == QList<LMPathString>{m_standIn}) {
+        std::set<std::size_t> back;
+        for (const LMPathString& p : std::as_const(m_leftWhileSelected))
+            if (const qsizetype i = m_thumbFilePaths.indexOf(p); i >= 0)
+                back.insert(std::size_t(i));
+        if (!back.empty()) {
+            indexes = back;
+            m_leftWhileSelected.clear();
+            m_browser->scrollIndexToVisible(*back.begin());
+        }
+    } else
+        m_leftWhileSelected.clear();
     m_selectionLeft.clear();
     for (const LMPathString& p : selected)
         if (!m_thumbFilePaths.contains(p))
@@ -334,6 +346,8 @@ void ThumbnailViewController::didChangeFileList()
         const std::size_t index = std::min(firstSelected, std::size_t(m_thumbFilePaths.size()) - 1);
         indexes.insert(index);
         m_browser->scrollIndexToVisible(index);
+        m_leftWhileSelected = m_selectionLeft;
+        m_standIn = m_thumbFilePaths[qsizetype(index)];
     }
     m_browser->setSelectionIndexes(indexes);
 }

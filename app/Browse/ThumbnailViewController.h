@@ -112,6 +112,11 @@ private:
     // fell back to the file that took the first one's place.
     QList<LMPathString> m_selectionLeft;
     bool m_selectionFellBack = false;
+    // The selected files that left the list, and the stand-in then selected for them: when they
+    // come back (Undo puts them back from the trash) while the stand-in is still the selection,
+    // they are selected again.
+    QList<LMPathString> m_leftWhileSelected;
+    LMPathString m_standIn;
     std::unique_ptr<kpv::FolderWatcher> m_folderWatcher;
     std::shared_ptr<LMEventMonitor> m_eventMonitor;
     kpv::View* m_view = nullptr;

@@ -72,7 +72,8 @@ public:
     }
     QString chooseFolder(const QString&) override { return chosenFolder; }
     bool isWorkableWindow() const override { return true; }
-    kpv::Window* window() const override { return nullptr; }
+    kpv::Window* win = nullptr; // none unless a test gives one
+    kpv::Window* window() const override { return win; }
     void registEquivalentResponder(LMEquivalentResponder*, bool) override {}
     MainConfig* config = nullptr; // none unless a test gives one
     MainConfig* mainConfig() const override { return config; }

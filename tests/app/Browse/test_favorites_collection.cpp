@@ -6,6 +6,7 @@
 #include "Browse/FavImageBrowserView.h"
 
 #include "foundation/Clock.h"
+#include "foundation/FileNames.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/RunLoop.h"
 
@@ -15,7 +16,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace {
 
@@ -247,6 +250,33 @@ TEST_F(FavoritesCollection, DeletedRenamedAndModifiedFiles)
     ASSERT_TRUE(renamed->imgBaseInfo());
     EXPECT_EQ(renamed->imgBaseInfo()->filePath(), P(b2));
     EXPECT_TRUE(renamed->imageUID().startsWith(b2));
+}
+
+// Favourites moved to the trash come back with Undo (told of the move, then loved again) in
+// their old places, whatever the order of their return; a photo loved later goes to the end.
+TEST_F(FavoritesCollection, FavouritesBroughtBackFromTheTrashTakeTheirOldPlaces)
+{
+    addAll({"A", "B", "C", "D"});
+    for (const QList<LMPathString>& moved : {QList<LMPathString>{P("B"), P("A")}, QList<LMPathString>{P("C")}})
+        kpv::NotificationCenter::defaultCenter().postNotification(QStringLiteral("filesDeleted"), nullptr,
+                                                                  {{"filePathList", QVariant::fromValue(moved)}});
+    addAll({"C", "A", "B", "E"});
+    EXPECT_EQ(order(), (QStringList{"A", "B", "C", "D", "E"}));
+}
+
+// A crop kept only to be a favourite is deleted when it leaves the favourites, whatever bytes its
+// name holds (it is named after the photo it was cut from).
+TEST_F(FavoritesCollection, KeptCropsGoWithTheirFavourite)
+{
+    QTemporaryDir kept;
+    c->setKeptCopiesFolder(kept.path());
+    const QString crop = kpv::decodeFileName(QFile::encodeName(kept.path()) + "/caf\xe9.jpg");
+    const int fd = ::open(kpv::encodeFileName(crop).constData(), O_CREAT | O_WRONLY, 0600);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    c->addFovoriteFile(P(crop), nullptr, {});
+    c->removeFavoriteFile(P(crop));
+    EXPECT_FALSE(kpv::pathStatus(crop).exists);
 }
 
 // Favourites changed or removed by another program, in folders nobody watches, show as they are

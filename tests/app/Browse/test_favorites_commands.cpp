@@ -11,13 +11,19 @@
 #include "Kit/LMButton.h"
 #include "Model/MainConfig.h"
 
+#include "appkit/Event.h"
 #include "appkit/Pasteboard.h"
+#include "appkit/Window.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/RunLoop.h"
 #include "foundation/UserDefaults.h"
 
+#include "foundation/FileNames.h"
+
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -240,6 +246,53 @@ TEST_F(FavoritesCommands, SaveAsCopiesIntoTheChosenFolderAndEscWaitsForIt)
     c->doSaveAs();
     drainMainRunLoop();
     ASSERT_FALSE(host.alerts.empty());
+}
+
+// Save As into a folder whose name is not UTF-8 copies the favourites into that very folder (Qt
+// lists no folder of such a name, so any it lists was made by mistake), and offers it next time.
+TEST_F(FavoritesCommands, SaveAsIntoAFolderWhoseNameIsNotUtf8)
+{
+    QTemporaryDir src, dst;
+    writeTestJpeg(src.filePath(QStringLiteral("s.jpg")));
+    c->addFovoriteFile(P(src.filePath(QStringLiteral("s.jpg"))), nullptr, {});
+    kpv::UserDefaults defaults(src.filePath(QStringLiteral("settings.json")));
+    MainConfig config(defaults);
+    host.config = &config;
+    host.mode = 8;
+    const QByteArray folder = QFile::encodeName(dst.path()) + "/d\xe9st";
+    ASSERT_EQ(::mkdir(folder.constData(), 0777), 0);
+    host.chosenFolder = kpv::decodeFileName(folder);
+    c->doSaveAs();
+    drainMainRunLoop();
+    kpv::RunLoop::main().runWhile([&] { return c->isCopyingFiles(); });
+    EXPECT_TRUE(host.alerts.empty());
+    EXPECT_TRUE(kpv::pathStatus(kpv::decodeFileName(folder + "/s.jpg")).isRegularFile);
+    EXPECT_TRUE(QDir(dst.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
+    EXPECT_EQ(kpv::fileNameFromUrl(config.lastSaveDirUrlForFavFile()), host.chosenFolder);
+}
+
+// In My Favourites the keys go to the grid: an arrow moves the selection and Delete takes the
+// selected photo out of the favourites. Back in the viewer, they are the viewer's again.
+TEST_F(FavoritesCommands, TheGridTakesTheKeysWhileItIsShown)
+{
+    kpv::Window window(kpv::Rect(0, 0, 800, 600), 0);
+    host.win = &window;
+    add(3);
+    host.mode = 8;
+    c->didChangeMainShowMode({{"old", 4}, {"new", 8}});
+    c->browser()->setSelectionIndexes({0});
+    const auto press = [&](unsigned short key) {
+        window.sendEvent(kpv::Event::keyEvent(kpv::KeyDown, key, QString(), QString(), nullptr, 0));
+    };
+    press(124); // Right
+    press(117); // Delete
+    EXPECT_EQ(c->favoriteFileCount(), 2u);
+    EXPECT_FALSE(c->isFavoriteFile(P("/fav1.jpg")));
+    host.mode = 4;
+    c->didChangeMainShowMode({{"old", 8}, {"new", 4}});
+    press(117);
+    EXPECT_EQ(c->favoriteFileCount(), 2u);
+    host.win = nullptr;
 }
 
 } // namespace

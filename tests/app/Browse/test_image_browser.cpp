@@ -703,6 +703,21 @@ TEST_F(ThumbnailMode, TheFileAfterOneThatLeftIsSelected)
     EXPECT_EQ(c->selectedThumbFilePaths(), QList<LMPathString>{P("/t4.jpg")});
 }
 
+// A photo moved to the trash from the grid and put back with Undo is selected again, so that a
+// second Delete takes it and not the photo that stood in for it.
+TEST_F(ThumbnailMode, APhotoPutBackFromTheTrashIsSelectedAgain)
+{
+    enter();
+    c->browser()->setSelectionIndexes({2});
+    c->browser()->keyDown(keyEvent(117));
+    const LMPathString back = host.paths.takeAt(2);
+    c->didChangeFileList();
+    c->didChangeFileList(); // the folder's own change, heard later
+    host.paths.insert(2, back);
+    c->didChangeFileList();
+    EXPECT_EQ(c->selectedThumbFilePaths(), QList<LMPathString>{back});
+}
+
 TEST_F(ThumbnailMode, DoubleClicks)
 {
     enter();
