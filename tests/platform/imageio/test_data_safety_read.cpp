@@ -144,6 +144,52 @@ TEST(PhotoMetadata, LongNamesAreKept)
     EXPECT_EQ(aux.value(QLatin1String(kCGImagePropertyExifAuxLensModel)).toString().toStdString(), lens);
 }
 
+// A photo whose colour profile is damaged (its pieces do not add up to the size it states) keeps
+// its EXIF block, wherever the profile stands: it shows upright, with its camera.
+TEST(PhotoMetadata, DamagedColourProfileLeavesTheExifBlock)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("turned.jpg"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(test::referenceJpeg(test::pattern(32, 16, false), 90, false, 0));
+    file.close();
+    {
+        auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        ASSERT_TRUE(image.get());
+        Exiv2::ExifData exif;
+        exif["Exif.Image.Orientation"] = uint16_t(6);
+        exif["Exif.Image.Model"] = std::string("Field Camera");
+        image->setExifData(exif);
+        image->writeMetadata();
+    }
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray photo = file.readAll();
+    file.close();
+    const qsizetype exifAt = photo.indexOf(QByteArray("\xFF\xE1", 2));
+    ASSERT_GT(exifAt, 0);
+    // Two pieces of a profile that states 4096 bytes and holds 1000.
+    QByteArray profile;
+    for (char piece : {1, 2}) {
+        QByteArray body = QByteArray("ICC_PROFILE", 12) + char(piece) + char(2) + QByteArray(500, '\0');
+        if (piece == 1)
+            body[14 + 2] = '\x10';  // the size, big-endian: 4096
+        profile += QByteArray("\xFF\xE2", 2) + char((body.size() + 2) >> 8) + char((body.size() + 2) & 0xFF) + body;
+    }
+    const qsizetype exifEnd = exifAt + 2 + ((uchar(photo[exifAt + 2]) << 8) | uchar(photo[exifAt + 3]));
+    for (const QByteArray &damaged : {photo.left(exifAt) + profile + photo.mid(exifAt), photo.left(exifEnd) + profile + photo.mid(exifEnd)}) {
+        EXPECT_EQ(imageio_detail::readOrientation(damaged), std::optional<int>(6));
+        QString error;
+        const auto source = ImageSource::createWithData(damaged, &error);
+        ASSERT_TRUE(source) << error.toStdString();
+        const QVariantMap properties = source->propertiesAtIndex(0);
+        EXPECT_EQ(properties.value(QLatin1String(kCGImagePropertyOrientation)).toInt(), 6);
+        const QVariantMap tiff = properties.value(QLatin1String(kCGImagePropertyTIFFDictionary)).toMap();
+        EXPECT_EQ(tiff.value(QLatin1String(kCGImagePropertyTIFFModel)).toString(), QStringLiteral("Field Camera"));
+        EXPECT_EQ(source->createImageAtIndex(0, &error).size(), QSize(32, 16)) << error.toStdString();
+    }
+}
+
 TEST(HostileMetadata, VideoContainersAreNotParsed)
 {
     static const unsigned char quickTimeHead[] = {
