@@ -711,6 +711,12 @@ TEST(ImageSourceGif, FramesOfNoWidthOrNoHeightAmongGoodOnes)
     const QImage frame = source->createImageAtIndex(0, &error);
     ASSERT_EQ(frame.size(), QSize(4, 3)) << error.toStdString();
     EXPECT_EQ(QColor(frame.pixel(3, 2)), QColor(255, 0, 0));
+    // A logical screen smaller than its first frame grows to hold the whole frame.
+    source = ImageSource::createWithData(referenceGif(2, 2, {{1, 1, 4, 3, 10, 1, -1, false, filled(4, 3, 2)}}, 0), &error);
+    ASSERT_TRUE(source) << error.toStdString();
+    const QImage grown = source->createImageAtIndex(0, &error);
+    ASSERT_EQ(grown.size(), QSize(5, 4)) << error.toStdString();
+    EXPECT_EQ(QColor(grown.pixel(4, 3)), QColor(0, 255, 0));
 }
 
 TEST(ImageSourceGif, AFrameOfNoPixelsKeepsItsPlaceAndTheFramesAfterIt)
