@@ -9,7 +9,9 @@
 #include <QString>
 #include <QVariantMap>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 
 namespace kpv {
 
@@ -79,6 +81,30 @@ bool reserveDecodeBytes(uint64_t bytes, QString* error);
 // A QImage of the given size in premultiplied RGBA, charged to the decode budget, or null when
 // the size is refused by the limits or the budget or memory runs out (with *error set).
 QImage allocateFrame(int width, int height, QString* error);
+// While it lives, the memory of a large frame that a reader fills row by row from the top is made
+// resident on a thread of its own, from the bottom row up to the rows written so far. A new frame's
+// pages are cleared by the system when first written; for a frame of a gigabyte that costs as long
+// as inflating its rows, and is done here beside the decode instead of after it. Touches no pixel;
+// does nothing for a small frame or where the system cannot do it. Stopped (and joined) by its
+// destructor, before the frame is handed on.
+class FramePages {
+public:
+    explicit FramePages(const QImage& frame);
+    ~FramePages();
+    FramePages(const FramePages&) = delete;
+    FramePages& operator=(const FramePages&) = delete;
+    // The reader has written the rows above `row`.
+    void written(int row) { m_written.store(row, std::memory_order_relaxed); }
+
+private:
+    void run();
+    const uchar* m_bits = nullptr;
+    qsizetype m_rowBytes = 0;
+    int m_rows = 0;
+    std::atomic<int> m_written{0};
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
 // The DPI entries of a property dictionary; empty unless both densities are positive.
 QVariantMap densityProperties(double dpiX, double dpiY);
 // Whether a JPEG (or PNG) file of this many bytes can hold the pixels its header declares; the

@@ -119,6 +119,21 @@ public:
                 *error = QStringLiteral("GIF file has no readable frame");
             return false;
         }
+        const FrameRecord& first = m_frames.front();
+        const int firstRight = std::max(0, first.left) + std::max(0, first.width);
+        const int firstBottom = std::max(0, first.top) + std::max(0, first.height);
+        if (!noScreen && first.width > 0 && first.height > 0 &&
+            (firstRight > m_screen.width() || firstBottom > m_screen.height())) {
+            // A first frame larger than the logical screen (a writer's mistake) enlarges the
+            // screen to hold it, as browsers do, rather than showing a corner of the picture.
+            const QSize screen(std::max(m_screen.width(), firstRight), std::max(m_screen.height(), firstBottom));
+            if (!ImageLimits::frameAllowed(uint64_t(screen.width()), uint64_t(screen.height()))) {
+                if (error)
+                    *error = QStringLiteral("GIF frame of %1 x %2 pixels exceeds the size limit").arg(screen.width()).arg(screen.height());
+                return false;
+            }
+            m_screen = screen;
+        }
         if (noScreen) {
             // A logical screen of no size is taken as large as the frames reach, as other
             // readers take it.

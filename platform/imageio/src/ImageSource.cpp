@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <system_error>
 #include <vector>
 
 #include <sys/mman.h>
@@ -137,6 +138,56 @@ QImage allocateFrame(int width, int height, QString* error)
     else
         preferLargePages(image);
     return image;
+}
+
+FramePages::FramePages(const QImage& frame)
+{
+#if defined(MADV_POPULATE_WRITE)
+    // Below this the clearing costs a few milliseconds: no thread is worth it.
+    constexpr qsizetype kMinBytes = qsizetype(64) << 20;
+    if (frame.isNull() || frame.sizeInBytes() < kMinBytes)
+        return;
+    m_bits = frame.constBits();
+    m_rowBytes = frame.bytesPerLine();
+    m_rows = frame.height();
+    try {
+        m_thread = std::thread([this] { run(); });
+    } catch (const std::system_error&) {
+        // No thread to spare: the decode's own writes fault the pages in, as they always did.
+    }
+#else
+    (void)frame;
+#endif
+}
+
+FramePages::~FramePages()
+{
+    m_stop.store(true);
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void FramePages::run()
+{
+#if defined(MADV_POPULATE_WRITE)
+    // Bands of 8 MB from the bottom up, page aligned inside the frame, until the band reaches the
+    // rows the reader is writing (its own writes clear those pages) or the reader is done.
+    constexpr uintptr_t kPage = 4096;
+    constexpr uintptr_t kBand = uintptr_t(8) << 20;
+    const auto begin = reinterpret_cast<uintptr_t>(m_bits);
+    uintptr_t end = begin + uintptr_t(m_rowBytes) * uintptr_t(m_rows);
+    while (!m_stop.load(std::memory_order_relaxed)) {
+        const uintptr_t reached = begin + uintptr_t(m_rowBytes) * uintptr_t(m_written.load(std::memory_order_relaxed));
+        const uintptr_t bandStart = std::max(end > kBand ? end - kBand : 0, reached + kBand);
+        const uintptr_t first = (bandStart + kPage - 1) & ~(kPage - 1), last = end & ~(kPage - 1);
+        if (bandStart >= end || first >= last)
+            break;
+        // Faults the pages in as writable; their contents (zero, or rows already written) stay.
+        if (madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE) != 0)
+            break;
+        end = first;
+    }
+#endif
 }
 
 QVariantMap densityProperties(double dpiX, double dpiY)

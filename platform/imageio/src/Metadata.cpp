@@ -6,6 +6,7 @@
 #include <exiv2/exiv2.hpp>
 
 #include <cmath>
+#include <cstring>
 #include <mutex>
 
 namespace kpv::imageio_detail {
@@ -133,6 +134,40 @@ void readGps(const Exiv2::ExifData& exif, QVariantMap& gps)
     }
 }
 
+// A copy of a JPEG file whose colour profile pieces (APP2 segments named "ICC_PROFILE") are named
+// otherwise, so that the metadata library passes over them; the file itself when it holds none.
+// Only the segments before the picture's data are looked at, each inside the bytes there are.
+QByteArray withoutJpegProfile(const QByteArray& file)
+{
+    static const char kProfileName[] = "ICC_PROFILE";  // with its closing zero, 12 bytes
+    QByteArray copy = file;
+    const auto* data = reinterpret_cast<const unsigned char*>(file.constData());
+    const size_t size = size_t(file.size());
+    if (size < 4 || data[0] != 0xFF || data[1] != 0xD8)
+        return file;
+    bool renamed = false;
+    size_t pos = 2;
+    while (pos + 4 <= size && data[pos] == 0xFF) {
+        const unsigned marker = data[pos + 1];
+        if (marker == 0xFF) {  // a fill byte before the marker
+            ++pos;
+            continue;
+        }
+        if (marker == 0xDA || marker == 0xD9)
+            break;
+        const size_t length = size_t(data[pos + 2]) << 8 | data[pos + 3];
+        if (length < 2)
+            break;
+        if (marker == 0xE2 && length >= 2 + sizeof kProfileName && pos + 4 + sizeof kProfileName <= size &&
+            std::memcmp(data + pos + 4, kProfileName, sizeof kProfileName) == 0) {
+            copy[qsizetype(pos + 4)] = 'i';
+            renamed = true;
+        }
+        pos += 2 + length;
+    }
+    return renamed ? copy : file;
+}
+
 std::unique_ptr<Exiv2::Image> openImage(const QByteArray& file)
 {
     prepareExiv2();
@@ -141,7 +176,26 @@ std::unique_ptr<Exiv2::Image> openImage(const QByteArray& file)
     auto image = Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(file.constData()), long(file.size()));
     if (!image.get())
         return {};
-    image->readMetadata();
+    try {
+        image->readMetadata();
+    } catch (const Exiv2::AnyError& e) {
+        // A damaged colour profile (its pieces do not add up to the size it states) makes the
+        // library give up on the whole file, the EXIF block with it: a portrait photo would show
+        // on its side, without its date or camera. The file is read again without the profile,
+        // which the viewer does not use.
+        if (e.code() != Exiv2::kerInvalidIccProfile)
+            throw;
+        const QByteArray rest = withoutJpegProfile(file);
+        if (rest.constData() == file.constData())
+            throw;
+        Exiv2::BasicIo::AutoPtr io(new Exiv2::MemIo);  // holds its own copy of the bytes
+        if (io->write(reinterpret_cast<const Exiv2::byte*>(rest.constData()), long(rest.size())) != long(rest.size()))
+            throw;
+        image = Exiv2::ImageFactory::open(io);
+        if (!image.get())
+            return {};
+        image->readMetadata();
+    }
     return std::unique_ptr<Exiv2::Image>(image.release());
 }
 

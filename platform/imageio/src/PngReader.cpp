@@ -69,6 +69,7 @@ extern "C" void onPngWarning(png_structp png, png_const_charp message)
 struct PngJob {
     ~PngJob()
     {
+        pages.reset();
         if (png)
             png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
     }
@@ -111,10 +112,14 @@ struct PngJob {
     // Palette and low-depth grey rows are read as stored and made RGBA through a table (see
     // SampleTable); the stored rows are held here, the one just read and the last different one.
     bool tabled = false;
+    // Rows the library fills in with opaque alpha (no alpha channel, no tRNS): nothing to premultiply.
+    bool opaque = false;
     int depth = 8;
     uint32_t straight[256] = {};
     uint32_t premultiplied[256] = {};
     std::vector<unsigned char> stored, previousStored;
+    // Makes a full-size frame's pages resident beside the decode; stopped before the frame leaves.
+    std::unique_ptr<imageio_detail::FramePages> pages;
 };
 
 // PNG 8.2: the Adam7 passes, as first column, first row, column step and row step.
@@ -248,7 +253,7 @@ void readRgbaRow(PngJob* job, unsigned char* out, size_t pixels, bool premultipl
     if (!job->tabled) {
         png_read_row(job->png, out, nullptr);
         ++job->rowsDone;
-        if (premultiply)
+        if (premultiply && !job->opaque)
             premultiplyRow(out, pixels);
         return;
     }
@@ -295,6 +300,7 @@ bool setUpRows(PngJob* job, png_uint_32 width)
         if (colorType == PNG_COLOR_TYPE_GRAY || colorType == PNG_COLOR_TYPE_GRAY_ALPHA)
             png_set_gray_to_rgb(job->png);
         png_set_add_alpha(job->png, 0xff, PNG_FILLER_AFTER);  // no effect when alpha is already there
+        job->opaque = (colorType & PNG_COLOR_MASK_ALPHA) == 0 && !png_get_valid(job->png, job->info, PNG_INFO_tRNS);
     }
     png_read_update_info(job->png, job->info);
     const size_t expected = job->tabled ? storedBytes(job, width) : size_t(width) * 4;
@@ -647,8 +653,11 @@ bool runDecode(PngJob* job, const QByteArray& data, int maxPixelSize, bool* prem
         return readPasses(job, width, height);
     // Every row is written as it arrives; only rows a damaged file never delivers are cleared.
     job->clearUnread = true;
-    for (png_uint_32 y = 0; y < height; ++y)
+    job->pages = std::make_unique<imageio_detail::FramePages>(job->image);
+    for (png_uint_32 y = 0; y < height; ++y) {
         readRgbaRow(job, job->image.scanLine(int(y)), width, job->premultiply);
+        job->pages->written(int(y) + 1);
+    }
     png_read_end(job->png, nullptr);
     return true;
 }
@@ -886,7 +895,9 @@ private:
         auto job = std::make_unique<PngJob>();
         job->partialOk = partialOk;
         job->premultiply = premultiply;
-        if (!runDecode(job.get(), m_data, maxPixelSize, premultiplied)) {
+        const bool decoded = runDecode(job.get(), m_data, maxPixelSize, premultiplied);
+        job->pages.reset();
+        if (!decoded) {
             if (error)
                 *error = QStringLiteral("PNG decoding failed: %1").arg(job->message);
             return {};

@@ -192,11 +192,11 @@ RowLayout rowLayout(TIFF* tiff)
     return layout;
 }
 
-// Whether a page's pixels can be read here: by the library's RGBA interface, or (strips only) by
-// the rows made here.
+// Whether a page's pixels can be read here: by the library's RGBA interface, or by the rows made
+// here (16-bit CMYK, in strips or in tiles).
 bool layoutReadable(TIFF* tiff, char* message)
 {
-    return TIFFRGBAImageOK(tiff, message) || (!TIFFIsTiled(tiff) && rowLayout(tiff).kind == RowLayout::Cmyk16);
+    return TIFFRGBAImageOK(tiff, message) || rowLayout(tiff).kind == RowLayout::Cmyk16;
 }
 
 // Columns [first, first + count) of a stored row made premultiplied RGBA into `out`.
@@ -521,14 +521,33 @@ public:
         if (blockWidth == 0 || blockHeight == 0 || !ImageLimits::frameAllowed(blockWidth, blockHeight))
             return fail(QStringLiteral("the TIFF tiles or strips have no usable size"));
         const uint64_t blockPixels = uint64_t(blockWidth) * blockHeight;
+        // Tiles of a layout the RGBA interface refuses (16-bit CMYK) are read as stored, a tile at
+        // a time, and their rows made RGBA here, into a block laid out as the interface lays one.
+        const RowLayout layout = tiled ? rowLayout(tiff.get()) : RowLayout();
+        const bool storedTiles = layout.kind == RowLayout::Cmyk16;
+        const uint64_t tileRowBytes = storedTiles ? uint64_t(blockWidth) * 8 : 0;
+        const int64_t tileBytes = storedTiles ? TIFFTileSize64(tiff.get()) : 0;
+        if (storedTiles && (tileBytes <= 0 || uint64_t(tileBytes) < tileRowBytes * blockHeight))
+            return fail(QStringLiteral("the TIFF tiles have no usable size"));
         const uint64_t sumBytes = reduction > 1 ? uint64_t(rect.width()) * uint64_t(rect.height()) * 4 * sizeof(uint32_t) : 0;
-        if (!imageio_detail::reserveDecodeBytes(blockPixels * 4 + sumBytes, error))
+        if (!imageio_detail::reserveDecodeBytes(blockPixels * 4 + uint64_t(tileBytes) + sumBytes, error))
             return {};
         QImage part = imageio_detail::allocateFrame(rect.width(), rect.height(), error);
         if (part.isNull())
             return {};
         part.fill(0);
         std::vector<uint32_t> block(blockPixels);
+        std::vector<unsigned char> stored(static_cast<size_t>(tileBytes));
+        const auto readStoredTile = [&](uint32_t left, uint32_t top) {
+            if (TIFFReadTile(tiff.get(), stored.data(), left, top, 0, 0) < 0)
+                return false;
+            // Rows bottom first, as the RGBA interface hands them out.
+            for (uint32_t r = 0; r < blockHeight; ++r)
+                rowToRgba(layout, stored.data() + size_t(tileRowBytes) * r,
+                          reinterpret_cast<unsigned char*>(block.data() + size_t(blockHeight - 1 - r) * blockWidth), 0,
+                          blockWidth);
+            return true;
+        };
         std::vector<uint32_t> sums(sumBytes / sizeof(uint32_t));
         TIFFSetField(tiff.get(), TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
         bool anyRead = false;
@@ -536,8 +555,9 @@ public:
         const uint32_t firstColumn = tiled ? uint32_t(source.left()) / blockWidth * blockWidth : 0;
         for (uint32_t top = firstRow; top <= uint32_t(source.bottom()); top += blockHeight) {
             for (uint32_t left = firstColumn; left <= uint32_t(source.right()); left += blockWidth) {
-                const bool read = tiled ? TIFFReadRGBATile(tiff.get(), left, top, block.data())
-                                        : TIFFReadRGBAStrip(tiff.get(), top, block.data());
+                const bool read = storedTiles ? readStoredTile(left, top)
+                                  : tiled     ? TIFFReadRGBATile(tiff.get(), left, top, block.data())
+                                              : TIFFReadRGBAStrip(tiff.get(), top, block.data());
                 if (!read)
                     continue;  // a damaged block stays transparent, as in a whole decode
                 anyRead = true;
@@ -705,7 +725,8 @@ private:
                 *error = QStringLiteral("unsupported TIFF layout: %1").arg(QString::fromLatin1(message));
             return {};
         }
-        if (!TIFFIsTiled(tiff.get()) && StripRows().open(m_data, tiff.get(), uint32_t(m_size.width()), uint32_t(m_size.height())))
+        if (TIFFIsTiled(tiff.get()) ? rowLayout(tiff.get()).kind == RowLayout::Cmyk16
+                                    : StripRows().open(m_data, tiff.get(), uint32_t(m_size.width()), uint32_t(m_size.height())))
             return decodeRegion(0, QRect(QPoint(0, 0), m_size), 1, error);
         if (!frameFitsFile(uint64_t(m_size.width()) * uint64_t(m_size.height()) * 4, uint64_t(m_data.size()), error))
             return {};

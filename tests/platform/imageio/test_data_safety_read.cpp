@@ -144,6 +144,45 @@ TEST(PhotoMetadata, LongNamesAreKept)
     EXPECT_EQ(aux.value(QLatin1String(kCGImagePropertyExifAuxLensModel)).toString().toStdString(), lens);
 }
 
+// A photo whose colour profile is damaged (its pieces do not add up to the size it states) keeps
+// its EXIF block, wherever the profile stands: it shows upright, with its camera.
+TEST(PhotoMetadata, DamagedColourProfileLeavesTheExifBlock)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("turned.jpg"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(test::referenceJpeg(test::pattern(32, 16, false), 90, false, 0));
+    file.close();
+    {
+        auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        ASSERT_TRUE(image.get());
+        Exiv2::ExifData exif;
+        exif["Exif.Image.Orientation"] = uint16_t(6);
+        exif["Exif.Image.Model"] = std::string("Field Camera");
+        image->setExifData(exif);
+        image->writeMetadata();
+    }
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray photo = file.readAll();
+    file.close();
+    const qsizetype exifAt = photo.indexOf(QByteArray("\xFF\xE1", 2));
+    ASSERT_GT(exifAt, 0);
+    // A profile in one piece that states 4096 bytes and holds 500.
+    const QByteArray body = QByteArray("ICC_PROFILE\0\1\1\0\0\x10\0", 18) + QByteArray(496, '\0');
+    const QByteArray profile = QByteArray("\xFF\xE2\x02\x04", 4) + body;
+    const qsizetype exifEnd = exifAt + 2 + ((uchar(photo[exifAt + 2]) << 8) | uchar(photo[exifAt + 3]));
+    for (const QByteArray &damaged : {photo.left(exifAt) + profile + photo.mid(exifAt), photo.left(exifEnd) + profile + photo.mid(exifEnd)}) {
+        QString error;
+        const auto source = ImageSource::createWithData(damaged, &error);
+        ASSERT_TRUE(source) << error.toStdString();
+        const QVariantMap properties = source->propertiesAtIndex(0);
+        EXPECT_EQ(properties.value(QLatin1String(kCGImagePropertyOrientation)).toInt(), 6);
+        const QVariantMap tiff = properties.value(QLatin1String(kCGImagePropertyTIFFDictionary)).toMap();
+        EXPECT_EQ(tiff.value(QLatin1String(kCGImagePropertyTIFFModel)).toString(), QStringLiteral("Field Camera"));
+    }
+}
+
 TEST(HostileMetadata, VideoContainersAreNotParsed)
 {
     static const unsigned char quickTimeHead[] = {

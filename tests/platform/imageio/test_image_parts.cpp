@@ -605,46 +605,83 @@ TEST(ImageParts, TiffRowsOfEveryLayoutAreTheLibrarysPixels)
 // A page of text scanned at 600 dpi and fax-coded in one strip: its thumbnail reads the strip a
 // row at a time into the reduced frame, never holding the strip of 140 MB at full size.
 // 16-bit CMYK, which the library's RGBA interface refuses, shows as the library shows the same
-// inks at 8 bits: whole, reduced and in parts.
+// inks at 8 bits, in strips and in tiles (edge tiles cut on both sides): whole, reduced and in
+// parts.
 TEST(ImageParts, SixteenBitCmykShowsAsItsInksAtEightBits)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const uint32_t width = 101, height = 68;
-    const auto tags = [](uint16_t bits) {
-        return [bits](TIFF *tif) {
-            TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(4));
-            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
-            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_SEPARATED);
-            TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-            TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
-        };
-    };
-    const auto ink = [](uint32_t top, size_t i) { return uchar(i * 37 + top * 11 + i * i / 101); };
-    const QString eight = dir.filePath(QStringLiteral("cmyk8.tif")), sixteen = dir.filePath(QStringLiteral("cmyk16.tif"));
-    ASSERT_TRUE(writeStrips(eight, width, height, 16, tags(8), [&](uint32_t, uint32_t top, std::vector<uchar> &bytes) {
-        for (size_t i = 0; i < bytes.size(); ++i)
-            bytes[i] = ink(top, i);
-    }));
-    ASSERT_TRUE(writeStrips(sixteen, width, height, 16, tags(16), [&](uint32_t, uint32_t top, std::vector<uchar> &bytes) {
-        for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-            const uint16_t sample = uint16_t(ink(top, i / 2) * 257);
-            std::memcpy(&bytes[i], &sample, 2);
+    const uint32_t width = 101, height = 68, tile = 32;
+    const auto ink = [](uint32_t y, uint32_t x, int c) { return uchar(x * 37 + c * 91 + y * 11 + x * y / 101); };
+    const auto write = [&](const QString &path, uint16_t bits, bool tiled) {
+        TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+        if (!tif)
+            return false;
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(4));
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_SEPARATED);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+        const uint32_t blockWidth = tiled ? tile : width, blockHeight = tiled ? tile : 16;
+        if (tiled) {
+            TIFFSetField(tif, TIFFTAG_TILEWIDTH, tile);
+            TIFFSetField(tif, TIFFTAG_TILELENGTH, tile);
+        } else {
+            TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, blockHeight);
         }
-    }));
+        const size_t bytesPerSample = bits / 8;
+        bool ok = true;
+        for (uint32_t top = 0; ok && top < height; top += blockHeight)
+            for (uint32_t left = 0; ok && left < width; left += blockWidth) {
+                const uint32_t rows = tiled ? blockHeight : std::min(blockHeight, height - top);
+                std::vector<uchar> bytes(size_t(blockWidth) * rows * 4 * bytesPerSample, 0);
+                for (uint32_t y = 0; y < rows; ++y)
+                    for (uint32_t x = 0; x < blockWidth; ++x)
+                        for (int c = 0; c < 4; ++c) {
+                            const uchar level = ink(top + y, left + x, c);
+                            const uint16_t sample = bits == 16 ? uint16_t(std::min(65535u, level * 257u + (x + y) % 129)) : level;
+                            std::memcpy(&bytes[((size_t(y) * blockWidth + x) * 4 + size_t(c)) * bytesPerSample], &sample,
+                                        bytesPerSample);
+                        }
+                ok = tiled ? TIFFWriteTile(tif, bytes.data(), left, top, 0, 0) >= 0
+                           : TIFFWriteEncodedStrip(tif, top / blockHeight, bytes.data(), tmsize_t(bytes.size())) >= 0;
+            }
+        TIFFClose(tif);
+        return ok;
+    };
+    // The largest difference of a level, a picture of another size (or none) counting as the largest.
+    const auto worst = [](const QImage &a, const QImage &b) {
+        const int d = maxChannelDifference(a, b);
+        return d < 0 ? 255 : d;
+    };
+    const QString eight = dir.filePath(QStringLiteral("cmyk8.tif"));
+    ASSERT_TRUE(write(eight, 8, false));
     const QImage reference = libraryRgba(eight);
     ASSERT_FALSE(reference.isNull());
-    QString error;
-    const auto source = ImageSource::createWithFile(sixteen, &error);
-    ASSERT_TRUE(source) << error.toStdString();
-    EXPECT_EQ(maxChannelDifference(source->createImageAtIndex(0, &error), reference), 0) << error.toStdString();
-    const QSize reduced = source->reducedFrameSize(0, 8);
-    EXPECT_EQ(maxChannelDifference(source->createImageInRect(0, QRect(QPoint(0, 0), reduced), 8, &error),
-                                   boxPart(reference, QRect(QPoint(0, 0), reduced), 8)),
-              0)
-        << error.toStdString();
-    const QRect inner(13, 30, 40, 18);
-    EXPECT_EQ(maxChannelDifference(source->createImageInRect(0, inner, 1, &error), reference.copy(inner)), 0);
+    for (bool tiled : {false, true}) {
+        SCOPED_TRACE(tiled ? "tiles" : "strips");
+        const QString sixteen = dir.filePath(tiled ? QStringLiteral("tiles16.tif") : QStringLiteral("strips16.tif"));
+        ASSERT_TRUE(write(sixteen, 16, tiled));
+        QString error;
+        const auto source = ImageSource::createWithFile(sixteen, &error);
+        ASSERT_TRUE(source) << error.toStdString();
+        const QImage whole = source->createImageAtIndex(0, &error);
+        EXPECT_LE(worst(whole, reference), 1) << error.toStdString();
+        EXPECT_LT(meanLevelDifference(whole, reference), 0.5);
+        for (int reduction : {2, 8}) {
+            const QSize reduced = source->reducedFrameSize(0, reduction);
+            const QRect all(QPoint(0, 0), reduced), edge(1, reduced.height() / 2, reduced.width() - 1, reduced.height() - reduced.height() / 2);
+            for (const QRect &part : {all, edge})
+                EXPECT_LE(worst(source->createImageInRect(0, part, reduction, &error), boxPart(reference, part, reduction)), 1)
+                    << reduction << " " << error.toStdString();
+        }
+        const QRect inner(13, 30, 60, 35);
+        const QImage part = source->createImageInRect(0, inner, 1, &error);
+        EXPECT_LE(worst(part, reference.copy(inner)), 1) << error.toStdString();
+        EXPECT_LT(meanLevelDifference(part, reference.copy(inner)), 0.5);
+    }
 }
 
 TEST(ImageParts, OneStripPageThumbnailHoldsNoStrip)

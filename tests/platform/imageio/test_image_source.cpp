@@ -7,6 +7,7 @@
 #include "imageio/ImageProperties.h"
 #include "imageio/ImageSource.h"
 #include "imageio_support.h"
+#include "../../support/LargePictures.h"
 
 #include <gif_lib.h>
 #include <png.h>
@@ -319,6 +320,41 @@ TEST(ImageSourcePng, FlatPictureThumbnailHoldsNoFullFrame)
         for (const QImage& image : {thumbnail, part, whole})
             for (QPoint at : {QPoint(0, 0), QPoint(image.width() - 1, image.height() - 1), QPoint(image.width() / 2, 1)})
                 EXPECT_EQ(image.pixel(at), expected) << at.x() << "," << at.y();
+    }
+}
+
+// A frame of more than 64 MB, whose memory is made resident beside the decode, holds the file's
+// pixels, opaque, from its first row to its last; cut short, the rows that never came are clear.
+TEST(ImageSourcePng, LargeFrameHoldsEveryRowAndACutOneClearsTheRest)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const int width = 4400, height = 4000;  // 70 MB of frame
+    const QString path = dir.filePath(QStringLiteral("large.png"));
+    ASSERT_TRUE(test::writeLargePng(path, width, height));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray whole = file.readAll();
+    for (qsizetype size : {whole.size(), whole.size() * 3 / 5}) {
+        SCOPED_TRACE(size);
+        QString error;
+        const auto source = ImageSource::createWithData(whole.left(size), &error);
+        ASSERT_TRUE(source) << error.toStdString();
+        const QImage image = source->createImageAtIndex(0, &error);
+        ASSERT_EQ(image.size(), QSize(width, height)) << error.toStdString();
+        int firstClear = height;
+        for (int y = height - 1; y >= 0 && image.pixel(0, y) == 0 && image.pixel(width - 1, y) == 0; --y)
+            firstClear = y;
+        EXPECT_EQ(firstClear == height, size == whole.size()) << firstClear;
+        EXPECT_GT(firstClear, height / 3);
+        // The last rows before a cut may be made of the bytes that never came.
+        for (int y : {0, 1, firstClear / 2, size == whole.size() ? height - 1 : firstClear * 9 / 10}) {
+            const QImage expected = test::largePicturePart(QRect(0, y, width, 1), width);
+            EXPECT_EQ(std::memcmp(image.constScanLine(y), expected.constScanLine(0), size_t(width) * 4), 0) << y;
+        }
+        for (int y = firstClear; y < height; y += 97)
+            for (int x = 0; x < width; x += 211)
+                ASSERT_EQ(image.pixel(x, y), 0u) << x << "," << y;
     }
 }
 
@@ -675,6 +711,12 @@ TEST(ImageSourceGif, FramesOfNoWidthOrNoHeightAmongGoodOnes)
     const QImage frame = source->createImageAtIndex(0, &error);
     ASSERT_EQ(frame.size(), QSize(4, 3)) << error.toStdString();
     EXPECT_EQ(QColor(frame.pixel(3, 2)), QColor(255, 0, 0));
+    // A logical screen smaller than its first frame grows to hold the whole frame.
+    source = ImageSource::createWithData(referenceGif(2, 2, {{1, 1, 4, 3, 10, 1, -1, false, filled(4, 3, 2)}}, 0), &error);
+    ASSERT_TRUE(source) << error.toStdString();
+    const QImage grown = source->createImageAtIndex(0, &error);
+    ASSERT_EQ(grown.size(), QSize(5, 4)) << error.toStdString();
+    EXPECT_EQ(QColor(grown.pixel(4, 3)), QColor(0, 255, 0));
 }
 
 TEST(ImageSourceGif, AFrameOfNoPixelsKeepsItsPlaceAndTheFramesAfterIt)
