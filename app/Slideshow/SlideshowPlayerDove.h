@@ -85,6 +85,13 @@ public:
     // Runs the queued group change or loop now.
     void performPendingWork();
 
+    // The numbers (as photoOnScreen() counts them) of the photos on the cards and of those kept
+    // to stand in: what a sharper copy would replace.
+    std::vector<long> photosInUse() const;
+    // Puts `sharper`, the same picture decoded larger, in place of photo `number` on every card
+    // that shows it and among the stand-ins, without changing which photo a card shows.
+    void replacePhoto(long number, const QImage& sharper);
+
     // ---- Dove::Animation::Listener ----
     void OnAnimationStarted(Dove::Animation*, float) override {}
     void OnAnimationPaused(Dove::Animation*) override {}
@@ -96,11 +103,16 @@ public:
 
 private:
     void bindGroup(std::size_t group);
+    // Puts one photo on a mesh; false when the mesh or the photo cannot take it.
+    bool bindPhoto(const std::string& mesh, const QImage& photo);
     void fillView(unsigned width, unsigned height);
     void schedulePending();
     void playFromStart();
-    // The next photo and, when it came from the source, its number (else -1).
-    QImage nextPhoto(long* taken = nullptr);
+    // The next photo and, when it came from the source, its number (else -1); `shown` gets the
+    // number of the picture itself, a stand-in's included.
+    QImage nextPhoto(long* taken = nullptr, long* shown = nullptr);
+    // The source's next photo, kept to stand in later, and its number; null when it has none.
+    QImage takeFromSource(long* number);
 
     SlideshowTheme m_theme;
     SlideshowThemeParam m_param;
@@ -117,11 +129,14 @@ private:
     std::size_t m_slidesBound = 0;
     // The latest photos from the source, and which of them stands in next.
     std::vector<QImage> m_recent;
+    std::vector<long> m_recentNumbers;
     std::size_t m_recentNext = 0;
     std::size_t m_recentOldest = 0;
     // Photos taken from the source, and the number of the one on each photo mesh (-1: a stand-in).
     long m_taken = 0;
     std::map<std::string, long> m_meshPhoto;
+    // The number of the picture each photo mesh shows, a stand-in's included.
+    std::map<std::string, long> m_meshPicture;
     std::vector<std::string> m_photoMeshes;
     long m_loops = 0;
     bool m_started = false;

@@ -487,9 +487,12 @@ protected:
         controller.reset();
         controller = std::make_unique<SlideshowViewController>(*host, config.get());
         controller->setThemeMgr(themeMgr.get());
-        controller->setSlideLoader([](const SlideshowFileInfo& slide, QSize) {
+        controller->setSlideLoader([this](const SlideshowFileInfo& slide, QSize size) {
+            const int i = slide.filePath().path().section('/', -1).toInt();
+            if (photoMaker)
+                return photoMaker(i, size);
             QImage img(120, 80, QImage::Format_RGB32);
-            img.fill(colour(slide.filePath().path().section('/', -1).toInt()));
+            img.fill(colour(i));
             return img;
         });
         for (const SlideshowTheme& t : themeMgr->themes())
@@ -524,6 +527,18 @@ protected:
         return layer()->grabFrame();
     }
     static QColor colour(int i) { return QColor::fromHsv((i * 47) % 360, 255, 235); }
+    // Photo i as a large camera photo of fine stripes, decoded to fit the size asked for.
+    static QImage stripedPhoto(int i, QSize fitInto)
+    {
+        QImage img(960, 640, QImage::Format_RGB32);
+        img.fill(colour(i));
+        QPainter p(&img);
+        for (int x = 0; x < img.width(); x += 16)
+            p.fillRect(QRect(x, 0, 8, img.height()), Qt::black);
+        p.fillRect(QRect(0, 60, img.width(), 120), Qt::white);
+        p.end();
+        return fitInto.isValid() ? img.scaled(fitInto, Qt::KeepAspectRatio, Qt::SmoothTransformation) : img;
+    }
 
     QTemporaryDir dir;
     kpv::ManualClock clock;
@@ -532,6 +547,8 @@ protected:
     std::unique_ptr<SlideshowThemeMgr> themeMgr;
     std::unique_ptr<WindowHost> host;
     std::unique_ptr<SlideshowViewController> controller;
+    // Makes photo i for a decode to fit a size; none: a 120 x 80 photo of colour(i).
+    std::function<QImage(int, QSize)> photoMaker;
 };
 
 // Right and Left step through the photos in a 3D theme as they do in the cross-fade: the theme
@@ -602,6 +619,28 @@ TEST_P(ThemeKeysTest, APausedThemeIsDrawnAgainWhenTheWindowChangesSize)
     EXPECT_TRUE(framesAlike(paused, expected));
     // Drawn again at the same size, the picture stays as it is.
     EXPECT_TRUE(framesAlike(layer()->grabFrame(), expected));
+}
+
+// A theme started in a small window that is then made larger (full screen) shows its photos as
+// sharp as a theme started at the larger size: the photos on the cards are decoded again for it
+// and put in place while the theme plays on.
+TEST_P(ThemeKeysTest, PhotosAreSharpAgainAfterTheWindowGrows)
+{
+    const double at = 2.0;
+    photoMaker = &ThemeKeysTest::stripedPhoto;
+    window->contentView()->setFrameSize(kpv::Size{kWidth * 1.5, kHeight * 1.5});
+    startShow(7, 0);
+    const QImage expected = frameAt(at);
+    controller->endSlideshow();
+
+    window->contentView()->setFrameSize(kpv::Size{kWidth * 1.0, kHeight * 1.0});
+    startShow(7, 0);
+    window->contentView()->setFrameSize(kpv::Size{kWidth * 1.5, kHeight * 1.5});
+    clock.advance(1.0); // the window has settled at its new size
+    settle();
+    const QImage grown = frameAt(at);
+    ASSERT_EQ(grown.size(), expected.size());
+    EXPECT_TRUE(framesAlike(grown, expected));
 }
 
 // Another theme chosen from the menu goes on from the photo the user looks at in the 3D theme
