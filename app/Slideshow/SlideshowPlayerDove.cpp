@@ -55,12 +55,14 @@ bool SlideshowPlayerDove::start(void* hostView, unsigned width, unsigned height)
     m_loops = 0;
     m_recent.clear();
     m_recentNumbers.clear();
+    m_recentSmall.clear();
     m_recentNext = 0;
     m_recentOldest = 0;
     m_photoMeshes.clear();
     m_taken = 0;
     m_meshPhoto.clear();
     m_meshPicture.clear();
+    m_standIns.clear();
     Dove::Context* context = Dove::Context::getSingleton();
     context->registerBitmapConverter(&BitmapConverter);
     context->init();
@@ -123,6 +125,11 @@ void SlideshowPlayerDove::bindGroup(std::size_t group)
             continue;
         m_meshPhoto[name] = taken;
         m_meshPicture[name] = shown;
+        const auto standIn = std::find(m_standIns.begin(), m_standIns.end(), name);
+        if (taken < 0 && standIn == m_standIns.end())
+            m_standIns.push_back(name);
+        else if (taken >= 0 && standIn != m_standIns.end())
+            m_standIns.erase(standIn);
         ++m_slidesBound;
         if (std::find(m_photoMeshes.begin(), m_photoMeshes.end(), name) == m_photoMeshes.end())
             m_photoMeshes.push_back(name);
@@ -153,9 +160,11 @@ QImage SlideshowPlayerDove::takeFromSource(long* number)
     // Kept (shared, not copied) to stand in later; the oldest gives way.
     if (m_recent.size() < kRecentPhotos) {
         m_recent.push_back(photo);
+        m_recentSmall.emplace_back();
         m_recentNumbers.push_back(*number);
     } else {
         m_recent[m_recentOldest] = photo;
+        m_recentSmall[m_recentOldest] = QImage();
         m_recentNumbers[m_recentOldest] = *number;
         m_recentOldest = (m_recentOldest + 1) % m_recent.size();
     }
@@ -179,7 +188,14 @@ QImage SlideshowPlayerDove::nextPhoto(long* taken, long* shown)
     m_recentNext = (m_recentNext + 1) % m_recent.size();
     if (shown)
         *shown = m_recentNumbers[i];
-    return m_recent[i];
+    // A stand-in holds its card only until the card's own photo comes: a smaller copy is made
+    // into a texture many times faster.
+    QImage& small = m_recentSmall[i];
+    if (small.isNull())
+        small = m_recent[i].width() > kStandInSide || m_recent[i].height() > kStandInSide
+                    ? m_recent[i].scaled(kStandInSide, kStandInSide, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+                    : m_recent[i];
+    return small;
 }
 
 std::vector<long> SlideshowPlayerDove::photosInUse() const
@@ -198,8 +214,10 @@ void SlideshowPlayerDove::replacePhoto(long number, const QImage& sharper)
     if (!m_started || !m_resource || number < 0 || sharper.isNull())
         return;
     for (std::size_t i = 0; i < m_recentNumbers.size(); ++i)
-        if (m_recentNumbers[i] == number)
+        if (m_recentNumbers[i] == number) {
             m_recent[i] = sharper;
+            m_recentSmall[i] = QImage();
+        }
     Dove::RenderEngine* engine = Dove::RenderEngine::getSingleton();
     bool bound = false;
     engine->setCurrent();
@@ -210,6 +228,33 @@ void SlideshowPlayerDove::replacePhoto(long number, const QImage& sharper)
     // Paused, nothing draws by itself.
     if (bound && m_paused)
         engine->requestFrame();
+}
+
+std::size_t SlideshowPlayerDove::fillStandIns()
+{
+    if (!m_started || !m_resource || m_standIns.empty())
+        return 0;
+    Dove::RenderEngine* engine = Dove::RenderEngine::getSingleton();
+    std::size_t filled = 0;
+    engine->setCurrent();
+    while (!m_standIns.empty()) {
+        long number = -1;
+        const QImage photo = takeFromSource(&number);
+        if (photo.isNull())
+            break;
+        const std::string name = m_standIns.front();
+        m_standIns.erase(m_standIns.begin());
+        if (!bindPhoto(name, photo))
+            continue;
+        m_meshPhoto[name] = number;
+        m_meshPicture[name] = number;
+        ++m_slidesBound;
+        ++filled;
+    }
+    engine->restoreGLContext();
+    if (filled && m_paused)
+        engine->requestFrame();
+    return filled;
 }
 
 long SlideshowPlayerDove::photoOnScreen() const
@@ -384,6 +429,8 @@ void SlideshowPlayerDove::performPendingWork()
     m_pendingLoop = false;
     Dove::RenderEngine* engine = Dove::RenderEngine::getSingleton();
     if (!groups.empty()) {
+        // Cards still showing a stand-in get their own photos before a group takes new ones.
+        fillStandIns();
         engine->setCurrent();
         std::sort(groups.begin(), groups.end());
         groups.erase(std::unique(groups.begin(), groups.end()), groups.end());
@@ -409,8 +456,10 @@ void SlideshowPlayerDove::restart()
     m_meshPhoto.clear();
     // Stand-ins come from the new order; a mesh the source has nothing for keeps its photo.
     m_meshPicture.clear();
+    m_standIns.clear();
     m_recent.clear();
     m_recentNumbers.clear();
+    m_recentSmall.clear();
     m_recentNext = 0;
     m_recentOldest = 0;
     Dove::RenderEngine* engine = Dove::RenderEngine::getSingleton();

@@ -168,12 +168,18 @@ private:
     long slideOnScreen() const;
     void restartDove();
     QImage takePhoto();
+    // Photos to keep decoded ahead of a 3D theme that plays.
+    std::size_t dovePhotosAhead() const;
+    // The theme started before the photos for all its cards were decoded: the cards that show
+    // a photo shown before take the photos decoded since.
+    void fillDoveStandIns();
     // The window has grown under a 3D theme: the photos on its cards and those kept to stand in,
     // decoded for the smaller window, are decoded again at its size and put in their place.
     void redecodeDovePhotos();
     void requestDoveRedecode(long index);
     void dovePhotoRedecoded(unsigned long long generation, long index, QImage image);
     void fallBackTo2D(const QString& why, long index);
+    void startMusic();
     void ensureMusicAndMenus();
     void chooseMusicFile();
     void showControls();

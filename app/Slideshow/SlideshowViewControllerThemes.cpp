@@ -133,13 +133,11 @@ void SlideshowViewController::beginPresentation(long index)
     m_themeProblem.clear();
     m_theme = chosenTheme();
     ensureMusicAndMenus();
-    m_music->start(m_theme ? m_theme->musicFile : QString());
-    if (m_paused)
-        m_music->pause();
     if (m_theme && m_theme->type == SlideshowTheme::ThreeD) {
         QString error;
         m_param = SlideshowThemeParam();
         if (!SlideshowDovePresenter::loadThemeParam(*m_theme, &m_param, &error)) {
+            startMusic();
             fallBackTo2D(error, index);
             return;
         }
@@ -147,16 +145,26 @@ void SlideshowViewController::beginPresentation(long index)
         m_dove = std::make_unique<SlideshowDovePresenter>(view(), m_bar);
         m_nextPhotoIndex = index;
         m_curIndex = -1;
-        // Enough photos for every group before the theme starts, then one group's worth ahead.
+        // Photos for every group are asked for at once; the theme starts with the first that is
+        // decoded, and the others take their cards as they come. Then one group's worth ahead.
         m_photosWanted = std::min({SlideshowDovePresenter::photoCount(m_param), m_slides.size(), kMaxPhotosAhead});
         m_photosWanted = std::max<std::size_t>(m_photosWanted, 1);
         m_doveWaiting = true;
-        requestPhotos();
+        requestPhotos(); // they decode while the sound system opens
+        startMusic();
         return;
     }
     m_curIndex = -1;
     m_waitingForSlide = true;
-    requestSlide(index);
+    requestSlide(index); // decodes while the sound system opens
+    startMusic();
+}
+
+void SlideshowViewController::startMusic()
+{
+    m_music->start(m_theme ? m_theme->musicFile : QString());
+    if (m_paused)
+        m_music->pause();
 }
 
 void SlideshowViewController::fallBackTo2D(const QString& why, long index)
@@ -200,10 +208,12 @@ void SlideshowViewController::photoLoaded(unsigned long long generation, long in
     }
     const bool enough =
         m_photos.size() >= m_photosWanted || std::size_t(m_failedInARow) + m_photos.size() >= m_slides.size();
-    if (m_doveWaiting && enough)
-        startDove();
+    if (m_doveWaiting && !m_photos.empty())
+        startDove(); // at once: the photos still decoding take their cards as they come
     else if (m_doveRestarting && enough)
         restartDove();
+    else if (!m_doveWaiting && !m_doveRestarting && !m_photos.empty())
+        fillDoveStandIns();
     requestPhotos();
 }
 
@@ -221,11 +231,7 @@ void SlideshowViewController::startDove()
         fallBackTo2D(error, from);
         return;
     }
-    // From now on one group's worth is kept ahead.
-    std::size_t largest = 1;
-    for (const QStringList& group : m_param.maskGroups)
-        largest = std::max(largest, std::size_t(group.size()));
-    m_photosWanted = std::min(largest, kMaxPhotosAhead);
+    m_photosWanted = dovePhotosAhead();
     if (m_paused)
         m_dove->pause();
     if (!m_firstFrameDisplayed) {
@@ -367,10 +373,27 @@ void SlideshowViewController::restartDove()
     m_takenReducedFor.clear();
     m_takenFirst = 0;
     player->restart();
-    std::size_t largest = 1;
+    m_photosWanted = dovePhotosAhead();
+}
+
+std::size_t SlideshowViewController::dovePhotosAhead() const
+{
+    // One group's worth, and enough for the cards that show a photo shown before.
+    std::size_t wanted = 1;
     for (const QStringList& group : m_param.maskGroups)
-        largest = std::max(largest, std::size_t(group.size()));
-    m_photosWanted = std::min(largest, kMaxPhotosAhead);
+        wanted = std::max(wanted, std::size_t(group.size()));
+    if (SlideshowPlayerDove* player = m_dove ? m_dove->player() : nullptr)
+        wanted = std::max(wanted, player->standInCount());
+    return std::min(wanted, kMaxPhotosAhead);
+}
+
+void SlideshowViewController::fillDoveStandIns()
+{
+    SlideshowPlayerDove* player = m_dove ? m_dove->player() : nullptr;
+    if (!player || !player->isStarted() || player->standInCount() == 0)
+        return;
+    player->fillStandIns();
+    m_photosWanted = dovePhotosAhead();
 }
 
 void SlideshowViewController::togglePause()

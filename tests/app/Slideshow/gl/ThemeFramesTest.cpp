@@ -39,8 +39,10 @@
 #include "../SlideshowTestHost.h"
 
 #include <cmath>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 namespace {
@@ -479,8 +481,9 @@ protected:
         kpv::RunLoop::main().setClock(nullptr);
         ThemeFramesTest::TearDown();
     }
-    // A slideshow of `count` photos, photo i of colour(i), playing the test's theme from `from`.
-    void startShow(int count, long from)
+    // A slideshow of `count` photos, photo i of colour(i), playing the test's theme from `from`;
+    // unless asked not to wait, once all the photos it asked for are decoded.
+    void startShow(int count, long from, bool wait = true)
     {
         if (controller)
             controller->endSlideshow();
@@ -502,6 +505,8 @@ protected:
         for (int i = 0; i < count; ++i)
             slides.push_back(std::make_shared<SlideshowFileInfo>(LMPathString(QString("/slides/%1").arg(i), false)));
         controller->startSlideshowWithFileInfos(std::move(slides), from);
+        if (!wait)
+            return;
         settle();
         ASSERT_TRUE(controller->isPlaying3D()) << controller->lastThemeProblem().toStdString();
     }
@@ -641,6 +646,66 @@ TEST_P(ThemeKeysTest, PhotosAreSharpAgainAfterTheWindowGrows)
     const QImage grown = frameAt(at);
     ASSERT_EQ(grown.size(), expected.size());
     EXPECT_TRUE(framesAlike(grown, expected));
+}
+
+// A theme over photos that take long to decode (very large ones) starts as soon as the first is
+// decoded, instead of a black screen until all are: its backdrop and its cards, each showing
+// that photo for now. The photos that follow take their cards as they come, and the theme then
+// looks as it does when all the photos were there at its start.
+TEST_P(ThemeKeysTest, TheThemeStartsWithItsFirstPhotoAndTheOthersFollow)
+{
+    const double at = 1.2;
+    startShow(7, 0);
+    const QImage allThere = frameAt(at);
+    controller->endSlideshow();
+
+    // Photos after the first decode only when the test lets them.
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool secondAsked = false;
+        bool open = false;
+    };
+    auto gate = std::make_shared<Gate>();
+    photoMaker = [gate](int i, QSize) {
+        std::unique_lock lock(gate->mutex);
+        if (i != 0) {
+            gate->secondAsked = true;
+            gate->changed.notify_all();
+            gate->changed.wait(lock, [&] { return gate->open; });
+        }
+        QImage img(120, 80, QImage::Format_RGB32);
+        img.fill(colour(i));
+        return img;
+    };
+    struct Opener {
+        std::shared_ptr<Gate> gate;
+        void operator()()
+        {
+            std::lock_guard lock(gate->mutex);
+            gate->open = true;
+            gate->changed.notify_all();
+        }
+        ~Opener() { (*this)(); }
+    } opener{gate};
+
+    startShow(7, 0, false);
+    {
+        std::unique_lock lock(gate->mutex);
+        gate->changed.wait(lock, [&] { return gate->secondAsked; });
+    }
+    kpv::RunLoop::main().runOnce(); // the first photo is handed over
+    ASSERT_TRUE(controller->isPlaying3D());
+    SlideshowPlayerDove* player = controller->dovePresenter()->player();
+    ASSERT_TRUE(player && player->isStarted());
+    EXPECT_EQ(player->meshesWithoutPhoto(), 0u);
+    EXPECT_TRUE(controller->firstFrameDisplayed());
+    EXPECT_TRUE(matchesGolden(QStringLiteral("%1-first-photo").arg(GetParam()), frameAt(at)));
+
+    opener();
+    settle();
+    EXPECT_EQ(player->standInCount(), 0u);
+    EXPECT_TRUE(framesAlike(layer()->grabFrame(), allThere));
 }
 
 // Another theme chosen from the menu goes on from the photo the user looks at in the 3D theme
