@@ -54,11 +54,15 @@ bool SlideshowPlayerDove::start(void* hostView, unsigned width, unsigned height)
     m_slidesBound = 0;
     m_loops = 0;
     m_recent.clear();
+    m_recentNumbers.clear();
+    m_recentSmall.clear();
     m_recentNext = 0;
     m_recentOldest = 0;
     m_photoMeshes.clear();
     m_taken = 0;
     m_meshPhoto.clear();
+    m_meshPicture.clear();
+    m_standIns.clear();
     Dove::Context* context = Dove::Context::getSingleton();
     context->registerBitmapConverter(&BitmapConverter);
     context->init();
@@ -112,48 +116,145 @@ void SlideshowPlayerDove::bindGroup(std::size_t group)
         return;
     for (const QString& mesh : m_param.maskGroups[group]) {
         const std::string name = mesh.toStdString();
-        Dove::Element* element = m_resource->getElement(name);
-        if (!element)
+        if (!m_resource->getElement(name))
             continue; // a parameter naming a mesh the scene lacks is skipped
         long taken = -1;
-        const QImage slide = nextPhoto(&taken);
-        MBITMAP bitmap{};
-        if (!fillMBitmapFromImage(slide, &bitmap))
+        long shown = -1;
+        const QImage slide = nextPhoto(&taken, &shown);
+        if (!bindPhoto(name, slide))
             continue;
         m_meshPhoto[name] = taken;
-        // The mesh's own picture from the theme is its mask: the photo shows through its shape.
-        if (!element->getTexture(Dove::TU_MASK))
-            if (Dove::Texture* shape = element->getTexture(Dove::TU_BASE))
-                element->bindTexture(shape, Dove::TU_MASK);
-        m_resource->bindMeshTexture(name, &bitmap, 0, kPhotoFit);
-        delete[] bitmap.pPlane[0];
+        m_meshPicture[name] = shown;
+        const auto standIn = std::find(m_standIns.begin(), m_standIns.end(), name);
+        if (taken < 0 && standIn == m_standIns.end())
+            m_standIns.push_back(name);
+        else if (taken >= 0 && standIn != m_standIns.end())
+            m_standIns.erase(standIn);
         ++m_slidesBound;
         if (std::find(m_photoMeshes.begin(), m_photoMeshes.end(), name) == m_photoMeshes.end())
             m_photoMeshes.push_back(name);
     }
 }
 
-QImage SlideshowPlayerDove::nextPhoto(long* taken)
+bool SlideshowPlayerDove::bindPhoto(const std::string& name, const QImage& photo)
+{
+    Dove::Element* element = m_resource ? m_resource->getElement(name) : nullptr;
+    MBITMAP bitmap{};
+    if (!element || !fillMBitmapFromImage(photo, &bitmap))
+        return false;
+    // The mesh's own picture from the theme is its mask: the photo shows through its shape.
+    if (!element->getTexture(Dove::TU_MASK))
+        if (Dove::Texture* shape = element->getTexture(Dove::TU_BASE))
+            element->bindTexture(shape, Dove::TU_MASK);
+    m_resource->bindMeshTexture(name, &bitmap, 0, kPhotoFit);
+    delete[] bitmap.pPlane[0];
+    return true;
+}
+
+QImage SlideshowPlayerDove::takeFromSource(long* number)
 {
     QImage photo = m_source ? m_source() : QImage();
+    if (photo.isNull())
+        return {};
+    *number = m_taken++;
+    // Kept (shared, not copied) to stand in later; the oldest gives way.
+    if (m_recent.size() < kRecentPhotos) {
+        m_recent.push_back(photo);
+        m_recentSmall.emplace_back();
+        m_recentNumbers.push_back(*number);
+    } else {
+        m_recent[m_recentOldest] = photo;
+        m_recentSmall[m_recentOldest] = QImage();
+        m_recentNumbers[m_recentOldest] = *number;
+        m_recentOldest = (m_recentOldest + 1) % m_recent.size();
+    }
+    return photo;
+}
+
+QImage SlideshowPlayerDove::nextPhoto(long* taken, long* shown)
+{
+    long number = -1;
+    QImage photo = takeFromSource(&number);
     if (!photo.isNull()) {
         if (taken)
-            *taken = m_taken;
-        ++m_taken;
-        // Kept (shared, not copied) to stand in later; the oldest gives way.
-        if (m_recent.size() < kRecentPhotos) {
-            m_recent.push_back(photo);
-        } else {
-            m_recent[m_recentOldest] = photo;
-            m_recentOldest = (m_recentOldest + 1) % m_recent.size();
-        }
+            *taken = number;
+        if (shown)
+            *shown = number;
         return photo;
     }
     if (m_recent.empty())
         return {};
-    photo = m_recent[m_recentNext % m_recent.size()];
+    const std::size_t i = m_recentNext % m_recent.size();
     m_recentNext = (m_recentNext + 1) % m_recent.size();
-    return photo;
+    if (shown)
+        *shown = m_recentNumbers[i];
+    // A stand-in holds its card only until the card's own photo comes: a smaller copy is made
+    // into a texture many times faster.
+    QImage& small = m_recentSmall[i];
+    if (small.isNull())
+        small = m_recent[i].width() > kStandInSide || m_recent[i].height() > kStandInSide
+                    ? m_recent[i].scaled(kStandInSide, kStandInSide, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+                    : m_recent[i];
+    return small;
+}
+
+std::vector<long> SlideshowPlayerDove::photosInUse() const
+{
+    std::vector<long> numbers(m_recentNumbers.begin(), m_recentNumbers.end());
+    for (const auto& [name, number] : m_meshPicture)
+        if (number >= 0)
+            numbers.push_back(number);
+    std::sort(numbers.begin(), numbers.end());
+    numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+    return numbers;
+}
+
+void SlideshowPlayerDove::replacePhoto(long number, const QImage& sharper)
+{
+    if (!m_started || !m_resource || number < 0 || sharper.isNull())
+        return;
+    for (std::size_t i = 0; i < m_recentNumbers.size(); ++i)
+        if (m_recentNumbers[i] == number) {
+            m_recent[i] = sharper;
+            m_recentSmall[i] = QImage();
+        }
+    Dove::RenderEngine* engine = Dove::RenderEngine::getSingleton();
+    bool bound = false;
+    engine->setCurrent();
+    for (const auto& [name, picture] : m_meshPicture)
+        if (picture == number)
+            bound = bindPhoto(name, sharper) || bound;
+    engine->restoreGLContext();
+    // Paused, nothing draws by itself.
+    if (bound && m_paused)
+        engine->requestFrame();
+}
+
+std::size_t SlideshowPlayerDove::fillStandIns()
+{
+    if (!m_started || !m_resource || m_standIns.empty())
+        return 0;
+    Dove::RenderEngine* engine = Dove::RenderEngine::getSingleton();
+    std::size_t filled = 0;
+    engine->setCurrent();
+    while (!m_standIns.empty()) {
+        long number = -1;
+        const QImage photo = takeFromSource(&number);
+        if (photo.isNull())
+            break;
+        const std::string name = m_standIns.front();
+        m_standIns.erase(m_standIns.begin());
+        if (!bindPhoto(name, photo))
+            continue;
+        m_meshPhoto[name] = number;
+        m_meshPicture[name] = number;
+        ++m_slidesBound;
+        ++filled;
+    }
+    engine->restoreGLContext();
+    if (filled && m_paused)
+        engine->requestFrame();
+    return filled;
 }
 
 long SlideshowPlayerDove::photoOnScreen() const
@@ -328,6 +429,8 @@ void SlideshowPlayerDove::performPendingWork()
     m_pendingLoop = false;
     Dove::RenderEngine* engine = Dove::RenderEngine::getSingleton();
     if (!groups.empty()) {
+        // Cards still showing a stand-in get their own photos before a group takes new ones.
+        fillStandIns();
         engine->setCurrent();
         std::sort(groups.begin(), groups.end());
         groups.erase(std::unique(groups.begin(), groups.end()), groups.end());
@@ -352,7 +455,11 @@ void SlideshowPlayerDove::restart()
     m_taken = 0;
     m_meshPhoto.clear();
     // Stand-ins come from the new order; a mesh the source has nothing for keeps its photo.
+    m_meshPicture.clear();
+    m_standIns.clear();
     m_recent.clear();
+    m_recentNumbers.clear();
+    m_recentSmall.clear();
     m_recentNext = 0;
     m_recentOldest = 0;
     Dove::RenderEngine* engine = Dove::RenderEngine::getSingleton();

@@ -12,7 +12,8 @@
 // theme plays again from the start, round and round until stop() or clean-up. A mesh's own
 // texture from the scene file becomes its mask, and the photo its colour. A card never shows
 // without a photo: when the source has none ready (a short list, a slow decode) the mesh takes one
-// of the photos shown before, in turn, so a theme with fewer photos than cards repeats them.
+// of the photos shown before, in turn, so a theme with fewer photos than cards repeats them;
+// fillStandIns() later gives such cards photos of their own, as the source has them.
 //
 // Photos are put on meshes outside the frame that noticed the group change: the work is queued
 // on the main run loop (performPendingWork() runs it at once, for tests).
@@ -75,6 +76,8 @@ public:
     std::size_t meshesWithoutPhoto() const;
     // Photos kept to stand in when the source has none.
     static constexpr std::size_t kRecentPhotos = 12;
+    // A photo standing in is put on its card at most this many pixels wide and high.
+    static constexpr int kStandInSide = 512;
     long loopCount() const { return m_loops; }
     // The photo the user looks at now: of the cards that show, the one largest on screen. Its
     // number among the photos taken from the source (0 the first since start or restart); -1 when
@@ -84,6 +87,17 @@ public:
 
     // Runs the queued group change or loop now.
     void performPendingWork();
+
+    // The numbers (as photoOnScreen() counts them) of the photos on the cards and of those kept
+    // to stand in: what a sharper copy would replace.
+    std::vector<long> photosInUse() const;
+    // Puts `sharper`, the same picture decoded larger, in place of photo `number` on every card
+    // that shows it and among the stand-ins, without changing which photo a card shows.
+    void replacePhoto(long number, const QImage& sharper);
+    // Cards that took a photo shown before (the source had none ready) take the source's next
+    // photos now, in the order the cards were filled; stops when the source has none.
+    std::size_t fillStandIns();
+    std::size_t standInCount() const { return m_standIns.size(); }
 
     // ---- Dove::Animation::Listener ----
     void OnAnimationStarted(Dove::Animation*, float) override {}
@@ -96,11 +110,16 @@ public:
 
 private:
     void bindGroup(std::size_t group);
+    // Puts one photo on a mesh; false when the mesh or the photo cannot take it.
+    bool bindPhoto(const std::string& mesh, const QImage& photo);
     void fillView(unsigned width, unsigned height);
     void schedulePending();
     void playFromStart();
-    // The next photo and, when it came from the source, its number (else -1).
-    QImage nextPhoto(long* taken = nullptr);
+    // The next photo and, when it came from the source, its number (else -1); `shown` gets the
+    // number of the picture itself, a stand-in's included.
+    QImage nextPhoto(long* taken = nullptr, long* shown = nullptr);
+    // The source's next photo, kept to stand in later, and its number; null when it has none.
+    QImage takeFromSource(long* number);
 
     SlideshowTheme m_theme;
     SlideshowThemeParam m_param;
@@ -117,11 +136,17 @@ private:
     std::size_t m_slidesBound = 0;
     // The latest photos from the source, and which of them stands in next.
     std::vector<QImage> m_recent;
+    std::vector<long> m_recentNumbers;
+    std::vector<QImage> m_recentSmall; // the smaller copies a stand-in shows, made when first needed
     std::size_t m_recentNext = 0;
     std::size_t m_recentOldest = 0;
     // Photos taken from the source, and the number of the one on each photo mesh (-1: a stand-in).
     long m_taken = 0;
     std::map<std::string, long> m_meshPhoto;
+    // The number of the picture each photo mesh shows, a stand-in's included, and the meshes that
+    // show a stand-in, in the order they were filled.
+    std::map<std::string, long> m_meshPicture;
+    std::vector<std::string> m_standIns;
     std::vector<std::string> m_photoMeshes;
     long m_loops = 0;
     bool m_started = false;

@@ -643,7 +643,7 @@ void SlideshowViewController::slideshowResized()
     // A message on screen is laid out again for the new width.
     if (m_playing && m_notice && m_viewGuard && !m_notice->isHidden())
         m_notice->placeIn(view()->bounds());
-    if (!m_playing || m_dove)
+    if (!m_playing)
         return;
     // A window dragged larger changes size many times a second: decode once it has settled.
     if (m_resizeTimer)
@@ -656,8 +656,12 @@ void SlideshowViewController::slideshowResized()
 
 void SlideshowViewController::redecodeForNewSize()
 {
-    if (!m_playing || m_dove || !m_viewGuard)
+    if (!m_playing || !m_viewGuard)
         return;
+    if (m_dove) {
+        redecodeDovePhotos();
+        return;
+    }
     const QSize now = decodeSize();
     if (m_readyIndex >= 0 && reducedAndTooSmall(m_readyImage, m_readyDecodeSize, now)) {
         // Asked for again when its turn comes, at the new size.

@@ -36,6 +36,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <vector>
 
 class MainConfig;
@@ -167,7 +168,18 @@ private:
     long slideOnScreen() const;
     void restartDove();
     QImage takePhoto();
+    // Photos to keep decoded ahead of a 3D theme that plays.
+    std::size_t dovePhotosAhead() const;
+    // The theme started before the photos for all its cards were decoded: the cards that show
+    // a photo shown before take the photos decoded since.
+    void fillDoveStandIns();
+    // The window has grown under a 3D theme: the photos on its cards and those kept to stand in,
+    // decoded for the smaller window, are decoded again at its size and put in their place.
+    void redecodeDovePhotos();
+    void requestDoveRedecode(long index);
+    void dovePhotoRedecoded(unsigned long long generation, long index, QImage image);
     void fallBackTo2D(const QString& why, long index);
+    void startMusic();
     void ensureMusicAndMenus();
     void chooseMusicFile();
     void showControls();
@@ -259,8 +271,15 @@ private:
     SlideshowThemeParam m_param;
     std::unique_ptr<SlideshowDovePresenter> m_dove;
     QString m_themeProblem;
-    // Photos decoded for the 3D player, in slide order, with their slide index.
-    std::deque<std::pair<long, QImage>> m_photos;
+    // A photo decoded for the 3D player: its slide, its pixels, and the size it was reduced to
+    // fit (invalid: the whole picture, never worth decoding again).
+    struct DovePhoto {
+        long index;
+        QImage image;
+        QSize reducedFor;
+    };
+    // Photos decoded for the 3D player, in slide order.
+    std::deque<DovePhoto> m_photos;
     long m_nextPhotoIndex = 0;
     int m_photosLoading = 0;
     std::size_t m_photosWanted = 0;
@@ -270,7 +289,10 @@ private:
     long m_doveStepTarget = -1;
     // The slide index of each photo the player took since it (re)started, the oldest dropped.
     std::deque<long> m_takenSlides;
+    std::deque<QSize> m_takenReducedFor;
     long m_takenFirst = 0;
+    // Slides being decoded again, larger, for the cards of a grown window.
+    std::set<long> m_doveRedecoding;
     static constexpr std::size_t kTakenKept = 64;
 
     // Controls and music.

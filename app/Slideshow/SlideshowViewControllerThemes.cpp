@@ -29,6 +29,22 @@ constexpr const char* kIDKey = "ThemeID";
 constexpr const char* kGroupKey = "ThemeGroupID";
 // The settings' type of a theme: 0 a normal (2D) one, 1 a 3D one.
 qint64 settingsType(const SlideshowTheme& t) { return t.type == SlideshowTheme::ThreeD ? 1 : 0; }
+
+// The box a photo was made smaller to fit when it touches it (decoding it larger would add
+// detail); an invalid size when it is the whole picture.
+QSize reducedFor(const QImage& image, QSize decodedFor)
+{
+    if (image.isNull() || !decodedFor.isValid())
+        return {};
+    const bool reduced = image.width() >= decodedFor.width() - 1 || image.height() >= decodedFor.height() - 1;
+    return reduced ? decodedFor : QSize();
+}
+
+// A photo reduced to fit `reduced` would be sharper decoded for `now`.
+bool outgrown(QSize reduced, QSize now)
+{
+    return reduced.isValid() && (now.width() > reduced.width() || now.height() > reduced.height());
+}
 } // namespace
 
 void SlideshowViewController::setMusicSinkFactory(std::function<std::unique_ptr<SlideshowMusicSink>()> factory)
@@ -96,7 +112,9 @@ void SlideshowViewController::endPresentation()
     m_doveRestarting = false;
     m_doveStepTarget = -1;
     m_takenSlides.clear();
+    m_takenReducedFor.clear();
     m_takenFirst = 0;
+    m_doveRedecoding.clear();
     m_loadingIndex = -1;
     m_readyIndex = -1;
     m_readyImage = QImage();
@@ -115,13 +133,11 @@ void SlideshowViewController::beginPresentation(long index)
     m_themeProblem.clear();
     m_theme = chosenTheme();
     ensureMusicAndMenus();
-    m_music->start(m_theme ? m_theme->musicFile : QString());
-    if (m_paused)
-        m_music->pause();
     if (m_theme && m_theme->type == SlideshowTheme::ThreeD) {
         QString error;
         m_param = SlideshowThemeParam();
         if (!SlideshowDovePresenter::loadThemeParam(*m_theme, &m_param, &error)) {
+            startMusic();
             fallBackTo2D(error, index);
             return;
         }
@@ -129,16 +145,26 @@ void SlideshowViewController::beginPresentation(long index)
         m_dove = std::make_unique<SlideshowDovePresenter>(view(), m_bar);
         m_nextPhotoIndex = index;
         m_curIndex = -1;
-        // Enough photos for every group before the theme starts, then one group's worth ahead.
+        // Photos for every group are asked for at once; the theme starts with the first that is
+        // decoded, and the others take their cards as they come. Then one group's worth ahead.
         m_photosWanted = std::min({SlideshowDovePresenter::photoCount(m_param), m_slides.size(), kMaxPhotosAhead});
         m_photosWanted = std::max<std::size_t>(m_photosWanted, 1);
         m_doveWaiting = true;
-        requestPhotos();
+        requestPhotos(); // they decode while the sound system opens
+        startMusic();
         return;
     }
     m_curIndex = -1;
     m_waitingForSlide = true;
-    requestSlide(index);
+    requestSlide(index); // decodes while the sound system opens
+    startMusic();
+}
+
+void SlideshowViewController::startMusic()
+{
+    m_music->start(m_theme ? m_theme->musicFile : QString());
+    if (m_paused)
+        m_music->pause();
 }
 
 void SlideshowViewController::fallBackTo2D(const QString& why, long index)
@@ -177,14 +203,17 @@ void SlideshowViewController::photoLoaded(unsigned long long generation, long in
             return;
     } else {
         m_failedInARow = 0;
-        m_photos.emplace_back(index, std::move(image));
+        const QSize reduced = reducedFor(image, m_loadedDecodeSize);
+        m_photos.push_back({index, std::move(image), reduced});
     }
     const bool enough =
         m_photos.size() >= m_photosWanted || std::size_t(m_failedInARow) + m_photos.size() >= m_slides.size();
-    if (m_doveWaiting && enough)
-        startDove();
+    if (m_doveWaiting && !m_photos.empty())
+        startDove(); // at once: the photos still decoding take their cards as they come
     else if (m_doveRestarting && enough)
         restartDove();
+    else if (!m_doveWaiting && !m_doveRestarting && !m_photos.empty())
+        fillDoveStandIns();
     requestPhotos();
 }
 
@@ -198,15 +227,11 @@ void SlideshowViewController::startDove()
         return a && *a ? takePhoto() : QImage();
     }, &error);
     if (!started) {
-        const long from = m_photos.empty() ? m_nextPhotoIndex : m_photos.front().first;
+        const long from = m_photos.empty() ? m_nextPhotoIndex : m_photos.front().index;
         fallBackTo2D(error, from);
         return;
     }
-    // From now on one group's worth is kept ahead.
-    std::size_t largest = 1;
-    for (const QStringList& group : m_param.maskGroups)
-        largest = std::max(largest, std::size_t(group.size()));
-    m_photosWanted = std::min(largest, kMaxPhotosAhead);
+    m_photosWanted = dovePhotosAhead();
     if (m_paused)
         m_dove->pause();
     if (!m_firstFrameDisplayed) {
@@ -227,23 +252,75 @@ QImage SlideshowViewController::takePhoto()
         requestPhotos();
         return QImage(); // the mesh keeps its photo this time round
     }
-    auto [index, image] = std::move(m_photos.front());
+    DovePhoto photo = std::move(m_photos.front());
     m_photos.pop_front();
-    m_curIndex = index;
-    m_takenSlides.push_back(index);
+    m_curIndex = photo.index;
+    m_takenSlides.push_back(photo.index);
+    m_takenReducedFor.push_back(photo.reducedFor);
     if (m_takenSlides.size() > kTakenKept) {
         m_takenSlides.pop_front();
+        m_takenReducedFor.pop_front();
         ++m_takenFirst;
     }
+    // Decoded before the window grew: a larger copy follows.
+    const bool outgrownNow = outgrown(photo.reducedFor, decodeSize());
     // Not at once: the player is in the middle of binding a group.
     std::weak_ptr<bool> alive = m_alive;
     const unsigned long long generation = m_generation;
-    kpv::RunLoop::main().perform([this, alive, generation] {
+    kpv::RunLoop::main().perform([this, alive, generation, outgrownNow, index = photo.index] {
         const auto a = alive.lock();
-        if (a && *a && generation == m_generation)
-            requestPhotos();
+        if (!a || !*a || generation != m_generation)
+            return;
+        requestPhotos();
+        if (outgrownNow)
+            requestDoveRedecode(index);
     });
-    return image;
+    return photo.image;
+}
+
+void SlideshowViewController::redecodeDovePhotos()
+{
+    SlideshowPlayerDove* player = m_dove ? m_dove->player() : nullptr;
+    if (!player || !player->isStarted())
+        return; // photos decoding for the start are looked at as they are taken
+    const QSize now = decodeSize();
+    for (long number : player->photosInUse()) {
+        const long at = number - m_takenFirst;
+        if (at >= 0 && at < long(m_takenSlides.size()) && outgrown(m_takenReducedFor[std::size_t(at)], now))
+            requestDoveRedecode(m_takenSlides[std::size_t(at)]);
+    }
+}
+
+void SlideshowViewController::requestDoveRedecode(long index)
+{
+    if (index < 0 || index >= long(m_slides.size()) || !m_doveRedecoding.insert(index).second)
+        return;
+    loadSlide(index, &SlideshowViewController::dovePhotoRedecoded);
+}
+
+void SlideshowViewController::dovePhotoRedecoded(unsigned long long generation, long index, QImage image)
+{
+    if (generation != m_generation)
+        return;
+    m_doveRedecoding.erase(index);
+    SlideshowPlayerDove* player = m_dove ? m_dove->player() : nullptr;
+    if (!m_playing || !player || image.isNull())
+        return;
+    const QSize decodedFor = m_loadedDecodeSize;
+    const QSize reduced = reducedFor(image, decodedFor);
+    // Every card and stand-in showing this slide smaller than it now is decoded gets the new copy.
+    for (std::size_t at = 0; at < m_takenSlides.size(); ++at) {
+        if (m_takenSlides[at] != index || !outgrown(m_takenReducedFor[at], decodedFor))
+            continue;
+        player->replacePhoto(m_takenFirst + long(at), image);
+        m_takenReducedFor[at] = reduced;
+    }
+    // So do the photos decoded ahead for the smaller window.
+    for (DovePhoto& photo : m_photos)
+        if (photo.index == index && outgrown(photo.reducedFor, decodedFor)) {
+            photo.image = image;
+            photo.reducedFor = reduced;
+        }
 }
 
 void SlideshowViewController::stepDoveTo(long target)
@@ -253,6 +330,7 @@ void SlideshowViewController::stepDoveTo(long target)
     // Photos decoded or on their way for the old order are dropped; the theme goes on meanwhile.
     ++m_generation;
     m_queue->cancelAllOperations();
+    m_doveRedecoding.clear();
     m_photos.clear();
     m_photosLoading = 0;
     m_failedInARow = 0;
@@ -292,12 +370,30 @@ void SlideshowViewController::restartDove()
         return;
     // The player numbers the photos it takes from 0 again.
     m_takenSlides.clear();
+    m_takenReducedFor.clear();
     m_takenFirst = 0;
     player->restart();
-    std::size_t largest = 1;
+    m_photosWanted = dovePhotosAhead();
+}
+
+std::size_t SlideshowViewController::dovePhotosAhead() const
+{
+    // One group's worth, and enough for the cards that show a photo shown before.
+    std::size_t wanted = 1;
     for (const QStringList& group : m_param.maskGroups)
-        largest = std::max(largest, std::size_t(group.size()));
-    m_photosWanted = std::min(largest, kMaxPhotosAhead);
+        wanted = std::max(wanted, std::size_t(group.size()));
+    if (SlideshowPlayerDove* player = m_dove ? m_dove->player() : nullptr)
+        wanted = std::max(wanted, player->standInCount());
+    return std::min(wanted, kMaxPhotosAhead);
+}
+
+void SlideshowViewController::fillDoveStandIns()
+{
+    SlideshowPlayerDove* player = m_dove ? m_dove->player() : nullptr;
+    if (!player || !player->isStarted() || player->standInCount() == 0)
+        return;
+    player->fillStandIns();
+    m_photosWanted = dovePhotosAhead();
 }
 
 void SlideshowViewController::togglePause()

@@ -39,8 +39,10 @@
 #include "../SlideshowTestHost.h"
 
 #include <cmath>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 namespace {
@@ -479,17 +481,21 @@ protected:
         kpv::RunLoop::main().setClock(nullptr);
         ThemeFramesTest::TearDown();
     }
-    // A slideshow of `count` photos, photo i of colour(i), playing the test's theme from `from`.
-    void startShow(int count, long from)
+    // A slideshow of `count` photos, photo i of colour(i), playing the test's theme from `from`;
+    // unless asked not to wait, once all the photos it asked for are decoded.
+    void startShow(int count, long from, bool wait = true)
     {
         if (controller)
             controller->endSlideshow();
         controller.reset();
         controller = std::make_unique<SlideshowViewController>(*host, config.get());
         controller->setThemeMgr(themeMgr.get());
-        controller->setSlideLoader([](const SlideshowFileInfo& slide, QSize) {
+        controller->setSlideLoader([this](const SlideshowFileInfo& slide, QSize size) {
+            const int i = slide.filePath().path().section('/', -1).toInt();
+            if (photoMaker)
+                return photoMaker(i, size);
             QImage img(120, 80, QImage::Format_RGB32);
-            img.fill(colour(slide.filePath().path().section('/', -1).toInt()));
+            img.fill(colour(i));
             return img;
         });
         for (const SlideshowTheme& t : themeMgr->themes())
@@ -499,6 +505,8 @@ protected:
         for (int i = 0; i < count; ++i)
             slides.push_back(std::make_shared<SlideshowFileInfo>(LMPathString(QString("/slides/%1").arg(i), false)));
         controller->startSlideshowWithFileInfos(std::move(slides), from);
+        if (!wait)
+            return;
         settle();
         ASSERT_TRUE(controller->isPlaying3D()) << controller->lastThemeProblem().toStdString();
     }
@@ -524,6 +532,18 @@ protected:
         return layer()->grabFrame();
     }
     static QColor colour(int i) { return QColor::fromHsv((i * 47) % 360, 255, 235); }
+    // Photo i as a large camera photo of fine stripes, decoded to fit the size asked for.
+    static QImage stripedPhoto(int i, QSize fitInto)
+    {
+        QImage img(960, 640, QImage::Format_RGB32);
+        img.fill(colour(i));
+        QPainter p(&img);
+        for (int x = 0; x < img.width(); x += 16)
+            p.fillRect(QRect(x, 0, 8, img.height()), Qt::black);
+        p.fillRect(QRect(0, 60, img.width(), 120), Qt::white);
+        p.end();
+        return fitInto.isValid() ? img.scaled(fitInto, Qt::KeepAspectRatio, Qt::SmoothTransformation) : img;
+    }
 
     QTemporaryDir dir;
     kpv::ManualClock clock;
@@ -532,6 +552,8 @@ protected:
     std::unique_ptr<SlideshowThemeMgr> themeMgr;
     std::unique_ptr<WindowHost> host;
     std::unique_ptr<SlideshowViewController> controller;
+    // Makes photo i for a decode to fit a size; none: a 120 x 80 photo of colour(i).
+    std::function<QImage(int, QSize)> photoMaker;
 };
 
 // Right and Left step through the photos in a 3D theme as they do in the cross-fade: the theme
@@ -602,6 +624,88 @@ TEST_P(ThemeKeysTest, APausedThemeIsDrawnAgainWhenTheWindowChangesSize)
     EXPECT_TRUE(framesAlike(paused, expected));
     // Drawn again at the same size, the picture stays as it is.
     EXPECT_TRUE(framesAlike(layer()->grabFrame(), expected));
+}
+
+// A theme started in a small window that is then made larger (full screen) shows its photos as
+// sharp as a theme started at the larger size: the photos on the cards are decoded again for it
+// and put in place while the theme plays on.
+TEST_P(ThemeKeysTest, PhotosAreSharpAgainAfterTheWindowGrows)
+{
+    const double at = 2.0;
+    photoMaker = &ThemeKeysTest::stripedPhoto;
+    window->contentView()->setFrameSize(kpv::Size{kWidth * 1.5, kHeight * 1.5});
+    startShow(7, 0);
+    const QImage expected = frameAt(at);
+    controller->endSlideshow();
+
+    window->contentView()->setFrameSize(kpv::Size{kWidth * 1.0, kHeight * 1.0});
+    startShow(7, 0);
+    window->contentView()->setFrameSize(kpv::Size{kWidth * 1.5, kHeight * 1.5});
+    clock.advance(1.0); // the window has settled at its new size
+    settle();
+    const QImage grown = frameAt(at);
+    ASSERT_EQ(grown.size(), expected.size());
+    EXPECT_TRUE(framesAlike(grown, expected));
+}
+
+// A theme over photos that take long to decode (very large ones) starts as soon as the first is
+// decoded, instead of a black screen until all are: its backdrop and its cards, each showing
+// that photo for now. The photos that follow take their cards as they come, and the theme then
+// looks as it does when all the photos were there at its start.
+TEST_P(ThemeKeysTest, TheThemeStartsWithItsFirstPhotoAndTheOthersFollow)
+{
+    const double at = 1.2;
+    startShow(7, 0);
+    const QImage allThere = frameAt(at);
+    controller->endSlideshow();
+
+    // Photos after the first decode only when the test lets them.
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool secondAsked = false;
+        bool open = false;
+    };
+    auto gate = std::make_shared<Gate>();
+    photoMaker = [gate](int i, QSize) {
+        std::unique_lock lock(gate->mutex);
+        if (i != 0) {
+            gate->secondAsked = true;
+            gate->changed.notify_all();
+            gate->changed.wait(lock, [&] { return gate->open; });
+        }
+        QImage img(120, 80, QImage::Format_RGB32);
+        img.fill(colour(i));
+        return img;
+    };
+    struct Opener {
+        std::shared_ptr<Gate> gate;
+        void operator()()
+        {
+            std::lock_guard lock(gate->mutex);
+            gate->open = true;
+            gate->changed.notify_all();
+        }
+        ~Opener() { (*this)(); }
+    } opener{gate};
+
+    startShow(7, 0, false);
+    {
+        std::unique_lock lock(gate->mutex);
+        gate->changed.wait(lock, [&] { return gate->secondAsked; });
+    }
+    kpv::RunLoop::main().runOnce(); // the first photo is handed over
+    ASSERT_TRUE(controller->isPlaying3D());
+    SlideshowPlayerDove* player = controller->dovePresenter()->player();
+    ASSERT_TRUE(player && player->isStarted());
+    EXPECT_EQ(player->meshesWithoutPhoto(), 0u);
+    EXPECT_TRUE(controller->firstFrameDisplayed());
+    EXPECT_TRUE(matchesGolden(QStringLiteral("%1-first-photo").arg(GetParam()), frameAt(at)));
+
+    opener();
+    settle();
+    EXPECT_EQ(player->standInCount(), 0u);
+    EXPECT_TRUE(framesAlike(layer()->grabFrame(), allThere));
 }
 
 // Another theme chosen from the menu goes on from the photo the user looks at in the 3D theme
