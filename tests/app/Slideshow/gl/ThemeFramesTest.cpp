@@ -531,6 +531,17 @@ protected:
         micros = start + uint64_t(seconds * 1e6);
         return layer()->grabFrame();
     }
+    // The frame `seconds` into a show started in the window made half as large again, the one a
+    // show that grows to that size should come to; the window then has its first size again.
+    QImage frameOfAShowStartedLarge(double seconds)
+    {
+        window->contentView()->setFrameSize(kpv::Size{kWidth * 1.5, kHeight * 1.5});
+        startShow(7, 0);
+        const QImage frame = frameAt(seconds);
+        controller->endSlideshow();
+        window->contentView()->setFrameSize(kpv::Size{kWidth * 1.0, kHeight * 1.0});
+        return frame;
+    }
     static QColor colour(int i) { return QColor::fromHsv((i * 47) % 360, 255, 235); }
     // Photo i as a large camera photo of fine stripes, decoded to fit the size asked for.
     static QImage stripedPhoto(int i, QSize fitInto)
@@ -609,12 +620,7 @@ TEST_P(ThemeKeysTest, TheArrowKeysStepThePhotosAndEscEndsTheShow)
 TEST_P(ThemeKeysTest, APausedThemeIsDrawnAgainWhenTheWindowChangesSize)
 {
     const double at = 2.0;
-    window->contentView()->setFrameSize(kpv::Size{kWidth * 1.5, kHeight * 1.5});
-    startShow(7, 0);
-    const QImage expected = frameAt(at);
-    controller->endSlideshow();
-
-    window->contentView()->setFrameSize(kpv::Size{kWidth * 1.0, kHeight * 1.0});
+    const QImage expected = frameOfAShowStartedLarge(at);
     startShow(7, 0);
     frameAt(at);
     controller->togglePause();
@@ -633,12 +639,7 @@ TEST_P(ThemeKeysTest, PhotosAreSharpAgainAfterTheWindowGrows)
 {
     const double at = 2.0;
     photoMaker = &ThemeKeysTest::stripedPhoto;
-    window->contentView()->setFrameSize(kpv::Size{kWidth * 1.5, kHeight * 1.5});
-    startShow(7, 0);
-    const QImage expected = frameAt(at);
-    controller->endSlideshow();
-
-    window->contentView()->setFrameSize(kpv::Size{kWidth * 1.0, kHeight * 1.0});
+    const QImage expected = frameOfAShowStartedLarge(at);
     startShow(7, 0);
     window->contentView()->setFrameSize(kpv::Size{kWidth * 1.5, kHeight * 1.5});
     clock.advance(1.0); // the window has settled at its new size
