@@ -13,6 +13,16 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
+# Waits up to a minute for a visible window of process $1 titled as the pattern $2 says; fails the
+# test when the process ends meanwhile. Status 1 when no such window came.
+window_titled() {
+    for _ in $(seq 1 600); do
+        xdotool search --all --onlyvisible --pid "$1" --name "$2" >/dev/null 2>&1 && return 0
+        kill -0 "$1" 2>/dev/null || fail "the program ended: $(cat "$work/err.log")"
+        sleep 0.1
+    done
+    return 1
+}
 mkdir -p "$work/home" "$work/tmp" "$work/run" "$work/photos" "$work/empty"
 chmod 700 "$work/run"
 export HOME=$work/home TMPDIR=$work/tmp XDG_RUNTIME_DIR=$work/run XDG_CONFIG_HOME=$work/home/.config \
@@ -71,13 +81,7 @@ convert -size 64x48 xc:blue "$work/addr/b c.jpg"
 convert -size 64x48 xc:green "$work/addr/$latin1"
 "$program" "file://$work/addr/b%20c.jpg" "file://localhost$work/addr/caf%E9.jpg" >"$work/out.log" 2>"$work/err.log" &
 pid=$!
-shown=
-for _ in $(seq 1 600); do
-    xdotool search --all --onlyvisible --pid "$pid" --name 'b c\.jpg \(1/2\)' >/dev/null 2>&1 && shown=yes && break
-    kill -0 "$pid" 2>/dev/null || fail "the program ended: $(cat "$work/err.log")"
-    sleep 0.1
-done
-[ -n "$shown" ] || fail "the file's address did not open it: $(cat "$work/err.log")"
+window_titled "$pid" 'b c\.jpg \(1/2\)' || fail "the file's address did not open it: $(cat "$work/err.log")"
 ! grep -q "cannot open" "$work/err.log" || fail "an address was not opened: $(cat "$work/err.log")"
 kill -TERM "$pid"
 wait "$pid"; status=$?
@@ -88,21 +92,10 @@ pid=
 # viewer already running, which shows that very photo.
 "$program" "$work/addr/b c.jpg" >"$work/out.log" 2>"$work/err.log" &
 pid=$!
-shown=
-for _ in $(seq 1 600); do
-    xdotool search --all --onlyvisible --pid "$pid" --name 'b c\.jpg' >/dev/null 2>&1 && shown=yes && break
-    kill -0 "$pid" 2>/dev/null || fail "the program ended: $(cat "$work/err.log")"
-    sleep 0.1
-done
-[ -n "$shown" ] || fail "the first start shows no window"
+window_titled "$pid" 'b c\.jpg' || fail "the first start shows no window"
 (cd "$work/addr" && "$program" "$latin1" >"$work/out2.log" 2>"$work/err2.log"); status=$?
 [ $status -eq 0 ] || fail "the second start exited $status: $(cat "$work/err2.log")"
-shown=
-for _ in $(seq 1 600); do
-    xdotool search --all --onlyvisible --pid "$pid" --name '^caf.*\.jpg \(' >/dev/null 2>&1 && shown=yes && break
-    sleep 0.1
-done
-[ -n "$shown" ] || fail "the handed-over photo is not shown"
+window_titled "$pid" '^caf.*\.jpg \(' || fail "the handed-over photo is not shown"
 kill -TERM "$pid"
 wait "$pid"; status=$?
 pid=
