@@ -520,9 +520,22 @@ void NavigateController::updatePreviewStatusUIForCurFile(bool statusOnly)
         if (thumb && info && info->imgBaseInfo())
             shown = info->imgBaseInfo();
         m_host->setFileImgBaseInfo(shown, c ? c->filePropertyMask() : 0);
-        if (failed && m_openGLView)
-            m_openGLView->setImage(acquireBadFileImage(), ImageModeBadFile);
+        // In the view the user looks at: the mini window's, when it shows the file.
+        if (LMImageViewModel *view = failed ? currentView() : nullptr)
+            view->setImage(acquireBadFileImage(), ImageModeBadFile);
     }
+}
+
+bool NavigateController::curFileCannotBeShown() const
+{
+    const LMNavFileInfoPtr info = curFileInfo();
+    if (!info)
+        return false;
+    bool failed = false;
+    if (info->imageByType(NavLoadPlanner::kSmallThumbType, &failed) || failed)
+        return failed;
+    info->imageByType(fitinImageType(), &failed);
+    return failed;
 }
 
 // ---- Show modes ----

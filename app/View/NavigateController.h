@@ -249,6 +249,9 @@ public:
     void toggleFullScreen();
     LMImagePtr loadOriginalImageByFileName(const QString &fileName) const;
     LMImagePtr acquireBadFileImage();
+    // Whether the current file is known to be one that cannot be shown (its picture failed to
+    // decode): the views then show the bad-file picture.
+    bool curFileCannotBeShown() const;
 
     // ---- Notification handlers ----
     void doChangeScale();

@@ -226,6 +226,10 @@ kpv::Size MainWndMiniHost::curFileFrameSize() const
                 break;
             }
     }
+    // A file that cannot be shown takes the size of the picture that says so.
+    if (!base && m_navigator.curFileCannotBeShown())
+        if (const LMImagePtr bad = m_navigator.acquireBadFileImage())
+            base = bad->originalImgBaseInfo();
     if (!base)
         return {};
     const QSizeF size = base->frameSize();
@@ -236,8 +240,11 @@ bool MainWndMiniHost::hasCurFile() const { return m_navigator.fileCount() > 0 &&
 
 void MainWndMiniHost::updateOpenGLViewImage(int imageMode)
 {
-    if (!m_navigator.putCurFileImageIntoView(*m_imageView, imageMode))
+    if (!m_navigator.putCurFileImageIntoView(*m_imageView, imageMode)) {
+        if (m_navigator.curFileCannotBeShown())
+            m_imageView->setImage(m_navigator.acquireBadFileImage(), ImageModeBadFile);
         return;
+    }
     const LMNavFileInfoPtr info = m_navigator.curFileInfo();
     m_imageView->setImageSupportRotate(!(info && AppDelegate::isGifFile(*info)));
     if (!m_shadowSet) {

@@ -352,6 +352,33 @@ TEST_F(BrowseModes, MiniWindowTakesTheMainWindowsPlaceAndGivesItBack)
     EXPECT_TRUE(main->isVisible());
 }
 
+// A file that cannot be shown is shown in the mini window as in the viewer: the picture that says
+// so, the window at its size, instead of an empty window at the last photo's size.
+TEST_F(BrowseModes, MiniWindowOnAFileThatCannotBeShownShowsTheBadFilePicture)
+{
+    const QString bad = QDir(folder).filePath(QStringLiteral("p40.png"));
+    {
+        QFile file(bad);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("not a picture at all");
+    }
+    controller->openFiles({bad}, false);
+    settle();
+    ASSERT_EQ(viewer->controller().curFilePath().path(), bad);
+    controller->switchToSimpleMode();
+    settle();
+    ASSERT_EQ(controller->showMode(), MainShowModeMiniWithImage);
+    MainWndMiniController* mini = miniWindowControllerOf(*controller);
+    ASSERT_TRUE(mini && mini->window());
+    const LMImagePtr picture = viewer->controller().acquireBadFileImage();
+    ASSERT_TRUE(picture && picture->originalImgBaseInfo());
+    EXPECT_EQ(mini->host().imageView()->imageBadFile(), picture);
+    const QSizeF size = picture->originalImgBaseInfo()->frameSize();
+    const kpv::Size least = mini->host().minWindowSize();
+    EXPECT_EQ(mini->window()->frame().size,
+              (kpv::Size{std::max(size.width(), least.width), std::max(size.height(), least.height)}));
+}
+
 } // namespace
 
 namespace {
