@@ -7,6 +7,7 @@
 #include "jpg_internal.h"
 
 #include <algorithm>
+#include <array>
 
 namespace {
 
@@ -576,14 +577,51 @@ int64_t imageBaseline(JpgDecoder* d, int64_t lines) {
 
 } // namespace
 
+namespace {
+
+// The spread that leaving out the lowest bit of every AC coefficient gives a 1/4 sample, in
+// levels: each coefficient is then off by at most one quantiser step, and the steps of the
+// frequencies a 4 x 4 box average keeps, weighted as that average weighs them, add up in
+// quadrature (their errors are independent). At a level or less (quality 90 and above, for the
+// usual tables) the samples stay about a third of a level from the exact ones on average.
+bool lowestBitsNegligible(const JpgDecoder* d, const JpgComponent& c) {
+    static const auto weights = [] {
+        std::array<double, 8> w{};
+        for (int u = 0; u < 8; ++u) {
+            w[size_t(u)] = JpgReducedKernel(2, u, 0) * jpg_idct_scale_tbl[2][u] / 16384.0;
+        }
+        return w;
+    }();
+    const uint16_t* q = d->qt + c.tq * 64;
+    double spread = 0;
+    for (int u = 0; u < 8; ++u) {
+        for (int v = u == 0 ? 1 : 0; v < 8; ++v) {
+            const double e = q[u * 8 + v] * weights[size_t(u)] * weights[size_t(v)];
+            spread += e * e;
+        }
+    }
+    return spread <= 1.0;
+}
+
+} // namespace
+
 bool JpgDecScanUnneeded(const JpgDecoder* d, const JpgScan* s) {
-    if (d->shift != 3 || !s->isAc) {
+    if (d->shift < 2 || !s->isAc) {
         return false;
     }
     // A small frame reads them all: its edge, where output samples average only part of a
     // block, is much of the picture. Chroma delivered at the luma plane's size needs them too.
     if (d->frameMcusPerRow * d->frameMcuRows <= 64) {
         return false;
+    }
+    if (d->shift == 2) {
+        // At 1/4 the luma's last refinement, the lowest bit of its AC coefficients, is often half
+        // the file; it is left unread where the quantisers make it negligible at this scale.
+        // (Chroma refinements are small, and their errors show more.)
+        const JpgComponent& c = d->comp[s->frameComp[0]];
+        const bool luma = s->frameComp[0] == 0 && (d->ncomp == 1 || (d->ncomp == 3 && !d->rgb));
+        return luma && s->br.ah > 0 && s->br.al == 0 && c.sx == 2 && c.sy == 2 && c.lastAtLeast == 0 &&
+               lowestBitsNegligible(d, c);
     }
     for (int i = 0; i < s->ncomp; ++i) {
         if (d->comp[s->frameComp[i]].lastAtLeast > 0) {
