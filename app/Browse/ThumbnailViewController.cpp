@@ -53,7 +53,13 @@ ThumbnailViewController::ThumbnailViewController(ThumbnailViewHost& host)
     m_slideZoomThumb->setMinValue(kMinThumbZoom);
     m_slideZoomThumb->setMaxValue(kMaxThumbZoom);
     m_slideZoomThumb->setDoubleValue(kDefaultThumbZoom);
+    // The cells follow the knob while it is dragged; sharper pictures wait until it is let go.
+    m_slideZoomThumb->setContinuous(true);
     m_slideZoomThumb->setAction([self](kpv::View*) {
+        if (auto s = self.lock(); s && *s)
+            (*s)->updateThumbZoomValue((*s)->m_slideZoomThumb->doubleValue(), false, (*s)->m_slideZoomThumb->isTracking());
+    });
+    m_slideZoomThumb->setTrackingEndAction([self] {
         if (auto s = self.lock(); s && *s)
             (*s)->updateThumbZoomValue((*s)->m_slideZoomThumb->doubleValue(), false);
     });
@@ -94,13 +100,13 @@ ThumbnailViewController::~ThumbnailViewController()
     m_thumbViewShowProxy.reset();
 }
 
-void ThumbnailViewController::updateThumbZoomValue(double value, bool updateZoomSlider)
+void ThumbnailViewController::updateThumbZoomValue(double value, bool updateZoomSlider, bool live)
 {
     if (std::isnan(value))
         return;
     value = std::clamp(value, kMinThumbZoom, kMaxThumbZoom);
     m_thumbZoomValue = value;
-    m_browser->setCellSize({value, value / kCellAspect});
+    m_browser->setCellSize({value, value / kCellAspect}, live);
     if (updateZoomSlider)
         m_slideZoomThumb->setDoubleValue(value);
     // Keep the selected file in sight while the pictures grow or shrink.

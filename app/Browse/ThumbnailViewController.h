@@ -44,7 +44,8 @@ public:
     LMThumbZoomSlider* zoomSlider() const { return m_slideZoomThumb; }
     double thumbZoomValue() const { return m_thumbZoomValue; }
     // Sets the picture width (clamped to the slider's range); the slider follows when asked.
-    void updateThumbZoomValue(double value, bool updateZoomSlider);
+    // `live`: the width is still moving with the slider's knob (see LMImageBrowserView::setCellSize).
+    void updateThumbZoomValue(double value, bool updateZoomSlider, bool live = false);
     void exitThumbViewButtonClicked() { backToViewMode(); }
     const QList<LMPathString>& thumbFilePaths() const { return m_thumbFilePaths; }
     ThumbImageBrowserItemPtr itemForPath(const LMPathString& p) const { return m_dictThumbImageBrowserItems.value(p); }
