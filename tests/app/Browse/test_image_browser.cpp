@@ -721,6 +721,38 @@ TEST_F(ThumbnailMode, APhotoPutBackFromTheTrashIsSelectedAgain)
     EXPECT_EQ(c->selectedThumbFilePaths(), QList<LMPathString>{back});
 }
 
+// Another program renames the selected photo, and the viewer, which has not read it, sees one
+// photo leave the folder and another arrive (at once or one after the other): the photo stays
+// selected under its new name, so that Delete does not take the one that took its place.
+TEST_F(ThumbnailMode, APhotoRenamedByAnotherProgramStaysSelected)
+{
+    QTemporaryDir dir;
+    host.paths.clear();
+    for (const char* name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg"}) {
+        host.paths.append(P(dir.filePath(name)));
+        writeTestJpeg(host.paths.back().path());
+    }
+    enter();
+    const auto renameTo = [&](qsizetype index, const QString& name, bool inTwoSteps) {
+        const LMPathString to = P(dir.filePath(name));
+        ASSERT_TRUE(QFile::rename(host.paths[index].path(), to.path()));
+        host.paths.removeAt(index);
+        if (inTwoSteps)
+            c->didChangeFileList();
+        host.paths.append(to);
+        std::sort(host.paths.begin(), host.paths.end());
+        c->didChangeFileList();
+    };
+    c->browser()->setSelectionIndexes({1});
+    renameTo(1, "b2.jpg", true);
+    EXPECT_EQ(c->selectedThumbFilePaths(), QList<LMPathString>{P(dir.filePath("b2.jpg"))});
+    renameTo(1, "z.jpg", true); // renamed again
+    EXPECT_EQ(c->selectedThumbFilePaths(), QList<LMPathString>{P(dir.filePath("z.jpg"))});
+    c->browser()->setSelectionIndexes({0, 1});
+    renameTo(1, "a2.jpg", false);
+    EXPECT_EQ(c->selectedThumbFilePaths(), (QList<LMPathString>{P(dir.filePath("a.jpg")), P(dir.filePath("a2.jpg"))}));
+}
+
 TEST_F(ThumbnailMode, DoubleClicks)
 {
     enter();
