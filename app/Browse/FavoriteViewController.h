@@ -140,9 +140,11 @@ public:
     // ---- Screen ----
     kpv::View* view() const { return m_view; }
     kpv::View* favToolbar() const { return m_viewFavToolbar; }
+    LMThumbZoomSlider* zoomSlider() const { return m_slideZoomThumb; }
     FavImageBrowserView* browser() const { return m_browser; }
     double thumbZoomValue() const { return m_thumbZoomValue; }
-    void updateThumbZoomValue(double value, bool updateZoomSlider);
+    // `live`: the value is still moving with the slider's knob (see LMImageBrowserView::setCellSize).
+    void updateThumbZoomValue(double value, bool updateZoomSlider, bool live = false);
     // The picture size a double click asks for: the widest single column, or back to the default.
     static double doubleClickZoomValue(double sliderValue, double browserWidth);
     // The picture size a pinch asks for.

@@ -23,6 +23,7 @@
 #include "appkit/Window.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 constexpr unsigned short kKeyEscape = 53;
@@ -55,7 +56,13 @@ void FavoriteViewController::loadView()
     m_slideZoomThumb->setMinValue(kMinThumbZoom);
     m_slideZoomThumb->setMaxValue(kMaxThumbZoom);
     std::weak_ptr<FavoriteViewController*> self = m_self;
+    // The cells follow the knob while it is dragged; sharper pictures wait until it is let go.
+    m_slideZoomThumb->setContinuous(true);
     m_slideZoomThumb->setAction([self](kpv::View*) {
+        if (auto s = self.lock(); s && *s)
+            (*s)->updateThumbZoomValue((*s)->m_slideZoomThumb->doubleValue(), false, (*s)->m_slideZoomThumb->isTracking());
+    });
+    m_slideZoomThumb->setTrackingEndAction([self] {
         if (auto s = self.lock(); s && *s)
             (*s)->updateThumbZoomValue((*s)->m_slideZoomThumb->doubleValue(), false);
     });
@@ -138,12 +145,18 @@ void FavoriteViewController::reloadBrowser()
     m_btnRemoveItem->setItemIndex(FavRemoveItemButton::kNotFound);
 }
 
-void FavoriteViewController::updateThumbZoomValue(double value, bool updateZoomSlider)
+void FavoriteViewController::updateThumbZoomValue(double value, bool updateZoomSlider, bool live)
 {
+    if (std::isnan(value))
+        return;
     value = std::clamp(value, kMinThumbZoom, kMaxThumbZoom);
     m_thumbZoomValue = value;
-    if (m_browser)
-        m_browser->setCellSize({value, value / kCellAspect});
+    if (m_browser) {
+        m_browser->setCellSize({value, value / kCellAspect}, live);
+        // Keep the selected picture in sight while the pictures grow or shrink.
+        if (!m_browser->selectionIndexes().empty())
+            m_browser->scrollIndexToVisible(*m_browser->selectionIndexes().begin());
+    }
     if (updateZoomSlider && m_slideZoomThumb)
         m_slideZoomThumb->setDoubleValue(value);
     if (MainConfig* config = m_host.mainConfig())

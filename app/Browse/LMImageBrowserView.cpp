@@ -10,6 +10,7 @@
 #include "appkit/Window.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
+#include "foundation/Timer.h"
 #include "imageio/ImageProperties.h"
 #include "imageio/ImageSource.h"
 #include "imageio/Thumbnailer.h"
@@ -68,6 +69,8 @@ LMImageBrowserView::LMImageBrowserView(const kpv::Rect& frame)
 LMImageBrowserView::~LMImageBrowserView()
 {
     *m_self = nullptr;
+    if (m_cellSizeRestTimer)
+        m_cellSizeRestTimer->invalidate();
     if (m_pictureQueue) {
         m_pictureQueue->cancelAllOperations();
         m_pictureQueue->waitUntilAllOperationsAreFinished();
@@ -124,14 +127,40 @@ void LMImageBrowserView::reloadData()
     updateItemUI();
 }
 
-void LMImageBrowserView::setCellSize(kpv::Size size)
+void LMImageBrowserView::setCellSize(kpv::Size size, bool live)
 {
+    if (live) {
+        m_cellSizeMoving = true;
+        if (m_cellSizeRestTimer)
+            m_cellSizeRestTimer->invalidate();
+        // Common: the knob may rest while the mouse is still held, inside the slider's loop.
+        m_cellSizeRestTimer = kpv::Timer::scheduled(
+            kCellSizeRestInterval, false,
+            [self = std::weak_ptr<LMImageBrowserView*>(m_self)](kpv::Timer&) {
+                if (auto s = self.lock(); s && *s)
+                    (*s)->cellSizeDidRest();
+            },
+            kpv::TimerMode::Common);
+    } else if (m_cellSizeMoving)
+        cellSizeDidRest();
     if (size.width <= 0 || size.height <= 0 || size == m_layout.cellSize)
         return;
     m_layout.cellSize = size;
     clampScroll();
     setNeedsDisplay();
     updateItemUI();
+}
+
+void LMImageBrowserView::cellSizeDidRest()
+{
+    if (m_cellSizeRestTimer)
+        m_cellSizeRestTimer->invalidate();
+    m_cellSizeRestTimer.reset();
+    if (!m_cellSizeMoving)
+        return;
+    m_cellSizeMoving = false;
+    // The next paint reads the pictures that are now too small for their cells.
+    setNeedsDisplay();
 }
 
 void LMImageBrowserView::setSelectionIndexes(const std::set<std::size_t>& indexes, bool byExtending)
@@ -492,11 +521,12 @@ void LMImageBrowserView::requestPicture(const QString& uid, const QString& path)
     const int wantedPixels = pictureMaxPixels();
     if (auto it = m_pictures.find(uid); it != m_pictures.end()) {
         it->lastUse = ++m_pictureUseClock;
-        // A picture read for smaller cells is shown until a sharper one arrives; an unreadable
-        // file (no picture) is not asked for again.
+        // A picture read for smaller cells is shown until a sharper one arrives, and while the
+        // cells are still changing size no sharper one is asked for; an unreadable file (no
+        // picture) is not asked for again.
         const QImage& image = it->image;
         if (image.isNull() || std::max(image.width(), image.height()) >= wantedPixels ||
-            it->requestedPixels >= wantedPixels)
+            it->requestedPixels >= wantedPixels || m_cellSizeMoving)
             return;
     }
     if (m_pendingPictures.count(uid))

@@ -26,6 +26,7 @@ namespace kpv {
 class GraphicsContext;
 class OperationQueue;
 class Scroller;
+class Timer;
 }
 
 class LMImageBrowserView : public kpv::View {
@@ -47,7 +48,13 @@ public:
     void reloadData();
     std::size_t numberOfItems() const { return m_layout.itemCount; }
     kpv::Size cellSize() const { return m_layout.cellSize; }
-    void setCellSize(kpv::Size size);
+    // `live`: the size is still moving (a knob being dragged). The pictures already read are then
+    // drawn at the new size, and sharper ones are read only once the size rests for
+    // kCellSizeRestInterval seconds or a call without `live` ends the move, so that a drag across
+    // the range costs one round of reads, not one at every step.
+    void setCellSize(kpv::Size size, bool live = false);
+    static constexpr double kCellSizeRestInterval = 0.3;
+    bool isCellSizeMoving() const { return m_cellSizeMoving; }
     const LMImageBrowserLayout& layout() const { return m_layout; }
 
     // ---- Selection ----
@@ -155,6 +162,7 @@ private:
     kpv::Point toContent(kpv::Point p) const { return {p.x, p.y + m_scrollOffset}; }
     void clampScroll();
     void updateVerticalScroller();
+    void cellSizeDidRest();
 
     LMImageBrowserDataSource* m_dataSource = nullptr;
     LMImageBrowserDelegate* m_delegate = nullptr;
@@ -188,6 +196,8 @@ private:
     std::unique_ptr<kpv::OperationQueue> m_pictureQueue;
     std::shared_ptr<LMImageBrowserView*> m_self; // lets late picture loads find out the view is gone
     bool m_syncPictures = false;
+    bool m_cellSizeMoving = false;
+    std::shared_ptr<kpv::Timer> m_cellSizeRestTimer;
 
     // Where a Shift range starts and where it ends now: Shift with an arrow or a click selects from
     // the anchor to the new end, so the range grows and shrinks as in a file manager.

@@ -53,7 +53,13 @@ ThumbnailViewController::ThumbnailViewController(ThumbnailViewHost& host)
     m_slideZoomThumb->setMinValue(kMinThumbZoom);
     m_slideZoomThumb->setMaxValue(kMaxThumbZoom);
     m_slideZoomThumb->setDoubleValue(kDefaultThumbZoom);
+    // The cells follow the knob while it is dragged; sharper pictures wait until it is let go.
+    m_slideZoomThumb->setContinuous(true);
     m_slideZoomThumb->setAction([self](kpv::View*) {
+        if (auto s = self.lock(); s && *s)
+            (*s)->updateThumbZoomValue((*s)->m_slideZoomThumb->doubleValue(), false, (*s)->m_slideZoomThumb->isTracking());
+    });
+    m_slideZoomThumb->setTrackingEndAction([self] {
         if (auto s = self.lock(); s && *s)
             (*s)->updateThumbZoomValue((*s)->m_slideZoomThumb->doubleValue(), false);
     });
@@ -94,13 +100,13 @@ ThumbnailViewController::~ThumbnailViewController()
     m_thumbViewShowProxy.reset();
 }
 
-void ThumbnailViewController::updateThumbZoomValue(double value, bool updateZoomSlider)
+void ThumbnailViewController::updateThumbZoomValue(double value, bool updateZoomSlider, bool live)
 {
     if (std::isnan(value))
         return;
     value = std::clamp(value, kMinThumbZoom, kMaxThumbZoom);
     m_thumbZoomValue = value;
-    m_browser->setCellSize({value, value / kCellAspect});
+    m_browser->setCellSize({value, value / kCellAspect}, live);
     if (updateZoomSlider)
         m_slideZoomThumb->setDoubleValue(value);
     // Keep the selected file in sight while the pictures grow or shrink.
@@ -312,6 +318,7 @@ void ThumbnailViewController::didChangeFileList()
     const bool anchored = anchor < std::size_t(m_thumbFilePaths.size());
     const LMPathString anchorPath = anchored ? m_thumbFilePaths[qsizetype(anchor)] : LMPathString();
     const double anchorTop = anchored ? m_browser->itemFrameAtIndex(anchor).minY() : 0;
+    const QList<LMPathString> listBefore = m_thumbFilePaths;
     updateThumbBrowserItems();
     m_browser->reloadData();
     watchFolders();
@@ -323,8 +330,17 @@ void ThumbnailViewController::didChangeFileList()
         if (i >= 0)
             indexes.insert(std::size_t(i));
     }
+    QList<LMPathString> leftNow;
+    for (const LMPathString& p : selected)
+        if (!m_thumbFilePaths.contains(p))
+            leftNow.append(p);
+    // Another program renamed a selected file: the viewer, which has not read every file, may
+    // see one file leave and another arrive. The same file under its new name stays selected.
+    const std::set<std::size_t> renamedNow = indexesRenamedFrom(leftNow, listBefore);
+    indexes.insert(renamedNow.begin(), renamedNow.end());
     if (!m_leftWhileSelected.isEmpty() && selected == QList<LMPathString>{m_standIn}) {
-        std::set<std::size_t> back;
+        // Put back (Undo), or come back under another name (the rename seen as two changes).
+        std::set<std::size_t> back = indexesRenamedFrom(m_leftWhileSelected, listBefore);
         for (const LMPathString& p : std::as_const(m_leftWhileSelected))
             if (const qsizetype i = m_thumbFilePaths.indexOf(p); i >= 0)
                 back.insert(std::size_t(i));
@@ -350,6 +366,48 @@ void ThumbnailViewController::didChangeFileList()
         m_standIn = m_thumbFilePaths[qsizetype(index)];
     }
     m_browser->setSelectionIndexes(indexes);
+    // The same indexes may now stand for other files.
+    rememberSelectedFiles();
+}
+
+std::set<std::size_t> ThumbnailViewController::indexesRenamedFrom(const QList<LMPathString>& left,
+                                                                  const QList<LMPathString>& before) const
+{
+    QList<kpv::FileIdentity> wanted;
+    for (const LMPathString& p : left)
+        if (auto it = m_selectedIdentities.constFind(p); it != m_selectedIdentities.constEnd())
+            wanted.append(*it);
+    std::set<std::size_t> found;
+    if (wanted.isEmpty())
+        return found;
+    const QSet<LMPathString> old(before.begin(), before.end());
+    qsizetype looked = 0;
+    for (qsizetype i = 0; i < m_thumbFilePaths.size() && looked < kMaxRememberedSelection * 4; ++i) {
+        if (old.contains(m_thumbFilePaths[i]))
+            continue;
+        ++looked;
+        if (wanted.contains(kpv::fileIdentity(m_thumbFilePaths[i].path())))
+            found.insert(std::size_t(i));
+    }
+    return found;
+}
+
+void ThumbnailViewController::imageBrowserSelectionDidChange(LMImageBrowserView*) { rememberSelectedFiles(); }
+
+void ThumbnailViewController::rememberSelectedFiles()
+{
+    QHash<LMPathString, kpv::FileIdentity> identities;
+    // Those that left while selected are still waited for under a new name.
+    for (const LMPathString& p : std::as_const(m_leftWhileSelected))
+        if (auto it = m_selectedIdentities.constFind(p); it != m_selectedIdentities.constEnd())
+            identities.insert(p, *it);
+    for (const LMPathString& p : selectedThumbFilePaths()) {
+        if (identities.size() >= kMaxRememberedSelection)
+            break;
+        if (const kpv::FileIdentity id = kpv::fileIdentity(p.path()); id.isValid())
+            identities.insert(p, id);
+    }
+    m_selectedIdentities.swap(identities);
 }
 
 void ThumbnailViewController::didFilesBatchRenamed(const QVariantMap& userInfo)
@@ -371,6 +429,7 @@ void ThumbnailViewController::didFilesBatchRenamed(const QVariantMap& userInfo)
     std::set<std::size_t> indexes = m_selectionFellBack ? std::set<std::size_t>() : m_browser->selectionIndexes();
     indexes.insert(renamed.begin(), renamed.end());
     m_browser->setSelectionIndexes(indexes);
+    rememberSelectedFiles();
     if (m_selectionFellBack)
         m_browser->scrollIndexToVisible(*renamed.begin());
 }

@@ -8,6 +8,7 @@
 #include "Browse/ThumbnailViewHost.h"
 
 #include "Kit/ShowModeController.h"
+#include "imageio/FileAccess.h"
 
 #include <QHash>
 #include <QVariantMap>
@@ -44,7 +45,8 @@ public:
     LMThumbZoomSlider* zoomSlider() const { return m_slideZoomThumb; }
     double thumbZoomValue() const { return m_thumbZoomValue; }
     // Sets the picture width (clamped to the slider's range); the slider follows when asked.
-    void updateThumbZoomValue(double value, bool updateZoomSlider);
+    // `live`: the width is still moving with the slider's knob (see LMImageBrowserView::setCellSize).
+    void updateThumbZoomValue(double value, bool updateZoomSlider, bool live = false);
     void exitThumbViewButtonClicked() { backToViewMode(); }
     const QList<LMPathString>& thumbFilePaths() const { return m_thumbFilePaths; }
     ThumbImageBrowserItemPtr itemForPath(const LMPathString& p) const { return m_dictThumbImageBrowserItems.value(p); }
@@ -90,6 +92,10 @@ public:
     // The Delete key over the selection moves the selected files to the trash, as Move to Trash.
     void imageBrowserRemoveItemsAtIndexes(LMImageBrowserView*, const std::set<std::size_t>&) override { deleteSelFiles(); }
     void imageBrowserCellWasDoubleClickedAtIndex(LMImageBrowserView*, std::size_t index) override;
+    // Remembers which files the selected ones are (at most kMaxRememberedSelection of them), so
+    // that one another program renames is known again under its new name.
+    void imageBrowserSelectionDidChange(LMImageBrowserView*) override;
+    static constexpr qsizetype kMaxRememberedSelection = 64;
     void imageBrowserCellWasRightClickedAtIndex(LMImageBrowserView*, std::size_t, const kpv::Event& e) override;
     void imageBrowserBackgroundWasRightClickedWithEvent(LMImageBrowserView*, const kpv::Event& e) override;
     std::unique_ptr<LMImageBrowserExtraItemViewController> extraItemViewControllerForImageBrowserView(LMImageBrowserView*) override;
@@ -102,6 +108,10 @@ public:
     }
 
 private:
+    // The indexes of the files new since `before` that are `left` ones under another name.
+    std::set<std::size_t> indexesRenamedFrom(const QList<LMPathString>& left, const QList<LMPathString>& before) const;
+    void rememberSelectedFiles();
+
     ThumbnailViewHost& m_host;
     QList<LMPathString> m_thumbFilePaths;
     QHash<LMPathString, ThumbImageBrowserItemPtr> m_dictThumbImageBrowserItems;
@@ -117,6 +127,7 @@ private:
     // they are selected again.
     QList<LMPathString> m_leftWhileSelected;
     LMPathString m_standIn;
+    QHash<LMPathString, kpv::FileIdentity> m_selectedIdentities;
     std::unique_ptr<kpv::FolderWatcher> m_folderWatcher;
     std::shared_ptr<LMEventMonitor> m_eventMonitor;
     kpv::View* m_view = nullptr;

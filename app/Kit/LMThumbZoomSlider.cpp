@@ -77,10 +77,16 @@ void LMThumbZoomSlider::mouseDown(const kpv::Event& e)
         m_isMouseDownOnKnob = true;
         setNeedsDisplay();
     }
+    m_isTracking = true;
     kpv::Slider::mouseDown(e);
+    m_isTracking = false;
     if (m_isMouseDownOnKnob) {
         m_isMouseDownOnKnob = false;
         setNeedsDisplay();
+    }
+    if (m_trackingEndAction) {
+        const std::function<void()> action = m_trackingEndAction; // it may replace itself
+        action();
     }
 }
 

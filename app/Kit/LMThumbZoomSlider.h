@@ -6,6 +6,7 @@
 #include "appkit/Control.h"
 
 #include <QString>
+#include <functional>
 #include <map>
 
 class LMThumbZoomSlider : public kpv::Slider, public LMThumbZoomSliderCellDelegate {
@@ -18,6 +19,11 @@ public:
     double backgroundLineMarginRight() const { return m_backgroundLineMarginRight; }
     bool isMouseIn() const { return m_isMouseIn; }
     bool isMouseDownOnKnob() const { return m_isMouseDownOnKnob; }
+    // True while the mouse that went down on the slider is held: a continuous slider's actions
+    // then come one per move, and work that should wait until the knob is let go can see so.
+    bool isTracking() const { return m_isTracking; }
+    // Called once the mouse that went down on the slider is let go, after the last action.
+    void setTrackingEndAction(std::function<void()> action) { m_trackingEndAction = std::move(action); }
 
     void updateTrackingAreas() override;
     void mouseEntered(const kpv::Event& e) override;
@@ -41,6 +47,8 @@ private:
     double m_backgroundLineMarginRight = 0;
     bool m_isMouseIn = false;
     bool m_isMouseDownOnKnob = false;
+    bool m_isTracking = false;
+    std::function<void()> m_trackingEndAction;
     kpv::TrackingAreaPtr m_trackingArea;
     std::map<int, kpv::ImagePtr> m_images;
 };

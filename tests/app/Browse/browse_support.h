@@ -3,14 +3,21 @@
 
 #include "Browse/FavoriteViewHost.h"
 
+class LMThumbZoomSlider;
+
 #include <QString>
 #include <QTemporaryDir>
+#include <functional>
 #include <vector>
 
 // Runs the main run loop's posted calls and due timers until nothing more runs (bounded).
 void drainMainRunLoop();
 // Writes a small JPEG of w x h pixels at `path`.
 void writeTestJpeg(const QString& path, int w = 8, int h = 6);
+// Drags the slider's knob with the mouse, as a user does: down on the knob, through `parts` of
+// its width (0 the left end, 1 the right), up at the last. `step` runs after every action the
+// slider sends meanwhile. The slider must be in a window.
+void dragSliderKnob(LMThumbZoomSlider& slider, const std::vector<double>& parts, const std::function<void()>& step);
 
 class FakeFavoriteHost : public FavoriteViewHost {
 public:
@@ -77,8 +84,10 @@ public:
     void registEquivalentResponder(LMEquivalentResponder*, bool) override {}
     MainConfig* config = nullptr; // none unless a test gives one
     MainConfig* mainConfig() const override { return config; }
-    kpv::View* viewNavFavContainer() const override { return nullptr; }
-    kpv::View* viewToolbarContainer() const override { return nullptr; }
+    kpv::View* favContainer = nullptr; // none unless a test gives them
+    kpv::View* toolbarContainer = nullptr;
+    kpv::View* viewNavFavContainer() const override { return favContainer; }
+    kpv::View* viewToolbarContainer() const override { return toolbarContainer; }
     std::vector<std::shared_ptr<LMFileInfo>> resized, converted;
     void batchResizeFiles(const std::vector<std::shared_ptr<LMFileInfo>>& f) override { resized = f; }
     void batchConvertFiles(const std::vector<std::shared_ptr<LMFileInfo>>& f) override { converted = f; }

@@ -22,6 +22,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <sys/stat.h>
 #include <gtest/gtest.h>
@@ -269,6 +270,31 @@ TEST_F(FavoritesCommands, SaveAsIntoAFolderWhoseNameIsNotUtf8)
     EXPECT_TRUE(kpv::pathStatus(kpv::decodeFileName(folder + "/s.jpg")).isRegularFile);
     EXPECT_TRUE(QDir(dst.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
     EXPECT_EQ(kpv::fileNameFromUrl(config.lastSaveDirUrlForFavFile()), host.chosenFolder);
+}
+
+// The favourites' pictures grow with the size slider's knob while it is dragged, the selected
+// one staying in sight.
+TEST_F(FavoritesCommands, CellsFollowTheSizeSliderWhileItsKnobIsDragged)
+{
+    kpv::Window window(kpv::Rect(0, 0, 800, 640), 0);
+    host.favContainer = new kpv::View(kpv::Rect(0, 40, 800, 600));
+    host.toolbarContainer = new kpv::View(kpv::Rect(0, 0, 800, 40));
+    window.contentView()->addSubview(host.favContainer);
+    window.contentView()->addSubview(host.toolbarContainer);
+    const auto cleanUp = qScopeGuard([&] { c.reset(); });
+    add(40);
+    host.mode = 8;
+    c->didChangeMainShowMode({{"old", 4}, {"new", 8}});
+    FavImageBrowserView& browser = *c->browser();
+    browser.setSelectionIndexes({30});
+    std::vector<double> widths;
+    dragSliderKnob(*c->zoomSlider(), {0.3, 0.5, 0.7, 0.7}, [&] {
+        widths.push_back(browser.cellSize().width);
+        const kpv::Rect f = browser.itemFrameAtIndex(30);
+        EXPECT_TRUE(f.minY() >= 0 && f.maxY() <= browser.bounds().height()) << "at width " << widths.back();
+    });
+    ASSERT_GE(widths.size(), 3u) << "the pictures stood still until the knob was let go";
+    EXPECT_TRUE(widths[0] < widths[1] && widths[1] < widths[2]);
 }
 
 // In My Favourites the keys go to the grid: an arrow moves the selection and Delete takes the

@@ -15,6 +15,8 @@
 #include "foundation/Clock.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/RunLoop.h"
+#include "appkit/Window.h"
+#include "imageio/FileAccess.h"
 #include "imageio/Thumbnailer.h"
 
 #include <QBuffer>
@@ -25,6 +27,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QPainter>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -718,6 +721,38 @@ TEST_F(ThumbnailMode, APhotoPutBackFromTheTrashIsSelectedAgain)
     EXPECT_EQ(c->selectedThumbFilePaths(), QList<LMPathString>{back});
 }
 
+// Another program renames the selected photo, and the viewer, which has not read it, sees one
+// photo leave the folder and another arrive (at once or one after the other): the photo stays
+// selected under its new name, so that Delete does not take the one that took its place.
+TEST_F(ThumbnailMode, APhotoRenamedByAnotherProgramStaysSelected)
+{
+    QTemporaryDir dir;
+    host.paths.clear();
+    for (const char* name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg"}) {
+        host.paths.append(P(dir.filePath(name)));
+        writeTestJpeg(host.paths.back().path());
+    }
+    enter();
+    const auto renameTo = [&](qsizetype index, const QString& name, bool inTwoSteps) {
+        const LMPathString to = P(dir.filePath(name));
+        ASSERT_TRUE(QFile::rename(host.paths[index].path(), to.path()));
+        host.paths.removeAt(index);
+        if (inTwoSteps)
+            c->didChangeFileList();
+        host.paths.append(to);
+        std::sort(host.paths.begin(), host.paths.end());
+        c->didChangeFileList();
+    };
+    c->browser()->setSelectionIndexes({1});
+    renameTo(1, "b2.jpg", true);
+    EXPECT_EQ(c->selectedThumbFilePaths(), QList<LMPathString>{P(dir.filePath("b2.jpg"))});
+    renameTo(1, "z.jpg", true); // renamed again
+    EXPECT_EQ(c->selectedThumbFilePaths(), QList<LMPathString>{P(dir.filePath("z.jpg"))});
+    c->browser()->setSelectionIndexes({0, 1});
+    renameTo(1, "a2.jpg", false);
+    EXPECT_EQ(c->selectedThumbFilePaths(), (QList<LMPathString>{P(dir.filePath("a.jpg")), P(dir.filePath("a2.jpg"))}));
+}
+
 TEST_F(ThumbnailMode, DoubleClicks)
 {
     enter();
@@ -840,6 +875,78 @@ TEST_F(ThumbnailMode, AFileChangedByAnotherProgramIsRedrawnAtOnce)
     EXPECT_EQ(shown, QColor(Qt::red)) << "the new picture, not the old one";
     c.reset();
     kpv::RunLoop::main().setClock(nullptr);
+}
+
+// The cells follow the size slider's knob while it is dragged, the selected photo staying in
+// sight; the pictures already read are drawn at each new size, and sharper ones are read once,
+// when the knob rests, not at every step.
+TEST_F(ThumbnailMode, CellsFollowTheSizeSliderAndReadSharperPicturesOnlyWhenItRests)
+{
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
+    QTemporaryDir dir;
+    kpv::Thumbnailer::setCacheDirectoryForTesting(dir.filePath("cache"));
+    host.paths.clear();
+    for (int i = 0; i < 30; ++i) {
+        host.paths.append(P(dir.filePath(QStringLiteral("s%1.jpg").arg(i))));
+        writeTestJpeg(host.paths.back().path(), 640, 480);
+    }
+    host.cur = 12;
+    kpv::Window window(kpv::Rect(0, 0, 800, 600), 0);
+    window.contentView()->addSubview(&host.container);
+    const auto cleanUp = qScopeGuard([&] {
+        kpv::setFileAccessObserverForTesting(nullptr);
+        kpv::Thumbnailer::setCacheDirectoryForTesting(QString());
+        host.container.removeFromSuperview();
+        c.reset();
+        kpv::RunLoop::main().setClock(nullptr);
+    });
+    enter();
+    FavImageBrowserView& browser = *c->browser();
+    browser.setLoadsPicturesSynchronously(true);
+    browser.renderToImage(1.0);
+    int reads = 0;
+    kpv::setFileAccessObserverForTesting([&](const QString& path, const char*) { reads += path.startsWith(dir.path()); });
+    const auto inSight = [&](std::size_t i) {
+        const kpv::Rect f = browser.itemFrameAtIndex(i);
+        return f.minY() >= 0 && f.maxY() <= browser.bounds().height();
+    };
+    const auto sharp = [&] {
+        for (std::size_t i : browser.visibleItemIndexes())
+            if (browser.cachedPicture(c->itemForPath(host.paths[qsizetype(i)])->imageUID()).width() <
+                std::min(640, browser.pictureMaxPixels()))
+                return false;
+        return true;
+    };
+    std::vector<double> widths;
+    int readsWhileMoving = 0;
+    bool sharpAtRest = false;
+    dragSliderKnob(*c->zoomSlider(), {0.3, 0.45, 0.6, 0.6}, [&] {
+        widths.push_back(browser.cellSize().width);
+        EXPECT_TRUE(inSight(12)) << "at width " << widths.back();
+        browser.renderToImage(1.0);
+        if (widths.size() < 3) {
+            readsWhileMoving = reads;
+            return;
+        }
+        // The knob rests at the third place before it is let go there.
+        clock.advance(LMImageBrowserView::kCellSizeRestInterval);
+        browser.renderToImage(1.0);
+        sharpAtRest = sharpAtRest || sharp();
+    });
+    ASSERT_GE(widths.size(), 3u) << "the cells stood still until the knob was let go";
+    EXPECT_TRUE(widths[0] < widths[1] && widths[1] < widths[2]);
+    EXPECT_EQ(readsWhileMoving, 0) << "pictures read again at every step of the knob";
+    EXPECT_TRUE(sharpAtRest);
+    const int readsAtRest = reads;
+    browser.renderToImage(1.0);
+    EXPECT_EQ(reads, readsAtRest) << "read twice for the same size";
+
+    // Let go while still moving: the sharper pictures come at once.
+    dragSliderKnob(*c->zoomSlider(), {0.75, 0.85}, [] {});
+    browser.renderToImage(1.0);
+    EXPECT_TRUE(sharp());
+    EXPECT_TRUE(inSight(12));
 }
 
 TEST_F(ThumbnailMode, ExitButtonZoomSliderAndContextMenu)
