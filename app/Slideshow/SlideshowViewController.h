@@ -10,8 +10,8 @@
 // music menu also opens when the pointer rests on the music button. Space pauses and resumes;
 // Right and Left show the next and the previous slide at once, paused or not, and Home and End
 // the first and the last. In a 3D theme they play the theme again from its start with that photo
-// (for the arrows, the one after or before the photo seen largest on screen), as soon as the
-// photos for its cards are decoded.
+// (for the arrows, the one after or before the photo seen largest on screen), as soon as that
+// photo is decoded; as at the start, the other cards show it until their own photos come.
 //
 // Slides are decoded on the controller's own queue, ahead of the one shown, for the screen's
 // pixels; a slide the viewer had already decoded is used as it is while its file is unchanged. A
@@ -284,7 +284,7 @@ private:
     int m_photosLoading = 0;
     std::size_t m_photosWanted = 0;
     bool m_doveWaiting = false;
-    // A step in a 3D theme waits for the photos of its cards; the photo it starts from.
+    // A step in a 3D theme waits for the photo it starts from; that photo's slide.
     bool m_doveRestarting = false;
     long m_doveStepTarget = -1;
     // The slide index of each photo the player took since it (re)started, the oldest dropped.

@@ -206,11 +206,10 @@ void SlideshowViewController::photoLoaded(unsigned long long generation, long in
         const QSize reduced = reducedFor(image, m_loadedDecodeSize);
         m_photos.push_back({index, std::move(image), reduced});
     }
-    const bool enough =
-        m_photos.size() >= m_photosWanted || std::size_t(m_failedInARow) + m_photos.size() >= m_slides.size();
+    // A start or a step plays at once: the photos still decoding take their cards as they come.
     if (m_doveWaiting && !m_photos.empty())
-        startDove(); // at once: the photos still decoding take their cards as they come
-    else if (m_doveRestarting && enough)
+        startDove();
+    else if (m_doveRestarting && !m_photos.empty())
         restartDove();
     else if (!m_doveWaiting && !m_doveRestarting && !m_photos.empty())
         fillDoveStandIns();
@@ -244,8 +243,8 @@ void SlideshowViewController::startDove()
 
 QImage SlideshowViewController::takePhoto()
 {
-    // The photos decoding now are for the step's fresh start; until then photos shown before
-    // stand in.
+    // The photos decoding now are for the step's fresh start; until its first one comes, photos
+    // shown before stand in.
     if (m_doveRestarting)
         return QImage();
     if (m_photos.empty()) {

@@ -709,6 +709,68 @@ TEST_P(ThemeKeysTest, TheThemeStartsWithItsFirstPhotoAndTheOthersFollow)
     EXPECT_TRUE(framesAlike(layer()->grabFrame(), allThere));
 }
 
+// A step over photos that take long to decode moves at once, as the start does: as soon as the
+// photo stepped to is decoded the theme plays from it, every card showing it for now, instead of
+// going on with the old photos until all its cards' photos are decoded. The others then take
+// their cards, and the theme looks as a show started from that photo does.
+TEST_P(ThemeKeysTest, AStepMovesAtOnceAndTheCardsFillAsThePhotosCome)
+{
+    const double at = 1.2;
+    startShow(7, 0);
+    const QImage allThere = frameAt(at);
+
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool closed = false;
+        bool secondAsked = false;
+    };
+    auto gate = std::make_shared<Gate>();
+    photoMaker = [gate](int i, QSize) {
+        std::unique_lock lock(gate->mutex);
+        if (i != 0 && gate->closed) {
+            gate->secondAsked = true;
+            gate->changed.notify_all();
+            gate->changed.wait(lock, [&] { return !gate->closed; });
+        }
+        QImage img(120, 80, QImage::Format_RGB32);
+        img.fill(colour(i));
+        return img;
+    };
+    struct Opener {
+        std::shared_ptr<Gate> gate;
+        void operator()()
+        {
+            std::lock_guard lock(gate->mutex);
+            gate->closed = false;
+            gate->changed.notify_all();
+        }
+        ~Opener() { (*this)(); }
+    } opener{gate};
+
+    startShow(7, 1);
+    frameAt(at);
+    {
+        std::lock_guard lock(gate->mutex);
+        gate->closed = true;
+    }
+    controller->performKeyDownEquivalent(*kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::LeftArrow, "", "", nullptr));
+    {
+        std::unique_lock lock(gate->mutex);
+        gate->changed.wait(lock, [&] { return gate->secondAsked; });
+    }
+    kpv::RunLoop::main().runOnce(); // the first photo is handed over
+    SlideshowPlayerDove* player = controller->dovePresenter()->player();
+    ASSERT_TRUE(player && player->isStarted());
+    EXPECT_EQ(player->meshesWithoutPhoto(), 0u);
+    EXPECT_TRUE(matchesGolden(QStringLiteral("%1-first-photo").arg(GetParam()), frameAt(at), false));
+
+    opener();
+    settle();
+    EXPECT_EQ(player->standInCount(), 0u);
+    EXPECT_TRUE(framesAlike(layer()->grabFrame(), allThere));
+}
+
 // Another theme chosen from the menu goes on from the photo the user looks at in the 3D theme
 // (the first, close up), not from the last one the theme took ahead of the screen.
 TEST_P(ThemeKeysTest, AnotherThemeGoesOnFromThePhotoOnScreen)
