@@ -531,8 +531,9 @@ void SlideshowViewController::hideControlsLater()
         m_controlsTimer->invalidate();
     m_controlsTimer = kpv::Timer::scheduled(kControlsHideDelay, false, [this](kpv::Timer&) {
         m_controlsTimer.reset();
-        // An open menu keeps the controls.
-        if (m_menus && m_menus->isAnyShown()) {
+        // An open menu keeps the controls, and so does the pointer resting on them: hidden under
+        // it, the click meant for a button would land on the slideshow and end it.
+        if ((m_menus && m_menus->isAnyShown()) || (m_bar && m_viewGuard && m_bar->isPointerInside())) {
             hideControlsLater();
             return;
         }
