@@ -168,6 +168,10 @@ private:
     long slideOnScreen() const;
     void restartDove();
     QImage takePhoto();
+    // Photos whose files are gone (moved to the trash, deleted by another program) are not shown
+    // again: those decoded ahead are dropped, and those kept to stand in are forgotten.
+    bool slideGone(long index) const;
+    void forgetGoneStandIns();
     // Photos to keep decoded ahead of a 3D theme that plays.
     std::size_t dovePhotosAhead() const;
     // The theme started before the photos for all its cards were decoded: the cards that show

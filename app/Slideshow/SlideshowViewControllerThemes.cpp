@@ -14,6 +14,7 @@
 #include "appkit/Panels.h"
 #include "appkit/Window.h"
 #include "foundation/Bundle.h"
+#include "foundation/FileNames.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
@@ -247,6 +248,13 @@ QImage SlideshowViewController::takePhoto()
     // shown before stand in.
     if (m_doveRestarting)
         return QImage();
+    bool gone = false;
+    while (!m_photos.empty() && slideGone(m_photos.front().index)) {
+        m_photos.pop_front();
+        gone = true;
+    }
+    if (m_photos.empty() || gone)
+        forgetGoneStandIns(); // photos shown before stand in: none whose file is gone
     if (m_photos.empty()) {
         requestPhotos();
         return QImage(); // the mesh keeps its photo this time round
@@ -275,6 +283,34 @@ QImage SlideshowViewController::takePhoto()
             requestDoveRedecode(index);
     });
     return photo.image;
+}
+
+bool SlideshowViewController::slideGone(long index) const
+{
+    return index >= 0 && index < long(m_slides.size()) &&
+           !kpv::pathStatus(m_slides[std::size_t(index)]->filePath().path()).exists;
+}
+
+void SlideshowViewController::forgetGoneStandIns()
+{
+    SlideshowPlayerDove* player = m_dove ? m_dove->player() : nullptr;
+    if (!player || !player->isStarted())
+        return;
+    std::map<long, bool> goneSlides; // each file looked at once
+    std::vector<long> gone;
+    for (long number : player->photosInUse()) {
+        const long at = number - m_takenFirst;
+        if (at < 0 || at >= long(m_takenSlides.size()))
+            continue;
+        const long slide = m_takenSlides[std::size_t(at)];
+        auto it = goneSlides.find(slide);
+        if (it == goneSlides.end())
+            it = goneSlides.emplace(slide, slideGone(slide)).first;
+        if (it->second)
+            gone.push_back(number);
+    }
+    if (!gone.empty())
+        player->forgetPhotos(gone);
 }
 
 void SlideshowViewController::redecodeDovePhotos()

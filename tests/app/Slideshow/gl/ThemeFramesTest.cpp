@@ -31,6 +31,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -492,6 +493,8 @@ protected:
         controller->setThemeMgr(themeMgr.get());
         controller->setSlideLoader([this](const SlideshowFileInfo& slide, QSize size) {
             const int i = slide.filePath().path().section('/', -1).toInt();
+            if (!QFileInfo::exists(slide.filePath().path()))
+                return QImage();
             if (photoMaker)
                 return photoMaker(i, size);
             QImage img(120, 80, QImage::Format_RGB32);
@@ -501,9 +504,12 @@ protected:
         for (const SlideshowTheme& t : themeMgr->themes())
             if (QFileInfo(t.folder).fileName() == QLatin1String(GetParam()))
                 controller->chooseTheme(t);
+        // Photo i is the file named i, which the test may remove while the show plays.
         std::vector<SlideshowFileInfoPtr> slides;
-        for (int i = 0; i < count; ++i)
-            slides.push_back(std::make_shared<SlideshowFileInfo>(LMPathString(QString("/slides/%1").arg(i), false)));
+        for (int i = 0; i < count; ++i) {
+            QFile(dir.filePath(QString::number(i))).open(QIODevice::WriteOnly);
+            slides.push_back(std::make_shared<SlideshowFileInfo>(LMPathString(dir.filePath(QString::number(i)), false)));
+        }
         controller->startSlideshowWithFileInfos(std::move(slides), from);
         if (!wait)
             return;
@@ -769,6 +775,81 @@ TEST_P(ThemeKeysTest, AStepMovesAtOnceAndTheCardsFillAsThePhotosCome)
     settle();
     EXPECT_EQ(player->standInCount(), 0u);
     EXPECT_TRUE(framesAlike(layer()->grabFrame(), allThere));
+}
+
+// A photo moved to the trash or deleted by another program while the theme shows it may stay on
+// its card for now, but when the theme comes round to it again it is gone, also where photos
+// shown before stand in while the next ones decode slowly: the show goes on with the others, no
+// card blank. With none left, the show ends and the user is told why.
+TEST_P(ThemeKeysTest, ADeletedPhotoIsGoneWhenTheThemeComesRoundAgain)
+{
+    // Decodes wait while the gate is closed: the theme plays on the photos shown before.
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool closed = false;
+    };
+    auto gate = std::make_shared<Gate>();
+    photoMaker = [gate](int i, QSize) {
+        std::unique_lock lock(gate->mutex);
+        gate->changed.wait(lock, [&] { return !gate->closed; });
+        QImage img(120, 80, QImage::Format_RGB32);
+        img.fill(colour(i));
+        return img;
+    };
+    auto setGate = [gate](bool closed) {
+        std::lock_guard lock(gate->mutex);
+        gate->closed = closed;
+        gate->changed.notify_all();
+    };
+    struct Opener {
+        std::function<void(bool)> set;
+        ~Opener() { set(false); }
+    } opener{setGate};
+    auto pixelsOf = [](const QImage& frame, int i) {
+        const QColor want = colour(i);
+        long n = 0;
+        for (int y = 0; y < frame.height(); ++y)
+            for (int x = 0; x < frame.width(); ++x) {
+                const QRgb p = frame.pixel(x, y);
+                n += std::abs(qRed(p) - want.red()) < 30 && std::abs(qGreen(p) - want.green()) < 30 &&
+                     std::abs(qBlue(p) - want.blue()) < 30;
+            }
+        return n;
+    };
+
+    startShow(4, 0);
+    SlideshowPlayerDove* player = controller->dovePresenter()->player();
+    const double duration = player->resource()->animation->getDuration();
+    setGate(true);
+    ASSERT_TRUE(QFile::remove(dir.filePath("2")));
+    const uint64_t start = micros;
+    layer()->grabFrame();
+    long seen = 0, others = 0;
+    for (double at = 0.5; at < duration * 2.5; at += 0.5) {
+        micros = start + uint64_t(at * 1e6);
+        const QImage frame = layer()->grabFrame().convertToFormat(QImage::Format_RGB32);
+        kpv::RunLoop::main().runOnce();
+        if (at > duration * 1.4) { // every card has had its turn since
+            seen += pixelsOf(frame, 2);
+            others += pixelsOf(frame, 0) + pixelsOf(frame, 1) + pixelsOf(frame, 3);
+        }
+    }
+    EXPECT_EQ(seen, 0);
+    EXPECT_GT(others, 0);
+    EXPECT_EQ(player->meshesWithoutPhoto(), 0u);
+
+    // The decodes go on; with every file gone the show ends, told.
+    for (int i : {0, 1, 3})
+        QFile::remove(dir.filePath(QString::number(i)));
+    setGate(false);
+    for (double at = duration * 2.5; at < duration * 4 && controller->isPlaying(); at += 0.5) {
+        micros = start + uint64_t(at * 1e6);
+        layer()->grabFrame();
+        settle();
+    }
+    EXPECT_FALSE(controller->isPlaying());
+    EXPECT_EQ(host->problems.size(), 1);
 }
 
 // Another theme chosen from the menu goes on from the photo the user looks at in the 3D theme
