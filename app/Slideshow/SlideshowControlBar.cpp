@@ -3,6 +3,7 @@
 #include "Kit/LMButton.h"
 #include "appkit/Color.h"
 #include "appkit/GraphicsContext.h"
+#include "appkit/TrackingArea.h"
 #include "foundation/Bundle.h"
 
 #include <QPainter>
@@ -26,6 +27,9 @@ SlideshowControlBar::SlideshowControlBar(SlideshowControlBarDelegate& delegate)
     m_music->setAction([this](kpv::View*) { m_delegate.controlBarMusicClicked(m_music); });
     m_end = addButton(3, "ss_exit", "IDS_SS_EXIT");
     m_end->setAction([this](kpv::View*) { m_delegate.controlBarEndClicked(); });
+    // Entering and leaving the bar, always, wherever it is placed.
+    addTrackingArea(std::make_shared<kpv::TrackingArea>(
+        bounds(), kpv::TrackingMouseEnteredAndExited | kpv::TrackingActiveAlways | kpv::TrackingInVisibleRect, this));
 }
 
 LMButton* SlideshowControlBar::addButton(int slot, const char* image, const char* tip)

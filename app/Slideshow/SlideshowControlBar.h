@@ -44,6 +44,10 @@ public:
     // slideshow behind, where a click ends the show.
     void mouseDown(const kpv::Event&) override {}
     void mouseUp(const kpv::Event&) override {}
+    // Whether the pointer is over the bar: the controls stay while it rests there.
+    bool isPointerInside() const { return m_pointerInside; }
+    void mouseEntered(const kpv::Event&) override { m_pointerInside = true; }
+    void mouseExited(const kpv::Event&) override { m_pointerInside = false; }
     void buttonMouseEntered(LMButton* button) override;
     void buttonMouseExited(LMButton* button) override;
 
@@ -56,4 +60,5 @@ private:
     LMButton* m_music = nullptr;
     LMButton* m_end = nullptr;
     bool m_paused = false;
+    bool m_pointerInside = false;
 };

@@ -230,6 +230,29 @@ void SlideshowPlayerDove::replacePhoto(long number, const QImage& sharper)
         engine->requestFrame();
 }
 
+std::size_t SlideshowPlayerDove::forgetPhotos(const std::vector<long>& numbers)
+{
+    // Kept from the oldest on, so that the newest still gives way last.
+    std::vector<QImage> recent, small;
+    std::vector<long> kept;
+    const std::size_t count = m_recent.size();
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::size_t i = (m_recentOldest + k) % count;
+        if (std::find(numbers.begin(), numbers.end(), m_recentNumbers[i]) != numbers.end())
+            continue;
+        recent.push_back(std::move(m_recent[i]));
+        small.push_back(std::move(m_recentSmall[i]));
+        kept.push_back(m_recentNumbers[i]);
+    }
+    const std::size_t dropped = count - kept.size();
+    m_recent = std::move(recent);
+    m_recentSmall = std::move(small);
+    m_recentNumbers = std::move(kept);
+    m_recentOldest = 0;
+    m_recentNext = m_recent.empty() ? 0 : m_recentNext % m_recent.size();
+    return dropped;
+}
+
 std::size_t SlideshowPlayerDove::fillStandIns()
 {
     if (!m_started || !m_resource || m_standIns.empty())

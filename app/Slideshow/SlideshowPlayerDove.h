@@ -98,6 +98,9 @@ public:
     // photos now, in the order the cards were filled; stops when the source has none.
     std::size_t fillStandIns();
     std::size_t standInCount() const { return m_standIns.size(); }
+    // Photos `numbers` (their files are gone) stand in no more; a card showing one keeps it until
+    // its group's turn. Returns how many were dropped.
+    std::size_t forgetPhotos(const std::vector<long>& numbers);
 
     // ---- Dove::Animation::Listener ----
     void OnAnimationStarted(Dove::Animation*, float) override {}

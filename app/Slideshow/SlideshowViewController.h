@@ -10,8 +10,8 @@
 // music menu also opens when the pointer rests on the music button. Space pauses and resumes;
 // Right and Left show the next and the previous slide at once, paused or not, and Home and End
 // the first and the last. In a 3D theme they play the theme again from its start with that photo
-// (for the arrows, the one after or before the photo seen largest on screen), as soon as the
-// photos for its cards are decoded.
+// (for the arrows, the one after or before the photo seen largest on screen), as soon as that
+// photo is decoded; as at the start, the other cards show it until their own photos come.
 //
 // Slides are decoded on the controller's own queue, ahead of the one shown, for the screen's
 // pixels; a slide the viewer had already decoded is used as it is while its file is unchanged. A
@@ -168,6 +168,10 @@ private:
     long slideOnScreen() const;
     void restartDove();
     QImage takePhoto();
+    // Photos whose files are gone (moved to the trash, deleted by another program) are not shown
+    // again: those decoded ahead are dropped, and those kept to stand in are forgotten.
+    bool slideGone(long index) const;
+    void forgetGoneStandIns();
     // Photos to keep decoded ahead of a 3D theme that plays.
     std::size_t dovePhotosAhead() const;
     // The theme started before the photos for all its cards were decoded: the cards that show
@@ -284,7 +288,7 @@ private:
     int m_photosLoading = 0;
     std::size_t m_photosWanted = 0;
     bool m_doveWaiting = false;
-    // A step in a 3D theme waits for the photos of its cards; the photo it starts from.
+    // A step in a 3D theme waits for the photo it starts from; that photo's slide.
     bool m_doveRestarting = false;
     long m_doveStepTarget = -1;
     // The slide index of each photo the player took since it (re)started, the oldest dropped.

@@ -14,6 +14,7 @@
 #include "appkit/Panels.h"
 #include "appkit/Window.h"
 #include "foundation/Bundle.h"
+#include "foundation/FileNames.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
@@ -206,11 +207,10 @@ void SlideshowViewController::photoLoaded(unsigned long long generation, long in
         const QSize reduced = reducedFor(image, m_loadedDecodeSize);
         m_photos.push_back({index, std::move(image), reduced});
     }
-    const bool enough =
-        m_photos.size() >= m_photosWanted || std::size_t(m_failedInARow) + m_photos.size() >= m_slides.size();
+    // A start or a step plays at once: the photos still decoding take their cards as they come.
     if (m_doveWaiting && !m_photos.empty())
-        startDove(); // at once: the photos still decoding take their cards as they come
-    else if (m_doveRestarting && enough)
+        startDove();
+    else if (m_doveRestarting && !m_photos.empty())
         restartDove();
     else if (!m_doveWaiting && !m_doveRestarting && !m_photos.empty())
         fillDoveStandIns();
@@ -244,10 +244,17 @@ void SlideshowViewController::startDove()
 
 QImage SlideshowViewController::takePhoto()
 {
-    // The photos decoding now are for the step's fresh start; until then photos shown before
-    // stand in.
+    // The photos decoding now are for the step's fresh start; until its first one comes, photos
+    // shown before stand in.
     if (m_doveRestarting)
         return QImage();
+    bool gone = false;
+    while (!m_photos.empty() && slideGone(m_photos.front().index)) {
+        m_photos.pop_front();
+        gone = true;
+    }
+    if (m_photos.empty() || gone)
+        forgetGoneStandIns(); // photos shown before stand in: none whose file is gone
     if (m_photos.empty()) {
         requestPhotos();
         return QImage(); // the mesh keeps its photo this time round
@@ -276,6 +283,34 @@ QImage SlideshowViewController::takePhoto()
             requestDoveRedecode(index);
     });
     return photo.image;
+}
+
+bool SlideshowViewController::slideGone(long index) const
+{
+    return index >= 0 && index < long(m_slides.size()) &&
+           !kpv::pathStatus(m_slides[std::size_t(index)]->filePath().path()).exists;
+}
+
+void SlideshowViewController::forgetGoneStandIns()
+{
+    SlideshowPlayerDove* player = m_dove ? m_dove->player() : nullptr;
+    if (!player || !player->isStarted())
+        return;
+    std::map<long, bool> goneSlides; // each file looked at once
+    std::vector<long> gone;
+    for (long number : player->photosInUse()) {
+        const long at = number - m_takenFirst;
+        if (at < 0 || at >= long(m_takenSlides.size()))
+            continue;
+        const long slide = m_takenSlides[std::size_t(at)];
+        auto it = goneSlides.find(slide);
+        if (it == goneSlides.end())
+            it = goneSlides.emplace(slide, slideGone(slide)).first;
+        if (it->second)
+            gone.push_back(number);
+    }
+    if (!gone.empty())
+        player->forgetPhotos(gone);
 }
 
 void SlideshowViewController::redecodeDovePhotos()
@@ -532,8 +567,9 @@ void SlideshowViewController::hideControlsLater()
         m_controlsTimer->invalidate();
     m_controlsTimer = kpv::Timer::scheduled(kControlsHideDelay, false, [this](kpv::Timer&) {
         m_controlsTimer.reset();
-        // An open menu keeps the controls.
-        if (m_menus && m_menus->isAnyShown()) {
+        // An open menu keeps the controls, and so does the pointer resting on them: hidden under
+        // it, the click meant for a button would land on the slideshow and end it.
+        if ((m_menus && m_menus->isAnyShown()) || (m_bar && m_viewGuard && m_bar->isPointerInside())) {
             hideControlsLater();
             return;
         }

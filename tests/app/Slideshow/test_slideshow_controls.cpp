@@ -445,6 +445,24 @@ TEST_F(ControlsTest, ControlsShowWhileThePointerMovesAndHideWhenItRests)
     EXPECT_FALSE(bar->isHidden());
     run(1);
     EXPECT_TRUE(bar->isHidden());
+
+    // The pointer resting on the bar keeps it, however long: a click on the theme button then
+    // lands on the button and opens the theme menu, never on the slideshow behind, which ends.
+    controller->view()->mouseMoved(*move);
+    const kpv::Rect theme = bar->themesButton()->convertRectToView(bar->themesButton()->bounds(), nullptr);
+    const kpv::Point onTheme{theme.midX(), theme.midY()};
+    bar->mouseEntered(*kpv::Event::mouseEvent(kpv::MouseEntered, onTheme, nullptr));
+    run(SlideshowViewController::kControlsHideDelay * 3);
+    EXPECT_FALSE(bar->isHidden());
+    EXPECT_EQ(host.content.hitTest(onTheme), bar->themesButton());
+    bar->themesButton()->sendAction();
+    EXPECT_TRUE(controller->isPlaying());
+    EXPECT_TRUE(controller->menus()->isAnyShown());
+    controller->menus()->hideAll();
+    bar->mouseExited(*kpv::Event::mouseEvent(kpv::MouseExited, kpv::Point{100, 100}, nullptr));
+    run(SlideshowViewController::kControlsHideDelay + 0.1);
+    EXPECT_TRUE(bar->isHidden());
+
     controller->endSlideshow();
     controller->view()->mouseMoved(*move);
     EXPECT_TRUE(bar->isHidden()); // not outside the slideshow

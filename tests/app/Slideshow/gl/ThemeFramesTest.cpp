@@ -31,6 +31,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -476,6 +477,7 @@ protected:
     }
     void TearDown() override
     {
+        closeGate(false);
         controller.reset();
         themeMgr.reset();
         kpv::RunLoop::main().setClock(nullptr);
@@ -492,6 +494,8 @@ protected:
         controller->setThemeMgr(themeMgr.get());
         controller->setSlideLoader([this](const SlideshowFileInfo& slide, QSize size) {
             const int i = slide.filePath().path().section('/', -1).toInt();
+            if (!QFileInfo::exists(slide.filePath().path()))
+                return QImage();
             if (photoMaker)
                 return photoMaker(i, size);
             QImage img(120, 80, QImage::Format_RGB32);
@@ -501,9 +505,12 @@ protected:
         for (const SlideshowTheme& t : themeMgr->themes())
             if (QFileInfo(t.folder).fileName() == QLatin1String(GetParam()))
                 controller->chooseTheme(t);
+        // Photo i is the file named i, which the test may remove while the show plays.
         std::vector<SlideshowFileInfoPtr> slides;
-        for (int i = 0; i < count; ++i)
-            slides.push_back(std::make_shared<SlideshowFileInfo>(LMPathString(QString("/slides/%1").arg(i), false)));
+        for (int i = 0; i < count; ++i) {
+            QFile(dir.filePath(QString::number(i))).open(QIODevice::WriteOnly);
+            slides.push_back(std::make_shared<SlideshowFileInfo>(LMPathString(dir.filePath(QString::number(i)), false)));
+        }
         controller->startSlideshowWithFileInfos(std::move(slides), from);
         if (!wait)
             return;
@@ -556,6 +563,54 @@ protected:
         return fitInto.isValid() ? img.scaled(fitInto, Qt::KeepAspectRatio, Qt::SmoothTransformation) : img;
     }
 
+    // Photos slow to decode: while the gate is closed, the decodes of the photos `held` picks wait.
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool closed = false;
+        bool waiting = false;
+    };
+    void holdPhotos(std::function<bool(int)> held)
+    {
+        photoMaker = [gate = gate, held](int i, QSize) {
+            std::unique_lock lock(gate->mutex);
+            if (held(i) && gate->closed) {
+                gate->waiting = true;
+                gate->changed.notify_all();
+                gate->changed.wait(lock, [&] { return !gate->closed; });
+            }
+            QImage img(120, 80, QImage::Format_RGB32);
+            img.fill(colour(i));
+            return img;
+        };
+    }
+    void closeGate(bool closed)
+    {
+        std::lock_guard lock(gate->mutex);
+        gate->closed = closed;
+        gate->waiting = false;
+        gate->changed.notify_all();
+    }
+    void waitForHeldDecode()
+    {
+        std::unique_lock lock(gate->mutex);
+        gate->changed.wait(lock, [&] { return gate->waiting; });
+    }
+    // Pixels of photo i's colour in a frame.
+    static long pixelsOf(const QImage& frame, int i)
+    {
+        const QColor want = colour(i);
+        long n = 0;
+        for (int y = 0; y < frame.height(); ++y)
+            for (int x = 0; x < frame.width(); ++x) {
+                const QRgb p = frame.pixel(x, y);
+                n += std::abs(qRed(p) - want.red()) < 30 && std::abs(qGreen(p) - want.green()) < 30 &&
+                     std::abs(qBlue(p) - want.blue()) < 30;
+            }
+        return n;
+    }
+
+    std::shared_ptr<Gate> gate = std::make_shared<Gate>();
     QTemporaryDir dir;
     kpv::ManualClock clock;
     std::unique_ptr<kpv::UserDefaults> defaults;
@@ -653,6 +708,7 @@ TEST_P(ThemeKeysTest, PhotosAreSharpAgainAfterTheWindowGrows)
 // decoded, instead of a black screen until all are: its backdrop and its cards, each showing
 // that photo for now. The photos that follow take their cards as they come, and the theme then
 // looks as it does when all the photos were there at its start.
+// A step over such photos does the same.
 TEST_P(ThemeKeysTest, TheThemeStartsWithItsFirstPhotoAndTheOthersFollow)
 {
     const double at = 1.2;
@@ -661,40 +717,10 @@ TEST_P(ThemeKeysTest, TheThemeStartsWithItsFirstPhotoAndTheOthersFollow)
     controller->endSlideshow();
 
     // Photos after the first decode only when the test lets them.
-    struct Gate {
-        std::mutex mutex;
-        std::condition_variable changed;
-        bool secondAsked = false;
-        bool open = false;
-    };
-    auto gate = std::make_shared<Gate>();
-    photoMaker = [gate](int i, QSize) {
-        std::unique_lock lock(gate->mutex);
-        if (i != 0) {
-            gate->secondAsked = true;
-            gate->changed.notify_all();
-            gate->changed.wait(lock, [&] { return gate->open; });
-        }
-        QImage img(120, 80, QImage::Format_RGB32);
-        img.fill(colour(i));
-        return img;
-    };
-    struct Opener {
-        std::shared_ptr<Gate> gate;
-        void operator()()
-        {
-            std::lock_guard lock(gate->mutex);
-            gate->open = true;
-            gate->changed.notify_all();
-        }
-        ~Opener() { (*this)(); }
-    } opener{gate};
-
+    holdPhotos([](int i) { return i != 0; });
+    closeGate(true);
     startShow(7, 0, false);
-    {
-        std::unique_lock lock(gate->mutex);
-        gate->changed.wait(lock, [&] { return gate->secondAsked; });
-    }
+    waitForHeldDecode();
     kpv::RunLoop::main().runOnce(); // the first photo is handed over
     ASSERT_TRUE(controller->isPlaying3D());
     SlideshowPlayerDove* player = controller->dovePresenter()->player();
@@ -703,10 +729,67 @@ TEST_P(ThemeKeysTest, TheThemeStartsWithItsFirstPhotoAndTheOthersFollow)
     EXPECT_TRUE(controller->firstFrameDisplayed());
     EXPECT_TRUE(matchesGolden(QStringLiteral("%1-first-photo").arg(GetParam()), frameAt(at)));
 
-    opener();
+    closeGate(false);
     settle();
     EXPECT_EQ(player->standInCount(), 0u);
     EXPECT_TRUE(framesAlike(layer()->grabFrame(), allThere));
+
+    // A step moves the same way at once, instead of going on with the old photos until all the
+    // new ones are decoded: Left from photo 1 plays from photo 0 as soon as it is decoded.
+    startShow(7, 1);
+    frameAt(at);
+    closeGate(true);
+    controller->performKeyDownEquivalent(*kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::LeftArrow, "", "", nullptr));
+    waitForHeldDecode();
+    kpv::RunLoop::main().runOnce();
+    player = controller->dovePresenter()->player();
+    EXPECT_EQ(player->meshesWithoutPhoto(), 0u);
+    EXPECT_TRUE(matchesGolden(QStringLiteral("%1-first-photo").arg(GetParam()), frameAt(at), false));
+    closeGate(false);
+    settle();
+    EXPECT_EQ(player->standInCount(), 0u);
+    EXPECT_TRUE(framesAlike(layer()->grabFrame(), allThere));
+}
+
+// A photo moved to the trash or deleted by another program while the theme shows it may stay on
+// its card for now, but when the theme comes round to it again it is gone, also where photos
+// shown before stand in while the next ones decode slowly: the show goes on with the others, no
+// card blank. With none left, the show ends and the user is told why.
+TEST_P(ThemeKeysTest, ADeletedPhotoIsGoneWhenTheThemeComesRoundAgain)
+{
+    holdPhotos([](int) { return true; });
+    startShow(4, 0);
+    SlideshowPlayerDove* player = controller->dovePresenter()->player();
+    const double duration = player->resource()->animation->getDuration();
+    closeGate(true); // the theme plays on the photos shown before
+    ASSERT_TRUE(QFile::remove(dir.filePath("2")));
+    const uint64_t start = micros;
+    layer()->grabFrame();
+    long seen = 0, others = 0;
+    for (double at = 0.5; at < duration * 2.5; at += 0.5) {
+        micros = start + uint64_t(at * 1e6);
+        const QImage frame = layer()->grabFrame().convertToFormat(QImage::Format_RGB32);
+        kpv::RunLoop::main().runOnce();
+        if (at > duration * 1.4) { // every card has had its turn since
+            seen += pixelsOf(frame, 2);
+            others += pixelsOf(frame, 0) + pixelsOf(frame, 1) + pixelsOf(frame, 3);
+        }
+    }
+    EXPECT_EQ(seen, 0);
+    EXPECT_GT(others, 0);
+    EXPECT_EQ(player->meshesWithoutPhoto(), 0u);
+
+    // The decodes go on; with every file gone the show ends, told.
+    for (int i : {0, 1, 3})
+        QFile::remove(dir.filePath(QString::number(i)));
+    closeGate(false);
+    for (double at = duration * 2.5; at < duration * 4 && controller->isPlaying(); at += 0.5) {
+        micros = start + uint64_t(at * 1e6);
+        layer()->grabFrame();
+        settle();
+    }
+    EXPECT_FALSE(controller->isPlaying());
+    EXPECT_EQ(host->problems.size(), 1);
 }
 
 // Another theme chosen from the menu goes on from the photo the user looks at in the 3D theme
