@@ -54,6 +54,8 @@ public:
     const QList<ShareFileInfoPtr>& files() const { return m_files; }
     int curFileIndex() const { return m_curFileIndex; }
     void selectFile(int index);
+    // Takes the file out of the share (its description with it); the last file stays.
+    void removeFile(int index);
     QString descriptionOfFile(int index) const;
     void setDescriptionOfCurFile(const QString& text);
     // The saved sign-in's user name for the site; empty when none is saved.
@@ -82,6 +84,7 @@ public:
 
 private:
     void loadWindow();
+    void layOutThumbs();
     void updateUI();
     void endSheet();
 
@@ -104,5 +107,6 @@ private:
     int m_curFileIndex = 0;
     bool m_finished = false;
     bool m_tooLongShown = false;
+    bool m_lastFileKeptShown = false;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
