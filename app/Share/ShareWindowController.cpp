@@ -97,8 +97,10 @@ ShareWindowController::~ShareWindowController()
         if (m_window->sheetRunning())
             m_window->endSheet();
     }
-    if (m_descTextView)
+    if (m_descTextView) {
         m_descTextView->setShareFileDescDelegate(nullptr);
+        m_descTextView->setLengthLimitTextViewDelegate(nullptr);
+    }
 }
 
 void ShareWindowController::loadWindow()
@@ -138,6 +140,7 @@ void ShareWindowController::loadWindow()
     m_descTextView = new ShareFileDescTextView(kpv::Rect(20, 64, kWidth - 40, 88));
     m_descTextView->awakeFromNib();
     m_descTextView->setShareFileDescDelegate(this);
+    m_descTextView->setLengthLimitTextViewDelegate(this);
     m_descTextView->setPlaceholderString(text("IDS_ShareDescPlaceholder"));
     content->addSubview(m_descTextView);
     m_txtLength = label(content, kpv::Rect(kWidth - 110, 40, 90, 20), Qt::AlignRight | Qt::AlignVCenter);
@@ -165,6 +168,7 @@ void ShareWindowController::beginShareFiles(const QList<ShareFileInfoPtr>& files
     m_finished = false;
     m_tooLongShown = false;
     m_lastFileKeptShown = false;
+    m_pasteCutShown = false;
     m_websiteType = website;
     m_descTextView->setString(QString());
     layOutThumbs();
@@ -261,6 +265,7 @@ void ShareWindowController::selectWebsite(long website)
         return;
     m_websiteType = website;
     m_tooLongShown = false;
+    m_pasteCutShown = false;
     m_config.setCurShareType(website);
     updateUI();
 }
@@ -271,6 +276,7 @@ void ShareWindowController::selectFile(int index)
         return;
     m_descriptions[m_curFileIndex] = m_descTextView->string();
     m_curFileIndex = index;
+    m_pasteCutShown = false;
     m_descTextView->setString(m_descriptions[index]);
     updateUI();
 }
@@ -378,6 +384,13 @@ void ShareWindowController::ShareFileDescTextView_textChangedWithCurLength(Share
                                                                            std::uint64_t)
 {
     m_lastFileKeptShown = false;
+    m_pasteCutShown = false;
+    updateUI();
+}
+
+void ShareWindowController::lengthLimitTextViewDidShortenPaste(LMLengthLimitTextView*, qint64, qint64)
+{
+    m_pasteCutShown = true;
     updateUI();
 }
 
@@ -413,6 +426,9 @@ void ShareWindowController::updateUI()
         message = text("IDS_ShareDescTooLong");
     else if (m_lastFileKeptShown && m_files.size() == 1)
         message = text("IDS_ShareKeepsOnePhoto");
+    else if (m_pasteCutShown && limit != 0)
+        message = kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_SharePasteShortened_Fmt"),
+                                                                      qlonglong(limit));
     m_txtMessage->setStringValue(message);
     m_btnShare->setTitle(text("IDS_Share"));
     m_btnShare->setHidden(m_finished);

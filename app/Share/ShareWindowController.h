@@ -25,7 +25,9 @@ class TextField;
 class Window;
 }
 
-class ShareWindowController : public ShareFileDescTextViewDelegate, public LMCustomWindowDelegate {
+class ShareWindowController : public ShareFileDescTextViewDelegate,
+                              public LMLengthLimitTextViewDelegate,
+                              public LMCustomWindowDelegate {
 public:
     static constexpr int kMaxThumbs = 5;
 
@@ -80,6 +82,8 @@ public:
     long websiteTypeOfShareFileDescTextView(ShareFileDescTextView*) override { return m_websiteType; }
     void ShareFileDescTextView_textChangedWithCurLength(ShareFileDescTextView*, std::uint64_t curLength,
                                                         std::uint64_t allowedMaxLength) override;
+    // A paste cut to the site's limit: the sheet says so until the next change.
+    void lengthLimitTextViewDidShortenPaste(LMLengthLimitTextView*, qint64 offered, qint64 kept) override;
     bool customWindow(LMCustomWindow* window, const kpv::Event& keyDown) override;
 
 private:
@@ -108,5 +112,6 @@ private:
     bool m_finished = false;
     bool m_tooLongShown = false;
     bool m_lastFileKeptShown = false;
+    bool m_pasteCutShown = false;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
