@@ -218,7 +218,7 @@ bool LMTextEditor::replaceSelection(const QString& replacement, bool cutToFit, E
         recordEdit(start, removed, text, kind);
         return true;
     }
-    if (!cutToFit || text.isEmpty())
+    if (!cutToFit || !m_cutsPasteToFit || text.isEmpty())
         return false;
     // The longest beginning of the text that the input still takes, cut between characters.
     QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text);

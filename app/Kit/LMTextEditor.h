@@ -66,6 +66,9 @@ public:
     // how many units were offered and how many were taken (0 when none fitted).
     using ShortenedHandler = std::function<void(qint64 offered, qint64 kept)>;
     void setShortenedHandler(ShortenedHandler handler) { m_shortened = std::move(handler); }
+    // Off for an input whose text is a value (a number): a paste that does not fit whole is
+    // refused whole rather than cut into another value.
+    void setCutsPasteToFit(bool cuts) { m_cutsPasteToFit = cuts; }
 
     // The text drawn in `rect` of the view: where it is, for the mouse and for drawing. `flipped`
     // is the view's coordinate system; `alignment` the input's (Qt flags).
@@ -158,4 +161,5 @@ private:
     std::vector<Edit> m_undo;
     std::vector<Edit> m_redo;
     ShortenedHandler m_shortened;
+    bool m_cutsPasteToFit = true;
 };
