@@ -248,6 +248,9 @@ void LMLengthLimitTextField::drawRect(const kpv::Rect&)
 LMNumericTextField::LMNumericTextField(const kpv::Rect& frame) : LMLengthLimitTextField(frame)
 {
     inputClient().setInputMethodHints(kpv::TextInputClient::HintDigitsOnly);
+    // "1,200" cut to what fits would be 1, and "12345" in four digits 1234: a number is taken
+    // whole or not at all.
+    editor().setCutsPasteToFit(false);
 }
 
 bool LMNumericTextField::textView_shouldChangeTextInRange(qint64 location, qint64 length, const QString& repl)

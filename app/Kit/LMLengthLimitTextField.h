@@ -3,7 +3,7 @@
 // without blanks at both ends), digits only, or no leading point. They edit as every input of
 // the desktop does (caret, selection, clipboard; see LMTextEditor), and Tab and Shift+Tab go on to
 // the next and the previous field of the window. An edit that would break a rule is refused
-// whole; only a paste is cut to what still fits.
+// whole; only a paste is cut to what still fits, except in a field of digits.
 
 #include "Kit/LMTextEditor.h"
 #include "Kit/LMTextInputClient.h"
@@ -77,7 +77,7 @@ private:
     bool m_editable = true;
 };
 
-// Digits 0 to 9 only; emptying the field is allowed.
+// Digits 0 to 9 only; emptying the field is allowed. A paste is taken whole or refused.
 class LMNumericTextField : public LMLengthLimitTextField {
 public:
     explicit LMNumericTextField(const kpv::Rect& frame = kpv::Rect());

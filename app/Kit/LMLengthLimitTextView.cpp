@@ -20,6 +20,10 @@ LMLengthLimitTextView::LMLengthLimitTextView(const kpv::Rect& frame)
       m_input(*this, m_editor, [this] { return editorFrame(); }, [this] { return m_enabled; },
               kpv::TextInputClient::HintMultiLine)
 {
+    m_editor.setShortenedHandler([this](qint64 offered, qint64 kept) {
+        if (m_delegate && m_enabled && m_allowedMaxLength != 0)
+            m_delegate->lengthLimitTextViewDidShortenPaste(this, offered, kept);
+    });
 }
 
 LMTextEditor::Frame LMLengthLimitTextView::editorFrame() const

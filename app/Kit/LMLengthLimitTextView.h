@@ -21,6 +21,10 @@ class LMLengthLimitTextViewDelegate {
 public:
     virtual ~LMLengthLimitTextViewDelegate() = default;
     virtual void didChangeTextForLengthLimitTextView(LMLengthLimitTextView*) {}
+    // A paste longer than the limit allows was cut to fit: `offered` units were pasted, `kept` of
+    // them taken (0 when the text was already full). Told after the change, so the owner can say
+    // what was left out.
+    virtual void lengthLimitTextViewDidShortenPaste(LMLengthLimitTextView*, qint64 /*offered*/, qint64 /*kept*/) {}
 };
 
 class LMLengthLimitTextView : public kpv::View {

@@ -218,7 +218,7 @@ bool LMTextEditor::replaceSelection(const QString& replacement, bool cutToFit, E
         recordEdit(start, removed, text, kind);
         return true;
     }
-    if (!cutToFit || text.isEmpty())
+    if (!cutToFit || !m_cutsPasteToFit || text.isEmpty())
         return false;
     // The longest beginning of the text that the input still takes, cut between characters.
     QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text);
@@ -235,14 +235,19 @@ bool LMTextEditor::replaceSelection(const QString& replacement, bool cutToFit, E
             high = mid - 1;
         }
     }
-    if (best < 0)
+    if (best < 0) {
+        if (m_shortened)
+            m_shortened(text.size(), 0);
         return false;
+    }
     const QString kept = text.left(cuts[best]);
     if (!m_replace(start, length, kept))
         return false;
     m_known = m_text();
     setCaret(start + kept.size());
     recordEdit(start, removed, kept, kind);
+    if (m_shortened)
+        m_shortened(text.size(), kept.size());
     return true;
 }
 

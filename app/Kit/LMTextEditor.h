@@ -9,8 +9,8 @@
 //
 // Every change goes through the input's own replace function, which applies its rules (length,
 // digits, no leading point) and refuses an edit whole. A paste is the exception: one that would
-// pass a limit is cut to what still fits, so pasting never overflows and never silently drops
-// the whole text pasted.
+// pass a limit is cut to what still fits, so pasting never overflows, and the input is told
+// (setShortenedHandler) so that the user can be told what was left out.
 //
 // Positions are UTF-16 indices into the text; a surrogate pair or a combined character is never
 // split. Main thread only.
@@ -62,6 +62,13 @@ public:
     bool redo();
     bool canUndo() const { return !m_undo.empty(); }
     bool canRedo() const { return !m_redo.empty(); }
+    // Called after a paste (or text an input method committed) was cut to fit the input's limit:
+    // how many units were offered and how many were taken (0 when none fitted).
+    using ShortenedHandler = std::function<void(qint64 offered, qint64 kept)>;
+    void setShortenedHandler(ShortenedHandler handler) { m_shortened = std::move(handler); }
+    // Off for an input whose text is a value (a number): a paste that does not fit whole is
+    // refused whole rather than cut into another value.
+    void setCutsPasteToFit(bool cuts) { m_cutsPasteToFit = cuts; }
 
     // The text drawn in `rect` of the view: where it is, for the mouse and for drawing. `flipped`
     // is the view's coordinate system; `alignment` the input's (Qt flags).
@@ -153,4 +160,6 @@ private:
     mutable qint64 m_scrolledForSize = -1;
     std::vector<Edit> m_undo;
     std::vector<Edit> m_redo;
+    ShortenedHandler m_shortened;
+    bool m_cutsPasteToFit = true;
 };

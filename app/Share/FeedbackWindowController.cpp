@@ -143,3 +143,10 @@ void FeedbackWindowController::didChangeTextForLengthLimitTextView(LMLengthLimit
 {
     m_txtStatus->setStringValue(QString());
 }
+
+void FeedbackWindowController::lengthLimitTextViewDidShortenPaste(LMLengthLimitTextView*, qint64, qint64 kept)
+{
+    m_txtStatus->setStringValue(kpv::Bundle::mainBundle().localizedStringWithFormat(
+        QString::fromLatin1(kept > 0 ? "IDS_FeedbackPasteShortened_Fmt" : "IDS_FeedbackPasteFull_Fmt"),
+        qlonglong(kMaxMessageLength)));
+}

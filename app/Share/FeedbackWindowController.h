@@ -41,6 +41,9 @@ public:
     bool customWindow(LMCustomWindow* window, const kpv::Event& keyDown) override;
     // Typing clears the word under the message box.
     void didChangeTextForLengthLimitTextView(LMLengthLimitTextView*) override;
+    // A paste past the message's limit: the word under the box says what the limit is and that
+    // the text pasted was cut (or, the message being full, not taken).
+    void lengthLimitTextViewDidShortenPaste(LMLengthLimitTextView*, qint64 offered, qint64 kept) override;
 
 private:
     void loadWindow();

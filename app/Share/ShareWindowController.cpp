@@ -35,18 +35,46 @@ bool isSite(long type) { return type >= ShareWebsiteTypeFacebook && type <= Shar
 
 std::uint64_t trimmedLength(const QString& s) { return std::uint64_t(s.trimmed().size()); }
 
-// A thumbnail that selects its file when clicked.
+// A thumbnail that selects its file when clicked. It has its place in the sheet's Tab loop, with
+// the ring of the focus: there Space or Return selects its file and Delete or Backspace takes the
+// file out of the share.
 class ShareThumbView : public LMImageView {
 public:
-    ShareThumbView(const kpv::Rect& frame, std::function<void()> clicked) : LMImageView(frame), m_clicked(std::move(clicked)) {}
+    ShareThumbView(const kpv::Rect& frame, std::function<void()> clicked, std::function<void()> removed)
+        : LMImageView(frame), m_clicked(std::move(clicked)), m_removed(std::move(removed))
+    {
+    }
     void mouseDown(const kpv::Event&) override
     {
         if (m_clicked)
             m_clicked();
     }
+    bool acceptsKeyFocus() const override { return true; }
+    bool performKeyAction(const kpv::Event& e) override
+    {
+        if (e.type() != kpv::KeyDown ||
+            (e.modifierFlags() & (kpv::CommandKeyMask | kpv::AlternateKeyMask | kpv::ControlKeyMask)))
+            return false;
+        switch (e.keyCode()) {
+        case kpv::KeyCode::Space:
+        case kpv::KeyCode::Return:
+        case kpv::KeyCode::KeypadEnter:
+            if (m_clicked && !e.isARepeat())
+                m_clicked();
+            return true;
+        case kpv::KeyCode::Delete:
+        case kpv::KeyCode::ForwardDelete:
+            if (m_removed && !e.isARepeat())
+                m_removed();
+            return true;
+        default:
+            return false;
+        }
+    }
 
 private:
     std::function<void()> m_clicked;
+    std::function<void()> m_removed;
 };
 
 kpv::TextField* label(kpv::View* parent, const kpv::Rect& frame, int alignment = Qt::AlignLeft | Qt::AlignVCenter)
@@ -69,8 +97,10 @@ ShareWindowController::~ShareWindowController()
         if (m_window->sheetRunning())
             m_window->endSheet();
     }
-    if (m_descTextView)
+    if (m_descTextView) {
         m_descTextView->setShareFileDescDelegate(nullptr);
+        m_descTextView->setLengthLimitTextViewDelegate(nullptr);
+    }
 }
 
 void ShareWindowController::loadWindow()
@@ -98,7 +128,8 @@ void ShareWindowController::loadWindow()
     const double thumbX = (kWidth - kMaxThumbs * (thumbSize + 14)) / 2;
     for (int i = 0; i < kMaxThumbs; ++i) {
         const double x = thumbX + i * (thumbSize + 14);
-        auto* thumb = new ShareThumbView(kpv::Rect(x, 200, thumbSize, thumbSize), [this, i] { selectFile(i); });
+        auto* thumb = new ShareThumbView(kpv::Rect(x, 200, thumbSize, thumbSize), [this, i] { selectFile(i); },
+                                         [this, i] { removeFile(i); });
         thumb->setImageScaling(3);
         content->addSubview(thumb);
         m_thumbViews[i] = thumb;
@@ -109,6 +140,7 @@ void ShareWindowController::loadWindow()
     m_descTextView = new ShareFileDescTextView(kpv::Rect(20, 64, kWidth - 40, 88));
     m_descTextView->awakeFromNib();
     m_descTextView->setShareFileDescDelegate(this);
+    m_descTextView->setLengthLimitTextViewDelegate(this);
     m_descTextView->setPlaceholderString(text("IDS_ShareDescPlaceholder"));
     content->addSubview(m_descTextView);
     m_txtLength = label(content, kpv::Rect(kWidth - 110, 40, 90, 20), Qt::AlignRight | Qt::AlignVCenter);
@@ -135,8 +167,25 @@ void ShareWindowController::beginShareFiles(const QList<ShareFileInfoPtr>& files
     m_curFileIndex = 0;
     m_finished = false;
     m_tooLongShown = false;
+    m_lastFileKeptShown = false;
+    m_pasteCutShown = false;
     m_websiteType = website;
     m_descTextView->setString(QString());
+    layOutThumbs();
+    updateUI();
+    if (parent) {
+        std::weak_ptr<bool> alive = m_alive;
+        m_window->beginSheet(parent, [](std::int64_t) {});
+    } else {
+        m_window->center();
+        m_window->makeKeyAndOrderFront();
+    }
+    m_window->makeFirstResponder(m_descTextView); // what the user types first is the description
+}
+
+void ShareWindowController::layOutThumbs()
+{
+    const QList<ShareFileInfoPtr>& files = m_files;
     // The thumbnails shown stand centred in their row.
     const int shownCount = int(std::min<qsizetype>(files.size(), kMaxThumbs));
     const double step = m_thumbViews[1]->frame().x() - m_thumbViews[0]->frame().x();
@@ -167,15 +216,6 @@ void ShareWindowController::beginShareFiles(const QList<ShareFileInfoPtr>& files
     m_txtMoreFiles->setStringValue(more > 0 ? kpv::Bundle::mainBundle().localizedStringWithFormat(
                                                   QStringLiteral("IDS_ShareMoreFiles_Fmt"), qlonglong(more))
                                             : QString());
-    updateUI();
-    if (parent) {
-        std::weak_ptr<bool> alive = m_alive;
-        m_window->beginSheet(parent, [](std::int64_t) {});
-    } else {
-        m_window->center();
-        m_window->makeKeyAndOrderFront();
-    }
-    m_window->makeFirstResponder(m_descTextView); // what the user types first is the description
 }
 
 bool ShareWindowController::shareFilesByEmail(const QList<ShareFileInfoPtr>& files, kpv::DesktopServices& desktop,
@@ -225,6 +265,7 @@ void ShareWindowController::selectWebsite(long website)
         return;
     m_websiteType = website;
     m_tooLongShown = false;
+    m_pasteCutShown = false;
     m_config.setCurShareType(website);
     updateUI();
 }
@@ -235,8 +276,33 @@ void ShareWindowController::selectFile(int index)
         return;
     m_descriptions[m_curFileIndex] = m_descTextView->string();
     m_curFileIndex = index;
+    m_pasteCutShown = false;
     m_descTextView->setString(m_descriptions[index]);
     updateUI();
+}
+
+void ShareWindowController::removeFile(int index)
+{
+    if (index < 0 || index >= m_files.size() || m_finished)
+        return;
+    if (m_files.size() == 1) {
+        // A share of nothing cannot be sent: the last photo stays, and the sheet says how to stop.
+        m_lastFileKeptShown = true;
+        updateUI();
+        return;
+    }
+    m_descriptions[m_curFileIndex] = m_descTextView->string();
+    m_files.removeAt(index);
+    m_descriptions.removeAt(index);
+    if (index < m_curFileIndex || m_curFileIndex >= m_files.size())
+        --m_curFileIndex;
+    m_descTextView->setString(m_descriptions[m_curFileIndex]);
+    layOutThumbs();
+    updateUI();
+    // The focus stays in the row, on the photo that took the removed one's place.
+    const int focus = std::min<int>(index, int(std::min<qsizetype>(m_files.size(), kMaxThumbs)) - 1);
+    if (m_window->firstResponder() == m_thumbViews[index] && m_thumbViews[index]->isHidden())
+        m_window->makeFirstResponder(m_thumbViews[focus]);
 }
 
 QString ShareWindowController::descriptionOfFile(int index) const
@@ -317,6 +383,14 @@ void ShareWindowController::endSheet()
 void ShareWindowController::ShareFileDescTextView_textChangedWithCurLength(ShareFileDescTextView*, std::uint64_t,
                                                                            std::uint64_t)
 {
+    m_lastFileKeptShown = false;
+    m_pasteCutShown = false;
+    updateUI();
+}
+
+void ShareWindowController::lengthLimitTextViewDidShortenPaste(LMLengthLimitTextView*, qint64, qint64)
+{
+    m_pasteCutShown = true;
     updateUI();
 }
 
@@ -350,6 +424,11 @@ void ShareWindowController::updateUI()
         message = text("IDS_ShareUploadNotAvailable");
     else if (m_tooLongShown && !descriptionsFit())
         message = text("IDS_ShareDescTooLong");
+    else if (m_lastFileKeptShown && m_files.size() == 1)
+        message = text("IDS_ShareKeepsOnePhoto");
+    else if (m_pasteCutShown && limit != 0)
+        message = kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_SharePasteShortened_Fmt"),
+                                                                      qlonglong(limit));
     m_txtMessage->setStringValue(message);
     m_btnShare->setTitle(text("IDS_Share"));
     m_btnShare->setHidden(m_finished);

@@ -25,7 +25,9 @@ class TextField;
 class Window;
 }
 
-class ShareWindowController : public ShareFileDescTextViewDelegate, public LMCustomWindowDelegate {
+class ShareWindowController : public ShareFileDescTextViewDelegate,
+                              public LMLengthLimitTextViewDelegate,
+                              public LMCustomWindowDelegate {
 public:
     static constexpr int kMaxThumbs = 5;
 
@@ -54,6 +56,8 @@ public:
     const QList<ShareFileInfoPtr>& files() const { return m_files; }
     int curFileIndex() const { return m_curFileIndex; }
     void selectFile(int index);
+    // Takes the file out of the share (its description with it); the last file stays.
+    void removeFile(int index);
     QString descriptionOfFile(int index) const;
     void setDescriptionOfCurFile(const QString& text);
     // The saved sign-in's user name for the site; empty when none is saved.
@@ -78,10 +82,13 @@ public:
     long websiteTypeOfShareFileDescTextView(ShareFileDescTextView*) override { return m_websiteType; }
     void ShareFileDescTextView_textChangedWithCurLength(ShareFileDescTextView*, std::uint64_t curLength,
                                                         std::uint64_t allowedMaxLength) override;
+    // A paste cut to the site's limit: the sheet says so until the next change.
+    void lengthLimitTextViewDidShortenPaste(LMLengthLimitTextView*, qint64 offered, qint64 kept) override;
     bool customWindow(LMCustomWindow* window, const kpv::Event& keyDown) override;
 
 private:
     void loadWindow();
+    void layOutThumbs();
     void updateUI();
     void endSheet();
 
@@ -104,5 +111,7 @@ private:
     int m_curFileIndex = 0;
     bool m_finished = false;
     bool m_tooLongShown = false;
+    bool m_lastFileKeptShown = false;
+    bool m_pasteCutShown = false;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

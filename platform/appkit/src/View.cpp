@@ -769,7 +769,8 @@ void View::paintFromWidget(QPainter* painter)
 
 namespace {
 // The ring round a control that has the keyboard focus: drawn above the control's own subviews
-// (a check box's title), and letting the mouse through to them.
+// (a check box's title), and letting the mouse through to them. A light line inside the
+// highlight-coloured one keeps it seen on a face of that colour (a chosen tab or button).
 class FocusRingWidget final : public QWidget {
 public:
     explicit FocusRingWidget(QWidget* parent) : QWidget(parent)
@@ -787,6 +788,8 @@ protected:
         p.setRenderHint(QPainter::Antialiasing);
         p.setPen(QPen(QGuiApplication::palette().color(QPalette::Highlight), 2));
         p.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 3, 3);
+        p.setPen(QPen(QColor(255, 255, 255, 220), 1.5));
+        p.drawRoundedRect(QRectF(rect()).adjusted(2.75, 2.75, -2.75, -2.75), 2, 2);
     }
 };
 } // namespace

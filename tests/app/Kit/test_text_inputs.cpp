@@ -132,6 +132,18 @@ void press(View& v, unsigned short code, std::uint64_t flags = 0)
     v.keyDown(*Event::keyEvent(KeyDown, code, QString(), QString(), nullptr, flags));
 }
 
+// Ctrl+V in a field of digits: a number is taken whole, never cut into another number.
+TEST(LengthLimitTextField, APastedNumberIsTakenWholeOrNotAtAll)
+{
+    LMNumericTextField n;
+    n.setAllowedMaxLength(4, false);
+    for (const char* pasted : {"1,200", "72 dpi", "12345", "1200"}) {
+        kpv::Pasteboard::generalPasteboard().writeString(pasted);
+        press(n, KeyCode::V, CommandKeyMask);
+    }
+    EXPECT_EQ(n.stringValue(), "1200");
+}
+
 // Editing as on every input of the desktop: the caret moves with the arrows, Home and End, Shift
 // selects, typing replaces the selection, Ctrl+A/C/X/V go through the clipboard, Backspace and
 // Delete work at the caret, and a paste past the limit is cut to what fits.

@@ -1,11 +1,14 @@
 // The share sheet's description box, typed into as the user types: it takes what the chosen site
-// takes, a text left too long by a change of site can always be shortened, Return breaks the line
-// where it is typed, and a text taller than the box scrolls so that the line typed is in sight.
+// takes (a paste cut to fit it is told), a text left too long by a change of site can always be
+// shortened, Return breaks the line where it is typed, and a text taller than the box scrolls so
+// that the line typed is in sight.
 #include "Share/ShareWindowController.h"
 
 #include "Kit/LMNormalCustomWindow.h"
 #include "Model/MainConfig.h"
 #include "appkit/Event.h"
+#include "appkit/Pasteboard.h"
+#include "foundation/Bundle.h"
 #include "foundation/UserDefaults.h"
 
 #include <QFile>
@@ -65,6 +68,15 @@ TEST(ShareDescription, TheBoxTakesWhatTheChosenSiteTakesAndAlwaysLetsATextShrink
     for (int i = 0; i < 260; ++i)
         type(*again.descTextView(), "d");
     EXPECT_EQ(again.descTextView()->string().size(), 255);
+
+    // A paste past the site's limit is cut to fit, and the sheet says so.
+    ShareWindowController pasted(config);
+    pasted.beginShareFiles({std::make_shared<ShareFileInfo>(LMPathString(photo, false))}, 3, nullptr);
+    kpv::Pasteboard::generalPasteboard().writeString(QString(200, QChar('p')));
+    pasted.descTextView()->keyDown(*kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::V, "v", "v", nullptr, kpv::CommandKeyMask));
+    EXPECT_EQ(pasted.descTextView()->string().size(), 117);
+    EXPECT_EQ(pasted.messageText(),
+              kpv::Bundle::mainBundle().localizedStringWithFormat("IDS_SharePasteShortened_Fmt", qlonglong(117)));
 }
 
 TEST(ShareDescription, ReturnStartsANewLineOfTheDescription)

@@ -8,10 +8,13 @@
 #include "foundation/RunLoop.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QPalette>
 #include <QMouseEvent>
 #include <QTimer>
 #include <QWidget>
 #include <gtest/gtest.h>
+#include <cstdlib>
 #include <vector>
 
 using namespace kpv;
@@ -350,4 +353,34 @@ TEST(WindowState, QuitClosesEveryWindowUnlessOneRefuses)
     EXPECT_GE(willClose, 3) << "each window closes as its close box would close it";
     info.setDelegate(nullptr);
     NotificationCenter::defaultCenter().removeObserver(&willClose);
+}
+
+// A control whose face is the highlight colour (a chosen tab or site button) still shows the
+// keyboard focus: the ring stands out from it, not only from a grey face.
+TEST(ViewDrawing, TheFocusRingShowsOnAFaceOfTheHighlightColour)
+{
+    struct Face : View {
+        using View::View;
+        bool acceptsKeyFocus() const override { return true; }
+        void drawRect(const Rect&) override
+        {
+            const QColor c = QGuiApplication::palette().color(QPalette::Highlight);
+            GraphicsContext::current()->fillRect(bounds(), Color(c.redF(), c.greenF(), c.blueF()));
+        }
+    };
+    Window w(Rect(0, 0, 200, 100), TitledWindowMask);
+    auto* face = new Face(Rect(20, 20, 100, 28));
+    w.contentView()->addSubview(face);
+    w.orderFront();
+    const QImage plain = face->widget()->grab().toImage();
+    ASSERT_TRUE(w.makeFirstResponder(face));
+    QCoreApplication::processEvents();
+    const QImage focused = face->widget()->grab().toImage();
+    int marked = 0; // pixels the ring changes plainly
+    for (int y = 0; y < plain.height(); ++y)
+        for (int x = 0; x < plain.width(); ++x) {
+            const QColor a = plain.pixelColor(x, y), b = focused.pixelColor(x, y);
+            marked += std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()) > 120;
+        }
+    EXPECT_GT(marked, plain.width() + plain.height()) << "the ring would not be seen";
 }
