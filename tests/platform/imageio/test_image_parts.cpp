@@ -22,7 +22,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <vector>
 
@@ -681,6 +683,136 @@ TEST(ImageParts, SixteenBitCmykShowsAsItsInksAtEightBits)
         const QImage part = source->createImageInRect(0, inner, 1, &error);
         EXPECT_LE(worst(part, reference.copy(inner)), 1) << error.toStdString();
         EXPECT_LT(meanLevelDifference(part, reference.copy(inner)), 0.5);
+    }
+}
+
+// Floating-point samples (grey and RGB, with and without alpha of either kind, of 16, 32 and
+// 64 bits, interleaved and in planes, in strips and in tiles, either byte order, with the
+// floating-point predictor) show their 0 to 1 as levels 0 to 255, what lies beyond clamped:
+// whole, reduced and in parts, the stored tile or row charged to the decode budget.
+TEST(ImageParts, FloatingPointTiffsShowTheirLevels)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const uint32_t width = 45, height = 38, tile = 16;
+    // Steps of 1/256 from -0.25 to 1.25, which half precision holds exactly; one not-a-number.
+    const auto value = [](uint32_t x, uint32_t y, unsigned c) -> double {
+        if (x == 3 && y == 5 && c == 0)
+            return std::nan("");
+        return c == 3 ? double((x * 5 + y * 3) % 257) / 256 : (double((x * 37 + y * 11 + c * 59) % 384) - 64) / 256;
+    };
+    const auto half = [](double v) -> uint16_t {
+        if (std::isnan(v))
+            return 0x7E00;
+        const uint16_t sign = v < 0 ? 0x8000 : 0;
+        int exponent = 0;
+        const double fraction = std::frexp(std::fabs(v), &exponent);  // [0.5, 1) x 2^exponent
+        return v == 0 ? sign : uint16_t(sign | (exponent + 14) << 10 | (uint16_t(std::lround(fraction * 2048)) & 0x3FF));
+    };
+    struct Layout {
+        const char *name;
+        uint16_t samples, bits, photometric, extra;
+        bool planes, tiled;
+        uint16_t compression, predictor;
+        const char *mode;
+    };
+    const uint16_t none = 0, assoc = EXTRASAMPLE_ASSOCALPHA, unassoc = EXTRASAMPLE_UNASSALPHA;
+    const Layout layouts[] = {
+        {"grey 32", 1, 32, PHOTOMETRIC_MINISBLACK, none, false, false, COMPRESSION_NONE, 1, "w"},
+        {"grey 32 predicted", 1, 32, PHOTOMETRIC_MINISBLACK, none, false, false, COMPRESSION_LZW, 3, "w"},
+        {"grey and alpha 32", 2, 32, PHOTOMETRIC_MINISBLACK, unassoc, false, true, COMPRESSION_ADOBE_DEFLATE, 1, "w"},
+        {"RGB 32", 3, 32, PHOTOMETRIC_RGB, none, false, false, COMPRESSION_NONE, 1, "w"},
+        {"RGB 32 tiles, big-endian", 3, 32, PHOTOMETRIC_RGB, none, false, true, COMPRESSION_LZW, 1, "wb"},
+        {"RGBA 32 associated", 4, 32, PHOTOMETRIC_RGB, assoc, false, true, COMPRESSION_NONE, 1, "w"},
+        {"RGBA 32 planes", 4, 32, PHOTOMETRIC_RGB, unassoc, true, false, COMPRESSION_LZW, 3, "w"},
+        {"RGB 32 tiled planes", 3, 32, PHOTOMETRIC_RGB, none, true, true, COMPRESSION_NONE, 1, "w"},
+        {"RGB 16", 3, 16, PHOTOMETRIC_RGB, none, false, false, COMPRESSION_NONE, 1, "w"},
+        {"RGBA 16 predicted", 4, 16, PHOTOMETRIC_RGB, unassoc, false, false, COMPRESSION_LZW, 3, "w"},
+        {"grey 64", 1, 64, PHOTOMETRIC_MINISBLACK, none, false, true, COMPRESSION_ADOBE_DEFLATE, 3, "w"},
+    };
+    for (const Layout &l : layouts) {
+        SCOPED_TRACE(l.name);
+        const unsigned colours = l.photometric == PHOTOMETRIC_RGB ? 3 : 1;
+        const bool alpha = l.extra != none;
+        // The picture as it should show: each sample clamped to 0..1 and scaled, alpha straight.
+        QImage expected(int(width), int(height), QImage::Format_RGBA8888);
+        for (uint32_t y = 0; y < height; ++y)
+            for (uint32_t x = 0; x < width; ++x) {
+                uchar *p = expected.scanLine(int(y)) + x * 4;
+                for (unsigned c = 0; c < 4; ++c) {
+                    const double v = c == 3 && !alpha ? 1.0 : value(x, y, c == 3 ? 3 : colours == 1 ? 0 : c);
+                    p[c] = std::isnan(v) ? 0 : uchar(std::lround(std::clamp(v, 0.0, 1.0) * 255));
+                }
+            }
+        const QImage reference = expected.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+        const QString path = dir.filePath(QStringLiteral("float.tif"));
+        TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), l.mode);
+        ASSERT_TRUE(tif);
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, l.samples);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, l.bits);
+        TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, l.photometric);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, l.planes ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, l.compression);
+        if (l.compression != COMPRESSION_NONE)
+            TIFFSetField(tif, TIFFTAG_PREDICTOR, l.predictor);
+        if (alpha)
+            TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &l.extra);
+        const uint32_t blockWidth = l.tiled ? tile : width, blockHeight = l.tiled ? tile : 8;
+        if (l.tiled) {
+            TIFFSetField(tif, TIFFTAG_TILEWIDTH, tile);
+            TIFFSetField(tif, TIFFTAG_TILELENGTH, tile);
+        } else {
+            TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, blockHeight);
+        }
+        const size_t size = l.bits / 8, stride = l.planes ? 1 : l.samples;
+        const int64_t storedBlock = l.tiled ? TIFFTileSize64(tif) : TIFFScanlineSize64(tif);
+        bool ok = true;
+        for (uint16_t plane = 0; plane < (l.planes ? l.samples : 1); ++plane)
+            for (uint32_t top = 0; top < height; top += blockHeight)
+                for (uint32_t left = 0; left < width; left += blockWidth) {
+                    const uint32_t rows = l.tiled ? blockHeight : std::min(blockHeight, height - top);
+                    std::vector<uchar> bytes(size_t(blockWidth) * rows * stride * size, 0);
+                    for (uint32_t y = 0; y < rows; ++y)
+                        for (uint32_t x = 0; x < blockWidth; ++x)
+                            for (size_t s = 0; s < stride; ++s) {
+                                const unsigned sample = unsigned(l.planes ? plane : s);
+                                const unsigned c = sample < colours ? (colours == 1 ? 0 : sample) : 3;
+                                double v = value(left + x, top + y, c);
+                                if (l.extra == assoc && sample < colours)
+                                    v *= value(left + x, top + y, 3);
+                                uchar *out = &bytes[((size_t(y) * blockWidth + x) * stride + s) * size];
+                                const float f = float(v);
+                                const uint16_t h = half(v);
+                                std::memcpy(out, size == 8 ? static_cast<const void *>(&v) : size == 4 ? static_cast<const void *>(&f) : &h, size);
+                            }
+                    ok = ok && (l.tiled ? TIFFWriteTile(tif, bytes.data(), left, top, 0, plane) >= 0
+                                        : TIFFWriteEncodedStrip(tif, TIFFComputeStrip(tif, top, plane), bytes.data(),
+                                                                tmsize_t(bytes.size())) >= 0);
+                }
+        TIFFClose(tif);
+        ASSERT_TRUE(ok);
+        const auto worst = [](const QImage &a, const QImage &b) {
+            const int d = maxChannelDifference(a, b);
+            return d < 0 ? 255 : d;
+        };
+        DecodeBudget &budget = DecodeBudget::shared();
+        budget.resetPeak();
+        QString error;
+        const auto source = ImageSource::createWithFile(path, &error);
+        ASSERT_TRUE(source) << error.toStdString();
+        const QImage whole = source->createImageAtIndex(0, &error);
+        EXPECT_LE(worst(whole, reference), 1) << error.toStdString();
+        EXPECT_LT(meanLevelDifference(whole, reference), 0.5);
+        EXPECT_GE(budget.peak(), uint64_t(width) * height * 4 + uint64_t(storedBlock));
+        const QSize reduced = source->reducedFrameSize(0, 2);
+        const QRect edge(1, reduced.height() / 2, reduced.width() - 1, reduced.height() - reduced.height() / 2);
+        EXPECT_LE(worst(source->createImageInRect(0, edge, 2, &error), boxPart(reference, edge, 2)), 1) << error.toStdString();
+        const QRect inner(13, 17, 25, 19);
+        EXPECT_LE(worst(source->createImageInRect(0, inner, 1, &error), reference.copy(inner)), 1) << error.toStdString();
+        EXPECT_EQ(source->createThumbnailAtIndex(0, 20, true, &error).size(), QSize(20, 16)) << error.toStdString();
     }
 }
 
