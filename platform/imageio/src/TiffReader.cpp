@@ -148,19 +148,22 @@ bool frameFitsFile(uint64_t frameBytes, uint64_t fileBytes, QString* error)
 // TIFF 6.0 sections 4 to 6: the layouts whose rows are made RGBA here, the way the library's
 // RGBA interface makes them: grey of up to 8 bits, and 8-bit RGB, with associated or
 // unassociated alpha, its samples interleaved. Others are made by the interface's own
-// conversions (StripRows), but for those the interface refuses: 16-bit CMYK, whose samples are
-// taken to 8 bits and inked as the interface inks 8-bit CMYK, and floating-point samples
-// (SampleFormat 3: grey or RGB of 16, 32 or 64 bits, with or without alpha, interleaved or in
-// planes of their own), whose 0 to 1 is taken to 0 to 255, anything beyond clamped.
+// conversions (StripRows), but for those the interface refuses or gets wrong: 16-bit CMYK,
+// whose samples are taken to 8 bits and inked as the interface inks 8-bit CMYK; and Samples,
+// grey or RGB whose samples are taken from 0 to their largest value (0 to 1 for floating-point
+// ones, SampleFormat 3) to levels 0 to 255, anything beyond clamped, with alpha when there is
+// one, interleaved or in planes of their own: samples of floating point, of 32 bits, grey with
+// alpha (the interface takes unassociated alpha for associated, ignores alpha at 16 bits and
+// fails in tiles) and RGB of 1, 2 or 4 bits.
 struct RowLayout {
-    enum Kind { None, Grey, Rgb, RgbAssociated, RgbUnassociated, Cmyk16, Float } kind = None;
+    enum Kind { None, Grey, Rgb, RgbAssociated, RgbUnassociated, Cmyk16, Samples } kind = None;
     unsigned bits = 8;
     unsigned samples = 1;  // samples a pixel in a row handed to rowToRgba()
     unsigned char grey[256] = {};  // a grey sample's level, as the library maps it
-    // Floating-point samples: grey (1) or RGB (3), then alpha when there is one; planes when
-    // each sample is stored in a plane of its own (rows are then interleaved before rowToRgba()).
+    // Samples: grey (1) or RGB (3), then alpha when there is one; planes when each sample is
+    // stored in a plane of its own (rows are then interleaved before rowToRgba()).
     unsigned colours = 1;
-    bool alpha = false, associated = false, whiteIsZero = false, planes = false;
+    bool floating = false, alpha = false, associated = false, whiteIsZero = false, planes = false;
 };
 
 RowLayout rowLayout(TIFF* tiff)
@@ -176,18 +179,26 @@ RowLayout rowLayout(TIFF* tiff)
     TIFFGetFieldDefaulted(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
     if (!TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric))
         return layout;
-    if (format == SAMPLEFORMAT_IEEEFP) {
-        const bool grey = photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE;
-        const unsigned colours = grey ? 1 : photometric == PHOTOMETRIC_RGB ? 3 : 0;
-        if (colours == 0 || samples < colours || (bits != 16 && bits != 32 && bits != 64))
-            return layout;
-        layout.kind = RowLayout::Float;
+    const bool grey = photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE;
+    const unsigned colours = grey ? 1 : photometric == PHOTOMETRIC_RGB ? 3 : 0;
+    const bool floating = format == SAMPLEFORMAT_IEEEFP;
+    // Grey with alpha the interface reads as stored only when premultiplied, of 8 bits, in strips.
+    const bool greyAlphaRefused =
+        grey && samples > 1 && extraCount > 0 && extra &&
+        (extra[0] == EXTRASAMPLE_UNASSALPHA || (extra[0] == EXTRASAMPLE_ASSOCALPHA && (bits != 8 || TIFFIsTiled(tiff))));
+    const bool samplesLayout =
+        colours > 0 && samples >= colours &&
+        (floating ? bits == 16 || bits == 32 || bits == 64
+                  : format == SAMPLEFORMAT_UINT && (bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16 || bits == 32) &&
+                        (bits == 32 || greyAlphaRefused || (!grey && bits < 8)));
+    if (samplesLayout) {
+        layout.kind = RowLayout::Samples;
         layout.bits = bits;
         layout.colours = colours;
-        // The sample after the colours is alpha when the file says so, or when it has no
-        // description at all (as the references take it).
-        layout.alpha = samples > colours &&
-                       (extraCount == 0 || !extra || extra[0] == EXTRASAMPLE_ASSOCALPHA || extra[0] == EXTRASAMPLE_UNASSALPHA);
+        layout.floating = floating;
+        // As the references take it: the sample after the colours is alpha when the file
+        // describes any sample after them, and a fourth sample of RGB is alpha always.
+        layout.alpha = samples > colours && (extraCount > 0 || (colours == 3 && samples == 4));
         layout.associated = layout.alpha && extraCount > 0 && extra && extra[0] == EXTRASAMPLE_ASSOCALPHA;
         layout.whiteIsZero = photometric == PHOTOMETRIC_MINISWHITE;
         layout.planes = planar == PLANARCONFIG_SEPARATE && samples > 1;
@@ -228,7 +239,7 @@ RowLayout rowLayout(TIFF* tiff)
 // interface refusing it.
 bool madeFromStoredRows(const RowLayout& layout)
 {
-    return layout.kind == RowLayout::Cmyk16 || layout.kind == RowLayout::Float;
+    return layout.kind == RowLayout::Cmyk16 || layout.kind == RowLayout::Samples;
 }
 
 // Whether a page's pixels can be read here: by the library's RGBA interface, or by the rows made
@@ -238,9 +249,28 @@ bool layoutReadable(TIFF* tiff, char* message)
     return madeFromStoredRows(rowLayout(tiff)) || TIFFRGBAImageOK(tiff, message);
 }
 
-// A floating-point sample of `bits`, in the machine's order as the library hands it out.
-double floatSample(const unsigned char* p, unsigned bits)
+// Sample `index` of a row of samples of `bits`, in the machine's order as the library hands
+// them out, as a value from 0 to 1 (beyond it for floating-point samples that lie beyond).
+double sampleValue(const unsigned char* row, size_t index, unsigned bits, bool floating)
 {
+    const unsigned char* p = row + index * (bits / 8);
+    if (bits < 8) {
+        const size_t bit = index * bits;
+        const unsigned mask = (1u << bits) - 1;
+        return double((row[bit / 8] >> (8 - bits - bit % 8)) & mask) / mask;
+    }
+    if (bits == 8)
+        return *p / 255.0;
+    if (bits == 16 && !floating) {
+        uint16_t v;
+        std::memcpy(&v, p, sizeof v);
+        return v / 65535.0;
+    }
+    if (bits == 32 && !floating) {
+        uint32_t v;
+        std::memcpy(&v, p, sizeof v);
+        return v / 4294967295.0;
+    }
     if (bits == 32) {
         float f;
         std::memcpy(&f, p, sizeof f);
@@ -262,9 +292,9 @@ double floatSample(const unsigned char* p, unsigned bits)
     return (h & 0x8000) ? -v : v;
 }
 
-// A level of 0 to 255 for a floating-point value: 0 to 1 scaled, what lies beyond clamped,
-// not-a-number black.
-unsigned char floatLevel(double v)
+// A level of 0 to 255 for a value of 0 to 1: scaled, what lies beyond clamped, not-a-number
+// black.
+unsigned char levelOf(double v)
 {
     if (!(v > 0))
         return 0;
@@ -314,24 +344,19 @@ void rowToRgba(const RowLayout& layout, const unsigned char* in, unsigned char* 
             out[3] = 0xFF;
         }
         break;
-    case RowLayout::Float: {
-        const unsigned size = layout.bits / 8, colours = layout.colours, step = layout.samples * size;
-        for (const unsigned char *p = in + size_t(first) * step, *end = p + size_t(count) * step; p != end; p += step, out += 4) {
-            const double alpha = layout.alpha ? floatSample(p + colours * size, layout.bits) : 1;
-            const unsigned a = floatLevel(alpha);
-            unsigned char level[3];
-            for (unsigned c = 0; c < colours; ++c) {
-                double v = floatSample(p + c * size, layout.bits);
+    case RowLayout::Samples: {
+        const unsigned colours = layout.colours;
+        for (size_t i = size_t(first) * layout.samples, end = i + size_t(count) * layout.samples; i != end; i += layout.samples, out += 4) {
+            const unsigned a = layout.alpha ? levelOf(sampleValue(in, i + colours, layout.bits, layout.floating)) : 255;
+            for (unsigned c = 0; c < 3; ++c) {
+                double v = sampleValue(in, i + (colours == 1 ? 0 : c), layout.bits, layout.floating);
                 if (layout.whiteIsZero)
                     v = 1 - v;
-                // Stored premultiplied: taken back to straight colour first, so that a colour
-                // beyond its alpha clamps as a straight one does.
-                if (layout.associated)
-                    v = alpha > 0 ? v / std::min(alpha, 1.0) : 0;
-                level[c] = floatLevel(v);
+                // Stored premultiplied, the colour is kept (no more than its alpha); straight, it
+                // is multiplied here.
+                const unsigned level = levelOf(v);
+                out[c] = static_cast<unsigned char>(layout.associated ? std::min(level, a) : (level * a + 127) / 255);
             }
-            for (unsigned c = 0; c < 3; ++c)
-                out[c] = static_cast<unsigned char>((level[colours == 1 ? 0 : c] * a + 127) / 255);
             out[3] = static_cast<unsigned char>(a);
         }
         break;
@@ -339,6 +364,30 @@ void rowToRgba(const RowLayout& layout, const unsigned char* in, unsigned char* 
     case RowLayout::None:
         break;
     }
+}
+
+// Rows of samples of `bits` stored in planes of their own, one row of `width` samples a plane,
+// interleaved into one row of `width` pixels.
+void interleavePlanes(const unsigned char* const* planes, size_t count, unsigned bits, uint32_t width, unsigned char* out)
+{
+    if (bits >= 8) {
+        const size_t size = bits / 8;
+        for (size_t s = 0; s < count; ++s) {
+            const unsigned char* in = planes[s];
+            unsigned char* to = out + s * size;
+            for (uint32_t x = 0; x < width; ++x, in += size, to += count * size)
+                std::memcpy(to, in, size);
+        }
+        return;
+    }
+    const unsigned mask = (1u << bits) - 1;
+    std::memset(out, 0, (size_t(width) * count * bits + 7) / 8);
+    for (uint32_t x = 0; x < width; ++x)
+        for (size_t s = 0; s < count; ++s) {
+            const size_t from = size_t(x) * bits, to = (size_t(x) * count + s) * bits;
+            const unsigned v = (planes[s][from / 8] >> (8 - bits - from % 8)) & mask;
+            out[to / 8] = static_cast<unsigned char>(out[to / 8] | v << (8 - bits - to % 8));
+        }
 }
 
 // A page stored in strips, read a row at a time in increasing order and made premultiplied RGBA,
@@ -375,7 +424,7 @@ public:
             if (!openPlanes(data, tiff, m_layout.planes ? uint16_t(m_layout.samples) : 1, scanline))
                 return false;
             if (m_layout.planes)
-                m_interleavedBytes = uint64_t(width) * m_layout.samples * (m_layout.bits / 8);
+                m_interleavedBytes = (uint64_t(width) * m_layout.samples * m_layout.bits + 7) / 8;
             return true;
         }
         // Old-style JPEG coding hands out its rows in blocks of its own: it keeps the strip road.
@@ -457,13 +506,10 @@ public:
                 if (TIFFReadScanline(plane.tiff, plane.row.data() + size_t(plane.bytes / m_group) * r, first + r, plane.sample) < 0)
                     return false;
         if (!m_interleaved.empty()) {
-            const size_t size = m_layout.bits / 8, step = m_stored.size() * size;
-            for (size_t s = 0; s < m_stored.size(); ++s) {
-                const unsigned char* in = m_stored[s].row.data();
-                unsigned char* out = m_interleaved.data() + s * size;
-                for (uint32_t x = 0; x < m_width; ++x, in += size, out += step)
-                    std::memcpy(out, in, size);
-            }
+            const unsigned char* planes[4] = {};
+            for (size_t s = 0; s < m_stored.size() && s < 4; ++s)
+                planes[s] = m_stored[s].row.data();
+            interleavePlanes(planes, std::min<size_t>(m_stored.size(), 4), m_layout.bits, m_width, m_interleaved.data());
         }
         if (!m_rgbaRows)
             return true;
@@ -650,12 +696,11 @@ public:
         const RowLayout layout = tiled ? rowLayout(tiff.get()) : RowLayout();
         const bool storedTiles = madeFromStoredRows(layout);
         const uint16_t planes = layout.planes ? uint16_t(layout.samples) : 1;
-        const uint64_t pixelBytes = uint64_t(layout.samples) * (layout.bits / 8);
-        const uint64_t tileRowBytes = storedTiles ? uint64_t(blockWidth) * (pixelBytes / planes) : 0;
+        const uint64_t tileRowBytes = storedTiles ? (uint64_t(blockWidth) * (planes > 1 ? 1 : layout.samples) * layout.bits + 7) / 8 : 0;
         const int64_t tileBytes = storedTiles ? TIFFTileSize64(tiff.get()) : 0;
         if (storedTiles && (tileBytes <= 0 || uint64_t(tileBytes) < tileRowBytes * blockHeight))
             return fail(QStringLiteral("the TIFF tiles have no usable size"));
-        const uint64_t interleavedBytes = planes > 1 ? uint64_t(blockWidth) * pixelBytes : 0;
+        const uint64_t interleavedBytes = planes > 1 ? (uint64_t(blockWidth) * layout.samples * layout.bits + 7) / 8 : 0;
         const uint64_t sumBytes = reduction > 1 ? uint64_t(rect.width()) * uint64_t(rect.height()) * 4 * sizeof(uint32_t) : 0;
         if (!imageio_detail::reserveDecodeBytes(blockPixels * 4 + uint64_t(tileBytes) * planes + interleavedBytes + sumBytes,
                                                 error))
@@ -671,16 +716,13 @@ public:
                 if (TIFFReadTile(tiff.get(), stored.data() + size_t(tileBytes) * plane, left, top, 0, plane) < 0)
                     return false;
             // Rows bottom first, as the RGBA interface hands them out.
-            const size_t size = layout.bits / 8;
             for (uint32_t r = 0; r < blockHeight; ++r) {
                 const unsigned char* row = stored.data() + size_t(tileRowBytes) * r;
                 if (planes > 1) {
-                    for (uint16_t plane = 0; plane < planes; ++plane) {
-                        const unsigned char* in = row + size_t(tileBytes) * plane;
-                        unsigned char* out = interleaved.data() + size * plane;
-                        for (uint32_t x = 0; x < blockWidth; ++x, in += size, out += size_t(pixelBytes))
-                            std::memcpy(out, in, size);
-                    }
+                    const unsigned char* rows[4] = {};
+                    for (uint16_t plane = 0; plane < planes && plane < 4; ++plane)
+                        rows[plane] = row + size_t(tileBytes) * plane;
+                    interleavePlanes(rows, std::min<uint16_t>(planes, 4), layout.bits, blockWidth, interleaved.data());
                     row = interleaved.data();
                 }
                 rowToRgba(layout, row, reinterpret_cast<unsigned char*>(block.data() + size_t(blockHeight - 1 - r) * blockWidth),

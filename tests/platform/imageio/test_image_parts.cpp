@@ -686,11 +686,13 @@ TEST(ImageParts, SixteenBitCmykShowsAsItsInksAtEightBits)
     }
 }
 
-// Floating-point samples (grey and RGB, with and without alpha of either kind, of 16, 32 and
-// 64 bits, interleaved and in planes, in strips and in tiles, either byte order, with the
-// floating-point predictor) show their 0 to 1 as levels 0 to 255, what lies beyond clamped:
-// whole, reduced and in parts, the stored tile or row charged to the decode budget.
-TEST(ImageParts, FloatingPointTiffsShowTheirLevels)
+// Samples the library's RGBA interface refuses or misreads show their 0 to 1 (0 to their largest
+// value) as levels 0 to 255, what lies beyond clamped: floating-point ones (grey and RGB, with
+// and without alpha of either kind, of 16, 32 and 64 bits, either byte order, with the
+// floating-point predictor), 32-bit ones, grey with unassociated or 16-bit alpha, and RGB of 2
+// and 4 bits; interleaved and in planes, in strips and in tiles: whole, reduced and in parts,
+// the stored tile or row charged to the decode budget.
+TEST(ImageParts, TiffSamplesOfEveryDepthAndFormatShowTheirLevels)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -711,48 +713,69 @@ TEST(ImageParts, FloatingPointTiffsShowTheirLevels)
     };
     struct Layout {
         const char *name;
-        uint16_t samples, bits, photometric, extra;
+        uint16_t format, samples, bits, photometric, extra;
         bool planes, tiled;
         uint16_t compression, predictor;
         const char *mode;
     };
     const uint16_t none = 0, assoc = EXTRASAMPLE_ASSOCALPHA, unassoc = EXTRASAMPLE_UNASSALPHA;
+    const uint16_t real = SAMPLEFORMAT_IEEEFP, whole = SAMPLEFORMAT_UINT, grey = PHOTOMETRIC_MINISBLACK, rgb = PHOTOMETRIC_RGB;
     const Layout layouts[] = {
-        {"grey 32", 1, 32, PHOTOMETRIC_MINISBLACK, none, false, false, COMPRESSION_NONE, 1, "w"},
-        {"grey 32 predicted", 1, 32, PHOTOMETRIC_MINISBLACK, none, false, false, COMPRESSION_LZW, 3, "w"},
-        {"grey and alpha 32", 2, 32, PHOTOMETRIC_MINISBLACK, unassoc, false, true, COMPRESSION_ADOBE_DEFLATE, 1, "w"},
-        {"RGB 32", 3, 32, PHOTOMETRIC_RGB, none, false, false, COMPRESSION_NONE, 1, "w"},
-        {"RGB 32 tiles, big-endian", 3, 32, PHOTOMETRIC_RGB, none, false, true, COMPRESSION_LZW, 1, "wb"},
-        {"RGBA 32 associated", 4, 32, PHOTOMETRIC_RGB, assoc, false, true, COMPRESSION_NONE, 1, "w"},
-        {"RGBA 32 planes", 4, 32, PHOTOMETRIC_RGB, unassoc, true, false, COMPRESSION_LZW, 3, "w"},
-        {"RGB 32 tiled planes", 3, 32, PHOTOMETRIC_RGB, none, true, true, COMPRESSION_NONE, 1, "w"},
-        {"RGB 16", 3, 16, PHOTOMETRIC_RGB, none, false, false, COMPRESSION_NONE, 1, "w"},
-        {"RGBA 16 predicted", 4, 16, PHOTOMETRIC_RGB, unassoc, false, false, COMPRESSION_LZW, 3, "w"},
-        {"grey 64", 1, 64, PHOTOMETRIC_MINISBLACK, none, false, true, COMPRESSION_ADOBE_DEFLATE, 3, "w"},
+        {"grey 32", real, 1, 32, grey, none, false, false, COMPRESSION_NONE, 1, "w"},
+        {"grey 32 predicted", real, 1, 32, grey, none, false, false, COMPRESSION_LZW, 3, "w"},
+        {"grey and alpha 32", real, 2, 32, grey, unassoc, false, true, COMPRESSION_ADOBE_DEFLATE, 1, "w"},
+        {"RGB 32", real, 3, 32, rgb, none, false, false, COMPRESSION_NONE, 1, "w"},
+        {"RGB 32 tiles, big-endian", real, 3, 32, rgb, none, false, true, COMPRESSION_LZW, 1, "wb"},
+        {"RGBA 32 associated", real, 4, 32, rgb, assoc, false, true, COMPRESSION_NONE, 1, "w"},
+        {"RGBA 32 planes", real, 4, 32, rgb, unassoc, true, false, COMPRESSION_LZW, 3, "w"},
+        {"RGB 32 tiled planes", real, 3, 32, rgb, none, true, true, COMPRESSION_NONE, 1, "w"},
+        {"RGB 16", real, 3, 16, rgb, none, false, false, COMPRESSION_NONE, 1, "w"},
+        {"RGBA 16 predicted", real, 4, 16, rgb, unassoc, false, false, COMPRESSION_LZW, 3, "w"},
+        {"grey 64", real, 1, 64, grey, none, false, true, COMPRESSION_ADOBE_DEFLATE, 3, "w"},
+        {"whole grey 32", whole, 1, 32, grey, none, false, false, COMPRESSION_LZW, 1, "w"},
+        {"grey and alpha 8", whole, 2, 8, grey, unassoc, false, false, COMPRESSION_LZW, 2, "w"},
+        {"grey and alpha 8 tiles", whole, 2, 8, grey, unassoc, false, true, COMPRESSION_NONE, 1, "w"},
+        {"grey and alpha 8 planes", whole, 2, 8, grey, unassoc, true, false, COMPRESSION_NONE, 1, "w"},
+        {"grey and alpha 16 associated", whole, 2, 16, grey, assoc, false, false, COMPRESSION_ADOBE_DEFLATE, 2, "w"},
+        {"RGB 4", whole, 3, 4, rgb, none, false, false, COMPRESSION_NONE, 1, "w"},
+        {"RGB 2 planes", whole, 3, 2, rgb, none, true, false, COMPRESSION_PACKBITS, 1, "w"},
+        {"RGBA 4 tiled planes", whole, 4, 4, rgb, unassoc, true, true, COMPRESSION_NONE, 1, "w"},
     };
     for (const Layout &l : layouts) {
         SCOPED_TRACE(l.name);
-        const unsigned colours = l.photometric == PHOTOMETRIC_RGB ? 3 : 1;
+        const unsigned colours = l.photometric == rgb ? 3 : 1;
         const bool alpha = l.extra != none;
+        const double largest = std::ldexp(1.0, l.bits) - 1;
+        // Sample `sample` of pixel (x, y) as stored, as a value from 0 to 1 (or beyond).
+        const auto stored = [&](uint32_t x, uint32_t y, unsigned sample) {
+            const unsigned c = sample < colours ? (colours == 1 ? 0 : sample) : 3;
+            double v = value(x, y, c);
+            if (l.extra == assoc && sample < colours)
+                v *= value(x, y, 3);
+            return l.format == real ? v : std::isnan(v) ? 0 : std::round(std::clamp(v, 0.0, 1.0) * largest) / largest;
+        };
         // The picture as it should show: each sample clamped to 0..1 and scaled, alpha straight.
         QImage expected(int(width), int(height), QImage::Format_RGBA8888);
         for (uint32_t y = 0; y < height; ++y)
             for (uint32_t x = 0; x < width; ++x) {
+                const double a = alpha ? stored(x, y, colours) : 1.0;
                 uchar *p = expected.scanLine(int(y)) + x * 4;
                 for (unsigned c = 0; c < 4; ++c) {
-                    const double v = c == 3 && !alpha ? 1.0 : value(x, y, c == 3 ? 3 : colours == 1 ? 0 : c);
+                    double v = c == 3 ? a : stored(x, y, colours == 1 ? 0 : c);
+                    if (c < 3 && l.extra == assoc)
+                        v = a > 0 ? v / a : 0;
                     p[c] = std::isnan(v) ? 0 : uchar(std::lround(std::clamp(v, 0.0, 1.0) * 255));
                 }
             }
         const QImage reference = expected.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
-        const QString path = dir.filePath(QStringLiteral("float.tif"));
+        const QString path = dir.filePath(QStringLiteral("samples.tif"));
         TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), l.mode);
         ASSERT_TRUE(tif);
         TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
         TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
         TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, l.samples);
         TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, l.bits);
-        TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP);
+        TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, l.format);
         TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, l.photometric);
         TIFFSetField(tif, TIFFTAG_PLANARCONFIG, l.planes ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
         TIFFSetField(tif, TIFFTAG_COMPRESSION, l.compression);
@@ -767,26 +790,33 @@ TEST(ImageParts, FloatingPointTiffsShowTheirLevels)
         } else {
             TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, blockHeight);
         }
-        const size_t size = l.bits / 8, stride = l.planes ? 1 : l.samples;
+        const size_t stride = l.planes ? 1 : l.samples, rowBytes = (blockWidth * stride * l.bits + 7) / 8;
         const int64_t storedBlock = l.tiled ? TIFFTileSize64(tif) : TIFFScanlineSize64(tif);
         bool ok = true;
         for (uint16_t plane = 0; plane < (l.planes ? l.samples : 1); ++plane)
             for (uint32_t top = 0; top < height; top += blockHeight)
                 for (uint32_t left = 0; left < width; left += blockWidth) {
                     const uint32_t rows = l.tiled ? blockHeight : std::min(blockHeight, height - top);
-                    std::vector<uchar> bytes(size_t(blockWidth) * rows * stride * size, 0);
+                    std::vector<uchar> bytes(rowBytes * rows, 0);
                     for (uint32_t y = 0; y < rows; ++y)
                         for (uint32_t x = 0; x < blockWidth; ++x)
                             for (size_t s = 0; s < stride; ++s) {
-                                const unsigned sample = unsigned(l.planes ? plane : s);
-                                const unsigned c = sample < colours ? (colours == 1 ? 0 : sample) : 3;
-                                double v = value(left + x, top + y, c);
-                                if (l.extra == assoc && sample < colours)
-                                    v *= value(left + x, top + y, 3);
-                                uchar *out = &bytes[((size_t(y) * blockWidth + x) * stride + s) * size];
+                                const double v = stored(left + x, top + y, unsigned(l.planes ? plane : s));
+                                const size_t bit = y * rowBytes * 8 + (x * stride + s) * l.bits;
+                                const uint64_t q = l.format == whole ? uint64_t(std::round(v * largest)) : 0;
                                 const float f = float(v);
-                                const uint16_t h = half(v);
-                                std::memcpy(out, size == 8 ? static_cast<const void *>(&v) : size == 4 ? static_cast<const void *>(&f) : &h, size);
+                                const uint16_t h = half(v), q16 = uint16_t(q);
+                                const uint32_t q32 = uint32_t(q);
+                                const void *from = l.format == whole ? (l.bits == 32 ? static_cast<const void *>(&q32) : &q16)
+                                                   : l.bits == 64   ? static_cast<const void *>(&v)
+                                                   : l.bits == 32   ? static_cast<const void *>(&f)
+                                                                    : &h;
+                                if (l.bits < 8)
+                                    bytes[bit / 8] = uchar(bytes[bit / 8] | q << (8 - l.bits - bit % 8));
+                                else if (l.bits == 8)
+                                    bytes[bit / 8] = uchar(q);
+                                else
+                                    std::memcpy(&bytes[bit / 8], from, l.bits / 8);
                             }
                     ok = ok && (l.tiled ? TIFFWriteTile(tif, bytes.data(), left, top, 0, plane) >= 0
                                         : TIFFWriteEncodedStrip(tif, TIFFComputeStrip(tif, top, plane), bytes.data(),
