@@ -952,7 +952,7 @@ private:
 
 namespace imageio_detail {
 
-bool tiffPages(const QByteArray& data, int* pages, int* bitsPerSample)
+bool tiffPages(const QByteArray& data, int* pages, int* bitsPerSample, bool* floatingPoint)
 {
     TiffHandle tiff(data);
     if (!tiff.get())
@@ -961,14 +961,19 @@ bool tiffPages(const QByteArray& data, int* pages, int* bitsPerSample)
     constexpr int kMaxPages = 4096;
     int count = 0;
     int bits = 0;
+    bool floating = false;
     do {
-        uint16_t b = 0;
+        uint16_t b = 0, format = SAMPLEFORMAT_UINT;
         if (TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_BITSPERSAMPLE, &b))
             bits = std::max(bits, int(b));
+        TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_SAMPLEFORMAT, &format);
+        floating = floating || format == SAMPLEFORMAT_IEEEFP;
         ++count;
     } while (count < kMaxPages && TIFFReadDirectory(tiff.get()));
     *pages = count;
     *bitsPerSample = bits;
+    if (floatingPoint)
+        *floatingPoint = floating;
     return true;
 }
 
