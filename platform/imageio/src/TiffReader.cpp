@@ -148,15 +148,16 @@ bool frameFitsFile(uint64_t frameBytes, uint64_t fileBytes, QString* error)
 // TIFF 6.0 sections 4 to 6: the layouts whose rows are made RGBA here, the way the library's
 // RGBA interface makes them: grey of up to 8 bits, and 8-bit RGB, with associated or
 // unassociated alpha, its samples interleaved. Others are made by the interface's own
-// conversions (StripRows), but for those the interface refuses or gets wrong: 16-bit CMYK,
-// whose samples are taken to 8 bits and inked as the interface inks 8-bit CMYK; and Samples,
+// conversions (StripRows), but for those the interface refuses or gets wrong: Cmyk, of 16 bits
+// or with alpha (which the interface ignores), whose samples are taken to 8 bits and inked as the
+// interface inks 8-bit CMYK, interleaved or in planes of their own; and Samples,
 // grey or RGB whose samples are taken from 0 to their largest value (0 to 1 for floating-point
 // ones, SampleFormat 3) to levels 0 to 255, anything beyond clamped, with alpha when there is
 // one, interleaved or in planes of their own: samples of floating point, of 32 bits, grey with
 // alpha (the interface takes unassociated alpha for associated, ignores alpha at 16 bits and
 // fails in tiles) and RGB of 1, 2 or 4 bits.
 struct RowLayout {
-    enum Kind { None, Grey, Rgb, RgbAssociated, RgbUnassociated, Cmyk16, Samples } kind = None;
+    enum Kind { None, Grey, Rgb, RgbAssociated, RgbUnassociated, Cmyk, Samples } kind = None;
     unsigned bits = 8;
     unsigned samples = 1;  // samples a pixel in a row handed to rowToRgba()
     unsigned char grey[256] = {};  // a grey sample's level, as the library maps it
@@ -182,10 +183,10 @@ RowLayout rowLayout(TIFF* tiff)
     const bool grey = photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE;
     const unsigned colours = grey ? 1 : photometric == PHOTOMETRIC_RGB ? 3 : 0;
     const bool floating = format == SAMPLEFORMAT_IEEEFP;
+    const bool describedAlpha = extraCount > 0 && extra && (extra[0] == EXTRASAMPLE_ASSOCALPHA || extra[0] == EXTRASAMPLE_UNASSALPHA);
     // Grey with alpha the interface reads as stored only when premultiplied, of 8 bits, in strips.
     const bool greyAlphaRefused =
-        grey && samples > 1 && extraCount > 0 && extra &&
-        (extra[0] == EXTRASAMPLE_UNASSALPHA || (extra[0] == EXTRASAMPLE_ASSOCALPHA && (bits != 8 || TIFFIsTiled(tiff))));
+        grey && samples > 1 && describedAlpha && (extra[0] == EXTRASAMPLE_UNASSALPHA || bits != 8 || TIFFIsTiled(tiff));
     const bool samplesLayout =
         colours > 0 && samples >= colours &&
         (floating ? bits == 16 || bits == 32 || bits == 64
@@ -203,6 +204,19 @@ RowLayout rowLayout(TIFF* tiff)
         layout.whiteIsZero = photometric == PHOTOMETRIC_MINISWHITE;
         layout.planes = planar == PLANARCONFIG_SEPARATE && samples > 1;
         layout.samples = layout.planes ? colours + (layout.alpha ? 1 : 0) : samples;
+        return layout;
+    }
+    uint16_t inks = INKSET_CMYK;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_INKSET, &inks);
+    if (photometric == PHOTOMETRIC_SEPARATED && inks == INKSET_CMYK && format == SAMPLEFORMAT_UINT && samples >= 4 &&
+        (bits == 16 || (bits == 8 && samples > 4 && describedAlpha))) {
+        layout.kind = RowLayout::Cmyk;
+        layout.bits = bits;
+        layout.colours = 4;
+        layout.alpha = samples > 4 && describedAlpha;
+        layout.associated = layout.alpha && extra[0] == EXTRASAMPLE_ASSOCALPHA;
+        layout.planes = planar == PLANARCONFIG_SEPARATE;
+        layout.samples = layout.planes ? 4u + (layout.alpha ? 1 : 0) : samples;
         return layout;
     }
     if (planar != PLANARCONFIG_CONTIG && samples > 1)
@@ -223,14 +237,6 @@ RowLayout rowLayout(TIFF* tiff)
             layout.kind = RowLayout::RgbAssociated;
         else if (extra[0] == EXTRASAMPLE_UNASSALPHA)
             layout.kind = RowLayout::RgbUnassociated;
-    } else if (photometric == PHOTOMETRIC_SEPARATED && bits == 16 && samples == 4 && extraCount == 0) {
-        uint16_t inks = INKSET_CMYK;
-        TIFFGetFieldDefaulted(tiff, TIFFTAG_INKSET, &inks);
-        if (inks == INKSET_CMYK) {
-            layout.kind = RowLayout::Cmyk16;
-            layout.bits = 16;
-            layout.samples = 4;
-        }
     }
     return layout;
 }
@@ -239,7 +245,7 @@ RowLayout rowLayout(TIFF* tiff)
 // interface refusing it.
 bool madeFromStoredRows(const RowLayout& layout)
 {
-    return layout.kind == RowLayout::Cmyk16 || layout.kind == RowLayout::Samples;
+    return layout.kind == RowLayout::Cmyk || layout.kind == RowLayout::Samples;
 }
 
 // Whether a page's pixels can be read here: by the library's RGBA interface, or by the rows made
@@ -333,17 +339,32 @@ void rowToRgba(const RowLayout& layout, const unsigned char* in, unsigned char* 
             out[3] = p[3];
         }
         break;
-    case RowLayout::Cmyk16:
+    case RowLayout::Cmyk: {
         // Samples in the machine's order, as the library hands them out.
-        for (const unsigned char *p = in + size_t(first) * 8, *end = p + size_t(count) * 8; p != end; p += 8, out += 4) {
-            uint16_t s[4];
-            std::memcpy(s, p, sizeof s);
-            const unsigned k = 255 - (s[3] + 128u) / 257;
+        const size_t size = layout.bits / 8, step = size_t(layout.samples) * size;
+        for (const unsigned char *p = in + size_t(first) * step, *end = p + size_t(count) * step; p != end; p += step, out += 4) {
+            unsigned s[5] = {0, 0, 0, 0, 255};
+            for (unsigned c = 0; c < (layout.alpha ? 5u : 4u); ++c) {
+                if (size == 2) {
+                    uint16_t v;
+                    std::memcpy(&v, p + c * 2, sizeof v);
+                    s[c] = (v + 128u) / 257;
+                } else {
+                    s[c] = p[c];
+                }
+            }
+            const unsigned a = s[4];
+            // Inks stored premultiplied are taken back to their own amounts first.
+            if (layout.associated)
+                for (unsigned c = 0; c < 4; ++c)
+                    s[c] = a == 0 ? 0 : std::min(255u, (s[c] * 255 + a / 2) / a);
+            const unsigned k = 255 - s[3];
             for (int c = 0; c < 3; ++c)
-                out[c] = static_cast<unsigned char>(k * (255 - (s[c] + 128u) / 257) / 255);
-            out[3] = 0xFF;
+                out[c] = static_cast<unsigned char>((k * (255 - s[c]) / 255 * a + 127) / 255);
+            out[3] = static_cast<unsigned char>(a);
         }
         break;
+    }
     case RowLayout::Samples: {
         const unsigned colours = layout.colours;
         for (size_t i = size_t(first) * layout.samples, end = i + size_t(count) * layout.samples; i != end; i += layout.samples, out += 4) {
@@ -365,6 +386,9 @@ void rowToRgba(const RowLayout& layout, const unsigned char* in, unsigned char* 
         break;
     }
 }
+
+// The most planes a layout made here reads: four inks and alpha.
+constexpr size_t kMaxPlanes = 5;
 
 // Rows of samples of `bits` stored in planes of their own, one row of `width` samples a plane,
 // interleaved into one row of `width` pixels.
@@ -506,10 +530,10 @@ public:
                 if (TIFFReadScanline(plane.tiff, plane.row.data() + size_t(plane.bytes / m_group) * r, first + r, plane.sample) < 0)
                     return false;
         if (!m_interleaved.empty()) {
-            const unsigned char* planes[4] = {};
-            for (size_t s = 0; s < m_stored.size() && s < 4; ++s)
+            const unsigned char* planes[kMaxPlanes] = {};
+            for (size_t s = 0; s < m_stored.size() && s < kMaxPlanes; ++s)
                 planes[s] = m_stored[s].row.data();
-            interleavePlanes(planes, std::min<size_t>(m_stored.size(), 4), m_layout.bits, m_width, m_interleaved.data());
+            interleavePlanes(planes, std::min<size_t>(m_stored.size(), kMaxPlanes), m_layout.bits, m_width, m_interleaved.data());
         }
         if (!m_rgbaRows)
             return true;
@@ -719,10 +743,10 @@ public:
             for (uint32_t r = 0; r < blockHeight; ++r) {
                 const unsigned char* row = stored.data() + size_t(tileRowBytes) * r;
                 if (planes > 1) {
-                    const unsigned char* rows[4] = {};
-                    for (uint16_t plane = 0; plane < planes && plane < 4; ++plane)
+                    const unsigned char* rows[kMaxPlanes] = {};
+                    for (uint16_t plane = 0; plane < planes && plane < kMaxPlanes; ++plane)
                         rows[plane] = row + size_t(tileBytes) * plane;
-                    interleavePlanes(rows, std::min<uint16_t>(planes, 4), layout.bits, blockWidth, interleaved.data());
+                    interleavePlanes(rows, std::min<size_t>(planes, kMaxPlanes), layout.bits, blockWidth, interleaved.data());
                     row = interleaved.data();
                 }
                 rowToRgba(layout, row, reinterpret_cast<unsigned char*>(block.data() + size_t(blockHeight - 1 - r) * blockWidth),

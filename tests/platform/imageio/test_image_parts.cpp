@@ -608,23 +608,30 @@ TEST(ImageParts, TiffRowsOfEveryLayoutAreTheLibrarysPixels)
 // row at a time into the reduced frame, never holding the strip of 140 MB at full size.
 // 16-bit CMYK, which the library's RGBA interface refuses, shows as the library shows the same
 // inks at 8 bits, in strips and in tiles (edge tiles cut on both sides): whole, reduced and in
-// parts.
+// parts. With alpha (which the interface ignores), of 8 or 16 bits, interleaved or in planes,
+// those inks show through it.
 TEST(ImageParts, SixteenBitCmykShowsAsItsInksAtEightBits)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const uint32_t width = 101, height = 68, tile = 32;
-    const auto ink = [](uint32_t y, uint32_t x, int c) { return uchar(x * 37 + c * 91 + y * 11 + x * y / 101); };
-    const auto write = [&](const QString &path, uint16_t bits, bool tiled) {
+    const auto ink = [](uint32_t y, uint32_t x, int c) {
+        return c == 4 ? uchar((x * 5 + y * 3) % 256) : uchar(x * 37 + c * 91 + y * 11 + x * y / 101);
+    };
+    const auto write = [&](const QString &path, uint16_t bits, bool tiled, bool alpha = false, bool planes = false) {
         TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
         if (!tif)
             return false;
         TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
         TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
-        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(4));
+        const uint16_t samples = alpha ? 5 : 4, stride = planes ? 1 : samples;
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
         TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
         TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_SEPARATED);
-        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, planes ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+        const uint16_t unassociated = EXTRASAMPLE_UNASSALPHA;
+        if (alpha)
+            TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &unassociated);
         TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
         const uint32_t blockWidth = tiled ? tile : width, blockHeight = tiled ? tile : 16;
         if (tiled) {
@@ -635,21 +642,22 @@ TEST(ImageParts, SixteenBitCmykShowsAsItsInksAtEightBits)
         }
         const size_t bytesPerSample = bits / 8;
         bool ok = true;
-        for (uint32_t top = 0; ok && top < height; top += blockHeight)
-            for (uint32_t left = 0; ok && left < width; left += blockWidth) {
-                const uint32_t rows = tiled ? blockHeight : std::min(blockHeight, height - top);
-                std::vector<uchar> bytes(size_t(blockWidth) * rows * 4 * bytesPerSample, 0);
-                for (uint32_t y = 0; y < rows; ++y)
-                    for (uint32_t x = 0; x < blockWidth; ++x)
-                        for (int c = 0; c < 4; ++c) {
-                            const uchar level = ink(top + y, left + x, c);
-                            const uint16_t sample = bits == 16 ? uint16_t(std::min(65535u, level * 257u + (x + y) % 129)) : level;
-                            std::memcpy(&bytes[((size_t(y) * blockWidth + x) * 4 + size_t(c)) * bytesPerSample], &sample,
-                                        bytesPerSample);
-                        }
-                ok = tiled ? TIFFWriteTile(tif, bytes.data(), left, top, 0, 0) >= 0
-                           : TIFFWriteEncodedStrip(tif, top / blockHeight, bytes.data(), tmsize_t(bytes.size())) >= 0;
-            }
+        for (uint16_t plane = 0; plane < samples / stride; ++plane)
+            for (uint32_t top = 0; ok && top < height; top += blockHeight)
+                for (uint32_t left = 0; ok && left < width; left += blockWidth) {
+                    const uint32_t rows = tiled ? blockHeight : std::min(blockHeight, height - top);
+                    std::vector<uchar> bytes(size_t(blockWidth) * rows * stride * bytesPerSample, 0);
+                    for (uint32_t y = 0; y < rows; ++y)
+                        for (uint32_t x = 0; x < blockWidth; ++x)
+                            for (int s = 0; s < stride; ++s) {
+                                const uchar level = ink(top + y, left + x, planes ? plane : s);
+                                const uint16_t sample = bits == 16 ? uint16_t(std::min(65535u, level * 257u + (x + y) % 129)) : level;
+                                std::memcpy(&bytes[((size_t(y) * blockWidth + x) * stride + size_t(s)) * bytesPerSample], &sample,
+                                            bytesPerSample);
+                            }
+                    ok = tiled ? TIFFWriteTile(tif, bytes.data(), left, top, 0, plane) >= 0
+                               : TIFFWriteEncodedStrip(tif, TIFFComputeStrip(tif, top, plane), bytes.data(), tmsize_t(bytes.size())) >= 0;
+                }
         TIFFClose(tif);
         return ok;
     };
@@ -660,12 +668,30 @@ TEST(ImageParts, SixteenBitCmykShowsAsItsInksAtEightBits)
     };
     const QString eight = dir.filePath(QStringLiteral("cmyk8.tif"));
     ASSERT_TRUE(write(eight, 8, false));
-    const QImage reference = libraryRgba(eight);
-    ASSERT_FALSE(reference.isNull());
-    for (bool tiled : {false, true}) {
-        SCOPED_TRACE(tiled ? "tiles" : "strips");
-        const QString sixteen = dir.filePath(tiled ? QStringLiteral("tiles16.tif") : QStringLiteral("strips16.tif"));
-        ASSERT_TRUE(write(sixteen, 16, tiled));
+    const QImage opaque = libraryRgba(eight);
+    ASSERT_FALSE(opaque.isNull());
+    // The inks the library shows, through the alpha sample.
+    QImage seen = opaque;
+    for (int y = 0; y < seen.height(); ++y)
+        for (int x = 0; x < seen.width(); ++x) {
+            uchar *p = seen.scanLine(y) + x * 4;
+            p[3] = ink(uint32_t(y), uint32_t(x), 4);
+            for (int c = 0; c < 3; ++c)
+                p[c] = uchar((p[c] * p[3] + 127) / 255);
+        }
+    struct Case {
+        const char *name;
+        uint16_t bits;
+        bool tiled, alpha, planes;
+    };
+    for (const Case &k : {Case{"strips", 16, false, false, false}, Case{"tiles", 16, true, false, false},
+                          Case{"alpha", 8, false, true, false}, Case{"alpha in tiled planes", 16, true, true, true},
+                          Case{"planes", 16, false, false, true}}) {
+        SCOPED_TRACE(k.name);
+        const bool tiled = k.tiled;
+        const QImage reference = k.alpha ? seen : opaque;
+        const QString sixteen = dir.filePath(QStringLiteral("cmyk.tif"));
+        ASSERT_TRUE(write(sixteen, k.bits, tiled, k.alpha, k.planes));
         QString error;
         const auto source = ImageSource::createWithFile(sixteen, &error);
         ASSERT_TRUE(source) << error.toStdString();
