@@ -155,7 +155,8 @@ bool frameFitsFile(uint64_t frameBytes, uint64_t fileBytes, QString* error)
 // ones, SampleFormat 3) to levels 0 to 255, anything beyond clamped, with alpha when there is
 // one, interleaved or in planes of their own: samples of floating point, of 32 bits, grey with
 // alpha (the interface takes unassociated alpha for associated, ignores alpha at 16 bits and
-// fails in tiles) and RGB of 1, 2 or 4 bits.
+// fails in tiles), RGB of 1, 2 or 4 bits, and samples of a number of bits other than 1, 2, 4, 8
+// and 16 (10, 12, ...).
 struct RowLayout {
     enum Kind { None, Grey, Rgb, RgbAssociated, RgbUnassociated, Cmyk, Samples } kind = None;
     unsigned bits = 8;
@@ -190,8 +191,8 @@ RowLayout rowLayout(TIFF* tiff)
     const bool samplesLayout =
         colours > 0 && samples >= colours &&
         (floating ? bits == 16 || bits == 32 || bits == 64
-                  : format == SAMPLEFORMAT_UINT && (bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16 || bits == 32) &&
-                        (bits == 32 || greyAlphaRefused || (!grey && bits < 8)));
+                  : format == SAMPLEFORMAT_UINT && bits >= 1 && (bits <= 16 || bits == 32) &&
+                        (bits == 32 || greyAlphaRefused || (!grey && bits < 8) || (bits & (bits - 1)) != 0));
     if (samplesLayout) {
         layout.kind = RowLayout::Samples;
         layout.bits = bits;
@@ -255,16 +256,24 @@ bool layoutReadable(TIFF* tiff, char* message)
     return madeFromStoredRows(rowLayout(tiff)) || TIFFRGBAImageOK(tiff, message);
 }
 
+// The sample of `bits` (at most 16) packed from bit `at` of a row, the first bit the highest.
+// Reads only the bytes the sample lies in.
+unsigned packedSample(const unsigned char* row, size_t at, unsigned bits)
+{
+    const size_t first = at / 8, last = (at + bits - 1) / 8;
+    uint32_t window = 0;
+    for (size_t b = first; b <= last; ++b)
+        window = window << 8 | row[b];
+    return (window >> ((last + 1) * 8 - at - bits)) & ((1u << bits) - 1);
+}
+
 // Sample `index` of a row of samples of `bits`, in the machine's order as the library hands
 // them out, as a value from 0 to 1 (beyond it for floating-point samples that lie beyond).
 double sampleValue(const unsigned char* row, size_t index, unsigned bits, bool floating)
 {
     const unsigned char* p = row + index * (bits / 8);
-    if (bits < 8) {
-        const size_t bit = index * bits;
-        const unsigned mask = (1u << bits) - 1;
-        return double((row[bit / 8] >> (8 - bits - bit % 8)) & mask) / mask;
-    }
+    if (bits % 8 != 0)
+        return double(packedSample(row, index * bits, bits)) / ((1u << bits) - 1);
     if (bits == 8)
         return *p / 255.0;
     if (bits == 16 && !floating) {
@@ -394,7 +403,7 @@ constexpr size_t kMaxPlanes = 5;
 // interleaved into one row of `width` pixels.
 void interleavePlanes(const unsigned char* const* planes, size_t count, unsigned bits, uint32_t width, unsigned char* out)
 {
-    if (bits >= 8) {
+    if (bits % 8 == 0) {
         const size_t size = bits / 8;
         for (size_t s = 0; s < count; ++s) {
             const unsigned char* in = planes[s];
@@ -404,13 +413,13 @@ void interleavePlanes(const unsigned char* const* planes, size_t count, unsigned
         }
         return;
     }
-    const unsigned mask = (1u << bits) - 1;
     std::memset(out, 0, (size_t(width) * count * bits + 7) / 8);
     for (uint32_t x = 0; x < width; ++x)
         for (size_t s = 0; s < count; ++s) {
-            const size_t from = size_t(x) * bits, to = (size_t(x) * count + s) * bits;
-            const unsigned v = (planes[s][from / 8] >> (8 - bits - from % 8)) & mask;
-            out[to / 8] = static_cast<unsigned char>(out[to / 8] | v << (8 - bits - to % 8));
+            const unsigned v = packedSample(planes[s], size_t(x) * bits, bits);
+            // Written a bit at a time, the first the highest.
+            for (size_t to = (size_t(x) * count + s) * bits, b = bits; b-- > 0; ++to)
+                out[to / 8] = static_cast<unsigned char>(out[to / 8] | ((v >> b) & 1) << (7 - to % 8));
         }
 }
 

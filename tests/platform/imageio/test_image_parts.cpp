@@ -715,8 +715,8 @@ TEST(ImageParts, SixteenBitCmykShowsAsItsInksAtEightBits)
 // Samples the library's RGBA interface refuses or misreads show their 0 to 1 (0 to their largest
 // value) as levels 0 to 255, what lies beyond clamped: floating-point ones (grey and RGB, with
 // and without alpha of either kind, of 16, 32 and 64 bits, either byte order, with the
-// floating-point predictor), 32-bit ones, grey with unassociated or 16-bit alpha, and RGB of 2
-// and 4 bits; interleaved and in planes, in strips and in tiles: whole, reduced and in parts,
+// floating-point predictor), 32-bit ones, grey with unassociated or 16-bit alpha, RGB of 2
+// and 4 bits, and samples of 10 and 12 bits; interleaved and in planes, in strips and in tiles: whole, reduced and in parts,
 // the stored tile or row charged to the decode budget.
 TEST(ImageParts, TiffSamplesOfEveryDepthAndFormatShowTheirLevels)
 {
@@ -766,6 +766,8 @@ TEST(ImageParts, TiffSamplesOfEveryDepthAndFormatShowTheirLevels)
         {"RGB 4", whole, 3, 4, rgb, none, false, false, COMPRESSION_NONE, 1, "w"},
         {"RGB 2 planes", whole, 3, 2, rgb, none, true, false, COMPRESSION_PACKBITS, 1, "w"},
         {"RGBA 4 tiled planes", whole, 4, 4, rgb, unassoc, true, true, COMPRESSION_NONE, 1, "w"},
+        {"RGB 12", whole, 3, 12, rgb, none, false, false, COMPRESSION_LZW, 1, "w"},
+        {"grey and alpha 10 in tiled planes", whole, 2, 10, grey, unassoc, true, true, COMPRESSION_NONE, 1, "w"},
     };
     for (const Layout &l : layouts) {
         SCOPED_TRACE(l.name);
@@ -837,8 +839,9 @@ TEST(ImageParts, TiffSamplesOfEveryDepthAndFormatShowTheirLevels)
                                                    : l.bits == 64   ? static_cast<const void *>(&v)
                                                    : l.bits == 32   ? static_cast<const void *>(&f)
                                                                     : &h;
-                                if (l.bits < 8)
-                                    bytes[bit / 8] = uchar(bytes[bit / 8] | q << (8 - l.bits - bit % 8));
+                                if (l.bits % 8 != 0)
+                                    for (size_t b = 0; b < l.bits; ++b)
+                                        bytes[(bit + b) / 8] = uchar(bytes[(bit + b) / 8] | ((q >> (l.bits - 1 - b)) & 1) << (7 - (bit + b) % 8));
                                 else if (l.bits == 8)
                                     bytes[bit / 8] = uchar(q);
                                 else
