@@ -693,9 +693,11 @@ bool sixteenBitPictureHeader(const QByteArray& data, quint32* width, quint32* he
     }
     if (!data.startsWith("II*") && !data.startsWith("MM"))
         return false;
+    // Floating-point samples of 16 bits are no such picture: they are written as levels.
     int pages = 0, bits = 0;
-    if (!QImageReader::supportedImageFormats().contains("tiff") || !imageio_detail::tiffPages(data, &pages, &bits) ||
-        pages != 1 || bits != 16 || cmykWouldBecomeRgb(data, ImageDestination::Rewrite::NewPicture))
+    bool floating = false;
+    if (!QImageReader::supportedImageFormats().contains("tiff") || !imageio_detail::tiffPages(data, &pages, &bits, &floating) ||
+        pages != 1 || bits != 16 || floating || cmykWouldBecomeRgb(data, ImageDestination::Rewrite::NewPicture))
         return false;
     QByteArray copy = data;
     QBuffer buffer(&copy);

@@ -1,5 +1,5 @@
 // BMP and ICO through Qt's own readers, behind the same size checks as every other format; 16- and
-// 32-bit BMPs with colour masks are read here.
+// 32-bit BMPs with colour masks, and 16-bit ones without (5 bits a channel), are read here.
 
 #include "FormatDecoder.h"
 #include "imageio/ImageLimits.h"
@@ -111,6 +111,11 @@ bool readBmpHeader(const QByteArray& d, BmpHeader* out, QString* error)
         }
         for (int c = 0; c < count; ++c)
             out->masks[c] = le32At(d, maskAt + 4 * c);
+    } else if (out->compression == kBiRgb && out->bits == 16) {
+        // Without masks 16 bits hold 5 a channel, the top one unused.
+        out->masks[0] = 0x7C00;
+        out->masks[1] = 0x03E0;
+        out->masks[2] = 0x001F;
     }
     if (out->compression == kBiJpeg || out->compression == kBiPng) {
         *error = QStringLiteral("BMP files that wrap a JPEG or PNG picture are not supported");
@@ -140,10 +145,12 @@ bool readBmpHeader(const QByteArray& d, BmpHeader* out, QString* error)
 }
 
 // Whether the toolkit's reader is left out for this file: 16- and 32-bit files whose channels
-// are placed by masks (it refuses some of these headers and misreads fields wider than 8 bits).
+// are placed by masks (it refuses some of these headers and misreads fields wider than 8 bits),
+// and 16-bit files without masks (it makes their white 248, not 255).
 bool readsBitFields(const BmpHeader& h)
 {
-    return (h.compression == kBiBitFields || h.compression == kBiAlphaBitFields) && (h.bits == 16 || h.bits == 32);
+    return ((h.compression == kBiBitFields || h.compression == kBiAlphaBitFields) && (h.bits == 16 || h.bits == 32)) ||
+           (h.compression == kBiRgb && h.bits == 16);
 }
 
 // Decodes a bit-field file; rows the file lacks stay transparent. An alpha mask gives each pixel

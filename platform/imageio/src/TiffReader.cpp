@@ -148,24 +148,79 @@ bool frameFitsFile(uint64_t frameBytes, uint64_t fileBytes, QString* error)
 // TIFF 6.0 sections 4 to 6: the layouts whose rows are made RGBA here, the way the library's
 // RGBA interface makes them: grey of up to 8 bits, and 8-bit RGB, with associated or
 // unassociated alpha, its samples interleaved. Others are made by the interface's own
-// conversions (StripRows), but for 16-bit CMYK, which the interface refuses: its samples are
-// taken to 8 bits and inked as the interface inks 8-bit CMYK.
+// conversions (StripRows), but for those the interface refuses or gets wrong: Cmyk, of 16 bits
+// or with alpha (which the interface ignores), whose samples are taken to 8 bits and inked as the
+// interface inks 8-bit CMYK, interleaved or in planes of their own; and Samples,
+// grey or RGB whose samples are taken from 0 to their largest value (0 to 1 for floating-point
+// ones, SampleFormat 3) to levels 0 to 255, anything beyond clamped, with alpha when there is
+// one, interleaved or in planes of their own: samples of floating point, of 32 bits, grey with
+// alpha (the interface takes unassociated alpha for associated, ignores alpha at 16 bits and
+// fails in tiles), RGB of 1, 2 or 4 bits, and samples of a number of bits other than 1, 2, 4, 8
+// and 16 (10, 12, ...).
 struct RowLayout {
-    enum Kind { None, Grey, Rgb, RgbAssociated, RgbUnassociated, Cmyk16 } kind = None;
+    enum Kind { None, Grey, Rgb, RgbAssociated, RgbUnassociated, Cmyk, Samples } kind = None;
     unsigned bits = 8;
+    unsigned samples = 1;  // samples a pixel in a row handed to rowToRgba()
     unsigned char grey[256] = {};  // a grey sample's level, as the library maps it
+    // Samples: grey (1) or RGB (3), then alpha when there is one; planes when each sample is
+    // stored in a plane of its own (rows are then interleaved before rowToRgba()).
+    unsigned colours = 1;
+    bool floating = false, alpha = false, associated = false, whiteIsZero = false, planes = false;
 };
 
 RowLayout rowLayout(TIFF* tiff)
 {
     RowLayout layout;
     uint16_t samples = 1, bits = 1, planar = PLANARCONFIG_CONTIG, photometric = 0, extraCount = 0;
+    uint16_t format = SAMPLEFORMAT_UINT;
     uint16_t* extra = nullptr;
     TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
     TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
     TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &format);
     TIFFGetFieldDefaulted(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
-    if (!TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric) || (planar != PLANARCONFIG_CONTIG && samples > 1))
+    if (!TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric))
+        return layout;
+    const bool grey = photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE;
+    const unsigned colours = grey ? 1 : photometric == PHOTOMETRIC_RGB ? 3 : 0;
+    const bool floating = format == SAMPLEFORMAT_IEEEFP;
+    const bool describedAlpha = extraCount > 0 && extra && (extra[0] == EXTRASAMPLE_ASSOCALPHA || extra[0] == EXTRASAMPLE_UNASSALPHA);
+    // Grey with alpha the interface reads as stored only when premultiplied, of 8 bits, in strips.
+    const bool greyAlphaRefused =
+        grey && samples > 1 && describedAlpha && (extra[0] == EXTRASAMPLE_UNASSALPHA || bits != 8 || TIFFIsTiled(tiff));
+    const bool samplesLayout =
+        colours > 0 && samples >= colours &&
+        (floating ? bits == 16 || bits == 32 || bits == 64
+                  : format == SAMPLEFORMAT_UINT && bits >= 1 && (bits <= 16 || bits == 32) &&
+                        (bits == 32 || greyAlphaRefused || (!grey && bits < 8) || (bits & (bits - 1)) != 0));
+    if (samplesLayout) {
+        layout.kind = RowLayout::Samples;
+        layout.bits = bits;
+        layout.colours = colours;
+        layout.floating = floating;
+        // As the references take it: the sample after the colours is alpha when the file
+        // describes any sample after them, and a fourth sample of RGB is alpha always.
+        layout.alpha = samples > colours && (extraCount > 0 || (colours == 3 && samples == 4));
+        layout.associated = layout.alpha && extraCount > 0 && extra && extra[0] == EXTRASAMPLE_ASSOCALPHA;
+        layout.whiteIsZero = photometric == PHOTOMETRIC_MINISWHITE;
+        layout.planes = planar == PLANARCONFIG_SEPARATE && samples > 1;
+        layout.samples = layout.planes ? colours + (layout.alpha ? 1 : 0) : samples;
+        return layout;
+    }
+    uint16_t inks = INKSET_CMYK;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_INKSET, &inks);
+    if (photometric == PHOTOMETRIC_SEPARATED && inks == INKSET_CMYK && format == SAMPLEFORMAT_UINT && samples >= 4 &&
+        (bits == 16 || (bits == 8 && samples > 4 && describedAlpha))) {
+        layout.kind = RowLayout::Cmyk;
+        layout.bits = bits;
+        layout.colours = 4;
+        layout.alpha = samples > 4 && describedAlpha;
+        layout.associated = layout.alpha && extra[0] == EXTRASAMPLE_ASSOCALPHA;
+        layout.planes = planar == PLANARCONFIG_SEPARATE;
+        layout.samples = layout.planes ? 4u + (layout.alpha ? 1 : 0) : samples;
+        return layout;
+    }
+    if (planar != PLANARCONFIG_CONTIG && samples > 1)
         return layout;
     if (samples == 1 && extraCount == 0 && (bits == 1 || bits == 2 || bits == 4 || bits == 8) &&
         (photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK)) {
@@ -176,27 +231,89 @@ RowLayout rowLayout(TIFF* tiff)
             layout.grey[x] = static_cast<unsigned char>(((photometric == PHOTOMETRIC_MINISWHITE ? range - x : x) * 255) / range);
     } else if (photometric == PHOTOMETRIC_RGB && bits == 8 && samples == 3 && extraCount == 0) {
         layout.kind = RowLayout::Rgb;
+        layout.samples = 3;
     } else if (photometric == PHOTOMETRIC_RGB && bits == 8 && samples == 4 && extraCount == 1 && extra) {
+        layout.samples = 4;
         if (extra[0] == EXTRASAMPLE_ASSOCALPHA)
             layout.kind = RowLayout::RgbAssociated;
         else if (extra[0] == EXTRASAMPLE_UNASSALPHA)
             layout.kind = RowLayout::RgbUnassociated;
-    } else if (photometric == PHOTOMETRIC_SEPARATED && bits == 16 && samples == 4 && extraCount == 0) {
-        uint16_t inks = INKSET_CMYK;
-        TIFFGetFieldDefaulted(tiff, TIFFTAG_INKSET, &inks);
-        if (inks == INKSET_CMYK) {
-            layout.kind = RowLayout::Cmyk16;
-            layout.bits = 16;
-        }
     }
     return layout;
 }
 
+// Whether the rows of a layout are made here from the stored samples, the library's RGBA
+// interface refusing it.
+bool madeFromStoredRows(const RowLayout& layout)
+{
+    return layout.kind == RowLayout::Cmyk || layout.kind == RowLayout::Samples;
+}
+
 // Whether a page's pixels can be read here: by the library's RGBA interface, or by the rows made
-// here (16-bit CMYK, in strips or in tiles).
+// here (16-bit CMYK and floating-point samples, in strips or in tiles).
 bool layoutReadable(TIFF* tiff, char* message)
 {
-    return TIFFRGBAImageOK(tiff, message) || rowLayout(tiff).kind == RowLayout::Cmyk16;
+    return madeFromStoredRows(rowLayout(tiff)) || TIFFRGBAImageOK(tiff, message);
+}
+
+// The sample of `bits` (at most 16) packed from bit `at` of a row, the first bit the highest.
+// Reads only the bytes the sample lies in.
+unsigned packedSample(const unsigned char* row, size_t at, unsigned bits)
+{
+    const size_t first = at / 8, last = (at + bits - 1) / 8;
+    uint32_t window = 0;
+    for (size_t b = first; b <= last; ++b)
+        window = window << 8 | row[b];
+    return (window >> ((last + 1) * 8 - at - bits)) & ((1u << bits) - 1);
+}
+
+// Sample `index` of a row of samples of `bits`, in the machine's order as the library hands
+// them out, as a value from 0 to 1 (beyond it for floating-point samples that lie beyond).
+double sampleValue(const unsigned char* row, size_t index, unsigned bits, bool floating)
+{
+    const unsigned char* p = row + index * (bits / 8);
+    if (bits % 8 != 0)
+        return double(packedSample(row, index * bits, bits)) / ((1u << bits) - 1);
+    if (bits == 8)
+        return *p / 255.0;
+    if (bits == 16 && !floating) {
+        uint16_t v;
+        std::memcpy(&v, p, sizeof v);
+        return v / 65535.0;
+    }
+    if (bits == 32 && !floating) {
+        uint32_t v;
+        std::memcpy(&v, p, sizeof v);
+        return v / 4294967295.0;
+    }
+    if (bits == 32) {
+        float f;
+        std::memcpy(&f, p, sizeof f);
+        return f;
+    }
+    if (bits == 64) {
+        double d;
+        std::memcpy(&d, p, sizeof d);
+        return d;
+    }
+    // IEEE half precision: a sign, 5 bits of exponent and 10 of fraction.
+    uint16_t h;
+    std::memcpy(&h, p, sizeof h);
+    const int exponent = (h >> 10) & 0x1F;
+    const double fraction = h & 0x3FF;
+    const double v = exponent == 0x1F ? (fraction != 0 ? std::nan("") : HUGE_VAL)
+                     : exponent == 0  ? std::ldexp(fraction, -24)
+                                      : std::ldexp(1024 + fraction, exponent - 25);
+    return (h & 0x8000) ? -v : v;
+}
+
+// A level of 0 to 255 for a value of 0 to 1: scaled, what lies beyond clamped, not-a-number
+// black.
+unsigned char levelOf(double v)
+{
+    if (!(v > 0))
+        return 0;
+    return v >= 1 ? 255 : static_cast<unsigned char>(v * 255 + 0.5);
 }
 
 // Columns [first, first + count) of a stored row made premultiplied RGBA into `out`.
@@ -231,20 +348,79 @@ void rowToRgba(const RowLayout& layout, const unsigned char* in, unsigned char* 
             out[3] = p[3];
         }
         break;
-    case RowLayout::Cmyk16:
+    case RowLayout::Cmyk: {
         // Samples in the machine's order, as the library hands them out.
-        for (const unsigned char *p = in + size_t(first) * 8, *end = p + size_t(count) * 8; p != end; p += 8, out += 4) {
-            uint16_t s[4];
-            std::memcpy(s, p, sizeof s);
-            const unsigned k = 255 - (s[3] + 128u) / 257;
+        const size_t size = layout.bits / 8, step = size_t(layout.samples) * size;
+        for (const unsigned char *p = in + size_t(first) * step, *end = p + size_t(count) * step; p != end; p += step, out += 4) {
+            unsigned s[5] = {0, 0, 0, 0, 255};
+            for (unsigned c = 0; c < (layout.alpha ? 5u : 4u); ++c) {
+                if (size == 2) {
+                    uint16_t v;
+                    std::memcpy(&v, p + c * 2, sizeof v);
+                    s[c] = (v + 128u) / 257;
+                } else {
+                    s[c] = p[c];
+                }
+            }
+            const unsigned a = s[4];
+            // Inks stored premultiplied are taken back to their own amounts first.
+            if (layout.associated)
+                for (unsigned c = 0; c < 4; ++c)
+                    s[c] = a == 0 ? 0 : std::min(255u, (s[c] * 255 + a / 2) / a);
+            const unsigned k = 255 - s[3];
             for (int c = 0; c < 3; ++c)
-                out[c] = static_cast<unsigned char>(k * (255 - (s[c] + 128u) / 257) / 255);
-            out[3] = 0xFF;
+                out[c] = static_cast<unsigned char>((k * (255 - s[c]) / 255 * a + 127) / 255);
+            out[3] = static_cast<unsigned char>(a);
         }
         break;
+    }
+    case RowLayout::Samples: {
+        const unsigned colours = layout.colours;
+        for (size_t i = size_t(first) * layout.samples, end = i + size_t(count) * layout.samples; i != end; i += layout.samples, out += 4) {
+            const unsigned a = layout.alpha ? levelOf(sampleValue(in, i + colours, layout.bits, layout.floating)) : 255;
+            for (unsigned c = 0; c < 3; ++c) {
+                double v = sampleValue(in, i + (colours == 1 ? 0 : c), layout.bits, layout.floating);
+                if (layout.whiteIsZero)
+                    v = 1 - v;
+                // Stored premultiplied, the colour is kept (no more than its alpha); straight, it
+                // is multiplied here.
+                const unsigned level = levelOf(v);
+                out[c] = static_cast<unsigned char>(layout.associated ? std::min(level, a) : (level * a + 127) / 255);
+            }
+            out[3] = static_cast<unsigned char>(a);
+        }
+        break;
+    }
     case RowLayout::None:
         break;
     }
+}
+
+// The most planes a layout made here reads: four inks and alpha.
+constexpr size_t kMaxPlanes = 5;
+
+// Rows of samples of `bits` stored in planes of their own, one row of `width` samples a plane,
+// interleaved into one row of `width` pixels.
+void interleavePlanes(const unsigned char* const* planes, size_t count, unsigned bits, uint32_t width, unsigned char* out)
+{
+    if (bits % 8 == 0) {
+        const size_t size = bits / 8;
+        for (size_t s = 0; s < count; ++s) {
+            const unsigned char* in = planes[s];
+            unsigned char* to = out + s * size;
+            for (uint32_t x = 0; x < width; ++x, in += size, to += count * size)
+                std::memcpy(to, in, size);
+        }
+        return;
+    }
+    std::memset(out, 0, (size_t(width) * count * bits + 7) / 8);
+    for (uint32_t x = 0; x < width; ++x)
+        for (size_t s = 0; s < count; ++s) {
+            const unsigned v = packedSample(planes[s], size_t(x) * bits, bits);
+            // Written a bit at a time, the first the highest.
+            for (size_t to = (size_t(x) * count + s) * bits, b = bits; b-- > 0; ++to)
+                out[to / 8] = static_cast<unsigned char>(out[to / 8] | ((v >> b) & 1) << (7 - to % 8));
+        }
 }
 
 // A page stored in strips, read a row at a time in increasing order and made premultiplied RGBA,
@@ -274,10 +450,14 @@ public:
         m_layout = rowLayout(tiff);
         uint64_t scanline = uint64_t(std::max<tmsize_t>(TIFFScanlineSize64(tiff), 0));
         if (m_layout.kind != RowLayout::None) {
-            const uint64_t samples = m_layout.kind == RowLayout::Grey ? 1 : m_layout.kind == RowLayout::Rgb ? 3 : 4;
+            // Samples in planes of their own are read a plane a handle, and interleaved.
+            const uint64_t samples = m_layout.planes ? 1 : m_layout.samples;
             if (scanline < (uint64_t(width) * samples * m_layout.bits + 7) / 8 || scanline > kMaxRowBytes)
                 return false;
-            m_stored.push_back({tiff, 0, scanline});
+            if (!openPlanes(data, tiff, m_layout.planes ? uint16_t(m_layout.samples) : 1, scanline))
+                return false;
+            if (m_layout.planes)
+                m_interleavedBytes = (uint64_t(width) * m_layout.samples * m_layout.bits + 7) / 8;
             return true;
         }
         // Old-style JPEG coding hands out its rows in blocks of its own: it keeps the strip road.
@@ -318,18 +498,9 @@ public:
                                    m_image.photometric == PHOTOMETRIC_MINISBLACK || m_image.photometric == PHOTOMETRIC_PALETTE;
             const uint16_t colours = oneColour ? 1 : 3;
             const uint16_t planes = uint16_t(colours + (m_image.alpha ? 1 : 0));
-            if (planes > m_image.samplesperpixel || scanline < (uint64_t(width) * m_image.bitspersample + 7) / 8)
+            if (planes > m_image.samplesperpixel || scanline < (uint64_t(width) * m_image.bitspersample + 7) / 8 ||
+                !openPlanes(data, tiff, planes, scanline))
                 return false;
-            for (uint16_t plane = 0; plane < planes; ++plane) {
-                TIFF* handle = tiff;
-                if (plane > 0) {
-                    m_handles.push_back(std::make_unique<TiffHandle>(data));
-                    handle = m_handles.back()->get();
-                    if (!handle)
-                        return false;
-                }
-                m_stored.push_back({handle, plane, scanline});
-            }
         }
         m_rgbaRows = true;
         return true;
@@ -342,7 +513,7 @@ public:
         for (const Plane& plane : m_stored)
             stored += plane.bytes;
         const uint64_t rgba = m_rgbaRows ? uint64_t(m_width) * 4 * m_group : 0;
-        return stored + rgba + (m_rgbaRows ? uint64_t(m_width) * 4 : stored);
+        return stored + rgba + m_interleavedBytes + keySize();
     }
 
     void allocate()
@@ -351,6 +522,7 @@ public:
             plane.row.resize(size_t(plane.bytes));
         if (m_rgbaRows)
             m_rgba.resize(size_t(m_width) * 4 * m_group);
+        m_interleaved.resize(size_t(m_interleavedBytes));
     }
 
     // Reads row `y`, after those before it; false when the file is damaged there.
@@ -366,6 +538,12 @@ public:
             for (uint32_t r = 0; r < m_group; ++r)
                 if (TIFFReadScanline(plane.tiff, plane.row.data() + size_t(plane.bytes / m_group) * r, first + r, plane.sample) < 0)
                     return false;
+        if (!m_interleaved.empty()) {
+            const unsigned char* planes[kMaxPlanes] = {};
+            for (size_t s = 0; s < m_stored.size() && s < kMaxPlanes; ++s)
+                planes[s] = m_stored[s].row.data();
+            interleavePlanes(planes, std::min<size_t>(m_stored.size(), kMaxPlanes), m_layout.bits, m_width, m_interleaved.data());
+        }
         if (!m_rgbaRows)
             return true;
         auto* out = reinterpret_cast<uint32_t*>(m_rgba.data());
@@ -385,9 +563,14 @@ public:
     // The bytes row `y` was made from, to tell a row that repeats the one before it.
     const unsigned char* key() const
     {
-        return m_rgbaRows ? m_rgba.data() + size_t(m_y % m_group) * m_width * 4 : m_stored[0].row.data();
+        return m_rgbaRows              ? m_rgba.data() + size_t(m_y % m_group) * m_width * 4
+               : m_interleavedBytes > 0 ? m_interleaved.data()
+                                        : m_stored[0].row.data();
     }
-    size_t keySize() const { return m_rgbaRows ? size_t(m_width) * 4 : size_t(m_stored[0].bytes); }
+    size_t keySize() const
+    {
+        return m_rgbaRows ? size_t(m_width) * 4 : m_interleavedBytes > 0 ? size_t(m_interleavedBytes) : size_t(m_stored[0].bytes);
+    }
 
     // Columns [first, first + count) of the row read last, premultiplied RGBA, into `out`.
     void rgba(unsigned char* out, uint32_t first, uint32_t count) const
@@ -395,10 +578,27 @@ public:
         if (m_rgbaRows)
             std::memcpy(out, key() + size_t(first) * 4, size_t(count) * 4);
         else
-            rowToRgba(m_layout, m_stored[0].row.data(), out, first, count);
+            rowToRgba(m_layout, key(), out, first, count);
     }
 
 private:
+    // A row of `planes` planes, each read through a handle of its own: one handle moving between
+    // the planes' strips would decode each from its start again at every row.
+    bool openPlanes(const QByteArray& data, TIFF* tiff, uint16_t planes, uint64_t scanline)
+    {
+        for (uint16_t plane = 0; plane < planes; ++plane) {
+            TIFF* handle = tiff;
+            if (plane > 0) {
+                m_handles.push_back(std::make_unique<TiffHandle>(data));
+                handle = m_handles.back()->get();
+                if (!handle)
+                    return false;
+            }
+            m_stored.push_back({handle, plane, scanline});
+        }
+        return true;
+    }
+
     // A stored row longer than this (2 GB) is no row of a picture that can be shown.
     static constexpr uint64_t kMaxRowBytes = uint64_t(1) << 31;
     struct Plane {
@@ -420,6 +620,8 @@ private:
     std::vector<std::unique_ptr<TiffHandle>> m_handles;
     std::vector<Plane> m_stored;
     std::vector<unsigned char> m_rgba;  // the rows of a block, packed RGBA
+    uint64_t m_interleavedBytes = 0;     // a row of samples stored in planes, interleaved
+    std::vector<unsigned char> m_interleaved;
 };
 
 class TiffDecoder final : public FormatDecoder {
@@ -521,31 +723,44 @@ public:
         if (blockWidth == 0 || blockHeight == 0 || !ImageLimits::frameAllowed(blockWidth, blockHeight))
             return fail(QStringLiteral("the TIFF tiles or strips have no usable size"));
         const uint64_t blockPixels = uint64_t(blockWidth) * blockHeight;
-        // Tiles of a layout the RGBA interface refuses (16-bit CMYK) are read as stored, a tile at
-        // a time, and their rows made RGBA here, into a block laid out as the interface lays one.
+        // Tiles of a layout the RGBA interface refuses (16-bit CMYK, floating-point samples) are
+        // read as stored, a tile at a time (a tile of each plane when the samples lie in planes of
+        // their own), and their rows made RGBA here, into a block laid out as the interface lays one.
         const RowLayout layout = tiled ? rowLayout(tiff.get()) : RowLayout();
-        const bool storedTiles = layout.kind == RowLayout::Cmyk16;
-        const uint64_t tileRowBytes = storedTiles ? uint64_t(blockWidth) * 8 : 0;
+        const bool storedTiles = madeFromStoredRows(layout);
+        const uint16_t planes = layout.planes ? uint16_t(layout.samples) : 1;
+        const uint64_t tileRowBytes = storedTiles ? (uint64_t(blockWidth) * (planes > 1 ? 1 : layout.samples) * layout.bits + 7) / 8 : 0;
         const int64_t tileBytes = storedTiles ? TIFFTileSize64(tiff.get()) : 0;
         if (storedTiles && (tileBytes <= 0 || uint64_t(tileBytes) < tileRowBytes * blockHeight))
             return fail(QStringLiteral("the TIFF tiles have no usable size"));
+        const uint64_t interleavedBytes = planes > 1 ? (uint64_t(blockWidth) * layout.samples * layout.bits + 7) / 8 : 0;
         const uint64_t sumBytes = reduction > 1 ? uint64_t(rect.width()) * uint64_t(rect.height()) * 4 * sizeof(uint32_t) : 0;
-        if (!imageio_detail::reserveDecodeBytes(blockPixels * 4 + uint64_t(tileBytes) + sumBytes, error))
+        if (!imageio_detail::reserveDecodeBytes(blockPixels * 4 + uint64_t(tileBytes) * planes + interleavedBytes + sumBytes,
+                                                error))
             return {};
         QImage part = imageio_detail::allocateFrame(rect.width(), rect.height(), error);
         if (part.isNull())
             return {};
         part.fill(0);
         std::vector<uint32_t> block(blockPixels);
-        std::vector<unsigned char> stored(static_cast<size_t>(tileBytes));
+        std::vector<unsigned char> stored(static_cast<size_t>(tileBytes) * planes), interleaved(static_cast<size_t>(interleavedBytes));
         const auto readStoredTile = [&](uint32_t left, uint32_t top) {
-            if (TIFFReadTile(tiff.get(), stored.data(), left, top, 0, 0) < 0)
-                return false;
+            for (uint16_t plane = 0; plane < planes; ++plane)
+                if (TIFFReadTile(tiff.get(), stored.data() + size_t(tileBytes) * plane, left, top, 0, plane) < 0)
+                    return false;
             // Rows bottom first, as the RGBA interface hands them out.
-            for (uint32_t r = 0; r < blockHeight; ++r)
-                rowToRgba(layout, stored.data() + size_t(tileRowBytes) * r,
-                          reinterpret_cast<unsigned char*>(block.data() + size_t(blockHeight - 1 - r) * blockWidth), 0,
-                          blockWidth);
+            for (uint32_t r = 0; r < blockHeight; ++r) {
+                const unsigned char* row = stored.data() + size_t(tileRowBytes) * r;
+                if (planes > 1) {
+                    const unsigned char* rows[kMaxPlanes] = {};
+                    for (uint16_t plane = 0; plane < planes && plane < kMaxPlanes; ++plane)
+                        rows[plane] = row + size_t(tileBytes) * plane;
+                    interleavePlanes(rows, std::min<size_t>(planes, kMaxPlanes), layout.bits, blockWidth, interleaved.data());
+                    row = interleaved.data();
+                }
+                rowToRgba(layout, row, reinterpret_cast<unsigned char*>(block.data() + size_t(blockHeight - 1 - r) * blockWidth),
+                          0, blockWidth);
+            }
             return true;
         };
         std::vector<uint32_t> sums(sumBytes / sizeof(uint32_t));
@@ -725,7 +940,7 @@ private:
                 *error = QStringLiteral("unsupported TIFF layout: %1").arg(QString::fromLatin1(message));
             return {};
         }
-        if (TIFFIsTiled(tiff.get()) ? rowLayout(tiff.get()).kind == RowLayout::Cmyk16
+        if (TIFFIsTiled(tiff.get()) ? madeFromStoredRows(rowLayout(tiff.get()))
                                     : StripRows().open(m_data, tiff.get(), uint32_t(m_size.width()), uint32_t(m_size.height())))
             return decodeRegion(0, QRect(QPoint(0, 0), m_size), 1, error);
         if (!frameFitsFile(uint64_t(m_size.width()) * uint64_t(m_size.height()) * 4, uint64_t(m_data.size()), error))
@@ -770,7 +985,7 @@ private:
 
 namespace imageio_detail {
 
-bool tiffPages(const QByteArray& data, int* pages, int* bitsPerSample)
+bool tiffPages(const QByteArray& data, int* pages, int* bitsPerSample, bool* floatingPoint)
 {
     TiffHandle tiff(data);
     if (!tiff.get())
@@ -779,14 +994,19 @@ bool tiffPages(const QByteArray& data, int* pages, int* bitsPerSample)
     constexpr int kMaxPages = 4096;
     int count = 0;
     int bits = 0;
+    bool floating = false;
     do {
-        uint16_t b = 0;
+        uint16_t b = 0, format = SAMPLEFORMAT_UINT;
         if (TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_BITSPERSAMPLE, &b))
             bits = std::max(bits, int(b));
+        TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_SAMPLEFORMAT, &format);
+        floating = floating || format == SAMPLEFORMAT_IEEEFP;
         ++count;
     } while (count < kMaxPages && TIFFReadDirectory(tiff.get()));
     *pages = count;
     *bitsPerSample = bits;
+    if (floatingPoint)
+        *floatingPoint = floating;
     return true;
 }
 

@@ -291,7 +291,7 @@ TEST_F(SafeSave, ReadOnlyFolderAndReadOnlyFileAreNotReplaced)
 
 // ---- What a rewrite would lose ----
 
-QString writeTiffPages(const QTemporaryDir& dir, int pages, int bits)
+QString writeTiffPages(const QTemporaryDir& dir, int pages, int bits, uint16_t format = SAMPLEFORMAT_UINT)
 {
     const QString path = dir.filePath(QStringLiteral("pages.tif"));
     TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
@@ -302,6 +302,7 @@ QString writeTiffPages(const QTemporaryDir& dir, int pages, int bits)
         TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
         TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
         TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, format);
         std::vector<unsigned char> row(size_t(4 * bits / 8), 0x40);
         for (uint32_t y = 0; y < 2; ++y)
             TIFFWriteScanline(tif, row.data(), y, 0);
@@ -522,6 +523,11 @@ TEST(ContentLostByRewriting, PagesAnimationAndDepthAreNamed)
     EXPECT_EQ(ImageDestination::contentLostByRewriting(writeTiffPages(dir, 2, 8)), QStringList{"1 of its 2 pages"});
     EXPECT_EQ(ImageDestination::contentLostByRewriting(writeTiffPages(dir, 1, 16)), QStringList{"16 bits per channel"});
     EXPECT_TRUE(ImageDestination::contentLostByRewriting(writeTiffPages(dir, 1, 8)).isEmpty());
+    // Half-precision samples are not kept as 16-bit levels: a turn is written at 8 bits, asked.
+    const QString half = writeTiffPages(dir, 1, 16, SAMPLEFORMAT_IEEEFP);
+    EXPECT_FALSE(ImageDestination::keepsSixteenBitsOnRewrite(half));
+    EXPECT_EQ(ImageDestination::contentLostByRewriting(half, ImageDestination::Rewrite::Turn, ImageDestination::keepsSixteenBitsOnRewrite(half)),
+              QStringList{"16 bits per channel"});
 
     QImage deep(8, 8, QImage::Format_RGBA64);
     deep.fill(Qt::red);

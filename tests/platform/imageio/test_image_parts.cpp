@@ -22,7 +22,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <vector>
 
@@ -606,23 +608,30 @@ TEST(ImageParts, TiffRowsOfEveryLayoutAreTheLibrarysPixels)
 // row at a time into the reduced frame, never holding the strip of 140 MB at full size.
 // 16-bit CMYK, which the library's RGBA interface refuses, shows as the library shows the same
 // inks at 8 bits, in strips and in tiles (edge tiles cut on both sides): whole, reduced and in
-// parts.
+// parts. With alpha (which the interface ignores), of 8 or 16 bits, interleaved or in planes,
+// those inks show through it.
 TEST(ImageParts, SixteenBitCmykShowsAsItsInksAtEightBits)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const uint32_t width = 101, height = 68, tile = 32;
-    const auto ink = [](uint32_t y, uint32_t x, int c) { return uchar(x * 37 + c * 91 + y * 11 + x * y / 101); };
-    const auto write = [&](const QString &path, uint16_t bits, bool tiled) {
+    const auto ink = [](uint32_t y, uint32_t x, int c) {
+        return c == 4 ? uchar((x * 5 + y * 3) % 256) : uchar(x * 37 + c * 91 + y * 11 + x * y / 101);
+    };
+    const auto write = [&](const QString &path, uint16_t bits, bool tiled, bool alpha = false, bool planes = false) {
         TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
         if (!tif)
             return false;
         TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
         TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
-        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(4));
+        const uint16_t samples = alpha ? 5 : 4, stride = planes ? 1 : samples;
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
         TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
         TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_SEPARATED);
-        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, planes ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+        const uint16_t unassociated = EXTRASAMPLE_UNASSALPHA;
+        if (alpha)
+            TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &unassociated);
         TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
         const uint32_t blockWidth = tiled ? tile : width, blockHeight = tiled ? tile : 16;
         if (tiled) {
@@ -633,21 +642,22 @@ TEST(ImageParts, SixteenBitCmykShowsAsItsInksAtEightBits)
         }
         const size_t bytesPerSample = bits / 8;
         bool ok = true;
-        for (uint32_t top = 0; ok && top < height; top += blockHeight)
-            for (uint32_t left = 0; ok && left < width; left += blockWidth) {
-                const uint32_t rows = tiled ? blockHeight : std::min(blockHeight, height - top);
-                std::vector<uchar> bytes(size_t(blockWidth) * rows * 4 * bytesPerSample, 0);
-                for (uint32_t y = 0; y < rows; ++y)
-                    for (uint32_t x = 0; x < blockWidth; ++x)
-                        for (int c = 0; c < 4; ++c) {
-                            const uchar level = ink(top + y, left + x, c);
-                            const uint16_t sample = bits == 16 ? uint16_t(std::min(65535u, level * 257u + (x + y) % 129)) : level;
-                            std::memcpy(&bytes[((size_t(y) * blockWidth + x) * 4 + size_t(c)) * bytesPerSample], &sample,
-                                        bytesPerSample);
-                        }
-                ok = tiled ? TIFFWriteTile(tif, bytes.data(), left, top, 0, 0) >= 0
-                           : TIFFWriteEncodedStrip(tif, top / blockHeight, bytes.data(), tmsize_t(bytes.size())) >= 0;
-            }
+        for (uint16_t plane = 0; plane < samples / stride; ++plane)
+            for (uint32_t top = 0; ok && top < height; top += blockHeight)
+                for (uint32_t left = 0; ok && left < width; left += blockWidth) {
+                    const uint32_t rows = tiled ? blockHeight : std::min(blockHeight, height - top);
+                    std::vector<uchar> bytes(size_t(blockWidth) * rows * stride * bytesPerSample, 0);
+                    for (uint32_t y = 0; y < rows; ++y)
+                        for (uint32_t x = 0; x < blockWidth; ++x)
+                            for (int s = 0; s < stride; ++s) {
+                                const uchar level = ink(top + y, left + x, planes ? plane : s);
+                                const uint16_t sample = bits == 16 ? uint16_t(std::min(65535u, level * 257u + (x + y) % 129)) : level;
+                                std::memcpy(&bytes[((size_t(y) * blockWidth + x) * stride + size_t(s)) * bytesPerSample], &sample,
+                                            bytesPerSample);
+                            }
+                    ok = tiled ? TIFFWriteTile(tif, bytes.data(), left, top, 0, plane) >= 0
+                               : TIFFWriteEncodedStrip(tif, TIFFComputeStrip(tif, top, plane), bytes.data(), tmsize_t(bytes.size())) >= 0;
+                }
         TIFFClose(tif);
         return ok;
     };
@@ -658,12 +668,30 @@ TEST(ImageParts, SixteenBitCmykShowsAsItsInksAtEightBits)
     };
     const QString eight = dir.filePath(QStringLiteral("cmyk8.tif"));
     ASSERT_TRUE(write(eight, 8, false));
-    const QImage reference = libraryRgba(eight);
-    ASSERT_FALSE(reference.isNull());
-    for (bool tiled : {false, true}) {
-        SCOPED_TRACE(tiled ? "tiles" : "strips");
-        const QString sixteen = dir.filePath(tiled ? QStringLiteral("tiles16.tif") : QStringLiteral("strips16.tif"));
-        ASSERT_TRUE(write(sixteen, 16, tiled));
+    const QImage opaque = libraryRgba(eight);
+    ASSERT_FALSE(opaque.isNull());
+    // The inks the library shows, through the alpha sample.
+    QImage seen = opaque;
+    for (int y = 0; y < seen.height(); ++y)
+        for (int x = 0; x < seen.width(); ++x) {
+            uchar *p = seen.scanLine(y) + x * 4;
+            p[3] = ink(uint32_t(y), uint32_t(x), 4);
+            for (int c = 0; c < 3; ++c)
+                p[c] = uchar((p[c] * p[3] + 127) / 255);
+        }
+    struct Case {
+        const char *name;
+        uint16_t bits;
+        bool tiled, alpha, planes;
+    };
+    for (const Case &k : {Case{"strips", 16, false, false, false}, Case{"tiles", 16, true, false, false},
+                          Case{"alpha", 8, false, true, false}, Case{"alpha in tiled planes", 16, true, true, true},
+                          Case{"planes", 16, false, false, true}}) {
+        SCOPED_TRACE(k.name);
+        const bool tiled = k.tiled;
+        const QImage reference = k.alpha ? seen : opaque;
+        const QString sixteen = dir.filePath(QStringLiteral("cmyk.tif"));
+        ASSERT_TRUE(write(sixteen, k.bits, tiled, k.alpha, k.planes));
         QString error;
         const auto source = ImageSource::createWithFile(sixteen, &error);
         ASSERT_TRUE(source) << error.toStdString();
@@ -681,6 +709,169 @@ TEST(ImageParts, SixteenBitCmykShowsAsItsInksAtEightBits)
         const QImage part = source->createImageInRect(0, inner, 1, &error);
         EXPECT_LE(worst(part, reference.copy(inner)), 1) << error.toStdString();
         EXPECT_LT(meanLevelDifference(part, reference.copy(inner)), 0.5);
+    }
+}
+
+// Samples the library's RGBA interface refuses or misreads show their 0 to 1 (0 to their largest
+// value) as levels 0 to 255, what lies beyond clamped: floating-point ones (grey and RGB, with
+// and without alpha of either kind, of 16, 32 and 64 bits, either byte order, with the
+// floating-point predictor), 32-bit ones, grey with unassociated or 16-bit alpha, RGB of 2
+// and 4 bits, and samples of 10 and 12 bits; interleaved and in planes, in strips and in tiles: whole, reduced and in parts,
+// the stored tile or row charged to the decode budget.
+TEST(ImageParts, TiffSamplesOfEveryDepthAndFormatShowTheirLevels)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const uint32_t width = 45, height = 38, tile = 16;
+    // Steps of 1/256 from -0.25 to 1.25, which half precision holds exactly; one not-a-number.
+    const auto value = [](uint32_t x, uint32_t y, unsigned c) -> double {
+        if (x == 3 && y == 5 && c == 0)
+            return std::nan("");
+        return c == 3 ? double((x * 5 + y * 3) % 257) / 256 : (double((x * 37 + y * 11 + c * 59) % 384) - 64) / 256;
+    };
+    const auto half = [](double v) -> uint16_t {
+        if (std::isnan(v))
+            return 0x7E00;
+        const uint16_t sign = v < 0 ? 0x8000 : 0;
+        int exponent = 0;
+        const double fraction = std::frexp(std::fabs(v), &exponent);  // [0.5, 1) x 2^exponent
+        return v == 0 ? sign : uint16_t(sign | (exponent + 14) << 10 | (uint16_t(std::lround(fraction * 2048)) & 0x3FF));
+    };
+    struct Layout {
+        const char *name;
+        uint16_t format, samples, bits, photometric, extra;
+        bool planes, tiled;
+        uint16_t compression, predictor;
+        const char *mode;
+    };
+    const uint16_t none = 0, assoc = EXTRASAMPLE_ASSOCALPHA, unassoc = EXTRASAMPLE_UNASSALPHA;
+    const uint16_t real = SAMPLEFORMAT_IEEEFP, whole = SAMPLEFORMAT_UINT, grey = PHOTOMETRIC_MINISBLACK, rgb = PHOTOMETRIC_RGB;
+    const Layout layouts[] = {
+        {"grey 32", real, 1, 32, grey, none, false, false, COMPRESSION_NONE, 1, "w"},
+        {"grey 32 predicted", real, 1, 32, grey, none, false, false, COMPRESSION_LZW, 3, "w"},
+        {"grey and alpha 32", real, 2, 32, grey, unassoc, false, true, COMPRESSION_ADOBE_DEFLATE, 1, "w"},
+        {"RGB 32", real, 3, 32, rgb, none, false, false, COMPRESSION_NONE, 1, "w"},
+        {"RGB 32 tiles, big-endian", real, 3, 32, rgb, none, false, true, COMPRESSION_LZW, 1, "wb"},
+        {"RGBA 32 associated", real, 4, 32, rgb, assoc, false, true, COMPRESSION_NONE, 1, "w"},
+        {"RGBA 32 planes", real, 4, 32, rgb, unassoc, true, false, COMPRESSION_LZW, 3, "w"},
+        {"RGB 32 tiled planes", real, 3, 32, rgb, none, true, true, COMPRESSION_NONE, 1, "w"},
+        {"RGB 16", real, 3, 16, rgb, none, false, false, COMPRESSION_NONE, 1, "w"},
+        {"RGBA 16 predicted", real, 4, 16, rgb, unassoc, false, false, COMPRESSION_LZW, 3, "w"},
+        {"grey 64", real, 1, 64, grey, none, false, true, COMPRESSION_ADOBE_DEFLATE, 3, "w"},
+        {"whole grey 32", whole, 1, 32, grey, none, false, false, COMPRESSION_LZW, 1, "w"},
+        {"grey and alpha 8", whole, 2, 8, grey, unassoc, false, false, COMPRESSION_LZW, 2, "w"},
+        {"grey and alpha 8 tiles", whole, 2, 8, grey, unassoc, false, true, COMPRESSION_NONE, 1, "w"},
+        {"grey and alpha 8 planes", whole, 2, 8, grey, unassoc, true, false, COMPRESSION_NONE, 1, "w"},
+        {"grey and alpha 16 associated", whole, 2, 16, grey, assoc, false, false, COMPRESSION_ADOBE_DEFLATE, 2, "w"},
+        {"RGB 4", whole, 3, 4, rgb, none, false, false, COMPRESSION_NONE, 1, "w"},
+        {"RGB 2 planes", whole, 3, 2, rgb, none, true, false, COMPRESSION_PACKBITS, 1, "w"},
+        {"RGBA 4 tiled planes", whole, 4, 4, rgb, unassoc, true, true, COMPRESSION_NONE, 1, "w"},
+        {"RGB 12", whole, 3, 12, rgb, none, false, false, COMPRESSION_LZW, 1, "w"},
+        {"grey and alpha 10 in tiled planes", whole, 2, 10, grey, unassoc, true, true, COMPRESSION_NONE, 1, "w"},
+    };
+    for (const Layout &l : layouts) {
+        SCOPED_TRACE(l.name);
+        const unsigned colours = l.photometric == rgb ? 3 : 1;
+        const bool alpha = l.extra != none;
+        const double largest = std::ldexp(1.0, l.bits) - 1;
+        // Sample `sample` of pixel (x, y) as stored, as a value from 0 to 1 (or beyond).
+        const auto stored = [&](uint32_t x, uint32_t y, unsigned sample) {
+            const unsigned c = sample < colours ? (colours == 1 ? 0 : sample) : 3;
+            double v = value(x, y, c);
+            if (l.extra == assoc && sample < colours)
+                v *= value(x, y, 3);
+            return l.format == real ? v : std::isnan(v) ? 0 : std::round(std::clamp(v, 0.0, 1.0) * largest) / largest;
+        };
+        // The picture as it should show: each sample clamped to 0..1 and scaled, alpha straight.
+        QImage expected(int(width), int(height), QImage::Format_RGBA8888);
+        for (uint32_t y = 0; y < height; ++y)
+            for (uint32_t x = 0; x < width; ++x) {
+                const double a = alpha ? stored(x, y, colours) : 1.0;
+                uchar *p = expected.scanLine(int(y)) + x * 4;
+                for (unsigned c = 0; c < 4; ++c) {
+                    double v = c == 3 ? a : stored(x, y, colours == 1 ? 0 : c);
+                    if (c < 3 && l.extra == assoc)
+                        v = a > 0 ? v / a : 0;
+                    p[c] = std::isnan(v) ? 0 : uchar(std::lround(std::clamp(v, 0.0, 1.0) * 255));
+                }
+            }
+        const QImage reference = expected.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+        const QString path = dir.filePath(QStringLiteral("samples.tif"));
+        TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), l.mode);
+        ASSERT_TRUE(tif);
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, l.samples);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, l.bits);
+        TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, l.format);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, l.photometric);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, l.planes ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, l.compression);
+        if (l.compression != COMPRESSION_NONE)
+            TIFFSetField(tif, TIFFTAG_PREDICTOR, l.predictor);
+        if (alpha)
+            TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &l.extra);
+        const uint32_t blockWidth = l.tiled ? tile : width, blockHeight = l.tiled ? tile : 8;
+        if (l.tiled) {
+            TIFFSetField(tif, TIFFTAG_TILEWIDTH, tile);
+            TIFFSetField(tif, TIFFTAG_TILELENGTH, tile);
+        } else {
+            TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, blockHeight);
+        }
+        const size_t stride = l.planes ? 1 : l.samples, rowBytes = (blockWidth * stride * l.bits + 7) / 8;
+        const int64_t storedBlock = l.tiled ? TIFFTileSize64(tif) : TIFFScanlineSize64(tif);
+        bool ok = true;
+        for (uint16_t plane = 0; plane < (l.planes ? l.samples : 1); ++plane)
+            for (uint32_t top = 0; top < height; top += blockHeight)
+                for (uint32_t left = 0; left < width; left += blockWidth) {
+                    const uint32_t rows = l.tiled ? blockHeight : std::min(blockHeight, height - top);
+                    std::vector<uchar> bytes(rowBytes * rows, 0);
+                    for (uint32_t y = 0; y < rows; ++y)
+                        for (uint32_t x = 0; x < blockWidth; ++x)
+                            for (size_t s = 0; s < stride; ++s) {
+                                const double v = stored(left + x, top + y, unsigned(l.planes ? plane : s));
+                                const size_t bit = y * rowBytes * 8 + (x * stride + s) * l.bits;
+                                const uint64_t q = l.format == whole ? uint64_t(std::round(v * largest)) : 0;
+                                const float f = float(v);
+                                const uint16_t h = half(v), q16 = uint16_t(q);
+                                const uint32_t q32 = uint32_t(q);
+                                const void *from = l.format == whole ? (l.bits == 32 ? static_cast<const void *>(&q32) : &q16)
+                                                   : l.bits == 64   ? static_cast<const void *>(&v)
+                                                   : l.bits == 32   ? static_cast<const void *>(&f)
+                                                                    : &h;
+                                if (l.bits % 8 != 0)
+                                    for (size_t b = 0; b < l.bits; ++b)
+                                        bytes[(bit + b) / 8] = uchar(bytes[(bit + b) / 8] | ((q >> (l.bits - 1 - b)) & 1) << (7 - (bit + b) % 8));
+                                else if (l.bits == 8)
+                                    bytes[bit / 8] = uchar(q);
+                                else
+                                    std::memcpy(&bytes[bit / 8], from, l.bits / 8);
+                            }
+                    ok = ok && (l.tiled ? TIFFWriteTile(tif, bytes.data(), left, top, 0, plane) >= 0
+                                        : TIFFWriteEncodedStrip(tif, TIFFComputeStrip(tif, top, plane), bytes.data(),
+                                                                tmsize_t(bytes.size())) >= 0);
+                }
+        TIFFClose(tif);
+        ASSERT_TRUE(ok);
+        const auto worst = [](const QImage &a, const QImage &b) {
+            const int d = maxChannelDifference(a, b);
+            return d < 0 ? 255 : d;
+        };
+        DecodeBudget &budget = DecodeBudget::shared();
+        budget.resetPeak();
+        QString error;
+        const auto source = ImageSource::createWithFile(path, &error);
+        ASSERT_TRUE(source) << error.toStdString();
+        const QImage whole = source->createImageAtIndex(0, &error);
+        EXPECT_LE(worst(whole, reference), 1) << error.toStdString();
+        EXPECT_LT(meanLevelDifference(whole, reference), 0.5);
+        EXPECT_GE(budget.peak(), uint64_t(width) * height * 4 + uint64_t(storedBlock));
+        const QSize reduced = source->reducedFrameSize(0, 2);
+        const QRect edge(1, reduced.height() / 2, reduced.width() - 1, reduced.height() - reduced.height() / 2);
+        EXPECT_LE(worst(source->createImageInRect(0, edge, 2, &error), boxPart(reference, edge, 2)), 1) << error.toStdString();
+        const QRect inner(13, 17, 25, 19);
+        EXPECT_LE(worst(source->createImageInRect(0, inner, 1, &error), reference.copy(inner)), 1) << error.toStdString();
+        EXPECT_EQ(source->createThumbnailAtIndex(0, 20, true, &error).size(), QSize(20, 16)) << error.toStdString();
     }
 }
 
