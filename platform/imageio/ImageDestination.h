@@ -108,10 +108,13 @@ public:
     // the source changed meanwhile, the write fails and the target stays. The layout is the
     // source's (grey or colour, alpha or not), rows are stored in order (not interlaced) and a
     // compressed TIFF is written with Deflate. `cancelled`, asked between bands, abandons the write.
+    // With `part`, only that part of the stored picture is written (a crop).
     static bool writeSixteenBitTransformed(const QString& sourcePath, LosslessTransform transform, const QString& path,
                                            const QString& type, const QVariantMap& properties, QString* error,
                                            const ImageWriteOptions& options,
-                                           const std::function<bool()>& cancelled = {});
+                                           const std::function<bool()>& cancelled = {}, const QRect& part = {});
+    // `image` turned or mirrored by `transform`.
+    static QImage transformed(const QImage& image, LosslessTransform transform);
     // Whether a part of `size` could be read so within the decode budget, *error saying why not.
     static bool sixteenBitPartFits(const QSize& size, QString* error = nullptr);
     // Whether a picture written as `type` keeps 16 bits per channel (PNG and TIFF).

@@ -35,22 +35,6 @@
 namespace kpv {
 namespace {
 
-QImage transformedBand(const QImage& image, LosslessTransform transform)
-{
-    using T = LosslessTransform;
-    switch (transform) {
-    case T::None: return image;
-    case T::FlipHorizontal: return image.mirrored(true, false);
-    case T::FlipVertical: return image.mirrored(false, true);
-    case T::Rotate90: return image.transformed(QTransform().rotate(90));
-    case T::Rotate180: return image.transformed(QTransform().rotate(180));
-    case T::Rotate270: return image.transformed(QTransform().rotate(270));
-    case T::Transpose: return image.transformed(QTransform().rotate(90)).mirrored(true, false);
-    case T::Transverse: return image.transformed(QTransform().rotate(270)).mirrored(true, false);
-    }
-    return image;
-}
-
 bool swapsSides(LosslessTransform t)
 {
     using T = LosslessTransform;
@@ -310,11 +294,27 @@ bool pwriteAll(int fd, const void* data, size_t size, off_t at)
 
 }  // namespace
 
+QImage ImageDestination::transformed(const QImage& image, LosslessTransform transform)
+{
+    using T = LosslessTransform;
+    switch (transform) {
+    case T::None: return image;
+    case T::FlipHorizontal: return image.mirrored(true, false);
+    case T::FlipVertical: return image.mirrored(false, true);
+    case T::Rotate90: return image.transformed(QTransform().rotate(90));
+    case T::Rotate180: return image.transformed(QTransform().rotate(180));
+    case T::Rotate270: return image.transformed(QTransform().rotate(270));
+    case T::Transpose: return image.transformed(QTransform().rotate(90)).mirrored(true, false);
+    case T::Transverse: return image.transformed(QTransform().rotate(270)).mirrored(true, false);
+    }
+    return image;
+}
+
 bool ImageDestination::writeSixteenBitTransformed(const QString& sourcePath, LosslessTransform transform,
                                                   const QString& path, const QString& type,
                                                   const QVariantMap& properties, QString* error,
                                                   const ImageWriteOptions& options,
-                                                  const std::function<bool()>& cancelled)
+                                                  const std::function<bool()>& cancelled, const QRect& part)
 {
     auto fail = [&](const QString& why) {
         if (error)
@@ -332,6 +332,16 @@ bool ImageDestination::writeSixteenBitTransformed(const QString& sourcePath, Los
         if (!imageio_detail::sixteenBitPicture(contents->bytes(), &width, &height))
             return fail(QStringLiteral("its 16 bits per channel could not be read: the file no longer holds such a picture"));
     }
+    // Only the part asked for, when one is: a crop.
+    QPoint corner(0, 0);
+    if (!part.isNull()) {
+        if (part.isEmpty() || part.x() < 0 || part.y() < 0 || quint64(part.x()) + quint64(part.width()) > width ||
+            quint64(part.y()) + quint64(part.height()) > height)
+            return fail(QStringLiteral("the part lies outside the picture"));
+        corner = part.topLeft();
+        width = quint32(part.width());
+        height = quint32(part.height());
+    }
     const FileIdentity source = fileIdentity(sourcePath);
     const bool swapped = swapsSides(transform);
     const quint32 outWidth = swapped ? height : width, outHeight = swapped ? width : height;
@@ -340,8 +350,9 @@ bool ImageDestination::writeSixteenBitTransformed(const QString& sourcePath, Los
     const quint64 bandRows =
         std::clamp<quint64>(DecodeBudget::shared().capacity() / 4 / (quint64(outWidth) * 8 * 2), 1, outHeight);
     const auto readBand = [&](int top, int rows, QString* bandError) {
-        const QImage part = readSixteenBitPart(sourcePath, sourceOfBand(transform, width, height, top, rows), bandError);
-        return part.isNull() ? part : transformedBand(part, transform);
+        const QRect rect = sourceOfBand(transform, width, height, top, rows).translated(corner);
+        const QImage stored = readSixteenBitPart(sourcePath, rect, bandError);
+        return stored.isNull() ? stored : transformed(stored, transform);
     };
 
     // The prototype: the first row, coded and given its metadata as writeImage does. Its band is
