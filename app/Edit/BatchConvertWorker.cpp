@@ -84,9 +84,23 @@ int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo>
     const LMFileImgBaseInfoPtr info = currentImgBaseInfo(*file, operation);
     if (!info)
         return failBecause(unreadable);
+    const auto upright = LMImageTools::createPropertiesFrom(info->properties(), 1);
+    // The output is a new file: a name taken meanwhile (by another run, another program) is left
+    // alone and the next free name is taken instead.
+    const auto nextName = [&] { return LMPathTools::writableFilePathInDirectory(dstFolderPath, newName); };
+    const bool sixteenBits = kpv::ImageDestination::typeKeepsSixteenBits(fileTypeUti) &&
+                             kpv::ImageDestination::keepsSixteenBitsOnRewrite(src.path());
+    if (sixteenBits && !kpv::ImageDestination::sixteenBitPartFits(info->rawFrameSize().toSize())) {
+        // Too large to hold whole at 16 bits: turned upright and written a band of rows at a time.
+        QString error;
+        if (!saveSixteenBitsUprightAsNewFile(src, *info, fileTypeUti, nextName,
+                                             LMImageTools::createPropertiesFrom(upright, saveParameters), operation,
+                                             &error))
+            return failBecause(error);
+        return finish(kDone);
+    }
     QImage picture;
-    if (kpv::ImageDestination::typeKeepsSixteenBits(fileTypeUti) &&
-        kpv::ImageDestination::keepsSixteenBitsOnRewrite(src.path())) {
+    if (sixteenBits) {
         // A photo of 16 bits per channel written as PNG or TIFF keeps them; one that cannot be read
         // at that depth fails with the reason instead of losing them unasked.
         QString error;
@@ -107,10 +121,6 @@ int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo>
             picture = picture.convertToFormat(QImage::Format_RGB32);
     }
 
-    const auto upright = LMImageTools::createPropertiesFrom(info->properties(), 1);
-    // The output is a new file: a name taken meanwhile (by another run, another program) is left
-    // alone and the next free name is taken instead.
-    const auto nextName = [&] { return LMPathTools::writableFilePathInDirectory(dstFolderPath, newName); };
     QString error;
     if (!saveImageAsNewFile(picture, nextName, LMImageTools::createPropertiesFrom(upright, saveParameters), src, &error))
         return failBecause(error);

@@ -8,6 +8,7 @@
 #include "foundation/FileHelpers.h"
 #include "foundation/FileNames.h"
 #include "foundation/Operation.h"
+#include "imageio/ImageDestination.h"
 
 #include <cerrno>
 #include <cstring>
@@ -138,5 +139,31 @@ bool BatchFileWorker::saveImageAsNewFile(const QImage &picture, const std::funct
         options.createNew = true;
         options.nameTaken = taken;
         return LMImageTools::saveImage(picture, out, properties.value_or(QVariantMap()), options, error);
+    });
+}
+
+bool BatchFileWorker::saveSixteenBitsUprightAsNewFile(const LMPathString &source, const LMFileImgBaseInfo &info,
+                                                      const QString &type, const std::function<QString()> &nextName,
+                                                      const std::optional<QVariantMap> &properties,
+                                                      const kpv::Operation *operation, QString *error)
+{
+    // The file's orientation as one of the eight turns of whole pixels: a quarter turn clockwise,
+    // then a mirror left to right.
+    using T = kpv::LosslessTransform;
+    const bool mirrored = info.isOrientationMirrored();
+    T upright = mirrored ? T::FlipHorizontal : T::None;
+    switch (int(info.orientationAngle())) {
+    case 90: upright = mirrored ? T::Transpose : T::Rotate90; break;
+    case 180: upright = mirrored ? T::FlipVertical : T::Rotate180; break;
+    case 270: upright = mirrored ? T::Transverse : T::Rotate270; break;
+    default: break;
+    }
+    return writeUnderNewName(nextName, error, [&](const QString &out, bool *taken) {
+        kpv::ImageWriteOptions options = LMImageTools::writeOptionsKeepingMetadataOf(source.path());
+        options.createNew = true;
+        options.nameTaken = taken;
+        return kpv::ImageDestination::writeSixteenBitTransformed(source.path(), upright, out, type,
+                                                                 properties.value_or(QVariantMap()), error, options,
+                                                                 [operation] { return cancelled(operation); });
     });
 }

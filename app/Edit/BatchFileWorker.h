@@ -59,6 +59,13 @@ protected:
     static bool saveImageAsNewFile(const QImage &picture, const std::function<QString()> &nextName,
                                    const std::optional<QVariantMap> &properties, const LMPathString &source,
                                    QString *error = nullptr);
+    // The 16-bit picture of the PNG or TIFF at `source` (too large to hold whole at that depth)
+    // turned upright and written as a new file of `type` (PNG or TIFF) a band of rows at a time,
+    // at full depth, under the names `nextName` gives, as saveImageAsNewFile does.
+    static bool saveSixteenBitsUprightAsNewFile(const LMPathString &source, const LMFileImgBaseInfo &info,
+                                                const QString &type, const std::function<QString()> &nextName,
+                                                const std::optional<QVariantMap> &properties,
+                                                const kpv::Operation *operation, QString *error = nullptr);
     // Runs `one` over the files in order with their progress, collecting the failures with their
     // reasons; stops when the run is cancelled, or at the first failure that found the destination
     // without room (every later file would fail too).

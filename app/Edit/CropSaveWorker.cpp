@@ -15,6 +15,7 @@
 #include <QTransform>
 
 #include <cmath>
+#include <optional>
 
 namespace {
 bool cancelled(const kpv::Operation *op) { return op && op->isCancelled(); }
@@ -63,6 +64,24 @@ QImage turnedSixteenBitCrop(QImage part, const LMFileImgBaseInfoPtr &info, const
         part = part.mirrored(viewAngle.isHorizontalFlipped(), viewAngle.isVerticalFlipped());
     }
     return part;
+}
+
+// The turn of turnedSixteenBitCrop as one of the eight turns of whole pixels; none for another angle.
+std::optional<kpv::LosslessTransform> sixteenBitCropTurn(const LMFileImgBaseInfoPtr &info,
+                                                         const LMImageRotateAngle &viewAngle)
+{
+    // A 3 x 2 probe whose pixels all differ goes the way the crop goes.
+    QImage probe(3, 2, QImage::Format_RGBA64);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x)
+            probe.setPixel(x, y, qRgb(40 * x + 10, 100 * y + 20, 7));
+    const QImage turned = turnedSixteenBitCrop(probe, info, viewAngle);
+    using T = kpv::LosslessTransform;
+    for (T t : {T::None, T::FlipHorizontal, T::FlipVertical, T::Rotate90, T::Rotate180, T::Rotate270, T::Transpose,
+                T::Transverse})
+        if (!turned.isNull() && kpv::ImageDestination::transformed(probe, t) == turned)
+            return t;
+    return std::nullopt;
 }
 
 // The crop's own base information: its pixel size, the source's properties marked upright.
@@ -195,6 +214,13 @@ CropSaveWorker::Result CropSaveWorker::beginSaveCropImageOnThread(
         r.code = cancelled(operation) ? kCancelled : kFailed;
         return r;
     };
+    auto written = [&]() {
+        LMSaveStages::reach(LMSaveStages::Replaced, toFile->path());
+        if (actionType == Favorite)
+            r.thumb = m_loader.loadImage(*toFile, 8, nullptr, operation);
+        r.code = kDone;
+        return r;
+    };
     QImage picture;
     r.croppedImage = alreadyCropped ? alreadyCropped
                                     : cropImage(fileInfo, angleRotate, rawRect, operation, relay, &picture, &r.error);
@@ -247,6 +273,24 @@ CropSaveWorker::Result CropSaveWorker::beginSaveCropImageOnThread(
             sourceInfo = fileInfo->imgBaseInfo();
         // Only the part under the crop is read, so a photo too large to read whole keeps its depth.
         const QRect part = sourceInfo ? storedPart(rawRect, sourceInfo->rawFrameSize()) : QRect();
+        if (!part.isEmpty() && !kpv::ImageDestination::sixteenBitPartFits(part.size())) {
+            // A part too large to hold at 16 bits is cut, turned and written a band of rows at a time.
+            const auto turn = sixteenBitCropTurn(sourceInfo, angleRotate.normalizeAngle());
+            if (!turn || !sourceFileStillAsRead(fileInfo, metadataSource)) {
+                r.error = turn ? QStringLiteral("the file was changed or removed since it was opened")
+                               : QStringLiteral("its 16 bits per channel could not be kept");
+                return fail();
+            }
+            options.stillWanted = [operation, target] {
+                LMSaveStages::reach(LMSaveStages::Writing, target);
+                return !cancelled(operation);
+            };
+            if (!kpv::ImageDestination::writeSixteenBitTransformed(
+                    metadataSource, *turn, target, kpv::ImageDestination::typeForPath(target),
+                    props.value_or(QVariantMap()), &r.error, options, [operation] { return cancelled(operation); }, part))
+                return fail();
+            return written();
+        }
         QImage stored;
         if (!part.isEmpty()) {
             const kpv::DecodeBudget::CancelScope stopWaiting([operation] { return cancelled(operation); });
@@ -276,9 +320,5 @@ CropSaveWorker::Result CropSaveWorker::beginSaveCropImageOnThread(
     };
     if (!LMImageTools::saveImage(picture, target, props.value_or(QVariantMap()), options, &r.error))
         return fail();
-    LMSaveStages::reach(LMSaveStages::Replaced, target);
-    if (actionType == Favorite)
-        r.thumb = m_loader.loadImage(*toFile, 8, nullptr, operation);
-    r.code = kDone;
-    return r;
+    return written();
 }

@@ -714,23 +714,6 @@ void CropViewController::doSaveAs()
 
 void CropViewController::saveCropImageToFile(const QString &path, const std::optional<QVariantMap> &saveParameters)
 {
-    // A photo of 16 bits per channel saved as PNG or TIFF keeps them, read from the part under the
-    // crop: a part too large for that is told at once, before anything is read or written.
-    if (m_fileInfo && m_fileInfo->imgBaseInfo() &&
-        kpv::ImageDestination::typeKeepsSixteenBits(kpv::ImageDestination::typeForPath(path)) &&
-        kpv::ImageDestination::keepsSixteenBitsOnRewrite(m_fileInfo->filePath().path())) {
-        const QRectF part = m_model.originalImageRawCropRect().intersected(m_fileInfo->imgBaseInfo()->rawFrameRect());
-        const QSize size(int(part.width()), int(part.height()));
-        QString why;
-        if (!kpv::ImageDestination::sixteenBitPartFits(size, &why)) {
-            alertSaveFailed(QStringLiteral("The cropped part of %1 x %2 pixels is too large to keep its 16 bits per "
-                                           "channel (%3). Choose a smaller part, or save it as JPEG.")
-                                .arg(size.width())
-                                .arg(size.height())
-                                .arg(why));
-            return;
-        }
-    }
     // The file goes to the name the user chose a moment ago: a free name must still be free when
     // it is written, and a file the user agreed to replace must still be the one it was then (the
     // photo itself: the one that was read). Anything else is left alone and the save is told failed.

@@ -13,6 +13,7 @@
 #include "imageio/ImageProperties.h"
 #include "foundation/FileNames.h"
 #include "imageio/FileAccess.h"
+#include "imageio/ImageLimits.h"
 #include "imageio/ImageSource.h"
 
 #include <QTransform>
@@ -198,6 +199,22 @@ QImage NavigateSaveFileSession::pixelsToWrite(const QImage &shown, const QString
     return straight;
 }
 
+bool NavigateSaveFileSession::turnsInBands(const LMNavFileInfoPtr &fileInfo, const LMImageRotateAngle &userAngle,
+                                          const QString &toPath)
+{
+    const LMFileImgBaseInfoPtr info = fileInfo ? fileInfo->imgBaseInfo() : nullptr;
+    if (toPath.isEmpty() || !info)
+        return false;
+    const QString sourcePath = fileInfo->filePath().path();
+    const QString type = toPath == sourcePath ? writeTypeOf(info, toPath) : kpv::ImageDestination::typeForPath(toPath);
+    if (!kpv::ImageDestination::typeKeepsSixteenBits(type) || !kpv::ImageDestination::keepsSixteenBitsOnRewrite(sourcePath))
+        return false;
+    const QSize size = info->rawFrameSize().toSize();
+    const bool fitsWhole = double(size.width()) * size.height() * 8 <= double(kpv::ImageLimits::kMaxDecodedBytes) &&
+                           kpv::ImageDestination::sixteenBitPartFits(size);
+    return !fitsWhole && losslessTransformFor(info, userAngle).has_value();
+}
+
 void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, const LMImageRotateAngle &rotatedAngle,
                                             const QString &toPath, const std::optional<QVariantMap> &saveParameters,
                                             bool convertOriginalImage, BeginBlock beginBlock,
@@ -277,18 +294,24 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
         int result = Failed;
         QImage image;
         QString error;
+        // A photo of 16 bits per channel too large to hold whole at that depth, written as PNG or
+        // TIFF, is turned from the file a band at a time: its pixels are never decoded whole.
+        const bool inBands = !failedBefore && !convertOriginalImage && turnsInBands(fileInfo, rotatedAngle, toPath);
         if (!failedBefore) {
-            if (!original && loader)
+            if (!original && loader && !inBands)
                 original = loader->loadImage(fileInfo->filePath(), type, fileInfo->imgBaseInfo(), self, nullptr, {});
-            if (original && !self->isCancelled()) {
-                image = uprightImage(*original, rotatedAngle);
-                if (!image.isNull() && !self->isCancelled()) {
+            if ((original || inBands) && !self->isCancelled()) {
+                if (!inBands)
+                    image = uprightImage(*original, rotatedAngle);
+                if ((inBands || !image.isNull()) && !self->isCancelled()) {
                     if (toPath.isEmpty()) {
                         result = Done;
                     } else {
+                        const LMFileImgBaseInfoPtr decodedInfo =
+                            original ? original->originalImgBaseInfo() : fileInfo->imgBaseInfo();
                         std::optional<QVariantMap> source;
-                        if (original->originalImgBaseInfo())
-                            source = original->originalImgBaseInfo()->properties();
+                        if (decodedInfo)
+                            source = decodedInfo->properties();
                         else
                             source = QVariantMap();
                         std::optional<QVariantMap> properties = LMImageTools::createPropertiesFrom(source, 1);
@@ -299,7 +322,6 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
                         props.insert(QString::fromLatin1(kpv::kCGImagePropertyOrientation), 1);
                         // The file keeps its metadata; written over itself, it is replaced only
                         // while it is still the file that was decoded.
-                        const LMFileImgBaseInfoPtr decodedInfo = original->originalImgBaseInfo();
                         const QString sourcePath = fileInfo->filePath().path();
                         const kpv::FileIdentity onDisk = kpv::fileIdentity(sourcePath);
                         kpv::ImageWriteOptions options;
@@ -339,7 +361,16 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
                         if (!changedOnDisk && !type.isEmpty() && result != Done) {
                             const bool asRead = onDisk.isValid() && decodedInfo && !decodedInfo->fileModified();
                             QImage pixels;
-                            if (asRead && kpv::ImageDestination::typeKeepsSixteenBits(type) &&
+                            if (inBands) {
+                                const auto transform = losslessTransformFor(decodedInfo, rotatedAngle);
+                                if (!asRead)
+                                    error = kpv::ImageDestination::changedOnDiskError(sourcePath);
+                                else if (transform &&
+                                         kpv::ImageDestination::writeSixteenBitTransformed(
+                                             sourcePath, *transform, toPath, type, props, &error, options,
+                                             [self] { return self->isCancelled(); }))
+                                    result = Done;
+                            } else if (asRead && kpv::ImageDestination::typeKeepsSixteenBits(type) &&
                                 kpv::ImageDestination::keepsSixteenBitsOnRewrite(sourcePath)) {
                                 // 16 bits per channel stay 16 where the format holds them: the
                                 // file's own samples, turned whole. What cannot be read so fails
@@ -354,10 +385,11 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
                             } else {
                                 pixels = asRead ? pixelsToWrite(image, sourcePath, decodedInfo, rotatedAngle) : image;
                             }
-                            result = !pixels.isNull() &&
-                                             kpv::ImageDestination::writeImage(pixels, toPath, type, props, &error, options)
-                                         ? Done
-                                         : Failed;
+                            if (!inBands)
+                                result = !pixels.isNull() && kpv::ImageDestination::writeImage(pixels, toPath, type,
+                                                                                              props, &error, options)
+                                             ? Done
+                                             : Failed;
                         }
                     }
                 }

@@ -84,6 +84,11 @@ public:
     // nothing would be lost, or when the file no longer decodes to exactly what was shown.
     static QImage pixelsToWrite(const QImage &shown, const QString &path, const LMFileImgBaseInfoPtr &info,
                                 const LMImageRotateAngle &userAngle);
+    // Whether the file of `fileInfo`, turned by `userAngle` and written to `toPath`, is turned from
+    // the file a band at a time: a PNG or TIFF of 16 bits per channel, written as PNG or TIFF, too
+    // large to be held whole at that depth.
+    static bool turnsInBands(const LMNavFileInfoPtr &fileInfo, const LMImageRotateAngle &userAngle,
+                             const QString &toPath);
 
 private:
     class Reporter;

@@ -38,6 +38,13 @@ struct FileReplaceOptions {
 bool replaceFileContents(const QString& path, const QByteArray& bytes, const FileReplaceOptions& options = {},
                          QString* error = nullptr);
 
+// As above, for contents too large to hold at once: `write` writes them to the open temporary file
+// a piece at a time. It returns false when it failed, with *why saying what failed and why (the
+// error then), or leaving *why empty and errno telling the system's reason.
+using FileContentsWriter = std::function<bool(int fd, QString* why)>;
+bool replaceFileContents(const QString& path, const FileContentsWriter& write, const FileReplaceOptions& options = {},
+                         QString* error = nullptr);
+
 // Whether the error of a failed write says the disk has no room left (full, or the user's quota used
 // up), so that later writes to it fail the same way. A file over the size limit is not that: a
 // smaller one still fits.

@@ -100,6 +100,21 @@ public:
     // keeps its depth in a crop. The part is charged to the decode budget while it is read; a
     // null picture, *error saying why, when it cannot be read so.
     static QImage readSixteenBitPart(const QString& path, const QRect& rect, QString* error = nullptr);
+    // Writes that picture turned or mirrored by `transform` as `type` (PNG or TIFF) at `path`,
+    // keeping its 16 bits per channel, a band of rows at a time: each band is read through
+    // readSixteenBitPart, turned and coded as it comes, so a picture far larger than the decode
+    // budget holds whole at 16 bits is turned too. The file is written beside the target and put in
+    // its place as writeImage's are (the same properties and options, the metadata carried alike);
+    // the source changed meanwhile, the write fails and the target stays. The layout is the
+    // source's (grey or colour, alpha or not), rows are stored in order (not interlaced) and a
+    // compressed TIFF is written with Deflate. `cancelled`, asked between bands, abandons the write.
+    // With `part`, only that part of the stored picture is written (a crop).
+    static bool writeSixteenBitTransformed(const QString& sourcePath, LosslessTransform transform, const QString& path,
+                                           const QString& type, const QVariantMap& properties, QString* error,
+                                           const ImageWriteOptions& options,
+                                           const std::function<bool()>& cancelled = {}, const QRect& part = {});
+    // `image` turned or mirrored by `transform`.
+    static QImage transformed(const QImage& image, LosslessTransform transform);
     // Whether a part of `size` could be read so within the decode budget, *error saying why not.
     static bool sixteenBitPartFits(const QSize& size, QString* error = nullptr);
     // Whether a picture written as `type` keeps 16 bits per channel (PNG and TIFF).

@@ -107,6 +107,14 @@ void copyAttributes(const QByteArray& from, int fd)
 bool replaceFileContents(const QString& path, const QByteArray& bytes, const FileReplaceOptions& options,
                          QString* error)
 {
+    return replaceFileContents(
+        path, [&bytes](int fd, QString*) { return MFileWriteAll(fd, bytes.constData(), size_t(bytes.size())); }, options,
+        error);
+}
+
+bool replaceFileContents(const QString& path, const FileContentsWriter& write, const FileReplaceOptions& options,
+                         QString* error)
+{
     if (path.isEmpty())
         return fail(error, QStringLiteral("no file name was given to write"));
     const QString target = followLinks(path);
@@ -153,7 +161,16 @@ bool replaceFileContents(const QString& path, const QByteArray& bytes, const Fil
         copyAttributes(native, fd);
     }
     // Written data may sit in the page cache; a full disk can show only in the sync.
-    if (!MFileWriteAll(fd, bytes.constData(), size_t(bytes.size())) || ::fsync(fd) != 0)
+    QString why;
+    errno = 0;
+    if (!write(fd, &why)) {
+        if (why.isEmpty())
+            return abandon(errno, QStringLiteral("cannot write %1: %2"));
+        ::close(fd);
+        ::unlink(temp.constData());
+        return fail(error, why);
+    }
+    if (::fsync(fd) != 0)
         return abandon(errno, QStringLiteral("cannot write %1: %2"));
     if (::close(fd) != 0) {
         const int err = errno;

@@ -6,6 +6,8 @@
 #include <QImage>
 #include <QString>
 
+#include "foundation/FileReplace.h"
+
 namespace kpv {
 struct ImageWriteOptions;
 }
@@ -44,11 +46,22 @@ bool encodeTiff(const QImage& rgba, const EncodeOptions& o, QByteArray* out, QSt
 bool encodeJpeg2000(const QImage& rgba, const EncodeOptions& o, QByteArray* out, QString* error);
 bool encodeBmp(const QImage& rgba, const EncodeOptions& o, QByteArray* out, QString* error);
 
+// The whole file that ImageDestination::writeImage writes, in *out, with the options it was coded
+// with in *used (when given).
+bool encodeImageFile(const QImage& image, const QString& type, const QVariantMap& properties,
+                     const ImageWriteOptions& options, QByteArray* out, EncodeOptions* used, QString* error);
+
 // Carries the metadata of the file bytes `source` into the encoded `file` of `size` pixels
 // (ImageWriteOptions::metadataSourcePath says what travels).
 bool carryMetadata(QByteArray* file, const QByteArray& source, const EncodeOptions& o, QSize size, QString* error);
 // Writes `bytes` beside `path` and renames them over it, unless the target is read-only or no
 // longer the file `options.replaceOnly` names.
 bool replaceFileSafely(const QString& path, const QByteArray& bytes, const ImageWriteOptions& options, QString* error);
+// The same for contents written a piece at a time.
+bool replaceFileSafely(const QString& path, const FileContentsWriter& write, const ImageWriteOptions& options,
+                       QString* error);
+// Whether the file's bytes hold one picture of 16 bits in every sample that can be read at that
+// depth (ImageDestination::keepsSixteenBitsOnRewrite), with its size.
+bool sixteenBitPicture(const QByteArray& data, quint32* width, quint32* height);
 
 }  // namespace kpv::imageio_detail

@@ -3,6 +3,7 @@
 #include "Encoders.h"
 #include "FormatDecoder.h"
 #include "Metadata.h"
+#include "MFileReplace.h"
 #include "MPngChunks.h"
 #include "foundation/FileReplace.h"
 #include "foundation/TerminationSignals.h"
@@ -487,6 +488,14 @@ bool carryMetadata(QByteArray* file, const QByteArray& source, const EncodeOptio
 
 bool replaceFileSafely(const QString& path, const QByteArray& bytes, const ImageWriteOptions& options, QString* error)
 {
+    return replaceFileSafely(
+        path, [&bytes](int fd, QString*) { return MFileWriteAll(fd, bytes.constData(), size_t(bytes.size())); }, options,
+        error);
+}
+
+bool replaceFileSafely(const QString& path, const FileContentsWriter& write, const ImageWriteOptions& options,
+                       QString* error)
+{
     FileReplaceOptions replace;
     replace.createOnly = options.createNew;
     replace.nameTaken = options.nameTaken;
@@ -513,7 +522,7 @@ bool replaceFileSafely(const QString& path, const QByteArray& bytes, const Image
             *error = QStringLiteral("the program is ending: \u201c%1\u201d was not written").arg(QFileInfo(path).fileName());
         return false;
     }
-    const bool written = replaceFileContents(path, bytes, replace, error);
+    const bool written = replaceFileContents(path, write, replace, error);
     endPuttingFileInPlace();
     return written;
 }
@@ -712,6 +721,11 @@ bool sixteenBitPictureHeader(const QByteArray& data, quint32* width, quint32* he
 
 }  // namespace
 
+bool imageio_detail::sixteenBitPicture(const QByteArray& data, quint32* width, quint32* height)
+{
+    return sixteenBitPictureHeader(data, width, height);
+}
+
 bool ImageDestination::keepsSixteenBitsOnRewrite(const QString& path)
 {
     // Asked on the window's thread before every turn and crop is saved: the file is mapped, not
@@ -819,6 +833,16 @@ bool ImageDestination::writeImage(const QImage& image, const QString& path, cons
 bool ImageDestination::writeImage(const QImage& image, const QString& path, const QString& type,
                                   const QVariantMap& properties, QString* error, const ImageWriteOptions& options)
 {
+    QByteArray bytes;
+    return imageio_detail::encodeImageFile(image, type, properties, options, &bytes, nullptr, error) &&
+           imageio_detail::replaceFileSafely(path, bytes, options, error);
+}
+
+namespace imageio_detail {
+
+bool encodeImageFile(const QImage& image, const QString& type, const QVariantMap& properties,
+                     const ImageWriteOptions& options, QByteArray* out, EncodeOptions* used, QString* error)
+{
     if (image.isNull() || image.width() <= 0 || image.height() <= 0) {
         if (error)
             *error = QStringLiteral("no image to write");
@@ -837,7 +861,7 @@ bool ImageDestination::writeImage(const QImage& image, const QString& path, cons
     // Every decode hands its pixels over with an alpha channel: only a picture with a pixel that is
     // not opaque, or one read from a file that had an alpha channel, is written with one, so an
     // RGB photo saved as PNG or TIFF stays RGB and an RGBA file stays RGBA.
-    o.hasAlpha = o.hasAlpha && (properties.value(kCGImagePropertyHasAlpha).toBool() || hasTransparency(rgba));
+    o.hasAlpha = o.hasAlpha && (properties.value(kCGImagePropertyHasAlpha).toBool() || ImageDestination::hasTransparency(rgba));
     // A grey photo stays grey (a third of the samples), as long as its pixels still are grey.
     o.grey = properties.value(kCGImagePropertyColorModel).toString() == QLatin1String(kCGImagePropertyColorModelGray) &&
              (type == ContentTypes::kJpeg || type == ContentTypes::kPng || type == ContentTypes::kTiff) && allGrey(rgba);
@@ -877,8 +901,12 @@ bool ImageDestination::writeImage(const QImage& image, const QString& path, cons
     }
     if (!ok)
         return false;
-
-    return imageio_detail::replaceFileSafely(path, bytes, options, error);
+    *out = std::move(bytes);
+    if (used)
+        *used = o;
+    return true;
 }
+
+}  // namespace imageio_detail
 
 }  // namespace kpv

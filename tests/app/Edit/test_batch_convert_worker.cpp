@@ -7,6 +7,8 @@
 
 #include "foundation/Operation.h"
 #include "imageio/ContentTypes.h"
+#include "imageio/DecodeBudget.h"
+#include "imageio/FileAccess.h"
 #include "imageio/ImageDestination.h"
 #include "imageio/ImageProperties.h"
 #include "imageio/ImageSource.h"
@@ -15,6 +17,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTransform>
 
 #include <exiv2/exiv2.hpp>
 #include <gtest/gtest.h>
@@ -270,4 +273,42 @@ TEST_F(BatchConvertRun, SixteenBitPhotosKeepTheirDepth)
         ASSERT_EQ(kept.size(), picture.size());
         EXPECT_EQ(kept.convertToFormat(QImage::Format_RGBA64), picture);
     }
+}
+
+// A photo of 16 bits per channel too large for the decode budget to hold whole at that depth,
+// stored turned (orientation 6), converted to TIFF: it is written upright a band of rows at a
+// time, every sample its own. Cancelled between two bands, it leaves nothing in the destination.
+TEST_F(BatchConvertRun, ASixteenBitPhotoTooLargeToHoldWholeIsConvertedInBands)
+{
+    QImage picture(QSize(30, 20), QImage::Format_RGBA64);
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 30; ++x)
+            picture.setPixelColor(x, y, QColor::fromRgba64(quint16(x * 2011 + 1), quint16(y * 3001 + 3), quint16(x * y * 97 + 5)));
+    ASSERT_TRUE(picture.save(s("deep.png")));
+    {
+        auto meta = Exiv2::ImageFactory::open(QFile::encodeName(s("deep.png")).toStdString());
+        meta->readMetadata();
+        Exiv2::ExifData exif;
+        exif["Exif.Image.Orientation"] = uint16_t(6);
+        meta->setExifData(exif);
+        meta->writeMetadata();
+    }
+    const std::uint64_t was = kpv::DecodeBudget::shared().setCapacity(30 * 20 * 8 / 2);
+    QString why;
+    ASSERT_EQ(worker.convertOneFileOnThread(record(s("deep.png")), dst.path(), kTiff, params, nullptr, &why), 0)
+        << why.toStdString();
+    EXPECT_EQ(kpv::ImageDestination::readSixteenBitPicture(d("deep.tiff")), picture.transformed(QTransform().rotate(90)));
+
+    kpv::Operation op;
+    int reads = 0;
+    kpv::setFileAccessObserverForTesting([&](const QString &path, const char *) {
+        if (path == s("deep.png") && ++reads == 3)
+            op.cancel();
+    });
+    EXPECT_EQ(worker.convertOneFileOnThread(record(s("deep.png")), dst.path(), kTiff, params, &op),
+              BatchFileWorker::kCancelled);
+    kpv::setFileAccessObserverForTesting({});
+    kpv::DecodeBudget::shared().setCapacity(was);
+    EXPECT_GT(reads, 3);
+    EXPECT_EQ(QDir(dst.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"deep.tiff"});
 }

@@ -8,6 +8,8 @@
 #include "View/NavigateSaveFileSession.h"
 #include "imageio/ImageProperties.h"
 #include "foundation/FileNames.h"
+#include "imageio/DecodeBudget.h"
+#include "imageio/ImageDestination.h"
 #include "imageio/ImageSource.h"
 
 #include "../../support/PagesTiff.h"
@@ -19,6 +21,8 @@
 #include <QThread>
 #include <QCryptographicHash>
 #include <unistd.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
 #include <QDir>
 #include <QFile>
 
@@ -1320,4 +1324,122 @@ TEST(NavSaveSession, TransparentPngIsWrittenWithEveryColourLevelItStores)
     ASSERT_TRUE(other.save(source, "PNG"));
     const QImage written = saveAs("after.png", LMImageRotateAngle());
     EXPECT_EQ(written.convertToFormat(QImage::Format_RGBA8888_Premultiplied), shown);
+}
+
+namespace {
+
+// Samples of 16 bits that 8 bits cannot hold, different in every pixel; with `alpha`, a
+// transparent stripe.
+QImage deepSamples(int width, int height, bool alpha)
+{
+    QImage image(width, height, alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixelColor(x, y, QColor::fromRgba64(quint16(x * 701 + 3), quint16(y * 977 + 5), quint16(x * y * 13 + 7),
+                                                         alpha && x % 7 == 0 ? quint16(y * 1000 + 1) : 0xffff));
+    return image;
+}
+
+// An RGBA TIFF of 16 bits a sample, LZW-coded, as a scanner or an editor leaves one.
+bool writeDeepTiff(const QString &path, const QImage &rgba64)
+{
+    TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    if (!tif)
+        return false;
+    const uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(rgba64.width()));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(rgba64.height()));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 4);
+    TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 8);
+    bool ok = true;
+    for (int y = 0; ok && y < rgba64.height(); ++y) {
+        QByteArray row(reinterpret_cast<const char *>(rgba64.constScanLine(y)), rgba64.width() * 8);
+        ok = TIFFWriteScanline(tif, row.data(), uint32_t(y), 0) == 1;
+    }
+    TIFFClose(tif);
+    return ok;
+}
+
+// The decode budget at another size while it lives.
+struct BudgetOf {
+    explicit BudgetOf(std::uint64_t bytes) : was(kpv::DecodeBudget::shared().setCapacity(bytes)) {}
+    ~BudgetOf() { kpv::DecodeBudget::shared().setCapacity(was); }
+    std::uint64_t was;
+};
+
+} // namespace
+
+// Photos of 16 bits per channel larger than the decode budget holds whole at that depth, turned
+// or mirrored and saved on the way to the next photo: each is turned a band at a time and keeps
+// its depth, every sample in its turned place, its metadata, mode and extended attributes. On a
+// full disk the save is told, and the photo stays byte for byte as it was.
+TEST_F(CommandTest, ASixteenBitPhotoTooLargeToHoldWholeIsTurnedAndKeepsEverything)
+{
+    const QString png = dir.filePath("deep.png"), tif = dir.filePath("deep.tif");
+    const QImage opaque = deepSamples(90, 60, false), clear = deepSamples(90, 60, true);
+    ASSERT_TRUE(opaque.save(png));
+    ASSERT_TRUE(writeDeepTiff(tif, clear));
+    bool tagged = true;
+    for (const QString &p : {png, tif}) {
+        auto meta = Exiv2::ImageFactory::open(QFile::encodeName(p).toStdString());
+        meta->readMetadata();
+        Exiv2::ExifData exif = meta->exifData();
+        exif["Exif.GPSInfo.GPSLatitudeRef"] = "S";
+        exif["Exif.GPSInfo.GPSLatitude"] = std::string("33/1 52/1 0/1");
+        meta->setExifData(exif);
+        meta->writeMetadata();
+        ASSERT_EQ(::chmod(QFile::encodeName(p).constData(), 0640), 0);
+        tagged = tagged && ::setxattr(QFile::encodeName(p).constData(), "user.xdg.tags", "harbour", 7, 0) == 0;
+    }
+    ASSERT_TRUE(pattern().save(dir.filePath("z.png")));
+    paths = {LMPathString(png, false), LMPathString(tif, false), LMPathString(dir.filePath("z.png"), false)};
+    controller->openFilePaths(paths, {}, false);
+    commandHost->runQueue(*controller);
+    // Room for a few rows at 16 bits, not for either picture whole.
+    BudgetOf budget(90 * 60 * 8 / 2);
+
+    const struct {
+        QString path;
+        int action;
+        QImage expected;
+    } turns[] = {{png, RotateActionRight, opaque.transformed(QTransform().rotate(90))},
+                 {tif, RotateActionFlipVertical, clear.mirrored(false, true)}};
+    for (const auto &turn : turns) {
+        SCOPED_TRACE(turn.path.toStdString());
+        ASSERT_EQ(controller->curFilePath().path(), turn.path);
+        controller->rotateCurFile(turn.action);
+        view.endRotate();
+        const QByteArray before = kpv::test::checksum(turn.path);
+        {
+            kpv::test::FileSizeLimit fullDisk(4096);
+            commandHost->alertAnswer = 0; // Cancel: the turn stays
+            controller->doNavCurFileToNext(true, false, {});
+            for (int i = 0; i < 3; ++i)
+                finishSaves();
+        }
+        ASSERT_EQ(commandHost->alerts.size(), 1);
+        EXPECT_TRUE(commandHost->alerts.takeFirst().startsWith("IDS_FailedSaveTurn"));
+        EXPECT_EQ(kpv::test::checksum(turn.path), before);
+        EXPECT_EQ(kpv::test::entriesOf(dir.path()), (QStringList{"deep.png", "deep.tif", "z.png"}));
+
+        controller->doNavCurFileToNext(true, false, {});
+        finishSaves();
+        EXPECT_TRUE(commandHost->alerts.isEmpty()) << commandHost->alerts.join("; ").toStdString();
+        EXPECT_TRUE(kpv::ImageDestination::keepsSixteenBitsOnRewrite(turn.path)) << "the 16 bits were lost";
+        const QImage written = kpv::ImageDestination::readSixteenBitPicture(turn.path);
+        EXPECT_EQ(written, turn.expected.convertToFormat(QImage::Format_RGBA64));
+        auto meta = Exiv2::ImageFactory::open(QFile::encodeName(turn.path).toStdString());
+        meta->readMetadata();
+        EXPECT_NE(meta->exifData().findKey(Exiv2::ExifKey("Exif.GPSInfo.GPSLatitude")), meta->exifData().end());
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(turn.path).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0640u);
+        if (tagged)
+            EXPECT_EQ(::getxattr(QFile::encodeName(turn.path).constData(), "user.xdg.tags", nullptr, 0), 7);
+    }
 }

@@ -1,0 +1,567 @@
+// A PNG or TIFF of 16 bits per channel turned or mirrored and written at that depth a band of rows
+// at a time, for pictures far larger than the decode budget holds whole at 16 bits.
+//
+// The file's header and metadata come from the writer's own road: a prototype of one row is coded
+// and given the metadata exactly as writeImage does, then its pixel data is swapped for the real
+// rows, coded as they come. In a PNG the header chunk gets the real height and the image data
+// chunks are replaced; in a TIFF the strips are appended after the prototype and its first
+// directory is pointed at them (height, rows per strip, strip offsets and byte counts).
+
+#include "imageio/ImageDestination.h"
+
+#include "Encoders.h"
+#include "MFileReplace.h"
+#include "MPngChunks.h"
+#include "foundation/FileReplace.h"
+#include "foundation/TerminationSignals.h"
+#include "imageio/ContentTypes.h"
+#include "imageio/DecodeBudget.h"
+#include "imageio/FileAccess.h"
+#include "imageio/ImageProperties.h"
+#include "imageio/ImageSource.h"
+
+#include <QTransform>
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace kpv {
+namespace {
+
+bool swapsSides(LosslessTransform t)
+{
+    using T = LosslessTransform;
+    return t == T::Rotate90 || t == T::Rotate270 || t == T::Transpose || t == T::Transverse;
+}
+
+// The part of the stored picture (width x height) that gives rows [top, top + rows) of the
+// transformed one.
+QRect sourceOfBand(LosslessTransform t, quint32 width, quint32 height, int top, int rows)
+{
+    using T = LosslessTransform;
+    switch (t) {
+    case T::None:
+    case T::FlipHorizontal: return QRect(0, top, int(width), rows);
+    case T::FlipVertical:
+    case T::Rotate180: return QRect(0, int(height) - top - rows, int(width), rows);
+    case T::Rotate90:
+    case T::Transpose: return QRect(top, 0, rows, int(height));
+    case T::Rotate270:
+    case T::Transverse: return QRect(int(width) - top - rows, 0, rows, int(height));
+    }
+    return {};
+}
+
+quint32 readBig32(const uchar* p)
+{
+    return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3];
+}
+void putBig32(uchar* p, quint32 v)
+{
+    p[0] = uchar(v >> 24);
+    p[1] = uchar(v >> 16);
+    p[2] = uchar(v >> 8);
+    p[3] = uchar(v);
+}
+
+// Sequential output to the new file, with its position.
+struct Out {
+    int fd = -1;
+    quint64 pos = 0;
+    int err = 0;  // of the write that failed
+    bool put(const void* data, size_t size)
+    {
+        if (!MFileWriteAll(fd, data, size)) {
+            err = errno;
+            return false;
+        }
+        pos += size;
+        return true;
+    }
+    bool put(const QByteArray& bytes) { return put(bytes.constData(), size_t(bytes.size())); }
+};
+
+// The samples kept of an RGBA64 pixel: grey (red), grey and alpha, RGB or RGBA.
+void packRow(const quint16* rgba, int width, int channels, bool bigEndian, uchar* to)
+{
+    static constexpr int kGreyAlpha[2] = {0, 3};
+    for (int x = 0; x < width; ++x)
+        for (int c = 0; c < channels; ++c) {
+            const int from = channels == 1 ? 0 : channels == 2 ? kGreyAlpha[c] : c;
+            const quint16 v = rgba[size_t(x) * 4 + size_t(from)];
+            uchar* p = to + (size_t(x) * size_t(channels) + size_t(c)) * 2;
+            if (bigEndian) {
+                p[0] = uchar(v >> 8);
+                p[1] = uchar(v);
+            } else {
+                p[0] = uchar(v);
+                p[1] = uchar(v >> 8);
+            }
+        }
+}
+
+// PNG rows filtered (the filter of least absolute sum per row, PNG 12.8) and deflated into image
+// data chunks as they come.
+class PngRows {
+public:
+    PngRows(Out& out, size_t rowBytes, int bytesPerPixel, int level) : m_out(out), m_bpp(size_t(bytesPerPixel))
+    {
+        m_previous.assign(rowBytes, 0);
+        m_filtered.resize(rowBytes + 1);
+        m_best.resize(rowBytes + 1);
+        m_buffer.resize(size_t(1) << 18);
+        m_ok = deflateInit(&m_z, level < 0 ? Z_DEFAULT_COMPRESSION : std::clamp(level, 0, 9)) == Z_OK;
+    }
+    ~PngRows() { deflateEnd(&m_z); }
+    bool add(const uchar* row)
+    {
+        const size_t n = m_previous.size();
+        unsigned long bestSum = ~0ul;
+        for (uchar filter = 0; filter <= 4; ++filter) {
+            m_filtered[0] = filter;
+            unsigned long sum = 0;
+            for (size_t i = 0; i < n; ++i) {
+                const int a = i >= m_bpp ? row[i - m_bpp] : 0, b = m_previous[i], c = i >= m_bpp ? m_previous[i - m_bpp] : 0;
+                int predicted = 0;
+                switch (filter) {
+                case 1: predicted = a; break;
+                case 2: predicted = b; break;
+                case 3: predicted = (a + b) / 2; break;
+                case 4: {
+                    const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+                    predicted = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+                    break;
+                }
+                default: break;
+                }
+                const uchar v = uchar(row[i] - predicted);
+                m_filtered[i + 1] = v;
+                sum += v < 128 ? v : 256 - v;
+            }
+            if (sum < bestSum) {
+                bestSum = sum;
+                m_best.swap(m_filtered);
+            }
+        }
+        std::memcpy(m_previous.data(), row, n);
+        return deflateSome(m_best.data(), m_best.size(), Z_NO_FLUSH);
+    }
+    bool finish() { return deflateSome(nullptr, 0, Z_FINISH); }
+
+private:
+    bool deflateSome(const uchar* data, size_t size, int flush)
+    {
+        if (!m_ok)
+            return false;
+        m_z.next_in = const_cast<uchar*>(data);
+        m_z.avail_in = uInt(size);
+        for (;;) {
+            m_z.next_out = m_buffer.data();
+            m_z.avail_out = uInt(m_buffer.size());
+            const int r = deflate(&m_z, flush);
+            if (r == Z_STREAM_ERROR)
+                return m_ok = false;
+            const size_t made = m_buffer.size() - m_z.avail_out;
+            if (made > 0 && !chunk(made))
+                return m_ok = false;
+            if (flush == Z_FINISH ? r == Z_STREAM_END : m_z.avail_out != 0)
+                return true;
+        }
+    }
+    bool chunk(size_t size)
+    {
+        uchar head[8];
+        putBig32(head, quint32(size));
+        std::memcpy(head + 4, "IDAT", 4);
+        uLong crc = crc32(0, head + 4, 4);
+        crc = crc32(crc, m_buffer.data(), uInt(size));
+        uchar tail[4];
+        putBig32(tail, quint32(crc));
+        return m_out.put(head, 8) && m_out.put(m_buffer.data(), size) && m_out.put(tail, 4);
+    }
+
+    Out& m_out;
+    size_t m_bpp;
+    std::vector<uchar> m_previous, m_filtered, m_best, m_buffer;
+    z_stream m_z{};
+    bool m_ok = false;
+};
+
+// The first directory of a classic TIFF and the entries that the strips change.
+struct TiffLayout {
+    bool bigEndian = false;
+    quint32 ifd = 0;
+    quint16 entries = 0;
+    int length = -1, offsets = -1, rowsPerStrip = -1, byteCounts = -1;  // entry indexes
+    int compression = 1, samples = 1, bits = 0;
+
+    quint16 get16(const QByteArray& b, quint64 at) const
+    {
+        const auto* p = reinterpret_cast<const uchar*>(b.constData()) + at;
+        return bigEndian ? quint16(p[0] << 8 | p[1]) : quint16(p[1] << 8 | p[0]);
+    }
+    quint32 get32(const QByteArray& b, quint64 at) const
+    {
+        const auto* p = reinterpret_cast<const uchar*>(b.constData()) + at;
+        return bigEndian ? readBig32(p) : quint32(p[3]) << 24 | quint32(p[2]) << 16 | quint32(p[1]) << 8 | p[0];
+    }
+    void put16(uchar* p, quint16 v) const
+    {
+        p[bigEndian ? 0 : 1] = uchar(v >> 8);
+        p[bigEndian ? 1 : 0] = uchar(v);
+    }
+    void put32(uchar* p, quint32 v) const
+    {
+        if (bigEndian) {
+            putBig32(p, v);
+        } else {
+            p[0] = uchar(v);
+            p[1] = uchar(v >> 8);
+            p[2] = uchar(v >> 16);
+            p[3] = uchar(v >> 24);
+        }
+    }
+    bool parse(const QByteArray& b)
+    {
+        if (b.size() < 8 || (!b.startsWith("II*") && !b.startsWith("MM\0*")))
+            return false;
+        bigEndian = b.startsWith("MM");
+        ifd = get32(b, 4);
+        if (quint64(ifd) + 2 > quint64(b.size()))
+            return false;
+        entries = get16(b, ifd);
+        if (quint64(ifd) + 2 + quint64(entries) * 12 > quint64(b.size()))
+            return false;
+        for (int i = 0; i < entries; ++i) {
+            const quint64 at = quint64(ifd) + 2 + quint64(i) * 12;
+            const quint16 tag = get16(b, at), type = get16(b, at + 2);
+            const quint32 count = get32(b, at + 4);
+            const quint32 value = type == 3 ? get16(b, at + 8) : get32(b, at + 8);
+            switch (tag) {
+            case 257: length = i; break;
+            case 273: offsets = i; break;
+            case 278: rowsPerStrip = i; break;
+            case 279: byteCounts = i; break;
+            case 259: compression = int(value); break;
+            case 277: samples = int(value); break;
+            case 258: {
+                // One SHORT a sample, inline while they fit in four bytes.
+                const quint32 from = type == 3 && count > 2 ? get32(b, at + 8) : quint32(at + 8);
+                bits = quint64(from) + 2 <= quint64(b.size()) ? int(get16(b, from)) : 0;
+                break;
+            }
+            case 284: if (value != 1) return false; break;   // samples of a pixel together
+            case 317: if (value != 1) return false; break;   // no predictor
+            case 322: return false;                          // tiles
+            default: break;
+            }
+        }
+        return length >= 0 && offsets >= 0 && rowsPerStrip >= 0 && byteCounts >= 0 && bits == 16 &&
+               samples >= 1 && samples <= 4 && (compression == 1 || compression == 8 || compression == 32946);
+    }
+    // Entry `index` as one LONG value, or `count` of them at `at`.
+    void setLong(uchar* ifdBytes, int index, quint32 count, quint32 valueOrOffset) const
+    {
+        uchar* e = ifdBytes + 2 + size_t(index) * 12;
+        put16(e + 2, 4);
+        put32(e + 4, count);
+        put32(e + 8, valueOrOffset);
+    }
+};
+
+bool pwriteAll(int fd, const void* data, size_t size, off_t at)
+{
+    const auto* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd, p, size, at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        size -= size_t(n);
+        at += n;
+    }
+    return true;
+}
+
+}  // namespace
+
+QImage ImageDestination::transformed(const QImage& image, LosslessTransform transform)
+{
+    using T = LosslessTransform;
+    switch (transform) {
+    case T::None: return image;
+    case T::FlipHorizontal: return image.mirrored(true, false);
+    case T::FlipVertical: return image.mirrored(false, true);
+    case T::Rotate90: return image.transformed(QTransform().rotate(90));
+    case T::Rotate180: return image.transformed(QTransform().rotate(180));
+    case T::Rotate270: return image.transformed(QTransform().rotate(270));
+    case T::Transpose: return image.transformed(QTransform().rotate(90)).mirrored(true, false);
+    case T::Transverse: return image.transformed(QTransform().rotate(270)).mirrored(true, false);
+    }
+    return image;
+}
+
+bool ImageDestination::writeSixteenBitTransformed(const QString& sourcePath, LosslessTransform transform,
+                                                  const QString& path, const QString& type,
+                                                  const QVariantMap& properties, QString* error,
+                                                  const ImageWriteOptions& options,
+                                                  const std::function<bool()>& cancelled, const QRect& part)
+{
+    auto fail = [&](const QString& why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    if (type != ContentTypes::kPng && type != ContentTypes::kTiff)
+        return fail(QStringLiteral("only PNG and TIFF files keep 16 bits per channel"));
+    quint32 width = 0, height = 0;
+    QString why;
+    {
+        const auto contents = FileContents::open(sourcePath, qint64(1) << 30, &why);
+        if (!contents)
+            return fail(QStringLiteral("its 16 bits per channel could not be read: %1").arg(why));
+        if (!imageio_detail::sixteenBitPicture(contents->bytes(), &width, &height))
+            return fail(QStringLiteral("its 16 bits per channel could not be read: the file no longer holds such a picture"));
+    }
+    // Only the part asked for, when one is: a crop.
+    QPoint corner(0, 0);
+    if (!part.isNull()) {
+        if (part.isEmpty() || part.x() < 0 || part.y() < 0 || quint64(part.x()) + quint64(part.width()) > width ||
+            quint64(part.y()) + quint64(part.height()) > height)
+            return fail(QStringLiteral("the part lies outside the picture"));
+        corner = part.topLeft();
+        width = quint32(part.width());
+        height = quint32(part.height());
+    }
+    const FileIdentity source = fileIdentity(sourcePath);
+    const bool swapped = swapsSides(transform);
+    const quint32 outWidth = swapped ? height : width, outHeight = swapped ? width : height;
+    // A band and its turned copy take at most a quarter of the budget; a row at least.
+    // A band and its turned copy take at most a quarter of the budget; a row at least.
+    const quint64 bandRows =
+        std::clamp<quint64>(DecodeBudget::shared().capacity() / 4 / (quint64(outWidth) * 8 * 2), 1, outHeight);
+    const auto readBand = [&](int top, int rows, QString* bandError) {
+        const QRect rect = sourceOfBand(transform, width, height, top, rows).translated(corner);
+        const QImage stored = readSixteenBitPart(sourcePath, rect, bandError);
+        return stored.isNull() ? stored : transformed(stored, transform);
+    };
+
+    // The prototype: the first row, coded and given its metadata as writeImage does. Its band is
+    // kept for the first rows of the file (a turned band costs a pass over the whole source).
+    QImage firstBand = readBand(0, int(bandRows), &why);
+    if (firstBand.isNull())
+        return fail(why);
+    const QImage first = firstBand.copy(0, 0, firstBand.width(), 1);
+    QVariantMap protoProperties = properties;
+    // The layout and coding of the file itself where the properties do not say.
+    if (const auto stored = ImageSource::createWithFile(sourcePath)) {
+        const QVariantMap own = stored->propertiesAtIndex(0);
+        for (const char* key : {kCGImagePropertyHasAlpha, kCGImagePropertyColorModel})
+            if (!protoProperties.contains(QLatin1String(key)) && own.contains(QLatin1String(key)))
+                protoProperties.insert(QLatin1String(key), own.value(QLatin1String(key)));
+        QVariantMap tiff = protoProperties.value(kCGImagePropertyTIFFDictionary).toMap();
+        const QVariant coding = own.value(kCGImagePropertyTIFFDictionary).toMap().value(kCGImagePropertyTIFFCompression);
+        if (!tiff.contains(kCGImagePropertyTIFFCompression) && coding.isValid()) {
+            tiff.insert(kCGImagePropertyTIFFCompression, coding);
+            protoProperties.insert(kCGImagePropertyTIFFDictionary, tiff);
+        }
+    }
+    QVariantMap png = protoProperties.value(kCGImagePropertyPNGDictionary).toMap();
+    png.remove(kCGImagePropertyPNGIsInterlaced);  // rows are written in order
+    protoProperties.insert(kCGImagePropertyPNGDictionary, png);
+    if (type == ContentTypes::kTiff) {
+        // Stored or Deflate, the two codings written here a strip at a time; both lose nothing.
+        QVariantMap tiff = protoProperties.value(kCGImagePropertyTIFFDictionary).toMap();
+        const int was = tiff.value(kCGImagePropertyTIFFCompression, 1).toInt();
+        tiff.insert(kCGImagePropertyTIFFCompression, was == 1 ? 1 : 8);
+        protoProperties.insert(kCGImagePropertyTIFFDictionary, tiff);
+    }
+    QByteArray proto;
+    imageio_detail::EncodeOptions used;
+    if (!imageio_detail::encodeImageFile(first, type, protoProperties, options, &proto, &used, error))
+        return false;
+
+    // Where the rows go, and how they are stored.
+    int channels = 0;
+    bool bigEndian = true;
+    QByteArray head, tail;
+    TiffLayout tiff;
+    if (type == ContentTypes::kPng) {
+        bool ok = false;
+        int firstData = -1, afterData = -1;
+        MPngWalkChunksInMemory(reinterpret_cast<const uint8_t*>(proto.constData()), size_t(proto.size()),
+                               [&](const MPngChunk& chunk) {
+                                   if (chunk.is("IHDR") && chunk.length == 13) {
+                                       const auto* h = reinterpret_cast<const uchar*>(proto.constData()) + chunk.offset + 8;
+                                       static constexpr int kChannels[7] = {1, 0, 3, 0, 2, 0, 4};
+                                       ok = h[8] == 16 && h[9] <= 6 && kChannels[h[9]] > 0 && h[12] == 0;
+                                       channels = ok ? kChannels[h[9]] : 0;
+                                   } else if (chunk.is("IDAT")) {
+                                       if (firstData < 0)
+                                           firstData = int(chunk.offset);
+                                       afterData = int(chunk.offset + 12 + chunk.length);
+                                   }
+                                   return true;
+                               });
+        if (!ok || firstData < 0)
+            return fail(QStringLiteral("the PNG file could not be laid out at 16 bits per channel"));
+        head = proto.left(firstData);
+        tail = proto.mid(afterData);
+        // The header chunk (right after the signature) gets the real height.
+        auto* ihdr = reinterpret_cast<uchar*>(head.data()) + 8 + 8;
+        putBig32(ihdr + 4, outHeight);
+        putBig32(ihdr + 13, quint32(crc32(crc32(0, ihdr - 4, 4), ihdr, 13)));
+    } else {
+        if (!tiff.parse(proto))
+            return fail(QStringLiteral("the TIFF file could not be laid out at 16 bits per channel"));
+        channels = tiff.samples;
+        bigEndian = tiff.bigEndian;
+        head = proto;
+        if (head.size() % 2)
+            head.append('\0');  // strips start on a word
+        // Offsets of a classic TIFF are 32 bits: the stored samples and their tables must fit.
+        const quint64 raw = quint64(outWidth) * outHeight * quint64(channels) * 2;
+        if (quint64(head.size()) + raw + raw / 100 + quint64(outHeight) * 8 + 65536 > 0xFFFFFFFFull)
+            return fail(QStringLiteral("a picture of %1 x %2 pixels at 16 bits per channel is too large for a TIFF file")
+                            .arg(outWidth)
+                            .arg(outHeight));
+    }
+    const size_t rowBytes = size_t(outWidth) * size_t(channels) * 2;
+
+    const auto writeRowsTo = [&](Out& out, QString* writeWhy) -> bool {
+        const int fd = out.fd;
+        if (!out.put(head))
+            return false;
+        const auto stillGoing = [&] {
+            if (cancelled && cancelled()) {
+                *writeWhy = cancelledError(path);
+                return false;
+            }
+            return true;
+        };
+        std::vector<uchar> row(rowBytes);
+        std::unique_ptr<PngRows> pngRows;
+        if (type == ContentTypes::kPng)
+            pngRows = std::make_unique<PngRows>(out, rowBytes, channels * 2, used.pngCompressionLevel);
+        // TIFF strips: about 32 KB of samples each.
+        const quint32 stripRows = quint32(std::clamp<size_t>((size_t(1) << 15) / rowBytes, 1, outHeight));
+        std::vector<quint32> stripOffsets, stripCounts;
+        std::vector<uchar> strip, packed;
+        const bool deflated = tiff.compression != 1;
+        const auto endStrip = [&]() -> bool {
+            if (strip.empty())
+                return true;
+            stripOffsets.push_back(quint32(out.pos));
+            if (deflated) {
+                uLongf size = compressBound(uLong(strip.size()));
+                packed.resize(size);
+                if (compress2(packed.data(), &size, strip.data(), uLong(strip.size()), Z_DEFAULT_COMPRESSION) != Z_OK) {
+                    *writeWhy = QStringLiteral("the TIFF strips could not be compressed");
+                    return false;
+                }
+                stripCounts.push_back(quint32(size));
+                if (!out.put(packed.data(), size))
+                    return false;
+            } else {
+                stripCounts.push_back(quint32(strip.size()));
+                if (!out.put(strip.data(), strip.size()))
+                    return false;
+            }
+            strip.clear();
+            return true;
+        };
+        for (quint64 top = 0; top < outHeight; top += bandRows) {
+            if (!stillGoing())
+                return false;
+            const int rows = int(std::min<quint64>(bandRows, outHeight - top));
+            const QImage band = top == 0 ? std::exchange(firstBand, QImage()) : readBand(int(top), rows, writeWhy);
+            if (band.isNull() || band.width() != int(outWidth) || band.height() != rows) {
+                if (writeWhy->isEmpty())
+                    *writeWhy = QStringLiteral("a part of the picture could not be read");
+                return false;
+            }
+            for (int y = 0; y < rows; ++y) {
+                packRow(reinterpret_cast<const quint16*>(band.constScanLine(y)), int(outWidth), channels, bigEndian,
+                        row.data());
+                if (pngRows) {
+                    if (!pngRows->add(row.data()))
+                        return false;
+                    continue;
+                }
+                strip.insert(strip.end(), row.begin(), row.end());
+                if (strip.size() >= size_t(stripRows) * rowBytes && !endStrip())
+                    return false;
+            }
+        }
+        if (pngRows)
+            return pngRows->finish() && out.put(tail);
+        if (!endStrip())
+            return false;
+        // The directory points at the strips: one inline, or tables after them.
+        const quint32 count = quint32(stripOffsets.size());
+        quint32 offsetsAt = stripOffsets[0], countsAt = stripCounts[0];
+        if (count > 1) {
+            if (out.pos % 2 && !out.put("", 1))
+                return false;
+            std::vector<uchar> table(size_t(count) * 4);
+            offsetsAt = quint32(out.pos);
+            for (quint32 i = 0; i < count; ++i)
+                tiff.put32(&table[size_t(i) * 4], stripOffsets[i]);
+            if (!out.put(table.data(), table.size()))
+                return false;
+            countsAt = quint32(out.pos);
+            for (quint32 i = 0; i < count; ++i)
+                tiff.put32(&table[size_t(i) * 4], stripCounts[i]);
+            if (!out.put(table.data(), table.size()))
+                return false;
+        }
+        const size_t ifdSize = 2 + size_t(tiff.entries) * 12;
+        QByteArray ifd = head.mid(qsizetype(tiff.ifd), qsizetype(ifdSize));
+        auto* d = reinterpret_cast<uchar*>(ifd.data());
+        tiff.setLong(d, tiff.length, 1, outHeight);
+        tiff.setLong(d, tiff.rowsPerStrip, 1, stripRows);
+        tiff.setLong(d, tiff.offsets, count, offsetsAt);
+        tiff.setLong(d, tiff.byteCounts, count, countsAt);
+        if (!pwriteAll(fd, ifd.constData(), ifdSize, off_t(tiff.ifd))) {
+            out.err = errno;
+            return false;
+        }
+        return true;
+    };
+    const FileContentsWriter writeRows = [&](int fd, QString* writeWhy) {
+        Out out{fd, 0, 0};
+        const bool written = writeRowsTo(out, writeWhy);
+        // The system's reason of a failed write (a full disk) is told by the caller.
+        if (!written && writeWhy->isEmpty())
+            errno = out.err ? out.err : EIO;
+        return written;
+    };
+
+    // Written beside the target and put in its place as writeImage's files are, the source
+    // checked once more: a file changed while it was read gives no mixture of two pictures.
+    ImageWriteOptions checked = options;
+    checked.stillWanted = [&] {
+        if (fileIdentity(sourcePath) != source) {
+            why = ImageDestination::changedOnDiskError(sourcePath);
+            return false;
+        }
+        return !options.stillWanted || options.stillWanted();
+    };
+    why.clear();
+    if (imageio_detail::replaceFileSafely(path, writeRows, checked, error))
+        return true;
+    if (!why.isEmpty() && error)
+        *error = why;
+    return false;
+}
+
+}  // namespace kpv
