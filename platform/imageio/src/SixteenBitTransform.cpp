@@ -346,7 +346,6 @@ bool ImageDestination::writeSixteenBitTransformed(const QString& sourcePath, Los
     const bool swapped = swapsSides(transform);
     const quint32 outWidth = swapped ? height : width, outHeight = swapped ? width : height;
     // A band and its turned copy take at most a quarter of the budget; a row at least.
-    // A band and its turned copy take at most a quarter of the budget; a row at least.
     const quint64 bandRows =
         std::clamp<quint64>(DecodeBudget::shared().capacity() / 4 / (quint64(outWidth) * 8 * 2), 1, outHeight);
     const auto readBand = [&](int top, int rows, QString* bandError) {
