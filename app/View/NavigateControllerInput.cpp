@@ -333,6 +333,24 @@ bool NavigateController::performKeyDownEquivalent(const kpv::Event &event)
             return true;
         }
     }
+    // The zoom keys of this desktop's viewers, bare or on the keypad: + (= on the same key) and -
+    // a step in and out, 1 the actual size, 0 the picture fitted. Shift makes + on most layouts.
+    if ((f & (kControlFlag | kOptionFlag | kCommandFlag)) == 0) {
+        switch (c) {
+        case u'+':
+        case u'=':
+        case u'-': doZoomCurFile(c != u'-'); return true;
+        case u'1':
+            if (canDoAction(30))
+                switchToOriginal();
+            return true;
+        case u'0':
+            if (canDoAction(31))
+                switchToFitin();
+            return true;
+        default: break;
+        }
+    }
     if ((f & (kShiftFlag | kControlFlag | kOptionFlag | kCommandFlag)) != 0)
         return false;
     switch (c) {

@@ -4,7 +4,8 @@
 // them. The message carries the paths, each made absolute, as their file-name bytes with a length
 // in front of each, so a name may hold any byte (a new line, bytes that are not UTF-8). The running
 // viewer answers once it has the whole message; without that answer (it is busy, or quitting) the
-// later start knows its files were not taken and opens them itself.
+// later start knows its files were not taken and opens them itself. From the moment a quit is
+// asked for (a termination signal, whose own handling runs later), nothing more is taken.
 //
 // The socket lives in the user's runtime folder ($XDG_RUNTIME_DIR), or else in a private folder
 // (mode 0700, owned by the user) inside the temporary folder, never directly in a folder others

@@ -56,5 +56,8 @@ bool endProcessWithinSecondsOfQuit(double seconds, double savingSeconds = 60);
 // An ordinary quit has begun (the event loop is ending): the time of endProcessWithinSecondsOfQuit
 // runs from now.
 void quitHasBegun();
+// True from the moment a termination signal arrives, before its block has run, or an ordinary
+// quit has begun: nothing that would outlive the process is taken on from then. Any thread.
+bool quitRequested();
 
 } // namespace kpv

@@ -9,6 +9,7 @@
 #include "foundation/Bundle.h"
 
 #include <QFileInfo>
+#include <QWidget>
 #include <algorithm>
 #include <cmath>
 
@@ -146,6 +147,14 @@ void LMMainWindow::updateCustomTitleText(bool updateText)
     const double centred = fb.x() + fb.width() * 0.5 - (width + icon) * 0.5;
     const double start = std::max(from, std::min(centred, to - (width + icon)));
     m_txtTitle->setFrame(kpv::Rect(start + icon, y, width, height));
+}
+
+void LMMainWindow::menuBarWidthChanged()
+{
+    updateCustomTitleText(false);
+    // Never so narrow that the buttons at the right of the title strip cover the last menus.
+    if (QWidget* w = widget(); w && menuBarWidth() > 0)
+        w->setMinimumWidth(int(std::ceil(menuBarWidth() + kTitleMargin + kAccessoryWidth)));
 }
 
 void LMMainWindow::layoutTitleBar()

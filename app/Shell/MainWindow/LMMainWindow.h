@@ -81,7 +81,7 @@ protected:
     // The window manager's own full-screen key or menu takes the same road as the button.
     void fullScreenChangedBySystem(bool fullScreen) override;
     // The title keeps clear of the menus.
-    void menuBarWidthChanged() override { updateCustomTitleText(false); }
+    void menuBarWidthChanged() override;
 
 private:
     kpv::View* m_frameView = nullptr;

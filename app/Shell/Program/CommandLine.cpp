@@ -152,7 +152,8 @@ std::optional<int> answerWithoutWindow(const Arguments& arguments, const char* p
                      "\n"
                      "Keys: Right, Space and Left, Backspace step through the folder; Home and End\n"
                      "go to the first and last photo; Delete moves the photo to the trash and\n"
-                     "Ctrl+Z puts it back; F11 shows it full screen. See %s(1) for more.\n",
+                     "Ctrl+Z puts it back; + and - zoom, 1 shows the actual size and 0 fits the\n"
+                     "photo to the window; F11 shows it full screen. See %s(1) for more.\n",
                      name, name);
         return kExitOk;
     case Arguments::Action::Version:

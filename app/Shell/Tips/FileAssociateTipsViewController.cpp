@@ -11,17 +11,49 @@
 #include "foundation/Bundle.h"
 #include "foundation/NotificationCenter.h"
 
+#include <QFontMetricsF>
+
 #include <algorithm>
 #include <cmath>
 
 namespace {
 
-constexpr double kWidth = 760;
 constexpr double kHeight = 44;
+// The sentence starts right of the close button; the two buttons stand at the right edge.
+constexpr double kTextLeft = 30;
+constexpr double kButtonsWidth = 184;
+constexpr double kConfigureWidth = 96;
+constexpr double kOkWidth = 72;
+constexpr double kButtonHeight = 28;
+constexpr double kMargin = 8;
+// Narrower than this beside the buttons, the sentence takes the whole width and the buttons a row
+// of their own under it.
+constexpr double kNarrowestTextBesideButtons = 150;
 
 const char* const kDidChangeMainShowMode = "didChangeMainShowMode";
 constexpr long kEmptyMode = 2;
 constexpr long kViewMode = 4;
+
+// The height the sentence takes when it wraps at `width`.
+double wrappedTextHeight(const kpv::TextField& info, double width)
+{
+    const QFontMetricsF metrics(info.font().toQFont());
+    const QRectF r = metrics.boundingRect(QRectF(0, 0, std::max(1.0, width), 1e6), Qt::TextWordWrap, info.stringValue());
+    return std::max(std::ceil(r.height()), std::ceil(metrics.height()));
+}
+
+// The strip follows the width of the window it stands in: the strip's own layout is done again
+// for every width instead of the usual stretching, since the sentence may need more lines.
+class FileAssociateTipsView : public LMNineSliceImageView {
+public:
+    using LMNineSliceImageView::LMNineSliceImageView;
+    std::function<void()> onSuperviewResized;
+    void resizeWithOldSuperviewSize(kpv::Size) override
+    {
+        if (onSuperviewResized)
+            onSuperviewResized();
+    }
+};
 
 } // namespace
 
@@ -30,46 +62,39 @@ FileAssociateTipsViewController::FileAssociateTipsViewController(kpv::View* pare
     : m_config(config), m_actions(std::move(actions)), m_parentView(parentView)
 {
     const kpv::Bundle& bundle = kpv::Bundle::mainBundle();
-    // The sentence keeps its whole width: the tip grows where a name or a font makes it longer.
-    auto* info = new kpv::TextField(kpv::Rect(30, 12, kWidth - 30 - 190, 20));
-    info->setStringValue(bundle.localizedStringWithFormat(QStringLiteral("IDS_FileAssociateTips"), appName));
-    info->setTextColor(kpv::Color::controlTextColor());
-    const double textWidth = std::ceil(info->attributedStringValueSize().width) + 4;
-    const double width = std::max(kWidth, 30 + textWidth + 190);
-    info->setFrame(kpv::Rect(30, 12, width - 30 - 190, 20));
-    info->setAutoresizingMask(kpv::ViewWidthSizable);
+    m_info = new kpv::TextField(kpv::Rect(kTextLeft, 12, 400, 20));
+    m_info->setStringValue(bundle.localizedStringWithFormat(QStringLiteral("IDS_FileAssociateTips"), appName));
+    m_info->setTextColor(kpv::Color::controlTextColor());
+    // Where the window is too narrow for the sentence on one line, it wraps: never cut.
+    m_info->setAlignment(Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap);
 
-    m_view = new LMNineSliceImageView(kpv::Rect(0, 0, width, kHeight),
-                                      std::make_shared<LMNineSliceImageRep>(QStringLiteral("bg_tip_default"), kpv::Point{5, 5},
-                                                                            kpv::Point{5, 5}));
-    auto* close = new LMButton(kpv::Rect(8, std::floor((kHeight - 16) / 2), 16, 16));
-    close->setImageName(QStringLiteral("close"));
-    close->setAction([this](kpv::View*) { closeButtonClicked(); });
-    m_view->addSubview(close);
-    m_view->addSubview(info);
+    auto* view = new FileAssociateTipsView(kpv::Rect(0, 0, 760, kHeight),
+                                           std::make_shared<LMNineSliceImageRep>(QStringLiteral("bg_tip_default"),
+                                                                                 kpv::Point{5, 5}, kpv::Point{5, 5}));
+    view->onSuperviewResized = [this] { layout(); };
+    m_view = view;
+    m_close = new LMButton(kpv::Rect(8, std::floor((kHeight - 16) / 2), 16, 16));
+    m_close->setImageName(QStringLiteral("close"));
+    m_close->setAction([this](kpv::View*) { closeButtonClicked(); });
+    m_view->addSubview(m_close);
+    m_view->addSubview(m_info);
 
-    auto* configure = new LMNormalCustomButton(kpv::Rect(width - 184, 8, 96, 28));
-    configure->setTitle(bundle.localizedString(QStringLiteral("IDS_Configure")));
-    configure->setAction([this](kpv::View*) { configButtonClicked(); });
-    configure->setAutoresizingMask(kpv::ViewMinXMargin);
-    m_view->addSubview(configure);
+    m_configure = new LMNormalCustomButton(kpv::Rect(0, 8, kConfigureWidth, kButtonHeight));
+    m_configure->setTitle(bundle.localizedString(QStringLiteral("IDS_Configure")));
+    m_configure->setAction([this](kpv::View*) { configButtonClicked(); });
+    m_view->addSubview(m_configure);
 
-    auto* ok = new LMNormalCustomButton(kpv::Rect(width - 82, 8, 72, 28));
-    ok->setBkgrdImageName(QStringLiteral("BT_DlgShare"), kpv::Point{10, 10}, kpv::Point{10, 10});
-    ok->setTitle(bundle.localizedString(QStringLiteral("IDS_OK")));
-    ok->setTitleColor(kpv::Color::whiteColor());
-    ok->setAction([this](kpv::View*) { okButtonClicked(); });
-    ok->setAutoresizingMask(kpv::ViewMinXMargin);
-    m_view->addSubview(ok);
+    m_ok = new LMNormalCustomButton(kpv::Rect(0, 8, kOkWidth, kButtonHeight));
+    m_ok->setBkgrdImageName(QStringLiteral("BT_DlgShare"), kpv::Point{10, 10}, kpv::Point{10, 10});
+    m_ok->setTitle(bundle.localizedString(QStringLiteral("IDS_OK")));
+    m_ok->setTitleColor(kpv::Color::whiteColor());
+    m_ok->setAction([this](kpv::View*) { okButtonClicked(); });
+    m_view->addSubview(m_ok);
     m_view->setHidden(true);
-    if (m_parentView) {
-        const kpv::Rect b = m_parentView->bounds();
-        // A strip across the top of the window, under the title bar; never narrower than its
-        // sentence and buttons.
-        m_view->setFrame(kpv::Rect(b.x(), b.maxY() - kHeight, std::max(b.width(), width), kHeight));
-        m_view->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewMinYMargin);
+    if (m_parentView)
         m_parentView->addSubview(m_view);
-    }
+    // A strip across the top of the window, under the title bar, as wide as the window.
+    layout();
 
     // The tip belongs over the viewer and the empty window: out of the way while a slideshow plays
     // or another mode (the grids, crop, the mini window) fills the window, back afterwards unless
@@ -86,8 +111,11 @@ FileAssociateTipsViewController::FileAssociateTipsViewController(kpv::View* pare
 FileAssociateTipsViewController::~FileAssociateTipsViewController()
 {
     kpv::NotificationCenter::defaultCenter().removeObserver(this);
-    if (m_view && !m_view->superview())
+    // The strip's buttons and its layout call back here: it goes with its controller.
+    if (m_view) {
+        m_view->removeFromSuperview();
         delete m_view;
+    }
 }
 
 void FileAssociateTipsViewController::show(bool flag)
@@ -97,6 +125,40 @@ void FileAssociateTipsViewController::show(bool flag)
     if (flag && m_config.defaultViewerConfigured())
         flag = false;
     m_view->setHidden(!flag);
+}
+
+void FileAssociateTipsViewController::layout()
+{
+    const double width = m_parentView ? m_parentView->bounds().width() : m_view->frame().width();
+    const double besideButtons = width - kTextLeft - kButtonsWidth - 6;
+    const double oneLine = std::ceil(m_info->attributedStringValueSize().width) + 4;
+    const bool buttonsBeside = oneLine <= besideButtons || besideButtons >= kNarrowestTextBesideButtons;
+    const double textWidth = std::max(1.0, buttonsBeside ? besideButtons : width - kTextLeft - kMargin);
+    const double textHeight = wrappedTextHeight(*m_info, textWidth);
+    // Unflipped: y grows upwards, so the rows are laid from the bottom of the strip.
+    double height;
+    if (buttonsBeside) {
+        height = std::max(kHeight, textHeight + 2 * 12);
+        m_info->setFrame(kpv::Rect(kTextLeft, std::floor((height - textHeight) / 2), textWidth, textHeight));
+        const double y = std::floor((height - kButtonHeight) / 2);
+        m_configure->setFrame(kpv::Rect(width - kButtonsWidth, y, kConfigureWidth, kButtonHeight));
+        m_ok->setFrame(kpv::Rect(width - kOkWidth - 10, y, kOkWidth, kButtonHeight));
+    } else {
+        height = 12 + textHeight + kMargin + kButtonHeight + kMargin;
+        m_info->setFrame(kpv::Rect(kTextLeft, height - 12 - textHeight, textWidth, textHeight));
+        const double okX = std::max(kTextLeft + kConfigureWidth + 6, width - kOkWidth - 10);
+        m_configure->setFrame(kpv::Rect(okX - 6 - kConfigureWidth, kMargin, kConfigureWidth, kButtonHeight));
+        m_ok->setFrame(kpv::Rect(okX, kMargin, kOkWidth, kButtonHeight));
+    }
+    // The close button stays by the first line of the sentence.
+    const double lineHeight = std::ceil(QFontMetricsF(m_info->font().toQFont()).height());
+    m_close->setFrame(kpv::Rect(8, std::floor(m_info->frame().maxY() - lineHeight / 2 - 8), 16, 16));
+    double y = 0;
+    if (m_parentView) {
+        const kpv::Rect b = m_parentView->bounds();
+        y = m_parentView->isFlipped() ? b.y() : b.maxY() - height;
+    }
+    m_view->setFrame(kpv::Rect(m_parentView ? m_parentView->bounds().x() : 0, y, width, height));
 }
 
 bool FileAssociateTipsViewController::isShown() const { return m_view && !m_view->isHidden(); }

@@ -12,8 +12,10 @@
 
 class LMButton;
 class LMNineSliceImageView;
+class LMNormalCustomButton;
 class MainConfig;
 namespace kpv {
+class TextField;
 class View;
 }
 
@@ -44,9 +46,17 @@ public:
 
     LMNineSliceImageView* view() const { return m_view; }
 
+    // Lays the strip out across the parent's width: the sentence wraps where one line does not
+    // fit beside the buttons, and the buttons move under it where even that leaves too little.
+    void layout();
+
 private:
     MainConfig& m_config;
     Actions m_actions;
     kpv::View* m_parentView;
     LMNineSliceImageView* m_view = nullptr;
+    kpv::TextField* m_info = nullptr;
+    LMButton* m_close = nullptr;
+    LMNormalCustomButton* m_configure = nullptr;
+    LMNormalCustomButton* m_ok = nullptr;
 };

@@ -1,6 +1,7 @@
 #include "appkit/SingleInstance.h"
 
 #include "foundation/FileNames.h"
+#include "foundation/TerminationSignals.h"
 #include "foundation/Timer.h"
 
 #include <QDir>
@@ -261,7 +262,9 @@ void SingleInstance::accept(QLocalSocket* socket)
         *done = true;
         timer->invalidate();
         buffer->clear();
-        if (state != Message::Complete) {
+        // A quit under way takes nothing, even before its signal's handling has run: unanswered,
+        // the later start opens its files itself instead of handing them to a viewer that goes.
+        if (state != Message::Complete || quitRequested()) {
             socket->abort();
             socket->deleteLater();
             return;

@@ -35,6 +35,10 @@ std::vector<std::function<void()>> g_waiting;
 constexpr unsigned kEnding = 1u << 31;
 std::atomic<unsigned> g_placing{0};
 
+// Set in the signal handler itself, so that the event loop sees it before the signal's block runs.
+std::atomic<bool> g_quitRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
 void runOnMainThread(std::function<void()> block)
 {
     if (QCoreApplication* app = QCoreApplication::instance())
@@ -44,6 +48,7 @@ void runOnMainThread(std::function<void()> block)
 extern "C" void onTerminationSignal(int signal)
 {
     const int saved = errno;
+    g_quitRequested = true;
     const char byte = 1;
     (void)!::write(g_pipe[1], &byte, 1);
     if (g_deadlinePipe[1] >= 0) {
@@ -178,10 +183,26 @@ bool endProcessWithinSecondsOfQuit(double seconds, double savingSeconds)
 
 void quitHasBegun()
 {
+    g_quitRequested = true;
     if (g_deadlinePipe[1] < 0)
         return;
     const char cause = 0;
     (void)!::write(g_deadlinePipe[1], &cause, 1);
+}
+
+bool quitRequested()
+{
+    if (g_quitRequested.load())
+        return true;
+    // A signal sent while the process was stopped, or while every thread was busy, may wait in
+    // the process's queue until some thread takes it: it counts from the moment it was sent.
+    sigset_t pending;
+    if (::sigpending(&pending) != 0)
+        return false;
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        if (::sigismember(&pending, sig) == 1)
+            return true;
+    return false;
 }
 
 } // namespace kpv

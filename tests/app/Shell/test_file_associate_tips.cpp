@@ -10,6 +10,7 @@
 #include "foundation/NotificationCenter.h"
 #include "foundation/UserDefaults.h"
 
+#include <QFontMetricsF>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -105,18 +106,41 @@ TEST_F(FileAssociateTips, ShowsOverTheViewerAndTheEmptyWindowOnly)
     EXPECT_FALSE(config->defaultViewerConfigured());
 }
 
-TEST_F(FileAssociateTips, TheSentenceIsNeverCut)
+TEST_F(FileAssociateTips, TheSentenceAndButtonsFitEveryWindowWidth)
 {
+    auto wrappedHeight = [](const kpv::TextField& field) {
+        return QFontMetricsF(field.font().toQFont())
+            .boundingRect(QRectF(0, 0, field.frame().width(), 1e6), Qt::TextWordWrap, field.stringValue())
+            .height();
+    };
     for (const QString& name : {QStringLiteral("Viewer"), QStringLiteral("A Program With A Much Longer Name Than Most")}) {
+        parent.setFrame(kpv::Rect(0, 0, 1600, 600));
         FileAssociateTipsViewController tips(&parent, *config, name, {});
-        const kpv::TextField* info = nullptr;
-        for (kpv::View* v : tips.view()->subviews())
-            if (auto* field = dynamic_cast<const kpv::TextField*>(v))
-                info = field;
-        ASSERT_NE(info, nullptr);
-        EXPECT_TRUE(info->stringValue().contains(name));
-        EXPECT_GE(info->frame().width(), info->attributedStringValueSize().width) << name.toStdString();
-        EXPECT_LE(info->frame().maxX(), tips.view()->frame().width() - 184) << "clear of the buttons";
+        tips.show(true);
+        // The window is made narrower with the tip up, down to a size only a tiling desktop gives.
+        for (double width : {1600.0, 800.0, 640.0, 480.0, 320.0, 240.0}) {
+            SCOPED_TRACE(name.toStdString() + " at " + std::to_string(int(width)));
+            parent.setFrame(kpv::Rect(0, 0, width, 480));
+            const kpv::Rect strip = tips.view()->frame();
+            EXPECT_EQ(strip.width(), width);
+            EXPECT_EQ(strip.maxY(), 480) << "hangs from the top of the window";
+            std::vector<kpv::Rect> parts;
+            for (kpv::View* v : tips.view()->subviews()) {
+                const kpv::Rect f = v->frame();
+                EXPECT_GE(f.x(), 0);
+                EXPECT_LE(f.maxX(), width) << "runs off the right of the window";
+                EXPECT_GE(f.y(), 0);
+                EXPECT_LE(f.maxY(), strip.height());
+                for (const kpv::Rect& other : parts)
+                    EXPECT_EQ(kpv::intersectionRect(f, other), kpv::Rect()) << "parts of the tip overlap";
+                parts.push_back(f);
+                if (auto* field = dynamic_cast<const kpv::TextField*>(v)) {
+                    EXPECT_TRUE(field->stringValue().contains(name));
+                    EXPECT_LE(wrappedHeight(*field), field->frame().height() + 0.5) << "the sentence is cut";
+                }
+            }
+            EXPECT_EQ(parts.size(), 4u);
+        }
     }
 }
 

@@ -919,4 +919,17 @@ TEST_F(ViewerStart, ALongNameInTheTitleLeavesTheMenusAndButtonsClear)
     EXPECT_NEAR(titleFrame().x() + titleFrame().width() / 2, width / 2, 20) << "a short title is centred";
     EXPECT_EQ(window->txtTitle()->displayedStringValue(), window->title());
 }
+
+// Made as narrow as the window manager allows, the window keeps every menu clear of the buttons
+// at the right of the title strip.
+TEST_F(ViewerStart, ANarrowWindowKeepsItsMenusClearOfTheButtons)
+{
+    start();
+    LMMainWindow* window = controller->window();
+    const double menus = window->menuBarWidth();
+    ASSERT_GT(menus, 0);
+    window->setFrame(kpv::Rect(0, 0, 200, 300));
+    settle(0.2);
+    EXPECT_GE(window->frameView()->bounds().width(), menus + LMMainWindow::kAccessoryWidth);
+}
 } // namespace

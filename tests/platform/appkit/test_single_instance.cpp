@@ -7,6 +7,7 @@
 #include "foundation/Clock.h"
 #include "foundation/FileNames.h"
 #include "foundation/RunLoop.h"
+#include "foundation/TerminationSignals.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -18,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <csignal>
 #include <memory>
 #include <cstdio>
 #include <cstring>
@@ -287,6 +289,26 @@ TEST_F(SingleInstanceTest, QuittingWithLaterStartsConnectedCallsNobody)
     first.reset();
     spinUntil([] { return false; });
     SUCCEED();
+}
+
+TEST_F(SingleInstanceTest, ALaterStartArrivingAsTheViewerQuitsOpensItsOwnFiles)
+{
+    // The signal marks the process for good: the case runs in a process of its own.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            SingleInstance first(key());
+            int deliveries = 0;
+            const bool listening = first.listen([&](const QStringList&) { ++deliveries; });
+            // The signal has arrived; its block, which would stop listening, has not run yet.
+            kpv::quitOnTerminationSignals([] {});
+            ::raise(SIGTERM);
+            SingleInstance later(key());
+            const bool taken = handOverFromAnotherStart(later, {"/photos/a.jpg"}, 500);
+            std::fprintf(stderr, "listening %d taken %d deliveries %d\n", listening, taken, deliveries);
+            std::_Exit(listening && !taken && deliveries == 0 ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "listening 1 taken 0 deliveries 0");
 }
 
 } // namespace

@@ -493,6 +493,33 @@ TEST_F(CommandRun, DesktopKeysStepTrashAndShowThePhotoAlone)
     EXPECT_EQ(program->viewMode().photoBin().isShown(), binShown);
 }
 
+// The bare zoom keys: + and - step, 1 shows the photo at its actual size, 0 fits it again.
+TEST_F(CommandRun, BareZoomKeysZoomThePhoto)
+{
+    MainWndController& c = program->controller();
+    auto key = [&](const QString& chars, unsigned long flags = 0) {
+        kpv::Application::shared().sendEvent(kpv::Event::keyEvent(kpv::KeyDown, 0, chars, chars, c.window(), flags));
+        kpv::Application::shared().sendEvent(kpv::Event::keyEvent(kpv::KeyUp, 0, chars, chars, c.window(), flags));
+        settle();
+    };
+    if (FileAssociateTipsViewController* tips = program->fileAssociateTips(); tips && tips->isShown())
+        tips->closeButtonClicked();
+    const LMOpenGLView* view = program->viewMode().imageView();
+    const double fitted = view->scale();
+    ASSERT_LT(fitted, 1.0) << "the photos are larger than the window";
+    key(QStringLiteral("+"), kpv::ShiftKeyMask);
+    const double larger = view->scale();
+    EXPECT_GT(larger, fitted);
+    key(QStringLiteral("-"));
+    EXPECT_LT(view->scale(), larger);
+    key(QStringLiteral("1"));
+    EXPECT_NEAR(view->scale(), 1.0, 1e-6);
+    key(QStringLiteral("0"));
+    EXPECT_NEAR(view->scale(), fitted, 1e-6);
+    key(QStringLiteral("="));
+    EXPECT_GT(view->scale(), fitted);
+}
+
 // Every command again in full screen: the same enable rules, and the ones that full screen
 // turns off (Keep on Top, the desktop picture) change nothing.
 class FullScreenCommandRun : public CommandRun {
