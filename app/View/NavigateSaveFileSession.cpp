@@ -32,23 +32,6 @@ constexpr unsigned short kEscKeyCode = 53;
 constexpr kpv::EventMask kHoldBackMask =
     kpv::AnyEventMask & ~(kpv::eventMaskFromType(kpv::MouseEntered) | kpv::eventMaskFromType(kpv::MouseExited));
 
-// `image` turned or mirrored by one of the eight transforms a picture takes without loss.
-QImage transformed(const QImage &image, kpv::LosslessTransform transform)
-{
-    using T = kpv::LosslessTransform;
-    switch (transform) {
-    case T::None: return image;
-    case T::FlipHorizontal: return image.mirrored(true, false);
-    case T::FlipVertical: return image.mirrored(false, true);
-    case T::Rotate90: return image.transformed(QTransform().rotate(90));
-    case T::Rotate180: return image.transformed(QTransform().rotate(180));
-    case T::Rotate270: return image.transformed(QTransform().rotate(270));
-    case T::Transpose: return image.transformed(QTransform().rotate(90)).mirrored(true, false);
-    case T::Transverse: return image.transformed(QTransform().rotate(270)).mirrored(true, false);
-    }
-    return image;
-}
-
 } // namespace
 
 // Tells the outcome of one save on the main thread, exactly once: a save cancelled before its
@@ -167,7 +150,7 @@ std::optional<kpv::LosslessTransform> NavigateSaveFileSession::losslessTransform
     using T = kpv::LosslessTransform;
     for (T transform : {T::None, T::FlipHorizontal, T::FlipVertical, T::Rotate90, T::Rotate180, T::Rotate270,
                         T::Transpose, T::Transverse})
-        if (transformed(probe, transform).convertToFormat(probe.format()) == turned)
+        if (kpv::ImageDestination::transformed(probe, transform).convertToFormat(probe.format()) == turned)
             return transform;
     return std::nullopt;
 }
@@ -190,7 +173,7 @@ QImage NavigateSaveFileSession::pixelsToWrite(const QImage &shown, const QString
     const QImage stored = source->createStraightImageAtIndex(0);
     if (stored.format() != QImage::Format_RGBA8888)
         return shown;
-    const QImage straight = transformed(stored, *transform);
+    const QImage straight = kpv::ImageDestination::transformed(stored, *transform);
     // Only the very pixels that were shown: a file replaced or decoded differently keeps the
     // shown picture.
     const QImage premultiplied = straight.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
@@ -379,7 +362,7 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
                                 const QImage deep =
                                     transform ? kpv::ImageDestination::readSixteenBitPicture(sourcePath, &error) : QImage();
                                 if (!deep.isNull() && deep.size() == decodedInfo->rawFrameSize().toSize())
-                                    pixels = transformed(deep, *transform);
+                                    pixels = kpv::ImageDestination::transformed(deep, *transform);
                                 else if (error.isEmpty())
                                     error = QStringLiteral("its 16 bits per channel could not be kept");
                             } else {

@@ -255,14 +255,25 @@ TEST_F(BatchConvertRun, TwoRunsIntoOneFolderKeepEveryOutput)
     EXPECT_EQ(QDir(dst.path()).entryList(QDir::Files | QDir::Hidden).size(), 24);
 }
 
-// Photos of 16 bits per channel converted to TIFF and to PNG keep them: the written files hold
-// the photo's own samples at that depth (read back by the program's own reader at full depth).
-TEST_F(BatchConvertRun, SixteenBitPhotosKeepTheirDepth)
+namespace {
+
+// A small picture of 16 bits per channel whose every sample differs from its neighbours'.
+QImage deepPicture()
 {
     QImage picture(QSize(30, 20), QImage::Format_RGBA64);
     for (int y = 0; y < 20; ++y)
         for (int x = 0; x < 30; ++x)
             picture.setPixelColor(x, y, QColor::fromRgba64(quint16(x * 2011 + 1), quint16(y * 3001 + 3), quint16(x * y * 97 + 5)));
+    return picture;
+}
+
+} // namespace
+
+// Photos of 16 bits per channel converted to TIFF and to PNG keep them: the written files hold
+// the photo's own samples at that depth (read back by the program's own reader at full depth).
+TEST_F(BatchConvertRun, SixteenBitPhotosKeepTheirDepth)
+{
+    const QImage picture = deepPicture();
     ASSERT_TRUE(picture.save(s("deep.png")));
     ASSERT_EQ(worker.convertOneFileOnThread(record(s("deep.png")), dst.path(), kTiff, params, nullptr), 0);
     ASSERT_EQ(worker.convertOneFileOnThread(record(d("deep.tiff")), src.path(), kPng, params, nullptr), 0);
@@ -280,10 +291,7 @@ TEST_F(BatchConvertRun, SixteenBitPhotosKeepTheirDepth)
 // time, every sample its own. Cancelled between two bands, it leaves nothing in the destination.
 TEST_F(BatchConvertRun, ASixteenBitPhotoTooLargeToHoldWholeIsConvertedInBands)
 {
-    QImage picture(QSize(30, 20), QImage::Format_RGBA64);
-    for (int y = 0; y < 20; ++y)
-        for (int x = 0; x < 30; ++x)
-            picture.setPixelColor(x, y, QColor::fromRgba64(quint16(x * 2011 + 1), quint16(y * 3001 + 3), quint16(x * y * 97 + 5)));
+    const QImage picture = deepPicture();
     ASSERT_TRUE(picture.save(s("deep.png")));
     {
         auto meta = Exiv2::ImageFactory::open(QFile::encodeName(s("deep.png")).toStdString());
