@@ -443,6 +443,25 @@ TEST_F(ViewerStart, ShownPhotoRenamedByAnotherProgramStaysShownWithItsTurn)
     EXPECT_EQ(nav().curFilePath().path(), dir.filePath(QStringLiteral("b.png")));
 }
 
+// A turn waiting to be saved when another program renamed the photo is written into the renamed
+// file when the user quits, never into a new file under the old name.
+TEST_F(ViewerStart, TurnOfARenamedPhotoIsSavedUnderItsNewName)
+{
+    start();
+    const QDir dir(folder);
+    const QString a = dir.filePath(QStringLiteral("a.png")), renamed = dir.filePath(QStringLiteral("zz.png"));
+    controller->performMenuAction(15); // turn right
+    settle();
+    ASSERT_TRUE(QFile::rename(a, renamed));
+    for (int i = 0; i < 100 && nav().curFilePath().path() != renamed; ++i)
+        settle(0.1);
+    ASSERT_EQ(nav().curFilePath().path(), renamed);
+    controller->performMenuAction(MainWndController::TagQuit);
+    settleProgram(*delegate, clock, 2.0, [this] { nav().navigateSaveFileSession()->waitUntilAllOperationsAreFinished(); });
+    EXPECT_EQ(QImageReader(renamed).size(), QSize(1200, 1600)) << "the turn was lost";
+    EXPECT_FALSE(QFileInfo::exists(a));
+}
+
 // A photo that another program replaced by a named pipe is shown as a file that cannot be opened,
 // never with the picture it had, whether the viewer is told of the change or only comes back to
 // it; and the pipe is never opened in a way that waits for a writer. A picture put back in its
