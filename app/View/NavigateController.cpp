@@ -74,6 +74,8 @@ NavigateController::~NavigateController()
     m_navigateSaveFileSession.reset();
     if (m_autoNavTimer)
         m_autoNavTimer->invalidate();
+    if (m_curFileLeftTimer)
+        m_curFileLeftTimer->invalidate();
     // The swipe session refers to the controller; it goes first.
     m_navGestureScrollFileSession.reset();
     m_photoSearchHandler.reset();
@@ -252,6 +254,7 @@ void NavigateController::resetAllNavFiles()
     m_watchedFolders.clear();
     m_watchedTrees.clear();
     m_treeFolders.clear();
+    endWaitForCurFileLeft();
     if (m_folderWatcher)
         m_folderWatcher->watch({}, {});
     clearLoadMasks();

@@ -409,6 +409,12 @@ private:
     // or replaced by something that is no picture, as a pipe), so that it is read again rather
     // than shown as it was; the bins and the grid are told. True when it did.
     bool forgetRecordIfFileChanged(const LMPathString &path);
+    // The photo shown left its folder and nothing with its identity came in the same change: a
+    // rename may still be reported as an arrival in the next change, so it stays shown a moment
+    // before it counts as gone. The path that left, and the timer of that moment.
+    LMPathString m_curFileLeftPath;
+    std::shared_ptr<kpv::Timer> m_curFileLeftTimer;
+    void endWaitForCurFileLeft(bool expired = false);
     // The moves to the trash of this run, the latest last: each photo's path and where it went
     // in the trash. Undo puts back the latest, then the one before, and so on. A favourite keeps
     // its mark and its picture for the way back, since the trash took it out of the favourites.

@@ -8,12 +8,14 @@
 #include "Model/MainConfig.h"
 #include "foundation/FileNames.h"
 #include "foundation/FolderWatcher.h"
+#include "foundation/Timer.h"
 #include "imageio/FileAccess.h"
 
 #include <QHash>
 #include <QSet>
 
 #include <algorithm>
+#include <utility>
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -22,6 +24,8 @@ namespace {
 
 // Folders of one list that are watched at most; the system's watches are shared by all programs.
 constexpr qsizetype kMaxWatchedFolders = 512;
+// How long the photo shown that left its folder waits for its arrival under a new name, in seconds.
+constexpr double kWaitForRenamedArrival = 1.0;
 
 QString folderOf(const QString &path)
 {
@@ -149,6 +153,10 @@ void NavigateController::watchedPathsChanged(const QStringList &folders, const Q
     // A photo another program renamed is the same photo under a new name (the same file, size and
     // time): it keeps its place in the list and, when it is the one shown, stays shown under its
     // new name, rather than leaving the list and coming back as another photo further on.
+    // The photo shown that left in an earlier change is still looked for among those that came.
+    if (!m_curFileLeftPath.isEmpty() && !gone.contains(m_curFileLeftPath) && listed.contains(m_curFileLeftPath) &&
+        !kpv::pathStatus(m_curFileLeftPath.path()).exists)
+        gone << m_curFileLeftPath;
     QHash<LMPathString, LMPathString> renamed;
     for (qsizetype i = gone.size() - 1; i >= 0 && !added.isEmpty(); --i) {
         const LMNavFileInfoPtr cached = m_cacheFileInfos.value(gone[i]);
@@ -163,6 +171,23 @@ void NavigateController::watchedPathsChanged(const QStringList &folders, const Q
             added.removeAt(j);
             break;
         }
+    }
+    // The photo shown left without an arrival of its own: a rename whose arrival comes next keeps
+    // it shown under its new name, with any turn not yet saved; a photo really removed leaves the
+    // list once the moment is over, as any other.
+    if (const LMNavFileInfoPtr cur = m_cacheFileInfos.value(m_curFilePath);
+        gone.contains(m_curFilePath) && cur && cur->imgBaseInfo() && cur->imgBaseInfo()->fileIdentity().isValid()) {
+        gone.removeAll(m_curFilePath);
+        if (m_curFileLeftPath != m_curFilePath || !m_curFileLeftTimer) {
+            endWaitForCurFileLeft();
+            m_curFileLeftPath = m_curFilePath;
+            m_curFileLeftTimer = kpv::Timer::scheduled(kWaitForRenamedArrival, false,
+                                                       [this](kpv::Timer &) { endWaitForCurFileLeft(true); });
+        }
+    } else {
+        // Found under its new name, back under its old one, or no longer the one shown (then it
+        // leaves with the others that are gone).
+        endWaitForCurFileLeft();
     }
     if (!renamed.isEmpty()) {
         QVariantMap info;
@@ -209,6 +234,16 @@ void NavigateController::watchedPathsChanged(const QStringList &folders, const Q
         didFileModified(path);
         postNotification("fileModified", {{QStringLiteral("filePath"), QVariant::fromValue(path)}});
     }
+}
+
+void NavigateController::endWaitForCurFileLeft(bool expired)
+{
+    const LMPathString left = std::exchange(m_curFileLeftPath, LMPathString());
+    if (const std::shared_ptr<kpv::Timer> timer = std::exchange(m_curFileLeftTimer, nullptr))
+        timer->invalidate();
+    // Nothing came with its identity: it was removed, and leaves the list.
+    if (expired && !left.isEmpty() && filePaths().contains(left) && !kpv::pathStatus(left.path()).exists)
+        didFilesDeleted({left});
 }
 
 bool NavigateController::forgetRecordIfFileChanged(const LMPathString &path)

@@ -290,8 +290,14 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
                     if (toPath.isEmpty()) {
                         result = Done;
                     } else {
-                        const LMFileImgBaseInfoPtr decodedInfo =
+                        LMFileImgBaseInfoPtr decodedInfo =
                             original ? original->originalImgBaseInfo() : fileInfo->imgBaseInfo();
+                        // Renamed by another program since it was decoded: the same file (the
+                        // rename was told by its identity) is written over under its new name.
+                        if (const LMFileImgBaseInfoPtr now = fileInfo->imgBaseInfo();
+                            decodedInfo && now && decodedInfo->filePath() != now->filePath() &&
+                            decodedInfo->fileIdentity().isValid() && decodedInfo->fileIdentity() == now->fileIdentity())
+                            decodedInfo = decodedInfo->fileImgBaseInfoByReplaceFilePath(now->filePath());
                         std::optional<QVariantMap> source;
                         if (decodedInfo)
                             source = decodedInfo->properties();

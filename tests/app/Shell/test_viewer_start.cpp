@@ -400,6 +400,68 @@ TEST_F(ViewerStart, ChangesByOtherProgramsToTheOpenFolderAreFollowed)
     EXPECT_EQ(shownSize(), QSizeF(640, 480));
 }
 
+// The photo shown, renamed by another program to a name that sorts elsewhere, stays shown with its
+// turn under its new name, whether the viewer hears the rename at once or hears the photo leave and,
+// in a later change, arrive. A photo shown that is really removed gives way to the next one.
+TEST_F(ViewerStart, ShownPhotoRenamedByAnotherProgramStaysShownWithItsTurn)
+{
+    start();
+    const QDir dir(folder);
+    const auto settleUntil = [this](const std::function<bool()>& done) {
+        for (int i = 0; i < 100 && !done(); ++i)
+            settle(0.1);
+        return done();
+    };
+    const auto listed = [&](const QString& name) { return nav().filePaths().contains(LMPathString(dir.filePath(name), false)); };
+    const auto expectShown = [&](const QString& name, int position) {
+        EXPECT_EQ(nav().fileCount(), 3);
+        EXPECT_EQ(nav().curFilePath().path(), dir.filePath(name));
+        EXPECT_EQ(controller->window()->title(), QStringLiteral("%1 (%2/3)").arg(name).arg(position));
+        EXPECT_TRUE(view().angleRotate().isRotatedOrFlipped()) << "the turn was lost";
+    };
+    ASSERT_EQ(nav().curFilePath().path(), dir.filePath(QStringLiteral("a.png")));
+    controller->performMenuAction(15); // turn right
+    settle();
+    ASSERT_TRUE(view().angleRotate().isRotatedOrFlipped());
+
+    ASSERT_TRUE(QFile::rename(dir.filePath(QStringLiteral("a.png")), dir.filePath(QStringLiteral("zz.png"))));
+    ASSERT_TRUE(settleUntil([&] { return listed(QStringLiteral("zz.png")); }));
+    settle();
+    expectShown(QStringLiteral("zz.png"), 3);
+
+    // Out of the folder, heard on its own, then back under another name.
+    const QString away = scratch.filePath(QStringLiteral("away.png"));
+    ASSERT_TRUE(QFile::rename(dir.filePath(QStringLiteral("zz.png")), away));
+    settle(0.4);
+    ASSERT_TRUE(QFile::rename(away, dir.filePath(QStringLiteral("a2.png"))));
+    ASSERT_TRUE(settleUntil([&] { return listed(QStringLiteral("a2.png")); }));
+    settle();
+    expectShown(QStringLiteral("a2.png"), 1);
+
+    ASSERT_TRUE(QFile::remove(dir.filePath(QStringLiteral("a2.png"))));
+    ASSERT_TRUE(settleUntil([&] { return nav().fileCount() == 2; }));
+    EXPECT_EQ(nav().curFilePath().path(), dir.filePath(QStringLiteral("b.png")));
+}
+
+// A turn waiting to be saved when another program renamed the photo is written into the renamed
+// file when the user quits, never into a new file under the old name.
+TEST_F(ViewerStart, TurnOfARenamedPhotoIsSavedUnderItsNewName)
+{
+    start();
+    const QDir dir(folder);
+    const QString a = dir.filePath(QStringLiteral("a.png")), renamed = dir.filePath(QStringLiteral("zz.png"));
+    controller->performMenuAction(15); // turn right
+    settle();
+    ASSERT_TRUE(QFile::rename(a, renamed));
+    for (int i = 0; i < 100 && nav().curFilePath().path() != renamed; ++i)
+        settle(0.1);
+    ASSERT_EQ(nav().curFilePath().path(), renamed);
+    controller->performMenuAction(MainWndController::TagQuit);
+    settleProgram(*delegate, clock, 2.0, [this] { nav().navigateSaveFileSession()->waitUntilAllOperationsAreFinished(); });
+    EXPECT_EQ(QImageReader(renamed).size(), QSize(1200, 1600)) << "the turn was lost";
+    EXPECT_FALSE(QFileInfo::exists(a));
+}
+
 // A photo that another program replaced by a named pipe is shown as a file that cannot be opened,
 // never with the picture it had, whether the viewer is told of the change or only comes back to
 // it; and the pipe is never opened in a way that waits for a writer. A picture put back in its
