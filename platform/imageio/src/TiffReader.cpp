@@ -168,19 +168,33 @@ struct RowLayout {
     bool floating = false, alpha = false, associated = false, whiteIsZero = false, planes = false;
 };
 
+// How a page's samples are stored, as its tags say (the TIFF defaults where a tag is missing).
+struct SampleTags {
+    uint16_t samples = 1, bits = 1, planar = PLANARCONFIG_CONTIG, format = SAMPLEFORMAT_UINT, extraCount = 0;
+    uint16_t* extra = nullptr;  // the library's, while the page is read
+    uint16_t photometric = 0;
+    bool hasPhotometric = false;
+};
+
+SampleTags sampleTags(TIFF* tiff)
+{
+    SampleTags t;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &t.samples);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &t.bits);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &t.planar);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &t.format);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_EXTRASAMPLES, &t.extraCount, &t.extra);
+    t.hasPhotometric = TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &t.photometric) != 0;
+    return t;
+}
+
 RowLayout rowLayout(TIFF* tiff)
 {
     RowLayout layout;
-    uint16_t samples = 1, bits = 1, planar = PLANARCONFIG_CONTIG, photometric = 0, extraCount = 0;
-    uint16_t format = SAMPLEFORMAT_UINT;
-    uint16_t* extra = nullptr;
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &format);
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
-    if (!TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric))
+    const SampleTags tags = sampleTags(tiff);
+    if (!tags.hasPhotometric)
         return layout;
+    const auto [samples, bits, planar, format, extraCount, extra, photometric, hasPhotometric] = tags;
     const bool grey = photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE;
     const unsigned colours = grey ? 1 : photometric == PHOTOMETRIC_RGB ? 3 : 0;
     const bool floating = format == SAMPLEFORMAT_IEEEFP;
@@ -1022,19 +1036,13 @@ QImage tiffSixteenBitPart(const QByteArray& data, const QRect& rect, QString* er
     uint32_t width = 0, height = 0;
     if (!tiff || !TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height))
         return fail(QStringLiteral("not a readable TIFF file"));
-    uint16_t samples = 1, bits = 1, planar = PLANARCONFIG_CONTIG, photometric = 0, format = SAMPLEFORMAT_UINT;
-    uint16_t extraCount = 0;
-    uint16_t* extra = nullptr;
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &format);
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
+    const SampleTags tags = sampleTags(tiff);
+    const auto [samples, bits, planar, format, extraCount, extra, storedPhotometric, hasPhotometric] = tags;
     if (bits != 16 || format != SAMPLEFORMAT_UINT)
         return fail(QStringLiteral("the TIFF picture has no 16-bit samples"));
     // TIFF 6.0 sections 4 to 7: grey (either way up) or RGB, an alpha sample after the colours.
-    if (!TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric))
-        photometric = samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
+    const uint16_t photometric =
+        hasPhotometric ? storedPhotometric : samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
     const bool whiteIsZero = photometric == PHOTOMETRIC_MINISWHITE;
     const uint16_t colours = photometric == PHOTOMETRIC_RGB ? 3
                              : whiteIsZero || photometric == PHOTOMETRIC_MINISBLACK ? 1

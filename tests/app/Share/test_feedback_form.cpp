@@ -22,11 +22,11 @@ TEST(FeedbackForm, APasteOverTheLimitIsCutWithAWordAndKeepsWhatWasTyped)
     };
     for (const QChar c : QStringLiteral("Hi. "))
         key(kpv::KeyCode::A, QString(c));
-    kpv::Pasteboard::generalPasteboard().writeString(QString(6000, QChar('x')));
+    kpv::Pasteboard::generalPasteboard().writeString(QString(6000, QChar('p')));
     key(kpv::KeyCode::V, "v", kpv::CommandKeyMask);
     const QString message = form.messageTextView()->string();
     EXPECT_EQ(message.size(), 5000);
-    EXPECT_TRUE(message.startsWith("Hi. xxx")) << "what was typed before the paste stays";
+    EXPECT_EQ(message, "Hi. " + QString(4996, QChar('p'))) << "what was typed before the paste stays";
     const kpv::Bundle& bundle = kpv::Bundle::mainBundle();
     EXPECT_EQ(form.statusText(), bundle.localizedStringWithFormat("IDS_FeedbackPasteShortened_Fmt", qlonglong(5000)));
 
