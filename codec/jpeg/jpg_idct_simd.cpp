@@ -257,9 +257,17 @@ KPV_AVX2 int32_t idct2Avx2(uint8_t* dst, int16_t* coef, int32_t pitch, const int
         coef[0] = 0;
         return 0;
     }
+    // Rows that the zig-zag order has not reached by the last index hold zeros: they are left
+    // out, which changes no sum (rows 3, 5 and 7 begin at indexes 9, 20 and 35).
     const __m256 even = weightedRow(coef, dq, k.w[0]);
-    const __m256 odd = _mm256_add_ps(_mm256_add_ps(weightedRow(coef + 8, dq + 8, k.w[1]), weightedRow(coef + 24, dq + 24, k.w[2])),
-                                     _mm256_add_ps(weightedRow(coef + 40, dq + 40, k.w[3]), weightedRow(coef + 56, dq + 56, k.w[4])));
+    __m256 odd = weightedRow(coef + 8, dq + 8, k.w[1]);
+    if (lastIndex >= 9) {
+        odd = _mm256_add_ps(odd, weightedRow(coef + 24, dq + 24, k.w[2]));
+        if (lastIndex >= 20) {
+            const __m256 r5 = weightedRow(coef + 40, dq + 40, k.w[3]);
+            odd = _mm256_add_ps(odd, lastIndex >= 35 ? _mm256_add_ps(r5, weightedRow(coef + 56, dq + 56, k.w[4])) : r5);
+        }
+    }
     // Lanes v of output rows 0 and 1, then the halves of each side by side: (row 0 | row 1).
     const __m256 top = _mm256_add_ps(even, odd), bottom = _mm256_sub_ps(even, odd);
     const __m256 s = _mm256_add_ps(_mm256_permute2f128_ps(top, bottom, 0x20), _mm256_permute2f128_ps(top, bottom, 0x31));
