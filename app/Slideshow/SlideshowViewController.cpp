@@ -59,10 +59,14 @@ SlideshowViewController::SlideshowViewController(SlideshowViewHost& host, MainCo
     , m_framesLoader(&SlideshowViewController::defaultFramesLoader)
     , m_queue(std::make_unique<kpv::OperationQueue>())
     , m_alive(std::make_shared<bool>(true))
+    , m_fileCheck([](const QString& path) { return kpv::pathStatus(path).exists; })
+    , m_checkQueue(std::make_unique<kpv::OperationQueue>())
 {
     // One slide at a time: the next slide is all that is ever needed ahead.
     m_queue->setName(QStringLiteral("SlideshowPreload"));
     m_queue->setMaxConcurrentOperationCount(1);
+    m_checkQueue->setName(QStringLiteral("SlideshowFileCheck"));
+    m_checkQueue->setMaxConcurrentOperationCount(1);
     auto& center = kpv::NotificationCenter::defaultCenter();
     center.addObserver(this, QStringLiteral("didChangeMainShowMode"), nullptr, [this](const kpv::Notification& n) {
         didChangeMainShowMode(n.userInfo.value(QStringLiteral("old")).toLongLong(),
@@ -87,7 +91,9 @@ SlideshowViewController::~SlideshowViewController()
     *m_alive = false;
     stopTimers();
     m_queue->cancelAllOperations();
+    m_checkQueue->cancelAllOperations();
     m_queue->waitUntilAllOperationsAreFinished();
+    m_checkQueue->waitUntilAllOperationsAreFinished();
     // The 3D player and the menus go while the view they live in is still there.
     m_dove.reset();
     m_menus.reset();
@@ -230,6 +236,7 @@ void SlideshowViewController::startSlideshowWithFileInfos(std::vector<SlideshowF
     m_loadingIndex = -1;
     m_failedInARow = 0;
     m_loadErrors.clear();
+    m_goneSlides.clear();
     m_firstFrameDisplayed = false;
     m_previousImage = QImage();
     m_stepping = false;
@@ -314,6 +321,9 @@ void SlideshowViewController::stopTimers()
         m_frameTimer->invalidate();
     if (m_resizeTimer)
         m_resizeTimer->invalidate();
+    if (m_fileCheckTimer)
+        m_fileCheckTimer->invalidate();
+    m_fileCheckTimer.reset();
     m_resizeTimer.reset();
     m_slideTimer.reset();
     m_fadeTimer.reset();
@@ -613,6 +623,12 @@ void SlideshowViewController::scheduleNext()
 void SlideshowViewController::waitForSlideLoads()
 {
     m_queue->waitUntilAllOperationsAreFinished();
+    kpv::RunLoop::main().runOnce();
+}
+
+void SlideshowViewController::waitForFileChecks()
+{
+    m_checkQueue->waitUntilAllOperationsAreFinished();
     kpv::RunLoop::main().runOnce();
 }
 

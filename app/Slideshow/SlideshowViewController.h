@@ -93,6 +93,12 @@ public:
     void setSlideLoader(PlainSlideLoader loader);
     void setFramesLoader(FramesLoader loader) { m_framesLoader = std::move(loader); }
     static QImage defaultSlideLoader(const SlideshowFileInfo& slide, QSize size, QString* error = nullptr);
+    // Whether a slide's file is still there. It runs on a worker thread, never the main one: a
+    // folder on the network may take long to answer, and the show's frames must not wait for it.
+    using FileCheck = std::function<bool(const QString& path)>;
+    void setFileCheck(FileCheck check) { m_fileCheck = std::move(check); }
+    // A 3D theme looks this often whether the files of the photos to come are still there.
+    static constexpr double kFileCheckInterval = 1.0;
     // The themes to offer (not owned, may be null: the cross-fade only).
     void setThemeMgr(SlideshowThemeMgr* themeMgr) { m_themeMgr = themeMgr; }
     // Where the music goes: the program gives the sound device's sink; without one the
@@ -136,6 +142,8 @@ public:
     SlideshowView* view();
     // Blocks until the queued slide loads have finished and been applied (tests).
     void waitForSlideLoads();
+    // Blocks until the queued file checks have finished and been applied (tests).
+    void waitForFileChecks();
 
     // ---- Show-mode controller: the slideshow shows in the main window, keeps no favourites and
     // takes no menu command (its keys leave it) ----
@@ -170,8 +178,13 @@ private:
     QImage takePhoto();
     // Photos whose files are gone (moved to the trash, deleted by another program) are not shown
     // again: those decoded ahead are dropped, and those kept to stand in are forgotten.
+    // What the latest check of the files found; the checks run on their own queue.
     bool slideGone(long index) const;
     void forgetGoneStandIns();
+    void checkDoveFiles();
+    void doveFilesChecked(const std::vector<std::pair<long, QString>>& gone,
+                          const std::vector<std::pair<long, QString>>& there);
+    void updateFileCheckTimer();
     // Photos to keep decoded ahead of a 3D theme that plays.
     std::size_t dovePhotosAhead() const;
     // The theme started before the photos for all its cards were decoded: the cards that show
@@ -298,6 +311,14 @@ private:
     // Slides being decoded again, larger, for the cards of a grown window.
     std::set<long> m_doveRedecoding;
     static constexpr std::size_t kTakenKept = 64;
+    // The files of the photos to come and of those in use, looked at off the main thread: the
+    // slides found gone, one check at a time, and another wanted once it is done.
+    FileCheck m_fileCheck;
+    std::unique_ptr<kpv::OperationQueue> m_checkQueue;
+    std::set<long> m_goneSlides;
+    bool m_checking = false;
+    bool m_checkAgain = false;
+    std::shared_ptr<kpv::Timer> m_fileCheckTimer;
 
     // Controls and music.
     SlideshowControlBar* m_bar = nullptr; // owned by the view

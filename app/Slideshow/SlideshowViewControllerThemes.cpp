@@ -204,6 +204,7 @@ void SlideshowViewController::photoLoaded(unsigned long long generation, long in
             return;
     } else {
         m_failedInARow = 0;
+        m_goneSlides.erase(index); // decoded: its file is back
         const QSize reduced = reducedFor(image, m_loadedDecodeSize);
         m_photos.push_back({index, std::move(image), reduced});
     }
@@ -234,6 +235,7 @@ void SlideshowViewController::startDove()
     m_photosWanted = dovePhotosAhead();
     if (m_paused)
         m_dove->pause();
+    updateFileCheckTimer();
     if (!m_firstFrameDisplayed) {
         m_firstFrameDisplayed = true;
         kpv::NotificationCenter::defaultCenter().postNotification(
@@ -281,14 +283,105 @@ QImage SlideshowViewController::takePhoto()
         requestPhotos();
         if (outgrownNow)
             requestDoveRedecode(index);
+        checkDoveFiles();
     });
     return photo.image;
 }
 
 bool SlideshowViewController::slideGone(long index) const
 {
-    return index >= 0 && index < long(m_slides.size()) &&
-           !kpv::pathStatus(m_slides[std::size_t(index)]->filePath().path()).exists;
+    return m_goneSlides.count(index) > 0;
+}
+
+void SlideshowViewController::checkDoveFiles()
+{
+    SlideshowPlayerDove* player = m_dove ? m_dove->player() : nullptr;
+    if (!m_playing || !player || !m_fileCheck)
+        return;
+    if (m_checking) {
+        m_checkAgain = true;
+        return;
+    }
+    // The photos decoded ahead, and those on the cards or kept to stand in.
+    std::set<long> slides;
+    for (const DovePhoto& photo : m_photos)
+        slides.insert(photo.index);
+    if (player->isStarted())
+        for (long number : player->photosInUse()) {
+            const long at = number - m_takenFirst;
+            if (at >= 0 && at < long(m_takenSlides.size()))
+                slides.insert(m_takenSlides[std::size_t(at)]);
+        }
+    std::vector<std::pair<long, QString>> files;
+    for (long index : slides)
+        if (index >= 0 && index < long(m_slides.size()))
+            files.emplace_back(index, m_slides[std::size_t(index)]->filePath().path());
+    if (files.empty())
+        return;
+    m_checking = true;
+    m_checkAgain = false;
+    std::weak_ptr<bool> alive = m_alive;
+    m_checkQueue->addOperationWithBlock([this, alive, files = std::move(files), check = m_fileCheck] {
+        std::vector<std::pair<long, QString>> gone, there;
+        for (const auto& file : files)
+            (check(file.second) ? there : gone).push_back(file);
+        kpv::RunLoop::performOnMainThread(
+            [this, alive, gone = std::move(gone), there = std::move(there)] {
+                const auto a = alive.lock();
+                if (a && *a)
+                    doveFilesChecked(gone, there);
+            },
+            false);
+    });
+}
+
+void SlideshowViewController::doveFilesChecked(const std::vector<std::pair<long, QString>>& gone,
+                                               const std::vector<std::pair<long, QString>>& there)
+{
+    m_checking = false;
+    // A check made for a slideshow that has ended since speaks of other files.
+    const auto same = [this](const std::pair<long, QString>& file) {
+        return file.first >= 0 && file.first < long(m_slides.size()) &&
+               m_slides[std::size_t(file.first)]->filePath().path() == file.second;
+    };
+    bool newlyGone = false;
+    for (const auto& file : there)
+        if (same(file))
+            m_goneSlides.erase(file.first);
+    for (const auto& file : gone)
+        if (same(file))
+            newlyGone = m_goneSlides.insert(file.first).second || newlyGone;
+    if (!m_playing || !m_dove)
+        return;
+    if (newlyGone) {
+        // Gone before their turn: the photos decoded ahead are dropped and others decoded in
+        // their place; those standing in stand in no more.
+        const std::size_t before = m_photos.size();
+        m_photos.erase(std::remove_if(m_photos.begin(), m_photos.end(),
+                                      [this](const DovePhoto& photo) { return slideGone(photo.index); }),
+                       m_photos.end());
+        forgetGoneStandIns();
+        if (m_photos.size() != before)
+            requestPhotos();
+    }
+    if (m_checkAgain)
+        checkDoveFiles();
+}
+
+void SlideshowViewController::updateFileCheckTimer()
+{
+    SlideshowPlayerDove* player = m_dove ? m_dove->player() : nullptr;
+    const bool wanted = m_playing && !m_paused && player && player->isStarted();
+    if (!wanted) {
+        if (m_fileCheckTimer)
+            m_fileCheckTimer->invalidate();
+        m_fileCheckTimer.reset();
+        return;
+    }
+    if (m_fileCheckTimer)
+        return;
+    m_fileCheckTimer = kpv::Timer::scheduled(kFileCheckInterval, true, [this](kpv::Timer&) { checkDoveFiles(); },
+                                             kpv::TimerMode::Common);
 }
 
 void SlideshowViewController::forgetGoneStandIns()
@@ -442,6 +535,7 @@ void SlideshowViewController::togglePause()
         m_paused ? m_music->pause() : m_music->resume();
     if (m_dove) {
         m_paused ? m_dove->pause() : m_dove->resume();
+        updateFileCheckTimer();
         return;
     }
     if (m_paused) {
