@@ -2,6 +2,7 @@
 
 #include "Kit/LMEventMonitorCenter.h"
 #include "Kit/LMNineSliceImageRep.h"
+#include "Kit/LMPopMenuView.h"
 #include "appkit/GraphicsContext.h"
 #include "appkit/Window.h"
 #include "foundation/NotificationCenter.h"
@@ -220,6 +221,8 @@ void LMButton::mouseDown(const kpv::Event& e)
     m_isMouseDown = false;
     setNeedsDisplay();
 }
+
+void LMButton::mouseTrackedOutside(const kpv::Event& e) { LMPopMenuView::trackPressFromOutside(window(), e); }
 
 void LMButton::beginContinuousHold()
 {
