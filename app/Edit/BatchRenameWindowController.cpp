@@ -48,8 +48,9 @@ void BatchRenameWindowController::loadWindow()
     content->addSubview(m_txtNote);
     m_edtNewNameBase->setPasteShortenedHandler([self](const QString &message) {
         if (auto *s = self()) {
-            s->m_txtNote->setStringValue(message);
+            s->m_pasteNote = message;
             s->m_noteForName = s->m_edtNewNameBase->stringValue();
+            s->updateUIByMaske(kMaskPreview);
         }
     });
 
@@ -82,12 +83,7 @@ void BatchRenameWindowController::setNewNameBaseText(const QString &value)
     newNameBaseTextDidChange();
 }
 
-void BatchRenameWindowController::newNameBaseTextDidChange()
-{
-    if (m_edtNewNameBase->stringValue() != m_noteForName)
-        m_txtNote->setStringValue(QString());
-    updateUIByMaske(kMaskPreview);
-}
+void BatchRenameWindowController::newNameBaseTextDidChange() { updateUIByMaske(kMaskPreview); }
 
 void BatchRenameWindowController::updateUIByMaske(int mask)
 {
@@ -95,9 +91,14 @@ void BatchRenameWindowController::updateUIByMaske(int mask)
     if (mask & kMaskPreview) {
         const QString oldName = sampleFileName();
         showPreviewName(m_txtOldFileName, oldName);
-        showPreviewName(m_txtNewFileName, base.isEmpty() || oldName.isEmpty()
+        const bool usable = BatchRenameWorker::isUsableNameBase(base);
+        showPreviewName(m_txtNewFileName, !usable || oldName.isEmpty()
                                               ? QString()
                                               : BatchRenameWorker::newFileName(oldName, base, 1));
+        if (m_edtNewNameBase->stringValue() != m_noteForName)
+            m_pasteNote.clear();
+        // Why Rename cannot be pressed for a name typed in full (a date such as 07/2026).
+        m_txtNote->setStringValue(!base.isEmpty() && !usable ? text("IDS_RenameNameNotUsable") : m_pasteNote);
     }
     if ((mask & kMaskRunning) && indicatorProgress())
         indicatorProgress()->setHidden(!m_taskRunning);

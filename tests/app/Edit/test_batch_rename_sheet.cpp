@@ -251,6 +251,22 @@ TEST_F(RenameSheet, APasteCutToTheLimitIsTold)
     c.closeWindow();
 }
 
+// A name with a slash (a date such as 07/2026) cannot be used: no new name is previewed and the
+// sheet says why Rename is greyed.
+TEST_F(RenameSheet, ANameWithASlashIsToldWhyItCannotBeUsed)
+{
+    BatchRenameWindowController c(&config);
+    begin(c, {make("a.jpg")});
+    c.setNewNameBaseText("Trip 07/2026 ");
+    EXPECT_FALSE(c.btnRename()->isEnabled());
+    EXPECT_EQ(c.txtNewFileName()->stringValue(), "");
+    EXPECT_TRUE(c.txtNote()->stringValue().contains("/")) << c.txtNote()->stringValue().toStdString();
+    c.setNewNameBaseText("Trip 07-2026 ");
+    EXPECT_EQ(c.txtNewFileName()->stringValue(), "Trip 07-20261.jpg");
+    EXPECT_EQ(c.txtNote()->stringValue(), "");
+    c.closeWindow();
+}
+
 // Cancel right after Rename, before the run has started: the run never begins, and the sheet still
 // learns that it ended, closes, and reports nothing (it used to stay up with Rename disabled).
 TEST_F(RenameSheet, CancelBeforeTheRunStartsClosesTheSheet)
