@@ -3,6 +3,7 @@
 #include "Kit/LMEventMonitorCenter.h"
 #include "Kit/LMNineSliceImageRep.h"
 #include "Kit/LMPopMenuView.h"
+#include "Kit/LMViewPopupHelper.h"
 #include "appkit/GraphicsContext.h"
 #include "appkit/Window.h"
 #include "foundation/NotificationCenter.h"
@@ -217,6 +218,8 @@ void LMButton::mouseDown(const kpv::Event& e)
         beginContinuousHold();
         return;
     }
+    // The menu this button waits to pop up opens on the press, so that it can be dragged onto.
+    LMViewPopupHelper::showPendingAtOnceInWindow(window());
     kpv::Button::mouseDown(e);
     m_isMouseDown = false;
     setNeedsDisplay();
