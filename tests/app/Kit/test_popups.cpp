@@ -2,6 +2,7 @@
 // clicks through the monitor centre, the menu's sizing around its rows and its data source.
 #include "Kit/LMButton.h"
 #include "Kit/LMEventMonitorCenter.h"
+#include "Kit/LMNormalCustomButton.h"
 #include "Kit/LMPopMenuItemView.h"
 #include "Kit/LMPopMenuViewController.h"
 #include "Kit/LMPopupViewController.h"
@@ -357,11 +358,11 @@ TEST_F(PopupTest, PressDragAndReleaseOnARowChoosesIt)
         const Rect r = v->convertRectToView(v->bounds(), nullptr);
         return Point{r.midX(), r.midY()};
     };
-    auto pressDragRelease = [&](const std::vector<Point>& path) {
+    auto pressDragRelease = [&](const std::vector<Point>& path, Point from = Point{160, 20}) {
         for (const Point& p : path)
             app.postEvent(Event::mouseEvent(LeftMouseDragged, p, &window));
         app.postEvent(Event::mouseEvent(LeftMouseUp, path.back(), &window));
-        app.sendEvent(Event::mouseEvent(LeftMouseDown, Point{160, 20}, &window));
+        app.sendEvent(Event::mouseEvent(LeftMouseDown, from, &window));
     };
     menu->showAtLocationInWindow({160, 40}, false);
     ASSERT_EQ(menu->viewItems().size(), 3u);
@@ -373,6 +374,12 @@ TEST_F(PopupTest, PressDragAndReleaseOnARowChoosesIt)
     EXPECT_EQ(m.clicked.toString(), "Flip");
     EXPECT_EQ(menu->keyItemIndex(), 1u) << "the row under the pointer is marked";
     EXPECT_EQ(buttonClicks, 0);
+    // The same from a button drawn by the kit itself.
+    container->addSubview(new LMNormalCustomButton(Rect(200, 10, 20, 20)));
+    menu->hide(false);
+    menu->showAtLocationInWindow({160, 40}, true);
+    pressDragRelease({path[1], path[0]}, Point{210, 20});
+    EXPECT_EQ(m.clicked.toString(), "Rotate");
 
     m.clicked = QVariant();
     pressDragRelease({centre(0), centre(2)});
