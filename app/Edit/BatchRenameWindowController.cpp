@@ -13,7 +13,7 @@ QString text(const char *key) { return kpv::Bundle::mainBundle().localizedString
 } // namespace
 
 BatchRenameWindowController::BatchRenameWindowController(MainConfig *config)
-    : BatchSheetController(config, kpv::Size{420, 200}, "IDS_FailedRename_Fmt")
+    : BatchSheetController(config, kpv::Size{420, 224}, "IDS_FailedRename_Fmt")
     , m_renamedFilePaths(std::make_shared<std::optional<BatchRenameWorker::RenameMap>>())
 {
     loadWindow();
@@ -28,13 +28,13 @@ void BatchRenameWindowController::loadWindow()
         return p && *p ? static_cast<BatchRenameWindowController *>(*p) : nullptr;
     };
 
-    auto *title = new kpv::TextField(kpv::Rect(20, 166, 300, 22));
+    auto *title = new kpv::TextField(kpv::Rect(20, 190, 300, 22));
     title->setStringValue(text("IDS_BatchRename"));
     content->addSubview(title);
-    auto *caption = new kpv::TextField(kpv::Rect(20, 128, 120, 22));
+    auto *caption = new kpv::TextField(kpv::Rect(20, 152, 120, 22));
     caption->setStringValue(text("IDS_NewNameBase"));
     content->addSubview(caption);
-    m_edtNewNameBase = new BatchReportingField<LMPathNameTextField>(kpv::Rect(140, 128, 260, 22), [self] {
+    m_edtNewNameBase = new BatchReportingField<LMPathNameTextField>(kpv::Rect(140, 152, 260, 22), [self] {
         if (auto *s = self())
             s->newNameBaseTextDidChange();
     });
@@ -43,15 +43,25 @@ void BatchRenameWindowController::loadWindow()
     const QString stored = m_config ? m_config->batchRenameConfigNameBase() : QString();
     m_edtNewNameBase->setStringValue(stored.isNull() ? QStringLiteral("Photo_") : stored);
     content->addSubview(m_edtNewNameBase);
+    // A paste cut to the limit, or refused at it, is told under the name until the name changes.
+    m_txtNote = new kpv::TextField(kpv::Rect(20, 92, 380, 22));
+    content->addSubview(m_txtNote);
+    m_edtNewNameBase->setPasteShortenedHandler([self](const QString &message) {
+        if (auto *s = self()) {
+            s->m_pasteNote = message;
+            s->m_noteForName = s->m_edtNewNameBase->stringValue();
+            s->updateUIByMaske(kMaskPreview);
+        }
+    });
 
-    m_txtOldFileName = new kpv::TextField(kpv::Rect(20, 98, 175, 22));
+    m_txtOldFileName = new kpv::TextField(kpv::Rect(20, 122, 175, 22));
     setUpPreviewNameField(m_txtOldFileName);
     content->addSubview(m_txtOldFileName);
-    auto *arrow = new kpv::TextField(kpv::Rect(195, 98, 25, 22));
+    auto *arrow = new kpv::TextField(kpv::Rect(195, 122, 25, 22));
     arrow->setAlignment(Qt::AlignCenter);
     arrow->setStringValue(QStringLiteral("\u2192"));
     content->addSubview(arrow);
-    m_txtNewFileName = new kpv::TextField(kpv::Rect(220, 98, 180, 22));
+    m_txtNewFileName = new kpv::TextField(kpv::Rect(220, 122, 180, 22));
     setUpPreviewNameField(m_txtNewFileName);
     content->addSubview(m_txtNewFileName);
 
@@ -81,9 +91,14 @@ void BatchRenameWindowController::updateUIByMaske(int mask)
     if (mask & kMaskPreview) {
         const QString oldName = sampleFileName();
         showPreviewName(m_txtOldFileName, oldName);
-        showPreviewName(m_txtNewFileName, base.isEmpty() || oldName.isEmpty()
+        const bool usable = BatchRenameWorker::isUsableNameBase(base);
+        showPreviewName(m_txtNewFileName, !usable || oldName.isEmpty()
                                               ? QString()
                                               : BatchRenameWorker::newFileName(oldName, base, 1));
+        if (m_edtNewNameBase->stringValue() != m_noteForName)
+            m_pasteNote.clear();
+        // Why Rename cannot be pressed for a name typed in full (a date such as 07/2026).
+        m_txtNote->setStringValue(!base.isEmpty() && !usable ? text("IDS_RenameNameNotUsable") : m_pasteNote);
     }
     if ((mask & kMaskRunning) && indicatorProgress())
         indicatorProgress()->setHidden(!m_taskRunning);

@@ -1,10 +1,10 @@
 #pragma once
 
-// The batch rename sheet: a base-name field with a preview of the first new name, Rename and
-// Cancel, and a progress bar while the worker renames on its own queue. The sheet ends when the
-// run ends (or at once when closed while idle); failures are reported once, after it has closed,
-// and the caller gets the map of old to new paths. The sheet, the run, Esc and the report are the
-// batch sheets' shared ones.
+// The batch rename sheet: a base-name field with a preview of the first new name, a note when
+// a paste did not fit the name or the name cannot be used, Rename and Cancel, and a progress bar
+// while the worker renames on its own queue. The sheet ends when the run ends (or at once when
+// closed while idle); failures are reported once, after it has closed, and the caller gets the
+// map of old to new paths. The sheet, the run, Esc and the report are the batch sheets' shared ones.
 
 #include "Edit/BatchRenameWorker.h"
 #include "Edit/BatchSheetController.h"
@@ -44,6 +44,8 @@ public:
     LMLengthLimitTextField *edtNewNameBase() const { return m_edtNewNameBase; }
     kpv::TextField *txtOldFileName() const { return m_txtOldFileName; }
     kpv::TextField *txtNewFileName() const { return m_txtNewFileName; }
+    // What the sheet says of a paste that did not fit the name, or of a name that cannot be used.
+    kpv::TextField *txtNote() const { return m_txtNote; }
     LMNormalCustomButton *btnRename() const { return btnRun(); }
 
 protected:
@@ -57,6 +59,10 @@ private:
     LMLengthLimitTextField *m_edtNewNameBase = nullptr;
     kpv::TextField *m_txtOldFileName = nullptr;
     kpv::TextField *m_txtNewFileName = nullptr;
+    kpv::TextField *m_txtNote = nullptr;
+    // What was said of the last paste, and the name it left: the note goes when the name changes.
+    QString m_pasteNote;
+    QString m_noteForName;
     // Filled by the run; nullopt until one ran.
     std::shared_ptr<std::optional<BatchRenameWorker::RenameMap>> m_renamedFilePaths;
 };

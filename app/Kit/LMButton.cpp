@@ -2,6 +2,8 @@
 
 #include "Kit/LMEventMonitorCenter.h"
 #include "Kit/LMNineSliceImageRep.h"
+#include "Kit/LMPopMenuView.h"
+#include "Kit/LMViewPopupHelper.h"
 #include "appkit/GraphicsContext.h"
 #include "appkit/Window.h"
 #include "foundation/NotificationCenter.h"
@@ -216,10 +218,14 @@ void LMButton::mouseDown(const kpv::Event& e)
         beginContinuousHold();
         return;
     }
+    // The menu this button waits to pop up opens on the press, so that it can be dragged onto.
+    LMViewPopupHelper::showPendingAtOnceInWindow(window());
     kpv::Button::mouseDown(e);
     m_isMouseDown = false;
     setNeedsDisplay();
 }
+
+void LMButton::mouseTrackedOutside(const kpv::Event& e) { LMPopMenuView::trackPressFromOutside(window(), e); }
 
 void LMButton::beginContinuousHold()
 {

@@ -66,6 +66,10 @@ public:
     // period of one second, falling first.
     static double lightAlphaAtTime(double t);
 
+protected:
+    // A press dragged from the button onto a pop-up menu shown in its window works that menu.
+    void mouseTrackedOutside(const kpv::Event& e) override;
+
 private:
     void beginContinuousHold();
     void endContinuousHold();

@@ -30,6 +30,17 @@ LMLengthLimitTextField::LMLengthLimitTextField(const kpv::Rect& frame)
                false),
       m_input(*this, m_editor, [this] { return editorFrame(); }, [this] { return m_editable; }, kpv::TextInputClient::HintNone)
 {
+    m_editor.setShortenedHandler([this](qint64, qint64 kept) {
+        if (!m_pasteShortened || m_allowedMaxLength == 0)
+            return;
+        // Nothing taken: only the limit is worth a word, not another rule of the field (a
+        // leading point); the limit is at fault when not even one letter more would fit.
+        if (kept == 0 && lengthTest(m_editor.selectionStart(), m_editor.selectionLength(), QStringLiteral("x")))
+            return;
+        m_pasteShortened(kpv::Bundle::mainBundle().localizedStringWithFormat(
+            QString::fromLatin1(kept > 0 ? "IDS_FieldPasteShortened_Fmt" : "IDS_FieldPasteFull_Fmt"),
+            qlonglong(m_allowedMaxLength)));
+    });
 }
 
 LMTextEditor::Frame LMLengthLimitTextField::editorFrame() const

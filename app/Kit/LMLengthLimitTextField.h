@@ -3,12 +3,14 @@
 // without blanks at both ends), digits only, or no leading point. They edit as every input of
 // the desktop does (caret, selection, clipboard; see LMTextEditor), and Tab and Shift+Tab go on to
 // the next and the previous field of the window. An edit that would break a rule is refused
-// whole; only a paste is cut to what still fits, except in a field of digits.
+// whole; only a paste is cut to what still fits, except in a field of digits, and the field
+// says so through setPasteShortenedHandler.
 
 #include "Kit/LMTextEditor.h"
 #include "Kit/LMTextInputClient.h"
 #include "appkit/Control.h"
 
+#include <functional>
 #include <memory>
 
 #include <cstdint>
@@ -33,6 +35,10 @@ public:
     bool insertText(const QString& text);
     bool deleteBackward();
     LMTextEditor& editor() { return m_editor; }
+    // Told, with a sentence for the user that names the limit, when a paste (or text an input
+    // method committed) was cut to fit the field's length limit, or did not fit at all.
+    using PasteShortenedHandler = std::function<void(const QString& message)>;
+    void setPasteShortenedHandler(PasteShortenedHandler handler) { m_pasteShortened = std::move(handler); }
     // Text composed with the input method goes into the field while it is being edited.
     kpv::TextInputClient* textInputClient() override { return &m_input; }
 
@@ -75,6 +81,7 @@ private:
     std::uint64_t m_allowedMaxLength = 0;
     bool m_ignoreWhiteSpace = false;
     bool m_editable = true;
+    PasteShortenedHandler m_pasteShortened;
 };
 
 // Digits 0 to 9 only; emptying the field is allowed. A paste is taken whole or refused.

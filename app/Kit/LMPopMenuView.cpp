@@ -3,6 +3,7 @@
 #include "Kit/LMNineSliceImageRep.h"
 #include "Kit/LMPopMenuItemView.h"
 #include "appkit/Event.h"
+#include "appkit/Window.h"
 
 #include <algorithm>
 #include <cmath>
@@ -154,6 +155,55 @@ void LMPopMenuView::rowEnteredByPointer(const LMPopMenuItemView* row)
             markKeyItem(m_viewItems[i]->itemEnabled() ? i : npos);
             return;
         }
+}
+
+bool LMPopMenuView::pointerTrackedFromOutside(const kpv::Event& e)
+{
+    if (!isShown() || isHiddenOrHasHiddenAncestor())
+        return false;
+    std::size_t under = npos;
+    for (std::size_t i = 0; i < m_viewItems.size(); ++i) {
+        LMPopMenuItemView* row = m_viewItems[i]->view();
+        if (row && row->mouseInBounds(row->convertPointFromView(e.locationInWindow(), nullptr))) {
+            under = m_viewItems[i]->itemEnabled() ? i : npos;
+            break;
+        }
+    }
+    markKeyItem(under);
+    if (e.type() != kpv::LeftMouseUp || under == npos)
+        return false;
+    // As a click on the row: the delegate decides what follows (it may hide or rebuild the menu).
+    m_viewItems[under]->itemViewActionHandler();
+    return true;
+}
+
+namespace {
+
+void collectShownMenus(kpv::View* view, std::vector<LMPopMenuView*>& out)
+{
+    for (kpv::View* sub : view->subviews()) {
+        if (sub->isHidden())
+            continue;
+        if (auto* menu = dynamic_cast<LMPopMenuView*>(sub))
+            out.push_back(menu);
+        else
+            collectShownMenus(sub, out);
+    }
+}
+
+} // namespace
+
+bool LMPopMenuView::trackPressFromOutside(kpv::Window* window, const kpv::Event& e)
+{
+    if (!window || !window->contentView())
+        return false;
+    std::vector<LMPopMenuView*> menus;
+    collectShownMenus(window->contentView(), menus);
+    // A choice may hide or destroy the menus: nothing is offered after it.
+    for (LMPopMenuView* menu : menus)
+        if (menu->pointerTrackedFromOutside(e))
+            return true;
+    return false;
 }
 
 bool LMPopMenuView::keyDownWhileShown(const kpv::Event& e)

@@ -56,6 +56,12 @@ public:
     // The pointer came over a row: it becomes the one marked, the keys going on from there, so that
     // the menu never shows two rows marked.
     void rowEnteredByPointer(const LMPopMenuItemView* row);
+    // A press that began outside the menu (on the button that opened it) and is dragged over it:
+    // the row under the pointer is marked, and releasing on an enabled row chooses it, as menus of
+    // the desktop do. Every menu shown in the event's window is offered the drag or release; true
+    // when a row was chosen.
+    static bool trackPressFromOutside(kpv::Window* window, const kpv::Event& e);
+    bool pointerTrackedFromOutside(const kpv::Event& e);
 
 protected:
     void willViewShowed(bool shown) override;

@@ -1,5 +1,8 @@
 #include "Kit/LMSimButtonBase.h"
 
+#include "Kit/LMPopMenuView.h"
+#include "Kit/LMViewPopupHelper.h"
+
 #include "appkit/Window.h"
 
 LMSimButtonBase::LMSimButtonBase(const kpv::Rect& frame) : kpv::View(frame) {}
@@ -82,6 +85,13 @@ void LMSimButtonBase::simMouseDown(const kpv::Event& first)
     if (!m_enabled)
         return;
     kpv::Window* w = window();
+    // A button that pops up a menu, not an item of one.
+    bool worksMenus = true;
+    for (kpv::View* v = superview(); v && worksMenus; v = v->superview())
+        worksMenus = dynamic_cast<LMPopMenuView*>(v) == nullptr;
+    // Its menu, waiting for the pointer to rest on it, opens on the press.
+    if (worksMenus && w)
+        LMViewPopupHelper::showPendingAtOnceInWindow(w);
     bool send = false;
     kpv::EventPtr current = std::make_shared<kpv::Event>(first);
     for (;;) {
@@ -94,7 +104,14 @@ void LMSimButtonBase::simMouseDown(const kpv::Event& first)
             break;
         current = w->nextEventMatchingMask(kpv::LeftMouseUpMask | kpv::LeftMouseDraggedMask);
         // An abandoned loop (window closed, focus lost) ends like a release outside.
-        if (!current || current->type() == kpv::LeftMouseUp)
+        if (!current)
+            break;
+        // Dragged off the button onto a pop-up menu of its window: the menu takes the drag, and a
+        // release on one of its items chooses it.
+        if (worksMenus && !mouseInBounds(convertPointFromView(current->locationInWindow(), nullptr)) &&
+            LMPopMenuView::trackPressFromOutside(w, *current))
+            break;
+        if (current->type() == kpv::LeftMouseUp)
             break;
     }
     if (send)

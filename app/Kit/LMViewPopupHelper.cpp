@@ -1,14 +1,42 @@
 #include "Kit/LMViewPopupHelper.h"
 
 #include <QPointF>
+
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace {
 const QString kShowFlag = QStringLiteral("showFlag");
 const QString kLocation = QStringLiteral("locationInWindow");
+
+std::vector<LMViewPopupHelper*>& liveHelpers()
+{
+    static std::vector<LMViewPopupHelper*> helpers;
+    return helpers;
+}
 } // namespace
 
-LMViewPopupHelper::~LMViewPopupHelper() = default;
+LMViewPopupHelper::LMViewPopupHelper(kpv::View* view) : m_viewPopup(view) { liveHelpers().push_back(this); }
+
+LMViewPopupHelper::~LMViewPopupHelper() { std::erase(liveHelpers(), this); }
+
+void LMViewPopupHelper::showPendingAtOnceInWindow(const kpv::Window* window)
+{
+    // Showing may make or destroy helpers: the waiting ones are picked first.
+    std::vector<LMViewPopupHelper*> waiting;
+    for (LMViewPopupHelper* helper : liveHelpers())
+        if (helper->hasPendingShow() && helper->m_viewPopMenuContainer &&
+            helper->m_viewPopMenuContainer->window() == window)
+            waiting.push_back(helper);
+    for (LMViewPopupHelper* helper : waiting)
+        if (std::find(liveHelpers().begin(), liveHelpers().end(), helper) != liveHelpers().end() &&
+            helper->hasPendingShow()) {
+            const QPointF p = helper->m_showHideTimer->userInfo().value(kLocation).toPointF();
+            helper->stopShowHideTimer();
+            helper->showWithouDelayAtLocationInWindow({p.x(), p.y()});
+        }
+}
 
 kpv::Point LMViewPopupHelper::popupOrigin(kpv::Point p, double viewWidth, bool alignLeft)
 {

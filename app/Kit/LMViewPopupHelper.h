@@ -25,7 +25,7 @@ public:
 
     // The view is not owned: a popup view owns its own helper, and a view that is shown belongs
     // to the container.
-    explicit LMViewPopupHelper(kpv::View* view) : m_viewPopup(view) {}
+    explicit LMViewPopupHelper(kpv::View* view);
     ~LMViewPopupHelper();
     LMViewPopupHelper(const LMViewPopupHelper&) = delete;
     LMViewPopupHelper& operator=(const LMViewPopupHelper&) = delete;
@@ -51,6 +51,10 @@ public:
     // Inspection: whether an action waits, and which.
     bool hasPendingShow() const;
     bool hasPendingHide() const;
+    // A press on the button whose pointer started the wait: the view waiting to show in that
+    // window shows at once, as a menu of the desktop opens on the press, so that it can be
+    // dragged onto.
+    static void showPendingAtOnceInWindow(const kpv::Window* window);
 
     // Placement as a pure function: the origin in the container for a point already converted
     // into the container's coordinates.

@@ -64,6 +64,11 @@ public:
     // A click as the mouse makes it: the state changes for the toggling types, then the action.
     virtual void performClick();
 
+protected:
+    // A drag or the release of the press that leaves the button: a button that opened a menu
+    // passes it on, so that pressing, dragging onto an item and releasing there chooses it.
+    virtual void mouseTrackedOutside(const Event&) {}
+
 private:
     long m_state = OffState;
     QString m_title;

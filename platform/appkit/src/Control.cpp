@@ -53,6 +53,8 @@ void Button::mouseDown(const Event& e)
         if (!next)
             break; // the loop was abandoned: no click
         inside = mouseInBounds(convertPointFromView(next->locationInWindow(), nullptr));
+        if (!inside)
+            mouseTrackedOutside(*next);
         if (next->type() == LeftMouseUp) {
             released = inside;
             break;

@@ -218,6 +218,55 @@ TEST_F(RenameSheet, NameFieldMenuCutsAndPastes)
     c.closeWindow();
 }
 
+// A name pasted longer than the field takes: what was typed stays, the paste is cut to the limit
+// and the sheet says so, naming the limit; with the field full it says nothing was pasted; the
+// note goes with the next change of the name.
+TEST_F(RenameSheet, APasteCutToTheLimitIsTold)
+{
+    BatchRenameWindowController c(&config);
+    begin(c, {make("a.jpg")});
+    c.window()->makeKeyWindow();
+    auto paste = [&](const QString &text) {
+        kpv::Pasteboard::generalPasteboard().writeString(text);
+        kpv::Application::shared().sendEvent(
+            kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::V, "v", "v", c.window(), kpv::CommandKeyMask));
+        QCoreApplication::processEvents();
+    };
+    LMLengthLimitTextField *field = c.edtNewNameBase();
+    field->editor().setCaret(field->stringValue().size());
+    paste(QString(40, QLatin1Char('x')));
+    EXPECT_EQ(field->stringValue(), "Photo_" + QString(26, QLatin1Char('x')));
+    EXPECT_TRUE(c.txtNote()->stringValue().contains("cut") && c.txtNote()->stringValue().contains("32"))
+        << c.txtNote()->stringValue().toStdString();
+    paste(QStringLiteral("more"));
+    EXPECT_EQ(field->stringValue().size(), 32);
+    EXPECT_TRUE(c.txtNote()->stringValue().contains("Nothing was pasted")) << c.txtNote()->stringValue().toStdString();
+    // A leading point is refused as when typed, not told as a limit.
+    c.setNewNameBaseText(QString());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(c.txtNote()->stringValue(), "");
+    paste(QStringLiteral(".hidden"));
+    EXPECT_EQ(field->stringValue(), "");
+    EXPECT_EQ(c.txtNote()->stringValue(), "");
+    c.closeWindow();
+}
+
+// A name with a slash (a date such as 07/2026) cannot be used: no new name is previewed and the
+// sheet says why Rename is greyed.
+TEST_F(RenameSheet, ANameWithASlashIsToldWhyItCannotBeUsed)
+{
+    BatchRenameWindowController c(&config);
+    begin(c, {make("a.jpg")});
+    c.setNewNameBaseText("Trip 07/2026 ");
+    EXPECT_FALSE(c.btnRename()->isEnabled());
+    EXPECT_EQ(c.txtNewFileName()->stringValue(), "");
+    EXPECT_TRUE(c.txtNote()->stringValue().contains("/")) << c.txtNote()->stringValue().toStdString();
+    c.setNewNameBaseText("Trip 07-2026 ");
+    EXPECT_EQ(c.txtNewFileName()->stringValue(), "Trip 07-20261.jpg");
+    EXPECT_EQ(c.txtNote()->stringValue(), "");
+    c.closeWindow();
+}
+
 // Cancel right after Rename, before the run has started: the run never begins, and the sheet still
 // learns that it ended, closes, and reports nothing (it used to stay up with Rename disabled).
 TEST_F(RenameSheet, CancelBeforeTheRunStartsClosesTheSheet)

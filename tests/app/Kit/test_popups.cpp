@@ -1,6 +1,8 @@
 // Pop-up views and menus: delayed show and hide on the manual clock, placement, Esc and outside
 // clicks through the monitor centre, the menu's sizing around its rows and its data source.
+#include "Kit/LMButton.h"
 #include "Kit/LMEventMonitorCenter.h"
+#include "Kit/LMNormalCustomButton.h"
 #include "Kit/LMPopMenuItemView.h"
 #include "Kit/LMPopMenuViewController.h"
 #include "Kit/LMPopupViewController.h"
@@ -329,6 +331,70 @@ TEST_F(PopupTest, MenuRowsAreChosenByTheKeys)
     menu->hide(false);
     EXPECT_NE(key(KeyCode::DownArrow), nullptr) << "a hidden menu takes no keys";
     center.removeMonitor(beneath);
+}
+
+// Pressing the button of a menu, dragging onto a row and releasing there chooses that row,
+// the rows marked as the pointer passes; a release off the rows or on a disabled row chooses
+// nothing, and a click on the button then a click on a row still works.
+TEST_F(PopupTest, PressDragAndReleaseOnARowChoosesIt)
+{
+    clearSkinImages();
+    MenuSource m;
+    m.titles = {"Rotate", "Flip", "Mirror"};
+    m.disabled = "Mirror";
+    auto c = LMPopMenuViewController::popMenuViewControllerWithDataSource(&m, &m, container);
+    LMPopMenuView* menu = c->popMenuView();
+    auto* button = new LMButton(Rect(150, 10, 20, 20));
+    container->addSubview(button);
+    int buttonClicks = 0;
+    button->setAction([&](View*) {
+        ++buttonClicks;
+        menu->showAtLocationInWindow({160, 40}, false);
+    });
+    window.orderFront();
+    Application& app = Application::shared();
+    auto centre = [&](std::size_t row) {
+        const View* v = menu->viewItems()[row]->view();
+        const Rect r = v->convertRectToView(v->bounds(), nullptr);
+        return Point{r.midX(), r.midY()};
+    };
+    auto pressDragRelease = [&](const std::vector<Point>& path, Point from = Point{160, 20}) {
+        for (const Point& p : path)
+            app.postEvent(Event::mouseEvent(LeftMouseDragged, p, &window));
+        app.postEvent(Event::mouseEvent(LeftMouseUp, path.back(), &window));
+        app.sendEvent(Event::mouseEvent(LeftMouseDown, from, &window));
+    };
+    menu->showAtLocationInWindow({160, 40}, false);
+    ASSERT_EQ(menu->viewItems().size(), 3u);
+    // The menu waiting for the pointer to rest on its button opens on the press.
+    const std::vector<Point> path{centre(0), centre(2), centre(1)};
+    menu->hide(false);
+    menu->showAtLocationInWindow({160, 40}, true);
+    pressDragRelease(path);
+    EXPECT_EQ(m.clicked.toString(), "Flip");
+    EXPECT_EQ(menu->keyItemIndex(), 1u) << "the row under the pointer is marked";
+    EXPECT_EQ(buttonClicks, 0);
+    // The same from a button drawn by the kit itself.
+    container->addSubview(new LMNormalCustomButton(Rect(200, 10, 20, 20)));
+    menu->hide(false);
+    menu->showAtLocationInWindow({160, 40}, true);
+    pressDragRelease({path[1], path[0]}, Point{210, 20});
+    EXPECT_EQ(m.clicked.toString(), "Rotate");
+
+    m.clicked = QVariant();
+    pressDragRelease({centre(0), centre(2)});
+    pressDragRelease({centre(0), Point{390, 290}});
+    EXPECT_FALSE(m.clicked.isValid()) << m.clicked.toString().toStdString();
+    EXPECT_EQ(menu->keyItemIndex(), LMPopMenuView::npos);
+
+    // Click, release, then a click on a row.
+    menu->hide(false);
+    pressDragRelease({Point{161, 21}});
+    EXPECT_EQ(buttonClicks, 1);
+    ASSERT_TRUE(menu->isShown());
+    app.postEvent(Event::mouseEvent(LeftMouseUp, centre(0), &window));
+    app.sendEvent(Event::mouseEvent(LeftMouseDown, centre(0), &window));
+    EXPECT_EQ(m.clicked.toString(), "Rotate");
 }
 
 TEST(PopMenuGeometry, EvenWidthFromAFractionalRow)
