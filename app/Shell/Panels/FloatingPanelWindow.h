@@ -26,16 +26,22 @@ inline void makeFloatingPanelWindow(LMNormalCustomWindow& window)
     }
 }
 
-// Puts a panel at `origin` (where it was left, or its first place), moved as little as needed for
-// the whole of it to be on its screen: a screen since unplugged, or another resolution, would
-// otherwise leave it where the user cannot reach it.
+// Where a panel of `size` goes, asked at `origin` (where it was left, or its first place): moved
+// as little as needed for the whole of it to be on the screen, since a screen unplugged, or
+// another resolution, would otherwise leave it where the user cannot reach it. On a screen
+// smaller than the panel, its top left corner, where its title and close button are, stays on
+// the screen and the rest runs off the right and the bottom.
+inline kpv::Point floatingPanelOrigin(kpv::Point origin, kpv::Size size, const kpv::Rect& screen)
+{
+    if (screen.isEmpty())
+        return origin;
+    // Frames count y upwards: the top is maxY.
+    origin.x = std::max(screen.minX(), std::min(origin.x, screen.maxX() - size.width));
+    origin.y = std::min(std::max(origin.y, screen.minY()), screen.maxY() - size.height);
+    return origin;
+}
+
 inline void placeFloatingPanelOnScreen(LMNormalCustomWindow& window, kpv::Point origin)
 {
-    const kpv::Rect screen = window.screen().visibleFrame;
-    const kpv::Rect own = window.frame();
-    if (!screen.isEmpty()) {
-        origin.x = std::max(screen.minX(), std::min(origin.x, screen.maxX() - own.width()));
-        origin.y = std::max(screen.minY(), std::min(origin.y, screen.maxY() - own.height()));
-    }
-    window.setFrameOrigin(origin);
+    window.setFrameOrigin(floatingPanelOrigin(origin, window.frame().size, window.screen().visibleFrame));
 }

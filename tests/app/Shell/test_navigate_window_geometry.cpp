@@ -3,6 +3,7 @@
 // as the main view shows the photo.
 #include "Shell/Panels/NavigateWindowGeometry.h"
 
+#include "Shell/Panels/FloatingPanelWindow.h"
 #include "Shell/Panels/LM3DRotateImageView.h"
 #include "Shell/Panels/NavigateWindowController.h"
 
@@ -119,3 +120,22 @@ TEST(NavigateThumbnailView, ThumbnailOfEveryOrientationShowsThePhotoAsTheViewDoe
     }
 }
 }  // namespace
+
+namespace {
+
+// A panel left off the screen comes back whole; on a screen smaller than the panel (a 640 x 480
+// display, the 680-point Info panel), its title and close button stay in reach at the top left.
+TEST(FloatingPanelPlacement, ThePanelsTitleStaysOnAScreenTooSmallForIt)
+{
+    const kpv::Rect screen(0, 0, 640, 480);
+    const kpv::Point off = floatingPanelOrigin({900, -300}, {300, 200}, screen);
+    EXPECT_EQ(off.x, 340);
+    EXPECT_EQ(off.y, 0);
+    const kpv::Point tall = floatingPanelOrigin({100, 50}, {320, 680}, screen);
+    EXPECT_EQ(tall.x, 100);
+    EXPECT_EQ(tall.y + 680, 480); // the top on the screen's top, the bottom below its edge
+    const kpv::Point wide = floatingPanelOrigin({100, 50}, {900, 300}, screen);
+    EXPECT_EQ(wide.x, 0);
+}
+
+} // namespace
