@@ -664,6 +664,31 @@ TEST(ImageSourceHostile, DamagedFilesShowWhatDecodesBeforeTheDamage)
             EXPECT_TRUE(source->createStraightImageAtIndex(0).isNull());
         }
     }
+    // A WebP cut short, lossy and lossless: the rows that arrived show, the rest is transparent,
+    // whole and fitted.
+    QImage noise(64, 64, QImage::Format_RGBA8888);
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x)
+            noise.setPixel(x, y, qRgb(int(seed = seed * 1103515245u + 12345u) >> 24 & 0xFF, x * 4, y * 4));
+    uint8_t* lossy = nullptr;
+    const size_t lossySize = WebPEncodeRGBA(noise.constBits(), 64, 64, int(noise.bytesPerLine()), 90, &lossy);
+    const QByteArray webps[] = {QByteArray(reinterpret_cast<const char*>(lossy), qsizetype(lossySize)), losslessWebp(noise)};
+    WebPFree(lossy);
+    for (const QByteArray& webp : webps) {
+        auto source = ImageSource::createWithData(webp.left(webp.size() * 2 / 3));
+        ASSERT_TRUE(source);
+        QString error;
+        const QImage shown = source->createImageAtIndex(0, &error);
+        ASSERT_FALSE(shown.isNull()) << error.toStdString();
+        EXPECT_EQ(qAlpha(shown.pixel(5, 0)), 255);
+        EXPECT_EQ(qAlpha(shown.pixel(5, 63)), 0);
+        const QImage fitted = source->createThumbnailAtIndex(0, 32, true, &error);
+        ASSERT_FALSE(fitted.isNull()) << error.toStdString();
+        EXPECT_EQ(qAlpha(fitted.pixel(5, 0)), 255);
+        // Cut before its first row: nothing to show.
+        auto head = ImageSource::createWithData(webp.left(40));
+        EXPECT_TRUE(!head || head->createImageAtIndex(0).isNull());
+    }
 }
 
 // Frames of no width or no height among good ones, first, between or last: every frame keeps its
