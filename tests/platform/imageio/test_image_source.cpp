@@ -1594,6 +1594,54 @@ TEST(ImageSourceBudget, AProgressiveJpegPaysForItsCoefficients)
     EXPECT_TRUE(waited);
 }
 
+// A grey progressive JPEG of side x side, every block flat: a DC scan, then `acScans` scans of one
+// AC coefficient each (each coefficient refined bit by bit), every scan a few runs of 16,384
+// end-of-bands over all blocks: some hundred bytes that ask the decoder to visit every block.
+QByteArray flatProgressiveJpeg(int side, int acScans)
+{
+    QByteArray out("\xFF\xD8", 2);
+    auto segment = [&](uchar marker, const QByteArray& body) {
+        const int length = int(body.size()) + 2;
+        out.append(char(0xFF)).append(char(marker)).append(char(length >> 8)).append(char(length & 0xFF)).append(body);
+    };
+    segment(0xDB, QByteArray(1, 0) + QByteArray(64, 1));
+    const char size[4] = {char(side >> 8), char(side & 0xFF), char(side >> 8), char(side & 0xFF)};
+    segment(0xC2, QByteArray("\x08", 1) + QByteArray(size, 4) + QByteArray("\x01\x01\x11\x00", 4));
+    // The one code of each table is the bit 0: no DC difference; a run of 16,384 + 14 bits of end-of-bands.
+    QByteArray table(17, 0);
+    table[1] = 1;
+    segment(0xC4, table + QByteArray(1, 0));
+    table[0] = 0x10;
+    segment(0xC4, table + QByteArray(1, char(0xE0)));
+    const int64_t blocks = int64_t((side + 7) / 8) * ((side + 7) / 8);
+    segment(0xDA, QByteArray("\x01\x01\x00\x00\x00\x00", 6));
+    out.append(QByteArray((blocks + 7) / 8, 0));
+    for (int i = 0; i < acScans; ++i) {
+        const int band = 1 + i / 14, step = i % 14;
+        const char scan[6] = {1, 1, 0, char(band), char(band), char(step == 0 ? 13 : (14 - step) << 4 | (13 - step))};
+        segment(0xDA, QByteArray(scan, 6));
+        out.append(QByteArray(((blocks + 16383) / 16384 * 15 + 7) / 8, 0));
+    }
+    return out.append("\xFF\xD9", 2);
+}
+
+// A progressive JPEG of a few hundred kilobytes whose scans ask for hundreds of passes over 64
+// million pixels is refused at once with the reason, at every size; one of a few scans decodes.
+TEST(ImageSourceHostile, AProgressiveJpegOfTooManyScansForItsBytesIsRefusedAtOnce)
+{
+    auto source = ImageSource::createWithData(flatProgressiveJpeg(8000, 300));
+    ASSERT_TRUE(source);
+    QString error;
+    EXPECT_TRUE(source->createThumbnailAtIndex(0, 256, true, &error).isNull());
+    EXPECT_TRUE(error.contains("passes over its blocks")) << error.toStdString();
+    EXPECT_TRUE(source->createThumbnailAtIndex(0, 3000, true).isNull());
+    EXPECT_TRUE(source->createImageAtIndex(0).isNull());
+    EXPECT_TRUE(source->createImageInRect(0, QRect(0, 0, 64, 64), 1).isNull());
+    auto fine = ImageSource::createWithData(flatProgressiveJpeg(64, 30));
+    ASSERT_TRUE(fine);
+    EXPECT_EQ(fine->createThumbnailAtIndex(0, 24, true, &error).width(), 24) << error.toStdString();
+}
+
 // Every further format the installed toolkit readers know is listed by its extension and shows as
 // the toolkit itself reads it, from files made here: those it writes, and TGA written by hand.
 TEST(ImageSourceToolkit, EveryFurtherFormatIsListedAndShown)
