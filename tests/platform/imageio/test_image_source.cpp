@@ -622,6 +622,9 @@ TEST(ImageSourceGif, DamagedLaterFrameKeepsTheEarlierOnes)
 
 // A file damaged or cut short inside its picture shows the rows before the damage, the rest left
 // clear, as other viewers show it; written back to a file it is refused rather than cut.
+QByteArray bmpFile(int width, int height, int bits, quint32 compression, const QByteArray& payload,
+                   const std::vector<QRgb>& palette = {});
+
 TEST(ImageSourceHostile, DamagedFilesShowWhatDecodesBeforeTheDamage)
 {
     const QImage picture = pattern(32, 32, false);
@@ -663,6 +666,38 @@ TEST(ImageSourceHostile, DamagedFilesShowWhatDecodesBeforeTheDamage)
             EXPECT_LE(maxChannelDifference(shown.copy(0, 0, 32, 4), picture.copy(0, 0, 32, 4)), 0);
             EXPECT_TRUE(source->createStraightImageAtIndex(0).isNull());
         }
+    }
+    // An uncompressed TIFF (its directory first, a strip of 4 rows after another) and a BMP (its
+    // rows top down) cut short after a quarter of their rows: those rows show (the toolkit's BMP
+    // reader leaves the rest black).
+    QByteArray tiff("II*\0\x08\0\0\0", 8);
+    auto le = [&tiff](quint32 v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            tiff.append(char(v >> (8 * i)));
+    };
+    const quint32 strips = 8, tables = 8 + 2 + 9 * 12 + 4, at = tables + 2 * strips * 4;
+    le(9, 2);
+    const quint32 entries[9][4] = {{256, 4, 1, 32}, {257, 4, 1, 32}, {258, 3, 1, 8}, {259, 3, 1, 1},
+                                   {262, 3, 1, 1}, {273, 4, strips, tables}, {277, 3, 1, 1},
+                                   {278, 4, 1, 4}, {279, 4, strips, tables + strips * 4}};
+    for (const auto& e : entries)
+        le(e[0], 2), le(e[1], 2), le(e[2], 4), le(e[3], 4);
+    le(0, 4);
+    for (quint32 i = 0; i < strips; ++i)
+        le(at + i * 128, 4);
+    for (quint32 i = 0; i < strips; ++i)
+        le(128, 4);
+    tiff.append(QByteArray(32 * 32, '\x80'));
+    const QByteArray bmp = bmpFile(32, -32, 24, 0, QByteArray(32 * 32 * 3, '\x80'), {});
+    for (const QByteArray& cut : {tiff.left(at + 8 * 32), bmp.left(bmp.size() - 24 * 32 * 3)}) {
+        SCOPED_TRACE(cut.left(2).constData());
+        QString error;
+        auto source = ImageSource::createWithData(cut, &error);
+        ASSERT_TRUE(source) << error.toStdString();
+        const QImage shown = source->createImageAtIndex(0, &error);
+        ASSERT_FALSE(shown.isNull()) << error.toStdString();
+        EXPECT_EQ(shown.pixel(5, 7), qRgb(128, 128, 128));
+        EXPECT_TRUE(cut.startsWith("BM") || qAlpha(shown.pixel(5, 31)) == 0);
     }
     // A WebP cut short, lossy and lossless: the rows that arrived show, the rest is transparent,
     // whole and fitted.
@@ -1184,7 +1219,7 @@ void countFree(const volatile void* p)
 // A BMP of a 40-byte header declaring `width` x `height` (negative: top down) at `bits` per pixel,
 // followed by `payload`.
 QByteArray bmpFile(int width, int height, int bits, quint32 compression, const QByteArray& payload,
-                   const std::vector<QRgb>& palette = {})
+                   const std::vector<QRgb>& palette)
 {
     QByteArray out;
     auto le16 = [&out](int v) { out.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF)); };
