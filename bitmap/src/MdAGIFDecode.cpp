@@ -8,6 +8,7 @@
 #include "GifDecoder.h"
 #include "MIDec.h"
 #include "MMemory.h"
+#include "MStream.h"
 #include "MdColorID.h"
 #include "MdComponent.h"
 #include "MdImgInfo.h"
@@ -98,6 +99,9 @@ MResult MdUtilsAGIFDecode_Create(AMCMHandle hAMCM, MSTREAM stream, MUInt64 color
     MInt64 v = 0, wh[2] = {};
     if (r == MOK) r = MIDec_GetProp(d->hDec, MDEC_PROP_COLOR, &v, 8);
     if (r == MOK) r = MIDec_GetProp(d->hDec, MDEC_PROP_IMAGE_SIZE, wh, 16);
+    // No byte of a GIF makes more than 4,096 pixels (GIF89a appendix F): a screen far larger than
+    // its file is a few hostile bytes, refused before the caller makes a canvas for it.
+    if (r == MOK && wh[0] * wh[1] > std::max<MInt64>(MStreamGetSize(stream), 0) * 4096) r = MERR_UNSUPPORTED;
     if (r == MOK && pSize) r = MIDec_SetProp(d->hDec, MDEC_PROP_OUT_SIZE, pSize, 16);
     if (r == MOK) r = MIDec_GetProp(d->hDec, MDEC_PROP_GIF_FRAMECOUNT, &d->lFrameCount, 8);
     if (r == MOK) r = canvasBpp(color, &d->lCanvasBpp);

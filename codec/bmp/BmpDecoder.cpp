@@ -53,6 +53,7 @@ struct BMPDecoder {
     int bits = 0;
     uint32_t compression = kRgb;
     uint64_t masks[3] = {0, 0, 0};
+    uint64_t alphaMask = 0;    // a bit-field file's alpha mask (56-byte and longer headers), 0 for none
     BMPInfoHeader info{};
     uint8_t palette[1024] = {};
     int64_t paletteBytes = 0;
@@ -134,6 +135,7 @@ static MResult readHeaders(BMPDecoder& d) {
         if (d.compression == kBitFields) {
             if (hs >= 52) {
                 for (int i = 0; i < 3; ++i) d.masks[i] = mdio::le32(ih + 40 + 4 * i);
+                if (hs >= 56) d.alphaMask = mdio::le32(ih + 52);
             } else {
                 uint8_t m[12];
                 if (!mdio::readExact(s, m, 12)) return MERR_FILE_READ;
@@ -250,6 +252,13 @@ MResult BMP_DecodeGetMask(BMPHandle d, MUInt64 masks[3]) {
     if (!d || !masks) return MERR_INVALID_PARAM;
     if (d->compression != kBitFields) return MERR_REGISTRATION;
     for (int i = 0; i < 3; ++i) masks[i] = d->masks[i];
+    return MOK;
+}
+
+MResult BMP_DecodeGetAlphaMask(BMPHandle d, MUInt64* mask) {
+    if (!d || !mask) return MERR_INVALID_PARAM;
+    if (d->compression != kBitFields) return MERR_REGISTRATION;
+    *mask = d->alphaMask;
     return MOK;
 }
 

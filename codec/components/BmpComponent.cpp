@@ -84,15 +84,21 @@ struct Field {
     }
 };
 
-// 32-bit rows are delivered as the plain 32-bit layout (blue, green, red, then 255), whatever the
-// masks, so that every converter reads them. Neither the masks nor a plain 32-bit file name an
-// alpha channel: the fourth byte of a plain file is padding that writers leave as they please,
-// and is never taken for coverage.
+// The alpha mask of a bit-field file, 0 when it names none.
+MUInt64 alphaMaskOf(const BmpComponent* c) {
+    MUInt64 mask = 0;
+    return c->hDecoder && BMP_DecodeGetAlphaMask(c->hDecoder, &mask) == MOK ? mask : 0;
+}
+
+// 32-bit rows are delivered as the plain 32-bit layout (blue, green, red, then alpha), whatever
+// the masks, so that every converter reads them. Only a bit-field file's alpha mask names an alpha
+// channel; without one the fourth byte is 255: the fourth byte of a plain file is padding that
+// writers leave as they please, and is never taken for coverage.
 void unpackFields(const BmpComponent* c, MByte* rows, MInt64 pitch, MInt64 rowBytes, MInt64 count) {
     if (c->lBits != 32 || !rows) return;
     MUInt64 m[3] = {};
     const bool fields = masksOf(c, m);
-    const Field r(m[0]), g(m[1]), b(m[2]);
+    const Field r(m[0]), g(m[1]), b(m[2]), a(fields ? alphaMaskOf(c) : 0);
     const MInt64 pixels = std::min(c->lOutWidth, std::min(rowBytes, std::abs(pitch)) / 4);
     for (MInt64 y = 0; y < count; ++y) {
         MByte* p = rows + y * pitch;
@@ -102,6 +108,8 @@ void unpackFields(const BmpComponent* c, MByte* rows, MInt64 pitch, MInt64 rowBy
                 p[0] = b(w);
                 p[1] = g(w);
                 p[2] = r(w);
+                p[3] = a.bits ? a(w) : 255;
+                continue;
             }
             p[3] = 255;
         }
@@ -162,7 +170,7 @@ MResult s_GetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
     case MDEC_PROP_HAS_ALPHA: {
         if (size < 8) return MERR_INVALID_PARAM;
         MUInt64 m[3];
-        put<MInt64>(buf, c->lBits == 32 && !masksOf(c, m) ? 1 : 0);
+        put<MInt64>(buf, c->lBits == 32 && (!masksOf(c, m) || alphaMaskOf(c)) ? 1 : 0);
         return MOK;
     }
     case MDEC_PROP_INFO_HEADER:

@@ -64,6 +64,9 @@ MResult BMP_DecodeGetColorTab(BMPHandle hDecoder, MByte* pTable, MInt64* plSize)
 MResult BMP_DecodeGetBmpType(BMPHandle hDecoder, MInt64* plType);
 /* Red, green and blue masks of a bit-field file; 5 for any other compression. */
 MResult BMP_DecodeGetMask(BMPHandle hDecoder, MUInt64 masks[3]);
+/* Alpha mask of a bit-field file whose header holds one (56 bytes and longer), else 0; 5 for any
+ * other compression. */
+MResult BMP_DecodeGetAlphaMask(BMPHandle hDecoder, MUInt64* mask);
 MResult BMP_DecodeSetInvertion(BMPHandle hDecoder, MInt64 flag);
 MResult BMP_DecodeSetDimension(BMPHandle hDecoder, MInt64* plWidth, MInt64* plHeight);
 MResult BMP_DecodeScanLines(BMPHandle hDecoder, MByte* pBuffer, MInt64 lRows, MInt64* plFirstRow,

@@ -105,11 +105,54 @@ void cmykRowToRgba(uchar* p, unsigned width, bool inverted)
     }
 }
 
+// The blocks that the scans of a progressive file visit, every scan counting the blocks of its
+// components. The markers are found by stepping over the entropy-coded data, where a 0xFF is
+// followed by a zero byte or a restart marker.
+uint64_t progressiveBlockVisits(const jpeg_decompress_struct* info, const unsigned char* data, size_t size)
+{
+    uint64_t visits = 0;
+    size_t at = 2;
+    while (at + 4 <= size) {
+        const auto* next = static_cast<const unsigned char*>(std::memchr(data + at, 0xFF, size - at));
+        if (!next)
+            break;
+        at = size_t(next - data);
+        if (at + 4 > size)
+            break;
+        const unsigned char marker = data[at + 1];
+        if (marker == 0xFF) {
+            ++at;
+            continue;
+        }
+        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+            at += 2;
+            continue;
+        }
+        if (marker == 0xD9)
+            break;
+        const size_t length = (size_t(data[at + 2]) << 8) | data[at + 3];
+        if (marker == 0xDA && at + 4 < size) {
+            for (int i = 0, count = data[at + 4]; i < count && at + 5 + 2 * size_t(i) < size; ++i)
+                for (int c = 0; c < info->num_components; ++c)
+                    if (info->comp_info[c].component_id == data[at + 5 + 2 * i]) {
+                        visits += uint64_t(info->comp_info[c].width_in_blocks) * info->comp_info[c].height_in_blocks;
+                        break;
+                    }
+        }
+        at += 2 + std::max<size_t>(length, 2);
+    }
+    return visits;
+}
+
 // The checks and charges that come after the header and before decompression starts: a file far
 // too short for its frame is refused, and a progressive file keeps the coefficients of every
 // block of the picture while its scans arrive, whatever size it is decoded at, so that memory is
-// charged to the budget too. False, with the job's error set, when the decode cannot go on.
-bool checkBeforeStart(DecodeJob* job, size_t size)
+// charged to the budget too. Its scans walk over every block of their components before the first
+// row comes out: a few hundred scans of a few bytes each would keep a worker busy for a minute, so
+// a file asking for more visits than 2^28, or than 64 for each of its bytes (as the codec
+// library's decoder allows), is refused. False, with the job's error set, when the decode cannot
+// go on.
+bool checkBeforeStart(DecodeJob* job, const unsigned char* data, size_t size)
 {
     jpeg_decompress_struct* info = &job->d.m_info;
     if (!imageio_detail::jpegCanHold(size, info->image_width, info->image_height)) {
@@ -123,6 +166,14 @@ bool checkBeforeStart(DecodeJob* job, size_t size)
         for (int c = 0; c < info->num_components; ++c)
             blocks += uint64_t(info->comp_info[c].width_in_blocks + info->comp_info[c].h_samp_factor) *
                       uint64_t(info->comp_info[c].height_in_blocks + info->comp_info[c].v_samp_factor);
+        const uint64_t visits = progressiveBlockVisits(info, data, size);
+        if (visits > std::max<uint64_t>(uint64_t(1) << 28, uint64_t(size) * 64)) {
+            job->error = QStringLiteral("the progressive JPEG file's scans ask for %1 passes over its blocks, "
+                                        "far more than its %2 bytes can hold")
+                             .arg(visits / std::max<uint64_t>(blocks, 1))
+                             .arg(size);
+            return false;
+        }
         if (!imageio_detail::reserveDecodeBytes(blocks * DCTSIZE2 * sizeof(JCOEF), &job->error))
             return false;
     }
@@ -177,7 +228,7 @@ bool runDecode(DecodeJob* job, const unsigned char* data, size_t size, int maxPi
         job->image = QImage();
         job->error.clear();
     }
-    if (!checkBeforeStart(job, size))
+    if (!checkBeforeStart(job, data, size))
         return false;
     jpeg_start_decompress(info);
 
@@ -223,7 +274,7 @@ bool startRegionDecode(DecodeJob* job, const unsigned char* data, size_t size, i
     info->scale_denom = 8;
     info->dct_method = JDCT_ISLOW;
     jpeg_calc_output_dimensions(info);
-    if (!checkBeforeStart(job, size))
+    if (!checkBeforeStart(job, data, size))
         return false;
     jpeg_start_decompress(info);
     return true;

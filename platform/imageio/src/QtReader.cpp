@@ -126,7 +126,8 @@ bool readBmpHeader(const QByteArray& d, BmpHeader* out, QString* error)
         return false;
     }
     // Bytes of pixel data present, against what the header declares. Stored rows take their full
-    // width (half of them present still decodes in part); a run-length row takes at least a code
+    // width (a file cut short shows the rows it holds, down to a sixty-fourth of them, and a few
+    // bytes still cannot declare a large picture); a run-length row takes at least a code
     // for every 255 pixels and one to end it, and far fewer than 1024 pixels a byte.
     const qint64 present = out->pixels >= 14 && out->pixels < d.size() ? d.size() - out->pixels : 0;
     const uint64_t pixelCount = uint64_t(out->width) * uint64_t(out->height);
@@ -135,7 +136,7 @@ bool readBmpHeader(const QByteArray& d, BmpHeader* out, QString* error)
         fits = pixelCount <= uint64_t(present) * 1024;
     } else {
         const uint64_t rowBytes = (uint64_t(out->width) * uint64_t(std::max(out->bits, 1)) + 31) / 32 * 4;
-        fits = uint64_t(present) * 2 >= rowBytes * uint64_t(out->height);
+        fits = uint64_t(present) * 64 >= rowBytes * uint64_t(out->height);
     }
     if (!fits) {
         *error = QStringLiteral("the BMP file is far too short for %1 x %2 pixels").arg(out->width).arg(out->height);

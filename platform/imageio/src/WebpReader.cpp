@@ -13,6 +13,30 @@
 namespace kpv {
 namespace {
 
+// Decodes into `config`'s output. A file cut short (a download that stopped, a copy that did not
+// finish) keeps the rows that arrived, as the other formats do: the rows below them are left
+// transparent. A file of which no row decodes fails.
+bool decodeAsFarAsItGoes(const uint8_t* data, size_t size, WebPDecoderConfig* config, uint8_t* rgba, size_t stride,
+                         int height)
+{
+    if (WebPDecode(data, size, config) == VP8_STATUS_OK)
+        return true;
+    WebPFreeDecBuffer(&config->output);
+    WebPIDecoder* partial = WebPIDecode(nullptr, 0, config);
+    if (!partial)
+        return false;
+    int rows = 0;
+    if (WebPIUpdate(partial, data, size) == VP8_STATUS_SUSPENDED && !WebPIDecGetRGB(partial, &rows, nullptr, nullptr, nullptr))
+        rows = 0;
+    WebPIDelete(partial);
+    WebPFreeDecBuffer(&config->output);
+    rows = std::clamp(rows, 0, height);
+    if (rows == 0)
+        return false;
+    std::fill(rgba + size_t(rows) * stride, rgba + size_t(height) * stride, uint8_t(0));
+    return true;
+}
+
 class WebpDecoder final : public FormatDecoder {
 public:
     bool open(const QByteArray& data, QString* error) override
@@ -113,9 +137,10 @@ private:
         config.output.u.RGBA.rgba = image.bits();
         config.output.u.RGBA.stride = int(image.bytesPerLine());
         config.output.u.RGBA.size = size_t(image.sizeInBytes());
-        const VP8StatusCode status = WebPDecode(bytes(), size_t(m_data.size()), &config);
+        const bool decoded = decodeAsFarAsItGoes(bytes(), size_t(m_data.size()), &config, image.bits(),
+                                                 size_t(image.bytesPerLine()), image.height());
         WebPFreeDecBuffer(&config.output);
-        if (status != VP8_STATUS_OK) {
+        if (!decoded) {
             if (error)
                 *error = QStringLiteral("WebP decoding failed");
             return {};
@@ -163,9 +188,18 @@ private:
         if (WebPGetInfo(payload, payloadSize, &w, &h) && ImageLimits::frameAllowed(uint64_t(w), uint64_t(h))) {
             if (chargeLosslessPicture(payload, payloadSize, uint64_t(w) * uint64_t(h) * 4, error))
                 image = imageio_detail::allocateFrame(w, h, error);
-            if (!image.isNull() &&
-                !WebPDecodeRGBAInto(payload, payloadSize, image.bits(), size_t(image.sizeInBytes()),
-                                    int(image.bytesPerLine()))) {
+            WebPDecoderConfig config;
+            if (!image.isNull() && WebPInitDecoderConfig(&config)) {
+                config.output.colorspace = MODE_RGBA;
+                config.output.is_external_memory = 1;
+                config.output.u.RGBA.rgba = image.bits();
+                config.output.u.RGBA.stride = int(image.bytesPerLine());
+                config.output.u.RGBA.size = size_t(image.sizeInBytes());
+            } else {
+                image = QImage();
+            }
+            if (!image.isNull() && !decodeAsFarAsItGoes(payload, payloadSize, &config, image.bits(),
+                                                        size_t(image.bytesPerLine()), image.height())) {
                 image = QImage();
                 if (error)
                     *error = QStringLiteral("WebP decoding failed");

@@ -157,6 +157,34 @@ TEST(AGIFDecode, RefusesBadArgumentsAndChangedCanvases) {
     MdUtilsAGIFDecode_Destroy(dec);
 }
 
+TEST(AGIFDecode, AScreenFarLargerThanItsFileIsRefusedBeforeACanvasIsMade) {
+    // A screen and a frame of side x side whose data is one pixel, `padding` bytes before the end.
+    auto file = [](uint8_t sideHigh, size_t padding) {
+        Bytes f = {'G', 'I', 'F', '8', '9', 'a', 0, sideHigh, 0, sideHigh, 0x80, 0, 0, 0, 0, 0, 255, 255, 255,
+                   0x2C, 0, 0, 0, 0, 0, sideHigh, 0, sideHigh, 0x00, 2, 2, 0x44, 0x01, 0};
+        f.insert(f.end(), padding, 0);
+        f.push_back(0x3B);
+        return f;
+    };
+    auto create = [](const Bytes& f) {
+        Manager m;
+        Stream st(f);
+        AGIFDecodeHandle dec = nullptr;
+        MInt64 count = 0;
+        const MResult r = MdUtilsAGIFDecode_Create(m.h, st.s, kRGBA, nullptr, &count, &dec);
+        EXPECT_EQ(dec != nullptr, r == MOK);
+        MdUtilsAGIFDecode_Destroy(dec);
+        return r;
+    };
+    // 35 bytes declaring 16,384 x 16,384: the caller's canvas would take a gigabyte.
+    EXPECT_EQ(create(file(0x40, 0)), MERR_UNSUPPORTED);
+    EXPECT_EQ(create(file(0x08, 0)), MERR_UNSUPPORTED);
+    // A file long enough to fill its 2,048 x 2,048 screen keeps it.
+    MResult r = 0;
+    EXPECT_EQ(decodeAll(file(0x08, 1024), 4, 4, &r).size(), 1u);
+    EXPECT_EQ(r, MOK);
+}
+
 TEST(AGIFDecode, SmallerCanvasThanTheScreenIsNeverOverrun) {
     // Frames reaching outside a canvas that is smaller than the logical screen are cut at its edge.
     const Bytes file = writeGif(mixedAnimation(12));

@@ -264,6 +264,46 @@ TEST(BitmapLoad, OpaqueImagesComeOutOpaque) {
     EXPECT_EQ(compareRgb(toImage(b.b, 4), rgb).max, 0);
 }
 
+// A 32-bit bit-field BMP of the picture with an info header of `header` bytes (52 and more hold
+// the masks, 56 and more an alpha mask too), each pixel's fourth byte `alpha(x, y)`.
+Bytes encodeBmp32Fields(const Image& rgb, int header, uint8_t (*alpha)(int, int)) {
+    Bytes b(14 + size_t(header), 0);
+    auto put32 = [&b](size_t at, uint32_t v) { for (int i = 0; i < 4; ++i) b[at + size_t(i)] = uint8_t(v >> (8 * i)); };
+    b[0] = 'B', b[1] = 'M';
+    put32(10, uint32_t(b.size()));
+    put32(14, uint32_t(header));
+    put32(18, uint32_t(rgb.width));
+    put32(22, uint32_t(rgb.height));
+    b[26] = 1, b[28] = 32, b[30] = 3;
+    const uint32_t masks[4] = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
+    for (int i = 0; i < 4 && 54 + 4 * i + 4 <= 14 + header; ++i) put32(54 + 4 * size_t(i), masks[i]);
+    for (int y = rgb.height - 1; y >= 0; --y)
+        for (int x = 0; x < rgb.width; ++x) {
+            const uint8_t* p = rgb.at(x, y);
+            b.insert(b.end(), {p[2], p[1], p[0], alpha(x, y)});
+        }
+    put32(2, uint32_t(b.size()));
+    return b;
+}
+
+TEST(BitmapLoad, BitFieldBmpWithAnAlphaMaskKeepsItsAlpha) {
+    Manager m;
+    const Image rgb = makeSmooth(16, 12, 5);
+    auto alpha = [](int x, int y) { return uint8_t(x * 16 + y); };
+    for (int header : {52, 56, 108, 124}) {
+        SCOPED_TRACE(header);
+        const Bytes file = encodeBmp32Fields(rgb, header, alpha);
+        Bitmap b(kRGBA, 0, 0);
+        Stream st(file);
+        ASSERT_EQ(MdBitmapLoadWithAlphaTrans(m.h, st.s, 0, &b.b, 255), MOK);
+        EXPECT_EQ(compareRgb(toImage(b.b, 4), rgb).max, 0);
+        // A 52-byte header has no room for an alpha mask: its fourth bytes are padding.
+        for (int y = 0; y < 12; ++y)
+            for (int x = 0; x < 16; ++x)
+                ASSERT_EQ(b.b.pPlane[0][y * b.b.lPitch[0] + 4 * x + 3], header == 52 ? 255 : alpha(x, y)) << x << "," << y;
+    }
+}
+
 TEST(BitmapLoad, ArgumentsTypesAndResultFilter) {
     Manager m;
     const Bytes png = encodePng(makeSmooth(8, 8, 1));

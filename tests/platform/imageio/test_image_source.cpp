@@ -622,6 +622,9 @@ TEST(ImageSourceGif, DamagedLaterFrameKeepsTheEarlierOnes)
 
 // A file damaged or cut short inside its picture shows the rows before the damage, the rest left
 // clear, as other viewers show it; written back to a file it is refused rather than cut.
+QByteArray bmpFile(int width, int height, int bits, quint32 compression, const QByteArray& payload,
+                   const std::vector<QRgb>& palette = {});
+
 TEST(ImageSourceHostile, DamagedFilesShowWhatDecodesBeforeTheDamage)
 {
     const QImage picture = pattern(32, 32, false);
@@ -663,6 +666,63 @@ TEST(ImageSourceHostile, DamagedFilesShowWhatDecodesBeforeTheDamage)
             EXPECT_LE(maxChannelDifference(shown.copy(0, 0, 32, 4), picture.copy(0, 0, 32, 4)), 0);
             EXPECT_TRUE(source->createStraightImageAtIndex(0).isNull());
         }
+    }
+    // An uncompressed TIFF (its directory first, a strip of 4 rows after another) and a BMP (its
+    // rows top down) cut short after a quarter of their rows: those rows show (the toolkit's BMP
+    // reader leaves the rest black).
+    QByteArray tiff("II*\0\x08\0\0\0", 8);
+    auto le = [&tiff](quint32 v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            tiff.append(char(v >> (8 * i)));
+    };
+    const quint32 strips = 8, tables = 8 + 2 + 9 * 12 + 4, at = tables + 2 * strips * 4;
+    le(9, 2);
+    const quint32 entries[9][4] = {{256, 4, 1, 32}, {257, 4, 1, 32}, {258, 3, 1, 8}, {259, 3, 1, 1},
+                                   {262, 3, 1, 1}, {273, 4, strips, tables}, {277, 3, 1, 1},
+                                   {278, 4, 1, 4}, {279, 4, strips, tables + strips * 4}};
+    for (const auto& e : entries)
+        le(e[0], 2), le(e[1], 2), le(e[2], 4), le(e[3], 4);
+    le(0, 4);
+    for (quint32 i = 0; i < strips; ++i)
+        le(at + i * 128, 4);
+    for (quint32 i = 0; i < strips; ++i)
+        le(128, 4);
+    tiff.append(QByteArray(32 * 32, '\x80'));
+    const QByteArray bmp = bmpFile(32, -32, 24, 0, QByteArray(32 * 32 * 3, '\x80'), {});
+    for (const QByteArray& cut : {tiff.left(at + 8 * 32), bmp.left(bmp.size() - 24 * 32 * 3)}) {
+        SCOPED_TRACE(cut.left(2).constData());
+        QString error;
+        auto source = ImageSource::createWithData(cut, &error);
+        ASSERT_TRUE(source) << error.toStdString();
+        const QImage shown = source->createImageAtIndex(0, &error);
+        ASSERT_FALSE(shown.isNull()) << error.toStdString();
+        EXPECT_EQ(shown.pixel(5, 7), qRgb(128, 128, 128));
+        EXPECT_TRUE(cut.startsWith("BM") || qAlpha(shown.pixel(5, 31)) == 0);
+    }
+    // A WebP cut short, lossy and lossless: the rows that arrived show, the rest is transparent,
+    // whole and fitted.
+    QImage noise(64, 64, QImage::Format_RGBA8888);
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x)
+            noise.setPixel(x, y, qRgb(int(seed = seed * 1103515245u + 12345u) >> 24 & 0xFF, x * 4, y * 4));
+    uint8_t* lossy = nullptr;
+    const size_t lossySize = WebPEncodeRGBA(noise.constBits(), 64, 64, int(noise.bytesPerLine()), 90, &lossy);
+    const QByteArray webps[] = {QByteArray(reinterpret_cast<const char*>(lossy), qsizetype(lossySize)), losslessWebp(noise)};
+    WebPFree(lossy);
+    for (const QByteArray& webp : webps) {
+        auto source = ImageSource::createWithData(webp.left(webp.size() * 2 / 3));
+        ASSERT_TRUE(source);
+        QString error;
+        const QImage shown = source->createImageAtIndex(0, &error);
+        ASSERT_FALSE(shown.isNull()) << error.toStdString();
+        EXPECT_EQ(qAlpha(shown.pixel(5, 0)), 255);
+        EXPECT_EQ(qAlpha(shown.pixel(5, 63)), 0);
+        const QImage fitted = source->createThumbnailAtIndex(0, 32, true, &error);
+        ASSERT_FALSE(fitted.isNull()) << error.toStdString();
+        EXPECT_EQ(qAlpha(fitted.pixel(5, 0)), 255);
+        // Cut before its first row: nothing to show.
+        auto head = ImageSource::createWithData(webp.left(40));
+        EXPECT_TRUE(!head || head->createImageAtIndex(0).isNull());
     }
 }
 
@@ -1159,7 +1219,7 @@ void countFree(const volatile void* p)
 // A BMP of a 40-byte header declaring `width` x `height` (negative: top down) at `bits` per pixel,
 // followed by `payload`.
 QByteArray bmpFile(int width, int height, int bits, quint32 compression, const QByteArray& payload,
-                   const std::vector<QRgb>& palette = {})
+                   const std::vector<QRgb>& palette)
 {
     QByteArray out;
     auto le16 = [&out](int v) { out.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF)); };
@@ -1567,6 +1627,54 @@ TEST(ImageSourceBudget, AProgressiveJpegPaysForItsCoefficients)
     other.join();
     EXPECT_FALSE(image.isNull()) << error.toStdString();
     EXPECT_TRUE(waited);
+}
+
+// A grey progressive JPEG of side x side, every block flat: a DC scan, then `acScans` scans of one
+// AC coefficient each (each coefficient refined bit by bit), every scan a few runs of 16,384
+// end-of-bands over all blocks: some hundred bytes that ask the decoder to visit every block.
+QByteArray flatProgressiveJpeg(int side, int acScans)
+{
+    QByteArray out("\xFF\xD8", 2);
+    auto segment = [&](uchar marker, const QByteArray& body) {
+        const int length = int(body.size()) + 2;
+        out.append(char(0xFF)).append(char(marker)).append(char(length >> 8)).append(char(length & 0xFF)).append(body);
+    };
+    segment(0xDB, QByteArray(1, 0) + QByteArray(64, 1));
+    const char size[4] = {char(side >> 8), char(side & 0xFF), char(side >> 8), char(side & 0xFF)};
+    segment(0xC2, QByteArray("\x08", 1) + QByteArray(size, 4) + QByteArray("\x01\x01\x11\x00", 4));
+    // The one code of each table is the bit 0: no DC difference; a run of 16,384 + 14 bits of end-of-bands.
+    QByteArray table(17, 0);
+    table[1] = 1;
+    segment(0xC4, table + QByteArray(1, 0));
+    table[0] = 0x10;
+    segment(0xC4, table + QByteArray(1, char(0xE0)));
+    const int64_t blocks = int64_t((side + 7) / 8) * ((side + 7) / 8);
+    segment(0xDA, QByteArray("\x01\x01\x00\x00\x00\x00", 6));
+    out.append(QByteArray((blocks + 7) / 8, 0));
+    for (int i = 0; i < acScans; ++i) {
+        const int band = 1 + i / 14, step = i % 14;
+        const char scan[6] = {1, 1, 0, char(band), char(band), char(step == 0 ? 13 : (14 - step) << 4 | (13 - step))};
+        segment(0xDA, QByteArray(scan, 6));
+        out.append(QByteArray(((blocks + 16383) / 16384 * 15 + 7) / 8, 0));
+    }
+    return out.append("\xFF\xD9", 2);
+}
+
+// A progressive JPEG of a few hundred kilobytes whose scans ask for hundreds of passes over 64
+// million pixels is refused at once with the reason, at every size; one of a few scans decodes.
+TEST(ImageSourceHostile, AProgressiveJpegOfTooManyScansForItsBytesIsRefusedAtOnce)
+{
+    auto source = ImageSource::createWithData(flatProgressiveJpeg(8000, 300));
+    ASSERT_TRUE(source);
+    QString error;
+    EXPECT_TRUE(source->createThumbnailAtIndex(0, 256, true, &error).isNull());
+    EXPECT_TRUE(error.contains("passes over its blocks")) << error.toStdString();
+    EXPECT_TRUE(source->createThumbnailAtIndex(0, 3000, true).isNull());
+    EXPECT_TRUE(source->createImageAtIndex(0).isNull());
+    EXPECT_TRUE(source->createImageInRect(0, QRect(0, 0, 64, 64), 1).isNull());
+    auto fine = ImageSource::createWithData(flatProgressiveJpeg(64, 30));
+    ASSERT_TRUE(fine);
+    EXPECT_EQ(fine->createThumbnailAtIndex(0, 24, true, &error).width(), 24) << error.toStdString();
 }
 
 // Every further format the installed toolkit readers know is listed by its extension and shows as
