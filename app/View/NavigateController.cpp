@@ -294,6 +294,8 @@ bool NavigateController::navCurFileToIndex(qsizetype index, bool fileListChanged
         changed = true;
     } else {
         m_steppedInList = !fileListChanged && !old.isEmpty();
+        if (!old.isEmpty() && old == m_curFileLeftPath)
+            dropShownPhotoThatLeftSoon();
         m_curFilePath = path;
         m_curFileIndex = index;
         clearLoadMasks();

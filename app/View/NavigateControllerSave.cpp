@@ -18,6 +18,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -39,6 +40,8 @@ QString whyFileCannotBeWritten(const QString &path, const LMNavFileInfoPtr &info
     const QString folder = QFileInfo(path).absolutePath();
     const QByteArray nativeFolder = kpv::encodeFileName(folder);
     const QByteArray native = kpv::encodeFileName(path);
+    if (struct stat st {}; ::lstat(native.constData(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR))
+        return NavigateSaveFileSession::goneError(path);
     const bool fileRefused = ::faccessat(AT_FDCWD, native.constData(), W_OK, AT_EACCESS) != 0;
     const bool folderRefused = !fileRefused && ::faccessat(AT_FDCWD, nativeFolder.constData(), W_OK | X_OK, AT_EACCESS) != 0;
     if (!fileRefused && !folderRefused)
@@ -182,6 +185,11 @@ void NavigateController::letTurnGo(LMImageViewModel *view)
     // The file as another program left it shows now; the photo bin and the grid are told too,
     // after the own record was read again, or they keep the picture of the file as it was.
     const LMPathString path = m_curFilePath;
+    if (path == m_curFileLeftPath && !kpv::pathStatus(path.path()).exists) {
+        // Moved away or removed meanwhile: nothing is left to show, and it leaves the list.
+        dropShownPhotoThatLeftSoon();
+        return;
+    }
     const LMNavFileInfoPtr info = fileInfoByPath(path);
     const bool changed = info && (info->fileModified() || info->fileChangedSinceRead());
     didFileModified(path);

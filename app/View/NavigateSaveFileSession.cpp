@@ -3,6 +3,7 @@
 #include "Kit/LMEventMonitorCenter.h"
 #include "Model/LMBlockOperation.h"
 #include "Model/LMImageTools.h"
+#include "Model/LMPathString.h"
 #include "Model/LMPerformSelectorWrapper.h"
 #include "Model/LMSaveStages.h"
 #include "View/NavImageLoader.h"
@@ -82,6 +83,13 @@ QString NavigateSaveFileSession::writeTypeOf(const LMFileImgBaseInfoPtr &info, c
         return writable.contains(info->imageUTI()) ? info->imageUTI() : QString();
     const QString byName = kpv::ImageDestination::typeForPath(path);
     return writable.contains(byName) ? byName : QString();
+}
+
+QString NavigateSaveFileSession::goneError(const QString &path)
+{
+    return QStringLiteral("\u201C%1\u201D was moved or removed by another program, so the turn could not be saved "
+                          "into it. Nothing was written.")
+        .arg(kpv::displayFileName(LMPathString::lastPathComponent(path)));
 }
 
 QString NavigateSaveFileSession::lastError() const
@@ -201,7 +209,7 @@ bool NavigateSaveFileSession::turnsInBands(const LMNavFileInfoPtr &fileInfo, con
 void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, const LMImageRotateAngle &rotatedAngle,
                                             const QString &toPath, const std::optional<QVariantMap> &saveParameters,
                                             bool convertOriginalImage, BeginBlock beginBlock,
-                                            CompleteBlock completeBlock)
+                                            CompleteBlock completeBlock, bool asNewFile)
 {
     if (!fileInfo || (toPath.isEmpty() && !convertOriginalImage)) {
         if (completeBlock)
@@ -328,7 +336,7 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
                             options.replaceOnly = decodedInfo->fileIdentity();
                             if (!options.replaceOnly.isValid())
                                 options.replaceOnly = onDisk;
-                        } else if (toPath != sourcePath) {
+                        } else if (toPath != sourcePath || asNewFile) {
                             options.createNew = chosenFree;
                             options.replaceOnly = chosen;
                         }
