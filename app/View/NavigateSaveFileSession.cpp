@@ -336,6 +336,12 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
                             options.replaceOnly = decodedInfo->fileIdentity();
                             if (!options.replaceOnly.isValid())
                                 options.replaceOnly = onDisk;
+                        } else if (toPath == sourcePath && !onDisk.isValid() && !asNewFile && decodedInfo &&
+                                   decodedInfo->fileIdentity().isValid()) {
+                            // Moved or removed since it was read: a new file under its old name
+                            // would be one the user never had.
+                            changedOnDisk = true;
+                            error = goneError(sourcePath);
                         } else if (toPath != sourcePath || asNewFile) {
                             options.createNew = chosenFree;
                             options.replaceOnly = chosen;
@@ -344,7 +350,7 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
                         // its name says; under a new name the chosen extension decides.
                         const QString type = toPath == sourcePath ? writeTypeOf(decodedInfo, toPath)
                                                                   : kpv::ImageDestination::typeForPath(toPath);
-                        if (changedOnDisk)
+                        if (changedOnDisk && error.isEmpty())
                             error = kpv::ImageDestination::changedOnDiskError(toPath);
                         else if (type.isEmpty())
                             error = QStringLiteral("%1 does not name a file type that can be written").arg(toPath);

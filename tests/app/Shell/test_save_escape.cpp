@@ -699,4 +699,42 @@ TEST_F(ShownPhotoGone, MovedAwayTheTurnIsKeptAndSavedAsACopy)
     EXPECT_EQ(viewer->controller().fileCount(), 3);
 }
 
+// Deleted while its turn was being written into it: the save is told failed with the reason, and
+// the photo is not written back into the folder. Esc on the question keeps the turn; Continue,
+// asked again on the next step, lets it go.
+TEST_F(ShownPhotoGone, RemovedWhileTheTurnIsWrittenNothingIsWrittenAndContinueLetsTheTurnGo)
+{
+    {
+        StepGate gate(LMSaveStages::Preparing, path("p0.png"));
+        controller->performMenuAction(41);
+        ASSERT_TRUE(waitUntilHeld(gate));
+        ASSERT_TRUE(QFile::remove(path("p0.png")));
+        gate.release();
+        waitForSaves();
+    }
+    settle(2.0);
+    QMessageBox* box = question();
+    ASSERT_TRUE(box) << "the failed save was not told";
+    EXPECT_TRUE(box->informativeText().contains(QStringLiteral("moved or removed by another program")))
+        << box->informativeText().toStdString();
+    expectOthersUnchanged();
+    EXPECT_FALSE(QFileInfo::exists(path("p0.png"))) << "the turn was written where the photo was";
+    expectShownWithTurn();
+    box->reject(); // Esc
+    settle(0.5);
+    expectShownWithTurn();
+
+    controller->performMenuAction(41);
+    settle(0.5);
+    box = question();
+    ASSERT_TRUE(box);
+    answer(box, "IDS_Continue");
+    settle(1.0);
+    EXPECT_EQ(viewer->controller().curFilePath().path(), path("p1.png"));
+    EXPECT_EQ(viewer->controller().fileCount(), 2);
+    EXPECT_FALSE(turned());
+    expectOthersUnchanged();
+    EXPECT_EQ(kpv::test::entriesOf(folder), QStringList({QStringLiteral("other.png"), QStringLiteral("p1.png")}));
+}
+
 } // namespace
