@@ -404,6 +404,12 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
             LMSaveStages::reach(LMSaveStages::Replaced, toPath);
         const int code = written ? Done : (self->isCancelled() ? Cancelled : result);
         const QImage produced = (convertOriginalImage && code == Done) ? image : QImage();
+        if (code == Failed && error.isEmpty() && !inBands && !original && !failedBefore &&
+            !kpv::pathStatus(fileInfo->filePath().path()).exists)
+            // Only part of a large photo is held while it is shown: the rest went with the file.
+            error = QStringLiteral("\u201C%1\u201D was moved or removed by another program before its whole picture "
+                                   "was read, so the turned picture could not be made. Nothing was written.")
+                        .arg(kpv::displayFileName(LMPathString::lastPathComponent(fileInfo->filePath().path())));
         if (code == Failed && error.isEmpty())
             error = failedBefore || !original ? QStringLiteral("the picture could not be read")
                                               : QStringLiteral("the turned picture could not be made");
