@@ -415,6 +415,14 @@ private:
     // before it counts as gone. The path that left, and the timer of that moment.
     LMPathString m_curFileLeftPath;
     std::shared_ptr<kpv::Timer> m_curFileLeftTimer;
+    // The photo shown, kept open from its first turn until it is left: should another program
+    // move it away or remove it before the turn is saved, a copy still gets its whole picture and
+    // its metadata. -1 when none is held.
+    int m_turnedFileFd = -1;
+    void holdTurnedFile();
+    void releaseTurnedFile();
+    // Where the held photo's bytes are read from; empty when none is held.
+    QString heldTurnedFilePath() const;
     void endWaitForCurFileLeft(bool expired = false);
     // The photo shown that left its folder with a turn not yet saved, kept shown, leaves the list
     // once the user has left it or let the turn go.

@@ -215,8 +215,10 @@ void NavigateController::rotateCurFile(int rotateType)
     abortScrollSession();
     if (m_host && m_host->showMode() == NavShowModeMiniImage)
         m_host->miniWindowDoBeforeRotate();
-    if (LMImageViewModel *view = currentView())
+    if (LMImageViewModel *view = currentView()) {
         view->rotate(rotateType);
+        holdTurnedFile();
+    }
 }
 
 // ---- Copy ----
@@ -339,7 +341,7 @@ void NavigateController::beginSaveCurFileToPath(const QString &path, const std::
             if (completeBlock)
                 completeBlock(result);
         },
-        asNewFile);
+        asNewFile, heldTurnedFilePath());
 }
 
 void NavigateController::endSaveCurFileToPath(const QString &path, int saveResult, bool navToSavedFile,

@@ -11,6 +11,7 @@
 #include "View/NavLoadPlanner.h"
 #include "View/NavigateSaveFileSession.h"
 #include "foundation/FileNames.h"
+#include "imageio/FileAccess.h"
 #include "imageio/ImageDestination.h"
 
 #include <QFile>
@@ -58,6 +59,37 @@ QString whyFileCannotBeWritten(const QString &path, const LMNavFileInfoPtr &info
 }
 
 } // namespace
+
+void NavigateController::holdTurnedFile()
+{
+    const LMNavFileInfoPtr info = curFileInfo();
+    const LMFileImgBaseInfoPtr base = info ? info->imgBaseInfo() : nullptr;
+    if (!base || !base->fileIdentity().isValid())
+        return;
+    if (m_turnedFileFd >= 0 && kpv::fileIdentity(heldTurnedFilePath()) == base->fileIdentity())
+        return;
+    releaseTurnedFile(); // a file the turn was saved into before, since replaced
+    // Only the very file that was read, and never a pipe or a device that would keep the open waiting.
+    const int fd = ::open(kpv::encodeFileName(m_curFilePath.path()).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    m_turnedFileFd = fd;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || kpv::fileIdentity(heldTurnedFilePath()) != base->fileIdentity())
+        releaseTurnedFile();
+}
+
+void NavigateController::releaseTurnedFile()
+{
+    if (m_turnedFileFd >= 0)
+        ::close(m_turnedFileFd);
+    m_turnedFileFd = -1;
+}
+
+QString NavigateController::heldTurnedFilePath() const
+{
+    return m_turnedFileFd < 0 ? QString() : QStringLiteral("/proc/self/fd/%1").arg(m_turnedFileFd);
+}
 
 bool NavigateController::isCurFileModifiedAndCannotOverwriteable() const
 {

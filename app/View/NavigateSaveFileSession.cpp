@@ -209,7 +209,7 @@ bool NavigateSaveFileSession::turnsInBands(const LMNavFileInfoPtr &fileInfo, con
 void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, const LMImageRotateAngle &rotatedAngle,
                                             const QString &toPath, const std::optional<QVariantMap> &saveParameters,
                                             bool convertOriginalImage, BeginBlock beginBlock,
-                                            CompleteBlock completeBlock, bool asNewFile)
+                                            CompleteBlock completeBlock, bool asNewFile, const QString &heldSource)
 {
     if (!fileInfo || (toPath.isEmpty() && !convertOriginalImage)) {
         if (completeBlock)
@@ -289,8 +289,17 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
         // TIFF, is turned from the file a band at a time: its pixels are never decoded whole.
         const bool inBands = !failedBefore && !convertOriginalImage && turnsInBands(fileInfo, rotatedAngle, toPath);
         if (!failedBefore) {
-            if (!original && loader && !inBands)
-                original = loader->loadImage(fileInfo->filePath(), type, fileInfo->imgBaseInfo(), self, nullptr, {});
+            if (!original && loader && !inBands) {
+                // Moved away or removed: its whole picture is read from the file still held.
+                const LMFileImgBaseInfoPtr base = fileInfo->imgBaseInfo();
+                const LMPathString held(heldSource, false);
+                if (!heldSource.isEmpty() && base && !kpv::pathStatus(fileInfo->filePath().path()).exists &&
+                    base->fileIdentity().isValid() && kpv::fileIdentity(heldSource) == base->fileIdentity())
+                    original = loader->loadImage(held, type, base->fileImgBaseInfoByReplaceFilePath(held), self,
+                                                 nullptr, {});
+                else
+                    original = loader->loadImage(fileInfo->filePath(), type, base, self, nullptr, {});
+            }
             if ((original || inBands) && !self->isCancelled()) {
                 if (!inBands)
                     image = uprightImage(*original, rotatedAngle);
@@ -324,6 +333,10 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
                         kpv::ImageWriteOptions options;
                         if (onDisk.isValid())
                             options = LMImageTools::writeOptionsKeepingMetadataOf(sourcePath);
+                        else if (!heldSource.isEmpty() && decodedInfo && decodedInfo->fileIdentity().isValid() &&
+                                 kpv::fileIdentity(heldSource) == decodedInfo->fileIdentity())
+                            // Moved away or removed: its metadata is read from the file still held.
+                            options = LMImageTools::writeOptionsKeepingMetadataOf(heldSource);
                         // Esc reaches into the write up to the moment the new file would take
                         // the old one's place; after that the file is saved, Esc or not.
                         options.stillWanted = [self, toPath] {

@@ -50,9 +50,12 @@ public:
     // complete block gets Failed at once on the calling thread. `asNewFile`: the user chose the
     // path for a new file (Save As), which may be the photo's own name once another program
     // moved the photo away; otherwise the photo's own path means writing the turn into it.
+    // `heldSource`: a path the photo's bytes can still be read from (its metadata, its whole
+    // picture) once another program moved it away or removed it; empty when there is none.
     void beginSaveFile(const LMNavFileInfoPtr &fileInfo, const LMImageRotateAngle &rotatedAngle, const QString &toPath,
                        const std::optional<QVariantMap> &saveParameters, bool convertOriginalImage,
-                       BeginBlock beginBlock, CompleteBlock completeBlock, bool asNewFile = false);
+                       BeginBlock beginBlock, CompleteBlock completeBlock, bool asNewFile = false,
+                       const QString &heldSource = QString());
 
     // Why the save whose complete block is running failed (empty when it did not fail); read it
     // inside the complete block.

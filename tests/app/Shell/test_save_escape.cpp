@@ -639,6 +639,11 @@ protected:
     {
         start(false);
         ASSERT_TRUE(QDir().mkpath(scratch.filePath(QStringLiteral("elsewhere"))));
+        // The photo carries words of its own, which a copy of it must keep.
+        QImage photo(path("p0.png"));
+        photo.setText(QStringLiteral("Author"), QStringLiteral("Ann Miller"));
+        ASSERT_TRUE(photo.save(path("p0.png")));
+        settle(2.0); // read again as it is now
         ImageSaveAsPanel::shared().setPanelFactory(
             [this] { return std::make_unique<AnsweringSavePanel>(path("p0.png")); });
         controller->performMenuAction(15); // turn right
@@ -690,6 +695,9 @@ TEST_F(ShownPhotoGone, MovedAwayTheTurnIsKeptAndSavedAsACopy)
     waitForSaves();
 
     EXPECT_EQ(storedSize(path("p0.png")), QSize(200, 400)) << "the turn was not kept";
+    QFile copy(path("p0.png"));
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(copy.readAll().contains(QByteArray("tEXtAuthor\0Ann Miller", 21))) << "the copy lost the photo's metadata";
     EXPECT_EQ(kpv::test::checksum(away()), original);
     expectOthersUnchanged();
     EXPECT_EQ(viewer->controller().curFilePath().path(), path("p1.png"));
