@@ -69,6 +69,7 @@ NavigateController::NavigateController(LMImageViewModel *openGLView, NavigateCon
 NavigateController::~NavigateController()
 {
     *m_self = nullptr;
+    releaseTurnedFile();
     registNotifications(false);
     stopFavorFileAnimationTimer();
     m_navigateSaveFileSession.reset();
@@ -246,6 +247,7 @@ void NavigateController::resetAllNavFiles()
     abortScrollSession();
     endAutoNav();
     m_navSortFileInfoList.reset();
+    releaseTurnedFile();
     m_curFilePath = LMPathString();
     m_curFileIndex = 0;
     m_cacheFileInfos.clear();
@@ -294,6 +296,9 @@ bool NavigateController::navCurFileToIndex(qsizetype index, bool fileListChanged
         changed = true;
     } else {
         m_steppedInList = !fileListChanged && !old.isEmpty();
+        if (!old.isEmpty() && old == m_curFileLeftPath)
+            dropShownPhotoThatLeftSoon();
+        releaseTurnedFile();
         m_curFilePath = path;
         m_curFileIndex = index;
         clearLoadMasks();

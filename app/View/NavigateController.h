@@ -284,8 +284,9 @@ public:
     void saveAsCurFile();
     void saveAsCurFile(bool navToSavedFile, std::function<void(int)> completeBlock);
     void beginSaveCurFileToPath(const QString &path, std::function<void(int)> completeBlock);
+    // Save As: `path` is a new file the user chose, or one the user agreed to replace.
     void beginSaveCurFileToPath(const QString &path, const std::optional<QVariantMap> &saveParameters,
-                                std::function<void(int)> completeBlock);
+                                std::function<void(int)> completeBlock, bool asNewFile);
     void endSaveCurFileToPath(const QString &path, int saveResult, bool navToSavedFile,
                               std::function<void(int)> completeBlock);
     void printCurFile();
@@ -414,7 +415,19 @@ private:
     // before it counts as gone. The path that left, and the timer of that moment.
     LMPathString m_curFileLeftPath;
     std::shared_ptr<kpv::Timer> m_curFileLeftTimer;
+    // The photo shown, kept open from its first turn until it is left: should another program
+    // move it away or remove it before the turn is saved, a copy still gets its whole picture and
+    // its metadata. -1 when none is held.
+    int m_turnedFileFd = -1;
+    void holdTurnedFile();
+    void releaseTurnedFile();
+    // Where the held photo's bytes are read from; empty when none is held.
+    QString heldTurnedFilePath() const;
     void endWaitForCurFileLeft(bool expired = false);
+    // The photo shown that left its folder with a turn not yet saved, kept shown, leaves the list
+    // once the user has left it or let the turn go.
+    void dropShownPhotoThatLeftSoon();
+    bool hasUnsavedTurn() const;
     // The moves to the trash of this run, the latest last: each photo's path and where it went
     // in the trash. Undo puts back the latest, then the one before, and so on. A favourite keeps
     // its mark and its picture for the way back, since the trash took it out of the favourites.

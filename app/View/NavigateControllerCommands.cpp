@@ -215,8 +215,10 @@ void NavigateController::rotateCurFile(int rotateType)
     abortScrollSession();
     if (m_host && m_host->showMode() == NavShowModeMiniImage)
         m_host->miniWindowDoBeforeRotate();
-    if (LMImageViewModel *view = currentView())
+    if (LMImageViewModel *view = currentView()) {
         view->rotate(rotateType);
+        holdTurnedFile();
+    }
 }
 
 // ---- Copy ----
@@ -297,17 +299,17 @@ void NavigateController::saveAsCurFile(bool navToSavedFile, std::function<void(i
                 cfg->setLastSaveAsDirUrl(kpv::fileUrlFromName(QFileInfo(path).absolutePath()));
             beginSaveCurFileToPath(path, params, guarded(m_self, [this, path, navToSavedFile, completeBlock](int r) {
                                        endSaveCurFileToPath(path, r, navToSavedFile, completeBlock);
-                                   }));
+                                   }), true);
         }));
 }
 
 void NavigateController::beginSaveCurFileToPath(const QString &path, std::function<void(int)> completeBlock)
 {
-    beginSaveCurFileToPath(path, std::nullopt, std::move(completeBlock));
+    beginSaveCurFileToPath(path, std::nullopt, std::move(completeBlock), false);
 }
 
 void NavigateController::beginSaveCurFileToPath(const QString &path, const std::optional<QVariantMap> &saveParameters,
-                                                std::function<void(int)> completeBlock)
+                                                std::function<void(int)> completeBlock, bool asNewFile)
 {
     const bool existed = kpv::pathStatus(path).exists;
     const LMImageViewModel *view = currentView();
@@ -338,7 +340,8 @@ void NavigateController::beginSaveCurFileToPath(const QString &path, const std::
             }
             if (completeBlock)
                 completeBlock(result);
-        });
+        },
+        asNewFile, heldTurnedFilePath());
 }
 
 void NavigateController::endSaveCurFileToPath(const QString &path, int saveResult, bool navToSavedFile,

@@ -11,6 +11,7 @@
 #include "View/NavLoadPlanner.h"
 #include "View/NavigateSaveFileSession.h"
 #include "foundation/FileNames.h"
+#include "imageio/FileAccess.h"
 #include "imageio/ImageDestination.h"
 
 #include <QFile>
@@ -18,6 +19,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -39,6 +41,8 @@ QString whyFileCannotBeWritten(const QString &path, const LMNavFileInfoPtr &info
     const QString folder = QFileInfo(path).absolutePath();
     const QByteArray nativeFolder = kpv::encodeFileName(folder);
     const QByteArray native = kpv::encodeFileName(path);
+    if (struct stat st {}; ::lstat(native.constData(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR))
+        return NavigateSaveFileSession::goneError(path);
     const bool fileRefused = ::faccessat(AT_FDCWD, native.constData(), W_OK, AT_EACCESS) != 0;
     const bool folderRefused = !fileRefused && ::faccessat(AT_FDCWD, nativeFolder.constData(), W_OK | X_OK, AT_EACCESS) != 0;
     if (!fileRefused && !folderRefused)
@@ -55,6 +59,37 @@ QString whyFileCannotBeWritten(const QString &path, const LMNavFileInfoPtr &info
 }
 
 } // namespace
+
+void NavigateController::holdTurnedFile()
+{
+    const LMNavFileInfoPtr info = curFileInfo();
+    const LMFileImgBaseInfoPtr base = info ? info->imgBaseInfo() : nullptr;
+    if (!base || !base->fileIdentity().isValid())
+        return;
+    if (m_turnedFileFd >= 0 && kpv::fileIdentity(heldTurnedFilePath()) == base->fileIdentity())
+        return;
+    releaseTurnedFile(); // a file the turn was saved into before, since replaced
+    // Only the very file that was read, and never a pipe or a device that would keep the open waiting.
+    const int fd = ::open(kpv::encodeFileName(m_curFilePath.path()).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    m_turnedFileFd = fd;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || kpv::fileIdentity(heldTurnedFilePath()) != base->fileIdentity())
+        releaseTurnedFile();
+}
+
+void NavigateController::releaseTurnedFile()
+{
+    if (m_turnedFileFd >= 0)
+        ::close(m_turnedFileFd);
+    m_turnedFileFd = -1;
+}
+
+QString NavigateController::heldTurnedFilePath() const
+{
+    return m_turnedFileFd < 0 ? QString() : QStringLiteral("/proc/self/fd/%1").arg(m_turnedFileFd);
+}
 
 bool NavigateController::isCurFileModifiedAndCannotOverwriteable() const
 {
@@ -182,6 +217,11 @@ void NavigateController::letTurnGo(LMImageViewModel *view)
     // The file as another program left it shows now; the photo bin and the grid are told too,
     // after the own record was read again, or they keep the picture of the file as it was.
     const LMPathString path = m_curFilePath;
+    if (path == m_curFileLeftPath && !kpv::pathStatus(path.path()).exists) {
+        // Moved away or removed meanwhile: nothing is left to show, and it leaves the list.
+        dropShownPhotoThatLeftSoon();
+        return;
+    }
     const LMNavFileInfoPtr info = fileInfoByPath(path);
     const bool changed = info && (info->fileModified() || info->fileChangedSinceRead());
     didFileModified(path);

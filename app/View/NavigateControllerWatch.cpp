@@ -184,6 +184,12 @@ void NavigateController::watchedPathsChanged(const QStringList &folders, const Q
             m_curFileLeftTimer = kpv::Timer::scheduled(kWaitForRenamedArrival, false,
                                                        [this](kpv::Timer &) { endWaitForCurFileLeft(true); });
         }
+    } else if (gone.contains(m_curFilePath) && hasUnsavedTurn()) {
+        // Gone with a turn not yet saved, and nothing to know it again by: it stays shown all the
+        // same (see endWaitForCurFileLeft).
+        gone.removeAll(m_curFilePath);
+        endWaitForCurFileLeft();
+        m_curFileLeftPath = m_curFilePath;
     } else {
         // Found under its new name, back under its old one, or no longer the one shown (then it
         // leaves with the others that are gone).
@@ -241,9 +247,31 @@ void NavigateController::endWaitForCurFileLeft(bool expired)
     const LMPathString left = std::exchange(m_curFileLeftPath, LMPathString());
     if (const std::shared_ptr<kpv::Timer> timer = std::exchange(m_curFileLeftTimer, nullptr))
         timer->invalidate();
-    // Nothing came with its identity: it was removed, and leaves the list.
-    if (expired && !left.isEmpty() && filePaths().contains(left) && !kpv::pathStatus(left.path()).exists)
-        didFilesDeleted({left});
+    if (!expired || left.isEmpty() || !filePaths().contains(left) || kpv::pathStatus(left.path()).exists)
+        return;
+    // Nothing came with its identity: it was moved away or removed. Shown with a turn not yet
+    // saved, it stays shown with its turn, its picture still at hand: leaving it asks, as for any
+    // turn that cannot go into its file, and the user may keep the turn in a new file. It is still
+    // looked for under a new name meanwhile, and leaves the list once the user has left it.
+    if (left == m_curFilePath && hasUnsavedTurn()) {
+        m_curFileLeftPath = left;
+        return;
+    }
+    didFilesDeleted({left});
+}
+
+bool NavigateController::hasUnsavedTurn() const
+{
+    const LMImageViewModel *view = currentView();
+    return view && view->angleRotate().isRotatedOrFlipped();
+}
+
+void NavigateController::dropShownPhotoThatLeftSoon()
+{
+    // On the next turn of the loop: the step under way lands first, so that the list shrinks
+    // under the photo the user went to.
+    if (!m_curFileLeftPath.isEmpty() && !m_curFileLeftTimer)
+        m_curFileLeftTimer = kpv::Timer::scheduled(0, false, [this](kpv::Timer &) { endWaitForCurFileLeft(true); });
 }
 
 bool NavigateController::forgetRecordIfFileChanged(const LMPathString &path)

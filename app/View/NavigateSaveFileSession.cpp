@@ -3,6 +3,7 @@
 #include "Kit/LMEventMonitorCenter.h"
 #include "Model/LMBlockOperation.h"
 #include "Model/LMImageTools.h"
+#include "Model/LMPathString.h"
 #include "Model/LMPerformSelectorWrapper.h"
 #include "Model/LMSaveStages.h"
 #include "View/NavImageLoader.h"
@@ -82,6 +83,13 @@ QString NavigateSaveFileSession::writeTypeOf(const LMFileImgBaseInfoPtr &info, c
         return writable.contains(info->imageUTI()) ? info->imageUTI() : QString();
     const QString byName = kpv::ImageDestination::typeForPath(path);
     return writable.contains(byName) ? byName : QString();
+}
+
+QString NavigateSaveFileSession::goneError(const QString &path)
+{
+    return QStringLiteral("\u201C%1\u201D was moved or removed by another program, so the turn could not be saved "
+                          "into it. Nothing was written.")
+        .arg(kpv::displayFileName(LMPathString::lastPathComponent(path)));
 }
 
 QString NavigateSaveFileSession::lastError() const
@@ -201,7 +209,7 @@ bool NavigateSaveFileSession::turnsInBands(const LMNavFileInfoPtr &fileInfo, con
 void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, const LMImageRotateAngle &rotatedAngle,
                                             const QString &toPath, const std::optional<QVariantMap> &saveParameters,
                                             bool convertOriginalImage, BeginBlock beginBlock,
-                                            CompleteBlock completeBlock)
+                                            CompleteBlock completeBlock, bool asNewFile, const QString &heldSource)
 {
     if (!fileInfo || (toPath.isEmpty() && !convertOriginalImage)) {
         if (completeBlock)
@@ -281,8 +289,17 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
         // TIFF, is turned from the file a band at a time: its pixels are never decoded whole.
         const bool inBands = !failedBefore && !convertOriginalImage && turnsInBands(fileInfo, rotatedAngle, toPath);
         if (!failedBefore) {
-            if (!original && loader && !inBands)
-                original = loader->loadImage(fileInfo->filePath(), type, fileInfo->imgBaseInfo(), self, nullptr, {});
+            if (!original && loader && !inBands) {
+                // Moved away or removed: its whole picture is read from the file still held.
+                const LMFileImgBaseInfoPtr base = fileInfo->imgBaseInfo();
+                const LMPathString held(heldSource, false);
+                if (!heldSource.isEmpty() && base && !kpv::pathStatus(fileInfo->filePath().path()).exists &&
+                    base->fileIdentity().isValid() && kpv::fileIdentity(heldSource) == base->fileIdentity())
+                    original = loader->loadImage(held, type, base->fileImgBaseInfoByReplaceFilePath(held), self,
+                                                 nullptr, {});
+                else
+                    original = loader->loadImage(fileInfo->filePath(), type, base, self, nullptr, {});
+            }
             if ((original || inBands) && !self->isCancelled()) {
                 if (!inBands)
                     image = uprightImage(*original, rotatedAngle);
@@ -316,6 +333,10 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
                         kpv::ImageWriteOptions options;
                         if (onDisk.isValid())
                             options = LMImageTools::writeOptionsKeepingMetadataOf(sourcePath);
+                        else if (!heldSource.isEmpty() && decodedInfo && decodedInfo->fileIdentity().isValid() &&
+                                 kpv::fileIdentity(heldSource) == decodedInfo->fileIdentity())
+                            // Moved away or removed: its metadata is read from the file still held.
+                            options = LMImageTools::writeOptionsKeepingMetadataOf(heldSource);
                         // Esc reaches into the write up to the moment the new file would take
                         // the old one's place; after that the file is saved, Esc or not.
                         options.stillWanted = [self, toPath] {
@@ -328,7 +349,13 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
                             options.replaceOnly = decodedInfo->fileIdentity();
                             if (!options.replaceOnly.isValid())
                                 options.replaceOnly = onDisk;
-                        } else if (toPath != sourcePath) {
+                        } else if (toPath == sourcePath && !onDisk.isValid() && !asNewFile && decodedInfo &&
+                                   decodedInfo->fileIdentity().isValid()) {
+                            // Moved or removed since it was read: a new file under its old name
+                            // would be one the user never had.
+                            changedOnDisk = true;
+                            error = goneError(sourcePath);
+                        } else if (toPath != sourcePath || asNewFile) {
                             options.createNew = chosenFree;
                             options.replaceOnly = chosen;
                         }
@@ -336,7 +363,7 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
                         // its name says; under a new name the chosen extension decides.
                         const QString type = toPath == sourcePath ? writeTypeOf(decodedInfo, toPath)
                                                                   : kpv::ImageDestination::typeForPath(toPath);
-                        if (changedOnDisk)
+                        if (changedOnDisk && error.isEmpty())
                             error = kpv::ImageDestination::changedOnDiskError(toPath);
                         else if (type.isEmpty())
                             error = QStringLiteral("%1 does not name a file type that can be written").arg(toPath);
@@ -390,6 +417,12 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
             LMSaveStages::reach(LMSaveStages::Replaced, toPath);
         const int code = written ? Done : (self->isCancelled() ? Cancelled : result);
         const QImage produced = (convertOriginalImage && code == Done) ? image : QImage();
+        if (code == Failed && error.isEmpty() && !inBands && !original && !failedBefore &&
+            !kpv::pathStatus(fileInfo->filePath().path()).exists)
+            // Only part of a large photo is held while it is shown: the rest went with the file.
+            error = QStringLiteral("\u201C%1\u201D was moved or removed by another program before its whole picture "
+                                   "was read, so the turned picture could not be made. Nothing was written.")
+                        .arg(kpv::displayFileName(LMPathString::lastPathComponent(fileInfo->filePath().path())));
         if (code == Failed && error.isEmpty())
             error = failedBefore || !original ? QStringLiteral("the picture could not be read")
                                               : QStringLiteral("the turned picture could not be made");

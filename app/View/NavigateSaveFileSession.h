@@ -47,10 +47,15 @@ public:
     NavigateSaveFileSession &operator=(const NavigateSaveFileSession &) = delete;
 
     // Returns at once. Without a record, or with neither a path nor `convertOriginalImage`, the
-    // complete block gets Failed at once on the calling thread.
+    // complete block gets Failed at once on the calling thread. `asNewFile`: the user chose the
+    // path for a new file (Save As), which may be the photo's own name once another program
+    // moved the photo away; otherwise the photo's own path means writing the turn into it.
+    // `heldSource`: a path the photo's bytes can still be read from (its metadata, its whole
+    // picture) once another program moved it away or removed it; empty when there is none.
     void beginSaveFile(const LMNavFileInfoPtr &fileInfo, const LMImageRotateAngle &rotatedAngle, const QString &toPath,
                        const std::optional<QVariantMap> &saveParameters, bool convertOriginalImage,
-                       BeginBlock beginBlock, CompleteBlock completeBlock);
+                       BeginBlock beginBlock, CompleteBlock completeBlock, bool asNewFile = false,
+                       const QString &heldSource = QString());
 
     // Why the save whose complete block is running failed (empty when it did not fail); read it
     // inside the complete block.
@@ -59,6 +64,8 @@ public:
     // program writes (JPEG, PNG, BMP, TIFF); the type its name gives when the bytes were never
     // read; empty when it cannot be written in place.
     static QString writeTypeOf(const LMFileImgBaseInfoPtr &info, const QString &path);
+    // Why a turn cannot go into the file at `path`: another program moved or removed it.
+    static QString goneError(const QString &path);
 
     // Cancels every save still queued or working (what Esc does).
     void cancelAll();

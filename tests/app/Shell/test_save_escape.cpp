@@ -625,3 +625,124 @@ TEST_F(SixteenBitTurn, IsWrittenWithoutAQuestionAndKeepsItsBits)
 }
 
 } // namespace
+
+namespace {
+
+// Another program moves the turned photo shown out of its folder, or deletes it, before the turn is
+// saved. The turned picture stays shown until the user says what becomes of it; the question says
+// what happened, never that permission is lacking; Save As keeps the turn in a new file (under the
+// photo's old name, which the panel proposes once it is free) and Continue lets it go. Nothing is
+// written unasked where the photo was, and no other file changes.
+class ShownPhotoGone : public ProgramOnPhotos {
+protected:
+    void SetUp() override
+    {
+        start(false);
+        ASSERT_TRUE(QDir().mkpath(scratch.filePath(QStringLiteral("elsewhere"))));
+        // The photo carries words of its own, which a copy of it must keep.
+        QImage photo(path("p0.png"));
+        photo.setText(QStringLiteral("Author"), QStringLiteral("Ann Miller"));
+        ASSERT_TRUE(photo.save(path("p0.png")));
+        settle(2.0); // read again as it is now
+        ImageSaveAsPanel::shared().setPanelFactory(
+            [this] { return std::make_unique<AnsweringSavePanel>(path("p0.png")); });
+        controller->performMenuAction(15); // turn right
+        settle(0.5);
+        ASSERT_TRUE(turned());
+        before = {kpv::test::checksum(path("p1.png")), kpv::test::checksum(path("other.png"))};
+    }
+    QString away() const { return scratch.filePath(QStringLiteral("elsewhere/p0.png")); }
+    QMessageBox* question() const { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); }
+    void answer(QMessageBox* box, const char* key)
+    {
+        const QString text = kpv::Bundle::mainBundle().localizedString(QString::fromLatin1(key));
+        for (QAbstractButton* b : box->buttons())
+            if (b->text() == text)
+                return b->click();
+        ADD_FAILURE() << "no button " << key;
+    }
+    void expectShownWithTurn()
+    {
+        EXPECT_EQ(viewer->controller().curFilePath().path(), path("p0.png")) << "the viewer left the turned photo";
+        EXPECT_TRUE(turned()) << "the turn was dropped";
+    }
+    void expectOthersUnchanged()
+    {
+        EXPECT_EQ(QList<QByteArray>({kpv::test::checksum(path("p1.png")), kpv::test::checksum(path("other.png"))}), before);
+    }
+    QList<QByteArray> before;
+};
+
+TEST_F(ShownPhotoGone, MovedAwayTheTurnIsKeptAndSavedAsACopy)
+{
+    const QByteArray original = kpv::test::checksum(path("p0.png"));
+    ASSERT_TRUE(QFile::rename(path("p0.png"), away()));
+    settle(3.0); // the change is heard, and no arrival under a new name follows
+    expectShownWithTurn();
+
+    controller->performMenuAction(41); // the next photo: the turn would be saved on the way
+    settle(0.5);
+    QMessageBox* box = question();
+    ASSERT_TRUE(box) << "stepping on asked nothing";
+    EXPECT_TRUE(box->informativeText().contains(QStringLiteral("moved or removed by another program")))
+        << box->informativeText().toStdString();
+    EXPECT_FALSE(box->informativeText().contains(QStringLiteral("permission")));
+    settle(2.0); // the folder's change heard again while the question is up
+    ASSERT_EQ(question(), box);
+    expectShownWithTurn();
+    answer(box, "IDS_SAVEAS");
+    settle(0.3); // the panel comes up on the next turn of the loop
+    waitForSaves();
+
+    EXPECT_EQ(storedSize(path("p0.png")), QSize(200, 400)) << "the turn was not kept";
+    QFile copy(path("p0.png"));
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(copy.readAll().contains(QByteArray("tEXtAuthor\0Ann Miller", 21))) << "the copy lost the photo's metadata";
+    EXPECT_EQ(kpv::test::checksum(away()), original);
+    expectOthersUnchanged();
+    EXPECT_EQ(viewer->controller().curFilePath().path(), path("p1.png"));
+    EXPECT_FALSE(turned());
+    EXPECT_EQ(kpv::test::entriesOf(folder), QStringList({QStringLiteral("other.png"), QStringLiteral("p0.png"),
+                                                         QStringLiteral("p1.png")}));
+    EXPECT_EQ(viewer->controller().fileCount(), 3);
+}
+
+// Deleted while its turn was being written into it: the save is told failed with the reason, and
+// the photo is not written back into the folder. Esc on the question keeps the turn; Continue,
+// asked again on the next step, lets it go.
+TEST_F(ShownPhotoGone, RemovedWhileTheTurnIsWrittenNothingIsWrittenAndContinueLetsTheTurnGo)
+{
+    {
+        StepGate gate(LMSaveStages::Preparing, path("p0.png"));
+        controller->performMenuAction(41);
+        ASSERT_TRUE(waitUntilHeld(gate));
+        ASSERT_TRUE(QFile::remove(path("p0.png")));
+        gate.release();
+        waitForSaves();
+    }
+    settle(2.0);
+    QMessageBox* box = question();
+    ASSERT_TRUE(box) << "the failed save was not told";
+    EXPECT_TRUE(box->informativeText().contains(QStringLiteral("moved or removed by another program")))
+        << box->informativeText().toStdString();
+    expectOthersUnchanged();
+    EXPECT_FALSE(QFileInfo::exists(path("p0.png"))) << "the turn was written where the photo was";
+    expectShownWithTurn();
+    box->reject(); // Esc
+    settle(0.5);
+    expectShownWithTurn();
+
+    controller->performMenuAction(41);
+    settle(0.5);
+    box = question();
+    ASSERT_TRUE(box);
+    answer(box, "IDS_Continue");
+    settle(1.0);
+    EXPECT_EQ(viewer->controller().curFilePath().path(), path("p1.png"));
+    EXPECT_EQ(viewer->controller().fileCount(), 2);
+    EXPECT_FALSE(turned());
+    expectOthersUnchanged();
+    EXPECT_EQ(kpv::test::entriesOf(folder), QStringList({QStringLiteral("other.png"), QStringLiteral("p1.png")}));
+}
+
+} // namespace

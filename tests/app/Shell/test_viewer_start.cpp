@@ -402,7 +402,8 @@ TEST_F(ViewerStart, ChangesByOtherProgramsToTheOpenFolderAreFollowed)
 
 // The photo shown, renamed by another program to a name that sorts elsewhere, stays shown with its
 // turn under its new name, whether the viewer hears the rename at once or hears the photo leave and,
-// in a later change, arrive. A photo shown that is really removed gives way to the next one.
+// in a later change, arrive. A photo shown without a turn that is really removed gives way to the
+// next one.
 TEST_F(ViewerStart, ShownPhotoRenamedByAnotherProgramStaysShownWithItsTurn)
 {
     start();
@@ -438,6 +439,10 @@ TEST_F(ViewerStart, ShownPhotoRenamedByAnotherProgramStaysShownWithItsTurn)
     settle();
     expectShown(QStringLiteral("a2.png"), 1);
 
+    // Turned back, it is a photo like any other: removed, it gives way to the next one.
+    controller->performMenuAction(14); // turn left
+    settle();
+    ASSERT_FALSE(view().angleRotate().isRotatedOrFlipped());
     ASSERT_TRUE(QFile::remove(dir.filePath(QStringLiteral("a2.png"))));
     ASSERT_TRUE(settleUntil([&] { return nav().fileCount() == 2; }));
     EXPECT_EQ(nav().curFilePath().path(), dir.filePath(QStringLiteral("b.png")));

@@ -306,6 +306,20 @@ TEST(NavSaveSession, UserTurnAfterOrientationAndRefusals)
     QFile f(keep);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), QByteArray("original"));
+
+    // A photo whose whole picture was never read, moved away since: the failure says why.
+    auto gone = std::make_shared<LMNavFileInfo>(LMPathString(dir.filePath("gone.png"), false));
+    gone->setImgBaseInfo(recordWithOriginal(dir.filePath("gone.png"), pattern(), 1)->imgBaseInfo());
+    session.beginSaveFile(gone, LMImageRotateAngle(90, 0, 0), dir.filePath("copy.png"), std::nullopt, false, {},
+                          [&](int r, const QImage &) {
+                              code = r;
+                              EXPECT_TRUE(session.lastError().contains("moved or removed by another program"))
+                                  << session.lastError().toStdString();
+                          });
+    session.waitUntilAllOperationsAreFinished();
+    kpv::RunLoop::main().runOnce();
+    EXPECT_EQ(code, -1);
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("copy.png")));
 }
 
 TEST_F(CommandTest, DeleteMovesToTrashAndNavigatesOn)
