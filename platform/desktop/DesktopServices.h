@@ -69,6 +69,21 @@ public:
         }
         return {};
     }
+    // Every image MIME type the desktop gives the type's file extensions: a type such as camera
+    // raw or JPEG 2000 is a dozen MIME types to the desktop, each with its own default program.
+    // An extension that the desktop reads as something else first (".jpx" as a project file of
+    // a programming tool) adds nothing.
+    static QStringList mimeTypesForContentType(const QString& contentType)
+    {
+        static const QMimeDatabase db;
+        QStringList out;
+        for (const QString& ext : ContentTypes::extensionsForType(contentType)) {
+            const QMimeType mime = db.mimeTypeForFile(QStringLiteral("x.") + ext, QMimeDatabase::MatchExtension);
+            if (mime.isValid() && mime.name().startsWith(QStringLiteral("image/")) && !out.contains(mime.name()))
+                out.append(mime.name());
+        }
+        return out;
+    }
 
     // Paths the mail helper can hand on unharmed. The helper writes each attachment into the mail
     // program's command line without quoting, so a path holding anything but letters, digits and

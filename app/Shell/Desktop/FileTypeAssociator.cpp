@@ -28,11 +28,18 @@ QString FileTypeAssociator::desktopIdForBundleIdentifier(const QString& bundleId
 
 bool FileTypeAssociator::fileTypeAssociated(const QString& type, const QString& app, QString* curAssociatedAppBundleID) const
 {
-    const QString handler = m_desktop.defaultApplicationForType(kpv::DesktopServices::mimeTypeForContentType(type));
-    if (curAssociatedAppBundleID)
-        *curAssociatedAppBundleID = handler;
+    const QStringList mimes = kpv::DesktopServices::mimeTypesForContentType(type);
     const QString wanted = app.isEmpty() ? m_ourAppId : app;
-    return !handler.isEmpty() && handler.compare(wanted, Qt::CaseInsensitive) == 0;
+    bool all = !mimes.isEmpty();
+    for (const QString& mime : mimes) {
+        const QString handler = m_desktop.defaultApplicationForType(mime);
+        if (curAssociatedAppBundleID && mime == mimes.first())
+            *curAssociatedAppBundleID = handler;
+        all = all && !handler.isEmpty() && handler.compare(wanted, Qt::CaseInsensitive) == 0;
+    }
+    if (mimes.isEmpty() && curAssociatedAppBundleID)
+        curAssociatedAppBundleID->clear();
+    return all;
 }
 
 QString FileTypeAssociator::preferredOtherAppBundleIDForType(const QString& type, const QVariantMap& prevAssociatedApps,
@@ -40,7 +47,12 @@ QString FileTypeAssociator::preferredOtherAppBundleIDForType(const QString& type
 {
     if (type.isEmpty())
         return {};
-    const QString mime = kpv::DesktopServices::mimeTypeForContentType(type);
+    return preferredOtherApp(kpv::DesktopServices::mimeTypeForContentType(type), prevAssociatedApps.value(type).toString(),
+                             curAppBundleID);
+}
+
+QString FileTypeAssociator::preferredOtherApp(const QString& mime, const QString& prev, const QString& curAppBundleID) const
+{
     // Candidates keyed by the lower-cased id; the desktop has no handler list for "any image",
     // so the type's own handlers are all there is.
     QMap<QString, QString> candidates;
@@ -48,7 +60,6 @@ QString FileTypeAssociator::preferredOtherAppBundleIDForType(const QString& type
         candidates.insert(id.toLower(), id);
     candidates.remove(curAppBundleID.toLower());
 
-    const QString prev = prevAssociatedApps.value(type).toString();
     if (!prev.isEmpty() && candidates.contains(prev.toLower()))
         return prev;
     for (const QString& id : m_desktop.viewerApplicationsForType(mime))
@@ -62,7 +73,7 @@ bool FileTypeAssociator::hasPrevAssociatedApps() const
     return m_config.configInfoValueForKey(QString::fromLatin1(kPrevAssociatedAppsKey)).isValid();
 }
 
-bool FileTypeAssociator::makeFileAssoicateForFileTypes(const QStringList& wanted)
+bool FileTypeAssociator::makeFileAssoicateForFileTypes(const QStringList& wanted, const QStringList& leftAlone)
 {
     QString failure;
     const auto failed = [this](const QString& reason) {
@@ -79,24 +90,30 @@ bool FileTypeAssociator::makeFileAssoicateForFileTypes(const QStringList& wanted
     const QVariantMap prev = m_config.prevAssociatedApps();
     QVariantMap next = prev;
     for (const QString& type : m_allowedFileTypes) {
-        const QString mime = kpv::DesktopServices::mimeTypeForContentType(type);
-        if (mime.isEmpty())
-            continue; // the desktop cannot name this type
-        QString handler;
-        const bool ours = fileTypeAssociated(type, m_ourAppId, &handler);
-        if (wanted.contains(type)) {
-            if (havePrev && ours)
-                continue;
-            if (!handler.isEmpty() && handler.compare(m_ourAppId, Qt::CaseInsensitive) != 0)
-                next.insert(type, handler);
-            QString error;
-            if (!m_desktop.setDefaultApplicationForType(mime, m_ourAppId, &error) && failure.isEmpty())
-                failure = error.isEmpty() ? unknownReason() : error;
-        } else if (ours) {
-            const QString other = preferredOtherAppBundleIDForType(type, prev, m_ourAppId);
-            QString error;
-            if (!other.isEmpty() && !m_desktop.setDefaultApplicationForType(mime, other, &error) && failure.isEmpty())
-                failure = error.isEmpty() ? unknownReason() : error;
+        if (leftAlone.contains(type) && !wanted.contains(type))
+            continue;
+        // Every MIME type of the type: camera raw is one per maker, and a default left on one of
+        // them would open those photos elsewhere.
+        bool remembered = false;
+        for (const QString& mime : kpv::DesktopServices::mimeTypesForContentType(type)) {
+            const QString handler = m_desktop.defaultApplicationForType(mime);
+            const bool ours = !handler.isEmpty() && handler.compare(m_ourAppId, Qt::CaseInsensitive) == 0;
+            if (wanted.contains(type)) {
+                if (havePrev && ours)
+                    continue;
+                if (!handler.isEmpty() && !ours && !remembered) {
+                    next.insert(type, handler);
+                    remembered = true;
+                }
+                QString error;
+                if (!m_desktop.setDefaultApplicationForType(mime, m_ourAppId, &error) && failure.isEmpty())
+                    failure = error.isEmpty() ? unknownReason() : error;
+            } else if (ours) {
+                const QString other = preferredOtherApp(mime, prev.value(type).toString(), m_ourAppId);
+                QString error;
+                if (!other.isEmpty() && !m_desktop.setDefaultApplicationForType(mime, other, &error) && failure.isEmpty())
+                    failure = error.isEmpty() ? unknownReason() : error;
+            }
         }
     }
     // The table must exist after every run, even empty: its presence tells the preferences that

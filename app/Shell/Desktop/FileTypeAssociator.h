@@ -29,15 +29,16 @@ public:
     const QStringList& allowedFileTypes() const { return m_allowedFileTypes; }
     kpv::DesktopServices& desktop() const { return m_desktop; }
 
-    // Whether `app` (ours when empty) opens `type` by default; the present handler goes to
-    // `curAssociatedAppBundleID` when given.
+    // Whether `app` (ours when empty) opens `type` by default, in every MIME type of it; the
+    // present handler of its first MIME type goes to `curAssociatedAppBundleID` when given.
     bool fileTypeAssociated(const QString& type, const QString& app, QString* curAssociatedAppBundleID) const;
     // The application to give `type` back to, or an empty string.
     QString preferredOtherAppBundleIDForType(const QString& type, const QVariantMap& prevAssociatedApps,
                                              const QString& curAppBundleID) const;
-    // Makes this program the default of exactly the wanted supported types. False when a type
-    // could not be set; the failure handler has then been told why.
-    bool makeFileAssoicateForFileTypes(const QStringList& wanted);
+    // Makes this program the default of exactly the wanted supported types; the types
+    // `leftAlone` (and not wanted) keep whatever defaults they have. False when a type could not
+    // be set; the failure handler has then been told why.
+    bool makeFileAssoicateForFileTypes(const QStringList& wanted, const QStringList& leftAlone = {});
 
     // The settings hold a previous-handler table (written by the first association run).
     bool hasPrevAssociatedApps() const;
@@ -52,6 +53,9 @@ public:
     void setFailureHandler(std::function<void(const QString& reason)> handler) { m_failureHandler = std::move(handler); }
 
 private:
+    // The application to give `mime` back to: `prev` while it still opens it, else a viewer.
+    QString preferredOtherApp(const QString& mime, const QString& prev, const QString& curAppBundleID) const;
+
     kpv::DesktopServices& m_desktop;
     MainConfig& m_config;
     QString m_ourAppId;

@@ -105,9 +105,11 @@ void OptionWindowModel::closeWindow()
 bool OptionWindowModel::saveSettings(QString* error)
 {
     // A group the user left alone keeps exactly what the desktop gives us now: an unticked row
-    // only means "never set from here", not "take it away".
+    // only means "never set from here", not "take it away", and a type only partly ours (some
+    // kinds of camera raw) stays so.
     bool anyClicked = m_showedWithWantAssociatedFileTypes;
     QStringList wanted;
+    QStringList leftAlone;
     for (int row = 0; row < m_groups.size(); ++row) {
         const OptionFileAssociateItemInfo& group = m_groups[row];
         if (m_showedWithWantAssociatedFileTypes || groupClicked(row)) {
@@ -116,12 +118,10 @@ bool OptionWindowModel::saveSettings(QString* error)
                 wanted << group.arraySubFileTypes();
             continue;
         }
-        for (const QString& t : group.arraySubFileTypes())
-            if (m_associator.fileTypeAssociated(t, QString(), nullptr))
-                wanted << t;
+        leftAlone << group.arraySubFileTypes();
     }
     if (anyClicked)
-        m_associator.makeFileAssoicateForFileTypes(wanted);
+        m_associator.makeFileAssoicateForFileTypes(wanted, leftAlone);
     m_groupClicked.fill(false);
     if (!m_dirty)
         return true;

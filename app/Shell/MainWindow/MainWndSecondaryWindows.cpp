@@ -71,7 +71,7 @@ FileTypeAssociator* MainWndSecondaryWindows::fileTypeAssociator()
         m_associator->setPrepareOurApplication([this, ourId](QString* error) {
             QStringList mimeTypes;
             for (const QString& type : m_delegate.allowedFileTypes())
-                mimeTypes << kpv::DesktopServices::mimeTypeForContentType(type);
+                mimeTypes << kpv::DesktopServices::mimeTypesForContentType(type);
             if (AppDesktopEntry::ensureInstalled(ourId, m_delegate.appName(), QCoreApplication::applicationFilePath(),
                                                  mimeTypes, error))
                 return true;

@@ -118,6 +118,40 @@ TEST_F(AssociatorTest, TypeWithoutOtherHandlerStaysOurs)
     EXPECT_TRUE(associator.preferredOtherAppBundleIDForType(QString(), {}, kOurs).isEmpty());
 }
 
+// Camera raw and JPEG 2000 are many MIME types to the desktop: every one is taken, so that a
+// Nikon or Canon raw and a .jp2 file open here too, and every one is given back.
+TEST_F(AssociatorTest, TypeOfManyMimeTypesTakesAndReleasesThemAll)
+{
+    const QString raw = QStringLiteral("public.camera-raw-image");
+    const QString jp2 = QStringLiteral("public.jpeg-2000");
+    FileTypeAssociator many{desktop, config, kOurs, {raw, jp2}};
+    const QStringList mimes = kpv::DesktopServices::mimeTypesForContentType(raw) +
+                              kpv::DesktopServices::mimeTypesForContentType(jp2);
+    for (const char* wanted : {"image/x-nikon-nef", "image/x-canon-cr2", "image/x-adobe-dng", "image/jp2"})
+        ASSERT_TRUE(mimes.contains(QString::fromLatin1(wanted))) << wanted;
+    EXPECT_FALSE(mimes.contains("application/x-jbuilder-project"));
+    desktop.defaults.insert("image/x-canon-cr2", "raw-editor.desktop");
+    desktop.defaults.insert("image/jp2", kOurs);
+    EXPECT_FALSE(many.fileTypeAssociated(jp2, QString(), nullptr));
+
+    ASSERT_TRUE(many.makeFileAssoicateForFileTypes({raw, jp2}));
+    for (const QString& mime : mimes)
+        EXPECT_EQ(desktop.defaults.value(mime), kOurs) << mime.toStdString();
+    EXPECT_TRUE(many.fileTypeAssociated(raw, QString(), nullptr));
+    EXPECT_TRUE(many.fileTypeAssociated(jp2, QString(), nullptr));
+    EXPECT_EQ(config.prevAssociatedApps().value(raw).toString(), "raw-editor.desktop");
+
+    for (const QString& mime : mimes)
+        desktop.allHandlers.insert(mime, {kOurs, "raw-editor.desktop"});
+    ASSERT_TRUE(many.makeFileAssoicateForFileTypes({}));
+    for (const QString& mime : mimes)
+        EXPECT_EQ(desktop.defaults.value(mime), "raw-editor.desktop") << mime.toStdString();
+    // A type the user left alone in the preferences keeps the kinds that are ours.
+    desktop.defaults.insert("image/x-nikon-nef", kOurs);
+    ASSERT_TRUE(many.makeFileAssoicateForFileTypes({}, {raw}));
+    EXPECT_EQ(desktop.defaults.value("image/x-nikon-nef"), kOurs);
+}
+
 }  // namespace
 
 namespace {
