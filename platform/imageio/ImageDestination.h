@@ -13,6 +13,7 @@
 #include <QVariantMap>
 
 #include <functional>
+#include <memory>
 
 namespace kpv {
 
@@ -100,6 +101,27 @@ public:
     // keeps its depth in a crop. The part is charged to the decode budget while it is read; a
     // null picture, *error saying why, when it cannot be read so.
     static QImage readSixteenBitPart(const QString& path, const QRect& rect, QString* error = nullptr);
+    // That picture read once from the top, a band of rows at a time, at full depth as stored (not
+    // turned upright), as RGBA64 with straight alpha: a picture far larger than the decode budget
+    // holds whole at 16 bits is scaled or turned as its rows come.
+    class SixteenBitRows {
+    public:
+        explicit SixteenBitRows(const QString& path);
+        ~SixteenBitRows();
+        SixteenBitRows(const SixteenBitRows&) = delete;
+        SixteenBitRows& operator=(const SixteenBitRows&) = delete;
+        // Empty when the file holds no such picture or cannot be read; error() says why.
+        QSize size() const;
+        QString error() const;
+        // The next rows, as many as `band` has (RGBA64, as wide as the picture), charged to the
+        // decode budget while they are read. False, error() saying why, past the last row or when
+        // the file is damaged.
+        bool read(QImage* band);
+
+    private:
+        struct State;
+        std::unique_ptr<State> m_state;
+    };
     // Writes that picture turned or mirrored by `transform` as `type` (PNG or TIFF) at `path`,
     // keeping its 16 bits per channel, a band of rows at a time, so a picture far larger than the
     // decode budget holds whole at 16 bits is turned too. The source is read once from the top: a
