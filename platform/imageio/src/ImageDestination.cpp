@@ -971,9 +971,14 @@ bool encodeImageFile(const QImage& image, const QString& type, const QVariantMap
         if (options.metadataSourcePath.isEmpty()) {
             ok = addMetadata(&bytes, properties, o, error);
         } else {
-            QByteArray source;
-            ok = readRegularFile(options.metadataSourcePath, qint64(1) << 30, &source, error) &&
-                 imageio_detail::carryMetadata(&bytes, source, o, rgba.size(), error);
+            // Mapped, not read: the photo a turn was read from may be larger than a gigabyte.
+            const auto source = FileContents::open(options.metadataSourcePath, qint64(1) << 30, error);
+            ok = source && imageio_detail::carryMetadata(&bytes, source->bytes(), o, rgba.size(), error);
+            if (ok && source->wasCutShort()) {
+                ok = false;
+                if (error)
+                    *error = QStringLiteral("%1 was cut short while its metadata was read").arg(options.metadataSourcePath);
+            }
         }
     }
     if (!ok)

@@ -20,6 +20,7 @@
 #include <QTransform>
 
 #include <exiv2/exiv2.hpp>
+
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -310,6 +311,36 @@ TEST_F(BatchConvertRun, ALargeSixteenBitPhotoConvertedToPngInBandsReadsBackWhole
         << why.toStdString();
     kpv::DecodeBudget::shared().setCapacity(was);
     EXPECT_EQ(kpv::ImageDestination::readSixteenBitPicture(d("large.png")), picture);
+}
+
+// A photo in a file larger than a gigabyte (a sparse tail after its end), stored turned: it is
+// converted upright at 16 bits per channel with its metadata.
+TEST_F(BatchConvertRun, APhotoInAFileLargerThanAGigabyteIsConvertedWithItsMetadata)
+{
+    const QImage picture = deepPicture();
+    ASSERT_TRUE(picture.save(s("huge.png")));
+    {
+        auto meta = Exiv2::ImageFactory::open(QFile::encodeName(s("huge.png")).toStdString());
+        meta->readMetadata();
+        Exiv2::ExifData exif;
+        exif["Exif.Image.Orientation"] = uint16_t(6);
+        exif["Exif.Image.Artist"] = "Harbour";
+        meta->setExifData(exif);
+        meta->writeMetadata();
+    }
+    {
+        QFile file(s("huge.png"));
+        ASSERT_TRUE(file.resize((qint64(1) << 30) + 4096));
+    }
+    const std::uint64_t was = kpv::DecodeBudget::shared().setCapacity(30 * 20 * 8 / 2);
+    QString why;
+    EXPECT_EQ(worker.convertOneFileOnThread(record(s("huge.png")), dst.path(), kTiff, params, nullptr, &why), 0)
+        << why.toStdString();
+    kpv::DecodeBudget::shared().setCapacity(was);
+    EXPECT_EQ(kpv::ImageDestination::readSixteenBitPicture(d("huge.tiff")), picture.transformed(QTransform().rotate(90)));
+    auto meta = Exiv2::ImageFactory::open(QFile::encodeName(d("huge.tiff")).toStdString());
+    meta->readMetadata();
+    EXPECT_NE(meta->exifData().findKey(Exiv2::ExifKey("Exif.Image.Artist")), meta->exifData().end());
 }
 
 // A photo of 16 bits per channel too large for the decode budget to hold whole at that depth,
