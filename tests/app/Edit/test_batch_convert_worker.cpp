@@ -287,9 +287,9 @@ TEST_F(BatchConvertRun, SixteenBitPhotosKeepTheirDepth)
     }
 }
 
-// A photo of 16 bits per channel of several megabytes, too large for the decode budget, converted
-// to PNG: its rows are deflated in pieces on several cores, and the file reads back sample for
-// sample.
+// A TIFF of 16 bits per channel of several megabytes, too large for the decode budget, stored
+// turned (orientation 8) and converted to PNG: its turned rows are deflated in pieces on several
+// cores, and the file reads back upright sample for sample.
 TEST_F(BatchConvertRun, ALargeSixteenBitPhotoConvertedToPngInBandsReadsBackWhole)
 {
     QImage picture(QSize(1100, 800), QImage::Format_RGBA64);
@@ -304,13 +304,21 @@ TEST_F(BatchConvertRun, ALargeSixteenBitPhotoConvertedToPngInBandsReadsBackWhole
             p[3] = 0xffff;
         }
     }
-    ASSERT_TRUE(picture.save(s("large.png")));
+    ASSERT_TRUE(picture.save(s("large.tif")));
+    {
+        auto meta = Exiv2::ImageFactory::open(QFile::encodeName(s("large.tif")).toStdString());
+        meta->readMetadata();
+        Exiv2::ExifData exif = meta->exifData();
+        exif["Exif.Image.Orientation"] = uint16_t(8);
+        meta->setExifData(exif);
+        meta->writeMetadata();
+    }
     const std::uint64_t was = kpv::DecodeBudget::shared().setCapacity(1100 * 800 * 8 / 2);
     QString why;
-    EXPECT_EQ(worker.convertOneFileOnThread(record(s("large.png")), dst.path(), kPng, params, nullptr, &why), 0)
+    EXPECT_EQ(worker.convertOneFileOnThread(record(s("large.tif")), dst.path(), kPng, params, nullptr, &why), 0)
         << why.toStdString();
     kpv::DecodeBudget::shared().setCapacity(was);
-    EXPECT_EQ(kpv::ImageDestination::readSixteenBitPicture(d("large.png")), picture);
+    EXPECT_EQ(kpv::ImageDestination::readSixteenBitPicture(d("large.png")), picture.transformed(QTransform().rotate(270)));
 }
 
 // A photo in a file larger than a gigabyte (a sparse tail after its end), stored turned: it is
