@@ -15,8 +15,10 @@
 #include <QFile>
 
 #include <algorithm>
-#include <vector>
 #include <cmath>
+#include <cstring>
+#include <functional>
+#include <vector>
 
 namespace {
 
@@ -65,20 +67,23 @@ std::vector<Taps> areaTaps(int from, int to)
 // A picture of 16 bits a channel scaled to `size` at that depth: each new pixel is the mean of the
 // area of the picture it covers, each pixel weighted by its share of it (colours weighted by their
 // alpha), so a flat colour keeps its exact levels. Null when memory runs out.
-QImage scaledSixteenBits(const QImage &picture, const QSize &size)
+// The rows come from `rowAt` (RGBA64 premultiplied, `width` pixels), asked for in order from the
+// top; null from it, or a lack of memory, gives a null picture.
+QImage scaledSixteenBitRows(int width, int height, const std::function<const quint16 *(int)> &rowAt, const QSize &size)
 {
-    const QImage source = picture.convertToFormat(QImage::Format_RGBA64_Premultiplied);
     QImage scaled(size, QImage::Format_RGBA64_Premultiplied);
-    if (source.isNull() || scaled.isNull())
+    if (scaled.isNull())
         return {};
-    const std::vector<Taps> across = areaTaps(source.width(), size.width());
-    const std::vector<Taps> down = areaTaps(source.height(), size.height());
-    std::vector<double> row(size_t(source.width()) * 4);
+    const std::vector<Taps> across = areaTaps(width, size.width());
+    const std::vector<Taps> down = areaTaps(height, size.height());
+    std::vector<double> row(size_t(width) * 4);
     for (int y = 0; y < size.height(); ++y) {
         std::fill(row.begin(), row.end(), 0.0);
         const Taps &rows = down[size_t(y)];
         for (size_t k = 0; k < rows.weights.size(); ++k) {
-            const auto *in = reinterpret_cast<const quint16 *>(source.constScanLine(rows.first + int(k)));
+            const quint16 *in = rowAt(rows.first + int(k));
+            if (!in)
+                return {};
             const double w = rows.weights[k];
             for (size_t i = 0; i < row.size(); ++i)
                 row[i] += w * in[i];
@@ -95,6 +100,59 @@ QImage scaledSixteenBits(const QImage &picture, const QSize &size)
         }
     }
     return scaled.convertToFormat(QImage::Format_RGBA64);
+}
+
+QImage scaledSixteenBits(const QImage &picture, const QSize &size)
+{
+    const QImage source = picture.convertToFormat(QImage::Format_RGBA64_Premultiplied);
+    if (source.isNull())
+        return {};
+    return scaledSixteenBitRows(
+        source.width(), source.height(),
+        [&](int y) { return reinterpret_cast<const quint16 *>(source.constScanLine(y)); }, size);
+}
+
+// The same of a file's picture too large to hold whole at 16 bits: its rows are read once from the
+// top, a band at a time, each band held only while the new rows it covers are made. *error says
+// why a null picture came.
+QImage scaledSixteenBitFile(const QString &path, const QSize &size, const kpv::Operation *operation, QString *error)
+{
+    kpv::ImageDestination::SixteenBitRows rows(path);
+    const QSize whole = rows.size();
+    if (whole.isEmpty()) {
+        *error = rows.error();
+        return {};
+    }
+    const int bandRows = int(std::clamp<std::uint64_t>(
+        kpv::DecodeBudget::shared().capacity() / 4 / (std::uint64_t(whole.width()) * 8 * 2), 1, std::uint64_t(whole.height())));
+    QImage band;
+    int bandTop = 0, bandEnd = 0;
+    // The last row of the band before, which the first new row of this band may share.
+    std::vector<quint16> before(size_t(whole.width()) * 4);
+    const auto rowAt = [&](int y) -> const quint16 * {
+        while (y >= bandEnd) {
+            if (operation && operation->isCancelled())
+                return nullptr;
+            if (!band.isNull())
+                std::memcpy(before.data(), band.constScanLine(band.height() - 1), before.size() * 2);
+            QImage next(whole.width(), std::min(bandRows, whole.height() - bandEnd), QImage::Format_RGBA64);
+            band = QImage();
+            if (next.isNull() || !rows.read(&next)) {
+                *error = next.isNull() ? QStringLiteral("out of memory for a band of %1 rows").arg(bandRows) : rows.error();
+                return nullptr;
+            }
+            band = next.convertToFormat(QImage::Format_RGBA64_Premultiplied);
+            bandTop = bandEnd;
+            bandEnd += band.height();
+        }
+        if (y >= bandTop)
+            return reinterpret_cast<const quint16 *>(band.constScanLine(y - bandTop));
+        return y == bandTop - 1 ? before.data() : nullptr;
+    };
+    QImage scaled = scaledSixteenBitRows(whole.width(), whole.height(), rowAt, size);
+    if (scaled.isNull() && error->isEmpty())
+        *error = QStringLiteral("out of memory for a picture of %1 x %2 pixels").arg(size.width()).arg(size.height());
+    return scaled;
 }
 } // namespace
 
@@ -247,15 +305,28 @@ int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &
         // scaled at that depth, or fails with the reason instead of losing them unasked.
         QString error;
         const kpv::DecodeBudget::CancelScope stopWaiting([operation] { return cancelled(operation); });
-        const QImage whole =
-            kpv::ImageDestination::readSixteenBitPart(file->filePath().path(), QRect(QPoint(0, 0), raw.toSize()), &error);
-        if (whole.isNull() || cancelled(operation))
-            return failBecause(error.isEmpty() ? unreadable : error);
         // The size the resampler of the 8-bit road makes: the target's sides truncated, at least 1.
         const QSize size(int(std::max(1.0, target.width())), int(std::max(1.0, target.height())));
-        const QImage scaled = scaledSixteenBits(whole, size);
-        if (scaled.isNull())
-            return failBecause(QStringLiteral("out of memory for a picture of %1 x %2 pixels").arg(size.width()).arg(size.height()));
+        // The new picture is held whole to be written; the source, when it cannot be, is read in bands.
+        if (!kpv::ImageDestination::sixteenBitPartFits(size, &error))
+            return failBecause(QStringLiteral("a picture of %1 x %2 pixels at 16 bits per channel is too large to make: %3")
+                                   .arg(size.width())
+                                   .arg(size.height())
+                                   .arg(error));
+        QImage scaled;
+        if (kpv::ImageDestination::sixteenBitPartFits(raw.toSize())) {
+            const QImage whole =
+                kpv::ImageDestination::readSixteenBitPart(file->filePath().path(), QRect(QPoint(0, 0), raw.toSize()), &error);
+            if (whole.isNull() || cancelled(operation))
+                return failBecause(error.isEmpty() ? unreadable : error);
+            scaled = scaledSixteenBits(whole, size);
+            if (scaled.isNull())
+                error = QStringLiteral("out of memory for a picture of %1 x %2 pixels").arg(size.width()).arg(size.height());
+        } else {
+            scaled = scaledSixteenBitFile(file->filePath().path(), size, operation, &error);
+        }
+        if (scaled.isNull() || cancelled(operation))
+            return failBecause(error.isEmpty() ? unreadable : error);
         picture = LMImage::uprightImage(scaled, *info);
     } else {
         picture = loadUprightImage(file->filePath(), decodeScaleTypeFor(raw, target), info, target, operation);

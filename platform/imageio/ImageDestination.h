@@ -13,6 +13,7 @@
 #include <QVariantMap>
 
 #include <functional>
+#include <memory>
 
 namespace kpv {
 
@@ -100,15 +101,39 @@ public:
     // keeps its depth in a crop. The part is charged to the decode budget while it is read; a
     // null picture, *error saying why, when it cannot be read so.
     static QImage readSixteenBitPart(const QString& path, const QRect& rect, QString* error = nullptr);
+    // That picture read once from the top, a band of rows at a time, at full depth as stored (not
+    // turned upright), as RGBA64 with straight alpha: a picture far larger than the decode budget
+    // holds whole at 16 bits is scaled or turned as its rows come.
+    class SixteenBitRows {
+    public:
+        explicit SixteenBitRows(const QString& path);
+        ~SixteenBitRows();
+        SixteenBitRows(const SixteenBitRows&) = delete;
+        SixteenBitRows& operator=(const SixteenBitRows&) = delete;
+        // Empty when the file holds no such picture or cannot be read; error() says why.
+        QSize size() const;
+        QString error() const;
+        // The next rows, as many as `band` has (RGBA64, as wide as the picture), charged to the
+        // decode budget while they are read. False, error() saying why, past the last row or when
+        // the file is damaged.
+        bool read(QImage* band);
+
+    private:
+        struct State;
+        std::unique_ptr<State> m_state;
+    };
     // Writes that picture turned or mirrored by `transform` as `type` (PNG or TIFF) at `path`,
-    // keeping its 16 bits per channel, a band of rows at a time: each band is read through
-    // readSixteenBitPart, turned and coded as it comes, so a picture far larger than the decode
-    // budget holds whole at 16 bits is turned too. The file is written beside the target and put in
-    // its place as writeImage's are (the same properties and options, the metadata carried alike);
-    // the source changed meanwhile, the write fails and the target stays. The layout is the
-    // source's (grey or colour, alpha or not), rows are stored in order (not interlaced) and a
-    // compressed TIFF is written with Deflate. `cancelled`, asked between bands, abandons the write.
-    // With `part`, only that part of the stored picture is written (a crop).
+    // keeping its 16 bits per channel, a band of rows at a time, so a picture far larger than the
+    // decode budget holds whole at 16 bits is turned too. The source is read once from the top: a
+    // turn that takes columns, or rows from the bottom up, sets its turned bands aside in a file
+    // without a name (in the target's folder, else the temporary one, where there is room for it;
+    // gone with the write however it ends) and codes the new file's rows from there. Without the
+    // room, each band is read from the source as it is wanted. The file is written beside the
+    // target and put in its place as writeImage's are (the same properties and options, the
+    // metadata carried alike); the source changed meanwhile, the write fails and the target stays.
+    // The layout is the source's (grey or colour, alpha or not), rows are stored in order (not
+    // interlaced) and a compressed TIFF is written with Deflate. `cancelled`, asked between bands,
+    // abandons the write. With `part`, only that part of the stored picture is written (a crop).
     static bool writeSixteenBitTransformed(const QString& sourcePath, LosslessTransform transform, const QString& path,
                                            const QString& type, const QVariantMap& properties, QString* error,
                                            const ImageWriteOptions& options,

@@ -122,6 +122,26 @@ bool tiffPages(const QByteArray& data, int* pages, int* bitsPerSample, bool* flo
 // part to the decode budget. A null picture, with *error set, for a file not so stored or damaged.
 QImage pngSixteenBitPart(const QByteArray& data, const QRect& rect, QString* error);
 QImage tiffSixteenBitPart(const QByteArray& data, const QRect& rect, QString* error);
+// The rows of a PNG of 16 bits a sample that is not interlaced, read once from the top: each
+// read() fills the next rows, as many as the band has, with the band's columns from `left`, as
+// RGBA64 with straight alpha. The data must outlive the reader.
+class PngSixteenBitRows {
+public:
+    PngSixteenBitRows();
+    ~PngSixteenBitRows();
+    PngSixteenBitRows(const PngSixteenBitRows&) = delete;
+    PngSixteenBitRows& operator=(const PngSixteenBitRows&) = delete;
+    // False, *error saying why, for a file not so stored or damaged; interlaced() then says
+    // whether it was only the interlacing (whose rows come in passes over the whole picture).
+    bool open(const QByteArray& data, QString* error);
+    bool interlaced() const { return m_interlaced; }
+    bool read(QImage* band, int left, QString* error);
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+    bool m_interlaced = false;
+};
 // Decodes a JPEG held in memory (used by the RAW reader for embedded previews).
 QImage decodeJpegBytes(const unsigned char* data, size_t size, int maxPixelSize, QString* error);
 }  // namespace imageio_detail

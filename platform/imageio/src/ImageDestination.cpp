@@ -23,6 +23,7 @@
 #include <turbojpeg.h>
 #include <zlib.h>
 
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -808,6 +809,82 @@ QImage ImageDestination::readSixteenBitPart(const QString& path, const QRect& re
     return part;
 }
 
+struct ImageDestination::SixteenBitRows::State {
+    QString path;
+    std::shared_ptr<const FileContents> contents;
+    imageio_detail::PngSixteenBitRows png;
+    bool inOrder = false;  // a PNG read row after row; else each band is read as a part
+    QSize size;
+    int next = 0;
+    QString error;
+};
+
+ImageDestination::SixteenBitRows::SixteenBitRows(const QString& path) : m_state(std::make_unique<State>())
+{
+    State& s = *m_state;
+    s.path = path;
+    QString why;
+    s.contents = FileContents::open(path, qint64(1) << 30, &why);
+    quint32 width = 0, height = 0;
+    if (!s.contents) {
+        s.error = QStringLiteral("its 16 bits per channel could not be read: %1").arg(why);
+        return;
+    }
+    if (!sixteenBitPictureHeader(s.contents->bytes(), &width, &height) || width > quint32(INT_MAX) || height > quint32(INT_MAX)) {
+        s.error = QStringLiteral("its 16 bits per channel could not be read: the file no longer holds such a picture");
+        return;
+    }
+    if (s.contents->bytes().startsWith("\x89PNG")) {
+        s.inOrder = s.png.open(s.contents->bytes(), &why);
+        if (!s.inOrder && !s.png.interlaced()) {
+            s.error = QStringLiteral("its 16 bits per channel could not be read: %1").arg(why);
+            return;
+        }
+    }
+    s.size = QSize(int(width), int(height));
+}
+
+ImageDestination::SixteenBitRows::~SixteenBitRows() = default;
+
+QSize ImageDestination::SixteenBitRows::size() const { return m_state->size; }
+QString ImageDestination::SixteenBitRows::error() const { return m_state->error; }
+
+bool ImageDestination::SixteenBitRows::read(QImage* band)
+{
+    State& s = *m_state;
+    if (s.size.isEmpty() || band->format() != QImage::Format_RGBA64 || band->width() != s.size.width() ||
+        band->height() <= 0 || band->height() > s.size.height() - s.next) {
+        if (s.error.isEmpty())
+            s.error = QStringLiteral("its 16 bits per channel could not be read: the rows lie outside the picture");
+        return false;
+    }
+    const QRect rect(0, s.next, s.size.width(), band->height());
+    QString why;
+    if (!s.inOrder) {
+        *band = readSixteenBitPart(s.path, rect, &s.error);
+    } else {
+        DecodeBudget::Reservation held =
+            DecodeBudget::shared().reserve(std::uint64_t(rect.width()) * std::uint64_t(rect.height()) * 8 + std::uint64_t(rect.width()) * 8, &why);
+        if (!held.isValid())
+            s.error = QStringLiteral("its 16 bits per channel could not be read: %1 rows of %2 pixels are too many: %3")
+                          .arg(rect.height())
+                          .arg(rect.width())
+                          .arg(why);
+        else if (!s.png.read(band, 0, &why))
+            s.error = QStringLiteral("its 16 bits per channel could not be read: %1").arg(why);
+        else if (s.contents->wasCutShort())
+            s.error = QStringLiteral("its 16 bits per channel could not be read: the file was cut short while it was read");
+        else
+            s.error.clear();
+        if (!s.error.isEmpty())
+            *band = QImage();
+    }
+    if (band->isNull())
+        return false;
+    s.next += rect.height();
+    return true;
+}
+
 QString ImageDestination::typeForPath(const QString& path)
 {
     const QString ext = QFileInfo(path).suffix().toLower();
@@ -894,9 +971,14 @@ bool encodeImageFile(const QImage& image, const QString& type, const QVariantMap
         if (options.metadataSourcePath.isEmpty()) {
             ok = addMetadata(&bytes, properties, o, error);
         } else {
-            QByteArray source;
-            ok = readRegularFile(options.metadataSourcePath, qint64(1) << 30, &source, error) &&
-                 imageio_detail::carryMetadata(&bytes, source, o, rgba.size(), error);
+            // Mapped, not read: the photo a turn was read from may be larger than a gigabyte.
+            const auto source = FileContents::open(options.metadataSourcePath, qint64(1) << 30, error);
+            ok = source && imageio_detail::carryMetadata(&bytes, source->bytes(), o, rgba.size(), error);
+            if (ok && source->wasCutShort()) {
+                ok = false;
+                if (error)
+                    *error = QStringLiteral("%1 was cut short while its metadata was read").arg(options.metadataSourcePath);
+            }
         }
     }
     if (!ok)

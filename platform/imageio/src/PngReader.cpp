@@ -726,6 +726,52 @@ bool runRegionDecode(PngJob* job, const QByteArray& data, const QRect& rect, png
     return true;
 }
 
+// Sets a PNG of 16 bits a sample up to hand out its rows as RGBA64 with straight alpha in the
+// machine's order; *passes is 1, or 7 for an interlaced file. False, with *why set, for a file not
+// so stored, damaged or declaring more than it can hold.
+bool setUpSixteenBitRows(PngJob* job, const QByteArray& data, int* passes, QString* why)
+{
+    if (!runHeader(job, data)) {
+        *why = QStringLiteral("not a readable PNG file: %1").arg(job->message);
+        return false;
+    }
+    if (setjmp(png_jmpbuf(job->png))) {
+        *why = QStringLiteral("the PNG file is damaged: %1").arg(job->message);
+        return false;
+    }
+    const png_uint_32 width = png_get_image_width(job->png, job->info);
+    const png_uint_32 height = png_get_image_height(job->png, job->info);
+    const int colorType = png_get_color_type(job->png, job->info);
+    if (png_get_bit_depth(job->png, job->info) != 16 || colorType == PNG_COLOR_TYPE_PALETTE) {
+        *why = QStringLiteral("the PNG picture has no 16 bits per channel");
+        return false;
+    }
+    // A row of the picture is held beside what the caller keeps.
+    if (!ImageLimits::frameAllowed(width, 1) ||
+        !imageio_detail::pngCanHold(data.size() - job->input.pos, png_get_rowbytes(job->png, job->info), height)) {
+        *why = QStringLiteral("the file is far too short for %1 x %2 pixels, or they exceed the limit").arg(width).arg(height);
+        return false;
+    }
+    // Four samples a pixel in the machine's order, as RGBA64 holds them: grey made RGB, a
+    // transparent colour (tRNS) made alpha, an opaque alpha added where there is none.
+    if (png_get_valid(job->png, job->info, PNG_INFO_tRNS))
+        png_set_tRNS_to_alpha(job->png);
+    if ((colorType & PNG_COLOR_MASK_COLOR) == 0)
+        png_set_gray_to_rgb(job->png);
+    png_set_add_alpha(job->png, 0xffff, PNG_FILLER_AFTER);
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+    png_set_swap(job->png);
+#endif
+    *passes = png_set_interlace_handling(job->png);
+    png_read_update_info(job->png, job->info);
+    if (png_get_rowbytes(job->png, job->info) != size_t(width) * 8) {
+        *why = QStringLiteral("unexpected PNG row layout");
+        return false;
+    }
+    job->row.resize(size_t(width) * 8);
+    return true;
+}
+
 }  // namespace
 
 namespace imageio_detail {
@@ -743,40 +789,22 @@ QImage pngSixteenBitPart(const QByteArray& data, const QRect& rect, QString* err
             *error = why;
         return QImage();
     };
-    if (!runHeader(job.get(), data))
-        return fail(QStringLiteral("not a readable PNG file: %1").arg(job->message));
+    int passes = 0;
+    QString why;
+    if (!setUpSixteenBitRows(job.get(), data, &passes, &why))
+        return fail(why);
     if (setjmp(png_jmpbuf(job->png)))
         return fail(QStringLiteral("the PNG file is damaged: %1").arg(job->message));
     const png_uint_32 width = png_get_image_width(job->png, job->info);
     const png_uint_32 height = png_get_image_height(job->png, job->info);
-    const int colorType = png_get_color_type(job->png, job->info);
-    if (png_get_bit_depth(job->png, job->info) != 16 || colorType == PNG_COLOR_TYPE_PALETTE)
-        return fail(QStringLiteral("the PNG picture has no 16 bits per channel"));
     if (rect.isEmpty() || rect.x() < 0 || rect.y() < 0 || png_uint_32(rect.right()) >= width ||
         png_uint_32(rect.bottom()) >= height)
         return fail(QStringLiteral("the part lies outside the picture"));
-    // A row of the picture and the part are all that is held.
-    if (!ImageLimits::frameAllowed(width, 1) || !ImageLimits::frameAllowed(uint64_t(rect.width()), uint64_t(rect.height())) ||
-        !pngCanHold(data.size() - job->input.pos, png_get_rowbytes(job->png, job->info), height))
-        return fail(QStringLiteral("the file is far too short for %1 x %2 pixels, or they exceed the limit").arg(width).arg(height));
-    // Four samples a pixel in the machine's order, as RGBA64 holds them: grey made RGB, a
-    // transparent colour (tRNS) made alpha, an opaque alpha added where there is none.
-    if (png_get_valid(job->png, job->info, PNG_INFO_tRNS))
-        png_set_tRNS_to_alpha(job->png);
-    if ((colorType & PNG_COLOR_MASK_COLOR) == 0)
-        png_set_gray_to_rgb(job->png);
-    png_set_add_alpha(job->png, 0xffff, PNG_FILLER_AFTER);
-#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
-    png_set_swap(job->png);
-#endif
-    const int passes = png_set_interlace_handling(job->png);
-    png_read_update_info(job->png, job->info);
-    if (png_get_rowbytes(job->png, job->info) != size_t(width) * 8)
-        return fail(QStringLiteral("unexpected PNG row layout"));
+    if (!ImageLimits::frameAllowed(uint64_t(rect.width()), uint64_t(rect.height())))
+        return fail(QStringLiteral("a part of %1 x %2 pixels exceeds the limit").arg(rect.width()).arg(rect.height()));
     job->image = QImage(rect.size(), QImage::Format_RGBA64);
     if (job->image.isNull())
         return fail(QStringLiteral("out of memory for a part of %1 x %2 pixels").arg(rect.width()).arg(rect.height()));
-    job->row.resize(size_t(width) * 8);
     const size_t offset = size_t(rect.x()) * 8, bytes = size_t(rect.width()) * 8;
     const png_uint_32 top = png_uint_32(rect.y()), bottom = png_uint_32(rect.bottom());
     if (passes == 1) {
@@ -803,6 +831,54 @@ QImage pngSixteenBitPart(const QByteArray& data, const QRect& rect, QString* err
         }
     }
     return std::move(job->image);
+}
+
+struct PngSixteenBitRows::State {
+    std::unique_ptr<PngJob> job = std::make_unique<PngJob>();
+    png_uint_32 width = 0, height = 0, next = 0;
+};
+
+PngSixteenBitRows::PngSixteenBitRows() : m_state(std::make_unique<State>()) {}
+PngSixteenBitRows::~PngSixteenBitRows() = default;
+
+bool PngSixteenBitRows::open(const QByteArray& data, QString* error)
+{
+    QString why;
+    int passes = 0;
+    if (!setUpSixteenBitRows(m_state->job.get(), data, &passes, &why) || passes != 1) {
+        m_interlaced = passes > 1;
+        if (error)
+            *error = m_interlaced ? QStringLiteral("the PNG file is interlaced") : why;
+        return false;
+    }
+    m_state->width = png_get_image_width(m_state->job->png, m_state->job->info);
+    m_state->height = png_get_image_height(m_state->job->png, m_state->job->info);
+    return true;
+}
+
+bool PngSixteenBitRows::read(QImage* band, int left, QString* error)
+{
+    PngJob* job = m_state->job.get();
+    if (!job->png || band->format() != QImage::Format_RGBA64 || left < 0 ||
+        quint64(left) + quint64(band->width()) > m_state->width ||
+        quint64(m_state->next) + quint64(band->height()) > m_state->height) {
+        if (error)
+            *error = QStringLiteral("the rows lie outside the picture");
+        return false;
+    }
+    band->detach();
+    const size_t offset = size_t(left) * 8, bytes = size_t(band->width()) * 8;
+    if (setjmp(png_jmpbuf(job->png))) {
+        if (error)
+            *error = QStringLiteral("the PNG file is damaged: %1").arg(job->message);
+        return false;
+    }
+    for (int y = 0; y < band->height(); ++y) {
+        png_read_row(job->png, job->row.data(), nullptr);
+        std::memcpy(band->scanLine(y), job->row.data() + offset, bytes);
+        ++m_state->next;
+    }
+    return true;
 }
 }  // namespace imageio_detail
 

@@ -10,6 +10,7 @@
 #include "imageio/ImageDestination.h"
 
 #include "Encoders.h"
+#include "FormatDecoder.h"
 #include "MFileReplace.h"
 #include "MPngChunks.h"
 #include "foundation/FileReplace.h"
@@ -20,14 +21,22 @@
 #include "imageio/ImageProperties.h"
 #include "imageio/ImageSource.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QTransform>
 
 #include <zlib.h>
 
 #include <algorithm>
+#include <optional>
+#include <system_error>
+#include <thread>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -58,6 +67,143 @@ QRect sourceOfBand(LosslessTransform t, quint32 width, quint32 height, int top, 
     }
     return {};
 }
+
+// Where the part `rect` of the stored picture (width x height) lands in the transformed one.
+QRect targetOf(LosslessTransform t, quint32 width, quint32 height, const QRect& rect)
+{
+    using T = LosslessTransform;
+    const auto map = [&](int x, int y) -> QPoint {
+        const int w = int(width) - 1, h = int(height) - 1;
+        switch (t) {
+        case T::None: return {x, y};
+        case T::FlipHorizontal: return {w - x, y};
+        case T::FlipVertical: return {x, h - y};
+        case T::Rotate180: return {w - x, h - y};
+        case T::Rotate90: return {h - y, x};
+        case T::Rotate270: return {y, w - x};
+        case T::Transpose: return {y, x};
+        case T::Transverse: return {h - y, w - x};
+        }
+        return {x, y};
+    };
+    const QPoint a = map(rect.left(), rect.top()), b = map(rect.right(), rect.bottom());
+    return QRect(QPoint(std::min(a.x(), b.x()), std::min(a.y(), b.y())), QPoint(std::max(a.x(), b.x()), std::max(a.y(), b.y())));
+}
+
+// The turned picture's pixels between the one pass over the source and the coding of the new
+// file: blocks of RGBA64 rows in a file without a name, which goes with its descriptor however
+// the write ends. It lies in the first of the folders with room for it (and, in the target's
+// own folder, for the new file beside it), its room taken before anything is written.
+class Spill {
+public:
+    Spill() = default;
+    Spill(const Spill&) = delete;
+    Spill& operator=(const Spill&) = delete;
+    ~Spill()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+
+    // `folders` with what each needs besides the blocks' `bytes`.
+    bool open(const std::vector<std::pair<QString, quint64>>& folders, quint64 bytes)
+    {
+        for (const auto& [folder, besides] : folders) {
+            const QByteArray name = QFile::encodeName(folder);
+            struct statvfs fs {};
+            if (name.isEmpty() || ::statvfs(name.constData(), &fs) != 0 ||
+                quint64(fs.f_bavail) * fs.f_frsize < bytes + besides + (quint64(64) << 20))
+                continue;
+            int fd = ::open(name.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+            if (fd < 0) {
+                // A file system without unnamed files: a hidden name, gone as soon as it is open.
+                QByteArray pattern = name + "/.kestrane-turn-XXXXXX";
+                fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+                if (fd >= 0)
+                    ::unlink(pattern.constData());
+            }
+            if (fd < 0)
+                continue;
+            if (::fallocate(fd, 0, 0, off_t(bytes)) != 0 && errno != EOPNOTSUPP) {
+                ::close(fd);
+                continue;
+            }
+            m_fd = fd;
+            return true;
+        }
+        return false;
+    }
+    // A block of the transformed picture (RGBA64), to stand at `target` in it.
+    bool append(const QImage& block, const QRect& target)
+    {
+        const size_t rowBytes = size_t(block.width()) * 8;
+        for (int y = 0; y < block.height(); ++y)
+            if (!pwriteAll(block.constScanLine(y), rowBytes, off_t(m_end + quint64(y) * rowBytes)))
+                return false;
+        m_blocks.push_back({target, m_end});
+        m_end += quint64(block.height()) * rowBytes;
+        return true;
+    }
+    // The rows of `band` (RGBA64 as wide as the picture) from row `top`, from the blocks under them.
+    bool fill(int top, QImage* band)
+    {
+        const int bottom = top + band->height() - 1;
+        for (const Block& block : m_blocks) {
+            const int from = std::max(top, block.target.top()), to = std::min(bottom, block.target.bottom());
+            if (from > to)
+                continue;
+            const size_t rowBytes = size_t(block.target.width()) * 8;
+            m_scratch.resize(rowBytes * size_t(to - from + 1));
+            if (!preadAll(m_scratch.data(), m_scratch.size(), off_t(block.at + quint64(from - block.target.top()) * rowBytes)))
+                return false;
+            for (int y = from; y <= to; ++y)
+                std::memcpy(band->scanLine(y - top) + size_t(block.target.left()) * 8,
+                            m_scratch.data() + size_t(y - from) * rowBytes, rowBytes);
+        }
+        return true;
+    }
+
+private:
+    bool pwriteAll(const void* data, size_t size, off_t at)
+    {
+        const auto* p = static_cast<const char*>(data);
+        while (size > 0) {
+            const ssize_t n = ::pwrite(m_fd, p, size, at);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return false;
+            p += n;
+            size -= size_t(n);
+            at += n;
+        }
+        return true;
+    }
+    bool preadAll(void* data, size_t size, off_t at)
+    {
+        auto* p = static_cast<char*>(data);
+        while (size > 0) {
+            const ssize_t n = ::pread(m_fd, p, size, at);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return false;
+            p += n;
+            size -= size_t(n);
+            at += n;
+        }
+        return true;
+    }
+
+    struct Block {
+        QRect target;
+        quint64 at;
+    };
+    int m_fd = -1;
+    quint64 m_end = 0;
+    std::vector<Block> m_blocks;
+    std::vector<uchar> m_scratch;
+};
 
 quint32 readBig32(const uchar* p)
 {
@@ -108,18 +254,24 @@ void packRow(const quint16* rgba, int width, int channels, bool bigEndian, uchar
 }
 
 // PNG rows filtered (the filter of least absolute sum per row, PNG 12.8) and deflated into image
-// data chunks as they come.
+// data chunks as they come. A gigabyte of samples takes a minute to deflate on one core: the rows
+// are deflated in pieces of a few megabytes on as many cores as there are, each piece primed with
+// the 32 KB before it and ended on a byte (a sync flush), so that the pieces, one after the other,
+// make the one zlib stream of the file (RFC 1950 and 1951), its checksum summed as they come.
 class PngRows {
 public:
-    PngRows(Out& out, size_t rowBytes, int bytesPerPixel, int level) : m_out(out), m_bpp(size_t(bytesPerPixel))
+    PngRows(Out& out, size_t rowBytes, int bytesPerPixel, int level)
+        : m_out(out),
+          m_bpp(size_t(bytesPerPixel)),
+          m_level(level < 0 ? Z_DEFAULT_COMPRESSION : std::clamp(level, 0, 9)),
+          m_pieceBytes(std::max(kPieceBytes, rowBytes + 1)),
+          m_cores(std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 16))
     {
         m_previous.assign(rowBytes, 0);
         m_filtered.resize(rowBytes + 1);
         m_best.resize(rowBytes + 1);
-        m_buffer.resize(size_t(1) << 18);
-        m_ok = deflateInit(&m_z, level < 0 ? Z_DEFAULT_COMPRESSION : std::clamp(level, 0, 9)) == Z_OK;
+        m_pieces.emplace_back();
     }
-    ~PngRows() { deflateEnd(&m_z); }
     bool add(const uchar* row)
     {
         const size_t n = m_previous.size();
@@ -151,47 +303,107 @@ public:
             }
         }
         std::memcpy(m_previous.data(), row, n);
-        return deflateSome(m_best.data(), m_best.size(), Z_NO_FLUSH);
+        std::vector<uchar>& piece = m_pieces.back();
+        piece.insert(piece.end(), m_best.begin(), m_best.end());
+        if (piece.size() < m_pieceBytes)
+            return true;
+        if (m_pieces.size() < m_cores) {
+            m_pieces.emplace_back();
+            return true;
+        }
+        return deflatePieces(false);
     }
-    bool finish() { return deflateSome(nullptr, 0, Z_FINISH); }
+    bool finish() { return deflatePieces(true); }
 
 private:
-    bool deflateSome(const uchar* data, size_t size, int flush)
+    static constexpr size_t kPieceBytes = size_t(4) << 20;
+    static constexpr size_t kWindow = size_t(1) << 15;
+
+    // Deflates the pieces gathered (the last of the stream with `last`) and writes them in order.
+    bool deflatePieces(bool last)
     {
-        if (!m_ok)
-            return false;
-        m_z.next_in = const_cast<uchar*>(data);
-        m_z.avail_in = uInt(size);
-        for (;;) {
-            m_z.next_out = m_buffer.data();
-            m_z.avail_out = uInt(m_buffer.size());
-            const int r = deflate(&m_z, flush);
-            if (r == Z_STREAM_ERROR)
-                return m_ok = false;
-            const size_t made = m_buffer.size() - m_z.avail_out;
-            if (made > 0 && !chunk(made))
-                return m_ok = false;
-            if (flush == Z_FINISH ? r == Z_STREAM_END : m_z.avail_out != 0)
-                return true;
+        if (m_pieces.back().empty() && m_pieces.size() > 1)
+            m_pieces.pop_back();
+        const size_t count = m_pieces.size();
+        std::vector<std::vector<uchar>> packed(count);
+        std::vector<char> ok(count, 0);
+        const auto deflatePiece = [&](size_t i) {
+            const std::vector<uchar>& piece = m_pieces[i];
+            const std::vector<uchar>& before = i == 0 ? m_window : m_pieces[i - 1];
+            z_stream z{};
+            if (deflateInit2(&z, m_level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+                return;
+            const size_t primed = std::min(before.size(), kWindow);
+            if (primed > 0 && deflateSetDictionary(&z, before.data() + before.size() - primed, uInt(primed)) != Z_OK) {
+                deflateEnd(&z);
+                return;
+            }
+            std::vector<uchar>& to = packed[i];
+            to.resize(deflateBound(&z, uLong(piece.size())) + 64);
+            z.next_in = const_cast<uchar*>(piece.data());
+            z.avail_in = uInt(piece.size());
+            z.next_out = to.data();
+            z.avail_out = uInt(to.size());
+            const int flush = last && i + 1 == count ? Z_FINISH : Z_SYNC_FLUSH;
+            const int r = deflate(&z, flush);
+            ok[i] = (flush == Z_FINISH ? r == Z_STREAM_END : r == Z_OK && z.avail_out > 0) && z.avail_in == 0;
+            to.resize(to.size() - z.avail_out);
+            deflateEnd(&z);
+        };
+        std::vector<std::thread> helpers;
+        for (size_t i = 1; i < count; ++i) {
+            try {
+                helpers.emplace_back(deflatePiece, i);
+            } catch (const std::system_error&) {
+                deflatePiece(i);  // no thread to be had: on this one
+            }
         }
+        deflatePiece(0);
+        for (std::thread& helper : helpers)
+            helper.join();
+        QByteArray data;
+        if (!m_started) {
+            data.append("\x78\x9c", 2);  // deflate, a 32 KB window
+            m_started = true;
+        }
+        for (size_t i = 0; i < count; ++i) {
+            if (!ok[i])
+                return false;
+            m_adler = adler32_z(m_adler, m_pieces[i].data(), m_pieces[i].size());
+            data.append(reinterpret_cast<const char*>(packed[i].data()), qsizetype(packed[i].size()));
+        }
+        if (last) {
+            uchar sum[4];
+            putBig32(sum, quint32(m_adler));
+            data.append(reinterpret_cast<const char*>(sum), 4);
+        }
+        const std::vector<uchar>& final = m_pieces.back();
+        m_window.assign(final.end() - qsizetype(std::min(final.size(), kWindow)), final.end());
+        m_pieces.assign(1, {});
+        return chunk(data);
     }
-    bool chunk(size_t size)
+    bool chunk(const QByteArray& data)
     {
         uchar head[8];
-        putBig32(head, quint32(size));
+        putBig32(head, quint32(data.size()));
         std::memcpy(head + 4, "IDAT", 4);
         uLong crc = crc32(0, head + 4, 4);
-        crc = crc32(crc, m_buffer.data(), uInt(size));
+        crc = crc32_z(crc, reinterpret_cast<const uchar*>(data.constData()), size_t(data.size()));
         uchar tail[4];
         putBig32(tail, quint32(crc));
-        return m_out.put(head, 8) && m_out.put(m_buffer.data(), size) && m_out.put(tail, 4);
+        return m_out.put(head, 8) && m_out.put(data) && m_out.put(tail, 4);
     }
 
     Out& m_out;
     size_t m_bpp;
-    std::vector<uchar> m_previous, m_filtered, m_best, m_buffer;
-    z_stream m_z{};
-    bool m_ok = false;
+    int m_level;
+    size_t m_pieceBytes;
+    size_t m_cores;
+    std::vector<uchar> m_previous, m_filtered, m_best;
+    std::vector<std::vector<uchar>> m_pieces;  // filtered rows not deflated yet
+    std::vector<uchar> m_window;               // the last 32 KB deflated
+    uLong m_adler = 1;
+    bool m_started = false;
 };
 
 // The first directory of a classic TIFF and the entries that the strips change.
@@ -325,13 +537,12 @@ bool ImageDestination::writeSixteenBitTransformed(const QString& sourcePath, Los
         return fail(QStringLiteral("only PNG and TIFF files keep 16 bits per channel"));
     quint32 width = 0, height = 0;
     QString why;
-    {
-        const auto contents = FileContents::open(sourcePath, qint64(1) << 30, &why);
-        if (!contents)
-            return fail(QStringLiteral("its 16 bits per channel could not be read: %1").arg(why));
-        if (!imageio_detail::sixteenBitPicture(contents->bytes(), &width, &height))
-            return fail(QStringLiteral("its 16 bits per channel could not be read: the file no longer holds such a picture"));
-    }
+    // The source is mapped once for the whole write: every part of it is read from this mapping.
+    const auto contents = FileContents::open(sourcePath, qint64(1) << 30, &why);
+    if (!contents)
+        return fail(QStringLiteral("its 16 bits per channel could not be read: %1").arg(why));
+    if (!imageio_detail::sixteenBitPicture(contents->bytes(), &width, &height))
+        return fail(QStringLiteral("its 16 bits per channel could not be read: the file no longer holds such a picture"));
     // Only the part asked for, when one is: a crop.
     QPoint corner(0, 0);
     if (!part.isNull()) {
@@ -348,14 +559,96 @@ bool ImageDestination::writeSixteenBitTransformed(const QString& sourcePath, Los
     // A band and its turned copy take at most a quarter of the budget; a row at least.
     const quint64 bandRows =
         std::clamp<quint64>(DecodeBudget::shared().capacity() / 4 / (quint64(outWidth) * 8 * 2), 1, outHeight);
-    const auto readBand = [&](int top, int rows, QString* bandError) {
+
+    // A PNG's rows are inflated in order from the top, so any band but the next costs a pass over
+    // the rows above it; a TIFF's row bands lie in strips or tiles of their own, its columns do not.
+    imageio_detail::PngSixteenBitRows pngRows;
+    const bool pngFile = contents->bytes().startsWith("\x89PNG");
+    const bool inOrder = pngFile && pngRows.open(contents->bytes(), &why);
+    if (pngFile && !inOrder && !pngRows.interlaced())
+        return fail(QStringLiteral("its 16 bits per channel could not be read: %1").arg(why));
+    const bool keepsRowOrder = transform == LosslessTransform::None || transform == LosslessTransform::FlipHorizontal;
+    // The source rows [top, top + rows) of the part, asked for in order from the top (a PNG's).
+    const auto readRows = [&](int top, int rows, QString* rowsError) -> QImage {
+        if (!inOrder)
+            return readSixteenBitPart(sourcePath, QRect(corner.x(), corner.y() + top, int(width), rows), rowsError);
+        if (top == 0 && corner.y() > 0) {
+            QImage above(int(width), 1, QImage::Format_RGBA64);
+            for (int y = 0; y < corner.y(); ++y)
+                if (above.isNull() || !pngRows.read(&above, corner.x(), rowsError))
+                    return {};
+        }
+        QImage band(int(width), rows, QImage::Format_RGBA64);
+        if (band.isNull()) {
+            *rowsError = QStringLiteral("out of memory for %1 rows of the picture").arg(rows);
+            return {};
+        }
+        if (!pngRows.read(&band, corner.x(), rowsError)) {
+            *rowsError = QStringLiteral("its 16 bits per channel could not be read: %1").arg(*rowsError);
+            return {};
+        }
+        return band;
+    };
+
+    // Columns, or rows from the bottom up, of a file read in order: the source is read once, a
+    // band of rows at a time, and the turned bands wait in a spill file for the new file's rows.
+    // Where there is no room for them (or the PNG is interlaced, each of its bands a pass over the
+    // whole), each band is read from the source as it is wanted.
+    Spill spill;
+    bool spilled = false;
+    const bool direct = inOrder && keepsRowOrder;
+    if (!direct && (inOrder || (swapped && !pngFile))) {
+        const quint64 pixels = quint64(outWidth) * outHeight * 8;
+        const QString folder = QFileInfo(path).absolutePath();
+        struct stat target {}, temporary {};
+        const bool together = ::stat(QFile::encodeName(folder).constData(), &target) == 0 &&
+                              ::stat(QFile::encodeName(QDir::tempPath()).constData(), &temporary) == 0 &&
+                              target.st_dev == temporary.st_dev;
+        spilled = spill.open({{folder, pixels}, {QDir::tempPath(), together ? pixels : 0}}, pixels);
+    }
+    std::optional<DecodeBudget::Reservation> held;
+    if (spilled || direct) {
+        // The bands read and turned here, beside those written.
+        const quint64 passRows = std::clamp<quint64>(DecodeBudget::shared().capacity() / 4 / (quint64(width) * 8 * 2), 1, height);
+        held = DecodeBudget::shared().reserve(std::max(passRows * width, bandRows * outWidth) * 8 * 2, &why, cancelled);
+        if (!held->isValid())
+            return fail(cancelled && cancelled() ? cancelledError(path) : why);
+        for (quint64 top = 0; spilled && top < height; top += passRows) {
+            if (cancelled && cancelled())
+                return fail(cancelledError(path));
+            const int rows = int(std::min<quint64>(passRows, height - top));
+            const QImage band = readRows(int(top), rows, &why);
+            if (band.isNull())
+                return fail(why);
+            if (!spill.append(transformed(band, transform), targetOf(transform, width, height, QRect(0, int(top), int(width), rows))))
+                return fail(QStringLiteral("the turned picture could not be set aside: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+        }
+    }
+    const auto readBand = [&](int top, int rows, QString* bandError) -> QImage {
+        if (spilled) {
+            QImage band(int(outWidth), rows, QImage::Format_RGBA64);
+            if (band.isNull()) {
+                *bandError = QStringLiteral("out of memory for %1 rows of the picture").arg(rows);
+                return {};
+            }
+            if (!spill.fill(top, &band)) {
+                *bandError = QStringLiteral("the turned picture could not be read back: %1")
+                                 .arg(QString::fromLocal8Bit(std::strerror(errno)));
+                return {};
+            }
+            return band;
+        }
+        if (direct) {
+            const QImage stored = readRows(top, rows, bandError);
+            return stored.isNull() ? stored : transformed(stored, transform);
+        }
         const QRect rect = sourceOfBand(transform, width, height, top, rows).translated(corner);
         const QImage stored = readSixteenBitPart(sourcePath, rect, bandError);
         return stored.isNull() ? stored : transformed(stored, transform);
     };
 
     // The prototype: the first row, coded and given its metadata as writeImage does. Its band is
-    // kept for the first rows of the file (a turned band costs a pass over the whole source).
+    // kept for the first rows of the file.
     QImage firstBand = readBand(0, int(bandRows), &why);
     if (firstBand.isNull())
         return fail(why);

@@ -5,7 +5,9 @@
 #include "edit_test_support.h"
 
 #include "foundation/Operation.h"
+#include "imageio/DecodeBudget.h"
 #include "imageio/ImageDestination.h"
+#include "../../support/FaultInjection.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -242,5 +244,42 @@ TEST_F(BatchResizeRun, SixteenBitPhotosKeepTheirDepth)
         EXPECT_EQ(kept.pixelColor(17, 9).rgba64(), left.rgba64());
         EXPECT_EQ(kept.pixelColor(22, 9).rgba64(), right.rgba64());
         EXPECT_FALSE(QImage(dstPath(name)).hasAlphaChannel()) << "an opaque photo was given an alpha channel";
+    }
+}
+
+// A photo of 16 bits per channel too large for the decode budget to hold whole at that depth is
+// resized from its rows a band at a time, every new sample as a resize of the whole photo makes
+// it. A size too large to make at that depth is refused with the reason, and nothing is written.
+TEST_F(BatchResizeRun, ASixteenBitPhotoTooLargeToHoldWholeIsResizedInBands)
+{
+    QImage picture(QSize(90, 60), QImage::Format_RGBA64);
+    for (int y = 0; y < 60; ++y)
+        for (int x = 0; x < 90; ++x)
+            picture.setPixelColor(x, y, QColor::fromRgba64(quint16(x * 701 + y * 13), quint16(y * 1091 + 7), quint16(x * y * 11 + 5)));
+    ASSERT_TRUE(picture.save(srcPath("deep.png")));
+    ASSERT_TRUE(picture.save(srcPath("deep.tif")));
+    QTemporaryDir whole;
+    ASSERT_TRUE(whole.isValid());
+    for (const QString &name : {QStringLiteral("deep.png"), QStringLiteral("deep.tif")}) {
+        SCOPED_TRACE(name.toStdString());
+        qint64 n = 1;
+        ASSERT_EQ(worker.resizeOneFileOnThread(record(srcPath(name)), classicConfig(40, 27, whole.path()), &n, nullptr), 0);
+        const std::uint64_t was = kpv::DecodeBudget::shared().setCapacity(90 * 60 * 8 / 2);
+        QString why;
+        EXPECT_EQ(worker.resizeOneFileOnThread(record(srcPath(name)), classicConfig(40, 27, dst.path()), &n, nullptr, &why), 0)
+            << why.toStdString();
+        const QByteArray before = kpv::test::checksum(srcPath(name));
+        QVariantMap tooLarge = classicConfig(90, 60, dst.path());
+        tooLarge[kNotEnlarge] = false;
+        tooLarge[kDpi] = QStringLiteral("300");
+        EXPECT_EQ(worker.resizeOneFileOnThread(record(srcPath(name)), tooLarge, &n, nullptr, &why), -1);
+        kpv::DecodeBudget::shared().setCapacity(was);
+        EXPECT_TRUE(why.contains("90 x 60 pixels at 16 bits per channel is too large")) << why.toStdString();
+        EXPECT_EQ(kpv::test::checksum(srcPath(name)), before);
+        EXPECT_EQ(QDir(dst.path()).entryList(QDir::Files | QDir::Hidden), QStringList{name});
+        const QImage banded = kpv::ImageDestination::readSixteenBitPicture(dstPath(name));
+        ASSERT_EQ(banded.size(), QSize(40, 26));
+        EXPECT_EQ(banded, kpv::ImageDestination::readSixteenBitPicture(whole.filePath(name)));
+        ASSERT_TRUE(QFile::remove(dstPath(name)));
     }
 }
