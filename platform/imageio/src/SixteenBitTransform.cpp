@@ -90,6 +90,39 @@ QRect targetOf(LosslessTransform t, quint32 width, quint32 height, const QRect& 
     return QRect(QPoint(std::min(a.x(), b.x()), std::min(a.y(), b.y())), QPoint(std::max(a.x(), b.x()), std::max(a.y(), b.y())));
 }
 
+// The whole of `size` bytes written at, or read from, `at`; false on an error or an early end.
+bool pwriteAll(int fd, const void* data, size_t size, off_t at)
+{
+    const auto* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd, p, size, at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        size -= size_t(n);
+        at += n;
+    }
+    return true;
+}
+
+bool preadAll(int fd, void* data, size_t size, off_t at)
+{
+    auto* p = static_cast<char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::pread(fd, p, size, at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        size -= size_t(n);
+        at += n;
+    }
+    return true;
+}
+
 // The turned picture's pixels between the one pass over the source and the coding of the new
 // file: blocks of RGBA64 rows in a file without a name, which goes with its descriptor however
 // the write ends. It lies in the first of the folders with room for it (and, in the target's
@@ -138,7 +171,7 @@ public:
     {
         const size_t rowBytes = size_t(block.width()) * 8;
         for (int y = 0; y < block.height(); ++y)
-            if (!pwriteAll(block.constScanLine(y), rowBytes, off_t(m_end + quint64(y) * rowBytes)))
+            if (!pwriteAll(m_fd, block.constScanLine(y), rowBytes, off_t(m_end + quint64(y) * rowBytes)))
                 return false;
         m_blocks.push_back({target, m_end});
         m_end += quint64(block.height()) * rowBytes;
@@ -154,7 +187,7 @@ public:
                 continue;
             const size_t rowBytes = size_t(block.target.width()) * 8;
             m_scratch.resize(rowBytes * size_t(to - from + 1));
-            if (!preadAll(m_scratch.data(), m_scratch.size(), off_t(block.at + quint64(from - block.target.top()) * rowBytes)))
+            if (!preadAll(m_fd, m_scratch.data(), m_scratch.size(), off_t(block.at + quint64(from - block.target.top()) * rowBytes)))
                 return false;
             for (int y = from; y <= to; ++y)
                 std::memcpy(band->scanLine(y - top) + size_t(block.target.left()) * 8,
@@ -164,37 +197,6 @@ public:
     }
 
 private:
-    bool pwriteAll(const void* data, size_t size, off_t at)
-    {
-        const auto* p = static_cast<const char*>(data);
-        while (size > 0) {
-            const ssize_t n = ::pwrite(m_fd, p, size, at);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;
-            p += n;
-            size -= size_t(n);
-            at += n;
-        }
-        return true;
-    }
-    bool preadAll(void* data, size_t size, off_t at)
-    {
-        auto* p = static_cast<char*>(data);
-        while (size > 0) {
-            const ssize_t n = ::pread(m_fd, p, size, at);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;
-            p += n;
-            size -= size_t(n);
-            at += n;
-        }
-        return true;
-    }
-
     struct Block {
         QRect target;
         quint64 at;
@@ -487,22 +489,6 @@ struct TiffLayout {
         put32(e + 8, valueOrOffset);
     }
 };
-
-bool pwriteAll(int fd, const void* data, size_t size, off_t at)
-{
-    const auto* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, p, size, at);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= size_t(n);
-        at += n;
-    }
-    return true;
-}
 
 }  // namespace
 
