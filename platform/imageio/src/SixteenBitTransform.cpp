@@ -90,37 +90,32 @@ QRect targetOf(LosslessTransform t, quint32 width, quint32 height, const QRect& 
     return QRect(QPoint(std::min(a.x(), b.x()), std::min(a.y(), b.y())), QPoint(std::max(a.x(), b.x()), std::max(a.y(), b.y())));
 }
 
-// The whole of `size` bytes written at, or read from, `at`; false on an error or an early end.
-bool pwriteAll(int fd, const void* data, size_t size, off_t at)
+// The whole of `size` bytes written at, or read from, `at` (by pwrite or pread); false on an
+// error or an early end.
+template <class Byte, class Io>
+bool wholeAt(Io io, int fd, Byte* data, size_t size, off_t at)
 {
-    const auto* p = static_cast<const char*>(data);
     while (size > 0) {
-        const ssize_t n = ::pwrite(fd, p, size, at);
+        const ssize_t n = io(fd, data, size, at);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             return false;
-        p += n;
+        data += n;
         size -= size_t(n);
         at += n;
     }
     return true;
 }
 
+bool pwriteAll(int fd, const void* data, size_t size, off_t at)
+{
+    return wholeAt(::pwrite, fd, static_cast<const char*>(data), size, at);
+}
+
 bool preadAll(int fd, void* data, size_t size, off_t at)
 {
-    auto* p = static_cast<char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, p, size, at);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= size_t(n);
-        at += n;
-    }
-    return true;
+    return wholeAt(::pread, fd, static_cast<char*>(data), size, at);
 }
 
 // The turned picture's pixels between the one pass over the source and the coding of the new
