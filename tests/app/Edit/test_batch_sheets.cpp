@@ -23,6 +23,7 @@
 #include "appkit/Event.h"
 #include "appkit/Window.h"
 #include "appkit/GraphicsContext.h"
+#include "appkit/Pasteboard.h"
 #include "foundation/Bundle.h"
 #include "foundation/UserDefaults.h"
 #include "imageio/ContentTypes.h"
@@ -534,6 +535,41 @@ TEST_F(BatchSheets, ReadOnlyDestinationIsRefusedAndNothingIsWritten)
     expectOriginalsIntact();
     sheet.closeWindow();
     EXPECT_EQ(completed, 1);
+}
+
+// A paste a digit field refuses ("12ab34567890": letters, and more than its four digits) leaves
+// the field as it was and is told below the fields, naming the rule; the note goes with the next
+// change of that field. A name cut to its limit is told the same way.
+TEST_F(BatchSheets, ResizeFieldsTellAPasteTheyRefusedOrCut)
+{
+    BatchResizeWindowController sheet(&config, editTestLoader());
+    begin(sheet, {photo("a.jpg", QSize(40, 30))});
+    sheet.popupBtnSizeFitInto()->chooseItemAtIndex(0);
+    sheet.window()->makeKeyWindow();
+    auto paste = [&](LMLengthLimitTextField *field, const QString &text) {
+        ASSERT_TRUE(sheet.window()->makeFirstResponder(field));
+        field->editor().selectAll();
+        kpv::Pasteboard::generalPasteboard().writeString(text);
+        kpv::Application::shared().sendEvent(
+            kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::V, "v", "v", sheet.window(), kpv::CommandKeyMask));
+        QCoreApplication::processEvents();
+    };
+    const QString note = "Nothing was pasted: this field takes up to 4 digits.";
+    const QString width = sheet.edtCustomSizeWidth()->stringValue();
+    paste(sheet.edtCustomSizeWidth(), "12ab34567890");
+    EXPECT_EQ(sheet.edtCustomSizeWidth()->stringValue(), width);
+    EXPECT_EQ(sheet.txtNote()->stringValue(), note);
+    EXPECT_GE(sheet.txtNote()->frame().width(), kpv::GraphicsContext::textWidth(note, sheet.txtNote()->font()));
+    paste(sheet.edtCustomSizeWidth(), "640");
+    EXPECT_EQ(sheet.edtCustomSizeWidth()->stringValue(), "640");
+    EXPECT_EQ(sheet.txtNote()->stringValue(), "");
+
+    paste(sheet.edtDpi(), "72 dpi");
+    EXPECT_EQ(sheet.txtNote()->stringValue(), note);
+    paste(sheet.edtNewNameBase(), QString(40, QLatin1Char('x')));
+    EXPECT_EQ(sheet.edtNewNameBase()->stringValue(), QString(32, QLatin1Char('x')));
+    EXPECT_EQ(sheet.txtNote()->stringValue(), "The pasted text was cut to fit the limit of 32 characters.");
+    sheet.closeWindow();
 }
 
 // Every caption, check-box title and file name in the sheets shows whole: none is cut at its
