@@ -83,7 +83,10 @@ void BatchResizeWindowController::loadWindow()
     content->addSubview(m_popupBtnSizeUnitType);
 
     caption(content, kpv::Rect(20, 220, 150, 22), text("IDS_Dpi"));
-    m_edtDpi = new BatchReportingField<LMNumericTextField>(kpv::Rect(175, 220, 60, 22), {});
+    m_edtDpi = new BatchReportingField<LMNumericTextField>(kpv::Rect(175, 220, 60, 22), [self] {
+        if (auto *s = self())
+            s->updateUIByMaske(kMaskPasteNote);
+    });
     m_edtDpi->setAllowedMaxLength(4, true);
     m_edtDpi->setStringValue(c.value(key(kDpi)).toString());
     content->addSubview(m_edtDpi);
@@ -126,6 +129,13 @@ void BatchResizeWindowController::loadWindow()
 
     addDestinationRow(72, c.value(key(kDestFolderPath)).toString());
     addProgressRow(50);
+    // The note shares the progress row: no field takes a paste while the bar shows.
+    m_txtNote = caption(content, kpv::Rect(20, 50, content->bounds().width() - 130, 22), QString());
+    for (LMLengthLimitTextField *f : {m_edtCustomSizeWidth, m_edtCustomSizeHeight, m_edtDpi, m_edtNewNameBase})
+        f->setPasteShortenedHandler([self, f](const QString &message) {
+            if (auto *s = self())
+                s->pasteShortened(f, message);
+        });
     addButtons(text("IDS_Resize"), [self] {
         if (auto *s = self())
             s->resizeButtonClicked();
@@ -165,6 +175,10 @@ void BatchResizeWindowController::updateUIByMaske(int mask)
         if (indicatorProgress())
             indicatorProgress()->setHidden(!m_taskRunning);
     }
+    if (m_noteField && (m_taskRunning || m_noteField->stringValue() != m_noteFieldText)) {
+        m_noteField = nullptr;
+        m_txtNote->setStringValue(QString());
+    }
     if (mask & (kMaskNameBase | kMaskKeepAlpha)) {
         const QString oldName = sampleFileName();
         showPreviewName(m_txtOldFileName, oldName);
@@ -173,6 +187,13 @@ void BatchResizeWindowController::updateUIByMaske(int mask)
                                           : BatchResizeWorker::newFileNameBy(oldName, m_edtNewNameBase->stringValue().trimmed(),
                                                                              m_chkKeepAlpha->state() == kpv::OnState, 1));
     }
+}
+
+void BatchResizeWindowController::pasteShortened(LMLengthLimitTextField *field, const QString &message)
+{
+    m_noteField = field;
+    m_noteFieldText = field->stringValue();
+    m_txtNote->setStringValue(message);
 }
 
 // Editing is refused while a run goes: the controls that would start one are disabled, but a

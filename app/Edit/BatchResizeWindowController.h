@@ -2,8 +2,9 @@
 
 // The batch resize sheet: a classic size or a custom one in pixels or percent, an optional DPI,
 // "do not enlarge" and "keep alpha", an optional new name base with a preview of the first new
-// name, and the destination folder. Resize checks the input, stores the settings and runs the
-// resize worker with a progress bar; the decisions themselves live in BatchResizeSheetModel.
+// name, and the destination folder; a paste that a field refused or cut is told below them.
+// Resize checks the input, stores the settings and runs the resize worker with a progress bar;
+// the decisions themselves live in BatchResizeSheetModel.
 
 #include "Edit/BatchResizeSheetModel.h"
 #include "Edit/BatchSheetController.h"
@@ -16,7 +17,8 @@ class BatchResizeWindowController final : public BatchSheetController {
 public:
     // Bits of updateUIByMaske: what changed.
     static constexpr int kMaskClassic = 1, kMaskCustomText = 2, kMaskUnit = 4, kMaskDestFolder = 8,
-                         kMaskRunning = 16, kMaskNameBase = 32, kMaskKeepAlpha = 64, kMaskAll = 0xFFFF;
+                         kMaskRunning = 16, kMaskNameBase = 32, kMaskKeepAlpha = 64, kMaskPasteNote = 128,
+                         kMaskAll = 0xFFFF;
 
     // Builds the sheet from the stored settings (the defaults without a settings object).
     BatchResizeWindowController(MainConfig *config, const LMPhotoLoader &loader);
@@ -41,6 +43,8 @@ public:
     LMLengthLimitTextField *edtNewNameBase() const { return m_edtNewNameBase; }
     kpv::TextField *txtOldFileName() const { return m_txtOldFileName; }
     kpv::TextField *txtNewFileName() const { return m_txtNewFileName; }
+    // Says what became of a paste a field refused or cut, until that field changes.
+    kpv::TextField *txtNote() const { return m_txtNote; }
 
 protected:
     void runningStateChanged() override { updateUIByMaske(kMaskRunning); }
@@ -49,6 +53,7 @@ protected:
 
 private:
     void loadWindow();
+    void pasteShortened(LMLengthLimitTextField *field, const QString &message);
 
     const LMPhotoLoader &m_loader;
     BatchResizeSheetModel m_model;
@@ -62,4 +67,8 @@ private:
     LMLengthLimitTextField *m_edtNewNameBase = nullptr;
     kpv::TextField *m_txtOldFileName = nullptr;
     kpv::TextField *m_txtNewFileName = nullptr;
+    kpv::TextField *m_txtNote = nullptr;
+    // The field the note is about and its text then: the note goes when the text does.
+    LMLengthLimitTextField *m_noteField = nullptr;
+    QString m_noteFieldText;
 };

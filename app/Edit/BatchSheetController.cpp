@@ -23,13 +23,38 @@
 #include "foundation/StringFormat.h"
 
 #include <QDir>
-#include <QFileInfo>
+#include <QStringList>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstring>
 
 namespace {
 QString text(const char *key) { return kpv::Bundle::mainBundle().localizedString(QString::fromLatin1(key)); }
+
+// The first `head` and last `tail` units of a text longer than both with an ellipsis between,
+// never splitting a surrogate pair.
+QString cutInTheMiddle(const QString &s, qsizetype head, qsizetype tail)
+{
+    if (s.size() <= head + tail + 1)
+        return s;
+    if (s.at(head - 1).isHighSurrogate())
+        --head;
+    if (s.at(s.size() - tail).isLowSurrogate())
+        --tail;
+    return s.left(head) + QChar(0x2026) + s.right(tail);
+}
+
+// A path for an alert as the user reads it (bytes that are not UTF-8 shown as such), a name too
+// long to read shortened in its middle, and the whole too.
+QString shownPath(const QString &path)
+{
+    QStringList names = kpv::displayFileName(path).split(QLatin1Char('/'));
+    for (QString &name : names)
+        name = cutInTheMiddle(name, 32, 12);
+    return cutInTheMiddle(names.join(QLatin1Char('/')), 100, 60);
+}
 } // namespace
 
 template <class Field>
@@ -235,12 +260,12 @@ void BatchSheetController::browserButtonClicked()
         self->m_folderPanel.reset();
         if (chosen.isEmpty())
             return;
-        const QFileInfo info(chosen);
-        if (!info.isDir() || !info.isWritable()) {
+        EditFileTools::FolderProblem problem;
+        if (EditFileTools::checkExistingFolder(chosen, &problem) != EditFileTools::FolderCheck::Ready) {
             LMPerformSelectorWrapper().performWithBlock(
-                [alive] {
+                [alive, chosen, problem] {
                     if (*alive)
-                        (*alive)->alertForFolderNoPermission();
+                        (*alive)->alertForUnusableFolder(chosen, problem);
                 },
                 0);
             return;
@@ -264,11 +289,12 @@ std::optional<QString> BatchSheetController::preparedDestination()
         showAlert(kpv::stringWithFormat(text("IDS_DestinationNotFullPath_Fmt"), dest), QString(), m_window.get(), {});
         return std::nullopt;
     }
-    switch (EditFileTools::prepareDestinationFolder(dest)) {
+    EditFileTools::FolderProblem problem;
+    switch (EditFileTools::prepareDestinationFolder(dest, &problem)) {
     case EditFileTools::FolderCheck::Empty:
         return std::nullopt;
     case EditFileTools::FolderCheck::NotUsable:
-        alertForFolderNoPermission();
+        alertForUnusableFolder(dest, problem);
         return std::nullopt;
     case EditFileTools::FolderCheck::Ready:
         break;
@@ -276,9 +302,40 @@ std::optional<QString> BatchSheetController::preparedDestination()
     return dest;
 }
 
-void BatchSheetController::alertForFolderNoPermission()
+void BatchSheetController::alertForUnusableFolder(const QString &folder, const EditFileTools::FolderProblem &problem)
 {
-    showAlert(text("IDS_NoPermissionToSaveFiles"), QString(), m_window.get(), {});
+    using Fault = EditFileTools::FolderFault;
+    const QString shown = shownPath(folder);
+    QString title;
+    switch (problem.fault) {
+    case Fault::None:
+    case Fault::NoPermission:
+        showAlert(text("IDS_NoPermissionToSaveFiles"), shown, m_window.get(), {});
+        return;
+    case Fault::ReadOnlyVolume:
+        title = kpv::stringWithFormat(text("IDS_DestinationReadOnly_Fmt"), shown);
+        break;
+    case Fault::NameTooLong:
+        title = problem.item.isEmpty()
+                    ? kpv::stringWithFormat(text("IDS_DestinationPathTooLong_Fmt"), shown, qlonglong(PATH_MAX))
+                    : kpv::stringWithFormat(text("IDS_DestinationNameTooLong_Fmt"), shown,
+                                            shownPath(problem.item), qlonglong(NAME_MAX));
+        break;
+    case Fault::FileInPath:
+        title = problem.item.isEmpty() || EditFileTools::isSameFolder(problem.item, folder)
+                    ? kpv::stringWithFormat(text("IDS_DestinationIsAFile_Fmt"), shown)
+                    : kpv::stringWithFormat(text("IDS_DestinationFileInPath_Fmt"), shown,
+                                            kpv::displayFileName(LMPathString::lastPathComponent(problem.item)));
+        break;
+    case Fault::DiskFull:
+        title = kpv::stringWithFormat(text("IDS_DestinationDiskFull_Fmt"), shown);
+        break;
+    case Fault::Other:
+        title = kpv::stringWithFormat(text("IDS_DestinationNotUsable_Fmt"), shown,
+                                      QString::fromLocal8Bit(std::strerror(problem.error)));
+        break;
+    }
+    showAlert(title, QString(), m_window.get(), {});
 }
 
 void BatchSheetController::showAlert(const QString &title, const QString &message, kpv::Window *parent,

@@ -6,6 +6,7 @@
 // report of the files that failed, shown after the sheet has closed. Each sheet adds its own
 // controls and decides what a run does.
 
+#include "Edit/EditFileTools.h"
 #include "Kit/LMCustomWindow.h"
 #include "Kit/LMEventMonitor.h"
 #include "Kit/LMIconTextButton.h"
@@ -118,7 +119,9 @@ protected:
     // The destination typed, made when missing; nullopt (after the alert where one is due) when
     // the run must not start.
     std::optional<QString> preparedDestination();
-    void alertForFolderNoPermission();
+    // Says why `folder` cannot take the files (no permission, a read-only volume, a name too long,
+    // a file in the way, a full disk), naming it.
+    void alertForUnusableFolder(const QString &folder, const EditFileTools::FolderProblem &problem);
     void showAlert(const QString &text, const QString &message, kpv::Window *parent, std::function<void()> done);
     // Starts the run on a new queue; the sheet ends when it ends.
     void startRun(Run run);

@@ -31,16 +31,24 @@ LMLengthLimitTextField::LMLengthLimitTextField(const kpv::Rect& frame)
       m_input(*this, m_editor, [this] { return editorFrame(); }, [this] { return m_editable; }, kpv::TextInputClient::HintNone)
 {
     m_editor.setShortenedHandler([this](qint64, qint64 kept) {
-        if (!m_pasteShortened || m_allowedMaxLength == 0)
+        if (!m_pasteShortened)
             return;
-        // Nothing taken: only the limit is worth a word, not another rule of the field (a
-        // leading point); the limit is at fault when not even one letter more would fit.
-        if (kept == 0 && lengthTest(m_editor.selectionStart(), m_editor.selectionLength(), QStringLiteral("x")))
-            return;
-        m_pasteShortened(kpv::Bundle::mainBundle().localizedStringWithFormat(
-            QString::fromLatin1(kept > 0 ? "IDS_FieldPasteShortened_Fmt" : "IDS_FieldPasteFull_Fmt"),
-            qlonglong(m_allowedMaxLength)));
+        if (const QString note = pasteNote(kept); !note.isEmpty())
+            m_pasteShortened(note);
     });
+}
+
+QString LMLengthLimitTextField::pasteNote(qint64 kept) const
+{
+    if (m_allowedMaxLength == 0)
+        return QString();
+    // Nothing taken: only the limit is worth a word, not another rule of the field (a leading
+    // point); the limit is at fault when not even one letter more would fit.
+    if (kept == 0 && lengthTest(m_editor.selectionStart(), m_editor.selectionLength(), QStringLiteral("x")))
+        return QString();
+    return kpv::Bundle::mainBundle().localizedStringWithFormat(
+        QString::fromLatin1(kept > 0 ? "IDS_FieldPasteShortened_Fmt" : "IDS_FieldPasteFull_Fmt"),
+        qlonglong(m_allowedMaxLength));
 }
 
 LMTextEditor::Frame LMLengthLimitTextField::editorFrame() const
@@ -262,6 +270,17 @@ LMNumericTextField::LMNumericTextField(const kpv::Rect& frame) : LMLengthLimitTe
     // "1,200" cut to what fits would be 1, and "12345" in four digits 1234: a number is taken
     // whole or not at all.
     editor().setCutsPasteToFit(false);
+}
+
+QString LMNumericTextField::pasteNote(qint64 kept) const
+{
+    if (kept > 0)
+        return LMLengthLimitTextField::pasteNote(kept);
+    // Taken whole or refused: the note gives both rules, whichever the paste broke.
+    const kpv::Bundle& bundle = kpv::Bundle::mainBundle();
+    return allowedMaxLength() == 0
+               ? bundle.localizedString(QStringLiteral("IDS_FieldPasteDigitsOnly"))
+               : bundle.localizedStringWithFormat(QStringLiteral("IDS_FieldPasteDigits_Fmt"), qlonglong(allowedMaxLength()));
 }
 
 bool LMNumericTextField::textView_shouldChangeTextInRange(qint64 location, qint64 length, const QString& repl)

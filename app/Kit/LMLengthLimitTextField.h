@@ -4,7 +4,7 @@
 // the desktop does (caret, selection, clipboard; see LMTextEditor), and Tab and Shift+Tab go on to
 // the next and the previous field of the window. An edit that would break a rule is refused
 // whole; only a paste is cut to what still fits, except in a field of digits, and the field
-// says so through setPasteShortenedHandler.
+// says so through setPasteShortenedHandler, as a field of digits does of a paste it refused.
 
 #include "Kit/LMTextEditor.h"
 #include "Kit/LMTextInputClient.h"
@@ -36,7 +36,8 @@ public:
     bool deleteBackward();
     LMTextEditor& editor() { return m_editor; }
     // Told, with a sentence for the user that names the limit, when a paste (or text an input
-    // method committed) was cut to fit the field's length limit, or did not fit at all.
+    // method committed) was cut to fit the field's length limit, or did not fit at all (in a
+    // field of digits: was refused).
     using PasteShortenedHandler = std::function<void(const QString& message)>;
     void setPasteShortenedHandler(PasteShortenedHandler handler) { m_pasteShortened = std::move(handler); }
     // Text composed with the input method goes into the field while it is being edited.
@@ -68,6 +69,9 @@ public:
 
 protected:
     bool lengthTest(qint64 location, qint64 length, const QString& replacement) const;
+    // The sentence for the paste shortened handler after a paste of which `kept` units were
+    // taken; empty when there is nothing worth telling.
+    virtual QString pasteNote(qint64 kept) const;
     LMTextInputClient& inputClient() { return m_input; }
 
 private:
@@ -84,11 +88,15 @@ private:
     PasteShortenedHandler m_pasteShortened;
 };
 
-// Digits 0 to 9 only; emptying the field is allowed. A paste is taken whole or refused.
+// Digits 0 to 9 only; emptying the field is allowed. A paste is taken whole or refused, and a
+// refused one is told with the field's rules (digits, how many).
 class LMNumericTextField : public LMLengthLimitTextField {
 public:
     explicit LMNumericTextField(const kpv::Rect& frame = kpv::Rect());
     bool textView_shouldChangeTextInRange(qint64 location, qint64 length, const QString& replacement) override;
+
+protected:
+    QString pasteNote(qint64 kept) const override;
 };
 
 // A file name: it may not start with a point.

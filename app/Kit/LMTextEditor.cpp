@@ -218,8 +218,14 @@ bool LMTextEditor::replaceSelection(const QString& replacement, bool cutToFit, E
         recordEdit(start, removed, text, kind);
         return true;
     }
-    if (!cutToFit || !m_cutsPasteToFit || text.isEmpty())
+    if (!cutToFit || text.isEmpty())
         return false;
+    // An input that takes a paste whole has refused it: that too is worth a word.
+    if (!m_cutsPasteToFit) {
+        if (m_shortened)
+            m_shortened(text.size(), 0);
+        return false;
+    }
     // The longest beginning of the text that the input still takes, cut between characters.
     QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text);
     QList<qint64> cuts;

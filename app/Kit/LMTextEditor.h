@@ -63,7 +63,8 @@ public:
     bool canUndo() const { return !m_undo.empty(); }
     bool canRedo() const { return !m_redo.empty(); }
     // Called after a paste (or text an input method committed) was cut to fit the input's limit:
-    // how many units were offered and how many were taken (0 when none fitted).
+    // how many units were offered and how many were taken (0 when none fitted, or when an input
+    // that takes a paste whole refused it).
     using ShortenedHandler = std::function<void(qint64 offered, qint64 kept)>;
     void setShortenedHandler(ShortenedHandler handler) { m_shortened = std::move(handler); }
     // Off for an input whose text is a value (a number): a paste that does not fit whole is

@@ -71,10 +71,13 @@ private:
 // Mounted over an empty folder; isMounted() tells whether this machine allowed it.
 class SmallTmpfs {
 public:
-    explicit SmallTmpfs(const QString& folder, int kib = 1024) : m_folder(QFile::encodeName(folder))
+    // `flags` as mount(2) takes them (MS_RDONLY: a read-only volume); `more` adds tmpfs options
+    // (",nr_inodes=1": a volume with no room for one more file or folder).
+    explicit SmallTmpfs(const QString& folder, int kib = 1024, unsigned long flags = 0, const QByteArray& more = {})
+        : m_folder(QFile::encodeName(folder))
     {
-        const QByteArray options = "size=" + QByteArray::number(kib) + "k,mode=0777";
-        m_mounted = ::mount("tmpfs", m_folder.constData(), "tmpfs", 0, options.constData()) == 0;
+        const QByteArray options = "size=" + QByteArray::number(kib) + "k,mode=0777" + more;
+        m_mounted = ::mount("tmpfs", m_folder.constData(), "tmpfs", flags, options.constData()) == 0;
     }
     ~SmallTmpfs()
     {

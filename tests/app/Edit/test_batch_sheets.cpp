@@ -23,7 +23,10 @@
 #include "appkit/Event.h"
 #include "appkit/Window.h"
 #include "appkit/GraphicsContext.h"
+#include "appkit/Panels.h"
+#include "appkit/Pasteboard.h"
 #include "foundation/Bundle.h"
+#include "foundation/FileNames.h"
 #include "foundation/UserDefaults.h"
 #include "imageio/ContentTypes.h"
 
@@ -33,7 +36,10 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -159,6 +165,7 @@ TEST_F(BatchSheets, ResizeRefusesBadInputWithAnAlertAndStoresNothing)
     sheet.edtDestFolder()->setStringValue(notAFolder);
     sheet.resizeButtonClicked();
     ASSERT_EQ(alerts.size(), 2);
+    EXPECT_EQ(alerts.back(), "\u201C" + notAFolder + "\u201D is a file, not a folder: the files cannot be saved there.");
     EXPECT_FALSE(sheet.taskRunning());
 
     // Closing while idle ends the sheet at once, without a report.
@@ -523,10 +530,13 @@ TEST_F(BatchSheets, ReadOnlyDestinationIsRefusedAndNothingIsWritten)
     sheet.edtDestFolder()->setStringValue(out);
     {
         ReadOnlyFolderScope locked(out);
-        ASSERT_TRUE(locked.isReadOnly());
+        if (!locked.isReadOnly())
+            GTEST_SKIP() << "running as root where neither the mode bits nor the immutable flag refuse a write";
         sheet.convertButtonClicked();
     }
     ASSERT_EQ(alerts.size(), 1);
+    // Told as the refusal it is, naming the folder.
+    EXPECT_EQ(alerts.front(), "You have no permission to save the files in this folder.\n" + out);
     EXPECT_FALSE(sheet.taskRunning());
     EXPECT_TRUE(outputs(out).isEmpty());
     // Nothing was stored for a run that did not start.
@@ -534,6 +544,126 @@ TEST_F(BatchSheets, ReadOnlyDestinationIsRefusedAndNothingIsWritten)
     expectOriginalsIntact();
     sheet.closeWindow();
     EXPECT_EQ(completed, 1);
+}
+
+// A paste a digit field refuses ("12ab34567890": letters, and more than its four digits) leaves
+// the field as it was and is told below the fields, naming the rule; the note goes with the next
+// change of that field. A name cut to its limit is told the same way.
+TEST_F(BatchSheets, ResizeFieldsTellAPasteTheyRefusedOrCut)
+{
+    BatchResizeWindowController sheet(&config, editTestLoader());
+    begin(sheet, {photo("a.jpg", QSize(40, 30))});
+    sheet.popupBtnSizeFitInto()->chooseItemAtIndex(0);
+    sheet.window()->makeKeyWindow();
+    auto paste = [&](LMLengthLimitTextField *field, const QString &text) {
+        ASSERT_TRUE(sheet.window()->makeFirstResponder(field));
+        field->editor().selectAll();
+        kpv::Pasteboard::generalPasteboard().writeString(text);
+        kpv::Application::shared().sendEvent(
+            kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::V, "v", "v", sheet.window(), kpv::CommandKeyMask));
+        QCoreApplication::processEvents();
+    };
+    const QString note = "Nothing was pasted: this field takes up to 4 digits.";
+    const QString width = sheet.edtCustomSizeWidth()->stringValue();
+    paste(sheet.edtCustomSizeWidth(), "12ab34567890");
+    EXPECT_EQ(sheet.edtCustomSizeWidth()->stringValue(), width);
+    EXPECT_EQ(sheet.txtNote()->stringValue(), note);
+    EXPECT_GE(sheet.txtNote()->frame().width(), kpv::GraphicsContext::textWidth(note, sheet.txtNote()->font()));
+    paste(sheet.edtCustomSizeWidth(), "640");
+    EXPECT_EQ(sheet.edtCustomSizeWidth()->stringValue(), "640");
+    EXPECT_EQ(sheet.txtNote()->stringValue(), "");
+
+    paste(sheet.edtDpi(), "72 dpi");
+    EXPECT_EQ(sheet.txtNote()->stringValue(), note);
+    paste(sheet.edtNewNameBase(), QString(40, QLatin1Char('x')));
+    EXPECT_EQ(sheet.edtNewNameBase()->stringValue(), QString(32, QLatin1Char('x')));
+    EXPECT_EQ(sheet.txtNote()->stringValue(), "The pasted text was cut to fit the limit of 32 characters.");
+    sheet.closeWindow();
+}
+
+// A destination that cannot be made is told as what stands in the way, naming the folder (a name
+// that is not UTF-8 shown as such), and nothing is made on the way.
+TEST_F(BatchSheets, AnUnusableDestinationIsToldAsWhatItIs)
+{
+    BatchConvertWindowController sheet(&config, editTestLoader());
+    sheet.setWorkerPause([] {});
+    begin(sheet, {photo("a.png", QSize(30, 20))});
+    const QString plain = dir.filePath(kpv::decodeFileName("caf\xe9"));
+    const int fd = ::open(kpv::encodeFileName(plain).constData(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    const QString shownDir = kpv::displayFileName(dir.path());
+    // The name of 300 letters is shown shortened in its middle.
+    const QString shownName = QString(32, 'n') + QChar(0x2026) + QString(12, 'n');
+    const struct {
+        QString dest, told;
+    } rows[] = {
+        {dir.filePath("out/" + QString(300, 'n') + "/photos"),
+         "The folder \u201C" + shownDir + "/out/" + shownName + "/photos\u201D cannot be used: the name \u201C" +
+             shownName + "\u201D is longer than a name may be (at most 255 bytes)."},
+        {plain + "/photos", "The folder \u201C" + shownDir + "/caf\uFFFD/photos\u201D cannot be made: \u201Ccaf\uFFFD\u201D "
+                            "on its way is a file, not a folder."},
+    };
+    for (const auto &row : rows) {
+        alerts.clear();
+        sheet.edtDestFolder()->setStringValue(row.dest);
+        sheet.convertButtonClicked();
+        EXPECT_FALSE(sheet.taskRunning());
+        ASSERT_EQ(alerts.size(), 1);
+        EXPECT_EQ(alerts.front(), row.told);
+    }
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("out")));
+    EXPECT_FALSE(config.batchConvertConfigInfo().contains("DestFolderPath"));
+    sheet.closeWindow();
+}
+
+// A panel that answers at once with the folder it was given.
+class ChoosingPanel : public kpv::OpenPanel {
+public:
+    explicit ChoosingPanel(QString folder) : m_folder(std::move(folder)) {}
+    void beginSheetModalForWindow(kpv::Window *, std::function<void(long)> handler) override
+    {
+        m_urls = {m_folder};
+        handler(kpv::ModalResponseOK);
+    }
+
+private:
+    QString m_folder;
+};
+
+// A read-only volume and a full one are told as such, whether the folder is typed or chosen.
+TEST_F(BatchSheets, ADestinationOnAReadOnlyOrFullVolumeIsToldAsSuch)
+{
+    const QString readOnly = dir.filePath("ro"), full = dir.filePath("full");
+    QDir().mkpath(readOnly);
+    QDir().mkpath(full);
+    kpv::test::SmallTmpfs readOnlyDisk(readOnly, 64, MS_RDONLY);
+    kpv::test::SmallTmpfs fullDisk(full, 64, 0, ",nr_inodes=1");
+    if (!readOnlyDisk.isMounted() || !fullDisk.isMounted())
+        GTEST_SKIP() << "no right to mount a tmpfs here";
+    BatchConvertWindowController sheet(&config, editTestLoader());
+    sheet.setWorkerPause([] {});
+    begin(sheet, {photo("a.png", QSize(30, 20))});
+    sheet.edtDestFolder()->setStringValue(full + "/new");
+    sheet.convertButtonClicked();
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_EQ(alerts.back(), "The folder \u201C" + full + "/new\u201D cannot be made: the disk is full.");
+    sheet.edtDestFolder()->setStringValue(readOnly);
+    sheet.convertButtonClicked();
+    ASSERT_EQ(alerts.size(), 2);
+    const QString told = "The folder \u201C" + readOnly + "\u201D is on a read-only volume: nothing can be saved there.";
+    EXPECT_EQ(alerts.back(), told);
+    EXPECT_FALSE(sheet.taskRunning());
+
+    // Chosen in the panel: the field keeps what it had.
+    sheet.edtDestFolder()->setStringValue(full);
+    sheet.setFolderPanelFactory([&] { return std::make_unique<ChoosingPanel>(readOnly); });
+    sheet.browserButtonClicked();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(alerts.size(), 3);
+    EXPECT_EQ(alerts.back(), told);
+    EXPECT_EQ(sheet.edtDestFolder()->stringValue(), full);
+    sheet.closeWindow();
 }
 
 // Every caption, check-box title and file name in the sheets shows whole: none is cut at its
