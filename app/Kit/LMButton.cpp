@@ -11,6 +11,20 @@
 
 #include <cmath>
 
+namespace {
+
+// While a press was tracked the window held every roll-over as it was when the press began: the
+// pointer may have left for a menu's row or elsewhere. The window is told where the pointer is now,
+// as on a move, so that the button (and whatever lies under the pointer) shows it and the button's
+// delegate hears that the pointer has gone, before a key works the menu.
+void tellPointerAfterPress(kpv::Window* w)
+{
+    if (w && w->isVisible())
+        w->updateTrackingForMouse(w->mouseLocationOutsideOfEventStream(), true, nullptr);
+}
+
+} // namespace
+
 LMButton::LMButton(const kpv::Rect& frame) : kpv::Button(frame) {}
 
 LMButton::~LMButton()
@@ -223,6 +237,7 @@ void LMButton::mouseDown(const kpv::Event& e)
     kpv::Button::mouseDown(e);
     m_isMouseDown = false;
     setNeedsDisplay();
+    tellPointerAfterPress(window());
 }
 
 void LMButton::mouseTrackedOutside(const kpv::Event& e) { LMPopMenuView::trackPressFromOutside(window(), e); }

@@ -397,6 +397,92 @@ TEST_F(PopupTest, PressDragAndReleaseOnARowChoosesIt)
     EXPECT_EQ(m.clicked.toString(), "Rotate");
 }
 
+// The button of a hover menu, as the tool bar's "more" buttons: a press opens the menu and the
+// release may land off the button, on a row or elsewhere. The button then shows at rest at once,
+// not lit as if the pointer still lay on it, and the menu closes as when the pointer leaves the
+// button; the pointer coming back lights it again.
+TEST_F(PopupTest, MenuButtonShowsWhereThePointerIsOnceThePressEnds)
+{
+    clearSkinImages();
+    writeSkinImage("t_more", 20, 20, QColor(40, 40, 40));
+    writeSkinImage("t_more_roll", 20, 20, QColor(220, 40, 40));
+    writeSkinImage("t_more_push", 20, 20, QColor(40, 40, 220));
+    MenuSource m;
+    m.titles = {"Rotate", "Flip"};
+    auto c = LMPopMenuViewController::popMenuViewControllerWithDataSource(&m, &m, container);
+    LMPopMenuView* menu = c->popMenuView();
+    // Resting on the button opens its menu after a wait, leaving it closes the menu after a
+    // short one, and a click opens it at once.
+    struct Opener : LMButtonDelegate {
+        LMPopMenuView* menu = nullptr;
+        void buttonMouseEntered(LMButton*) override { menu->showAtLocationInWindow({160, 40}, true); }
+        void buttonMouseExited(LMButton*) override { menu->hide(true); }
+    } opener;
+    opener.menu = menu;
+    auto* button = new LMButton(Rect(150, 10, 20, 20));
+    button->setImageName("t_more");
+    button->setButtonDelegate(&opener);
+    button->setAction([&](View*) { menu->showAtLocationInWindow({160, 40}, false); });
+    container->addSubview(button);
+    window.orderFront();
+    window.makeKeyWindow();
+    Application& app = Application::shared();
+    auto& center = LMEventMonitorCenter::eventMonitorCenter();
+    // As the platform tells a move of the pointer.
+    auto moveTo = [&](Point p) {
+        window.setMouseLocationInternal(p);
+        window.updateTrackingForMouse(p, true, Event::mouseEvent(MouseMoved, p, &window).get());
+    };
+    auto press = [&](const std::vector<Point>& dragThenRelease) {
+        for (const Point& p : dragThenRelease)
+            app.postEvent(Event::mouseEvent(LeftMouseDragged, p, &window));
+        app.postEvent(Event::mouseEvent(LeftMouseUp, dragThenRelease.back(), &window));
+        app.sendEvent(Event::mouseEvent(LeftMouseDown, Point{160, 20}, &window));
+    };
+    auto key = [&](unsigned short code) {
+        center.dispatch(Event::keyEvent(KeyDown, code, QString(), QString(), &window));
+    };
+    auto drawn = [&] { return button->renderToImage(1.0).pixelColor(10, 10).red(); };
+    const Point elsewhere{390, 290};
+
+    moveTo({160, 20});
+    ASSERT_EQ(drawn(), 220) << "lit under the pointer";
+    // Pressed, dragged off onto the picture and released there: at rest at once, the keys working
+    // the menu until its short wait to close ends.
+    press({Point{160, 60}, elsewhere});
+    ASSERT_TRUE(menu->isShown());
+    EXPECT_EQ(drawn(), 40) << "the pointer has left the button";
+    key(KeyCode::DownArrow);
+    key(KeyCode::Return);
+    EXPECT_EQ(m.clicked.toString(), "Rotate");
+    EXPECT_EQ(drawn(), 40);
+    clock.advance(1);
+    EXPECT_FALSE(menu->isShown()) << "the pointer is on neither the button nor the menu";
+
+    // Back on the button it is lit again, and a press dragged onto a row chooses it there.
+    moveTo({160, 20});
+    EXPECT_EQ(drawn(), 220);
+    menu->showAtLocationInWindow({160, 40}, false);
+    const View* row = menu->viewItems()[1]->view();
+    const Rect r = row->convertRectToView(row->bounds(), nullptr);
+    menu->hide(false);
+    moveTo(elsewhere);
+    moveTo({160, 20});
+    press({Point{r.midX(), r.midY()}});
+    EXPECT_EQ(m.clicked.toString(), "Flip");
+    EXPECT_EQ(drawn(), 40);
+
+    // Esc closes a menu opened by a click; the button, still under the pointer, stays lit.
+    moveTo({160, 20});
+    press({Point{161, 21}});
+    ASSERT_TRUE(menu->isShown());
+    key(KeyCode::Escape);
+    EXPECT_FALSE(menu->isShown());
+    EXPECT_EQ(drawn(), 220);
+    moveTo(elsewhere);
+    EXPECT_EQ(drawn(), 40);
+}
+
 TEST(PopMenuGeometry, EvenWidthFromAFractionalRow)
 {
     // 97.3 + margins 10 = 107.3, made even: floor(53.65 + 0.5) * 2 = 108.
