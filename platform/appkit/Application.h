@@ -39,8 +39,8 @@ public:
     static void useDarkColours(bool dark);
 
     // Local monitors see every event of the application's windows before it is dispatched. The
-    // handler returns the event to let it through, or nullptr to consume it. Events taken by a
-    // nested tracking loop bypass the monitors.
+    // handler returns the event to let it through, or nullptr to consume it. They run in the
+    // order they were added. Events taken by a nested tracking loop bypass the monitors.
     using MonitorHandler = std::function<EventPtr(const EventPtr&)>;
     using MonitorToken = long;
     MonitorToken addLocalMonitorForEventsMatchingMask(EventMask mask, MonitorHandler handler);

@@ -92,6 +92,19 @@ MainWndController::MainWndController(AppDelegate& delegate, std::unique_ptr<LMMa
             default: return false;
             }
         };
+        // The favourite button's tip steps aside at the first key, which then does its work as it
+        // would have without the tip; Esc only puts the tip away. This runs before the menu bar
+        // matches the key, its monitor being added later (with the bar, made for this window):
+        // while the tip is up it holds every command back, so a menu's key (Ctrl+R, Ctrl+T)
+        // would otherwise be refused and lost, and only a second press would work.
+        m_tipKeyMonitor = kpv::Application::shared().addLocalMonitorForEventsMatchingMask(
+            kpv::KeyDownMask, [this](const kpv::EventPtr& e) -> kpv::EventPtr {
+                if (!e || e->window() != m_window.get() || !m_navigateController ||
+                    !m_navigateController->curLoveIntroTipsShowStatus())
+                    return e;
+                m_navigateController->hideLoveIntroTips(false);
+                return e->keyCode() == kpv::KeyCode::Escape ? nullptr : e;
+            });
     }
 }
 
@@ -103,6 +116,8 @@ MainWndController::~MainWndController()
     if (m_delegate.mainWndController() == this)
         m_delegate.setMainWndController(nullptr);
     kpv::NotificationCenter::defaultCenter().removeObserver(this);
+    if (m_tipKeyMonitor)
+        kpv::Application::shared().removeMonitor(m_tipKeyMonitor);
     if (m_window)
         m_window->setDelegate(nullptr);
 }
@@ -506,13 +521,6 @@ bool MainWndController::doEquivalentResponder(const std::function<bool(LMEquival
 
 bool MainWndController::keyDown(const kpv::Event& e)
 {
-    // The favourite button's tip steps aside at the first key, which then does its work as it
-    // would have without the tip; Esc only puts the tip away.
-    if (m_navigateController && m_navigateController->curLoveIntroTipsShowStatus()) {
-        m_navigateController->hideLoveIntroTips(false);
-        if (e.keyCode() == kpv::KeyCode::Escape)
-            return true;
-    }
     if (doEquivalentResponder([&](LMEquivalentResponder& r) { return r.performKeyDownEquivalent(e); }))
         return true;
     // F11 enters and leaves full screen, and Esc leaves it, as everywhere on this desktop; a mode

@@ -10,6 +10,7 @@
 #include "Kit/ShowModeController.h"
 
 #include "Model/LMPathString.h"
+#include "appkit/Application.h"
 #include "appkit/Geometry.h"
 #include "appkit/Window.h"
 
@@ -283,6 +284,8 @@ private:
     std::map<long, std::unique_ptr<ShowModeController>> m_modeControllers;
     OpenPanelFactory m_openPanelFactory;
     LMEquivalentResponderList m_equivalentResponders;
+    // Puts the favourite button's tip away at the first key, before the menus match it.
+    kpv::Application::MonitorToken m_tipKeyMonitor = 0;
     std::vector<std::shared_ptr<kpv::Menu>> m_mainMenus;
     std::shared_ptr<kpv::Menu> m_rightPopMenu;
     LMPathString m_contextMenuFile; // the photo shown when the context menu opened

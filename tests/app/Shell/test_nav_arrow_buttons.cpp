@@ -13,6 +13,7 @@
 #include "Shell/Tips/FileAssociateTipsViewController.h"
 
 #include "Kit/LMButton.h"
+#include "View/LMOpenGLView.h"
 #include "View/NavigateController.h"
 #include "appkit/Application.h"
 #include "appkit/Event.h"
@@ -30,6 +31,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QTemporaryDir>
+#include <QWidget>
 #include <gtest/gtest.h>
 
 namespace {
@@ -259,6 +261,23 @@ TEST_F(NavArrowButtonsFirstStart, EscAfterAMenuGivesTheArrowsBackBeforeItClosesT
     EXPECT_TRUE(strip->isShown()) << "the menu bar's Esc closed the strip";
     sendEscape();
     EXPECT_FALSE(strip->isShown());
+}
+
+// A menu's key is such a first key too: pressed as the keyboard sends it (Ctrl+R, turn right), it
+// puts the tip away and turns the photo at once, not only at the second press.
+TEST_F(NavArrowButtonsFirstStart, TheFirstMenuKeyPutsTheTipAwayAndDoesItsWork)
+{
+    ASSERT_TRUE(heartTipShown());
+    QWidget* window = program->controller().window()->widget();
+    ASSERT_TRUE(window);
+    for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+        QKeyEvent key(type, Qt::Key_R, Qt::ControlModifier, QStringLiteral("\x12"));
+        QApplication::sendEvent(window, &key);
+    }
+    settle();
+    EXPECT_FALSE(heartTipShown());
+    EXPECT_TRUE(program->viewMode().imageView()->angleRotate().isRotatedOrFlipped())
+        << "the menu key that put the tip away was lost";
 }
 
 TEST_F(NavArrowButtonsFirstStart, ArrowsTakeClicksOnceTheFirstKeyPutsTheTipAway)
