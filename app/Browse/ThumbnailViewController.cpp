@@ -129,8 +129,18 @@ void ThumbnailViewController::updateThumbBrowserItems()
     for (const LMPathString& path : paths) {
         // An item whose cell was never shown has read no date yet and reads the current one when
         // it is; one that was shown is kept only while its file has the date it was made for.
+        // The viewer's list keeps the date it read first, so a date that differs from the list's
+        // is checked against the file: the grid may have seen the file rewritten since, and the
+        // list's older date would bring the old picture back.
         ThumbImageBrowserItemPtr item = old.value(path);
-        if (!item || (item->hasFileModificationDate() && item->fileModificationDate() != m_host.fileModificationDate(path)))
+        if (item && item->hasFileModificationDate() && item->fileModificationDate() != m_host.fileModificationDate(path)) {
+            const QDateTime now = path.dateModified();
+            if (!now.isValid())
+                item = nullptr; // gone or unreadable: the list's word stands
+            else if (now != item->fileModificationDate())
+                item = std::make_shared<ThumbImageBrowserItem>(path, now);
+        }
+        if (!item)
             item = std::make_shared<ThumbImageBrowserItem>(path, dateSource);
         m_dictThumbImageBrowserItems.insert(path, item);
     }

@@ -835,6 +835,8 @@ TEST_F(ThumbnailMode, AFileChangedByAnotherProgramIsRedrawnAtOnce)
         QImage picture(160, 120, QImage::Format_RGB32);
         picture.fill(Qt::blue);
         ASSERT_TRUE(picture.save(host.paths.back().path()));
+        // The viewer's list keeps the date it read first.
+        host.dates.insert(host.paths.back(), host.paths.back().dateModified());
     }
     enter();
     FavImageBrowserView& browser = *c->browser();
@@ -873,6 +875,17 @@ TEST_F(ThumbnailMode, AFileChangedByAnotherProgramIsRedrawnAtOnce)
         shown = browser.renderToImage(1.0).pixelColor(int(g.midX()), int(g.midY()));
     }
     EXPECT_EQ(shown, QColor(Qt::red)) << "the new picture, not the old one";
+
+    // Another photo arrives (or the user sorts again): the list still holds the old dates of the
+    // rewritten photos, whose old pictures must not come back.
+    host.paths.append(P(dir.filePath(QStringLiteral("m3.png"))));
+    ASSERT_TRUE(red.save(host.paths.back().path()));
+    kpv::NotificationCenter::defaultCenter().postNotification(QStringLiteral("didChangeFileList"), nullptr, {});
+    const QImage after = browser.renderToImage(1.0);
+    for (std::size_t i : {std::size_t(1), std::size_t(2)}) {
+        const kpv::Rect h = browser.itemImageFrameAtIndex(i);
+        EXPECT_EQ(after.pixelColor(int(h.midX()), int(h.midY())), QColor(Qt::red)) << "photo " << i;
+    }
     c.reset();
     kpv::RunLoop::main().setClock(nullptr);
 }
