@@ -114,7 +114,15 @@ SlideshowView* SlideshowViewController::view()
         (void)m_view.release(); // deleted with its superview
     if (!m_view) {
         m_view = std::make_unique<SlideshowView>();
-        m_view->setEndHandler([this] { endSlideshow(); });
+        // A click beside an open menu puts the menu away, as it does beside any menu; the show
+        // goes on, and the next click ends it.
+        m_view->setEndHandler([this] {
+            if (m_menus && m_menus->isAnyShown()) {
+                m_menus->hideAll();
+                return;
+            }
+            endSlideshow();
+        });
         m_view->setPointerMovedHandler([this] { showControls(); });
         m_view->setResizedHandler([this] { slideshowResized(); });
         m_viewGuard = m_view->widget();

@@ -1,7 +1,7 @@
 #pragma once
 // The slideshow mode (show mode 32): a full-window slideshow over file records, starting at a
 // given slide, round and round until Esc, a click or the End button ends it and the mode shown
-// before comes back. It plays the theme the settings keep: the cross-fade (each slide for a few
+// before comes back. A click while a menu of the controls is open only puts the menu away. It plays the theme the settings keep: the cross-fade (each slide for a few
 // seconds, cross-fading to the next over the settings' transition duration) or a 3D theme, whose
 // player takes the slides as its groups need them. The theme's music, or a file of the user's
 // own, plays meanwhile.
