@@ -114,7 +114,15 @@ SlideshowView* SlideshowViewController::view()
         (void)m_view.release(); // deleted with its superview
     if (!m_view) {
         m_view = std::make_unique<SlideshowView>();
-        m_view->setEndHandler([this] { endSlideshow(); });
+        // A click beside an open menu puts the menu away, as it does beside any menu; the show
+        // goes on, and the next click ends it.
+        m_view->setEndHandler([this] {
+            if (m_menus && m_menus->isAnyShown()) {
+                m_menus->hideAll();
+                return;
+            }
+            endSlideshow();
+        });
         m_view->setPointerMovedHandler([this] { showControls(); });
         m_view->setResizedHandler([this] { slideshowResized(); });
         m_viewGuard = m_view->widget();
@@ -371,13 +379,15 @@ void SlideshowViewController::loadSlide(long index, void (SlideshowViewControlle
     SlideLoader loader = m_loader;
     // The cross-fade plays an animated slide's frames; a 3D theme takes still photos.
     FramesLoader framesLoader = loaded == &SlideshowViewController::slideLoaded ? m_framesLoader : FramesLoader();
-    m_queue->addOperationWithBlock([this, alive, loader, framesLoader, slide, generation, index, size, scale, sized,
-                                    loaded] {
+    FileCheck fileCheck = loaded == &SlideshowViewController::slideLoaded ? m_fileCheck : FileCheck();
+    m_queue->addOperationWithBlock([this, alive, loader, framesLoader, fileCheck, slide, generation, index, size,
+                                    scale, sized, loaded] {
         QString error;
         QImage image = loader ? loader(*slide, sized ? size : QSize(), &error) : QImage();
         SlideFrames frames;
         if (!image.isNull() && framesLoader)
             frames = framesLoader(*slide, sized ? size : QSize());
+        const bool hadFile = !image.isNull() && fileCheck && fileCheck(slide->filePath().path());
         // Drawn pixel for pixel on the screen: a photo smaller than the window keeps its size in
         // the screen's pixels, as the viewer shows it.
         if (!image.isNull())
@@ -386,7 +396,7 @@ void SlideshowViewController::loadSlide(long index, void (SlideshowViewControlle
             frame.setDevicePixelRatio(scale);
         kpv::RunLoop::performOnMainThread(
             [this, alive, generation, index, loaded, image = std::move(image), frames = std::move(frames),
-             error = std::move(error), decodedFor = sized ? size : QSize()]() mutable {
+             error = std::move(error), decodedFor = sized ? size : QSize(), hadFile]() mutable {
                 const auto a = alive.lock();
                 if (!a || !*a)
                     return;
@@ -395,6 +405,7 @@ void SlideshowViewController::loadSlide(long index, void (SlideshowViewControlle
                 if (generation == m_generation && image.isNull())
                     m_loadErrors[index] = error;
                 m_loadedDecodeSize = decodedFor;
+                m_loadedHadFile = hadFile;
                 (this->*loaded)(generation, index, std::move(image));
             },
             false);
@@ -424,6 +435,7 @@ void SlideshowViewController::slideLoaded(unsigned long long generation, long in
     m_readyIndex = index;
     m_readyImage = std::move(image);
     m_readyDecodeSize = m_loadedDecodeSize;
+    m_readyHadFile = m_loadedHadFile;
     m_readyFrames = SlideFrames();
     if (auto it = m_loadedFrames.find(index); it != m_loadedFrames.end()) {
         m_readyFrames = std::move(it->second);
@@ -616,13 +628,47 @@ void SlideshowViewController::scheduleNext()
     }
     m_slideTimer = kpv::Timer::scheduled(duration, false, [this](kpv::Timer&) {
         m_slideTimer.reset();
-        advance();
+        slideTimeUp();
     }, kpv::TimerMode::Common);
+}
+
+void SlideshowViewController::slideTimeUp()
+{
+    if (m_readyIndex < 0 || !m_readyHadFile || !m_fileCheck) {
+        advance();
+        return;
+    }
+    const long index = m_readyIndex;
+    const unsigned long long generation = m_generation;
+    std::weak_ptr<bool> alive = m_alive;
+    m_checkQueue->addOperationWithBlock(
+        [this, alive, generation, index, check = m_fileCheck, path = m_slides[std::size_t(index)]->filePath().path()] {
+            const bool there = check(path);
+            kpv::RunLoop::performOnMainThread(
+                [this, alive, generation, index, there] {
+                    const auto a = alive.lock();
+                    // A step, a new start or the end came meanwhile: they have seen to the slides.
+                    if (!a || !*a || generation != m_generation || !m_playing || m_readyIndex != index ||
+                        m_slideTimer || m_stepping)
+                        return;
+                    if (there) {
+                        advance();
+                        return;
+                    }
+                    m_readyIndex = -1;
+                    m_readyImage = QImage();
+                    m_readyFrames = SlideFrames();
+                    m_waitingForSlide = true;
+                    requestSlide(nextIndex(index));
+                },
+                false);
+        });
 }
 
 void SlideshowViewController::waitForSlideLoads()
 {
     m_queue->waitUntilAllOperationsAreFinished();
+    m_checkQueue->waitUntilAllOperationsAreFinished(); // the file of the slide coming next
     kpv::RunLoop::main().runOnce();
 }
 

@@ -1,10 +1,11 @@
 #pragma once
 // The slideshow mode (show mode 32): a full-window slideshow over file records, starting at a
 // given slide, round and round until Esc, a click or the End button ends it and the mode shown
-// before comes back. It plays the theme the settings keep: the cross-fade (each slide for a few
-// seconds, cross-fading to the next over the settings' transition duration) or a 3D theme, whose
-// player takes the slides as its groups need them. The theme's music, or a file of the user's
-// own, plays meanwhile.
+// before comes back (a click while a menu of the controls is open only puts the menu away). It
+// plays the theme the settings keep: the cross-fade (each slide for a few seconds, cross-fading
+// to the next over the settings' transition duration) or a 3D theme, whose player takes the
+// slides as its groups need them. The theme's music, or a file of the user's own, plays
+// meanwhile.
 //
 // Controls: a bar with Pause/Play, Themes, Music and End shows while the pointer moves; the
 // music menu also opens when the pointer rests on the music button. Space pauses and resumes;
@@ -15,9 +16,10 @@
 //
 // Slides are decoded on the controller's own queue, ahead of the one shown, for the screen's
 // pixels; a slide the viewer had already decoded is used as it is while its file is unchanged. A
-// slide that cannot be read is passed over; when none can be read the slideshow ends and the
-// user is told why. A 3D theme that cannot be played falls back to the cross-fade. Timers run on
-// the main run loop, so tests drive them with the manual clock. Main thread only.
+// slide that cannot be read is passed over, as is one whose file has gone since it was decoded
+// ahead; when none can be read the slideshow ends and the user is told why. A 3D theme that
+// cannot be played falls back to the cross-fade. Timers run on the main run loop, so tests drive
+// them with the manual clock. Main thread only.
 
 #include "Slideshow/SlideshowControlBar.h"
 #include "Slideshow/SlideshowFileInfo.h"
@@ -227,6 +229,10 @@ private:
     void startAnimation();
     void nextAnimationFrame();
     void scheduleNext();
+    // The slide's time is up: the slide decoded ahead comes next, unless its file has gone since
+    // (moved to the trash, deleted by another program), which is looked at off the main thread;
+    // a gone one is passed over.
+    void slideTimeUp();
     void advance();
     // Shows slide `target` at once: the slide the user stepped to.
     void goToSlide(long target);
@@ -272,6 +278,10 @@ private:
     QSize m_curDecodeSize;
     QSize m_readyDecodeSize;
     QSize m_loadedDecodeSize;
+    // Whether the file of the slide ready next, and of the load being handed over, was there
+    // when it was decoded (a picture handed in without a file is never looked for).
+    bool m_readyHadFile = false;
+    bool m_loadedHadFile = false;
     std::shared_ptr<kpv::Timer> m_resizeTimer;
     static constexpr double kResizeSettleDelay = 0.3;
     // Why the latest slide could not be read, by slide index (filled by the loads).

@@ -392,6 +392,27 @@ TEST_F(ControlsTest, AClickOnTheBarBesideItsButtonsDoesNotEndTheShow)
     EXPECT_FALSE(controller->isPlaying());
 }
 
+// A click on the slideshow beside an open menu puts the menu away, as a click beside any menu
+// does; the show goes on, and only the next click ends it.
+TEST_F(ControlsTest, AClickBesideAnOpenMenuClosesTheMenuAndTheShowGoesOn)
+{
+    controller->startSlideshowWithFileInfos(slides(2), 0);
+    SlideshowControlBar* bar = controller->controlBar();
+    ASSERT_NE(bar, nullptr);
+    const kpv::Point away{10, 10};
+    for (LMButton* button : {bar->themesButton(), bar->musicButton()}) {
+        button->sendAction();
+        ASSERT_TRUE(controller->menus()->isAnyShown());
+        kpv::View* hit = host.content.hitTest(away);
+        ASSERT_EQ(hit, controller->view());
+        hit->mouseDown(*kpv::Event::mouseEvent(kpv::LeftMouseDown, away, nullptr));
+        EXPECT_FALSE(controller->menus()->isAnyShown());
+        EXPECT_TRUE(controller->isPlaying());
+    }
+    controller->view()->mouseDown(*kpv::Event::mouseEvent(kpv::LeftMouseDown, away, nullptr));
+    EXPECT_FALSE(controller->isPlaying());
+}
+
 // Why a theme cannot play is told whole in a narrow window: the message wraps onto more lines
 // inside the slideshow instead of losing its middle, also when the window narrows meanwhile.
 TEST_F(ControlsTest, ANoticeWiderThanTheWindowWrapsInsteadOfBeingCut)

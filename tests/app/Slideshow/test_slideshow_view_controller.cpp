@@ -138,6 +138,29 @@ TEST_F(SlideshowTest, UnreadableSlidesArePassedOverAndNothingReadableEndsTheShow
     EXPECT_EQ(firstFramePosts, 1); // only the first slideshow put a frame on screen
 }
 
+// A photo deleted by another program after it was decoded ahead is not shown: when its turn
+// comes its file is looked for, and the slide after it comes instead.
+TEST_F(SlideshowTest, ASlideWhoseFileWentAfterItWasDecodedAheadIsPassedOver)
+{
+    std::set<QString> present{"/slides/0", "/slides/1", "/slides/2", "/slides/3"};
+    controller->setFileCheck([&](const QString& path) {
+        std::lock_guard lock(mutex);
+        return present.count(path) > 0;
+    });
+    controller->startSlideshowWithFileInfos(slides(4), 0);
+    run(0.2);
+    ASSERT_EQ(shown(), 0);
+    {
+        std::lock_guard lock(mutex);
+        ASSERT_EQ(loads, (std::vector<int>{0, 1})) << "slide 1 is decoded ahead";
+        present.erase("/slides/1");
+    }
+    run(controller->slideDuration() + controller->fadeDuration());
+    EXPECT_EQ(controller->curSlideIndex(), 2);
+    EXPECT_EQ(shown(), 2);
+    EXPECT_TRUE(controller->isPlaying());
+}
+
 TEST_F(SlideshowTest, EscOrAClickEndsTheModeAndRestoresTheModeBefore)
 {
     host.mode = 8;
