@@ -15,6 +15,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <cerrno>
 #include <utility>
 
 #include <dirent.h>
@@ -121,7 +122,12 @@ void NavigateController::watchedPathsChanged(const QStringList &folders, const Q
         // the folder search leaves them out). Read by the names' bytes: a name that is not UTF-8
         // is a photo like any other, not one that vanished (Qt's folder reading changes them).
         QSet<QString> present;
-        if (DIR *dir = ::opendir(kpv::encodeFileName(folder).constData())) {
+        DIR *dir = ::opendir(kpv::encodeFileName(folder).constData());
+        // A folder whose rights were taken away is not an emptied one: what it holds is unknown
+        // until they come back (a change the watch hears too), and its photos stay listed.
+        if (!dir && errno != ENOENT && errno != ENOTDIR)
+            continue;
+        if (dir) {
             while (const dirent *entry = ::readdir(dir)) {
                 if (entry->d_name[0] == '.')
                     continue;

@@ -21,6 +21,8 @@
 #include <QThread>
 #include <QCryptographicHash>
 #include <unistd.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <QDir>
@@ -1456,4 +1458,63 @@ TEST_F(CommandTest, ASixteenBitPhotoTooLargeToHoldWholeIsTurnedAndKeepsEverythin
         if (tagged)
             EXPECT_EQ(::getxattr(QFile::encodeName(turn.path).constData(), "user.xdg.tags", nullptr, 0), 7);
     }
+}
+
+namespace {
+
+// Root passes every check of rights. While it lives, this thread (the one that reads the folders)
+// gives up that power, only in its effective set, so that a folder without rights is refused to
+// it as to any user; false where that cannot be done.
+class RefusedLikeAnyUser {
+public:
+    RefusedLikeAnyUser()
+    {
+        if (::geteuid() != 0) {
+            m_ready = true;
+            return;
+        }
+        if (::syscall(SYS_capget, &m_head, m_saved) != 0)
+            return;
+        __user_cap_data_struct lowered[2] = {m_saved[0], m_saved[1]};
+        lowered[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        m_ready = m_lowered = ::syscall(SYS_capset, &m_head, lowered) == 0;
+    }
+    ~RefusedLikeAnyUser()
+    {
+        if (m_lowered)
+            ::syscall(SYS_capset, &m_head, m_saved);
+    }
+    bool ready() const { return m_ready; }
+
+private:
+    __user_cap_header_struct m_head{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct m_saved[2] = {};
+    bool m_ready = false, m_lowered = false;
+};
+
+} // namespace
+
+// Another program takes a folder's rights away for a while (a chmod, a backup tool): its photos
+// are not taken for removed, and stay listed with the one shown.
+TEST_F(CommandTest, APhotoFolderThatCannotBeReadForAWhileKeepsItsPhotos)
+{
+    const auto app = listenForFolderChanges();
+    paths = {LMPathString(dir.filePath("1.png"), false), LMPathString(dir.filePath("2.png"), false)};
+    for (const LMPathString &p : paths)
+        ASSERT_TRUE(pattern().save(p.path()));
+    controller->openFilePaths(paths, {dir.path()}, false);
+    commandHost->runQueue(*controller);
+    ASSERT_EQ(controller->fileCount(), 2);
+
+    RefusedLikeAnyUser refused;
+    if (!refused.ready())
+        GTEST_SKIP() << "this process cannot give up root's power over rights";
+    const QByteArray folder = QFile::encodeName(dir.path());
+    ASSERT_EQ(::chmod(folder.constData(), 0), 0);
+    // The change of rights is heard within the wait; the list must not shrink on it.
+    untilHeard([&] { return controller->fileCount() != 2; });
+    EXPECT_EQ(controller->filePaths(), paths);
+    EXPECT_EQ(controller->curFilePath(), paths[0]);
+    ::chmod(folder.constData(), 0700);
+    controller.reset();
 }
