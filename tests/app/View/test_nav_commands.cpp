@@ -635,6 +635,29 @@ TEST_F(CommandTest, TurnedWritableFileIsSavedUprightBeforeStepping)
     EXPECT_EQ(rgb(QImage(paths[0].path())), rgb(pattern().transformed(QTransform().rotate(90))));
 }
 
+// Ctrl+R pressed again while "Saving…" shows, before the viewer steps on: the photo on screen is
+// the one being written, and a turn it took then was left behind, never saved nor asked about.
+TEST_F(CommandTest, ATurnAskedForWhileTheTurnedPhotoIsSavedIsRefusedNotLost)
+{
+    openReal({"a.png", "b.png"});
+    LMNavFileInfoPtr info = controller->curFileInfo();
+    ASSERT_TRUE(info);
+    info->setImage(std::make_shared<LMImage>(pattern(), info->imgBaseInfo()), false, 1, 0);
+    controller->rotateCurFile(2);
+    view.endRotate();
+    ASSERT_TRUE(controller->canDoAction(15));
+    controller->doNavCurFileToNext(true, false, {});
+    ASSERT_EQ(controller->curFileIndex(), 0);
+    EXPECT_FALSE(controller->canDoAction(15)); // the menu item and its key are off meanwhile
+    const LMImageRotateAngle before = view.angleRotate();
+    controller->rotateCurFile(2);
+    view.endRotate();
+    EXPECT_EQ(view.angleRotate().angleRotate(), before.angleRotate());
+    finishSaves();
+    EXPECT_EQ(controller->curFileIndex(), 1);
+    EXPECT_EQ(rgb(QImage(paths[0].path())), rgb(pattern().transformed(QTransform().rotate(90))));
+}
+
 // The photo bin and the grid hear of a changed photo through "fileModified" and then take its
 // pictures from the viewer's records. Listening before the viewer does (the photo bin is made
 // first), they must find the new reading already there: after a turn saved into the file, and
