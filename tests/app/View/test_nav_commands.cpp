@@ -51,6 +51,7 @@ public:
     }
     void runSaveAsPanel(const QString &, const QString &, SavePanelHandler handler) override
     {
+        ++saveAsPanels;
         handler(!saveAsPath.isEmpty(), saveAsPath, std::nullopt);
     }
     QString temporaryDirectoryWithSubDir(const QString &sub) const override
@@ -68,6 +69,7 @@ public:
     QStringList informatives; // the alerts' explanations, in the same order
     int alertAnswer = 0;
     QString saveAsPath;
+    int saveAsPanels = 0;
     QString tempRoot;
     kpv::WorkspaceServices *systemWorkspace = nullptr; // the real trash instead of the fake
 };
@@ -637,7 +639,8 @@ TEST_F(CommandTest, TurnedWritableFileIsSavedUprightBeforeStepping)
 
 // Ctrl+R pressed again while "Saving…" shows, before the viewer steps on: the photo on screen is
 // the one being written, and a turn it took then was left behind, never saved nor asked about.
-TEST_F(CommandTest, ATurnAskedForWhileTheTurnedPhotoIsSavedIsRefusedNotLost)
+// Ctrl+S then opened a panel named after this photo that, answered after the step, wrote the next.
+TEST_F(CommandTest, MenuKeysPressedWhileTheTurnedPhotoIsSavedWaitForTheSave)
 {
     openReal({"a.png", "b.png"});
     LMNavFileInfoPtr info = controller->curFileInfo();
@@ -653,6 +656,8 @@ TEST_F(CommandTest, ATurnAskedForWhileTheTurnedPhotoIsSavedIsRefusedNotLost)
     controller->rotateCurFile(2);
     view.endRotate();
     EXPECT_EQ(view.angleRotate().angleRotate(), before.angleRotate());
+    controller->saveAsCurFile();
+    EXPECT_EQ(commandHost->saveAsPanels, 0);
     finishSaves();
     EXPECT_EQ(controller->curFileIndex(), 1);
     EXPECT_EQ(rgb(QImage(paths[0].path())), rgb(pattern().transformed(QTransform().rotate(90))));
