@@ -275,6 +275,11 @@ void NavigateController::copyCurFile()
 
 void NavigateController::saveAsCurFile()
 {
+    // Asked for while "Saving…" shows: the viewer may be about to step on once the save ends, and
+    // the panel opened for this photo would then write the next one under this one's name. Clicks
+    // and keys wait for the save; so do the menu's keys.
+    if (m_navigateSaveFileSession && m_navigateSaveFileSession->runningSaves() > 0)
+        return;
     if (LMImageViewModel *view = currentView())
         view->endRotate();
     saveAsCurFile(true, {});

@@ -12,6 +12,7 @@
 #include "View/NavGestureScrollFileSession.h"
 #include "View/NavImageLoader.h"
 #include "View/NavLoadPlanner.h"
+#include "View/NavigateSaveFileSession.h"
 
 #include "appkit/Event.h"
 #include "foundation/RunLoop.h"
@@ -617,8 +618,14 @@ bool NavigateController::canDoAction(int64_t actionId) const
         return loaded;
     case 6: case 8: case 28: case 29: case 34: case 35: case 36: case 37: case 38:
         return true;
-    case 7: case 9: case 14: case 15: case 16: case 17:
+    case 7: case 9:
         return loaded && !isGifFile(curFileInfo().get());
+    case 14: case 15: case 16: case 17:
+        // While a save works ("Saving…" shows) the photo on screen is the one being written: a
+        // turn made now would be left behind unsaved when the viewer moves on. Clicks and keys
+        // wait for the save; so do the menu's keys.
+        return loaded && !isGifFile(curFileInfo().get()) &&
+               !(m_navigateSaveFileSession && m_navigateSaveFileSession->runningSaves() > 0);
     case 10: case 12:
         return false;
     case 11:

@@ -53,6 +53,7 @@ public:
     }
     void runSaveAsPanel(const QString &, const QString &, SavePanelHandler handler) override
     {
+        ++saveAsPanels;
         handler(!saveAsPath.isEmpty(), saveAsPath, std::nullopt);
     }
     QString temporaryDirectoryWithSubDir(const QString &sub) const override
@@ -70,6 +71,7 @@ public:
     QStringList informatives; // the alerts' explanations, in the same order
     int alertAnswer = 0;
     QString saveAsPath;
+    int saveAsPanels = 0;
     QString tempRoot;
     kpv::WorkspaceServices *systemWorkspace = nullptr; // the real trash instead of the fake
 };
@@ -634,6 +636,32 @@ TEST_F(CommandTest, TurnedWritableFileIsSavedUprightBeforeStepping)
     EXPECT_EQ(controller->curFileIndex(), 1);
     EXPECT_EQ(rec.count("fileModified"), 1);
     EXPECT_TRUE(commandHost->alerts.isEmpty());
+    EXPECT_EQ(rgb(QImage(paths[0].path())), rgb(pattern().transformed(QTransform().rotate(90))));
+}
+
+// Ctrl+R pressed again while "Saving…" shows, before the viewer steps on: the photo on screen is
+// the one being written, and a turn it took then was left behind, never saved nor asked about.
+// Ctrl+S then opened a panel named after this photo that, answered after the step, wrote the next.
+TEST_F(CommandTest, MenuKeysPressedWhileTheTurnedPhotoIsSavedWaitForTheSave)
+{
+    openReal({"a.png", "b.png"});
+    LMNavFileInfoPtr info = controller->curFileInfo();
+    ASSERT_TRUE(info);
+    info->setImage(std::make_shared<LMImage>(pattern(), info->imgBaseInfo()), false, 1, 0);
+    controller->rotateCurFile(2);
+    view.endRotate();
+    ASSERT_TRUE(controller->canDoAction(15));
+    controller->doNavCurFileToNext(true, false, {});
+    ASSERT_EQ(controller->curFileIndex(), 0);
+    EXPECT_FALSE(controller->canDoAction(15)); // the menu item and its key are off meanwhile
+    const LMImageRotateAngle before = view.angleRotate();
+    controller->rotateCurFile(2);
+    view.endRotate();
+    EXPECT_EQ(view.angleRotate().angleRotate(), before.angleRotate());
+    controller->saveAsCurFile();
+    EXPECT_EQ(commandHost->saveAsPanels, 0);
+    finishSaves();
+    EXPECT_EQ(controller->curFileIndex(), 1);
     EXPECT_EQ(rgb(QImage(paths[0].path())), rgb(pattern().transformed(QTransform().rotate(90))));
 }
 
