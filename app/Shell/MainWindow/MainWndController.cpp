@@ -188,6 +188,15 @@ void MainWndController::setShowMode(long mode)
     center.postNotification(QString::fromLatin1(WillChangeMainShowModeNotification), nullptr, info);
     m_showMode = mode;
     center.postNotification(QString::fromLatin1(DidChangeMainShowModeNotification), nullptr, info);
+    // Files handed over during crop mode or a slideshow open once it has ended.
+    if (!m_heldOpenPaths.isEmpty() && isWorkableWindow() && mode != MainShowModeCrop && mode != MainShowModeSlideshow) {
+        kpv::RunLoop::current().perform([this, alive = std::weak_ptr<bool>(m_lifetime)] {
+            if (alive.expired() || m_heldOpenPaths.isEmpty())
+                return;
+            const QStringList held = std::exchange(m_heldOpenPaths, {});
+            openFiles(held, m_heldIncludeSubDir);
+        });
+    }
 }
 
 void MainWndController::initViewController(long mode)
@@ -280,10 +289,20 @@ void MainWndController::openFiles(const QStringList& paths, bool includeSubDir)
     // holding the command back and losing the files.
     if (m_navigateController && m_navigateController->curLoveIntroTipsShowStatus())
         m_navigateController->hideLoveIntroTips(false);
-    if (!canDoAction(2)) {
-        // Behind a dialog (an alert, a panel) they wait for its answer instead of being lost.
-        if (m_appLaunched && !paths.isEmpty() && !isWorkableWindow())
-            holdFilesWhileDialogIsUp(paths, includeSubDir);
+    // The grid and the favourites only browse: files handed over leave them for the viewer, as a
+    // double click on a photo there does, though their File > Open waits for the viewer.
+    const bool browsing = m_showMode == MainShowModeThumbnail || m_showMode == MainShowModeFavorite;
+    if (!canDoAction(2) && !(browsing && isWorkableWindow())) {
+        // Behind a dialog (an alert, a panel) they wait for its answer instead of being lost; in
+        // crop mode or a slideshow, for the mode to end (a crop may be being saved).
+        if (m_appLaunched && !paths.isEmpty()) {
+            if (!isWorkableWindow()) {
+                holdFilesWhileDialogIsUp(paths, includeSubDir);
+            } else {
+                m_heldOpenPaths = paths;
+                m_heldIncludeSubDir = includeSubDir;
+            }
+        }
         return;
     }
     kpv::Window* cur = getCurWindow();

@@ -442,3 +442,37 @@ TEST_F(BrowseModes, FavouritesFromMyFavouritesWithAMissingFileAndSaveAs)
 }
 
 } // namespace
+
+// A photo handed over from outside (a double click in the file manager, another start of the
+// program) while the grid shows leaves the grid for the viewer with that photo; during a
+// slideshow it waits for the show to end. Neither is dropped.
+TEST_F(BrowseModes, APhotoHandedOverInTheGridOrASlideshowIsShown)
+{
+    controller->window()->makeKeyAndOrderFront();
+    const QString other = scratch.filePath(QStringLiteral("other"));
+    ASSERT_TRUE(QDir().mkpath(other));
+    const QString first = QDir(other).filePath(QStringLiteral("a.png")), second = QDir(other).filePath(QStringLiteral("b.png"));
+    for (const QString& path : {first, second}) {
+        QImage image(QSize(64, 48), QImage::Format_RGB32);
+        image.fill(Qt::white);
+        ASSERT_TRUE(image.save(path));
+    }
+    controller->performMenuAction(38);
+    settle();
+    ASSERT_EQ(controller->showMode(), MainShowModeThumbnail);
+    delegate->applicationOpenFiles({first});
+    settle();
+    EXPECT_EQ(controller->showMode(), MainShowModeView);
+    EXPECT_EQ(viewer->controller().curFilePath().path().toStdString(), first.toStdString());
+
+    controller->performMenuAction(39);
+    settle();
+    ASSERT_EQ(controller->showMode(), MainShowModeSlideshow);
+    delegate->applicationOpenFiles({second});
+    settle();
+    EXPECT_EQ(controller->showMode(), MainShowModeSlideshow);
+    controller->setShowMode(MainShowModeView);
+    settle();
+    EXPECT_EQ(controller->showMode(), MainShowModeView);
+    EXPECT_EQ(viewer->controller().curFilePath().path().toStdString(), second.toStdString());
+}

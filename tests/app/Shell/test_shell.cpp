@@ -563,12 +563,16 @@ TEST_F(Shell, ShowModeSwitching)
     ASSERT_NO_FATAL_FAILURE(touch(path("q/b.png")));
     controller->openFiles({path("q")}, false);
     EXPECT_EQ(controller->showMode(), MainShowModeView);
-    // Opening from the thumbnail mode is refused while the window is visible.
+    // A photo handed over while the thumbnail mode shows leaves it for the viewer (its own File >
+    // Open waits for the viewer).
     controller->setShowModeControllerFactory(MainShowModeThumbnail, [](MainWndController&) { return std::make_unique<ModeStub>(); });
     controller->setShowMode(MainShowModeThumbnail);
+    EXPECT_FALSE(controller->canDoAction(2));
     const int opens = nav.opens;
     controller->openFiles({path("q/b.png")}, false);
-    EXPECT_EQ(nav.opens, opens);
+    EXPECT_EQ(nav.opens, opens + 1);
+    EXPECT_EQ(controller->showMode(), MainShowModeView);
+    controller->setShowMode(MainShowModeThumbnail);
     // Commands of the mode go to its controller.
     EXPECT_TRUE(controller->canDoAction(7));
     EXPECT_FALSE(controller->canDoAction(4));
