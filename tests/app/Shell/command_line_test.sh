@@ -30,8 +30,8 @@ export HOME=$work/home TMPDIR=$work/tmp XDG_RUNTIME_DIR=$work/run XDG_CONFIG_HOM
 
 out=$(DISPLAY= "$program" --help 2>&1); status=$?
 [ $status -eq 0 ] || fail "--help exited $status"
-echo "$out" | grep -q '^Usage: kestrane-viewer \[OPTION\]\.\.\. \[FILE|FOLDER\]\.\.\.' || fail "--help: $out"
-echo "$out" | grep -q 'Exit status' || fail "--help does not give the exit status"
+grep -q '^Usage: kestrane-viewer \[OPTION\]\.\.\. \[FILE|FOLDER\]\.\.\.' <<<"$out" || fail "--help: $out"
+grep -q 'Exit status' <<<"$out" || fail "--help does not give the exit status"
 out=$(DISPLAY= "$program" --version 2>&1); status=$?
 [ $status -eq 0 ] && [ "$out" = "kestrane-viewer (Kestrane Photo Viewer) $(echo "$out" | awk '{print $NF}')" ] ||
     fail "--version ($status): $out"
@@ -39,11 +39,11 @@ out=$(DISPLAY= "$program" --frobnicate 2>&1 >/dev/null); status=$?
 [ $status -eq 2 ] || fail "a wrong option exited $status"
 # The toolkit's own options are not the program's to refuse.
 DISPLAY= "$program" -style Fusion --version >/dev/null 2>&1 || fail "a toolkit option was refused"
-echo "$out" | grep -q "unrecognized option '--frobnicate'" || fail "wrong option message: $out"
-echo "$out" | grep -q "Try 'kestrane-viewer --help'" || fail "wrong option gives no hint: $out"
+grep -q "unrecognized option '--frobnicate'" <<<"$out" || fail "wrong option message: $out"
+grep -q "Try 'kestrane-viewer --help'" <<<"$out" || fail "wrong option gives no hint: $out"
 out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$program" "$work" 2>&1); status=$?
 [ $status -eq 1 ] || fail "without a display exited $status"
-echo "$out" | grep -q "no display" || fail "without a display: $out"
+grep -q "no display" <<<"$out" || fail "without a display: $out"
 
 if [ -z "${DISPLAY:-}" ] || ! command -v xdotool >/dev/null; then
     echo "SKIPPED: no X display or no xdotool for the window half" >&2
@@ -63,11 +63,11 @@ for _ in $(seq 1 600); do
 done
 [ -n "$alert" ] || fail "no alert window beside the main window"
 err=$(cat "$work/err.log")
-echo "$err" | grep -q "kestrane-viewer: cannot open “$work/nope.jpg”: no such file or folder" || fail "stderr: $err"
-echo "$err" | grep -q "there are no photos in the folder “$work/empty”" || fail "stderr: $err"
-echo "$err" | grep -q "cannot open “$work/photos/notes.txt”: it is not a type of photo" || fail "stderr: $err"
-echo "$err" | grep -q "cannot open “https://example.org/remote.jpg”: only files and folders on this computer" || fail "stderr: $err"
-! echo "$err" | grep -q "a.jpg" || fail "the photo was reported: $err"
+grep -q "kestrane-viewer: cannot open “$work/nope.jpg”: no such file or folder" <<<"$err" || fail "stderr: $err"
+grep -q "there are no photos in the folder “$work/empty”" <<<"$err" || fail "stderr: $err"
+grep -q "cannot open “$work/photos/notes.txt”: it is not a type of photo" <<<"$err" || fail "stderr: $err"
+grep -q "cannot open “https://example.org/remote.jpg”: only files and folders on this computer" <<<"$err" || fail "stderr: $err"
+! grep -q "a.jpg" <<<"$err" || fail "the photo was reported: $err"
 kill -TERM "$pid"
 wait "$pid"; status=$?
 pid=

@@ -17,7 +17,7 @@ deb=$(ls "$work"/kestrane-viewer_*.deb 2>/dev/null | head -1)
 [ -n "$(dpkg-deb -f "$deb" Architecture)" ] || fail "no Architecture"
 depends=$(dpkg-deb -f "$deb" Depends)
 for dep in libqt6widgets6 libqt6gui6 libqt6core6 libjpeg62-turbo libpng16-16 qt6-qpa-plugins xdg-utils; do
-    echo "$depends" | grep -q "\b$dep\b" || fail "Depends lacks $dep: $depends"
+    grep -q "\b$dep\b" <<<"$depends" || fail "Depends lacks $dep: $depends"
 done
 
 dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|' >"$work/files"
