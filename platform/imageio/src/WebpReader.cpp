@@ -13,12 +13,19 @@
 namespace kpv {
 namespace {
 
-// Decodes into `config`'s output. A file cut short (a download that stopped, a copy that did not
-// finish) keeps the rows that arrived, as the other formats do: the rows below them are left
-// transparent. A file of which no row decodes fails.
-bool decodeAsFarAsItGoes(const uint8_t* data, size_t size, WebPDecoderConfig* config, uint8_t* rgba, size_t stride,
-                         int height)
+// Decodes into `image` (RGBA, not premultiplied) with `config`'s options. A file cut short (a
+// download that stopped, a copy that did not finish) keeps the rows that arrived, as the other
+// formats do: the rows below them are left transparent. A file of which no row decodes fails.
+bool decodeAsFarAsItGoes(const uint8_t* data, size_t size, WebPDecoderConfig* config, QImage& image)
 {
+    config->output.colorspace = MODE_RGBA;
+    config->output.is_external_memory = 1;
+    config->output.u.RGBA.rgba = image.bits();
+    config->output.u.RGBA.stride = int(image.bytesPerLine());
+    config->output.u.RGBA.size = size_t(image.sizeInBytes());
+    uint8_t* const rgba = image.bits();
+    const size_t stride = size_t(image.bytesPerLine());
+    const int height = image.height();
     if (WebPDecode(data, size, config) == VP8_STATUS_OK)
         return true;
     WebPFreeDecBuffer(&config->output);
@@ -132,13 +139,7 @@ private:
             config.options.scaled_width = out.width();
             config.options.scaled_height = out.height();
         }
-        config.output.colorspace = MODE_RGBA;
-        config.output.is_external_memory = 1;
-        config.output.u.RGBA.rgba = image.bits();
-        config.output.u.RGBA.stride = int(image.bytesPerLine());
-        config.output.u.RGBA.size = size_t(image.sizeInBytes());
-        const bool decoded = decodeAsFarAsItGoes(bytes(), size_t(m_data.size()), &config, image.bits(),
-                                                 size_t(image.bytesPerLine()), image.height());
+        const bool decoded = decodeAsFarAsItGoes(bytes(), size_t(m_data.size()), &config, image);
         WebPFreeDecBuffer(&config.output);
         if (!decoded) {
             if (error)
@@ -189,17 +190,9 @@ private:
             if (chargeLosslessPicture(payload, payloadSize, uint64_t(w) * uint64_t(h) * 4, error))
                 image = imageio_detail::allocateFrame(w, h, error);
             WebPDecoderConfig config;
-            if (!image.isNull() && WebPInitDecoderConfig(&config)) {
-                config.output.colorspace = MODE_RGBA;
-                config.output.is_external_memory = 1;
-                config.output.u.RGBA.rgba = image.bits();
-                config.output.u.RGBA.stride = int(image.bytesPerLine());
-                config.output.u.RGBA.size = size_t(image.sizeInBytes());
-            } else {
+            if (!image.isNull() && !WebPInitDecoderConfig(&config))
                 image = QImage();
-            }
-            if (!image.isNull() && !decodeAsFarAsItGoes(payload, payloadSize, &config, image.bits(),
-                                                        size_t(image.bytesPerLine()), image.height())) {
+            if (!image.isNull() && !decodeAsFarAsItGoes(payload, payloadSize, &config, image)) {
                 image = QImage();
                 if (error)
                     *error = QStringLiteral("WebP decoding failed");
