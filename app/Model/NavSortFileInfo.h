@@ -23,6 +23,9 @@ public:
     void setFileModificationDate(const QDateTime &date);
     // Whether a date is held already (read or set), without touching the file system.
     bool hasFileModificationDate() const;
+    // Reads a held date again (a file another program wrote since); true when it changed. A date
+    // not read yet stays unread.
+    bool refreshFileModificationDate();
 
 private:
     const LMPathString m_filePath;

@@ -97,6 +97,16 @@ bool NavSortFileInfoList::renameForFiles(const QHash<LMPathString, LMPathString>
     return true;
 }
 
+bool NavSortFileInfoList::refreshModificationDates(const QList<LMPathString> &filePaths)
+{
+    bool changed = false;
+    for (const LMPathString &p : filePaths) {
+        if (const Entry e = m_dictFileInfos.value(p))
+            changed = e->refreshFileModificationDate() || changed;
+    }
+    return changed;
+}
+
 const QList<LMPathString> &NavSortFileInfoList::sortFilesByType(int sortType)
 {
     if (auto sorted = sortFiles(m_filePaths, sortType, m_dictFileInfos))

@@ -62,6 +62,10 @@ public:
     // so no file is listed twice. The list is not sorted again. True when anything was renamed.
     bool renameForFiles(const QHash<LMPathString, LMPathString> &oldToNew);
 
+    // Reads the held dates of the given listed files again; true when any changed, so that an
+    // order by date no longer holds.
+    bool refreshModificationDates(const QList<LMPathString> &filePaths);
+
     // Re-sorts the list and answers the new order.
     const QList<LMPathString> &sortFilesByType(int sortType);
 

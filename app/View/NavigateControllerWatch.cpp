@@ -211,14 +211,29 @@ void NavigateController::watchedPathsChanged(const QStringList &folders, const Q
     // file that vanished stays a favourite, shown as missing, as it was before.
     if (!gone.isEmpty())
         didFilesDeleted(gone);
+    MainConfig *c = config();
+    const int64_t sortType = c ? c->sortByType() : int64_t(NavSortByName);
     if (!added.isEmpty() && m_navSortFileInfoList) {
         std::sort(added.begin(), added.end());
-        MainConfig *c = config();
-        m_navSortFileInfoList->appendFilePaths(added, c ? int(c->sortByType()) : int(NavSortByName));
+        m_navSortFileInfoList->appendFilePaths(added, int(sortType));
         const qsizetype index = m_navSortFileInfoList->sortedFilePaths().indexOf(m_curFilePath);
         navCurFileToIndexByFileListChanged(std::max<qsizetype>(0, index));
     } else if (treeChanged) {
         updateWatchedFolders();
+    }
+    const int64_t mode = m_host ? m_host->showMode() : 0;
+    // In date order, a photo written since its date was read takes its new place, as a renamed
+    // one does: at once in the viewer and the grid, otherwise once the viewer shows again.
+    QList<LMPathString> written;
+    for (const LMPathString &path : filePaths()) {
+        if (changed.contains(folderOf(path.path())) || modified.contains(path.path()))
+            written << path;
+    }
+    if (m_navSortFileInfoList->refreshModificationDates(written) &&
+        (sortType & ~int64_t(NavSortDescending)) == NavSortByDate) {
+        m_needReorderFilePaths = true;
+        if (mode == NavShowModeView || mode == NavShowModeThumbnail)
+            sortFiles(sortType, true);
     }
     // The other photos of the changed folders that were read: each one changed since is read
     // again, never shown as it was.
@@ -229,7 +244,6 @@ void NavigateController::watchedPathsChanged(const QStringList &folders, const Q
         if (path != m_curFilePath && changed.contains(folderOf(path.path())))
             forgotten = forgetRecordIfFileChanged(path) || forgotten;
     }
-    const int64_t mode = m_host ? m_host->showMode() : 0;
     if (forgotten && (mode == NavShowModeView || mode == NavShowModeMiniImage) && !m_autoNavTimer)
         submitCacheOperation(true, false);
     for (const QString &file : std::as_const(modified)) {

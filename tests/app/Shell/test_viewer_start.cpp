@@ -400,6 +400,35 @@ TEST_F(ViewerStart, ChangesByOtherProgramsToTheOpenFolderAreFollowed)
     EXPECT_EQ(shownSize(), QSizeF(640, 480));
 }
 
+// In date order, a photo another program writes over moves to its new place, at once and when the
+// user sorts again; the photo shown stays shown.
+TEST_F(ViewerStart, InDateOrderAPhotoWrittenOverTakesItsNewPlace)
+{
+    const QDir dir(folder);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (const auto& [name, age] : {std::pair{"a.png", 300}, {"b.png", 200}, {"c.png", 100}}) {
+        QFile file(dir.filePath(QLatin1String(name)));
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(now.addSecs(-age), QFileDevice::FileModificationTime));
+    }
+    delegate->mainConfig()->setSortByType(NavSortByDate);
+    start();
+    const auto order = [&] {
+        QStringList names;
+        for (const LMPathString& p : nav().filePaths())
+            names << QFileInfo(p.path()).fileName();
+        return names.join(QLatin1Char(' '));
+    };
+    ASSERT_EQ(order(), QStringLiteral("a.png b.png c.png"));
+    ASSERT_NO_FATAL_FAILURE(writeImage(QStringLiteral("a.png"), QSize(640, 480), Qt::magenta));
+    for (int i = 0; i < 100 && order() != QStringLiteral("b.png c.png a.png"); ++i)
+        settle(0.1);
+    EXPECT_EQ(order(), QStringLiteral("b.png c.png a.png"));
+    EXPECT_EQ(controller->window()->title(), QStringLiteral("a.png (3/3)"));
+    nav().sortFiles(NavSortByDate | NavSortDescending, false);
+    EXPECT_EQ(order(), QStringLiteral("a.png c.png b.png"));
+}
+
 // The photo shown, renamed by another program to a name that sorts elsewhere, stays shown with its
 // turn under its new name, whether the viewer hears the rename at once or hears the photo leave and,
 // in a later change, arrive. A photo shown without a turn that is really removed gives way to the
