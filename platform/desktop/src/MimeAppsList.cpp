@@ -15,6 +15,14 @@ namespace kpv::MimeAppsList {
 namespace {
 
 constexpr qint64 kMaxFileBytes = 4 * 1024 * 1024;
+// Edits made again on a file that another program keeps writing, before giving up.
+constexpr int kEditAttempts = 5;
+
+std::function<void()>& beforeReplaceHook()
+{
+    static std::function<void()> hook;
+    return hook;
+}
 
 QByteArray trimmed(const QByteArray& line)
 {
@@ -115,11 +123,41 @@ bool setDefault(const QString& filePath, const QString& mimeType, const QString&
             *error = QStringLiteral("no usable type or program was given");
         return false;
     }
-    QByteArray text;
-    if (QFile::exists(filePath) && !readRegularFile(filePath, kMaxFileBytes, &text, error))
-        return false;
     QDir().mkpath(QFileInfo(filePath).absolutePath());
-    return replaceFileContents(filePath, withDefault(text, mimeType, applicationId), {}, error);
+    for (int attempt = 0; attempt < kEditAttempts; ++attempt) {
+        QByteArray text;
+        FileIdentity read;
+        const QFileInfo info(filePath);
+        const bool existed = info.exists();
+        if (existed && !readRegularFile(filePath, kMaxFileBytes, &text, error, &read))
+            return false;
+        bool changed = false;
+        FileReplaceOptions options;
+        // A file that appears meanwhile is kept too (a link with nothing behind it is followed).
+        options.createOnly = !existed && !info.isSymLink();
+        options.nameTaken = &changed;
+        options.beforeRename = [&](const QString&, QString* why) {
+            if (beforeReplaceHook())
+                beforeReplaceHook()();
+            if (!existed || fileIdentity(filePath) == read)
+                return true;
+            changed = true;
+            *why = QStringLiteral("%1 was changed by another program").arg(filePath);
+            return false;
+        };
+        if (replaceFileContents(filePath, withDefault(text, mimeType, applicationId), options, error))
+            return true;
+        if (!changed)
+            return false;
+    }
+    if (error)
+        *error = QStringLiteral("%1 kept being changed by another program").arg(filePath);
+    return false;
+}
+
+void setBeforeReplaceHookForTesting(std::function<void()> hook)
+{
+    beforeReplaceHook() = std::move(hook);
 }
 
 } // namespace kpv::MimeAppsList

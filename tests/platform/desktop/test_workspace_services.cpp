@@ -300,3 +300,39 @@ TEST(MimeAppsList, ChoosingTheViewerKeepsEveryOtherLineAndTheFileMode)
     ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0644u);
 }
+
+// What another program writes into the file while the viewer edits it (the desktop's settings
+// choosing a browser) stays: the viewer's edit is made again on the file as that program left it,
+// whether the file was there before or appeared meanwhile.
+TEST(MimeAppsList, AnotherProgramsEditMeanwhileIsKept)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("mimeapps.list");
+    const auto contents = [&] {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    for (const bool existed : {true, false}) {
+        QFile::remove(path);
+        if (existed) {
+            QFile f(path);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write("[Default Applications]\n");
+        }
+        int edits = 0;
+        kpv::MimeAppsList::setBeforeReplaceHookForTesting([&] {
+            if (edits++ > 0)
+                return;
+            QFile f(path);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write("[Default Applications]\ntext/html=browser.desktop;\n");
+        });
+        QString error;
+        EXPECT_TRUE(kpv::MimeAppsList::setDefault(path, "image/png", "kestrane-viewer.desktop", &error))
+            << error.toStdString();
+        kpv::MimeAppsList::setBeforeReplaceHookForTesting({});
+        EXPECT_EQ(edits, 2);
+        EXPECT_TRUE(contents().contains("text/html=browser.desktop;\n")) << existed << contents().toStdString();
+        EXPECT_TRUE(contents().contains("image/png=kestrane-viewer.desktop;\n")) << existed;
+    }
+}
