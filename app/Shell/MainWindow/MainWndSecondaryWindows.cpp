@@ -131,7 +131,9 @@ bool MainWndSecondaryWindows::shareFiles(const QList<ShareFileInfoPtr>& files, l
         const QString text = started        ? ShareWindowController::mailLeftOutMessage(leftOut)
                              : noneReadable ? bundle.localizedString(QStringLiteral("IDS_ShareMailNothingReadable")) +
                                                   QLatin1Char('\n') + ShareWindowController::mailLeftOutNames(leftOut)
-                                            : bundle.localizedString(QStringLiteral("IDS_ShareMailFailed"));
+                             : files.size() - leftOut.size() == 1
+                                 ? bundle.localizedString(QStringLiteral("IDS_ShareMailFailedOne"))
+                                 : bundle.localizedString(QStringLiteral("IDS_ShareMailFailed"));
         alert->beginAlertSheet(text,
                                bundle.localizedString(QStringLiteral("IDS_OK")), QString(), QString(),
                                m_windowController.getCurWindow(),

@@ -284,10 +284,19 @@ TEST_F(Prompts, MailShareThatCannotStartSaysSo)
     EXPECT_FALSE(windows.shareFiles(files, kMail));
     const QList<QMessageBox*> alerts = openAlerts();
     ASSERT_EQ(alerts.size(), 1);
-    EXPECT_EQ(alerts.first()->text(), kpv::Bundle::mainBundle().localizedString("IDS_ShareMailFailed"));
+    // One photo is told of as one, and as left as it was.
+    EXPECT_EQ(alerts.first()->text(), kpv::Bundle::mainBundle().localizedString("IDS_ShareMailFailedOne"));
     alerts.first()->accept();
     clock.advance(0);
     EXPECT_TRUE(openAlerts().isEmpty());
+
+    const QList<ShareFileInfoPtr> two{files.first(),
+                                      std::make_shared<ShareFileInfo>(LMPathString(scratchPhoto("q.jpg"), false))};
+    EXPECT_FALSE(windows.shareFiles(two, kMail));
+    ASSERT_EQ(openAlerts().size(), 1);
+    EXPECT_EQ(openAlerts().first()->text(), kpv::Bundle::mainBundle().localizedString("IDS_ShareMailFailed"));
+    openAlerts().first()->accept();
+    clock.advance(0);
 }
 
 // Making the viewer the default of photos, from the first-run tip or the preferences, when the
