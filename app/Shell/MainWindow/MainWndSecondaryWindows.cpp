@@ -36,10 +36,15 @@ void MainWndSecondaryWindows::showAboutWindow()
                                                           kpv::Bundle::mainBundle()
                                                               .objectForInfoDictionaryKey(QStringLiteral("NSHumanReadableCopyright"))
                                                               .toString());
-    // A page that cannot be opened is told on the main window, which comes forward over the About
-    // window so the alert is not hidden behind it.
-    m_about->setWebsiteHandler([controller = &m_windowController] {
-        if (!controller->openWebPage(MainWndController::helpPageUrl()) && controller->window())
+    // A page that cannot be opened is told on the main window. The About window goes, and the main
+    // window comes forward: some window managers keep a window of its kind above every other, and
+    // it would hide the alert.
+    m_about->setWebsiteHandler([this, controller = &m_windowController] {
+        if (controller->openWebPage(MainWndController::helpPageUrl()))
+            return;
+        if (m_about)
+            m_about->closeButtonClicked();
+        if (controller->window())
             controller->window()->makeKeyAndOrderFront();
     });
     m_about->showWindow();
