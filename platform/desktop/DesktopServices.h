@@ -121,9 +121,19 @@ public:
     bool composeMail(const QString& subject, const QString& body, const QStringList& attachments) override;
 };
 
+// Posted on the default notification centre, on the main thread, when a helper still running at the
+// end of its grace period fails after all within a minute of its start: it took that long to find
+// nothing to hand the work to, or what it found refused. userInfo: "purpose" (one of the names
+// below) and "subject" (what was handed over: the address, the folder, the mail's subject).
+inline const QString kDesktopHelperFailedNotification = QStringLiteral("KpvDesktopHelperFailedNotification");
+inline const QString kDesktopHelperForWebPage = QStringLiteral("webPage");
+inline const QString kDesktopHelperForMail = QStringLiteral("mail");
+inline const QString kDesktopHelperForFileManager = QStringLiteral("fileManager");
+
 // Runs one of the desktop's xdg helpers (program first, then its arguments; no shell). False when it
-// could not be started or reported a failure within a grace period of two seconds.
-bool runDesktopHelper(QStringList args);
+// could not be started or reported a failure within a grace period of two seconds; a later failure
+// is posted as above when a purpose is given.
+bool runDesktopHelper(QStringList args, const QString& purpose = {}, const QString& subject = {});
 
 // Opens an http or https address in the user's browser through the desktop's opener; false when
 // the opener could not be started or found nothing to open the address with.
