@@ -50,6 +50,9 @@ public:
     virtual bool openFileWithApplication(const QString& path, const QString& applicationId) = 0;
     // Opens a new message in the user's mail program; false when no mail program could be started.
     virtual bool composeMail(const QString& subject, const QString& body, const QStringList& attachments) = 0;
+    // Whether the last composeMail failed before any mail program was asked: an attachment could
+    // not be copied under a name the mail helper takes (see mailSafeAttachments).
+    virtual bool mailAttachmentsNotCopied() const { return false; }
 
     // The process-wide instance: the GIO one unless a test installed another.
     static DesktopServices& shared();
@@ -119,6 +122,10 @@ public:
     QList<DesktopApplication> allApplications() override;
     bool openFileWithApplication(const QString& path, const QString& applicationId) override;
     bool composeMail(const QString& subject, const QString& body, const QStringList& attachments) override;
+    bool mailAttachmentsNotCopied() const override { return m_attachmentsNotCopied; }
+
+private:
+    bool m_attachmentsNotCopied = false;
 };
 
 // Posted on the default notification centre, on the main thread, when a helper still running at the

@@ -136,9 +136,14 @@ bool MainWndSecondaryWindows::shareFiles(const QList<ShareFileInfoPtr>& files, l
         const QString text = started        ? ShareWindowController::mailLeftOutMessage(leftOut)
                              : noneReadable ? bundle.localizedString(QStringLiteral("IDS_ShareMailNothingReadable")) +
                                                   QLatin1Char('\n') + ShareWindowController::mailLeftOutNames(leftOut)
-                             : files.size() - leftOut.size() == 1
-                                 ? bundle.localizedString(QStringLiteral("IDS_ShareMailFailedOne"))
-                                 : bundle.localizedString(QStringLiteral("IDS_ShareMailFailed"));
+                             // A copy under a plain name could not be written: no mail program
+                             // was asked, and it is the disk, not the mail program, to see to.
+                             : bundle.localizedString(QString::fromLatin1(
+                                   m_desktop.mailAttachmentsNotCopied()
+                                       ? (files.size() - leftOut.size() == 1 ? "IDS_ShareMailNotCopiedOne"
+                                                                              : "IDS_ShareMailNotCopied")
+                                       : (files.size() - leftOut.size() == 1 ? "IDS_ShareMailFailedOne"
+                                                                              : "IDS_ShareMailFailed")));
         alert->beginAlertSheet(text,
                                bundle.localizedString(QStringLiteral("IDS_OK")), QString(), QString(),
                                m_windowController.getCurWindow(),

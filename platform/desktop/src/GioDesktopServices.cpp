@@ -294,7 +294,8 @@ QStringList DesktopServices::mailSafeAttachments(const QStringList& attachments)
 bool GioDesktopServices::composeMail(const QString& subject, const QString& body, const QStringList& attachments)
 {
     const QStringList safe = mailSafeAttachments(attachments);
-    if (safe.size() != attachments.size())
+    m_attachmentsNotCopied = safe.size() != attachments.size();
+    if (m_attachmentsNotCopied)
         return false;
     return runDesktopHelper(mailCommandLine(subject, body, safe), kDesktopHelperForMail, subject);
 }

@@ -62,11 +62,15 @@ public:
     {
         if (!mailWorks)
             return false;
+        if (copiesFail && !files.isEmpty())
+            return false;
         mails.append({subject, body});
         attachments += files.size();
         return true;
     }
+    bool mailAttachmentsNotCopied() const override { return copiesFail; }
     bool mailWorks = true;
+    bool copiesFail = false; // the plain-named copies cannot be written
     QList<QPair<QString, QString>> mails;
     int attachments = 0;
 };
@@ -297,6 +301,15 @@ TEST_F(Prompts, MailShareThatCannotStartSaysSo)
     EXPECT_FALSE(windows.shareFiles(two, kMail));
     ASSERT_EQ(openAlerts().size(), 1);
     EXPECT_EQ(openAlerts().first()->text(), kpv::Bundle::mainBundle().localizedString("IDS_ShareMailFailed"));
+    openAlerts().first()->accept();
+    clock.advance(0);
+
+    // A mail program there, but no room for the copies it needs: the disk is named, not the program.
+    mail.mailWorks = true;
+    mail.copiesFail = true;
+    EXPECT_FALSE(windows.shareFiles(files, kMail));
+    ASSERT_EQ(openAlerts().size(), 1);
+    EXPECT_EQ(openAlerts().first()->text(), kpv::Bundle::mainBundle().localizedString("IDS_ShareMailNotCopiedOne"));
     openAlerts().first()->accept();
     clock.advance(0);
 }
