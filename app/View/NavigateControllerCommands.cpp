@@ -555,9 +555,16 @@ void NavigateController::setDesktopImageForFile(const QString &path)
         // made for this attempt is of no use. The user is told rather than left to guess.
         if (path != previous && inCache(path))
             QFile::remove(path);
+        // The desktop's reason reads as a clause; under the message it stands as a sentence.
+        QString reason = workspace->desktopImageFailureReason();
+        if (!reason.isEmpty()) {
+            reason[0] = reason[0].toUpper();
+            if (!reason.endsWith(QLatin1Char('.')))
+                reason += QLatin1Char('.');
+        }
         m_host->beginAlertSheet(m_host->localizedString(QStringLiteral("IDS_FailedSetDesktop")),
-                                m_host->localizedString(QStringLiteral("IDS_OK")), QString(), QString(),
-                                workspace->desktopImageFailureReason(), nullptr);
+                                m_host->localizedString(QStringLiteral("IDS_OK")), QString(), QString(), reason,
+                                nullptr);
         return;
     }
     if (previous.isEmpty() || previous == path)

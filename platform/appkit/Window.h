@@ -142,6 +142,8 @@ public:
     bool isKeyWindow() const;
     bool isMainWindow() const;
     void makeKeyWindow();
+    // The dialog that holds this window now (a sheet or modal alert over it), or nullptr.
+    QWidget* blockingDialog() const;
     void makeMainWindow();
     virtual void becomeKeyWindow();
     virtual void resignKeyWindow();

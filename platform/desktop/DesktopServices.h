@@ -50,6 +50,9 @@ public:
     virtual bool openFileWithApplication(const QString& path, const QString& applicationId) = 0;
     // Opens a new message in the user's mail program; false when no mail program could be started.
     virtual bool composeMail(const QString& subject, const QString& body, const QStringList& attachments) = 0;
+    // Whether the last composeMail failed before any mail program was asked: an attachment could
+    // not be copied under a name the mail helper takes (see mailSafeAttachments).
+    virtual bool mailAttachmentsNotCopied() const { return false; }
 
     // The process-wide instance: the GIO one unless a test installed another.
     static DesktopServices& shared();
@@ -119,11 +122,25 @@ public:
     QList<DesktopApplication> allApplications() override;
     bool openFileWithApplication(const QString& path, const QString& applicationId) override;
     bool composeMail(const QString& subject, const QString& body, const QStringList& attachments) override;
+    bool mailAttachmentsNotCopied() const override { return m_attachmentsNotCopied; }
+
+private:
+    bool m_attachmentsNotCopied = false;
 };
 
+// Posted on the default notification centre, on the main thread, when a helper still running at the
+// end of its grace period fails after all within a minute of its start: it took that long to find
+// nothing to hand the work to, or what it found refused. userInfo: "purpose" (one of the names
+// below) and "subject" (what was handed over: the address, the folder, the mail's subject).
+inline const QString kDesktopHelperFailedNotification = QStringLiteral("KpvDesktopHelperFailedNotification");
+inline const QString kDesktopHelperForWebPage = QStringLiteral("webPage");
+inline const QString kDesktopHelperForMail = QStringLiteral("mail");
+inline const QString kDesktopHelperForFileManager = QStringLiteral("fileManager");
+
 // Runs one of the desktop's xdg helpers (program first, then its arguments; no shell). False when it
-// could not be started or reported a failure within a grace period of two seconds.
-bool runDesktopHelper(QStringList args);
+// could not be started or reported a failure within a grace period of two seconds; a later failure
+// is posted as above when a purpose is given.
+bool runDesktopHelper(QStringList args, const QString& purpose = {}, const QString& subject = {});
 
 // Opens an http or https address in the user's browser through the desktop's opener; false when
 // the opener could not be started or found nothing to open the address with.

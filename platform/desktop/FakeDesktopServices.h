@@ -27,6 +27,7 @@ public:
     QList<DesktopApplication> installed; // every application, for allApplications()
     int applicationQueries = 0;
     bool mailAvailable = true;
+    bool launchWorks = true; // false: no application can be started
     QString refuseDefaultsWith; // when set, every default is refused with this reason
 
     QString defaultApplicationForType(const QString& mimeType) override { return defaults.value(mimeType); }
@@ -53,6 +54,8 @@ public:
     QList<DesktopApplication> allApplications() override { return installed; }
     bool openFileWithApplication(const QString& path, const QString& applicationId) override
     {
+        if (!launchWorks)
+            return false;
         launches.append({path, applicationId});
         return true;
     }

@@ -49,6 +49,8 @@ public:
         return true;
     }
     bool refuseDesktopImage = false;
+    QString desktopImageFailure; // why a refused picture was refused
+    QString desktopImageFailureReason() const override { return refuseDesktopImage ? desktopImageFailure : QString(); }
     bool refuseReveal = false; // no file manager could be started
 };
 

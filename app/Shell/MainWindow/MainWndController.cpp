@@ -16,6 +16,7 @@
 #include "Model/LMBookmarkCache.h"
 #include "Model/LMImageTools.h"
 #include "Model/MainConfig.h"
+#include "desktop/DesktopServices.h"
 #include "desktop/RecentlyUsed.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/OperationQueue.h"
@@ -63,6 +64,9 @@ MainWndController::MainWndController(AppDelegate& delegate, std::unique_ptr<LMMa
     : m_delegate(delegate), m_window(std::move(window))
 {
     m_delegate.setMainWndController(this);
+    kpv::NotificationCenter::defaultCenter().addObserver(
+        this, kpv::kDesktopHelperFailedNotification, nullptr,
+        [this](const kpv::Notification& n) { tellLateDesktopFailure(n.userInfo); });
     if (m_window) {
         m_window->setDelegate(this);
         // A window dragged larger by its top or left edge moves as well: its dialogs follow that too.

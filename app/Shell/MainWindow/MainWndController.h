@@ -17,6 +17,7 @@
 #include <QList>
 #include <QStringList>
 #include <QUrl>
+#include <QVariantMap>
 #include <functional>
 #include <map>
 #include <memory>
@@ -226,6 +227,9 @@ public:
     void showFailureAlert(const QString& message);
     // The same on the next turn of the run loop, once the window is up.
     void showFailureAlertSoon(const QString& message);
+    // A page, mail or folder handed to the desktop that failed only after the moment the command
+    // waits for (userInfo of the desktop helper's failure): told as a failure at once would be.
+    void tellLateDesktopFailure(const QVariantMap& userInfo);
     // Quits the program (the Quit command, a closed main window); tests replace it.
     void setQuitHandler(std::function<void()> handler) { m_quitHandler = std::move(handler); }
     void quitApplication();

@@ -25,6 +25,7 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QHash>
 #include <QWidget>
 
 #include <algorithm>
@@ -688,15 +689,20 @@ void MainWndController::chooseOtherApplication()
         return;
     kpv::Window* window = getCurWindow();
     const QString file = m_openWith->curFile();
+    const QList<kpv::DesktopApplication> apps = m_openWith->otherApplications();
+    // A failure names the application as the list showed it, not by its desktop entry.
+    QHash<QString, QString> names;
+    for (const kpv::DesktopApplication& app : apps)
+        names.insert(app.id, app.fileName.isEmpty() ? app.id : app.fileName);
     auto* chooser = new OtherApplicationChooser(
-        window ? window->widget() : nullptr, QFileInfo(file).fileName(), m_openWith->otherApplications(),
-        [this, file, alive = std::weak_ptr<bool>(m_lifetime)](const QString& id) {
+        window ? window->widget() : nullptr, QFileInfo(file).fileName(), apps,
+        [this, file, names, alive = std::weak_ptr<bool>(m_lifetime)](const QString& id) {
             if (alive.expired() || !m_openWith)
                 return;
             // The photo chosen for: the menu's file may have moved on while the list was up.
             m_openWith->buildMenuItemsByFile(file);
             if (!m_openWith->openWithApplication(id))
-                showOpenWithFailure(id);
+                showOpenWithFailure(names.value(id, id));
         });
     chooser->open();
 }

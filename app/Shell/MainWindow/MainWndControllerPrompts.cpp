@@ -273,6 +273,19 @@ bool MainWndController::openWebPage(const QUrl& url)
     return opened;
 }
 
+void MainWndController::tellLateDesktopFailure(const QVariantMap& userInfo)
+{
+    const kpv::Bundle& bundle = kpv::Bundle::mainBundle();
+    const QString purpose = userInfo.value(QStringLiteral("purpose")).toString();
+    if (purpose == kpv::kDesktopHelperForWebPage)
+        showFailureAlert(bundle.localizedStringWithFormat(QStringLiteral("IDS_WebPageFailed_Fmt"),
+                                                          userInfo.value(QStringLiteral("subject")).toString()));
+    else if (purpose == kpv::kDesktopHelperForMail)
+        showFailureAlert(bundle.localizedString(QStringLiteral("IDS_FeedbackNoMail")));
+    else if (purpose == kpv::kDesktopHelperForFileManager)
+        showFailureAlert(bundle.localizedString(QStringLiteral("IDS_FileManagerFailed")));
+}
+
 // ---- Recommendation and feedback ----
 
 void MainWndController::recommendMenuItemClicked()

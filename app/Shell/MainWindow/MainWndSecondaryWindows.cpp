@@ -36,10 +36,15 @@ void MainWndSecondaryWindows::showAboutWindow()
                                                           kpv::Bundle::mainBundle()
                                                               .objectForInfoDictionaryKey(QStringLiteral("NSHumanReadableCopyright"))
                                                               .toString());
-    // A page that cannot be opened is told on the main window, which comes forward over the About
-    // window so the alert is not hidden behind it.
-    m_about->setWebsiteHandler([controller = &m_windowController] {
-        if (!controller->openWebPage(MainWndController::helpPageUrl()) && controller->window())
+    // A page that cannot be opened is told on the main window. The About window goes, and the main
+    // window comes forward: some window managers keep a window of its kind above every other, and
+    // it would hide the alert.
+    m_about->setWebsiteHandler([this, controller = &m_windowController] {
+        if (controller->openWebPage(MainWndController::helpPageUrl()))
+            return;
+        if (m_about)
+            m_about->closeButtonClicked();
+        if (controller->window())
             controller->window()->makeKeyAndOrderFront();
     });
     m_about->showWindow();
@@ -131,7 +136,14 @@ bool MainWndSecondaryWindows::shareFiles(const QList<ShareFileInfoPtr>& files, l
         const QString text = started        ? ShareWindowController::mailLeftOutMessage(leftOut)
                              : noneReadable ? bundle.localizedString(QStringLiteral("IDS_ShareMailNothingReadable")) +
                                                   QLatin1Char('\n') + ShareWindowController::mailLeftOutNames(leftOut)
-                                            : bundle.localizedString(QStringLiteral("IDS_ShareMailFailed"));
+                             // A copy under a plain name could not be written: no mail program
+                             // was asked, and it is the disk, not the mail program, to see to.
+                             : bundle.localizedString(QString::fromLatin1(
+                                   m_desktop.mailAttachmentsNotCopied()
+                                       ? (files.size() - leftOut.size() == 1 ? "IDS_ShareMailNotCopiedOne"
+                                                                              : "IDS_ShareMailNotCopied")
+                                       : (files.size() - leftOut.size() == 1 ? "IDS_ShareMailFailedOne"
+                                                                              : "IDS_ShareMailFailed")));
         alert->beginAlertSheet(text,
                                bundle.localizedString(QStringLiteral("IDS_OK")), QString(), QString(),
                                m_windowController.getCurWindow(),

@@ -20,6 +20,7 @@
 #include <QNativeGestureEvent>
 #include <QPinchGesture>
 #include <QStyleHints>
+#include <QTimer>
 #include <QWheelEvent>
 #include <algorithm>
 
@@ -404,7 +405,22 @@ bool Application::handleQtEvent(QObject* receiver, QEvent* event)
         }
         return false;
     case QEvent::WindowActivate:
-        if (widget == top && window->canBecomeKeyWindow())
+        if (widget != top)
+            return false;
+        // Activated while a dialog holds it (a click on it, where the window manager hands the
+        // keyboard to the window clicked): every key there is dropped, and the window manager,
+        // which still counts the dialog as active, never hands the keyboard back. The dialog takes
+        // it, once this activation is through.
+        if (QWidget* dialog = window->blockingDialog()) {
+            QTimer::singleShot(0, dialog, [dialog] {
+                if (dialog->isVisible() && !dialog->isActiveWindow()) {
+                    dialog->raise();
+                    dialog->activateWindow();
+                }
+            });
+            return false;
+        }
+        if (window->canBecomeKeyWindow())
             setKeyWindowInternal(window);
         return false;
     case QEvent::WindowDeactivate:

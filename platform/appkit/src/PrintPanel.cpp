@@ -11,6 +11,7 @@
 #include <QPrinter>
 
 #include <algorithm>
+#include <vector>
 
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -155,7 +156,24 @@ bool PrintPanel::printPages(QPrinter& printer, PrintableView& printable)
         if (first > last)
             return false;
     }
-    count = last - first + 1;
+    // The pages in the order they leave the printer. A printer that makes its own copies (and
+    // lays them in its own order) is handed each page once; a file gets every copy written out,
+    // collated or not, last page first when the panel asked for it.
+    const bool ownCopies = !printer.supportsMultipleCopies();
+    const int copies = ownCopies ? std::max(1, printer.copyCount()) : 1;
+    std::vector<long> pass;
+    for (long page = first; page <= last; ++page)
+        pass.push_back(page);
+    if (ownCopies && printer.pageOrder() == QPrinter::LastPageFirst)
+        std::reverse(pass.begin(), pass.end());
+    std::vector<long> order;
+    if (printer.collateCopies()) {
+        for (int c = 0; c < copies; ++c)
+            order.insert(order.end(), pass.begin(), pass.end());
+    } else {
+        for (long page : pass)
+            order.insert(order.end(), size_t(copies), page);
+    }
     // The view reads the printable area of the paper it turns page by page.
     printer.setFullPage(false);
     QPageLayout upright = printer.pageLayout();
@@ -164,15 +182,15 @@ bool PrintPanel::printPages(QPrinter& printer, PrintableView& printable)
     PrintInfo& info = printable.printInfo();
     info.portraitImageableSize = Size{paper.width(), paper.height()};
 
-    Rect rect = printable.rectForPage(first);
+    Rect rect = printable.rectForPage(order.front());
     printer.setPageOrientation(pageOrientation(info));
     QPainter painter;
     if (!painter.begin(&printer))
         return false;
     View& view = printable.printedView();
-    for (long page = first; page < first + count; ++page) {
-        if (page > first) {
-            rect = printable.rectForPage(page);
+    for (size_t i = 0; i < order.size(); ++i) {
+        if (i > 0) {
+            rect = printable.rectForPage(order[i]);
             printer.setPageOrientation(pageOrientation(info));
             if (!printer.newPage())
                 return false;

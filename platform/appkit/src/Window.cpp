@@ -471,6 +471,8 @@ void Window::makeKeyWindow()
         m_widget->activateWindow();
 }
 
+QWidget* Window::blockingDialog() const { return m_widget ? dialogBlocking(m_widget) : nullptr; }
+
 void Window::makeMainWindow()
 {
     if (canBecomeMainWindow())

@@ -7,10 +7,12 @@
 #include "foundation/FileHelpers.h"
 #include "foundation/FileNames.h"
 #include "foundation/FileReplace.h"
+#include "foundation/NotificationCenter.h"
 #include "imageio/FileAccess.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QSet>
@@ -197,10 +199,15 @@ bool GioDesktopServices::openFileWithApplication(const QString& path, const QStr
 // A helper that looks for a program to hand its work to exits at once with a failure when it finds
 // none; with one, it exits as soon as the program has the work, or stays while a program it started
 // in the foreground runs. So: a failure within the grace period is reported, a helper still running
-// after it is left to run and freed when it ends.
-bool runDesktopHelper(QStringList args)
+// after it is left to run and freed when it ends. It may yet fail (a slow search, a program that
+// gave up on starting): within a minute of its start that is still the answer to the user's
+// command and is posted; later, it is the end of a program the user has been working with.
+bool runDesktopHelper(QStringList args, const QString& purpose, const QString& subject)
 {
     constexpr int kGraceMs = 2000;
+    constexpr qint64 kLateFailureMs = 60000;
+    QElapsedTimer started;
+    started.start();
     auto* helper = new QProcess(QCoreApplication::instance());
     helper->setProgram(args.takeFirst());
     helper->setArguments(args);
@@ -217,7 +224,17 @@ bool runDesktopHelper(QStringList args)
         delete helper;
         return ok;
     }
-    QObject::connect(helper, &QProcess::finished, helper, &QObject::deleteLater);
+    QObject::connect(helper, &QProcess::finished, helper,
+                     [helper, started, purpose, subject](int code, QProcess::ExitStatus status) {
+                         helper->deleteLater();
+                         // A helper ended by the program's own end is no failure of the user's command.
+                         if (QCoreApplication::closingDown() || purpose.isEmpty() ||
+                             (status == QProcess::NormalExit && code == 0) || started.elapsed() > kLateFailureMs)
+                             return;
+                         NotificationCenter::defaultCenter().postNotification(
+                             kDesktopHelperFailedNotification, nullptr,
+                             {{QStringLiteral("purpose"), purpose}, {QStringLiteral("subject"), subject}});
+                     });
     return true;
 }
 
@@ -277,9 +294,10 @@ QStringList DesktopServices::mailSafeAttachments(const QStringList& attachments)
 bool GioDesktopServices::composeMail(const QString& subject, const QString& body, const QStringList& attachments)
 {
     const QStringList safe = mailSafeAttachments(attachments);
-    if (safe.size() != attachments.size())
+    m_attachmentsNotCopied = safe.size() != attachments.size();
+    if (m_attachmentsNotCopied)
         return false;
-    return runDesktopHelper(mailCommandLine(subject, body, safe));
+    return runDesktopHelper(mailCommandLine(subject, body, safe), kDesktopHelperForMail, subject);
 }
 
 bool openWebAddress(const QUrl& url)
@@ -287,7 +305,8 @@ bool openWebAddress(const QUrl& url)
     // Only web addresses: anything else could name a local file or read as an option.
     if (!url.isValid() || (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http")))
         return false;
-    return runDesktopHelper({QStringLiteral("xdg-open"), url.toString(QUrl::FullyEncoded)});
+    return runDesktopHelper({QStringLiteral("xdg-open"), url.toString(QUrl::FullyEncoded)}, kDesktopHelperForWebPage,
+                            url.toString());
 }
 
 }  // namespace kpv

@@ -129,7 +129,8 @@ bool SystemWorkspaceServices::selectFileInFileViewer(const QString &path)
     // A folder name that is not UTF-8 cannot pass as text; its address can.
     return runDesktopHelper({QStringLiteral("xdg-open"), fileNameHasRawBytes(folder)
                                                              ? QString::fromLatin1(fileUrlFromName(folder).toEncoded())
-                                                             : folder});
+                                                             : folder},
+                            kDesktopHelperForFileManager, displayFileName(folder));
 }
 
 namespace {

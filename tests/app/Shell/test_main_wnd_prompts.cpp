@@ -26,7 +26,9 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QEventLoop>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -60,11 +62,15 @@ public:
     {
         if (!mailWorks)
             return false;
+        if (copiesFail && !files.isEmpty())
+            return false;
         mails.append({subject, body});
         attachments += files.size();
         return true;
     }
+    bool mailAttachmentsNotCopied() const override { return copiesFail; }
     bool mailWorks = true;
+    bool copiesFail = false; // the plain-named copies cannot be written
     QList<QPair<QString, QString>> mails;
     int attachments = 0;
 };
@@ -284,10 +290,58 @@ TEST_F(Prompts, MailShareThatCannotStartSaysSo)
     EXPECT_FALSE(windows.shareFiles(files, kMail));
     const QList<QMessageBox*> alerts = openAlerts();
     ASSERT_EQ(alerts.size(), 1);
-    EXPECT_EQ(alerts.first()->text(), kpv::Bundle::mainBundle().localizedString("IDS_ShareMailFailed"));
+    // One photo is told of as one, and as left as it was.
+    EXPECT_EQ(alerts.first()->text(), kpv::Bundle::mainBundle().localizedString("IDS_ShareMailFailedOne"));
     alerts.first()->accept();
     clock.advance(0);
     EXPECT_TRUE(openAlerts().isEmpty());
+
+    const QList<ShareFileInfoPtr> two{files.first(),
+                                      std::make_shared<ShareFileInfo>(LMPathString(scratchPhoto("q.jpg"), false))};
+    EXPECT_FALSE(windows.shareFiles(two, kMail));
+    ASSERT_EQ(openAlerts().size(), 1);
+    EXPECT_EQ(openAlerts().first()->text(), kpv::Bundle::mainBundle().localizedString("IDS_ShareMailFailed"));
+    openAlerts().first()->accept();
+    clock.advance(0);
+
+    // A mail program there, but no room for the copies it needs: the disk is named, not the program.
+    mail.mailWorks = true;
+    mail.copiesFail = true;
+    EXPECT_FALSE(windows.shareFiles(files, kMail));
+    ASSERT_EQ(openAlerts().size(), 1);
+    EXPECT_EQ(openAlerts().first()->text(), kpv::Bundle::mainBundle().localizedString("IDS_ShareMailNotCopiedOne"));
+    openAlerts().first()->accept();
+    clock.advance(0);
+}
+
+// Help > Help where the desktop's opener takes longer than the command waits for it to find no
+// browser: the page is still told as not opened, once the opener has given up.
+TEST_F(Prompts, HelpPageWhoseOpenerGivesUpLateIsStillTold)
+{
+    QFile opener(scratch.filePath("xdg-open"));
+    ASSERT_TRUE(opener.open(QIODevice::WriteOnly));
+    opener.write("#!/bin/sh\nsleep 3\nexit 3\n");
+    opener.close();
+    ASSERT_TRUE(opener.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(scratch.path()) + ":" + path);
+    controller->setOpenUrlHandler(nullptr); // the desktop's own way, through the stand-in
+    controller->performMenuAction(MainWndController::TagHelp);
+    qputenv("PATH", path);
+    EXPECT_TRUE(openAlerts().isEmpty()) << "the opener was still looking";
+
+    // Until the opener has ended (the bound only keeps a broken run from hanging).
+    QEventLoop untilGivenUp;
+    kpv::NotificationCenter::defaultCenter().addObserver(&untilGivenUp, kpv::kDesktopHelperFailedNotification, nullptr,
+                                                         [&](const kpv::Notification&) { untilGivenUp.quit(); });
+    QTimer::singleShot(30000, &untilGivenUp, &QEventLoop::quit);
+    untilGivenUp.exec();
+    kpv::NotificationCenter::defaultCenter().removeObserver(&untilGivenUp);
+    const QList<QMessageBox*> alerts = openAlerts();
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_EQ(alerts.first()->text(), kpv::Bundle::mainBundle().localizedStringWithFormat(
+                                          QStringLiteral("IDS_WebPageFailed_Fmt"),
+                                          MainWndController::helpPageUrl().toString()));
 }
 
 // Making the viewer the default of photos, from the first-run tip or the preferences, when the

@@ -290,13 +290,19 @@ TEST_F(ShareTest, MailHelperThatFindsNoMailProgramFailsTheMail)
     const QString photo = makeFile("a.jpg");
     kpv::GioDesktopServices desktop;
     const bool withoutProgram = ShareWindowController::shareFilesByEmail(infos({photo}), desktop);
+    const bool blamedOnCopies = desktop.mailAttachmentsNotCopied();
     const bool withoutProgramFeedback = desktop.composeMail("s", "b", {});
     QFile(bin + "/xdg-email.works").open(QIODevice::WriteOnly);
     const bool withProgram = ShareWindowController::shareFilesByEmail(infos({photo}), desktop);
+    // A name the helper cannot take, whose plain-named copy cannot be written: no program is asked.
+    const bool uncopied = desktop.composeMail("s", "b", {dir.filePath("gone photo.jpg")});
     restorePath();
     EXPECT_FALSE(withoutProgram);
+    EXPECT_FALSE(blamedOnCopies);
     EXPECT_FALSE(withoutProgramFeedback);
     EXPECT_TRUE(withProgram);
+    EXPECT_FALSE(uncopied);
+    EXPECT_TRUE(desktop.mailAttachmentsNotCopied());
 }
 
 // Opening a web page counts the opener's verdict the same way: one that finds no browser fails,

@@ -32,6 +32,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -508,6 +509,25 @@ TEST_F(Shell, OpenWithListsImageApplicationsAndOffersAnyOther)
     chooser->openButton()->click();
     ASSERT_EQ(desktop.launches.size(), 1);
     EXPECT_EQ(desktop.launches[0], qMakePair(path("p/one.jpg"), QString("editor.desktop")));
+
+    // One that cannot be started is told by the name the list showed, with the photo as it was.
+    desktop.launchWorks = false;
+    other->performAction();
+    chooser = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* c = dynamic_cast<OtherApplicationChooser*>(w); c && c->isVisible())
+            chooser = c;
+    ASSERT_TRUE(chooser);
+    chooser->list()->setCurrentRow(0);
+    chooser->openButton()->click();
+    QStringList told;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+            told << box->text();
+            box->close();
+        }
+    EXPECT_EQ(told, QStringList{kpv::Bundle::mainBundle().localizedStringWithFormat(
+                        QStringLiteral("IDS_OpenWithFailed_Fmt"), QStringLiteral("Paint"))});
     kpv::DesktopServices::setShared(nullptr);
 }
 

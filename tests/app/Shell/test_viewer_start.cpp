@@ -900,6 +900,7 @@ TEST_F(ViewerStart, AboutWindowLinkOpensTheHelpPages)
     app.discardQueuedEvents();
     const QList<QMessageBox*> told = alerts();
     ASSERT_EQ(told.size(), 1);
+    EXPECT_FALSE(about->aboutWindow()->isVisible()) << "the About window would stand over the alert";
     ASSERT_TRUE(told.first()->defaultButton());
     told.first()->defaultButton()->click();
     settle(0.1);

@@ -533,10 +533,12 @@ TEST_F(CommandTest, DesktopPictureKeepsTheOldCopyUnlessTheNewOneWasSet)
 
     // Refused: the desktop still shows the old copy, which stays; the new copy goes.
     commandHost->workspace.refuseDesktopImage = true;
+    commandHost->workspace.desktopImageFailure = "the desktop's settings cannot be stored in this session";
     controller->setDesktopImageForFile(next);
-    // The user is told, not left with a command that seemed to do nothing.
+    // The user is told, not left with a command that seemed to do nothing, and why, in a sentence.
     ASSERT_EQ(commandHost->alerts.size(), 1);
     EXPECT_TRUE(commandHost->alerts[0].startsWith("IDS_FailedSetDesktop|IDS_OK|"));
+    EXPECT_EQ(commandHost->informatives.value(0), "The desktop's settings cannot be stored in this session.");
     EXPECT_EQ(commandHost->workspace.desktopImage, old);
     EXPECT_TRUE(QFile::exists(old));
     EXPECT_FALSE(QFile::exists(next));

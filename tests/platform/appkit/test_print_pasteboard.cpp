@@ -111,6 +111,47 @@ TEST(PrintView, OnlyThePagesChosenInThePanelPrint)
     EXPECT_FALSE(kpv::PrintPanel::printView(printer, view));
 }
 
+// The shapes of the pages in a printed file, in order: 'L' wider than high, 'P' higher than wide.
+QString pageShapes(const QString& pdf)
+{
+    QFile f(pdf);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QRegularExpression box(QStringLiteral("/MediaBox\\s*\\[\\s*0\\s+0\\s+([0-9.]+)\\s+([0-9.]+)"));
+    QString shapes;
+    for (auto it = box.globalMatch(QString::fromLatin1(f.readAll())); it.hasNext();) {
+        const auto m = it.next();
+        shapes += m.captured(1).toDouble() > m.captured(2).toDouble() ? u'L' : u'P';
+    }
+    return shapes;
+}
+
+TEST(PrintView, CopiesAndReverseOrderChosenInThePanelReachTheFile)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString pdf = dir.filePath(QStringLiteral("out.pdf"));
+    PagesView view({QSizeF(400, 200), QSizeF(200, 400)});
+    struct Row {
+        const char* name;
+        bool collate;
+        bool reverse;
+        const char* shapes;
+    };
+    for (const Row& row : {Row{"collated", true, false, "LPLP"}, Row{"uncollated", false, false, "LLPP"},
+                           Row{"collated, last page first", true, true, "PLPL"}}) {
+        SCOPED_TRACE(row.name);
+        QPrinter printer(QPrinter::ScreenResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(pdf);
+        printer.setCopyCount(2);
+        printer.setCollateCopies(row.collate);
+        printer.setPageOrder(row.reverse ? QPrinter::LastPageFirst : QPrinter::FirstPageFirst);
+        ASSERT_TRUE(kpv::PrintPanel::printView(printer, view));
+        EXPECT_EQ(pageShapes(pdf), QString::fromLatin1(row.shapes));
+    }
+}
+
 TEST(PrintView, AFileThatCannotBeWrittenWholeIsToldAndTheOldOneKept)
 {
     QTemporaryDir dir;

@@ -285,6 +285,27 @@ TEST(Panels, AlertIsTitledWithTheProgramsName)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
+// A click on a window under its alert, where the window manager hands the keyboard to the window
+// clicked: the alert takes the keyboard back, instead of every key being dropped until it is
+// clicked itself.
+TEST(Panels, AWindowActivatedUnderItsAlertHandsTheKeyboardToTheAlert)
+{
+    Window w(Rect(0, 0, 400, 300), TitledWindowMask);
+    w.orderFront();
+    QMessageBox* box = AlertSheet::begin("Could not open the page", "OK", "", "", &w, nullptr, "");
+    ASSERT_NE(box, nullptr);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w.blockingDialog(), box);
+    w.widget()->activateWindow();
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(QApplication::activeWindow(), box);
+    box->done(0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w.blockingDialog(), nullptr);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
 // A file name of 250 letters and a deep folder hold no space to wrap at: the alert wraps them
 // inside the window and shows every line, and still reports its texts exactly as given.
 TEST(Panels, AlertWrapsLongNamesWithinTheWindow)
