@@ -158,8 +158,12 @@ void MainWndNavigateHost::setWindowTitle(const QString& title, const QString& re
 {
     m_viewerTitle = title;
     m_viewerFilename = representedFilename;
+    // A slideshow shows the program's name; crop mode goes on naming the photo it works on,
+    // though the viewer behind it steps on (another program removed that photo). Each gets the
+    // viewer's title back when it ends.
     LMMainWindow* window = m_windowController.window();
-    if (!window || m_windowController.showMode() == MainShowModeSlideshow)
+    const long mode = m_windowController.showMode();
+    if (!window || mode == MainShowModeSlideshow || mode == MainShowModeCrop)
         return;
     window->setRepresentedFilename(representedFilename);
     window->setWindowTitle(title);
