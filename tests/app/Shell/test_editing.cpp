@@ -207,9 +207,10 @@ TEST_F(Editing, SaveAsWritesTheCropInTheChosenFormatAndShowsIt)
     EXPECT_EQ(viewer->controller().curFilePath().path(), written);
 }
 
-// Another program removes the photo crop mode shows: the viewer behind it steps on, but the
-// window goes on naming the photo on screen until crop mode ends, then names the viewer's.
-TEST_F(Editing, TheTitleNamesThePhotoCropShowsWhenAnotherProgramRemovesIt)
+// Another program renames the photo crop mode shows, then removes it: the title follows the new
+// name, but when the viewer behind steps on, the window goes on naming the photo on screen until
+// crop mode ends, then names the viewer's.
+TEST_F(Editing, TheTitleNamesThePhotoCropShowsWhenAnotherProgramRenamesOrRemovesIt)
 {
     QImage second(QSize(300, 200), QImage::Format_RGB32);
     second.fill(Qt::green);
@@ -222,12 +223,19 @@ TEST_F(Editing, TheTitleNamesThePhotoCropShowsWhenAnotherProgramRemovesIt)
     settle();
     ASSERT_EQ(controller->showMode(), MainShowModeCrop);
 
-    ASSERT_TRUE(QFile::remove(QDir(folder).filePath(QStringLiteral("p0.png"))));
+    const QString renamed = QDir(folder).filePath(QStringLiteral("p0r.png"));
+    ASSERT_TRUE(QFile::rename(QDir(folder).filePath(QStringLiteral("p0.png")), renamed));
+    for (int i = 0; i < 100 && nav.curFilePath().path() != renamed; ++i)
+        settle(0.1);
+    ASSERT_EQ(nav.curFilePath().path(), renamed);
+    EXPECT_EQ(controller->window()->title(), QStringLiteral("p0r.png (1/2)"));
+
+    ASSERT_TRUE(QFile::remove(renamed));
     for (int i = 0; i < 100 && nav.fileCount() != 1; ++i)
         settle(0.1);
     ASSERT_EQ(nav.fileCount(), 1);
     ASSERT_EQ(controller->showMode(), MainShowModeCrop);
-    EXPECT_EQ(controller->window()->title(), QStringLiteral("p0.png (1/2)"));
+    EXPECT_EQ(controller->window()->title(), QStringLiteral("p0r.png (1/2)"));
 
     pressEscape();
     settle();
