@@ -154,6 +154,8 @@ public:
     kpv::View *resultPage() const { return m_resultPage.get(); }
     bool isCurCroppedImagePage() const { return m_isCurCroppedImagePage; }
     bool inSaving() const { return m_inSaving; }
+    // The record of the photo the mode works on, as it was when the mode opened.
+    const LMNavFileInfoPtr &shownFileInfo() const { return m_fileInfo; }
     QRectF originalImageRawCropRect() const { return m_model.originalImageRawCropRect(); }
     const CropModeModel &model() const { return m_model; }
     // "X:.. Y:.. | w x h" under the crop page, and the size tip shown while dragging.

@@ -307,6 +307,11 @@ public:
     void doBatchResizeOrConvert(bool resize);
     void doZoomCurFile(bool zoomIn);
     NavigateSaveFileSession *navigateSaveFileSession();
+    // A command that changes what is shown (the grid, Undo Move to Trash) asked for while
+    // "Saving…" shows: `command` runs once the saves end, after the step the save was made for,
+    // and true is answered. A save that failed or was cancelled keeps the viewer with its own
+    // message, and the command is dropped. False, and nothing done, when no save works.
+    bool runAfterSaves(std::function<void()> command);
 
     // ---- Unsaved rotation and drag-out (NavigateControllerSave.cpp) ----
     // Outcomes of the check: 0 nothing to save, 1 written into the file, 2 that write failed,

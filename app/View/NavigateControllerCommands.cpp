@@ -118,7 +118,7 @@ void NavigateController::deleteFiles(const QList<LMPathString> &filePaths)
 
 void NavigateController::undoMoveToTrash()
 {
-    if (!canDoAction(kUndoMoveToTrashAction))
+    if (!canDoAction(kUndoMoveToTrashAction) || runAfterSaves([this] { undoMoveToTrash(); }))
         return;
     abortScrollSession();
     restoreTrashed(m_trashedMoves.takeLast(), false);
@@ -285,6 +285,21 @@ void NavigateController::saveAsCurFile()
     saveAsCurFile(true, {});
 }
 
+bool NavigateController::runAfterSaves(std::function<void()> command)
+{
+    // Keys are held back while a save works, but the menu's keys reach their commands first: run
+    // now, the grid opened on the photo being written and the viewer stepped on behind it, and a
+    // photo put back from the trash was shown and at once stepped past.
+    NavigateSaveFileSession *session = m_navigateSaveFileSession.get();
+    if (!session || session->runningSaves() == 0)
+        return false;
+    session->performWhenIdle(guarded(m_self, [command = std::move(command)](bool allDone) {
+        if (allDone)
+            command();
+    }));
+    return true;
+}
+
 void NavigateController::saveAsCurFile(bool navToSavedFile, std::function<void(int)> completeBlock)
 {
     if (!canDoAction(4) || !curFileInfo() || !m_host)
@@ -430,7 +445,7 @@ void NavigateController::switchToMyFavorites()
 
 void NavigateController::switchToThumbView()
 {
-    if (!canDoAction(38) || !m_host)
+    if (!canDoAction(38) || !m_host || runAfterSaves([this] { switchToThumbView(); }))
         return;
     abortScrollSession();
     m_host->setShowMode(NavShowModeThumbnail);

@@ -1,4 +1,5 @@
 #include "Shell/Modes/MainWndNavigateHost.h"
+#include "Edit/CropViewController.h"
 #include "Model/LMImage.h"
 #include "Shell/Modes/MainWndFavoriteHost.h"
 
@@ -28,6 +29,7 @@
 #include "Shell/Desktop/PrintView.h"
 #include "appkit/PrintPanel.h"
 #include "foundation/Bundle.h"
+#include "imageio/FileAccess.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
 
@@ -158,11 +160,27 @@ void MainWndNavigateHost::setWindowTitle(const QString& title, const QString& re
 {
     m_viewerTitle = title;
     m_viewerFilename = representedFilename;
+    // A slideshow shows the program's name; crop mode goes on naming the photo it works on,
+    // though the viewer behind it steps on (another program removed that photo). Each gets the
+    // viewer's title back when it ends.
     LMMainWindow* window = m_windowController.window();
-    if (!window || m_windowController.showMode() == MainShowModeSlideshow)
+    const long mode = m_windowController.showMode();
+    if (!window || mode == MainShowModeSlideshow || (mode == MainShowModeCrop && !cropShowsFile(representedFilename)))
         return;
     window->setRepresentedFilename(representedFilename);
     window->setWindowTitle(title);
+}
+
+bool MainWndNavigateHost::cropShowsFile(const QString& path) const
+{
+    const auto* crop = dynamic_cast<const CropViewController*>(m_windowController.existingModeController(MainShowModeCrop));
+    const LMNavFileInfoPtr info = crop ? crop->shownFileInfo() : nullptr;
+    const LMFileImgBaseInfoPtr base = info ? info->imgBaseInfo() : nullptr;
+    if (!info || path.isEmpty())
+        return false;
+    // Renamed by another program, it is the same file under its new name.
+    return info->filePath().path() == path ||
+           (base && base->fileIdentity().isValid() && kpv::fileIdentity(path) == base->fileIdentity());
 }
 
 void MainWndNavigateHost::slideshowModeChanged(bool playing)

@@ -86,9 +86,12 @@ public:
     void setShowMode(int64_t mode) override;
     void registEquivalentResponder(NavigateController* controller, bool regist) override;
     // The viewer's title. A slideshow shows many photos, so while one plays the window keeps the
-    // program's name and the viewer's latest title waits until the slideshow ends.
+    // program's name and the viewer's latest title waits until the slideshow ends. Crop mode keeps
+    // the name of the photo it works on until it ends, also under a name another program gave it.
     void setWindowTitle(const QString& title, const QString& representedFilename) override;
     void slideshowModeChanged(bool playing);
+    // The viewer's latest title on the window, once the mode that held it back has ended.
+    void showViewerTitle() { slideshowModeChanged(false); }
     bool isWindowFullScreen() const override;
     void toggleFullScreen() override;
     LMImageViewModel* miniWindowOpenGLView() override;
@@ -161,6 +164,8 @@ public:
     void removeFavorSnapshot() override;
 
 private:
+    // Whether crop mode works on the photo at `path`.
+    bool cropShowsFile(const QString& path) const;
     ShowModeController* miniController() const;
     // Whether the status line stands on the toolbar, and where (*anchorTop) that is.
     bool statusLineOnToolbar(double* anchorTop);

@@ -126,15 +126,16 @@ NavigateViewMode::NavigateViewMode(AppDelegate& delegate, MainWndController& win
     kpv::NotificationCenter::defaultCenter().addObserver(
         this, QString::fromLatin1(FavoritePhotoBoxNeedsUpdateNotification), nullptr,
         [this](const kpv::Notification&) { m_host->updateFavPhotoBoxUI(); });
-    // The window's title while a slideshow plays and after it (the empty window sets its own).
+    // The window's title while a slideshow plays or crop mode shows, and after them (the empty
+    // window sets its own).
     kpv::NotificationCenter::defaultCenter().addObserver(
         this, QStringLiteral("didChangeMainShowMode"), nullptr, [this](const kpv::Notification& n) {
             const long oldMode = long(n.userInfo.value(QStringLiteral("old")).toLongLong());
             const long newMode = long(n.userInfo.value(QStringLiteral("new")).toLongLong());
             if (newMode == MainShowModeSlideshow)
                 m_host->slideshowModeChanged(true);
-            else if (oldMode == MainShowModeSlideshow && newMode != MainShowModeEmpty)
-                m_host->slideshowModeChanged(false);
+            else if ((oldMode == MainShowModeSlideshow || oldMode == MainShowModeCrop) && newMode != MainShowModeEmpty)
+                m_host->showViewerTitle();
         });
     // A new window size asks for decoded images of the new fit-in size.
     kpv::NotificationCenter::defaultCenter().addObserver(

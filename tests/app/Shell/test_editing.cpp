@@ -207,6 +207,42 @@ TEST_F(Editing, SaveAsWritesTheCropInTheChosenFormatAndShowsIt)
     EXPECT_EQ(viewer->controller().curFilePath().path(), written);
 }
 
+// Another program renames the photo crop mode shows, then removes it: the title follows the new
+// name, but when the viewer behind steps on, the window goes on naming the photo on screen until
+// crop mode ends, then names the viewer's.
+TEST_F(Editing, TheTitleNamesThePhotoCropShowsWhenAnotherProgramRenamesOrRemovesIt)
+{
+    QImage second(QSize(300, 200), QImage::Format_RGB32);
+    second.fill(Qt::green);
+    ASSERT_TRUE(second.save(QDir(folder).filePath(QStringLiteral("p1.png"))));
+    ASSERT_NO_FATAL_FAILURE(openViewer());
+    const NavigateController& nav = viewer->controller();
+    ASSERT_EQ(nav.fileCount(), 2);
+    EXPECT_EQ(controller->window()->title(), QStringLiteral("p0.png (1/2)"));
+    controller->performMenuAction(9);
+    settle();
+    ASSERT_EQ(controller->showMode(), MainShowModeCrop);
+
+    const QString renamed = QDir(folder).filePath(QStringLiteral("p0r.png"));
+    ASSERT_TRUE(QFile::rename(QDir(folder).filePath(QStringLiteral("p0.png")), renamed));
+    for (int i = 0; i < 100 && nav.curFilePath().path() != renamed; ++i)
+        settle(0.1);
+    ASSERT_EQ(nav.curFilePath().path(), renamed);
+    EXPECT_EQ(controller->window()->title(), QStringLiteral("p0r.png (1/2)"));
+
+    ASSERT_TRUE(QFile::remove(renamed));
+    for (int i = 0; i < 100 && nav.fileCount() != 1; ++i)
+        settle(0.1);
+    ASSERT_EQ(nav.fileCount(), 1);
+    ASSERT_EQ(controller->showMode(), MainShowModeCrop);
+    EXPECT_EQ(controller->window()->title(), QStringLiteral("p0r.png (1/2)"));
+
+    pressEscape();
+    settle();
+    ASSERT_EQ(controller->showMode(), MainShowModeView);
+    EXPECT_EQ(controller->window()->title(), QStringLiteral("p1.png"));
+}
+
 // The Batch menu: each command opens its sheet on the viewer's files; a resize run writes the
 // files into the chosen folder, leaves the originals and ends the sheet; Esc closes an idle sheet.
 TEST_F(Editing, BatchCommandsOpenTheirSheetsOnTheViewersFiles)

@@ -464,6 +464,39 @@ TEST_F(UndoTrashTest, UndoWalksBackThroughTheMovesOfThisRun)
     EXPECT_TRUE(commandHost->alerts.isEmpty());
 }
 
+// Ctrl+Z and Ctrl+T pressed while "Saving…" shows, the viewer about to step on: the menu's keys
+// reach their commands past the input the save holds back. Undo showed the photo put back and the
+// step then went past it; the grid opened on the photo being written while the viewer stepped on
+// behind it. Both now wait for the save and the step.
+TEST_F(UndoTrashTest, UndoAndTheGridAskedForWhileATurnIsSavedComeAfterTheSave)
+{
+    openReal({"a.png", "b.png", "c.png"});
+    controller->deleteFiles({paths[1]});
+    commandHost->runQueue(*controller);
+    ASSERT_EQ(controller->curFilePath(), paths[0]);
+    LMNavFileInfoPtr info = controller->curFileInfo();
+    ASSERT_TRUE(info);
+    info->setImage(std::make_shared<LMImage>(pattern(), info->imgBaseInfo()), false, 1, 0);
+    controller->rotateCurFile(2);
+    view.endRotate();
+    controller->doNavCurFileToNext(true, false, {});
+    ASSERT_GT(controller->navigateSaveFileSession()->runningSaves(), 0);
+
+    controller->undoMoveToTrash();
+    controller->switchToThumbView();
+    EXPECT_EQ(controller->curFilePath(), paths[0]) << "the photo being written stays until its save ends";
+    EXPECT_FALSE(QFileInfo::exists(paths[1].path()));
+    EXPECT_TRUE(commandHost->setShowModeCalls.empty());
+
+    finishSaves();
+    commandHost->runQueue(*controller);
+    EXPECT_EQ(rgb(QImage(paths[0].path())), rgb(pattern().transformed(QTransform().rotate(90))));
+    EXPECT_TRUE(QFileInfo::exists(paths[1].path()));
+    EXPECT_EQ(controller->curFilePath(), paths[1]) << "the photo put back is the one shown";
+    EXPECT_EQ(commandHost->setShowModeCalls, std::vector<int64_t>{NavShowModeThumbnail});
+    EXPECT_TRUE(commandHost->alerts.isEmpty());
+}
+
 // A photo whose name is not UTF-8 (Latin-1 "café") comes back under its very bytes.
 TEST_F(UndoTrashTest, APhotoWhoseNameIsNotUtf8ComesBack)
 {
