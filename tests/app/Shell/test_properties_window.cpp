@@ -2,6 +2,10 @@
 // window being on screen, and its thumbnail turned and mirrored as the photo is shown.
 #include "Shell/Panels/PropertiesWindowController.h"
 
+#include "Kit/LMAutoTipsLabel.h"
+#include "Kit/LMNormalCustomWindow.h"
+#include "Shell/Panels/FloatingPanelWindow.h"
+
 #include "Model/LMFileImgBaseInfo.h"
 #include "Model/LMImage.h"
 #include "Model/NavFileInfoView.h"
@@ -13,6 +17,9 @@
 #include <QImage>
 #include <QLocale>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QToolTip>
+#include <QWindow>
 #include <QTransform>
 #include <cstdio>
 #include <ctime>
@@ -214,3 +221,29 @@ TEST(PropertiesWindow, ThumbShowsThePhotoTheWayTheViewDoesMirrorsIncluded)
 }
 
 }  // namespace
+
+// The floating panels never become the active window; a row cut short still shows its whole
+// text as the pointer rests on it.
+TEST(FloatingPanel, ARowCutShortShowsItsTipThoughThePanelIsNeverActive)
+{
+    LMNormalCustomWindow panel(kpv::Rect(0, 0, 330, 100));
+    makeFloatingPanelWindow(panel);
+    auto* row = new LMAutoTipsLabel(kpv::Rect(10, 40, 100, 17));
+    panel.contentView()->addSubview(row);
+    const QString name = QString(80, u'x') + QStringLiteral("-end.jpg");
+    row->setStringValue(name);
+    panel.orderFront();
+    QWindow* window = panel.widget()->windowHandle();
+    ASSERT_TRUE(window && QTest::qWaitForWindowExposed(window));
+    QWidget main; // the main window keeps the keyboard
+    main.setGeometry(400, 0, 200, 200);
+    main.show();
+    main.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&main));
+    ASSERT_FALSE(panel.widget()->isActiveWindow());
+    QWidget* label = row->widget();
+    QTest::mouseMove(window, window->mapFromGlobal(label->mapToGlobal(QPoint(10, label->height() / 2))));
+    EXPECT_TRUE(QTest::qWaitFor([] { return QToolTip::isVisible(); }, 5000));
+    EXPECT_TRUE(QToolTip::text().contains(QStringLiteral("-end.jpg")));
+    QToolTip::hideText();
+}
