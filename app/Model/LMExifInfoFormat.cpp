@@ -109,8 +109,14 @@ QString LMExifInfoFormat::stringFromTakenDateAndTime() const
         return {};
     const QLocale locale;
     QString format = locale.timeFormat(QLocale::ShortFormat);
-    if (!format.contains(QLatin1String("ss")))
-        format.replace(QLatin1String("mm"), QLatin1String("mm:ss"));
+    const qsizetype minutes = format.indexOf(QLatin1String("mm"));
+    if (!format.contains(QLatin1String("ss")) && minutes >= 0) {
+        // The seconds follow the minutes with the locale's own separator ("10.11.12" in Finnish,
+        // not "10.11:12").
+        const QChar before = minutes > 0 ? format.at(minutes - 1) : QChar(u':');
+        const QChar separator = before.isLetterOrNumber() || before.isSpace() ? QChar(u':') : before;
+        format.insert(minutes + 2, separator + QLatin1String("ss"));
+    }
     return mediumDate(day) + u' ' + locale.toString(time, format);
 }
 

@@ -148,6 +148,22 @@ TEST(PropertiesWindow, RowsGiveIsoTimeAndPositionOfCameraFiles)
     QLocale::setDefault(before);
 }
 
+// The time of day in the date row is written as the user's locale writes it, seconds included:
+// where hours and minutes are parted by a point, so are minutes and seconds.
+TEST(PropertiesWindow, DateRowKeepsTheLocalesTimeSeparator)
+{
+    const QLocale before;
+    QTemporaryDir dir;
+    const auto file = makeFile(dir.filePath("photo.png"), {{"Exif", QVariantMap{{"DateTimeOriginal", "2021:05:04 10:11:12"}}}});
+    QLocale::setDefault(QLocale(QLocale::Finnish, QLocale::Finland));
+    const QString finnish = PropertiesWindowController::infoValueByType(2, file.get());
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    const QString german = PropertiesWindowController::infoValueByType(2, file.get());
+    QLocale::setDefault(before);
+    EXPECT_EQ(finnish, "4.5.2021 10.11.12");
+    EXPECT_EQ(german, "04.05.2021 10:11:12");
+}
+
 TEST(PropertiesWindow, WindowFollowsFocusWithinTheWish)
 {
     Host host;
