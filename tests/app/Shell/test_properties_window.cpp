@@ -148,20 +148,15 @@ TEST(PropertiesWindow, RowsGiveIsoTimeAndPositionOfCameraFiles)
     QLocale::setDefault(before);
 }
 
-// The time of day in the date row is written as the user's locale writes it, seconds included:
-// where hours and minutes are parted by a point, so are minutes and seconds.
+// Seconds follow the minutes with the locale's own separator: a point in Finnish.
 TEST(PropertiesWindow, DateRowKeepsTheLocalesTimeSeparator)
 {
     const QLocale before;
     QTemporaryDir dir;
     const auto file = makeFile(dir.filePath("photo.png"), {{"Exif", QVariantMap{{"DateTimeOriginal", "2021:05:04 10:11:12"}}}});
     QLocale::setDefault(QLocale(QLocale::Finnish, QLocale::Finland));
-    const QString finnish = PropertiesWindowController::infoValueByType(2, file.get());
-    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    const QString german = PropertiesWindowController::infoValueByType(2, file.get());
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(2, file.get()), "4.5.2021 10.11.12");
     QLocale::setDefault(before);
-    EXPECT_EQ(finnish, "4.5.2021 10.11.12");
-    EXPECT_EQ(german, "04.05.2021 10:11:12");
 }
 
 TEST(PropertiesWindow, WindowFollowsFocusWithinTheWish)
@@ -246,20 +241,15 @@ TEST(FloatingPanel, ARowCutShortShowsItsTipThoughThePanelIsNeverActive)
     makeFloatingPanelWindow(panel);
     auto* row = new LMAutoTipsLabel(kpv::Rect(10, 40, 100, 17));
     panel.contentView()->addSubview(row);
-    const QString name = QString(80, u'x') + QStringLiteral("-end.jpg");
-    row->setStringValue(name);
+    row->setStringValue(QString(80, u'x') + QStringLiteral("-end.jpg"));
     panel.orderFront();
-    QWindow* window = panel.widget()->windowHandle();
-    ASSERT_TRUE(window && QTest::qWaitForWindowExposed(window));
-    QWidget main; // the main window keeps the keyboard
+    QWidget main; // the main window, active
     main.setGeometry(400, 0, 200, 200);
     main.show();
     main.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&main));
-    ASSERT_FALSE(panel.widget()->isActiveWindow());
-    QWidget* label = row->widget();
-    QTest::mouseMove(window, window->mapFromGlobal(label->mapToGlobal(QPoint(10, label->height() / 2))));
-    EXPECT_TRUE(QTest::qWaitFor([] { return QToolTip::isVisible(); }, 5000));
-    EXPECT_TRUE(QToolTip::text().contains(QStringLiteral("-end.jpg")));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&main) && !panel.widget()->isActiveWindow());
+    QWindow* window = panel.widget()->windowHandle();
+    QTest::mouseMove(window, window->mapFromGlobal(row->widget()->mapToGlobal(QPoint(10, 8))));
+    EXPECT_TRUE(QTest::qWaitFor([] { return QToolTip::isVisible() && QToolTip::text().contains("-end.jpg"); }, 5000));
     QToolTip::hideText();
 }
