@@ -81,29 +81,42 @@ QString LMExifInfoFormat::word(const char *key) const { return word(m_bundle, ke
 
 QVariant LMExifInfoFormat::exif(const char *key) const { return m_exif.value(QString::fromLatin1(key)); }
 
+bool LMExifInfoFormat::takenClock(QDate *day, QTime *time) const
+{
+    // The clock of the camera as it was written, with no time zone to convert from: read into a
+    // zone, a moment that the user's zone skips (the hour its clocks spring forward) would not
+    // exist, and the photo would lose its date.
+    const QString text = exif(kCGImagePropertyExifDateTimeOriginal).toString().trimmed();
+    if (text.size() < 19 || text.at(10) != u' ')
+        return false;
+    *day = QDate::fromString(text.left(10), QStringLiteral("yyyy:MM:dd"));
+    *time = QTime::fromString(text.mid(11, 8), QStringLiteral("HH:mm:ss"));
+    return day->isValid() && time->isValid();
+}
+
 QString LMExifInfoFormat::stringFromTakenTime() const
 {
-    const QString text = exif(kCGImagePropertyExifDateTimeOriginal).toString();
-    if (text.isEmpty())
-        return {};
-    const QDateTime taken = QDateTime::fromString(text, QStringLiteral("yyyy:MM:dd HH:mm:ss"));
-    if (!taken.isValid())
-        return {};
-    return stringFromDate(taken, true);
+    QDate day;
+    QTime time;
+    return takenClock(&day, &time) ? mediumDate(day) : QString();
 }
 
 QString LMExifInfoFormat::stringFromTakenDateAndTime() const
 {
-    // The clock of the camera as it was written, with no time zone to convert from.
-    const QString text = exif(kCGImagePropertyExifDateTimeOriginal).toString().trimmed();
-    const QDate day = QDate::fromString(text.left(10), QStringLiteral("yyyy:MM:dd"));
-    const QTime time = QTime::fromString(text.mid(11, 8), QStringLiteral("HH:mm:ss"));
-    if (text.size() < 19 || text.at(10) != u' ' || !day.isValid() || !time.isValid())
+    QDate day;
+    QTime time;
+    if (!takenClock(&day, &time))
         return {};
     const QLocale locale;
     QString format = locale.timeFormat(QLocale::ShortFormat);
-    if (!format.contains(QLatin1String("ss")))
-        format.replace(QLatin1String("mm"), QLatin1String("mm:ss"));
+    const qsizetype minutes = format.indexOf(QLatin1String("mm"));
+    if (!format.contains(QLatin1String("ss")) && minutes >= 0) {
+        // The seconds follow the minutes with the locale's own separator ("10.11.12" in Finnish,
+        // not "10.11:12").
+        const QChar before = minutes > 0 ? format.at(minutes - 1) : QChar(u':');
+        const QChar separator = before.isLetterOrNumber() || before.isSpace() ? QChar(u':') : before;
+        format.insert(minutes + 2, separator + QLatin1String("ss"));
+    }
     return mediumDate(day) + u' ' + locale.toString(time, format);
 }
 

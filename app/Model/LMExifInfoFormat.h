@@ -24,7 +24,7 @@ public:
     // `bundle` supplies the localised words; the main bundle when null. It must outlive this object.
     explicit LMExifInfoFormat(const QVariantMap &imageProperties, const kpv::Bundle *bundle = nullptr);
 
-    // Date the photo was taken (EXIF "yyyy:MM:dd HH:mm:ss", local time), as a medium-style date.
+    // Day the photo was taken (EXIF "yyyy:MM:dd HH:mm:ss", the camera's clock), as a medium-style date.
     QString stringFromTakenTime() const;
     // The same with the time of day, to the second, as the camera's clock gave it.
     QString stringFromTakenDateAndTime() const;
@@ -58,6 +58,8 @@ public:
 
 private:
     static QString mediumDate(const QDate &day);
+    // The date and time taken as the camera's clock gave them; false when absent or unreadable.
+    bool takenClock(QDate *day, QTime *time) const;
     QString word(const char *key) const;
     static QString word(const kpv::Bundle &bundle, const char *key);
     QVariant exif(const char *key) const;

@@ -4,6 +4,7 @@
 #include "Model/LMPathString.h"
 #include "Model/LMPathTools.h"
 #include "foundation/Bundle.h"
+#include "foundation/StringFormat.h"
 
 
 #include <array>
@@ -61,7 +62,7 @@ void NavFileInfoView::setFileImgBaseInfo(const LMFileImgBaseInfoPtr &info, uint6
 {
     QString name;
     if (info != nullptr && (mask & NavFileProperty::kFileName) != 0)
-        name = LMPathString::lastPathComponent(info->filePath().path());
+        name = kpv::singleLine(LMPathString::lastPathComponent(info->filePath().path()));
     m_txtFileName.stringValue = name;
 
     const QString items = formatExifString(info, mask);
@@ -77,7 +78,8 @@ QString NavFileInfoView::formatExifString(const LMFileImgBaseInfoPtr &info, uint
     for (const uint64_t bit : kItemOrder) {
         if ((options & bit) == 0)
             continue;
-        const QString item = itemText(*info, bit);
+        // One line: a camera's text may hold a line break.
+        const QString item = kpv::singleLine(itemText(*info, bit));
         if (item.isEmpty())
             continue;
         if (!text.isEmpty())

@@ -176,6 +176,9 @@ public:
     void drawRect(const Rect& dirty) override;
 
 private:
+    // The text as one line where the field shows one line, else as it is.
+    QString lineText() const;
+
     QString m_text;
     Color m_color = Color::controlTextColor();
     Font m_font;

@@ -13,6 +13,10 @@ namespace kpv {
 
 QString formatString(const QString& format, const QVariantList& args);
 
+// A text as a place that shows one line draws it: each run of line breaks and other control
+// characters (a file name or a camera's text may hold them) becomes one space.
+QString singleLine(const QString& text);
+
 template <typename... Args>
 QString stringWithFormat(const QString& format, const Args&... args)
 {

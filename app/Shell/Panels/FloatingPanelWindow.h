@@ -23,6 +23,8 @@ inline void makeFloatingPanelWindow(LMNormalCustomWindow& window)
     if (QWidget* widget = window.widget()) {
         widget->setWindowFlag(Qt::WindowDoesNotAcceptFocus, true);
         widget->setAttribute(Qt::WA_ShowWithoutActivating, true);
+        // Never the active window, the panel would otherwise never show the tip of a row cut short.
+        widget->setAttribute(Qt::WA_AlwaysShowToolTips, true);
     }
 }
 

@@ -33,6 +33,13 @@ QString shownInField(const NavFileInfoView::TextField& field)
     return QFontMetricsF(fileLineFont().toQFont()).elidedText(field.stringValue, Qt::ElideMiddle, field.frame.width());
 }
 
+// The properties as the file line draws them: too many for their field, they give way at their
+// end, so that the first ones (the size, the date) stay readable.
+QString shownItems(const NavFileInfoView::TextField& field)
+{
+    return QFontMetricsF(fileLineFont().toQFont()).elidedText(field.stringValue, Qt::ElideRight, field.frame.width());
+}
+
 // A container over the whole image that lets clicks through to the image except on its controls.
 class PassThroughView final : public kpv::View {
 public:
@@ -79,7 +86,7 @@ public:
                                kpv::Color::controlTextColor(), alignment | Qt::AlignVCenter);
         };
         draw(m_info.txtFileName(), shownInField(m_info.txtFileName()), Qt::AlignLeft);
-        draw(m_info.txtExifInfo(), m_info.txtExifInfo().stringValue, Qt::AlignRight);
+        draw(m_info.txtExifInfo(), shownItems(m_info.txtExifInfo()), Qt::AlignRight);
     }
 
 private:
@@ -193,6 +200,8 @@ void NavigateOverlays::setFileLineBottom(double y)
 double NavigateOverlays::fileLineBottom() const { return m_infoContainer->frame().y(); }
 
 QString NavigateOverlays::fileNameShown() const { return shownInField(m_fileInfo.txtFileName()); }
+
+QString NavigateOverlays::exifInfoShown() const { return shownItems(m_fileInfo.txtExifInfo()); }
 
 void NavigateOverlays::setFileImgBaseInfo(const LMFileImgBaseInfoPtr& info, int64_t mask)
 {

@@ -59,6 +59,8 @@ public:
     const NavFileInfoView& fileInfo() const { return m_fileInfo; }
     // The file name as the line draws it: shortened in the middle where its field is too narrow.
     QString fileNameShown() const;
+    // The properties as the line draws them: cut at their end where their field is too narrow.
+    QString exifInfoShown() const;
 
     // Which arrow control the point (parent coordinates) lies on.
     NavArrowHit arrowHitTest(QPointF point) const;

@@ -16,6 +16,7 @@
 #include <QPalette>
 #include <QStyle>
 #include <QKeyEvent>
+#include <QMenuBar>
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
 #include <QPinchGesture>
@@ -360,6 +361,15 @@ bool Application::handleQtEvent(QObject* receiver, QEvent* event)
     case QEvent::MouseMove: {
         if (!ours)
             return false;
+        // A menu closed with Esc leaves its title lit and the keyboard with the menu bar. Our
+        // views never take Qt's focus, so a click in the window would not end that: the keys
+        // would go on walking the menu titles. The click hands the keyboard back to the window.
+        if (event->type() == QEvent::MouseButtonPress) {
+            if (auto* bar = qobject_cast<QMenuBar*>(top->focusWidget())) {
+                bar->setActiveAction(nullptr);
+                bar->clearFocus();
+            }
+        }
         auto* me = static_cast<QMouseEvent*>(event);
         const Point loc = locationOf(me->position());
         window->setMouseLocationInternal(loc);

@@ -2,6 +2,7 @@
 
 #include "appkit/GraphicsContext.h"
 #include "appkit/Window.h"
+#include "foundation/StringFormat.h"
 
 #include <QFontMetricsF>
 
@@ -388,7 +389,7 @@ void TextField::setAlignment(int a)
     setNeedsDisplay();
 }
 
-Size TextField::attributedStringValueSize() const { return GraphicsContext::sizeOfText(m_text, m_font); }
+Size TextField::attributedStringValueSize() const { return GraphicsContext::sizeOfText(lineText(), m_font); }
 
 void TextField::setLineBreakMode(LineBreakMode mode)
 {
@@ -396,11 +397,18 @@ void TextField::setLineBreakMode(LineBreakMode mode)
     setNeedsDisplay();
 }
 
+QString TextField::lineText() const
+{
+    // A field shortened in the middle shows one line: a line break in its text would draw a
+    // second line over whatever stands below the field.
+    return m_lineBreakMode == LineBreakByTruncatingMiddle ? singleLine(m_text) : m_text;
+}
+
 QString TextField::displayedStringValue() const
 {
     if (m_lineBreakMode != LineBreakByTruncatingMiddle)
         return m_text;
-    return QFontMetricsF(m_font.toQFont()).elidedText(m_text, Qt::ElideMiddle, bounds().width());
+    return QFontMetricsF(m_font.toQFont()).elidedText(lineText(), Qt::ElideMiddle, bounds().width());
 }
 
 void TextField::drawRect(const Rect&)

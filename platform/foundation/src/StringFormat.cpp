@@ -176,4 +176,27 @@ QString formatString(const QString& format, const QVariantList& args)
     return out;
 }
 
+QString singleLine(const QString& text)
+{
+    const auto breaks = [](QChar c) {
+        return c.category() == QChar::Other_Control || c.category() == QChar::Separator_Line ||
+               c.category() == QChar::Separator_Paragraph;
+    };
+    if (std::none_of(text.begin(), text.end(), breaks))
+        return text;
+    QString out;
+    out.reserve(text.size());
+    bool inBreak = false;
+    for (const QChar c : text) {
+        if (!breaks(c)) {
+            out += c;
+            inBreak = false;
+        } else if (!inBreak) {
+            out += u' ';
+            inBreak = true;
+        }
+    }
+    return out;
+}
+
 } // namespace kpv

@@ -154,6 +154,17 @@ TEST_F(StatusLine, WithoutADateTakenTheCreationDayIsTheUsersDay)
     const auto shot = file("shot.jpg", 10, QSizeF(1, 1), 1, camera());
     EXPECT_EQ(view->formatExifString(shot, NavFileProperty::kDate),
               LMExifInfoFormat::stringFromDate(QDateTime(QDate(2021, 6, 1), QTime(10, 20, 30)), true));
+
+    // Even taken at 02:30 on the night Central Europe's clocks skip that hour, for a user there:
+    // the camera's clock has no time zone.
+    setenv("TZ", "Europe/Berlin", 1);
+    tzset();
+    const auto night = file("night.jpg", 10, QSizeF(1, 1), 1,
+                            {{kCGImagePropertyExifDictionary, QVariantMap{{kCGImagePropertyExifDateTimeOriginal, "2024:03:31 02:30:00"}}}});
+    const QString day = view->formatExifString(night, NavFileProperty::kDate);
+    setenv("TZ", "Asia/Tokyo", 1);
+    tzset();
+    EXPECT_EQ(day, "3/31/2024");
 }
 
 // A name from another system's disk, with a byte that is no UTF-8 ("caf\xe9.png" in Latin-1), is

@@ -118,4 +118,16 @@ TEST(ViewerOverlays, ALongNameInTheFileLineKeepsItsStartAndExtension)
 
     overlays.setFileImgBaseInfo(describe(QStringLiteral("short.jpg")), int64_t(mask));
     EXPECT_EQ(overlays.fileNameShown(), QStringLiteral("short.jpg"));
+
+    // Properties too many for the line give way at their end: the size and the date at their
+    // start stay readable.
+    const QVariantMap camera{{QStringLiteral("TIFF"),
+                              QVariantMap{{QStringLiteral("Model"), QString(200, QLatin1Char('m'))}}}};
+    overlays.setFileImgBaseInfo(std::make_shared<LMFileImgBaseInfo>(LMPathString(QStringLiteral("/photos/a.jpg"), false),
+                                                                    QStringLiteral("public.jpeg"), 0, QDateTime(),
+                                                                    QSizeF(600, 400), 1, camera, kpv::FileIdentity()),
+                                int64_t(mask | NavFileProperty::kModel));
+    const QString items = overlays.exifInfoShown();
+    EXPECT_TRUE(items.startsWith(QStringLiteral(" | 600x400 | m"))) << items.toStdString();
+    EXPECT_TRUE(items.endsWith(QChar(0x2026))) << items.toStdString();
 }

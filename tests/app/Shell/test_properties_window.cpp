@@ -2,6 +2,10 @@
 // window being on screen, and its thumbnail turned and mirrored as the photo is shown.
 #include "Shell/Panels/PropertiesWindowController.h"
 
+#include "Kit/LMAutoTipsLabel.h"
+#include "Kit/LMNormalCustomWindow.h"
+#include "Shell/Panels/FloatingPanelWindow.h"
+
 #include "Model/LMFileImgBaseInfo.h"
 #include "Model/LMImage.h"
 #include "Model/NavFileInfoView.h"
@@ -13,6 +17,9 @@
 #include <QImage>
 #include <QLocale>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QToolTip>
+#include <QWindow>
 #include <QTransform>
 #include <cstdio>
 #include <ctime>
@@ -141,6 +148,17 @@ TEST(PropertiesWindow, RowsGiveIsoTimeAndPositionOfCameraFiles)
     QLocale::setDefault(before);
 }
 
+// Seconds follow the minutes with the locale's own separator: a point in Finnish.
+TEST(PropertiesWindow, DateRowKeepsTheLocalesTimeSeparator)
+{
+    const QLocale before;
+    QTemporaryDir dir;
+    const auto file = makeFile(dir.filePath("photo.png"), {{"Exif", QVariantMap{{"DateTimeOriginal", "2021:05:04 10:11:12"}}}});
+    QLocale::setDefault(QLocale(QLocale::Finnish, QLocale::Finland));
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(2, file.get()), "4.5.2021 10.11.12");
+    QLocale::setDefault(before);
+}
+
 TEST(PropertiesWindow, WindowFollowsFocusWithinTheWish)
 {
     Host host;
@@ -214,3 +232,24 @@ TEST(PropertiesWindow, ThumbShowsThePhotoTheWayTheViewDoesMirrorsIncluded)
 }
 
 }  // namespace
+
+// The floating panels never become the active window; a row cut short still shows its whole
+// text as the pointer rests on it.
+TEST(FloatingPanel, ARowCutShortShowsItsTipThoughThePanelIsNeverActive)
+{
+    LMNormalCustomWindow panel(kpv::Rect(0, 0, 330, 100));
+    makeFloatingPanelWindow(panel);
+    auto* row = new LMAutoTipsLabel(kpv::Rect(10, 40, 100, 17));
+    panel.contentView()->addSubview(row);
+    row->setStringValue(QString(80, u'x') + QStringLiteral("-end.jpg"));
+    panel.orderFront();
+    QWidget main; // the main window, active
+    main.setGeometry(400, 0, 200, 200);
+    main.show();
+    main.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&main) && !panel.widget()->isActiveWindow());
+    QWindow* window = panel.widget()->windowHandle();
+    QTest::mouseMove(window, window->mapFromGlobal(row->widget()->mapToGlobal(QPoint(10, 8))));
+    EXPECT_TRUE(QTest::qWaitFor([] { return QToolTip::isVisible() && QToolTip::text().contains("-end.jpg"); }, 5000));
+    QToolTip::hideText();
+}

@@ -1030,3 +1030,22 @@ TEST_F(ViewerStart, ANarrowWindowKeepsItsMenusClearOfTheButtons)
     EXPECT_GE(window->frameView()->bounds().width(), menus + LMMainWindow::kAccessoryWidth);
 }
 } // namespace
+
+namespace {
+// A line break is allowed in a file name here. Such a name reads as one line wherever one line
+// of text shows it (the title, the Info panel's row, the file line under the photo) instead of
+// spilling a second line over the rows beside it.
+TEST_F(ViewerStart, ANameWithALineBreakShowsOnOneLine)
+{
+    const QString name = QStringLiteral("0 two\nlines.png");
+    ASSERT_NO_FATAL_FAILURE(writeImage(name, QSize(200, 100), Qt::yellow));
+    delegate->mainConfig()->setFilePropertyMask(delegate->mainConfig()->filePropertyMask() | 1); // the name too
+    start();
+    controller->performMenuAction(29);
+    PropertiesPanelWindow& panel = viewer->propertiesPanel();
+    ASSERT_EQ(panel.rowValue(0), name);
+    EXPECT_EQ(panel.rowShown(0), QStringLiteral("0 two lines.png"));
+    EXPECT_TRUE(controller->window()->txtTitle()->displayedStringValue().startsWith(QStringLiteral("0 two lines.png")));
+    EXPECT_EQ(viewer->overlays()->fileNameShown(), QStringLiteral("0 two lines.png"));
+}
+}  // namespace

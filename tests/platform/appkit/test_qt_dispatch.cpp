@@ -132,6 +132,28 @@ TEST(QtDispatch, EscReachesTheWindowOnceTheMenuBarLetsGo)
     EXPECT_FALSE(qbar->hasFocus());
 }
 
+// A menu closed with Esc leaves its title lit and the keyboard with the bar; a click in the
+// window puts the light out and the arrows reach the window again, to step through the photos.
+TEST(QtDispatch, AClickInTheWindowTakesTheKeyboardBackFromTheMenuBar)
+{
+    KeyWindow w(Rect(0, 0, 300, 200), TitledWindowMask);
+    MenuBar bar(&w);
+    auto menu = std::make_shared<Menu>("View");
+    menu->addItemWithTitle("Slideshow", nullptr);
+    bar.setMenus({menu});
+    auto* photo = new Target(Rect(20, 10, 200, 150));
+    w.contentView()->addSubview(photo);
+    w.orderFront();
+    bar.qMenuBar()->setActiveAction(bar.qMenuBar()->actions().first());
+    if (QWidget* popup = QApplication::activePopupWidget())
+        QTest::keyClick(popup, Qt::Key_Escape);
+    ASSERT_NE(bar.qMenuBar()->activeAction(), nullptr);
+    QTest::mouseClick(photo->widget(), Qt::LeftButton, Qt::NoModifier, QPoint(50, 50));
+    pressKey(w, Qt::Key_Right);
+    EXPECT_EQ(bar.qMenuBar()->activeAction(), nullptr);
+    EXPECT_EQ(photo->keys, (std::vector<int>{124})); // the clicked view took the keyboard
+}
+
 // The menus can be reached without a mouse: F10 opens the first, Alt and a title's first letter
 // that menu, and a key equivalent with Alt still runs its item instead.
 TEST(QtDispatch, MenusOpenFromTheKeyboard)
