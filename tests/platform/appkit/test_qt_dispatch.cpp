@@ -95,6 +95,17 @@ void pressKey(Window& w, int key)
     QWidget* to = top->focusWidget() ? top->focusWidget() : top;
     QTest::keyClick(to, Qt::Key(key));
 }
+// A window with a View menu on its bar.
+struct WindowWithViewMenu {
+    KeyWindow w{Rect(0, 0, 300, 200), TitledWindowMask};
+    MenuBar bar{&w};
+    WindowWithViewMenu()
+    {
+        auto menu = std::make_shared<Menu>("View");
+        menu->addItemWithTitle("Slideshow", nullptr);
+        bar.setMenus({menu});
+    }
+};
 } // namespace
 
 // A menu of the bar closed with Esc leaves the bar holding the keyboard (its title lit, so the
@@ -102,11 +113,9 @@ void pressKey(Window& w, int key)
 // again, every time: a slideshow ends on it.
 TEST(QtDispatch, EscReachesTheWindowOnceTheMenuBarLetsGo)
 {
-    KeyWindow w(Rect(0, 0, 300, 200), TitledWindowMask);
-    MenuBar bar(&w);
-    auto menu = std::make_shared<Menu>("View");
-    menu->addItemWithTitle("Slideshow", nullptr);
-    bar.setMenus({menu});
+    WindowWithViewMenu s;
+    KeyWindow& w = s.w;
+    MenuBar& bar = s.bar;
     w.orderFront();
     QMenuBar* qbar = bar.qMenuBar();
     ASSERT_NE(qbar, nullptr);
@@ -136,11 +145,9 @@ TEST(QtDispatch, EscReachesTheWindowOnceTheMenuBarLetsGo)
 // window puts the light out and the arrows reach the window again, to step through the photos.
 TEST(QtDispatch, AClickInTheWindowTakesTheKeyboardBackFromTheMenuBar)
 {
-    KeyWindow w(Rect(0, 0, 300, 200), TitledWindowMask);
-    MenuBar bar(&w);
-    auto menu = std::make_shared<Menu>("View");
-    menu->addItemWithTitle("Slideshow", nullptr);
-    bar.setMenus({menu});
+    WindowWithViewMenu s;
+    KeyWindow& w = s.w;
+    MenuBar& bar = s.bar;
     auto* photo = new Target(Rect(20, 10, 200, 150));
     w.contentView()->addSubview(photo);
     w.orderFront();
