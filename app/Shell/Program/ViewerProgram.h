@@ -10,6 +10,7 @@
 
 class AppDelegate;
 class FileAssociateTipsViewController;
+class MainConfig;
 class MainWndController;
 class NavigateViewMode;
 namespace kpv {
@@ -37,4 +38,7 @@ private:
     std::unique_ptr<FileAssociateTipsViewController> m_fileAssociateTips;
     LMEventMonitorPtr m_escapeMonitor;
     LMEventMonitorPtr m_miniWindowMenuKeys;
+    MainConfig* m_config = nullptr;
+    std::shared_ptr<bool> m_lifetime = std::make_shared<bool>(true);
+    bool m_saveWaiting = false;
 };
