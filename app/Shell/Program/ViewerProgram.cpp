@@ -61,19 +61,10 @@ ViewerProgram::ViewerProgram(AppDelegate& delegate)
                 },
                 false);
         });
-        config->setChangeHandler([this, config] {
-            if (m_saveWaiting)
-                return;
-            m_saveWaiting = true;
-            LMPerformSelectorWrapper().performWithBlock(
-                [this, config, alive = std::weak_ptr<bool>(m_lifetime)] {
-                    if (alive.expired())
-                        return;
-                    m_saveWaiting = false;
-                    config->save(false);
-                },
-                kSettingsSaveDelay);
-        });
+        config->setChangeHandler([this] { saveSettingsSoon(); });
+        // What changed before the program was assembled (the run count) is saved the same way.
+        if (config->isDirty())
+            saveSettingsSoon();
     }
     delegate.setSlideshowThemeMgr(std::make_unique<SlideshowThemeMgr>(delegate.mainConfig()));
     // Every show mode other than the empty state and the viewer, one line each.
@@ -137,6 +128,21 @@ ViewerProgram::ViewerProgram(AppDelegate& delegate)
                 return false;
             });
     }
+}
+
+void ViewerProgram::saveSettingsSoon()
+{
+    if (m_saveWaiting)
+        return;
+    m_saveWaiting = true;
+    LMPerformSelectorWrapper().performWithBlock(
+        [this, alive = std::weak_ptr<bool>(m_lifetime)] {
+            if (alive.expired())
+                return;
+            m_saveWaiting = false;
+            m_config->save(false);
+        },
+        kSettingsSaveDelay);
 }
 
 ViewerProgram::~ViewerProgram()

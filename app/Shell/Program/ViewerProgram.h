@@ -32,6 +32,8 @@ public:
     FileAssociateTipsViewController* fileAssociateTips() const { return m_fileAssociateTips.get(); }
 
 private:
+    void saveSettingsSoon();
+
     std::unique_ptr<MainWndController> m_controller;
     std::unique_ptr<NavigateViewMode> m_viewMode;
     std::unique_ptr<kpv::MenuBar> m_menuBar;

@@ -473,8 +473,9 @@ bool UserDefaults::write(QString* error)
 
     const QFileInfo info(path_);
     const QString dir = info.absolutePath();
-    if (!QDir().mkpath(dir)) {
-        *error = QStringLiteral("cannot make the folder %1").arg(dir);
+    // Asked again of the system for the reason: the folder of another user, a read-only disk.
+    if (!QDir().mkpath(dir) && ::mkdir(QFile::encodeName(dir).constData(), 0700) != 0 && errno != EEXIST) {
+        *error = QStringLiteral("cannot make the folder %1: %2").arg(dir, QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
     // A file we could not parse is kept aside instead of being overwritten.
