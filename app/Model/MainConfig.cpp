@@ -171,7 +171,20 @@ void MainConfig::markChanged(const QString& key)
     if (autoSaveWhenChanged_)
         saveForKey(key);
     else
-        dirty_ = true;
+        setDirty();
+}
+
+void MainConfig::setDirty()
+{
+    const bool wasClean = !dirty_;
+    dirty_ = true;
+    if (wasClean && changeHandler_)
+        changeHandler_();
+}
+
+void MainConfig::setSaveFailureHandler(std::function<void(const QString&)> handler)
+{
+    defaults_.setSaveFailureHandler(std::move(handler));
 }
 
 void MainConfig::setIntegerValue(qint64 value, const QString& forKey, qint64 currentValue)
@@ -621,7 +634,7 @@ void MainConfig::setShareAutoLoginInfo(const std::optional<ShareAutoLoginInfo>& 
     if (saveImmediately || autoSaveWhenChanged_)
         saveForKey(key);
     else
-        dirty_ = true;
+        setDirty();
 }
 
 void MainConfig::removeAutoLoginInfoByWebsiteType(qint64 type)

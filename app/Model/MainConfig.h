@@ -14,6 +14,7 @@
 #include <QVariant>
 #include <QVariantMap>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -42,6 +43,11 @@ public:
     void setAutoSaveWhenChanged(bool on) { autoSaveWhenChanged_ = on; }
     // Some setter changed the cache since the last full save.
     bool isDirty() const { return dirty_; }
+    // Called each time the cache turns dirty, so that the program can save soon after a change
+    // rather than only at quit, and learn while it runs that the settings cannot be saved.
+    void setChangeHandler(std::function<void()> handler) { changeHandler_ = std::move(handler); }
+    // Told the reason once when the settings file cannot be written (see UserDefaults).
+    void setSaveFailureHandler(std::function<void(const QString& why)> handler);
     // The folder of the settings file, where the program's other small files live too.
     QString settingsFolder() const;
 
@@ -165,6 +171,7 @@ private:
     QString stringValueForKey(const QString& key);
     void setObjectIfChanged(const QVariant& value, const QVariant& current, const QString& key);
     void markChanged(const QString& key);
+    void setDirty();
 
     kpv::UserDefaults& defaults_;
     bool autoSaveWhenChanged_ = false;
@@ -172,4 +179,5 @@ private:
     std::unique_ptr<SlideshowBkgrdMusicList> musicList_;
     std::vector<qint64> arraySlideshowEffectDurations_;
     bool dirty_ = false;
+    std::function<void()> changeHandler_;
 };

@@ -64,6 +64,12 @@ public:
     bool synchronize(QString* error = nullptr);
     bool hasUnsavedChanges() const;
 
+    // Called with the reason when a save fails for the first time since the store was made or
+    // since the last save that succeeded: one failure is told once, not once per change. It may be
+    // called on any thread that synchronises, never with the store locked. The terminal gets one
+    // line per reason in the same way.
+    void setSaveFailureHandler(std::function<void(const QString& why)> handler);
+
     // Test seam: called with the finished temporary file just before it replaces the old one;
     // returning false abandons the save there: the old file stays and the temporary one goes.
     void setBeforeReplaceHookForTesting(std::function<bool(const QString& tempPath)> hook);
@@ -71,6 +77,7 @@ public:
 private:
     void load();
     QVariantMap readFile(bool* failed) const;
+    bool write(QString* why);
     mutable std::mutex mutex_;
     QString path_;
     QVariantMap values_;
@@ -80,6 +87,9 @@ private:
     bool dirty_ = false;
     bool loadFailed_ = false;
     std::function<bool(const QString&)> beforeReplace_;
+    std::function<void(const QString&)> saveFailed_;
+    bool failureTold_ = false;
+    QString failureLogged_;
 };
 
 } // namespace kpv

@@ -309,7 +309,7 @@ void OptionWindowController::saveSettings()
 {
     QString error;
     if (!m_model.saveSettings(&error) && m_failureHandler)
-        m_failureHandler(kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_PrefsNotSaved"), error));
+        m_failureHandler(kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_SettingsNotSaved"), error));
 }
 
 void OptionWindowController::closeWindow()

@@ -57,8 +57,9 @@ void MainWndSecondaryWindows::showOptionWindowWithTabType(long tab, bool associa
     if (!config || !associator)
         return;
     if (!m_option) {
+        // No failure handler: settings that cannot be written are told by the settings themselves,
+        // once for every change that fails the same way, Preferences' OK among them.
         m_option = std::make_unique<OptionWindowController>(*config, *associator, m_center);
-        m_option->setFailureHandler([this](const QString& message) { m_windowController.showFailureAlert(message); });
     }
     m_option->showWithTabType(tab, associateAllFileTypes);
 }

@@ -17,6 +17,7 @@
 #include "Shell/Modes/NavigateViewMode.h"
 
 #include "Kit/LMEventMonitorCenter.h"
+#include "Model/LMPerformSelectorWrapper.h"
 #include "Model/MainConfig.h"
 #include "Slideshow/SlideshowThemeMgr.h"
 #include "appkit/Application.h"
@@ -27,6 +28,12 @@
 
 #include <QMenuBar>
 #include <QWidget>
+
+namespace {
+// Seconds between a change to the settings and its save: a slider dragged through many values
+// is written once.
+constexpr double kSettingsSaveDelay = 1.0;
+} // namespace
 
 ViewerProgram::ViewerProgram(AppDelegate& delegate)
 {
@@ -40,6 +47,25 @@ ViewerProgram::ViewerProgram(AppDelegate& delegate)
             [config](const kpv::Notification&) { kpv::Application::useDarkColours(!config->useDesktopColours()); });
     }
     m_controller = std::make_unique<MainWndController>(delegate, std::make_unique<LMMainWindow>(kpv::Rect(0, 0, 800, 600)));
+    // A change to the settings is written a moment later, not only at quit: a settings file that
+    // cannot be written is then told while the user can still do something about it.
+    if (MainConfig* config = delegate.mainConfig()) {
+        m_config = config;
+        MainWndController* controller = m_controller.get();
+        config->setSaveFailureHandler([controller, alive = std::weak_ptr<bool>(m_lifetime)](const QString& why) {
+            LMPerformSelectorWrapper().performOnMainThreadWithBlock(
+                [controller, alive, why] {
+                    if (!alive.expired())
+                        controller->showFailureAlert(kpv::Bundle::mainBundle().localizedStringWithFormat(
+                            QStringLiteral("IDS_SettingsNotSaved"), why));
+                },
+                false);
+        });
+        config->setChangeHandler([this] { saveSettingsSoon(); });
+        // What changed before the program was assembled (the run count) is saved the same way.
+        if (config->isDirty())
+            saveSettingsSoon();
+    }
     delegate.setSlideshowThemeMgr(std::make_unique<SlideshowThemeMgr>(delegate.mainConfig()));
     // Every show mode other than the empty state and the viewer, one line each.
     registerSlideshowMode(*m_controller);
@@ -104,8 +130,27 @@ ViewerProgram::ViewerProgram(AppDelegate& delegate)
     }
 }
 
+void ViewerProgram::saveSettingsSoon()
+{
+    if (m_saveWaiting)
+        return;
+    m_saveWaiting = true;
+    LMPerformSelectorWrapper().performWithBlock(
+        [this, alive = std::weak_ptr<bool>(m_lifetime)] {
+            if (alive.expired())
+                return;
+            m_saveWaiting = false;
+            m_config->save(false);
+        },
+        kSettingsSaveDelay);
+}
+
 ViewerProgram::~ViewerProgram()
 {
+    if (m_config) {
+        m_config->setChangeHandler({});
+        m_config->setSaveFailureHandler({});
+    }
     kpv::NotificationCenter::defaultCenter().removeObserver(this);
     if (m_escapeMonitor)
         LMEventMonitorCenter::eventMonitorCenter().removeMonitor(m_escapeMonitor);

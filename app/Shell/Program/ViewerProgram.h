@@ -10,6 +10,7 @@
 
 class AppDelegate;
 class FileAssociateTipsViewController;
+class MainConfig;
 class MainWndController;
 class NavigateViewMode;
 namespace kpv {
@@ -31,10 +32,15 @@ public:
     FileAssociateTipsViewController* fileAssociateTips() const { return m_fileAssociateTips.get(); }
 
 private:
+    void saveSettingsSoon();
+
     std::unique_ptr<MainWndController> m_controller;
     std::unique_ptr<NavigateViewMode> m_viewMode;
     std::unique_ptr<kpv::MenuBar> m_menuBar;
     std::unique_ptr<FileAssociateTipsViewController> m_fileAssociateTips;
     LMEventMonitorPtr m_escapeMonitor;
     LMEventMonitorPtr m_miniWindowMenuKeys;
+    MainConfig* m_config = nullptr;
+    std::shared_ptr<bool> m_lifetime = std::make_shared<bool>(true);
+    bool m_saveWaiting = false;
 };

@@ -19,6 +19,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 
 namespace kpv {
 
@@ -120,11 +121,19 @@ bool GioDesktopServices::setDefaultApplicationForType(const QString& mimeType, c
     // Edited in place: the user's comments, other entries and the file's mode stay.
     QString why;
     const bool ok = MimeAppsList::setDefault(MimeAppsList::userFilePath(), contentTypeOf(mimeType), applicationId, &why);
-    if (!ok) {
-        qWarning("the default program was not set: %s", qUtf8Printable(why));
-        if (error)
-            *error = why;
+    {
+        // A photo kind is a dozen types, each set on its own: a list that cannot be written fails
+        // them all the same way, and one line says so.
+        static std::mutex mutex;
+        static QString logged;
+        std::lock_guard lock(mutex);
+        if (ok)
+            logged.clear();
+        else if (why != logged)
+            qWarning("the default program was not set: %s", qUtf8Printable(logged = why));
     }
+    if (!ok && error)
+        *error = why;
     return ok;
 }
 

@@ -395,12 +395,46 @@ void UserDefaults::setBeforeReplaceHookForTesting(std::function<bool(const QStri
     beforeReplace_ = std::move(hook);
 }
 
-bool UserDefaults::synchronize(QString* error)
+void UserDefaults::setSaveFailureHandler(std::function<void(const QString&)> handler)
 {
     std::lock_guard lock(mutex_);
-    if (!dirty_) {
-        return true;
+    saveFailed_ = std::move(handler);
+}
+
+bool UserDefaults::synchronize(QString* error)
+{
+    std::function<void(const QString&)> tell;
+    QString why;
+    {
+        std::lock_guard lock(mutex_);
+        if (!dirty_)
+            return true;
+        if (write(&why)) {
+            failureTold_ = false;
+            failureLogged_.clear();
+            return true;
+        }
+        // Every later change fails the same way until the cause goes: one line and one telling.
+        if (why != failureLogged_) {
+            failureLogged_ = why;
+            qWarning("settings not saved: %s", qUtf8Printable(why));
+        }
+        if (!failureTold_ && saveFailed_) {
+            failureTold_ = true;
+            tell = saveFailed_;
+        }
     }
+    if (error)
+        *error = why;
+    if (tell)
+        tell(why);
+    return false;
+}
+
+// Writes the changed values, merged with what another copy of the program saved meanwhile.
+// Called with the store locked.
+bool UserDefaults::write(QString* error)
+{
     // Another viewer of this user may have saved since this one read the file: one save at a
     // time, and only the keys this viewer changed (set or removed) are written over its values.
     const QFileInfo where(path_);
@@ -439,9 +473,9 @@ bool UserDefaults::synchronize(QString* error)
 
     const QFileInfo info(path_);
     const QString dir = info.absolutePath();
-    if (!QDir().mkpath(dir)) {
-        if (error)
-            *error = QStringLiteral("cannot make the folder %1").arg(dir);
+    // Asked again of the system for the reason: the folder of another user, a read-only disk.
+    if (!QDir().mkpath(dir) && ::mkdir(QFile::encodeName(dir).constData(), 0700) != 0 && errno != EEXIST) {
+        *error = QStringLiteral("cannot make the folder %1: %2").arg(dir, QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
     // A file we could not parse is kept aside instead of being overwritten.
@@ -449,8 +483,7 @@ bool UserDefaults::synchronize(QString* error)
         const QString aside = path_ + QStringLiteral(".corrupt");
         QFile::remove(aside);
         if (::rename(QFile::encodeName(path_).constData(), QFile::encodeName(aside).constData()) != 0) {
-            if (error)
-                *error = QStringLiteral("cannot keep the unreadable %1 aside: %2").arg(path_, QString::fromLocal8Bit(std::strerror(errno)));
+            *error = QStringLiteral("cannot keep the unreadable %1 aside: %2").arg(path_, QString::fromLocal8Bit(std::strerror(errno)));
             return false;
         }
         loadFailed_ = false;
@@ -466,13 +499,8 @@ bool UserDefaults::synchronize(QString* error)
             return false;
         };
     }
-    QString why;
-    if (!replaceFileContents(path_, bytes, options, &why)) {
-        qWarning("settings not saved: %s", qUtf8Printable(why));
-        if (error)
-            *error = why;
+    if (!replaceFileContents(path_, bytes, options, error))
         return false;
-    }
     dirty_ = false;
     base_ = values_;
     return true;

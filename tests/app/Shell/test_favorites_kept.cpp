@@ -27,6 +27,7 @@
 #include "foundation/Clock.h"
 #include "foundation/RunLoop.h"
 #include "foundation/UserDefaults.h"
+#include "Model/MainConfig.h"
 #include "ProgramTestSetup.h"
 #include "../../support/FaultInjection.h"
 
@@ -112,6 +113,15 @@ protected:
         settle();
     }
 
+    static QList<QMessageBox*> alerts()
+    {
+        QList<QMessageBox*> boxes;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
+                boxes << box;
+        return boxes;
+    }
+
     std::unique_ptr<kpv::UserDefaults> defaults;
     std::unique_ptr<AppDelegate> delegate;
     std::unique_ptr<ViewerProgram> program;
@@ -169,13 +179,6 @@ TEST_F(FavoritesKept, LovedFilesComeBackInOrderAfterARestart)
 // change that can be written saves every favourite.
 TEST_F(FavoritesKept, AListThatCannotBeSavedIsToldOnceAndSavedWithTheNextChange)
 {
-    const auto alerts = [] {
-        QList<QMessageBox*> boxes;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
-                boxes << box;
-        return boxes;
-    };
     start();
     {
         kpv::test::FileSizeLimit full(8);
@@ -197,6 +200,34 @@ TEST_F(FavoritesKept, AListThatCannotBeSavedIsToldOnceAndSavedWithTheNextChange)
     loveCurrentFile();
     EXPECT_TRUE(alerts().isEmpty());
     EXPECT_EQ(FavoriteListFile(listPath()).read().paths.size(), 3);
+}
+
+// Settings that cannot be written (a full disk) are told once, a moment after the change rather
+// than never, whatever changes after it; the next change that can be written saves them all.
+TEST_F(FavoritesKept, SettingsThatCannotBeSavedAreToldOnceAndSavedWithTheNextChange)
+{
+    const QString settingsPath = scratch.filePath(QStringLiteral("conf/settings.json"));
+    start();
+    {
+        kpv::test::FileSizeLimit full(8);
+        program->controller().performMenuAction(35); // Sort By > Date Modified
+        settle();
+        const QList<QMessageBox*> told = alerts();
+        ASSERT_EQ(told.size(), 1);
+        EXPECT_TRUE(told.first()->text().contains(settingsPath)) << told.first()->text().toStdString();
+        told.first()->accept();
+        settle(0.5);
+        program->controller().performMenuAction(37); // Sort By > Descending
+        settle();
+        EXPECT_TRUE(alerts().isEmpty()) << "told once";
+    }
+    const qint64 chosen = delegate->mainConfig()->sortByType();
+    program->controller().performMenuAction(28); // Hide Photo Bin
+    settle();
+    EXPECT_TRUE(alerts().isEmpty());
+    kpv::UserDefaults reread(settingsPath);
+    EXPECT_EQ(MainConfig(reread).sortByType(), chosen);
+    EXPECT_EQ(MainConfig(reread).photoBinVisible(), delegate->mainConfig()->photoBinVisible());
 }
 
 TEST_F(FavoritesKept, AFileDeletedBetweenRunsStaysWithTheMissingMarkUntilRemoved)

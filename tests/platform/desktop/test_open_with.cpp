@@ -4,8 +4,10 @@
 
 #include "desktop/DesktopServices.h"
 #include "foundation/FileNames.h"
+#include "../../support/FaultInjection.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
@@ -101,6 +103,33 @@ TEST(OpenWith, TheApplicationGetsTheVeryBytesOfANameThatIsNotUtf8)
         EXPECT_EQ(line.startsWith("file://") ? QByteArray::fromPercentEncoding(line.mid(7)) : line, native);
         EXPECT_EQ(::unlink(native.constData()), 0);
     }
+}
+
+// A list of defaults that cannot be written (a full disk, a folder of another user) fails every
+// type of a photo kind the same way: one line in the log, not one per type, and the next that can
+// be written is set.
+TEST(OpenWith, DefaultsThatCannotBeSetAreLoggedOncePerCause)
+{
+    StandIns& apps = standIns();
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(apps.dir.filePath("config")));
+    ASSERT_TRUE(QDir().mkpath(apps.dir.filePath("config")));
+    kpv::GioDesktopServices desktop;
+    static int lines;
+    lines = 0;
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
+        lines += text.contains(QLatin1String("default program"));
+    });
+    {
+        kpv::test::FileSizeLimit full(8);
+        for (const char* type : {"image/png", "image/x-portable-anymap", "image/x-tga"}) {
+            QString error;
+            EXPECT_FALSE(desktop.setDefaultApplicationForType(type, "kpv-stand-in-f.desktop", &error));
+            EXPECT_TRUE(error.contains(QLatin1String("mimeapps.list"))) << error.toStdString();
+        }
+    }
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(lines, 1);
+    EXPECT_TRUE(desktop.setDefaultApplicationForType("image/png", "kpv-stand-in-f.desktop", nullptr));
 }
 
 } // namespace

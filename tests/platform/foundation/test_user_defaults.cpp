@@ -158,17 +158,37 @@ TEST_F(UserDefaultsTest, FullDiskKeepsTheOldFileAndTheChangesForTheNextSave)
     }
     const QByteArray before = kpv::test::checksum(path());
     UserDefaults d(path());
+    QStringList told;
+    d.setSaveFailureHandler([&told](const QString& why) { told << why; });
+    static int warnings;
+    warnings = 0;
+    const QtMessageHandler previousHandler =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) { ++warnings; });
     d.setObject(QString(64 * 1024, QChar(u'x')), "long");
     {
         kpv::test::FileSizeLimit full(256);
         EXPECT_FALSE(d.synchronize());
+        // Every later change fails for the same reason: told once, one line in the log.
+        d.setInteger(1, "more");
+        EXPECT_FALSE(d.synchronize());
     }
+    qInstallMessageHandler(previousHandler);
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_TRUE(told.first().contains(path())) << told.first().toStdString();
+    EXPECT_EQ(warnings, 1);
     EXPECT_EQ(kpv::test::checksum(path()), before);
     EXPECT_EQ(kpv::test::entriesOf(dir.path() + "/conf"), QStringList{"settings.json"});
     EXPECT_TRUE(d.hasUnsavedChanges());
-    // Once there is room the same changes are saved.
+    // Once there is room the same changes are saved; a failure after that is news again.
     ASSERT_TRUE(d.synchronize());
     EXPECT_EQ(UserDefaults(path()).stringForKey("long").size(), 64 * 1024);
+    d.setInteger(2, "more");
+    {
+        kpv::test::FileSizeLimit full(256);
+        EXPECT_FALSE(d.synchronize());
+    }
+    EXPECT_EQ(told.size(), 2);
+    d.setSaveFailureHandler({});
 }
 
 TEST_F(UserDefaultsTest, UnreadableFileIsKeptAsideNotOverwritten)
