@@ -727,6 +727,17 @@ void LMImageBrowserView::rightMouseDown(const kpv::Event& e)
     }
 }
 
+kpv::Point LMImageBrowserView::contextMenuLocationForKeyboard() const
+{
+    if (!m_selection.empty()) {
+        const std::size_t index = hasRangeEnds() && m_selection.count(m_leadIndex) ? m_leadIndex : *m_selection.begin();
+        const kpv::Rect cell = kpv::intersectionRect(itemFrameAtIndex(index), visibleRect());
+        if (!cell.isEmpty())
+            return kpv::Point{cell.midX(), cell.midY()};
+    }
+    return kpv::View::contextMenuLocationForKeyboard();
+}
+
 void LMImageBrowserView::scrollWheel(const kpv::Event& e)
 {
     // A touchpad reports pixels; a wheel reports notches, each a step of three lines.

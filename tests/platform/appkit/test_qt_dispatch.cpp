@@ -437,3 +437,36 @@ TEST(Panels, AccessoryViewControlsTakeClicksInsideTheDialog)
     dialog->reject();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
+
+namespace {
+class RightClickTarget : public View {
+public:
+    using View::View;
+    bool acceptsFirstResponder() const override { return true; }
+    void rightMouseDown(const Event& e) override { clicks.push_back(e.locationInWindow()); }
+    std::vector<Point> clicks;
+};
+} // namespace
+
+// The keyboard's right click, for the context menus: the menu key or Shift+F10 right-clicks the
+// middle of the focused view; with no view focused, the middle of the window, where the mouse's
+// right button would. F10 alone still belongs to the menu bar.
+TEST(QtDispatch, MenuKeyRightClicksTheFocusedViewOrTheMiddleOfTheWindow)
+{
+    KeyWindow w(Rect(0, 0, 300, 200), TitledWindowMask);
+    auto* middle = new RightClickTarget(Rect(100, 50, 100, 100));
+    auto* corner = new RightClickTarget(Rect(0, 0, 40, 20));
+    w.contentView()->addSubview(middle);
+    w.contentView()->addSubview(corner);
+    w.orderFront();
+
+    pressKey(w, Qt::Key_Menu);
+    EXPECT_EQ(middle->clicks, (std::vector<Point>{{150, 100}}));
+
+    ASSERT_TRUE(w.makeFirstResponder(corner));
+    QTest::keyClick(w.widget(), Qt::Key_F10, Qt::ShiftModifier);
+    pressKey(w, Qt::Key_Menu);
+    EXPECT_EQ(corner->clicks, (std::vector<Point>{{20, 10}, {20, 10}}));
+    EXPECT_EQ(middle->clicks.size(), 1u);
+    EXPECT_TRUE(w.keys.empty()) << "the key went on to the window as well";
+}
