@@ -715,16 +715,14 @@ void LMImageBrowserView::mouseUp(const kpv::Event& e)
 
 void LMImageBrowserView::rightMouseDown(const kpv::Event& e)
 {
-    if (!m_delegate)
-        return;
     const std::size_t index = indexOfItemAtPoint(convertPointFromView(e.locationInWindow(), nullptr));
-    if (index == kNotFound) {
-        m_delegate->imageBrowserBackgroundWasRightClickedWithEvent(this, e);
-    } else {
-        if (!m_selection.count(index))
-            setSelectionIndexes({index});
-        m_delegate->imageBrowserCellWasRightClickedAtIndex(this, index, e);
-    }
+    if (index != kNotFound && !m_selection.count(index))
+        setSelectionIndexes({index});
+    const bool answered = m_delegate && (index == kNotFound
+                                             ? m_delegate->imageBrowserBackgroundWasRightClickedWithEvent(this, e)
+                                             : m_delegate->imageBrowserCellWasRightClickedAtIndex(this, index, e));
+    if (!answered)
+        kpv::View::rightMouseDown(e); // the favourites' context menu belongs to the window's content
 }
 
 kpv::Point LMImageBrowserView::contextMenuLocationForKeyboard() const
