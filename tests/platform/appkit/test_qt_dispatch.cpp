@@ -191,6 +191,25 @@ TEST(QtDispatch, MenusOpenFromTheKeyboard)
     closeMenu();
 }
 
+// Ctrl with + runs the item of Ctrl+=, whether the + comes with Shift or from the keypad, as
+// Ctrl+- and the keypad's - already run the item of Ctrl+-.
+TEST(QtDispatch, CtrlPlusRunsTheItemOfCtrlEquals)
+{
+    KeyWindow w(Rect(0, 0, 300, 200), TitledWindowMask);
+    MenuBar bar(&w);
+    auto view = std::make_shared<Menu>("View");
+    int zoomedIn = 0;
+    view->addItemWithTitle("Zoom In", [&](MenuItem&) { ++zoomedIn; }, "=");
+    bar.setMenus({view});
+    w.orderFront();
+
+    QTest::keyClick(w.widget(), Qt::Key_Equal, Qt::ControlModifier);
+    QTest::keyClick(w.widget(), Qt::Key_Plus, Qt::ControlModifier | Qt::ShiftModifier);
+    QTest::keyClick(w.widget(), Qt::Key_Plus, Qt::ControlModifier | Qt::KeypadModifier);
+    EXPECT_EQ(zoomedIn, 3);
+    EXPECT_TRUE(w.keys.empty());
+}
+
 // A trackpad pinch reaches the view under it once, though Qt offers an unaccepted gesture to
 // every parent widget in turn.
 TEST(QtDispatch, APinchArrivesOnce)
