@@ -778,6 +778,10 @@ void LMImageBrowserView::keyDown(const kpv::Event& e)
 {
     const unsigned short key = e.keyCode();
     // Delete only: Backspace steps back through photos elsewhere, and must not send them away here.
+    // One press, one removal: the repeats of a held Delete would remove the photo chosen after
+    // each one too.
+    if (key == kKeyForwardDelete && e.isARepeat())
+        return;
     if (key == kKeyForwardDelete && m_dataSource && !m_selection.empty()) {
         const std::set<std::size_t> removed = m_selection;
         m_dataSource->imageBrowserRemoveItemsAtIndexes(this, removed);
