@@ -35,8 +35,10 @@ class LMImageBrowserDelegate {
 public:
     virtual ~LMImageBrowserDelegate() = default;
     virtual void imageBrowserCellWasDoubleClickedAtIndex(LMImageBrowserView*, std::size_t) {}
-    virtual void imageBrowserCellWasRightClickedAtIndex(LMImageBrowserView*, std::size_t, const kpv::Event&) {}
-    virtual void imageBrowserBackgroundWasRightClickedWithEvent(LMImageBrowserView*, const kpv::Event&) {}
+    // A right click on a cell or beside the cells; false: not answered, and the click goes on to
+    // the views beneath the browser, as it would past a browser without a delegate.
+    virtual bool imageBrowserCellWasRightClickedAtIndex(LMImageBrowserView*, std::size_t, const kpv::Event&) { return false; }
+    virtual bool imageBrowserBackgroundWasRightClickedWithEvent(LMImageBrowserView*, const kpv::Event&) { return false; }
     virtual void imageBrowserSelectionDidChange(LMImageBrowserView*) {}
 
     // ---- Overlays over the cells ----

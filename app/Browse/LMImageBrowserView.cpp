@@ -715,16 +715,25 @@ void LMImageBrowserView::mouseUp(const kpv::Event& e)
 
 void LMImageBrowserView::rightMouseDown(const kpv::Event& e)
 {
-    if (!m_delegate)
-        return;
     const std::size_t index = indexOfItemAtPoint(convertPointFromView(e.locationInWindow(), nullptr));
-    if (index == kNotFound) {
-        m_delegate->imageBrowserBackgroundWasRightClickedWithEvent(this, e);
-    } else {
-        if (!m_selection.count(index))
-            setSelectionIndexes({index});
-        m_delegate->imageBrowserCellWasRightClickedAtIndex(this, index, e);
+    if (index != kNotFound && !m_selection.count(index))
+        setSelectionIndexes({index});
+    const bool answered = m_delegate && (index == kNotFound
+                                             ? m_delegate->imageBrowserBackgroundWasRightClickedWithEvent(this, e)
+                                             : m_delegate->imageBrowserCellWasRightClickedAtIndex(this, index, e));
+    if (!answered)
+        kpv::View::rightMouseDown(e); // the favourites' context menu belongs to the window's content
+}
+
+kpv::Point LMImageBrowserView::contextMenuLocationForKeyboard() const
+{
+    if (!m_selection.empty()) {
+        const std::size_t index = hasRangeEnds() && m_selection.count(m_leadIndex) ? m_leadIndex : *m_selection.begin();
+        const kpv::Rect cell = kpv::intersectionRect(itemFrameAtIndex(index), visibleRect());
+        if (!cell.isEmpty())
+            return kpv::Point{cell.midX(), cell.midY()};
     }
+    return kpv::View::contextMenuLocationForKeyboard();
 }
 
 void LMImageBrowserView::scrollWheel(const kpv::Event& e)
@@ -769,6 +778,10 @@ void LMImageBrowserView::keyDown(const kpv::Event& e)
 {
     const unsigned short key = e.keyCode();
     // Delete only: Backspace steps back through photos elsewhere, and must not send them away here.
+    // One press, one removal: the repeats of a held Delete would remove the photo chosen after
+    // each one too.
+    if (key == kKeyForwardDelete && e.isARepeat())
+        return;
     if (key == kKeyForwardDelete && m_dataSource && !m_selection.empty()) {
         const std::set<std::size_t> removed = m_selection;
         m_dataSource->imageBrowserRemoveItemsAtIndexes(this, removed);

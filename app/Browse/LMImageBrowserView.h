@@ -126,6 +126,9 @@ public:
     void rightMouseDown(const kpv::Event& e) override;
     void scrollWheel(const kpv::Event& e) override;
     void keyDown(const kpv::Event& e) override;
+    // The menu key right-clicks the photo the keys last moved to (else the first chosen one),
+    // when it is in sight.
+    kpv::Point contextMenuLocationForKeyboard() const override;
 
     // Where a navigation key moves the selection from `from` (kNotFound: nothing selected);
     // kNotFound for other keys. Arrows step by one cell or one row, Page Up and Down by the rows

@@ -512,15 +512,17 @@ void ThumbnailViewController::imageBrowserCellWasDoubleClickedAtIndex(LMImageBro
     });
 }
 
-void ThumbnailViewController::imageBrowserCellWasRightClickedAtIndex(LMImageBrowserView*, std::size_t,
+bool ThumbnailViewController::imageBrowserCellWasRightClickedAtIndex(LMImageBrowserView*, std::size_t,
                                                                      const kpv::Event& e)
 {
     m_host.popUpContextMenu(e, m_browser);
+    return true;
 }
 
-void ThumbnailViewController::imageBrowserBackgroundWasRightClickedWithEvent(LMImageBrowserView*, const kpv::Event& e)
+bool ThumbnailViewController::imageBrowserBackgroundWasRightClickedWithEvent(LMImageBrowserView*, const kpv::Event& e)
 {
     m_host.popUpContextMenu(e, m_browser);
+    return true;
 }
 
 std::unique_ptr<LMImageBrowserExtraItemViewController>

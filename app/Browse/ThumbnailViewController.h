@@ -96,8 +96,8 @@ public:
     // that one another program renames is known again under its new name.
     void imageBrowserSelectionDidChange(LMImageBrowserView*) override;
     static constexpr qsizetype kMaxRememberedSelection = 64;
-    void imageBrowserCellWasRightClickedAtIndex(LMImageBrowserView*, std::size_t, const kpv::Event& e) override;
-    void imageBrowserBackgroundWasRightClickedWithEvent(LMImageBrowserView*, const kpv::Event& e) override;
+    bool imageBrowserCellWasRightClickedAtIndex(LMImageBrowserView*, std::size_t, const kpv::Event& e) override;
+    bool imageBrowserBackgroundWasRightClickedWithEvent(LMImageBrowserView*, const kpv::Event& e) override;
     std::unique_ptr<LMImageBrowserExtraItemViewController> extraItemViewControllerForImageBrowserView(LMImageBrowserView*) override;
     bool imageBrowserViewExtraItemViewOutside(LMImageBrowserView*, kpv::Point* leftTop, kpv::Point* rightBottom) override;
     std::optional<bool> imageBrowserViewValidateMenuItem(LMImageBrowserView*, kpv::MenuItem& item) override;

@@ -355,7 +355,12 @@ bool NavigateController::performKeyDownEquivalent(const kpv::Event &event)
     if ((f & (kShiftFlag | kControlFlag | kOptionFlag | kCommandFlag)) != 0)
         return false;
     switch (c) {
-    case kDeleteKeyChar: deleteCurFile(); return true;
+    case kDeleteKeyChar:
+        // One press, one photo: a Delete held a moment too long would trash photo after photo,
+        // each shown for a blink, so its repeats are passed over.
+        if (!event.isARepeat())
+            deleteCurFile();
+        return true;
     case kBackspaceChar: doNavCurFileToNext(false); return true;
     case u' ': doNavCurFileToNext(true); return true;
     case kHomeChar:

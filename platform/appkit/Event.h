@@ -65,6 +65,7 @@ constexpr unsigned short A = 0, S = 1, D = 2, F = 3, H = 4, G = 5, Z = 6, X = 7,
 constexpr unsigned short Return = 36, Tab = 48, Space = 49, Delete = 51, Escape = 53, KeypadEnter = 76,
                          ForwardDelete = 117, Home = 115, End = 119, PageUp = 116, PageDown = 121,
                          LeftArrow = 123, RightArrow = 124, DownArrow = 125, UpArrow = 126;
+constexpr unsigned short ContextMenu = 110; // the menu key beside the right Ctrl of PC keyboards
 constexpr unsigned short Unknown = 0xffff;
 } // namespace KeyCode
 
@@ -130,6 +131,8 @@ public:
     }
     bool isARepeat() const { return m_isARepeat; }
     void setARepeat(bool r) { m_isARepeat = r; }
+    // The keyboard's right click, as on the rest of this desktop: the menu key, or Shift+F10.
+    bool isContextMenuKey() const;
 
     // Scrolling: deltas in points (precise) or lines (wheel notches), y positive upwards/away.
     double scrollingDeltaX() const { return m_scrollX; }

@@ -153,6 +153,9 @@ public:
     // Told when Tab or Shift+Tab brought the focus here: a text view selects its whole text, so
     // that typing replaces it.
     virtual void didReceiveKeyFocusFromKeyboard() {}
+    // Where the menu key (or Shift+F10) right-clicks the view while it has the focus, in its own
+    // coordinates: the middle of what shows of it, unless the view knows its chosen part.
+    virtual Point contextMenuLocationForKeyboard() const;
     // Whether the view has the keyboard focus: its window's first responder, or the focus of the
     // toolkit dialog that shows it.
     bool hasKeyFocus() const;

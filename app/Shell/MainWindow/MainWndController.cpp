@@ -6,6 +6,7 @@
 #include "Shell/MainWindow/LMMainWindow.h"
 #include "Shell/MainWindow/LMMainWndContentView.h"
 #include "Shell/Desktop/OpenWithMenu.h"
+#include "Browse/FavoriteViewController.h"
 #include "Shell/MainWindow/ViewModeController.h"
 #include "foundation/TerminationSignals.h"
 #include "foundation/Bundle.h"
@@ -101,12 +102,21 @@ MainWndController::MainWndController(AppDelegate& delegate, std::unique_ptr<LMMa
         // matches the key, its monitor being added later (with the bar, made for this window):
         // while the tip is up it holds every command back, so a menu's key (Ctrl+R, Ctrl+T)
         // would otherwise be refused and lost, and only a second press would work.
+        // The leave-favourites tip of a first visit holds the favourites' commands back in the same
+        // way, and only the mouse could close it: the keyboard found every command greyed.
         m_tipKeyMonitor = kpv::Application::shared().addLocalMonitorForEventsMatchingMask(
             kpv::KeyDownMask, [this](const kpv::EventPtr& e) -> kpv::EventPtr {
-                if (!e || e->window() != m_window.get() || !m_navigateController ||
-                    !m_navigateController->curLoveIntroTipsShowStatus())
+                if (!e || e->window() != m_window.get())
                     return e;
-                m_navigateController->hideLoveIntroTips(false);
+                auto* favorites = m_showMode == MainShowModeFavorite
+                                      ? dynamic_cast<FavoriteViewController*>(existingModeController(MainShowModeFavorite))
+                                      : nullptr;
+                if (favorites && favorites->curFavoriteIntroTipsShowStatus())
+                    favorites->hideFavoriteIntroTips();
+                else if (m_navigateController && m_navigateController->curLoveIntroTipsShowStatus())
+                    m_navigateController->hideLoveIntroTips(false);
+                else
+                    return e;
                 return e->keyCode() == kpv::KeyCode::Escape ? nullptr : e;
             });
     }

@@ -52,6 +52,15 @@ EventPtr Event::keyEvent(EventType type, unsigned short keyCode, const QString& 
     return e;
 }
 
+bool Event::isContextMenuKey() const
+{
+    constexpr unsigned short kF10 = 109;
+    if (m_type != KeyDown)
+        return false;
+    const std::uint64_t modifiers = m_modifierFlags & (ShiftKeyMask | ControlKeyMask | AlternateKeyMask | CommandKeyMask);
+    return (m_keyCode == KeyCode::ContextMenu && modifiers == 0) || (m_keyCode == kF10 && modifiers == ShiftKeyMask);
+}
+
 unsigned short keyCodeFromQtKey(int key)
 {
     // Hardware-independent virtual codes, as the application's key tables expect them.
@@ -86,6 +95,7 @@ unsigned short keyCodeFromQtKey(int key)
     case Qt::Key_PageDown: return KeyCode::PageDown;
     case Qt::Key_Equal: case Qt::Key_Plus: return 24;
     case Qt::Key_Minus: case Qt::Key_Underscore: return 27;
+    case Qt::Key_Menu: return KeyCode::ContextMenu;
     default: return KeyCode::Unknown;
     }
 }

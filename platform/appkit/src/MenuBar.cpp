@@ -160,6 +160,12 @@ MenuItemPtr MenuBar::itemForKeyEquivalent(const Event& e, std::shared_ptr<Menu>*
             return item;
         }
     }
+    // Ctrl and + is Ctrl and = as well, as everywhere on this desktop: + is Shift with = on most
+    // layouts, and the keypad has a + of its own, so Ctrl++ zooms in as Ctrl+- zooms out.
+    if (key == QLatin1String("+"))
+        return itemForKeyEquivalent(*Event::keyEvent(KeyDown, e.keyCode(), QStringLiteral("="), QStringLiteral("="),
+                                                     e.window(), e.modifierFlags() & ~ShiftKeyMask),
+                                    owner);
     return nullptr;
 }
 

@@ -491,6 +491,12 @@ Rect View::visibleRect() const
     return intersectionRect(r, bounds());
 }
 
+Point View::contextMenuLocationForKeyboard() const
+{
+    const Rect r = visibleRect().isEmpty() ? bounds() : visibleRect();
+    return Point{r.midX(), r.midY()};
+}
+
 void View::addSubview(View* view) { addSubview(view, true, nullptr); }
 
 void View::addSubview(View* view, bool above, View* relativeTo)

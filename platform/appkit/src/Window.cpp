@@ -685,6 +685,21 @@ void Window::sendEvent(const EventPtr& ep)
     case KeyDown:
         if (m_firstResponder && m_firstResponder->performKeyAction(e))
             break;
+        // The keyboard's right click: on the view with the focus, at the place that view chooses;
+        // with no view focused, as a click of the right button in the middle of the window.
+        if (e.isContextMenuKey() && m_contentView) {
+            View* v = m_firstResponder;
+            Point p;
+            if (v) {
+                p = v->convertPointToView(v->contextMenuLocationForKeyboard(), nullptr);
+            } else {
+                p = m_contentView->convertPointToView(m_contentView->contextMenuLocationForKeyboard(), nullptr);
+                v = m_contentView->hitTest(p);
+            }
+            if (v && !e.isARepeat())
+                v->rightMouseDown(*Event::mouseEvent(RightMouseDown, p, this, 0, 1));
+            break;
+        }
         if (m_keyViewLoop && e.keyCode() == KeyCode::Tab &&
             !(e.modifierFlags() & (CommandKeyMask | AlternateKeyMask | ControlKeyMask)) &&
             (!m_firstResponder || !m_firstResponder->acceptsFirstResponder())) {

@@ -457,6 +457,39 @@ TEST(ImageBrowserKeys, ShiftRangesGrowAndShrinkFromWhereTheyStarted)
     EXPECT_EQ(click(3, shift), (Sel{1, 2, 3})) << "a Shift+click nearer the start selects less";
 }
 
+// The favourites grid leaves its right clicks to the window's content, whose context menu acts on
+// the chosen favourites: a right click chooses the photo under it and goes on, and the menu key
+// does the same on the photo the arrows moved to.
+TEST(ImageBrowserKeys, RightClicksAndTheMenuKeyReachTheContextMenuOnTheChosenPhoto)
+{
+    struct Content : kpv::View {
+        using kpv::View::View;
+        void rightMouseDown(const kpv::Event& e) override { clicks.push_back(e.locationInWindow()); }
+        std::vector<kpv::Point> clicks;
+    };
+    kpv::Window window(kpv::Rect(0, 0, 600, 400), 0);
+    auto* content = new Content(kpv::Rect(0, 0, 600, 400));
+    window.setContentView(content);
+    OpenerGrid grid(9, QStringLiteral("m"), true);
+    auto* browser = new FavImageBrowserView(grid.browser.frame());
+    content->addSubview(browser);
+    browser->setCellSize({100, 75});
+    browser->setDataSource(&grid.src);
+    browser->setDelegate(&grid.src); // answers no right click
+    browser->reloadData();
+    ASSERT_TRUE(window.makeFirstResponder(browser));
+    const auto middleOf = [&](std::size_t index) {
+        const kpv::Rect f = browser->itemFrameAtIndex(index);
+        return browser->convertPointToView({f.midX(), f.midY()}, nullptr);
+    };
+    browser->rightMouseDown(*kpv::Event::mouseEvent(kpv::RightMouseDown, middleOf(2), &window));
+    EXPECT_EQ(browser->selectionIndexes(), std::set<std::size_t>{2});
+    browser->keyDown(keyEvent(125)); // down a row, to the sixth photo
+    window.sendEvent(kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::ContextMenu, QString(), QString(), &window));
+    EXPECT_EQ(browser->selectionIndexes(), std::set<std::size_t>{6});
+    EXPECT_EQ(content->clicks, (std::vector<kpv::Point>{middleOf(2), middleOf(6)}));
+}
+
 TEST(ImageBrowserKeys, WheelNotchesAndTouchpadsScrollByTheirOwnMeasure)
 {
     OpenerGrid grid(300, QStringLiteral("w"));

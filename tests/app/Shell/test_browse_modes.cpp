@@ -195,7 +195,7 @@ TEST_F(BrowseModes, ThumbnailGridFromTheViewMenuAndBack)
 }
 
 // In the grid, as in the viewer, Backspace is no way to the trash: only Delete moves the
-// selected photo there.
+// selected photo there, one photo a press: a Delete held down sends no more photos after it.
 TEST_F(BrowseModes, BackspaceInTheGridKeepsThePhotoAndDeleteTrashesIt)
 {
     controller->performMenuAction(38);
@@ -203,18 +203,29 @@ TEST_F(BrowseModes, BackspaceInTheGridKeepsThePhotoAndDeleteTrashesIt)
     MainWndThumbnailController* grid = thumbnails();
     ASSERT_TRUE(grid);
     grid->browser()->setSelectionIndexes({3});
-    const auto press = [this](unsigned short code, char16_t character) {
+    const auto press = [this](unsigned short code, char16_t character, bool repeat = false) {
         const QString text(QChar{character});
         kpv::Application::shared().sendEvent(
-            kpv::Event::keyEvent(kpv::KeyDown, code, text, text, controller->window(), 0));
+            kpv::Event::keyEvent(kpv::KeyDown, code, text, text, controller->window(), 0, repeat));
         settle(0.2);
+    };
+    const auto holdDelete = [&] {
+        press(kpv::KeyCode::ForwardDelete, kpv::FunctionKey::ForwardDelete);
+        for (int i = 0; i < 5; ++i)
+            press(kpv::KeyCode::ForwardDelete, kpv::FunctionKey::ForwardDelete, true);
     };
     press(kpv::KeyCode::Delete, kpv::FunctionKey::Delete); // Backspace
     EXPECT_TRUE(workspace.recycled.isEmpty()) << "Backspace moved a photo to the trash";
     EXPECT_EQ(controller->showMode(), MainShowModeThumbnail);
-    press(kpv::KeyCode::ForwardDelete, kpv::FunctionKey::ForwardDelete);
+    holdDelete();
     ASSERT_EQ(workspace.recycled.size(), 1);
     EXPECT_EQ(workspace.recycled.first(), QStringList{QDir(folder).filePath(QStringLiteral("p03.png"))});
+
+    grid->exitButton()->sendAction();
+    settle();
+    ASSERT_EQ(controller->showMode(), MainShowModeView);
+    holdDelete();
+    EXPECT_EQ(workspace.recycled.size(), 2) << "the viewer trashed more than the photo shown";
 }
 
 TEST_F(BrowseModes, PhotoBinUnderTheViewerAndItsPage)

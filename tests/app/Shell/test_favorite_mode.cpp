@@ -176,6 +176,26 @@ TEST_F(FavoriteMode, SlideshowOfFavouritesReturnsToFavourites)
     EXPECT_EQ(changes, QStringList({QStringLiteral("8>32"), QStringLiteral("32>8")}));
 }
 
+// From the keyboard the tip of a first visit goes as it does by its close button: Esc puts it away
+// and the favourites stay, their commands free again.
+TEST_F(FavoriteMode, EscPutsTheTipAwayAndFreesTheCommands)
+{
+    controller->setShowMode(MainShowModeFavorite);
+    settle();
+    ASSERT_TRUE(favorites());
+    favorites()->addFovoriteFile(LMPathString(QDir(folder).filePath(QStringLiteral("f1.png")), false), nullptr, QImage());
+    ASSERT_TRUE(favorites()->curFavoriteIntroTipsShowStatus());
+    EXPECT_FALSE(controller->canDoAction(4)) << "Save As while the tip is up";
+
+    const QString esc(QChar(0x1b));
+    kpv::Application::shared().sendEvent(
+        kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::Escape, esc, esc, controller->window()));
+    settle();
+    EXPECT_FALSE(favorites()->curFavoriteIntroTipsShowStatus());
+    EXPECT_EQ(controller->showMode(), MainShowModeFavorite);
+    EXPECT_TRUE(controller->canDoAction(4));
+}
+
 // The favourites hand their files to the share sheet of the main window; the share button shows
 // the chosen target's image.
 TEST_F(FavoriteMode, SharingFavouritesOpensTheShareSheet)

@@ -37,10 +37,11 @@ public:
     bool acceptsFirstResponder() const override { return true; }
     void keyDown(const Event& e) override { keys.push_back(e.keyCode()); }
     void mouseDown(const Event& e) override { downs.push_back(e.locationInWindow()); }
+    void rightMouseDown(const Event& e) override { rightDowns.push_back(e.locationInWindow()); }
     void magnifyWithEvent(const Event& e) override { pinches.push_back(e.magnification()); }
     std::vector<int> keys;
     std::vector<double> pinches;
-    std::vector<Point> downs;
+    std::vector<Point> downs, rightDowns;
 };
 } // namespace
 
@@ -162,7 +163,7 @@ TEST(QtDispatch, AClickInTheWindowTakesTheKeyboardBackFromTheMenuBar)
 }
 
 // The menus can be reached without a mouse: F10 opens the first, Alt and a title's first letter
-// that menu, and a key equivalent with Alt still runs its item instead.
+// that menu, and a key equivalent with Alt still runs its item instead; Ctrl++ runs Ctrl+=.
 TEST(QtDispatch, MenusOpenFromTheKeyboard)
 {
     KeyWindow w(Rect(0, 0, 300, 200), TitledWindowMask);
@@ -173,6 +174,8 @@ TEST(QtDispatch, MenusOpenFromTheKeyboard)
     int ran = 0;
     auto item = view->addItemWithTitle("Fit", [&](MenuItem&) { ++ran; }, "v");
     item->setKeyEquivalentModifierMask(AlternateKeyMask);
+    int zoomedIn = 0;
+    view->addItemWithTitle("Zoom In", [&](MenuItem&) { ++zoomedIn; }, "=");
     bar.setMenus({file, view});
     w.orderFront();
     QMenuBar* qbar = bar.qMenuBar();
@@ -196,6 +199,11 @@ TEST(QtDispatch, MenusOpenFromTheKeyboard)
     ASSERT_NE(qbar->activeAction(), nullptr);
     EXPECT_EQ(qbar->activeAction()->text(), QString("File"));
     closeMenu();
+    // Ctrl with + is Ctrl+=, whether the + comes with Shift or from the keypad.
+    QTest::keyClick(w.widget(), Qt::Key_Equal, Qt::ControlModifier);
+    QTest::keyClick(w.widget(), Qt::Key_Plus, Qt::ControlModifier | Qt::ShiftModifier);
+    QTest::keyClick(w.widget(), Qt::Key_Plus, Qt::ControlModifier | Qt::KeypadModifier);
+    EXPECT_EQ(zoomedIn, 3);
 }
 
 // A trackpad pinch reaches the view under it once, though Qt offers an unaccepted gesture to
@@ -443,4 +451,24 @@ TEST(Panels, AccessoryViewControlsTakeClicksInsideTheDialog)
 
     dialog->reject();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// The keyboard's right click, for the context menus: the menu key or Shift+F10 right-clicks the
+// middle of the focused view; with no view focused, the middle of the window, where the mouse's
+// right button would. F10 alone still belongs to the menu bar.
+TEST(QtDispatch, MenuKeyRightClicksTheFocusedViewOrTheMiddleOfTheWindow)
+{
+    KeyWindow w(Rect(0, 0, 300, 200), TitledWindowMask);
+    auto* middle = new Target(Rect(100, 50, 100, 100));
+    auto* corner = new Target(Rect(0, 0, 40, 20));
+    w.contentView()->addSubview(middle);
+    w.contentView()->addSubview(corner);
+    w.orderFront();
+    pressKey(w, Qt::Key_Menu);
+    ASSERT_TRUE(w.makeFirstResponder(corner));
+    QTest::keyClick(w.widget(), Qt::Key_F10, Qt::ShiftModifier);
+    pressKey(w, Qt::Key_Menu);
+    EXPECT_EQ(middle->rightDowns, (std::vector<Point>{{150, 100}}));
+    EXPECT_EQ(corner->rightDowns, (std::vector<Point>{{20, 10}, {20, 10}}));
+    EXPECT_TRUE(w.keys.empty() && corner->keys.empty()) << "the key went on as well";
 }
