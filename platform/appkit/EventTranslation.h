@@ -50,6 +50,11 @@ private:
     int m_clickCount = 0;
     int m_doubleClickMs = 400;
     bool m_inMomentum = false;
+    // The last key let go and its moment: the window system repeats a held key as a release and a
+    // press of one moment, which the toolkit does not always report as a repeat (the first pair
+    // of a hold, often more under load), and a held Delete must not trash photo after photo.
+    mutable int m_lastReleasedKey = 0;
+    mutable unsigned long long m_lastReleaseTime = 0;
 };
 
 } // namespace kpv

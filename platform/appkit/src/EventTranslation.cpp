@@ -163,7 +163,14 @@ EventPtr EventTranslator::translateKey(const QKeyEvent& ke, Window* window) cons
             plain = chars;
         }
     }
-    return Event::keyEvent(type, keyCodeFromQtKey(key), chars, plain, window, flags, ke.isAutoRepeat());
+    bool repeat = ke.isAutoRepeat();
+    if (ke.type() == QEvent::KeyRelease) {
+        m_lastReleasedKey = key;
+        m_lastReleaseTime = ke.timestamp();
+    } else if (!repeat && ke.timestamp() != 0 && key == m_lastReleasedKey && ke.timestamp() == m_lastReleaseTime) {
+        repeat = true;
+    }
+    return Event::keyEvent(type, keyCodeFromQtKey(key), chars, plain, window, flags, repeat);
 }
 
 int EventTranslator::countClick(int button, double t, Point p)

@@ -123,3 +123,21 @@ TEST(EventTranslation, ClickCountsFollowTimeDistanceAndButton)
     QMouseEvent r(QEvent::MouseButtonRelease, QPointF(3, 3), QPointF(3, 3), Qt::RightButton, Qt::NoButton, Qt::NoModifier);
     EXPECT_EQ(q.translateMouse(r, {3, 7}, nullptr)->type(), RightMouseUp);
 }
+
+// A held key comes as a release and a press of one moment, again and again; the toolkit does not
+// always say so, and each such press must still count as a repeat. A press of a later moment is a
+// new press.
+TEST(EventTranslation, APressAtTheMomentOfItsKeysReleaseIsARepeat)
+{
+    EventTranslator t;
+    const auto at = [&t](QEvent::Type type, unsigned long long ms) {
+        QKeyEvent e(type, Qt::Key_Delete, Qt::NoModifier);
+        e.setTimestamp(ms);
+        return t.translateKey(e, nullptr);
+    };
+    EXPECT_FALSE(at(QEvent::KeyPress, 1000)->isARepeat());
+    at(QEvent::KeyRelease, 1660);
+    EXPECT_TRUE(at(QEvent::KeyPress, 1660)->isARepeat());
+    at(QEvent::KeyRelease, 1700);
+    EXPECT_FALSE(at(QEvent::KeyPress, 1850)->isARepeat());
+}
