@@ -277,13 +277,15 @@ void MainWndController::tellLateDesktopFailure(const QVariantMap& userInfo)
 {
     const kpv::Bundle& bundle = kpv::Bundle::mainBundle();
     const QString purpose = userInfo.value(QStringLiteral("purpose")).toString();
+    // The helper was started: whether it then found no program or the program it started gave
+    // up, the words say only that nothing took the work.
     if (purpose == kpv::kDesktopHelperForWebPage)
-        showFailureAlert(bundle.localizedStringWithFormat(QStringLiteral("IDS_WebPageFailed_Fmt"),
+        showFailureAlert(bundle.localizedStringWithFormat(QStringLiteral("IDS_WebPageFailedLate_Fmt"),
                                                           userInfo.value(QStringLiteral("subject")).toString()));
     else if (purpose == kpv::kDesktopHelperForMail)
-        showFailureAlert(bundle.localizedString(QStringLiteral("IDS_FeedbackNoMail")));
+        showFailureAlert(bundle.localizedString(QStringLiteral("IDS_MailFailedLate")));
     else if (purpose == kpv::kDesktopHelperForFileManager)
-        showFailureAlert(bundle.localizedString(QStringLiteral("IDS_FileManagerFailed")));
+        showFailureAlert(bundle.localizedString(QStringLiteral("IDS_FileManagerFailedLate")));
 }
 
 // ---- Recommendation and feedback ----

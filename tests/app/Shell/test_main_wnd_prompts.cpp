@@ -340,7 +340,7 @@ TEST_F(Prompts, HelpPageWhoseOpenerGivesUpLateIsStillTold)
     const QList<QMessageBox*> alerts = openAlerts();
     ASSERT_EQ(alerts.size(), 1);
     EXPECT_EQ(alerts.first()->text(), kpv::Bundle::mainBundle().localizedStringWithFormat(
-                                          QStringLiteral("IDS_WebPageFailed_Fmt"),
+                                          QStringLiteral("IDS_WebPageFailedLate_Fmt"),
                                           MainWndController::helpPageUrl().toString()));
 }
 
