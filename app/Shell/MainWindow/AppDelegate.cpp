@@ -351,9 +351,6 @@ void AppDelegate::removeStaleTemporaryFiles()
 
 void AppDelegate::removeTemporaryDirectory()
 {
-    // The copies handed to the desktop's helpers (a mail's attachments) live in the run's own
-    // private folder of the platform layer: they are of no use once the run ends.
-    kpv::removeTemporaryDirectory();
     if (m_temporaryDirectory.isEmpty())
         return;
     // The folder was made by mkdtemp for this run alone, so all of it goes.

@@ -315,12 +315,15 @@ bool GioDesktopServices::composeMail(const QString& subject, const QString& body
     m_attachmentsNotCopied = safe.size() != attachments.size();
     if (m_attachmentsNotCopied)
         return false;
-    if (runDesktopHelper(mailCommandLine(subject, body, safe), kDesktopHelperForMail, subject))
-        return true; // the mail program reads the copies; they go with the private folder at exit
-    // No mail program took the message: its copies are of no use.
-    if (!copies.isEmpty())
-        QDir(copies).removeRecursively();
-    return false;
+    if (!runDesktopHelper(mailCommandLine(subject, body, safe), kDesktopHelperForMail, subject)) {
+        // No mail program took the message: its copies are of no use.
+        if (!copies.isEmpty())
+            QDir(copies).removeRecursively();
+        return false;
+    }
+    // The copies stay: a mail program may read them only as the message is sent, after this run
+    // ends. The next start clears the folder of a run that has ended.
+    return true;
 }
 
 bool openWebAddress(const QUrl& url)

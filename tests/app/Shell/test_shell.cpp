@@ -196,16 +196,9 @@ TEST_F(Shell, TemporaryFolderIsPrivateAndGoneAtExit)
     EXPECT_TRUE(delegate->temporaryDirectoryWithSubDir("../escape").isEmpty());
     EXPECT_TRUE(delegate->temporaryDirectoryWithSubDir("..").isEmpty());
 
-    // A mailed photo's copy under a plain name stays while the mail program may read it.
-    ASSERT_NO_FATAL_FAILURE(touch(path("a photo.jpg")));
-    const QStringList mailed = kpv::DesktopServices::mailSafeAttachments({path("a photo.jpg")});
-    ASSERT_EQ(mailed.size(), 1);
-    ASSERT_TRUE(QFileInfo::exists(mailed[0]));
-
     delegate->mainConfig()->setSortByType(2);
     delegate->applicationWillTerminate();
     EXPECT_FALSE(QFileInfo::exists(crop));
-    EXPECT_FALSE(QFileInfo::exists(mailed[0]));
     EXPECT_TRUE(QFileInfo::exists(path("tmp/someone-else.txt")));
     EXPECT_TRUE(QFileInfo::exists(desktop + "/kept.jpg"));
     // The settings were saved on the way out.
