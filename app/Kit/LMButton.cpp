@@ -279,6 +279,9 @@ void LMButton::endContinuousHold()
     if (m_buttonDelegate)
         m_buttonDelegate->buttonMouseUp(this);
     LMEventMonitorCenter::eventMonitorCenter().removeMonitor(monitor);
+    // The hold swallowed every move: released off the button, it would stay lit until the
+    // pointer moved again.
+    tellPointerAfterPress(window());
 }
 
 bool LMButton::sendAction(const kpv::Action& action, void* target)

@@ -91,8 +91,10 @@ public:
     // Paths the mail helper can hand on unharmed. The helper writes each attachment into the mail
     // program's command line without quoting, so a path holding anything but letters, digits and
     // ". _ - + /" could add recipients or a body: such a file is copied into a private
-    // temporary folder under a name without those characters. Empty when a copy failed.
-    static QStringList mailSafeAttachments(const QStringList& attachments);
+    // temporary folder under a name without those characters. Empty when a copy failed; then
+    // nothing made for the copies is left. The folder of the copies, if any were made, goes to
+    // *folderMade.
+    static QStringList mailSafeAttachments(const QStringList& attachments, QString* folderMade = nullptr);
 
     // The argument vector of the mail helper for a message (program first). The helper takes
     // one option per attachment and has no "--"; absolute paths keep a file named like an option

@@ -263,10 +263,16 @@ bool isMailSafe(const QString& path)
 
 } // namespace
 
-QStringList DesktopServices::mailSafeAttachments(const QStringList& attachments)
+QStringList DesktopServices::mailSafeAttachments(const QStringList& attachments, QString* folderMade)
 {
     QStringList out;
     QString folder;
+    // A copy that fails fails the message: nothing made for it stays behind.
+    const auto fail = [&folder]() -> QStringList {
+        if (!folder.isEmpty())
+            QDir(folder).removeRecursively();
+        return {};
+    };
     for (const QString& given : attachments) {
         const QString path = QFileInfo(given).absoluteFilePath();
         if (isMailSafe(path)) {
@@ -294,19 +300,30 @@ QStringList DesktopServices::mailSafeAttachments(const QStringList& attachments)
             target = folder + u'/' + QString::number(n) + u'_' + name;
         QByteArray bytes;
         if (!readRegularFile(path, qint64(1) << 31, &bytes) || !replaceFileContents(target, bytes, {}))
-            return {};
+            return fail();
         out << target;
     }
+    if (folderMade)
+        *folderMade = folder;
     return out;
 }
 
 bool GioDesktopServices::composeMail(const QString& subject, const QString& body, const QStringList& attachments)
 {
-    const QStringList safe = mailSafeAttachments(attachments);
+    QString copies;
+    const QStringList safe = mailSafeAttachments(attachments, &copies);
     m_attachmentsNotCopied = safe.size() != attachments.size();
     if (m_attachmentsNotCopied)
         return false;
-    return runDesktopHelper(mailCommandLine(subject, body, safe), kDesktopHelperForMail, subject);
+    if (!runDesktopHelper(mailCommandLine(subject, body, safe), kDesktopHelperForMail, subject)) {
+        // No mail program took the message: its copies are of no use.
+        if (!copies.isEmpty())
+            QDir(copies).removeRecursively();
+        return false;
+    }
+    // The copies stay: a mail program may read them only as the message is sent, after this run
+    // ends. The next start clears the folder of a run that has ended.
+    return true;
 }
 
 bool openWebAddress(const QUrl& url)

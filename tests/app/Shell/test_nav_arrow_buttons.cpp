@@ -1,5 +1,6 @@
 // The viewer toolbar's Previous and Next buttons as a user presses them: mouse events go through
-// the window to the button, which steps the viewer once per click and keeps stepping while held.
+// the window to the button, which steps the viewer once per click and keeps stepping while held,
+// and draws as the pointer stands once released.
 // A file that cannot be shown is stepped over the same way. At the first start the keys put the
 // first-start tips away first. Timers run on the manual clock.
 
@@ -30,6 +31,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QTemporaryDir>
 #include <QWidget>
 #include <gtest/gtest.h>
@@ -178,6 +180,38 @@ TEST_F(NavArrowButtons, HoldingStepsRepeatedlyUntilReleased)
     release(next());
     settle(1.0);
     EXPECT_EQ(nav().curFileIndex(), reached) << "the release stops the steps";
+}
+
+// Held, dragged off and released there: the hold swallowed the moves, and the arrow went on
+// drawing as hovered until the pointer moved again.
+TEST_F(NavArrowButtons, ReleasedOffTheArrowItDrawsAsThePointerStands)
+{
+    ASSERT_NO_FATAL_FAILURE(goTo(1));
+    LMButton* b = next();
+    centreOf(b);
+    kpv::Application& app = kpv::Application::shared();
+    const bool wasActive = app.isActive();
+    app.setActive(true);
+    // As the toolkit reports the pointer: to the button's widget, which keeps a press's moves.
+    QWidget* widget = b->widget();
+    ASSERT_NE(widget, nullptr);
+    auto mouse = [&](QEvent::Type type, QPointF at, Qt::MouseButton button, Qt::MouseButtons held) {
+        QMouseEvent e(type, at, widget->mapToGlobal(at), button, held, Qt::NoModifier);
+        QCoreApplication::sendEvent(widget, &e);
+    };
+    const QPointF on(widget->width() / 2.0, widget->height() / 2.0), off(on.x(), on.y() - 200);
+    mouse(QEvent::MouseMove, on, Qt::NoButton, Qt::NoButton);
+    ASSERT_TRUE(b->isMouseIn());
+    mouse(QEvent::MouseButtonPress, on, Qt::LeftButton, Qt::LeftButton);
+    ASSERT_TRUE(b->isHolding());
+    hold(0.1);
+    mouse(QEvent::MouseMove, off, Qt::NoButton, Qt::LeftButton);
+    mouse(QEvent::MouseButtonRelease, off, Qt::LeftButton, Qt::NoButton);
+    settle();
+    app.setActive(wasActive);
+    EXPECT_FALSE(b->isHolding());
+    EXPECT_EQ(nav().curFileIndex(), 2);
+    EXPECT_EQ(b->visualState(), 0) << "the arrow still draws as hovered or pressed";
 }
 
 TEST_F(NavArrowButtons, StepsAwayFromAFileThatCannotBeShown)

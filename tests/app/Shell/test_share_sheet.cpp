@@ -13,6 +13,7 @@
 #include "Model/MainConfig.h"
 #include "desktop/DesktopServices.h"
 #include "desktop/FakeDesktopServices.h"
+#include "foundation/FileHelpers.h"
 #include "foundation/FileNames.h"
 #include "foundation/Bundle.h"
 #include "foundation/UserDefaults.h"
@@ -303,6 +304,28 @@ TEST_F(ShareTest, MailHelperThatFindsNoMailProgramFailsTheMail)
     EXPECT_TRUE(withProgram);
     EXPECT_FALSE(uncopied);
     EXPECT_TRUE(desktop.mailAttachmentsNotCopied());
+}
+
+// A message that was not made leaves none of the copies made for it in the private temporary
+// folder: not when no mail program took it, not when a later photo could not be copied.
+TEST_F(ShareTest, MessageNotMadeLeavesNoCopiesBehind)
+{
+    ASSERT_TRUE(putStandInOnPath("xdg-email", "#!/bin/sh\nexit 3\n"));
+    const QString photo = makeFile("my photo.jpg");
+    const QString privateFolder = kpv::temporaryDirectory();
+    ASSERT_FALSE(privateFolder.isEmpty());
+    auto copies = [&] { return QDir(privateFolder).entryList({"mail-*"}, QDir::Dirs | QDir::NoDotAndDotDot); };
+    const QStringList before = copies();
+    kpv::GioDesktopServices desktop;
+    const bool withoutProgram = ShareWindowController::shareFilesByEmail(infos({photo}), desktop);
+    const QStringList afterNoProgram = copies();
+    const bool secondGone = desktop.composeMail("s", "b", {photo, dir.filePath("gone photo.jpg")});
+    restorePath();
+    EXPECT_FALSE(withoutProgram);
+    EXPECT_EQ(afterNoProgram, before);
+    EXPECT_FALSE(secondGone);
+    EXPECT_TRUE(desktop.mailAttachmentsNotCopied());
+    EXPECT_EQ(copies(), before);
 }
 
 // Opening a web page counts the opener's verdict the same way: one that finds no browser fails,
