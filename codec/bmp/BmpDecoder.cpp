@@ -1,6 +1,7 @@
 // BMP decoder. Every field read from the file is checked before it sizes anything.
 #include "BmpDecoder.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -40,6 +41,22 @@ inline void putPacked(uint8_t* row, int64_t x, int bits, unsigned v) {
     }
 }
 
+// One colour channel of a 16- or 32-bit word as 8 bits: a narrow field repeats its bits so that its
+// largest value becomes 255, a wide one keeps its top 8 bits; an empty mask gives 0.
+uint8_t channel(uint32_t word, uint64_t mask) {
+    mask &= 0xFFFFFFFFu;
+    if (!mask) return 0;
+    int shift = 0, bits = 0;
+    while (!((mask >> shift) & 1)) ++shift;
+    while (shift + bits < 32 && ((mask >> (shift + bits)) & 1)) ++bits;
+    const uint32_t v = (word >> shift) & uint32_t((uint64_t(1) << bits) - 1);
+    if (bits >= 8) return uint8_t(v >> (bits - 8));
+    uint32_t out = v;
+    int have = bits;
+    for (; have < 8; have += bits) out = out << bits | v;
+    return uint8_t(out >> (have - 8));
+}
+
 }  // namespace
 
 struct BMPDecoder {
@@ -65,6 +82,10 @@ struct BMPDecoder {
     std::vector<uint8_t> fileRow;  // one stored row
     std::vector<uint8_t> rle;      // whole RLE image, 8-bit indexes, top row first
     bool rleDone = false;
+    // Pixels whose bytes the file holds, counted in stored order (first stored row first); fewer
+    // than width x height for a file cut short, whose rows then come as blue, green, red, alpha.
+    int64_t present = 0;
+    bool cutShort = false;
 };
 
 extern "C" {
@@ -94,6 +115,75 @@ MResult BMP_GetInfoFromFile(MSTREAM stream, MInt64* plWidth, MInt64* plHeight, M
     if (plHeight) *plHeight = hgt;
     if (plBitCount) *plBitCount = bits;
     return MOK;
+}
+
+// Walks the RLE pixel data and counts in d.present the pixels whose codes are whole, in stored
+// order (all of them once the stream reaches its end or its last row); with `expand` it also
+// writes one 8-bit index per pixel into d.rle, top row first.
+// RLE8/RLE4 codes: 0 0 end of line, 0 1 end of bitmap, 0 2 dx dy delta, 0 n absolute run of n
+// (padded to a 16-bit boundary), n v encoded run.
+static MResult walkRle(BMPDecoder& d, bool expand) {
+    const int64_t w = d.width, h = d.height;
+    if (expand) d.rle.assign(size_t(w * h), 0);
+    if (!mdio::seekTo(d.stream, d.pixelOffset)) return MERR_FILE_SEEK;
+    const bool four = d.compression == kRle4;
+    int64_t x = 0, y = 0;  // y counts from the bottom
+    uint8_t buf[4096];
+    int64_t have = 0, pos = 0;
+    auto next = [&](uint8_t* b) -> bool {
+        if (pos == have) {
+            have = MStreamRead(d.stream, buf, sizeof buf);
+            pos = 0;
+            if (have <= 0) { have = 0; return false; }
+        }
+        *b = buf[pos++];
+        return true;
+    };
+    auto put = [&](unsigned v) {
+        if (expand && x < w && y < h) d.rle[size_t((h - 1 - y) * w + x)] = uint8_t(v);
+        ++x;
+    };
+    d.present = w * h;
+    for (;;) {
+        if (y >= h) return MOK;
+        // Where the stream stops short of a whole code, the pixels before that code are present.
+        const int64_t codeX = x, codeY = y;
+        auto cut = [&]() {
+            d.present = codeY * w + std::min(codeX, w);
+            return MOK;
+        };
+        uint8_t a, b;
+        if (!next(&a) || !next(&b)) return cut();
+        if (a > 0) {
+            for (int i = 0; i < a; ++i) put(four ? ((i & 1) ? (b & 15) : (b >> 4)) : b);
+            continue;
+        }
+        if (b == 0) { x = 0; ++y; continue; }
+        if (b == 1) return MOK;
+        if (b == 2) {
+            uint8_t dx, dy;
+            if (!next(&dx) || !next(&dy)) return cut();
+            x += dx;
+            y += dy;
+            continue;
+        }
+        int n = b;
+        int bytes = four ? (n + 1) / 2 : n;
+        for (int i = 0; i < bytes; ++i) {
+            uint8_t v;
+            if (!next(&v)) return cut();
+            if (four) {
+                put(v >> 4);
+                if (2 * i + 1 < n) put(v & 15);
+            } else {
+                put(v);
+            }
+        }
+        if (bytes & 1) {
+            uint8_t pad;
+            if (!next(&pad)) return cut();
+        }
+    }
 }
 
 static MResult readHeaders(BMPDecoder& d) {
@@ -181,18 +271,31 @@ static MResult readHeaders(BMPDecoder& d) {
 
     // A file far too short for the pixels its header declares is refused here, before anything
     // is sized by them (a scaled decode's row map, the expanded run-length picture): stored rows
-    // take their full width, and half of them present still decode in part; a run-length picture
-    // takes a code for far fewer than 1,024 pixels a byte.
+    // take their full width, and a file cut short (a download that stopped) shows the rows it
+    // holds down to a sixty-fourth of them, so that a few bytes cannot declare a large picture; a
+    // run-length picture takes a code for far fewer than 1,024 pixels a byte.
     const int64_t fileSize = MStreamGetSize(s);
     const int64_t present = fileSize > d.pixelOffset ? fileSize - d.pixelOffset : 0;
     if (d.compression == kRle8 || d.compression == kRle4) {
         if (d.width * d.height > present * 1024) return MERR_UNSUPPORTED;
-    } else if (rowBytes(d.width, d.bits) * d.height > present * 2) {
+    } else if (rowBytes(d.width, d.bits) * d.height > present * 64) {
         return MERR_UNSUPPORTED;
     }
 
+    if (d.compression == kRle8 || d.compression == kRle4) {
+        const MResult r = walkRle(d, false);
+        if (r != MOK) return r;
+    } else {
+        d.present = std::min(d.height, present / rowBytes(d.width, d.bits)) * d.width;
+    }
+    // Rows of a file cut short come with an alpha channel, so that what is missing stays clear;
+    // 12-bit files, whose channels nothing here reads, still need every row.
+    if (d.present < 1) return MERR_FILE_READ;
+    d.cutShort = d.present < d.width * d.height;
+    if (d.cutShort && d.bits == 12) return MERR_FILE_READ;
+
     d.info.dwSize = 80;
-    d.info.wBitCount = uint16_t(d.bits);
+    d.info.wBitCount = uint16_t(d.cutShort ? 32 : d.bits);
     d.info.dwCompression = d.compression;
     d.outWidth = d.width;
     d.outHeight = d.height;
@@ -237,8 +340,9 @@ MResult BMP_DecodeGetInfoHeader(BMPHandle d, BMPInfoHeader* p) {
 
 MResult BMP_DecodeGetColorTab(BMPHandle d, MByte* pTable, MInt64* plSize) {
     if (!d || !plSize) return MERR_INVALID_PARAM;
-    *plSize = d->paletteBytes;
-    if (pTable && d->paletteBytes > 0) std::memcpy(pTable, d->palette, size_t(d->paletteBytes));
+    // The rows of a file cut short come in colour, not as indexes.
+    *plSize = d->cutShort ? 0 : d->paletteBytes;
+    if (pTable && *plSize > 0) std::memcpy(pTable, d->palette, size_t(d->paletteBytes));
     return MOK;
 }
 
@@ -307,64 +411,45 @@ MResult BMP_DecodeSetDimension(BMPHandle d, MInt64* plWidth, MInt64* plHeight) {
     return MOK;
 }
 
-// Expands the RLE pixel data into one 8-bit index per pixel, top row first.
-// RLE8/RLE4 codes: 0 0 end of line, 0 1 end of bitmap, 0 2 dx dy delta, 0 n absolute run of n
-// (padded to a 16-bit boundary), n v encoded run.
-static MResult decodeRle(BMPDecoder& d) {
-    const int64_t w = d.width, h = d.height;
-    d.rle.assign(size_t(w * h), 0);
-    if (!mdio::seekTo(d.stream, d.pixelOffset)) return MERR_FILE_SEEK;
-    const bool four = d.compression == kRle4;
-    int64_t x = 0, y = 0;  // y counts from the bottom
-    uint8_t buf[4096];
-    int64_t have = 0, pos = 0;
-    auto next = [&](uint8_t* b) -> bool {
-        if (pos == have) {
-            have = MStreamRead(d.stream, buf, sizeof buf);
-            pos = 0;
-            if (have <= 0) { have = 0; return false; }
-        }
-        *b = buf[pos++];
-        return true;
-    };
-    auto put = [&](unsigned v) {
-        if (x < w && y < h) d.rle[size_t((h - 1 - y) * w + x)] = uint8_t(v);
-        ++x;
-    };
-    for (;;) {
-        if (y >= h) return MOK;
-        uint8_t a, b;
-        if (!next(&a) || !next(&b)) return MERR_FILE_READ;
-        if (a > 0) {
-            for (int i = 0; i < a; ++i) put(four ? ((i & 1) ? (b & 15) : (b >> 4)) : b);
-            continue;
-        }
-        if (b == 0) { x = 0; ++y; continue; }
-        if (b == 1) return MOK;
-        if (b == 2) {
-            uint8_t dx, dy;
-            if (!next(&dx) || !next(&dy)) return MERR_FILE_READ;
-            x += dx;
-            y += dy;
-            continue;
-        }
-        int n = b;
-        int bytes = four ? (n + 1) / 2 : n;
-        for (int i = 0; i < bytes; ++i) {
-            uint8_t v;
-            if (!next(&v)) return MERR_FILE_READ;
-            if (four) {
-                put(v >> 4);
-                if (2 * i + 1 < n) put(v & 15);
-            } else {
-                put(v);
-            }
-        }
-        if (bytes & 1) {
-            uint8_t pad;
-            if (!next(&pad)) return MERR_FILE_READ;
-        }
+MResult BMP_DecodeIsCutShort(BMPHandle d, MInt64* pbCutShort) {
+    if (!d || !pbCutShort) return MERR_INVALID_PARAM;
+    *pbCutShort = d->cutShort ? 1 : 0;
+    return MOK;
+}
+
+// One pixel of a source row in `bits` as blue, green, red, alpha.
+static void toColour(const BMPDecoder& d, const uint8_t* src, int64_t x, int bits, uint8_t* out) {
+    if (bits <= 8) {
+        const uint8_t* entry = d.palette + 4 * getPacked(src, x, bits);
+        out[0] = entry[0], out[1] = entry[1], out[2] = entry[2], out[3] = 255;
+        return;
     }
+    if (bits == 24) {
+        out[0] = src[3 * x], out[1] = src[3 * x + 1], out[2] = src[3 * x + 2], out[3] = 255;
+        return;
+    }
+    const uint8_t* p = src + x * (bits / 8);
+    if (bits == 16) {
+        // As a whole file's words are read: 5-6-5 and 4-4-4 masks as they say, any other as 5
+        // bits a channel, each channel widened by a shift.
+        const uint32_t word = uint32_t(p[0] | p[1] << 8);
+        const bool fields = d.compression == kBitFields;
+        const bool f565 = fields && d.masks[0] == 0xF800 && d.masks[1] == 0x7E0 && d.masks[2] == 0x1F;
+        const bool f444 = fields && d.masks[0] == 0xF00 && d.masks[1] == 0xF0 && d.masks[2] == 0xF;
+        if (f565) out[2] = uint8_t((word >> 8) & 0xF8), out[1] = uint8_t((word >> 3) & 0xFC), out[0] = uint8_t((word << 3) & 0xF8);
+        else if (f444) out[2] = uint8_t((word >> 4) & 0xF0), out[1] = uint8_t(word & 0xF0), out[0] = uint8_t((word << 4) & 0xF0);
+        else out[2] = uint8_t((word & 0x7C00) >> 7), out[1] = uint8_t((word & 0x3E0) >> 2), out[0] = uint8_t((word << 3) & 0xF8);
+        out[3] = 255;
+        return;
+    }
+    // 32-bit words: a bit-field file's masks, its alpha mask the only alpha channel; without
+    // masks 8 bits a channel and no alpha.
+    const uint32_t word = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+    const bool fields = d.compression == kBitFields;
+    out[0] = channel(word, fields ? d.masks[2] : 0xFF);
+    out[1] = channel(word, fields ? d.masks[1] : 0xFF00);
+    out[2] = channel(word, fields ? d.masks[0] : 0xFF0000);
+    out[3] = fields && d.alphaMask ? channel(word, d.alphaMask) : 255;
 }
 
 MResult BMP_DecodeScanLines(BMPHandle d, MByte* pBuffer, MInt64 lRows, MInt64* plFirstRow,
@@ -376,7 +461,7 @@ MResult BMP_DecodeScanLines(BMPHandle d, MByte* pBuffer, MInt64 lRows, MInt64* p
     if (rle && !d->rleDone) {
         MResult r;
         try {
-            r = decodeRle(*d);
+            r = walkRle(*d, true);
         } catch (const std::bad_alloc&) {
             r = MERR_NO_MEMORY;
         }
@@ -390,7 +475,7 @@ MResult BMP_DecodeScanLines(BMPHandle d, MByte* pBuffer, MInt64 lRows, MInt64* p
     const int64_t left = d->outHeight - d->delivered;
     const int64_t n = lRows < left ? lRows : left;
     const int bits = d->bits == 12 ? 16 : d->bits;
-    const int64_t outStride = rowBytes(d->outWidth, bits);
+    const int64_t outStride = rowBytes(d->outWidth, d->cutShort ? 32 : bits);
     const int64_t fileStride = rowBytes(d->width, bits);
     const bool scaled = !d->colMap.empty();
     for (int64_t i = 0; i < n; ++i) {
@@ -401,14 +486,28 @@ MResult BMP_DecodeScanLines(BMPHandle d, MByte* pBuffer, MInt64 lRows, MInt64* p
         std::memset(dst, 0, size_t(outStride));
         const uint8_t* src;
         int srcBits = bits;
+        // The row's place in the file, first stored row 0.
+        const int64_t storedRow = d->topDown ? srcRow : d->height - 1 - srcRow;
+        const int64_t storedFrom = storedRow * d->width;
         if (rle) {
             src = d->rle.data() + srcRow * d->width;
             srcBits = 8;
+        } else if (storedFrom >= d->present) {
+            src = nullptr;  // a row the file lacks
         } else {
-            int64_t fileRow = d->topDown ? srcRow : d->height - 1 - srcRow;
-            if (!mdio::seekTo(d->stream, d->pixelOffset + fileRow * fileStride)) return MERR_FILE_SEEK;
+            if (!mdio::seekTo(d->stream, d->pixelOffset + storedRow * fileStride)) return MERR_FILE_SEEK;
             if (!mdio::readExact(d->stream, d->fileRow.data(), fileStride)) return MERR_FILE_READ;
             src = d->fileRow.data();
+        }
+        if (d->cutShort) {
+            // Pixels the file holds in colour, the others clear.
+            for (int64_t x = 0; src && x < d->outWidth; ++x) {
+                const int64_t sx = scaled ? d->colMap[size_t(x)] : x;
+                if (storedFrom + sx < d->present) toColour(*d, src, sx, srcBits, dst + 4 * x);
+            }
+            ++d->delivered;
+            ++*plRowsDelivered;
+            continue;
         }
         const int outBits = rle ? (d->compression == kRle4 ? 4 : 8) : bits;
         if (!scaled && srcBits == outBits) {

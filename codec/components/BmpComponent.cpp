@@ -19,6 +19,7 @@ struct BmpComponent {
     MInt64 bStarted;
     MInt64 lImgWidth, lImgHeight;
     MInt64 lBits;
+    MInt64 bCutShort;  // the file is cut short: its rows come as blue, green, red, alpha
     MDecComponentFuncs table;
 };
 
@@ -32,7 +33,7 @@ MResult s_Init(MHandle h, MVoid* source) {
         BMP_DecodeUninit(c->hDecoder);
     }
     c->hDecoder = nullptr;
-    c->lInversion = c->bStarted = c->lBits = c->lImgWidth = c->lImgHeight = 0;
+    c->lInversion = c->bStarted = c->lBits = c->lImgWidth = c->lImgHeight = c->bCutShort = 0;
     MResult r = BMP_GetInfoFromFile(stream, &c->lImgWidth, &c->lImgHeight, &c->lBits);
     if (r != MOK) return r;
     MStreamSeek(stream, MSTREAM_SEEK_BEGIN, 0);
@@ -41,6 +42,7 @@ MResult s_Init(MHandle h, MVoid* source) {
         c->hDecoder = nullptr;
         return r;
     }
+    BMP_DecodeIsCutShort(c->hDecoder, &c->bCutShort);
     c->stream = stream;
     c->lOutWidth = c->lImgWidth;
     c->lOutHeight = c->lImgHeight;
@@ -95,7 +97,7 @@ MUInt64 alphaMaskOf(const BmpComponent* c) {
 // channel; without one the fourth byte is 255: the fourth byte of a plain file is padding that
 // writers leave as they please, and is never taken for coverage.
 void unpackFields(const BmpComponent* c, MByte* rows, MInt64 pitch, MInt64 rowBytes, MInt64 count) {
-    if (c->lBits != 32 || !rows) return;
+    if (c->lBits != 32 || c->bCutShort || !rows) return;
     MUInt64 m[3] = {};
     const bool fields = masksOf(c, m);
     const Field r(m[0]), g(m[1]), b(m[2]), a(fields ? alphaMaskOf(c) : 0);
@@ -118,6 +120,10 @@ void unpackFields(const BmpComponent* c, MByte* rows, MInt64 pitch, MInt64 rowBy
 
 // Old colour ID of the delivered rows, from the file's depth and bit-field masks.
 MResult colorOf(BmpComponent* c, MUInt64* id) {
+    if (c->bCutShort) {
+        *id = 0x25;  // a file cut short: rows come with alpha, so that what is missing stays clear
+        return MOK;
+    }
     MUInt64 m[3] = {};
     const bool fields = masksOf(c, m);
     switch (c->lBits) {
@@ -170,7 +176,7 @@ MResult s_GetProp(MHandle h, MInt64 id, MVoid* buf, MInt64 size) {
     case MDEC_PROP_HAS_ALPHA: {
         if (size < 8) return MERR_INVALID_PARAM;
         MUInt64 m[3];
-        put<MInt64>(buf, c->lBits == 32 && (!masksOf(c, m) || alphaMaskOf(c)) ? 1 : 0);
+        put<MInt64>(buf, c->bCutShort || (c->lBits == 32 && (!masksOf(c, m) || alphaMaskOf(c))) ? 1 : 0);
         return MOK;
     }
     case MDEC_PROP_INFO_HEADER:
@@ -217,7 +223,7 @@ MResult s_DecScanlines(MHandle h, MByte** planes, MInt64* pitches, MInt64* first
     // The decoder packs rows at its own DWORD-aligned size. A caller whose pitch differs gets the
     // rows one by one through a row buffer, so that neither the rows nor the last row's padding
     // land outside the caller's planes.
-    const MInt64 bits = c->lBits == 12 ? 16 : c->lBits;
+    const MInt64 bits = c->bCutShort ? 32 : c->lBits == 12 ? 16 : c->lBits;
     const MInt64 rowBytes = ((c->lOutWidth * bits + 31) >> 5) * 4;
     if (!pitches || pitches[0] == rowBytes || rowBytes <= 0) {
         const MResult r = BMP_DecodeScanLines(c->hDecoder, planes[0], *count, first, count);

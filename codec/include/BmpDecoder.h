@@ -14,8 +14,13 @@
  *    height); the delivered size is image size x scale rounded, at least 1; each output pixel
  *    takes the nearest source pixel at (x / scale, y / scale), truncated. It must come before the
  *    first row (5 afterwards).
- *  - Truncated data: a row whose bytes are missing fails with 0x1006; an RLE stream that ends
- *    before its end-of-bitmap code and before its last row fails with 0x1006 at the first row.
+ *  - A file cut short (its stored rows, or its RLE stream before its end-of-bitmap code and
+ *    before its last row) shows what it holds: every row then comes as 32-bit blue, green, red,
+ *    alpha (the palette is empty, the info header gives 32 bits), the pixels whose bytes are
+ *    present (whole stored rows, the pixels of whole RLE codes) in their colour with alpha 255
+ *    (or a bit-field file's alpha), the others all zero. A file that holds none of its pixels, or
+ *    a 12-bit file cut short, fails with 0x1006 at init; one that holds fewer than a sixty-fourth
+ *    of its stored rows fails with 3, so that a few bytes cannot declare a large picture.
  *    Pixels that an RLE stream skips (delta and end-of-line codes) are index 0.
  *  - Limits: width and height at most 2^28 pixels together; other sizes give 3.
  */
@@ -69,6 +74,8 @@ MResult BMP_DecodeGetMask(BMPHandle hDecoder, MUInt64 masks[3]);
 MResult BMP_DecodeGetAlphaMask(BMPHandle hDecoder, MUInt64* mask);
 MResult BMP_DecodeSetInvertion(BMPHandle hDecoder, MInt64 flag);
 MResult BMP_DecodeSetDimension(BMPHandle hDecoder, MInt64* plWidth, MInt64* plHeight);
+/* 1 when the file is cut short, and its rows come as 32-bit blue, green, red, alpha. */
+MResult BMP_DecodeIsCutShort(BMPHandle hDecoder, MInt64* pbCutShort);
 MResult BMP_DecodeScanLines(BMPHandle hDecoder, MByte* pBuffer, MInt64 lRows, MInt64* plFirstRow,
                             MInt64* plRowsDelivered);
 

@@ -9,6 +9,7 @@
 #include <QImageReader>
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace kpv {
@@ -190,6 +191,58 @@ QImage decodeBitFieldBmp(const QByteArray& d, const BmpHeader& f, QString* error
     return image;
 }
 
+// Pixels of a file the toolkit reads whose bytes are present, counted in the order the file stores
+// them (its first stored row first). Stored rows count whole; a run-length stream counts up to its
+// last whole code, and a delta or an end of line passes over pixels as it would in a whole file.
+// The toolkit leaves the pixels past them undefined.
+qint64 bmpPixelsPresent(const QByteArray& d, const BmpHeader& f)
+{
+    const qint64 all = qint64(f.width) * f.height;
+    const qint64 end = d.size();
+    if (f.pixels < 14 || f.pixels >= end)
+        return 0;
+    if (f.compression != kBiRle8 && f.compression != kBiRle4) {
+        const qint64 rowBytes = (qint64(f.width) * std::max(f.bits, 1) + 31) / 32 * 4;
+        return std::min<qint64>(f.height, (end - f.pixels) / rowBytes) * f.width;
+    }
+    const auto* p = reinterpret_cast<const uchar*>(d.constData());
+    qint64 at = f.pixels, x = 0, y = 0;
+    while (y < f.height && at + 2 <= end) {
+        const int count = p[at], code = p[at + 1];
+        if (count > 0) {
+            x += count;
+            at += 2;
+        } else if (code == 0) {
+            x = 0, ++y, at += 2;
+        } else if (code == 1) {
+            return all;
+        } else if (code == 2) {
+            if (at + 4 > end)
+                break;
+            x += p[at + 2], y += p[at + 3], at += 4;
+        } else {
+            // An absolute run, its bytes padded to an even count.
+            const qint64 bytes = f.compression == kBiRle4 ? (code + 1) / 2 : code;
+            if (at + 2 + bytes > end)
+                break;
+            x += code;
+            at += 2 + (bytes + 1) / 2 * 2;
+        }
+    }
+    return y >= f.height ? all : y * f.width + std::min<qint64>(x, f.width);
+}
+
+// Leaves transparent the pixels of a picture the toolkit read whose bytes the file lacks.
+void clearPixelsPast(QImage* image, const BmpHeader& f, qint64 present)
+{
+    for (int y = 0; y < image->height() && y < f.height; ++y) {
+        const qint64 stored = f.topDown ? y : f.height - 1 - y;
+        const qint64 from = std::clamp<qint64>(present - stored * f.width, 0, image->width());
+        if (from < image->width())
+            std::memset(image->scanLine(y) + from * 4, 0, size_t(image->width() - from) * 4);
+    }
+}
+
 // Why a toolkit reader failed. Its readers often fail without a reason; a refusal always says why.
 QString toolkitFailure(const QImageReader& reader)
 {
@@ -289,6 +342,14 @@ public:
             return {};
         if (m_ico && m_index > 0)
             reader.jumpToImage(m_index);
+        // A file cut short (a download that stopped) shows the pixels it holds, the rest left
+        // transparent; one that holds none is damaged.
+        const qint64 present = m_ico ? 0 : bmpPixelsPresent(m_data, m_bmp);
+        if (!m_ico && present < 1) {
+            if (error)
+                *error = QStringLiteral("decoding failed: the BMP pixel data is cut short");
+            return {};
+        }
         QImage image = reader.read();
         if (image.isNull()) {
             if (error)
@@ -297,7 +358,10 @@ public:
         }
         if (!m_size.isValid())
             m_size = image.size();
-        return image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+        image = image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+        if (!m_ico && present < qint64(m_bmp.width) * m_bmp.height)
+            clearPixelsPast(&image, m_bmp, present);
+        return image;
     }
 
 private:

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "MCodec.h"
@@ -302,6 +303,62 @@ TEST(BitmapLoad, BitFieldBmpWithAnAlphaMaskKeepsItsAlpha) {
             for (int x = 0; x < 16; ++x)
                 ASSERT_EQ(b.b.pPlane[0][y * b.b.lPitch[0] + 4 * x + 3], header == 52 ? 255 : alpha(x, y)) << x << "," << y;
     }
+}
+
+// A BMP of a 40-byte header, `bits` deep, a negative height for rows stored top down: `extra` (the
+// colour table or masks), then the stored `rows`.
+Bytes plainBmp(int w, int h, int bits, uint32_t compression, const Bytes& extra, const Bytes& rows) {
+    Bytes b(54, 0);
+    auto put32 = [&b](size_t at, uint32_t v) { for (int i = 0; i < 4; ++i) b[at + size_t(i)] = uint8_t(v >> (8 * i)); };
+    b[0] = 'B', b[1] = 'M', b[26] = 1, b[28] = uint8_t(bits);
+    put32(10, uint32_t(54 + extra.size())), put32(14, 40), put32(18, uint32_t(w)), put32(22, uint32_t(h)), put32(30, compression);
+    b.insert(b.end(), extra.begin(), extra.end());
+    b.insert(b.end(), rows.begin(), rows.end());
+    return b;
+}
+
+// A BMP of any depth cut short (a download that stopped) loads the rows that arrived where the
+// whole file has them, at its size and fitted to a smaller one, and leaves the rest transparent.
+TEST(BitmapLoad, CutShortBmpLoadsTheRowsThatArrived) {
+    Manager m;
+    constexpr int w = 16, h = 12, arrived = 5;
+    Bytes palette;
+    for (int i = 0; i < 256; ++i) palette.insert(palette.end(), {uint8_t(i), uint8_t(255 - i), uint8_t(i * 40), 0});
+    const Bytes masks16 = {0, 0xF8, 0, 0, 0xE0, 7, 0, 0, 0x1F, 0, 0, 0}, masks32 = {0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0};
+    // Depth and compression (1 and 2 run-length, 3 bit fields); each stored row has its own colour,
+    // a run-length row as one run of 8 pixels, one of 8 and its end.
+    for (const auto& [bits, compression] : std::vector<std::pair<int, uint32_t>>{
+             {1, 0}, {4, 0}, {8, 0}, {16, 0}, {16, 3}, {24, 0}, {32, 0}, {32, 3}, {8, 1}, {4, 2}})
+        for (bool topDown : {false, true}) {
+            const bool runs = compression == 1 || compression == 2;
+            if (runs && topDown) continue;  // run-length rows are stored bottom up only
+            SCOPED_TRACE(testing::Message() << bits << " bits, compression " << compression << (topDown ? ", top down" : ""));
+            const int rowBytes = runs ? 6 : (w * bits + 31) / 32 * 4;
+            Bytes rows;
+            for (int y = 0; y < h; ++y) {
+                const Bytes row = runs ? Bytes{8, uint8_t(y * 17), 8, uint8_t(y * 17 + 1), 0, 0} : Bytes(size_t(rowBytes), uint8_t(y * 21 + 7));
+                rows.insert(rows.end(), row.begin(), row.end());
+            }
+            const Bytes extra = bits <= 8 ? Bytes(palette.begin(), palette.begin() + 4 * (1 << bits)) : compression != 3 ? Bytes() : bits == 16 ? masks16 : masks32;
+            const Bytes whole = plainBmp(w, topDown ? -h : h, bits, compression, extra, rows);
+            // Cut inside the row after those that arrived, past a run of a run-length one.
+            const Bytes cut(whole.begin(), whole.end() - ptrdiff_t(rows.size() - rowBytes * arrived - (runs ? 3 : rowBytes / 2)));
+            Bitmap all(kRGBA, 0, 0), shown(kRGBA, 0, 0), fitted(kRGBA, 8, 6);
+            Stream wholeStream(whole), cutStream(cut), fittedStream(cut);
+            ASSERT_EQ(MdBitmapLoadWithAlphaTrans(m.h, wholeStream.s, 0, &all.b, 255), MOK);
+            ASSERT_EQ(MdBitmapLoadWithAlphaTrans(m.h, cutStream.s, 0, &shown.b, 255), MOK);
+            static const MByte kClear[4] = {};
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x) {
+                    const int stored = topDown ? y : h - 1 - y;
+                    const bool present = stored < arrived || (runs && stored == arrived && x < 8);
+                    const MByte* expected = present ? all.b.pPlane[0] + y * all.b.lPitch[0] + 4 * x : kClear;
+                    ASSERT_EQ(std::memcmp(shown.b.pPlane[0] + y * shown.b.lPitch[0] + 4 * x, expected, 4), 0) << x << "," << y;
+                }
+            ASSERT_EQ(MdBitmapLoadWithAlphaTrans(m.h, fittedStream.s, 0, &fitted.b, 255), MOK);
+            EXPECT_EQ(fitted.b.pPlane[0][(topDown ? 0 : 5) * fitted.b.lPitch[0] + 4 * 4 + 3], 255);
+            EXPECT_EQ(fitted.b.pPlane[0][(topDown ? 5 : 0) * fitted.b.lPitch[0] + 4 * 4 + 3], 0);
+        }
 }
 
 TEST(BitmapLoad, ArgumentsTypesAndResultFilter) {
