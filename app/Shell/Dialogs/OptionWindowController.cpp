@@ -124,6 +124,8 @@ void OptionWindowController::buildGeneralPage()
 void OptionWindowController::buildFileInfoPage()
 {
     auto page = std::make_unique<kpv::View>(kpv::Rect(0, 0, kPageWidth, kPageHeight));
+    // Tab runs down the first column, then down the second, as the list reads.
+    page->setKeyViewsReadInColumns(true);
     const int perColumn = 10;
     for (size_t i = 0; i < std::size(kFileInfoTypes); ++i) {
         const long type = kFileInfoTypes[i];

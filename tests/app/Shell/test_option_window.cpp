@@ -31,6 +31,11 @@ struct OptionWindowControllerTest : ::testing::Test {
     FileTypeAssociator associator{desktop, config, "org.kestrane.viewer.desktop", {"public.jpeg", "public.png"}};
     int changes = 0;
 
+    void key(kpv::Window* w, unsigned short code, const QString& chars, std::uint64_t flags = 0)
+    {
+        kpv::Application::shared().sendEvent(kpv::Event::keyEvent(kpv::KeyDown, code, chars, chars, w, flags));
+    }
+
     void SetUp() override
     {
         center.addObserver(this, "didChangeOptionSetting", nullptr, [this](const kpv::Notification&) { ++changes; });
@@ -158,6 +163,37 @@ TEST_F(OptionWindowControllerTest, EscAndCancelDropTheEdits)
     window.cancelButtonClicked();
     EXPECT_FALSE(config.viewPhotosInSubfolder());
     EXPECT_EQ(changes, 0);
+}
+
+// The file information choices stand in two columns: Tab runs down the first, then down the
+// second, as the list reads.
+TEST_F(OptionWindowControllerTest, TabRunsDownEachColumnOfFileInformation)
+{
+    OptionWindowController window(config, associator, center);
+    window.showWithTabType(2, false);
+    kpv::Window* w = window.optionWindow();
+    ASSERT_TRUE(w->makeFirstResponder(window.fileInfoCheckButton(0)));
+    std::vector<kpv::View*> reached{w->firstResponder()};
+    for (int i = 0; i < 30; ++i) {
+        key(w, kpv::KeyCode::Tab, "\t");
+        if (w->firstResponder()->superview() != window.currentPage())
+            break;
+        reached.push_back(w->firstResponder());
+    }
+    ASSERT_EQ(reached.size(), 19u);
+    int columns = 1;
+    for (size_t i = 1; i < reached.size(); ++i) {
+        const kpv::Rect before = reached[i - 1]->frame(), now = reached[i]->frame();
+        if (now.x() == before.x()) {
+            EXPECT_LT(now.y(), before.y()) << "Tab went up the column at " << i;
+        } else {
+            ++columns;
+            EXPECT_GT(now.x(), before.x());
+            EXPECT_EQ(now.y(), reached.front()->frame().y()) << "Tab left the column before its end";
+        }
+    }
+    EXPECT_EQ(columns, 2);
+    window.closeWindow();
 }
 
 }  // namespace
