@@ -190,6 +190,18 @@ void OptionWindowController::showWithTabType(long tab, bool associateAllFileType
         m_window->center();
     m_window->makeKeyAndOrderFront();
     updateUI();
+    if (!visible || !m_window->firstResponder())
+        focusFirstChoice();
+}
+
+void OptionWindowController::focusFirstChoice()
+{
+    // The keyboard starts on the page's first choice, where the focus ring shows it; Return
+    // still presses OK from there, and Shift+Tab reaches the tabs.
+    kpv::View* page = currentPage();
+    const std::vector<kpv::View*> choices = page ? page->keyViewsInScreenOrder() : std::vector<kpv::View*>();
+    if (!choices.empty() && m_window->makeFirstResponder(choices.front()))
+        choices.front()->didReceiveKeyFocusFromKeyboard();
 }
 
 kpv::View* OptionWindowController::currentPage() const
@@ -255,6 +267,9 @@ void OptionWindowController::optionTabButtonClicked(long tab)
 {
     m_model.optionTabButtonClicked(tab);
     updateTabPage();
+    // A choice of the page left behind had the focus: it moves to the new page.
+    if (!m_window->firstResponder())
+        focusFirstChoice();
 }
 
 void OptionWindowController::generalRadioButtonClicked(bool zoom)

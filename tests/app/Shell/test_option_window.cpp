@@ -16,8 +16,10 @@
 #include "../../support/FileSizeLimit.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QPalette>
 #include <QTemporaryDir>
+#include <QWidget>
 #include <gtest/gtest.h>
 
 namespace {
@@ -163,6 +165,31 @@ TEST_F(OptionWindowControllerTest, EscAndCancelDropTheEdits)
     window.cancelButtonClicked();
     EXPECT_FALSE(config.viewPhotosInSubfolder());
     EXPECT_EQ(changes, 0);
+}
+
+// Opened, the window has the keyboard on its page's first choice, shown by a ring; a click on
+// another tab takes it to that page's first choice, whose ring is whole.
+TEST_F(OptionWindowControllerTest, OpensWithTheFocusShownOnThePagesFirstChoice)
+{
+    OptionWindowController window(config, associator, center);
+    window.showWithTabType(1, false);
+    kpv::Window* w = window.optionWindow();
+    EXPECT_EQ(w->firstResponder(), window.chkEnableMouseWheel());
+    QCoreApplication::processEvents();
+    const QWidget* ring = window.chkEnableMouseWheel()->widget()->findChild<QWidget*>(QStringLiteral("focusRing"));
+    ASSERT_NE(ring, nullptr);
+    EXPECT_TRUE(ring->isVisible());
+
+    const kpv::Rect tab = window.tabButton(2)->convertRectToView(window.tabButton(2)->bounds(), nullptr);
+    const kpv::Point at{tab.midX(), tab.midY()};
+    kpv::Application::shared().postEvent(kpv::Event::mouseEvent(kpv::LeftMouseUp, at, w));
+    kpv::Application::shared().sendEvent(kpv::Event::mouseEvent(kpv::LeftMouseDown, at, w));
+    EXPECT_EQ(window.currentPage(), window.fileInfoCheckButton(0)->superview());
+    EXPECT_EQ(w->firstResponder(), window.fileInfoCheckButton(0));
+    // Each choice is as wide as its box and title, so its ring stands whole inside the page.
+    for (long type = 0; type <= 18; ++type)
+        EXPECT_LE(window.fileInfoCheckButton(type)->frame().maxX(), window.currentPage()->bounds().width()) << type;
+    window.closeWindow();
 }
 
 // The file information choices stand in two columns: Tab runs down the first, then down the
