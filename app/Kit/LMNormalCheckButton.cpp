@@ -1,6 +1,7 @@
 #include "Kit/LMNormalCheckButton.h"
 
 #include "Kit/LMNineSliceImageRep.h"
+#include "appkit/Event.h"
 #include "appkit/GraphicsContext.h"
 
 #include <cmath>
@@ -48,6 +49,13 @@ void LMNormalCheckButton::updateButtonFrame()
     // A title inside the button grows with it, so its last words are not cut off.
     if (m_textButtonTitle->superview() == this && m_textButtonTitle->frame().width() < textWidth + 4)
         m_textButtonTitle->setFrameSize(kpv::Size{textWidth + 4, m_textButtonTitle->frame().height()});
+}
+
+bool LMNormalCheckButton::performKeyAction(const kpv::Event& e)
+{
+    if (e.keyCode() == kpv::KeyCode::Return || e.keyCode() == kpv::KeyCode::KeypadEnter)
+        return false;
+    return LMSimButtonBase::performKeyAction(e);
 }
 
 void LMNormalCheckButton::updateButtonUI()

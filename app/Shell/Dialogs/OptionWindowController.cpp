@@ -90,6 +90,7 @@ void OptionWindowController::loadWindow()
     content->addSubview(m_btnOK);
     content->addSubview(m_btnCancel);
     content->addSubview(m_btnApply);
+    m_window->setDefaultButton(m_btnOK);
     // The frame's close button drops the edits as Cancel does.
     if (m_window->btnClose())
         m_window->btnClose()->setAction([this](kpv::View*) { closeWindow(); });

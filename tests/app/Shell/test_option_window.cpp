@@ -192,6 +192,28 @@ TEST_F(OptionWindowControllerTest, OpensWithTheFocusShownOnThePagesFirstChoice)
     window.closeWindow();
 }
 
+// From the keyboard: Space ticks the focused choice, Esc leaves without keeping it, Return
+// presses OK, which keeps it.
+TEST_F(OptionWindowControllerTest, ReturnPressesOkAndEscCancels)
+{
+    OptionWindowController window(config, associator, center);
+    kpv::Window* w = window.optionWindow();
+    window.showWithTabType(1, false);
+    key(w, kpv::KeyCode::Space, " ");
+    EXPECT_EQ(window.chkEnableMouseWheel()->state(), 0);
+    key(w, kpv::KeyCode::Escape, "\x1b");
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_TRUE(config.mouseWheelEnabled());
+
+    window.showWithTabType(1, false);
+    key(w, kpv::KeyCode::Space, " ");
+    key(w, kpv::KeyCode::Return, "\r");
+    EXPECT_FALSE(w->isVisible()) << "Return did not press OK";
+    EXPECT_EQ(window.chkEnableMouseWheel()->state(), 0) << "Return ticked the check box";
+    EXPECT_FALSE(config.mouseWheelEnabled());
+    EXPECT_EQ(changes, 1);
+}
+
 // The file information choices stand in two columns: Tab runs down the first, then down the
 // second, as the list reads.
 TEST_F(OptionWindowControllerTest, TabRunsDownEachColumnOfFileInformation)
