@@ -83,6 +83,8 @@ void FavFileCopyProcessController::loadWindow()
     root->addSubview(cancel);
     m_window->setContentView(root);
     m_window->setPopWindowPanel();
+    // Esc stops the copy as Cancel does.
+    m_window->setCancelButton(cancel);
 }
 
 bool FavFileCopyProcessController::beginCopyFiles(const QList<LMPathString>& filePaths, const QString& directory,

@@ -227,6 +227,10 @@ void BatchSheetController::beginSheetOnParentWindow(kpv::Window *parent, const F
         if (*alive)
             (*alive)->sheetDidEnd(code);
     });
+    // The keyboard starts on the first control, with its ring (a field has its text selected,
+    // so typing replaces it), as the first Tab would.
+    if (m_window->sheetRunning() && !m_window->firstResponder())
+        m_window->selectNextKeyView();
 }
 
 void BatchSheetController::closeWindow()

@@ -1,5 +1,6 @@
 #include "Kit/LMCustomWindow.h"
 #include "Kit/LMNineSliceImageRep.h"
+#include "Kit/LMSimButtonBase.h"
 
 #include "appkit/Application.h"
 
@@ -60,6 +61,14 @@ void LMCustomWindow::keyDown(const kpv::Event& e)
 {
     if (m_customWindowDelegate && m_customWindowDelegate->customWindow(this, e))
         return;
+    const bool enter = e.keyCode() == kpv::KeyCode::Return || e.keyCode() == kpv::KeyCode::KeypadEnter;
+    LMSimButtonBase* button = enter ? m_defaultButton : e.keyCode() == kpv::KeyCode::Escape ? m_cancelButton : nullptr;
+    if (button && button->window() == this && button->canBecomeKeyView() &&
+        !(e.modifierFlags() & (kpv::CommandKeyMask | kpv::AlternateKeyMask | kpv::ControlKeyMask))) {
+        if (!e.isARepeat())
+            button->sendAction(button->action(), button->target());
+        return;
+    }
     kpv::Window::keyDown(e);
 }
 

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <functional>
 
+class LMSimButtonBase;
+
 class LMCustomWindow : public kpv::Window {
 public:
     using SheetDidEndBlock = std::function<void(std::int64_t returnCode)>;
@@ -30,6 +32,14 @@ public:
     // content: the window is see-through, and its controls would stand on nothing without it.
     void setPopWindowPanel();
     bool sheetRunning() const { return m_sheetRunning; }
+    // The button Return and Enter press when nothing with the focus takes them (a button or a
+    // menu with the focus is pressed itself, a text box breaks its line): OK, or the button that
+    // starts what the dialog is for. Not owned; a view of this window, or nullptr.
+    LMSimButtonBase* defaultButton() const { return m_defaultButton; }
+    void setDefaultButton(LMSimButtonBase* button) { m_defaultButton = button; }
+    // The button Esc presses when nothing with the focus takes it: Cancel. Not owned, as above.
+    LMSimButtonBase* cancelButton() const { return m_cancelButton; }
+    void setCancelButton(LMSimButtonBase* button) { m_cancelButton = button; }
 
     void mouseDown(const kpv::Event& e) override;
     void keyDown(const kpv::Event& e) override;
@@ -46,6 +56,8 @@ private:
     LMNineSliceImageView* m_nineSliceImageBkgrdView = nullptr;
     LMCustomWindowDelegate* m_customWindowDelegate = nullptr;
     bool m_sheetRunning = false;
+    LMSimButtonBase* m_defaultButton = nullptr;
+    LMSimButtonBase* m_cancelButton = nullptr;
     SheetDidEndBlock m_sheetDidEndBlock;
     bool m_mouseDownMoveable = false;
     bool m_canBecomeKeyWindow = true;

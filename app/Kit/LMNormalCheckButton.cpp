@@ -1,6 +1,7 @@
 #include "Kit/LMNormalCheckButton.h"
 
 #include "Kit/LMNineSliceImageRep.h"
+#include "appkit/Event.h"
 #include "appkit/GraphicsContext.h"
 
 #include <cmath>
@@ -39,11 +40,22 @@ void LMNormalCheckButton::updateButtonFrame()
     if (!m_textButtonTitle)
         return;
     const double textWidth = std::ceil(m_textButtonTitle->attributedStringValueSize().width);
-    const double width = m_textButtonTitle->frame().x() + textWidth + 4 + 5;
+    // Where the title starts in the button's own coordinates: a title beside the button, in the
+    // same superview, is placed in that superview's.
+    const bool inside = m_textButtonTitle->superview() == this;
+    const double titleX = m_textButtonTitle->frame().x() - (inside ? 0 : frame().x());
+    const double width = titleX + textWidth + 4 + 5;
     setFrameSize(kpv::Size{width, frame().height()});
     // A title inside the button grows with it, so its last words are not cut off.
     if (m_textButtonTitle->superview() == this && m_textButtonTitle->frame().width() < textWidth + 4)
         m_textButtonTitle->setFrameSize(kpv::Size{textWidth + 4, m_textButtonTitle->frame().height()});
+}
+
+bool LMNormalCheckButton::performKeyAction(const kpv::Event& e)
+{
+    if (e.keyCode() == kpv::KeyCode::Return || e.keyCode() == kpv::KeyCode::KeypadEnter)
+        return false;
+    return LMSimButtonBase::performKeyAction(e);
 }
 
 void LMNormalCheckButton::updateButtonUI()

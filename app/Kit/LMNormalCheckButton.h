@@ -30,6 +30,8 @@ public:
     void setTitle(const QString& title);
     void updateButtonFrame();
     void updateButtonUI() override;
+    // Space ticks it; Return and Enter are left to the dialog, whose default button they press.
+    bool performKeyAction(const kpv::Event& e) override;
 
     kpv::ImagePtr imageByState(long visualState);
     kpv::ImagePtr imageByState_(long code);

@@ -164,8 +164,12 @@ public:
     void updateFocusRing();
     // This view and those inside it that take the keyboard focus, in the order they stand on
     // screen: rows from the top down, each from left to right. `availableNow` leaves out those
-    // that cannot take it now (hidden, disabled).
+    // that cannot take it now (hidden, disabled). A view laid out in columns (a list of choices
+    // that runs down one column and on in the next) is read so: its controls column by column,
+    // each top down, while the view itself takes its place among the rows around it.
     std::vector<View*> keyViewsInScreenOrder(bool availableNow = true);
+    void setKeyViewsReadInColumns(bool columns) { m_keyViewsReadInColumns = columns; }
+    bool keyViewsReadInColumns() const { return m_keyViewsReadInColumns; }
 
     // Tracking areas
     void addTrackingArea(const TrackingAreaPtr& area);
@@ -230,6 +234,7 @@ private:
     struct AlphaAnimation;
     std::unique_ptr<AlphaAnimation> m_alphaAnimation;
     QWidget* m_focusRing = nullptr; // a child of m_widget, made when first shown
+    bool m_keyViewsReadInColumns = false;
 };
 
 } // namespace kpv

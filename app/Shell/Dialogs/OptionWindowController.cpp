@@ -90,6 +90,7 @@ void OptionWindowController::loadWindow()
     content->addSubview(m_btnOK);
     content->addSubview(m_btnCancel);
     content->addSubview(m_btnApply);
+    m_window->setDefaultButton(m_btnOK);
     // The frame's close button drops the edits as Cancel does.
     if (m_window->btnClose())
         m_window->btnClose()->setAction([this](kpv::View*) { closeWindow(); });
@@ -124,6 +125,8 @@ void OptionWindowController::buildGeneralPage()
 void OptionWindowController::buildFileInfoPage()
 {
     auto page = std::make_unique<kpv::View>(kpv::Rect(0, 0, kPageWidth, kPageHeight));
+    // Tab runs down the first column, then down the second, as the list reads.
+    page->setKeyViewsReadInColumns(true);
     const int perColumn = 10;
     for (size_t i = 0; i < std::size(kFileInfoTypes); ++i) {
         const long type = kFileInfoTypes[i];
@@ -188,6 +191,18 @@ void OptionWindowController::showWithTabType(long tab, bool associateAllFileType
         m_window->center();
     m_window->makeKeyAndOrderFront();
     updateUI();
+    if (!visible || !m_window->firstResponder())
+        focusFirstChoice();
+}
+
+void OptionWindowController::focusFirstChoice()
+{
+    // The keyboard starts on the page's first choice, where the focus ring shows it; Return
+    // still presses OK from there, and Shift+Tab reaches the tabs.
+    kpv::View* page = currentPage();
+    const std::vector<kpv::View*> choices = page ? page->keyViewsInScreenOrder() : std::vector<kpv::View*>();
+    if (!choices.empty() && m_window->makeFirstResponder(choices.front()))
+        choices.front()->didReceiveKeyFocusFromKeyboard();
 }
 
 kpv::View* OptionWindowController::currentPage() const
@@ -253,6 +268,9 @@ void OptionWindowController::optionTabButtonClicked(long tab)
 {
     m_model.optionTabButtonClicked(tab);
     updateTabPage();
+    // A choice of the page left behind had the focus: it moves to the new page.
+    if (!m_window->firstResponder())
+        focusFirstChoice();
 }
 
 void OptionWindowController::generalRadioButtonClicked(bool zoom)

@@ -82,6 +82,7 @@ private:
     void buildGeneralPage();
     void buildFileInfoPage();
     void buildAssociatePage();
+    void focusFirstChoice();
     LMNormalCheckButton* makeCheck(kpv::View* page, const kpv::Rect& frame, const char* titleKey, bool radio);
 
     std::function<void(const QString& message)> m_failureHandler;

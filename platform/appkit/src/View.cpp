@@ -825,31 +825,47 @@ bool View::hasKeyFocus() const
 std::vector<View*> View::keyViewsInScreenOrder(bool availableNow)
 {
     struct Placed {
-        View* view;
         Rect rect; // window coordinates, y up
+        std::vector<View*> views; // one view, or a view read in columns with its controls in order
     };
     std::vector<Placed> placed;
     std::function<void(View*)> collect = [&](View* v) {
         if (availableNow && v->isHidden())
             return;
+        if (v != this && v->m_keyViewsReadInColumns) {
+            std::vector<View*> inside = v->keyViewsInScreenOrder(availableNow);
+            if (!inside.empty())
+                placed.push_back({v->convertRectToView(v->bounds(), nullptr), std::move(inside)});
+            return;
+        }
         if (availableNow ? v->canBecomeKeyView() : v->acceptsKeyFocus())
-            placed.push_back({v, v->convertRectToView(v->bounds(), nullptr)});
+            placed.push_back({v->convertRectToView(v->bounds(), nullptr), {v}});
         for (View* sub : v->subviews())
             collect(sub);
     };
     collect(this);
-    // Top edges first; a view whose middle lies beside the first of a row belongs to that row.
-    std::stable_sort(placed.begin(), placed.end(),
-                     [](const Placed& a, const Placed& b) { return a.rect.maxY() > b.rect.maxY(); });
+    // Lines across the reading direction: rows with their top edges first, or columns with their
+    // left edges first. A view whose middle lies beside the first of a line belongs to that line;
+    // within a line the views go left to right, or top down.
+    const bool columns = m_keyViewsReadInColumns;
+    const auto lineBefore = [columns](const Placed& a, const Placed& b) {
+        return columns ? a.rect.x() < b.rect.x() : a.rect.maxY() > b.rect.maxY();
+    };
+    const auto inLine = [columns](const Placed& first, const Placed& p) {
+        return columns ? p.rect.midX() <= first.rect.maxX() : p.rect.midY() >= first.rect.y();
+    };
+    const auto alongLine = [columns](const Placed& a, const Placed& b) {
+        return columns ? a.rect.maxY() > b.rect.maxY() : a.rect.x() < b.rect.x();
+    };
+    std::stable_sort(placed.begin(), placed.end(), lineBefore);
     std::vector<View*> order;
     for (size_t start = 0; start < placed.size();) {
         size_t end = start + 1;
-        while (end < placed.size() && placed[end].rect.midY() >= placed[start].rect.y())
+        while (end < placed.size() && inLine(placed[start], placed[end]))
             ++end;
-        std::stable_sort(placed.begin() + std::ptrdiff_t(start), placed.begin() + std::ptrdiff_t(end),
-                         [](const Placed& a, const Placed& b) { return a.rect.x() < b.rect.x(); });
+        std::stable_sort(placed.begin() + std::ptrdiff_t(start), placed.begin() + std::ptrdiff_t(end), alongLine);
         for (size_t i = start; i < end; ++i)
-            order.push_back(placed[i].view);
+            order.insert(order.end(), placed[i].views.begin(), placed[i].views.end());
         start = end;
     }
     return order;

@@ -4,6 +4,8 @@
 
 #include "Browse/FavFileCopyProcessController.h"
 #include "Kit/LMCustomWindow.h"
+#include "appkit/Application.h"
+#include "appkit/Event.h"
 #include "appkit/Window.h"
 
 #include "foundation/FileNames.h"
@@ -210,6 +212,22 @@ TEST(FavoritesCopy, CancelKeepsWhatWasCopiedAndStops)
 }
 
 } // namespace
+
+// Esc on the progress sheet stops the copy as Cancel does.
+TEST(FavoritesCopy, EscOnTheProgressSheetCancels)
+{
+    QTemporaryDir src, dst;
+    ASSERT_NO_FATAL_FAILURE(writeText(src.filePath("a.jpg"), QByteArray(1024, 'a')));
+    const QList<LMPathString> files(50, P(src.filePath("a.jpg")));
+    kpv::Window parent(kpv::Rect(0, 0, 600, 400), kpv::TitledWindowMask);
+    FavFileCopyProcessController c;
+    ASSERT_TRUE(c.beginCopyFiles(files, dst.path(), &parent));
+    kpv::Application::shared().sendEvent(
+        kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::Escape, "\x1b", "\x1b", c.fileCopyProgressWindow()));
+    EXPECT_FALSE(c.isCopyingFiles());
+    EXPECT_FALSE(c.fileCopyProgressWindow()->sheetRunning());
+    waitForCopy(c);
+}
 
 TEST(FavoritesCopy, TheProgressSheetPaintsItsOwnPanel)
 {

@@ -35,6 +35,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QWidget>
 
 #include <fcntl.h>
 #include <sys/mount.h>
@@ -296,6 +297,28 @@ TEST_F(BatchSheets, TabReachesEveryControlAndTheFocusedOneIsPressed)
     finishRun(sheet);
     EXPECT_TRUE(outputs(out).isEmpty()) << "Return on Cancel ran the resize";
     EXPECT_FALSE(w->isVisible());
+}
+
+// Opened, a sheet has the keyboard where the first Tab would put it, on its first control, and
+// shows it with a ring.
+TEST_F(BatchSheets, SheetsOpenWithTheFocusShownOnTheirFirstControl)
+{
+    const auto files = BatchSheetController::FileInfoList{photo("a.jpg", QSize(40, 30))};
+    BatchResizeWindowController resize(&config, editTestLoader());
+    begin(resize, files);
+    EXPECT_EQ(resize.window()->firstResponder(), resize.popupBtnSizeFitInto());
+    QCoreApplication::processEvents();
+    const QWidget *ring = resize.popupBtnSizeFitInto()->widget()->findChild<QWidget *>(QStringLiteral("focusRing"));
+    ASSERT_NE(ring, nullptr);
+    EXPECT_TRUE(ring->isVisible());
+    resize.closeWindow();
+
+    BatchConvertWindowController convert(&config, editTestLoader());
+    begin(convert, files);
+    kpv::View *focus = convert.window()->firstResponder();
+    ASSERT_NE(focus, nullptr);
+    EXPECT_TRUE(focus->isDescendantOf(convert.saveParamView())) << "not on the format, the first control";
+    convert.closeWindow();
 }
 
 TEST_F(BatchSheets, ResizeOnAFullDiskReportsTheFailuresAndKeepsEveryFile)

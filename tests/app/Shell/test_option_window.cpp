@@ -16,9 +16,13 @@
 #include "../../support/FileSizeLimit.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QPalette>
 #include <QTemporaryDir>
+#include <QWidget>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -30,6 +34,11 @@ struct OptionWindowControllerTest : ::testing::Test {
     kpv::NotificationCenter center;
     FileTypeAssociator associator{desktop, config, "org.kestrane.viewer.desktop", {"public.jpeg", "public.png"}};
     int changes = 0;
+
+    void key(kpv::Window* w, unsigned short code, const QString& chars, std::uint64_t flags = 0)
+    {
+        kpv::Application::shared().sendEvent(kpv::Event::keyEvent(kpv::KeyDown, code, chars, chars, w, flags));
+    }
 
     void SetUp() override
     {
@@ -158,6 +167,75 @@ TEST_F(OptionWindowControllerTest, EscAndCancelDropTheEdits)
     window.cancelButtonClicked();
     EXPECT_FALSE(config.viewPhotosInSubfolder());
     EXPECT_EQ(changes, 0);
+}
+
+// Opened, the window has the keyboard on its page's first choice, shown by a ring; a click on
+// another tab takes it to that page's first choice, whose ring is whole.
+TEST_F(OptionWindowControllerTest, OpensWithTheFocusShownOnThePagesFirstChoice)
+{
+    OptionWindowController window(config, associator, center);
+    window.showWithTabType(1, false);
+    kpv::Window* w = window.optionWindow();
+    EXPECT_EQ(w->firstResponder(), window.chkEnableMouseWheel());
+    QCoreApplication::processEvents();
+    const QWidget* ring = window.chkEnableMouseWheel()->widget()->findChild<QWidget*>(QStringLiteral("focusRing"));
+    ASSERT_NE(ring, nullptr);
+    EXPECT_TRUE(ring->isVisible());
+
+    const kpv::Rect tab = window.tabButton(2)->convertRectToView(window.tabButton(2)->bounds(), nullptr);
+    const kpv::Point at{tab.midX(), tab.midY()};
+    kpv::Application::shared().postEvent(kpv::Event::mouseEvent(kpv::LeftMouseUp, at, w));
+    kpv::Application::shared().sendEvent(kpv::Event::mouseEvent(kpv::LeftMouseDown, at, w));
+    EXPECT_EQ(window.currentPage(), window.fileInfoCheckButton(0)->superview());
+    EXPECT_EQ(w->firstResponder(), window.fileInfoCheckButton(0));
+    // Each choice is as wide as its box and title, so its ring stands whole inside the page.
+    for (long type = 0; type <= 18; ++type)
+        EXPECT_LE(window.fileInfoCheckButton(type)->frame().maxX(), window.currentPage()->bounds().width()) << type;
+    window.closeWindow();
+}
+
+// From the keyboard: Space ticks the focused choice, Esc leaves without keeping it, Return
+// presses OK, which keeps it.
+TEST_F(OptionWindowControllerTest, ReturnPressesOkAndEscCancels)
+{
+    OptionWindowController window(config, associator, center);
+    kpv::Window* w = window.optionWindow();
+    window.showWithTabType(1, false);
+    key(w, kpv::KeyCode::Space, " ");
+    EXPECT_EQ(window.chkEnableMouseWheel()->state(), 0);
+    key(w, kpv::KeyCode::Escape, "\x1b");
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_TRUE(config.mouseWheelEnabled());
+
+    window.showWithTabType(1, false);
+    key(w, kpv::KeyCode::Space, " ");
+    key(w, kpv::KeyCode::Return, "\r");
+    EXPECT_FALSE(w->isVisible()) << "Return did not press OK";
+    EXPECT_EQ(window.chkEnableMouseWheel()->state(), 0) << "Return ticked the check box";
+    EXPECT_FALSE(config.mouseWheelEnabled());
+    EXPECT_EQ(changes, 1);
+}
+
+// The file information choices stand in two columns: Tab runs down the first, then down the
+// second, as the list reads.
+TEST_F(OptionWindowControllerTest, TabRunsDownEachColumnOfFileInformation)
+{
+    OptionWindowController window(config, associator, center);
+    window.showWithTabType(2, false);
+    kpv::Window* w = window.optionWindow();
+    ASSERT_TRUE(w->makeFirstResponder(window.fileInfoCheckButton(0)));
+    std::vector<kpv::View*> reached;
+    for (int i = 0; i < 30 && w->firstResponder()->superview() == window.currentPage(); ++i) {
+        reached.push_back(w->firstResponder());
+        key(w, kpv::KeyCode::Tab, "\t");
+    }
+    ASSERT_EQ(reached.size(), 19u);
+    auto columnWise = reached;
+    std::sort(columnWise.begin(), columnWise.end(), [](kpv::View* a, kpv::View* b) {
+        return a->frame().x() != b->frame().x() ? a->frame().x() < b->frame().x() : a->frame().y() > b->frame().y();
+    });
+    EXPECT_EQ(reached, columnWise);
+    window.closeWindow();
 }
 
 }  // namespace
