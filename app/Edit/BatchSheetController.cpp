@@ -426,7 +426,7 @@ void BatchSheetController::waitUntilWorkerFinished()
         m_operationQueue->waitUntilAllOperationsAreFinished();
 }
 
-void BatchSheetController::sheetDidEnd(std::int64_t returnCode)
+void BatchSheetController::sheetDidEnd(std::int64_t)
 {
     if (m_eventMonitor) {
         LMEventMonitorCenter::eventMonitorCenter().removeMonitor(m_eventMonitor);
@@ -435,7 +435,8 @@ void BatchSheetController::sheetDidEnd(std::int64_t returnCode)
     m_btnRun->setTarget(nullptr);
     m_btnCancel->setTarget(nullptr);
     CompleteBlock complete = m_completeBlock;
-    if (!m_failures.isEmpty() && returnCode == 0) {
+    // A cancelled run tells the files that failed before the cancel all the same.
+    if (!m_failures.isEmpty()) {
         // One report for the whole run: how many failed, each by name with the reason, and that
         // the originals are as they were.
         const QString title = kpv::stringWithFormat(text(m_failedFormatKey), int(m_failures.size()));

@@ -366,6 +366,29 @@ TEST_F(BatchSheets, ConvertWritesTheChosenFormatUprightAndCancelStopsWithoutARep
     EXPECT_FALSE(again.taskRunning());
 }
 
+// Cancelled after a photo failed, the run still tells which one and why; the rest stay as they were.
+TEST_F(BatchSheets, CancelAfterAFailureStillReportsIt)
+{
+    auto gone = photo("gone.jpg", QSize(40, 20));
+    const auto files = BatchSheetController::FileInfoList{gone, photo("b.jpg", QSize(40, 20)), photo("c.jpg", QSize(40, 20))};
+    ASSERT_TRUE(QFile::remove(gone->filePath().path()));
+    BatchConvertWindowController sheet(&config, editTestLoader());
+    sheet.setWorkerPause([] {});
+    begin(sheet, files);
+    sheet.edtDestFolder()->setStringValue(dir.filePath("out"));
+    // The user cancels while the second photo is under way, after the first has failed.
+    editTestTypes().onTypeAsked = [&sheet](const LMPathString &) { sheet.closeWindow(); };
+    sheet.convertButtonClicked();
+    finishRun(sheet);
+    editTestTypes().onTypeAsked = nullptr;
+    ASSERT_EQ(completed, 1);
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_TRUE(alerts.front().contains("gone.jpg")) << alerts.front().toStdString();
+    EXPECT_TRUE(alerts.front().contains("unchanged")) << alerts.front().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("out/c.jpg")));
+    expectOriginalsIntact();
+}
+
 // A destination longer than its field shows its start and its last folder, shortened in the
 // middle, until the field is edited: then the whole path is there to edit.
 TEST_F(BatchSheets, LongDestinationShowsBothEnds)
