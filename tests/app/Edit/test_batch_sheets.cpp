@@ -39,6 +39,7 @@
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -387,6 +388,33 @@ TEST_F(BatchSheets, CancelAfterAFailureStillReportsIt)
     EXPECT_TRUE(alerts.front().contains("unchanged")) << alerts.front().toStdString();
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("out/c.jpg")));
     expectOriginalsIntact();
+}
+
+// The tags and comments kept beside a photo go with it: into a copy made as it is, and into a
+// converted one.
+TEST_F(BatchSheets, ConvertedAndCopiedPhotosKeepTheirTags)
+{
+    const auto files = BatchSheetController::FileInfoList{photo("a.png", QSize(30, 20)), photo("b.jpg", QSize(30, 20))};
+    for (const auto &f : files) {
+        const QByteArray native = kpv::encodeFileName(f->filePath().path());
+        if (::setxattr(native.constData(), "user.xdg.tags", "harbour", 7, 0) != 0)
+            GTEST_SKIP() << "this file system keeps no extended attributes";
+    }
+    BatchConvertWindowController sheet(&config, editTestLoader());
+    sheet.setWorkerPause([] {});
+    begin(sheet, files);
+    sheet.saveParamView()->popupFormat()->chooseItemAtIndex(2); // PNG: a.png is copied, b.jpg converted
+    sheet.edtDestFolder()->setStringValue(dir.filePath("out"));
+    sheet.convertButtonClicked();
+    finishRun(sheet);
+    EXPECT_TRUE(alerts.isEmpty());
+    ASSERT_EQ(outputs(dir.filePath("out")), QStringList({"a.png", "b.png"}));
+    for (const QString name : {"a.png", "b.png"}) {
+        char tags[16] = {};
+        const QByteArray out = kpv::encodeFileName(dir.filePath("out/" + name));
+        EXPECT_EQ(::getxattr(out.constData(), "user.xdg.tags", tags, sizeof tags), 7) << name.toStdString();
+        EXPECT_STREQ(tags, "harbour");
+    }
 }
 
 // A destination longer than its field shows its start and its last folder, shortened in the
