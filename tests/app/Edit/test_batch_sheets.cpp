@@ -12,6 +12,7 @@
 #include "Edit/LMImageSaveParamView.h"
 #include "edit_test_support.h"
 #include "../../support/FaultInjection.h"
+#include "../../support/PagesTiff.h"
 
 #include "Kit/LMLengthLimitTextField.h"
 #include "Kit/LMNormalCheckButton.h"
@@ -415,6 +416,29 @@ TEST_F(BatchSheets, ConvertedAndCopiedPhotosKeepTheirTags)
         EXPECT_EQ(::getxattr(out.constData(), "user.xdg.tags", tags, sizeof tags), 7) << name.toStdString();
         EXPECT_STREQ(tags, "harbour");
     }
+}
+
+// A TIFF of several pages becomes a new file of its first page only: the run says so, by name,
+// though nothing failed.
+TEST_F(BatchSheets, ConvertTellsWhatANewFileLacks)
+{
+    const QString pages = dir.filePath("src/m.tif");
+    ASSERT_TRUE(kpv::test::writePagesTiff(pages, 3));
+    auto multi = std::make_shared<LMFileInfo>(LMPathString(pages, false));
+    const auto files = BatchSheetController::FileInfoList{photo("a.png", QSize(30, 20)), multi};
+    BatchConvertWindowController sheet(&config, editTestLoader());
+    sheet.setWorkerPause([] {});
+    begin(sheet, files);
+    sheet.saveParamView()->popupFormat()->chooseItemAtIndex(3); // TIFF
+    sheet.edtDestFolder()->setStringValue(dir.filePath("out"));
+    sheet.convertButtonClicked();
+    finishRun(sheet);
+    EXPECT_EQ(outputs(dir.filePath("out")), QStringList({"a.tiff", "m.tiff"}));
+    EXPECT_TRUE(sheet.failedFilePaths().isEmpty());
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_TRUE(alerts.front().contains("m.tif: its new file lacks 2 of its 3 pages")) << alerts.front().toStdString();
+    EXPECT_FALSE(alerts.front().contains("a.png")) << alerts.front().toStdString();
+    expectOriginalsIntact();
 }
 
 // A destination longer than its field shows its start and its last folder, shortened in the
