@@ -1,8 +1,8 @@
 // The batch resize and convert sheets on the offscreen platform: a run writes beside the
 // originals and never over an existing file, stores the settings and ends the sheet; bad input is
-// refused with an alert; Cancel stops a run without a report; and a disk that fills up half-way
-// is reported once after the sheet while every original and every file already there stays as
-// it was.
+// refused with an alert; Cancel stops a run without a report unless a file had failed before it;
+// a disk that fills up half-way is reported once after the sheet while every original and every
+// file already there stays as it was; and what a new file lacks of its photo is told.
 
 #include "Edit/BatchConvertWindowController.h"
 #include "Edit/BatchRenameWindowController.h"
