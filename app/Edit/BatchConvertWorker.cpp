@@ -88,8 +88,14 @@ int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo>
     // The output is a new file: a name taken meanwhile (by another run, another program) is left
     // alone and the next free name is taken instead.
     const auto nextName = [&] { return LMPathTools::writableFilePathInDirectory(dstFolderPath, newName); };
-    const bool sixteenBits = kpv::ImageDestination::typeKeepsSixteenBits(fileTypeUti) &&
-                             kpv::ImageDestination::keepsSixteenBitsOnRewrite(src.path());
+    const bool typeKeepsSixteenBits = kpv::ImageDestination::typeKeepsSixteenBits(fileTypeUti);
+    const bool sixteenBits = typeKeepsSixteenBits && kpv::ImageDestination::keepsSixteenBitsOnRewrite(src.path());
+    // Done, with what the new file could not take from the photo told beside the run's failures.
+    const auto written = [&] {
+        if (why)
+            *why = lostInNewFile(src, typeKeepsSixteenBits && !sixteenBits);
+        return finish(kDone);
+    };
     if (sixteenBits && !kpv::ImageDestination::sixteenBitPartFits(info->rawFrameSize().toSize())) {
         // Too large to hold whole at 16 bits: turned upright and written a band of rows at a time.
         QString error;
@@ -97,7 +103,7 @@ int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo>
                                              LMImageTools::createPropertiesFrom(upright, saveParameters), operation,
                                              &error))
             return failBecause(error);
-        return finish(kDone);
+        return written();
     }
     QImage picture;
     if (sixteenBits) {
@@ -124,7 +130,7 @@ int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo>
     QString error;
     if (!saveImageAsNewFile(picture, nextName, LMImageTools::createPropertiesFrom(upright, saveParameters), src, &error))
         return failBecause(error);
-    return finish(kDone);
+    return written();
 }
 
 int BatchConvertWorker::convertFilesOnThread(const FileInfoList &files, const QString &dstFolderPath,

@@ -74,6 +74,8 @@ int BatchFileWorker::runFiles(const FileInfoList &files, LMFailedFiles *outFailu
         const int code = one(file, &why);
         if (code == kCancelled)
             break;
+        if (code == kDone && !why.isEmpty())
+            failures.addNote(file->filePath(), why);
         if (code == kFailed) {
             failures.add(file->filePath(), why);
             if (failures.stoppedForRoom()) {
@@ -91,6 +93,17 @@ int BatchFileWorker::runFiles(const FileInfoList &files, LMFailedFiles *outFailu
     if (outFailures)
         *outFailures = failures;
     return cancelled(operation) ? kCancelled : kDone;
+}
+
+QString BatchFileWorker::lostInNewFile(const LMPathString &source, bool depthTold)
+{
+    using kpv::ImageDestination;
+    const QStringList lost =
+        ImageDestination::contentLostByRewriting(source.path(), ImageDestination::Rewrite::NewPicture, !depthTold);
+    if (lost.isEmpty())
+        return {};
+    return kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_NewFileLacks_Fmt"),
+                                                               lost.join(QStringLiteral(", ")));
 }
 
 LMFileImgBaseInfoPtr BatchFileWorker::currentImgBaseInfo(LMFileInfo &file, const kpv::Operation *operation) const

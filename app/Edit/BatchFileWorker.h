@@ -66,9 +66,13 @@ protected:
                                                 const QString &type, const std::function<QString()> &nextName,
                                                 const std::optional<QVariantMap> &properties,
                                                 const kpv::Operation *operation, QString *error = nullptr);
+    // What the new file made from `source` lacks that the source has (its other pages, the part of
+    // the picture that could not be read, ...), in words for the report; empty when nothing. With
+    // `depthTold`, 16 bits per channel not kept are told too (the new file's type could keep them).
+    static QString lostInNewFile(const LMPathString &source, bool depthTold);
     // Runs `one` over the files in order with their progress, collecting the failures with their
     // reasons; stops when the run is cancelled, or at the first failure that found the destination
-    // without room (every later file would fail too).
+    // without room (every later file would fail too). A file done with a reason gets it as a note.
     int runFiles(const FileInfoList &files, LMFailedFiles *outFailures, const kpv::Operation *operation,
                  const ProgressBlock &progress,
                  const std::function<int(const std::shared_ptr<LMFileInfo> &, QString *why)> &one,

@@ -299,8 +299,11 @@ int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &
 
     QImage picture;
     const uint64_t type = info->AMCMImageType();
-    if (keepAlpha && (type == kTypePNG || type == kTypeTIFF) &&
-        kpv::ImageDestination::keepsSixteenBitsOnRewrite(file->filePath().path())) {
+    // PNG and TIFF stay what they are (and may keep 16 bits) when the user keeps their formats.
+    const bool typeKeepsSixteenBits = keepAlpha && (type == kTypePNG || type == kTypeTIFF);
+    const bool sixteenBits =
+        typeKeepsSixteenBits && kpv::ImageDestination::keepsSixteenBitsOnRewrite(file->filePath().path());
+    if (sixteenBits) {
         // A photo of 16 bits per channel written again as PNG or TIFF keeps them: it is read and
         // scaled at that depth, or fails with the reason instead of losing them unasked.
         QString error;
@@ -343,6 +346,9 @@ int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &
     QString error;
     if (!saveImageAsNewFile(picture, nextName, props, file->filePath(), &error))
         return failBecause(error);
+    // Done, with what the new file could not take from the photo told beside the run's failures.
+    if (why)
+        *why = lostInNewFile(file->filePath(), typeKeepsSixteenBits && !sixteenBits);
     return finish(kDone);
 }
 

@@ -430,7 +430,7 @@ void BatchSheetController::waitUntilWorkerFinished()
         m_operationQueue->waitUntilAllOperationsAreFinished();
 }
 
-void BatchSheetController::sheetDidEnd(std::int64_t returnCode)
+void BatchSheetController::sheetDidEnd(std::int64_t)
 {
     if (m_eventMonitor) {
         LMEventMonitorCenter::eventMonitorCenter().removeMonitor(m_eventMonitor);
@@ -439,10 +439,13 @@ void BatchSheetController::sheetDidEnd(std::int64_t returnCode)
     m_btnRun->setTarget(nullptr);
     m_btnCancel->setTarget(nullptr);
     CompleteBlock complete = m_completeBlock;
-    if (!m_failures.isEmpty() && returnCode == 0) {
-        // One report for the whole run: how many failed, each by name with the reason, and that
-        // the originals are as they were.
-        const QString title = kpv::stringWithFormat(text(m_failedFormatKey), int(m_failures.size()));
+    // A cancelled run tells the files that failed before the cancel all the same.
+    if (!m_failures.isEmpty() || m_failures.hasNotes()) {
+        // One report for the whole run: how many failed, each by name with the reason, what new
+        // files lack, and that the originals are as they were.
+        const QString title = m_failures.isEmpty()
+                                  ? text("IDS_NewFilesLackSome")
+                                  : kpv::stringWithFormat(text(m_failedFormatKey), int(m_failures.size()));
         const QString details = m_failures.details();
         auto alive = m_alive;
         kpv::Window *parent = m_parentWindow;

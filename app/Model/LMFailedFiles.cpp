@@ -11,6 +11,11 @@ void LMFailedFiles::add(const LMPathString &path, const QString &reason)
         m_stoppedForRoom = true;
 }
 
+void LMFailedFiles::addNote(const LMPathString &path, const QString &note)
+{
+    m_notes.append(QStringLiteral("%1: %2").arg(LMPathString::lastPathComponent(path.path()), note));
+}
+
 QString LMFailedFiles::details() const
 {
     const kpv::Bundle &bundle = kpv::Bundle::mainBundle();
@@ -22,6 +27,10 @@ QString LMFailedFiles::details() const
     }
     if (m_paths.size() > kNamedInReport)
         lines << bundle.localizedStringWithFormat(QStringLiteral("IDS_AndMoreFailedFiles"), long(m_paths.size() - kNamedInReport));
+    for (qsizetype i = 0; i < m_notes.size() && i < kNamedInReport; ++i)
+        lines << m_notes[i];
+    if (m_notes.size() > kNamedInReport)
+        lines << bundle.localizedStringWithFormat(QStringLiteral("IDS_AndMoreFailedFiles"), long(m_notes.size() - kNamedInReport));
     if (m_stoppedForRoom && m_notTried > 0)
         lines << bundle.localizedStringWithFormat(QStringLiteral("IDS_RunStoppedNoRoom"), long(m_notTried));
     else if (m_stoppedForRoom)

@@ -25,17 +25,22 @@ public:
     const QStringList &reasons() const { return m_reasons; }
     // The run must not go on: the destination has no room left.
     bool stoppedForRoom() const { return m_stoppedForRoom; }
+    // A file that was done, but whose new file lacks part of it (pages, depth, the part of the
+    // picture that could not be read): told in the same report.
+    void addNote(const LMPathString &path, const QString &note);
+    bool hasNotes() const { return !m_notes.isEmpty(); }
     // The files not tried because the run stopped.
     void setNotTried(qsizetype count) { m_notTried = count; }
     qsizetype notTried() const { return m_notTried; }
 
-    // The report's text below its title: each failed file's name and why, that the originals are
-    // unchanged, and why the run stopped early when it did.
+    // The report's text below its title: each failed file's name and why, the notes, that the
+    // originals are unchanged, and why the run stopped early when it did.
     QString details() const;
 
 private:
     QList<LMPathString> m_paths;
     QStringList m_reasons;
+    QStringList m_notes; // "name: what its new file lacks"
     bool m_stoppedForRoom = false;
     qsizetype m_notTried = 0;
 };

@@ -30,7 +30,14 @@ struct FileReplaceOptions {
     // caller can try the next free name.
     bool createOnly = false;
     bool* nameTaken = nullptr;
+    // A new file made from another (a converted or resized copy) takes that file's tags and
+    // comments: its extended attributes of the user's name space. Its access list is the folder's.
+    QString attributesFrom;
 };
+
+// Gives the open file `fd` the extended attributes of the user's name space (tags, comments,
+// where a download came from) that the file `from` has; any that cannot be set are left out.
+void copyUserAttributes(const QString& from, int fd);
 
 // Replaces the contents of the file at `path` with `bytes` as described at the top. True on
 // success; false with *error (when given) saying what failed and why ("cannot write …: the disk is

@@ -23,7 +23,8 @@ struct ImageWriteOptions {
     // profile and the comment) is carried into the new file, with the orientation set to the one
     // the properties give (1 when they give none), the pixel dimensions to the new ones and the
     // stale EXIF thumbnail left out. JPEG, PNG and TIFF keep it; a write that cannot keep the
-    // metadata of a source that has some fails instead of dropping it silently.
+    // metadata of a source that has some fails instead of dropping it silently. A new file takes
+    // the source's tags and comments kept beside its bytes (extended attributes) as well.
     QString metadataSourcePath;
     // When valid: the file at the target path is replaced only while it is still this file (it
     // was read and decoded as such). A file replaced or rewritten by someone else meanwhile is

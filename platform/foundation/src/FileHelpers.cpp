@@ -1,4 +1,5 @@
 #include "foundation/FileHelpers.h"
+#include "foundation/FileReplace.h"
 
 #include "foundation/FileNames.h"
 
@@ -212,6 +213,9 @@ bool copyFileToNewName(const QString& from, const QString& to, bool* nameTaken, 
         }
     }
     ::close(in);
+    // An exact copy keeps the tags and comments too.
+    if (ok)
+        copyUserAttributes(from, out);
     if (!ok) {
         ::close(out);
         ::unlink(temp.c_str());

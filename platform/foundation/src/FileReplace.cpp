@@ -76,8 +76,9 @@ void keepOwnership(int fd, const struct stat& old)
 }
 
 // The extended attributes of the old file (tags, comments, the access list) go to the new one.
-// Names the user may not set (other name spaces) are left behind, as the owner would be.
-void copyAttributes(const QByteArray& from, int fd)
+// Names the user may not set (other name spaces) are left behind, as the owner would be. With
+// `userOnly`, only those of the user's name space go.
+void copyAttributes(const QByteArray& from, int fd, bool userOnly = false)
 {
     ssize_t size = ::listxattr(from.constData(), nullptr, 0);
     if (size <= 0)
@@ -89,7 +90,7 @@ void copyAttributes(const QByteArray& from, int fd)
     names.truncate(size);
     QByteArray value;
     for (const QByteArray& name : names.split('\0')) {
-        if (name.isEmpty())
+        if (name.isEmpty() || (userOnly && !name.startsWith("user.")))
             continue;
         const ssize_t length = ::getxattr(from.constData(), name.constData(), nullptr, 0);
         if (length < 0)
@@ -103,6 +104,8 @@ void copyAttributes(const QByteArray& from, int fd)
 }
 
 } // namespace
+
+void copyUserAttributes(const QString& from, int fd) { copyAttributes(encodeFileName(from), fd, true); }
 
 bool replaceFileContents(const QString& path, const QByteArray& bytes, const FileReplaceOptions& options,
                          QString* error)
@@ -159,6 +162,8 @@ bool replaceFileContents(const QString& path, const FileContentsWriter& write, c
             return abandon(errno, QStringLiteral("cannot write %1: %2"));
         // After the mode: an access list sets the group bits from its mask.
         copyAttributes(native, fd);
+    } else if (!exists && !options.attributesFrom.isEmpty()) {
+        copyUserAttributes(options.attributesFrom, fd);
     }
     // Written data may sit in the page cache; a full disk can show only in the sync.
     QString why;

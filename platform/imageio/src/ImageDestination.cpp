@@ -500,6 +500,7 @@ bool replaceFileSafely(const QString& path, const FileContentsWriter& write, con
     FileReplaceOptions replace;
     replace.createOnly = options.createNew;
     replace.nameTaken = options.nameTaken;
+    replace.attributesFrom = options.metadataSourcePath;
     // The target is checked once more just before the rename: a file changed since it was read
     // stays, and so does the target of a write that was cancelled meanwhile.
     if (options.replaceOnly.isValid() || options.stillWanted) {

@@ -47,6 +47,8 @@ uint64_t EditTestTypes::imageTypeToAMCMType(const QString &uti) const
 
 QString EditTestTypes::fileUTIByPath(const LMPathString &path) const
 {
+    if (onTypeAsked)
+        onTypeAsked(path);
     return kpv::ContentTypes::typeForExtension(QFileInfo(path.path()).suffix().toLower());
 }
 

@@ -12,6 +12,7 @@
 #include <QSize>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class EditTestTypes final : public LMPhotoLoaderInfoProvider {
@@ -19,6 +20,8 @@ public:
     AMCMHandle currentTheadAMCMHandle() override { return nullptr; }
     uint64_t imageTypeToAMCMType(const QString &uti) const override;
     QString fileUTIByPath(const LMPathString &path) const override;
+    // Called on the worker's thread each time a run asks a file's type, before it reads the file.
+    std::function<void(const LMPathString &)> onTypeAsked;
 };
 
 // One loader for the whole test program, with the type table above.

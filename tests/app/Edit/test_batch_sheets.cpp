@@ -1,8 +1,8 @@
 // The batch resize and convert sheets on the offscreen platform: a run writes beside the
 // originals and never over an existing file, stores the settings and ends the sheet; bad input is
-// refused with an alert; Cancel stops a run without a report; and a disk that fills up half-way
-// is reported once after the sheet while every original and every file already there stays as
-// it was.
+// refused with an alert; Cancel stops a run without a report unless a file had failed before it;
+// a disk that fills up half-way is reported once after the sheet while every original and every
+// file already there stays as it was; and what a new file lacks of its photo is told.
 
 #include "Edit/BatchConvertWindowController.h"
 #include "Edit/BatchRenameWindowController.h"
@@ -12,6 +12,7 @@
 #include "Edit/LMImageSaveParamView.h"
 #include "edit_test_support.h"
 #include "../../support/FaultInjection.h"
+#include "../../support/PagesTiff.h"
 
 #include "Kit/LMLengthLimitTextField.h"
 #include "Kit/LMNormalCheckButton.h"
@@ -40,6 +41,7 @@
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -387,6 +389,79 @@ TEST_F(BatchSheets, ConvertWritesTheChosenFormatUprightAndCancelStopsWithoutARep
     EXPECT_EQ(completed, 1);
     EXPECT_TRUE(alerts.isEmpty());
     EXPECT_FALSE(again.taskRunning());
+}
+
+// Cancelled after a photo failed, the run still tells which one and why; the rest stay as they were.
+TEST_F(BatchSheets, CancelAfterAFailureStillReportsIt)
+{
+    auto gone = photo("gone.jpg", QSize(40, 20));
+    const auto files = BatchSheetController::FileInfoList{gone, photo("b.jpg", QSize(40, 20)), photo("c.jpg", QSize(40, 20))};
+    ASSERT_TRUE(QFile::remove(gone->filePath().path()));
+    BatchConvertWindowController sheet(&config, editTestLoader());
+    sheet.setWorkerPause([] {});
+    begin(sheet, files);
+    sheet.edtDestFolder()->setStringValue(dir.filePath("out"));
+    // The user cancels while the second photo is under way, after the first has failed.
+    editTestTypes().onTypeAsked = [&sheet](const LMPathString &) { sheet.closeWindow(); };
+    sheet.convertButtonClicked();
+    finishRun(sheet);
+    editTestTypes().onTypeAsked = nullptr;
+    ASSERT_EQ(completed, 1);
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_TRUE(alerts.front().contains("gone.jpg")) << alerts.front().toStdString();
+    EXPECT_TRUE(alerts.front().contains("unchanged")) << alerts.front().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("out/c.jpg")));
+    expectOriginalsIntact();
+}
+
+// The tags and comments kept beside a photo go with it: into a copy made as it is, and into a
+// converted one.
+TEST_F(BatchSheets, ConvertedAndCopiedPhotosKeepTheirTags)
+{
+    const auto files = BatchSheetController::FileInfoList{photo("a.png", QSize(30, 20)), photo("b.jpg", QSize(30, 20))};
+    for (const auto &f : files) {
+        const QByteArray native = kpv::encodeFileName(f->filePath().path());
+        if (::setxattr(native.constData(), "user.xdg.tags", "harbour", 7, 0) != 0)
+            GTEST_SKIP() << "this file system keeps no extended attributes";
+    }
+    BatchConvertWindowController sheet(&config, editTestLoader());
+    sheet.setWorkerPause([] {});
+    begin(sheet, files);
+    sheet.saveParamView()->popupFormat()->chooseItemAtIndex(2); // PNG: a.png is copied, b.jpg converted
+    sheet.edtDestFolder()->setStringValue(dir.filePath("out"));
+    sheet.convertButtonClicked();
+    finishRun(sheet);
+    EXPECT_TRUE(alerts.isEmpty());
+    ASSERT_EQ(outputs(dir.filePath("out")), QStringList({"a.png", "b.png"}));
+    for (const QString name : {"a.png", "b.png"}) {
+        char tags[16] = {};
+        const QByteArray out = kpv::encodeFileName(dir.filePath("out/" + name));
+        EXPECT_EQ(::getxattr(out.constData(), "user.xdg.tags", tags, sizeof tags), 7) << name.toStdString();
+        EXPECT_STREQ(tags, "harbour");
+    }
+}
+
+// A TIFF of several pages becomes a new file of its first page only: the run says so, by name,
+// though nothing failed.
+TEST_F(BatchSheets, ConvertTellsWhatANewFileLacks)
+{
+    const QString pages = dir.filePath("src/m.tif");
+    ASSERT_TRUE(kpv::test::writePagesTiff(pages, 3));
+    auto multi = std::make_shared<LMFileInfo>(LMPathString(pages, false));
+    const auto files = BatchSheetController::FileInfoList{photo("a.png", QSize(30, 20)), multi};
+    BatchConvertWindowController sheet(&config, editTestLoader());
+    sheet.setWorkerPause([] {});
+    begin(sheet, files);
+    sheet.saveParamView()->popupFormat()->chooseItemAtIndex(3); // TIFF
+    sheet.edtDestFolder()->setStringValue(dir.filePath("out"));
+    sheet.convertButtonClicked();
+    finishRun(sheet);
+    EXPECT_EQ(outputs(dir.filePath("out")), QStringList({"a.tiff", "m.tiff"}));
+    EXPECT_TRUE(sheet.failedFilePaths().isEmpty());
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_TRUE(alerts.front().contains("m.tif: its new file lacks 2 of its 3 pages")) << alerts.front().toStdString();
+    EXPECT_FALSE(alerts.front().contains("a.png")) << alerts.front().toStdString();
+    expectOriginalsIntact();
 }
 
 // A destination longer than its field shows its start and its last folder, shortened in the
