@@ -324,7 +324,7 @@ void SlideshowViewController::checkDoveFiles()
     m_checkQueue->addOperationWithBlock([this, alive, files = std::move(files), check = m_fileCheck] {
         std::vector<std::pair<long, QString>> gone, there;
         for (const auto& file : files)
-            (check(file.second) ? there : gone).push_back(file);
+            (check(file.second).exists ? there : gone).push_back(file);
         kpv::RunLoop::performOnMainThread(
             [this, alive, gone = std::move(gone), there = std::move(there)] {
                 const auto a = alive.lock();
