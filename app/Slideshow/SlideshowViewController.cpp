@@ -385,7 +385,7 @@ void SlideshowViewController::loadSlide(long index, void (SlideshowViewControlle
     SlideLoader loader = m_loader;
     // The cross-fade plays an animated slide's frames; a 3D theme takes still photos.
     FramesLoader framesLoader = loaded == &SlideshowViewController::slideLoaded ? m_framesLoader : FramesLoader();
-    FileCheck fileCheck = loaded == &SlideshowViewController::slideLoaded ? m_fileCheck : FileCheck();
+    FileCheck fileCheck = m_fileCheck;
     m_queue->addOperationWithBlock([this, alive, loader, framesLoader, fileCheck, slide, generation, index, size,
                                     scale, sized, loaded] {
         // The file as it is before it is read: a rewrite that comes during the decode, or after

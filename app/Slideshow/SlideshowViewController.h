@@ -202,7 +202,12 @@ private:
     void forgetGoneStandIns();
     void checkDoveFiles();
     void doveFilesChecked(const std::vector<std::pair<long, QString>>& gone,
-                          const std::vector<std::pair<long, QString>>& there);
+                          const std::vector<std::pair<long, QString>>& there, const std::map<long, FileState>& now);
+    // A photo rewritten by another program since it was decoded: decoded again, and the photos
+    // decoded ahead and the cards that show it take the picture as it is now.
+    bool rewrittenSinceDecoded(long index, const FileState& now) const;
+    void requestDoveRewrite(long index);
+    void dovePhotoRewritten(unsigned long long generation, long index, QImage image);
     void updateFileCheckTimer();
     // Photos to keep decoded ahead of a 3D theme that plays.
     std::size_t dovePhotosAhead() const;
@@ -323,6 +328,7 @@ private:
         long index;
         QImage image;
         QSize reducedFor;
+        FileState state;
     };
     // Photos decoded for the 3D player, in slide order.
     std::deque<DovePhoto> m_photos;
@@ -336,9 +342,12 @@ private:
     // The slide index of each photo the player took since it (re)started, the oldest dropped.
     std::deque<long> m_takenSlides;
     std::deque<QSize> m_takenReducedFor;
+    std::deque<FileState> m_takenFileState;
     long m_takenFirst = 0;
-    // Slides being decoded again, larger, for the cards of a grown window.
+    // Slides being decoded again, larger, for the cards of a grown window, and as they are now
+    // for those rewritten.
     std::set<long> m_doveRedecoding;
+    std::set<long> m_doveRewriting;
     static constexpr std::size_t kTakenKept = 64;
     // The files of the photos to come and of those in use, looked at off the main thread: the
     // slides found gone, one check at a time, and another wanted once it is done.
