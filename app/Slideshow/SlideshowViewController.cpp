@@ -59,7 +59,13 @@ SlideshowViewController::SlideshowViewController(SlideshowViewHost& host, MainCo
     , m_framesLoader(&SlideshowViewController::defaultFramesLoader)
     , m_queue(std::make_unique<kpv::OperationQueue>())
     , m_alive(std::make_shared<bool>(true))
-    , m_fileCheck([](const QString& path) { return kpv::pathStatus(path).exists; })
+    , m_fileCheck([](const QString& path) {
+        const kpv::PathStatus status = kpv::pathStatus(path);
+        FileState state(status.exists);
+        state.size = status.size;
+        state.modified = status.modified;
+        return state;
+    })
     , m_checkQueue(std::make_unique<kpv::OperationQueue>())
 {
     // One slide at a time: the next slide is all that is ever needed ahead.
@@ -379,15 +385,18 @@ void SlideshowViewController::loadSlide(long index, void (SlideshowViewControlle
     SlideLoader loader = m_loader;
     // The cross-fade plays an animated slide's frames; a 3D theme takes still photos.
     FramesLoader framesLoader = loaded == &SlideshowViewController::slideLoaded ? m_framesLoader : FramesLoader();
-    FileCheck fileCheck = loaded == &SlideshowViewController::slideLoaded ? m_fileCheck : FileCheck();
+    FileCheck fileCheck = m_fileCheck;
     m_queue->addOperationWithBlock([this, alive, loader, framesLoader, fileCheck, slide, generation, index, size,
                                     scale, sized, loaded] {
+        // The file as it is before it is read: a rewrite that comes during the decode, or after
+        // it, is told by a later look.
+        const FileState before = fileCheck ? fileCheck(slide->filePath().path()) : FileState();
         QString error;
         QImage image = loader ? loader(*slide, sized ? size : QSize(), &error) : QImage();
         SlideFrames frames;
         if (!image.isNull() && framesLoader)
             frames = framesLoader(*slide, sized ? size : QSize());
-        const bool hadFile = !image.isNull() && fileCheck && fileCheck(slide->filePath().path());
+        const bool hadFile = !image.isNull() && before.exists;
         // Drawn pixel for pixel on the screen: a photo smaller than the window keeps its size in
         // the screen's pixels, as the viewer shows it.
         if (!image.isNull())
@@ -396,7 +405,7 @@ void SlideshowViewController::loadSlide(long index, void (SlideshowViewControlle
             frame.setDevicePixelRatio(scale);
         kpv::RunLoop::performOnMainThread(
             [this, alive, generation, index, loaded, image = std::move(image), frames = std::move(frames),
-             error = std::move(error), decodedFor = sized ? size : QSize(), hadFile]() mutable {
+             error = std::move(error), decodedFor = sized ? size : QSize(), hadFile, before]() mutable {
                 const auto a = alive.lock();
                 if (!a || !*a)
                     return;
@@ -406,6 +415,7 @@ void SlideshowViewController::loadSlide(long index, void (SlideshowViewControlle
                     m_loadErrors[index] = error;
                 m_loadedDecodeSize = decodedFor;
                 m_loadedHadFile = hadFile;
+                m_loadedFileState = before;
                 (this->*loaded)(generation, index, std::move(image));
             },
             false);
@@ -436,6 +446,7 @@ void SlideshowViewController::slideLoaded(unsigned long long generation, long in
     m_readyImage = std::move(image);
     m_readyDecodeSize = m_loadedDecodeSize;
     m_readyHadFile = m_loadedHadFile;
+    m_readyFileState = m_loadedFileState;
     m_readyFrames = SlideFrames();
     if (auto it = m_loadedFrames.find(index); it != m_loadedFrames.end()) {
         m_readyFrames = std::move(it->second);
@@ -642,16 +653,19 @@ void SlideshowViewController::slideTimeUp()
     const unsigned long long generation = m_generation;
     std::weak_ptr<bool> alive = m_alive;
     m_checkQueue->addOperationWithBlock(
-        [this, alive, generation, index, check = m_fileCheck, path = m_slides[std::size_t(index)]->filePath().path()] {
-            const bool there = check(path);
+        [this, alive, generation, index, decoded = m_readyFileState, check = m_fileCheck,
+         path = m_slides[std::size_t(index)]->filePath().path()] {
+            const FileState now = check(path);
+            const bool there = now.exists;
+            const bool rewritten = now.rewrittenSince(decoded);
             kpv::RunLoop::performOnMainThread(
-                [this, alive, generation, index, there] {
+                [this, alive, generation, index, there, rewritten] {
                     const auto a = alive.lock();
                     // A step, a new start or the end came meanwhile: they have seen to the slides.
                     if (!a || !*a || generation != m_generation || !m_playing || m_readyIndex != index ||
                         m_slideTimer || m_stepping)
                         return;
-                    if (there) {
+                    if (there && !rewritten) {
                         advance();
                         return;
                     }
@@ -659,7 +673,9 @@ void SlideshowViewController::slideTimeUp()
                     m_readyImage = QImage();
                     m_readyFrames = SlideFrames();
                     m_waitingForSlide = true;
-                    requestSlide(nextIndex(index));
+                    // Gone: the slide after it comes instead. Rewritten by another program since
+                    // it was decoded ahead: it is decoded again, and shown as it is now.
+                    requestSlide(rewritten ? index : nextIndex(index));
                 },
                 false);
         });

@@ -29,6 +29,7 @@
 #include "Kit/LMEquivalentResponder.h"
 #include "Kit/ShowModeController.h"
 
+#include <QDateTime>
 #include <QImage>
 #include <QPointer>
 #include <QWidget>
@@ -95,9 +96,25 @@ public:
     void setSlideLoader(PlainSlideLoader loader);
     void setFramesLoader(FramesLoader loader) { m_framesLoader = std::move(loader); }
     static QImage defaultSlideLoader(const SlideshowFileInfo& slide, QSize size, QString* error = nullptr);
-    // Whether a slide's file is still there. It runs on a worker thread, never the main one: a
-    // folder on the network may take long to answer, and the show's frames must not wait for it.
-    using FileCheck = std::function<bool(const QString& path)>;
+    // What a look at a slide's file finds: whether it is there, and its size and when it was last
+    // written, which tell a photo rewritten by another program since it was decoded. A check that
+    // answers only whether the file is there leaves the rest unknown, and never tells a rewrite.
+    struct FileState {
+        FileState(bool there = false)
+            : exists(there)
+        {
+        }
+        bool exists = false;
+        qint64 size = -1;
+        QDateTime modified;
+        bool rewrittenSince(const FileState& before) const
+        {
+            return exists && before.exists && (size != before.size || modified != before.modified);
+        }
+    };
+    // Looks at a slide's file. It runs on a worker thread, never the main one: a folder on the
+    // network may take long to answer, and the show's frames must not wait for it.
+    using FileCheck = std::function<FileState(const QString& path)>;
     void setFileCheck(FileCheck check) { m_fileCheck = std::move(check); }
     // A 3D theme looks this often whether the files of the photos to come are still there.
     static constexpr double kFileCheckInterval = 1.0;
@@ -185,7 +202,12 @@ private:
     void forgetGoneStandIns();
     void checkDoveFiles();
     void doveFilesChecked(const std::vector<std::pair<long, QString>>& gone,
-                          const std::vector<std::pair<long, QString>>& there);
+                          const std::vector<std::pair<long, QString>>& there, const std::map<long, FileState>& now);
+    // A photo rewritten by another program since it was decoded: decoded again, and the photos
+    // decoded ahead and the cards that show it take the picture as it is now.
+    bool rewrittenSinceDecoded(long index, const FileState& now) const;
+    void requestDoveRewrite(long index);
+    void dovePhotoRewritten(unsigned long long generation, long index, QImage image);
     void updateFileCheckTimer();
     // Photos to keep decoded ahead of a 3D theme that plays.
     std::size_t dovePhotosAhead() const;
@@ -279,9 +301,11 @@ private:
     QSize m_readyDecodeSize;
     QSize m_loadedDecodeSize;
     // Whether the file of the slide ready next, and of the load being handed over, was there
-    // when it was decoded (a picture handed in without a file is never looked for).
+    // when it was decoded (a picture handed in without a file is never looked for), and as what.
     bool m_readyHadFile = false;
     bool m_loadedHadFile = false;
+    FileState m_readyFileState;
+    FileState m_loadedFileState;
     std::shared_ptr<kpv::Timer> m_resizeTimer;
     static constexpr double kResizeSettleDelay = 0.3;
     // Why the latest slide could not be read, by slide index (filled by the loads).
@@ -304,6 +328,7 @@ private:
         long index;
         QImage image;
         QSize reducedFor;
+        FileState state;
     };
     // Photos decoded for the 3D player, in slide order.
     std::deque<DovePhoto> m_photos;
@@ -317,9 +342,12 @@ private:
     // The slide index of each photo the player took since it (re)started, the oldest dropped.
     std::deque<long> m_takenSlides;
     std::deque<QSize> m_takenReducedFor;
+    std::deque<FileState> m_takenFileState;
     long m_takenFirst = 0;
-    // Slides being decoded again, larger, for the cards of a grown window.
+    // Slides being decoded again, larger, for the cards of a grown window, and as they are now
+    // for those rewritten.
     std::set<long> m_doveRedecoding;
+    std::set<long> m_doveRewriting;
     static constexpr std::size_t kTakenKept = 64;
     // The files of the photos to come and of those in use, looked at off the main thread: the
     // slides found gone, one check at a time, and another wanted once it is done.

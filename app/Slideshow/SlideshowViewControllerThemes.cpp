@@ -114,8 +114,10 @@ void SlideshowViewController::endPresentation()
     m_doveStepTarget = -1;
     m_takenSlides.clear();
     m_takenReducedFor.clear();
+    m_takenFileState.clear();
     m_takenFirst = 0;
     m_doveRedecoding.clear();
+    m_doveRewriting.clear();
     m_loadingIndex = -1;
     m_readyIndex = -1;
     m_readyImage = QImage();
@@ -206,7 +208,7 @@ void SlideshowViewController::photoLoaded(unsigned long long generation, long in
         m_failedInARow = 0;
         m_goneSlides.erase(index); // decoded: its file is back
         const QSize reduced = reducedFor(image, m_loadedDecodeSize);
-        m_photos.push_back({index, std::move(image), reduced});
+        m_photos.push_back({index, std::move(image), reduced, m_loadedFileState});
     }
     // A start or a step plays at once: the photos still decoding take their cards as they come.
     if (m_doveWaiting && !m_photos.empty())
@@ -266,9 +268,11 @@ QImage SlideshowViewController::takePhoto()
     m_curIndex = photo.index;
     m_takenSlides.push_back(photo.index);
     m_takenReducedFor.push_back(photo.reducedFor);
+    m_takenFileState.push_back(photo.state);
     if (m_takenSlides.size() > kTakenKept) {
         m_takenSlides.pop_front();
         m_takenReducedFor.pop_front();
+        m_takenFileState.pop_front();
         ++m_takenFirst;
     }
     // Decoded before the window grew: a larger copy follows.
@@ -323,20 +327,25 @@ void SlideshowViewController::checkDoveFiles()
     std::weak_ptr<bool> alive = m_alive;
     m_checkQueue->addOperationWithBlock([this, alive, files = std::move(files), check = m_fileCheck] {
         std::vector<std::pair<long, QString>> gone, there;
-        for (const auto& file : files)
-            (check(file.second) ? there : gone).push_back(file);
+        std::map<long, FileState> now;
+        for (const auto& file : files) {
+            const FileState state = check(file.second);
+            (state.exists ? there : gone).push_back(file);
+            now[file.first] = state;
+        }
         kpv::RunLoop::performOnMainThread(
-            [this, alive, gone = std::move(gone), there = std::move(there)] {
+            [this, alive, gone = std::move(gone), there = std::move(there), now = std::move(now)] {
                 const auto a = alive.lock();
                 if (a && *a)
-                    doveFilesChecked(gone, there);
+                    doveFilesChecked(gone, there, now);
             },
             false);
     });
 }
 
 void SlideshowViewController::doveFilesChecked(const std::vector<std::pair<long, QString>>& gone,
-                                               const std::vector<std::pair<long, QString>>& there)
+                                               const std::vector<std::pair<long, QString>>& there,
+                                               const std::map<long, FileState>& now)
 {
     m_checking = false;
     // A check made for a slideshow that has ended since speaks of other files.
@@ -364,8 +373,60 @@ void SlideshowViewController::doveFilesChecked(const std::vector<std::pair<long,
         if (m_photos.size() != before)
             requestPhotos();
     }
+    for (const auto& file : there)
+        if (same(file) && now.count(file.first) && rewrittenSinceDecoded(file.first, now.at(file.first)))
+            requestDoveRewrite(file.first);
     if (m_checkAgain)
         checkDoveFiles();
+}
+
+bool SlideshowViewController::rewrittenSinceDecoded(long index, const FileState& now) const
+{
+    for (const DovePhoto& photo : m_photos)
+        if (photo.index == index && now.rewrittenSince(photo.state))
+            return true;
+    for (std::size_t at = 0; at < m_takenSlides.size(); ++at)
+        if (m_takenSlides[at] == index && now.rewrittenSince(m_takenFileState[at]))
+            return true;
+    return false;
+}
+
+void SlideshowViewController::requestDoveRewrite(long index)
+{
+    if (index < 0 || index >= long(m_slides.size()) || !m_doveRewriting.insert(index).second)
+        return;
+    loadSlide(index, &SlideshowViewController::dovePhotoRewritten);
+}
+
+void SlideshowViewController::dovePhotoRewritten(unsigned long long generation, long index, QImage image)
+{
+    if (generation != m_generation)
+        return;
+    m_doveRewriting.erase(index);
+    SlideshowPlayerDove* player = m_dove ? m_dove->player() : nullptr;
+    if (!m_playing || !player)
+        return;
+    // Known as it is now also where it cannot be read (a file still being written): it is not
+    // decoded again every second; the card keeps its picture until the theme comes round to it.
+    const FileState state = m_loadedFileState;
+    const QSize reduced = image.isNull() ? QSize() : reducedFor(image, m_loadedDecodeSize);
+    for (std::size_t at = 0; at < m_takenSlides.size(); ++at) {
+        if (m_takenSlides[at] != index)
+            continue;
+        m_takenFileState[at] = state;
+        if (!image.isNull() && player->isStarted()) {
+            player->replacePhoto(m_takenFirst + long(at), image);
+            m_takenReducedFor[at] = reduced;
+        }
+    }
+    for (DovePhoto& photo : m_photos)
+        if (photo.index == index) {
+            photo.state = state;
+            if (!image.isNull()) {
+                photo.image = image;
+                photo.reducedFor = reduced;
+            }
+        }
 }
 
 void SlideshowViewController::updateFileCheckTimer()
@@ -459,6 +520,7 @@ void SlideshowViewController::stepDoveTo(long target)
     ++m_generation;
     m_queue->cancelAllOperations();
     m_doveRedecoding.clear();
+    m_doveRewriting.clear();
     m_photos.clear();
     m_photosLoading = 0;
     m_failedInARow = 0;
@@ -499,6 +561,7 @@ void SlideshowViewController::restartDove()
     // The player numbers the photos it takes from 0 again.
     m_takenSlides.clear();
     m_takenReducedFor.clear();
+    m_takenFileState.clear();
     m_takenFirst = 0;
     player->restart();
     m_photosWanted = dovePhotosAhead();

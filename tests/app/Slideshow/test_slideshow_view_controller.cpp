@@ -701,4 +701,45 @@ TEST(SlideshowChangedFiles, APhotoChangedOrRemovedMeanwhileIsNotShownAsItWas)
     }
     kpv::RunLoop::main().setClock(nullptr);
 }
+
+// A photo rewritten by another program after it was decoded ahead, while the slide before it
+// was on screen, comes as it is now when its turn comes.
+TEST(SlideshowChangedFiles, APhotoRewrittenWhileDecodedAheadComesAsItIsNow)
+{
+    QTemporaryDir dir;
+    auto write = [&](const QString& name, Qt::GlobalColor colour) {
+        QImage image(40, 20, QImage::Format_RGB32);
+        image.fill(colour);
+        EXPECT_TRUE(image.save(dir.filePath(name)));
+    };
+    write("a.png", Qt::red);
+    write("b.png", Qt::green);
+    std::vector<SlideshowFileInfoPtr> list;
+    for (const char* name : {"a.png", "b.png"})
+        list.push_back(std::make_shared<SlideshowFileInfo>(LMPathString(dir.filePath(name), false)));
+
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
+    FakeHost host;
+    {
+        SlideshowViewController controller(host);
+        controller.setMusicSinkFactory([] { return std::make_unique<FakeMusicSink>(); });
+        controller.startSlideshowWithFileInfos(list, 0);
+        controller.waitForSlideLoads(); // a.png on screen
+        controller.waitForSlideLoads(); // b.png decoded ahead
+        ASSERT_EQ(controller.view()->currentSlide().pixelColor(5, 5), QColor(Qt::red));
+
+        write("b.png", Qt::blue);
+        QFile rewritten(dir.filePath("b.png"));
+        ASSERT_TRUE(rewritten.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(rewritten.setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime));
+        rewritten.close();
+
+        runSlideshow(controller, clock, controller.slideDuration() + controller.fadeDuration() + 0.5);
+        EXPECT_EQ(controller.curSlideIndex(), 1);
+        EXPECT_EQ(controller.view()->currentSlide().pixelColor(5, 5), QColor(Qt::blue));
+        controller.endSlideshow();
+    }
+    kpv::RunLoop::main().setClock(nullptr);
+}
 } // namespace

@@ -31,6 +31,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QDateTime>
 #include <QFile>
 #include <QPainter>
 #include <QTemporaryDir>
@@ -807,6 +808,44 @@ TEST_P(ThemeKeysTest, ADeletedPhotoIsGoneWhenTheThemeComesRoundAgain)
     EXPECT_EQ(host->problems.size(), 1);
     EXPECT_GT(checks->load(), 0);
     EXPECT_EQ(checksOnMain->load(), 0);
+}
+
+// A photo rewritten by another program while the theme plays (edited, or a newer copy saved over
+// it) is shown as it is now: on the cards that show it, and when the theme comes round to it.
+TEST_P(ThemeKeysTest, ARewrittenPhotoIsShownAsItIsNow)
+{
+    // Photo i is of colour(i) until its file says which colour it has now.
+    photoMaker = [this](int i, QSize) {
+        QFile file(dir.filePath(QString::number(i)));
+        const QByteArray now = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        QImage img(120, 80, QImage::Format_RGB32);
+        img.fill(colour(now.isEmpty() ? i : now.toInt()));
+        return img;
+    };
+    startShow(4, 0);
+    SlideshowPlayerDove* player = controller->dovePresenter()->player();
+    const double duration = player->resource()->animation->getDuration();
+    QFile rewritten(dir.filePath("2"));
+    ASSERT_TRUE(rewritten.open(QIODevice::WriteOnly));
+    rewritten.write("6");
+    ASSERT_TRUE(rewritten.setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime));
+    rewritten.close();
+    const uint64_t start = micros;
+    layer()->grabFrame();
+    long old = 0, now = 0;
+    for (double at = 0.5; at < duration * 2.5; at += 0.5) {
+        micros = start + uint64_t(at * 1e6);
+        const QImage frame = layer()->grabFrame().convertToFormat(QImage::Format_RGB32);
+        clock.advance(0.5);
+        settle();
+        if (at > 2 * SlideshowViewController::kFileCheckInterval) { // the files have been looked at
+            old += pixelsOf(frame, 2);
+            now += pixelsOf(frame, 6);
+        }
+    }
+    EXPECT_EQ(old, 0);
+    EXPECT_GT(now, 0);
+    EXPECT_EQ(player->meshesWithoutPhoto(), 0u);
 }
 
 // Another theme chosen from the menu goes on from the photo the user looks at in the 3D theme
