@@ -552,7 +552,7 @@ void SlideshowViewController::goToSlide(long target)
     m_stepping = true;
     m_waitingForSlide = true;
     if (m_readyIndex == target)
-        advance();
+        showReadySlideOnceLookedAt(); // decoded ahead: its file may have changed since
     else
         requestSlide(target);
 }
@@ -639,11 +639,11 @@ void SlideshowViewController::scheduleNext()
     }
     m_slideTimer = kpv::Timer::scheduled(duration, false, [this](kpv::Timer&) {
         m_slideTimer.reset();
-        slideTimeUp();
+        showReadySlideOnceLookedAt(); // the slide's time is up
     }, kpv::TimerMode::Common);
 }
 
-void SlideshowViewController::slideTimeUp()
+void SlideshowViewController::showReadySlideOnceLookedAt()
 {
     if (m_readyIndex < 0 || !m_readyHadFile || !m_fileCheck) {
         advance();
@@ -651,19 +651,22 @@ void SlideshowViewController::slideTimeUp()
     }
     const long index = m_readyIndex;
     const unsigned long long generation = m_generation;
+    const bool stepping = m_stepping;
     std::weak_ptr<bool> alive = m_alive;
     m_checkQueue->addOperationWithBlock(
-        [this, alive, generation, index, decoded = m_readyFileState, check = m_fileCheck,
+        [this, alive, generation, index, stepping, decoded = m_readyFileState, check = m_fileCheck,
          path = m_slides[std::size_t(index)]->filePath().path()] {
             const FileState now = check(path);
             const bool there = now.exists;
             const bool rewritten = now.rewrittenSince(decoded);
             kpv::RunLoop::performOnMainThread(
-                [this, alive, generation, index, there, rewritten] {
+                [this, alive, generation, index, stepping, there, rewritten] {
                     const auto a = alive.lock();
-                    // A step, a new start or the end came meanwhile: they have seen to the slides.
+                    // A new start, the end, or another slide wanted meanwhile has seen to the
+                    // slides. The slide's time gives way to a step and to a time begun again (a
+                    // resume); a step gives way to nothing but another step.
                     if (!a || !*a || generation != m_generation || !m_playing || m_readyIndex != index ||
-                        m_slideTimer || m_stepping)
+                        m_stepping != stepping || (!stepping && m_slideTimer))
                         return;
                     if (there && !rewritten) {
                         advance();

@@ -251,10 +251,11 @@ private:
     void startAnimation();
     void nextAnimationFrame();
     void scheduleNext();
-    // The slide's time is up: the slide decoded ahead comes next, unless its file has gone since
-    // (moved to the trash, deleted by another program), which is looked at off the main thread;
-    // a gone one is passed over.
-    void slideTimeUp();
+    // Shows the slide decoded ahead, as the show's next slide or as the one stepped to, once its
+    // file has been looked at off the main thread: one gone since it was decoded (moved to the
+    // trash, deleted by another program) is passed over, and one rewritten by another program is
+    // decoded again and shown as it is now.
+    void showReadySlideOnceLookedAt();
     void advance();
     // Shows slide `target` at once: the slide the user stepped to.
     void goToSlide(long target);

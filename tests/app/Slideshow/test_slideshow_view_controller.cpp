@@ -139,7 +139,7 @@ TEST_F(SlideshowTest, UnreadableSlidesArePassedOverAndNothingReadableEndsTheShow
 }
 
 // A photo deleted by another program after it was decoded ahead is not shown: when its turn
-// comes its file is looked for, and the slide after it comes instead.
+// comes, or the user steps onto it, its file is looked for, and the slide after it comes instead.
 TEST_F(SlideshowTest, ASlideWhoseFileWentAfterItWasDecodedAheadIsPassedOver)
 {
     std::set<QString> present{"/slides/0", "/slides/1", "/slides/2", "/slides/3"};
@@ -159,6 +159,15 @@ TEST_F(SlideshowTest, ASlideWhoseFileWentAfterItWasDecodedAheadIsPassedOver)
     EXPECT_EQ(controller->curSlideIndex(), 2);
     EXPECT_EQ(shown(), 2);
     EXPECT_TRUE(controller->isPlaying());
+
+    {
+        std::lock_guard lock(mutex);
+        present.erase("/slides/3"); // decoded ahead by now
+    }
+    auto right = kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::RightArrow, "", "", nullptr);
+    controller->performKeyDownEquivalent(*right);
+    run(0.1);
+    EXPECT_EQ(shown(), 0);
 }
 
 TEST_F(SlideshowTest, EscOrAClickEndsTheModeAndRestoresTheModeBefore)
