@@ -388,6 +388,24 @@ TEST_F(BrowseModes, MiniWindowOnAFileThatCannotBeShownShowsTheBadFilePicture)
     const kpv::Size least = mini->host().minWindowSize();
     EXPECT_EQ(mini->window()->frame().size,
               (kpv::Size{std::max(size.width(), least.width), std::max(size.height(), least.height)}));
+
+    // Stepped to from a photo, it is laid out as itself, not in the photo's shape: the pictures
+    // of the photo left behind go with it.
+    const auto press = [&](unsigned short code, QChar text) {
+        mini->window()->keyDown(*kpv::Event::keyEvent(kpv::KeyDown, code, QString(text), QString(text), mini->window(),
+                                                      kpv::NumericPadKeyMask));
+        settle();
+    };
+    press(123, QChar(0xF702));
+    ASSERT_EQ(viewer->controller().curFileIndex(), kFiles - 1);
+    ASSERT_TRUE(mini->host().imageView()->imageFitin() || mini->host().imageView()->imageNormal());
+    EXPECT_EQ(mini->window()->frame().size, (kpv::Size{320, 240}));
+    press(124, QChar(0xF703));
+    ASSERT_EQ(viewer->controller().curFilePath().path(), bad);
+    EXPECT_EQ(mini->host().imageView()->validImage(), picture) << "the bad-file picture is drawn in another photo's frame";
+    EXPECT_FALSE(mini->host().imageView()->imageFitin());
+    EXPECT_EQ(mini->window()->frame().size,
+              (kpv::Size{std::max(size.width(), least.width), std::max(size.height(), least.height)}));
 }
 
 } // namespace
