@@ -27,6 +27,7 @@
 #include "Model/MainConfig.h"
 #include "View/LMOpenGLView.h"
 #include "View/NavigateController.h"
+#include "View/NavigateSaveFileSession.h"
 #include "appkit/Application.h"
 #include "appkit/Event.h"
 #include "appkit/Menu.h"
@@ -361,6 +362,30 @@ TEST_F(BrowseModes, MiniWindowTakesTheMainWindowsPlaceAndGivesItBack)
     settle();
     EXPECT_EQ(controller->showMode(), MainShowModeEmpty);
     EXPECT_TRUE(main->isVisible());
+}
+
+// Closing the mini window quits as closing the main window does, instead of leaving the program
+// running with no window; a photo turned in it is written first, as a quit from the viewer does.
+TEST_F(BrowseModes, ClosingTheMiniWindowQuitsAndWritesTheTurn)
+{
+    int quits = 0;
+    controller->setQuitHandler([&] { ++quits; });
+    viewer->controller().doNavCurFileToIndex(3, false, {});
+    settle();
+    const QString path = viewer->controller().curFilePath().path();
+    controller->switchToSimpleMode();
+    settle();
+    MainWndMiniController* mini = miniWindowControllerOf(*controller);
+    ASSERT_TRUE(mini && mini->window());
+    controller->performMenuAction(15); // Rotate Right
+    settle(2.0);
+    ASSERT_EQ(mini->window()->frame().size, (kpv::Size{240, 320})) << "the turn did not reach the mini window";
+    mini->host().windowTitleBar()->closeButton()->sendAction();
+    settle();
+    viewer->controller().navigateSaveFileSession()->waitUntilAllOperationsAreFinished();
+    settle();
+    EXPECT_EQ(quits, 1) << "the program goes on with no window";
+    EXPECT_EQ(QImage(path).size(), QSize(240, 320)) << "the turn made in the mini window was dropped";
 }
 
 // A file that cannot be shown is shown in the mini window as in the viewer: the picture that says
