@@ -365,8 +365,9 @@ TEST_F(BrowseModes, MiniWindowTakesTheMainWindowsPlaceAndGivesItBack)
 }
 
 // Closing the mini window quits as closing the main window does, instead of leaving the program
-// running with no window; a photo turned in it is written first, as a quit from the viewer does.
-TEST_F(BrowseModes, ClosingTheMiniWindowQuitsAndWritesTheTurn)
+// running with no window; a photo turned in it is written first, there and on Quit, as a quit
+// from the viewer does.
+TEST_F(BrowseModes, ClosingOrQuittingTheMiniWindowQuitsAndWritesTheTurn)
 {
     int quits = 0;
     controller->setQuitHandler([&] { ++quits; });
@@ -386,6 +387,17 @@ TEST_F(BrowseModes, ClosingTheMiniWindowQuitsAndWritesTheTurn)
     settle();
     EXPECT_EQ(quits, 1) << "the program goes on with no window";
     EXPECT_EQ(QImage(path).size(), QSize(240, 320)) << "the turn made in the mini window was dropped";
+
+    controller->switchToSimpleMode();
+    settle();
+    controller->performMenuAction(15);
+    settle(2.0);
+    controller->performMenuAction(MainWndController::TagQuit);
+    settle();
+    viewer->controller().navigateSaveFileSession()->waitUntilAllOperationsAreFinished();
+    settle();
+    EXPECT_EQ(quits, 2);
+    EXPECT_EQ(QImage(path).size(), QSize(320, 240)) << "Quit in the mini window dropped its turn";
 }
 
 // A file that cannot be shown is shown in the mini window as in the viewer: the picture that says
