@@ -320,6 +320,11 @@ bool NavigateController::navCurFileToIndex(qsizetype index, bool fileListChanged
         if (refresh && m_openGLView) {
             MainConfig *c = config();
             m_openGLView->didChangeFileByKeepPrevScale(c && c->keepPrevScaleWhenNavFile());
+            // The mini window's view lets go of the last file's pictures too: a fit-in picture
+            // kept from it would be drawn under the next file, and would lay out the picture
+            // that says a file cannot be shown in the last photo's shape and turn.
+            if (LMImageViewModel *shown = currentView(); shown && shown != m_openGLView)
+                shown->didChangeFileByKeepPrevScale(false);
             m_openGLView->setImage(info ? info->imageByType(NavLoadPlanner::kSmallThumbType) : nullptr, ImageModeNormal);
             const bool gif = info ? isGifFile(info.get()) : path.path().endsWith(latin1(".gif"), Qt::CaseInsensitive);
             m_openGLView->setImageSupportRotate(!gif);

@@ -7,6 +7,7 @@
 #include "Shell/MainWindow/LMMainWndContentView.h"
 #include "Shell/Desktop/OpenWithMenu.h"
 #include "Browse/FavoriteViewController.h"
+#include "Browse/MiniWindowController.h"
 #include "Shell/MainWindow/ViewModeController.h"
 #include "foundation/TerminationSignals.h"
 #include "foundation/Bundle.h"
@@ -683,6 +684,11 @@ bool MainWndController::windowShouldClose(kpv::Window*)
 
 void MainWndController::quitAfterCheckingUnsavedTurn()
 {
+    // From the mini window the main window comes back first, so that a turn made there is
+    // written (or asked about) as in the viewer instead of being dropped.
+    if (m_showMode == MainShowModeMiniWithImage)
+        if (auto* mini = dynamic_cast<MiniWindowController*>(existingModeController(MainShowModeMiniWithImage)))
+            mini->switchToNormalMode();
     if (m_showMode != MainShowModeView || !m_navigateController) {
         // A crop being saved is let finish first: leaving the mode would cancel it unwritten.
         std::weak_ptr<bool> alive = m_lifetime;

@@ -187,7 +187,7 @@ const std::vector<MainCommand>& MainWndController::commandTable()
                 if (key == w.m_window.get())
                     w.m_window->performClose();
                 else if (key)
-                    key->close();
+                    key->performClose();
             },
             "W"));
         t.push_back(row(4, "IDS_MENU_Saveas", kFile, kNav, kFav | kCrop, "S"));

@@ -53,6 +53,7 @@ MainWndMiniHost::MainWndMiniHost(MainWndController& windowController, NavigateCo
 MainWndMiniHost::~MainWndMiniHost()
 {
     if (m_window) {
+        m_window->setDelegate(nullptr);
         m_window->eventForwarder = nullptr;
         m_window->orderOut();
     }
@@ -64,6 +65,7 @@ void MainWndMiniHost::buildWindow()
     if (kpv::Window* main = m_windowController.window())
         frame = main->frame();
     m_window = std::make_unique<MiniWindow>(frame);
+    m_window->setDelegate(this);
     m_window->setTitle(kpv::Bundle::mainBundle().infoDictionary().value(QStringLiteral("CFBundleName")).toString());
     const kpv::Rect b(0, 0, frame.width(), frame.height());
     m_contentView = new MiniWindowContentView(b, *this);
@@ -135,6 +137,19 @@ void MainWndMiniHost::enterFromMainWindow()
     m_imageView->didChangeFileByKeepPrevScale(false);
     if (LMImageViewModel* own = m_navigator.openGLView())
         m_imageView->setAngleRotate(own->angleRotate());
+}
+
+bool MainWndMiniHost::windowShouldClose(kpv::Window*)
+{
+    // Once the main window is back (or the program quits from it) this window only goes.
+    if (!isMini(showMode()))
+        return true;
+    // Closed by way of the main window, which writes a turned photo (or asks) and then quits; a
+    // save the user cancels leaves the main window up with the photo as it was turned.
+    switchToNormalMode();
+    if (kpv::Window* main = m_windowController.window())
+        main->performClose();
+    return false;
 }
 
 // ---- MiniWindowHost ----

@@ -25,7 +25,7 @@ class TextField;
 class View;
 }
 
-class MainWndMiniHost final : public MiniWindowHost, public MiniWindowShell {
+class MainWndMiniHost final : public MiniWindowHost, public MiniWindowShell, public kpv::WindowDelegate {
 public:
     static constexpr double kTitleBarHeight = 22.0;
     static constexpr double kStatusHeight = 30.0;
@@ -85,6 +85,12 @@ public:
     void performZoom() override;
     void switchToNormalMode() override;
     void miniaturize() override;
+
+    // ---- Window delegate ----
+    // The mini window is the viewer's window while it is up: closing it (its close button, Close
+    // Window, the window manager) closes the main window, which quits, a turned photo written
+    // first, instead of leaving the program running with no window.
+    bool windowShouldClose(kpv::Window*) override;
 
 private:
     void buildWindow();

@@ -27,6 +27,7 @@
 #include "Model/MainConfig.h"
 #include "View/LMOpenGLView.h"
 #include "View/NavigateController.h"
+#include "View/NavigateSaveFileSession.h"
 #include "appkit/Application.h"
 #include "appkit/Event.h"
 #include "appkit/Menu.h"
@@ -363,6 +364,42 @@ TEST_F(BrowseModes, MiniWindowTakesTheMainWindowsPlaceAndGivesItBack)
     EXPECT_TRUE(main->isVisible());
 }
 
+// Closing the mini window quits as closing the main window does, instead of leaving the program
+// running with no window; a photo turned in it is written first, there and on Quit, as a quit
+// from the viewer does.
+TEST_F(BrowseModes, ClosingOrQuittingTheMiniWindowQuitsAndWritesTheTurn)
+{
+    int quits = 0;
+    controller->setQuitHandler([&] { ++quits; });
+    viewer->controller().doNavCurFileToIndex(3, false, {});
+    settle();
+    const QString path = viewer->controller().curFilePath().path();
+    controller->switchToSimpleMode();
+    settle();
+    MainWndMiniController* mini = miniWindowControllerOf(*controller);
+    ASSERT_TRUE(mini && mini->window());
+    controller->performMenuAction(15); // Rotate Right
+    settle(2.0);
+    ASSERT_EQ(mini->window()->frame().size, (kpv::Size{240, 320})) << "the turn did not reach the mini window";
+    mini->host().windowTitleBar()->closeButton()->sendAction();
+    settle();
+    viewer->controller().navigateSaveFileSession()->waitUntilAllOperationsAreFinished();
+    settle();
+    EXPECT_EQ(quits, 1) << "the program goes on with no window";
+    EXPECT_EQ(QImage(path).size(), QSize(240, 320)) << "the turn made in the mini window was dropped";
+
+    controller->switchToSimpleMode();
+    settle();
+    controller->performMenuAction(15);
+    settle(2.0);
+    controller->performMenuAction(MainWndController::TagQuit);
+    settle();
+    viewer->controller().navigateSaveFileSession()->waitUntilAllOperationsAreFinished();
+    settle();
+    EXPECT_EQ(quits, 2);
+    EXPECT_EQ(QImage(path).size(), QSize(320, 240)) << "Quit in the mini window dropped its turn";
+}
+
 // A file that cannot be shown is shown in the mini window as in the viewer: the picture that says
 // so, the window at its size, instead of an empty window at the last photo's size.
 TEST_F(BrowseModes, MiniWindowOnAFileThatCannotBeShownShowsTheBadFilePicture)
@@ -386,6 +423,24 @@ TEST_F(BrowseModes, MiniWindowOnAFileThatCannotBeShownShowsTheBadFilePicture)
     EXPECT_EQ(mini->host().imageView()->imageBadFile(), picture);
     const QSizeF size = picture->originalImgBaseInfo()->frameSize();
     const kpv::Size least = mini->host().minWindowSize();
+    EXPECT_EQ(mini->window()->frame().size,
+              (kpv::Size{std::max(size.width(), least.width), std::max(size.height(), least.height)}));
+
+    // Stepped to from a photo, it is laid out as itself, not in the photo's shape: the pictures
+    // of the photo left behind go with it.
+    const auto press = [&](unsigned short code, QChar text) {
+        mini->window()->keyDown(*kpv::Event::keyEvent(kpv::KeyDown, code, QString(text), QString(text), mini->window(),
+                                                      kpv::NumericPadKeyMask));
+        settle();
+    };
+    press(123, QChar(0xF702));
+    ASSERT_EQ(viewer->controller().curFileIndex(), kFiles - 1);
+    ASSERT_TRUE(mini->host().imageView()->imageFitin() || mini->host().imageView()->imageNormal());
+    EXPECT_EQ(mini->window()->frame().size, (kpv::Size{320, 240}));
+    press(124, QChar(0xF703));
+    ASSERT_EQ(viewer->controller().curFilePath().path(), bad);
+    EXPECT_EQ(mini->host().imageView()->validImage(), picture) << "the bad-file picture is drawn in another photo's frame";
+    EXPECT_FALSE(mini->host().imageView()->imageFitin());
     EXPECT_EQ(mini->window()->frame().size,
               (kpv::Size{std::max(size.width(), least.width), std::max(size.height(), least.height)}));
 }
