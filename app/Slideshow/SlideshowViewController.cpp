@@ -373,7 +373,7 @@ QSize SlideshowViewController::decodeSize()
                  int(std::ceil(std::max(1.0, bounds.height()) * scale)));
 }
 
-void SlideshowViewController::loadSlide(long index, void (SlideshowViewController::*loaded)(unsigned long long, long, QImage))
+void SlideshowViewController::loadSlide(long index, SlideLoaded loaded)
 {
     const SlideshowFileInfoPtr slide = m_slides[std::size_t(index)];
     const unsigned long long generation = m_generation;

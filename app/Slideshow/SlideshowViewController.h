@@ -206,7 +206,6 @@ private:
     // A photo rewritten by another program since it was decoded: decoded again, and the photos
     // decoded ahead and the cards that show it take the picture as it is now.
     bool rewrittenSinceDecoded(long index, const FileState& now) const;
-    void requestDoveRewrite(long index);
     void dovePhotoRewritten(unsigned long long generation, long index, QImage image);
     void updateFileCheckTimer();
     // Photos to keep decoded ahead of a 3D theme that plays.
@@ -217,7 +216,6 @@ private:
     // The window has grown under a 3D theme: the photos on its cards and those kept to stand in,
     // decoded for the smaller window, are decoded again at its size and put in their place.
     void redecodeDovePhotos();
-    void requestDoveRedecode(long index);
     void dovePhotoRedecoded(unsigned long long generation, long index, QImage image);
     void fallBackTo2D(const QString& why, long index);
     void startMusic();
@@ -232,7 +230,10 @@ private:
     void stopTimers();
     void requestSlide(long index);
     // Decodes slide `index` on the queue and hands it to `loaded` on the main thread.
-    void loadSlide(long index, void (SlideshowViewController::*loaded)(unsigned long long, long, QImage));
+    using SlideLoaded = void (SlideshowViewController::*)(unsigned long long, long, QImage);
+    void loadSlide(long index, SlideLoaded loaded);
+    // Decodes slide `index` again for a 3D theme's cards, once while `pending` holds it.
+    void requestDoveDecode(std::set<long>& pending, long index, SlideLoaded loaded);
     // The size in the screen's pixels that slides are decoded for now.
     QSize decodeSize();
     // The screen's pixels per point.

@@ -286,7 +286,7 @@ QImage SlideshowViewController::takePhoto()
             return;
         requestPhotos();
         if (outgrownNow)
-            requestDoveRedecode(index);
+            requestDoveDecode(m_doveRedecoding, index, &SlideshowViewController::dovePhotoRedecoded);
         checkDoveFiles();
     });
     return photo.image;
@@ -375,7 +375,7 @@ void SlideshowViewController::doveFilesChecked(const std::vector<std::pair<long,
     }
     for (const auto& file : there)
         if (same(file) && now.count(file.first) && rewrittenSinceDecoded(file.first, now.at(file.first)))
-            requestDoveRewrite(file.first);
+            requestDoveDecode(m_doveRewriting, file.first, &SlideshowViewController::dovePhotoRewritten);
     if (m_checkAgain)
         checkDoveFiles();
 }
@@ -389,13 +389,6 @@ bool SlideshowViewController::rewrittenSinceDecoded(long index, const FileState&
         if (m_takenSlides[at] == index && now.rewrittenSince(m_takenFileState[at]))
             return true;
     return false;
-}
-
-void SlideshowViewController::requestDoveRewrite(long index)
-{
-    if (index < 0 || index >= long(m_slides.size()) || !m_doveRewriting.insert(index).second)
-        return;
-    loadSlide(index, &SlideshowViewController::dovePhotoRewritten);
 }
 
 void SlideshowViewController::dovePhotoRewritten(unsigned long long generation, long index, QImage image)
@@ -476,15 +469,16 @@ void SlideshowViewController::redecodeDovePhotos()
     for (long number : player->photosInUse()) {
         const long at = number - m_takenFirst;
         if (at >= 0 && at < long(m_takenSlides.size()) && outgrown(m_takenReducedFor[std::size_t(at)], now))
-            requestDoveRedecode(m_takenSlides[std::size_t(at)]);
+            requestDoveDecode(m_doveRedecoding, m_takenSlides[std::size_t(at)],
+                              &SlideshowViewController::dovePhotoRedecoded);
     }
 }
 
-void SlideshowViewController::requestDoveRedecode(long index)
+void SlideshowViewController::requestDoveDecode(std::set<long>& pending, long index, SlideLoaded loaded)
 {
-    if (index < 0 || index >= long(m_slides.size()) || !m_doveRedecoding.insert(index).second)
+    if (index < 0 || index >= long(m_slides.size()) || !pending.insert(index).second)
         return;
-    loadSlide(index, &SlideshowViewController::dovePhotoRedecoded);
+    loadSlide(index, loaded);
 }
 
 void SlideshowViewController::dovePhotoRedecoded(unsigned long long generation, long index, QImage image)
