@@ -652,17 +652,27 @@ TEST(SlideshowResize, APhotoGrowsWithTheWindow)
 } // namespace
 
 namespace {
+// A picture of one colour saved as `name` in `dir`; `later` dates it a few seconds ahead, as a
+// rewrite by another program a moment after the first write would be.
+void writeColoured(const QTemporaryDir& dir, const QString& name, Qt::GlobalColor colour, bool later = false)
+{
+    QImage image(40, 20, QImage::Format_RGB32);
+    image.fill(colour);
+    ASSERT_TRUE(image.save(dir.filePath(name)));
+    if (!later)
+        return;
+    QFile rewritten(dir.filePath(name));
+    ASSERT_TRUE(rewritten.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(rewritten.setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime));
+}
+
 // The viewer hands over the photos it had decoded. One that another program changes during the
 // show is shown as it is now, and one it removes is passed over, instead of the copies the
 // viewer decoded before coming round again and again.
 TEST(SlideshowChangedFiles, APhotoChangedOrRemovedMeanwhileIsNotShownAsItWas)
 {
     QTemporaryDir dir;
-    auto write = [&](const QString& name, Qt::GlobalColor colour) {
-        QImage image(40, 20, QImage::Format_RGB32);
-        image.fill(colour);
-        EXPECT_TRUE(image.save(dir.filePath(name)));
-    };
+    auto write = [&](const QString& name, Qt::GlobalColor colour) { writeColoured(dir, name, colour); };
     write("a.png", Qt::red);
     write("b.png", Qt::green);
     // The viewer's decodes, with the files' dates as they were read.
@@ -690,11 +700,7 @@ TEST(SlideshowChangedFiles, APhotoChangedOrRemovedMeanwhileIsNotShownAsItWas)
 
         // Another program rewrites a.png in blue (a second later, as a clock would tell) and
         // removes b.png.
-        write("a.png", Qt::blue);
-        QFile rewritten(dir.filePath("a.png"));
-        ASSERT_TRUE(rewritten.open(QIODevice::ReadWrite));
-        ASSERT_TRUE(rewritten.setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime));
-        rewritten.close();
+        ASSERT_NO_FATAL_FAILURE(writeColoured(dir, "a.png", Qt::blue, true));
         ASSERT_TRUE(QFile::remove(dir.filePath("b.png")));
 
         // The slide decoded ahead before the change may still come once.
@@ -716,11 +722,7 @@ TEST(SlideshowChangedFiles, APhotoChangedOrRemovedMeanwhileIsNotShownAsItWas)
 TEST(SlideshowChangedFiles, APhotoRewrittenWhileDecodedAheadComesAsItIsNow)
 {
     QTemporaryDir dir;
-    auto write = [&](const QString& name, Qt::GlobalColor colour) {
-        QImage image(40, 20, QImage::Format_RGB32);
-        image.fill(colour);
-        EXPECT_TRUE(image.save(dir.filePath(name)));
-    };
+    auto write = [&](const QString& name, Qt::GlobalColor colour) { writeColoured(dir, name, colour); };
     write("a.png", Qt::red);
     write("b.png", Qt::green);
     std::vector<SlideshowFileInfoPtr> list;
@@ -738,11 +740,7 @@ TEST(SlideshowChangedFiles, APhotoRewrittenWhileDecodedAheadComesAsItIsNow)
         controller.waitForSlideLoads(); // b.png decoded ahead
         ASSERT_EQ(controller.view()->currentSlide().pixelColor(5, 5), QColor(Qt::red));
 
-        write("b.png", Qt::blue);
-        QFile rewritten(dir.filePath("b.png"));
-        ASSERT_TRUE(rewritten.open(QIODevice::ReadWrite));
-        ASSERT_TRUE(rewritten.setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime));
-        rewritten.close();
+        ASSERT_NO_FATAL_FAILURE(writeColoured(dir, "b.png", Qt::blue, true));
 
         runSlideshow(controller, clock, controller.slideDuration() + controller.fadeDuration() + 0.5);
         EXPECT_EQ(controller.curSlideIndex(), 1);
