@@ -649,10 +649,14 @@ bool ImageDestination::hasTransparency(const QImage& rgba)
 
 QStringList ImageDestination::contentLostByRewriting(const QString& path, Rewrite how, bool keepsSixteenBits)
 {
-    QByteArray data;
-    if (!readRegularFile(path, qint64(1) << 30, &data))
+    // Mapped where the file is large: the headers and the end are all that is read, and a batch
+    // asks this of every photo it has just written anew.
+    const std::shared_ptr<const FileContents> contents = FileContents::open(path, qint64(1) << 30);
+    if (!contents)
         return {};
-    return contentLostByRewritingData(data, how, keepsSixteenBits);
+    QStringList lost = contentLostByRewritingData(contents->bytes(), how, keepsSixteenBits);
+    // Cut short by another program while it was read: what was read is not the file's.
+    return contents->wasCutShort() ? QStringList() : lost;
 }
 
 QStringList ImageDestination::contentLostByRewritingData(const QByteArray& data, Rewrite how, bool keepsSixteenBits)
