@@ -679,6 +679,8 @@ QStringList ImageDestination::contentLostByRewritingData(const QByteArray& data,
             if (bits > keptBits)
                 lost << QStringLiteral("%1 bits per channel").arg(bits);
         }
+    } else if (imageio_detail::gifHasMoreFrames(data) || imageio_detail::webpHasMoreFrames(data)) {
+        lost << QStringLiteral("the animation");
     }
     if (cmykWouldBecomeRgb(data, how))
         lost << QStringLiteral("its CMYK colours (they would be written as RGB)");
