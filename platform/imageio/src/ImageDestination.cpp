@@ -501,6 +501,7 @@ bool replaceFileSafely(const QString& path, const FileContentsWriter& write, con
     replace.createOnly = options.createNew;
     replace.nameTaken = options.nameTaken;
     replace.attributesFrom = options.metadataSourcePath;
+    replace.attributesLeftOut = options.attributesLeftOut;
     // The target is checked once more just before the rename: a file changed since it was read
     // stays, and so does the target of a write that was cancelled meanwhile.
     if (options.replaceOnly.isValid() || options.stillWanted) {

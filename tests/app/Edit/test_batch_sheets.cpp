@@ -28,6 +28,7 @@
 #include "appkit/Pasteboard.h"
 #include "foundation/Bundle.h"
 #include "foundation/FileNames.h"
+#include "foundation/FileReplace.h"
 #include "foundation/UserDefaults.h"
 #include "imageio/ContentTypes.h"
 
@@ -440,6 +441,29 @@ TEST_F(BatchSheets, ConvertedAndCopiedPhotosKeepTheirTags)
         EXPECT_EQ(::getxattr(out.constData(), "user.xdg.tags", tags, sizeof tags), 7) << name.toStdString();
         EXPECT_STREQ(tags, "harbour");
     }
+
+    // A folder on a stick that stores no tags: both files are written there, and the report names
+    // them with what they could not take along.
+    kpv::setAttributeSetterForTesting([](int, const char *, const void *, size_t, int) {
+        errno = EOPNOTSUPP;
+        return -1;
+    });
+    completed = 0;
+    BatchConvertWindowController stick(&config, editTestLoader());
+    stick.setWorkerPause([] {});
+    begin(stick, files);
+    stick.saveParamView()->popupFormat()->chooseItemAtIndex(2);
+    stick.edtDestFolder()->setStringValue(dir.filePath("stick"));
+    stick.convertButtonClicked();
+    finishRun(stick);
+    kpv::setAttributeSetterForTesting(nullptr);
+    EXPECT_EQ(outputs(dir.filePath("stick")), QStringList({"a.png", "b.png"}));
+    EXPECT_TRUE(stick.failedFilePaths().isEmpty());
+    ASSERT_EQ(alerts.size(), 1);
+    for (const char *name : {"a.png", "b.jpg"})
+        EXPECT_TRUE(alerts.front().contains(QString(name) + ": its tags and comments could not be kept there"))
+            << alerts.front().toStdString();
+    expectOriginalsIntact();
 }
 
 // A TIFF of several pages becomes a new file of its first page only: the run says so, by name,
