@@ -75,9 +75,12 @@ int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo>
         if (sameFolder)
             return finish(kDone);
         QString error;
+        bool tagsLeftOut = false;
         if (!copyAsNewFile(src, [&] { return LMPathTools::writableFilePathInDirectory(dstFolderPath, newName); },
-                           &error))
+                           &error, &tagsLeftOut))
             return failBecause(error);
+        if (why)
+            *why = lostInCopy(tagsLeftOut);
         return finish(kDone);
     }
 
@@ -91,9 +94,10 @@ int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo>
     const bool typeKeepsSixteenBits = kpv::ImageDestination::typeKeepsSixteenBits(fileTypeUti);
     const bool sixteenBits = typeKeepsSixteenBits && kpv::ImageDestination::keepsSixteenBitsOnRewrite(src.path());
     // Done, with what the new file could not take from the photo told beside the run's failures.
+    bool tagsLeftOut = false;
     const auto written = [&] {
         if (why)
-            *why = lostInNewFile(src, typeKeepsSixteenBits && !sixteenBits);
+            *why = lostInNewFile(src, typeKeepsSixteenBits && !sixteenBits, tagsLeftOut);
         return finish(kDone);
     };
     if (sixteenBits && !kpv::ImageDestination::sixteenBitPartFits(info->rawFrameSize().toSize())) {
@@ -101,7 +105,7 @@ int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo>
         QString error;
         if (!saveSixteenBitsUprightAsNewFile(src, *info, fileTypeUti, nextName,
                                              LMImageTools::createPropertiesFrom(upright, saveParameters), operation,
-                                             &error))
+                                             &error, &tagsLeftOut))
             return failBecause(error);
         return written();
     }
@@ -128,7 +132,8 @@ int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo>
     }
 
     QString error;
-    if (!saveImageAsNewFile(picture, nextName, LMImageTools::createPropertiesFrom(upright, saveParameters), src, &error))
+    if (!saveImageAsNewFile(picture, nextName, LMImageTools::createPropertiesFrom(upright, saveParameters), src, &error,
+                            &tagsLeftOut))
         return failBecause(error);
     return written();
 }

@@ -52,10 +52,11 @@ bool writeUnderNewName(const std::function<QString()> &nextName, QString *error,
 
 } // namespace
 
-bool BatchFileWorker::copyAsNewFile(const LMPathString &source, const std::function<QString()> &nextName, QString *error)
+bool BatchFileWorker::copyAsNewFile(const LMPathString &source, const std::function<QString()> &nextName, QString *error,
+                                    bool *tagsLeftOut)
 {
     return writeUnderNewName(nextName, error, [&](const QString &out, bool *taken) {
-        return kpv::copyFileToNewName(source.path(), out, taken, error);
+        return kpv::copyFileToNewName(source.path(), out, taken, error, tagsLeftOut);
     });
 }
 
@@ -95,15 +96,23 @@ int BatchFileWorker::runFiles(const FileInfoList &files, LMFailedFiles *outFailu
     return cancelled(operation) ? kCancelled : kDone;
 }
 
-QString BatchFileWorker::lostInNewFile(const LMPathString &source, bool depthTold)
+QString BatchFileWorker::lostInNewFile(const LMPathString &source, bool depthTold, bool tagsLeftOut)
 {
     using kpv::ImageDestination;
     const QStringList lost =
         ImageDestination::contentLostByRewriting(source.path(), ImageDestination::Rewrite::NewPicture, !depthTold);
-    if (lost.isEmpty())
-        return {};
-    return kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_NewFileLacks_Fmt"),
-                                                               lost.join(QStringLiteral(", ")));
+    QStringList notes;
+    if (!lost.isEmpty())
+        notes << kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_NewFileLacks_Fmt"),
+                                                                     lost.join(QStringLiteral(", ")));
+    if (const QString tags = lostInCopy(tagsLeftOut); !tags.isEmpty())
+        notes << tags;
+    return notes.join(QStringLiteral("; "));
+}
+
+QString BatchFileWorker::lostInCopy(bool tagsLeftOut)
+{
+    return tagsLeftOut ? kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_TagsNotKeptThere")) : QString();
 }
 
 LMFileImgBaseInfoPtr BatchFileWorker::currentImgBaseInfo(LMFileInfo &file, const kpv::Operation *operation) const
@@ -145,12 +154,13 @@ bool BatchFileWorker::saveImage(const QImage &picture, const QString &out, const
 
 bool BatchFileWorker::saveImageAsNewFile(const QImage &picture, const std::function<QString()> &nextName,
                                          const std::optional<QVariantMap> &properties, const LMPathString &source,
-                                         QString *error)
+                                         QString *error, bool *tagsLeftOut)
 {
     return writeUnderNewName(nextName, error, [&](const QString &out, bool *taken) {
         kpv::ImageWriteOptions options = LMImageTools::writeOptionsKeepingMetadataOf(source.path());
         options.createNew = true;
         options.nameTaken = taken;
+        options.attributesLeftOut = tagsLeftOut;
         return LMImageTools::saveImage(picture, out, properties.value_or(QVariantMap()), options, error);
     });
 }
@@ -158,7 +168,8 @@ bool BatchFileWorker::saveImageAsNewFile(const QImage &picture, const std::funct
 bool BatchFileWorker::saveSixteenBitsUprightAsNewFile(const LMPathString &source, const LMFileImgBaseInfo &info,
                                                       const QString &type, const std::function<QString()> &nextName,
                                                       const std::optional<QVariantMap> &properties,
-                                                      const kpv::Operation *operation, QString *error)
+                                                      const kpv::Operation *operation, QString *error,
+                                                      bool *tagsLeftOut)
 {
     // The file's orientation as one of the eight turns of whole pixels: a quarter turn clockwise,
     // then a mirror left to right.
@@ -175,6 +186,7 @@ bool BatchFileWorker::saveSixteenBitsUprightAsNewFile(const LMPathString &source
         kpv::ImageWriteOptions options = LMImageTools::writeOptionsKeepingMetadataOf(source.path());
         options.createNew = true;
         options.nameTaken = taken;
+        options.attributesLeftOut = tagsLeftOut;
         return kpv::ImageDestination::writeSixteenBitTransformed(source.path(), upright, out, type,
                                                                  properties.value_or(QVariantMap()), error, options,
                                                                  [operation] { return cancelled(operation); });

@@ -44,7 +44,9 @@ protected:
     // when it is a regular file. Nothing is opened: a pipe named like a photo is never waited on.
     static QString unreadableReason(const LMPathString &path);
     // A file copied as it is to a new name that `nextName` gives (never replacing anything).
-    static bool copyAsNewFile(const LMPathString &source, const std::function<QString()> &nextName, QString *error);
+    // *tagsLeftOut tells whether its tags and comments could not all be kept there.
+    static bool copyAsNewFile(const LMPathString &source, const std::function<QString()> &nextName, QString *error,
+                              bool *tagsLeftOut = nullptr);
     // The file's facts, read again when missing or when the file changed since; null on failure.
     LMFileImgBaseInfoPtr currentImgBaseInfo(LMFileInfo &file, const kpv::Operation *operation) const;
     // The pixels decoded at `scaleType`, scaled to `size` when one is given, and turned upright;
@@ -56,20 +58,25 @@ protected:
                           const LMPathString &source, QString *error = nullptr);
     // The same as a new file that never replaces anything: under the name `nextName` gives (empty:
     // none is free), and when another writer takes that name meanwhile, under the next one.
+    // *tagsLeftOut tells whether the source's tags and comments could not all be kept there.
     static bool saveImageAsNewFile(const QImage &picture, const std::function<QString()> &nextName,
                                    const std::optional<QVariantMap> &properties, const LMPathString &source,
-                                   QString *error = nullptr);
+                                   QString *error = nullptr, bool *tagsLeftOut = nullptr);
     // The 16-bit picture of the PNG or TIFF at `source` (too large to hold whole at that depth)
     // turned upright and written as a new file of `type` (PNG or TIFF) a band of rows at a time,
     // at full depth, under the names `nextName` gives, as saveImageAsNewFile does.
     static bool saveSixteenBitsUprightAsNewFile(const LMPathString &source, const LMFileImgBaseInfo &info,
                                                 const QString &type, const std::function<QString()> &nextName,
                                                 const std::optional<QVariantMap> &properties,
-                                                const kpv::Operation *operation, QString *error = nullptr);
+                                                const kpv::Operation *operation, QString *error = nullptr,
+                                                bool *tagsLeftOut = nullptr);
     // What the new file made from `source` lacks that the source has (its other pages, the part of
     // the picture that could not be read, ...), in words for the report; empty when nothing. With
     // `depthTold`, 16 bits per channel not kept are told too (the new file's type could keep them).
-    static QString lostInNewFile(const LMPathString &source, bool depthTold);
+    // With `tagsLeftOut`, that its tags and comments could not be kept where it was written.
+    static QString lostInNewFile(const LMPathString &source, bool depthTold, bool tagsLeftOut = false);
+    // The note of a file copied as it is: empty, or that its tags and comments were left out.
+    static QString lostInCopy(bool tagsLeftOut);
     // Runs `one` over the files in order with their progress, collecting the failures with their
     // reasons; stops when the run is cancelled, or at the first failure that found the destination
     // without room (every later file would fail too). A file done with a reason gets it as a note.

@@ -287,14 +287,19 @@ int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &
             return finish(kDone);
         // A name taken in the meantime is not replaced: the next one is tried.
         QString error;
+        bool tagsLeftOut = false;
         const bool copied = copyAsNewFile(
             file->filePath(),
             [&] {
                 const auto out = newFilePathBy(file->filePath(), nameBase, keepAlpha, number, dstFolder);
                 return out ? out->path() : QString();
             },
-            &error);
-        return copied ? finish(kDone) : failBecause(error);
+            &error, &tagsLeftOut);
+        if (!copied)
+            return failBecause(error);
+        if (why)
+            *why = lostInCopy(tagsLeftOut);
+        return finish(kDone);
     }
 
     QImage picture;
@@ -344,11 +349,12 @@ int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &
         return out ? out->path() : QString();
     };
     QString error;
-    if (!saveImageAsNewFile(picture, nextName, props, file->filePath(), &error))
+    bool tagsLeftOut = false;
+    if (!saveImageAsNewFile(picture, nextName, props, file->filePath(), &error, &tagsLeftOut))
         return failBecause(error);
     // Done, with what the new file could not take from the photo told beside the run's failures.
     if (why)
-        *why = lostInNewFile(file->filePath(), typeKeepsSixteenBits && !sixteenBits);
+        *why = lostInNewFile(file->filePath(), typeKeepsSixteenBits && !sixteenBits, tagsLeftOut);
     return finish(kDone);
 }
 

@@ -18,6 +18,7 @@
 #include "desktop/WorkspaceServices.h"
 #include "foundation/FileReplace.h"
 #include "foundation/NotificationCenter.h"
+#include "imageio/ImageDestination.h"
 #include "imageio/FileAccess.h"
 
 #include <QDateTime>
@@ -317,8 +318,22 @@ void NavigateController::saveAsCurFile(bool navToSavedFile, std::function<void(i
             }
             if (MainConfig *cfg = config())
                 cfg->setLastSaveAsDirUrl(kpv::fileUrlFromName(QFileInfo(path).absolutePath()));
-            beginSaveCurFileToPath(path, params, guarded(m_self, [this, path, navToSavedFile, completeBlock](int r) {
+            // The new file holds one picture: what the photo has beyond it (an animation, more
+            // pages, CMYK inks) is told once it is written, as a batch tells it. The depth a type
+            // cannot hold goes with the type the user chose.
+            using kpv::ImageDestination;
+            const QStringList lost =
+                ImageDestination::contentLostByRewriting(m_curFilePath.path(), ImageDestination::Rewrite::NewPicture, true);
+            beginSaveCurFileToPath(path, params, guarded(m_self, [this, path, navToSavedFile, completeBlock, lost](int r) {
                                        endSaveCurFileToPath(path, r, navToSavedFile, completeBlock);
+                                       if (r == 0 && !lost.isEmpty() && m_host)
+                                           m_host->beginAlertSheet(
+                                               m_host->localizedString(QStringLiteral("IDS_SavedFileLacks"))
+                                                   .replace(QStringLiteral("%@"), LMPathString::lastPathComponent(path)),
+                                               m_host->localizedString(QStringLiteral("IDS_OK")), QString(), QString(),
+                                               m_host->localizedString(QStringLiteral("IDS_SavedFileLacksInfo"))
+                                                   .replace(QStringLiteral("%@"), lost.join(QStringLiteral(", "))),
+                                               nullptr);
                                    }), true);
         }));
 }

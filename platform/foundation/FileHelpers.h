@@ -41,8 +41,11 @@ int removeStaleTemporaryFilesOfOwnFolders(const QStringList& more);
 // Copies the regular file `from` to the new name `to`, whatever bytes either name holds. The copy
 // is written beside `to` and takes the name only once complete, and only while nothing stands
 // there: then false with *nameTaken set, so the caller can try the next free name. Otherwise false
-// with *error (when given) saying why; nothing is left behind.
-bool copyFileToNewName(const QString& from, const QString& to, bool* nameTaken, QString* error = nullptr);
+// with *error (when given) saying why; nothing is left behind. The copy takes the tags and comments
+// too (extended attributes of the user's name space); *attributesLeftOut, when given, tells whether
+// some could not be kept (a file system that stores none), the copy made all the same.
+bool copyFileToNewName(const QString& from, const QString& to, bool* nameTaken, QString* error = nullptr,
+                       bool* attributesLeftOut = nullptr);
 
 // Orders names as people expect: case-insensitive, runs of digits compared by their value
 // ("img2" before "img10"; "IMG" equals "img"; "01" equals "1" by value, then the shorter run first

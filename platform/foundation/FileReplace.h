@@ -14,6 +14,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstddef>
 #include <functional>
 
 namespace kpv {
@@ -33,11 +34,20 @@ struct FileReplaceOptions {
     // A new file made from another (a converted or resized copy) takes that file's tags and
     // comments: its extended attributes of the user's name space. Its access list is the folder's.
     QString attributesFrom;
+    // Set, when given, once the file is written without some of those tags and comments (its file
+    // system stores none, as a FAT stick); the file itself is written all the same.
+    bool* attributesLeftOut = nullptr;
 };
 
 // Gives the open file `fd` the extended attributes of the user's name space (tags, comments,
-// where a download came from) that the file `from` has; any that cannot be set are left out.
-void copyUserAttributes(const QString& from, int fd);
+// where a download came from) that the file `from` has; any that cannot be set are left out, and
+// then the answer is false.
+bool copyUserAttributes(const QString& from, int fd);
+
+// How an extended attribute is set on an open file: fsetxattr(2). Tests put a stand-in for a file
+// system that refuses them in its place; null puts the system's back.
+using AttributeSetter = int (*)(int fd, const char* name, const void* value, size_t size, int flags);
+void setAttributeSetterForTesting(AttributeSetter setter);
 
 // Replaces the contents of the file at `path` with `bytes` as described at the top. True on
 // success; false with *error (when given) saying what failed and why ("cannot write …: the disk is

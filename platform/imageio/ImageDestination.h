@@ -24,8 +24,11 @@ struct ImageWriteOptions {
     // the properties give (1 when they give none), the pixel dimensions to the new ones and the
     // stale EXIF thumbnail left out. JPEG, PNG and TIFF keep it; a write that cannot keep the
     // metadata of a source that has some fails instead of dropping it silently. A new file takes
-    // the source's tags and comments kept beside its bytes (extended attributes) as well.
+    // the source's tags and comments kept beside its bytes (extended attributes) as well;
+    // *attributesLeftOut, when given, is set when some could not be kept (a file system that
+    // stores none), the file written all the same.
     QString metadataSourcePath;
+    bool* attributesLeftOut = nullptr;
     // When valid: the file at the target path is replaced only while it is still this file (it
     // was read and decoded as such). A file replaced or rewritten by someone else meanwhile is
     // left alone and the write fails with kChangedOnDiskError.

@@ -166,10 +166,12 @@ int removeStaleTemporaryFiles(const QString& folder)
     return folder.isEmpty() ? 0 : MFileRemoveStaleTemporaries(encodeFileName(folder).toStdString());
 }
 
-bool copyFileToNewName(const QString& from, const QString& to, bool* nameTaken, QString* error)
+bool copyFileToNewName(const QString& from, const QString& to, bool* nameTaken, QString* error, bool* attributesLeftOut)
 {
     if (nameTaken)
         *nameTaken = false;
+    if (attributesLeftOut)
+        *attributesLeftOut = false;
     const auto fail = [error](const QString& what, int err) {
         if (error)
             *error = QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(err)));
@@ -214,8 +216,8 @@ bool copyFileToNewName(const QString& from, const QString& to, bool* nameTaken, 
     }
     ::close(in);
     // An exact copy keeps the tags and comments too.
-    if (ok)
-        copyUserAttributes(from, out);
+    if (ok && !copyUserAttributes(from, out) && attributesLeftOut)
+        *attributesLeftOut = true;
     if (!ok) {
         ::close(out);
         ::unlink(temp.c_str());

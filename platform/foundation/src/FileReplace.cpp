@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -75,20 +76,24 @@ void keepOwnership(int fd, const struct stat& old)
         (void)::fchown(fd, uid_t(-1), old.st_gid);
 }
 
+std::atomic<AttributeSetter> attributeSetter{nullptr};
+
 // The extended attributes of the old file (tags, comments, the access list) go to the new one.
 // Names the user may not set (other name spaces) are left behind, as the owner would be. With
-// `userOnly`, only those of the user's name space go.
-void copyAttributes(const QByteArray& from, int fd, bool userOnly = false)
+// `userOnly`, only those of the user's name space go. False when one of the user's name space
+// could not be set.
+bool copyAttributes(const QByteArray& from, int fd, bool userOnly = false)
 {
     ssize_t size = ::listxattr(from.constData(), nullptr, 0);
     if (size <= 0)
-        return;
+        return true;
     QByteArray names(size, '\0');
     size = ::listxattr(from.constData(), names.data(), size_t(names.size()));
     if (size <= 0)
-        return;
+        return true;
     names.truncate(size);
     QByteArray value;
+    bool allKept = true;
     for (const QByteArray& name : names.split('\0')) {
         if (name.isEmpty() || (userOnly && !name.startsWith("user.")))
             continue;
@@ -99,13 +104,20 @@ void copyAttributes(const QByteArray& from, int fd, bool userOnly = false)
         const ssize_t got = ::getxattr(from.constData(), name.constData(), value.data(), size_t(value.size()));
         if (got < 0)
             continue;
-        (void)::fsetxattr(fd, name.constData(), value.constData(), size_t(got), 0);
+        const AttributeSetter set = attributeSetter.load();
+        const int result = set ? set(fd, name.constData(), value.constData(), size_t(got), 0)
+                               : ::fsetxattr(fd, name.constData(), value.constData(), size_t(got), 0);
+        if (result != 0 && name.startsWith("user."))
+            allKept = false;
     }
+    return allKept;
 }
 
 } // namespace
 
-void copyUserAttributes(const QString& from, int fd) { copyAttributes(encodeFileName(from), fd, true); }
+bool copyUserAttributes(const QString& from, int fd) { return copyAttributes(encodeFileName(from), fd, true); }
+
+void setAttributeSetterForTesting(AttributeSetter setter) { attributeSetter.store(setter); }
 
 bool replaceFileContents(const QString& path, const QByteArray& bytes, const FileReplaceOptions& options,
                          QString* error)
@@ -126,6 +138,8 @@ bool replaceFileContents(const QString& path, const FileContentsWriter& write, c
     struct stat old {};
     if (options.nameTaken)
         *options.nameTaken = false;
+    if (options.attributesLeftOut)
+        *options.attributesLeftOut = false;
     const auto taken = [&] {
         if (options.nameTaken)
             *options.nameTaken = true;
@@ -163,7 +177,8 @@ bool replaceFileContents(const QString& path, const FileContentsWriter& write, c
         // After the mode: an access list sets the group bits from its mask.
         copyAttributes(native, fd);
     } else if (!exists && !options.attributesFrom.isEmpty()) {
-        copyUserAttributes(options.attributesFrom, fd);
+        if (!copyUserAttributes(options.attributesFrom, fd) && options.attributesLeftOut)
+            *options.attributesLeftOut = true;
     }
     // Written data may sit in the page cache; a full disk can show only in the sync.
     QString why;

@@ -116,6 +116,10 @@ bool gifCanHold(uint64_t fileBytes, uint64_t width, uint64_t height);
 // Pages of a TIFF file and the largest bits per sample among them, and whether any page holds
 // floating-point samples; false when the bytes are no readable TIFF.
 bool tiffPages(const QByteArray& data, int* pages, int* bitsPerSample, bool* floatingPoint = nullptr);
+// Whether a GIF or WebP file holds more than one frame, by its blocks or chunks alone; false for
+// any other bytes.
+bool gifHasMoreFrames(const QByteArray& data);
+bool webpHasMoreFrames(const QByteArray& data);
 // The part `rect` of a PNG or TIFF picture of 16 bits a sample (grey or RGB, with or without
 // alpha), as stored (not turned upright), as RGBA64: only the rows down to the part's last are
 // read (all passes of an interlaced PNG), or the tiles under the part. The caller charges the

@@ -501,6 +501,7 @@ bool replaceFileSafely(const QString& path, const FileContentsWriter& write, con
     replace.createOnly = options.createNew;
     replace.nameTaken = options.nameTaken;
     replace.attributesFrom = options.metadataSourcePath;
+    replace.attributesLeftOut = options.attributesLeftOut;
     // The target is checked once more just before the rename: a file changed since it was read
     // stays, and so does the target of a write that was cancelled meanwhile.
     if (options.replaceOnly.isValid() || options.stillWanted) {
@@ -679,6 +680,8 @@ QStringList ImageDestination::contentLostByRewritingData(const QByteArray& data,
             if (bits > keptBits)
                 lost << QStringLiteral("%1 bits per channel").arg(bits);
         }
+    } else if (imageio_detail::gifHasMoreFrames(data) || imageio_detail::webpHasMoreFrames(data)) {
+        lost << QStringLiteral("the animation");
     }
     if (cmykWouldBecomeRgb(data, how))
         lost << QStringLiteral("its CMYK colours (they would be written as RGB)");

@@ -28,9 +28,11 @@
 #include "appkit/Pasteboard.h"
 #include "foundation/Bundle.h"
 #include "foundation/FileNames.h"
+#include "foundation/FileReplace.h"
 #include "foundation/UserDefaults.h"
 #include "imageio/ContentTypes.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -439,6 +441,29 @@ TEST_F(BatchSheets, ConvertedAndCopiedPhotosKeepTheirTags)
         EXPECT_EQ(::getxattr(out.constData(), "user.xdg.tags", tags, sizeof tags), 7) << name.toStdString();
         EXPECT_STREQ(tags, "harbour");
     }
+
+    // A folder on a stick that stores no tags: both files are written there, and the report names
+    // them with what they could not take along.
+    kpv::setAttributeSetterForTesting([](int, const char *, const void *, size_t, int) {
+        errno = EOPNOTSUPP;
+        return -1;
+    });
+    completed = 0;
+    BatchConvertWindowController stick(&config, editTestLoader());
+    stick.setWorkerPause([] {});
+    begin(stick, files);
+    stick.saveParamView()->popupFormat()->chooseItemAtIndex(2);
+    stick.edtDestFolder()->setStringValue(dir.filePath("stick"));
+    stick.convertButtonClicked();
+    finishRun(stick);
+    kpv::setAttributeSetterForTesting(nullptr);
+    EXPECT_EQ(outputs(dir.filePath("stick")), QStringList({"a.png", "b.png"}));
+    EXPECT_TRUE(stick.failedFilePaths().isEmpty());
+    ASSERT_EQ(alerts.size(), 1);
+    for (const char *name : {"a.png", "b.jpg"})
+        EXPECT_TRUE(alerts.front().contains(QString(name) + ": its tags and comments could not be kept there"))
+            << alerts.front().toStdString();
+    expectOriginalsIntact();
 }
 
 // A TIFF of several pages becomes a new file of its first page only: the run says so, by name,
@@ -461,6 +486,49 @@ TEST_F(BatchSheets, ConvertTellsWhatANewFileLacks)
     ASSERT_EQ(alerts.size(), 1);
     EXPECT_TRUE(alerts.front().contains("m.tif: its new file lacks 2 of its 3 pages")) << alerts.front().toStdString();
     EXPECT_FALSE(alerts.front().contains("a.png")) << alerts.front().toStdString();
+    expectOriginalsIntact();
+}
+
+// An animated GIF and an animated WebP become new files of their first frame: the run says so.
+TEST_F(BatchSheets, ConvertTellsAnAnimationIsLost)
+{
+    // GIF89a: a 1 x 1 screen and two frames, each with its graphic control (a delay) and one pixel.
+    const QByteArray frame = QByteArray::fromHex("21f904000a000000" "2c000000000100010000" "0202440100");
+    const QByteArray gif = "GIF89a" + QByteArray::fromHex("01000100800000" "000000ffffff") + frame + frame + ";";
+    // WebP: an extended file with the animation flag whose two frames hold a still picture each.
+    QByteArray still;
+    QBuffer buffer(&still);
+    ASSERT_TRUE(buffer.open(QIODevice::WriteOnly));
+    if (!QImage(QSize(4, 4), QImage::Format_RGB32).save(&buffer, "webp"))
+        GTEST_SKIP() << "no WebP writer here";
+    const QByteArray picture = still.mid(12);
+    auto le = [](quint32 v, int n) {
+        QByteArray b;
+        for (int i = 0; i < n; ++i)
+            b += char((v >> (8 * i)) & 0xff);
+        return b;
+    };
+    auto chunk = [&](const char *name, const QByteArray &body) { return name + le(body.size(), 4) + body + QByteArray(body.size() & 1, 0); };
+    const QByteArray anmf = chunk("ANMF", le(0, 3) + le(0, 3) + le(3, 3) + le(3, 3) + le(100, 3) + char(0) + picture);
+    const QByteArray form = "WEBP" + chunk("VP8X", char(0x02) + le(0, 3) + le(3, 3) + le(3, 3)) + chunk("ANIM", le(0, 4) + le(0, 2)) + anmf + anmf;
+    QFile gifFile(dir.filePath("src/g.gif")), webpFile(dir.filePath("src/w.webp"));
+    ASSERT_TRUE(gifFile.open(QIODevice::WriteOnly) && gifFile.write(gif) == gif.size());
+    ASSERT_TRUE(webpFile.open(QIODevice::WriteOnly) && webpFile.write("RIFF" + le(form.size(), 4) + form) > 0);
+    gifFile.close();
+    webpFile.close();
+    BatchSheetController::FileInfoList files{std::make_shared<LMFileInfo>(LMPathString(gifFile.fileName(), false)),
+                                             std::make_shared<LMFileInfo>(LMPathString(webpFile.fileName(), false))};
+    BatchConvertWindowController sheet(&config, editTestLoader());
+    sheet.setWorkerPause([] {});
+    begin(sheet, files);
+    sheet.saveParamView()->popupFormat()->chooseItemAtIndex(2); // PNG
+    sheet.edtDestFolder()->setStringValue(dir.filePath("out"));
+    sheet.convertButtonClicked();
+    finishRun(sheet);
+    EXPECT_EQ(outputs(dir.filePath("out")), QStringList({"g.png", "w.png"}));
+    ASSERT_EQ(alerts.size(), 1);
+    for (const char *name : {"g.gif", "w.webp"})
+        EXPECT_TRUE(alerts.front().contains(QString(name) + ": its new file lacks the animation")) << alerts.front().toStdString();
     expectOriginalsIntact();
 }
 

@@ -821,6 +821,31 @@ TEST_F(CommandTest, SaveAsInsertsAfterCurrentAndCancelKeepsList)
     EXPECT_EQ(rec.count("fileModified"), 0); // a new file, not a modified one
 }
 
+// Saved under another name, an animated GIF becomes one picture: the user is told, after the
+// save, what the new file lacks.
+TEST_F(CommandTest, SaveAsOfAnAnimationTellsTheNewFileLacksIt)
+{
+    openReal({"a.gif"});
+    QFile gif(paths[0].path());
+    ASSERT_TRUE(gif.open(QIODevice::ReadWrite));
+    QByteArray bytes = gif.readAll();
+    const QByteArray frame = bytes.mid(19, bytes.size() - 20); // the image descriptor and its data
+    bytes.insert(bytes.size() - 1, frame);
+    ASSERT_TRUE(gif.seek(0) && gif.write(bytes) == bytes.size());
+    gif.close();
+    const QByteArray before = kpv::test::checksum(paths[0].path());
+    commandHost->saveAsPath = dir.filePath("still.png");
+    int result = 99;
+    controller->saveAsCurFile(false, [&](int r) { result = r; });
+    finishSaves();
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(QFileInfo::exists(commandHost->saveAsPath));
+    ASSERT_EQ(commandHost->alerts.size(), 1);
+    EXPECT_EQ(commandHost->alerts[0], "IDS_SavedFileLacks|IDS_OK|");
+    EXPECT_EQ(commandHost->informatives[0], "IDS_SavedFileLacksInfo");
+    EXPECT_EQ(kpv::test::checksum(paths[0].path()), before);
+}
+
 TEST_F(CommandTest, SortingAndBatchRenameKeepTheCurrentFile)
 {
     open(4);
