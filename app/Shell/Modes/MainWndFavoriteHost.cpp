@@ -21,6 +21,7 @@
 #include "Shell/Desktop/PrintView.h"
 #include "appkit/PrintPanel.h"
 #include "foundation/Bundle.h"
+#include "foundation/FileNames.h"
 #include "desktop/WorkspaceServices.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/OperationQueue.h"
@@ -230,9 +231,15 @@ void MainWndFavoriteController::restoreSavedFavorites(const QString& filePath)
 {
     m_listFile = std::make_unique<FavoriteListFile>(filePath);
     const FavoriteListFile::Contents saved = m_listFile->read();
-    if (!saved.error.isEmpty())
-        qWarning("Favourites from the last run not restored: %s (%s)", qUtf8Printable(saved.error),
+    if (!saved.error.isEmpty()) {
+        qWarning("Favourites from the last run not restored whole: %s (%s)", qUtf8Printable(saved.error),
                  qUtf8Printable(filePath));
+        // Told once the window is up: the user sees favourites missing and must know why, and
+        // where the damaged list is kept.
+        m_windowController.showFailureAlertSoon(kpv::Bundle::mainBundle().localizedStringWithFormat(
+            QStringLiteral("IDS_FavListDamaged"), saved.error, long(saved.paths.size()),
+            kpv::displayFileName(filePath + QStringLiteral(".corrupt"))));
+    }
     // No save while restoring: the file already says this.
     setCollectionChangedHandler({});
     restoreFavoriteFiles(saved.paths);

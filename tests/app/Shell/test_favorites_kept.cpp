@@ -379,20 +379,36 @@ TEST_F(FavoritesKept, MyFavouritesCoversThePictureAndTheBinLeadsOut)
     }
 }
 
-TEST_F(FavoritesKept, ADamagedListStartsEmptyAndIsKeptAside)
+TEST_F(FavoritesKept, AListCutShortKeepsItsWholeEntriesIsToldAndIsKeptAside)
 {
+    const QByteArray cut = "{\"favorites\": [\"" + photo(0).toUtf8() + "\", \"" + photo(1).toUtf8() + "\", \"" +
+                           photo(2).left(10).toUtf8();
     {
         QFile f(listPath());
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("{\"favorites\": [\"");
+        f.write(cut);
     }
     start();
-    EXPECT_TRUE(favoritePaths().isEmpty());
-    EXPECT_EQ(program->viewMode().toolbar()->favBinButton()->photoCount(), 0);
+    EXPECT_EQ(favoritePaths(), (QStringList{photo(0), photo(1)}));
+    EXPECT_EQ(program->viewMode().toolbar()->favBinButton()->photoCount(), 2);
+    const QList<QMessageBox*> told = alerts();
+    ASSERT_EQ(told.size(), 1) << "the user is told why favourites are missing";
+    EXPECT_TRUE(told.first()->text().contains(QStringLiteral("favorites.json.corrupt"))) << told.first()->text().toStdString();
+    told.first()->accept();
+    settle();
+    // Nothing changed yet: the damaged file is as it was.
+    {
+        QFile f(listPath());
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), cut);
+    }
+    showFile(2);
     loveCurrentFile();
-    EXPECT_EQ(favoritePaths().size(), 1);
-    EXPECT_TRUE(QFile::exists(listPath() + QStringLiteral(".corrupt")));
-    EXPECT_EQ(FavoriteListFile(listPath()).read().paths.size(), 1);
+    EXPECT_EQ(favoritePaths(), (QStringList{photo(0), photo(1), photo(2)}));
+    QFile aside(listPath() + QStringLiteral(".corrupt"));
+    ASSERT_TRUE(aside.open(QIODevice::ReadOnly));
+    EXPECT_EQ(aside.readAll(), cut);
+    EXPECT_EQ(FavoriteListFile(listPath()).read().paths.size(), 3);
 }
 
 // A favourite moved to the trash by mistake comes back with Edit > Undo as it went: in the folder,
