@@ -168,8 +168,13 @@ TEST_F(FavoritesKept, LovedFilesComeBackInOrderAfterARestart)
     ASSERT_TRUE(favorites()->browser());
     EXPECT_EQ(favorites()->numberOfItemsInImageBrowser(favorites()->browser()), 2u);
 
-    // Reordered in the grid: the new order is what the next run sees.
-    ASSERT_TRUE(favorites()->moveItemsAtIndexes({1}, 0));
+    // Reordered in the grid: the box, on screen beside the grid, shows the new last favourite at
+    // once, and the new order is what the next run sees.
+    ASSERT_TRUE(favorites()->imageBrowserMoveItemsAtIndexes(favorites()->browser(), {1}, 0));
+    settle();
+    const QImage last = toolbar->favBinButton()->thumb();
+    ASSERT_FALSE(last.isNull());
+    EXPECT_EQ(QColor(last.pixel(last.width() / 2, last.height() / 2)).name(), QColor(Qt::blue).name());
     stop();
     start();
     EXPECT_EQ(favoritePaths(), QStringList({photo(0), photo(2)}));
