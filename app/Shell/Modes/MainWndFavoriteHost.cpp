@@ -8,6 +8,7 @@
 #include "Shell/MainWindow/AppDelegate.h"
 #include "Shell/MainWindow/LMMainWindow.h"
 #include "Shell/MainWindow/LMMainWndContentView.h"
+#include "Shell/MainWindow/MainCommand.h"
 #include "Shell/MainWindow/MainWndController.h"
 #include "Shell/Modes/MainWndEditSheets.h"
 #include "Shell/Modes/MainWndSlideshowHost.h"
@@ -201,10 +202,29 @@ void MainWndFavoriteHost::startSlideshow(const std::vector<FavoriteHandOff>& fil
 
 void MainWndFavoriteHost::popUpContextMenu(const kpv::Event& e, kpv::View* view)
 {
-    // The window's context menu: its items are validated and run against the current mode, so in
-    // favourites they act on the selected favourites.
-    if (auto menu = m_windowController.rightPopMenu(); menu && view && m_windowController.isWorkableWindow())
-        kpv::Menu::popUpContextMenu(menu, e, view);
+    // The viewer's context menu is about the photo it shows (crop, love it, rotate): the grid has
+    // its own, of the commands that act on the favourites the right click selected. They are
+    // validated and run as the menu bar's, against the favourites mode.
+    if (!view || !m_windowController.isWorkableWindow())
+        return;
+    if (!m_contextMenu) {
+        m_contextMenu = std::make_shared<kpv::Menu>(QString());
+        m_contextMenu->setValidator([this](kpv::MenuItem& item) { return m_windowController.validateMenuItem(item); });
+        for (const long tag : {7L, 6L, 0L, 12L}) {
+            const MainCommand* command = tag ? MainWndController::commandForTag(tag) : nullptr;
+            if (!command) {
+                m_contextMenu->addItem(kpv::MenuItem::separatorItem());
+                continue;
+            }
+            auto item = std::make_shared<kpv::MenuItem>(
+                kpv::Bundle::mainBundle().localizedString(QString::fromLatin1(command->titleKey)),
+                [this, tag](kpv::MenuItem&) { m_windowController.performMenuAction(tag); },
+                QString::fromLatin1(command->keyEquivalent));
+            item->setTag(tag);
+            m_contextMenu->addItem(item);
+        }
+    }
+    kpv::Menu::popUpContextMenu(m_contextMenu, e, view);
 }
 
 MainWndFavoriteController::MainWndFavoriteController(MainWndController& windowController)
