@@ -30,10 +30,13 @@ QJsonDocument closedBeforeDamage(const QByteArray& bytes, qsizetype damageAt)
     constexpr int kTries = 8;
     QByteArray head = bytes.left(std::max<qsizetype>(damageAt, 0));
     for (int attempt = 0; attempt < kTries && !head.isEmpty(); ++attempt) {
-        QJsonParseError error{};
-        const QJsonDocument doc = QJsonDocument::fromJson(head.trimmed() + "]}", &error);
-        if (error.error == QJsonParseError::NoError)
-            return doc;
+        // Damage inside the list, or after it (the list then already closed).
+        for (const char* close : {"]}", "}"}) {
+            QJsonParseError error{};
+            const QJsonDocument doc = QJsonDocument::fromJson(head.trimmed() + close, &error);
+            if (error.error == QJsonParseError::NoError)
+                return doc;
+        }
         head.truncate(std::max<qsizetype>(head.lastIndexOf(','), 0));
     }
     return {};
