@@ -412,7 +412,10 @@ QString MainWndFavoriteHost::chooseFolder(const QString& startFolder)
 {
     if (m_folderChooser)
         return m_folderChooser(startFolder);
+    // The panel says what it is for: a folder for the copies, not a photo to open.
     kpv::OpenPanel panel;
+    panel.setTitle(kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_Tips_Browser")));
+    panel.setPrompt(kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_Copy")));
     panel.setCanChooseFiles(false);
     panel.setCanChooseDirectories(true);
     panel.setAllowsMultipleSelection(false);
