@@ -10,6 +10,8 @@
 #include <QJsonObject>
 #include <QSet>
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -20,6 +22,25 @@ const QString kVersionKey = QStringLiteral("version");
 constexpr int kVersion = 1;
 
 const QString kBytesKey = QStringLiteral("bytes");
+
+// The list as far as it was whole: the text before `damageAt`, cut after an entry and closed.
+// Only the last few entries are tried as the end, so a large file costs a few parses at most.
+QJsonDocument closedBeforeDamage(const QByteArray& bytes, qsizetype damageAt)
+{
+    constexpr int kTries = 8;
+    QByteArray head = bytes.left(std::max<qsizetype>(damageAt, 0));
+    for (int attempt = 0; attempt < kTries && !head.isEmpty(); ++attempt) {
+        // Damage inside the list, or after it (the list then already closed).
+        for (const char* close : {"]}", "}"}) {
+            QJsonParseError error{};
+            const QJsonDocument doc = QJsonDocument::fromJson(head.trimmed() + close, &error);
+            if (error.error == QJsonParseError::NoError)
+                return doc;
+        }
+        head.truncate(std::max<qsizetype>(head.lastIndexOf(','), 0));
+    }
+    return {};
+}
 
 bool isUsablePath(const QString& path)
 {
@@ -38,6 +59,11 @@ FavoriteListFile::Contents FavoriteListFile::parse(const QByteArray& bytes)
     QJsonParseError parseError{};
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
+        // A file cut short or damaged part way still holds the favourites written before the
+        // damage: they are kept, and the error still says the file is not whole.
+        const QJsonDocument before = closedBeforeDamage(bytes, parseError.offset);
+        if (before.isObject())
+            out = parseObject(before.object());
         out.error = QStringLiteral("the favourites file is not readable JSON (%1 at byte %2)")
                         .arg(parseError.errorString())
                         .arg(parseError.offset);
@@ -47,7 +73,12 @@ FavoriteListFile::Contents FavoriteListFile::parse(const QByteArray& bytes)
         out.error = QStringLiteral("the favourites file does not hold an object");
         return out;
     }
-    const QJsonObject root = doc.object();
+    return parseObject(doc.object());
+}
+
+FavoriteListFile::Contents FavoriteListFile::parseObject(const QJsonObject& root)
+{
+    Contents out;
     const QJsonValue version = root.value(kVersionKey);
     if (!version.isUndefined() && (!version.isDouble() || version.toDouble() != kVersion)) {
         out.error = QStringLiteral("the favourites file has a version this program does not know");

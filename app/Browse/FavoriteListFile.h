@@ -2,8 +2,9 @@
 // The favourites kept between runs: the ordered list of favourite paths in a small JSON file of
 // our own beside the settings ({"version": 1, "favorites": ["/path/a.jpg", ...]}).
 //
-// The file is read as hostile input: a file that is too large, is not JSON or has the wrong shape
-// gives an empty list and a message; entries that are not usable paths (not strings, empty,
+// The file is read as hostile input: a file that is too large or has the wrong shape gives an
+// empty list and a message; one cut short or damaged part way gives the entries before the damage
+// and a message; entries that are not usable paths (not strings, empty,
 // relative, too long, with a NUL or a broken character) and repeats are skipped one by one, so a
 // damaged entry never costs the others. Writing goes to a temporary file beside the list, renamed
 // over it only when complete; a list that could not be read is first moved aside to
@@ -12,6 +13,7 @@
 #include "Model/LMPathString.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 
@@ -24,7 +26,8 @@ public:
 
     struct Contents {
         QList<LMPathString> paths;
-        // Empty when the file was read (or does not exist); else why it was refused.
+        // Empty when the file was read (or does not exist); else why it was refused. `paths` may
+        // still hold what was read before the damage.
         QString error;
         // Entries skipped as unusable or repeated.
         int skipped = 0;
@@ -51,6 +54,7 @@ public:
     static QByteArray serialize(const QList<LMPathString>& paths);
 
 private:
+    static Contents parseObject(const QJsonObject& root);
     Contents readFile();
 
     QString m_filePath;

@@ -347,8 +347,12 @@ bool FavoriteViewController::moveItemsAtIndexes(const std::set<std::size_t>& ind
     }
     before.insert(before.end(), moved.begin(), moved.end());
     before.insert(before.end(), rest.begin(), rest.end());
+    const LMPathString lastBefore = getLastFavoriteFile();
     m_favImageBrowserItems.swap(before);
     collectionChanged();
+    // The favourites box shows the last favourite: one moved to or from the end changes it.
+    if (getLastFavoriteFile() != lastBefore)
+        updateFavPhotoBoxUI();
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include "Shell/MainWindow/AppDelegate.h"
 #include "Shell/MainWindow/LMMainWindow.h"
 #include "Shell/MainWindow/LMMainWndContentView.h"
+#include "Shell/MainWindow/MainCommand.h"
 #include "Shell/MainWindow/MainWndController.h"
 #include "Shell/Modes/MainWndEditSheets.h"
 #include "Shell/Modes/MainWndSlideshowHost.h"
@@ -21,6 +22,7 @@
 #include "Shell/Desktop/PrintView.h"
 #include "appkit/PrintPanel.h"
 #include "foundation/Bundle.h"
+#include "foundation/FileNames.h"
 #include "desktop/WorkspaceServices.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/OperationQueue.h"
@@ -200,10 +202,29 @@ void MainWndFavoriteHost::startSlideshow(const std::vector<FavoriteHandOff>& fil
 
 void MainWndFavoriteHost::popUpContextMenu(const kpv::Event& e, kpv::View* view)
 {
-    // The window's context menu: its items are validated and run against the current mode, so in
-    // favourites they act on the selected favourites.
-    if (auto menu = m_windowController.rightPopMenu(); menu && view && m_windowController.isWorkableWindow())
-        kpv::Menu::popUpContextMenu(menu, e, view);
+    // The viewer's context menu is about the photo it shows (crop, love it, rotate): the grid has
+    // its own, of the commands that act on the favourites the right click selected. They are
+    // validated and run as the menu bar's, against the favourites mode.
+    if (!view || !m_windowController.isWorkableWindow())
+        return;
+    if (!m_contextMenu) {
+        m_contextMenu = std::make_shared<kpv::Menu>(QString());
+        m_contextMenu->setValidator([this](kpv::MenuItem& item) { return m_windowController.validateMenuItem(item); });
+        for (const long tag : {7L, 6L, 0L, 12L}) {
+            const MainCommand* command = tag ? MainWndController::commandForTag(tag) : nullptr;
+            if (!command) {
+                m_contextMenu->addItem(kpv::MenuItem::separatorItem());
+                continue;
+            }
+            auto item = std::make_shared<kpv::MenuItem>(
+                kpv::Bundle::mainBundle().localizedString(QString::fromLatin1(command->titleKey)),
+                [this, tag](kpv::MenuItem&) { m_windowController.performMenuAction(tag); },
+                QString::fromLatin1(command->keyEquivalent));
+            item->setTag(tag);
+            m_contextMenu->addItem(item);
+        }
+    }
+    kpv::Menu::popUpContextMenu(m_contextMenu, e, view);
 }
 
 MainWndFavoriteController::MainWndFavoriteController(MainWndController& windowController)
@@ -230,9 +251,15 @@ void MainWndFavoriteController::restoreSavedFavorites(const QString& filePath)
 {
     m_listFile = std::make_unique<FavoriteListFile>(filePath);
     const FavoriteListFile::Contents saved = m_listFile->read();
-    if (!saved.error.isEmpty())
-        qWarning("Favourites from the last run not restored: %s (%s)", qUtf8Printable(saved.error),
+    if (!saved.error.isEmpty()) {
+        qWarning("Favourites from the last run not restored whole: %s (%s)", qUtf8Printable(saved.error),
                  qUtf8Printable(filePath));
+        // Told once the window is up: the user sees favourites missing and must know why, and
+        // where the damaged list is kept.
+        m_windowController.showFailureAlertSoon(kpv::Bundle::mainBundle().localizedStringWithFormat(
+            QStringLiteral("IDS_FavListDamaged"), saved.error, long(saved.paths.size()),
+            kpv::displayFileName(filePath + QStringLiteral(".corrupt"))));
+    }
     // No save while restoring: the file already says this.
     setCollectionChangedHandler({});
     restoreFavoriteFiles(saved.paths);
@@ -385,7 +412,10 @@ QString MainWndFavoriteHost::chooseFolder(const QString& startFolder)
 {
     if (m_folderChooser)
         return m_folderChooser(startFolder);
+    // The panel says what it is for: a folder for the copies, not a photo to open.
     kpv::OpenPanel panel;
+    panel.setTitle(kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_Tips_Browser")));
+    panel.setPrompt(kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_Copy")));
     panel.setCanChooseFiles(false);
     panel.setCanChooseDirectories(true);
     panel.setAllowsMultipleSelection(false);

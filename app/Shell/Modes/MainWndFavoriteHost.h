@@ -14,6 +14,7 @@
 #include <memory>
 
 namespace kpv {
+class Menu;
 class Operation;
 class WorkspaceServices;
 }
@@ -85,6 +86,8 @@ private:
     std::function<QString(const QString&)> m_folderChooser;
     WorkspaceProvider m_workspace;
     LMPrintPanelWrapper m_printPanelWrapper;
+    // The grid's own context menu, made on first use.
+    std::shared_ptr<kpv::Menu> m_contextMenu;
 };
 
 namespace detail {

@@ -36,13 +36,16 @@
 #include "ProgramTestSetup.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QFontMetricsF>
 #include <QImage>
 #include <QPrinter>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <algorithm>
 #include <gtest/gtest.h>
 
@@ -329,6 +332,31 @@ private:
 
 // Printing the selected favourites prints each on a page of its own, turned to suit it: a
 // portrait photo on a portrait page, a landscape and a square one on landscape pages.
+// Save As asks for the folder that takes the copies in words of its own: a panel titled and
+// buttoned "Open" reads as if it opened a photo.
+TEST_F(FavoriteMode, SaveAsAsksForTheFolderOfTheCopies)
+{
+    controller->setShowMode(MainShowModeFavorite);
+    settle();
+    ASSERT_TRUE(favorites());
+    favorites()->hideFavoriteIntroTips();
+    favorites()->addFovoriteFile(LMPathString(QDir(folder).filePath(QStringLiteral("f1.png")), false), nullptr, QImage());
+    QString title;
+    QStringList buttons;
+    QTimer::singleShot(0, [&] {
+        QWidget* panel = QApplication::activeModalWidget();
+        ASSERT_TRUE(panel);
+        title = panel->windowTitle();
+        for (QPushButton* b : panel->findChildren<QPushButton*>())
+            buttons << b->text();
+        qobject_cast<QDialog*>(panel)->reject();
+    });
+    favorites()->doSaveAs();
+    const kpv::Bundle& bundle = kpv::Bundle::mainBundle();
+    EXPECT_TRUE(title.startsWith(bundle.localizedString(QStringLiteral("IDS_Tips_Browser")))) << title.toStdString();
+    EXPECT_TRUE(buttons.contains(bundle.localizedString(QStringLiteral("IDS_Copy")))) << buttons.join(u',').toStdString();
+}
+
 TEST_F(FavoriteMode, PrintingPutsEachFavouriteOnAPageTurnedToSuitIt)
 {
     const QString pdf = scratch.filePath(QStringLiteral("printed.pdf"));

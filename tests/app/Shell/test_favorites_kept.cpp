@@ -35,6 +35,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QMenu>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -168,8 +169,13 @@ TEST_F(FavoritesKept, LovedFilesComeBackInOrderAfterARestart)
     ASSERT_TRUE(favorites()->browser());
     EXPECT_EQ(favorites()->numberOfItemsInImageBrowser(favorites()->browser()), 2u);
 
-    // Reordered in the grid: the new order is what the next run sees.
-    ASSERT_TRUE(favorites()->moveItemsAtIndexes({1}, 0));
+    // Reordered in the grid: the box, on screen beside the grid, shows the new last favourite at
+    // once, and the new order is what the next run sees.
+    ASSERT_TRUE(favorites()->imageBrowserMoveItemsAtIndexes(favorites()->browser(), {1}, 0));
+    settle();
+    const QImage last = toolbar->favBinButton()->thumb();
+    ASSERT_FALSE(last.isNull());
+    EXPECT_EQ(QColor(last.pixel(last.width() / 2, last.height() / 2)).name(), QColor(Qt::blue).name());
     stop();
     start();
     EXPECT_EQ(favoritePaths(), QStringList({photo(0), photo(2)}));
@@ -379,20 +385,87 @@ TEST_F(FavoritesKept, MyFavouritesCoversThePictureAndTheBinLeadsOut)
     }
 }
 
-TEST_F(FavoritesKept, ADamagedListStartsEmptyAndIsKeptAside)
+TEST_F(FavoritesKept, AListCutShortKeepsItsWholeEntriesIsToldAndIsKeptAside)
 {
+    const QByteArray cut = "{\"favorites\": [\"" + photo(0).toUtf8() + "\", \"" + photo(1).toUtf8() + "\", \"" +
+                           photo(2).left(10).toUtf8();
     {
         QFile f(listPath());
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("{\"favorites\": [\"");
+        f.write(cut);
     }
     start();
-    EXPECT_TRUE(favoritePaths().isEmpty());
-    EXPECT_EQ(program->viewMode().toolbar()->favBinButton()->photoCount(), 0);
+    EXPECT_EQ(favoritePaths(), (QStringList{photo(0), photo(1)}));
+    EXPECT_EQ(program->viewMode().toolbar()->favBinButton()->photoCount(), 2);
+    const QList<QMessageBox*> told = alerts();
+    ASSERT_EQ(told.size(), 1) << "the user is told why favourites are missing";
+    EXPECT_TRUE(told.first()->text().contains(QStringLiteral("favorites.json.corrupt"))) << told.first()->text().toStdString();
+    told.first()->accept();
+    settle();
+    // Nothing changed yet: the damaged file is as it was.
+    {
+        QFile f(listPath());
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), cut);
+    }
+    showFile(2);
     loveCurrentFile();
-    EXPECT_EQ(favoritePaths().size(), 1);
-    EXPECT_TRUE(QFile::exists(listPath() + QStringLiteral(".corrupt")));
-    EXPECT_EQ(FavoriteListFile(listPath()).read().paths.size(), 1);
+    EXPECT_EQ(favoritePaths(), (QStringList{photo(0), photo(1), photo(2)}));
+    QFile aside(listPath() + QStringLiteral(".corrupt"));
+    ASSERT_TRUE(aside.open(QIODevice::ReadOnly));
+    EXPECT_EQ(aside.readAll(), cut);
+    EXPECT_EQ(FavoriteListFile(listPath()).read().paths.size(), 3);
+}
+
+// A right click on a favourite offers what can be done with it, not the viewer's commands for
+// the photo it shows; Remove from My Favorites takes that favourite out and leaves its file as it
+// was.
+TEST_F(FavoritesKept, ARightClickedFavouriteIsRemovedFromItsContextMenuAndItsFileIsUntouched)
+{
+    start();
+    ASSERT_NO_FATAL_FAILURE(showFile(0));
+    loveCurrentFile();
+    ASSERT_NO_FATAL_FAILURE(showFile(1));
+    loveCurrentFile();
+    QFile file(photo(1));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    file.close();
+    MainWndController& controller = program->controller();
+    controller.performMenuAction(13);
+    settle();
+    ASSERT_EQ(controller.showMode(), MainShowModeFavorite);
+    if (favorites()->curFavoriteIntroTipsShowStatus())
+        favorites()->host().introTips()->closeButtonClicked();
+
+    FavImageBrowserView* browser = favorites()->browser();
+    const kpv::Rect cell = browser->itemImageFrameAtIndex(1);
+    const kpv::Point at = browser->convertPointToView({cell.midX(), cell.midY()}, nullptr);
+    kpv::Application::shared().sendEvent(kpv::Event::mouseEvent(kpv::RightMouseDown, at, controller.window()));
+    settle(0.2);
+    QMenu* menu = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* m = qobject_cast<QMenu*>(w); m && m->isVisible())
+            menu = m;
+    ASSERT_TRUE(menu) << "a right click on a favourite opens a menu";
+    const auto titled = [&](const char* key) -> QAction* {
+        const QString title = kpv::Menu::shownTitle(kpv::Bundle::mainBundle().localizedString(QString::fromLatin1(key)));
+        for (QAction* action : menu->actions())
+            if (action->text() == title && action->isVisible())
+                return action;
+        return nullptr;
+    };
+    EXPECT_FALSE(titled("IDS_MENU_ILoveit"));
+    EXPECT_FALSE(titled("IDS_MENU_Crop"));
+    QAction* remove = titled("IDS_MENU_RemoveFavorite");
+    ASSERT_TRUE(remove);
+    ASSERT_TRUE(remove->isEnabled());
+    remove->trigger();
+    menu->close();
+    settle();
+    EXPECT_EQ(favoritePaths(), QStringList{photo(0)});
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), bytes);
 }
 
 // A favourite moved to the trash by mistake comes back with Edit > Undo as it went: in the folder,
