@@ -260,6 +260,8 @@ private:
     void advance();
     // Shows slide `target` at once: the slide the user stepped to.
     void goToSlide(long target);
+    // The slide a step not yet on screen is waiting for.
+    long steppingTo() const;
     void fadeStep();
     long nextIndex(long index) const;
 

@@ -175,6 +175,28 @@ TEST_F(ControlsTest, RightAndLeftShowTheNextAndThePreviousSlideAtOnce)
     EXPECT_DOUBLE_EQ(controller->view()->fade(), 1.0);
 }
 
+// Quick presses each count, also before the slide of the one before is on screen (its file still
+// being looked at) and during a cross-fade: two presses, two slides on.
+TEST_F(ControlsTest, EachQuickPressOfAnArrowStepsOneSlide)
+{
+    controller->setFileCheck([](const QString&) { return SlideshowViewController::FileState(true); });
+    controller->startSlideshowWithFileInfos(slides(5), 0);
+    controller->waitForSlideLoads();
+    ASSERT_EQ(shown(), 0);
+    auto key = [](unsigned short code) { return kpv::Event::keyEvent(kpv::KeyDown, code, "", "", nullptr); };
+    controller->performKeyDownEquivalent(*key(kpv::KeyCode::RightArrow));
+    controller->performKeyDownEquivalent(*key(kpv::KeyCode::RightArrow));
+    run(0.1);
+    EXPECT_EQ(shown(), 2);
+    run(controller->slideDuration() + controller->fadeDuration() / 2);
+    ASSERT_EQ(shown(), 3);
+    ASSERT_LT(controller->view()->fade(), 1.0);
+    for (int i = 0; i < 3; ++i)
+        controller->performKeyDownEquivalent(*key(kpv::KeyCode::LeftArrow));
+    run(0.1);
+    EXPECT_EQ(shown(), 0);
+}
+
 // A theme chosen before the first slide is on screen (a large photo still decoding) starts from
 // the slide the show was started from, not from the first of the list.
 TEST_F(ControlsTest, AThemeChosenBeforeTheFirstSlideShowsStartsFromTheStartSlide)
