@@ -200,6 +200,9 @@ private:
     // What the latest check of the files found; the checks run on their own queue.
     bool slideGone(long index) const;
     void forgetGoneStandIns();
+    // The numbers, as the player counts them, of the photos on its cards and kept to stand in
+    // whose files are gone.
+    std::vector<long> gonePhotosInUse() const;
     void checkDoveFiles();
     void doveFilesChecked(const std::vector<std::pair<long, QString>>& gone,
                           const std::vector<std::pair<long, QString>>& there, const std::map<long, FileState>& now);
