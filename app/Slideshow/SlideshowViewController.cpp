@@ -556,7 +556,10 @@ void SlideshowViewController::goToSlide(long target)
         return;
     stopTimers();
     if (m_readyIndex != target) {
-        ++m_generation; // the slide on its way is not the one wanted now
+        // The slide on its way is not the one wanted now, nor are those queued behind it: a held
+        // arrow key queues no decodes for the slides it passes to wait behind.
+        ++m_generation;
+        m_queue->cancelAllOperations();
         m_loadingIndex = -1;
         m_readyIndex = -1;
         m_readyImage = QImage();
