@@ -196,7 +196,8 @@ private:
     void restartDove();
     QImage takePhoto();
     // Photos whose files are gone (moved to the trash, deleted by another program) are not shown
-    // again: those decoded ahead are dropped, and those kept to stand in are forgotten.
+    // again: those decoded ahead are dropped, those kept to stand in are forgotten, and the cards
+    // that wait with one to come forward take another photo.
     // What the latest check of the files found; the checks run on their own queue.
     bool slideGone(long index) const;
     void forgetGoneStandIns();
