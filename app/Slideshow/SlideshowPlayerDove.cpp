@@ -116,24 +116,29 @@ void SlideshowPlayerDove::bindGroup(std::size_t group)
         return;
     for (const QString& mesh : m_param.maskGroups[group]) {
         const std::string name = mesh.toStdString();
-        if (!m_resource->getElement(name))
-            continue; // a parameter naming a mesh the scene lacks is skipped
-        long taken = -1;
-        long shown = -1;
-        const QImage slide = nextPhoto(&taken, &shown);
-        if (!bindPhoto(name, slide))
-            continue;
-        m_meshPhoto[name] = taken;
-        m_meshPicture[name] = shown;
-        const auto standIn = std::find(m_standIns.begin(), m_standIns.end(), name);
-        if (taken < 0 && standIn == m_standIns.end())
-            m_standIns.push_back(name);
-        else if (taken >= 0 && standIn != m_standIns.end())
-            m_standIns.erase(standIn);
-        ++m_slidesBound;
-        if (std::find(m_photoMeshes.begin(), m_photoMeshes.end(), name) == m_photoMeshes.end())
-            m_photoMeshes.push_back(name);
+        if (m_resource->getElement(name)) // a parameter naming a mesh the scene lacks is skipped
+            putNextPhoto(name);
     }
+}
+
+bool SlideshowPlayerDove::putNextPhoto(const std::string& name)
+{
+    long taken = -1;
+    long shown = -1;
+    const QImage slide = nextPhoto(&taken, &shown);
+    if (!bindPhoto(name, slide))
+        return false;
+    m_meshPhoto[name] = taken;
+    m_meshPicture[name] = shown;
+    const auto standIn = std::find(m_standIns.begin(), m_standIns.end(), name);
+    if (taken < 0 && standIn == m_standIns.end())
+        m_standIns.push_back(name);
+    else if (taken >= 0 && standIn != m_standIns.end())
+        m_standIns.erase(standIn);
+    ++m_slidesBound;
+    if (std::find(m_photoMeshes.begin(), m_photoMeshes.end(), name) == m_photoMeshes.end())
+        m_photoMeshes.push_back(name);
+    return true;
 }
 
 bool SlideshowPlayerDove::bindPhoto(const std::string& name, const QImage& photo)
@@ -280,13 +285,41 @@ std::size_t SlideshowPlayerDove::fillStandIns()
     return filled;
 }
 
+std::size_t SlideshowPlayerDove::replacePhotos(const std::vector<long>& numbers)
+{
+    if (!m_started || !m_resource || numbers.empty())
+        return 0;
+    const std::string watched = meshOnScreen();
+    std::vector<std::string> meshes;
+    for (const auto& [name, picture] : m_meshPicture)
+        if (name != watched && std::find(numbers.begin(), numbers.end(), picture) != numbers.end())
+            meshes.push_back(name);
+    if (meshes.empty())
+        return 0;
+    Dove::RenderEngine* engine = Dove::RenderEngine::getSingleton();
+    std::size_t replaced = 0;
+    engine->setCurrent();
+    for (const std::string& name : meshes)
+        replaced += putNextPhoto(name) ? 1 : 0;
+    engine->restoreGLContext();
+    if (replaced && m_paused)
+        engine->requestFrame();
+    return replaced;
+}
+
 long SlideshowPlayerDove::photoOnScreen() const
+{
+    const auto it = m_meshPhoto.find(meshOnScreen());
+    return it == m_meshPhoto.end() ? -1 : it->second;
+}
+
+std::string SlideshowPlayerDove::meshOnScreen() const
 {
     Dove::Camera* camera = m_resource ? m_resource->getCamera() : nullptr;
     if (!camera)
-        return -1;
+        return {};
     const Dove::Matrix4 viewProjection = camera->getProjectionMatrix().multiply(camera->getViewMatrix());
-    long photo = -1;
+    std::string mesh;
     float largest = 0;
     for (const auto& [name, taken] : m_meshPhoto) {
         Dove::Element* element = m_resource->getElement(name);
@@ -317,10 +350,10 @@ long SlideshowPlayerDove::photoOnScreen() const
                            std::max(0.0f, std::min(top, 1.0f) - std::max(bottom, -1.0f));
         if (area > largest) {
             largest = area;
-            photo = taken;
+            mesh = name;
         }
     }
-    return photo;
+    return mesh;
 }
 
 std::size_t SlideshowPlayerDove::meshesWithoutPhoto() const

@@ -27,6 +27,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace Dove {
@@ -101,6 +102,10 @@ public:
     // Photos `numbers` (their files are gone) stand in no more; a card showing one keeps it until
     // its group's turn. Returns how many were dropped.
     std::size_t forgetPhotos(const std::vector<long>& numbers);
+    // Cards showing one of photos `numbers` (their files are gone) take the next photo now, so
+    // that none comes forward later; the card largest on screen, the one the user is looking at,
+    // keeps its photo until its group's turn. Returns how many cards took another photo.
+    std::size_t replacePhotos(const std::vector<long>& numbers);
 
     // ---- Dove::Animation::Listener ----
     void OnAnimationStarted(Dove::Animation*, float) override {}
@@ -113,6 +118,10 @@ public:
 
 private:
     void bindGroup(std::size_t group);
+    // Puts the next photo (or a stand-in) on a mesh; false when it has none to put there.
+    bool putNextPhoto(const std::string& name);
+    // The photo mesh largest on screen; empty when none shows.
+    std::string meshOnScreen() const;
     // Puts one photo on a mesh; false when the mesh or the photo cannot take it.
     bool bindPhoto(const std::string& mesh, const QImage& photo);
     void fillView(unsigned width, unsigned height);

@@ -519,11 +519,24 @@ void SlideshowViewController::stepSlides(long delta)
 {
     if (!m_playing || m_doveWaiting || m_slides.size() < 2)
         return;
-    const long from = m_dove ? slideOnScreen() : m_curIndex;
+    // Each press counts: a step still waiting for its slide (decoding, or its file being looked
+    // at) is where the next one goes on from, not the slide still on screen.
+    const long from = m_dove ? slideOnScreen() : m_stepping ? steppingTo() : m_curIndex;
     if (from < 0)
         return;
     const long count = long(m_slides.size());
     goToSlide(((from + delta) % count + count) % count);
+}
+
+long SlideshowViewController::steppingTo() const
+{
+    // The step's slide is on its way (decoding) or decoded ahead (its file being looked at); a
+    // slide passed over on the way hands the step on to the one after it.
+    if (m_loadingIndex >= 0)
+        return m_loadingIndex;
+    if (m_readyIndex >= 0)
+        return m_readyIndex;
+    return m_curIndex;
 }
 
 void SlideshowViewController::showSlideAt(long index)
@@ -543,7 +556,10 @@ void SlideshowViewController::goToSlide(long target)
         return;
     stopTimers();
     if (m_readyIndex != target) {
-        ++m_generation; // the slide on its way is not the one wanted now
+        // The slide on its way is not the one wanted now, nor are those queued behind it: a held
+        // arrow key queues no decodes for the slides it passes to wait behind.
+        ++m_generation;
+        m_queue->cancelAllOperations();
         m_loadingIndex = -1;
         m_readyIndex = -1;
         m_readyImage = QImage();

@@ -196,10 +196,14 @@ private:
     void restartDove();
     QImage takePhoto();
     // Photos whose files are gone (moved to the trash, deleted by another program) are not shown
-    // again: those decoded ahead are dropped, and those kept to stand in are forgotten.
+    // again: those decoded ahead are dropped, those kept to stand in are forgotten, and the cards
+    // that wait with one to come forward take another photo.
     // What the latest check of the files found; the checks run on their own queue.
     bool slideGone(long index) const;
     void forgetGoneStandIns();
+    // The numbers, as the player counts them, of the photos on its cards and kept to stand in
+    // whose files are gone.
+    std::vector<long> gonePhotosInUse() const;
     void checkDoveFiles();
     void doveFilesChecked(const std::vector<std::pair<long, QString>>& gone,
                           const std::vector<std::pair<long, QString>>& there, const std::map<long, FileState>& now);
@@ -260,6 +264,8 @@ private:
     void advance();
     // Shows slide `target` at once: the slide the user stepped to.
     void goToSlide(long target);
+    // The slide a step not yet on screen is waiting for.
+    long steppingTo() const;
     void fadeStep();
     long nextIndex(long index) const;
 

@@ -370,6 +370,10 @@ void SlideshowViewController::doveFilesChecked(const std::vector<std::pair<long,
                                       [this](const DovePhoto& photo) { return slideGone(photo.index); }),
                        m_photos.end());
         forgetGoneStandIns();
+        // The cards still to come that show one take another photo now: a photo deleted while
+        // its card waits behind the others never comes forward.
+        if (SlideshowPlayerDove* player = m_dove->player(); player && player->isStarted())
+            player->replacePhotos(gonePhotosInUse());
         if (m_photos.size() != before)
             requestPhotos();
     }
@@ -443,6 +447,16 @@ void SlideshowViewController::forgetGoneStandIns()
     SlideshowPlayerDove* player = m_dove ? m_dove->player() : nullptr;
     if (!player || !player->isStarted())
         return;
+    const std::vector<long> gone = gonePhotosInUse();
+    if (!gone.empty())
+        player->forgetPhotos(gone);
+}
+
+std::vector<long> SlideshowViewController::gonePhotosInUse() const
+{
+    SlideshowPlayerDove* player = m_dove ? m_dove->player() : nullptr;
+    if (!player || !player->isStarted())
+        return {};
     std::map<long, bool> goneSlides; // each file looked at once
     std::vector<long> gone;
     for (long number : player->photosInUse()) {
@@ -456,8 +470,7 @@ void SlideshowViewController::forgetGoneStandIns()
         if (it->second)
             gone.push_back(number);
     }
-    if (!gone.empty())
-        player->forgetPhotos(gone);
+    return gone;
 }
 
 void SlideshowViewController::redecodeDovePhotos()

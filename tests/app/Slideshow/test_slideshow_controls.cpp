@@ -25,6 +25,8 @@
 #include <QFontMetricsF>
 #include <QFile>
 #include <QTemporaryDir>
+#include <atomic>
+#include <future>
 #include <gtest/gtest.h>
 
 namespace {
@@ -173,6 +175,51 @@ TEST_F(ControlsTest, RightAndLeftShowTheNextAndThePreviousSlideAtOnce)
     run(0.1);
     EXPECT_EQ(shown(), 3);
     EXPECT_DOUBLE_EQ(controller->view()->fade(), 1.0);
+}
+
+// Quick presses each count, also before the slide of the one before is on screen (its file still
+// being looked at) and during a cross-fade: two presses, two slides on.
+TEST_F(ControlsTest, EachQuickPressOfAnArrowStepsOneSlide)
+{
+    controller->setFileCheck([](const QString&) { return SlideshowViewController::FileState(true); });
+    controller->startSlideshowWithFileInfos(slides(5), 0);
+    controller->waitForSlideLoads();
+    ASSERT_EQ(shown(), 0);
+    auto key = [](unsigned short code) { return kpv::Event::keyEvent(kpv::KeyDown, code, "", "", nullptr); };
+    controller->performKeyDownEquivalent(*key(kpv::KeyCode::RightArrow));
+    controller->performKeyDownEquivalent(*key(kpv::KeyCode::RightArrow));
+    run(0.1);
+    EXPECT_EQ(shown(), 2);
+    run(controller->slideDuration() + controller->fadeDuration() / 2);
+    ASSERT_EQ(shown(), 3);
+    ASSERT_LT(controller->view()->fade(), 1.0);
+    for (int i = 0; i < 3; ++i)
+        controller->performKeyDownEquivalent(*key(kpv::KeyCode::LeftArrow));
+    run(0.1);
+    EXPECT_EQ(shown(), 0);
+}
+
+// An arrow key held over slides slow to decode comes to its slide once let go, without first
+// decoding every slide it passed.
+TEST_F(ControlsTest, AHeldArrowKeyDecodesOnlyTheSlideItComesTo)
+{
+    controller->startSlideshowWithFileInfos(slides(25), 0);
+    run(0.2);
+    auto decodes = std::make_shared<std::atomic<int>>(0);
+    std::promise<void> letGo;
+    controller->setSlideLoader([decodes, released = letGo.get_future().share()](const SlideshowFileInfo& slide, QSize) {
+        ++*decodes;
+        released.wait();
+        QImage img(8, 8, QImage::Format_RGBA8888_Premultiplied);
+        img.fill(QColor(10 * slide.filePath().path().section('/', -1).toInt(), 0, 0));
+        return img;
+    });
+    for (int i = 0; i < 20; ++i)
+        controller->performKeyDownEquivalent(*kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::RightArrow, "", "", nullptr));
+    letGo.set_value();
+    run(0.1);
+    EXPECT_EQ(shown(), 20);
+    EXPECT_LE(decodes->load(), 3); // the one under way when the key went down, the 20th and the next
 }
 
 // A theme chosen before the first slide is on screen (a large photo still decoding) starts from

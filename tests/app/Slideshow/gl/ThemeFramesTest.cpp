@@ -810,6 +810,29 @@ TEST_P(ThemeKeysTest, ADeletedPhotoIsGoneWhenTheThemeComesRoundAgain)
     EXPECT_EQ(checksOnMain->load(), 0);
 }
 
+// A photo deleted by another program while its card waits behind the others is taken off that
+// card as soon as the files are next looked at: it never comes forward after the delete.
+TEST_P(ThemeKeysTest, ADeletedPhotoWaitingOnItsCardNeverComesForward)
+{
+    startShow(7, 0);
+    SlideshowPlayerDove* player = controller->dovePresenter()->player();
+    const double duration = player->resource()->animation->getDuration();
+    const uint64_t start = micros;
+    layer()->grabFrame();
+    ASSERT_TRUE(QFile::remove(dir.filePath("4")));
+    clock.advance(SlideshowViewController::kFileCheckInterval);
+    controller->waitForFileChecks();
+    long seen = 0;
+    for (double at = 0.5; at < duration * 1.2; at += 0.5) {
+        micros = start + uint64_t(at * 1e6);
+        seen += pixelsOf(layer()->grabFrame().convertToFormat(QImage::Format_RGB32), 4);
+        clock.advance(0.5);
+        settle();
+    }
+    EXPECT_EQ(seen, 0);
+    EXPECT_EQ(player->meshesWithoutPhoto(), 0u);
+}
+
 // A photo rewritten by another program while the theme plays (edited, or a newer copy saved over
 // it) is shown as it is now: on the cards that show it, and when the theme comes round to it.
 TEST_P(ThemeKeysTest, ARewrittenPhotoIsShownAsItIsNow)
