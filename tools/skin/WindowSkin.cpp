@@ -78,6 +78,19 @@ void closeGlyph(QPainter& p, QRectF c)
     p.drawLine(c.topRight(), c.bottomLeft());
 }
 
+void minimizeGlyph(QPainter& p, QRectF c)
+{
+    p.drawLine(QPointF(c.left(), c.center().y()), QPointF(c.right(), c.center().y()));
+}
+
+void zoomGlyph(QPainter& p, QRectF c)
+{
+    p.drawLine(QPointF(c.left(), c.center().y()), QPointF(c.right(), c.center().y()));
+    p.drawLine(QPointF(c.center().x(), c.top()), QPointF(c.center().x(), c.bottom()));
+}
+
+void noGlyph(QPainter&, QRectF) {}
+
 void browseGlyph(QPainter& p, QRectF c)
 {
     QPainterPath folder;
@@ -254,6 +267,12 @@ void appendWindowSkin(std::vector<SkinImage>& images)
     states("mode_on", 16, 16, [](int s) { return titleButton(modeOnGlyph, s); });
     states("fullscreen", 16, 16, [](int s) { return titleButton(fullScreenGlyph, s); });
     states("feedback", 16, 16, [](int s) { return titleButton(feedbackGlyph, s); });
+    // The mini window's close, minimise and zoom buttons: their marks, and the bare plate they
+    // show while the pointer is away from them.
+    states("bt_winclose", 14, 14, [](int s) { return titleButton(closeGlyph, s); });
+    states("bt_winminimize", 14, 14, [](int s) { return titleButton(minimizeGlyph, s); });
+    states("bt_winzoom", 14, 14, [](int s) { return titleButton(zoomGlyph, s); });
+    images.push_back({"bt_winplate", 14, 14, titleButton(noGlyph, 0)});
     // Window background, empty state and its Open button.
     images.push_back({"bg_maintile", 16, 16, mainTile});
     images.push_back({"img_open", 200, 150, openPicture});
