@@ -318,10 +318,12 @@ void appendWindowSkin(std::vector<SkinImage>& images)
     images.push_back({"bg_photobinitem", 12, 12, [](QPainter& p, QRectF r) {
                           roundedPlate(p, r, QColor(255, 255, 255, 30), QColor(255, 255, 255, 60), 3);
                       }});
-    images.push_back({"bg_binthumb", 12, 12, [](QPainter& p, QRectF r) {
+    // The current item's frame and the one under the pointer: the cells cut them 10 points from
+    // each edge, so they are drawn larger than twice that, or the middle of each side is lost.
+    images.push_back({"bg_binthumb", 24, 24, [](QPainter& p, QRectF r) {
                           roundedPlate(p, r, QColor(0, 0, 0, 0), QColor(255, 255, 255, 80), 3);
                       }});
-    images.push_back({"bg_binthumb_roll", 12, 12, [](QPainter& p, QRectF r) {
+    images.push_back({"bg_binthumb_roll", 24, 24, [](QPainter& p, QRectF r) {
                           roundedPlate(p, r, QColor(0, 0, 0, 0), kAccent, 3);
                       }});
     images.push_back({"e_photobin_love", 12, 12, [](QPainter& p, QRectF r) { heart(p, r.adjusted(1, 1, -1, -1), QColor(235, 70, 90)); }});
