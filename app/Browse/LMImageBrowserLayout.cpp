@@ -8,9 +8,22 @@ std::size_t LMImageBrowserLayout::columns() const
     const double pitch = cellSize.width + kSpacing;
     if (pitch <= 0)
         return 1;
-    const double usable = viewWidth - 2 * kMargin + kSpacing;
+    const double usable = viewWidth - trailingInset - 2 * kMargin + kSpacing;
     const double n = std::floor(usable / pitch);
     return n < 1 ? 1 : static_cast<std::size_t>(n);
+}
+
+double LMImageBrowserLayout::columnPitch() const
+{
+    const double pitch = cellSize.width + kSpacing;
+    const double usable = viewWidth - trailingInset - 2 * kMargin + kSpacing;
+    // A single column wider than the view keeps its plain pitch and starts at the margin.
+    return std::max(pitch, usable / double(columns()));
+}
+
+double LMImageBrowserLayout::firstColumnX() const
+{
+    return kMargin + (columnPitch() - cellSize.width - kSpacing) / 2;
 }
 
 std::size_t LMImageBrowserLayout::rows() const
@@ -33,8 +46,8 @@ kpv::Rect LMImageBrowserLayout::cellFrame(std::size_t index) const
         return {};
     const std::size_t c = columns();
     const double col = double(index % c), row = double(index / c);
-    return kpv::Rect(kMargin + col * (cellSize.width + kSpacing), kMargin + row * (cellSize.height + kSpacing),
-                     cellSize.width, cellSize.height);
+    return kpv::Rect(firstColumnX() + col * columnPitch(), kMargin + row * (cellSize.height + kSpacing), cellSize.width,
+                     cellSize.height);
 }
 
 kpv::Rect LMImageBrowserLayout::imageFrame(std::size_t index, kpv::Size imageSize) const
@@ -49,10 +62,10 @@ kpv::Rect LMImageBrowserLayout::imageFrame(std::size_t index, kpv::Size imageSiz
 
 std::size_t LMImageBrowserLayout::indexAtPoint(kpv::Point p) const
 {
-    const double px = p.x - kMargin, py = p.y - kMargin;
+    const double px = p.x - firstColumnX(), py = p.y - kMargin;
     if (px < 0 || py < 0)
         return kNotFound;
-    const double pitchX = cellSize.width + kSpacing, pitchY = cellSize.height + kSpacing;
+    const double pitchX = columnPitch(), pitchY = cellSize.height + kSpacing;
     const auto col = static_cast<std::size_t>(px / pitchX);
     const auto row = static_cast<std::size_t>(py / pitchY);
     if (col >= columns() || px - col * pitchX >= cellSize.width || py - row * pitchY >= cellSize.height)
@@ -87,12 +100,13 @@ std::size_t LMImageBrowserLayout::dropIndexAtPoint(kpv::Point p) const
 {
     if (itemCount == 0)
         return 0;
-    const double pitchX = cellSize.width + kSpacing, pitchY = cellSize.height + kSpacing;
+    const double pitchX = columnPitch(), pitchY = cellSize.height + kSpacing;
     const double py = std::max(0.0, p.y - kMargin);
     const auto row = static_cast<std::size_t>(py / pitchY);
     if (row >= rows())
         return itemCount;
-    const double px = std::max(0.0, p.x - kMargin + kSpacing / 2);
+    // Measured from the middle of the gap before the first column, as the slots are.
+    const double px = std::max(0.0, p.x - firstColumnX() + (pitchX - cellSize.width) / 2);
     // The left half of a cell inserts before it, the right half after it.
     std::size_t col = static_cast<std::size_t>((px + pitchX / 2) / pitchX);
     col = std::min(col, columns());

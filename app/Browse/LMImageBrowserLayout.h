@@ -15,10 +15,17 @@ struct LMImageBrowserLayout {
 
     kpv::Size cellSize{192, 144};
     double viewWidth = 0;
+    // Width kept free along the right edge for the scroller, so that no cell lies under it.
+    double trailingInset = 0;
     std::size_t itemCount = 0;
 
     // At least one column, however narrow the view.
     std::size_t columns() const;
+    // The width left over by whole columns is shared out: each column gets an equal slot and its
+    // cells stand in the middle of it, so the grid spans the view at any width instead of leaving
+    // the spare room on the right.
+    double columnPitch() const;
+    double firstColumnX() const;
     std::size_t rows() const;
     double contentHeight() const;
     kpv::Rect cellFrame(std::size_t index) const;

@@ -99,6 +99,7 @@ void LMImageBrowserView::setFrame(const kpv::Rect& frame)
     }
     kpv::View::setFrame(frame);
     m_layout.viewWidth = frame.width();
+    updateTrailingInset();
     if (anchor != kNotFound)
         m_scrollOffset = m_layout.cellFrame(anchor).minY() - anchorTop;
     clampScroll();
@@ -236,8 +237,19 @@ std::vector<std::size_t> LMImageBrowserView::visibleItemIndexes() const
     return m_layout.visibleIndexes(m_scrollOffset, bounds().height());
 }
 
+void LMImageBrowserView::updateTrailingInset()
+{
+    // The columns keep clear of the scroller while it shows. It shows when the grid laid out over
+    // the whole width is taller than the view; the fewer columns beside it only make it taller, so
+    // this never goes back and forth.
+    m_layout.trailingInset = 0;
+    if (m_verticalScroller && m_layout.contentHeight() > bounds().height())
+        m_layout.trailingInset = kScrollerWidth;
+}
+
 void LMImageBrowserView::clampScroll()
 {
+    updateTrailingInset();
     const double maxOffset = std::max(0.0, m_layout.contentHeight() - bounds().height());
     m_scrollOffset = std::clamp(m_scrollOffset, 0.0, maxOffset);
     updateVerticalScroller();
@@ -250,8 +262,11 @@ void LMImageBrowserView::setVerticalScroller(kpv::Scroller* scroller)
         delete m_verticalScroller;
     }
     m_verticalScroller = scroller;
-    if (!scroller)
+    setNeedsDisplay();
+    if (!scroller) {
+        clampScroll();
         return;
+    }
     const kpv::Rect b = bounds();
     scroller->setFrame(kpv::Rect(b.maxX() - kScrollerWidth, b.y(), kScrollerWidth, b.height()));
     scroller->setAutoresizingMask(kpv::ViewMinXMargin | kpv::ViewHeightSizable);

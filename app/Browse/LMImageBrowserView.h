@@ -163,6 +163,7 @@ private:
     void evictPictures();
     std::set<QString> visiblePictureUIDs() const;
     kpv::Point toContent(kpv::Point p) const { return {p.x, p.y + m_scrollOffset}; }
+    void updateTrailingInset();
     void clampScroll();
     void updateVerticalScroller();
     void cellSizeDidRest();

@@ -78,6 +78,19 @@ void closeGlyph(QPainter& p, QRectF c)
     p.drawLine(c.topRight(), c.bottomLeft());
 }
 
+void minimizeGlyph(QPainter& p, QRectF c)
+{
+    p.drawLine(QPointF(c.left(), c.center().y()), QPointF(c.right(), c.center().y()));
+}
+
+void zoomGlyph(QPainter& p, QRectF c)
+{
+    p.drawLine(QPointF(c.left(), c.center().y()), QPointF(c.right(), c.center().y()));
+    p.drawLine(QPointF(c.center().x(), c.top()), QPointF(c.center().x(), c.bottom()));
+}
+
+void noGlyph(QPainter&, QRectF) {}
+
 void browseGlyph(QPainter& p, QRectF c)
 {
     QPainterPath folder;
@@ -254,6 +267,12 @@ void appendWindowSkin(std::vector<SkinImage>& images)
     states("mode_on", 16, 16, [](int s) { return titleButton(modeOnGlyph, s); });
     states("fullscreen", 16, 16, [](int s) { return titleButton(fullScreenGlyph, s); });
     states("feedback", 16, 16, [](int s) { return titleButton(feedbackGlyph, s); });
+    // The mini window's close, minimise and zoom buttons: their marks, and the bare plate they
+    // show while the pointer is away from them.
+    states("bt_winclose", 14, 14, [](int s) { return titleButton(closeGlyph, s); });
+    states("bt_winminimize", 14, 14, [](int s) { return titleButton(minimizeGlyph, s); });
+    states("bt_winzoom", 14, 14, [](int s) { return titleButton(zoomGlyph, s); });
+    images.push_back({"bt_winplate", 14, 14, titleButton(noGlyph, 0)});
     // Window background, empty state and its Open button.
     images.push_back({"bg_maintile", 16, 16, mainTile});
     images.push_back({"img_open", 200, 150, openPicture});
@@ -299,10 +318,12 @@ void appendWindowSkin(std::vector<SkinImage>& images)
     images.push_back({"bg_photobinitem", 12, 12, [](QPainter& p, QRectF r) {
                           roundedPlate(p, r, QColor(255, 255, 255, 30), QColor(255, 255, 255, 60), 3);
                       }});
-    images.push_back({"bg_binthumb", 12, 12, [](QPainter& p, QRectF r) {
+    // The current item's frame and the one under the pointer: the cells cut them 10 points from
+    // each edge, so they are drawn larger than twice that, or the middle of each side is lost.
+    images.push_back({"bg_binthumb", 24, 24, [](QPainter& p, QRectF r) {
                           roundedPlate(p, r, QColor(0, 0, 0, 0), QColor(255, 255, 255, 80), 3);
                       }});
-    images.push_back({"bg_binthumb_roll", 12, 12, [](QPainter& p, QRectF r) {
+    images.push_back({"bg_binthumb_roll", 24, 24, [](QPainter& p, QRectF r) {
                           roundedPlate(p, r, QColor(0, 0, 0, 0), kAccent, 3);
                       }});
     images.push_back({"e_photobin_love", 12, 12, [](QPainter& p, QRectF r) { heart(p, r.adjusted(1, 1, -1, -1), QColor(235, 70, 90)); }});

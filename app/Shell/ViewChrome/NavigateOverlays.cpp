@@ -40,6 +40,19 @@ QString shownItems(const NavFileInfoView::TextField& field)
     return QFontMetricsF(fileLineFont().toQFont()).elidedText(field.stringValue, Qt::ElideRight, field.frame.width());
 }
 
+// Where the line draws its texts. Each field is measured a little wider than its text (room that
+// boxed text fields lose to their insets; drawn here there are none): the name leans on the
+// properties and the properties on the name, so that the spare room falls at the outer ends and
+// the name is followed by the same " | " as every other item, not by a wider gap.
+std::pair<kpv::Rect, kpv::Rect> textFramesOf(const NavFileInfoView& info, double height)
+{
+    const QFontMetricsF metrics(fileLineFont().toQFont());
+    const QRectF name = info.txtFileName().frame, items = info.txtExifInfo().frame;
+    const double nameWidth = std::min(name.width(), metrics.horizontalAdvance(shownInField(info.txtFileName())));
+    const double itemsWidth = std::min(items.width(), metrics.horizontalAdvance(shownItems(info.txtExifInfo())));
+    return {kpv::Rect(name.right() - nameWidth, 0, nameWidth, height), kpv::Rect(items.x(), 0, itemsWidth, height)};
+}
+
 // A container over the whole image that lets clicks through to the image except on its controls.
 class PassThroughView final : public kpv::View {
 public:
@@ -80,13 +93,13 @@ public:
         if (!gc || (m_info.txtFileName().stringValue.isEmpty() && m_info.txtExifInfo().stringValue.isEmpty()))
             return;
         gc->fillRect(bounds(), kpv::Color(0, 0, 0, 0.45));
-        auto draw = [&](const NavFileInfoView::TextField& field, const QString& text, int alignment) {
-            const QRectF f = field.frame;
-            gc->drawTextInRect(text, kpv::Rect(f.x(), 0, f.width(), bounds().height()), fileLineFont(),
-                               kpv::Color::controlTextColor(), alignment | Qt::AlignVCenter);
-        };
-        draw(m_info.txtFileName(), shownInField(m_info.txtFileName()), Qt::AlignLeft);
-        draw(m_info.txtExifInfo(), shownItems(m_info.txtExifInfo()), Qt::AlignRight);
+        const auto [nameFrame, itemsFrame] = textFramesOf(m_info, bounds().height());
+        for (const auto& [text, frame] : {std::pair{shownInField(m_info.txtFileName()), nameFrame},
+                                          std::pair{shownItems(m_info.txtExifInfo()), itemsFrame}}) {
+            // A little wider than measured, so that rounding never cuts the last letter.
+            gc->drawTextInRect(text, kpv::Rect(frame.x(), frame.y(), frame.width() + 2, frame.height()), fileLineFont(),
+                               kpv::Color::controlTextColor(), Qt::AlignLeft | Qt::AlignVCenter);
+        }
     }
 
 private:
@@ -202,6 +215,11 @@ double NavigateOverlays::fileLineBottom() const { return m_infoContainer->frame(
 QString NavigateOverlays::fileNameShown() const { return shownInField(m_fileInfo.txtFileName()); }
 
 QString NavigateOverlays::exifInfoShown() const { return shownItems(m_fileInfo.txtExifInfo()); }
+
+std::pair<kpv::Rect, kpv::Rect> NavigateOverlays::fileLineTextFrames() const
+{
+    return textFramesOf(m_fileInfo, m_fileLine->bounds().height());
+}
 
 void NavigateOverlays::setFileImgBaseInfo(const LMFileImgBaseInfoPtr& info, int64_t mask)
 {

@@ -9,9 +9,11 @@
 #include "Model/LMFileImgBaseInfo.h"
 #include "Model/NavFileInfoView.h"
 #include "View/NavigateControllerHost.h"
+#include "appkit/Geometry.h"
 
 #include <functional>
 #include <memory>
+#include <utility>
 
 class LMButton;
 class NavStatusView;
@@ -61,6 +63,9 @@ public:
     QString fileNameShown() const;
     // The properties as the line draws them: cut at their end where their field is too narrow.
     QString exifInfoShown() const;
+    // Where the line draws the name and the properties (the line's coordinates), each as wide as
+    // its text as drawn.
+    std::pair<kpv::Rect, kpv::Rect> fileLineTextFrames() const;
 
     // Which arrow control the point (parent coordinates) lies on.
     NavArrowHit arrowHitTest(QPointF point) const;

@@ -10,6 +10,7 @@
 #include "Kit/LMButton.h"
 #include "Kit/LMImageBrowserExtraItemViewController.h"
 #include "Kit/LMThumbZoomSlider.h"
+#include "appkit/Control.h"
 #include "appkit/Event.h"
 #include "appkit/Menu.h"
 #include "foundation/Clock.h"
@@ -52,7 +53,8 @@ TEST(ImageBrowserLayout, ColumnsCellsAndHits)
     l.itemCount = 5;
     EXPECT_EQ(l.columns(), 2u);
     EXPECT_EQ(l.rows(), 3u);
-    EXPECT_EQ(l.cellFrame(3), kpv::Rect(12 + 116, 12 + 91, 100, 75));
+    // The 5 points to spare are shared out: 2.5 more per column slot, half on each side of a cell.
+    EXPECT_EQ(l.cellFrame(3), kpv::Rect(12 + 1.25 + 118.5, 12 + 91, 100, 75));
     EXPECT_EQ(l.cellFrame(5), kpv::Rect());
     EXPECT_EQ(l.indexAtPoint({12 + 116 + 5, 12 + 91 + 5}), 3u);
     EXPECT_EQ(l.indexAtPoint({12 + 105, 20}), LMImageBrowserLayout::kNotFound) << "the gap between cells";
@@ -68,7 +70,7 @@ TEST(ImageBrowserLayout, ColumnsCellsAndHits)
         const kpv::Rect f = l.cellFrame(i);
         EXPECT_TRUE(f.maxY() > 500 && f.minY() < 800);
     }
-    EXPECT_EQ(l.imageFrame(0, {200, 100}), kpv::Rect(12, 12 + 12, 100, 50)) << "fitted by aspect, centred";
+    EXPECT_EQ(l.imageFrame(0, {200, 100}), kpv::Rect(12 + 4, 12 + 12, 100, 50)) << "fitted by aspect, centred";
 }
 
 TEST(ImageBrowserOverlay, MarginsAroundThePicture)
@@ -105,6 +107,32 @@ struct Source : LMImageBrowserDataSource, LMImageBrowserDelegate {
         return std::make_unique<kpv::View>();
     }
 };
+
+// However wide the window, the columns reach across it: the room left over by whole columns is
+// shared out, so the first column stands as far from the left edge as the last from the scroller,
+// and no cell lies under the scroller.
+TEST(ImageBrowserLayout, ColumnsSpreadOverTheWidthAndKeepClearOfTheScroller)
+{
+    Source src;
+    for (int i = 0; i < 60; ++i)
+        src.items.push_back(std::make_unique<Item>());
+    LMImageBrowserView browser(kpv::Rect(0, 0, 1600, 900));
+    browser.setCellSize({192, 144});
+    auto* scroller = new kpv::Scroller();
+    browser.setVerticalScroller(scroller);
+    browser.setDataSource(&src);
+    browser.reloadData();
+    for (const double width : {640.0, 1285.0, 1600.0}) {
+        browser.setFrame(kpv::Rect(0, 0, width, 900));
+        ASSERT_FALSE(scroller->isHidden());
+        const std::size_t columns = browser.layout().columns();
+        const kpv::Rect first = browser.itemFrameAtIndex(0), last = browser.itemFrameAtIndex(columns - 1);
+        const double right = scroller->frame().minX();
+        EXPECT_NEAR(first.minX(), right - last.maxX(), 0.5) << width;
+        EXPECT_LT(right - last.maxX(), 12 + 192 + 16) << "less than a column's room is spare at " << width;
+        EXPECT_EQ(browser.indexOfItemAtPoint({last.midX(), last.midY()}), columns - 1) << width;
+    }
+}
 
 TEST(ImageBrowserOverlay, OverlaysAreReusedWhileScrolling)
 {
@@ -358,10 +386,16 @@ struct Opener : Source {
     void imageBrowserCellWasDoubleClickedAtIndex(LMImageBrowserView*, std::size_t index) override { opened.push_back(index); }
 };
 
+// Wide enough for `columns` cells of 100 points beside the scroller.
+constexpr double gridWidth(int columns)
+{
+    return 12 + columns * 116 + LMImageBrowserView::kScrollerWidth;
+}
+
 // A grid of plain cells over `count` items: four columns and three rows in sight.
 struct OpenerGrid {
     Opener src;
-    FavImageBrowserView browser{kpv::Rect(0, 0, 12 + 4 * 116, 3 * 91 + 20)};
+    FavImageBrowserView browser{kpv::Rect(0, 0, gridWidth(4), 3 * 91 + 20)};
     OpenerGrid(int count, const QString& prefix, bool synchronous = false)
     {
         for (int i = 0; i < count; ++i) {
@@ -427,7 +461,7 @@ TEST(ImageBrowserKeys, ShiftRangesGrowAndShrinkFromWhereTheyStarted)
         src.items.back()->uid = QStringLiteral("r%1").arg(i);
     }
     src.plainViews = true;
-    FavImageBrowserView browser(kpv::Rect(0, 0, 12 + 4 * 116, 3 * 91 + 20)); // four columns
+    FavImageBrowserView browser(kpv::Rect(0, 0, gridWidth(4), 3 * 91 + 20)); // four columns
     browser.setCellSize({100, 75});
     browser.setLoadsPicturesSynchronously(true);
     browser.setAllowsMultipleSelection(true);
@@ -523,7 +557,7 @@ TEST(ImageBrowserResize, ThePhotoInSightStaysInSightWhenTheColumnsChange)
     ASSERT_EQ(browser.selectionIndexes(), std::set<std::size_t>{200});
     ASSERT_TRUE(inSight(200));
     for (int columns : {7, 2, 5, 1, 4}) {
-        browser.setFrame(kpv::Rect(0, 0, 12 + columns * 116, 3 * 91 + 20));
+        browser.setFrame(kpv::Rect(0, 0, gridWidth(columns), 3 * 91 + 20));
         ASSERT_EQ(browser.layout().columns(), std::size_t(columns));
         EXPECT_TRUE(inSight(200)) << columns << " columns";
     }
@@ -531,7 +565,7 @@ TEST(ImageBrowserResize, ThePhotoInSightStaysInSightWhenTheColumnsChange)
     browser.setSelectionIndexes({});
     browser.setScrollOffset(150 * 91 / 4.0);
     const std::size_t first = browser.visibleItemIndexes().front();
-    browser.setFrame(kpv::Rect(0, 0, 12 + 8 * 116, 3 * 91 + 20));
+    browser.setFrame(kpv::Rect(0, 0, gridWidth(8), 3 * 91 + 20));
     EXPECT_TRUE(inSight(first));
 }
 

@@ -7,7 +7,10 @@
 #include "Browse/MiniWindowShell.h"
 #include "Browse/MiniWindowTitleBar.h"
 
+#include "appkit/Event.h"
+
 #include <QDir>
+#include <QImage>
 #include <gtest/gtest.h>
 
 namespace {
@@ -75,6 +78,26 @@ TEST(MiniWindowViews, TitleBarLayoutAndHover)
     EXPECT_EQ(bar.closeButton()->frame().origin, (kpv::Point{8, 3}));
     EXPECT_EQ(bar.zoomButton()->frame().origin, (kpv::Point{52, 3}));
     EXPECT_EQ(bar.buttonGroupRect().width(), 52 + bar.zoomButton()->frame().width());
+
+    // The three buttons look alike while the pointer is away, and each shows its own mark while
+    // it is over the group, so that close is told from zoom.
+    const auto pictureOf = [&bar](kpv::Button* button) {
+        const QImage all = bar.renderToImage();
+        const kpv::Rect f = button->frame();
+        return all.copy(int(f.x()), all.height() - int(f.maxY()), int(f.width()), int(f.height()));
+    };
+    EXPECT_EQ(pictureOf(bar.closeButton()), pictureOf(bar.zoomButton()));
+    EXPECT_EQ(pictureOf(bar.closeButton()), pictureOf(bar.minimizeButton()));
+    const QImage plate = pictureOf(bar.closeButton());
+    bar.mouseEntered(*kpv::Event::mouseEvent(kpv::MouseEntered, {20, 10}, nullptr));
+    const QImage close = pictureOf(bar.closeButton()), minimize = pictureOf(bar.minimizeButton()),
+                 zoom = pictureOf(bar.zoomButton());
+    EXPECT_NE(close, plate);
+    EXPECT_NE(close, zoom);
+    EXPECT_NE(close, minimize);
+    EXPECT_NE(minimize, zoom);
+    bar.mouseExited(*kpv::Event::mouseEvent(kpv::MouseExited, {200, 10}, nullptr));
+    EXPECT_EQ(pictureOf(bar.zoomButton()), plate);
 
     MiniWindowView hover(kpv::Rect(0, 0, 300, 200), shell);
     hover.setWindowTitleBar(&bar);

@@ -274,6 +274,19 @@ TEST_F(PhotoBin, OnlyWholeThumbnailsShowAtRest)
     kpv::RunLoop::main().setClock(nullptr);
 }
 
+// The current item is framed all round, along the middle of each side as at its corners.
+TEST_F(PhotoBin, TheCurrentItemIsFramedAllRound)
+{
+    c->show(true);
+    PhotoBinItemView* cell = c->photoBinView()->cellAtIndex(0);
+    ASSERT_TRUE(cell && cell->select());
+    const QImage picture = cell->renderToImage();
+    // How much the frames cover the top side's outer rows (the picture starts below them), near a
+    // corner and in the middle.
+    const auto edgeAt = [&picture](int x) { return std::max(qAlpha(picture.pixel(x, 0)), qAlpha(picture.pixel(x, 1))); };
+    EXPECT_NEAR(edgeAt(picture.width() / 2), edgeAt(6), 8);
+}
+
 TEST_F(PhotoBin, ClicksNavigateAndRefusalsReturnOnAManualClock)
 {
     kpv::ManualClock clock;

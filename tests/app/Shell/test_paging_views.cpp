@@ -131,3 +131,24 @@ TEST(ViewerOverlays, ALongNameInTheFileLineKeepsItsStartAndExtension)
     EXPECT_TRUE(items.startsWith(QStringLiteral(" | 600x400 | m"))) << items.toStdString();
     EXPECT_TRUE(items.endsWith(QChar(0x2026))) << items.toStdString();
 }
+
+// The file line as the user reads it: the name is followed by the same " | " as every other item,
+// not by a wider gap, whether the name is whole or shortened, and nothing overlaps.
+TEST(ViewerOverlays, TheNameIsFollowedByTheItemsWithoutAGap)
+{
+    kpv::View content(kpv::Rect(0, 0, 800, 600));
+    NavigateOverlays overlays(&content);
+    const uint64_t mask = NavFileProperty::kFileName | NavFileProperty::kDimensions;
+    for (const QString& name : {QStringLiteral("photo.png"), QString(240, QLatin1Char('a')) + QStringLiteral(".jpg")}) {
+        overlays.setFileImgBaseInfo(std::make_shared<LMFileImgBaseInfo>(LMPathString(QStringLiteral("/photos/") + name, false),
+                                                                        QStringLiteral("public.png"), 0, QDateTime(),
+                                                                        QSizeF(600, 400), 1, QVariantMap(), kpv::FileIdentity()),
+                                    int64_t(mask));
+        const auto [nameText, itemsText] = overlays.fileLineTextFrames();
+        EXPECT_NEAR(nameText.maxX(), itemsText.minX(), 0.5) << name.size();
+        EXPECT_GE(nameText.minX(), 10) << "within the line's margins";
+        EXPECT_LE(itemsText.maxX(), 800 - 10);
+        if (overlays.fileNameShown() == name)
+            EXPECT_NEAR(nameText.minX(), 800 - itemsText.maxX(), 1.5) << "a whole name and its items stand in the middle";
+    }
+}
