@@ -319,11 +319,11 @@ void NavigateController::saveAsCurFile(bool navToSavedFile, std::function<void(i
             if (MainConfig *cfg = config())
                 cfg->setLastSaveAsDirUrl(kpv::fileUrlFromName(QFileInfo(path).absolutePath()));
             // The new file holds one picture: what the photo has beyond it (an animation, more
-            // pages, CMYK inks) is told once it is written, as a batch tells it. The depth a type
-            // cannot hold goes with the type the user chose.
+            // pages, CMYK inks, metadata the chosen type cannot hold) is told once it is written,
+            // as a batch tells it. The depth a type cannot hold goes with the type the user chose.
             using kpv::ImageDestination;
-            const QStringList lost =
-                ImageDestination::contentLostByRewriting(m_curFilePath.path(), ImageDestination::Rewrite::NewPicture, true);
+            const QStringList lost = ImageDestination::contentLostInNewFile(m_curFilePath.path(),
+                                                                            ImageDestination::typeForPath(path), true);
             beginSaveCurFileToPath(path, params, guarded(m_self, [this, path, navToSavedFile, completeBlock, lost](int r) {
                                        endSaveCurFileToPath(path, r, navToSavedFile, completeBlock);
                                        if (r == 0 && !lost.isEmpty() && m_host)
