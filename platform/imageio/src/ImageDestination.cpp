@@ -405,22 +405,22 @@ bool profileFits(const Exiv2::DataBuf& profile, const EncodeOptions& o)
     return std::memcmp(space, "GRAY", 4) != 0 && std::memcmp(space, "CMYK", 4) != 0;
 }
 
-// Whether an EXIF tag is the photo's own: not one that describes the old file's storage or
-// another of its pages, nor one every writer sets anew (the orientation, the resolution, the
-// version and colour-space markers, the pointers to the sub-directories).
+// Whether an EXIF tag is the photo's own: what the camera or the user said of it (the camera, the
+// date, the exposure, the place, a description, the maker's notes). Tags that describe how a file
+// stores its pixels, its pages or its colours, and those every writer sets anew (orientation,
+// resolution, version markers, pointers to sub-directories), are none of it.
 bool isOwnExifTag(const Exiv2::Exifdatum& d)
 {
     const std::string group = d.groupName();
-    if (isStorageTag(d) || group == "Thumbnail" || group.rfind("SubImage", 0) == 0 ||
-        (group.rfind("Image", 0) == 0 && group != "Image"))
-        return false;
     if (group == "Image") {
         switch (d.tag()) {
-        case 0x0112: case 0x011a: case 0x011b: case 0x0128: case 0x0213:  // orientation, resolution, chroma siting
-        case 0x8769: case 0x8825:                                          // EXIF and GPS directories
-            return false;
-        default:
+        case 0x010e: case 0x010f: case 0x0110:  // description, make, model
+        case 0x0132: case 0x013b: case 0x8298:  // date, artist, copyright
+        case 0x4746: case 0x4749:              // rating
+        case 0x9c9b: case 0x9c9c: case 0x9c9d: case 0x9c9e: case 0x9c9f:  // title, comment, author, keywords, subject
             return true;
+        default:
+            return false;
         }
     }
     if (group == "Photo") {
@@ -432,7 +432,9 @@ bool isOwnExifTag(const Exiv2::Exifdatum& d)
             return true;
         }
     }
-    return group != "Iop";
+    // The other pages' directories, the thumbnail's and the interoperability one describe storage.
+    return group != "Thumbnail" && group != "Iop" && group.rfind("Image", 0) != 0 && group.rfind("SubImage", 0) != 0 &&
+           group.rfind("SubThumb", 0) != 0;
 }
 
 // Carries every metadata block of `source` into the freshly encoded `file`: EXIF (GPS and maker
