@@ -97,7 +97,7 @@ int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo>
     bool tagsLeftOut = false;
     const auto written = [&] {
         if (why)
-            *why = lostInNewFile(src, typeKeepsSixteenBits && !sixteenBits, tagsLeftOut);
+            *why = lostInNewFile(src, fileTypeUti, typeKeepsSixteenBits && !sixteenBits, tagsLeftOut);
         return finish(kDone);
     };
     if (sixteenBits && !kpv::ImageDestination::sixteenBitPartFits(info->rawFrameSize().toSize())) {

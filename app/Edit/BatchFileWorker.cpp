@@ -96,11 +96,10 @@ int BatchFileWorker::runFiles(const FileInfoList &files, LMFailedFiles *outFailu
     return cancelled(operation) ? kCancelled : kDone;
 }
 
-QString BatchFileWorker::lostInNewFile(const LMPathString &source, bool depthTold, bool tagsLeftOut)
+QString BatchFileWorker::lostInNewFile(const LMPathString &source, const QString &type, bool depthTold,
+                                       bool tagsLeftOut)
 {
-    using kpv::ImageDestination;
-    const QStringList lost =
-        ImageDestination::contentLostByRewriting(source.path(), ImageDestination::Rewrite::NewPicture, !depthTold);
+    const QStringList lost = kpv::ImageDestination::contentLostInNewFile(source.path(), type, !depthTold);
     QStringList notes;
     if (!lost.isEmpty())
         notes << kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_NewFileLacks_Fmt"),

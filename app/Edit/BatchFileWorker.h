@@ -70,11 +70,13 @@ protected:
                                                 const std::optional<QVariantMap> &properties,
                                                 const kpv::Operation *operation, QString *error = nullptr,
                                                 bool *tagsLeftOut = nullptr);
-    // What the new file made from `source` lacks that the source has (its other pages, the part of
-    // the picture that could not be read, ...), in words for the report; empty when nothing. With
-    // `depthTold`, 16 bits per channel not kept are told too (the new file's type could keep them).
-    // With `tagsLeftOut`, that its tags and comments could not be kept where it was written.
-    static QString lostInNewFile(const LMPathString &source, bool depthTold, bool tagsLeftOut = false);
+    // What the new file of `type` made from `source` lacks that the source has (its other pages,
+    // the part of the picture that could not be read, metadata the type cannot hold, ...), in words
+    // for the report; empty when nothing. With `depthTold`, 16 bits per channel not kept are told
+    // too (the new file's type could keep them). With `tagsLeftOut`, that its tags and comments
+    // could not be kept where it was written.
+    static QString lostInNewFile(const LMPathString &source, const QString &type, bool depthTold,
+                                 bool tagsLeftOut = false);
     // The note of a file copied as it is: empty, or that its tags and comments were left out.
     static QString lostInCopy(bool tagsLeftOut);
     // Runs `one` over the files in order with their progress, collecting the failures with their

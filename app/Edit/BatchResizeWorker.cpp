@@ -354,7 +354,10 @@ int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &
         return failBecause(error);
     // Done, with what the new file could not take from the photo told beside the run's failures.
     if (why)
-        *why = lostInNewFile(file->filePath(), typeKeepsSixteenBits && !sixteenBits, tagsLeftOut);
+        *why = lostInNewFile(file->filePath(),
+                             kpv::ImageDestination::typeForPath(newFileNameBy(
+                                 LMPathString::lastPathComponent(file->filePath().path()), QString(), keepAlpha, 0)),
+                             typeKeepsSixteenBits && !sixteenBits, tagsLeftOut);
     return finish(kDone);
 }
 

@@ -260,6 +260,7 @@ CropSaveWorker::Result CropSaveWorker::beginSaveCropImageOnThread(
     kpv::ImageWriteOptions options = LMImageTools::writeOptionsKeepingMetadataOf(metadataSource);
     options.createNew = m_destination.mustBeNew;
     options.replaceOnly = m_destination.replaceOnly;
+    options.attributesLeftOut = &r.tagsLeftOut;
     const QString target = toFile->path();
     // A photo of 16 bits per channel keeps them in a format that holds them: the crop is cut from
     // the file's own samples. One that cannot be read so fails the save, nothing dropped unasked.

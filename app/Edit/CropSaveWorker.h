@@ -35,6 +35,7 @@ public:
         LMImagePtr thumb;          // the written file's small thumbnail (favourite only)
         bool fileExisted = false;  // a file stood at the destination before writing
         QString error;             // why the file could not be written, when it could not
+        bool tagsLeftOut = false;  // written without the photo's tags and comments (the folder stores none)
     };
 
     // Hands the outcome of a load of the original made here to the view mode, which files it in

@@ -738,8 +738,15 @@ void CropViewController::saveCropImageToFile(const QString &path, const std::opt
 void CropViewController::writeCropImageToFile(const QString &path, const std::optional<QVariantMap> &saveParameters,
                                               const CropSaveWorker::Destination &destination)
 {
+    // The crop is one 8-bit picture: what the photo has beyond it (an animation, more pages, CMYK
+    // inks, metadata the chosen type cannot hold) is told once a file other than the photo itself
+    // was written, as Save As tells it; written over the photo, the question before said so.
+    const QString source = m_fileInfo ? m_fileInfo->filePath().path() : QString();
+    QStringList lost;
+    if (!source.isEmpty() && source != path)
+        lost = kpv::ImageDestination::contentLostInNewFile(source, kpv::ImageDestination::typeForPath(path), true);
     beginSaveCropImageToFile(path, saveParameters, CropSaveWorker::SaveAs, reusableCrop(),
-                             [this, path](const CropSaveWorker::Result &r) {
+                             [this, path, lost](const CropSaveWorker::Result &r) {
                                  if (r.code == CropSaveWorker::kFailed) {
                                      alertSaveFailed(r.error);
                                      return;
@@ -748,6 +755,8 @@ void CropViewController::writeCropImageToFile(const QString &path, const std::op
                                      m_host.endSaveCurFileToPath(LMPathString(path, false));
                                  if (r.code != CropSaveWorker::kCancelled)
                                      backToViewMode();
+                                 if (r.code == CropSaveWorker::kDone && (!lost.isEmpty() || r.tagsLeftOut))
+                                     alertSavedFileLacks(path, lost, r.tagsLeftOut);
                              },
                              destination);
 }
@@ -805,6 +814,20 @@ void CropViewController::doFavorite()
 // A write that failed (a full disk, a folder that refuses it, a file that cannot be encoded) is
 // said so, and the mode stays where it was so the user can try another place; the writer never
 // touches the file it would have replaced.
+void CropViewController::alertSavedFileLacks(const QString &path, const QStringList &lost, bool tagsLeftOut)
+{
+    const kpv::Bundle &bundle = kpv::Bundle::mainBundle();
+    QStringList sentences;
+    if (!lost.isEmpty())
+        sentences << bundle.localizedString(QStringLiteral("IDS_SavedFileLacksInfo"))
+                         .replace(QStringLiteral("%@"), lost.join(QStringLiteral(", ")));
+    if (tagsLeftOut)
+        sentences << bundle.localizedString(QStringLiteral("IDS_SavedFileTagsLeftOut"));
+    m_host.showAlert(bundle.localizedString(QStringLiteral("IDS_SavedFileLacks"))
+                         .replace(QStringLiteral("%@"), LMPathString::lastPathComponent(path)),
+                     sentences.join(QLatin1Char(' ')), {});
+}
+
 void CropViewController::alertSaveFailed(const QString &why)
 {
     m_host.showAlert(kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_FailedSaveCrop")), why, {});

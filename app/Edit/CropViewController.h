@@ -249,6 +249,8 @@ private:
     void showInfoPrompt(const QString &text, bool autoHide);
     CropModeModel::PreviewState previewState() const;
     void alertSaveFailed(const QString &why = QString());
+    // Tells that the new file at `path` lacks `lost` of the photo, or its tags and comments.
+    void alertSavedFileLacks(const QString &path, const QStringList &lost, bool tagsLeftOut);
     void writeCropImageToFile(const QString &path, const std::optional<QVariantMap> &saveParameters,
                               const CropSaveWorker::Destination &destination);
 

@@ -283,6 +283,9 @@ public:
     void copyCurFile();
     void saveAsCurFile();
     void saveAsCurFile(bool navToSavedFile, std::function<void(int)> completeBlock);
+    // The words of the alert after a new file was written: what it lacks of the photo (`lost`),
+    // and that its tags and comments could not be kept in the folder it went to.
+    static QString savedFileLacksInfo(const NavigateControllerHost &host, const QStringList &lost, bool tagsLeftOut);
     void beginSaveCurFileToPath(const QString &path, std::function<void(int)> completeBlock);
     // Save As: `path` is a new file the user chose, or one the user agreed to replace.
     void beginSaveCurFileToPath(const QString &path, const std::optional<QVariantMap> &saveParameters,

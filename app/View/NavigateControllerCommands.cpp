@@ -274,6 +274,18 @@ void NavigateController::copyCurFile()
 
 // ---- Save under another name ----
 
+QString NavigateController::savedFileLacksInfo(const NavigateControllerHost &host, const QStringList &lost,
+                                               bool tagsLeftOut)
+{
+    QStringList sentences;
+    if (!lost.isEmpty())
+        sentences << host.localizedString(QStringLiteral("IDS_SavedFileLacksInfo"))
+                         .replace(QStringLiteral("%@"), lost.join(QStringLiteral(", ")));
+    if (tagsLeftOut)
+        sentences << host.localizedString(QStringLiteral("IDS_SavedFileTagsLeftOut"));
+    return sentences.join(QLatin1Char(' '));
+}
+
 void NavigateController::saveAsCurFile()
 {
     // Asked for while "Saving…" shows: the viewer may be about to step on once the save ends, and
@@ -319,21 +331,21 @@ void NavigateController::saveAsCurFile(bool navToSavedFile, std::function<void(i
             if (MainConfig *cfg = config())
                 cfg->setLastSaveAsDirUrl(kpv::fileUrlFromName(QFileInfo(path).absolutePath()));
             // The new file holds one picture: what the photo has beyond it (an animation, more
-            // pages, CMYK inks) is told once it is written, as a batch tells it. The depth a type
-            // cannot hold goes with the type the user chose.
+            // pages, CMYK inks, metadata the chosen type cannot hold) is told once it is written,
+            // as a batch tells it, and so are its tags and comments when the folder stores none.
+            // The depth a type cannot hold goes with the type the user chose.
             using kpv::ImageDestination;
-            const QStringList lost =
-                ImageDestination::contentLostByRewriting(m_curFilePath.path(), ImageDestination::Rewrite::NewPicture, true);
+            const QStringList lost = ImageDestination::contentLostInNewFile(m_curFilePath.path(),
+                                                                            ImageDestination::typeForPath(path), true);
             beginSaveCurFileToPath(path, params, guarded(m_self, [this, path, navToSavedFile, completeBlock, lost](int r) {
+                                       const bool tagsLeftOut = r == 0 && navigateSaveFileSession()->lastTagsLeftOut();
                                        endSaveCurFileToPath(path, r, navToSavedFile, completeBlock);
-                                       if (r == 0 && !lost.isEmpty() && m_host)
+                                       if (r == 0 && (!lost.isEmpty() || tagsLeftOut) && m_host)
                                            m_host->beginAlertSheet(
                                                m_host->localizedString(QStringLiteral("IDS_SavedFileLacks"))
                                                    .replace(QStringLiteral("%@"), LMPathString::lastPathComponent(path)),
                                                m_host->localizedString(QStringLiteral("IDS_OK")), QString(), QString(),
-                                               m_host->localizedString(QStringLiteral("IDS_SavedFileLacksInfo"))
-                                                   .replace(QStringLiteral("%@"), lost.join(QStringLiteral(", "))),
-                                               nullptr);
+                                               savedFileLacksInfo(*m_host, lost, tagsLeftOut), nullptr);
                                    }), true);
         }));
 }

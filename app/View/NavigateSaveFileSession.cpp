@@ -40,19 +40,19 @@ constexpr kpv::EventMask kHoldBackMask =
 // so that the input held back is let go and those waiting for the saves to end go on.
 class NavigateSaveFileSession::Reporter {
 public:
-    using Tell = std::function<void(int code, const QImage &image, const QString &error)>;
+    using Tell = std::function<void(int code, const QImage &image, const QString &error, bool tagsLeftOut)>;
     explicit Reporter(Tell tell) : m_tell(std::move(tell)) {}
     ~Reporter()
     {
         if (!m_told)
             report(Cancelled, QImage(), QString());
     }
-    void report(int code, const QImage &image, const QString &error)
+    void report(int code, const QImage &image, const QString &error, bool tagsLeftOut = false)
     {
         m_told = true;
         m_quitWaits.release();
         LMPerformSelectorWrapper().performOnMainThreadWithBlock(
-            [tell = m_tell, code, image, error] { tell(code, image, error); }, false);
+            [tell = m_tell, code, image, error, tagsLeftOut] { tell(code, image, error, tagsLeftOut); }, false);
     }
 
 private:
@@ -64,7 +64,7 @@ private:
 
 NavigateSaveFileSession::NavigateSaveFileSession(const NavImageLoader *loader)
     : m_loader(loader), m_operationQueue(std::make_unique<kpv::OperationQueue>()), m_alive(std::make_shared<bool>(true)),
-      m_lastError(std::make_shared<QString>()), m_running(std::make_shared<Running>())
+      m_lastError(std::make_shared<QString>()), m_lastTagsLeftOut(std::make_shared<bool>(false)), m_running(std::make_shared<Running>())
 {
 }
 
@@ -95,6 +95,11 @@ QString NavigateSaveFileSession::goneError(const QString &path)
 QString NavigateSaveFileSession::lastError() const
 {
     return *m_lastError;
+}
+
+bool NavigateSaveFileSession::lastTagsLeftOut() const
+{
+    return *m_lastTagsLeftOut;
 }
 
 void NavigateSaveFileSession::cancelAll()
@@ -237,12 +242,15 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
 
     const NavImageLoader *loader = m_loader;
     std::shared_ptr<QString> lastError = m_lastError;
+    std::shared_ptr<bool> lastTagsLeftOut = m_lastTagsLeftOut;
     std::shared_ptr<Running> running = m_running;
     ++running->count;
-    auto reporter = std::make_shared<Reporter>([monitor, completeBlock, lastError, running](
-                                                   int code, const QImage &produced, const QString &error) {
+    auto reporter = std::make_shared<Reporter>([monitor, completeBlock, lastError, lastTagsLeftOut, running](
+                                                   int code, const QImage &produced, const QString &error,
+                                                   bool tagsLeftOut) {
         LMEventMonitorCenter::eventMonitorCenter().removeMonitor(monitor);
         *lastError = code == Failed ? error : QString();
+        *lastTagsLeftOut = code == Done && tagsLeftOut;
         if (completeBlock)
             completeBlock(code, produced);
         running->allDone = running->allDone && code == Done;
@@ -285,6 +293,7 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
         int result = Failed;
         QImage image;
         QString error;
+        bool tagsLeftOut = false;
         // A photo of 16 bits per channel too large to hold whole at that depth, written as PNG or
         // TIFF, is turned from the file a band at a time: its pixels are never decoded whole.
         const bool inBands = !failedBefore && !convertOriginalImage && turnsInBands(fileInfo, rotatedAngle, toPath);
@@ -339,6 +348,8 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
                             options = LMImageTools::writeOptionsKeepingMetadataOf(heldSource);
                         // Esc reaches into the write up to the moment the new file would take
                         // the old one's place; after that the file is saved, Esc or not.
+                        // A folder that stores no tags (a FAT stick) takes the file without them.
+                        options.attributesLeftOut = &tagsLeftOut;
                         options.stillWanted = [self, toPath] {
                             LMSaveStages::reach(LMSaveStages::Writing, toPath);
                             return !self->isCancelled();
@@ -426,7 +437,7 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
         if (code == Failed && error.isEmpty())
             error = failedBefore || !original ? QStringLiteral("the picture could not be read")
                                               : QStringLiteral("the turned picture could not be made");
-        reporter->report(code, produced, error);
+        reporter->report(code, produced, error, written && tagsLeftOut);
     });
     m_operationQueue->addOperation(op);
 }

@@ -60,6 +60,9 @@ public:
     // Why the save whose complete block is running failed (empty when it did not fail); read it
     // inside the complete block.
     QString lastError() const;
+    // Whether the save whose complete block is running wrote its file without the photo's tags
+    // and comments (the folder stores none); read it inside the complete block.
+    bool lastTagsLeftOut() const;
     // The type a file is written as over itself: the type its bytes have, when that is one this
     // program writes (JPEG, PNG, BMP, TIFF); the type its name gives when the bytes were never
     // read; empty when it cannot be written in place.
@@ -103,6 +106,7 @@ private:
     std::unique_ptr<kpv::OperationQueue> m_operationQueue;
     std::shared_ptr<bool> m_alive;
     std::shared_ptr<QString> m_lastError;
+    std::shared_ptr<bool> m_lastTagsLeftOut;
     // Main thread only.
     struct Running {
         int count = 0;

@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes to the image reader: sniffing, header reading, properties, full and
 // scaled decodes of the first frames, an animation's frames kept compact, the orientation read from a file's head, and the check of
-// what a rewrite would drop.
+// what a rewrite or a new file would drop.
 
+#include "imageio/ContentTypes.h"
 #include "imageio/GifAnimation.h"
 #include "imageio/ImageDestination.h"
 #include "imageio/ImageSource.h"
@@ -26,6 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     // What a rewrite would drop is read from the same hostile bytes.
     kpv::ImageDestination::contentLostByRewritingData(QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size)));
+    // And what a new BMP would lack of it, its metadata blocks among it.
+    kpv::ImageDestination::contentLostInNewFileData(QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size)),
+                                                    kpv::ContentTypes::kBmp, false);
     // The orientation alone, as read from the head of a file.
     kpv::imageio_detail::readOrientation(QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size)));
     auto source = kpv::ImageSource::createWithData(QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)));

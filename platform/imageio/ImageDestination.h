@@ -162,6 +162,18 @@ public:
     // The same over the file's bytes.
     static QStringList contentLostByRewritingData(const QByteArray& data, Rewrite how = Rewrite::Turn,
                                                   bool keepsSixteenBits = false);
+    // What a new file of `type`, written from the photo at `path` as one picture, lacks of it, in
+    // words for a report after it was written: what rewriting it drops (as above), and the
+    // photo's camera data, IPTC and XMP blocks, colour profile and comment where it has them and
+    // the type cannot hold them. Read from the file's headers and metadata blocks, never its
+    // picture; empty when nothing, or when the file cannot be read.
+    static QStringList contentLostInNewFile(const QString& path, const QString& type, bool keepsSixteenBits);
+    // The same over the file's bytes.
+    static QStringList contentLostInNewFileData(const QByteArray& data, const QString& type, bool keepsSixteenBits);
+
+private:
+    static QStringList lostByRewriting(const QByteArray& data, Rewrite how, bool keepsSixteenBits, bool written);
+    static QStringList metadataNotHeldBy(const QByteArray& data, const QString& type);
 };
 
 }  // namespace kpv

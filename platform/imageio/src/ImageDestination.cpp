@@ -23,6 +23,7 @@
 #include <turbojpeg.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -404,6 +405,38 @@ bool profileFits(const Exiv2::DataBuf& profile, const EncodeOptions& o)
     return std::memcmp(space, "GRAY", 4) != 0 && std::memcmp(space, "CMYK", 4) != 0;
 }
 
+// Whether an EXIF tag is the photo's own: what the camera or the user said of it (the camera, the
+// date, the exposure, the place, a description, the maker's notes). Tags that describe how a file
+// stores its pixels, its pages or its colours, and those every writer sets anew (orientation,
+// resolution, version markers, pointers to sub-directories), are none of it.
+bool isOwnExifTag(const Exiv2::Exifdatum& d)
+{
+    const std::string group = d.groupName();
+    if (group == "Image") {
+        switch (d.tag()) {
+        case 0x010e: case 0x010f: case 0x0110:  // description, make, model
+        case 0x0132: case 0x013b: case 0x8298:  // date, artist, copyright
+        case 0x4746: case 0x4749:              // rating
+        case 0x9c9b: case 0x9c9c: case 0x9c9d: case 0x9c9e: case 0x9c9f:  // title, comment, author, keywords, subject
+            return true;
+        default:
+            return false;
+        }
+    }
+    if (group == "Photo") {
+        switch (d.tag()) {
+        case 0x9000: case 0x9101: case 0xa000: case 0xa001:  // versions, components, colour space
+        case 0xa002: case 0xa003: case 0xa005:              // pixel size, interoperability directory
+            return false;
+        default:
+            return true;
+        }
+    }
+    // The other pages' directories, the thumbnail's and the interoperability one describe storage.
+    return group != "Thumbnail" && group != "Iop" && group.rfind("Image", 0) != 0 && group.rfind("SubImage", 0) != 0 &&
+           group.rfind("SubThumb", 0) != 0;
+}
+
 // Carries every metadata block of `source` into the freshly encoded `file`: EXIF (GPS and maker
 // notes among it) without the storage tags and the old thumbnail, IPTC, XMP, the ICC profile (where
 // it fits the pixels) and the comment. The orientation becomes the written one and the EXIF pixel size the new one.
@@ -662,6 +695,25 @@ QStringList ImageDestination::contentLostByRewriting(const QString& path, Rewrit
 
 QStringList ImageDestination::contentLostByRewritingData(const QByteArray& data, Rewrite how, bool keepsSixteenBits)
 {
+    return lostByRewriting(data, how, keepsSixteenBits, false);
+}
+
+QStringList ImageDestination::contentLostInNewFile(const QString& path, const QString& type, bool keepsSixteenBits)
+{
+    const std::shared_ptr<const FileContents> contents = FileContents::open(path, qint64(1) << 30);
+    if (!contents)
+        return {};
+    QStringList lost = contentLostInNewFileData(contents->bytes(), type, keepsSixteenBits);
+    return contents->wasCutShort() ? QStringList() : lost;
+}
+
+QStringList ImageDestination::contentLostInNewFileData(const QByteArray& data, const QString& type, bool keepsSixteenBits)
+{
+    return lostByRewriting(data, Rewrite::NewPicture, keepsSixteenBits, true) + metadataNotHeldBy(data, type);
+}
+
+QStringList ImageDestination::lostByRewriting(const QByteArray& data, Rewrite how, bool keepsSixteenBits, bool written)
+{
     QStringList lost;
     const int keptBits = keepsSixteenBits ? 16 : 8;
     if (endsEarly(data))
@@ -684,7 +736,53 @@ QStringList ImageDestination::contentLostByRewritingData(const QByteArray& data,
         lost << QStringLiteral("the animation");
     }
     if (cmykWouldBecomeRgb(data, how))
-        lost << QStringLiteral("its CMYK colours (they would be written as RGB)");
+        lost << (written ? QStringLiteral("its CMYK colours (they were written as RGB)")
+                         : QStringLiteral("its CMYK colours (they would be written as RGB)"));
+    return lost;
+}
+
+QStringList ImageDestination::metadataNotHeldBy(const QByteArray& data, const QString& type)
+{
+    // What each written type holds of what a new file takes from its photo (the blocks carried
+    // by carryMetadata): a BMP holds none of it, a TIFF and a JPEG 2000 have no comment block.
+    const bool holdsBlocks = type == ContentTypes::kJpeg || type == ContentTypes::kPng ||
+                             type == ContentTypes::kTiff || type == ContentTypes::kJpeg2000;
+    const bool holdsComment = type == ContentTypes::kJpeg || type == ContentTypes::kPng;
+    if (holdsBlocks && holdsComment)
+        return {};
+    imageio_detail::prepareExiv2();
+    if (!imageio_detail::metadataReadable(data))
+        return {};
+    bool exif = false, iptc = false, xmp = false, profile = false, comment = false;
+    try {
+        // Only the metadata blocks are read, never the picture.
+        auto image = Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(data.constData()), long(data.size()));
+        if (!image.get())
+            return {};
+        image->readMetadata();
+        const Exiv2::ExifData& tags = image->exifData();
+        exif = std::any_of(tags.begin(), tags.end(), isOwnExifTag);
+        iptc = !image->iptcData().empty();
+        xmp = !image->xmpData().empty();
+        profile = image->iccProfileDefined();
+        comment = !image->comment().empty();
+    } catch (const std::exception&) {
+        // Blocks too damaged to read: nothing of them could have been carried either.
+        return {};
+    }
+    QStringList lost;
+    if (!holdsBlocks) {
+        if (exif)
+            lost << QStringLiteral("its camera data (EXIF)");
+        if (iptc)
+            lost << QStringLiteral("its captions and keywords (IPTC)");
+        if (xmp)
+            lost << QStringLiteral("its descriptions (XMP)");
+        if (profile)
+            lost << QStringLiteral("its colour profile (ICC)");
+    }
+    if (!holdsComment && comment)
+        lost << QStringLiteral("its embedded comment");
     return lost;
 }
 

@@ -33,6 +33,7 @@
 #include "imageio/ContentTypes.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -40,13 +41,17 @@
 #include <QTemporaryDir>
 #include <QWidget>
 
+#include <vector>
+
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <exiv2/exiv2.hpp>
 #include <gtest/gtest.h>
+#include <turbojpeg.h>
 
 namespace {
 
@@ -486,6 +491,59 @@ TEST_F(BatchSheets, ConvertTellsWhatANewFileLacks)
     ASSERT_EQ(alerts.size(), 1);
     EXPECT_TRUE(alerts.front().contains("m.tif: its new file lacks 2 of its 3 pages")) << alerts.front().toStdString();
     EXPECT_FALSE(alerts.front().contains("a.png")) << alerts.front().toStdString();
+    expectOriginalsIntact();
+}
+
+// A BMP holds no metadata and no inks: the run names what each new file lacks after the fact,
+// only what its photo had.
+TEST_F(BatchSheets, ConvertToBmpTellsTheMetadataAndInksItDropped)
+{
+    auto camera = photo("a.jpg", QSize(30, 20));
+    {
+        auto meta = Exiv2::ImageFactory::open(QFile::encodeName(camera->filePath().path()).toStdString());
+        meta->readMetadata();
+        Exiv2::ExifData exif;
+        exif["Exif.Image.Model"] = "Harbour 7";
+        meta->setExifData(exif);
+        Exiv2::XmpData xmp;
+        xmp["Xmp.dc.subject"] = "fjord";
+        meta->setXmpData(xmp);
+        const QByteArray icc = QColorSpace(QColorSpace::SRgb).iccProfile();
+        Exiv2::DataBuf profile(reinterpret_cast<const Exiv2::byte *>(icc.constData()), long(icc.size()));
+        meta->setIccProfile(profile, false);
+        meta->writeMetadata();
+    }
+    const QString inks = dir.filePath("src/c.jpg");
+    {
+        std::vector<unsigned char> cmyk(size_t(16) * 8 * 4, 0x30);
+        tjhandle tj = tjInitCompress();
+        unsigned char *out = nullptr;
+        unsigned long size = 0;
+        ASSERT_EQ(tjCompress2(tj, cmyk.data(), 16, 16 * 4, 8, TJPF_CMYK, &out, &size, TJSAMP_444, 90, 0), 0);
+        QFile file(inks);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(reinterpret_cast<const char *>(out), qint64(size));
+        tjFree(out);
+        tjDestroy(tj);
+    }
+    const auto files = BatchSheetController::FileInfoList{
+        camera, std::make_shared<LMFileInfo>(LMPathString(inks, false)), photo("plain.png", QSize(30, 20))};
+    BatchConvertWindowController sheet(&config, editTestLoader());
+    sheet.setWorkerPause([] {});
+    begin(sheet, files);
+    sheet.saveParamView()->popupFormat()->chooseItemAtIndex(4); // BMP
+    sheet.edtDestFolder()->setStringValue(dir.filePath("out"));
+    sheet.convertButtonClicked();
+    finishRun(sheet);
+    EXPECT_EQ(outputs(dir.filePath("out")), QStringList({"a.bmp", "c.bmp", "plain.bmp"}));
+    EXPECT_TRUE(sheet.failedFilePaths().isEmpty());
+    ASSERT_EQ(alerts.size(), 1);
+    const QString report = alerts.front();
+    EXPECT_TRUE(report.contains("a.jpg: its new file lacks its camera data (EXIF), its descriptions (XMP), its colour "
+                                "profile (ICC)")) << report.toStdString();
+    EXPECT_TRUE(report.contains("c.jpg: its new file lacks its CMYK colours (they were written as RGB)"))
+        << report.toStdString();
+    EXPECT_FALSE(report.contains("plain.png")) << report.toStdString();
     expectOriginalsIntact();
 }
 

@@ -326,6 +326,26 @@ TEST_F(CropView, SaveAsWritesAnUprightFileAndReturns)
     EXPECT_TRUE(host.showModes.empty());
 }
 
+// A crop of a TIFF of several pages saved under a new name holds its first page only: the
+// alert after the save says what the new file lacks, as Save As in the view does.
+TEST_F(CropView, SaveAsUnderANewNameTellsWhatTheNewFileLacks)
+{
+    const QString pages = dir.filePath("pages.tif");
+    ASSERT_TRUE(kpv::test::writePagesTiff(pages, 3));
+    ASSERT_NO_FATAL_FAILURE(openWritten(pages));
+    enter();
+    const QByteArray before = fileChecksum(pages);
+    host.panelAnswer = dir.filePath("first.png");
+    controller.doSaveAs();
+    ASSERT_NO_FATAL_FAILURE(waitForSave());
+    EXPECT_TRUE(host.questions.empty());
+    EXPECT_TRUE(QFileInfo::exists(host.panelAnswer));
+    ASSERT_EQ(host.alerts.size(), 1u);
+    EXPECT_TRUE(host.alerts[0].contains("first.png")) << host.alerts[0].toStdString();
+    EXPECT_TRUE(host.alertReasons[0].contains("lacks 2 of its 3 pages")) << host.alertReasons[0].toStdString();
+    EXPECT_EQ(fileChecksum(pages), before);
+}
+
 // A photo whose name is near the length limit is copied again and again: each copy gets a
 // name the file system takes (the counter does not push it past the limit), keeping the
 // extension, and no copy fails.

@@ -8,6 +8,7 @@
 #include "View/NavigateSaveFileSession.h"
 #include "imageio/ImageProperties.h"
 #include "foundation/FileNames.h"
+#include "foundation/FileReplace.h"
 #include "imageio/DecodeBudget.h"
 #include "imageio/ImageDestination.h"
 #include "imageio/ImageSource.h"
@@ -844,6 +845,43 @@ TEST_F(CommandTest, SaveAsOfAnAnimationTellsTheNewFileLacksIt)
     EXPECT_EQ(commandHost->alerts[0], "IDS_SavedFileLacks|IDS_OK|");
     EXPECT_EQ(commandHost->informatives[0], "IDS_SavedFileLacksInfo");
     EXPECT_EQ(kpv::test::checksum(paths[0].path()), before);
+}
+
+// Saved as a BMP into a folder that stores no tags, a photo loses its camera data there and its
+// tags beside it: the alert after the save tells both.
+TEST_F(CommandTest, SaveAsTellsTheMetadataAndTagsTheNewFileLacks)
+{
+    const QString path = dir.filePath("a.jpg");
+    ASSERT_TRUE(pattern().save(path));
+    {
+        auto meta = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        meta->readMetadata();
+        Exiv2::ExifData exif;
+        exif["Exif.Image.Model"] = "Harbour 7";
+        meta->setExifData(exif);
+        meta->writeMetadata();
+    }
+    if (::setxattr(kpv::encodeFileName(path).constData(), "user.xdg.tags", "harbour", 7, 0) != 0)
+        GTEST_SKIP() << "this file system keeps no extended attributes";
+    paths = {LMPathString(path, false)};
+    controller->openFilePaths(paths, {}, false);
+    commandHost->runQueue(*controller);
+    const QByteArray before = kpv::test::checksum(path);
+    kpv::setAttributeSetterForTesting([](int, const char *, const void *, size_t, int) {
+        errno = EOPNOTSUPP;
+        return -1;
+    });
+    commandHost->saveAsPath = dir.filePath("a.bmp");
+    int result = 99;
+    controller->saveAsCurFile(false, [&](int r) { result = r; });
+    finishSaves();
+    kpv::setAttributeSetterForTesting(nullptr);
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(QFileInfo::exists(commandHost->saveAsPath));
+    ASSERT_EQ(commandHost->alerts.size(), 1);
+    EXPECT_EQ(commandHost->alerts[0], "IDS_SavedFileLacks|IDS_OK|");
+    EXPECT_EQ(commandHost->informatives[0], "IDS_SavedFileLacksInfo IDS_SavedFileTagsLeftOut");
+    EXPECT_EQ(kpv::test::checksum(path), before);
 }
 
 TEST_F(CommandTest, SortingAndBatchRenameKeepTheCurrentFile)
