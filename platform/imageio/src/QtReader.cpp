@@ -9,6 +9,7 @@
 #include <QImageReader>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <utility>
 
@@ -243,6 +244,44 @@ void clearPixelsPast(QImage* image, const BmpHeader& f, qint64 present)
     }
 }
 
+// Where the rows of a binary any-map file (P4, P5, P6) start and how many bytes each takes, from
+// its header: the magic, width, height and (but for a bitmap) the largest sample, separated by
+// white space or comments, then one white-space byte. False for any other bytes.
+bool binaryPnmLayout(const QByteArray& d, qint64* rowsAt, qint64* rowBytes, int* height)
+{
+    if (d.size() < 3 || d[0] != 'P' || (d[1] != '4' && d[1] != '5' && d[1] != '6'))
+        return false;
+    const char kind = d[1];
+    qint64 at = 2;
+    qint64 fields[3] = {0, 0, 0};
+    const int count = kind == '4' ? 2 : 3;
+    if (kind == '4')
+        fields[2] = 1;
+    for (int i = 0; i < count; ++i) {
+        while (at < d.size() && (std::isspace(uchar(d[at])) || d[at] == '#')) {
+            if (d[at] == '#')
+                while (at < d.size() && d[at] != '\n' && d[at] != '\r')
+                    ++at;
+            else
+                ++at;
+        }
+        if (at >= d.size() || !std::isdigit(uchar(d[at])))
+            return false;
+        for (; at < d.size() && std::isdigit(uchar(d[at])); ++at) {
+            fields[i] = fields[i] * 10 + (d[at] - '0');
+            if (fields[i] > INT32_MAX)
+                return false;
+        }
+    }
+    if (at >= d.size() || !std::isspace(uchar(d[at])) || fields[0] < 1 || fields[1] < 1 || fields[2] < 1 || fields[2] > 65535)
+        return false;
+    const qint64 sampleBytes = fields[2] > 255 ? 2 : 1;
+    *rowsAt = at + 1;
+    *rowBytes = kind == '4' ? (fields[0] + 7) / 8 : fields[0] * sampleBytes * (kind == '6' ? 3 : 1);
+    *height = int(fields[1]);
+    return true;
+}
+
 // Why a toolkit reader failed. Its readers often fail without a reason; a refusal always says why.
 QString toolkitFailure(const QImageReader& reader)
 {
@@ -425,6 +464,11 @@ public:
         if (!imageio_detail::reserveDecodeBytes(pixels * 8, error))
             return {};
         QImage image = reader.read();
+        int rowsPresent = -1;
+        if (image.isNull())
+            image = readCutShortPnm(&rowsPresent, error);
+        if (rowsPresent == 0)
+            return {};
         if (image.isNull() || uint64_t(image.width()) * uint64_t(image.height()) > pixels) {
             if (error)
                 *error = image.isNull() ? toolkitFailure(reader)
@@ -433,10 +477,49 @@ public:
         }
         if (!m_size.isValid())
             m_size = image.size();
-        return image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+        image = image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+        // The rows a cut-short file lacks stay transparent.
+        for (int y = std::max(rowsPresent, 0); rowsPresent > 0 && y < image.height(); ++y)
+            std::memset(image.scanLine(y), 0, size_t(image.bytesPerLine()));
+        return image;
     }
 
 private:
+    // The toolkit refuses a binary any-map file cut short (a download that stopped) whole. Read
+    // with its missing rows filled in, it shows the rows that arrived; *rowsPresent is how many
+    // (0, with *error set, when none did or the file is far too short to be worth it), and stays
+    // -1 for a file that is not a cut-short any-map.
+    QImage readCutShortPnm(int* rowsPresent, QString* error) const
+    {
+        qint64 rowsAt = 0, rowBytes = 0;
+        int height = 0;
+        if ((m_format != "ppm" && m_format != "pgm" && m_format != "pbm") || !binaryPnmLayout(m_data, &rowsAt, &rowBytes, &height))
+            return {};
+        const qint64 whole = rowsAt + rowBytes * height;
+        if (m_data.size() >= whole)
+            return {};
+        // As for a BMP: the rows shown are at least a sixty-fourth of the picture.
+        const qint64 present = std::max<qint64>(m_data.size() - rowsAt, 0) / rowBytes;
+        *rowsPresent = int(present);
+        if (present < 1 || present * 64 < height) {
+            *rowsPresent = 0;
+            if (error)
+                *error = QStringLiteral("decoding failed: the file was cut short before enough of its rows");
+            return {};
+        }
+        if (!imageio_detail::reserveDecodeBytes(uint64_t(whole), error)) {
+            *rowsPresent = 0;
+            return {};
+        }
+        QByteArray filled = m_data;
+        filled.append(QByteArray(whole - m_data.size(), '\0'));
+        QBuffer buffer(&filled);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer, m_format);
+        reader.setAllocationLimit(int(((uint64_t(m_size.width()) * uint64_t(m_size.height()) * 8) >> 20) + 1));
+        return reader.read();
+    }
+
     static constexpr uint64_t kPixelsPerByte = 4096;
 
     bool sizeFits(QString* error) const

@@ -1720,6 +1720,44 @@ TEST(ImageSourceHostile, AProgressiveJpegOfTooManyScansForItsBytesIsRefusedAtOnc
 
 // Every further format the installed toolkit readers know is listed by its extension and shows as
 // the toolkit itself reads it, from files made here: those it writes, and TGA written by hand.
+// An any-map file cut short (a download that stopped) shows the rows that arrived, in a full view
+// and in a thumbnail, the rest clear; one cut before its rows is refused with a reason.
+TEST(ImageSourceToolkit, CutShortAnyMapShowsTheRowsThatArrived)
+{
+    if (ContentTypes::toolkitFormatForExtension(QStringLiteral("ppm")).isEmpty())
+        GTEST_SKIP() << "no any-map reader is installed";
+    const QImage picture = pattern(40, 32, false).convertToFormat(QImage::Format_RGB32);
+    for (const char* format : {"ppm", "pgm"}) {
+        SCOPED_TRACE(format);
+        const QImage stored = QByteArray(format) == "pgm" ? picture.convertToFormat(QImage::Format_Grayscale8) : picture;
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        ASSERT_TRUE(QImageWriter(&buffer, format).write(stored));
+        // The header is three lines (magic, size, largest sample); the rows follow.
+        qsizetype rowsAt = 0;
+        for (int line = 0; line < 3; ++line)
+            rowsAt = bytes.indexOf('\n', rowsAt) + 1;
+        const qsizetype rowBytes = (bytes.size() - rowsAt) / 32;
+        QTemporaryDir dir;
+        QString error;
+        auto source = ImageSource::createWithFile(writeFile(dir, QStringLiteral("cut.pnm"), bytes.left(rowsAt + rowBytes * 10 + 7)), &error);
+        ASSERT_TRUE(source) << error.toStdString();
+        const QImage shown = source->createImageAtIndex(0, &error);
+        ASSERT_FALSE(shown.isNull()) << error.toStdString();
+        EXPECT_EQ(maxChannelDifference(shown.copy(0, 0, 40, 10), stored.convertToFormat(QImage::Format_RGBA8888_Premultiplied).copy(0, 0, 40, 10)), 0);
+        EXPECT_EQ(qAlpha(shown.pixel(5, 10)), 0);
+        EXPECT_EQ(qAlpha(shown.pixel(39, 31)), 0);
+        const QImage thumbnail = source->createThumbnailAtIndex(0, 20, true, &error);
+        ASSERT_FALSE(thumbnail.isNull()) << error.toStdString();
+        EXPECT_EQ(qAlpha(thumbnail.pixel(5, 0)), 255);
+        EXPECT_EQ(qAlpha(thumbnail.pixel(5, 15)), 0);
+        auto head = ImageSource::createWithFile(writeFile(dir, QStringLiteral("head.pnm"), bytes.left(rowsAt + 3)), &error);
+        EXPECT_TRUE(!head || head->createImageAtIndex(0, &error).isNull());
+        EXPECT_FALSE(error.isEmpty());
+    }
+}
+
 TEST(ImageSourceToolkit, EveryFurtherFormatIsListedAndShown)
 {
     const QImage picture = pattern(21, 13, false).convertToFormat(QImage::Format_RGB32);
