@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
@@ -279,7 +280,8 @@ bool binaryPnmLayout(const QByteArray& d, qint64* rowsAt, qint64* rowBytes, int*
     *rowsAt = at + 1;
     *rowBytes = kind == '4' ? (fields[0] + 7) / 8 : fields[0] * sampleBytes * (kind == '6' ? 3 : 1);
     *height = int(fields[1]);
-    return true;
+    // The whole file's length must be a number: width and height of up to 2^31 each could exceed it.
+    return *rowBytes <= (INT64_MAX - *rowsAt) / fields[1];
 }
 
 // Why a toolkit reader failed. Its readers often fail without a reason; a refusal always says why.
