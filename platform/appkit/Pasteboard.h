@@ -1,7 +1,7 @@
 #pragma once
 // The general pasteboard: the clipboard of the desktop session. Files are written as file URLs
-// (text/uri-list), which file managers paste as copies; images as PNG and as an image of the
-// window system, which image editors paste.
+// (text/uri-list) and as the desktops' list of copied files, which file managers paste as copies;
+// images as PNG and as an image of the window system, which image editors paste.
 
 #include <QImage>
 #include <QList>

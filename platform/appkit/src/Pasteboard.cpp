@@ -58,6 +58,12 @@ bool Pasteboard::writeFileURLsAndImage(const QList<QUrl>& urls, const QImage& im
         for (const QUrl& url : urls)
             portable << portableFileUrl(url);
         data->setUrls(portable);
+        // Most desktops' file managers paste files only from their own list, which says whether
+        // the files were copied or cut; these are copied.
+        QByteArray copied("copy");
+        for (const QUrl& url : portable)
+            copied += '\n' + url.toEncoded();
+        data->setData(QStringLiteral("x-special/gnome-copied-files"), copied);
     }
     if (!image.isNull())
         data->setImageData(image);

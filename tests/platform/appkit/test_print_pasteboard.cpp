@@ -10,7 +10,10 @@
 #include "appkit/View.h"
 #include "foundation/FileNames.h"
 
+#include <QClipboard>
 #include <QFile>
+#include <QGuiApplication>
+#include <QMimeData>
 #include <QPainter>
 #include <QPrinter>
 #include <QRegularExpression>
@@ -190,6 +193,10 @@ TEST(Pasteboard, FileAndImageTogether)
     ASSERT_TRUE(board.writeFileURLsAndImage({file}, filled(QSize(8, 6), Qt::red)));
     EXPECT_EQ(board.fileURLs(), QList<QUrl>{file});
     EXPECT_EQ(board.image().size(), QSize(8, 6));
+    // A file manager pastes the file as a copy.
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    ASSERT_TRUE(data);
+    EXPECT_EQ(data->data(QStringLiteral("x-special/gnome-copied-files")), "copy\nfile:///photos/a.jpg");
     // An image alone replaces both.
     ASSERT_TRUE(board.writeFileURLsAndImage({}, filled(QSize(4, 4), Qt::blue)));
     EXPECT_TRUE(board.fileURLs().isEmpty());
