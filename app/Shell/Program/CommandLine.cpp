@@ -1,6 +1,7 @@
 #include "Shell/Program/CommandLine.h"
 
 #include "Model/PhotoSearchHandler.h"
+#include "appkit/WindowSystem.h"
 #include "foundation/Bundle.h"
 #include "foundation/FileNames.h"
 
@@ -102,8 +103,11 @@ Arguments parse(int argc, const char* const* argv)
         for (const char* option : kToolkitOptionsWithValue) {
             if (key == option) {
                 toolkit = true;
-                if (bare.find('=') == std::string::npos && i + 1 < argc)
-                    ++i; // its value
+                const size_t equals = bare.find('=');
+                std::string value = equals != std::string::npos ? bare.substr(equals + 1)
+                                    : i + 1 < argc && argv[i + 1] ? argv[++i] : "";
+                if (key == "display")
+                    result.display = value;
             }
         }
         for (const char* flag : kToolkitFlags)
@@ -190,16 +194,12 @@ QString pathFromArgument(const std::string& argument)
     return kpv::decodeFileName(bytes);
 }
 
-std::optional<int> checkDisplay(const char* programName, std::FILE* err)
+std::optional<int> checkDisplay(const Arguments& arguments, const char* programName, std::FILE* err)
 {
-    const auto set = [](const char* name) {
-        const char* value = std::getenv(name);
-        return value && *value;
-    };
-    if (set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM"))
+    const std::string why = kpv::whyNoWindowSystem(arguments.display);
+    if (why.empty())
         return std::nullopt;
-    std::fprintf(err, "%s: no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY is set)\n",
-                 CommandLine::programName(programName));
+    std::fprintf(err, "%s: %s\n", CommandLine::programName(programName), why.c_str());
     return kExitFailure;
 }
 

@@ -51,7 +51,7 @@ int main(int argc, char** argv)
     const CommandLine::Arguments arguments = CommandLine::parse(argc, argv);
     if (const auto code = CommandLine::answerWithoutWindow(arguments, argv[0], stdout, stderr))
         return *code;
-    if (const auto code = CommandLine::checkDisplay(argv[0], stderr))
+    if (const auto code = CommandLine::checkDisplay(arguments, argv[0], stderr))
         return *code;
     // Nothing of Qt runs before the application object: the first thread that touches Qt becomes
     // its main thread, and a window built on another thread takes no input.

@@ -44,6 +44,20 @@ grep -q "Try 'kestrane-viewer --help'" <<<"$out" || fail "wrong option gives no 
 out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$program" "$work" 2>&1); status=$?
 [ $status -eq 1 ] || fail "without a display exited $status"
 grep -q "no display" <<<"$out" || fail "without a display: $out"
+# A display that does not answer (its X server gone, or one that refuses this user) is told in a
+# sentence with status 1, whether named by DISPLAY or by -display, instead of ending in an abort.
+silent=99
+while [ -e "/tmp/.X11-unix/X$silent" ]; do silent=$((silent + 1)); done
+for how in env option; do
+    if [ $how = env ]; then
+        out=$(env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=:$silent "$program" "$work" 2>&1); status=$?
+    else
+        out=$(env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$program" -display :$silent "$work" 2>&1); status=$?
+    fi
+    [ $status -eq 1 ] || fail "with a display that does not answer ($how) exited $status: $out"
+    grep -q "^kestrane-viewer: cannot open a window on the display “:$silent”" <<<"$out" ||
+        fail "with a display that does not answer ($how): $out"
+done
 
 if [ -z "${DISPLAY:-}" ] || ! command -v xdotool >/dev/null; then
     echo "SKIPPED: no X display or no xdotool for the window half" >&2
