@@ -4,6 +4,7 @@
 #include "appkit/WindowSystem.h"
 #include "foundation/Bundle.h"
 #include "foundation/FileNames.h"
+#include "imageio/ImageSource.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,6 +23,10 @@
 namespace CommandLine {
 
 namespace {
+
+// What is read of a file named on the command line to tell whether it is a photo: enough for
+// every signature the readers look for.
+constexpr qsizetype kHeadBytes = 4096;
 
 // Compiled in, so that the answer needs no resources and no toolkit.
 constexpr const char* kDisplayName = "Kestrane Photo Viewer";
@@ -249,7 +254,21 @@ QStringList problemsWithPaths(const QStringList& paths, const QStringList& allow
             cannotOpen(QString::fromLocal8Bit(std::strerror(errno)));
             continue;
         }
+        // The start of the file decides, as it does when the photo is shown: a file of a photo's
+        // name that holds something else would only show "cannot be shown" and end with status 0.
+        QByteArray head(kHeadBytes, Qt::Uninitialized);
+        const ssize_t got = ::read(fd, head.data(), size_t(head.size()));
+        const int readError = errno;
         ::close(fd);
+        if (got < 0) {
+            cannotOpen(QString::fromLocal8Bit(std::strerror(readError)));
+            continue;
+        }
+        head.truncate(got);
+        if (head.isEmpty())
+            cannotOpen(tr("IDS_FileIsEmpty", "the file is empty"));
+        else if (!kpv::ImageSource::isImageFormat(head, path))
+            cannotOpen(tr("IDS_NotAPhotoInside", "what it holds is not a photo the viewer can read"));
     }
     return problems;
 }

@@ -65,7 +65,10 @@ if [ -z "${DISPLAY:-}" ] || ! command -v xdotool >/dev/null; then
 fi
 convert -size 64x48 xc:red "$work/photos/a.jpg"
 echo "not a photo" >"$work/photos/notes.txt"
-"$program" "$work/nope.jpg" "$work/empty" "$work/photos/notes.txt" "https://example.org/remote.jpg" -- "$work/photos/a.jpg" \
+echo "not a photo either" >"$work/photos/notes.jpg"
+: >"$work/photos/nothing.jpg"
+"$program" "$work/nope.jpg" "$work/empty" "$work/photos/notes.txt" "https://example.org/remote.jpg" \
+    "$work/photos/notes.jpg" "$work/photos/nothing.jpg" -- "$work/photos/a.jpg" \
     >"$work/out.log" 2>"$work/err.log" &
 pid=$!
 alert=
@@ -81,6 +84,8 @@ grep -q "kestrane-viewer: cannot open “$work/nope.jpg”: no such file or fold
 grep -q "there are no photos in the folder “$work/empty”" <<<"$err" || fail "stderr: $err"
 grep -q "cannot open “$work/photos/notes.txt”: it is not a type of photo" <<<"$err" || fail "stderr: $err"
 grep -q "cannot open “https://example.org/remote.jpg”: only files and folders on this computer" <<<"$err" || fail "stderr: $err"
+grep -q "kestrane-viewer: cannot open “$work/photos/notes.jpg”: what it holds is not a photo" <<<"$err" || fail "stderr: $err"
+grep -q "kestrane-viewer: cannot open “$work/photos/nothing.jpg”: the file is empty" <<<"$err" || fail "stderr: $err"
 ! grep -q "a.jpg" <<<"$err" || fail "the photo was reported: $err"
 kill -TERM "$pid"
 wait "$pid"; status=$?

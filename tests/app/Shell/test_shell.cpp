@@ -31,6 +31,7 @@
 #include <cstdlib>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QListWidget>
@@ -535,7 +536,9 @@ TEST_F(Shell, OpenWithListsImageApplicationsAndOffersAnyOther)
 // the photos beside them not at all.
 TEST_F(Shell, CommandLineNamesWhatCannotBeOpenedAndWhy)
 {
-    touch(path("p/one.jpg"));
+    QImage picture(8, 6, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    ASSERT_TRUE(QDir().mkpath(path("p")) && picture.save(path("p/one.jpg")));
     touch(path("p/notes.txt"));
     touch(path("p/locked.jpg"));
     touch(path("deep/sub/two.png"));
