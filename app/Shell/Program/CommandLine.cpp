@@ -17,6 +17,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -197,6 +198,15 @@ QString pathFromArgument(const std::string& argument)
         }
     }
     return kpv::decodeFileName(bytes);
+}
+
+void settleHome()
+{
+    const char* home = std::getenv("HOME");
+    if (home && *home)
+        return;
+    if (const passwd* user = ::getpwuid(::getuid()); user && user->pw_dir && user->pw_dir[0] == '/')
+        ::setenv("HOME", user->pw_dir, 1);
 }
 
 std::optional<int> checkDisplay(const Arguments& arguments, const char* programName, std::FILE* err)

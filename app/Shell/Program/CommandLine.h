@@ -44,6 +44,11 @@ std::optional<int> answerWithoutWindow(const Arguments& arguments, const char* p
 // decoded byte for byte. Any other address is kept as it is and told as not on this computer.
 QString pathFromArgument(const std::string& argument);
 
+// Sets HOME to the user's home folder from the system's user database when it is unset or empty
+// (a start from a service or a bare environment): the toolkit would take "/" instead, and the
+// settings, caches and thumbnails would be written at the top of the file system, or fail there.
+void settleHome();
+
 // Status 1 with a message on `err` when there is no display to open a window on: none named, or
 // an X display that does not answer; nothing when there may be one.
 std::optional<int> checkDisplay(const Arguments& arguments, const char* programName, std::FILE* err);

@@ -51,6 +51,8 @@ int main(int argc, char** argv)
     const CommandLine::Arguments arguments = CommandLine::parse(argc, argv);
     if (const auto code = CommandLine::answerWithoutWindow(arguments, argv[0], stdout, stderr))
         return *code;
+    // The X server's key is looked for in the home folder too.
+    CommandLine::settleHome();
     if (const auto code = CommandLine::checkDisplay(arguments, argv[0], stderr))
         return *code;
     // Nothing of Qt runs before the application object: the first thread that touches Qt becomes

@@ -28,6 +28,8 @@
 #include "MFileReplace.h"
 
 #include <QApplication>
+#include <pwd.h>
+#include <unistd.h>
 #include <cstdlib>
 #include <QDir>
 #include <QFile>
@@ -557,6 +559,24 @@ TEST_F(Shell, CommandLineNamesWhatCannotBeOpenedAndWhy)
     EXPECT_EQ(problems[3], QString("there are no photos in the folder “%1”").arg(path("empty")));
     // Sub-folders are not searched from the command line.
     EXPECT_EQ(problems[4], QString("there are no photos in the folder “%1”").arg(path("deep")));
+}
+
+// Started without HOME (from a service, or a bare environment), the home folder the settings and
+// caches go into is the user's own, not the top of the file system; a HOME that is set is kept.
+TEST(CommandLine, WithoutHomeTheUsersOwnHomeFolderIsTaken)
+{
+    const QByteArray home = qgetenv("HOME");
+    qunsetenv("HOME");
+    CommandLine::settleHome();
+    const QString settled = QDir::homePath();
+    qputenv("HOME", "/elsewhere/home");
+    CommandLine::settleHome();
+    const QString kept = QDir::homePath();
+    qputenv("HOME", home);
+    const passwd* user = ::getpwuid(::getuid());
+    ASSERT_TRUE(user && user->pw_dir);
+    EXPECT_EQ(settled.toStdString(), user->pw_dir);
+    EXPECT_EQ(kept.toStdString(), "/elsewhere/home");
 }
 
 TEST_F(Shell, ShowModeSwitching)
