@@ -138,6 +138,18 @@ Arguments parse(int argc, const char* const* argv)
     return result;
 }
 
+namespace {
+// The status once an answer is written: a write that failed (to a full disk) is said, as other
+// programs do, and is no success.
+int answered(std::FILE* out, std::FILE* err, const char* name)
+{
+    if (std::fflush(out) == 0 && !std::ferror(out))
+        return kExitOk;
+    std::fprintf(err, "%s: write error: %s\n", name, std::strerror(errno));
+    return kExitFailure;
+}
+} // namespace
+
 std::optional<int> answerWithoutWindow(const Arguments& arguments, const char* programName, std::FILE* out,
                                        std::FILE* err)
 {
@@ -165,10 +177,10 @@ std::optional<int> answerWithoutWindow(const Arguments& arguments, const char* p
                      "Ctrl+Z puts it back; + and - zoom, 1 shows the actual size and 0 fits the\n"
                      "photo to the window; F11 shows it full screen. See %s(1) for more.\n",
                      name, name);
-        return kExitOk;
+        return answered(out, err, name);
     case Arguments::Action::Version:
         std::fprintf(out, "%s (%s) %s\n", name, kDisplayName, KPV_VERSION);
-        return kExitOk;
+        return answered(out, err, name);
     case Arguments::Action::UsageError:
         std::fprintf(err, "%s: %s\nTry '%s --help' for more information.\n", name, arguments.error.c_str(), name);
         return kExitUsage;

@@ -35,6 +35,11 @@ grep -q 'Exit status' <<<"$out" || fail "--help does not give the exit status"
 out=$(DISPLAY= "$program" --version 2>&1); status=$?
 [ $status -eq 0 ] && [ "$out" = "kestrane-viewer (Kestrane Photo Viewer) $(echo "$out" | awk '{print $NF}')" ] ||
     fail "--version ($status): $out"
+# An answer that cannot be written is said and is no success.
+if [ -w /dev/full ]; then
+    out=$(DISPLAY= "$program" --version 2>&1 >/dev/full); status=$?
+    [ $status -eq 1 ] && grep -q "^kestrane-viewer: write error: " <<<"$out" || fail "--version to a full disk ($status): $out"
+fi
 out=$(DISPLAY= "$program" --frobnicate 2>&1 >/dev/null); status=$?
 [ $status -eq 2 ] || fail "a wrong option exited $status"
 # The toolkit's own options are not the program's to refuse.
