@@ -15,8 +15,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The window system plug-in, the slideshow music's decoders, the desktop's helpers.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, xdg-utils, gstreamer1.0-plugins-good")
+# The window system plug-in, the toolkit's readers of the further formats the desktop entry
+# offers (TGA, ICNS, WBMP), the slideshow music's decoders, the desktop's helpers.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-image-formats-plugins, xdg-utils, gstreamer1.0-plugins-good")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gstreamer1.0-libav, desktop-file-utils")
 set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -34,6 +34,9 @@ public:
     static std::unique_ptr<ImageSource> createWithFile(const QString& path, QString* error = nullptr);
     // The same over bytes already in memory.
     static std::unique_ptr<ImageSource> createWithData(QByteArray data, QString* error = nullptr);
+    // Whether a file that starts with `head` (its first few kilobytes) and is named `fileName` is
+    // of a format the readers take: the choice createWithFile makes before it reads the picture.
+    static bool isImageFormat(const QByteArray& head, const QString& fileName);
 
     // The content type identifier ("public.jpeg", "public.png", "com.compuserve.gif", ...).
     QString type() const;

@@ -1,8 +1,10 @@
 #include "Shell/Program/CommandLine.h"
 
 #include "Model/PhotoSearchHandler.h"
+#include "appkit/WindowSystem.h"
 #include "foundation/Bundle.h"
 #include "foundation/FileNames.h"
+#include "imageio/ImageSource.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,12 +17,17 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace CommandLine {
 
 namespace {
+
+// What is read of a file named on the command line to tell whether it is a photo: enough for
+// every signature the readers look for.
+constexpr qsizetype kHeadBytes = 4096;
 
 // Compiled in, so that the answer needs no resources and no toolkit.
 constexpr const char* kDisplayName = "Kestrane Photo Viewer";
@@ -102,8 +109,11 @@ Arguments parse(int argc, const char* const* argv)
         for (const char* option : kToolkitOptionsWithValue) {
             if (key == option) {
                 toolkit = true;
-                if (bare.find('=') == std::string::npos && i + 1 < argc)
-                    ++i; // its value
+                const size_t equals = bare.find('=');
+                std::string value = equals != std::string::npos ? bare.substr(equals + 1)
+                                    : i + 1 < argc && argv[i + 1] ? argv[++i] : "";
+                if (key == "display")
+                    result.display = value;
             }
         }
         for (const char* flag : kToolkitFlags)
@@ -127,6 +137,18 @@ Arguments parse(int argc, const char* const* argv)
     }
     return result;
 }
+
+namespace {
+// The status once an answer is written: a write that failed (to a full disk) is said, as other
+// programs do, and is no success.
+int answered(std::FILE* out, std::FILE* err, const char* name)
+{
+    if (std::fflush(out) == 0 && !std::ferror(out))
+        return kExitOk;
+    std::fprintf(err, "%s: write error: %s\n", name, std::strerror(errno));
+    return kExitFailure;
+}
+} // namespace
 
 std::optional<int> answerWithoutWindow(const Arguments& arguments, const char* programName, std::FILE* out,
                                        std::FILE* err)
@@ -155,10 +177,10 @@ std::optional<int> answerWithoutWindow(const Arguments& arguments, const char* p
                      "Ctrl+Z puts it back; + and - zoom, 1 shows the actual size and 0 fits the\n"
                      "photo to the window; F11 shows it full screen. See %s(1) for more.\n",
                      name, name);
-        return kExitOk;
+        return answered(out, err, name);
     case Arguments::Action::Version:
         std::fprintf(out, "%s (%s) %s\n", name, kDisplayName, KPV_VERSION);
-        return kExitOk;
+        return answered(out, err, name);
     case Arguments::Action::UsageError:
         std::fprintf(err, "%s: %s\nTry '%s --help' for more information.\n", name, arguments.error.c_str(), name);
         return kExitUsage;
@@ -190,16 +212,21 @@ QString pathFromArgument(const std::string& argument)
     return kpv::decodeFileName(bytes);
 }
 
-std::optional<int> checkDisplay(const char* programName, std::FILE* err)
+void settleHome()
 {
-    const auto set = [](const char* name) {
-        const char* value = std::getenv(name);
-        return value && *value;
-    };
-    if (set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM"))
+    const char* home = std::getenv("HOME");
+    if (home && *home)
+        return;
+    if (const passwd* user = ::getpwuid(::getuid()); user && user->pw_dir && user->pw_dir[0] == '/')
+        ::setenv("HOME", user->pw_dir, 1);
+}
+
+std::optional<int> checkDisplay(const Arguments& arguments, const char* programName, std::FILE* err)
+{
+    const std::string why = kpv::whyNoWindowSystem(arguments.display);
+    if (why.empty())
         return std::nullopt;
-    std::fprintf(err, "%s: no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY is set)\n",
-                 CommandLine::programName(programName));
+    std::fprintf(err, "%s: %s\n", CommandLine::programName(programName), why.c_str());
     return kExitFailure;
 }
 
@@ -249,7 +276,21 @@ QStringList problemsWithPaths(const QStringList& paths, const QStringList& allow
             cannotOpen(QString::fromLocal8Bit(std::strerror(errno)));
             continue;
         }
+        // The start of the file decides, as it does when the photo is shown: a file of a photo's
+        // name that holds something else would only show "cannot be shown" and end with status 0.
+        QByteArray head(kHeadBytes, Qt::Uninitialized);
+        const ssize_t got = ::read(fd, head.data(), size_t(head.size()));
+        const int readError = errno;
         ::close(fd);
+        if (got < 0) {
+            cannotOpen(QString::fromLocal8Bit(std::strerror(readError)));
+            continue;
+        }
+        head.truncate(got);
+        if (head.isEmpty())
+            cannotOpen(tr("IDS_FileIsEmpty", "the file is empty"));
+        else if (!kpv::ImageSource::isImageFormat(head, path))
+            cannotOpen(tr("IDS_NotAPhotoInside", "what it holds is not a photo the viewer can read"));
     }
     return problems;
 }

@@ -25,6 +25,7 @@ struct Arguments {
     Action action = Action::Open;
     std::vector<std::string> paths; // as given, in order; options and "--" taken out
     std::string error;              // for UsageError
+    std::string display;            // the toolkit's -display option, when given
 };
 
 Arguments parse(int argc, const char* const* argv);
@@ -43,9 +44,14 @@ std::optional<int> answerWithoutWindow(const Arguments& arguments, const char* p
 // decoded byte for byte. Any other address is kept as it is and told as not on this computer.
 QString pathFromArgument(const std::string& argument);
 
-// Status 1 with a message on `err` when there is no display to open a window on (no X or Wayland
-// display named and no other window system chosen); nothing when there may be one.
-std::optional<int> checkDisplay(const char* programName, std::FILE* err);
+// Sets HOME to the user's home folder from the system's user database when it is unset or empty
+// (a start from a service or a bare environment): the toolkit would take "/" instead, and the
+// settings, caches and thumbnails would be written at the top of the file system, or fail there.
+void settleHome();
+
+// Status 1 with a message on `err` when there is no display to open a window on: none named, or
+// an X display that does not answer; nothing when there may be one.
+std::optional<int> checkDisplay(const Arguments& arguments, const char* programName, std::FILE* err);
 
 // Why each path cannot be opened, one line each ("cannot open “x.jpg”: no such file or folder");
 // empty when all can. A path is a photo of a supported extension that can be read, or a folder

@@ -12,6 +12,7 @@
 #include "DoveHostRenderSystem.h"
 #include "appkit/OpenGLView.h"
 #include "appkit/SingleInstance.h"
+#include "appkit/WindowSystem.h"
 #include "imageio/ContentTypes.h"
 #include "imageio/FileAccess.h"
 #include "foundation/Bundle.h"
@@ -26,6 +27,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include <malloc.h>
 
@@ -51,11 +53,16 @@ int main(int argc, char** argv)
     const CommandLine::Arguments arguments = CommandLine::parse(argc, argv);
     if (const auto code = CommandLine::answerWithoutWindow(arguments, argv[0], stdout, stderr))
         return *code;
-    if (const auto code = CommandLine::checkDisplay(argv[0], stderr))
+    // The X server's key is looked for in the home folder too.
+    CommandLine::settleHome();
+    if (const auto code = CommandLine::checkDisplay(arguments, argv[0], stderr))
         return *code;
     // Nothing of Qt runs before the application object: the first thread that touches Qt becomes
     // its main thread, and a window built on another thread takes no input.
     kpv::OpenGLView::configureSharedContext();
+    // The desktop's token for this start: the toolkit takes it out of the environment.
+    const char* startupIdValue = std::getenv("DESKTOP_STARTUP_ID");
+    const std::string startupId = startupIdValue ? startupIdValue : "";
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("kestrane-viewer"));
     // The file names as their bytes; a local file's address as the file it names.
@@ -74,7 +81,9 @@ int main(int argc, char** argv)
 
     kpv::SingleInstance instance(QStringLiteral("kestrane-viewer"));
     if (instance.handOver(paths)) {
-        // The running viewer shows the files: this copy ends now, without building anything.
+        // The running viewer shows the files: this copy ends now, without building anything, and
+        // the desktop stops waiting for a window from it.
+        kpv::endStartupFeedback(startupId);
         std::fflush(nullptr);
         std::_Exit(argumentStatus);
     }

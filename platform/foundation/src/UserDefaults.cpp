@@ -28,6 +28,22 @@ namespace kpv {
 
 namespace {
 
+// Makes `dir` and each missing folder above it (mode 0700, as the desktop's folders for settings
+// are made); false with errno the system's answer for the first that cannot be made, so that a
+// home the user may not write says "Permission denied", not that a folder below it is missing.
+bool makeFolders(const QByteArray& dir)
+{
+    struct stat st {};
+    if (::stat(dir.constData(), &st) == 0) {
+        errno = S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+        return errno == 0;
+    }
+    const qsizetype slash = dir.lastIndexOf('/');
+    if (slash > 0 && !makeFolders(dir.left(slash)))
+        return false;
+    return ::mkdir(dir.constData(), 0700) == 0 || errno == EEXIST;
+}
+
 // Values JSON has no type for are stored as one-key objects with these tags.
 const QString kUrlTag = QStringLiteral("@kpv:url");
 const QString kDateTag = QStringLiteral("@kpv:date");
@@ -474,7 +490,7 @@ bool UserDefaults::write(QString* error)
     const QFileInfo info(path_);
     const QString dir = info.absolutePath();
     // Asked again of the system for the reason: the folder of another user, a read-only disk.
-    if (!QDir().mkpath(dir) && ::mkdir(QFile::encodeName(dir).constData(), 0700) != 0 && errno != EEXIST) {
+    if (!QDir().mkpath(dir) && !makeFolders(QFile::encodeName(dir))) {
         *error = QStringLiteral("cannot make the folder %1: %2").arg(dir, QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }

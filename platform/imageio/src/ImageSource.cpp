@@ -250,6 +250,11 @@ std::unique_ptr<ImageSource> ImageSource::createWithFile(const QString& path, QS
     return source;
 }
 
+bool ImageSource::isImageFormat(const QByteArray& head, const QString& fileName)
+{
+    return makeDecoderFor(head, fileName) != nullptr;
+}
+
 std::unique_ptr<ImageSource> ImageSource::createWithData(QByteArray data, QString* error)
 {
     std::unique_ptr<FormatDecoder> decoder = makeDecoderFor(data, QString());

@@ -35,6 +35,11 @@ grep -q 'Exit status' <<<"$out" || fail "--help does not give the exit status"
 out=$(DISPLAY= "$program" --version 2>&1); status=$?
 [ $status -eq 0 ] && [ "$out" = "kestrane-viewer (Kestrane Photo Viewer) $(echo "$out" | awk '{print $NF}')" ] ||
     fail "--version ($status): $out"
+# An answer that cannot be written is said and is no success.
+if [ -w /dev/full ]; then
+    out=$(DISPLAY= "$program" --version 2>&1 >/dev/full); status=$?
+    [ $status -eq 1 ] && grep -q "^kestrane-viewer: write error: " <<<"$out" || fail "--version to a full disk ($status): $out"
+fi
 out=$(DISPLAY= "$program" --frobnicate 2>&1 >/dev/null); status=$?
 [ $status -eq 2 ] || fail "a wrong option exited $status"
 # The toolkit's own options are not the program's to refuse.
@@ -44,14 +49,31 @@ grep -q "Try 'kestrane-viewer --help'" <<<"$out" || fail "wrong option gives no 
 out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$program" "$work" 2>&1); status=$?
 [ $status -eq 1 ] || fail "without a display exited $status"
 grep -q "no display" <<<"$out" || fail "without a display: $out"
+# A display that does not answer (its X server gone, or one that refuses this user) is told in a
+# sentence with status 1, whether named by DISPLAY or by -display, instead of ending in an abort.
+silent=99
+while [ -e "/tmp/.X11-unix/X$silent" ]; do silent=$((silent + 1)); done
+for how in env option; do
+    if [ $how = env ]; then
+        out=$(env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=:$silent "$program" "$work" 2>&1); status=$?
+    else
+        out=$(env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$program" -display :$silent "$work" 2>&1); status=$?
+    fi
+    [ $status -eq 1 ] || fail "with a display that does not answer ($how) exited $status: $out"
+    grep -q "^kestrane-viewer: cannot open a window on the display “:$silent”" <<<"$out" ||
+        fail "with a display that does not answer ($how): $out"
+done
 
-if [ -z "${DISPLAY:-}" ] || ! command -v xdotool >/dev/null; then
-    echo "SKIPPED: no X display or no xdotool for the window half" >&2
+if [ -z "${DISPLAY:-}" ] || ! command -v xdotool >/dev/null || ! command -v xev >/dev/null; then
+    echo "SKIPPED: no X display, or no xdotool or xev for the window half" >&2
     exit 77
 fi
 convert -size 64x48 xc:red "$work/photos/a.jpg"
 echo "not a photo" >"$work/photos/notes.txt"
-"$program" "$work/nope.jpg" "$work/empty" "$work/photos/notes.txt" "https://example.org/remote.jpg" -- "$work/photos/a.jpg" \
+echo "not a photo either" >"$work/photos/notes.jpg"
+: >"$work/photos/nothing.jpg"
+"$program" "$work/nope.jpg" "$work/empty" "$work/photos/notes.txt" "https://example.org/remote.jpg" \
+    "$work/photos/notes.jpg" "$work/photos/nothing.jpg" -- "$work/photos/a.jpg" \
     >"$work/out.log" 2>"$work/err.log" &
 pid=$!
 alert=
@@ -67,6 +89,8 @@ grep -q "kestrane-viewer: cannot open “$work/nope.jpg”: no such file or fold
 grep -q "there are no photos in the folder “$work/empty”" <<<"$err" || fail "stderr: $err"
 grep -q "cannot open “$work/photos/notes.txt”: it is not a type of photo" <<<"$err" || fail "stderr: $err"
 grep -q "cannot open “https://example.org/remote.jpg”: only files and folders on this computer" <<<"$err" || fail "stderr: $err"
+grep -q "kestrane-viewer: cannot open “$work/photos/notes.jpg”: what it holds is not a photo" <<<"$err" || fail "stderr: $err"
+grep -q "kestrane-viewer: cannot open “$work/photos/nothing.jpg”: the file is empty" <<<"$err" || fail "stderr: $err"
 ! grep -q "a.jpg" <<<"$err" || fail "the photo was reported: $err"
 kill -TERM "$pid"
 wait "$pid"; status=$?
@@ -93,8 +117,15 @@ pid=
 "$program" "$work/addr/b c.jpg" >"$work/out.log" 2>"$work/err.log" &
 pid=$!
 window_titled "$pid" 'b c\.jpg' || fail "the first start shows no window"
-(cd "$work/addr" && "$program" "$latin1" >"$work/out2.log" 2>"$work/err2.log"); status=$?
+# Started from a menu or a file manager, it ends the desktop's busy feedback for its start too.
+xev -root -event property >"$work/root.log" 2>&1 &
+listener=$!
+for _ in $(seq 1 50); do grep -q . "$work/root.log" && break; sleep 0.1; done
+(cd "$work/addr" && DESKTOP_STARTUP_ID=kpv-test_TIME1 "$program" "$latin1" >"$work/out2.log" 2>"$work/err2.log"); status=$?
 [ $status -eq 0 ] || fail "the second start exited $status: $(cat "$work/err2.log")"
+for _ in $(seq 1 50); do grep -q _NET_STARTUP_INFO_BEGIN "$work/root.log" && break; sleep 0.1; done
+kill "$listener"; wait "$listener" 2>/dev/null
+grep -q _NET_STARTUP_INFO_BEGIN "$work/root.log" || fail "the handing start left the desktop waiting for its window"
 window_titled "$pid" '^caf.*\.jpg \(' || fail "the handed-over photo is not shown"
 kill -TERM "$pid"
 wait "$pid"; status=$?

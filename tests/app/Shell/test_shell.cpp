@@ -28,9 +28,12 @@
 #include "MFileReplace.h"
 
 #include <QApplication>
+#include <pwd.h>
+#include <unistd.h>
 #include <cstdlib>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QListWidget>
@@ -535,7 +538,9 @@ TEST_F(Shell, OpenWithListsImageApplicationsAndOffersAnyOther)
 // the photos beside them not at all.
 TEST_F(Shell, CommandLineNamesWhatCannotBeOpenedAndWhy)
 {
-    touch(path("p/one.jpg"));
+    QImage picture(8, 6, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    ASSERT_TRUE(QDir().mkpath(path("p")) && picture.save(path("p/one.jpg")));
     touch(path("p/notes.txt"));
     touch(path("p/locked.jpg"));
     touch(path("deep/sub/two.png"));
@@ -554,6 +559,24 @@ TEST_F(Shell, CommandLineNamesWhatCannotBeOpenedAndWhy)
     EXPECT_EQ(problems[3], QString("there are no photos in the folder “%1”").arg(path("empty")));
     // Sub-folders are not searched from the command line.
     EXPECT_EQ(problems[4], QString("there are no photos in the folder “%1”").arg(path("deep")));
+}
+
+// Started without HOME (from a service, or a bare environment), the home folder the settings and
+// caches go into is the user's own, not the top of the file system; a HOME that is set is kept.
+TEST(CommandLine, WithoutHomeTheUsersOwnHomeFolderIsTaken)
+{
+    const QByteArray home = qgetenv("HOME");
+    qunsetenv("HOME");
+    CommandLine::settleHome();
+    const QString settled = QDir::homePath();
+    qputenv("HOME", "/elsewhere/home");
+    CommandLine::settleHome();
+    const QString kept = QDir::homePath();
+    qputenv("HOME", home);
+    const passwd* user = ::getpwuid(::getuid());
+    ASSERT_TRUE(user && user->pw_dir);
+    EXPECT_EQ(settled.toStdString(), user->pw_dir);
+    EXPECT_EQ(kept.toStdString(), "/elsewhere/home");
 }
 
 TEST_F(Shell, ShowModeSwitching)

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <sys/stat.h>
 
 using namespace kpv;
@@ -189,6 +190,29 @@ TEST_F(UserDefaultsTest, FullDiskKeepsTheOldFileAndTheChangesForTheNextSave)
     }
     EXPECT_EQ(told.size(), 2);
     d.setSaveFailureHandler({});
+}
+
+// A home the user may not write, with no settings folder yet: the reason told is the system's own
+// for the home, not that a folder below it is missing.
+TEST_F(UserDefaultsTest, AHomeThatCannotBeWrittenIsToldAsTheReason)
+{
+    const QString home = dir.path() + "/home";
+    ASSERT_TRUE(QDir().mkpath(home));
+    ASSERT_TRUE(QFile::setPermissions(home, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    QStringList told;
+    {
+        kpv::test::NoPermissionOverride asAnyUser;
+        UserDefaults d(home + "/.config/kestrane-viewer/settings.json");
+        d.setSaveFailureHandler([&told](const QString& why) { told << why; });
+        d.setInteger(1, "changed");
+        EXPECT_FALSE(d.synchronize());
+        d.setSaveFailureHandler({});
+    }
+    ASSERT_TRUE(QFile::setPermissions(home, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_EQ(told.first().toStdString(), QString("cannot make the folder %1/.config/kestrane-viewer: %2")
+                                              .arg(home, QString::fromLocal8Bit(std::strerror(EACCES)))
+                                              .toStdString());
 }
 
 TEST_F(UserDefaultsTest, UnreadableFileIsKeptAsideNotOverwritten)

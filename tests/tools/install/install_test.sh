@@ -41,6 +41,14 @@ entry=$tree/share/applications/org.kestrane.viewer.desktop
 grep -qx 'Exec="/opt/kestrane test/bin/kestrane-viewer" %F' "$entry" || fail "Exec line: $(grep ^Exec "$entry")"
 grep -q '^MimeType=.*image/jpeg;.*image/png;' "$entry" || fail "MimeType line: $(grep ^MimeType "$entry")"
 grep -qx 'Icon=org.kestrane.viewer' "$entry" || fail "no Icon line"
+# A file manager offers the viewer for every kind of picture it opens: the entry lists the type
+# the desktop gives each such file name.
+if [ -r /usr/share/mime/globs ]; then
+    for ext in jpg png gif bmp tif webp jp2 ico cr2 nef dng dcr ppm pgm pbm pnm xbm xpm tga icns wbmp cur; do
+        type=$(grep -i ":\*\.$ext\$" /usr/share/mime/globs | head -1 | cut -d: -f1 || true)
+        [ -z "$type" ] || grep -q "^MimeType=\(.*;\)\?$type;" "$entry" || fail "the entry does not offer .$ext ($type)"
+    done
+fi
 
 missing_tools=
 if command -v desktop-file-validate >/dev/null; then
