@@ -520,8 +520,13 @@ void CropViewController::doRotate()
 
 void CropViewController::selectAll()
 {
-    if (canDoAction(CropModeModel::SelectAll) && m_model.selectAll())
+    if (!canDoAction(CropModeModel::SelectAll))
+        return;
+    if (m_model.selectAll())
         updateImageCropTrackRect();
+    // The whole picture comes with its own preset: the button names it even when the rectangle
+    // already covered the picture.
+    updateCustomSizeInfo();
 }
 
 // ---- Commands ----
