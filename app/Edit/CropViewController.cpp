@@ -278,6 +278,13 @@ bool CropViewController::handleKeyDown(const kpv::Event &e)
         backToViewMode();
         return true;
     }
+    // Return on the crop page applies the rectangle, as the toolbar's crop button does.
+    const quint64 modifiers = kpv::ShiftKeyMask | kpv::ControlKeyMask | kpv::AlternateKeyMask | kpv::CommandKeyMask;
+    if ((e.keyCode() == kpv::KeyCode::Return || e.keyCode() == kpv::KeyCode::KeypadEnter) && !m_isCurCroppedImagePage &&
+        !(e.modifierFlags() & modifiers)) {
+        doCrop();
+        return true;
+    }
     // Arrows move the rectangle a pixel (with the command key they resize it); on the result
     // page command-up and command-down zoom the preview.
     const CropModeModel::KeyDecision d = CropModeModel::keyDownDecision(e.charactersIgnoringModifiers(), e.modifierFlags(),

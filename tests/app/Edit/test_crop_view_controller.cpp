@@ -904,8 +904,9 @@ TEST_F(CropView, KeysWheelPinchAndTheSizeTip)
     controller.areaTrackView_endDrag(controller.cropTrackView(), track, 2, track);
     EXPECT_TRUE(controller.cropRectTextView()->isHidden());
 
-    // Result page: command-up zooms the preview in.
-    controller.doCrop();
+    // Return applies the crop; on the result page command-up zooms the preview in.
+    const auto enterKey = kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::Return, "\r", "\r", nullptr);
+    EXPECT_TRUE(controller.handleKeyDown(*enterKey));
     ASSERT_NO_FATAL_FAILURE(waitForSave());
     ASSERT_TRUE(controller.isCurCroppedImagePage());
     const double scale = controller.previewScale();
