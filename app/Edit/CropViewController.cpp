@@ -278,6 +278,13 @@ bool CropViewController::handleKeyDown(const kpv::Event &e)
         backToViewMode();
         return true;
     }
+    // Return on the crop page applies the rectangle, as the toolbar's crop button does.
+    const quint64 modifiers = kpv::ShiftKeyMask | kpv::ControlKeyMask | kpv::AlternateKeyMask | kpv::CommandKeyMask;
+    if ((e.keyCode() == kpv::KeyCode::Return || e.keyCode() == kpv::KeyCode::KeypadEnter) && !m_isCurCroppedImagePage &&
+        !(e.modifierFlags() & modifiers)) {
+        doCrop();
+        return true;
+    }
     // Arrows move the rectangle a pixel (with the command key they resize it); on the result
     // page command-up and command-down zoom the preview.
     const CropModeModel::KeyDecision d = CropModeModel::keyDownDecision(e.charactersIgnoringModifiers(), e.modifierFlags(),
@@ -520,8 +527,13 @@ void CropViewController::doRotate()
 
 void CropViewController::selectAll()
 {
-    if (canDoAction(CropModeModel::SelectAll) && m_model.selectAll())
+    if (!canDoAction(CropModeModel::SelectAll))
+        return;
+    if (m_model.selectAll())
         updateImageCropTrackRect();
+    // The whole picture comes with its own preset: the button names it even when the rectangle
+    // already covered the picture.
+    updateCustomSizeInfo();
 }
 
 // ---- Commands ----

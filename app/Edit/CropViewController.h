@@ -141,7 +141,8 @@ public:
     // Waits for a running crop or save (tests and shut-down); its result still arrives on the
     // main thread.
     void waitUntilSavesFinished();
-    // The mode's key handler: Esc leaves the mode unless a save is running. True when consumed.
+    // The mode's key handler: Esc leaves the mode and Return on the crop page crops, unless a save
+    // is running. True when consumed.
     bool handleKeyDown(const kpv::Event &e);
     // Lays the page out again after the window changed size.
     void layoutCropPage();

@@ -810,6 +810,13 @@ TEST_F(CropView, ToolbarsPresetsAndPreviewZoom)
     EXPECT_EQ(controller.originalImageRawCropRect(), QRectF(0, 0, 200, 100));
     EXPECT_EQ(controller.btnCustomSize()->textButtonTitle()->stringValue(), controller.customSizeButtonTitle());
     EXPECT_TRUE(controller.popMenuViewItemChecked(nullptr, QVariant::fromValue(qulonglong(original)), {}));
+    // Select All from the menu takes the Original preset back from the free one, button and all.
+    controller.popMenuViewItemClicked(nullptr, QVariant::fromValue(qulonglong(0)), {});
+    const QString freeTitle = controller.btnCustomSize()->textButtonTitle()->stringValue();
+    controller.doAction(CropModeModel::SelectAll, 0);
+    EXPECT_TRUE(controller.popMenuViewItemChecked(nullptr, QVariant::fromValue(qulonglong(original)), {}));
+    EXPECT_EQ(controller.btnCustomSize()->textButtonTitle()->stringValue(), controller.customSizeButtonTitle());
+    EXPECT_NE(controller.btnCustomSize()->textButtonTitle()->stringValue(), freeTitle);
 
     // The rotate button turns the rectangle (kept at the picture's 2 : 1 as 1 : 2, inside it); the
     // crop button shows the result page.
@@ -897,8 +904,9 @@ TEST_F(CropView, KeysWheelPinchAndTheSizeTip)
     controller.areaTrackView_endDrag(controller.cropTrackView(), track, 2, track);
     EXPECT_TRUE(controller.cropRectTextView()->isHidden());
 
-    // Result page: command-up zooms the preview in.
-    controller.doCrop();
+    // Return applies the crop; on the result page command-up zooms the preview in.
+    const auto enterKey = kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::Return, "\r", "\r", nullptr);
+    EXPECT_TRUE(controller.handleKeyDown(*enterKey));
     ASSERT_NO_FATAL_FAILURE(waitForSave());
     ASSERT_TRUE(controller.isCurCroppedImagePage());
     const double scale = controller.previewScale();
