@@ -193,6 +193,38 @@ TEST_F(BatchConvertRun, RunCollectsFailuresAndPausesOnlyAfterACleanRun)
     EXPECT_TRUE(QFile::exists(d("ok.tiff")));
 }
 
+// A file its reader refuses is reported with the reader's reason, in plain words: a header that
+// claims a picture too large to hold, a file cut short before its pixels.
+TEST_F(BatchConvertRun, AnUnreadableFileIsReportedWithWhyItCouldNotBeRead)
+{
+    auto le = [](QByteArray &out, quint32 value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out.append(char(value >> (8 * i)));
+    };
+    QByteArray huge("BM");
+    le(huge, 54 + 3000, 4), le(huge, 0, 4), le(huge, 54, 4);
+    le(huge, 40, 4), le(huge, 60000, 4), le(huge, 60000, 4), le(huge, 1, 2), le(huge, 24, 2);
+    huge.append(QByteArray(24, '\0')).append(QByteArray(3000, '\x80'));
+    QFile hugeFile(s("huge.bmp"));
+    ASSERT_TRUE(hugeFile.open(QIODevice::WriteOnly) && hugeFile.write(huge) == huge.size());
+    hugeFile.close();
+    QImage photo(400, 300, QImage::Format_RGB32);
+    photo.fill(Qt::blue);
+    ASSERT_TRUE(photo.save(s("cut.ppm"), "PPM"));
+    ASSERT_TRUE(QFile::resize(s("cut.ppm"), 200));
+
+    LMFailedFiles failed;
+    worker.convertFilesOnThread({record(s("huge.bmp")), record(s("cut.ppm"))}, dst.path(), kPng, params, &failed,
+                                nullptr);
+    ASSERT_EQ(failed.size(), 2);
+    EXPECT_TRUE(failed.reasons()[0].contains("60000 x 60000 pixels exceeds the size limit")) << qPrintable(failed.reasons()[0]);
+    EXPECT_TRUE(failed.reasons()[1].contains("cut short")) << qPrintable(failed.reasons()[1]);
+    for (const QString &reason : failed.reasons()) {
+        EXPECT_TRUE(reason.startsWith("it could not be read as a picture: ")) << qPrintable(reason);
+        EXPECT_FALSE(reason.contains(src.path()) || reason.contains("decoding failed")) << qPrintable(reason);
+    }
+}
+
 TEST_F(BatchConvertRun, CancelledRunStopsAtTheFirstFile)
 {
     ASSERT_TRUE(writeTestImage(s("a.jpg"), QSize(8, 8)));
