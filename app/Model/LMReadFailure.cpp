@@ -1,5 +1,7 @@
 #include "Model/LMReadFailure.h"
 
+#include <QRegularExpression>
+
 namespace {
 
 thread_local LMReadFailure *t_innermost = nullptr;
@@ -16,9 +18,12 @@ QString plainReason(const QString &path, QString why)
         else if (why.startsWith(QLatin1Char(' ')))
             why = QStringLiteral("it") + why;
     }
-    for (const QLatin1String step : {QLatin1String("decoding failed: "), QLatin1String("decoding failed, ")})
-        if (why.startsWith(step))
-            why = why.mid(step.size());
+    // "decoding failed", "PNG decoding failed: ...": the step and the format go, the cause stays.
+    static const QRegularExpression step(QStringLiteral("^(?:[A-Za-z0-9 ]+ )?decoding failed(?:[:,] *|$)"));
+    why.remove(step);
+    // A reader that gave no cause found bytes it could not make a picture of.
+    if (why.isEmpty() || why.compare(QLatin1String("Unable to read image data"), Qt::CaseInsensitive) == 0)
+        return QStringLiteral("its picture data is damaged or cut short");
     return why.trimmed();
 }
 

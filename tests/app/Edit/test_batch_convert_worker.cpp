@@ -214,13 +214,16 @@ TEST_F(BatchConvertRun, AnUnreadableFileIsReportedWithWhyItCouldNotBeRead)
     photo.fill(Qt::blue);
     ASSERT_TRUE(photo.save(s("cut.ppm"), "PPM"));
     ASSERT_TRUE(QFile::resize(s("cut.ppm"), 200));
+    ASSERT_TRUE(photo.save(s("cut.webp"), "WEBP"));
+    ASSERT_TRUE(QFile::resize(s("cut.webp"), 40));
 
     LMFailedFiles failed;
-    worker.convertFilesOnThread({record(s("huge.bmp")), record(s("cut.ppm"))}, dst.path(), kPng, params, &failed,
-                                nullptr);
-    ASSERT_EQ(failed.size(), 2);
+    worker.convertFilesOnThread({record(s("huge.bmp")), record(s("cut.ppm")), record(s("cut.webp"))}, dst.path(), kPng,
+                                params, &failed, nullptr);
+    ASSERT_EQ(failed.size(), 3);
     EXPECT_TRUE(failed.reasons()[0].contains("60000 x 60000 pixels exceeds the size limit")) << qPrintable(failed.reasons()[0]);
     EXPECT_TRUE(failed.reasons()[1].contains("cut short")) << qPrintable(failed.reasons()[1]);
+    EXPECT_TRUE(failed.reasons()[2].contains("damaged or cut short")) << qPrintable(failed.reasons()[2]);
     for (const QString &reason : failed.reasons()) {
         EXPECT_TRUE(reason.startsWith("it could not be read as a picture: ")) << qPrintable(reason);
         EXPECT_FALSE(reason.contains(src.path()) || reason.contains("decoding failed")) << qPrintable(reason);
