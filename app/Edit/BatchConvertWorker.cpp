@@ -49,7 +49,9 @@ int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo>
                                                const QString &fileTypeUti, const QVariantMap &saveParameters,
                                                const kpv::Operation *operation, QString *why) const
 {
-    const QString unreadable = kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_CannotReadPicture"));
+    // Why the file could not be read, as its reader said.
+    const LMReadFailure readFailure;
+    const auto unreadable = [&] { return cannotReadPicture(readFailure); };
     auto finish = [operation](int code) { return cancelled(operation) ? kCancelled : code; };
     auto failBecause = [&](const QString &reason) {
         if (why)
@@ -86,7 +88,7 @@ int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo>
 
     const LMFileImgBaseInfoPtr info = currentImgBaseInfo(*file, operation);
     if (!info)
-        return failBecause(unreadable);
+        return failBecause(unreadable());
     const auto upright = LMImageTools::createPropertiesFrom(info->properties(), 1);
     // The output is a new file: a name taken meanwhile (by another run, another program) is left
     // alone and the next free name is taken instead.
@@ -118,14 +120,14 @@ int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo>
         const kpv::DecodeBudget::CancelScope stopWaiting([operation] { return cancelled(operation); });
         picture = kpv::ImageDestination::readSixteenBitPart(src.path(), QRect(QPoint(0, 0), size), &error);
         if (picture.isNull() || cancelled(operation))
-            return failBecause(error.isEmpty() ? unreadable : error);
+            return failBecause(error.isEmpty() ? unreadable() : error);
         picture = LMImage::uprightImage(picture, *info);
         if (picture.isNull())
-            return failBecause(unreadable);
+            return failBecause(unreadable());
     } else {
         picture = loadUprightImage(src, 1, info, std::nullopt, operation);
         if (picture.isNull())
-            return failBecause(unreadable);
+            return failBecause(unreadable());
         // Transparency is written only where the picture has some: an opaque photo stays opaque.
         if (picture.hasAlphaChannel() && isOpaque(picture))
             picture = picture.convertToFormat(QImage::Format_RGB32);

@@ -26,6 +26,14 @@ QString BatchFileWorker::unreadableReason(const LMPathString &path)
     return {};
 }
 
+QString BatchFileWorker::cannotReadPicture(const LMReadFailure &failure)
+{
+    const kpv::Bundle &bundle = kpv::Bundle::mainBundle();
+    if (failure.reason().isEmpty())
+        return bundle.localizedString(QStringLiteral("IDS_CannotReadPicture"));
+    return bundle.localizedStringWithFormat(QStringLiteral("IDS_CannotReadPictureBecause_Fmt"), failure.reason());
+}
+
 namespace {
 
 // Writes a new file under the names `nextName` offers, one after another while another writer

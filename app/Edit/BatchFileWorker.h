@@ -9,6 +9,7 @@
 #include "Model/LMFileImgBaseInfo.h"
 #include "Model/LMFileInfo.h"
 #include "Model/LMPathString.h"
+#include "Model/LMReadFailure.h"
 
 #include <QImage>
 #include <QList>
@@ -43,6 +44,8 @@ protected:
     // Why a source cannot be read at all (gone, not a regular file), in words for the report; empty
     // when it is a regular file. Nothing is opened: a pipe named like a photo is never waited on.
     static QString unreadableReason(const LMPathString &path);
+    // That a source could not be read as a picture, with the reader's reason when `failure` heard one.
+    static QString cannotReadPicture(const LMReadFailure &failure);
     // A file copied as it is to a new name that `nextName` gives (never replacing anything).
     // *tagsLeftOut tells whether its tags and comments could not all be kept there.
     static bool copyAsNewFile(const LMPathString &source, const std::function<QString()> &nextName, QString *error,

@@ -240,7 +240,9 @@ int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &
                                              qint64 *curRenameNumber, const kpv::Operation *operation,
                                              QString *why) const
 {
-    const QString unreadable = kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_CannotReadPicture"));
+    // Why the file could not be read, as its reader said.
+    const LMReadFailure readFailure;
+    const auto unreadable = [&] { return cannotReadPicture(readFailure); };
     auto finish = [operation](int code) { return cancelled(operation) ? kCancelled : code; };
     auto failBecause = [&](const QString &reason) {
         if (why)
@@ -255,10 +257,10 @@ int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &
 
     const LMFileImgBaseInfoPtr info = currentImgBaseInfo(*file, operation);
     if (!info)
-        return failBecause(unreadable);
+        return failBecause(unreadable());
     const QSizeF raw = info->rawFrameSize();
     if (raw.width() <= 0 || raw.height() <= 0)
-        return failBecause(unreadable);
+        return failBecause(unreadable());
     const QSizeF target = targetSizeForSource(raw, c);
 
     double dpi = 0;
@@ -326,7 +328,7 @@ int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &
             const QImage whole =
                 kpv::ImageDestination::readSixteenBitPart(file->filePath().path(), QRect(QPoint(0, 0), raw.toSize()), &error);
             if (whole.isNull() || cancelled(operation))
-                return failBecause(error.isEmpty() ? unreadable : error);
+                return failBecause(error.isEmpty() ? unreadable() : error);
             scaled = scaledSixteenBits(whole, size);
             if (scaled.isNull())
                 error = QStringLiteral("out of memory for a picture of %1 x %2 pixels").arg(size.width()).arg(size.height());
@@ -334,13 +336,13 @@ int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &
             scaled = scaledSixteenBitFile(file->filePath().path(), size, operation, &error);
         }
         if (scaled.isNull() || cancelled(operation))
-            return failBecause(error.isEmpty() ? unreadable : error);
+            return failBecause(error.isEmpty() ? unreadable() : error);
         picture = LMImage::uprightImage(scaled, *info);
     } else {
         picture = loadUprightImage(file->filePath(), decodeScaleTypeFor(raw, target), info, target, operation);
     }
     if (picture.isNull())
-        return failBecause(unreadable);
+        return failBecause(unreadable());
     const auto props = LMImageTools::createPropertiesFrom(info->properties(), 1, dpi);
     // The output is a new file: a name that another run (or program) takes while this one writes
     // is left alone, and the next free name is taken instead.

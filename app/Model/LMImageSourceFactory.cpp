@@ -1,5 +1,7 @@
 #include "Model/LMImageSourceFactory.h"
 
+#include "Model/LMReadFailure.h"
+
 #include "imageio/ContentTypes.h"
 #include "imageio/FileAccess.h"
 #include "imageio/GifAnimation.h"
@@ -14,7 +16,10 @@ namespace {
 
 class PlatformImageSourceReader final : public LMImageSourceReader {
 public:
-    explicit PlatformImageSourceReader(std::unique_ptr<kpv::ImageSource> source) : m_source(std::move(source)) {}
+    PlatformImageSourceReader(std::unique_ptr<kpv::ImageSource> source, const QString &path)
+        : m_source(std::move(source)), m_path(path)
+    {
+    }
 
     QString type() const override { return m_source->type(); }
     int count() const override { return m_source->count(); }
@@ -25,7 +30,7 @@ public:
         QString error;
         QImage image = m_source->createImageAtIndex(index, &error);
         if (image.isNull())
-            qWarning().noquote() << "image decode failed:" << error;
+            failed("image decode failed:", error);
         return image;
     }
 
@@ -35,7 +40,7 @@ public:
         QImage image = m_source->createThumbnailAtIndex(index, maxPixelSize, fromImageAlways, &error);
         // A missing stored thumbnail is an ordinary answer, not worth a warning.
         if (image.isNull() && fromImageAlways)
-            qWarning().noquote() << "scaled image decode failed:" << error;
+            failed("scaled image decode failed:", error);
         return image;
     }
 
@@ -46,7 +51,7 @@ public:
         QString error;
         std::shared_ptr<const kpv::GifAnimation> animation = m_source->createAnimation(&error);
         if (!animation)
-            qWarning().noquote() << "animation decode failed:" << error;
+            failed("animation decode failed:", error);
         return animation;
     }
 
@@ -62,12 +67,20 @@ public:
         QString error;
         QImage image = m_source->createImageInRect(index, rect, reduction, &error);
         if (image.isNull())
-            qWarning().noquote() << "decode of a part of the picture failed:" << error;
+            failed("decode of a part of the picture failed:", error);
         return image;
     }
 
 private:
+    // Said in the log, and to whoever waits on this thread for the reason.
+    void failed(const char *what, const QString &error) const
+    {
+        qWarning().noquote() << what << error;
+        LMReadFailure::tell(m_path, error);
+    }
+
     std::unique_ptr<kpv::ImageSource> m_source;
+    QString m_path;
     mutable std::mutex m_regionMutex;
 };
 
@@ -79,9 +92,10 @@ public:
         std::unique_ptr<kpv::ImageSource> source = kpv::ImageSource::createWithFile(path, &error);
         if (!source) {
             qWarning().noquote() << "cannot open image:" << error;
+            LMReadFailure::tell(path, error);
             return nullptr;
         }
-        return std::make_unique<PlatformImageSourceReader>(std::move(source));
+        return std::make_unique<PlatformImageSourceReader>(std::move(source), path);
     }
 
     QImage thumbnail(const QString &path, int maxPixelSize) const override

@@ -3,6 +3,7 @@
 #include "Model/LMBitmap.h"
 #include "Model/LMImageTools.h"
 #include "Model/LMNavFileInfo.h"
+#include "Model/LMReadFailure.h"
 
 #include "MStream.h"
 #include "MdAGIF.h"
@@ -22,6 +23,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <optional>
 
 namespace {
@@ -35,6 +37,9 @@ auto guarded(F &&body) -> decltype(body())
 {
     try {
         return body();
+    } catch (const std::bad_alloc &) {
+        qWarning() << "image load failed: out of memory";
+        LMReadFailure::tell(QString(), QStringLiteral("there was not enough memory to read it"));
     } catch (const std::exception &e) {
         qWarning() << "image load failed:" << e.what();
     } catch (...) {
@@ -67,8 +72,10 @@ public:
         const uint64_t frameBytes = bytes < 0x1p63 ? uint64_t(bytes) : UINT64_MAX;
         QString refused;
         m_entered = budget.fits(frameBytes, &refused);
-        if (!m_entered)
+        if (!m_entered) {
             qWarning().noquote() << path.path() << refused;
+            LMReadFailure::tell(path.path(), refused);
+        }
     }
     bool entered() const { return m_entered; }
 
@@ -99,6 +106,7 @@ bool changedOnDisk(const LMFileImgBaseInfo &info)
     if (!info.fileModified())
         return false;
     qWarning().noquote() << info.filePath().path() << "changed on disk since it was read: not loaded as read";
+    LMReadFailure::tell(info.filePath().path(), QStringLiteral("another program changed it while it was read"));
     return true;
 }
 
@@ -582,6 +590,7 @@ LMImagePtr LMPhotoLoader::loadImageByCore(LMImageSourceReader *source, const LMP
                 const uint64_t frameBytes = width * height * 4;
                 if (uint64_t(frames) > kpv::ImageLimits::kMaxDecodedBytes / frameBytes) {
                     qWarning().noquote() << path.path() << "has too many frames to decode:" << frames;
+                    LMReadFailure::tell(path.path(), QStringLiteral("its %1 frames together exceed the size limit").arg(frames));
                     return nullptr;
                 }
             }

@@ -1,8 +1,8 @@
-// Whether a GIF or WebP file holds more than one frame, told from its blocks and chunks alone: no
-// picture is decoded. A batch asks this of every photo it has just written anew, so only what lies
-// before the second frame is walked. The bytes may be anything: every length is checked against
-// what remains before it is followed, and a file broken or cut short counts the frames before the
-// break (the ones the viewer shows).
+// Whether a GIF or WebP file holds more than one frame, and whether it stops before its end, told
+// from its blocks and chunks alone: no picture is decoded. A batch asks this of every photo it has
+// just written anew, so only what lies before the second frame is walked to count frames. The
+// bytes may be anything: every length is checked against what remains before it is followed, and
+// a file broken or cut short counts the frames before the break (the ones the viewer shows).
 
 #include "FormatDecoder.h"
 
@@ -109,6 +109,69 @@ bool webpHasMoreFrames(const QByteArray& data)
         if (std::memcmp(chunk, "ANMF", 4) == 0 && ++frames > 1)
             return true;
         at += size_t(std::min<uint64_t>(8 + length + (length & 1), size - at));
+    }
+    return false;
+}
+
+bool gifEndsEarly(const QByteArray& data)
+{
+    const auto* bytes = reinterpret_cast<const uint8_t*>(data.constData());
+    const size_t size = size_t(data.size());
+    if (size < 6 || (!data.startsWith("GIF87a") && !data.startsWith("GIF89a")))
+        return false;
+    if (size < 13)
+        return true;
+    const size_t table = colourTableBytes(bytes[10]);
+    if (table > size - 13)
+        return true;
+    // Every block up to the trailer: one cut inside, or bytes that begin no block (the rest of a
+    // picture whose data a run of damaged bytes ended early), leave the picture unfinished.
+    size_t at = 13 + table;
+    while (at < size) {
+        switch (bytes[at]) {
+        case 0x2C: {
+            if (size - at < 10)
+                return true;
+            const size_t local = colourTableBytes(bytes[at + 9]);
+            if (local >= size - at - 10)
+                return true;
+            at = skipSubBlocks(bytes, size, at + 11 + local);
+            break;
+        }
+        case 0x21:
+            at = size - at < 2 ? 0 : skipSubBlocks(bytes, size, at + 2);
+            break;
+        case 0x3B:
+            return false;
+        default:
+            return true;
+        }
+        if (at == 0)
+            return true;
+    }
+    // Ended between two blocks: every picture begun was whole.
+    return false;
+}
+
+bool webpEndsEarly(const QByteArray& data)
+{
+    const auto* bytes = reinterpret_cast<const uint8_t*>(data.constData());
+    const size_t size = size_t(data.size());
+    if (size < 12 || !data.startsWith("RIFF") || data.mid(8, 4) != "WEBP")
+        return false;
+    // The RIFF size counts from the form type on; each chunk is padded to an even size, and a
+    // last chunk without its padding byte lacks nothing of the picture.
+    const uint64_t riffEnd = uint64_t(littleEndian32(bytes + 4)) + 8;
+    if (riffEnd < 12)
+        return false;
+    uint64_t at = 12;
+    while (at + 8 <= riffEnd) {
+        if (size - at < 8)
+            return true;
+        const uint64_t length = littleEndian32(bytes + at + 4);
+        if (length > size - at - 8)
+            return true;
+        at = std::min<uint64_t>(at + 8 + length + (length & 1), size);
     }
     return false;
 }

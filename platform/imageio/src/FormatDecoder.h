@@ -120,6 +120,18 @@ bool tiffPages(const QByteArray& data, int* pages, int* bitsPerSample, bool* flo
 // any other bytes.
 bool gifHasMoreFrames(const QByteArray& data);
 bool webpHasMoreFrames(const QByteArray& data);
+// Whether the file stops before the end its own header, blocks or chunks give for its picture
+// data (a download that stopped, a copy cut off): such a file shows only what arrived. Told from
+// the lengths alone, every one checked against the bytes present; nothing is decoded. False for
+// bytes of another format, and for a file damaged so that no end can be told.
+bool gifEndsEarly(const QByteArray& data);
+bool webpEndsEarly(const QByteArray& data);
+bool bmpEndsEarly(const QByteArray& data);
+// A binary any-map file (P4, P5, P6).
+bool pnmEndsEarly(const QByteArray& data);
+// A TGA file has no signature at its start: only a header whose every field is one the format
+// allows is taken for one.
+bool tgaEndsEarly(const QByteArray& data);
 // The part `rect` of a PNG or TIFF picture of 16 bits a sample (grey or RGB, with or without
 // alpha), as stored (not turned upright), as RGBA64: only the rows down to the part's last are
 // read (all passes of an interlaced PNG), or the tiles under the part. The caller charges the

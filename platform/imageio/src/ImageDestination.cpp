@@ -579,11 +579,15 @@ bool pngIsAnimated(const QByteArray& data)
     return animated;
 }
 
-// Whether the picture's data stops before its end: a PNG cut before its end chunk, or a JPEG with
-// no end marker after its first scan (its coded data holds no other 0xFF 0xD9). Such a file shows
-// what could be read before the cut, the rest grey or clear; written over, the rest is gone.
+// Whether the picture's data stops before its end: a PNG cut before its end chunk, a JPEG with no
+// end marker after its first scan (its coded data holds no other 0xFF 0xD9), a GIF, WebP, BMP,
+// any-map or TGA file shorter than its own blocks and header say. Such a file shows what could be
+// read before the cut, the rest grey or clear; written over, the rest is gone.
 bool endsEarly(const QByteArray& data)
 {
+    using namespace imageio_detail;
+    if (gifEndsEarly(data) || webpEndsEarly(data) || bmpEndsEarly(data) || pnmEndsEarly(data))
+        return true;
     const auto* bytes = reinterpret_cast<const uint8_t*>(data.constData());
     const size_t size = size_t(data.size());
     if (data.startsWith("\x89PNG\r\n\x1A\n")) {
@@ -595,7 +599,7 @@ bool endsEarly(const QByteArray& data)
         return end == MPNG_WALK_BROKEN || !sawEnd;
     }
     if (size < 4 || bytes[0] != 0xFF || bytes[1] != 0xD8)
-        return false;
+        return tgaEndsEarly(data);
     // The segments before the first scan, by their lengths (a thumbnail's own end marker lies
     // inside them).
     size_t at = 2;

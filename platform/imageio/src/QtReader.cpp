@@ -548,6 +548,65 @@ private:
 
 }  // namespace
 
+namespace imageio_detail {
+
+bool bmpEndsEarly(const QByteArray& data)
+{
+    // The same count the decoder makes: rows it leaves clear are the part that did not arrive.
+    BmpHeader header;
+    QString refused;
+    if (!data.startsWith("BM") || !readBmpHeader(data, &header, &refused))
+        return false;
+    return bmpPixelsPresent(data, header) < qint64(header.width) * header.height;
+}
+
+bool pnmEndsEarly(const QByteArray& data)
+{
+    qint64 rowsAt = 0, rowBytes = 0;
+    int height = 0;
+    return binaryPnmLayout(data, &rowsAt, &rowBytes, &height) && data.size() < rowsAt + rowBytes * height;
+}
+
+bool tgaEndsEarly(const QByteArray& data)
+{
+    // The 18-byte header (TGA 2.0, "Image File Specification", fields 1 to 5).
+    if (data.size() < 18)
+        return false;
+    const auto* h = reinterpret_cast<const uchar*>(data.constData());
+    const int idLength = h[0], mapType = h[1], imageType = h[2], mapBits = h[7], depth = h[16], descriptor = h[17];
+    const qint64 mapLength = le16At(data, 5), width = le16At(data, 12), height = le16At(data, 14);
+    const int kind = imageType & ~8;  // 1 colour-mapped, 2 true colour, 3 grey; +8 run-length coded
+    const bool mapped = kind == 1;
+    const bool depthFits = mapped ? (depth == 8 || depth == 16)
+                         : kind == 2 ? (depth == 15 || depth == 16 || depth == 24 || depth == 32)
+                                     : (depth == 8 || depth == 16);
+    if (mapType > 1 || (imageType & ~11) != 0 || kind < 1 || kind > 3 || mapped != (mapType == 1) || !depthFits ||
+        (mapped && mapBits != 15 && mapBits != 16 && mapBits != 24 && mapBits != 32) || (descriptor & 0xC0) != 0 ||
+        (descriptor & 0x0F) > depth || width < 1 || height < 1)
+        return false;
+    const qint64 pixelBytes = (depth + 7) / 8;
+    const qint64 pixels = width * height;
+    const qint64 start = 18 + idLength + (mapType == 1 ? mapLength * ((mapBits + 7) / 8) : 0);
+    if (!(imageType & 8))
+        return data.size() < start + pixels * pixelBytes;
+    // Run-length packets: a count byte, then one pixel repeated or that many stored.
+    qint64 at = start, done = 0;
+    while (done < pixels) {
+        if (at >= data.size())
+            return true;
+        const int packet = h[at++];
+        const qint64 count = (packet & 0x7F) + 1;
+        const qint64 bytes = (packet & 0x80) ? pixelBytes : count * pixelBytes;
+        if (bytes > data.size() - at)
+            return true;
+        at += bytes;
+        done += count;
+    }
+    return false;
+}
+
+}  // namespace imageio_detail
+
 std::unique_ptr<FormatDecoder> makeBmpIcoDecoder(bool ico) { return std::make_unique<QtFormatDecoder>(ico); }
 
 std::unique_ptr<FormatDecoder> makeToolkitDecoder(const QByteArray& data, const QString& extension)

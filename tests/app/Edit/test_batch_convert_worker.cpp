@@ -13,6 +13,7 @@
 #include "imageio/ImageProperties.h"
 #include "imageio/ImageSource.h"
 
+#include <QBuffer>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -23,6 +24,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <thread>
 
 namespace {
@@ -191,6 +193,99 @@ TEST_F(BatchConvertRun, RunCollectsFailuresAndPausesOnlyAfterACleanRun)
     EXPECT_EQ(pauses, pausesBefore);
     EXPECT_FALSE(QFile::exists(d("junk.tiff")));
     EXPECT_TRUE(QFile::exists(d("ok.tiff")));
+}
+
+// A file its reader refuses is reported with the reader's reason, in plain words: a header that
+// claims a picture too large to hold, a file cut short before its pixels.
+TEST_F(BatchConvertRun, AnUnreadableFileIsReportedWithWhyItCouldNotBeRead)
+{
+    auto le = [](QByteArray &out, quint32 value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out.append(char(value >> (8 * i)));
+    };
+    QByteArray huge("BM");
+    le(huge, 54 + 3000, 4), le(huge, 0, 4), le(huge, 54, 4);
+    le(huge, 40, 4), le(huge, 60000, 4), le(huge, 60000, 4), le(huge, 1, 2), le(huge, 24, 2);
+    huge.append(QByteArray(24, '\0')).append(QByteArray(3000, '\x80'));
+    QFile hugeFile(s("huge.bmp"));
+    ASSERT_TRUE(hugeFile.open(QIODevice::WriteOnly) && hugeFile.write(huge) == huge.size());
+    hugeFile.close();
+    QImage photo(400, 300, QImage::Format_RGB32);
+    photo.fill(Qt::blue);
+    ASSERT_TRUE(photo.save(s("cut.ppm"), "PPM"));
+    ASSERT_TRUE(QFile::resize(s("cut.ppm"), 200));
+    ASSERT_TRUE(photo.save(s("cut.webp"), "WEBP"));
+    ASSERT_TRUE(QFile::resize(s("cut.webp"), 40));
+
+    LMFailedFiles failed;
+    worker.convertFilesOnThread({record(s("huge.bmp")), record(s("cut.ppm")), record(s("cut.webp"))}, dst.path(), kPng,
+                                params, &failed, nullptr);
+    ASSERT_EQ(failed.size(), 3);
+    EXPECT_TRUE(failed.reasons()[0].contains("60000 x 60000 pixels exceeds the size limit")) << qPrintable(failed.reasons()[0]);
+    EXPECT_TRUE(failed.reasons()[1].contains("cut short")) << qPrintable(failed.reasons()[1]);
+    EXPECT_TRUE(failed.reasons()[2].contains("damaged or cut short")) << qPrintable(failed.reasons()[2]);
+    for (const QString &reason : failed.reasons()) {
+        EXPECT_TRUE(reason.startsWith("it could not be read as a picture: ")) << qPrintable(reason);
+        EXPECT_FALSE(reason.contains(src.path()) || reason.contains("decoding failed")) << qPrintable(reason);
+    }
+}
+
+// A file cut short shows what arrived and converts; its report tells that the new file lacks the
+// rest, whatever the format, from the file's own lengths. The whole files convert without a note.
+TEST_F(BatchConvertRun, AFileCutShortOfAnyFormatIsToldToLackTheRest)
+{
+    QImage photo(240, 160, QImage::Format_RGB32);
+    for (int y = 0; y < photo.height(); ++y)
+        for (int x = 0; x < photo.width(); ++x)
+            photo.setPixel(x, y, qRgb(x, y, (x * y) & 0x7F));
+    std::map<QString, QByteArray> files;
+    for (const char *format : {"bmp", "ppm", "webp"}) {
+        QBuffer buffer(&files[format]);
+        buffer.open(QIODevice::WriteOnly);
+        ASSERT_TRUE(photo.save(&buffer, format)) << format;
+    }
+    // TGA, uncompressed true colour, rows from the top.
+    QByteArray &tga = files["tga"];
+    tga = QByteArray(18, '\0');
+    tga[2] = 2, tga[12] = char(240), tga[14] = char(160), tga[16] = 24, tga[17] = 0x20;
+    for (int y = 0; y < photo.height(); ++y)
+        for (int x = 0; x < photo.width(); ++x)
+            tga.append(char(qBlue(photo.pixel(x, y)))).append(char(qGreen(photo.pixel(x, y)))).append(char(qRed(photo.pixel(x, y))));
+    // GIF of 7-bit codes: a clear code before every 100 pixels keeps each code one byte wide.
+    QByteArray &gif = files["gif"];
+    gif = QByteArray("GIF89a") + QByteArray::fromHex("f000a000f60000");
+    for (int i = 0; i < 128; ++i)
+        gif.append(char(i * 2)).append(char(255 - i * 2)).append(char(i));
+    gif += QByteArray::fromHex("2c00000000f000a0000007");
+    QByteArray codes;
+    for (int i = 0; i < 240 * 160; ++i) {
+        if (i % 100 == 0)
+            codes.append(char(128));
+        codes.append(char((i / 240 + i % 240) & 0x7F));
+    }
+    codes.append(char(129));
+    for (qsizetype at = 0; at < codes.size(); at += 255)
+        gif.append(char(std::min<qsizetype>(255, codes.size() - at))).append(codes.mid(at, 255));
+    gif.append('\0').append(';');
+
+    BatchFileWorker::FileInfoList run;
+    for (const auto &[format, bytes] : files) {
+        for (const QString &name : {"whole." + format, "cut." + format}) {
+            QFile out(s(name));
+            const QByteArray kept = name.startsWith("cut") ? bytes.left(bytes.size() * 6 / 10) : bytes;
+            ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write(kept) == kept.size());
+            run << record(s(name));
+        }
+    }
+    LMFailedFiles failed;
+    worker.convertFilesOnThread(run, dst.path(), kPng, params, &failed, nullptr);
+    const QString report = failed.details();
+    EXPECT_EQ(failed.size(), 0) << qPrintable(report);
+    for (const auto &[format, bytes] : files) {
+        EXPECT_TRUE(report.contains("cut." + format + ": its new file lacks the part of the picture that could not be read"))
+            << qPrintable(format);
+        EXPECT_FALSE(report.contains("whole." + format)) << qPrintable(format);
+    }
 }
 
 TEST_F(BatchConvertRun, CancelledRunStopsAtTheFirstFile)
