@@ -286,6 +286,9 @@ void LMImageViewModel::moveImageByDeltaPoint(QPointF delta)
     const QRectF v = imageVisibleViewRect();
     const QRectF moved = v.translated(delta);
     setOffset(calcOffsetFromImageViewRect(v, moved, scale(), pixelRatio()));
+    // Panned while a zoom runs: the zoom goes on about what is now under its hold point.
+    if (isZoomTimerRunning())
+        m_zoomImagePoint = imagePointHeldAt(zoomHoldViewPoint(zoomHoldPosition()));
 }
 
 void LMImageViewModel::setFitinLeftMargin(double left, double top, double right, double bottom)
@@ -492,11 +495,26 @@ bool LMImageViewModel::canDragImageWhenSettled() const
     return canDragImageWithoutCheckCursorPosition();
 }
 
-QPointF LMImageViewModel::zoomOffsetForScale(double scale) const
+QPointF LMImageViewModel::zoomHoldViewPoint(const std::optional<QPointF> &holdPosition) const
 {
     const QRectF f = getBoundsForFitin();
-    const std::optional<QPointF> hold = zoomHoldPosition();
-    return calcNewOffsetByNewScale(scale, m_angleRotate, hold && pointInRect(*hold, f) ? *hold : centreOf(f));
+    return holdPosition && pointInRect(*holdPosition, f) ? *holdPosition : centreOf(f);
+}
+
+QPointF LMImageViewModel::zoomOffsetForScale(double scale) const
+{
+    const QPointF h = zoomHoldViewPoint(zoomHoldPosition());
+    if (!isZoomTimerRunning())
+        return calcNewOffsetByNewScale(scale, m_angleRotate, h);
+    return offsetHoldingImagePoint(scale, m_angleRotate, m_zoomImagePoint, h);
+}
+
+void LMImageViewModel::applyZoomScale(double scale, bool checkUpdateFitinMode)
+{
+    if (!m_imageNormal || !std::isfinite(scale))
+        return;
+    const double s = std::min(std::max(minScaleByNewAngle(m_angleRotate), scale), m_curMaxScale);
+    setNewScale(s, checkUpdateFitinMode, m_angleRotate, zoomOffsetForScale(s), false, true);
 }
 
 bool LMImageViewModel::canDragImageAt(double scale, const LMImageRotateAngle &angle, QPointF offset) const
@@ -569,18 +587,28 @@ QPointF LMImageViewModel::calcOffsetFromImageViewRect(const QRectF &from, const 
 
 QPointF LMImageViewModel::calcNewOffsetByNewScale(double scale, const LMImageRotateAngle &angle, QPointF holdPosition) const
 {
+    return offsetHoldingImagePoint(scale, angle, imagePointHeldAt(holdPosition), holdPosition);
+}
+
+QPointF LMImageViewModel::imagePointHeldAt(QPointF holdPosition) const
+{
     const QRectF r0 = rawFrameRectOf(m_imageNormal);
-    const QRectF f = getBoundsForFitin();
-    const QRectF v = imageVisibleViewRect();
     const std::optional<LMMatrix> inv = currentInverseMatrix();
     QPointF p = inv ? LMTransformPoint(*inv, holdPosition) : centreOf(r0);
     if (!pointInRect(p, r0))
-        p = inv ? LMTransformPoint(*inv, centreOf(f)) : centreOf(r0);
-    const LMMatrix n = matrixFromOriginalImageToView(m_imageNormal, scale, angle, QPointF(), f, viewPortSizeScale(),
-                                                     pixelRatio());
-    const QPointF q = LMTransformPoint(n, p);
+        p = inv ? LMTransformPoint(*inv, centreOf(getBoundsForFitin())) : centreOf(r0);
+    return p;
+}
+
+QPointF LMImageViewModel::offsetHoldingImagePoint(double scale, const LMImageRotateAngle &angle, QPointF imagePoint,
+                                                  QPointF holdPosition) const
+{
+    const QRectF r0 = rawFrameRectOf(m_imageNormal);
+    const LMMatrix n = matrixFromOriginalImageToView(m_imageNormal, scale, angle, QPointF(), getBoundsForFitin(),
+                                                     viewPortSizeScale(), pixelRatio());
+    const QPointF q = LMTransformPoint(n, imagePoint);
     const LMMatrix t = LMMultiplyMatrices(translationMatrix(holdPosition.x() - q.x(), holdPosition.y() - q.y()), n);
-    return calcOffsetFromImageViewRect(v, LMTransformRect(t, r0), scale, pixelRatio());
+    return calcOffsetFromImageViewRect(imageVisibleViewRect(), LMTransformRect(t, r0), scale, pixelRatio());
 }
 
 QPointF LMImageViewModel::adjustOffset(QPointF offset, double scale, double pixelRatio)

@@ -346,9 +346,18 @@ protected:
 private:
     QRectF rawFrameRectOf(const LMImagePtr &image) const;
     bool canDragImageAt(double scale, const LMImageRotateAngle &angle, QPointF offset) const;
-    // The offset that keeps the image point under the running zoom's hold point (the fit-in centre
+    // The offset that keeps the running zoom's image point under its hold point (the fit-in centre
     // without one) at `scale`.
     QPointF zoomOffsetForScale(double scale) const;
+    // The hold point a zoom keeps: the given one inside the fit-in bounds, else their centre.
+    QPointF zoomHoldViewPoint(const std::optional<QPointF> &holdPosition) const;
+    // The original-image point under a view point (the one under the fit-in centre when it is off
+    // the image), and the offset that puts that image point under the view point at `scale`.
+    QPointF imagePointHeldAt(QPointF holdPosition) const;
+    QPointF offsetHoldingImagePoint(double scale, const LMImageRotateAngle &angle, QPointF imagePoint,
+                                    QPointF holdPosition) const;
+    // One frame of a running zoom at `scale`, clamped as a commit clamps it.
+    void applyZoomScale(double scale, bool checkUpdateFitinMode);
     void applyRotationFrame(double p);
 
     QRectF m_viewBounds;
@@ -372,6 +381,10 @@ private:
     bool m_needCheckScaleWhileFileChanged = false;
     std::unique_ptr<LMBlockRepeatTimer> m_zoomTimer;
     bool m_inArrowKeyZoomSession = false;
+    // The image point the running zoom keeps under its hold point, taken as the zoom starts: taken
+    // again at every frame, a picture centred on its way (smaller than the view) would carry
+    // another point there, and the zoom would end far from where the user pointed.
+    QPointF m_zoomImagePoint;
     std::unique_ptr<LMBlockRepeatTimer> m_frameSwitchTimer;
     bool m_framesStillDecoding = false;
     std::unique_ptr<LMBlockRepeatTimer> m_rotateTimer;

@@ -122,6 +122,10 @@ void LMImageViewModel::startZoomTimerForType(int zoomSource, bool zoomIn, double
     if (!m_zoomTimer)
         m_zoomTimer = std::make_unique<LMBlockRepeatTimer>();
     const bool wasRunning = m_zoomTimer->isTimerRunning();
+    // A step that follows one about the same hold point (a wheel turned on, a held key's next
+    // step) keeps aiming at the image point the first one took there.
+    if (!wasRunning || zoomHoldPosition() != holdPosition)
+        m_zoomImagePoint = imagePointHeldAt(zoomHoldViewPoint(holdPosition));
     if (wasRunning)
         m_zoomTimer->stop();
     const double t = now();
@@ -199,7 +203,7 @@ bool LMImageViewModel::zoomTimerHandler()
     double s = calcScaleByZoomTimer(&end, &continues);
     const std::optional<QPointF> hold = zoomHoldPosition();
     if (source == ZoomSourceStep) {
-        setScale(s, hold, end);
+        applyZoomScale(s, end);
         if (continues) {
             // The next step takes over on the same timer; the layer stays asynchronous.
             const double enter = info.value(kSessionEnterTime).toDouble();
@@ -215,7 +219,7 @@ bool LMImageViewModel::zoomTimerHandler()
         // A fit-in zoom lands on the fit-in scale of this moment, even if it changed meanwhile.
         if (end && source == ZoomSourceFitin)
             s = calcFitinScale();
-        setScale(s, hold, end);
+        applyZoomScale(s, end);
         if (end)
             stopZoomTimer();
     }
@@ -226,7 +230,7 @@ void LMImageViewModel::advanceZoomForFrame()
 {
     if (!isLayerAsynchronous())
         return;
-    adjustDispImageByNewScale(calcScaleByZoomTimer(nullptr, nullptr), true, angleRotate(), zoomHoldPosition(), false);
+    applyZoomScale(calcScaleByZoomTimer(nullptr, nullptr), true);
 }
 
 double LMImageViewModel::zoomLandingScale() const

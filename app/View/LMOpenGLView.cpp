@@ -163,6 +163,9 @@ bool LMOpenGLView::showFrameAsKeptPixels()
     if (!info || info->orientationAngle() != 0 || info->isOrientationMirrored() || a.angleRotate() != 0 ||
         a.angleHorizontalFlip() != 0 || a.angleVerticalFlip() != 0)
         return false;
+    // Kept pixels are shown as they are: transparent ones would show what the window last had there.
+    if (pictureShowsBackgroundThrough())
+        return false;
     const QImage pixels = image->frameImage(int(drawableFrameIdx()));
     // The drawing copies each texel as it is, without blending: the same four bytes, whatever
     // their alpha means.

@@ -112,6 +112,12 @@ protected:
     // draws with: the context the textures are made in serves for drawing too.
     bool drawsInSharedContext() const override { return true; }
     PaintWithoutOpenGL paintWithoutOpenGL(QPainter &painter, const QRect &rect) override;
+    // What paintWithoutOpenGL paints, with the picture's transparent pixels left transparent.
+    PaintWithoutOpenGL paintPictureWithoutOpenGL(QPainter &painter, const QRect &rect);
+    // Whether the picture may have transparent pixels that are to show the view's background
+    // (an opaque one: the window's tile, or black in full screen) instead of the black of their
+    // empty texels, as they would show it through the layer onto the window beneath.
+    bool pictureShowsBackgroundThrough() const;
     // The drop shadow around `shown` (view points) with the window's painter; `down` turns view
     // rectangles into widget ones.
     void paintShadow(QPainter &painter, const QRectF &shown, const std::function<QRectF(const QRectF &)> &down) const;
@@ -140,6 +146,8 @@ private:
     bool showFrameAsKeptPixels();
     // Clears the frame buffer for a new frame, except what the picture will cover.
     void clearAroundPicture();
+    // Puts the opaque background under the transparent pixels the picture's tiles left.
+    void drawBackgroundUnderPicture();
     // One turn of prepareTilesAhead: a few milliseconds of uploads, then the next turn.
     void makeTilesAhead();
     // One turn of uploads made ahead: `makeOne` runs while the turn lasts and says whether more is
@@ -154,6 +162,12 @@ private:
     bool m_openGLInited = false;
     LMRendererInfo m_renderInfo;
     bool m_imageNotDraw = false;
+    // Whether the normal image has a pixel less than opaque, for the image and frames looked at.
+    mutable struct {
+        std::weak_ptr<const LMImage> image;
+        qsizetype frames = 0;
+        bool transparent = false;
+    } m_transparency;
     QColor m_backgroundColor = QColor(0, 0, 0, 0);
     std::map<int64_t, LMOpenGLTexturePtr> m_usingTexturesNormal, m_usingTexturesFitin;
     int64_t m_frameIdxOfCurNormalTexture = 0;

@@ -494,11 +494,86 @@ void LMOpenGLView::drawLayer(LMOpenGLLayer *layer, double)
                 glPopMatrix();
             }
             drawRegions(m_regionsUnderNormal, m_regionsToDraw.size());
+            if (pictureShowsBackgroundThrough())
+                drawBackgroundUnderPicture();
         }
     }
     glDisable(GL_TEXTURE_2D);
     // What the pool still holds after the frame is not wanted.
     m_texturePool.clear();
+}
+
+namespace {
+// Whether any pixel of any frame is less than opaque.
+bool hasTransparentPixel(const LMImage &image)
+{
+    constexpr uint32_t kByteOrder32Little = 2;
+    const uint32_t alphaInfo = image.bitmapInfo() & 0x1F, order = (image.bitmapInfo() >> 12) & 7;
+    if (image.bitsPerPixel() != 32 || (alphaInfo < 1 || alphaInfo > 4))
+        return false;
+    const bool alphaLast = alphaInfo == 1 || alphaInfo == 3;
+    const size_t at = alphaLast == (order != kByteOrder32Little) ? 3 : 0;
+    const size_t row = size_t(image.width()) * 4;
+    for (const LMDataBlock &frame : image.frameDatas()) {
+        if (!frame || image.bytesPerRow() < row)
+            continue;
+        for (uint64_t y = 0; y < image.height(); ++y) {
+            const size_t begin = size_t(y * image.bytesPerRow());
+            if (begin + row > frame->length())
+                break;
+            const uint8_t *p = frame->bytes() + begin;
+            for (size_t x = at; x < row; x += 4)
+                if (p[x] != 255)
+                    return true;
+        }
+    }
+    return false;
+}
+} // namespace
+
+bool LMOpenGLView::pictureShowsBackgroundThrough() const
+{
+    if (m_imageNotDraw || m_backgroundColor.alpha() != 255)
+        return false;
+    const LMImagePtr image = imageNormal();
+    const LMFileImgBaseInfoPtr base = image ? image->originalImgBaseInfo() : nullptr;
+    if (!base || !LMPhotoLoader::hasAlphaByAMCMType(base->AMCMImageType()))
+        return false;
+    // Looked at once a picture (and again as an animation's frames arrive): most kinds that may
+    // be transparent are not, and their pictures are drawn as they always were.
+    const qsizetype frames = image->frameDatas().size();
+    if (m_transparency.image.lock() != image || m_transparency.frames != frames)
+        m_transparency = {image, frames, hasTransparentPixel(*image)};
+    return m_transparency.transparent;
+}
+
+void LMOpenGLView::drawBackgroundUnderPicture()
+{
+    // The picture's texels replaced what was under them, alpha included; the background goes
+    // under what they left transparent, as the window's would under a transparent layer.
+    const GLfloat quad[8] = {-1, -1, 1, -1, 1, 1, -1, 1};
+    glDisable(GL_TEXTURE_2D);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_ONE_MINUS_DST_ALPHA, GL_ONE);
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
+    glColor4f(GLfloat(m_backgroundColor.redF()), GLfloat(m_backgroundColor.greenF()), GLfloat(m_backgroundColor.blueF()), 1);
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glVertexPointer(2, GL_FLOAT, 0, quad);
+    glDrawArrays(GL_QUADS, 0, 4);
+    glDisableClientState(GL_VERTEX_ARRAY);
+    glColor4f(1, 1, 1, 1);
+    glPopMatrix();
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glDisable(GL_BLEND);
+    glEnable(GL_TEXTURE_2D);
 }
 
 void LMOpenGLView::drawShadow(double k)
@@ -544,6 +619,38 @@ void LMOpenGLView::openGLWillStart()
 }
 
 kpv::OpenGLView::PaintWithoutOpenGL LMOpenGLView::paintWithoutOpenGL(QPainter &painter, const QRect &rect)
+{
+    if (!pictureShowsBackgroundThrough())
+        return paintPictureWithoutOpenGL(painter, rect);
+    // Painted apart first, so that the background can go under the transparent pixels the
+    // picture leaves, as drawBackgroundUnderPicture puts it there.
+    const double r = pixelRatio();
+    const bool wholePixels = r == std::floor(r);
+    // At a pixel ratio between whole ones only the whole view lands on whole device pixels.
+    const QRect area = wholePixels ? rect
+                                   : QRect(0, 0, int(std::ceil(viewBounds().width())), int(std::ceil(viewBounds().height())));
+    QImage apart(QSize(int(std::ceil(area.width() * r)), int(std::ceil(area.height() * r))),
+                 QImage::Format_ARGB32_Premultiplied);
+    if (apart.isNull())
+        return paintPictureWithoutOpenGL(painter, rect);
+    apart.setDevicePixelRatio(r);
+    apart.fill(Qt::transparent);
+    QPainter p(&apart);
+    p.translate(-area.topLeft());
+    const PaintWithoutOpenGL result = paintPictureWithoutOpenGL(p, rect);
+    p.setCompositionMode(QPainter::CompositionMode_DestinationOver);
+    p.fillRect(rect, m_backgroundColor);
+    p.end();
+    if (result == PaintWithoutOpenGL::NeedsOpenGL)
+        return result;
+    painter.save();
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(QRectF(rect), apart, QRectF(QPointF(rect.topLeft() - area.topLeft()) * r, QSizeF(rect.size()) * r));
+    painter.restore();
+    return result;
+}
+
+kpv::OpenGLView::PaintWithoutOpenGL LMOpenGLView::paintPictureWithoutOpenGL(QPainter &painter, const QRect &rect)
 {
     const LMImagePtr image = imageNormal();
     if (!image && !imageBadFile()) {

@@ -131,4 +131,26 @@ TEST_F(Zoom, ScaleModeAnimationsLandOnTheirTarget)
     EXPECT_TRUE(model.canZoom(true));
 }
 
+TEST_F(Zoom, WheelZoomKeepsThePointUnderThePointer)
+{
+    // A 4000 x 2000 picture fits 800 x 600 at 0.2, 400 points high with bands above and below.
+    // Near its lower edge the pointer is over row 1700; a wheel zoom to actual size ends with
+    // that row and column under it, though the picture is centred while it is lower than the
+    // view on its way there.
+    model.setImage(makeImage(4000, 2000), ImageModeNormal);
+    const QPointF pointer(400, 160);
+    const auto under = [&] { return model.convertToOriginalImagePointForPoint(pointer) + QPointF(0.5, 0.5); };
+    ASSERT_NEAR(under().x(), 2000, 1);
+    ASSERT_NEAR(under().y(), 1700, 1);
+    model.beginZoomByDelta(16, pointer);
+    // A second click of the wheel while the first one's zoom runs aims at the same point.
+    run(0.1);
+    model.beginZoomByDelta(16, pointer);
+    run(1.6);
+    ASSERT_FALSE(model.isZoomTimerRunning());
+    EXPECT_DOUBLE_EQ(model.scale(), 1.0);
+    EXPECT_NEAR(under().x(), 2000, 1);
+    EXPECT_NEAR(under().y(), 1700, 1);
+}
+
 } // namespace

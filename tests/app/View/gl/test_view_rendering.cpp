@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <set>
 #include <gtest/gtest.h>
 
@@ -222,6 +223,26 @@ TEST_F(Rendering, DropShadowFallsOnTheBackgroundColour)
     EXPECT_COLOR(img, 45, 50, 64, 64, 164);
     EXPECT_COLOR(img, 100, 20, 64, 64, 164);
     EXPECT_COLOR(img, 20, 50, 0, 0, 200);
+}
+
+// A picture's transparent pixels show the view's background, drawn or painted, instead of black:
+// a dark logo on a transparent ground was one black block.
+TEST_F(Rendering, TransparentPixelsShowTheBackground)
+{
+    // Left half transparent, right half red at half strength (premultiplied).
+    auto block = LMData::create(100 * 50 * 4);
+    for (int i = 0; i < 100 * 50; ++i)
+        std::memcpy(block->mutableBytes() + i * 4, i % 100 < 50 ? "\x00\x00\x00\x00" : "\x80\x00\x00\x80", 4);
+    view->setImage(std::make_shared<LMImage>(1u, 32u, 400u, 100u, 50u, QList<LMDataBlock>{block},
+                                             quadrantImage(100, 50)->originalImgBaseInfo()),
+                   ImageModeNormal);
+    view->setBackgroundColor(QColor(90, 100, 110));
+    for (const QImage &img : {view->paintedWithoutOpenGL().convertToFormat(QImage::Format_RGBA8888), frame()}) {
+        ASSERT_FALSE(img.isNull());
+        EXPECT_COLOR(img, 60, 50, 90, 100, 110);
+        EXPECT_COLOR(img, 140, 50, 173, 50, 55); // 128 + 90 x 127 / 255, ...
+        EXPECT_COLOR(img, 10, 50, 90, 100, 110);
+    }
 }
 
 TEST_F(Rendering, UnsupportedPixelSizeDrawsNothingAndKeepsRunning)
