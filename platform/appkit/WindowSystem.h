@@ -33,8 +33,8 @@ std::optional<uint32_t> startupIdTime(const std::string& startupId);
 // taking the focus unasked lets it come forward as it would a new window. On X11 the startup id's
 // time becomes the window's user time and the time of its activation request, the id is set on
 // the window, and the desktop's feedback for the start ends (also without a window). On Wayland
-// the activation token goes with the toolkit's activation request. Without a token the window is
-// raised and activated as before.
+// the activation token goes with the toolkit's activation request, and the feedback of a startup
+// id the start had as well ends. Without a token the window is raised and activated as before.
 void activateForStart(QWidget* window, const std::string& startupId, const std::string& activationToken);
 
 } // namespace kpv

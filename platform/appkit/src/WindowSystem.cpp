@@ -171,6 +171,8 @@ void activateForStart(QWidget* window, const std::string& startupId, const std::
         top->raise();
     }
     if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        // A launcher of the desktop's X11 side may have begun feedback for the start as well.
+        endStartupFeedback(startupId);
         if (!top)
             return;
         // The toolkit's activation request takes the token from the environment and uses it up;
