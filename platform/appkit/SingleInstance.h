@@ -13,6 +13,14 @@
 // never handed to, nor taken from, another user. A connection that does not deliver its message
 // within a second is dropped, and only a few may be open at once, so idle connections cannot
 // exhaust the viewer's file descriptors.
+//
+// Besides its files, a later start hands over the token the desktop gave it (its startup id on
+// X11, its activation token on Wayland), so that the running viewer may come forward with it where
+// the desktop keeps windows from taking the focus unasked. The token travels as an entry of the
+// path list that does not begin with '/', "name=value": a viewer that knows no such entry drops
+// it as a relative path and takes the files all the same, and a start that sends none is served as
+// before. A viewer that took the token answers so, and then ends the desktop's feedback for that
+// start itself; otherwise the start ends it.
 
 #include <QString>
 #include <QStringList>
@@ -32,6 +40,21 @@ public:
     static constexpr int kMaxOpenConnections = 16;
 
     // `key` names the socket; the display is added, so a start on another display runs there.
+    // Longest token taken; a longer one, or one with bytes other than printable ASCII, is ignored.
+    static constexpr int kMaxTokenBytes = 1024;
+
+    // The desktop's token for one start.
+    struct Activation {
+        QByteArray startupId;        // DESKTOP_STARTUP_ID (X11)
+        QByteArray activationToken;  // XDG_ACTIVATION_TOKEN (Wayland)
+        bool isEmpty() const { return startupId.isEmpty() && activationToken.isEmpty(); }
+        // The tokens of this start's environment, read before the toolkit takes them out of it;
+        // those that are not acceptable tokens are left out.
+        static Activation fromEnvironment();
+    };
+    // Whether `token` may travel: 1 to kMaxTokenBytes bytes of printable ASCII.
+    static bool isAcceptableToken(const QByteArray& token);
+
     explicit SingleInstance(const QString& key);
     ~SingleInstance();
     SingleInstance(const SingleInstance&) = delete;
@@ -43,21 +66,30 @@ public:
     // Tries to hand the paths to a running instance of this user; true only when one confirmed it
     // took them all (waits at most `timeoutMs` for each step).
     bool handOver(const QStringList& paths, int timeoutMs = 2000) const;
+    // As above, with the desktop's token for this start; `activationTaken` (may be null) tells
+    // whether the running viewer took the token over, and with it the end of the start's feedback.
+    bool handOver(const QStringList& paths, const Activation& activation, bool* activationTaken,
+                  int timeoutMs = 2000) const;
     // Becomes the running instance; `received` is called on the main thread with the paths of
     // every later start. False when the socket cannot be made.
     bool listen(std::function<void(const QStringList&)> received);
+    // As above, with the token the later start was given (empty when it had none, or is of a
+    // version that does not send it).
+    bool listen(std::function<void(const QStringList&, const Activation&)> received);
     // Stops listening and removes the socket (also done on destruction); connections still open
     // are closed without calling `received` again, so the receiver may go away after this.
     void stopListening();
     // Connections open now (tests).
     int openConnectionCount() const { return m_openConnections; }
 
-    // The message for these paths (made absolute; empty ones left out).
-    static QByteArray encodePaths(const QStringList& paths);
+    // The message for these paths (made absolute; empty ones left out) and this token (tokens that
+    // are not acceptable left out).
+    static QByteArray encodePaths(const QStringList& paths, const Activation& activation = {});
     enum class Message { Complete, Incomplete, Malformed };
-    // Reads a message: Complete with the paths (those that are not absolute dropped), Incomplete
-    // while bytes are missing, Malformed for anything that is not such a message.
-    static Message decodePaths(const QByteArray& message, QStringList* paths);
+    // Reads a message: Complete with the paths (those that are not absolute dropped) and the token
+    // (entries that are unknown or not acceptable dropped), Incomplete while bytes are missing,
+    // Malformed for anything that is not such a message.
+    static Message decodePaths(const QByteArray& message, QStringList* paths, Activation* activation = nullptr);
     // The folder the socket goes into: $XDG_RUNTIME_DIR when it is an absolute path of a folder
     // owned by this user and closed to others, else <temporary folder>/kestrane-viewer-<uid>
     // (made with mode 0700; refused when it exists but is not a private folder of this user).
@@ -73,8 +105,9 @@ private:
 
     QString m_serverName;
     std::unique_ptr<QLocalServer> m_server;
-    std::function<void(const QStringList&)> m_received;
+    std::function<void(const QStringList&, const Activation&)> m_received;
     int m_openConnections = 0;
+    bool m_takesActivation = false;
 };
 
 } // namespace kpv

@@ -4,7 +4,11 @@
 // DISPLAY names an X server that has gone or that refuses this user. And the end of a start
 // that opened no window, for the desktop that waits for one.
 
+#include <cstdint>
+#include <optional>
 #include <string>
+
+class QWidget;
 
 namespace kpv {
 
@@ -19,5 +23,18 @@ std::string whyNoWindowSystem(const std::string& display = {});
 // already running: `startupId` is the DESKTOP_STARTUP_ID it was started with, read before the
 // toolkit takes it. Without one, or without an X display, nothing is done.
 void endStartupFeedback(const std::string& startupId);
+
+// The time of the user's action that made a start, as the desktop wrote it into the start's
+// DESKTOP_STARTUP_ID after "_TIME" (an X server time); none when the id carries no such number.
+std::optional<uint32_t> startupIdTime(const std::string& startupId);
+
+// Brings `window` (its top-level window; may be null) forward for a start that the desktop made
+// and that handed its files over, with that start's token, so a desktop that keeps windows from
+// taking the focus unasked lets it come forward as it would a new window. On X11 the startup id's
+// time becomes the window's user time and the time of its activation request, the id is set on
+// the window, and the desktop's feedback for the start ends (also without a window). On Wayland
+// the activation token goes with the toolkit's activation request, and the feedback of a startup
+// id the start had as well ends. Without a token the window is raised and activated as before.
+void activateForStart(QWidget* window, const std::string& startupId, const std::string& activationToken);
 
 } // namespace kpv

@@ -2,6 +2,7 @@
 // exits; the first one builds the delegate and the main window and runs until it is quit.
 
 #include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/MainWindow/MainWndController.h"
 #include "Shell/Program/CommandLine.h"
 #include "Shell/Program/ViewerProgram.h"
 
@@ -12,6 +13,7 @@
 #include "DoveHostRenderSystem.h"
 #include "appkit/OpenGLView.h"
 #include "appkit/SingleInstance.h"
+#include "appkit/Window.h"
 #include "appkit/WindowSystem.h"
 #include "imageio/ContentTypes.h"
 #include "imageio/FileAccess.h"
@@ -63,6 +65,7 @@ int main(int argc, char** argv)
     // The desktop's token for this start: the toolkit takes it out of the environment.
     const char* startupIdValue = std::getenv("DESKTOP_STARTUP_ID");
     const std::string startupId = startupIdValue ? startupIdValue : "";
+    const kpv::SingleInstance::Activation activation = kpv::SingleInstance::Activation::fromEnvironment();
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("kestrane-viewer"));
     // The file names as their bytes; a local file's address as the file it names.
@@ -80,10 +83,13 @@ int main(int argc, char** argv)
     const int argumentStatus = problems.isEmpty() ? CommandLine::kExitOk : CommandLine::kExitFailure;
 
     kpv::SingleInstance instance(QStringLiteral("kestrane-viewer"));
-    if (instance.handOver(paths)) {
+    bool activationTaken = false;
+    if (instance.handOver(paths, activation, &activationTaken)) {
         // The running viewer shows the files: this copy ends now, without building anything, and
-        // the desktop stops waiting for a window from it.
-        kpv::endStartupFeedback(startupId);
+        // the desktop stops waiting for a window from it. A viewer that took the token comes
+        // forward with it and ends the wait itself.
+        if (!activationTaken)
+            kpv::endStartupFeedback(startupId);
         std::fflush(nullptr);
         std::_Exit(argumentStatus);
     }
@@ -115,11 +121,21 @@ int main(int argc, char** argv)
     AppDelegate delegate;
     ViewerProgram program(delegate);
 
-    instance.listen([&](const QStringList& handed) {
+    instance.listen([&](const QStringList& handed, const kpv::SingleInstance::Activation& token) {
         if (handed.isEmpty())
             delegate.applicationOpenUntitledFile();
         else
             delegate.openCommandLinePaths(handed);
+        // The window comes forward with the later start's token, where the desktop would keep it
+        // back without one; the dialog over it, when one waits for an answer.
+        if (!token.isEmpty()) {
+            kpv::Window* window =
+                delegate.mainWndController() ? delegate.mainWndController()->getCurWindow() : nullptr;
+            QWidget* widget = window ? window->blockingDialog() : nullptr;
+            if (!widget && window && window->isVisible())
+                widget = window->widget();
+            kpv::activateForStart(widget, token.startupId.toStdString(), token.activationToken.toStdString());
+        }
     });
     if (!paths.isEmpty())
         delegate.openCommandLinePaths(paths);

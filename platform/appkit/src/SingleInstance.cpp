@@ -11,7 +11,9 @@
 #include <QLocalSocket>
 #include <QPointer>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,6 +27,11 @@ constexpr quint32 kMaxPathBytes = 64 * 1024;
 // The start of every message and the running viewer's answer once it has one whole.
 constexpr char kMagic[] = "KPVOPEN1";
 constexpr char kAnswer[] = "TAKEN";
+// The answer of a viewer that took the start's token too, and so ends the start's feedback.
+constexpr char kAnswerWithActivation[] = "TAKEN+ACTIVATION";
+// The entries that carry the desktop's tokens.
+constexpr char kStartupIdField[] = "startup-id=";
+constexpr char kActivationTokenField[] = "activation-token=";
 
 void appendLength(QByteArray* out, quint32 value)
 {
@@ -118,12 +125,33 @@ bool SingleInstance::peerIsSameUser(int socketDescriptor)
     return cred.uid == ::getuid();
 }
 
-QByteArray SingleInstance::encodePaths(const QStringList& paths)
+bool SingleInstance::isAcceptableToken(const QByteArray& token)
+{
+    if (token.isEmpty() || token.size() > kMaxTokenBytes)
+        return false;
+    return std::all_of(token.begin(), token.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
+}
+
+SingleInstance::Activation SingleInstance::Activation::fromEnvironment()
+{
+    Activation activation;
+    if (const QByteArray id = qgetenv("DESKTOP_STARTUP_ID"); isAcceptableToken(id))
+        activation.startupId = id;
+    if (const QByteArray token = qgetenv("XDG_ACTIVATION_TOKEN"); isAcceptableToken(token))
+        activation.activationToken = token;
+    return activation;
+}
+
+QByteArray SingleInstance::encodePaths(const QStringList& paths, const Activation& activation)
 {
     QList<QByteArray> names;
     for (const QString& p : paths)
         if (!p.isEmpty())
             names << encodeFileName(QDir::isAbsolutePath(p) ? QDir::cleanPath(p) : QFileInfo(p).absoluteFilePath());
+    if (isAcceptableToken(activation.startupId))
+        names << kStartupIdField + activation.startupId;
+    if (isAcceptableToken(activation.activationToken))
+        names << kActivationTokenField + activation.activationToken;
     QByteArray out(kMagic);
     appendLength(&out, quint32(names.size()));
     for (const QByteArray& name : names) {
@@ -133,7 +161,8 @@ QByteArray SingleInstance::encodePaths(const QStringList& paths)
     return out;
 }
 
-SingleInstance::Message SingleInstance::decodePaths(const QByteArray& message, QStringList* paths)
+SingleInstance::Message SingleInstance::decodePaths(const QByteArray& message, QStringList* paths,
+                                                    Activation* activation)
 {
     const qsizetype head = qsizetype(sizeof kMagic) - 1;
     if (!message.startsWith(QByteArray(kMagic).left(std::min(head, message.size()))))
@@ -143,6 +172,16 @@ SingleInstance::Message SingleInstance::decodePaths(const QByteArray& message, Q
     if (!readLength(message, &at, &count))
         return Message::Incomplete;
     QStringList out;
+    Activation token;
+    // A token entry: the first acceptable one of its name counts.
+    const auto takeField = [](const QByteArray& entry, const char* name, QByteArray* value) {
+        if (!entry.startsWith(name))
+            return false;
+        const QByteArray v = entry.mid(qsizetype(std::strlen(name)));
+        if (value->isEmpty() && isAcceptableToken(v))
+            *value = v;
+        return true;
+    };
     for (quint32 i = 0; i < count; ++i) {
         quint32 length = 0;
         if (!readLength(message, &at, &length))
@@ -151,20 +190,32 @@ SingleInstance::Message SingleInstance::decodePaths(const QByteArray& message, Q
             return Message::Malformed;
         if (message.size() - at < qsizetype(length))
             return Message::Incomplete;
-        const QString p = decodeFileName(message.mid(at, length));
+        const QByteArray entry = message.mid(at, length);
         at += length;
-        if (QDir::isAbsolutePath(p))
-            out << p;
+        if (entry.startsWith('/'))
+            out << decodeFileName(entry);
+        else if (!takeField(entry, kStartupIdField, &token.startupId))
+            takeField(entry, kActivationTokenField, &token.activationToken);
     }
     if (at != message.size())
         return Message::Malformed;
     if (paths)
         *paths = out;
+    if (activation)
+        *activation = token;
     return Message::Complete;
 }
 
 bool SingleInstance::handOver(const QStringList& paths, int timeoutMs) const
 {
+    return handOver(paths, {}, nullptr, timeoutMs);
+}
+
+bool SingleInstance::handOver(const QStringList& paths, const Activation& activation, bool* activationTaken,
+                              int timeoutMs) const
+{
+    if (activationTaken)
+        *activationTaken = false;
     if (m_serverName.isEmpty())
         return false;
     QLocalSocket socket;
@@ -176,27 +227,45 @@ bool SingleInstance::handOver(const QStringList& paths, int timeoutMs) const
         socket.abort();
         return false;
     }
-    socket.write(encodePaths(paths));
+    socket.write(encodePaths(paths, activation));
     socket.flush();
     while (socket.bytesToWrite() > 0)
         if (!socket.waitForBytesWritten(timeoutMs))
             return false;
-    // Taken only when the viewer says so: a busy one closes the connection instead.
+    // Taken only when the viewer says so: a busy one closes the connection instead. A viewer that
+    // knows no tokens answers the short way and closes.
     QByteArray answer;
-    while (answer.size() < qsizetype(sizeof kAnswer) - 1) {
+    while (answer.size() < qsizetype(sizeof kAnswerWithActivation) - 1) {
         if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(timeoutMs))
             break;
         answer += socket.readAll();
     }
     socket.abort();
+    if (answer == kAnswerWithActivation) {
+        if (activationTaken)
+            *activationTaken = true;
+        return true;
+    }
     return answer == kAnswer;
 }
 
 bool SingleInstance::listen(std::function<void(const QStringList&)> received)
 {
+    std::function<void(const QStringList&, const Activation&)> withoutTokens;
+    if (received)
+        withoutTokens = [received = std::move(received)](const QStringList& paths, const Activation&) { received(paths); };
+    const bool listening = listen(std::move(withoutTokens));
+    // Tokens are not taken over here: the later start ends its own feedback.
+    m_takesActivation = false;
+    return listening;
+}
+
+bool SingleInstance::listen(std::function<void(const QStringList&, const Activation&)> received)
+{
     if (m_serverName.isEmpty())
         return false;
     m_received = std::move(received);
+    m_takesActivation = true;
     m_server = std::make_unique<QLocalServer>();
     // Only this user may connect.
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
@@ -256,7 +325,8 @@ void SingleInstance::accept(QLocalSocket* socket)
     });
     auto finish = [this, socket, buffer, done, timer] {
         QStringList paths;
-        const Message state = decodePaths(*buffer, &paths);
+        Activation activation;
+        const Message state = decodePaths(*buffer, &paths, m_takesActivation ? &activation : nullptr);
         if (state == Message::Incomplete && buffer->size() <= kMaxMessageBytes)
             return;
         *done = true;
@@ -269,13 +339,17 @@ void SingleInstance::accept(QLocalSocket* socket)
             socket->deleteLater();
             return;
         }
-        // The answer first: the later start may end as soon as it has it.
-        socket->write(kAnswer, qint64(sizeof kAnswer) - 1);
+        // The answer first: the later start may end as soon as it has it. Only a start that sent
+        // a token hears the long answer: an earlier version would not understand it.
+        if (activation.isEmpty())
+            socket->write(kAnswer, qint64(sizeof kAnswer) - 1);
+        else
+            socket->write(kAnswerWithActivation, qint64(sizeof kAnswerWithActivation) - 1);
         socket->flush();
         socket->disconnectFromServer();
         socket->deleteLater();
         if (m_received)
-            m_received(paths);
+            m_received(paths, activation);
     };
     QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, buffer, done, finish] {
         if (*done)

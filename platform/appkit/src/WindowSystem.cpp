@@ -1,5 +1,8 @@
 #include "appkit/WindowSystem.h"
 
+#include <QGuiApplication>
+#include <QWidget>
+
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -34,6 +37,101 @@ std::string whyNoWindowSystem(const std::string& display)
            "\u201d: no X server answers there, or it does not let this user in";
 }
 
+namespace {
+
+xcb_atom_t internAtom(xcb_connection_t* connection, const char* name)
+{
+    xcb_intern_atom_reply_t* reply =
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, uint16_t(std::strlen(name)), name), nullptr);
+    const xcb_atom_t value = reply ? reply->atom : XCB_ATOM_NONE;
+    std::free(reply);
+    return value;
+}
+
+// Startup notification protocol: "remove: ID=<id>", the value quoted with its quotes and
+// backslashes escaped, ending in a zero byte, sent to the root window 20 bytes a message from a
+// window of the sender's own.
+void sendStartupRemove(xcb_connection_t* connection, xcb_window_t root, const std::string& startupId)
+{
+    const xcb_atom_t begin = internAtom(connection, "_NET_STARTUP_INFO_BEGIN");
+    const xcb_atom_t more = internAtom(connection, "_NET_STARTUP_INFO");
+    std::string text = "remove: ID=\"";
+    for (const char c : startupId) {
+        if (c == '"' || c == '\\')
+            text += '\\';
+        text += c;
+    }
+    text += '"';
+    text += '\0';
+    const xcb_window_t sender = xcb_generate_id(connection);
+    xcb_create_window(connection, XCB_COPY_FROM_PARENT, sender, root, -100, -100, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    for (size_t at = 0; at < text.size(); at += 20) {
+        xcb_client_message_event_t event {};
+        event.response_type = XCB_CLIENT_MESSAGE;
+        event.format = 8;
+        event.window = sender;
+        event.type = at == 0 ? begin : more;
+        std::memcpy(event.data.data8, text.data() + at, std::min<size_t>(20, text.size() - at));
+        xcb_send_event(connection, 0, root, XCB_EVENT_MASK_PROPERTY_CHANGE, reinterpret_cast<const char*>(&event));
+    }
+    xcb_destroy_window(connection, sender);
+}
+
+#if QT_CONFIG(xcb)
+// EWMH: the user time goes on the window that _NET_WM_USER_TIME_WINDOW names, where there is one,
+// and a pager's or application's activation request carries that time, so that the window
+// manager can tell it from focus stealing.
+void activateOnX11(xcb_connection_t* connection, QWidget* top, const std::string& startupId)
+{
+    const std::optional<uint32_t> time = startupIdTime(startupId);
+    xcb_window_t root = XCB_WINDOW_NONE;
+    const xcb_window_t window = top ? xcb_window_t(top->winId()) : XCB_WINDOW_NONE;
+    if (window != XCB_WINDOW_NONE) {
+        if (xcb_get_geometry_reply_t* g = xcb_get_geometry_reply(connection, xcb_get_geometry(connection, window), nullptr)) {
+            root = g->root;
+            std::free(g);
+        }
+    }
+    if (root == XCB_WINDOW_NONE) {
+        const xcb_setup_t* setup = xcb_get_setup(connection);
+        if (!setup || !xcb_setup_roots_iterator(setup).rem)
+            return;
+        root = xcb_setup_roots_iterator(setup).data->root;
+    }
+    if (window != XCB_WINDOW_NONE && root != XCB_WINDOW_NONE) {
+        xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, internAtom(connection, "_NET_STARTUP_ID"),
+                            internAtom(connection, "UTF8_STRING"), 8, uint32_t(startupId.size()), startupId.data());
+        if (time) {
+            xcb_window_t userTimeWindow = window;
+            const xcb_atom_t userTimeWindowAtom = internAtom(connection, "_NET_WM_USER_TIME_WINDOW");
+            xcb_get_property_reply_t* reply = xcb_get_property_reply(
+                connection, xcb_get_property(connection, 0, window, userTimeWindowAtom, XCB_ATOM_WINDOW, 0, 1), nullptr);
+            if (reply && reply->format == 32 && xcb_get_property_value_length(reply) == 4)
+                userTimeWindow = *static_cast<const xcb_window_t*>(xcb_get_property_value(reply));
+            std::free(reply);
+            const uint32_t value = *time;
+            xcb_change_property(connection, XCB_PROP_MODE_REPLACE, userTimeWindow,
+                                internAtom(connection, "_NET_WM_USER_TIME"), XCB_ATOM_CARDINAL, 32, 1, &value);
+        }
+        xcb_client_message_event_t event {};
+        event.response_type = XCB_CLIENT_MESSAGE;
+        event.format = 32;
+        event.window = window;
+        event.type = internAtom(connection, "_NET_ACTIVE_WINDOW");
+        event.data.data32[0] = 1;  // from an application
+        event.data.data32[1] = time.value_or(XCB_CURRENT_TIME);
+        event.data.data32[2] = XCB_WINDOW_NONE;
+        xcb_send_event(connection, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                       reinterpret_cast<const char*>(&event));
+    }
+    sendStartupRemove(connection, root, startupId);
+    xcb_flush(connection);
+}
+#endif
+
+} // namespace
+
 void endStartupFeedback(const std::string& startupId)
 {
     if (startupId.empty())
@@ -45,41 +143,55 @@ void endStartupFeedback(const std::string& startupId)
         xcb_disconnect(connection);
         return;
     }
-    const auto atom = [connection](const char* name) {
-        xcb_intern_atom_reply_t* reply =
-            xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, uint16_t(std::strlen(name)), name), nullptr);
-        const xcb_atom_t value = reply ? reply->atom : XCB_ATOM_NONE;
-        std::free(reply);
-        return value;
-    };
-    const xcb_atom_t begin = atom("_NET_STARTUP_INFO_BEGIN"), more = atom("_NET_STARTUP_INFO");
-    // Startup notification protocol: "remove: ID=<id>", the value quoted with its quotes and
-    // backslashes escaped, ending in a zero byte, sent to the root window 20 bytes a message from a
-    // window of the sender's own.
-    std::string text = "remove: ID=\"";
-    for (const char c : startupId) {
-        if (c == '"' || c == '\\')
-            text += '\\';
-        text += c;
-    }
-    text += '"';
-    text += '\0';
-    const xcb_window_t sender = xcb_generate_id(connection);
-    xcb_create_window(connection, XCB_COPY_FROM_PARENT, sender, screen->root, -100, -100, 1, 1, 0,
-                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
-    for (size_t at = 0; at < text.size(); at += 20) {
-        xcb_client_message_event_t event {};
-        event.response_type = XCB_CLIENT_MESSAGE;
-        event.format = 8;
-        event.window = sender;
-        event.type = at == 0 ? begin : more;
-        std::memcpy(event.data.data8, text.data() + at, std::min<size_t>(20, text.size() - at));
-        xcb_send_event(connection, 0, screen->root, XCB_EVENT_MASK_PROPERTY_CHANGE, reinterpret_cast<const char*>(&event));
-    }
-    xcb_destroy_window(connection, sender);
+    sendStartupRemove(connection, screen->root, startupId);
     // Waits until the server has taken every message.
     std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
     xcb_disconnect(connection);
+}
+
+std::optional<uint32_t> startupIdTime(const std::string& startupId)
+{
+    const size_t mark = startupId.rfind("_TIME");
+    if (mark == std::string::npos)
+        return std::nullopt;
+    const std::string digits = startupId.substr(mark + 5);
+    if (digits.empty() || digits.size() > 10 || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    const unsigned long long value = std::stoull(digits);
+    if (value == 0 || value > UINT32_MAX)
+        return std::nullopt;
+    return uint32_t(value);
+}
+
+void activateForStart(QWidget* window, const std::string& startupId, const std::string& activationToken)
+{
+    QWidget* top = window ? window->window() : nullptr;
+    if (top) {
+        top->show();
+        top->raise();
+    }
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        // A launcher of the desktop's X11 side may have begun feedback for the start as well.
+        endStartupFeedback(startupId);
+        if (!top)
+            return;
+        // The toolkit's activation request takes the token from the environment and uses it up;
+        // it is not left there for the programs this one starts later.
+        if (!activationToken.empty())
+            qputenv("XDG_ACTIVATION_TOKEN", QByteArray::fromStdString(activationToken));
+        top->activateWindow();
+        qunsetenv("XDG_ACTIVATION_TOKEN");
+        return;
+    }
+    if (top)
+        top->activateWindow();
+#if QT_CONFIG(xcb)
+    if (startupId.empty())
+        return;
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (x11 && x11->connection())
+        activateOnX11(x11->connection(), top, startupId);
+#endif
 }
 
 } // namespace kpv

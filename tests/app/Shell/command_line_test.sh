@@ -64,8 +64,8 @@ for how in env option; do
         fail "with a display that does not answer ($how): $out"
 done
 
-if [ -z "${DISPLAY:-}" ] || ! command -v xdotool >/dev/null || ! command -v xev >/dev/null; then
-    echo "SKIPPED: no X display, or no xdotool or xev for the window half" >&2
+if [ -z "${DISPLAY:-}" ] || ! command -v xdotool >/dev/null || ! command -v xev >/dev/null || ! command -v xprop >/dev/null; then
+    echo "SKIPPED: no X display, or no xdotool, xev or xprop for the window half" >&2
     exit 77
 fi
 convert -size 64x48 xc:red "$work/photos/a.jpg"
@@ -117,15 +117,32 @@ pid=
 "$program" "$work/addr/b c.jpg" >"$work/out.log" 2>"$work/err.log" &
 pid=$!
 window_titled "$pid" 'b c\.jpg' || fail "the first start shows no window"
-# Started from a menu or a file manager, it ends the desktop's busy feedback for its start too.
+# Started from a menu or a file manager, it hands over the desktop's token for its start: the
+# running viewer comes forward with the time of the user's click as its user time, and the
+# desktop's busy feedback for the start ends.
 xev -root -event property >"$work/root.log" 2>&1 &
 listener=$!
 for _ in $(seq 1 50); do grep -q . "$work/root.log" && break; sleep 0.1; done
-(cd "$work/addr" && DESKTOP_STARTUP_ID=kpv-test_TIME1 "$program" "$latin1" >"$work/out2.log" 2>"$work/err2.log"); status=$?
+(cd "$work/addr" && DESKTOP_STARTUP_ID=kpv-test_TIME7654321 "$program" "$latin1" >"$work/out2.log" 2>"$work/err2.log"); status=$?
 [ $status -eq 0 ] || fail "the second start exited $status: $(cat "$work/err2.log")"
 for _ in $(seq 1 50); do grep -q _NET_STARTUP_INFO_BEGIN "$work/root.log" && break; sleep 0.1; done
 kill "$listener"; wait "$listener" 2>/dev/null
-grep -q _NET_STARTUP_INFO_BEGIN "$work/root.log" || fail "the handing start left the desktop waiting for its window"
+grep -q _NET_STARTUP_INFO_BEGIN "$work/root.log" || fail "the hand-over left the desktop waiting for its window"
+# The user time lives on the window that _NET_WM_USER_TIME_WINDOW names, where there is one.
+user_time_of() {
+    local w=$1 named
+    named=$(xprop -id "$w" _NET_WM_USER_TIME_WINDOW 2>/dev/null | grep -o '0x[0-9a-f]*')
+    xprop -id "${named:-$w}" _NET_WM_USER_TIME 2>/dev/null | grep -o '[0-9]*$'
+}
+came_forward=
+for _ in $(seq 1 50); do
+    for w in $(xdotool search --onlyvisible --pid "$pid" 2>/dev/null); do
+        [ "$(user_time_of "$w")" = 7654321 ] && came_forward=yes
+    done
+    [ -n "$came_forward" ] && break
+    sleep 0.1
+done
+[ -n "$came_forward" ] || fail "the running viewer did not come forward with the start's token"
 window_titled "$pid" '^caf.*\.jpg \(' || fail "the handed-over photo is not shown"
 kill -TERM "$pid"
 wait "$pid"; status=$?

@@ -247,6 +247,75 @@ TEST_F(SingleInstanceTest, PathsTravelBetweenStartsOfOneUser)
     EXPECT_EQ(SingleInstance::decodePaths("/a.jpg\n", &decoded), SingleInstance::Message::Malformed);
 }
 
+TEST_F(SingleInstanceTest, TheDesktopsTokenForAStartTravelsWithItsPaths)
+{
+    using Activation = SingleInstance::Activation;
+    SingleInstance first(key());
+    QStringList got;
+    Activation token;
+    int calls = 0;
+    ASSERT_TRUE(first.listen([&](const QStringList& p, const Activation& a) {
+        got = p;
+        token = a;
+        ++calls;
+    }));
+    SingleInstance second(key());
+    const auto handOver = [&](const QStringList& paths, const Activation& activation, bool* taken) {
+        std::atomic<int> result{-1};
+        std::thread start([&] { result = second.handOver(paths, activation, taken) ? 1 : 0; });
+        while (result < 0)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        start.join();
+        const int before = calls;
+        spinUntil([&] { return calls > before; });
+        return result == 1;
+    };
+
+    // With a token, the viewer takes it over and says so: the start leaves the desktop to it.
+    bool taken = false;
+    EXPECT_TRUE(handOver({"/photos/a.jpg"}, {"kde-launch/1-2_TIME4200", "a1b2-c3"}, &taken));
+    EXPECT_TRUE(taken);
+    EXPECT_EQ(got, QStringList{"/photos/a.jpg"}) << "the token is no path";
+    EXPECT_EQ(token.startupId, "kde-launch/1-2_TIME4200");
+    EXPECT_EQ(token.activationToken, "a1b2-c3");
+
+    // Without one, or from a start that sends none, all is as before.
+    EXPECT_TRUE(handOver({}, {}, &taken));
+    EXPECT_FALSE(taken);
+    EXPECT_TRUE(got.isEmpty());
+    EXPECT_TRUE(token.isEmpty());
+
+    // A hostile token (too long, control bytes, not ASCII) is not taken; the files still are.
+    const QByteArray tooLong(SingleInstance::kMaxTokenBytes + 1, 'x');
+    EXPECT_TRUE(handOver({"/photos/b.jpg"}, {tooLong, QByteArray("a\nb\x01\xff", 5)}, &taken));
+    EXPECT_FALSE(taken);
+    EXPECT_EQ(got, QStringList{"/photos/b.jpg"});
+    EXPECT_TRUE(token.isEmpty());
+    QByteArray forged = SingleInstance::encodePaths({"/photos/c.jpg"});
+    const QByteArray entry = "startup-id=" + QByteArray("q\"\x07z", 4);
+    forged[11] = 2;
+    forged += QByteArray("\0\0\0", 3) + char(entry.size()) + entry;
+    Activation decoded{"stale", "stale"};
+    QStringList paths;
+    EXPECT_EQ(SingleInstance::decodePaths(forged, &paths, &decoded), SingleInstance::Message::Complete);
+    EXPECT_EQ(paths, QStringList{"/photos/c.jpg"});
+    EXPECT_TRUE(decoded.isEmpty());
+
+    // A viewer that does not take tokens over answers the short way: the start ends its own
+    // feedback. The token rides in an entry such a viewer drops as a relative path.
+    first.stopListening();
+    SingleInstance older(key());
+    ASSERT_TRUE(older.listen([&](const QStringList& p) {
+        got = p;
+        ++calls;
+    }));
+    EXPECT_TRUE(handOver({"/photos/d.jpg"}, {"id_TIME1", {}}, &taken));
+    EXPECT_FALSE(taken);
+    EXPECT_EQ(got, QStringList{"/photos/d.jpg"});
+    EXPECT_FALSE(QDir::isAbsolutePath(QString::fromLatin1(
+        SingleInstance::encodePaths({}, {"id_TIME1", {}}).mid(16))));
+}
+
 TEST_F(SingleInstanceTest, ABusyViewerRefusesInsteadOfDroppingTheFiles)
 {
     kpv::ManualClock clock;
