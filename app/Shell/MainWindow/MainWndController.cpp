@@ -492,6 +492,17 @@ QStringList MainWndController::recentDocumentPaths() const
     return m_recentDocuments;
 }
 
+void MainWndController::openRecentDocument(QString path)
+{
+    // A photo deleted, renamed or on a drive taken away since is told (by the opening), and leaves
+    // the list instead of failing again at every choice; a restart would drop it as well.
+    if (canDoAction(2) && !kpv::pathStatus(path).isRegularFile && m_recentDocuments.removeAll(path) > 0) {
+        storeRecentDocuments();
+        rebuildRecentMenu();
+    }
+    openFiles({path}, false);
+}
+
 void MainWndController::clearRecentDocuments()
 {
     m_recentDocuments.clear();

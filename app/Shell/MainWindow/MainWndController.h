@@ -126,6 +126,8 @@ public:
     // The recent documents, newest first (kept in the settings' user defaults).
     QStringList recentDocumentPaths() const;
     void clearRecentDocuments();
+    // Opens a photo of Open Recent; one that is gone is told and taken off the list.
+    void openRecentDocument(QString path);
     static QStringList resolvingSymlinks(const QStringList& paths);
     // The frame restored from a stored one (or none) inside a screen's visible frame.
     static kpv::Rect restoredWindowFrame(const kpv::Rect& stored, const kpv::Rect& visibleFrame);

@@ -626,9 +626,8 @@ void MainWndController::rebuildRecentMenu()
         return;
     m_recentMenu->removeAllItems();
     for (const QString& path : m_recentDocuments) {
-        auto item = std::make_shared<kpv::MenuItem>(recentTitle(path), [this, path](kpv::MenuItem&) {
-            openFiles({path}, false);
-        });
+        auto item = std::make_shared<kpv::MenuItem>(recentTitle(path),
+                                                    [this, path](kpv::MenuItem&) { openRecentDocument(path); });
         // Recent documents are enabled exactly when opening is.
         item->setTag(2);
         item->setRepresentedObject(path);

@@ -460,6 +460,42 @@ TEST_F(Shell, RecentPhotosSurviveARestartAndReachTheDesktopsList)
     EXPECT_EQ(readAll(path("share/recently-used.xbel")), garbled);
 }
 
+// A recent photo deleted or renamed since is told when chosen, and leaves Open Recent; the
+// others stay, and so does the photo shown.
+TEST_F(Shell, ARecentPhotoGoneSinceIsToldAndLeavesTheMenu)
+{
+    touch(path("p/one.jpg"));
+    touch(path("p/two.jpg"));
+    delegate->applicationDidFinishLaunching();
+    controller->openFiles({path("p/two.jpg")}, false);
+    controller->openFiles({path("p/one.jpg")}, false);
+    ASSERT_TRUE(QFile::rename(path("p/two.jpg"), path("p/renamed.jpg")));
+    const auto recentMenu = [&] {
+        for (const auto& menu : controller->mainMenus())
+            for (const auto& item : menu->itemArray())
+                if (item->hasSubmenu() &&
+                    item->title() == kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_MENU_OpenRecent")))
+                    return item->submenu();
+        return std::shared_ptr<kpv::Menu>();
+    };
+    ASSERT_TRUE(recentMenu());
+    ASSERT_EQ(recentMenu()->itemAtIndex(1)->title(), QStringLiteral("two.jpg"));
+    const int opens = nav.opens;
+    recentMenu()->itemAtIndex(1)->performAction();
+    QStringList told;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+            told << box->text();
+            box->close();
+        }
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_TRUE(told.first().contains(QStringLiteral("no such file"))) << told.first().toStdString();
+    EXPECT_EQ(nav.opens, opens);
+    EXPECT_EQ(controller->recentDocumentPaths(), QStringList{path("p/one.jpg")});
+    EXPECT_EQ(recentMenu()->itemAtIndex(0)->title(), QStringLiteral("one.jpg"));
+    EXPECT_TRUE(recentMenu()->itemAtIndex(1)->isSeparatorItem());
+}
+
 // The context menu's Open With: every application that opens images, whether or not it names
 // this type, without this program (known by its installed entry's id); then "Other Application…",
 // which lists every application and opens the photo with the one chosen.
