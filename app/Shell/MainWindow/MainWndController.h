@@ -169,6 +169,7 @@ public:
         TagOpenWith,    // the context menu's "open with" submenu
         TagOpenWithApp, // one application in it
         TagOpenWithOther, // its "Other Application..." item
+        TagFullScreen,
     };
     // Every command of the main window, one row each, in menu order.
     static const std::vector<MainCommand>& commandTable();

@@ -266,6 +266,19 @@ const std::vector<MainCommand>& MainWndController::commandTable()
             item.setTitle(tr(shown ? "IDS_MENU_HideProperties" : "IDS_MENU_ShowProperties"));
         }));
         t.push_back(row(39, "IDS_MENU_Slideshow", kView, kNav, kFav));
+        // The menu bar hides in full screen, so this enters it; F11 and Esc leave it. F11 is
+        // matched by the window itself, in every mode but the mini window's: the menu names it.
+        t.push_back(withDecorate(own(
+                                     TagFullScreen, "IDS_MENU_FullScreen", kView,
+                                     [](C& w) {
+                                         return w.m_window && w.getCurWindow() == w.m_window.get() &&
+                                                w.isWorkableWindow();
+                                     },
+                                     [](C& w) { w.toggleFullScreen(); }),
+                                 [](C& w, kpv::MenuItem& item) {
+                                     item.setTitle(tr("IDS_MENU_FullScreen") + QStringLiteral("\tF11"));
+                                     item.setState(w.m_window && w.m_window->isFullScreen() ? 1 : 0);
+                                 }));
 
         // ---- Go ----
         t.push_back(row(40, "IDS_MENU_Previous", kGo, kNav, 0));

@@ -717,6 +717,23 @@ TEST_F(Shell, FloatOnTopTogglesAndStaysOffInFullScreen)
     window->toggleFullScreen();
 }
 
+// View > Full Screen takes the window to full screen, and names F11, which leaves it again.
+TEST_F(Shell, ViewMenuEntersFullScreenAndNamesTheKey)
+{
+    delegate->applicationDidFinishLaunching();
+    auto item = controller->menuItemForAction(MainWndController::TagFullScreen);
+    ASSERT_TRUE(item);
+    EXPECT_TRUE(controller->validateMenuItem(*item));
+    EXPECT_TRUE(item->title().endsWith(QStringLiteral("\tF11"))) << item->title().toStdString();
+    item->performAction();
+    EXPECT_TRUE(controller->window()->isFullScreen());
+    controller->validateMenuItem(*item);
+    EXPECT_EQ(item->state(), 1);
+    const auto f11 = kpv::Event::keyEvent(kpv::KeyDown, 103, QString(), QString(), controller->window(), 0);
+    EXPECT_TRUE(controller->keyDown(*f11));
+    EXPECT_FALSE(controller->window()->isFullScreen());
+}
+
 TEST_F(Shell, CommandTableRowsAreDistinct)
 {
     std::set<long> tags;
