@@ -378,6 +378,17 @@ TEST_F(Shell, OpenRecentShowsLongAndNonUtf8NamesReadably)
     EXPECT_TRUE(title.startsWith(QStringLiteral("caf") + QChar(0xFFFD) + u'-')) << title.toStdString();
     EXPECT_TRUE(title.endsWith(QStringLiteral("-end.jpg"))) << title.toStdString();
     EXPECT_EQ(::unlink(native.constData()), 0);
+
+    // Photos of one name from two folders are told apart by their folders; another keeps its name.
+    touch(path("a/img.jpg"));
+    touch(path("b/img.jpg"));
+    touch(path("b/other.jpg"));
+    for (const char* photo : {"a/img.jpg", "b/other.jpg", "b/img.jpg"})
+        controller->openFiles({path(photo)}, false);
+    const QString b = recent->itemAtIndex(0)->title(), a = recent->itemAtIndex(2)->title();
+    EXPECT_TRUE(b.startsWith(QStringLiteral("img.jpg \u2014 /")) && b.endsWith(QStringLiteral("/b"))) << b.toStdString();
+    EXPECT_TRUE(a.startsWith(QStringLiteral("img.jpg \u2014 /")) && a.endsWith(QStringLiteral("/a"))) << a.toStdString();
+    EXPECT_EQ(recent->itemAtIndex(1)->title(), QStringLiteral("other.jpg"));
 }
 
 // Open Recent is the program's own list, kept across runs; the desktop's shared list of recent
