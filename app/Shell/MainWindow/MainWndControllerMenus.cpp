@@ -435,6 +435,8 @@ bool MainWndController::validateMenuItem(kpv::MenuItem& item)
     const long tag = item.tag();
     if (tag == 2 && item.representedObject().isValid())
         return canDoAction(2); // a recent document
+    if (tag == TagClearRecent)
+        return !m_recentDocuments.isEmpty(); // nothing to clear in an empty list
     if (tag == TagOpenWithApp || tag == TagOpenWithOther)
         return canOpenCurFileWith();
     const MainCommand* c = commandForTag(tag);

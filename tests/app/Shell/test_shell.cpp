@@ -505,6 +505,14 @@ TEST_F(Shell, ARecentPhotoGoneSinceIsToldAndLeavesTheMenu)
     EXPECT_EQ(controller->recentDocumentPaths(), QStringList{path("p/one.jpg")});
     EXPECT_EQ(recentMenu()->itemAtIndex(0)->title(), QStringLiteral("one.jpg"));
     EXPECT_TRUE(recentMenu()->itemAtIndex(1)->isSeparatorItem());
+
+    // Clear Menu empties the list, and is then greyed: there is nothing left to clear.
+    const auto clear = recentMenu()->itemAtIndex(2);
+    EXPECT_TRUE(controller->validateMenuItem(*clear));
+    clear->performAction();
+    EXPECT_TRUE(controller->recentDocumentPaths().isEmpty());
+    EXPECT_EQ(recentMenu()->numberOfItems(), 1);
+    EXPECT_FALSE(controller->validateMenuItem(*recentMenu()->itemAtIndex(0)));
 }
 
 // The context menu's Open With: every application that opens images, whether or not it names
