@@ -131,6 +131,9 @@ public:
     static QStringList resolvingSymlinks(const QStringList& paths);
     // The frame restored from a stored one (or none) inside a screen's visible frame.
     static kpv::Rect restoredWindowFrame(const kpv::Rect& stored, const kpv::Rect& visibleFrame);
+    // Of the screens' visible frames, the one that holds most of a stored frame: the window comes
+    // back on the screen where it was left. The first when none holds any of it.
+    static kpv::Rect screenForStoredFrame(const kpv::Rect& stored, const std::vector<kpv::Rect>& visibleFrames);
     void restoreWindowFrame();
 
     // ---- Events ----

@@ -685,6 +685,12 @@ TEST_F(Shell, WindowFrameRestore)
     EXPECT_EQ(f, kpv::Rect(0, 0, 1440, 900));
     f = MainWndController::restoredWindowFrame(kpv::Rect(1000, 10, 800, 600), kpv::Rect(0, 0, 1440, 900));
     EXPECT_EQ(f, kpv::Rect(640, 10, 800, 600));
+    // Left on a second screen, the window comes back there; on a screen since unplugged, on the
+    // first; across two, on the one that holds more of it.
+    const std::vector<kpv::Rect> screens{kpv::Rect(0, 0, 1600, 1000), kpv::Rect(1600, 0, 1600, 1000)};
+    EXPECT_EQ(MainWndController::screenForStoredFrame(kpv::Rect(2000, 200, 900, 600), screens), screens[1]);
+    EXPECT_EQ(MainWndController::screenForStoredFrame(kpv::Rect(3500, 200, 900, 600), screens), screens[0]);
+    EXPECT_EQ(MainWndController::screenForStoredFrame(kpv::Rect(1500, 200, 900, 600), screens), screens[1]);
 }
 
 TEST_F(Shell, MenuValidationAndSorting)
