@@ -355,6 +355,15 @@ TEST_F(Shell, OpenPanelStartsInAFolderWhoseNameIsNotUtf8)
     EXPECT_EQ(shown, QStringList{QStringLiteral("inner.jpg")});
 }
 
+std::shared_ptr<kpv::Menu> openRecentMenu(MainWndController& controller)
+{
+    for (const auto& menu : controller.mainMenus())
+        for (const auto& item : menu->itemArray())
+            if (item->hasSubmenu() && item->title() == kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_MENU_OpenRecent")))
+                return item->submenu();
+    return nullptr;
+}
+
 // Open Recent names each photo as the user reads it, and shortens a long name in the middle so
 // that the menu stays narrow.
 TEST_F(Shell, OpenRecentShowsLongAndNonUtf8NamesReadably)
@@ -366,11 +375,7 @@ TEST_F(Shell, OpenRecentShowsLongAndNonUtf8NamesReadably)
     std::fclose(f);
     delegate->applicationDidFinishLaunching();
     controller->openFiles({kpv::decodeFileName(native)}, false);
-    std::shared_ptr<kpv::Menu> recent;
-    for (const auto& menu : controller->mainMenus())
-        for (const auto& item : menu->itemArray())
-            if (item->hasSubmenu() && item->title() == kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_MENU_OpenRecent")))
-                recent = item->submenu();
+    const std::shared_ptr<kpv::Menu> recent = openRecentMenu(*controller);
     ASSERT_TRUE(recent);
     ASSERT_GT(recent->numberOfItems(), 0);
     const QString title = recent->itemAtIndex(0)->title();
@@ -481,14 +486,7 @@ TEST_F(Shell, ARecentPhotoGoneSinceIsToldAndLeavesTheMenu)
     controller->openFiles({path("p/two.jpg")}, false);
     controller->openFiles({path("p/one.jpg")}, false);
     ASSERT_TRUE(QFile::rename(path("p/two.jpg"), path("p/renamed.jpg")));
-    const auto recentMenu = [&] {
-        for (const auto& menu : controller->mainMenus())
-            for (const auto& item : menu->itemArray())
-                if (item->hasSubmenu() &&
-                    item->title() == kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_MENU_OpenRecent")))
-                    return item->submenu();
-        return std::shared_ptr<kpv::Menu>();
-    };
+    const auto recentMenu = [&] { return openRecentMenu(*controller); };
     ASSERT_TRUE(recentMenu());
     ASSERT_EQ(recentMenu()->itemAtIndex(1)->title(), QStringLiteral("two.jpg"));
     const int opens = nav.opens;
@@ -740,23 +738,6 @@ TEST_F(Shell, FloatOnTopTogglesAndStaysOffInFullScreen)
     controller->performMenuAction(46);
     EXPECT_EQ(window->level(), kpv::NormalWindowLevel) << "a full-screen window was floated";
     window->toggleFullScreen();
-}
-
-// View > Full Screen takes the window to full screen, and names F11, which leaves it again.
-TEST_F(Shell, ViewMenuEntersFullScreenAndNamesTheKey)
-{
-    delegate->applicationDidFinishLaunching();
-    auto item = controller->menuItemForAction(MainWndController::TagFullScreen);
-    ASSERT_TRUE(item);
-    EXPECT_TRUE(controller->validateMenuItem(*item));
-    EXPECT_TRUE(item->title().endsWith(QStringLiteral("\tF11"))) << item->title().toStdString();
-    item->performAction();
-    EXPECT_TRUE(controller->window()->isFullScreen());
-    controller->validateMenuItem(*item);
-    EXPECT_EQ(item->state(), 1);
-    const auto f11 = kpv::Event::keyEvent(kpv::KeyDown, 103, QString(), QString(), controller->window(), 0);
-    EXPECT_TRUE(controller->keyDown(*f11));
-    EXPECT_FALSE(controller->window()->isFullScreen());
 }
 
 TEST_F(Shell, CommandTableRowsAreDistinct)
