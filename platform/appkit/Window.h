@@ -62,6 +62,8 @@ struct Screen {
     Rect visibleFrame;
     double backingScaleFactor = 1.0;
     static Screen mainScreen();
+    // Every screen of the desktop, the main one first.
+    static std::vector<Screen> screens();
 };
 
 class Window;

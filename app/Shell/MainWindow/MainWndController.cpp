@@ -492,6 +492,17 @@ QStringList MainWndController::recentDocumentPaths() const
     return m_recentDocuments;
 }
 
+void MainWndController::openRecentDocument(QString path)
+{
+    // A photo deleted, renamed or on a drive taken away since is told (by the opening), and leaves
+    // the list instead of failing again at every choice; a restart would drop it as well.
+    if (canDoAction(2) && !kpv::pathStatus(path).isRegularFile && m_recentDocuments.removeAll(path) > 0) {
+        storeRecentDocuments();
+        rebuildRecentMenu();
+    }
+    openFiles({path}, false);
+}
+
 void MainWndController::clearRecentDocuments()
 {
     m_recentDocuments.clear();
@@ -531,6 +542,21 @@ kpv::Rect MainWndController::restoredWindowFrame(const kpv::Rect& stored, const 
     return kpv::Rect(x, y, w, h);
 }
 
+kpv::Rect MainWndController::screenForStoredFrame(const kpv::Rect& stored, const std::vector<kpv::Rect>& visibleFrames)
+{
+    kpv::Rect best = visibleFrames.empty() ? kpv::Rect() : visibleFrames.front();
+    double bestArea = 0;
+    for (const kpv::Rect& visible : visibleFrames) {
+        const kpv::Rect common = kpv::intersectionRect(stored, visible);
+        const double area = common.isEmpty() ? 0 : common.width() * common.height();
+        if (area > bestArea) {
+            best = visible;
+            bestArea = area;
+        }
+    }
+    return best;
+}
+
 void MainWndController::restoreWindowFrame()
 {
     if (!m_window)
@@ -538,7 +564,11 @@ void MainWndController::restoreWindowFrame()
     kpv::Rect stored;
     if (auto r = m_delegate.mainConfig()->mainWindowFrame())
         stored = kpv::Rect(r->x(), r->y(), r->width(), r->height());
-    m_window->setFrame(restoredWindowFrame(stored, m_window->screen().visibleFrame), false);
+    // The window's own screen first: a frame on no screen (one since unplugged) comes back there.
+    std::vector<kpv::Rect> visibleFrames{m_window->screen().visibleFrame};
+    for (const kpv::Screen& screen : kpv::Screen::screens())
+        visibleFrames.push_back(screen.visibleFrame);
+    m_window->setFrame(restoredWindowFrame(stored, screenForStoredFrame(stored, visibleFrames)), false);
 }
 
 // ---- Events ----

@@ -126,9 +126,14 @@ public:
     // The recent documents, newest first (kept in the settings' user defaults).
     QStringList recentDocumentPaths() const;
     void clearRecentDocuments();
+    // Opens a photo of Open Recent; one that is gone is told and taken off the list.
+    void openRecentDocument(QString path);
     static QStringList resolvingSymlinks(const QStringList& paths);
     // The frame restored from a stored one (or none) inside a screen's visible frame.
     static kpv::Rect restoredWindowFrame(const kpv::Rect& stored, const kpv::Rect& visibleFrame);
+    // Of the screens' visible frames, the one that holds most of a stored frame: the window comes
+    // back on the screen where it was left. The first when none holds any of it.
+    static kpv::Rect screenForStoredFrame(const kpv::Rect& stored, const std::vector<kpv::Rect>& visibleFrames);
     void restoreWindowFrame();
 
     // ---- Events ----
@@ -167,6 +172,7 @@ public:
         TagOpenWith,    // the context menu's "open with" submenu
         TagOpenWithApp, // one application in it
         TagOpenWithOther, // its "Other Application..." item
+        TagFullScreen,
     };
     // Every command of the main window, one row each, in menu order.
     static const std::vector<MainCommand>& commandTable();

@@ -82,18 +82,33 @@ long actionIdForTag(long tag)
     return tag == MainWndController::TagBatchConvert ? 19 : tag;
 }
 
-// A recent photo's title in Open Recent: its name as the user reads it, a long one shortened in
-// the middle, so that the menu stays narrow and the name's start and extension stay readable.
-QString recentTitle(const QString& path)
+// `text` with its middle left out when it is longer than twice `kept` characters, so that its
+// start and end stay readable; never half of a character that takes two code units.
+QString elidedInTheMiddle(const QString& text, qsizetype kept)
 {
-    constexpr qsizetype kKept = 30; // characters kept at each end
-    const QString name = kpv::displayFileName(QFileInfo(path).fileName());
-    if (name.size() <= 2 * kKept + 1)
-        return name;
-    // Never half of a character that takes two code units.
-    const qsizetype head = name.at(kKept - 1).isHighSurrogate() ? kKept - 1 : kKept;
-    const qsizetype tail = name.at(name.size() - kKept).isLowSurrogate() ? kKept - 1 : kKept;
-    return name.left(head) + QChar(0x2026) + name.right(tail);
+    if (text.size() <= 2 * kept + 1)
+        return text;
+    const qsizetype head = text.at(kept - 1).isHighSurrogate() ? kept - 1 : kept;
+    const qsizetype tail = text.at(text.size() - kept).isLowSurrogate() ? kept - 1 : kept;
+    return text.left(head) + QChar(0x2026) + text.right(tail);
+}
+
+// The titles of Open Recent: each photo's name as the user reads it, a long one shortened in the
+// middle so that the menu stays narrow. Photos of the same name from different folders are told
+// apart by their folders, as the names alone would offer the same title twice.
+QStringList recentTitles(const QStringList& paths)
+{
+    constexpr qsizetype kKeptOfName = 30, kKeptOfFolder = 20; // characters kept at each end
+    QStringList titles;
+    for (const QString& path : paths)
+        titles << elidedInTheMiddle(kpv::displayFileName(QFileInfo(path).fileName()), kKeptOfName);
+    QStringList told = titles;
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        if (titles.count(titles.at(i)) > 1)
+            told[i] += QStringLiteral(" \u2014 ") +
+                       elidedInTheMiddle(kpv::displayFileName(QFileInfo(paths.at(i)).absolutePath()), kKeptOfFolder);
+    }
+    return told;
 }
 
 } // namespace
@@ -266,6 +281,19 @@ const std::vector<MainCommand>& MainWndController::commandTable()
             item.setTitle(tr(shown ? "IDS_MENU_HideProperties" : "IDS_MENU_ShowProperties"));
         }));
         t.push_back(row(39, "IDS_MENU_Slideshow", kView, kNav, kFav));
+        // The menu bar hides in full screen, so this enters it; F11 and Esc leave it. F11 is
+        // matched by the window itself, in every mode but the mini window's: the menu names it.
+        t.push_back(withDecorate(own(
+                                     TagFullScreen, "IDS_MENU_FullScreen", kView,
+                                     [](C& w) {
+                                         return w.m_window && w.getCurWindow() == w.m_window.get() &&
+                                                w.isWorkableWindow();
+                                     },
+                                     [](C& w) { w.toggleFullScreen(); }),
+                                 [](C& w, kpv::MenuItem& item) {
+                                     item.setTitle(tr("IDS_MENU_FullScreen") + QStringLiteral("\tF11"));
+                                     item.setState(w.m_window && w.m_window->isFullScreen() ? 1 : 0);
+                                 }));
 
         // ---- Go ----
         t.push_back(row(40, "IDS_MENU_Previous", kGo, kNav, 0));
@@ -407,6 +435,8 @@ bool MainWndController::validateMenuItem(kpv::MenuItem& item)
     const long tag = item.tag();
     if (tag == 2 && item.representedObject().isValid())
         return canDoAction(2); // a recent document
+    if (tag == TagClearRecent)
+        return !m_recentDocuments.isEmpty(); // nothing to clear in an empty list
     if (tag == TagOpenWithApp || tag == TagOpenWithOther)
         return canOpenCurFileWith();
     const MainCommand* c = commandForTag(tag);
@@ -625,10 +655,11 @@ void MainWndController::rebuildRecentMenu()
     if (!m_recentMenu)
         return;
     m_recentMenu->removeAllItems();
-    for (const QString& path : m_recentDocuments) {
-        auto item = std::make_shared<kpv::MenuItem>(recentTitle(path), [this, path](kpv::MenuItem&) {
-            openFiles({path}, false);
-        });
+    const QStringList titles = recentTitles(m_recentDocuments);
+    for (qsizetype i = 0; i < m_recentDocuments.size(); ++i) {
+        const QString path = m_recentDocuments.at(i);
+        auto item = std::make_shared<kpv::MenuItem>(titles.at(i),
+                                                    [this, path](kpv::MenuItem&) { openRecentDocument(path); });
         // Recent documents are enabled exactly when opening is.
         item->setTag(2);
         item->setRepresentedObject(path);

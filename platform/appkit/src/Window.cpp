@@ -79,6 +79,21 @@ Screen Screen::mainScreen()
     return s;
 }
 
+std::vector<Screen> Screen::screens()
+{
+    std::vector<Screen> all{mainScreen()};
+    for (QScreen* q : QGuiApplication::screens()) {
+        if (q == QGuiApplication::primaryScreen())
+            continue;
+        Screen s;
+        s.frame = fromQtScreenRect(q->geometry());
+        s.visibleFrame = fromQtScreenRect(q->availableGeometry());
+        s.backingScaleFactor = q->devicePixelRatio();
+        all.push_back(s);
+    }
+    return all;
+}
+
 void WindowWidget::resizeEvent(QResizeEvent*)
 {
     if (m_window)

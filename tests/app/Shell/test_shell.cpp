@@ -358,6 +358,15 @@ TEST_F(Shell, OpenPanelStartsInAFolderWhoseNameIsNotUtf8)
     EXPECT_EQ(shown, QStringList{QStringLiteral("inner.jpg")});
 }
 
+std::shared_ptr<kpv::Menu> openRecentMenu(MainWndController& controller)
+{
+    for (const auto& menu : controller.mainMenus())
+        for (const auto& item : menu->itemArray())
+            if (item->hasSubmenu() && item->title() == kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_MENU_OpenRecent")))
+                return item->submenu();
+    return nullptr;
+}
+
 // Open Recent names each photo as the user reads it, and shortens a long name in the middle so
 // that the menu stays narrow.
 TEST_F(Shell, OpenRecentShowsLongAndNonUtf8NamesReadably)
@@ -369,11 +378,7 @@ TEST_F(Shell, OpenRecentShowsLongAndNonUtf8NamesReadably)
     std::fclose(f);
     delegate->applicationDidFinishLaunching();
     controller->openFiles({kpv::decodeFileName(native)}, false);
-    std::shared_ptr<kpv::Menu> recent;
-    for (const auto& menu : controller->mainMenus())
-        for (const auto& item : menu->itemArray())
-            if (item->hasSubmenu() && item->title() == kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_MENU_OpenRecent")))
-                recent = item->submenu();
+    const std::shared_ptr<kpv::Menu> recent = openRecentMenu(*controller);
     ASSERT_TRUE(recent);
     ASSERT_GT(recent->numberOfItems(), 0);
     const QString title = recent->itemAtIndex(0)->title();
@@ -381,6 +386,17 @@ TEST_F(Shell, OpenRecentShowsLongAndNonUtf8NamesReadably)
     EXPECT_TRUE(title.startsWith(QStringLiteral("caf") + QChar(0xFFFD) + u'-')) << title.toStdString();
     EXPECT_TRUE(title.endsWith(QStringLiteral("-end.jpg"))) << title.toStdString();
     EXPECT_EQ(::unlink(native.constData()), 0);
+
+    // Photos of one name from two folders are told apart by their folders; another keeps its name.
+    touch(path("a/img.jpg"));
+    touch(path("b/img.jpg"));
+    touch(path("b/other.jpg"));
+    for (const char* photo : {"a/img.jpg", "b/other.jpg", "b/img.jpg"})
+        controller->openFiles({path(photo)}, false);
+    const QString b = recent->itemAtIndex(0)->title(), a = recent->itemAtIndex(2)->title();
+    EXPECT_TRUE(b.startsWith(QStringLiteral("img.jpg \u2014 /")) && b.endsWith(QStringLiteral("/b"))) << b.toStdString();
+    EXPECT_TRUE(a.startsWith(QStringLiteral("img.jpg \u2014 /")) && a.endsWith(QStringLiteral("/a"))) << a.toStdString();
+    EXPECT_EQ(recent->itemAtIndex(1)->title(), QStringLiteral("other.jpg"));
 }
 
 // Open Recent is the program's own list, kept across runs; the desktop's shared list of recent
@@ -461,6 +477,43 @@ TEST_F(Shell, RecentPhotosSurviveARestartAndReachTheDesktopsList)
     controller->openFiles({path("p/three.jpg")}, false);
     EXPECT_EQ(controller->recentDocumentPaths(), (QStringList{path("p/three.jpg"), path("p/one.jpg")}));
     EXPECT_EQ(readAll(path("share/recently-used.xbel")), garbled);
+}
+
+// A recent photo deleted or renamed since is told when chosen, and leaves Open Recent; the
+// others stay, and so does the photo shown.
+TEST_F(Shell, ARecentPhotoGoneSinceIsToldAndLeavesTheMenu)
+{
+    touch(path("p/one.jpg"));
+    touch(path("p/two.jpg"));
+    delegate->applicationDidFinishLaunching();
+    controller->openFiles({path("p/two.jpg")}, false);
+    controller->openFiles({path("p/one.jpg")}, false);
+    ASSERT_TRUE(QFile::rename(path("p/two.jpg"), path("p/renamed.jpg")));
+    const auto recentMenu = [&] { return openRecentMenu(*controller); };
+    ASSERT_TRUE(recentMenu());
+    ASSERT_EQ(recentMenu()->itemAtIndex(1)->title(), QStringLiteral("two.jpg"));
+    const int opens = nav.opens;
+    recentMenu()->itemAtIndex(1)->performAction();
+    QStringList told;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+            told << box->text();
+            box->close();
+        }
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_TRUE(told.first().contains(QStringLiteral("no such file"))) << told.first().toStdString();
+    EXPECT_EQ(nav.opens, opens);
+    EXPECT_EQ(controller->recentDocumentPaths(), QStringList{path("p/one.jpg")});
+    EXPECT_EQ(recentMenu()->itemAtIndex(0)->title(), QStringLiteral("one.jpg"));
+    EXPECT_TRUE(recentMenu()->itemAtIndex(1)->isSeparatorItem());
+
+    // Clear Menu empties the list, and is then greyed: there is nothing left to clear.
+    const auto clear = recentMenu()->itemAtIndex(2);
+    EXPECT_TRUE(controller->validateMenuItem(*clear));
+    clear->performAction();
+    EXPECT_TRUE(controller->recentDocumentPaths().isEmpty());
+    EXPECT_EQ(recentMenu()->numberOfItems(), 1);
+    EXPECT_FALSE(controller->validateMenuItem(*recentMenu()->itemAtIndex(0)));
 }
 
 // The context menu's Open With: every application that opens images, whether or not it names
@@ -653,6 +706,12 @@ TEST_F(Shell, WindowFrameRestore)
     EXPECT_EQ(f, kpv::Rect(0, 0, 1440, 900));
     f = MainWndController::restoredWindowFrame(kpv::Rect(1000, 10, 800, 600), kpv::Rect(0, 0, 1440, 900));
     EXPECT_EQ(f, kpv::Rect(640, 10, 800, 600));
+    // Left on a second screen, the window comes back there; on a screen since unplugged, on the
+    // first; across two, on the one that holds more of it.
+    const std::vector<kpv::Rect> screens{kpv::Rect(0, 0, 1600, 1000), kpv::Rect(1600, 0, 1600, 1000)};
+    EXPECT_EQ(MainWndController::screenForStoredFrame(kpv::Rect(2000, 200, 900, 600), screens), screens[1]);
+    EXPECT_EQ(MainWndController::screenForStoredFrame(kpv::Rect(3500, 200, 900, 600), screens), screens[0]);
+    EXPECT_EQ(MainWndController::screenForStoredFrame(kpv::Rect(1500, 200, 900, 600), screens), screens[1]);
 }
 
 TEST_F(Shell, MenuValidationAndSorting)

@@ -77,7 +77,7 @@ const std::map<long, const char*> kExpected = {
     {42, "file"},      {43, "file"},     {44, "file"},     {45, "file"},      {46, "level"},
     {48, "urls"},      {49, "mails"},    {MainWndController::TagQuit, "quits"},
     {MainWndController::TagHelp, "urls"}, {MainWndController::TagBatchConvert, "sheet"},
-    {MainWndController::TagMinimize, "minimized"},
+    {MainWndController::TagMinimize, "minimized"}, {MainWndController::TagFullScreen, "fullScreen"},
     {10, "selection"}, {12, "favourites"},
 };
 
@@ -263,6 +263,7 @@ protected:
         o["level"] = QString::number(w->level()) +
                      (w->widget() && (w->widget()->windowFlags() & Qt::WindowStaysOnTopHint) ? QStringLiteral(" on top") : QString());
         o["minimized"] = w->widget() && w->widget()->isMinimized() ? QStringLiteral("yes") : QString();
+        o["fullScreen"] = c.window()->isFullScreen() ? QStringLiteral("yes") : QString();
         // The information panel's switch (its window shows only over the viewer).
         o["info"] = program->viewMode().host().propertiesWindowShown() ? QStringLiteral("on") : QStringLiteral("off");
         o["sort"] = QString::number(delegate->mainConfig()->sortByType());
