@@ -261,6 +261,26 @@ TEST_F(ViewerStart, ZoomPercentageIsNeverUnderTheToolbarsButtons)
     EXPECT_FALSE(overlap(overlays->statusLineFrame(), play));
 }
 
+// The wheel zooms the picture with the pointer on the play button in its middle, as it does a
+// pixel beside the button; the button stays where it is.
+TEST_F(ViewerStart, WheelOverThePlayButtonZoomsThePicture)
+{
+    start();
+    NavToolbarController& toolbar = viewer->toolbar()->controller();
+    const NavToolbarOutlets& bar = toolbar.outlets();
+    toolbar.updateToolbarShowStatus(true, false); // as with the pointer on the toolbar
+    settle(0.5);
+    ASSERT_FALSE(bar.btnPlay->isHidden());
+    const kpv::Rect play = bar.btnPlay->convertRectToView(bar.btnPlay->bounds(), nullptr);
+    const double fitted = view().scale();
+    auto wheel = kpv::Event::mouseEvent(kpv::ScrollWheel, kpv::Point{play.midX(), play.midY()}, controller->window());
+    wheel->setScrollingDelta(0, 5);
+    kpv::Application::shared().sendEvent(wheel);
+    settle();
+    EXPECT_GT(view().scale(), fitted) << "the play button took the wheel";
+    EXPECT_EQ(bar.btnPlay->convertRectToView(bar.btnPlay->bounds(), nullptr), play);
+}
+
 // A zoom still under way when the window changes size (full screen, restored, resized) lands
 // where the user sent it, instead of stopping half-way with the picture neither fitted nor at
 // the size asked for.
