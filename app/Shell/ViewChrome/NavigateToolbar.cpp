@@ -289,6 +289,7 @@ double NavigateToolbar::badFilePictureHeight() const
     const LMImagePtr picture = m_navigator.acquireBadFileImage();
     return picture ? double(picture->height()) : 0;
 }
+double NavigateToolbar::badFileReasonRoom() const { return NavigateOverlays::kStatusReasonRoom; }
 bool NavigateToolbar::doShareForType(int64_t shareType) { return m_navigator.doShareForType(shareType); }
 void NavigateToolbar::rotateCurFile(int editType) { m_navigator.rotateCurFile(editType); }
 

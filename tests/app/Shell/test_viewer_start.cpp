@@ -742,6 +742,40 @@ TEST_F(ViewerStart, BrokenFileSaysSoAgainAfterTheEndOfFolderTip)
 }  // namespace
 
 namespace {
+// A file that cannot be shown says why under the picture that says so, in a smaller line of its
+// own that keeps clear of that picture and of the play button below it; the next photo drops it.
+TEST_F(ViewerStart, FileThatCannotBeShownSaysWhy)
+{
+    QFile empty(QDir(folder).filePath(QStringLiteral("d.jpg")));
+    ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+    empty.close();
+    start();
+    sendKey(kpv::KeyCode::End, kpv::FunctionKey::End, kpv::FunctionKeyMask);
+    settle();
+    ASSERT_EQ(QFileInfo(nav().curFilePath().path()).fileName(), QStringLiteral("d.jpg"));
+    const NavigateOverlays* overlays = viewer->overlays();
+    ASSERT_TRUE(overlays);
+    EXPECT_EQ(overlays->statusText(), kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_BAD_IMAGE")));
+    EXPECT_EQ(overlays->statusReasonShown(), kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_FileIsEmpty")));
+
+    NavToolbarController& toolbar = viewer->toolbar()->controller();
+    toolbar.updateToolbarShowStatus(true, false);
+    settle(0.5);
+    kpv::View* content = controller->contentView();
+    const kpv::Rect reason = overlays->statusReasonFrame();
+    const double pictureHalf = double(nav().acquireBadFileImage()->height()) / 2;
+    EXPECT_LE(reason.maxY(), content->bounds().height() / 2 - pictureHalf) << "the reason covers the picture";
+    const kpv::Rect play = toolbar.outlets().btnPlay->convertRectToView(toolbar.outlets().btnPlay->bounds(), content);
+    EXPECT_TRUE(kpv::intersectionRect(reason, play).isEmpty()) << "the play button covers the reason";
+    EXPECT_LE(reason.maxX(), content->bounds().width());
+
+    sendKey(kpv::KeyCode::Home, kpv::FunctionKey::Home, kpv::FunctionKeyMask);
+    settle();
+    EXPECT_TRUE(overlays->statusReasonShown().isEmpty());
+}
+}  // namespace
+
+namespace {
 // A file whose header reads but whose pixels cannot be decoded (a JPEG whose frame says far more
 // pixels than its bytes hold) and which stores no thumbnail says it cannot be shown, rather than
 // loading for ever.
