@@ -274,6 +274,14 @@ void NavigateOverlays::setFileLineBottom(double y)
 
 double NavigateOverlays::fileLineBottom() const { return m_infoContainer->frame().y(); }
 
+double NavigateOverlays::fileLineCoveredTop() const
+{
+    if (m_fileLine->isHiddenOrHasHiddenAncestor() || m_fileLine->alphaValue() <= 0)
+        return 0;
+    const kpv::Rect f = m_infoContainer->frame();
+    return f.y() + f.height();
+}
+
 QString NavigateOverlays::fileNameShown() const { return shownInField(m_fileInfo.txtFileName()); }
 
 QString NavigateOverlays::exifInfoShown() const { return shownItems(m_fileInfo.txtExifInfo()); }

@@ -70,6 +70,8 @@ public:
     // covers the bottom (the photo bin), so that the bar never hides it.
     void setFileLineBottom(double y);
     double fileLineBottom() const;
+    // The top of the file line where it shows over the picture (parent coordinates), else 0.
+    double fileLineCoveredTop() const;
     void setFileImgBaseInfo(const LMFileImgBaseInfoPtr& info, int64_t mask);
     const NavFileInfoView& fileInfo() const { return m_fileInfo; }
     // The file name as the line draws it: shortened in the middle where its field is too narrow.

@@ -12,6 +12,7 @@
 #include "Shell/MainWindow/MainWndSecondaryWindows.h"
 #include "Shell/Dialogs/AboutWindowController.h"
 #include "Shell/Panels/LM3DRotateImageView.h"
+#include "Shell/ViewChrome/MainWndPhotoBin.h"
 #include "Kit/LMCustomWindow.h"
 #include "Kit/LMLinkButton.h"
 #include "Kit/LMUnderLineTextFieldCell.h"
@@ -279,6 +280,30 @@ TEST_F(ViewerStart, WheelOverThePlayButtonZoomsThePicture)
     settle();
     EXPECT_GT(view().scale(), fitted) << "the play button took the wheel";
     EXPECT_EQ(bar.btnPlay->convertRectToView(bar.btnPlay->bounds(), nullptr), play);
+}
+
+// At 100 % the photo panned to its bottom comes out from under the photo bin and the file line,
+// which stay over the picture: its last rows can be seen. Panned back, its top reaches the top.
+TEST_F(ViewerStart, PhotoPannedToItsBottomEdgeShowsItsLastRowsAboveThePhotoBin)
+{
+    start();
+    ASSERT_TRUE(viewer->photoBin().isShown());
+    sendKey(29, u'0', kpv::CommandKeyMask); // Actual Size
+    settle();
+    ASSERT_DOUBLE_EQ(view().scale(), 1.0);
+    const auto panFar = [this](unsigned short code, char16_t key) {
+        for (int i = 0; i < 40; ++i)
+            sendKey(code, key, kpv::NumericPadKeyMask | kpv::FunctionKeyMask);
+        settle();
+    };
+    panFar(kpv::KeyCode::DownArrow, kpv::FunctionKey::DownArrow);
+    // The view's y grows upwards: the picture's bottom edge is its rectangle's y.
+    const double covered = std::max(viewer->photoBin().coveredHeight(), viewer->overlays()->fileLineCoveredTop());
+    ASSERT_GT(covered, 0);
+    EXPECT_GE(view().imageVisibleViewRect().y(), covered - 0.5) << "rows stay under the photo bin";
+    EXPECT_LE(view().imageVisibleViewRect().y(), covered + 0.5) << "panned past the edge";
+    panFar(kpv::KeyCode::UpArrow, kpv::FunctionKey::UpArrow);
+    EXPECT_NEAR(view().imageVisibleViewRect().bottom(), view().getBoundsForFitin().bottom(), 0.5);
 }
 
 // A zoom still under way when the window changes size (full screen, restored, resized) lands
