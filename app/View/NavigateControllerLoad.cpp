@@ -19,8 +19,9 @@
 #include "foundation/RunLoop.h"
 #include "foundation/Timer.h"
 
+#include <QtGlobal>
+
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <tuple>
@@ -82,7 +83,7 @@ QString failureReason(const LMPathString &path, const LMReadFailure &readFailure
         const int error = errno;
         if (error == EACCES || error == EPERM)
             return words.noPermission;
-        return QString::fromLocal8Bit(std::strerror(error));
+        return qt_error_string(error);
     }
     struct stat st {};
     const bool empty = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
