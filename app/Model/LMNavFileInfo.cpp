@@ -58,6 +58,19 @@ void LMNavFileInfo::setImage(LMImagePtr image, bool failFlag, int type, int64_t 
     }
 }
 
+QString LMNavFileInfo::failureReason() const
+{
+    std::lock_guard lock(m_lock);
+    return m_failureReason;
+}
+
+void LMNavFileInfo::setFailureReason(const QString &reason)
+{
+    std::lock_guard lock(m_lock);
+    if (m_failureReason.isEmpty())
+        m_failureReason = reason;
+}
+
 bool LMNavFileInfo::fileChangedSinceRead() const
 {
     if (const LMFileImgBaseInfoPtr base = imgBaseInfo(); base && base->fileIdentity().isValid())
@@ -74,6 +87,7 @@ void LMNavFileInfo::freeImages(int mode)
         m_equivalentImageTypeMask.clear();
         m_failedImageTypeMask = 0;
         m_failedFileIdentity.reset();
+        m_failureReason.clear();
         return;
     }
     int64_t keep;
@@ -205,6 +219,7 @@ std::shared_ptr<LMNavFileInfo> LMNavFileInfo::navFileInfoByReplaceFilePath(const
     record->m_equivalentImageTypeMask = unsharedCopy(m_equivalentImageTypeMask);
     record->m_failedImageTypeMask = m_failedImageTypeMask;
     record->m_failedFileIdentity = m_failedFileIdentity;
+    record->m_failureReason = m_failureReason;
     return record;
 }
 

@@ -70,6 +70,10 @@ public:
     void setEquivalentImageTypeMask(const QHash<int, int64_t> &masks);
     int64_t failedImageTypeMask() const;
     void setFailedImageTypeMask(int64_t mask);
+    // Why the file could not be read, in words for a person, as the first failed load told it;
+    // empty while nothing failed or nothing said why. Dropped with the failures.
+    QString failureReason() const;
+    void setFailureReason(const QString &reason);
 
     // Whether the file is known to have changed since it was read (written over, replaced, gone):
     // its identity when it was read, or when a reading that learnt nothing of it failed, is not
@@ -81,6 +85,7 @@ private:
     QHash<int, LMImagePtr> m_images;
     QHash<int, int64_t> m_equivalentImageTypeMask;
     int64_t m_failedImageTypeMask = 0;
+    QString m_failureReason;
     // The file as it was when a load first failed without base information (none when missing).
     std::optional<kpv::FileIdentity> m_failedFileIdentity;
 };

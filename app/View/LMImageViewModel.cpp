@@ -556,18 +556,22 @@ QRectF LMImageViewModel::calcVisibleViewRectForImageWithoutModified(const LMImag
 QRectF LMImageViewModel::adjustImageViewRectInFitinBounds(QRectF rect) const
 {
     const QRectF f = getBoundsForFitin();
-    // One axis at a time: centre what fits, otherwise close any gap at an edge.
-    auto adjust = [](double pos, double len, double fPos, double fLen) {
+    const QRectF v = m_viewBounds;
+    const QMarginsF covered = m_coveredEdges ? m_coveredEdges() : QMarginsF();
+    // One axis at a time: centre what fits, otherwise close any gap at an edge, where the part
+    // of the view under what stays over it (`low` and `high` from the view's ends) counts as gap.
+    auto adjust = [](double pos, double len, double fPos, double fLen, double vPos, double vLen, double low,
+                     double high) {
         if (len <= fLen)
             return fPos + fLen / 2 - len / 2;
-        if (pos <= fPos && pos + len >= fPos + fLen)
-            return pos;
-        if (pos < fPos)
-            return fPos + fLen - len;
-        return fPos;
+        const double greatest = std::max(fPos, vPos + low);
+        const double least = std::min(fPos + fLen, vPos + vLen - high) - len;
+        // len > fLen: the least never passes the greatest while the covered parts leave any view.
+        return least <= greatest ? std::clamp(pos, least, greatest) : fPos + fLen / 2 - len / 2;
     };
-    rect.moveLeft(adjust(rect.x(), rect.width(), f.x(), f.width()));
-    rect.moveTop(adjust(rect.y(), rect.height(), f.y(), f.height()));
+    rect.moveLeft(adjust(rect.x(), rect.width(), f.x(), f.width(), v.x(), v.width(), covered.left(), covered.right()));
+    // The view's y grows upwards: its bottom edge is the low end.
+    rect.moveTop(adjust(rect.y(), rect.height(), f.y(), f.height(), v.y(), v.height(), covered.bottom(), covered.top()));
     return rect;
 }
 

@@ -21,12 +21,14 @@
 #include "View/LMRegionTile.h"
 
 #include <QImage>
+#include <QMarginsF>
 #include <QPointF>
 #include <QRectF>
 #include <QSizeF>
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -154,6 +156,10 @@ public:
     // Pans by a delta in view points as far as the fit-in bounds allow.
     void moveImageByDeltaPoint(QPointF delta);
     void setFitinLeftMargin(double left, double top, double right, double bottom);
+    // What stays over the picture along the view's edges (view points; a strip along the top, the
+    // bar along the bottom), asked at each pan: a picture larger than the view pans so far that
+    // its edges come out from under them. Fitting, centring and zooming in place are unchanged.
+    void setCoveredEdgesProvider(std::function<QMarginsF()> provider) { m_coveredEdges = std::move(provider); }
     void setViewPortMargin(int64_t margin);
     QSizeF viewPortSizeScale() const;
     QRectF getBoundsForFitin() const;
@@ -365,6 +371,7 @@ private:
     const void *m_notificationObject = nullptr;
 
     double m_leftMargin = 0, m_topMargin = 0, m_rightMargin = 0, m_bottomMargin = 0;
+    std::function<QMarginsF()> m_coveredEdges;
     bool m_limitFitinBeMinScale = true;
     double m_curMaxScale = 4.0;
     bool m_enable = true;

@@ -471,10 +471,12 @@ void NavToolbarController::placePlayButton(bool belowCentre)
     double y = std::floor((bounds.height() - f.height()) / 2);
     if (belowCentre) {
         // Clear of a one-line message centred on the picture, and of the lower edge of the
-        // broken-file picture drawn around that centre: the button's top sits a gap below both.
+        // broken-file picture drawn around that centre with the reason under it: the button's
+        // top sits a gap below all of them.
         constexpr double kGap = 8;
         const double pictureHalf = std::max(0.0, m_host->badFilePictureHeight() / 2);
-        const double shift = std::max(f.height() + kGap, pictureHalf + kGap + f.height() / 2);
+        const double below = pictureHalf + std::max(0.0, m_host->badFileReasonRoom());
+        const double shift = std::max(f.height() + kGap, below + kGap + f.height() / 2);
         y += parent->isFlipped() ? shift : -shift;
     }
     const kpv::Rect placed(std::floor((bounds.width() - f.width()) / 2), y, f.width(), f.height());

@@ -519,9 +519,10 @@ void NavigateController::updatePreviewStatusUIForCurFile(bool statusOnly)
             m_host->updateStatusInfo(QString(), false, 0);
         } else {
             m_host->showPreviewStatus(false, false);
-            if (failed)
+            if (failed) {
                 m_host->updateStatusInfo(m_host->localizedString(QStringLiteral("IDS_BAD_IMAGE")), false, 0);
-            else
+                m_host->updateStatusReason(info ? info->failureReason() : QString());
+            } else
                 m_host->updateStatusInfo(m_host->localizedString(QStringLiteral("IDS_LOADING")), true, 1);
         }
     }

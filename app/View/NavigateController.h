@@ -164,6 +164,13 @@ public:
         std::mutex mutex;
         LMImagePtr fitin; // guarded by mutex
     };
+    // The words that say a file could not be opened or held nothing, taken on the main thread
+    // for the load workers.
+    struct UnreadableWords {
+        QString empty;
+        QString noPermission;
+    };
+    UnreadableWords unreadableWords() const;
     void submitOperationForLoadImage(const LMNavFileInfoPtr &fileInfo, int type, bool highPriority,
                                      std::vector<std::shared_ptr<kpv::Operation>> &operations,
                                      const std::shared_ptr<ThumbnailPair> &thumbPair = nullptr);

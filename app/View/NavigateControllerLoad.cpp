@@ -7,17 +7,25 @@
 #include "Model/LMBlockOperation.h"
 #include "Model/LMImageTools.h"
 #include "Model/LMPhotoLoader.h"
+#include "Model/LMReadFailure.h"
 #include "Model/MainConfig.h"
 #include "Model/PhotoSearchHandler.h"
 #include "View/LMImageViewModel.h"
 #include "View/NavImageLoader.h"
 #include "View/NavLoadPlanner.h"
 
+#include "foundation/FileNames.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/RunLoop.h"
 #include "foundation/Timer.h"
 
+#include <QtGlobal>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <tuple>
+#include <unistd.h>
 
 namespace {
 
@@ -63,7 +71,37 @@ QVariantMap loadResult(const LMPathString &path, int type, const LMImagePtr &ima
     return userInfo;
 }
 
+// Why the file at `path` could not be read, in words for a person: that it cannot be opened (no
+// permission, gone) or is empty comes first, since a reader only says then that it found no
+// picture; otherwise the reader's own reason.
+QString failureReason(const LMPathString &path, const LMReadFailure &readFailure,
+                      const NavigateController::UnreadableWords &words)
+{
+    const QByteArray native = kpv::encodeFileName(path.path());
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == EACCES || error == EPERM)
+            return words.noPermission;
+        return qt_error_string(error);
+    }
+    struct stat st {};
+    const bool empty = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
+    ::close(fd);
+    if (empty)
+        return words.empty;
+    return readFailure.reason();
+}
+
 } // namespace
+
+NavigateController::UnreadableWords NavigateController::unreadableWords() const
+{
+    if (!m_host)
+        return {};
+    return {m_host->localizedString(QStringLiteral("IDS_FileIsEmpty")),
+            m_host->localizedString(QStringLiteral("IDS_NoPermissionToRead"))};
+}
 
 int NavigateController::fitinImageType() const
 {
@@ -443,10 +481,13 @@ std::shared_ptr<LMBlockOperation> NavigateController::createOperationForLoadImag
 
     const NavImageLoader *loader = m_loader;
     std::weak_ptr<NavigateController *> self = m_self;
-    auto op = LMBlockOperation::blockOperationWithBlock([fileInfo, type, loader, self, thumbPair](LMBlockOperation *o) {
+    const UnreadableWords words = unreadableWords();
+    auto op = LMBlockOperation::blockOperationWithBlock([fileInfo, type, loader, self, thumbPair, words](LMBlockOperation *o) {
         bool failedNow = false;
         if (fileInfo->imageByType(type, &failedNow) || failedNow || !loader)
             return;
+        // Why a read of the file failed, for the message that says it cannot be shown.
+        const LMReadFailure readFailure;
         // The file's description, the thumbnails it keeps and its pixels come from one opening.
         const LMPhotoLoader::LoadScope oneOpening(fileInfo->filePath());
         // The small-thumbnail load of this file decoded the large thumbnail and filed it.
@@ -598,7 +639,10 @@ std::shared_ptr<LMBlockOperation> NavigateController::createOperationForLoadImag
                 }
             }
         }
-        post(loadResult(fileInfo->filePath(), type, image, equivalent, o));
+        QVariantMap result = loadResult(fileInfo->filePath(), type, image, equivalent, o);
+        if (result.value(key("result")).toInt() == NavLoadFailed)
+            result.insert(key("failureReason"), failureReason(fileInfo->filePath(), readFailure, words));
+        post(std::move(result));
     });
     op->setQueuePriority(highPriority ? NavLoadPlanner::kHighPriority : NavLoadPlanner::kLowPriority);
     return op;
@@ -722,6 +766,8 @@ void NavigateController::fileLoadResult(const LMNavFileInfoPtr &info, const QVar
     if (!cur && type >= 1 && type <= 7)
         return; // full-size images and reductions are kept for the current file only
     info->setImage(image, result == NavLoadFailed, type, mask);
+    if (result == NavLoadFailed)
+        info->setFailureReason(userInfo.value(key("failureReason")).toString());
     if (!cur)
         return;
     if (type == NavLoadPlanner::kSmallFitinType || type == NavLoadPlanner::kLargeFitinType)

@@ -108,6 +108,25 @@ void MainWndMiniHost::buildWindow()
     m_status->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewHeightSizable);
     m_statusPlate->addSubview(m_status);
 
+    m_badFilePlate = new LMNineSliceImageView(
+        kpv::Rect(0, (b.height() - kStatusHeight) / 2, b.width(), kStatusHeight),
+        std::make_shared<LMNineSliceImageRep>(QStringLiteral("BG_ZoomInfo"), kpv::Point{9, 9}, kpv::Point{9, 9}));
+    m_badFilePlate->setHidden(true);
+    background->addSubview(m_badFilePlate);
+    m_badFileMessage = new kpv::TextField(m_badFilePlate->bounds());
+    m_badFileMessage->setAlignment(Qt::AlignCenter);
+    m_badFileMessage->setTextColor(kpv::Color(1, 1, 1, 1));
+    m_badFileMessage->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewHeightSizable);
+    m_badFileMessage->setStringValue(kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_BAD_IMAGE")));
+    m_badFilePlate->addSubview(m_badFileMessage);
+    m_badFileReason = new kpv::TextField(kpv::Rect(0, 0, b.width(), kBadFileReasonHeight));
+    m_badFileReason->setFont(kpv::Font(11));
+    m_badFileReason->setTextColor(kpv::Color(0.62, 0.62, 0.62, 1));
+    m_badFileReason->setAlignment(Qt::AlignCenter);
+    m_badFileReason->setLineBreakMode(kpv::TextField::LineBreakByTruncatingMiddle);
+    m_badFileReason->setHidden(true);
+    background->addSubview(m_badFileReason);
+
     const kpv::Rect barFrame(0, b.height() - kTitleBarHeight, b.width(), kTitleBarHeight);
     m_windowTitleBar = new MiniWindowTitleBar(barFrame, *this);
     m_windowTitleBar->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewMinYMargin);
@@ -217,6 +236,36 @@ double MainWndMiniHost::setStatusText(const QString& text, bool)
     return width;
 }
 
+void MainWndMiniHost::showBadFileCaption(bool show)
+{
+    const LMNavFileInfoPtr info = show ? m_navigator.curFileInfo() : nullptr;
+    const QString reason = info ? info->failureReason() : QString();
+    m_badFilePlate->setHidden(!show);
+    m_badFileReason->setStringValue(reason);
+    m_badFileReason->setHidden(reason.isEmpty());
+    if (!show)
+        return;
+    // The plate as wide as its message, centred on the view as the viewer's; the reason along
+    // the view's bottom, in the band the picture leaves under its mark.
+    const kpv::Rect view = m_imageView->frame();
+    const double width = std::min(view.width(), std::ceil(m_badFileMessage->attributedStringValueSize().width) + 24);
+    m_badFilePlate->setFrame(kpv::Rect(view.x() + (view.width() - width) / 2,
+                                       std::floor(view.y() + view.height() / 2 - kStatusHeight / 2), width, kStatusHeight));
+    m_badFileReason->setFrame(kpv::Rect(view.x() + 4, view.y() + 2, std::max(0.0, view.width() - 8), kBadFileReasonHeight));
+}
+
+QString MainWndMiniHost::badFileMessageShown() const
+{
+    return m_badFilePlate->isHiddenOrHasHiddenAncestor() ? QString() : m_badFileMessage->displayedStringValue();
+}
+
+QString MainWndMiniHost::badFileReasonShown() const
+{
+    return m_badFileReason->isHiddenOrHasHiddenAncestor() ? QString() : m_badFileReason->displayedStringValue();
+}
+
+kpv::Rect MainWndMiniHost::badFileReasonFrame() const { return m_badFileReason->frame(); }
+
 double MainWndMiniHost::viewScale() const { return m_imageView->scale(); }
 
 double MainWndMiniHost::viewMaxScale() const { return m_imageView->curMaxScale(); }
@@ -255,8 +304,10 @@ bool MainWndMiniHost::hasCurFile() const { return m_navigator.fileCount() > 0 &&
 
 void MainWndMiniHost::updateOpenGLViewImage(int imageMode)
 {
+    const bool bad = m_navigator.curFileCannotBeShown();
+    showBadFileCaption(bad);
     if (!m_navigator.putCurFileImageIntoView(*m_imageView, imageMode)) {
-        if (m_navigator.curFileCannotBeShown())
+        if (bad)
             m_imageView->setImage(m_navigator.acquireBadFileImage(), ImageModeBadFile);
         return;
     }

@@ -29,6 +29,7 @@ class MainWndMiniHost final : public MiniWindowHost, public MiniWindowShell, pub
 public:
     static constexpr double kTitleBarHeight = 22.0;
     static constexpr double kStatusHeight = 30.0;
+    static constexpr double kBadFileReasonHeight = 16.0;
 
     MainWndMiniHost(MainWndController& windowController, NavigateController& navigator);
     ~MainWndMiniHost() override;
@@ -44,6 +45,11 @@ public:
     MiniWindowTitleBar* dragTitleBar() const { return m_dragTitleBar; }
     kpv::View* dragView() const { return m_dragView; }
     kpv::TextField* statusField() const { return m_status; }
+    // What the window says of a file that cannot be shown: its message and the reason, as drawn;
+    // empty while hidden.
+    QString badFileMessageShown() const;
+    QString badFileReasonShown() const;
+    kpv::Rect badFileReasonFrame() const;
     // The dark plate the status text stands on, so it reads over any picture.
     LMNineSliceImageView* statusPlate() const { return m_statusPlate; }
     NavigateController& navigator() const { return m_navigator; }
@@ -107,6 +113,12 @@ private:
     MiniWindowTitleBar* m_dragTitleBar = nullptr;
     kpv::TextField* m_status = nullptr;
     LMNineSliceImageView* m_statusPlate = nullptr;
+    // For a file that cannot be shown: the message on its plate over the picture that says so,
+    // and the reason in a smaller line along the bottom, under that picture's mark.
+    LMNineSliceImageView* m_badFilePlate = nullptr;
+    kpv::TextField* m_badFileMessage = nullptr;
+    kpv::TextField* m_badFileReason = nullptr;
+    void showBadFileCaption(bool show);
     bool m_shadowSet = false;
 };
 

@@ -228,6 +228,19 @@ void MainWndNavigateHost::updateStatusInfo(const QString& text, bool showWaiting
     m_overlays->updateStatusInfo(text, showWaiting, onToolbar, anchorTop);
 }
 
+void MainWndNavigateHost::updateStatusReason(const QString& reason)
+{
+    if (!m_overlays)
+        return;
+    const LMImagePtr picture = m_controller ? m_controller->acquireBadFileImage() : nullptr;
+    // The line stays above where the toolbar comes up, shown or not.
+    double floor = 0;
+    if (m_toolbar)
+        if (const kpv::View* bar = m_toolbar->outlets().viewNavToolbarContainer; bar && bar->superview())
+            floor = bar->frame().y() + bar->frame().height();
+    m_overlays->setStatusReason(reason, picture ? double(picture->height()) / 2 : 0, floor);
+}
+
 void MainWndNavigateHost::placeStatusLine()
 {
     if (!m_overlays || m_overlays->statusText().isEmpty())

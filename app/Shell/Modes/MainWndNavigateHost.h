@@ -100,6 +100,7 @@ public:
 
     // ---- Overlays ----
     void updateStatusInfo(const QString& text, bool showWaiting, int loadingInfoFlag) override;
+    void updateStatusReason(const QString& reason) override;
     // The toolbar began to show, or its play button moved: the status line moves out of the
     // buttons' way, or back to the middle.
     void placeStatusLine();

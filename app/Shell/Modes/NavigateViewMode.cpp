@@ -15,6 +15,7 @@
 #include "Shell/ViewChrome/NavigatePagingViews.h"
 #include "Shell/ViewChrome/NavigateToolbar.h"
 #include "Shell/Modes/NavigateViewModeAdapter.h"
+#include "Shell/Tips/FileAssociateTipsViewController.h"
 
 #include "Kit/LMFadeShowProxy.h"
 
@@ -29,6 +30,8 @@
 #include "foundation/OperationQueue.h"
 
 #include <QtGlobal>
+
+#include <algorithm>
 
 NavigateViewMode::NavigateViewMode(AppDelegate& delegate, MainWndController& windowController,
                                    std::unique_ptr<NavImageLoader> loader)
@@ -87,6 +90,17 @@ NavigateViewMode::NavigateViewMode(AppDelegate& delegate, MainWndController& win
     m_host->setPhotoBin(m_photoBin.get());
     if (NavigateOverlays* overlays = m_overlays.get())
         m_photoBin->setCoveredHeightHandler([overlays](double height) { overlays->setFileLineBottom(height); });
+    // The photo bin and the file line stay over the bottom of the picture, the default-viewer
+    // tip over its top, for as long as they show: a picture panned to its edge comes out from
+    // under them, so that no row of it is out of reach.
+    if (content && !m_detachedView) {
+        MainWndPhotoBin* bin = m_photoBin.get();
+        NavigateOverlays* overlays = m_overlays.get();
+        m_imageView->setCoveredEdgesProvider([bin, overlays, content] {
+            const double bottom = std::max(bin->coveredHeight(), overlays ? overlays->fileLineCoveredTop() : 0.0);
+            return QMarginsF(0, FileAssociateTipsViewController::shownHeightIn(content), 0, bottom);
+        });
+    }
     if (content) {
         m_toolbar = std::make_unique<NavigateToolbar>(windowController, *m_controller, *m_adapter, *m_host, *m_photoBin,
                                                       m_overlays.get());
@@ -161,8 +175,10 @@ bool NavigateViewMode::beginDraggingSessionWithEvent(LMOpenGLView*, const kpv::E
 
 NavigateViewMode::~NavigateViewMode()
 {
-    if (m_imageView)
+    if (m_imageView) {
         m_imageView->setDelegate(nullptr);
+        m_imageView->setCoveredEdgesProvider({}); // the bar and the line it asks go first
+    }
     kpv::NotificationCenter::defaultCenter().removeObserver(this);
     if (m_windowController.navigateController() == m_adapter.get())
         m_windowController.setNavigateController(nullptr);

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace {
 
@@ -55,6 +56,15 @@ public:
     }
 };
 
+} // namespace
+
+namespace {
+// The tips alive on the main thread, for the views they stand over.
+std::vector<const FileAssociateTipsViewController*>& liveTips()
+{
+    static std::vector<const FileAssociateTipsViewController*> tips;
+    return tips;
+}
 } // namespace
 
 FileAssociateTipsViewController::FileAssociateTipsViewController(kpv::View* parentView, MainConfig& config,
@@ -106,10 +116,20 @@ FileAssociateTipsViewController::FileAssociateTipsViewController(kpv::View* pare
     });
     center.addObserver(this, QString::fromLatin1(DidSlideshowFirstFrameDisplayedNotification), nullptr,
                        [this](const kpv::Notification&) { show(false); });
+    liveTips().push_back(this);
+}
+
+double FileAssociateTipsViewController::shownHeightIn(const kpv::View* parentView)
+{
+    for (const FileAssociateTipsViewController* tips : liveTips())
+        if (tips->m_parentView == parentView && tips->isShown())
+            return tips->m_view->frame().height();
+    return 0;
 }
 
 FileAssociateTipsViewController::~FileAssociateTipsViewController()
 {
+    std::erase(liveTips(), this);
     kpv::NotificationCenter::defaultCenter().removeObserver(this);
     // The strip's buttons and its layout call back here: it goes with its controller.
     if (m_view) {

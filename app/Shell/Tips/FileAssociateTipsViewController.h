@@ -37,6 +37,8 @@ public:
     // Shows (never once answered) or hides the tip.
     void show(bool flag);
     bool isShown() const;
+    // How far down from the top of `parentView` a tip shown in it reaches (0 with none shown).
+    static double shownHeightIn(const kpv::View* parentView);
 
     void closeButtonClicked();
     void configButtonClicked();

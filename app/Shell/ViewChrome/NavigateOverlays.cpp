@@ -4,6 +4,7 @@
 #include "Kit/LMNineSliceImageRep.h"
 #include "Kit/NavStatusView.h"
 #include "appkit/Color.h"
+#include "appkit/Control.h"
 #include "appkit/GraphicsContext.h"
 #include "appkit/View.h"
 #include "foundation/Bundle.h"
@@ -19,6 +20,11 @@ constexpr double kArrowHitWidth = 90;
 // Room for the status plate: its text with the plate's margins above and below.
 constexpr double kStatusHeight = 40;
 constexpr double kFileLineHeight = 22;
+// The reason line under the broken-file picture: its height, its gap to the picture, and the
+// margin it keeps from the parent's sides.
+constexpr double kReasonHeight = 16;
+constexpr double kReasonGap = NavigateOverlays::kStatusReasonRoom - kReasonHeight;
+constexpr double kReasonSideMargin = 12;
 
 const kpv::Font& fileLineFont()
 {
@@ -52,6 +58,18 @@ std::pair<kpv::Rect, kpv::Rect> textFramesOf(const NavFileInfoView& info, double
     const double itemsWidth = std::min(items.width(), metrics.horizontalAdvance(shownItems(info.txtExifInfo())));
     return {kpv::Rect(name.right() - nameWidth, 0, nameWidth, height), kpv::Rect(items.x(), 0, itemsWidth, height)};
 }
+
+// A line of text that is placed again whenever its parent changes size.
+class FollowingTextField final : public kpv::TextField {
+public:
+    using kpv::TextField::TextField;
+    std::function<void()> onSuperviewResized;
+    void resizeWithOldSuperviewSize(kpv::Size) override
+    {
+        if (onSuperviewResized)
+            onSuperviewResized();
+    }
+};
 
 // A container over the whole image that lets clicks through to the image except on its controls.
 class PassThroughView final : public kpv::View {
@@ -157,6 +175,17 @@ NavigateOverlays::NavigateOverlays(kpv::View* parent)
     m_status->setAutoresizingMask(kpv::ViewWidthSizable);
     m_statusContainer->addSubview(m_status);
     m_statusProxy = std::make_unique<LMFadeShowProxy>(m_status);
+
+    // The reason a file cannot be shown, under the picture that says so; placed when set.
+    auto* reason = new FollowingTextField(kpv::Rect(0, 0, b.width(), kReasonHeight));
+    reason->onSuperviewResized = [this] { placeStatusReason(); };
+    m_reason = reason;
+    m_reason->setFont(kpv::Font(11));
+    m_reason->setTextColor(kpv::Color(0.62, 0.62, 0.62, 1));
+    m_reason->setAlignment(Qt::AlignCenter);
+    m_reason->setLineBreakMode(kpv::TextField::LineBreakByTruncatingMiddle);
+    m_reason->setHidden(true);
+    parent->addSubview(m_reason);
 }
 
 NavigateOverlays::~NavigateOverlays() = default;
@@ -164,10 +193,41 @@ NavigateOverlays::~NavigateOverlays() = default;
 void NavigateOverlays::updateStatusInfo(const QString& text, bool showWaiting, bool onAnchor, double anchorTop)
 {
     m_statusText = text;
+    m_statusReason.clear();
     placeStatusLine(onAnchor, anchorTop);
     m_status->setText(text, showWaiting);
     m_statusContainer->setHidden(text.isEmpty() || m_infoContainer->isHidden());
 }
+
+void NavigateOverlays::setStatusReason(const QString& reason, double pictureHalfHeight, double floor)
+{
+    m_statusReason = m_statusText.isEmpty() ? QString() : reason;
+    m_reasonPictureHalf = std::max(0.0, pictureHalfHeight);
+    m_reasonFloor = floor;
+    m_reason->setStringValue(m_statusReason);
+    placeStatusReason();
+}
+
+void NavigateOverlays::placeStatusReason()
+{
+    const kpv::Rect parent = m_parent->bounds();
+    const double below = m_reasonPictureHalf + kReasonGap;
+    const double middle = parent.height() / 2;
+    const double y = m_parent->isFlipped() ? std::ceil(middle + below) : std::floor(middle - below - kReasonHeight);
+    const kpv::Rect frame(kReasonSideMargin, y, std::max(0.0, parent.width() - 2 * kReasonSideMargin), kReasonHeight);
+    if (m_reason->frame() != frame)
+        m_reason->setFrame(frame);
+    // Where the toolbar comes up it would cover the line: then the line stays away.
+    const bool clear = m_parent->isFlipped() ? frame.maxY() <= parent.height() - m_reasonFloor : frame.y() >= m_reasonFloor;
+    m_reason->setHidden(m_statusReason.isEmpty() || !clear || m_infoContainer->isHidden());
+}
+
+QString NavigateOverlays::statusReasonShown() const
+{
+    return m_reason->isHiddenOrHasHiddenAncestor() ? QString() : m_reason->displayedStringValue();
+}
+
+kpv::Rect NavigateOverlays::statusReasonFrame() const { return m_reason->frame(); }
 
 void NavigateOverlays::placeStatusLine(bool onAnchor, double anchorTop)
 {
@@ -176,6 +236,7 @@ void NavigateOverlays::placeStatusLine(bool onAnchor, double anchorTop)
     const double y = onAnchor ? anchorTop : std::floor(parent.height() / 2 - frame.height() / 2);
     if (frame.y() != y || frame.width() != parent.width())
         m_statusContainer->setFrame(kpv::Rect(0, y, parent.width(), frame.height()));
+    placeStatusReason();
 }
 
 bool NavigateOverlays::centredStatusLineMeets(const kpv::View* view) const
@@ -201,6 +262,7 @@ void NavigateOverlays::setNavInfoContainerHidden(bool hidden)
     // out of the grids and the other modes.
     m_infoContainer->setHidden(hidden);
     m_statusContainer->setHidden(hidden || m_statusText.isEmpty());
+    placeStatusReason();
 }
 
 void NavigateOverlays::setFileLineBottom(double y)
@@ -211,6 +273,14 @@ void NavigateOverlays::setFileLineBottom(double y)
 }
 
 double NavigateOverlays::fileLineBottom() const { return m_infoContainer->frame().y(); }
+
+double NavigateOverlays::fileLineCoveredTop() const
+{
+    if (m_fileLine->isHiddenOrHasHiddenAncestor() || m_fileLine->alphaValue() <= 0)
+        return 0;
+    const kpv::Rect f = m_infoContainer->frame();
+    return f.y() + f.height();
+}
 
 QString NavigateOverlays::fileNameShown() const { return shownInField(m_fileInfo.txtFileName()); }
 

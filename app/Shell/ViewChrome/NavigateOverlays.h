@@ -18,6 +18,7 @@
 class LMButton;
 class NavStatusView;
 namespace kpv {
+class TextField;
 class View;
 }
 
@@ -46,6 +47,18 @@ public:
     kpv::Rect statusLineFrame() const;
     bool statusLineVisible() const;
 
+    // Room kept below the picture drawn for a file that cannot be shown, for the reason line.
+    static constexpr double kStatusReasonRoom = 22;
+    // The smaller line that says why the file cannot be shown, below the picture that says so
+    // (`pictureHalfHeight` from the middle of the parent) and kept above `floor` (parent
+    // coordinates: the top of the toolbar's place), where it would meet the toolbar it stays
+    // hidden. Elided to the parent's width. An empty reason hides it; so does a new status line.
+    void setStatusReason(const QString& reason, double pictureHalfHeight, double floor);
+    QString statusReason() const { return m_statusReason; }
+    // The reason as drawn (elided), and where; empty while it is hidden.
+    QString statusReasonShown() const;
+    kpv::Rect statusReasonFrame() const;
+
     LMFadeShowProxy& previewStatusShowProxy() { return *m_statusProxy; }
     LMFadeShowProxy& nextPrevShowProxy() { return *m_nextPrevProxy; }
     LMFadeShowProxy& fileInfoShowProxy() { return *m_fileInfoProxy; }
@@ -57,6 +70,8 @@ public:
     // covers the bottom (the photo bin), so that the bar never hides it.
     void setFileLineBottom(double y);
     double fileLineBottom() const;
+    // The top of the file line where it shows over the picture (parent coordinates), else 0.
+    double fileLineCoveredTop() const;
     void setFileImgBaseInfo(const LMFileImgBaseInfoPtr& info, int64_t mask);
     const NavFileInfoView& fileInfo() const { return m_fileInfo; }
     // The file name as the line draws it: shortened in the middle where its field is too narrow.
@@ -90,6 +105,10 @@ private:
     FileLineView* m_fileLine = nullptr;
     NavFileInfoView m_fileInfo;
     QString m_statusText;
+    kpv::TextField* m_reason = nullptr;
+    QString m_statusReason;
+    double m_reasonPictureHalf = 0, m_reasonFloor = 0;
+    void placeStatusReason();
     std::unique_ptr<LMFadeShowProxy> m_statusProxy;
     std::unique_ptr<LMFadeShowProxy> m_nextPrevProxy;
     std::unique_ptr<LMFadeShowProxy> m_fileInfoProxy;

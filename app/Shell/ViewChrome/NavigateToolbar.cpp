@@ -69,6 +69,31 @@ public:
     }
 };
 
+// The big play button over the middle of the picture. It takes clicks, not the wheel: a wheel
+// turned with the pointer on it reaches what lies beneath, as it does a pixel beside it (the
+// picture zooms there), instead of being lost on the button.
+class PlayButton final : public LMButton {
+public:
+    using LMButton::LMButton;
+    kpv::View* hitTest(kpv::Point p) override { return m_lookingBeneath ? nullptr : LMButton::hitTest(p); }
+    void scrollWheel(const kpv::Event& e) override
+    {
+        kpv::View* root = this;
+        while (root->superview())
+            root = root->superview();
+        m_lookingBeneath = true;
+        kpv::View* beneath = root->hitTest(e.locationInWindow());
+        m_lookingBeneath = false;
+        if (beneath && beneath != this)
+            beneath->scrollWheel(e);
+        else
+            LMButton::scrollWheel(e);
+    }
+
+private:
+    bool m_lookingBeneath = false;
+};
+
 } // namespace
 
 // The edit button's pop-up: rotate and flip.
@@ -209,7 +234,7 @@ void NavigateToolbar::buildViews()
     m_outlets.btnFavorite = button();
 
     // The big play button in the middle of the image, shown with the toolbar.
-    m_outlets.btnPlay = new LMButton(kpv::Rect(std::floor((b.width() - 56) / 2), std::floor((b.height() - 56) / 2), 56, 56));
+    m_outlets.btnPlay = new PlayButton(kpv::Rect(std::floor((b.width() - 56) / 2), std::floor((b.height() - 56) / 2), 56, 56));
     add(content, m_outlets.btnPlay, kpv::ViewMinXMargin | kpv::ViewMaxXMargin | kpv::ViewMinYMargin | kpv::ViewMaxYMargin);
     m_outlets.btnPlay->setHidden(true);
 
@@ -264,6 +289,7 @@ double NavigateToolbar::badFilePictureHeight() const
     const LMImagePtr picture = m_navigator.acquireBadFileImage();
     return picture ? double(picture->height()) : 0;
 }
+double NavigateToolbar::badFileReasonRoom() const { return NavigateOverlays::kStatusReasonRoom; }
 bool NavigateToolbar::doShareForType(int64_t shareType) { return m_navigator.doShareForType(shareType); }
 void NavigateToolbar::rotateCurFile(int editType) { m_navigator.rotateCurFile(editType); }
 

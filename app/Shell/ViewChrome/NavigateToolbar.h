@@ -59,6 +59,7 @@ public:
     void beginAutoNav(bool next) override;
     void endAutoNav() override;
     double badFilePictureHeight() const override;
+    double badFileReasonRoom() const override;
     bool doShareForType(int64_t shareType) override;
     void rotateCurFile(int editType) override;
     void showFileInfo(bool animation) override;

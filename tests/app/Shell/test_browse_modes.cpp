@@ -425,6 +425,11 @@ TEST_F(BrowseModes, MiniWindowOnAFileThatCannotBeShownShowsTheBadFilePicture)
     const kpv::Size least = mini->host().minWindowSize();
     EXPECT_EQ(mini->window()->frame().size,
               (kpv::Size{std::max(size.width(), least.width), std::max(size.height(), least.height)}));
+    // It says so, and why, as the viewer does: the reason along the bottom, under the mark.
+    const QString cannot = kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_BAD_IMAGE"));
+    EXPECT_EQ(mini->host().badFileMessageShown(), cannot);
+    EXPECT_FALSE(mini->host().badFileReasonShown().isEmpty());
+    EXPECT_LE(mini->host().badFileReasonFrame().maxX(), mini->host().imageView()->frame().maxX());
 
     // Stepped to from a photo, it is laid out as itself, not in the photo's shape: the pictures
     // of the photo left behind go with it.
@@ -437,6 +442,8 @@ TEST_F(BrowseModes, MiniWindowOnAFileThatCannotBeShownShowsTheBadFilePicture)
     ASSERT_EQ(viewer->controller().curFileIndex(), kFiles - 1);
     ASSERT_TRUE(mini->host().imageView()->imageFitin() || mini->host().imageView()->imageNormal());
     EXPECT_EQ(mini->window()->frame().size, (kpv::Size{320, 240}));
+    EXPECT_TRUE(mini->host().badFileMessageShown().isEmpty()) << "a photo said it cannot be shown";
+    EXPECT_TRUE(mini->host().badFileReasonShown().isEmpty());
     press(124, QChar(0xF703));
     ASSERT_EQ(viewer->controller().curFilePath().path(), bad);
     EXPECT_EQ(mini->host().imageView()->validImage(), picture) << "the bad-file picture is drawn in another photo's frame";

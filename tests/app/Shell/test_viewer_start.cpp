@@ -12,6 +12,7 @@
 #include "Shell/MainWindow/MainWndSecondaryWindows.h"
 #include "Shell/Dialogs/AboutWindowController.h"
 #include "Shell/Panels/LM3DRotateImageView.h"
+#include "Shell/ViewChrome/MainWndPhotoBin.h"
 #include "Kit/LMCustomWindow.h"
 #include "Kit/LMLinkButton.h"
 #include "Kit/LMUnderLineTextFieldCell.h"
@@ -259,6 +260,50 @@ TEST_F(ViewerStart, ZoomPercentageIsNeverUnderTheToolbarsButtons)
     // The pointer reaches the toolbar while the percentage shows: it moves out of the way.
     toolbar.updateToolbarShowStatus(true, false);
     EXPECT_FALSE(overlap(overlays->statusLineFrame(), play));
+}
+
+// The wheel zooms the picture with the pointer on the play button in its middle, as it does a
+// pixel beside the button; the button stays where it is.
+TEST_F(ViewerStart, WheelOverThePlayButtonZoomsThePicture)
+{
+    start();
+    NavToolbarController& toolbar = viewer->toolbar()->controller();
+    const NavToolbarOutlets& bar = toolbar.outlets();
+    toolbar.updateToolbarShowStatus(true, false); // as with the pointer on the toolbar
+    settle(0.5);
+    ASSERT_FALSE(bar.btnPlay->isHidden());
+    const kpv::Rect play = bar.btnPlay->convertRectToView(bar.btnPlay->bounds(), nullptr);
+    const double fitted = view().scale();
+    auto wheel = kpv::Event::mouseEvent(kpv::ScrollWheel, kpv::Point{play.midX(), play.midY()}, controller->window());
+    wheel->setScrollingDelta(0, 5);
+    kpv::Application::shared().sendEvent(wheel);
+    settle();
+    EXPECT_GT(view().scale(), fitted) << "the play button took the wheel";
+    EXPECT_EQ(bar.btnPlay->convertRectToView(bar.btnPlay->bounds(), nullptr), play);
+}
+
+// At 100 % the photo panned to its bottom comes out from under the photo bin and the file line,
+// which stay over the picture: its last rows can be seen. Panned back, its top reaches the top.
+TEST_F(ViewerStart, PhotoPannedToItsBottomEdgeShowsItsLastRowsAboveThePhotoBin)
+{
+    start();
+    ASSERT_TRUE(viewer->photoBin().isShown());
+    sendKey(29, u'0', kpv::CommandKeyMask); // Actual Size
+    settle();
+    ASSERT_DOUBLE_EQ(view().scale(), 1.0);
+    const auto panFar = [this](unsigned short code, char16_t key) {
+        for (int i = 0; i < 40; ++i)
+            sendKey(code, key, kpv::NumericPadKeyMask | kpv::FunctionKeyMask);
+        settle();
+    };
+    panFar(kpv::KeyCode::DownArrow, kpv::FunctionKey::DownArrow);
+    // The view's y grows upwards: the picture's bottom edge is its rectangle's y.
+    const double covered = std::max(viewer->photoBin().coveredHeight(), viewer->overlays()->fileLineCoveredTop());
+    ASSERT_GT(covered, 0);
+    EXPECT_GE(view().imageVisibleViewRect().y(), covered - 0.5) << "rows stay under the photo bin";
+    EXPECT_LE(view().imageVisibleViewRect().y(), covered + 0.5) << "panned past the edge";
+    panFar(kpv::KeyCode::UpArrow, kpv::FunctionKey::UpArrow);
+    EXPECT_NEAR(view().imageVisibleViewRect().bottom(), view().getBoundsForFitin().bottom(), 0.5);
 }
 
 // A zoom still under way when the window changes size (full screen, restored, resized) lands
@@ -718,6 +763,40 @@ TEST_F(ViewerStart, BrokenFileSaysSoAgainAfterTheEndOfFolderTip)
     EXPECT_NE(overlays->statusText(), bad); // the tip
     settle(10);
     EXPECT_EQ(overlays->statusText(), bad);
+}
+}  // namespace
+
+namespace {
+// A file that cannot be shown says why under the picture that says so, in a smaller line of its
+// own that keeps clear of that picture and of the play button below it; the next photo drops it.
+TEST_F(ViewerStart, FileThatCannotBeShownSaysWhy)
+{
+    QFile empty(QDir(folder).filePath(QStringLiteral("d.jpg")));
+    ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+    empty.close();
+    start();
+    sendKey(kpv::KeyCode::End, kpv::FunctionKey::End, kpv::FunctionKeyMask);
+    settle();
+    ASSERT_EQ(QFileInfo(nav().curFilePath().path()).fileName(), QStringLiteral("d.jpg"));
+    const NavigateOverlays* overlays = viewer->overlays();
+    ASSERT_TRUE(overlays);
+    EXPECT_EQ(overlays->statusText(), kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_BAD_IMAGE")));
+    EXPECT_EQ(overlays->statusReasonShown(), kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_FileIsEmpty")));
+
+    NavToolbarController& toolbar = viewer->toolbar()->controller();
+    toolbar.updateToolbarShowStatus(true, false);
+    settle(0.5);
+    kpv::View* content = controller->contentView();
+    const kpv::Rect reason = overlays->statusReasonFrame();
+    const double pictureHalf = double(nav().acquireBadFileImage()->height()) / 2;
+    EXPECT_LE(reason.maxY(), content->bounds().height() / 2 - pictureHalf) << "the reason covers the picture";
+    const kpv::Rect play = toolbar.outlets().btnPlay->convertRectToView(toolbar.outlets().btnPlay->bounds(), content);
+    EXPECT_TRUE(kpv::intersectionRect(reason, play).isEmpty()) << "the play button covers the reason";
+    EXPECT_LE(reason.maxX(), content->bounds().width());
+
+    sendKey(kpv::KeyCode::Home, kpv::FunctionKey::Home, kpv::FunctionKeyMask);
+    settle();
+    EXPECT_TRUE(overlays->statusReasonShown().isEmpty());
 }
 }  // namespace
 
