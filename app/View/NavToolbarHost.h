@@ -46,7 +46,7 @@ public:
     // Height in points of the picture drawn in place of a file that cannot be shown (0 if none).
     virtual double badFilePictureHeight() const = 0;
     // Room in points kept below that picture for the line that says why the file cannot be shown.
-    virtual double badFileReasonRoom() const { return 0; }
+    virtual double badFileReasonRoom() const = 0;
     // False when the share could not start.
     virtual bool doShareForType(int64_t /*shareType*/) = 0;
     virtual void rotateCurFile(int /*editType*/) = 0;

@@ -83,7 +83,7 @@ public:
     virtual void updateStatusInfo(const QString &, bool /*showWaiting*/, int /*loadingInfoFlag*/) = 0;
     // Why the current file cannot be shown, as a smaller line under the picture that says so
     // (after the status line was set; any new status line takes it away). Empty: no reason known.
-    virtual void updateStatusReason(const QString & /*reason*/) {}
+    virtual void updateStatusReason(const QString & /*reason*/) = 0;
     virtual void showPreviewStatus(bool /*animation*/, bool /*autoHide*/) = 0;
     virtual void hidePreviewStatus(bool /*animation*/, bool /*needDelay*/) = 0;
     virtual void setPreviewStatusAutoHideInterval(double) = 0;

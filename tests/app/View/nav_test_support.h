@@ -209,6 +209,7 @@ public:
         statusWaiting = waiting;
         statusFlag = flag;
     }
+    void updateStatusReason(const QString &reason) override { statusReason = reason; }
     void showPreviewStatus(bool, bool autoHide) override { statusShown = true; statusAutoHide = autoHide; }
     void hidePreviewStatus(bool, bool) override { statusShown = false; }
     void showNextPrev(bool, bool) override { arrowsShown = true; }
@@ -321,6 +322,7 @@ public:
     bool registered = false;
     QString title, representedFile;
     QString statusText;
+    QString statusReason;
     bool statusWaiting = false;
     int statusFlag = 0;
     bool statusShown = false;

@@ -78,6 +78,7 @@ public:
     void endAutoNav() override { ++endAutoNavCalls; }
     double badPictureHeight = 0;
     double badFilePictureHeight() const override { return badPictureHeight; }
+    double badFileReasonRoom() const override { return 0; }
     bool doShareForType(int64_t t) override
     {
         shared.push_back(t);
