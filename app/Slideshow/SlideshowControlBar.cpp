@@ -53,6 +53,18 @@ void SlideshowControlBar::setPaused(bool paused)
     m_pause->setNeedsDisplay();
 }
 
+void SlideshowControlBar::setHidden(bool hidden)
+{
+    kpv::View::setHidden(hidden);
+    if (!hidden)
+        return;
+    m_pointerInside = false;
+    // The window's record too, so that the pointer coming onto the bar when it shows again is an
+    // entering, not a move inside a bar it never left.
+    for (const kpv::TrackingAreaPtr& area : trackingAreas())
+        area->setInside(false);
+}
+
 void SlideshowControlBar::placeIn(const kpv::Rect& bounds)
 {
     setFrame(kpv::Rect(bounds.origin.x + (bounds.width() - kWidth) / 2, bounds.origin.y + kBottomMargin, kWidth, kHeight));

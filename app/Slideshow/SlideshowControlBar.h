@@ -48,6 +48,10 @@ public:
     bool isPointerInside() const { return m_pointerInside; }
     void mouseEntered(const kpv::Event&) override { m_pointerInside = true; }
     void mouseExited(const kpv::Event&) override { m_pointerInside = false; }
+    // Hidden, the bar forgets the pointer: the End button takes the bar out of the window with
+    // the pointer still on it, and no leaving ever comes. The next show would keep its controls
+    // up, over the photos, until the pointer happened to cross the bar again.
+    void setHidden(bool hidden) override;
     void buttonMouseEntered(LMButton* button) override;
     void buttonMouseExited(LMButton* button) override;
 

@@ -536,4 +536,24 @@ TEST_F(ControlsTest, ControlsShowWhileThePointerMovesAndHideWhenItRests)
     EXPECT_TRUE(bar->isHidden()); // not outside the slideshow
 }
 
+// The End button ends the show with the pointer on the bar, and the bar leaves the window before
+// the pointer leaves the bar. The next show, the pointer resting elsewhere, still hides its
+// controls when the pointer rests, rather than keeping them over the photos.
+TEST_F(ControlsTest, ControlsOfTheNextShowHideAfterTheEndButtonEndedTheLast)
+{
+    controller->startSlideshowWithFileInfos(slides(2), 0);
+    SlideshowControlBar* bar = controller->controlBar();
+    ASSERT_NE(bar, nullptr);
+    const kpv::Rect end = bar->endButton()->convertRectToView(bar->endButton()->bounds(), nullptr);
+    bar->mouseEntered(*kpv::Event::mouseEvent(kpv::MouseEntered, kpv::Point{end.midX(), end.midY()}, nullptr));
+    bar->endButton()->sendAction();
+    ASSERT_FALSE(controller->isPlaying());
+
+    controller->startSlideshowWithFileInfos(slides(2), 0);
+    ASSERT_EQ(controller->controlBar(), bar);
+    EXPECT_FALSE(bar->isHidden());
+    run(SlideshowViewController::kControlsHideDelay + 0.1);
+    EXPECT_TRUE(bar->isHidden()) << "the controls stay up with the pointer away from them";
+}
+
 } // namespace
