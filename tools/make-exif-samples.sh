@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Writes tests/data/exif/: tiny JPEG files tagged as cameras tag them (one ISO rating and a list
-# of two, the time taken, a position in each hemisphere), for the Info panel's tests. The tests
-# read the committed files; this script is only needed to make them again. It needs ImageMagick
-# and exiftool (Debian: imagemagick, libimage-exiftool-perl).
+# of two, the time taken, a position in each hemisphere, values the camera did not know), for the
+# Info panel's tests. The tests read the committed files; this script is only needed to make them
+# again. It needs ImageMagick, exiftool and exiv2 (Debian: imagemagick, libimage-exiftool-perl,
+# exiv2).
 set -euo pipefail
 out="$(dirname "$0")/../tests/data/exif"
 mkdir -p "$out"
@@ -17,5 +18,11 @@ cp "$base" "$out/camera-iso-list.jpg"
 exiftool -q -overwrite_original -Make="Kestrel Optics" -ISO="1600, 3200" \
     -DateTimeOriginal="1999:12:31 23:59:59" -GPSLatitude=33.8568 -GPSLatitudeRef=S \
     -GPSLongitude=151.2153 -GPSLongitudeRef=W "$out/camera-iso-list.jpg"
+# Values a camera writes when it does not know them (a zero denominator).
+cp "$base" "$out/camera-unknown-values.jpg"
+exiv2 -M"set Exif.Image.Make Ascii Kestrel Optics" -M"set Exif.Photo.FNumber Rational 1/0" \
+    -M"set Exif.Photo.ExposureBiasValue SRational 7/0" -M"set Exif.Photo.BrightnessValue SRational -1/0" \
+    -M"set Exif.Photo.ExposureTime Rational 1/320" \
+    "$out/camera-unknown-values.jpg"
 # What the tests expect is what exiftool reports:
 exiftool -s -ISO -DateTimeOriginal -GPSPosition "$out"/camera-*.jpg

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <mutex>
+#include <optional>
 
 namespace kpv::imageio_detail {
 
@@ -47,6 +48,22 @@ namespace {
 constexpr long kMaxValuesPerTag = 32;
 constexpr long kMaxTextBytes = 4096;
 
+// The i-th of a tag's numbers. None for a rational of zero denominator: a camera's way of saying
+// it does not know, not a zero.
+std::optional<double> numberAt(const Exiv2::Exifdatum& d, long i)
+{
+    const Exiv2::Value& value = d.value();
+    if (const auto* u = dynamic_cast<const Exiv2::URationalValue*>(&value)) {
+        const Exiv2::URational r = u->value_.at(size_t(i));
+        return r.second ? std::optional(double(r.first) / double(r.second)) : std::nullopt;
+    }
+    if (const auto* s = dynamic_cast<const Exiv2::RationalValue*>(&value)) {
+        const Exiv2::Rational r = s->value_.at(size_t(i));
+        return r.second ? std::optional(double(r.first) / double(r.second)) : std::nullopt;
+    }
+    return double(d.toFloat(i));
+}
+
 QVariant toVariant(const Exiv2::Exifdatum& d)
 {
     const long count = long(d.count());
@@ -61,11 +78,15 @@ QVariant toVariant(const Exiv2::Exifdatum& d)
     case Exiv2::signedRational:
     case Exiv2::tiffFloat:
     case Exiv2::tiffDouble: {
-        if (count == 1)
-            return double(d.toFloat(0));
+        if (count == 1) {
+            const std::optional<double> v = numberAt(d, 0);
+            return v ? QVariant(*v) : QVariant();
+        }
+        // In a list an unknown part keeps its place (a lens's unknown aperture among its focal
+        // lengths) and reads as zero, as the rows that show lists expect.
         QVariantList list;
         for (long i = 0; i < count; ++i)
-            list.append(double(d.toFloat(i)));
+            list.append(numberAt(d, i).value_or(0.0));
         return list;
     }
     case Exiv2::unsignedByte:

@@ -116,6 +116,23 @@ TEST(PropertiesWindow, DateRowWithoutExifIsTheDayOfTheStatusLine)
     EXPECT_EQ(rowDay, lineDay);
 }
 
+namespace {
+
+// One of the camera-tagged samples, its properties read as the viewer reads them.
+std::shared_ptr<LMNavFileInfo> cameraFile(const char* name)
+{
+    const QString path = QStringLiteral(KPV_TEST_DATA_DIR "/exif/") + QLatin1String(name);
+    const auto source = kpv::ImageSource::createWithFile(path);
+    if (!source)
+        return nullptr;
+    auto file = std::make_shared<LMNavFileInfo>(LMPathString(path, false));
+    file->setImgBaseInfo(std::make_shared<LMFileImgBaseInfo>(LMPathString(path, false), "public.jpeg", 2, QDateTime::currentDateTime(),
+                                                             QSizeF(16, 12), 1, source->propertiesAtIndex(0)));
+    return file;
+}
+
+} // namespace
+
 // Files written by a metadata tool as cameras write them, one ISO rating and a list of two,
 // read as the viewer reads them: the rows give what that tool reports for ISO, the time taken
 // (to the second) and the position (northern and eastern, southern and western).
@@ -135,17 +152,25 @@ TEST(PropertiesWindow, RowsGiveIsoTimeAndPositionOfCameraFiles)
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.file);
-        const QString path = QStringLiteral(KPV_TEST_DATA_DIR "/exif/") + QLatin1String(r.file);
-        const auto source = kpv::ImageSource::createWithFile(path);
-        ASSERT_TRUE(source);
-        auto file = std::make_shared<LMNavFileInfo>(LMPathString(path, false));
-        file->setImgBaseInfo(std::make_shared<LMFileImgBaseInfo>(LMPathString(path, false), "public.jpeg", 2, QDateTime::currentDateTime(),
-                                                                 QSizeF(16, 12), 1, source->propertiesAtIndex(0)));
+        const auto file = cameraFile(r.file);
+        ASSERT_TRUE(file);
         EXPECT_EQ(PropertiesWindowController::infoValueByType(8, file.get()), QString::fromUtf8(r.iso));
         EXPECT_EQ(PropertiesWindowController::infoValueByType(2, file.get()), QString::fromUtf8(r.taken));
         EXPECT_EQ(PropertiesWindowController::infoValueByType(19, file.get()), QString::fromUtf8(r.position));
     }
     QLocale::setDefault(before);
+}
+
+// A value the camera wrote as not known (a zero denominator) shows as not known, never as a zero
+// ("F/0", "0 EV"), and the values the camera knew still show.
+TEST(PropertiesWindow, ValuesTheCameraDidNotKnowShowAsUnknown)
+{
+    const auto file = cameraFile("camera-unknown-values.jpg");
+    ASSERT_TRUE(file);
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(6, file.get()), "--"); // aperture
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(9, file.get()), "--"); // exposure bias
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(15, file.get()), "--"); // brightness
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(7, file.get()), "1/320s");
 }
 
 // Seconds follow the minutes with the locale's own separator: a point in Finnish.
