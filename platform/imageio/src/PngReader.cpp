@@ -36,6 +36,11 @@ struct ReadState {
 // whole before it inflates any of it, so the rows the present part of a cut chunk holds decode
 // before the zeros stop it with an error.
 constexpr size_t kMaxPaddingBytes = size_t(1) << 20;
+// The zeros inflate too, into rows of no picture, until the stream breaks: a row is only taken
+// from a read that stayed inside the file (readRow). So that a file cut short loses only the rows
+// of the read that crossed its end, the library reads little at a time near the end.
+constexpr size_t kNearEndBytes = size_t(64) << 10;
+constexpr size_t kNearEndReadBytes = 16;
 
 extern "C" void readFromMemory(png_structp png, png_bytep out, png_size_t length)
 {
@@ -47,6 +52,8 @@ extern "C" void readFromMemory(png_structp png, png_bytep out, png_size_t length
     std::memset(out + present, 0, length - present);
     state->pos += present;
     state->padding += length - present;
+    if (state->size - state->pos < kNearEndBytes)
+        png_set_compression_buffer_size(png, kNearEndReadBytes);
 }
 
 extern "C" void onPngError(png_structp png, png_const_charp message)
@@ -243,6 +250,15 @@ void expandSamples(const unsigned char* in, unsigned char* out, size_t pixels, i
         std::memcpy(out, &table[(*in >> (8 - unsigned(depth) * (k + 1))) & mask], 4);
 }
 
+// The next row from the library. A row finished once the reads went past the file's end may be
+// the padding's zeros inflated, not the picture: the file is damaged there.
+void readRow(PngJob* job, png_bytep out)
+{
+    png_read_row(job->png, out, nullptr);
+    if (job->input.padding != 0)
+        png_error(job->png, "the file ends early");
+}
+
 // The stored bytes of a row of `pixels` samples.
 size_t storedBytes(const PngJob* job, size_t pixels) { return (pixels * size_t(job->depth) + 7) / 8; }
 
@@ -251,13 +267,13 @@ size_t storedBytes(const PngJob* job, size_t pixels) { return (pixels * size_t(j
 void readRgbaRow(PngJob* job, unsigned char* out, size_t pixels, bool premultiply)
 {
     if (!job->tabled) {
-        png_read_row(job->png, out, nullptr);
+        readRow(job, out);
         ++job->rowsDone;
         if (premultiply && !job->opaque)
             premultiplyRow(out, pixels);
         return;
     }
-    png_read_row(job->png, job->stored.data(), nullptr);
+    readRow(job, job->stored.data());
     ++job->rowsDone;
     expandSamples(job->stored.data(), out, pixels, job->depth, premultiply ? job->premultiplied : job->straight);
 }
@@ -271,7 +287,7 @@ bool readRowSeenBefore(PngJob* job, size_t pixels, bool* known)
 {
     if (job->tabled) {
         const size_t bytes = storedBytes(job, pixels);
-        png_read_row(job->png, job->stored.data(), nullptr);
+        readRow(job, job->stored.data());
         ++job->rowsDone;
         if (*known && std::memcmp(job->stored.data(), job->previousStored.data(), bytes) == 0)
             return true;
@@ -280,7 +296,7 @@ bool readRowSeenBefore(PngJob* job, size_t pixels, bool* known)
         *known = true;
         return false;
     }
-    png_read_row(job->png, job->row.data(), nullptr);
+    readRow(job, job->row.data());
     ++job->rowsDone;
     if (*known && std::memcmp(job->row.data(), job->previousRow.data(), pixels * 4) == 0)
         return true;
@@ -704,7 +720,7 @@ bool runRegionDecode(PngJob* job, const QByteArray& data, const QRect& rect, png
     sums.resize(size_t(rect.width()) * 4);
     // The rows above the part are inflated and dropped, never expanded.
     for (png_uint_32 y = 0; y < png_uint_32(rect.y()) * reduction; ++y)
-        png_read_row(job->png, job->tabled ? job->stored.data() : row.data(), nullptr);
+        readRow(job, job->tabled ? job->stored.data() : row.data());
     const png_uint_32 firstColumn = png_uint_32(rect.x()) * reduction;
     for (int oy = 0; oy < rect.height(); ++oy) {
         std::fill(sums.begin(), sums.end(), uint64_t(0));
@@ -810,7 +826,7 @@ QImage pngSixteenBitPart(const QByteArray& data, const QRect& rect, QString* err
     if (passes == 1) {
         // The rows above the part are inflated and dropped; those below are never read.
         for (png_uint_32 y = 0; y <= bottom; ++y) {
-            png_read_row(job->png, job->row.data(), nullptr);
+            readRow(job.get(), job->row.data());
             if (y >= top)
                 std::memcpy(job->image.scanLine(int(y - top)), job->row.data() + offset, bytes);
         }
@@ -825,7 +841,7 @@ QImage pngSixteenBitPart(const QByteArray& data, const QRect& rect, QString* err
             const bool inPart = y >= top && y <= bottom;
             if (inPart)
                 std::memcpy(job->row.data() + offset, job->image.constScanLine(int(y - top)), bytes);
-            png_read_row(job->png, job->row.data(), nullptr);
+            readRow(job.get(), job->row.data());
             if (inPart)
                 std::memcpy(job->image.scanLine(int(y - top)), job->row.data() + offset, bytes);
         }
@@ -874,7 +890,7 @@ bool PngSixteenBitRows::read(QImage* band, int left, QString* error)
         return false;
     }
     for (int y = 0; y < band->height(); ++y) {
-        png_read_row(job->png, job->row.data(), nullptr);
+        readRow(job, job->row.data());
         std::memcpy(band->scanLine(y), job->row.data() + offset, bytes);
         ++m_state->next;
     }

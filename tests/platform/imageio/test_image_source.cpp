@@ -324,7 +324,8 @@ TEST(ImageSourcePng, FlatPictureThumbnailHoldsNoFullFrame)
 }
 
 // A frame of more than 64 MB, whose memory is made resident beside the decode, holds the file's
-// pixels, opaque, from its first row to its last; cut short, the rows that never came are clear.
+// pixels, opaque, from its first row to its last; cut short, the rows that never came are clear,
+// and every row shown is the file's own.
 TEST(ImageSourcePng, LargeFrameHoldsEveryRowAndACutOneClearsTheRest)
 {
     QTemporaryDir dir;
@@ -347,8 +348,8 @@ TEST(ImageSourcePng, LargeFrameHoldsEveryRowAndACutOneClearsTheRest)
             firstClear = y;
         EXPECT_EQ(firstClear == height, size == whole.size()) << firstClear;
         EXPECT_GT(firstClear, height / 3);
-        // The last rows before a cut may be made of the bytes that never came.
-        for (int y : {0, 1, firstClear / 2, size == whole.size() ? height - 1 : firstClear * 9 / 10}) {
+        // Up to the last row before the clear ones: none is made of the bytes that never came.
+        for (int y : {0, 1, firstClear / 2, firstClear - 1}) {
             const QImage expected = test::largePicturePart(QRect(0, y, width, 1), width);
             EXPECT_EQ(std::memcmp(image.constScanLine(y), expected.constScanLine(0), size_t(width) * 4), 0) << y;
         }
@@ -1216,7 +1217,7 @@ TEST(ImageSourceHostile, InterlacedPngCutShortShowsItsPassesOnly)
                 }
                 stray += !own && !clear;
             }
-        EXPECT_LE(stray, image.width()) << "cut at " << n;
+        EXPECT_EQ(stray, 0) << "cut at " << n;
     }
     EXPECT_GT(partial, 10);
 }
