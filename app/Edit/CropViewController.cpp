@@ -750,13 +750,19 @@ void CropViewController::saveCropImageToFile(const QString &path, const std::opt
 void CropViewController::writeCropImageToFile(const QString &path, const std::optional<QVariantMap> &saveParameters,
                                               const CropSaveWorker::Destination &destination)
 {
-    // The crop is one 8-bit picture: what the photo has beyond it (an animation, more pages, CMYK
-    // inks, metadata the chosen type cannot hold) is told once a file other than the photo itself
-    // was written, as Save As tells it; written over the photo, the question before said so.
+    // The crop is one picture: what the photo has beyond it (an animation, more pages, CMYK inks,
+    // metadata the chosen type cannot hold) is told once a file other than the photo itself was
+    // written, as Save As tells it; written over the photo, the question before said so. The depth
+    // a type cannot hold goes with the type the user chose; a PNG or TIFF keeps 16 bits per
+    // channel wherever they can be read, and says so where they could not.
     const QString source = m_fileInfo ? m_fileInfo->filePath().path() : QString();
     QStringList lost;
-    if (!source.isEmpty() && source != path)
-        lost = kpv::ImageDestination::contentLostInNewFile(source, kpv::ImageDestination::typeForPath(path), true);
+    if (!source.isEmpty() && source != path) {
+        using kpv::ImageDestination;
+        const QString type = ImageDestination::typeForPath(path);
+        lost = ImageDestination::contentLostInNewFile(
+            source, type, !ImageDestination::typeKeepsSixteenBits(type) || ImageDestination::keepsSixteenBitsOnRewrite(source));
+    }
     beginSaveCropImageToFile(path, saveParameters, CropSaveWorker::SaveAs, reusableCrop(),
                              [this, path, lost](const CropSaveWorker::Result &r) {
                                  if (r.code == CropSaveWorker::kFailed) {
