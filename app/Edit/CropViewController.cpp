@@ -757,24 +757,30 @@ void CropViewController::writeCropImageToFile(const QString &path, const std::op
     // channel wherever they can be read, and says so where they could not.
     const QString source = m_fileInfo ? m_fileInfo->filePath().path() : QString();
     QStringList lost;
+    bool deep = false;
     if (!source.isEmpty() && source != path) {
         using kpv::ImageDestination;
         const QString type = ImageDestination::typeForPath(path);
-        lost = ImageDestination::contentLostInNewFile(
-            source, type, !ImageDestination::typeKeepsSixteenBits(type) || ImageDestination::keepsSixteenBitsOnRewrite(source));
+        deep = ImageDestination::typeKeepsSixteenBits(type) && ImageDestination::keepsSixteenBitsOnRewrite(source);
+        lost = ImageDestination::contentLostInNewFile(source, type, !ImageDestination::typeKeepsSixteenBits(type) || deep);
     }
     beginSaveCropImageToFile(path, saveParameters, CropSaveWorker::SaveAs, reusableCrop(),
-                             [this, path, lost](const CropSaveWorker::Result &r) {
+                             [this, path, lost, deep](const CropSaveWorker::Result &r) {
                                  if (r.code == CropSaveWorker::kFailed) {
                                      alertSaveFailed(r.error);
                                      return;
                                  }
+                                 // A photo changed on disk meanwhile is cropped from the pixels
+                                 // read before, at 8 bits: that is told as well.
+                                 QStringList told = lost;
+                                 if (deep && !r.sixteenBitsKept)
+                                     told << QStringLiteral("16 bits per channel");
                                  if (r.code == CropSaveWorker::kDone)
                                      m_host.endSaveCurFileToPath(LMPathString(path, false));
                                  if (r.code != CropSaveWorker::kCancelled)
                                      backToViewMode();
-                                 if (r.code == CropSaveWorker::kDone && (!lost.isEmpty() || r.tagsLeftOut))
-                                     alertSavedFileLacks(path, lost, r.tagsLeftOut);
+                                 if (r.code == CropSaveWorker::kDone && (!told.isEmpty() || r.tagsLeftOut))
+                                     alertSavedFileLacks(path, told, r.tagsLeftOut);
                              },
                              destination);
 }

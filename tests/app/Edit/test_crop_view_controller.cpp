@@ -751,9 +751,9 @@ bool writeSixteenBitPagesTiff(const QString &path, bool halfFloats)
 }
 
 // A crop of a 16-bit TIFF of two pages saved as TIFF keeps the first page's 16 bits per channel,
-// under a new name and over the photo itself; only the other page is told lost. A first page of
-// half floats cannot keep its depth as levels: the alert says so beside the page, and the photo
-// stays as it was.
+// under a new name and over the photo itself; only the other page is told lost. Where the depth
+// cannot be kept (the photo rewritten meanwhile, a first page of half floats) the alert says so,
+// and the photo stays as it was.
 TEST_F(CropView, ACropOfASixteenBitTiffOfSeveralPagesKeepsItsDepth)
 {
     const QString deep = dir.filePath("deep.tif");
@@ -788,6 +788,19 @@ TEST_F(CropView, ACropOfASixteenBitTiffOfSeveralPagesKeepsItsDepth)
     EXPECT_TRUE(host.questionReasons[0].contains("1 of its 2 pages")) << host.questionReasons[0].toStdString();
     EXPECT_FALSE(host.questionReasons[0].contains("bits")) << host.questionReasons[0].toStdString();
     EXPECT_EQ(kpv::ImageDestination::readSixteenBitPicture(deep), expected) << "written with fewer bits";
+
+    // Rewritten by another program once opened: the crop of the pixels read before is written at
+    // 8 bits, and that is told.
+    ASSERT_NO_FATAL_FAILURE(openWritten(deep));
+    enter();
+    ASSERT_TRUE(writeSixteenBitPagesTiff(deep, false));
+    host.alerts.clear();
+    host.alertReasons.clear();
+    host.panelAnswer = dir.filePath("changed.tif");
+    controller.doSaveAs();
+    ASSERT_NO_FATAL_FAILURE(waitForSave());
+    ASSERT_EQ(host.alerts.size(), 1u);
+    EXPECT_TRUE(host.alertReasons[0].contains("16 bits per channel")) << host.alertReasons[0].toStdString();
 
     const QString half = dir.filePath("half.tif");
     ASSERT_TRUE(writeSixteenBitPagesTiff(half, true));
