@@ -290,6 +290,7 @@ CropSaveWorker::Result CropSaveWorker::beginSaveCropImageOnThread(
                     metadataSource, *turn, target, kpv::ImageDestination::typeForPath(target),
                     props.value_or(QVariantMap()), &r.error, options, [operation] { return cancelled(operation); }, part))
                 return fail();
+            r.sixteenBitsKept = true;
             return written();
         }
         QImage stored;
@@ -314,6 +315,7 @@ CropSaveWorker::Result CropSaveWorker::beginSaveCropImageOnThread(
             r.error = QStringLiteral("its 16 bits per channel could not be kept");
             return fail();
         }
+        r.sixteenBitsKept = true;
     }
     options.stillWanted = [operation, target] {
         LMSaveStages::reach(LMSaveStages::Writing, target);

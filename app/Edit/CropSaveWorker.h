@@ -36,6 +36,7 @@ public:
         bool fileExisted = false;  // a file stood at the destination before writing
         QString error;             // why the file could not be written, when it could not
         bool tagsLeftOut = false;  // written without the photo's tags and comments (the folder stores none)
+        bool sixteenBitsKept = false; // written from the photo's own samples at 16 bits per channel
     };
 
     // Hands the outcome of a load of the original made here to the view mode, which files it in

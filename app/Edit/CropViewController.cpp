@@ -750,25 +750,37 @@ void CropViewController::saveCropImageToFile(const QString &path, const std::opt
 void CropViewController::writeCropImageToFile(const QString &path, const std::optional<QVariantMap> &saveParameters,
                                               const CropSaveWorker::Destination &destination)
 {
-    // The crop is one 8-bit picture: what the photo has beyond it (an animation, more pages, CMYK
-    // inks, metadata the chosen type cannot hold) is told once a file other than the photo itself
-    // was written, as Save As tells it; written over the photo, the question before said so.
+    // The crop is one picture: what the photo has beyond it (an animation, more pages, CMYK inks,
+    // metadata the chosen type cannot hold) is told once a file other than the photo itself was
+    // written, as Save As tells it; written over the photo, the question before said so. The depth
+    // a type cannot hold goes with the type the user chose; a PNG or TIFF keeps 16 bits per
+    // channel wherever they can be read, and says so where they could not.
     const QString source = m_fileInfo ? m_fileInfo->filePath().path() : QString();
     QStringList lost;
-    if (!source.isEmpty() && source != path)
-        lost = kpv::ImageDestination::contentLostInNewFile(source, kpv::ImageDestination::typeForPath(path), true);
+    bool deep = false;
+    if (!source.isEmpty() && source != path) {
+        using kpv::ImageDestination;
+        const QString type = ImageDestination::typeForPath(path);
+        deep = ImageDestination::typeKeepsSixteenBits(type) && ImageDestination::keepsSixteenBitsOnRewrite(source);
+        lost = ImageDestination::contentLostInNewFile(source, type, !ImageDestination::typeKeepsSixteenBits(type) || deep);
+    }
     beginSaveCropImageToFile(path, saveParameters, CropSaveWorker::SaveAs, reusableCrop(),
-                             [this, path, lost](const CropSaveWorker::Result &r) {
+                             [this, path, lost, deep](const CropSaveWorker::Result &r) {
                                  if (r.code == CropSaveWorker::kFailed) {
                                      alertSaveFailed(r.error);
                                      return;
                                  }
+                                 // A photo changed on disk meanwhile is cropped from the pixels
+                                 // read before, at 8 bits: that is told as well.
+                                 QStringList told = lost;
+                                 if (deep && !r.sixteenBitsKept)
+                                     told << QStringLiteral("16 bits per channel");
                                  if (r.code == CropSaveWorker::kDone)
                                      m_host.endSaveCurFileToPath(LMPathString(path, false));
                                  if (r.code != CropSaveWorker::kCancelled)
                                      backToViewMode();
-                                 if (r.code == CropSaveWorker::kDone && (!lost.isEmpty() || r.tagsLeftOut))
-                                     alertSavedFileLacks(path, lost, r.tagsLeftOut);
+                                 if (r.code == CropSaveWorker::kDone && (!told.isEmpty() || r.tagsLeftOut))
+                                     alertSavedFileLacks(path, told, r.tagsLeftOut);
                              },
                              destination);
 }

@@ -94,8 +94,9 @@ public:
     // premultiplied) is less than opaque: only such a picture, or one from a file that had an
     // alpha channel, is written with one.
     static bool hasTransparency(const QImage& rgba);
-    // A rewrite as PNG or TIFF of a PNG or TIFF file of one picture with 16 bits per channel (grey
-    // or RGB, with or without alpha) keeps them. Whether the file at `path` is one, by its header.
+    // A rewrite as PNG or TIFF of a PNG or TIFF file whose picture has 16 bits per channel (grey
+    // or RGB, with or without alpha) keeps them; of a TIFF of several pages, the first page's.
+    // Whether the file at `path` is one, by its header.
     static bool keepsSixteenBitsOnRewrite(const QString& path);
     // Its picture at full depth as stored (not turned upright), as RGBA64 with straight alpha; a
     // null picture, *error saying why, when it cannot be read so.

@@ -111,11 +111,16 @@ QVariantMap densityProperties(double dpiX, double dpiY);
 // frame is allocated only then, so a few hostile bytes never cost a gigabyte. Cut-off files that
 // still hold a fair share of their data pass and decode in part.
 bool jpegCanHold(uint64_t fileBytes, uint64_t width, uint64_t height);
-bool pngCanHold(uint64_t fileBytes, uint64_t rawRowBytes, uint64_t height);
+// A PNG's `fileBytes` after its header must hold its rows at deflate's best, or, cut short, the
+// rows of image data that arrived must be a fair share of the picture.
+bool pngCanHold(const QByteArray& data, uint64_t fileBytes, uint64_t rawRowBytes, uint64_t width, uint64_t height);
 bool gifCanHold(uint64_t fileBytes, uint64_t width, uint64_t height);
 // Pages of a TIFF file and the largest bits per sample among them, and whether any page holds
 // floating-point samples; false when the bytes are no readable TIFF.
 bool tiffPages(const QByteArray& data, int* pages, int* bitsPerSample, bool* floatingPoint = nullptr);
+// The samples of a TIFF file's first page, the picture shown and the one a rewrite keeps: their
+// bits and whether they are floating point. False when the file cannot be read as a TIFF.
+bool tiffFirstPageSamples(const QByteArray& data, int* bitsPerSample, bool* floatingPoint);
 // Whether a GIF or WebP file holds more than one frame, by its blocks or chunks alone; false for
 // any other bytes.
 bool gifHasMoreFrames(const QByteArray& data);

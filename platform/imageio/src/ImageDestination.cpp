@@ -797,9 +797,10 @@ bool ImageDestination::typeKeepsSixteenBits(const QString& type)
 
 namespace {
 
-// Whether the file's bytes hold one picture with 16 bits in every sample (grey or RGB, with or
-// without alpha) that can be read at that depth, by its header; its size in *width and *height. A
-// palette, an animation, more pages or inks are not kept this way.
+// Whether the file's bytes hold a picture with 16 bits in every sample (grey or RGB, with or
+// without alpha) that can be read at that depth, by its header; its size in *width and *height.
+// Of a TIFF of several pages that is the first, the page shown and the one a rewrite keeps (the
+// others are told lost either way). A palette, an animation or inks are not kept this way.
 bool sixteenBitPictureHeader(const QByteArray& data, quint32* width, quint32* height)
 {
     if (data.startsWith("\x89PNG\r\n\x1A\n")) {
@@ -814,10 +815,10 @@ bool sixteenBitPictureHeader(const QByteArray& data, quint32* width, quint32* he
     if (!data.startsWith("II*") && !data.startsWith("MM"))
         return false;
     // Floating-point samples of 16 bits are no such picture: they are written as levels.
-    int pages = 0, bits = 0;
+    int bits = 0;
     bool floating = false;
-    if (!QImageReader::supportedImageFormats().contains("tiff") || !imageio_detail::tiffPages(data, &pages, &bits, &floating) ||
-        pages != 1 || bits != 16 || floating || cmykWouldBecomeRgb(data, ImageDestination::Rewrite::NewPicture))
+    if (!QImageReader::supportedImageFormats().contains("tiff") || !imageio_detail::tiffFirstPageSamples(data, &bits, &floating) ||
+        bits != 16 || floating || cmykWouldBecomeRgb(data, ImageDestination::Rewrite::NewPicture))
         return false;
     QByteArray copy = data;
     QBuffer buffer(&copy);

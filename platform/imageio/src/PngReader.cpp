@@ -9,6 +9,7 @@
 #include "imageio/ImageProperties.h"
 
 #include <png.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -643,7 +644,7 @@ bool runDecode(PngJob* job, const QByteArray& data, int maxPixelSize, bool* prem
         job->message = QStringLiteral("PNG image of %1 x %2 pixels exceeds the size limit").arg(width).arg(height);
         return false;
     }
-    if (!imageio_detail::pngCanHold(data.size() - job->input.pos, png_get_rowbytes(job->png, job->info), height)) {
+    if (!imageio_detail::pngCanHold(data, data.size() - job->input.pos, png_get_rowbytes(job->png, job->info), width, height)) {
         job->message = QStringLiteral("the file is far too short for %1 x %2 pixels").arg(width).arg(height);
         return false;
     }
@@ -691,7 +692,7 @@ bool runRegionDecode(PngJob* job, const QByteArray& data, const QRect& rect, png
     const png_uint_32 height = png_get_image_height(job->png, job->info);
     // Only a row of the picture is held: its width is what the limit applies to.
     if (!ImageLimits::frameAllowed(width, 1) ||
-        !imageio_detail::pngCanHold(data.size() - job->input.pos, png_get_rowbytes(job->png, job->info), height)) {
+        !imageio_detail::pngCanHold(data, data.size() - job->input.pos, png_get_rowbytes(job->png, job->info), width, height)) {
         job->message = QStringLiteral("the file is far too short for %1 x %2 pixels, or they exceed the limit")
                            .arg(width)
                            .arg(height);
@@ -764,7 +765,7 @@ bool setUpSixteenBitRows(PngJob* job, const QByteArray& data, int* passes, QStri
     }
     // A row of the picture is held beside what the caller keeps.
     if (!ImageLimits::frameAllowed(width, 1) ||
-        !imageio_detail::pngCanHold(data.size() - job->input.pos, png_get_rowbytes(job->png, job->info), height)) {
+        !imageio_detail::pngCanHold(data, data.size() - job->input.pos, png_get_rowbytes(job->png, job->info), width, height)) {
         *why = QStringLiteral("the file is far too short for %1 x %2 pixels, or they exceed the limit").arg(width).arg(height);
         return false;
     }
@@ -790,11 +791,80 @@ bool setUpSixteenBitRows(PngJob* job, const QByteArray& data, int* passes, QStri
 
 }  // namespace
 
-namespace imageio_detail {
-bool pngCanHold(uint64_t fileBytes, uint64_t rawRowBytes, uint64_t height)
+namespace {
+
+// RFC 1951 3.2.5: a match of 258 bytes coded in two bits at best; deflate never packs more than
+// 1032 bytes into one.
+constexpr uint64_t kDeflateMost = 1032;
+// The memory a file's byte may claim: as much as an honest file of one bit a pixel at deflate's
+// best (each bit a pixel of four bytes).
+constexpr uint64_t kFrameBytesPerFileByte = kDeflateMost * 32;
+// A file cut short shows the rows that arrived when they are at least this share of the picture.
+constexpr uint64_t kFairShareOfRows = 64;
+
+// The bytes the file's image data (PNG 11.2.4: the IDAT chunks, in order) inflates to, counted
+// through a small buffer up to `enough`, as far as the file goes: what a cut file really holds.
+uint64_t inflatedImageData(const QByteArray& data, uint64_t enough)
 {
-    // Deflate never packs more than 1032 bytes into one; each row also has its filter byte.
-    return fileBytes >= (rawRowBytes + 1) * height / 1032;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data.constData());
+    const size_t size = size_t(data.size());
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK)
+        return 0;
+    std::vector<unsigned char> out(size_t(64) << 10);
+    uint64_t inflated = 0;
+    bool started = false, ended = false;
+    // PNG 5.3: after the signature, chunks of a length, a type, the data and a CRC.
+    for (size_t pos = 8; !ended && inflated < enough && pos <= size && size - pos >= 8;) {
+        const uint64_t length = uint64_t(bytes[pos]) << 24 | uint64_t(bytes[pos + 1]) << 16 | uint64_t(bytes[pos + 2]) << 8 | bytes[pos + 3];
+        const bool idat = std::memcmp(bytes + pos + 4, "IDAT", 4) == 0;
+        if (length > 0x7FFFFFFFu || (started && !idat))
+            break;
+        const size_t begin = pos + 8;
+        const size_t present = size_t(std::min<uint64_t>(length, size - begin));
+        if (idat) {
+            started = true;
+            z.next_in = const_cast<Bytef*>(bytes + begin);
+            z.avail_in = uInt(present);
+            while (inflated < enough) {
+                z.next_out = out.data();
+                z.avail_out = uInt(out.size());
+                const int result = inflate(&z, Z_NO_FLUSH);
+                inflated += out.size() - z.avail_out;
+                if (result == Z_STREAM_END || (result != Z_OK && result != Z_BUF_ERROR)) {
+                    ended = true;
+                    break;
+                }
+                // Room left in the buffer: the chunk's bytes are all taken in.
+                if (z.avail_out != 0)
+                    break;
+            }
+        }
+        if (present < length)
+            break;
+        pos = begin + present + 4;
+    }
+    inflateEnd(&z);
+    return inflated;
+}
+
+}  // namespace
+
+namespace imageio_detail {
+bool pngCanHold(const QByteArray& data, uint64_t fileBytes, uint64_t rawRowBytes, uint64_t width, uint64_t height)
+{
+    // Each row has its filter byte beside its samples.
+    const uint64_t raw = (rawRowBytes + 1) * height;
+    if (fileBytes >= raw / kDeflateMost)
+        return true;
+    // Too few bytes for the whole picture at deflate's best: a file cut short. Its frame may cost
+    // no more than an honest file of its length could, and the rows that arrived, inflated to be
+    // sure (at most a thousand times the few bytes), must be a fair share of the picture. A few
+    // bytes declaring a huge picture stop here, cheaply; a flat picture cut short shows its rows.
+    if (width * height * 4 > kFrameBytesPerFileByte * fileBytes)
+        return false;
+    const uint64_t wanted = std::max(rawRowBytes + 1, raw / kFairShareOfRows);
+    return inflatedImageData(data, wanted) >= wanted;
 }
 
 QImage pngSixteenBitPart(const QByteArray& data, const QRect& rect, QString* error)

@@ -1026,6 +1026,17 @@ bool tiffPages(const QByteArray& data, int* pages, int* bitsPerSample, bool* flo
     return true;
 }
 
+bool tiffFirstPageSamples(const QByteArray& data, int* bitsPerSample, bool* floatingPoint)
+{
+    TiffHandle tiff(data);
+    if (!tiff.get())
+        return false;
+    const SampleTags tags = sampleTags(tiff.get());
+    *bitsPerSample = tags.bits;
+    *floatingPoint = tags.format == SAMPLEFORMAT_IEEEFP;
+    return true;
+}
+
 QImage tiffSixteenBitPart(const QByteArray& data, const QRect& rect, QString* error)
 {
     const auto fail = [error](const QString& why) {

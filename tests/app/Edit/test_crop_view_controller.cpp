@@ -713,6 +713,112 @@ TEST_F(CropView, ASixteenBitCropTooLargeToHoldAtItsDepthIsWrittenInBands)
     EXPECT_EQ(fileChecksum(deep), before);
 }
 
+// A TIFF of two pages, the first of 40 x 20 RGB pixels of 16 bits a sample (unsigned levels that
+// tell their place, or half floats), the second a small grey one of 8 bits.
+quint16 pageSample(int x, int y, int c) { return quint16(c == 0 ? x * 1601 + 7 : c == 1 ? y * 3203 + 11 : x * 97 + y * 389); }
+
+bool writeSixteenBitPagesTiff(const QString &path, bool halfFloats)
+{
+    TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    if (!tif)
+        return false;
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 40u);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 20u);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, halfFloats ? SAMPLEFORMAT_IEEEFP : SAMPLEFORMAT_UINT);
+    bool ok = true;
+    std::vector<quint16> row(40 * 3);
+    for (int y = 0; y < 20 && ok; ++y) {
+        for (int x = 0; x < 40; ++x)
+            for (int c = 0; c < 3; ++c)
+                row[size_t(x * 3 + c)] = halfFloats ? quint16(0x3800) : pageSample(x, y, c); // 0.5
+        ok = TIFFWriteScanline(tif, row.data(), uint32_t(y), 0) == 1;
+    }
+    ok = ok && TIFFWriteDirectory(tif) == 1;
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 3u);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 2u);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    unsigned char grey[3] = {10, 20, 30};
+    ok = ok && TIFFWriteScanline(tif, grey, 0, 0) == 1 && TIFFWriteScanline(tif, grey, 1, 0) == 1 &&
+         TIFFWriteDirectory(tif) == 1;
+    TIFFClose(tif);
+    return ok;
+}
+
+// A crop of a 16-bit TIFF of two pages saved as TIFF keeps the first page's 16 bits per channel,
+// under a new name and over the photo itself; only the other page is told lost. Where the depth
+// cannot be kept (the photo rewritten meanwhile, a first page of half floats) the alert says so,
+// and the photo stays as it was.
+TEST_F(CropView, ACropOfASixteenBitTiffOfSeveralPagesKeepsItsDepth)
+{
+    const QString deep = dir.filePath("deep.tif");
+    ASSERT_TRUE(writeSixteenBitPagesTiff(deep, false));
+    const QByteArray before = fileChecksum(deep);
+    ASSERT_NO_FATAL_FAILURE(openWritten(deep));
+    enter();
+    const QRect part = controller.originalImageRawCropRect().toRect();
+    QImage expected(part.size(), QImage::Format_RGBA64);
+    for (int y = 0; y < part.height(); ++y)
+        for (int x = 0; x < part.width(); ++x)
+            expected.setPixelColor(x, y, QColor::fromRgba64(pageSample(part.x() + x, part.y() + y, 0),
+                                                          pageSample(part.x() + x, part.y() + y, 1),
+                                                          pageSample(part.x() + x, part.y() + y, 2)));
+    host.panelAnswer = dir.filePath("first.tif");
+    controller.doSaveAs();
+    ASSERT_NO_FATAL_FAILURE(waitForSave());
+    EXPECT_EQ(kpv::ImageDestination::readSixteenBitPicture(host.panelAnswer), expected) << "written with fewer bits";
+    ASSERT_EQ(host.alerts.size(), 1u);
+    EXPECT_TRUE(host.alertReasons[0].contains("lacks 1 of its 2 pages")) << host.alertReasons[0].toStdString();
+    EXPECT_FALSE(host.alertReasons[0].contains("bits")) << host.alertReasons[0].toStdString();
+    EXPECT_EQ(fileChecksum(deep), before);
+
+    // Over the photo itself: the question names the page, and the first page keeps its depth.
+    ASSERT_NO_FATAL_FAILURE(openWritten(deep));
+    enter();
+    host.panelAnswer = deep;
+    host.replaceAnswer = true;
+    controller.doSaveAs();
+    ASSERT_NO_FATAL_FAILURE(waitForSave());
+    ASSERT_EQ(host.questions.size(), 1u);
+    EXPECT_TRUE(host.questionReasons[0].contains("1 of its 2 pages")) << host.questionReasons[0].toStdString();
+    EXPECT_FALSE(host.questionReasons[0].contains("bits")) << host.questionReasons[0].toStdString();
+    EXPECT_EQ(kpv::ImageDestination::readSixteenBitPicture(deep), expected) << "written with fewer bits";
+
+    // Rewritten by another program once opened: the crop of the pixels read before is written at
+    // 8 bits, and that is told.
+    ASSERT_NO_FATAL_FAILURE(openWritten(deep));
+    enter();
+    ASSERT_TRUE(writeSixteenBitPagesTiff(deep, false));
+    host.alerts.clear();
+    host.alertReasons.clear();
+    host.panelAnswer = dir.filePath("changed.tif");
+    controller.doSaveAs();
+    ASSERT_NO_FATAL_FAILURE(waitForSave());
+    ASSERT_EQ(host.alerts.size(), 1u);
+    EXPECT_TRUE(host.alertReasons[0].contains("16 bits per channel")) << host.alertReasons[0].toStdString();
+
+    const QString half = dir.filePath("half.tif");
+    ASSERT_TRUE(writeSixteenBitPagesTiff(half, true));
+    const QByteArray halfBefore = fileChecksum(half);
+    ASSERT_NO_FATAL_FAILURE(openWritten(half));
+    enter();
+    host.alerts.clear();
+    host.alertReasons.clear();
+    host.panelAnswer = dir.filePath("half-first.tif");
+    controller.doSaveAs();
+    ASSERT_NO_FATAL_FAILURE(waitForSave());
+    EXPECT_TRUE(QFileInfo::exists(host.panelAnswer));
+    ASSERT_EQ(host.alerts.size(), 1u);
+    EXPECT_TRUE(host.alertReasons[0].contains("1 of its 2 pages")) << host.alertReasons[0].toStdString();
+    EXPECT_TRUE(host.alertReasons[0].contains("16 bits per channel")) << host.alertReasons[0].toStdString();
+    EXPECT_EQ(fileChecksum(half), halfBefore);
+}
+
 // The crop is one picture: Save As over a file holding more (here three pages) asks first and
 // says what would go. Cancel or Esc leaves the file as it was and the crop in the mode; Replace
 // writes it. A file that would lose nothing is not asked about again.

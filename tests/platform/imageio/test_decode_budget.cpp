@@ -8,6 +8,7 @@
 #include <zlib.h>
 
 #include <atomic>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -222,6 +223,65 @@ TEST(HostileSizes, APictureOfOneVastRowAsksTheBudgetForItsRows)
     ASSERT_TRUE(source) << error.toStdString();
     EXPECT_TRUE(source->createThumbnailAtIndex(0, 256, true, &error).isNull());
     EXPECT_TRUE(error.contains("all decodes may use")) << error.toStdString();
+}
+
+// A PNG chunk of `type` around `body`, with its length and CRC.
+QByteArray pngChunk(const char* type, const QByteArray& body)
+{
+    QByteArray chunk;
+    for (int i = 0; i < 4; ++i)
+        chunk += char(quint32(body.size()) >> (24 - 8 * i));
+    chunk += QByteArray(type, 4) + body;
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(chunk.constData() + 4), uInt(chunk.size() - 4));
+    for (int i = 0; i < 4; ++i)
+        chunk += char(crc >> (24 - 8 * i));
+    return chunk;
+}
+
+// A photo of one colour, 4000 x 3000 pixels of 16-bit RGB, packs into some 110 KB: cut to a tenth
+// of its length, its bytes are far too few for the whole picture even at deflate's best, yet the
+// rows that arrived are a tenth of the picture. They are shown, as any cut PNG's are, fitted and
+// at full size; the rows that did not arrive stay clear.
+TEST(HostileSizes, AFlatPictureCutShortShowsTheRowsThatArrived)
+{
+    const int width = 4000, height = 3000;
+    const size_t rowBytes = size_t(width) * 6 + 1;
+    QByteArray raw(int(rowBytes * height), '\0');
+    for (int y = 0; y < height; ++y) {
+        char* row = raw.data() + rowBytes * size_t(y);
+        for (int x = 0; x < width; ++x)
+            std::memcpy(row + 1 + x * 6, "\x80\x00\x40\x00\xC0\x00", 6);
+    }
+    QByteArray packed(int(compressBound(uLong(raw.size()))), '\0');
+    uLongf packedSize = uLongf(packed.size());
+    ASSERT_EQ(compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize, reinterpret_cast<const Bytef*>(raw.constData()),
+                        uLong(raw.size()), 9),
+              Z_OK);
+    packed.truncate(int(packedSize));
+    raw.clear();
+    QByteArray png("\x89PNG\r\n\x1A\n", 8);
+    png += pngChunk("IHDR", QByteArray("\x00\x00\x0F\xA0\x00\x00\x0B\xB8\x10\x02\x00\x00\x00", 13));
+    // In chunks of 8 KB, as writers store them.
+    for (qsizetype at = 0; at < packed.size(); at += 8192)
+        png += pngChunk("IDAT", packed.mid(at, 8192));
+    png += pngChunk("IEND", {});
+    ASSERT_LT(png.size(), 200000);
+    png.truncate(png.size() / 10);
+
+    QString error;
+    auto source = kpv::ImageSource::createWithData(png, &error);
+    ASSERT_TRUE(source) << error.toStdString();
+    const QImage fitted = source->createThumbnailAtIndex(0, 1000, true, &error);
+    ASSERT_FALSE(fitted.isNull()) << error.toStdString();
+    EXPECT_EQ(fitted.size(), QSize(1000, 750));
+    const QImage whole = source->createImageAtIndex(0, &error);
+    ASSERT_EQ(whole.size(), QSize(width, height)) << error.toStdString();
+    const QColor top = whole.pixelColor(width / 2, 10), bottom = whole.pixelColor(width / 2, height - 10);
+    EXPECT_NEAR(top.red(), 128, 1);
+    EXPECT_NEAR(top.green(), 64, 1);
+    EXPECT_NEAR(top.blue(), 192, 1);
+    EXPECT_EQ(top.alpha(), 255);
+    EXPECT_EQ(bottom.alpha(), 0);
 }
 
 TEST(HostileSizes, AnAncillaryChunkOverTheLimitFailsTheRead)
