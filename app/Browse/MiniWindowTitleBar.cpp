@@ -111,21 +111,33 @@ void MiniWindowTitleBar::updateTrackingAreas()
         removeTrackingArea(m_buttonArea);
     m_buttonArea = std::make_shared<kpv::TrackingArea>(
         buttonGroupRect(), kpv::TrackingMouseEnteredAndExited | kpv::TrackingActiveInKeyWindow, this);
+    // The area is laid out anew (a zoom or a turn resized the window): the group is under the
+    // pointer as it stands now, not as it stood over the old layout, which no exit will end.
+    kpv::Window* w = window();
+    const bool inside = w && w->isVisible() && w->isKeyWindow() && !isHiddenOrHasHiddenAncestor() &&
+                        kpv::mouseInRect(convertPointFromView(w->mouseLocationOutsideOfEventStream(), nullptr),
+                                         buttonGroupRect(), isFlipped());
+    m_buttonArea->setInside(inside);
     addTrackingArea(m_buttonArea);
+    setEntered(inside);
 }
 
 void MiniWindowTitleBar::mouseEntered(const kpv::Event&)
 {
-    m_entered = true;
-    for (kpv::Button* b : {m_closeButton, m_minimizeButton, m_zoomButton})
-        b->setNeedsDisplay();
+    setEntered(true);
 }
 
 void MiniWindowTitleBar::mouseExited(const kpv::Event&)
 {
-    m_entered = false;
+    setEntered(false);
+}
+
+void MiniWindowTitleBar::setEntered(bool entered)
+{
+    m_entered = entered;
     for (kpv::Button* b : {m_closeButton, m_minimizeButton, m_zoomButton})
-        b->setNeedsDisplay();
+        if (b)
+            b->setNeedsDisplay();
 }
 
 void MiniWindowTitleBar::drawRect(const kpv::Rect& dirtyRect)

@@ -31,6 +31,8 @@ public:
     void drawRect(const kpv::Rect& dirtyRect) override;
 
 private:
+    // Whether the pointer is over the button group; their symbols show then.
+    void setEntered(bool entered);
     MiniWindowShell& m_shell;
     kpv::Button* m_closeButton = nullptr;
     kpv::Button* m_minimizeButton = nullptr;

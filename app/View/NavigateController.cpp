@@ -458,6 +458,10 @@ bool NavigateController::putCurFileImageIntoView(LMImageViewModel &view, int ima
             if (!NavRegionCache::holdsWhole(size) || view.isZoomTimerRunning())
                 preferred = 0;
         }
+        // Nor while an arrow is held: the step after next would leave that decode running for a
+        // file already left. The end of the stepping asks again.
+        if (m_autoNavTimer)
+            preferred = 0;
         if (preferred >= 1 && preferred <= 7) {
             if (auto op = createOperationForLoadImage(info, preferred, true, false); op && m_host)
                 m_host->addOperation(op);

@@ -395,6 +395,21 @@ private:
     void didLoadImageFromThread(const QVariantMap &userInfo);
     void timerForAutoNav(bool next, double beginTime);
     void scheduleAutoNavTimer(double interval, bool next, double beginTime);
+    // A held arrow steps on only once the photo it came to shows at least its quick picture:
+    // over photos that take longer to decode than a step lasts, each step would otherwise cancel
+    // the last one's decode, and nothing would be seen until the key is let go. True while the
+    // quick picture the last pass asked for is still being decoded (or its result is on its way
+    // to the main thread) and the view has no picture of the file yet.
+    bool quickPictureOnItsWay() const;
+    // Holds the stepping until that picture comes (looking again now and then, so that a load
+    // that will never report cannot stop it for good).
+    void waitForQuickPictureBeforeStep(bool next, double beginTime);
+    // The picture came: the next step follows once it is on screen and has stayed there a step's
+    // interval.
+    void stepOnAfterQuickPicture();
+    // Auto-navigation ended or stopped at an end: the full set of loads for the file shown, and
+    // the sharper picture its view wants, which the held steps did not ask for.
+    void submitLoadsAfterHeldSteps();
     void ensureScrollSession();
     void handleGestureAfterCheck(int outcome, std::optional<double> delta, const kpv::Event &event);
     void startSlideshowNow();
@@ -525,6 +540,16 @@ private:
     // Auto-navigation and key repeat.
     std::shared_ptr<kpv::Timer> m_autoNavTimer;
     bool m_autoNavStarted = false;
+    // The stepping waits for the current file's quick picture; the direction and start of the
+    // stepping it resumes; a count that tells a frame's late callback from the current timer.
+    bool m_autoNavWaitsForPicture = false;
+    bool m_autoNavNext = true;
+    double m_autoNavBeginTime = 0;
+    uint64_t m_autoNavGeneration = 0;
+    // The load of the current file's quick picture (its small thumbnail) that the last pass made,
+    // until its result is filed or the file changes.
+    std::shared_ptr<kpv::Operation> m_quickPictureLoad;
+    LMPathString m_quickPicturePath;
     LMBlockTimer m_autoNavDelayEndTimer;
     LMBlockTimer m_imageZoomTimer;
     bool m_reachHeadOrTailAtLastTime = false;

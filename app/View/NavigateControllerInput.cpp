@@ -25,6 +25,10 @@ namespace {
 
 constexpr double kAutoNavFirstInterval = 0.2;
 constexpr double kAutoNavDelayEnd = 0.15;
+// While a held step waits for the quick picture, how often it looks whether the load is still
+// under way; and how long after the picture came it waits for a view that draws no frame.
+constexpr double kHeldStepRecheck = 0.25;
+constexpr double kHeldStepFrameWait = 0.1;
 constexpr double kArrowKeyZoomDelayEnd = 0.1;
 constexpr double kArrowKeyPanStep = 20;
 
@@ -265,6 +269,9 @@ void NavigateController::scheduleAutoNavTimer(double interval, bool next, double
 {
     if (m_autoNavTimer)
         m_autoNavTimer->invalidate();
+    ++m_autoNavGeneration;
+    m_autoNavNext = next;
+    m_autoNavBeginTime = beginTime;
     m_autoNavTimer = kpv::Timer::scheduled(interval, false, [this, next, beginTime](kpv::Timer &) {
         timerForAutoNav(next, beginTime);
     });
@@ -272,6 +279,11 @@ void NavigateController::scheduleAutoNavTimer(double interval, bool next, double
 
 void NavigateController::timerForAutoNav(bool next, double beginTime)
 {
+    if (quickPictureOnItsWay()) {
+        waitForQuickPictureBeforeStep(next, beginTime);
+        return;
+    }
+    m_autoNavWaitsForPicture = false;
     if (navFile(next, true)) {
         const double t = kpv::RunLoop::main().now() - beginTime;
         scheduleAutoNavTimer(NavLoadPlanner::autoNavInterval(t), next, beginTime);
@@ -280,20 +292,56 @@ void NavigateController::timerForAutoNav(bool next, double beginTime)
         // button is released.
         if (m_autoNavTimer)
             m_autoNavTimer->invalidate();
-        submitCacheOperation(true, false);
+        submitLoadsAfterHeldSteps();
     }
+}
+
+void NavigateController::waitForQuickPictureBeforeStep(bool next, double beginTime)
+{
+    m_autoNavWaitsForPicture = true;
+    scheduleAutoNavTimer(kHeldStepRecheck, next, beginTime);
+}
+
+void NavigateController::stepOnAfterQuickPicture()
+{
+    if (!m_autoNavWaitsForPicture || !m_autoNavTimer)
+        return;
+    m_autoNavWaitsForPicture = false;
+    const bool next = m_autoNavNext;
+    const double beginTime = m_autoNavBeginTime;
+    const double interval = NavLoadPlanner::autoNavInterval(kpv::RunLoop::main().now() - beginTime);
+    scheduleAutoNavTimer(kHeldStepFrameWait + interval, next, beginTime);
+    if (!m_host)
+        return;
+    const uint64_t generation = m_autoNavGeneration;
+    std::weak_ptr<NavigateController *> self = m_self;
+    m_host->performAfterImageViewFrame([self, generation, next, beginTime, interval] {
+        auto s = self.lock();
+        if (s && *s && (*s)->m_autoNavTimer && (*s)->m_autoNavGeneration == generation)
+            (*s)->scheduleAutoNavTimer(interval, next, beginTime);
+    });
+}
+
+void NavigateController::submitLoadsAfterHeldSteps()
+{
+    submitCacheOperation(true, false);
+    const int64_t mode = m_host ? m_host->showMode() : 0;
+    if (!m_autoNavTimer && mode == NavShowModeView)
+        updateOpenGLViewImage(ImageModeNormal);
 }
 
 void NavigateController::endAutoNav()
 {
     m_autoNavStarted = false;
+    m_autoNavWaitsForPicture = false;
     m_autoNavDelayEndTimer.stop();
     if (LMImageViewModel *view = currentView())
         view->setEnable(true);
     if (m_autoNavTimer) {
         m_autoNavTimer->invalidate();
         m_autoNavTimer.reset();
-        submitCacheOperation(true, false);
+        ++m_autoNavGeneration;
+        submitLoadsAfterHeldSteps();
     }
 }
 
@@ -326,7 +374,21 @@ bool NavigateController::performKeyDownEquivalent(const kpv::Event &event)
             // steps are under way is a step of its own: two quick taps take two steps.
             if (!event.isARepeat() && m_autoNavStarted)
                 endAutoNav();
-            beginAutoNav(c == kRightArrow, true);
+            // A repeat that comes after the stepping ended between two repeats (the first repeat,
+            // or one late on a busy machine) holds its step for the quick picture as the stepping
+            // does, unless a question must come before the step.
+            const bool next = c == kRightArrow;
+            const LMImageViewModel *view = currentView();
+            if (event.isARepeat() && !m_autoNavTimer && quickPictureOnItsWay() && canDoAction(next ? 41 : 40) &&
+                !(view && view->angleRotate().isRotatedOrFlipped())) {
+                m_autoNavStarted = true;
+                m_autoNavDelayEndTimer.start(kAutoNavDelayEnd, [this] { endAutoNav(); });
+                waitForQuickPictureBeforeStep(next, kpv::RunLoop::main().now());
+                if (LMImageViewModel *shown = currentView())
+                    shown->setEnable(false);
+                return true;
+            }
+            beginAutoNav(next, true);
             return true;
         }
         if (command && (c == kUpArrow || c == kDownArrow)) {

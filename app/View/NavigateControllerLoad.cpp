@@ -168,6 +168,11 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
         }
         if (r.nextPicture && !NavLoadPlanner::isInWindow(r.index, c, n, ahead))
             continue;
+        // A held arrow steps on once the quick picture is shown: the large thumbnail, another
+        // decode of the whole file where the file stores its small one, would still be running
+        // then, for a file already left. It is asked for where the stepping stops.
+        if (quick && m_autoNavTimer && r.index == c && r.type == NavLoadPlanner::kLargeThumbType)
+            continue;
         const size_t made = operations.size();
         if ((r.type == NavLoadPlanner::kSmallThumbType || r.type == NavLoadPlanner::kLargeThumbType) &&
             !NavLoadPlanner::thumbnailsWanted(r.index, c, n, reach.cells, reach.binShown, ahead, reach.beyond)) {
@@ -256,6 +261,10 @@ void NavigateController::submitCacheOperation(bool navNext, bool quick)
             operations.back()->addDependency(nextPicture);
         waits.push_back(r.waits || (holdForFrame && !r.high && !firstPicture));
     }
+    if (quickPicture) {
+        m_quickPictureLoad = quickPicture;
+        m_quickPicturePath = m_curFilePath;
+    }
     if (holdForFrame && !firstPicture) {
         closeFirstPictureGate(fitinType);
         openFirstPictureGateAfterFrame();
@@ -325,6 +334,7 @@ void NavigateController::clearLoadMasks()
 {
     m_operationMasks.clear();
     m_framesSoFar = FramesSoFar();
+    m_quickPictureLoad.reset();
     // A held load was never queued: with its mask bit gone it is simply requested again.
     m_firstPictureGate.held.clear();
     openFirstPictureGate();
@@ -688,10 +698,33 @@ void NavigateController::didLoadImage(const QVariantMap &userInfo)
     const LMNavFileInfoPtr info = fileInfoByPath(userInfo.value(key("filePath")).value<LMPathString>());
     const bool awaited = m_firstPictureGate.closed && info && info->filePath() == m_firstPictureGate.path &&
                          userInfo.value(key("ImageScaleType")).toInt() == m_firstPictureGate.type;
+    // Whatever its result, the quick picture's load has ended.
+    if (info && info->filePath() == m_quickPicturePath &&
+        userInfo.value(key("ImageScaleType")).toInt() == NavLoadPlanner::kSmallThumbType)
+        m_quickPictureLoad.reset();
     fileLoadResult(info, userInfo);
     // The picture the held loads wait for failed, was cancelled or was dropped: they go now.
     if (awaited)
         checkFirstPictureGate(info, false);
+    if (m_autoNavWaitsForPicture && !quickPictureOnItsWay())
+        stepOnAfterQuickPicture();
+}
+
+bool NavigateController::quickPictureOnItsWay() const
+{
+    if (!m_quickPictureLoad || m_quickPicturePath != m_curFilePath)
+        return false;
+    // Cancelled (a change of mode, a save), it brings no picture.
+    if (m_quickPictureLoad->isCancelled())
+        return false;
+    const LMNavFileInfoPtr info = curFileInfo();
+    if (!info)
+        return false;
+    bool failed = false;
+    if (info->imageByType(NavLoadPlanner::kSmallThumbType, &failed) || failed)
+        return false;
+    // A fit-in decoded ahead is on screen already.
+    return !info->imageByType(NavLoadPlanner::kSmallFitinType) && !info->imageByType(NavLoadPlanner::kLargeFitinType);
 }
 
 void NavigateController::showFramesSoFar(const LMPathString &path, int type, const LMImagePtr &frame)

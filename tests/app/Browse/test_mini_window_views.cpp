@@ -40,6 +40,31 @@ struct FakeShell : MiniWindowShell {
     void miniaturize() override { ++miniaturized; }
 };
 
+// A zoom lays the window out anew under a pointer that did not move: the button marks follow
+// where the pointer is over the new layout, not where it was over the old one.
+TEST(MiniWindowViews, ButtonMarksFollowThePointerWhenTheLayoutChanges)
+{
+    FakeShell shell;
+    shell.mode = 128;
+    MiniWindow w(kpv::Rect(100, 100, 300, 200), kpv::BorderlessWindowMask);
+    auto* bar = new MiniWindowTitleBar(kpv::Rect(0, 178, 300, 22), shell);
+    w.contentView()->addSubview(bar);
+    w.makeKeyAndOrderFront();
+    ASSERT_TRUE(w.isKeyWindow());
+    const kpv::Rect group = bar->buttonGroupRect();
+    const kpv::Point overGroup = bar->convertPointToView({group.midX(), group.midY()}, nullptr);
+    w.setMouseLocationInternal(overGroup);
+    bar->mouseEntered(*kpv::Event::mouseEvent(kpv::MouseEntered, overGroup, &w));
+    ASSERT_TRUE(bar->mouseInGroup());
+    // The bar moves away from the pointer (the window grew downwards beneath it).
+    bar->setFrame(kpv::Rect(0, 40, 600, 22));
+    EXPECT_FALSE(bar->mouseInGroup());
+    // And back under it: the marks show without a move of the pointer.
+    bar->setFrame(kpv::Rect(0, 178, 300, 22));
+    EXPECT_TRUE(bar->mouseInGroup());
+    w.orderOut();
+}
+
 TEST(MiniWindowViews, WindowIsAlwaysBorderless)
 {
     MiniWindow w(kpv::Rect(0, 0, 300, 200), kpv::TitledWindowMask);

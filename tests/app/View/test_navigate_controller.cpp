@@ -748,25 +748,34 @@ TEST_F(NavTest, StepsShowEndTipOnceThenWrap)
 
 TEST_F(NavTest, AutoNavigationStepsFasterAndEndsAfterRelease)
 {
+    // Photos quick to decode: each step's picture is filed before the next step is due.
+    auto advanceDecoding = [this](double seconds) {
+        for (double t = 0; t < seconds - 1e-9; t += 0.005) {
+            clock.advance(0.005);
+            runLoads();
+        }
+    };
     open(100);
+    runLoads();
     controller->beginAutoNav(true, false);
     EXPECT_EQ(controller->curFileIndex(), 1);
     EXPECT_TRUE(controller->isAutoNavStepping());
     EXPECT_FALSE(view.enable());
-    clock.advance(0.19);
+    advanceDecoding(0.19);
     EXPECT_EQ(controller->curFileIndex(), 1);
-    clock.advance(0.02);
+    advanceDecoding(0.02);
     EXPECT_EQ(controller->curFileIndex(), 2);
-    // Quick steps request only the thumbnails of the file shown.
+    // Quick steps request only the small thumbnail of the file shown.
     host->queue.clear();
     clock.advance(0.2);
     EXPECT_EQ(controller->curFileIndex(), 3);
-    EXPECT_LE(host->queue.size(), 2u);
+    EXPECT_LE(host->queue.size(), 1u);
+    runLoads();
     // Steps get faster: more steps in the fourth second than in the first.
     const qsizetype at1 = controller->curFileIndex();
-    clock.advance(3.0);
+    advanceDecoding(3.0);
     const qsizetype at4 = controller->curFileIndex();
-    clock.advance(1.0);
+    advanceDecoding(1.0);
     EXPECT_GT(controller->curFileIndex() - at4, at1 * 2);
     // Guarded steps are held off while stepping.
     const qsizetype now = controller->curFileIndex();
@@ -787,6 +796,7 @@ TEST_F(NavTest, HeldKeyEndsAfterLastRepeat)
     open(3);
     EXPECT_TRUE(controller->performKeyDownEquivalent(keyEvent(0xF703, kNumPad)));
     EXPECT_EQ(controller->curFileIndex(), 1);
+    runLoads();
     clock.advance(0.1);
     EXPECT_TRUE(controller->performKeyDownEquivalent(keyEvent(0xF703, kNumPad, true))); // repeat pushes the end
     clock.advance(0.1);
@@ -799,12 +809,65 @@ TEST_F(NavTest, HeldKeyEndsAfterLastRepeat)
     controller->navCurFileToIndex(0, false, true, false);
     controller->beginAutoNav(true, false);
     EXPECT_FALSE(view.enable());
-    clock.advance(1.0);
+    for (int i = 0; i < 100; ++i) {
+        runLoads();
+        clock.advance(0.01);
+    }
     EXPECT_EQ(controller->curFileIndex(), 2);
     EXPECT_TRUE(controller->reachTopOrBottomInfoShowed());
     EXPECT_FALSE(view.enable());
     controller->endAutoNav();
     EXPECT_TRUE(view.enable());
+}
+
+// Over photos that take longer to decode than a step lasts, a held arrow cancelled each photo's
+// quick picture at the next step, so nothing came on screen until the key was let go.
+TEST_F(NavTest, AHeldArrowShowsEachPhotoItComesToAndTheLastOneSharpAfterRelease)
+{
+    loader.codecType = 2;
+    open(20);
+    double sinceRepeat = 0;
+    auto holdFor = [&](double seconds, bool decoding) {
+        for (double t = 0; t < seconds - 1e-9; t += 0.01) {
+            clock.advance(0.01);
+            if ((sinceRepeat += 0.01) >= 0.04 - 1e-9) {
+                sinceRepeat = 0;
+                controller->performKeyDownEquivalent(keyEvent(0xF703, kNumPad, true));
+            }
+            if (decoding)
+                runLoads();
+        }
+    };
+    auto shownPath = [this] {
+        const LMImagePtr image = view.imageNormal();
+        return image && image->originalImgBaseInfo() ? image->originalImgBaseInfo()->filePath() : LMPathString();
+    };
+    EXPECT_TRUE(controller->performKeyDownEquivalent(keyEvent(0xF703, kNumPad)));
+    EXPECT_EQ(controller->curFileIndex(), 1);
+    loader.loads.clear();
+    // The decode of the photo stepped to takes a second: the key stays on it, its load running.
+    holdFor(1.0, false);
+    EXPECT_EQ(controller->curFileIndex(), 1);
+    EXPECT_TRUE(controller->isAutoNavStepping());
+    EXPECT_TRUE(std::any_of(host->queue.begin(), host->queue.end(), [](const auto &op) { return !op->isCancelled(); }));
+    // Its quick picture comes: it is shown, then the key goes on, showing each photo it comes to.
+    runLoads();
+    EXPECT_EQ(shownPath(), paths[1]);
+    holdFor(1.0, true);
+    EXPECT_GE(controller->curFileIndex(), 5);
+    EXPECT_EQ(shownPath(), paths[controller->curFileIndex()]);
+    // While held, only the quick pictures were decoded: no larger picture of a photo passed.
+    for (const auto &load : loader.loads)
+        EXPECT_TRUE(load.type >= 8 || !paths.contains(load.path)) << load.path.path().toStdString();
+    // Released: the photo it stopped at gets its sharp picture.
+    clock.advance(0.2);
+    EXPECT_FALSE(controller->isAutoNavStarted());
+    const qsizetype stopped = controller->curFileIndex();
+    runLoads();
+    EXPECT_EQ(controller->curFileIndex(), stopped);
+    ASSERT_TRUE(view.imageNormal());
+    EXPECT_EQ(shownPath(), paths[stopped]);
+    EXPECT_GE(view.imageNormal()->width(), 800u);
 }
 
 TEST_F(NavTest, QuickTapsOfAnArrowTakeAStepEach)
