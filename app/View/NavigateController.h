@@ -543,6 +543,7 @@ private:
     // The stepping waits for the current file's quick picture; the direction and start of the
     // stepping it resumes; a count that tells a frame's late callback from the current timer.
     bool m_autoNavWaitsForPicture = false;
+    double m_autoNavWaitSince = 0;
     bool m_autoNavNext = true;
     double m_autoNavBeginTime = 0;
     uint64_t m_autoNavGeneration = 0;

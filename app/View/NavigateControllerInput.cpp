@@ -29,6 +29,9 @@ constexpr double kAutoNavDelayEnd = 0.15;
 // under way; and how long after the picture came it waits for a view that draws no frame.
 constexpr double kHeldStepRecheck = 0.25;
 constexpr double kHeldStepFrameWait = 0.1;
+// The longest a held step waits for a quick picture: a result that was dropped on its way never
+// reports, and the stepping then goes on as it did without waiting.
+constexpr double kHeldStepLongestWait = 2.0;
 constexpr double kArrowKeyZoomDelayEnd = 0.1;
 constexpr double kArrowKeyPanStep = 20;
 
@@ -279,7 +282,9 @@ void NavigateController::scheduleAutoNavTimer(double interval, bool next, double
 
 void NavigateController::timerForAutoNav(bool next, double beginTime)
 {
-    if (quickPictureOnItsWay()) {
+    const bool waitedLongEnough =
+        m_autoNavWaitsForPicture && kpv::RunLoop::main().now() - m_autoNavWaitSince >= kHeldStepLongestWait;
+    if (quickPictureOnItsWay() && !waitedLongEnough) {
         waitForQuickPictureBeforeStep(next, beginTime);
         return;
     }
@@ -298,6 +303,8 @@ void NavigateController::timerForAutoNav(bool next, double beginTime)
 
 void NavigateController::waitForQuickPictureBeforeStep(bool next, double beginTime)
 {
+    if (!m_autoNavWaitsForPicture)
+        m_autoNavWaitSince = kpv::RunLoop::main().now();
     m_autoNavWaitsForPicture = true;
     scheduleAutoNavTimer(kHeldStepRecheck, next, beginTime);
 }

@@ -870,6 +870,20 @@ TEST_F(NavTest, AHeldArrowShowsEachPhotoItComesToAndTheLastOneSharpAfterRelease)
     EXPECT_GE(view.imageNormal()->width(), 800u);
 }
 
+// A quick picture whose result never comes (dropped on its way) holds the key only a while.
+TEST_F(NavTest, AHeldArrowGoesOnWhenAQuickPictureNeverComes)
+{
+    loader.codecType = 2;
+    open(5);
+    EXPECT_TRUE(controller->performKeyDownEquivalent(keyEvent(0xF703, kNumPad)));
+    for (int i = 0; i < 250; ++i) {
+        clock.advance(0.01);
+        if (i % 4 == 3)
+            controller->performKeyDownEquivalent(keyEvent(0xF703, kNumPad, true));
+    }
+    EXPECT_GE(controller->curFileIndex(), 2);
+}
+
 TEST_F(NavTest, QuickTapsOfAnArrowTakeAStepEach)
 {
     open(5);
