@@ -108,14 +108,36 @@ bool fileNameHasRawBytes(const QString& name)
     return false;
 }
 
+namespace {
+
+// What a character that would upset the line it is shown in looks like there: a line break, a
+// tab or an escape in a window title, a status line, an alert or a log line shows as a visible
+// mark instead of breaking, moving or colouring the text. Null for a character shown as it is.
+QChar visibleControlMark(char16_t c)
+{
+    if (c < 0x20)
+        return QChar(char16_t(0x2400 + c)); // the control pictures: U+240A for a line feed
+    if (c == 0x7F)
+        return QChar(char16_t(0x2421));
+    if (c == 0x85 || c == 0x2028 || c == 0x2029)
+        return QChar(char16_t(0x2424)); // the newline symbol for the other line breaks
+    if (c >= 0x80 && c <= 0x9F)
+        return QChar(QChar::ReplacementCharacter);
+    return QChar();
+}
+
+} // namespace
+
 QString displayFileName(const QString& name)
 {
-    if (!fileNameHasRawBytes(name))
-        return name;
     QString out = name;
-    for (qsizetype i = 0; i < out.size(); ++i)
-        if (isRawByte(out.at(i).unicode()) && !(i > 0 && out.at(i - 1).isHighSurrogate()))
+    for (qsizetype i = 0; i < out.size(); ++i) {
+        const char16_t c = out.at(i).unicode();
+        if (isRawByte(c) && !(i > 0 && out.at(i - 1).isHighSurrogate()))
             out[i] = QChar(QChar::ReplacementCharacter);
+        else if (const QChar mark = visibleControlMark(c); !mark.isNull())
+            out[i] = mark;
+    }
     return out;
 }
 
