@@ -7,7 +7,7 @@
 // low surrogate, which valid UTF-8 never yields). encodeFileName gives the very same bytes back.
 // Every call that hands a path to the system goes through encodeFileName; what is shown to the
 // user goes through displayFileName, which shows each such byte as U+FFFD, and each control
-// character (Linux allows every byte but '/' and NUL in a name) as a visible mark.
+// character (Linux allows every byte but '/' and NUL in a name) as a visible escape.
 
 #include <QByteArray>
 #include <QDateTime>
@@ -22,8 +22,8 @@ QByteArray encodeFileName(const QString& name);
 // True when the name holds bytes that are not UTF-8 (Qt's own file calls cannot reach such a file).
 bool fileNameHasRawBytes(const QString& name);
 // The name (or path) as text for the user and the log, on one line: raw bytes shown as the
-// replacement character, a tab or a line break as its control picture (U+2409, U+240A), the
-// other line breaks as U+2424, other control characters as U+FFFD. Never used to reach the file.
+// replacement character, a tab or a line break as the escape "\t" or "\n", other control
+// characters as "\x1B" or "\u2028". Never used to reach the file.
 QString displayFileName(const QString& name);
 // What the file system says of a path, whatever bytes its name holds (the link is followed).
 struct PathStatus {
