@@ -168,7 +168,7 @@ QString FavFileCopyProcessController::copyFile(const LMPathString& filePath, con
             return {}; // the source is gone or unreadable, or the folder refuses the write
     }
     if (error)
-        *error = QStringLiteral("no free name was left in %1").arg(directory);
+        *error = QStringLiteral("no free name was left in %1").arg(kpv::displayFileName(directory));
     return {};
 }
 

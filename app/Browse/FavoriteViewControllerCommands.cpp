@@ -180,7 +180,7 @@ void FavoriteViewController::doPrint()
             // Told first, so the print dialog that follows is for what can be printed.
             QStringList names;
             for (const LMPathString& failed : std::as_const(c->m_printFailed))
-                names << LMPathString::lastPathComponent(failed.path());
+                names << kpv::displayFileName(LMPathString::lastPathComponent(failed.path()));
             const QList<QImage> images = c->m_printImages;
             c->m_host.alert(kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_SomeNotPrinted"),
                                                                                  long(names.size())) +

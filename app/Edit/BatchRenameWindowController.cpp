@@ -125,6 +125,16 @@ void BatchRenameWindowController::beginSheetOnParentWindow(kpv::Window *parent, 
         m_window->makeFirstResponder(m_edtNewNameBase);
 }
 
+QString BatchRenameWindowController::stoppedRunSummary() const
+{
+    // Nothing renamed (the cancel came first) is what Cancel promises: nothing to tell.
+    const qsizetype done = *m_renamedFilePaths ? (*m_renamedFilePaths)->size() : 0;
+    if (done == 0)
+        return {};
+    return kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_RenameStopped_Fmt"), qint64(done),
+                                                               qint64(m_srcFileInfos.size()));
+}
+
 void BatchRenameWindowController::renameButtonClicked()
 {
     const QString base = newNameBaseString();

@@ -52,6 +52,8 @@ protected:
     void runningStateChanged() override { updateUIByMaske(kMaskRunning); }
     void destinationChanged() override {}
     void allControlsChanged() override { updateUIByMaske(kMaskAll); }
+    // How many files a cancelled run renamed, of how many; the others keep their names.
+    QString stoppedRunSummary() const override;
 
 private:
     void loadWindow();

@@ -70,16 +70,22 @@ int BatchRenameWorker::renameFilesOnThread(const QList<LMPathString> &sources, c
         LMPathString original, from, to;
     };
     std::vector<Step> done;
+    // A cancel that comes once every file is done leaves nothing undone: the run counts as finished.
+    bool stoppedEarly = false;
 
     if (!isUsableNameBase(base)) {
         for (const LMPathString &path : sources)
             fail(path, QStringLiteral("the name cannot be used for a file"));
-    } else if (!cancelled(operation)) {
+    } else if (cancelled(operation)) {
+        stoppedEarly = true;
+    } else {
         qint64 n = 1;
         qsizetype i = 0;
         while (i < sources.size()) {
-            if (cancelled(operation))
+            if (cancelled(operation)) {
+                stoppedEarly = true;
                 break;
+            }
             const LMPathString &S = sources[i];
             pending.remove(S);
             const QString folder = S.parentDirectory().path();
@@ -106,18 +112,27 @@ int BatchRenameWorker::renameFilesOnThread(const QList<LMPathString> &sources, c
                         progress(i);
                     break;
                 }
-                bool moveNow = !EditFileTools::itemExistsAtPath(P.path());
-                if (!moveNow && pending.contains(P) && !movedAside.contains(P)) {
-                    // A later file of the list holds this name: move it out of the way first.
-                    const QString T = LMPathTools::writableFilePathInDirectory(folder, newName);
-                    if (!T.isEmpty() && kpv::renameWithoutReplacing(P.path(), T)) {
-                        movedAside.insert(P, LMPathString(T, false));
-                        renamed.insert(P, LMPathString(T, false));
-                        done.push_back({P, P, LMPathString(T, false)});
-                        moveNow = true;
+                const LMPathString current = movedAside.contains(S) ? movedAside.value(S) : S;
+                // Nothing standing at the new name is ever replaced, and the name is not looked
+                // at first: the move itself finds out whether the name is free, so a file another
+                // program makes there at any moment, even after the name was planned, is kept.
+                if (kpv::renameWithoutReplacing(current.path(), P.path())) {
+                    movedAside.remove(S);
+                    renamed.insert(S, P);
+                    done.push_back({S, current, P});
+                } else if (const int err = errno; err == EEXIST || err == ENOTEMPTY) {
+                    // The name is taken. A later file of the list holding it is moved out of the
+                    // way and the move tried again; a file outside the list keeps its name, and
+                    // this file takes the next number.
+                    if (pending.contains(P) && !movedAside.contains(P)) {
+                        const QString T = LMPathTools::writableFilePathInDirectory(folder, newName);
+                        if (!T.isEmpty() && kpv::renameWithoutReplacing(P.path(), T)) {
+                            movedAside.insert(P, LMPathString(T, false));
+                            renamed.insert(P, LMPathString(T, false));
+                            done.push_back({P, P, LMPathString(T, false)});
+                            continue;
+                        }
                     }
-                }
-                if (!moveNow) {
                     ++n;
                     if (++skipped > kMaxSkippedNumbers) {
                         fail(S, QStringLiteral("no free name was left in its folder"));
@@ -127,18 +142,10 @@ int BatchRenameWorker::renameFilesOnThread(const QList<LMPathString> &sources, c
                         break;
                     }
                     continue;
-                }
-                const LMPathString current = movedAside.contains(S) ? movedAside.take(S) : S;
-                // Nothing standing at the new name is ever replaced.
-                if (kpv::renameWithoutReplacing(current.path(), P.path())) {
-                    renamed.insert(S, P);
-                    done.push_back({S, current, P});
                 } else {
                     // What the system said: a folder that refuses changes, a file gone meanwhile.
-                    const QString why = QString::fromLocal8Bit(std::strerror(errno));
-                    if (current != S)
-                        movedAside.insert(S, current); // still aside: the rollback below knows it
-                    fail(S, why);
+                    // A file still aside stays known to the rollback below.
+                    fail(S, QString::fromLocal8Bit(std::strerror(err)));
                 }
                 ++i;
                 if (progress)
@@ -169,5 +176,5 @@ int BatchRenameWorker::renameFilesOnThread(const QList<LMPathString> &sources, c
         *outFailed = failed;
     if (outFailureReasons)
         *outFailureReasons = reasons;
-    return cancelled(operation) ? kCancelled : kFinished;
+    return stoppedEarly ? kCancelled : kFinished;
 }

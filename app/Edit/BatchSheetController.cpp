@@ -376,8 +376,11 @@ void BatchSheetController::startRun(Run run)
         LMFailedFiles failed;
     };
     auto outcome = std::make_shared<Outcome>();
-    auto op = LMBlockOperation::blockOperationWithBlock([run, alive, outcome](LMBlockOperation *operation) {
-        outcome->result = run(&outcome->failed, operation, [alive](qint64 n) {
+    auto op = LMBlockOperation::blockOperationWithBlock([run, alive, outcome, hook = m_workerProgressHook](
+                                                            LMBlockOperation *operation) {
+        outcome->result = run(&outcome->failed, operation, [alive, hook](qint64 n) {
+            if (hook)
+                hook(n);
             LMPerformSelectorWrapper().performOnMainThreadWithBlock(
                 [alive, n] {
                     if (*alive)
@@ -401,6 +404,7 @@ void BatchSheetController::workerEnded(int result, const LMFailedFiles &failed)
 {
     m_failures = failed;
     m_taskRunning = false;
+    m_runStopped = result == kCancelled;
     if (m_edtDestFolder)
         m_edtDestFolder->setEditable(true);
     m_window->endSheetWithReturnCode(result == kCancelled ? 1 : 0);
@@ -439,14 +443,21 @@ void BatchSheetController::sheetDidEnd(std::int64_t)
     m_btnRun->setTarget(nullptr);
     m_btnCancel->setTarget(nullptr);
     CompleteBlock complete = m_completeBlock;
-    // A cancelled run tells the files that failed before the cancel all the same.
-    if (!m_failures.isEmpty() || m_failures.hasNotes()) {
+    const QString stopped = m_runStopped ? stoppedRunSummary() : QString();
+    m_runStopped = false;
+    // A cancelled run tells what it did before the cancel, and the files that failed until then.
+    if (!m_failures.isEmpty() || m_failures.hasNotes() || !stopped.isEmpty()) {
         // One report for the whole run: how many failed, each by name with the reason, what new
         // files lack, and that the originals are as they were.
-        const QString title = m_failures.isEmpty()
-                                  ? text("IDS_NewFilesLackSome")
-                                  : kpv::stringWithFormat(text(m_failedFormatKey), int(m_failures.size()));
-        const QString details = m_failures.details();
+        QStringList titles;
+        if (!stopped.isEmpty())
+            titles << stopped;
+        if (!m_failures.isEmpty())
+            titles << kpv::stringWithFormat(text(m_failedFormatKey), int(m_failures.size()));
+        else if (m_failures.hasNotes())
+            titles << text("IDS_NewFilesLackSome");
+        const QString title = titles.join(QLatin1Char(' '));
+        const QString details = m_failures.isEmpty() && !m_failures.hasNotes() ? QString() : m_failures.details();
         auto alive = m_alive;
         kpv::Window *parent = m_parentWindow;
         LMPerformSelectorWrapper().performOnMainThreadWithBlock(

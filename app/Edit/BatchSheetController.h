@@ -91,6 +91,9 @@ public:
 
     void setAlertPresenter(AlertPresenter presenter) { m_alertPresenter = std::move(presenter); }
     void setFolderPanelFactory(FolderPanelFactory factory) { m_folderPanelFactory = std::move(factory); }
+    // Runs on the worker thread each time a file is done, before the next is begun (tests use it
+    // to act at a known point of a run, as another program or the user might).
+    void setWorkerProgressHook(std::function<void(qint64 done)> hook) { m_workerProgressHook = std::move(hook); }
 
     LMLengthLimitTextField *edtDestFolder() const { return m_edtDestFolder; }
     LMIconTextButton *btnBrowseFolder() const { return m_btnBrowseFolder; }
@@ -130,6 +133,9 @@ protected:
     virtual void runningStateChanged() = 0;
     virtual void destinationChanged() = 0;
     virtual void allControlsChanged() = 0;
+    // What a run stopped by Cancel or Esc leaves behind, said after the sheet has closed; empty
+    // when there is nothing to tell (the sheet then closes silently unless files failed).
+    virtual QString stoppedRunSummary() const { return {}; }
 
     MainConfig *m_config = nullptr;
     std::unique_ptr<LMCustomWindow> m_window;
@@ -137,6 +143,8 @@ protected:
     FileInfoList m_srcFileInfos;
     LMFailedFiles m_failures;
     bool m_taskRunning = false;
+    // The last run ended by a cancel rather than by reaching the end of the list.
+    bool m_runStopped = false;
     // Lets results posted to the main thread find out that the controller is gone.
     std::shared_ptr<BatchSheetController *> m_alive;
 
@@ -157,4 +165,5 @@ private:
     CompleteBlock m_completeBlock;
     AlertPresenter m_alertPresenter;
     FolderPanelFactory m_folderPanelFactory;
+    std::function<void(qint64)> m_workerProgressHook;
 };

@@ -848,7 +848,7 @@ void CropViewController::alertSavedFileLacks(const QString &path, const QStringL
     if (tagsLeftOut)
         sentences << bundle.localizedString(QStringLiteral("IDS_SavedFileTagsLeftOut"));
     m_host.showAlert(bundle.localizedString(QStringLiteral("IDS_SavedFileLacks"))
-                         .replace(QStringLiteral("%@"), LMPathString::lastPathComponent(path)),
+                         .replace(QStringLiteral("%@"), kpv::displayFileName(LMPathString::lastPathComponent(path))),
                      sentences.join(QLatin1Char(' ')), {});
 }
 

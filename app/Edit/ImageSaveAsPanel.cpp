@@ -3,11 +3,13 @@
 #include "Edit/EditFileTools.h"
 #include "Edit/LMImageSaveParamView.h"
 #include "Kit/LMAlertSheet.h"
+#include "Model/LMPathString.h"
 #include "Model/LMPathTools.h"
 #include "Model/LMPerformSelectorWrapper.h"
 #include "Kit/LMSavePanelWrapper.h"
 
 #include "appkit/Panels.h"
+#include "foundation/FileNames.h"
 #include "foundation/Bundle.h"
 #include "foundation/StringFormat.h"
 #include "imageio/ContentTypes.h"
@@ -26,7 +28,7 @@ QString text(const char *key) { return kpv::Bundle::mainBundle().localizedString
 void askReplace(const QString &path, const QString &warning, kpv::Window *window, std::function<void(bool)> answer)
 {
     auto *alert = new LMAlertSheet;
-    alert->beginAlertSheet(kpv::stringWithFormat(text("IDS_ReplaceExisting_Fmt"), QFileInfo(path).fileName()),
+    alert->beginAlertSheet(kpv::stringWithFormat(text("IDS_ReplaceExisting_Fmt"), kpv::displayFileName(LMPathString::lastPathComponent(path))),
                            text("IDS_Cancel"), text("IDS_Replace"), QString(), window,
                            [alert, answer](std::int32_t code) {
                                answer(code == 0);

@@ -1,5 +1,6 @@
 #include "Model/LMFailedFiles.h"
 
+#include "foundation/FileNames.h"
 #include "foundation/Bundle.h"
 #include "foundation/FileReplace.h"
 
@@ -13,7 +14,7 @@ void LMFailedFiles::add(const LMPathString &path, const QString &reason)
 
 void LMFailedFiles::addNote(const LMPathString &path, const QString &note)
 {
-    m_notes.append(QStringLiteral("%1: %2").arg(LMPathString::lastPathComponent(path.path()), note));
+    m_notes.append(QStringLiteral("%1: %2").arg(kpv::displayFileName(LMPathString::lastPathComponent(path.path())), note));
 }
 
 QString LMFailedFiles::details() const
@@ -23,7 +24,7 @@ QString LMFailedFiles::details() const
     for (qsizetype i = 0; i < m_paths.size() && i < kNamedInReport; ++i) {
         const QString why = m_reasons.value(i).isEmpty() ? bundle.localizedString(QStringLiteral("IDS_FailedForUnknownReason"))
                                                          : m_reasons.value(i);
-        lines << QStringLiteral("%1: %2").arg(LMPathString::lastPathComponent(m_paths[i].path()), why);
+        lines << QStringLiteral("%1: %2").arg(kpv::displayFileName(LMPathString::lastPathComponent(m_paths[i].path())), why);
     }
     if (m_paths.size() > kNamedInReport)
         lines << bundle.localizedStringWithFormat(QStringLiteral("IDS_AndMoreFailedFiles"), long(m_paths.size() - kNamedInReport));

@@ -73,7 +73,7 @@ public:
         QString refused;
         m_entered = budget.fits(frameBytes, &refused);
         if (!m_entered) {
-            qWarning().noquote() << path.path() << refused;
+            qWarning().noquote() << kpv::displayFileName(path.path()) << refused;
             LMReadFailure::tell(path.path(), refused);
         }
     }
@@ -105,7 +105,7 @@ bool changedOnDisk(const LMFileImgBaseInfo &info)
 {
     if (!info.fileModified())
         return false;
-    qWarning().noquote() << info.filePath().path() << "changed on disk since it was read: not loaded as read";
+    qWarning().noquote() << kpv::displayFileName(info.filePath().path()) << "changed on disk since it was read: not loaded as read";
     LMReadFailure::tell(info.filePath().path(), QStringLiteral("another program changed it while it was read"));
     return true;
 }
@@ -589,7 +589,7 @@ LMImagePtr LMPhotoLoader::loadImageByCore(LMImageSourceReader *source, const LMP
                     return nullptr;
                 const uint64_t frameBytes = width * height * 4;
                 if (uint64_t(frames) > kpv::ImageLimits::kMaxDecodedBytes / frameBytes) {
-                    qWarning().noquote() << path.path() << "has too many frames to decode:" << frames;
+                    qWarning().noquote() << kpv::displayFileName(path.path()) << "has too many frames to decode:" << frames;
                     LMReadFailure::tell(path.path(), QStringLiteral("its %1 frames together exceed the size limit").arg(frames));
                     return nullptr;
                 }

@@ -3,6 +3,7 @@
 #include "Model/LMExifInfoFormat.h"
 #include "Model/LMPathString.h"
 #include "Model/LMPathTools.h"
+#include "foundation/FileNames.h"
 #include "foundation/Bundle.h"
 #include "foundation/StringFormat.h"
 
@@ -62,7 +63,7 @@ void NavFileInfoView::setFileImgBaseInfo(const LMFileImgBaseInfoPtr &info, uint6
 {
     QString name;
     if (info != nullptr && (mask & NavFileProperty::kFileName) != 0)
-        name = kpv::singleLine(LMPathString::lastPathComponent(info->filePath().path()));
+        name = kpv::displayFileName(LMPathString::lastPathComponent(info->filePath().path()));
     m_txtFileName.stringValue = name;
 
     const QString items = formatExifString(info, mask);

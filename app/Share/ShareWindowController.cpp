@@ -209,7 +209,7 @@ void ShareWindowController::layOutThumbs()
         // A name wider than its thumbnail loses its middle, keeping its start and its extension.
         kpv::TextField* name = m_thumbNames[i];
         name->setStringValue(QFontMetricsF(name->font().toQFont())
-                                 .elidedText(LMPathString::lastPathComponent(info.filePath().path()), Qt::ElideMiddle,
+                                 .elidedText(kpv::displayFileName(LMPathString::lastPathComponent(info.filePath().path())), Qt::ElideMiddle,
                                              name->bounds().width()));
     }
     const qsizetype more = files.size() - kMaxThumbs;
@@ -255,7 +255,7 @@ QString ShareWindowController::mailLeftOutNames(const QStringList& leftOut)
 {
     QStringList names;
     for (const QString& path : leftOut)
-        names << LMPathString::lastPathComponent(path);
+        names << kpv::displayFileName(LMPathString::lastPathComponent(path));
     return names.join(QLatin1Char('\n'));
 }
 

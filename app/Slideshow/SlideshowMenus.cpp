@@ -4,6 +4,7 @@
 
 #include "Kit/LMPopMenuView.h"
 #include "Kit/LMPopMenuViewController.h"
+#include "foundation/FileNames.h"
 #include "foundation/Bundle.h"
 
 #include <QFileInfo>
@@ -110,7 +111,7 @@ QString SlideshowMenus::musicTitle(const QVariant& row) const
         return text("IDS_SS_MUTE");
     // A long file name keeps its start and its end (the part that tells one take from another,
     // and the type) so that the menu stays narrower than the slideshow.
-    const QString name = QFileInfo(s).fileName();
+    const QString name = kpv::displayFileName(QFileInfo(s).fileName());
     if (name.size() <= kMaxMusicTitle)
         return name;
     const qsizetype tail = kMaxMusicTitle / 3;

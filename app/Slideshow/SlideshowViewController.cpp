@@ -207,7 +207,7 @@ SlideshowViewController::SlideFrames SlideshowViewController::defaultFramesLoade
     QString refused;
     held.push_back(budget.reserve(uint64_t(full.width()) * uint64_t(full.height()) * 8, &refused));
     if (!held.back().isValid()) {
-        qWarning().noquote() << slide.filePath().path() << refused;
+        qWarning().noquote() << kpv::displayFileName(slide.filePath().path()) << refused;
         return {};
     }
     SlideFrames out;
@@ -464,7 +464,7 @@ bool SlideshowViewController::slideFailed(long index)
     // without a word.
     const long count = long(m_slides.size());
     const SlideshowFileInfoPtr slide = index >= 0 && index < count ? m_slides[std::size_t(index)] : nullptr;
-    const QString name = slide ? QFileInfo(slide->filePath().path()).fileName() : QString();
+    const QString name = slide ? kpv::displayFileName(LMPathString::lastPathComponent(slide->filePath().path())) : QString();
     QString why = m_loadErrors.count(index) ? m_loadErrors[index] : QString();
     if (why.isEmpty())
         why = QStringLiteral("the picture cannot be read");

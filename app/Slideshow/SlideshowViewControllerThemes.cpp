@@ -631,7 +631,7 @@ void SlideshowViewController::ensureMusicAndMenus()
         m_music = std::make_unique<SlideshowMusic>(m_mainConfig, m_sinkFactory ? m_sinkFactory() : makeSilentMusicSink());
         m_music->setProblemHandler([this](const QString& path, const QString&) {
             showNotice(kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_SS_MUSIC_CANNOT_PLAY"),
-                                                                            QFileInfo(path).fileName()));
+                                                                            kpv::displayFileName(QFileInfo(path).fileName())));
         });
     }
     if (!m_menus) {

@@ -179,7 +179,7 @@ void NavigateController::restoreTrashed(QList<TrashedFile> files, bool replaceOc
         m_trashedMoves << occupied;
         QStringList names;
         for (const TrashedFile &file : occupied)
-            names << QFileInfo(file.originalPath).fileName();
+            names << kpv::displayFileName(LMPathString::lastPathComponent(file.originalPath));
         m_host->beginAlertSheet(
             m_host->localizedString(QStringLiteral("IDS_UndoTrashOccupied_Fmt")).arg(names.join(QStringLiteral(", "))),
             m_host->localizedString(QStringLiteral("IDS_UndoTrashReplace")),
@@ -343,7 +343,7 @@ void NavigateController::saveAsCurFile(bool navToSavedFile, std::function<void(i
                                        if (r == 0 && (!lost.isEmpty() || tagsLeftOut) && m_host)
                                            m_host->beginAlertSheet(
                                                m_host->localizedString(QStringLiteral("IDS_SavedFileLacks"))
-                                                   .replace(QStringLiteral("%@"), LMPathString::lastPathComponent(path)),
+                                                   .replace(QStringLiteral("%@"), kpv::displayFileName(LMPathString::lastPathComponent(path))),
                                                m_host->localizedString(QStringLiteral("IDS_OK")), QString(), QString(),
                                                savedFileLacksInfo(*m_host, lost, tagsLeftOut), nullptr);
                                    }), true);
@@ -397,7 +397,7 @@ void NavigateController::endSaveCurFileToPath(const QString &path, int saveResul
     if (saveResult == NavigateSaveFileSession::Failed && m_host) {
         // Nothing was written and the turn is still on screen: the user may try another place.
         m_host->beginAlertSheet(m_host->localizedString(QStringLiteral("IDS_FailedSaveAs"))
-                                    .replace(QStringLiteral("%@"), LMPathString::lastPathComponent(path)),
+                                    .replace(QStringLiteral("%@"), kpv::displayFileName(LMPathString::lastPathComponent(path))),
                                 m_host->localizedString(QStringLiteral("IDS_OK")), QString(), QString(),
                                 navigateSaveFileSession()->lastError(), nullptr);
     }

@@ -239,7 +239,7 @@ bool NavigateController::beginDraggingSessionAtIndex(qsizetype index)
         const bool saveAs = isCurFileModifiedAndCannotOverwriteable();
         const QString path = info->filePath().path();
         m_host->beginAlertSheet(
-            m_host->localizedString(QStringLiteral("IDS_DragMsg_NeedSave")).arg(QFileInfo(path).fileName()),
+            m_host->localizedString(QStringLiteral("IDS_DragMsg_NeedSave")).arg(kpv::displayFileName(LMPathString::lastPathComponent(path))),
             m_host->localizedString(saveAs ? QStringLiteral("IDS_SAVEAS") : QStringLiteral("IDS_Save")),
             m_host->localizedString(QStringLiteral("IDS_Cancel")), QString(), QString(),
             guarded(m_self, [this, saveAs, path](int code) {

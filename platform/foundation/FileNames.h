@@ -6,7 +6,8 @@
 // byte that is not part of a valid sequence becomes one of the code points U+DC80 to U+DCFF (a lone
 // low surrogate, which valid UTF-8 never yields). encodeFileName gives the very same bytes back.
 // Every call that hands a path to the system goes through encodeFileName; what is shown to the
-// user goes through displayFileName, which shows each such byte as U+FFFD.
+// user goes through displayFileName, which shows each such byte as U+FFFD, and each control
+// character (Linux allows every byte but '/' and NUL in a name) as a visible escape.
 
 #include <QByteArray>
 #include <QDateTime>
@@ -20,7 +21,9 @@ QString decodeFileName(const QByteArray& bytes);
 QByteArray encodeFileName(const QString& name);
 // True when the name holds bytes that are not UTF-8 (Qt's own file calls cannot reach such a file).
 bool fileNameHasRawBytes(const QString& name);
-// The name as text for the user: raw bytes shown as the replacement character.
+// The name (or path) as text for the user and the log, on one line: raw bytes shown as the
+// replacement character, a tab or a line break as the escape "\t" or "\n", other control
+// characters as "\x1B" or "\u2028". Never used to reach the file.
 QString displayFileName(const QString& name);
 // What the file system says of a path, whatever bytes its name holds (the link is followed).
 struct PathStatus {

@@ -6,6 +6,7 @@
 #include "Kit/LMButton.h"
 #include "Kit/LMMultiSliceImageView.h"
 #include "Kit/LMNineSliceImageRep.h"
+#include "foundation/FileNames.h"
 #include "foundation/Bundle.h"
 
 #include <QFileInfo>
@@ -177,7 +178,7 @@ void LMMainWindow::setWindowTitle(const QString& t)
 void LMMainWindow::setTitleWithRepresentedFilename(const QString& path)
 {
     m_representedFilename = path;
-    setTitle(path.isEmpty() ? QString() : QFileInfo(path).fileName());
+    setTitle(path.isEmpty() ? QString() : kpv::displayFileName(QFileInfo(path).fileName()));
     updateCustomTitleText(true);
 }
 

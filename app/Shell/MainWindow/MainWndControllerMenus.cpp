@@ -726,7 +726,7 @@ void MainWndController::chooseOtherApplication()
     for (const kpv::DesktopApplication& app : apps)
         names.insert(app.id, app.fileName.isEmpty() ? app.id : app.fileName);
     auto* chooser = new OtherApplicationChooser(
-        window ? window->widget() : nullptr, QFileInfo(file).fileName(), apps,
+        window ? window->widget() : nullptr, kpv::displayFileName(LMPathString::lastPathComponent(file)), apps,
         [this, file, names, alive = std::weak_ptr<bool>(m_lifetime)](const QString& id) {
             if (alive.expired() || !m_openWith)
                 return;

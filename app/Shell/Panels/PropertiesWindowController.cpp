@@ -8,6 +8,7 @@
 #include "Model/LMBitmap.h"
 #include "Model/LMBlockOperation.h"
 #include "Model/LMPathTools.h"
+#include "foundation/FileNames.h"
 #include "foundation/Bundle.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/Operation.h"
@@ -150,7 +151,7 @@ QString PropertiesWindowController::infoValueByType(long type, const LMFileInfo*
     if (!fileInfo)
         return kNoValue;
     if (type == 0) {
-        const QString name = QFileInfo(fileInfo->filePath().path()).fileName();
+        const QString name = kpv::displayFileName(LMPathString::lastPathComponent(fileInfo->filePath().path()));
         return name.isEmpty() ? kNoValue : name;
     }
     const LMFileImgBaseInfoPtr base = fileInfo->imgBaseInfo();

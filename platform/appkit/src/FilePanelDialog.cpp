@@ -88,15 +88,11 @@ Listing readFolder(const QString& folder)
     return listing;
 }
 
-// A name as the list shows it: bytes that are not text, and control characters (a name may
-// hold a line break), as the replacement character.
+// A name as the list shows it: bytes that are not text as the replacement character, and
+// control characters (a name may hold a line break) as visible marks.
 QString shownName(const QString& name)
 {
-    QString shown = displayFileName(name);
-    for (QChar& c : shown)
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
-            c = QChar(QChar::ReplacementCharacter);
-    return shown;
+    return displayFileName(name);
 }
 
 QString joinPath(const QString& folder, const QString& name)

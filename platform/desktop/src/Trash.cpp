@@ -28,7 +28,7 @@ QString systemError(int code)
 
 QString displayName(const QByteArray& native)
 {
-    return kpv::decodeFileName(native.mid(native.lastIndexOf('/') + 1));
+    return kpv::displayFileName(kpv::decodeFileName(native.mid(native.lastIndexOf('/') + 1)));
 }
 
 // mkdir -p with mode 0700 for what it makes.
@@ -91,10 +91,10 @@ QString whyFolderIsLocked(const QByteArray& folder)
     struct statvfs volume {};
     if (::statvfs(folder.constData(), &volume) == 0 && (volume.f_flag & ST_RDONLY))
         return QStringLiteral("its folder \"%1\" is on a read-only volume and cannot be changed")
-            .arg(kpv::decodeFileName(folder));
+            .arg(kpv::displayFileName(kpv::decodeFileName(folder)));
     if (::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) != 0)
         return QStringLiteral("its folder \"%1\" cannot be changed (%2)")
-            .arg(kpv::decodeFileName(folder), systemError(errno));
+            .arg(kpv::displayFileName(kpv::decodeFileName(folder)), systemError(errno));
     return {};
 }
 

@@ -108,14 +108,49 @@ bool fileNameHasRawBytes(const QString& name)
     return false;
 }
 
+namespace {
+
+// How a character that would upset the line it is shown in reads there: a line break, a tab or
+// an escape in a window title, a status line, an alert or a log line shows as the escape a
+// programmer writes for it (plain ASCII, which every font draws) instead of breaking, moving or
+// colouring the text. Empty for a character shown as it is.
+QString visibleControl(char16_t c)
+{
+    switch (c) {
+    case u'\t':
+        return QStringLiteral("\\t");
+    case u'\n':
+        return QStringLiteral("\\n");
+    case u'\r':
+        return QStringLiteral("\\r");
+    default:
+        break;
+    }
+    if (c < 0x20 || c == 0x7F)
+        return QStringLiteral("\\x") + QString::number(uint(c), 16).toUpper().rightJustified(2, u'0');
+    // The other line breaks: the C1 controls (next line among them) and the line and paragraph
+    // separators.
+    if ((c >= 0x80 && c <= 0x9F) || c == 0x2028 || c == 0x2029)
+        return QStringLiteral("\\u") + QString::number(uint(c), 16).toUpper().rightJustified(4, u'0');
+    return {};
+}
+
+} // namespace
+
 QString displayFileName(const QString& name)
 {
-    if (!fileNameHasRawBytes(name))
-        return name;
-    QString out = name;
-    for (qsizetype i = 0; i < out.size(); ++i)
-        if (isRawByte(out.at(i).unicode()) && !(i > 0 && out.at(i - 1).isHighSurrogate()))
-            out[i] = QChar(QChar::ReplacementCharacter);
+    QString out;
+    out.reserve(name.size());
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const char16_t c = name.at(i).unicode();
+        if (isRawByte(c) && !(i > 0 && name.at(i - 1).isHighSurrogate())) {
+            out += QChar(QChar::ReplacementCharacter);
+        } else if (const QString escape = visibleControl(c); !escape.isEmpty()) {
+            out += escape;
+        } else {
+            out += name.at(i);
+        }
+    }
     return out;
 }
 

@@ -143,28 +143,28 @@ bool replaceFileContents(const QString& path, const FileContentsWriter& write, c
     const auto taken = [&] {
         if (options.nameTaken)
             *options.nameTaken = true;
-        return fail(error, QStringLiteral("%1 already exists").arg(path));
+        return fail(error, QStringLiteral("%1 already exists").arg(displayFileName(path)));
     };
     if (options.createOnly && ::lstat(native.constData(), &old) == 0)
         return taken();
     const bool exists = ::stat(native.constData(), &old) == 0;
     if (exists && !S_ISREG(old.st_mode))
-        return fail(error, QStringLiteral("cannot write %1: it is not a regular file").arg(path));
+        return fail(error, QStringLiteral("cannot write %1: it is not a regular file").arg(displayFileName(path)));
     // A file the user made read-only stays as it is, though its folder would allow a rename.
     if (exists && ::faccessat(AT_FDCWD, native.constData(), W_OK, AT_EACCESS) != 0)
-        return fail(error, QStringLiteral("%1 is read-only").arg(path));
+        return fail(error, QStringLiteral("%1 is read-only").arg(displayFileName(path)));
 
     const mode_t createMode = options.mode >= 0 ? mode_t(options.mode) & 0777 : 0666;
     std::string tempName;
     const int fd = MFileCreateBeside(native.toStdString(), createMode, &tempName);
     if (fd < 0)
-        return fail(error, QStringLiteral("cannot write %1: %2").arg(path, reason(errno)));
+        return fail(error, QStringLiteral("cannot write %1: %2").arg(displayFileName(path), reason(errno)));
     const QByteArray temp = QByteArray::fromStdString(tempName);
 
     const auto abandon = [&](int err, const QString& what) {
         ::close(fd);
         ::unlink(temp.constData());
-        return fail(error, what.arg(path, reason(err)));
+        return fail(error, what.arg(displayFileName(path), reason(err)));
     };
     if (options.mode >= 0) {
         // Exactly the mode asked for, whatever the umask took away.
@@ -195,7 +195,7 @@ bool replaceFileContents(const QString& path, const FileContentsWriter& write, c
     if (::close(fd) != 0) {
         const int err = errno;
         ::unlink(temp.constData());
-        return fail(error, QStringLiteral("cannot write %1: %2").arg(path, reason(err)));
+        return fail(error, QStringLiteral("cannot write %1: %2").arg(displayFileName(path), reason(err)));
     }
     if (options.beforeRename && !options.beforeRename(decodeFileName(temp), error)) {
         ::unlink(temp.constData());
@@ -207,12 +207,12 @@ bool replaceFileContents(const QString& path, const FileContentsWriter& write, c
             ::unlink(temp.constData());
             if (err == EEXIST)
                 return taken();
-            return fail(error, QStringLiteral("cannot write %1: %2").arg(path, reason(err)));
+            return fail(error, QStringLiteral("cannot write %1: %2").arg(displayFileName(path), reason(err)));
         }
     } else if (::rename(temp.constData(), native.constData()) != 0) {
         const int err = errno;
         ::unlink(temp.constData());
-        return fail(error, QStringLiteral("cannot replace %1: %2").arg(path, reason(err)));
+        return fail(error, QStringLiteral("cannot replace %1: %2").arg(displayFileName(path), reason(err)));
     }
     MFileSyncFolderOf(native.toStdString());
     return true;

@@ -323,7 +323,7 @@ std::shared_ptr<const FileContents> FileContents::open(const QString& path, std:
 {
     const auto fail = [&](const QString& why) {
         if (error)
-            *error = QStringLiteral("cannot read %1: %2").arg(path, why);
+            *error = QStringLiteral("cannot read %1: %2").arg(displayFileName(path), why);
         return nullptr;
     };
     struct stat st {};
@@ -371,7 +371,7 @@ bool readRegularFile(const QString& path, std::int64_t maxBytes, QByteArray* out
 {
     const auto fail = [&](const QString& why) {
         if (error)
-            *error = QStringLiteral("cannot read %1: %2").arg(path, why);
+            *error = QStringLiteral("cannot read %1: %2").arg(displayFileName(path), why);
         return false;
     };
     struct stat st {};

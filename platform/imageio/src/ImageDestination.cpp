@@ -5,6 +5,7 @@
 #include "Metadata.h"
 #include "MFileReplace.h"
 #include "MPngChunks.h"
+#include "foundation/FileNames.h"
 #include "foundation/FileReplace.h"
 #include "foundation/TerminationSignals.h"
 #include "imageio/ContentTypes.h"
@@ -555,7 +556,7 @@ bool replaceFileSafely(const QString& path, const FileContentsWriter& write, con
     // finished first, and none begins once the process is ending.
     if (!beginPuttingFileInPlace()) {
         if (error)
-            *error = QStringLiteral("the program is ending: \u201c%1\u201d was not written").arg(QFileInfo(path).fileName());
+            *error = QStringLiteral("the program is ending: \u201c%1\u201d was not written").arg(displayFileName(QFileInfo(path).fileName()));
         return false;
     }
     const bool written = replaceFileContents(path, write, replace, error);
@@ -657,12 +658,12 @@ bool cmykWouldBecomeRgb(const QByteArray& data, ImageDestination::Rewrite how)
 
 QString ImageDestination::cancelledError(const QString& path)
 {
-    return QStringLiteral("the save of %1 was cancelled; it was not replaced").arg(path);
+    return QStringLiteral("the save of %1 was cancelled; it was not replaced").arg(displayFileName(path));
 }
 
 QString ImageDestination::changedOnDiskError(const QString& path)
 {
-    return QStringLiteral("%1 was changed by another program since it was opened; it was not replaced").arg(path);
+    return QStringLiteral("%1 was changed by another program since it was opened; it was not replaced").arg(displayFileName(path));
 }
 
 bool ImageDestination::hasTransparency(const QImage& rgba)

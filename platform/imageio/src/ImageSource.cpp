@@ -2,6 +2,7 @@
 
 #include "FormatDecoder.h"
 #include "Metadata.h"
+#include "foundation/FileNames.h"
 #include "imageio/ContentTypes.h"
 #include "imageio/DecodeBudget.h"
 #include "imageio/ImageLimits.h"
@@ -236,13 +237,13 @@ std::unique_ptr<ImageSource> ImageSource::createWithFile(const QString& path, QS
     std::unique_ptr<FormatDecoder> decoder = makeDecoderFor(data, path);
     if (!decoder) {
         if (error)
-            *error = QStringLiteral("%1 is not an image file of a supported format").arg(path);
+            *error = QStringLiteral("%1 is not an image file of a supported format").arg(displayFileName(path));
         return {};
     }
     QString why;
     if (!decoder->open(data, &why) || contents->wasCutShort()) {
         if (error)
-            *error = QStringLiteral("%1: %2").arg(path, contents->wasCutShort() ? kCutShort : why);
+            *error = QStringLiteral("%1: %2").arg(displayFileName(path), contents->wasCutShort() ? kCutShort : why);
         return {};
     }
     std::unique_ptr<ImageSource> source(new ImageSource(data, std::move(decoder)));

@@ -2,6 +2,7 @@
 // turned photo keeps its quality.
 
 #include "Encoders.h"
+#include "foundation/FileNames.h"
 #include "imageio/ImageDestination.h"
 
 #include <turbojpeg.h>
@@ -51,7 +52,7 @@ bool ImageDestination::transformJpegLosslessly(const QString& path, LosslessTran
         return false;
     if (!source.startsWith("\xFF\xD8\xFF")) {
         if (error)
-            *error = QStringLiteral("%1 is not a JPEG file").arg(path);
+            *error = QStringLiteral("%1 is not a JPEG file").arg(displayFileName(path));
         return false;
     }
     if (options.replaceOnly.isValid() && fileIdentity(path) != options.replaceOnly) {
@@ -71,7 +72,7 @@ bool ImageDestination::transformJpegLosslessly(const QString& path, LosslessTran
     if (tjTransform(handle.h, reinterpret_cast<const unsigned char*>(source.constData()), static_cast<unsigned long>(source.size()),
                     1, &out.data, &outSize, &xform, 0) != 0) {
         if (error)
-            *error = QStringLiteral("%1 cannot be turned without re-encoding: %2").arg(path, QString::fromLatin1(tjGetErrorStr2(handle.h)));
+            *error = QStringLiteral("%1 cannot be turned without re-encoding: %2").arg(displayFileName(path), QString::fromLatin1(tjGetErrorStr2(handle.h)));
         return false;
     }
     QByteArray bytes(reinterpret_cast<const char*>(out.data), qsizetype(outSize));

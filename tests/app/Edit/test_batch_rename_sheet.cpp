@@ -20,6 +20,7 @@
 #include "foundation/UserDefaults.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -29,6 +30,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 #include <cstring>
+#include <future>
 
 namespace {
 
@@ -39,7 +41,13 @@ protected:
     {
         QFile f(dir.filePath(name));
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("the photo " + name.toUtf8());
         return LMPathString(dir.filePath(name), false);
+    }
+    static QByteArray checksum(const QString &path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256) : QByteArray();
     }
     // Begins the sheet with its failure report caught in alertText and its result in `result`.
     void begin(BatchRenameWindowController &c, const QList<LMPathString> &files)
@@ -268,7 +276,8 @@ TEST_F(RenameSheet, ANameWithASlashIsToldWhyItCannotBeUsed)
 }
 
 // Cancel right after Rename, before the run has started: the run never begins, and the sheet still
-// learns that it ended, closes, and reports nothing (it used to stay up with Rename disabled).
+// learns that it ended, closes, and reports nothing (it used to stay up with Rename disabled). Should
+// the worker have renamed a file before the cancel reached it, the sheet says so instead.
 TEST_F(RenameSheet, CancelBeforeTheRunStartsClosesTheSheet)
 {
     const QList<LMPathString> files{make("a.jpg"), make("b.jpg")};
@@ -279,7 +288,10 @@ TEST_F(RenameSheet, CancelBeforeTheRunStartsClosesTheSheet)
     finishRun(c);
     ASSERT_TRUE(completed);
     EXPECT_FALSE(c.renameTaskRunning());
-    EXPECT_TRUE(alertText.isNull());
+    if (!result || result->isEmpty())
+        EXPECT_TRUE(alertText.isNull()) << alertText.toStdString();
+    else
+        EXPECT_TRUE(alertText.contains("1 of 2 files were renamed")) << alertText.toStdString();
     EXPECT_TRUE(QFile::exists(files[0].path()) || QFile::exists(dir.filePath("Photo_1.jpg")));
 }
 
@@ -305,6 +317,71 @@ TEST_F(RenameSheet, ReadOnlyFolderReportsEveryFileAndKeepsThem)
     EXPECT_TRUE(result->isEmpty());
     EXPECT_TRUE(QFile::exists(files[0].path()));
     EXPECT_TRUE(QFile::exists(files[1].path()));
+}
+
+// Cancel half-way: the report after the sheet says how many files were renamed of how many, those
+// bear their new names, and the files the run did not reach keep their names and bytes.
+TEST_F(RenameSheet, ACancelledRunTellsHowManyFilesWereRenamed)
+{
+    const QList<LMPathString> files{make("a.jpg"), make("b.jpg"), make("c.jpg"), make("d.jpg")};
+    const QByteArray notReached = checksum(files[2].path()) + checksum(files[3].path());
+    BatchRenameWindowController c(&config);
+    begin(c, files);
+    std::promise<void> reached, cancelled;
+    std::shared_future<void> resume = cancelled.get_future().share();
+    c.setWorkerProgressHook([&reached, resume](qint64 done) {
+        if (done == 2) {
+            reached.set_value();
+            resume.wait();
+        }
+    });
+    c.renameButtonClicked();
+    reached.get_future().wait();
+    c.cancelButtonClicked(); // as Esc does while the run goes
+    cancelled.set_value();
+    finishRun(c);
+    ASSERT_TRUE(completed);
+    EXPECT_TRUE(alertText.contains("2 of 4 files were renamed")) << alertText.toStdString();
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->size(), 2);
+    EXPECT_TRUE(QFile::exists(dir.filePath("Photo_1.jpg")));
+    EXPECT_TRUE(QFile::exists(dir.filePath("Photo_2.jpg")));
+    EXPECT_EQ(checksum(files[2].path()) + checksum(files[3].path()), notReached);
+}
+
+// Another program makes a file under a name the run is about to give, once after the preview
+// showed it and once half-way through the run: each such file keeps its name and its bytes, and
+// the file of the list takes the next free number, without a failure.
+TEST_F(RenameSheet, ANameTakenMeanwhileIsSkippedAndNeverReplaced)
+{
+    const QList<LMPathString> files{make("a.jpg"), make("b.jpg"), make("c.jpg")};
+    const QByteArray a = checksum(files[0].path()), b = checksum(files[1].path()), c3 = checksum(files[2].path());
+    BatchRenameWindowController c(&config);
+    begin(c, files);
+    ASSERT_EQ(c.txtNewFileName()->stringValue(), "Photo_1.jpg");
+    auto otherProgramWrites = [this](const QString &name) {
+        QFile f(dir.filePath(name));
+        if (f.open(QIODevice::NewOnly))
+            f.write("another program's " + name.toUtf8());
+    };
+    otherProgramWrites("Photo_1.jpg");
+    const QByteArray first = checksum(dir.filePath("Photo_1.jpg"));
+    c.setWorkerProgressHook([&](qint64 done) {
+        if (done == 1)
+            otherProgramWrites("Photo_3.jpg");
+    });
+    c.renameButtonClicked();
+    finishRun(c);
+    ASSERT_TRUE(completed);
+    EXPECT_TRUE(alertText.isNull()) << alertText.toStdString();
+    EXPECT_EQ(checksum(dir.filePath("Photo_1.jpg")), first);
+    EXPECT_EQ(checksum(dir.filePath("Photo_3.jpg")),
+              QCryptographicHash::hash("another program's Photo_3.jpg", QCryptographicHash::Sha256));
+    EXPECT_EQ(checksum(dir.filePath("Photo_2.jpg")), a);
+    EXPECT_EQ(checksum(dir.filePath("Photo_4.jpg")), b);
+    EXPECT_EQ(checksum(dir.filePath("Photo_5.jpg")), c3);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->value(files[1]).path(), dir.filePath("Photo_4.jpg"));
 }
 
 } // namespace

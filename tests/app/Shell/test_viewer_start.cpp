@@ -58,7 +58,10 @@
 #include <QPainter>
 #include <QTemporaryDir>
 #include <functional>
+#include <mutex>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -399,6 +402,68 @@ TEST_F(ViewerStart, OpenedFolderShowsItsFirstImageFitted)
     EXPECT_LE(1200 * view().scale(), view().viewBounds().height() + 0.5);
     // The title names the file.
     EXPECT_TRUE(controller->window()->representedFilename().endsWith(QStringLiteral("a.png")));
+}
+
+// Linux lets a name hold any byte but '/' and NUL. A line break or a tab in a name shows as its
+// escape (\n, \t) in the title, the file line and the log, each kept on one line; a name that is not
+// UTF-8 shows its odd byte as the replacement mark. Both files open by their very names.
+std::mutex logMutex;
+QStringList logLines;
+void keepLogLine(QtMsgType, const QMessageLogContext&, const QString& text)
+{
+    std::lock_guard lock(logMutex);
+    logLines << text;
+}
+
+TEST_F(ViewerStart, OddNamesShowOnOneLineAndStillOpen)
+{
+    delegate->mainConfig()->setFilePropertyMask(delegate->mainConfig()->filePropertyMask() | 1); // the name too
+    const QString tabbed = QStringLiteral("trip\n2024\t01.png");
+    ASSERT_NO_FATAL_FAILURE(writeImage(tabbed, QSize(400, 300), Qt::yellow));
+    QFile broken(QDir(folder).filePath(QStringLiteral("broken\nphoto.png")));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("\x89PNG\r\n\x1a\n but nothing more");
+    broken.close();
+    QByteArray png;
+    QBuffer buffer(&png);
+    ASSERT_TRUE(buffer.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(QImage(QSize(300, 200), QImage::Format_RGB32).save(&buffer, "PNG"));
+    const QByteArray latin1 = kpv::encodeFileName(folder) + "/caf\xe9.png";
+    const int fd = ::open(latin1.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, png.constData(), size_t(png.size())), png.size());
+    ::close(fd);
+    const QString latin1Name = kpv::decodeFileName(latin1);
+
+    const QtMessageHandler previous = qInstallMessageHandler(keepLogLine);
+    delegate->applicationOpenFiles({QDir(folder).filePath(tabbed)});
+    delegate->applicationDidFinishLaunching();
+    settle();
+    ASSERT_EQ(nav().curFilePath().path(), QDir(folder).filePath(tabbed));
+    EXPECT_EQ(fileName(view().validImage()), tabbed);
+    EXPECT_EQ(controller->window()->representedFilename(), QDir(folder).filePath(tabbed));
+    const QString title = controller->window()->txtTitle()->stringValue();
+    EXPECT_TRUE(title.startsWith(QStringLiteral("trip\\n2024\\t01.png ("))) << title.toStdString();
+    EXPECT_EQ(viewer->overlays()->fileInfo().txtFileName().stringValue, QStringLiteral("trip\\n2024\\t01.png"));
+
+    const auto show = [this](const QString& path) {
+        nav().navCurFileToIndex(nav().filePaths().indexOf(LMPathString(path, false)), false, true, false);
+        settle();
+        return nav().curFilePath().path() == path;
+    };
+    ASSERT_TRUE(show(latin1Name));
+    EXPECT_EQ(view().validImage() ? view().validImage()->originalImgBaseInfo()->filePath().path() : QString(), latin1Name);
+    EXPECT_TRUE(controller->window()->txtTitle()->stringValue().startsWith(QStringLiteral("caf\uFFFD.png (")));
+
+    ASSERT_TRUE(show(QDir(folder).filePath(QStringLiteral("broken\nphoto.png"))));
+    qInstallMessageHandler(previous);
+    std::lock_guard lock(logMutex);
+    const QStringList told = logLines.filter(QStringLiteral("broken"));
+    ASSERT_FALSE(told.isEmpty()) << logLines.join(QStringLiteral(" / ")).toStdString();
+    for (const QString& line : told) {
+        EXPECT_FALSE(line.contains(u'\n')) << line.toStdString();
+        EXPECT_TRUE(line.contains(QStringLiteral("broken\\nphoto.png"))) << line.toStdString();
+    }
 }
 
 // Other programs' changes to the open folder reach the viewer as they happen: a photo added joins
@@ -1112,19 +1177,21 @@ TEST_F(ViewerStart, ANarrowWindowKeepsItsMenusClearOfTheButtons)
 
 namespace {
 // A line break is allowed in a file name here. Such a name reads as one line wherever one line
-// of text shows it (the title, the Info panel's row, the file line under the photo) instead of
-// spilling a second line over the rows beside it.
+// of text shows it (the title, the Info panel's row, the file line under the photo), the break
+// shown as its escape \n, instead of spilling a second line over the rows beside it.
 TEST_F(ViewerStart, ANameWithALineBreakShowsOnOneLine)
 {
     const QString name = QStringLiteral("0 two\nlines.png");
+    const QString shown = QStringLiteral("0 two\\nlines.png");
     ASSERT_NO_FATAL_FAILURE(writeImage(name, QSize(200, 100), Qt::yellow));
     delegate->mainConfig()->setFilePropertyMask(delegate->mainConfig()->filePropertyMask() | 1); // the name too
     start();
+    ASSERT_EQ(LMPathString::lastPathComponent(nav().curFilePath().path()), name);
     controller->performMenuAction(29);
     PropertiesPanelWindow& panel = viewer->propertiesPanel();
-    ASSERT_EQ(panel.rowValue(0), name);
-    EXPECT_EQ(panel.rowShown(0), QStringLiteral("0 two lines.png"));
-    EXPECT_TRUE(controller->window()->txtTitle()->displayedStringValue().startsWith(QStringLiteral("0 two lines.png")));
-    EXPECT_EQ(viewer->overlays()->fileNameShown(), QStringLiteral("0 two lines.png"));
+    ASSERT_EQ(panel.rowValue(0), shown);
+    EXPECT_EQ(panel.rowShown(0), shown);
+    EXPECT_TRUE(controller->window()->txtTitle()->displayedStringValue().startsWith(shown));
+    EXPECT_EQ(viewer->overlays()->fileNameShown(), shown);
 }
 }  // namespace
