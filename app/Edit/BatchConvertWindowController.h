@@ -31,6 +31,9 @@ protected:
     void runningStateChanged() override { updateUIByMaske(kMaskRunning); }
     void destinationChanged() override { updateUIByMaske(kMaskDestFolder); }
     void allControlsChanged() override { updateUIByMaske(kMaskAll); }
+    // The photos stay as they were and each new file is whole (written aside, then put in
+    // place): a stopped run leaves nothing to tell beyond the files that failed.
+    QString stoppedRunSummary() const override { return {}; }
 
 private:
     const LMPhotoLoader &m_loader;

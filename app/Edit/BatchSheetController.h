@@ -135,7 +135,7 @@ protected:
     virtual void allControlsChanged() = 0;
     // What a run stopped by Cancel or Esc leaves behind, said after the sheet has closed; empty
     // when there is nothing to tell (the sheet then closes silently unless files failed).
-    virtual QString stoppedRunSummary() const { return {}; }
+    virtual QString stoppedRunSummary() const = 0;
 
     MainConfig *m_config = nullptr;
     std::unique_ptr<LMCustomWindow> m_window;
