@@ -438,11 +438,12 @@ void NavigateController::printCurFile()
             m_host->showPreviewStatus(false, false);
             updateStatusInfo(m_host->localizedString(QStringLiteral("IDS_PreparingData")), true, 0);
         }),
-        guarded(m_self, [this, host](int result, const QImage &image) {
+        guarded(m_self, [this, host, name = kpv::displayFileName(LMPathString::lastPathComponent(info->filePath().path()))](
+                            int result, const QImage &image) {
             host->hidePreviewStatus(false, false);
             updateStatusInfo(QString(), false, 0);
             if (result == 0 && !image.isNull())
-                nextTurn(guarded(m_self, [host, image] { host->printImage(image); }));
+                nextTurn(guarded(m_self, [host, image, name] { host->printImage(image, name); }));
             else if (result == NavigateSaveFileSession::Failed)
                 host->beginAlertSheet(host->localizedString(QStringLiteral("IDS_PrintUnreadable")),
                                       host->localizedString(QStringLiteral("IDS_OK")), QString(), QString(),

@@ -131,7 +131,8 @@ public:
     using SavePanelHandler = std::function<void(bool chosen, const QString &path, const std::optional<QVariantMap> &params)>;
     virtual void runSaveAsPanel(const QString & /*sourcePath*/, const QString & /*defaultDirectory*/,
                                 SavePanelHandler handler) = 0;
-    virtual void printImage(const QImage &) = 0;
+    // Prints the picture; `jobName` (the photo's name as shown) names the job and a PDF's title.
+    virtual void printImage(const QImage &, const QString &jobName) = 0;
     // Clears the clipboard and puts the file's URL, then the image, on it.
     virtual void writeFileAndImageToPasteboard(const QString & /*filePath*/, const QImage &) = 0;
     // The application's private temporary sub-folder (made when missing); empty when unavailable.

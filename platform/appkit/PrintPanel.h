@@ -6,6 +6,8 @@
 #include "appkit/Geometry.h"
 #include "appkit/Window.h"
 
+#include <QString>
+
 #include <functional>
 #include <memory>
 
@@ -22,6 +24,9 @@ struct PrintInfo {
     double leftMargin = 0, rightMargin = 0, topMargin = 0, bottomMargin = 0;
     bool horizontallyCentered = false;
     bool verticallyCentered = false;
+    // The job's name in the print queue and the title of a PDF printed to; the program's name
+    // when empty.
+    QString jobName;
     // The printable area of the paper held upright, in points; landscape pages turn it.
     Size portraitImageableSize{540, 720};
 

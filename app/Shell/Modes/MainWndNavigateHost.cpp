@@ -441,7 +441,7 @@ void MainWndNavigateHost::runSaveAsPanel(const QString& sourcePath, const QStrin
     MainWndEditSheets::runSaveAsPanel(m_windowController, sourcePath, defaultDirectory, std::move(handler));
 }
 
-void MainWndNavigateHost::printImage(const QImage& image)
+void MainWndNavigateHost::printImage(const QImage& image, const QString& jobName)
 {
     if (image.isNull())
         return;
@@ -449,6 +449,7 @@ void MainWndNavigateHost::printImage(const QImage& image)
     std::shared_ptr<PrintView> view = PrintView::printViewWithImages({image});
     if (!view)
         return;
+    view->printInfo().jobName = jobName;
     std::unique_ptr<kpv::PrintPanel> panel = kpv::PrintPanel::make();
     panel->setPrintableView(std::move(view));
     MainWndController* controller = &m_windowController;

@@ -139,7 +139,7 @@ public:
                          const QString& otherButton, const QString& informative, AlertDidEnd didEnd,
                          kpv::AlertEscape escape = kpv::AlertEscape::Alternate) override;
     void runSaveAsPanel(const QString& sourcePath, const QString& defaultDirectory, SavePanelHandler handler) override;
-    void printImage(const QImage& image) override;
+    void printImage(const QImage& image, const QString& jobName) override;
     void writeFileAndImageToPasteboard(const QString& filePath, const QImage& image) override;
     QString temporaryDirectoryWithSubDir(const QString& name) const override;
     kpv::WorkspaceServices* workspaceServices() override { return m_workspaceStandIn ? m_workspaceStandIn : &m_workspace; }

@@ -4,6 +4,7 @@
 #include "appkit/View.h"
 #include "foundation/FileReplace.h"
 
+#include <QGuiApplication>
 #include <QFileInfo>
 #include <QPageLayout>
 #include <QPainter>
@@ -85,6 +86,12 @@ bool printsToFile(const QPrinter& printer)
 {
     return printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty();
 }
+QString jobNameOf(PrintableView& printable)
+{
+    const QString name = printable.printInfo().jobName;
+    return name.isEmpty() ? QGuiApplication::applicationDisplayName() : name;
+}
+
 } // namespace
 
 std::unique_ptr<PrintPanel> PrintPanel::make()
@@ -103,6 +110,9 @@ void PrintPanel::setPanelFactory(std::function<std::unique_ptr<PrintPanel>()> fa
 void PrintPanel::beginSheetWithPrintInfo(Window* window, std::function<void(long)> handler)
 {
     auto* printer = new QPrinter();
+    // Named before the panel shows: a PDF printed to is offered under the photo's name.
+    if (m_view)
+        printer->setDocName(jobNameOf(*m_view));
     auto* dialog = new QPrintDialog(printer, window ? window->widget() : nullptr);
     dialog->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
@@ -124,6 +134,7 @@ void PrintPanel::beginSheetWithPrintInfo(Window* window, std::function<void(long
 
 bool PrintPanel::printView(QPrinter& printer, PrintableView& printable)
 {
+    printer.setDocName(jobNameOf(printable));
     if (!printsToFile(printer))
         return printPages(printer, printable);
     const QString target = printer.outputFileName();

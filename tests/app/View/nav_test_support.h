@@ -259,7 +259,7 @@ public:
         if (handler)
             handler(false, QString(), std::nullopt);
     }
-    void printImage(const QImage &) override {}
+    void printImage(const QImage &, const QString &) override {}
     void writeFileAndImageToPasteboard(const QString &, const QImage &) override {}
     QString temporaryDirectoryWithSubDir(const QString &) const override { return {}; }
     void miniWindowDoBeforeRotate() override {}

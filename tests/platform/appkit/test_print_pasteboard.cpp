@@ -65,7 +65,9 @@ TEST(PrintView, OnePagePerPageOfTheViewTurnedToSuitIt)
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(pdf);
     PagesView view({QSizeF(400, 200), QSizeF(200, 400), QSizeF(300, 300)});
+    view.printInfo().jobName = QStringLiteral("Beach.jpg");
     ASSERT_TRUE(kpv::PrintPanel::printView(printer, view));
+    EXPECT_EQ(printer.docName(), "Beach.jpg"); // the job's name in the queue, the PDF's title
     // The view was told the printable area of the paper held upright.
     EXPECT_GT(view.printInfo().portraitImageableSize.height, view.printInfo().portraitImageableSize.width);
     QFile f(pdf);
