@@ -3,6 +3,7 @@
 #include "Model/LMReadFailure.h"
 
 #include "imageio/ContentTypes.h"
+#include "imageio/DecodeBudget.h"
 #include "imageio/FileAccess.h"
 #include "imageio/GifAnimation.h"
 #include "imageio/ImageSource.h"
@@ -72,9 +73,12 @@ public:
     }
 
 private:
-    // Said in the log, and to whoever waits on this thread for the reason.
+    // Said in the log, and to whoever waits on this thread for the reason. A decode stopped
+    // because its load was cancelled is no failure of the file: nothing is said.
     void failed(const char *what, const QString &error) const
     {
+        if (kpv::DecodeBudget::isCancelledError(error))
+            return;
         qWarning().noquote() << what << error;
         LMReadFailure::tell(m_path, error);
     }

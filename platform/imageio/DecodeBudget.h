@@ -72,8 +72,9 @@ public:
     bool fits(std::uint64_t bytes, QString* error = nullptr) const;
 
     // While it lives, the reservations the readers make on this thread stop waiting when
-    // `cancelled` answers true: a load cancelled by the user does not wait for memory it no
-    // longer needs.
+    // `cancelled` answers true, and the readers stop decoding between rows: a load cancelled by
+    // the user neither waits for memory nor spends the processor on a picture it no longer needs.
+    // Scopes nest: a load inside a cancelled job stops too.
     class CancelScope {
     public:
         explicit CancelScope(std::function<bool()> cancelled);
@@ -82,8 +83,20 @@ public:
         CancelScope& operator=(const CancelScope&) = delete;
 
     private:
-        std::function<bool()> m_outer;
+        friend class DecodeBudget;
+        std::function<bool()> m_cancelled;
+        const CancelScope* m_outer;
     };
+    // Whether a CancelScope of the calling thread says its load was cancelled; false outside any.
+    // A reader asks every few rows (an atomic load or so each time).
+    static bool cancelRequested();
+    // How often the calling thread has asked cancelRequested() (tests and benchmarks): a reader
+    // asks once for every few rows, band, tile or strip it decodes.
+    static std::uint64_t cancelChecks();
+    // The error a reservation or a decode stopped by its cancelled load answers: not a fault of
+    // the file, and nothing to tell the user.
+    static QString cancelledError() { return QStringLiteral("cancelled"); }
+    static bool isCancelledError(const QString& error) { return error == cancelledError(); }
 
     // While held, no other thread decodes the same file (the same path). A thread that holds the
     // turn of a file already gets an empty turn for it at once.

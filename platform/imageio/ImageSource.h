@@ -82,6 +82,9 @@ public:
     // a source made over bytes in memory.
     std::shared_ptr<const FileContents> contents() const { return m_contents; }
 
+    // Every decode stops between rows when the load it runs for is cancelled
+    // (DecodeBudget::CancelScope): it answers no picture, with DecodeBudget::cancelledError().
+
     // The last error of a decode, for callers that did not pass an error pointer.
     QString lastError() const { return m_lastError; }
 
@@ -90,6 +93,8 @@ private:
     QImage fullDecode(int index, bool straight, QString* error) const;
     // Whether the file's bytes went missing under a request (with *error, when given, saying so).
     bool cutShort(QString* error) const;
+    // A request whose load was cancelled meanwhile answers no picture and the cancelled error.
+    static void stoppedByCancel(QImage* image, QString* error);
 
     // Declared first so that it outlives the decoder, which refers to its bytes.
     std::shared_ptr<const FileContents> m_contents;

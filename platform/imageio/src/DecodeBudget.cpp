@@ -7,8 +7,10 @@ namespace kpv {
 namespace {
 // Reservations the calling thread holds now; nested ones do not wait.
 thread_local int t_held = 0;
-// What a reservation made on this thread without its own cancellation asks (CancelScope).
-thread_local std::function<bool()> t_cancelled;
+// The innermost CancelScope of this thread: what a reservation made without its own
+// cancellation, and every reader, asks.
+thread_local const DecodeBudget::CancelScope* t_cancelScope = nullptr;
+thread_local std::uint64_t t_cancelChecks = 0;
 // How often a waiting decode looks whether it was cancelled.
 constexpr auto kCancelPoll = std::chrono::milliseconds(50);
 } // namespace
@@ -47,12 +49,24 @@ void DecodeBudget::Reservation::shrinkTo(std::uint64_t bytes)
     }
 }
 
-DecodeBudget::CancelScope::CancelScope(std::function<bool()> cancelled) : m_outer(std::move(t_cancelled))
+DecodeBudget::CancelScope::CancelScope(std::function<bool()> cancelled)
+    : m_cancelled(std::move(cancelled)), m_outer(t_cancelScope)
 {
-    t_cancelled = std::move(cancelled);
+    t_cancelScope = this;
 }
 
-DecodeBudget::CancelScope::~CancelScope() { t_cancelled = std::move(m_outer); }
+DecodeBudget::CancelScope::~CancelScope() { t_cancelScope = m_outer; }
+
+std::uint64_t DecodeBudget::cancelChecks() { return t_cancelChecks; }
+
+bool DecodeBudget::cancelRequested()
+{
+    ++t_cancelChecks;
+    for (const CancelScope* scope = t_cancelScope; scope; scope = scope->m_outer)
+        if (scope->m_cancelled && scope->m_cancelled())
+            return true;
+    return false;
+}
 
 bool DecodeBudget::fits(std::uint64_t bytes, QString* error) const
 {
@@ -82,7 +96,7 @@ DecodeBudget::Reservation DecodeBudget::take(std::uint64_t bytes, QString* error
     Reservation r;
     if (!fits(bytes, error))
         return r;
-    const std::function<bool()>& giveUp = cancelled ? cancelled : t_cancelled;
+    const std::function<bool()> giveUp = cancelled ? cancelled : std::function<bool()>(&DecodeBudget::cancelRequested);
     std::unique_lock lock(m_mutex);
     // A thread that holds a reservation already (the next buffer of one decode) waits too, but
     // never when every other holder waits as well: one of them must go on, over the budget, or
@@ -93,9 +107,9 @@ DecodeBudget::Reservation DecodeBudget::take(std::uint64_t bytes, QString* error
             break;
         if (!fits(bytes, error))
             return r;  // the budget was made smaller meanwhile
-        if (giveUp && giveUp()) {
+        if (giveUp()) {
             if (error)
-                *error = QStringLiteral("cancelled");
+                *error = cancelledError();
             return r;
         }
         ++m_waiting;

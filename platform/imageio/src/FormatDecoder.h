@@ -78,6 +78,12 @@ void premultiplyRgba(QImage& image);
 // as the ImageSource request that runs the decode lasts (waiting while other decodes hold too
 // much). False, with *error set, when they exceed the whole budget.
 bool reserveDecodeBytes(uint64_t bytes, QString* error);
+// Whether the load this decode runs for was cancelled (DecodeBudget::CancelScope); when it was,
+// *error (when given) says so, and the reader stops with no picture: never the rows it has so
+// far, which would pass for a damaged file. Readers ask every kCancelPollRows rows, or between
+// bands, tiles and strips.
+bool decodeCancelled(QString* error);
+constexpr unsigned kCancelPollRows = 16;
 // A QImage of the given size in premultiplied RGBA, charged to the decode budget, or null when
 // the size is refused by the limits or the budget or memory runs out (with *error set).
 QImage allocateFrame(int width, int height, QString* error);

@@ -124,6 +124,15 @@ bool reserveDecodeBytes(uint64_t bytes, QString* error)
     return true;
 }
 
+bool decodeCancelled(QString* error)
+{
+    if (!DecodeBudget::cancelRequested())
+        return false;
+    if (error)
+        *error = DecodeBudget::cancelledError();
+    return true;
+}
+
 QImage allocateFrame(int width, int height, QString* error)
 {
     if (width <= 0 || height <= 0 || !ImageLimits::frameAllowed(uint64_t(width), uint64_t(height))) {
@@ -269,6 +278,16 @@ std::unique_ptr<ImageSource> ImageSource::createWithData(QByteArray data, QStrin
     return std::unique_ptr<ImageSource>(new ImageSource(std::move(data), std::move(decoder)));
 }
 
+void ImageSource::stoppedByCancel(QImage* image, QString* error)
+{
+    // Whatever a reader made of a cancelled load (the rows before it stopped, or a message of
+    // its own), the answer is the cancel: no picture, and no word of a damaged file.
+    if (!DecodeBudget::cancelRequested())
+        return;
+    *image = QImage();
+    *error = DecodeBudget::cancelledError();
+}
+
 bool ImageSource::cutShort(QString* error) const
 {
     if (!m_contents || !m_contents->wasCutShort())
@@ -315,6 +334,7 @@ QImage ImageSource::fullDecode(int index, bool straight, QString* error) const
         image = straight ? m_decoder->decodeStraight(index, &why) : m_decoder->decode(index, 0, &why);
     if (cutShort(&why))
         image = QImage();
+    stoppedByCancel(&image, &why);
     if (image.isNull()) {
         m_lastError = why;
         if (error)
@@ -372,6 +392,7 @@ QImage ImageSource::createImageInRect(int index, const QRect& rect, int reductio
         image = m_decoder->decodeRegion(index, rect, reduction, &why);
     if (cutShort(&why))
         image = QImage();
+    stoppedByCancel(&image, &why);
     if (!image.isNull() && image.size() != rect.size()) {
         image = QImage();
         why = QStringLiteral("the decoded part has the wrong size");
@@ -446,6 +467,7 @@ QImage ImageSource::createThumbnailAtIndex(int index, int maxPixelSize, bool fro
     }
     if (cutShort(&why))
         image = QImage();
+    stoppedByCancel(&image, &why);
     if (!image.isNull() && std::max(image.width(), image.height()) > maxPixelSize) {
         const QSize target = image.size().scaled(maxPixelSize, maxPixelSize, Qt::KeepAspectRatio);
         image = image.scaled(target.expandedTo(QSize(1, 1)), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)

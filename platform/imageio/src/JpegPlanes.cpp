@@ -349,6 +349,11 @@ CodecDecode decodeWithCodec(const unsigned char* data, size_t size, int reductio
     int current = 0;
     bool pending = false; // bands[1 - current] waits to be emitted
     while (linesDone < frame[1]) {
+        // A band is a few milliseconds of work: between two, a cancelled load stops.
+        if (decodeCancelled(error)) {
+            *image = QImage();
+            return CodecDecode::Failed;
+        }
         Band& band = bands[current];
         uint8_t* planes[3] = {band.luma.data(), colour ? chromaRowOf(band, band.cb, 0) : nullptr,
                               colour ? chromaRowOf(band, band.cr, 0) : nullptr};

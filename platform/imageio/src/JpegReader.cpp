@@ -7,6 +7,7 @@
 #include "FormatDecoder.h"
 #include "JpegPlanes.h"
 #include "JpegResumeIndex.h"
+#include "imageio/DecodeBudget.h"
 #include "imageio/ImageLimits.h"
 #include "imageio/ContentTypes.h"
 #include "imageio/ImageProperties.h"
@@ -33,6 +34,9 @@ struct ErrorManager {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
+    // The load stopped the decode (see onJpegProgress): no fault of the file.
+    bool cancelled;
+    unsigned progressCalls;
 };
 
 extern "C" void onJpegError(j_common_ptr cinfo)
@@ -44,6 +48,18 @@ extern "C" void onJpegError(j_common_ptr cinfo)
 
 extern "C" void onJpegMessage(j_common_ptr, int) {}
 
+// Called by the library once a row is asked for, and once a row of blocks of each scan of a
+// progressive file comes in: every few calls, a decode whose load was cancelled leaves the way an
+// error does, before it spends more of the processor.
+extern "C" void onJpegProgress(j_common_ptr cinfo)
+{
+    auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+    if (++err->progressCalls % imageio_detail::kCancelPollRows != 0 || !imageio_detail::decodeCancelled(nullptr))
+        return;
+    err->cancelled = true;
+    std::longjmp(err->jump, 1);
+}
+
 // Owns a decompressor; the jmp_buf must be set by the caller before each libjpeg call chain.
 class Decompressor {
 public:
@@ -53,6 +69,7 @@ public:
         m_err.pub.error_exit = onJpegError;
         m_err.pub.emit_message = onJpegMessage;
         m_err.message[0] = 0;
+        m_progress.progress_monitor = onJpegProgress;
     }
     ~Decompressor()
     {
@@ -61,7 +78,15 @@ public:
     }
     jpeg_decompress_struct m_info{};
     ErrorManager m_err{};
+    // Set on the decompressor once it is created (see onJpegProgress).
+    jpeg_progress_mgr m_progress{};
     bool m_created = false;
+    // The error of a call chain that longjmp'd out.
+    QString failure() const
+    {
+        return m_err.cancelled ? DecodeBudget::cancelledError()
+                               : QStringLiteral("JPEG decoding failed: %1").arg(QString::fromLatin1(m_err.message));
+    }
 };
 
 // The smallest scale M/8 whose longer side still reaches `maxPixelSize`.
@@ -184,11 +209,13 @@ bool runDecode(DecodeJob* job, const unsigned char* data, size_t size, int maxPi
 {
     jpeg_decompress_struct* info = &job->d.m_info;
     if (setjmp(job->d.m_err.jump)) {
-        job->error = QStringLiteral("JPEG decoding failed: %1").arg(QString::fromLatin1(job->d.m_err.message));
+        job->error = job->d.failure();
+        job->image = QImage();
         return false;
     }
     jpeg_create_decompress(info);
     job->d.m_created = true;
+    info->progress = &job->d.m_progress;  // cleared by the creation
     jpeg_mem_src(info, data, static_cast<unsigned long>(size));
     jpeg_read_header(info, TRUE);
     const bool cmyk = info->jpeg_color_space == JCS_CMYK || info->jpeg_color_space == JCS_YCCK;
@@ -266,6 +293,7 @@ bool startRegionDecode(DecodeJob* job, const unsigned char* data, size_t size, i
     jpeg_decompress_struct* info = &job->d.m_info;
     jpeg_create_decompress(info);
     job->d.m_created = true;
+    info->progress = &job->d.m_progress;  // cleared by the creation
     jpeg_mem_src(info, data, static_cast<unsigned long>(size));
     jpeg_read_header(info, TRUE);
     *cmyk = info->jpeg_color_space == JCS_CMYK || info->jpeg_color_space == JCS_YCCK;
@@ -287,7 +315,8 @@ bool runRegionDecode(DecodeJob* job, const unsigned char* data, size_t size, con
 {
     jpeg_decompress_struct* info = &job->d.m_info;
     if (setjmp(job->d.m_err.jump)) {
-        job->error = QStringLiteral("JPEG decoding failed: %1").arg(QString::fromLatin1(job->d.m_err.message));
+        job->error = job->d.failure();
+        job->image = QImage();
         return false;
     }
     bool cmyk = false;
@@ -566,7 +595,7 @@ public:
         QString why;
         if (index) {
             QImage part = index->decodeRegion(bytes, size_t(m_data.size()), rect, reduction, &why);
-            if (!part.isNull())
+            if (!part.isNull() || imageio_detail::decodeCancelled(error))
                 return part;
             // Damaged data may still decode in part through libjpeg-turbo, and a few layouts go
             // that way.
@@ -575,7 +604,7 @@ public:
                 IndexMaker::shared().request(m_indexSlot, m_data);
             // From the top, the rows of blocks above the part read without making pixels.
             QImage part = imageio_detail::decodeJpegRegion(bytes, size_t(m_data.size()), nullptr, rect, reduction, &why);
-            if (!part.isNull())
+            if (!part.isNull() || imageio_detail::decodeCancelled(error))
                 return part;
         }
         auto job = std::make_unique<DecodeJob>();

@@ -315,6 +315,8 @@ QImage decodeJpegRegion(const unsigned char* data, size_t size, const std::vecto
 
     int y = 0;
     for (int64_t row = r0; row < r1; ++row) {
+        if ((row - r0) % 4 == 3 && decodeCancelled(error))
+            return QImage();
         const int64_t slot = (row - r0) % kRing;
         uint8_t* at[3] = {ring[0].data() + slot * mh * lumaW,
                           colour ? ring[1].data() + slot * chromaMh * chromaW : nullptr,

@@ -126,6 +126,10 @@ struct PngJob {
     uint32_t straight[256] = {};
     uint32_t premultiplied[256] = {};
     std::vector<unsigned char> stored, previousStored;
+    // Rows asked of the library, and whether the load stopped the decode among them (no fault
+    // of the file: nothing read so far is kept).
+    unsigned rowsAsked = 0;
+    bool cancelled = false;
     // Makes a full-size frame's pages resident beside the decode; stopped before the frame leaves.
     std::unique_ptr<imageio_detail::FramePages> pages;
 };
@@ -255,6 +259,11 @@ void expandSamples(const unsigned char* in, unsigned char* out, size_t pixels, i
 // the padding's zeros inflated, not the picture: the file is damaged there.
 void readRow(PngJob* job, png_bytep out)
 {
+    // Every few rows, a decode whose load was cancelled leaves the way an error does.
+    if (++job->rowsAsked % imageio_detail::kCancelPollRows == 0 && imageio_detail::decodeCancelled(&job->message)) {
+        job->cancelled = true;
+        png_longjmp(job->png, 1);
+    }
     png_read_row(job->png, out, nullptr);
     if (job->input.padding != 0)
         png_error(job->png, "the file ends early");
@@ -624,7 +633,7 @@ bool runDecode(PngJob* job, const QByteArray& data, int maxPixelSize, bool* prem
     if (!runHeader(job, data))
         return false;
     if (setjmp(png_jmpbuf(job->png))) {
-        if (!job->partialOk || job->rowsDone == 0 || job->image.isNull())
+        if (job->cancelled || !job->partialOk || job->rowsDone == 0 || job->image.isNull())
             return false;
         // What came before the damage is shown; what did not come stays clear.
         if (job->sumsPending)
@@ -743,6 +752,12 @@ bool runRegionDecode(PngJob* job, const QByteArray& data, const QRect& rect, png
     return true;
 }
 
+// Why a read of rows broke off: the file's damage, or the load that was cancelled.
+QString damage(const PngJob* job)
+{
+    return job->cancelled ? job->message : QStringLiteral("the PNG file is damaged: %1").arg(job->message);
+}
+
 // Sets a PNG of 16 bits a sample up to hand out its rows as RGBA64 with straight alpha in the
 // machine's order; *passes is 1, or 7 for an interlaced file. False, with *why set, for a file not
 // so stored, damaged or declaring more than it can hold.
@@ -753,7 +768,7 @@ bool setUpSixteenBitRows(PngJob* job, const QByteArray& data, int* passes, QStri
         return false;
     }
     if (setjmp(png_jmpbuf(job->png))) {
-        *why = QStringLiteral("the PNG file is damaged: %1").arg(job->message);
+        *why = damage(job);
         return false;
     }
     const png_uint_32 width = png_get_image_width(job->png, job->info);
@@ -880,7 +895,7 @@ QImage pngSixteenBitPart(const QByteArray& data, const QRect& rect, QString* err
     if (!setUpSixteenBitRows(job.get(), data, &passes, &why))
         return fail(why);
     if (setjmp(png_jmpbuf(job->png)))
-        return fail(QStringLiteral("the PNG file is damaged: %1").arg(job->message));
+        return fail(damage(job.get()));
     const png_uint_32 width = png_get_image_width(job->png, job->info);
     const png_uint_32 height = png_get_image_height(job->png, job->info);
     if (rect.isEmpty() || rect.x() < 0 || rect.y() < 0 || png_uint_32(rect.right()) >= width ||
@@ -956,7 +971,7 @@ bool PngSixteenBitRows::read(QImage* band, int left, QString* error)
     const size_t offset = size_t(left) * 8, bytes = size_t(band->width()) * 8;
     if (setjmp(png_jmpbuf(job->png))) {
         if (error)
-            *error = QStringLiteral("the PNG file is damaged: %1").arg(job->message);
+            *error = damage(job);
         return false;
     }
     for (int y = 0; y < band->height(); ++y) {

@@ -786,6 +786,9 @@ public:
         const uint32_t firstColumn = tiled ? uint32_t(source.left()) / blockWidth * blockWidth : 0;
         for (uint32_t top = firstRow; top <= uint32_t(source.bottom()); top += blockHeight) {
             for (uint32_t left = firstColumn; left <= uint32_t(source.right()); left += blockWidth) {
+                // Between tiles or strips, a cancelled load stops.
+                if (imageio_detail::decodeCancelled(error))
+                    return {};
                 const bool read = storedTiles ? readStoredTile(left, top)
                                   : tiled     ? TIFFReadRGBATile(tiff.get(), left, top, block.data())
                                               : TIFFReadRGBAStrip(tiff.get(), top, block.data());
@@ -886,7 +889,10 @@ private:
             repeats = 0;
         };
         uint32_t y = top / rowsPerStrip * rowsPerStrip;
-        for (; y <= bottom; ++y) {
+        for (unsigned asked = 1; y <= bottom; ++y, ++asked) {
+            // Every few rows, a cancelled load stops: none of the part is answered.
+            if (asked % imageio_detail::kCancelPollRows == 0 && imageio_detail::decodeCancelled(error))
+                return {};
             if (!rows.read(y))
                 break;
             if (y < top)
@@ -1113,6 +1119,8 @@ QImage tiffSixteenBitPart(const QByteArray& data, const QRect& rect, QString* er
         if (tiled) {
             for (uint32_t ty = top / blockHeight * blockHeight; ty <= bottom; ty += blockHeight) {
                 for (uint32_t tx = left / blockWidth * blockWidth; tx <= right; tx += blockWidth) {
+                    if (imageio_detail::decodeCancelled(error))
+                        return QImage();
                     if (TIFFReadTile(tiff, block.data(), tx, ty, 0, plane) < 0)
                         return fail(QStringLiteral("the TIFF file is damaged in the part"));
                     const uint32_t x0 = std::max(tx, left), x1 = uint32_t(std::min<uint64_t>(uint64_t(tx) + blockWidth - 1, right));
@@ -1129,6 +1137,8 @@ QImage tiffSixteenBitPart(const QByteArray& data, const QRect& rect, QString* er
         TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
         rowsPerStrip = std::max<uint32_t>(std::min(rowsPerStrip, height), 1);
         for (uint32_t y = top / rowsPerStrip * rowsPerStrip; y <= bottom; ++y) {
+            if (y % imageio_detail::kCancelPollRows == 0 && imageio_detail::decodeCancelled(error))
+                return QImage();
             if (TIFFReadScanline(tiff, block.data(), y, plane) < 0)
                 return fail(QStringLiteral("the TIFF file is damaged in the part"));
             if (y >= top)

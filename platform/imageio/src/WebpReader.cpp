@@ -16,8 +16,15 @@ namespace {
 // Decodes into `image` (RGBA, not premultiplied) with `config`'s options. A file cut short (a
 // download that stopped, a copy that did not finish) keeps the rows that arrived, as the other
 // formats do: the rows below them are left transparent. A file of which no row decodes fails.
-bool decodeAsFarAsItGoes(const uint8_t* data, size_t size, WebPDecoderConfig* config, QImage& image)
+// The bytes are handed to the library a slice at a time (its decode of the bytes so far goes on
+// where it stopped, and the pixels come out the same as from one call), so that a cancelled load
+// stops between two slices: then it fails, *cancelled set, and no row is kept.
+bool decodeAsFarAsItGoes(const uint8_t* data, size_t size, WebPDecoderConfig* config, QImage& image, bool* cancelled)
 {
+    // About a thirty-second of the file a slice, never less than this: a few milliseconds of
+    // decoding.
+    constexpr size_t kMinSliceBytes = size_t(64) << 10;
+    *cancelled = false;
     config->output.colorspace = MODE_RGBA;
     config->output.is_external_memory = 1;
     config->output.u.RGBA.rgba = image.bits();
@@ -26,16 +33,26 @@ bool decodeAsFarAsItGoes(const uint8_t* data, size_t size, WebPDecoderConfig* co
     uint8_t* const rgba = image.bits();
     const size_t stride = size_t(image.bytesPerLine());
     const int height = image.height();
-    if (WebPDecode(data, size, config) == VP8_STATUS_OK)
-        return true;
-    WebPFreeDecBuffer(&config->output);
-    WebPIDecoder* partial = WebPIDecode(nullptr, 0, config);
-    if (!partial)
+    WebPIDecoder* decoder = WebPIDecode(nullptr, 0, config);
+    if (!decoder)
         return false;
+    const size_t slice = std::max(size / 32, kMinSliceBytes);
+    VP8StatusCode status = VP8_STATUS_SUSPENDED;
+    for (size_t given = std::min(slice, size);; given = std::min(given + slice, size)) {
+        status = WebPIUpdate(decoder, data, given);
+        if (status != VP8_STATUS_SUSPENDED || given == size)
+            break;
+        if (imageio_detail::decodeCancelled(nullptr)) {
+            *cancelled = true;
+            break;
+        }
+    }
     int rows = 0;
-    if (WebPIUpdate(partial, data, size) == VP8_STATUS_SUSPENDED && !WebPIDecGetRGB(partial, &rows, nullptr, nullptr, nullptr))
+    if (status == VP8_STATUS_OK)
+        rows = height;
+    else if (status == VP8_STATUS_SUSPENDED && !*cancelled && !WebPIDecGetRGB(decoder, &rows, nullptr, nullptr, nullptr))
         rows = 0;
-    WebPIDelete(partial);
+    WebPIDelete(decoder);
     WebPFreeDecBuffer(&config->output);
     rows = std::clamp(rows, 0, height);
     if (rows == 0)
@@ -139,11 +156,12 @@ private:
             config.options.scaled_width = out.width();
             config.options.scaled_height = out.height();
         }
-        const bool decoded = decodeAsFarAsItGoes(bytes(), size_t(m_data.size()), &config, image);
+        bool cancelled = false;
+        const bool decoded = decodeAsFarAsItGoes(bytes(), size_t(m_data.size()), &config, image, &cancelled);
         WebPFreeDecBuffer(&config.output);
         if (!decoded) {
             if (error)
-                *error = QStringLiteral("WebP decoding failed");
+                *error = cancelled ? DecodeBudget::cancelledError() : QStringLiteral("WebP decoding failed");
             return {};
         }
         imageio_detail::premultiplyRgba(image);
@@ -192,10 +210,11 @@ private:
             WebPDecoderConfig config;
             if (!image.isNull() && !WebPInitDecoderConfig(&config))
                 image = QImage();
-            if (!image.isNull() && !decodeAsFarAsItGoes(payload, payloadSize, &config, image)) {
+            bool cancelled = false;
+            if (!image.isNull() && !decodeAsFarAsItGoes(payload, payloadSize, &config, image, &cancelled)) {
                 image = QImage();
                 if (error)
-                    *error = QStringLiteral("WebP decoding failed");
+                    *error = cancelled ? DecodeBudget::cancelledError() : QStringLiteral("WebP decoding failed");
             }
         } else if (error) {
             *error = QStringLiteral("WebP frame is unreadable or exceeds the size limit");

@@ -3,12 +3,14 @@
 // one pass through the real image reader.
 
 #include "Model/LMPhotoLoader.h"
+#include "Model/LMReadFailure.h"
 #include "Model/PublicObject.h"
 
 #include "foundation/Bundle.h"
 #include "foundation/Operation.h"
 #include "foundation/OperationQueue.h"
 #include "imageio/ImageDestination.h"
+#include "imageio/ContentTypes.h"
 #include "imageio/DecodeBudget.h"
 #include "imageio/FileAccess.h"
 #include "imageio/ImageProperties.h"
@@ -837,6 +839,79 @@ TEST(PhotoLoaderPlatform, EachLoadChargesTheDecodeBudgetOnceForWhatItDecodes)
     }
     EXPECT_EQ(budget.inUse(), 0u);
     EXPECT_LE(budget.peak(), kBudget);
+}
+
+// A load the user has left stops decoding between rows, whatever reads the picture: it answers no
+// picture, says nothing of a damaged file, and the same photo loads whole afterwards. The rows
+// decoded are counted by the reader's questions (one for every few rows, band, tile or strip).
+TEST(PhotoLoaderPlatform, ACancelledLoadOfALargePictureStopsWithinAFewRowsAndLeavesTheFileGood)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QDir().mkpath(dir.path() + QStringLiteral("/bundle"));
+    kpv::Bundle bundle(QStringList{writeInfoJson(dir.path() + QStringLiteral("/bundle"))});
+    PublicObject object(bundle, QSizeF(1680, 1050));
+    LMPhotoLoader *loader = object.photoLoader();
+
+    // Tall, so that a whole decode asks many times; noise, so that every row costs its bytes.
+    const QImage picture = kpv::test::noisePicture(900, 4096, 7);
+    struct Case {
+        const char *name;
+        QString file;
+        QSizeF want;  // empty: full size
+    };
+    const QString jpeg = dir.path() + QStringLiteral("/tall.jpg");
+    ASSERT_TRUE(kpv::ImageDestination::writeImage(picture, jpeg, kpv::ContentTypes::kJpeg, {}));
+    const QString png = dir.path() + QStringLiteral("/tall.png");
+    ASSERT_TRUE(kpv::ImageDestination::writeImage(picture, png, kpv::ContentTypes::kPng, {}));
+    const QString tiff = dir.path() + QStringLiteral("/tall.tif");
+    ASSERT_TRUE(kpv::ImageDestination::writeImage(picture, tiff, kpv::ContentTypes::kTiff, {}));
+    const QString webp = dir.path() + QStringLiteral("/tall.webp");
+    const bool haveWebp = picture.save(webp, "WEBP", 90);
+    std::vector<Case> cases{{"JPEG by bands", jpeg, {}},
+                            {"JPEG at three eighths, by rows", jpeg, QSizeF(338, 1536)},
+                            {"PNG", png, {}},
+                            {"TIFF", tiff, {}}};
+    if (haveWebp)
+        cases.push_back({"WebP", webp, {}});
+
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const LMPathString file(c.file, false);
+        const LMFileImgBaseInfoPtr info = loader->loadImgBaseInfo(file, nullptr);
+        ASSERT_TRUE(info);
+        const auto load = [&](const kpv::Operation *operation) {
+            return c.want.isEmpty() ? loader->loadImage(file, 1, info, operation, nullptr)
+                                    : loader->loadImage(file, info, c.want, false, operation);
+        };
+
+        // The user steps away while the third question is asked.
+        constexpr int kAskedBeforeCancel = 3;
+        std::uint64_t cancelledChecks = 0;
+        {
+            kpv::Operation operation;
+            int asked = 0;
+            const kpv::DecodeBudget::CancelScope stepAway([&] {
+                if (++asked == kAskedBeforeCancel)
+                    operation.cancel();
+                return operation.isCancelled();
+            });
+            const std::uint64_t before = kpv::DecodeBudget::cancelChecks();
+            LMReadFailure failure;
+            EXPECT_FALSE(load(&operation));
+            cancelledChecks = kpv::DecodeBudget::cancelChecks() - before;
+            EXPECT_EQ(asked, kAskedBeforeCancel);
+            EXPECT_TRUE(failure.reason().isEmpty()) << failure.reason().toStdString();
+        }
+
+        // The photo is as good as before: it loads whole, asking many times more on the way.
+        const std::uint64_t start = kpv::DecodeBudget::cancelChecks();
+        const LMImagePtr whole = load(nullptr);
+        ASSERT_TRUE(whole);
+        const std::uint64_t wholeChecks = kpv::DecodeBudget::cancelChecks() - start;
+        EXPECT_LE(cancelledChecks, uint64_t(kAskedBeforeCancel) + 2);
+        EXPECT_GE(wholeChecks, 4 * cancelledChecks);
+    }
 }
 
 // Describing a photo reads its head, where a JPEG keeps its header and metadata, not the whole
