@@ -248,6 +248,9 @@ void BatchSheetController::browserButtonClicked()
     if (m_taskRunning || m_folderPanel || !m_edtDestFolder)
         return;
     m_folderPanel = m_folderPanelFactory ? m_folderPanelFactory() : std::make_unique<kpv::OpenPanel>();
+    // The panel says what it is for: a folder for the new files, not a photo to open.
+    m_folderPanel->setTitle(text("IDS_Tips_Browser"));
+    m_folderPanel->setPrompt(text("IDS_ChooseFolderPrompt"));
     m_folderPanel->setCanChooseDirectories(true);
     m_folderPanel->setCanChooseFiles(false);
     m_folderPanel->setAllowsMultipleSelection(false);

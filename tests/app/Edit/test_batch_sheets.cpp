@@ -855,6 +855,40 @@ private:
     QString m_folder;
 };
 
+// Browse asks for a folder in words that say so, not as if a photo were to be opened, and the
+// folder chosen becomes the destination.
+class WatchedFolderPanel : public ChoosingPanel {
+public:
+    WatchedFolderPanel(QString folder, QString *title, QString *prompt)
+        : ChoosingPanel(std::move(folder)), m_title(title), m_prompt(prompt) {}
+    void beginSheetModalForWindow(kpv::Window *window, std::function<void(long)> handler) override
+    {
+        *m_title = SavePanel::m_title;
+        *m_prompt = SavePanel::m_prompt;
+        ChoosingPanel::beginSheetModalForWindow(window, std::move(handler));
+    }
+
+private:
+    QString *m_title, *m_prompt;
+};
+
+TEST_F(BatchSheets, BrowseAsksForADestinationFolder)
+{
+    const QString chosen = dir.filePath("out");
+    QDir().mkpath(chosen);
+    BatchResizeWindowController sheet(&config, editTestLoader());
+    begin(sheet, {photo("a.jpg", QSize(40, 30))});
+    QString title, prompt;
+    sheet.setFolderPanelFactory([&] { return std::make_unique<WatchedFolderPanel>(chosen, &title, &prompt); });
+    sheet.browserButtonClicked();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(title, "Choose the destination folder");
+    EXPECT_EQ(prompt, "Choose");
+    EXPECT_EQ(sheet.edtDestFolder()->stringValue(), chosen);
+    EXPECT_TRUE(alerts.empty());
+    sheet.closeWindow();
+}
+
 // A read-only volume and a full one are told as such, whether the folder is typed or chosen.
 TEST_F(BatchSheets, ADestinationOnAReadOnlyOrFullVolumeIsToldAsSuch)
 {
