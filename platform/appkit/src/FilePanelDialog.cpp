@@ -686,7 +686,15 @@ bool FilePanelDialog::eventFilter(QObject* watched, QEvent* event)
             return true;
         }
         const QString text = key->text();
-        if (!text.isEmpty() && text.at(0).isPrint() && !(mods & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
+        const bool typing = !text.isEmpty() && text.at(0).isPrint() && !(mods & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+        if (typing && (text.at(0) == u'/' || text.at(0) == u'~')) {
+            // A path begins: it goes into the name field, where Return takes it, rather than
+            // selecting entries of the folder shown, which Return would then choose instead.
+            m_name->setFocus();
+            setNameFieldValue(text);
+            return true;
+        }
+        if (typing) {
             typeToSelect(text);
             return true;
         }

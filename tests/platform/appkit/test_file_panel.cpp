@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -83,6 +84,34 @@ protected:
 };
 
 } // namespace
+
+// A folder picker whose list has the keys: a path typed there goes into the name field, and
+// Return chooses the folder typed, not the one shown.
+TEST_F(FilePanel, APathTypedInTheListIsTheFolderChosen)
+{
+    OpenPanel panel;
+    panel.setCanChooseDirectories(true);
+    panel.setCanChooseFiles(false);
+    panel.setDirectoryURL(decodeFileName(root));
+    long result = 99;
+    panel.beginSheetModalForWindow(&window, [&](long r) { result = r; });
+    QDialog* d = dialog();
+    ASSERT_NE(d, nullptr);
+    auto* list = d->findChild<QTreeWidget*>(QStringLiteral("fileList"));
+    ASSERT_NE(list, nullptr);
+    list->setFocus();
+    const QString elsewhere = QDir::cleanPath(QDir::tempPath());
+    auto* name = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(name, nullptr);
+    // The first key of the path moves the keys to the name field; the rest are typed there.
+    QTest::keyClicks(list, elsewhere.left(1));
+    EXPECT_EQ(name->text(), "/");
+    QTest::keyClicks(name, elsewhere.mid(1));
+    key(name, Qt::Key_Return);
+    EXPECT_EQ(result, ModalResponseOK);
+    EXPECT_EQ(panel.URL(), elsewhere);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
 
 // A photo and a folder whose names hold Latin-1 bytes are listed readably, reached with the
 // keyboard, and the chosen file comes back with its very bytes.
