@@ -187,6 +187,18 @@ TEST(HostileSizes, FewBytesDeclaringAHugePictureAreRefusedBeforeAllocating)
 
 namespace {
 
+// The bytes deflated at the best ratio, as image data is stored; empty when that fails.
+QByteArray deflated(const QByteArray& raw)
+{
+    QByteArray packed(int(compressBound(uLong(raw.size()))), '\0');
+    uLongf packedSize = uLongf(packed.size());
+    if (compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize, reinterpret_cast<const Bytef*>(raw.constData()),
+                  uLong(raw.size()), 9) != Z_OK)
+        return {};
+    packed.truncate(int(packedSize));
+    return packed;
+}
+
 // A blank grey picture of a quarter of a gigapixel in one row of one bit a pixel: a file of
 // 32 KB whose fitted decode would hold two RGBA rows of a gigabyte each beside the budget. The
 // budget is asked for them first, and refuses.
@@ -194,12 +206,8 @@ TEST(HostileSizes, APictureOfOneVastRowAsksTheBudgetForItsRows)
 {
     const quint32 width = 1u << 28;
     const QByteArray raw(int(width / 8 + 1), '\0');
-    QByteArray packed(int(compressBound(uLong(raw.size()))), '\0');
-    uLongf packedSize = uLongf(packed.size());
-    ASSERT_EQ(compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize, reinterpret_cast<const Bytef*>(raw.constData()),
-                        uLong(raw.size()), 9),
-              Z_OK);
-    packed.truncate(int(packedSize));
+    const QByteArray packed = deflated(raw);
+    ASSERT_FALSE(packed.isEmpty());
     QByteArray png = pngHeaderOnly(width, 1);
     png[24] = 1;  // one bit
     png[25] = 0;  // of grey
@@ -252,12 +260,8 @@ TEST(HostileSizes, AFlatPictureCutShortShowsTheRowsThatArrived)
         for (int x = 0; x < width; ++x)
             std::memcpy(row + 1 + x * 6, "\x80\x00\x40\x00\xC0\x00", 6);
     }
-    QByteArray packed(int(compressBound(uLong(raw.size()))), '\0');
-    uLongf packedSize = uLongf(packed.size());
-    ASSERT_EQ(compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize, reinterpret_cast<const Bytef*>(raw.constData()),
-                        uLong(raw.size()), 9),
-              Z_OK);
-    packed.truncate(int(packedSize));
+    const QByteArray packed = deflated(raw);
+    ASSERT_FALSE(packed.isEmpty());
     raw.clear();
     QByteArray png("\x89PNG\r\n\x1A\n", 8);
     png += pngChunk("IHDR", QByteArray("\x00\x00\x0F\xA0\x00\x00\x0B\xB8\x10\x02\x00\x00\x00", 13));
