@@ -137,6 +137,14 @@ public:
     // Empties the view for the next file; with `keep` the first image of that file is laid out at
     // the present scale instead of fitted.
     void didChangeFileByKeepPrevScale(bool keep);
+    // The same for a next file whose first picture is still on its way: the picture on screen
+    // stays there until the view is given one it draws (a normal or bad-file image), the hold is
+    // released, or the file changes again without one. Only the screen waits: the place, scale
+    // and turn are the next file's at once, and the picture held is drawn as it was, never under
+    // them. A step on while a hold lasts keeps it.
+    void didChangeFileHoldingPicture(bool keep);
+    void releaseHeldPicture();
+    bool holdsPicture() const { return m_pictureHeld; }
 
     // ---- Geometry ----
     // The scale in force: the fit-in scale in fit-in mode, else the stored one; 0 reads as 1.
@@ -323,6 +331,9 @@ public:
     virtual void recoveryTextures(TileSet set) {}
     // The image slots were emptied for a new file.
     virtual void didEmptyImageSlots() {}
+    // Keep what the view shows on screen (NO when the drawing side cannot), and let go of it.
+    virtual bool holdShownPicture() { return true; }
+    virtual void releaseShownPicture() {}
     // Other sharp regions are to be drawn.
     virtual void didChangeRegionTiles() { setNeedsUpdateDrawContent(); }
     // A finer picture of the file shown, which the view takes when the user zooms in: the drawing
@@ -365,6 +376,7 @@ private:
     // One frame of a running zoom at `scale`, clamped as a commit clamps it.
     void applyZoomScale(double scale, bool checkUpdateFitinMode);
     void applyRotationFrame(double p);
+    void emptyForNextFile(bool keep);
 
     QRectF m_viewBounds;
     double m_contentsScale = 1.0;
@@ -386,6 +398,7 @@ private:
     int64_t m_curFrameIdx = 0;
     int64_t m_viewPortMargin = 0;
     bool m_needCheckScaleWhileFileChanged = false;
+    bool m_pictureHeld = false;
     std::unique_ptr<LMBlockRepeatTimer> m_zoomTimer;
     bool m_inArrowKeyZoomSession = false;
     // The image point the running zoom keeps under its hold point, taken as the zoom starts: taken

@@ -58,6 +58,9 @@ void LMImageViewModel::setImage(const LMImagePtr &image, int imageMode, const st
             m_needCheckScaleWhileFileChanged = false;
     }
     setNeedsUpdateDrawContent();
+    // The new file has a picture to draw: the one held for it goes.
+    if (m_imageNormal || m_imageBadFile)
+        releaseHeldPicture();
     if (imageMode == ImageModeNormal) {
         const double fitin = calcFitinScale();
         if (fitin != (storedNormal ? oldFitinScale : 0.0))
@@ -68,6 +71,28 @@ void LMImageViewModel::setImage(const LMImagePtr &image, int imageMode, const st
 void LMImageViewModel::didChangeFile() { didChangeFileByKeepPrevScale(false); }
 
 void LMImageViewModel::didChangeFileByKeepPrevScale(bool keep)
+{
+    emptyForNextFile(keep);
+    releaseHeldPicture();
+}
+
+void LMImageViewModel::didChangeFileHoldingPicture(bool keep)
+{
+    // Taken before the slots empty: the drawing side keeps what it shows of them.
+    if (!m_pictureHeld && (m_imageNormal || m_imageBadFile))
+        m_pictureHeld = holdShownPicture();
+    emptyForNextFile(keep);
+}
+
+void LMImageViewModel::releaseHeldPicture()
+{
+    if (!m_pictureHeld)
+        return;
+    m_pictureHeld = false;
+    releaseShownPicture();
+}
+
+void LMImageViewModel::emptyForNextFile(bool keep)
 {
     // The scale kept for the next file is the one the user zoomed to, not a frame of the way there.
     if (keep)

@@ -230,6 +230,13 @@ void LMOpenGLView::didEmptyImageSlots()
     m_regionTextures.clear();
 }
 
+bool LMOpenGLView::holdShownPicture()
+{
+    if (m_imageNotDraw || isLayerAsynchronous() || needOptimizeDrawImage())
+        return false;
+    return holdPictureOnScreen();
+}
+
 void LMOpenGLView::didChangeRegionTiles()
 {
     // The textures of tiles no longer given go with them.

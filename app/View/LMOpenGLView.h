@@ -84,6 +84,9 @@ public:
     void setLayerAsynchronous(bool asynchronous) override;
     void recoveryTextures(TileSet set) override;
     void didEmptyImageSlots() override;
+    // Not through a zoom or a swipe: their frames follow the view's state as they go.
+    bool holdShownPicture() override;
+    void releaseShownPicture() override { releasePictureOnScreen(); }
     void didChangeRegionTiles() override;
     // The sharp regions the next frame draws, coarse ones first.
     size_t regionTileDrawCount() const { return m_regionsToDraw.size(); }

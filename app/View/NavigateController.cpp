@@ -36,6 +36,8 @@ namespace {
 constexpr double kViewportAnimationTick = 1.0 / 60.0;
 constexpr double kViewportAnimationDuration = 0.3;
 constexpr int64_t kFavoriteViewportMargin = 30;
+// How long the last photo stays on screen for a next one whose picture is late.
+constexpr double kLoadingMarkDelay = 0.3;
 
 QString latin1(const char *s) { return QString::fromLatin1(s); }
 
@@ -77,6 +79,8 @@ NavigateController::~NavigateController()
         m_autoNavTimer->invalidate();
     if (m_curFileLeftTimer)
         m_curFileLeftTimer->invalidate();
+    if (m_loadingMarkTimer)
+        m_loadingMarkTimer->invalidate();
     // The swipe session refers to the controller; it goes first.
     m_navGestureScrollFileSession.reset();
     m_photoSearchHandler.reset();
@@ -319,7 +323,13 @@ bool NavigateController::navCurFileToIndex(qsizetype index, bool fileListChanged
         const bool refresh = (info && old == info->filePath()) ? info->fileModified() : true;
         if (refresh && m_openGLView) {
             MainConfig *c = config();
-            m_openGLView->didChangeFileByKeepPrevScale(c && c->keepPrevScaleWhenNavFile());
+            const bool keep = c && c->keepPrevScaleWhenNavFile();
+            // Only a step: a photo taken away (deleted, a new list) leaves the screen at once.
+            if (mode == NavShowModeView && !fileListChanged && !old.isEmpty() && path != old &&
+                !curFilePictureAtHand())
+                emptyViewHoldingPicture(keep);
+            else
+                m_openGLView->didChangeFileByKeepPrevScale(keep);
             // The mini window's view lets go of the last file's pictures too: a fit-in picture
             // kept from it would be drawn under the next file, and would lay out the picture
             // that says a file cannot be shown in the last photo's shape and turn.
@@ -340,6 +350,36 @@ bool NavigateController::navCurFileToIndex(qsizetype index, bool fileListChanged
                                                            {latin1("quickNav"), quick}});
     }
     return changed;
+}
+
+bool NavigateController::curFilePictureAtHand() const
+{
+    const LMNavFileInfoPtr info = curFileInfo();
+    return info && (info->matchImageByScale(1.0) || curFileCannotBeShown());
+}
+
+void NavigateController::emptyViewHoldingPicture(bool keepPrevScale)
+{
+    const bool held = m_openGLView->holdsPicture();
+    m_openGLView->didChangeFileHoldingPicture(keepPrevScale);
+    if (held || !m_openGLView->holdsPicture())
+        return;
+    if (m_loadingMarkTimer)
+        m_loadingMarkTimer->invalidate();
+    std::weak_ptr<NavigateController *> self = m_self;
+    m_loadingMarkTimer = kpv::RunLoop::current().performAfterDelay(kLoadingMarkDelay, [self] {
+        if (auto s = self.lock(); s && *s)
+            (*s)->showLoadingUnderHeldPicture();
+    });
+}
+
+void NavigateController::showLoadingUnderHeldPicture()
+{
+    m_loadingMarkTimer.reset();
+    if (!m_openGLView || !m_openGLView->holdsPicture())
+        return;
+    m_openGLView->releaseHeldPicture();
+    updatePreviewStatusUIForCurFile(true);
 }
 
 void NavigateController::updateWindowTitle()
@@ -517,8 +557,10 @@ void NavigateController::updatePreviewStatusUIForCurFile(bool statusOnly)
     // failure too (no thumbnail is made then).
     if (!thumb && !failed && info)
         thumb = info->imageByType(fitinImageType(), &failed);
+    // While the last photo stays on screen for this one, nothing is said yet.
+    const bool pictureHeld = !thumb && !failed && m_openGLView && m_openGLView->holdsPicture();
     if (!m_reachTopOrBottomInfoShowed) {
-        if (thumb) {
+        if (thumb || pictureHeld) {
             m_host->hidePreviewStatus(false, false);
             m_host->updateStatusInfo(QString(), false, 0);
         } else {

@@ -440,6 +440,16 @@ private:
     // or replaced by something that is no picture, as a pipe), so that it is read again rather
     // than shown as it was; the bins and the grid are told. True when it did.
     bool forgetRecordIfFileChanged(const LMPathString &path);
+    // Whether the record of the current file has a picture for the view, or says it has none
+    // (the bad-file picture then).
+    bool curFilePictureAtHand() const;
+    // A step to a photo whose first picture is still on its way keeps the last photo on screen
+    // (the title and the file line change at once): emptied at once, the view would show black
+    // between every two large photos. "Loading" shows only once the picture is a while late,
+    // counted from the first step that held the screen; the screen then lets go as well.
+    void emptyViewHoldingPicture(bool keepPrevScale);
+    void showLoadingUnderHeldPicture();
+    std::shared_ptr<kpv::Timer> m_loadingMarkTimer;
     // The photo shown left its folder and nothing with its identity came in the same change: a
     // rename may still be reported as an arrival in the next change, so it stays shown a moment
     // before it counts as gone. The path that left, and the timer of that moment.

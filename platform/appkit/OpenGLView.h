@@ -19,11 +19,12 @@
 
 #include "appkit/View.h"
 
+#include <QImage>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
 
-class QImage;
 class QOpenGLContext;
 class QPainter;
 class QRect;
@@ -71,6 +72,14 @@ public:
     // when the view has no kept pixels of its present size, or when a part of `rect` is still to be
     // drawn; the caller then draws as usual.
     bool replaceKeptPixels(const Rect& rect, const QImage& pixels);
+    // Keeps what the view shows now on screen, whatever it is asked to draw meanwhile, until
+    // releasePictureOnScreen(): for content that is taken down before the next is there, so
+    // that the screen goes from one straight to the other. What is marked for drawing meanwhile
+    // is drawn at the release. A change of size lets go on its own. False, and nothing is held,
+    // when the view is not shown or its pixels on screen are not all drawn yet.
+    bool holdPictureOnScreen();
+    void releasePictureOnScreen();
+    bool holdsPictureOnScreen() const { return !m_heldPicture.isNull(); }
     // How many times the view drew (any part of it), for tests of redraw economy.
     uint64_t drawCount() const { return m_drawCount; }
 
@@ -123,6 +132,8 @@ private:
     void paintFromGLWidget(const QRegion& region);
 
     std::unique_ptr<Surface> m_surface;
+    // The pixels held on screen (device pixels, rows from the top); null when none are.
+    QImage m_heldPicture;
     uint64_t m_drawCount = 0;
     bool m_paintsWithoutOpenGL = false;
     bool m_openGLStarted = false;

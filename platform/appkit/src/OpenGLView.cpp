@@ -355,6 +355,18 @@ void OpenGLView::paintFromGLWidget(const QRegion& region)
             QMetaObject::invokeMethod(w, std::move(block), Qt::QueuedConnection);
         s.afterFrame.clear();
     };
+    if (!m_heldPicture.isNull()) {
+        const double dpr = w->devicePixelRatioF();
+        const QSize pixels(int(std::lround(w->width() * dpr)), int(std::lround(w->height() * dpr)));
+        if (m_heldPicture.size() == pixels) {
+            painter.setClipRegion(region);
+            painter.drawImage(QRectF(bounding), m_heldPicture, QRectF(devicePixels(bounding, dpr, pixels)));
+            frameDone();
+            return;
+        }
+        // Held for another size: what the view holds now is drawn for this one.
+        m_heldPicture = QImage();
+    }
     // Where no context can be made, what the painter can show is still painted that way.
     const bool noOpenGL = m_openGLStarted && m_surface && m_surface->failed;
     if ((!m_openGLStarted || noOpenGL) && m_paintsWithoutOpenGL) {
@@ -446,6 +458,54 @@ bool OpenGLView::replaceKeptPixels(const Rect& rect, const QImage& pixels)
     }
     w->update(part);
     return true;
+}
+
+bool OpenGLView::holdPictureOnScreen()
+{
+    if (!m_heldPicture.isNull())
+        return true;
+    QWidget* w = widget();
+    if (!w->isVisible() || w->size().isEmpty())
+        return false;
+    const double dpr = w->devicePixelRatioF();
+    const QSize pixels(int(std::lround(w->width() * dpr)), int(std::lround(w->height() * dpr)));
+    const bool noOpenGL = m_openGLStarted && m_surface && m_surface->failed;
+    QImage held;
+    if ((!m_openGLStarted || noOpenGL) && m_paintsWithoutOpenGL) {
+        // Painted, the view shows what its painter paints.
+        held = paintedWithoutOpenGL();
+        held.setDevicePixelRatio(1);
+    } else if (m_surface && m_surface->frame.size() == pixels) {
+        // Drawn, it shows its kept pixels; a part still marked (under another view, or not painted
+        // yet) is drawn first, as the next paint would draw it. Shared, not copied: nothing draws
+        // into them while they are held.
+        Surface& s = *m_surface;
+        if (!s.dirty.isEmpty()) {
+            QOpenGLContext* previous = QOpenGLContext::currentContext();
+            QSurface* previousSurface = previous ? previous->surface() : nullptr;
+            const QRect stale = s.dirty.boundingRect().intersected(w->rect());
+            if (!stale.isEmpty() && renderRegion(QRegion(stale))) {
+                readPixels(s.context->functions(), devicePixels(stale, dpr, pixels), &s.frame);
+                s.dirty = QRegion();
+            }
+            if (previous && previousSurface && previousSurface != &s.offscreen)
+                previous->makeCurrent(previousSurface);
+        }
+        if (s.dirty.isEmpty())
+            held = s.frame;
+    }
+    if (held.isNull() || held.size() != pixels)
+        return false;
+    m_heldPicture = std::move(held);
+    return true;
+}
+
+void OpenGLView::releasePictureOnScreen()
+{
+    if (m_heldPicture.isNull())
+        return;
+    m_heldPicture = QImage();
+    widget()->update();
 }
 
 QImage OpenGLView::grabFramebuffer()

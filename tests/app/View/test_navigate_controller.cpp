@@ -884,6 +884,85 @@ TEST_F(NavTest, AHeldArrowGoesOnWhenAQuickPictureNeverComes)
     EXPECT_GE(controller->curFileIndex(), 2);
 }
 
+// A step to a photo whose picture takes a while showed black and "Loading" until it came: the
+// screen flickered between every two large photos.
+TEST_F(NavTest, AStepToASlowPhotoKeepsTheLastOneOnScreenUntilItsPictureComes)
+{
+    paths = makePaths(8);
+    paths[3] = LMPathString(QStringLiteral("/nonexistent/photos/img003bad.jpg"), false);
+    controller->openFilePaths(paths, {}, false);
+    // Only the photo shown is decoded: none ahead.
+    const auto decodeShownOnly = [this] {
+        for (int round = 0; round < 4; ++round) {
+            auto ops = std::move(host->queue);
+            host->queue.clear();
+            for (const auto &op : ops)
+                if (op->queuePriority() == 0 && !op->isCancelled())
+                    op->start();
+            kpv::RunLoop::main().runOnce();
+            host->drawFrame();
+        }
+    };
+    const auto tapRight = [this] {
+        EXPECT_TRUE(controller->performKeyDownEquivalent(keyEvent(0xF703, kNumPad)));
+        clock.advance(0.2); // let go
+    };
+    decodeShownOnly();
+    ASSERT_TRUE(view.imageNormal());
+    // Zoomed in on the first photo (the arrows pan it now), the next arrow clicked.
+    view.setScale(view.scale() * 3, std::nullopt, true);
+    ASSERT_FALSE(view.fitinMode());
+    EXPECT_TRUE(controller->navFile(true, false));
+    EXPECT_EQ(controller->curFileIndex(), 1);
+    EXPECT_TRUE(host->title.startsWith(QStringLiteral("img001.jpg")));
+    // The last photo stays on screen as it was shown; the view is the new photo's already.
+    EXPECT_TRUE(view.holdsPicture());
+    EXPECT_FALSE(view.imageNormal());
+    EXPECT_TRUE(view.fitinMode());
+    EXPECT_FALSE(host->statusShown);
+    EXPECT_NE(host->statusText, "IDS_LOADING");
+    // Its picture comes: it takes the screen.
+    clock.advance(0.2);
+    decodeShownOnly();
+    EXPECT_FALSE(view.holdsPicture());
+    ASSERT_TRUE(view.imageNormal());
+    EXPECT_EQ(view.imageNormal()->originalImgBaseInfo()->filePath(), paths[1]);
+
+    // A picture late a while: "Loading" shows then, and the screen lets go of the last photo.
+    tapRight();
+    EXPECT_EQ(controller->curFileIndex(), 2);
+    EXPECT_TRUE(view.holdsPicture());
+    clock.advance(0.05);
+    EXPECT_TRUE(view.holdsPicture());
+    EXPECT_NE(host->statusText, "IDS_LOADING");
+    clock.advance(0.1);
+    EXPECT_FALSE(view.holdsPicture());
+    EXPECT_TRUE(host->statusShown);
+    EXPECT_EQ(host->statusText, "IDS_LOADING");
+    decodeShownOnly();
+    EXPECT_FALSE(host->statusShown);
+
+    // A photo that cannot be shown ends the hold with its bad-file picture.
+    tapRight();
+    EXPECT_TRUE(view.holdsPicture());
+    decodeShownOnly();
+    EXPECT_FALSE(view.holdsPicture());
+    EXPECT_TRUE(view.imageBadFile());
+    EXPECT_EQ(host->statusText, "IDS_BAD_IMAGE");
+
+    // A photo taken away leaves the screen at once.
+    tapRight();
+    ASSERT_TRUE(view.holdsPicture());
+    controller->didFilesDeleted({paths[4]});
+    EXPECT_EQ(controller->curFilePath(), paths[5]);
+    EXPECT_FALSE(view.holdsPicture());
+    // A photo decoded ahead is shown at once, without a hold.
+    runLoads();
+    tapRight();
+    EXPECT_FALSE(view.holdsPicture());
+    EXPECT_TRUE(view.imageNormal());
+}
+
 TEST_F(NavTest, QuickTapsOfAnArrowTakeAStepEach)
 {
     open(5);

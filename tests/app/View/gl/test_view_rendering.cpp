@@ -356,3 +356,35 @@ TEST_F(Rendering, PictureShownWithoutOpenGLIsWhatOpenGLDraws)
 }
 
 } // namespace
+
+// A step to a file whose picture is still on its way keeps the last picture on the window, painted
+// or drawn, until the next picture is given; then that one is shown, and the last one is gone.
+TEST_F(Rendering, ThePictureShownStaysOnTheWindowUntilTheNextFileHasOne)
+{
+    for (const bool painted : {true, false}) {
+        SCOPED_TRACE(painted ? "painted" : "drawn");
+        kpv::Window own(kpv::Rect(0, 0, 200, 100), kpv::TitledWindowMask);
+        auto *shown = new LMOpenGLView(kpv::Rect(0, 0, 200, 100));
+        shown->setPaintsFirstPictureWithoutOpenGL(painted);
+        own.setContentView(shown);
+        own.orderFront();
+        QApplication::processEvents();
+        const auto onWindow = [shown] { return shown->widget()->grab().toImage().convertToFormat(QImage::Format_RGBA8888); };
+        shown->setImage(quadrantImage(100, 50), ImageModeNormal);
+        QImage img = onWindow();
+        EXPECT_COLOR(img, 60, 70, 255, 0, 0);
+        shown->didChangeFileHoldingPicture(false);
+        ASSERT_TRUE(shown->holdsPicture());
+        ASSERT_FALSE(shown->imageNormal());
+        img = onWindow();
+        EXPECT_COLOR(img, 60, 70, 255, 0, 0);
+        EXPECT_COLOR(img, 140, 30, 255, 255, 255);
+        // The next picture, 60 x 40 in the middle: what the last one covered around it is cleared.
+        shown->setImage(quadrantImage(60, 40), ImageModeNormal);
+        EXPECT_FALSE(shown->holdsPicture());
+        img = onWindow();
+        EXPECT_COLOR(img, 75, 65, 255, 0, 0);
+        EXPECT_COLOR(img, 60, 70, 0, 0, 0);
+        EXPECT_EQ(shown->openGLStarted(), !painted);
+    }
+}
