@@ -229,6 +229,12 @@ FilePanelDialog::FilePanelDialog(QWidget* parent, FilePanelOptions options) : QD
     typeRow->addWidget(m_hidden);
     m_grid->addWidget(typeLabel, 4, 0);
     m_grid->addLayout(typeRow, 4, 1);
+    // A panel that chooses folders only lists its files greyed out, so a filter of file types
+    // would mean nothing there; hidden folders may still be shown.
+    if (!m_options.chooseFiles) {
+        typeLabel->hide();
+        m_filter->hide();
+    }
 
     if (!m_options.message.isEmpty()) {
         auto* message = new WrappingLabel(this);

@@ -86,7 +86,8 @@ protected:
 } // namespace
 
 // A folder picker whose list has the keys: a path typed there goes into the name field, and
-// Return chooses the folder typed, not the one shown.
+// Return chooses the folder typed, not the one shown. It offers no filter of file types, whose
+// files cannot be chosen anyway, but still shows hidden folders on request.
 TEST_F(FilePanel, APathTypedInTheListIsTheFolderChosen)
 {
     OpenPanel panel;
@@ -99,6 +100,12 @@ TEST_F(FilePanel, APathTypedInTheListIsTheFolderChosen)
     ASSERT_NE(d, nullptr);
     auto* list = d->findChild<QTreeWidget*>(QStringLiteral("fileList"));
     ASSERT_NE(list, nullptr);
+    auto* types = d->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+    ASSERT_NE(types, nullptr);
+    EXPECT_FALSE(types->isVisibleTo(d));
+    for (QLabel* label : d->findChildren<QLabel*>())
+        EXPECT_FALSE(label->isVisibleTo(d) && label->text().contains(QStringLiteral("Show"))) << label->text().toStdString();
+    EXPECT_TRUE(d->findChild<QCheckBox*>(QStringLiteral("hiddenCheck"))->isVisibleTo(d));
     list->setFocus();
     const QString elsewhere = QDir::cleanPath(QDir::tempPath());
     auto* name = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
@@ -128,6 +135,7 @@ TEST_F(FilePanel, OpenListsAndChoosesNamesThatAreNotUtf8ByTheirBytes)
     auto* list = d->findChild<QTreeWidget*>(QStringLiteral("fileList"));
     ASSERT_NE(list, nullptr);
     // Folders first; the type filter leaves the notes out, hidden files stay hidden.
+    EXPECT_TRUE(d->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))->isVisibleTo(d));
     EXPECT_EQ(listed(d), (QStringList{QStringLiteral("Ordner\uFFFD"), "b.png", QStringLiteral("caf\uFFFD.png")}));
     key(list, Qt::Key_H, Qt::ControlModifier);
     EXPECT_TRUE(listed(d).contains(".secret.png"));
