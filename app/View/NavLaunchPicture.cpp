@@ -78,7 +78,11 @@ void NavLaunchPicture::make(const std::shared_ptr<State> &state, const QString &
     }
     if (kpv::fileIdentity(path) != before)
         image = QImage();
+    // Closed once the picture is made: a picture no load takes (the view chose another size)
+    // would otherwise keep the file open, and its drive busy, for the whole run.
+    std::shared_ptr<const kpv::FileContents> gone;
     std::lock_guard lock(state->mutex);
+    gone = std::move(state->opening);
     state->identity = before;
     if (!state->taken)
         state->image = std::move(image);

@@ -58,7 +58,7 @@ private:
         QImage image;
         // The file opened once for the run's start: the picture's decode and the first load's
         // description and decode share it (a live mapping is answered to every later opening),
-        // until the picture is taken.
+        // until the picture is made.
         std::shared_ptr<const kpv::FileContents> opening;
     };
     static void make(const std::shared_ptr<State> &state, const QString &path, Maker maker);
