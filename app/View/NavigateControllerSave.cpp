@@ -116,7 +116,8 @@ NavigateSaveFileSession::HeldCopy NavigateController::heldTurnedFile() const
 {
     if (m_turnedFileFd < 0)
         return {};
-    return {QStringLiteral("/proc/self/fd/%1").arg(m_turnedFileFd), m_turnedFileCopiedFrom};
+    const QString path = QStringLiteral("/proc/self/fd/%1").arg(m_turnedFileFd);
+    return {path, m_turnedFileCopiedFrom, kpv::fileIdentity(path)};
 }
 
 bool NavigateController::isCurFileModifiedAndCannotOverwriteable() const

@@ -302,10 +302,9 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
                 // Moved away or removed: its whole picture is read from the copy held.
                 const LMFileImgBaseInfoPtr base = fileInfo->imgBaseInfo();
                 const LMPathString held(heldSource.path, false);
-                if (heldSource.isValid() && base && !kpv::pathStatus(fileInfo->filePath().path()).exists &&
+                if (heldSource.stillThere() && base && !kpv::pathStatus(fileInfo->filePath().path()).exists &&
                     heldSource.copiedFrom == base->fileIdentity())
-                    original = loader->loadImage(held, type,
-                                                 base->fileImgBaseInfoByReplaceFilePath(held, kpv::fileIdentity(heldSource.path)),
+                    original = loader->loadImage(held, type, base->fileImgBaseInfoByReplaceFilePath(held, heldSource.copy),
                                                  self, nullptr, {});
                 else
                     original = loader->loadImage(fileInfo->filePath(), type, base, self, nullptr, {});
@@ -343,10 +342,9 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
                         kpv::ImageWriteOptions options;
                         if (onDisk.isValid())
                             options = LMImageTools::writeOptionsKeepingMetadataOf(sourcePath);
-                        else if (heldSource.isValid() && decodedInfo &&
-                                 (heldSource.copiedFrom == decodedInfo->fileIdentity() ||
-                                  (decodedInfo->filePath().path() == heldSource.path &&
-                                   kpv::fileIdentity(heldSource.path) == decodedInfo->fileIdentity())))
+                        else if (heldSource.stillThere() && decodedInfo &&
+                                 (decodedInfo->fileIdentity() == heldSource.copiedFrom ||
+                                  decodedInfo->fileIdentity() == heldSource.copy))
                             // Moved away or removed: its metadata is read from the copy held.
                             options = LMImageTools::writeOptionsKeepingMetadataOf(heldSource.path);
                         // Esc reaches into the write up to the moment the new file would take

@@ -38,12 +38,15 @@ public:
     // Originals of at least this many pixels make the begin block run even when no image is wanted.
     static constexpr double kBigImagePixels = 6000000.0;
 
-    // A copy of the photo's bytes kept in memory (a path they can be read from), and the identity
-    // of the file they were copied from. Empty when there is none.
+    // A copy of the photo's bytes kept in memory: a path they can be read from, the identity of
+    // the file they were copied from and the copy's own (what the path names is the copy only
+    // while it has that identity). Empty when there is none.
     struct HeldCopy {
         QString path;
         kpv::FileIdentity copiedFrom;
-        bool isValid() const { return !path.isEmpty() && copiedFrom.isValid(); }
+        kpv::FileIdentity copy;
+        bool isValid() const { return !path.isEmpty() && copiedFrom.isValid() && copy.isValid(); }
+        bool stillThere() const { return isValid() && kpv::fileIdentity(path) == copy; }
     };
 
     using BeginBlock = std::function<void()>;
