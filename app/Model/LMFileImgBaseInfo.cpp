@@ -52,6 +52,15 @@ std::shared_ptr<const LMFileImgBaseInfo> LMFileImgBaseInfo::fileImgBaseInfoByRep
     return copy;
 }
 
+std::shared_ptr<const LMFileImgBaseInfo> LMFileImgBaseInfo::fileImgBaseInfoByReplaceFilePath(
+    const LMPathString &filePath, const kpv::FileIdentity &fileIdentity) const
+{
+    auto copy = std::make_shared<LMFileImgBaseInfo>(*this);
+    copy->m_filePath = filePath;
+    copy->m_fileIdentity = fileIdentity;
+    return copy;
+}
+
 int64_t LMFileImgBaseInfo::angleByOrientation(int64_t orientation)
 {
     return orientation >= 1 && orientation <= 8 ? kpv::orientationTurn(int(orientation)).angle : 0;

@@ -35,6 +35,10 @@ public:
                                                                                                 const QVariantMap &properties);
     // The same information under another path (a renamed file).
     std::shared_ptr<const LMFileImgBaseInfo> fileImgBaseInfoByReplaceFilePath(const LMPathString &filePath) const;
+    // The same for a copy of the file at `filePath`, which is told from other versions by its own
+    // identity.
+    std::shared_ptr<const LMFileImgBaseInfo> fileImgBaseInfoByReplaceFilePath(const LMPathString &filePath,
+                                                                             const kpv::FileIdentity &fileIdentity) const;
 
     // Display rotation of an EXIF orientation: 3 and 4 give 180, 5 and 6 give 90, 7 and 8 give 270,
     // anything else 0.

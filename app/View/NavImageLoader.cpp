@@ -213,6 +213,26 @@ LMImagePtr NavPhotoLoaderAdapter::loadImageRegion(const LMPathString &path, cons
         m_regionSource = source;
         m_regionSourceInfo = imageBaseInfo;
     }
+    // The file stays open only while parts of it are being decoded: a view that rests on a zoomed
+    // photo must not keep its drive busy. The next part opens it again by its name (the decoded
+    // file's index of resume points is kept apart from the opening, so that costs little).
+    struct Decoding {
+        const NavPhotoLoaderAdapter &adapter;
+        std::shared_ptr<const LMImageSourceReader> &source;
+        Decoding(const NavPhotoLoaderAdapter &a, std::shared_ptr<const LMImageSourceReader> &s) : adapter(a), source(s)
+        {
+            std::lock_guard lock(adapter.m_regionMutex);
+            ++adapter.m_regionDecodes;
+        }
+        ~Decoding()
+        {
+            source.reset(); // closed here, or by the last decode still using it
+            std::shared_ptr<const LMImageSourceReader> gone;
+            std::lock_guard lock(adapter.m_regionMutex);
+            if (--adapter.m_regionDecodes == 0)
+                gone = std::move(adapter.m_regionSource);
+        }
+    } decoding(*this, source);
     if (operation && operation->isCancelled())
         return nullptr;
     // A part the view no longer wants stops waiting for memory other decodes hold.

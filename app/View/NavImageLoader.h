@@ -112,8 +112,10 @@ public:
 
 private:
     const LMPhotoLoader *m_loader;
-    // The file the regions are decoded from, opened once for all of them (they decode side by side).
+    // The file the regions are decoded from, opened once for those decoded side by side, and
+    // closed when the last of them is done.
     mutable std::mutex m_regionMutex;
     mutable std::shared_ptr<const LMImageSourceReader> m_regionSource;
+    mutable int m_regionDecodes = 0;
     mutable LMFileImgBaseInfoPtr m_regionSourceInfo;
 };

@@ -54,6 +54,19 @@ void NavLaunchPicture::abandon()
 
 NavLaunchPicture *NavLaunchPicture::current(Kind kind) { return g_current[kind]; }
 
+void NavLaunchPicture::closeFiles()
+{
+    for (const Kind kind : {QuickPicture, SharpPicture}) {
+        NavLaunchPicture *launch = g_current[kind];
+        if (!launch)
+            continue;
+        std::shared_ptr<const kpv::FileContents> gone;
+        std::lock_guard lock(launch->m_state->mutex);
+        launch->m_state->filesClosed = true;
+        gone = std::move(launch->m_state->opening);
+    }
+}
+
 void NavLaunchPicture::make(const std::shared_ptr<State> &state, const QString &path, Maker maker)
 {
     // The file's identity before and after the read: a file rewritten meanwhile gives no picture.
@@ -63,7 +76,7 @@ void NavLaunchPicture::make(const std::shared_ptr<State> &state, const QString &
         std::shared_ptr<const kpv::FileContents> opening =
             before.isValid() ? kpv::FileContents::open(path, kMaxLaunchFileBytes) : nullptr;
         std::lock_guard lock(state->mutex);
-        if (!state->taken)
+        if (!state->taken && !state->filesClosed)
             state->opening = std::move(opening);
     }
     // A maker that throws (out of memory included) makes no picture: the thread ends normally and

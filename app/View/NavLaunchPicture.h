@@ -35,6 +35,10 @@ public:
 
     // The one of that kind made for the run, or nullptr.
     static NavLaunchPicture *current(Kind kind = QuickPicture);
+    // The first photo is on screen: the file opened for the start's pictures is closed, whether
+    // or not a load took them (one the view did not want would otherwise keep the file open, and
+    // its drive busy, for the whole run). Main thread.
+    static void closeFiles();
 
     // The picture of the file `base` describes, once: waits while it is being made. Null for
     // another file, a file that changed since it was read (another identity than `base`'s), a
@@ -58,8 +62,9 @@ private:
         QImage image;
         // The file opened once for the run's start: the picture's decode and the first load's
         // description and decode share it (a live mapping is answered to every later opening),
-        // until the picture is taken.
+        // until the picture is taken or the first photo is on screen.
         std::shared_ptr<const kpv::FileContents> opening;
+        bool filesClosed = false;
     };
     static void make(const std::shared_ptr<State> &state, const QString &path, Maker maker);
 

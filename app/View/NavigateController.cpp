@@ -1,4 +1,5 @@
 #include "View/NavigateController.h"
+#include "View/NavLaunchPicture.h"
 #include "foundation/FolderWatcher.h"
 
 #include "Model/LMAppServices.h"
@@ -303,6 +304,8 @@ bool NavigateController::navCurFileToIndex(qsizetype index, bool fileListChanged
         if (!old.isEmpty() && old == m_curFileLeftPath)
             dropShownPhotoThatLeftSoon();
         releaseTurnedFile();
+        if (!old.isEmpty())
+            NavLaunchPicture::closeFiles(); // the start's photo was left
         m_curFilePath = path;
         m_curFileIndex = index;
         clearLoadMasks();

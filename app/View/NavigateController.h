@@ -22,6 +22,7 @@
 #include "View/NavLoadPlanner.h"
 #include "View/NavRegionCache.h"
 #include "View/NavigateControllerHost.h"
+#include "View/NavigateSaveFileSession.h"
 
 #include <QHash>
 #include <QList>
@@ -455,14 +456,16 @@ private:
     // before it counts as gone. The path that left, and the timer of that moment.
     LMPathString m_curFileLeftPath;
     std::shared_ptr<kpv::Timer> m_curFileLeftTimer;
-    // The photo shown, kept open from its first turn until it is left: should another program
-    // move it away or remove it before the turn is saved, a copy still gets its whole picture and
-    // its metadata. -1 when none is held.
+    // The bytes of the photo shown, copied into memory at its first turn and kept until it is
+    // left: should another program move it away or remove it before the turn is saved, a copy
+    // still gets its whole picture and its metadata. The photo itself is not kept open, so that
+    // the drive it lives on can be ejected. -1 when none is held.
     int m_turnedFileFd = -1;
+    kpv::FileIdentity m_turnedFileCopiedFrom;
     void holdTurnedFile();
     void releaseTurnedFile();
-    // Where the held photo's bytes are read from; empty when none is held.
-    QString heldTurnedFilePath() const;
+    // Where the held bytes are read from, and the file they were copied from; empty when none.
+    NavigateSaveFileSession::HeldCopy heldTurnedFile() const;
     void endWaitForCurFileLeft(bool expired = false);
     // The photo shown that left its folder with a turn not yet saved, kept shown, leaves the list
     // once the user has left it or let the turn go.

@@ -388,7 +388,7 @@ void NavigateController::beginSaveCurFileToPath(const QString &path, const std::
             if (completeBlock)
                 completeBlock(result);
         },
-        asNewFile, heldTurnedFilePath());
+        asNewFile, heldTurnedFile());
 }
 
 void NavigateController::endSaveCurFileToPath(const QString &path, int saveResult, bool navToSavedFile,

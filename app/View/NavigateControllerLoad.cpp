@@ -12,6 +12,7 @@
 #include "Model/PhotoSearchHandler.h"
 #include "View/LMImageViewModel.h"
 #include "View/NavImageLoader.h"
+#include "View/NavLaunchPicture.h"
 #include "View/NavLoadPlanner.h"
 
 #include "foundation/FileNames.h"
@@ -426,8 +427,11 @@ void NavigateController::checkFirstPictureGate(const LMNavFileInfoPtr &info, boo
     const bool decoded = info->imageByType(gate.type, &failed) != nullptr;
     if (failed || !shown || !m_host) {
         // Nothing to show and nothing to wait for: the neighbours may start.
-        if (failed || !decoded)
+        if (failed || !decoded) {
+            if (failed)
+                NavLaunchPicture::closeFiles();
             openFirstPictureGate();
+        }
         return;
     }
     if (!decoded)
@@ -450,8 +454,11 @@ void NavigateController::openFirstPictureGateAfterFrame()
     std::weak_ptr<NavigateController *> self = m_self;
     auto release = [self, generation] {
         auto s = self.lock();
-        if (s && *s && (*s)->m_firstPictureGate.closed && (*s)->m_firstPictureGate.generation == generation)
+        if (s && *s && (*s)->m_firstPictureGate.closed && (*s)->m_firstPictureGate.generation == generation) {
+            // The first photo is on screen: what the start opened of it is needed no more.
+            NavLaunchPicture::closeFiles();
             (*s)->openFirstPictureGate();
+        }
     };
     gate.fallback = kpv::RunLoop::current().performAfterDelay(kFirstPictureFrameWait, release);
     m_host->performAfterImageViewFrame(release);

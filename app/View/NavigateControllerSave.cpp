@@ -19,11 +19,17 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
+
+// A photo larger than this is not copied at its turn: should it be moved away before the turn is
+// saved, a copy of it then has no more than what was decoded of it already.
+constexpr off_t kMaxHeldTurnedFileBytes = off_t(1) << 30;
 
 bool isOnReadOnlyVolume(const QByteArray &native)
 {
@@ -66,17 +72,36 @@ void NavigateController::holdTurnedFile()
     const LMFileImgBaseInfoPtr base = info ? info->imgBaseInfo() : nullptr;
     if (!base || !base->fileIdentity().isValid())
         return;
-    if (m_turnedFileFd >= 0 && kpv::fileIdentity(heldTurnedFilePath()) == base->fileIdentity())
+    if (m_turnedFileFd >= 0 && m_turnedFileCopiedFrom == base->fileIdentity())
         return;
     releaseTurnedFile(); // a file the turn was saved into before, since replaced
     // Only the very file that was read, and never a pipe or a device that would keep the open waiting.
     const int fd = ::open(kpv::encodeFileName(m_curFilePath.path()).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return;
-    m_turnedFileFd = fd;
+    const QString opened = QStringLiteral("/proc/self/fd/%1").arg(fd);
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || kpv::fileIdentity(heldTurnedFilePath()) != base->fileIdentity())
-        releaseTurnedFile();
+    int copy = -1;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxHeldTurnedFileBytes &&
+        kpv::fileIdentity(opened) == base->fileIdentity())
+        copy = ::memfd_create("turned-photo", MFD_CLOEXEC);
+    bool copied = copy >= 0;
+    for (off_t done = 0; copied && done < st.st_size;) {
+        const ssize_t n = ::sendfile(copy, fd, &done, size_t(st.st_size - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        copied = n > 0;
+    }
+    // Rewritten in place while it was copied: the bytes are not those of the picture shown.
+    copied = copied && kpv::fileIdentity(opened) == base->fileIdentity();
+    ::close(fd);
+    if (!copied) {
+        if (copy >= 0)
+            ::close(copy);
+        return;
+    }
+    m_turnedFileFd = copy;
+    m_turnedFileCopiedFrom = base->fileIdentity();
 }
 
 void NavigateController::releaseTurnedFile()
@@ -84,11 +109,15 @@ void NavigateController::releaseTurnedFile()
     if (m_turnedFileFd >= 0)
         ::close(m_turnedFileFd);
     m_turnedFileFd = -1;
+    m_turnedFileCopiedFrom = {};
 }
 
-QString NavigateController::heldTurnedFilePath() const
+NavigateSaveFileSession::HeldCopy NavigateController::heldTurnedFile() const
 {
-    return m_turnedFileFd < 0 ? QString() : QStringLiteral("/proc/self/fd/%1").arg(m_turnedFileFd);
+    if (m_turnedFileFd < 0)
+        return {};
+    const QString path = QStringLiteral("/proc/self/fd/%1").arg(m_turnedFileFd);
+    return {path, m_turnedFileCopiedFrom, kpv::fileIdentity(path)};
 }
 
 bool NavigateController::isCurFileModifiedAndCannotOverwriteable() const

@@ -214,7 +214,7 @@ bool NavigateSaveFileSession::turnsInBands(const LMNavFileInfoPtr &fileInfo, con
 void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, const LMImageRotateAngle &rotatedAngle,
                                             const QString &toPath, const std::optional<QVariantMap> &saveParameters,
                                             bool convertOriginalImage, BeginBlock beginBlock,
-                                            CompleteBlock completeBlock, bool asNewFile, const QString &heldSource)
+                                            CompleteBlock completeBlock, bool asNewFile, const HeldCopy &heldSource)
 {
     if (!fileInfo || (toPath.isEmpty() && !convertOriginalImage)) {
         if (completeBlock)
@@ -299,13 +299,13 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
         const bool inBands = !failedBefore && !convertOriginalImage && turnsInBands(fileInfo, rotatedAngle, toPath);
         if (!failedBefore) {
             if (!original && loader && !inBands) {
-                // Moved away or removed: its whole picture is read from the file still held.
+                // Moved away or removed: its whole picture is read from the copy held.
                 const LMFileImgBaseInfoPtr base = fileInfo->imgBaseInfo();
-                const LMPathString held(heldSource, false);
-                if (!heldSource.isEmpty() && base && !kpv::pathStatus(fileInfo->filePath().path()).exists &&
-                    base->fileIdentity().isValid() && kpv::fileIdentity(heldSource) == base->fileIdentity())
-                    original = loader->loadImage(held, type, base->fileImgBaseInfoByReplaceFilePath(held), self,
-                                                 nullptr, {});
+                const LMPathString held(heldSource.path, false);
+                if (heldSource.stillThere() && base && !kpv::pathStatus(fileInfo->filePath().path()).exists &&
+                    heldSource.copiedFrom == base->fileIdentity())
+                    original = loader->loadImage(held, type, base->fileImgBaseInfoByReplaceFilePath(held, heldSource.copy),
+                                                 self, nullptr, {});
                 else
                     original = loader->loadImage(fileInfo->filePath(), type, base, self, nullptr, {});
             }
@@ -342,10 +342,11 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
                         kpv::ImageWriteOptions options;
                         if (onDisk.isValid())
                             options = LMImageTools::writeOptionsKeepingMetadataOf(sourcePath);
-                        else if (!heldSource.isEmpty() && decodedInfo && decodedInfo->fileIdentity().isValid() &&
-                                 kpv::fileIdentity(heldSource) == decodedInfo->fileIdentity())
-                            // Moved away or removed: its metadata is read from the file still held.
-                            options = LMImageTools::writeOptionsKeepingMetadataOf(heldSource);
+                        else if (heldSource.stillThere() && decodedInfo &&
+                                 (decodedInfo->fileIdentity() == heldSource.copiedFrom ||
+                                  decodedInfo->fileIdentity() == heldSource.copy))
+                            // Moved away or removed: its metadata is read from the copy held.
+                            options = LMImageTools::writeOptionsKeepingMetadataOf(heldSource.path);
                         // Esc reaches into the write up to the moment the new file would take
                         // the old one's place; after that the file is saved, Esc or not.
                         // A folder that stores no tags (a FAT stick) takes the file without them.

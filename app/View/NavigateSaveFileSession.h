@@ -13,6 +13,7 @@
 // place is transformed on its DCT blocks instead where that gives exactly the same picture.
 
 #include "Model/LMNavFileInfo.h"
+#include "imageio/FileAccess.h"
 #include "imageio/ImageDestination.h"
 #include "Model/LMImageRotateAngle.h"
 
@@ -37,6 +38,17 @@ public:
     // Originals of at least this many pixels make the begin block run even when no image is wanted.
     static constexpr double kBigImagePixels = 6000000.0;
 
+    // A copy of the photo's bytes kept in memory: a path they can be read from, the identity of
+    // the file they were copied from and the copy's own (what the path names is the copy only
+    // while it has that identity). Empty when there is none.
+    struct HeldCopy {
+        QString path;
+        kpv::FileIdentity copiedFrom;
+        kpv::FileIdentity copy;
+        bool isValid() const { return !path.isEmpty() && copiedFrom.isValid() && copy.isValid(); }
+        bool stillThere() const { return isValid() && kpv::fileIdentity(path) == copy; }
+    };
+
     using BeginBlock = std::function<void()>;
     using CompleteBlock = std::function<void(int result, const QImage &image)>;
 
@@ -50,12 +62,12 @@ public:
     // complete block gets Failed at once on the calling thread. `asNewFile`: the user chose the
     // path for a new file (Save As), which may be the photo's own name once another program
     // moved the photo away; otherwise the photo's own path means writing the turn into it.
-    // `heldSource`: a path the photo's bytes can still be read from (its metadata, its whole
-    // picture) once another program moved it away or removed it; empty when there is none.
+    // `heldSource`: the photo's bytes, still to be read (its metadata, its whole picture) once
+    // another program moved it away or removed it; empty when there is none.
     void beginSaveFile(const LMNavFileInfoPtr &fileInfo, const LMImageRotateAngle &rotatedAngle, const QString &toPath,
                        const std::optional<QVariantMap> &saveParameters, bool convertOriginalImage,
                        BeginBlock beginBlock, CompleteBlock completeBlock, bool asNewFile = false,
-                       const QString &heldSource = QString());
+                       const HeldCopy &heldSource = {});
 
     // Why the save whose complete block is running failed (empty when it did not fail); read it
     // inside the complete block.
