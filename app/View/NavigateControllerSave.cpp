@@ -28,8 +28,10 @@
 namespace {
 
 // A photo larger than this is not copied at its turn: should it be moved away before the turn is
-// saved, a copy of it then has no more than what was decoded of it already.
-constexpr off_t kMaxHeldTurnedFileBytes = off_t(1) << 30;
+// saved, a copy of it then has no more than what was decoded of it already. The copy is made on
+// the main thread from bytes the decode has just read, and held in memory: the bound keeps both
+// the pause and the memory small (the largest camera files are well below it).
+constexpr off_t kMaxHeldTurnedFileBytes = off_t(128) << 20;
 
 bool isOnReadOnlyVolume(const QByteArray &native)
 {
