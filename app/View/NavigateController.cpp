@@ -323,7 +323,11 @@ bool NavigateController::navCurFileToIndex(qsizetype index, bool fileListChanged
         if (m_folderWatcher)
             updateWatchedFile();
         const LMNavFileInfoPtr info = curFileInfo();
-        const bool refresh = (info && old == info->filePath()) ? info->fileModified() : true;
+        // The same photo at another place in the list is read again only if it changed: one gone
+        // with a turn not yet saved (its folder emptied, its drive ejected) stays shown with its
+        // turn, as when it alone went, for leaving it to ask.
+        const bool sameGoneWithTurn = hasUnsavedTurn() && !kpv::pathStatus(path.path()).exists;
+        const bool refresh = (info && old == info->filePath()) ? info->fileModified() && !sameGoneWithTurn : true;
         if (refresh && m_openGLView) {
             MainConfig *c = config();
             const bool keep = c && c->keepPrevScaleWhenNavFile();

@@ -707,6 +707,24 @@ TEST_F(ShownPhotoGone, MovedAwayTheTurnIsKeptAndSavedAsACopy)
     EXPECT_EQ(viewer->controller().fileCount(), 3);
 }
 
+// Gone with the other photos before it (the folder emptied, the drive ejected): the photo moves
+// up the list, and still stays shown with its turn, for leaving it to ask.
+TEST_F(ShownPhotoGone, GoneWithThePhotosBeforeItTheTurnIsKept)
+{
+    ASSERT_TRUE(QFile::rename(path("p0.png"), away()));
+    ASSERT_TRUE(QFile::remove(path("other.png")));
+    settle(3.0);
+    expectShownWithTurn();
+    controller->performMenuAction(41);
+    settle(0.5);
+    QMessageBox* box = question();
+    ASSERT_TRUE(box) << "stepping on asked nothing";
+    answer(box, "IDS_SAVEAS");
+    settle(0.3);
+    waitForSaves();
+    EXPECT_EQ(storedSize(path("p0.png")), QSize(200, 400)) << "the turn was not kept";
+}
+
 // Deleted while its turn was being written into it: the save is told failed with the reason, and
 // the photo is not written back into the folder. Esc on the question keeps the turn; Continue,
 // asked again on the next step, lets it go.
