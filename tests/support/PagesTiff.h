@@ -9,6 +9,18 @@
 
 namespace kpv::test {
 
+// Adds a page of 3x2 grey pixels to an open TIFF; false when it cannot be written.
+inline bool writeGreyPage(TIFF* tif)
+{
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 3u);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 2u);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    unsigned char row[3] = {10, 20, 30};
+    return TIFFWriteScanline(tif, row, 0, 0) == 1 && TIFFWriteScanline(tif, row, 1, 0) == 1 && TIFFWriteDirectory(tif) == 1;
+}
+
 // `pages` pages of 3x2 grey pixels at `path`; false when the file cannot be written.
 inline bool writePagesTiff(const QString& path, int pages)
 {
@@ -16,16 +28,8 @@ inline bool writePagesTiff(const QString& path, int pages)
     if (!tif)
         return false;
     bool ok = true;
-    for (int page = 0; page < pages && ok; ++page) {
-        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 3u);
-        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 2u);
-        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-        unsigned char row[3] = {10, 20, 30};
-        ok = TIFFWriteScanline(tif, row, 0, 0) == 1 && TIFFWriteScanline(tif, row, 1, 0) == 1 &&
-             TIFFWriteDirectory(tif) == 1;
-    }
+    for (int page = 0; page < pages && ok; ++page)
+        ok = writeGreyPage(tif);
     TIFFClose(tif);
     return ok;
 }

@@ -737,15 +737,7 @@ bool writeSixteenBitPagesTiff(const QString &path, bool halfFloats)
                 row[size_t(x * 3 + c)] = halfFloats ? quint16(0x3800) : pageSample(x, y, c); // 0.5
         ok = TIFFWriteScanline(tif, row.data(), uint32_t(y), 0) == 1;
     }
-    ok = ok && TIFFWriteDirectory(tif) == 1;
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 3u);
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 2u);
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-    unsigned char grey[3] = {10, 20, 30};
-    ok = ok && TIFFWriteScanline(tif, grey, 0, 0) == 1 && TIFFWriteScanline(tif, grey, 1, 0) == 1 &&
-         TIFFWriteDirectory(tif) == 1;
+    ok = ok && TIFFWriteDirectory(tif) == 1 && kpv::test::writeGreyPage(tif);
     TIFFClose(tif);
     return ok;
 }
