@@ -139,6 +139,16 @@ QString visibleControl(char16_t c)
 
 QString displayFileName(const QString& name)
 {
+    // Most names show as they are: shared, not copied a character at a time.
+    const auto plain = [&](qsizetype i) {
+        const char16_t c = name.at(i).unicode();
+        return !(isRawByte(c) && !(i > 0 && name.at(i - 1).isHighSurrogate())) && visibleControl(c).isEmpty();
+    };
+    qsizetype first = 0;
+    while (first < name.size() && plain(first))
+        ++first;
+    if (first == name.size())
+        return name;
     QString out;
     out.reserve(name.size());
     for (qsizetype i = 0; i < name.size(); ++i) {
