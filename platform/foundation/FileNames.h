@@ -23,7 +23,8 @@ QByteArray encodeFileName(const QString& name);
 bool fileNameHasRawBytes(const QString& name);
 // The name (or path) as text for the user and the log, on one line: raw bytes shown as the
 // replacement character, a tab or a line break as the escape "\t" or "\n", other control
-// characters as "\x1B" or "\u2028". Never used to reach the file.
+// characters and the marks that turn the text's direction as "\x1B", "\u2028" or "\u202E".
+// Never used to reach the file.
 QString displayFileName(const QString& name);
 // What the file system says of a path, whatever bytes its name holds (the link is followed).
 struct PathStatus {

@@ -130,7 +130,11 @@ QString visibleControl(char16_t c)
         return QStringLiteral("\\x") + QString::number(uint(c), 16).toUpper().rightJustified(2, u'0');
     // The other line breaks: the C1 controls (next line among them) and the line and paragraph
     // separators.
-    if ((c >= 0x80 && c <= 0x9F) || c == 0x2028 || c == 0x2029)
+    // And the embeddings, overrides and isolates, which turn the order of what follows them: a name
+    // "photo<RLO>gpj.sh" would otherwise read "photohs.jpg". (The plain direction marks stay: they
+    // move no letters.)
+    const bool turnsOrder = (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+    if ((c >= 0x80 && c <= 0x9F) || c == 0x2028 || c == 0x2029 || turnsOrder)
         return QStringLiteral("\\u") + QString::number(uint(c), 16).toUpper().rightJustified(4, u'0');
     return {};
 }

@@ -191,6 +191,9 @@ TEST(FileNames, EveryByteOfANameSurvivesTheTripThroughAString)
     }
     EXPECT_EQ(kpv::decodeFileName("/photos/\xf0\x9f\x93\xb7 ok.jpg"), QString::fromUtf8("/photos/\xf0\x9f\x93\xb7 ok.jpg"));
     EXPECT_EQ(kpv::displayFileName(kpv::decodeFileName("caf\xe9.jpg")), QString::fromUtf8("caf\xef\xbf\xbd.jpg"));
+    // A mark that turns the direction would show "photo<RLO>gpj.sh" as "photohs.jpg".
+    EXPECT_EQ(kpv::displayFileName(QStringLiteral("photo\u202Egpj.sh")), QStringLiteral("photo\\u202Egpj.sh"));
+    EXPECT_EQ(kpv::displayFileName(QStringLiteral("a\u2067b\u2069.jpg")), QStringLiteral("a\\u2067b\\u2069.jpg"));
     // A dropped file arrives as a URL whose escapes stand for the name's bytes.
     EXPECT_EQ(kpv::fileNameFromUrl(QUrl("file:///photos/caf%E9%20x.jpg")), kpv::decodeFileName("/photos/caf\xe9 x.jpg"));
     EXPECT_EQ(kpv::fileNameFromUrl(QUrl("file:///photos/caf%C3%A9.jpg")), QString::fromUtf8("/photos/caf\xc3\xa9.jpg"));
