@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSet>
+#include <QStandardPaths>
 
 #include <cstdlib>
 #include <memory>
@@ -34,6 +35,17 @@ struct GObjectDeleter {
 };
 template <typename T>
 using GPtr = std::unique_ptr<T, GObjectDeleter>;
+
+// The program of a desktop entry id. The desktop's index of programs learns of an entry written a
+// moment ago only a little later (the preferences write ours just before they make it the
+// default), so an entry the index does not know yet is read from its file.
+GDesktopAppInfo* desktopApp(const QString& applicationId)
+{
+    if (GDesktopAppInfo* info = g_desktop_app_info_new(applicationId.toUtf8().constData()))
+        return info;
+    const QString path = QStandardPaths::locate(QStandardPaths::ApplicationsLocation, applicationId);
+    return path.isEmpty() ? nullptr : g_desktop_app_info_new_from_filename(encodeFileName(path).constData());
+}
 
 struct AppListDeleter {
     void operator()(GList* list) const { g_list_free_full(list, g_object_unref); }
@@ -112,7 +124,7 @@ bool GioDesktopServices::setDefaultApplicationForType(const QString& mimeType, c
 {
     if (mimeType.isEmpty() || applicationId.isEmpty())
         return false;
-    GPtr<GDesktopAppInfo> info(g_desktop_app_info_new(applicationId.toUtf8().constData()));
+    GPtr<GDesktopAppInfo> info(desktopApp(applicationId));
     if (!info) {
         if (error)
             *error = QStringLiteral("the desktop knows no program %1").arg(applicationId);
@@ -193,7 +205,7 @@ QList<DesktopApplication> GioDesktopServices::allApplications()
 
 bool GioDesktopServices::openFileWithApplication(const QString& path, const QString& applicationId)
 {
-    GPtr<GDesktopAppInfo> info(g_desktop_app_info_new(applicationId.toUtf8().constData()));
+    GPtr<GDesktopAppInfo> info(desktopApp(applicationId));
     if (!info)
         return false;
     GPtr<GFile> file(g_file_new_for_path(kpv::encodeFileName(path).constData()));

@@ -132,4 +132,25 @@ TEST(OpenWith, DefaultsThatCannotBeSetAreLoggedOncePerCause)
     EXPECT_TRUE(desktop.setDefaultApplicationForType("image/png", "kpv-stand-in-f.desktop", nullptr));
 }
 
+// The preferences write the program's own entry just before they make it the default: an entry
+// written a moment ago is known at once.
+TEST(OpenWith, AnEntryWrittenAMomentAgoCanBeMadeTheDefault)
+{
+    StandIns& apps = standIns();
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(apps.dir.filePath("config")));
+    ASSERT_TRUE(QDir().mkpath(apps.dir.filePath("config")));
+    kpv::GioDesktopServices desktop;
+    ASSERT_TRUE(desktop.setDefaultApplicationForType("image/png", "kpv-stand-in-f.desktop", nullptr));
+    QFile entry(apps.dir.filePath("data/applications/kpv-stand-in-new.desktop"));
+    ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
+    entry.write("[Desktop Entry]\nType=Application\nName=New\nExec=true %F\nMimeType=image/png;\n");
+    entry.close();
+    QString error;
+    EXPECT_TRUE(desktop.setDefaultApplicationForType("image/png", "kpv-stand-in-new.desktop", &error)) << error.toStdString();
+    QFile list(apps.dir.filePath("config/mimeapps.list"));
+    ASSERT_TRUE(list.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(list.readAll().contains("image/png=kpv-stand-in-new.desktop"));
+    EXPECT_FALSE(desktop.setDefaultApplicationForType("image/png", "kpv-no-such-entry.desktop", &error));
+}
+
 } // namespace
