@@ -224,42 +224,54 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
     if (multi && !act->multiReady) {
         JpgHuffPrepareMulti(act);
     }
-    while (k <= last) {
-        // The several-symbol step needs only its table's bits: a refill (at least 57 bits) serves
-        // a few of them; one symbol at a time needs up to 32.
-        if (nbits < (multi ? kJpgMultiAcBits : 32)) {
+    const uint64_t* const multiAc = act->multiAc;
+    for (;;) {
+        if (multi) {
+            // The steps walk the zig-zag order itself: where they stand is where they store.
+            const uint8_t* const order = jpg_natural_order;
+            const uint8_t* at = order + k;
+            for (;;) {
+                // A step needs only its table's bits: a refill (at least 57 bits) serves a few.
+                if (nbits < kJpgMultiAcBits) {
+                    br->acc = acc;
+                    br->nbits = nbits;
+                    JpgBrFill(br);
+                    acc = br->acc;
+                    nbits = br->nbits;
+                }
+                const uint64_t e = multiAc[acc >> (64 - kJpgMultiAcBits)];
+                // Past the block's end (or no whole symbol in the bits): one symbol at a time
+                // below. A block filled to its last coefficient stops here too, every span being
+                // at least one.
+                const uint8_t* const next = at + uint8_t(e >> 8);
+                if (next > order + 64) {
+                    break;
+                }
+                const int len = int(e & 15);
+                acc <<= len;
+                nbits -= len;
+                // An unused slot writes a zero where nothing is stored yet, before the used one.
+                block[at[e >> 58]] = int16_t(uint16_t(e >> 32));
+                block[at[(e >> 52) & 63]] = int16_t(uint16_t(e >> 16));
+                if (e & 0x80) {
+                    lastStored = int(next - order) - 2; // before the end of block
+                    at = order + 64;
+                    break;
+                }
+                at = next;
+            }
+            k = int(at - order);
+        }
+        if (k > last) {
+            break;
+        }
+        // One symbol.
+        if (nbits < 32) {
             br->acc = acc;
             br->nbits = nbits;
             JpgBrFill(br);
             acc = br->acc;
             nbits = br->nbits;
-        }
-        if (multi) {
-            const uint64_t e = act->multiAc[acc >> (64 - kJpgMultiAcBits)];
-            const int span = int((e >> 5) & 127);
-            if (k + span <= 64) {
-                const int len = int(e & 15);
-                acc <<= len;
-                nbits -= len;
-                // An unused slot writes a zero where nothing is stored yet, before the used one.
-                const uint8_t* order = jpg_natural_order + k;
-                block[order[e >> 58]] = int16_t(uint16_t(e >> 32));
-                block[order[(e >> 52) & 63]] = int16_t(uint16_t(e >> 16));
-                if (e & 16) {
-                    lastStored = k + span - 2; // before the end of block
-                    k = 64;
-                    break;
-                }
-                k += span;
-                continue;
-            }
-            if (nbits < 32) {
-                br->acc = acc;
-                br->nbits = nbits;
-                JpgBrFill(br);
-                acc = br->acc;
-                nbits = br->nbits;
-            }
         }
         int f = act->fastAc[acc >> (64 - kJpgFastAcBits)];
         if (f) {

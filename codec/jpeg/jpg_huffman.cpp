@@ -211,7 +211,7 @@ void JpgHuffPrepareMulti(JpgHuffTable* t) {
             ends = (sz == 0 && r != 15) ? 1 : 0;
         }
         const uint64_t span = entrySpan(used, advance, ends);
-        t->multiAc[p] = used ? uint64_t(used) | (uint64_t(ends) << 4) | (span << 5) | slots : span << 5;
+        t->multiAc[p] = used ? uint64_t(used) | (uint64_t(ends) << 7) | (span << 8) | slots : span << 8;
     }
     t->multiReady = true;
 }

@@ -67,7 +67,7 @@ struct JpgHuffTable {
     uint16_t skipAc[1 << kJpgSkipAcBits];
     // AC decoding several symbols at a time, by the next kJpgMultiAcBits bits: the whole symbols
     // that fit in them, with at most two coefficients, as their bits (bits 0-3; 0 when not even
-    // one fits), whether they end the block (bit 4), their span as in skipAc (5-11), the two
+    // one fits), whether they end the block (bit 7), their span as in skipAc (8-14), the two
     // coefficient values as 16 bits each from bit 16 and their offsets from the entry's position,
     // 6 bits each from bit 52 (each read in a step or two, stored as it is); a value and offset
     // both 0 when unused (a third slot would cost every step more than it saves).
