@@ -123,6 +123,9 @@ struct JpgComponent {
     int sx, sy;
     JpgIdctFn idct;
     int32_t* dqFull;  // dequantisation for the full transform
+    // The vector quarter-size transform's weights for this component's table (JpgIdct2Weigh),
+    // where that transform is the component's and the processor has it; null otherwise.
+    const float* weights2;
     int32_t lastAtLeast; // coefficients to store whatever the scale (chroma that needs them at 1/8)
     bool multiAc;        // large enough to decode several AC symbols a step (kJpgMultiMinBlocks)
 };
@@ -236,6 +239,7 @@ struct JpgDecoder {
     bool chromaAtLuma;   // subsampled chroma planes at the luma plane's size at reduced scales
     int32_t* dqChroma;   // 4 x 64: the chroma's dequantisation tables in that mode
     int32_t* dqFull;     // 4 x 64: the tables of the full transform (blocks cut by the image edge)
+    float* weights2;     // 8 x kJpgIdct2Weights: the quarter-size transform's, of dq then of dqChroma
     int64_t restartInterval;
     uint8_t* scratch;
     int64_t fatal; // after a fault that leaves the handle inconsistent, every call returns it
