@@ -224,7 +224,7 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
     if (multi && !act->multiReady) {
         JpgHuffPrepareMulti(act);
     }
-    const uint64_t* const multiAc = act->multiAc;
+    const JpgMultiStep* const multiAc = act->multiAc;
     for (;;) {
         if (multi) {
             // The steps walk the zig-zag order itself: where they stand is where they store.
@@ -239,21 +239,25 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
                     acc = br->acc;
                     nbits = br->nbits;
                 }
-                const uint64_t e = multiAc[acc >> (64 - kJpgMultiAcBits)];
+                const JpgMultiStep& e = multiAc[acc >> (64 - kJpgMultiAcBits)];
                 // Past the block's end (or no whole symbol in the bits): one symbol at a time
                 // below. A block filled to its last coefficient stops here too, every span being
                 // at least one.
-                const uint8_t* const next = at + uint8_t(e >> 8);
+                const uint8_t* const next = at + e.span;
                 if (next > order + 64) {
                     break;
                 }
-                const int len = int(e & 15);
-                acc <<= len;
-                nbits -= len;
-                // An unused slot writes a zero where nothing is stored yet, before the used one.
-                block[at[e >> 58]] = int16_t(uint16_t(e >> 32));
-                block[at[(e >> 52) & 63]] = int16_t(uint16_t(e >> 16));
-                if (e & 0x80) {
+                const uint32_t bits = e.bits;
+                acc <<= (bits & 63); // the end-of-block bit lies outside the shift's count
+                nbits -= int(bits);
+                const int16_t v0 = e.value[0], v1 = e.value[1];
+                const uint8_t a0 = e.at[0], a1 = e.at[1];
+                // An unused slot (the second) writes a zero where nothing is stored yet, before
+                // the used one.
+                block[at[a1]] = v1;
+                block[at[a0]] = v0;
+                if (bits & 0x80) {
+                    nbits += 0x80;
                     lastStored = int(next - order) - 2; // before the end of block
                     at = order + 64;
                     break;

@@ -44,6 +44,22 @@ constexpr int kJpgFastDcBits = 11;
 // Making the several-symbol table costs about as much as it saves on this many blocks: smaller
 // components decode one symbol at a time.
 constexpr int64_t kJpgMultiMinBlocks = int64_t(1) << 15;
+// One step of several AC symbols: the whole symbols (codes with their value bits) that fit in
+// kJpgMultiAcBits bits, with at most two coefficients (a third would cost every step more than it
+// saves). Each field is read by itself, without shifts and masks.
+struct JpgMultiStep {
+    // The bits they take (0 when not even one fits), with bit 7 set when they end the block: the
+    // accumulator's shift by the whole byte leaves that bit out.
+    uint8_t bits;
+    // The zig-zag positions they advance, as the span of skipAc.
+    uint8_t span;
+    // The coefficients' values and their zig-zag offsets from the step's position; a value and
+    // offset both 0 when unused, written first, where nothing is stored yet.
+    int16_t value[2];
+    uint8_t at[2];
+};
+static_assert(sizeof(JpgMultiStep) == 8, "a step is read with one index");
+
 struct JpgHuffTable {
     uint32_t* entries;
     uint32_t size;
@@ -65,13 +81,8 @@ struct JpgHuffTable {
     // when not even one symbol fits: an entry serves where the position plus its span is at
     // most 64.
     uint16_t skipAc[1 << kJpgSkipAcBits];
-    // AC decoding several symbols at a time, by the next kJpgMultiAcBits bits: the whole symbols
-    // that fit in them, with at most two coefficients, as their bits (bits 0-3; 0 when not even
-    // one fits), whether they end the block (bit 7), their span as in skipAc (8-14), the two
-    // coefficient values as 16 bits each from bit 16 and their offsets from the entry's position,
-    // 6 bits each from bit 52 (each read in a step or two, stored as it is); a value and offset
-    // both 0 when unused (a third slot would cost every step more than it saves).
-    uint64_t multiAc[1 << kJpgMultiAcBits];
+    // AC decoding several symbols at a time, by the next kJpgMultiAcBits bits (JpgMultiStep).
+    JpgMultiStep multiAc[1 << kJpgMultiAcBits];
 };
 
 struct JpgDecoder;
