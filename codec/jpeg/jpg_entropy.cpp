@@ -216,8 +216,10 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
     int k = 1;
     // F.2.2.2: store coefficients up to the last index. The accumulator lives in locals here:
     // this loop is the decoder's hottest.
-    uint64_t acc = br->acc;
-    int nbits = br->nbits;
+    Regs r;
+    regLoad(r, br);
+    uint64_t& acc = r.acc;
+    int& nbits = r.nbits;
     // Where every coefficient is stored (and the component is large), several symbols are decoded
     // a step while they fit in the table's bits and stay inside the block; the others one at a time.
     const bool multi = last == 63 && comp->multiAc;
@@ -233,11 +235,7 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
             for (;;) {
                 // A step needs only its table's bits: a refill (at least 57 bits) serves a few.
                 if (nbits < kJpgMultiAcBits) {
-                    br->acc = acc;
-                    br->nbits = nbits;
-                    JpgBrFill(br);
-                    acc = br->acc;
-                    nbits = br->nbits;
+                    regFill(r, br);
                 }
                 const JpgMultiStep& e = multiAc[acc >> (64 - kJpgMultiAcBits)];
                 // Past the block's end (or no whole symbol in the bits): one symbol at a time
@@ -271,11 +269,7 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
         }
         // One symbol.
         if (nbits < 32) {
-            br->acc = acc;
-            br->nbits = nbits;
-            JpgBrFill(br);
-            acc = br->acc;
-            nbits = br->nbits;
+            regFill(r, br);
         }
         int f = act->fastAc[acc >> (64 - kJpgFastAcBits)];
         if (f) {
@@ -301,8 +295,7 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
         if (!(e & kHuffPointer)) {
             uint32_t len = e & 0xFF;
             if (len == 0) {
-                br->acc = acc;
-                br->nbits = nbits;
+                regStore(r, br);
                 return corrupt(br);
             }
             acc <<= len;
@@ -314,23 +307,22 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
             uint32_t e2 = act->entries[start + uint32_t((acc << 8) >> (64 - kk))];
             uint32_t len2 = e2 & 0xFF;
             if (len2 == 0) {
-                br->acc = acc;
-                br->nbits = nbits;
+                regStore(r, br);
                 return corrupt(br);
             }
             acc <<= 8 + len2;
             nbits -= int(8 + len2);
             rs = (e2 >> 8) & 0xFF;
         }
-        int r = int(rs >> 4), sz = int(rs & 15);
+        int run = int(rs >> 4), sz = int(rs & 15);
         if (sz) {
-            k += r;
+            k += run;
             uint32_t v = uint32_t(acc >> (64 - sz));
             acc <<= sz;
             nbits -= sz;
             block[jpg_natural_order[k]] = wrap16(extend(v, sz));
             ++k;
-        } else if (r == 15) {
+        } else if (run == 15) {
             k += 16;
         } else {
             lastStored = k - 1;
@@ -342,8 +334,7 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
         lastStored = k - 1 > 63 ? 63 : k - 1; // past the last index: nothing stored from k on
     }
     // ... and parse the rest without storing (at reduced scales most of the block).
-    br->acc = acc;
-    br->nbits = nbits;
+    regStore(r, br);
     if (k <= 63 && !skipBlockRest(br, act, k)) {
         return corrupt(br);
     }
