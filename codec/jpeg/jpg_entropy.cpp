@@ -229,9 +229,8 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
     const JpgMultiStep* const multiAc = act->multiAc;
     for (;;) {
         if (multi) {
-            // The steps walk the zig-zag order itself: where they stand is where they store.
             const uint8_t* const order = jpg_natural_order;
-            const uint8_t* at = order + k;
+            intptr_t pos = k; // of the processor's width: no widening at each step
             for (;;) {
                 // A step needs only its table's bits: a refill (at least 57 bits) serves a few.
                 if (nbits < kJpgMultiAcBits) {
@@ -241,8 +240,8 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
                 // Past the block's end (or no whole symbol in the bits): one symbol at a time
                 // below. A block filled to its last coefficient stops here too, every span being
                 // at least one.
-                const uint8_t* const next = at + e.span;
-                if (next > order + 64) {
+                const intptr_t next = pos + e.span;
+                if (next > 64) {
                     break;
                 }
                 const uint32_t bits = e.bits;
@@ -252,17 +251,18 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
                 const uint8_t a0 = e.at[0], a1 = e.at[1];
                 // An unused slot (the second) writes a zero where nothing is stored yet, before
                 // the used one.
+                const uint8_t* const at = order + pos;
                 block[at[a1]] = v1;
                 block[at[a0]] = v0;
                 if (bits & 0x80) {
                     nbits += 0x80;
-                    lastStored = int(next - order) - 2; // before the end of block
-                    at = order + 64;
+                    lastStored = int(next) - 2; // before the end of block
+                    pos = 64;
                     break;
                 }
-                at = next;
+                pos = next;
             }
-            k = int(at - order);
+            k = int(pos);
         }
         if (k > last) {
             break;
