@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "MMemory.h"
+#include "jpg_idct_impl.h"
 #include "jpg_internal.h"
 
 void* JpgDecAlloc(JpgDecoder* d, size_t size) {
@@ -57,8 +58,10 @@ int64_t DecMemInit(JpgDecoder* d, const JpgDecParam* param) {
     br->cap = br->bufSize + kJpgGuard;
     br->buf = static_cast<uint8_t*>(JpgDecAlloc(d, br->cap + 16));
     // Work area, scratch, then the dequantisation tables of the full transform and of chroma at
-    // the luma plane's size (4 x 64 entries each).
-    constexpr size_t kWork = 1216 + 2 * 257 * 4 + 2 * 1024;
+    // the luma plane's size (4 x 64 entries each), then the weights of the quarter-size transform
+    // for the four tables and for chroma at the luma plane's size.
+    constexpr size_t kWeights = 2 * 4 * kJpgIdct2Weights * sizeof(float);
+    constexpr size_t kWork = 1216 + 2 * 257 * 4 + 2 * 1024 + kWeights;
     d->work = static_cast<uint8_t*>(JpgDecAlloc(d, kWork));
     d->qt = static_cast<uint16_t*>(JpgDecAlloc(d, 4 * 64 * sizeof(uint16_t)));
     if (!br->buf || !d->work || !d->qt) {
@@ -74,6 +77,7 @@ int64_t DecMemInit(JpgDecoder* d, const JpgDecParam* param) {
     d->scratch = d->work + 1216;
     d->dqFull = reinterpret_cast<int32_t*>(d->work + 1216 + 2 * 257 * 4);
     d->dqChroma = d->dqFull + 4 * 64;
+    d->weights2 = reinterpret_cast<float*>(d->dqChroma + 4 * 64);
     br->stream = param->stream;
     br->cb = param->streamCallback;
     br->sharedPos = &d->sharedPos;

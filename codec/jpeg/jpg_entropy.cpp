@@ -216,50 +216,60 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
     int k = 1;
     // F.2.2.2: store coefficients up to the last index. The accumulator lives in locals here:
     // this loop is the decoder's hottest.
-    uint64_t acc = br->acc;
-    int nbits = br->nbits;
+    Regs r;
+    regLoad(r, br);
+    uint64_t& acc = r.acc;
+    int& nbits = r.nbits;
     // Where every coefficient is stored (and the component is large), several symbols are decoded
     // a step while they fit in the table's bits and stay inside the block; the others one at a time.
     const bool multi = last == 63 && comp->multiAc;
     if (multi && !act->multiReady) {
         JpgHuffPrepareMulti(act);
     }
-    while (k <= last) {
-        // The several-symbol step needs only its table's bits: a refill (at least 57 bits) serves
-        // a few of them; one symbol at a time needs up to 32.
-        if (nbits < (multi ? kJpgMultiAcBits : 32)) {
-            br->acc = acc;
-            br->nbits = nbits;
-            JpgBrFill(br);
-            acc = br->acc;
-            nbits = br->nbits;
-        }
+    const JpgMultiStep* const multiAc = act->multiAc;
+    for (;;) {
         if (multi) {
-            const uint64_t e = act->multiAc[acc >> (64 - kJpgMultiAcBits)];
-            const int span = int((e >> 5) & 127);
-            if (k + span <= 64) {
-                const int len = int(e & 15);
-                acc <<= len;
-                nbits -= len;
-                // An unused slot writes a zero where nothing is stored yet, before the used one.
-                const uint8_t* order = jpg_natural_order + k;
-                block[order[e >> 58]] = int16_t(uint16_t(e >> 32));
-                block[order[(e >> 52) & 63]] = int16_t(uint16_t(e >> 16));
-                if (e & 16) {
-                    lastStored = k + span - 2; // before the end of block
-                    k = 64;
+            const uint8_t* const order = jpg_natural_order;
+            intptr_t pos = k; // of the processor's width: no widening at each step
+            for (;;) {
+                // A step needs only its table's bits: a refill (at least 57 bits) serves a few.
+                if (nbits < kJpgMultiAcBits) {
+                    regFill(r, br);
+                }
+                const JpgMultiStep& e = multiAc[acc >> (64 - kJpgMultiAcBits)];
+                // Past the block's end (or no whole symbol in the bits): one symbol at a time
+                // below. A block filled to its last coefficient stops here too, every span being
+                // at least one.
+                const intptr_t next = pos + e.span;
+                if (next > 64) {
                     break;
                 }
-                k += span;
-                continue;
+                const uint32_t bits = e.bits;
+                acc <<= (bits & 63); // the end-of-block bit lies outside the shift's count
+                nbits -= int(bits);
+                const int16_t v0 = e.value[0], v1 = e.value[1];
+                const uint8_t a0 = e.at[0], a1 = e.at[1];
+                // An unused slot (the second) writes a zero where nothing is stored yet, before
+                // the used one.
+                const uint8_t* const at = order + pos;
+                block[at[a1]] = v1;
+                block[at[a0]] = v0;
+                if (bits & 0x80) {
+                    nbits += 0x80;
+                    lastStored = int(next) - 2; // before the end of block
+                    pos = 64;
+                    break;
+                }
+                pos = next;
             }
-            if (nbits < 32) {
-                br->acc = acc;
-                br->nbits = nbits;
-                JpgBrFill(br);
-                acc = br->acc;
-                nbits = br->nbits;
-            }
+            k = int(pos);
+        }
+        if (k > last) {
+            break;
+        }
+        // One symbol.
+        if (nbits < 32) {
+            regFill(r, br);
         }
         int f = act->fastAc[acc >> (64 - kJpgFastAcBits)];
         if (f) {
@@ -285,8 +295,7 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
         if (!(e & kHuffPointer)) {
             uint32_t len = e & 0xFF;
             if (len == 0) {
-                br->acc = acc;
-                br->nbits = nbits;
+                regStore(r, br);
                 return corrupt(br);
             }
             acc <<= len;
@@ -298,23 +307,22 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
             uint32_t e2 = act->entries[start + uint32_t((acc << 8) >> (64 - kk))];
             uint32_t len2 = e2 & 0xFF;
             if (len2 == 0) {
-                br->acc = acc;
-                br->nbits = nbits;
+                regStore(r, br);
                 return corrupt(br);
             }
             acc <<= 8 + len2;
             nbits -= int(8 + len2);
             rs = (e2 >> 8) & 0xFF;
         }
-        int r = int(rs >> 4), sz = int(rs & 15);
+        int run = int(rs >> 4), sz = int(rs & 15);
         if (sz) {
-            k += r;
+            k += run;
             uint32_t v = uint32_t(acc >> (64 - sz));
             acc <<= sz;
             nbits -= sz;
             block[jpg_natural_order[k]] = wrap16(extend(v, sz));
             ++k;
-        } else if (r == 15) {
+        } else if (run == 15) {
             k += 16;
         } else {
             lastStored = k - 1;
@@ -326,8 +334,7 @@ int64_t JpgDecBlock(JpgBitReader* br, int16_t* block, JpgComponent* comp) {
         lastStored = k - 1 > 63 ? 63 : k - 1; // past the last index: nothing stored from k on
     }
     // ... and parse the rest without storing (at reduced scales most of the block).
-    br->acc = acc;
-    br->nbits = nbits;
+    regStore(r, br);
     if (k <= 63 && !skipBlockRest(br, act, k)) {
         return corrupt(br);
     }

@@ -190,28 +190,29 @@ void JpgHuffPrepareMulti(JpgHuffTable* t) {
     static_assert(kJpgMultiAcBits >= 8 && kJpgMultiAcBits <= 15, "lengths fit in 4 bits");
     const uint16_t* byPrefix = symbolsByPrefix(t, kBits);
     for (uint32_t p = 0; p < (1u << kBits); ++p) {
-        uint64_t slots = 0;
+        JpgMultiStep step{};
         uint32_t used = 0, advance = 0, ends = 0, count = 0;
         while (used < kBits && !ends) {
             const uint32_t e = byPrefix[(p << used) & ((1u << kBits) - 1)];
             const uint32_t len = e >> 8, rs = e & 0xFF, r = rs >> 4, sz = rs & 15;
-            const uint32_t step = sz ? r + 1 : r == 15 ? 16 : 0;
-            if (len == 0 || used + len + sz > kBits || advance + step > 63 || (sz && count == 2)) {
+            const uint32_t move = sz ? r + 1 : r == 15 ? 16 : 0;
+            if (len == 0 || used + len + sz > kBits || advance + move > 63 || (sz && count == 2)) {
                 break;
             }
             if (sz) {
                 const uint32_t bits = (p >> (kBits - used - len - sz)) & ((1u << sz) - 1);
                 const int32_t v = bits < (1u << (sz - 1)) ? int32_t(bits) - int32_t((1u << sz) - 1) : int32_t(bits);
-                slots |= uint64_t(uint16_t(int16_t(v))) << (16 + 16 * count);
-                slots |= (uint64_t(advance + r) & 63) << (52 + 6 * count);
+                step.value[count] = int16_t(v);
+                step.at[count] = uint8_t((advance + r) & 63);
                 ++count;
             }
             used += len + sz;
-            advance += step;
+            advance += move;
             ends = (sz == 0 && r != 15) ? 1 : 0;
         }
-        const uint64_t span = entrySpan(used, advance, ends);
-        t->multiAc[p] = used ? uint64_t(used) | (uint64_t(ends) << 4) | (span << 5) | slots : span << 5;
+        step.bits = uint8_t(used ? used | (ends << 7) : 0);
+        step.span = uint8_t(entrySpan(used, advance, ends));
+        t->multiAc[p] = step;
     }
     t->multiReady = true;
 }

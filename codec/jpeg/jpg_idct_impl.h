@@ -20,6 +20,14 @@ int32_t JpgIdct4Dc(uint8_t* dst, int16_t* coef, int32_t pitch, const int32_t* dq
 // Writes 2 x 2 samples (scale 1/4) with pixel step 1, from the coefficients that transform uses
 // (the DC term alone when lastIndex is 0); null without vector support.
 extern JpgIdct2SimdFn JpgIdct2Simd;
+// The same transform from weights made once per dequantisation table (JpgIdct2Weigh: each
+// coefficient's quantiser times its kernel weight), which spares the conversion and product of the
+// quantisers at every block; null without vector support.
+constexpr int kJpgIdct2Weights = 40; // floats: rows 0, 1, 3, 5 and 7 of eight lanes
+using JpgIdct2WeightedFn = int32_t (*)(uint8_t* dst, int16_t* coef, int32_t pitch, const float* weights,
+                                       int32_t lastIndex);
+extern JpgIdct2WeightedFn JpgIdct2Weighted;
+void JpgIdct2Weigh(const int32_t* dq, float* weights);
 
 // The 1/8 transform: one sample, the block's mean, F(0,0) / 8 = DC x dq / 512 rounded (dq is the
 // quantiser x 64), into dst and, with line doubling, half a pitch below; the block left all zero.

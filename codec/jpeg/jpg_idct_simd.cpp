@@ -289,7 +289,58 @@ KPV_AVX2 int32_t idct2Avx2(uint8_t* dst, int16_t* coef, int32_t pitch, const int
     return 0;
 }
 
+// idct2Avx2 with each row's quantisers and kernel weights multiplied beforehand (JpgIdct2Weigh).
+KPV_AVX2 inline __m256 weighedRow(const int16_t* c, const float* w) {
+    const __m256 cf = _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c))));
+    return _mm256_mul_ps(cf, _mm256_loadu_ps(w));
+}
+
+KPV_AVX2 int32_t idct2WeightedAvx2(uint8_t* dst, int16_t* coef, int32_t pitch, const float* w, int32_t lastIndex) {
+    if (lastIndex == 0) {
+        const uint8_t s = sample2(float(coef[0]) * w[0]);
+        dst[0] = dst[1] = dst[pitch] = dst[pitch + 1] = s;
+        coef[0] = 0;
+        return 0;
+    }
+    const __m256 even = weighedRow(coef, w);
+    __m256 odd = weighedRow(coef + 8, w + 8);
+    if (lastIndex >= 9) {
+        odd = _mm256_add_ps(odd, weighedRow(coef + 24, w + 16));
+        if (lastIndex >= 20) {
+            const __m256 r5 = weighedRow(coef + 40, w + 24);
+            odd = _mm256_add_ps(odd, lastIndex >= 35 ? _mm256_add_ps(r5, weighedRow(coef + 56, w + 32)) : r5);
+        }
+    }
+    const __m256 top = _mm256_add_ps(even, odd), bottom = _mm256_sub_ps(even, odd);
+    const __m256 s = _mm256_add_ps(_mm256_permute2f128_ps(top, bottom, 0x20), _mm256_permute2f128_ps(top, bottom, 0x31));
+    const __m256 e = _mm256_permute_ps(s, 0x00);
+    const __m256 o = _mm256_add_ps(_mm256_permute_ps(s, 0x55), _mm256_permute_ps(s, 0xFF));
+    __m256 y = _mm256_add_ps(e, _mm256_mul_ps(o, _mm256_setr_ps(1, -1, 1, -1, 1, -1, 1, -1)));
+    y = _mm256_add_ps(y, _mm256_set1_ps(128.5f));
+    y = _mm256_min_ps(_mm256_max_ps(y, _mm256_setzero_ps()), _mm256_set1_ps(255));
+    const __m256i i32 = _mm256_cvttps_epi32(y);
+    const __m256i b = _mm256_packus_epi16(_mm256_packs_epi32(i32, i32), _mm256_setzero_si256());
+    const uint16_t r0 = uint16_t(_mm256_extract_epi16(b, 0)), r1 = uint16_t(_mm256_extract_epi16(b, 8));
+    std::memcpy(dst, &r0, 2);
+    std::memcpy(dst + pitch, &r1, 2);
+    const __m256i zero = _mm256_setzero_si256();
+    for (int i = 0; i < 4; ++i) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(coef) + i, zero);
+    }
+    return 0;
+}
+
 } // namespace
+
+void JpgIdct2Weigh(const int32_t* dq, float* weights) {
+    static const Kernel2 k;
+    static const int rows[5] = {0, 1, 3, 5, 7};
+    for (int i = 0; i < 5; ++i) {
+        for (int v = 0; v < 8; ++v) {
+            weights[i * 8 + v] = float(dq[rows[i] * 8 + v]) * k.w[i][v];
+        }
+    }
+}
 
 int32_t JpgIdct4Dc(uint8_t* dst, int16_t* coef, int32_t pitch, const int32_t* dq) {
     // dequant(): the high and low halves of the factor, the high product saturated, the sum too.
@@ -322,6 +373,7 @@ bool hasAvx2() {
 JpgIdct8SimdFn JpgIdct8Simd = hasAvx2() ? idct8Avx2 : nullptr;
 JpgIdct2SimdFn JpgIdct4Simd = hasAvx2() ? idct4Avx2 : nullptr;
 JpgIdct2SimdFn JpgIdct2Simd = hasAvx2() ? idct2Avx2 : nullptr;
+JpgIdct2WeightedFn JpgIdct2Weighted = hasAvx2() ? idct2WeightedAvx2 : nullptr;
 
 #else
 
@@ -334,5 +386,8 @@ int32_t JpgIdct4Dc(uint8_t*, int16_t* coef, int32_t, const int32_t*) {
 JpgIdct8SimdFn JpgIdct8Simd = nullptr;
 JpgIdct2SimdFn JpgIdct4Simd = nullptr;
 JpgIdct2SimdFn JpgIdct2Simd = nullptr;
+JpgIdct2WeightedFn JpgIdct2Weighted = nullptr;
+
+void JpgIdct2Weigh(const int32_t*, float*) {}
 
 #endif

@@ -44,6 +44,22 @@ constexpr int kJpgFastDcBits = 11;
 // Making the several-symbol table costs about as much as it saves on this many blocks: smaller
 // components decode one symbol at a time.
 constexpr int64_t kJpgMultiMinBlocks = int64_t(1) << 15;
+// One step of several AC symbols: the whole symbols (codes with their value bits) that fit in
+// kJpgMultiAcBits bits, with at most two coefficients (a third would cost every step more than it
+// saves). Each field is read by itself, without shifts and masks.
+struct JpgMultiStep {
+    // The bits they take (0 when not even one fits), with bit 7 set when they end the block: the
+    // accumulator's shift by the whole byte leaves that bit out.
+    uint8_t bits;
+    // The zig-zag positions they advance, as the span of skipAc.
+    uint8_t span;
+    // The coefficients' values and their zig-zag offsets from the step's position; a value and
+    // offset both 0 when unused, written first, where nothing is stored yet.
+    int16_t value[2];
+    uint8_t at[2];
+};
+static_assert(sizeof(JpgMultiStep) == 8, "a step is read with one index");
+
 struct JpgHuffTable {
     uint32_t* entries;
     uint32_t size;
@@ -65,13 +81,8 @@ struct JpgHuffTable {
     // when not even one symbol fits: an entry serves where the position plus its span is at
     // most 64.
     uint16_t skipAc[1 << kJpgSkipAcBits];
-    // AC decoding several symbols at a time, by the next kJpgMultiAcBits bits: the whole symbols
-    // that fit in them, with at most two coefficients, as their bits (bits 0-3; 0 when not even
-    // one fits), whether they end the block (bit 4), their span as in skipAc (5-11), the two
-    // coefficient values as 16 bits each from bit 16 and their offsets from the entry's position,
-    // 6 bits each from bit 52 (each read in a step or two, stored as it is); a value and offset
-    // both 0 when unused (a third slot would cost every step more than it saves).
-    uint64_t multiAc[1 << kJpgMultiAcBits];
+    // AC decoding several symbols at a time, by the next kJpgMultiAcBits bits (JpgMultiStep).
+    JpgMultiStep multiAc[1 << kJpgMultiAcBits];
 };
 
 struct JpgDecoder;
@@ -123,6 +134,9 @@ struct JpgComponent {
     int sx, sy;
     JpgIdctFn idct;
     int32_t* dqFull;  // dequantisation for the full transform
+    // The vector quarter-size transform's weights for this component's table (JpgIdct2Weigh),
+    // where that transform is the component's and the processor has it; null otherwise.
+    const float* weights2;
     int32_t lastAtLeast; // coefficients to store whatever the scale (chroma that needs them at 1/8)
     bool multiAc;        // large enough to decode several AC symbols a step (kJpgMultiMinBlocks)
 };
@@ -236,6 +250,7 @@ struct JpgDecoder {
     bool chromaAtLuma;   // subsampled chroma planes at the luma plane's size at reduced scales
     int32_t* dqChroma;   // 4 x 64: the chroma's dequantisation tables in that mode
     int32_t* dqFull;     // 4 x 64: the tables of the full transform (blocks cut by the image edge)
+    float* weights2;     // 8 x kJpgIdct2Weights: the quarter-size transform's, of dq then of dqChroma
     int64_t restartInterval;
     uint8_t* scratch;
     int64_t fatal; // after a fault that leaves the handle inconsistent, every call returns it

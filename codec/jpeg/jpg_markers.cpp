@@ -1,6 +1,7 @@
 // Marker segments (T.81 Annex B): frame, scan, tables, restart interval, line count.
 #include <cstring>
 
+#include "jpg_idct_impl.h"
 #include "jpg_internal.h"
 
 namespace {
@@ -168,6 +169,9 @@ int64_t JpgDecSetDeQuantScale(JpgDecoder* d, int table) {
         // fits in 32 bits.
         out[i] = int32_t(q[i]) * int32_t(scale[i]);
     }
+    if (d->shift == 2 && d->weights2) {
+        JpgIdct2Weigh(out, d->weights2 + table * kJpgIdct2Weights);
+    }
     int32_t* full = d->dqFull + table * 64;
     for (int i = 0; i < 64; ++i) {
         full[i] = int32_t(q[i]) * int32_t(jpg_idct_scale_tbl[0][i]);
@@ -179,6 +183,9 @@ int64_t JpgDecSetDeQuantScale(JpgDecoder* d, int table) {
         const int16_t* s = jpg_idct_scale_tbl[sx < sy ? sx : sy];
         for (int i = 0; i < 64; ++i) {
             alt[i] = int32_t(q[i]) * int32_t(s[i]);
+        }
+        if (sx == 2 && sy == 2 && d->weights2) {
+            JpgIdct2Weigh(alt, d->weights2 + (4 + table) * kJpgIdct2Weights);
         }
     }
     return 0;
@@ -213,11 +220,16 @@ void JpgDecSetComponentScales(JpgDecoder* d) {
             c.idct = sx == sy ? kIdct[sx] : JpgIdctPaired(sx, sy);
             c.dq = d->dqChroma + t * 64;
             c.lastAtLeast = sx < 3 || sy < 3 ? 63 : 0;
+            c.weights2 = sx == 2 && sy == 2 && d->weights2 && JpgIdct2Weighted
+                             ? d->weights2 + (4 + t) * kJpgIdct2Weights
+                             : nullptr;
         } else {
             c.sx = c.sy = d->shift;
             c.idct = kIdct[d->shift];
             c.dq = d->dq[t];
             c.lastAtLeast = 0;
+            c.weights2 = d->shift == 2 && d->weights2 && JpgIdct2Weighted ? d->weights2 + t * kJpgIdct2Weights
+                                                                          : nullptr;
         }
     }
 }

@@ -20,6 +20,16 @@ void restartIfDue(JpgBitReader* br, JpgComponent** comps, int ncomp) {
     }
 }
 
+// The transform of a whole block straight into its plane: at a quarter, from the weights made
+// once for the component's table where it has them.
+inline void transformInto(JpgComponent* c, uint8_t* dst, int16_t* blk, int step, int last, void* scratch) {
+    if (c->weights2 && step == 1) {
+        JpgIdct2Weighted(dst, blk, c->pitch, c->weights2, last);
+    } else {
+        c->idct(dst, blk, step, c->pitch, c->dq, c->lineDouble, last, scratch);
+    }
+}
+
 inline int edgeClass(int64_t pos, int64_t limit) {
     return pos + 8 <= limit ? 0 : pos < limit ? 1 : 2;
 }
@@ -278,8 +288,8 @@ int64_t JpgDecYCbCrMCU(JpgDecoder* d, int64_t col, int64_t row) {
                     putBlock(d, c, blk, c->hb * mcuX + d->bx[b], c->vb * mcuY + d->by[b], rx, ry, c->lastIdx, true);
                 } else {
                     const int step = steps[c->index];
-                    c->idct(c->plane + ptrdiff_t(ry >> c->sy) * c->pitch + ptrdiff_t(rx >> c->sx) * step, blk, step,
-                            c->pitch, c->dq, c->lineDouble, c->lastIdx, scratch);
+                    transformInto(c, c->plane + ptrdiff_t(ry >> c->sy) * c->pitch + ptrdiff_t(rx >> c->sx) * step, blk,
+                                  step, c->lastIdx, scratch);
                 }
                 ++b;
                 continue;
@@ -359,7 +369,7 @@ int64_t JpgDecYCbCrMCU(JpgDecoder* d, int64_t col, int64_t row) {
             if (c->idct == JpgDQIDCT1) {
                 JpgIdct1Sample(dst, blk, c->pitch, c->dq, c->lineDouble, c->lastIdx);
             } else {
-                c->idct(dst, blk, step, c->pitch, c->dq, c->lineDouble, c->lastIdx, scratch);
+                transformInto(c, dst, blk, step, c->lastIdx, scratch);
             }
             continue;
         }
@@ -721,8 +731,8 @@ int64_t JpgDecPOutYCbCr(JpgDecoder* d, int64_t col, int64_t row) {
             ay + 8 <= d->clipRows[c->index]) {
             // A whole block inside the picture: straight into the plane.
             const int step = jpg_yccrun_tbl[d->layoutRow][c->index];
-            c->idct(c->plane + ptrdiff_t(ry >> c->sy) * c->pitch + ptrdiff_t(rx >> c->sx) * step, mcu + b * 64,
-                    step, c->pitch, c->dq, c->lineDouble, last, d->scratch);
+            transformInto(c, c->plane + ptrdiff_t(ry >> c->sy) * c->pitch + ptrdiff_t(rx >> c->sx) * step,
+                          mcu + b * 64, step, last, d->scratch);
             continue;
         }
         putBlock(d, c, mcu + b * 64, ax, ay, rx, ry, last, false);

@@ -112,12 +112,26 @@ TEST(JpegIdct, ReducedSizesFollowTheBoxAverageOfTheFloatModel) {
             dqTable(b, shift, dq);
             // Pixel step 1 may take a vector path, step 2 always the portable one.
             uint8_t out[64], wide[128];
-            Block copy = b;
+            Block copy = b, third = b;
             fns[shift](out, b.coef, 1, n, dq, 0, 63, nullptr);
             fns[shift](wide, copy.coef, 2, 2 * n, dq, 0, 63, nullptr);
+            // At a quarter the decoder runs the vector transform from weights made once per table.
+            uint8_t weighed[4] = {};
+            const bool hasWeighed = shift == 2 && JpgIdct2Weighted;
+            if (hasWeighed) {
+                float w[kJpgIdct2Weights];
+                JpgIdct2Weigh(dq, w);
+                JpgIdct2Weighted(weighed, third.coef, 2, w, 63);
+                for (int i = 0; i < 64; ++i) {
+                    ASSERT_EQ(third.coef[i], 0);
+                }
+            }
             for (int y = 0; y < n; ++y) {
                 for (int x = 0; x < n; ++x) {
                     EXPECT_LE(std::abs(out[y * n + x] - wide[y * 2 * n + 2 * x]), 1);
+                    if (hasWeighed) {
+                        EXPECT_LE(std::abs(out[y * n + x] - weighed[y * n + x]), 1);
+                    }
                     double avg = 0;
                     int s = 1 << shift;
                     for (int yy = 0; yy < s; ++yy) {
@@ -152,13 +166,23 @@ TEST(JpegIdct, ReducedSizesGiveTheSameSamplesWhenToldTheLastIndex) {
             }
             int32_t dq[64];
             dqTable(b, shift, dq);
-            Block told = b;
+            Block told = b, weighedAll = b, weighedTold = b;
             uint8_t all[64], cut[64];
             fns[shift](all, b.coef, 1, n, dq, 0, 63, nullptr);
             fns[shift](cut, told.coef, 1, n, dq, 0, last, nullptr);
             ASSERT_EQ(0, std::memcmp(all, cut, size_t(n) * n)) << "shift " << shift << ", last index " << last;
             for (int i = 0; i < 64; ++i) {
                 ASSERT_EQ(told.coef[i], 0);
+            }
+            if (shift == 2 && JpgIdct2Weighted) {
+                float w[kJpgIdct2Weights];
+                JpgIdct2Weigh(dq, w);
+                JpgIdct2Weighted(all, weighedAll.coef, 2, w, 63);
+                JpgIdct2Weighted(cut, weighedTold.coef, 2, w, last);
+                ASSERT_EQ(0, std::memcmp(all, cut, 4)) << "weighed, last index " << last;
+                for (int i = 0; i < 64; ++i) {
+                    ASSERT_EQ(weighedTold.coef[i], 0);
+                }
             }
         }
     }
