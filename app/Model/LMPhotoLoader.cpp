@@ -908,7 +908,14 @@ LMImagePtr LMPhotoLoader::loadImageByAMCM(const LMPathString &path, const LMFile
             std::shared_ptr<LMBitmap> bitmap = LMBitmap::initEmptyBitmapWithPixelArrayFormat(LMBitmap::kPixelArrayFormatRGBA, width, height);
             if (!bitmap || !bitmap->isValid())
                 return nullptr;
-            if (MdBitmapLoadWithAlphaTrans(manager, stream, MInt64(type), bitmap->bitmap(), 255) != 0)
+            // Between bands of rows the decoder asks whether the load was cancelled (the user
+            // stepped past the photo), and stops with no picture when it was.
+            const auto cancelled = [](MInt32, MVoid *user) -> MInt32 {
+                const auto *op = static_cast<const kpv::Operation *>(user);
+                return (op && op->isCancelled()) || kpv::DecodeBudget::cancelRequested() ? 1 : 0;
+            };
+            if (MdBitmapLoadWithProgress(manager, stream, MInt64(type), bitmap->bitmap(), 255, cancelled,
+                                         const_cast<kpv::Operation *>(operation)) != 0)
                 return nullptr;
             if (hasAlphaByAMCMType(type))
                 premultiplyAlpha(bitmap->bitmap());

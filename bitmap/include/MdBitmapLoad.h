@@ -48,6 +48,11 @@ MResult MdBitmapLoad(AMCMHandle hAMCM, MSTREAM stream, MInt64 lImgType, MBITMAP*
  * GIF areas outside the frame are then left as they were instead of being filled with 0xFF. */
 MResult MdBitmapLoadWithAlphaTrans(AMCMHandle hAMCM, MSTREAM stream, MInt64 lImgType, MBITMAP* pBitmap,
                                    MInt64 lAlpha);
+/* As MdBitmapLoadWithAlphaTrans, the decoder calling fnProgress(percent, pUser) as it goes (the JPEG
+ * decoder between bands of rows or rows of MCUs; the others not at all): a non-zero answer stops
+ * the load, which then fails with 2 and leaves no picture in planes it allocated. */
+MResult MdBitmapLoadWithProgress(AMCMHandle hAMCM, MSTREAM stream, MInt64 lImgType, MBITMAP* pBitmap, MInt64 lAlpha,
+                                 MInt32 (*fnProgress)(MInt32, MVoid*), MVoid* pUser);
 MResult MdBitmapLoad2(AMCMHandle hAMCM, const MChar* szPath, MInt64 lImgType, MBITMAP* pBitmap);
 /* Only 0 and 255 are accepted as the alpha value here (2 otherwise). */
 MResult MdBitmapLoad2WithAlphaTrans(AMCMHandle hAMCM, const MChar* szPath, MInt64 lImgType, MBITMAP* pBitmap,

@@ -65,7 +65,8 @@ MResult adoptImageSize(MBITMAP* b, const MInt64 img[2]) {
     return MOK;
 }
 
-MResult s_utils_decode(AMCMHandle hAMCM, MSTREAM stream, MInt64 type, MBITMAP* bmp, MInt64 bAlpha, MInt64 alpha) {
+MResult s_utils_decode(AMCMHandle hAMCM, MSTREAM stream, MInt64 type, MBITMAP* bmp, MInt64 bAlpha, MInt64 alpha,
+                       MCODEC_FNPROGRESS progress = nullptr, MVoid* progressUser = nullptr) {
     if (!hAMCM || !stream || !bmp || bmp->dwPixelArrayFormat == 0) return MERR_INVALID_PARAM;
     if (type == 0) {
         ImgFormat f = 0;
@@ -86,6 +87,11 @@ MResult s_utils_decode(AMCMHandle hAMCM, MSTREAM stream, MInt64 type, MBITMAP* b
         r = MStreamSeek(stream, MSTREAM_SEEK_BEGIN, 0) == MOK ? MOK : MERR_FILE_SEEK;
         if (r == MOK) r = MCodec_DecodeCreate(hAMCM, stream, 0, &dec.h);
         if (r == MOK && bAlpha) r = set8(dec.h, MCODEC_PROP_ALPHA, alpha);
+        if (r == MOK && progress) {
+            // Asked of the decoder: one that reports no progress loads to the end.
+            void* callback[2] = {reinterpret_cast<void*>(progress), progressUser};
+            MCodec_SetProp(dec.h, MDEC_PROP_PROGRESS, callback, 16);
+        }
         MInt64 img[2] = {};
         if (r == MOK) r = MCodec_GetProp(dec.h, MDEC_PROP_IMAGE_SIZE, img, 16);
         if (r == MOK) r = adoptImageSize(bmp, img);
@@ -234,6 +240,11 @@ MResult MdBitmapLoad(AMCMHandle hAMCM, MSTREAM stream, MInt64 type, MBITMAP* bmp
 
 MResult MdBitmapLoadWithAlphaTrans(AMCMHandle hAMCM, MSTREAM stream, MInt64 type, MBITMAP* bmp, MInt64 alpha) {
     return s_utils_decode(hAMCM, stream, type, bmp, 1, alpha);
+}
+
+MResult MdBitmapLoadWithProgress(AMCMHandle hAMCM, MSTREAM stream, MInt64 type, MBITMAP* bmp, MInt64 alpha,
+                                 MInt32 (*fnProgress)(MInt32, MVoid*), MVoid* pUser) {
+    return s_utils_decode(hAMCM, stream, type, bmp, 1, alpha, fnProgress, pUser);
 }
 
 MResult MdBitmapLoad2(AMCMHandle hAMCM, const MChar* path, MInt64 type, MBITMAP* bmp) {

@@ -6,6 +6,7 @@
 
 #include "FormatDecoder.h"
 #include "Jpeg2000Stream.h"
+#include "imageio/DecodeBudget.h"
 #include "imageio/ImageLimits.h"
 #include "imageio/ContentTypes.h"
 
@@ -26,11 +27,19 @@ struct MemoryStream {
     const unsigned char* data = nullptr;
     OPJ_UINT64 size = 0;
     OPJ_UINT64 pos = 0;
+    bool stopsWhenCancelled = false;  // a decode of pixels, not the reading of the header
+    bool cancelled = false;           // the load was cancelled: the stream ended there
 };
 
+// The library reads a tile's data before it decodes the tile: a cancelled load ends the stream
+// there, so the decode fails between tiles instead of going on to the last.
 extern "C" OPJ_SIZE_T opjRead(void* out, OPJ_SIZE_T n, void* user)
 {
     auto* s = static_cast<MemoryStream*>(user);
+    if (s->cancelled || (s->stopsWhenCancelled && imageio_detail::decodeCancelled(nullptr))) {
+        s->cancelled = true;
+        return OPJ_SIZE_T(-1);
+    }
     if (s->pos >= s->size)
         return OPJ_SIZE_T(-1);
     const OPJ_SIZE_T count = OPJ_SIZE_T(std::min<OPJ_UINT64>(n, s->size - s->pos));
@@ -144,10 +153,12 @@ struct Session {
     opj_image_t* image = nullptr;
     QString libraryError;
 
-    bool readHeader(const QByteArray& data, int reduce)
+    // With `stopsWhenCancelled`, the stream ends once the load is cancelled.
+    bool readHeader(const QByteArray& data, int reduce, bool stopsWhenCancelled = false)
     {
         input.data = reinterpret_cast<const unsigned char*>(data.constData());
         input.size = OPJ_UINT64(data.size());
+        input.stopsWhenCancelled = stopsWhenCancelled;
         codec = opj_create_decompress(isCodestream(data) ? OPJ_CODEC_J2K : OPJ_CODEC_JP2);
         if (!codec)
             return false;
@@ -339,7 +350,7 @@ public:
         }
         bool libraryFailed = false;
         QImage image = decodeWhole(reduce, error, &libraryFailed);
-        if (image.isNull() && libraryFailed && reduce > 0)
+        if (image.isNull() && libraryFailed && reduce > 0 && !imageio_detail::decodeCancelled(error))
             image = decodeWhole(0, error);  // a tile has fewer levels than the file's header says
         return image;
     }
@@ -395,10 +406,49 @@ private:
         return decodeArea(reduce, 1, QRect(QPoint(0, 0), reduced), error, libraryFailed);
     }
 
+    // The pixels of `rect` of the frame reduced by 2^level x extra. A picture of one tile, which
+    // the library decodes in one call it cannot be stopped in, is decoded a band of rows at a time
+    // when it is large: between two bands, a cancelled load stops. A picture of several tiles
+    // stops between tiles (opjRead) and is decoded at once.
+    QImage decodeArea(int level, int extra, const QRect& rect, QString* error, bool* libraryFailed = nullptr)
+    {
+        const uint64_t levelRows = uint64_t(rect.height()) * uint64_t(extra);
+        const uint64_t levelPixels = uint64_t(rect.width()) * uint64_t(extra) * levelRows;
+        if (m_tiles != 1 || levelPixels < kBandedPixels || levelRows < 2 * kMinBandRows || m_x1 > uint64_t(INT32_MAX) ||
+            m_y1 > uint64_t(INT32_MAX))
+            return decodeAreaOnce(level, extra, rect, false, error, libraryFailed);
+        // A few bands: each costs a pass over the tile's packets and a copy of its data.
+        const uint64_t bandLevelRows = std::max<uint64_t>(kMinBandRows, ceilDiv(levelRows, kMaxBands));
+        const int bandRows = int(std::max<uint64_t>(1, ceilDiv(bandLevelRows, uint64_t(extra))));
+        if (!imageio_detail::reserveDecodeBytes(uint64_t(rect.width()) * uint64_t(rect.height()) * 4, error))
+            return {};
+        QImage out = newFrame(rect.width(), rect.height(), error);
+        if (out.isNull())
+            return {};
+        for (int top = 0; top < rect.height(); top += bandRows) {
+            if (imageio_detail::decodeCancelled(error))
+                return {};
+            const QRect band(rect.x(), rect.y() + top, rect.width(), std::min(bandRows, rect.height() - top));
+            const QImage pixels = decodeAreaOnce(level, extra, band, true, error, libraryFailed);
+            if (pixels.isNull() || pixels.size() != band.size())
+                return {};
+            for (int y = 0; y < band.height(); ++y)
+                std::memcpy(out.scanLine(top + y), pixels.constScanLine(y), size_t(band.width()) * 4);
+        }
+        return out;
+    }
+
+    // Pictures of one tile from this many pixels at the level decoded are decoded in bands of at
+    // least kMinBandRows rows of the level, kMaxBands at most.
+    static constexpr uint64_t kBandedPixels = uint64_t(4) << 20;
+    static constexpr uint64_t kMinBandRows = 512;
+    static constexpr uint64_t kMaxBands = 8;
+
     // The pixels of `rect` of the frame reduced by 2^level x extra: the library decodes the
     // area under it at resolution `level`, and blocks of extra x extra of that are averaged.
-    // *libraryFailed tells a file the library could not decode from a decode refused here.
-    QImage decodeArea(int level, int extra, const QRect& rect, QString* error, bool* libraryFailed = nullptr)
+    // *libraryFailed tells a file the library could not decode from a decode refused here. A
+    // `band` of a larger decode holds its charge to the budget only until it returns.
+    QImage decodeAreaOnce(int level, int extra, const QRect& rect, bool band, QString* error, bool* libraryFailed)
     {
         const unsigned shift = unsigned(level);
         // The grid of the level: the picture's first column there is ceil(x0 / 2^level).
@@ -430,10 +480,17 @@ private:
         // The library's memory and the frames made of it are held at once: charged together, so
         // that a decode the budget cannot hold whole is refused before it starts.
         const uint64_t frameBytes = uint64_t(rect.width()) * uint64_t(rect.height()) * 4;
-        if (!imageio_detail::reserveDecodeBytes(decodeBytes(level, ax0, ay0, ax1, ay1, whole) + frameBytes +
-                                                    (extra > 1 ? levelWidth * levelHeight * 4 : 0),
-                                                error))
+        const uint64_t charge =
+            decodeBytes(level, ax0, ay0, ax1, ay1, whole) + frameBytes + (extra > 1 ? levelWidth * levelHeight * 4 : 0);
+        DecodeBudget::Reservation bandCharge;
+        if (band) {
+            QString why;
+            bandCharge = DecodeBudget::shared().reserve(charge, &why);
+            if (!bandCharge.isValid())
+                return fail(error, why);
+        } else if (!imageio_detail::reserveDecodeBytes(charge, error)) {
             return {};
+        }
         // The streams are tried in turn (a damaged file's packets kept, then its whole tile-parts
         // only), from the first that has decoded before.
         std::unique_ptr<Session> decoded;
@@ -444,10 +501,13 @@ private:
             if (!stream)
                 break;
             auto s = std::make_unique<Session>();
-            if (!s->readHeader(stream->data, level) || s->image->numcomps != m_components.size() ||
+            if (!s->readHeader(stream->data, level, true) || s->image->numcomps != m_components.size() ||
                 (!whole && !opj_set_decode_area(s->codec, s->image, OPJ_INT32(ax0), OPJ_INT32(ay0), OPJ_INT32(ax1),
                                                 OPJ_INT32(ay1))) ||
                 !opj_decode(s->codec, s->stream, s->image) || !opj_end_decompress(s->codec, s->stream)) {
+                // A cancelled load is no damage: no other stream is tried.
+                if (s->input.cancelled)
+                    return fail(error, DecodeBudget::cancelledError());
                 if (libraryError.isEmpty())
                     libraryError = s->libraryError;
                 continue;
@@ -511,6 +571,9 @@ private:
         };
         std::vector<const OPJ_INT32*> lines(used);
         for (int y = 0; y < pixels.height(); ++y) {
+            if (y % imageio_detail::kCancelPollRows == imageio_detail::kCancelPollRows - 1 &&
+                imageio_detail::decodeCancelled(error))
+                return {};
             for (OPJ_UINT32 ci = 0; ci < used; ++ci)
                 lines[ci] = row(ci, y);
             uchar* p = pixels.scanLine(y);

@@ -2,6 +2,7 @@
 // 32-bit BMPs with colour masks, and 16-bit ones without (5 bits a channel), are read here.
 
 #include "FormatDecoder.h"
+#include "imageio/DecodeBudget.h"
 #include "imageio/ImageLimits.h"
 #include "imageio/ContentTypes.h"
 
@@ -293,6 +294,43 @@ QString toolkitFailure(const QImageReader& reader)
                                                                       : why);
 }
 
+// The file's bytes as the toolkit's readers take them: once the load is cancelled every read
+// fails, and the reader gives up where it stands (most read a row, or a buffer's worth, at a
+// time). What it made of the rows before is no picture: cancelled() says so.
+class CancellableBuffer final : public QBuffer {
+public:
+    // Without `stops`, a plain buffer: the reading of a header is never cancelled.
+    explicit CancellableBuffer(QByteArray* data, bool stops = true) : QBuffer(data), m_stops(stops) {}
+    bool cancelled() const { return m_cancelled; }
+    bool stops() const { return m_stops; }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override
+    {
+        if (m_cancelled || (m_stops && imageio_detail::decodeCancelled(nullptr))) {
+            m_cancelled = true;
+            return -1;
+        }
+        return QBuffer::readData(data, maxSize);
+    }
+
+private:
+    bool m_stops;
+    bool m_cancelled = false;
+};
+
+// A toolkit read through `buffer`, or null with *error set when the load was cancelled meanwhile.
+QImage readUnlessCancelled(QImageReader& reader, const CancellableBuffer& buffer, QString* error)
+{
+    QImage image = reader.read();
+    if (buffer.cancelled() || (buffer.stops() && imageio_detail::decodeCancelled(nullptr))) {
+        if (error)
+            *error = DecodeBudget::cancelledError();
+        return {};
+    }
+    return image;
+}
+
 class QtFormatDecoder final : public FormatDecoder {
 public:
     explicit QtFormatDecoder(bool ico) : m_ico(ico) {}
@@ -374,7 +412,7 @@ public:
                 *error = QStringLiteral("decoding failed: %1").arg(why);
             return image;
         }
-        QBuffer buffer(&m_data);
+        CancellableBuffer buffer(&m_data);
         buffer.open(QIODevice::ReadOnly);
         QImageReader reader(&buffer, m_ico ? "ico" : "bmp");
         reader.setAllocationLimit(int((ImageLimits::kMaxPixelsPerFrame * 4) >> 20));
@@ -391,10 +429,11 @@ public:
                 *error = QStringLiteral("decoding failed: the BMP pixel data is cut short");
             return {};
         }
-        QImage image = reader.read();
+        QString cancelled;
+        QImage image = readUnlessCancelled(reader, buffer, &cancelled);
         if (image.isNull()) {
             if (error)
-                *error = toolkitFailure(reader);
+                *error = cancelled.isEmpty() ? toolkitFailure(reader) : cancelled;
             return {};
         }
         if (!m_size.isValid())
@@ -442,7 +481,9 @@ public:
             return sizeFits(error);
         // A reader that tells no size before decoding (icons of several sizes) decodes once here,
         // held to what its bytes may hold; the picture serves the first decode.
+        m_opening = true;
         m_decoded = decode(0, 0, error);
+        m_opening = false;
         return !m_decoded.isNull();
     }
     QString type() const override { return ContentTypes::kToolkitImage; }
@@ -453,7 +494,7 @@ public:
             return std::exchange(m_decoded, QImage());
         if (m_size.isValid() && !sizeFits(error))
             return {};
-        QBuffer buffer(&m_data);
+        CancellableBuffer buffer(&m_data, !m_opening);
         buffer.open(QIODevice::ReadOnly);
         QImageReader reader(&buffer, m_format);
         // The toolkit's frame, then its premultiplied copy, are charged to the budget first; a
@@ -465,7 +506,13 @@ public:
         reader.setAllocationLimit(int(((pixels * 8) >> 20) + 1)); // up to 16 bits a channel; never 0 (no limit)
         if (!imageio_detail::reserveDecodeBytes(pixels * 8, error))
             return {};
-        QImage image = reader.read();
+        QString cancelled;
+        QImage image = readUnlessCancelled(reader, buffer, &cancelled);
+        if (!cancelled.isEmpty()) {
+            if (error)
+                *error = cancelled;
+            return {};
+        }
         int rowsPresent = -1;
         if (image.isNull())
             image = readCutShortPnm(&rowsPresent, error);
@@ -515,11 +562,18 @@ private:
         }
         QByteArray filled = m_data;
         filled.append(QByteArray(whole - m_data.size(), '\0'));
-        QBuffer buffer(&filled);
+        CancellableBuffer buffer(&filled);
         buffer.open(QIODevice::ReadOnly);
         QImageReader reader(&buffer, m_format);
         reader.setAllocationLimit(int(((uint64_t(m_size.width()) * uint64_t(m_size.height()) * 8) >> 20) + 1));
-        return reader.read();
+        QString cancelled;
+        const QImage image = readUnlessCancelled(reader, buffer, &cancelled);
+        if (!cancelled.isEmpty()) {
+            *rowsPresent = 0;
+            if (error)
+                *error = cancelled;
+        }
+        return image;
     }
 
     static constexpr uint64_t kPixelsPerByte = 4096;
@@ -544,6 +598,7 @@ private:
     QByteArray m_data;
     QSize m_size;
     QImage m_decoded;  // the picture decoded to learn its size, until asked for
+    bool m_opening = false;  // decoding to learn the size: not cancelled
 };
 
 }  // namespace

@@ -987,14 +987,50 @@ private:
                 *error = QStringLiteral("unexpected row padding");
             return {};
         }
-        if (!TIFFReadRGBAImageOriented(tiff.get(), uint32_t(m_size.width()), uint32_t(m_size.height()),
-                                       reinterpret_cast<uint32_t*>(image.bits()), ORIENTATION_TOPLEFT, 0)) {
-            if (error)
-                *error = QStringLiteral("TIFF decoding failed");
+        if (!readRgbaBands(tiff.get(), reinterpret_cast<uint32_t*>(image.bits()), error))
             return {};
-        }
         return image;
     }
+
+    // The whole page through the library's RGBA interface, as its whole-picture read makes it,
+    // but a band of whole strips or tiles at a time: between two, a cancelled load stops. A
+    // damaged strip or tile is passed over as the whole-picture read passes it.
+    bool readRgbaBands(TIFF* tiff, uint32_t* raster, QString* error)
+    {
+        const uint32_t width = uint32_t(m_size.width()), height = uint32_t(m_size.height());
+        uint32_t blockHeight = 0;
+        if (TIFFIsTiled(tiff))
+            TIFFGetField(tiff, TIFFTAG_TILELENGTH, &blockHeight);
+        else
+            TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &blockHeight);
+        blockHeight = std::clamp<uint32_t>(blockHeight, 1, height);
+        // Strips of a row or two are taken several to a band: a band costs a call of the library.
+        const uint32_t band = blockHeight * std::max<uint32_t>(1, kMinBandRows / blockHeight);
+        char message[1024] = {0};
+        TIFFRGBAImage rgba = {};
+        if (!TIFFRGBAImageBegin(&rgba, tiff, 0, message)) {
+            if (error)
+                *error = QStringLiteral("unsupported TIFF layout: %1").arg(QString::fromLatin1(message));
+            return false;
+        }
+        rgba.req_orientation = ORIENTATION_TOPLEFT;
+        bool read = true;
+        for (uint32_t top = 0; read && top < height; top += std::min(band, height - top)) {
+            if (imageio_detail::decodeCancelled(error)) {
+                TIFFRGBAImageEnd(&rgba);
+                return false;
+            }
+            rgba.row_offset = int(top);
+            rgba.col_offset = 0;
+            read = TIFFRGBAImageGet(&rgba, raster + size_t(top) * width, width, std::min(band, height - top)) != 0;
+        }
+        TIFFRGBAImageEnd(&rgba);
+        if (!read && error)
+            *error = QStringLiteral("TIFF decoding failed");
+        return read;
+    }
+
+    static constexpr uint32_t kMinBandRows = 64;
 
     QByteArray m_data;
     QSize m_size;
