@@ -276,6 +276,8 @@ void MainWndMiniHost::setNewScaleMode(int mode) { m_imageView->setNewScaleMode(m
 
 void MainWndMiniHost::switchToScaleMode(int mode) { m_imageView->switchToScaleMode(mode); }
 
+bool MainWndMiniHost::viewHoldsPicture() const { return m_imageView->holdsPicture(); }
+
 kpv::Size MainWndMiniHost::curFileFrameSize() const
 {
     const LMNavFileInfoPtr info = m_navigator.curFileInfo();

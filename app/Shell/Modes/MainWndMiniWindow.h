@@ -77,6 +77,7 @@ public:
     kpv::Rect imageVisibleViewRect() const override;
     void setNewScaleMode(int mode) override;
     void switchToScaleMode(int mode) override;
+    bool viewHoldsPicture() const override;
     kpv::Size curFileFrameSize() const override;
     bool hasCurFile() const override;
     void updateOpenGLViewImage(int imageMode) override;
