@@ -153,6 +153,9 @@ void MiniWindowController::updateStatusInfo(const QString& text, bool showWaitin
 
 void MiniWindowController::switchToNormalMode()
 {
+    // A line about the photo ("Loading", a zoom) is the main window's from now on; it would come
+    // back stale with the mini window.
+    updateStatusInfo(QString(), false);
     m_host.orderFrontMainWindow();
     m_host.orderOutMiniWindow();
     const long mode = m_host.showMode();

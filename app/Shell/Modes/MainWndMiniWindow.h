@@ -120,6 +120,7 @@ private:
     kpv::TextField* m_badFileMessage = nullptr;
     kpv::TextField* m_badFileReason = nullptr;
     void showBadFileCaption(bool show);
+    bool statusToldByBadFileCaption() const;
     bool m_shadowSet = false;
 };
 
