@@ -23,6 +23,20 @@ QString tr(const char* key)
     return kpv::Bundle::mainBundle().localizedString(QString::fromLatin1(key));
 }
 
+// The print job is named after the photos it prints, as the queue and a PDF's title show it: the
+// one photo's name, or the first one's and how many more.
+QString printJobName(const QList<LMPathString>& selected, const QList<LMPathString>& leftOut)
+{
+    QStringList names;
+    for (const LMPathString& path : selected)
+        if (!leftOut.contains(path))
+            names << kpv::displayFileName(LMPathString::lastPathComponent(path.path()));
+    if (names.size() < 2)
+        return names.value(0);
+    return kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_PrintJobAndMore_Fmt"), names.first(),
+                                                               long(names.size() - 1));
+}
+
 } // namespace
 
 std::set<std::size_t> FavoriteViewController::selectionIndexes() const
@@ -153,9 +167,11 @@ void FavoriteViewController::doPrint()
     m_printArrived = 0;
     const int generation = ++m_printGeneration;
     std::weak_ptr<FavoriteViewController*> self = m_self;
-    for (const auto& item : items) {
-        const LMPathString path = item->filePath();
-        m_host.renderFileForPrint(path, [self, generation, path](int result, QImage image) {
+    QList<LMPathString> selected;
+    for (const auto& item : items)
+        selected << item->filePath();
+    for (const LMPathString& path : std::as_const(selected)) {
+        m_host.renderFileForPrint(path, [self, generation, path, selected](int result, QImage image) {
             auto s = self.lock();
             if (!s || !*s || (*s)->m_printGeneration != generation)
                 return;
@@ -173,8 +189,9 @@ void FavoriteViewController::doPrint()
                 c->m_host.alert(tr("IDS_NothingToPrint"), tr("IDS_OK"), {}, {});
                 return;
             }
+            const QString jobName = printJobName(selected, c->m_printFailed);
             if (c->m_printFailed.isEmpty()) {
-                c->m_host.printImages(c->m_printImages);
+                c->m_host.printImages(c->m_printImages, jobName);
                 return;
             }
             // Told first, so the print dialog that follows is for what can be printed.
@@ -185,12 +202,12 @@ void FavoriteViewController::doPrint()
             c->m_host.alert(kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_SomeNotPrinted"),
                                                                                  long(names.size())) +
                                 QLatin1Char('\n') + names.join(QLatin1Char('\n')),
-                            tr("IDS_OK"), {}, [self, images](int) {
+                            tr("IDS_OK"), {}, [self, images, jobName](int) {
                                 // Once the alert has gone, not from inside its ending.
                                 LMPerformSelectorWrapper().performWithBlock(
-                                    [self, images] {
+                                    [self, images, jobName] {
                                         if (auto s2 = self.lock(); s2 && *s2)
-                                            (*s2)->m_host.printImages(images);
+                                            (*s2)->m_host.printImages(images, jobName);
                                     },
                                     0);
                             });

@@ -62,7 +62,8 @@ public:
     // Renders the file upright at full size for printing; `done` gets 0 and the image on success,
     // a negative result when the file cannot be read.
     virtual void renderFileForPrint(const LMPathString& path, std::function<void(int result, QImage image)> done) = 0;
-    virtual void printImages(const QList<QImage>& images) = 0;
+    // Prints the images, one a page; `jobName` names the job in the queue and a PDF's title.
+    virtual void printImages(const QList<QImage>& images, const QString& jobName) = 0;
     // An alert sheet over the favourites window: text and buttons; `done` gets 1 for the default
     // button.
     virtual void alert(const QString& text, const QString& defaultButton, const QString& alternateButton,

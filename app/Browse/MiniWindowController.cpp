@@ -41,12 +41,22 @@ void MiniWindowController::updateMiniUI(int imageMode, double newAngle)
             m_host.setShowMode(128);
         m_host.showImageForm(true);
         const kpv::Size pixels = m_host.curFileFrameSize();
-        if (pixels.width > 0 && pixels.height > 0) {
-            m_host.setNewScaleMode(1);
+        const bool sized = pixels.width > 0 && pixels.height > 0;
+        // The last photo held on screen keeps its window until the next one's picture takes it:
+        // a window of another size would let it go at once.
+        const bool held = m_host.viewHoldsPicture();
+        const auto fitWindow = [&] {
             updateMiniWindow(MiniWindowGeometry::imagePointSize(pixels, newAngle, m_host.backingScaleFactor()));
+        };
+        if (sized) {
+            m_host.setNewScaleMode(1);
+            if (!held)
+                fitWindow();
         }
         m_host.updateOpenGLViewImage(1);
         m_host.updateOpenGLViewImage(imageMode);
+        if (sized && held && !m_host.viewHoldsPicture())
+            fitWindow();
     } else {
         if (mode != 256)
             m_host.setShowMode(256);
@@ -143,6 +153,9 @@ void MiniWindowController::updateStatusInfo(const QString& text, bool showWaitin
 
 void MiniWindowController::switchToNormalMode()
 {
+    // A line about the photo ("Loading", a zoom) is the main window's from now on; it would come
+    // back stale with the mini window.
+    updateStatusInfo(QString(), false);
     m_host.orderFrontMainWindow();
     m_host.orderOutMiniWindow();
     const long mode = m_host.showMode();

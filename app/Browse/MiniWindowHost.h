@@ -34,6 +34,8 @@ public:
     virtual kpv::Rect imageVisibleViewRect() const = 0;
     virtual void setNewScaleMode(int mode) = 0;
     virtual void switchToScaleMode(int mode) = 0;
+    // The view keeps the last photo on screen while the next one's picture is on its way.
+    virtual bool viewHoldsPicture() const = 0;
     // ---- The navigator ----
     // Pixel size of the current file after its orientation (0 x 0 when unknown: no file, or the
     // base information is not read yet and the original cannot be decoded).

@@ -332,16 +332,23 @@ bool NavigateController::navCurFileToIndex(qsizetype index, bool fileListChanged
             MainConfig *c = config();
             const bool keep = c && c->keepPrevScaleWhenNavFile();
             // Only a step: a photo taken away (deleted, a new list) leaves the screen at once.
-            if (mode == NavShowModeView && !fileListChanged && !old.isEmpty() && path != old &&
-                !curFilePictureAtHand())
-                emptyViewHoldingPicture(keep);
+            const bool step = (mode == NavShowModeView || mode == NavShowModeMiniImage) && !fileListChanged &&
+                              !old.isEmpty() && path != old && !curFilePictureAtHand();
+            LMImageViewModel *shown = currentView();
+            if (step && shown == m_openGLView)
+                emptyViewHoldingPicture(*m_openGLView, keep);
             else
                 m_openGLView->didChangeFileByKeepPrevScale(keep);
             // The mini window's view lets go of the last file's pictures too: a fit-in picture
             // kept from it would be drawn under the next file, and would lay out the picture
-            // that says a file cannot be shown in the last photo's shape and turn.
-            if (LMImageViewModel *shown = currentView(); shown && shown != m_openGLView)
-                shown->didChangeFileByKeepPrevScale(false);
+            // that says a file cannot be shown in the last photo's shape and turn. On a step
+            // only its screen keeps the last photo, as the main view's does.
+            if (shown && shown != m_openGLView) {
+                if (step)
+                    emptyViewHoldingPicture(*shown, false);
+                else
+                    shown->didChangeFileByKeepPrevScale(false);
+            }
             m_openGLView->setImage(info ? info->imageByType(NavLoadPlanner::kSmallThumbType) : nullptr, ImageModeNormal);
             const bool gif = info ? isGifFile(info.get()) : path.path().endsWith(latin1(".gif"), Qt::CaseInsensitive);
             m_openGLView->setImageSupportRotate(!gif);
@@ -365,11 +372,11 @@ bool NavigateController::curFilePictureAtHand() const
     return info && (info->matchImageByScale(1.0) || curFileCannotBeShown());
 }
 
-void NavigateController::emptyViewHoldingPicture(bool keepPrevScale)
+void NavigateController::emptyViewHoldingPicture(LMImageViewModel &view, bool keepPrevScale)
 {
-    const bool held = m_openGLView->holdsPicture();
-    m_openGLView->didChangeFileHoldingPicture(keepPrevScale);
-    if (held || !m_openGLView->holdsPicture())
+    const bool held = view.holdsPicture();
+    view.didChangeFileHoldingPicture(keepPrevScale);
+    if (held || !view.holdsPicture())
         return;
     if (m_loadingMarkTimer)
         m_loadingMarkTimer->invalidate();
@@ -383,9 +390,13 @@ void NavigateController::emptyViewHoldingPicture(bool keepPrevScale)
 void NavigateController::showLoadingUnderHeldPicture()
 {
     m_loadingMarkTimer.reset();
-    if (!m_openGLView || !m_openGLView->holdsPicture())
+    LMImageViewModel *shown = currentView();
+    if (!shown || !shown->holdsPicture())
         return;
-    m_openGLView->releaseHeldPicture();
+    shown->releaseHeldPicture();
+    // The mini window takes the next photo's size now: it kept the last one's for the picture held.
+    if (shown != m_openGLView)
+        updateOpenGLViewImage(ImageModeFitin);
     updatePreviewStatusUIForCurFile(true);
 }
 
@@ -565,7 +576,8 @@ void NavigateController::updatePreviewStatusUIForCurFile(bool statusOnly)
     if (!thumb && !failed && info)
         thumb = info->imageByType(fitinImageType(), &failed);
     // While the last photo stays on screen for this one, nothing is said yet.
-    const bool pictureHeld = !thumb && !failed && m_openGLView && m_openGLView->holdsPicture();
+    const LMImageViewModel *shown = currentView();
+    const bool pictureHeld = !thumb && !failed && shown && shown->holdsPicture();
     if (!m_reachTopOrBottomInfoShowed) {
         if (thumb || pictureHeld) {
             m_host->hidePreviewStatus(false, false);

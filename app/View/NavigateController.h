@@ -448,7 +448,8 @@ private:
     // (the title and the file line change at once): emptied at once, the view would show black
     // between every two large photos. "Loading" shows only once the picture is a while late,
     // counted from the first step that held the screen; the screen then lets go as well.
-    void emptyViewHoldingPicture(bool keepPrevScale);
+    // `view` is the one shown: the main one, or the mini window's in the mini window.
+    void emptyViewHoldingPicture(LMImageViewModel &view, bool keepPrevScale);
     void showLoadingUnderHeldPicture();
     std::shared_ptr<kpv::Timer> m_loadingMarkTimer;
     // The photo shown left its folder and nothing with its identity came in the same change: a

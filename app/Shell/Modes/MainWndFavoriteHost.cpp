@@ -380,7 +380,7 @@ void MainWndFavoriteHost::renderFileForPrint(const LMPathString& path, std::func
         done(0, std::move(image));
 }
 
-void MainWndFavoriteHost::printImages(const QList<QImage>& images)
+void MainWndFavoriteHost::printImages(const QList<QImage>& images, const QString& jobName)
 {
     if (images.isEmpty())
         return;
@@ -388,6 +388,7 @@ void MainWndFavoriteHost::printImages(const QList<QImage>& images)
     std::shared_ptr<PrintView> view = PrintView::printViewWithImages(images);
     if (!view)
         return;
+    view->printInfo().jobName = jobName;
     std::unique_ptr<kpv::PrintPanel> panel = kpv::PrintPanel::make();
     panel->setPrintableView(std::move(view));
     MainWndController* controller = &m_windowController;

@@ -62,7 +62,7 @@ public:
     // Reveal, print, alerts, the copy folder and the viewer's favourites box.
     void revealFilesInFinder(const QList<LMPathString>& paths) override;
     void renderFileForPrint(const LMPathString& path, std::function<void(int result, QImage image)> done) override;
-    void printImages(const QList<QImage>& images) override;
+    void printImages(const QList<QImage>& images, const QString& jobName) override;
     void alert(const QString& text, const QString& defaultButton, const QString& alternateButton,
                std::function<void(int)> done) override;
     QString chooseFolder(const QString& startFolder) override;

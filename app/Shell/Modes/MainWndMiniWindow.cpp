@@ -225,7 +225,7 @@ void MainWndMiniHost::orderOutMiniWindow() { m_window->orderOut(); }
 double MainWndMiniHost::setStatusText(const QString& text, bool)
 {
     m_status->setStringValue(text);
-    m_statusPlate->setHidden(text.isEmpty());
+    m_statusPlate->setHidden(text.isEmpty() || statusToldByBadFileCaption());
     if (text.isEmpty())
         return 0;
     // Centred on the image view, as wide as its text with a margin on each side.
@@ -245,6 +245,8 @@ void MainWndMiniHost::showBadFileCaption(bool show)
     m_badFileReason->setHidden(reason.isEmpty());
     if (!show)
         return;
+    if (statusToldByBadFileCaption())
+        m_statusPlate->setHidden(true);
     // The plate as wide as its message, centred on the view as the viewer's; the reason along
     // the view's bottom, in the band the picture leaves under its mark.
     const kpv::Rect view = m_imageView->frame();
@@ -252,6 +254,13 @@ void MainWndMiniHost::showBadFileCaption(bool show)
     m_badFilePlate->setFrame(kpv::Rect(view.x() + (view.width() - width) / 2,
                                        std::floor(view.y() + view.height() / 2 - kStatusHeight / 2), width, kStatusHeight));
     m_badFileReason->setFrame(kpv::Rect(view.x() + 4, view.y() + 2, std::max(0.0, view.width() - 8), kBadFileReasonHeight));
+}
+
+bool MainWndMiniHost::statusToldByBadFileCaption() const
+{
+    // The caption says a file cannot be shown, with the reason under it; the status line saying
+    // the same over it would stack a second plate on the first.
+    return !m_badFilePlate->isHidden() && m_status->stringValue() == m_badFileMessage->stringValue();
 }
 
 QString MainWndMiniHost::badFileMessageShown() const
@@ -275,6 +284,8 @@ kpv::Rect MainWndMiniHost::imageVisibleViewRect() const { return toRect(m_imageV
 void MainWndMiniHost::setNewScaleMode(int mode) { m_imageView->setNewScaleMode(mode); }
 
 void MainWndMiniHost::switchToScaleMode(int mode) { m_imageView->switchToScaleMode(mode); }
+
+bool MainWndMiniHost::viewHoldsPicture() const { return m_imageView->holdsPicture(); }
 
 kpv::Size MainWndMiniHost::curFileFrameSize() const
 {

@@ -77,6 +77,7 @@ public:
     kpv::Rect imageVisibleViewRect() const override;
     void setNewScaleMode(int mode) override;
     void switchToScaleMode(int mode) override;
+    bool viewHoldsPicture() const override;
     kpv::Size curFileFrameSize() const override;
     bool hasCurFile() const override;
     void updateOpenGLViewImage(int imageMode) override;
@@ -119,6 +120,7 @@ private:
     kpv::TextField* m_badFileMessage = nullptr;
     kpv::TextField* m_badFileReason = nullptr;
     void showBadFileCaption(bool show);
+    bool statusToldByBadFileCaption() const;
     bool m_shadowSet = false;
 };
 

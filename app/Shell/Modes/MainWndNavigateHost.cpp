@@ -220,6 +220,13 @@ void MainWndNavigateHost::writeImageToPasteboard(const QImage& image)
 
 void MainWndNavigateHost::updateStatusInfo(const QString& text, bool showWaiting, int loadingInfoFlag)
 {
+    // In the mini window the line stands over its picture: the main window is out of sight.
+    const long mode = m_windowController.showMode();
+    if (mode == MainShowModeMiniWithImage || mode == MainShowModeMiniEmpty)
+        if (auto* mini = dynamic_cast<MiniWindowController*>(miniController())) {
+            mini->updateStatusInfo(text, showWaiting);
+            return;
+        }
     if (!m_overlays)
         return;
     m_statusLoadingInfo = loadingInfoFlag != 0;

@@ -34,6 +34,7 @@ public:
     std::vector<FavoriteHandOff> slideshow;
     QList<QImage> printed;
     int printCalls = 0;
+    QString printJobName;
     // Paths whose rendering for print fails.
     QList<LMPathString> unprintable;
 
@@ -66,9 +67,10 @@ public:
             done(0, img);
         }
     }
-    void printImages(const QList<QImage>& images) override
+    void printImages(const QList<QImage>& images, const QString& jobName) override
     {
         printed = images;
+        printJobName = jobName;
         ++printCalls;
     }
     void alert(const QString& text, const QString&, const QString&, std::function<void(int)> done) override

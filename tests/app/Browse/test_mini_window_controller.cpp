@@ -41,6 +41,7 @@ public:
     kpv::Rect imageVisibleViewRect() const override { return imageRect; }
     void setNewScaleMode(int m) override { scaleMode = m; }
     void switchToScaleMode(int m) override { scaleMode = m; }
+    bool viewHoldsPicture() const override { return false; }
     kpv::Size curFileFrameSize() const override { return fileSize; }
     bool hasCurFile() const override { return hasFile; }
     void showImageForm(bool f) override { imageForm = f; }

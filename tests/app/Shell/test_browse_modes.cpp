@@ -428,6 +428,7 @@ TEST_F(BrowseModes, MiniWindowOnAFileThatCannotBeShownShowsTheBadFilePicture)
     // It says so, and why, as the viewer does: the reason along the bottom, under the mark.
     const QString cannot = kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_BAD_IMAGE"));
     EXPECT_EQ(mini->host().badFileMessageShown(), cannot);
+    EXPECT_TRUE(mini->host().statusPlate()->isHidden()) << "the status line says it a second time";
     EXPECT_FALSE(mini->host().badFileReasonShown().isEmpty());
     EXPECT_LE(mini->host().badFileReasonFrame().maxX(), mini->host().imageView()->frame().maxX());
 

@@ -316,18 +316,21 @@ TEST_F(FavoriteMode, TipTextStandsOnAShadowAndWraps)
 // A print panel that is confirmed at once, printing to a PDF file as "print to file" does.
 class PdfPrintPanel : public kpv::PrintPanel {
 public:
-    explicit PdfPrintPanel(QString path) : m_path(std::move(path)) {}
+    PdfPrintPanel(QString path, QString* jobName) : m_path(std::move(path)), m_jobName(jobName) {}
     void beginSheetWithPrintInfo(kpv::Window*, std::function<void(long)> handler) override
     {
         QPrinter printer(QPrinter::ScreenResolution);
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(m_path);
         const bool printed = printableView() && printView(printer, *printableView());
+        if (m_jobName)
+            *m_jobName = printer.docName();
         handler(printed ? 1 : kPrintFailed);
     }
 
 private:
     QString m_path;
+    QString* m_jobName;
 };
 
 // Printing the selected favourites prints each on a page of its own, turned to suit it: a
@@ -360,7 +363,8 @@ TEST_F(FavoriteMode, SaveAsAsksForTheFolderOfTheCopies)
 TEST_F(FavoriteMode, PrintingPutsEachFavouriteOnAPageTurnedToSuitIt)
 {
     const QString pdf = scratch.filePath(QStringLiteral("printed.pdf"));
-    kpv::PrintPanel::setPanelFactory([pdf] { return std::make_unique<PdfPrintPanel>(pdf); });
+    QString jobName;
+    kpv::PrintPanel::setPanelFactory([pdf, &jobName] { return std::make_unique<PdfPrintPanel>(pdf, &jobName); });
     struct Restore {
         ~Restore() { kpv::PrintPanel::setPanelFactory({}); }
     } restore;
@@ -401,6 +405,12 @@ TEST_F(FavoriteMode, PrintingPutsEachFavouriteOnAPageTurnedToSuitIt)
     }
     for (const char* size : {"320x240", "200x300", "250x250"})
         EXPECT_TRUE(images.contains(QString::fromLatin1(size))) << size << " not printed: " << images.join(' ').toStdString();
+    // The job is named after the photos in the print queue and the PDF's title, not the program.
+    EXPECT_EQ(jobName, "f0.png and 2 more");
+    favorites()->browser()->setSelectionIndexes({1});
+    controller->performMenuAction(5);
+    settle();
+    EXPECT_EQ(jobName, "tall.png");
 }
 
 // A grid taller than the window has a scroller at its right: its knob shows the part in sight,
