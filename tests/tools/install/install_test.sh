@@ -41,6 +41,12 @@ entry=$tree/share/applications/org.kestrane.viewer.desktop
 grep -qx 'Exec="/opt/kestrane test/bin/kestrane-viewer" %F' "$entry" || fail "Exec line: $(grep ^Exec "$entry")"
 grep -q '^MimeType=.*image/jpeg;.*image/png;' "$entry" || fail "MimeType line: $(grep ^MimeType "$entry")"
 grep -qx 'Icon=org.kestrane.viewer' "$entry" || fail "no Icon line"
+# Without the reserved characters a space brings, the program's path is written bare: the generic
+# opener of desktops without a session of their own takes the first word as the program.
+DESTDIR=$work/plain cmake --install "$build" --prefix /opt/kestrane >/dev/null || fail "install to /opt/kestrane"
+grep -qx 'Exec=/opt/kestrane/bin/kestrane-viewer %F' "$work/plain/opt/kestrane/share/applications/org.kestrane.viewer.desktop" ||
+    fail "Exec line: $(grep ^Exec "$work/plain/opt/kestrane/share/applications/org.kestrane.viewer.desktop")"
+rm -rf "$work/plain"
 # A file manager offers the viewer for every kind of picture it opens: the entry lists the type
 # the desktop gives each such file name.
 if [ -r /usr/share/mime/globs ]; then
