@@ -84,8 +84,12 @@ SingleInstance::~SingleInstance()
 
 QString SingleInstance::socketDirectory()
 {
+    // The runtime folder must take the socket too: one that is read-only (a session set up
+    // wrongly, a full or read-only volume) would leave every start without a running viewer to
+    // find, each opening a window of its own. Every start of the session sees the same folder
+    // and so chooses the same place.
     const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    if (runtime.startsWith('/') && isPrivateFolder(runtime))
+    if (runtime.startsWith('/') && isPrivateFolder(runtime) && ::access(runtime.constData(), W_OK | X_OK) == 0)
         return QFile::decodeName(runtime);
     QByteArray base = qgetenv("TMPDIR");
     if (!base.startsWith('/') || !QFileInfo(QFile::decodeName(base)).isDir())

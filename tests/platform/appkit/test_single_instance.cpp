@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <cstring>
 #include <thread>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -132,6 +133,30 @@ TEST_F(SingleInstanceTest, UnsafeRuntimeFolderFallsBackToAPrivateOne)
 
     qunsetenv("XDG_RUNTIME_DIR");
     EXPECT_EQ(SingleInstance::socketDirectory(), dir);
+}
+
+// A runtime folder that takes no file (read-only here) would leave every start without a viewer
+// to find: the socket goes to the private fallback, where the next start looks as well.
+TEST_F(SingleInstanceTest, AReadOnlyRuntimeFolderLeavesTheSocketWhereTheNextStartFindsIt)
+{
+    const QByteArray folder = QFile::encodeName(runtime.path());
+    KPV_EXPECT_CHILD_PASSED(kpv::test::runWithOwnMounts([&] {
+        ASSERT_EQ(::mount(folder.constData(), folder.constData(), nullptr, MS_BIND, nullptr), 0);
+        ASSERT_EQ(::mount(nullptr, folder.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
+        const QString name = SingleInstance(key()).serverName();
+        EXPECT_TRUE(name.startsWith(temp.path() + QStringLiteral("/kestrane-viewer-%1/").arg(::getuid())))
+            << name.toStdString();
+        EXPECT_EQ(SingleInstance(key()).serverName(), name) << "the next start looks elsewhere";
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        ASSERT_GE(fd, 0);
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        const QByteArray native = QFile::encodeName(name);
+        ASSERT_LT(size_t(native.size()), sizeof address.sun_path);
+        std::memcpy(address.sun_path, native.constData(), size_t(native.size()));
+        EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << std::strerror(errno);
+        ::close(fd);
+    }), "the kernel lets this user mount nothing here");
 }
 
 TEST_F(SingleInstanceTest, FolderPlantedBySomeoneElseIsRefused)
