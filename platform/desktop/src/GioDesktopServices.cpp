@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <sys/wait.h>
 
 namespace kpv {
 
@@ -191,17 +192,61 @@ QList<DesktopApplication> GioDesktopServices::allApplications()
     return out;
 }
 
+namespace {
+
+// An application that ends with a failure this soon after it was started on a photo (it could not
+// open its window, could not read the file, lacked a library) did not take the photo. Later, its
+// end is that of a program the user has been working with.
+constexpr qint64 kStartFailureMs = 10000;
+
+struct StartedApplication {
+    QString name;
+    QElapsedTimer started;
+};
+
+void rememberStartedProcess(GDesktopAppInfo*, GPid pid, gpointer data)
+{
+    *static_cast<GPid*>(data) = pid;
+}
+
+void startedApplicationEnded(GPid pid, gint status, gpointer data)
+{
+    std::unique_ptr<StartedApplication> app(static_cast<StartedApplication*>(data));
+    g_spawn_close_pid(pid);
+    const bool failed = !WIFEXITED(status) || WEXITSTATUS(status) != 0;
+    if (!failed || QCoreApplication::closingDown() || app->started.elapsed() > kStartFailureMs)
+        return;
+    NotificationCenter::defaultCenter().postNotification(
+        kDesktopHelperFailedNotification, nullptr,
+        {{QStringLiteral("purpose"), kDesktopHelperForOpenWith}, {QStringLiteral("subject"), app->name}});
+}
+
+} // namespace
+
 bool GioDesktopServices::openFileWithApplication(const QString& path, const QString& applicationId)
 {
     GPtr<GDesktopAppInfo> info(g_desktop_app_info_new(applicationId.toUtf8().constData()));
     if (!info)
         return false;
     GPtr<GFile> file(g_file_new_for_path(kpv::encodeFileName(path).constData()));
-    GList files{file.get(), nullptr, nullptr};
+    gchar* uri = g_file_get_uri(file.get());
+    GList uris{uri, nullptr, nullptr};
     GError* error = nullptr;
-    const gboolean ok = g_app_info_launch(G_APP_INFO(info.get()), &files, nullptr, &error);
+    // The process is kept ours to reap, so that one that fails at once is told rather than taken
+    // for a photo shown. An application the desktop starts over its message bus has no process
+    // here, and is taken as started.
+    GPid pid = 0;
+    const gboolean ok = g_desktop_app_info_launch_uris_as_manager(
+        info.get(), &uris, nullptr, GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD), nullptr, nullptr,
+        rememberStartedProcess, &pid, &error);
+    g_free(uri);
     if (error)
         g_error_free(error);
+    if (ok && pid > 0) {
+        auto* app = new StartedApplication{describedApplication(G_APP_INFO(info.get())).fileName, {}};
+        app->started.start();
+        g_child_watch_add(pid, startedApplicationEnded, app);
+    }
     return ok;
 }
 
