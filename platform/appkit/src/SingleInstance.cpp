@@ -350,9 +350,13 @@ void SingleInstance::accept(QLocalSocket* socket)
         else
             socket->write(kAnswerWithActivation, qint64(sizeof kAnswerWithActivation) - 1);
         socket->flush();
+        // A later start that stopped waiting (this viewer was stopped or busy past its timeout)
+        // has closed its end and shown the files itself: the answer cannot reach it, and the files
+        // are not opened here a second time, away from the photo the user was looking at.
+        const bool answered = socket->state() == QLocalSocket::ConnectedState && socket->bytesToWrite() == 0;
         socket->disconnectFromServer();
         socket->deleteLater();
-        if (m_received)
+        if (m_received && answered)
             m_received(paths, activation);
     };
     QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, buffer, done, finish] {

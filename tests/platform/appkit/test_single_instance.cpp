@@ -363,6 +363,23 @@ TEST_F(SingleInstanceTest, ABusyViewerRefusesInsteadOfDroppingTheFiles)
     kpv::RunLoop::main().setClock(nullptr);
 }
 
+// A viewer stopped or hung past a later start's wait: the start gave up and showed its files
+// itself. Once the viewer runs again it finds the start's message, but does not open the files a
+// second time, leaving the photo the user was on.
+TEST_F(SingleInstanceTest, FilesOfAStartThatStoppedWaitingAreNotOpenedAgain)
+{
+    SingleInstance first(key());
+    int deliveries = 0;
+    ASSERT_TRUE(first.listen([&](const QStringList&) { ++deliveries; }));
+    SingleInstance later(key());
+    // The viewer's loop does not run meanwhile: it cannot answer.
+    EXPECT_FALSE(later.handOver({"/photos/a.jpg"}, 300));
+    spinUntil([&] { return deliveries > 0; });
+    EXPECT_EQ(deliveries, 0) << "opened by both";
+    EXPECT_TRUE(handOverFromAnotherStart(later, {"/photos/b.jpg"}));
+    EXPECT_EQ(deliveries, 1);
+}
+
 TEST_F(SingleInstanceTest, QuittingWithLaterStartsConnectedCallsNobody)
 {
     auto receiver = std::make_unique<QStringList>();
