@@ -8,6 +8,7 @@
 #include "foundation/FileNames.h"
 #include "foundation/FileReplace.h"
 #include "foundation/NotificationCenter.h"
+#include "foundation/RunLoop.h"
 #include "imageio/FileAccess.h"
 
 #include <QCoreApplication>
@@ -17,9 +18,11 @@
 #include <QProcess>
 #include <QSet>
 
+#include <cerrno>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <sys/wait.h>
 
 namespace kpv {
@@ -199,26 +202,36 @@ namespace {
 // end is that of a program the user has been working with.
 constexpr qint64 kStartFailureMs = 10000;
 
-struct StartedApplication {
-    QString name;
-    QElapsedTimer started;
-};
-
 void rememberStartedProcess(GDesktopAppInfo*, GPid pid, gpointer data)
 {
     *static_cast<GPid*>(data) = pid;
 }
 
-void startedApplicationEnded(GPid pid, gint status, gpointer data)
+// Waits on a thread of its own for the started application to end (however long it runs, so that
+// it leaves no zombie behind) and tells a failure at once on the main thread.
+void watchStartedApplication(GPid pid, const QString& name)
 {
-    std::unique_ptr<StartedApplication> app(static_cast<StartedApplication*>(data));
-    g_spawn_close_pid(pid);
-    const bool failed = !WIFEXITED(status) || WEXITSTATUS(status) != 0;
-    if (!failed || QCoreApplication::closingDown() || app->started.elapsed() > kStartFailureMs)
-        return;
-    NotificationCenter::defaultCenter().postNotification(
-        kDesktopHelperFailedNotification, nullptr,
-        {{QStringLiteral("purpose"), kDesktopHelperForOpenWith}, {QStringLiteral("subject"), app->name}});
+    QElapsedTimer started;
+    started.start();
+    std::thread([pid, name, started] {
+        int status = 0;
+        pid_t ended = -1;
+        do
+            ended = ::waitpid(pid, &status, 0);
+        while (ended < 0 && errno == EINTR);
+        const bool failed = ended == pid && (!WIFEXITED(status) || WEXITSTATUS(status) != 0);
+        if (!failed || started.elapsed() > kStartFailureMs)
+            return;
+        RunLoop::performOnMainThread(
+            [name] {
+                if (QCoreApplication::closingDown())
+                    return;
+                NotificationCenter::defaultCenter().postNotification(
+                    kDesktopHelperFailedNotification, nullptr,
+                    {{QStringLiteral("purpose"), kDesktopHelperForOpenWith}, {QStringLiteral("subject"), name}});
+            },
+            false);
+    }).detach();
 }
 
 } // namespace
@@ -242,11 +255,8 @@ bool GioDesktopServices::openFileWithApplication(const QString& path, const QStr
     g_free(uri);
     if (error)
         g_error_free(error);
-    if (ok && pid > 0) {
-        auto* app = new StartedApplication{describedApplication(G_APP_INFO(info.get())).fileName, {}};
-        app->started.start();
-        g_child_watch_add(pid, startedApplicationEnded, app);
-    }
+    if (ok && pid > 0)
+        watchStartedApplication(pid, describedApplication(G_APP_INFO(info.get())).fileName);
     return ok;
 }
 

@@ -5,9 +5,9 @@
 #include "desktop/DesktopServices.h"
 #include "foundation/FileNames.h"
 #include "foundation/NotificationCenter.h"
+#include "foundation/RunLoop.h"
 #include "../../support/FaultInjection.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -143,8 +143,10 @@ TEST(OpenWith, AnApplicationThatFailsAtOnceIsTold)
     ASSERT_TRUE(desktop.openFileWithApplication(path, "kpv-stand-in-fails.desktop"));
     // Until the failing one is told (the bound only keeps a broken run from hanging).
     const QDeadlineTimer deadline(30000);
-    while (told.isEmpty() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    while (told.isEmpty() && !deadline.hasExpired()) {
+        QThread::msleep(20);
+        kpv::RunLoop::main().runOnce();
+    }
     kpv::NotificationCenter::defaultCenter().removeObserver(&observer);
     EXPECT_EQ(told, QStringList{QStringLiteral("Failing Stand-in")});
 }
