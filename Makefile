@@ -2,7 +2,7 @@
 #   make run        install what is missing, build the viewer, start it
 #   make install    build the viewer and install it under PREFIX (default ~/.local); DESTDIR
 #                   stages the install in another root
-#   make uninstall  remove what the last install put there
+#   make uninstall  remove what the last install put there (under the DESTDIR it had)
 #   make package    build a Debian package (build/release/kestrane-viewer_*.deb)
 #   make test       install what is missing, build with the sanitizers, run every test
 #   make bench      install what is missing, build the release, run the benchmarks
@@ -58,10 +58,12 @@ run: build-viewer
 
 install: build-viewer
 	DESTDIR="$(DESTDIR)" cmake --install $(RELEASE_DIR) --prefix "$(PREFIX)"
+	DESTDIR="$(DESTDIR)" cmake -DMANIFEST="$(abspath $(RELEASE_DIR))/install_manifest.txt" \
+	      -DRECORD="$(abspath $(RELEASE_DIR))/installed-files.txt" -P cmake/RecordInstall.cmake
 	@echo "Installed under $(DESTDIR)$(PREFIX); start it from the menu or with $(PREFIX)/bin/kestrane-viewer"
 
 uninstall:
-	DESTDIR="$(DESTDIR)" cmake -DMANIFEST="$(CURDIR)/$(RELEASE_DIR)/install_manifest.txt" -P cmake/Uninstall.cmake
+	DESTDIR="$(DESTDIR)" cmake -DRECORD="$(abspath $(RELEASE_DIR))/installed-files.txt" -P cmake/Uninstall.cmake
 
 package: build-viewer
 	cd $(RELEASE_DIR) && cpack -G DEB

@@ -2,15 +2,21 @@
 # installs it. Set by the caller: KPV_DESKTOP_TEMPLATE, KPV_DESKTOP_OUTPUT, KPV_BINDIR,
 # KPV_DATADIR, KPV_MIME_TYPES.
 set(kpv_bin "${CMAKE_INSTALL_PREFIX}/${KPV_BINDIR}/kestrane-viewer")
-# The Exec key holds the path as one quoted argument: inside it ", `, $ and \ take a backslash,
-# then the entry format doubles every backslash once more, and a percent sign is written twice.
-string(REPLACE "\\" "\\\\" kpv_exec "${kpv_bin}")
-string(REPLACE "\"" "\\\"" kpv_exec "${kpv_exec}")
-string(REPLACE "`" "\\`" kpv_exec "${kpv_exec}")
-string(REPLACE "$" "\\$" kpv_exec "${kpv_exec}")
-string(REPLACE "\\" "\\\\" kpv_exec "${kpv_exec}")
-string(REPLACE "%" "%%" kpv_exec "${kpv_exec}")
-set(KPV_DESKTOP_EXEC "\"${kpv_exec}\"")
+# The Exec key holds the path as one argument. A path with none of the entry format's reserved
+# characters is written bare: the generic opener of desktops without a session of their own takes
+# the key's first word as the program's name, quotes and all, and ran nothing for a quoted one.
+# Otherwise it is quoted: inside the quotes ", `, $ and \ take a backslash, then the entry format
+# doubles every backslash once more. A percent sign is written twice either way.
+string(REPLACE "%" "%%" kpv_exec "${kpv_bin}")
+if(kpv_bin MATCHES "[] \t\n\"'\\><~|&;$*?#()`[]")
+  string(REPLACE "\\" "\\\\" kpv_exec "${kpv_exec}")
+  string(REPLACE "\"" "\\\"" kpv_exec "${kpv_exec}")
+  string(REPLACE "`" "\\`" kpv_exec "${kpv_exec}")
+  string(REPLACE "$" "\\$" kpv_exec "${kpv_exec}")
+  string(REPLACE "\\" "\\\\" kpv_exec "${kpv_exec}")
+  set(kpv_exec "\"${kpv_exec}\"")
+endif()
+set(KPV_DESKTOP_EXEC "${kpv_exec}")
 set(KPV_TRY_EXEC "${kpv_bin}")
 configure_file("${KPV_DESKTOP_TEMPLATE}" "${KPV_DESKTOP_OUTPUT}" @ONLY)
 file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/${KPV_DATADIR}/applications" TYPE FILE FILES "${KPV_DESKTOP_OUTPUT}")

@@ -1,18 +1,44 @@
-# `make uninstall`: removes every file the last `cmake --install` wrote (its manifest lists them
-# under the prefix; a staging root is given again in DESTDIR), then the program's own resource
-# folder once it is empty. Folders shared with other programs (bin, share/applications, the icon
-# theme) stay. Usage: [DESTDIR=<root>] cmake -DMANIFEST=<build>/install_manifest.txt -P Uninstall.cmake
-if(NOT EXISTS "${MANIFEST}")
-  message(FATAL_ERROR "Nothing to uninstall: ${MANIFEST} does not exist (run make install first).")
+# `make uninstall`: removes every file the last `make install` wrote (RecordInstall.cmake listed
+# them, with the staging root they went under), then the program's own resource folder once it is
+# empty. Folders shared with other programs (bin, share/applications, the icon theme) stay. A
+# DESTDIR given here must be the one the install had: the files under another root, or the
+# system's own under no root, are not the last install's.
+# Usage: [DESTDIR=<root>] cmake -DRECORD=<build>/installed-files.txt -P Uninstall.cmake
+if(NOT EXISTS "${RECORD}")
+  message(FATAL_ERROR "Nothing to uninstall: ${RECORD} does not exist (run make install first).")
 endif()
-file(STRINGS "${MANIFEST}" kpv_files)
+file(STRINGS "${RECORD}" kpv_files)
+list(POP_FRONT kpv_files kpv_root_line)
+if(NOT kpv_root_line MATCHES "^root=(.*)$")
+  message(FATAL_ERROR "${RECORD} is not a list of installed files; nothing was removed.")
+endif()
+set(kpv_root "${CMAKE_MATCH_1}")
+set(kpv_asked "$ENV{DESTDIR}")
+if(NOT kpv_asked STREQUAL "")
+  get_filename_component(kpv_asked "${kpv_asked}" ABSOLUTE)
+  if(NOT kpv_asked STREQUAL kpv_root)
+    if(kpv_root STREQUAL "")
+      set(kpv_was "with no DESTDIR")
+    else()
+      set(kpv_was "under DESTDIR=${kpv_root}")
+    endif()
+    message(FATAL_ERROR "The last install was made ${kpv_was}, not under DESTDIR=${kpv_asked}; nothing was removed.")
+  endif()
+endif()
 set(kpv_own_dirs "")
-set(kpv_root "$ENV{DESTDIR}")
+set(kpv_removed_desktop_entry FALSE)
 foreach(kpv_listed IN LISTS kpv_files)
+  if(kpv_listed STREQUAL "")
+    continue()
+  endif()
   set(kpv_file "${kpv_root}${kpv_listed}")
   if(IS_SYMLINK "${kpv_file}" OR EXISTS "${kpv_file}")
     file(REMOVE "${kpv_file}")
     message(STATUS "Removed ${kpv_file}")
+    if(kpv_file MATCHES "^(.*/share/applications)/[^/]+\\.desktop$")
+      set(kpv_removed_desktop_entry TRUE)
+      set(kpv_applications_dir "${CMAKE_MATCH_1}")
+    endif()
   endif()
   # The program's resource folder and everything under it.
   if(kpv_file MATCHES "^(.*/share/kestrane-viewer)/")
@@ -27,4 +53,13 @@ foreach(kpv_dir IN LISTS kpv_own_dirs)
     file(REMOVE_RECURSE "${kpv_dir}")
   endif()
 endforeach()
-file(REMOVE "${MANIFEST}")
+# The menus' list of which program opens which type forgets the entry too, as the install told
+# them of it (only a direct install did).
+if(kpv_removed_desktop_entry AND kpv_root STREQUAL "")
+  find_program(kpv_update_desktop update-desktop-database)
+  if(kpv_update_desktop)
+    execute_process(COMMAND "${kpv_update_desktop}" -q "${kpv_applications_dir}"
+                    RESULT_VARIABLE kpv_ignored OUTPUT_QUIET ERROR_QUIET)
+  endif()
+endif()
+file(REMOVE "${RECORD}")

@@ -187,6 +187,16 @@ void MainConfig::setSaveFailureHandler(std::function<void(const QString&)> handl
     defaults_.setSaveFailureHandler(std::move(handler));
 }
 
+QString MainConfig::settingsLoadFailure() const
+{
+    return defaults_.loadFailure();
+}
+
+QString MainConfig::settingsKeptAs() const
+{
+    return defaults_.loadFailureKeptAs();
+}
+
 void MainConfig::setIntegerValue(qint64 value, const QString& forKey, qint64 currentValue)
 {
     if (forKey.isEmpty() || value == currentValue)

@@ -48,6 +48,10 @@ public:
     void setChangeHandler(std::function<void()> handler) { changeHandler_ = std::move(handler); }
     // Told the reason once when the settings file cannot be written (see UserDefaults).
     void setSaveFailureHandler(std::function<void(const QString& why)> handler);
+    // Why the settings file could not be read at start (so the defaults hold), and where it is
+    // kept at the first save; empty when it was read (see UserDefaults).
+    QString settingsLoadFailure() const;
+    QString settingsKeptAs() const;
     // The folder of the settings file, where the program's other small files live too.
     QString settingsFolder() const;
 

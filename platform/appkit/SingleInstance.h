@@ -91,7 +91,7 @@ public:
     // Malformed for anything that is not such a message.
     static Message decodePaths(const QByteArray& message, QStringList* paths, Activation* activation = nullptr);
     // The folder the socket goes into: $XDG_RUNTIME_DIR when it is an absolute path of a folder
-    // owned by this user and closed to others, else <temporary folder>/kestrane-viewer-<uid>
+    // owned by this user, closed to others and writable, else <temporary folder>/kestrane-viewer-<uid>
     // (made with mode 0700; refused when it exists but is not a private folder of this user).
     // Empty when neither can be had.
     static QString socketDirectory();

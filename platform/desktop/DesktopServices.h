@@ -46,7 +46,8 @@ public:
     virtual QList<DesktopApplication> applicationsForFile(const QString& path) = 0;
     // Every application the user can start on files, each once, with the types it declares.
     virtual QList<DesktopApplication> allApplications() { return {}; }
-    // Starts the application on the file; false when it could not be started.
+    // Starts the application on the file; false when it could not be started. One that then ends
+    // with a failure at once is told by kDesktopHelperFailedNotification (purpose "openWith").
     virtual bool openFileWithApplication(const QString& path, const QString& applicationId) = 0;
     // Opens a new message in the user's mail program; false when no mail program could be started.
     virtual bool composeMail(const QString& subject, const QString& body, const QStringList& attachments) = 0;
@@ -132,12 +133,15 @@ private:
 
 // Posted on the default notification centre, on the main thread, when a helper still running at the
 // end of its grace period fails after all within a minute of its start: it took that long to find
-// nothing to hand the work to, or what it found refused. userInfo: "purpose" (one of the names
-// below) and "subject" (what was handed over: the address, the folder, the mail's subject).
+// nothing to hand the work to, or what it found refused. Also when an application that Open With
+// started ends with a failure within moments of its start. userInfo: "purpose" (one of the names
+// below) and "subject" (what was handed over: the address, the folder, the mail's subject; for
+// Open With the application's name as the desktop shows it).
 inline const QString kDesktopHelperFailedNotification = QStringLiteral("KpvDesktopHelperFailedNotification");
 inline const QString kDesktopHelperForWebPage = QStringLiteral("webPage");
 inline const QString kDesktopHelperForMail = QStringLiteral("mail");
 inline const QString kDesktopHelperForFileManager = QStringLiteral("fileManager");
+inline const QString kDesktopHelperForOpenWith = QStringLiteral("openWith");
 
 // Runs one of the desktop's xdg helpers (program first, then its arguments; no shell). False when it
 // could not be started or reported a failure within a grace period of two seconds; a later failure

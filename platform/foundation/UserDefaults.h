@@ -69,6 +69,11 @@ public:
     // called on any thread that synchronises, never with the store locked. The terminal gets one
     // line per reason in the same way.
     void setSaveFailureHandler(std::function<void(const QString& why)> handler);
+    // Why the file that was there at start could not be read (not a settings file, unreadable,
+    // too large), so that the store began empty; empty when it was read or there was none. The
+    // file is set aside at the first save (loadFailureKeptAs() names where), never overwritten.
+    QString loadFailure() const;
+    QString loadFailureKeptAs() const;
 
     // Test seam: called with the finished temporary file just before it replaces the old one;
     // returning false abandons the save there: the old file stays and the temporary one goes.
@@ -76,7 +81,7 @@ public:
 
 private:
     void load();
-    QVariantMap readFile(bool* failed) const;
+    QVariantMap readFile(bool* failed, QString* why = nullptr) const;
     bool write(QString* why);
     mutable std::mutex mutex_;
     QString path_;
@@ -86,6 +91,8 @@ private:
     QVariantMap base_;
     bool dirty_ = false;
     bool loadFailed_ = false;
+    QString loadFailure_;
+    QString keptAs_;
     std::function<bool(const QString&)> beforeReplace_;
     std::function<void(const QString&)> saveFailed_;
     bool failureTold_ = false;

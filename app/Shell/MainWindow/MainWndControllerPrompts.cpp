@@ -286,6 +286,9 @@ void MainWndController::tellLateDesktopFailure(const QVariantMap& userInfo)
         showFailureAlert(bundle.localizedString(QStringLiteral("IDS_MailFailedLate")));
     else if (purpose == kpv::kDesktopHelperForFileManager)
         showFailureAlert(bundle.localizedString(QStringLiteral("IDS_FileManagerFailedLate")));
+    else if (purpose == kpv::kDesktopHelperForOpenWith)
+        showFailureAlert(bundle.localizedStringWithFormat(QStringLiteral("IDS_OpenWithFailedLate_Fmt"),
+                                                          userInfo.value(QStringLiteral("subject")).toString()));
 }
 
 // ---- Recommendation and feedback ----

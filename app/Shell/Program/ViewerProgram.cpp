@@ -24,6 +24,7 @@
 #include "appkit/Event.h"
 #include "appkit/MenuBar.h"
 #include "foundation/Bundle.h"
+#include "foundation/FileNames.h"
 #include "foundation/NotificationCenter.h"
 
 #include <QMenuBar>
@@ -61,6 +62,13 @@ ViewerProgram::ViewerProgram(AppDelegate& delegate)
                 },
                 false);
         });
+        // Settings that could not be read leave the viewer on its defaults: told once the window
+        // is up, with where the unreadable file is kept.
+        if (const QString why = config->settingsLoadFailure(); !why.isEmpty()) {
+            qWarning("settings not read: %s", qUtf8Printable(why));
+            controller->showFailureAlertSoon(kpv::Bundle::mainBundle().localizedStringWithFormat(
+                QStringLiteral("IDS_SettingsNotRead"), why, kpv::displayFileName(config->settingsKeptAs())));
+        }
         config->setChangeHandler([this] { saveSettingsSoon(); });
         // What changed before the program was assembled (the run count) is saved the same way.
         if (config->isDirty())

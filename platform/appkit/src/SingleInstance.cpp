@@ -84,8 +84,12 @@ SingleInstance::~SingleInstance()
 
 QString SingleInstance::socketDirectory()
 {
+    // The runtime folder must take the socket too: one that is read-only (a session set up
+    // wrongly, a full or read-only volume) would leave every start without a running viewer to
+    // find, each opening a window of its own. Every start of the session sees the same folder
+    // and so chooses the same place.
     const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    if (runtime.startsWith('/') && isPrivateFolder(runtime))
+    if (runtime.startsWith('/') && isPrivateFolder(runtime) && ::access(runtime.constData(), W_OK | X_OK) == 0)
         return QFile::decodeName(runtime);
     QByteArray base = qgetenv("TMPDIR");
     if (!base.startsWith('/') || !QFileInfo(QFile::decodeName(base)).isDir())
@@ -346,9 +350,13 @@ void SingleInstance::accept(QLocalSocket* socket)
         else
             socket->write(kAnswerWithActivation, qint64(sizeof kAnswerWithActivation) - 1);
         socket->flush();
+        // A later start that stopped waiting (this viewer was stopped or busy past its timeout)
+        // has closed its end and shown the files itself: the answer cannot reach it, and the files
+        // are not opened here a second time, away from the photo the user was looking at.
+        const bool answered = socket->state() == QLocalSocket::ConnectedState && socket->bytesToWrite() == 0;
         socket->disconnectFromServer();
         socket->deleteLater();
-        if (m_received)
+        if (m_received && answered)
             m_received(paths, activation);
     };
     QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, buffer, done, finish] {

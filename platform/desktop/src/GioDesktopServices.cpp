@@ -8,6 +8,7 @@
 #include "foundation/FileNames.h"
 #include "foundation/FileReplace.h"
 #include "foundation/NotificationCenter.h"
+#include "foundation/RunLoop.h"
 #include "imageio/FileAccess.h"
 
 #include <QCoreApplication>
@@ -18,9 +19,12 @@
 #include <QSet>
 #include <QStandardPaths>
 
+#include <cerrno>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <thread>
+#include <sys/wait.h>
 
 namespace kpv {
 
@@ -203,17 +207,68 @@ QList<DesktopApplication> GioDesktopServices::allApplications()
     return out;
 }
 
+namespace {
+
+// An application that ends with a failure this soon after it was started on a photo (it could not
+// open its window, could not read the file, lacked a library) did not take the photo. Later, its
+// end is that of a program the user has been working with.
+constexpr qint64 kStartFailureMs = 10000;
+
+void rememberStartedProcess(GDesktopAppInfo*, GPid pid, gpointer data)
+{
+    *static_cast<GPid*>(data) = pid;
+}
+
+// Waits on a thread of its own for the started application to end (however long it runs, so that
+// it leaves no zombie behind) and tells a failure at once on the main thread.
+void watchStartedApplication(GPid pid, const QString& name)
+{
+    QElapsedTimer started;
+    started.start();
+    std::thread([pid, name, started] {
+        int status = 0;
+        pid_t ended = -1;
+        do
+            ended = ::waitpid(pid, &status, 0);
+        while (ended < 0 && errno == EINTR);
+        const bool failed = ended == pid && (!WIFEXITED(status) || WEXITSTATUS(status) != 0);
+        if (!failed || started.elapsed() > kStartFailureMs)
+            return;
+        RunLoop::performOnMainThread(
+            [name] {
+                if (QCoreApplication::closingDown())
+                    return;
+                NotificationCenter::defaultCenter().postNotification(
+                    kDesktopHelperFailedNotification, nullptr,
+                    {{QStringLiteral("purpose"), kDesktopHelperForOpenWith}, {QStringLiteral("subject"), name}});
+            },
+            false);
+    }).detach();
+}
+
+} // namespace
+
 bool GioDesktopServices::openFileWithApplication(const QString& path, const QString& applicationId)
 {
     GPtr<GDesktopAppInfo> info(desktopApp(applicationId));
     if (!info)
         return false;
     GPtr<GFile> file(g_file_new_for_path(kpv::encodeFileName(path).constData()));
-    GList files{file.get(), nullptr, nullptr};
+    gchar* uri = g_file_get_uri(file.get());
+    GList uris{uri, nullptr, nullptr};
     GError* error = nullptr;
-    const gboolean ok = g_app_info_launch(G_APP_INFO(info.get()), &files, nullptr, &error);
+    // The process is kept ours to reap, so that one that fails at once is told rather than taken
+    // for a photo shown. An application the desktop starts over its message bus has no process
+    // here, and is taken as started.
+    GPid pid = 0;
+    const gboolean ok = g_desktop_app_info_launch_uris_as_manager(
+        info.get(), &uris, nullptr, GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD), nullptr, nullptr,
+        rememberStartedProcess, &pid, &error);
+    g_free(uri);
     if (error)
         g_error_free(error);
+    if (ok && pid > 0)
+        watchStartedApplication(pid, describedApplication(G_APP_INFO(info.get())).fileName);
     return ok;
 }
 

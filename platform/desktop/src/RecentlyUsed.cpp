@@ -160,17 +160,24 @@ bool addToRecentlyUsed(const QString& listPath, const QString& filePath, const Q
         return fail(QStringLiteral("cannot make the folder %1").arg(folder));
 
     // Copies of this program take turns. The lock file lives in the session's runtime folder,
-    // so the user's data folder gains nothing but the list; it is left for the next turn.
+    // so the user's data folder gains nothing but the list; it is left for the next turn. A
+    // runtime folder that takes no file (read-only) leaves the lock beside the list, where every
+    // copy of the session then looks for it, rather than the list unwritten.
     const QString runtime = QFile::decodeName(qgetenv("XDG_RUNTIME_DIR"));
     const QString lockName = QStringLiteral("kestrane-viewer-%1.lock")
                                  .arg(QString::fromLatin1(QCryptographicHash::hash(QFile::encodeName(QFileInfo(listPath).absoluteFilePath()),
                                                                                   QCryptographicHash::Sha1)
                                                              .toHex()
                                                              .left(16)));
-    const QByteArray lockPath = QFile::encodeName(runtime.startsWith(QLatin1Char('/')) && QFileInfo(runtime).isDir()
-                                                      ? runtime + QLatin1Char('/') + lockName
-                                                      : listPath + QStringLiteral(".lock"));
-    const int lock = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const QByteArray besideList = QFile::encodeName(listPath + QStringLiteral(".lock"));
+    const bool inRuntime = runtime.startsWith(QLatin1Char('/')) && QFileInfo(runtime).isDir() &&
+                           ::access(QFile::encodeName(runtime).constData(), W_OK | X_OK) == 0;
+    QByteArray lockPath = inRuntime ? QFile::encodeName(runtime + QLatin1Char('/') + lockName) : besideList;
+    int lock = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lock < 0 && inRuntime && (errno == EROFS || errno == EACCES || errno == EPERM)) {
+        lockPath = besideList;
+        lock = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    }
     if (lock < 0)
         return fail(QStringLiteral("cannot lock %1: %2").arg(listPath, QString::fromLocal8Bit(std::strerror(errno))));
     struct Unlock {

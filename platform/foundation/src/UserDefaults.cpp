@@ -211,12 +211,31 @@ QString UserDefaults::filePath() const
 void UserDefaults::load()
 {
     bool failed = false;
-    values_ = readFile(&failed);
+    values_ = readFile(&failed, &loadFailure_);
     loadFailed_ = failed;
     base_ = values_;
+    // Where the unreadable file goes at the first save: a name no earlier one took, so that a
+    // file kept aside before is not lost to this one.
+    if (failed) {
+        keptAs_ = path_ + QStringLiteral(".corrupt");
+        for (int n = 2; QFileInfo::exists(keptAs_) || QFileInfo(keptAs_).isSymLink(); ++n)
+            keptAs_ = path_ + QStringLiteral(".corrupt.%1").arg(n);
+    }
 }
 
-QVariantMap UserDefaults::readFile(bool* failed) const
+QString UserDefaults::loadFailure() const
+{
+    std::lock_guard lock(mutex_);
+    return loadFailure_;
+}
+
+QString UserDefaults::loadFailureKeptAs() const
+{
+    std::lock_guard lock(mutex_);
+    return keptAs_;
+}
+
+QVariantMap UserDefaults::readFile(bool* failed, QString* why) const
 {
     *failed = false;
     QVariantMap values;
@@ -224,8 +243,16 @@ QVariantMap UserDefaults::readFile(bool* failed) const
     if (!file.exists()) {
         return values;
     }
-    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxFileSize) {
+    if (!file.open(QIODevice::ReadOnly)) {
         *failed = true;
+        if (why)
+            *why = file.errorString();
+        return values;
+    }
+    if (file.size() > kMaxFileSize) {
+        *failed = true;
+        if (why)
+            *why = QStringLiteral("it is too large to be a settings file");
         return values;
     }
     // As much as the file holds: asking for the most it may hold would reserve that much.
@@ -234,6 +261,10 @@ QVariantMap UserDefaults::readFile(bool* failed) const
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject()) {
         *failed = true;
+        if (why)
+            *why = error.error != QJsonParseError::NoError
+                       ? QStringLiteral("%1 at byte %2").arg(error.errorString()).arg(error.offset)
+                       : QStringLiteral("it holds no settings");
         return values;
     }
     const QJsonObject root = doc.object();
@@ -496,8 +527,7 @@ bool UserDefaults::write(QString* error)
     }
     // A file we could not parse is kept aside instead of being overwritten.
     if (loadFailed_ && info.exists()) {
-        const QString aside = path_ + QStringLiteral(".corrupt");
-        QFile::remove(aside);
+        const QString aside = keptAs_.isEmpty() ? path_ + QStringLiteral(".corrupt") : keptAs_;
         if (::rename(QFile::encodeName(path_).constData(), QFile::encodeName(aside).constData()) != 0) {
             *error = QStringLiteral("cannot keep the unreadable %1 aside: %2").arg(path_, QString::fromLocal8Bit(std::strerror(errno)));
             return false;

@@ -77,19 +77,70 @@ bool namesFileAsItIs(const QHash<QByteArray, QByteArray>& texts, const QByteArra
            (!texts.contains("Thumb::Size") || texts.value("Thumb::Size") == QByteArray::number(bytes));
 }
 
-QImage freshCacheEntry(const QString& cacheFile, const QByteArray& uri, qint64 mtime, qint64 bytes)
+quint32 crc32(const QByteArray& bytes)
+{
+    static const auto table = [] {
+        std::array<quint32, 256> t{};
+        for (quint32 n = 0; n < 256; ++n) {
+            quint32 c = n;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[n] = c;
+        }
+        return t;
+    }();
+    quint32 c = 0xFFFFFFFFu;
+    for (const char b : bytes)
+        c = table[(c ^ quint8(b)) & 0xFF] ^ (c >> 8);
+    return c ^ 0xFFFFFFFFu;
+}
+
+// Whether the PNG is whole: every chunk inside the bytes with the check sum it was written with,
+// up to its end chunk. An entry another program was writing when it crashed or the disk filled
+// ends early, and one damaged on the disk fails its sums; either would show as a picture with
+// rows missing, and is made again instead.
+bool isWholePng(const QByteArray& png)
+{
+    bool ended = false;
+    bool sound = true;
+    const MPngWalkEnd walked =
+        MPngWalkChunksInMemory(reinterpret_cast<const uint8_t*>(png.constData()), size_t(png.size()),
+                               [&](const MPngChunk& chunk) {
+                                   const QByteArray typeAndData = png.mid(chunk.offset + 4, qsizetype(chunk.length) + 4);
+                                   const QByteArray stored = png.mid(chunk.offset + 8 + qsizetype(chunk.length), 4);
+                                   quint32 sum = 0;
+                                   for (const char b : stored)
+                                       sum = (sum << 8) | quint8(b);
+                                   sound = stored.size() == 4 && crc32(typeAndData) == sum;
+                                   ended = chunk.is("IEND");
+                                   return sound && !ended;
+                               });
+    return sound && ended && walked != MPNG_WALK_BROKEN;
+}
+
+// The bytes of the cache entry when it names the file as it is and is whole; empty otherwise.
+QByteArray freshWholeEntry(const QString& cacheFile, const QByteArray& uri, qint64 mtime, qint64 bytes)
 {
     QFile file(cacheFile);
     if (!file.open(QIODevice::ReadOnly))
         return {};
     if (!namesFileAsItIs(pngTextChunks(file), uri, mtime, bytes))
         return {};
-    // Read with our own reader, not the platform's plug-ins: the start-up picture comes from
-    // here on a thread of its own, before the application object exists.
     constexpr qint64 kMaxEntryBytes = 8 << 20;
     if (file.size() > kMaxEntryBytes || !file.seek(0))
         return {};
-    std::unique_ptr<ImageSource> source = ImageSource::createWithData(file.readAll());
+    QByteArray png = file.readAll();
+    return isWholePng(png) ? png : QByteArray();
+}
+
+QImage freshCacheEntry(const QString& cacheFile, const QByteArray& uri, qint64 mtime, qint64 bytes)
+{
+    const QByteArray png = freshWholeEntry(cacheFile, uri, mtime, bytes);
+    if (png.isEmpty())
+        return {};
+    // Read with our own reader, not the platform's plug-ins: the start-up picture comes from
+    // here on a thread of its own, before the application object exists.
+    std::unique_ptr<ImageSource> source = ImageSource::createWithData(png);
     if (!source)
         return {};
     const QVariantMap properties = source->propertiesAtIndex(0);
@@ -114,24 +165,6 @@ QImage applyOrientation(const QImage& image, int orientation)
 QImage toStoredOrientation(const QImage& upright, int orientation)
 {
     return applyOrientation(upright, orientation == 6 ? 8 : orientation == 8 ? 6 : orientation);
-}
-
-quint32 crc32(const QByteArray& bytes)
-{
-    static const auto table = [] {
-        std::array<quint32, 256> t{};
-        for (quint32 n = 0; n < 256; ++n) {
-            quint32 c = n;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[n] = c;
-        }
-        return t;
-    }();
-    quint32 c = 0xFFFFFFFFu;
-    for (const char b : bytes)
-        c = table[(c ^ quint8(b)) & 0xFF] ^ (c >> 8);
-    return c ^ 0xFFFFFFFFu;
 }
 
 // The PNG with uncompressed text chunks (keyword, value) right after its header chunk, where
@@ -284,14 +317,10 @@ void Thumbnailer::storeThumbnail(const QString& path, const QImage& image, int o
         return;
     const QString target = cachePathFor(file, QStringLiteral("large"));
     const QByteArray uri = fileUri(file);
-    // A fresh entry is there already (made on an earlier visit): nothing to encode or write.
-    {
-        QFile existing(target);
-        if (existing.open(QIODevice::ReadOnly)) {
-            if (namesFileAsItIs(pngTextChunks(existing), uri, modifiedSecs, fileBytes))
-                return;
-        }
-    }
+    // A fresh entry is there already (made on an earlier visit): nothing to encode or write. One
+    // that is not whole is written over.
+    if (!freshWholeEntry(target, uri, modifiedSecs, fileBytes).isEmpty())
+        return;
     const QString folder = QFileInfo(target).path();
     // Private folders, as the desktop keeps them: thumbnails show what the pictures show.
     if (!QDir().mkpath(folder))

@@ -35,6 +35,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QJsonDocument>
 #include <QMenu>
 #include <QMessageBox>
 #include <QTemporaryDir>
@@ -415,6 +416,34 @@ TEST_F(FavoritesKept, AListCutShortKeepsItsWholeEntriesIsToldAndIsKeptAside)
     ASSERT_TRUE(aside.open(QIODevice::ReadOnly));
     EXPECT_EQ(aside.readAll(), cut);
     EXPECT_EQ(FavoriteListFile(listPath()).read().paths.size(), 3);
+}
+
+// Settings that cannot be read (a file cut short, another program's bytes) leave the viewer on its
+// own settings: the user is told why and where the file is kept, and neither it nor a file kept
+// aside by an earlier run is written over.
+TEST_F(FavoritesKept, SettingsThatCannotBeReadAreToldAndKeptAside)
+{
+    const QString settings = scratch.filePath(QStringLiteral("conf/settings.json"));
+    const auto write = [](const QString& path, const QByteArray& bytes) {
+        QFile f(path);
+        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+    };
+    const auto read = [](const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
+    };
+    ASSERT_TRUE(write(settings, "{\"ZoomMode\": 1, \"Mouse"));
+    ASSERT_TRUE(write(settings + QStringLiteral(".corrupt"), "kept by an earlier run"));
+    start();
+    const QList<QMessageBox*> told = alerts();
+    ASSERT_EQ(told.size(), 1) << "the user is told why the settings are the viewer's own";
+    EXPECT_TRUE(told.first()->text().contains(QStringLiteral("settings.json.corrupt.2"))) << told.first()->text().toStdString();
+    told.first()->accept();
+    settle();
+    stop();
+    EXPECT_EQ(read(settings + QStringLiteral(".corrupt")), "kept by an earlier run");
+    EXPECT_EQ(read(settings + QStringLiteral(".corrupt.2")), "{\"ZoomMode\": 1, \"Mouse");
+    EXPECT_TRUE(QJsonDocument::fromJson(read(settings)).isObject()) << "the settings are saved again";
 }
 
 // A right click on a favourite offers what can be done with it, not the viewer's commands for

@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <cstring>
 #include <thread>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -132,6 +133,30 @@ TEST_F(SingleInstanceTest, UnsafeRuntimeFolderFallsBackToAPrivateOne)
 
     qunsetenv("XDG_RUNTIME_DIR");
     EXPECT_EQ(SingleInstance::socketDirectory(), dir);
+}
+
+// A runtime folder that takes no file (read-only here) would leave every start without a viewer
+// to find: the socket goes to the private fallback, where the next start looks as well.
+TEST_F(SingleInstanceTest, AReadOnlyRuntimeFolderLeavesTheSocketWhereTheNextStartFindsIt)
+{
+    const QByteArray folder = QFile::encodeName(runtime.path());
+    KPV_EXPECT_CHILD_PASSED(kpv::test::runWithOwnMounts([&] {
+        ASSERT_EQ(::mount(folder.constData(), folder.constData(), nullptr, MS_BIND, nullptr), 0);
+        ASSERT_EQ(::mount(nullptr, folder.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
+        const QString name = SingleInstance(key()).serverName();
+        EXPECT_TRUE(name.startsWith(temp.path() + QStringLiteral("/kestrane-viewer-%1/").arg(::getuid())))
+            << name.toStdString();
+        EXPECT_EQ(SingleInstance(key()).serverName(), name) << "the next start looks elsewhere";
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        ASSERT_GE(fd, 0);
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        const QByteArray native = QFile::encodeName(name);
+        ASSERT_LT(size_t(native.size()), sizeof address.sun_path);
+        std::memcpy(address.sun_path, native.constData(), size_t(native.size()));
+        EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << std::strerror(errno);
+        ::close(fd);
+    }), "the kernel lets this user mount nothing here");
 }
 
 TEST_F(SingleInstanceTest, FolderPlantedBySomeoneElseIsRefused)
@@ -336,6 +361,23 @@ TEST_F(SingleInstanceTest, ABusyViewerRefusesInsteadOfDroppingTheFiles)
         EXPECT_EQ(deliveries, 0);
     }
     kpv::RunLoop::main().setClock(nullptr);
+}
+
+// A viewer stopped or hung past a later start's wait: the start gave up and showed its files
+// itself. Once the viewer runs again it finds the start's message, but does not open the files a
+// second time, leaving the photo the user was on.
+TEST_F(SingleInstanceTest, FilesOfAStartThatStoppedWaitingAreNotOpenedAgain)
+{
+    SingleInstance first(key());
+    int deliveries = 0;
+    ASSERT_TRUE(first.listen([&](const QStringList&) { ++deliveries; }));
+    SingleInstance later(key());
+    // The viewer's loop does not run meanwhile: it cannot answer.
+    EXPECT_FALSE(later.handOver({"/photos/a.jpg"}, 300));
+    spinUntil([&] { return deliveries > 0; });
+    EXPECT_EQ(deliveries, 0) << "opened by both";
+    EXPECT_TRUE(handOverFromAnotherStart(later, {"/photos/b.jpg"}));
+    EXPECT_EQ(deliveries, 1);
 }
 
 TEST_F(SingleInstanceTest, QuittingWithLaterStartsConnectedCallsNobody)

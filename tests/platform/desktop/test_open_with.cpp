@@ -4,6 +4,8 @@
 
 #include "desktop/DesktopServices.h"
 #include "foundation/FileNames.h"
+#include "foundation/NotificationCenter.h"
+#include "foundation/RunLoop.h"
 #include "../../support/FaultInjection.h"
 
 #include <QDeadlineTimer>
@@ -36,6 +38,17 @@ struct StandIns {
         s.write("#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + QFile::encodeName(log) + "'\n");
         s.close();
         ::chmod(QFile::encodeName(script).constData(), 0755);
+        // An application that cannot take the photo: it ends with a failure at once.
+        const QString failing = dir.filePath("failing-stand-in");
+        QFile fs(failing);
+        fs.open(QIODevice::WriteOnly);
+        fs.write("#!/bin/sh\nexit 3\n");
+        fs.close();
+        ::chmod(QFile::encodeName(failing).constData(), 0755);
+        QFile failingEntry(dir.filePath(QStringLiteral("data/applications/kpv-stand-in-fails.desktop")));
+        failingEntry.open(QIODevice::WriteOnly);
+        failingEntry.write("[Desktop Entry]\nType=Application\nName=Failing Stand-in\nExec=" + QFile::encodeName(failing) +
+                           " %f\nMimeType=image/png;\n");
         for (const char* code : {"f", "u"}) {
             QFile entry(dir.filePath(QStringLiteral("data/applications/kpv-stand-in-%1.desktop").arg(code)));
             entry.open(QIODevice::WriteOnly);
@@ -103,6 +116,39 @@ TEST(OpenWith, TheApplicationGetsTheVeryBytesOfANameThatIsNotUtf8)
         EXPECT_EQ(line.startsWith("file://") ? QByteArray::fromPercentEncoding(line.mid(7)) : line, native);
         EXPECT_EQ(::unlink(native.constData()), 0);
     }
+}
+
+// An application that ends with a failure as soon as it was started did not show the photo: that is
+// told (the viewer's alert names the application), while one that took the photo says nothing.
+TEST(OpenWith, AnApplicationThatFailsAtOnceIsTold)
+{
+    StandIns& apps = standIns();
+    kpv::GioDesktopServices desktop;
+    const QString path = apps.dir.filePath(QStringLiteral("told.png"));
+    QFile photo(path);
+    ASSERT_TRUE(photo.open(QIODevice::WriteOnly));
+    photo.write("\x89PNG\r\n\x1a\n");
+    photo.close();
+    QStringList told;
+    const int observer = 0;
+    kpv::NotificationCenter::defaultCenter().addObserver(&observer, kpv::kDesktopHelperFailedNotification, nullptr,
+                                                         [&](const kpv::Notification& n) {
+                                                             EXPECT_EQ(n.userInfo.value("purpose").toString(),
+                                                                       kpv::kDesktopHelperForOpenWith);
+                                                             told << n.userInfo.value("subject").toString();
+                                                         });
+    QFile::remove(apps.log);
+    ASSERT_TRUE(desktop.openFileWithApplication(path, "kpv-stand-in-f.desktop"));
+    EXPECT_EQ(apps.takeLine(), QFile::encodeName(path) + "\n");
+    ASSERT_TRUE(desktop.openFileWithApplication(path, "kpv-stand-in-fails.desktop"));
+    // Until the failing one is told (the bound only keeps a broken run from hanging).
+    const QDeadlineTimer deadline(30000);
+    while (told.isEmpty() && !deadline.hasExpired()) {
+        QThread::msleep(20);
+        kpv::RunLoop::main().runOnce();
+    }
+    kpv::NotificationCenter::defaultCenter().removeObserver(&observer);
+    EXPECT_EQ(told, QStringList{QStringLiteral("Failing Stand-in")});
 }
 
 // A list of defaults that cannot be written (a full disk, a folder of another user) fails every

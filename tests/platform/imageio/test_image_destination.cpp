@@ -230,6 +230,36 @@ TEST(ThumbnailerCache, FreshEntriesAreUsedAndStaleOnesIgnored)
     Thumbnailer::setCacheDirectoryForTesting(QString());
 }
 
+// An entry that names the file as it is but is not whole (cut short by a crash or a full disk
+// while another program wrote it, or damaged on the disk) would show with rows missing: it is
+// passed by for the file itself, and the next thumbnail made writes it over.
+TEST(ThumbnailerCache, AnEntryCutShortOrDamagedIsNotShownAndIsMadeAgain)
+{
+    QTemporaryDir dir;
+    Thumbnailer::setCacheDirectoryForTesting(dir.filePath(QStringLiteral("cache")));
+    const QString photo = dir.filePath(QStringLiteral("photo.png"));
+    ASSERT_TRUE(ImageDestination::writeImage(pattern(400, 200, false), photo, ContentTypes::kPng, {}));
+    const PathStatus status = pathStatus(photo);
+    const QString entry = Thumbnailer::cachePathFor(photo, QStringLiteral("large"));
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(entry).path()));
+    QImage red(256, 256, QImage::Format_RGBA8888_Premultiplied);
+    red.fill(Qt::red);
+    const QByteArray whole =
+        referencePng(red, false, false,
+                     {{"Thumb::URI", QUrl::fromLocalFile(photo).toEncoded()},
+                      {"Thumb::MTime", QByteArray::number(status.modified.toSecsSinceEpoch())}});
+    QByteArray damaged = whole;
+    damaged[damaged.size() - 40] = char(damaged[damaged.size() - 40] ^ 0x5A);
+    for (const QByteArray& broken : {whole.left(whole.size() * 2 / 3), damaged}) {
+        ASSERT_FALSE(writeFile(dir, QStringLiteral("cache/large/") + QFileInfo(entry).fileName(), broken).isEmpty());
+        EXPECT_EQ(Thumbnailer::thumbnail(photo, 160).size(), QSize(160, 80)) << "the file's own picture";
+        EXPECT_TRUE(Thumbnailer::cachedThumbnail(photo, 160, 1).isNull());
+        Thumbnailer::storeThumbnail(photo, pattern(400, 200, false), 1, status.modified.toSecsSinceEpoch(), status.size);
+        EXPECT_EQ(Thumbnailer::cachedThumbnail(photo, 160, 1).size(), QSize(160, 80)) << "made again";
+    }
+    Thumbnailer::setCacheDirectoryForTesting(QString());
+}
+
 // A name that is not UTF-8 (a disk from another system): the grid's thumbnail is made, and the
 // shared cache keeps it under the URI of the name's very bytes, where it is found again.
 TEST(ThumbnailerCache, ANameThatIsNotUtf8IsThumbnailedAndCachedUnderItsOwnBytes)

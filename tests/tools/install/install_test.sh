@@ -2,7 +2,8 @@
 # make install's tree: every file in its place, the desktop entry and the metainfo accepted by
 # the desktop's validators, the program started from another prefix than it was installed to
 # (it finds its resources beside itself) and showing its window, then make uninstall leaving
-# none of its files. Usage: install_test.sh <build folder> <source folder>
+# none of its files, though the package was built from the same tree meanwhile, and touching no
+# file of another root. Usage: install_test.sh <build folder> <source folder>
 set -euo pipefail
 build=$1
 source=$2
@@ -17,9 +18,11 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 root=$work/root
 prefix=/opt/kestrane\ test
-DESTDIR=$root cmake --install "$build" --prefix "$prefix" >"$work/install.log" || fail "cmake --install: $(cat "$work/install.log")"
+# The make targets a user types, on the build at hand (not built again here).
+make_target() { make -s -C "$source" -o build-viewer RELEASE_DIR="$build" "$@"; }
+make_target install DESTDIR="$root" PREFIX="$prefix" >"$work/install.log" 2>&1 ||
+    fail "make install: $(cat "$work/install.log")"
 tree=$root$prefix
-manifest=$build/install_manifest.txt
 
 for f in bin/kestrane-viewer share/kestrane-viewer/Info.json share/kestrane-viewer/strings/en.strings \
          share/kestrane-viewer/appicon/app_icon.png share/applications/org.kestrane.viewer.desktop \
@@ -41,6 +44,12 @@ entry=$tree/share/applications/org.kestrane.viewer.desktop
 grep -qx 'Exec="/opt/kestrane test/bin/kestrane-viewer" %F' "$entry" || fail "Exec line: $(grep ^Exec "$entry")"
 grep -q '^MimeType=.*image/jpeg;.*image/png;' "$entry" || fail "MimeType line: $(grep ^MimeType "$entry")"
 grep -qx 'Icon=org.kestrane.viewer' "$entry" || fail "no Icon line"
+# Without the reserved characters a space brings, the program's path is written bare: the generic
+# opener of desktops without a session of their own takes the first word as the program.
+DESTDIR=$work/plain cmake --install "$build" --prefix /opt/kestrane >/dev/null || fail "install to /opt/kestrane"
+grep -qx 'Exec=/opt/kestrane/bin/kestrane-viewer %F' "$work/plain/opt/kestrane/share/applications/org.kestrane.viewer.desktop" ||
+    fail "Exec line: $(grep ^Exec "$work/plain/opt/kestrane/share/applications/org.kestrane.viewer.desktop")"
+rm -rf "$work/plain"
 # A file manager offers the viewer for every kind of picture it opens: the entry lists the type
 # the desktop gives each such file name.
 if [ -r /usr/share/mime/globs ]; then
@@ -96,11 +105,21 @@ kill "$pid"
 wait "$pid" 2>/dev/null || true
 pid=
 
-# Uninstalling removes every installed file and the program's own folder.
-DESTDIR=$root cmake -DMANIFEST="$manifest" -P "$source/cmake/Uninstall.cmake" >/dev/null || fail "uninstall"
+# The package is built from the same tree meanwhile: it installs the tree again, under /usr in
+# a staging root of its own.
+pkgroot=$work/package-root
+DESTDIR=$pkgroot cmake --install "$build" --prefix /usr >/dev/null || fail "the package's install"
+# An uninstall under another root than the install's removes nothing there, nor in the tree.
+! make_target uninstall DESTDIR="$pkgroot" >"$work/uninstall.log" 2>&1 || fail "uninstall under the package's root went through"
+grep -q "nothing was removed" "$work/uninstall.log" || fail "the refused uninstall said: $(cat "$work/uninstall.log")"
+[ -s "$pkgroot/usr/bin/kestrane-viewer" ] && [ -s "$tree/bin/kestrane-viewer" ] || fail "the refused uninstall removed files"
+# Uninstalling removes every file the install put in its root, and the program's own folder, and
+# nothing of the package's.
+make_target uninstall >"$work/uninstall.log" 2>&1 || fail "make uninstall: $(cat "$work/uninstall.log")"
 left=$(find "$root" -type f -o -type l)
 [ -z "$left" ] || fail "left after uninstall: $left"
 [ ! -e "$tree/share/kestrane-viewer" ] || fail "the resource folder was left"
+[ -s "$pkgroot/usr/bin/kestrane-viewer" ] || fail "the uninstall removed the package's files"
 
 if [ -n "$missing_tools" ]; then
     echo "SKIPPED: not validated, missing:$missing_tools" >&2

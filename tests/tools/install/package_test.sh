@@ -30,6 +30,6 @@ done
 outside=$(grep -v -e '^/usr/' -e '^/$' "$work/files" || true)
 [ -z "$outside" ] || fail "files outside /usr: $outside"
 dpkg-deb -x "$deb" "$work/root"
-grep -qx 'Exec="/usr/bin/kestrane-viewer" %F' "$work/root/usr/share/applications/org.kestrane.viewer.desktop" ||
+grep -qx 'Exec=/usr/bin/kestrane-viewer %F' "$work/root/usr/share/applications/org.kestrane.viewer.desktop" ||
     fail "the entry does not start /usr/bin/kestrane-viewer"
 echo "package ok"
