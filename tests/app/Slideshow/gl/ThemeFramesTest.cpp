@@ -44,6 +44,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -931,5 +932,36 @@ TEST_P(ThemeKeysTest, AnotherThemeGoesOnFromThePhotoOnScreen)
 }
 
 INSTANTIATE_TEST_SUITE_P(ShippedThemes, ThemeKeysTest, ::testing::Values("wall", "cards"));
+
+using PhotoWallKeysTest = ThemeKeysTest;
+
+// Four photos resting side by side on the wall, all of a size: the user reads them from the first,
+// so Right plays on from the photo after the first and Left from the one before it. (Taken by a
+// hair of perspective from another card, Left played the same four photos again, as if the key did
+// nothing, and Right skipped photos.)
+TEST_P(PhotoWallKeysTest, ArrowsStepFromTheFirstOfPhotosRestingSideBySide)
+{
+    const double resting = 14.0; // the third block of four at rest, no photo off the wall
+    std::map<long, QImage> fresh;
+    for (long from : {7, 9}) {
+        startShow(16, from);
+        fresh[from] = frameAt(0);
+        controller->endSlideshow();
+    }
+    for (const auto& [key, from] : {std::pair{kpv::KeyCode::RightArrow, 9L}, std::pair{kpv::KeyCode::LeftArrow, 7L}}) {
+        SCOPED_TRACE(from);
+        startShow(16, 0);
+        const QImage seen = frameAt(resting);
+        controller->dovePresenter()->player()->performPendingWork();
+        for (int i = 8; i <= 11; ++i)
+            ASSERT_GT(pixelsOf(seen, i), 1000) << "photo " << i << " rests on the wall";
+        controller->togglePause();
+        press(key);
+        EXPECT_TRUE(framesAlike(frameAt(0), fresh[from]));
+        controller->endSlideshow();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(ShippedThemes, PhotoWallKeysTest, ::testing::Values("wall"));
 
 } // namespace
