@@ -319,7 +319,7 @@ std::string SlideshowPlayerDove::meshOnScreen() const
     if (!camera)
         return {};
     const Dove::Matrix4 viewProjection = camera->getProjectionMatrix().multiply(camera->getViewMatrix());
-    std::string mesh;
+    std::vector<std::pair<std::string, float>> areas;
     float largest = 0;
     for (const auto& [name, taken] : m_meshPhoto) {
         Dove::Element* element = m_resource->getElement(name);
@@ -348,9 +348,24 @@ std::string SlideshowPlayerDove::meshOnScreen() const
             continue;
         const float area = std::max(0.0f, std::min(right, 1.0f) - std::max(left, -1.0f)) *
                            std::max(0.0f, std::min(top, 1.0f) - std::max(bottom, -1.0f));
-        if (area > largest) {
-            largest = area;
+        if (area > 0)
+            areas.emplace_back(name, area);
+        largest = std::max(largest, area);
+    }
+    // Cards of (almost) the same size, as the photos pinned side by side on a wall or the two
+    // pages of an open book: the user reads them in the order they came, so the one that came
+    // first is the one looked at. Picking among them by a hair of perspective sent a step back to
+    // a photo still on screen (nothing seemed to happen) and a step on past photos never seen.
+    constexpr float kSameSize = 0.95f;
+    std::string mesh;
+    long first = -1;
+    for (const auto& [name, area] : areas) {
+        if (area < largest * kSameSize)
+            continue;
+        const long taken = m_meshPhoto.at(name);
+        if (mesh.empty() || (taken >= 0 && (first < 0 || taken < first))) {
             mesh = name;
+            first = taken;
         }
     }
     return mesh;

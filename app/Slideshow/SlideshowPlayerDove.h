@@ -80,7 +80,8 @@ public:
     // A photo standing in is put on its card at most this many pixels wide and high.
     static constexpr int kStandInSide = 512;
     long loopCount() const { return m_loops; }
-    // The photo the user looks at now: of the cards that show, the one largest on screen. Its
+    // The photo the user looks at now: of the cards that show, the one largest on screen (of
+    // cards of about the same size, the one whose photo came first). Its
     // number among the photos taken from the source (0 the first since start or restart); -1 when
     // no card shows or a photo shown before stands in on that card.
     long photoOnScreen() const;
@@ -120,7 +121,8 @@ private:
     void bindGroup(std::size_t group);
     // Puts the next photo (or a stand-in) on a mesh; false when it has none to put there.
     bool putNextPhoto(const std::string& name);
-    // The photo mesh largest on screen; empty when none shows.
+    // The photo mesh largest on screen (of those about as large, the one whose photo came first);
+    // empty when none shows.
     std::string meshOnScreen() const;
     // Puts one photo on a mesh; false when the mesh or the photo cannot take it.
     bool bindPhoto(const std::string& mesh, const QImage& photo);

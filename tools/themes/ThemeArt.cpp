@@ -55,6 +55,17 @@ QImage drawBackground(const Theme& theme) {
     return image;
 }
 
+QImage drawBackgroundEdge(const Theme& theme, BackgroundEdge edge) {
+    QImage image(8, edge == BackgroundEdge::Side ? 720 : 8, QImage::Format_RGB32);
+    if (edge == BackgroundEdge::Side) {
+        QPainter p(&image);
+        fillGradient(p, image.rect(), theme.palette.top, theme.palette.bottom);
+    } else {
+        image.fill(rgb(edge == BackgroundEdge::Above ? theme.palette.top : theme.palette.bottom));
+    }
+    return image;
+}
+
 QImage drawMask(const Theme& theme) {
     QImage image(600, 400, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);

@@ -10,6 +10,10 @@
 namespace themes {
 
 QImage drawBackground(const Theme& theme);
+// What edges the backdrop far out: its top colour above, its bottom colour below, and its
+// gradient beside it.
+enum class BackgroundEdge { Above, Below, Side };
+QImage drawBackgroundEdge(const Theme& theme, BackgroundEdge edge);
 // White where the photo shows, clear outside, with soft rounded corners.
 QImage drawMask(const Theme& theme);
 // The paper or card a photo sits on.

@@ -71,6 +71,9 @@ bool writeTheme(const QDir& root, const Theme& theme, QXmlStreamWriter& catalogu
         ok = ok && writeBytes(dir.filePath("theme.ziz"), QByteArray(reinterpret_cast<const char*>(scene.data()), qsizetype(scene.size()))) &&
              writeBytes(dir.filePath("theme.xml"), paramFile(theme)) &&
              writeImage(dir.filePath(file("-background.png")), drawBackground(theme)) &&
+             writeImage(dir.filePath(file("-background-above.png")), drawBackgroundEdge(theme, BackgroundEdge::Above)) &&
+             writeImage(dir.filePath(file("-background-below.png")), drawBackgroundEdge(theme, BackgroundEdge::Below)) &&
+             writeImage(dir.filePath(file("-background-side.png")), drawBackgroundEdge(theme, BackgroundEdge::Side)) &&
              writeImage(dir.filePath(file("-mask.png")), drawMask(theme)) &&
              writeImage(dir.filePath(file("-card.png")), drawCard(theme));
         if (theme.layout == Layout::Pages) ok = ok && writeImage(dir.filePath(file("-cover.png")), drawCover(theme));

@@ -20,8 +20,29 @@ Node node(const std::string& name, const std::string& instance, int parent = -1)
 }
 
 // The far backdrop every 3D theme stands in front of. (A node finds its mesh by name, and a
-// material of the same name would take precedence: materials are named apart.)
+// material of the same name would take precedence: materials are named apart.) The player widens
+// the view of a window narrower than the theme's frame (4:3, square, upright) and of one much
+// wider, so the backdrop is edged far out on every side with its own top and bottom colours and,
+// left and right, with its gradient: without them the scene's black showed beyond it. The edges
+// lie a little behind the backdrop and under its border, so that no gap opens between them.
 void addBackdrop(Scene& s, const std::string& folder) {
+    constexpr float kHalfWidth = 48, kHalfHeight = 30, kReach = 300, kUnder = 0.5f;
+    s.materials.push_back({"BackdropAboveMaterial", folder + "-background-above.png"});
+    s.materials.push_back({"BackdropBelowMaterial", folder + "-background-below.png"});
+    s.materials.push_back({"BackdropSideMaterial", folder + "-background-side.png"});
+    s.meshes.push_back({"BackdropAbove", "BackdropAboveMaterial", -kReach, kHalfHeight - kUnder, 2 * kReach,
+                        kReach - kHalfHeight + kUnder});
+    s.meshes.push_back({"BackdropBelow", "BackdropBelowMaterial", -kReach, -kReach, 2 * kReach,
+                        kReach - kHalfHeight + kUnder});
+    s.meshes.push_back({"BackdropLeft", "BackdropSideMaterial", -kReach, -kHalfHeight, kReach - kHalfWidth + kUnder,
+                        2 * kHalfHeight});
+    s.meshes.push_back({"BackdropRight", "BackdropSideMaterial", kHalfWidth - kUnder, -kHalfHeight,
+                        kReach - kHalfWidth + kUnder, 2 * kHalfHeight});
+    for (const char* edge : {"BackdropAbove", "BackdropBelow", "BackdropLeft", "BackdropRight"}) {
+        Node n = node(edge, edge);
+        n.translate = {0, 0, -30.2f};
+        s.add(n);
+    }
     s.materials.push_back({"BackdropMaterial", folder + "-background.png"});
     s.meshes.push_back({"Backdrop", "BackdropMaterial", -48, -30, 96, 60});
     Node backdrop = node("Backdrop", "Backdrop");

@@ -44,6 +44,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -403,6 +404,46 @@ TEST_P(ThemeFramesTest, EveryPhotoComesCloseOnceAndTheThemeFillsTheScreen)
         }
         for (int i = 0; i < photos; ++i)
             EXPECT_GE(tallest[std::size_t(i)], 0.6) << "photo " << i + 1 << " of " << photos;
+        presenter.reset();
+        micros += 10'000'000;
+    }
+}
+
+// A window of another shape than the theme's 16:9 frame (a 4:3 or 5:4 screen, a square or upright
+// window, a very wide screen): the theme still fills it to every edge through a whole pass, with
+// its backdrop where the widened view reaches past the frame, and never the black behind the
+// scene (a band of it showed below Carousel on a 4:3 screen).
+TEST_P(ThemeFramesTest, TheThemeFillsAWindowOfAnyShapeToItsEdges)
+{
+    SlideshowThemeParam param;
+    const SlideshowTheme* t = themeWithParam(&param);
+    ASSERT_NE(t, nullptr);
+    auto colour = [](int i) { return QColor::fromHsv((i * 360 / 12) % 360, 255, 235); };
+    for (const QSize size : {QSize(240, 180), QSize(225, 180), QSize(180, 180), QSize(180, 320), QSize(640, 180)}) {
+        SCOPED_TRACE(std::to_string(size.width()) + "x" + std::to_string(size.height()));
+        window->contentView()->setFrameSize(kpv::Size{double(size.width()), double(size.height())});
+        ASSERT_TRUE(startOnColours(*t, param, colour));
+        SlideshowPlayerDove* player = presenter->player();
+        const double duration = player->resource()->animation->getDuration();
+        const uint64_t start = micros;
+        layer()->grabFrame();
+        for (int step = 1; step <= 8; ++step) {
+            const double at = duration * step / 8.0 - 0.05;
+            micros = start + uint64_t(at * 1e6);
+            const QImage frame = layer()->grabFrame().convertToFormat(QImage::Format_RGB32);
+            player->performPendingWork();
+            ASSERT_EQ(frame.size(), size);
+            const auto black = [&](int x, int y) {
+                const QRgb p = frame.pixel(x, y);
+                return std::max({qRed(p), qGreen(p), qBlue(p)}) <= 2;
+            };
+            int blackAtEdges = 0;
+            for (int x = 0; x < size.width(); ++x)
+                blackAtEdges += black(x, 0) + black(x, size.height() - 1);
+            for (int y = 0; y < size.height(); ++y)
+                blackAtEdges += black(0, y) + black(size.width() - 1, y);
+            EXPECT_EQ(blackAtEdges, 0) << "at " << at << " s";
+        }
         presenter.reset();
         micros += 10'000'000;
     }
@@ -891,5 +932,36 @@ TEST_P(ThemeKeysTest, AnotherThemeGoesOnFromThePhotoOnScreen)
 }
 
 INSTANTIATE_TEST_SUITE_P(ShippedThemes, ThemeKeysTest, ::testing::Values("wall", "cards"));
+
+using PhotoWallKeysTest = ThemeKeysTest;
+
+// Four photos resting side by side on the wall, all of a size: the user reads them from the first,
+// so Right plays on from the photo after the first and Left from the one before it. (Taken by a
+// hair of perspective from another card, Left played the same four photos again, as if the key did
+// nothing, and Right skipped photos.)
+TEST_P(PhotoWallKeysTest, ArrowsStepFromTheFirstOfPhotosRestingSideBySide)
+{
+    const double resting = 14.0; // the third block of four at rest, no photo off the wall
+    std::map<long, QImage> fresh;
+    for (long from : {7, 9}) {
+        startShow(16, from);
+        fresh[from] = frameAt(0);
+        controller->endSlideshow();
+    }
+    for (const auto& [key, from] : {std::pair{kpv::KeyCode::RightArrow, 9L}, std::pair{kpv::KeyCode::LeftArrow, 7L}}) {
+        SCOPED_TRACE(from);
+        startShow(16, 0);
+        const QImage seen = frameAt(resting);
+        controller->dovePresenter()->player()->performPendingWork();
+        for (int i = 8; i <= 11; ++i)
+            ASSERT_GT(pixelsOf(seen, i), 1000) << "photo " << i << " rests on the wall";
+        controller->togglePause();
+        press(key);
+        EXPECT_TRUE(framesAlike(frameAt(0), fresh[from]));
+        controller->endSlideshow();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(ShippedThemes, PhotoWallKeysTest, ::testing::Values("wall"));
 
 } // namespace
