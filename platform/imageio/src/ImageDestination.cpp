@@ -918,6 +918,9 @@ QStringList ImageDestination::metadataNotHeldBy(const QByteArray& data, const QS
     }
     if (!holdsComment && comment)
         lost << QStringLiteral("its embedded comment");
+    // A PNG's own text (title, author, copyright) goes to the blocks of the other types.
+    if (!holdsBlocks && !pngTexts(data).empty())
+        lost << QStringLiteral("its title, author and other text");
     return lost;
 }
 

@@ -367,8 +367,8 @@ std::string exifText(const Exiv2::Image &image, const char *key)
 } // namespace
 
 // A PNG's title, author, description, copyright and other text (plain, compressed and in UTF-8)
-// stay with the photo converted to JPEG and to TIFF, in their fields of the same meaning; the PNG
-// is left as it was.
+// stay with the photo converted to JPEG and to TIFF, in their fields of the same meaning; a BMP,
+// which holds none, is told to lack them. The PNG is left as it was.
 TEST_F(BatchConvertRun, PngTextStaysWithThePhotoConvertedToAnotherType)
 {
     ASSERT_TRUE(writeTestImage(s("text.png"), QSize(40, 20)));
@@ -403,6 +403,12 @@ TEST_F(BatchConvertRun, PngTextStaysWithThePhotoConvertedToAnotherType)
         if (type == kJpeg)
             EXPECT_EQ(meta->comment(), "at dawn");
     }
+    // A BMP holds none of it: the run says so.
+    LMFailedFiles failed;
+    worker.convertFilesOnThread({record(s("text.png"))}, dst.path(), kBmp, params, &failed, nullptr);
+    EXPECT_TRUE(QFile::exists(d("text.bmp")));
+    EXPECT_TRUE(failed.details().contains("text.png: its new file lacks its title, author and other text"))
+        << qPrintable(failed.details());
     EXPECT_EQ(fileHash(s("text.png")), before);
 }
 
