@@ -25,9 +25,12 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <map>
+#include <optional>
 
 namespace kpv {
 namespace {
@@ -391,6 +394,129 @@ void carryPngText(QByteArray* file, const QByteArray& source)
         file->insert(qsizetype(end), chunks);
 }
 
+// The text of a compressed PNG text chunk (zlib), or nothing when it is damaged or would inflate
+// past `limit` bytes: hostile bytes never make it allocate more.
+std::optional<QByteArray> inflateText(const QByteArray& deflated, qsizetype limit)
+{
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK)
+        return std::nullopt;
+    QByteArray out;
+    char buffer[16384];
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(deflated.constData()));
+    z.avail_in = uInt(deflated.size());
+    int status = Z_OK;
+    while (status == Z_OK) {
+        z.next_out = reinterpret_cast<Bytef*>(buffer);
+        z.avail_out = sizeof buffer;
+        status = inflate(&z, Z_NO_FLUSH);
+        const qsizetype produced = qsizetype(sizeof buffer - z.avail_out);
+        if (out.size() + produced > limit || (status != Z_OK && status != Z_STREAM_END)) {
+            inflateEnd(&z);
+            return std::nullopt;
+        }
+        out.append(buffer, produced);
+        if (status == Z_OK && produced == 0 && z.avail_in == 0)
+            break; // the stream ends early: what came is all there is
+    }
+    inflateEnd(&z);
+    return out;
+}
+
+// The title, author, description, copyright and the like that a PNG's text chunks (PNG 11.3.4:
+// tEXt, zTXt, iTXt) hold, by keyword, as UTF-8; the metadata library's own chunks are not among
+// them (it reads those itself). The first chunk of a keyword counts.
+std::map<std::string, std::string> pngTexts(const QByteArray& source)
+{
+    constexpr qsizetype kLongestText = qsizetype(1) << 20;
+    std::map<std::string, std::string> texts;
+    if (!source.startsWith(kPngSignature))
+        return texts;
+    MPngWalkChunksInMemory(reinterpret_cast<const uint8_t*>(source.constData()), size_t(source.size()),
+                           [&](const MPngChunk& chunk) {
+                               const bool plain = chunk.is("tEXt"), zipped = chunk.is("zTXt"), intl = chunk.is("iTXt");
+                               if (!plain && !zipped && !intl)
+                                   return !chunk.is("IEND");
+                               const QByteArray data = source.mid(qsizetype(chunk.offset) + 8, qsizetype(chunk.length));
+                               const qsizetype end = data.indexOf('\0');
+                               if (end <= 0 || end > 79)
+                                   return true;
+                               const QByteArray keyword = data.left(end);
+                               if (isMetadataLibraryText(keyword) || texts.count(keyword.toStdString()))
+                                   return true;
+                               std::optional<QByteArray> text;
+                               if (plain) {
+                                   text = QString::fromLatin1(data.mid(end + 1)).toUtf8();
+                               } else if (zipped) {
+                                   // keyword, zero, the method (0: deflate), the compressed text
+                                   if (data.size() > end + 1 && data[end + 1] == 0)
+                                       if (auto raw = inflateText(data.mid(end + 2), kLongestText))
+                                           text = QString::fromLatin1(*raw).toUtf8();
+                               } else if (data.size() > end + 3) {
+                                   // keyword, zero, the compression flag and method, the language
+                                   // and the translated keyword each ended by a zero, the text
+                                   const bool compressed = data[end + 1] != 0;
+                                   const qsizetype language = data.indexOf('\0', end + 3);
+                                   const qsizetype translated = language < 0 ? -1 : data.indexOf('\0', language + 1);
+                                   if (translated >= 0)
+                                       text = compressed ? inflateText(data.mid(translated + 1), kLongestText)
+                                                         : std::optional<QByteArray>(data.mid(translated + 1));
+                               }
+                               if (text && !text->isEmpty())
+                                   texts[keyword.toStdString()] = text->toStdString();
+                               return true;
+                           });
+    return texts;
+}
+
+// A photo made from a PNG into a file of another type keeps what the PNG's text chunks say of it,
+// in the blocks that type holds: the title, author, description (or comment), copyright, the
+// program that made it and the device it came from go to the XMP and EXIF fields of the same
+// meaning, unless the photo already fills them. Text under any other keyword keeps its keyword in
+// the XMP block, in the program's own name space.
+void carryPngTextAsMetadata(const QByteArray& source, Exiv2::ExifData* exif, Exiv2::XmpData* xmp, std::string* comment)
+{
+    const std::map<std::string, std::string> texts = pngTexts(source);
+    const auto setXmp = [&](const char* key, const std::string& value) {
+        if (xmp->findKey(Exiv2::XmpKey(key)) != xmp->end())
+            return;
+        (*xmp)[key] = value;
+    };
+    const auto setExif = [&](const char* key, const std::string& value) {
+        if (exif->findKey(Exiv2::ExifKey(key)) == exif->end())
+            (*exif)[key] = value;
+    };
+    for (const auto& [keyword, text] : texts) {
+        if (keyword == "Title") {
+            setXmp("Xmp.dc.title", "lang=x-default " + text);
+        } else if (keyword == "Author") {
+            setXmp("Xmp.dc.creator", text);
+            setExif("Exif.Image.Artist", text);
+        } else if (keyword == "Description" || keyword == "Comment" || keyword == "comment") {
+            setXmp("Xmp.dc.description", "lang=x-default " + text);
+            setExif("Exif.Image.ImageDescription", text);
+            if (comment->empty())
+                *comment = text;
+        } else if (keyword == "Copyright") {
+            setXmp("Xmp.dc.rights", "lang=x-default " + text);
+            setExif("Exif.Image.Copyright", text);
+        } else if (keyword == "Software") {
+            setXmp("Xmp.xmp.CreatorTool", text);
+            setExif("Exif.Image.Software", text);
+        } else if (keyword == "Source") {
+            setExif("Exif.Image.Model", text);
+        } else {
+            // An XML name of the keyword: letters, digits and underscores, never a digit first.
+            std::string name;
+            for (const char c : keyword)
+                name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+            if (std::isdigit(static_cast<unsigned char>(name.front())))
+                name.insert(0, 1, '_');
+            setXmp(("Xmp.kpvpng." + name).c_str(), text);
+        }
+    }
+}
+
 // Whether a colour profile can describe the pixels written. A grey photo written grey keeps its
 // grey profile; otherwise the writers store RGB, and a CMYK photo is decoded to RGB: a grey or
 // CMYK profile (colour space "GRAY" or "CMYK" at byte 16 of the header) would tell a
@@ -495,12 +621,16 @@ bool carryMetadata(QByteArray* file, const QByteArray& source, const EncodeOptio
         if (xmp.findKey(Exiv2::XmpKey("Xmp.tiff.Orientation")) != xmp.end())
             xmp["Xmp.tiff.Orientation"] = std::to_string(o.orientation ? o.orientation : 1);
 
+        std::string comment = from->comment();
+        if (!file->startsWith(kPngSignature))
+            carryPngTextAsMetadata(source, &exif, &xmp, &comment);
+
         to->setExifData(exif);
         to->setIptcData(from->iptcData());
         to->setXmpData(xmp);
         // TIFF and JPEG 2000 have no comment block; TIFF's description tag travels with the EXIF data.
-        if (!from->comment().empty() && to->mimeType() != "image/tiff" && to->supportsMetadata(Exiv2::mdComment))
-            to->setComment(from->comment());
+        if (!comment.empty() && to->mimeType() != "image/tiff" && to->supportsMetadata(Exiv2::mdComment))
+            to->setComment(comment);
         if (from->iccProfileDefined() && profileFits(*from->iccProfile(), o))
             to->setIccProfile(*from->iccProfile(), false);
         to->writeMetadata();
@@ -788,6 +918,9 @@ QStringList ImageDestination::metadataNotHeldBy(const QByteArray& data, const QS
     }
     if (!holdsComment && comment)
         lost << QStringLiteral("its embedded comment");
+    // A PNG's own text (title, author, copyright) goes to the blocks of the other types.
+    if (!holdsBlocks && !pngTexts(data).empty())
+        lost << QStringLiteral("its title, author and other text");
     return lost;
 }
 

@@ -18,6 +18,8 @@ void prepareExiv2()
     std::call_once(once, [] {
         Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
         Exiv2::XmpParser::initialize();
+        // The name space of what a PNG's text chunks said under keywords of no standard field.
+        Exiv2::XmpProperties::registerNs("urn:kestrane-viewer:png-text:1.0/", "kpvpng");
     });
 }
 

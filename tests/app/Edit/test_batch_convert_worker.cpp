@@ -331,6 +331,87 @@ TEST_F(BatchConvertRun, ConvertedFileKeepsLocationAndKeywords)
     EXPECT_EQ(fileHash(s("g.jpg")), before);
 }
 
+namespace {
+
+QByteArray pngTextChunk(const char *type, const QByteArray &data)
+{
+    QByteArray chunk;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        chunk += char((data.size() >> shift) & 0xFF);
+    const QByteArray body = QByteArray(type, 4) + data;
+    uint32_t crc = 0xffffffffu;
+    for (const char byte : body) {
+        crc ^= uint8_t(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    crc ^= 0xffffffffu;
+    chunk += body;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        chunk += char((crc >> shift) & 0xFF);
+    return chunk;
+}
+
+std::string xmpText(const Exiv2::Image &image, const char *key)
+{
+    const auto it = image.xmpData().findKey(Exiv2::XmpKey(key));
+    return it == image.xmpData().end() ? std::string() : it->toString();
+}
+
+std::string exifText(const Exiv2::Image &image, const char *key)
+{
+    const auto it = image.exifData().findKey(Exiv2::ExifKey(key));
+    return it == image.exifData().end() ? std::string() : it->toString();
+}
+
+} // namespace
+
+// A PNG's title, author, description, copyright and other text (plain, compressed and in UTF-8)
+// stay with the photo converted to JPEG and to TIFF, in their fields of the same meaning; a BMP,
+// which holds none, is told to lack them. The PNG is left as it was.
+TEST_F(BatchConvertRun, PngTextStaysWithThePhotoConvertedToAnotherType)
+{
+    ASSERT_TRUE(writeTestImage(s("text.png"), QSize(40, 20)));
+    QFile file(s("text.png"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QByteArray png = file.readAll();
+    file.close();
+    const QByteArray deflated = qCompress(QByteArray("no warranty")).mid(4);
+    png.insert(png.size() - 12, pngTextChunk("tEXt", QByteArray("Title\0Harbour", 13)) +
+                                    pngTextChunk("tEXt", QByteArray("Author\0Ann Lee", 14)) +
+                                    pngTextChunk("tEXt", QByteArray("Comment\0at dawn", 15)) +
+                                    pngTextChunk("zTXt", QByteArray("Copyright\0\0", 11) + qCompress("(c) Ann").mid(4)) +
+                                    pngTextChunk("zTXt", QByteArray("Disclaimer\0\0", 12) + deflated) +
+                                    pngTextChunk("iTXt", QByteArray("Place\0\0\0en\0\0Hafen M\xc3\xbcnchen", 27)));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(file.write(png), png.size());
+    file.close();
+    const QByteArray before = fileHash(s("text.png"));
+
+    for (const QString &type : {kJpeg, kTiff}) {
+        SCOPED_TRACE(type.toStdString());
+        ASSERT_EQ(worker.convertOneFileOnThread(record(s("text.png")), dst.path(), type, params, nullptr), 0);
+        auto meta = Exiv2::ImageFactory::open(QFile::encodeName(d(type == kJpeg ? "text.jpg" : "text.tiff")).toStdString());
+        meta->readMetadata();
+        EXPECT_EQ(xmpText(*meta, "Xmp.dc.title"), "lang=\"x-default\" Harbour");
+        EXPECT_EQ(xmpText(*meta, "Xmp.dc.creator"), "Ann Lee");
+        EXPECT_EQ(exifText(*meta, "Exif.Image.Artist"), "Ann Lee");
+        EXPECT_EQ(exifText(*meta, "Exif.Image.ImageDescription"), "at dawn");
+        EXPECT_EQ(exifText(*meta, "Exif.Image.Copyright"), "(c) Ann");
+        EXPECT_EQ(xmpText(*meta, "Xmp.kpvpng.Disclaimer"), "no warranty");
+        EXPECT_EQ(xmpText(*meta, "Xmp.kpvpng.Place"), "Hafen M\xc3\xbcnchen");
+        if (type == kJpeg)
+            EXPECT_EQ(meta->comment(), "at dawn");
+    }
+    // A BMP holds none of it: the run says so.
+    LMFailedFiles failed;
+    worker.convertFilesOnThread({record(s("text.png"))}, dst.path(), kBmp, params, &failed, nullptr);
+    EXPECT_TRUE(QFile::exists(d("text.bmp")));
+    EXPECT_TRUE(failed.details().contains("text.png: its new file lacks its title, author and other text"))
+        << qPrintable(failed.details());
+    EXPECT_EQ(fileHash(s("text.png")), before);
+}
+
 TEST_F(BatchConvertRun, TwoRunsIntoOneFolderKeepEveryOutput)
 {
     QList<std::shared_ptr<LMFileInfo>> files;
