@@ -1,6 +1,7 @@
 #include "DoveRenderView.h"
 
 #include <QWidget>
+#include <QWindow>
 
 #include "DoveFrameBuffer.h"
 #include "DoveRenderEngine.h"
@@ -58,7 +59,18 @@ void DoveRenderView::getHostSize(unsigned int* width, unsigned int* height) cons
 }
 
 void DoveRenderView::doveDraw() {
-    if (RenderEngine::needToRender() && mLayerWidget) mLayer->setNeedsDisplay(true);
+    if (!mLayerWidget || isPutAway()) return;
+    if (RenderEngine::needToRender()) mLayer->setNeedsDisplay(true);
+}
+
+bool DoveRenderView::isPutAway() const {
+    // A window the user minimised, or one the window manager took off the screen, is not drawn
+    // for: a 3D scene drawn for nobody keeps a core or more busy. The scene's clock goes on, and
+    // the first frame when it is back shows the scene where it is by then.
+    const QWidget* top = mLayerWidget->window();
+    if (top->isMinimized()) return true;
+    const QWindow* handle = top->windowHandle();
+    return handle && handle->isVisible() && !handle->isExposed();
 }
 
 void DoveRenderView::drawLayer(DoveOpenGLLayer* layer) {

@@ -39,6 +39,8 @@ public:
     void doveDraw();
     void drawLayer(DoveOpenGLLayer* layer) override;
     void renderOneFrame();
+    // The window holding the scene is minimised or not on the screen.
+    bool isPutAway() const;
 
     // Whether this view draws frames: true from startRender to stopRender.
     bool isDrawing() const { return mDrawing; }

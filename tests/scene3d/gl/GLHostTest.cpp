@@ -1,6 +1,10 @@
 // The host glue: the render view inside a host view, its frame timer on the manual run-loop clock
 // polling the engine's limiter, drawing on and off, and the engine's own context.
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QImage>
+#include <QWidget>
+#include <QWindow>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <memory>
@@ -87,6 +91,34 @@ TEST_F(GLHostTest, RenderView_FillsTheHostAndDrawsAtMostOneFramePer20ms) {
     // The host goes first and takes the layer with it; the view notices and lets it be.
     host.reset();
     EXPECT_EQ(view->layer(), nullptr);
+}
+
+// A scene in a window the user minimised is not drawn for (a 3D theme drawn for nobody kept cores
+// busy), and is again once the window is back.
+TEST_F(GLHostTest, RenderView_DrawsNothingWhileItsWindowIsMinimised) {
+    auto host = std::make_unique<kpv::View>(kpv::Rect(0, 0, 64, 48));
+    DisplayParam param;
+    param.hostView = host.get();
+    engine()->initDisplayParam(&param);
+    auto* view = dynamic_cast<DoveRenderView*>(window()->getView());
+    ASSERT_NE(view, nullptr);
+    DoveOpenGLLayer* layer = view->layer();
+    QWidget* top = layer->widget()->window();
+    const auto ticks = [&](uint64_t at) {
+        setClockMillis(at);
+        RenderEngine::resetFrameLimiter();
+        layer->setNeedsDisplay(false);
+        mLoopClock.advance(0.03);
+        return layer->needsDisplay();
+    };
+    top->showMinimized();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(ticks(5000));
+    top->showNormal();
+    for (QDeadlineTimer deadline(5000); !(top->windowHandle() && top->windowHandle()->isExposed()) && !deadline.hasExpired();)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_TRUE(ticks(6000));
+    top->hide();
 }
 
 TEST_F(GLHostTest, NullHostView_GivesAnEmptyWindowWhoseTimerStillRuns) {
