@@ -249,25 +249,9 @@ KPV_AVX2 inline __m256 weightedRow(const int16_t* c, const int32_t* q, const flo
     return _mm256_mul_ps(_mm256_mul_ps(cf, qf), _mm256_load_ps(w));
 }
 
-KPV_AVX2 int32_t idct2Avx2(uint8_t* dst, int16_t* coef, int32_t pitch, const int32_t* dq, int32_t lastIndex) {
-    static const Kernel2 k;
-    if (lastIndex == 0) {
-        const uint8_t s = sample2(float(coef[0]) * float(dq[0]) * k.w[0][0]);
-        dst[0] = dst[1] = dst[pitch] = dst[pitch + 1] = s;
-        coef[0] = 0;
-        return 0;
-    }
-    // Rows that the zig-zag order has not reached by the last index hold zeros: they are left
-    // out, which changes no sum (rows 3, 5 and 7 begin at indexes 9, 20 and 35).
-    const __m256 even = weightedRow(coef, dq, k.w[0]);
-    __m256 odd = weightedRow(coef + 8, dq + 8, k.w[1]);
-    if (lastIndex >= 9) {
-        odd = _mm256_add_ps(odd, weightedRow(coef + 24, dq + 24, k.w[2]));
-        if (lastIndex >= 20) {
-            const __m256 r5 = weightedRow(coef + 40, dq + 40, k.w[3]);
-            odd = _mm256_add_ps(odd, lastIndex >= 35 ? _mm256_add_ps(r5, weightedRow(coef + 56, dq + 56, k.w[4])) : r5);
-        }
-    }
+// The end of both quarter-size transforms: the 2x2 samples of a block from the sums of its even and
+// odd rows (lane v of each: frequency v across), and the block's coefficients cleared for the next.
+KPV_AVX2 inline int32_t storeIdct2(uint8_t* dst, int32_t pitch, __m256 even, __m256 odd, int16_t* coef) {
     // Lanes v of output rows 0 and 1, then the halves of each side by side: (row 0 | row 1).
     const __m256 top = _mm256_add_ps(even, odd), bottom = _mm256_sub_ps(even, odd);
     const __m256 s = _mm256_add_ps(_mm256_permute2f128_ps(top, bottom, 0x20), _mm256_permute2f128_ps(top, bottom, 0x31));
@@ -287,6 +271,28 @@ KPV_AVX2 int32_t idct2Avx2(uint8_t* dst, int16_t* coef, int32_t pitch, const int
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(coef) + i, zero);
     }
     return 0;
+}
+
+KPV_AVX2 int32_t idct2Avx2(uint8_t* dst, int16_t* coef, int32_t pitch, const int32_t* dq, int32_t lastIndex) {
+    static const Kernel2 k;
+    if (lastIndex == 0) {
+        const uint8_t s = sample2(float(coef[0]) * float(dq[0]) * k.w[0][0]);
+        dst[0] = dst[1] = dst[pitch] = dst[pitch + 1] = s;
+        coef[0] = 0;
+        return 0;
+    }
+    // Rows that the zig-zag order has not reached by the last index hold zeros: they are left
+    // out, which changes no sum (rows 3, 5 and 7 begin at indexes 9, 20 and 35).
+    const __m256 even = weightedRow(coef, dq, k.w[0]);
+    __m256 odd = weightedRow(coef + 8, dq + 8, k.w[1]);
+    if (lastIndex >= 9) {
+        odd = _mm256_add_ps(odd, weightedRow(coef + 24, dq + 24, k.w[2]));
+        if (lastIndex >= 20) {
+            const __m256 r5 = weightedRow(coef + 40, dq + 40, k.w[3]);
+            odd = _mm256_add_ps(odd, lastIndex >= 35 ? _mm256_add_ps(r5, weightedRow(coef + 56, dq + 56, k.w[4])) : r5);
+        }
+    }
+    return storeIdct2(dst, pitch, even, odd, coef);
 }
 
 // idct2Avx2 with each row's quantisers and kernel weights multiplied beforehand (JpgIdct2Weigh).
@@ -311,23 +317,7 @@ KPV_AVX2 int32_t idct2WeightedAvx2(uint8_t* dst, int16_t* coef, int32_t pitch, c
             odd = _mm256_add_ps(odd, lastIndex >= 35 ? _mm256_add_ps(r5, weighedRow(coef + 56, w + 32)) : r5);
         }
     }
-    const __m256 top = _mm256_add_ps(even, odd), bottom = _mm256_sub_ps(even, odd);
-    const __m256 s = _mm256_add_ps(_mm256_permute2f128_ps(top, bottom, 0x20), _mm256_permute2f128_ps(top, bottom, 0x31));
-    const __m256 e = _mm256_permute_ps(s, 0x00);
-    const __m256 o = _mm256_add_ps(_mm256_permute_ps(s, 0x55), _mm256_permute_ps(s, 0xFF));
-    __m256 y = _mm256_add_ps(e, _mm256_mul_ps(o, _mm256_setr_ps(1, -1, 1, -1, 1, -1, 1, -1)));
-    y = _mm256_add_ps(y, _mm256_set1_ps(128.5f));
-    y = _mm256_min_ps(_mm256_max_ps(y, _mm256_setzero_ps()), _mm256_set1_ps(255));
-    const __m256i i32 = _mm256_cvttps_epi32(y);
-    const __m256i b = _mm256_packus_epi16(_mm256_packs_epi32(i32, i32), _mm256_setzero_si256());
-    const uint16_t r0 = uint16_t(_mm256_extract_epi16(b, 0)), r1 = uint16_t(_mm256_extract_epi16(b, 8));
-    std::memcpy(dst, &r0, 2);
-    std::memcpy(dst + pitch, &r1, 2);
-    const __m256i zero = _mm256_setzero_si256();
-    for (int i = 0; i < 4; ++i) {
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(coef) + i, zero);
-    }
-    return 0;
+    return storeIdct2(dst, pitch, even, odd, coef);
 }
 
 } // namespace
