@@ -2,6 +2,7 @@
 // A PNG's samples as libpng itself reads them, to check what the program wrote against a decoder
 // that is not its own.
 
+#include <QByteArray>
 #include <QFile>
 #include <QSize>
 #include <QString>
@@ -14,6 +15,25 @@
 #include <vector>
 
 namespace kpv::test {
+
+// A PNG chunk of the type and data, with its length and its CRC (ISO 3309, over the type and the
+// data), to put into a file a test makes.
+inline QByteArray pngChunk(const char* type, const QByteArray& data)
+{
+    const QByteArray body = QByteArray(type, 4) + data;
+    quint32 crc = 0xffffffffu;
+    for (const char byte : body) {
+        crc ^= quint8(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    crc ^= 0xffffffffu;
+    QByteArray chunk;
+    for (const quint32 v : {quint32(data.size()), crc})
+        for (int shift = 24; shift >= 0; shift -= 8)
+            chunk.append(char((v >> shift) & 0xff));
+    return chunk.left(4) + body + chunk.right(4);
+}
 
 using Rgba16 = std::array<quint16, 4>;
 

@@ -4,6 +4,7 @@
 #include "Edit/BatchConvertWorker.h"
 #include "Edit/LMImageSaveParamController.h"
 #include "edit_test_support.h"
+#include "../../support/ReferencePng.h"
 
 #include "foundation/Operation.h"
 #include "imageio/ContentTypes.h"
@@ -333,25 +334,6 @@ TEST_F(BatchConvertRun, ConvertedFileKeepsLocationAndKeywords)
 
 namespace {
 
-QByteArray pngTextChunk(const char *type, const QByteArray &data)
-{
-    QByteArray chunk;
-    for (int shift = 24; shift >= 0; shift -= 8)
-        chunk += char((data.size() >> shift) & 0xFF);
-    const QByteArray body = QByteArray(type, 4) + data;
-    uint32_t crc = 0xffffffffu;
-    for (const char byte : body) {
-        crc ^= uint8_t(byte);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
-    }
-    crc ^= 0xffffffffu;
-    chunk += body;
-    for (int shift = 24; shift >= 0; shift -= 8)
-        chunk += char((crc >> shift) & 0xFF);
-    return chunk;
-}
-
 std::string xmpText(const Exiv2::Image &image, const char *key)
 {
     const auto it = image.xmpData().findKey(Exiv2::XmpKey(key));
@@ -377,12 +359,12 @@ TEST_F(BatchConvertRun, PngTextStaysWithThePhotoConvertedToAnotherType)
     QByteArray png = file.readAll();
     file.close();
     const QByteArray deflated = qCompress(QByteArray("no warranty")).mid(4);
-    png.insert(png.size() - 12, pngTextChunk("tEXt", QByteArray("Title\0Harbour", 13)) +
-                                    pngTextChunk("tEXt", QByteArray("Author\0Ann Lee", 14)) +
-                                    pngTextChunk("tEXt", QByteArray("Comment\0at dawn", 15)) +
-                                    pngTextChunk("zTXt", QByteArray("Copyright\0\0", 11) + qCompress("(c) Ann").mid(4)) +
-                                    pngTextChunk("zTXt", QByteArray("Disclaimer\0\0", 12) + deflated) +
-                                    pngTextChunk("iTXt", QByteArray("Place\0\0\0en\0\0Hafen M\xc3\xbcnchen", 27)));
+    png.insert(png.size() - 12, kpv::test::pngChunk("tEXt", QByteArray("Title\0Harbour", 13)) +
+                                    kpv::test::pngChunk("tEXt", QByteArray("Author\0Ann Lee", 14)) +
+                                    kpv::test::pngChunk("tEXt", QByteArray("Comment\0at dawn", 15)) +
+                                    kpv::test::pngChunk("zTXt", QByteArray("Copyright\0\0", 11) + qCompress("(c) Ann").mid(4)) +
+                                    kpv::test::pngChunk("zTXt", QByteArray("Disclaimer\0\0", 12) + deflated) +
+                                    kpv::test::pngChunk("iTXt", QByteArray("Place\0\0\0en\0\0Hafen M\xc3\xbcnchen", 27)));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     ASSERT_EQ(file.write(png), png.size());
     file.close();

@@ -2,6 +2,7 @@
 // under us, full disk, read-only folder or file) leaves the original byte for byte as it was.
 
 #include "../../support/FaultInjection.h"
+#include "../../support/ReferencePng.h"
 #include "imageio_support.h"
 
 #include "imageio/ContentTypes.h"
@@ -374,24 +375,6 @@ TEST_F(SafeSave, AnOpaquePhotoIsWrittenWithoutAnAlphaChannel)
         TIFFClose(tif);
         EXPECT_EQ(samples, alpha ? 4 : 3);
     }
-}
-
-// A PNG chunk with its CRC (ISO 3309, over the type and the data).
-QByteArray pngChunk(const char* type, const QByteArray& data)
-{
-    const QByteArray body = QByteArray(type, 4) + data;
-    uint32_t crc = 0xffffffffu;
-    for (const char byte : body) {
-        crc ^= uint8_t(byte);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
-    }
-    crc ^= 0xffffffffu;
-    QByteArray chunk;
-    for (const uint32_t v : {uint32_t(data.size()), crc})
-        for (int shift = 24; shift >= 0; shift -= 8)
-            chunk.append(char((v >> shift) & 0xff));
-    return chunk.left(4) + body + chunk.right(4);
 }
 
 // A PNG turned and written over itself keeps its title, author, copyright and other text, in
